@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs the Debian packages a build needs, only those that are missing.
+#   tools/deps.sh build   compilers and build tools
+#   tools/deps.sh test    build + GoogleTest and the test-only peers
+set -euo pipefail
+what=${1:-build}
+pkgs=(g++ cmake ninja-build pkg-config)
+if [ "$what" = test ]; then
+  pkgs+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev
+         libtiff-tools libtiff-dev libspandsp-dev tshark sip-tester socat)
+fi
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  SUDO=; [ "$(id -u)" -eq 0 ] || SUDO=sudo
+  $SUDO apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q "${missing[@]}"
+fi

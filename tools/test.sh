@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Builds everything with AddressSanitizer and UndefinedBehaviorSanitizer, runs
+# every test, builds the benchmarks, then replays each fuzz target's corpus.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/deps.sh test
+jobs=$(nproc)
+cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DKV_SANITIZE=ON -DKV_TESTS=ON -DKV_BENCH=ON
+cmake --build build/test -j "$jobs"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+(cd build/test && ctest --output-on-failure -j "$jobs")
+bash tools/fuzz.sh 0
