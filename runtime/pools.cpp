@@ -623,12 +623,12 @@ buffer_t* Store_data_in_buffers(const void* data, u32 length, buffer_t* first) {
       if (prev) prev->next = cur;
       if (!head) head = cur;
     }
-    u32 piece = length - done < room ? length - done : room;
+    u32 chunk = length - done < room ? length - done : room;
     cur->data_offset = BUFFER_HEADER_SIZE;
-    cur->data_size = static_cast<u16>(piece);
+    cur->data_size = static_cast<u16>(chunk);
     cur->link_count = 1;
-    if (piece) std::memcpy(Buffer_room(cur), src + done, piece);
-    done += piece;
+    if (chunk) std::memcpy(Buffer_room(cur), src + done, chunk);
+    done += chunk;
     prev = cur;
     cur = cur->next;
   } while (done < length);
