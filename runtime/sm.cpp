@@ -223,7 +223,8 @@ void trigger_change(const msg_t* m, bool report) {
       return;
     }
   }
-  if (op == 1) s.triggers.push_back(t);
+  // A copy sent to ENT_SM would be matched again here, without end.
+  if (op == 1 && t.subscriber != ENT_SM) s.triggers.push_back(t);
 }
 
 bool trigger_matches(const trigger& t, const msg_t* m) {
@@ -271,8 +272,9 @@ code_t confirm_of(code_t rq) {
 
 void relay_request(msg_t* m, ent_id_t target) {
   const code_t co = confirm_of(m->code);
-  if (!registered(target)) {
-    // Answer the requester at once rather than leave it waiting.
+  if (!registered(target) || target == ENT_SM) {
+    // Answer the requester at once rather than leave it waiting.  ENT_SM
+    // itself is no target: the request would come back here for ever.
     const u8 body[3] = {OM_OS_NOK, SM_CAUSE_UNKNOWN_ENTITY, target};
     set_inline_body(m, body, 3);
     m->to = m->from;

@@ -243,6 +243,7 @@ TEST_F(Sm, RequestsForUnregisteredEntitiesAreAnsweredWithAFailure) {
       {SM_SPARE2_RQ, SM_SPARE2_CO, 0x90},
       {SM_INFO_RQ, SM_INFO_CO, 0x91},
       {SM_CHN_MAINT_RQ, SM_CHN_MAINT_CO, 'M'},
+      {SM_CONFIG_RQ, SM_CONFIG_CO, ENT_SM},  // ENT_SM itself: no loop back into ENT_SM
   };
   for (const auto& c : cases) {
     rec().clear();
@@ -325,6 +326,13 @@ TEST_F(Sm, TriggersCopyMatchingMessages) {
   Send_msg(make_msg(ENT_FOIP, ENT_SM, SM_SET_TRIG_IN, {1, ENT_FOIP}));
   pump();
   EXPECT_TRUE(rec().traps().empty());
+  // ENT_SM cannot subscribe itself: its copies would come back for ever.
+  sm_trigger_body self{1, ENT_SM, 0, 0, 0xFFFF, 0xFF, 0xFFFF, 0};
+  u8 b[SM_TRIGGER_BODY_SIZE];
+  sm_trigger_body_pack(self, b);
+  Send_msg(make_msg(ENT_FOIP, ENT_SM, SM_SET_TRIG_IN, std::vector<u8>(b, b + sizeof b)));
+  Send_msg(make_msg(ENT_SIP, ENT_SM, SM_REPORT_IN, {ENT_SIP, 'e', 1}));
+  EXPECT_EQ(pump(), 2u);
 }
 
 TEST_F(Sm, NoTriggerCopiesWhileCongested) {
