@@ -161,7 +161,7 @@ void Send_msg(msg_t* m) {
   if (!m) return;
   m->next = nullptr;
   entity_rec* dst = entity_of(m->to);
-  const u8 dtask = dst ? dst->task : OM_OS_NO_TASK;
+  const u8 dtask = dst ? dst->task.load() : OM_OS_NO_TASK;
   const u8 here = tl_task;
   if (dtask != OM_OS_NO_TASK && dtask == here) {
     trace_if(OM_OS_TRACE_SEND, 'i', m);
@@ -270,7 +270,7 @@ void om_os_update_entity(om_os_handler_t handler, const om_os_entity_attrs_t* a)
 
 u8 om_os_entity_task(u32 id) {
   entity_rec* e = entity_of(id);
-  return e ? e->task : OM_OS_NO_TASK;
+  return e ? e->task.load() : OM_OS_NO_TASK;
 }
 
 u8 om_os_get_entity_flag(u32 id, u8 which) {

@@ -78,7 +78,7 @@ std::atomic<om_os_tick_source_t> tick_source{nullptr};
 plat_event bkgr_wake;
 uint64_t perf_per_ms = 0, perf_per_us = 0;
 
-void sm_task_fn() { om_os_task_loop(1, 0, active_table); }
+void sm_task_fn() { om_os_sm_task(); }
 
 void timer_task_fn() { om_os_timer_task(); }
 
@@ -101,7 +101,7 @@ void clear_state() {
   g.started_tasks = 0;
   g.running_task.store(255);
   for (auto& t : g.tasks) t = task_rec{};
-  for (auto& e : g.ent) e = entity_rec{};
+  for (auto& e : g.ent) reset_entity(e);
   pools_reset();
   timers_reset();
   mem_reset();
@@ -189,7 +189,7 @@ u8 om_os_config_apply(const om_os_config* config) {
   g.task_count = slots;
   for (u32 i = 0; i < slots; ++i) g.tasks[i] = task_rec{};
   cs_init.leave();
-  for (auto& e : g.ent) e = entity_rec{};
+  for (auto& e : g.ent) reset_entity(e);
   g.max_nai = c.max_nai;
   g.congestion.store(0);
   g.want_busy_any = g.want_clr_any = 0;
@@ -214,9 +214,12 @@ u32 om_os_get_config(om_os_config* out) {
 
 void om_os_set_entity_table(const entity_table_row_t* table) { program_table = table; }
 
+void om_os_sm_task() { om_os_task_loop(1, 0, active_table); }
+
 void om_os_start() { om_os_start_with(om_os_start_options{}); }
 
 void om_os_start_with(const om_os_start_options& opt) {
+  if (g.state.load() == OM_OS_STATE_RUNNING) return;  // no second start while running
   g.started.store(0);
   active_options = opt;
   active_table = opt.table ? opt.table : program_table;

@@ -69,6 +69,9 @@ struct om_os_start_options {
 };
 
 void om_os_set_entity_table(const entity_table_row_t* table);
+// Thread function of the SM task: registers the entity table as task 0 and
+// serves its messages until the runtime stops.
+void om_os_sm_task();
 void om_os_start();
 void om_os_start_with(const om_os_start_options& options);
 // Stops every task, ends the runtime's threads and frees all its memory.

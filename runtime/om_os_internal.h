@@ -43,7 +43,7 @@ struct xqueue {
 };
 
 struct entity_rec {
-  u8 task = OM_OS_NO_TASK;
+  std::atomic<u8> task{OM_OS_NO_TASK};  // read by senders of every thread
   u8 kept_task = OM_OS_NO_TASK;
   om_os_handler_t handler = nullptr;
   u8 wants_clr_busy = 0, wants_busy = 0, long_config = 0;
@@ -77,6 +77,14 @@ struct runtime {
 
 extern runtime g;
 extern plat_cs cs_init, cs_cach, cs_timr, pool_lock;
+
+inline void reset_entity(entity_rec& e) {
+  e.task = OM_OS_NO_TASK;
+  e.kept_task = OM_OS_NO_TASK;
+  e.handler = nullptr;
+  e.wants_clr_busy = e.wants_busy = e.long_config = 0;
+  e.stop = nullptr;
+}
 
 inline entity_rec* entity_of(u32 id) {
   if (id < OM_OS_ENT_FIRST || id > OM_OS_ENT_LAST) return nullptr;

@@ -202,6 +202,7 @@ TEST_F(Manual, UpdateEntityAndStopRoutines) {
 
 TEST_F(Manual, TrapsReachTheHandlerAndTheRing) {
   start_manual(nullptr);
+  EXPECT_EQ(om_os_config_apply(&om_os_default_config), OM_OS_NOK);  // applied once per start
   om_os_trap(4321);
   EXPECT_EQ(rec().traps(), std::vector<u16>{4321});
   const u8* r = newest_record();
