@@ -203,7 +203,7 @@ u8 om_os_config_apply(const om_os_config* config) {
 u32 om_os_get_config(om_os_config* out) {
   if (!out) return sizeof(om_os_config);
   *out = g.cfg;
-  out->trace_records = static_cast<u16>(OM_OS_TRACE_RECORDS > 0xFFFF ? 50000 : OM_OS_TRACE_RECORDS);
+  out->trace_records = static_cast<u16>(OM_OS_TRACE_RECORDS);
   out->timer_unit = Timer_get_unit();
   out->trace_mask = g.trace_mask.load();
   return sizeof(om_os_config);

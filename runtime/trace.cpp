@@ -95,7 +95,14 @@ void om_os_trace_record(u8 letter, const msg_t* m) {
     put32(r + 40, addr32(m->p_buffer));
     u16 len = Msg_data_size(m);
     put16(r + 44, len);
+    // Copy no further than the record's room allows, whatever the header says.
+    i32 room = m->p_buffer ? static_cast<i32>(g.buffer_size) - m->p_buffer->data_offset
+                           : static_cast<i32>(g.msg_size) - m->data_offset;
+    if (m->data_offset < MSG_HEADER_SIZE && !m->p_buffer) room = 0;
+    if (m->p_buffer && m->p_buffer->data_offset < BUFFER_HEADER_SIZE) room = 0;
     u32 n = len < OM_OS_TRACE_DATA_MAX ? len : OM_OS_TRACE_DATA_MAX;
+    if (room < 0) room = 0;
+    if (n > static_cast<u32>(room)) n = static_cast<u32>(room);
     std::memcpy(r + 46, Msg_data(m), n);
   }
   audit(letter, m);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <thread>
 
@@ -34,7 +35,9 @@ void send(ent_id_t from, ent_id_t to, code_t code, std::vector<u8> data = {}) {
 }
 
 // P: on 'x' sends 'y' to Q (same task), then records.
+std::atomic<u16> current_in_handler{0};
 void p_handler(msg_t* m) {
+  current_in_handler = om_os_current_entity();
   if (m->code == 'x') send(ENT_P, ENT_Q, 'y');
   record_handler(m);
 }
@@ -63,6 +66,8 @@ TEST_F(Manual, InternalQueueRunsToCompletionBeforeExternal) {
   send(ENT_NIL, ENT_P, 'x');  // the SM task's own thread: internal queue
   EXPECT_EQ(pump(), 3u);
   EXPECT_EQ(codes(rec().messages()), "xyz");
+  EXPECT_EQ(current_in_handler, ENT_P);
+  EXPECT_EQ(om_os_current_entity(), ENT_NIL);
   EXPECT_TRUE(rec().traps().empty());
 }
 
@@ -285,6 +290,16 @@ const entity_table_row_t APP_TABLE[] = {
     {ENT_NIL, nullptr, 0, 0, nullptr, 0},
 };
 
+std::atomic<bool> slow_init_done{false};
+void slow_init() {
+  std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  slow_init_done = true;
+}
+const entity_table_row_t SLOW_TABLE[] = {
+    {ENT_P, record_handler, 0, 0, slow_init, 0},
+    {ENT_NIL, nullptr, 0, 0, nullptr, 0},
+};
+
 class Threaded : public ::testing::Test {
  protected:
   void TearDown() override { stop(); }
@@ -313,6 +328,29 @@ TEST_F(Threaded, SendsFromOtherThreadsTakeTheExternalQueueInOrder) {
   EXPECT_EQ(next_m, N);
   EXPECT_EQ(next_o, N);
   EXPECT_TRUE(rec().traps().empty());
+}
+
+TEST_F(Threaded, StartReturnsOnceTheSmThreadHasRunEveryInit) {
+  slow_init_done = false;
+  start_threaded(SLOW_TABLE);
+  EXPECT_TRUE(slow_init_done);
+  EXPECT_EQ(om_os_started(), 1);
+  // A second start while running changes nothing.
+  om_os_start_with(om_os_start_options{});
+  EXPECT_EQ(om_os_entity_task(ENT_P), 0);
+}
+
+TEST_F(Manual, TraceCopiesNoMoreThanTheRoomOfABadHeader) {
+  start_manual(PQ_TABLE);
+  msg_t* m = Alloc_msg();
+  m->data_offset = 200;  // nonsense offsets and sizes from a faulty sender
+  m->data_size = 250;
+  m->from = ENT_NIL;
+  m->to = ENT_Q;
+  om_os_trace_record('X', m);  // ASan: no read outside the record
+  m->data_offset = MSG_HEADER_SIZE;
+  m->data_size = 0;
+  Free_msg(m);
 }
 
 TEST_F(Threaded, StartAndStopAreClean) {
