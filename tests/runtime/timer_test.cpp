@@ -162,6 +162,15 @@ TEST_F(Timers, AWheelHeldUpCatchesUpAtOnce) {
   Timer_free(t);
 }
 
+TEST_F(Timers, HugeDurationsDoNotWrapIntoImmediateExpiries) {
+  timer_cell_t* t = Timer_alloc(ENT_P, 0, 0, 0);
+  Timer_start(t, 0xFFFFFFF0u, 1, 'x');  // would wrap the tick count
+  run_for(3000);
+  EXPECT_TRUE(fired.empty());
+  EXPECT_TRUE(Timer_is_running(t));
+  Timer_free(t);
+}
+
 TEST(TimerPool, CellLimitReturnsNullWithoutTrap) {
   om_os_config cfg = om_os_default_config;
   cfg.timer_limit = 3;
