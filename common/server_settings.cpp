@@ -1,0 +1,6 @@
+#include "common/server_settings.h"
+
+SystemParams& SystemParameters() {
+  static SystemParams params;
+  return params;
+}
