@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,6 +35,21 @@ std::string MailslotDirectory() {
   std::string dir = EnvOr("KORVANE_MAILSLOT_DIR", kDefaultMailslotDirectory);
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
   return dir;
+}
+
+std::string ClientIniPath() { return EnvOr("KORVANE_CLIENT_INI_PATH", ""); }
+
+std::string ApplicationDataFolder() {
+  std::string xdg = EnvOr("XDG_CONFIG_HOME", "");
+  if (!xdg.empty()) return xdg;
+  std::string home = EnvOr("HOME", "");
+  return home.empty() ? std::string() : home + "/.config";
+}
+
+bool CopyFileTo(const std::string& source, const std::string& target) {
+  std::error_code ec;
+  std::filesystem::copy_file(source, target, std::filesystem::copy_options::overwrite_existing, ec);
+  return !ec;
 }
 
 bool FileExists(const std::string& path) {

@@ -22,6 +22,17 @@ inline constexpr const char* kDefaultServerIniPath = "/var/lib/korvane/KORVANE.I
 std::string MailslotDirectory();
 inline constexpr const char* kDefaultMailslotDirectory = "/var/lib/korvane/mailslot";
 
+// Where the client settings file KVCLIENT.INI lies: $KORVANE_CLIENT_INI_PATH,
+// empty when not set.
+std::string ClientIniPath();
+
+// The current user's application-data folder: $XDG_CONFIG_HOME, else
+// $HOME/.config; empty when neither is known.
+std::string ApplicationDataFolder();
+
+// Copies a file (replacing the target).  True on success.
+bool CopyFileTo(const std::string& source, const std::string& target);
+
 // True when `path` names an existing file (not a folder).
 bool FileExists(const std::string& path);
 
