@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +29,12 @@ struct LibraryState {
   std::atomic<std::uint16_t> lost_count{0};
   std::atomic<bool> force_event_log{false};
   std::atomic<bool> message_log_ready{true};
+  // Message-log context.
+  char context_program[kIdLength + 1] = "";
+  char context_job[9] = "";
+  std::uint32_t context_number = 0;
+  std::int16_t context_signed = 0;
+  std::uint16_t context_short = 0;
 };
 
 LibraryState g_lib;
@@ -54,6 +61,15 @@ void LogForceEventLog() { g_lib.force_event_log.store(true); }
 void LogSuspendMessageLogOnce() { g_lib.message_log_ready.store(false); }
 
 std::uint16_t LogLostLineCount() { return g_lib.lost_count.load(); }
+
+void LogSetMessageLogContext(const char* program_name, const char* job_name, std::uint32_t number,
+                             std::int16_t signed_number, std::uint16_t short_number) {
+  std::snprintf(g_lib.context_program, sizeof g_lib.context_program, "%s", program_name ? program_name : "");
+  std::snprintf(g_lib.context_job, sizeof g_lib.context_job, "%s", job_name ? job_name : "");
+  g_lib.context_number = number;
+  g_lib.context_signed = signed_number;
+  g_lib.context_short = short_number;
+}
 
 void LogInit(FILE* stream, const char* file_name, int level, const char* identifier) {
   g_lib.level.store(level);
@@ -127,7 +143,9 @@ void LogMessage(int level, const char* format, ...) {
       std::fclose(f);
     } else {
       const int error = errno;
-      g_lib.lost_count.fetch_add(1);
+      std::uint16_t lost = g_lib.lost_count.load();
+      while (lost != UINT16_MAX && !g_lib.lost_count.compare_exchange_weak(lost, lost + 1)) {
+      }
       LogConsole("ERROR opening file '%s' (%d)", g_lib.file_name, error);
     }
   }
@@ -144,6 +162,8 @@ void LogMessage(int level, const char* format, ...) {
     ReportEventLog(kind.event_id, kind.name, text);
   }
   if (params.LogKeepDays >= 1 && level >= 3 && message_log_ready && g_lib.file_name[0]) {
-    WriteMessageLog(kind.event_id, kind.name, g_lib.id, "", 0, 0, 0, "\"%s\"", text);
+    const char* program = g_lib.context_program[0] ? g_lib.context_program : g_lib.id;
+    WriteMessageLog(kind.event_id, kind.name, program, g_lib.context_job, g_lib.context_number,
+                    g_lib.context_signed, g_lib.context_short, "\"%s\"", text);
   }
 }

@@ -45,6 +45,12 @@ void LogConsole(const char* format, ...) KV_PRINTF_LIKE(1, 2);
 // The next LogMessage call also goes to the event log (one shot).
 void LogForceEventLog();
 
+// Context of the daily message log records: a program name that replaces
+// the library identifier when not empty, a job name and three numbers (empty
+// and zero until set).
+void LogSetMessageLogContext(const char* program_name, const char* job_name, std::uint32_t number,
+                             std::int16_t signed_number, std::uint16_t short_number);
+
 // The level letter of the log library: 1 '.', 2 '-', 3 'I', 4 'W', 5 'E',
 // 6 'S', any other '?'.
 char LogLevelLetter(int level);

@@ -273,6 +273,19 @@ TEST_F(LogTest, DailyMessageLogRecordFormat) {
           "9802: 26-03-07 09:05:04,TESSALY   ,        ,00000000,0  ,0000,LIB_W_WARNING       ,\"a warning\""));
 }
 
+TEST_F(LogTest, DailyMessageLogCarriesTheContext) {
+  SystemParameters().LogKeepDays = 1;
+  LogInit(nullptr, ServerFile().c_str(), 3, "MARROCK");
+  LogSetMessageLogContext("FAX1-2", "MSG00042", 0x10203, -7, 0x2A);
+  LogMessage(4, "job line");
+  LogSetMessageLogContext("", "", 0, 0, 0);
+  LogMessage(3, "no job");
+  EXPECT_THAT(
+      ReadLines(DailyFile("K-260307.LOG")),
+      ElementsAre("9802: 26-03-07 09:05:04,FAX1-2    ,MSG00042,00010203,-7 ,002A,LIB_W_WARNING       ,\"job line\"",
+                  "5801: 26-03-07 09:05:04,MARROCK   ,        ,00000000,0  ,0000,LIB_I_INFO          ,\"no job\""));
+}
+
 TEST_F(LogTest, DailyMessageLogOnlyWhenSwitchedOnAndForLevelThreeUp) {
   struct Case {
     std::uint16_t keep_days;
