@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -27,6 +28,33 @@ bool ToAddress(const std::string& path, sockaddr_un* addr, socklen_t* len) {
   *len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
   return true;
 }
+
+// Holds an exclusive lock on the mailslot folder while a name is checked and
+// taken, so that two programs replacing the same stale socket cannot remove
+// each other's new one.  The wait is bounded.
+class FolderLock {
+ public:
+  explicit FolderLock(const std::string& folder) {
+    fd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0) return;
+    for (int attempt = 0; attempt < 200; ++attempt) {
+      if (flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+        locked_ = true;
+        return;
+      }
+      if (errno != EWOULDBLOCK && errno != EINTR) return;
+      usleep(10000);
+    }
+  }
+  ~FolderLock() {
+    if (fd_ >= 0) close(fd_);  // releases the lock
+  }
+  bool locked() const { return locked_; }
+
+ private:
+  int fd_ = -1;
+  bool locked_ = false;
+};
 
 // True when a live process is bound to the socket at `path`.
 bool SomeoneListens(const sockaddr_un& addr, socklen_t len) {
@@ -68,6 +96,9 @@ MailslotStatus MailslotCreate(std::string_view name, int* fd) {
   if (!st.ok()) return st;
   const std::string folder = path.substr(0, path.rfind('/'));
   if (!MakeFolders(folder, kFolderMode)) return Fail(MailslotCode::kFailed, errno ? errno : ENOTDIR);
+
+  FolderLock lock(folder);
+  if (!lock.locked()) return Fail(MailslotCode::kFailed, errno ? errno : EWOULDBLOCK);
 
   sockaddr_un addr{};
   socklen_t len = 0;

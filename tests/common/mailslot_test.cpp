@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -298,6 +299,51 @@ TEST_F(MailslotTest, SocketLeftByADeadProcessIsMissingAndIsTakenOver) {
   EXPECT_EQ(MsgMakePipe("TESSALY", 0, &h), 0);
   EXPECT_EQ(MsgSendRequest("TESSALY", 10, packet, sizeof packet, 0), 0);
   MsgClosePipe(&h);
+}
+
+TEST_F(MailslotTest, ProcessesRacingForAStaleNameGetItOnce) {
+  const pid_t dead = fork();
+  ASSERT_GE(dead, 0);
+  if (dead == 0) {
+    MailslotHandle h;
+    _exit(MsgMakePipe("TESSALY", 0, &h) == 0 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(dead, &status, 0), dead);
+
+  int results[2];
+  ASSERT_EQ(pipe(results), 0);
+  constexpr int kRacers = 4;
+  pid_t racers[kRacers];
+  for (pid_t& racer : racers) {
+    racer = fork();
+    ASSERT_GE(racer, 0);
+    if (racer == 0) {
+      MailslotHandle h;
+      const bool got = MsgMakePipe("TESSALY", 0, &h) == 0;
+      // The winner checks that its socket is the one packets reach.
+      std::uint8_t packet[8] = {};
+      std::uint8_t in[8];
+      std::uint16_t n = 0;
+      const bool reachable = got && MsgSendRequest("TESSALY", 10, packet, sizeof packet, 0) == 0 &&
+                             MsgReadRequest(h, in, sizeof in, &n) == 0;
+      const char mark = got ? (reachable ? 'y' : 'x') : 'n';
+      (void)!write(results[1], &mark, 1);
+      std::this_thread::sleep_for(std::chrono::milliseconds(500));
+      _exit(0);
+    }
+  }
+  std::string marks;
+  for (int i = 0; i < kRacers; ++i) {
+    char mark = 0;
+    ASSERT_EQ(read(results[0], &mark, 1), 1);
+    marks += mark;
+  }
+  for (pid_t racer : racers) waitpid(racer, &status, 0);
+  close(results[0]);
+  close(results[1]);
+  EXPECT_EQ(std::count(marks.begin(), marks.end(), 'y'), 1) << marks;
+  EXPECT_EQ(std::count(marks.begin(), marks.end(), 'n'), kRacers - 1) << marks;
 }
 
 // The device controller side, run in a child process: creates its reply
