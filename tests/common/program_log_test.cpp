@@ -119,6 +119,23 @@ TEST_F(LogTest, ProgramLogWithoutOpenFileStillFeedsLibrary) {
   EXPECT_EQ(g_events[0].text, "system line");
 }
 
+TEST_F(LogTest, MissingLogFolderLeavesProgramLogOffAndCountsLibraryLines) {
+  std::filesystem::remove_all(tmp_.File("K-DB"));
+  InitialiseLog(3);
+  testing::internal::CaptureStdout();
+  ProgramLog(3, "nowhere to go");
+  const std::string console = testing::internal::GetCapturedStdout();
+  EXPECT_THAT(console, HasSubstr("TESSALY    - ERROR opening file '" + tmp_.ServerPath() + "K-DB\\SERVER.log' (2)"));
+  EXPECT_FALSE(kvtest::Exists(ProgramFile()));
+  EXPECT_EQ(LogLostLineCount(), 1);
+  mkdir(tmp_.File("K-DB").c_str(), 0777);
+  ProgramLog(3, "back");
+  EXPECT_FALSE(kvtest::Exists(ProgramFile()));  // stays off until the next start
+  EXPECT_THAT(ReadLines(ServerFile()),
+              ElementsAre("26-03-07 09:05:04  TESSALY    - (E) - (1 system message lost)",
+                          "26-03-07 09:05:04  TESSALY    - (I) - back"));
+}
+
 TEST_F(LogTest, LibraryLevelLetters) {
   LogInit(nullptr, ServerFile().c_str(), 0, "KV");
   SystemParameters().LogLevel = 0;
