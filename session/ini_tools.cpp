@@ -177,6 +177,17 @@ ini_tools__table& ini_tools__table::operator=(const ini_tools__table& other) {
   return *this;
 }
 
+ini_tools__table& ini_tools__table::operator=(ini_tools__table&& other) noexcept {
+  if (this != &other) {
+    release();
+    records_ = std::move(other.records_);
+    arrays_ = std::move(other.arrays_);
+    areas_ = std::move(other.areas_);
+    other.records_.clear();
+  }
+  return *this;
+}
+
 ini_tools__table::~ini_tools__table() { release(); }
 
 void ini_tools__table::release() {

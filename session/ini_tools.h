@@ -167,7 +167,7 @@ class ini_tools__table {
   ini_tools__table(const ini_tools__table& other);
   ini_tools__table& operator=(const ini_tools__table& other);
   ini_tools__table(ini_tools__table&&) noexcept = default;
-  ini_tools__table& operator=(ini_tools__table&&) noexcept = default;
+  ini_tools__table& operator=(ini_tools__table&& other) noexcept;
   ~ini_tools__table();
 
   ini_tools__value* values() { return records_.data(); }

@@ -140,6 +140,22 @@ std::string section_bracket(const ini_tools__section* s, uint16_t id) {
   return is_array_section(id) ? format("[[%s]]", s->name) : format("[%s]", s->name);
 }
 
+// A keyword's comment lines (";   : ...") with the indent of an array element
+// put after their ";   ".
+std::string indented(const char* comment, const char* indent) {
+  std::string text;
+  const char* p = comment;
+  while (*p != '\0') {
+    const char* end = std::strchr(p, '\n');
+    std::size_t len = end != nullptr ? std::size_t(end - p) + 1 : std::strlen(p);
+    std::string line(p, len);
+    if (line.rfind(";   ", 0) == 0) line.insert(4, indent);
+    text += line;
+    p += len;
+  }
+  return text;
+}
+
 const char* comment_of(const ini_tools__value& r) {
   if (r.comment_is_function) return r.comment_fn != nullptr ? r.comment_fn() : nullptr;
   return r.comment;
@@ -203,8 +219,9 @@ uint8_t ini_tools__write_section_help(int mode, uint16_t section_id, const ini_t
   std::string bracket = section_bracket(s, section_id);
   bool has_structure = s != nullptr && s->c_path_structure != nullptr && s->c_path_structure[0] != '\0';
   if (mode == 0) {
-    std::string line = format("%-50s", bracket.c_str());
-    if (has_structure) line += format("; C \"Path\" structure : %s", s->c_path_structure);
+    // Padded to 50 columns when the structure's name follows.
+    std::string line = has_structure ? format("%-50s; C \"Path\" structure : %s", bracket.c_str(), s->c_path_structure)
+                                     : bracket;
     w.put(line + "\n");
     return w.result();
   }
@@ -273,7 +290,7 @@ uint8_t ini_tools__write_keyword_help(int mode, const ini_tools__value& r, const
     if (c_path != nullptr) w.put(format(";   %s:C Parameter: %s\n", in, c_path));
     w.put(format(";   %s:\n", in));
     const char* comment = comment_of(r);
-    w.put(comment != nullptr ? std::string(comment) : format(";   %s: Comment   : No comment\n", in));
+    w.put(comment != nullptr ? indented(comment, in) : format(";   %s: Comment   : No comment\n", in));
     w.put(format(";   %s:\n", in));
 
     switch (r.kind) {
