@@ -1,0 +1,64 @@
+// The program log of Tessaly: K-DB\TESSALY.log in the server folder.
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "common/program_log.h"
+#include "common/server_settings.h"
+#include "platform/local_time.h"
+#include "platform/paths.h"
+
+namespace {
+
+constexpr std::size_t kLineBuffer = 5000;
+constexpr std::size_t kPrefixLength = 20;  // "YY-MM-DD HH:MM:SS - "
+constexpr std::size_t kMaxLine = 150;
+
+std::atomic<int> g_program_log_level{6};
+std::mutex g_file_lock;  // guards the stream pointer, not the writes
+FILE* g_program_log = nullptr;
+
+}  // namespace
+
+void InitialiseLog(int level) {
+  const SystemParams& params = SystemParameters();
+  const std::string log_path = std::string(params.ServerArea) + "K-DB\\TESSALY.log";
+  const std::string server_log = std::string(params.ServerArea) + "K-DB\\SERVER.log";
+  {
+    std::lock_guard<std::mutex> hold(g_file_lock);
+    if (g_program_log) std::fclose(g_program_log);
+    g_program_log = std::fopen(platform::ToLinuxPath(log_path).c_str(), "w");
+  }
+  LogInit(nullptr, server_log.c_str(), level, "TESSALY");
+  g_program_log_level.store(level);
+}
+
+void ProgramLog(int level, const char* format, ...) {
+  if (level < g_program_log_level.load()) return;
+
+  const platform::LocalTime t = platform::GetLocalTime();
+  char line[kLineBuffer];
+  std::snprintf(line, sizeof line, "%.2d-%.2d-%.2d %.2d:%.2d:%.2d - ", t.year % 100, t.month,
+                t.day, t.hour, t.minute, t.second);
+  va_list ap;
+  va_start(ap, format);
+  std::vsnprintf(line + kPrefixLength, sizeof line - kPrefixLength, format, ap);
+  va_end(ap);
+
+  if (std::strlen(line) >= kMaxLine) {
+    std::memcpy(line + kMaxLine - 3, "...", 4);
+  }
+
+  {
+    std::lock_guard<std::mutex> hold(g_file_lock);
+    if (g_program_log) {
+      std::fprintf(g_program_log, "%s\n", line);
+      std::fflush(g_program_log);
+    }
+  }
+
+  if (level >= 3) LogMessage(level, "%s", line + kPrefixLength);
+}

@@ -1,0 +1,58 @@
+// ServerPacket: the header of every mailslot packet between the server
+// programs.  Little-endian, packed:
+//   0  u16 length     total length of the packet, header included
+//   2  u8  class      peer and family (RT_TESSALY, RT_MORVATH, ...)
+//   3  u8  type       packet type within the class
+//   4  u16 status     status word of result packets (0 otherwise)
+//   6  u16 device id  DeviceId of the device controller concerned (0: none)
+//   8  payload        per class and type
+// A packet is 3 to 1000 bytes; the header fields a short packet lacks are
+// simply absent.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+inline constexpr std::size_t kServerPacketLengthOffset = 0;
+inline constexpr std::size_t kServerPacketClassOffset = 2;
+inline constexpr std::size_t kServerPacketTypeOffset = 3;
+inline constexpr std::size_t kServerPacketStatusOffset = 4;
+inline constexpr std::size_t kServerPacketDeviceIdOffset = 6;
+inline constexpr std::size_t kServerPacketHeaderSize = 8;
+inline constexpr std::size_t kServerPacketMinLength = 3;
+inline constexpr std::size_t kServerPacketMaxLength = 1000;
+
+// Packet classes.
+inline constexpr std::uint8_t RT_MORVATH = 6;
+inline constexpr std::uint8_t RT_TESSALY = 10;
+inline constexpr std::uint8_t RT_SHUTDOWN = 99;
+
+struct ServerPacketHeader {
+  std::uint16_t length = 0;
+  std::uint8_t packet_class = 0;
+  std::uint8_t type = 0;
+  std::uint16_t status = 0;
+  std::uint16_t device_id = 0;
+};
+
+inline std::uint16_t GetU16Le(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+inline void PutU16Le(std::uint8_t* p, std::uint16_t v) {
+  p[0] = static_cast<std::uint8_t>(v & 0xFF);
+  p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+inline std::uint32_t GetU32Le(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+inline void PutU32Le(std::uint8_t* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+// Reads the header fields that `size` bytes hold; absent fields read as 0.
+// Returns how many header bytes were present (at most 8).
+std::size_t ReadServerPacketHeader(const std::uint8_t* data, std::size_t size, ServerPacketHeader* header);
+
+// Writes the header fields that fit into `size` bytes.
+void WriteServerPacketHeader(const ServerPacketHeader& header, std::uint8_t* data, std::size_t size);

@@ -1,0 +1,178 @@
+#include "platform/mailslot.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "platform/paths.h"
+
+namespace platform {
+
+namespace {
+
+constexpr unsigned kFolderMode = 0777;
+constexpr unsigned kSocketMode = 0666;
+
+MailslotStatus Fail(MailslotCode code, int error = 0) { return MailslotStatus{code, error}; }
+
+bool ToAddress(const std::string& path, sockaddr_un* addr, socklen_t* len) {
+  std::memset(addr, 0, sizeof *addr);
+  addr->sun_family = AF_UNIX;
+  if (path.size() + 1 > sizeof addr->sun_path) return false;
+  std::memcpy(addr->sun_path, path.c_str(), path.size() + 1);
+  *len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
+  return true;
+}
+
+// True when a live process is bound to the socket at `path`.
+bool SomeoneListens(const sockaddr_un& addr, socklen_t len) {
+  int probe = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (probe < 0) return true;  // cannot tell: do not take the name away
+  const bool live = connect(probe, reinterpret_cast<const sockaddr*>(&addr), len) == 0;
+  close(probe);
+  return live;
+}
+
+}  // namespace
+
+MailslotStatus MailslotPath(std::string_view name, std::string* path) {
+  if (name.empty()) return Fail(MailslotCode::kBadName);
+  std::string relative;
+  std::size_t start = 0;
+  while (start <= name.size()) {
+    std::size_t end = name.find_first_of("\\/", start);
+    if (end == std::string_view::npos) end = name.size();
+    const std::string_view part = name.substr(start, end - start);
+    if (part.empty() || part == "." || part == ".." || part.find('\0') != std::string_view::npos) {
+      return Fail(MailslotCode::kBadName);
+    }
+    if (!relative.empty()) relative += '/';
+    relative += part;
+    start = end + 1;
+  }
+  std::string full = MailslotDirectory() + "/" + relative;
+  sockaddr_un addr{};
+  socklen_t len = 0;
+  if (!ToAddress(full, &addr, &len)) return Fail(MailslotCode::kBadName);
+  *path = std::move(full);
+  return {};
+}
+
+MailslotStatus MailslotCreate(std::string_view name, int* fd) {
+  std::string path;
+  MailslotStatus st = MailslotPath(name, &path);
+  if (!st.ok()) return st;
+  const std::string folder = path.substr(0, path.rfind('/'));
+  if (!MakeFolders(folder, kFolderMode)) return Fail(MailslotCode::kFailed, errno ? errno : ENOTDIR);
+
+  sockaddr_un addr{};
+  socklen_t len = 0;
+  ToAddress(path, &addr, &len);
+  int s = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (s < 0) return Fail(MailslotCode::kFailed, errno);
+  if (bind(s, reinterpret_cast<const sockaddr*>(&addr), len) != 0) {
+    int error = errno;
+    struct stat info {};
+    if (error == EADDRINUSE && lstat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) {
+      if (SomeoneListens(addr, len)) {
+        close(s);
+        return Fail(MailslotCode::kInUse, EADDRINUSE);
+      }
+      // Left behind by a process that ended: take the name over.
+      unlink(path.c_str());
+      if (bind(s, reinterpret_cast<const sockaddr*>(&addr), len) == 0) error = 0;
+      else error = errno;
+    }
+    if (error != 0) {
+      close(s);
+      return Fail(error == EADDRINUSE ? MailslotCode::kInUse : MailslotCode::kFailed, error);
+    }
+  }
+  chmod(path.c_str(), kSocketMode);
+  *fd = s;
+  return {};
+}
+
+MailslotStatus MailslotNextSize(int fd, std::size_t* size) {
+  for (;;) {
+    const ssize_t n = recv(fd, nullptr, 0, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
+    if (n >= 0) {
+      *size = static_cast<std::size_t>(n);
+      return {};
+    }
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return Fail(MailslotCode::kEmpty);
+    return Fail(MailslotCode::kFailed, errno);
+  }
+}
+
+MailslotStatus MailslotRead(int fd, void* buffer, std::size_t size, std::size_t* got) {
+  for (;;) {
+    const ssize_t n = recv(fd, buffer, size, MSG_DONTWAIT | MSG_TRUNC);
+    if (n >= 0) {
+      if (static_cast<std::size_t>(n) > size) return Fail(MailslotCode::kFailed, EMSGSIZE);
+      *got = static_cast<std::size_t>(n);
+      return {};
+    }
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return Fail(MailslotCode::kEmpty);
+    return Fail(MailslotCode::kFailed, errno);
+  }
+}
+
+MailslotStatus MailslotDiscard(int fd) {
+  char byte = 0;
+  std::size_t got = 0;
+  MailslotStatus st = MailslotRead(fd, &byte, 1, &got);
+  if (st.code == MailslotCode::kFailed && st.error == EMSGSIZE) return {};  // dropped as meant
+  return st;
+}
+
+MailslotStatus MailslotOpenWriter(std::string_view name, int* fd) {
+  std::string path;
+  MailslotStatus st = MailslotPath(name, &path);
+  if (!st.ok()) return st;
+  sockaddr_un addr{};
+  socklen_t len = 0;
+  ToAddress(path, &addr, &len);
+  int s = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (s < 0) return Fail(MailslotCode::kFailed, errno);
+  if (connect(s, reinterpret_cast<const sockaddr*>(&addr), len) != 0) {
+    const int error = errno;
+    close(s);
+    if (error == ENOENT || error == ECONNREFUSED || error == ENOTDIR) {
+      return Fail(MailslotCode::kMissing, error);
+    }
+    return Fail(MailslotCode::kFailed, error);
+  }
+  *fd = s;
+  return {};
+}
+
+MailslotStatus MailslotWrite(int fd, const void* data, std::size_t size) {
+  for (;;) {
+    const ssize_t n = send(fd, data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (n >= 0) {
+      if (static_cast<std::size_t>(n) != size) return Fail(MailslotCode::kFailed, EMSGSIZE);
+      return {};
+    }
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return Fail(MailslotCode::kBusy, errno);
+    if (errno == ECONNREFUSED || errno == ENOENT || errno == ENOTCONN) {
+      return Fail(MailslotCode::kMissing, errno);
+    }
+    return Fail(MailslotCode::kFailed, errno);
+  }
+}
+
+void MailslotClose(int fd, const std::string& path) {
+  // Unlink first: once the socket is closed another process may take the name.
+  if (!path.empty()) unlink(path.c_str());
+  if (fd >= 0) close(fd);
+}
+
+}  // namespace platform
