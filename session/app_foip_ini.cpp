@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+#include "common/program_log.h"
+#include "runtime/om_os.h"
 #include "session/app_foip_glb_cfg.h"
 #include "session/app_foip_session_cfg.h"
 
@@ -13,15 +15,10 @@ namespace {
 
 // The program log and the trap routine of the runtime, reached from this one
 // place.
-void program_log(int level, const char* text) {
-  (void)level;
-  (void)text;
-}
+void program_log(int level, const char* text) { ProgramLog(level, "%s", text); }
 
-void raise_trap(uint16_t code, const char* text) {
-  (void)code;
-  (void)text;
-}
+// The trap's text is the host's to print from its code.
+void raise_trap(uint16_t code) { om_os_trap(code); }
 
 // Identification of the program at the top of the help.
 constexpr const char* kIdentification = "TESSALY - fax over IP manager (@)APP_FOIP v2.7.1";
@@ -59,7 +56,7 @@ void app_foip_ini__error_monitor(const char* text) {
   std::snprintf(message, sizeof message, "APP_FOIP: (error_monitor) Error into configuration file : %s\n", text);
   std::string line = std::string("app_foip_ini - error_monitor 1 : ") + message;
   program_log(1, line.c_str());
-  raise_trap(APP_FOIP_INI__TRAP_CONFIG_FILE, "Error in configuration file");
+  raise_trap(APP_FOIP_INI__TRAP_CONFIG_FILE);
 }
 
 uint8_t app_foip_ini__read_glb_cfg(const char* file_name, ini_tools__value* glb_table) {
@@ -137,7 +134,7 @@ uint8_t app_foip_ini__write_help(const char* file_name) {
   if (file_name != nullptr && file_name[0] != '\0') {
     file = std::fopen(file_name, "wb");
     if (file == nullptr) {
-      raise_trap(APP_FOIP_INI__TRAP_HELP_FILE, "Can't open output help file");
+      raise_trap(APP_FOIP_INI__TRAP_HELP_FILE);
       return 3;
     }
   }

@@ -5,12 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <map>
 #include <regex>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "common/program_log.h"
+#include "common/server_settings.h"
+#include "runtime/om_os.h"
 #include "session/app_foip_glb_cfg.h"
 #include "session/app_foip_session_cfg.h"
 #include "session/support/cfg_test_support.h"
@@ -280,6 +285,47 @@ TEST(AppFoipIniTables, CountsOfTheTables) {
       EXPECT_TRUE(seen.insert({v->section_id, v->value_id}).second) << v->value_id;
     }
   }
+}
+
+std::vector<uint16_t> g_traps;
+void record_trap(uint16_t code, const char*) { g_traps.push_back(code); }
+
+// A server area with its K-DB folder, the program log open at level 1 and the
+// runtime's traps recorded.
+class AppFoipIniLog : public ::testing::Test {
+ protected:
+  AppFoipIniLog() {
+    mkdir((dir_.path() + "/K-DB").c_str(), 0777);
+    SystemParameters() = SystemParams{};
+    std::snprintf(SystemParameters().ServerArea, sizeof SystemParameters().ServerArea, "%s\\", dir_.path().c_str());
+    InitialiseLog(1);
+    g_traps.clear();
+    om_os_set_trap_handler(&record_trap);
+  }
+  ~AppFoipIniLog() override {
+    om_os_set_trap_handler(nullptr);
+    InitialiseLog(6);
+    SystemParameters() = SystemParams{};
+    LogInit(nullptr, nullptr, 3, "TEST");
+  }
+  std::string program_log() const { return cfg_test::read_file(dir_.path() + "/K-DB/TESSALY.log"); }
+  cfg_test::temp_dir dir_;
+};
+
+TEST_F(AppFoipIniLog, ConfigurationErrorIsLoggedAndTrapped) {
+  ini_tools__table glb = app_foip_ini__new_glb_table();
+  std::string file = dir_.write("glb.cfg", "[SIP]\nlocal SIP port = 70000\n");
+  EXPECT_EQ(app_foip_ini__read_glb_cfg(file.c_str(), glb.values()), 3);
+  EXPECT_EQ(g_traps, std::vector<uint16_t>{APP_FOIP_INI__TRAP_CONFIG_FILE});
+  EXPECT_NE(program_log().find(" - app_foip_ini - error_monitor 1 : APP_FOIP: (error_monitor) Error into "
+                               "configuration file : Bad parameter: local SIP port = 70000\n"),
+            std::string::npos)
+      << program_log();
+}
+
+TEST_F(AppFoipIniLog, HelpFileThatCannotBeCreatedIsTrapped) {
+  EXPECT_EQ(app_foip_ini__write_help((dir_.path() + "/missing/help.txt").c_str()), 3);
+  EXPECT_EQ(g_traps, std::vector<uint16_t>{APP_FOIP_INI__TRAP_HELP_FILE});
 }
 
 }  // namespace
