@@ -72,6 +72,32 @@ uint8_t app_foip_ini__read_session_cfg(const char* file_name, ini_tools__value* 
   return result == INI_TOOLS__READ_DONE ? 2 : 3;
 }
 
+void app_foip_ini__display_config(const char* glb_file_name, const ini_tools__value* glb_table,
+                                  const app_foip_ini__session_view* sessions, std::size_t count,
+                                  const ini_tools__output_cb& print_display) {
+  auto header = [&](int n, const std::string& text) {
+    print_display(text.c_str());
+    program_log(1, format("app_foip_ini - app_foip_ini__display_config %d :%s", n, text.c_str()).c_str());
+  };
+  header(1, format("--------------------------------------\nGlobal configuration\n    File name: %s\n\n",
+                   glb_file_name != nullptr ? glb_file_name : ""));
+  if (ini_tools__display_values(glb_table, app_foip_ini__glb_sections, app_foip_ini__glb_keywords, print_display) ==
+      INI_TOOLS__OUTPUT_STOP)
+    return;
+  constexpr std::size_t kMaxSessions = glb_cfg::max_session_files;
+  for (std::size_t i = 0; i < count && i < kMaxSessions; ++i) {
+    const app_foip_ini__session_view& s = sessions[i];
+    if (s.file_name == nullptr || s.file_name[0] == '\0' || s.table == nullptr) continue;
+    header(2, format("\n\n--------------------------------------\nSession #%d configuration\n    File name: %s\n"
+                     "    Nai      : %d\n\n",
+                     int(i + 1), s.file_name, int(s.nai)));
+    if (ini_tools__display_values(s.table, app_foip_ini__session_sections, app_foip_ini__session_keywords,
+                                  print_display) == INI_TOOLS__OUTPUT_STOP)
+      return;
+  }
+  header(3, "\n\n--------------------------------------\n");
+}
+
 // ---------------------------------------------------------------------------
 // Help
 

@@ -3,6 +3,7 @@
 // comment builders used by the tables.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "session/ini_tools.h"
@@ -12,6 +13,19 @@
 uint8_t app_foip_ini__read_glb_cfg(const char* file_name, ini_tools__value* glb_table);
 // Reads one session file into that session's value table.  2 or 3 as above.
 uint8_t app_foip_ini__read_session_cfg(const char* file_name, ini_tools__value* session_table);
+
+// One configured session as the configuration display shows it.
+struct app_foip_ini__session_view {
+  const char* file_name;  // the session file, or null / empty when it has none
+  uint16_t nai;
+  const ini_tools__value* table;
+};
+// Writes the global value table and the value table of each session that has
+// a file (sessions numbered from 1 in the order given, at most 62) to the
+// application's display output; the header texts also go to the program log.
+void app_foip_ini__display_config(const char* glb_file_name, const ini_tools__value* glb_table,
+                                  const app_foip_ini__session_view* sessions, std::size_t count,
+                                  const ini_tools__output_cb& print_display);
 
 // Error callback of the application: program log at level 1 and trap 30031.
 void app_foip_ini__error_monitor(const char* text);

@@ -323,6 +323,35 @@ TEST_F(AppFoipIniLog, ConfigurationErrorIsLoggedAndTrapped) {
       << program_log();
 }
 
+TEST_F(AppFoipIniLog, ConfigurationDisplayOfTheGlobalFileAndEachSessionWithAFile) {
+  ini_tools__table glb = app_foip_ini__new_glb_table();
+  ini_tools__table s1 = app_foip_ini__new_session_table();
+  ini_tools__table s3 = app_foip_ini__new_session_table();
+  ASSERT_EQ(ini_tools__write_num(s3.values(), session_cfg::remote_sip_port, INI_TOOLS__NO_ELEMENT, 5062, nullptr),
+            INI_TOOLS__OVERWRITTEN);
+  const app_foip_ini__session_view sessions[] = {
+      {"/etc/Tessaly/s1.cfg", 0, s1.values()}, {"", 1, s1.values()}, {"/etc/Tessaly/s3.cfg", 2, s3.values()}};
+  std::string text = cfg_test::collect([&](const ini_tools__output_cb& out) {
+    app_foip_ini__display_config("/etc/Tessaly/glb.cfg", glb.values(), sessions, 3, out);
+    return INI_TOOLS__OUTPUT_OK;
+  });
+  EXPECT_EQ(text.rfind("--------------------------------------\nGlobal configuration\n    File name: "
+                       "/etc/Tessaly/glb.cfg\n\n\n[General]\n",
+                       0),
+            0u);
+  std::size_t one = text.find("Session #1 configuration\n    File name: /etc/Tessaly/s1.cfg\n    Nai      : 0\n\n\n[General]");
+  std::size_t three = text.find("Session #3 configuration\n    File name: /etc/Tessaly/s3.cfg\n    Nai      : 2\n");
+  EXPECT_NE(one, std::string::npos);
+  EXPECT_NE(three, std::string::npos);
+  EXPECT_EQ(text.find("Session #2"), std::string::npos);
+  EXPECT_NE(text.find("(overwritten) remote SIP IP port", three), std::string::npos);
+  EXPECT_EQ(text.substr(text.size() - 41), "\n\n--------------------------------------\n");
+  std::string log = program_log();
+  EXPECT_NE(log.find("app_foip_ini - app_foip_ini__display_config 1 :----"), std::string::npos);
+  EXPECT_NE(log.find("app_foip_ini - app_foip_ini__display_config 2 :\n"), std::string::npos);
+  EXPECT_NE(log.find("app_foip_ini - app_foip_ini__display_config 3 :\n"), std::string::npos);
+}
+
 TEST_F(AppFoipIniLog, HelpFileThatCannotBeCreatedIsTrapped) {
   EXPECT_EQ(app_foip_ini__write_help((dir_.path() + "/missing/help.txt").c_str()), 3);
   EXPECT_EQ(g_traps, std::vector<uint16_t>{APP_FOIP_INI__TRAP_HELP_FILE});
