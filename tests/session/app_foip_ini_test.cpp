@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 
 #include <map>
-#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -53,18 +52,29 @@ struct shown {
   std::string section, label, name, value;
 };
 
+// Lines "    (label)   name   = value" (eight blanks in array elements).
 std::vector<shown> parse_display(const std::string& text) {
-  static const std::regex line_re(R"(^ {4,8}\((\w+)\) +(.*?) += (.*)$)");
   std::vector<shown> out;
   std::string section;
   std::size_t b = 0;
   while (b < text.size()) {
     std::size_t e = text.find('\n', b);
-    std::string l = text.substr(b, e - b);
+    std::string l = text.substr(b, e == std::string::npos ? std::string::npos : e - b);
     b = e == std::string::npos ? text.size() : e + 1;
-    std::smatch m;
-    if (!l.empty() && l[0] == '[') section = l;
-    else if (std::regex_match(l, m, line_re)) out.push_back({section, m[1], m[2], m[3]});
+    if (!l.empty() && l[0] == '[') {
+      section = l;
+      continue;
+    }
+    std::size_t open = l.find_first_not_of(' ');
+    std::size_t close = l.find(')');
+    std::size_t eq = l.find(" = ");
+    if (open == std::string::npos || (open != 4 && open != 8) || l[open] != '(' || close == std::string::npos ||
+        eq == std::string::npos || eq < close)
+      continue;
+    std::string name = l.substr(close + 1, eq - close - 1);
+    name = name.substr(name.find_first_not_of(' '));
+    name = name.substr(0, name.find_last_not_of(' ') + 1);
+    out.push_back({section, l.substr(open + 1, close - open - 1), name, l.substr(eq + 3)});
   }
   return out;
 }
@@ -128,8 +138,12 @@ TEST(AppFoipIniHelp, SkeletonShapes) {
 // element count line of each array, then lets the reader say which lines it
 // refuses (the undefined keywords whose kind needs a value) and drops those.
 std::string read_skeleton(const file_tables& f, ini_tools__table& table, std::set<std::string>* dropped) {
-  static const std::regex more(R"(    \}\n    \{\n        \.\.\.\.\n        \.\.\.\.\n    \}\n    \(Max number[^\n]*\n)");
-  std::string text = std::regex_replace(skeleton(f, 0), more, "    }\n");
+  const std::string more = "    }\n    {\n        ....\n        ....\n    }\n    (Max number";
+  std::string text = skeleton(f, 0);
+  for (std::size_t at = text.find(more); at != std::string::npos; at = text.find(more, at)) {
+    std::size_t end = text.find('\n', at + more.size());
+    text.replace(at, end + 1 - at, "    }\n");
+  }
   for (int attempt = 0; attempt < 64; ++attempt) {
     table = f.make();
     cfg_test::read_outcome out = cfg_test::read_text(text, f.sections, f.keywords, table.values());
