@@ -335,6 +335,27 @@ TEST(IniToolsRead, ReplacedTextsAreReleased) {
   EXPECT_EQ(value_of(table.values(), glb_cfg::local_sip_ip_address), "3:5.6.7.8");
 }
 
+TEST(IniToolsRead, TablesThatDisagreeGiveInternalErrors) {
+  // A keyword without its value record, and one whose record has another kind.
+  static constexpr ini_tools__name kMissing[] = {{"missing", INI_TOOLS__VERBOSE_NAME}, {"", 0}};
+  static constexpr ini_tools__name kOtherKind[] = {{"other kind", INI_TOOLS__VERBOSE_NAME}, {"", 0}};
+  static constexpr ini_tools__section kSections[] = {{"S", 1, nullptr, ""}, {"", 0, nullptr, nullptr}};
+  static constexpr ini_tools__keyword kKeywords[] = {
+      {kMissing, 1, 1, INI_TOOLS__NUM, nullptr, 0, 10, 1},
+      {kOtherKind, 2, 1, INI_TOOLS__NUM, nullptr, 0, 10, 2},
+      {nullptr, 0, 0, 0, nullptr, 0, 0, 0}};
+  const ini_tools__value values[] = {
+      ini_tools__value{2, 1, INI_TOOLS__DEFAULT, INI_TOOLS__BOOL, ini_tools__datum{.byte = 0}, 0, 0, nullptr, nullptr},
+      ini_tools__value{}};
+  ini_tools__table table(values, nullptr);
+  auto out = read_text("[S]\nmissing = 1\n", kSections, kKeywords, table.values());
+  EXPECT_EQ(out.result, INI_TOOLS__INTERNAL_ERR_1);
+  EXPECT_EQ(out.errors, std::vector<std::string>{"Internal error (INI_TOOLS__INTERNAL_ERR_1): missing = 1"});
+  out = read_text("[S]\nother kind = 1\n", kSections, kKeywords, table.values());
+  EXPECT_EQ(out.result, INI_TOOLS__INTERNAL_ERR_2);
+  EXPECT_EQ(out.errors, std::vector<std::string>{"Internal error (INI_TOOLS__INTERNAL_ERR_2): other kind = 1"});
+}
+
 TEST(IniToolsNames, MatchIgnoresCaseAndSurroundingBlanks) {
   struct {
     const char* a;
