@@ -119,7 +119,7 @@ struct sdp_media_av {
   uint16_t ptime = SDP_NONE16;
   uint16_t maxptime = SDP_NONE16;
   uint16_t format_count = 0;  // at most 4
-  const uint8_t* formats = nullptr;
+  const uint8_t* formats = nullptr;  // payload types; 0xFF for a format that is not a number
   sip_str key;  // at most 128 characters
   sip_str extra_lines;
 };

@@ -128,6 +128,8 @@ int sdp_line__type(sdp_parse_ctx& c) {
   if (p[0] == 'v') return 'v';
   const char* le = p + 2;
   while (le < e && *le != '\r' && *le != '\n') ++le;
+  // A NUL byte has no place in an SDP line: the line is malformed.
+  if (std::memchr(p, 0, static_cast<size_t>(le - p)) != nullptr) return SDP_LINE_MALFORMED;
   c.line_end = le;
   c.pos = p + 2;
   return static_cast<uint8_t>(p[0]);
@@ -338,10 +340,15 @@ step parse_media(sdp_parse_ctx& c, const char* p, const char* le) {
         const char* r = q;
         if (read_number(&r, f_end, 0xFF, &v) != num::ok) return refuse(c, sdp_reason::number_too_large);
         room[count++] = static_cast<uint8_t>(v);
+      } else {
+        // A format that is not a payload-type number keeps its slot as 0xFF,
+        // which the encoder writes as "$".
+        room[count++] = 0xFF;
       }
-      // A format that is not a payload-type number takes no slot.
       q = skip_blanks(f_end, le);
     }
+    // A media line names at least one format.
+    if (count == 0) return refuse(c, sdp_reason::bad_media);
     c.work->size = static_cast<uint16_t>(c.work->size + count);
     m.format_count = count;
     m.formats = room;
@@ -366,8 +373,7 @@ step parse_media(sdp_parse_ctx& c, const char* p, const char* le) {
       if (lookup(sdp_transport_table, q, t_end, false, &m.transport) == SIP_RESULT_OK) {
         q = skip_blanks(t_end, le);
         const char* f_end = run_while(q, le, is_alnum);
-        bool whole = f_end == le || is_blank(*f_end);
-        if (whole && lookup(sdp_t38_format_table, q, f_end, true, &m.format) == SIP_RESULT_OK) {
+        if (lookup(sdp_t38_format_table, q, f_end, true, &m.format) == SIP_RESULT_OK) {
           m.kind = SDP_KIND_IMAGE;
           m.direction = d.session->direction;
           start_media(c, &m.media_index);
@@ -503,7 +509,10 @@ step parse_rtpmap_fmtp(sdp_parse_ctx& c, uint8_t attr, const char* p, const char
   if (attr == SDP_ATTR_FMTP) {
     if (existing && existing->fmtp.len != 0) return step::ignored;
     const char* f_end = run_while(q, le, [](char ch) { return ch >= ' ' && ch <= '~'; });
-    if (f_end - q < 256) entry.fmtp = text_of(q, f_end);
+    // Parameters that cannot be kept (none, or 256 characters and more) make
+    // no entry: one without codec, name or parameters would say nothing.
+    if (f_end == q || f_end - q >= 256) return step::to_extra;
+    entry.fmtp = text_of(q, f_end);
   } else {
     if (existing && (existing->codec != SDP_NONE8 || existing->encoding_name.len != 0)) return step::ignored;
     const char* e_end = run_while(q, le, [](char ch) { return ch != '/'; });

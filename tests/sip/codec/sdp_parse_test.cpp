@@ -243,6 +243,7 @@ TEST(SdpParse, AcceptsAndRefuses) {
        sdp_reason::bad_connection},
       {"media port without digits", t38_offer_head + crlf({"m=audio x RTP/AVP 0"}), 0, sdp_reason::bad_media},
       {"media transport at the line end", t38_offer_head + crlf({"m=audio 1 RTP/AVP"}), 0, sdp_reason::bad_media},
+      {"media line without formats", t38_offer_head + crlf({"m=audio 1 RTP/AVP "}), 0, sdp_reason::bad_media},
       {"media transport unknown", t38_offer_head + crlf({"m=audio 1 RTP/XYZ 0"}), 0, sdp_reason::bad_media},
       {"port count without digits", t38_offer_head + crlf({"m=audio 1/ RTP/AVP 0"}), 0, sdp_reason::bad_media},
       {"image without format", t38_offer_head + crlf({"m=image 1 udptl"}), 0, sdp_reason::bad_media},
@@ -325,6 +326,15 @@ TEST(SdpParse, T38ValuesSeenTwice) {
   }
 }
 
+TEST(SdpParse, FormatThatIsNotANumberKeepsItsSlot) {
+  sdp_store s;
+  ASSERT_EQ(s.parse(t38_offer_head + crlf({"m=audio 5000 udp x 0 $"})), SDP_PARSE_END);
+  ASSERT_EQ(s.av[0].format_count, 3);
+  EXPECT_EQ(s.av[0].formats[0], 0xFF);
+  EXPECT_EQ(s.av[0].formats[1], 0);
+  EXPECT_EQ(s.av[0].formats[2], 0xFF);
+}
+
 TEST(SdpParse, ImageLineThatIsNotT38IsOtherMedia) {
   sdp_store s;
   ASSERT_EQ(s.parse(t38_offer_head + crlf({"m=image 600 udptl T.38", "a=T38FaxVersion:0"})), SDP_PARSE_END);
@@ -380,6 +390,18 @@ TEST(SdpParse, RtpmapAndFmtpRules) {
     EXPECT_EQ(sdp_str_text(s.av[0].extra_lines),
               "a=rtpmap:x\r\na=rtpmap:0 /8000\r\na=rtpmap:0 " + std::string(33, 'n') +
                   "/8000\r\na=rtpmap:0 PCMU/\r\na=ptime:\r\na=rtcp:9\r\n");
+  }
+  {
+    // An fmtp line whose parameters cannot be kept makes no entry.
+    sdp_store s;
+    sdp_reason why;
+    EXPECT_EQ(s.parse(t38_offer_head + crlf({"m=audio 700 RTP/AVP 96", "a=fmtp:96 "}), &why), 0);
+    EXPECT_EQ(why, sdp_reason::missing_rtpmap);
+    sdp_store t;
+    ASSERT_EQ(t.parse(t38_offer_head + crlf({"m=audio 700 RTP/AVP 96", "a=fmtp:96 mode=1"})), SDP_PARSE_END);
+    ASSERT_EQ(t.desc.rtpmap_count, 1);
+    EXPECT_EQ(t.rtpmap[0].codec, SDP_NONE8);
+    EXPECT_EQ(sdp_str_text(t.rtpmap[0].fmtp), "mode=1");
   }
   {
     // Twelve entries fit; a thirteenth rtpmap refuses the body.
@@ -603,6 +625,15 @@ TEST(SdpParse, ExtraLinesAreBoundedAndWorkBufferChecked) {
     EXPECT_EQ(sdp_parse(&p, p + 5, &s.desc, nullptr, 0, &why), 0);
     EXPECT_EQ(why, sdp_reason::no_work_buffer);
   }
+}
+
+TEST(SdpParse, LineWithNulByteIsIgnored) {
+  sdp_store s;
+  std::string text = "v=0\r\nc=IN IP4 192.0.2.1\r\ni=a" + std::string(1, '\0') + "b\r\nm=image 1 udptl t38\r\n" +
+                     "a=T38FaxVersion:" + std::string(1, '\0') + "\r\n";
+  ASSERT_EQ(s.parse(text), SDP_PARSE_END);
+  EXPECT_EQ(s.session.extra_lines.len, 0);
+  EXPECT_EQ(s.image[0].t38_version, SDP_NONE8);
 }
 
 TEST(SdpParse, LineEndsWithLoneCarriageReturns) {
