@@ -305,6 +305,27 @@ TEST(SdpParse, T38OfferOfTheReferenceExample) {
   EXPECT_EQ(s.session.conn.nettype, SDP_NET_IN);
 }
 
+// Media names and the T.38 attribute names and values compare without case;
+// the other attribute names of the codec keep theirs.
+TEST(SdpParse, NamesComparedWithoutCase) {
+  sdp_store s;
+  ASSERT_EQ(s.parse(t38_offer_head + crlf({"m=AUDIO 5000 RTP/AVP 0", "m=Video 5002 RTP/AVP 31", "m=IMAGE 6000 udptl T38",
+                                           "a=T38FAXVERSION:1", "a=t38faxratemanagement:LOCALTCF",
+                                           "a=T38FaxUdpEC:T38UDPREDUNDANCY", "a=T38FaxTranscodingJbig"})),
+            SDP_PARSE_END);
+  EXPECT_EQ(s.av[0].kind, SDP_KIND_AUDIO);
+  EXPECT_EQ(s.av[1].kind, SDP_KIND_VIDEO);
+  ASSERT_EQ(s.desc.image_count, 1);
+  EXPECT_EQ(s.image[0].t38_version, 1);
+  EXPECT_EQ(s.image[0].t38_rate_management, SDP_RATEMGMT_LOCAL_TCF);
+  EXPECT_EQ(s.image[0].t38_udp_ec, SDP_UDPEC_REDUNDANCY);
+  EXPECT_EQ(s.image[0].t38_transcoding_jbig, 1);
+  sdp_store t;
+  ASSERT_EQ(t.parse(t38_offer_head + crlf({"m=audio 5000 RTP/AVP 0", "a=RTPMAP:0 PCMU/8000"})), SDP_PARSE_END);
+  EXPECT_EQ(t.desc.rtpmap_count, 0);
+  EXPECT_EQ(sdp_str_text(t.av[0].extra_lines), "a=RTPMAP:0 PCMU/8000\r\n");
+}
+
 TEST(SdpParse, T38ValuesSeenTwice) {
   struct row {
     std::initializer_list<const char*> lines;
