@@ -96,12 +96,13 @@ our_packet our_decode(const bytes& wire) {
   return out;
 }
 
-// A T.30 DIS frame as our fax engine holds it, and the same frame as
-// spandsp holds it (first transmitted bit in the least significant bit).
-const bytes kDisEngineOrder{0xFF, 0xC8, 0x01, 0x00, 0x77, 0x1F};
-const bytes kDisWireOrder{0xFF, 0x13, 0x80, 0x00, 0xEE, 0xF8};
-// T.4 data starting with an EOL (eleven 0 bits and a 1).
-const bytes kEolEngineOrder{0x00, 0x10, 0x01};
+// A T.30 DIS frame as the fax engine hands it down (first transmitted bit
+// in bit 0), and as it travels in IFP packets (first transmitted bit in bit
+// 7, the T.30 notation: address FF, control C8, FCF 01).
+const bytes kDisEngineOrder{0xFF, 0x13, 0x80, 0x00, 0xEE, 0xF8};
+const bytes kDisWireOrder{0xFF, 0xC8, 0x01, 0x00, 0x77, 0x1F};
+// T.4 data starting with an EOL (eleven 0 bits and a 1), engine order.
+const bytes kEolEngineOrder{0x00, 0x08, 0x80};
 
 TEST(SpandspInterop, ItReadsOurIndicators) {
   spandsp_peer peer;
