@@ -1,0 +1,742 @@
+// Message and buffer pools, the interrupt-side pools, congestion notices and
+// the helpers that put data into messages.
+#include <cstring>
+
+#include "runtime/mem.h"
+#include "runtime/om_os_internal.h"
+#include "runtime/sm.h"
+
+using namespace om_os_rt;
+
+namespace {
+
+constexpr u8 BUF_STATE_USED = 0xB5;
+constexpr u8 BUF_STATE_FREE = 0x0F;
+
+// Defaults of the interrupt-side watermarks for a 0 value.
+constexpr u16 IT_MSG_DEFAULTS[5] = {8, 10, 12, 2, 6};   // low, normal, high, on, off
+constexpr u16 IT_BUF_DEFAULTS[5] = {6, 8, 10, 2, 5};
+
+msg_t* as_msg(void* p) { return static_cast<msg_t*>(p); }
+buffer_t* as_buf(void* p) { return static_cast<buffer_t*>(p); }
+
+void init_msg(msg_t* m) {
+  m->link = nullptr;
+  m->next = nullptr;
+  m->p_buffer = nullptr;
+  m->chain_size = 0;
+  m->in_use = 1;
+  m->data_offset = MSG_HEADER_SIZE;
+  m->data_size = 0;
+}
+
+void init_buffer(buffer_t* b) {
+  b->link_count = 0;
+  b->next = nullptr;
+  b->data_offset = BUFFER_HEADER_SIZE;
+  b->data_size = 0;
+  b->state = BUF_STATE_USED;
+}
+
+u32 msg_record_bytes() { return static_cast<u32>(sizeof(msg_t)) + (g.msg_size - MSG_HEADER_SIZE); }
+u32 buffer_record_bytes() { return static_cast<u32>(sizeof(buffer_t)) + (g.buffer_size - BUFFER_HEADER_SIZE); }
+
+bool any_congested() {
+  return g.msgs.congested || g.bufs.congested || g.it_msgs.congested || g.it_bufs.congested;
+}
+
+// Under the pool lock: marks a pool congested; true when a busy notice must
+// be sent (after the lock is left).
+bool raise_locked(u8* flag, u16* episodes) {
+  *flag = 1;
+  ++*episodes;
+  if (g.congestion.load() == 1) return false;
+  g.congestion.store(1);
+  return g.want_busy_any != 0;
+}
+
+bool clear_locked(u8* flag) {
+  *flag = 0;
+  if (any_congested()) return false;
+  if (g.congestion.load() == 0) return false;
+  g.congestion.store(0);
+  return g.want_clr_any != 0;
+}
+
+// Congestion check of a normal pool after an allocation / a release.
+void check_raise(pool_state& p, u16 in_use) {
+  bool send = false;
+  om_os_lock();
+  if (!p.congested && static_cast<i32>(p.limit) - in_use <= static_cast<i32>(p.cong_on))
+    send = raise_locked(&p.congested, &p.episodes);
+  om_os_unlock();
+  if (send) send_congestion_notice(SM_BUSY_IN, false);
+}
+
+void check_clear(pool_state& p, u16 in_use) {
+  bool send = false;
+  om_os_lock();
+  if (p.congested && static_cast<i32>(p.limit) - in_use >= static_cast<i32>(p.cong_off))
+    send = clear_locked(&p.congested);
+  om_os_unlock();
+  if (send) send_congestion_notice(SM_CLR_BUSY_IN, false);
+}
+
+// Under the pool lock: pushes onto an interrupt-side pool; true when a clear
+// notice is due.
+bool it_push_locked(it_pool_state& p, void* rec, void** link_field) {
+  *link_field = p.head;
+  p.head = rec;
+  ++p.count;
+  if (p.congested && p.count == p.cong_off) return clear_locked(&p.congested);
+  return false;
+}
+
+// Returns a record to its normal pool (cache or heap).  false when none is
+// counted in use (the caller traps).
+bool pool_release(pool_state& p, void* rec, void** link_field, u8 kind, u16* in_use_after) {
+  bool to_heap = false;
+  cs_cach.enter();
+  if (p.in_use == 0) {
+    cs_cach.leave();
+    return false;
+  }
+  --p.in_use;
+  *in_use_after = p.in_use;
+  if (p.cache_count >= p.cache_limit) {
+    to_heap = true;
+  } else {
+    *link_field = p.cache_head;
+    p.cache_head = rec;
+    ++p.cache_count;
+  }
+  cs_cach.leave();
+  if (to_heap) om_os_mem_free(rec, kind);
+  return true;
+}
+
+// Takes a record from a normal pool; null (with the trap) at the limit.
+void* pool_take(pool_state& p, u8 kind, u32 bytes, u16 trap, u16* in_use_after) {
+  cs_cach.enter();
+  u16 n = static_cast<u16>(p.in_use + 1);
+  if (n == 0 || n > p.limit) {
+    cs_cach.leave();
+    om_os_trap(trap);
+    return nullptr;
+  }
+  p.in_use = n;
+  if (n > p.high_water) p.high_water = n;
+  void* rec = nullptr;
+  if (p.cache_count != 0) {
+    rec = p.cache_head;
+    // Cached records chain through their first pointer-sized link field.
+    p.cache_head = (kind == OM_OS_MEM_MSG) ? static_cast<void*>(as_msg(rec)->link)
+                                            : static_cast<void*>(as_buf(rec)->next);
+    --p.cache_count;
+    cs_cach.leave();
+  } else {
+    cs_cach.leave();
+    rec = om_os_mem_alloc(bytes, kind);
+    if (!rec) {
+      cs_cach.enter();
+      --p.in_use;
+      cs_cach.leave();
+      om_os_trap(trap);
+      return nullptr;
+    }
+  }
+  *in_use_after = n;
+  return rec;
+}
+
+void release_buffer(buffer_t* b) {
+  b->state = BUF_STATE_FREE;
+  b->link_count = 0;
+  bool clear_it = false, placed = false;
+  om_os_lock();
+  if (g.it_bufs.count < g.it_bufs.normal) {
+    clear_it = it_push_locked(g.it_bufs, b, reinterpret_cast<void**>(&b->next));
+    placed = true;
+  }
+  om_os_unlock();
+  if (placed) {
+    if (clear_it) send_congestion_notice(SM_CLR_BUSY_IN, true);
+    return;
+  }
+  if (g.trace_mask.load() & OM_OS_TRACE_BUFFER_POOL) trace_pool_op('f', nullptr, b);
+  u16 in_use = 0;
+  if (!pool_release(g.bufs, b, reinterpret_cast<void**>(&b->next), OM_OS_MEM_BUFFER, &in_use)) {
+    b->state = BUF_STATE_USED;  // leave it as it was
+    om_os_trap(OM_OS_TRAP_BUFFER_FREE);
+    return;
+  }
+  check_clear(g.bufs, in_use);
+}
+
+void free_chain_it(buffer_t* b) {
+  while (b) {
+    buffer_t* next = b->next;
+    It_free_buffer(b);
+    b = next;
+  }
+}
+
+void alloc_msg_data_impl(bool it, msg_t** pm, buffer_t** pb, u32 n, u8** data) {
+  *data = nullptr;
+  const u32 room = om_os_get_msg_room();
+  const u32 broom = om_os_get_buffer_room();
+  if (n > room && n > broom) return;  // more than one buffer: refused, nothing touched
+  msg_t* m = *pm;
+  buffer_t* b = *pb;
+  bool m_new = false;
+  if (!m) {
+    m = it ? It_get_msg() : Alloc_msg();
+    if (!m) return;
+    m_new = true;
+  }
+  // A buffer must be had before anything of the caller's is changed.
+  buffer_t* chain = m_new ? nullptr : m->p_buffer;
+  buffer_t* use = (b != nullptr) ? b : chain;
+  if (n > room && !use) {
+    use = it ? It_get_buffer() : Alloc_buffer();
+    if (!use) {
+      if (m_new) it ? It_put_msg(m) : Free_msg(m);
+      return;
+    }
+  }
+  if (!m_new) {
+    m->data_offset = MSG_HEADER_SIZE;
+    m->p_buffer = nullptr;
+    m->chain_size = 0;
+    if (chain && chain != use) it ? free_chain_it(chain) : Free_buffer(chain);
+  }
+  if (n <= room) {
+    if (use) it ? free_chain_it(use) : Free_buffer(use);
+    m->data_size = static_cast<u8>(n);
+    *pm = m;
+    *pb = nullptr;
+    *data = Msg_inline_data(m);
+    return;
+  }
+  use->data_offset = BUFFER_HEADER_SIZE;
+  if (use->next) {
+    it ? free_chain_it(use->next) : Free_buffer(use->next);
+    use->next = nullptr;
+  }
+  use->data_size = static_cast<u16>(n);
+  use->link_count = 1;
+  m->data_size = 0;
+  m->p_buffer = use;
+  m->chain_size = static_cast<u16>(n);
+  *pm = m;
+  *pb = use;
+  *data = Buffer_data(use);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+void om_os_rt::pools_reset() {
+  g.msgs = pool_state{};
+  g.bufs = pool_state{};
+  g.it_msgs = it_pool_state{};
+  g.it_bufs = it_pool_state{};
+  g.congestion.store(0);
+  g.want_busy_any = 0;
+  g.want_clr_any = 0;
+}
+
+u8 om_os_rt::pools_apply(const om_os_config& c) {
+  auto thresholds_ok = [](u16 limit, u16 on, u16 off) { return off != 0 && off <= limit && off >= on; };
+  g.msgs.limit = c.msg_limit;
+  g.msg_size = c.msg_size;
+  if (c.msg_size < MSG_HEADER_SIZE + 10) {
+    om_os_trap(OM_OS_TRAP_MSG_SIZE);
+    return OM_OS_NOK;
+  }
+  g.msgs.cache_limit = c.msg_cache_limit;
+  g.msgs.cong_on = c.msg_congestion_on;
+  g.msgs.cong_off = c.msg_congestion_off;
+  if (!thresholds_ok(c.msg_limit, c.msg_congestion_on, c.msg_congestion_off)) {
+    om_os_trap(OM_OS_TRAP_CONGESTION_CFG);
+    return OM_OS_NOK;
+  }
+  g.bufs.limit = c.buffer_limit;
+  g.buffer_size = c.buffer_size;
+  if (c.buffer_size < BUFFER_HEADER_SIZE + 10) {
+    om_os_trap(OM_OS_TRAP_MSG_SIZE);
+    return OM_OS_NOK;
+  }
+  g.bufs.cache_limit = c.buffer_cache_limit;
+  g.bufs.cong_on = c.buffer_congestion_on;
+  g.bufs.cong_off = c.buffer_congestion_off;
+  if (!thresholds_ok(c.buffer_limit, c.buffer_congestion_on, c.buffer_congestion_off)) {
+    om_os_trap(OM_OS_TRAP_CONGESTION_CFG);
+    return OM_OS_NOK;
+  }
+  return OM_OS_OK;
+}
+
+void om_os_rt::send_congestion_notice(code_t code, bool from_it_side) {
+  msg_t* m = from_it_side ? It_get_msg() : Alloc_msg();
+  if (!m) return;
+  m->from = from_it_side ? ENT_PH_IT : ENT_NIL;
+  m->to = ENT_SM;
+  m->nai = OM_OS_NAI_NONE;
+  m->sapi = OM_OS_SAPI_NONE;
+  m->conn_id = OM_OS_CONN_NONE;
+  m->code = code;
+  Send_msg(m);
+}
+
+// ---------------------------------------------------------------------------
+// Messages.
+
+msg_t* Alloc_msg() {
+  u16 in_use = 0;
+  msg_t* m = as_msg(pool_take(g.msgs, OM_OS_MEM_MSG, msg_record_bytes(), OM_OS_TRAP_MSG_POOL, &in_use));
+  if (!m) return nullptr;
+  check_raise(g.msgs, in_use);
+  init_msg(m);
+  if (g.trace_mask.load() & OM_OS_TRACE_MSG_POOL) trace_pool_op('A', m, nullptr);
+  return m;
+}
+
+void Free_msg(msg_t* m) {
+  if (!m) return;
+  if (m->in_use != 1) {  // freed twice, or not a message
+    om_os_trap(OM_OS_TRAP_MSG_FREE);
+    return;
+  }
+  if (m->p_buffer) {
+    Free_buffer(m->p_buffer);
+    m->p_buffer = nullptr;
+  }
+  m->chain_size = 0;
+  m->in_use = 0;
+  bool clear_it = false, placed = false;
+  om_os_lock();
+  if (g.it_msgs.count < g.it_msgs.normal) {
+    clear_it = it_push_locked(g.it_msgs, m, reinterpret_cast<void**>(&m->link));
+    placed = true;
+  }
+  om_os_unlock();
+  if (placed) {
+    if (g.trace_mask.load() & OM_OS_TRACE_IT_MSG) trace_pool_op('P', m, nullptr);
+    if (clear_it) send_congestion_notice(SM_CLR_BUSY_IN, true);
+    return;
+  }
+  if (g.trace_mask.load() & OM_OS_TRACE_MSG_POOL) trace_pool_op('F', m, nullptr);
+  u16 in_use = 0;
+  if (!pool_release(g.msgs, m, reinterpret_cast<void**>(&m->link), OM_OS_MEM_MSG, &in_use)) {
+    m->in_use = 1;
+    om_os_trap(OM_OS_TRAP_MSG_FREE);
+    return;
+  }
+  check_clear(g.msgs, in_use);
+}
+
+msg_t* It_get_msg() {
+  bool raise = false;
+  om_os_lock();
+  msg_t* m = as_msg(g.it_msgs.head);
+  if (m) {
+    g.it_msgs.head = m->link;
+    --g.it_msgs.count;
+    if (!g.it_msgs.congested && g.it_msgs.count == g.it_msgs.cong_on)
+      raise = raise_locked(&g.it_msgs.congested, &g.it_msgs.episodes);
+    if (g.it_msgs.count < g.it_msgs.lowest) g.it_msgs.lowest = g.it_msgs.count;
+  }
+  om_os_unlock();
+  if (!m) return nullptr;
+  init_msg(m);
+  if (g.trace_mask.load() & OM_OS_TRACE_IT_MSG) trace_pool_op('G', m, nullptr);
+  if (raise) send_congestion_notice(SM_BUSY_IN, true);
+  return m;
+}
+
+void It_put_msg(msg_t* m) {
+  if (!m || m->in_use != 1) return;
+  if (m->p_buffer) {
+    free_chain_it(m->p_buffer);
+    m->p_buffer = nullptr;
+  }
+  m->in_use = 0;
+  om_os_lock();
+  bool clear = it_push_locked(g.it_msgs, m, reinterpret_cast<void**>(&m->link));
+  om_os_unlock();
+  if (g.trace_mask.load() & OM_OS_TRACE_IT_MSG) trace_pool_op('P', m, nullptr);
+  if (clear) send_congestion_notice(SM_CLR_BUSY_IN, true);
+}
+
+void It_refill_msg_pool() {
+  om_os_lock();
+  u16 count = g.it_msgs.count;
+  const u16 low = g.it_msgs.low, normal = g.it_msgs.normal, high = g.it_msgs.high;
+  om_os_unlock();
+  if (count < low) {
+    while (count < normal) {
+      if (g.msgs.congested) break;
+      msg_t* m = Alloc_msg();
+      if (!m) break;
+      It_put_msg(m);
+      om_os_lock();
+      count = g.it_msgs.count;
+      om_os_unlock();
+    }
+  } else if (count > high) {
+    while (count > normal) {
+      om_os_lock();
+      msg_t* m = as_msg(g.it_msgs.head);
+      if (m) {
+        g.it_msgs.head = m->link;
+        --g.it_msgs.count;
+      }
+      count = g.it_msgs.count;
+      om_os_unlock();
+      if (!m) break;
+      // Straight back to the normal pool.
+      u16 in_use = 0;
+      m->in_use = 0;
+      if (pool_release(g.msgs, m, reinterpret_cast<void**>(&m->link), OM_OS_MEM_MSG, &in_use))
+        check_clear(g.msgs, in_use);
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Buffers.
+
+buffer_t* Alloc_buffer() {
+  u16 in_use = 0;
+  buffer_t* b =
+      as_buf(pool_take(g.bufs, OM_OS_MEM_BUFFER, buffer_record_bytes(), OM_OS_TRAP_BUFFER_POOL, &in_use));
+  if (!b) return nullptr;
+  check_raise(g.bufs, in_use);
+  init_buffer(b);
+  if (g.trace_mask.load() & OM_OS_TRACE_BUFFER_POOL) trace_pool_op('a', nullptr, b);
+  return b;
+}
+
+void Free_buffer(buffer_t* chain) {
+  while (chain) {
+    buffer_t* next = chain->next;
+    if (chain->state != BUF_STATE_USED) {  // freed twice, or not a buffer
+      om_os_trap(OM_OS_TRAP_BUFFER_FREE);
+      return;
+    }
+    bool keep = false;
+    om_os_lock();
+    if (chain->link_count != 0) {
+      --chain->link_count;
+      keep = chain->link_count != 0;
+    }
+    om_os_unlock();
+    if (!keep) release_buffer(chain);
+    chain = next;
+  }
+}
+
+buffer_t* It_get_buffer() {
+  bool raise = false;
+  om_os_lock();
+  buffer_t* b = as_buf(g.it_bufs.head);
+  if (b) {
+    g.it_bufs.head = b->next;
+    --g.it_bufs.count;
+    if (!g.it_bufs.congested && g.it_bufs.count == g.it_bufs.cong_on)
+      raise = raise_locked(&g.it_bufs.congested, &g.it_bufs.episodes);
+    if (g.it_bufs.count < g.it_bufs.lowest) g.it_bufs.lowest = g.it_bufs.count;
+  }
+  om_os_unlock();
+  if (!b) return nullptr;
+  init_buffer(b);
+  if (g.trace_mask.load() & OM_OS_TRACE_IT_BUFFER) trace_pool_op('g', nullptr, b);
+  if (raise) send_congestion_notice(SM_BUSY_IN, true);
+  return b;
+}
+
+void It_put_buffer(buffer_t* b) {
+  if (!b || b->state != BUF_STATE_USED) return;
+  b->state = BUF_STATE_FREE;
+  b->link_count = 0;
+  om_os_lock();
+  bool clear = it_push_locked(g.it_bufs, b, reinterpret_cast<void**>(&b->next));
+  om_os_unlock();
+  if (g.trace_mask.load() & OM_OS_TRACE_IT_BUFFER) trace_pool_op('p', nullptr, b);
+  if (clear) send_congestion_notice(SM_CLR_BUSY_IN, true);
+}
+
+void It_free_buffer(buffer_t* b) {
+  if (!b || b->state != BUF_STATE_USED) return;
+  bool keep = false;
+  om_os_lock();
+  if (b->link_count != 0) {
+    --b->link_count;
+    keep = b->link_count != 0;
+  }
+  om_os_unlock();
+  if (!keep) It_put_buffer(b);
+}
+
+void It_refill_buffer_pool() {
+  om_os_lock();
+  u16 count = g.it_bufs.count;
+  const u16 low = g.it_bufs.low, normal = g.it_bufs.normal, high = g.it_bufs.high;
+  om_os_unlock();
+  if (count < low) {
+    while (count < normal) {
+      if (g.bufs.congested) break;
+      buffer_t* b = Alloc_buffer();
+      if (!b) break;
+      It_put_buffer(b);
+      om_os_lock();
+      count = g.it_bufs.count;
+      om_os_unlock();
+    }
+  } else if (count > high) {
+    while (count > normal) {
+      om_os_lock();
+      buffer_t* b = as_buf(g.it_bufs.head);
+      if (b) {
+        g.it_bufs.head = b->next;
+        --g.it_bufs.count;
+      }
+      om_os_unlock();
+      if (!b) break;
+      init_buffer(b);
+      // Straight back to the normal pool.
+      u16 in_use = 0;
+      b->state = BUF_STATE_FREE;
+      if (pool_release(g.bufs, b, reinterpret_cast<void**>(&b->next), OM_OS_MEM_BUFFER, &in_use))
+        check_clear(g.bufs, in_use);
+      om_os_lock();
+      count = g.it_bufs.count;
+      om_os_unlock();
+    }
+  }
+}
+
+u8 om_os_it_pool_init(const u16 v[10]) {
+  om_os_lock();
+  if (g.it_msgs.high != 0) {
+    om_os_unlock();
+    return OM_OS_NOK;
+  }
+  om_os_unlock();
+  // Empty both pools back into the normal pools.
+  g.it_msgs.normal = 0;
+  g.it_bufs.normal = 0;
+  for (;;) {
+    om_os_lock();
+    msg_t* m = as_msg(g.it_msgs.head);
+    if (m) {
+      g.it_msgs.head = m->link;
+      --g.it_msgs.count;
+    }
+    om_os_unlock();
+    if (!m) break;
+    init_msg(m);
+    Free_msg(m);
+  }
+  for (;;) {
+    om_os_lock();
+    buffer_t* b = as_buf(g.it_bufs.head);
+    if (b) {
+      g.it_bufs.head = b->next;
+      --g.it_bufs.count;
+    }
+    om_os_unlock();
+    if (!b) break;
+    init_buffer(b);
+    Free_buffer(b);
+  }
+  auto pick = [](u16 value, u16 dflt) { return value != 0 ? value : dflt; };
+  om_os_lock();
+  it_pool_state& im = g.it_msgs;
+  it_pool_state& ib = g.it_bufs;
+  im.lowest = 65535;
+  ib.lowest = 65535;
+  im.low = pick(v[0], IT_MSG_DEFAULTS[0]);
+  im.normal = pick(v[1], IT_MSG_DEFAULTS[1]);
+  im.high = pick(v[2], IT_MSG_DEFAULTS[2]);
+  ib.low = pick(v[3], IT_BUF_DEFAULTS[0]);
+  ib.normal = pick(v[4], IT_BUF_DEFAULTS[1]);
+  ib.high = pick(v[5], IT_BUF_DEFAULTS[2]);
+  im.cong_on = pick(v[6], IT_MSG_DEFAULTS[3]);
+  im.cong_off = pick(v[7], IT_MSG_DEFAULTS[4]);
+  ib.cong_on = pick(v[8], IT_BUF_DEFAULTS[3]);
+  ib.cong_off = pick(v[9], IT_BUF_DEFAULTS[4]);
+  auto ordered = [](const it_pool_state& p) {
+    return p.cong_on <= p.cong_off && p.cong_off <= p.low && p.low <= p.normal && p.normal <= p.high;
+  };
+  bool ok = ordered(im) && ordered(ib);
+  om_os_unlock();
+  return ok ? OM_OS_OK : OM_OS_NOK;
+}
+
+// ---------------------------------------------------------------------------
+// Data helpers.
+
+void Alloc_msg_data(msg_t** m, buffer_t** b, u32 n, u8** data) { alloc_msg_data_impl(false, m, b, n, data); }
+void It_alloc_msg_data(msg_t** m, buffer_t** b, u32 n, u8** data) { alloc_msg_data_impl(true, m, b, n, data); }
+
+u32 Buffer_chain_length(const buffer_t* chain) {
+  u32 total = 0;
+  for (; chain; chain = chain->next) total += chain->data_size;
+  return total;
+}
+
+u32 Msg_total_size(const msg_t* m) { return m->p_buffer ? Buffer_chain_length(m->p_buffer) : m->data_size; }
+
+void Msg_attach_chain(msg_t* m, buffer_t* chain) {
+  m->p_buffer = chain;
+  u32 total = Buffer_chain_length(chain);
+  m->chain_size = static_cast<u16>(total > 0xFFFF ? 0xFFFF : total);
+}
+
+buffer_t* Store_data_in_buffers(const void* data, u32 length, buffer_t* first) {
+  const u32 room = om_os_get_buffer_room();
+  const u8* src = static_cast<const u8*>(data);
+  buffer_t* head = first;
+  buffer_t* prev = nullptr;
+  buffer_t* cur = first;
+  buffer_t* fresh = nullptr;       // first buffer this call allocated
+  buffer_t* fresh_prev = nullptr;  // the buffer in front of it
+  u32 done = 0;
+  do {
+    if (!cur) {
+      cur = Alloc_buffer();
+      if (!cur) {
+        // Give back what this call allocated; the caller keeps `first`.
+        if (fresh) {
+          if (fresh_prev) fresh_prev->next = nullptr;
+          Free_buffer(fresh);
+        }
+        return nullptr;
+      }
+      if (!fresh) {
+        fresh = cur;
+        fresh_prev = prev;
+      }
+      if (prev) prev->next = cur;
+      if (!head) head = cur;
+    }
+    u32 chunk = length - done < room ? length - done : room;
+    cur->data_offset = BUFFER_HEADER_SIZE;
+    cur->data_size = static_cast<u16>(chunk);
+    cur->link_count = 1;
+    if (chunk) std::memcpy(Buffer_room(cur), src + done, chunk);
+    done += chunk;
+    prev = cur;
+    cur = cur->next;
+  } while (done < length);
+  // Buffers of the given chain that are no longer needed are released.
+  if (prev->next) {
+    buffer_t* rest = prev->next;
+    prev->next = nullptr;
+    Free_buffer(rest);
+  }
+  return head;
+}
+
+msg_t* Alloc_msg_with_buffer(buffer_t* b, u8 room) {
+  msg_t* m = Alloc_msg();
+  if (!m) return nullptr;
+  if (!b) return m;
+  if (!b->next && static_cast<u32>(room) + b->data_size <= om_os_get_msg_room()) {
+    m->data_offset = static_cast<u8>(MSG_HEADER_SIZE + room);
+    m->data_size = static_cast<u8>(b->data_size);
+    std::memcpy(Msg_inline_data(m), Buffer_data(b), b->data_size);
+    b->link_count = 0;
+    Free_buffer(b);
+  } else {
+    b->link_count = 1;
+    Msg_attach_chain(m, b);
+  }
+  return m;
+}
+
+msg_t* Copy_msg(const msg_t* src) {
+  if (!src) return nullptr;
+  msg_t* m = Alloc_msg();
+  if (!m) return nullptr;
+  m->from = src->from;
+  m->to = src->to;
+  m->nai = src->nai;
+  m->sapi = src->sapi;
+  m->conn_id = src->conn_id;
+  m->code = src->code;
+  m->data_offset = src->data_offset;
+  m->data_size = src->data_size;
+  std::memcpy(Msg_inline_area(m), Msg_inline_area(src), om_os_get_msg_room());
+  buffer_t* tail = nullptr;
+  const u32 broom = om_os_get_buffer_room();
+  for (const buffer_t* s = src->p_buffer; s; s = s->next) {
+    buffer_t* c = Alloc_buffer();
+    if (!c) break;  // the copy's chain ends here
+    c->data_offset = s->data_offset;
+    c->data_size = s->data_size;
+    c->link_count = 1;
+    std::memcpy(Buffer_room(c), Buffer_room(s), broom);
+    if (tail) tail->next = c;
+    else m->p_buffer = c;
+    tail = c;
+  }
+  if (m->p_buffer) Msg_attach_chain(m, m->p_buffer);
+  return m;
+}
+
+u8* Reassemble_buffers(u8* area, u32 area_size, const buffer_t* chain, u32* total) {
+  u32 sum = Buffer_chain_length(chain);
+  if (total) *total = sum;
+  if (!area || area_size < sum) {
+    area = Alloc_tmp_block(sum);
+    if (!area) return nullptr;
+  }
+  u32 at = 0;
+  for (; chain; chain = chain->next) {
+    std::memcpy(area + at, Buffer_data(chain), chain->data_size);
+    at += chain->data_size;
+  }
+  return area;
+}
+
+// ---------------------------------------------------------------------------
+// Configuration and state.
+
+u8 om_os_get_msg_size() { return g.msg_size; }
+u16 om_os_get_buffer_size() { return g.buffer_size; }
+u16 om_os_get_max_nai() { return g.max_nai; }
+u8 om_os_get_congestion() { return g.congestion.load(); }
+
+static om_os_pool_stats stats_of(const pool_state& p) {
+  om_os_pool_stats s{};
+  cs_cach.enter();
+  s.limit = p.limit;
+  s.in_use = p.in_use;
+  s.high_water = p.high_water;
+  s.cache_limit = p.cache_limit;
+  s.cache_count = p.cache_count;
+  s.congestion_on = p.cong_on;
+  s.congestion_off = p.cong_off;
+  cs_cach.leave();
+  om_os_lock();
+  s.congested = p.congested;
+  s.episodes = p.episodes;
+  om_os_unlock();
+  return s;
+}
+
+static om_os_it_pool_stats it_stats_of(const it_pool_state& p) {
+  om_os_lock();
+  om_os_it_pool_stats s{p.count, p.lowest, p.congested, p.episodes, p.low, p.normal, p.high, p.cong_on, p.cong_off};
+  om_os_unlock();
+  return s;
+}
+
+om_os_pool_stats om_os_msg_pool_stats() { return stats_of(g.msgs); }
+om_os_pool_stats om_os_buffer_pool_stats() { return stats_of(g.bufs); }
+om_os_it_pool_stats om_os_it_msg_pool_stats() { return it_stats_of(g.it_msgs); }
+om_os_it_pool_stats om_os_it_buffer_pool_stats() { return it_stats_of(g.it_bufs); }

@@ -1,0 +1,298 @@
+// Timer cells, their pool, the timing wheel and the TIMR thread.
+#include "runtime/timer.h"
+
+#include <cstring>
+#include <vector>
+
+#include "runtime/mem.h"
+#include "runtime/msg.h"
+#include "runtime/om_os_internal.h"
+
+using namespace om_os_rt;
+
+struct timer_cell_t {
+  timer_cell_t* next;
+  timer_cell_t* prev;
+  u32 expiry;     // absolute tick count (ms) at which the timer is due
+  u16 slot;       // wheel slot, TI_SLOT_NOT_RUNNING when not running
+  u8 mode;
+  u8 in_use;
+  nai_t nai;
+  u8 sapi;
+  code_t code;
+  u16 conn_id;
+  u16 timer_id;
+  ent_id_t entity;
+};
+
+namespace {
+
+// Longest duration taken as it is; longer ones are cut to it so that the
+// wrapping tick arithmetic stays sound.
+constexpr u32 MAX_DURATION_MS = 0x3FFFFFFFu;
+
+struct wheel_state {
+  timer_cell_t** slots = nullptr;
+  u16 n_slots = 0;
+  u16 current = 0;
+  u16 tick = 10;
+  u32 time = 0;  // wheel time in ms
+  // Cell pool (under CACH).
+  u16 limit = 0, in_use = 0, high_water = 0, cache_limit = 0, cache_count = 0;
+  timer_cell_t* cache = nullptr;
+};
+wheel_state w;
+
+struct expiry_info {
+  ent_id_t entity;
+  nai_t nai;
+  u8 sapi;
+  u16 conn_id;
+  code_t code;
+  u16 timer_id;
+};
+
+timer_trace_info info_of(const timer_cell_t* c) {
+  return timer_trace_info{c, c->entity, c->nai, c->sapi, c->conn_id, c->code};
+}
+
+void trace_timer(u8 letter, const timer_cell_t* c) {
+  if (g.trace_mask.load() & OM_OS_TRACE_TIMER) trace_timer_op(letter, info_of(c));
+}
+
+// Under TIMR.
+void unlink_cell(timer_cell_t* c) {
+  if (c->slot == TI_SLOT_NOT_RUNNING) return;
+  if (c->prev) c->prev->next = c->next;
+  else if (c->slot < w.n_slots && w.slots[c->slot] == c) w.slots[c->slot] = c->next;
+  if (c->next) c->next->prev = c->prev;
+  c->next = c->prev = nullptr;
+  c->slot = TI_SLOT_NOT_RUNNING;
+}
+
+void link_cell(timer_cell_t* c, u16 slot) {
+  c->slot = slot;
+  c->prev = nullptr;
+  c->next = w.slots[slot];
+  if (c->next) c->next->prev = c;
+  w.slots[slot] = c;
+}
+
+// Slots ahead for a cell due at `expiry`, long timers placed slightly early.
+i32 slots_ahead(u32 expiry) {
+  i32 d = static_cast<i32>(expiry - w.time) / static_cast<i32>(w.tick);
+  if (d > 4) d -= d / 20;
+  return d;
+}
+
+// One turn of the wheel.  Due cells are collected under TIMR and their
+// expiry messages built and sent after TIMR is left.
+void turn(std::vector<expiry_info>& due) {
+  due.clear();
+  cs_timr.enter();
+  if (!w.slots || w.n_slots == 0) {
+    cs_timr.leave();
+    return;
+  }
+  w.time += w.tick;
+  w.current = static_cast<u16>((w.current + 1) % w.n_slots);
+  timer_cell_t* c = w.slots[w.current];
+  while (c) {
+    timer_cell_t* next = c->next;
+    if (static_cast<i32>(c->expiry - (w.time + w.tick)) >= 0) {
+      i32 d = slots_ahead(c->expiry);
+      if (d > 0 && d < w.n_slots) {
+        unlink_cell(c);
+        link_cell(c, static_cast<u16>((w.current + d) % w.n_slots));
+      }
+    } else {
+      unlink_cell(c);
+      due.push_back(expiry_info{c->entity, c->nai, c->sapi, c->conn_id, c->code, c->timer_id});
+    }
+    c = next;
+  }
+  cs_timr.leave();
+  for (const expiry_info& e : due) {
+    msg_t* m = Alloc_msg();
+    if (!m) continue;  // trap 9 already raised
+    m->from = ENT_TI;
+    m->to = e.entity;
+    m->nai = e.nai;
+    m->sapi = e.sapi;
+    m->conn_id = e.conn_id;
+    m->code = e.code;
+    m->data_size = TI_EXPIRY_DATA_SIZE;
+    u8* d = Msg_inline_data(m);
+    std::memset(d, 0, TI_EXPIRY_DATA_SIZE);
+    d[0] = static_cast<u8>(e.timer_id);
+    d[1] = static_cast<u8>(e.timer_id >> 8);
+    Send_msg(m);
+  }
+}
+
+bool behind() {
+  return static_cast<i32>(om_os_tick() - (w.time + w.tick)) >= 0;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+u8 om_os_rt::timers_apply(const om_os_config& c) {
+  w = wheel_state{};
+  w.tick = c.tick ? c.tick : 1;
+  w.time = om_os_tick();
+  w.limit = c.timer_limit;
+  w.cache_limit = c.timer_cache_limit;
+  w.n_slots = c.wheel_slots;
+  if (w.n_slots == 0) {
+    om_os_trap(OM_OS_TRAP_WHEEL);
+    return OM_OS_NOK;
+  }
+  w.slots = static_cast<timer_cell_t**>(
+      om_os_mem_alloc(static_cast<u32>(sizeof(timer_cell_t*)) * w.n_slots, OM_OS_MEM_LONG_TERM));
+  if (!w.slots) {
+    om_os_trap(OM_OS_TRAP_WHEEL);
+    return OM_OS_NOK;
+  }
+  return OM_OS_OK;
+}
+
+void om_os_rt::timers_reset() {
+  cs_timr.enter();
+  w = wheel_state{};
+  cs_timr.leave();
+}
+
+void om_os_rt::timers_stats(u16* in_use) { *in_use = w.in_use; }
+
+om_os_timer_stats om_os_timer_pool_stats() {
+  cs_cach.enter();
+  om_os_timer_stats s{w.limit, w.in_use, w.high_water, w.cache_count};
+  cs_cach.leave();
+  return s;
+}
+
+timer_cell_t* Timer_alloc(ent_id_t entity, nai_t nai, u8 sapi, u16 conn_id) {
+  cs_cach.enter();
+  u16 n = static_cast<u16>(w.in_use + 1);
+  if (n == 0 || n > w.limit) {
+    cs_cach.leave();
+    return nullptr;
+  }
+  w.in_use = n;
+  if (n > w.high_water) w.high_water = n;
+  timer_cell_t* c = nullptr;
+  if (w.cache_count) {
+    c = w.cache;
+    w.cache = c->next;
+    --w.cache_count;
+    cs_cach.leave();
+  } else {
+    cs_cach.leave();
+    c = static_cast<timer_cell_t*>(om_os_mem_alloc(sizeof(timer_cell_t), OM_OS_MEM_TIMER));
+    if (!c) {
+      cs_cach.enter();
+      --w.in_use;
+      cs_cach.leave();
+      return nullptr;
+    }
+  }
+  *c = timer_cell_t{};
+  c->slot = TI_SLOT_NOT_RUNNING;
+  c->in_use = 1;
+  c->entity = entity;
+  c->nai = nai;
+  c->sapi = sapi;
+  c->conn_id = conn_id;
+  trace_timer('@', c);
+  return c;
+}
+
+void Timer_start(timer_cell_t* c, u32 duration, u16 timer_id, code_t code) {
+  if (!c || !c->in_use) return;
+  if (duration > MAX_DURATION_MS) duration = MAX_DURATION_MS;
+  cs_timr.enter();
+  if (!w.slots) {
+    cs_timr.leave();
+    return;
+  }
+  unlink_cell(c);
+  c->mode = 0;
+  c->timer_id = timer_id;
+  c->code = code;
+  c->expiry = om_os_tick() + duration / Timer_get_unit();
+  i32 d = slots_ahead(c->expiry);
+  if (d < 2) d = 2;
+  u16 slot = d < w.n_slots ? static_cast<u16>((w.current + d) % w.n_slots) : w.current;
+  link_cell(c, slot);
+  cs_timr.leave();
+  trace_timer('<', c);
+}
+
+void Timer_stop(timer_cell_t* c) {
+  if (!c || !c->in_use) return;
+  trace_timer('>', c);
+  cs_timr.enter();
+  unlink_cell(c);
+  cs_timr.leave();
+}
+
+void Timer_free(timer_cell_t* c) {
+  if (!c) return;
+  if (!c->in_use) {  // freed twice
+    om_os_trap(OM_OS_TRAP_TIMER_FREE);
+    return;
+  }
+  cs_timr.enter();
+  unlink_cell(c);
+  cs_timr.leave();
+  trace_timer('-', c);
+  bool to_heap = false;
+  cs_cach.enter();
+  if (w.in_use == 0) {
+    cs_cach.leave();
+    om_os_trap(OM_OS_TRAP_TIMER_FREE);
+    return;
+  }
+  --w.in_use;
+  c->in_use = 0;
+  if (w.cache_count >= w.cache_limit) {
+    to_heap = true;
+  } else {
+    c->next = w.cache;
+    w.cache = c;
+    ++w.cache_count;
+  }
+  cs_cach.leave();
+  if (to_heap) om_os_mem_free(c, OM_OS_MEM_TIMER);
+}
+
+u16 Timer_get_unit() { return 1; }
+
+bool Timer_is_running(const timer_cell_t* c) { return c && c->in_use && c->slot != TI_SLOT_NOT_RUNNING; }
+
+u16 Timer_expiry_id(const msg_t* m) {
+  const u8* d = Msg_data(m);
+  return static_cast<u16>(d[0] | (d[1] << 8));
+}
+
+u32 om_os_timer_poll() {
+  std::vector<expiry_info> due;
+  u32 turns = 0;
+  while (g.state.load() == OM_OS_STATE_RUNNING && behind()) {
+    turn(due);
+    ++turns;
+  }
+  return turns;
+}
+
+void om_os_timer_task() {
+  std::vector<expiry_info> due;
+  due.reserve(64);
+  while (g.state.load() == OM_OS_STATE_INIT) om_os_sleep(w.tick ? w.tick : 10);
+  while (g.state.load() == OM_OS_STATE_RUNNING) {
+    turn(due);
+    if (!behind()) om_os_sleep(w.tick);
+  }
+}

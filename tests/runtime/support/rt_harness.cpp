@@ -1,0 +1,144 @@
+#include "runtime/support/rt_harness.h"
+
+#include <atomic>
+#include <chrono>
+
+#include "runtime/sm.h"
+
+namespace rt_test {
+
+void recorder::add(const seen_msg& m) {
+  {
+    std::lock_guard<std::mutex> g(mu_);
+    msgs_.push_back(m);
+  }
+  cv_.notify_all();
+}
+
+void recorder::add_trap(u16 code) {
+  std::lock_guard<std::mutex> g(mu_);
+  traps_.push_back(code);
+}
+
+std::vector<seen_msg> recorder::messages() {
+  std::lock_guard<std::mutex> g(mu_);
+  return msgs_;
+}
+
+std::vector<u16> recorder::traps() {
+  std::lock_guard<std::mutex> g(mu_);
+  return traps_;
+}
+
+bool recorder::wait_for(size_t n, unsigned ms) {
+  std::unique_lock<std::mutex> g(mu_);
+  return cv_.wait_for(g, std::chrono::milliseconds(ms), [&] { return msgs_.size() >= n; });
+}
+
+void recorder::clear() {
+  std::lock_guard<std::mutex> g(mu_);
+  msgs_.clear();
+  traps_.clear();
+}
+
+recorder& rec() {
+  static recorder r;
+  return r;
+}
+
+seen_msg describe(const msg_t* m) {
+  seen_msg s{m->from, m->to, m->nai, m->sapi, m->conn_id, m->code, {}, m->p_buffer != nullptr, om_os_calling_task()};
+  if (m->p_buffer) {
+    for (const buffer_t* b = m->p_buffer; b; b = b->next)
+      s.data.insert(s.data.end(), Buffer_data(b), Buffer_data(b) + b->data_size);
+  } else {
+    s.data.assign(Msg_inline_data(m), Msg_inline_data(m) + m->data_size);
+  }
+  return s;
+}
+
+void record_handler(msg_t* m) {
+  rec().add(describe(m));
+  Free_msg(m);
+}
+
+msg_t* make_msg(ent_id_t from, ent_id_t to, code_t code, const std::vector<u8>& data, nai_t nai, u16 conn_id) {
+  msg_t* m = nullptr;
+  buffer_t* b = nullptr;
+  u8* p = nullptr;
+  Alloc_msg_data(&m, &b, static_cast<u32>(data.size()), &p);
+  if (!p) return nullptr;
+  if (!data.empty()) std::copy(data.begin(), data.end(), p);
+  m->from = from;
+  m->to = to;
+  m->code = code;
+  m->nai = nai;
+  m->sapi = 0;
+  m->conn_id = conn_id;
+  return m;
+}
+
+namespace {
+std::vector<u16> last_start_traps;
+std::atomic<u32> vclock{0};
+u32 read_vclock() { return vclock.load(); }
+void trap_to_recorder(u16 code, const char*) { rec().add_trap(code); }
+om_os_config custom_config;
+u8 apply_custom(const om_os_config*) { return om_os_config_apply(&custom_config); }
+}  // namespace
+
+void use_virtual_clock(u32 start_ms) {
+  vclock.store(start_ms);
+  om_os_set_tick_source(read_vclock);
+}
+void advance_clock(u32 ms) { vclock.fetch_add(ms); }
+u32 virtual_now() { return vclock.load(); }
+void use_real_clock() { om_os_set_tick_source(nullptr); }
+
+void use_config(const om_os_config& c) {
+  custom_config = c;
+  custom_config.task_slots = 2;
+  om_os_set_config_hook(apply_custom);
+}
+
+void start_manual(const entity_table_row_t* table) {
+  rec().clear();
+  om_os_set_trap_handler(trap_to_recorder);
+  om_os_start_options o;
+  o.table = table;
+  o.sm_thread = false;
+  o.timer_thread = false;
+  o.bkgr_thread = false;
+  om_os_start_with(o);
+  last_start_traps = rec().traps();
+  rec().clear();
+}
+
+void start_threaded(const entity_table_row_t* table, bool timer_thread) {
+  rec().clear();
+  om_os_set_trap_handler(trap_to_recorder);
+  om_os_start_options o;
+  o.table = table;
+  o.timer_thread = timer_thread;
+  o.bkgr_thread = true;
+  om_os_start_with(o);
+  last_start_traps = rec().traps();
+  rec().clear();
+}
+
+std::vector<u16> start_traps() { return last_start_traps; }
+
+void stop() {
+  om_os_stop();
+  om_os_set_config_hook(nullptr);
+  om_os_set_audit_hook(nullptr);
+  om_os_set_bkgr_tick(nullptr);
+  om_os_set_trap_handler(nullptr);
+  om_os_set_tick_source(nullptr);
+  sm_set_startup_list(nullptr, 0);
+  sm_set_hooks(nullptr, nullptr);
+}
+
+u32 pump() { return om_os_run_ready(0, 100000); }
+
+}  // namespace rt_test
