@@ -16,7 +16,7 @@ namespace {
 using testing::bytes_of;
 using testing::chain_of;
 using testing::encode_flat;
-using testing::field_spec;
+using testing::field_def;
 using testing::fields_of;
 using testing::make_fields;
 using bytes = std::vector<uint8_t>;
@@ -34,7 +34,7 @@ struct decoded {
   uint16_t trap = 0;
   uint8_t type = 0;
   uint8_t type_value = 0;
-  std::vector<field_spec> fields;
+  std::vector<field_def> fields;
   std::vector<uint8_t> continued;
   std::vector<uint8_t> packed;
 };
@@ -65,7 +65,7 @@ decoded decode(const bytes& in, bool optimize = false, std::size_t field_limit =
 }
 
 TEST(IfpEncode, WireBytes) {
-  struct row { const char* what; uint8_t type_byte; std::vector<field_spec> fields; bytes wire; };
+  struct row { const char* what; uint8_t type_byte; std::vector<field_def> fields; bytes wire; };
   const row rows[] = {
       {"no-signal", T38_IND__NO_SIGNAL, {}, {0x00}},
       {"cng", T38_IND__CNG, {}, {0x02}},
@@ -87,7 +87,7 @@ TEST(IfpEncode, WireBytes) {
 TEST(IfpRoundTrip, EveryDataValueAndFieldType) {
   for (uint8_t value = 0; value <= T38_IFP__DATA_HIGHEST_ROOT; ++value) {
     for (uint8_t type = 0; type <= T38_FIELD__T4_NON_ECM_SIG_END; ++type) {
-      std::vector<field_spec> fields{{type, seq_bytes(17, static_cast<uint8_t>(value * 16 + type))},
+      std::vector<field_def> fields{{type, seq_bytes(17, static_cast<uint8_t>(value * 16 + type))},
                                      {T38_FIELD__HDLC_DATA, {}}};
       decoded d = decode(encode_flat(data_byte(value), fields));
       ASSERT_EQ(d.trap, 0) << int(value) << "/" << int(type);
@@ -202,7 +202,7 @@ TEST(IfpDecode, LongFieldsContinueInNewObjects) {
 }
 
 TEST(IfpDecode, PackingOfConsecutiveFields) {
-  std::vector<field_spec> frame_end{{T38_FIELD__HDLC_DATA, seq_bytes(10, 0)},
+  std::vector<field_def> frame_end{{T38_FIELD__HDLC_DATA, seq_bytes(10, 0)},
                                     {T38_FIELD__HDLC_DATA, seq_bytes(5, 10)},
                                     {T38_FIELD__HDLC_FCS_OK, {}}};
   bytes wire = encode_flat(data_byte(T38_DATA__V21), frame_end);

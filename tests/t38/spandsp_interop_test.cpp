@@ -16,7 +16,7 @@ namespace kv::t38 {
 namespace {
 
 using testing::encode_flat;
-using testing::field_spec;
+using testing::field_def;
 using testing::fields_of;
 using bytes = std::vector<uint8_t>;
 
@@ -80,7 +80,7 @@ class spandsp_peer {
 struct our_packet {
   uint16_t trap = 0;
   uint8_t type_value = 0;
-  std::vector<field_spec> fields;
+  std::vector<field_def> fields;
 };
 
 our_packet our_decode(const bytes& wire) {

@@ -19,7 +19,7 @@ namespace kv::t38 {
 namespace {
 
 using testing::encode_flat;
-using testing::field_spec;
+using testing::field_def;
 using bytes = std::vector<uint8_t>;
 
 constexpr uint16_t kPort = 45038;
@@ -130,7 +130,7 @@ TEST(TsharkDissector, ReadsOurDatagramsAndTheirRedundancy) {
   const bytes dis{0xFF, 0x13, 0x80, 0x00, 0xEE, 0xF8, 0x80};
   const bytes page{0x00, 0x08, 0x80, 0x56};
   constexpr uint8_t D = T38_IFP__DATA_BIT;
-  struct packet { uint8_t type_byte; std::vector<field_spec> fields; };
+  struct packet { uint8_t type_byte; std::vector<field_def> fields; };
   const std::vector<packet> packets = {
       {T38_IND__CNG, {}},
       {T38_IND__V21_PREAMBLE, {}},

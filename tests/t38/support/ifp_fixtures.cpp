@@ -5,10 +5,10 @@
 
 namespace kv::t38::testing {
 
-t38_data_field* make_fields(t38_field_pool& pool, const std::vector<field_spec>& specs) {
+t38_data_field* make_fields(t38_field_pool& pool, const std::vector<field_def>& defs) {
   t38_data_field* head = nullptr;
   t38_data_field* tail = nullptr;
-  for (const auto& s : specs) {
+  for (const auto& s : defs) {
     t38_data_field* f = pool.alloc_data_field();
     f->field_type = s.type;
     f->length = static_cast<uint16_t>(std::min<std::size_t>(s.data.size(), T38__MAX_SIZE_DATA_FIELD));
@@ -19,15 +19,15 @@ t38_data_field* make_fields(t38_field_pool& pool, const std::vector<field_spec>&
   return head;
 }
 
-std::vector<field_spec> fields_of(const t38_data_field* list) {
-  std::vector<field_spec> out;
+std::vector<field_def> fields_of(const t38_data_field* list) {
+  std::vector<field_def> out;
   for (; list != nullptr; list = list->next) {
     out.push_back({list->field_type, std::vector<uint8_t>(list->data, list->data + list->length)});
   }
   return out;
 }
 
-std::vector<uint8_t> encode_flat(uint8_t type_byte, const std::vector<field_spec>& fields) {
+std::vector<uint8_t> encode_flat(uint8_t type_byte, const std::vector<field_def>& fields) {
   heap_field_pool pool;
   t38_ifp_packet pck;
   t38_data_field* list = fields.empty() ? nullptr : make_fields(pool, fields);
@@ -61,6 +61,6 @@ chain_buf chain_of(chain_pool& pool, const std::vector<uint8_t>& in, std::size_t
   return first;
 }
 
-bool operator==(const field_spec& a, const field_spec& b) { return a.type == b.type && a.data == b.data; }
+bool operator==(const field_def& a, const field_def& b) { return a.type == b.type && a.data == b.data; }
 
 }  // namespace kv::t38::testing
