@@ -57,7 +57,9 @@ struct t38_udptl_in {
   uint8_t recovery = T38_UDPTL__RECOVERY_REDUNDANCY;
   uint16_t recovery_trap = 0;      // 13120 for FEC (the primary stands)
   uint32_t secondaries_on_wire = 0;  // count read and checked
-  uint16_t n_secondaries = 0;      // kept, newest first
+  // Kept, newest first.  This bounded count, not the count on the wire, is
+  // the one to trust when estimating the peer's redundancy depth.
+  uint16_t n_secondaries = 0;
   byte_ref secondaries[T38_UDPTL__MAX_KEPT_SECONDARIES];
   uint16_t secondary_trap = 0;     // why the secondaries were dropped, or 0
 };
