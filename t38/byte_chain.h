@@ -1,0 +1,81 @@
+// Byte chains as the PER codec and the IFP layer walk them.
+//
+// A chain is a linked sequence of buffers, each with a data area, a filled
+// size and a link to the next one.  The codec never knows how buffers are
+// kept: it reaches them through a `chain_pool`, so that the same cursor runs
+// over the heap buffers below and over the runtime's pool buffers (an
+// adapter implementing `chain_pool` over them).  A flat caller area needs no
+// pool at all.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace kv::t38 {
+
+// Opaque handle of one buffer of a chain; null ends a chain.
+using chain_buf = void*;
+
+class chain_pool {
+ public:
+  virtual ~chain_pool() = default;
+  // A buffer with its whole data area cleared, data size 0 and no next
+  // buffer, or null when none can be had.
+  virtual chain_buf alloc() = 0;
+  // Frees every buffer of the chain starting at `first` (null is ignored).
+  virtual void release(chain_buf first) = 0;
+  // Data room of one buffer in bytes.
+  virtual uint16_t capacity() const = 0;
+  virtual uint8_t* data(chain_buf b) = 0;
+  virtual uint16_t size(chain_buf b) const = 0;
+  virtual void set_size(chain_buf b, uint16_t size) = 0;
+  virtual chain_buf next(chain_buf b) const = 0;
+  virtual void set_next(chain_buf b, chain_buf next) = 0;
+};
+
+// Bytes held either in one flat area (`chain` null) or in a chain, starting at
+// `first` inside the chain's first buffer and running on through the next
+// buffers for `length` bytes in all.
+struct byte_ref {
+  const uint8_t* first = nullptr;
+  uint32_t length = 0;
+  chain_buf chain = nullptr;
+};
+
+// Buffers on the heap, counted so that tests can see leaks, with an optional
+// limit to play pool exhaustion.
+class heap_chain_pool final : public chain_pool {
+ public:
+  explicit heap_chain_pool(uint16_t capacity = 1600, std::size_t limit = SIZE_MAX)
+      : capacity_(capacity), limit_(limit) {}
+  ~heap_chain_pool() override = default;
+  heap_chain_pool(const heap_chain_pool&) = delete;
+  heap_chain_pool& operator=(const heap_chain_pool&) = delete;
+
+  chain_buf alloc() override;
+  void release(chain_buf first) override;
+  uint16_t capacity() const override { return capacity_; }
+  uint8_t* data(chain_buf b) override;
+  uint16_t size(chain_buf b) const override;
+  void set_size(chain_buf b, uint16_t size) override;
+  chain_buf next(chain_buf b) const override;
+  void set_next(chain_buf b, chain_buf next) override;
+
+  std::size_t live() const { return live_; }
+  void set_limit(std::size_t limit) { limit_ = limit; }
+
+ private:
+  uint16_t capacity_;
+  std::size_t limit_;
+  std::size_t live_ = 0;
+};
+
+// Copies `ref` into `out` (room `room`); returns the bytes copied, which is
+// ref.length unless the room or the chain ran short.
+std::size_t copy_bytes(chain_pool* pool, const byte_ref& ref, uint8_t* out, std::size_t room);
+
+// Builds a chain holding `bytes`, buffers filled to the pool's capacity;
+// null when a buffer cannot be had (nothing is left allocated then).
+chain_buf store_in_chain(chain_pool& pool, const uint8_t* bytes, std::size_t length);
+
+}  // namespace kv::t38

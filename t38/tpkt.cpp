@@ -1,0 +1,167 @@
+#include "t38/tpkt.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "t38/ifp.h"
+#include "t38/t38_traps.h"
+
+namespace kv::t38 {
+
+bool t38_tpkt__put_header(uint8_t* out, uint32_t ifp_length) {
+  uint32_t total = ifp_length + T38_TPKT__HEADER_SIZE;
+  if (total > 0xFFFF) return false;
+  out[0] = T38_TPKT__VERSION;
+  out[1] = 0;
+  out[2] = static_cast<uint8_t>(total >> 8);
+  out[3] = static_cast<uint8_t>(total);
+  return true;
+}
+
+uint16_t t38_tpkt__encode(t38_ifp_packet& pck, chain_pool& pool) {
+  uint16_t trap = encode_ifp_packet(pck, T38_TPKT__HEADER_SIZE, pool);
+  if (trap != T38__TRAP__NONE) return trap;
+  uint8_t* frame = const_cast<uint8_t*>(pck.encoded.first) - T38_TPKT__HEADER_SIZE;
+  if (!t38_tpkt__put_header(frame, pck.encoded.length)) {
+    pool.release(pck.encoded.chain);
+    pck.encoded = byte_ref{};
+    return T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK;
+  }
+  pck.encoded.first = frame;
+  pck.encoded.length += T38_TPKT__HEADER_SIZE;
+  return T38__TRAP__NONE;
+}
+
+t38_tpkt_reassembler::t38_tpkt_reassembler(chain_pool& pool, uint32_t max_frame)
+    : pool_(pool), max_frame_(std::min<uint32_t>(std::max<uint32_t>(max_frame, T38_TPKT__HEADER_SIZE), 0xFFFF)) {}
+
+t38_tpkt_reassembler::~t38_tpkt_reassembler() { reset(); }
+
+void t38_tpkt_reassembler::reset() {
+  pool_.release(frame_first_);
+  frame_first_ = frame_last_ = nullptr;
+  state_ = state::header;
+  header_count_ = 0;
+  missing_ = 0;
+  frame_length_ = 0;
+  in_sync_ = true;
+}
+
+bool t38_tpkt_reassembler::header_sound() const {
+  uint32_t length = (uint32_t{header_[2]} << 8) | header_[3];
+  return header_[0] == T38_TPKT__VERSION && length >= T38_TPKT__HEADER_SIZE && length <= max_frame_;
+}
+
+void t38_tpkt_reassembler::take_byte(uint8_t b, feed_result& r, const frame_sink& sink) {
+  header_[header_count_++] = b;
+  if (header_count_ < T38_TPKT__HEADER_SIZE) return;
+  if (!header_sound()) {
+    if (in_sync_) {
+      in_sync_ = false;
+      r.result = 3;
+      r.trap = T38__TRAP__IFP_PCK__BAD_LEN_TPKT;
+    }
+    // Slide: drop the first byte and look again at the next one.
+    std::memmove(header_, header_ + 1, T38_TPKT__HEADER_SIZE - 1);
+    header_count_ = T38_TPKT__HEADER_SIZE - 1;
+    ++r.bytes_skipped;
+    return;
+  }
+  in_sync_ = true;
+  header_count_ = 0;
+  uint32_t length = (uint32_t{header_[2]} << 8) | header_[3];
+  if (length == T38_TPKT__HEADER_SIZE) {
+    ++r.empty_frames;
+    return;
+  }
+  missing_ = length - T38_TPKT__HEADER_SIZE;
+  frame_length_ = 0;
+  state_ = state::payload;
+  (void)sink;
+}
+
+void t38_tpkt_reassembler::take_payload(const uint8_t* p, uint32_t n, feed_result& r, const frame_sink& sink) {
+  if (state_ == state::payload) {
+    uint32_t done = 0;
+    while (done < n) {
+      uint16_t used = frame_last_ == nullptr ? pool_.capacity() : pool_.size(frame_last_);
+      if (used >= pool_.capacity()) {
+        chain_buf b = pool_.alloc();
+        if (b == nullptr) {
+          // No buffer: the frame is lost, its remaining bytes are skipped.
+          pool_.release(frame_first_);
+          frame_first_ = frame_last_ = nullptr;
+          ++r.payloads_dropped;
+          r.result = 3;
+          r.trap = T38__TRAP__IFP_PCK__NO_MORE_BUFFER;
+          state_ = state::discard;
+          missing_ -= done;
+          break;
+        }
+        if (frame_last_ == nullptr) frame_first_ = b; else pool_.set_next(frame_last_, b);
+        frame_last_ = b;
+        used = 0;
+      }
+      uint32_t take = std::min<uint32_t>(n - done, pool_.capacity() - used);
+      std::memcpy(pool_.data(frame_last_) + used, p + done, take);
+      pool_.set_size(frame_last_, static_cast<uint16_t>(used + take));
+      done += take;
+    }
+    if (state_ == state::payload) {
+      missing_ -= n;
+      frame_length_ += n;
+      if (missing_ == 0) {
+        byte_ref payload{pool_.data(frame_first_), frame_length_, frame_first_};
+        frame_first_ = frame_last_ = nullptr;
+        state_ = state::header;
+        ++r.frames;
+        sink(payload);
+      }
+      return;
+    }
+    n -= done;
+  }
+  // discard
+  missing_ -= std::min(missing_, n);
+  if (missing_ == 0) state_ = state::header;
+}
+
+t38_tpkt_reassembler::feed_result t38_tpkt_reassembler::feed(const byte_ref& data, chain_pool* in_pool,
+                                                             const frame_sink& sink) {
+  feed_result r;
+  chain_buf b = data.chain;
+  const uint8_t* p = data.first;
+  uint32_t left = data.length;
+  while (left > 0) {
+    const uint8_t* begin = p;
+    uint32_t avail = left;
+    if (b != nullptr) {
+      if (in_pool == nullptr) break;
+      const uint8_t* d = in_pool->data(b);
+      const uint8_t* e = d + in_pool->size(b);
+      if (begin == nullptr || begin < d || begin > e) begin = d;
+      avail = std::min<uint32_t>(static_cast<uint32_t>(e - begin), left);
+    } else if (begin == nullptr) {
+      break;
+    }
+    uint32_t i = 0;
+    while (i < avail) {
+      if (state_ == state::header) {
+        take_byte(begin[i], r, sink);
+        ++i;
+      } else {
+        uint32_t take = std::min(avail - i, missing_);
+        take_payload(begin + i, take, r, sink);
+        i += take;
+      }
+    }
+    left -= avail;
+    if (b == nullptr) break;
+    b = in_pool->next(b);
+    p = nullptr;
+    if (b == nullptr) break;
+  }
+  return r;
+}
+
+}  // namespace kv::t38
