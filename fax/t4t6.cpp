@@ -26,13 +26,34 @@ inline uint64_t load_be64(const uint8_t* p) {
 
 inline uint32_t clz8(uint8_t x) { return fax_bit_tables.zero_count[x] >> 4; }
 
+inline uint32_t next_change(const uint8_t* line, uint32_t width, uint32_t pos, int colour) {
+  if (pos >= width) return width;
+  const uint32_t nbytes = (width + 7) / 8;
+  const uint8_t inv = colour ? 0xFF : 0x00;
+  uint32_t bi = pos >> 3;
+  uint8_t x = static_cast<uint8_t>((line[bi] ^ inv) & fax_bit_tables.low_mask[pos & 7]);
+  if (x) return std::min(bi * 8 + clz8(x), width);
+  ++bi;
+  const uint64_t inv64 = colour ? ~uint64_t{0} : 0;
+  while (bi + 8 <= nbytes) {
+    const uint64_t w = load_be64(line + bi) ^ inv64;
+    if (w) return std::min(bi * 8 + static_cast<uint32_t>(__builtin_clzll(w)), width);
+    bi += 8;
+  }
+  for (; bi < nbytes; ++bi) {
+    x = static_cast<uint8_t>(line[bi] ^ inv);
+    if (x) return std::min(bi * 8 + clz8(x), width);
+  }
+  return width;
+}
+
 // Fills `out` (room for width + 4 entries) with the changing elements of a
 // bitmap line; returns their number.
 uint32_t find_changes(const uint8_t* line, uint32_t width, uint32_t* out) {
   uint32_t n = 0, pos = 0;
   int colour = 0;
   for (;;) {
-    pos = t4t6__next_changing_element(line, width, pos, colour);
+    pos = next_change(line, width, pos, colour);
     if (pos >= width) break;
     out[n++] = pos;
     colour ^= 1;
@@ -71,24 +92,7 @@ inline uint32_t seek_b1(const uint32_t* ref, uint32_t j, int32_t a0, uint32_t wi
 }  // namespace
 
 uint32_t t4t6__next_changing_element(const uint8_t* line, uint32_t width, uint32_t pos, int colour) {
-  if (pos >= width) return width;
-  const uint32_t nbytes = (width + 7) / 8;
-  const uint8_t inv = colour ? 0xFF : 0x00;
-  uint32_t bi = pos >> 3;
-  uint8_t x = static_cast<uint8_t>((line[bi] ^ inv) & fax_bit_tables.low_mask[pos & 7]);
-  if (x) return std::min(bi * 8 + clz8(x), width);
-  ++bi;
-  const uint64_t inv64 = colour ? ~uint64_t{0} : 0;
-  while (bi + 8 <= nbytes) {
-    const uint64_t w = load_be64(line + bi) ^ inv64;
-    if (w) return std::min(bi * 8 + static_cast<uint32_t>(__builtin_clzll(w)), width);
-    bi += 8;
-  }
-  for (; bi < nbytes; ++bi) {
-    x = static_cast<uint8_t>(line[bi] ^ inv);
-    if (x) return std::min(bi * 8 + clz8(x), width);
-  }
-  return width;
+  return next_change(line, width, pos, colour);
 }
 
 // ---------------------------------------------------------------------------
@@ -529,7 +533,15 @@ struct bit_sink {
     acc = (acc << len) | bits;
     n += len;
     written += static_cast<uint32_t>(len);
-    if (n >= 32) flush();
+    if (n >= 32) {  // store the oldest 32 bits at once
+      n -= 32;
+      const uint32_t v = static_cast<uint32_t>(acc >> n);
+      base[idx] = static_cast<uint8_t>(v >> 24);
+      base[idx + 1] = static_cast<uint8_t>(v >> 16);
+      base[idx + 2] = static_cast<uint8_t>(v >> 8);
+      base[idx + 3] = static_cast<uint8_t>(v);
+      idx += 4;
+    }
   }
   void flush() {
     while (n >= 8) {
@@ -559,6 +571,10 @@ void t4t6__put_eol(bit_sink& s, uint8_t coding, int tag) {
 void put_code(bit_sink& s, code c) { s.put(c.bits, c.len); }
 
 void t4t6__put_run(bit_sink& s, int colour, uint32_t run) {
+  if (run < 64) {  // most runs: one terminating code
+    put_code(s, colour ? black_term[run] : white_term[run]);
+    return;
+  }
   while (run >= 2560) {
     put_code(s, ext_makeup[12]);
     run -= 2560;
