@@ -38,6 +38,10 @@ enum : uint32_t { TC_NONE = 1, TC_CCITT_T4 = 3, TC_CCITT_T6 = 4 };
 // T4Options bits.
 enum : uint32_t { T4_OPT_2D = 0x1 };
 
+// Coded pages up to this size are checked (and mended) as a whole; larger
+// ones, far beyond any fax page, are copied as they stand.
+constexpr uint64_t TIFF_MAX_CODED_PAGE_BYTES = 64u << 20;
+
 constexpr uint16_t ORDER_II = 0x4949;
 constexpr uint16_t ORDER_MM = 0x4d4d;
 
@@ -227,7 +231,8 @@ std::vector<uint8_t> coded_page_data(const std::vector<std::vector<uint8_t>>& st
   const uint32_t width = hdr.image_width;
   if (!coding || width == 0 || width > T4T6_MAX_WIDTH) return data;
   const bool reversed = hdr.fill_order == TIFF_LOWEST_BIT_FIRST;
-  if (coding == T4T6_MMR && strips.size() > 1) {
+  const bool bounded = uint64_t{hdr.image_length} * ((width + 7) / 8) <= TIFF_MAX_CODED_PAGE_BYTES;
+  if (coding == T4T6_MMR && strips.size() > 1 && bounded) {
     std::vector<std::vector<uint8_t>> msb = strips;
     if (reversed)
       for (auto& s : msb) fax_bit__copy_reversed(s.data(), s.data(), static_cast<uint32_t>(s.size()));
@@ -669,23 +674,32 @@ uint8_t tiff__read_page(tiff__ctx* ctx, tiff__pg_header* hdr, const char* output
   if (total > 0xFFFFFFFFu) return TIFF_ERR_SEEK;
   hdr->image_nb_bytes = static_cast<uint32_t>(total);
 
-  if (out) {
+  if (out && coding_of(hdr->compression) && total <= TIFF_MAX_CODED_PAGE_BYTES) {
+    // A coded page is gathered whole, to be checked for its end-of-page mark.
     std::vector<std::vector<uint8_t>> strips(so.count);
     for (uint32_t s = 0; s < so.count; ++s) {
       const uint32_t off = element(ctx, so, s), len = element(ctx, sc, s);
       strips[s].resize(len);
       if (!seek(ctx, off) || std::fread(strips[s].data(), 1, len, ctx->stream) != len) return TIFF_ERR_SEEK;
     }
-    std::vector<uint8_t> data;
-    if (coding_of(hdr->compression)) {
-      data = coded_page_data(strips, *hdr, rows_per_strip);
-    } else {
-      for (const auto& st : strips) data.insert(data.end(), st.begin(), st.end());
-    }
+    const std::vector<uint8_t> data = coded_page_data(strips, *hdr, rows_per_strip);
     if (!data.empty() && std::fwrite(data.data(), 1, data.size(), out.get()) != data.size()) return TIFF_ERR_WRITE;
-    if (std::fflush(out.get()) != 0) return TIFF_ERR_WRITE;
     hdr->image_nb_bytes = static_cast<uint32_t>(data.size());
+  } else if (out) {
+    // Other pages are copied strip by strip through the transfer buffer.
+    static thread_local uint8_t buf[87552];
+    for (uint32_t s = 0; s < so.count; ++s) {
+      uint32_t off = element(ctx, so, s), len = element(ctx, sc, s);
+      if (!seek(ctx, off)) return TIFF_ERR_SEEK;
+      while (len > 0) {
+        const size_t chunk = std::min<size_t>(len, sizeof buf);
+        if (std::fread(buf, 1, chunk, ctx->stream) != chunk) return TIFF_ERR_SEEK;
+        if (std::fwrite(buf, 1, chunk, out.get()) != chunk) return TIFF_ERR_WRITE;
+        len -= static_cast<uint32_t>(chunk);
+      }
+    }
   }
+  if (out && std::fflush(out.get()) != 0) return TIFF_ERR_WRITE;
 
   if (!seek(ctx, uint64_t{ifd} + 2 + 12u * n)) return TIFF_ERR_SEEK;
   const uint32_t next = tiff__get_u32(ctx);
