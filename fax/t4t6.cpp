@@ -151,20 +151,29 @@ struct t4t6_decoder_ctx {
 
 namespace {
 
-inline void refill(t4t6_decoder_ctx& c) {
+[[gnu::always_inline]] inline void refill(t4t6_decoder_ctx& c) {
+  if (c.in_pos + 8 <= c.in_len) {  // whole bytes from one 8-byte load
+    const int take = (64 - c.nb) >> 3;
+    if (take == 0) return;
+    const uint64_t v = load_be64(c.in + c.in_pos);
+    c.win |= (v >> (64 - 8 * take)) << (64 - c.nb - 8 * take);
+    c.in_pos += static_cast<uint32_t>(take);
+    c.nb += 8 * take;
+    return;
+  }
   while (c.nb <= 56 && c.in_pos < c.in_len) {
     c.win |= uint64_t{c.in[c.in_pos++]} << (56 - c.nb);
     c.nb += 8;
   }
 }
 
-inline void consume(t4t6_decoder_ctx& c, int n) {
+[[gnu::always_inline]] inline void consume(t4t6_decoder_ctx& c, int n) {
   c.win = n >= 64 ? 0 : c.win << n;
   c.nb -= n;
   c.consumed += static_cast<uint32_t>(n);
 }
 
-inline int leading_zeros(const t4t6_decoder_ctx& c) {
+[[gnu::always_inline]] inline int leading_zeros(const t4t6_decoder_ctx& c) {
   const int z = c.win ? __builtin_clzll(c.win) : 64;
   return std::min(z, c.nb);
 }
@@ -172,7 +181,7 @@ inline int leading_zeros(const t4t6_decoder_ctx& c) {
 // Looks for an EOL (at least 11 zero bits then a 1, counting the zeros
 // already pending).  1: found and consumed; 0: the data ended; -1: a 1 bit
 // came after fewer than 11 zeros (consumed with them).
-int scan_eol(t4t6_decoder_ctx& c) {
+[[gnu::always_inline]] inline int scan_eol(t4t6_decoder_ctx& c) {
   for (;;) {
     if (c.nb == 0) {
       refill(c);
@@ -191,7 +200,7 @@ int scan_eol(t4t6_decoder_ctx& c) {
   }
 }
 
-inline void start_line(t4t6_decoder_ctx& c) {
+[[gnu::always_inline]] inline void start_line(t4t6_decoder_ctx& c) {
   c.state = S_CODING;
   c.colour = 0;
   c.h_left = 0;
@@ -203,7 +212,7 @@ inline void start_line(t4t6_decoder_ctx& c) {
 }
 
 // Ends the current line with result r.
-int16_t end_line(t4t6_decoder_ctx& c, int16_t r) {
+[[gnu::always_inline]] inline int16_t end_line(t4t6_decoder_ctx& c, int16_t r) {
   if (r == T4T6_LINE_DONE) {
     c.cur[c.ncur] = c.cur[c.ncur + 1] = c.cur[c.ncur + 2] = c.width;
     if (c.out) render_line(c.out, c.width, c.cur, c.ncur);
@@ -214,7 +223,7 @@ int16_t end_line(t4t6_decoder_ctx& c, int16_t r) {
   return r;
 }
 
-inline bool push_change(t4t6_decoder_ctx& c, uint32_t pos) {
+[[gnu::always_inline]] inline bool push_change(t4t6_decoder_ctx& c, uint32_t pos) {
   if (pos >= c.width) return true;
   if (c.ncur + 4 > c.cap) return false;
   c.cur[c.ncur++] = pos;
@@ -224,7 +233,7 @@ inline bool push_change(t4t6_decoder_ctx& c, uint32_t pos) {
 // Reads one run code of colour `colour`.  1: a terminating code ended a run
 // (its full length in run_acc); 2: a make-up code was added to run_acc; 0:
 // more data needed; -1: no valid code.
-inline int read_run(t4t6_decoder_ctx& c, int colour) {
+[[gnu::always_inline]] inline int read_run(t4t6_decoder_ctx& c, int colour) {
   const int bits = colour ? black_bits : white_bits;
   const run_entry e = colour ? black_table[c.win >> (64 - black_bits)] : white_table[c.win >> (64 - white_bits)];
   // With fewer bits than the table takes the data have ended: a code not
@@ -241,7 +250,7 @@ int16_t decode_line(t4t6_decoder_ctx& c) {
   const uint32_t width = c.width;
   for (;;) {
     if (c.nb < 32) refill(c);
-    switch (c.state) {
+    if (c.state != S_CODING) switch (c.state) {
       case S_NEED_TAG:
         if (c.nb == 0) return T4T6_LINE_MORE;
         c.kind = (c.win >> 63) ? 1 : 2;
@@ -269,10 +278,10 @@ int16_t decode_line(t4t6_decoder_ctx& c) {
         break;
     }
 
-    // S_CODING: an EOL (possibly after fill), or the next code.
-    if (c.nb == 0) return T4T6_LINE_MORE;
-    const int z = leading_zeros(c);
-    if (c.pending_zeros || z >= 11) {
+    // S_CODING: an EOL (possibly after fill), or the next code.  No code
+    // starts with 11 zero bits; bits past nb in the window are 0.
+    if (c.pending_zeros || (c.win >> 53) == 0) {
+      if (!c.pending_zeros && c.nb < 11) return T4T6_LINE_MORE;  // only zeros so far, too few to tell
       const int r = scan_eol(c);
       if (r == 0) return T4T6_LINE_MORE;
       const int16_t res = c.codes == 0 ? T4T6_LINE_EMPTY : T4T6_LINE_ERROR;
@@ -283,7 +292,6 @@ int16_t decode_line(t4t6_decoder_ctx& c) {
       }
       return end_line(c, res);
     }
-    if (z == c.nb) return T4T6_LINE_MORE;  // only zeros left, too few to tell
 
     bool error = false;
     bool reached = false;
@@ -408,7 +416,9 @@ uint16_t t4t6__open(t4t6_decoder** handle, uint8_t coding, uint32_t width) {
 }
 
 int16_t t4t6__decode_line(t4t6_decoder_ctx* ctx) {
-  t4t6_decoder_ctx& c = *ctx;
+  // The scan runs on a copy held by this call, so that the compiler may keep
+  // its state in registers while changing elements are stored.
+  t4t6_decoder_ctx c = *ctx;
   const uint64_t before = c.consumed;
   const int16_t r = decode_line(c);
   c.last_call_bits = static_cast<uint32_t>(c.consumed - before);
@@ -416,6 +426,7 @@ int16_t t4t6__decode_line(t4t6_decoder_ctx* ctx) {
     c.last_line_bits = static_cast<uint32_t>(c.consumed - c.line_start);
     c.line_start = c.consumed;
   }
+  *ctx = c;
   return r;
 }
 
