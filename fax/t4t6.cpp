@@ -536,7 +536,7 @@ struct bit_sink {
     if (n) acc = base[idx] >> (8 - n);
   }
 
-  void put(uint32_t bits, int len) {
+  [[gnu::always_inline]] void put(uint32_t bits, int len) {
     if (written + static_cast<uint32_t>(len) > room) {
       overflow = true;
       return;
@@ -574,14 +574,14 @@ struct bit_sink {
 
 // EOL, byte aligned: 0x00 0x01 for MH; for MR 0x02 before a two-dimensional
 // line and 0x03 before a one-dimensional one.
-void t4t6__put_eol(bit_sink& s, uint8_t coding, int tag) {
+[[gnu::always_inline]] inline void t4t6__put_eol(bit_sink& s, uint8_t coding, int tag) {
   s.align();
   s.put(coding == T4T6_MR ? 0x0002u | static_cast<uint32_t>(tag) : 0x0001u, 16);
 }
 
-void put_code(bit_sink& s, code c) { s.put(c.bits, c.len); }
+[[gnu::always_inline]] inline void put_code(bit_sink& s, code c) { s.put(c.bits, c.len); }
 
-void t4t6__put_run(bit_sink& s, int colour, uint32_t run) {
+[[gnu::always_inline]] inline void t4t6__put_run(bit_sink& s, int colour, uint32_t run) {
   if (run < 64) {  // most runs: one terminating code
     put_code(s, colour ? black_term[run] : white_term[run]);
     return;
@@ -602,9 +602,9 @@ void t4t6__put_run(bit_sink& s, int colour, uint32_t run) {
   put_code(s, colour ? black_term[run] : white_term[run]);
 }
 
-void t4t6__put_mode(bit_sink& s, mode m) { put_code(s, mode_code[m]); }
+[[gnu::always_inline]] inline void t4t6__put_mode(bit_sink& s, mode m) { put_code(s, mode_code[m]); }
 
-void t4t6__encode_1d(bit_sink& s, const uint32_t* ch, uint32_t n, uint32_t width) {
+[[gnu::always_inline]] inline void t4t6__encode_1d(bit_sink& s, const uint32_t* ch, uint32_t n, uint32_t width) {
   uint32_t prev = 0;
   int colour = 0;
   for (uint32_t i = 0; i <= n; ++i) {
@@ -615,7 +615,7 @@ void t4t6__encode_1d(bit_sink& s, const uint32_t* ch, uint32_t n, uint32_t width
   }
 }
 
-void t4t6__encode_2d(bit_sink& s, const uint32_t* cur, const uint32_t* ref, uint32_t width) {
+[[gnu::always_inline]] inline void t4t6__encode_2d(bit_sink& s, const uint32_t* cur, const uint32_t* ref, uint32_t width) {
   int32_t a0 = -1;
   int colour = 0;
   uint32_t i = 0, j = 0;
