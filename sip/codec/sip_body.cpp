@@ -52,9 +52,10 @@ std::uint8_t sip_parse_part_header() {
         sip_scan_state.cursor = p + le;
         return BODY_STORED;
     }
-    char* q = p;
-    while (q < end && *q != '\r' && *q != '\n') ++q;
-    sip_scan_state.line_end = q;
+    // Continuation lines are joined first (within the part).
+    if (!sip_scan__find_line_end()) sip_scan_state.line_end = sip_scan_state.end;
+    end = sip_scan_state.end;
+    char* q = sip_scan_state.line_end;
     id_t id = sip_hdr__match_name();
     if (id == id_t::content_type || id == id_t::content_disposition) {
         sip_hdr_area.index = sip_hdr_area.count[static_cast<unsigned>(

@@ -238,8 +238,11 @@ bool sip_scan__quoted_string(sip_str* inside) {
 int sip_scan__other_param(sip_str* params) {
     char* start = sip_scan_state.cursor;
     if (sip_scan__run(SIP_CC_TOKEN) == 0) return 3;
+    char* after_name = sip_scan_state.cursor;
     sip_scan__skip_lws();
-    if (sip_scan__take('=')) {
+    if (!sip_scan__take('=')) {
+        sip_scan_state.cursor = after_name;
+    } else {
         sip_scan__skip_lws();
         if (sip_scan_state.cursor < sip_scan_state.line_end && *sip_scan_state.cursor == '"') {
             sip_str q;

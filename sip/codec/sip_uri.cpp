@@ -45,11 +45,14 @@ char* find_byte(char* from, const char* to, char c) {
     return from;
 }
 
-// Userinfo, host and port of a sip or sips URI, from `cursor` up to `stop`.
-bool parse_userinfo_host_port(sip_addr* a, char* stop) {
+// Userinfo, host and port of a sip or sips URI: the userinfo is looked for
+// up to `line_end`, the host and port end at the first '?' after it (or at
+// `line_end`), which goes to `*stop`.
+bool parse_userinfo_host_port(sip_addr* a, char** stop_out) {
     char* start = sip_scan_state.cursor;
-    char* at = find_byte(start, stop, '@');
-    if (at < stop) {
+    char* line_end = sip_scan_state.line_end;
+    char* at = find_byte(start, line_end, '@');
+    if (at < line_end) {
         if (at == start) return false;
         char* p = start;
         while (p < at && sip_cc(*p, SIP_CC_USER_ESC)) ++p;
@@ -65,6 +68,8 @@ bool parse_userinfo_host_port(sip_addr* a, char* stop) {
         sip_scan_state.cursor = at + 1;
     }
     char* host = sip_scan_state.cursor;
+    char* stop = find_byte(host, line_end, '?');
+    *stop_out = stop;
     char* p = host;
     while (p < stop && sip_cc(*p, SIP_CC_HOST)) ++p;
     if (p == host) return false;
@@ -228,8 +233,8 @@ bool parse_tel_user(sip_addr* a) {
 
 bool parse_sip_uri(sip_addr* a) {
     char* end = sip_scan_state.line_end;
-    char* question = find_byte(sip_scan_state.cursor, end, '?');
-    if (!parse_userinfo_host_port(a, question)) return false;
+    char* question = end;
+    if (!parse_userinfo_host_port(a, &question)) return false;
     char* saved = sip_scan_state.line_end;
     sip_scan_state.line_end = question;
     sip_scan__skip_lws();
@@ -360,9 +365,8 @@ int sip_parse_uri_noparams(sip_addr* addr) {
     addr->scheme = parse_scheme();
     bool ok;
     if (addr->scheme != 0) {
-        char* end = sip_scan_state.line_end;
-        char* question = find_byte(sip_scan_state.cursor, end, '?');
-        ok = parse_userinfo_host_port(addr, question);
+        char* question = sip_scan_state.line_end;
+        ok = parse_userinfo_host_port(addr, &question);
     } else {
         ok = parse_other_uri(addr);
     }
