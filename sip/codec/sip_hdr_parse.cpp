@@ -47,11 +47,9 @@ bool display_tokens(char* from, char* lt, bool single, sip_str* display) {
     int words = 0;
     while (p < lt) {
         if (sip_cc(*p, SIP_CC_TOKEN)) {
-            char* w = p;
             while (p < lt && sip_cc(*p, SIP_CC_TOKEN)) ++p;
             ++words;
             last = p;
-            (void)w;
         } else if (*p == ' ' || *p == '\t') {
             ++p;
         } else {
@@ -130,6 +128,23 @@ bool parse_name_addr(sip_name_addr* na, na_form form, bool* bare) {
     default:
         return false;
     }
+}
+
+bool skip_param() {
+    if (sip_scan__run(SIP_CC_TOKEN) == 0) return false;
+    char* after_name = cur();
+    sip_scan__skip_lws();
+    if (!sip_scan__take('=')) {
+        cur() = after_name;
+        return true;
+    }
+    sip_scan__skip_lws();
+    if (peek() == '"') {
+        sip_str q;
+        return sip_scan__quoted_string(&q);
+    }
+    sip_scan__run(SIP_CC_PARAM_VALUE);
+    return true;
 }
 
 int next_param(bool tight, bool list) {

@@ -118,6 +118,10 @@ enum class na_form {
 // the '>' or the bare URI.  `bare` tells which form was read.
 bool parse_name_addr(sip_name_addr* na, na_form form, bool* bare);
 
+// Passes over one generic parameter (token, optional '=' and a value or a
+// quoted string) without keeping it.  False when malformed.
+bool skip_param();
+
 // The next header parameter: after optional blanks a ';' and (unless
 // `tight`) optional blanks.  Returns 1 when a parameter starts at the
 // cursor, 0 at the end of the value or a ',' (`list`), -1 otherwise.

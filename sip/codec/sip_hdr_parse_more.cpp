@@ -70,8 +70,7 @@ std::uint8_t parse_accept() {
                 continue;
             }
             cur() = start;
-            sip_str text{};
-            if (sip_scan__other_param(&text) != 2) return elem::fail;
+            if (!skip_param()) return elem::fail;
             sip_str raw = span(start, cur());
             if (a->q.len == 0 && a->params_first.len == 0 && raw.len <= 32)
                 a->params_first = raw;
@@ -135,8 +134,7 @@ std::uint8_t parse_accept_language() {
                 continue;
             }
             cur() = start;
-            sip_str text{};
-            if (sip_scan__other_param(&text) != 2) return elem::fail;
+            if (!skip_param()) return elem::fail;
             sip_str raw = span(start, cur());
             if (l->params.len == 0 && raw.len <= SIP_OTHER_PARAMS_MAX) l->params = raw;
         }

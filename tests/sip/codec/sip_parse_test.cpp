@@ -647,6 +647,20 @@ TEST_F(SipParse, OptionTagRows) {
     EXPECT_EQ(sip_hdr_area.supported[0].text.len, 0);
 }
 
+TEST_F(SipParse, AcceptParameters) {
+    sip_parse_text(run, request_with("Accept: application/sdp;level=1;q=0.5;x=y;z, text/*"));
+    ASSERT_EQ(run.result, 4);
+    ASSERT_EQ(count(sip_header_id::accept), 2u);
+    const sip_accept_rec& a = sip_hdr_area.accept[0];
+    EXPECT_EQ(a.type, 'A');
+    EXPECT_EQ(a.subtype, 'H');
+    EXPECT_EQ(str_of(a.params_first), "level=1");
+    EXPECT_EQ(str_of(a.q), "0.5");
+    EXPECT_EQ(str_of(a.params_second), "x=y");  // "z" finds both fields taken
+    EXPECT_EQ(sip_hdr_area.accept[1].type, 'T');
+    EXPECT_EQ(sip_hdr_area.accept[1].subtype, '*');
+}
+
 TEST_F(SipParse, SessionTimers) {
     sip_parse_text(run, request_with("Session-Expires: 1800;refresher=uac\nMin-SE: 90"));
     ASSERT_EQ(run.result, 4);
