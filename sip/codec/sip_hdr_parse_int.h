@@ -1,0 +1,135 @@
+// Helpers shared by the header value parsers (internal to the parser).
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "sip/codec/sip_hdr.h"
+#include "sip/codec/sip_hdr_parse.h"
+#include "sip/codec/sip_scan.h"
+#include "sip/codec/sip_uri.h"
+
+namespace sip_hp {
+
+using id_t = sip_header_id;
+
+inline char*& cur() { return sip_scan_state.cursor; }
+inline char* lend() { return sip_scan_state.line_end; }
+inline bool at_end() { return sip_scan_state.cursor >= sip_scan_state.line_end; }
+inline char peek() { return at_end() ? '\0' : *sip_scan_state.cursor; }
+inline std::uint8_t done(id_t id) { return static_cast<std::uint8_t>(id); }
+inline std::uint8_t slot(id_t id) { return static_cast<std::uint8_t>(id); }
+
+inline sip_str span(const char* from, const char* to) {
+    sip_str s;
+    s.ptr = from;
+    s.len = static_cast<std::uint16_t>(to - from);
+    return s;
+}
+
+// A run of `mask` bytes at the cursor, as a counted string.
+inline sip_str run(std::uint32_t mask) {
+    char* s = cur();
+    sip_scan__run(mask);
+    return span(s, cur());
+}
+
+inline bool only_lws_left() {
+    sip_scan__skip_lws();
+    return at_end();
+}
+
+// A second instance of a single-instance header (or one beyond `limit`)
+// removes the header: its count is lowered and the line fails.
+inline bool instance_allowed(id_t id, unsigned limit) {
+    if (sip_hdr_area.index >= limit) {
+        sip_hdr_count__drop(id);
+        return false;
+    }
+    return true;
+}
+
+// Looks up the run from `from` to the cursor in a code table.
+inline bool lookup(sip_str word, const sip_code_row* table, unsigned rows, std::uint8_t* code) {
+    const char* p = word.ptr;
+    return sip_scan__match_code(&p, word.len, table, rows, code) == 2;
+}
+
+// A quoted string at the cursor whose inside is at most `max` bytes.
+inline bool quoted(sip_str* inside, std::uint16_t max) {
+    return sip_scan__quoted_string(inside) && inside->len <= max;
+}
+
+// The inside of a quoted string with its escapes removed (in the work area
+// when there are any).
+bool unescaped_copy(sip_str* value);
+
+// The IPv4 bytes of a dotted quad host, else false.
+bool as_ipv4(sip_str text, sip_str* ipv4);
+
+// Checked digits into 32 bits (at least one digit).
+inline bool number(std::uint32_t* v) { return sip_scan__u32(v); }
+
+enum class elem { ok, skip, fail };
+
+// The shared form of a comma-separated list header: `element(row)` parses
+// one value at the cursor into row `row`.  Rows are counted as they are
+// stored; values beyond `limit` are dropped with cause 20.
+template <class F>
+std::uint8_t parse_list(id_t id, unsigned limit, F element) {
+    unsigned base = sip_hdr_area.index;
+    if (base >= limit) return SIP_HDR_FAILED;
+    unsigned stored = 0;
+    std::uint8_t& count = sip_hdr_area.count[slot(id)];
+    for (;;) {
+        sip_hdr_area.index = static_cast<std::uint8_t>(base + stored);
+        elem r = element(base + stored);
+        if (r == elem::fail) {
+            count = static_cast<std::uint8_t>(count + stored);
+            return SIP_HDR_FAILED;
+        }
+        if (r == elem::ok) ++stored;
+        sip_scan__skip_lws();
+        if (at_end()) break;
+        if (!sip_scan__take(',')) {
+            count = static_cast<std::uint8_t>(count + stored);
+            return SIP_HDR_FAILED;
+        }
+        if (base + stored >= limit) {
+            sip_parse__report(20, slot(id));
+            break;
+        }
+        sip_scan__skip_lws();
+    }
+    if (stored == 0) return SIP_HDR_NOTHING;
+    count = static_cast<std::uint8_t>(count + stored - 1);
+    return done(id);
+}
+
+// Name-address forms.
+enum class na_form {
+    bare_noparams,    // From, To, Reply-To, Diversion, Contact
+    bare_to_comma,    // P-Asserted-Identity, P-Preferred-Identity, History-Info
+    referred_by,      // the rest of the line as one URI; single-token display name
+    brackets_only,    // Route family, Path, P-Media-Authorization
+};
+
+// Display name and URI of a name-address value; the cursor is left after
+// the '>' or the bare URI.  `bare` tells which form was read.
+bool parse_name_addr(sip_name_addr* na, na_form form, bool* bare);
+
+// Passes over one generic parameter (token, optional '=' and a value or a
+// quoted string) without keeping it.  False when malformed.
+bool skip_param();
+
+// The next header parameter: after optional blanks a ';' and (unless
+// `tight`) optional blanks.  Returns 1 when a parameter starts at the
+// cursor, 0 at the end of the value or a ',' (`list`), -1 otherwise.
+int next_param(bool tight, bool list);
+
+// Type and subtype codes of a media type; texts (at most 16 and 32 bytes)
+// when not in the tables.  False when a text is longer.
+bool media_type_codes(sip_str type, sip_str subtype, std::uint8_t* tcode, std::uint8_t* scode, sip_str* ttext,
+                      sip_str* stext);
+
+}  // namespace sip_hp
