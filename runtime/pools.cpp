@@ -181,6 +181,47 @@ void free_chain_it(buffer_t* b) {
   }
 }
 
+// Brings an interrupt-side pool back to its normal level once it has fallen
+// below its low mark (from the normal pool, unless that one is congested) or
+// risen above its high mark (straight back to the normal pool).  `link` is
+// the field the pools chain the records through; `mark_free` readies a
+// record for the normal pool's cache.
+template <class Rec>
+void refill_it_pool(it_pool_state& it, pool_state& pool, u8 mem_kind, Rec* Rec::*link,
+                    Rec* (*alloc)(), void (*put)(Rec*), void (*mark_free)(Rec*)) {
+  om_os_lock();
+  u16 count = it.count;
+  const u16 low = it.low, normal = it.normal, high = it.high;
+  om_os_unlock();
+  if (count < low) {
+    while (count < normal) {
+      if (pool.congested) break;
+      Rec* r = alloc();
+      if (!r) break;
+      put(r);
+      om_os_lock();
+      count = it.count;
+      om_os_unlock();
+    }
+  } else if (count > high) {
+    while (count > normal) {
+      om_os_lock();
+      Rec* r = static_cast<Rec*>(it.head);
+      if (r) {
+        it.head = r->*link;
+        --it.count;
+      }
+      count = it.count;
+      om_os_unlock();
+      if (!r) break;
+      mark_free(r);
+      u16 in_use = 0;
+      if (pool_release(pool, r, reinterpret_cast<void**>(&(r->*link)), mem_kind, &in_use))
+        check_clear(pool, in_use);
+    }
+  }
+}
+
 void alloc_msg_data_impl(bool it, msg_t** pm, buffer_t** pb, u32 n, u8** data) {
   *data = nullptr;
   const u32 room = om_os_get_msg_room();
@@ -371,38 +412,8 @@ void It_put_msg(msg_t* m) {
 }
 
 void It_refill_msg_pool() {
-  om_os_lock();
-  u16 count = g.it_msgs.count;
-  const u16 low = g.it_msgs.low, normal = g.it_msgs.normal, high = g.it_msgs.high;
-  om_os_unlock();
-  if (count < low) {
-    while (count < normal) {
-      if (g.msgs.congested) break;
-      msg_t* m = Alloc_msg();
-      if (!m) break;
-      It_put_msg(m);
-      om_os_lock();
-      count = g.it_msgs.count;
-      om_os_unlock();
-    }
-  } else if (count > high) {
-    while (count > normal) {
-      om_os_lock();
-      msg_t* m = as_msg(g.it_msgs.head);
-      if (m) {
-        g.it_msgs.head = m->link;
-        --g.it_msgs.count;
-      }
-      count = g.it_msgs.count;
-      om_os_unlock();
-      if (!m) break;
-      // Straight back to the normal pool.
-      u16 in_use = 0;
-      m->in_use = 0;
-      if (pool_release(g.msgs, m, reinterpret_cast<void**>(&m->link), OM_OS_MEM_MSG, &in_use))
-        check_clear(g.msgs, in_use);
-    }
-  }
+  refill_it_pool<msg_t>(g.it_msgs, g.msgs, OM_OS_MEM_MSG, &msg_t::link, Alloc_msg, It_put_msg,
+                        [](msg_t* m) { m->in_use = 0; });
 }
 
 // ---------------------------------------------------------------------------
@@ -481,41 +492,11 @@ void It_free_buffer(buffer_t* b) {
 }
 
 void It_refill_buffer_pool() {
-  om_os_lock();
-  u16 count = g.it_bufs.count;
-  const u16 low = g.it_bufs.low, normal = g.it_bufs.normal, high = g.it_bufs.high;
-  om_os_unlock();
-  if (count < low) {
-    while (count < normal) {
-      if (g.bufs.congested) break;
-      buffer_t* b = Alloc_buffer();
-      if (!b) break;
-      It_put_buffer(b);
-      om_os_lock();
-      count = g.it_bufs.count;
-      om_os_unlock();
-    }
-  } else if (count > high) {
-    while (count > normal) {
-      om_os_lock();
-      buffer_t* b = as_buf(g.it_bufs.head);
-      if (b) {
-        g.it_bufs.head = b->next;
-        --g.it_bufs.count;
-      }
-      om_os_unlock();
-      if (!b) break;
-      init_buffer(b);
-      // Straight back to the normal pool.
-      u16 in_use = 0;
-      b->state = BUF_STATE_FREE;
-      if (pool_release(g.bufs, b, reinterpret_cast<void**>(&b->next), OM_OS_MEM_BUFFER, &in_use))
-        check_clear(g.bufs, in_use);
-      om_os_lock();
-      count = g.it_bufs.count;
-      om_os_unlock();
-    }
-  }
+  refill_it_pool<buffer_t>(g.it_bufs, g.bufs, OM_OS_MEM_BUFFER, &buffer_t::next, Alloc_buffer,
+                           It_put_buffer, [](buffer_t* b) {
+                             init_buffer(b);
+                             b->state = BUF_STATE_FREE;
+                           });
 }
 
 u8 om_os_it_pool_init(const u16 v[10]) {
