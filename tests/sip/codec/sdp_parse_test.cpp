@@ -9,16 +9,6 @@
 
 namespace {
 
-// Joins lines with CR LF after each.
-std::string crlf(std::initializer_list<const char*> lines) {
-  std::string s;
-  for (const char* l : lines) {
-    s += l;
-    s += "\r\n";
-  }
-  return s;
-}
-
 std::string addr_text(sip_str a) {
   if (a.len != 4) return "";
   auto* b = reinterpret_cast<const uint8_t*>(a.ptr);

@@ -4,6 +4,15 @@
 
 std::string sdp_str_text(sip_str s) { return s.ptr ? std::string(s.ptr, s.len) : std::string(); }
 
+std::string crlf(std::initializer_list<const char*> lines) {
+  std::string s;
+  for (const char* l : lines) {
+    s += l;
+    s += "\r\n";
+  }
+  return s;
+}
+
 namespace {
 
 struct differ {

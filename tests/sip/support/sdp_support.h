@@ -2,6 +2,7 @@
 // and encoding to a string (the description store is in sdp_store.h).
 #pragma once
 
+#include <initializer_list>
 #include <string>
 
 #include "sip/codec/sdp.h"
@@ -16,3 +17,6 @@ std::string sdp_diff(const sdp_desc& a, const sdp_desc& b);
 std::string sdp_encode_text(const sdp_desc& d);
 
 std::string sdp_str_text(sip_str s);
+
+// Joins lines with CR LF after each.
+std::string crlf(std::initializer_list<const char*> lines);
