@@ -92,6 +92,29 @@ bool it_push_locked(it_pool_state& p, void* rec, void** link_field) {
   return false;
 }
 
+// Under the pool lock: pops from an interrupt-side pool; null when empty.
+template <class Rec>
+Rec* it_pop_locked(it_pool_state& p, Rec* Rec::*link) {
+  Rec* r = static_cast<Rec*>(p.head);
+  if (r) {
+    p.head = r->*link;
+    --p.count;
+  }
+  return r;
+}
+
+// Under the pool lock: takes a record for a caller, with the congestion check
+// and the low-water mark; *raise is set when a busy notice is due.
+template <class Rec>
+Rec* it_take_locked(it_pool_state& p, Rec* Rec::*link, bool* raise) {
+  Rec* r = it_pop_locked(p, link);
+  if (r) {
+    if (!p.congested && p.count == p.cong_on) *raise = raise_locked(&p.congested, &p.episodes);
+    if (p.count < p.lowest) p.lowest = p.count;
+  }
+  return r;
+}
+
 // Returns a record to its normal pool (cache or heap).  false when none is
 // counted in use (the caller traps).
 bool pool_release(pool_state& p, void* rec, void** link_field, u8 kind, u16* in_use_after) {
@@ -206,11 +229,7 @@ void refill_it_pool(it_pool_state& it, pool_state& pool, u8 mem_kind, Rec* Rec::
   } else if (count > high) {
     while (count > normal) {
       om_os_lock();
-      Rec* r = static_cast<Rec*>(it.head);
-      if (r) {
-        it.head = r->*link;
-        --it.count;
-      }
+      Rec* r = it_pop_locked(it, link);
       count = it.count;
       om_os_unlock();
       if (!r) break;
@@ -381,14 +400,7 @@ void Free_msg(msg_t* m) {
 msg_t* It_get_msg() {
   bool raise = false;
   om_os_lock();
-  msg_t* m = as_msg(g.it_msgs.head);
-  if (m) {
-    g.it_msgs.head = m->link;
-    --g.it_msgs.count;
-    if (!g.it_msgs.congested && g.it_msgs.count == g.it_msgs.cong_on)
-      raise = raise_locked(&g.it_msgs.congested, &g.it_msgs.episodes);
-    if (g.it_msgs.count < g.it_msgs.lowest) g.it_msgs.lowest = g.it_msgs.count;
-  }
+  msg_t* m = it_take_locked(g.it_msgs, &msg_t::link, &raise);
   om_os_unlock();
   if (!m) return nullptr;
   init_msg(m);
@@ -452,14 +464,7 @@ void Free_buffer(buffer_t* chain) {
 buffer_t* It_get_buffer() {
   bool raise = false;
   om_os_lock();
-  buffer_t* b = as_buf(g.it_bufs.head);
-  if (b) {
-    g.it_bufs.head = b->next;
-    --g.it_bufs.count;
-    if (!g.it_bufs.congested && g.it_bufs.count == g.it_bufs.cong_on)
-      raise = raise_locked(&g.it_bufs.congested, &g.it_bufs.episodes);
-    if (g.it_bufs.count < g.it_bufs.lowest) g.it_bufs.lowest = g.it_bufs.count;
-  }
+  buffer_t* b = it_take_locked(g.it_bufs, &buffer_t::next, &raise);
   om_os_unlock();
   if (!b) return nullptr;
   init_buffer(b);

@@ -228,6 +228,34 @@ TEST_F(Pools, InterruptSidePoolWatermarks) {
   EXPECT_EQ(om_os_it_msg_pool_stats().count, 50);
 }
 
+TEST_F(Pools, InterruptSideBufferPoolCongestion) {
+  It_refill_msg_pool();  // the notices come from the interrupt-side messages
+  It_refill_buffer_pool();
+  const auto st = om_os_it_buffer_pool_stats();
+  ASSERT_GT(st.count, st.congestion_on);
+  std::vector<buffer_t*> taken;
+  while (om_os_it_buffer_pool_stats().count > st.congestion_on + 1) taken.push_back(It_get_buffer());
+  EXPECT_EQ(om_os_it_buffer_pool_stats().congested, 0);
+  taken.push_back(It_get_buffer());
+  EXPECT_EQ(om_os_it_buffer_pool_stats().congested, 1);
+  EXPECT_EQ(om_os_it_buffer_pool_stats().lowest, st.congestion_on);
+  EXPECT_EQ(om_os_it_buffer_pool_stats().episodes, st.episodes + 1);
+  pump();
+  EXPECT_EQ(notices(), "ai");
+  rec().clear();
+  while (om_os_it_buffer_pool_stats().count < st.congestion_off) {
+    EXPECT_EQ(om_os_it_buffer_pool_stats().congested, 1);
+    It_put_buffer(taken.back());
+    taken.pop_back();
+  }
+  EXPECT_EQ(om_os_it_buffer_pool_stats().congested, 0);
+  pump();
+  EXPECT_EQ(notices(), "bi");
+  for (buffer_t* b : taken) It_put_buffer(b);
+  EXPECT_EQ(om_os_it_buffer_pool_stats().count, st.count);
+  EXPECT_TRUE(rec().traps().empty());
+}
+
 TEST_F(Pools, InterruptSideRefillBringsEitherPoolBackToNormal) {
   struct side {
     const char* name;
