@@ -63,6 +63,23 @@ const entity_table_row_t TABLE[] = {
 
 void quiet_trap(u16, const char*) {}
 
+// Starts the runtime on TABLE without timer and background threads; the
+// handlers run on the SM thread, or on the caller's through om_os_run_ready.
+void start_runtime(bool sm_thread) {
+  om_os_set_trap_handler(quiet_trap);
+  om_os_start_options o;
+  o.table = TABLE;
+  o.sm_thread = sm_thread;
+  o.timer_thread = false;
+  o.bkgr_thread = false;
+  om_os_start_with(o);
+}
+
+void stop_runtime() {
+  om_os_stop();
+  om_os_set_trap_handler(nullptr);
+}
+
 msg_t* new_msg(ent_id_t to, code_t code) {
   msg_t* m = Alloc_msg();
   m->from = ENT_NIL;
@@ -76,13 +93,7 @@ msg_t* new_msg(ent_id_t to, code_t code) {
 // Same thread: a message bounces PING -> PONG -> PING through the internal
 // queue; each bounce is one send, one receive and one dispatch.
 void BM_SameThreadRoundTrip(benchmark::State& state) {
-  om_os_set_trap_handler(quiet_trap);
-  om_os_start_options o;
-  o.table = TABLE;
-  o.sm_thread = false;
-  o.timer_thread = false;
-  o.bkgr_thread = false;
-  om_os_start_with(o);
+  start_runtime(false);
   om_os_set_trace_mask(static_cast<u32>(state.range(0)));
   om_os_run_ready(0);
   constexpr u32 BATCH = 1000;
@@ -94,20 +105,14 @@ void BM_SameThreadRoundTrip(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * BATCH);
   state.counters["round_trips/s"] =
       benchmark::Counter(static_cast<double>(state.iterations()) * BATCH, benchmark::Counter::kIsRate);
-  om_os_stop();
-  om_os_set_trap_handler(nullptr);
+  stop_runtime();
 }
 BENCHMARK(BM_SameThreadRoundTrip)->Arg(0x300)->Arg(0x8000)->ArgName("trace_mask");  // shipped mask; nothing recorded
 
 // Cross thread: the benchmark thread sends to an entity of the SM thread
 // (external queue + wake-up) and waits for the handler to hand it back.
 void BM_CrossThreadRoundTrip(benchmark::State& state) {
-  om_os_set_trap_handler(quiet_trap);
-  om_os_start_options o;
-  o.table = TABLE;
-  o.timer_thread = false;
-  o.bkgr_thread = false;
-  om_os_start_with(o);
+  start_runtime(true);
   msg_t* m = new_msg(ENT_PONG, 'r');
   for (auto _ : state) {
     Send_msg(m);
@@ -119,8 +124,7 @@ void BM_CrossThreadRoundTrip(benchmark::State& state) {
   Free_msg(m);
   state.counters["round_trips/s"] =
       benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
-  om_os_stop();
-  om_os_set_trap_handler(nullptr);
+  stop_runtime();
 }
 BENCHMARK(BM_CrossThreadRoundTrip)->UseRealTime();
 
@@ -128,12 +132,7 @@ BENCHMARK(BM_CrossThreadRoundTrip)->UseRealTime();
 // of the SM thread, which frees; messages per second through the external
 // queue, allocation and release included.
 void BM_CrossThreadMessagesPerSecond(benchmark::State& state) {
-  om_os_set_trap_handler(quiet_trap);
-  om_os_start_options o;
-  o.table = TABLE;
-  o.timer_thread = false;
-  o.bkgr_thread = false;
-  om_os_start_with(o);
+  start_runtime(true);
   constexpr u64 BATCH = 1000;
   u64 sent = 0;
   for (auto _ : state) {
@@ -151,9 +150,8 @@ void BM_CrossThreadMessagesPerSecond(benchmark::State& state) {
   }
   while (sunk.load() < sent) std::this_thread::yield();
   state.counters["msgs/s"] = benchmark::Counter(static_cast<double>(sent), benchmark::Counter::kIsRate);
-  om_os_stop();
+  stop_runtime();
   sunk = 0;
-  om_os_set_trap_handler(nullptr);
 }
 BENCHMARK(BM_CrossThreadMessagesPerSecond)->UseRealTime();
 

@@ -6,6 +6,7 @@
 
 #include "sip/codec/sdp.h"
 #include "sip/codec/sip_str.h"
+#include "tests/sip/support/sdp_store.h"
 
 namespace {
 
@@ -17,41 +18,22 @@ const char offer[] =
     "a=T38FaxRateManagement:transferredTCF\r\na=T38FaxMaxBuffer:200\r\na=T38FaxMaxDatagram:72\r\n"
     "a=T38FaxUdpEC:t38UDPRedundancy\r\n";
 
-struct store {
-  sdp_session session;
-  sdp_origin origin;
-  sdp_media_av av[SDP_MAX_AV];
-  sdp_rtpmap rtpmap[SDP_MAX_RTPMAP];
-  sdp_media_other other[SDP_MAX_OTHER];
-  sdp_media_image image[SDP_MAX_IMAGE];
-  sdp_desc desc;
-  uint8_t bytes[1600];
-  sdp_work_buf work{bytes, 0, sizeof bytes};
-  store() {
-    desc.session = &session;
-    desc.av = av;
-    desc.rtpmap = rtpmap;
-    desc.other = other;
-    desc.origin = &origin;
-    desc.image = image;
-  }
-  uint8_t parse() {
-    work.size = 0;
-    const char* p = offer;
-    return sdp_parse(&p, offer + sizeof offer - 1, &desc, &work, 0);
-  }
-};
+uint8_t parse_offer(sdp_store& s) {
+  s.work.size = 0;
+  const char* p = offer;
+  return sdp_parse(&p, offer + sizeof offer - 1, &s.desc, &s.work, 0);
+}
 
 void BM_SdpParseOffer(benchmark::State& state) {
-  store s;
-  for (auto _ : state) benchmark::DoNotOptimize(s.parse());
+  sdp_store s;
+  for (auto _ : state) benchmark::DoNotOptimize(parse_offer(s));
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(sizeof offer - 1));
 }
 BENCHMARK(BM_SdpParseOffer);
 
 void BM_SdpEncodeOffer(benchmark::State& state) {
-  store s;
-  if (s.parse() != SDP_PARSE_END) state.SkipWithError("offer refused");
+  sdp_store s;
+  if (parse_offer(s) != SDP_PARSE_END) state.SkipWithError("offer refused");
   s.origin.nettype_text = s.session.conn.nettype_text = "IN";
   s.av[0].kind_text = "audio";
   s.av[0].transport_text = "RTP/AVP";

@@ -92,6 +92,29 @@ bool it_push_locked(it_pool_state& p, void* rec, void** link_field) {
   return false;
 }
 
+// Under the pool lock: pops from an interrupt-side pool; null when empty.
+template <class Rec>
+Rec* it_pop_locked(it_pool_state& p, Rec* Rec::*link) {
+  Rec* r = static_cast<Rec*>(p.head);
+  if (r) {
+    p.head = r->*link;
+    --p.count;
+  }
+  return r;
+}
+
+// Under the pool lock: takes a record for a caller, with the congestion check
+// and the low-water mark; *raise is set when a busy notice is due.
+template <class Rec>
+Rec* it_take_locked(it_pool_state& p, Rec* Rec::*link, bool* raise) {
+  Rec* r = it_pop_locked(p, link);
+  if (r) {
+    if (!p.congested && p.count == p.cong_on) *raise = raise_locked(&p.congested, &p.episodes);
+    if (p.count < p.lowest) p.lowest = p.count;
+  }
+  return r;
+}
+
 // Returns a record to its normal pool (cache or heap).  false when none is
 // counted in use (the caller traps).
 bool pool_release(pool_state& p, void* rec, void** link_field, u8 kind, u16* in_use_after) {
@@ -178,6 +201,43 @@ void free_chain_it(buffer_t* b) {
     buffer_t* next = b->next;
     It_free_buffer(b);
     b = next;
+  }
+}
+
+// Brings an interrupt-side pool back to its normal level once it has fallen
+// below its low mark (from the normal pool, unless that one is congested) or
+// risen above its high mark (straight back to the normal pool).  `link` is
+// the field the pools chain the records through; `mark_free` readies a
+// record for the normal pool's cache.
+template <class Rec>
+void refill_it_pool(it_pool_state& it, pool_state& pool, u8 mem_kind, Rec* Rec::*link,
+                    Rec* (*alloc)(), void (*put)(Rec*), void (*mark_free)(Rec*)) {
+  om_os_lock();
+  u16 count = it.count;
+  const u16 low = it.low, normal = it.normal, high = it.high;
+  om_os_unlock();
+  if (count < low) {
+    while (count < normal) {
+      if (pool.congested) break;
+      Rec* r = alloc();
+      if (!r) break;
+      put(r);
+      om_os_lock();
+      count = it.count;
+      om_os_unlock();
+    }
+  } else if (count > high) {
+    while (count > normal) {
+      om_os_lock();
+      Rec* r = it_pop_locked(it, link);
+      count = it.count;
+      om_os_unlock();
+      if (!r) break;
+      mark_free(r);
+      u16 in_use = 0;
+      if (pool_release(pool, r, reinterpret_cast<void**>(&(r->*link)), mem_kind, &in_use))
+        check_clear(pool, in_use);
+    }
   }
 }
 
@@ -340,14 +400,7 @@ void Free_msg(msg_t* m) {
 msg_t* It_get_msg() {
   bool raise = false;
   om_os_lock();
-  msg_t* m = as_msg(g.it_msgs.head);
-  if (m) {
-    g.it_msgs.head = m->link;
-    --g.it_msgs.count;
-    if (!g.it_msgs.congested && g.it_msgs.count == g.it_msgs.cong_on)
-      raise = raise_locked(&g.it_msgs.congested, &g.it_msgs.episodes);
-    if (g.it_msgs.count < g.it_msgs.lowest) g.it_msgs.lowest = g.it_msgs.count;
-  }
+  msg_t* m = it_take_locked(g.it_msgs, &msg_t::link, &raise);
   om_os_unlock();
   if (!m) return nullptr;
   init_msg(m);
@@ -371,38 +424,8 @@ void It_put_msg(msg_t* m) {
 }
 
 void It_refill_msg_pool() {
-  om_os_lock();
-  u16 count = g.it_msgs.count;
-  const u16 low = g.it_msgs.low, normal = g.it_msgs.normal, high = g.it_msgs.high;
-  om_os_unlock();
-  if (count < low) {
-    while (count < normal) {
-      if (g.msgs.congested) break;
-      msg_t* m = Alloc_msg();
-      if (!m) break;
-      It_put_msg(m);
-      om_os_lock();
-      count = g.it_msgs.count;
-      om_os_unlock();
-    }
-  } else if (count > high) {
-    while (count > normal) {
-      om_os_lock();
-      msg_t* m = as_msg(g.it_msgs.head);
-      if (m) {
-        g.it_msgs.head = m->link;
-        --g.it_msgs.count;
-      }
-      count = g.it_msgs.count;
-      om_os_unlock();
-      if (!m) break;
-      // Straight back to the normal pool.
-      u16 in_use = 0;
-      m->in_use = 0;
-      if (pool_release(g.msgs, m, reinterpret_cast<void**>(&m->link), OM_OS_MEM_MSG, &in_use))
-        check_clear(g.msgs, in_use);
-    }
-  }
+  refill_it_pool<msg_t>(g.it_msgs, g.msgs, OM_OS_MEM_MSG, &msg_t::link, Alloc_msg, It_put_msg,
+                        [](msg_t* m) { m->in_use = 0; });
 }
 
 // ---------------------------------------------------------------------------
@@ -441,14 +464,7 @@ void Free_buffer(buffer_t* chain) {
 buffer_t* It_get_buffer() {
   bool raise = false;
   om_os_lock();
-  buffer_t* b = as_buf(g.it_bufs.head);
-  if (b) {
-    g.it_bufs.head = b->next;
-    --g.it_bufs.count;
-    if (!g.it_bufs.congested && g.it_bufs.count == g.it_bufs.cong_on)
-      raise = raise_locked(&g.it_bufs.congested, &g.it_bufs.episodes);
-    if (g.it_bufs.count < g.it_bufs.lowest) g.it_bufs.lowest = g.it_bufs.count;
-  }
+  buffer_t* b = it_take_locked(g.it_bufs, &buffer_t::next, &raise);
   om_os_unlock();
   if (!b) return nullptr;
   init_buffer(b);
@@ -481,41 +497,11 @@ void It_free_buffer(buffer_t* b) {
 }
 
 void It_refill_buffer_pool() {
-  om_os_lock();
-  u16 count = g.it_bufs.count;
-  const u16 low = g.it_bufs.low, normal = g.it_bufs.normal, high = g.it_bufs.high;
-  om_os_unlock();
-  if (count < low) {
-    while (count < normal) {
-      if (g.bufs.congested) break;
-      buffer_t* b = Alloc_buffer();
-      if (!b) break;
-      It_put_buffer(b);
-      om_os_lock();
-      count = g.it_bufs.count;
-      om_os_unlock();
-    }
-  } else if (count > high) {
-    while (count > normal) {
-      om_os_lock();
-      buffer_t* b = as_buf(g.it_bufs.head);
-      if (b) {
-        g.it_bufs.head = b->next;
-        --g.it_bufs.count;
-      }
-      om_os_unlock();
-      if (!b) break;
-      init_buffer(b);
-      // Straight back to the normal pool.
-      u16 in_use = 0;
-      b->state = BUF_STATE_FREE;
-      if (pool_release(g.bufs, b, reinterpret_cast<void**>(&b->next), OM_OS_MEM_BUFFER, &in_use))
-        check_clear(g.bufs, in_use);
-      om_os_lock();
-      count = g.it_bufs.count;
-      om_os_unlock();
-    }
-  }
+  refill_it_pool<buffer_t>(g.it_bufs, g.bufs, OM_OS_MEM_BUFFER, &buffer_t::next, Alloc_buffer,
+                           It_put_buffer, [](buffer_t* b) {
+                             init_buffer(b);
+                             b->state = BUF_STATE_FREE;
+                           });
 }
 
 u8 om_os_it_pool_init(const u16 v[10]) {

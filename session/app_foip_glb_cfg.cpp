@@ -343,10 +343,8 @@ const ini_tools__value app_foip_ini__glb_defaults[] = {
     INI_D_STR_ID(filter_mode, sec_audit_filtering, D, 2,
                  INI_KC("check all fields: entities and code must match; ignore field code:")
                      INI_KL("the entities alone select the messages.")),
-    ini_tools__value{filter_entity_from, sec_audit_filtering, U, INI_TOOLS__STR_ID, ini_tools__datum{.id = 0}, 0, 0,
-                     INI_KC("Sending entity of the filtered messages."), nullptr},
-    ini_tools__value{filter_entity_to, sec_audit_filtering, U, INI_TOOLS__STR_ID, ini_tools__datum{.id = 0}, 0, 0,
-                     INI_KC("Receiving entity of the filtered messages."), nullptr},
+    INI_D_STR_ID(filter_entity_from, sec_audit_filtering, U, 0, INI_KC("Sending entity of the filtered messages.")),
+    INI_D_STR_ID(filter_entity_to, sec_audit_filtering, U, 0, INI_KC("Receiving entity of the filtered messages.")),
     INI_D_CHAR(filter_primitive_code, sec_audit_filtering, U, 0, INI_KC("Primitive code of the filtered messages.")),
     INI_D_STRING(filter_ascii_primitive_code, sec_audit_filtering, D, " ",
                  INI_KC("Name of the primitive, for the reader of the file.")),

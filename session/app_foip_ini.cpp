@@ -2,7 +2,6 @@
 // and the comment builders of the tables.
 #include "session/app_foip_ini.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <string>
 
@@ -10,6 +9,7 @@
 #include "runtime/om_os.h"
 #include "session/app_foip_glb_cfg.h"
 #include "session/app_foip_session_cfg.h"
+#include "session/ini_tools_text.h"
 
 namespace {
 
@@ -28,23 +28,7 @@ constexpr const char* kT38Banner = "(@)T38 v1.17.4 (24 Nov 2009)";
 constexpr int kT38DfieldLimit = 50;
 constexpr int kAutoBuildCount = 10;
 
-std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* fmt, ...) {
-  va_list args;
-  va_start(args, fmt);
-  va_list copy;
-  va_copy(copy, args);
-  int n = std::vsnprintf(nullptr, 0, fmt, copy);
-  va_end(copy);
-  std::string out;
-  if (n > 0) {
-    out.resize(std::size_t(n) + 1);
-    std::vsnprintf(out.data(), out.size(), fmt, args);
-    out.resize(std::size_t(n));
-  }
-  va_end(args);
-  return out;
-}
+using ini_tools_text::format;
 
 }  // namespace
 

@@ -1,5 +1,5 @@
-// Lookups and text helpers shared by the keyword engine's reader and writers.
-// Private to the engine.
+// Lookups and text helpers shared by the keyword engine's reader and writers
+// and by the program's configuration front end.  Private to session/.
 #pragma once
 
 #include <cstdint>

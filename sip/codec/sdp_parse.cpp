@@ -75,6 +75,22 @@ num read_number(const char** p, const char* le, uint32_t max, uint32_t* value) {
   return num::ok;
 }
 
+// Reads the port of a media line and the "/count" that may follow it; on
+// failure, how the first failing number failed.
+num read_port(const char** p, const char* le, uint16_t* port, uint8_t* count) {
+  uint32_t v = 0;
+  num n = read_number(p, le, 0xFFFF, &v);
+  if (n != num::ok) return n;
+  *port = static_cast<uint16_t>(v);
+  if (*p < le && **p == '/') {
+    ++*p;
+    n = read_number(p, le, 0xFF, &v);
+    if (n != num::ok) return n;
+    *count = static_cast<uint8_t>(v);
+  }
+  return num::ok;
+}
+
 step refuse(sdp_parse_ctx& c, sdp_reason r) {
   c.reason = r;
   return step::refused;
@@ -317,15 +333,8 @@ step parse_media(sdp_parse_ctx& c, const char* p, const char* le) {
     if (d.av_count >= SDP_MAX_AV) return refuse(c, sdp_reason::too_many_media);
     sdp_media_av m;
     const char* q = skip_blanks(name_end, le);
-    num n = read_number(&q, le, 0xFFFF, &v);
+    num n = read_port(&q, le, &m.port, &m.port_count);
     if (n != num::ok) return refuse(c, n == num::none ? sdp_reason::bad_media : sdp_reason::number_too_large);
-    m.port = static_cast<uint16_t>(v);
-    if (q < le && *q == '/') {
-      ++q;
-      n = read_number(&q, le, 0xFF, &v);
-      if (n != num::ok) return refuse(c, n == num::none ? sdp_reason::bad_media : sdp_reason::number_too_large);
-      m.port_count = static_cast<uint8_t>(v);
-    }
     q = skip_blanks(q, le);
     const char* t_end = run_to_blank(q, le);
     if (t_end == le || lookup(sdp_transport_table, q, t_end, false, &m.transport) != SIP_RESULT_OK)
@@ -392,15 +401,8 @@ step parse_media(sdp_parse_ctx& c, const char* p, const char* le) {
   m.name = text_of(p, name_end);
   const char* q = skip_blanks(name_end, le);
   if (q < le && is_digit(*q)) {
-    num n = read_number(&q, le, 0xFFFF, &v);
-    if (n != num::ok) return refuse(c, sdp_reason::number_too_large);
-    m.port = static_cast<uint16_t>(v);
-    if (q < le && *q == '/') {
-      ++q;
-      n = read_number(&q, le, 0xFF, &v);
-      if (n != num::ok) return refuse(c, n == num::none ? sdp_reason::bad_media : sdp_reason::number_too_large);
-      m.port_count = static_cast<uint8_t>(v);
-    }
+    num n = read_port(&q, le, &m.port, &m.port_count);
+    if (n != num::ok) return refuse(c, n == num::none ? sdp_reason::bad_media : sdp_reason::number_too_large);
     q = skip_blanks(q, le);
     const char* t_end = run_to_blank(q, le);
     if (t_end == le || t_end == q || t_end - q > 8) return refuse(c, sdp_reason::bad_media);

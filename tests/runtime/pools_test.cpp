@@ -228,6 +228,66 @@ TEST_F(Pools, InterruptSidePoolWatermarks) {
   EXPECT_EQ(om_os_it_msg_pool_stats().count, 50);
 }
 
+TEST_F(Pools, InterruptSideBufferPoolCongestion) {
+  It_refill_msg_pool();  // the notices come from the interrupt-side messages
+  It_refill_buffer_pool();
+  const auto st = om_os_it_buffer_pool_stats();
+  ASSERT_GT(st.count, st.congestion_on);
+  std::vector<buffer_t*> taken;
+  while (om_os_it_buffer_pool_stats().count > st.congestion_on + 1) taken.push_back(It_get_buffer());
+  EXPECT_EQ(om_os_it_buffer_pool_stats().congested, 0);
+  taken.push_back(It_get_buffer());
+  EXPECT_EQ(om_os_it_buffer_pool_stats().congested, 1);
+  EXPECT_EQ(om_os_it_buffer_pool_stats().lowest, st.congestion_on);
+  EXPECT_EQ(om_os_it_buffer_pool_stats().episodes, st.episodes + 1);
+  pump();
+  EXPECT_EQ(notices(), "ai");
+  rec().clear();
+  while (om_os_it_buffer_pool_stats().count < st.congestion_off) {
+    EXPECT_EQ(om_os_it_buffer_pool_stats().congested, 1);
+    It_put_buffer(taken.back());
+    taken.pop_back();
+  }
+  EXPECT_EQ(om_os_it_buffer_pool_stats().congested, 0);
+  pump();
+  EXPECT_EQ(notices(), "bi");
+  for (buffer_t* b : taken) It_put_buffer(b);
+  EXPECT_EQ(om_os_it_buffer_pool_stats().count, st.count);
+  EXPECT_TRUE(rec().traps().empty());
+}
+
+TEST_F(Pools, InterruptSideRefillBringsEitherPoolBackToNormal) {
+  struct side {
+    const char* name;
+    void (*refill)();
+    om_os_it_pool_stats (*it_stats)();
+    om_os_pool_stats (*stats)();
+    void (*add_one)();
+  };
+  const side sides[] = {
+      {"messages", It_refill_msg_pool, om_os_it_msg_pool_stats, om_os_msg_pool_stats,
+       [] { It_put_msg(Alloc_msg()); }},
+      {"buffers", It_refill_buffer_pool, om_os_it_buffer_pool_stats, om_os_buffer_pool_stats,
+       [] { It_put_buffer(Alloc_buffer()); }},
+  };
+  for (const auto& s : sides) {
+    s.refill();
+    const auto it = s.it_stats();
+    EXPECT_EQ(it.count, it.normal) << s.name;
+    const int in_use = s.stats().in_use;
+    while (s.it_stats().count <= it.high) s.add_one();
+    EXPECT_EQ(s.stats().in_use, in_use + it.high + 1 - it.normal) << s.name;
+    // Above the high mark: the extra records go back to the normal pool.
+    s.refill();
+    EXPECT_EQ(s.it_stats().count, it.normal) << s.name;
+    EXPECT_EQ(s.stats().in_use, in_use) << s.name;
+  }
+  // What went back can be had and freed again.
+  Free_msg(Alloc_msg());
+  Free_buffer(Alloc_buffer());
+  EXPECT_TRUE(rec().traps().empty());
+}
+
 TEST_F(Pools, InterruptSideWatermarkOrderIsChecked) {
   // Already set by om_os_start: refused.
   const u16 v[10] = {40, 50, 60, 40, 50, 60, 10, 20, 10, 20};

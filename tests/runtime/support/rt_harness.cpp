@@ -101,29 +101,27 @@ void use_config(const om_os_config& c) {
   om_os_set_config_hook(apply_custom);
 }
 
-void start_manual(const entity_table_row_t* table) {
+namespace {
+// Starts with the traps going to the recorder; those of the start are kept
+// apart for start_traps().
+void start_recorded(const entity_table_row_t* table, bool sm_thread, bool timer_thread, bool bkgr_thread) {
   rec().clear();
   om_os_set_trap_handler(trap_to_recorder);
   om_os_start_options o;
   o.table = table;
-  o.sm_thread = false;
-  o.timer_thread = false;
-  o.bkgr_thread = false;
+  o.sm_thread = sm_thread;
+  o.timer_thread = timer_thread;
+  o.bkgr_thread = bkgr_thread;
   om_os_start_with(o);
   last_start_traps = rec().traps();
   rec().clear();
 }
+}  // namespace
+
+void start_manual(const entity_table_row_t* table) { start_recorded(table, false, false, false); }
 
 void start_threaded(const entity_table_row_t* table, bool timer_thread) {
-  rec().clear();
-  om_os_set_trap_handler(trap_to_recorder);
-  om_os_start_options o;
-  o.table = table;
-  o.timer_thread = timer_thread;
-  o.bkgr_thread = true;
-  om_os_start_with(o);
-  last_start_traps = rec().traps();
-  rec().clear();
+  start_recorded(table, true, timer_thread, true);
 }
 
 std::vector<u16> start_traps() { return last_start_traps; }

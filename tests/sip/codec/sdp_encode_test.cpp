@@ -14,15 +14,6 @@
 
 namespace {
 
-std::string crlf(std::initializer_list<const char*> lines) {
-  std::string s;
-  for (const char* l : lines) {
-    s += l;
-    s += "\r\n";
-  }
-  return s;
-}
-
 const uint8_t addr_192_0_2_1[4] = {192, 0, 2, 1};
 sip_str cs(const char* s) { return sip_str{static_cast<uint16_t>(std::strlen(s)), s}; }
 sip_str quad() { return sip_str{4, reinterpret_cast<const char*>(addr_192_0_2_1)}; }

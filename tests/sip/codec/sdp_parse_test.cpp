@@ -9,16 +9,6 @@
 
 namespace {
 
-// Joins lines with CR LF after each.
-std::string crlf(std::initializer_list<const char*> lines) {
-  std::string s;
-  for (const char* l : lines) {
-    s += l;
-    s += "\r\n";
-  }
-  return s;
-}
-
 std::string addr_text(sip_str a) {
   if (a.len != 4) return "";
   auto* b = reinterpret_cast<const uint8_t*>(a.ptr);
@@ -246,6 +236,8 @@ TEST(SdpParse, AcceptsAndRefuses) {
       {"media line without formats", t38_offer_head + crlf({"m=audio 1 RTP/AVP "}), 0, sdp_reason::bad_media},
       {"media transport unknown", t38_offer_head + crlf({"m=audio 1 RTP/XYZ 0"}), 0, sdp_reason::bad_media},
       {"port count without digits", t38_offer_head + crlf({"m=audio 1/ RTP/AVP 0"}), 0, sdp_reason::bad_media},
+      {"port count without digits, other media", t38_offer_head + crlf({"m=text 1/ RTP/AVP 98"}), 0,
+       sdp_reason::bad_media},
       {"image without format", t38_offer_head + crlf({"m=image 1 udptl"}), 0, sdp_reason::bad_media},
       {"fourth audio line", t38_offer_head + crlf({"m=audio 1 RTP/AVP 0", "m=audio 2 RTP/AVP 0", "m=audio 3 RTP/AVP 0",
                                                   "m=audio 4 RTP/AVP 0"}),
@@ -354,6 +346,21 @@ TEST(SdpParse, FormatThatIsNotANumberKeepsItsSlot) {
   EXPECT_EQ(s.av[0].formats[0], 0xFF);
   EXPECT_EQ(s.av[0].formats[1], 0);
   EXPECT_EQ(s.av[0].formats[2], 0xFF);
+}
+
+TEST(SdpParse, PortCountOfAudioAndOtherMedia) {
+  sdp_store s;
+  ASSERT_EQ(s.parse(t38_offer_head +
+                    crlf({"m=audio 5000/2 RTP/AVP 0", "m=text 5002/3 RTP/AVP 98", "m=video 5004 RTP/AVP 31"})),
+            SDP_PARSE_END);
+  ASSERT_EQ(s.desc.av_count, 2);
+  EXPECT_EQ(s.av[0].port, 5000);
+  EXPECT_EQ(s.av[0].port_count, 2);
+  EXPECT_EQ(s.av[1].port, 5004);
+  EXPECT_EQ(s.av[1].port_count, SDP_NONE8);
+  ASSERT_EQ(s.desc.other_count, 1);
+  EXPECT_EQ(s.other[0].port, 5002);
+  EXPECT_EQ(s.other[0].port_count, 3);
 }
 
 TEST(SdpParse, ImageLineThatIsNotT38IsOtherMedia) {

@@ -1,39 +1,19 @@
 #include "sip/support/sdp_support.h"
 
-#include <cstring>
 #include <sstream>
-
-sdp_store::sdp_store() {
-  desc.session = &session;
-  desc.av = av;
-  desc.rtpmap = rtpmap;
-  desc.other = other;
-  desc.origin = &origin;
-  desc.image = image;
-  std::memset(work_bytes, 0xA5, sizeof work_bytes);
-  work = sdp_work_buf{work_bytes, 0, sizeof work_bytes};
-}
-
-uint8_t sdp_store::parse(const std::string& in, sdp_reason* reason, size_t* stop) {
-  text = in;
-  const char* p = text.data();
-  uint8_t r = sdp_parse(&p, text.data() + text.size(), &desc, &work, 0, reason);
-  if (stop) *stop = static_cast<size_t>(p - text.data());
-  return r;
-}
 
 std::string sdp_str_text(sip_str s) { return s.ptr ? std::string(s.ptr, s.len) : std::string(); }
 
-namespace {
-
-const char* text_by_code(const sdp_table& t, uint8_t code) {
-  if (code == SDP_NONE8) return nullptr;
-  for (uint32_t r = t.count; r-- > 0;)
-    if (t.rows[r].code == code) return t.rows[r].keyword;
-  return nullptr;
+std::string crlf(std::initializer_list<const char*> lines) {
+  std::string s;
+  for (const char* l : lines) {
+    s += l;
+    s += "\r\n";
+  }
+  return s;
 }
 
-void fill_conn(sdp_connection& c) { c.nettype_text = text_by_code(sdp_nettype_table, c.nettype); }
+namespace {
 
 struct differ {
   std::ostringstream out;
@@ -63,46 +43,6 @@ struct differ {
 };
 
 }  // namespace
-
-void sdp_fill_texts(sdp_desc& d) {
-  sdp_session& s = *d.session;
-  fill_conn(s.conn);
-  s.bwtype_text = text_by_code(sdp_bwtype_table, s.bwtype);
-  s.direction_text = text_by_code(sdp_direction_table, s.direction);
-  if (d.origin) d.origin->nettype_text = text_by_code(sdp_nettype_table, d.origin->nettype);
-  for (uint8_t i = 0; i < d.av_count; ++i) {
-    sdp_media_av& m = d.av[i];
-    m.kind_text = text_by_code(sdp_media_table, m.kind);
-    fill_conn(m.conn);
-    m.bwtype_text = text_by_code(sdp_bwtype_table, m.bwtype);
-    m.direction_text = text_by_code(sdp_direction_table, m.direction);
-    m.transport_text = text_by_code(sdp_transport_table, m.transport);
-    m.keymethod_text = text_by_code(sdp_keymethod_table, m.keymethod);
-  }
-  for (uint8_t i = 0; i < d.rtpmap_count; ++i)
-    d.rtpmap[i].codec_text = text_by_code(sdp_codec_table, d.rtpmap[i].codec);
-  for (uint8_t i = 0; i < d.image_count; ++i) {
-    sdp_media_image& m = d.image[i];
-    m.kind_text = text_by_code(sdp_image_table, m.kind);
-    m.format_text = text_by_code(sdp_t38_format_table, m.format);
-    fill_conn(m.conn);
-    m.bwtype_text = text_by_code(sdp_bwtype_table, m.bwtype);
-    m.direction_text = text_by_code(sdp_direction_table, m.direction);
-    m.transport_text = text_by_code(sdp_transport_table, m.transport);
-    m.keymethod_text = text_by_code(sdp_keymethod_table, m.keymethod);
-    m.t38_rate_management_text = text_by_code(sdp_ratemgmt_table, m.t38_rate_management);
-    m.t38_udp_ec_text = text_by_code(sdp_udpec_table, m.t38_udp_ec);
-  }
-  for (uint8_t i = 0; i < d.other_count; ++i) {
-    sdp_media_other& m = d.other[i];
-    fill_conn(m.conn);
-    m.bwtype_text = text_by_code(sdp_bwtype_table, m.bwtype);
-    m.keymethod_text = text_by_code(sdp_keymethod_table, m.keymethod);
-    m.bearer_text = text_by_code(sdp_bearer_table, m.bearer);
-    m.framing_text = text_by_code(sdp_framing_table, m.framing);
-    m.subnet_nettype_text = text_by_code(sdp_nettype_table, m.subnet_nettype);
-  }
-}
 
 std::string sdp_diff(const sdp_desc& a, const sdp_desc& b) {
   differ f;
