@@ -162,6 +162,34 @@ t30_page_response t30_page__decide(uint32_t lines, uint32_t bad, uint32_t run) {
   return level == 0 ? t30_page_response::mcf : level == 1 ? t30_page_response::rtp : t30_page_response::rtn;
 }
 
+t30_page_end t30_page__end(t30_rx_status status, uint32_t good, uint32_t bad, uint32_t run,
+                           uint32_t& empty_pages) {
+  t30_page_end e;
+  if (status == t30_rx_status::too_many_bits) {
+    e.action = t30_page_end::stop;
+    e.cause = t30_protocol_cause(W2BITS);
+    return e;
+  }
+  if (status == t30_rx_status::too_many_lines) {
+    e.action = t30_page_end::stop;
+    e.cause = t30_protocol_cause(W2LINES);
+    return e;
+  }
+  if (good + bad == 0) {
+    ++empty_pages;
+    if (empty_pages > 3) {
+      e.action = t30_page_end::stop;
+      e.cause = t30_protocol_cause(WNOEOPR);
+    } else {
+      e.action = t30_page_end::wait_again;
+    }
+    e.response = t30_page_response::empty;
+    return e;
+  }
+  e.response = t30_page__decide(good + bad, bad, run);
+  return e;
+}
+
 uint32_t t30__find_eol(const fax_bit_cursor& cur, uint32_t& zeros, bool* saw_one, uint32_t* eol_zeros) {
   const uint32_t n = cur.bits_left > 0 ? static_cast<uint32_t>(cur.bits_left) : 0;
   uint32_t off = 0;

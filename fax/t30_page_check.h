@@ -14,6 +14,7 @@
 
 #include "fax/fax_bit.h"
 #include "fax/t30_capability.h"
+#include "fax/t30_cause.h"
 #include "fax/t4t6.h"
 
 // Line limits by length code (call defaults): A4 1258, B4 1540, unlimited
@@ -57,6 +58,24 @@ std::vector<uint8_t> t30_page__end_pattern(uint8_t coding, bool with_zero_tail);
 enum class t30_page_response : uint8_t { mcf = 0, rtp = 1, rtn = 2, empty = 3 };
 t30_page_response t30_page__decide(uint32_t lines, uint32_t bad_lines, uint32_t longest_run);
 
+// Status of a received-page check.
+enum class t30_rx_status : uint8_t { ok = 0, too_many_lines = 1, too_many_bits = 2 };
+
+// What the engine does at the end of a received page (outside ECM).
+struct t30_page_end {
+  enum action_kind : uint8_t {
+    respond,     // send `response` once the post-message command is there
+    stop,        // stop the channel with `cause`
+    wait_again,  // empty page: wait for the command again
+  };
+  action_kind action = respond;
+  t30_page_response response = t30_page_response::mcf;
+  uint16_t cause = 0;
+};
+// `empty_pages` is the channel's count of empty pages, raised here.
+t30_page_end t30_page__end(t30_rx_status status, uint32_t good_lines, uint32_t bad_lines, uint32_t longest_run,
+                           uint32_t& empty_pages);
+
 // EOL search over the bits left at a cursor. `zeros` carries the run of 0
 // bits at the end of the previous data into the next call. Returns the
 // number of bits up to and including the EOL's 1 bit, or 0 when the data
@@ -66,9 +85,6 @@ t30_page_response t30_page__decide(uint32_t lines, uint32_t bad_lines, uint32_t 
 // carried from earlier data).
 uint32_t t30__find_eol(const fax_bit_cursor& cur, uint32_t& zeros, bool* saw_one = nullptr,
                        uint32_t* eol_zeros = nullptr);
-
-// Status of a received-page check.
-enum class t30_rx_status : uint8_t { ok = 0, too_many_lines = 1, too_many_bits = 2 };
 
 // Line check of one received page: decodes every line, drops the erroneous
 // ones, keeps the good ones in octet form for the user and counts what the

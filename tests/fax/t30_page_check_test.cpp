@@ -132,6 +132,24 @@ TEST(T30PageDecision, Thresholds) {
     EXPECT_EQ(t30_page__decide(k.lines, k.bad, k.run), k.want) << k.lines << " " << k.bad << " " << k.run;
 }
 
+TEST(T30PageDecision, PageEnd) {
+  uint32_t empty = 0;
+  t30_page_end e = t30_page__end(t30_rx_status::too_many_bits, 10, 0, 0, empty);
+  EXPECT_EQ(e.action, t30_page_end::stop);
+  EXPECT_EQ(e.cause, 0x1228);  // W2BITS
+  e = t30_page__end(t30_rx_status::too_many_lines, 10, 0, 0, empty);
+  EXPECT_EQ(e.cause, 0x1227);  // W2LINES
+  e = t30_page__end(t30_rx_status::ok, 929, 71, 2, empty);  // 71 of 1000
+  EXPECT_EQ(e.action, t30_page_end::respond);
+  EXPECT_EQ(e.response, t30_page_response::rtp);
+  // Empty pages: the command is awaited again, the fourth stops.
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(t30_page__end(t30_rx_status::ok, 0, 0, 0, empty).action, t30_page_end::wait_again);
+  e = t30_page__end(t30_rx_status::ok, 0, 0, 0, empty);
+  EXPECT_EQ(e.action, t30_page_end::stop);
+  EXPECT_EQ(e.cause, 0x1221);  // WNOEOPR
+  EXPECT_EQ(empty, 4u);
+}
+
 TEST(T30PageFormat, LimitsFromTheNegotiatedRecord) {
   struct Case {
     const char* name;
