@@ -222,8 +222,8 @@ bool t30_rx_page_check::start(const t30_page_format& format) {
   fmt_ = format;
   mr_ = format.coding == T30_CODING_MR;
   mmr_ = format.coding != T30_CODING_MH && format.coding != T30_CODING_MR;
-  events_.clear();
-  events_head_ = 0;
+  decoder_expects_2d_ = false;
+  decoder_needs_1d_ = false;
   line_.assign(T30_RX_LINE_BUFFER, 0);
   line_bits_ = 0;
   line_overflow_ = false;
@@ -244,42 +244,44 @@ bool t30_rx_page_check::start(const t30_page_format& format) {
     ended_ = true;
     return false;
   }
-  if (!mmr_) write_eol(mr_ ? 0x03 : 0x01);
+  if (!mmr_) {
+    write_eol(mr_ ? 0x03 : 0x01);
+    run_decoder(out_);  // the decoder reads the page's first EOL too
+  }
   return true;
 }
 
-void t30_rx_page_check::run_decoder(std::span<const uint8_t> data) {
-  if (decoder_ == nullptr || data.empty()) return;
+std::vector<uint8_t> t30_rx_page_check::run_decoder(std::span<const uint8_t> data) {
+  std::vector<uint8_t> lines;
+  if (decoder_ == nullptr || data.empty()) return lines;
   decoder_->data = data.data();
   decoder_->data_len = static_cast<uint32_t>(data.size());
   decoder_->line = nullptr;
   // Every call either ends a line or uses the data up; the bound only guards
   // against a decoder that does neither.
   for (size_t guard = data.size() * 8 + 16; guard > 0; --guard) {
-    if (decoder_->page_status != T4T6_PAGE_DECODING) return;
+    if (decoder_->page_status != T4T6_PAGE_DECODING) break;
     t4t6__decode_page(decoder_);
-    if (decoder_->line_ready) events_.push_back(decoder_->error_line ? 0 : 1);
-    if (decoder_->end_of_data) return;
+    if (decoder_->line_ready) lines.push_back(decoder_->error_line ? 0 : 1);
+    if (decoder_->end_of_data) break;
   }
+  return lines;
 }
 
 void t30_rx_page_check::feed(std::span<const uint8_t> data) {
   if (finished() || data.empty()) return;
-  const size_t first_event = events_.size();
-  run_decoder(data);
   if (mmr_) {
-    // No EOLs to re-frame: the data go up as received and the decoder's
-    // lines are counted.
+    // No EOLs to cut at: the data go up as received and the decoder's lines
+    // are counted.
     out_.insert(out_.end(), data.begin(), data.end());
-    for (size_t i = first_event; i < events_.size(); ++i) {
-      if (events_[i] == 0) continue;
+    for (uint8_t good : run_decoder(data)) {
+      if (good == 0) continue;
       ++good_;
       if (good_ > fmt_.max_lines && fmt_.max_lines < T30_NO_LINE_LIMIT) {
         status_ = t30_rx_status::too_many_lines;
         return;
       }
     }
-    events_.clear();
     return;
   }
 
@@ -309,10 +311,6 @@ void t30_rx_page_check::feed(std::span<const uint8_t> data) {
     else
       complete_line();
   }
-  if (events_head_ > 0 && events_head_ == events_.size()) {
-    events_.clear();
-    events_head_ = 0;
-  }
 }
 
 void t30_rx_page_check::add_line_bits(const fax_bit_cursor& src, uint32_t n) {
@@ -332,19 +330,38 @@ void t30_rx_page_check::add_line_bits(const fax_bit_cursor& src, uint32_t n) {
 void t30_rx_page_check::complete_line() {
   const uint32_t total = line_bits_;
   const uint32_t eol_bits = mr_ ? 13 : 12;
-  if (!line_has_code_) {
-    error_line(total);  // EOL right after EOL (or after fill only)
-  } else {
-    const bool decoded_ok = events_head_ < events_.size() && events_[events_head_] != 0;
-    if (events_head_ < events_.size()) ++events_head_;
-    if (decoded_ok && !line_overflow_)
-      good_line(total > eol_bits ? total - eol_bits : 0);
-    else
-      error_line(total);
-  }
+  const bool has_code = line_has_code_;
+  const bool overflow = line_overflow_;
   line_bits_ = 0;
   line_overflow_ = false;
   line_has_code_ = false;
+  if (held_state_ == 3) return;  // past the end-of-page sequence: nothing counts
+  if (!has_code || overflow) {
+    // EOL right after EOL (or after fill only), or a line that the line
+    // buffer cannot hold.
+    error_line(total);
+    return;
+  }
+  // The line in the form it would go up: its bits, the last octet completed
+  // with zero bits, then the EOL announcing the next line.
+  const uint32_t code_bits = total > eol_bits ? total - eol_bits : 0;
+  candidate_.clear();
+  append_bits(candidate_, cursor_at(line_.data(), 0, code_bits), code_bits);
+  candidate_.push_back(0x00);
+  candidate_.push_back(mr_ ? (next_tag_ ? 0x03 : 0x02) : 0x01);
+  if (decoder_needs_1d_) {
+    // After an erroneous line the next line goes up announced as
+    // one-dimensional; the decoder is told the same.
+    static constexpr uint8_t kEol1d[2] = {0x00, 0x03};
+    run_decoder(kEol1d);
+    decoder_needs_1d_ = false;
+  }
+  const std::vector<uint8_t> verdict = run_decoder(candidate_);
+  if (mr_) decoder_expects_2d_ = next_tag_ == 0;
+  if (verdict.size() == 1 && verdict[0] == 1)
+    good_line(candidate_);
+  else
+    error_line(total);
 }
 
 void t30_rx_page_check::count_bad(uint32_t n) {
@@ -353,14 +370,13 @@ void t30_rx_page_check::count_bad(uint32_t n) {
   longest_run_ = std::max(longest_run_, run_);
 }
 
-void t30_rx_page_check::good_line(uint32_t code_bits) {
-  if (held_state_ == 3) return;
+void t30_rx_page_check::good_line(const std::vector<uint8_t>& octets) {
   if (held_state_ == 2) count_bad(1);
   if (held_state_ == 0) held_count_ = 0;
   run_ = 0;
   held_state_ = 1;
-  append_bits(out_, cursor_at(line_.data(), 0, code_bits), code_bits);
-  write_eol(mr_ ? (next_tag_ ? 0x03 : 0x02) : 0x01);
+  out_.insert(out_.end(), octets.begin(), octets.end());
+  eol_pending_ = true;
   ++good_;
   if (good_ > fmt_.max_lines && fmt_.max_lines < T30_NO_LINE_LIMIT) status_ = t30_rx_status::too_many_lines;
 }
@@ -369,6 +385,10 @@ void t30_rx_page_check::error_line(uint32_t line_bits) {
   // The line after this one cannot be read against it: what follows is
   // announced as one-dimensional.
   if (mr_ && eol_pending_) out_.back() = 0x03;
+  if (mr_ && decoder_expects_2d_) {
+    decoder_needs_1d_ = true;
+    decoder_expects_2d_ = false;
+  }
   switch (held_state_) {
     case 0:
       ++held_count_;

@@ -86,9 +86,11 @@ t30_page_end t30_page__end(t30_rx_status status, uint32_t good_lines, uint32_t b
 uint32_t t30__find_eol(const fax_bit_cursor& cur, uint32_t& zeros, bool* saw_one = nullptr,
                        uint32_t* eol_zeros = nullptr);
 
-// Line check of one received page: decodes every line, drops the erroneous
-// ones, keeps the good ones in octet form for the user and counts what the
-// post-message response is chosen from.
+// Line check of one received page: cuts the data into lines at the EOLs,
+// decodes every line, drops the erroneous ones, keeps the good ones in octet
+// form for the user and counts what the post-message response is chosen
+// from. The decoder reads each line in the octet form that goes up, so what
+// goes up decodes as it was judged.
 class t30_rx_page_check {
  public:
   t30_rx_page_check() = default;
@@ -116,10 +118,11 @@ class t30_rx_page_check {
   t30_page_response response() const { return t30_page__decide(good_ + bad_, bad_, longest_run_); }
 
  private:
-  void run_decoder(std::span<const uint8_t> data);
+  // Runs the decoder over `data`; returns the lines it ended: 1 good, 0 error.
+  std::vector<uint8_t> run_decoder(std::span<const uint8_t> data);
   void add_line_bits(const fax_bit_cursor& src, uint32_t n);
   void complete_line();
-  void good_line(uint32_t code_bits);
+  void good_line(const std::vector<uint8_t>& octets);
   void error_line(uint32_t line_bits);
   void write_eol(uint8_t tag_octet);
   void count_bad(uint32_t n);
@@ -128,8 +131,9 @@ class t30_rx_page_check {
   bool mr_ = false;
   bool mmr_ = false;
   t4t6_decoder* decoder_ = nullptr;
-  std::vector<uint8_t> events_;  // decoder verdicts not yet matched: 1 good, 0 error
-  size_t events_head_ = 0;
+  bool decoder_expects_2d_ = false;  // MR: the last EOL the decoder read had tag 0
+  bool decoder_needs_1d_ = false;    // MR: what goes up now announces a 1-D line
+  std::vector<uint8_t> candidate_;  // the line being judged, in octet form
 
   // Current line.
   std::vector<uint8_t> line_;  // its bits, as received, from bit 0

@@ -462,6 +462,23 @@ TEST(T30RxPage, MrPageWithTags) {
   }
 }
 
+TEST(T30RxPage, LinesAreJudgedInTheFormTheyGoUp) {
+  // A corrupted line whose last code takes some of the zeros before the next
+  // EOL: a decoder reading the stream runs it into the following line. Cut
+  // at the EOLs, the first two lines are in error and the third (a white
+  // line) is good; what goes up decodes without error.
+  const bytes data = {0x00, 0x14, 0x3a, 0xa8, 0x00, 0x80, 0x7f, 0xff, 0xfc, 0x00, 0x53,
+                      0x66, 0xa0, 0x02, 0x00, 0x20, 0x02, 0x00, 0x20, 0x02, 0x00, 0x20};
+  for (size_t block : {size_t{0}, size_t{1}, size_t{3}}) {
+    const checked r = run_check(data, mh_format(), block);
+    EXPECT_EQ(r.good, 1u) << block;
+    const fax_test::decoded d = fax_test::decode(r.out, T4T6_MH, kWidth);
+    EXPECT_EQ(d.error_lines, 0u) << block;
+    EXPECT_EQ(d.pg.height, 1u) << block;
+    EXPECT_EQ(d.pg.bits, bytes(kWidth / 8, 0)) << block;
+  }
+}
+
 TEST(T30RxPage, NothingFollowsAPageWithoutGoodLines) {
   const test_page t = mh_page({line_kind::corrupt, line_kind::corrupt});
   const checked r = run_check(t.data, mh_format());
