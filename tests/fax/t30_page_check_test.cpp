@@ -550,6 +550,29 @@ TEST(T30TxPage, PagesDecodeAfterReframing) {
   }
 }
 
+#ifdef KV_HAVE_LIBTIFF
+// libtiff's CCITT decoder, a second reader, takes both what the line check
+// passes up and what the re-framing sends.
+TEST(T30PageLibtiff, ReframedAndPassedUpDataDecode) {
+  fax_test::temp_dir dir;
+  const fax_test::page pg = fax_test::make_page(fax_test::kind::text, kWidth, 150, 4);
+  for (uint8_t coding : {T30_CODING_MH, T30_CODING_MR}) {
+    const uint8_t c = coding == T30_CODING_MH ? T4T6_MH : T4T6_MR;
+    const bytes data = fax_test::encode(pg, c, 4);
+    t30_page_format f = mh_format();
+    f.coding = coding;
+    f.min_octets = 24;
+    const framed sent = frame_page(data, f, 700);
+    EXPECT_EQ(fax_test::libtiff_decode_raw(dir.file("tx.tif"), sent.all, c, kWidth, pg.height), pg)
+        << int(coding);
+    const checked got = run_check(sent.all, f, 300);
+    EXPECT_EQ(got.good, pg.height);
+    EXPECT_EQ(fax_test::libtiff_decode_raw(dir.file("rx.tif"), got.out, c, kWidth, pg.height), pg)
+        << int(coding);
+  }
+}
+#endif
+
 TEST(T30TxPage, LineKeepsItsBitPosition) {
   // 18 zeros and a 1 end an EOL at bit 18: the line (1111 0000 1111) starts
   // at bit 3 of its octet; then an EOL of eleven zeros and a 1.
