@@ -26,13 +26,34 @@ inline uint64_t load_be64(const uint8_t* p) {
 
 inline uint32_t clz8(uint8_t x) { return fax_bit_tables.zero_count[x] >> 4; }
 
+inline uint32_t next_change(const uint8_t* line, uint32_t width, uint32_t pos, int colour) {
+  if (pos >= width) return width;
+  const uint32_t nbytes = (width + 7) / 8;
+  const uint8_t inv = colour ? 0xFF : 0x00;
+  uint32_t bi = pos >> 3;
+  uint8_t x = static_cast<uint8_t>((line[bi] ^ inv) & fax_bit_tables.low_mask[pos & 7]);
+  if (x) return std::min(bi * 8 + clz8(x), width);
+  ++bi;
+  const uint64_t inv64 = colour ? ~uint64_t{0} : 0;
+  while (bi + 8 <= nbytes) {
+    const uint64_t w = load_be64(line + bi) ^ inv64;
+    if (w) return std::min(bi * 8 + static_cast<uint32_t>(__builtin_clzll(w)), width);
+    bi += 8;
+  }
+  for (; bi < nbytes; ++bi) {
+    x = static_cast<uint8_t>(line[bi] ^ inv);
+    if (x) return std::min(bi * 8 + clz8(x), width);
+  }
+  return width;
+}
+
 // Fills `out` (room for width + 4 entries) with the changing elements of a
 // bitmap line; returns their number.
 uint32_t find_changes(const uint8_t* line, uint32_t width, uint32_t* out) {
   uint32_t n = 0, pos = 0;
   int colour = 0;
   for (;;) {
-    pos = t4t6__next_changing_element(line, width, pos, colour);
+    pos = next_change(line, width, pos, colour);
     if (pos >= width) break;
     out[n++] = pos;
     colour ^= 1;
@@ -71,24 +92,7 @@ inline uint32_t seek_b1(const uint32_t* ref, uint32_t j, int32_t a0, uint32_t wi
 }  // namespace
 
 uint32_t t4t6__next_changing_element(const uint8_t* line, uint32_t width, uint32_t pos, int colour) {
-  if (pos >= width) return width;
-  const uint32_t nbytes = (width + 7) / 8;
-  const uint8_t inv = colour ? 0xFF : 0x00;
-  uint32_t bi = pos >> 3;
-  uint8_t x = static_cast<uint8_t>((line[bi] ^ inv) & fax_bit_tables.low_mask[pos & 7]);
-  if (x) return std::min(bi * 8 + clz8(x), width);
-  ++bi;
-  const uint64_t inv64 = colour ? ~uint64_t{0} : 0;
-  while (bi + 8 <= nbytes) {
-    const uint64_t w = load_be64(line + bi) ^ inv64;
-    if (w) return std::min(bi * 8 + static_cast<uint32_t>(__builtin_clzll(w)), width);
-    bi += 8;
-  }
-  for (; bi < nbytes; ++bi) {
-    x = static_cast<uint8_t>(line[bi] ^ inv);
-    if (x) return std::min(bi * 8 + clz8(x), width);
-  }
-  return width;
+  return next_change(line, width, pos, colour);
 }
 
 // ---------------------------------------------------------------------------
@@ -147,20 +151,29 @@ struct t4t6_decoder_ctx {
 
 namespace {
 
-inline void refill(t4t6_decoder_ctx& c) {
+[[gnu::always_inline]] inline void refill(t4t6_decoder_ctx& c) {
+  if (c.in_pos + 8 <= c.in_len) {  // whole bytes from one 8-byte load
+    const int take = (64 - c.nb) >> 3;
+    if (take == 0) return;
+    const uint64_t v = load_be64(c.in + c.in_pos);
+    c.win |= (v >> (64 - 8 * take)) << (64 - c.nb - 8 * take);
+    c.in_pos += static_cast<uint32_t>(take);
+    c.nb += 8 * take;
+    return;
+  }
   while (c.nb <= 56 && c.in_pos < c.in_len) {
     c.win |= uint64_t{c.in[c.in_pos++]} << (56 - c.nb);
     c.nb += 8;
   }
 }
 
-inline void consume(t4t6_decoder_ctx& c, int n) {
+[[gnu::always_inline]] inline void consume(t4t6_decoder_ctx& c, int n) {
   c.win = n >= 64 ? 0 : c.win << n;
   c.nb -= n;
   c.consumed += static_cast<uint32_t>(n);
 }
 
-inline int leading_zeros(const t4t6_decoder_ctx& c) {
+[[gnu::always_inline]] inline int leading_zeros(const t4t6_decoder_ctx& c) {
   const int z = c.win ? __builtin_clzll(c.win) : 64;
   return std::min(z, c.nb);
 }
@@ -168,7 +181,7 @@ inline int leading_zeros(const t4t6_decoder_ctx& c) {
 // Looks for an EOL (at least 11 zero bits then a 1, counting the zeros
 // already pending).  1: found and consumed; 0: the data ended; -1: a 1 bit
 // came after fewer than 11 zeros (consumed with them).
-int scan_eol(t4t6_decoder_ctx& c) {
+[[gnu::always_inline]] inline int scan_eol(t4t6_decoder_ctx& c) {
   for (;;) {
     if (c.nb == 0) {
       refill(c);
@@ -187,7 +200,7 @@ int scan_eol(t4t6_decoder_ctx& c) {
   }
 }
 
-inline void start_line(t4t6_decoder_ctx& c) {
+[[gnu::always_inline]] inline void start_line(t4t6_decoder_ctx& c) {
   c.state = S_CODING;
   c.colour = 0;
   c.h_left = 0;
@@ -199,7 +212,7 @@ inline void start_line(t4t6_decoder_ctx& c) {
 }
 
 // Ends the current line with result r.
-int16_t end_line(t4t6_decoder_ctx& c, int16_t r) {
+[[gnu::always_inline]] inline int16_t end_line(t4t6_decoder_ctx& c, int16_t r) {
   if (r == T4T6_LINE_DONE) {
     c.cur[c.ncur] = c.cur[c.ncur + 1] = c.cur[c.ncur + 2] = c.width;
     if (c.out) render_line(c.out, c.width, c.cur, c.ncur);
@@ -210,7 +223,7 @@ int16_t end_line(t4t6_decoder_ctx& c, int16_t r) {
   return r;
 }
 
-inline bool push_change(t4t6_decoder_ctx& c, uint32_t pos) {
+[[gnu::always_inline]] inline bool push_change(t4t6_decoder_ctx& c, uint32_t pos) {
   if (pos >= c.width) return true;
   if (c.ncur + 4 > c.cap) return false;
   c.cur[c.ncur++] = pos;
@@ -220,7 +233,7 @@ inline bool push_change(t4t6_decoder_ctx& c, uint32_t pos) {
 // Reads one run code of colour `colour`.  1: a terminating code ended a run
 // (its full length in run_acc); 2: a make-up code was added to run_acc; 0:
 // more data needed; -1: no valid code.
-inline int read_run(t4t6_decoder_ctx& c, int colour) {
+[[gnu::always_inline]] inline int read_run(t4t6_decoder_ctx& c, int colour) {
   const int bits = colour ? black_bits : white_bits;
   const run_entry e = colour ? black_table[c.win >> (64 - black_bits)] : white_table[c.win >> (64 - white_bits)];
   // With fewer bits than the table takes the data have ended: a code not
@@ -237,7 +250,7 @@ int16_t decode_line(t4t6_decoder_ctx& c) {
   const uint32_t width = c.width;
   for (;;) {
     if (c.nb < 32) refill(c);
-    switch (c.state) {
+    if (c.state != S_CODING) switch (c.state) {
       case S_NEED_TAG:
         if (c.nb == 0) return T4T6_LINE_MORE;
         c.kind = (c.win >> 63) ? 1 : 2;
@@ -265,10 +278,10 @@ int16_t decode_line(t4t6_decoder_ctx& c) {
         break;
     }
 
-    // S_CODING: an EOL (possibly after fill), or the next code.
-    if (c.nb == 0) return T4T6_LINE_MORE;
-    const int z = leading_zeros(c);
-    if (c.pending_zeros || z >= 11) {
+    // S_CODING: an EOL (possibly after fill), or the next code.  No code
+    // starts with 11 zero bits; bits past nb in the window are 0.
+    if (c.pending_zeros || (c.win >> 53) == 0) {
+      if (!c.pending_zeros && c.nb < 11) return T4T6_LINE_MORE;  // only zeros so far, too few to tell
       const int r = scan_eol(c);
       if (r == 0) return T4T6_LINE_MORE;
       const int16_t res = c.codes == 0 ? T4T6_LINE_EMPTY : T4T6_LINE_ERROR;
@@ -279,7 +292,6 @@ int16_t decode_line(t4t6_decoder_ctx& c) {
       }
       return end_line(c, res);
     }
-    if (z == c.nb) return T4T6_LINE_MORE;  // only zeros left, too few to tell
 
     bool error = false;
     bool reached = false;
@@ -404,7 +416,9 @@ uint16_t t4t6__open(t4t6_decoder** handle, uint8_t coding, uint32_t width) {
 }
 
 int16_t t4t6__decode_line(t4t6_decoder_ctx* ctx) {
-  t4t6_decoder_ctx& c = *ctx;
+  // The scan runs on a copy held by this call, so that the compiler may keep
+  // its state in registers while changing elements are stored.
+  t4t6_decoder_ctx c = *ctx;
   const uint64_t before = c.consumed;
   const int16_t r = decode_line(c);
   c.last_call_bits = static_cast<uint32_t>(c.consumed - before);
@@ -412,6 +426,7 @@ int16_t t4t6__decode_line(t4t6_decoder_ctx* ctx) {
     c.last_line_bits = static_cast<uint32_t>(c.consumed - c.line_start);
     c.line_start = c.consumed;
   }
+  *ctx = c;
   return r;
 }
 
@@ -529,7 +544,15 @@ struct bit_sink {
     acc = (acc << len) | bits;
     n += len;
     written += static_cast<uint32_t>(len);
-    if (n >= 32) flush();
+    if (n >= 32) {  // store the oldest 32 bits at once
+      n -= 32;
+      const uint32_t v = static_cast<uint32_t>(acc >> n);
+      base[idx] = static_cast<uint8_t>(v >> 24);
+      base[idx + 1] = static_cast<uint8_t>(v >> 16);
+      base[idx + 2] = static_cast<uint8_t>(v >> 8);
+      base[idx + 3] = static_cast<uint8_t>(v);
+      idx += 4;
+    }
   }
   void flush() {
     while (n >= 8) {
@@ -559,6 +582,10 @@ void t4t6__put_eol(bit_sink& s, uint8_t coding, int tag) {
 void put_code(bit_sink& s, code c) { s.put(c.bits, c.len); }
 
 void t4t6__put_run(bit_sink& s, int colour, uint32_t run) {
+  if (run < 64) {  // most runs: one terminating code
+    put_code(s, colour ? black_term[run] : white_term[run]);
+    return;
+  }
   while (run >= 2560) {
     put_code(s, ext_makeup[12]);
     run -= 2560;
