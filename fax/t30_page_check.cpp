@@ -269,6 +269,12 @@ std::vector<uint8_t> t30_rx_page_check::run_decoder(std::span<const uint8_t> dat
 }
 
 void t30_rx_page_check::feed(std::span<const uint8_t> data) {
+  // Bit positions are 32-bit: large data are taken in pieces.
+  constexpr size_t kPiece = 1u << 16;
+  while (data.size() > kPiece) {
+    feed(data.first(kPiece));
+    data = data.subspan(kPiece);
+  }
   if (finished() || data.empty()) return;
   if (mmr_) {
     // No EOLs to cut at: the data go up as received and the decoder's lines
@@ -486,7 +492,13 @@ void t30_tx_page_framer::write_copy(std::vector<t30_tx_message>& out, const std:
 }
 
 std::vector<t30_tx_message> t30_tx_page_framer::feed(std::span<const uint8_t> data, bool page_end) {
+  // Bit positions are 32-bit: large data are taken in pieces.
+  constexpr size_t kPiece = 1u << 16;
   std::vector<t30_tx_message> out;
+  while (data.size() > kPiece && !done_) {
+    for (auto& m : feed(data.first(kPiece), false)) out.push_back(std::move(m));
+    data = data.subspan(kPiece);
+  }
   if (done_) return out;
   pending_.insert(pending_.end(), data.begin(), data.end());
   const uint32_t end = static_cast<uint32_t>(pending_.size() * 8);
