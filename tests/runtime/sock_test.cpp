@@ -376,6 +376,16 @@ TEST_F(SockTest, ConfirmComesAfterAReceiveRoundThatWatchesTheSocket) {
   EXPECT_TRUE(take(USER, SOCK_U_DA_IN).has_value());
 }
 
+TEST_F(SockTest, IdleReceiveThreadWakesAboutOnceASecond) {
+  ASSERT_EQ(configure(udp_entry()), ok_confirm());
+  ASSERT_EQ(configure(tcp_entry(6)), ok_confirm());
+  const u32 before = ip_receive_rounds();
+  pump_until([] { return false; }, 1500);
+  const u32 rounds = ip_receive_rounds() - before;
+  EXPECT_GE(rounds, 1u);
+  EXPECT_LE(rounds, 4u);
+}
+
 TEST_F(SockTest, ManagementRequestsAreAnswered) {
   msg_t* m = rt_test::make_msg(ENT_SM, ENT_IP, SM_INIT_RQ, {'I', 7, 8});
   Send_msg(m);
