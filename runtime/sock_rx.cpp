@@ -82,10 +82,11 @@ bool receive_on(sock_desc* d, const sock_rec* r) {
       buffer_t* b = take_buffer();
       if (!b) break;
       bufs[got] = b;
+      b->data_offset = BUFFER_HEADER_SIZE;
       const u32 start = got == 0 ? header : 0;
       u32 size = room - start;
       if (size > r->receive_size - capacity) size = r->receive_size - capacity;
-      pieces[got] = plat_sock_piece{Buffer_room(b) + start, size};
+      pieces[got] = plat_sock_piece{Buffer_data(b) + start, size};
       capacity += size;
     }
     if (capacity < r->receive_size && got < n) {  // pool exhausted
@@ -134,7 +135,6 @@ bool receive_on(sock_desc* d, const sock_rec* r) {
         continue;
       }
       buffer_t* b = bufs[i];
-      b->data_offset = BUFFER_HEADER_SIZE;
       b->data_size = static_cast<u16>((i == 0 ? header : 0) + len);
       b->link_count = 1;
       b->next = nullptr;
@@ -151,7 +151,7 @@ bool receive_on(sock_desc* d, const sock_rec* r) {
         remote.family = SOCK_FAMILY_OTHER;
         remote.port = 65535;
       }
-      sock_udp_header_pack(remote, SOCK_FAMILY_IPV4, r->address_net, Buffer_room(bufs[0]));
+      sock_udp_header_pack(remote, SOCK_FAMILY_IPV4, r->address_net, Buffer_data(bufs[0]));
     }
     Msg_attach_chain(m, bufs[0]);
     Send_msg(m);
