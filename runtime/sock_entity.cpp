@@ -279,9 +279,9 @@ u8 create_platform_socket(sock_rec* r, u16* err) {
   }
   if (r->port == 0) r->port = plat_sock_local_port(fd);
   sock_desc* d = r->desc;
+  sock_lock();
   d->local_port = r->port;
   d->family = SOCK_FAMILY_IPV4;
-  sock_lock();
   d->fd = fd;
   d->state = DESC_BOUND;
   sock_unlock();
