@@ -282,7 +282,7 @@ TEST_F(SockTest, RefusedEntriesNameTheErrorAndTheEntry) {
       {"entry cut short",
        [] {
          auto b = sock_config_body(0, {udp_entry()});
-         b.resize(b.size() - 1);
+         b.pop_back();
          return b;
        },
        SOCK_CFG_ERR_COUNT, 1},
@@ -321,6 +321,21 @@ TEST_F(SockTest, ConfigurationSpreadOverSeveralBuffersIsReassembled) {
   body.resize(3000, 0xEE);  // trailing bytes beyond the entry are not read
   EXPECT_EQ(configure(body), ok_confirm());
   EXPECT_NE(ip_socket_port(1, 5, 0), 0);
+}
+
+TEST_F(SockTest, LongConfigurationWithoutATemporaryBlockIsRefusedAtOnce) {
+  std::vector<u8*> held;
+  for (int i = 0; i < 16; ++i) {
+    u8* b = Alloc_tmp_block(3000);
+    if (!b) break;
+    held.push_back(b);
+  }
+  ASSERT_FALSE(held.empty());
+  auto body = sock_config_body(0, {udp_entry()});
+  body.resize(3000, 0);
+  EXPECT_EQ(configure(body), (std::vector<u8>{OM_OS_NOK, SOCK_CFG_ERR_MEMORY, ENT_IP}));
+  for (u8* b : held) Free_tmp_block(b);
+  EXPECT_EQ(configure(body), ok_confirm());
 }
 
 TEST_F(SockTest, TableOf137KeepsOneSlotFreeAndFindsEveryKeyAfterRemovals) {
