@@ -864,6 +864,13 @@ void handle_est(sock_rec* r, msg_t* m) {
     return;
   }
   sock_desc* d = r->desc;
+  const u8 st = d->state;
+  if (st != DESC_BOUND && st != DESC_RECREATE) {
+    // Connecting or connected already: a second request leaves the
+    // connection alone.
+    answer_est_co(m, OM_OS_NOK, sock_error_letter(PLAT_WSAEISCONN), r->port);
+    return;
+  }
   if (d->fd == PLAT_SOCK_NONE) {
     u16 err = 0;
     if (create_platform_socket(r, &err) != 0) {

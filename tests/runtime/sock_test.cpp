@@ -668,6 +668,12 @@ TEST_F(SockTest, ConnectSendReceiveAndPeerCloses) {
   EXPECT_EQ(std::memcmp(got.data() + 3, big.data(), big.size()), 0);
   EXPECT_TRUE(take(USER, SOCK_COMMIT_CO).has_value());
 
+  // A second connect request leaves the connection alone.
+  send(USER, SOCK_EST_RQ, block);
+  auto again = take(USER, SOCK_EST_CO);
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->data[0], OM_OS_NOK);
+
   // Peer to entity.
   ASSERT_EQ(::send(peer.fd, "xyz", 3, 0), 3);
   auto in = take(USER, SOCK_DA_IN);
