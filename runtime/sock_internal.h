@@ -1,0 +1,132 @@
+// State shared by the socket entity, its receive thread and its resolvers.
+// Not for other modules.
+//
+// The entity (SM thread) owns the records.  The receive thread reads the
+// descriptor list and changes descriptor states, the accept lists of
+// listening sockets and the round counter; both sides do so inside the
+// critical section INIT (sock_lock).  The resolvers touch only their own
+// context and the resolver count, also inside INIT.
+#pragma once
+#include <atomic>
+#include <deque>
+#include <vector>
+
+#include "platform/socket.h"
+#include "platform/thread.h"
+#include "runtime/msg.h"
+#include "runtime/sock.h"
+#include "runtime/timer.h"
+
+namespace sock_rt {
+
+// Descriptor states.
+enum : u8 {
+  DESC_BOUND = 10,
+  DESC_LISTENING = 11,
+  DESC_CONNECTING = 12,
+  DESC_CONNECTED = 13,
+  DESC_CLOSING = 15,
+  DESC_RECREATE = 16,
+};
+
+struct sock_rec;
+
+struct sock_desc {
+  std::atomic<int> fd{PLAT_SOCK_NONE};
+  u16 local_port = 0;
+  u8 family = SOCK_FAMILY_IPV4;
+  std::atomic<u8> state{DESC_RECREATE};
+  sock_rec* owner = nullptr;
+  std::deque<msg_t*> queue;  // messages waiting to be sent, oldest first
+  u32 head_sent = 0;         // bytes of the first queued message already sent (TCP)
+  u8 retries = 0;            // consecutive retries of a blocked send
+  u32 send_errors = 0;
+  u16 last_error = 0;
+  bool listed = false;       // in the receive thread's list
+  // Receive thread: round in which the descriptor was put into the poll set,
+  // its slot there and the descriptor it was put in with.
+  u32 poll_serial = 0;
+  size_t poll_slot = 0;
+  int poll_fd = PLAT_SOCK_NONE;
+};
+
+struct sock_rec {
+  u8 sapi = 0;
+  u16 nai = 0;
+  u16 conn_id = 0;
+  u8 address_count = 0;
+  u32 address_net = 0;
+  u8 family = SOCK_FAMILY_IPV4;
+  u8 bind_address = 0;
+  u16 port = 0;
+  u8 kind = SOCK_KIND_UDP;
+  ent_id_t control = 0;
+  ent_id_t data = 0;
+  u8 state_letter = 's';
+  u32 receive_size = 1500;
+  u32 retry_delay_ms = 100;
+  u32 rcvbuf_size = 0;
+  u8 retry_limit = 10;
+  u8 keep_coalescing = 0;
+  u8 listening = 0;
+  std::atomic<u8> listen_started{0};
+  u32 backlog = 1;
+  u8 tos = 0;
+  u16 flow = 0;                     // sends still due before SOCK_COMMIT_CO
+  std::vector<msg_t*> commits;      // SOCK_COMMIT_RQ waiting for the flow counter
+  sock_desc* desc = nullptr;
+  timer_cell_t* timer = nullptr;
+  u16 timer_seq = 0;
+  bool retry_pending = false;
+  sock_rec* parent = nullptr;       // the listening socket of a child
+  std::vector<sock_rec*> spare;     // listening socket: children free to accept into
+  std::vector<sock_rec*> accepted;  // listening socket: children with a connection
+};
+
+struct resolver_ctx {
+  msg_t* msg = nullptr;
+  ent_id_t requester = 0;
+  u32 tag = 0;
+  char name[SOCK_DNS_NAME_MAX + 1] = {};
+  plat_thread* thread = nullptr;
+  bool finished = false;   // the thread has sent its answer
+  bool abandoned = false;  // the entity stopped before the lookup ended
+};
+
+// Shared state.
+struct shared_state {
+  std::vector<sock_desc*> descs;      // the receive thread's list
+  std::vector<resolver_ctx*> resolvers;
+  u32 resolver_count = 0;
+  std::atomic<u32> rounds{0};
+  std::atomic<u8> config_pending{0};
+  std::atomic<u8> stop{0};
+  ent_id_t own_id = ENT_IP;
+  plat_poller* poller = nullptr;
+  plat_thread* rx_thread = nullptr;
+  u32 buffer_cap = 16;                // receive buffers per datagram
+};
+
+extern shared_state sh;
+
+// The critical section INIT around everything shared.
+void sock_lock();
+void sock_unlock();
+
+// Ends the receive thread's wait at once.
+void wake_receiver();
+
+// A message from ENT_PH_IT to ENT_IP about a socket.
+void post_to_entity(code_t code, const sock_rec* r, const u8* body, u8 size);
+
+// Report to ENT_SM ('e' event or 'r' error), sent from the entity's id.
+void send_report(const sock_rec* r, u8 kind, u8 cls, u32 detail);
+
+// Applies the options of an accepted or created socket (not the
+// non-blocking mode); 0 or the configuration error byte with *err.
+u8 apply_socket_options(const sock_rec* r, int fd, u16* err);
+
+// Frees the receive thread's spare buffers.
+void release_spare_buffers();
+
+}  // namespace sock_rt
