@@ -113,7 +113,10 @@ ssc_handle* Ssc_alloc_handle() {
   b->link_count = 1;
   b->data_size = om_os_get_buffer_room();
   auto* h = reinterpret_cast<ssc_handle*>(block_start(b));
-  std::memset(h, 0, sizeof *h);
+  // With a buffer too small for the record only its head is written here;
+  // Ssc_init_handle then refuses the handle.
+  const size_t clear = sizeof *h < b->data_size ? sizeof *h : b->data_size;
+  std::memset(h, 0, clear);
   h->kind = SSC_HANDLE_KIND;
   h->type = ssc_msg_type::NONE;
   h->ref_count = 1;

@@ -203,8 +203,39 @@ TEST_F(SscHandle, ExhaustedBuffersFailWithoutLeaks) {
   EXPECT_LT(added, 100u);
   EXPECT_EQ(SIP_sc_format_rq(0, 0, 0, h), nullptr);
   for (buffer_t* b : hog) Free_buffer(b);
+  hog.clear();
+
+  // A copy that needs a second block when none can be had is reported.
+  ssc_handle* dst = Ssc_alloc_handle();
+  ASSERT_NE(dst, nullptr);
+  for (unsigned i = 0; chain_count(own_buffer(h)) < 2 && i < 100; ++i) ASSERT_NE(Ssc_alloc_header(h, H::VIA), nullptr);
+  for (int i = 0; i < 7000; ++i) {
+    buffer_t* b = Alloc_buffer();
+    if (!b) break;
+    hog.push_back(b);
+  }
+  EXPECT_EQ(Ssc_copy_msg(dst, h), nullptr);
+  EXPECT_EQ(*Ssc_list_head(dst, H::VIA), nullptr);
+  for (buffer_t* b : hog) Free_buffer(b);
+  Ssc_free_handle(dst);
   pump();  // congestion notices to ENT_SM
   rec().clear();
+  Ssc_free_handle(h);
+}
+
+TEST_F(SscHandle, AddHeaderToListAppendsToTheCallersHead) {
+  ssc_handle* h = fresh(T::INVITE);
+  void* head = nullptr;
+  auto* a = static_cast<ssc_hdr_route*>(Ssc_add_header_to_list(h, &head, H::ROUTE));
+  auto* b = static_cast<ssc_hdr_route*>(Ssc_add_header_to_list(h, &head, H::ROUTE));
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(head, a);
+  EXPECT_EQ(a->next, b);
+  EXPECT_EQ(b->next, nullptr);
+  EXPECT_EQ(b->s1, nullptr);  // initialised like any instance
+  EXPECT_EQ(b->b1, 0xFF);
+  EXPECT_EQ(*Ssc_list_head(h, H::ROUTE), nullptr);  // the handle's own list is untouched
+  EXPECT_EQ(Ssc_add_header_to_list(h, &head, static_cast<H>(19)), nullptr);
   Ssc_free_handle(h);
 }
 
@@ -515,6 +546,24 @@ TEST_F(SscHandle, FormatSetsAddressingAndKeepsTheHandle) {
   }
   EXPECT_EQ(Ssc_first<ssc_hdr_u32>(h, H::MAX_FORWARDS)->value, 70u);
   Ssc_free_handle(h);
+}
+
+// A buffer too small for the handle record: trap 397 and a refusal, with
+// nothing written past the buffer.
+TEST(SscHandleConfig, RecordLargerThanABufferIsRefused) {
+  om_os_config c = om_os_default_config;
+  c.buffer_size = 512 + BUFFER_HEADER_SIZE;
+  use_config(c);
+  start_manual(TABLE);
+  ASSERT_LT(om_os_get_buffer_room(), SSC_HANDLE_RECORD_SIZE);
+  ssc_handle* h = Ssc_alloc_handle();
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(Ssc_init_handle(h, T::INVITE), OM_OS_NOK);
+  const auto traps = rec().traps();
+  ASSERT_EQ(traps.size(), 1u);
+  EXPECT_EQ(traps[0], SSC_TRAP_RECORD_SIZE);
+  EXPECT_EQ(Ssc_free_handle(h), OM_OS_OK);
+  stop();
 }
 
 }  // namespace
