@@ -14,8 +14,7 @@ constexpr u16 FX_NUMBER = 9;
 constexpr u16 FX_BYTE_1 = 11;
 constexpr u16 FX_BYTE_2 = 12;
 constexpr u16 FX_FAMILY = 13;
-constexpr u16 FX_ADDR = 14;
-constexpr u16 FX_BEFORE_ADDR = FX_ADDR - 3;  // fixed-part bytes ahead of the address
+constexpr u16 FX_ADDR = 14;  // 0, 4 or 16 bytes by the family, then the port
 
 u16 addr_len(u8 family) { return family == '4' ? 4 : family == '6' ? 16 : 0; }
 
@@ -73,7 +72,6 @@ u16 unpack_head(ssc_handle* h, const u8* f, u32 n) {
   h->addr_port = get16(f + FX_ADDR + alen);
   return static_cast<u16>(1 + L);
 }
-static_assert(FX_BEFORE_ADDR == 11);
 
 // Bytes a buffer can hold from its data start.
 u32 capacity(const buffer_t* b) {
