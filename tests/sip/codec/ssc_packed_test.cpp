@@ -662,6 +662,230 @@ TEST(SscCatalogue, IdsWithoutRowAndListSlots) {
   EXPECT_EQ(ssc_header_row(H::ROUTE_2)->size, ssc_header_row(H::ROUTE)->size);
 }
 
+// Each value layout in its packed order (which differs from the record order
+// for several ids), with a distinct value in every field; the value reads
+// back to the same bytes.
+TEST(SscCatalogue, ValueLayoutsInPackedOrder) {
+  alignas(8) static u8 rec[SSC_MAX_RECORD_SIZE];
+  struct tc {
+    H id;
+    std::function<void(void*)> set;
+    bytes value;
+  };
+  const u8 v6[16] = {0x20, 1, 0xd, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 9};
+  auto v6b = [&]() { return bytes().raw({0x20, 1, 0xd, 0xb8}).fill(11, 0).b(9); };
+  const std::vector<tc> cases = {
+      {H::ACCEPT,
+       [](void* p) {
+         auto* r = static_cast<ssc_hdr_accept*>(p);
+         r->b1 = 1, r->b2 = 2, r->s1 = "a", r->s2 = "b", r->s3 = "c", r->s4 = "d", r->s5 = "e";
+       },
+       bytes().b(1).b(2).s("a").s("b").s("e").s("c").s("d")},
+      {H::CONTACT,
+       [](void* p) {
+         auto* r = static_cast<ssc_hdr_contact*>(p);
+         r->b1 = 1, r->s1 = "a", r->s2 = "b", r->d1 = 3600, r->s3 = "c", r->b2 = 2, r->s4 = "d", r->s5 = "e";
+         r->uri.scheme = 'S', r->uri.uri_byte_1 = 4;
+       },
+       bytes().b(1).s("a").s("b").d(3600).s("c").b(2).b(4).s("d").s("e")
+           .b('S').s(nullptr).b(0xFF).b(0xFF).s(nullptr).s(nullptr).b(0xFF).s(nullptr).w(0xFFFF)
+           .s(nullptr).b(0xFF).s(nullptr).b(0xFF).s(nullptr).b(4).b(0xFF).s(nullptr).s(nullptr)},
+      {H::CONTENT_TYPE,
+       [](void* p) {
+         auto* r = static_cast<ssc_hdr_content_type*>(p);
+         r->type = 'M', r->subtype = 'X', r->s1 = "1", r->s2 = "2", r->b3 = 3, r->s3 = "3", r->s4 = "4";
+         r->s5 = "5", r->s6 = "6";
+       },
+       bytes().b('M').b('X').s("1").s("2").s("4").b(3).s("3").s("5").s("6")},
+      {H::IN_REPLY_TO,
+       [](void* p) {
+         auto* r = static_cast<ssc_hdr_in_reply_to*>(p);
+         r->s1 = "id", r->family = 'N', r->host_name = "h.example";
+       },
+       bytes().s("id").b('N').s("h.example")},
+      {H::REPLACES,
+       [&](void* p) {
+         auto* r = static_cast<ssc_hdr_replaces*>(p);
+         r->w1 = 0x0102, r->b1 = 3, r->s1 = "cid", r->family = '6', r->s2 = "t1", r->s3 = "t2", r->s4 = "x";
+         std::memcpy(r->v6, v6, 16);
+       },
+       bytes().w(0x0102).b(3).s("cid").b('6').cat(v6b()).s("t1").s("t2").s("x")},
+      {H::AUTHORIZATION,
+       [](void* p) {
+         auto* r = static_cast<ssc_hdr_credentials*>(p);
+         r->scheme = 'D', r->algorithm = 'M', r->b3 = 0xFF, r->qop = 'A', r->nonce_count = 10;
+         r->s[0] = "user", r->s[11] = "last";
+       },
+       bytes().b('D').b('M').b(0xFF).b('A').d(10).s("user").fill(10, 0).s("last")},
+      {H::PROXY_AUTHENTICATE,
+       [](void* p) {
+         auto* r = static_cast<ssc_hdr_challenge*>(p);
+         r->b1 = 'D', r->b2 = 'T', r->b3 = 'M', r->b4 = 4, r->s1 = "realm", r->s3 = "n";
+         r->count = 2, r->bytes = reinterpret_cast<const u8*>("AI"), r->s7 = "z";
+       },
+       bytes().b('D').b('T').b('M').b(4).s("realm").s(nullptr).s("n").s(nullptr).s(nullptr).w(2)
+           .raw({'A', 'I'}).s(nullptr).s("z")},
+      {H::REASON,
+       [](void* p) {
+         auto* r = static_cast<ssc_hdr_reason*>(p);
+         r->protocol = 'S', r->s1 = "a", r->cause = 486, r->s2 = "Busy", r->s3 = "p";
+       },
+       bytes().b('S').s("a").w(486).s("Busy").s("p")},
+      {H::RETRY_AFTER,
+       [](void* p) {
+         auto* r = static_cast<ssc_hdr_retry_after*>(p);
+         r->d1 = 5, r->d2 = 6, r->s1 = "c", r->s2 = "p";
+       },
+       bytes().d(5).d(6).s("c").s("p")},
+      {H::TIMESTAMP,
+       [](void* p) {
+         auto* r = static_cast<ssc_hdr_timestamp*>(p);
+         r->d1 = 1, r->d2 = 2, r->d3 = 3, r->d4 = 4, r->s1 = "t";
+       },
+       bytes().d(1).d(2).d(3).d(4).s("t")},
+      {H::SESSION_EXPIRES,
+       [](void* p) {
+         auto* r = static_cast<ssc_hdr_session_expires*>(p);
+         r->delta = 1800, r->refresher = 'u', r->s1 = "x";
+       },
+       bytes().d(1800).b('u').s("x")},
+      {H::SDP_MAIN_BODY,
+       [](void* p) {
+         auto* r = static_cast<ssc_hdr_sdp_session*>(p);
+         r->net_type = 'I', r->bw_type = 0xFF, r->bw_value = 64, r->family = '4';
+         std::memcpy(r->v4, "\x0a\x01\x02\x03", 4);
+         r->host = nullptr, r->session_name = "s", r->start_time = "0", r->stop_time = "0", r->extra = nullptr;
+       },
+       bytes().b('I').b(0xFF).w(64).b('4').raw({10, 1, 2, 3}).s(nullptr).s("s").s("0").s("0").s(nullptr)},
+      {H::AUDIO_CNCT_DESCR,
+       [](void* p) {
+         auto* r = static_cast<ssc_hdr_sdp_media*>(p);
+         r->kind = 'A', r->port = 49170, r->port_count = 1, r->transport = 'R', r->net_type = 'I';
+         r->bw_type = 2, r->bw_value = 3, r->direction = 's', r->ptime = 20, r->maxptime = 40, r->key_method = 9;
+         r->family = 0xFF, r->host = "h", r->format_count = 3, r->formats = reinterpret_cast<const u8*>("\x00\x08\x65");
+         r->key = nullptr, r->extra = "a=x";
+       },
+       bytes().b('A').w(49170).b(1).b('R').b('I').b(2).w(3).b('s').w(20).w(40).b(9).b(0xFF).s("h").w(3)
+           .raw({0, 8, 0x65}).s(nullptr).s("a=x")},
+      {H::RTP_CNCT_DESCR,
+       [](void* p) {
+         auto* r = static_cast<ssc_hdr_sdp_rtpmap*>(p);
+         r->payload_type = 101, r->codec = 'T', r->clock_rate = 8000, r->channels = 1, r->encoding = "telephone-event";
+         r->fmtp = "0-15";
+       },
+       bytes().b(101).b('T').d(8000).b(1).s("telephone-event").s("0-15")},
+      {H::OTHER_CNCT_DESCR,
+       [](void* p) {
+         auto* r = static_cast<ssc_hdr_sdp_other_media*>(p);
+         r->port = 9, r->port_count = 1, r->net_type = 'I', r->bw_type = 0xFF, r->bw_value = 0xFFFF;
+         r->key_method = 0xFF, r->media_name = "text", r->transport = "RTP/AVP", r->family = '4';
+         std::memcpy(r->v4, "\x01\x01\x01\x01", 4);
+         r->host = nullptr, r->format = "98", r->format2 = nullptr, r->key = nullptr;
+         r->extra_count = 2, r->extra = reinterpret_cast<const u8*>("ab");
+       },
+       bytes().w(9).b(1).b('I').b(0xFF).w(0xFFFF).b(0xFF).s("text").s("RTP/AVP").b('4').raw({1, 1, 1, 1})
+           .s(nullptr).s("98").s(nullptr).s(nullptr).w(2).raw({'a', 'b'})},
+      {H::ORIGIN_CNCT_DESCR,
+       [](void* p) {
+         auto* r = static_cast<ssc_hdr_sdp_origin*>(p);
+         r->net_type = 'I', r->user = "-", r->session_id = "1", r->version = "2", r->family = 'N', r->host = "h";
+       },
+       bytes().b('I').s("-").s("1").s("2").b('N').s("h")},
+      {H::T38_CNCT_DESCR,
+       [](void* p) {
+         auto* r = static_cast<ssc_hdr_sdp_t38*>(p);
+         r->kind = 'I', r->format = '8', r->port = 5004, r->transport = 'U', r->net_type = 'I', r->bw_type = 0xFF;
+         r->bw_value = 0xFFFF, r->direction = 0xFF, r->key_method = 0xFF, r->version = 0, r->max_bit_rate = 14400;
+         r->fill_bit_removal = 0, r->mmr = 0, r->jbig = 0, r->rate_management = 2, r->max_buffer = 200;
+         r->max_datagram = 72, r->udp_ec = 2, r->family = '4', r->key = nullptr, r->extra = nullptr;
+         std::memcpy(r->v4, "\xc0\x00\x02\x01", 4);
+       },
+       bytes().b('I').b('8').w(5004).b('U').b('I').b(0xFF).w(0xFFFF).b(0xFF).b(0xFF).b(0).d(14400).b(0).b(0)
+           .b(0).b(2).d(200).d(72).b(2).b('4').raw({192, 0, 2, 1}).s(nullptr).s(nullptr)},
+      {H::DIVERSION,
+       [](void* p) {
+         auto* r = static_cast<ssc_hdr_diversion*>(p);
+         r->b1 = 1, r->s1 = "d", r->b2 = 2, r->b3 = 3, r->b4 = 4, r->b5 = 5, r->b6 = 6, r->s2 = "w", r->s3 = "x";
+         r->s4 = "y", r->s5 = "z", r->uri.scheme = 1;
+       },
+       bytes().b(1).s("d").b(2).b(3).b(4).b(5).b(6).s("w").s("x").s("y").s("z")
+           .b(1).s(nullptr).b(0xFF).b(0xFF).s(nullptr).s(nullptr).b(0xFF).s(nullptr).w(0xFFFF)
+           .s(nullptr).b(0xFF).s(nullptr).b(0xFF).s(nullptr).b(0xFF).b(0xFF).s(nullptr).s(nullptr)},
+      {H::REFERRED_BY,
+       [](void* p) {
+         auto* r = static_cast<ssc_hdr_referred_by*>(p);
+         r->s1 = "a", r->s4 = "d", r->uri.scheme = 'A', r->uri.uri_text_0 = "urn:x";
+       },
+       bytes().b(0).s("a").s(nullptr).s(nullptr).s("d")
+           .b('A').s("urn:x").b(0xFF).b(0xFF).s(nullptr).s(nullptr).b(0xFF).s(nullptr).w(0xFFFF)
+           .s(nullptr).b(0xFF).s(nullptr).b(0xFF).s(nullptr).b(0xFF).b(0xFF).s(nullptr).s(nullptr)},
+      {H::P_ASSERTED_IDENTITY,
+       [](void* p) {
+         auto* r = static_cast<ssc_hdr_identity*>(p);
+         r->s1 = "Fax", r->b1 = 1, r->uri.scheme = '*';
+       },
+       bytes().s("Fax").b(1)
+           .b('*').s(nullptr).b(0xFF).b(0xFF).s(nullptr).s(nullptr).b(0xFF).s(nullptr).w(0xFFFF)
+           .s(nullptr).b(0xFF).s(nullptr).b(0xFF).s(nullptr).b(0xFF).b(0xFF).s(nullptr).s(nullptr)},
+      {H::CALL_INFO,
+       [](void* p) {
+         auto* r = static_cast<ssc_hdr_call_info*>(p);
+         r->purpose = 'I', r->s1 = "icon", r->s2 = "<u>", r->s3 = nullptr;
+       },
+       bytes().b('I').s("icon").s("<u>").s(nullptr)},
+      {H::PART_CONTENT_TYPE,
+       [](void* p) {
+         auto* r = static_cast<ssc_hdr_part_type*>(p);
+         r->part = 1, r->type = 'A', r->subtype = 'H', r->b4 = 4, r->s1 = "1", r->s6 = "6";
+       },
+       bytes().b(1).b('A').b('H').b(4).s("1").s(nullptr).s(nullptr).s(nullptr).s(nullptr).s("6")},
+      {H::PART_HEADERS,
+       [](void* p) {
+         auto* r = static_cast<ssc_hdr_part_headers*>(p);
+         r->part = 2, r->b2 = 3, r->b3 = 4, r->s1 = "a", r->s3 = "c";
+       },
+       bytes().b(2).b(3).b(4).s("a").s(nullptr).s("c")},
+      {H::AUTHENTICATION_INFO,
+       [](void* p) {
+         auto* r = static_cast<ssc_hdr_auth_info*>(p);
+         r->b1 = 'A', r->d1 = 7, r->s1 = "n", r->s4 = "q";
+       },
+       bytes().b('A').d(7).s("n").s(nullptr).s(nullptr).s("q")},
+      {H::MIN_SE,
+       [](void* p) {
+         auto* r = static_cast<ssc_hdr_min_se*>(p);
+         r->value = 90, r->s1 = "p";
+       },
+       bytes().d(90).s("p")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.id));
+    const u16 size = ssc_header_row(c.id)->size;
+    std::memset(rec, 0xFF, size);
+    ssc_header_init(c.id, rec);
+    c.set(rec);
+    u8 out[600];
+    const u16 n = ssc_header_pack(c.id, rec, out, sizeof out);
+    ASSERT_EQ(n, c.value.v.size() + 2);
+    EXPECT_EQ((out[0] << 8) | out[1], n);
+    EXPECT_EQ(std::vector<u8>(out + 2, out + n), c.value.v);
+    // Too little room: nothing.
+    EXPECT_EQ(ssc_header_pack(c.id, rec, out, n - 1u), 0);
+    // Read back and packed again: the same bytes.
+    alignas(8) u8 back[SSC_MAX_RECORD_SIZE];
+    std::memset(back, 0xFF, size);
+    ssc_header_init(c.id, back);
+    EXPECT_EQ(ssc_header_unpack(c.id, back, out + 2, n - 2u), n - 2);
+    EXPECT_EQ(ssc_header_unpack(c.id, back, out + 2, n - 3u), -1);  // one byte short
+    std::memset(back, 0xFF, size);
+    ssc_header_init(c.id, back);
+    ssc_header_unpack(c.id, back, out + 2, n - 2u);
+    u8 again[600];
+    ASSERT_EQ(ssc_header_pack(c.id, back, again, sizeof again), n);
+    EXPECT_EQ(std::memcmp(out, again, n), 0);
+  }
+}
+
 TEST(SscCatalogue, InitSetsStringsNullAndKeepsOtherFieldsAllOnes) {
   alignas(8) u8 rec[SSC_MAX_RECORD_SIZE];
   auto fresh = [&](H id) {
