@@ -47,7 +47,7 @@ bool any_congested() {
 
 // Under the pool lock: marks a pool congested; true when a busy notice must
 // be sent (after the lock is left).
-bool raise_locked(u8* flag, u16* episodes) {
+bool raise_locked(u8* flag, relaxed_value<u16>* episodes) {
   *flag = 1;
   ++*episodes;
   if (g.congestion.load() == 1) return false;
