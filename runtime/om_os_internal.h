@@ -103,7 +103,9 @@ struct runtime {
   pool_state msgs, bufs;
   it_pool_state it_msgs, it_bufs;
   std::atomic<u8> congestion{0};
-  u8 want_busy_any = 0, want_clr_any = 0;
+  // Set under INIT when a task registers its entities (in its own thread),
+  // read under the pool lock by any thread that raises or clears congestion.
+  std::atomic<u8> want_busy_any{0}, want_clr_any{0};
   task_rec tasks[MAX_TASK_RECORDS];
   u8 task_count = 0;  // records in use (configuration's task slots)
   xqueue xq[XQUEUE_SLOTS];
