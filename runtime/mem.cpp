@@ -84,8 +84,20 @@ void om_os_mem_free(void* memory, u8 kind) {
   std::free(h);
 }
 
-u32 om_os_mem_long_term_total() { return long_term_total; }
-u32 om_os_mem_long_term_high() { return long_term_high; }
+// Any thread allocates and frees: the totals are read under the pool lock
+// that guards their changes.
+u32 om_os_mem_long_term_total() {
+  om_os_lock();
+  u32 n = long_term_total;
+  om_os_unlock();
+  return n;
+}
+u32 om_os_mem_long_term_high() {
+  om_os_lock();
+  u32 n = long_term_high;
+  om_os_unlock();
+  return n;
+}
 u32 om_os_mem_count() {
   om_os_lock();
   u32 n = heap_count;
@@ -173,7 +185,12 @@ u8 Free_tmp_block(const void* data) {
   return r;
 }
 
-u32 om_os_tmp_block_largest_request() { return tmp_largest; }
+u32 om_os_tmp_block_largest_request() {
+  om_os_lock();
+  u32 n = tmp_largest;
+  om_os_unlock();
+  return n;
+}
 
 // ---------------------------------------------------------------------------
 // Byte and string helpers.

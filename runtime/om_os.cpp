@@ -306,17 +306,22 @@ u8 om_os_stop() {
   // 2. A stop message into the external queue of every started task that
   //    runs in a thread of the runtime; 3. the others (tasks bound to a
   //    caller's thread) run their stop procedure here.
+  //    A task that already saw the state may be running its stop procedure
+  //    meanwhile, which clears its started flag: read it under INIT.
   for (u32 i = 0; i < g.task_count; ++i) {
-    task_rec& t = g.tasks[i];
-    if (t.task_id == OM_OS_FREE_TASK_ID || !t.started) continue;
-    const bool own_thread = t.task_id == 0 && !sm_in_caller && threads[ENTITY_TASKS[0].slot] != nullptr;
+    cs_init.enter();
+    const u16 task_id = g.tasks[i].task_id;
+    const bool started = g.tasks[i].started != 0;
+    cs_init.leave();
+    if (task_id == OM_OS_FREE_TASK_ID || !started) continue;
+    const bool own_thread = task_id == 0 && !sm_in_caller && threads[ENTITY_TASKS[0].slot] != nullptr;
     if (!own_thread) {
       run_stop_procedure(static_cast<u8>(i));
       continue;
     }
     msg_t* m = Alloc_msg();
     if (!m) {
-      g.xq[t.task_id].ev.set();  // the task sees the state on waking
+      g.xq[task_id].ev.set();  // the task sees the state on waking
       continue;
     }
     m->from = ENT_NIL;
@@ -324,7 +329,7 @@ u8 om_os_stop() {
     m->nai = OM_OS_NAI_NONE;
     m->sapi = OM_OS_SAPI_NONE;
     m->conn_id = OM_OS_CONN_NONE;
-    Post_msg(t.task_id, m);
+    Post_msg(task_id, m);
   }
   bkgr_wake.set();
 

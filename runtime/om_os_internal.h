@@ -9,19 +9,57 @@
 
 namespace om_os_rt {
 
+// A value with one writer at a time (the holder of its lock, or the thread
+// that owns it) that other threads also read without that lock, for a
+// snapshot that may be slightly stale: the counters of a trace record, the
+// entity a task is running.  Relaxed loads and stores make those reads
+// defined at the cost of plain ones; an increment is a load and a store, not
+// a read-modify-write, because writers never overlap.
+template <class T>
+class relaxed_value {
+ public:
+  relaxed_value(T v = T{}) : v_(v) {}
+  relaxed_value(const relaxed_value& o) : v_(o.load()) {}
+  relaxed_value& operator=(const relaxed_value& o) {
+    store(o.load());
+    return *this;
+  }
+  relaxed_value& operator=(T v) {
+    store(v);
+    return *this;
+  }
+  operator T() const { return load(); }
+  relaxed_value& operator++() {
+    store(static_cast<T>(load() + 1));
+    return *this;
+  }
+  relaxed_value& operator--() {
+    store(static_cast<T>(load() - 1));
+    return *this;
+  }
+  T load() const { return v_.load(std::memory_order_relaxed); }
+  void store(T v) { v_.store(v, std::memory_order_relaxed); }
+
+ private:
+  std::atomic<T> v_;
+};
+
 struct pool_state {
-  u16 limit = 0, in_use = 0, high_water = 0, cache_limit = 0, cache_count = 0;
+  u16 limit = 0;
+  relaxed_value<u16> in_use = 0;  // under CACH
+  u16 high_water = 0, cache_limit = 0, cache_count = 0;
   void* cache_head = nullptr;
   u16 cong_on = 0, cong_off = 0;
   u8 congested = 0;
-  u16 episodes = 0;
+  relaxed_value<u16> episodes = 0;  // under the pool lock
 };
 
 struct it_pool_state {
   void* head = nullptr;
-  u16 count = 0, lowest = 65535;
+  relaxed_value<u16> count = 0;  // under the pool lock
+  u16 lowest = 65535;
   u8 congested = 0;
-  u16 episodes = 0;
+  relaxed_value<u16> episodes = 0;  // under the pool lock
   u16 low = 0, normal = 0, high = 0, cong_on = 0, cong_off = 0;
 };
 
@@ -29,7 +67,7 @@ struct task_rec {
   u16 task_id = OM_OS_FREE_TASK_ID;
   msg_t* int_head = nullptr;
   msg_t* int_tail = nullptr;
-  u8 current = ENT_NIL;
+  relaxed_value<u8> current = ENT_NIL;  // written by the task's own thread
   u8 started = 0;
   u8 saved = 255;
 };
@@ -65,7 +103,9 @@ struct runtime {
   pool_state msgs, bufs;
   it_pool_state it_msgs, it_bufs;
   std::atomic<u8> congestion{0};
-  u8 want_busy_any = 0, want_clr_any = 0;
+  // Set under INIT when a task registers its entities (in its own thread),
+  // read under the pool lock by any thread that raises or clears congestion.
+  std::atomic<u8> want_busy_any{0}, want_clr_any{0};
   task_rec tasks[MAX_TASK_RECORDS];
   u8 task_count = 0;  // records in use (configuration's task slots)
   xqueue xq[XQUEUE_SLOTS];

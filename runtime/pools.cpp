@@ -47,7 +47,7 @@ bool any_congested() {
 
 // Under the pool lock: marks a pool congested; true when a busy notice must
 // be sent (after the lock is left).
-bool raise_locked(u8* flag, u16* episodes) {
+bool raise_locked(u8* flag, relaxed_value<u16>* episodes) {
   *flag = 1;
   ++*episodes;
   if (g.congestion.load() == 1) return false;
@@ -212,18 +212,21 @@ void free_chain_it(buffer_t* b) {
 template <class Rec>
 void refill_it_pool(it_pool_state& it, pool_state& pool, u8 mem_kind, Rec* Rec::*link,
                     Rec* (*alloc)(), void (*put)(Rec*), void (*mark_free)(Rec*)) {
+  // Any thread may mark the normal pool congested meanwhile: its flag is read
+  // under the pool lock with the count.
   om_os_lock();
   u16 count = it.count;
+  bool held_back = pool.congested != 0;
   const u16 low = it.low, normal = it.normal, high = it.high;
   om_os_unlock();
   if (count < low) {
-    while (count < normal) {
-      if (pool.congested) break;
+    while (count < normal && !held_back) {
       Rec* r = alloc();
       if (!r) break;
       put(r);
       om_os_lock();
       count = it.count;
+      held_back = pool.congested != 0;
       om_os_unlock();
     }
   } else if (count > high) {

@@ -710,7 +710,12 @@ void answer_config(msg_t* m, code_t code, u8 status, u8 e1, u8 e2, bool deferred
 }
 
 void handle_config(msg_t* m) {
-  if (m->to >= OM_OS_ENT_FIRST && m->to <= OM_OS_ENT_LAST) sh.own_id = m->to;
+  if (m->to >= OM_OS_ENT_FIRST && m->to <= OM_OS_ENT_LAST && m->to != sh.own_id) {
+    // The receive thread and the resolvers address their messages with it.
+    sock_lock();
+    sh.own_id = m->to;
+    sock_unlock();
+  }
   // The body, contiguous.
   const u8* body = nullptr;
   u32 length = 0;
@@ -782,7 +787,10 @@ void handle_mip_rout(msg_t* m) {
   } else if (n >= 1 && b[0] == 0) {
     // nothing to do
   } else if (n >= 2 && b[0] == 1) {
+    // The receive thread applies it to a child it accepts into.
+    sock_lock();
     r->tos = b[1];
+    sock_unlock();
     const int fd = r->desc ? r->desc->fd.load() : PLAT_SOCK_NONE;
     if (fd != PLAT_SOCK_NONE) {
       u16 err = plat_sock_set_tos(fd, r->tos);

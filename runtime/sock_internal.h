@@ -4,8 +4,10 @@
 // The entity (SM thread) owns the records.  The receive thread reads the
 // descriptor list and changes descriptor states, the accept lists of
 // listening sockets and the round counter; both sides do so inside the
-// critical section INIT (sock_lock).  The resolvers touch only their own
-// context and the resolver count, also inside INIT.
+// critical section INIT (sock_lock).  Record fields the receive thread reads
+// and the entity may change later (address list, type of service) and the
+// entity id its messages go to change inside INIT too.  The resolvers touch
+// only their own context and the resolver count, also inside INIT.
 #pragma once
 #include <atomic>
 #include <deque>

@@ -38,7 +38,9 @@ struct wheel_state {
   u16 tick = 10;
   u32 time = 0;  // wheel time in ms
   // Cell pool (under CACH).
-  u16 limit = 0, in_use = 0, high_water = 0, cache_limit = 0, cache_count = 0;
+  u16 limit = 0;
+  relaxed_value<u16> in_use = 0;  // also read without CACH by trace records
+  u16 high_water = 0, cache_limit = 0, cache_count = 0;
   timer_cell_t* cache = nullptr;
 };
 wheel_state w;
@@ -270,7 +272,15 @@ void Timer_free(timer_cell_t* c) {
 
 u16 Timer_get_unit() { return 1; }
 
-bool Timer_is_running(const timer_cell_t* c) { return c && c->in_use && c->slot != TI_SLOT_NOT_RUNNING; }
+// The TIMR thread takes a due cell off the wheel at any time: the slot is
+// read under TIMR like every change of it.
+bool Timer_is_running(const timer_cell_t* c) {
+  if (!c || !c->in_use) return false;
+  cs_timr.enter();
+  const bool running = c->slot != TI_SLOT_NOT_RUNNING;
+  cs_timr.leave();
+  return running;
+}
 
 u16 Timer_expiry_id(const msg_t* m) {
   const u8* d = Msg_data(m);

@@ -38,6 +38,7 @@ void fill_common(u8* r, u8 letter) {
   r[14] = g.congestion.load();
   // Counters are read without their locks: a record may be written while
   // CACH or TIMR is held, and a slightly stale count is good enough here.
+  // They are relaxed atomics (relaxed_value) so that these reads are sound.
   u16 timers = 0;
   timers_stats(&timers);
   const u16 counters[9] = {g.msgs.in_use,     g.bufs.in_use,     timers,

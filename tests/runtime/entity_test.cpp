@@ -330,6 +330,28 @@ TEST_F(Threaded, SendsFromOtherThreadsTakeTheExternalQueueInOrder) {
   EXPECT_TRUE(rec().traps().empty());
 }
 
+TEST_F(Threaded, PoolRecordsOfOtherThreadsNameTheEntityTheSmTaskRuns) {
+  start_threaded(APP_TABLE, false);
+  om_os_set_trace_mask(OM_OS_TRACE_SEND | OM_OS_TRACE_RECEIVE | OM_OS_TRACE_MSG_POOL);
+  // The sending thread writes pool records naming the entity the SM thread
+  // is running at that moment, while the SM thread changes it.
+  constexpr int N = 500;
+  std::thread other([] {
+    for (int i = 0; i < N; ++i) send(ENT_PH_IT, ENT_FOIP, 'o', {static_cast<u8>(i)});
+  });
+  other.join();
+  ASSERT_TRUE(rec().wait_for(N));
+  ASSERT_EQ(om_os_stop(), OM_OS_OK);  // every thread has ended: the ring stays still
+  int pool_records = 0;
+  for (u32 i = 1; i < om_os_trace_next_index(); ++i) {
+    const u8* r = ring_record(i);
+    if (r[4] != 'A' && r[4] != 'F') continue;
+    ++pool_records;
+    EXPECT_TRUE(r[5] == ENT_NIL || r[5] == ENT_FOIP) << "record " << i << " names " << int{r[5]};
+  }
+  EXPECT_GE(pool_records, N);
+}
+
 TEST_F(Threaded, StartReturnsOnceTheSmThreadHasRunEveryInit) {
   slow_init_done = false;
   start_threaded(SLOW_TABLE);

@@ -208,4 +208,20 @@ TEST(TimerRealClock, TheTimerThreadTurnsTheWheel) {
   stop();
 }
 
+TEST(TimerRealClock, TheOwnerMayWatchACellWhileTheTimerThreadTurns) {
+  start_threaded(TABLE, true);
+  timer_cell_t* t = Timer_alloc(ENT_P, 0, 0, 0);
+  ASSERT_NE(t, nullptr);
+  Timer_start(t, 40, 5, 'w');
+  // The timer thread takes the cell off the wheel while this thread looks.
+  const u32 t0 = plat_tick_ms();
+  while (Timer_is_running(t) && plat_tick_ms() - t0 < 3000) {
+  }
+  EXPECT_FALSE(Timer_is_running(t));
+  ASSERT_TRUE(rec().wait_for(1, 3000));
+  EXPECT_EQ(rec().messages()[0].data[0], 5);
+  Timer_free(t);
+  stop();
+}
+
 }  // namespace
