@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/byte_order.h"
 #include "runtime/mem.h"
 #include "runtime/om_os.h"
 
@@ -209,9 +210,9 @@ void trigger_change(const msg_t* m, bool report) {
   t.subscriber = d[1];
   t.code = d[2];
   t.source = d[3];
-  t.nai = static_cast<nai_t>(d[4] | (d[5] << 8));
+  t.nai = get_le16(d + 4);
   t.sapi = d[6];
-  t.conn_id = static_cast<u16>(d[7] | (d[8] << 8));
+  t.conn_id = get_le16(d + 7);
   t.report_kind = d[9];
   if (report) {
     t.report_kind = t.code;
@@ -552,11 +553,9 @@ void sm_trigger_body_pack(const sm_trigger_body& t, u8 out[SM_TRIGGER_BODY_SIZE]
   out[1] = t.subscriber;
   out[2] = t.code;
   out[3] = t.source;
-  out[4] = static_cast<u8>(t.nai);
-  out[5] = static_cast<u8>(t.nai >> 8);
+  put_le16(out + 4, t.nai);
   out[6] = t.sapi;
-  out[7] = static_cast<u8>(t.conn_id);
-  out[8] = static_cast<u8>(t.conn_id >> 8);
+  put_le16(out + 7, t.conn_id);
   out[9] = t.report_kind;
 }
 
