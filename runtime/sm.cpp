@@ -76,18 +76,6 @@ u8* data_byte(msg_t* m, u32 idx) {
   return Msg_inline_data(m) + idx;
 }
 
-// Replaces the message's data by the given inline bytes.
-void set_inline_body(msg_t* m, const u8* body, u8 n) {
-  if (m->p_buffer) {
-    Free_buffer(m->p_buffer);
-    m->p_buffer = nullptr;
-  }
-  m->chain_size = 0;
-  m->data_offset = MSG_HEADER_SIZE;
-  m->data_size = n;
-  std::memcpy(Msg_inline_data(m), body, n);
-}
-
 void call_ready_hook(bool* ok) {
   u8 r = ready_hook ? ready_hook() : OM_OS_OK;
   *ok = r == OM_OS_OK;
@@ -277,7 +265,7 @@ void relay_request(msg_t* m, ent_id_t target) {
     // Answer the requester at once rather than leave it waiting.  ENT_SM
     // itself is no target: the request would come back here for ever.
     const u8 body[3] = {OM_OS_NOK, SM_CAUSE_UNKNOWN_ENTITY, target};
-    set_inline_body(m, body, 3);
+    Msg_set_inline_body(m, body, 3);
     m->to = m->from;
     m->from = ENT_SM;
     m->code = co;
@@ -310,7 +298,7 @@ bool relay_confirm(msg_t* m) {
 void fill_answering(msg_t* m, bool only_when_zero) {
   if (Msg_total_size(m) == 0) {
     const u8 body[3] = {OM_OS_OK, 0, m->from};
-    set_inline_body(m, body, 3);
+    Msg_set_inline_body(m, body, 3);
     return;
   }
   u8* p = data_byte(m, 2);

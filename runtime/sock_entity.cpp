@@ -36,18 +36,6 @@ u32 copy_data(const msg_t* m, u8* out, u32 n) {
   return done;
 }
 
-// Replaces the message's data by n inline bytes.
-void set_body(msg_t* m, const u8* body, u8 n) {
-  if (m->p_buffer) {
-    Free_buffer(m->p_buffer);
-    m->p_buffer = nullptr;
-  }
-  m->chain_size = 0;
-  m->data_offset = MSG_HEADER_SIZE;
-  m->data_size = n;
-  if (n) std::memcpy(Msg_inline_data(m), body, n);
-}
-
 // Turns a request round: answer from the entity to the requester.
 void answer(msg_t* m, code_t code) {
   ent_id_t to = m->from;
@@ -681,7 +669,7 @@ void defer_confirm(msg_t* m) {
 
 void answer_config(msg_t* m, code_t code, u8 status, u8 e1, u8 e2, bool deferred) {
   const u8 body[3] = {status, e1, e2};
-  set_body(m, body, 3);
+  Msg_set_inline_body(m, body, 3);
   m->to = ENT_SM;
   m->from = sh.own_id;
   m->code = code;
@@ -777,7 +765,7 @@ void handle_mip_rout(msg_t* m) {
     e1 = SOCK_ERR_NOT_LISTENING;
   }
   const u8 body[3] = {status, e1, e2};
-  set_body(m, body, 3);
+  Msg_set_inline_body(m, body, 3);
   m->from = sh.own_id;
   m->to = ENT_SM;
   m->code = SM_MIP_ROUT_CO;
@@ -804,7 +792,7 @@ void answer3(msg_t* m, code_t code, u8 result, u8 error) {
   u8 b[3] = {0, 0, 0};
   if (copy_data(m, b, 3) == 3) third = b[2];
   const u8 body[3] = {result, error, third};
-  set_body(m, body, 3);
+  Msg_set_inline_body(m, body, 3);
   answer(m, code);
 }
 
@@ -819,7 +807,7 @@ void answer_est_co(msg_t* m, u8 result, u8 letter, u16 local_port) {
   body[0] = result;
   body[1] = letter;
   put_le16(body + 4, local_port);
-  set_body(m, body, SOCK_EST_CO_SIZE);
+  Msg_set_inline_body(m, body, SOCK_EST_CO_SIZE);
   answer(m, SOCK_EST_CO);
 }
 
@@ -917,7 +905,7 @@ void handle_stop_listen(sock_rec* r, msg_t* m) {
 
 void send_rel_in(sock_rec* r, msg_t* m, u8 error) {
   const u8 body[2] = {error, 0};
-  set_body(m, body, 2);
+  Msg_set_inline_body(m, body, 2);
   m->from = sh.own_id;
   m->to = r->control;
   m->sapi = r->sapi;
@@ -1022,7 +1010,7 @@ void handle_dns(msg_t* m) {
   u8 body[SOCK_DNS_CO_SIZE];
   sock_dns_co_pack(tag, OM_OS_NOK, SOCK_DNS_DETAIL_NO_THREAD, {}, body);
   // The short form fits inline: tag, status, detail, no address.
-  set_body(m, body, 8);
+  Msg_set_inline_body(m, body, 8);
   answer(m, SOCK_DNS_CO);
 }
 
