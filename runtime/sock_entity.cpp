@@ -874,28 +874,28 @@ void handle_rel(sock_rec* r, msg_t* m) {
   answer3(m, SOCK_REL_CO, ok ? OM_OS_OK : OM_OS_NOK, ok ? 0 : SOCK_ERR_STATE);
 }
 
-void handle_listen(sock_rec* r, msg_t* m) {
+// Listen and stop-listen apply to TCP sockets configured to listen; any
+// other socket is answered here.  True when the request goes on.
+bool listen_request_applies(sock_rec* r, msg_t* m, code_t co) {
   if (r->kind != SOCK_KIND_TCP) {
-    answer_unchanged(m, SOCK_LISTEN_CO, 3);
-    return;
+    answer_unchanged(m, co, 3);
+    return false;
   }
   if (!r->listening) {
-    answer3(m, SOCK_LISTEN_CO, OM_OS_NOK, SOCK_ERR_NOT_LISTENING);
-    return;
+    answer3(m, co, OM_OS_NOK, SOCK_ERR_NOT_LISTENING);
+    return false;
   }
+  return true;
+}
+
+void handle_listen(sock_rec* r, msg_t* m) {
+  if (!listen_request_applies(r, m, SOCK_LISTEN_CO)) return;
   const u8 err = start_listening(r);
   answer3(m, SOCK_LISTEN_CO, err ? OM_OS_NOK : OM_OS_OK, err);
 }
 
 void handle_stop_listen(sock_rec* r, msg_t* m) {
-  if (r->kind != SOCK_KIND_TCP) {
-    answer_unchanged(m, SOCK_STOP_LISTEN_CO, 3);
-    return;
-  }
-  if (!r->listening) {
-    answer3(m, SOCK_STOP_LISTEN_CO, OM_OS_NOK, SOCK_ERR_NOT_LISTENING);
-    return;
-  }
+  if (!listen_request_applies(r, m, SOCK_STOP_LISTEN_CO)) return;
   sock_lock();
   r->listen_started = 0;
   sock_unlock();

@@ -812,6 +812,10 @@ TEST_F(SockTest, ListeningSocketAcceptsIntoItsChildrenOnly) {
   auto bad = take(USER, SOCK_LISTEN_CO);
   ASSERT_TRUE(bad);
   EXPECT_EQ(bad->data[1], SOCK_ERR_NOT_LISTENING);
+  send(USER, SOCK_STOP_LISTEN_RQ, {0, 0, 0}, 1, 8);
+  auto bad_stop = take(USER, SOCK_STOP_LISTEN_CO);
+  ASSERT_TRUE(bad_stop);
+  EXPECT_EQ(bad_stop->data, (std::vector<u8>{OM_OS_NOK, SOCK_ERR_NOT_LISTENING, 0}));
 
   // Resetting the listener removes its children too.
   EXPECT_EQ(reset(1, 5, 0), ok_confirm());
