@@ -289,8 +289,9 @@ bool close_connection(sock_rec* r) {
   return true;
 }
 
-// Closes the listening descriptor, keeping it for creation again.
-void close_listener(sock_rec* r) {
+// Closes the socket's descriptor (a listener's, or one whose connect was
+// refused), keeping it for creation again.
+void close_for_recreate(sock_rec* r) {
   sock_desc* d = r->desc;
   sock_lock();
   int fd = d->fd.exchange(PLAT_SOCK_NONE);
@@ -856,12 +857,7 @@ void handle_est(sock_rec* r, msg_t* m) {
     return;
   }
   // Refused at once: the descriptor is closed and kept for a new attempt.
-  sock_lock();
-  int fd = d->fd.exchange(PLAT_SOCK_NONE);
-  d->state = DESC_RECREATE;
-  sock_unlock();
-  plat_sock_close(fd);
-  wake_receiver();
+  close_for_recreate(r);
   answer_est_co(m, OM_OS_NOK, sock_error_letter(err), r->port);
 }
 
@@ -899,7 +895,7 @@ void handle_stop_listen(sock_rec* r, msg_t* m) {
   sock_lock();
   r->listen_started = 0;
   sock_unlock();
-  close_listener(r);
+  close_for_recreate(r);
   answer3(m, SOCK_STOP_LISTEN_CO, OM_OS_OK, 0);
 }
 
@@ -1113,7 +1109,7 @@ void handle_internal(msg_t* m) {
         sock_lock();
         none_spare = r->spare.empty();
         sock_unlock();
-        if (none_spare) close_listener(r);
+        if (none_spare) close_for_recreate(r);
       }
       break;
     case SOCK_IT_LISTEN_AGAIN:
