@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   while (at < size) {
     std::size_t n = size - at;
     if (n >= 2) {
-      const std::size_t stated = data[at] | (data[at + 1] << 8);
+      const std::size_t stated = get_le16(data + at);
       at += 2;
       n = std::min(stated, size - at);
     }
