@@ -22,6 +22,27 @@ t38_ifp_packet page_packet(heap_field_pool& fields) {
   return pck;
 }
 
+// The page packet, IFP-encoded, as the primary and the three secondaries of
+// a UDPTL datagram; released again at the end of the benchmark.
+struct encoded_page {
+  heap_field_pool fields;
+  heap_chain_pool pool;
+  t38_ifp_packet pck = page_packet(fields);
+  byte_ref secs[3];
+  t38_udptl_out out;
+  encoded_page() {
+    encode_ifp_packet(pck, 0, pool);
+    secs[0] = secs[1] = secs[2] = pck.encoded;
+    out = t38_udptl_out{1, pck.encoded, secs, 3};
+  }
+  ~encoded_page() {
+    pool.release(pck.encoded.chain);
+    t38_ifp__free_data_fields(fields, pck.fields);
+  }
+  encoded_page(const encoded_page&) = delete;
+  encoded_page& operator=(const encoded_page&) = delete;
+};
+
 void BM_IfpEncode(benchmark::State& state) {
   heap_field_pool fields;
   heap_chain_pool pool;
@@ -36,47 +57,33 @@ void BM_IfpEncode(benchmark::State& state) {
 BENCHMARK(BM_IfpEncode);
 
 void BM_UdptlEncodeRedundancy3(benchmark::State& state) {
-  heap_field_pool fields;
-  heap_chain_pool pool;
-  t38_ifp_packet pck = page_packet(fields);
-  encode_ifp_packet(pck, 0, pool);
-  byte_ref secs[3] = {pck.encoded, pck.encoded, pck.encoded};
-  t38_udptl_out out{1, pck.encoded, secs, 3};
+  encoded_page page;
   for (auto _ : state) {
     t38_udptl_encoded enc;
-    t38_udptl__encode(out, 1500, T38_UDPTL__ADDR_RECORD_SIZE, pool, enc);
+    t38_udptl__encode(page.out, 1500, T38_UDPTL__ADDR_RECORD_SIZE, page.pool, enc);
     benchmark::DoNotOptimize(enc.length);
-    pool.release(enc.chain);
+    page.pool.release(enc.chain);
   }
-  pool.release(pck.encoded.chain);
-  t38_ifp__free_data_fields(fields, pck.fields);
 }
 BENCHMARK(BM_UdptlEncodeRedundancy3);
 
 void BM_UdptlAndIfpDecode(benchmark::State& state) {
-  heap_field_pool fields;
-  heap_chain_pool pool;
-  t38_ifp_packet pck = page_packet(fields);
-  encode_ifp_packet(pck, 0, pool);
-  byte_ref secs[3] = {pck.encoded, pck.encoded, pck.encoded};
-  t38_udptl_out out{1, pck.encoded, secs, 3};
+  encoded_page page;
   uint8_t area[1500];
   t38_udptl_encoded enc;
-  t38_udptl__encode_flat(out, 1500, area, sizeof area, &pool, enc);
+  t38_udptl__encode_flat(page.out, 1500, area, sizeof area, &page.pool, enc);
   for (auto _ : state) {
     t38_udptl_in in;
-    t38_udptl__decode(byte_ref{enc.data, enc.length, nullptr}, nullptr, pool, in);
+    t38_udptl__decode(byte_ref{enc.data, enc.length, nullptr}, nullptr, page.pool, in);
     t38_ifp_packet rx;
     rx.encoded = in.primary;
     in.primary = byte_ref{};
-    t38_ifp_decode_env env{&pool, &fields, true};
+    t38_ifp_decode_env env{&page.pool, &page.fields, true};
     decode_ifp_packet(T38_IFP__DECODE_RELEASE, env, rx);
-    t38_ifp__free_data_fields(fields, rx.fields);
-    t38_udptl__release(in, pool);
+    t38_ifp__free_data_fields(page.fields, rx.fields);
+    t38_udptl__release(in, page.pool);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * enc.length);
-  pool.release(pck.encoded.chain);
-  t38_ifp__free_data_fields(fields, pck.fields);
 }
 BENCHMARK(BM_UdptlAndIfpDecode);
 

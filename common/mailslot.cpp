@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/byte_order.h"
 #include "common/program_log.h"
 #include "common/server_packet.h"
 #include "platform/mailslot.h"
@@ -97,7 +98,7 @@ StatusWord MsgSendRequest(const char* slot_name, std::uint16_t class_argument, s
       length > kServerPacketMaxLength || flags != 0 || !packet) {
     return STATUS_BAD_ARGUMENT;
   }
-  PutU16Le(packet + kServerPacketLengthOffset, length);
+  put_le16(packet + kServerPacketLengthOffset, length);
 
   MailslotHandle handle;
   StatusWord st = OpenMailslot(0, slot_name, &handle);
@@ -168,7 +169,7 @@ StatusWord MsgReadRequest(const MailslotHandle& handle, std::uint8_t* buffer, st
       LogMessage(5, "Unable to read request");
       return STATUS_IO_FAILURE;
     }
-    if (got >= 2 && GetU16Le(scratch.data()) == got) {
+    if (got >= 2 && get_le16(scratch.data()) == got) {
       std::memcpy(buffer, scratch.data(), got);
       if (length) *length = static_cast<std::uint16_t>(got);
       return STATUS_OK;

@@ -1,5 +1,7 @@
 #include "common/server_packet.h"
 
+#include "common/byte_order.h"
+
 namespace {
 
 // Header fields by offset and width.
@@ -21,19 +23,19 @@ bool Fits(const HeaderField& f, std::size_t size) { return f.offset + f.width <=
 std::size_t ReadServerPacketHeader(const std::uint8_t* data, std::size_t size, ServerPacketHeader* header) {
   *header = ServerPacketHeader{};
   if (!data) return 0;
-  if (Fits(kLength, size)) header->length = GetU16Le(data + kLength.offset);
+  if (Fits(kLength, size)) header->length = get_le16(data + kLength.offset);
   if (Fits(kClass, size)) header->packet_class = data[kClass.offset];
   if (Fits(kType, size)) header->type = data[kType.offset];
-  if (Fits(kStatus, size)) header->status = GetU16Le(data + kStatus.offset);
-  if (Fits(kDeviceId, size)) header->device_id = GetU16Le(data + kDeviceId.offset);
+  if (Fits(kStatus, size)) header->status = get_le16(data + kStatus.offset);
+  if (Fits(kDeviceId, size)) header->device_id = get_le16(data + kDeviceId.offset);
   return size < kServerPacketHeaderSize ? size : kServerPacketHeaderSize;
 }
 
 void WriteServerPacketHeader(const ServerPacketHeader& header, std::uint8_t* data, std::size_t size) {
   if (!data) return;
-  if (Fits(kLength, size)) PutU16Le(data + kLength.offset, header.length);
+  if (Fits(kLength, size)) put_le16(data + kLength.offset, header.length);
   if (Fits(kClass, size)) data[kClass.offset] = header.packet_class;
   if (Fits(kType, size)) data[kType.offset] = header.type;
-  if (Fits(kStatus, size)) PutU16Le(data + kStatus.offset, header.status);
-  if (Fits(kDeviceId, size)) PutU16Le(data + kDeviceId.offset, header.device_id);
+  if (Fits(kStatus, size)) put_le16(data + kStatus.offset, header.status);
+  if (Fits(kDeviceId, size)) put_le16(data + kDeviceId.offset, header.device_id);
 }

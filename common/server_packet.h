@@ -35,21 +35,6 @@ struct ServerPacketHeader {
   std::uint16_t device_id = 0;
 };
 
-inline std::uint16_t GetU16Le(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-inline void PutU16Le(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v & 0xFF);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-inline std::uint32_t GetU32Le(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-inline void PutU32Le(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
 // Reads the header fields that `size` bytes hold; absent fields read as 0.
 // Returns how many header bytes were present (at most 8).
 std::size_t ReadServerPacketHeader(const std::uint8_t* data, std::size_t size, ServerPacketHeader* header);

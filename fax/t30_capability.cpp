@@ -3,6 +3,8 @@
 #include <array>
 #include <bit>
 
+#include "common/byte_order.h"
+
 namespace {
 
 // ---------------------------------------------------------------------------
@@ -95,12 +97,6 @@ uint8_t ecm_min(uint8_t local, uint8_t remote) {
   return kEcmTable[local > 3 ? 3 : local][remote > 3 ? 3 : remote];
 }
 
-void put_u16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-uint16_t get_u16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -135,19 +131,16 @@ t30_capability t30_cap__defaults() {
 void t30_cap__write_area(std::span<uint8_t, T30_CAP_AREA_SIZE> out, const t30_cap_area& a) {
   uint8_t* p = out.data();
   const t30_capability& c = a.cap;
-  put_u16(p + 0, c.service);
-  put_u16(p + 2, c.modulation);
-  p[4] = static_cast<uint8_t>(a.v34_word);
-  p[5] = static_cast<uint8_t>(a.v34_word >> 8);
-  p[6] = static_cast<uint8_t>(a.v34_word >> 16);
-  p[7] = static_cast<uint8_t>(a.v34_word >> 24);
-  put_u16(p + 8, c.resolution);
+  put_le16(p + 0, c.service);
+  put_le16(p + 2, c.modulation);
+  put_le32(p + 4, a.v34_word);
+  put_le16(p + 8, c.resolution);
   const uint8_t bytes[18] = {c.coding, c.width, c.length, c.scan_time, c.ecm, c.ecm_frame_size,
                              c.subaddress, c.password, c.selective_polling, c.polled_subaddress,
                              c.t37, c.internet_fax_mode, c.ira, c.isp, c.unit_preference,
                              c.letter, c.legal, c.t85_l0};
   for (size_t i = 0; i < sizeof bytes; ++i) p[10 + i] = bytes[i];
-  put_u16(p + 28, a.selection.resolution);
+  put_le16(p + 28, a.selection.resolution);
   p[30] = a.selection.coding;
   p[31] = a.selection.width;
 }
@@ -156,18 +149,17 @@ t30_cap_area t30_cap__read_area(std::span<const uint8_t, T30_CAP_AREA_SIZE> in) 
   const uint8_t* p = in.data();
   t30_cap_area a;
   t30_capability& c = a.cap;
-  c.service = get_u16(p + 0);
-  c.modulation = get_u16(p + 2);
-  a.v34_word = static_cast<uint32_t>(p[4]) | static_cast<uint32_t>(p[5]) << 8 |
-               static_cast<uint32_t>(p[6]) << 16 | static_cast<uint32_t>(p[7]) << 24;
-  c.resolution = get_u16(p + 8);
+  c.service = get_le16(p + 0);
+  c.modulation = get_le16(p + 2);
+  a.v34_word = get_le32(p + 4);
+  c.resolution = get_le16(p + 8);
   uint8_t* fields[18] = {&c.coding, &c.width, &c.length, &c.scan_time, &c.ecm, &c.ecm_frame_size,
                          &c.subaddress, &c.password, &c.selective_polling, &c.polled_subaddress,
                          &c.t37, &c.internet_fax_mode, &c.ira, &c.isp, &c.unit_preference,
                          &c.letter, &c.legal, &c.t85_l0};
   for (size_t i = 0; i < 18; ++i) *fields[i] = p[10 + i];
   c.extra = 0x01FF;
-  a.selection.resolution = get_u16(p + 28);
+  a.selection.resolution = get_le16(p + 28);
   a.selection.coding = p[30];
   a.selection.width = p[31];
   return a;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "common/byte_order.h"
 #include "fax/t4t6_tables.h"
 
 using namespace t4t6_tables;
@@ -18,12 +19,6 @@ using namespace t4t6_tables;
 
 namespace {
 
-inline uint64_t load_be64(const uint8_t* p) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
-  return __builtin_bswap64(v);
-}
-
 inline uint32_t clz8(uint8_t x) { return fax_bit_tables.zero_count[x] >> 4; }
 
 inline uint32_t next_change(const uint8_t* line, uint32_t width, uint32_t pos, int colour) {
@@ -36,7 +31,7 @@ inline uint32_t next_change(const uint8_t* line, uint32_t width, uint32_t pos, i
   ++bi;
   const uint64_t inv64 = colour ? ~uint64_t{0} : 0;
   while (bi + 8 <= nbytes) {
-    const uint64_t w = load_be64(line + bi) ^ inv64;
+    const uint64_t w = get_be64(line + bi) ^ inv64;
     if (w) return std::min(bi * 8 + static_cast<uint32_t>(__builtin_clzll(w)), width);
     bi += 8;
   }
@@ -155,7 +150,7 @@ namespace {
   if (c.in_pos + 8 <= c.in_len) {  // whole bytes from one 8-byte load
     const int take = (64 - c.nb) >> 3;
     if (take == 0) return;
-    const uint64_t v = load_be64(c.in + c.in_pos);
+    const uint64_t v = get_be64(c.in + c.in_pos);
     c.win |= (v >> (64 - 8 * take)) << (64 - c.nb - 8 * take);
     c.in_pos += static_cast<uint32_t>(take);
     c.nb += 8 * take;
@@ -547,10 +542,7 @@ struct bit_sink {
     if (n >= 32) {  // store the oldest 32 bits at once
       n -= 32;
       const uint32_t v = static_cast<uint32_t>(acc >> n);
-      base[idx] = static_cast<uint8_t>(v >> 24);
-      base[idx + 1] = static_cast<uint8_t>(v >> 16);
-      base[idx + 2] = static_cast<uint8_t>(v >> 8);
-      base[idx + 3] = static_cast<uint8_t>(v);
+      put_be32(base + idx, v);
       idx += 4;
     }
   }

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/byte_order.h"
 #include "fax/fax_bit.h"
 #include "fax/t4t6.h"
 
@@ -92,10 +93,11 @@ bool put_bytes(tiff__ctx* ctx, const void* p, size_t n) {
   return !ctx->io_error;
 }
 
+uint16_t u16_at(const tiff__ctx* ctx, const uint8_t* p) {
+  return ctx->byte_order == ORDER_MM ? get_be16(p) : get_le16(p);
+}
 uint32_t u32_at(const tiff__ctx* ctx, const uint8_t* p) {
-  return ctx->byte_order == ORDER_MM
-             ? (uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3])
-             : (uint32_t{p[3]} << 24 | uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0]);
+  return ctx->byte_order == ORDER_MM ? get_be32(p) : get_le32(p);
 }
 
 // Element i of an entry read from a file, in the file's byte order (for a
@@ -105,7 +107,7 @@ uint32_t element(const tiff__ctx* ctx, const tiff__ifd_entry& e, uint32_t i) {
   switch (e.type) {
     case T_BYTE:
     case T_ASCII: return p[0];
-    case T_SHORT: return ctx->byte_order == ORDER_MM ? (p[0] << 8 | p[1]) : (p[1] << 8 | p[0]);
+    case T_SHORT: return u16_at(ctx, p);
     case T_LONG:
     case T_RATIONAL: return u32_at(ctx, p);
     default: return 0;
@@ -114,8 +116,8 @@ uint32_t element(const tiff__ctx* ctx, const tiff__ifd_entry& e, uint32_t i) {
 
 // Stores v in the file's byte order into an entry's value bytes.
 void store16(const tiff__ctx* ctx, uint8_t* p, uint16_t v) {
-  if (ctx->byte_order == ORDER_MM) p[0] = static_cast<uint8_t>(v >> 8), p[1] = static_cast<uint8_t>(v);
-  else p[0] = static_cast<uint8_t>(v), p[1] = static_cast<uint8_t>(v >> 8);
+  if (ctx->byte_order == ORDER_MM) put_be16(p, v);
+  else put_le16(p, v);
 }
 
 void copy_text(char* dst, size_t room, const tiff__ifd_entry& e) {
@@ -286,13 +288,8 @@ void tiff__put_u16(tiff__ctx* ctx, uint16_t v) {
 
 void tiff__put_u32(tiff__ctx* ctx, uint32_t v) {
   uint8_t b[4];
-  if (ctx->byte_order == ORDER_MM) {
-    b[0] = static_cast<uint8_t>(v >> 24), b[1] = static_cast<uint8_t>(v >> 16);
-    b[2] = static_cast<uint8_t>(v >> 8), b[3] = static_cast<uint8_t>(v);
-  } else {
-    b[0] = static_cast<uint8_t>(v), b[1] = static_cast<uint8_t>(v >> 8);
-    b[2] = static_cast<uint8_t>(v >> 16), b[3] = static_cast<uint8_t>(v >> 24);
-  }
+  if (ctx->byte_order == ORDER_MM) put_be32(b, v);
+  else put_le32(b, v);
   put_bytes(ctx, b, 4);
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 #include <unistd.h>
 
+#include "common/byte_order.h"
 #include "common/mailslot.h"
 #include "common/program_log.h"
 #include "common/server_packet.h"
@@ -47,7 +48,7 @@ void CheckedRead(std::uint16_t buffer_size) {
       if (st != 232 && st != 0xF001) __builtin_trap();
       return;
     }
-    if (got > buffer_size || got < 2 || GetU16Le(buffer.data()) != got) __builtin_trap();
+    if (got > buffer_size || got < 2 || get_le16(buffer.data()) != got) __builtin_trap();
   }
 }
 
@@ -62,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   while (at < size) {
     std::size_t n = size - at;
     if (n >= 2) {
-      const std::size_t stated = data[at] | (data[at + 1] << 8);
+      const std::size_t stated = get_le16(data + at);
       at += 2;
       n = std::min(stated, size - at);
     }

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/byte_order.h"
 #include "runtime/entity.h"
 #include "runtime/msg.h"
 #include "runtime/om_os.h"
@@ -90,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const unsigned extra = flags & 3;
   const u16 room = om_os_get_buffer_room();
   std::vector<size_t> lengths;
-  for (unsigned i = 0; i < extra && at + 2 <= size; ++i, at += 2) lengths.push_back(data[at] | data[at + 1] << 8);
+  for (unsigned i = 0; i < extra && at + 2 <= size; ++i, at += 2) lengths.push_back(get_le16(data + at));
   lengths.push_back(size);  // the last buffer: the rest
 
   msg_t* m = Alloc_msg();

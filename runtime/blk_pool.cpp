@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/byte_order.h"
 #include "platform/event.h"
 
 namespace {
@@ -23,13 +24,6 @@ plat_cs registry_cs;
 std::vector<pool_range> registry;
 
 om_os_blk_error_handler_t error_handler = nullptr;
-
-u32 rd32(const u8* p) {
-  u32 v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
-void wr32(u8* p, u32 v) { std::memcpy(p, &v, 4); }
 
 u32 identity_of(const void* area) { return static_cast<u32>(reinterpret_cast<uintptr_t>(area)); }
 
@@ -83,16 +77,16 @@ void om_os_blk_init(void* area, u32 area_size, u32 block_size) {
   const u32 stride = dsize + BLOCK_HEADER;
   const u32 count = om_os_blk_count(area, area_size, block_size);
   const u32 ident = identity_of(area);
-  wr32(header, ident);
+  put_host32(header, ident);
   u32 head = 0;  // offset of the free-list head from the header; 0 = none
   for (u32 i = 0; i < count; ++i) {
     u8* blk = header + POOL_HEADER + i * stride;
-    wr32(blk, OM_OS_BLK_TAG_FREE);
-    wr32(blk + 4, head);
+    put_host32(blk, OM_OS_BLK_TAG_FREE);
+    put_host32(blk + 4, head);
     std::memcpy(blk + BLOCK_HEADER, &ident, dsize < 4 ? dsize : 4);
     head = static_cast<u32>(blk - header);
   }
-  wr32(header + 4, head);
+  put_host32(header + 4, head);
 
   pool_range r{reinterpret_cast<uintptr_t>(header), reinterpret_cast<uintptr_t>(header + POOL_HEADER), stride,
                count};
@@ -115,11 +109,11 @@ void* om_os_blk_get(void* pool) {
   }
   u8* header = static_cast<u8*>(pool) + (reinterpret_cast<uintptr_t>(pool) & 1u);
   pool_range r{};
-  if (!find_by_header(reinterpret_cast<uintptr_t>(header), &r) || rd32(header) != identity_of(pool)) {
+  if (!find_by_header(reinterpret_cast<uintptr_t>(header), &r) || get_host32(header) != identity_of(pool)) {
     report(OM_OS_BLK_ERR_BAD_POOL, routine, identity_of(pool));
     return nullptr;
   }
-  u32 head = rd32(header + 4);
+  u32 head = get_host32(header + 4);
   if (head == 0) return nullptr;  // empty: no report
   u8* blk = header + head;
   uintptr_t off = reinterpret_cast<uintptr_t>(blk) - r.first_block;
@@ -127,7 +121,7 @@ void* om_os_blk_get(void* pool) {
     report(OM_OS_BLK_ERR_HEAD_BAD_TAG, routine, identity_of(pool));  // list broken
     return nullptr;
   }
-  u32 tag = rd32(blk);
+  u32 tag = get_host32(blk);
   if (tag == OM_OS_BLK_TAG_USED) {
     report(OM_OS_BLK_ERR_HEAD_USED, routine, identity_of(pool));
     return nullptr;
@@ -136,9 +130,9 @@ void* om_os_blk_get(void* pool) {
     report(OM_OS_BLK_ERR_HEAD_BAD_TAG, routine, identity_of(pool));
     return nullptr;
   }
-  wr32(header + 4, rd32(blk + 4));
-  wr32(blk, OM_OS_BLK_TAG_USED);
-  wr32(blk + 4, head);  // back to the pool header
+  put_host32(header + 4, get_host32(blk + 4));
+  put_host32(blk, OM_OS_BLK_TAG_USED);
+  put_host32(blk + 4, head);  // back to the pool header
   return blk + BLOCK_HEADER;
 }
 
@@ -156,7 +150,7 @@ void om_os_blk_free(void* data) {
   }
   u8* header = reinterpret_cast<u8*>(r.header);
   const u32 dsize = r.stride - BLOCK_HEADER;
-  u32 tag = rd32(blk);
+  u32 tag = get_host32(blk);
   if (tag == OM_OS_BLK_TAG_FREE) {
     u32 first = 0;
     std::memcpy(&first, blk + BLOCK_HEADER, dsize < 4 ? dsize : 4);
@@ -164,15 +158,15 @@ void om_os_blk_free(void* data) {
     return;
   }
   const u32 self = static_cast<u32>(blk - header);
-  if (tag != OM_OS_BLK_TAG_USED || rd32(blk + 4) != self) {
+  if (tag != OM_OS_BLK_TAG_USED || get_host32(blk + 4) != self) {
     report(OM_OS_BLK_ERR_BAD_BLOCK, routine, 0);
     return;
   }
-  const u32 ident = rd32(header);
-  wr32(blk, OM_OS_BLK_TAG_FREE);
+  const u32 ident = get_host32(header);
+  put_host32(blk, OM_OS_BLK_TAG_FREE);
   std::memcpy(blk + BLOCK_HEADER, &ident, dsize < 4 ? dsize : 4);
-  wr32(blk + 4, rd32(header + 4));
-  wr32(header + 4, self);
+  put_host32(blk + 4, get_host32(header + 4));
+  put_host32(header + 4, self);
 }
 
 void om_os_set_blk_error_handler(om_os_blk_error_handler_t handler) { error_handler = handler; }

@@ -11,6 +11,8 @@
 // the receiving handler frees it (Free_msg, which also frees the chain) or
 // sends it on.
 #pragma once
+#include <cstring>
+
 #include "runtime/buffer.h"
 #include "runtime/entity_ids.h"
 #include "runtime/types.h"
@@ -82,6 +84,20 @@ msg_t* Copy_msg(const msg_t* m);
 
 // Attaches a chain to a message: p_buffer, chain_size = the chain's length.
 void Msg_attach_chain(msg_t* m, buffer_t* chain);
+
+// Replaces the message's data by n bytes copied inline from body (n at most
+// the inline room): an attached chain is freed and the data start again at
+// offset 36.  Used to turn a request into its confirmation in place.
+inline void Msg_set_inline_body(msg_t* m, const u8* body, u8 n) {
+  if (m->p_buffer) {
+    Free_buffer(m->p_buffer);
+    m->p_buffer = nullptr;
+  }
+  m->chain_size = 0;
+  m->data_offset = MSG_HEADER_SIZE;
+  m->data_size = n;
+  if (n) std::memcpy(Msg_inline_data(m), body, n);
+}
 
 // Pool configuration and state.
 u8 om_os_get_msg_size();

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/byte_order.h"
 #include "runtime/mem.h"
 #include "runtime/om_os.h"
 
@@ -73,18 +74,6 @@ u8* data_byte(msg_t* m, u32 idx) {
     m->data_size = static_cast<u8>(idx + 1);
   }
   return Msg_inline_data(m) + idx;
-}
-
-// Replaces the message's data by the given inline bytes.
-void set_inline_body(msg_t* m, const u8* body, u8 n) {
-  if (m->p_buffer) {
-    Free_buffer(m->p_buffer);
-    m->p_buffer = nullptr;
-  }
-  m->chain_size = 0;
-  m->data_offset = MSG_HEADER_SIZE;
-  m->data_size = n;
-  std::memcpy(Msg_inline_data(m), body, n);
 }
 
 void call_ready_hook(bool* ok) {
@@ -209,9 +198,9 @@ void trigger_change(const msg_t* m, bool report) {
   t.subscriber = d[1];
   t.code = d[2];
   t.source = d[3];
-  t.nai = static_cast<nai_t>(d[4] | (d[5] << 8));
+  t.nai = get_le16(d + 4);
   t.sapi = d[6];
-  t.conn_id = static_cast<u16>(d[7] | (d[8] << 8));
+  t.conn_id = get_le16(d + 7);
   t.report_kind = d[9];
   if (report) {
     t.report_kind = t.code;
@@ -276,7 +265,7 @@ void relay_request(msg_t* m, ent_id_t target) {
     // Answer the requester at once rather than leave it waiting.  ENT_SM
     // itself is no target: the request would come back here for ever.
     const u8 body[3] = {OM_OS_NOK, SM_CAUSE_UNKNOWN_ENTITY, target};
-    set_inline_body(m, body, 3);
+    Msg_set_inline_body(m, body, 3);
     m->to = m->from;
     m->from = ENT_SM;
     m->code = co;
@@ -309,7 +298,7 @@ bool relay_confirm(msg_t* m) {
 void fill_answering(msg_t* m, bool only_when_zero) {
   if (Msg_total_size(m) == 0) {
     const u8 body[3] = {OM_OS_OK, 0, m->from};
-    set_inline_body(m, body, 3);
+    Msg_set_inline_body(m, body, 3);
     return;
   }
   u8* p = data_byte(m, 2);
@@ -552,11 +541,9 @@ void sm_trigger_body_pack(const sm_trigger_body& t, u8 out[SM_TRIGGER_BODY_SIZE]
   out[1] = t.subscriber;
   out[2] = t.code;
   out[3] = t.source;
-  out[4] = static_cast<u8>(t.nai);
-  out[5] = static_cast<u8>(t.nai >> 8);
+  put_le16(out + 4, t.nai);
   out[6] = t.sapi;
-  out[7] = static_cast<u8>(t.conn_id);
-  out[8] = static_cast<u8>(t.conn_id >> 8);
+  put_le16(out + 7, t.conn_id);
   out[9] = t.report_kind;
 }
 

@@ -3,20 +3,9 @@
 
 #include <cstring>
 
-namespace {
+#include "common/byte_order.h"
 
-void put16(u8* p, u16 v) {
-  p[0] = static_cast<u8>(v);
-  p[1] = static_cast<u8>(v >> 8);
-}
-void put32(u8* p, u32 v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<u8>(v >> (8 * i));
-}
-u16 get16(const u8* p) { return static_cast<u16>(p[0] | (p[1] << 8)); }
-u32 get32(const u8* p) {
-  return static_cast<u32>(p[0]) | (static_cast<u32>(p[1]) << 8) | (static_cast<u32>(p[2]) << 16) |
-         (static_cast<u32>(p[3]) << 24);
-}
+namespace {
 
 // Field offsets of an entry.
 enum : u32 {
@@ -48,22 +37,22 @@ static_assert(OFF_END + 1 == SOCK_CONFIG_ENTRY_SIZE, "sock_config entry layout")
 void sock_config_entry_pack(const sock_config_entry& e, u8* out) {
   std::memset(out, 0, SOCK_CONFIG_ENTRY_SIZE);
   out[OFF_SAPI] = e.sapi;
-  put16(out + OFF_NAI, e.nai);
-  put16(out + OFF_CONN, e.conn_id);
+  put_le16(out + OFF_NAI, e.nai);
+  put_le16(out + OFF_CONN, e.conn_id);
   out[OFF_ADDR_COUNT] = e.address_count;
   std::memcpy(out + OFF_ADDR, e.address, 4);
-  put16(out + OFF_PORT, e.port);
+  put_le16(out + OFF_PORT, e.port);
   out[OFF_BIND] = e.bind_address;
   out[OFF_KIND] = e.kind;
   out[OFF_CONTROL] = e.control_entity;
   out[OFF_DATA] = e.data_entity;
   out[OFF_STATE] = e.state;
-  put32(out + OFF_RECV_SIZE, e.receive_size);
-  put32(out + OFF_RCVBUF, e.rcvbuf_size);
-  put32(out + OFF_RETRY_DELAY, e.retry_delay_ms);
+  put_le32(out + OFF_RECV_SIZE, e.receive_size);
+  put_le32(out + OFF_RCVBUF, e.rcvbuf_size);
+  put_le32(out + OFF_RETRY_DELAY, e.retry_delay_ms);
   out[OFF_RETRY_LIMIT] = e.retry_limit;
   out[OFF_LISTEN] = e.tcp_listen;
-  put32(out + OFF_BACKLOG, e.tcp_backlog);
+  put_le32(out + OFF_BACKLOG, e.tcp_backlog);
   out[OFF_COALESCE] = e.tcp_keep_coalescing;
   out[OFF_TOS] = e.tos;
 }
@@ -71,22 +60,22 @@ void sock_config_entry_pack(const sock_config_entry& e, u8* out) {
 sock_config_entry sock_config_entry_unpack(const u8* in) {
   sock_config_entry e;
   e.sapi = in[OFF_SAPI];
-  e.nai = get16(in + OFF_NAI);
-  e.conn_id = get16(in + OFF_CONN);
+  e.nai = get_le16(in + OFF_NAI);
+  e.conn_id = get_le16(in + OFF_CONN);
   e.address_count = in[OFF_ADDR_COUNT];
   std::memcpy(e.address, in + OFF_ADDR, 4);
-  e.port = get16(in + OFF_PORT);
+  e.port = get_le16(in + OFF_PORT);
   e.bind_address = in[OFF_BIND];
   e.kind = in[OFF_KIND];
   e.control_entity = in[OFF_CONTROL];
   e.data_entity = in[OFF_DATA];
   e.state = in[OFF_STATE];
-  e.receive_size = get32(in + OFF_RECV_SIZE);
-  e.rcvbuf_size = get32(in + OFF_RCVBUF);
-  e.retry_delay_ms = get32(in + OFF_RETRY_DELAY);
+  e.receive_size = get_le32(in + OFF_RECV_SIZE);
+  e.rcvbuf_size = get_le32(in + OFF_RCVBUF);
+  e.retry_delay_ms = get_le32(in + OFF_RETRY_DELAY);
   e.retry_limit = in[OFF_RETRY_LIMIT];
   e.tcp_listen = in[OFF_LISTEN];
-  e.tcp_backlog = get32(in + OFF_BACKLOG);
+  e.tcp_backlog = get_le32(in + OFF_BACKLOG);
   e.tcp_keep_coalescing = in[OFF_COALESCE];
   e.tos = in[OFF_TOS];
   return e;
@@ -94,8 +83,8 @@ sock_config_entry sock_config_entry_unpack(const u8* in) {
 
 std::vector<u8> sock_config_body_with_count(u32 leading_word, u16 count, const std::vector<sock_config_entry>& entries) {
   std::vector<u8> out(SOCK_CONFIG_HEADER_SIZE + entries.size() * SOCK_CONFIG_ENTRY_SIZE);
-  put32(out.data(), leading_word);
-  put16(out.data() + 4, count);
+  put_le32(out.data(), leading_word);
+  put_le16(out.data() + 4, count);
   for (size_t i = 0; i < entries.size(); ++i)
     sock_config_entry_pack(entries[i], out.data() + SOCK_CONFIG_HEADER_SIZE + i * SOCK_CONFIG_ENTRY_SIZE);
   return out;
@@ -108,6 +97,6 @@ std::vector<u8> sock_config_body(u32 leading_word, const std::vector<sock_config
 void sock_key_body_pack(u8 sapi, u16 nai, u16 conn_id, u8 out[SOCK_KEY_BODY_SIZE]) {
   std::memset(out, 0, SOCK_KEY_BODY_SIZE);
   out[4] = sapi;
-  put16(out + 6, nai);
-  put16(out + 8, conn_id);
+  put_le16(out + 6, nai);
+  put_le16(out + 8, conn_id);
 }

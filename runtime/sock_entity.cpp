@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "common/byte_order.h"
 #include "runtime/mem.h"
 #include "runtime/om_os.h"
 #include "runtime/sm.h"
@@ -17,27 +18,6 @@ shared_state sh;
 }
 
 namespace {
-
-// ---------------------------------------------------------------------------
-// Byte helpers.
-
-void put16(u8* p, u16 v) {
-  p[0] = static_cast<u8>(v);
-  p[1] = static_cast<u8>(v >> 8);
-}
-void put32(u8* p, u32 v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<u8>(v >> (8 * i));
-}
-u16 get16(const u8* p) { return static_cast<u16>(p[0] | (p[1] << 8)); }
-u32 get32(const u8* p) {
-  return static_cast<u32>(p[0]) | (static_cast<u32>(p[1]) << 8) | (static_cast<u32>(p[2]) << 16) |
-         (static_cast<u32>(p[3]) << 24);
-}
-u32 addr_from_bytes(const u8* p) {
-  u32 a;
-  std::memcpy(&a, p, 4);
-  return a;
-}
 
 // Copies up to n bytes of the message data (chain or inline) into out;
 // returns the bytes copied.
@@ -54,18 +34,6 @@ u32 copy_data(const msg_t* m, u8* out, u32 n) {
     done += k;
   }
   return done;
-}
-
-// Replaces the message's data by n inline bytes.
-void set_body(msg_t* m, const u8* body, u8 n) {
-  if (m->p_buffer) {
-    Free_buffer(m->p_buffer);
-    m->p_buffer = nullptr;
-  }
-  m->chain_size = 0;
-  m->data_offset = MSG_HEADER_SIZE;
-  m->data_size = n;
-  if (n) std::memcpy(Msg_inline_data(m), body, n);
 }
 
 // Turns a request round: answer from the entity to the requester.
@@ -321,8 +289,9 @@ bool close_connection(sock_rec* r) {
   return true;
 }
 
-// Closes the listening descriptor, keeping it for creation again.
-void close_listener(sock_rec* r) {
+// Closes the socket's descriptor (a listener's, or one whose connect was
+// refused), keeping it for creation again.
+void close_for_recreate(sock_rec* r) {
   sock_desc* d = r->desc;
   sock_lock();
   int fd = d->fd.exchange(PLAT_SOCK_NONE);
@@ -552,7 +521,7 @@ sock_rec* new_record(const sock_config_entry& e) {
   r->nai = e.nai;
   r->conn_id = e.conn_id;
   r->address_count = e.address_count;
-  r->address_net = addr_from_bytes(e.address);
+  r->address_net = get_host32(e.address);
   r->bind_address = e.bind_address;
   r->port = e.port;
   r->kind = e.kind == 0 ? SOCK_KIND_UDP : e.kind;
@@ -701,7 +670,7 @@ void defer_confirm(msg_t* m) {
 
 void answer_config(msg_t* m, code_t code, u8 status, u8 e1, u8 e2, bool deferred) {
   const u8 body[3] = {status, e1, e2};
-  set_body(m, body, 3);
+  Msg_set_inline_body(m, body, 3);
   m->to = ENT_SM;
   m->from = sh.own_id;
   m->code = code;
@@ -743,7 +712,7 @@ void handle_config(msg_t* m) {
   } else if (length < SOCK_CONFIG_HEADER_SIZE) {
     res = fail(SOCK_CFG_ERR_COUNT, 0);
   } else {
-    const u16 count = get16(body + 4);
+    const u16 count = get_le16(body + 4);
     if (count > 1 || length < SOCK_CONFIG_HEADER_SIZE + count * SOCK_CONFIG_ENTRY_SIZE) {
       res = fail(SOCK_CFG_ERR_COUNT, static_cast<u8>(count));
     } else if (count == 1) {
@@ -764,8 +733,8 @@ void handle_reset(msg_t* m) {
     u8 b[SOCK_KEY_BODY_SIZE];
     copy_data(m, b, SOCK_KEY_BODY_SIZE);
     sapi = b[4];
-    nai = get16(b + 6);
-    conn_id = get16(b + 8);
+    nai = get_le16(b + 6);
+    conn_id = get_le16(b + 8);
   }
   sock_rec* r = table_find(sapi, nai, conn_id);
   if (!r || r->parent) {
@@ -805,7 +774,7 @@ void handle_mip_rout(msg_t* m) {
     e1 = SOCK_ERR_NOT_LISTENING;
   }
   const u8 body[3] = {status, e1, e2};
-  set_body(m, body, 3);
+  Msg_set_inline_body(m, body, 3);
   m->from = sh.own_id;
   m->to = ENT_SM;
   m->code = SM_MIP_ROUT_CO;
@@ -832,7 +801,7 @@ void answer3(msg_t* m, code_t code, u8 result, u8 error) {
   u8 b[3] = {0, 0, 0};
   if (copy_data(m, b, 3) == 3) third = b[2];
   const u8 body[3] = {result, error, third};
-  set_body(m, body, 3);
+  Msg_set_inline_body(m, body, 3);
   answer(m, code);
 }
 
@@ -846,8 +815,8 @@ void answer_est_co(msg_t* m, u8 result, u8 letter, u16 local_port) {
   u8 body[SOCK_EST_CO_SIZE] = {};
   body[0] = result;
   body[1] = letter;
-  put16(body + 4, local_port);
-  set_body(m, body, SOCK_EST_CO_SIZE);
+  put_le16(body + 4, local_port);
+  Msg_set_inline_body(m, body, SOCK_EST_CO_SIZE);
   answer(m, SOCK_EST_CO);
 }
 
@@ -896,12 +865,7 @@ void handle_est(sock_rec* r, msg_t* m) {
     return;
   }
   // Refused at once: the descriptor is closed and kept for a new attempt.
-  sock_lock();
-  int fd = d->fd.exchange(PLAT_SOCK_NONE);
-  d->state = DESC_RECREATE;
-  sock_unlock();
-  plat_sock_close(fd);
-  wake_receiver();
+  close_for_recreate(r);
   answer_est_co(m, OM_OS_NOK, sock_error_letter(err), r->port);
 }
 
@@ -914,38 +878,38 @@ void handle_rel(sock_rec* r, msg_t* m) {
   answer3(m, SOCK_REL_CO, ok ? OM_OS_OK : OM_OS_NOK, ok ? 0 : SOCK_ERR_STATE);
 }
 
-void handle_listen(sock_rec* r, msg_t* m) {
+// Listen and stop-listen apply to TCP sockets configured to listen; any
+// other socket is answered here.  True when the request goes on.
+bool listen_request_applies(sock_rec* r, msg_t* m, code_t co) {
   if (r->kind != SOCK_KIND_TCP) {
-    answer_unchanged(m, SOCK_LISTEN_CO, 3);
-    return;
+    answer_unchanged(m, co, 3);
+    return false;
   }
   if (!r->listening) {
-    answer3(m, SOCK_LISTEN_CO, OM_OS_NOK, SOCK_ERR_NOT_LISTENING);
-    return;
+    answer3(m, co, OM_OS_NOK, SOCK_ERR_NOT_LISTENING);
+    return false;
   }
+  return true;
+}
+
+void handle_listen(sock_rec* r, msg_t* m) {
+  if (!listen_request_applies(r, m, SOCK_LISTEN_CO)) return;
   const u8 err = start_listening(r);
   answer3(m, SOCK_LISTEN_CO, err ? OM_OS_NOK : OM_OS_OK, err);
 }
 
 void handle_stop_listen(sock_rec* r, msg_t* m) {
-  if (r->kind != SOCK_KIND_TCP) {
-    answer_unchanged(m, SOCK_STOP_LISTEN_CO, 3);
-    return;
-  }
-  if (!r->listening) {
-    answer3(m, SOCK_STOP_LISTEN_CO, OM_OS_NOK, SOCK_ERR_NOT_LISTENING);
-    return;
-  }
+  if (!listen_request_applies(r, m, SOCK_STOP_LISTEN_CO)) return;
   sock_lock();
   r->listen_started = 0;
   sock_unlock();
-  close_listener(r);
+  close_for_recreate(r);
   answer3(m, SOCK_STOP_LISTEN_CO, OM_OS_OK, 0);
 }
 
 void send_rel_in(sock_rec* r, msg_t* m, u8 error) {
   const u8 body[2] = {error, 0};
-  set_body(m, body, 2);
+  Msg_set_inline_body(m, body, 2);
   m->from = sh.own_id;
   m->to = r->control;
   m->sapi = r->sapi;
@@ -997,12 +961,12 @@ void handle_adddel(sock_rec* r, msg_t* m) {
     const u8* add = b;
     const u8* del = b + 12;
     if (del[3] >= 1 && del[4] == SOCK_FAMILY_IPV4 && r->address_count == 1 &&
-        addr_from_bytes(del + 8) == r->address_net) {
+        get_host32(del + 8) == r->address_net) {
       r->address_count = 0;
       r->address_net = 0;
     }
     if (add[3] >= 1 && add[4] == SOCK_FAMILY_IPV4) {
-      const u32 a = addr_from_bytes(add + 8);
+      const u32 a = get_host32(add + 8);
       if (!(r->address_count == 1 && r->address_net == a)) {
         if (r->address_count == 0) {
           r->address_count = 1;
@@ -1024,7 +988,7 @@ void handle_dns(msg_t* m) {
   resolver_ctx* c = new (std::nothrow) resolver_ctx;
   u8 head[4 + SOCK_DNS_NAME_MAX + 1] = {};
   const u32 n = copy_data(m, head, sizeof head - 1);
-  const u32 tag = n >= 4 ? get32(head) : 0;
+  const u32 tag = n >= 4 ? get_le32(head) : 0;
   if (c) {
     c->msg = m;
     c->requester = m->from;
@@ -1050,7 +1014,7 @@ void handle_dns(msg_t* m) {
   u8 body[SOCK_DNS_CO_SIZE];
   sock_dns_co_pack(tag, OM_OS_NOK, SOCK_DNS_DETAIL_NO_THREAD, {}, body);
   // The short form fits inline: tag, status, detail, no address.
-  set_body(m, body, 8);
+  Msg_set_inline_body(m, body, 8);
   answer(m, SOCK_DNS_CO);
 }
 
@@ -1108,7 +1072,7 @@ void release_round(msg_t* m) {
   u8 b[4] = {0, 0, 0, 0};
   copy_data(m, b, 4);
   Free_msg(m);
-  const u32 round = get32(b);
+  const u32 round = get_le32(b);
   auto& q = es->deferred;
   for (auto it = q.begin(); it != q.end();) {
     if (static_cast<i32>(round - it->round) >= 0) {
@@ -1153,7 +1117,7 @@ void handle_internal(msg_t* m) {
         sock_lock();
         none_spare = r->spare.empty();
         sock_unlock();
-        if (none_spare) close_listener(r);
+        if (none_spare) close_for_recreate(r);
       }
       break;
     case SOCK_IT_LISTEN_AGAIN:
@@ -1212,11 +1176,11 @@ void send_report(const sock_rec* r, u8 kind, u8 cls, u32 detail) {
   b[1] = kind;
   b[4] = cls;
   b[5] = r->sapi;
-  put16(b + 6, r->nai);
-  put16(b + 8, r->conn_id);
+  put_le16(b + 6, r->nai);
+  put_le16(b + 8, r->conn_id);
   b[10] = r->kind;
   b[11] = r->control;
-  put32(b + 12, detail);
+  put_le32(b + 12, detail);
   m->data_size = SOCK_REPORT_SIZE;
   Send_msg(m);
 }
@@ -1249,14 +1213,14 @@ void sock_addr_pack(const sock_addr& a, u8 out[SOCK_ADDR_BLOCK_SIZE]) {
   std::memset(out, 0, SOCK_ADDR_BLOCK_SIZE);
   out[0] = a.family;
   std::memcpy(out + 4, &a.addr_net, 4);
-  put16(out + 8, a.port);
+  put_le16(out + 8, a.port);
 }
 
 sock_addr sock_addr_unpack(const u8 in[SOCK_ADDR_BLOCK_SIZE]) {
   sock_addr a;
   a.family = in[0];
-  a.addr_net = addr_from_bytes(in + 4);
-  a.port = get16(in + 8);
+  a.addr_net = get_host32(in + 4);
+  a.port = get_le16(in + 8);
   return a;
 }
 
@@ -1269,7 +1233,7 @@ void sock_udp_header_pack(const sock_addr& remote, u8 local_family, u32 local_ad
 
 void sock_dns_co_pack(u32 tag, u8 status, u8 detail, const std::vector<u32>& addrs_net, u8 out[SOCK_DNS_CO_SIZE]) {
   std::memset(out, 0, SOCK_DNS_CO_SIZE);
-  put32(out, tag);
+  put_le32(out, tag);
   out[4] = status;
   out[5] = detail;
   const u32 n = addrs_net.size() < SOCK_DNS_MAX_ADDRS ? static_cast<u32>(addrs_net.size()) : SOCK_DNS_MAX_ADDRS;

@@ -5,6 +5,7 @@
 // wait at once; without any event it starts a new round every second.
 #include <cstring>
 
+#include "common/byte_order.h"
 #include "platform/clock.h"
 #include "runtime/om_os.h"
 #include "runtime/sock.h"
@@ -20,11 +21,6 @@ constexpr u32 RESOLVER_WAIT_LIMIT_MS = 10000;
 
 // Buffers of earlier receives that held no data (receive thread only).
 std::vector<buffer_t*> spare_buffers;
-
-void put16(u8* p, u16 v) {
-  p[0] = static_cast<u8>(v);
-  p[1] = static_cast<u8>(v >> 8);
-}
 
 buffer_t* take_buffer() {
   if (!spare_buffers.empty()) {
@@ -201,7 +197,7 @@ void connect_done(sock_desc* d, const sock_rec* r) {
     b[1] = sock_error_letter(err);
     post_to_entity(SOCK_IT_SHUT_DOWN, r, nullptr, 0);
   }
-  put16(b + 4, d->local_port);
+  put_le16(b + 4, d->local_port);
   m->data_size = SOCK_EST_CO_SIZE;
   Send_msg(m);
 }

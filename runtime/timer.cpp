@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/byte_order.h"
 #include "runtime/mem.h"
 #include "runtime/msg.h"
 #include "runtime/om_os_internal.h"
@@ -126,8 +127,7 @@ void turn(std::vector<expiry_info>& due) {
     m->data_size = TI_EXPIRY_DATA_SIZE;
     u8* d = Msg_inline_data(m);
     std::memset(d, 0, TI_EXPIRY_DATA_SIZE);
-    d[0] = static_cast<u8>(e.timer_id);
-    d[1] = static_cast<u8>(e.timer_id >> 8);
+    put_le16(d, e.timer_id);
     Send_msg(m);
   }
 }
@@ -283,8 +283,7 @@ bool Timer_is_running(const timer_cell_t* c) {
 }
 
 u16 Timer_expiry_id(const msg_t* m) {
-  const u8* d = Msg_data(m);
-  return static_cast<u16>(d[0] | (d[1] << 8));
+  return get_le16(Msg_data(m));
 }
 
 u32 om_os_timer_poll() {

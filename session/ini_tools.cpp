@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/byte_order.h"
 #include "session/ini_tools_text.h"
 
 namespace {
@@ -364,11 +365,9 @@ bool parse_dotted(const char* s, uint32_t* host_order) {
 }
 
 uint32_t to_network(uint32_t host_order) {
-  unsigned char b[4] = {static_cast<unsigned char>(host_order >> 24), static_cast<unsigned char>(host_order >> 16),
-                        static_cast<unsigned char>(host_order >> 8), static_cast<unsigned char>(host_order)};
-  uint32_t n;
-  std::memcpy(&n, b, 4);
-  return n;
+  uint8_t b[4];
+  put_be32(b, host_order);
+  return get_host32(b);
 }
 
 int hex_digit(char c) {

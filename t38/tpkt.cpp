@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/byte_order.h"
 #include "t38/ifp.h"
 #include "t38/t38_traps.h"
 
@@ -13,8 +14,7 @@ bool t38_tpkt__put_header(uint8_t* out, uint32_t ifp_length) {
   if (total > 0xFFFF) return false;
   out[0] = T38_TPKT__VERSION;
   out[1] = 0;
-  out[2] = static_cast<uint8_t>(total >> 8);
-  out[3] = static_cast<uint8_t>(total);
+  put_be16(out + 2, static_cast<uint16_t>(total));
   return true;
 }
 
@@ -48,7 +48,7 @@ void t38_tpkt_reassembler::reset() {
 }
 
 bool t38_tpkt_reassembler::header_sound() const {
-  uint32_t length = (uint32_t{header_[2]} << 8) | header_[3];
+  uint32_t length = get_be16(header_ + 2);
   return header_[0] == T38_TPKT__VERSION && length >= T38_TPKT__HEADER_SIZE && length <= max_frame_;
 }
 
@@ -69,7 +69,7 @@ void t38_tpkt_reassembler::take_byte(uint8_t b, feed_result& r, const frame_sink
   }
   in_sync_ = true;
   header_count_ = 0;
-  uint32_t length = (uint32_t{header_[2]} << 8) | header_[3];
+  uint32_t length = get_be16(header_ + 2);
   if (length == T38_TPKT__HEADER_SIZE) {
     ++r.empty_frames;
     return;

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "common/byte_order.h"
+
 namespace {
 
 constexpr std::uint8_t md5_pad[64] = {0x80};
@@ -26,21 +28,9 @@ constexpr std::uint32_t md5_sine[64] = {
 
 inline std::uint32_t rotl(std::uint32_t x, unsigned n) { return (x << n) | (x >> (32 - n)); }
 
-inline std::uint32_t load_le32(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
-           std::uint32_t(p[3]) << 24;
-}
-
-inline void store_le32(std::uint8_t* p, std::uint32_t v) {
-    p[0] = std::uint8_t(v);
-    p[1] = std::uint8_t(v >> 8);
-    p[2] = std::uint8_t(v >> 16);
-    p[3] = std::uint8_t(v >> 24);
-}
-
 void md5_transform(std::uint32_t state[4], const std::uint8_t block[64]) {
     std::uint32_t x[16];
-    for (int i = 0; i < 16; ++i) x[i] = load_le32(block + 4 * i);
+    for (int i = 0; i < 16; ++i) x[i] = get_le32(block + 4 * i);
     std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
     for (unsigned i = 0; i < 64; ++i) {
         unsigned round = i / 16;
@@ -95,12 +85,12 @@ void md5_update(md5_ctx* ctx, const void* data, std::uint32_t len) {
 
 void md5_final(std::uint8_t digest[16], md5_ctx* ctx) {
     std::uint8_t bits[8];
-    store_le32(bits, ctx->count[0]);
-    store_le32(bits + 4, ctx->count[1]);
+    put_le32(bits, ctx->count[0]);
+    put_le32(bits + 4, ctx->count[1]);
     std::uint32_t index = (ctx->count[0] >> 3) & 0x3F;
     std::uint32_t pad_len = index < 56 ? 56 - index : 120 - index;
     md5_update(ctx, md5_pad, pad_len);
     md5_update(ctx, bits, 8);
-    for (int i = 0; i < 4; ++i) store_le32(digest + 4 * i, ctx->state[i]);
+    for (int i = 0; i < 4; ++i) put_le32(digest + 4 * i, ctx->state[i]);
     std::memset(ctx, 0, sizeof *ctx);
 }

@@ -154,26 +154,26 @@ int sdp_line__type(sdp_parse_ctx& c) {
 // ---------------------------------------------------------------------------
 // Level records
 
-sdp_connection* level_conn(sdp_parse_ctx& c) {
+// Calls f with the record of the current level: the newest media
+// description of the level's kind, or the session.
+template <class F>
+decltype(auto) at_level(sdp_parse_ctx& c, F f) {
   sdp_desc& d = *c.desc;
   switch (c.level) {
     case SDP_KIND_AUDIO:
-    case SDP_KIND_VIDEO: return &d.av[d.av_count - 1].conn;
-    case SDP_LEVEL_IMAGE: return &d.image[d.image_count - 1].conn;
-    case SDP_LEVEL_OTHER: return &d.other[d.other_count - 1].conn;
-    default: return &d.session->conn;
+    case SDP_KIND_VIDEO: return f(d.av[d.av_count - 1]);
+    case SDP_LEVEL_IMAGE: return f(d.image[d.image_count - 1]);
+    case SDP_LEVEL_OTHER: return f(d.other[d.other_count - 1]);
+    default: return f(*d.session);
   }
 }
 
+sdp_connection* level_conn(sdp_parse_ctx& c) {
+  return at_level(c, [](auto& r) { return &r.conn; });
+}
+
 sip_str* level_extra(sdp_parse_ctx& c) {
-  sdp_desc& d = *c.desc;
-  switch (c.level) {
-    case SDP_KIND_AUDIO:
-    case SDP_KIND_VIDEO: return &d.av[d.av_count - 1].extra_lines;
-    case SDP_LEVEL_IMAGE: return &d.image[d.image_count - 1].extra_lines;
-    case SDP_LEVEL_OTHER: return &d.other[d.other_count - 1].extra_lines;
-    default: return &d.session->extra_lines;
-  }
+  return at_level(c, [](auto& r) { return &r.extra_lines; });
 }
 
 // Adds the whole line (from its type letter) and CR LF to the level's extra
@@ -432,18 +432,10 @@ step parse_bandwidth(sdp_parse_ctx& c, const char* p, const char* le) {
   uint32_t v = 0;
   num n = read_number(&q, le, 0xFFFF, &v);
   if (n != num::ok) return refuse(c, n == num::none ? sdp_reason::bad_bandwidth : sdp_reason::number_too_large);
-  sdp_desc& d = *c.desc;
-  uint8_t* bt;
-  uint16_t* bv;
-  switch (c.level) {
-    case SDP_KIND_AUDIO:
-    case SDP_KIND_VIDEO: bt = &d.av[d.av_count - 1].bwtype; bv = &d.av[d.av_count - 1].bw_value; break;
-    case SDP_LEVEL_IMAGE: bt = &d.image[d.image_count - 1].bwtype; bv = &d.image[d.image_count - 1].bw_value; break;
-    case SDP_LEVEL_OTHER: bt = &d.other[d.other_count - 1].bwtype; bv = &d.other[d.other_count - 1].bw_value; break;
-    default: bt = &d.session->bwtype; bv = &d.session->bw_value; break;
-  }
-  *bt = type;
-  *bv = static_cast<uint16_t>(v);
+  at_level(c, [&](auto& r) {
+    r.bwtype = type;
+    r.bw_value = static_cast<uint16_t>(v);
+  });
   return step::ok;
 }
 
@@ -460,13 +452,12 @@ step parse_key(sdp_parse_ctx& c, const char* p, const char* le) {
     if (k_end == k || k_end - k > 128) return refuse(c, sdp_reason::bad_key);
     key = text_of(k, k_end);
   }
-  sdp_desc& d = *c.desc;
-  switch (c.level) {
-    case SDP_KIND_AUDIO:
-    case SDP_KIND_VIDEO: d.av[d.av_count - 1].keymethod = method; d.av[d.av_count - 1].key = key; break;
-    case SDP_LEVEL_IMAGE: d.image[d.image_count - 1].keymethod = method; d.image[d.image_count - 1].key = key; break;
-    default: d.other[d.other_count - 1].keymethod = method; d.other[d.other_count - 1].key = key; break;
-  }
+  at_level(c, [&](auto& r) {
+    if constexpr (requires { r.key; }) {  // every level but the session (left above)
+      r.keymethod = method;
+      r.key = key;
+    }
+  });
   return step::ok;
 }
 

@@ -130,6 +130,30 @@ bool parse_name_addr(sip_name_addr* na, na_form form, bool* bare) {
     }
 }
 
+bool word_is(sip_str w, const char* lower) {
+    std::size_t n = std::strlen(lower);
+    if (w.len != n) return false;
+    for (std::size_t i = 0; i < n; ++i)
+        if (sip_fold(static_cast<std::uint8_t>(w.ptr[i])) != static_cast<std::uint8_t>(lower[i])) return false;
+    return true;
+}
+
+bool param_is(const char* lower, bool* has_eq) {
+    char* start = cur();
+    if (!word_is(run(SIP_CC_TOKEN), lower)) {
+        cur() = start;
+        return false;
+    }
+    char* after = cur();
+    sip_scan__skip_lws();
+    *has_eq = sip_scan__take('=');
+    if (*has_eq)
+        sip_scan__skip_lws();
+    else
+        cur() = after;
+    return true;
+}
+
 bool skip_param() {
     if (sip_scan__run(SIP_CC_TOKEN) == 0) return false;
     char* after_name = cur();
@@ -168,30 +192,6 @@ namespace {
 
 // ---------------------------------------------------------------------------
 // Name-address headers
-
-// Reads "name" at the cursor followed by optional blanks and '=' and
-// optional blanks.  False (cursor unchanged) when the name differs or no '='
-// follows.
-bool param_is(const char* name, bool* has_eq) {
-    char* start = cur();
-    sip_str word = run(SIP_CC_TOKEN);
-    std::size_t n = std::strlen(name);
-    bool same = word.len == n;
-    for (std::size_t i = 0; same && i < n; ++i)
-        if (sip_fold(static_cast<std::uint8_t>(word.ptr[i])) != static_cast<std::uint8_t>(name[i])) same = false;
-    if (!same) {
-        cur() = start;
-        return false;
-    }
-    char* after = cur();
-    sip_scan__skip_lws();
-    *has_eq = sip_scan__take('=');
-    if (*has_eq)
-        sip_scan__skip_lws();
-    else
-        cur() = after;
-    return true;
-}
 
 // From, To: tag and other parameters.
 std::uint8_t parse_from_to(id_t id, sip_name_addr* na) {
@@ -256,13 +256,17 @@ std::uint8_t parse_service_route() {
     return parse_list(id_t::service_route, 1, [](unsigned) { return route_element(&sip_hdr_area.service_route); });
 }
 
-// Path, P-Media-Authorization: brackets required, no parameters.
-elem bracket_only_element(sip_name_addr* na) {
+// A name-address element without header parameters: Path and
+// P-Media-Authorization (brackets required), P-Asserted-Identity and
+// P-Preferred-Identity (bare URI up to a ',').
+elem name_addr_alone(sip_name_addr* na, na_form form) {
     bool bare;
-    if (!parse_name_addr(na, na_form::brackets_only, &bare)) return elem::fail;
+    if (!parse_name_addr(na, form, &bare)) return elem::fail;
     sip_scan__skip_lws();
     return (at_end() || peek() == ',') ? elem::ok : elem::fail;
 }
+elem bracket_only_element(sip_name_addr* na) { return name_addr_alone(na, na_form::brackets_only); }
+elem identity_element(sip_name_addr* na) { return name_addr_alone(na, na_form::bare_to_comma); }
 
 std::uint8_t parse_path() {
     return parse_list(id_t::path, SIP_MAX_PATH, [](unsigned row) { return bracket_only_element(&sip_hdr_area.path[row]); });
@@ -270,14 +274,6 @@ std::uint8_t parse_path() {
 std::uint8_t parse_p_media_authorization() {
     return parse_list(id_t::p_media_authorization, SIP_MAX_P_MEDIA_AUTHORIZATION,
                       [](unsigned row) { return bracket_only_element(&sip_hdr_area.p_media_authorization[row]); });
-}
-
-// P-Asserted-Identity, P-Preferred-Identity: no header parameters.
-elem identity_element(sip_name_addr* na) {
-    bool bare;
-    if (!parse_name_addr(na, na_form::bare_to_comma, &bare)) return elem::fail;
-    sip_scan__skip_lws();
-    return (at_end() || peek() == ',') ? elem::ok : elem::fail;
 }
 
 std::uint8_t parse_p_asserted_identity() {

@@ -118,6 +118,15 @@ enum class na_form {
 // the '>' or the bare URI.  `bare` tells which form was read.
 bool parse_name_addr(sip_name_addr* na, na_form form, bool* bare);
 
+// Whether the word is `lower` (given in lower case), letters compared
+// without case.
+bool word_is(sip_str w, const char* lower);
+
+// Reads the parameter name `lower` at the cursor followed by optional
+// blanks, and then, when present, '=' and optional blanks (*has_eq tells
+// which).  False, with the cursor unchanged, when the name differs.
+bool param_is(const char* lower, bool* has_eq);
+
 // Passes over one generic parameter (token, optional '=' and a value or a
 // quoted string) without keeping it.  False when malformed.
 bool skip_param();

@@ -6,32 +6,6 @@ using namespace sip_hp;
 
 namespace {
 
-bool word_is(sip_str w, const char* lower) {
-    std::size_t n = std::strlen(lower);
-    if (w.len != n) return false;
-    for (std::size_t i = 0; i < n; ++i)
-        if (sip_fold(static_cast<std::uint8_t>(w.ptr[i])) != static_cast<std::uint8_t>(lower[i])) return false;
-    return true;
-}
-
-// "name" [blanks] '=' [blanks] at the cursor; false with the cursor unchanged.
-bool named_eq(const char* lower, bool* has_eq) {
-    char* start = cur();
-    sip_str w = run(SIP_CC_TOKEN);
-    if (!word_is(w, lower)) {
-        cur() = start;
-        return false;
-    }
-    char* after = cur();
-    sip_scan__skip_lws();
-    *has_eq = sip_scan__take('=');
-    if (*has_eq)
-        sip_scan__skip_lws();
-    else
-        cur() = after;
-    return true;
-}
-
 // q=<digits and dots, 1 to 5>
 bool q_value(sip_str* q) {
     if (q->len != 0) return false;
@@ -43,6 +17,26 @@ bool q_value(sip_str* q) {
 
 // ---------------------------------------------------------------------------
 // Accept, Accept-Encoding, Accept-Language, Content-Encoding
+
+// The parameters of an Accept or Accept-Language element: q into *q, each
+// other parameter's text handed to keep(text).
+template <class Keep>
+elem q_and_other_params(sip_str* q, Keep keep) {
+    for (;;) {
+        int np = next_param(false, true);
+        if (np == 0) return elem::ok;
+        if (np < 0) return elem::fail;
+        char* start = cur();
+        bool eq;
+        if (param_is("q", &eq) && eq) {
+            if (!q_value(q)) return elem::fail;
+            continue;
+        }
+        cur() = start;
+        if (!skip_param()) return elem::fail;
+        keep(span(start, cur()));
+    }
+}
 
 std::uint8_t parse_accept() {
     unsigned first_row = sip_hdr_area.index;
@@ -59,24 +53,12 @@ std::uint8_t parse_accept() {
         if (subtype.len == 0) return elem::fail;
         if (!media_type_codes(type, subtype, &a->type, &a->subtype, &a->type_text, &a->subtype_text))
             return elem::fail;
-        for (;;) {
-            int np = next_param(false, true);
-            if (np == 0) return elem::ok;
-            if (np < 0) return elem::fail;
-            char* start = cur();
-            bool eq;
-            if (named_eq("q", &eq) && eq) {
-                if (!q_value(&a->q)) return elem::fail;
-                continue;
-            }
-            cur() = start;
-            if (!skip_param()) return elem::fail;
-            sip_str raw = span(start, cur());
+        return q_and_other_params(&a->q, [a](sip_str raw) {
             if (a->q.len == 0 && a->params_first.len == 0 && raw.len <= 32)
                 a->params_first = raw;
             else if (a->params_second.len == 0 && raw.len <= SIP_OTHER_PARAMS_MAX)
                 a->params_second = raw;
-        }
+        });
     });
 }
 
@@ -123,21 +105,9 @@ std::uint8_t parse_accept_language() {
             if (sub.len > 3) return elem::fail;
             l->subtag = sub;
         }
-        for (;;) {
-            int np = next_param(false, true);
-            if (np == 0) return elem::ok;
-            if (np < 0) return elem::fail;
-            char* start = cur();
-            bool eq;
-            if (named_eq("q", &eq) && eq) {
-                if (!q_value(&l->q)) return elem::fail;
-                continue;
-            }
-            cur() = start;
-            if (!skip_param()) return elem::fail;
-            sip_str raw = span(start, cur());
+        return q_and_other_params(&l->q, [l](sip_str raw) {
             if (l->params.len == 0 && raw.len <= SIP_OTHER_PARAMS_MAX) l->params = raw;
-        }
+        });
     });
 }
 
@@ -184,7 +154,7 @@ std::uint8_t parse_call_info() {
             if (np < 0) return elem::fail;
             char* start = cur();
             bool eq;
-            if (named_eq("purpose", &eq) && eq) {
+            if (param_is("purpose", &eq) && eq) {
                 static constexpr sip_code_row purposes[] = {{'i', "icon"}, {'n', "info"}, {'c', "card"}};
                 sip_str v = run(SIP_CC_TOKEN);
                 if (v.len == 0) return elem::fail;
@@ -382,7 +352,7 @@ std::uint8_t parse_session_expires() {
         if (np < 0) return SIP_HDR_FAILED;
         char* start = cur();
         bool eq;
-        if (named_eq("refresher", &eq) && eq) {
+        if (param_is("refresher", &eq) && eq) {
             static constexpr sip_code_row values[] = {{'s', "uas"}, {'c', "uac"}};
             if (!lookup(run(SIP_CC_TOKEN), values, 2, &r->refresher)) return SIP_HDR_FAILED;
             continue;
@@ -458,7 +428,7 @@ std::uint8_t parse_retry_after() {
         sip_scan__skip_lws();
         char* start = cur();
         bool eq;
-        if (r->duration == SIP_U32_NONE && named_eq("duration", &eq)) {
+        if (r->duration == SIP_U32_NONE && param_is("duration", &eq)) {
             if (!eq || !number(&r->duration)) return SIP_HDR_FAILED;
             continue;
         }
@@ -560,14 +530,14 @@ std::uint8_t parse_replaces() {
         if (np < 0) return SIP_HDR_FAILED;
         char* start = cur();
         bool eq;
-        if (named_eq("from-tag", &eq) || named_eq("to-tag", &eq)) {
+        if (param_is("from-tag", &eq) || param_is("to-tag", &eq)) {
             bool from = sip_fold(static_cast<std::uint8_t>(*start)) == 'f';
             sip_str v = run(SIP_CC_TOKEN);
             if (!eq || v.len == 0 || v.len > 64) return SIP_HDR_FAILED;
             (from ? r->from_tag : r->to_tag) = v;
             continue;
         }
-        if (named_eq("early-only", &eq)) {
+        if (param_is("early-only", &eq)) {
             if (eq) return SIP_HDR_FAILED;
             r->early_only = 1;
             continue;
@@ -602,13 +572,13 @@ std::uint8_t parse_reason() {
             if (np < 0) return elem::fail;
             char* start = cur();
             bool eq;
-            if (named_eq("cause", &eq) && eq) {
+            if (param_is("cause", &eq) && eq) {
                 std::uint32_t c;
                 if (!number(&c) || c > 0xFFFE) return elem::fail;
                 r->cause = static_cast<std::uint16_t>(c);
                 continue;
             }
-            if (named_eq("text", &eq) && eq) {
+            if (param_is("text", &eq) && eq) {
                 sip_str t;
                 if (!quoted(&t, 64)) return elem::fail;
                 r->text = t;
@@ -651,6 +621,16 @@ std::uint8_t parse_warning() {
     });
 }
 
+// A decimal number of one or two digits at the cursor.
+bool one_or_two_digits(std::uint8_t* value) {
+    sip_str v = run(SIP_CC_DIGIT);
+    if (v.len == 0 || v.len > 2) return false;
+    std::uint32_t n;
+    sip_num__dec(v.ptr, v.len, &n);
+    *value = static_cast<std::uint8_t>(n);
+    return true;
+}
+
 std::uint8_t parse_diversion() {
     if (sip_hdr_area.index != 0) {
         sip_hdr_count__drop(id_t::diversion);
@@ -668,7 +648,7 @@ std::uint8_t parse_diversion() {
             if (np < 0) return elem::fail;
             char* start = cur();
             bool eq;
-            if (named_eq("reason", &eq) && eq) {
+            if (param_is("reason", &eq) && eq) {
                 static constexpr sip_code_row reasons[] = {
                     {1, "unknown"},   {2, "user-busy"},      {3, "no-answer"},  {4, "unavailable"},
                     {5, "unconditional"}, {6, "time-of-day"}, {7, "do-not-disturb"}, {8, "deflection"},
@@ -678,26 +658,18 @@ std::uint8_t parse_diversion() {
                 } else if (!lookup(run(SIP_CC_TOKEN), reasons, 11, &d->reason)) {
                     return elem::fail;
                 }
-            } else if (named_eq("counter", &eq) && eq) {
-                sip_str v = run(SIP_CC_DIGIT);
-                if (v.len == 0 || v.len > 2) return elem::fail;
-                std::uint32_t n;
-                sip_num__dec(v.ptr, v.len, &n);
-                d->counter = static_cast<std::uint8_t>(n);
-            } else if (named_eq("limit", &eq) && eq) {
-                sip_str v = run(SIP_CC_DIGIT);
-                if (v.len == 0 || v.len > 2) return elem::fail;
-                std::uint32_t n;
-                sip_num__dec(v.ptr, v.len, &n);
-                d->limit = static_cast<std::uint8_t>(n);
-            } else if (named_eq("privacy", &eq) && eq) {
+            } else if (param_is("counter", &eq) && eq) {
+                if (!one_or_two_digits(&d->counter)) return elem::fail;
+            } else if (param_is("limit", &eq) && eq) {
+                if (!one_or_two_digits(&d->limit)) return elem::fail;
+            } else if (param_is("privacy", &eq) && eq) {
                 static constexpr sip_code_row values[] = {{1, "full"}, {2, "name"}, {3, "uri"}, {4, "off"}};
                 if (peek() == '"') {
                     if (!quoted(&d->privacy_text, SIP_OTHER_PARAMS_MAX)) return elem::fail;
                 } else if (!lookup(run(SIP_CC_TOKEN), values, 4, &d->privacy)) {
                     return elem::fail;
                 }
-            } else if (named_eq("screen", &eq) && eq) {
+            } else if (param_is("screen", &eq) && eq) {
                 static constexpr sip_code_row values[] = {{1, "yes"}, {0, "no"}};
                 if (!lookup(run(SIP_CC_TOKEN), values, 2, &d->screen)) return elem::fail;
             } else {
@@ -745,6 +717,28 @@ bool set_limited(sip_str* field, sip_str v, std::uint16_t max) {
     return true;
 }
 
+// The name of a digest parameter and its '=' (blanks allowed around it);
+// *which is the name's code in digest_params, 0xFF for any other name.
+bool digest_param_name(std::uint8_t* which) {
+    sip_str name = run(SIP_CC_TOKEN);
+    if (name.len == 0) return false;
+    sip_scan__skip_lws();
+    if (!sip_scan__take('=')) return false;
+    sip_scan__skip_lws();
+    if (!lookup(name, digest_params, 12, which)) *which = 0xFF;
+    return true;
+}
+
+// Behind a digest parameter's value: 1 at the end of the header value, 0
+// when a ',' (and blanks) led to the next parameter, -1 otherwise.
+int digest_param_end() {
+    sip_scan__skip_lws();
+    if (at_end()) return 1;
+    if (!sip_scan__take(',')) return -1;
+    sip_scan__skip_lws();
+    return 0;
+}
+
 bool credentials(sip_credentials_rec* c) {
     *c = sip_credentials_rec{};
     c->algorithm = c->aka_version = c->qop = c->stale = SIP_CODE_NONE;
@@ -763,16 +757,11 @@ bool credentials(sip_credentials_rec* c) {
     sip_scan__skip_lws();
     for (;;) {
         char* start = cur();
-        sip_str name = run(SIP_CC_TOKEN);
-        if (name.len == 0) return false;
-        sip_scan__skip_lws();
-        if (!sip_scan__take('=')) return false;
-        sip_scan__skip_lws();
+        std::uint8_t which;
+        if (!digest_param_name(&which)) return false;
         sip_str v;
         bool q;
         if (!param_value(&v, &q)) return false;
-        std::uint8_t which;
-        if (!lookup(name, digest_params, 12, &which)) which = 0xFF;
         bool ok = true;
         switch (which) {
         case '0': ok = set_limited(&c->username, v, 64); break;
@@ -800,10 +789,7 @@ bool credentials(sip_credentials_rec* c) {
             break;
         }
         if (!ok) return false;
-        sip_scan__skip_lws();
-        if (at_end()) return true;
-        if (!sip_scan__take(',')) return false;
-        sip_scan__skip_lws();
+        if (int end = digest_param_end(); end != 0) return end > 0;
     }
 }
 
@@ -861,7 +847,7 @@ bool challenge(sip_challenge_rec* ch, bool www) {
     if (word_is(scheme, "basic")) {
         ch->scheme = 'B';
         bool eq;
-        if (!named_eq("realm", &eq) || !eq) return false;
+        if (!param_is("realm", &eq) || !eq) return false;
         if (!quoted(&ch->realm, 64)) return false;
         sip_scan__skip_lws();
         if (at_end()) return true;
@@ -875,13 +861,8 @@ bool challenge(sip_challenge_rec* ch, bool www) {
     ch->scheme = 'D';
     for (;;) {
         char* start = cur();
-        sip_str name = run(SIP_CC_TOKEN);
-        if (name.len == 0) return false;
-        sip_scan__skip_lws();
-        if (!sip_scan__take('=')) return false;
-        sip_scan__skip_lws();
         std::uint8_t which;
-        if (!lookup(name, digest_params, 12, &which)) which = 0xFF;
+        if (!digest_param_name(&which)) return false;
         bool ok = true;
         sip_str v;
         switch (which) {
@@ -910,10 +891,7 @@ bool challenge(sip_challenge_rec* ch, bool www) {
         }
         }
         if (!ok) return false;
-        sip_scan__skip_lws();
-        if (at_end()) return true;
-        if (!sip_scan__take(',')) return false;
-        sip_scan__skip_lws();
+        if (int end = digest_param_end(); end != 0) return end > 0;
     }
 }
 

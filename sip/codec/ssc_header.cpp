@@ -6,6 +6,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "common/byte_order.h"
 #include "sip/codec/ssc_msg.h"
 
 namespace {
@@ -463,8 +464,7 @@ void unpack_fields(const ssc_layout& L, u8* rec, reader& r) {
       case F_N: {
         const u8* at = r.take(2);
         if (!at) break;
-        u16 n;
-        std::memcpy(&n, at, 2);
+        const u16 n = get_host16(at);
         put(rec, f.a, n);
         const u8* bytes = counted(n) ? r.take(n) : nullptr;
         if (r.ok) put(rec, f.b, bytes);
@@ -579,8 +579,7 @@ u16 ssc_header_pack(ssc_header_id id, const void* inst, u8* dst, u32 room) {
   pack_fields(in->layout, static_cast<const u8*>(inst), w);
   const u32 n = room - w.left;
   if (!w.ok || n > 0xFFFF) return 0;
-  dst[0] = static_cast<u8>(n >> 8);
-  dst[1] = static_cast<u8>(n);
+  put_be16(dst, static_cast<u16>(n));
   return static_cast<u16>(n);
 }
 

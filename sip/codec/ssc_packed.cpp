@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "common/byte_order.h"
+
 namespace {
 
 // Fixed part, behind the frame's L field (offsets from the marker).
@@ -18,18 +20,6 @@ constexpr u16 FX_ADDR = 14;  // 0, 4 or 16 bytes by the family, then the port
 
 u16 addr_len(u8 family) { return family == '4' ? 4 : family == '6' ? 16 : 0; }
 
-void put16(u8* p, u16 v) { std::memcpy(p, &v, 2); }
-u16 get16(const u8* p) {
-  u16 v;
-  std::memcpy(&v, p, 2);
-  return v;
-}
-void put_be16(u8* p, u32 v) {
-  p[0] = static_cast<u8>(v >> 8);
-  p[1] = static_cast<u8>(v);
-}
-u16 get_be16(const u8* p) { return static_cast<u16>(p[0] << 8 | p[1]); }
-
 // Writes marker, L and fixed part at f; the frame head's length, or 0 when
 // it does not fit the room.
 u16 pack_head(const ssc_handle* h, u8* f, u32 room) {
@@ -39,15 +29,15 @@ u16 pack_head(const ssc_handle* h, u8* f, u32 room) {
   f[0] = SSC_FRAME_MARKER;
   put_be16(f + 1, len - 1u);
   f[FX_TYPE] = static_cast<u8>(h->type);
-  put16(f + FX_WORD_1, h->carried_word_1);
-  put16(f + FX_WORD_2, h->carried_word_2);
+  put_host16(f + FX_WORD_1, h->carried_word_1);
+  put_host16(f + FX_WORD_2, h->carried_word_2);
   f[FX_BYTE_0] = h->carried_byte_0;
-  put16(f + FX_NUMBER, h->transaction_number);
+  put_host16(f + FX_NUMBER, h->transaction_number);
   f[FX_BYTE_1] = h->carried_byte_1;
   f[FX_BYTE_2] = h->carried_byte_2;
   f[FX_FAMILY] = h->addr_family;
   if (alen) std::memcpy(f + FX_ADDR, alen == 4 ? h->addr_v4 : h->addr_v6, alen);
-  put16(f + FX_ADDR + alen, h->addr_port);
+  put_host16(f + FX_ADDR + alen, h->addr_port);
   return len;
 }
 
@@ -60,16 +50,16 @@ u16 unpack_head(ssc_handle* h, const u8* f, u32 n) {
   const u16 alen = addr_len(f[FX_FAMILY]);
   if (1 + L < static_cast<u32>(FX_ADDR + alen + 2)) return 0;
   h->type = static_cast<ssc_msg_type>(f[FX_TYPE]);
-  h->carried_word_1 = get16(f + FX_WORD_1);
-  h->carried_word_2 = get16(f + FX_WORD_2);
+  h->carried_word_1 = get_host16(f + FX_WORD_1);
+  h->carried_word_2 = get_host16(f + FX_WORD_2);
   h->carried_byte_0 = f[FX_BYTE_0];
-  h->transaction_number = get16(f + FX_NUMBER);
+  h->transaction_number = get_host16(f + FX_NUMBER);
   h->carried_byte_1 = f[FX_BYTE_1];
   h->carried_byte_2 = f[FX_BYTE_2];
   h->addr_family = f[FX_FAMILY];
   if (alen == 4) std::memcpy(h->addr_v4, f + FX_ADDR, 4);
   if (alen == 16) std::memcpy(h->addr_v6, f + FX_ADDR, 16);
-  h->addr_port = get16(f + FX_ADDR + alen);
+  h->addr_port = get_host16(f + FX_ADDR + alen);
   return static_cast<u16>(1 + L);
 }
 

@@ -16,6 +16,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "common/byte_order.h"
 #include "common/mailslot.h"
 #include "common/program_log.h"
 #include "common/server_packet.h"
@@ -58,7 +59,7 @@ class MailslotTest : public ::testing::Test {
   }
   static std::vector<std::uint8_t> Packet(std::uint16_t stated_length, std::size_t actual, std::uint8_t fill) {
     std::vector<std::uint8_t> p(actual, fill);
-    if (actual >= 2) PutU16Le(p.data(), stated_length);
+    if (actual >= 2) put_le16(p.data(), stated_length);
     return p;
   }
 
@@ -91,7 +92,7 @@ TEST_F(MailslotTest, SendRefusesBadLengthsAndArguments) {
     if (c.status == 0) {
       EXPECT_EQ(read, 0) << c.length;
       EXPECT_EQ(got, c.length);
-      EXPECT_EQ(GetU16Le(in), c.length);  // the length is stored in the packet
+      EXPECT_EQ(get_le16(in), c.length);  // the length is stored in the packet
     } else {
       EXPECT_EQ(read, 232) << "refused packet was sent: " << c.length;
     }
@@ -373,7 +374,7 @@ int ControllerProcess() {
   ReadServerPacketHeader(in, got, &h);
   MsgClosePipe(&reply);
   if (got != 268 || h.length != 268 || h.packet_class != 11 || h.type != 1 || h.device_id != 0x1234) return 14;
-  return GetU16Le(in + 10) == 1 ? 0 : 15;
+  return get_le16(in + 10) == 1 ? 0 : 15;
 }
 
 TEST_F(MailslotTest, RequestAndReplyBetweenTwoProcesses) {
@@ -402,8 +403,8 @@ TEST_F(MailslotTest, RequestAndReplyBetweenTwoProcesses) {
 
   std::uint8_t reply[268] = {};
   WriteServerPacketHeader({0, 11, 1, 0, h.device_id}, reply, sizeof reply);
-  PutU16Le(reply + 8, 0);
-  PutU16Le(reply + 10, 1);
+  put_le16(reply + 8, 0);
+  put_le16(reply + 10, 1);
   EXPECT_EQ(MsgSendRequest(reply_slot.c_str(), 1, reply, sizeof reply, 0), 0);
 
   int status = 0;

@@ -11,6 +11,7 @@
 #include <sys/resource.h>
 #include <vector>
 
+#include "common/byte_order.h"
 #include "fax/fax_bit.h"
 #include "fax/support/fax_test_pages.h"
 #include "fax/t4t6.h"
@@ -26,8 +27,8 @@ using fax_test::page;
 
 std::unique_ptr<tiff__ctx> new_ctx() { return std::make_unique<tiff__ctx>(); }
 
-uint16_t le16(const bytes& b, size_t at) { return static_cast<uint16_t>(b[at] | b[at + 1] << 8); }
-uint32_t le32(const bytes& b, size_t at) { return le16(b, at) | uint32_t{le16(b, at + 2)} << 16; }
+uint16_t le16(const bytes& b, size_t at) { return get_le16(b.data() + at); }
+uint32_t le32(const bytes& b, size_t at) { return get_le32(b.data() + at); }
 
 tiff__pg_header fax_header(uint16_t compression, uint32_t width, uint32_t length, uint16_t yres) {
   tiff__pg_header h;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <thread>
 
+#include "common/byte_order.h"
 #include "runtime/entity.h"
 #include "runtime/mem.h"
 #include "runtime/om_os.h"
@@ -19,8 +20,6 @@ namespace {
 constexpr ent_id_t ENT_P = 'P', ENT_Q = 'Q', ENT_R = 'R';
 
 const u8* ring_record(u32 i) { return om_os_trace_ring() + i * OM_OS_TRACE_RECORD_SIZE; }
-u16 rd16(const u8* p) { return static_cast<u16>(p[0] | (p[1] << 8)); }
-u32 rd32(const u8* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<u32>(p[3]) << 24); }
 
 // The newest record written.
 const u8* newest_record() {
@@ -213,20 +212,20 @@ TEST_F(Manual, TrapsReachTheHandlerAndTheRing) {
   const u8* r = newest_record();
   EXPECT_EQ(r[4], 'T');
   EXPECT_EQ(r[5], ENT_NIL);
-  EXPECT_EQ(rd16(r + 44), 40);
-  EXPECT_EQ(rd16(r + 46), 4321);
+  EXPECT_EQ(get_le16(r + 44), 40);
+  EXPECT_EQ(get_le16(r + 46), 4321);
 }
 
 TEST_F(Manual, TraceRingWrapsAndKeepsItsDescription) {
   start_manual(nullptr);
   const u8* d = ring_record(0);
-  EXPECT_EQ(rd32(d), 0x89ABCDEFu);
+  EXPECT_EQ(get_le32(d), 0x89ABCDEFu);
   EXPECT_EQ(d[4], 0x12);
-  EXPECT_EQ(rd16(d + 8), 0x1616);
-  EXPECT_EQ(rd16(d + 16), 0x3333);
-  EXPECT_EQ(rd16(d + 32), 0xBBBB);
-  EXPECT_EQ(rd32(d + 36), 0xCCCCCCCCu);
-  EXPECT_EQ(rd16(d + 44), 0xEEEE);
+  EXPECT_EQ(get_le16(d + 8), 0x1616);
+  EXPECT_EQ(get_le16(d + 16), 0x3333);
+  EXPECT_EQ(get_le16(d + 32), 0xBBBB);
+  EXPECT_EQ(get_le32(d + 36), 0xCCCCCCCCu);
+  EXPECT_EQ(get_le16(d + 44), 0xEEEE);
   const u8 tail[6] = {0xFF, 0x01, '@', 0x01, 1, 0x02};
   EXPECT_EQ(std::memcmp(d + 46, tail, 6), 0);
 
@@ -238,11 +237,11 @@ TEST_F(Manual, TraceRingWrapsAndKeepsItsDescription) {
   EXPECT_EQ(om_os_trace_next_index(), 1u);
   EXPECT_EQ(std::memcmp(ring_record(1), "????", 4), 0);
   EXPECT_EQ(ring_record(OM_OS_TRACE_RECORDS - 1)[4], 'X');
-  EXPECT_EQ(rd32(ring_record(0)), 0x89ABCDEFu);
+  EXPECT_EQ(get_le32(ring_record(0)), 0x89ABCDEFu);
   const u8* r = ring_record(OM_OS_TRACE_RECORDS - 1);
   EXPECT_EQ(r[5], ENT_P);
   EXPECT_EQ(r[6], ENT_Q);
-  EXPECT_EQ(rd16(r + 44), 3);
+  EXPECT_EQ(get_le16(r + 44), 3);
   EXPECT_EQ(r[46 + 2], 3);
   Free_msg(m);
 }

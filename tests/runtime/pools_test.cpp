@@ -294,6 +294,29 @@ TEST_F(Pools, InterruptSideWatermarkOrderIsChecked) {
   EXPECT_EQ(om_os_it_pool_init(v), OM_OS_NOK);
 }
 
+TEST_F(Pools, SetInlineBodyDropsTheChainAndStartsAfresh) {
+  // A message whose data lie in a two-buffer chain, as a received request.
+  std::vector<u8> data(2000, 0x5A);
+  const int b0 = held_bufs();
+  msg_t* m = Alloc_msg();
+  Msg_attach_chain(m, Store_data_in_buffers(data.data(), 2000, nullptr));
+  m->data_offset = MSG_HEADER_SIZE + 4;
+  ASSERT_EQ(held_bufs(), b0 + 2);
+  const u8 body[3] = {1, 2, 3};
+  Msg_set_inline_body(m, body, sizeof body);
+  EXPECT_EQ(m->p_buffer, nullptr);
+  EXPECT_EQ(m->chain_size, 0);
+  EXPECT_EQ(m->data_offset, MSG_HEADER_SIZE);
+  EXPECT_EQ(Msg_total_size(m), 3u);
+  EXPECT_EQ(std::vector<u8>(Msg_data(m), Msg_data(m) + 3), std::vector<u8>(body, body + 3));
+  EXPECT_EQ(held_bufs(), b0);  // the chain went back to the pool
+  // An empty body on an inline message.
+  Msg_set_inline_body(m, nullptr, 0);
+  EXPECT_EQ(Msg_total_size(m), 0u);
+  Free_msg(m);
+  EXPECT_TRUE(rec().traps().empty());
+}
+
 TEST_F(Pools, StoreCopyReassembleAndWrap) {
   std::vector<u8> data(3201);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<u8>(i ^ (i >> 8));

@@ -43,6 +43,16 @@ u32 loopback_net() {
   return a;
 }
 
+// The address block of a connect request to the loopback port.
+std::vector<u8> loopback_block(u16 port) {
+  sock_addr a;
+  a.addr_net = loopback_net();
+  a.port = port;
+  std::vector<u8> block(SOCK_ADDR_BLOCK_SIZE);
+  sock_addr_pack(a, block.data());
+  return block;
+}
+
 // ---------------------------------------------------------------------------
 // Peers.
 
@@ -236,6 +246,14 @@ std::vector<u8> bytes(const char* s) { return std::vector<u8>(s, s + std::strlen
 // Configuration.
 
 TEST_F(SockTest, RefusedEntriesNameTheErrorAndTheEntry) {
+  // A body of one entry, changed by `edit`.
+  auto one_entry = [](sock_config_entry e, auto edit) {
+    return [e, edit] {
+      sock_config_entry changed = e;
+      edit(changed);
+      return sock_config_body(0, {changed});
+    };
+  };
   struct row {
     const char* what;
     std::function<std::vector<u8>()> body;
@@ -244,40 +262,13 @@ TEST_F(SockTest, RefusedEntriesNameTheErrorAndTheEntry) {
   const std::vector<row> rows = {
       {"two entries", [] { return sock_config_body(0, {udp_entry(5), udp_entry(6)}); }, SOCK_CFG_ERR_COUNT, 2},
       {"two local addresses",
-       [] {
-         auto e = udp_entry();
-         e.address_count = 2;
-         return sock_config_body(0, {e});
-       },
+       one_entry(udp_entry(), [](sock_config_entry& e) { e.address_count = 2; }),
        SOCK_CFG_ERR_COUNT, 2},
-      {"nai 65535",
-       [] {
-         auto e = udp_entry();
-         e.nai = 0xFFFF;
-         return sock_config_body(0, {e});
-       },
-       SOCK_CFG_ERR_NAI, 0},
-      {"kind 3",
-       [] {
-         auto e = udp_entry();
-         e.kind = 3;
-         return sock_config_body(0, {e});
-       },
-       SOCK_CFG_ERR_KIND, 0},
-      {"state letter",
-       [] {
-         auto e = udp_entry();
-         e.state = 'x';
-         return sock_config_body(0, {e});
-       },
-       SOCK_CFG_ERR_STATE, 0},
+      {"nai 65535", one_entry(udp_entry(), [](sock_config_entry& e) { e.nai = 0xFFFF; }), SOCK_CFG_ERR_NAI, 0},
+      {"kind 3", one_entry(udp_entry(), [](sock_config_entry& e) { e.kind = 3; }), SOCK_CFG_ERR_KIND, 0},
+      {"state letter", one_entry(udp_entry(), [](sock_config_entry& e) { e.state = 'x'; }), SOCK_CFG_ERR_STATE, 0},
       {"listening child key",
-       [] {
-         auto e = tcp_entry();
-         e.tcp_listen = 1;
-         e.conn_id = 4;
-         return sock_config_body(0, {e});
-       },
+       one_entry(tcp_entry(), [](sock_config_entry& e) { e.tcp_listen = 1; e.conn_id = 4; }),
        SOCK_CFG_ERR_LISTEN_CONN, 0},
       {"entry cut short",
        [] {
@@ -599,11 +590,7 @@ TEST_F(SockTest, LocalAddressListHoldsOneAndReportsTheOverflow) {
 
 TEST_F(SockTest, ConnectFailuresAnswerWithTheirErrorLetters) {
   ASSERT_EQ(configure(tcp_entry()), ok_confirm());
-  sock_addr a;
-  a.addr_net = loopback_net();
-  a.port = dead_tcp_port();
-  std::vector<u8> block(SOCK_ADDR_BLOCK_SIZE);
-  sock_addr_pack(a, block.data());
+  const std::vector<u8> block = loopback_block(dead_tcp_port());
   send(USER, SOCK_EST_RQ, block);
   auto co = take(USER, SOCK_EST_CO);
   ASSERT_TRUE(co);
@@ -632,11 +619,7 @@ TEST_F(SockTest, ConnectSendReceiveAndPeerCloses) {
   ASSERT_EQ(configure(tcp_entry()), ok_confirm());
   fd_holder listener(bound_socket(SOCK_STREAM, 0));
   ASSERT_EQ(listen(listener.fd, 1), 0);
-  sock_addr a;
-  a.addr_net = loopback_net();
-  a.port = port_of(listener.fd);
-  std::vector<u8> block(SOCK_ADDR_BLOCK_SIZE);
-  sock_addr_pack(a, block.data());
+  const std::vector<u8> block = loopback_block(port_of(listener.fd));
   send(USER, SOCK_EST_RQ, block);
   auto co = take(USER, SOCK_EST_CO);
   ASSERT_TRUE(co);
@@ -703,11 +686,7 @@ TEST_F(SockTest, PeerResetIsReportedWithItsLetter) {
   ASSERT_EQ(configure(tcp_entry()), ok_confirm());
   fd_holder listener(bound_socket(SOCK_STREAM, 0));
   ASSERT_EQ(listen(listener.fd, 1), 0);
-  sock_addr a;
-  a.addr_net = loopback_net();
-  a.port = port_of(listener.fd);
-  std::vector<u8> block(SOCK_ADDR_BLOCK_SIZE);
-  sock_addr_pack(a, block.data());
+  const std::vector<u8> block = loopback_block(port_of(listener.fd));
   send(USER, SOCK_EST_RQ, block);
   ASSERT_TRUE(take(USER, SOCK_EST_CO));
   ASSERT_TRUE(readable(listener.fd, 5000));
@@ -812,6 +791,10 @@ TEST_F(SockTest, ListeningSocketAcceptsIntoItsChildrenOnly) {
   auto bad = take(USER, SOCK_LISTEN_CO);
   ASSERT_TRUE(bad);
   EXPECT_EQ(bad->data[1], SOCK_ERR_NOT_LISTENING);
+  send(USER, SOCK_STOP_LISTEN_RQ, {0, 0, 0}, 1, 8);
+  auto bad_stop = take(USER, SOCK_STOP_LISTEN_CO);
+  ASSERT_TRUE(bad_stop);
+  EXPECT_EQ(bad_stop->data, (std::vector<u8>{OM_OS_NOK, SOCK_ERR_NOT_LISTENING, 0}));
 
   // Resetting the listener removes its children too.
   EXPECT_EQ(reset(1, 5, 0), ok_confirm());
@@ -827,11 +810,7 @@ TEST_F(SockTest, BlockedSendsRetryThenGiveUpWithAReport) {
   int small = 4096;
   setsockopt(listener.fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
   ASSERT_EQ(listen(listener.fd, 1), 0);
-  sock_addr a;
-  a.addr_net = loopback_net();
-  a.port = port_of(listener.fd);
-  std::vector<u8> block(SOCK_ADDR_BLOCK_SIZE);
-  sock_addr_pack(a, block.data());
+  const std::vector<u8> block = loopback_block(port_of(listener.fd));
   send(USER, SOCK_EST_RQ, block);
   auto co = take(USER, SOCK_EST_CO);
   ASSERT_TRUE(co);

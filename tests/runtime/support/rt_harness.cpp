@@ -46,11 +46,22 @@ recorder& rec() {
   return r;
 }
 
+std::vector<u8> chain_bytes(const buffer_t* b) {
+  std::vector<u8> out;
+  for (; b; b = b->next) out.insert(out.end(), Buffer_data(b), Buffer_data(b) + b->data_size);
+  return out;
+}
+
+unsigned chain_count(const buffer_t* b) {
+  unsigned n = 0;
+  for (; b; b = b->next) ++n;
+  return n;
+}
+
 seen_msg describe(const msg_t* m) {
   seen_msg s{m->from, m->to, m->nai, m->sapi, m->conn_id, m->code, {}, m->p_buffer != nullptr, om_os_calling_task()};
   if (m->p_buffer) {
-    for (const buffer_t* b = m->p_buffer; b; b = b->next)
-      s.data.insert(s.data.end(), Buffer_data(b), Buffer_data(b) + b->data_size);
+    s.data = chain_bytes(m->p_buffer);
   } else {
     s.data.assign(Msg_inline_data(m), Msg_inline_data(m) + m->data_size);
   }

@@ -47,6 +47,10 @@ recorder& rec();
 
 seen_msg describe(const msg_t* m);
 
+// The data of a buffer chain, end to end, and the number of its buffers.
+std::vector<u8> chain_bytes(const buffer_t* b);
+unsigned chain_count(const buffer_t* b);
+
 // A handler that records and frees every message.
 void record_handler(msg_t* m);
 

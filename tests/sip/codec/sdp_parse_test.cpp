@@ -588,6 +588,45 @@ TEST(SdpParse, NumbersThatDoNotFitTheirFieldAreRefused) {
   EXPECT_EQ(s.image[0].t38_max_buffer, 4294967294u);
 }
 
+// A bandwidth and a key line belong to the level they follow, and to no
+// other; the session keeps no key.
+TEST(SdpParse, BandwidthAndKeyLandInTheirLevel) {
+  const std::string media = crlf({"m=audio 1 RTP/AVP 0", "m=image 2 udptl t38", "m=modem 3 udp v.21"});
+  struct row {
+    const char* name;
+    std::string text;
+    int level;  // 0 session, 1 audio, 2 image, 3 other
+  } rows[] = {
+      {"session", t38_offer_head + crlf({"b=AS:11", "k=clear:kk"}) + media, 0},
+      {"audio", t38_offer_head + crlf({"m=audio 1 RTP/AVP 0", "b=AS:11", "k=clear:kk", "m=image 2 udptl t38",
+                                       "m=modem 3 udp v.21"}),
+       1},
+      {"image", t38_offer_head + crlf({"m=audio 1 RTP/AVP 0", "m=image 2 udptl t38", "b=AS:11", "k=clear:kk",
+                                       "m=modem 3 udp v.21"}),
+       2},
+      {"other", t38_offer_head + media + crlf({"b=AS:11", "k=clear:kk"}), 3},
+  };
+  for (const row& r : rows) {
+    sdp_store s;
+    ASSERT_EQ(s.parse(r.text), SDP_PARSE_END) << r.name;
+    ASSERT_EQ(s.desc.av_count, 1) << r.name;
+    ASSERT_EQ(s.desc.image_count, 1) << r.name;
+    ASSERT_EQ(s.desc.other_count, 1) << r.name;
+    const uint16_t bw[4] = {s.session.bw_value, s.av[0].bw_value, s.image[0].bw_value, s.other[0].bw_value};
+    const uint8_t bt[4] = {s.session.bwtype, s.av[0].bwtype, s.image[0].bwtype, s.other[0].bwtype};
+    const sip_str key[3] = {s.av[0].key, s.image[0].key, s.other[0].key};
+    const uint8_t km[3] = {s.av[0].keymethod, s.image[0].keymethod, s.other[0].keymethod};
+    for (int level = 0; level < 4; ++level) {
+      const bool here = level == r.level;
+      EXPECT_EQ(bw[level], here ? 11 : SDP_NONE16) << r.name << " level " << level;
+      EXPECT_EQ(bt[level], here ? 'a' : SDP_NONE8) << r.name << " level " << level;
+      if (level == 0) continue;
+      EXPECT_EQ(sdp_str_text(key[level - 1]), here ? "kk" : "") << r.name << " level " << level;
+      EXPECT_EQ(km[level - 1], here ? 0 : SDP_NONE8) << r.name << " level " << level;
+    }
+  }
+}
+
 TEST(SdpParse, OtherMediaAttributes) {
   sdp_store s;
   ASSERT_EQ(s.parse(t38_offer_head + crlf({"m=modem 9 udp v.21", "a=bearer:v.34/abc", "a=framing:ppp-hdlc",

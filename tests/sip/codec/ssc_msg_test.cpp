@@ -23,11 +23,6 @@ const entity_table_row_t TABLE[] = {
     {ENT_NIL, nullptr, 0, 0, nullptr, 0},
 };
 
-unsigned chain_count(const buffer_t* b) {
-  unsigned n = 0;
-  for (; b; b = b->next) ++n;
-  return n;
-}
 buffer_t* own_buffer(ssc_handle* h) { return reinterpret_cast<buffer_t*>(h) - 1; }
 
 class SscHandle : public ::testing::Test {

@@ -82,17 +82,6 @@ void set_uri_plain(ssc_uri& u, const char* user, const char* host) {
   u.transport = 'U';
 }
 
-std::vector<u8> chain_bytes(const buffer_t* b) {
-  std::vector<u8> out;
-  for (; b; b = b->next) out.insert(out.end(), Buffer_data(b), Buffer_data(b) + b->data_size);
-  return out;
-}
-unsigned chain_count(const buffer_t* b) {
-  unsigned n = 0;
-  for (; b; b = b->next) ++n;
-  return n;
-}
-
 class SscPacked : public ::testing::Test {
  public:
   void SetUp() override {
