@@ -6,6 +6,7 @@
 
 #include "platform/clock.h"
 #include "platform/thread.h"
+#include "common/byte_order.h"
 #include "runtime/mem.h"
 #include "runtime/om_os_internal.h"
 #include "runtime/sm.h"
@@ -107,14 +108,6 @@ void clear_state() {
   mem_reset();
 }
 
-void put16(u8* p, u16 v) {
-  p[0] = static_cast<u8>(v);
-  p[1] = static_cast<u8>(v >> 8);
-}
-void put32(u8* p, u32 v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<u8>(v >> (8 * i));
-}
-
 // Creates the queue and thread of one task-table row; 0 or the error.
 int create_task(const task_row& row, bool with_thread) {
   if (row.has_queue) {
@@ -148,8 +141,8 @@ u16 started_tasks() {
 
 void om_os_config_pack(const om_os_config& c, u8 out[OM_OS_CONFIG_RECORD_SIZE]) {
   u8* p = out;
-  put32(p, c.reserved[0]);
-  put32(p + 4, c.reserved[1]);
+  put_le32(p, c.reserved[0]);
+  put_le32(p + 4, c.reserved[1]);
   p += 8;
   *p++ = c.msg_size;
   const u16 words[] = {c.msg_limit,         c.msg_cache_limit,   c.msg_congestion_on,  c.msg_congestion_off,
@@ -158,13 +151,13 @@ void om_os_config_pack(const om_os_config& c, u8 out[OM_OS_CONFIG_RECORD_SIZE]) 
                        c.timer_unit,        c.tick,              c.wheel_slots,        c.task_slots,
                        c.max_nai};
   for (u16 w : words) {
-    put16(p, w);
+    put_le16(p, w);
     p += 2;
   }
-  put32(p, c.trace_mask);
+  put_le32(p, c.trace_mask);
   p += 4;
   for (u32 s : c.tmp_blocks) {
-    put32(p, s);
+    put_le32(p, s);
     p += 4;
   }
 }

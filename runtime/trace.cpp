@@ -1,6 +1,7 @@
 // The message trace ring, the trace mask and the audit hook.
 #include <cstring>
 
+#include "common/byte_order.h"
 #include "runtime/om_os_internal.h"
 #include "runtime/timer.h"
 
@@ -12,13 +13,6 @@ alignas(16) u8 ring[OM_OS_TRACE_RECORDS][OM_OS_TRACE_RECORD_SIZE];
 u32 next_index = 1;
 om_os_audit_hook_t audit_hook = nullptr;
 
-void put16(u8* p, u16 v) {
-  p[0] = static_cast<u8>(v);
-  p[1] = static_cast<u8>(v >> 8);
-}
-void put32(u8* p, u32 v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<u8>(v >> (8 * i));
-}
 // Addresses are recorded as their low 32 bits.
 u32 addr32(const void* p) { return static_cast<u32>(reinterpret_cast<uintptr_t>(p)); }
 
@@ -33,7 +27,7 @@ u8* take_record() {
 }
 
 void fill_common(u8* r, u8 letter) {
-  put32(r + 0, om_os_tick());
+  put_le32(r + 0, om_os_tick());
   r[4] = letter;
   r[14] = g.congestion.load();
   // Counters are read without their locks: a record may be written while
@@ -44,25 +38,25 @@ void fill_common(u8* r, u8 letter) {
   const u16 counters[9] = {g.msgs.in_use,     g.bufs.in_use,     timers,
                            g.it_msgs.count,   g.it_bufs.count,   g.msgs.episodes,
                            g.bufs.episodes,   g.it_msgs.episodes, g.it_bufs.episodes};
-  for (int i = 0; i < 9; ++i) put16(r + 16 + 2 * i, counters[i]);
+  for (int i = 0; i < 9; ++i) put_le16(r + 16 + 2 * i, counters[i]);
 }
 
 void write_description(u8* r) {
   std::memset(r, 0, OM_OS_TRACE_RECORD_SIZE);
-  put32(r + 0, 0x89ABCDEF);
+  put_le32(r + 0, 0x89ABCDEF);
   r[4] = 0x12;
   r[5] = 0x13;
   r[6] = 0x14;
   r[7] = 0x15;
-  put16(r + 8, 0x1616);
+  put_le16(r + 8, 0x1616);
   r[10] = 0x17;
-  put16(r + 12, 0x1818);
+  put_le16(r + 12, 0x1818);
   r[14] = 0x19;
   const u16 c[9] = {0x3333, 0x4444, 0x5555, 0x6666, 0x7777, 0x8888, 0x9999, 0xAAAA, 0xBBBB};
-  for (int i = 0; i < 9; ++i) put16(r + 16 + 2 * i, c[i]);
-  put32(r + 36, 0xCCCCCCCC);
-  put32(r + 40, 0xDDDDDDDD);
-  put16(r + 44, 0xEEEE);
+  for (int i = 0; i < 9; ++i) put_le16(r + 16 + 2 * i, c[i]);
+  put_le32(r + 36, 0xCCCCCCCC);
+  put_le32(r + 40, 0xDDDDDDDD);
+  put_le16(r + 44, 0xEEEE);
   const u8 d[6] = {0xFF, 0x01, '@', 0x01, static_cast<u8>(Timer_get_unit()), 0x02};
   std::memcpy(r + 46, d, sizeof d);
 }
@@ -89,13 +83,13 @@ void om_os_trace_record(u8 letter, const msg_t* m) {
     r[5] = m->from;
     r[6] = m->to;
     r[7] = m->code;
-    put16(r + 8, m->nai);
+    put_le16(r + 8, m->nai);
     r[10] = m->sapi;
-    put16(r + 12, m->conn_id);
-    put32(r + 36, addr32(m));
-    put32(r + 40, addr32(m->p_buffer));
+    put_le16(r + 12, m->conn_id);
+    put_le32(r + 36, addr32(m));
+    put_le32(r + 40, addr32(m->p_buffer));
     u16 len = Msg_data_size(m);
-    put16(r + 44, len);
+    put_le16(r + 44, len);
     // Copy no further than the record's room allows, whatever the header says.
     i32 room = m->p_buffer ? static_cast<i32>(g.buffer_size) - m->p_buffer->data_offset
                            : static_cast<i32>(g.msg_size) - m->data_offset;
@@ -115,12 +109,12 @@ void om_os_rt::trace_pool_op(u8 letter, const msg_t* m, const buffer_t* b) {
   r[5] = static_cast<u8>(om_os_current_entity());
   r[6] = ENT_NIL;
   r[7] = 0;
-  put16(r + 8, 0);
+  put_le16(r + 8, 0);
   r[10] = 0;
-  put16(r + 12, 0);
-  put32(r + 36, addr32(m));
-  put32(r + 40, addr32(b ? b : (m ? m->p_buffer : nullptr)));
-  put16(r + 44, 0);
+  put_le16(r + 12, 0);
+  put_le32(r + 36, addr32(m));
+  put_le32(r + 40, addr32(b ? b : (m ? m->p_buffer : nullptr)));
+  put_le16(r + 44, 0);
   audit(letter, m);
 }
 
@@ -130,12 +124,12 @@ void om_os_rt::trace_timer_op(u8 letter, const timer_trace_info& t) {
   r[5] = static_cast<u8>(om_os_current_entity());
   r[6] = t.entity;
   r[7] = t.code;
-  put16(r + 8, t.nai);
+  put_le16(r + 8, t.nai);
   r[10] = t.sapi;
-  put16(r + 12, t.conn_id);
-  put32(r + 36, addr32(t.cell));
-  put32(r + 40, 0);
-  put16(r + 44, 0);
+  put_le16(r + 12, t.conn_id);
+  put_le32(r + 36, addr32(t.cell));
+  put_le32(r + 40, 0);
+  put_le16(r + 44, 0);
   audit(letter, nullptr);
 }
 
