@@ -71,10 +71,7 @@ void apply_setup_to_session(const app_foip_cnf__setup& s, app_foip_cnf__session&
   if (s.has_password) foip__copy_text(auth.sz_user_password, s.password);
   auth.flag_enable = auth.sz_user_name[0] != '\0' && auth.sz_user_password[0] != '\0' && auth.sz_realm[0] != '\0';
   if ((s.has_user_name || s.has_password) && auth.flag_enable == 0)
-    log(4,
-        "SIPUsername: and SIPPassword: of setup.ini are not used by session %zu: its session file gives no "
-        "authentication realm",
-        i + 1);
+    log(4, "SIPUsername:/SIPPassword: not used by session %zu: no authentication realm in its file", i + 1);
   const uint16_t port = static_cast<uint16_t>(s.media_port_start + 10 * i);
   media.ip_port = port;
   session.cfg.rotation_base = port;

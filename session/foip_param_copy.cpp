@@ -444,7 +444,8 @@ uint8_t app_foip_ini__copy_glb_cnf_tbl_2_glb_cnf_struct(ini_tools__value* glb_ta
     if (!empty_text(fqdn) && has_ip(ip))
       return c.refuse(12, "\"%s\" and \"%s\" are defined in same time", s.fqdn_name, s.ip_name), kRefused;
     if ((!empty_text(fqdn) || has_ip(ip)) && n == 0) return c.refuse(12, "\"%s\" is not defined", s.port_name), kRefused;
-    set_addr(*s.out, fqdn, ip, static_cast<uint16_t>(n));
+    if (empty_text(fqdn) && !has_ip(ip)) foip__clear_addr(*s.out);  // none configured
+    else set_addr(*s.out, fqdn, ip, static_cast<uint16_t>(n));
   }
 
   // 13. Session list: element k configures session k + 1.
