@@ -317,19 +317,23 @@ void app_foip_cnf__display_media_table(const app_foip_cnf__context& ctx, void (*
     put(format("Local private SIP address: %s", addr_text(sip.local_sip_addr).c_str()));
     put(format("Local public SIP address : %s", addr_text(sip.nat.nat_local_sip_addr).c_str()));
   }
-  const std::string nat_rule = nat ? "+------------------------" : "";
-  const std::string rule = "+----+--------------------+--------------------+-----------------------+"
-                           "-----------------------" +
-                           nat_rule + "+-----++----+-----------------------+-----++----+";
+  // One row: local media (nai, names, remote SIP address, media addresses,
+  // direction), remote media (nai, media address, direction), loop index.
+  auto row = [&](const char* nai, const char* local, const char* remote, const char* rsip, const char* media,
+                 const char* public_media, const char* dir, const char* peer, const char* peer_media,
+                 const char* peer_dir, const char* loop, const char* ref) {
+    std::string nat_col = nat ? format(": %-22s", public_media) : "";
+    return format(":%-3s: %-19s: %-19s: %-22s: %-22s%s:%-5s:%-3s: %-22s:%-5s:: %-3s: %s", nai, local, remote, rsip,
+                  media, nat_col.c_str(), dir, peer, peer_media, peer_dir, loop, ref);
+  };
+  const std::string rule = std::string("+---+--------------------+--------------------+-----------------------+") +
+                           "-----------------------" + (nat ? "+-----------------------" : "") +
+                           "+-----+---+-----------------------+-----++----+";
   put(rule);
-  put(format(":%-3s: %-19s: %-19s: %-22s: %-22s%s:%-5s::%-4s: %-22s:%-5s:: %-3s:", "", "Local media", "", "", "",
-             nat ? format(": %-22s", "").c_str() : "", "", "", "Remote media", "", ""));
-  put(format(":%-3s: %-19s: %-19s: %-22s: %-22s%s:%-5s::%-4s: %-22s:%-5s:: %-3s:", "NAI", "Local name/phone nb",
-             "Remote name/phone nb", "Remote SIP address", "Local private media add",
-             nat ? format(": %-22s", "Local public media add").c_str() : "", "Fax", "NAI", "Local media address",
-             "Fax", "Lp"));
-  put(format(":%-3s: %-19s: %-19s: %-22s: %-22s%s:%-5s::%-4s: %-22s:%-5s:: %-3s:", "", "", "", "", "",
-             nat ? format(": %-22s", "").c_str() : "", "Dir", "", "", "Dir", ""));
+  put(row("", "Local media", "", "", "", "", "", "", "Remote media", "", "", ""));
+  put(row("NAI", "Local name/phone nb", "Remote name/phone nb", "Remote SIP address", "Local private media add",
+          "Local public media add", " Fax ", "NAI", "Local media address", " Fax ", "", ""));
+  put(row("", "", "", "", "", "", " Dir ", "", "", " Dir ", "", ""));
   put(rule);
   for (const app_foip_cnf__media_entry& e : ctx.media_table) {
     if (e.nai == 0xFFFF) continue;
@@ -337,22 +341,17 @@ void app_foip_cnf__display_media_table(const app_foip_cnf__context& ctx, void (*
     if (s == nullptr) continue;
     const foip__session_param& p = s->cfg.param;
     const auto& media = p.t38_media_add_param.local_media_add;
-    std::string nat_col = nat ? format(": %-22s", addr_text(media.nat_local_media_ip_addr).c_str()) : "";
-    std::string ref = s->ref_nai != 0xFFFF ? format("Ref Nai: %d", int(s->ref_nai)) : "";
     const app_foip_cnf__session* peer = e.peer_nai != 0xFFFF ? ctx.session_of(e.peer_nai) : nullptr;
+    std::string nai = format("%d", int(e.nai));
+    std::string peer_nai = peer != nullptr ? format("%d", int(e.peer_nai)) : " - ";
+    std::string peer_media =
+        peer != nullptr ? addr_text(peer->cfg.param.t38_media_add_param.local_media_add.local_media_ip_addr) : "";
     std::string loop = e.loop_index != 0xFFFF ? format("%d", int(e.loop_index)) : "";
-    std::string local_part = format(":%-3d: %-19s: %-19s: %-22s: %-22s%s:%s", int(e.nai), local_id(p).c_str(),
-                                    remote_id(p).c_str(), addr_text(p.sip_session_param.remote_sip_addr).c_str(),
-                                    addr_text(media.local_media_ip_addr).c_str(), nat_col.c_str(),
-                                    dir_text(s->cfg.direction));
-    if (peer != nullptr) {
-      put(local_part + format(":%-3d: %-22s:%s:: %-3s: %s", int(e.peer_nai),
-                              addr_text(peer->cfg.param.t38_media_add_param.local_media_add.local_media_ip_addr)
-                                  .c_str(),
-                              dir_text(peer->cfg.direction), loop.c_str(), ref.c_str()));
-    } else {
-      put(local_part + format(":%-3s: %-22s:%-5s:: %-3s: %s", " - ", "", "", loop.c_str(), ref.c_str()));
-    }
+    std::string ref = s->ref_nai != 0xFFFF ? format("Ref Nai: %d", int(s->ref_nai)) : "";
+    put(row(nai.c_str(), local_id(p).c_str(), remote_id(p).c_str(),
+            addr_text(p.sip_session_param.remote_sip_addr).c_str(), addr_text(media.local_media_ip_addr).c_str(),
+            addr_text(media.nat_local_media_ip_addr).c_str(), dir_text(s->cfg.direction), peer_nai.c_str(),
+            peer_media.c_str(), peer != nullptr ? dir_text(peer->cfg.direction) : "", loop.c_str(), ref.c_str()));
   }
   put(rule);
 }

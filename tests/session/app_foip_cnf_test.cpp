@@ -210,6 +210,13 @@ TEST_F(ServerArea, WithoutTessalyParagraphTheDefaultsHold) {
   EXPECT_EQ(program_log().find("Read settings from setup.ini"), std::string::npos);
 }
 
+TEST_F(ServerArea, OnlyTheFirstTessalyParagraphCounts) {
+  write("K-DB/SETUP.INI", read("K-DB/SETUP.INI") + "\n[TESSALY]\nMaxSessions: 2\nSpeed: 2400\n");
+  ASSERT_EQ(run(), APP_FOIP_CNF__CONFIGURED);
+  EXPECT_EQ(ctx_->sessions.size(), 19u);
+  EXPECT_EQ(param(*ctx_, 0).fax_common_param.max_speed, 9);
+}
+
 TEST_F(ServerArea, MediaPortDefaultAndSpeedCodes) {
   edit("K-DB/SETUP.INI", "LocalMediaPortStart: 30000\n", "");
   edit("K-DB/SETUP.INI", "MaxSessions: 19", "MaxSessions: 3");
