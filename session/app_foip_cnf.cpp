@@ -208,6 +208,12 @@ uint8_t app_foip_cnf__read_setup(std::FILE* setup_ini, const char* computer_name
   r.bounded("SIPUsername:", out->user_name, sizeof out->user_name, &out->has_user_name);
   r.bounded("SIPPassword:", out->password, sizeof out->password, &out->has_password);
   r.number("LocalMediaPortStart:", &out->media_port_start);
+  // Each session takes ten ports from its first one.
+  if (uint32_t(out->media_port_start) + 10u * out->max_sessions > 0x10000u) {
+    log(5, "LocalMediaPortStart: %u leaves no room for the ports of %u sessions", unsigned(out->media_port_start),
+        unsigned(out->max_sessions));
+    return 3;
+  }
   r.ipv4("SIPRegistrarAddress:", &out->registrar_ip, &out->has_registrar_ip);
   out->has_registrar_port = r.number("SIPRegistrarPort:", &out->registrar_port);
   r.number("CalledDigitsOffset:", &out->called_digits_offset);

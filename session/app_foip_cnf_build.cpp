@@ -136,8 +136,13 @@ bool copy_from_source(app_foip_cnf__context& ctx, const app_foip_cnf__session& s
   foip__copy_text(s.file_name, source.file_name);
   foip__session_param& p = s.cfg.param;
   auto& media = p.t38_media_add_param.local_media_add.local_media_ip_addr;
-  media.ip_port = static_cast<uint16_t>(source.cfg.param.t38_media_add_param.local_media_add.local_media_ip_addr.ip_port +
-                                        offset);
+  const uint32_t port = uint32_t(source.cfg.param.t38_media_add_param.local_media_add.local_media_ip_addr.ip_port) + offset;
+  if (port + 9 > 0xFFFF) {
+    log(5, "app_foip_cnf__config session %zu: no room for its media ports above %u", i + 1, unsigned(port - offset));
+    trap(APP_FOIP_CNF__TRAP_SESSION_CONFIG);
+    return false;
+  }
+  media.ip_port = static_cast<uint16_t>(port);
   s.cfg.rotation_base = media.ip_port;
 
   auto& id = p.t38_media_add_param.sip_media_identification;

@@ -333,6 +333,8 @@ TEST_F(ServerArea, BrokenFilesAreRefused) {
        "app_foip_cnf - Bad value for MaxSessions: \"4294967296\", 0 used"},
       {"empty media port start", {{"K-DB/SETUP.INI", "LocalMediaPortStart: 30000", "LocalMediaPortStart:"}}, 2, {},
        "app_foip_cnf - Bad value for LocalMediaPortStart: \"\", 20000 used"},
+      {"media ports beyond 65535", {{"K-DB/SETUP.INI", "LocalMediaPortStart: 30000", "LocalMediaPortStart: 65400"}},
+       3, {}, "app_foip_cnf - LocalMediaPortStart: 65400 leaves no room for the ports of 19 sessions"},
       {"glb.cfg missing", {{"Tessaly/glb.cfg", nullptr, nullptr}}, 3, {30031},
        "Error into configuration file : Can't open configuration file"},
       {"glb.cfg unknown keyword", {{"Tessaly/glb.cfg", "[SIP]\n", "[SIP]\nlocal SIP port number = 1\n"}}, 3, {30031},
@@ -442,6 +444,14 @@ TEST_F(ServerArea, AutomaticBuildingCopiesTheSources) {
   g_traps.clear();
   EXPECT_EQ(run(), APP_FOIP_CNF__FAILED);
   EXPECT_EQ(g_traps, std::vector<uint16_t>{APP_FOIP_CNF__TRAP_AUTO_BUILD_NO_SOURCE_2});
+
+  // A numbered identity that does not fit its field is refused, not cut.
+  edit("Tessaly/glb.cfg", "session reference 2 = session09.cfg", "session reference 2 = session01.cfg");
+  edit("Tessaly/session01.cfg", "local user name = \"fax_in\"", "local user name = \"" + std::string(62, 'n') + "\"");
+  g_traps.clear();
+  EXPECT_EQ(run(), APP_FOIP_CNF__FAILED);
+  EXPECT_EQ(g_traps, std::vector<uint16_t>{APP_FOIP_CNF__TRAP_SESSION_CONFIG});
+  EXPECT_NE(program_log().find("session 4: identification too long for the number 3"), std::string::npos);
 }
 
 TEST(StartupRecord, ByteImage) {
