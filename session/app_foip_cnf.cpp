@@ -2,8 +2,7 @@
 // stored session tables, media addressing table and configuration trace file.
 #include "session/app_foip_cnf.h"
 
-#include <strings.h>
-
+#include <cctype>
 #include <cstdarg>
 #include <cstring>
 #include <string>
@@ -63,6 +62,14 @@ bool parse_u16(const char* text, uint16_t* out) {
     if (v > 0xFFFF) return false;
   }
   *out = static_cast<uint16_t>(v);
+  return true;
+}
+
+// Computer names compared without regard to case.
+bool same_name(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
   return true;
 }
 
@@ -130,7 +137,7 @@ class setup_reader {
     const char* next = nullptr;
     const char* first = IniNextToken(t.c_str(), &len, &next);
     std::string name(first, std::size_t(len));
-    if (computer == nullptr || strcasecmp(name.c_str(), computer) != 0) return 2;
+    if (computer == nullptr || !same_name(name, computer)) return 2;
     *value = next != nullptr ? std::string(next) : std::string();
     std::size_t end = value->find_last_not_of(" \t");
     value->erase(end == std::string::npos ? 0 : end + 1);

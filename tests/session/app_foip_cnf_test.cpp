@@ -172,6 +172,9 @@ TEST_F(ServerArea, DefaultAreaConfiguresNineteenSessions) {
   EXPECT_NE(trace.find("Session #19 configuration"), std::string::npos);
   EXPECT_NE(trace.find("Media addressing scheme"), std::string::npos);
   EXPECT_NE(trace.find("Local SIP address: 192.0.2.10 (5062)"), std::string::npos);
+  EXPECT_NE(trace.find("\n:2  : fax_out            : fax_in             : 192.0.2.1 (5070)      : 192.0.2.10 (30010)"
+                       "    : Snd :1  : 192.0.2.10 (30000)    : Rcv ::    : \n"),
+            std::string::npos);
   const std::string last =
       "\nHere APP_FOIP stops to write directly into this file. All access will be done thru FOIP API\n";
   ASSERT_GT(trace.size(), last.size());
