@@ -313,7 +313,7 @@ TEST_F(ServerArea, BrokenFilesAreRefused) {
   struct edit_t {
     const char* file;
     const char* from;  // null: replace the whole file by `to`
-    const char* to;
+    std::string to;
   };
   struct {
     const char* name;
@@ -322,7 +322,7 @@ TEST_F(ServerArea, BrokenFilesAreRefused) {
     std::vector<uint16_t> traps;
     const char* log_text;  // expected in the program log
   } cases[] = {
-      {"SETUP.INI missing", {{"K-DB/SETUP.INI", nullptr, nullptr}}, 3, {},
+      {"SETUP.INI missing", {{"K-DB/SETUP.INI", nullptr, ""}}, 3, {},
        "app_foip_cnf - Cannot find or open setup.ini file"},
       {"gateway octet above 255", {{"K-DB/SETUP.INI", "192.0.2.1\n", "192.0.2.256\n"}}, 3, {},
        "app_foip_cnf - Bad IPv4 address for SIPGatewayAddress: \"192.0.2.256\""},
@@ -338,12 +338,17 @@ TEST_F(ServerArea, BrokenFilesAreRefused) {
        "app_foip_cnf - Bad value for LocalMediaPortStart: \"\", 20000 used"},
       {"media ports beyond 65535", {{"K-DB/SETUP.INI", "LocalMediaPortStart: 30000", "LocalMediaPortStart: 65400"}},
        3, {}, "app_foip_cnf - LocalMediaPortStart: 65400 leaves no room for the ports of 19 sessions"},
-      {"glb.cfg missing", {{"Tessaly/glb.cfg", nullptr, nullptr}}, 3, {30031},
+      {"glb.cfg missing", {{"Tessaly/glb.cfg", nullptr, ""}}, 3, {30031},
        "Error into configuration file : Can't open configuration file"},
       {"glb.cfg unknown keyword", {{"Tessaly/glb.cfg", "[SIP]\n", "[SIP]\nlocal SIP port number = 1\n"}}, 3, {30031},
        "Error into configuration file : Unknown keyword: local SIP port"},
       {"glb.cfg empty SIP delay", {{"Tessaly/glb.cfg", "[SIP]\n", "[SIP]\nSIP delay =\n"}}, 3, {30031},
        "Error into configuration file : Bad parameter: SIP delay ="},
+      {"glb.cfg huge session delay", {{"Tessaly/glb.cfg", "session delay = 3", "session delay = 99999999999"}}, 3,
+       {30031}, "Error into configuration file : Bad parameter: session delay ="},
+      {"glb.cfg overlong domain name",
+       {{"Tessaly/glb.cfg", "[SIP]\n", "[SIP]\nlocal SIP domain name = \"" + std::string(65, 'd') + "\"\n"}}, 3,
+       {30031}, "Error into configuration file : Bad parameter: local SIP domain name"},
       {"glb.cfg proxy without port",
        {{"Tessaly/glb.cfg", "[SIP]\n", "[SIP Outbound Proxy]\nOutbound SIP proxy IP address = 10.0.0.1\n"
                                        "Outbound SIP proxy port = 0\n[SIP]\n"}},
@@ -351,7 +356,7 @@ TEST_F(ServerArea, BrokenFilesAreRefused) {
       {"glb.cfg duplicate session section",
        {{"Tessaly/glb.cfg", "[Traces / Reports]", "[[Session configurations]]\n{\n}\n[Traces / Reports]"}}, 3,
        {30031}, "Error into configuration file : Empty array: }"},
-      {"session file missing", {{"Tessaly/session02.cfg", nullptr, nullptr}}, 3, {30031, 30005},
+      {"session file missing", {{"Tessaly/session02.cfg", nullptr, ""}}, 3, {30031, 30005},
        "Error into configuration file : Can't open configuration file"},
       {"session file without pages or receive file",
        {{"Tessaly/session01.cfg", "file name = in_%d.tif\n", ""}}, 3, {30031, 30005},
@@ -360,6 +365,9 @@ TEST_F(ServerArea, BrokenFilesAreRefused) {
        {{"Tessaly/session02.cfg", "\"fax_out\"",
          "\"f2345678901234567890123456789012345678901234567890123456789012345\""}},
        3, {30031, 30005}, "Error into configuration file : Bad parameter: local user name"},
+      {"session file huge data limit",
+       {{"Tessaly/session01.cfg", "Max received fax pages = 50", "Max received fax data = 99999999999"}}, 3,
+       {30031, 30005}, "Error into configuration file : Bad parameter: Max received fa"},
       {"session file eleventh page",
        {{"Tessaly/session02.cfg", "    page encoding = MH\n}\n",
          "    page encoding = MH\n}\n{\npage file name = 3.tif\n}\n{\npage file name = 4.tif\n}\n{\npage file name = 5.tif\n}\n"
@@ -371,7 +379,7 @@ TEST_F(ServerArea, BrokenFilesAreRefused) {
     SCOPED_TRACE(c.name);
     use("default_area");
     for (const edit_t& e : c.edits) {
-      if (e.from == nullptr && e.to == nullptr) fs::remove(area_->path() + "/" + e.file);
+      if (e.from == nullptr && e.to.empty()) fs::remove(area_->path() + "/" + e.file);
       else if (e.from == nullptr) write(e.file, e.to);
       else edit(e.file, e.from, e.to);
     }
