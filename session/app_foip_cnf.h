@@ -150,6 +150,13 @@ inline constexpr uint16_t APP_FOIP_CNF__TRAP_AUTO_BUILD_NO_SOURCE_2 = 30009;
 
 // The whole start-up configuration.  2 configured, 3 failed, 4 help only (the
 // ended flags are set).
+//
+// Sessions 1 to "MaxSessions:" (at most 62) are built.  Session k reads the
+// k-th file of the session list of glb.cfg; a session beyond the list reads
+// the list's first file.  Without automatic building each session then takes
+// the "[TESSALY]" values: local media address, gateway address and port,
+// credentials (used only with the realm of the session file), speed and the
+// media port "LocalMediaPortStart:" + 10 x (k - 1).
 uint8_t app_foip_cnf__config(const app_foip_cnf__startup_record& record, app_foip_cnf__context& ctx,
                              const app_foip_cnf__options& options = {});
 

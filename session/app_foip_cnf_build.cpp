@@ -297,6 +297,9 @@ uint8_t app_foip_cnf__config(const app_foip_cnf__startup_record& record, app_foi
   ctx.magic = APP_FOIP_CNF__MAGIC_INIT;
   ctx.foip_ready = 0;
   ctx.sessions.clear();
+  ctx.stored_session_table[0] = ini_tools__table();
+  ctx.stored_session_table[1] = ini_tools__table();
+  ctx.config_trace_file[0] = '\0';
 
   // Help only.
   if (record.run_mode != 0) {
