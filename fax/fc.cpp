@@ -252,15 +252,13 @@ void decode_data(fc_page& p, const u8* data, u32 n) {
 // ---------------------------------------------------------------------------
 // Stages: set-up and closing.
 
-u8 setup_header(fc_page& p) {
-  const char* text = p.rq.sz_page_header;
-  const u32 len = static_cast<u32>(strnlen(text, FC_PAGE_HEADER_SIZE - 1));
-  u8 chars[FC_PAGE_HEADER_SIZE];
-  std::memcpy(chars, text, len);
-  chars[len] = TCG_END_OF_TEXT;
-
+// Runs the renderer over the header text as the band needs it: rows of 1728
+// pels, cut to the output line when that is narrower.  Counts the rows and
+// copies them into `band` when one is given.  A header taller than a page
+// does not fit any band (cause 79).
+u8 render_header(const fc_page& p, const u8* chars, u32 n, u8* band, u32* rows) {
   tcg_handle h;
-  h.font = len <= TCG_FONT0_MAX_TEXT ? 0 : 1;
+  h.font = n - 1 <= TCG_FONT0_MAX_TEXT ? 0 : 1;
   h.vertical_mode = p.rq.out_pg__vertical_resolution == FC_LPI_100 ? TCG_VERTICAL_100 : TCG_VERTICAL_OTHER;
   h.top_margin = p.rq.bmp_top_margin_pels;
   if (tcg_init(&h) != TCG_INIT_OK) return FC__TXT_ERR__TGC_INIT;
@@ -268,27 +266,41 @@ u8 setup_header(fc_page& p) {
     tcg_handle* h;
     ~release_renderer() { tcg_release(h); }
   } guard{&h};
-
-  // The top margin, then one text line, at every resolution.
-  const u32 repeat = h.vertical_mode == TCG_VERTICAL_100 ? 1 : 2;
-  p.band_lines = p.rq.bmp_top_margin_pels + tcg_font_of(h.font)->glyph_rows * repeat;
-  p.band = alloc_bytes(p.band_lines * p.out_bytes);
-  if (!p.band) return FC__INIT_ERR__ALLOC;
-
-  // Rows are 1728 pels; on a narrower page only what fits the line is kept.
   const u32 keep = std::min(TCG_ROW_BYTES, p.out_bytes);
   u8 row[TCG_ROW_BYTES];
-  u32 line = 0;
+  u32 count = 0;
   h.text = chars;
-  h.text_left = len + 1;
+  h.text_left = n;
   while (!h.text_done) {
+    const bool page_used = h.page_full;
     h.dest = row;
     h.dest_room = TCG_ROW_BYTES;
     tcg_put_rows(&h);
     if (h.dest == row) continue;
-    if (line >= p.band_lines) return FC__TXT_ERR__OUTPUT_BUFFER_TOO_SMALL;
-    std::memcpy(p.band.get() + size_t{line++} * p.out_bytes, row, keep);
+    if (page_used || (band && count >= *rows)) return FC__TXT_ERR__OUTPUT_BUFFER_TOO_SMALL;
+    if (band) std::memcpy(band + size_t{count} * p.out_bytes, row, keep);
+    ++count;
   }
+  *rows = count;
+  return FC__INIT_OK;
+}
+
+// The band holds the top margin and every text line of the header, at every
+// output resolution.
+u8 setup_header(fc_page& p) {
+  const char* text = p.rq.sz_page_header;
+  const u32 len = static_cast<u32>(strnlen(text, FC_PAGE_HEADER_SIZE - 1));
+  u8 chars[FC_PAGE_HEADER_SIZE];
+  std::memcpy(chars, text, len);
+  chars[len] = TCG_END_OF_TEXT;
+  u32 rows = 0;
+  u8 cause = render_header(p, chars, len + 1, nullptr, &rows);
+  if (cause != FC__INIT_OK) return cause;
+  p.band = alloc_bytes(rows * p.out_bytes);
+  if (!p.band) return FC__INIT_ERR__ALLOC;
+  cause = render_header(p, chars, len + 1, p.band.get(), &rows);
+  if (cause != FC__INIT_OK) return cause;
+  p.band_lines = rows;
   if (!p.rq.out_pg__color_bilevel__flag_white_is_zero)
     for (u32 i = 0; i < p.band_lines * p.out_bytes; ++i) p.band[i] = static_cast<u8>(~p.band[i]);
   return FC__INIT_OK;

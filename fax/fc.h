@@ -3,8 +3,9 @@
 // fax session sends.  Stages, each pushing finished lines to the next: line
 // assembly (raw bitmap input) or decoding (MH, MR, MMR), colour inversion,
 // vertical resolution (200 -> 100 lpi) and line length (padding), the page
-// header band laid over the first lines, and encoding (MH, MR with K = 2,
-// MMR).  A request that needs none of them is a pass-through: the data come
+// header band laid over the first lines (the top margin, then the header's
+// text lines; rows of 1728 pels, cut to narrower lines), and encoding (MH,
+// MR with K = 2, MMR; a T.4 page starts with an EOL).  A request that needs none of them is a pass-through: the data come
 // back unchanged.
 //
 // Primitives, all on SAP 10, answered to the entity that sent them:

@@ -1,6 +1,7 @@
 // Page header text renderer: line layout and row output.
 #include "fax/page_header.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <memory>
@@ -81,10 +82,13 @@ uint8_t tcg_init(tcg_handle* h) {
   s->page_rows = lpi100 ? kPageRows100 : kPageRowsOther;
   s->row_repeat = lpi100 ? 1 : 2;
   s->left_margin = (TCG_ROW_PELS + 1 - uint32_t{f->cell_width} * f->chars_per_line) / 2;
+  const uint32_t line_rows = uint32_t{f->glyph_rows} * s->row_repeat;
   if (h->top_margin >= 0) {
-    s->top_rows = static_cast<uint32_t>(h->top_margin);
+    // Cut so that a text line still fits on the page: more would leave
+    // nothing but top rows on every page.
+    s->top_rows = std::min(static_cast<uint32_t>(h->top_margin), s->page_rows - line_rows);
   } else {
-    const int64_t text_rows = int64_t{f->glyph_rows} * f->lines_per_page * s->row_repeat;
+    const int64_t text_rows = int64_t{line_rows} * f->lines_per_page;
     const int64_t top = (int64_t{s->page_rows} - text_rows + 1) / 2;
     s->top_rows = top > 0 ? static_cast<uint32_t>(top) : 0;
   }
@@ -147,11 +151,16 @@ namespace {
 bool next_line(tcg_handle* h) {
   tcg_state& s = *h->state;
   if (s.top_pending) {
-    s.top_pending = false;
-    if (s.top_rows > 0) {
-      s.blank_due = s.top_rows;
-      s.phase = kBlankRows;
-      return true;
+    // A page's top rows come only when text for that page follows.
+    while (h->text_left > 0 && (kClasses[*h->text] == TCG_CLASS_IGNORED || kClasses[*h->text] == TCG_CLASS_CARRIAGE))
+      ++h->text, --h->text_left;
+    if (s.line_len > 0 || (h->text_left > 0 && kClasses[*h->text] != TCG_CLASS_END)) {
+      s.top_pending = false;
+      if (s.top_rows > 0) {
+        s.blank_due = s.top_rows;
+        s.phase = kBlankRows;
+        return true;
+      }
     }
   }
   while (h->text_left > 0) {

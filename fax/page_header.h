@@ -80,7 +80,8 @@ struct tcg_handle {
   uint8_t vertical_mode = TCG_VERTICAL_100;
   uint8_t blank_to_end = 0;  // at the end of the text, blank the rest of a started page
   uint8_t tab_width = 0;     // 0: 8
-  int32_t top_margin = 0;    // blank rows before the first text line; negative: centre the text
+  int32_t top_margin = 0;    // blank rows before the first text line (cut so that one text
+                             // line fits on the page); negative: centre the text
   uint8_t inverse = 0;       // 1: white text on black
   const uint8_t* text = nullptr;
   uint32_t text_left = 0;

@@ -94,6 +94,31 @@ page rows_of(const page& p, uint32_t first, uint32_t count) {
   return r;
 }
 
+// Renders a text the way the converter does, into 1728-pel rows.
+page render(const std::string& text, u8 vertical_mode, int32_t top) {
+  tcg_handle h;
+  h.font = text.size() <= TCG_FONT0_MAX_TEXT ? 0 : 1;
+  h.vertical_mode = vertical_mode;
+  h.top_margin = top;
+  bytes chars(text.begin(), text.end());
+  chars.push_back(TCG_END_OF_TEXT);
+  EXPECT_EQ(tcg_init(&h), TCG_INIT_OK);
+  h.text = chars.data();
+  h.text_left = u32(chars.size());
+  page p = bitmap(TCG_ROW_PELS, 0);
+  bytes row(TCG_ROW_BYTES);
+  while (!h.text_done) {
+    h.dest = row.data();
+    h.dest_room = TCG_ROW_BYTES;
+    tcg_put_rows(&h);
+    if (h.dest != row.data()) p.bits.insert(p.bits.end(), row.begin(), row.end()), ++p.height;
+  }
+  tcg_release(&h);
+  return p;
+}
+
+const std::string kHeader = "10/12/2026 08:15  FROM: +33 1 23 45 67 89  TO: Korvane   Page   1/3";
+
 class Fc : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -395,12 +420,12 @@ TEST_F(Fc, InitRefusals) {
   EXPECT_EQ(fc__page_state(0), FC_PAGE_CONVERTING);
 }
 
-// A header needing more than one text line overflows the band: cause 79,
-// the page stays started with nothing set up until it is stopped.
-TEST_F(Fc, HeaderTooTallForTheBand) {
+// A header taller than a page fits no band: cause 79, and the page stays
+// started with nothing set up until it is stopped.
+TEST_F(Fc, HeaderTallerThanAPage) {
   configure_ok();
   fc__init_pg_conv r = request(FC_MH, FC_MMR);
-  set_header(r, "first line\nsecond line");
+  set_header(r, "first line\fsecond page");
   const fc__init_pg_conv a = init(r);
   EXPECT_EQ(a.result, FC_NOK);
   EXPECT_EQ(a.cause, FC__TXT_ERR__OUTPUT_BUFFER_TOO_SMALL);
@@ -411,6 +436,23 @@ TEST_F(Fc, HeaderTooTallForTheBand) {
   EXPECT_EQ(rep.valid, 0);
   EXPECT_EQ(fc__page_state(0), FC_PAGE_IDLE);
   EXPECT_EQ(init(request(FC_MH, FC_MMR)).result, FC_OK);
+}
+
+// A top margin beyond the page is cut so that the text still fits a page;
+// the band then covers the whole (short) page, white.
+TEST_F(Fc, TopMarginBeyondThePage) {
+  configure_ok();
+  const page pg = fax_test::make_page(fax_test::kind::noise, 1728, 100, 3);
+  fc__init_pg_conv r = request(FC_MMR, FC_MH, 1728, pg.height);
+  r.in_pg__vertical_resolution = r.out_pg__vertical_resolution = FC_LPI_100;
+  r.bmp_top_margin_pels = 60000;
+  set_header(r, kHeader);
+  ASSERT_EQ(init(r).result, FC_OK);
+  feed(fax_test::encode(pg, FC_MMR));
+  stop_page();
+  EXPECT_EQ(fax_test::describe_difference(bitmap(1728, pg.height),
+                                          through_libtiff(output(), FC_MH, 1728, pg.height, FC_LPI_100)),
+            "");
 }
 
 // ---------------------------------------------------------------------------
@@ -531,31 +573,6 @@ TEST_F(Fc, RawBitmapInverted) {
 // ---------------------------------------------------------------------------
 // Header band.
 
-// Renders a text the way the converter does, into 1728-pel rows.
-page render(const std::string& text, u8 vertical_mode, int32_t top) {
-  tcg_handle h;
-  h.font = text.size() <= TCG_FONT0_MAX_TEXT ? 0 : 1;
-  h.vertical_mode = vertical_mode;
-  h.top_margin = top;
-  bytes chars(text.begin(), text.end());
-  chars.push_back(TCG_END_OF_TEXT);
-  EXPECT_EQ(tcg_init(&h), TCG_INIT_OK);
-  h.text = chars.data();
-  h.text_left = u32(chars.size());
-  page p = bitmap(TCG_ROW_PELS, 0);
-  bytes row(TCG_ROW_BYTES);
-  while (!h.text_done) {
-    h.dest = row.data();
-    h.dest_room = TCG_ROW_BYTES;
-    tcg_put_rows(&h);
-    if (h.dest != row.data()) p.bits.insert(p.bits.end(), row.begin(), row.end()), ++p.height;
-  }
-  tcg_release(&h);
-  return p;
-}
-
-const std::string kHeader = "10/12/2026 08:15  FROM: +33 1 23 45 67 89  TO: Korvane   Page   1/3";
-
 // The band, top margin included, replaces the first lines of the page at
 // 200 lpi; it matches the stored golden bitmap and the rest of the page is
 // the input.
@@ -579,11 +596,14 @@ TEST_F(Fc, HeaderBandMatchesGoldenBitmap) {
   EXPECT_EQ(fax_test::describe_difference(render(kHeader, TCG_VERTICAL_OTHER, 6), read_pbm(golden)), "");
 }
 
-// At 100 lpi the band is top margin + 15 rows; on narrower pages the band's
-// rows are cut to the line; a longer text uses the small font.
+// The band is the top margin and every text line of the header, each glyph
+// row once at 100 lpi and twice otherwise; on narrower pages its rows are cut
+// to the line; a text over 80 characters uses the small font.
 TEST_F(Fc, HeaderBandAtEveryWidthAndResolution) {
   configure_ok();
   const std::string long_text = kHeader + "  " + std::string(40, 'x');  // over 80 characters
+  const std::string two_lines = "first line\nsecond line";
+  const std::string longest = kHeader + std::string(133 - kHeader.size(), '-');
   struct tc {
     u16 width;
     u8 lpi;
@@ -593,7 +613,8 @@ TEST_F(Fc, HeaderBandAtEveryWidthAndResolution) {
   } cases[] = {
       {1728, FC_LPI_100, 9, &kHeader, 15},   {864, FC_LPI_200, 3, &kHeader, 30},
       {1024, FC_LPI_100, 0, &long_text, 11}, {1216, FC_LPI_200, 40, &long_text, 22},
-      {2048, FC_LPI_100, 2, &kHeader, 15},
+      {2048, FC_LPI_100, 2, &kHeader, 15},   {1728, FC_LPI_100, 0, &two_lines, 30},
+      {1728, FC_LPI_200, 5, &longest, 44},  // 133 characters wrap onto a second line
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.width << " pels, lpi " << int(c.lpi) << ", top " << c.top);

@@ -179,6 +179,11 @@ TEST(PageHeader, TopRowsRepeatAndInverse) {
   ASSERT_EQ(r.rows.size(), 22u);
   EXPECT_TRUE(blank(r.rows, 0, 7));
   EXPECT_TRUE(std::equal(plain.rows.begin(), plain.rows.end(), r.rows.begin() + 7));
+  // A top margin is cut so that a text line still fits on the page.
+  r = render("Fax 12", 0, TCG_VERTICAL_100, 5000);
+  ASSERT_EQ(r.rows.size(), 1143u);
+  EXPECT_TRUE(blank(r.rows, 0, 1128));
+  EXPECT_TRUE(std::equal(plain.rows.begin(), plain.rows.end(), r.rows.begin() + 1128));
   // Finer output: each glyph row twice.
   r = render("Fax 12", 0, TCG_VERTICAL_OTHER, 3);
   ASSERT_EQ(r.rows.size(), 33u);
