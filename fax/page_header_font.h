@@ -5,8 +5,8 @@
 //
 // One entry per character code, one word per glyph row, top row first; bit
 // (cell width - 1 - x) of a word is pel x of the cell, a set bit is painted.
-// Codes without a printable Latin-1 character (the control codes 0x00-0x1F
-// and 0x7F-0x9F) have blank glyphs.
+// Codes without a printable Latin-1 character (the control codes 0x00-0x1F,
+// 0x7F-0x9F, and 0xFF, which ends a header text) have blank glyphs.
 #pragma once
 
 #include <cstdint>
