@@ -345,6 +345,15 @@ void write_record(audit_rec& r, char* text) {
     write_trap(r);
     return;
   }
+  session_ctx* ses = session(r.view.nai);
+  const bool to_session = ses && ses->audit.f;
+  if (!c.audit_file.f && !to_session) {
+    // No file takes the line: only the lost warning can still be written.
+    if (r.lost)
+      for (nai_t n = 0; n < FOIP_TRC__MAX_SESSIONS; ++n)
+        if (session_ctx* s = session(n)) put(s->audit, LOST_WARNING);
+    return;
+  }
   char head[HEAD_MAX];
   line_head(r, head);
   r.view.data = r.data;
@@ -359,11 +368,11 @@ void write_record(audit_rec& r, char* text) {
     if (r.lost) put(c.audit_file, LOST_WARNING);
     check_rotate(c.audit_file);
   }
-  if (session_ctx* s = session(r.view.nai); s && s->audit.f) {
-    put(s->audit, head);
-    put(s->audit, text);
-    put(s->audit, "\n");
-    check_rotate(s->audit);
+  if (to_session) {
+    put(ses->audit, head);
+    put(ses->audit, text);
+    put(ses->audit, "\n");
+    check_rotate(ses->audit);
   }
   if (r.lost)
     for (nai_t n = 0; n < FOIP_TRC__MAX_SESSIONS; ++n)

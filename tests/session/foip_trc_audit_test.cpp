@@ -281,4 +281,84 @@ TEST_F(Audit, TrapInsideAFlushAndFromAnotherThread) {
     EXPECT_EQ(t.compare(at + 17, 27, " diagnostic: other thread\n\n"), 0) << t.substr(at, 60);
 }
 
+// A scripted run through the runtime's own hooks: the audit hook records
+// every send and receive, the trap handler writes the trap audit, and the
+// files read in order: header, lines, session lines, trap, closing lines.
+void foip_bounce(msg_t* m) {
+  if (m->code == 'p') {
+    m->from = ENT_FOIP;
+    m->to = ENT_APP_FOIP;
+    m->code = 'q';
+    Send_msg(m);
+    return;
+  }
+  Free_msg(m);
+}
+const entity_table_row_t RUN_TABLE[] = {{ENT_FOIP, foip_bounce, 0, 0, nullptr, 1},
+                                        {ENT_APP_FOIP, rt_test::record_handler, 0, 0, nullptr, 1},
+                                        {ENT_NIL, nullptr, 0, 0, nullptr, 0}};
+
+TEST_F(Audit, ScriptedRun) {
+  rt_test::stop();
+  rt_test::start_manual(RUN_TABLE);
+  om_os_set_audit_hook(foip_trc__msg_audit);
+  om_os_set_trap_handler(foip_trc__trap_audit);
+  g.record_event_bfi = FOIP__CNF_GLB | FOIP__SIP_EVT_1;
+  open_global();
+  foip_trc__session_settings s;
+  s.user_string = "[User info: nai 1  Session cnt 1  Batch cnt 0]";
+  s.record_event_bfi = FOIP__FAX_EVT;
+  s.event = {at("ses_event"), FOIP_TRC__LIMIT_NONE, 1, 0};
+  s.audit = {at("ses_audit"), FOIP_TRC__LIMIT_NONE, 1, 0};
+  s.t38_trc = {at("ses_t38"), FOIP_TRC__LIMIT_NONE, 1, 0};
+  ASSERT_EQ(foip_trc__session_init(1, s), OM_OS_OK);
+  ASSERT_EQ(foip_trc__open_session_event_file(1), OM_OS_OK);
+  ASSERT_EQ(foip_trc__open_session_audit_file(1), OM_OS_OK);
+  ASSERT_EQ(foip_trc__open_t38_trc_file(1), OM_OS_OK);
+
+  foip_trc__print_event(0xFFFF, FOIP__CNF_GLB, "Configuration applied\n");
+  foip_trc__print_event(1, FOIP__FAX_EVT, "Fax: page 1 received\n");
+  foip_trc__store_t38_trace(1, 128, "T.30 DIS received\n", 18);
+  Send_msg(rt_test::make_msg(ENT_APP_FOIP, ENT_FOIP, 'p', {1, 2, 3}, 1));
+  rt_test::pump();
+  foip_trc__on_timer();  // the trace timer
+  om_os_trap(35);        // written at once
+  foip_trc__session_end(1);
+  foip_trc__stop_audit();
+  foip_trc__program_end();
+
+  const std::string audit = file("audit");
+  // Send 'i' and receive 'I' of both messages, in order, then the trap.
+  const size_t a1 = audit.find("-i| None |     |     |APP-FOI|'p'            |   1: 0:   0|3: 01 02 03\n");
+  const size_t a2 = audit.find("-I| None |     |     |APP-FOI|'p'", a1);
+  const size_t a3 = audit.find("-i| None |     |     |FOI-APP|'q'", a2);
+  const size_t a4 = audit.find("-I| None |     |     |FOI-APP|'q'", a3);
+  const size_t a5 = audit.find("[TRAP] code: 35 diagnostic: not ascii string\n\n", a4);
+  const size_t a6 = audit.find("Global Message audit closed", a5);
+  EXPECT_TRUE(a1 != std::string::npos && a2 != std::string::npos && a3 != std::string::npos &&
+              a4 != std::string::npos && a5 != std::string::npos && a6 != std::string::npos)
+      << audit;
+  const std::string ses_audit = file("ses_audit");
+  EXPECT_EQ(count_of(ses_audit, "|APP-FOI|'p'"), 2u);
+  EXPECT_EQ(count_of(ses_audit, "|FOI-APP|'q'"), 2u);
+  EXPECT_NE(ses_audit.find("[TRAP] code: 35"), std::string::npos);
+  EXPECT_NE(ses_audit.find("Session Message audit closed"), std::string::npos);
+  const std::string events = file("events");
+  const size_t e1 = events.find("Global Events\n---------------\n  Filename");
+  const size_t e2 = events.find("Configuration applied\n", e1);
+  const size_t e3 = events.find("[TRAP] code: 35", e2);
+  const size_t e4 = events.find("Global Events closed", e3);
+  EXPECT_TRUE(e1 != std::string::npos && e2 != std::string::npos && e3 != std::string::npos &&
+              e4 != std::string::npos)
+      << events;
+  EXPECT_EQ(events.find("page 1"), std::string::npos);  // a session class, not recorded globally
+  const std::string ses_event = file("ses_event");
+  EXPECT_NE(ses_event.find("Fax: page 1 received\n"), std::string::npos);
+  EXPECT_NE(ses_event.find("[TRAP] code: 35"), std::string::npos);
+  EXPECT_NE(ses_event.find("Session events closed"), std::string::npos);
+  const std::string t38 = file("ses_t38");
+  EXPECT_NE(t38.find("T.30 DIS received\n"), std::string::npos);
+  EXPECT_NE(t38.find("T.38 traces closed"), std::string::npos);
+}
+
 }  // namespace

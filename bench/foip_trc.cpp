@@ -1,0 +1,167 @@
+// Trace module costs: event lines queued while the file writer drains them
+// (as the FOIP task does every 50 ms), event lines written in the caller's
+// own thread, the message audit at the shipped settings (no audit file) and
+// with an audit file, and the decoder's line for one message.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "platform/clock.h"
+#include "runtime/dcod.h"
+#include "runtime/entity.h"
+#include "runtime/msg.h"
+#include "runtime/om_os.h"
+#include "runtime/sm.h"
+#include "session/foip_trc.h"
+
+namespace {
+
+void quiet(const char*) {}
+void free_handler(msg_t* m) { Free_msg(m); }
+const entity_table_row_t TABLE[] = {{ENT_FOIP, free_handler, 0, 0, nullptr, 1},
+                                    {ENT_NIL, nullptr, 0, 0, nullptr, 0}};
+
+std::string folder() {
+  static std::string dir = [] {
+    char tmpl[] = "/tmp/bench_foip_trc_XXXXXX";
+    const char* d = mkdtemp(tmpl);
+    return std::string(d ? d : "/tmp");
+  }();
+  return dir;
+}
+
+// Module set up with a global event file (and optionally an audit file);
+// the runtime runs in manual mode.
+struct trace_setup {
+  explicit trace_setup(bool audit_file, u16 record = FOIP__SIP_EVT_1 | FOIP__FAX_EVT) {
+    om_os_start_options o;
+    o.table = TABLE;
+    o.sm_thread = o.timer_thread = o.bkgr_thread = false;
+    om_os_start_with(o);
+    foip_trc__set_console(quiet);
+    foip_trc__init();
+    foip_trc__glb_settings s;
+    s.record_event_bfi = record;
+    s.event = {folder() + "/events", 100, 3, 0};
+    if (audit_file) s.audit = {folder() + "/audit", 100, 3, 0};
+    foip_trc__set_glb_settings(s);
+    if (record) (void)foip_trc__open_glb_event_file();
+    if (audit_file) (void)foip_trc__open_glb_audit_file();
+  }
+  ~trace_setup() {
+    foip_trc__program_end();
+    foip_trc__shutdown();
+    foip_trc__set_console(nullptr);
+    om_os_stop();
+  }
+};
+
+const char LINE[] = "(nai 3, conn_id  65) SIP Evt: Receive SIP_INVITE_IN from sip:fax@192.0.2.10:5060\n";
+
+// Producer cost with the writer thread draining the queue every 50 ms.
+void BM_PrintEvent_WriterRunning(benchmark::State& state) {
+  trace_setup setup(false);
+  std::atomic<bool> run{true};
+  std::thread writer([&] {
+    while (run.load()) {
+      foip_trc__on_timer();
+      plat_sleep_ms(FOIP_TRC__TIMER_MS);
+    }
+  });
+  u64 n = 0;
+  for (auto _ : state) {
+    foip_trc__print_event(3, FOIP__SIP_EVT_1, LINE);
+    // Keep below the queue limit as a real producer would: a fax session
+    // prints a few lines per second, not millions.
+    if ((++n & 1023) == 0) {
+      state.PauseTiming();
+      foip_trc__flush_events();
+      state.ResumeTiming();
+    }
+  }
+  run.store(false);
+  writer.join();
+  state.SetItemsProcessed(static_cast<int64_t>(n));
+}
+BENCHMARK(BM_PrintEvent_WriterRunning);
+
+// Whole cost of one event line: queued, routed and written to the file.
+void BM_PrintEvent_QueueAndWrite(benchmark::State& state) {
+  trace_setup setup(false);
+  u64 n = 0;
+  for (auto _ : state) {
+    foip_trc__print_event(3, FOIP__SIP_EVT_1, LINE);
+    if ((++n & 63) == 0) foip_trc__flush_events();
+  }
+  foip_trc__flush_events();
+  state.SetItemsProcessed(static_cast<int64_t>(n));
+}
+BENCHMARK(BM_PrintEvent_QueueAndWrite);
+
+// Shipped masks: nothing displayed, nothing recorded; lines are queued and
+// dropped by the flush.
+void BM_PrintEvent_ShippedMasks(benchmark::State& state) {
+  trace_setup setup(false, 0);
+  u64 n = 0;
+  for (auto _ : state) {
+    foip_trc__print_event(3, FOIP__SIP_EVT_1, LINE);
+    if ((++n & 63) == 0) foip_trc__flush_events();
+  }
+  foip_trc__flush_events();
+  state.SetItemsProcessed(static_cast<int64_t>(n));
+}
+BENCHMARK(BM_PrintEvent_ShippedMasks);
+
+// Message audit of one T.38 datagram (about 40 bytes) and its share of the
+// flush: without an audit file (shipped) and with one.
+void audit_bench(benchmark::State& state, bool with_file) {
+  trace_setup setup(with_file, 0);
+  std::vector<u8> data(40, 0x11);
+  msg_t* m = nullptr;
+  buffer_t* b = nullptr;
+  u8* p = nullptr;
+  Alloc_msg_data(&m, &b, static_cast<u32>(data.size()), &p);
+  std::copy(data.begin(), data.end(), p);
+  m->from = ENT_PH_IT;
+  m->to = ENT_T38;
+  m->code = 'z';
+  m->nai = 3;
+  u64 n = 0;
+  for (auto _ : state) {
+    foip_trc__msg_audit('R', m);
+    if ((++n & 63) == 0) foip_trc__flush_audit();
+  }
+  foip_trc__flush_audit();
+  Free_msg(m);
+  state.SetItemsProcessed(static_cast<int64_t>(n));
+}
+void BM_MsgAudit_ShippedNoFile(benchmark::State& state) { audit_bench(state, false); }
+void BM_MsgAudit_WithFile(benchmark::State& state) { audit_bench(state, true); }
+BENCHMARK(BM_MsgAudit_ShippedNoFile);
+BENCHMARK(BM_MsgAudit_WithFile);
+
+void BM_DcodFormatLine(benchmark::State& state) {
+  dcod__init();
+  std::vector<u8> data(40, 0x11);
+  dcod__msg_view v;
+  v.from = ENT_PH_IT;
+  v.to = ENT_T38;
+  v.code = 'z';
+  v.data = data.data();
+  v.length = static_cast<u32>(data.size());
+  char line[4600];
+  for (auto _ : state) {
+    line[0] = '\0';
+    dcod__format_view(v, line, sizeof line, 1500);
+    benchmark::DoNotOptimize(line);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_DcodFormatLine);
+
+}  // namespace
+
+BENCHMARK_MAIN();
