@@ -18,6 +18,8 @@ namespace {
 
 constexpr u32 HEAD_MAX = 128;
 constexpr u32 TEXT_MAX = 4551;  // 4550 characters and the NUL
+// The text buffer also holds the head in front and the line end.
+constexpr u32 AUDIT_LINE_MAX = TEXT_MAX + HEAD_MAX + 1;
 constexpr u32 REPORT_MAX = 254;  // 253 characters and the NUL
 
 // Primitive codes the audit writer recognises (owned by the SIP side).
@@ -360,18 +362,21 @@ void write_record(audit_rec& r, char* text) {
   r.view.length = r.length;
   text[0] = '\0';
   dcod__format_view(r.view, text, TEXT_MAX, FOIP_TRC__AUDIT_DATA_MAX);
+  // Head, text and line end in one write.
+  const size_t head_len = std::strlen(head);
+  const size_t text_len = std::strlen(text);
+  std::memmove(text + head_len, text, text_len);
+  std::memcpy(text, head, head_len);
+  text[head_len + text_len] = '\n';
+  const size_t line_len = head_len + text_len + 1;
   if (c.audit_file.f) {
-    putf(c.audit_file, "%s", head);
-    put(c.audit_file, text);
-    put(c.audit_file, "\n");
+    put(c.audit_file, text, line_len);
     if (r.kind == 'I' || r.kind == 'R') detail_blocks(c.audit_file, r);
     if (r.lost) put(c.audit_file, LOST_WARNING);
     check_rotate(c.audit_file);
   }
   if (to_session) {
-    put(ses->audit, head);
-    put(ses->audit, text);
-    put(ses->audit, "\n");
+    put(ses->audit, text, line_len);
     check_rotate(ses->audit);
   }
   if (r.lost)
@@ -427,7 +432,7 @@ void foip_trc__msg_audit(u8 kind, const msg_t* m) {
   if (kind != 'i' && kind != 'e' && kind != 'I' && kind != 'R' && kind != 'X') return;
   glb_ctx& c = g();
   if (!m || c.ready.load() != READY_WORD || c.audit_stopped.load()) return;
-  if (!c.audit.exists()) return;
+  if (!c.audit.exists() || !c.audit_file_open.load(std::memory_order_relaxed)) return;
   if (filtered(c.s.audit_filter, m)) return;
   audit_rec* r = take();
   if (!r) return;
@@ -465,7 +470,7 @@ void foip_trc__trap_audit(u16 code, const char* text) {
 u8 foip_trc__flush_audit() {
   glb_ctx& c = g();
   io_section io;
-  static char text[TEXT_MAX];
+  static char text[AUDIT_LINE_MAX];
   for (;;) {
     om_os_lock();
     audit_rec* r = c.audit.pop_locked();

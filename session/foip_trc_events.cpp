@@ -181,18 +181,36 @@ u8 foip_trc__flush_t38_trc(nai_t nai) {
   if (nai >= FOIP_TRC__MAX_SESSIONS) return OM_OS_NOK;
   session_ctx& s = g().sessions[nai];
   io_section io;
+  // Consecutive blocks go out in one write.
+  char out[4096];
+  size_t used = 0;
+  auto write_out = [&] {
+    if (used) put(s.t38, out, used);
+    used = 0;
+    check_rotate(s.t38);
+  };
   for (;;) {
     om_os_lock();
     rec_queue<t38_block>* q = s.t38q.get();
     t38_block* b = q ? q->pop_locked() : nullptr;
     om_os_unlock();
     if (!b) break;
-    if (put(s.t38, reinterpret_cast<const char*>(b->data), b->length) && b->lost) put(s.t38, LOST_WARNING);
-    check_rotate(s.t38);
+    std::memcpy(out + used, b->data, b->length);
+    used += b->length;
+    const bool lost = b->lost != 0;
     om_os_lock();
     q->release_locked(b);
     om_os_unlock();
+    if (lost) {
+      if (used) put(s.t38, out, used);
+      used = 0;
+      put(s.t38, LOST_WARNING);
+      check_rotate(s.t38);
+    } else if (used + T38_BLOCK_BYTES > sizeof out) {
+      write_out();
+    }
   }
+  write_out();
   return OM_OS_OK;
 }
 

@@ -45,6 +45,10 @@ io_section::io_section() : nested_(io_held_by_this_thread()) {
 
 io_section::~io_section() {
   if (nested_) return;
+  glb_ctx& c = g();
+  bool audit_open = c.audit_file.f != nullptr;
+  for (const session_ctx& s : c.sessions) audit_open = audit_open || (s.active && s.audit.f);
+  c.audit_file_open.store(audit_open);
   io_owner.store(std::thread::id{});
   io_mu.unlock();
   // A trap raised while this thread flushed is written now.

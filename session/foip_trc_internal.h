@@ -139,6 +139,10 @@ struct glb_ctx {
   trc_file event, audit_file;
   u32 audit_start = 0;
   std::atomic<bool> audit_stopped{false};
+  // Whether any audit file (global or of a session) is open: without one a
+  // message audit record would be formatted for nobody, so none is queued.
+  // Refreshed whenever the io lock is left.
+  std::atomic<bool> audit_file_open{false};
   session_ctx sessions[FOIP_TRC__MAX_SESSIONS];
 };
 

@@ -130,6 +130,28 @@ TEST_F(Audit, FilterWalkStopsAtTheTableEnd) {
   EXPECT_EQ(count_of(file("audit"), "    : FILTER_DEFAULT"), 20u);
 }
 
+TEST_F(Audit, NothingIsQueuedWithoutAnAuditFile) {
+  g.audit.fname.clear();
+  foip_trc__set_glb_settings(g);
+  ASSERT_EQ(foip_trc__open_glb_audit_file(), OM_OS_OK);
+  audit(ENT_SM, ENT_FOIP, SM_CONFIG_CO, {2, 0, ENT_IP});
+  EXPECT_EQ(foip_trc__audit_queue_stats().count, 0);
+  // A session audit file is enough.
+  foip_trc__session_settings s;
+  s.audit = {at("ses_audit"), FOIP_TRC__LIMIT_NONE, 1, 0};
+  ASSERT_EQ(foip_trc__session_init(9, s), OM_OS_OK);
+  ASSERT_EQ(foip_trc__open_session_audit_file(9), OM_OS_OK);
+  audit(ENT_SM, ENT_FOIP, SM_CONFIG_CO, {2, 0, ENT_IP}, 9);
+  EXPECT_EQ(foip_trc__audit_queue_stats().count, 1);
+  foip_trc__session_end(9);
+  EXPECT_NE(file("ses_audit").find("Config IP OK\n"), std::string::npos);
+  audit(ENT_SM, ENT_FOIP, SM_CONFIG_CO, {2, 0, ENT_IP}, 9);
+  EXPECT_EQ(foip_trc__audit_queue_stats().count, 0);
+  // Traps still reach the console.
+  foip_trc__trap_audit(5, "no file");
+  EXPECT_NE(console_copy().find("[TRAP] code: 5 diagnostic: no file"), std::string::npos);
+}
+
 TEST_F(Audit, DetailBlocksOfReceivedMessages) {
   open_global();
   // A SIP datagram: address, then the text with its lines, escape sequences
