@@ -162,6 +162,73 @@ void BM_DcodFormatLine(benchmark::State& state) {
 }
 BENCHMARK(BM_DcodFormatLine);
 
+// Message hops between two entities of one task with the runtime's trace
+// mask as shipped (sends and receives): without the audit hook, with the
+// module's audit at the shipped settings (no audit file), and with an audit
+// file.  The difference per hop is what the message audit costs a session.
+constexpr ent_id_t ENT_PING = 'P', ENT_PONG = 'Q';
+u32 hops_left = 0;
+void bounce(msg_t* m) {
+  if (hops_left == 0) {
+    Free_msg(m);
+    return;
+  }
+  --hops_left;
+  m->to = m->to == ENT_PING ? ENT_PONG : ENT_PING;
+  m->from = m->to == ENT_PING ? ENT_PONG : ENT_PING;
+  Send_msg(m);
+}
+const entity_table_row_t HOP_TABLE[] = {{ENT_PING, bounce, 0, 0, nullptr, 0},
+                                        {ENT_PONG, bounce, 0, 0, nullptr, 0},
+                                        {ENT_NIL, nullptr, 0, 0, nullptr, 0}};
+
+void BM_MessageHop(benchmark::State& state) {
+  const int mode = static_cast<int>(state.range(0));  // 0 no hook, 1 shipped, 2 audit file
+  om_os_start_options o;
+  o.table = HOP_TABLE;
+  o.sm_thread = o.timer_thread = o.bkgr_thread = false;
+  om_os_start_with(o);
+  om_os_set_trace_mask(0x300);
+  foip_trc__set_console(quiet);
+  foip_trc__init();
+  foip_trc__glb_settings s;
+  if (mode == 2) s.audit = {folder() + "/hop_audit", 100, 3, 0};
+  foip_trc__set_glb_settings(s);
+  (void)foip_trc__open_glb_audit_file();
+  if (mode) om_os_set_audit_hook(foip_trc__msg_audit);
+  om_os_run_ready(0);
+  constexpr u32 BATCH = 1000;
+  for (auto _ : state) {
+    hops_left = BATCH;
+    msg_t* m = Alloc_msg();
+    m->from = ENT_PONG;
+    m->to = ENT_PING;
+    m->code = 'x';
+    m->nai = 3;
+    m->data_size = 40;
+    Send_msg(m);
+    om_os_run_ready(0);
+    if (mode == 2) foip_trc__flush_audit();
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * BATCH);
+  om_os_set_audit_hook(nullptr);
+  foip_trc__program_end();
+  foip_trc__shutdown();
+  foip_trc__set_console(nullptr);
+  om_os_stop();
+}
+BENCHMARK(BM_MessageHop)->Arg(0)->Arg(1)->Arg(2)->ArgName("audit");
+
+// The trace timer with nothing queued (every 50 ms in the FOIP task).
+void BM_TraceTimerIdle(benchmark::State& state) {
+  trace_setup setup(false, 0);
+  foip_trc__session_settings ss;
+  for (nai_t n = 0; n < FOIP_TRC__MAX_SESSIONS; ++n) (void)foip_trc__session_init(n, ss);
+  for (auto _ : state) foip_trc__on_timer();
+  for (nai_t n = 0; n < FOIP_TRC__MAX_SESSIONS; ++n) foip_trc__session_end(n);
+}
+BENCHMARK(BM_TraceTimerIdle);
+
 }  // namespace
 
 BENCHMARK_MAIN();
