@@ -105,14 +105,17 @@ const char* congestion_text(u8 c) {
 
 char id_char(u8 c) { return c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '.'; }
 
-// True when a filter entry removes the message from the audit.
-bool filtered(const foip_trc__audit_filter* f, const msg_t* m) {
+// True when a filter entry removes the message from the audit.  The walk
+// ends at the first entry whose mode is not 2 or 3, and after the last entry.
+bool filtered(const std::atomic<u32>* words, const msg_t* m) {
   for (u16 i = 0; i < FOIP_TRC__NB_FILTER; ++i) {
-    const foip_trc__audit_filter& e = f[i];
-    if (e.item_mode == FOIP_TRC__FILTER_DEFAULT) {
-      if (e.from == m->from && e.to == m->to && e.code == m->code) return true;
-    } else if (e.item_mode == FOIP_TRC__FILTER_IGNORE_CODE) {
-      if (e.from == m->from && e.to == m->to) return true;
+    const u32 w = words[i].load(std::memory_order_relaxed);
+    const u8 mode = static_cast<u8>(w);
+    const bool pair = static_cast<u8>(w >> 8) == m->from && static_cast<u8>(w >> 16) == m->to;
+    if (mode == FOIP_TRC__FILTER_DEFAULT) {
+      if (pair && static_cast<u8>(w >> 24) == m->code) return true;
+    } else if (mode == FOIP_TRC__FILTER_IGNORE_CODE) {
+      if (pair) return true;
     } else {
       return false;
     }
@@ -433,7 +436,7 @@ void foip_trc__msg_audit(u8 kind, const msg_t* m) {
   glb_ctx& c = g();
   if (!m || c.ready.load() != READY_WORD || c.audit_stopped.load()) return;
   if (!c.audit.exists() || !c.audit_file_open.load(std::memory_order_relaxed)) return;
-  if (filtered(c.s.audit_filter, m)) return;
+  if (filtered(c.filter_words, m)) return;
   audit_rec* r = take();
   if (!r) return;
   std::memset(static_cast<void*>(r), 0, sizeof *r);

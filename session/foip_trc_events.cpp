@@ -39,6 +39,7 @@ void queue_piece(nai_t nai, u16 cls, const char* p, size_t n, bool add_newline, 
   event_rec* r = c.events.take_locked();
   if (r) {
     std::memcpy(r->text, p, n);
+    shown_as_text(r->text, n);
     if (add_newline) r->text[n++] = '\n';
     r->text[n] = '\0';
     r->length = static_cast<u16>(n);
@@ -169,6 +170,7 @@ void foip_trc__store_t38_trace(nai_t nai, u8 report_type, const char* text, u16 
     const u32 left = static_cast<u32>(length - at);
     const u16 n = static_cast<u16>(left < T38_BLOCK_BYTES ? left : T38_BLOCK_BYTES);
     std::memcpy(b->data, text + at, n);
+    shown_as_text(reinterpret_cast<char*>(b->data), n);
     b->length = n;
     b->lost = 0;
     q->append_locked(b);

@@ -260,6 +260,13 @@ void close_with_title(trc_file& t, const char* title) {
   t.kind = kind;
 }
 
+void shown_as_text(char* p, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    const u8 c = static_cast<u8>(p[i]);
+    if ((c < 0x20 && c != '\n' && c != '\r' && c != '\t') || c >= 0x7F) p[i] = '.';
+  }
+}
+
 void keep_lines(const u8* p, size_t n, std::string* out) {
   out->reserve(out->size() + n);
   for (size_t i = 0; i < n; ++i) {
@@ -313,6 +320,7 @@ void foip_trc__init() {
   om_os_unlock();
   c.audit_start = om_os_tick();
   c.audit_stopped.store(false);
+  for (auto& w : c.filter_words) w.store(FOIP_TRC__FILTER_LAST_ITEM);
   progress_reset();
   c.ready.store(READY_WORD);
 }
@@ -342,7 +350,13 @@ void foip_trc__shutdown() {
 
 void foip_trc__set_glb_settings(const foip_trc__glb_settings& s) {
   io_section io;
-  g().s = s;
+  glb_ctx& c = g();
+  c.s = s;
+  for (u16 i = 0; i < FOIP_TRC__NB_FILTER; ++i) {
+    const foip_trc__audit_filter& f = s.audit_filter[i];
+    c.filter_words[i].store(static_cast<u32>(f.item_mode) | static_cast<u32>(f.from) << 8 |
+                            static_cast<u32>(f.to) << 16 | static_cast<u32>(f.code) << 24);
+  }
 }
 
 u8 foip_trc__session_init(nai_t nai, const foip_trc__session_settings& st) {
@@ -484,7 +498,7 @@ u8 foip_trc__open_t38_trc_file(nai_t nai) {
 u8 foip_trc__open_glb_audit_file() {
   glb_ctx& c = g();
   io_section io;
-  if (!c.audit.exists()) return OM_OS_OK;
+  if (!c.audit.exists() || c.audit_file.f) return OM_OS_OK;
   prepare(c.audit_file, 2, c.s.audit);
   if (!c.audit_file.base.empty()) delete_numbered(c.audit_file, 0);
   if (c.s.audit.fname.empty()) return OM_OS_OK;

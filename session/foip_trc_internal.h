@@ -143,6 +143,9 @@ struct glb_ctx {
   // message audit record would be formatted for nobody, so none is queued.
   // Refreshed whenever the io lock is left.
   std::atomic<bool> audit_file_open{false};
+  // The filter as the producers read it: mode | from << 8 | to << 16 |
+  // code << 24 per entry.
+  std::atomic<u32> filter_words[FOIP_TRC__NB_FILTER] = {};
   session_ctx sessions[FOIP_TRC__MAX_SESSIONS];
 };
 
@@ -198,6 +201,9 @@ bool resume(trc_file& t);
 // Sanitised copy of text for files and the console: control characters
 // other than line ends and tabs become '.'.
 void keep_lines(const u8* p, size_t n, std::string* out);
+// The same in place: control characters other than line ends and tabs, and
+// bytes from 0x7F, become '.'.
+void shown_as_text(char* p, size_t n);
 
 // Audit writer of the filter table and column lines (audit module).
 void write_audit_head(trc_file& t);

@@ -191,6 +191,23 @@ TEST_F(Trc, TextIsCutIntoLinesAndLongLinesArriveWhole) {
   EXPECT_NE(console_text.find("\nAPP Mng one\nAPP Mng two"), std::string::npos);
 }
 
+TEST_F(Trc, ControlCharactersAreShownAsDots) {
+  foip_trc__set_glb_settings(glb(FOIP__SIP_EVT_1, FOIP_TRC__LIMIT_NONE, 1, FOIP__SIP_EVT_1));
+  ASSERT_EQ(foip_trc__open_glb_event_file(), OM_OS_OK);
+  foip_trc__session_settings s = ses(0, FOIP_TRC__LIMIT_NONE, 1);
+  s.t38_trc = {at("t38"), FOIP_TRC__LIMIT_NONE, 1, 0};
+  ASSERT_EQ(foip_trc__session_init(4, s), OM_OS_OK);
+  ASSERT_EQ(foip_trc__open_t38_trc_file(4), OM_OS_OK);
+  foip_trc__print_event(4, FOIP__SIP_EVT_1, "User-Agent: \x1b]2;title\x07\tx\r\n");
+  const char t38[] = "frame \x1b[31m red\n";
+  foip_trc__store_t38_trace(4, 1, t38, sizeof t38 - 1);
+  foip_trc__on_timer();
+  EXPECT_NE(file("glb").find("User-Agent: .]2;title.\tx\r\n"), std::string::npos);
+  EXPECT_NE(console_text.find("User-Agent: .]2;title.\tx"), std::string::npos);
+  EXPECT_EQ(console_text.find('\x1b'), std::string::npos);
+  EXPECT_NE(file("t38").find("frame .[31m red\n"), std::string::npos);
+}
+
 TEST_F(Trc, EventsAreRoutedByClassAndMasks) {
   struct route_case {
     u16 cls;
