@@ -71,8 +71,13 @@ bool progress_active() { return ps().active.load() != 0; }
 void foip_trc__progress_bar(u8 op, const void* value) {
   progress_state& p = ps();
   switch (op) {
-    case 1:
-      if (!g().s.flag_display_progress_bar) {
+    case 1: {
+      bool on;
+      {
+        io_section io;  // the settings are changed under the io lock
+        on = g().s.flag_display_progress_bar != 0;
+      }
+      if (!on) {
         p.active.store(0);
         p.spinner.store('.');
         return;
@@ -82,6 +87,7 @@ void foip_trc__progress_bar(u8 op, const void* value) {
       p.spinner.store('/');
       p.active.store(1);
       return;
+    }
     case 2:
       if (!p.active.load()) {
         char s[2] = {p.spinner.load(), '\0'};

@@ -3,12 +3,18 @@
 // batch progress line.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <fstream>
 #include <mutex>
 #include <sstream>
 #include <string>
 
+#include "common/program_log.h"
+#include "common/server_settings.h"
 #include "platform/paths.h"
 #include "session/foip_trc.h"
 #include "session/support/cfg_test_support.h"
@@ -269,6 +275,45 @@ TEST_F(Trc, UnwritableFolderAndFullDiskCloseOnlyThatFile) {
   EXPECT_EQ(foip_trc__file_check(1, at("probe"), 1), OM_OS_NOK);
   EXPECT_EQ(foip_trc__file_check(6, at("probe"), 3), OM_OS_NOK);
   EXPECT_EQ(foip_trc__file_check(6, "", 3), OM_OS_OK);
+}
+
+// A file that stops taking data mid-run (the process's file size limit
+// stands in for a full disk) is closed with one program-log line; the other
+// files go on and later flushes neither log again nor spin.
+TEST_F(Trc, FileThatFillsUpIsClosedWithOneLogLine) {
+  ASSERT_EQ(mkdir(at("K-DB").c_str(), 0777), 0);
+  SystemParams& p = SystemParameters();
+  const SystemParams saved = p;
+  std::snprintf(p.ServerArea, sizeof p.ServerArea, "%s\\", dir.path().c_str());
+  InitialiseLog(3);
+  foip_trc__set_glb_settings(glb(FOIP__CNF_GLB, FOIP_TRC__LIMIT_NONE, 1));
+  ASSERT_EQ(foip_trc__open_glb_event_file(), OM_OS_OK);
+  ASSERT_EQ(foip_trc__session_init(3, ses(FOIP__FAX_EVT, FOIP_TRC__LIMIT_NONE, 1)), OM_OS_OK);
+  ASSERT_EQ(foip_trc__open_session_event_file(3), OM_OS_OK);
+
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  signal(SIGXFSZ, SIG_IGN);
+  rlimit small = old;
+  small.rlim_cur = 8192;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const std::string line(99, 'g');
+  for (int round = 0; round < 3; ++round) {
+    for (int i = 0; i < 40; ++i) foip_trc__print_event(0xFFFF, FOIP__CNF_GLB, (line + "\n").c_str());
+    foip_trc__print_event(3, FOIP__FAX_EVT, ("session line " + std::to_string(round) + "\n").c_str());
+    EXPECT_EQ(foip_trc__flush_events(), OM_OS_OK);
+  }
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, SIG_DFL);
+
+  EXPECT_EQ(foip_trc__current_file(1), "");
+  EXPECT_LE(file("glb").size(), 8192u);
+  EXPECT_NE(file("ses").find("session line 2\n"), std::string::npos);
+  const std::string log = file("K-DB/TESSALY.log");
+  EXPECT_EQ(count_of(log, "Trace file "), 1u) << log;
+  EXPECT_NE(log.find("glb: write failed, file closed"), std::string::npos) << log;
+  InitialiseLog(6);
+  p = saved;
 }
 
 TEST_F(Trc, ErrorBoxIsWrittenAtOnce) {
