@@ -195,8 +195,28 @@ constexpr dcod__name app_timers[] = {
     {'d', "TI_DELAYED_START"}, {'s', "TI_USER_EVT"}, {'i', "TI_IPC"}, {DCOD__END, nullptr}};
 
 // ---------------------------------------------------------------------------
+// ENT_FAX: its debug texts (SAP 20, to itself) carry their text from the
+// sixth data byte.  Its primitive and timer names are added with the entity.
+
+constexpr u8 FAX_DEBUG_SAPI = 20;
+constexpr u32 FAX_DEBUG_TEXT_AT = 5;
+
+u32 fax_body(dcod__body& b) {
+  const dcod__msg_view& m = *b.m;
+  if (m.from != ENT_FAX || m.to != ENT_FAX || m.sapi != FAX_DEBUG_SAPI) return 0;
+  b.fixed_name = "FAX__DBG_AUTO";
+  if (m.length <= FAX_DEBUG_TEXT_AT) return m.length;
+  const u8* text = m.data + FAX_DEBUG_TEXT_AT;
+  const u8* end = static_cast<const u8*>(std::memchr(text, 0, m.length - FAX_DEBUG_TEXT_AT));
+  size_t n = end ? static_cast<size_t>(end - text) : m.length - FAX_DEBUG_TEXT_AT;
+  b.out->text(" ");
+  b.out->printable(text, n);
+  return m.length;
+}
+
+// ---------------------------------------------------------------------------
 // Entities whose vocabulary comes with them (T.38, SIP, ACU, CCE, MFM, FM,
-// M30, T30, CF, FC, FAX): their rows are in place; add the name tables and
+// M30, T30, CF, FC): their rows are in place; add the name tables and
 // body decoders in a section above and point the row at them.
 
 }  // namespace
@@ -221,7 +241,7 @@ const dcod__service dcod__services[] = {
     {ENT_T30, "T30", nullptr, nullptr, nullptr},
     {ENT_CF, "CF", nullptr, nullptr, nullptr},
     {ENT_FC, "FC", nullptr, nullptr, nullptr},
-    {ENT_FAX, "FAX", nullptr, nullptr, nullptr},
+    {ENT_FAX, "FAX", nullptr, fax_body, nullptr},
     {ENT_FOIP, "FOI", nullptr, nullptr, foip_timers},
     {ENT_APP_FOIP, "APP", nullptr, nullptr, app_timers},
     {ENT_TI, "TI", nullptr, nullptr, nullptr},

@@ -87,6 +87,13 @@ TEST(Dcod, GoldenLines) {
       {"receive side, state word", ENT_PH_IT, ENT_IP, 'f', {3, 0, 7, 0}, false,
        "IT -IP |'f'            |  12: 3:  1f|4: code 3  state F7"},
   };
+  // The fax engine's debug text (SAP 20, to itself).
+  const std::vector<u8> dbg_data = {1, 2, 3, 4, 5, 'p', 'g', ' ', '1', 0x1b, 0, 'x'};
+  dcod__msg_view dbg = view(ENT_FAX, ENT_FAX, 'D', dbg_data);
+  dbg.sapi = 20;
+  EXPECT_EQ(format(dbg), "FAX-FAX|FAX__DBG_AUTO  |  12:14:  1f|12: pg 1.");
+  dbg.sapi = 19;
+  EXPECT_EQ(format(dbg), "FAX-FAX|'D'            |  12:13:  1f|12: 01 02 03 04 05 70 67 20 31 1b 00 78");
   for (const line_case& c : cases) {
     SCOPED_TRACE(c.what);
     std::string got = format(view(c.from, c.to, c.code, c.data, c.chained));
