@@ -432,10 +432,12 @@ void foip_trc__set_report_writers(foip_trc__report_writer_t sm_report_in, foip_t
 void foip_trc__stop_audit() { g().audit_stopped.store(true); }
 
 void foip_trc__msg_audit(u8 kind, const msg_t* m) {
-  if (kind != 'i' && kind != 'e' && kind != 'I' && kind != 'R' && kind != 'X') return;
   glb_ctx& c = g();
+  // Without an audit file nothing would be written: the common case first.
+  if (!c.audit_file_open.load(std::memory_order_relaxed)) return;
+  if (kind != 'i' && kind != 'e' && kind != 'I' && kind != 'R' && kind != 'X') return;
   if (!m || c.ready.load() != READY_WORD || c.audit_stopped.load()) return;
-  if (!c.audit.exists() || !c.audit_file_open.load(std::memory_order_relaxed)) return;
+  if (!c.audit.exists()) return;
   if (filtered(c.filter_words, m)) return;
   audit_rec* r = take();
   if (!r) return;

@@ -593,8 +593,10 @@ void foip_trc__on_timer() {
   io_section io;
   foip_trc__flush_audit();
   foip_trc__flush_events();
+  // Only sessions with a T.38 block pool have T.38 text; the pool changes
+  // only under the io lock, which this thread holds.
   for (nai_t n = 0; n < FOIP_TRC__MAX_SESSIONS; ++n)
-    if (session(n)) foip_trc__flush_t38_trc(n);
+    if (session_ctx* s = session(n); s && s->t38q) foip_trc__flush_t38_trc(n);
 }
 
 void foip_trc__program_end() {
