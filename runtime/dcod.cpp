@@ -142,7 +142,9 @@ const char* dcod__lookup(const dcod__name* table, u32 code) {
   return "?";
 }
 
-void dcod__format_view(const dcod__msg_view& m, char* line, size_t size, u32 max_bytes) {
+void dcod__format_view(const dcod__msg_view& view, char* line, size_t size, u32 max_bytes) {
+  dcod__msg_view m = view;
+  if (!m.data) m.length = 0;
   dcod__out o(line, size);
   if (o.room() == 0) return;
   const reg_row& src = row_of(m.from);
@@ -165,7 +167,7 @@ void dcod__format_view(const dcod__msg_view& m, char* line, size_t size, u32 max
   if (pipe_form) o.printf("%4x:%2x:%4x%c%u:", m.nai, m.sapi, m.conn_id, m.chained ? '#' : '|', m.length);
   else o.printf("%4x,%2x,%4x,%c,%u:", m.nai, m.sapi, m.conn_id, m.chained ? 'B' : 'm', m.length);
 
-  const u32 length = m.data ? m.length : 0;
+  const u32 length = m.length;
   u32 shown = body ? body(b) : 0;
   if (shown > length) shown = length;
 

@@ -136,6 +136,10 @@ TEST(Dcod, BoundsOfLineAndData) {
   dcod__format_view(view(ENT_FOIP, ENT_APP_FOIP, 'x', d), line.data(), 1, 1500);
   EXPECT_EQ(line[0], '\0');
   dcod__format_view(view(ENT_FOIP, ENT_APP_FOIP, 'x', d), line.data(), 0, 1500);
+  // A length without data counts as no data.
+  dcod__msg_view no_data = view(ENT_SM, ENT_FOIP, SM_CONFIG_CO, d);
+  no_data.data = nullptr;
+  EXPECT_EQ(format(no_data), "SM -FOI|SM_CONFIG_CO   |  12: 3:  1f|0:");
   // Every length from 0 to the buffer room through every row pair: no read
   // past the data (ASan) and a terminated line.
   const ent_id_t ids[] = {0, ENT_SM, ENT_PH_IT, ENT_IP, ENT_SIP, ENT_SSC, ENT_FOIP, ENT_TI, ENT_T38, 0xFF};
