@@ -1,0 +1,333 @@
+// Vocabulary of the message trace decoder: the service table, each entity's
+// primitive and timer names and its body decoder.
+//
+// One section per entity.  An entity that is added to the program fills its
+// names and, when its bodies deserve a summary, a body decoder in its own
+// section here, and points its row of dcod__services at them.  Codes in the
+// tables are the primitive codes of the entity's own headers.
+#include <cstring>
+
+#include "common/byte_order.h"
+#include "runtime/dcod.h"
+#include "runtime/sm.h"
+#include "runtime/sock.h"
+
+namespace {
+
+bool printable(u8 c) { return c >= 0x20 && c < 0x7F; }
+
+// ---------------------------------------------------------------------------
+// ENT_SM
+
+constexpr dcod__name sm_names[] = {
+    {SM_CONFIG_RQ, "SM_CONFIG_RQ"},       {SM_CONFIG_CO, "SM_CONFIG_CO"},
+    {SM_RST_CFG_RQ, "SM_RST_CFG_RQ"},     {SM_RST_CFG_CO, "SM_RST_CFG_CO"},
+    {SM_INIT_RQ, "SM_INIT_RQ"},           {SM_INIT_CO, "SM_INIT_CO"},
+    {SM_STOP_RQ, "SM_STOP_RQ"},           {SM_STOP_CO, "SM_STOP_CO"},
+    {SM_INFO_RQ, "SM_INFO_RQ"},           {SM_INFO_CO, "SM_INFO_CO"},
+    {SM_INFO_IN, "SM_INFO_IN"},           {SM_INFO_RS, "SM_INFO_RS"},
+    {SM_BUSY_IN, "SM_BUSY_IN"},           {SM_BUSY_RQ, "SM_BUSY_RQ"},
+    {SM_CLR_BUSY_IN, "SM_CLR_BUSY_IN"},   {SM_CLR_BUSY_RQ, "SM_CLR_BUSY_RQ"},
+    {SM_REPORT_IN, "SM_REPORT_IN"},       {SM_REPORT_RQ, "SM_REPORT_RQ"},
+    {SM_SET_TRIG_IN, "SM_SET_TRIG_IN"},   {SM_SET_RPORT_IN, "SM_SET_RPORT_IN"},
+    {'i', "SM_POWER_ON_IN"},              {'I', "SM_POWER_ON_RQ"},
+    {'j', "SM_POWER_OFF_IN"},             {'J', "SM_POWER_OFF_RQ"},
+    {'w', "SM_PUT_UPDAT_IN"},             {'W', "SM_PUT_UPDAT_RS"},
+    {'x', "SM_GET_UPDAT_IN"},             {'X', "SM_GET_UPDAT_RS"},
+    {'>', "SM_FLUSH_UPD_IN"},             {'<', "SM_FLUSH_UPD_RS"},
+    {'Y', "SM_CHN_MAINT_RQ"},             {'y', "SM_CHN_MAINT_CO"},
+    {'0', "SM_CFG_UPDAT_IN"},             {'v', "SM_MIP_ROUT_CO"},
+    {'o', "SM_DL_DLCI_IN"},               {'t', "SM_DL_TEI_IN"},
+    {'p', "SM_DL_AT_SAP_IN"},             {'q', "SM_DL_DT_SAP_IN"},
+    {'r', "SM_DL_SAPI_CO"},               {'m', "SM_TEI_IN"},
+    {'n', "SM_TEI_REG_IN"},               {'u', "SM_DL_TEI_CO"},
+    {'z', "SM_MIP_ECHO_CO"},              {'O', "SM_DL_DLCI_RQ"},
+    {'R', "SM_DL_AT_SAP_RQ"},             {'S', "SM_DL_DT_SAP_RQ"},
+    {'Q', "SM_DL_SAPI_RS"},               {'M', "SM_TEI_RQ"},
+    {'T', "SM_DL_TEI_RQ"},                {'U', "SM_DL_TEI_RS"},
+    {'V', "SM_MIP_ROUT_RQ"},              {'Z', "SM_MIP_ECHO_RQ"},
+    {DCOD__END, nullptr}};
+
+const char* report_kind(u8 k) {
+  switch (k) {
+    case 'r': return "Error";
+    case 'e': return "Event";
+    case 's': return "Status";
+    default: return "?";
+  }
+}
+
+u32 sm_body(dcod__body& b) {
+  const dcod__msg_view& m = *b.m;
+  switch (m.code) {
+    case SM_CONFIG_CO: {
+      if (m.length < 3) return 0;
+      const u8 status = m.data[0], cause = m.data[1];
+      const char* who = dcod__entity_name(m.data[2]);
+      if (status == OM_OS_OK) {
+        b.out->printf(" Config %s OK", who);
+      } else {
+        b.out->printf(" Config %s NOK : cause %02xh", who, cause);
+        if (printable(cause)) b.out->printf("('%c')", cause);
+      }
+      return 3;
+    }
+    case SM_REPORT_IN:
+      if (m.length < 2) return 0;
+      b.out->printf(" %s-%s :", dcod__entity_name(m.data[0]), report_kind(m.data[1]));
+      return 2;
+    case 'o':
+      if (m.length < 6) return 0;
+      b.out->printf(" SAPI %d, TEI %d, CES %d", b.word(0), b.word(2), b.word(4));
+      return 6;
+    default:
+      return 0;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// ENT_IP (socket entity)
+
+constexpr dcod__name sock_names[] = {
+    {SOCK_U_DA_RQ, "SOCK_U_DA_RQ"},       {SOCK_U_DA_IN, "SOCK_U_DA_IN"},
+    {SOCK_EST_RQ, "SOCK_EST_RQ"},         {SOCK_EST_IN, "SOCK_EST_IN"},
+    {SOCK_EST_CO, "SOCK_EST_CO"},         {SOCK_REL_RQ, "SOCK_REL_RQ"},
+    {SOCK_REL_IN, "SOCK_REL_IN"},         {SOCK_REL_CO, "SOCK_REL_CO"},
+    {SOCK_DA_RQ, "SOCK_DA_RQ"},           {SOCK_DA_IN, "SOCK_DA_IN"},
+    {SOCK_DNS_RQ, "SOCK_DNS_RQ"},         {SOCK_DNS_CO, "SOCK_DNS_CO"},
+    {SOCK_ICMP_RQ, "SOCK_ICMP_RQ"},       {SOCK_ICMP_IN, "SOCK_ICMP_IN"},
+    {SOCK_RAW_IP_RQ, "SOCK_RAW_IP_RQ"},   {SOCK_RAW_IP_IN, "SOCK_RAW_IP_IN"},
+    {SOCK_COMMIT_RQ, "SOCK_COMMIT_RQ"},   {SOCK_COMMIT_CO, "SOCK_COMMIT_CO"},
+    {SOCKADDDELIP_RQ, "SOCKADDDELIP_RQ"}, {SOCKADDDELIP_CO, "SOCKADDDELIP_CO"},
+    {SOCK_INTSYNC_RQ, "SOCK_INTSYNC_RQ"}, {SOCK_INTSYNC_CO, "SOCK_INTSYNC_CO"},
+    {SOCK_LISTEN_RQ, "SOCK_LISTEN_RQ"},   {SOCK_LISTEN_CO, "SOCK_LISTEN_CO"},
+    {SOCK_IREL_RQ, "SOCK_IREL_RQ"},       {DCOD__END, nullptr}};
+
+bool is_socket_data(code_t c) {
+  return c == SOCK_U_DA_RQ || c == SOCK_U_DA_IN || c == SOCK_DA_RQ || c == SOCK_DA_IN;
+}
+
+// Socket data: to or from ENT_SIP the data as text; else, for a datagram
+// with an IPv4 address header, the remote address.
+u32 ip_body(dcod__body& b) {
+  const dcod__msg_view& m = *b.m;
+  if (!is_socket_data(m.code) || !m.data) return 0;
+  if (m.from == ENT_SIP || m.to == ENT_SIP) {
+    b.out->text(" ");
+    size_t n = b.out->room();
+    if (n > m.length) n = m.length;
+    b.out->printable(m.data, n);
+    return static_cast<u32>(n);
+  }
+  if ((m.code == SOCK_U_DA_RQ || m.code == SOCK_U_DA_IN) && m.length >= SOCK_UDP_HEADER_SIZE &&
+      m.data[0] == SOCK_FAMILY_IPV4) {
+    const u8* a = m.data + 4;
+    b.out->printf(" %d.%d.%d.%d", a[0], a[1], a[2], a[3]);
+    if (m.sapi != 4) b.out->printf(":%d", b.word(8));
+    return SOCK_UDP_HEADER_SIZE;
+  }
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// ENT_PH_IT (socket receive side)
+
+// The three named primitives of the interrupt side carry no code of their
+// own in this program; the row names what reaches the user entities by the
+// socket primitive names (below).
+u32 it_body(dcod__body& b) {
+  const dcod__msg_view& m = *b.m;
+  switch (m.to) {
+    case ENT_T38:
+      if (m.code == SOCK_DA_IN || m.code == SOCK_U_DA_IN) b.prims = sock_names;
+      return 0;
+    case ENT_SIP:
+      b.prims = sock_names;
+      return ip_body(b);
+    case ENT_FOIP:
+      b.fixed_name = "SOCK_DNS_CO";
+      return 0;
+    default:
+      break;
+  }
+  if (m.code == 'f' && m.length >= 4) {
+    b.out->printf(" code %d  state F%d", b.word(0), b.word(2));
+    return 4;
+  }
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// ENT_SSC (SIP session control primitives)
+
+constexpr dcod__name ssc_names[] = {
+    {' ', "SSC_SM_RQ"},                   {'!', "SSC_SM_ANSWER"},
+    {38, "SSC_SET_PARM_RQ"},              {58, "SSC_SET_PARM_CO"},
+    {40, "SSC_PROF_REG_RQ"},              {41, "SSC_PROF_REG_CO"},
+    {43, "SSC_PROF_REM_RQ"},              {45, "SSC_PROF_REM_CO"},
+    {63, "SSC_ERROR_IN"},
+    {65, "SSC_INVITE_RQ"},                {97, "SSC_INVITE_RS"},
+    {193, "SSC_INVITE_CO"},               {225, "SSC_INVITE_IN"},
+    {66, "SSC_ACK_RQ"},                   {226, "SSC_ACK_IN"},
+    {67, "SSC_OPTIONS_RQ"},               {99, "SSC_OPTIONS_RS"},
+    {195, "SSC_OPTIONS_CO"},              {227, "SSC_OPTIONS_IN"},
+    {68, "SSC_BYE_RQ"},                   {100, "SSC_BYE_RS"},
+    {196, "SSC_BYE_CO"},                  {228, "SSC_BYE_IN"},
+    {69, "SSC_CANCEL_RQ"},                {101, "SSC_CANCEL_RS"},
+    {197, "SSC_CANCEL_CO"},               {229, "SSC_CANCEL_IN"},
+    {70, "SSC_REGISTER_RQ"},              {102, "SSC_REGISTER_RS"},
+    {198, "SSC_REGISTER_CO"},             {230, "SSC_REGISTER_IN"},
+    {82, "SSC_CLOSE_SESSION_RQ"},         {114, "SSC_CLOSE_SESSION_RS"},
+    {210, "SSC_CLOSE_SESSION_CO"},        {88, "SSC_CALL_CLOSED_IN"},
+    {242, "SSC_SESSION_CLOSED_IN"},       {91, "SSC_LOCAL_ADDR_RQ"},
+    {93, "SSC_LOCAL_ADDR_RS"},            {DCOD__END, nullptr}};
+
+// ---------------------------------------------------------------------------
+// ENT_FOIP: timer names (its primitives are added with the entity).
+
+constexpr dcod__name foip_timers[] = {{'l', "TI_LAUNCH_FAX"}, {'m', "TI_T38_DLY"}, {'t', "TI_TRC"},
+                                      {'g', "TI_GENERAL"},    {'3', "WAIT_T38_CAP"}, {DCOD__END, nullptr}};
+
+// ---------------------------------------------------------------------------
+// ENT_APP_FOIP: timer names.
+
+constexpr dcod__name app_timers[] = {
+    {'d', "TI_DELAYED_START"}, {'s', "TI_USER_EVT"}, {'i', "TI_IPC"}, {DCOD__END, nullptr}};
+
+// ---------------------------------------------------------------------------
+// ENT_FAX: its debug texts (SAP 20, to itself) carry their text from the
+// sixth data byte.  Its primitive and timer names are added with the entity.
+
+constexpr u8 FAX_DEBUG_SAPI = 20;
+constexpr u32 FAX_DEBUG_TEXT_AT = 5;
+
+u32 fax_body(dcod__body& b) {
+  const dcod__msg_view& m = *b.m;
+  if (m.from != ENT_FAX || m.to != ENT_FAX || m.sapi != FAX_DEBUG_SAPI) return 0;
+  b.fixed_name = "FAX__DBG_AUTO";
+  if (m.length <= FAX_DEBUG_TEXT_AT) return m.length;
+  const u8* text = m.data + FAX_DEBUG_TEXT_AT;
+  const u8* end = static_cast<const u8*>(std::memchr(text, 0, m.length - FAX_DEBUG_TEXT_AT));
+  size_t n = end ? static_cast<size_t>(end - text) : m.length - FAX_DEBUG_TEXT_AT;
+  b.out->text(" ");
+  b.out->printable(text, n);
+  return m.length;
+}
+
+// ---------------------------------------------------------------------------
+// Entities whose vocabulary comes with them (T.38, SIP, ACU, CCE, MFM, FM,
+// M30, T30, CF, FC): their rows are in place; add the name tables and
+// body decoders in a section above and point the row at them.
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The service table, in decoding order.  A row's position decides which of
+// two entities owns the interface between them: the earlier one.
+
+const dcod__service dcod__services[] = {
+    {0, "L0", nullptr, nullptr, nullptr},
+    {ENT_SM, "SM", sm_names, sm_body, nullptr},
+    {ENT_PH_IT, "IT", nullptr, it_body, nullptr},
+    {ENT_T38, "T38", nullptr, nullptr, nullptr},
+    {ENT_IP, "IP", sock_names, ip_body, nullptr},
+    {ENT_SIP, "SIP", nullptr, nullptr, nullptr},
+    {ENT_SSC, "SSC", ssc_names, nullptr, nullptr},
+    {ENT_ACU, "ACU", nullptr, nullptr, nullptr},
+    {'[', "CCE", nullptr, nullptr, nullptr},
+    {ENT_MFM, "MFM", nullptr, nullptr, nullptr},
+    {ENT_FM, "FM", nullptr, nullptr, nullptr},
+    {ENT_MT30, "M30", nullptr, nullptr, nullptr},
+    {ENT_T30, "T30", nullptr, nullptr, nullptr},
+    {ENT_CF, "CF", nullptr, nullptr, nullptr},
+    {ENT_FC, "FC", nullptr, nullptr, nullptr},
+    {ENT_FAX, "FAX", nullptr, fax_body, nullptr},
+    {ENT_FOIP, "FOI", nullptr, nullptr, foip_timers},
+    {ENT_APP_FOIP, "APP", nullptr, nullptr, app_timers},
+    {ENT_TI, "TI", nullptr, nullptr, nullptr},
+    {ENT_NIL, "nil", nullptr, nullptr, nullptr},
+    // Services that this program does not contain: names only.
+    {'0', "STS", nullptr, nullptr, nullptr},
+    {'r', "DIT", nullptr, nullptr, nullptr},
+    {2, "ML1", nullptr, nullptr, nullptr},
+    {'5', "MCP", nullptr, nullptr, nullptr},
+    {'P', "MPH", nullptr, nullptr, nullptr},
+    {'W', "MPD", nullptr, nullptr, nullptr},
+    {')', "MPd", nullptr, nullptr, nullptr},
+    {'Q', "MPB", nullptr, nullptr, nullptr},
+    {3, "L1", nullptr, nullptr, nullptr},
+    {'p', "PH", nullptr, nullptr, nullptr},
+    {'D', "PHD", nullptr, nullptr, nullptr},
+    {'(', "PHd", nullptr, nullptr, nullptr},
+    {'c', "PHB", nullptr, nullptr, nullptr},
+    {'H', "MDM", nullptr, nullptr, nullptr},
+    {'=', "MGS", nullptr, nullptr, nullptr},
+    {'G', "GST", nullptr, nullptr, nullptr},
+    {'U', "ACP", nullptr, nullptr, nullptr},
+    {'6', "SMI", nullptr, nullptr, nullptr},
+    {4, "ML2", nullptr, nullptr, nullptr},
+    {'m', "MDL", nullptr, nullptr, nullptr},
+    {'h', "MAL", nullptr, nullptr, nullptr},
+    {5, "L2", nullptr, nullptr, nullptr},
+    {'l', "DL", nullptr, nullptr, nullptr},
+    {'d', "DLD", nullptr, nullptr, nullptr},
+    {'+', "LCR", nullptr, nullptr, nullptr},
+    {'b', "DLB", nullptr, nullptr, nullptr},
+    {'2', "DL2", nullptr, nullptr, nullptr},
+    {'g', "DLR", nullptr, nullptr, nullptr},
+    {']', "DLF", nullptr, nullptr, nullptr},
+    {'k', "DL4", nullptr, nullptr, nullptr},
+    {'y', "AAL", nullptr, nullptr, nullptr},
+    {'{', "DPN", nullptr, nullptr, nullptr},
+    {'4', "MNP", nullptr, nullptr, nullptr},
+    {'v', "DLM", nullptr, nullptr, nullptr},
+    {'R', "PHR", nullptr, nullptr, nullptr},
+    {'?', "STC", nullptr, nullptr, nullptr},
+    {'7', "120", nullptr, nullptr, nullptr},
+    {6, "ML3", nullptr, nullptr, nullptr},
+    {'X', "M25", nullptr, nullptr, nullptr},
+    {'M', "MNS", nullptr, nullptr, nullptr},
+    {'w', "MAS", nullptr, nullptr, nullptr},
+    {',', "MA2", nullptr, nullptr, nullptr},
+    {'3', "L3", nullptr, nullptr, nullptr},
+    {'Y', "ANS", nullptr, nullptr, nullptr},
+    {'S', "NS", nullptr, nullptr, nullptr},
+    {'x', "X25", nullptr, nullptr, nullptr},
+    {1, "MLP", nullptr, nullptr, nullptr},
+    {'$', "A2P", nullptr, nullptr, nullptr},
+    {7, "ML4", nullptr, nullptr, nullptr},
+    {8, "L4", nullptr, nullptr, nullptr},
+    {'B', "BL", nullptr, nullptr, nullptr},
+    {'9', "ACC", nullptr, nullptr, nullptr},
+    {'C', "CC", nullptr, nullptr, nullptr},
+    {'}', "A2N", nullptr, nullptr, nullptr},
+    {9, "ML5", nullptr, nullptr, nullptr},
+    {10, "L5", nullptr, nullptr, nullptr},
+    {'!', "MPP", nullptr, nullptr, nullptr},
+    {'V', "DC", nullptr, nullptr, nullptr},
+    {'<', "ILM", nullptr, nullptr, nullptr},
+    {11, "ML6", nullptr, nullptr, nullptr},
+    {12, "L6", nullptr, nullptr, nullptr},
+    {'L', "FS", nullptr, nullptr, nullptr},
+    {'N', "FT", nullptr, nullptr, nullptr},
+    {'\'', "MGC", nullptr, nullptr, nullptr},
+    {'8', "MEG", nullptr, nullptr, nullptr},
+    {'Z', "EF", nullptr, nullptr, nullptr},
+    {':', "ECL", nullptr, nullptr, nullptr},
+    {'a', "PAD", nullptr, nullptr, nullptr},
+    {13, "ML7", nullptr, nullptr, nullptr},
+    {14, "L7", nullptr, nullptr, nullptr},
+    {'i', "DTE", nullptr, nullptr, nullptr},
+    {'>', "RC", nullptr, nullptr, nullptr},
+    {'/', "PHZ", nullptr, nullptr, nullptr},
+    {'-', "LTC", nullptr, nullptr, nullptr},
+    {'.', "POT", nullptr, nullptr, nullptr},
+    {'_', "ATE", nullptr, nullptr, nullptr},
+    {'@', "ATV", nullptr, nullptr, nullptr},
+    {'1', "API", nullptr, nullptr, nullptr},
+    {15, "ML8", nullptr, nullptr, nullptr},
+    {16, "L8", nullptr, nullptr, nullptr},
+    {17, "ML9", nullptr, nullptr, nullptr},
+    {18, "L9", nullptr, nullptr, nullptr},
+    {0, nullptr, nullptr, nullptr, nullptr},
+};
