@@ -157,6 +157,15 @@ u8 configure_entry(const t38_session_entry& e, ent_id_t user, u32 request_ref) {
   s->dcn_seen = 0;
   s->mark = T38__SESSION_CONFIGURED;
 
+  static constexpr u32 kTraceIdClasses[] = {0x2,   0x4,    0x8,    0x20,   0x40,   0x80,   0x100,
+                                            0x800, 0x1000, 0x2000, 0x4000, 0x8000, 0x10000};
+  if (trace_port != nullptr) {
+    trace_port->line(*s, 0, T38_TRC__MSG, "---------------------------------\n");
+    for (u32 c : kTraceIdClasses) t38__log(*s, c, "Trace ID\n");
+    trace_port->line(*s, 0, T38_TRC__MSG, "Error Trace ID<             : ERROR          :R:          : Err Id: >\n");
+    trace_port->line(*s, 0, T38_TRC__MSG, "---------------------------------\n");
+  }
+
   if (s->report_cfg.trace_report_bfi & (T38_TRC__CNF_A | T38_TRC__CNF_B)) {
     t38__log(*s, T38_TRC__CNF_A,
              "T38__SET_CONFIG_RQ (SM_SET_CONFIG_RQ) New T.38 session successfully opened  (p_msg = 0x%8X)\n",
@@ -424,8 +433,12 @@ void t38__timer_stop(t38_session& s, t38_timer_slot_index slot) {
   t.armed = 0;
 }
 
+bool t38__tracing(const t38_session& s, u32 trace_class) {
+  return trace_port != nullptr && (s.report_cfg.trace_report_bfi & trace_class) != 0;
+}
+
 void t38__log(t38_session& s, u32 trace_class, const char* fmt, ...) {
-  if (trace_port == nullptr || (s.report_cfg.trace_report_bfi & trace_class) == 0) return;
+  if (!t38__tracing(s, trace_class)) return;
   char line[512];
   va_list ap;
   va_start(ap, fmt);

@@ -12,6 +12,8 @@
 
 #include "runtime/msg.h"
 #include "runtime/types.h"
+#include "t38/byte_chain.h"
+#include "t38/ifp.h"
 
 namespace kv::t38 {
 
@@ -62,6 +64,8 @@ enum : u32 {
 };
 // Lines the entity writes about its primitives go under the message class.
 inline constexpr u32 T38_TRC__MSG = T38_TRC__CNF_A;
+inline constexpr u8 T38_TRC__RX = 0;
+inline constexpr u8 T38_TRC__TX = 1;
 
 class t38_trace_port {
  public:
@@ -70,6 +74,12 @@ class t38_trace_port {
   virtual u8 setup(t38_session& s) = 0;
   // One formatted line of a trace class (the writer checks the class).
   virtual void line(t38_session& s, u8 origin, u32 trace_class, const char* text) = 0;
+  // Packet traces (class 0x20): a UDPTL or TPKT packet sent (direction 1)
+  // or received (0), its primary decoded, with the number of secondaries
+  // that travel with it (their sequence numbers follow the primary's down).
+  virtual void packet(t38_session& s, u8 direction, const t38_ifp_packet& primary, u16 secondaries) = 0;
+  // ASN.1 hex dumps (class 0x8) of a datagram or frame as it travels.
+  virtual void asn1_dump(t38_session& s, u8 direction, const byte_ref& bytes) = 0;
   // The error record of a trap.
   virtual void error_record(t38_session& s, u16 code, const char* name, const char* text) = 0;
   // TI_TRACE_REPORT expiry.

@@ -224,6 +224,8 @@ void t38__timer_start(t38_session& s, t38_timer_slot_index slot);
 void t38__timer_start_for(t38_session& s, t38_timer_slot_index slot, u32 duration);
 void t38__timer_stop(t38_session& s, t38_timer_slot_index slot);
 
+// Whether the session traces a class and a trace writer is installed.
+bool t38__tracing(const t38_session& s, u32 trace_class);
 // A trace line of the session (formatted only while a trace writer is installed).
 void t38__log(t38_session& s, u32 trace_class, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
 

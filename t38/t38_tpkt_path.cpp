@@ -27,6 +27,7 @@ void take_frame(const byte_ref& payload, t38_session& s) {
   }
   p->decoded = 0;
   p->encoded = payload;
+  if (t38__tracing(s, T38_TRC__ASN1_HEX)) t38_trace()->asn1_dump(s, T38_TRC__RX, payload);
   if (s.pools.data_fields().congested) t38_ifp__release_redundancy(s);
   const t38_ifp_decode_env env{&t38_runtime_chains(), &s.pools, s.ip.flag_optimize_filling_dfield != 0};
   const u32 length = payload.length;
@@ -40,6 +41,7 @@ void take_frame(const byte_ref& payload, t38_session& s) {
     return;
   }
   p->ext_seq = ++st.tpkt_rx_counter;
+  if (t38__tracing(s, T38_TRC__PACKET)) t38_trace()->packet(s, T38_TRC__RX, *p, 0);
   p->next = nullptr;
   p->prev = st.rx_tail;
   if (st.rx_tail != nullptr) st.rx_tail->next = p; else st.rx_head = p;
@@ -80,6 +82,8 @@ u8 send_tpkt_pck(u8 mode, u8 type_byte, t38_data_field* fields, t38_session& s) 
     return fail(T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK, "T38->send_tpkt_pck: Type of IFP packet = Error while coding IFP packet");
   }
   st.cnt.tpkt_bytes_sent += p->encoded.length - T38_TPKT__HEADER_SIZE;
+  if (t38__tracing(s, T38_TRC__PACKET)) t38_trace()->packet(s, T38_TRC__TX, *p, 0);
+  if (t38__tracing(s, T38_TRC__ASN1_HEX)) t38_trace()->asn1_dump(s, T38_TRC__TX, p->encoded);
   if (mode == T38_IFP__MODE_ENCODE_ONLY) {
     s.pools.free_ifp_pck(p);
     return OM_OS_OK;

@@ -313,9 +313,6 @@ u8 send_udptl_pck(u8 mode, u8 type_byte, t38_data_field* fields, t38_session& s)
     if (encode_ifp_packet(*primary, 0, t38_runtime_chains()) != 0) {
       return fail(T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK, "T38->send_udptl_pck: Type of IFP packet = Error while coding IFP packet");
     }
-    // The encoding is all the redundancy needs.
-    t38_mem__free_data_objects(primary->fields, s);
-    primary->fields = nullptr;
     c.asn1_efficiency += primary->encoded.length;
   }
   c.asn1_total += primary->encoded.length;
@@ -349,6 +346,10 @@ u8 send_udptl_pck(u8 mode, u8 type_byte, t38_data_field* fields, t38_session& s)
              static_cast<unsigned long>(primary->ext_seq));
     t38__log(s, T38_TRC__PACKET, " because its ASN.1 size (%d) is > to max datagram size (%d) (remove redundancy IFP packet %u)\n",
              static_cast<int>(t38_udptl__encoded_size(out, k)), datagram_limit(s), shed & 0xFFFF);
+  }
+  if (!idle && t38__tracing(s, T38_TRC__PACKET)) t38_trace()->packet(s, T38_TRC__TX, *primary, enc.secondaries_sent);
+  if (t38__tracing(s, T38_TRC__ASN1_HEX)) {
+    t38_trace()->asn1_dump(s, T38_TRC__TX, byte_ref{enc.data, enc.length, enc.chain});
   }
   if (mode == T38_IFP__MODE_ENCODE_ONLY) {
     t38_runtime_chains().release(enc.chain);
@@ -403,6 +404,7 @@ u8 t38_ifp__store_rcv_udptl_pck(msg_t* m, t38_session& s) {
   // Peers behind NAT send from other addresses than they announce: such
   // datagrams are counted and still taken.
   if (!from_peer(m, s)) ++c.foreign_source;
+  if (t38__tracing(s, T38_TRC__ASN1_HEX)) t38_trace()->asn1_dump(s, T38_TRC__RX, datagram);
   if (s.dcn_seen) {
     t38__log(s, T38_TRC__PACKET, "Rx UDP packet has been ignored because DCN has ben detected\n");
     return OM_OS_OK;
@@ -464,6 +466,8 @@ u8 t38_ifp__store_rcv_udptl_pck(msg_t* m, t38_session& s) {
       ++c.already_received;
     }
     s.pools.free_ifp_pck(p);
+  } else if (t38__tracing(s, T38_TRC__PACKET)) {
+    t38_trace()->packet(s, T38_TRC__RX, *p, in.n_secondaries);
   }
   for (u16 i = 0; i < in.n_secondaries; ++i) {
     const u32 back = i + 1u;

@@ -119,7 +119,10 @@ TEST_F(UdptlPathTest, PageDataIsSplitToTheEstimatedRoom) {
     t38_ifp__free_data_fields(pool, pck.fields);
   }
   EXPECT_EQ(got, defs);
-  EXPECT_EQ(s.pools.data_fields().in_use, 0);
+  // Only the packets kept for redundancy still hold fields.
+  u32 held = 0;
+  for (const t38_ifp_packet* p = s.ifp.tx_first; p != nullptr; p = p->next) held += testing::fields_of(p->fields).size();
+  EXPECT_EQ(s.pools.data_fields().in_use, held);
 }
 
 TEST_F(UdptlPathTest, LowerRedundancyWaitsUnlessFastSwitch) {
@@ -299,6 +302,23 @@ TEST_F(UdptlPathTest, APacketPutBackIsDeliveredAgain) {
   EXPECT_EQ(trace.errors.back(), T38__TRAP__IFP_PCK__MISSING_DATA_FIELD);
   EXPECT_EQ(s.pools.ifp_packets().in_use, 0);
   EXPECT_EQ(s.pools.data_fields().in_use, 0);
+}
+
+TEST_F(UdptlPathTest, PacketTracesAndHexDumpsGoToTheTraceWriter) {
+  t38_session_entry e = udp_entry(1, 4000, 1);
+  e.report.trace_report_bfi = 0x20 | 0x8;
+  t38_session& s = open(e);
+  ASSERT_EQ(send_indicator(s, T38_IND__CNG), 2);
+  ASSERT_EQ(send_indicator(s, T38_IND__CED), 2);
+  ASSERT_EQ(t38_ifp__send(T38_IFP__MODE_IDLE, 0, nullptr, s), 2);
+  receive(1, udptl(0, ifp(T38_IND__V21_PREAMBLE)));
+  using pt = testing::stub_trace::packet_trace;
+  EXPECT_EQ(trace.packets, (std::vector<pt>{{T38_TRC__TX, 0, T38_IND__CNG, 0},
+                                            {T38_TRC__TX, 1, T38_IND__CED, 1},
+                                            {T38_TRC__RX, 0, T38_IND__V21_PREAMBLE, 0}}));
+  ASSERT_EQ(trace.dumps.size(), 4u);  // the idle resend is dumped too
+  EXPECT_EQ(trace.dumps[3].first, T38_TRC__RX);
+  EXPECT_EQ(trace.count("Trace ID"), 3);  // one per class traced, and the error one
 }
 
 TEST_F(UdptlPathTest, CongestionReleasesRedundancy) {

@@ -53,6 +53,12 @@ class stub_trace final : public t38_trace_port {
   u8 setup(t38_session&) override { return 2; }
   void line(t38_session&, u8, u32 trace_class, const char* text) override;
   void error_record(t38_session&, u16 code, const char*, const char*) override { errors.push_back(code); }
+  void packet(t38_session&, u8 direction, const t38_ifp_packet& primary, u16 secondaries) override {
+    packets.push_back({direction, primary.ext_seq, primary.type_value, secondaries});
+  }
+  void asn1_dump(t38_session&, u8 direction, const byte_ref& bytes) override {
+    dumps.emplace_back(direction, bytes.length);
+  }
   void flush_timer(t38_session&) override { ++flushes; }
   void congestion(t38_session&) override { ++congestions; }
   void end_of_session(t38_session&, bool trapped) override { ends.push_back(trapped); }
@@ -62,6 +68,15 @@ class stub_trace final : public t38_trace_port {
 
   std::vector<std::pair<u32, std::string>> lines;
   std::vector<u16> errors;
+  struct packet_trace {
+    u8 direction;
+    u32 ext_seq;
+    u8 type_byte;
+    u16 secondaries;
+    bool operator==(const packet_trace&) const = default;
+  };
+  std::vector<packet_trace> packets;
+  std::vector<std::pair<u8, u32>> dumps;  // direction, length
   std::vector<bool> ends;
   int flushes = 0;
   int congestions = 0;
