@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "common/byte_order.h"
+#include "runtime/om_os.h"
 #include "runtime/sm.h"
 #include "runtime/sock.h"
 #include "runtime/timer.h"
@@ -93,6 +94,53 @@ TEST_F(T38EntityTest, SessionsBeforeTheCommonPartAndBeyondSixtyTwoAreRefused) {
   EXPECT_EQ(t38__session_count(), 63u);
   EXPECT_EQ(configure({udp_entry(1)}), nok(103));
   EXPECT_EQ(session(5).report_code, T38__REPORT_IN_SM);
+}
+
+TEST_F(T38EntityTest, TimerCellsRunningOutRefuseWithCause13) {
+  rt_test::stop();
+  om_os_config c = om_os_default_config;
+  c.timer_limit = 8;
+  c.timer_cache_limit = 8;
+  rt_test::use_config(c);
+  rt_test::use_virtual_clock(0);
+  const entity_table_row_t table[] = {{ENT_FOIP, rt_test::record_handler, 0, 0, nullptr, 0},
+                                      T38_ENTITY_ROW,
+                                      {ENT_NIL, nullptr, 0, 0, nullptr, 0}};
+  rt_test::start_manual(table);
+  ASSERT_EQ(request(ENT_FOIP, T38__SET_CONFIG_RQ, t38__common_body(1)).at(0), 2);
+  EXPECT_EQ(configure({udp_entry(1)}), kOk);
+  EXPECT_EQ(configure({udp_entry(2)}), nok(13));
+  EXPECT_EQ(t38__find_session(2), nullptr);
+  // The cells of the refused session went back: releasing the first lets
+  // another one in.
+  EXPECT_EQ(request(ENT_FOIP, T38__RESET_CONFIG_RQ, {}, 1), (bytes{2, 'J', 2}));
+  EXPECT_EQ(configure({udp_entry(2)}), kOk);
+}
+
+TEST_F(T38EntityTest, RuntimeCongestionReleasesRedundancyAndItsEndIsReported) {
+  t38_session_entry e = udp_entry(1, 4000, 3);
+  e.report.error_report_bfi = 0x10;
+  ASSERT_EQ(configure({e}), kOk);
+  t38_session& s = session(1);
+  for (int i = 0; i < 5; ++i) ASSERT_EQ(t38_ifp__send(T38_IFP__MODE_SEND, T38_IND__CNG, nullptr, s), 2);
+  rt_test::pump();
+  ASSERT_EQ(s.ifp.tx_count, 4);
+  std::vector<buffer_t*> held;
+  for (int i = 0; i < 7000 && om_os_get_congestion() == 0; ++i) held.push_back(Alloc_buffer());
+  ASSERT_EQ(om_os_get_congestion(), 1);
+  request(ENT_FOIP, T38__CAPABILITIES_RQ, {});
+  EXPECT_EQ(trace.congestions, 1);
+  EXPECT_EQ(s.ifp.tx_count, 1);
+  // Received datagrams are ignored meanwhile.
+  receive(1, testing::udptl(0, testing::ifp(T38_IND__CED)));
+  EXPECT_EQ(iaf.stores.back(), 3);
+  for (buffer_t* b : held) Free_buffer(b);
+  request(ENT_FOIP, T38__CAPABILITIES_RQ, {});
+  advance(30);
+  auto r = sent(ENT_FOIP, T38__REPORT_IN);
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(get_le32(&r[0].data[8]), 0x10u);
+  EXPECT_EQ(get_le32(&r[0].data[160]), 1u);
 }
 
 TEST_F(T38EntityTest, EntriesBeforeARefusedOneStay) {
