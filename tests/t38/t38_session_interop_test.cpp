@@ -72,19 +72,33 @@ bytes peer_udptl(uint16_t seq, const bytes& primary, const std::vector<bytes>& s
   return d;
 }
 
-// Sequence number and primary of a datagram (lengths below 16384).
-bool peer_parse(const bytes& d, uint16_t* seq, bytes* primary) {
-  if (d.size() < 3) return false;
-  *seq = static_cast<uint16_t>((d[0] << 8) | d[1]);
-  size_t at = 2;
+// An open type at `at` (lengths below 16384); false when it runs short.
+bool peer_open_type(const bytes& d, size_t& at, bytes* out) {
+  if (at >= d.size()) return false;
   size_t len = d[at++];
   if (len & 0x80) {
     if (at >= d.size()) return false;
     len = ((len & 0x3F) << 8) | d[at++];
   }
   if (at + len > d.size()) return false;
-  primary->assign(d.begin() + static_cast<long>(at), d.begin() + static_cast<long>(at + len));
+  out->assign(d.begin() + static_cast<long>(at), d.begin() + static_cast<long>(at + len));
+  at += len;
   return true;
+}
+
+// Sequence number, primary and secondaries (newest first) of a datagram.
+bool peer_parse(const bytes& d, uint16_t* seq, bytes* primary, std::vector<bytes>* secondaries) {
+  if (d.size() < 3) return false;
+  *seq = static_cast<uint16_t>((d[0] << 8) | d[1]);
+  size_t at = 2;
+  if (!peer_open_type(d, at, primary) || at + 2 > d.size() || d[at] != 0x00) return false;
+  const size_t count = d[at + 1];
+  at += 2;
+  secondaries->assign(count, bytes{});
+  for (size_t i = 0; i < count; ++i) {
+    if (!peer_open_type(d, at, &(*secondaries)[i])) return false;
+  }
+  return at == d.size();
 }
 
 bytes tpkt(const bytes& ifp) {
@@ -211,39 +225,64 @@ void expect_delivered(const std::vector<testing::delivered>& got, const std::vec
   }
 }
 
-TEST_F(T38SessionInterop, SpandspOverUdp) {
-  ASSERT_TRUE(udp_socket(1));
-  u16 peer_port = 0;
-  int fd = testing::udp_peer(&peer_port);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(configure({testing::udp_entry(1, peer_port, 2)}), kOk);
-  send_ours(*t38__find_session(1));
-  std::vector<bytes> dgrams = receive_datagrams(fd, kOurs.size());
-  ASSERT_EQ(dgrams.size(), kOurs.size());
-  spandsp_peer peer;
-  for (const bytes& d : dgrams) {
-    uint16_t seq = 0;
-    bytes primary;
-    ASSERT_TRUE(peer_parse(d, &seq, &primary));
-    peer.rx(primary, seq);
-  }
-  EXPECT_EQ(peer.received, expected_events());
-  EXPECT_EQ(peer.missing, 0);
+TEST_F(T38SessionInterop, SpandspOverUdpWithAndWithoutLoss) {
+  for (bool lossy : {false, true}) {
+    SCOPED_TRACE(lossy ? "every third datagram lost each way" : "no loss");
+    TearDown();
+    SetUp();
+    ASSERT_TRUE(udp_socket(1));
+    u16 peer_port = 0;
+    int fd = testing::udp_peer(&peer_port);
+    ASSERT_GE(fd, 0);
+    t38_session_entry e = testing::udp_entry(1, peer_port, 2);
+    if (lossy) {
+      e.sim.nb_of_pck_lost = 1;  // the session loses every third datagram it receives
+      e.sim.freq_pck_lost = 3;
+    }
+    ASSERT_EQ(configure({e}), kOk);
+    send_ours(*t38__find_session(1));
+    std::vector<bytes> dgrams = receive_datagrams(fd, kOurs.size());
+    ASSERT_EQ(dgrams.size(), kOurs.size());
+    // The peer loses every third datagram too and takes the missing
+    // packets from the secondaries of the next one.
+    spandsp_peer peer;
+    uint16_t next = 0;
+    for (size_t i = 0; i < dgrams.size(); ++i) {
+      if (lossy && i % 3 == 2) continue;
+      uint16_t seq = 0;
+      bytes primary;
+      std::vector<bytes> secondaries;
+      ASSERT_TRUE(peer_parse(dgrams[i], &seq, &primary, &secondaries));
+      for (size_t k = secondaries.size(); k > 0; --k) {
+        const uint16_t sseq = static_cast<uint16_t>(seq - k);
+        if (sseq >= next && sseq < seq) peer.rx(secondaries[k - 1], sseq);
+      }
+      peer.rx(primary, seq);
+      next = static_cast<uint16_t>(seq + 1);
+    }
+    EXPECT_EQ(peer.received, expected_events());
+    EXPECT_EQ(peer.missing, 0);
 
-  const std::vector<packet> want = spandsp_sends(peer);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  to.sin_port = htons(port(1));
-  for (size_t i = 0; i < peer.sent.size(); ++i) {
-    std::vector<bytes> sec;
-    if (i > 0) sec.push_back(peer.sent[i - 1]);
-    const bytes d = peer_udptl(static_cast<uint16_t>(i), peer.sent[i], sec);
-    sendto(fd, d.data(), d.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    const std::vector<packet> want = spandsp_sends(peer);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(port(1));
+    for (size_t i = 0; i < peer.sent.size(); ++i) {
+      std::vector<bytes> sec;
+      for (size_t k = 1; k <= 2 && k <= i; ++k) sec.push_back(peer.sent[i - k]);
+      const bytes d = peer_udptl(static_cast<uint16_t>(i), peer.sent[i], sec);
+      sendto(fd, d.data(), d.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    }
+    ASSERT_TRUE(pump_until([&] { return iaf.got[1].size() >= want.size(); }, 3000));
+    expect_delivered(iaf.got[1], want);
+    const t38_session& s = *t38__find_session(1);
+    EXPECT_EQ(s.ifp.cnt.lost, 0u);
+    if (lossy) {
+      EXPECT_GT(s.ifp.cnt.retrieved, 0u);
+    }
+    close(fd);
   }
-  ASSERT_TRUE(pump_until([&] { return iaf.got[1].size() >= want.size(); }, 3000));
-  expect_delivered(iaf.got[1], want);
-  close(fd);
 }
 
 TEST_F(T38SessionInterop, SpandspOverTcp) {
