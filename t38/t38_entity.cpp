@@ -102,7 +102,9 @@ u8 session_check(t38_session& s) {
 // One session entry: 2, or the cause that refused it.
 u8 configure_entry(const t38_session_entry& e, ent_id_t user, u32 request_ref) {
   if (e.addr.nai < g.table_size && g.table[e.addr.nai] != nullptr) return T38__CAUSE_NAI_CONFIGURED;
-  if (e.kind_of_session == T38__GATEWAY_SESSION) return T38__CAUSE_GATEWAY_SESSION;
+  // Only IAF sessions run here; a gateway session, or a kind this entity
+  // does not know, is refused alike.
+  if (e.kind_of_session != T38__IAF_SESSION) return T38__CAUSE_GATEWAY_SESSION;
   if (e.addr.nai >= g.table_size) return T38__CAUSE_NO_MEMORY;
   void* mem = om_os_mem_alloc(sizeof(t38_session), OM_OS_MEM_LONG_TERM);
   if (mem == nullptr) return T38__CAUSE_NO_MEMORY;

@@ -271,13 +271,15 @@ u8 t38_ifp__send(u8 mode, u8 type_byte, t38_data_field* fields, t38_session& s) 
 u8 send_udptl_pck(u8 mode, u8 type_byte, t38_data_field* fields, t38_session& s) {
   t38_ifp_state& st = s.ifp;
   t38_ifp_counters& c = st.cnt;
-  ++c.udptl_sent;
   t38_ifp_packet* primary = nullptr;
   const bool idle = mode == T38_IFP__MODE_IDLE;
   if (idle) {
     t38_mem__free_data_objects(fields, s);
     primary = st.tx_last;
-    if (primary == nullptr) return OM_OS_NOK;
+    if (primary == nullptr) return OM_OS_NOK;  // nothing sent yet
+  }
+  ++c.udptl_sent;
+  if (idle) {
     ++c.idle_sent;
     c.asn1_idle += primary->encoded.length;
   } else {

@@ -41,6 +41,7 @@ TEST_F(T38EntityTest, EveryConfigurationCause) {
       {"common part while sessions exist", [&] { return request(ENT_FOIP, T38__SET_CONFIG_RQ, t38__common_body(1)); }, 101},
       {"nai already configured", [&] { return configure({udp_entry(1)}); }, 104},
       {"gateway session", [&] { return configure({with([](auto& e) { e.kind_of_session = 'G'; })}); }, 105},
+      {"unknown kind of session", [&] { return configure({with([](auto& e) { e.kind_of_session = 'X'; })}); }, 105},
       {"no transferred TCF", [&] { return configure({with([](auto& e) { e.caps.drate_mgt_method = 1; })}); }, 108},
       {"buffer size 0", [&] { return configure({with([](auto& e) { e.caps.fax_max_buffer_size = 0; })}); }, 110},
       {"buffer below datagram", [&] { return configure({with([](auto& e) { e.caps.fax_max_buffer_size = 100; })}); }, 111},
