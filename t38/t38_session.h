@@ -8,7 +8,8 @@
 // runtime's SM task; nothing here is locked.
 //
 // Ownership: data-field lists handed to t38_ifp__send belong to the layer
-// from then on; lists returned by t38_ifp__get_ifp_pck belong to the caller,
+// from then on (a sent packet keeps them while it stays in the transmit list
+// for redundancy); lists returned by t38_ifp__get_ifp_pck belong to the caller,
 // who frees them with t38_mem__free_data_objects (or hands them back with
 // t38_ifp__store_again_rcv_ifp_pck).  Received messages stay the caller's.
 #pragma once
