@@ -84,7 +84,9 @@ struct outcome {
   std::vector<std::string> diffs;  // "<id>[<instance>]@<offset>"
 };
 
-// Runs the work area of a parsed message of `kind` through both ways.
+// Runs the work area of a parsed message of `kind` through both ways.  The
+// decoded work area points into a body that is gone on return: read the
+// outcome, not the area.
 inline outcome round_trip(sip_msg_kind kind) {
   outcome o;
   const sip_kind_hdr_table* t = sip_kind__table(kind);
