@@ -150,6 +150,8 @@ int route_like(sip_name_addr& na, bool hdr_params) {
   return OK;
 }
 int from_like(sip_name_addr& na, bool tag) {
+  // Not carried by these elements.
+  na.addr.transport = na.addr.ttl = na.addr.method_param = SIP_CODE_NONE;
   KV_TRY(name_addr(na, uri_fields::user_other_only));
   if (tag) KV_TRY(cls(na.tag, false, SIP_CC_TOKEN));
   KV_TRY(plain(na.addr.text));
@@ -250,6 +252,7 @@ int check(sip_header_id id, void* rec, const sip_str* extra) {
   switch (static_cast<unsigned>(id)) {
     case 1: {
       auto& a = *static_cast<sip_addr*>(rec);
+      a.method_param = SIP_CODE_NONE;  // the method is the primitive's
       KV_TRY(uri_block(a, uri_fields::all_but_headers));
       KV_TRY(plain(a.text));
       return raw4(sip_prim_area.rl_dest_addr);
@@ -554,6 +557,7 @@ std::uint16_t sip_elem__decode(sip_header_id id, const std::uint8_t* slot) {
       sip_hdr_area.index = static_cast<std::uint8_t>(i);
     }
     void* rec = l->record(i);
+    l->clear(rec);
     const std::uint8_t* node = c.element;
     sip_str extra[2];
     unsigned extras = 0;

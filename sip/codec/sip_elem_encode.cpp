@@ -29,7 +29,7 @@ void sip_elem__encode(sip_header_id id, std::uint16_t slot_offset) {
       case sip_elem_kind::u32: put_host32(at, f.get_num(rec)); break;
       case sip_elem_kind::text: {
         const sip_str s = f.get_str(rec);
-        put_host16(at, sip_prim__put(s.ptr, sip_str__chars(s), true, c));
+        if (s.ptr != nullptr) put_host16(at, sip_prim__put(s.ptr, sip_str__chars(s), true, c));
         break;
       }
       case sip_elem_kind::raw: {
