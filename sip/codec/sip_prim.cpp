@@ -39,6 +39,14 @@ std::uint8_t* resolve(const sip_prim_cursor& c, std::uint32_t off) {
   return nullptr;
 }
 
+// Moves the offset base on by `used`; false when it would pass the largest
+// offset (the u16 base would wrap).
+bool advance_base(sip_prim_cursor& c, std::uint32_t used) {
+  if (c.offset_base + used > SIP_PRIM_OFFSET_MAX) return fail(c);
+  c.offset_base = static_cast<std::uint16_t>(c.offset_base + used);
+  return true;
+}
+
 // Takes a new buffer after `prev` and makes it current.
 bool chain_new(sip_prim_cursor& c, buffer_t* prev) {
   buffer_t* b = Alloc_buffer();
@@ -55,15 +63,14 @@ bool settle_node(sip_prim_cursor& c) {
   pad(Buffer_data(c.current), c.write, c.limit);
   const std::uint32_t used = even(static_cast<std::uint32_t>(c.write - Buffer_data(c.current)));
   buffer_t* prev = c.previous;
+  if (!advance_base(c, used)) return false;
   if (prev->data_offset + prev->data_size + used <= om_os_get_buffer_size()) {
     std::memmove(Buffer_data(prev) + prev->data_size, Buffer_data(c.current), used);
     prev->data_size = static_cast<std::uint16_t>(prev->data_size + used);
-    c.offset_base = static_cast<std::uint16_t>(c.offset_base + used);
     c.current->data_size = 0;
     return true;
   }
   c.current->data_size = static_cast<std::uint16_t>(used);
-  c.offset_base = static_cast<std::uint16_t>(c.offset_base + used);
   return chain_new(c, c.current);
 }
 
@@ -102,8 +109,7 @@ bool sip_prim__add_element(std::uint16_t slot_offset, sip_prim_cursor& c) {
   if (c.current != nullptr) {
     if (c.previous == nullptr || c.previous == c.current) {
       buffer_t* prev = c.current;
-      if (!chain_new(c, prev)) return false;
-      c.offset_base = static_cast<std::uint16_t>(c.offset_base + prev->data_size);
+      if (!advance_base(c, prev->data_size) || !chain_new(c, prev)) return false;
     } else if (!settle_node(c)) {
       return false;
     }

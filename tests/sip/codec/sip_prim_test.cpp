@@ -184,6 +184,31 @@ TEST_F(SipPrim, WriterFailsCleanlyInsteadOfOverrunning) {
     EXPECT_TRUE(c.failed);
     EXPECT_LE(c.write - c.base, 65534);
   }
+  {  // A chained body that grows past the largest offset stops there: the
+     // offset base never wraps round to name an earlier node.
+    buffer_t* b = Alloc_buffer();
+    sip_prim_cursor c;
+    sip_prim__init(2, b, c);
+    const std::string text(room - 8, 'w');  // one node per buffer
+    std::uint32_t logical_end = 2;
+    int added = 0;
+    while (added < 80 && add(c, 0, 4, text)) {
+      ++added;
+      logical_end += 4 + static_cast<std::uint32_t>(text.size()) + 1;
+    }
+    EXPECT_TRUE(c.failed);
+    EXPECT_LT(added, 80);
+    EXPECT_GE(om_os_buffer_pool_stats().limit - held(), 1);  // stopped by the offsets, not the pool
+    EXPECT_LE(logical_end, 65535u);
+    sip_prim__finish(c);
+    // The list still reads, forward only, up to the node that did not fit
+    // (the failed body is refused by its builder).
+    const auto body = flat(b);
+    const auto read = texts(body, 0, 4);
+    ASSERT_GE(read.size(), static_cast<std::size_t>(added));
+    EXPECT_EQ(read[static_cast<std::size_t>(added) - 1], text);
+    Free_buffer(b);
+  }
   {  // The buffer pool runs dry while nodes are added.
     std::vector<buffer_t*> hoard;
     buffer_t* b = Alloc_buffer();
