@@ -32,13 +32,9 @@ int esc(const sip_str& s, bool mandatory, std::uint32_t mask) {
 void drop(sip_str& s, std::uint32_t mask) {
   if (cls(s, false, mask) != OK) s = {};
 }
-int quote(sip_str& s) {
-  const sip_str before = s;
-  const int r = sip_check__quote(&s);
-  if (r != OK) return BAD;
-  (void)before;
-  return OK;
-}
+// Quoted texts: escapes are added in a copy from the work memory; no room
+// for the copy refuses the text.
+int quote(sip_str& s) { return sip_check__quote(&s) == OK ? OK : BAD; }
 int comment(const sip_str& s) { return sip_check__comment(&s); }
 // Texts without a class rule: no CR, LF or NUL, so that they cannot end a
 // header line of the text they are written into.
@@ -221,8 +217,8 @@ int callid(sip_callid_parsed& c, bool mandatory, std::uint32_t mask) {
 }
 
 int via(sip_via_rec& v) {
-  KV_TRY(code(sip_vt_via_protocol, v.protocol) == OK ? OK : BAD);
-  KV_TRY(code(sip_vt_via_transport, v.transport) == OK ? OK : BAD);
+  KV_TRY(code(sip_vt_via_protocol, v.protocol));
+  KV_TRY(code(sip_vt_via_transport, v.transport));
   KV_TRY(cls(v.protocol_text, false, SIP_CC_TOKEN));
   KV_TRY(cls(v.version, false, SIP_CC_TOKEN));
   KV_TRY(cls(v.transport_text, false, SIP_CC_TOKEN));
@@ -451,8 +447,9 @@ int check(sip_header_id id, void* rec, const sip_str* extra) {
       auto& w = *static_cast<sip_warning_rec*>(rec);
       KV_TRY(raw4(w.agent_ipv4));
       if (w.agent_ipv4.len == 0) KV_TRY(cls(w.agent, true, SIP_CC_HOST));
-      KV_TRY(quote(w.text));
-      return cls(extra[0], false, 0x10a0) == OK ? OK : OK;  // dropped: nowhere to keep it
+      // The other parameters (extra[0]) have no place in the work area and
+      // are dropped whatever they hold.
+      return quote(w.text);
     }
     case 62: return OK;
     case 63: {

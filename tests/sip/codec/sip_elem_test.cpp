@@ -454,6 +454,26 @@ TEST_F(SipElem, DecoderRules) {
        [] { sip_prim_area.session.extra_lines = S("a=x\r\nb=y"); }, 1, nullptr, 'A', 19, nullptr},
       {"SDP further session lines as whole lines", SIP_HDR_SDP_SESSION,
        [] { sip_prim_area.session.extra_lines = S("a=x\r\nb=y z\r\n"); }, 1, nullptr, 'A', 2, nullptr},
+      {"Replaces naming a call that is not live", sip_header_id::replaces,
+       [] {
+         sip_hdr_area.replaces = sip_replaces_rec{};
+         sip_hdr_area.replaces.call_ref = 7;
+       },
+       1, nullptr, 'A', 19, nullptr},
+      {"Replaces naming a live call", sip_header_id::replaces,
+       [] {
+         sip_hdr_area.replaces = sip_replaces_rec{};
+         sip_hdr_area.replaces.call_ref = 7;
+         sip_prim_env.call_check = [](std::uint16_t id) -> std::uint8_t { return id == 7 ? 2 : 3; };
+       },
+       1, nullptr, 'A', 2, [] { sip_prim_env.call_check = nullptr; }},
+      {"Replaces by Call-ID without its local part", sip_header_id::replaces,
+       [] {
+         sip_hdr_area.replaces = sip_replaces_rec{};
+         sip_hdr_area.replaces.call_ref = 0xFFFF;
+         sip_hdr_area.replaces.call_id.host = S("h.example");
+       },
+       1, nullptr, 'A', 18, nullptr},
       {"T.38 rate management code in no entry", SIP_HDR_SDP_IMAGE,
        [] {
          sip_prim_area.image[0] = sdp_media_image{};
