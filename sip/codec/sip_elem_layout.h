@@ -12,6 +12,7 @@
 // the order of their length fields, without padding.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <iterator>
 #include <type_traits>
@@ -1178,11 +1179,22 @@ inline constexpr sip_elem_layout sip_elem_layouts[] = {
      [](void* r) { *static_cast<sdp_media_image*>(r) = sdp_media_image{}; }},
 };
 
+namespace sip_elem_detail {
+// Position of each id's layout in sip_elem_layouts, -1 for none.
+inline constexpr auto layout_index = [] {
+  std::array<std::int8_t, SIP_HDR_SLOTS> t{};
+  t.fill(-1);
+  for (std::size_t k = 0; k < std::size(sip_elem_layouts); ++k)
+    t[static_cast<unsigned>(sip_elem_layouts[k].id)] = static_cast<std::int8_t>(k);
+  return t;
+}();
+}  // namespace sip_elem_detail
+
 // The layout of `id`, or null for an id that no primitive carries.
 constexpr const sip_elem_layout* sip_elem__layout(sip_header_id id) {
-  for (const auto& l : sip_elem_layouts)
-    if (l.id == id) return &l;
-  return nullptr;
+  const unsigned i = static_cast<unsigned>(id);
+  if (i >= SIP_HDR_SLOTS || sip_elem_detail::layout_index[i] < 0) return nullptr;
+  return &sip_elem_layouts[static_cast<std::size_t>(sip_elem_detail::layout_index[i])];
 }
 
 namespace sip_elem_detail {
