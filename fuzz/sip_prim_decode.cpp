@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else if (b != 3 || chain != nullptr) {
       std::abort();
     }
-  } else if (r != 18 && r != 19 && r != 20 && r != 21 && r != 26) {
+  } else if (r != 18 && r != 19 && r != 20 && r != 21 && r != 26 && r != 48) {
     std::abort();
   }
   sip_work__release();

@@ -28,6 +28,8 @@ void sip_branch__seed(std::uint32_t value) {
   seeded = true;
 }
 
+void sip_branch__restart() { seeded = false; }
+
 bool sip_branch__make(sip_str* out) {
   if (!seeded) sip_branch__seed(plat_random_u32());
   char* text = static_cast<char*>(sip_work__alloc(SIP_BRANCH_ROOM));

@@ -15,5 +15,9 @@ inline constexpr std::uint16_t SIP_BRANCH_ROOM = 65;
 // Writes a new branch into the work area: *out is the text with its NUL
 // (length counts it).  False, *out untouched, when the work area is full.
 [[nodiscard]] bool sip_branch__make(sip_str* out);
-// Restarts the counter at `value` (tests); otherwise it is seeded on first use.
+// Restarts the counter at `value` (tests); otherwise it is seeded from the
+// operating system's random source on first use.
 void sip_branch__seed(std::uint32_t value);
+// Forgets the counter, as a restart of the program does: the next branch
+// seeds it afresh.
+void sip_branch__restart();

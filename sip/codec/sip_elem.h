@@ -8,7 +8,8 @@
 // the decoders, which copy every element back into the work area, turn codes
 // into texts and check each field.  Decoder results: 2 taken, 18 mandatory
 // value empty or an address neither 0 nor 4 bytes, 19 bad value, 20 more
-// instances than the header's limit, 21 a body that does not hold together.
+// instances than the header's limit, 21 a body that does not hold together,
+// 48 a host written as a dotted quad that is no IPv4 address.
 //
 // Everything runs in the SIP entity's thread on the shared cursor and work
 // area (sip_prim.h, sip_hdr.h, sip_elem_layout.h).
@@ -45,6 +46,7 @@ inline constexpr std::uint16_t SIP_ELEM_BAD = 19;
 inline constexpr std::uint16_t SIP_ELEM_TOO_MANY = 20;
 inline constexpr std::uint16_t SIP_ELEM_MALFORMED = 21;
 inline constexpr std::uint16_t SIP_ELEM_MANDATORY_ABSENT = 26;
+inline constexpr std::uint16_t SIP_ELEM_BAD_ADDRESS = 48;
 
 // Writes the instance `sip_hdr_area.index` of `id` as a new node of the slot
 // at byte `slot_offset`.  A failure marks the cursor failed.

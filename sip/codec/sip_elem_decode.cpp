@@ -119,7 +119,7 @@ int uri_block(sip_addr& a, uri_fields which) {
   if (a.ipv4.len == 0) {
     KV_TRY(cls(a.host, true, a.scheme == 1 ? SIP_CC_HOST : SIP_CC_PARAM));
     // A host written as a dotted quad must be a valid address.
-    if (a.scheme == 1 && sip_host__dotted_quad_test(sip_str{chars(a.host), a.host.ptr})) return BAD;
+    if (a.scheme == 1 && sip_host__dotted_quad_test(sip_str{chars(a.host), a.host.ptr})) return SIP_ELEM_BAD_ADDRESS;
   }
   KV_TRY(code(sip_vt_user_param, a.user_param));
   if (a.user_param != SIP_CODE_NONE) KV_TRY(cls(a.user_other, false, SIP_CC_TOKEN));
@@ -225,7 +225,7 @@ int via(sip_via_rec& v) {
   KV_TRY(raw4(v.host_ipv4));
   if (v.host_ipv4.len == 0) {
     KV_TRY(cls(v.host, true, SIP_CC_HOST));
-    if (sip_host__dotted_quad_test(sip_str{chars(v.host), v.host.ptr})) return BAD;
+    if (sip_host__dotted_quad_test(sip_str{chars(v.host), v.host.ptr})) return SIP_ELEM_BAD_ADDRESS;
   }
   KV_TRY(cls(v.maddr, false, SIP_CC_HOST));
   KV_TRY(raw4(v.received));

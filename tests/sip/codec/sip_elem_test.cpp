@@ -382,7 +382,14 @@ TEST_F(SipElem, DecoderRules) {
          EXPECT_EQ(sip_prim_area.rl_next_hop, 1);
        }},
       {"a host written as a dotted quad with an octet over 255", sip_header_id::to,
-       [] { sip_hdr_area.to = name_addr("a", "300.1.1.1"); }, 1, nullptr, 'A', 19, nullptr},
+       [] { sip_hdr_area.to = name_addr("a", "300.1.1.1"); }, 1, nullptr, 'A', 48, nullptr},
+      {"a Via host written as a dotted quad with an octet over 255", sip_header_id::via,
+       [] {
+         sip_hdr_area.via[0] = via("z9hG4bK1");
+         sip_hdr_area.via[0].host_ipv4 = sip_str{};
+         sip_hdr_area.via[0].host = S("10.256.0.1");
+       },
+       1, nullptr, 'A', 48, nullptr},
       {"a host written as a valid dotted quad", sip_header_id::to,
        [] { sip_hdr_area.to = name_addr("a", "10.1.1.1"); }, 1, nullptr, 'A', 2, nullptr},
       {"a Diversion reason text outside its class", sip_header_id::diversion,
@@ -598,4 +605,20 @@ TEST_F(SipElem, BranchesHaveTheirFormAndCountOn) {
   EXPECT_EQ(str(a).substr(str(a).rfind('-')), "-FFFFFFFE");
   EXPECT_EQ(str(b).substr(str(b).rfind('-')), "-FFFFFFFF");
   EXPECT_EQ(str(c).substr(str(c).rfind('-')), "-0");
+}
+
+// After a restart the counter starts from a new random value, so the
+// branches of two runs do not repeat each other.
+TEST_F(SipElem, BranchCounterStartsAfreshOnEachRestart) {
+  auto counter_part = [] {
+    sip_branch__restart();
+    sip_str b;
+    EXPECT_TRUE(sip_branch__make(&b));
+    const std::string t = str(b);
+    return t.substr(t.rfind('-') + 1);
+  };
+  const std::string first = counter_part();
+  const std::string second = counter_part();
+  const std::string third = counter_part();
+  EXPECT_FALSE(first == second && second == third) << first;
 }
