@@ -89,7 +89,7 @@ const Expect torture_expect[] = {
     {"regbadct", 2, 2, 0, "", nullptr},
     {"badaspec", 400, 0, 0, "", "the malformed To was dropped by the parser"},
     {"baddn", 400, 0, 0, "", "the malformed From was dropped by the parser"},
-    {"insuf", 400, 0, 0, "", "no Call-ID"},
+    {"insuf", 400, 0, 0, "", "no Call-ID, From or To: the mandatory-header check refuses it"},
     {"unksm", 2, 2, 0, "", nullptr},
     {"unksm2", 2, 2, 0, "", nullptr},
     {"zeromf", 2, 2, 0, "", nullptr},
