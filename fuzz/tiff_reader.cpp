@@ -8,7 +8,8 @@
 //     from its bytes) is coded, written twice and read back: both pages must
 //     come back, and the decoded rows must number ImageLength and equal the
 //     bitmap.
-// Files live in a folder on /dev/shm (RAM) when there is one.
+// Its files live on /dev/shm (RAM) when it can be written, and are removed
+// after every input.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -32,26 +33,22 @@ void check(bool ok) {
 using bytes = std::vector<uint8_t>;
 
 struct files {
-  std::string dir, in, page, again, out;
+  std::string in, page, again, out;
 };
 
+// Four files of this process, removed after every input.
 const files& paths() {
   static const files f = [] {
-    char shm[] = "/dev/shm/kvfuzz-tiff-XXXXXX";
-    char tmp[] = "/tmp/kvfuzz-tiff-XXXXXX";
-    const char* d = mkdtemp(shm);
-    if (!d) d = mkdtemp(tmp);
-    if (!d) std::abort();
-    files p{d, std::string(d) + "/in.tif", std::string(d) + "/page.dat", std::string(d) + "/again.dat",
-            std::string(d) + "/out.tif"};
-    std::atexit([] {
-      const files& q = paths();
-      for (const std::string* s : {&q.in, &q.page, &q.again, &q.out}) std::remove(s->c_str());
-      rmdir(q.dir.c_str());
-    });
-    return p;
+    const char* dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+    const std::string base = std::string(dir) + "/kvfuzz-tiff-" + std::to_string(getpid());
+    return files{base + "-in.tif", base + "-page.dat", base + "-again.dat", base + "-out.tif"};
   }();
   return f;
+}
+
+void remove_files() {
+  const files& f = paths();
+  for (const std::string* s : {&f.in, &f.page, &f.again, &f.out}) std::remove(s->c_str());
 }
 
 bool save(const std::string& name, const uint8_t* data, size_t size) {
@@ -269,5 +266,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!pages.empty() && write_pages(ctx.get(), pages)) read_back(ctx.get(), pages);
   // Part 2: a page of our own.
   own_page(ctx.get(), data, size);
+  remove_files();
   return 0;
 }
