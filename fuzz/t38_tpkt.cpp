@@ -147,7 +147,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2 || size > 20000) return 0;
   const bool framed = (data[0] & 1) != 0;
   const uint32_t max_frame = 4 + data[1] * 8u;
-  // Pieces of 1 to 1, 3, 15 ... 2^k-1 bytes, or up to a whole frame.
+  // Pieces of at most 1, 3, 7 ... 127 bytes, or of up to a whole frame and more.
   const uint32_t largest = (data[0] >> 1 & 7) == 7 ? max_frame + 8 : (2u << (data[0] >> 1 & 7)) - 1;
   splitter split{0x9E3779B9u ^ (uint32_t{data[0]} << 8 | data[1]) ^ static_cast<uint32_t>(size), largest};
   data += 2;

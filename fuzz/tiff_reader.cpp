@@ -1,13 +1,13 @@
 // Fuzzes the TIFF reader and writer.  The input is a TIFF file.
-//  1. Every page read (with its page data, which for T.4/T.6 pages runs the
-//     codec over it too) is written with the writer into a second file, which
-//     is read again: each page must come back with the header fields the
-//     writer stores and the same page data (an uncompressed strip cut or
-//     completed to whole rows, as the writer does).
-//  2. A page built from the input (parameters from its last 8 bytes, bitmap
-//     from its bytes) is coded, written twice and read back: both pages must
-//     come back, and the decoded rows must number ImageLength and equal the
-//     bitmap.
+// Round trip 1: every page read (with its page data, which for T.4/T.6
+//   pages runs the codec over it too) is written with the writer into a
+//   second file, which is read again: each page must come back with the
+//   header fields the writer stores and the same page data (an uncompressed
+//   strip cut or completed to whole rows, as the writer does).
+// Round trip 2: a page built from the input (parameters from its last 8
+//   bytes, bitmap from its bytes) is coded, written twice and read back: both
+//   pages must come back, and the decoded rows must number ImageLength and
+//   equal the bitmap.
 // Its files live on /dev/shm (RAM) when it can be written, and are removed
 // after every input.
 #include <algorithm>
@@ -94,7 +94,7 @@ void check_same_header(const tiff__pg_header& want, const tiff__pg_header& got) 
         std::strcmp(got.sz_tiff_artist, want.sz_tiff_artist) == 0);
 }
 
-// Bits per pel of an uncompressed strip as the writer lays out its rows.
+// Bytes of one row of an uncompressed strip as the writer lays it out.
 uint64_t row_bytes(const tiff__pg_header& h) {
   uint32_t bits = 1;
   if (h.image_type == TIFF_GRAYSCALE_IMAGE) bits = 8;
@@ -178,7 +178,7 @@ uint32_t decode_rows(const bytes& coded, const tiff__pg_header& h, bytes* rows) 
   return got;
 }
 
-// Part 2: a page of our own, coded, written twice and read back.
+// Round trip 2: a page of our own, coded, written twice and read back.
 void own_page(tiff__ctx* ctx, const uint8_t* data, size_t size) {
   if (size < 8) return;
   const uint8_t* p = data + size - 8;
@@ -248,7 +248,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const files& f = paths();
   static auto ctx = std::make_unique<tiff__ctx>();
   if (!save(f.in, data, size)) return 0;
-  // Part 1: the input's pages, read, written and read again.
+  // Round trip 1: the input's pages, read, written and read again.
   std::vector<page> pages;
   ctx->marker = 0;
   if (tiff__start_read(ctx.get(), tiff__get_ctx_size(), f.in.c_str()) == TIFF_DONE) {
@@ -264,7 +264,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   tiff__close(ctx.get());
   if (!pages.empty() && write_pages(ctx.get(), pages)) read_back(ctx.get(), pages);
-  // Part 2: a page of our own.
+  // Round trip 2: a page of our own.
   own_page(ctx.get(), data, size);
   remove_files();
   return 0;
