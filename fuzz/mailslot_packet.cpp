@@ -1,14 +1,16 @@
 // Fuzzes the mailslot layer against a model of the slot.  Byte 0 sets the
 // read buffer size (0: the reader must refuse it; then 1000 is used).  Then
-// operations, each led by one byte (value % 5):
+// operations, each led by one byte (value % 6):
 //   0  a packet of one of the layouts exchanged between the programs (class
 //      and type from the next byte, device id from the next two, payload
 //      from the input), sent with MsgSendRequest;
 //   1  a raw message: u16 little-endian size, then that many bytes;
 //   2  a packet whose length field is wrong by a non-zero amount;
 //   3  MsgSendRequest with a bad argument (short or long length, class
-//      argument above 120, flags), which must be refused and send nothing;
-//   4  read everything waiting now.
+//      argument above 120, flags, a name no slot can have), which must be
+//      refused and send nothing, or to a slot nobody reads (refused at once);
+//   4  a packet sent by OpenMailslot, WriteData and CloseMailslot;
+//   5  read everything waiting now.
 // MsgReadRequest must return exactly the waiting messages that fit the buffer
 // and whose length field equals their size, in order and unchanged, then
 // report an empty slot leaving the buffer untouched.  The header reader and
@@ -169,7 +171,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   int writer = -1;
   check(platform::MailslotOpenWriter("FUZZ", &writer).ok());
   while (in.left > 0) {
-    switch (in.byte() % 5) {
+    switch (in.byte() % 6) {
       case 0: {
         const std::uint8_t pick = in.byte();
         const layout& l = kLayouts[pick % kLayoutCount];
@@ -218,13 +220,39 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::uint8_t how = in.byte();
         std::uint16_t length = 8, class_argument = 10;
         std::uint32_t flags = 0;
-        switch (how % 3) {
+        std::string name = "FUZZ";
+        StatusWord want = STATUS_BAD_ARGUMENT;
+        switch (how % 5) {
           case 0: length = static_cast<std::uint16_t>((how & 0x80) ? 1001 + how : how % 3); break;
           case 1: class_argument = static_cast<std::uint16_t>(121 + how); break;
-          default: flags = 1u << (how % 32); break;
+          case 2: flags = 1u << (how % 32); break;
+          case 3:  // nobody reads that slot: refused at once
+            name = "NOBODY\\" + std::to_string(how);
+            want = STATUS_MAILSLOT_MISSING;
+            break;
+          default: {  // names no slot can have
+            static const std::string bad[] = {"", "A\\..\\B", "A\\\\B", ".", std::string(229, 'A'),
+                                              std::string(120, 'B')};
+            name = bad[how / 5 % 6];
+            break;
+          }
         }
         bytes packet(std::max<std::size_t>(length, 8), 0);
-        check(MsgSendRequest("FUZZ", class_argument, packet.data(), length, flags) == STATUS_BAD_ARGUMENT);
+        check(MsgSendRequest(name.c_str(), class_argument, packet.data(), length, flags) == want);
+        break;
+      }
+      case 4: {
+        // The steps of a send, one by one.
+        const std::uint16_t n = static_cast<std::uint16_t>(3 + in.byte() * 3);
+        bytes m(n);
+        in.fill(m.data(), n);
+        put_le16(m.data(), n);
+        if (model.waiting.size() >= 8) model.drain();
+        MailslotHandle h;
+        check(OpenMailslot(0, "FUZZ", &h) == STATUS_OK);
+        check(WriteData(0, h, m.data(), n) == STATUS_OK);
+        CloseMailslot(&h);
+        model.waiting.push_back(m);
         break;
       }
       default:
