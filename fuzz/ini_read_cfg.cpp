@@ -7,12 +7,15 @@
 // read again into a fresh table it must give the same values (every plain
 // record, and the first element of every array section, that the skeleton
 // writes on a line of its own).  All of it in memory.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <set>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "session/app_foip_glb_cfg.h"
 #include "session/app_foip_session_cfg.h"
@@ -111,33 +114,12 @@ struct skeleton_view {
     return r.state != INI_TOOLS__IGNORED && r.state != INI_TOOLS__COMMENT && r.state != INI_TOOLS__UNDEFINED &&
            line_name(r) != nullptr;
   }
-  // Removes the empty keyword line of an undefined record, and a keyword
-  // line longer than the reader takes (it reads lines of up to 254
-  // characters, and longer ones in pieces): a value that fitted its line in
-  // the input may not fit behind a longer or padded name.  True when the
-  // record's line was taken out for its length.
-  bool drop_line(const ini_tools__value& r, const char* indent, std::string& s) const {
+  // The start of the record's keyword line ("" when it has none).
+  std::string line_start(const ini_tools__value& r, const char* indent) const {
     const char* name = line_name(r);
-    if (name == nullptr || r.state == INI_TOOLS__IGNORED || r.state == INI_TOOLS__COMMENT) return false;
-    const std::string start = mode == 0 ? ini_tools_text::format("    %s%-50s = ", indent, name)
-                                        : ini_tools_text::format("    %s%s = ", indent, name);
-    bool too_long = false;
-    for (std::size_t at = 0; (at = s.find(start, at)) != std::string::npos;) {
-      std::size_t end = s.find('\n', at);
-      if (end == std::string::npos) end = s.size();
-      const std::string rest = s.substr(at + start.size(), end - at - start.size());
-      const bool empty = rest.empty() || rest.rfind("    ; C Parameter:", 0) == 0;
-      const bool line_start = at == 0 || s[at - 1] == '\n';
-      if (line_start && r.state == INI_TOOLS__UNDEFINED && empty) {
-        s.erase(at, end + 1 - at);
-      } else if (line_start && r.state != INI_TOOLS__UNDEFINED && end - at > 254) {
-        s.erase(at, end + 1 - at);
-        too_long = true;
-      } else {
-        at += start.size();
-      }
-    }
-    return too_long;
+    if (name == nullptr || r.state == INI_TOOLS__IGNORED || r.state == INI_TOOLS__COMMENT) return {};
+    return mode == 0 ? ini_tools_text::format("    %s%-50s = ", indent, name)
+                     : ini_tools_text::format("    %s%s = ", indent, name);
   }
 };
 
@@ -179,6 +161,47 @@ void each_written_record(const ini_tools__value* t, F f) {
     if (a == nullptr || a->elements == nullptr) continue;
     for (const ini_tools__value* e = a->elements; e->value_id != 0; ++e) f(*e, "    ");
   }
+}
+
+// Takes out of the skeleton the empty keyword lines of undefined records
+// (which a user must fill in) and keyword lines longer than the reader takes
+// (it reads lines of up to 254 characters, and longer ones in pieces: a value
+// that fitted its line in the input may not fit behind a longer or padded
+// name); the records of the latter go to `skipped`.
+std::string without_unreadable_lines(const skeleton_view& v, const ini_tools__value* table, const std::string& s,
+                                     skipped_set* skipped) {
+  struct line {
+    std::size_t at, len;
+    bool empty_value, too_long, drop;
+  };
+  std::vector<line> lines;
+  for (std::size_t at = 0; at < s.size();) {
+    std::size_t end = s.find('\n', at);
+    if (end == std::string::npos) end = s.size();
+    const std::string_view text(s.data() + at, end - at);
+    const bool empty_value = (text.size() >= 3 && text.substr(text.size() - 3) == " = ") ||
+                             text.find(" =     ; C Parameter:") != std::string_view::npos;
+    lines.push_back({at, end - at, empty_value, text.size() > 254, false});
+    at = end + 1;
+  }
+  if (std::none_of(lines.begin(), lines.end(), [](const line& l) { return l.empty_value || l.too_long; })) return s;
+  each_written_record(table, [&](const ini_tools__value& r, const char* indent) {
+    const std::string start = v.line_start(r, indent);
+    if (start.empty()) return;
+    for (line& l : lines) {
+      if (!(l.empty_value || l.too_long) || s.compare(l.at, start.size(), start) != 0) continue;
+      if (r.state == INI_TOOLS__UNDEFINED && l.empty_value) {
+        l.drop = true;
+      } else if (r.state != INI_TOOLS__UNDEFINED && l.too_long) {
+        l.drop = true;
+        skipped->insert(&r);
+      }
+    }
+  });
+  std::string out;
+  for (const line& l : lines)
+    if (!l.drop) out.append(s, l.at, l.len).append("\n");
+  return out;
 }
 
 void check_same_values(const skeleton_view& v, const skipped_set& skipped, const ini_tools__value* a,
@@ -237,9 +260,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const skeleton_view view{f.keywords, mode};
   std::string text = without_placeholders(skeleton);
   skipped_set skipped;
-  each_written_record(table.values(), [&](const ini_tools__value& r, const char* indent) {
-    if (view.drop_line(r, indent, text)) skipped.insert(&r);
-  });
+  text = without_unreadable_lines(view, table.values(), text, &skipped);
   text = without_empty_elements(text);
   ini_tools__table again = f.fresh();
   std::string again_error;
