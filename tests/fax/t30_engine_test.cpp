@@ -105,4 +105,294 @@ TEST_F(T30Loop, ThreePagesCrossWithMpsAndEop) {
   EXPECT_EQ(fcfs(kAnswerer), (std::vector<uint8_t>{T30_FCF_DIS, T30_FCF_CFR, 0x31, 0x31, 0x31}));
 }
 
+
+// The modulations of the trainings that the caller sent.
+std::vector<uint16_t> trainings() {
+  std::vector<uint16_t> out;
+  for (const auto& [ch, item] : fake_modem::get().sent)
+    if (item.kind == line_item::tcf) out.push_back(item.modulation);
+  return out;
+}
+
+TEST_F(T30Loop, FttFallsBackToTheNextSpeed) {
+  const std::vector<fax_test::page> pages = {test_page(4)};
+  setup_send(pages);
+  int bad = 1;
+  fake_modem::get().filter = [&](uint16_t, line_item& item) {
+    if (item.kind == line_item::tcf && bad > 0) {
+      --bad;
+      item.good = false;
+    }
+    return true;
+  };
+  start_call();
+  run();
+  ASSERT_TRUE(both_ended());
+  EXPECT_EQ(caller().cause, kLocalOk);
+  EXPECT_EQ(trainings(), (std::vector<uint16_t>{0x1840, 0x1820}));
+  EXPECT_EQ(fcfs(kAnswerer), (std::vector<uint8_t>{T30_FCF_DIS, 0x22, T30_FCF_CFR, 0x31}));
+  ASSERT_EQ(answerer().received.size(), 1u);
+  expect_same_page(pages[0], answerer().received[0]);
+}
+
+TEST_F(T30Loop, EveryTrainingFailsEndsWithWttx) {
+  setup_send({test_page(5)});
+  fake_modem::get().filter = [&](uint16_t, line_item& item) {
+    if (item.kind == line_item::tcf) item.good = false;
+    return true;
+  };
+  start_call();
+  run();
+  ASSERT_TRUE(both_ended());
+  EXPECT_EQ(trainings(), (std::vector<uint16_t>{0x1840, 0x1820, 0x1210, 0x1208, 0x1104, 0x1102, 0x1102}));
+  EXPECT_EQ(caller().cause, cause(WTTTX));
+  EXPECT_EQ(fcfs(kCaller).back(), 0x5F);  // DCN
+  EXPECT_EQ(answerer().cause, WT3C | WREMDCNOK);
+}
+
+TEST_F(T30Loop, RtnRetrainsAndSendsThePageAgain) {
+  const std::vector<fax_test::page> pages = {test_page(6), test_page(7), test_page(8)};
+  setup_send(pages);
+  answerer().end_page_answers = {T30_RSP_MCF, T30_RSP_RTN};
+  start_call();
+  run();
+  ASSERT_TRUE(both_ended());
+  EXPECT_EQ(caller().cause, kLocalOk);
+  EXPECT_EQ(caller().end_page_co,
+            (std::vector<uint16_t>{T30_RSP_MCF, T30_RSP_RTN, T30_RSP_MCF, T30_RSP_MCF}));
+  // After RTN: the user is asked again, then DCS and training (retrain at the
+  // next speed) before page 2 goes again.
+  EXPECT_EQ(caller().what_to_do_count, 2);
+  EXPECT_EQ(trainings(), (std::vector<uint16_t>{0x1840, 0x1820}));
+  ASSERT_EQ(answerer().received.size(), 4u);
+  expect_same_page(pages[1], answerer().received[2]);
+  expect_same_page(pages[2], answerer().received[3]);
+}
+
+TEST_F(T30Loop, EndPageAnswerIndexThreeIsAnArgumentError) {
+  setup_send({test_page(9)});
+  answerer().end_page_answers = {3};
+  start_call();
+  run();
+  EXPECT_EQ(answerer().cause, 0x121E);
+}
+
+TEST_F(T30Loop, UserWithNothingInCommonReleasesBothSides) {
+  setup_send({test_page(9)});
+  caller().fields.service = 0;
+  start_call();
+  run();
+  ASSERT_TRUE(both_ended());
+  EXPECT_EQ(caller().cause, cause(WAPABORT));
+  EXPECT_EQ(answerer().cause, WT3C | WREMDCNOK);  // its DCN before any EOP
+}
+
+// Time-outs, on the virtual clock.
+struct timeout_case {
+  const char* name;
+  // Drops what one side sends from the moment `after` returns true.
+  std::function<bool(uint16_t, const line_item&)> drop;
+  std::function<void(fake_user& caller, fake_user& answerer)> script;
+  uint16_t caller_cause;    // 0: not checked
+  uint16_t answerer_cause;  // 0: not checked
+  uint32_t answerer_ms_min;
+  uint32_t answerer_ms_max;
+};
+
+TEST_F(T30Loop, EveryWaitEndsWithItsTimeoutCause) {
+  const auto nothing = [](fake_user&, fake_user&) {};
+  const timeout_case cases[] = {
+      {"no DIS reaches the caller: T1", [](uint16_t from, const line_item&) { return from == kAnswerer; },
+       nothing, cause(WNODISR), cause(WT1S), 38000, 38100},
+      {"caller's user never answers", [](uint16_t, const line_item&) { return false; },
+       [](fake_user& c, fake_user&) { c.answer_what_to_do = false; }, WT3C | WREMDCNOK, cause(WT1S), 38000, 38100},
+      {"answerer's user never answers", [](uint16_t, const line_item&) { return false; },
+       [](fake_user&, fake_user& a) { a.answer_what_to_do = false; }, cause(WNODISR), cause(WT1WTDO), 38000,
+       38100},
+      {"no answer to DCS", [](uint16_t from, const line_item& i) { return from == kAnswerer && i.final_fcf() != T30_FCF_DIS; },
+       nothing, cause(WNOCFRR), 0, 0, 0},
+      {"no answer to EOP", [](uint16_t from, const line_item& i) { return from == kAnswerer && i.final_fcf() == 0x31; },
+       nothing, cause(WNOMCFREOP), 0, 0, 0},
+      {"no EOP reaches the answerer",
+       [](uint16_t from, const line_item& i) { return from == kCaller && (i.final_fcf() == 0x74 || i.final_fcf() == 0x5F); },
+       nothing, cause(WNOMCFREOP), cause(WNOEOPR), 24000, 24200},
+      {"answerer's user never confirms the page",
+       [](uint16_t from, const line_item& i) { return from == kCaller && i.final_fcf() == 0x5F; },
+       [](fake_user&, fake_user& a) { a.answer_end_page = false; }, cause(WNOMCFREOP), cause(WTRSTATUS), 0, 0},
+      {"the user never asks for the post-message command", [](uint16_t, const line_item&) { return false; },
+       [](fake_user& c, fake_user&) { c.send_end_page_rq = false; }, cause(WTXNEXT), 0, 0, 0},
+  };
+  for (const timeout_case& k : cases) {
+    SCOPED_TRACE(k.name);
+    TearDown();
+    SetUp();
+    setup_send({test_page(10)});
+    k.script(caller(), answerer());
+    fake_modem::get().filter = [&](uint16_t from, line_item& item) { return !k.drop(from, item); };
+    const uint32_t t0 = rt_test::virtual_now();
+    connect(kAnswerer, 1);
+    connect(kCaller, 2);
+    uint32_t answerer_end = 0;
+    run_until([&] { return both_ended(); }, 200000, [&] {
+      if (answerer().disconnected && !answerer_end) answerer_end = rt_test::virtual_now() - t0;
+    });
+    EXPECT_TRUE(both_ended());
+    if (k.caller_cause) {
+      EXPECT_EQ(caller().cause, k.caller_cause);
+    }
+    if (k.answerer_cause) {
+      EXPECT_EQ(answerer().cause, k.answerer_cause);
+    }
+    if (k.answerer_ms_max) {
+      EXPECT_GE(answerer_end, k.answerer_ms_min);
+      EXPECT_LE(answerer_end, k.answerer_ms_max);
+    }
+  }
+}
+
+// A T1 expiry that arrives after its slot was stopped changes nothing; a
+// current one is taken.
+TEST_F(T30Loop, StaleT1ExpiryIsIgnored) {
+  setup_send({test_page(12)});
+  caller().answer_what_to_do = false;
+  start_call();
+  run_until([&] { return caller().what_to_do_count == 1; }, 10000);
+  ASSERT_EQ(caller().what_to_do_count, 1);
+  // T1R (slot 0) ran once with sequence 1 and was stopped by the DIS.
+  std::vector<uint8_t> expiry(TI_EXPIRY_DATA_SIZE, 0);
+  put_le16(expiry.data(), 0x0001);
+  send_to_engine(ENT_TI, t30_timer_table[TI_T1R].code, kCaller, expiry, kCaller);
+  rt_test::pump();
+  EXPECT_FALSE(caller().disconnected);
+  // TI_TWTD (slot 1) is running with sequence 1.
+  put_le16(expiry.data(), 0x0101);
+  send_to_engine(ENT_TI, t30_timer_table[TI_TWTD].code, kCaller, expiry, kCaller);
+  run_until([&] { return caller().disconnected; }, 1000);
+  EXPECT_EQ(caller().cause, cause(WT1WTDO));
+}
+
+// Over T.38 no V.34 activation is asked for: the call goes on at 14400.
+TEST_F(T30Loop, V34IsNotOfferedOverT38) {
+  const std::vector<fax_test::page> pages = {test_page(13)};
+  setup_send(pages);
+  rt_test::rec().clear();
+  connect(kAnswerer, 1, true, 33600);
+  connect(kCaller, 2, true, 33600);
+  run();
+  ASSERT_TRUE(both_ended());
+  EXPECT_EQ(caller().cause, kLocalOk);
+  for (const auto& m : rt_test::rec().messages()) EXPECT_NE(m.to, ENT_T38) << "code " << m.code;
+  EXPECT_EQ(trainings(), (std::vector<uint16_t>{0x1840}));
+  ASSERT_EQ(answerer().received.size(), 1u);
+}
+
+// A lower entity that serves V.34 but never answers: the wait ends under T1.
+TEST_F(T30Loop, UnansweredV34ActivationEndsUnderT1) {
+  t30_release_all();
+  ASSERT_EQ(configure_channel(kCaller, 4, 'L'), OM_OS_OK);
+  setup_send({test_page(14)});
+  rt_test::rec().clear();
+  connect(kCaller, 2, true, 33600);
+  const uint32_t used = run_until([&] { return caller().disconnected; }, 100000);
+  EXPECT_EQ(caller().cause, cause(WNODISR));
+  EXPECT_GE(used, 38000u);
+  EXPECT_LE(used, 38200u);
+  std::vector<code_t> to_lower;
+  for (const auto& m : rt_test::rec().messages())
+    if (m.to == 'L') to_lower.push_back(m.code);
+  EXPECT_EQ(to_lower, (std::vector<code_t>{T30_V34_ACT_RQ, T30_V34_DEA_RQ}));
+}
+
+TEST_F(T30Loop, ConfigurationRefusals) {
+  EXPECT_EQ(configure_channel(kCaller, 4, ENT_T38), OM_OS_NOK);  // exists
+  EXPECT_EQ(configure_channel(9, 4, ENT_T38), OM_OS_NOK);        // beyond the table
+  EXPECT_EQ(configure_channel(2, 4, ENT_T38), OM_OS_OK);
+  rt_test::rec().clear();
+  send_to_engine(ENT_MT30, MT30_RELEASE_RQ, 2, {});
+  rt_test::pump();
+  const auto msgs = rt_test::rec().messages();
+  ASSERT_EQ(msgs.size(), 1u);
+  EXPECT_EQ(msgs[0].code, MT30_RELEASE_CO);
+  EXPECT_EQ(msgs[0].data.at(0), OM_OS_OK);
+  EXPECT_EQ(configure_channel(2, 4, ENT_T38), OM_OS_OK);
+}
+
+TEST_F(T30Loop, UserDisconnectStopsWith0x308) {
+  setup_send({test_page(15)});
+  caller().answer_what_to_do = false;
+  start_call();
+  run_until([&] { return caller().what_to_do_count == 1; }, 10000);
+  send_to_engine(ENT_CF, T30_DISC_RQ, kCaller, {}, kCaller);
+  run_until([&] { return caller().disconnected; }, 1000);
+  EXPECT_EQ(caller().cause, 0x308);
+}
+
+// ---------------------------------------------------------------------------
+// Classifier.
+
+bytes frame(uint8_t control, uint8_t fcf, bytes fif = {}) {
+  bytes f = {0xFF, control, fcf};
+  f.insert(f.end(), fif.begin(), fif.end());
+  return f;
+}
+
+t30_class classify(const std::vector<bytes>& set) {
+  std::vector<std::span<const uint8_t>> spans;
+  for (const bytes& b : set) spans.emplace_back(b.data(), b.size());
+  return t30_classify(spans);
+}
+
+TEST(T30Classify, FrameSets) {
+  const bytes dis_fif = {0x00, 0x70, 0x1E};
+  const bytes tsi = frame(0xC0, 0x42, bytes(20, 0x04));
+  struct Case {
+    const char* name;
+    std::vector<bytes> set;
+    t30_class want;
+  };
+  const Case cases[] = {
+      {"DIS", {frame(0xC8, 0x01, dis_fif)}, T30C_DIS},
+      {"CSI + DIS", {frame(0xC0, 0x02, bytes(20, 0x04)), frame(0xC8, 0x01, dis_fif)}, T30C_DIS},
+      {"DCS X 1", {frame(0xC8, 0xC1, dis_fif)}, T30C_DCS},
+      {"DCS X 0", {frame(0xC8, 0x41, dis_fif)}, T30C_DCS},
+      {"DTC not DIS", {frame(0xC8, 0x81, dis_fif)}, T30C_DTC},
+      {"last frame control C0", {frame(0xC0, 0x01, dis_fif)}, T30C_NONE},
+      {"earlier frame not optional", {frame(0xC0, 0x21), frame(0xC8, 0x01, dis_fif)}, T30C_NONE},
+      {"CFR of 4 octets", {frame(0xC8, 0x21, {0x00})}, T30C_NONE},
+      {"CFR", {frame(0xC8, 0x21)}, T30C_CFR},
+      {"PPS of 6 octets", {frame(0xC8, 0x7D, {0x00, 0, 0})}, T30C_NONE},
+      {"PPS-NULL", {frame(0xC8, 0x7D, {0x00, 0, 0, 0})}, T30C_PPS_NULL},
+      {"PPS-MPS", {frame(0xC8, 0xFD, {0xF2, 0, 0, 0})}, T30C_PPS_MPS},
+      {"PPS-PRI-EOP", {frame(0xC8, 0x7D, {0xFC, 0, 0, 0})}, T30C_PPS_EOP},
+      {"PPS with an unknown command", {frame(0xC8, 0x7D, {0x03, 0, 0, 0})}, T30C_NONE},
+      {"EOR of 3 octets", {frame(0xC8, 0x73)}, T30C_NONE},
+      {"EOR-EOM", {frame(0xC8, 0x73, {0xF1})}, T30C_EOR_EOM},
+      {"PIN as RTN", {frame(0xC8, 0x34)}, T30C_RTN},
+      {"PIP as RTP", {frame(0xC8, 0x35)}, T30C_RTP},
+      {"PRI-MPS as MPS", {frame(0xC8, 0x7A)}, T30C_MPS},
+      {"NSS + DCS", {frame(0xC0, 0x44, {0x00}), frame(0xC8, 0x41, dis_fif)}, T30C_NONE},
+      {"TSI + NSS", {tsi, frame(0xC8, 0x44, {0x00})}, T30C_NSS},
+      {"lone optional frame", {frame(0xC8, 0x42, bytes(20, 0x04))}, T30C_NONE},
+      {"TSI + MPS", {tsi, frame(0xC8, 0x72)}, T30C_NONE},
+      {"short frame", {{0xFF, 0xC8}}, T30C_NONE},
+      {"bad address", {{0xFE, 0xC8, 0x5F}}, T30C_NONE},
+      {"unknown FCF", {frame(0xC8, 0x11)}, T30C_NONE},
+      {"none", {}, T30C_NONE},
+      {"nine frames", std::vector<bytes>(8, tsi), T30C_NONE},
+      {"PPR", {frame(0xC8, 0x3D, bytes(32, 0))}, T30C_PPR},
+      {"CTC", {frame(0xC8, 0x48, {0, 0})}, T30C_CTC},
+  };
+  for (const Case& k : cases) EXPECT_EQ(classify(k.set), k.want) << k.name;
+  std::vector<bytes> nine(8, tsi);
+  nine.push_back(frame(0xC8, 0x41, dis_fif));
+  EXPECT_EQ(classify(nine), T30C_NONE);
+}
+
+TEST(T30Classify, ModulationNames) {
+  EXPECT_EQ(t30_modulation_name(0x2081), "CMD V21 300 bps");
+  EXPECT_EQ(t30_modulation_name(0x1840), "DATA V17 14400 bps");
+  EXPECT_EQ(t30_modulation_name(0x5210), "ECM V29 9600 bps");
+  EXPECT_EQ(t30_modulation_name(0x1234), "");
+}
+
 }  // namespace

@@ -164,11 +164,11 @@ void fake_modem::consume(uint16_t ch) {
           p.pending.pop_front();
           continue;
         }
-        const bool same = (item.modulation & 0x0F7E) == (p.rx_modulation & 0x0F7E);
+        const bool good = item.good && (item.modulation & 0x0F7E) == (p.rx_modulation & 0x0F7E);
         p.pending.pop_front();
         p.rx = rx_mode::none;
         disarm(ch);
-        confirm(ch, 'c', same && item.good ? 1 : 0);
+        confirm(ch, 'c', good ? 1 : 0);
         return;
       }
       case rx_mode::page: {
@@ -353,6 +353,7 @@ void fake_users::send_page(uint16_t ch, nai_t nai) {
     if (msg_t* m = make_data(ENT_CF, ENT_T30, T30_DA_RQ, ch, nai, piece, 0)) Send_msg(m);
   }
   if (msg_t* m = make_data(ENT_CF, ENT_T30, T30_DA_RQ, ch, nai, {}, 1)) Send_msg(m);
+  if (!u.send_end_page_rq) return;
   const bool more = u.next_page + 1 < u.to_send.size();
   const uint16_t bits = more ? (T30_EPQ_PAGE | T30_EPQ_MORE) : u.eop_bits;
   std::vector<uint8_t> body(2);
@@ -396,7 +397,11 @@ void fake_users::on_message(msg_t* m) {
       const uint16_t verdict = word(m, 0);
       u.end_page_in.emplace_back(verdict, word(m, 1));
       if (!u.answer_end_page) return;
-      const uint16_t answer = u.end_page_answer_override != 0xFFFF ? u.end_page_answer_override : verdict;
+      uint16_t answer = verdict;
+      if (!u.end_page_answers.empty()) {
+        answer = u.end_page_answers.front();
+        u.end_page_answers.pop_front();
+      }
       std::vector<uint8_t> body(2);
       put_le16(body.data(), answer);
       send_to_engine(ENT_CF, T30_END_PAGE_RS, ch, body, m->nai);

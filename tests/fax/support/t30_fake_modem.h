@@ -102,7 +102,8 @@ struct fake_user {
   t30_selection selection;
   bool answer_what_to_do = true;
   bool answer_end_page = true;
-  uint16_t end_page_answer_override = 0xFFFF;  // else the engine's verdict
+  std::deque<uint16_t> end_page_answers;       // answer indexes to give first; then the engine's verdict
+  bool send_end_page_rq = true;
   uint16_t eop_bits = 0;                       // T30_END_PAGE_RQ for the last page
   // What happened.
   std::vector<std::vector<uint8_t>> received;
