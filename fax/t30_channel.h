@@ -134,6 +134,8 @@ struct t30_channel {
   u8 cmd_class = 0;             // post-message command of this page (receiving side)
   u8 last_cmd_class = 0;
   bool page_cmd_reported = false;  // T30_END_PAGE_IN sent for this page
+  bool cmd_was_eor = false;        // ECM: the page's command came in an EOR
+  u8 dcs_fif[2] = {};              // first two FIF octets of the DCS sent
 
   // Counters.
   u16 dis_sends = 0;
@@ -247,6 +249,7 @@ void t30_ecm_rx_start_page(t30_channel& ch);
 void t30_ecm_rx_data(t30_channel& ch, msg_t* m);
 void t30_ecm_user_clear_busy(t30_channel& ch);
 void t30_ecm_send_pps(t30_channel& ch);
+u8 t30_ecm_response(const t30_channel& ch);  // MCF, or ERR after an EOR
 
 // Actions shared between the machine modules.
 void t30_act_stop(t30_channel& ch, u16 cause);        // stop with the cause

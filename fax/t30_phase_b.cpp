@@ -563,6 +563,11 @@ void t30_send_dcs(t30_channel& ch, bool first) {
   }
   ch.retrain = false;
   if (!build(ch, t30_set_kind::dcs)) return;
+  const auto dcs = ch.tx.frame(ch.tx.count - 1);
+  if (dcs.size() >= 5) {
+    ch.dcs_fif[0] = dcs[3];
+    ch.dcs_fif[1] = dcs[4];
+  }
   ch.speed_bps = t30_modulation_speed(ch.modulation);
   ++ch.dcs_sends;
   t30_fm_control(ch, 'b', ch.modulation, true);

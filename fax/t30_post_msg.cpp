@@ -128,7 +128,8 @@ void t30_next_page_tx(t30_channel& ch) {
   ch.pm_sends = 0;
   ch.machine = 1;
   ch.state = 3;
-  t30_fm_control(ch, 'a', ch.modulation);
+  // In ECM every block asks for page transmission itself.
+  if (!t30_ecm_active(ch)) t30_fm_control(ch, 'a', ch.modulation);
   t30_page_tx_start(ch);
 }
 
@@ -189,17 +190,20 @@ void t30_resp(t30_channel& ch) {
   ch.resp_flags &= static_cast<u16>(~RF_CMD_RECEIVED);
   const u8 rsp = ch.response_class;
   t30_build_single(ch, rsp);
+  // The ECM receiver hands the page back to the main machine.
+  if (ch.machine == 5) ch.machine = 2;
   const bool eom = is_eom(ch.cmd_class);
   const u32 extra = eom && rsp != T30C_PIP && rsp != T30C_PIN ? t30_timer_handle(ch, TI_T2) : 0;
   t30_fm_control(ch, 'd', ch.cmd_modulation, true, 0, extra);
-  if (eop_family(ch.cmd_class)) ch.eop_completed = rsp == T30C_MCF;
-  if (rsp == T30C_MCF && is_mps(ch.cmd_class)) {
+  const bool good = rsp == T30C_MCF || (rsp == T30C_ERR && ch.cmd_was_eor);
+  if (eop_family(ch.cmd_class)) ch.eop_completed = good;
+  if (good && is_mps(ch.cmd_class)) {
     // The next page follows.
     t30_fm_control(ch, 'f', ch.modulation);
     ch.state = ch.machine == 2 ? 4 : ch.state;
     return;
   }
-  if (eom && rsp == T30C_MCF) {
+  if (eom && good) {
     // A new phase B follows: T2, then DIS.
     ch.machine = 2;
     ch.state = 0;
@@ -224,7 +228,7 @@ void t30_act_pmc(t30_channel& ch, u16 enter_state5) {
     ch.page_cmd_reported = true;
     const bool ecm = t30_ecm_active(ch);
     const u16 verdict = verdict_code(ch.page_verdict);
-    ch.response_class = response_class(verdict);
+    ch.response_class = ecm ? t30_ecm_response(ch) : response_class(verdict);
     t30_send_user_words(ch, T30_END_PAGE_IN,
                         {verdict, command_code(cls), static_cast<u16>(ecm ? 0 : ch.rx_good_lines), ch.modulation,
                          static_cast<u16>(ecm ? 0 : ch.rx_bad_lines)});
@@ -274,7 +278,7 @@ void t30_act_epr(t30_channel& ch, u16) {
   }
   t30_timer_stop(ch, TI_TRST);
   ch.end_page_response = answers[index];
-  ch.response_class = response_class(answers[index]);
+  ch.response_class = t30_ecm_active(ch) ? t30_ecm_response(ch) : response_class(answers[index]);
   ch.resp_flags = static_cast<u16>((ch.resp_flags & ~RF_WAIT_USER) | RF_USER_ANSWERED);
   t30_resp(ch);
 }

@@ -2,6 +2,8 @@
 // the virtual clock; the frame classifier; configuration and stops.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "common/byte_order.h"
 #include "fax/support/fax_test_pages.h"
 #include "fax/support/t30_fake_modem.h"
@@ -53,11 +55,12 @@ class T30Loop : public ::testing::Test {
   fake_user& caller() { return fake_users::get()[kCaller]; }
   fake_user& answerer() { return fake_users::get()[kAnswerer]; }
 
-  // The calling side sends `pages`; the answering side receives.
-  void setup_send(const std::vector<fax_test::page>& pages, uint8_t coding = 1) {
+  // The calling side sends `pages`; the answering side receives. With `ecm`
+  // the frame size code (1 = 64, 2 = 256 octets).
+  void setup_send(const std::vector<fax_test::page>& pages, uint8_t coding = 1, uint8_t ecm = 0) {
     fake_user& c = caller();
     c.sender = true;
-    c.fields = user_fields(false);
+    c.fields = user_fields(ecm != 0, ecm);
     c.selection = {T30_RES_FINE, coding == 1 ? T30_CODING_MH : T30_CODING_MR, T30_WIDTH_A4};
     // The document's own format.
     c.fields.resolution = c.selection.resolution;
@@ -65,7 +68,7 @@ class T30Loop : public ::testing::Test {
     c.fields.width = c.selection.width;
     for (const auto& p : pages) c.to_send.push_back({fax_test::encode(p, coding)});
     fake_user& a = answerer();
-    a.fields = user_fields(false);
+    a.fields = user_fields(ecm != 0, ecm ? 3 : 0);
     a.fields.service = T30_SVC_TRANSMIT;
   }
 
@@ -215,7 +218,7 @@ TEST_F(T30Loop, EveryWaitEndsWithItsTimeoutCause) {
        nothing, cause(WNOMCFREOP), 0, 0, 0},
       {"no EOP reaches the answerer",
        [](uint16_t from, const line_item& i) { return from == kCaller && (i.final_fcf() == 0x74 || i.final_fcf() == 0x5F); },
-       nothing, cause(WNOMCFREOP), cause(WNOEOPR), 24000, 24200},
+       nothing, cause(WNOMCFREOP), cause(WNOEOPR), 24000, 25000},
       {"answerer's user never confirms the page",
        [](uint16_t from, const line_item& i) { return from == kCaller && i.final_fcf() == 0x5F; },
        [](fake_user&, fake_user& a) { a.answer_end_page = false; }, cause(WNOMCFREOP), cause(WTRSTATUS), 0, 0},
@@ -325,6 +328,153 @@ TEST_F(T30Loop, UserDisconnectStopsWith0x308) {
   send_to_engine(ENT_CF, T30_DISC_RQ, kCaller, {}, kCaller);
   run_until([&] { return caller().disconnected; }, 1000);
   EXPECT_EQ(caller().cause, 0x308);
+}
+
+// ---------------------------------------------------------------------------
+// Error-correction mode.
+
+// Numbers of the data frames (FCD) that the caller sent, in order.
+std::vector<int> fcd_numbers() {
+  std::vector<int> out;
+  for (const auto& [ch, item] : fake_modem::get().sent)
+    if (ch == kCaller && item.kind == line_item::page_data && item.data.size() > 4) out.push_back(item.data[3]);
+  return out;
+}
+
+bool is_frame(uint16_t from, const line_item& item, int number) {
+  return from == kCaller && item.kind == line_item::page_data && item.data.size() > 4 && item.data[3] == number;
+}
+
+TEST_F(T30Loop, EcmPagesCrossInBothFrameSizes) {
+  for (uint8_t size : {uint8_t{2}, uint8_t{1}}) {
+    SCOPED_TRACE(size == 2 ? "256 octets" : "64 octets");
+    TearDown();
+    SetUp();
+    const std::vector<fax_test::page> pages = {test_page(31), test_page(32), test_page(33)};
+    setup_send(pages, 3, size);
+    start_call();
+    run();
+    ASSERT_TRUE(both_ended());
+    EXPECT_EQ(caller().cause, kLocalOk);
+    EXPECT_EQ(answerer().cause, kRemoteOk);
+    ASSERT_EQ(answerer().received.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) expect_same_page(pages[i], answerer().received[i], 3);
+    EXPECT_EQ(caller().end_page_co, (std::vector<uint16_t>{T30_RSP_MCF, T30_RSP_MCF, T30_RSP_MCF}));
+    // PPS-MPS, PPS-MPS, PPS-EOP, then DCN.
+    EXPECT_EQ(fcfs(kCaller), (std::vector<uint8_t>{T30_FCF_DCS, 0x7D, 0x7D, 0x7D, 0x5F}));
+  }
+}
+
+// A page of two blocks (64-octet frames); in the first, frames 3 and 7 are
+// lost and frame 9 arrives cut short: PPR asks for exactly those.
+TEST_F(T30Loop, EcmLostFramesAreAskedForWithPpr) {
+  const std::vector<fax_test::page> pages = {fax_test::make_page(fax_test::kind::noise, 1728, 60, 5)};
+  setup_send(pages, 3, 1);
+  int spoiled = 0;
+  fake_modem::get().filter = [&](uint16_t from, line_item& item) {
+    if ((is_frame(from, item, 3) || is_frame(from, item, 7)) && spoiled < 2) {
+      ++spoiled;
+      return false;
+    }
+    if (is_frame(from, item, 9) && spoiled == 2) {
+      ++spoiled;
+      item.data.resize(item.data.size() - 10);
+    }
+    return true;
+  };
+  start_call();
+  run();
+  ASSERT_TRUE(both_ended());
+  EXPECT_EQ(caller().cause, kLocalOk);
+  ASSERT_EQ(answerer().received.size(), 1u);
+  expect_same_page(pages[0], answerer().received[0], 3);
+  const auto a = fcfs(kAnswerer);
+  EXPECT_EQ(std::count(a.begin(), a.end(), 0x3D), 1);  // one PPR
+  const auto nums = fcd_numbers();
+  const std::vector<int> again = {255, 3, 7, 9, 0};
+  EXPECT_NE(std::search(nums.begin(), nums.end(), again.begin(), again.end()), nums.end());
+}
+
+TEST_F(T30Loop, EcmFourthPprLeadsToCtcAtTheNextSpeed) {
+  const std::vector<fax_test::page> pages = {test_page(34)};
+  setup_send(pages, 3, 2);
+  int drops = 0;
+  fake_modem::get().filter = [&](uint16_t from, line_item& item) {
+    if (is_frame(from, item, 0) && drops < 4) {
+      ++drops;
+      return false;
+    }
+    return true;
+  };
+  start_call();
+  run();
+  ASSERT_TRUE(both_ended());
+  EXPECT_EQ(caller().cause, kLocalOk);
+  const auto c = fcfs(kCaller);
+  EXPECT_EQ(std::count(c.begin(), c.end(), 0x48), 1);  // CTC
+  const auto a = fcfs(kAnswerer);
+  EXPECT_EQ(std::count(a.begin(), a.end(), 0x3D), 4);  // four PPRs
+  EXPECT_EQ(std::count(a.begin(), a.end(), 0x23), 1);  // CTR
+  // The block went again at 12000 after the CTC.
+  uint16_t last_mod = 0;
+  for (const auto& [ch, item] : fake_modem::get().sent)
+    if (ch == kCaller && item.kind == line_item::page_data) last_mod = item.modulation;
+  EXPECT_EQ(last_mod & 0x0F7E, 0x0820);
+  ASSERT_EQ(answerer().received.size(), 1u);
+  expect_same_page(pages[0], answerer().received[0], 3);
+}
+
+TEST_F(T30Loop, EcmWithNoSpeedLeftEndsTheBlockWithEor) {
+  const std::vector<fax_test::page> pages = {test_page(35)};
+  setup_send(pages, 3, 2);
+  // 2400 bit/s only: no speed is left after the 4th PPR.
+  caller().fields.modulation = 0x1102;
+  fake_modem::get().filter = [&](uint16_t from, line_item& item) { return !is_frame(from, item, 0); };
+  start_call();
+  run();
+  ASSERT_TRUE(both_ended());
+  const auto c = fcfs(kCaller);
+  EXPECT_EQ(std::count(c.begin(), c.end(), 0x73), 1);  // EOR
+  const auto a = fcfs(kAnswerer);
+  EXPECT_EQ(std::count(a.begin(), a.end(), 0x38), 1);  // ERR
+  EXPECT_EQ(caller().end_page_co, (std::vector<uint16_t>{T30_RSP_RTN}));
+  EXPECT_EQ(caller().cause, cause(WECERR));  // ERR after EOR-EOP
+  ASSERT_EQ(answerer().end_page_in.size(), 1u);
+  EXPECT_EQ(answerer().end_page_in[0].first, T30_RSP_RTN);
+}
+
+TEST_F(T30Loop, EcmReceiverHoldAnswersRnrUntilReleased) {
+  const std::vector<fax_test::page> pages = {test_page(36)};
+  setup_send(pages, 3, 2);
+  answerer().hold_at_page_start = true;
+  start_call();
+  run_until([&] { return both_ended(); }, 600000, [&] {
+    if (rt_test::virtual_now() >= 20000 && rt_test::virtual_now() < 20100)
+      send_to_engine(ENT_CF, T30_CLR_BUSY_RQ, kAnswerer, {}, kAnswerer);
+  });
+  ASSERT_TRUE(both_ended());
+  EXPECT_EQ(caller().cause, kLocalOk);
+  const auto a = fcfs(kAnswerer);
+  EXPECT_GE(std::count(a.begin(), a.end(), 0x37), 2);  // RNR
+  const auto c = fcfs(kCaller);
+  EXPECT_GE(std::count(c.begin(), c.end(), 0x76), 2);  // RR
+  ASSERT_EQ(answerer().received.size(), 1u);
+  expect_same_page(pages[0], answerer().received[0], 3);
+}
+
+// RNR for ever: 60 s after the first RNR the sender gives up.
+TEST_F(T30Loop, EcmRnrForeverEndsWithT5) {
+  setup_send({test_page(37)}, 3, 2);
+  answerer().hold_at_page_start = true;
+  start_call();
+  uint32_t t_end = 0;
+  const uint32_t t0 = rt_test::virtual_now();
+  run_until([&] { return both_ended(); }, 600000, [&] {
+    if (caller().disconnected && !t_end) t_end = rt_test::virtual_now() - t0;
+  });
+  EXPECT_EQ(caller().cause, cause(WECT5));
+  EXPECT_GE(t_end, 60000u);
+  EXPECT_LE(t_end, 61000u);
 }
 
 // ---------------------------------------------------------------------------

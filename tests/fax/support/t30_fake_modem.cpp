@@ -11,6 +11,7 @@ namespace t30_test {
 namespace {
 
 constexpr code_t kTimeoutCode = 'W';
+constexpr code_t kLineCode = 'V';
 
 msg_t* make(ent_id_t from, ent_id_t to, code_t code, uint16_t ch, nai_t nai, const std::vector<uint8_t>& body) {
   msg_t* m = rt_test::make_msg(from, to, code, body, nai, ch);
@@ -55,8 +56,10 @@ fake_modem& fake_modem::get() {
 }
 
 void fake_modem::reset() {
-  for (auto& [ch, p] : ports_)
+  for (auto& [ch, p] : ports_) {
     if (p.timer) Timer_free(p.timer);
+    if (p.line_timer) Timer_free(p.line_timer);
+  }
   ports_.clear();
   filter = nullptr;
   sent.clear();
@@ -108,7 +111,32 @@ void fake_modem::send_item(uint16_t ch, line_item item) {
   if (p.far_end) {
     p.far_end(item);
   } else if (p.peer >= 0) {
-    deliver(static_cast<uint16_t>(p.peer), std::move(item));
+    // Frame sets take their time on the line; what follows them waits.
+    const uint16_t to = static_cast<uint16_t>(p.peer);
+    port& q = at(to);
+    uint32_t due = rt_test::virtual_now() + (item.kind == line_item::frames ? FAKE_HDLC_MS : 0);
+    if (!q.in_flight.empty() && q.in_flight.back().first > due) due = q.in_flight.back().first;
+    if (due == rt_test::virtual_now() && q.in_flight.empty()) {
+      deliver(to, std::move(item));
+      return;
+    }
+    q.in_flight.emplace_back(due, std::move(item));
+    if (!q.line_timer) q.line_timer = Timer_alloc(ENT_FM, q.nai, 1, to);
+    if (q.line_timer && q.in_flight.size() == 1)
+      Timer_start(q.line_timer, q.in_flight.front().first - rt_test::virtual_now(), ++q.line_seq, kLineCode);
+  }
+}
+
+void fake_modem::arrive(uint16_t ch) {
+  port& p = at(ch);
+  while (!p.in_flight.empty() && static_cast<int32_t>(p.in_flight.front().first - rt_test::virtual_now()) <= 0) {
+    line_item item = std::move(p.in_flight.front().second);
+    p.in_flight.pop_front();
+    deliver(ch, std::move(item));
+  }
+  if (!p.in_flight.empty() && p.line_timer) {
+    const int32_t wait = static_cast<int32_t>(p.in_flight.front().first - rt_test::virtual_now());
+    Timer_start(p.line_timer, static_cast<uint32_t>(wait > 0 ? wait : 1), ++p.line_seq, kLineCode);
   }
 }
 
@@ -230,6 +258,10 @@ void fake_modem::timeout(uint16_t ch) {
 
 void fake_modem::on_message(msg_t* m) {
   const uint16_t ch = m->conn_id;
+  if (m->from == ENT_TI && m->code == kLineCode) {
+    if (Timer_expiry_id(m) == at(ch).line_seq) arrive(ch);
+    return;
+  }
   if (m->from == ENT_TI) {
     port& p = at(ch);
     if (p.timer_running && Timer_expiry_id(m) == p.timer_seq) {
@@ -376,6 +408,7 @@ void fake_users::on_message(msg_t* m) {
     }
     case T30_EONEG_IN:
       if (u.sender) send_page(ch, m->nai);
+      if (u.hold_at_page_start) send_to_engine(ENT_CF, T30_BUSY_RQ, ch, {}, m->nai);
       return;
     case T30_END_PAGE_CO: {
       const uint16_t rsp = word(m, 0);

@@ -38,6 +38,7 @@ struct line_item {
 // Receive durations of the fake modem (ms of the virtual clock).
 inline constexpr uint32_t FAKE_T2_MS = 6000;  // waiting for a command
 inline constexpr uint32_t FAKE_T4_MS = 3000;  // waiting for a response
+inline constexpr uint32_t FAKE_HDLC_MS = 200;  // a frame set on the line
 
 class fake_modem {
  public:
@@ -72,6 +73,10 @@ class fake_modem {
     uint16_t timer_seq = 0;
     bool timer_running = false;
     int peer = -1;
+    // Items on their way to this port, in order, with the time they arrive.
+    std::deque<std::pair<uint32_t, line_item>> in_flight;
+    timer_cell_t* line_timer = nullptr;
+    uint16_t line_seq = 0;
     std::function<void(const line_item&)> far_end;
   };
   void on_message(msg_t* m);
@@ -81,6 +86,7 @@ class fake_modem {
   void arm(uint16_t ch, uint32_t ms);
   void disarm(uint16_t ch);
   void timeout(uint16_t ch);
+  void arrive(uint16_t ch);
   void confirm(uint16_t ch, char kind, uint16_t result, uint32_t value = 0);
   void up(uint16_t ch, code_t code, const std::vector<uint8_t>& body);
   port& at(uint16_t ch) { return ports_[ch]; }
@@ -104,6 +110,7 @@ struct fake_user {
   bool answer_end_page = true;
   std::deque<uint16_t> end_page_answers;       // answer indexes to give first; then the engine's verdict
   bool send_end_page_rq = true;
+  bool hold_at_page_start = false;             // T30_BUSY_RQ on T30_EONEG_IN
   uint16_t eop_bits = 0;                       // T30_END_PAGE_RQ for the last page
   // What happened.
   std::vector<std::vector<uint8_t>> received;
