@@ -634,11 +634,11 @@ void t30_ecm_rx_data(t30_channel& ch, msg_t* m) {
   t30_ecm_state& e = *ch.ecm;
   std::vector<u8> d;
   for (const buffer_t* b = m->p_buffer; b; b = b->next) d.insert(d.end(), Buffer_data(b), Buffer_data(b) + b->data_size);
-  if (d.size() == 3 && d[0] == 0xFF && d[1] == 0x03 && (rev(d[2]) & 0x7F) == kRcp) {
+  if (d.size() == 3 && d[0] == 0xFF && (d[1] & 0xEF) == 0x03 && (rev(d[2]) & 0x7F) == kRcp) {
     e.rx_has_data = true;
     return;
   }
-  if (d.size() <= 4 || d[0] != 0xFF || d[1] != 0x03 || (rev(d[2]) & 0x7F) != kFcd) return;
+  if (d.size() <= 4 || d[0] != 0xFF || (d[1] & 0xEF) != 0x03 || (rev(d[2]) & 0x7F) != kFcd) return;
   const size_t len = d.size() - 4;
   // A frame longer than the frame size is not stored.
   if (len > e.frame_size) return;

@@ -106,12 +106,19 @@ void setup_sender(fake_user& u, const std::vector<fax_test::page>& pages) {
   for (const auto& p : pages) u.to_send.push_back({fax_test::encode(p, 1)});
 }
 
-TEST_F(T30Spandsp, WeCallAndSendThreePages) {
+class T30SpandspEcm : public T30Spandsp, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(T30SpandspEcm, WeCallAndSendThreePages) {
+  const bool ecm = GetParam();
   const auto pages = three_pages();
   fake_user& u = user();
   setup_sender(u, pages);
+  if (ecm) {
+    u.fields.ecm = 2;
+    u.fields.ecm_frame_size = 2;
+  }
   peer = std::make_unique<spandsp_peer>(false, kChannel);
-  configure_peer(false);
+  configure_peer(ecm);
   const std::string rx = dir.file("rx.tif");
   t30_set_rx_file(peer->state(), rx.c_str(), -1);
   connect(kChannel, 2);
@@ -130,14 +137,15 @@ TEST_F(T30Spandsp, WeCallAndSendThreePages) {
 }
 
 // spandsp calls and sends; our engine answers and receives.
-TEST_F(T30Spandsp, WeAnswerAndReceiveThreePages) {
+TEST_P(T30SpandspEcm, WeAnswerAndReceiveThreePages) {
+  const bool ecm = GetParam();
   const auto pages = three_pages();
   fake_user& u = user();
-  u.fields = user_fields(false);
+  u.fields = user_fields(ecm, ecm ? 3 : 0);
   u.fields.coding = T30_CODING_MH;
   u.fields.service = T30_SVC_TRANSMIT;
   peer = std::make_unique<spandsp_peer>(true, kChannel);
-  configure_peer(false);
+  configure_peer(ecm);
   const std::string tx = dir.file("tx.tif");
   write_tiff(tx, pages);
   t30_set_tx_file(peer->state(), tx.c_str(), -1, -1);
@@ -154,6 +162,9 @@ TEST_F(T30Spandsp, WeAnswerAndReceiveThreePages) {
     EXPECT_TRUE(d.pg == pages[i]) << "page " << i << ": " << fax_test::describe_difference(pages[i], d.pg);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Modes, T30SpandspEcm, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& i) { return i.param ? "Ecm" : "Plain"; });
 
 // Our first training reaches spandsp spoiled: it answers FTT and we fall
 // back to the next speed; a spoiled second page makes it answer RTN, and we
@@ -190,6 +201,37 @@ TEST_F(T30Spandsp, FttFallbackAndRtnWhenWeSend) {
   ASSERT_GE(trainings.size(), 3u);
   EXPECT_EQ(trainings[0], 0x1840);
   EXPECT_EQ(trainings[1], 0x1820);
+}
+
+// In ECM, a frame lost on its way to spandsp is asked for with PPR and sent
+// again.
+TEST_F(T30Spandsp, EcmPprWhenWeSend) {
+  const auto pages = three_pages();
+  fake_user& u = user();
+  setup_sender(u, pages);
+  u.fields.ecm = 2;
+  u.fields.ecm_frame_size = 2;
+  int lost = 0;
+  fake_modem::get().filter = [&](uint16_t, line_item& item) {
+    if (item.kind == line_item::page_data && item.data.size() > 4 && item.data[3] == 2 && lost == 0) {
+      ++lost;
+      return false;
+    }
+    return true;
+  };
+  peer = std::make_unique<spandsp_peer>(false, kChannel);
+  configure_peer(true);
+  const std::string rx = dir.file("rx.tif");
+  t30_set_rx_file(peer->state(), rx.c_str(), -1);
+  connect(kChannel, 2);
+  rt_test::pump();
+  peer->start();
+  run();
+  EXPECT_EQ(peer->completion(), T30_ERR_OK) << spandsp_log();
+  EXPECT_EQ(u.cause, WT3C | WLOCDCOK);
+  EXPECT_NE(spandsp_log().find("PPR"), std::string::npos);
+  ASSERT_EQ(tiff_pages(rx), 3);
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(fax_test::libtiff_read(rx, i) == pages[static_cast<size_t>(i)]);
 }
 
 // We answer the second page with RTN: spandsp trains again and goes on.

@@ -151,7 +151,9 @@ bool spandsp_peer::deliver(const line_item& item) {
       return true;
     }
     case line_item::tcf: {
-      if (!is_fast(rx_type_) || rx_hdlc_) return false;
+      // Nobody listens to a training or page data that come at the wrong
+      // time, unless spandsp is still finishing a transmission.
+      if (!is_fast(rx_type_) || rx_hdlc_) return !(steps_ > 0 || tx_fast_pending_);
       t30_non_ecm_put_bit(s_, SIG_STATUS_TRAINING_SUCCEEDED);
       // A spoiled training carries ones where zeros belong.
       std::vector<uint8_t> zeros(static_cast<size_t>(rx_rate_ * 3 / 2 / 8), item.good ? 0x00 : 0x5A);
@@ -160,7 +162,7 @@ bool spandsp_peer::deliver(const line_item& item) {
       return true;
     }
     case line_item::page_data: {
-      if (!is_fast(rx_type_)) return false;
+      if (!is_fast(rx_type_)) return !(steps_ > 0 || tx_fast_pending_);
       if (rx_hdlc_) {
         // ECM: each item is one frame in line order.
         if (!item.data.empty()) t30_hdlc_accept(s_, item.data.data(), static_cast<int>(item.data.size()), 1);
