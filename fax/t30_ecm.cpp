@@ -721,8 +721,8 @@ constexpr t30_cell m5_table[15][4] = {
     /*  9 RR             */ {STOP(WAUXFR), U, RR, STOP(WAUXFR)},
     /* 10 END_PAGE_RS    */ {EPR, EPR, EPR, U},
     /* 11 FM 'e'         */ {PCD, U, U, U},
-    /* 12 TANSW          */ {WCLOSE, U, WCLOSE, U},
-    /* 13 TRST           */ {STOP(WTRSTATUS), U, STOP(WTRSTATUS), U},
+    /* 12 TANSW          */ {WCLOSE, WCLOSE, WCLOSE, U},
+    /* 13 TRST           */ {STOP(WTRSTATUS), STOP(WTRSTATUS), STOP(WTRSTATUS), U},
     /* 14 BUSYCYC        */ {BUSY0, U, BUSY2, U},
 };
 

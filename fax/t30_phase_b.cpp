@@ -382,7 +382,18 @@ void a_rxd(t30_channel& ch, u16) { receive_commands(ch); }
 // RDCN: the remote released.
 void a_rdcn(t30_channel& ch, u16) { t30_stop(ch, ch.eop_completed ? kRemoteOk : kRemoteNok); }
 
+// RXF: an invalid frame while page data are awaited: the modem layer's
+// program has ended, so page reception is asked for again (at most 3 times).
+void a_rxf(t30_channel& ch, u16) {
+  if (++ch.rx_rearms > 3) {
+    t30_stop(ch, t30_protocol_cause(WNIF));
+    return;
+  }
+  t30_fm_control(ch, 'f', ch.modulation);
+}
+
 constexpr t30_cell ACTV{a_actv, 1};
+constexpr t30_cell RXF{a_rxf, 0};
 constexpr t30_cell NOACT{a_actv, 0};
 constexpr t30_cell WTD{a_wtd, 0};
 constexpr t30_cell TA{a_ta, 0};
@@ -472,7 +483,7 @@ constexpr t30_cell m2_table[25][6] = {
     /*  7 EOP          */ {STOP(WAUXFR), RCMD, RESEND, U, PMC5, PMC},
     /*  8 MPS          */ {STOP(WAUXFR), STOP(WAUXFR), RESEND, PMC5, PMC2, PMC},
     /*  9 DCN          */ {RDCN, RDCN, RDCN, U, STOP(WEUXFR), STOP(WEUXFR)},
-    /* 10 invalid      */ {RXA, RCMD, RXA, U, IGN, RXA},
+    /* 10 invalid      */ {RXA, RCMD, RXA, U, RXF, RXA},
     /* 11 FM 'b'       */ {U, RCMD, U, U, U, U},
     /* 12 FM 'a'       */ {RXA, RCMD, STOP(WUNXEVT), U, STOP(WUNXEVT), RXP},
     /* 13 FM 'c'       */ {U, U, U, TCF, U, U},

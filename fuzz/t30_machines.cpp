@@ -101,11 +101,12 @@ void deliver_frames(const std::vector<bytes>& frames) {
   *set = {};
   for (const bytes& f : frames) {
     if (set->count >= t30_frame_set::max_frames || set->used + f.size() > t30_frame_set::max_octets) break;
-    std::memcpy(set->octets.data() + set->used, f.data(), f.size());
+    if (!f.empty()) std::memcpy(set->octets.data() + set->used, f.data(), f.size());
     set->frames[set->count++] = {set->used, static_cast<uint16_t>(f.size())};
     set->used = static_cast<uint16_t>(set->used + f.size());
   }
-  g.fm_receiving = false;
+  // A training check under way is not ended by frames.
+  if (g.fm_receive != 'i') g.fm_receiving = false;
   confirm('f', 0, handle);
 }
 
@@ -315,10 +316,9 @@ void feed(const uint8_t* data, size_t size, uint8_t frame_size_code) {
         send_data(ENT_FM, FM_DA_IN, f, 0);
         break;
       }
-      case 4: {  // a modem-layer confirm
+      case 4: {  // a modem-layer confirm (the modem layer's program goes on)
         const char sub = static_cast<char>('a' + next() % 7);
         confirm(sub, next() % 5, next());
-        if (sub != 'g') g.fm_receiving = false;
         break;
       }
       case 5:  // time passes
@@ -393,7 +393,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       switch (g.fm_receive) {
         case 'b': case 'c': case 'h': confirm('b', 0); break;
         case 'i': confirm('c', 2); break;
-        case 'f': confirm('d', 1); confirm('e', 0); break;
+        case 'f':
+          // No carrier: the page ends at once and the program goes on
+          // receiving frames.
+          confirm('d', 1);
+          confirm('e', 0);
+          g.fm_receiving = true;
+          g.fm_receive = 'e';
+          break;
         default: confirm('a', 0); break;
       }
     }

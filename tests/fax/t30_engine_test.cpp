@@ -477,6 +477,50 @@ TEST_F(T30Loop, EcmRnrForeverEndsWithT5) {
   EXPECT_LE(t_end, 61000u);
 }
 
+// A data frame longer than the frame size is not stored: PPR asks for it.
+TEST_F(T30Loop, EcmOverlongFrameIsAskedForAgain) {
+  const std::vector<fax_test::page> pages = {test_page(38)};
+  setup_send(pages, 3, 2);
+  bool spoiled = false;
+  fake_modem::get().filter = [&](uint16_t from, line_item& item) {
+    if (is_frame(from, item, 1) && !spoiled) {
+      spoiled = true;
+      item.data.resize(item.data.size() + 10, 0xAA);
+    }
+    return true;
+  };
+  start_call();
+  run();
+  ASSERT_TRUE(both_ended());
+  EXPECT_EQ(caller().cause, kLocalOk);
+  const auto a = fcfs(kAnswerer);
+  EXPECT_EQ(std::count(a.begin(), a.end(), 0x3D), 1);
+  ASSERT_EQ(answerer().received.size(), 1u);
+  expect_same_page(pages[0], answerer().received[0], 3);
+}
+
+// In ECM too the user's answer to a page is awaited under TI_TRST.
+TEST_F(T30Loop, EcmUnconfirmedPageEndsWithTrst) {
+  setup_send({test_page(39)}, 3, 2);
+  answerer().answer_end_page = false;
+  fake_modem::get().filter = [](uint16_t from, line_item& item) {
+    return !(from == kCaller && item.final_fcf() == 0x5F);
+  };
+  start_call();
+  run();
+  EXPECT_EQ(answerer().cause, cause(WTRSTATUS));
+}
+
+// The modem layer never answers FM_CONN_RQ: the wait ends under T1.
+TEST_F(T30Loop, UnansweredModemConnectEndsUnderT1) {
+  fake_modem::get().silent_connect = true;
+  connect(kAnswerer, 1);
+  const uint32_t used = run_until([&] { return answerer().disconnected; }, 100000);
+  EXPECT_EQ(answerer().cause, cause(WNOCD));
+  EXPECT_GE(used, 38000u);
+  EXPECT_LE(used, 38200u);
+}
+
 // ---------------------------------------------------------------------------
 // Classifier.
 

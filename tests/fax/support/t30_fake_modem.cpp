@@ -63,6 +63,7 @@ void fake_modem::reset() {
   ports_.clear();
   filter = nullptr;
   sent.clear();
+  silent_connect = false;
 }
 
 void fake_modem::link(uint16_t a, uint16_t b) {
@@ -274,6 +275,7 @@ void fake_modem::on_message(msg_t* m) {
   port& p = at(ch);
   switch (m->code) {
     case FM_CONN_RQ:
+      if (silent_connect) return;
       p.connected = true;
       p.nai = m->nai;
       up(ch, FM_CONN_IN, {0, 0});

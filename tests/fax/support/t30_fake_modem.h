@@ -52,6 +52,8 @@ class fake_modem {
   void deliver(uint16_t ch, line_item item);
   // Called for every item that a channel sends; false drops it.
   std::function<bool(uint16_t from, line_item&)> filter;
+  // FM_CONN_RQ goes unanswered.
+  bool silent_connect = false;
   // Every item sent, in order (for tests that look at the exchange).
   std::vector<std::pair<uint16_t, line_item>> sent;
 
