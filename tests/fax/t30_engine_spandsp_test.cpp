@@ -234,6 +234,41 @@ TEST_F(T30Spandsp, EcmPprWhenWeSend) {
   for (int i = 0; i < 3; ++i) EXPECT_TRUE(fax_test::libtiff_read(rx, i) == pages[static_cast<size_t>(i)]);
 }
 
+// In ECM, a frame from spandsp lost on its way to us is asked for with PPR.
+TEST_F(T30Spandsp, EcmPprWhenWeReceive) {
+  const auto pages = three_pages();
+  fake_user& u = user();
+  u.fields = user_fields(true, 3);
+  u.fields.coding = T30_CODING_MH;
+  u.fields.service = T30_SVC_TRANSMIT;
+  peer = std::make_unique<spandsp_peer>(true, kChannel);
+  configure_peer(true);
+  const std::string tx = dir.file("tx.tif");
+  write_tiff(tx, pages);
+  t30_set_tx_file(peer->state(), tx.c_str(), -1, -1);
+  int lost = 0;
+  fake_modem::get().filter = nullptr;
+  // Items from spandsp reach our modem port through deliver(): drop one
+  // data frame there.
+  connect(kChannel, 1);
+  rt_test::pump();
+  peer->drop_data_frame = [&](const std::vector<uint8_t>& f) { return f.size() > 4 && f[3] == 1 && lost++ == 0; };
+  peer->start();
+  run();
+  EXPECT_EQ(peer->completion(), T30_ERR_OK) << spandsp_log();
+  EXPECT_EQ(u.cause, WT3C | WREMDCOK);
+  EXPECT_GE(lost, 2);  // dropped once, then sent again
+  int pprs = 0;
+  for (const auto& [ch, item] : fake_modem::get().sent)
+    if (item.kind == line_item::frames && item.final_fcf() == 0x3D) ++pprs;
+  EXPECT_EQ(pprs, 1);
+  ASSERT_EQ(u.received.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    const fax_test::decoded d = fax_test::decode(u.received[i], 1, 1728);
+    EXPECT_TRUE(d.pg == pages[i]) << "page " << i;
+  }
+}
+
 // We answer the second page with RTN: spandsp trains again and goes on.
 TEST_F(T30Spandsp, RtnWhenWeReceive) {
   const auto pages = three_pages();

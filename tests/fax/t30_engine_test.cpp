@@ -204,6 +204,7 @@ struct timeout_case {
 
 TEST_F(T30Loop, EveryWaitEndsWithItsTimeoutCause) {
   const auto nothing = [](fake_user&, fake_user&) {};
+  int dcs_seen = 0;
   const timeout_case cases[] = {
       {"no DIS reaches the caller: T1", [](uint16_t from, const line_item&) { return from == kAnswerer; },
        nothing, cause(WNODISR), cause(WT1S), 38000, 38100},
@@ -224,6 +225,15 @@ TEST_F(T30Loop, EveryWaitEndsWithItsTimeoutCause) {
        [](fake_user&, fake_user& a) { a.answer_end_page = false; }, cause(WNOMCFREOP), cause(WTRSTATUS), 0, 0},
       {"the user never asks for the post-message command", [](uint16_t, const line_item&) { return false; },
        [](fake_user& c, fake_user&) { c.send_end_page_rq = false; }, cause(WTXNEXT), 0, 0, 0},
+      {"no answer to MPS", [](uint16_t from, const line_item& i) { return from == kAnswerer && i.final_fcf() == 0x31; },
+       [](fake_user& c, fake_user&) { c.to_send.push_back(c.to_send.front()); }, cause(WNOMCFR), 0, 0, 0},
+      {"no DCS after FTT",
+       [&dcs_seen](uint16_t from, const line_item& i) {
+         if (from != kCaller) return false;
+         if (i.kind == line_item::tcf) return true;  // no training: FTT
+         return i.final_fcf() == T30_FCF_DCS && ++dcs_seen > 1;
+       },
+       nothing, cause(WNOCFRR), cause(WUNXEVT), 0, 0},
   };
   for (const timeout_case& k : cases) {
     SCOPED_TRACE(k.name);
@@ -378,7 +388,8 @@ TEST_F(T30Loop, EcmLostFramesAreAskedForWithPpr) {
     }
     if (is_frame(from, item, 9) && spoiled == 2) {
       ++spoiled;
-      item.data.resize(item.data.size() - 10);
+      item.data.erase(item.data.end() - std::min<std::ptrdiff_t>(10, static_cast<std::ptrdiff_t>(item.data.size())),
+                      item.data.end());
     }
     return true;
   };

@@ -99,6 +99,7 @@ void spandsp_peer::send_hdlc(void* user, const uint8_t* msg, int len) {
         d.modulation = p->modulation_of(p->tx_type_, p->tx_rate_);
         d.data = reversed(p->tx_set_[i].data(), p->tx_set_[i].size());
         d.last = i + 1 == p->tx_set_.size();
+        if (p->drop_data_frame && !d.last && p->drop_data_frame(d.data)) continue;
         fake_modem::get().deliver(p->channel_, d);
       }
     } else {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,9 @@ class spandsp_peer {
   bool done() const { return done_; }
   int completion() const { return completion_; }
   int frames_seen = 0;
+  // ECM data frames that spandsp sends (line order) for which this returns
+  // true are lost on the way.
+  std::function<bool(const std::vector<uint8_t>&)> drop_data_frame;
 
  private:
   static void set_rx_type(void* user, int type, int bit_rate, int short_train, int use_hdlc);
