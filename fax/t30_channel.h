@@ -160,7 +160,6 @@ struct t30_channel {
 
   // Post-message (receiving side).
   bool eop_received = false;
-  u16 end_page_response = 0;    // code of the user's answer (T30_RSP_*)
   t30_page_response page_verdict = t30_page_response::mcf;
   bool page_finished = false;
 
@@ -169,7 +168,6 @@ struct t30_channel {
   bool user_busy_sent = false;  // T30_BUSY_IN sent, T30_CLR_BUSY_IN pending
   bool fm_busy = false;
   bool tx_page_active = false;  // the page-data path sends towards the modem layer
-  bool tx_data_done = false;    // the page's last data went to the modem layer
   bool user_data_ended = false; // the T30_DA_RQ with parameter 1 was taken
   bool user_hold = false;       // T30_BUSY_RQ
   t30_page_format page_format;

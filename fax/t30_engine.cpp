@@ -437,7 +437,6 @@ void t30_page_tx_start(t30_channel& ch) {
   t30_page_format_set(ch);
   ch.framer.start(ch.page_format, om_os_get_buffer_room());
   ch.tx_page_active = true;
-  ch.tx_data_done = false;
   ch.user_data_ended = false;
   ch.data_ended = false;
   ch.tx_copies = 0;
@@ -474,7 +473,6 @@ void t30_page_tx_turn(t30_channel& ch) {
     }
     if (end) {
       ch.user_data_ended = true;
-      ch.tx_data_done = true;
       ch.tx_page_active = false;
       ch.tx_copies = ch.framer.copies_written();
     }

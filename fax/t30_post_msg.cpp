@@ -277,7 +277,6 @@ void t30_act_epr(t30_channel& ch, u16) {
     return;
   }
   t30_timer_stop(ch, TI_TRST);
-  ch.end_page_response = answers[index];
   ch.response_class = t30_ecm_active(ch) ? t30_ecm_response(ch) : response_class(answers[index]);
   ch.resp_flags = static_cast<u16>((ch.resp_flags & ~RF_WAIT_USER) | RF_USER_ANSWERED);
   t30_resp(ch);

@@ -42,9 +42,7 @@ spandsp_peer::~spandsp_peer() {
 }
 
 void spandsp_peer::start() {
-  in_callback_ = true;
   t30_restart(s_);
-  in_callback_ = false;
 }
 
 void spandsp_peer::phase_e(t30_state_t*, void* user, int completion) {
@@ -65,7 +63,6 @@ void spandsp_peer::set_tx_type(void* user, int type, int bit_rate, int, int use_
   auto* p = static_cast<spandsp_peer*>(user);
   p->tx_type_ = type;
   p->tx_rate_ = bit_rate;
-  p->tx_hdlc_ = use_hdlc != 0;
   switch (type) {
     case T30_MODEM_PAUSE:
     case T30_MODEM_CED:
@@ -146,7 +143,6 @@ bool spandsp_peer::deliver(const line_item& item) {
       for (const auto& f : item.frame_list) {
         const auto line = reversed(f.data(), f.size());
         t30_hdlc_accept(s_, line.data(), static_cast<int>(line.size()), 1);
-        ++frames_seen;
       }
       t30_hdlc_accept(s_, nullptr, SIG_STATUS_CARRIER_DOWN, 1);
       return true;

@@ -37,7 +37,6 @@ class spandsp_peer {
   void drive();
   bool done() const { return done_; }
   int completion() const { return completion_; }
-  int frames_seen = 0;
   // ECM data frames that spandsp sends (line order) for which this returns
   // true are lost on the way.
   std::function<bool(const std::vector<uint8_t>&)> drop_data_frame;
@@ -59,7 +58,6 @@ class spandsp_peer {
   // Transmitter.
   int tx_type_ = T30_MODEM_NONE;
   int tx_rate_ = 0;
-  bool tx_hdlc_ = false;
   int steps_ = 0;  // SEND_STEP_COMPLETE owed
   std::vector<std::vector<uint8_t>> tx_set_;
   bool next_fast_is_tcf_ = false;
@@ -71,7 +69,6 @@ class spandsp_peer {
   bool rx_signal_ = false;
   std::deque<line_item> inbox_;
   uint32_t last_tick_ = 0;
-  bool in_callback_ = false;
 };
 
 }  // namespace t30_test
