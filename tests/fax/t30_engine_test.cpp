@@ -532,6 +532,71 @@ TEST_F(T30Loop, UnansweredModemConnectEndsUnderT1) {
   EXPECT_LE(used, 38200u);
 }
 
+// A PPR that asks for no frame at all is refused.
+TEST_F(T30Loop, EcmPprWithoutFramesStopsWithWauxfr) {
+  setup_send({test_page(40)}, 3, 2);
+  fake_modem::get().filter = [](uint16_t from, line_item& item) {
+    if (from == kAnswerer && item.final_fcf() == 0x31) {
+      item.frame_list.back() = {0xFF, 0xC8, 0x3D};
+      item.frame_list.back().resize(35, 0x00);
+    }
+    return true;
+  };
+  start_call();
+  run();
+  EXPECT_EQ(caller().cause, cause(WAUXFR));
+}
+
+// RR sent three times without any answer ends with DCN and WNOMCFR.
+TEST_F(T30Loop, EcmUnansweredRrEndsWithWnomcfr) {
+  setup_send({test_page(41)}, 3, 2);
+  answerer().hold_at_page_start = true;
+  int rnr = 0;
+  fake_modem::get().filter = [&](uint16_t from, line_item& item) {
+    return !(from == kAnswerer && item.final_fcf() == 0x37 && ++rnr > 1);
+  };
+  start_call();
+  run();
+  EXPECT_EQ(caller().cause, cause(WNOMCFR));
+  const auto c = fcfs(kCaller);
+  EXPECT_EQ(std::count(c.begin(), c.end(), 0x76), 3);  // RR
+  EXPECT_EQ(c.back(), 0x5F);
+}
+
+// The identity given with T30_SETPARM_RQ reaches the other side in the TSI.
+TEST_F(T30Loop, IdentityTravelsInTsi) {
+  setup_send({test_page(42)});
+  caller().identity = "+44 20 7946";
+  start_call();
+  run();
+  ASSERT_TRUE(both_ended());
+  bool seen = false;
+  for (const auto& [sub, data] : answerer().progress) {
+    const std::string text(data.begin(), data.end());
+    if (sub == 4 && text.ends_with("+44 20 7946")) seen = true;
+  }
+  EXPECT_TRUE(seen);
+}
+
+// A lower entity that serves V.34 answers that it is not established: the
+// call goes on without it.
+TEST_F(T30Loop, V34NotEstablishedCallGoesOn) {
+  t30_release_all();
+  ASSERT_EQ(configure_channel(kCaller, 4, 'L'), OM_OS_OK);
+  ASSERT_EQ(configure_channel(kAnswerer, 4, ENT_T38), OM_OS_OK);
+  const std::vector<fax_test::page> pages = {test_page(43)};
+  setup_send(pages);
+  connect(kAnswerer, 1);
+  connect(kCaller, 2, true, 33600);
+  rt_test::pump();
+  send_to_engine('L', T30_V34_NOT_CO, kCaller, {}, kCaller);
+  run();
+  ASSERT_TRUE(both_ended());
+  EXPECT_EQ(caller().cause, kLocalOk);
+  ASSERT_EQ(answerer().received.size(), 1u);
+  expect_same_page(pages[0], answerer().received[0]);
+}
+
 // ---------------------------------------------------------------------------
 // Classifier.
 

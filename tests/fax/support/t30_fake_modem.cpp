@@ -403,6 +403,10 @@ void fake_users::on_message(msg_t* m) {
     case T30_WhatToDo_IN: {
       ++u.what_to_do_count;
       if (!u.answer_what_to_do) return;
+      if (!u.identity.empty())
+        if (msg_t* p = make_data(ENT_CF, ENT_T30, T30_SETPARM_RQ, ch, m->nai,
+                                 std::vector<uint8_t>(u.identity.begin(), u.identity.end()), T30_SETPARM_IDENTITY))
+          Send_msg(p);
       std::array<uint8_t, T30_CAP_AREA_SIZE> area{};
       t30_cap__write_area(area, {u.fields, u.selection, 0});
       send_to_engine(ENT_CF, T30_WhatToDo_RS, ch, std::vector<uint8_t>(area.begin(), area.end()), m->nai);
@@ -442,6 +446,9 @@ void fake_users::on_message(msg_t* m) {
       send_to_engine(ENT_CF, T30_END_PAGE_RS, ch, body, m->nai);
       return;
     }
+    case T30_PROGRESS_IN:
+      u.progress.emplace_back(param_of(m), chain_of(m));
+      return;
     case T30_DISC_IN:
       u.disconnected = true;
       u.cause = word(m, 0);

@@ -113,6 +113,7 @@ struct fake_user {
   std::deque<uint16_t> end_page_answers;       // answer indexes to give first; then the engine's verdict
   bool send_end_page_rq = true;
   bool hold_at_page_start = false;             // T30_BUSY_RQ on T30_EONEG_IN
+  std::string identity;                        // given with T30_SETPARM_RQ before the answer
   uint16_t eop_bits = 0;                       // T30_END_PAGE_RQ for the last page
   // What happened.
   std::vector<std::vector<uint8_t>> received;
@@ -120,6 +121,7 @@ struct fake_user {
   std::vector<std::pair<uint16_t, uint16_t>> end_page_in;  // verdict, command
   std::vector<uint16_t> end_page_co;                       // responses
   std::vector<code_t> codes;
+  std::vector<std::pair<uint16_t, std::vector<uint8_t>>> progress;  // T30_PROGRESS_IN items
   bool disconnected = false;
   uint16_t cause = 0;
   int what_to_do_count = 0;
