@@ -278,9 +278,9 @@ void t30_send_cap_area(t30_channel& ch, code_t code, const t30_capability& cap, 
   t30_cap_area area{cap, sel, ch.v34_mode ? 1u : 0u};
   std::array<u8, T30_CAP_AREA_SIZE> body{};
   t30_cap__write_area(body, area);
-  u16 mod = ch.modulation ? ch.modulation : cap.modulation;
-  mod = static_cast<u16>((mod & ~T30_MOD_HDLC) | T30_MOD_DATA);
-  put_le16(body.data() + 2, code == T30_WhatToDo_IN ? cap.modulation : mod);
+  // The modulation word goes up as page data without ECM framing.
+  const u16 mod = code == T30_EONEG_IN && ch.modulation ? ch.modulation : cap.modulation;
+  put_le16(body.data() + 2, static_cast<u16>((mod & ~T30_MOD_HDLC) | T30_MOD_DATA));
   t30_send_user(ch, code, body);
 }
 

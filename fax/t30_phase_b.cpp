@@ -259,8 +259,11 @@ void a_cfr(t30_channel& ch, u16) {
   ch.user_cap.modulation = t30_cap__limit_to_trained(ch.user_cap.modulation, ch.modulation);
   report_ident(ch, t30_set_kind::cfr);
   t30_send_cap_area(ch, T30_EONEG_IN, ch.result, ch.user_selection);
-  ch.user_busy_sent = false;
-  t30_send_user(ch, T30_CLR_BUSY_IN);
+  // The user may send page data now; ']' answers a ')' only.
+  if (ch.user_busy_sent) {
+    ch.user_busy_sent = false;
+    t30_send_user(ch, T30_CLR_BUSY_IN);
+  }
   t30_next_page_tx(ch);
 }
 
