@@ -20,7 +20,10 @@ app_foip_cnf__options g_cnf_options;
 app_foip__link_hooks g_hooks;
 msg_t* g_current = nullptr;  // the message the handler is working on
 
-app_foip__glb_ctx& ctx() { return *g_ctx; }
+app_foip__glb_ctx& ctx() {
+  if (!g_ctx) g_ctx = std::make_unique<app_foip__glb_ctx>();  // before the entity's init
+  return *g_ctx;
+}
 
 using lock_holder = std::lock_guard<std::recursive_mutex>;
 
@@ -129,6 +132,14 @@ u8 build_session_records() {
 void on_sm_config_rq(msg_t* m) {
   app_foip__glb_ctx& g = ctx();
   show_rcv("SM_SET_CONFIG_RQ", m->nai);
+  if (g.user_evt_timer || g.closed) {
+    // Configured once already: a second configuration is refused and the
+    // running one is left alone.
+    const u8 refused[3] = {APP_FOIP_CNF__FAILED, ENT_APP_FOIP, APP_FOIP_CNF__FAILED};
+    Msg_set_inline_body(m, refused, sizeof refused);
+    app_foip__send_sm_confirm(ENT_SM, SM_CONFIG_CO);
+    return;
+  }
   u8 result = APP_FOIP_CNF__FAILED;
   app_foip_cnf__startup_record record;
   {

@@ -525,6 +525,22 @@ TEST_F(AppEntity, BadPrimitivesAreRefusedWithATrapAndFreed) {
   EXPECT_EQ(g().session_cnt, 0);
 }
 
+TEST_F(AppEntity, ASecondConfigurationLeavesTheRunningOneAlone) {
+  boot();
+  msg_t* m = Alloc_msg();
+  Msg_attach_chain(m, Store_data_in_buffers(startup_, sizeof startup_, nullptr));
+  m->from = ENT_SM;
+  m->to = ENT_APP_FOIP;
+  m->code = SM_CONFIG_RQ;
+  Send_msg(m);
+  pump();
+  EXPECT_EQ(g().sessions.size(), 19u);
+  EXPECT_EQ(g().cnf.magic, APP_FOIP_CNF__MAGIC_CONFIGURED);
+  EXPECT_EQ(fake.of(FOIP__SET_CONFIG_RQ).size(), 1u);
+  EXPECT_EQ(held_msgs(), msgs_);
+  EXPECT_EQ(held_buffers(), buffers_);
+}
+
 TEST_F(AppEntity, AnIncomingCallWithoutAControllerIsRejected) {
   boot();
   auto alert = std::make_unique<foip__alert>();
