@@ -44,6 +44,7 @@ struct fake_foip_t {
   bool refuse_config = false;   // FOIP__SET_CONFIG_CO with return code 3
   bool answer_start = true;     // FOIP__START_CO ok
   bool answer_stop = true;      // FOIP__STOP_CO ok
+  u8 unregister_rc = FOIP__RC_OK;  // return code of FOIP__SIP_UNREGISTER_CO
   bool configured = false;
   std::vector<fake_msg> got;
 
@@ -109,6 +110,13 @@ void fake_foip_handler(msg_t* m) {
     case FOIP__STOP_RQ:
       if (fake.answer_stop) confirm_ok(FOIP__STOP_CO, nai);
       break;
+    case FOIP__SIP_UNREGISTER_RQ: {
+      foip__sip_unregister r{};
+      r.confirm.return_code = fake.unregister_rc;
+      fake.unregister_rc = FOIP__RC_OK;  // the next one succeeds
+      answer(FOIP__SIP_UNREGISTER_CO, nai, r, m->conn_id);
+      break;
+    }
     case FOIP__RESET_CONFIG_RQ:
       // Like ENT_FOIP: an unconfigured entity drops it.
       if (fake.configured) answer(FOIP__RESET_CONFIG_CO, FOIP__NAI_GLOBAL, foip__reset_config{});
@@ -444,6 +452,9 @@ TEST_F(AppEntity, RefusalTextsOfStartAndStop) {
   boot();
   EXPECT_EQ(__app_foip__start(99, &text), OM_OS_NOK);
   EXPECT_STREQ(text, "Session not found");
+  const std::string log = cfg_test::read_file(area_->path() + "/K-DB/TESSALY.log");
+  EXPECT_NE(log.find("app_foip - __app_foip__start: launching session 99"), std::string::npos);
+  EXPECT_NE(log.find("app_foip - __app_foip__start: session not found 99"), std::string::npos);
   EXPECT_EQ(__app_foip__start_checked(99, &text), OM_OS_NOK);
   EXPECT_STREQ(text, "Session not found");
   EXPECT_EQ(__app_foip__stop(99, &text), OM_OS_OK);  // an unknown nai is ignored
@@ -523,6 +534,51 @@ TEST_F(AppEntity, BadPrimitivesAreRefusedWithATrapAndFreed) {
   // A stop confirm that could not be read leaves the session as it was.
   EXPECT_EQ(s->state, APP_FOIP__ST_IDLE);
   EXPECT_EQ(g().session_cnt, 0);
+}
+
+TEST_F(AppEntity, ExitUnregistersFirstAndEveryAnswerCounts) {
+  boot();
+  // Two sessions registered at the registrar.
+  for (nai_t n : {2, 3}) {
+    foip__sip_register r{};
+    r.confirm.return_code = FOIP__RC_OK;
+    answer(FOIP__SIP_REGISTER_CO, n, r, static_cast<u16>(40 + n));
+  }
+  pump();
+  ASSERT_EQ(session(2)->registered, 1);
+  EXPECT_EQ(session(3)->register_conn_id, 43);
+  fake.unregister_rc = 3;  // the first unregistration is refused
+  ASSERT_EQ(__app_foip__exit(nullptr), OM_OS_OK);
+  run_for(100);
+  const auto un = fake.of(FOIP__SIP_UNREGISTER_RQ);
+  ASSERT_EQ(un.size(), 2u);
+  EXPECT_EQ(un[0].m.conn_id, 42);
+  EXPECT_EQ(un[1].m.conn_id, 43);
+  EXPECT_EQ(fake.of(FOIP__RESET_CONFIG_RQ).size(), 1u);
+  EXPECT_TRUE(app_foip__application_ended());
+  const std::string log = cfg_test::read_file(area_->path() + "/K-DB/TESSALY.log");
+  EXPECT_NE(log.find("app_foip__exit called"), std::string::npos);
+  EXPECT_NE(log.find("app_foip - Sending foip__reset_config_rq"), std::string::npos);
+}
+
+TEST_F(AppEntity, MarksWaitUntilEntFoipIsReady) {
+  boot();
+  {
+    std::lock_guard<std::recursive_mutex> hold(app_foip__lock());
+    g().cnf.foip_ready = 0;
+  }
+  ASSERT_EQ(__app_foip__start(2, nullptr), OM_OS_OK);
+  run_for(300);
+  EXPECT_EQ(session(2)->state, APP_FOIP__ST_IDLE);
+  EXPECT_EQ(session(2)->usr_evt, APP_FOIP__USR_EVT_START);
+  EXPECT_EQ(g().usr_evt_pending, 1);
+  {
+    std::lock_guard<std::recursive_mutex> hold(app_foip__lock());
+    g().cnf.foip_ready = 1;
+  }
+  run_for(100);
+  EXPECT_EQ(session(2)->state, APP_FOIP__ST_DELAYED_START);
+  EXPECT_EQ(g().usr_evt_pending, 0);
 }
 
 TEST_F(AppEntity, ASecondConfigurationLeavesTheRunningOneAlone) {
