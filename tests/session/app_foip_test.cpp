@@ -561,6 +561,20 @@ TEST_F(AppEntity, ExitUnregistersFirstAndEveryAnswerCounts) {
   EXPECT_NE(log.find("app_foip - Sending foip__reset_config_rq"), std::string::npos);
 }
 
+TEST_F(AppEntity, ARefusedConfirmIsAlsoLogged) {
+  boot();
+  auto r = std::make_unique<foip__start>();
+  r->confirm.return_code = 3;
+  r->confirm.error_source = 240;
+  r->confirm.error_code = 15;
+  std::strcpy(r->confirm.sz_error_code, "No page to send");
+  answer(FOIP__START_CO, 2, *r);
+  pump();
+  const std::string log = cfg_test::read_file(area_->path() + "/K-DB/TESSALY.log");
+  EXPECT_NE(log.find("app_foip -            FOIP__START_CO Return code : NOK"), std::string::npos);
+  EXPECT_NE(log.find("app_foip - Error Code  : (15) No page to send"), std::string::npos);
+}
+
 TEST_F(AppEntity, MarksWaitUntilEntFoipIsReady) {
   boot();
   {
