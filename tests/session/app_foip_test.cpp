@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -689,6 +690,44 @@ TEST_F(AppEntity, MarksFromAnotherThreadWhileTheEntityRuns) {
   ASSERT_EQ(__app_foip__stop(APP_FOIP__ALL, nullptr), OM_OS_OK);
   run_for(300);
   for (nai_t n = 1; n <= 19; ++n) EXPECT_EQ(session(n)->state, APP_FOIP__ST_IDLE) << n;
+  EXPECT_EQ(g().session_cnt, 0);
+}
+
+// The same with the SM and timer threads of the runtime: the link's calls in
+// this thread and the entity in the SM thread take turns on the records.
+TEST_F(AppEntity, DirectCallsAndTheSmThreadTakeTurns) {
+  every_direction();
+  sm_set_startup_list(&row_, 1);
+  start_threaded(TABLE);
+  auto ready = [&] {
+    std::lock_guard<std::recursive_mutex> hold(app_foip__lock());
+    return g().cnf.foip_ready == 1;
+  };
+  for (int i = 0; i < 300 && !ready(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(ready());
+  for (int round = 0; round < 40; ++round) {
+    (void)__app_foip__start_checked(APP_FOIP__ALL, nullptr);
+    for (nai_t n = 1; n <= 19; ++n) {
+      std::lock_guard<std::recursive_mutex> hold(app_foip__lock());
+      app_foip__session_ctx* s = session(n);
+      if (s->usr_evt == APP_FOIP__USR_EVT_START && n % 3 == 0) {  // a send taken by the link itself
+        s->usr_evt = APP_FOIP__NO_USR_EVT;
+        (void)app_foip_mngt__process_event(APP_FOIP__EVT_START, s);
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    (void)__app_foip__stop(static_cast<nai_t>(1 + round % 19), nullptr);
+  }
+  ASSERT_EQ(__app_foip__stop(APP_FOIP__ALL, nullptr), OM_OS_OK);
+  auto all_idle = [&] {
+    std::lock_guard<std::recursive_mutex> hold(app_foip__lock());
+    for (nai_t n = 1; n <= 19; ++n)
+      if (session(n)->state != APP_FOIP__ST_IDLE || session(n)->usr_evt != APP_FOIP__NO_USR_EVT) return false;
+    return true;
+  };
+  for (int i = 0; i < 300 && !all_idle(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(all_idle());
+  std::lock_guard<std::recursive_mutex> hold(app_foip__lock());
   EXPECT_EQ(g().session_cnt, 0);
 }
 
