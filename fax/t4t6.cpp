@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <type_traits>
 
 #include "common/byte_order.h"
 #include "fax/t4t6_tables.h"
@@ -102,13 +103,23 @@ enum line_state : uint8_t {
   S_NEED_TAG,  // MR: EOL read, its tag bit must follow
 };
 
+// Why the codes of a line stopped.
+enum stop_reason : uint8_t {
+  W_OK,       // a run ended (read_run) or a horizontal mode ended
+  W_MORE,     // the data ended inside a code
+  W_REACHED,  // the line reached the width
+  W_ERROR,    // no valid code, or runs past the width
+  W_EOL,      // 11 zero bits where a code should start: an EOL (or its fill)
+};
+
 }  // namespace
 
 struct t4t6_decoder_ctx {
   uint8_t coding = T4T6_MH;
   uint32_t width = 0;
   // Input: the current data block and the bit window filled from it.  Bits
-  // of an incomplete code at the end of a block stay in the window.
+  // of an incomplete code at the end of a block stay in the window.  Bits
+  // past `nb` in the window are 0 or the next bits of the block.
   const uint8_t* in = nullptr;
   uint32_t in_len = 0;
   uint32_t in_pos = 0;
@@ -116,6 +127,7 @@ struct t4t6_decoder_ctx {
   int nb = 0;        // valid bits in win
   uint32_t pending_zeros = 0;
   bool need_data = true;
+  uint64_t bits_before = 0;  // bits of the blocks before the current one
   // Changing elements of the current and the reference line.
   uint32_t* cur = nullptr;
   uint32_t* ref = nullptr;
@@ -126,7 +138,6 @@ struct t4t6_decoder_ctx {
   uint8_t state = S_CODING;
   uint8_t colour = 0;
   uint8_t h_left = 0;  // runs left to read in horizontal mode
-  uint32_t codes = 0;  // codes read in this line
   int32_t a0 = -1;
   uint32_t run_acc = 0;
   uint32_t h_run1 = 0;
@@ -137,7 +148,6 @@ struct t4t6_decoder_ctx {
   uint32_t empty_count = 0;
   // Counters.
   uint32_t lines = 0;
-  uint64_t consumed = 0;
   uint64_t line_start = 0;
   uint32_t last_call_bits = 0;
   uint32_t last_line_bits = 0;
@@ -146,229 +156,300 @@ struct t4t6_decoder_ctx {
 
 namespace {
 
-[[gnu::always_inline]] inline void refill(t4t6_decoder_ctx& c) {
-  if (c.in_pos + 8 <= c.in_len) {  // whole bytes from one 8-byte load
-    const int take = (64 - c.nb) >> 3;
-    if (take == 0) return;
-    const uint64_t v = get_be64(c.in + c.in_pos);
-    c.win |= (v >> (64 - 8 * take)) << (64 - c.nb - 8 * take);
-    c.in_pos += static_cast<uint32_t>(take);
-    c.nb += 8 * take;
-    return;
-  }
-  while (c.nb <= 56 && c.in_pos < c.in_len) {
-    c.win |= uint64_t{c.in[c.in_pos++]} << (56 - c.nb);
-    c.nb += 8;
-  }
+inline uint64_t bits_consumed(const t4t6_decoder_ctx& c) {
+  return c.bits_before + uint64_t{c.in_pos} * 8 - static_cast<uint32_t>(c.nb);
 }
 
-[[gnu::always_inline]] inline void consume(t4t6_decoder_ctx& c, int n) {
-  c.win = n >= 64 ? 0 : c.win << n;
-  c.nb -= n;
-  c.consumed += static_cast<uint32_t>(n);
-}
-
-[[gnu::always_inline]] inline int leading_zeros(const t4t6_decoder_ctx& c) {
-  const int z = c.win ? __builtin_clzll(c.win) : 64;
-  return std::min(z, c.nb);
-}
-
-// Looks for an EOL (at least 11 zero bits then a 1, counting the zeros
-// already pending).  1: found and consumed; 0: the data ended; -1: a 1 bit
-// came after fewer than 11 zeros (consumed with them).
-[[gnu::always_inline]] inline int scan_eol(t4t6_decoder_ctx& c) {
-  for (;;) {
-    if (c.nb == 0) {
-      refill(c);
-      if (c.nb == 0) return 0;
-    }
-    const int z = leading_zeros(c);
-    if (z == c.nb) {
-      c.pending_zeros += static_cast<uint32_t>(z);
-      consume(c, z);
-      continue;
-    }
-    const uint32_t total = c.pending_zeros + static_cast<uint32_t>(z);
-    consume(c, z + 1);
-    c.pending_zeros = 0;
-    return total >= 11 ? 1 : -1;
-  }
-}
-
-[[gnu::always_inline]] inline void start_line(t4t6_decoder_ctx& c) {
+inline void reset_line(t4t6_decoder_ctx& c) {
   c.state = S_CODING;
   c.colour = 0;
   c.h_left = 0;
-  c.codes = 0;
   c.a0 = -1;
   c.run_acc = 0;
   c.j = 0;
   c.ncur = 0;
 }
 
-// Ends the current line with result r.
-[[gnu::always_inline]] inline int16_t end_line(t4t6_decoder_ctx& c, int16_t r) {
-  if (r == T4T6_LINE_DONE) {
-    c.cur[c.ncur] = c.cur[c.ncur + 1] = c.cur[c.ncur + 2] = c.width;
-    if (c.out) render_line(c.out, c.width, c.cur, c.ncur);
-    std::swap(c.cur, c.ref);
-    ++c.lines;
+// A complete line: drawn into the output, then the reference for the next.
+inline void deliver_line(t4t6_decoder_ctx& c) {
+  c.cur[c.ncur] = c.cur[c.ncur + 1] = c.cur[c.ncur + 2] = c.width;
+  if (c.out) render_line(c.out, c.width, c.cur, c.ncur);
+  std::swap(c.cur, c.ref);
+  ++c.lines;
+}
+
+// The scan state of one decoding call.  It is a local object whose fields
+// the compiler keeps in registers: it is loaded from the context at the start
+// of a call and stored back at its end, so that stores of changing elements
+// cannot alias it.
+struct line_scan {
+  const uint32_t width;
+  const uint8_t coding;
+  const uint8_t* const in;
+  const uint32_t in_len;
+  const uint32_t max_changes;
+  uint32_t* const cur;
+  const uint32_t* const ref;
+  uint32_t in_pos;
+  uint64_t win;
+  int nb;
+  uint32_t pending;
+  uint32_t n;
+  int32_t a0;
+  uint32_t run;
+  uint32_t run1;
+  uint32_t j;
+  uint8_t colour;
+  uint8_t h_left;
+  uint8_t state;
+  uint8_t kind;
+  int16_t eol_result;
+
+  explicit line_scan(const t4t6_decoder_ctx& c)
+      : width(c.width), coding(c.coding), in(c.in), in_len(c.in_len), max_changes(c.cap - 4), cur(c.cur),
+        ref(c.ref), in_pos(c.in_pos), win(c.win), nb(c.nb), pending(c.pending_zeros), n(c.ncur), a0(c.a0),
+        run(c.run_acc), run1(c.h_run1), j(c.j), colour(c.colour), h_left(c.h_left), state(c.state), kind(c.kind),
+        eol_result(c.eol_result) {}
+
+  // Stores the scan state back into the context.
+  [[gnu::always_inline]] void store(t4t6_decoder_ctx& c) const {
+    c.in_pos = in_pos;
+    c.win = win;
+    c.nb = nb;
+    c.pending_zeros = pending;
+    c.ncur = n;
+    c.a0 = a0;
+    c.run_acc = run;
+    c.h_run1 = run1;
+    c.j = j;
+    c.colour = colour;
+    c.h_left = h_left;
+    c.state = state;
+    c.kind = kind;
+    c.eol_result = eol_result;
   }
-  start_line(c);
-  return r;
-}
 
-[[gnu::always_inline]] inline bool push_change(t4t6_decoder_ctx& c, uint32_t pos) {
-  if (pos >= c.width) return true;
-  if (c.ncur + 4 > c.cap) return false;
-  c.cur[c.ncur++] = pos;
-  return true;
-}
-
-// Reads one run code of colour `colour`.  1: a terminating code ended a run
-// (its full length in run_acc); 2: a make-up code was added to run_acc; 0:
-// more data needed; -1: no valid code.
-[[gnu::always_inline]] inline int read_run(t4t6_decoder_ctx& c, int colour) {
-  const int bits = colour ? black_bits : white_bits;
-  const run_entry e = colour ? black_table[c.win >> (64 - black_bits)] : white_table[c.win >> (64 - white_bits)];
-  // With fewer bits than the table takes the data have ended: a code not
-  // found may still be completed by the next block.
-  if (e.len == 0) return c.nb < bits ? 0 : -1;
-  if (e.len > c.nb) return 0;
-  consume(c, e.len);
-  ++c.codes;
-  c.run_acc += e.run;
-  return e.makeup ? 2 : 1;
-}
-
-int16_t decode_line(t4t6_decoder_ctx& c) {
-  const uint32_t width = c.width;
-  for (;;) {
-    if (c.nb < 32) refill(c);
-    if (c.state != S_CODING) switch (c.state) {
-      case S_NEED_TAG:
-        if (c.nb == 0) return T4T6_LINE_MORE;
-        c.kind = (c.win >> 63) ? 1 : 2;
-        consume(c, 1);
-        return end_line(c, c.eol_result);
-
-      case S_SKIP:
-      case S_WAIT_EOL: {
-        const int r = scan_eol(c);
-        if (r == 0) return T4T6_LINE_MORE;
-        if (r < 0) {
-          c.state = S_SKIP;
-          continue;
-        }
-        const int16_t res = c.state == S_WAIT_EOL ? T4T6_LINE_DONE : T4T6_LINE_ERROR;
-        if (c.coding == T4T6_MR) {
-          c.eol_result = res;
-          c.state = S_NEED_TAG;
-          continue;
-        }
-        return end_line(c, res);
-      }
-
-      case S_CODING:
-        break;
+  [[gnu::always_inline]] void refill() {  // called with nb < 32
+    if (in_pos + 8 <= in_len) [[likely]] {
+      win |= get_be64(in + in_pos) >> nb;
+      const int take = (63 - nb) >> 3;
+      in_pos += static_cast<uint32_t>(take);
+      nb += 8 * take;
+      return;
     }
+    while (nb <= 56 && in_pos < in_len) {
+      win |= uint64_t{in[in_pos++]} << (56 - nb);
+      nb += 8;
+    }
+  }
 
-    // S_CODING: an EOL (possibly after fill), or the next code.  No code
-    // starts with 11 zero bits; bits past nb in the window are 0.
-    if (c.pending_zeros || (c.win >> 53) == 0) {
-      if (!c.pending_zeros && c.nb < 11) return T4T6_LINE_MORE;  // only zeros so far, too few to tell
-      const int r = scan_eol(c);
-      if (r == 0) return T4T6_LINE_MORE;
-      const int16_t res = c.codes == 0 ? T4T6_LINE_EMPTY : T4T6_LINE_ERROR;
-      if (c.coding == T4T6_MR) {
-        c.eol_result = res;
-        c.state = S_NEED_TAG;
+  [[gnu::always_inline]] void consume(int k) {  // k < 64
+    win <<= k;
+    nb -= k;
+  }
+
+  // Looks for an EOL (at least 11 zero bits then a 1, counting the zeros
+  // already pending).  1: found and consumed; 0: the data ended; -1: a 1 bit
+  // came after fewer than 11 zeros (consumed with them).
+  int scan_eol() {
+    for (;;) {
+      if (nb == 0) {
+        refill();
+        if (nb == 0) return 0;
+      }
+      const int z = std::min(win ? __builtin_clzll(win) : 64, nb);
+      if (z == nb) {
+        pending += static_cast<uint32_t>(z);
+        win = z >= 64 ? 0 : win << z;
+        nb = 0;
         continue;
       }
-      return end_line(c, res);
-    }
-
-    bool error = false;
-    bool reached = false;
-    if (c.kind == 1) {
-      // One-dimensional: runs alternate from white.
-      const int r = read_run(c, c.colour);
-      if (r == 0) return T4T6_LINE_MORE;
-      const uint32_t a0 = static_cast<uint32_t>(std::max(c.a0, 0));
-      if (r < 0 || a0 + uint64_t{c.run_acc} > width) {
-        error = true;
-      } else if (r == 1) {
-        c.a0 = static_cast<int32_t>(a0 + c.run_acc);
-        c.run_acc = 0;
-        if (!push_change(c, static_cast<uint32_t>(c.a0))) error = true;
-        c.colour ^= 1;
-        reached = static_cast<uint32_t>(c.a0) >= width;
-      }
-    } else if (c.h_left) {
-      // Horizontal mode: two runs, of the colour of a0 then the other.
-      const int colour = c.h_left == 2 ? c.colour : c.colour ^ 1;
-      const int r = read_run(c, colour);
-      if (r == 0) return T4T6_LINE_MORE;
-      const uint32_t a0 = static_cast<uint32_t>(std::max(c.a0, 0));
-      if (r < 0 || a0 + uint64_t{c.h_run1} + c.run_acc > width) {
-        error = true;
-      } else if (r == 1 && c.h_left == 2) {
-        c.h_run1 = c.run_acc;
-        c.run_acc = 0;
-        c.h_left = 1;
-      } else if (r == 1) {
-        const uint32_t a1 = a0 + c.h_run1;
-        const uint32_t a2 = a1 + c.run_acc;
-        c.run_acc = 0;
-        c.h_left = 0;
-        if (!push_change(c, a1) || !push_change(c, a2)) error = true;
-        c.a0 = static_cast<int32_t>(a2);
-        c.j = seek_b1(c.ref, c.j, c.a0, width);
-        reached = a2 >= width;
-      }
-    } else {
-      const mode_entry e = mode_table[c.win >> (64 - mode_bits)];
-      if ((e.mode == M_INVALID || e.mode == M_EXT) && c.nb < mode_bits) {
-        return T4T6_LINE_MORE;
-      } else if (e.mode == M_INVALID || e.mode == M_EXT) {
-        error = true;
-      } else if (e.len > c.nb) {
-        return T4T6_LINE_MORE;
-      } else {
-        consume(c, e.len);
-        ++c.codes;
-        if (e.mode == M_PASS) {
-          c.a0 = static_cast<int32_t>(c.ref[c.j + 1]);
-          reached = static_cast<uint32_t>(c.a0) >= width;
-          if (!reached) c.j = seek_b1(c.ref, c.j + 2, c.a0, width);
-        } else if (e.mode == M_HORIZ) {
-          c.h_left = 2;
-          c.h_run1 = 0;
-          c.run_acc = 0;
-        } else {
-          const int64_t a1 = int64_t{c.ref[c.j]} + mode_offset[e.mode];
-          if (a1 < std::max(c.a0, 0) || a1 > width || !push_change(c, static_cast<uint32_t>(a1))) {
-            error = true;
-          } else {
-            c.a0 = static_cast<int32_t>(a1);
-            c.colour ^= 1;
-            c.j = seek_b1(c.ref, c.j ? c.j - 1 : 1, c.a0, width);
-            reached = a1 >= width;
-          }
-        }
-      }
-    }
-
-    if (error) {
-      if (c.coding == T4T6_MMR) return T4T6_LINE_FATAL;
-      c.state = S_SKIP;
-      continue;
-    }
-    if (reached) {
-      if (c.coding == T4T6_MMR) return end_line(c, T4T6_LINE_DONE);
-      c.state = S_WAIT_EOL;
+      const uint32_t total = pending + static_cast<uint32_t>(z);
+      consume(z + 1);
+      pending = 0;
+      return total >= 11 ? 1 : -1;
     }
   }
+
+  // A code lookup found no code (len 0) or one longer than the bits held.
+  [[gnu::always_inline]] stop_reason stalled(int table_bits, int len) const {
+    if ((win >> 53) == 0) return W_EOL;  // no code starts with 11 zeros
+    if (len == 0 && nb >= table_bits) return W_ERROR;
+    return W_MORE;
+  }
+
+  // Reads the codes of one run of colour Col up to its terminating code,
+  // adding them to `run`, which may not pass `limit`.
+  template <int Col>
+  [[gnu::always_inline]] stop_reason read_run(uint32_t limit) {
+    constexpr int bits = Col ? black_bits : white_bits;
+    for (;;) {
+      if (nb < 32) refill();
+      const run_entry e = Col ? black_table[win >> (64 - black_bits)] : white_table[win >> (64 - white_bits)];
+      if (e.len == 0 || e.len > nb) [[unlikely]] return stalled(bits, e.len);
+      consume(e.len);
+      run += e.run;
+      if (run > limit) [[unlikely]] return W_ERROR;
+      if (!e.makeup) return W_OK;
+    }
+  }
+  [[gnu::always_inline]] stop_reason read_run_of(int col, uint32_t limit) {
+    return col ? read_run<1>(limit) : read_run<0>(limit);
+  }
+
+  [[gnu::always_inline]] bool push(uint32_t pos) {
+    if (pos >= width) return true;
+    if (n > max_changes) [[unlikely]] return false;
+    cur[n++] = pos;
+    return true;
+  }
+  [[gnu::always_inline]] uint32_t base() const { return a0 < 0 ? 0 : static_cast<uint32_t>(a0); }
+
+  // One-dimensional: runs alternate from white.
+  [[gnu::always_inline]] stop_reason code_1d() {
+    for (;;) {
+      const uint32_t b = base();
+      const stop_reason w = read_run_of(colour, width - b);
+      if (w != W_OK) return w;
+      const uint32_t a1 = b + run;
+      run = 0;
+      if (!push(a1)) return W_ERROR;
+      a0 = static_cast<int32_t>(a1);
+      colour ^= 1;
+      if (a1 >= width) return W_REACHED;
+    }
+  }
+
+  // Horizontal mode: the run of the colour of a0, then one of the other
+  // colour, read in one go; h_left tells where to resume.
+  [[gnu::always_inline]] stop_reason code_horizontal() {
+    const uint32_t b = base();
+    if (h_left == 2) {
+      const stop_reason w = read_run_of(colour, width - b);
+      if (w != W_OK) return w;
+      run1 = run;
+      run = 0;
+      h_left = 1;
+    }
+    const stop_reason w = read_run_of(colour ^ 1, width - b - run1);
+    if (w != W_OK) return w;
+    const uint32_t a1 = b + run1;
+    const uint32_t a2 = a1 + run;
+    run = 0;
+    h_left = 0;
+    if (!push(a1) || !push(a2)) return W_ERROR;
+    a0 = static_cast<int32_t>(a2);
+    if (a2 >= width) return W_REACHED;
+    j = seek_b1(ref, j, a0, width);
+    return W_OK;
+  }
+
+  [[gnu::always_inline]] stop_reason code_2d() {
+    for (;;) {
+      if (h_left) {
+        const stop_reason w = code_horizontal();
+        if (w != W_OK) return w;
+        continue;
+      }
+      if (nb < 32) refill();
+      const mode_entry e = mode_table[win >> (64 - mode_bits)];
+      if (e.mode == M_INVALID || e.mode == M_EXT) [[unlikely]] return stalled(mode_bits, 0);
+      if (e.len > nb) [[unlikely]] return stalled(mode_bits, e.len);
+      consume(e.len);
+      if (e.mode >= M_V0) [[likely]] {
+        const int32_t a1 = static_cast<int32_t>(ref[j]) + mode_offset[e.mode];
+        if (a1 < static_cast<int32_t>(base()) || a1 > static_cast<int32_t>(width)) return W_ERROR;
+        if (!push(static_cast<uint32_t>(a1))) return W_ERROR;
+        a0 = a1;
+        colour ^= 1;
+        if (static_cast<uint32_t>(a1) >= width) return W_REACHED;
+        j = seek_b1(ref, j ? j - 1 : 1, a0, width);
+      } else if (e.mode == M_PASS) {
+        const uint32_t b2 = ref[j + 1];
+        a0 = static_cast<int32_t>(b2);
+        if (b2 >= width) return W_REACHED;
+        j = seek_b1(ref, j + 2, a0, width);
+      } else {  // horizontal
+        h_left = 2;
+        run1 = 0;
+        run = 0;
+      }
+    }
+  }
+
+  // An EOL ended the line with result r; for MR its tag bit comes next.
+  [[gnu::always_inline]] bool tag_follows(int16_t r) {
+    if (coding != T4T6_MR) return false;
+    eol_result = r;
+    state = S_NEED_TAG;
+    return true;
+  }
+
+  // Decodes up to the end of the current line or of the data.  Returns the
+  // result; the line ends (and is delivered when done) when it is not MORE
+  // or FATAL.
+  [[gnu::always_inline]] int16_t decode() {
+    for (;;) {
+      if (nb < 32) refill();
+      switch (state) {
+        case S_NEED_TAG:
+          if (nb == 0) return T4T6_LINE_MORE;
+          kind = (win >> 63) ? 1 : 2;
+          consume(1);
+          return eol_result;
+
+        case S_SKIP:
+        case S_WAIT_EOL: {
+          const int r = scan_eol();
+          if (r == 0) return T4T6_LINE_MORE;
+          if (r < 0) {
+            state = S_SKIP;
+            continue;
+          }
+          const int16_t res = state == S_WAIT_EOL ? T4T6_LINE_DONE : T4T6_LINE_ERROR;
+          if (tag_follows(res)) continue;
+          return res;
+        }
+
+        default:
+          break;
+      }
+
+      const stop_reason w = pending ? W_EOL : kind == 1 ? code_1d() : code_2d();
+      switch (w) {
+        case W_MORE:
+          return T4T6_LINE_MORE;
+        case W_REACHED:
+          if (coding == T4T6_MMR) return T4T6_LINE_DONE;
+          state = S_WAIT_EOL;
+          continue;
+        case W_EOL: {
+          if (!pending && nb < 11) return T4T6_LINE_MORE;  // only zeros so far, too few to tell
+          const int r = scan_eol();
+          if (r == 0) return T4T6_LINE_MORE;
+          const bool empty = a0 < 0 && run == 0 && h_left == 0;  // no code read in this line
+          const int16_t res = empty ? T4T6_LINE_EMPTY : T4T6_LINE_ERROR;
+          if (tag_follows(res)) continue;
+          return res;
+        }
+        default:  // coding error
+          if (coding == T4T6_MMR) return T4T6_LINE_FATAL;
+          state = S_SKIP;
+          continue;
+      }
+    }
+  }
+};
+
+int16_t decode_line(t4t6_decoder_ctx& c) {
+  line_scan s(c);
+  const int16_t r = s.decode();
+  s.store(c);
+  if (r != T4T6_LINE_MORE && r != T4T6_LINE_FATAL) {
+    if (r == T4T6_LINE_DONE) deliver_line(c);
+    reset_line(c);
+  }
+  return r;
 }
 
 }  // namespace
@@ -404,26 +485,39 @@ uint16_t t4t6__open(t4t6_decoder** handle, uint8_t coding, uint32_t width) {
   c->ref[0] = c->ref[1] = c->ref[2] = width;
   c->kind = coding == T4T6_MMR ? 2 : 1;
   c->empty_threshold = coding == T4T6_MMR ? 1 : 4;
-  start_line(*c);
+  reset_line(*c);
   h->ctx = c;
   *handle = h;
   return T4T6_OPEN_OK;
 }
 
 int16_t t4t6__decode_line(t4t6_decoder_ctx* ctx) {
-  // The scan runs on a copy held by this call, so that the compiler may keep
-  // its state in registers while changing elements are stored.
-  t4t6_decoder_ctx c = *ctx;
-  const uint64_t before = c.consumed;
+  t4t6_decoder_ctx& c = *ctx;
+  const uint64_t before = bits_consumed(c);
   const int16_t r = decode_line(c);
-  c.last_call_bits = static_cast<uint32_t>(c.consumed - before);
+  const uint64_t after = bits_consumed(c);
+  c.last_call_bits = static_cast<uint32_t>(after - before);
   if (r != T4T6_LINE_MORE) {
-    c.last_line_bits = static_cast<uint32_t>(c.consumed - c.line_start);
-    c.line_start = c.consumed;
+    c.last_line_bits = static_cast<uint32_t>(after - c.line_start);
+    c.line_start = after;
   }
-  *ctx = c;
   return r;
 }
+
+namespace {
+
+void stop_page(t4t6_decoder* h, uint32_t status) {
+  const t4t6_decoder_ctx& c = *h->ctx;
+  h->page_status = status;
+  const int64_t pos = int64_t{c.in_pos} * 8 - c.nb;
+  h->end_bit_pos = static_cast<uint32_t>(std::max<int64_t>(pos, 0));
+}
+
+void clear_output(t4t6_decoder* h) {
+  if (h->line) t4t6__zero_bytes(h->line, (h->ctx->width + 7) / 8);
+}
+
+}  // namespace
 
 void t4t6__decode_page(t4t6_decoder* h) {
   if (!h || !h->ctx) return;
@@ -433,18 +527,13 @@ void t4t6__decode_page(t4t6_decoder* h) {
   if (h->page_status != T4T6_PAGE_DECODING) return;
   t4t6_decoder_ctx& c = *h->ctx;
   if (c.need_data) {
+    c.bits_before += uint64_t{c.in_len} * 8;
     c.in = h->data;
     c.in_len = h->data ? h->data_len : 0;
     c.in_pos = 0;
     c.need_data = false;
   }
   c.out = h->line;
-  const uint32_t line_bytes = (c.width + 7) / 8;
-  auto stop = [&](uint32_t status) {
-    h->page_status = status;
-    const int64_t pos = int64_t{c.in_pos} * 8 - c.nb;
-    h->end_bit_pos = static_cast<uint32_t>(std::max<int64_t>(pos, 0));
-  };
   for (;;) {
     const int16_t r = t4t6__decode_line(&c);
     switch (r) {
@@ -458,28 +547,57 @@ void t4t6__decode_page(t4t6_decoder* h) {
         return;
       case T4T6_LINE_EMPTY:
         if (++c.empty_count >= c.empty_threshold) {
-          stop(T4T6_PAGE_END);
-          if (h->line) t4t6__zero_bytes(h->line, line_bytes);
+          stop_page(h, T4T6_PAGE_END);
+          clear_output(h);
           return;
         }
         continue;
       case T4T6_LINE_ERROR:
         if (c.coding == T4T6_MMR) {
-          stop(T4T6_PAGE_END);
+          stop_page(h, T4T6_PAGE_END);
           return;
         }
         h->error_line = 1;
         h->line_ready = 1;
         ++h->error_lines;
         c.empty_count = 0;
-        if (h->line) t4t6__zero_bytes(h->line, line_bytes);
+        clear_output(h);
         return;
       default:
         ++h->error_lines;
-        stop(T4T6_PAGE_ERROR);
+        stop_page(h, T4T6_PAGE_ERROR);
         return;
     }
   }
+}
+
+void t4t6__finish_page(t4t6_decoder* h) {
+  if (!h || !h->ctx) return;
+  h->end_of_data = 0;
+  h->line_ready = 0;
+  h->error_line = 0;
+  if (h->page_status != T4T6_PAGE_DECODING) return;
+  t4t6_decoder_ctx& c = *h->ctx;
+  c.out = h->line;
+  const bool complete = c.state == S_WAIT_EOL || (c.state == S_NEED_TAG && c.eol_result == T4T6_LINE_DONE);
+  const bool nothing = (c.state == S_CODING && c.a0 < 0 && c.run_acc == 0 && c.h_left == 0) ||
+                       (c.state == S_NEED_TAG && c.eol_result == T4T6_LINE_EMPTY);
+  if (complete) {
+    deliver_line(c);
+    h->line_ready = 1;
+    c.empty_count = 0;
+  } else if (!nothing) {  // the data ended inside a line
+    ++h->error_lines;
+    if (c.coding == T4T6_MMR) {
+      stop_page(h, T4T6_PAGE_ERROR);
+      return;
+    }
+    h->error_line = 1;
+    h->line_ready = 1;
+    clear_output(h);
+  }
+  reset_line(c);
+  stop_page(h, T4T6_PAGE_END);
 }
 
 void t4t6__release(t4t6_decoder* h) {
