@@ -237,7 +237,7 @@ struct line_scan {
       nb += 8 * take;
       return;
     }
-    while (nb <= 56 && in_pos < in_len) {
+    while (nb <= 55 && in_pos < in_len) {  // nb stays below 64
       win |= uint64_t{in[in_pos++]} << (56 - nb);
       nb += 8;
     }
@@ -271,30 +271,38 @@ struct line_scan {
     }
   }
 
-  // A code lookup found no code (len 0) or one longer than the bits held.
+  // A code lookup found no code (len no_code) or one longer than the bits
+  // held.
   [[gnu::always_inline]] stop_reason stalled(int table_bits, int len) const {
     if ((win >> 53) == 0) return W_EOL;  // no code starts with 11 zeros
-    if (len == 0 && nb >= table_bits) return W_ERROR;
+    if (len == no_code && nb >= table_bits) return W_ERROR;
     return W_MORE;
   }
 
   // Reads the codes of one run of colour Col up to its terminating code,
-  // adding them to `run`, which may not pass `limit`.
+  // adding them to `run`.  Make-up codes may not take `run` past `limit`;
+  // the caller checks the whole run.
   template <int Col>
   [[gnu::always_inline]] stop_reason read_run(uint32_t limit) {
     constexpr int bits = Col ? black_bits : white_bits;
     for (;;) {
       if (nb < 32) refill();
       const run_entry e = Col ? black_table[win >> (64 - black_bits)] : white_table[win >> (64 - white_bits)];
-      if (e.len == 0 || e.len > nb) [[unlikely]] return stalled(bits, e.len);
+      if (e.len > nb) [[unlikely]] return stalled(bits, e.len);
       consume(e.len);
       run += e.run;
-      if (run > limit) [[unlikely]] return W_ERROR;
-      if (!e.makeup) return W_OK;
+      if (!e.makeup) [[likely]] return W_OK;
+      if (run > limit) return W_ERROR;
     }
   }
   [[gnu::always_inline]] stop_reason read_run_of(int col, uint32_t limit) {
     return col ? read_run<1>(limit) : read_run<0>(limit);
+  }
+
+  // Index of b1 after a0 (below the width), searching from j: the reference
+  // line's sentinels stop the search.
+  [[gnu::always_inline]] void seek_b1() {
+    while (static_cast<int32_t>(ref[j]) <= a0) j += 2;
   }
 
   [[gnu::always_inline]] bool push(uint32_t pos) {
@@ -312,11 +320,12 @@ struct line_scan {
       const stop_reason w = read_run_of(colour, width - b);
       if (w != W_OK) return w;
       const uint32_t a1 = b + run;
+      if (a1 > width) return W_ERROR;
       run = 0;
       if (!push(a1)) return W_ERROR;
       a0 = static_cast<int32_t>(a1);
       colour ^= 1;
-      if (a1 >= width) return W_REACHED;
+      if (a1 == width) return W_REACHED;
     }
   }
 
@@ -327,6 +336,7 @@ struct line_scan {
     if (h_left == 2) {
       const stop_reason w = read_run_of(colour, width - b);
       if (w != W_OK) return w;
+      if (run > width - b) return W_ERROR;
       run1 = run;
       run = 0;
       h_left = 1;
@@ -335,12 +345,13 @@ struct line_scan {
     if (w != W_OK) return w;
     const uint32_t a1 = b + run1;
     const uint32_t a2 = a1 + run;
+    if (a2 > width) return W_ERROR;
     run = 0;
     h_left = 0;
     if (!push(a1) || !push(a2)) return W_ERROR;
     a0 = static_cast<int32_t>(a2);
-    if (a2 >= width) return W_REACHED;
-    j = seek_b1(ref, j, a0, width);
+    if (a2 == width) return W_REACHED;
+    seek_b1();
     return W_OK;
   }
 
@@ -353,7 +364,6 @@ struct line_scan {
       }
       if (nb < 32) refill();
       const mode_entry e = mode_table[win >> (64 - mode_bits)];
-      if (e.mode == M_INVALID || e.mode == M_EXT) [[unlikely]] return stalled(mode_bits, 0);
       if (e.len > nb) [[unlikely]] return stalled(mode_bits, e.len);
       consume(e.len);
       if (e.mode >= M_V0) [[likely]] {
@@ -363,12 +373,14 @@ struct line_scan {
         a0 = a1;
         colour ^= 1;
         if (static_cast<uint32_t>(a1) >= width) return W_REACHED;
-        j = seek_b1(ref, j ? j - 1 : 1, a0, width);
+        j = j ? j - 1 : 1;
+        seek_b1();
       } else if (e.mode == M_PASS) {
         const uint32_t b2 = ref[j + 1];
         a0 = static_cast<int32_t>(b2);
         if (b2 >= width) return W_REACHED;
-        j = seek_b1(ref, j + 2, a0, width);
+        j += 2;
+        seek_b1();
       } else {  // horizontal
         h_left = 2;
         run1 = 0;
