@@ -44,15 +44,30 @@ inline uint32_t next_change(const uint8_t* line, uint32_t width, uint32_t pos, i
 }
 
 // Fills `out` (room for width + 4 entries) with the changing elements of a
-// bitmap line; returns their number.
+// bitmap line; returns their number.  The line is read 64 pels at a time: the
+// set bits of x ^ (x >> 1), with the last pel of the previous word shifted
+// in, mark the pels whose colour differs from the pel before.
 uint32_t find_changes(const uint8_t* line, uint32_t width, uint32_t* out) {
-  uint32_t n = 0, pos = 0;
-  int colour = 0;
-  for (;;) {
-    pos = next_change(line, width, pos, colour);
-    if (pos >= width) break;
-    out[n++] = pos;
-    colour ^= 1;
+  const uint32_t nbytes = (width + 7) / 8;
+  uint32_t n = 0;
+  uint64_t prev = 0;  // last pel of the previous word, in bit 63
+  for (uint32_t at = 0; at < nbytes; at += 8) {
+    uint64_t x;
+    if (at + 8 <= nbytes) {
+      x = get_be64(line + at);
+    } else {
+      x = 0;
+      for (uint32_t b = at; b < nbytes; ++b) x |= uint64_t{line[b]} << (56 - 8 * (b - at));
+    }
+    uint64_t t = x ^ ((x >> 1) | prev);
+    prev = x << 63;
+    const uint32_t base = at * 8;
+    if (base + 64 > width) t &= ~(~uint64_t{0} >> (width - base));  // pels from the width on
+    while (t) {
+      const int z = __builtin_clzll(t);
+      out[n++] = base + static_cast<uint32_t>(z);
+      t ^= (uint64_t{1} << 63) >> z;
+    }
   }
   out[n] = out[n + 1] = out[n + 2] = width;
   return n;
