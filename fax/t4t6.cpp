@@ -1,6 +1,7 @@
 #include "fax/t4t6.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 #include <type_traits>
@@ -73,23 +74,32 @@ uint32_t find_changes(const uint8_t* line, uint32_t width, uint32_t* out) {
   return n;
 }
 
-// Paints the black runs of a change list into a cleared line buffer.
-void render_line(uint8_t* out, uint32_t width, const uint32_t* ch, uint32_t n) {
-  std::memset(out, 0, (width + 7) / 8);
-  for (uint32_t k = 0; k < n; k += 2) {
-    const uint32_t s = ch[k];
-    const uint32_t e = k + 1 < n ? ch[k + 1] : width;
-    if (e <= s) continue;
-    uint32_t sb = s >> 3, eb = (e - 1) >> 3;
-    const uint8_t first = fax_bit_tables.low_mask[s & 7];
-    const uint8_t last = fax_bit_tables.top_mask[((e - 1) & 7) + 1];
-    if (sb == eb) {
-      out[sb] |= first & last;
+inline void put_be64(uint8_t* p, uint64_t v) {
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+  std::memcpy(p, &v, sizeof v);
+}
+
+// Draws a line from its changing elements (followed by the width as
+// sentinel) into all (width + 7) / 8 bytes of `out`, 64 pels at a time: a
+// word starts in the colour of the pel before it and each changing element
+// inside it flips the pels from there to the end of the word.  Pad bits
+// after the width stay 0.
+void render_line(uint8_t* out, uint32_t width, const uint32_t* ch) {
+  const uint32_t nbytes = (width + 7) / 8;
+  uint64_t colour = 0;  // all ones when the pel before the word is black
+  uint32_t k = 0;
+  for (uint32_t at = 0; at < nbytes; at += 8) {
+    const uint32_t base = at * 8;
+    const uint32_t limit = std::min(base + 64, width);
+    uint64_t x = colour;
+    while (ch[k] < limit) x ^= ~uint64_t{0} >> (ch[k++] - base);
+    colour = 0 - (x & 1);
+    if (at + 8 <= nbytes) {
+      put_be64(out + at, x);
       continue;
     }
-    out[sb] |= first;
-    for (uint32_t b = sb + 1; b < eb; ++b) out[b] = 0xFF;
-    out[eb] |= last;
+    x &= ~(~uint64_t{0} >> (width - base));  // the last word: clear the pels after the width
+    for (uint32_t b = at; b < nbytes; ++b, x <<= 8) out[b] = static_cast<uint8_t>(x >> 56);
   }
 }
 
@@ -188,7 +198,7 @@ inline void reset_line(t4t6_decoder_ctx& c) {
 // A complete line: drawn into the output, then the reference for the next.
 inline void deliver_line(t4t6_decoder_ctx& c) {
   c.cur[c.ncur] = c.cur[c.ncur + 1] = c.cur[c.ncur + 2] = c.width;
-  if (c.out) render_line(c.out, c.width, c.cur, c.ncur);
+  if (c.out) render_line(c.out, c.width, c.cur);
   std::swap(c.cur, c.ref);
   ++c.lines;
 }
