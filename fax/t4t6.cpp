@@ -320,9 +320,6 @@ struct line_scan {
       if (run > limit) return W_ERROR;
     }
   }
-  [[gnu::always_inline]] stop_reason read_run_of(int col, uint32_t limit) {
-    return col ? read_run<1>(limit) : read_run<0>(limit);
-  }
 
   // Index of b1 after a0 (below the width), searching from j: the reference
   // line's sentinels stop the search.
@@ -338,35 +335,52 @@ struct line_scan {
   }
   [[gnu::always_inline]] uint32_t base() const { return a0 < 0 ? 0 : static_cast<uint32_t>(a0); }
 
-  // One-dimensional: runs alternate from white.
-  [[gnu::always_inline]] stop_reason code_1d() {
-    for (;;) {
-      const uint32_t b = base();
-      const stop_reason w = read_run_of(colour, width - b);
-      if (w != W_OK) return w;
-      const uint32_t a1 = b + run;
+  // One run of colour C of a one-dimensional line, from `pos`.
+  template <int C>
+  [[gnu::always_inline]] stop_reason run_1d(uint32_t& pos) {
+    const stop_reason w = read_run<C>(width - pos);
+    if (w != W_OK) return w;
+    const uint32_t a1 = pos + run;
+    if (a1 >= width) [[unlikely]] {
       if (a1 > width) return W_ERROR;
       run = 0;
-      if (!push(a1)) return W_ERROR;
       a0 = static_cast<int32_t>(a1);
-      colour ^= 1;
-      if (a1 == width) return W_REACHED;
+      colour = C ^ 1;
+      return W_REACHED;
+    }
+    run = 0;
+    if (n > max_changes) [[unlikely]] return W_ERROR;
+    cur[n++] = a1;
+    pos = a1;
+    a0 = static_cast<int32_t>(a1);
+    colour = C ^ 1;
+    return W_OK;
+  }
+
+  // One-dimensional: runs alternate from white.
+  [[gnu::always_inline]] stop_reason code_1d() {
+    uint32_t pos = base();
+    for (;;) {
+      stop_reason w;
+      if (!colour && (w = run_1d<0>(pos)) != W_OK) return w;
+      if ((w = run_1d<1>(pos)) != W_OK) return w;
     }
   }
 
-  // Horizontal mode: the run of the colour of a0, then one of the other
+  // Horizontal mode: the run of the colour C of a0, then one of the other
   // colour, read in one go; h_left tells where to resume.
-  [[gnu::always_inline]] stop_reason code_horizontal() {
+  template <int C>
+  [[gnu::always_inline]] stop_reason horizontal() {
     const uint32_t b = base();
     if (h_left == 2) {
-      const stop_reason w = read_run_of(colour, width - b);
+      const stop_reason w = read_run<C>(width - b);
       if (w != W_OK) return w;
       if (run > width - b) return W_ERROR;
       run1 = run;
       run = 0;
       h_left = 1;
     }
-    const stop_reason w = read_run_of(colour ^ 1, width - b - run1);
+    const stop_reason w = read_run<C ^ 1>(width - b - run1);
     if (w != W_OK) return w;
     const uint32_t a1 = b + run1;
     const uint32_t a2 = a1 + run;
@@ -379,21 +393,22 @@ struct line_scan {
     seek_b1();
     return W_OK;
   }
+  [[gnu::always_inline]] stop_reason code_horizontal() { return colour ? horizontal<1>() : horizontal<0>(); }
 
   [[gnu::always_inline]] stop_reason code_2d() {
+    if (h_left) {  // resuming inside horizontal mode
+      const stop_reason w = code_horizontal();
+      if (w != W_OK) return w;
+    }
     for (;;) {
-      if (h_left) {
-        const stop_reason w = code_horizontal();
-        if (w != W_OK) return w;
-        continue;
-      }
       if (nb < 32) refill();
       const mode_entry e = mode_table[win >> (64 - mode_bits)];
       if (e.len > nb) [[unlikely]] return stalled(mode_bits, e.len);
       consume(e.len);
       if (e.mode >= M_V0) [[likely]] {
         const int32_t a1 = static_cast<int32_t>(ref[j]) + mode_offset[e.mode];
-        if (a1 < static_cast<int32_t>(base()) || a1 > static_cast<int32_t>(width)) return W_ERROR;
+        // a1 < 0 shows as above the width
+        if (a1 < a0 || static_cast<uint32_t>(a1) > width) return W_ERROR;
         if (!push(static_cast<uint32_t>(a1))) return W_ERROR;
         a0 = a1;
         colour ^= 1;
@@ -410,6 +425,8 @@ struct line_scan {
         h_left = 2;
         run1 = 0;
         run = 0;
+        const stop_reason w = code_horizontal();
+        if (w != W_OK) return w;
       }
     }
   }
