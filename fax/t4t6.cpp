@@ -83,9 +83,13 @@ inline void put_be64(uint8_t* p, uint64_t v) {
 // sentinel) into all (width + 7) / 8 bytes of `out`, 64 pels at a time: a
 // word starts in the colour of the pel before it and each changing element
 // inside it flips the pels from there to the end of the word.  Pad bits
-// after the width stay 0.
-void render_line(uint8_t* out, uint32_t width, const uint32_t* ch) {
+// after the width stay 0.  A line without changing elements is white.
+void render_line(uint8_t* out, uint32_t width, const uint32_t* ch, uint32_t n) {
   const uint32_t nbytes = (width + 7) / 8;
+  if (n == 0) {
+    std::memset(out, 0, nbytes);
+    return;
+  }
   uint64_t colour = 0;  // all ones when the pel before the word is black
   uint32_t k = 0;
   for (uint32_t at = 0; at < nbytes; at += 8) {
@@ -198,7 +202,7 @@ inline void reset_line(t4t6_decoder_ctx& c) {
 // A complete line: drawn into the output, then the reference for the next.
 inline void deliver_line(t4t6_decoder_ctx& c) {
   c.cur[c.ncur] = c.cur[c.ncur + 1] = c.cur[c.ncur + 2] = c.width;
-  if (c.out) render_line(c.out, c.width, c.cur);
+  if (c.out) render_line(c.out, c.width, c.cur, c.ncur);
   std::swap(c.cur, c.ref);
   ++c.lines;
 }
