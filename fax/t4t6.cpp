@@ -258,7 +258,9 @@ struct line_scan {
     c.eol_result = eol_result;
   }
 
-  [[gnu::always_inline]] void refill() {  // called with nb < 32
+  // Adds whole bytes to the window; called with nb <= 55, so that at least
+  // one byte goes in while the block has data.
+  [[gnu::always_inline]] void refill() {
     if (in_pos + 8 <= in_len) [[likely]] {
       win |= get_be64(in + in_pos) >> nb;
       const int take = (63 - nb) >> 3;
@@ -270,6 +272,27 @@ struct line_scan {
       win |= uint64_t{in[in_pos++]} << (56 - nb);
       nb += 8;
     }
+  }
+
+  // Tops the window up before a mode code or a pair of 1-D runs, without a
+  // test on the bit count while 8 bytes of the block are left (bits already
+  // held are ORed in again with the same values): a refill that depends on
+  // the bit count is a branch mispredicted every few codes.
+  [[gnu::always_inline]] void top_up() {
+    if (in_pos + 8 <= in_len) [[likely]] {
+      win |= get_be64(in + in_pos) >> nb;
+      const int take = (63 - nb) >> 3;
+      in_pos += static_cast<uint32_t>(take);
+      nb += 8 * take;
+    } else if (nb <= 55) {
+      refill();
+    }
+  }
+  // A code did not fit in the bits held: true when more bits came in.
+  [[gnu::always_inline]] bool refilled() {
+    if (nb > 55 || in_pos >= in_len) return false;
+    refill();
+    return true;
   }
 
   [[gnu::always_inline]] void consume(int k) {  // k < 64
@@ -315,9 +338,11 @@ struct line_scan {
   [[gnu::always_inline]] stop_reason read_run(uint32_t limit) {
     constexpr int bits = Col ? black_bits : white_bits;
     for (;;) {
-      if (nb < 32) refill();
       const run_entry e = Col ? black_table[win >> (64 - black_bits)] : white_table[win >> (64 - white_bits)];
-      if (e.len > nb) [[unlikely]] return stalled(bits, e.len);
+      if (e.len > nb) [[unlikely]] {
+        if (refilled()) continue;
+        return stalled(bits, e.len);
+      }
       consume(e.len);
       run += e.run;
       if (!e.makeup) [[likely]] return W_OK;
@@ -365,6 +390,7 @@ struct line_scan {
   [[gnu::always_inline]] stop_reason code_1d() {
     uint32_t pos = base();
     for (;;) {
+      top_up();
       stop_reason w;
       if (!colour && (w = run_1d<0>(pos)) != W_OK) return w;
       if ((w = run_1d<1>(pos)) != W_OK) return w;
@@ -407,7 +433,10 @@ struct line_scan {
     for (;;) {
       if (nb < 32) refill();
       const mode_entry e = mode_table[win >> (64 - mode_bits)];
-      if (e.len > nb) [[unlikely]] return stalled(mode_bits, e.len);
+      if (e.len > nb) [[unlikely]] {
+        if (refilled()) continue;
+        return stalled(mode_bits, e.len);
+      }
       consume(e.len);
       if (e.mode >= M_V0) [[likely]] {
         const int32_t a1 = static_cast<int32_t>(ref[j]) + mode_offset[e.mode];

@@ -75,11 +75,12 @@ inline constexpr int8_t mode_offset[] = {0, 0, 0, 0, 1, 2, 3, -1, -2, -3, 0};
 // code" and "code not complete yet".
 inline constexpr uint8_t no_code = 64;
 
-// Decoding table entry for run codes.
+// Decoding table entry for run codes.  The length comes first, so that it
+// is the low byte of the loaded entry and can shift the bit window as it is.
 struct run_entry {
-  uint16_t run = 0;
   uint8_t len = no_code;
   uint8_t makeup = 0;
+  uint16_t run = 0;
 };
 
 template <int Bits>
@@ -89,7 +90,7 @@ constexpr std::array<run_entry, (1u << Bits)> make_run_table(const std::array<co
   auto fill = [&t](code c, uint16_t run, uint8_t is_makeup) {
     const unsigned shift = Bits - c.len;
     for (unsigned i = 0; i < (1u << shift); ++i)
-      t[(unsigned{c.bits} << shift) | i] = run_entry{run, c.len, is_makeup};
+      t[(unsigned{c.bits} << shift) | i] = run_entry{c.len, is_makeup, run};
   };
   for (unsigned r = 0; r < 64; ++r) fill(term[r], static_cast<uint16_t>(r), 0);
   for (unsigned m = 0; m < 27; ++m) fill(makeup[m], static_cast<uint16_t>(64 * (m + 1)), 1);
@@ -104,8 +105,8 @@ inline constexpr auto black_table = make_run_table<black_bits>(black_term, black
 
 // Extension codes (M_EXT) are not decoded: their entries match no code.
 struct mode_entry {
-  uint8_t mode = M_INVALID;
   uint8_t len = no_code;
+  uint8_t mode = M_INVALID;
 };
 
 inline constexpr int mode_bits = 7;
@@ -114,7 +115,7 @@ inline constexpr std::array<mode_entry, 128> mode_table = [] {
   for (uint8_t m = M_PASS; m < M_EXT; ++m) {
     const code c = mode_code[m];
     const unsigned shift = mode_bits - c.len;
-    for (unsigned i = 0; i < (1u << shift); ++i) t[(unsigned{c.bits} << shift) | i] = mode_entry{m, c.len};
+    for (unsigned i = 0; i < (1u << shift); ++i) t[(unsigned{c.bits} << shift) | i] = mode_entry{c.len, m};
   }
   return t;
 }();
