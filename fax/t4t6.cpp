@@ -79,30 +79,40 @@ inline void put_be64(uint8_t* p, uint64_t v) {
   std::memcpy(p, &v, sizeof v);
 }
 
-// Draws a line from its changing elements (followed by the width as
-// sentinel) into all (width + 7) / 8 bytes of `out`, 64 pels at a time: a
-// word starts in the colour of the pel before it and each changing element
-// inside it flips the pels from there to the end of the word.  Pad bits
-// after the width stay 0.  A line without changing elements is white.
+// Draws a line from its changing elements into all (width + 7) / 8 bytes of
+// `out`, 64 pels at a time.  Each changing element flips the pels from its
+// position to the end of its word; the flips are collected per word first
+// (elements at even and odd indexes in separate arrays, so that neighbours
+// in one word do not wait on each other), then each word starts in the
+// colour of the pel before it and is stored at once.  Pad bits after the
+// width stay 0.  A line without changing elements is white.
 void render_line(uint8_t* out, uint32_t width, const uint32_t* ch, uint32_t n) {
   const uint32_t nbytes = (width + 7) / 8;
   if (n == 0) {
     std::memset(out, 0, nbytes);
     return;
   }
-  uint64_t colour = 0;  // all ones when the pel before the word is black
+  constexpr uint32_t max_words = (T4T6_MAX_WIDTH + 63) / 64;
+  uint64_t flip_even[max_words], flip_odd[max_words];
+  const uint32_t nwords = (width + 63) / 64;
+  std::memset(flip_even, 0, nwords * sizeof(uint64_t));
+  std::memset(flip_odd, 0, nwords * sizeof(uint64_t));
   uint32_t k = 0;
-  for (uint32_t at = 0; at < nbytes; at += 8) {
-    const uint32_t base = at * 8;
-    const uint32_t limit = std::min(base + 64, width);
-    uint64_t x = colour;
-    while (ch[k] < limit) x ^= ~uint64_t{0} >> (ch[k++] - base);
+  for (; k + 1 < n; k += 2) {
+    flip_even[ch[k] >> 6] ^= ~uint64_t{0} >> (ch[k] & 63);
+    flip_odd[ch[k + 1] >> 6] ^= ~uint64_t{0} >> (ch[k + 1] & 63);
+  }
+  if (k < n) flip_even[ch[k] >> 6] ^= ~uint64_t{0} >> (ch[k] & 63);
+  uint64_t colour = 0;  // all ones when the pel before the word is black
+  for (uint32_t w = 0; w < nwords; ++w) {
+    uint64_t x = colour ^ flip_even[w] ^ flip_odd[w];
     colour = 0 - (x & 1);
+    const uint32_t at = w * 8;
     if (at + 8 <= nbytes) {
       put_be64(out + at, x);
       continue;
     }
-    x &= ~(~uint64_t{0} >> (width - base));  // the last word: clear the pels after the width
+    x &= ~(~uint64_t{0} >> (width - w * 64));  // the last word: clear the pels after the width
     for (uint32_t b = at; b < nbytes; ++b, x <<= 8) out[b] = static_cast<uint8_t>(x >> 56);
   }
 }
