@@ -424,12 +424,18 @@ struct line_scan {
     if (w != W_OK) return w;
     const uint32_t a1 = b + run1;
     const uint32_t a2 = a1 + run;
-    if (a2 > width) return W_ERROR;
     run = 0;
     h_left = 0;
-    if (!push(a1) || !push(a2)) return W_ERROR;
+    if (a2 >= width) [[unlikely]] {
+      if (a2 > width || !push(a1)) return W_ERROR;
+      a0 = static_cast<int32_t>(a2);
+      return W_REACHED;
+    }
+    if (n >= max_changes) [[unlikely]] return W_ERROR;
+    cur[n] = a1;
+    cur[n + 1] = a2;
+    n += 2;
     a0 = static_cast<int32_t>(a2);
-    if (a2 == width) return W_REACHED;
     seek_b1();
     return W_OK;
   }
@@ -451,11 +457,16 @@ struct line_scan {
       if (e.mode >= M_V0) [[likely]] {
         const int32_t a1 = static_cast<int32_t>(ref[j]) + mode_offset[e.mode];
         // a1 < 0 shows as above the width
-        if (a1 < a0 || static_cast<uint32_t>(a1) > width) return W_ERROR;
-        if (!push(static_cast<uint32_t>(a1))) return W_ERROR;
+        if (static_cast<uint32_t>(a1) >= width || a1 < a0) [[unlikely]] {
+          if (a1 < a0 || static_cast<uint32_t>(a1) > width) return W_ERROR;
+          a0 = a1;  // at the width: the line is complete
+          colour ^= 1;
+          return W_REACHED;
+        }
+        if (n > max_changes) [[unlikely]] return W_ERROR;
+        cur[n++] = static_cast<uint32_t>(a1);
         a0 = a1;
         colour ^= 1;
-        if (static_cast<uint32_t>(a1) >= width) return W_REACHED;
         j = j ? j - 1 : 1;
         seek_b1();
       } else if (e.mode == M_PASS) {
