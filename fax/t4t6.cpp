@@ -408,13 +408,19 @@ struct line_scan {
   }
 
   // Horizontal mode: the run of the colour C of a0, then one of the other
-  // colour, read in one go; h_left tells where to resume.
+  // colour, read in one go; h_left tells where to resume.  `first` is the
+  // table entry of the first run when it was looked up with the mode code.
   template <int C>
-  [[gnu::always_inline]] stop_reason horizontal() {
+  [[gnu::always_inline]] stop_reason horizontal(run_entry first) {
     const uint32_t b = base();
-    if (h_left == 2) {
+    if (h_left == 2 && first.len <= nb && !first.makeup) [[likely]] {
+      consume(first.len);
+      run = first.run;
+    } else if (h_left == 2) {
       const stop_reason w = read_run<C>(width - b);
       if (w != W_OK) return w;
+    }
+    if (h_left == 2) {
       if (run > width - b) return W_ERROR;
       run1 = run;
       run = 0;
@@ -439,7 +445,9 @@ struct line_scan {
     seek_b1();
     return W_OK;
   }
-  [[gnu::always_inline]] stop_reason code_horizontal() { return colour ? horizontal<1>() : horizontal<0>(); }
+  [[gnu::always_inline]] stop_reason code_horizontal(run_entry first = {}) {
+    return colour ? horizontal<1>(first) : horizontal<0>(first);
+  }
 
   [[gnu::always_inline]] stop_reason code_2d() {
     if (h_left) {  // resuming inside horizontal mode
@@ -449,6 +457,11 @@ struct line_scan {
     for (;;) {
       if (nb < 32) refill();
       const mode_entry e = mode_table[win >> (64 - mode_bits)];
+      // The first run of a horizontal mode (code 001) is looked up at once,
+      // not after the mode code is known.
+      const uint64_t after_h = win << 3;
+      const run_entry first =
+          colour ? black_table[after_h >> (64 - black_bits)] : white_table[after_h >> (64 - white_bits)];
       if (e.len > nb) [[unlikely]] {
         if (refilled()) continue;
         return stalled(mode_bits, e.len);
@@ -479,7 +492,7 @@ struct line_scan {
         h_left = 2;
         run1 = 0;
         run = 0;
-        const stop_reason w = code_horizontal();
+        const stop_reason w = code_horizontal(first);
         if (w != W_OK) return w;
       }
     }
