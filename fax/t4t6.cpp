@@ -221,23 +221,25 @@ inline void deliver_line(t4t6_decoder_ctx& c) {
 // the compiler keeps in registers: it is loaded from the context at the start
 // of a call and stored back at its end, so that stores of changing elements
 // cannot alias it.
+//
+// Positions are pointers (next input byte, next changing element, b1 in the
+// reference line) rather than base plus index, to leave registers for the
+// rest.
 struct line_scan {
   const uint32_t width;
   const uint8_t coding;
-  const uint8_t* const in;
-  const uint32_t in_len;
-  const uint32_t max_changes;
+  const uint8_t* p;  // next byte of the block
+  const uint8_t* const in_end;
   uint32_t* const cur;
-  const uint32_t* const ref;
-  uint32_t in_pos;
+  uint32_t* out;                // next changing element of the line
+  uint32_t* const out_limit;    // an element stored past it is one too many
+  const uint32_t* b;            // b1 in the reference line
   uint64_t win;
   int nb;
   uint32_t pending;
-  uint32_t n;
   int32_t a0;
   uint32_t run;
   uint32_t run1;
-  uint32_t j;
   uint8_t colour;
   uint8_t h_left;
   uint8_t state;
@@ -245,22 +247,22 @@ struct line_scan {
   int16_t eol_result;
 
   explicit line_scan(const t4t6_decoder_ctx& c)
-      : width(c.width), coding(c.coding), in(c.in), in_len(c.in_len), max_changes(c.cap - 4), cur(c.cur),
-        ref(c.ref), in_pos(c.in_pos), win(c.win), nb(c.nb), pending(c.pending_zeros), n(c.ncur), a0(c.a0),
-        run(c.run_acc), run1(c.h_run1), j(c.j), colour(c.colour), h_left(c.h_left), state(c.state), kind(c.kind),
-        eol_result(c.eol_result) {}
+      : width(c.width), coding(c.coding), p(c.in + c.in_pos), in_end(c.in + c.in_len), cur(c.cur),
+        out(c.cur + c.ncur), out_limit(c.cur + (c.cap - 4)), b(c.ref + c.j), win(c.win), nb(c.nb),
+        pending(c.pending_zeros), a0(c.a0), run(c.run_acc), run1(c.h_run1), colour(c.colour), h_left(c.h_left),
+        state(c.state), kind(c.kind), eol_result(c.eol_result) {}
 
   // Stores the scan state back into the context.
   [[gnu::always_inline]] void store(t4t6_decoder_ctx& c) const {
-    c.in_pos = in_pos;
+    c.in_pos = static_cast<uint32_t>(p - c.in);
     c.win = win;
     c.nb = nb;
     c.pending_zeros = pending;
-    c.ncur = n;
+    c.ncur = static_cast<uint32_t>(out - cur);
     c.a0 = a0;
     c.run_acc = run;
     c.h_run1 = run1;
-    c.j = j;
+    c.j = static_cast<uint32_t>(b - c.ref);
     c.colour = colour;
     c.h_left = h_left;
     c.state = state;
@@ -271,15 +273,15 @@ struct line_scan {
   // Adds whole bytes to the window; called with nb <= 55, so that at least
   // one byte goes in while the block has data.
   [[gnu::always_inline]] void refill() {
-    if (in_pos + 8 <= in_len) [[likely]] {
-      win |= get_be64(in + in_pos) >> nb;
+    if (in_end - p >= 8) [[likely]] {
+      win |= get_be64(p) >> nb;
       const int take = (63 - nb) >> 3;
-      in_pos += static_cast<uint32_t>(take);
+      p += take;
       nb += 8 * take;
       return;
     }
-    while (nb <= 55 && in_pos < in_len) {  // nb stays below 64
-      win |= uint64_t{in[in_pos++]} << (56 - nb);
+    while (nb <= 55 && p < in_end) {  // nb stays below 64
+      win |= uint64_t{*p++} << (56 - nb);
       nb += 8;
     }
   }
@@ -289,10 +291,10 @@ struct line_scan {
   // held are ORed in again with the same values): a refill that depends on
   // the bit count is a branch mispredicted every few codes.
   [[gnu::always_inline]] void top_up() {
-    if (in_pos + 8 <= in_len) [[likely]] {
-      win |= get_be64(in + in_pos) >> nb;
+    if (in_end - p >= 8) [[likely]] {
+      win |= get_be64(p) >> nb;
       const int take = (63 - nb) >> 3;
-      in_pos += static_cast<uint32_t>(take);
+      p += take;
       nb += 8 * take;
     } else if (nb <= 55) {
       refill();
@@ -300,7 +302,7 @@ struct line_scan {
   }
   // A code did not fit in the bits held: true when more bits came in.
   [[gnu::always_inline]] bool refilled() {
-    if (nb > 55 || in_pos >= in_len) return false;
+    if (nb > 55 || p >= in_end) return false;
     refill();
     return true;
   }
@@ -360,16 +362,16 @@ struct line_scan {
     }
   }
 
-  // Index of b1 after a0 (below the width), searching from j: the reference
+  // b1 after a0 (below the width), searching from b: the reference
   // line's sentinels stop the search.
   [[gnu::always_inline]] void seek_b1() {
-    while (static_cast<int32_t>(ref[j]) <= a0) j += 2;
+    while (static_cast<int32_t>(*b) <= a0) b += 2;
   }
 
   [[gnu::always_inline]] bool push(uint32_t pos) {
     if (pos >= width) return true;
-    if (n > max_changes) [[unlikely]] return false;
-    cur[n++] = pos;
+    if (out > out_limit) [[unlikely]] return false;
+    *out++ = pos;
     return true;
   }
   [[gnu::always_inline]] uint32_t base() const { return a0 < 0 ? 0 : static_cast<uint32_t>(a0); }
@@ -388,8 +390,8 @@ struct line_scan {
       return W_REACHED;
     }
     run = 0;
-    if (n > max_changes) [[unlikely]] return W_ERROR;
-    cur[n++] = a1;
+    if (out > out_limit) [[unlikely]] return W_ERROR;
+    *out++ = a1;
     pos = a1;
     a0 = static_cast<int32_t>(a1);
     colour = C ^ 1;
@@ -437,10 +439,10 @@ struct line_scan {
       a0 = static_cast<int32_t>(a2);
       return W_REACHED;
     }
-    if (n >= max_changes) [[unlikely]] return W_ERROR;
-    cur[n] = a1;
-    cur[n + 1] = a2;
-    n += 2;
+    if (out >= out_limit) [[unlikely]] return W_ERROR;
+    out[0] = a1;
+    out[1] = a2;
+    out += 2;
     a0 = static_cast<int32_t>(a2);
     seek_b1();
     return W_OK;
@@ -468,7 +470,7 @@ struct line_scan {
       }
       consume(e.len);
       if (e.mode >= M_V0) [[likely]] {
-        const int32_t a1 = static_cast<int32_t>(ref[j]) + mode_offset[e.mode];
+        const int32_t a1 = static_cast<int32_t>(*b) + mode_offset[e.mode];
         // a1 < 0 shows as above the width
         if (static_cast<uint32_t>(a1) >= width || a1 < a0) [[unlikely]] {
           if (a1 < a0 || static_cast<uint32_t>(a1) > width) return W_ERROR;
@@ -476,17 +478,17 @@ struct line_scan {
           colour ^= 1;
           return W_REACHED;
         }
-        if (n > max_changes) [[unlikely]] return W_ERROR;
-        cur[n++] = static_cast<uint32_t>(a1);
+        if (out > out_limit) [[unlikely]] return W_ERROR;
+        *out++ = static_cast<uint32_t>(a1);
         a0 = a1;
         colour ^= 1;
-        j = j ? j - 1 : 1;
+        --b;  // may reach the entry before the first, which holds -1
         seek_b1();
       } else if (e.mode == M_PASS) {
-        const uint32_t b2 = ref[j + 1];
+        const uint32_t b2 = b[1];
         a0 = static_cast<int32_t>(b2);
         if (b2 >= width) return W_REACHED;
-        j += 2;
+        b += 2;
         seek_b1();
       } else {  // horizontal
         h_left = 2;
@@ -575,6 +577,24 @@ int16_t decode_line(t4t6_decoder_ctx& c) {
 
 }  // namespace
 
+namespace {
+
+// A changing-element array of the decoder: `cap` entries, with one more
+// before the first holding -1 (as int32), so that the b1 search may start
+// one before the first entry.
+uint32_t* new_changes(uint32_t cap) {
+  auto* p = new (std::nothrow) uint32_t[cap + 1];
+  if (!p) return nullptr;
+  p[0] = 0xFFFFFFFF;
+  return p + 1;
+}
+
+void delete_changes(uint32_t* p) {
+  if (p) delete[] (p - 1);
+}
+
+}  // namespace
+
 uint16_t t4t6__open(t4t6_decoder** handle, uint8_t coding, uint32_t width) {
   if (!handle) return T4T6_OPEN_NO_HANDLE;
   *handle = nullptr;
@@ -589,15 +609,15 @@ uint16_t t4t6__open(t4t6_decoder** handle, uint8_t coding, uint32_t width) {
   c->coding = coding;
   c->width = width;
   c->cap = width + 4;
-  c->cur = new (std::nothrow) uint32_t[c->cap];
+  c->cur = new_changes(c->cap);
   if (!c->cur) {
     delete c;
     delete h;
     return T4T6_OPEN_NO_ARRAY_1;
   }
-  c->ref = new (std::nothrow) uint32_t[c->cap];
+  c->ref = new_changes(c->cap);
   if (!c->ref) {
-    delete[] c->cur;
+    delete_changes(c->cur);
     delete c;
     delete h;
     return T4T6_OPEN_NO_ARRAY_2;
@@ -724,8 +744,8 @@ void t4t6__finish_page(t4t6_decoder* h) {
 void t4t6__release(t4t6_decoder* h) {
   if (!h) return;
   if (h->ctx) {
-    delete[] h->ctx->cur;
-    delete[] h->ctx->ref;
+    delete_changes(h->ctx->cur);
+    delete_changes(h->ctx->ref);
     delete h->ctx;
   }
   delete h;
