@@ -107,12 +107,12 @@ void render_line(uint8_t* out, uint32_t width, const uint32_t* ch, uint32_t n) {
   for (uint32_t w = 0; w < nwords; ++w) {
     uint64_t x = colour ^ flip_even[w] ^ flip_odd[w];
     colour = 0 - (x & 1);
+    if (w * 64 + 64 > width) x &= ~(~uint64_t{0} >> (width - w * 64));  // the last word: pels after the width
     const uint32_t at = w * 8;
     if (at + 8 <= nbytes) {
       put_be64(out + at, x);
       continue;
     }
-    x &= ~(~uint64_t{0} >> (width - w * 64));  // the last word: clear the pels after the width
     for (uint32_t b = at; b < nbytes; ++b, x <<= 8) out[b] = static_cast<uint8_t>(x >> 56);
   }
 }
