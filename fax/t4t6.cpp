@@ -4,7 +4,6 @@
 #include <bit>
 #include <cstring>
 #include <new>
-#include <type_traits>
 
 #include "common/byte_order.h"
 #include "fax/t4t6_tables.h"
