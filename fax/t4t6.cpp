@@ -229,7 +229,6 @@ struct line_scan {
   const uint8_t coding;
   const uint8_t* p;  // next byte of the block
   const uint8_t* const in_end;
-  uint32_t* const cur;
   uint32_t* out;                // next changing element of the line
   uint32_t* const out_limit;    // an element stored past it is one too many
   const uint32_t* b;            // b1 in the reference line
@@ -246,7 +245,7 @@ struct line_scan {
   int16_t eol_result;
 
   explicit line_scan(const t4t6_decoder_ctx& c)
-      : width(c.width), coding(c.coding), p(c.in + c.in_pos), in_end(c.in + c.in_len), cur(c.cur),
+      : width(c.width), coding(c.coding), p(c.in + c.in_pos), in_end(c.in + c.in_len),
         out(c.cur + c.ncur), out_limit(c.cur + (c.cap - 4)), b(c.ref + c.j), win(c.win), nb(c.nb),
         pending(c.pending_zeros), a0(c.a0), run(c.run_acc), run1(c.h_run1), colour(c.colour), h_left(c.h_left),
         state(c.state), kind(c.kind), eol_result(c.eol_result) {}
@@ -257,7 +256,7 @@ struct line_scan {
     c.win = win;
     c.nb = nb;
     c.pending_zeros = pending;
-    c.ncur = static_cast<uint32_t>(out - cur);
+    c.ncur = static_cast<uint32_t>(out - c.cur);
     c.a0 = a0;
     c.run_acc = run;
     c.h_run1 = run1;
