@@ -36,6 +36,7 @@ void decode(uint8_t coding, uint32_t width, uint32_t block, const uint8_t* data,
       next();
     }
   }
+  if (h->page_status == T4T6_PAGE_DECODING) t4t6__finish_page(h);  // the data ended without RTC/EOFB
   t4t6__release(h);
 }
 
