@@ -40,6 +40,9 @@ void each_line(hid id, std::uint8_t count, std::size_t max, Rec* recs, Value val
     put_header_name(id);
     value(recs[i], i);
     put_crlf();
+    // Each line is committed on its own: lines, not the whole header, must
+    // fit a buffer.
+    (void)sip_out__commit_line();
   }
 }
 
