@@ -541,3 +541,97 @@ TEST_F(SipEncode, PendingResponseEchoesWholeVias) {
   EXPECT_EQ(sip_build_pending_response(500, "Internal Server Error"), SIP_RESULT_NOK);
   EXPECT_EQ(sent().size(), 1u);
 }
+
+TEST_F(SipEncode, CallMessagesTakeTheCallsCallIdAndCSeq) {
+  sip_parse_run run;
+  sip_parse_text(run, with_headers("Replaces: old@h;from-tag=a;to-tag=b\n"));
+  sip_hdr_area.replaces.call_ref = 7;
+  sip_encode_env.call_id = [](std::uint16_t conn, sip_callid_parsed* out) {
+    static const std::uint8_t addr[4] = {192, 0, 2, 9};
+    *out = sip_callid_parsed{};
+    out->word = conn == 0xFFFF ? sip_str{4, "call"} : sip_str{5, "other"};
+    out->addr_len = 4;
+    out->addr = addr;
+    return true;
+  };
+  sip_encode_env.cseq_request = [] {
+    sip_hdr_area.cseq.number = 42;
+    sip_hdr_area.cseq.method = 0xC1;
+  };
+  sip_hdr_area.count[10] = 0;  // the call supplies it
+  sip_encode_kind = 'A';
+  EXPECT_EQ(sip_encode_message(SIP_ENCODE_CALL), SIP_RESULT_OK);
+  ASSERT_EQ(sent().size(), 1u);
+  const std::string out = sent().back().text;
+  EXPECT_NE(at(out, "\r\nCall-ID: call@192.0.2.9\r\n"), std::string::npos) << out;
+  EXPECT_NE(at(out, "\r\nCSeq: 42 INVITE\r\n"), std::string::npos) << out;
+  EXPECT_NE(at(out, "\r\nReplaces: other@192.0.2.9;from-tag=a;to-tag=b\r\n"), std::string::npos) << out;
+  EXPECT_EQ(sent().back().code, 0) << "handed to the transaction, not the transport";
+  // Without a transaction to take it, nothing is kept.
+  sip_encode_env.send_by_kind = nullptr;
+  EXPECT_EQ(sip_encode_message(SIP_ENCODE_CALL), SIP_RESULT_NOK);
+}
+
+TEST_F(SipEncode, MultipartWithSdpAndRawPart) {
+  sip_parse_run run;
+  const std::string parts = "--b1\r\nContent-Type: text/plain\r\n\r\nabc\r\n--b1--\r\n";
+  sip_parse_text(run, kInvite.substr(0, kInvite.find("Content-Length")) +
+                          "Content-Type: multipart/mixed;boundary=b1\r\nContent-Length: " +
+                          std::to_string(parts.size()) + "\r\n\r\n" + parts);
+  ASSERT_EQ(sip_hdr_area.count[62], 1);
+  sip_prim_area = sip_prim_area_t{};
+  sip_prim_area.session.name = {1, "-"};
+  sip_prim_area.session.start_time = {1, "0"};
+  sip_prim_area.session.stop_time = {1, "0"};
+  sip_prim_area.disposition_70[0].disposition = 's';
+  sip_prim_area.disposition_70[0].handling = 'r';
+  sip_hdr_area.count[63] = 1;
+  sip_hdr_area.count[70] = 1;
+  sip_hdr_area.body[0].part = 0;
+  const std::string out = encode('A');
+  const std::string body = out.substr(out.find("\r\n\r\n") + 4);
+  EXPECT_EQ(body.rfind("--b1\r\nContent-Type: application/SDP\r\nContent-Disposition: session;handling=required\r\n"
+                       "\r\nv=0\r\n",
+                       0),
+            0u)
+      << out;
+  EXPECT_NE(at(body, "\r\n--b1\r\nContent-Type: text/plain\r\n\r\nabc\r\n--b1--\r\n"), std::string::npos) << out;
+  EXPECT_NE(at(out, "Content-Length: " + std::to_string(body.size()) + "\r\n"), std::string::npos) << out;
+  sip_parse_run back;
+  sip_parse_text(back, out);
+  EXPECT_EQ(back.result, SIP_PARSE_DONE);
+  EXPECT_EQ(sip_hdr_area.count[62], 2);
+}
+
+TEST_F(SipEncode, StatelessAnswerEchoesHeadersAtTheParsersLimits) {
+  const std::string h64(64, 'h'), b = "z9hG4bK" + std::string(57, 'b');
+  std::string other;
+  while (other.size() < 500) other += "p" + std::to_string(other.size()) + "=v;";
+  other.pop_back();
+  std::string text = "OPTIONS sip:b@h SIP/2.0\n";
+  for (int i = 0; i < SIP_MAX_VIA; ++i)
+    text += "Via: SIP/2.0/UDP " + h64 + ":5060;ttl=9;maddr=" + h64 + ";received=10.0.0.1;branch=" + b + ";" + other + "\n";
+  for (int i = 0; i < SIP_MAX_RECORD_ROUTE; ++i)
+    text += "Record-Route: \"" + std::string(60, 'd') + "\" <sip:" + std::string(64, 'u') + ":" + std::string(64, 'w') +
+            "@" + h64 + ":5060;transport=tcp;maddr=" + h64 + ";lr;" + other + "?" + std::string(20, 'x') + ">;" + other +
+            "\n";
+  text += "To: <tel:+123>\nFrom: <tel:+456>;tag=f\nCall-ID: c@h\nCSeq: 9 OPTIONS\nContent-Length: 0\n\n";
+  sip_parse_run run;
+  sip_parse_text(run, crlf(text));
+  ASSERT_EQ(run.result, SIP_PARSE_DONE);
+  ASSERT_EQ(sip_hdr_area.count[59], SIP_MAX_VIA);
+  ASSERT_EQ(sip_hdr_area.count[42], SIP_MAX_RECORD_ROUTE);
+  sip_encode_env.header_room = 44;
+  EXPECT_EQ(sip_build_response(500, "Internal Server Error", 0, 1), SIP_RESULT_OK);
+  ASSERT_EQ(sent().size(), 1u);
+  const std::string out = sent().back().text;
+  EXPECT_GE(sent().back().buffers, 3u);
+  sip_parse_run back;
+  sip_parse_text(back, out);
+  ASSERT_EQ(back.result, SIP_PARSE_DONE) << out;
+  EXPECT_EQ(sip_hdr_area.count[59], SIP_MAX_VIA);
+  EXPECT_EQ(sip_hdr_area.count[42], SIP_MAX_RECORD_ROUTE);
+  EXPECT_EQ(str(sip_hdr_area.via[4].branch), b);
+  EXPECT_EQ(str(sip_hdr_area.to.addr.host), "tel:+123");
+  EXPECT_EQ(sip_hdr_area.to.tag.len, 8);  // the made tag
+}
