@@ -44,6 +44,9 @@ u32 msg_ref(const msg_t* m) { return static_cast<u32>(reinterpret_cast<uintptr_t
 // Sessions.
 
 void release_session(t38_session* s) {
+  // A session released without its reset (refused set-up, entity stop)
+  // still lets the IAF service drop its record.
+  if (iaf_port != nullptr && s->iaf_context != nullptr) iaf_port->session_reset(*s);
   for (t38_timer_slot& t : s->timers) {
     if (t.cell != nullptr) Timer_free(t.cell);
     t.cell = nullptr;
