@@ -13,6 +13,7 @@ namespace kv::t38::testing {
 
 std::vector<fm_event>* T38IafB2B::fm_log = nullptr;
 bool T38IafB2B::drop_all = false;
+std::function<void(nai_t, const std::vector<u8>&)> T38IafB2B::ip_tap;
 
 namespace {
 
@@ -33,6 +34,13 @@ void ip_handler(msg_t* m) {
     const nai_t peer = m->nai == kA ? kB : kA;
     std::vector<u8> data = rt_test::chain_bytes(m->p_buffer);
     if (m->p_buffer == nullptr) data.assign(Msg_inline_data(m), Msg_inline_data(m) + m->data_size);
+    if (T38IafB2B::ip_tap) {
+      if (data.size() >= SOCK_UDP_HEADER_SIZE) {
+        T38IafB2B::ip_tap(m->nai, std::vector<u8>(data.begin() + SOCK_UDP_HEADER_SIZE, data.end()));
+      }
+      Free_msg(m);
+      return;
+    }
     Send_msg(socket_msg(SOCK_U_DA_IN, peer, data));
   }
   Free_msg(m);
@@ -66,6 +74,12 @@ void T38IafB2B::TearDown() {
   t38_set_trace_port(nullptr);
   delete fm_log;
   fm_log = nullptr;
+  ip_tap = nullptr;
+}
+
+void T38IafB2B::deliver(nai_t nai, const std::vector<u8>& datagram) {
+  Send_msg(socket_msg(SOCK_U_DA_IN, nai, with_source(datagram)));
+  rt_test::pump();
 }
 
 t38_session_entry T38IafB2B::entry(nai_t nai) {

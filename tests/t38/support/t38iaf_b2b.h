@@ -65,6 +65,11 @@ class T38IafB2B : public ::testing::Test {
  public:
   static std::vector<fm_event>* fm_log;
   static bool drop_all;  // ENT_IP loses every datagram while set
+  // When set, ENT_IP hands every datagram (without its address record) to
+  // this tap instead of the other session.
+  static std::function<void(nai_t, const std::vector<u8>&)> ip_tap;
+  // A datagram from the far side to a session.
+  void deliver(nai_t nai, const std::vector<u8>& datagram);
 };
 
 }  // namespace kv::t38::testing
