@@ -271,7 +271,9 @@ struct t38iaf_actions {
 
   static u8 restore_packet(t38iaf_service&, t38iaf_session& c, msg_t**) {
     t38__log(*c.s, T38_TRC__AUTOMATON, "Rcv IFP Packet (mdm - data) -> Restore this one into Rcv IFP fifo\n");
-    if (t38_ifp__store_again_rcv_ifp_pck(c.rx_type, c.rx_fields, *c.s) == OM_OS_OK) c.rx_fields = nullptr;
+    // The fifo takes the fields, or frees them when it cannot.
+    (void)t38_ifp__store_again_rcv_ifp_pck(c.rx_type, c.rx_fields, *c.s);
+    c.rx_fields = nullptr;
     return OM_OS_OK;
   }
 
@@ -1034,7 +1036,6 @@ u8 t38iaf_service::receive_packets(t38iaf_session& c) {
       t38__log(s, T38_TRC__AUTOMATON, "Get oldiest Rx IFP packet -> none\n");
       return OM_OS_OK;
     }
-    const u16 before = s.ifp.rx_count;
     c.rx_type = p.type_byte;
     c.rx_fields = p.fields;
     u8 r = OM_OS_OK;
@@ -1058,7 +1059,8 @@ u8 t38iaf_service::receive_packets(t38iaf_session& c) {
       c.rx_fields = nullptr;
     }
     if (r != OM_OS_OK) return r;
-    if (stop || p.remaining != before) return OM_OS_OK;
+    // A packet put back for later changes the count: it waits for the next round.
+    if (stop || p.remaining != s.ifp.rx_count) return OM_OS_OK;
   }
   return OM_OS_OK;
 }
@@ -1228,7 +1230,19 @@ u8 t38iaf_service::user_primitive(msg_t** m, t38iaf_session& c) {
                  "T38__ACT_RQ not yet received so ignore primitive received thru T38IAF__SAPI_FAX (p_msg = 0x%8X)\n", ref);
         return OM_OS_OK;
       }
-      if (msg->code == T38IAF__FAX_ACT_RQ) return fax_automaton(EVT__MSG_FAX_ACT_RQ, m, 0, c);
+      if (msg->code == T38IAF__FAX_ACT_RQ) {
+        u8 r = fax_automaton(EVT__MSG_FAX_ACT_RQ, m, 0, c);
+        // Packets put back while this side was sending are taken now that
+        // it listens, rather than when the next datagram happens to come.
+        for (u32 round = 0; round < 64 && r == OM_OS_OK && s.ifp.rx_count != 0 &&
+                            (c.state == STATE__HDSK_RX || c.state == STATE__DATA_RX);
+             ++round) {
+          const u16 before = s.ifp.rx_count;
+          r = receive_packets(c);
+          if (s.ifp.rx_count >= before) break;
+        }
+        return r;
+      }
       if (msg->code == T38IAF__FAX_DEA_RQ) return fax_automaton(EVT__MSG_FAX_DEA_RQ, m, 0, c);
       if (msg->code == T38IAF__FAX_DA_RQ) return fax_automaton(EVT__MSG_FAX_DA_RQ, m, 0, c);
       t38__log(s, T38_TRC__MSG, "Ignore unknown primitive received thru T38IAF__SAPI_FAX (p_msg = 0x%8X)\n", ref);

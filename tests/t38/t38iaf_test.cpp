@@ -286,6 +286,49 @@ TEST_F(IafTest, V21PreambleWhileListeningGivesAlternateCarrier) {
   EXPECT_EQ(iaf.find(session_of(kB))->state, STATE__DATA_RX);
 }
 
+TEST_F(IafTest, PacketsReceivedWhileSendingWaitForTheNextReceive) {
+  start();
+  fax_act(kA, 1, 0x1102);
+  fax_da(kA, pattern(600, 1), 1);  // two seconds of page at 2400 bit/s
+  ASSERT_TRUE(run_until([&] { return progress_time(kA, T38IAF__FAX_SENDING_DATA) >= 0; }, 3000));
+  // Meanwhile the far side sends two V.21 frames.
+  const std::vector<std::vector<u8>> frames{{0xFF, 0x03, 0x40, 'x'}, {0xFF, 0x13, 0x84}};
+  fax_act(kB, 1, 0x2081);
+  for (size_t i = 0; i < frames.size(); ++i) fax_da(kB, frames[i], i + 1 == frames.size());
+  ASSERT_TRUE(run_until([&] { return progress_time(kB, T38IAF__FAX_END_OF_DATA) >= 0; }, 3000));
+  EXPECT_TRUE(received(kA).empty()) << "kept while sending";
+  ASSERT_TRUE(run_until([&] { return progress_time(kA, T38IAF__FAX_END_OF_DATA) >= 0; }, 5000));
+  fax_dea(kA);
+  fax_act(kA, 2, 0x2081);
+  EXPECT_EQ(received(kA), frames);
+}
+
+TEST_F(IafTest, DatagramsBeforeActivationAreTakenAfterIt) {
+  auto co = request(ENT_FOIP, T38__SET_CONFIG_RQ, t38__session_body({entry(kA), entry(kB)}), 0, T38__SAPI_MANAGEMENT);
+  ASSERT_EQ(co[0], 2);
+  ASSERT_EQ(request(ENT_FOIP, T38__ACT_RQ, {}, kA, T38__SAPI_MANAGEMENT)[0], 2);
+  signal(kA, T38IAF__SIGNAL_RQ, T38IAF__TONE_XMT, T38IAF__TONE_CED);  // B is not active yet
+  EXPECT_EQ(iaf.find(session_of(kB))->ced_received, 0);
+  ASSERT_EQ(request(ENT_FOIP, T38__ACT_RQ, {}, kB, T38__SAPI_MANAGEMENT)[0], 2);
+  EXPECT_EQ(iaf.find(session_of(kB))->ced_received, 1);
+  signal(kB, T38IAF__ACT_SIGNAL_RQ, T38IAF__TONE_DETECTION, T38IAF__TONE_CED);
+  EXPECT_EQ(events(kB, T38IAF__SIGNAL_IN).size(), 1u);
+}
+
+TEST_F(IafTest, FirstPacketWaitsForTheStartTimer) {
+  std::vector<u32> sent_at;
+  ip_tap = [&](nai_t nai, const std::vector<u8>&) {
+    if (nai == kA) sent_at.push_back(rt_test::virtual_now());
+  };
+  start([](t38_session_entry& e) { e.ip.start_ip_ms = 200; });
+  const u32 t0 = rt_test::virtual_now();
+  EXPECT_TRUE(sent_at.empty());
+  advance(300);
+  ASSERT_EQ(sent_at.size(), 1u);
+  EXPECT_NEAR(static_cast<long>(sent_at[0] - t0), 200, kTick);
+  ip_tap = nullptr;
+}
+
 // ---- V.25
 
 TEST_F(IafTest, CedIsSentDetectedAndEndsAfterItsDuration) {
