@@ -153,3 +153,148 @@ void t38_dump__transport_statistics(bool print, u8* record, t38_session& s, u32 
 }
 
 }  // namespace kv::t38
+
+namespace kv::t38 {
+
+namespace {
+
+// One field in declaration form: "<indent><type> <name>; (<value>)".
+void field(t38_session& s, const char* indent, const char* type, const char* name, long value, bool ignored = false) {
+  putf(s, T38_TRC__CNF_B, "%s%s%s %s; (%ld)\n", indent, ignored ? "  (ignored) " : "", type, name, value);
+}
+
+void capabilities(t38_session& s, const t38__t38_capabilities& c, bool tcp, bool adjusted) {
+  const char* in = "               ";
+  field(s, in, "u8 ", "t38_version", c.t38_version);
+  field(s, in, "u16", "fax_max_bit_rate", c.fax_max_bit_rate);
+  field(s, in, "u8 ", "drate_mgt_method", c.drate_mgt_method);
+  field(s, in, "u8 ", "remove_fill_bits_t4", c.remove_fill_bits_t4);
+  field(s, in, "u8 ", "transcode_mmr", c.transcode_mmr);
+  field(s, in, "u8 ", "transcode_jbig", c.transcode_jbig);
+  if (tcp && adjusted) {
+    putf(s, T38_TRC__CNF_B, "%su16 fax_max_buffer_size; (ignored)\n", in);
+    putf(s, T38_TRC__CNF_B, "%su16 max_datagram_size; (ignored)\n", in);
+    putf(s, T38_TRC__CNF_B, "%su8  udp_ec; (ignored)\n", in);
+  } else {
+    put(s, T38_TRC__CNF_B, "           [UDP parameters]\n");
+    field(s, in, "u16", "fax_max_buffer_size", c.fax_max_buffer_size);
+    field(s, in, "u16", "max_datagram_size", c.max_datagram_size);
+    field(s, in, "u8 ", "udp_ec", c.udp_ec);
+  }
+  put(s, T38_TRC__CNF_B, "           [TCP parameters]\n");
+  field(s, in, "u8 ", "tcp_transport_supported", c.tcp_transport_supported);
+  field(s, in, "u16", "tcp_fax_max_bit_rate", c.tcp_fax_max_bit_rate);
+  field(s, in, "u8 ", "tcp_drate_mgt_method", c.tcp_drate_mgt_method);
+  field(s, in, "u8 ", "tcp_remove_fill_bits_t4", c.tcp_remove_fill_bits_t4);
+  field(s, in, "u8 ", "tcp_transcode_mmr", c.tcp_transcode_mmr);
+  field(s, in, "u8 ", "tcp_transcode_jbig", c.tcp_transcode_jbig);
+}
+
+}  // namespace
+
+void t38_dump__session_configuration(t38_session& s, u32 glb_context_size) {
+  constexpr u32 C = T38_TRC__CNF_B;
+  if (!t38__tracing(s, C)) return;
+  const bool tcp = !s.is_udp();
+  const char* g1 = "           ";
+  const char* g2 = "               ";
+  put(s, C, "  Configuration parameters (struct t38__config_session (kind_of_cnf = T38__SESSION_CNF)): \n");
+  putf(s, C, "       u8 kind_of_session; (%s)\n",
+       s.kind_of_session == T38__IAF_SESSION ? "T38__IAF_SESSION" : "T38__GATEWAY_SESSION");
+  put(s, C, "       struct t38__session_array {\n");
+  put(s, C, "           struct t38__addr_param {\n");
+  field(s, g2, "u16", "nai", s.addr.nai);
+  putf(s, C, "%su8  remote_ip_family; (ignored)\n", g2);
+  putf(s, C, "%su8  remote_ipv4_addr[4]; (%d.%d.%d.%d)\n", g2, s.addr.remote_ipv4_addr[0], s.addr.remote_ipv4_addr[1],
+       s.addr.remote_ipv4_addr[2], s.addr.remote_ipv4_addr[3]);
+  field(s, g2, "u16", "remote_port", s.addr.remote_port);
+  field(s, g2, "u8 ", "sock_sapi", s.addr.sock_sapi);
+  field(s, g2, "u16", "sock_conn_id", s.addr.sock_conn_id);
+  putf(s, C, "%s}t38__addr_param;\n", g1);
+  if (s.kind_of_session == T38__IAF_SESSION) {
+    const t38iaf__data_ctrl_param& d = s.iaf_cfg;
+    put(s, C, "           struct t38iaf__data_ctrl_param {\n");
+    auto frm = [&](const char* type, const char* name, u32 v, u32 special, const char* special_name) {
+      if (v == special) {
+        putf(s, C, "%s%s %s; (%s)\n", g2, type, name, special_name);
+      } else {
+        field(s, g2, type, name, static_cast<long>(v));
+      }
+    };
+    frm("u16", "t38iaf__data_v21_hdlc.size_first_buf", d.v21_size_first_buf, 0xFFFF, "T38IAF__T30_FRM_LENGTH");
+    frm("u16", "t38iaf__data_v21_hdlc.size_buf", d.v21_size_buf, 0xFFFF, "T38IAF__T30_FRM_LENGTH");
+    field(s, g2, "u32", "t38iaf__pg_data_transparent.first_char_delay_ms", d.transparent_first_char_delay_ms);
+    field(s, g2, "u32", "t38iaf__pg_data_transparent.char_delay_ms", d.transparent_char_delay_ms);
+    frm("u32", "t38iaf__pg_data_ecm.first_char_delay_ms", d.ecm_first_char_delay_ms, 0xFFFFFF, "T38IAF__ECM_FRM_LENGTH");
+    frm("u32", "t38iaf__pg_data_ecm.char_delay_ms", d.ecm_char_delay_ms, 0xFFFFFF, "T38IAF__ECM_FRM_LENGTH");
+    field(s, g2, "u16", "flow_ctrl_thr_high", d.flow_ctrl_thr_high);
+    field(s, g2, "u16", "flow_ctrl_thr_low", d.flow_ctrl_thr_low);
+    putf(s, C, "%s}t38iaf__data_ctrl_param;\n", g1);
+  }
+  const t38__ip_param& ip = s.ip;
+  put(s, C, "           struct t38__ip_param {\n");
+  putf(s, C, "%su8  media_transport; (%c)\n", g2, ip.media_transport);
+  field(s, g2, "u8 ", "nb_red_ifp_pck__default", ip.nb_red_ifp_pck__default, tcp);
+  field(s, g2, "u8 ", "nb_red_ifp_pck__tcf", ip.nb_red_ifp_pck__tcf, tcp);
+  field(s, g2, "u8 ", "nb_red_ifp_pck__fax_pg_no_ecm", ip.nb_red_ifp_pck__fax_pg_no_ecm, tcp);
+  field(s, g2, "u8 ", "nb_red_ifp_pck__fax_pg_ecm", ip.nb_red_ifp_pck__fax_pg_ecm, tcp);
+  field(s, g2, "u32", "idle_ip_inactivity_ms", ip.idle_ip_inactivity_ms, tcp);
+  field(s, g2, "u32", "v25_ip_inactivity_ms", ip.v25_ip_inactivity_ms, tcp);
+  field(s, g2, "u32", "v21preamb_ip_inactivity_ms", ip.v21preamb_ip_inactivity_ms, tcp);
+  field(s, g2, "u32", "v21_ip_inactivity_ms", ip.v21_ip_inactivity_ms, tcp);
+  field(s, g2, "u32", "vhspd_ip_inactivity_ms", ip.vhspd_ip_inactivity_ms, tcp);
+  field(s, g2, "u8 ", "fast_switch_redundancy", ip.fast_switch_redundancy, tcp);
+  field(s, g2, "u8 ", "flag_optimize_filling_dfield", ip.flag_optimize_filling_dfield);
+  field(s, g2, "u32", "start_ip_ms", ip.start_ip_ms);
+  putf(s, C, "%s}t38__ip_param;\n", g1);
+  put(s, C, "       }t38__session_array;\n");
+  put(s, C, ": Contents of T38__CAPABILITIES_CO\n");
+  capabilities(s, t38__default_capabilities(), false, false);
+  put(s, C, ": T.38 capabilities provided thru T38__SET_CONFIG_RQ\n");
+  put(s, C, tcp ? "Rem: TCP transport\n" : "Rem: UDP transport\n");
+  put(s, C, "           struct t38__t38_capabilities t38_negotiated_capabilities {\n");
+  capabilities(s, s.negotiated, tcp, false);
+  put(s, C, "           }\n");
+  put(s, C, ": \"Good\" t38 capabilities used during this session (adjusted by the T.38 entity) {\n");
+  capabilities(s, s.adjusted, tcp, true);
+  put(s, C, "           }\n");
+  const t38__udp_simulation& sim = s.sim_cfg;
+  put(s, C, "           struct t38__udp_simulation {\n");
+  field(s, g2, "u8 ", "nb_of_pck_lost", sim.nb_of_pck_lost);
+  field(s, g2, "u8 ", "freq_pck_lost", sim.freq_pck_lost);
+  field(s, g2, "u32", "pck_delayed_ms", static_cast<long>(sim.pck_delayed_ms));
+  field(s, g2, "u8 ", "nb_of_pck_delayed", sim.nb_of_pck_delayed);
+  field(s, g2, "u8 ", "freq_pck_delayed", sim.freq_pck_delayed);
+  putf(s, C, "%s}t38__udp_simulation;\n", g1);
+  const t38__report_param& r = s.report_cfg;
+  put(s, C, "           struct t38__report_param {\n");
+  putf(s, C, "%su32 error_report_bfi; (0x%x)\n", g2, r.error_report_bfi);
+  field(s, g2, "u32", "freq_error_report_ms", static_cast<long>(r.freq_error_report_ms));
+  putf(s, C, "%su32 trace_report_bfi; (0x%x)\n", g2, r.trace_report_bfi);
+  field(s, g2, "u32", "trace_flush_timer", static_cast<long>(r.trace_flush_timer));
+  field(s, g2, "u16", "trace_flush_nb_char", r.trace_flush_nb_char);
+  field(s, g2, "u16", "max_byte_asn1_hex", r.max_byte_asn1_hex);
+  field(s, g2, "u8 ", "detailed_packet_trace", r.detailed_packet_trace);
+  field(s, g2, "u16", "max_byte_udptl_hex", r.max_byte_udptl_hex);
+  field(s, g2, "u16", "max_byte_fax_hex", r.max_byte_fax_hex);
+  putf(s, C, "%su8  report__macro_ctrl_bfi; (0x%x)\n", g2, r.report__macro_ctrl_bfi);
+  putf(s, C, "%su32 event_report_bfi; (0x%x)\n", g2, r.event_report_bfi);
+  putf(s, C, "%s}t38__report_param;\n", g1);
+  if (!tcp && s.ifp.max_dfield_size != T38__MAX_SIZE_DATA_FIELD) {
+    putf(s, C,
+         "WARNING: the max size of data field object (sent thru IP) has been updated to %d (initial value was: "
+         "T38__MAX_SIZE_DATA_FIELD = %d)\n",
+         s.ifp.max_dfield_size, T38__MAX_SIZE_DATA_FIELD);
+    putf(s, C, "         this new value is worst case deduced from max_datagram_size (%d) and max nb_red_ifp_pck__xxxx\n",
+         s.adjusted.max_datagram_size);
+  }
+  putf(s, C, "Context size: - struct t38_glb_context     = %d bytes\n", static_cast<int>(glb_context_size));
+  putf(s, C, "              - struct t38_session_context = %d bytes\n", static_cast<int>(sizeof(t38_session)));
+  put(s, C, " Memory pool size (these pools are stored into session context)\n");
+  putf(s, C, "              - data_field_partition = %d bytes\n",
+       static_cast<int>(t38_pool_area_size(T38__MAX_NB_DATA_FIELD, sizeof(t38_data_field))));
+  putf(s, C, "              - ifp_pck_partition    = %d bytes\n",
+       static_cast<int>(t38_pool_area_size(T38__MAX_NB_IFP_PACKET, sizeof(t38_ifp_packet))));
+}
+
+}  // namespace kv::t38

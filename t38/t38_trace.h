@@ -81,6 +81,9 @@ class t38_trace_writer final : public t38_trace_port {
 // Dumps (t38_dump.cpp), written under their classes.
 void t38_dump__compilation_parameters(t38_session& s);
 void t38_dump__common_configuration(t38_session& s, u32 ced_duration_ms);
+// The session's configuration in declaration form, with the sizes of the
+// contexts (the global one given) and of the session's pools.
+void t38_dump__session_configuration(t38_session& s, u32 glb_context_size);
 // Fills the IFP part of a statistics record (when `record` is given) and,
 // with print set and class 0x20 traced, prints the transport statistics.
 void t38_dump__transport_statistics(bool print, u8* record, t38_session& s, u32 protocol_errors);

@@ -254,5 +254,44 @@ TEST_F(TraceTest, GoldenDumps) {
   expect_golden("dumps_udp.txt", text_of(kA, T38_TRC__CNF_B | T38_TRC__PACKET));
 }
 
+// The configuration as the session traces it, less the context sizes (they
+// follow the build).
+std::string session_dump(nai_t nai) {
+  std::string out;
+  for (const auto& l : g_stored) {
+    if (l.nai != nai || l.trace_class != T38_TRC__CNF_B) continue;
+    if (l.text.find("Context size:") != std::string::npos || l.text.find("struct t38_session_context") != std::string::npos) {
+      continue;
+    }
+    out += l.text;
+  }
+  return out;
+}
+
+TEST_F(TraceTest, GoldenSessionConfigurationUdpWithSmallDatagrams) {
+  start([](t38_session_entry& e) {
+    e.report.trace_report_bfi = T38_TRC__CNF_B;
+    e.caps.max_datagram_size = 100;
+    e.ip.nb_red_ifp_pck__default = 3;
+    e.ip.nb_red_ifp_pck__tcf = 3;
+    e.ip.nb_red_ifp_pck__fax_pg_no_ecm = 3;
+    e.ip.nb_red_ifp_pck__fax_pg_ecm = 3;
+  });
+  const std::string text = session_dump(kA);
+  EXPECT_NE(text.find("updated to 16 (initial value was: T38__MAX_SIZE_DATA_FIELD = 50)"), std::string::npos);
+  expect_golden("session_config_udp.txt", text);
+}
+
+TEST_F(TraceTest, GoldenSessionConfigurationTcp) {
+  start([](t38_session_entry& e) {
+    e.report.trace_report_bfi = T38_TRC__CNF_B;
+    e.ip.media_transport = T38__MEDIA_TPKT;
+  });
+  const std::string text = session_dump(kA);
+  EXPECT_NE(text.find("(ignored) u8  nb_red_ifp_pck__default;"), std::string::npos);
+  EXPECT_NE(text.find("u16 max_datagram_size; (ignored)"), std::string::npos);
+  expect_golden("session_config_tcp.txt", text);
+}
+
 }  // namespace
 }  // namespace kv::t38::testing
