@@ -224,9 +224,9 @@ void cd_off_once(t38iaf_session& c) {
 }
 
 // The effect of a complete V.21 frame, sent or received.
-void frame_check(t38iaf_session& c, bool fcs_ok) {
+void frame_check(t38iaf_session& c, bool fcs_ok, u8 direction) {
   t38_session& s = *c.s;
-  switch (t30_frame__end(c.frame, fcs_ok, c.call, s)) {
+  switch (t30_frame__end(c.frame, fcs_ok, c.call, s, direction)) {
     case T30__FRAME_DCS:
       t38__log(s, T38_TRC__AUTOMATON, "DCS T.30 frame detected: fax parameters are known  drate = 0x%x  Ecm = %s\n",
                c.call.fact_rate, c.call.fact_ecm ? "ON" : "OFF");
@@ -475,7 +475,7 @@ struct t38iaf_actions {
         t38__send_t38__dea_in(OM_OS_NOK, 4, "T38GW__MSG_ERR__MEMORY_ALLOC", s);
         return OM_OS_NOK;
       }
-      if (c.data_type != T38IAF__DATA_V21) t30_frame__hs_field(c.frame, type, nullptr, 0, c.call, s);
+      if (c.data_type != T38IAF__DATA_V21) t30_frame__hs_field(c.frame, type, nullptr, 0, c.call, s, 1);
       return send_ifp(c, c.data_type, f);
     }
     if (c.last_progress != T38IAF__FAX_IDLING) send_t38iaf__fax_progress_in(c, T38IAF__FAX_IDLING);
@@ -637,10 +637,10 @@ struct t38iaf_actions {
     }
     if (first != nullptr) {
       if (c.data_type == T38IAF__DATA_V21) {
-        if (hdlc && chain_ended) frame_check(c, true);
+        if (hdlc && chain_ended) frame_check(c, true, 1);
       } else {
         for (t38_data_field* f = first; f != nullptr; f = f->next) {
-          t30_frame__hs_field(c.frame, f->field_type, f->data, f->length, c.call, s);
+          t30_frame__hs_field(c.frame, f->field_type, f->data, f->length, c.call, s, 1);
         }
       }
       t38__log(s, T38_TRC__AUTOMATON, "-> Send UDPTL Packet (IFP (%s, data field: %s))\n", type_name(c.data_type),
@@ -789,7 +789,7 @@ struct t38iaf_actions {
         case T38_FIELD__HDLC_FCS_OK:
         case T38_FIELD__HDLC_FCS_OK_SIG_END: {
           const bool good = !c.rx_data_lost && !c.frame_too_long && c.rx_buf != nullptr && c.rx_buf->data_size != 0;
-          if (v21 && !c.frame_too_long) frame_check(c, true);
+          if (v21 && !c.frame_too_long) frame_check(c, true, 0);
           if (good) {
             send_fax_da_in(c);
           } else {
@@ -808,7 +808,7 @@ struct t38iaf_actions {
         }
         case T38_FIELD__HDLC_FCS_BAD:
         case T38_FIELD__HDLC_FCS_BAD_SIG_END:
-          if (v21) frame_check(c, false);
+          if (v21) frame_check(c, false, 0);
           free_rx_buffer(c);
           c.frame_too_long = 0;
           if (v21) t30_frame__reset(c.frame);
@@ -1045,6 +1045,7 @@ u8 t38iaf_service::receive_packets(t38iaf_session& c) {
     } else if (p.type_byte == T38_IND__NO_SIGNAL) {
       t38__log(s, T38_TRC__AUTOMATON, "Rcv IFP Packet (no-signal) -> Discard it\n");
     } else if (p.type_byte == T38_IND__CNG || p.type_byte == T38_IND__CED) {
+      t30__event(s, p.type_byte == T38_IND__CNG ? 0x1 : 0x4, 0);
       r = v25_automaton(p.type_byte == T38_IND__CNG ? 4 : 5, c, nullptr);
       stop = true;
     } else if (p.type_byte == T38_IND__V21_PREAMBLE) {

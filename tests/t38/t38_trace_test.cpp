@@ -254,6 +254,42 @@ TEST_F(TraceTest, GoldenDumps) {
   expect_golden("dumps_udp.txt", text_of(kA, T38_TRC__CNF_B | T38_TRC__PACKET));
 }
 
+std::vector<u32> event_kinds(nai_t nai) {
+  std::vector<u32> out;
+  for (const auto& m : rt_test::rec().messages()) {
+    if (m.code == T38__REPORT_IN && m.nai == nai && m.data.size() >= 12 && m.data[0] == 'E') {
+      out.push_back(get_le32(m.data.data() + 8));
+    }
+  }
+  return out;
+}
+
+TEST_F(TraceTest, EventReportsOfFramesPagesAndTones) {
+  start([](t38_session_entry& e) { e.report.event_report_bfi = 0xFFFF; });
+  rt_test::rec().clear();
+  signal(kA, T38IAF__SIGNAL_RQ, T38IAF__TONE_XMT, T38IAF__TONE_CED);
+  // DCS at 9600 (V.29), then CFR, then the page after it.
+  send_frames({{0xFF, 0x13, 0x83, 0x00, 0x04, 0x00, 0x00}});
+  EXPECT_EQ(event_kinds(kB), (std::vector<u32>{0x4, 0x10}));
+  EXPECT_EQ(event_kinds(kA), (std::vector<u32>{0x20}));
+  const auto reports = rt_test::rec().messages();
+  for (const auto& m : reports) {
+    if (m.code == T38__REPORT_IN && m.nai == kB && m.data.size() >= 18 && m.data[0] == 'E' && get_le32(m.data.data() + 8) == 0x10) {
+      EXPECT_EQ(m.data[12], 0x82) << "FCF";
+      EXPECT_EQ(m.data[13], 1) << "rate field of DCS";
+    }
+  }
+  rt_test::rec().clear();
+  fm_log->clear();
+  fax_act(kB, 2, 0x1210);
+  fax_act(kA, 1, 0x1210);
+  fax_da(kA, std::vector<u8>(100, 0x55), 1);
+  ASSERT_TRUE(run_until([&] { return progress_time(kB, T38IAF__FAX_CD_OFF) >= 0; }, 5000));
+  // TCF after the DCS: high-speed data begins and ends, in both sessions.
+  EXPECT_EQ(event_kinds(kA), (std::vector<u32>{0x100, 0x4000}));
+  EXPECT_EQ(event_kinds(kB), (std::vector<u32>{0x80, 0x2000}));
+}
+
 // The configuration as the session traces it, less the context sizes (they
 // follow the build).
 std::string session_dump(nai_t nai) {
