@@ -101,6 +101,28 @@ TEST_F(IafTest, PageDataAtEveryRateArrivesWholeAndPaced) {
   }
 }
 
+TEST_F(IafTest, PageDataAndFramesOverTpkt) {
+  start([](t38_session_entry& e) { e.ip.media_transport = T38__MEDIA_TPKT; });
+  fax_act(kB, 2, 0x1840);
+  fax_act(kA, 1, 0x1840);
+  const std::vector<u8> page = pattern(3000, 4);
+  fax_da(kA, page, 1);
+  ASSERT_TRUE(run_until([&] { return progress_time(kA, T38IAF__FAX_END_OF_DATA) >= 0; }, 5000));
+  EXPECT_NEAR(progress_time(kA, T38IAF__FAX_END_OF_DATA) - progress_time(kA, T38IAF__FAX_CTS_ON__RDY_FOR_DATA),
+              3000L * 8000 / 14400, kTick);
+  ASSERT_TRUE(run_until([&] { return progress_time(kB, T38IAF__FAX_CD_OFF) >= 0; }, 1000));
+  EXPECT_EQ(joined(received(kB)), page);
+  fax_dea(kA);
+  fax_dea(kB);
+  fm_log->clear();
+  const std::vector<std::vector<u8>> frames{{0xFF, 0x03, 0x42, 'a', 'b'}, {0xFF, 0x13, 0x82, 0x00, 0x44}};
+  fax_act(kA, 2, 0x2081);
+  fax_act(kB, 1, 0x2081);
+  for (size_t i = 0; i < frames.size(); ++i) fax_da(kB, frames[i], i + 1 == frames.size());
+  ASSERT_TRUE(run_until([&] { return received(kA).size() == frames.size(); }, 5000));
+  EXPECT_EQ(received(kA), frames);
+}
+
 TEST_F(IafTest, HdlcFramesAtEveryRateArriveWholeAndPaced) {
   struct hdlc_case {
     u16 mode;

@@ -42,6 +42,12 @@ void ip_handler(msg_t* m) {
       return;
     }
     Send_msg(socket_msg(SOCK_U_DA_IN, peer, data));
+  } else if (m->code == SOCK_DA_RQ && !T38IafB2B::drop_all) {
+    // A TCP stream: the bytes as they are, to the other session.
+    const nai_t peer = m->nai == kA ? kB : kA;
+    std::vector<u8> data = rt_test::chain_bytes(m->p_buffer);
+    if (m->p_buffer == nullptr) data.assign(Msg_inline_data(m), Msg_inline_data(m) + m->data_size);
+    Send_msg(socket_msg(SOCK_DA_IN, peer, data));
   }
   Free_msg(m);
 }
