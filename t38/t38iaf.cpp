@@ -944,6 +944,11 @@ void t38iaf_service::statistics(const t38_session& s, u32 stats[T38IAF__STAT_WOR
   std::memcpy(enh, c->enh, sizeof c->enh);
 }
 
+u32 t38iaf_service::protocol_errors(const t38_session& s) {
+  const t38iaf_session* c = find(s);
+  return c != nullptr ? c->proto_errors : 0;
+}
+
 // ---- polling timer
 
 void t38iaf_service::poll_start(t38iaf_session& c, u8 event, i32 ms) {
@@ -1167,7 +1172,6 @@ u8 t38iaf_service::dea_rq(msg_t** m, t38iaf_session& c) {
     p[1] = T38__CAUSE_OK;
     p[2] = ENT_T38;
     t38__statistics(s, p + 4);
-    put_le32(p + 4 + 172, c.proto_errors);
     for (u32 i = 0; i < T38IAF__ENH_COUNTERS; ++i) put_le16(p + 4 + T38__STATISTICS_SIZE + 2 * i, c.enh[i]);
     a->from = ENT_T38;
     a->to = (*m)->from;

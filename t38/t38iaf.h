@@ -220,6 +220,7 @@ class t38iaf_service final : public t38_iaf_port {
   u8 update_drate(t38_session& s, u32 value32, u16 value16, u8* cause) override;
   void polling_expiry(msg_t** m) override;
   void statistics(const t38_session& s, u32 stats[T38IAF__STAT_WORDS], u16 enh[T38IAF__ENH_COUNTERS]) override;
+  u32 protocol_errors(const t38_session& s) override;
 
   // The record of a session, or null.
   t38iaf_session* find(const t38_session& s) const;

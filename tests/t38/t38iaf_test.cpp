@@ -290,6 +290,13 @@ TEST_F(IafTest, ReceivedDataOfTheWrongKindCountsAProtocolError) {
   const t38iaf_session& b = *iaf.find(session_of(kB));
   EXPECT_GE(b.proto_errors, 1u);
   EXPECT_GE(b.enh[9], 1u);
+  // Both travel in the answer to T38__DEA_RQ.
+  const u32 errors = b.proto_errors;
+  const u16 enh9 = b.enh[9];
+  auto co = request(ENT_FOIP, T38__DEA_RQ, {}, kB, T38__SAPI_MANAGEMENT);
+  ASSERT_EQ(co.size(), T38__DEA_IN_SIZE);
+  EXPECT_EQ(get_le32(co.data() + 4 + 172), errors);
+  EXPECT_EQ(get_le16(co.data() + 4 + T38__STATISTICS_SIZE + 2 * 9), enh9);
 }
 
 TEST_F(IafTest, V21PreambleWhileListeningGivesAlternateCarrier) {
