@@ -72,6 +72,65 @@ std::string hex_bytes(const u8* p, u32 n) {
 
 void t38_trace__set_store(t38_trace_store_fn fn) { g_store = fn; }
 
+u32 t38_trace__format_number(i32 value, char* out, u32 flags) {
+  const u32 base = flags & 0xFF;
+  out[0] = '\0';
+  if (base < 2 || base > 36) return 0;
+  const u32 width = (flags >> 8) & 0x3F;
+  const char* digits = (flags & T38_FMT__UPPER) ? "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ" : "0123456789abcdefghijklmnopqrstuvwxyz";
+  const bool negative = base == 10 && !(flags & T38_FMT__UNSIGNED) && value < 0;
+  u32 v = negative ? 0u - static_cast<u32>(value) : static_cast<u32>(value);
+  char rev[40];
+  u32 n = 0;
+  do {
+    rev[n++] = digits[v % base];
+    v /= base;
+  } while (v != 0 && n < 32);
+  while (n < width && n < 32) rev[n++] = '0';
+  u32 len = 0;
+  if (negative) out[len++] = '-';
+  while (n != 0) out[len++] = rev[--n];
+  out[len] = '\0';
+  return len;
+}
+
+std::string t38_trace__format(const char* fmt, t38_trace_arg a1, t38_trace_arg a2, t38_trace_arg a3, t38_trace_arg a4) {
+  const t38_trace_arg args[4] = {a1, a2, a3, a4};
+  std::string out;
+  u32 used = 0;
+  for (const char* p = fmt; *p != '\0'; ++p) {
+    if (*p != '%') {
+      out += *p;
+      continue;
+    }
+    const char* q = p + 1;
+    u32 width = 0;
+    if (*q >= '0' && *q <= '9') width = static_cast<u32>(*q++ - '0');
+    if (*q == 'l') ++q;
+    const char conv = *q;
+    const bool known = conv == 'd' || conv == 'u' || conv == 'x' || conv == 'X' || conv == 's' || conv == 'c';
+    if (!known || used >= 4) {
+      out += '%';  // written unchanged; what follows is plain text
+      continue;
+    }
+    const t38_trace_arg& a = args[used++];
+    char num[48];
+    switch (conv) {
+      case 'd': t38_trace__format_number(a.value, num, 10 | (width << 8)); out += num; break;
+      case 'u': t38_trace__format_number(a.value, num, 10 | (width << 8) | T38_FMT__UNSIGNED); out += num; break;
+      case 'x':
+      case 'X':
+        t38_trace__format_number(a.value, num, 16 | (width << 8) | T38_FMT__UNSIGNED | T38_FMT__UPPER);
+        out += num;
+        break;
+      case 's': out += a.text != nullptr ? a.text : ""; break;
+      default: out += static_cast<char>(a.value); break;
+    }
+    p = q;
+  }
+  return out;
+}
+
 const char* t38_trace__class_label(u32 trace_class) {
   for (const class_label& c : kClassLabels) {
     if (c.trace_class == trace_class) return c.label;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -87,6 +88,41 @@ TEST(TraceHeader, AgeClassAndDirection) {
       {5, 0x7, 0x81, "             : ????           :?:          : "},
   };
   for (const header_case& c : cases) EXPECT_EQ(t38_trace__header(c.age, c.trace_class, c.direction), c.want);
+}
+
+TEST(TraceFormat, NumberFormatter) {
+  struct number_case {
+    i32 value;
+    u32 flags;
+    const char* want;
+  };
+  const number_case cases[] = {
+      {1234, 10, "1234"},
+      {-1234, 10, "-1234"},
+      {-1, 10 | T38_FMT__UNSIGNED, "4294967295"},
+      {255, 16, "ff"},
+      {255, 16 | T38_FMT__UPPER, "FF"},
+      {1234, 10 | (9 << 8), "000001234"},
+      {5, 2 | (4 << 8), "0101"},
+      {35, 36 | T38_FMT__UPPER, "Z"},
+      {-16, 16, "fffffff0"},  // only base 10 is signed
+      {7, 1, ""},
+      {7, 37, ""},
+  };
+  char out[48];
+  for (const number_case& c : cases) {
+    EXPECT_EQ(t38_trace__format_number(c.value, out, c.flags), std::strlen(c.want)) << c.want;
+    EXPECT_STREQ(out, c.want);
+  }
+}
+
+TEST(TraceFormat, LineWriterConversions) {
+  EXPECT_EQ(t38_trace__format("a=%d b=%u c=%x d=%X", -5, 7u, 255, 171), "a=-5 b=7 c=FF d=AB");
+  EXPECT_EQ(t38_trace__format("[%4d] [%8X] %lu%%", 42, 0x1234, 9u), "[0042] [00001234] 9%%");
+  EXPECT_EQ(t38_trace__format("%s:%c", "nai", 'J'), "nai:J");
+  EXPECT_EQ(t38_trace__format("%d %d %d %d %d", 1, 2, 3, 4), "1 2 3 4 %d") << "a fifth conversion stays";
+  EXPECT_EQ(t38_trace__format("%f %q %d", 3), "%f %q 3") << "unknown conversions stay";
+  EXPECT_EQ(t38_trace__format("%s", static_cast<const char*>(nullptr)), "");
 }
 
 TEST_F(TraceTest, HexDumpLinesAndCut) {
