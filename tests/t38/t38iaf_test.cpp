@@ -358,6 +358,63 @@ TEST_F(IafTest, FirstPacketWaitsForTheStartTimer) {
   ip_tap = nullptr;
 }
 
+TEST_F(IafTest, RandomPacketsNeverBreakTheSession) {
+  start();
+  uint32_t seed = 12345;
+  auto rnd = [&](uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  uint16_t seq = 100;
+  for (u16 mode : {0x2081, 0x1840, 0x6840}) {
+    SCOPED_TRACE(mode);
+    fax_act(kB, 2, mode, 0, 0x08);
+    for (int i = 0; i < 300; ++i) {
+      std::vector<u8> datagram;
+      if (rnd(10) == 0) {
+        datagram.resize(rnd(40));
+        for (u8& b : datagram) b = static_cast<u8>(rnd(256));
+      } else {
+        const bool data = rnd(3) != 0;
+        const u8 type_byte = data ? static_cast<u8>(0x80 | rnd(9)) : static_cast<u8>(rnd(16));
+        std::vector<field_def> fields;
+        if (data) {
+          for (uint32_t k = 0, n = 1 + rnd(4); k < n; ++k) {
+            std::vector<u8> bytes(rnd(4) == 0 ? rnd(600) : rnd(40));
+            for (u8& b : bytes) b = static_cast<u8>(rnd(256));
+            const u8 type = static_cast<u8>(rnd(8));
+            if (type == 0 || type == 6) {
+              if (bytes.empty()) bytes.push_back(0x7E);
+            } else if (rnd(2) == 0) {
+              bytes.clear();  // end markers mostly come without data
+            }
+            fields.push_back({type, bytes});
+          }
+        }
+        // Sequence numbers jump now and then: losses and repeats.
+        seq = static_cast<uint16_t>(seq + (rnd(8) == 0 ? rnd(5) : 1) - (rnd(16) == 0 ? 2 : 0));
+        datagram = udptl(seq, ifp(type_byte, fields));
+      }
+      deliver(kB, datagram);
+      if (rnd(20) == 0) advance(20);
+    }
+    fax_dea(kB);
+  }
+  EXPECT_FALSE(events(kB, T38IAF__FAX_PROGRESS_IN).empty());
+  EXPECT_FALSE(received(kB).empty()) << "some random frames and data went up";
+  // The session still carries a page afterwards.
+  request(ENT_FOIP, T38__RESET_CONFIG_RQ, {}, kA, T38__SAPI_MANAGEMENT);
+  request(ENT_FOIP, T38__RESET_CONFIG_RQ, {}, kB, T38__SAPI_MANAGEMENT);
+  fm_log->clear();
+  start();
+  fax_act(kB, 2, 0x1840);
+  fax_act(kA, 1, 0x1840);
+  const auto page = pattern(500, 3);
+  fax_da(kA, page, 1);
+  ASSERT_TRUE(run_until([&] { return progress_time(kB, T38IAF__FAX_CD_OFF) >= 0; }, 5000));
+  EXPECT_EQ(joined(received(kB)), page);
+}
+
 // ---- V.25
 
 TEST_F(IafTest, CedIsSentDetectedAndEndsAfterItsDuration) {
