@@ -174,19 +174,18 @@ void send_t38iaf__fax_progress_in(t38iaf_session& c, u16 progress) {
 }
 
 void send_t38iaf__busy__clear_busy_in(t38iaf_session& c, code_t code) {
-  u8* p = nullptr;
-  msg_t* m = fax_msg(c, code, 0, &p, "T38IAF->send_t38iaf__busy__clear_busy_in: No more memory ressource");
+  msg_t* m = Alloc_msg();
   if (m == nullptr) {
-    // Alloc_msg_data gives no pointer for 0 bytes: take a bare message.
-    m = Alloc_msg();
-    if (m == nullptr) return;
-    m->from = ENT_T38;
-    m->to = c.fax_user;
-    m->nai = c.s->nai;
-    m->sapi = T38IAF__SAPI_FAX;
-    m->conn_id = OM_OS_CONN_NONE;
-    m->code = code;
+    t38__trap(*c.s, T38IAF__TRAP__FAX__NO_MSG_NO_BUFFER,
+              "T38IAF->send_t38iaf__busy__clear_busy_in: No more memory ressource");
+    return;
   }
+  m->from = ENT_T38;
+  m->to = c.fax_user;
+  m->nai = c.s->nai;
+  m->sapi = T38IAF__SAPI_FAX;
+  m->conn_id = OM_OS_CONN_NONE;
+  m->code = code;
   t38__log(*c.s, T38_TRC__MSG, code == T38IAF__FAX_BUSY_IN ? "Send T38IAF__FAX_BUSY_IN\n" : "Send T38IAF__FAX_CLEAR_BUSY_IN\n");
   Send_msg(m);
 }

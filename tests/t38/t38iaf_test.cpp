@@ -91,6 +91,7 @@ TEST_F(IafTest, PageDataAtEveryRateArrivesWholeAndPaced) {
     EXPECT_NEAR(end - cts, expected, kTick) << "paced at the bit rate";
     ASSERT_TRUE(run_until([&] { return progress_time(kB, T38IAF__FAX_CD_OFF) >= 0; }, 1000));
     EXPECT_EQ(joined(received(kB)), page);
+    EXPECT_EQ(error_reports(kA) + error_reports(kB), 0) << "no trap on the way";
     fax_dea(kA);
     fax_dea(kB);
     EXPECT_EQ(iaf.find(session_of(kA))->state, STATE__IDLE);
@@ -191,6 +192,7 @@ TEST_F(IafTest, PageDataFasterThanTheRateIsQueuedWithFlowControl) {
   EXPECT_NEAR(progress_time(kA, T38IAF__FAX_END_OF_DATA) - cts, 3000L * 8000 / 4800, kTick);
   ASSERT_TRUE(run_until([&] { return progress_time(kB, T38IAF__FAX_CD_OFF) >= 0; }, 1000));
   EXPECT_EQ(joined(received(kB)), page);
+  EXPECT_EQ(error_reports(kA) + error_reports(kB), 0) << "no trap on the way";
 }
 
 TEST_F(IafTest, BusyFollowsTheConfiguredWaterMarks) {

@@ -220,6 +220,11 @@ long T38IafB2B::progress_time(nai_t nai, u16 code) const {
   return -1;
 }
 
+int T38IafB2B::error_reports(nai_t nai) const {
+  const t38_session* s = t38__find_session(nai);
+  return s != nullptr ? s->rep.trap_count : -1;
+}
+
 std::vector<std::vector<u8>> T38IafB2B::received(nai_t nai) const {
   std::vector<std::vector<u8>> out;
   for (const auto& e : events(nai, T38IAF__FAX_DA_IN)) out.push_back(e.data);
