@@ -281,6 +281,30 @@ TEST_F(IafTest, HdlcFramesOfLengthZeroOneAndAboveTheLimit) {
   EXPECT_EQ(t38_report__count(session_of(kB), T38__ERR_REPORT__ECM_FRAME_TOO_LONG), 1u);
 }
 
+TEST_F(IafTest, EcmFramesAfterADcsFor64ByteFramesAreLimitedTo68Bytes) {
+  start();
+  // DCS: V.17 14400, ECM with 64-byte frames.
+  fax_act(kB, 2, 0x2081);
+  fax_act(kA, 1, 0x2081);
+  fax_da(kA, {0xFF, 0x13, 0x83, 0x00, 0x20, 0x00, 0x0C}, 1);
+  ASSERT_TRUE(run_until([&] { return received(kB).size() == 1; }, 3000));
+  EXPECT_EQ(iaf.find(session_of(kB))->call.fact_ecm_size, 64);
+  ASSERT_TRUE(run_until([&] { return progress_time(kA, T38IAF__FAX_END_OF_DATA) >= 0; }, 3000));
+  fax_dea(kA);
+  fax_dea(kB);
+  fm_log->clear();
+  fax_act(kB, 2, 0x6840);
+  fax_act(kA, 1, 0x6840);
+  const auto fits = pattern(68, 1);
+  const auto too_long = pattern(69, 2);
+  fax_da(kA, too_long, 0);
+  fax_da(kA, fits, 1);
+  ASSERT_TRUE(run_until([&] { return progress_time(kA, T38IAF__FAX_END_OF_DATA) >= 0; }, 3000));
+  advance(50);
+  EXPECT_EQ(received(kB), (std::vector<std::vector<u8>>{fits}));
+  EXPECT_EQ(t38_report__count(session_of(kB), T38__ERR_REPORT__ECM_FRAME_TOO_LONG), 1u);
+}
+
 TEST_F(IafTest, ReceivedDataOfTheWrongKindCountsAProtocolError) {
   start();
   fax_act(kB, 2, 0x1840);  // transparent receive
