@@ -277,6 +277,19 @@ TEST_F(TraceTest, GoldenTraceOfAV21Exchange) {
   expect_golden("v21_exchange_receiver.txt", text_of(kB, T38_TRC__T30));
 }
 
+TEST_F(TraceTest, GoldenDetailedPacketTrace) {
+  start([](t38_session_entry& e) {
+    e.report.trace_report_bfi = T38_TRC__PACKET;
+    e.report.detailed_packet_trace = 1;
+    e.ip.nb_red_ifp_pck__default = 2;
+  });
+  g_stored.clear();
+  send_frames({{0xFF, 0x13, 0x84}});
+  const std::string text = text_of(kA, T38_TRC__PACKET);
+  EXPECT_NE(text.find("       Secondary IFP Packet {"), std::string::npos);
+  expect_golden("v21_exchange_detailed.txt", text);
+}
+
 TEST_F(TraceTest, GoldenDumps) {
   start([](t38_session_entry& e) { e.report.trace_report_bfi = T38_TRC__CNF_B | T38_TRC__PACKET; });
   send_frames({{0xFF, 0x13, 0x84}});
