@@ -206,6 +206,7 @@ void t38_trace__hex(t38_session& s, u8 direction, u32 trace_class, const char* t
 u8 t38_trace_writer::setup(t38_session& s) {
   t38__report_param& r = s.report_cfg;
   if (r.trace_flush_timer < 100) r.trace_flush_timer = 100;
+  if (r.freq_error_report_ms < 100) r.freq_error_report_ms = 100;
   r.max_byte_asn1_hex = at_least_10(r.max_byte_asn1_hex);
   r.max_byte_udptl_hex = at_least_10(r.max_byte_udptl_hex);
   r.max_byte_fax_hex = at_least_10(r.max_byte_fax_hex);

@@ -139,6 +139,22 @@ TEST_F(TraceTest, HexDumpLinesAndCut) {
   EXPECT_EQ(g_stored[1].text, "             :                :3:          : 1F 20 21 22 23 24 25 26 27 ...\n");
 }
 
+TEST_F(TraceTest, SetUpRaisesTimersAndDumpSizesToTheirFloors) {
+  start([](t38_session_entry& e) {
+    e.report.trace_flush_timer = 0;
+    e.report.freq_error_report_ms = 5;
+    e.report.max_byte_fax_hex = 0;
+    e.report.max_byte_asn1_hex = 3;
+    e.report.max_byte_udptl_hex = 200;
+  });
+  const t38__report_param& r = t38__find_session(kA)->report_cfg;
+  EXPECT_EQ(r.trace_flush_timer, 100u);
+  EXPECT_EQ(r.freq_error_report_ms, 100u);
+  EXPECT_EQ(r.max_byte_fax_hex, 10);
+  EXPECT_EQ(r.max_byte_asn1_hex, 10);
+  EXPECT_EQ(r.max_byte_udptl_hex, 200);
+}
+
 TEST_F(TraceTest, StoreAndReportSwitches) {
   struct switch_case {
     u8 macro;
