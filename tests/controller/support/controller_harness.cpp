@@ -116,20 +116,37 @@ StatusWord ControllerWorld::SendRequest(const std::string& slot, Bytes packet) {
 
 bool ControllerWorld::ServeTessaly() {
   bool wrote = false;
+  if (tessaly_from_ms && clock.elapsed_ms() >= tessaly_from_ms) {
+    tessaly_from_ms = 0;
+    SetTessaly(TessalyMode::kAnswer);
+  }
   if (tessaly_) {
     for (Bytes& request : tessaly_->Drain()) {
       tessaly_requests_.push_back(request);
       const std::uint8_t type = request[3];
       if (type == RST_TESSALY_REGISTER_DEVICE) {
         RegisterDevicePacket reg;
-        if (ReadRegisterDevice(request.data(), request.size(), &reg)) reply_slot = reg.reply_slot;
+        if (ReadRegisterDevice(request.data(), request.size(), &reg)) {
+          reply_slot = reg.reply_slot;
+          reply_slots[reg.device_id] = reg.reply_slot;
+        }
       }
-      if (mode_ == TessalyMode::kSilent || reply_slot.empty() || type < 1 || type > 5) continue;
+      const std::uint16_t device = get_le16(request.data() + 6);
+      if (mode_ == TessalyMode::kSilent || !reply_slots.count(device) || type < 1 || type > 5) continue;
       if (mode_ == TessalyMode::kRegisterOnly && type != RST_TESSALY_REGISTER_DEVICE) continue;
       const std::uint16_t kind = mode_ == TessalyMode::kRefuse ? FAX_STATUS_REQUEST_FAILED : FAX_STATUS_REQUEST_DONE;
       Bytes answer = FaxStatusBytes(get_le16(request.data() + 6), kind, type);
-      MsgSendRequest(reply_slot.c_str(), 1, answer.data(), static_cast<std::uint16_t>(answer.size()), 0);
+      MsgSendRequest(reply_slots[device].c_str(), 1, answer.data(), static_cast<std::uint16_t>(answer.size()), 0);
       wrote = true;
+    }
+  }
+  for (std::size_t i = 0; i < scheduled_.size();) {
+    if (clock.elapsed_ms() >= scheduled_[i].at_ms) {
+      SendRequest(scheduled_[i].slot, scheduled_[i].packet);
+      scheduled_.erase(scheduled_.begin() + static_cast<long>(i));
+      wrote = true;
+    } else {
+      ++i;
     }
   }
   if (!reply_slot.empty()) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -55,6 +56,10 @@ class ControllerWorld {
   void SetTessaly(TessalyMode mode);
   // Sends a packet to the controller's reply slot at the next pause.
   void QueueToController(const Bytes& packet) { to_controller_.push_back(packet); }
+  // Sends a request to a slot once the virtual clock reaches `at_ms`.
+  void ScheduleRequest(std::uint64_t at_ms, const std::string& slot, const Bytes& packet) {
+    scheduled_.push_back({at_ms, slot, packet});
+  }
   // Sends a request to the controller's request slot now.
   StatusWord SendRequest(const std::string& slot, Bytes packet);
 
@@ -72,7 +77,11 @@ class ControllerWorld {
 
   VirtualControllerClock clock;
   TempFolder tmp;
-  std::string reply_slot;  // learnt from the registration
+  std::string reply_slot;  // learnt from the last registration
+  std::map<std::uint16_t, std::string> reply_slots;  // by device id
+  // The scripted TESSALY appears (answering) once the virtual clock reaches
+  // this many milliseconds (0: never).
+  std::uint64_t tessaly_from_ms = 0;
 
  private:
   static bool Hook(void* context);
@@ -84,6 +93,12 @@ class ControllerWorld {
   TessalyMode mode_ = TessalyMode::kMissing;
   std::vector<Bytes> tessaly_requests_;
   std::vector<Bytes> to_controller_;
+  struct Scheduled {
+    std::uint64_t at_ms;
+    std::string slot;
+    Bytes packet;
+  };
+  std::vector<Scheduled> scheduled_;
   std::vector<std::string> log_;
 };
 
