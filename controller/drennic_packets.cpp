@@ -1,6 +1,8 @@
 #include "controller/drennic_packets.h"
 
 #include <array>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 #include "common/byte_order.h"
@@ -208,4 +210,54 @@ void ReadSendRequestView(const std::uint8_t* job, SendRequestView* v) {
   GetTextField(job + 536, 41, v->sender_csid, sizeof v->sender_csid);
   GetTextField(job + 577, 41, v->connection, sizeof v->connection);
   v->pages_sent = get_le16(job + 618);
+}
+
+namespace {
+
+std::string Text(const std::uint8_t* field, std::size_t width) {
+  char out[100];
+  GetTextField(field, width, out, sizeof out);
+  return out;
+}
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+  char line[400];
+  va_list ap;
+  va_start(ap, format);
+  std::vsnprintf(line, sizeof line, format, ap);
+  va_end(ap);
+  return line;
+}
+
+}  // namespace
+
+std::string DescribeControllerPacket(const std::uint8_t* d, std::size_t size) {
+  ServerPacketHeader h;
+  ReadServerPacketHeader(d, size, &h);
+  const std::string dev = size >= 18 ? Text(d + kDevTypeName, kDevTypeNameWidth) + "/" + std::to_string(get_le16(d + kDevTypeNumber)) : "";
+  auto u16 = [&](std::size_t at) { return static_cast<unsigned>(get_le16(d + at)); };
+  if (h.packet_class == RT_DRENNIC) {
+    if (h.type == RST_DRENNIC_JOB_RESULT && size >= kJobResultSize)
+      return Format("JOB_RESULT %s status=0x%X job=%u state=%u connect=%u pages=%u", dev.c_str(), u16(4), u16(18), u16(20),
+                    u16(22), u16(24));
+    if (h.type == RST_DRENNIC_SCAN_RESULT && size >= kScanResultSize)
+      return Format("SCAN_RESULT %s status=0x%X job=%u state=%u value=%u", dev.c_str(), u16(4), u16(18), u16(20), u16(22));
+    if (h.type == RST_DRENNIC_MESSAGE_RECEIVED && size >= kMessageReceivedSize)
+      return Format("MESSAGE_RECEIVED %s user=%s control=%s", dev.c_str(), Text(d + 18, 9).c_str(), Text(d + 27, 13).c_str());
+    if (h.type == RST_DRENNIC_DEVICE_STATUS && size >= kDrennicDeviceStatusSize)
+      return Format("DEVICE_STATUS %s state=%u page=%u", dev.c_str(), u16(18), u16(20));
+    if (h.type == RST_DRENNIC_DEVICE_START && size >= kDeviceStartSize)
+      return Format("DEVICE_START %s slot=%s id=%u send=0x%X print=0x%X", dev.c_str(), Text(d + 18, 86).c_str(), u16(104),
+                    get_le32(d + 108), get_le32(d + 112));
+  } else if (h.packet_class == RT_MORVATH) {
+    if (h.type == RST_MORVATH_PROGRAM_START && size >= kMorvathProgramStartSize)
+      return Format("PROGRAM_START name=%s flag=%u", Text(d + 6, 10).c_str(), get_le32(d + 20));
+    if (h.type == RST_MORVATH_PORT_INIT && size >= kPortInitSize)
+      return Format("PORT_INIT %s slot=%s port=%s", dev.c_str(), Text(d + 18, 86).c_str(), Text(d + 104, 13).c_str());
+    if (h.type == RST_MORVATH_FAULT && size >= kFaultSize) return Format("FAULT pid=%u", get_le32(d + 8));
+  } else if (h.packet_class == RT_OFFLINE_REPLY && h.type == 1 && size >= kOfflineReplySize) {
+    return Format("OFFLINE_REPLY status=0x%X id=%u", u16(4), u16(6));
+  }
+  return Format("PACKET class=%u type=%u length=%zu", h.packet_class, h.type, size);
 }

@@ -27,6 +27,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "common/status_words.h"
 
@@ -87,6 +88,12 @@ void WriteDeviceStart(const DeviceFields& d, const char* request_slot, std::uint
 void WritePortInit(const DeviceFields& d, const char* request_slot, const char* port_name, std::uint8_t* out);
 void WriteFault(std::uint32_t process_id, std::uint8_t* out);
 void WriteOfflineReply(StatusWord status, std::uint16_t id, std::uint8_t* out);
+
+// One line describing a packet the controller writes to DRENNIC, MORVATH or
+// an offline reply slot, field by field, e.g.
+//   "JOB_RESULT FOIP/5 status=0xF101 job=7 state=3 connect=0 pages=0".
+// A packet shorter than its layout, or unknown, is described by its header.
+std::string DescribeControllerPacket(const std::uint8_t* data, std::size_t size);
 
 // A request as read from the request slot.
 struct DeviceRequest {

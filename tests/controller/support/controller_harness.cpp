@@ -62,7 +62,7 @@ std::vector<Bytes> PeerSlot::Drain() {
   return out;
 }
 
-static std::string SetEnvFolders(TempFolder& tmp) {
+static void SetEnvFolders(TempFolder& tmp) {
   setenv("KORVANE_MAILSLOT_DIR", tmp.File("slots").c_str(), 1);
   setenv("KORVANE_INI_PATH", tmp.File("KORVANE.INI").c_str(), 1);
   setenv("TEMP", (tmp.File("temp") + "\\").c_str(), 1);
@@ -72,11 +72,14 @@ static std::string SetEnvFolders(TempFolder& tmp) {
   mkdir(tmp.File("server").c_str(), 0777);
   mkdir(tmp.File("server/K-DB").c_str(), 0777);
   WriteFile(tmp.File("system/K-DB/SETUP.INI"), "[OPTIONS]\n");
-  return tmp.path();
 }
 
-ControllerWorld::ControllerWorld()
-    : drennic_((SetEnvFolders(tmp), "DRENNIC")), morvath_("MORVATH") {
+ControllerWorld::ControllerWorld(bool hold_server_slots) {
+  SetEnvFolders(tmp);
+  if (hold_server_slots) {
+    drennic_ = std::make_unique<PeerSlot>("DRENNIC");
+    morvath_ = std::make_unique<PeerSlot>("MORVATH");
+  }
   g_world = this;
   SetControllerLogSink(&Sink);
   clock.SetHook(&Hook, this);

@@ -46,7 +46,8 @@ enum class TessalyMode {
 
 class ControllerWorld {
  public:
-  ControllerWorld();
+  // `hold_server_slots` false leaves "DRENNIC" and "MORVATH" to another process.
+  explicit ControllerWorld(bool hold_server_slots = true);
   ~ControllerWorld();
 
   // KORVANE.INI with the given device paragraph "[FOIP-G1]" body and any
@@ -63,8 +64,8 @@ class ControllerWorld {
   // Sends a request to the controller's request slot now.
   StatusWord SendRequest(const std::string& slot, Bytes packet);
 
-  std::vector<Bytes> DrennicPackets() { return drennic_.Drain(); }
-  std::vector<Bytes> MorvathPackets() { return morvath_.Drain(); }
+  std::vector<Bytes> DrennicPackets() { return drennic_ ? drennic_->Drain() : std::vector<Bytes>{}; }
+  std::vector<Bytes> MorvathPackets() { return morvath_ ? morvath_->Drain() : std::vector<Bytes>{}; }
   // Requests tessaly received (served at every pause).
   std::vector<Bytes>& tessaly_requests() { return tessaly_requests_; }
   const std::vector<std::string>& log() const { return log_; }
@@ -87,8 +88,8 @@ class ControllerWorld {
   static bool Hook(void* context);
   static void Sink(int level, const char* line);
 
-  PeerSlot drennic_;
-  PeerSlot morvath_;
+  std::unique_ptr<PeerSlot> drennic_;
+  std::unique_ptr<PeerSlot> morvath_;
   std::unique_ptr<PeerSlot> tessaly_;
   TessalyMode mode_ = TessalyMode::kMissing;
   std::vector<Bytes> tessaly_requests_;
