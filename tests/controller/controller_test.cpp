@@ -6,6 +6,8 @@
 #include "controller/controller.h"
 
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -17,6 +19,7 @@
 #include "common/byte_order.h"
 #include "common/tessaly_packets.h"
 #include "controller/support/controller_harness.h"
+#include "platform/mailslot.h"
 #include "platform/process.h"
 
 namespace {
@@ -249,6 +252,29 @@ TEST_F(ControllerTest, SigtermActsAsShutdownPacket) {
   EXPECT_TRUE(c.closedown_requested());
   signal(SIGTERM, SIG_DFL);
   signal(SIGINT, SIG_DFL);
+}
+
+// A crash sends the prepared RST_MORVATH_FAULT from the signal handler,
+// then ends the process as the signal would.
+TEST_F(ControllerTest, CrashSendsFaultToMorvath) {
+  std::string morvath;
+  ASSERT_TRUE(platform::MailslotPath("MORVATH", &morvath).ok());
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::uint8_t fault[kFaultSize];
+    WriteFault(platform::ProcessId(), fault);
+    platform::InstallCrashPacket(morvath, fault, sizeof fault);
+    raise(SIGABRT);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status));
+  auto packets = world_.MorvathPackets();
+  ASSERT_EQ(packets.size(), 1u);
+  EXPECT_EQ(TypeOf(packets[0]), RST_MORVATH_FAULT);
+  EXPECT_EQ(get_le32(packets[0].data() + 8), static_cast<std::uint32_t>(child));
 }
 
 TEST_F(ControllerTest, OfflineAndOnlineWithAndWithoutId) {
