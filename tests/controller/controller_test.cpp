@@ -108,6 +108,8 @@ TEST_F(ControllerTest, UsageAndFatalTexts) {
   const Case cases[] = {
       {"group channel not a number", {"marrock", "GROUP", "G1", "x", "5"}, nullptr,
        "Usage -- marrock GROUP groupnumber channelnumber devtypenum", nullptr},
+      {"group word too long", {"marrock", "GROUP", std::string(61, 'G'), "3", "5"}, nullptr,
+       "Usage -- marrock GROUP groupnumber channelnumber devtypenum", nullptr},
       {"group too few arguments", {"marrock", "GROUP", "G1", "3"}, nullptr,
        "Usage -- marrock GROUP groupnumber channelnumber devtypenum", nullptr},
       {"type 0", {"marrock", "0"}, nullptr, "Error -- invalid device type number 0", nullptr},
@@ -144,6 +146,28 @@ TEST_F(ControllerTest, UsageAndFatalTexts) {
   c.InitialiseController(kGroupArgs);
   EXPECT_EQ(c.exit_code(), 1);
   EXPECT_TRUE(world_.Logged("6 [DRENNIC] paragraph missing in Init file"));
+  // A second controller for the same channel cannot hold its request slot.
+  world_.WriteIni("Port: FOIP\n");
+  world_.SetTessaly(TessalyMode::kAnswer);
+  {
+    Controller first(&world_.clock);
+    ASSERT_EQ(first.InitialiseController(kGroupArgs), 0);
+    world_.ClearLog();
+    Controller second(&world_.clock);
+    second.InitialiseController(kGroupArgs);
+    EXPECT_EQ(second.exit_code(), 1);
+    EXPECT_TRUE(world_.Logged("6 FATAL Error 0xF00C creating message queue 'FOIP\\G1\\3'"));
+  }
+  // Unreadable system parameters.
+  setenv("KORVANE_INI_PATH", world_.tmp.File("missing.ini").c_str(), 1);
+  {
+    Controller c(&world_.clock);
+    ::testing::internal::CaptureStdout();
+    c.InitialiseController(kGroupArgs);
+    EXPECT_THAT(::testing::internal::GetCapturedStdout(), HasSubstr("Error reading system parameters"));
+    EXPECT_EQ(c.exit_code(), 1);
+  }
+  setenv("KORVANE_INI_PATH", world_.tmp.File("KORVANE.INI").c_str(), 1);
   // The log level argument.
   ::testing::internal::CaptureStdout();
   Controller d(&world_.clock);

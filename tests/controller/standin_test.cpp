@@ -111,10 +111,11 @@ class StandinTest : public ::testing::Test {
     pid_t standin = Spawn(sargs, fileno(out));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the slots are held
     std::vector<pid_t> pids;
+    FILE* console = std::tmpfile();  // marrock's console lines
     for (const auto& m : marrocks) {
       std::vector<std::string> margs = {dir + "/marrock"};
       margs.insert(margs.end(), m.begin(), m.end());
-      pids.push_back(Spawn(margs, -1));
+      pids.push_back(Spawn(margs, fileno(console)));
     }
     *standin_code = Reap(standin, 40000);
     for (pid_t p : pids) marrock_codes->push_back(Reap(p, 10000));
@@ -123,6 +124,7 @@ class StandinTest : public ::testing::Test {
     char buf[512];
     while (std::fgets(buf, sizeof buf, out)) text += buf;
     std::fclose(out);
+    std::fclose(console);
     return text;
   }
 
