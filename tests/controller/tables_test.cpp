@@ -201,4 +201,27 @@ TEST_F(UniqueNames, BadArgumentsAndFolders) {
   EXPECT_EQ(CountMatchingFiles(tmp_.path().c_str(), "~RECD000", 5), 0);
 }
 
+TEST_F(UniqueNames, PathRoutines) {
+  char path[64] = "C:\\FAX\\IN\\~RECD123.CTL";
+  EXPECT_STREQ(ExtensionOf(path), "CTL");
+  EXPECT_EQ(ReplaceExtension(path, sizeof path, "G3N"), 1);
+  EXPECT_STREQ(path, "C:\\FAX\\IN\\~RECD123.G3N");
+  char bare[16] = "NAME";
+  EXPECT_EQ(ReplaceExtension(bare, sizeof bare, "TIF"), 0);
+  EXPECT_STREQ(bare, "NAME.TIF");
+  EXPECT_EQ(CutToFolder(path), 1);
+  EXPECT_STREQ(path, "C:\\FAX\\IN\\");
+  RemoveTrailingBackslash(path);
+  EXPECT_STREQ(path, "C:\\FAX\\IN");
+  char root[8] = "C:\\";
+  RemoveTrailingBackslash(root);
+  EXPECT_STREQ(root, "C:\\");
+  std::FILE* f = nullptr;
+  EXPECT_EQ(OpenByMode(&f, Folder().c_str(), "new.bin", 'C'), 0);
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  EXPECT_EQ(OpenByMode(&f, Folder().c_str(), "missing.bin", 'R'), 15);
+  EXPECT_EQ(OpenByMode(&f, Folder().c_str(), "new.bin", 'X'), -1);
+}
+
 }  // namespace
