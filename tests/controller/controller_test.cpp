@@ -523,6 +523,42 @@ TEST_F(ControllerTest, RingInWhileWaitingForAnAnswerIsServedAfterIt) {
   EXPECT_EQ(get_le32(recv.data() + 280), 0u);
 }
 
+// During closedown a request that cannot be written returns at once instead
+// of waiting 60 s for an answer that cannot come.
+TEST_F(ControllerTest, FailedWriteDuringClosedownReturnsAtOnce) {
+  Controller c(&world_.clock);
+  ASSERT_EQ(Start(c), 0);
+  c.SetFOIPStatus(FOIP_DIALLED);
+  world_.SetTessaly(TessalyMode::kMissing);
+  c.RequestClosedown();
+  const std::uint64_t before = world_.clock.elapsed_ms();
+  EXPECT_EQ(c.ClosedownDevice(), PERC_PORT_FAULT);  // the abort could not be delivered
+  EXPECT_LT(world_.clock.elapsed_ms() - before, 1000u);
+  EXPECT_EQ(c.status_word(), 0xF10E);
+  EXPECT_FALSE(world_.Logged("sending message to TESSALY"));  // not logged while closing down
+}
+
+TEST_F(ControllerTest, SenderNumberAndCsidAreCutWithAWarning) {
+  Controller c(&world_.clock);
+  ASSERT_EQ(Start(c), 0);
+  world_.SetTessaly(TessalyMode::kAnswer);
+  c.AddToFOIPSendInfo(std::string(45, '1').c_str(), "CSID-0123456789-ABCDEFG");
+  EXPECT_TRUE(world_.Logged("4 Sender telephone number too long, cut to 39 characters"));
+  EXPECT_TRUE(world_.Logged("4 Sender CSID too long, cut to 19 characters"));
+  c.AddToFOIPSendInfo("", "");  // empty values leave the fields alone
+  world_.tessaly_requests().clear();
+  c.SetFOIPStatus(FOIP_DIALLED);
+  EXPECT_EQ(c.SendFaxToTESSALY("/tmp/x\\", "KV1P001.TIF", 2), 0);
+  ASSERT_EQ(world_.tessaly_requests().size(), 1u);
+  SendFaxPacket p;
+  const Bytes& b = world_.tessaly_requests()[0];
+  ASSERT_TRUE(ReadSendFax(b.data(), b.size(), &p));
+  EXPECT_EQ(std::string(p.sender_telephone), std::string(39, '1'));
+  EXPECT_STREQ(p.sender_csid, "CSID-0123456789-ABC");
+  EXPECT_EQ(p.pages, 2);
+  EXPECT_EQ(p.device_id, c.identity().device_id);
+}
+
 TEST_F(ControllerTest, AbortSendsNothingWhenReady) {
   Controller c(&world_.clock);
   ASSERT_EQ(Start(c), 0);
