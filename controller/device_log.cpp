@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "platform/clock.h"
+#include "platform/file_size.h"
 #include "platform/local_time.h"
 #include "platform/paths.h"
 
@@ -104,4 +106,34 @@ void DeviceLog::EndCallTrace(bool failed, const char* library_file) {
   }
   if (out) std::fclose(out);
   if (in) std::fclose(in);
+}
+
+StatusWord CopyFileContents(FILE* source, FILE* target) {
+  if (!source || !target) return STATUS_IO_FAILURE;
+  std::fflush(source);
+  std::fflush(target);
+  std::rewind(source);
+  std::rewind(target);
+  const long size = platform::StreamSize(source);
+  if (size < 0 || !platform::SetStreamSize(target, size)) return STATUS_IO_FAILURE;
+  std::rewind(target);
+  long copied = 0;
+  char block[512];
+  StatusWord result = STATUS_OK;
+  for (;;) {
+    std::size_t n = std::fread(block, 1, sizeof block, source);
+    if (n > 0 && std::fwrite(block, 1, n, target) != n) {
+      result = STATUS_IO_FAILURE;
+      break;
+    }
+    copied += static_cast<long>(n);
+    plat_sleep_ms(0);
+    if (n < sizeof block) {
+      if (std::ferror(source)) result = STATUS_IO_FAILURE;
+      break;
+    }
+  }
+  std::fflush(target);
+  if (copied < size) platform::SetStreamSize(target, copied);
+  return result;
 }

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "common/program_log.h"
+#include "common/status_words.h"
 
 enum DeviceLogMode : int {
   DEVICE_LOG_OFF = 0,
@@ -69,6 +70,12 @@ class DeviceLog {
   FILE* file_ = nullptr;
   FILE* trace_ = nullptr;
 };
+
+// Copies the whole source file over the target: both flushed, the source
+// rewound, the target given the source's size, then 512-byte blocks with a
+// yield after each; a copy that ends early cuts the target to what was
+// copied.  0, or 0xF00C on a read or write error.
+StatusWord CopyFileContents(FILE* source, FILE* target);
 
 // Cuts `line` in place to 150 characters ending in "..." when it has 150 or
 // more.
