@@ -27,6 +27,12 @@ enum DeviceLogMode : int {
 using ControllerLogSink = void (*)(int level, const char* line);
 void SetControllerLogSink(ControllerLogSink sink);
 
+// Console output of the default sink, while the log library's stream is
+// standard output: each line that passes `level` (or the system log level)
+// is printed without the date, "HH:MM:SS  ID - (L) - text"; a line shorter
+// than 11 characters is printed as "(Logged line too short - ignored)".
+void SetControllerConsole(bool on, int level);
+
 // Short log writer: formats (up to 5000 characters), cuts a line of 150 or
 // more characters to 147 and "...", and hands it on.
 void CtlLog(int level, const char* format, ...) KV_PRINTF_LIKE(2, 3);
