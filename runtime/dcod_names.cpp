@@ -188,6 +188,19 @@ constexpr dcod__name ssc_names[] = {
 constexpr dcod__name foip_timers[] = {{'l', "TI_LAUNCH_FAX"}, {'m', "TI_T38_DLY"}, {'t', "TI_TRC"},
                                       {'g', "TI_GENERAL"},    {'3', "WAIT_T38_CAP"}, {DCOD__END, nullptr}};
 
+// Internal messages of the session-control automaton (ENT_FOIP to itself).
+// 'T' is also the user's FOIP__T38_CAPABILITIES_RQ: the body decoder names
+// the internal one.
+constexpr dcod__name foip_names[] = {
+    {'S', "FOIP_MGT__SIP_CALL_OPENED"}, {'U', "FOIP_MGT__T38_OPENED"}, {'V', "FOIP_MGT__T38_CLOSED"},
+    {'W', "FOIP_MGT__FAX_OPENED"},      {'X', "FOIP_MGT__FAX_CLOSED"}, {'Y', "FOIP_MGT__START_DONE"},
+    {'y', "AUTO_FOIP_MGT"},             {DCOD__END, nullptr}};
+
+u32 foip_body(dcod__body& b) {
+  if (b.m->from == ENT_FOIP && b.m->to == ENT_FOIP && b.m->code == 'T') b.fixed_name = "FOIP_MGT__SIP_CALL_CLOSED";
+  return 0;
+}
+
 // ---------------------------------------------------------------------------
 // ENT_APP_FOIP: timer names, and the FOIP API primitives between it and
 // ENT_FOIP (the codes of session/app_foip_prim.h).
@@ -255,7 +268,7 @@ const dcod__service dcod__services[] = {
     {ENT_CF, "CF", nullptr, nullptr, nullptr},
     {ENT_FC, "FC", nullptr, nullptr, nullptr},
     {ENT_FAX, "FAX", nullptr, fax_body, nullptr},
-    {ENT_FOIP, "FOI", nullptr, nullptr, foip_timers},
+    {ENT_FOIP, "FOI", foip_names, foip_body, foip_timers},
     {ENT_APP_FOIP, "APP", app_foip_api_names, nullptr, app_timers},
     {ENT_TI, "TI", nullptr, nullptr, nullptr},
     {ENT_NIL, "nil", nullptr, nullptr, nullptr},

@@ -1,0 +1,29 @@
+// Texts of the FOIP module information and configuration dumps (for the
+// configuration trace file and tests).
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "session/foip_err.h"
+#include "session/foip_param.h"
+
+struct foip__na_ctx;
+
+// "%s(a.b.c.d)", "%s(IPv6 not supported)" or "%s(empty)".
+void foip__ip_addr_text(char* out, std::size_t room, const char* prefix, const om_ip_addr_t& a);
+// Names of the bits set in value, lowest first, one per line; every line
+// after the first indented by `indent` blanks (at most 99).  When the next
+// line would not fit in room, the text ends with the indent and "...".
+std::string foip__dsp_bfi(unsigned indent, u32 value, const foip__name_entry* names, std::size_t room);
+
+std::string foip__module_info_text();
+std::string foip__compilation_flags_text();
+std::string foip__sizeof_text();
+std::string foip__glb_config_text(const foip__global_param& p);
+// s (may be null) adds the effective media ports.
+std::string foip__session_param_text(const foip__session_param& p, const foip__na_ctx* s);
+
+// Module information, build flags and structure sizes, for the
+// configuration trace file of the application (its write_dumps hook).
+void foip__write_dumps(std::FILE* file);
