@@ -411,8 +411,10 @@ u8 check_into(code_t primitive, nai_t msg_nai, const foip__session_param& in, en
   }
   // Media address and ports.
   auto& media = p.t38_media_add_param.local_media_add;
-  if (media.upd_local_media_port_rules != 1 &&
-      (media.local_media_ip_addr.ip_port > 65533 || media.nat_local_media_ip_addr.ip_port > 65533))
+  // The derived ports (port + 1, port + 2) must stay 16-bit ports.
+  if (media.local_media_ip_addr.ip_port == 0 ||
+      (media.upd_local_media_port_rules != 1 &&
+       (media.local_media_ip_addr.ip_port > 65533 || media.nat_local_media_ip_addr.ip_port > 65533)))
     return FOIP__START_ERR__LOCAL_MEDIA_PORT;
   if (media.local_media_ip_addr.ip_addr.ip_family != OM_IP_FAMILY_V4)
     media.local_media_ip_addr.ip_addr.ip_family = OM_IP_FAMILY_NONE;

@@ -188,7 +188,7 @@ constexpr foip__name_entry foip_err__src240_tbl[] = {
     {21, "FOIP__START_ERR__FNAME_T38_TRC_ACCESS, File access error <sz_fname_t38_trc>"},
     {22, "FOIP__START_ERR__FNAME_SMP_RX_ACCESS, File access error <sz_fname_rx_samples>"},
     {23, "FOIP__START_ERR__FNAME_SMP_TX_ACCESS, File access error <sz_fname_tx_samples>"},
-    {24, "FOIP__START_ERR__LOCAL_MEDIA_PORT, <local_media_ip_addr.ip_port> or <nat_local_media_ip_addr.ip_port> too high: a media port would exceed 65535"},
+    {24, "FOIP__START_ERR__LOCAL_MEDIA_PORT, <local_media_ip_addr.ip_port> is 0, or a media port (port + 2) would exceed 65535"},
     {84, "FOIP__START_ERR__FAX__TIFF_FNAME_FAX_PG_ACCESS, File access error <sz_tiff_fname_fax_pg>"},
     {84, "FOIP__START_ERR__FAX__TMP_TIFF_FILE, Wrong value loaded into <sz_fname_tiff_tmp_pg>"},
     {85, "FOIP__START_ERR__FAX__TMP_TIFF_FILE_ACCESS, File access error <sz_fname_tiff_tmp_pg>"},

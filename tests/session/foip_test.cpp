@@ -296,7 +296,10 @@ void FoipRefusals::run(const refusal_row& r) {
   nai_t msg_nai = 1;
   r.setup(this, p, g);
   rec().clear();
-  if (r.answer == FOIP__SET_CONFIG_CO) {
+  if (r.answer == FOIP__SET_CONFIG_CO && g.glb_common_param.tag_dbg_field_are_loaded == SKIP_START) {
+    Send_msg(make_msg(ENT_APP_FOIP, ENT_FOIP, FOIP__SET_CONFIG_RQ, {1, 2, 3}, FOIP__NAI_GLOBAL, 0xFFFF));
+    pump();
+  } else if (r.answer == FOIP__SET_CONFIG_CO) {
     configure(g);
   } else {
     if (!foip__is_configured()) configure(g);
@@ -386,6 +389,24 @@ TEST_F(FoipRefusals, EveryProvokableSourceAndCodeIsAnsweredWithItsTexts) {
        }},
       {"media port 65535", FOIP__START_CO, 240, 24, "FOIP__START_ERR__LOCAL_MEDIA_PORT",
        [&](FoipEntity*, S& p, G&) { p.t38_media_add_param.local_media_add.local_media_ip_addr.ip_port = 65535; }},
+      {"media port 65534", FOIP__START_CO, 240, 24, "FOIP__START_ERR__LOCAL_MEDIA_PORT",
+       [&](FoipEntity*, S& p, G&) { p.t38_media_add_param.local_media_add.local_media_ip_addr.ip_port = 65534; }},
+      {"media port 0", FOIP__START_CO, 240, 24, "FOIP__START_ERR__LOCAL_MEDIA_PORT",
+       [&](FoipEntity*, S& p, G&) { p.t38_media_add_param.local_media_add.local_media_ip_addr.ip_port = 0; }},
+      {"NAT media port 65535", FOIP__START_CO, 240, 24, "FOIP__START_ERR__LOCAL_MEDIA_PORT",
+       [&](FoipEntity*, S& p, G&) {
+         p.t38_media_add_param.local_media_add.nat_local_media_ip_addr.ip_port = 65535;
+       }},
+      {"configuration record of the wrong length", FOIP__SET_CONFIG_CO, 255, 3, "FOIP__CFG_ERR__REASSEMBLE_BUFF",
+       [&](FoipEntity*, S&, G& g) { g.glb_common_param.tag_dbg_field_are_loaded = SKIP_START; }},
+      {"file names without terminator", FOIP__START_CO, 240, 21, "FOIP__START_ERR__FNAME_T38_TRC_ACCESS",
+       [&](FoipEntity*, S& p, G&) { std::memset(p.trc_param.t38_trc.sz_fname_t38_trc, '%', FOIP__FNAME_MAX_LEN); }},
+      {"receive file name without terminator", FOIP__START_CO, 240, 14,
+       "FOIP__START_ERR__FAX__GENERIC_FNAME_RCV_FAX_PG_ACCESS",
+       [&](FoipEntity*, S& p, G&) {
+         foip_test::incoming_param(p, 1, d);
+         std::memset(p.fax_rcv_pg.sz_tiff_fname_rcv_fax_pg, 'r', FOIP__FNAME_MAX_LEN);
+       }},
       {"temporary page file empty", FOIP__START_CO, 240, 84, "FOIP__START_ERR__FAX__TIFF_FNAME_FAX_PG_ACCESS",
        [&](FoipEntity*, S& p, G&) { p.fax_common_param.sz_fname_tiff_tmp_pg[0] = 0; }},
       {"temporary page file in a missing folder", FOIP__START_CO, 240, 85,
