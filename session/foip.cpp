@@ -152,6 +152,7 @@ void route(msg_t* m) {
         else ssc(nullptr, SSC_MGT__EVT_T38_CAPABILITIES_CO);
       } else if (const route_row* r = find_route(kT38Routes, m->code)) {
         if (foip__na_ctx* s = foip__get_na_ctx(m->nai)) t38(s, r->event);
+        else if (m->code == 'R') foip_err__relay_t38_report();
       }
       return;
     }

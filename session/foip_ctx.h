@@ -172,5 +172,6 @@ void foip__reset_sip_side();
 void foip__dsp_module_info();
 void foip__dsp_glb_config();
 void foip__dsp_session_param(const foip__na_ctx& s);
+void foip__dsp_memory_statistics();
 
 const foip__layer_hooks& foip__hooks();

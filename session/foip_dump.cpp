@@ -8,6 +8,8 @@
 #include <string>
 
 #include "fax/tiff.h"
+#include "runtime/msg.h"
+#include "runtime/timer.h"
 #include "session/foip.h"
 #include "session/foip_ctx.h"
 #include "session/foip_dump.h"
@@ -314,4 +316,31 @@ void foip__dsp_glb_config() {
 
 void foip__dsp_session_param(const foip__na_ctx& s) {
   emit(s.nai, FOIP__CNF_SESSION, foip__session_param_text(s.param, &s));
+}
+
+std::string foip__memory_statistics_text(u16 sessions_high_water) {
+  const om_os_pool_stats msg = om_os_msg_pool_stats();
+  const om_os_pool_stats buf = om_os_buffer_pool_stats();
+  const om_os_it_pool_stats imsg = om_os_it_msg_pool_stats();
+  const om_os_it_pool_stats ibuf = om_os_it_buffer_pool_stats();
+  const om_os_timer_stats ti = om_os_timer_pool_stats();
+  const unsigned n = sessions_high_water ? sessions_high_water : 1;
+  const auto it_current = [](const om_os_it_pool_stats& p) { return p.normal > p.count ? p.normal - p.count : 0u; };
+  std::string t;
+  add(t,
+      "\n----------------------------------\nMemory statistics\n-----------------\n"
+      "   System Management Memory state (process) - Current   Msg = %u  Buffer = %u - Max Msg = %u  Buffer = %u\n"
+      "                                  (IT)      - Current   Msg = %u  Buffer = %u - Remainder of free Msg = %u  "
+      "Buffer = %u\n"
+      "   System Management congestion counters    - (Process) Msg = %u  Buffer = %u - (IT) Msg = %u  Buffer = %u\n\n"
+      "   System Management Timer cells            - Current = %u  Max = %u\n\n"
+      "   Max message / buffer per session: Msg = %u  Buffer = %u  (%d sessions)\n----------------------------------\n",
+      msg.in_use, buf.in_use, msg.high_water, buf.high_water, it_current(imsg), it_current(ibuf), imsg.count,
+      ibuf.count, msg.episodes, buf.episodes, imsg.episodes, ibuf.episodes, ti.in_use, ti.high_water,
+      msg.high_water / n, buf.high_water / n, static_cast<int>(sessions_high_water));
+  return t;
+}
+
+void foip__dsp_memory_statistics() {
+  emit(0, 512, foip__memory_statistics_text(foip__glb().nb_ctx_high_water));
 }

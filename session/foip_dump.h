@@ -24,6 +24,10 @@ std::string foip__glb_config_text(const foip__global_param& p);
 // s (may be null) adds the effective media ports.
 std::string foip__session_param_text(const foip__session_param& p, const foip__na_ctx* s);
 
+// Pool and timer-cell counters of the runtime; the per-session figures are
+// the maxima divided by the high-water mark of session contexts.
+std::string foip__memory_statistics_text(u16 sessions_high_water);
+
 // Module information, build flags and structure sizes, for the
 // configuration trace file of the application (its write_dumps hook).
 void foip__write_dumps(std::FILE* file);

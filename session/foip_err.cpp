@@ -8,6 +8,7 @@
 #include "runtime/buffer.h"
 #include "runtime/entity.h"
 #include "session/foip_ctx.h"
+#include "t38/t38_report.h"
 
 namespace {
 
@@ -697,6 +698,72 @@ void Foip__trap(nai_t nai, u16 conn_id, u16 trap_class, u16 code, const char* na
       m->to = s->user_entity;
       m->nai = nai;
     }
+  }
+  Send_msg(m);
+}
+
+void foip_err__relay_t38_report() {
+  using namespace kv::t38;
+  foip__glb_context& g = foip__glb();
+  msg_t* in = g.cur_msg;
+  if (!in || Msg_total_size(in) < T38__REPORT_BODY_SIZE) return;
+  u8 body[T38__REPORT_BODY_SIZE];
+  {
+    foip_proc_api__long_data ld;
+    if (foip_proc_api__get_long_data_received(in, 0, ld) != FOIP_API__OK) return;
+    std::memcpy(body, ld.data, sizeof body);
+  }
+  if (body[0] != 'R') return;
+  // The received message joins the pool in place of the one used.
+  g.cur_msg = nullptr;
+  if (g_pool.msgs.empty()) {
+    g_pool.msgs.push_back(in);
+    return;
+  }
+  msg_t* m = g_pool.msgs.front();
+  g_pool.msgs.pop_front();
+  g_pool.msgs.push_back(in);
+  buffer_t* b = nullptr;
+  u8* data = nullptr;
+  Alloc_msg_data(&m, &b, FOIP__REPORT_SHORT_SIZE, &data);
+  if (!data) {
+    Free_msg(m);
+    return;
+  }
+  u32 bit, count;
+  u16 code;
+  std::memcpy(&bit, body + 8, 4);
+  std::memcpy(&code, body + 12, 2);
+  std::memcpy(&count, body + T38__REPORT_COUNT_OFFSET, 4);
+  char name[T38__REPORT_NAME_SIZE + 1] = {};
+  char text[T38__REPORT_TEXT_SIZE + 1] = {};
+  std::memcpy(name, body + T38__REPORT_NAME_OFFSET, T38__REPORT_NAME_SIZE);
+  std::memcpy(text, body + T38__REPORT_TEXT_OFFSET, T38__REPORT_TEXT_SIZE);
+  foip__report r{};
+  if (bit == T38__ERR_REPORT__TRAP) {
+    r.kind_of_report = FOIP__REPORT__TRAP;
+    r.kind = FOIP__ERROR__TRAP_T38;
+    r.body.error.trap_t38.kind_of_t38_error = bit;
+    r.body.error.trap_t38.trap_code = code;
+    foip__copy_text(r.body.error.trap_t38.sz_trap_name, name);
+    foip__copy_text(r.body.error.trap_t38.sz_diag, text);
+  } else {
+    r.kind_of_report = FOIP__REPORT__ERR;
+    r.kind = FOIP__ERROR__T38;
+    r.body.error.t38.t38_error_kind = bit;
+    r.body.error.t38.error_count = count;
+  }
+  std::memcpy(data, &r, FOIP__REPORT_SHORT_SIZE);
+  m->from = ENT_FOIP;
+  m->sapi = FOIP__SAPI;
+  m->code = FOIP__REPORT_IN;
+  m->conn_id = FOIP__CONN_NONE;
+  if (const foip__na_ctx* s = foip__get_na_ctx(in->nai)) {
+    m->to = s->user_entity;
+    m->nai = in->nai;
+  } else {
+    m->to = g.user_entity;
+    m->nai = FOIP__NAI_GLOBAL;
   }
   Send_msg(m);
 }

@@ -138,6 +138,12 @@ inline constexpr u16 FOIP_ERR__POOL_REFILL_BELOW = 15;
 // with that nai and conn_id; a session -> the session's user entity.
 void Foip__trap(nai_t nai, u16 conn_id, u16 trap_class, u16 code, const char* name, const char* text);
 
+// Relays the current T38__REPORT_IN (an error report, data starting with
+// 'R') to the user as FOIP__REPORT_IN: report bit 1 as a T.38 trap (kind
+// 'T', sub-kind 4), any other as a T.38 error report (kind 'R', sub-kind 2).
+// The received message takes the place of the pool message used.
+void foip_err__relay_t38_report();
+
 void foip_err__init_pool();
 void foip_err__refill_pool();
 void foip_err__release_pool();

@@ -330,6 +330,7 @@ void close_session(foip__na_ctx* s) {
   s->sip_call = nullptr;
   foip_trc__session_end(nai);
   foip__free_na_ctx(nai);
+  if (g.trc.stat.statistic_mode == 1 && g.nb_ctx == 0) foip__dsp_memory_statistics();
   const u16 count = g.nb_ctx;
   foip_trc__progress_bar(4, &count);
   // A start phase that ended here lets the next waiting session start.

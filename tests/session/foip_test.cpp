@@ -20,6 +20,7 @@
 #include "runtime/support/rt_harness.h"
 #include "session/foip_ctx.h"
 #include "session/foip_err.h"
+#include "session/foip_trc.h"
 #include "session/support/cfg_test_support.h"
 #include "session/support/foip_test_support.h"
 #include "t38/t38_entity.h"
@@ -820,6 +821,69 @@ TEST_F(FoipEntity, TrapPoolLosesReportsUntilRefilled) {
   EXPECT_EQ(foip_err__pool_count(), 0);
   stop_rq(9);  // any message processed refills the pool
   EXPECT_EQ(foip_err__pool_count(), 20);
+}
+
+std::vector<u8> t38_report(u32 bit, u16 code, const char* name, const char* text, u32 count) {
+  std::vector<u8> b(164, 0);
+  b[0] = 'R';
+  std::memcpy(&b[8], &bit, 4);
+  std::memcpy(&b[12], &code, 2);
+  std::strncpy(reinterpret_cast<char*>(&b[14]), name, 44);
+  std::strncpy(reinterpret_cast<char*>(&b[59]), text, 99);
+  std::memcpy(&b[160], &count, 4);
+  return b;
+}
+
+TEST_F(FoipEntity, T38ReportsAreRelayedAsTrapsOrErrorReports) {
+  configure();
+  start_out(2);
+  rec().clear();
+  L.calls.clear();
+  const u16 pool = foip_err__pool_count();
+  Send_msg(make_msg(ENT_T38, ENT_FOIP, 'R', t38_report(1, 12011, "T38__TRAP__MAIN__NO_MSG_NO_BUFFER", "no msg", 1), 9));
+  Send_msg(make_msg(ENT_T38, ENT_FOIP, 'R', t38_report(8, 0, "", "", 17), 9));
+  Send_msg(make_msg(ENT_T38, ENT_FOIP, 'R', t38_report(8, 0, "", "", 3), 2));  // a session's: its T.38 management
+  pump();
+  auto a = user_answers(FOIP__REPORT_IN);
+  ASSERT_EQ(a.size(), 2u);
+  foip__report r{};
+  std::memcpy(static_cast<void*>(&r), a[0].data.data(), FOIP__REPORT_SHORT_SIZE);
+  EXPECT_EQ(a[0].nai, FOIP__NAI_GLOBAL);
+  EXPECT_EQ(r.kind_of_report, 'T');
+  EXPECT_EQ(r.kind, 4);
+  EXPECT_EQ(r.body.error.trap_t38.trap_code, 12011);
+  EXPECT_STREQ(r.body.error.trap_t38.sz_trap_name, "T38__TRAP__MAIN__NO_MSG_NO_BUFFER");
+  EXPECT_STREQ(r.body.error.trap_t38.sz_diag, "no msg");
+  std::memcpy(static_cast<void*>(&r), a[1].data.data(), FOIP__REPORT_SHORT_SIZE);
+  EXPECT_EQ(r.kind_of_report, 'R');
+  EXPECT_EQ(r.kind, 2);
+  EXPECT_EQ(r.body.error.t38.t38_error_kind, 8u);
+  EXPECT_EQ(r.body.error.t38.error_count, 17u);
+  ASSERT_EQ(L.calls.size(), 1u);
+  EXPECT_EQ(L.calls[0].event, T38_MGT__EVT_T38_REPORT_IN);
+  EXPECT_GE(foip_err__pool_count(), pool) << "the received reports replace the pool messages used";
+}
+
+std::string g_console;
+void capture_console(const char* text) { g_console += text; }
+
+TEST_F(FoipEntity, MemoryStatisticsAfterLastSessionWhenAsked) {
+  foip__global_param g;
+  foip_test::global_param(g);
+  g.glb_trc_param.event.display_event_bfi = FOIP__SMNGT_STAT;
+  g.glb_trc_param.stat.statistic_mode = 1;
+  g_console.clear();
+  foip_trc__set_console(capture_console);
+  configure(g);
+  L.auto_answer = true;
+  start_out(1);
+  EXPECT_EQ(g_console.find("Memory statistics"), std::string::npos);
+  stop_rq(1);
+  (void)foip_trc__flush_events();
+  foip_trc__set_console(nullptr);
+  EXPECT_NE(g_console.find("Memory statistics"), std::string::npos) << g_console;
+  EXPECT_NE(g_console.find("   System Management Memory state (process) - Current   Msg = "), std::string::npos);
+  EXPECT_NE(g_console.find("(1 sessions)"), std::string::npos);
 }
 
 // ---------------------------------------------------------------------------
