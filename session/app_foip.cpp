@@ -20,12 +20,34 @@ app_foip_cnf__options g_cnf_options;
 app_foip__link_hooks g_hooks;
 msg_t* g_current = nullptr;  // the message the handler is working on
 
-app_foip__glb_ctx& ctx() { return *g_ctx; }
+app_foip__glb_ctx& ctx() {
+  if (!g_ctx) g_ctx = std::make_unique<app_foip__glb_ctx>();  // before the entity's init
+  return *g_ctx;
+}
 
 using lock_holder = std::lock_guard<std::recursive_mutex>;
 
 void show_rcv(const char* name, nai_t nai) { app_foip_dsp__primitive_short_form(1, 'R', name, nai, 0, nullptr, nullptr); }
 void show_snd(const char* name, nai_t nai) { app_foip_dsp__primitive_short_form(1, 'S', name, nai, 0, nullptr, nullptr); }
+
+// A refused confirm is also printed on the console and logged, unless the
+// contents of messages are displayed anyway (bit 0x1000 of the global
+// display classes).
+void note_refused_confirm(const char* name, const foip__confirm& c) {
+  if (c.return_code != 3) return;
+  if (ctx().cnf.glb_param.glb_trc_param.event.display_event_bfi & USR_MSG_FULL) return;
+  std::string text;
+  app_foip_dsp__foip__confirm(text, name, c);
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(at, end - at);
+    LogConsole("%s", line.c_str());
+    ProgramLog(1, "app_foip - %s", line.c_str());
+    at = end + 1;
+  }
+}
 
 void show_batch_header(const char* text) {
   app_foip__glb_ctx& g = ctx();
@@ -129,6 +151,14 @@ u8 build_session_records() {
 void on_sm_config_rq(msg_t* m) {
   app_foip__glb_ctx& g = ctx();
   show_rcv("SM_SET_CONFIG_RQ", m->nai);
+  if (g.user_evt_timer || g.closed) {
+    // Configured once already: a second configuration is refused and the
+    // running one is left alone.
+    const u8 refused[3] = {APP_FOIP_CNF__FAILED, ENT_APP_FOIP, APP_FOIP_CNF__FAILED};
+    Msg_set_inline_body(m, refused, sizeof refused);
+    app_foip__send_sm_confirm(ENT_SM, SM_CONFIG_CO);
+    return;
+  }
   u8 result = APP_FOIP_CNF__FAILED;
   app_foip_cnf__startup_record record;
   {
@@ -197,6 +227,7 @@ void process_foip__set_config_co(msg_t* m) {
     om_os_trap(APP_FOIP__TRAP_API);
     return;
   }
+  note_refused_confirm("FOIP__SET_CONFIG_CO", c);
   g.cnf.foip_ready = 1;
   std::string text = app_foip_dsp__format_primitive_hdr("FOIP__SET_CONFIG_CO", FOIP__NAI_GLOBAL, false, 0,
                                                         g.session_cnt, g.batch_count);
@@ -247,6 +278,7 @@ void read_foip__sip_register_co(msg_t* m) {
     om_os_trap(APP_FOIP__TRAP_API);
     return;
   }
+  note_refused_confirm("FOIP__SIP_REGISTER_CO", c);
   app_foip__session_ctx* s = app_foip__get_session_ctx(m->nai);
   if (!s) return;
   if (c.return_code == FOIP__RC_OK) {
@@ -262,6 +294,7 @@ void read_foip__sip_unregister_co(msg_t* m) {
   foip__confirm c{};
   const u8 r = foip_api__read_confirm(m, FOIP__SIP_UNREGISTER_CO, &c);
   if (r != FOIP_API__OK) om_os_trap(APP_FOIP__TRAP_API);
+  if (r == FOIP_API__OK) note_refused_confirm("FOIP__SIP_UNREGISTER_CO", c);
   if (r == FOIP_API__OK && c.return_code == FOIP__RC_OK) {
     if (app_foip__session_ctx* s = app_foip__get_session_ctx(m->nai)) s->registered = 0;
   }
@@ -292,6 +325,7 @@ void on_start_co(msg_t* m) {
   foip__confirm c{};
   const u8 r = foip_api__read_confirm(m, FOIP__START_CO, &c);
   if (r != FOIP_API__OK) om_os_trap(APP_FOIP__TRAP_API);
+  if (r == FOIP_API__OK) note_refused_confirm("FOIP__START_CO", c);
   app_foip__session_ctx* s = app_foip__get_session_ctx(m->nai);
   app_foip_dsp__primitive_short_form(1, 'C', "FOIP__START_CO", m->nai, 0, nullptr,
                                      r != FOIP_API__OK ? "unreadable"
@@ -310,6 +344,7 @@ void on_stop(msg_t* m) {
   if (r != FOIP_API__OK) om_os_trap(APP_FOIP__TRAP_API);
   app_foip__session_ctx* s = app_foip__get_session_ctx(m->nai);
   const char* name = indication ? "FOIP__STOP_IN" : "FOIP__STOP_CO";
+  if (r == FOIP_API__OK) note_refused_confirm(name, *c);
   app_foip_dsp__primitive_short_form(1, 'C', name, m->nai, 0, nullptr,
                                      r != FOIP_API__OK ? "unreadable"
                                      : c->return_code == FOIP__RC_OK ? "OK"

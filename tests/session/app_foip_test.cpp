@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -44,6 +45,7 @@ struct fake_foip_t {
   bool refuse_config = false;   // FOIP__SET_CONFIG_CO with return code 3
   bool answer_start = true;     // FOIP__START_CO ok
   bool answer_stop = true;      // FOIP__STOP_CO ok
+  u8 unregister_rc = FOIP__RC_OK;  // return code of FOIP__SIP_UNREGISTER_CO
   bool configured = false;
   std::vector<fake_msg> got;
 
@@ -109,6 +111,13 @@ void fake_foip_handler(msg_t* m) {
     case FOIP__STOP_RQ:
       if (fake.answer_stop) confirm_ok(FOIP__STOP_CO, nai);
       break;
+    case FOIP__SIP_UNREGISTER_RQ: {
+      foip__sip_unregister r{};
+      r.confirm.return_code = fake.unregister_rc;
+      fake.unregister_rc = FOIP__RC_OK;  // the next one succeeds
+      answer(FOIP__SIP_UNREGISTER_CO, nai, r, m->conn_id);
+      break;
+    }
     case FOIP__RESET_CONFIG_RQ:
       // Like ENT_FOIP: an unconfigured entity drops it.
       if (fake.configured) answer(FOIP__RESET_CONFIG_CO, FOIP__NAI_GLOBAL, foip__reset_config{});
@@ -444,6 +453,9 @@ TEST_F(AppEntity, RefusalTextsOfStartAndStop) {
   boot();
   EXPECT_EQ(__app_foip__start(99, &text), OM_OS_NOK);
   EXPECT_STREQ(text, "Session not found");
+  const std::string log = cfg_test::read_file(area_->path() + "/K-DB/TESSALY.log");
+  EXPECT_NE(log.find("app_foip - __app_foip__start: launching session 99"), std::string::npos);
+  EXPECT_NE(log.find("app_foip - __app_foip__start: session not found 99"), std::string::npos);
   EXPECT_EQ(__app_foip__start_checked(99, &text), OM_OS_NOK);
   EXPECT_STREQ(text, "Session not found");
   EXPECT_EQ(__app_foip__stop(99, &text), OM_OS_OK);  // an unknown nai is ignored
@@ -525,6 +537,81 @@ TEST_F(AppEntity, BadPrimitivesAreRefusedWithATrapAndFreed) {
   EXPECT_EQ(g().session_cnt, 0);
 }
 
+TEST_F(AppEntity, ExitUnregistersFirstAndEveryAnswerCounts) {
+  boot();
+  // Two sessions registered at the registrar.
+  for (nai_t n : {2, 3}) {
+    foip__sip_register r{};
+    r.confirm.return_code = FOIP__RC_OK;
+    answer(FOIP__SIP_REGISTER_CO, n, r, static_cast<u16>(40 + n));
+  }
+  pump();
+  ASSERT_EQ(session(2)->registered, 1);
+  EXPECT_EQ(session(3)->register_conn_id, 43);
+  fake.unregister_rc = 3;  // the first unregistration is refused
+  ASSERT_EQ(__app_foip__exit(nullptr), OM_OS_OK);
+  run_for(100);
+  const auto un = fake.of(FOIP__SIP_UNREGISTER_RQ);
+  ASSERT_EQ(un.size(), 2u);
+  EXPECT_EQ(un[0].m.conn_id, 42);
+  EXPECT_EQ(un[1].m.conn_id, 43);
+  EXPECT_EQ(fake.of(FOIP__RESET_CONFIG_RQ).size(), 1u);
+  EXPECT_TRUE(app_foip__application_ended());
+  const std::string log = cfg_test::read_file(area_->path() + "/K-DB/TESSALY.log");
+  EXPECT_NE(log.find("app_foip__exit called"), std::string::npos);
+  EXPECT_NE(log.find("app_foip - Sending foip__reset_config_rq"), std::string::npos);
+}
+
+TEST_F(AppEntity, ARefusedConfirmIsAlsoLogged) {
+  boot();
+  auto r = std::make_unique<foip__start>();
+  r->confirm.return_code = 3;
+  r->confirm.error_source = 240;
+  r->confirm.error_code = 15;
+  std::strcpy(r->confirm.sz_error_code, "No page to send");
+  answer(FOIP__START_CO, 2, *r);
+  pump();
+  const std::string log = cfg_test::read_file(area_->path() + "/K-DB/TESSALY.log");
+  EXPECT_NE(log.find("app_foip -            FOIP__START_CO Return code : NOK"), std::string::npos);
+  EXPECT_NE(log.find("app_foip - Error Code  : (15) No page to send"), std::string::npos);
+}
+
+TEST_F(AppEntity, MarksWaitUntilEntFoipIsReady) {
+  boot();
+  {
+    std::lock_guard<std::recursive_mutex> hold(app_foip__lock());
+    g().cnf.foip_ready = 0;
+  }
+  ASSERT_EQ(__app_foip__start(2, nullptr), OM_OS_OK);
+  run_for(300);
+  EXPECT_EQ(session(2)->state, APP_FOIP__ST_IDLE);
+  EXPECT_EQ(session(2)->usr_evt, APP_FOIP__USR_EVT_START);
+  EXPECT_EQ(g().usr_evt_pending, 1);
+  {
+    std::lock_guard<std::recursive_mutex> hold(app_foip__lock());
+    g().cnf.foip_ready = 1;
+  }
+  run_for(100);
+  EXPECT_EQ(session(2)->state, APP_FOIP__ST_DELAYED_START);
+  EXPECT_EQ(g().usr_evt_pending, 0);
+}
+
+TEST_F(AppEntity, ASecondConfigurationLeavesTheRunningOneAlone) {
+  boot();
+  msg_t* m = Alloc_msg();
+  Msg_attach_chain(m, Store_data_in_buffers(startup_, sizeof startup_, nullptr));
+  m->from = ENT_SM;
+  m->to = ENT_APP_FOIP;
+  m->code = SM_CONFIG_RQ;
+  Send_msg(m);
+  pump();
+  EXPECT_EQ(g().sessions.size(), 19u);
+  EXPECT_EQ(g().cnf.magic, APP_FOIP_CNF__MAGIC_CONFIGURED);
+  EXPECT_EQ(fake.of(FOIP__SET_CONFIG_RQ).size(), 1u);
+  EXPECT_EQ(held_msgs(), msgs_);
+  EXPECT_EQ(held_buffers(), buffers_);
+}
+
 TEST_F(AppEntity, AnIncomingCallWithoutAControllerIsRejected) {
   boot();
   auto alert = std::make_unique<foip__alert>();
@@ -603,6 +690,44 @@ TEST_F(AppEntity, MarksFromAnotherThreadWhileTheEntityRuns) {
   ASSERT_EQ(__app_foip__stop(APP_FOIP__ALL, nullptr), OM_OS_OK);
   run_for(300);
   for (nai_t n = 1; n <= 19; ++n) EXPECT_EQ(session(n)->state, APP_FOIP__ST_IDLE) << n;
+  EXPECT_EQ(g().session_cnt, 0);
+}
+
+// The same with the SM and timer threads of the runtime: the link's calls in
+// this thread and the entity in the SM thread take turns on the records.
+TEST_F(AppEntity, DirectCallsAndTheSmThreadTakeTurns) {
+  every_direction();
+  sm_set_startup_list(&row_, 1);
+  start_threaded(TABLE);
+  auto ready = [&] {
+    std::lock_guard<std::recursive_mutex> hold(app_foip__lock());
+    return g().cnf.foip_ready == 1;
+  };
+  for (int i = 0; i < 300 && !ready(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(ready());
+  for (int round = 0; round < 40; ++round) {
+    (void)__app_foip__start_checked(APP_FOIP__ALL, nullptr);
+    for (nai_t n = 1; n <= 19; ++n) {
+      std::lock_guard<std::recursive_mutex> hold(app_foip__lock());
+      app_foip__session_ctx* s = session(n);
+      if (s->usr_evt == APP_FOIP__USR_EVT_START && n % 3 == 0) {  // a send taken by the link itself
+        s->usr_evt = APP_FOIP__NO_USR_EVT;
+        (void)app_foip_mngt__process_event(APP_FOIP__EVT_START, s);
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    (void)__app_foip__stop(static_cast<nai_t>(1 + round % 19), nullptr);
+  }
+  ASSERT_EQ(__app_foip__stop(APP_FOIP__ALL, nullptr), OM_OS_OK);
+  auto all_idle = [&] {
+    std::lock_guard<std::recursive_mutex> hold(app_foip__lock());
+    for (nai_t n = 1; n <= 19; ++n)
+      if (session(n)->state != APP_FOIP__ST_IDLE || session(n)->usr_evt != APP_FOIP__NO_USR_EVT) return false;
+    return true;
+  };
+  for (int i = 0; i < 300 && !all_idle(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(all_idle());
+  std::lock_guard<std::recursive_mutex> hold(app_foip__lock());
   EXPECT_EQ(g().session_cnt, 0);
 }
 
