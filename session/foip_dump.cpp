@@ -242,6 +242,23 @@ std::string foip__session_param_text(const foip__session_param& p, const foip__n
   add(t, "               u32 start_t38_session_ms (%u)\n               u32 delay_wait_eof_t30_session (%u)\n",
       g.start_t38_session_ms, g.delay_wait_eof_t30_session);
   add(t, "           }session_general_param;\n");
+  const auto& ou = p.overwrite_lcl_t38_cap.udptl_param;
+  add(t, "           struct foip__overwrite_lcl_t38_cap {\n");
+  add(t, "               u16 udptl use_t38_cap_bfi (0x%x)  t38_version (%u)  fax_max_bit_rate (%u)\n",
+      ou.use_t38_cap_bfi, ou.t38_version, ou.fax_max_bit_rate);
+  add(t, "               u16 tpkt use_t38_cap_bfi (0x%x)%s\n", p.overwrite_lcl_t38_cap.tpkt_param.use_t38_cap_bfi,
+      g.kind_of_t38_transport == 'U' ? " (ignored)" : "");
+  add(t, "           }overwrite_lcl_t38_cap;\n");
+  if (s) {
+    const auto& u = s->lcl_cap.udptl_param;
+    add(t, "           Local T.38 capabalities%s:\n", s->overwritten ? " (overwritten)" : "");
+    add(t, "               UDPTL: t38_version (%u)  fax_max_bit_rate (%u)  drate_mgt_method (%u)  udp_ec (%u)\n",
+        u.t38_version, u.fax_max_bit_rate, u.drate_mgt_method, u.udp_ec);
+    add(t, "                      fax_max_buffer_size (%u)  max_datagram_size (%u)\n", u.fax_max_buffer_size,
+        u.max_datagram_size);
+    add(t, "                      remove_fill_bits_t4 (%u)  transcode_mmr (%u)  transcode_jbig (%u)\n",
+        u.remove_fill_bits_t4, u.transcode_mmr, u.transcode_jbig);
+  }
   const auto& id = p.t38_media_add_param.sip_media_identification;
   add(t, "           struct foip__sip_media_identification {\n");
   add(t, "               u8 local_user_identification (%u)\n               u8 flag_invite_in__no_filter (%u)\n",

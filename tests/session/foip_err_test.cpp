@@ -281,6 +281,8 @@ TEST(FoipDump, GoldenTexts) {
   foip_test::incoming_param(p, 5, "/srv/fax");
   EXPECT_EQ(cfg_test::check_golden(kGolden + "foip_session_param_in.txt", foip__session_param_text(p, nullptr)), "");
   foip_test::outgoing_param(p, 6, "/srv/fax", "/srv/fax/out.tif");
+  foip__na_ctx* none = nullptr;
+  EXPECT_EQ(foip__session_param_text(p, none).find("Local T.38 capabalities"), std::string::npos);
   const std::string out = foip__session_param_text(p, nullptr);
   EXPECT_NE(out.find("/srv/fax/out.tif)\n               (Empty) >>> End of list\n"), std::string::npos) << out;
 }

@@ -19,6 +19,7 @@
 #include "runtime/om_os.h"
 #include "runtime/support/rt_harness.h"
 #include "session/foip_ctx.h"
+#include "session/foip_dump.h"
 #include "session/foip_err.h"
 #include "session/foip_trc.h"
 #include "session/support/cfg_test_support.h"
@@ -528,6 +529,9 @@ TEST_F(FoipEntity, AcceptedParametersAreCleanedAndLimited) {
   EXPECT_EQ(s->udptl_port, 20002);
   EXPECT_EQ(s->tpkt_port, 20000);
   EXPECT_EQ(s->pcm_port, 20001);
+  const std::string dump = foip__session_param_text(s->param, s);
+  EXPECT_NE(dump.find("               UDPTL (20002)  TPKT (20000)  PCMA / PCMU (20001)\n"), std::string::npos);
+  EXPECT_NE(dump.find("           Local T.38 capabalities (overwritten):\n"), std::string::npos);
 }
 
 TEST_F(FoipEntity, TcpTransportFallsBackToUdpWhenT38OffersNoTcp) {
