@@ -18,6 +18,7 @@
 #include "runtime/timer.h"
 #include "session/foip.h"
 #include "session/foip_ctx.h"
+#include "session/foip_dump.h"
 #include "session/foip_err.h"
 #include "session/foip_trc.h"
 #include "t38/t38_config.h"
@@ -154,8 +155,6 @@ bool foip__format_fname(char* out, std::size_t room, const char* pattern, long a
 }
 
 u8 foip__chk_tiff_file(const char* name, bool dump, nai_t nai) {
-  (void)dump;
-  (void)nai;
   if (name == nullptr || *name == '\0') return 2;
   auto ctx = std::make_unique<tiff__ctx>();
   u8 r = tiff__start_read(ctx.get(), tiff__get_ctx_size(), name);
@@ -167,9 +166,11 @@ u8 foip__chk_tiff_file(const char* name, bool dump, nai_t nai) {
   static constexpr res kRes[] = {{200, 100}, {200, 200}, {200, 400}, {300, 300}, {300, 600},
                                  {400, 400}, {400, 800}, {600, 600}, {600, 1200}, {1200, 1200}};
   u8 result = 2;
-  for (;;) {
+  std::string text = dump ? foip__tiff_file_head_text(name) : std::string();
+  for (unsigned page = 1;; ++page) {
     tiff__pg_header h;
     r = tiff__read_page(ctx.get(), &h, nullptr);
+    if (dump && (r == TIFF_NEXT_PAGE || r == TIFF_DONE)) text += foip__tiff_page_text(page, h);
     if (r != TIFF_NEXT_PAGE && r != TIFF_DONE) {
       switch (r) {
         case 32: result = 92; break;
@@ -206,6 +207,10 @@ u8 foip__chk_tiff_file(const char* name, bool dump, nai_t nai) {
     if (r == TIFF_DONE) break;
   }
   tiff__close(ctx.get());
+  if (dump) {
+    text += "           --------------------------\n";
+    foip_trc__print_event(nai, FOIP__CNF_SESSION, text.c_str());
+  }
   return result;
 }
 

@@ -361,3 +361,31 @@ std::string foip__memory_statistics_text(u16 sessions_high_water) {
 void foip__dsp_memory_statistics() {
   emit(0, 512, foip__memory_statistics_text(foip__glb().nb_ctx_high_water));
 }
+
+std::string foip__tiff_page_text(unsigned page, const tiff__pg_header& h) {
+  static constexpr const char* kCompression[] = {"Unsupported", "Uncompressed", "T.4 MH", "T.4 MR", "T.6 MMR"};
+  std::string t;
+  add(t, "           Header Fax page %u\n", page);
+  add(t, "               image_type = %u (%s)\n", h.image_type, tiff__image_type_name(h.image_type));
+  add(t, "               image_width = %u (Tiff Tag ID : ImageWidth)\n", h.image_width);
+  add(t, "               image_length = %u (Tiff Tag ID : ImageLength)\n", h.image_length);
+  add(t, "               bits_per_sample = %u (Tiff Tag ID : BitsPerSample)\n", h.bits_per_sample);
+  add(t, "               fill_order = %u (Tiff Tag ID : FillOrder)\n", h.fill_order);
+  add(t, "               compression = %u (%s) (Tiff Tag ID : Compression)\n", h.compression,
+      h.compression <= 4 ? kCompression[h.compression] : "?");
+  add(t, "               color_format = %u (Tiff Tag ID : PhotometricInterpretation)\n", h.color_format);
+  add(t, "               resolution_unit = %u (Tiff Tag ID : ResolutionUnit)\n", h.resolution_unit);
+  add(t, "               x_ resolution = %u (Tiff Tag ID : XResolution)\n", h.x_resolution);
+  add(t, "               y_resolution = %u (Tiff Tag ID : YResolution)\n", h.y_resolution);
+  add(t, "               image_nb_bytes = %u\n", h.image_nb_bytes);
+  if (h.sz_software[0]) add(t, "               sz_software = %.99s\n", h.sz_software);
+  if (h.sz_image_description[0]) add(t, "               sz_image_description = %.49s\n", h.sz_image_description);
+  if (h.sz_tiff_artist[0]) add(t, "               sz_tiff_artist = %.49s\n", h.sz_tiff_artist);
+  return t;
+}
+
+std::string foip__tiff_file_head_text(const char* name) {
+  std::string t;
+  add(t, "           --------------------------\n           Contents of Tiff file (%s)\n", name);
+  return t;
+}

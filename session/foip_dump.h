@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "fax/tiff.h"
 #include "session/foip_err.h"
 #include "session/foip_param.h"
 
@@ -23,6 +24,11 @@ std::string foip__sizeof_text();
 std::string foip__glb_config_text(const foip__global_param& p);
 // s (may be null) adds the effective media ports.
 std::string foip__session_param_text(const foip__session_param& p, const foip__na_ctx* s);
+
+// TIFF file contents: the heading of a file and the block of one page
+// (the file ends with "           --------------------------\n").
+std::string foip__tiff_file_head_text(const char* name);
+std::string foip__tiff_page_text(unsigned page, const tiff__pg_header& h);
 
 // Pool and timer-cell counters of the runtime; the per-session figures are
 // the maxima divided by the high-water mark of session contexts.

@@ -251,6 +251,23 @@ TEST(FoipDump, BitFieldNames) {
   EXPECT_EQ(foip__dsp_bfi(500, 3, kBits, 400).find(std::string(100, ' ')), std::string::npos);
 }
 
+TEST(FoipDump, TiffPageBlock) {
+  tiff__pg_header h;
+  h.image_width = 1728;
+  h.image_length = 1100;
+  h.compression = TIFF_T4_MONO;
+  h.resolution_unit = 2;
+  h.x_resolution = 200;
+  h.y_resolution = 100;
+  std::strcpy(h.sz_software, "%n%s");
+  const std::string t = foip__tiff_page_text(2, h);
+  EXPECT_EQ(t.rfind("           Header Fax page 2\n", 0), 0u);
+  EXPECT_NE(t.find("               image_width = 1728 (Tiff Tag ID : ImageWidth)\n"), std::string::npos);
+  EXPECT_NE(t.find("               compression = 2 (T.4 MH) (Tiff Tag ID : Compression)\n"), std::string::npos);
+  EXPECT_NE(t.find("               sz_software = %n%s\n"), std::string::npos);
+  EXPECT_EQ(t.find("sz_tiff_artist"), std::string::npos);
+}
+
 TEST(FoipDump, AddressTexts) {
   char buf[298];
   om_ip_addr_t a;
