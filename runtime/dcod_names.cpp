@@ -196,8 +196,18 @@ constexpr dcod__name foip_names[] = {
     {'W', "FOIP_MGT__FAX_OPENED"},      {'X', "FOIP_MGT__FAX_CLOSED"}, {'Y', "FOIP_MGT__START_DONE"},
     {'y', "AUTO_FOIP_MGT"},             {DCOD__END, nullptr}};
 
+// The automaton trace record 'y': event, old and new state, two branch
+// letters, then its text (shown as text).
 u32 foip_body(dcod__body& b) {
-  if (b.m->from == ENT_FOIP && b.m->to == ENT_FOIP && b.m->code == 'T') b.fixed_name = "FOIP_MGT__SIP_CALL_CLOSED";
+  const dcod__msg_view& m = *b.m;
+  if (m.from != ENT_FOIP || m.to != ENT_FOIP) return 0;
+  if (m.code == 'T') b.fixed_name = "FOIP_MGT__SIP_CALL_CLOSED";
+  if (m.code == 'y' && m.length > 5) {
+    const char* text = reinterpret_cast<const char*>(m.data) + 5;
+    const size_t n = strnlen(text, m.length - 5);
+    b.out->printf("%.*s", static_cast<int>(n), text);
+    return m.length;
+  }
   return 0;
 }
 

@@ -299,6 +299,38 @@ void foip__set_fax_status(foip__na_ctx* s, const foip__fax_session_status& st) {
   s->fax_status_present = 1;
 }
 
+void foip__set_t38_status(foip__na_ctx* s, const foip__t38_session_status& st) {
+  s->t38_status = st;
+  s->t38_status_present = 1;
+}
+void foip__set_sip_status(foip__na_ctx* s, const foip__sip_status& st) {
+  s->sip_status = st;
+  s->sip_status_present = 1;
+}
+
+namespace {
+void start_session_timer(foip__session_timer& t, u32 ms, code_t code) {
+  if (!t.cell) return;
+  Timer_stop(t.cell);
+  t.id = ++foip__glb().ti_seq;
+  t.armed = true;
+  Timer_start(t.cell, ms, t.id, code);
+}
+}  // namespace
+
+void foip__start_launch_timer(foip__na_ctx* s) {
+  start_session_timer(s->ti_launch, s->launch_delay_ms, FOIP__TI_LAUNCH_FAX);
+}
+void foip__start_t38_delay_timer(foip__na_ctx* s) {
+  start_session_timer(s->ti_t38, s->t38_delay_ms, FOIP__TI_T38_DLY);
+}
+void foip__stop_session_timers(foip__na_ctx* s) {
+  for (foip__session_timer* t : {&s->ti_launch, &s->ti_t38}) {
+    if (t->cell) Timer_stop(t->cell);
+    t->armed = false;
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Session table.
 

@@ -119,6 +119,9 @@ struct foip__layer_hooks {
   u8 (*sip_set_config)(const foip__global_param& p) = nullptr;
   // Releases the SIP side's call context of a session.
   void (*sip_release_call)(foip__na_ctx* s) = nullptr;
+  // Resets the fax-session and T.38 management parts of a session that is
+  // being released (called once, before its context is freed).
+  void (*release_session)(foip__na_ctx* s) = nullptr;
 };
 void foip__set_layer_hooks(const foip__layer_hooks& hooks);
 
@@ -151,6 +154,16 @@ void foip__set_sip_call(foip__na_ctx* s, void* call, bool established);
 void foip__set_t38_active(foip__na_ctx* s, bool active);
 // Fax session status copied into the stop answers.
 void foip__set_fax_status(foip__na_ctx* s, const foip__fax_session_status& st);
+void foip__set_t38_status(foip__na_ctx* s, const foip__t38_session_status& st);
+void foip__set_sip_status(foip__na_ctx* s, const foip__sip_status& st);
+// The two session timers: TI_LAUNCH_FAX ('l', the launch delay of 900 ms)
+// and TI_T38_DLY ('m', start_t38_session_ms).  Each start takes a fresh
+// timer id; an expiry reaches the fax-session automaton (FAX_MGT__EVT_TI_
+// LAUNCH_FAX) or the T.38 management (T38_MGT__EVT_TI_T38_GENERAL_DELAY)
+// only while the timer is armed and its id is the current one.
+void foip__start_launch_timer(foip__na_ctx* s);
+void foip__start_t38_delay_timer(foip__na_ctx* s);
+void foip__stop_session_timers(foip__na_ctx* s);
 // Session whose incoming call this is (called user name, called phone
 // number); null when no waiting incoming session takes it.
 foip__na_ctx* foip_mgt__take_incoming_session(const char* called_user, const char* called_phone);

@@ -2,6 +2,7 @@
 // through FIFOs limited by nb_simultaneous_start_stop, the 8 x 8 automaton
 // that opens the SIP call, the T.38 session and the fax session and closes
 // them in reverse order, and the closing step that answers the user.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -275,7 +276,9 @@ void trace_step(const foip__na_ctx* s, u8 event, u8 old_state, u8 new_state) {
   msg_t* m = nullptr;
   buffer_t* b = nullptr;
   u8* data = nullptr;
-  const u32 len = 6 + static_cast<u32>(n < 0 ? 0 : n) + 1;
+  // Five bytes, then the text with its terminating zero.
+  const u32 text_len = static_cast<u32>(n < 0 ? 0 : std::min<int>(n, sizeof text - 1));
+  const u32 len = text_len + 6;
   Alloc_msg_data(&m, &b, len, &data);
   if (!data) return;
   data[0] = event;
@@ -283,8 +286,8 @@ void trace_step(const foip__na_ctx* s, u8 event, u8 old_state, u8 new_state) {
   data[2] = new_state;
   data[3] = static_cast<u8>('a' + event / 8);
   data[4] = static_cast<u8>('a' + old_state);
-  data[5] = 0;
-  std::memcpy(data + 6, text, len - 6);
+  std::memcpy(data + 5, text, text_len);
+  data[5 + text_len] = '\0';
   m->from = ENT_FOIP;
   m->to = ENT_FOIP;
   m->nai = s->nai;
@@ -328,6 +331,7 @@ void close_session(foip__na_ctx* s) {
   }
   if (foip__hooks().sip_release_call && s->sip_call) foip__hooks().sip_release_call(s);
   s->sip_call = nullptr;
+  if (foip__hooks().release_session) foip__hooks().release_session(s);
   foip_trc__session_end(nai);
   foip__free_na_ctx(nai);
   if (g.trc.stat.statistic_mode == 1 && g.nb_ctx == 0) foip__dsp_memory_statistics();

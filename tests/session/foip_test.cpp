@@ -781,6 +781,58 @@ TEST_F(FoipEntity, IncomingSessionsTakeCallsByUserOrAny) {
   EXPECT_EQ(foip__start_phase_count(), 1);
 }
 
+TEST_F(FoipEntity, SessionTimersReachTheirLayerOnlyWithTheCurrentId) {
+  configure();
+  start_out(1);
+  foip__na_ctx* s = foip__get_na_ctx(1);
+  L.calls.clear();
+  foip__start_launch_timer(s);
+  foip__start_launch_timer(s);  // restarted: the first expiry is stale
+  foip__start_t38_delay_timer(s);  // 100 ms
+  advance_clock(120);
+  om_os_timer_poll();
+  pump();
+  ASSERT_EQ(L.calls.size(), 1u);
+  EXPECT_EQ(L.calls[0].layer, 't');
+  EXPECT_EQ(L.calls[0].event, T38_MGT__EVT_TI_T38_GENERAL_DELAY);
+  advance_clock(900);
+  om_os_timer_poll();
+  pump();
+  ASSERT_EQ(L.calls.size(), 2u);
+  EXPECT_EQ(L.calls[1].layer, 'f');
+  EXPECT_EQ(L.calls[1].event, FAX_MGT__EVT_TI_LAUNCH_FAX);
+  // A stale expiry (id of an earlier start) is ignored.
+  msg_t* old = make_msg(ENT_TI, ENT_FOIP, 'l', {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 1, 0xFFFF);
+  const u16 stale = static_cast<u16>(s->ti_launch.id - 1);
+  std::memcpy(Msg_data(old), &stale, 2);
+  foip__start_launch_timer(s);
+  Send_msg(old);
+  pump();
+  EXPECT_EQ(L.calls.size(), 2u);
+  foip__stop_session_timers(s);
+}
+
+TEST_F(FoipEntity, AutomatonStepsAreTracedToTheAudit) {
+  foip__global_param g;
+  foip_test::global_param(g);
+  const std::string audit = dir_->path() + "/glb.aud";
+  foip__copy_text(g.glb_trc_param.audit.sz_fname_audit, audit.c_str());
+  g.glb_trc_param.audit.audit_filter[0].item_mode = FOIP__DCOD__FILTER_LAST_ITEM;
+  configure(g);
+  const int before = held_msgs();
+  start_out(1);
+  mgt(FOIP_MGT__T38_OPENED, 1);  // not expected in SIP_CALL_PROGRESS: ignored, still traced
+  EXPECT_EQ(foip__session_state(1), FOIP_MGT__SIP_CALL_PROGRESS);
+  EXPECT_EQ(held_msgs(), before + 1) << "only the held start request: trace records are never sent";
+  (void)foip_trc__flush_audit();
+  const std::string text = cfg_test::read_file(audit);
+  EXPECT_NE(text.find("Evt: EVT_FIFO__START_RQ  Cur state: IDLE  New state: SIP_CALL_PROGRESS  Branch (aa)"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("Evt: EVT_T38_OPENED  Cur state: SIP_CALL_PROGRESS  New state: SIP_CALL_PROGRESS  Branch (cg)"),
+            std::string::npos);
+}
+
 // ---------------------------------------------------------------------------
 // Traps.
 
