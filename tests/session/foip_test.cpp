@@ -502,6 +502,33 @@ TEST_F(FoipRefusals, SessionAlreadyUsedAndCheckBeforeConfiguration) {
   EXPECT_EQ(foip__session_count(), 1);
 }
 
+TEST_F(FoipEntity, SessionTableBounds) {
+  EXPECT_EQ(foip__get_na_ctx(0), nullptr) << "no table before configuration";
+  configure();
+  start_out(0);
+  start_out(62);
+  EXPECT_NE(foip__get_na_ctx(0), nullptr);
+  EXPECT_NE(foip__get_na_ctx(62), nullptr);
+  EXPECT_EQ(foip__get_na_ctx(63), nullptr);
+  EXPECT_EQ(foip__get_na_ctx(FOIP__NAI_GLOBAL), nullptr);
+  EXPECT_EQ(foip__alloc_na_ctx(63), nullptr);
+  EXPECT_EQ(foip__get_next_na_ctx(true, 0), foip__get_na_ctx(0));
+  EXPECT_EQ(foip__get_next_na_ctx(false, 0), foip__get_na_ctx(62));
+  EXPECT_EQ(foip__get_next_na_ctx(false, 62), nullptr);
+  EXPECT_EQ(foip__glb().nb_ctx_high_water, 2);
+}
+
+TEST_F(FoipEntity, CapabilitiesAreAnsweredBeforeConfiguration) {
+  ASSERT_EQ(foip_api__send_t38_capabilities_rq(FOIP__NAI_GLOBAL), FOIP_API__OK);
+  pump();
+  auto a = user_answers(FOIP__T38_CAPABILITIES_CO);
+  ASSERT_EQ(a.size(), 1u);
+  EXPECT_EQ(a[0].confirm.return_code, 2);
+  EXPECT_EQ(a[0].confirm.error_source, 2);
+  EXPECT_EQ(a[0].confirm.error_code, 2);
+  EXPECT_EQ(foip__glb().pending_t38_cap, nullptr);
+}
+
 // ---------------------------------------------------------------------------
 // Accepted parameters.
 
