@@ -516,6 +516,9 @@ TEST_F(FoipEntity, SessionTableBounds) {
   EXPECT_EQ(foip__get_next_na_ctx(false, 0), foip__get_na_ctx(62));
   EXPECT_EQ(foip__get_next_na_ctx(false, 62), nullptr);
   EXPECT_EQ(foip__glb().nb_ctx_high_water, 2);
+  stop_rq(62);  // the last nai has no trace context of its own
+  EXPECT_EQ(foip__get_na_ctx(62), nullptr);
+  EXPECT_EQ(user_answers(FOIP__STOP_CO).size(), 1u);
 }
 
 TEST_F(FoipEntity, CapabilitiesAreAnsweredBeforeConfiguration) {
