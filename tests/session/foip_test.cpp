@@ -484,6 +484,28 @@ TEST_F(FoipRefusals, EveryProvokableSourceAndCodeIsAnsweredWithItsTexts) {
   }
 }
 
+// Buffers too small for a confirm record: refused with code 1 (no texts),
+// and the entity stays unconfigured.
+TEST_F(FoipRefusals, BuffersTooSmallForConfirm) {
+  foip_entity_stop();
+  stop();
+  om_os_config c = om_os_default_config;
+  c.buffer_size = 300;  // room 288 < sizeof(foip__confirm)
+  use_config(c);
+  use_virtual_clock(1000);
+  start_manual(TABLE);
+  pump();
+  configure();
+  auto a = user_answers(FOIP__SET_CONFIG_CO);
+  ASSERT_EQ(a.size(), 1u);
+  EXPECT_EQ(a[0].confirm.return_code, 3);
+  EXPECT_EQ(a[0].confirm.error_source, 255);
+  EXPECT_EQ(a[0].confirm.error_code, 1);
+  EXPECT_STREQ(a[0].confirm.sz_error_source, "");
+  EXPECT_STREQ(a[0].confirm.sz_error_code, "");
+  EXPECT_FALSE(foip__is_configured());
+}
+
 TEST_F(FoipRefusals, SessionAlreadyUsedAndCheckBeforeConfiguration) {
   foip__session_param p;
   foip_test::outgoing_param(p, 1, dir(), page());
