@@ -5,8 +5,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/deps.sh test
 jobs=$(nproc)
+# The interoperability tests need their outside peers: a missing one fails the
+# run here rather than letting its tests skip.
+for tool in tshark sipp tiffinfo tiffcp; do
+  command -v "$tool" >/dev/null || { echo "test: $tool is missing (bash tools/deps.sh test)"; exit 1; }
+done
 cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-      -DKV_SANITIZE=ON -DKV_TESTS=ON -DKV_BENCH=ON
+      -DKV_SANITIZE=ON -DKV_TESTS=ON -DKV_BENCH=ON -DKV_WERROR=ON -DKV_REQUIRE_PEERS=ON
 cmake --build build/test -j "$jobs"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
