@@ -1,0 +1,107 @@
+#include "controller/device_log.h"
+
+#include <cstdarg>
+#include <cstring>
+
+#include "platform/local_time.h"
+#include "platform/paths.h"
+
+namespace {
+
+constexpr std::size_t kMaxLine = 150;
+constexpr std::size_t kFormatRoom = 5001;
+
+void DefaultSink(int level, const char* line) { LogMessage(level, "%s", line); }
+ControllerLogSink g_sink = &DefaultSink;
+
+}  // namespace
+
+void SetControllerLogSink(ControllerLogSink sink) { g_sink = sink ? sink : &DefaultSink; }
+
+void CutLogLine(char* line) {
+  if (std::strlen(line) >= kMaxLine) std::memcpy(line + kMaxLine - 3, "...", 4);
+}
+
+void CtlLog(int level, const char* format, ...) {
+  char line[kFormatRoom];
+  va_list ap;
+  va_start(ap, format);
+  std::vsnprintf(line, sizeof line, format, ap);
+  va_end(ap);
+  CutLogLine(line);
+  g_sink(level, line);
+}
+
+void CtlLogWhole(int level, const char* text) { g_sink(level, text); }
+
+void DeviceLog::Configure(const DeviceLogIdentity& id, int mode) {
+  id_ = id;
+  mode_ = mode;
+  std::string stem = id.server_area + "K-DB\\" + id.type_name + "-" + id.group + "-" + std::to_string(id.channel);
+  log_path_ = platform::ToLinuxPath(stem + ".log");
+  trace_path_ = platform::ToLinuxPath(stem + ".tmp");
+}
+
+void DeviceLog::InitLogFile(const char* library_file) {
+  if (mode_ == DEVICE_LOG_OFF) return;
+  if (mode_ != DEVICE_LOG_FULL && mode_ != DEVICE_LOG_DEBUG) return;
+  Close();
+  file_ = std::fopen(log_path_.c_str(), "w");
+  std::string ident = id_.type_name + "-" + id_.group + "-" + std::to_string(id_.channel);
+  LogInit(file_, library_file, mode_ == DEVICE_LOG_FULL ? 2 : 1, ident.c_str());
+}
+
+void DeviceLog::Close() {
+  if (file_) std::fclose(file_);
+  file_ = nullptr;
+}
+
+void DeviceLog::Write(int level, const char* format, ...) {
+  char text[kFormatRoom];
+  va_list ap;
+  va_start(ap, format);
+  std::vsnprintf(text, sizeof text, format, ap);
+  va_end(ap);
+  FILE* out = trace_ ? trace_ : file_;
+  const int threshold = mode_ == DEVICE_LOG_FULL ? 2 : 1;
+  if ((level == 1 || level == 2) && out && level >= (trace_ ? 1 : threshold)) {
+    platform::LocalTime t = platform::GetLocalTime();
+    char line[kFormatRoom + 80];
+    std::snprintf(line, sizeof line, "%.2d-%.2d-%.2d %.2d:%.2d:%.2d  %s-%s-%d - %s", t.year % 100, t.month, t.day,
+                  t.hour, t.minute, t.second, id_.type_name.c_str(), id_.group.c_str(), id_.channel, text);
+    CutLogLine(line);
+    std::fprintf(out, "%s\n", line);
+    std::fflush(out);
+    return;
+  }
+  CutLogLine(text);
+  CtlLogWhole(level, text);
+}
+
+void DeviceLog::BeginCallTrace(const char* library_file) {
+  if (mode_ != DEVICE_LOG_CALL && mode_ != DEVICE_LOG_ERROR) return;
+  if (trace_) std::fclose(trace_);
+  trace_ = std::fopen(trace_path_.c_str(), "w");
+  std::string ident = id_.type_name + "-" + std::to_string(id_.type_number);
+  LogInit(trace_, library_file, 1, ident.c_str());
+}
+
+void DeviceLog::EndCallTrace(bool failed, const char* library_file) {
+  if (mode_ != DEVICE_LOG_CALL && mode_ != DEVICE_LOG_ERROR) return;
+  if (trace_) std::fclose(trace_);
+  trace_ = nullptr;
+  LogInit(nullptr, library_file, 3, (id_.type_name + "-" + id_.group + "-" + std::to_string(id_.channel)).c_str());
+  if (!platform::FileExists(trace_path_)) {
+    CtlLog(4, "File error on Device TraceLog");
+    return;
+  }
+  if (mode_ == DEVICE_LOG_ERROR && !failed) return;
+  FILE* in = std::fopen(trace_path_.c_str(), "r");
+  FILE* out = in ? std::fopen(log_path_.c_str(), "a") : nullptr;
+  if (in && out) {
+    int c;
+    while ((c = std::fgetc(in)) != EOF) std::fputc(c, out);
+  }
+  if (out) std::fclose(out);
+  if (in) std::fclose(in);
+}

@@ -1,0 +1,147 @@
+#include "controller/device_states.h"
+
+#include <array>
+
+namespace {
+
+struct StateRow {
+  const char* name;
+  // Report cells against the current state 1..13.
+  std::array<std::uint8_t, 13> report;
+};
+
+// Rows: new state 1..12.
+constexpr std::array<StateRow, 12> kStates{{
+    {"IDLE", {0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}},
+    {"WAIT CONNECT", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}},
+    {"SENDING", {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}},
+    {"RECEIVING", {1, 1, 1, 1, 1, 1, 1, 1, 0, 1, 1, 1, 1}},
+    {"POLL SEND", {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}},
+    {"POLL RECEIVE", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}},
+    {"WAIT SCAN DOC", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}},
+    {"SCANNING", {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}},
+    {"CALL RECEIVED", {1, 1, 1, 1, 1, 1, 1, 1, 0, 1, 1, 1, 1}},
+    {"DEVICE OFFLINE", {1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 1, 1, 1}},
+    {"DEVICE ERROR", {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 1, 1}},
+    {"DEVICE FAILED", {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 1}},
+}};
+
+// PERC 0..36; 34 has no text.
+constexpr std::array<const char*, 37> kPercTexts{
+    "OK",
+    "MESSAGE ABORTED",
+    "DOCUMENT ON SCANNER",
+    "INCOMING CALL",
+    "DEVICE IDLE",
+    "NO RESPONSE WITHIN TIMEOUT",
+    "NO DOCUMENT ON SCANNER",
+    "DEVICE BUSY",
+    "UNABLE TO CONNECT OR NO ANSWER",
+    "COMMAND REJECTED",
+    "INVALID ID",
+    "FAULT JOB END",
+    "DEVICE BUSY",
+    "DEVICE WAITING FOR DATA",
+    "DEVICE IDLE",
+    "FILE ERROR",
+    "INVALID PARAMETER",
+    "** ERR2 **",
+    "NO REPLY FROM DEVICE",
+    "CANNOT COMMUNICATE WITH DEVICE",
+    "FAX ERROR",
+    "FAX MACHINE OPENED",
+    "SCANNER PROBLEM",
+    "PRINTER JAM",
+    "OUT OF PAPER",
+    "DEVICE FAULT",
+    "ABORT REQUEST RECEIVED",
+    "SYSTEM SHUTDOWN REQUESTED",
+    "FAX DEVICE NOT CONNECTED",
+    "COMMUNICATION PORT FAULT",
+    "SOFTWARE FAULT",
+    "** ERR **",
+    "RESEND PAGE",
+    "PRINT SWITCH FAILED",
+    "???",
+    "NO_FAX_DEVICE",
+    "FAX INTERRUPTED",
+};
+
+struct FoipErrorRow {
+  StatusWord status;
+  FoipErrorMap map;
+};
+constexpr std::array<FoipErrorRow, 8> kFoipErrors{{
+    {0xF100, {19, "Device failed"}},
+    {0xF101, {7, "Device is busy"}},
+    {0xF103, {8, "Couldn't connect to remote fax"}},
+    {0xF105, {36, "Transmission error, incomplete fax"}},
+    {0xF107, {29, "Port access error"}},
+    {0xF10A, {8, "Phone number engaged"}},
+    {0xF10B, {8, "Call not answered"}},
+    {0xF10C, {28, "No dial tone on fax line"}},
+}};
+
+}  // namespace
+
+const char* DeviceStateName(unsigned state) {
+  return (state >= 1 && state <= kStates.size()) ? kStates[state - 1].name : "???";
+}
+
+std::uint16_t DeviceStateCode(unsigned state) {
+  return (state >= 1 && state <= kStates.size()) ? static_cast<std::uint16_t>(state) : 0;
+}
+
+bool DeviceStateUnknown(unsigned state) { return state < 1 || state > DS_STARTUP; }
+
+int DeviceStateReported(unsigned new_state, unsigned current) {
+  if (new_state < 1 || new_state > kStates.size() || current < 1 || current > DS_STARTUP) return 0;
+  return kStates[new_state - 1].report[current - 1];
+}
+
+bool DeviceStateCarriesPage(unsigned state) { return (state >= DS_SENDING && state <= DS_POLL_RECEIVE) || state == DS_SCANNING; }
+
+const char* PercText(int perc) { return (perc >= 0 && perc <= 36) ? kPercTexts[static_cast<std::size_t>(perc)] : "???"; }
+
+bool PercUnknown(int perc) { return perc < 0 || perc > 36; }
+
+FoipErrorMap FoipErrorEntry(StatusWord status) {
+  for (const auto& row : kFoipErrors)
+    if (row.status == status) return row.map;
+  return {PERC_UNABLE_TO_CONNECT, nullptr};
+}
+
+StatusWord SendJobStatusWord(int perc, StatusWord current, bool* not_a_fax) {
+  if (not_a_fax) *not_a_fax = false;
+  switch (perc) {
+    case 0: return STATUS_OK;
+    case 1: case 26: return STATUS_JOB_ABORTED;
+    case 2: case 3: case 7: return STATUS_FAX_OFFLINE;
+    case 8: return current;
+    case 10: return STATUS_FAX_F104;
+    case 15: return STATUS_FILE_FAILURE;
+    case 16: return STATUS_BAD_ARGUMENT;
+    case 35:
+      if (not_a_fax) *not_a_fax = true;
+      return STATUS_FAX_NOT_A_FAX;
+    default: return STATUS_FAX_FAILED;
+  }
+}
+
+StatusWord ScanJobStatusWord(int perc) {
+  switch (perc) {
+    case 0: return STATUS_OK;
+    case 1: case 26: return STATUS_JOB_ABORTED;
+    case 2: case 3: case 7: return STATUS_FAX_OFFLINE;
+    case 6: return STATUS_FAX_TIMEOUT;
+    case 15: return STATUS_FILE_FAILURE;
+    case 16: return STATUS_BAD_ARGUMENT;
+    default: return STATUS_FAX_FAILED;
+  }
+}
+
+StatusWord BusyStatusWord(unsigned state) {
+  if (state == DS_DEVICE_OFFLINE) return STATUS_FAX_OFFLINE;
+  if (state == DS_DEVICE_FAILED) return STATUS_FAX_FAILED;
+  return STATUS_FAX_BUSY;
+}

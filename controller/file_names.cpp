@@ -1,0 +1,124 @@
+#include "controller/file_names.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "common/ini_reader.h"
+#include "platform/local_time.h"
+#include "platform/paths.h"
+
+namespace {
+
+constexpr int kDecimalSpan = 1000;
+constexpr int kBase36First = 10;
+constexpr int kBase36Last = 46655;  // "ZZZ"
+constexpr int kBase36Span = 46646;
+
+void Digits(int number, int base, char out[4]) {
+  static constexpr char kDigits[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+  for (int i = 2; i >= 0; --i) {
+    out[i] = kDigits[number % base];
+    number /= base;
+  }
+  out[3] = '\0';
+}
+
+// 0 created, 1 taken, else a result code.
+int TryCandidate(const std::string& folder, const char* stem, const char* extension) {
+  if (CountMatchingFiles(folder.c_str(), stem, 1) > 0) return 1;
+  std::string path = folder + stem + "." + extension;
+  int fd = open(path.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return UNIQUE_NO_FOLDER;
+    if (errno == EEXIST) return 1;
+    if (errno == EMFILE || errno == ENFILE) return UNIQUE_TOO_MANY_FILES;
+    return UNIQUE_OTHER;
+  }
+  close(fd);
+  if (CountMatchingFiles(folder.c_str(), stem, 2) != 1) {
+    unlink(path.c_str());
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int CountMatchingFiles(const char* folder, const char* stem, int limit) {
+  DIR* dir = opendir(folder);
+  if (!dir) return 0;
+  int count = 0;
+  const std::size_t n = std::strlen(stem);
+  while (count < limit) {
+    dirent* e = readdir(dir);
+    if (!e) break;
+    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+    if (strncasecmp(e->d_name, stem, n) == 0 && (e->d_name[n] == '.' || e->d_name[n] == '\0')) ++count;
+  }
+  closedir(dir);
+  return count;
+}
+
+int MakeUniqueFileName(const char* prefix, const char* extension, const char* folder, char* name,
+                       std::size_t name_size) {
+  platform::LocalTime t = platform::GetLocalTime();
+  return MakeUniqueFileNameAt(prefix, extension, folder, name, name_size, static_cast<unsigned>(t.second),
+                              static_cast<unsigned>(t.millisecond));
+}
+
+int MakeUniqueFileNameAt(const char* prefix, const char* extension, const char* folder, char* name,
+                         std::size_t name_size, unsigned seconds, unsigned milliseconds) {
+  if (!prefix || !extension || !folder || !name || name_size < 13 || std::strlen(prefix) != 4 ||
+      std::strlen(extension) > 3 || std::strlen(folder) > 256)
+    return UNIQUE_BAD_ARGUMENTS;
+  const std::size_t len = std::strlen(folder);
+  if (len == 0 || folder[len - 1] != '\\') return UNIQUE_OTHER;
+  const std::string linux_folder = platform::ToLinuxPath(folder);
+  char stem[16];
+  char digits[4];
+  int number = static_cast<int>((seconds + milliseconds) % kDecimalSpan);
+  for (int tries = 0; tries < kUniqueDecimalTries; ++tries) {
+    Digits(number, 10, digits);
+    std::snprintf(stem, sizeof stem, "~%s%s", prefix, digits);
+    int r = TryCandidate(linux_folder, stem, extension);
+    if (r == 0) {
+      std::snprintf(name, name_size, "%s.%s", stem, extension);
+      return UNIQUE_OK;
+    }
+    if (r != 1) return r;
+    number = (number + 1) % kDecimalSpan;
+  }
+  const int start = static_cast<int>((milliseconds * 53 + seconds) % kBase36Span) + kBase36First;
+  number = start;
+  do {
+    Digits(number, 36, digits);
+    std::snprintf(stem, sizeof stem, "~%s%s", prefix, digits);
+    int r = TryCandidate(linux_folder, stem, extension);
+    if (r == 0) {
+      std::snprintf(name, name_size, "%s.%s", stem, extension);
+      return UNIQUE_OK;
+    }
+    if (r != 1) return r;
+    if (++number > kBase36Last) number = kBase36First;
+  } while (number != start);
+  return UNIQUE_NO_FREE_NAME;
+}
+
+const char* ExtensionOf(const char* path) {
+  const char* file = GetFileNamePart(path);
+  const char* dot = std::strrchr(file, '.');
+  return dot ? dot + 1 : file + std::strlen(file);
+}
+
+void RemoveTrailingBackslash(char* path) {
+  std::size_t n = std::strlen(path);
+  if (n >= 2 && path[n - 1] == '\\' && path[n - 2] != ':') path[n - 1] = '\0';
+  else if (n == 1 && path[0] == '\\') path[0] = '\0';
+}

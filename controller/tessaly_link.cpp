@@ -1,0 +1,557 @@
+// The controller's side of the conversation with tessaly: reply slot,
+// registration, requests and their answers, fax status packets and the
+// device operations built on them.
+#include <cstring>
+
+#include "common/byte_order.h"
+#include "common/ini_reader.h"
+#include "common/server_settings.h"
+#include "controller/controller.h"
+#include "platform/paths.h"
+
+namespace {
+
+constexpr std::uint32_t kAnswerLimitMs = 60000;
+constexpr std::uint32_t kShortStepMs = 500;
+constexpr std::uint32_t kLongStepMs = 3000;
+constexpr std::uint32_t kConnectLimitMs = 60000;
+constexpr std::uint32_t kNoIdentityConnectMs = 40000;
+
+// Copies `text` into `out`, at most `chars` characters.
+void CopyCut(char* out, std::size_t out_size, const char* text, std::size_t chars) {
+  std::size_t n = std::strlen(text);
+  if (n > chars) n = chars;
+  if (n >= out_size) n = out_size - 1;
+  std::memcpy(out, text, n);
+  out[n] = '\0';
+}
+
+}  // namespace
+
+void Controller::SetFOIPStatus(std::uint16_t value) {
+  foip_status_ = value;
+  device_log_.Write(1, "FOIPStatus changed to %d", value);
+}
+
+void Controller::ClearCallFields() {
+  did_[0] = sub_address_[0] = caller_number_[0] = remote_csid_[0] = '\0';
+}
+
+int Controller::InitialiseDevice(int kind) {
+  device_log_.InitLogFile(SystemParameters().LogFile);
+  device_log_.Write(1, "InitialiseDevice()");
+  int r = InitialiseFOIPDevice(kind);
+  if (r != 0) {
+    device_log_.Write(1, "Error connecting to TESSALY");
+    return r;
+  }
+  std::snprintf(receive_file_, sizeof receive_file_, "t%d01.TIF", id_.channel);
+  return 0;
+}
+
+int Controller::InitialiseFOIPDevice(int /*kind*/) {
+  ClearCallFields();
+  // The reply slot: "F" + the request slot name.
+  std::snprintf(reply_slot_, sizeof reply_slot_, "F%s", id_.request_slot);
+  if (closedown_) return 0;
+  int r = InitTESSALYMessagePipe();
+  if (r != 0) {
+    CtlLog(6, "Failed to initialise TESSALY message pipe");
+    return r;
+  }
+  if (RegisterDeviceWithTESSALY() != 0) {
+    CtlLog(4, "Failed to register. Device will be re-registered");
+    if (RegisterDeviceWithTESSALY() != 0) {
+      CtlLog(6, "Failed to register device with TESSALY");
+      status_word_ = STATUS_REGISTER_FAILED;
+      return PERC_FAX_NOT_CONNECTED;
+    }
+  }
+  return 0;
+}
+
+int Controller::InitTESSALYMessagePipe() {
+  if (!reply_handle_.valid()) {
+    StatusWord st = MsgMakePipe(reply_slot_, 0, &reply_handle_);
+    if (st != 0) {
+      CtlLog(6, "FATAL Error 0x%X creating message queue '%s'", st, reply_slot_);
+      status_word_ = STATUS_REGISTER_FAILED;
+      return PERC_FAX_NOT_CONNECTED;
+    }
+    clock_->Watch(request_handle_.fd, reply_handle_.fd);
+  }
+  std::uint8_t buffer[kTessalyReplyMaxSize];
+  std::uint16_t length = 0;
+  while (MsgReadRequest(reply_handle_, buffer, sizeof buffer, &length) == 0)
+    CtlLog(5, "Found stray message to pipe when pipe hasn't been set up yet");
+  return 0;
+}
+
+int Controller::RegisterDeviceWithTESSALY() {
+  device_log_.Write(1, "Registering device with TESSALY");
+  ring_in_flag_ = false;
+  RegisterDevicePacket p;
+  p.device_id = id_.device_id;
+  SafeStrncpy(p.reply_slot, reply_slot_, sizeof p.reply_slot);
+  std::uint8_t packet[kRegisterDeviceSize];
+  WriteRegisterDevice(p, packet);
+  // A registration re-registers nothing itself: the flag is looked at again
+  // by the next request.
+  const bool outer = !registering_;
+  registering_ = true;
+  int r = SendPacketToTESSALY(packet, sizeof packet);
+  if (r != 0) {
+    if (outer) registering_ = false;
+    status_word_ = STATUS_REGISTER_FAILED;
+    return PERC_FAX_NOT_CONNECTED;
+  }
+  SetFOIPStatus(FOIP_READY);
+  SendReceiveStatusToTESSALY(config_.receive_wanted);
+  if (outer) registering_ = false;
+  return 0;
+}
+
+int Controller::SendPacketToTESSALY(std::uint8_t* packet, std::uint16_t length) {
+  request_in_progress_ = true;
+  StatusWord st = MsgSendRequest("TESSALY", 10, packet, length, 0);
+  int r;
+  if (st != 0) {
+    if (!closedown_) CtlLog(5, "Error 0x%X sending message to TESSALY", st);
+    r = st;
+  } else {
+    const int type = packet[kServerPacketTypeOffset];
+    r = WaitForTESSALYPacketResponse(type, type == RST_TESSALY_ABORT_FAX);
+  }
+  request_in_progress_ = false;
+  return r;
+}
+
+int Controller::WaitForTESSALYPacketResponse(int expected, bool abort) {
+  device_log_.Write(1, "WaitForTESSALYPacketResponse %d. Is Abort Packet: %s", expected, abort ? "Yes" : "No");
+  const std::uint32_t start = clock_->NowMs();
+  while (!Elapsed(start, kAnswerLimitMs)) {
+    int r = CheckTESSALYPackets();
+    device_log_.Write(1, "Returned %d for Check TESSALY in waiting for response", r);
+    if ((expected == RST_TESSALY_REGISTER_DEVICE || expected == RST_TESSALY_DEVICE_STATUS) && r != 1 && r != 3) {
+      clock_->Pause(kShortStepMs, ControllerClock::kWakeOnReply);
+      continue;
+    }
+    if (r == 1 || r == 3) {
+      const std::uint8_t type = last_packet_[kServerPacketTypeOffset];
+      FaxStatusPacket fs;
+      const bool is_status = ReadFaxStatus(last_packet_, last_packet_size_, &fs);
+      device_log_.Write(1, "Packet subtype %d, status %d, numerical param %d, expected result %d", type,
+                        is_status ? fs.kind : 0, is_status ? fs.value : 0, expected);
+      if (is_status && fs.value == expected) {
+        if (fs.kind == FAX_STATUS_REQUEST_DONE) return 0;
+        status_word_ = STATUS_FAX_OFFLINE;
+        return PERC_COMMAND_REJECTED;
+      }
+      if (!abort) {
+        if (type == TESSALY_RING_IN) {
+          device_log_.Write(1, "Ring-in detected while waiting for TESSALY response");
+          ring_in_flag_ = true;
+          continue;
+        }
+        reregister_ = true;
+        status_word_ = STATUS_FAX_OFFLINE;
+        return PERC_UNABLE_TO_CONNECT;
+      }
+      device_log_.Write(1, "Discarding packet while waiting for abort");
+    }
+    clock_->Pause(kLongStepMs, ControllerClock::kWakeOnReply);
+  }
+  CtlLog(4, "Timed out while waiting for acknowledgement from TESSALY");
+  reregister_ = true;
+  status_word_ = STATUS_FAX_TIMEOUT;
+  return PERC_FAX_ERROR;
+}
+
+void Controller::StoreLastPacket(const std::uint8_t* data, std::size_t size) {
+  std::memset(last_packet_, 0, sizeof last_packet_);
+  last_packet_size_ = size < sizeof last_packet_ ? size : sizeof last_packet_;
+  std::memcpy(last_packet_, data, last_packet_size_);
+}
+
+int Controller::CheckTESSALYPackets() {
+  if (!reply_handle_.valid()) return 0;
+  for (;;) {
+    std::uint8_t buffer[kTessalyReplyMaxSize];
+    std::uint16_t length = 0;
+    if (MsgReadRequest(reply_handle_, buffer, sizeof buffer, &length) != 0) return 0;
+    int r = HandleTessalyPacket(buffer, length);
+    if (r >= 0) return r;
+  }
+}
+
+int Controller::HandleTessalyPacket(const std::uint8_t* data, std::size_t size) {
+  ServerPacketHeader h;
+  ReadServerPacketHeader(data, size, &h);
+  if (h.packet_class != RT_TESSALY_REPLY) return 0;  // the read stops here
+  if (h.device_id != 0 && h.device_id != id_.device_id) {
+    CtlLog(4, "Request received for previous device (%u)", h.type);
+    return -1;
+  }
+  device_log_.Write(1, "Packet received: %d", h.type);
+  switch (h.type) {
+    case TESSALY_FAX_STATUS: {
+      FaxStatusPacket p;
+      if (!ReadFaxStatus(data, size, &p)) break;
+      if (request_in_progress_) {
+        StoreLastPacket(data, size);
+        return 1;
+      }
+      return ProcessFaxStatusPacket(p);
+    }
+    case TESSALY_RECEIVE_CONNECTED: {
+      ReceiveConnectedPacket p;
+      if (!ReadReceiveConnected(data, size, &p)) break;
+      StoreLastPacket(data, size);
+      return 1;
+    }
+    case TESSALY_RING_IN: {
+      RingInPacket p;
+      if (!ReadRingIn(data, size, &p)) break;
+      device_log_.Write(1, "Ring-in packet from %s", p.caller_address);
+      StoreLastPacket(data, size);
+      ring_in_record_ = p;
+      ring_in_flag_ = true;
+      return PERC_INCOMING_CALL;
+    }
+    default:
+      CtlLog(5, "Invalid request subtype received (%d)", h.type);
+      clock_->Pause(10, 0);
+      return -1;
+  }
+  CtlLog(5, "Packet of type %d too short (%zu bytes) - ignored", h.type, size);
+  return -1;
+}
+
+int Controller::CheckRingIn() {
+  if (ring_in_flag_) return PERC_INCOMING_CALL;
+  return CheckTESSALYPackets() == PERC_INCOMING_CALL ? PERC_INCOMING_CALL : 0;
+}
+
+int Controller::ProcessFaxStatusPacket(const FaxStatusPacket& p) {
+  StatusWord value = p.value;
+  switch (p.kind) {
+    case FAX_STATUS_FAX_SENT:
+      CtlLog(3, "Fax sent successfully");
+      SetFOIPStatus(FOIP_READY);
+      return 0;
+    case FAX_STATUS_FAX_RECEIVED:
+      device_log_.Write(1, "Fax received successfully");
+      WriteFaxStatus(p, last_packet_);
+      last_packet_size_ = kFaxStatusSize;
+      SetFOIPStatus(FOIP_FAX_RECEIVED);
+      return 0;
+    case FOIP_STATUS_FAX_NOT_SENT:
+      CtlLog(5, "Failed to send fax");
+      device_log_.Write(1, "Error code returned from TESSALY: %d", value);
+      device_log_.Write(1, "Returning for FOIP_STATUS_FAX_NOT_SENT status %d", value);
+      status_word_ = value ? value : STATUS_FAX_NOT_SENT_DEFAULT;
+      SetFOIPStatus(FOIP_READY);
+      SendReceiveStatusToTESSALY(config_.receive_wanted);
+      return FOIPErrorToPERC(value);
+    case FAX_STATUS_CONNECTED:
+      device_log_.Write(1, "Connected");
+      connected_ = true;
+      WriteFaxStatus(p, last_packet_);
+      last_packet_size_ = kFaxStatusSize;
+      return 0;
+    case FOIP_STATUS_FAX_NOT_CONNECTED:
+      CtlLog(5, "Failed to connect to: %s", send_info_.telephone);
+      device_log_.Write(1, "Error code returned from TESSALY: %d", value);
+      device_log_.Write(1, "Returning for FOIP_STATUS_FAX_NOT_CONNECTED status %d", value);
+      status_word_ = value ? value : STATUS_FAX_FAILED;
+      SetFOIPStatus(FOIP_READY);
+      SendReceiveStatusToTESSALY(config_.receive_wanted);
+      return FOIPErrorToPERC(value);
+    case FAX_STATUS_FAX_NOT_RECEIVED:
+      CtlLog(5, "Fax not received successfully");
+      device_log_.Write(1, "Error code returned from TESSALY: %d", value);
+      device_log_.Write(1, "Returning for not received status %d", value);
+      status_word_ = value ? value : STATUS_FAX_NOT_RECEIVED_DEFAULT;
+      WriteFaxStatus(p, last_packet_);
+      last_packet_size_ = kFaxStatusSize;
+      SetFOIPStatus(FOIP_FAX_NOT_RECEIVED);
+      return FOIPErrorToPERC(value);
+    case FAX_STATUS_PAGE_SENT:
+      device_log_.Write(1, "Sent page %d of %d", value, send_info_.pages);
+      current_page_ = value;
+      if (value == send_info_.pages) {
+        device_log_.Write(1, "Last page_sent notification received");
+        last_page_ = true;
+      }
+      WriteFaxStatus(p, last_packet_);
+      last_packet_size_ = kFaxStatusSize;
+      return 0;
+    case FAX_STATUS_PAGE_RECEIVED:
+      device_log_.Write(1, "Received page %d", value);
+      WriteFaxStatus(p, last_packet_);
+      last_packet_size_ = kFaxStatusSize;
+      return 0;
+    case FAX_STATUS_CALL_CONNECTED:
+      device_log_.Write(1, "SIP call connected");
+      if (p.text[0]) {
+        CtlLog(3, "Direct dial routing '%s' (DID)", p.text);
+        CopyCut(did_, sizeof did_, p.text, 60);
+      }
+      WriteFaxStatus(p, last_packet_);
+      last_packet_size_ = kFaxStatusSize;
+      return 0;
+    default:
+      CtlLog(4, "Unknown status type received from TESSALY (%d)", p.kind);
+      SetFOIPStatus(FOIP_READY);
+      return RegisterDeviceWithTESSALY();
+  }
+}
+
+int Controller::SendReceiveStatusToTESSALY(int wanted) {
+  device_log_.Write(1, "SendReceiveStatusToTESSALY()");
+  connected_ = false;
+  if (closedown_) return 0;
+  if (!config_.receive_wanted) {
+    device_log_.Write(1, "Request to change receive status of send-only device");
+    return 0;
+  }
+  std::uint8_t packet[kDeviceStatusSize];
+  WriteDeviceStatus(id_.device_id, (wanted == 1 && !offline_pending_) ? 1 : 0, packet);
+  if (wanted) received_pages_ = 0;
+  int r = SendPacketToTESSALY(packet, sizeof packet);
+  return ReRegisterIfRequired(r);
+}
+
+int Controller::ReRegisterIfRequired(int result) {
+  // Once per request: a registration in progress does not start another.
+  if (reregister_ && !closedown_ && !registering_) {
+    device_log_.Write(1, "Device re-registration required");
+    reregister_ = false;
+    if (RegisterDeviceWithTESSALY() != 0) CtlLog(6, "Failed to register device with TESSALY");
+  }
+  return result;
+}
+
+int Controller::SendAbortToTESSALY() {
+  if (foip_status_ == FOIP_READY) return 0;
+  device_log_.Write(1, "SendAbortToTESSALY()");
+  std::uint8_t packet[kAbortFaxSize];
+  WriteAbortFax(id_.device_id, packet);
+  int r = SendPacketToTESSALY(packet, sizeof packet);
+  if (r == 0) {
+    SetFOIPStatus(FOIP_READY);
+    SendReceiveStatusToTESSALY(config_.receive_wanted);
+  }
+  return ReRegisterIfRequired(r);
+}
+
+void Controller::SetFOIPSendInfo(const SendFOIPInfo& info) {
+  device_log_.Write(1, "SetFOIPSendInfo");
+  send_info_ = info;
+}
+
+void Controller::AddToFOIPSendInfo(const char* telephone, const char* sender_csid) {
+  device_log_.Write(1, "AddToFOIPSendInfo");
+  if (telephone && telephone[0]) {
+    if (std::strlen(telephone) >= sizeof send_info_.sender_telephone)
+      CtlLog(4, "Sender telephone number too long, cut to %zu characters", sizeof send_info_.sender_telephone - 1);
+    SafeStrncpy(send_info_.sender_telephone, telephone, sizeof send_info_.sender_telephone);
+  }
+  if (sender_csid && sender_csid[0]) {
+    if (std::strlen(sender_csid) >= sizeof send_info_.sender_csid)
+      CtlLog(4, "Sender CSID too long, cut to %zu characters", sizeof send_info_.sender_csid - 1);
+    SafeStrncpy(send_info_.sender_csid, sender_csid, sizeof send_info_.sender_csid);
+  }
+}
+
+int Controller::SendFaxToTESSALY(const char* folder, const char* file_name, std::uint16_t pages) {
+  device_log_.Write(1, "SendFaxToTESSALY()");
+  device_log_.Write(1, "Tel: %s", send_info_.telephone);
+  device_log_.Write(1, "Sender CSID: %s", send_info_.sender_csid);
+  device_log_.Write(1, "Path: %s", folder);
+  device_log_.Write(1, "FileName: %s", file_name);
+  send_info_.pages = pages;
+  SendFaxPacket p;
+  p.device_id = id_.device_id;
+  SafeStrncpy(p.message_name, send_info_.message_name, sizeof p.message_name);
+  p.job_number = send_info_.job_number;
+  p.job_sub_number = send_info_.job_sub_number;
+  SafeStrncpy(p.folder, folder, sizeof p.folder);
+  SafeStrncpy(p.file_name, file_name, sizeof p.file_name);
+  SafeStrncpy(p.telephone, send_info_.telephone, sizeof p.telephone);
+  SafeStrncpy(p.recipient, send_info_.recipient, sizeof p.recipient);
+  p.pages = pages;
+  SafeStrncpy(p.sender_telephone, send_info_.sender_telephone, sizeof p.sender_telephone);
+  SafeStrncpy(p.sender_name, send_info_.sender_name, sizeof p.sender_name);
+  SafeStrncpy(p.sender_csid, send_info_.sender_csid, sizeof p.sender_csid);
+  std::uint8_t packet[kSendFaxSize];
+  WriteSendFax(p, packet);
+  int r = SendPacketToTESSALY(packet, sizeof packet);
+  return ReRegisterIfRequired(r);
+}
+
+int Controller::ProcessRingIn(bool accept) {
+  device_log_.Write(1, "ProcessRingIn");
+  RecvFaxPacket p;
+  p.device_id = id_.device_id;
+  SafeStrncpy(p.folder, config_.temp_receive_folder, sizeof p.folder);
+  SafeStrncpy(p.file_name, receive_file_, sizeof p.file_name);
+  const bool take = accept && foip_status_ == FOIP_READY && config_.receive_wanted;
+  p.accept = take ? 1 : 0;
+  std::uint8_t packet[kRecvFaxSize];
+  WriteRecvFax(p, packet);
+  int r = SendPacketToTESSALY(packet, sizeof packet);
+  ring_in_flag_ = false;
+  if (!take) {
+    if (accept) {
+      CtlLog(4, "Device not able to receive incoming call");
+      status_word_ = STATUS_FAX_BUSY;
+      r = PERC_DEVICE_BUSY;
+    } else {
+      status_word_ = STATUS_CALL_NOT_TAKEN;
+      r = PERC_UNABLE_TO_CONNECT;
+    }
+    SetFOIPStatus(FOIP_READY);
+    SendReceiveStatusToTESSALY(config_.receive_wanted);
+  }
+  return ReRegisterIfRequired(r);
+}
+
+int Controller::WaitForSendConnectedFromTESSALY() {
+  const std::uint32_t start = clock_->NowMs();
+  while (!Elapsed(start, kConnectLimitMs)) {
+    last_packet_[kServerPacketTypeOffset] = 0;
+    int r = CheckTESSALYPackets();
+    if (r == 1) {
+      CtlLog(5, "Unexpected packet while waiting for send connect");
+      RegisterDeviceWithTESSALY();
+      status_word_ = STATUS_FAX_PORT_ACCESS;
+      return PERC_UNABLE_TO_CONNECT;
+    }
+    if (r > 3) return r;
+    FaxStatusPacket fs;
+    if (r == 0 && ReadFaxStatus(last_packet_, last_packet_size_, &fs)) {
+      if (fs.kind == FAX_STATUS_CONNECTED) {
+        device_log_.Write(1, "Send connected message from TESSALY");
+        return 0;
+      }
+      if (fs.kind == FAX_STATUS_CALL_CONNECTED) device_log_.Write(1, "SIP Connection active");
+    }
+    clock_->Pause(kLongStepMs, ControllerClock::kWakeOnReply);
+  }
+  CtlLog(3, "Timed out while waiting for send connected message from TESSALY");
+  SendAbortToTESSALY();
+  SetFOIPStatus(FOIP_READY);
+  SendReceiveStatusToTESSALY(config_.receive_wanted);
+  status_word_ = STATUS_FAX_TIMEOUT;
+  return PERC_UNABLE_TO_CONNECT;
+}
+
+int Controller::WaitForReceiveConnectedFromTESSALY() {
+  const std::uint32_t start = clock_->NowMs();
+  sip_connected_seen_ = false;
+  while (!Elapsed(start, kConnectLimitMs)) {
+    last_packet_[kServerPacketTypeOffset] = 0;
+    int r = CheckTESSALYPackets();
+    if (r == 1) {
+      ReceiveConnectedPacket rc;
+      if (ReadReceiveConnected(last_packet_, last_packet_size_, &rc)) {
+        device_log_.Write(1, "Receive connected message from TESSALY");
+        return 0;
+      }
+      CtlLog(5, "Unexpected packet while waiting for receive connect");
+      reregister_ = true;
+      status_word_ = STATUS_FAX_PORT_ACCESS;
+      return PERC_UNABLE_TO_CONNECT;
+    }
+    if (r > 3) return r;
+    FaxStatusPacket fs;
+    if (ReadFaxStatus(last_packet_, last_packet_size_, &fs)) {
+      if (fs.kind == FAX_STATUS_CALL_CONNECTED) sip_connected_seen_ = true;
+      if (fs.kind == FAX_STATUS_FAX_NOT_RECEIVED) {
+        device_log_.Write(1, "Fax not received message from TESSALY before 'receive connected'");
+        SetFOIPStatus(FOIP_READY);
+        SendReceiveStatusToTESSALY(config_.receive_wanted);
+        status_word_ = STATUS_FAX_TIMEOUT;
+        return PERC_UNABLE_TO_CONNECT;
+      }
+    }
+    if (sip_connected_seen_ && Elapsed(start, kNoIdentityConnectMs)) {
+      device_log_.Write(1, "Receiving fax connected with no remote ID information");
+      return 0;
+    }
+    clock_->Pause(kLongStepMs, ControllerClock::kWakeOnReply);
+  }
+  CtlLog(3, "Timed out while waiting for receive connected message from TESSALY");
+  SendAbortToTESSALY();
+  SetFOIPStatus(FOIP_READY);
+  SendReceiveStatusToTESSALY(config_.receive_wanted);
+  status_word_ = STATUS_FAX_TIMEOUT;
+  return PERC_UNABLE_TO_CONNECT;
+}
+
+void Controller::TakeReceiveConnectedInfo() {
+  ReceiveConnectedPacket rc;
+  if (!ReadReceiveConnected(last_packet_, last_packet_size_, &rc)) return;
+  if (rc.did[0]) CopyCut(did_, sizeof did_, rc.did, 60);
+  if (rc.remote_csid[0]) {
+    CopyCut(remote_csid_, sizeof remote_csid_, rc.remote_csid, 20);
+    device_log_.Write(1, "Obtained CSID of: '%s')", remote_csid_);
+  }
+}
+
+void Controller::DeleteTemporaryFaxFiles() {
+  // The send and receive paths own the temporary files; nothing is open here.
+}
+
+int Controller::CancelJob() {
+  device_log_.Write(1, "Cancel Job");
+  ClearCallFields();
+  current_page_ = 0;
+  if (device_log_.mode() == DEVICE_LOG_DEBUG) device_log_.Write(1, "Cancel Job called: device state %u", foip_status_);
+  if (foip_status_ == FOIP_READY) return 0;
+  int r = SendAbortToTESSALY();
+  device_log_.Write(1, "SendAbortToTESSALY returned %d", r);
+  if (r == 0) {
+    DeleteTemporaryFaxFiles();
+    SetFOIPStatus(FOIP_READY);
+    if (!closedown_) SendReceiveStatusToTESSALY(config_.receive_wanted);
+    return 0;
+  }
+  if (r == PERC_COMMAND_REJECTED) {
+    device_log_.Write(1, "CancelJob - command rejected");
+    SetFOIPStatus(FOIP_READY);
+    if (!closedown_) {
+      received_pages_ = 0;
+      SendReceiveStatusToTESSALY(config_.receive_wanted);
+    }
+    return r;
+  }
+  device_log_.Write(1, "CancelJob - returning Port Access Error");
+  status_word_ = STATUS_ABORT_NOT_DELIVERED;
+  return PERC_PORT_FAULT;
+}
+
+void Controller::TidyUpOnClosedown() {
+  device_log_.Write(1, "TidyUpOnClosedown");
+  send_info_ = SendFOIPInfo{};
+}
+
+int Controller::ClosedownDevice() {
+  device_log_.Write(1, "ClosedownDevice()");
+  int r = 0;
+  if (foip_status_ == FOIP_DIALLED || foip_status_ == FOIP_RECEIVING) r = CancelJob();
+  if (foip_status_ != FOIP_READY) SendReceiveStatusToTESSALY(0);
+  device_log_.Close();
+  current_page_ = 0;
+  TidyUpOnClosedown();
+  return r;
+}
+
+void Controller::WaitForJobToFinish() {
+  device_log_.Write(1, "WaitForJobToFinish()");
+  ClearCallFields();
+  received_pages_ = 0;
+  SetFOIPStatus(FOIP_READY);
+  SendReceiveStatusToTESSALY(config_.receive_wanted);
+}

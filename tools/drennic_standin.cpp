@@ -1,0 +1,164 @@
+// drennic-standin: stands in for the fax server's DRENNIC and MORVATH in
+// front of a device controller.  It holds the slots "DRENNIC", "MORVATH" and
+// "STANDIN" (offline replies), prints every packet it receives decoded on one
+// line ("DRENNIC JOB_RESULT FOIP/1 status=0xF101 job=7 ..."), and runs the
+// commands of its command line in order, each waiting with a limit for its
+// result:
+//   wait TEXT              until a printed line contains TEXT
+//   listen MS              print what arrives for MS milliseconds
+//   send SLOT JOB TEL      a send request; waits for JOB_RESULT
+//   scan SLOT JOB          a scan request; waits for SCAN_RESULT
+//   abort SLOT             an abort request (no wait)
+//   offline SLOT [ID]      offline ("may wait", "interrupt"); with ID the
+//                          request carries the id and the reply slot
+//                          "STANDIN" and waits for OFFLINE_REPLY, else waits
+//                          for the DEVICE OFFLINE state (10)
+//   online SLOT [ID]       online (with id); waits for the IDLE state (1)
+//   closedown SLOT         a closedown request (no wait)
+// Options: --limit MS (default 10000) for every wait.
+// Exit code 0, 1 for a bad command line or a slot that cannot be held, 2
+// when a wait ran out ("TIMEOUT waiting for ..." is printed).
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/byte_order.h"
+#include "common/mailslot.h"
+#include "controller/drennic_packets.h"
+#include "platform/clock.h"
+#include "platform/process.h"
+
+namespace {
+
+struct Slot {
+  const char* name;
+  MailslotHandle handle;
+};
+
+Slot g_slots[] = {{"DRENNIC", {}}, {"MORVATH", {}}, {"STANDIN", {}}};
+std::vector<std::string> g_lines;
+
+// Prints what has arrived; waits up to `ms` for something.
+void Serve(std::uint32_t ms) {
+  int fds[3];
+  for (int i = 0; i < 3; ++i) fds[i] = g_slots[i].handle.fd;
+  platform::WaitReadable(fds, 3, ms);
+  for (Slot& s : g_slots) {
+    std::uint8_t buffer[1000];
+    std::uint16_t length = 0;
+    while (MsgReadRequest(s.handle, buffer, sizeof buffer, &length) == 0) {
+      std::string line = std::string(s.name) + " " + DescribeControllerPacket(buffer, length);
+      std::printf("%s\n", line.c_str());
+      std::fflush(stdout);
+      g_lines.push_back(line);
+    }
+  }
+}
+
+bool WaitFor(const std::string& text, std::size_t from, std::uint32_t limit_ms) {
+  const std::uint32_t start = plat_tick_ms();
+  for (;;) {
+    for (std::size_t i = from; i < g_lines.size(); ++i)
+      if (g_lines[i].find(text) != std::string::npos) return true;
+    const std::int32_t left = static_cast<std::int32_t>(limit_ms) - plat_tick_diff(plat_tick_ms(), start);
+    if (left <= 0) break;
+    Serve(static_cast<std::uint32_t>(left < 100 ? left : 100));
+  }
+  std::printf("TIMEOUT waiting for %s\n", text.c_str());
+  std::fflush(stdout);
+  return false;
+}
+
+std::vector<std::uint8_t> Request(std::uint8_t type, std::size_t size) {
+  std::vector<std::uint8_t> p(size, 0);
+  p[2] = RT_DEVICE;
+  p[3] = type;
+  return p;
+}
+
+bool Send(const std::string& slot, std::vector<std::uint8_t>& p) {
+  StatusWord st = MsgSendRequest(slot.c_str(), 10, p.data(), static_cast<std::uint16_t>(p.size()), 0);
+  if (st != 0) {
+    std::printf("ERROR 0x%X sending to %s\n", st, slot.c_str());
+    std::fflush(stdout);
+    return false;
+  }
+  return true;
+}
+
+int Usage() {
+  std::fprintf(stderr,
+               "Usage: drennic-standin [--limit MS] command...\n"
+               "  wait TEXT | listen MS | send SLOT JOB TEL | scan SLOT JOB | abort SLOT |\n"
+               "  offline SLOT [ID] | online SLOT [ID] | closedown SLOT\n");
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::uint32_t limit = 10000;
+  int i = 1;
+  if (i + 1 < argc && std::strcmp(argv[i], "--limit") == 0) {
+    limit = static_cast<std::uint32_t>(std::strtoul(argv[i + 1], nullptr, 10));
+    i += 2;
+  }
+  for (Slot& s : g_slots) {
+    StatusWord st = MsgMakePipe(s.name, 0, &s.handle);
+    if (st != 0) {
+      std::fprintf(stderr, "drennic-standin: cannot hold slot %s (0x%X)\n", s.name, st);
+      return 1;
+    }
+  }
+  auto need = [&](int n) { return i + n < argc; };
+  int result = 0;
+  while (i < argc && result == 0) {
+    const std::string cmd = argv[i];
+    const std::size_t from = g_lines.size();
+    if (cmd == "wait" && need(1)) {
+      if (!WaitFor(argv[i + 1], 0, limit)) result = 2;
+      i += 2;
+    } else if (cmd == "listen" && need(1)) {
+      const std::uint32_t ms = static_cast<std::uint32_t>(std::strtoul(argv[i + 1], nullptr, 10));
+      const std::uint32_t start = plat_tick_ms();
+      while (plat_tick_diff(plat_tick_ms(), start) < static_cast<std::int32_t>(ms)) Serve(50);
+      i += 2;
+    } else if ((cmd == "send" && need(3)) || (cmd == "scan" && need(2))) {
+      const bool send = cmd == "send";
+      auto p = Request(send ? RST_DEVICE_SEND : RST_DEVICE_SCAN, kDeviceRequestSize);
+      put_le16(p.data() + 8, static_cast<std::uint16_t>(std::strtoul(argv[i + 2], nullptr, 10)));
+      std::memcpy(p.data() + 10, "STANDIN", 7);
+      if (send) std::snprintf(reinterpret_cast<char*>(p.data() + 314), 41, "%s", argv[i + 3]);
+      if (!Send(argv[i + 1], p) || !WaitFor(send ? "JOB_RESULT" : "SCAN_RESULT", from, limit)) result = 2;
+      i += send ? 4 : 3;
+    } else if ((cmd == "abort" || cmd == "closedown") && need(1)) {
+      auto p = Request(cmd == "abort" ? RST_DEVICE_ABORT : RST_DEVICE_CLOSEDOWN, 8);
+      if (!Send(argv[i + 1], p)) result = 2;
+      Serve(0);
+      i += 2;
+    } else if (cmd == "offline" && need(1)) {
+      const bool with_id = need(2) && std::strspn(argv[i + 2], "0123456789") == std::strlen(argv[i + 2]);
+      auto p = Request(with_id ? RST_DEVICE_OFFLINE_ID : RST_DEVICE_OFFLINE, with_id ? kOfflineIdKeptSize : 16);
+      put_le32(p.data() + 8, 1);
+      put_le32(p.data() + 12, 1);
+      if (with_id) {
+        put_le16(p.data() + 16, static_cast<std::uint16_t>(std::strtoul(argv[i + 2], nullptr, 10)));
+        std::memcpy(p.data() + 18, "STANDIN", 7);
+      }
+      if (!Send(argv[i + 1], p) || !WaitFor(with_id ? "OFFLINE_REPLY" : "state=10", from, limit)) result = 2;
+      i += with_id ? 3 : 2;
+    } else if (cmd == "online" && need(1)) {
+      const bool with_id = need(2) && std::strspn(argv[i + 2], "0123456789") == std::strlen(argv[i + 2]);
+      auto p = Request(with_id ? RST_DEVICE_ONLINE_ID : RST_DEVICE_ONLINE, with_id ? 10 : 8);
+      if (with_id) put_le16(p.data() + 8, static_cast<std::uint16_t>(std::strtoul(argv[i + 2], nullptr, 10)));
+      if (!Send(argv[i + 1], p) || !WaitFor("state=1 ", from, limit)) result = 2;
+      i += with_id ? 3 : 2;
+    } else {
+      result = Usage();
+    }
+  }
+  for (Slot& s : g_slots) MsgClosePipe(&s.handle);
+  return result;
+}
