@@ -171,7 +171,8 @@ std::vector<std::uint16_t> GetSessionsNotInUse() {
   Hold hold(app_foip__lock());
   ProgramLog(1, "GetSessionsNotInUse()");
   std::vector<std::uint16_t> out;
-  for (std::uint16_t id = 1; id < GetMaxSessions(); ++id) {
+  const int max_sessions = GetMaxSessions();
+  for (std::uint16_t id = 1; id < max_sessions; ++id) {
     const bool used = std::any_of(table().entries.begin(), table().entries.end(),
                                   [id](const DeviceEntry& e) { return e.session_active == 1 && e.session_id == id; });
     if (!used) out.push_back(id);
@@ -223,7 +224,9 @@ void WatchdogTick() {
   for (auto& e : table().entries) {
     if (e.session_active != 1 || e.watchdog < 0) continue;
     if (++e.watchdog > table().watchdog_limit) {
-      e.abort_state = ABORT_WATCHDOG;
+      DeviceEntry copy = e;
+      copy.abort_state = ABORT_WATCHDOG;
+      UpdateEntry(copy);
       (void)AbortFax(e.session_id);
       e.watchdog = -1;
     }

@@ -48,6 +48,9 @@ write "$area/Tessaly/glb.cfg" <<'CFG'
 path of session files = Tessaly\
 nb simultaneous start = 4
 
+[Batch processing]
+session delay = 0
+
 [SIP]
 local SIP IP port = 5060
 
