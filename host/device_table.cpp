@@ -43,6 +43,9 @@ void reset_entry(DeviceEntry* old, DeviceEntry fresh) {
   if (old->session_active == 1) {
     old->abort_state = ABORT_SEND_NOT_STARTED;
     (void)AbortFax(old->session_id);
+    // The stop confirm of that session still comes: it must find the abort
+    // state, so that the new controller gets no answer meant for the old one.
+    fresh.abort_state = ABORT_SEND_NOT_STARTED;
   }
   fresh.session_id = old->session_id;
   *old = std::move(fresh);

@@ -31,6 +31,7 @@ struct PendingSend {
   std::uint64_t deadline_ms = 0;
 };
 std::vector<PendingSend> g_pending;
+std::uint32_t g_send_start_wait_ms = kSendStartWaitMs;
 
 constexpr StatusWord kNoSessionRecord = 0xF000;
 constexpr StatusWord kNoActiveSession = 0xF00E;
@@ -160,6 +161,11 @@ void AbandonSend(const PendingSend& p) {
 std::uint64_t HostNowMs() {
   using namespace std::chrono;
   return std::uint64_t(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+void SetSendStartWait(std::uint32_t ms) {
+  Hold hold(app_foip__lock());
+  g_send_start_wait_ms = ms;
 }
 
 int InitialisePipeInterface() {
@@ -358,7 +364,7 @@ StatusWord ProcessSendFax(const SendFaxPacket& p) {
   }
   ProgramLog(1, "DeviceControllerDispatcher - ProcessSendFax received for device %d\tfile %s%s\tRecipient %s",
              p.device_id, p.folder, p.file_name, p.telephone);
-  PendingSend pending{p, session_id, HostNowMs() + kSendStartWaitMs};
+  PendingSend pending{p, session_id, HostNowMs() + g_send_start_wait_ms};
   // The lock is held since the start: the mark is seen before the
   // application's poll can take it.
   switch (LookAtMark(pending)) {

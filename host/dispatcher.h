@@ -25,6 +25,8 @@
 
 inline constexpr std::uint16_t kDispatchShutdown = 99;
 inline constexpr std::uint32_t kSendStartWaitMs = 60000;
+// How long a send waits for its start mark (kSendStartWaitMs unless set).
+void SetSendStartWait(std::uint32_t ms);
 
 int InitialisePipeInterface();
 void DestroyPipeInterface();

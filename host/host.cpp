@@ -246,6 +246,7 @@ int TessalyMain(const HostOptions& o) {
   // 7. The runtime.
   ResetDeviceTable();
   SetWatchdogLimit(o.watchdog_limit);
+  SetSendStartWait(o.send_start_wait_ms);
   foip_standin__set_mode(o.standin);
   InstallFoipLinkHooks();
   g_startup_row = {ENT_APP_FOIP, g_startup_body, APP_FOIP_CNF__STARTUP_RECORD_SIZE, 1, 0};

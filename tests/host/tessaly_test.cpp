@@ -273,6 +273,74 @@ TEST_F(Tessaly, AbortAndWatchdogEndARunningSession) {
   EXPECT_EQ(t.Wait(), 0);
 }
 
+// A send that cannot start (its session still runs) waits without holding
+// up the others; when its wait ends it is aborted and left unanswered.
+TEST_F(Tessaly, SendWaitingForItsStartDoesNotBlockOthersAndIsLeftUnanswered) {
+  TessalyProcess t;
+  HostOptions o = Fast();
+  o.standin = FoipStandinMode::kOpenCallOnStart;
+  o.send_start_wait_ms = 1500;
+  t.Start(o);
+  ASSERT_TRUE(t.WaitServing());
+  ScriptedController a(0x0303, "F6\\1"), b(0x0304, "F6\\2");
+  ASSERT_EQ(a.Register(), STATUS_OK);
+  ExpectStatus(a.Next(), FAX_STATUS_REQUEST_DONE, 1);
+  ASSERT_EQ(a.Status(0), STATUS_OK);
+  ExpectStatus(a.Next(), FAX_STATUS_REQUEST_DONE, 5);
+  ASSERT_EQ(a.Send(), STATUS_OK);
+  ExpectStatus(a.Next(), FAX_STATUS_REQUEST_DONE, 2);
+  ExpectStatus(a.Next(), FAX_STATUS_CALL_CONNECTED, 0, "0123");
+
+  ASSERT_EQ(a.Send("0699999999"), STATUS_OK);
+  ASSERT_EQ(b.Register(), STATUS_OK);
+  const auto sent = std::chrono::steady_clock::now();
+  ExpectStatus(b.Next(), FAX_STATUS_REQUEST_DONE, 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - sent, 1000ms) << "served while the send waits";
+  ASSERT_TRUE(t.WaitLog("Unable to send fax message for device 771, recipient 0699999999, filename page1.tif"));
+  ASSERT_TRUE(t.WaitLog("FOIP__STOP_CO of a send not started in time: no answer"));
+  EXPECT_FALSE(a.Next(500).has_value());
+  // The session is free again.
+  ASSERT_EQ(a.Send(), STATUS_OK);
+  ExpectStatus(a.Next(), FAX_STATUS_REQUEST_DONE, 2);
+  ExpectStatus(a.Next(), FAX_STATUS_CALL_CONNECTED, 0, "0123");
+  ASSERT_EQ(a.Shutdown(), STATUS_OK);
+  EXPECT_EQ(t.Wait(), 0);
+}
+
+// A controller that restarts with a new id on the same slot takes over its
+// entry (same session), its running session is aborted without an answer,
+// and the old id is no longer known.
+TEST_F(Tessaly, RestartedControllerTakesOverItsEntry) {
+  TessalyProcess t;
+  HostOptions o = Fast();
+  o.standin = FoipStandinMode::kOpenCallOnStart;
+  t.Start(o);
+  ASSERT_TRUE(t.WaitServing());
+  ScriptedController c(0x0505, "F7\\1");
+  ASSERT_EQ(c.Register(), STATUS_OK);
+  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 1);
+  ASSERT_EQ(c.Status(0), STATUS_OK);
+  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 5);
+  ASSERT_EQ(c.Send(), STATUS_OK);
+  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 2);
+  ExpectStatus(c.Next(), FAX_STATUS_CALL_CONNECTED, 0, "0123");
+
+  c.set_id(0x0506);
+  ASSERT_EQ(c.Register(), STATUS_OK);
+  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 1);
+  ASSERT_TRUE(t.WaitLog("Device Controller 506 replaces 505 on slot F7\\1"));
+  ASSERT_TRUE(t.WaitLog("FOIP__STOP_CO of a send not started in time: no answer"));
+  EXPECT_FALSE(c.Next(300).has_value());
+  ASSERT_EQ(c.Status(0), STATUS_OK);
+  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 5);
+  c.set_id(0x0505);
+  ASSERT_EQ(c.Status(0), STATUS_OK);
+  ASSERT_TRUE(t.WaitLog("Device controller with id 1285 is not registered with TESSALY"));
+  EXPECT_FALSE(t.LogHas("New Device Controller 506"));
+  ASSERT_EQ(c.Shutdown(), STATUS_OK);
+  EXPECT_EQ(t.Wait(), 0);
+}
+
 // A second instance finds the slot taken: it says so and runs on without
 // it; the first goes on serving; SIGINT ends the second cleanly.
 TEST_F(Tessaly, SecondInstanceLeavesTheFirstServing) {
