@@ -210,14 +210,16 @@ bool Controller::OpenRequestSlot() {
 int Controller::InitialiseController(const std::vector<std::string>& args) {
   if (ParseDeviceArguments(args) < 0) return PERC_INVALID_PARAMETER;
   CtlLog(2, "Initialising");
-  LogInit(nullptr, nullptr, 3, id_.title);
+  LogInit(stdout, nullptr, 3, id_.title);
+  SetControllerConsole(true, 3);
   if (ReadSystemParams(nullptr) != 0) {
     std::printf("Error reading system parameters\n");
     exit_code_ = 1;
     return PERC_INVALID_PARAMETER;
   }
   std::setvbuf(stdout, nullptr, _IONBF, 0);
-  LogInit(nullptr, SystemParameters().LogFile, id_.log_level, id_.title);
+  LogInit(stdout, SystemParameters().LogFile, id_.log_level, id_.title);
+  SetControllerConsole(true, id_.log_level);
   CtlLog(3, "Device controller for %s - Version %s", id_.title, kMarrockVersion);
   if (!ReadConfiguration()) {
     Fatal();

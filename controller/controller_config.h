@@ -77,7 +77,7 @@ struct ControllerConfig {
 // Who this controller is, from its command line.
 struct ControllerIdentity {
   std::int16_t device_type = 1;  // 1..200
-  char group[64] = "";           // GROUP form only
+  char group[61] = "";           // GROUP form only, at most 60 characters
   std::int16_t channel = 0;      // GROUP form only
   bool group_form = false;
   std::int16_t log_level = 3;

@@ -3,6 +3,9 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "common/server_settings.h"
+#include "platform/clock.h"
+#include "platform/file_size.h"
 #include "platform/local_time.h"
 #include "platform/paths.h"
 
@@ -11,12 +14,38 @@ namespace {
 constexpr std::size_t kMaxLine = 150;
 constexpr std::size_t kFormatRoom = 5001;
 
-void DefaultSink(int level, const char* line) { LogMessage(level, "%s", line); }
+struct Console {
+  bool on = false;
+  int level = 3;
+};
+Console g_console;
+
+void ConsoleLine(int level, const char* text) {
+  if (level < g_console.level && level < SystemParameters().LogLevel) return;
+  platform::LocalTime t = platform::GetLocalTime();
+  char line[kFormatRoom + 64];
+  std::snprintf(line, sizeof line, "%.2d:%.2d:%.2d  %s - (%c) - %s", t.hour, t.minute, t.second, LogLibraryId(),
+                LogLevelLetter(level), text);
+  const char* out = std::strlen(line) < 11 ? "(Logged line too short - ignored)" : line;
+  std::fputs(out, stdout);
+  if (out[0] && out[std::strlen(out) - 1] != '\n') std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+void DefaultSink(int level, const char* line) {
+  if (g_console.on) ConsoleLine(level, line);
+  LogMessage(level, "%s", line);
+}
 ControllerLogSink g_sink = &DefaultSink;
 
 }  // namespace
 
 void SetControllerLogSink(ControllerLogSink sink) { g_sink = sink ? sink : &DefaultSink; }
+
+void SetControllerConsole(bool on, int level) {
+  g_console.on = on;
+  g_console.level = level;
+}
 
 void CutLogLine(char* line) {
   if (std::strlen(line) >= kMaxLine) std::memcpy(line + kMaxLine - 3, "...", 4);
@@ -49,6 +78,7 @@ void DeviceLog::InitLogFile(const char* library_file) {
   file_ = std::fopen(log_path_.c_str(), "w");
   std::string ident = id_.type_name + "-" + id_.group + "-" + std::to_string(id_.channel);
   LogInit(file_, library_file, mode_ == DEVICE_LOG_FULL ? 2 : 1, ident.c_str());
+  SetControllerConsole(false, 3);
 }
 
 void DeviceLog::Close() {
@@ -84,13 +114,15 @@ void DeviceLog::BeginCallTrace(const char* library_file) {
   trace_ = std::fopen(trace_path_.c_str(), "w");
   std::string ident = id_.type_name + "-" + std::to_string(id_.type_number);
   LogInit(trace_, library_file, 1, ident.c_str());
+  SetControllerConsole(false, 3);
 }
 
 void DeviceLog::EndCallTrace(bool failed, const char* library_file) {
   if (mode_ != DEVICE_LOG_CALL && mode_ != DEVICE_LOG_ERROR) return;
   if (trace_) std::fclose(trace_);
   trace_ = nullptr;
-  LogInit(nullptr, library_file, 3, (id_.type_name + "-" + id_.group + "-" + std::to_string(id_.channel)).c_str());
+  LogInit(stdout, library_file, 3, (id_.type_name + "-" + id_.group + "-" + std::to_string(id_.channel)).c_str());
+  SetControllerConsole(true, 3);
   if (!platform::FileExists(trace_path_)) {
     CtlLog(4, "File error on Device TraceLog");
     return;
@@ -104,4 +136,34 @@ void DeviceLog::EndCallTrace(bool failed, const char* library_file) {
   }
   if (out) std::fclose(out);
   if (in) std::fclose(in);
+}
+
+StatusWord CopyFileContents(FILE* source, FILE* target) {
+  if (!source || !target) return STATUS_IO_FAILURE;
+  std::fflush(source);
+  std::fflush(target);
+  std::rewind(source);
+  std::rewind(target);
+  const long size = platform::StreamSize(source);
+  if (size < 0 || !platform::SetStreamSize(target, size)) return STATUS_IO_FAILURE;
+  std::rewind(target);
+  long copied = 0;
+  char block[512];
+  StatusWord result = STATUS_OK;
+  for (;;) {
+    std::size_t n = std::fread(block, 1, sizeof block, source);
+    if (n > 0 && std::fwrite(block, 1, n, target) != n) {
+      result = STATUS_IO_FAILURE;
+      break;
+    }
+    copied += static_cast<long>(n);
+    plat_sleep_ms(0);
+    if (n < sizeof block) {
+      if (std::ferror(source)) result = STATUS_IO_FAILURE;
+      break;
+    }
+  }
+  std::fflush(target);
+  if (copied < size) platform::SetStreamSize(target, copied);
+  return result;
 }

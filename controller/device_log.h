@@ -12,6 +12,7 @@
 #include <string>
 
 #include "common/program_log.h"
+#include "common/status_words.h"
 
 enum DeviceLogMode : int {
   DEVICE_LOG_OFF = 0,
@@ -25,6 +26,12 @@ enum DeviceLogMode : int {
 // hands the line to LogMessage.
 using ControllerLogSink = void (*)(int level, const char* line);
 void SetControllerLogSink(ControllerLogSink sink);
+
+// Console output of the default sink, while the log library's stream is
+// standard output: each line that passes `level` (or the system log level)
+// is printed without the date, "HH:MM:SS  ID - (L) - text"; a line shorter
+// than 11 characters is printed as "(Logged line too short - ignored)".
+void SetControllerConsole(bool on, int level);
 
 // Short log writer: formats (up to 5000 characters), cuts a line of 150 or
 // more characters to 147 and "...", and hands it on.
@@ -69,6 +76,12 @@ class DeviceLog {
   FILE* file_ = nullptr;
   FILE* trace_ = nullptr;
 };
+
+// Copies the whole source file over the target: both flushed, the source
+// rewound, the target given the source's size, then 512-byte blocks with a
+// yield after each; a copy that ends early cuts the target to what was
+// copied.  0, or 0xF00C on a read or write error.
+StatusWord CopyFileContents(FILE* source, FILE* target);
 
 // Cuts `line` in place to 150 characters ending in "..." when it has 150 or
 // more.

@@ -11,6 +11,8 @@
 #include <string>
 
 #include "common/ini_reader.h"
+#include "common/shared_open.h"
+#include "controller/device_log.h"
 #include "platform/local_time.h"
 #include "platform/paths.h"
 
@@ -121,4 +123,41 @@ void RemoveTrailingBackslash(char* path) {
   std::size_t n = std::strlen(path);
   if (n >= 2 && path[n - 1] == '\\' && path[n - 2] != ':') path[n - 1] = '\0';
   else if (n == 1 && path[0] == '\\') path[0] = '\0';
+}
+
+int ReplaceExtension(char* path, std::size_t size, const char* extension) {
+  char* file = path + (GetFileNamePart(path) - path);
+  char* dot = std::strrchr(file, '.');
+  const int had = dot ? 1 : 0;
+  const std::size_t base = dot ? static_cast<std::size_t>(dot - path) : std::strlen(path);
+  if (base + 1 + std::strlen(extension) + 1 > size) return had;
+  path[base] = '.';
+  std::strcpy(path + base + 1, extension);
+  return had;
+}
+
+int CutToFolder(char* path) {
+  char* slash = std::strrchr(path, '\\');
+  if (!slash) {
+    path[0] = '\0';
+    return 0;
+  }
+  slash[1] = '\0';
+  return 1;
+}
+
+int OpenByMode(std::FILE** file, const char* folder, const char* name, char mode) {
+  const char* how = nullptr;
+  switch (mode) {
+    case 'A': how = "ab"; break;
+    case 'C': how = "w+b"; break;
+    case 'R': how = "rb"; break;
+    case 'W': how = "r+b"; break;
+    default:
+      CtlLog(6, "Invalid OpFile parameter (%d)", mode);
+      return -1;
+  }
+  std::string path = std::string(folder) + name;
+  *file = SharedOpen(-1, path.c_str(), how);
+  return *file ? 0 : 15;
 }

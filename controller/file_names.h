@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 
 // Results of MakeUniqueFileName.
 enum UniqueNameResult : int {
@@ -36,3 +37,15 @@ int CountMatchingFiles(const char* folder, const char* stem, int limit);
 const char* ExtensionOf(const char* path);
 // Removes a trailing '\' unless it follows ':'.
 void RemoveTrailingBackslash(char* path);
+// Replaces the extension of the file name part with `extension` (of `size`
+// bytes in all); returns 1 when the path had one (it is added otherwise).
+int ReplaceExtension(char* path, std::size_t size, const char* extension);
+// Cuts the path behind its last '\'; returns 1 when a folder part ending in
+// '\' is left.
+int CutToFolder(char* path);
+// Opens "<folder><name>" by mode letter through the shared open with the
+// default wait: 'A' append, 'C' create, 'R' read, 'W' read and write.
+// Returns 0, PERC 15 when it cannot be opened, or -1 for another letter
+// (logged "Invalid OpFile parameter (%d)" at level 6; the caller ends the
+// program).
+int OpenByMode(std::FILE** file, const char* folder, const char* name, char mode);

@@ -16,6 +16,8 @@ constexpr std::uint32_t kShortStepMs = 500;
 constexpr std::uint32_t kLongStepMs = 3000;
 constexpr std::uint32_t kConnectLimitMs = 60000;
 constexpr std::uint32_t kNoIdentityConnectMs = 40000;
+constexpr std::size_t kSenderTelephoneChars = 39;
+constexpr std::size_t kSenderCsidChars = 19;
 
 // Copies `text` into `out`, at most `chars` characters.
 void CopyCut(char* out, std::size_t out_size, const char* text, std::size_t chars) {
@@ -345,22 +347,25 @@ int Controller::SendAbortToTESSALY() {
   return ReRegisterIfRequired(r);
 }
 
+// The sender number and CSID must fit the send request's fields (39 and 19
+// characters); longer values are cut with a warning.
 void Controller::SetFOIPSendInfo(const SendFOIPInfo& info) {
   device_log_.Write(1, "SetFOIPSendInfo");
   send_info_ = info;
+  AddToFOIPSendInfo(info.sender_telephone, info.sender_csid);
 }
 
 void Controller::AddToFOIPSendInfo(const char* telephone, const char* sender_csid) {
   device_log_.Write(1, "AddToFOIPSendInfo");
   if (telephone && telephone[0]) {
-    if (std::strlen(telephone) >= sizeof send_info_.sender_telephone)
-      CtlLog(4, "Sender telephone number too long, cut to %zu characters", sizeof send_info_.sender_telephone - 1);
-    SafeStrncpy(send_info_.sender_telephone, telephone, sizeof send_info_.sender_telephone);
+    if (std::strlen(telephone) > kSenderTelephoneChars)
+      CtlLog(4, "Sender telephone number too long, cut to %zu characters", kSenderTelephoneChars);
+    CopyCut(send_info_.sender_telephone, sizeof send_info_.sender_telephone, telephone, kSenderTelephoneChars);
   }
   if (sender_csid && sender_csid[0]) {
-    if (std::strlen(sender_csid) >= sizeof send_info_.sender_csid)
-      CtlLog(4, "Sender CSID too long, cut to %zu characters", sizeof send_info_.sender_csid - 1);
-    SafeStrncpy(send_info_.sender_csid, sender_csid, sizeof send_info_.sender_csid);
+    if (std::strlen(sender_csid) > kSenderCsidChars)
+      CtlLog(4, "Sender CSID too long, cut to %zu characters", kSenderCsidChars);
+    CopyCut(send_info_.sender_csid, sizeof send_info_.sender_csid, sender_csid, kSenderCsidChars);
   }
 }
 

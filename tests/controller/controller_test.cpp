@@ -6,6 +6,8 @@
 #include "controller/controller.h"
 
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -17,6 +19,7 @@
 #include "common/byte_order.h"
 #include "common/tessaly_packets.h"
 #include "controller/support/controller_harness.h"
+#include "platform/mailslot.h"
 #include "platform/process.h"
 
 namespace {
@@ -105,6 +108,8 @@ TEST_F(ControllerTest, UsageAndFatalTexts) {
   const Case cases[] = {
       {"group channel not a number", {"marrock", "GROUP", "G1", "x", "5"}, nullptr,
        "Usage -- marrock GROUP groupnumber channelnumber devtypenum", nullptr},
+      {"group word too long", {"marrock", "GROUP", std::string(61, 'G'), "3", "5"}, nullptr,
+       "Usage -- marrock GROUP groupnumber channelnumber devtypenum", nullptr},
       {"group too few arguments", {"marrock", "GROUP", "G1", "3"}, nullptr,
        "Usage -- marrock GROUP groupnumber channelnumber devtypenum", nullptr},
       {"type 0", {"marrock", "0"}, nullptr, "Error -- invalid device type number 0", nullptr},
@@ -141,6 +146,28 @@ TEST_F(ControllerTest, UsageAndFatalTexts) {
   c.InitialiseController(kGroupArgs);
   EXPECT_EQ(c.exit_code(), 1);
   EXPECT_TRUE(world_.Logged("6 [DRENNIC] paragraph missing in Init file"));
+  // A second controller for the same channel cannot hold its request slot.
+  world_.WriteIni("Port: FOIP\n");
+  world_.SetTessaly(TessalyMode::kAnswer);
+  {
+    Controller first(&world_.clock);
+    ASSERT_EQ(first.InitialiseController(kGroupArgs), 0);
+    world_.ClearLog();
+    Controller second(&world_.clock);
+    second.InitialiseController(kGroupArgs);
+    EXPECT_EQ(second.exit_code(), 1);
+    EXPECT_TRUE(world_.Logged("6 FATAL Error 0xF00C creating message queue 'FOIP\\G1\\3'"));
+  }
+  // Unreadable system parameters.
+  setenv("KORVANE_INI_PATH", world_.tmp.File("missing.ini").c_str(), 1);
+  {
+    Controller c(&world_.clock);
+    ::testing::internal::CaptureStdout();
+    c.InitialiseController(kGroupArgs);
+    EXPECT_THAT(::testing::internal::GetCapturedStdout(), HasSubstr("Error reading system parameters"));
+    EXPECT_EQ(c.exit_code(), 1);
+  }
+  setenv("KORVANE_INI_PATH", world_.tmp.File("KORVANE.INI").c_str(), 1);
   // The log level argument.
   ::testing::internal::CaptureStdout();
   Controller d(&world_.clock);
@@ -249,6 +276,29 @@ TEST_F(ControllerTest, SigtermActsAsShutdownPacket) {
   EXPECT_TRUE(c.closedown_requested());
   signal(SIGTERM, SIG_DFL);
   signal(SIGINT, SIG_DFL);
+}
+
+// A crash sends the prepared RST_MORVATH_FAULT from the signal handler,
+// then ends the process as the signal would.
+TEST_F(ControllerTest, CrashSendsFaultToMorvath) {
+  std::string morvath;
+  ASSERT_TRUE(platform::MailslotPath("MORVATH", &morvath).ok());
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::uint8_t fault[kFaultSize];
+    WriteFault(platform::ProcessId(), fault);
+    platform::InstallCrashPacket(morvath, fault, sizeof fault);
+    raise(SIGABRT);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status));
+  auto packets = world_.MorvathPackets();
+  ASSERT_EQ(packets.size(), 1u);
+  EXPECT_EQ(TypeOf(packets[0]), RST_MORVATH_FAULT);
+  EXPECT_EQ(get_le32(packets[0].data() + 8), static_cast<std::uint32_t>(child));
 }
 
 TEST_F(ControllerTest, OfflineAndOnlineWithAndWithoutId) {
@@ -471,6 +521,42 @@ TEST_F(ControllerTest, RingInWhileWaitingForAnAnswerIsServedAfterIt) {
   const Bytes& recv = world_.tessaly_requests().front();
   EXPECT_EQ(TypeOf(recv), RST_TESSALY_RECV_FAX);
   EXPECT_EQ(get_le32(recv.data() + 280), 0u);
+}
+
+// During closedown a request that cannot be written returns at once instead
+// of waiting 60 s for an answer that cannot come.
+TEST_F(ControllerTest, FailedWriteDuringClosedownReturnsAtOnce) {
+  Controller c(&world_.clock);
+  ASSERT_EQ(Start(c), 0);
+  c.SetFOIPStatus(FOIP_DIALLED);
+  world_.SetTessaly(TessalyMode::kMissing);
+  c.RequestClosedown();
+  const std::uint64_t before = world_.clock.elapsed_ms();
+  EXPECT_EQ(c.ClosedownDevice(), PERC_PORT_FAULT);  // the abort could not be delivered
+  EXPECT_LT(world_.clock.elapsed_ms() - before, 1000u);
+  EXPECT_EQ(c.status_word(), 0xF10E);
+  EXPECT_FALSE(world_.Logged("sending message to TESSALY"));  // not logged while closing down
+}
+
+TEST_F(ControllerTest, SenderNumberAndCsidAreCutWithAWarning) {
+  Controller c(&world_.clock);
+  ASSERT_EQ(Start(c), 0);
+  world_.SetTessaly(TessalyMode::kAnswer);
+  c.AddToFOIPSendInfo(std::string(45, '1').c_str(), "CSID-0123456789-ABCDEFG");
+  EXPECT_TRUE(world_.Logged("4 Sender telephone number too long, cut to 39 characters"));
+  EXPECT_TRUE(world_.Logged("4 Sender CSID too long, cut to 19 characters"));
+  c.AddToFOIPSendInfo("", "");  // empty values leave the fields alone
+  world_.tessaly_requests().clear();
+  c.SetFOIPStatus(FOIP_DIALLED);
+  EXPECT_EQ(c.SendFaxToTESSALY("/tmp/x\\", "KV1P001.TIF", 2), 0);
+  ASSERT_EQ(world_.tessaly_requests().size(), 1u);
+  SendFaxPacket p;
+  const Bytes& b = world_.tessaly_requests()[0];
+  ASSERT_TRUE(ReadSendFax(b.data(), b.size(), &p));
+  EXPECT_EQ(std::string(p.sender_telephone), std::string(39, '1'));
+  EXPECT_STREQ(p.sender_csid, "CSID-0123456789-ABC");
+  EXPECT_EQ(p.pages, 2);
+  EXPECT_EQ(p.device_id, c.identity().device_id);
 }
 
 TEST_F(ControllerTest, AbortSendsNothingWhenReady) {

@@ -111,10 +111,11 @@ class StandinTest : public ::testing::Test {
     pid_t standin = Spawn(sargs, fileno(out));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the slots are held
     std::vector<pid_t> pids;
+    FILE* console = std::tmpfile();  // marrock's console lines
     for (const auto& m : marrocks) {
       std::vector<std::string> margs = {dir + "/marrock"};
       margs.insert(margs.end(), m.begin(), m.end());
-      pids.push_back(Spawn(margs, -1));
+      pids.push_back(Spawn(margs, fileno(console)));
     }
     *standin_code = Reap(standin, 40000);
     for (pid_t p : pids) marrock_codes->push_back(Reap(p, 10000));
@@ -123,10 +124,15 @@ class StandinTest : public ::testing::Test {
     char buf[512];
     while (std::fgets(buf, sizeof buf, out)) text += buf;
     std::fclose(out);
+    std::rewind(console);
+    console_.clear();
+    while (std::fgets(buf, sizeof buf, console)) console_ += buf;
+    std::fclose(console);
     return text;
   }
 
   ControllerWorld world_;
+  std::string console_;  // what the controllers printed
   std::atomic<bool> stop_{false};
   std::thread tessaly_;
 };
@@ -162,6 +168,10 @@ TEST_F(StandinTest, MarrockBetweenStandinAndTessaly) {
             "STANDIN OFFLINE_REPLY status=0xF101 id=42\n");
   // The send is taken when idle and answered with the job's number.
   EXPECT_THAT(out, HasSubstr("JOB_RESULT FOIP/1 status=0xF001 job=7 state=2"));
+  // The console shows the log lines without their date.
+  EXPECT_THAT(console_, HasSubstr("  FOIP-G1-1  - (I) - Device controller for FOIP-G1-1 - Version 15.0.928\n"));
+  EXPECT_THAT(console_, HasSubstr("  FOIP-G1-1  - (I) - Program closing down\n"));
+  EXPECT_EQ(console_.find("26-"), std::string::npos) << console_;
   // tessaly saw the registration with the reply slot and the receive status.
   ASSERT_GE(world_.tessaly_requests().size(), 2u);
   EXPECT_EQ(world_.tessaly_requests()[0][3], RST_TESSALY_REGISTER_DEVICE);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/support/temp_folder.h"
+#include "controller/device_log.h"
 #include "controller/device_states.h"
 #include "controller/drennic_packets.h"
 #include "controller/file_names.h"
@@ -199,6 +200,45 @@ TEST_F(UniqueNames, BadArgumentsAndFolders) {
   EXPECT_EQ(MakeUniqueFileNameAt("RECD", "CTL", (tmp_.path() + "/none\\").c_str(), name, sizeof name, 0, 0),
             UNIQUE_NO_FOLDER);
   EXPECT_EQ(CountMatchingFiles(tmp_.path().c_str(), "~RECD000", 5), 0);
+}
+
+TEST_F(UniqueNames, PathRoutines) {
+  char path[64] = "C:\\FAX\\IN\\~RECD123.CTL";
+  EXPECT_STREQ(ExtensionOf(path), "CTL");
+  EXPECT_EQ(ReplaceExtension(path, sizeof path, "G3N"), 1);
+  EXPECT_STREQ(path, "C:\\FAX\\IN\\~RECD123.G3N");
+  char bare[16] = "NAME";
+  EXPECT_EQ(ReplaceExtension(bare, sizeof bare, "TIF"), 0);
+  EXPECT_STREQ(bare, "NAME.TIF");
+  EXPECT_EQ(CutToFolder(path), 1);
+  EXPECT_STREQ(path, "C:\\FAX\\IN\\");
+  RemoveTrailingBackslash(path);
+  EXPECT_STREQ(path, "C:\\FAX\\IN");
+  char root[8] = "C:\\";
+  RemoveTrailingBackslash(root);
+  EXPECT_STREQ(root, "C:\\");
+  std::FILE* f = nullptr;
+  EXPECT_EQ(OpenByMode(&f, Folder().c_str(), "new.bin", 'C'), 0);
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  EXPECT_EQ(OpenByMode(&f, Folder().c_str(), "missing.bin", 'R'), 15);
+  EXPECT_EQ(OpenByMode(&f, Folder().c_str(), "new.bin", 'X'), -1);
+}
+
+TEST_F(UniqueNames, CopyFileContentsReplacesTheTarget) {
+  std::string source_text;
+  for (int i = 0; i < 1300; ++i) source_text += static_cast<char>('A' + i % 26);
+  kvtest::WriteFile(tmp_.File("src"), source_text);
+  kvtest::WriteFile(tmp_.File("dst"), std::string(4000, 'z'));
+  std::FILE* src = std::fopen(tmp_.File("src").c_str(), "rb");
+  std::FILE* dst = std::fopen(tmp_.File("dst").c_str(), "r+b");
+  ASSERT_TRUE(src && dst);
+  std::fseek(src, 100, SEEK_SET);  // the source is rewound first
+  EXPECT_EQ(CopyFileContents(src, dst), 0);
+  std::fclose(src);
+  std::fclose(dst);
+  EXPECT_EQ(kvtest::ReadFile(tmp_.File("dst")), source_text);
+  EXPECT_EQ(CopyFileContents(nullptr, nullptr), 0xF00C);
 }
 
 }  // namespace

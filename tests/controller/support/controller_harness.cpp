@@ -11,11 +11,13 @@
 #include "common/tessaly_packets.h"
 #include "controller/device_log.h"
 #include "platform/process.h"
+#include "platform/syslog.h"
 
 namespace kvtest {
 
 namespace {
 ControllerWorld* g_world = nullptr;
+bool DropEvent(const char*, platform::EventSeverity, unsigned, const char*) { return true; }
 }
 
 std::string Hex(const Bytes& bytes) {
@@ -82,6 +84,7 @@ ControllerWorld::ControllerWorld(bool hold_server_slots) {
   }
   g_world = this;
   SetControllerLogSink(&Sink);
+  platform::SetSystemEventWriter(&DropEvent);  // level-6 library lines stay out of syslog
   clock.SetHook(&Hook, this);
   platform::ClearTerminationRequest();
   WriteIni("Port: FOIP\nRecdUser: FAXIN\n");
@@ -89,6 +92,7 @@ ControllerWorld::ControllerWorld(bool hold_server_slots) {
 
 ControllerWorld::~ControllerWorld() {
   SetControllerLogSink(nullptr);
+  platform::SetSystemEventWriter(nullptr);
   g_world = nullptr;
   tessaly_.reset();
   SystemParameters() = SystemParams{};
