@@ -126,8 +126,23 @@ class Tessaly : public ::testing::Test {
 
 TEST_F(Tessaly, RegisterStatusAbortAndShutdownPacket) {
   TessalyProcess t;
+  setenv("KORVANE_MAILSLOT_DIR", t.mailslots().c_str(), 1);
+  MailslotHandle morvath;
+  ASSERT_EQ(MsgMakePipe("MORVATH", 0, &morvath), STATUS_OK);
   t.Start(Fast());
   ASSERT_TRUE(t.WaitServing());
+  // The program start reached the system manager.
+  std::uint8_t start[64];
+  std::uint16_t start_length = 0;
+  for (int i = 0; i < 100 && MsgReadRequest(morvath, start, sizeof start, &start_length) != STATUS_OK; ++i)
+    std::this_thread::sleep_for(20ms);
+  MsgClosePipe(&morvath);
+  ASSERT_EQ(start_length, 24);
+  EXPECT_EQ(start[2], RT_MORVATH);
+  EXPECT_EQ(start[3], 3);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(start + 6)), "TESSALY");
+  EXPECT_EQ(start[16], 0);
+  EXPECT_EQ(start[20], 1);
   ScriptedController c(0x1234, "F1\\1");
   ASSERT_TRUE(c.ok());
 
