@@ -308,6 +308,7 @@ u8 decode_allow(ssc_handle* h, const u8* slot, ssc_rc_fail* fail) {
   if (n == 0) return SSC_RC_OK;
   auto* a = static_cast<ssc_hdr_allow*>(Ssc_alloc_header(h, ssc_header_id::ALLOW));
   if (a == nullptr) return failed(fail, SSC_RC_HANDLE_FULL, ssc_header_id::ALLOW);
+  std::memset(a->allowed, 0, sizeof a->allowed);  // the received list alone, not the defaults
   for (; n != 0; n = sip_prim__next_element(4, c)) {
     const u8 type = ssc_kind__type_of_letter(c.element[2]);
     if (type < SSC_ALLOW_FLAGS) a->allowed[type] = 1;

@@ -146,7 +146,7 @@ struct ssc_elem_binding {
   KV_SSC_TXT(36, R, uri.maddr, 65, 0),                              \
   KV_SSC_TXT(38, R, uri.transport_text, 9, 0),                      \
   KV_SSC_TXT(40, R, uri.user_param_text, 17, 0),                    \
-  KV_SSC_TXT(42, R, uri.uri_text_1, 129, 0),                        \
+  KV_SSC_TXT(42, R, uri.uri_text_1, 21, 0),                        \
   KV_SSC_TXT(44, R, uri.uri_text_2, 513, 0)
 
 namespace ssc_layout_detail {
@@ -249,7 +249,7 @@ inline constexpr ssc_elem_field contact[] = {
     KV_SSC_TXT(42, ssc_hdr_contact, uri.transport_text, 9, 0),
     KV_SSC_TXT(44, ssc_hdr_contact, uri.user_param_text, 17, 0),
     KV_SSC_TXT(48, ssc_hdr_contact, uri.uri_text_2, 513, 0),
-    KV_SSC_TXT(50, ssc_hdr_contact, uri.uri_text_1, 129, 0),
+    KV_SSC_TXT(50, ssc_hdr_contact, uri.uri_text_1, 21, 0),
     KV_SSC_TXT(52, ssc_hdr_contact, s2, 6, 0),
     KV_SSC_TXT(54, ssc_hdr_contact, s3, 33, 0),
     KV_SSC_TXT(56, ssc_hdr_contact, s4, 33, SSC_F_CUT),
@@ -493,7 +493,7 @@ inline constexpr ssc_elem_field referred_by[] = {
     KV_SSC_TXT(34, ssc_hdr_referred_by, uri.maddr, 65, 0),
     KV_SSC_TXT(36, ssc_hdr_referred_by, uri.transport_text, 9, 0),
     KV_SSC_TXT(38, ssc_hdr_referred_by, uri.user_param_text, 17, 0),
-    KV_SSC_TXT(40, ssc_hdr_referred_by, uri.uri_text_1, 129, 0),
+    KV_SSC_TXT(40, ssc_hdr_referred_by, uri.uri_text_1, 21, 0),
     KV_SSC_TXT(42, ssc_hdr_referred_by, uri.uri_text_2, 513, 0),
     KV_SSC_TXT(44, ssc_hdr_referred_by, s2, 65, 0),   // content id
     KV_SSC_TXT(46, ssc_hdr_referred_by, s3, 513, 0),  // header parameters
@@ -541,7 +541,7 @@ inline constexpr ssc_elem_field diversion[] = {
     KV_SSC_TXT(40, ssc_hdr_diversion, uri.maddr, 65, 0),
     KV_SSC_TXT(42, ssc_hdr_diversion, uri.transport_text, 9, 0),
     KV_SSC_TXT(44, ssc_hdr_diversion, uri.user_param_text, 17, 0),
-    KV_SSC_TXT(46, ssc_hdr_diversion, uri.uri_text_1, 129, 0),
+    KV_SSC_TXT(46, ssc_hdr_diversion, uri.uri_text_1, 21, 0),
     KV_SSC_TXT(48, ssc_hdr_diversion, uri.uri_text_2, 513, 0),
     KV_SSC_TXT(50, ssc_hdr_diversion, s2, 513, 0),
     KV_SSC_TXT(52, ssc_hdr_diversion, s3, 513, 0),
