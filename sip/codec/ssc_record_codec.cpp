@@ -316,6 +316,11 @@ u8 decode_allow(ssc_handle* h, const u8* slot, ssc_rc_fail* fail) {
   return SSC_RC_OK;
 }
 
+bool is_description(ssc_header_id id) {
+  const unsigned i = ssc_idx(id);
+  return (i >= 61 && i <= 65) || i == 75;
+}
+
 // Clears the module's handle pointer on every way out of a walk.
 struct walk_scope {
   explicit walk_scope(ssc_handle* h) { cur_handle = h; }
@@ -352,13 +357,16 @@ u8 ssc_encode_to_sip(ssc_handle* h, buffer_t** out, ssc_rc_fail* fail) {
   const ssc_sip_map_row* row = ssc_sip_map__row(h->type);
   if (row == nullptr) return failed(fail, SSC_RC_NO_LIST, ssc_header_id::PROFILE_PARMS);
   walk_scope scope(h);
+  // With a body the description travels as its text alone: the SDP headers
+  // the handle still holds are not sent beside it.
+  const bool has_body = *Ssc_list_head(h, ssc_header_id::BODY) != nullptr;
   sip_prim_cursor& c = sip_prim_cur;
   buffer_t* first = Alloc_buffer();
   sip_prim__init(row->index_bytes, first, c);
   u8 r = c.failed ? failed(fail, SSC_RC_NO_ROOM, ssc_header_id::PROFILE_PARMS) : SSC_RC_OK;
   for (const ssc_sip_map_entry* e = row->list; r == SSC_RC_OK && ssc_idx(e->id) != SSC_MAP_END; ++e) {
     const ssc_record_codec_row& cr = ssc_record_codec_table[ssc_idx(e->id)];
-    if (cr.encode == nullptr) continue;
+    if (cr.encode == nullptr || (has_body && is_description(e->id))) continue;
     void** head = Ssc_list_head(h, e->id);
     if (head == nullptr) continue;
     first_via = true;

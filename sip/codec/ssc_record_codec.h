@@ -6,7 +6,9 @@
 // `ssc_record_codec_table` has one row per SSC header id (0..96): encode,
 // decode and new-instance functions, or none for ids that never cross.  The
 // two walks drive it for the session-control entity:
-//   ssc_encode_to_sip    handle -> primitive body (a runtime buffer chain)
+//   ssc_encode_to_sip    handle -> primitive body (a runtime buffer chain);
+//                        beside a body (60) the SDP description headers
+//                        (61-65, 75) are not sent: the body carries them
 //   ssc_decode_from_sip  primitive body -> handle (already initialised with
 //                        its type)
 // Both run on the shared element cursor (sip_prim_cur) in the entities'
