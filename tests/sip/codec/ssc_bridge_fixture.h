@@ -37,6 +37,7 @@ class Runtime : public ::testing::Test {
   }
   static int held() { return om_os_buffer_pool_stats().in_use - om_os_it_buffer_pool_stats().count; }
 
+ public:
   ssc_handle* handle(ssc_msg_type type) {
     ssc_handle* h = Ssc_alloc_handle();
     EXPECT_NE(h, nullptr);
