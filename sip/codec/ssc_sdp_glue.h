@@ -33,7 +33,8 @@ struct ssc_sdp_glue_hooks {
   ssc_handle* (*new_response_handle)(ssc_handle* h) = nullptr;
   // Sends the response handle (and takes it).
   void (*send_response)(ssc_handle* response) = nullptr;
-  // Error report to system management: kind 'k', class 'r', the number.
+  // Report to system management: kind 'k', class 'r' (error) or 'e' (event),
+  // the number.
   void (*report_error)(u8 kind, u8 error_class, u16 number) = nullptr;
 };
 extern ssc_sdp_glue_hooks ssc_sdp_glue_env;

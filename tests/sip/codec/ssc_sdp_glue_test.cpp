@@ -32,10 +32,11 @@ struct Hooks {
     responses.emplace_back(st ? st->code : 0, st ? st->reason : "");
     Ssc_free_handle(rs);
   }
+  static inline std::vector<u16> events;
   static void report(u8 kind, u8 cls, u16 number) {
     EXPECT_EQ(kind, 'k');
-    EXPECT_EQ(cls, 'r');
-    reports.push_back(number);
+    EXPECT_TRUE(cls == 'r' || cls == 'e');
+    (cls == 'r' ? reports : events).push_back(number);
   }
 };
 
@@ -50,6 +51,7 @@ class SscSdpGlue : public Runtime {
   void SetUp() override {
     Runtime::SetUp();
     Hooks::reports.clear();
+    Hooks::events.clear();
     Hooks::responses.clear();
     Hooks::is_request = true;
     ssc_sdp_glue_env = {Hooks::new_rs, Hooks::send, Hooks::report};
@@ -171,6 +173,21 @@ TEST_F(SscSdpGlue, RefusedBodies) {
     EXPECT_NE(Ssc_first<ssc_hdr_body>(h, H::BODY), nullptr) << c.what;
     EXPECT_EQ(Ssc_first<ssc_hdr_sdp_session>(h, H::SDP_MAIN_BODY), nullptr) << c.what;
   }
+}
+
+// A peer's offer with a bare or empty optional T.38 attribute is kept; the
+// dropped attribute is reported as an event.
+TEST_F(SscSdpGlue, LenientWithValuelessT38Attribute) {
+  const std::string offer = std::string(T38_OFFER) + "a=T38FaxUdpEC\r\na=T38FaxMaxBuffer:\r\n";
+  ssc_handle* h = with_body(T::INVITE, offer);
+  ASSERT_EQ(ssc_sdp_decode_body(h), 2);
+  auto* t = Ssc_first<ssc_hdr_sdp_t38>(h, H::T38_CNCT_DESCR);
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(t->udp_ec, SDP_UDPEC_REDUNDANCY);
+  EXPECT_EQ(t->max_buffer, 2000u);
+  EXPECT_TRUE(Hooks::reports.empty());
+  EXPECT_EQ(Hooks::events, std::vector<u16>{61});
+  EXPECT_TRUE(Hooks::responses.empty());
 }
 
 TEST_F(SscSdpGlue, NothingToDo) {
