@@ -252,6 +252,41 @@ TEST_F(SscRecordCodec, RequestUriWithoutAddressAndPMediaAuthorization) {
   EXPECT_TRUE(nodes(body, slot_of(T::INVITE, H::P_MEDIA_AUTHORIZATION)).empty());
 }
 
+// P-Media-Authorization has no element form: nothing is sent for it, and
+// each received element adds an instance as its init left it.
+TEST_F(SscRecordCodec, PMediaAuthorizationReceivedAsInstances) {
+  ssc_handle* h = handle(T::INVITE);
+  add<ssc_hdr_call_id>(h, H::CALL_ID)->local = "x";
+  const auto good = encode(h);
+  const u16 slot = slot_of(T::INVITE, H::P_MEDIA_AUTHORIZATION);
+  std::vector<u8> b(good.size() + 2 * 48 + 2, 0);
+  std::memcpy(b.data(), good.data(), good.size());
+  const u16 first = static_cast<u16>((good.size() + 1) & ~1u);
+  put_host16(&b[slot], first);
+  put_host16(&b[first], static_cast<u16>(first + 48));
+  b.resize(first + 96);
+  ssc_handle* back = handle(T::INVITE);
+  ASSERT_EQ(ssc_decode_from_sip(back, b.data(), static_cast<u16>(b.size()), nullptr), SSC_RC_OK);
+  EXPECT_EQ(list_length(back, H::P_MEDIA_AUTHORIZATION), 2);
+  EXPECT_STREQ(Ssc_first<ssc_hdr_call_id>(back, H::CALL_ID)->local, "x");
+}
+
+// The ACK of a 2xx repeats the INVITE's credentials and disposition.
+TEST_F(SscRecordCodec, AckCarriesCredentialsAndDisposition) {
+  ssc_handle* h = handle(T::ACK);
+  add<ssc_hdr_credentials>(h, H::PROXY_AUTHORIZATION)->s[0] = "user";
+  add<ssc_hdr_disposition>(h, H::CONTENT_DISPOSITION)->s1 = "session";
+  add<ssc_hdr_status>(h, H::RETURN_CODE)->code = 200;
+  const auto body = encode(h);
+  EXPECT_EQ(nodes(body, slot_of(T::ACK, H::PROXY_AUTHORIZATION)).size(), 1u);
+  EXPECT_EQ(nodes(body, slot_of(T::ACK, H::CONTENT_DISPOSITION)).size(), 1u);
+  ssc_handle* back = handle(T::ACK);
+  std::vector<u8> copy = body;
+  ASSERT_EQ(ssc_decode_from_sip(back, copy.data(), static_cast<u16>(copy.size()), nullptr), SSC_RC_OK);
+  EXPECT_STREQ(Ssc_first<ssc_hdr_credentials>(back, H::PROXY_AUTHORIZATION)->s[0], "user");
+  EXPECT_STREQ(Ssc_first<ssc_hdr_disposition>(back, H::CONTENT_DISPOSITION)->s1, "session");
+}
+
 // Identifiers are refused over their bound, never cut; the header is named.
 TEST_F(SscRecordCodec, IdentifierOverBoundRefused) {
   const std::string id65(65, 'c');
