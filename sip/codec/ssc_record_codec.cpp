@@ -282,16 +282,71 @@ void* new_instance(ssc_handle* h, ssc_header_id id, void** head, const u8* slot,
   return inst;
 }
 
+// The instance size of an id (the catalogue's record of the id).
+constexpr u16 size_of(unsigned id) {
+  switch (id) {
+    case 0: return sizeof(ssc_hdr_profile_parms);
+    case 1: return sizeof(ssc_hdr_transport_addr);
+    case 2: case 94: return sizeof(ssc_hdr_byte);
+    case 3: return sizeof(ssc_hdr_request_uri);
+    case 4: return sizeof(ssc_hdr_status);
+    case 5: return sizeof(ssc_hdr_accept);
+    case 6: case 16: case 34: case 35: case 43: case 52: case 55: case 89: return sizeof(ssc_hdr_code_text);
+    case 7: return sizeof(ssc_hdr_str4);
+    case 8: case 21: case 92: return sizeof(ssc_hdr_str2);
+    case 9: return sizeof(ssc_hdr_allow);
+    case 10: return sizeof(ssc_hdr_auth_info);
+    case 11: case 37: return sizeof(ssc_hdr_credentials);
+    case 12: return sizeof(ssc_hdr_call_id);
+    case 13: return sizeof(ssc_hdr_call_info);
+    case 14: return sizeof(ssc_hdr_contact);
+    case 15: case 68: return sizeof(ssc_hdr_disposition);
+    case 17: case 20: case 26: case 29: case 38: case 51: return sizeof(ssc_hdr_str1);
+    case 18: return sizeof(ssc_hdr_content_type);
+    case 22: case 25: case 27: case 90: return sizeof(ssc_hdr_u32);
+    case 23: case 54: case 93: return sizeof(ssc_hdr_name_addr);
+    case 24: return sizeof(ssc_hdr_in_reply_to);
+    case 28: return sizeof(ssc_hdr_min_se);
+    case 30: case 32: case 33: return sizeof(ssc_hdr_identity);
+    case 31: return sizeof(ssc_hdr_none);
+    case 36: case 59: return sizeof(ssc_hdr_challenge);
+    case 39: return sizeof(ssc_hdr_reason);
+    case 40: case 42: case 45: case 49: case 96: return sizeof(ssc_hdr_route);
+    case 41: return sizeof(ssc_hdr_replaces);
+    case 44: return sizeof(ssc_hdr_retry_after);
+    case 46: case 56: return sizeof(ssc_hdr_product);
+    case 50: return sizeof(ssc_hdr_session_expires);
+    case 53: return sizeof(ssc_hdr_timestamp);
+    case 57: return sizeof(ssc_hdr_via);
+    case 58: return sizeof(ssc_hdr_warning);
+    case 60: return sizeof(ssc_hdr_body);
+    case 61: return sizeof(ssc_hdr_sdp_session);
+    case 62: return sizeof(ssc_hdr_sdp_media);
+    case 63: return sizeof(ssc_hdr_sdp_rtpmap);
+    case 64: return sizeof(ssc_hdr_sdp_other_media);
+    case 65: return sizeof(ssc_hdr_sdp_origin);
+    case 66: return sizeof(ssc_hdr_part_type);
+    case 67: return sizeof(ssc_hdr_part_headers);
+    case 72: return sizeof(ssc_hdr_referred_by);
+    case 75: return sizeof(ssc_hdr_sdp_t38);
+    case 85: return sizeof(ssc_hdr_diversion);
+    case 91: return sizeof(ssc_hdr_mgmt);
+    case 95: return sizeof(ssc_hdr_tx_link);
+    default: return 0;  // 84 and the ids that are not SSC headers
+  }
+}
+
 constexpr ssc_record_codec_row make_row(unsigned id) {
   // Ids that are not SSC headers, and SSC-only headers: no functions.
   switch (id) {
-    case 0: case 1: case 2: case 84: case 90: case 91: case 95: return {static_cast<u16>(id), 0, nullptr, nullptr, nullptr};
-    case 31: return {31, 0, decode_none, encode_none, new_instance};
-    case 96: return {96, 0, nullptr, encode_element, nullptr};
+    case 0: case 1: case 2: case 84: case 90: case 91: case 95:
+      return {static_cast<u16>(id), size_of(id), nullptr, nullptr, nullptr};
+    case 31: return {31, size_of(id), decode_none, encode_none, new_instance};
+    case 96: return {96, size_of(id), nullptr, encode_element, nullptr};
     default: break;
   }
   if (ssc_elem__binding_index(static_cast<ssc_header_id>(id)) < 0) return {0, 0, nullptr, nullptr, nullptr};
-  return {static_cast<u16>(id), 0, decode_element, encode_element, new_instance};
+  return {static_cast<u16>(id), size_of(id), decode_element, encode_element, new_instance};
 }
 
 template <std::size_t... I>

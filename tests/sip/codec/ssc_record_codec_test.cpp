@@ -27,6 +27,15 @@ TEST(SscRecordCodecTable, RowsAndMethodMap) {
               ssc_record_codec_table[31].new_instance);
   EXPECT_TRUE(ssc_record_codec_table[96].encode && !ssc_record_codec_table[96].decode &&
               !ssc_record_codec_table[96].new_instance);
+  for (unsigned id = 0; id < SSC_HEADER_ID_COUNT; ++id) {
+    const ssc_header_desc_row* d = ssc_header_row(static_cast<ssc_header_id>(id));
+    if (d == nullptr || id == 84) {
+      EXPECT_EQ(ssc_record_codec_table[id].size, 0) << id;
+      continue;
+    }
+    EXPECT_EQ(ssc_record_codec_table[id].size, d->size) << id;
+    EXPECT_EQ(ssc_record_codec_table[id].id, id) << id;
+  }
   for (unsigned id : {3u, 4u, 9u, 23u, 45u, 57u, 60u, 61u, 75u, 85u, 94u}) {
     EXPECT_EQ(ssc_record_codec_table[id].id, id);
     EXPECT_TRUE(ssc_record_codec_table[id].decode && ssc_record_codec_table[id].new_instance) << id;
