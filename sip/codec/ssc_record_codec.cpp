@@ -447,11 +447,16 @@ u8 ssc_decode_from_sip(ssc_handle* h, const u8* body, u16 length, ssc_rc_fail* f
   if (row == nullptr) return failed(fail, SSC_RC_NO_LIST, ssc_header_id::PROFILE_PARMS);
   if (body == nullptr || length < row->index_bytes) return failed(fail, SSC_RC_MALFORMED, ssc_header_id::PROFILE_PARMS);
   walk_scope scope(h);
+  // Beside a body the description is read from its text alone (by the SDP
+  // glue): SDP elements next to it are not taken.
+  bool has_body = false;
+  for (const ssc_sip_map_entry* e = row->list; ssc_idx(e->id) != SSC_MAP_END; ++e)
+    if (e->id == ssc_header_id::BODY && get_host16(body + e->slot_offset) != 0) has_body = true;
   sip_prim_cursor& c = sip_prim_cur;
   sip_prim__open(body, length, c);
   for (const ssc_sip_map_entry* e = row->list; ssc_idx(e->id) != SSC_MAP_END; ++e) {
     const ssc_record_codec_row& cr = ssc_record_codec_table[ssc_idx(e->id)];
-    if (cr.new_instance == nullptr || cr.decode == nullptr) continue;
+    if (cr.new_instance == nullptr || cr.decode == nullptr || (has_body && is_description(e->id))) continue;
     const u8* slot = body + e->slot_offset;
     if (get_host16(slot) >= length) return failed(fail, SSC_RC_MALFORMED, e->id);
     if (e->id == ssc_header_id::ALLOW) {

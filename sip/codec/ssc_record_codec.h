@@ -10,7 +10,8 @@
 //                        beside a body (60) the SDP description headers
 //                        (61-65, 75) are not sent: the body carries them
 //   ssc_decode_from_sip  primitive body -> handle (already initialised with
-//                        its type)
+//                        its type); beside a body the SDP description
+//                        elements are not read: the glue reads the text
 // Both run on the shared element cursor (sip_prim_cur) in the entities'
 // thread, one body at a time.
 //
