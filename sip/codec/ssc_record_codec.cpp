@@ -14,12 +14,17 @@ namespace {
 ssc_handle* cur_handle = nullptr;
 bool first_via = false;
 
-constexpr u8 KIND_TYPE_MAP[SSC_KIND_TYPE_PAIRS][2] = {
+}  // namespace
+
+// Pairs {SIP method letter, ssc_msg_type}.
+const u8 ssc_kind_type_map[SSC_KIND_TYPE_PAIRS][2] = {
     {'A', 0}, {'D', 1}, {'F', 2}, {'B', 3}, {'C', 4}, {'E', 5}, {0xFF, 40},
     {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF},
     {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF},
     {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0, 0}, {0, 0},
 };
+
+namespace {
 
 u8 failed(ssc_rc_fail* f, u8 error, ssc_header_id id) {
   if (f != nullptr) {
@@ -399,12 +404,12 @@ const ssc_record_codec_row ssc_record_codec_table[SSC_HEADER_ID_COUNT] = {
 };
 
 u8 ssc_kind__type_of_letter(u8 letter) {
-  for (const auto& p : KIND_TYPE_MAP)
+  for (const auto& p : ssc_kind_type_map)
     if (p[0] == letter) return p[1];
   return 0xFF;
 }
 
-u8 ssc_kind__letter_of_type(u8 index) { return index < SSC_KIND_TYPE_PAIRS ? KIND_TYPE_MAP[index][0] : 0xFF; }
+u8 ssc_kind__letter_of_type(u8 index) { return index < SSC_KIND_TYPE_PAIRS ? ssc_kind_type_map[index][0] : 0xFF; }
 
 u8 ssc_encode_to_sip(ssc_handle* h, buffer_t** out, ssc_rc_fail* fail) {
   *out = nullptr;
