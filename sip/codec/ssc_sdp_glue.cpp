@@ -629,6 +629,13 @@ u8 ssc_sdp_encode_body(ssc_handle* h) {
   b->part = part;
   b->length = len;
   b->bytes = text;
+  if (ct == nullptr) {
+    // Without a Content-Type the body would not be written: it is SDP.
+    auto* t = static_cast<ssc_hdr_content_type*>(Ssc_alloc_header(h, H::CONTENT_TYPE));
+    if (t == nullptr) return fail(SSC_SDP_NO_TEXT, H::CONTENT_TYPE);
+    t->type = 'A';
+    t->subtype = 'H';
+  }
   if (multipart) {
     auto* pt = static_cast<ssc_hdr_part_type*>(Ssc_alloc_header(h, H::PART_CONTENT_TYPE));
     if (pt == nullptr) return fail(SSC_SDP_NO_TEXT, H::PART_CONTENT_TYPE);

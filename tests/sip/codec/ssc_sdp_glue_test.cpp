@@ -211,6 +211,10 @@ TEST_F(SscSdpGlue, EncodeT38OfferAsText) {
   EXPECT_NE(text.find("m=image 5004 udptl t38\r\n"), std::string::npos) << text;
   EXPECT_NE(text.find("a=T38FaxUdpEC:t38UDPRedundancy\r\n"), std::string::npos) << text;
   EXPECT_EQ(Ssc_first<ssc_hdr_body>(h, H::BODY)->part, 0xFF);
+  auto* ct = Ssc_first<ssc_hdr_content_type>(h, H::CONTENT_TYPE);  // added: the body is SDP
+  ASSERT_NE(ct, nullptr);
+  EXPECT_EQ(ct->type, 'A');
+  EXPECT_EQ(ct->subtype, 'H');
   EXPECT_EQ(Ssc_first<ssc_hdr_sdp_session>(h, H::SDP_MAIN_BODY), nullptr);
   EXPECT_NE(Ssc_first<ssc_hdr_sdp_t38>(h, H::T38_CNCT_DESCR), nullptr);  // stays linked
   // The text parses back to the same values.
