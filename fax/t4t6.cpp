@@ -1,6 +1,7 @@
 #include "fax/t4t6.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 
@@ -43,37 +44,75 @@ inline uint32_t next_change(const uint8_t* line, uint32_t width, uint32_t pos, i
 }
 
 // Fills `out` (room for width + 4 entries) with the changing elements of a
-// bitmap line; returns their number.
+// bitmap line; returns their number.  The line is read 64 pels at a time: the
+// set bits of x ^ (x >> 1), with the last pel of the previous word shifted
+// in, mark the pels whose colour differs from the pel before.
 uint32_t find_changes(const uint8_t* line, uint32_t width, uint32_t* out) {
-  uint32_t n = 0, pos = 0;
-  int colour = 0;
-  for (;;) {
-    pos = next_change(line, width, pos, colour);
-    if (pos >= width) break;
-    out[n++] = pos;
-    colour ^= 1;
+  const uint32_t nbytes = (width + 7) / 8;
+  uint32_t n = 0;
+  uint64_t prev = 0;  // last pel of the previous word, in bit 63
+  for (uint32_t at = 0; at < nbytes; at += 8) {
+    uint64_t x;
+    if (at + 8 <= nbytes) {
+      x = get_be64(line + at);
+    } else {
+      x = 0;
+      for (uint32_t b = at; b < nbytes; ++b) x |= uint64_t{line[b]} << (56 - 8 * (b - at));
+    }
+    uint64_t t = x ^ ((x >> 1) | prev);
+    prev = x << 63;
+    const uint32_t base = at * 8;
+    if (base + 64 > width) t &= ~(~uint64_t{0} >> (width - base));  // pels from the width on
+    while (t) {
+      const int z = __builtin_clzll(t);
+      out[n++] = base + static_cast<uint32_t>(z);
+      t ^= (uint64_t{1} << 63) >> z;
+    }
   }
   out[n] = out[n + 1] = out[n + 2] = width;
   return n;
 }
 
-// Paints the black runs of a change list into a cleared line buffer.
+inline void put_be64(uint8_t* p, uint64_t v) {
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+  std::memcpy(p, &v, sizeof v);
+}
+
+// Draws a line from its changing elements into all (width + 7) / 8 bytes of
+// `out`, 64 pels at a time.  Each changing element flips the pels from its
+// position to the end of its word; the flips are collected per word first
+// (elements at even and odd indexes in separate arrays, so that neighbours
+// in one word do not wait on each other), then each word starts in the
+// colour of the pel before it and is stored at once.  Pad bits after the
+// width stay 0.  A line without changing elements is white.
 void render_line(uint8_t* out, uint32_t width, const uint32_t* ch, uint32_t n) {
-  std::memset(out, 0, (width + 7) / 8);
-  for (uint32_t k = 0; k < n; k += 2) {
-    const uint32_t s = ch[k];
-    const uint32_t e = k + 1 < n ? ch[k + 1] : width;
-    if (e <= s) continue;
-    uint32_t sb = s >> 3, eb = (e - 1) >> 3;
-    const uint8_t first = fax_bit_tables.low_mask[s & 7];
-    const uint8_t last = fax_bit_tables.top_mask[((e - 1) & 7) + 1];
-    if (sb == eb) {
-      out[sb] |= first & last;
+  const uint32_t nbytes = (width + 7) / 8;
+  if (n == 0) {
+    std::memset(out, 0, nbytes);
+    return;
+  }
+  constexpr uint32_t max_words = (T4T6_MAX_WIDTH + 63) / 64;
+  uint64_t flip_even[max_words], flip_odd[max_words];
+  const uint32_t nwords = (width + 63) / 64;
+  std::memset(flip_even, 0, nwords * sizeof(uint64_t));
+  std::memset(flip_odd, 0, nwords * sizeof(uint64_t));
+  uint32_t k = 0;
+  for (; k + 1 < n; k += 2) {
+    flip_even[ch[k] >> 6] ^= ~uint64_t{0} >> (ch[k] & 63);
+    flip_odd[ch[k + 1] >> 6] ^= ~uint64_t{0} >> (ch[k + 1] & 63);
+  }
+  if (k < n) flip_even[ch[k] >> 6] ^= ~uint64_t{0} >> (ch[k] & 63);
+  uint64_t colour = 0;  // all ones when the pel before the word is black
+  for (uint32_t w = 0; w < nwords; ++w) {
+    uint64_t x = colour ^ flip_even[w] ^ flip_odd[w];
+    colour = 0 - (x & 1);
+    if (w * 64 + 64 > width) x &= ~(~uint64_t{0} >> (width - w * 64));  // the last word: pels after the width
+    const uint32_t at = w * 8;
+    if (at + 8 <= nbytes) {
+      put_be64(out + at, x);
       continue;
     }
-    out[sb] |= first;
-    for (uint32_t b = sb + 1; b < eb; ++b) out[b] = 0xFF;
-    out[eb] |= last;
+    for (uint32_t b = at; b < nbytes; ++b, x <<= 8) out[b] = static_cast<uint8_t>(x >> 56);
   }
 }
 
@@ -102,13 +141,23 @@ enum line_state : uint8_t {
   S_NEED_TAG,  // MR: EOL read, its tag bit must follow
 };
 
+// Why the codes of a line stopped.
+enum stop_reason : uint8_t {
+  W_OK,       // a run ended (read_run) or a horizontal mode ended
+  W_MORE,     // the data ended inside a code
+  W_REACHED,  // the line reached the width
+  W_ERROR,    // no valid code, or runs past the width
+  W_EOL,      // 11 zero bits where a code should start: an EOL (or its fill)
+};
+
 }  // namespace
 
 struct t4t6_decoder_ctx {
   uint8_t coding = T4T6_MH;
   uint32_t width = 0;
   // Input: the current data block and the bit window filled from it.  Bits
-  // of an incomplete code at the end of a block stay in the window.
+  // of an incomplete code at the end of a block stay in the window.  Bits
+  // past `nb` in the window are 0 or the next bits of the block.
   const uint8_t* in = nullptr;
   uint32_t in_len = 0;
   uint32_t in_pos = 0;
@@ -116,6 +165,7 @@ struct t4t6_decoder_ctx {
   int nb = 0;        // valid bits in win
   uint32_t pending_zeros = 0;
   bool need_data = true;
+  uint64_t bits_before = 0;  // bits of the blocks before the current one
   // Changing elements of the current and the reference line.
   uint32_t* cur = nullptr;
   uint32_t* ref = nullptr;
@@ -126,7 +176,6 @@ struct t4t6_decoder_ctx {
   uint8_t state = S_CODING;
   uint8_t colour = 0;
   uint8_t h_left = 0;  // runs left to read in horizontal mode
-  uint32_t codes = 0;  // codes read in this line
   int32_t a0 = -1;
   uint32_t run_acc = 0;
   uint32_t h_run1 = 0;
@@ -137,7 +186,6 @@ struct t4t6_decoder_ctx {
   uint32_t empty_count = 0;
   // Counters.
   uint32_t lines = 0;
-  uint64_t consumed = 0;
   uint64_t line_start = 0;
   uint32_t last_call_bits = 0;
   uint32_t last_line_bits = 0;
@@ -146,229 +194,404 @@ struct t4t6_decoder_ctx {
 
 namespace {
 
-[[gnu::always_inline]] inline void refill(t4t6_decoder_ctx& c) {
-  if (c.in_pos + 8 <= c.in_len) {  // whole bytes from one 8-byte load
-    const int take = (64 - c.nb) >> 3;
-    if (take == 0) return;
-    const uint64_t v = get_be64(c.in + c.in_pos);
-    c.win |= (v >> (64 - 8 * take)) << (64 - c.nb - 8 * take);
-    c.in_pos += static_cast<uint32_t>(take);
-    c.nb += 8 * take;
-    return;
-  }
-  while (c.nb <= 56 && c.in_pos < c.in_len) {
-    c.win |= uint64_t{c.in[c.in_pos++]} << (56 - c.nb);
-    c.nb += 8;
-  }
+inline uint64_t bits_consumed(const t4t6_decoder_ctx& c) {
+  return c.bits_before + uint64_t{c.in_pos} * 8 - static_cast<uint32_t>(c.nb);
 }
 
-[[gnu::always_inline]] inline void consume(t4t6_decoder_ctx& c, int n) {
-  c.win = n >= 64 ? 0 : c.win << n;
-  c.nb -= n;
-  c.consumed += static_cast<uint32_t>(n);
-}
-
-[[gnu::always_inline]] inline int leading_zeros(const t4t6_decoder_ctx& c) {
-  const int z = c.win ? __builtin_clzll(c.win) : 64;
-  return std::min(z, c.nb);
-}
-
-// Looks for an EOL (at least 11 zero bits then a 1, counting the zeros
-// already pending).  1: found and consumed; 0: the data ended; -1: a 1 bit
-// came after fewer than 11 zeros (consumed with them).
-[[gnu::always_inline]] inline int scan_eol(t4t6_decoder_ctx& c) {
-  for (;;) {
-    if (c.nb == 0) {
-      refill(c);
-      if (c.nb == 0) return 0;
-    }
-    const int z = leading_zeros(c);
-    if (z == c.nb) {
-      c.pending_zeros += static_cast<uint32_t>(z);
-      consume(c, z);
-      continue;
-    }
-    const uint32_t total = c.pending_zeros + static_cast<uint32_t>(z);
-    consume(c, z + 1);
-    c.pending_zeros = 0;
-    return total >= 11 ? 1 : -1;
-  }
-}
-
-[[gnu::always_inline]] inline void start_line(t4t6_decoder_ctx& c) {
+inline void reset_line(t4t6_decoder_ctx& c) {
   c.state = S_CODING;
   c.colour = 0;
   c.h_left = 0;
-  c.codes = 0;
   c.a0 = -1;
   c.run_acc = 0;
   c.j = 0;
   c.ncur = 0;
 }
 
-// Ends the current line with result r.
-[[gnu::always_inline]] inline int16_t end_line(t4t6_decoder_ctx& c, int16_t r) {
-  if (r == T4T6_LINE_DONE) {
-    c.cur[c.ncur] = c.cur[c.ncur + 1] = c.cur[c.ncur + 2] = c.width;
-    if (c.out) render_line(c.out, c.width, c.cur, c.ncur);
-    std::swap(c.cur, c.ref);
-    ++c.lines;
+// A complete line: drawn into the output, then the reference for the next.
+inline void deliver_line(t4t6_decoder_ctx& c) {
+  c.cur[c.ncur] = c.cur[c.ncur + 1] = c.cur[c.ncur + 2] = c.width;
+  if (c.out) render_line(c.out, c.width, c.cur, c.ncur);
+  std::swap(c.cur, c.ref);
+  ++c.lines;
+}
+
+// The scan state of one decoding call.  It is a local object whose fields
+// the compiler keeps in registers: it is loaded from the context at the start
+// of a call and stored back at its end, so that stores of changing elements
+// cannot alias it.
+//
+// Positions are pointers (next input byte, next changing element, b1 in the
+// reference line) rather than base plus index, to leave registers for the
+// rest.
+struct line_scan {
+  const uint32_t width;
+  const uint8_t coding;
+  const uint8_t* p;  // next byte of the block
+  const uint8_t* const in_end;
+  uint32_t* out;                // next changing element of the line
+  uint32_t* const out_limit;    // an element stored past it is one too many
+  const uint32_t* b;            // b1 in the reference line
+  uint64_t win;
+  int nb;
+  uint32_t pending;
+  int32_t a0;
+  uint32_t run;
+  uint32_t run1;
+  uint8_t colour;
+  uint8_t h_left;
+  uint8_t state;
+  uint8_t kind;
+  int16_t eol_result;
+
+  explicit line_scan(const t4t6_decoder_ctx& c)
+      : width(c.width), coding(c.coding), p(c.in + c.in_pos), in_end(c.in + c.in_len),
+        out(c.cur + c.ncur), out_limit(c.cur + (c.cap - 4)), b(c.ref + c.j), win(c.win), nb(c.nb),
+        pending(c.pending_zeros), a0(c.a0), run(c.run_acc), run1(c.h_run1), colour(c.colour), h_left(c.h_left),
+        state(c.state), kind(c.kind), eol_result(c.eol_result) {}
+
+  // Stores the scan state back into the context.
+  [[gnu::always_inline]] void store(t4t6_decoder_ctx& c) const {
+    c.in_pos = static_cast<uint32_t>(p - c.in);
+    c.win = win;
+    c.nb = nb;
+    c.pending_zeros = pending;
+    c.ncur = static_cast<uint32_t>(out - c.cur);
+    c.a0 = a0;
+    c.run_acc = run;
+    c.h_run1 = run1;
+    c.j = static_cast<uint32_t>(b - c.ref);
+    c.colour = colour;
+    c.h_left = h_left;
+    c.state = state;
+    c.kind = kind;
+    c.eol_result = eol_result;
   }
-  start_line(c);
+
+  // Adds whole bytes to the window; called with nb <= 55, so that at least
+  // one byte goes in while the block has data.
+  [[gnu::always_inline]] void refill() {
+    if (in_end - p >= 8) [[likely]] {
+      win |= get_be64(p) >> nb;
+      const int take = (63 - nb) >> 3;
+      p += take;
+      nb += 8 * take;
+      return;
+    }
+    while (nb <= 55 && p < in_end) {  // nb stays below 64
+      win |= uint64_t{*p++} << (56 - nb);
+      nb += 8;
+    }
+  }
+
+  // Tops the window up before a mode code or a pair of 1-D runs, without a
+  // test on the bit count while 8 bytes of the block are left (bits already
+  // held are ORed in again with the same values): a refill that depends on
+  // the bit count is a branch mispredicted every few codes.
+  [[gnu::always_inline]] void top_up() {
+    if (in_end - p >= 8) [[likely]] {
+      win |= get_be64(p) >> nb;
+      const int take = (63 - nb) >> 3;
+      p += take;
+      nb += 8 * take;
+    } else if (nb <= 55) {
+      refill();
+    }
+  }
+  // A code did not fit in the bits held: true when more bits came in.
+  [[gnu::always_inline]] bool refilled() {
+    if (nb > 55 || p >= in_end) return false;
+    refill();
+    return true;
+  }
+
+  [[gnu::always_inline]] void consume(int k) {  // k < 64
+    win <<= k;
+    nb -= k;
+  }
+
+  // Looks for an EOL (at least 11 zero bits then a 1, counting the zeros
+  // already pending).  1: found and consumed; 0: the data ended; -1: a 1 bit
+  // came after fewer than 11 zeros (consumed with them).
+  int scan_eol() {
+    for (;;) {
+      if (nb == 0) {
+        refill();
+        if (nb == 0) return 0;
+      }
+      const int z = std::min(win ? __builtin_clzll(win) : 64, nb);
+      if (z == nb) {
+        pending += static_cast<uint32_t>(z);
+        win = z >= 64 ? 0 : win << z;
+        nb = 0;
+        continue;
+      }
+      const uint32_t total = pending + static_cast<uint32_t>(z);
+      consume(z + 1);
+      pending = 0;
+      return total >= 11 ? 1 : -1;
+    }
+  }
+
+  // A code lookup found no code (len no_code) or one longer than the bits
+  // held.
+  [[gnu::always_inline]] stop_reason stalled(int table_bits, int len) const {
+    if ((win >> 53) == 0) return W_EOL;  // no code starts with 11 zeros
+    if (len == no_code && nb >= table_bits) return W_ERROR;
+    return W_MORE;
+  }
+
+  // Reads the codes of one run of colour Col up to its terminating code,
+  // adding them to `run`.  Make-up codes may not take `run` past `limit`;
+  // the caller checks the whole run.
+  template <int Col>
+  [[gnu::always_inline]] stop_reason read_run(uint32_t limit) {
+    constexpr int bits = Col ? black_bits : white_bits;
+    for (;;) {
+      const run_entry e = Col ? black_table[win >> (64 - black_bits)] : white_table[win >> (64 - white_bits)];
+      if (e.len > nb) [[unlikely]] {
+        if (refilled()) continue;
+        return stalled(bits, e.len);
+      }
+      consume(e.len);
+      run += e.run;
+      if (!e.makeup) [[likely]] return W_OK;
+      if (run > limit) return W_ERROR;
+    }
+  }
+
+  // b1 after a0 (below the width), searching from b: the reference
+  // line's sentinels stop the search.  The first step is taken without a
+  // branch: after a vertical mode b1 is most often one step on, and a loop
+  // exit that depends on the data is mispredicted often.
+  [[gnu::always_inline]] void seek_b1() {
+    b += static_cast<int32_t>(*b) <= a0 ? 2 : 0;
+    while (static_cast<int32_t>(*b) <= a0) b += 2;
+  }
+
+  [[gnu::always_inline]] bool push(uint32_t pos) {
+    if (pos >= width) return true;
+    if (out > out_limit) [[unlikely]] return false;
+    *out++ = pos;
+    return true;
+  }
+  [[gnu::always_inline]] uint32_t base() const { return a0 < 0 ? 0 : static_cast<uint32_t>(a0); }
+
+  // One run of colour C of a one-dimensional line, from `pos`.
+  template <int C>
+  [[gnu::always_inline]] stop_reason run_1d(uint32_t& pos) {
+    const stop_reason w = read_run<C>(width - pos);
+    if (w != W_OK) return w;
+    const uint32_t a1 = pos + run;
+    if (a1 >= width) [[unlikely]] {
+      if (a1 > width) return W_ERROR;
+      run = 0;
+      a0 = static_cast<int32_t>(a1);
+      colour = C ^ 1;
+      return W_REACHED;
+    }
+    run = 0;
+    if (out > out_limit) [[unlikely]] return W_ERROR;
+    *out++ = a1;
+    pos = a1;
+    a0 = static_cast<int32_t>(a1);
+    colour = C ^ 1;
+    return W_OK;
+  }
+
+  // One-dimensional: runs alternate from white.
+  [[gnu::always_inline]] stop_reason code_1d() {
+    uint32_t pos = base();
+    for (;;) {
+      top_up();
+      stop_reason w;
+      if (!colour && (w = run_1d<0>(pos)) != W_OK) return w;
+      if ((w = run_1d<1>(pos)) != W_OK) return w;
+    }
+  }
+
+  // Horizontal mode: the run of the colour C of a0, then one of the other
+  // colour, read in one go; h_left tells where to resume.  `first` is the
+  // table entry of the first run when it was looked up with the mode code.
+  template <int C>
+  [[gnu::always_inline]] stop_reason horizontal(run_entry first) {
+    const uint32_t b = base();
+    if (h_left == 2 && first.len <= nb && !first.makeup) [[likely]] {
+      consume(first.len);
+      run = first.run;
+    } else if (h_left == 2) {
+      const stop_reason w = read_run<C>(width - b);
+      if (w != W_OK) return w;
+    }
+    if (h_left == 2) {
+      if (run > width - b) return W_ERROR;
+      run1 = run;
+      run = 0;
+      h_left = 1;
+    }
+    const stop_reason w = read_run<C ^ 1>(width - b - run1);
+    if (w != W_OK) return w;
+    const uint32_t a1 = b + run1;
+    const uint32_t a2 = a1 + run;
+    run = 0;
+    h_left = 0;
+    if (a2 >= width) [[unlikely]] {
+      if (a2 > width || !push(a1)) return W_ERROR;
+      a0 = static_cast<int32_t>(a2);
+      return W_REACHED;
+    }
+    if (out >= out_limit) [[unlikely]] return W_ERROR;
+    out[0] = a1;
+    out[1] = a2;
+    out += 2;
+    a0 = static_cast<int32_t>(a2);
+    seek_b1();
+    return W_OK;
+  }
+  [[gnu::always_inline]] stop_reason code_horizontal(run_entry first = {}) {
+    return colour ? horizontal<1>(first) : horizontal<0>(first);
+  }
+
+  [[gnu::always_inline]] stop_reason code_2d() {
+    if (h_left) {  // resuming inside horizontal mode
+      const stop_reason w = code_horizontal();
+      if (w != W_OK) return w;
+    }
+    for (;;) {
+      if (nb < 32) refill();
+      const mode_entry e = mode_table[win >> (64 - mode_bits)];
+      // The first run of a horizontal mode (code 001) is looked up at once,
+      // not after the mode code is known.
+      const uint64_t after_h = win << 3;
+      const run_entry first =
+          colour ? black_table[after_h >> (64 - black_bits)] : white_table[after_h >> (64 - white_bits)];
+      if (e.len > nb) [[unlikely]] {
+        if (refilled()) continue;
+        return stalled(mode_bits, e.len);
+      }
+      consume(e.len);
+      if (e.mode >= M_V0) [[likely]] {
+        const int32_t a1 = static_cast<int32_t>(*b) + mode_offset[e.mode];
+        // a1 < 0 shows as above the width
+        if (static_cast<uint32_t>(a1) >= width || a1 < a0) [[unlikely]] {
+          if (a1 < a0 || static_cast<uint32_t>(a1) > width) return W_ERROR;
+          a0 = a1;  // at the width: the line is complete
+          colour ^= 1;
+          return W_REACHED;
+        }
+        if (out > out_limit) [[unlikely]] return W_ERROR;
+        *out++ = static_cast<uint32_t>(a1);
+        a0 = a1;
+        colour ^= 1;
+        --b;  // may reach the entry before the first, which holds -1
+        seek_b1();
+      } else if (e.mode == M_PASS) {
+        const uint32_t b2 = b[1];
+        a0 = static_cast<int32_t>(b2);
+        if (b2 >= width) return W_REACHED;
+        b += 2;
+        seek_b1();
+      } else {  // horizontal
+        h_left = 2;
+        run1 = 0;
+        run = 0;
+        const stop_reason w = code_horizontal(first);
+        if (w != W_OK) return w;
+      }
+    }
+  }
+
+  // An EOL ended the line with result r; for MR its tag bit comes next.
+  [[gnu::always_inline]] bool tag_follows(int16_t r) {
+    if (coding != T4T6_MR) return false;
+    eol_result = r;
+    state = S_NEED_TAG;
+    return true;
+  }
+
+  // Decodes up to the end of the current line or of the data.  Returns the
+  // result; the line ends (and is delivered when done) when it is not MORE
+  // or FATAL.
+  [[gnu::always_inline]] int16_t decode() {
+    for (;;) {
+      if (nb < 32) refill();
+      switch (state) {
+        case S_NEED_TAG:
+          if (nb == 0) return T4T6_LINE_MORE;
+          kind = (win >> 63) ? 1 : 2;
+          consume(1);
+          return eol_result;
+
+        case S_SKIP:
+        case S_WAIT_EOL: {
+          const int r = scan_eol();
+          if (r == 0) return T4T6_LINE_MORE;
+          if (r < 0) {
+            state = S_SKIP;
+            continue;
+          }
+          const int16_t res = state == S_WAIT_EOL ? T4T6_LINE_DONE : T4T6_LINE_ERROR;
+          if (tag_follows(res)) continue;
+          return res;
+        }
+
+        default:
+          break;
+      }
+
+      const stop_reason w = pending ? W_EOL : kind == 1 ? code_1d() : code_2d();
+      switch (w) {
+        case W_MORE:
+          return T4T6_LINE_MORE;
+        case W_REACHED:
+          if (coding == T4T6_MMR) return T4T6_LINE_DONE;
+          state = S_WAIT_EOL;
+          continue;
+        case W_EOL: {
+          if (!pending && nb < 11) return T4T6_LINE_MORE;  // only zeros so far, too few to tell
+          const int r = scan_eol();
+          if (r == 0) return T4T6_LINE_MORE;
+          const bool empty = a0 < 0 && run == 0 && h_left == 0;  // no code read in this line
+          const int16_t res = empty ? T4T6_LINE_EMPTY : T4T6_LINE_ERROR;
+          if (tag_follows(res)) continue;
+          return res;
+        }
+        default:  // coding error
+          if (coding == T4T6_MMR) return T4T6_LINE_FATAL;
+          state = S_SKIP;
+          continue;
+      }
+    }
+  }
+};
+
+int16_t decode_line(t4t6_decoder_ctx& c) {
+  line_scan s(c);
+  const int16_t r = s.decode();
+  s.store(c);
+  if (r != T4T6_LINE_MORE && r != T4T6_LINE_FATAL) {
+    if (r == T4T6_LINE_DONE) deliver_line(c);
+    reset_line(c);
+  }
   return r;
 }
 
-[[gnu::always_inline]] inline bool push_change(t4t6_decoder_ctx& c, uint32_t pos) {
-  if (pos >= c.width) return true;
-  if (c.ncur + 4 > c.cap) return false;
-  c.cur[c.ncur++] = pos;
-  return true;
+}  // namespace
+
+namespace {
+
+// A changing-element array of the decoder: `cap` entries, with one more
+// before the first holding -1 (as int32), so that the b1 search may start
+// one before the first entry.
+uint32_t* new_changes(uint32_t cap) {
+  auto* p = new (std::nothrow) uint32_t[cap + 1];
+  if (!p) return nullptr;
+  p[0] = 0xFFFFFFFF;
+  return p + 1;
 }
 
-// Reads one run code of colour `colour`.  1: a terminating code ended a run
-// (its full length in run_acc); 2: a make-up code was added to run_acc; 0:
-// more data needed; -1: no valid code.
-[[gnu::always_inline]] inline int read_run(t4t6_decoder_ctx& c, int colour) {
-  const int bits = colour ? black_bits : white_bits;
-  const run_entry e = colour ? black_table[c.win >> (64 - black_bits)] : white_table[c.win >> (64 - white_bits)];
-  // With fewer bits than the table takes the data have ended: a code not
-  // found may still be completed by the next block.
-  if (e.len == 0) return c.nb < bits ? 0 : -1;
-  if (e.len > c.nb) return 0;
-  consume(c, e.len);
-  ++c.codes;
-  c.run_acc += e.run;
-  return e.makeup ? 2 : 1;
-}
-
-int16_t decode_line(t4t6_decoder_ctx& c) {
-  const uint32_t width = c.width;
-  for (;;) {
-    if (c.nb < 32) refill(c);
-    if (c.state != S_CODING) switch (c.state) {
-      case S_NEED_TAG:
-        if (c.nb == 0) return T4T6_LINE_MORE;
-        c.kind = (c.win >> 63) ? 1 : 2;
-        consume(c, 1);
-        return end_line(c, c.eol_result);
-
-      case S_SKIP:
-      case S_WAIT_EOL: {
-        const int r = scan_eol(c);
-        if (r == 0) return T4T6_LINE_MORE;
-        if (r < 0) {
-          c.state = S_SKIP;
-          continue;
-        }
-        const int16_t res = c.state == S_WAIT_EOL ? T4T6_LINE_DONE : T4T6_LINE_ERROR;
-        if (c.coding == T4T6_MR) {
-          c.eol_result = res;
-          c.state = S_NEED_TAG;
-          continue;
-        }
-        return end_line(c, res);
-      }
-
-      case S_CODING:
-        break;
-    }
-
-    // S_CODING: an EOL (possibly after fill), or the next code.  No code
-    // starts with 11 zero bits; bits past nb in the window are 0.
-    if (c.pending_zeros || (c.win >> 53) == 0) {
-      if (!c.pending_zeros && c.nb < 11) return T4T6_LINE_MORE;  // only zeros so far, too few to tell
-      const int r = scan_eol(c);
-      if (r == 0) return T4T6_LINE_MORE;
-      const int16_t res = c.codes == 0 ? T4T6_LINE_EMPTY : T4T6_LINE_ERROR;
-      if (c.coding == T4T6_MR) {
-        c.eol_result = res;
-        c.state = S_NEED_TAG;
-        continue;
-      }
-      return end_line(c, res);
-    }
-
-    bool error = false;
-    bool reached = false;
-    if (c.kind == 1) {
-      // One-dimensional: runs alternate from white.
-      const int r = read_run(c, c.colour);
-      if (r == 0) return T4T6_LINE_MORE;
-      const uint32_t a0 = static_cast<uint32_t>(std::max(c.a0, 0));
-      if (r < 0 || a0 + uint64_t{c.run_acc} > width) {
-        error = true;
-      } else if (r == 1) {
-        c.a0 = static_cast<int32_t>(a0 + c.run_acc);
-        c.run_acc = 0;
-        if (!push_change(c, static_cast<uint32_t>(c.a0))) error = true;
-        c.colour ^= 1;
-        reached = static_cast<uint32_t>(c.a0) >= width;
-      }
-    } else if (c.h_left) {
-      // Horizontal mode: two runs, of the colour of a0 then the other.
-      const int colour = c.h_left == 2 ? c.colour : c.colour ^ 1;
-      const int r = read_run(c, colour);
-      if (r == 0) return T4T6_LINE_MORE;
-      const uint32_t a0 = static_cast<uint32_t>(std::max(c.a0, 0));
-      if (r < 0 || a0 + uint64_t{c.h_run1} + c.run_acc > width) {
-        error = true;
-      } else if (r == 1 && c.h_left == 2) {
-        c.h_run1 = c.run_acc;
-        c.run_acc = 0;
-        c.h_left = 1;
-      } else if (r == 1) {
-        const uint32_t a1 = a0 + c.h_run1;
-        const uint32_t a2 = a1 + c.run_acc;
-        c.run_acc = 0;
-        c.h_left = 0;
-        if (!push_change(c, a1) || !push_change(c, a2)) error = true;
-        c.a0 = static_cast<int32_t>(a2);
-        c.j = seek_b1(c.ref, c.j, c.a0, width);
-        reached = a2 >= width;
-      }
-    } else {
-      const mode_entry e = mode_table[c.win >> (64 - mode_bits)];
-      if ((e.mode == M_INVALID || e.mode == M_EXT) && c.nb < mode_bits) {
-        return T4T6_LINE_MORE;
-      } else if (e.mode == M_INVALID || e.mode == M_EXT) {
-        error = true;
-      } else if (e.len > c.nb) {
-        return T4T6_LINE_MORE;
-      } else {
-        consume(c, e.len);
-        ++c.codes;
-        if (e.mode == M_PASS) {
-          c.a0 = static_cast<int32_t>(c.ref[c.j + 1]);
-          reached = static_cast<uint32_t>(c.a0) >= width;
-          if (!reached) c.j = seek_b1(c.ref, c.j + 2, c.a0, width);
-        } else if (e.mode == M_HORIZ) {
-          c.h_left = 2;
-          c.h_run1 = 0;
-          c.run_acc = 0;
-        } else {
-          const int64_t a1 = int64_t{c.ref[c.j]} + mode_offset[e.mode];
-          if (a1 < std::max(c.a0, 0) || a1 > width || !push_change(c, static_cast<uint32_t>(a1))) {
-            error = true;
-          } else {
-            c.a0 = static_cast<int32_t>(a1);
-            c.colour ^= 1;
-            c.j = seek_b1(c.ref, c.j ? c.j - 1 : 1, c.a0, width);
-            reached = a1 >= width;
-          }
-        }
-      }
-    }
-
-    if (error) {
-      if (c.coding == T4T6_MMR) return T4T6_LINE_FATAL;
-      c.state = S_SKIP;
-      continue;
-    }
-    if (reached) {
-      if (c.coding == T4T6_MMR) return end_line(c, T4T6_LINE_DONE);
-      c.state = S_WAIT_EOL;
-    }
-  }
+void delete_changes(uint32_t* p) {
+  if (p) delete[] (p - 1);
 }
 
 }  // namespace
@@ -387,15 +610,15 @@ uint16_t t4t6__open(t4t6_decoder** handle, uint8_t coding, uint32_t width) {
   c->coding = coding;
   c->width = width;
   c->cap = width + 4;
-  c->cur = new (std::nothrow) uint32_t[c->cap];
+  c->cur = new_changes(c->cap);
   if (!c->cur) {
     delete c;
     delete h;
     return T4T6_OPEN_NO_ARRAY_1;
   }
-  c->ref = new (std::nothrow) uint32_t[c->cap];
+  c->ref = new_changes(c->cap);
   if (!c->ref) {
-    delete[] c->cur;
+    delete_changes(c->cur);
     delete c;
     delete h;
     return T4T6_OPEN_NO_ARRAY_2;
@@ -404,26 +627,39 @@ uint16_t t4t6__open(t4t6_decoder** handle, uint8_t coding, uint32_t width) {
   c->ref[0] = c->ref[1] = c->ref[2] = width;
   c->kind = coding == T4T6_MMR ? 2 : 1;
   c->empty_threshold = coding == T4T6_MMR ? 1 : 4;
-  start_line(*c);
+  reset_line(*c);
   h->ctx = c;
   *handle = h;
   return T4T6_OPEN_OK;
 }
 
 int16_t t4t6__decode_line(t4t6_decoder_ctx* ctx) {
-  // The scan runs on a copy held by this call, so that the compiler may keep
-  // its state in registers while changing elements are stored.
-  t4t6_decoder_ctx c = *ctx;
-  const uint64_t before = c.consumed;
+  t4t6_decoder_ctx& c = *ctx;
+  const uint64_t before = bits_consumed(c);
   const int16_t r = decode_line(c);
-  c.last_call_bits = static_cast<uint32_t>(c.consumed - before);
+  const uint64_t after = bits_consumed(c);
+  c.last_call_bits = static_cast<uint32_t>(after - before);
   if (r != T4T6_LINE_MORE) {
-    c.last_line_bits = static_cast<uint32_t>(c.consumed - c.line_start);
-    c.line_start = c.consumed;
+    c.last_line_bits = static_cast<uint32_t>(after - c.line_start);
+    c.line_start = after;
   }
-  *ctx = c;
   return r;
 }
+
+namespace {
+
+void stop_page(t4t6_decoder* h, uint32_t status) {
+  const t4t6_decoder_ctx& c = *h->ctx;
+  h->page_status = status;
+  const int64_t pos = int64_t{c.in_pos} * 8 - c.nb;
+  h->end_bit_pos = static_cast<uint32_t>(std::max<int64_t>(pos, 0));
+}
+
+void clear_output(t4t6_decoder* h) {
+  if (h->line) t4t6__zero_bytes(h->line, (h->ctx->width + 7) / 8);
+}
+
+}  // namespace
 
 void t4t6__decode_page(t4t6_decoder* h) {
   if (!h || !h->ctx) return;
@@ -433,18 +669,13 @@ void t4t6__decode_page(t4t6_decoder* h) {
   if (h->page_status != T4T6_PAGE_DECODING) return;
   t4t6_decoder_ctx& c = *h->ctx;
   if (c.need_data) {
+    c.bits_before += uint64_t{c.in_len} * 8;
     c.in = h->data;
     c.in_len = h->data ? h->data_len : 0;
     c.in_pos = 0;
     c.need_data = false;
   }
   c.out = h->line;
-  const uint32_t line_bytes = (c.width + 7) / 8;
-  auto stop = [&](uint32_t status) {
-    h->page_status = status;
-    const int64_t pos = int64_t{c.in_pos} * 8 - c.nb;
-    h->end_bit_pos = static_cast<uint32_t>(std::max<int64_t>(pos, 0));
-  };
   for (;;) {
     const int16_t r = t4t6__decode_line(&c);
     switch (r) {
@@ -458,35 +689,64 @@ void t4t6__decode_page(t4t6_decoder* h) {
         return;
       case T4T6_LINE_EMPTY:
         if (++c.empty_count >= c.empty_threshold) {
-          stop(T4T6_PAGE_END);
-          if (h->line) t4t6__zero_bytes(h->line, line_bytes);
+          stop_page(h, T4T6_PAGE_END);
+          clear_output(h);
           return;
         }
         continue;
       case T4T6_LINE_ERROR:
         if (c.coding == T4T6_MMR) {
-          stop(T4T6_PAGE_END);
+          stop_page(h, T4T6_PAGE_END);
           return;
         }
         h->error_line = 1;
         h->line_ready = 1;
         ++h->error_lines;
         c.empty_count = 0;
-        if (h->line) t4t6__zero_bytes(h->line, line_bytes);
+        clear_output(h);
         return;
       default:
         ++h->error_lines;
-        stop(T4T6_PAGE_ERROR);
+        stop_page(h, T4T6_PAGE_ERROR);
         return;
     }
   }
 }
 
+void t4t6__finish_page(t4t6_decoder* h) {
+  if (!h || !h->ctx) return;
+  h->end_of_data = 0;
+  h->line_ready = 0;
+  h->error_line = 0;
+  if (h->page_status != T4T6_PAGE_DECODING) return;
+  t4t6_decoder_ctx& c = *h->ctx;
+  c.out = h->line;
+  const bool complete = c.state == S_WAIT_EOL || (c.state == S_NEED_TAG && c.eol_result == T4T6_LINE_DONE);
+  const bool nothing = (c.state == S_CODING && c.a0 < 0 && c.run_acc == 0 && c.h_left == 0) ||
+                       (c.state == S_NEED_TAG && c.eol_result == T4T6_LINE_EMPTY);
+  if (complete) {
+    deliver_line(c);
+    h->line_ready = 1;
+    c.empty_count = 0;
+  } else if (!nothing) {  // the data ended inside a line
+    ++h->error_lines;
+    if (c.coding == T4T6_MMR) {
+      stop_page(h, T4T6_PAGE_ERROR);
+      return;
+    }
+    h->error_line = 1;
+    h->line_ready = 1;
+    clear_output(h);
+  }
+  reset_line(c);
+  stop_page(h, T4T6_PAGE_END);
+}
+
 void t4t6__release(t4t6_decoder* h) {
   if (!h) return;
   if (h->ctx) {
-    delete[] h->ctx->cur;
-    delete[] h->ctx->ref;
+    delete_changes(h->ctx->cur);
+    delete_changes(h->ctx->ref);
     delete h->ctx;
   }
   delete h;

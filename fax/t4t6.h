@@ -13,7 +13,14 @@
 //     t4t6__decode_page(h);
 //     if (h->line_ready) { use h->line (white when h->error_line) }
 //     if (h->page_status != T4T6_PAGE_DECODING) break;   // end of page or error
-//     if (h->end_of_data) { h->data = next block; h->data_len = ...; }
+//     if (h->end_of_data) {
+//       if (no more data) {                 // the data ended without RTC/EOFB
+//         t4t6__finish_page(h);             // delivers a last complete line
+//         if (h->line_ready) { use h->line }
+//         break;
+//       }
+//       h->data = next block; h->data_len = ...;
+//     }
 //   }
 //   t4t6__release(h);
 //
@@ -92,6 +99,13 @@ uint16_t t4t6__open(t4t6_decoder** handle, uint8_t coding, uint32_t width);
 void t4t6__decode_page(t4t6_decoder* handle);
 // Decodes the next line from the context's current data (see t4t6__decode_page).
 int16_t t4t6__decode_line(t4t6_decoder_ctx* ctx);
+// Tells the decoder that no more data will come for the page (call it after
+// t4t6__decode_page set end_of_data).  A line whose runs reached the width
+// but whose EOL never came (MH or MR data that end after the last line
+// without EOL or RTC) is delivered; a line cut off inside its codes is
+// delivered white as an error line (MMR: page status T4T6_PAGE_ERROR).
+// Otherwise the page status becomes T4T6_PAGE_END.
+void t4t6__finish_page(t4t6_decoder* handle);
 void t4t6__release(t4t6_decoder* handle);
 
 // Counters of a decoder.

@@ -70,11 +70,17 @@ inline constexpr code mode_code[] = {
 // Offset a1 - b1 of the vertical modes.
 inline constexpr int8_t mode_offset[] = {0, 0, 0, 0, 1, 2, 3, -1, -2, -3, 0};
 
-// Decoding table entry for run codes.
+// Length of the decoding table entries that match no code: longer than any
+// number of bits the decoder holds, so that one comparison tells both "no
+// code" and "code not complete yet".
+inline constexpr uint8_t no_code = 64;
+
+// Decoding table entry for run codes.  The length comes first, so that it
+// is the low byte of the loaded entry and can shift the bit window as it is.
 struct run_entry {
-  uint16_t run = 0;
-  uint8_t len = 0;   // 0 = no code
+  uint8_t len = no_code;
   uint8_t makeup = 0;
+  uint16_t run = 0;
 };
 
 template <int Bits>
@@ -84,7 +90,7 @@ constexpr std::array<run_entry, (1u << Bits)> make_run_table(const std::array<co
   auto fill = [&t](code c, uint16_t run, uint8_t is_makeup) {
     const unsigned shift = Bits - c.len;
     for (unsigned i = 0; i < (1u << shift); ++i)
-      t[(unsigned{c.bits} << shift) | i] = run_entry{run, c.len, is_makeup};
+      t[(unsigned{c.bits} << shift) | i] = run_entry{c.len, is_makeup, run};
   };
   for (unsigned r = 0; r < 64; ++r) fill(term[r], static_cast<uint16_t>(r), 0);
   for (unsigned m = 0; m < 27; ++m) fill(makeup[m], static_cast<uint16_t>(64 * (m + 1)), 1);
@@ -97,18 +103,19 @@ inline constexpr int black_bits = 13;
 inline constexpr auto white_table = make_run_table<white_bits>(white_term, white_makeup);
 inline constexpr auto black_table = make_run_table<black_bits>(black_term, black_makeup);
 
+// Extension codes (M_EXT) are not decoded: their entries match no code.
 struct mode_entry {
+  uint8_t len = no_code;
   uint8_t mode = M_INVALID;
-  uint8_t len = 0;
 };
 
 inline constexpr int mode_bits = 7;
 inline constexpr std::array<mode_entry, 128> mode_table = [] {
   std::array<mode_entry, 128> t{};
-  for (uint8_t m = M_PASS; m <= M_EXT; ++m) {
+  for (uint8_t m = M_PASS; m < M_EXT; ++m) {
     const code c = mode_code[m];
     const unsigned shift = mode_bits - c.len;
-    for (unsigned i = 0; i < (1u << shift); ++i) t[(unsigned{c.bits} << shift) | i] = mode_entry{m, c.len};
+    for (unsigned i = 0; i < (1u << shift); ++i) t[(unsigned{c.bits} << shift) | i] = mode_entry{c.len, m};
   }
   return t;
 }();

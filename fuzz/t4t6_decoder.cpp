@@ -1,7 +1,12 @@
 // Fuzzes the T.4/T.6 page decoder.  Input: byte 0 = coding (low 2 bits,
-// 0 taken as MR) and mode (bit 7); bytes 1-2 = line width; byte 3 = block
-// size.  Mode 0: the rest is coded page data, decoded in blocks.  Mode 1: the
-// rest is a bitmap, coded and decoded again, which must give it back.
+// 0 taken as MR) and mode (bit 7); bytes 1-2 = line width - 1 (any width the
+// codec takes, 1 to T4T6_MAX_WIDTH); byte 3 = block size (mode 0) or line
+// count (mode 1).  Mode 0: the rest is coded page data, decoded in blocks.
+// Mode 1: the rest, repeated as far as needed, makes the bitmap of a page of
+// up to 1021 lines, which is coded and decoded again and must come back:
+// taken as the pels themselves, or (bit 6 of byte 0) as run lengths of
+// alternate colours (bytes with bit 7 set give runs of 64 x their low bits),
+// which gives the long runs of real pages.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -31,14 +36,36 @@ void decode(uint8_t coding, uint32_t width, uint32_t block, const uint8_t* data,
       next();
     }
   }
+  if (h->page_status == T4T6_PAGE_DECODING) t4t6__finish_page(h);  // the data ended without RTC/EOFB
   t4t6__release(h);
 }
 
-void round_trip(uint8_t coding, uint32_t width, const uint8_t* data, size_t size) {
+// Sets pels [from, from + n) of a row-major bitmap to black.
+void paint(std::vector<uint8_t>& bitmap, size_t from, size_t n) {
+  for (size_t i = from; i < from + n && i / 8 < bitmap.size(); ++i) bitmap[i / 8] |= uint8_t(0x80 >> (i % 8));
+}
+
+void round_trip(uint8_t coding, uint32_t width, uint32_t line_count, bool runs, const uint8_t* data, size_t size) {
   const uint32_t stride = (width + 7) / 8;
-  const uint32_t lines = static_cast<uint32_t>(std::min<size_t>(size / stride, 64));
-  if (lines == 0) return;
-  std::vector<uint8_t> bitmap(data, data + size_t{lines} * stride);
+  // At most 16 KiB of bitmap made of runs (1021 lines up to 128 pels, 75
+  // lines of 1728 pels, 2 of the widest), 4 KiB of raw pels (dear to code),
+  // so that every input stays quick.
+  const uint32_t room = runs ? 16u << 10 : 4u << 10;
+  const uint32_t lines = std::min<uint32_t>(line_count, std::max<uint32_t>(1, room / stride));
+  std::vector<uint8_t> bitmap(size_t{lines} * stride);
+  if (!runs) {
+    for (size_t i = 0; size != 0 && i < bitmap.size(); ++i) bitmap[i] = data[i % size];
+  } else if (size != 0) {
+    // Runs over the rows as one stream of stride x 8 pels per row (runs of
+    // 0 only swap the colour; after 2^20 runs the rest stays white).
+    bool black = false;
+    for (size_t pel = 0, i = 0; pel < bitmap.size() * 8 && i < (size_t{1} << 20); ++i, black = !black) {
+      const uint8_t b = data[i % size];
+      const size_t run = (b & 0x80) ? size_t{b & 0x7Fu} * 64 : b;
+      if (black) paint(bitmap, pel, run);
+      pel += run;
+    }
+  }
   if (width % 8)
     for (uint32_t y = 0; y < lines; ++y) bitmap[size_t{y} * stride + stride - 1] &= uint8_t(0xFF00 >> (width % 8));
   t4t6_encoder* e = nullptr;
@@ -78,9 +105,11 @@ void round_trip(uint8_t coding, uint32_t width, const uint8_t* data, size_t size
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 4) return 0;
   const uint8_t coding = (data[0] & 3) ? (data[0] & 3) : T4T6_MR;
-  const uint32_t width = 1 + ((data[1] << 8 | data[2]) % 2432);
-  const uint32_t block = 1 + data[3] % 64;
-  if (data[0] & 0x80) round_trip(coding, width, data + 4, size - 4);
-  else decode(coding, width, block, data + 4, size - 4);
+  const uint32_t width = 1 + ((data[1] << 8 | data[2]) % T4T6_MAX_WIDTH);
+  if (data[0] & 0x80) {
+    round_trip(coding, width, 1 + data[3] * 4u, (data[0] & 0x40) != 0, data + 4, size - 4);
+  } else {
+    decode(coding, width, 1 + data[3] % 64, data + 4, size - 4);
+  }
   return 0;
 }

@@ -189,7 +189,20 @@ constexpr dcod__name foip_timers[] = {{'l', "TI_LAUNCH_FAX"}, {'m', "TI_T38_DLY"
                                       {'g', "TI_GENERAL"},    {'3', "WAIT_T38_CAP"}, {DCOD__END, nullptr}};
 
 // ---------------------------------------------------------------------------
-// ENT_APP_FOIP: timer names.
+// ENT_APP_FOIP: timer names, and the FOIP API primitives between it and
+// ENT_FOIP (the codes of session/app_foip_prim.h).
+
+constexpr dcod__name app_foip_api_names[] = {
+    {'A', "FOIP_SET_CNF_RQ"},           {'a', "FOIP_SET_CNF_CO"},
+    {'I', "FOIP_RST_CNF_RQ"},           {'i', "FOIP_RST_CNF_CO"},
+    {'T', "FOIP__T38_CAPABILITIES_RQ"}, {'t', "FOIP__T38_CAPABILITIES_CO"},
+    {'B', "FOIP__START_RQ"},            {'b', "FOIP__START_CO"},
+    {'E', "FOIP__STOP_RQ"},             {'e', "FOIP__STOP_CO"},
+    {'F', "FOIP__STOP_IN"},             {'G', "FOIP__ALERT_IN"},
+    {'g', "FOIP__ALERT_RS"},            {'H', "FOIP__REPORT_IN"},
+    {'R', "FOIP__SIP_REGISTER_RQ"},     {'r', "FOIP__SIP_REGISTER_CO"},
+    {'N', "FOIP__SIP_UNREGISTER_RQ"},   {'n', "FOIP__SIP_UNREGISTER_CO"},
+    {DCOD__END, nullptr}};
 
 constexpr dcod__name app_timers[] = {
     {'d', "TI_DELAYED_START"}, {'s', "TI_USER_EVT"}, {'i', "TI_IPC"}, {DCOD__END, nullptr}};
@@ -243,7 +256,7 @@ const dcod__service dcod__services[] = {
     {ENT_FC, "FC", nullptr, nullptr, nullptr},
     {ENT_FAX, "FAX", nullptr, fax_body, nullptr},
     {ENT_FOIP, "FOI", nullptr, nullptr, foip_timers},
-    {ENT_APP_FOIP, "APP", nullptr, nullptr, app_timers},
+    {ENT_APP_FOIP, "APP", app_foip_api_names, nullptr, app_timers},
     {ENT_TI, "TI", nullptr, nullptr, nullptr},
     {ENT_NIL, "nil", nullptr, nullptr, nullptr},
     // Services that this program does not contain: names only.

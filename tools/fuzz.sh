@@ -3,6 +3,8 @@
 #   tools/fuzz.sh 0         replay every seed corpus once (what the tests do)
 #   tools/fuzz.sh SECONDS   fuzz each target for SECONDS, growing a scratch corpus
 #   tools/fuzz.sh SECONDS NAME   only fuzz/NAME.cpp
+# A target's dictionary fuzz/NAME.dict (libFuzzer format), when present, is
+# given to it in both kinds of run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 secs=${1:-0}
@@ -20,10 +22,12 @@ for src in "${targets[@]}"; do
   [ -z "$only" ] || [ "$only" = "$name" ] || continue
   corpus=fuzz/corpus/$name
   mkdir -p "$corpus"
+  dict=()
+  [ -f "fuzz/$name.dict" ] && dict=(-dict="fuzz/$name.dict")
   if [ "$secs" = 0 ]; then
     files=("$corpus"/*)
     if [ ${#files[@]} -eq 0 ]; then args=(-runs=200); else args=(-runs=0 "${files[@]}"); fi
-    if build/fuzz/fuzz_$name "${args[@]}" >build/fuzz/$name.log 2>&1; then
+    if build/fuzz/fuzz_$name "${dict[@]}" "${args[@]}" >build/fuzz/$name.log 2>&1; then
       passed=$((passed+1))
     else
       failed=$((failed+1)); echo "fuzz: $name FAILED"; tail -n 40 build/fuzz/$name.log
@@ -31,7 +35,7 @@ for src in "${targets[@]}"; do
   else
     scratch=build/fuzz/corpus-$name
     mkdir -p "$scratch"
-    if build/fuzz/fuzz_$name -max_total_time="$secs" -print_final_stats=1 "$scratch" "$corpus"; then
+    if build/fuzz/fuzz_$name "${dict[@]}" -max_total_time="$secs" -print_final_stats=1 "$scratch" "$corpus"; then
       passed=$((passed+1))
     else
       failed=$((failed+1)); echo "fuzz: $name FAILED"

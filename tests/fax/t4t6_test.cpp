@@ -183,6 +183,90 @@ TEST(T4T6Decoder, MhLineWithoutEolOrWithWrongLengthIsAnErrorLine) {
   EXPECT_EQ(bytes(d.pg.row(3), d.pg.row(3) + w / 8), black(w));
 }
 
+// Decodes `data` in blocks of `block` bytes and, when the data are used up
+// before the page ends, tells the decoder that no more will come.
+fax_test::decoded decode_to_end(const bytes& data, uint8_t coding, uint32_t width, uint32_t block) {
+  fax_test::decoded d;
+  d.pg.width = width;
+  t4t6_decoder* h = nullptr;
+  EXPECT_EQ(t4t6__open(&h, coding, width), 0);
+  bytes line((width + 7) / 8, 0xAA);
+  h->line = line.data();
+  size_t pos = 0;
+  auto take_line = [&] {
+    if (!h->line_ready) return;
+    d.pg.bits.insert(d.pg.bits.end(), line.begin(), line.end());
+    ++d.pg.height;
+  };
+  for (int guard = 0; guard < 1'000'000 && h->page_status == T4T6_PAGE_DECODING; ++guard) {
+    if (guard == 0 || h->end_of_data) {
+      if (pos >= data.size()) {
+        t4t6__finish_page(h);
+        take_line();
+        break;
+      }
+      const size_t n = std::min<size_t>(block, data.size() - pos);
+      h->data = data.data() + pos;
+      h->data_len = static_cast<uint32_t>(n);
+      pos += n;
+    }
+    t4t6__decode_page(h);
+    take_line();
+  }
+  d.status = h->page_status;
+  d.error_lines = h->error_lines;
+  t4t6__release(h);
+  return d;
+}
+
+TEST(T4T6Decoder, LastLineWithoutEolIsDeliveredWhenTheDataEnd) {
+  const page p = fax_test::make_page(fax_test::kind::text, 1728, 31, 7);
+  std::vector<bytes> rows;
+  for (uint32_t y = 0; y < p.height; ++y) rows.emplace_back(p.row(y), p.row(y) + p.stride());
+  struct {
+    uint8_t coding;
+    uint32_t k;
+    int final;  // 1 RTC / EOFB, 0 one EOL (MMR: only padding), -1 nothing after the last line
+  } cases[] = {
+      {T4T6_MH, 0, 1},  {T4T6_MH, 0, 0},  {T4T6_MH, 0, -1},
+      {T4T6_MR, 2, 1},  {T4T6_MR, 2, 0},  {T4T6_MR, 2, -1},  // line 31 of K = 2 is one-dimensional
+      {T4T6_MR, 4, -1},                                      // line 31 of K = 4 is two-dimensional
+      {T4T6_MMR, 0, 1}, {T4T6_MMR, 0, 0},
+  };
+  for (auto& c : cases)
+    for (uint32_t block : {1u, 5u, 100000u}) {
+      const bytes data = encode_lines(c.coding, p.width, c.k, rows, c.final);
+      const auto d = decode_to_end(data, c.coding, p.width, block);
+      const std::string what = "coding " + std::to_string(c.coding) + " K " + std::to_string(c.k) + " final " +
+                               std::to_string(c.final) + " block " + std::to_string(block);
+      EXPECT_EQ(d.status, T4T6_PAGE_END) << what;
+      EXPECT_EQ(d.error_lines, 0u) << what;
+      EXPECT_TRUE(d.pg == p) << what << fax_test::describe_difference(p, d.pg);
+    }
+}
+
+TEST(T4T6Decoder, DataEndingInsideALineGiveAnErrorLine) {
+  const page p = fax_test::make_page(fax_test::kind::noise, 1728, 20, 3);  // long coded lines
+  std::vector<bytes> rows;
+  for (uint32_t y = 0; y < p.height; ++y) rows.emplace_back(p.row(y), p.row(y) + p.stride());
+  for (uint8_t coding : {T4T6_MH, T4T6_MR, T4T6_MMR}) {
+    bytes data = encode_lines(coding, p.width, 2, rows, -1);
+    data.resize(data.size() - 3);  // the last line loses its end
+    const auto d = decode_to_end(data, coding, p.width, 64);
+    if (coding == T4T6_MMR) {  // no way to resynchronise: the page failed
+      EXPECT_EQ(d.status, T4T6_PAGE_ERROR);
+      EXPECT_EQ(d.pg.height, p.height - 1);
+    } else {  // the cut line comes out white, as an error line
+      EXPECT_EQ(d.status, T4T6_PAGE_END) << int(coding);
+      ASSERT_EQ(d.pg.height, p.height) << int(coding);
+      EXPECT_EQ(bytes(d.pg.row(p.height - 1), d.pg.row(p.height - 1) + p.stride()), white(p.width));
+    }
+    EXPECT_EQ(d.error_lines, 1u) << int(coding);
+    for (uint32_t y = 0; y + 1 < std::min(d.pg.height, p.height); ++y)
+      EXPECT_TRUE(std::equal(p.row(y), p.row(y) + p.stride(), d.pg.row(y))) << "coding " << int(coding) << " line " << y;
+  }
+}
+
 // Byte offsets of the end of each coded line (MH/MR data from fax_test::encode
 // layout: leading EOL, then EOL before every line but the first).
 std::vector<size_t> line_ends(const page& p, uint8_t coding, uint32_t k) {
@@ -289,7 +373,8 @@ std::string round_trip_name(const ::testing::TestParamInfo<round_trip_case>& inf
 INSTANTIATE_TEST_SUITE_P(Pages, T4T6RoundTrip, ::testing::ValuesIn(round_trip_cases()), round_trip_name);
 
 TEST(T4T6Codec, OddWidthsRoundTrip) {
-  for (uint32_t w : {1u, 7u, 9u, 215u, 1731u})
+  // 123: the line ends inside the last byte of a whole 64-pel word.
+  for (uint32_t w : {1u, 7u, 9u, 123u, 215u, 1731u})
     for (uint8_t coding : {T4T6_MH, T4T6_MR, T4T6_MMR}) {
       page p = fax_test::make_page(fax_test::kind::noise, w, 40, w);
       for (uint32_t y = 0; y < p.height; ++y)  // keep the pad bits clear

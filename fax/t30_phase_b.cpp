@@ -1,0 +1,598 @@
+// T.30 phase B: machine 0 (start-up, V.34 activation), machine 1 (transmit:
+// the calling side's DIS wait, DCS and training) and machine 2 (main: the
+// answering side's DIS/DTC, DCS and training check), with their actions. The
+// post-message actions that these tables name live in t30_post_msg.cpp.
+#include <cstring>
+
+#include "common/byte_order.h"
+#include "fax/t30_channel.h"
+#include "runtime/om_os.h"
+
+namespace {
+
+constexpr u16 kLocalOk = WT3C | WLOCDCOK;     // 0x201
+constexpr u16 kRemoteOk = WT3C | WREMDCOK;    // 0x202
+constexpr u16 kRemoteNok = WT3C | WREMDCNOK;  // 0x205
+
+std::vector<std::span<const u8>> rx_frames(const t30_channel& ch) {
+  std::vector<std::span<const u8>> out;
+  for (size_t i = 0; i < ch.rx.count; ++i) out.push_back(ch.rx.frame(i));
+  return out;
+}
+
+// Received identification data go up as T30_PROGRESS_IN, one item each.
+void report_ident(t30_channel& ch, t30_set_kind kind) {
+  for (const t30_progress_item& item : t30_ident__progress(ch.rx_ident, kind)) {
+    msg_t* m = Alloc_msg();
+    if (!m) return;
+    m->from = ENT_T30;
+    m->to = ch.user;
+    m->code = T30_PROGRESS_IN;
+    m->nai = ch.nai;
+    m->sapi = ch.sapi;
+    m->conn_id = ch.number;
+    m->data_size = 2;
+    put_le16(Msg_inline_data(m), item.subcode);
+    if (!item.data.empty()) {
+      buffer_t* b = Store_data_in_buffers(item.data.data(), static_cast<u32>(item.data.size()), nullptr);
+      if (b) Msg_attach_chain(m, b);
+    }
+    Send_msg(m);
+  }
+}
+
+t30_build_options build_options(const t30_channel& ch) {
+  t30_build_options o;
+  o.dis_received = ch.dis_received != 0;
+  o.dcs_received = ch.dcs_received != 0;
+  o.fif.v34_mode = ch.v34_mode;
+  o.fif.handshake_2400 = ch.handshake_2400;
+  o.fif.command_modulation = ch.cmd_modulation;
+  o.fif.dcs_modulation = ch.modulation;
+  return o;
+}
+
+// Builds a set into the transmit list; false when the channel stopped.
+bool build(t30_channel& ch, t30_set_kind kind) {
+  switch (t30_build_set(kind, ch.result, ch.params, build_options(ch), ch.tx)) {
+    case t30_build_status::ok:
+      ch.last_sent_class = ch.tx.final_class;
+      return true;
+    case t30_build_status::no_rate_code:
+      om_os_trap(T30_TRAP_NO_RATE_CODE);
+      t30_stop(ch, t30_protocol_cause(WINVCAP));
+      return false;
+    default:
+      t30_stop(ch, t30_protocol_cause(WCAP2MUF));
+      return false;
+  }
+}
+
+t30_cap_area read_user_area() {
+  const msg_t* m = t30_current_msg();
+  std::array<u8, T30_CAP_AREA_SIZE> raw;
+  raw.fill(0xFF);
+  if (m) {
+    const u16 n = std::min<u16>(Msg_data_size(m), T30_CAP_AREA_SIZE);
+    std::memcpy(raw.data(), Msg_data(m), n);
+  }
+  return t30_cap__read_area(raw);
+}
+
+void receive_commands(t30_channel& ch) {
+  ++ch.rx_requests;
+  t30_fm_control(ch, 'g', t30_cmd_modulation(ch.handshake_2400, ch.rx_requests));
+}
+
+bool ecm_negotiated(const t30_channel& ch) { return t30_cap__ecm_chosen(ch.result); }
+
+void send_dtc(t30_channel& ch) {
+  if (!(ch.result.service & T30_SVC_TRANSMIT)) {
+    t30_stop(ch, t30_protocol_cause(WINVCAP));
+    return;
+  }
+  if (!build(ch, t30_set_kind::dtc)) return;
+  t30_fm_control(ch, 'd', ch.cmd_modulation, true);
+  t30_fm_control(ch, 'h', ch.v34_mode ? 0x6102 : ch.cmd_modulation);
+  ch.machine = 2;
+  ch.state = 1;
+}
+
+// The calling side's answer to the DIS, once the user has answered and the
+// answer window is open.
+void answer_dis(t30_channel& ch) {
+  if (!ch.dis_received || !(ch.resp_flags & RF_WINDOW_OPEN) || (ch.resp_flags & RF_NO_ANSWER)) {
+    receive_commands(ch);
+    return;
+  }
+  t30_timer_stop(ch, TI_TANSW);
+  ch.resp_flags = static_cast<u16>((ch.resp_flags & ~RF_WINDOW_OPEN) | RF_NO_ANSWER);
+  const u16 svc = ch.result.service;
+  if (svc == 0) {
+    t30_dcn_and_stop(ch, t30_protocol_cause(WAPABORT));
+  } else if (svc & T30_SVC_HOLD) {
+    // The DIS stays unanswered.
+  } else if ((svc & T30_SVC_POLL) && !(svc & T30_SVC_TRANSMIT)) {
+    ch.result.service = T30_SVC_TRANSMIT;
+    send_dtc(ch);
+  } else {
+    t30_send_dcs(ch, !ch.fallback_started);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Actions.
+
+// ACTV / NOACT: the lower entity's answer to the V.34 activation.
+void a_actv(t30_channel& ch, u16 established) {
+  t30_timer_stop(ch, TI_T1X);
+  ch.v34_mode = established != 0;
+  if (ch.v34_mode) {
+    const msg_t* m = t30_current_msg();
+    ch.modulation = t30_param(m, 0);
+    ch.v34_dir = ch.role == 1 ? 'r' : 'x';
+  }
+  t30_send_user_words(ch, T30_PROGRESS_IN, {12, static_cast<u16>(ch.v34_mode ? 1 : 0), 0});
+  if (ch.role == 1) {
+    t30_timer_start(ch, TI_T1X);
+    if (ch.resp_flags & RF_USER_ANSWERED)
+      t30_send_dis(ch);
+    else {
+      ch.machine = 2;
+      ch.state = 0;
+    }
+  } else {
+    t30_start_phase_b_caller(ch);
+  }
+}
+
+// WTD: the user's answer on the answering side.
+void a_wtd(t30_channel& ch, u16) {
+  t30_timer_stop(ch, TI_TWTD);
+  const t30_cap_area area = read_user_area();
+  ch.user_selection = area.selection;
+  ch.user_cap = t30_neg__offer(area.cap, ch.local);
+  ch.result = ch.user_cap;
+  ch.resp_flags |= RF_USER_ANSWERED;
+  if (ch.machine == 0 && ch.state == 2) {
+    u8 body[T30_V34_BODY_SIZE] = {};
+    body[1] = 'A';
+    body[2] = 37;
+    body[8] = ch.config_byte;
+    body[13] = 'M';
+    put_le16(body + 6, 33600);
+    put_le16(body + 46, 33600);
+    body[50] = 1;
+    put_le32(body + 16, 10);
+    put_le32(body + 20, 100);
+    t30_send_lower(ch, T30_V34_ACT_RQ, body);
+    return;
+  }
+  t30_send_dis(ch);
+}
+
+// TA: T2 after EOM: DIS again.
+void a_ta(t30_channel& ch, u16) {
+  t30_timer_start(ch, TI_T1X);
+  t30_send_dis(ch);
+}
+
+// DIS received while waiting for it.
+void a_dis(t30_channel& ch, u16) {
+  t30_timer_stop(ch, TI_T1R);
+  t30_timer_start(ch, TI_TANSW);
+  ch.resp_flags = RF_WINDOW_OPEN | RF_CMD_RECEIVED;
+  ++ch.dis_received;
+  const auto frames = rx_frames(ch);
+  ch.remote = {};
+  ch.rx_ident = {};
+  (void)t30_ident__parse_set(t30_set_kind::dis, frames, ch.rx_ident, ch.remote);
+  ch.user_cap = t30_neg__on_dis(ch.local, ch.remote);
+  ch.result = ch.user_cap;
+  report_ident(ch, t30_set_kind::dis);
+  if (ch.user_cap.empty()) {
+    t30_dcn_and_stop(ch, kLocalOk);
+    return;
+  }
+  t30_send_cap_area(ch, T30_WhatToDo_IN, ch.user_cap, T30_LOCAL_SELECTION);
+  t30_timer_start(ch, TI_TWTD);
+  receive_commands(ch);
+  ch.machine = 1;
+  ch.state = 1;
+}
+
+// DIS2: DIS or DTC again while waiting for the user.
+void a_dis2(t30_channel& ch, u16) {
+  ++ch.dis_received;
+  t30_timer_start(ch, TI_TANSW);
+  ch.resp_flags |= RF_WINDOW_OPEN;
+  if (ch.resp_flags & RF_USER_ANSWERED)
+    answer_dis(ch);
+  else
+    receive_commands(ch);
+}
+
+// WTD2: the user's answer on the calling side.
+void a_wtd2(t30_channel& ch, u16) {
+  t30_timer_stop(ch, TI_TWTD);
+  const t30_cap_area area = read_user_area();
+  ch.user_selection = area.selection;
+  ch.result = t30_neg__on_user_answer(ch.user_cap, area.cap, area.selection);
+  ch.resp_flags |= RF_USER_ANSWERED;
+  answer_dis(ch);
+}
+
+// RDCS: no answer to DCS and training, or the DIS again.
+void a_rdcs(t30_channel& ch, u16) {
+  if (ch.dcs_sends >= 3) {
+    t30_dcn_and_stop(ch, t30_protocol_cause(WNOCFRR));
+    return;
+  }
+  const t30_class cls = t30_classify(ch.rx);
+  if (ch.event == EV_FRAMES && cls == T30C_DIS) {
+    const auto frames = rx_frames(ch);
+    t30_capability remote;
+    t30_remote_ident ident;
+    if (t30_ident__parse_set(t30_set_kind::dis, frames, ident, remote)) {
+      ch.remote = remote;
+      ch.rx_ident = ident;
+    }
+  }
+  t30_send_dcs(ch, false);
+}
+
+// CFR or FTT after DCS and training.
+void a_cfr(t30_channel& ch, u16) {
+  ch.dcs_sends = 0;
+  if (t30_classify(ch.rx) == T30C_FTT) {
+    ++ch.ftt_count;
+    const auto next = ch.fallback.choose(ch.result.modulation, false, ecm_negotiated(ch));
+    if (!next) {
+      t30_dcn_and_stop(ch, t30_protocol_cause(WTTTX));
+      return;
+    }
+    ch.modulation = *next;
+    t30_send_dcs(ch, false);
+    return;
+  }
+  ch.remote.modulation = t30_cap__limit_to_trained(ch.remote.modulation, ch.modulation);
+  ch.user_cap.modulation = t30_cap__limit_to_trained(ch.user_cap.modulation, ch.modulation);
+  report_ident(ch, t30_set_kind::cfr);
+  t30_send_cap_area(ch, T30_EONEG_IN, ch.result, ch.user_selection);
+  // The user may send page data now; ']' answers a ')' only.
+  if (ch.user_busy_sent) {
+    ch.user_busy_sent = false;
+    t30_send_user(ch, T30_CLR_BUSY_IN);
+  }
+  t30_next_page_tx(ch);
+}
+
+// DTC received in main state 1: turnaround polling.
+void a_dtc(t30_channel& ch, u16) {
+  t30_timer_start(ch, TI_TANSW);
+  const auto frames = rx_frames(ch);
+  t30_capability remote;
+  ch.rx_ident = {};
+  if (!t30_ident__parse_set(t30_set_kind::dtc, frames, ch.rx_ident, remote)) {
+    t30_stop(ch, t30_protocol_cause(WIRDTC));
+    return;
+  }
+  ch.remote = remote;
+  const t30_neg_dtc n = t30_neg__on_dtc(ch.user_cap, remote);
+  report_ident(ch, t30_set_kind::dtc);
+  if (n.result.empty()) {
+    t30_stop(ch, t30_protocol_cause(WIRDTC));
+    return;
+  }
+  ch.result = n.result;
+  ch.user_cap = n.user_record;
+  ch.resp_flags = RF_WINDOW_OPEN | RF_CMD_RECEIVED;
+  ++ch.dis_received;
+  t30_send_cap_area(ch, T30_WhatToDo_IN, ch.user_cap, T30_LOCAL_SELECTION);
+  t30_timer_start(ch, TI_TWTD);
+  ch.machine = 1;
+  ch.state = 1;
+}
+
+// DCS received.
+void a_dcs(t30_channel& ch, u16) {
+  ++ch.dcs_received;
+  t30_timer_stop(ch, TI_T1X);
+  const auto frames = rx_frames(ch);
+  t30_capability dcs;
+  bool force_ftt = false;
+  ch.rx_ident = {};
+  if (!t30_ident__parse_set(t30_set_kind::dcs, frames, ch.rx_ident, dcs, &force_ftt)) {
+    t30_stop(ch, t30_protocol_cause(WIRDCS));
+    return;
+  }
+  ch.force_ftt = force_ftt;
+  const t30_neg_dcs n = t30_neg__on_dcs(ch.user_cap, dcs);
+  report_ident(ch, t30_set_kind::dcs);
+  if (n.result.empty()) {
+    t30_stop(ch, t30_protocol_cause(WIRDCS));
+    return;
+  }
+  ch.result = n.result;
+  ch.modulation = n.page_modulation;
+  ch.speed_bps = t30_modulation_speed(ch.modulation);
+  ch.machine = 2;
+  ch.state = 3;
+  t30_fm_control(ch, 'i', ch.modulation, true);
+}
+
+// NSS received: report the identity.
+void a_nss(t30_channel& ch, u16) {
+  const auto frames = rx_frames(ch);
+  t30_capability ignored;
+  (void)t30_ident__parse_set(t30_set_kind::nss, frames, ch.rx_ident, ignored);
+  const t30_text& id = ch.rx_ident.identity;
+  std::vector<u8> body(2 + id.length);
+  put_le16(body.data(), 3);
+  std::memcpy(body.data() + 2, id.text, id.length);
+  t30_send_user(ch, T30_PROGRESS_IN, body);
+  t30_fm_control(ch, 'e', ch.cmd_modulation);
+}
+
+void send_ftt(t30_channel& ch) {
+  ++ch.ftt_count;
+  t30_build_single(ch, T30C_FTT);
+  t30_fm_control(ch, 'd', ch.cmd_modulation, true);
+  t30_fm_control(ch, 'e', ch.cmd_modulation);
+  ch.state = 2;
+}
+
+// TCF: the modem layer's training verdict.
+void a_tcf(t30_channel& ch, u16) {
+  const msg_t* m = t30_current_msg();
+  u16 verdict = t30_param(m, 1);
+  if (verdict == 1 && ch.force_ftt) verdict = 0;
+  if (verdict == 1) {
+    if (!build(ch, t30_set_kind::cfr)) return;
+    t30_fm_control(ch, 'd', ch.cmd_modulation, true);
+    t30_fm_control(ch, 'f', ch.modulation);
+    ch.state = 4;
+    return;
+  }
+  if (verdict == 3) {
+    // Too short: the FTT waits for the time the training missed.
+    const u32 missing = m && m->data_size >= 8 ? get_le32(Msg_inline_data(m) + 4) : 0;
+    t30_timer_start(ch, TI_PAGE, missing ? missing : t30_timer_table[TI_PAGE].ms);
+    return;
+  }
+  send_ftt(ch);
+}
+
+// SRH: the held-back FTT goes out.
+void a_srh(t30_channel& ch, u16) { send_ftt(ch); }
+
+// RCMD / RCMD2: DIS (or DTC) again.
+void a_rcmd(t30_channel& ch, u16) {
+  if (ch.last_sent_class == T30C_DTC) {
+    if (++ch.dtc_sends >= 4) {
+      t30_stop(ch, t30_protocol_cause(WNIF));
+      return;
+    }
+    send_dtc(ch);
+    return;
+  }
+  t30_send_dis(ch);
+}
+
+// RXD: nothing usable received while waiting for DIS: receive again.
+void a_rxd(t30_channel& ch, u16) { receive_commands(ch); }
+
+// RDCN: the remote released.
+void a_rdcn(t30_channel& ch, u16) { t30_stop(ch, ch.eop_completed ? kRemoteOk : kRemoteNok); }
+
+// RXF: an invalid frame while page data are awaited: the modem layer's
+// program has ended, so page reception is asked for again (at most 3 times).
+void a_rxf(t30_channel& ch, u16) {
+  if (++ch.rx_rearms > 3) {
+    t30_stop(ch, t30_protocol_cause(WNIF));
+    return;
+  }
+  t30_fm_control(ch, 'f', ch.modulation);
+}
+
+constexpr t30_cell ACTV{a_actv, 1};
+constexpr t30_cell RXF{a_rxf, 0};
+constexpr t30_cell NOACT{a_actv, 0};
+constexpr t30_cell WTD{a_wtd, 0};
+constexpr t30_cell TA{a_ta, 0};
+constexpr t30_cell DIS{a_dis, 0};
+constexpr t30_cell DIS2{a_dis2, 0};
+constexpr t30_cell WTD2{a_wtd2, 0};
+constexpr t30_cell RDCS{a_rdcs, 0};
+constexpr t30_cell CFR{a_cfr, 0};
+constexpr t30_cell DTC{a_dtc, 0};
+constexpr t30_cell DCS{a_dcs, 0};
+constexpr t30_cell NSS{a_nss, 0};
+constexpr t30_cell TCF{a_tcf, 0};
+constexpr t30_cell SRH{a_srh, 0};
+constexpr t30_cell RCMD{a_rcmd, 0};
+constexpr t30_cell RXD{a_rxd, 0};
+constexpr t30_cell RDCN{a_rdcn, 0};
+constexpr t30_cell DCN11 = DCN_STOP(WNIF);
+constexpr t30_cell EPQ{t30_act_epq, 0};
+constexpr t30_cell EPQ0{t30_act_epq0, 0};
+constexpr t30_cell RPT{t30_act_rpt, 0};
+constexpr t30_cell PMR{t30_act_pmr, 0};
+constexpr t30_cell WCLOSE{t30_act_wclose, 0};
+constexpr t30_cell RXA{t30_act_rxa, 0};
+constexpr t30_cell RXP{t30_act_rxp, 0};
+constexpr t30_cell PMC{t30_act_pmc, 0};
+constexpr t30_cell PMC5{t30_act_pmc, 1};
+constexpr t30_cell PMC2{t30_act_pmc2, 0};
+constexpr t30_cell RESEND{t30_act_resend, 0};
+constexpr t30_cell PG{t30_act_pg, 0};
+constexpr t30_cell PCD{t30_act_pcd, 0};
+constexpr t30_cell EPR{t30_act_epr, 0};
+constexpr t30_cell DCN_T1S = DCN_STOP(WT1S);
+constexpr t30_cell LOST = STOP(WLOCCDLOST);
+
+// ---------------------------------------------------------------------------
+// Machine 0, start-up: 0 idle (waiting for the modem layer), 1 V.34
+// activation as caller, 2 V.34 activation as answerer. Event 7 (T1) guards
+// the waits for the modem layer and for the lower entity.
+constexpr t30_cell m0_table[8][3] = {
+    /* 0 other      */ {U, U, U},
+    /* 1 none       */ {U, U, U},
+    /* 2 none       */ {U, U, U},
+    /* 3 lower 'a'  */ {U, ACTV, ACTV},
+    /* 4 lower 'b'  */ {U, NOACT, NOACT},
+    /* 5 WhatToDo   */ {U, U, WTD},
+    /* 6 TWTD       */ {U, U, STOP(WT1WTDO)},
+    /* 7 T1         */ {STOP(WNOCD), STOP(WNODISR), STOP(WT1WTDO)},
+};
+
+// Machine 1, transmit: 0 waiting for DIS, 1 DIS received waiting for the
+// user, 2 DCS and TCF sent waiting for CFR/FTT, 3 sending a page, 4
+// post-message command sent.
+constexpr t30_cell m1_table[19][5] = {
+    /*  0 other        */ {U, U, U, U, U},
+    /*  1 none         */ {U, U, U, U, U},
+    /*  2 DIS          */ {DIS, DIS2, RDCS, U, DCN11},
+    /*  3 DTC          */ {U, DIS2, RDCS, U, DCN11},
+    /*  4 CFR/FTT      */ {STOP(WAUXFR), STOP(WAUXFR), CFR, U, DCN11},
+    /*  5 MCF/RTN/RTP  */ {STOP(WAUXFR), STOP(WAUXFR), DCN11, U, PMR},
+    /*  6 PIP/PIN      */ {STOP(WAUXFR), STOP(WAUXFR), DCN11, U, U},
+    /*  7 DCN          */ {RDCN, RDCN, RDCN, U, RDCN},
+    /*  8 invalid      */ {RXD, RXD, DCN11, U, DCN11},
+    /*  9 FM 'b'       */ {U, U, RDCS, U, RPT},
+    /* 10 FM 'a'       */ {RXD, RXD, RDCS, U, RPT},
+    /* 11 FM 'd'       */ {U, U, U, EPQ0, U},
+    /* 12 WhatToDo_RS  */ {U, WTD2, U, U, U},
+    /* 13 END_PAGE_RQ  */ {U, U, U, EPQ, U},
+    /* 14 T1           */ {STOP(WNODISR), U, U, U, U},
+    /* 15 TXNEXT       */ {U, U, U, STOP(WTXNEXT), U},
+    /* 16 TWTD         */ {U, STOP(WT1WTDO), U, U, U},
+    /* 17 TANSW        */ {U, WCLOSE, U, U, U},
+    /* 18 lower 'b'    */ {LOST, LOST, LOST, LOST, LOST},
+};
+
+// Machine 2, main: 0 answerer waiting for the user before DIS, 1 DIS/DTC
+// sent waiting for a command, 2 waiting for the next command, 3 receiving
+// TCF, 4 CFR sent waiting for page data, 5 receiving a page and its
+// post-message command.
+constexpr t30_cell m2_table[25][6] = {
+    /*  0 other        */ {U, U, U, U, U, U},
+    /*  1 none         */ {U, U, U, U, U, U},
+    /*  2 DIS          */ {STOP(WAUXFR), RCMD, STOP(WAUXFR), U, U, STOP(WAUXFR)},
+    /*  3 DTC          */ {STOP(WAUXFR), DTC, STOP(WAUXFR), U, U, STOP(WAUXFR)},
+    /*  4 DCS          */ {STOP(WAUXFR), DCS, DCS, IGN, DCS, DCS},
+    /*  5 NSS          */ {STOP(WAUXFR), NSS, NSS, U, U, STOP(WAUXFR)},
+    /*  6 EOM          */ {RESEND, RCMD, RESEND, U, PMC5, PMC},
+    /*  7 EOP          */ {STOP(WAUXFR), RCMD, RESEND, U, PMC5, PMC},
+    /*  8 MPS          */ {STOP(WAUXFR), STOP(WAUXFR), RESEND, PMC5, PMC2, PMC},
+    /*  9 DCN          */ {RDCN, RDCN, RDCN, U, STOP(WEUXFR), STOP(WEUXFR)},
+    /* 10 invalid      */ {RXA, RCMD, RXA, U, RXF, RXA},
+    /* 11 FM 'b'       */ {U, RCMD, U, U, U, U},
+    /* 12 FM 'a'       */ {RXA, RCMD, STOP(WUNXEVT), U, STOP(WUNXEVT), RXP},
+    /* 13 FM 'c'       */ {U, U, U, TCF, U, U},
+    /* 14 FM 'd'       */ {U, U, U, IGN, PG, IGN},
+    /* 15 WhatToDo_RS  */ {WTD, U, U, U, U, U},
+    /* 16 END_PAGE_RS  */ {U, U, U, U, U, EPR},
+    /* 17 FM 'e'       */ {U, U, U, U, U, PCD},
+    /* 18 page timer   */ {U, U, U, SRH, U, U},
+    /* 19 T1           */ {STOP(WT1WTDO), DCN_T1S, U, U, U, U},
+    /* 20 TANSW        */ {U, U, U, U, U, WCLOSE},
+    /* 21 T2           */ {TA, U, U, U, U, U},
+    /* 22 TWTD         */ {STOP(WT1WTDO), U, U, U, U, U},
+    /* 23 TRST         */ {U, U, U, U, U, STOP(WTRSTATUS)},
+    /* 24 lower 'b'    */ {LOST, LOST, LOST, LOST, LOST, LOST},
+};
+
+constexpr std::array<u8, EV_CODES> decode(std::initializer_list<std::pair<u16, u8>> rows) {
+  std::array<u8, EV_CODES> d{};
+  for (const auto& [code, ev] : rows) d[code] = ev;
+  return d;
+}
+constexpr std::array<u8, T30C_COUNT> classes(std::initializer_list<std::pair<u8, u8>> rows) {
+  std::array<u8, T30C_COUNT> c{};
+  for (const auto& [cls, ev] : rows) c[cls] = ev;
+  return c;
+}
+
+}  // namespace
+
+const t30_machine t30_machine_0{
+    "start-up", 3, 8,
+    decode({{EV_LOWER_A, 3}, {EV_LOWER_B, 4}, {EV_WTD_RS, 5}, {EV_TWTD, 6}, {EV_T1, 7}}),
+    classes({}), &m0_table[0][0]};
+
+const t30_machine t30_machine_1{
+    "transmit", 5, 19,
+    decode({{EV_FRAMES, T30_DECODE_FRAMES}, {EV_FM_B, 9}, {EV_FM_A, 10}, {EV_FM_D, 11}, {EV_WTD_RS, 12},
+            {EV_END_PAGE_RQ, 13}, {EV_T1, 14}, {EV_TXNEXT, 15}, {EV_TWTD, 16}, {EV_TANSW, 17},
+            {EV_LOWER_B, 18}}),
+    classes({{T30C_NONE, 8}, {T30C_DIS, 2}, {T30C_DTC, 3}, {T30C_CFR, 4}, {T30C_FTT, 4}, {T30C_MCF, 5},
+             {T30C_RTN, 5}, {T30C_RTP, 5}, {T30C_PIP, 6}, {T30C_PIN, 6}, {T30C_DCN, 7}}),
+    &m1_table[0][0]};
+
+const t30_machine t30_machine_2{
+    "main", 6, 25,
+    decode({{EV_FRAMES, T30_DECODE_FRAMES}, {EV_FM_B, 11}, {EV_FM_A, 12}, {EV_FM_C, 13}, {EV_FM_D, 14},
+            {EV_WTD_RS, 15}, {EV_END_PAGE_RS, 16}, {EV_FM_E, 17}, {EV_PAGE_TIMER, 18}, {EV_T1, 19},
+            {EV_TANSW, 20}, {EV_T2, 21}, {EV_TWTD, 22}, {EV_TRST, 23}, {EV_LOWER_B, 24}}),
+    classes({{T30C_NONE, 10}, {T30C_DIS, 2}, {T30C_DTC, 3}, {T30C_DCS, 4}, {T30C_NSS, 5}, {T30C_EOM, 6},
+             {T30C_PRI_EOM, 6}, {T30C_PPS_EOM, 6}, {T30C_PPS_PRI_EOM, 6}, {T30C_EOR_EOM, 6},
+             {T30C_EOR_PRI_EOM, 6}, {T30C_EOP, 7}, {T30C_PRI_EOP, 7}, {T30C_PPS_EOP, 7},
+             {T30C_PPS_PRI_EOP, 7}, {T30C_EOR_EOP, 7}, {T30C_EOR_PRI_EOP, 7}, {T30C_MPS, 8},
+             {T30C_PRI_MPS, 8}, {T30C_PPS_MPS, 8}, {T30C_PPS_PRI_MPS, 8}, {T30C_EOR_MPS, 8},
+             {T30C_EOR_PRI_MPS, 8}, {T30C_DCN, 9}}),
+    &m2_table[0][0]};
+
+// ---------------------------------------------------------------------------
+// Shared phase B routines.
+
+// SENDDIS.
+void t30_send_dis(t30_channel& ch) {
+  if (!(ch.result.service & T30_SVC_TRANSMIT)) {
+    t30_stop(ch, t30_protocol_cause(WAPABORT));
+    return;
+  }
+  if (!build(ch, t30_set_kind::dis)) return;
+  const u16 mod = t30_cmd_modulation(ch.handshake_2400, ch.dis_sends);
+  ++ch.dis_sends;
+  t30_fm_control(ch, 'c', mod, true);
+  ch.machine = 2;
+  ch.state = 1;
+}
+
+// SENDDCS.
+void t30_send_dcs(t30_channel& ch, bool first) {
+  const bool ecm = ecm_negotiated(ch);
+  if (first) {
+    ch.fallback.start();
+    ch.fallback_started = true;
+    const auto m = ch.fallback.choose(ch.result.modulation, false, ecm);
+    if (!m) {
+      t30_dcn_and_stop(ch, t30_protocol_cause(WTTTX));
+      return;
+    }
+    ch.modulation = *m;
+  } else if (ch.retrain) {
+    if (const auto m = ch.fallback.choose(ch.result.modulation, true, ecm)) ch.modulation = *m;
+  }
+  ch.retrain = false;
+  if (!build(ch, t30_set_kind::dcs)) return;
+  const auto dcs = ch.tx.frame(ch.tx.count - 1);
+  if (dcs.size() >= 5) {
+    ch.dcs_fif[0] = dcs[3];
+    ch.dcs_fif[1] = dcs[4];
+  }
+  ch.speed_bps = t30_modulation_speed(ch.modulation);
+  ++ch.dcs_sends;
+  t30_fm_control(ch, 'b', ch.modulation, true);
+  ch.machine = 1;
+  ch.state = 2;
+}
+
+void t30_start_phase_b_caller(t30_channel& ch) {
+  ch.machine = 1;
+  ch.state = 0;
+  ch.resp_flags = 0;
+  t30_timer_start(ch, TI_T1R);
+  receive_commands(ch);
+}

@@ -1,0 +1,138 @@
+// Displays of the application: management lines by kind, primitive lines,
+// confirm and page report texts, the note past twenty pages, and the names
+// of the FOIP API primitives in the message decoder.
+#include "session/app_foip_dsp.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "runtime/dcod.h"
+
+namespace {
+
+TEST(AppDisplays, ManagementLinesByKind) {
+  struct row {
+    u8 kind;
+    const char* line;
+  };
+  const row rows[] = {
+      {1, "(nai   7)                                     Start session\n"},
+      {2, "          (session cnt   12)                  Start session\n"},
+      {3, "(nai   7) (session cnt   12)                  Start session\n"},
+      {4, "                             (batch cnt    3) Start session\n"},
+      {5, "(nai   7)                    (batch cnt    3) Start session\n"},
+      {6, "          (session cnt   12) (batch cnt    3) Start session\n"},
+      {7, "(nai   7) (session cnt   12) (batch cnt    3) Start session\n"},
+      {9, "                                              Start session\n"},
+  };
+  for (const row& r : rows) EXPECT_EQ(app_foip_dsp__format_mngt_event(r.kind, "Start session", 7, 12, 3), r.line);
+}
+
+TEST(AppDisplays, PrimitiveLines) {
+  EXPECT_EQ(app_foip_dsp__format_primitive_short_form(1, 'S', "FOIP__START_RQ", 4, 0, nullptr, nullptr),
+            "(nai   4)                                     Snd Msg: FOIP__START_RQ                    \n");
+  EXPECT_EQ(app_foip_dsp__format_primitive_short_form(3, 'R', "FOIP__ALERT_IN", 100, 9, nullptr, nullptr),
+            "(nai 100) (conn_id   9)                       Rcv Msg: FOIP__ALERT_IN                    \n");
+  EXPECT_EQ(app_foip_dsp__format_primitive_short_form(0, 'C', "FOIP__STOP_CO", 0, 0, nullptr, "OK"),
+            "                                              Rcv Msg: FOIP__STOP_CO (OK)                \n");
+  const std::string with_address =
+      app_foip_dsp__format_primitive_short_form(1, 'S', "X", 1, 0, reinterpret_cast<void*>(0x1234), nullptr);
+  EXPECT_NE(with_address.find(" (0x00001234)\n"), std::string::npos);
+  EXPECT_EQ(app_foip_dsp__format_primitive_hdr("FOIP__STOP_IN", 3, false, 0, 2, 1),
+            "\n(nai   3) (session cnt    2) (batch cnt    1) -------------------------------------------\n"
+            "Display contents of FOIP__STOP_IN (nai 3) \n");
+  EXPECT_EQ(app_foip_dsp__format_primitive_hdr("FOIP__SET_CONFIG_CO", 0xFFFF, false, 0, 0, 0),
+            "\n          (session cnt    0) (batch cnt    0) -------------------------------------------\n"
+            "Display contents of FOIP__SET_CONFIG_CO \n");
+}
+
+TEST(AppDisplays, ConfirmAndPageReport) {
+  foip__confirm c{};
+  c.return_code = 3;
+  c.error_source = 4;
+  c.error_code = 86;
+  std::strcpy(c.sz_error_source, "SIP");
+  std::strcpy(c.sz_error_code, "SIP Error (486 - Busy Here)");
+  std::string out;
+  app_foip_dsp__foip__confirm(out, "FOIP__START_CO", c);
+  EXPECT_NE(out.find("           FOIP__START_CO Return code : NOK\n"), std::string::npos);
+  EXPECT_NE(out.find("Error Code  : (486) SIP Error (486 - Busy Here)\n"), std::string::npos);
+
+  foip__fax_pg_descriptor pg{};
+  pg.pg_nb_bytes = FOIP__PG_LENGTH_UNKNOWN;
+  pg.nb_discarded_lines = -1;
+  pg.pg_encoding = 4;
+  pg.pg_resolution = 0x40;
+  pg.pg_quality = 'X';
+  out.clear();
+  app_foip_dsp__foip__fax_pg_descriptor(out, 1, pg);
+  EXPECT_NE(out.find("0 (Page length unknown)"), std::string::npos);
+  EXPECT_NE(out.find("?? (Can't be computed)"), std::string::npos);
+  EXPECT_NE(out.find("T.6 (MMR)"), std::string::npos);
+  EXPECT_NE(out.find("200 ppi *  400 lpi (B&W only)"), std::string::npos);
+  EXPECT_NE(out.find("unknown MCF, RTN or RTP not detected"), std::string::npos);
+  EXPECT_STREQ(app_foip_dsp__pg_width_name('4'), "unknown");
+  EXPECT_STREQ(app_foip_dsp__pg_length_name('U'), "Unlimited length");
+}
+
+TEST(AppDisplays, PagesPastTwentyAreANote) {
+  std::vector<std::string> lines;
+  static std::vector<std::string>* sink = nullptr;
+  sink = &lines;
+  app_foip_dsp__set_output([](nai_t, u16 cls, const char* text) {
+    EXPECT_EQ(cls, USR_MSG_FULL);
+    sink->emplace_back(text);
+  });
+  auto fax = std::make_unique<foip__fax_session_status>();
+  fax->present = 1;
+  fax->nb_pg_sent = 23;
+  app_foip_dsp__foip__fax_session_status(5, fax.get());
+  app_foip_dsp__foip__fax_session_status(5, nullptr);
+  app_foip_dsp__set_output(nullptr);
+  ASSERT_EQ(lines.size(), 2u);
+  std::size_t pages = 0;
+  for (std::size_t at = 0; (at = lines[0].find("Pg number", at)) != std::string::npos; ++at) ++pages;
+  EXPECT_EQ(pages, 20u);
+  EXPECT_NE(lines[0].find(">> Information of following pages is not available, "), std::string::npos);
+  EXPECT_NE(lines[0].find("Remote Fax ID                : [               empty]"), std::string::npos);
+  EXPECT_EQ(lines[1], "Fax status: EMPTY\n");
+}
+
+TEST(AppDisplays, T38Capabilities) {
+  foip__t38_capabilities c{};
+  c.confirm.return_code = FOIP__RC_OK;
+  c.cap.udptl_param.drate_mgt_method = 3;
+  c.cap.udptl_param.udp_ec = 1;
+  c.cap.udptl_param.transcode_jbig = 1;
+  c.t38_over_tcp = 1;
+  const std::string out = app_foip_dsp__format_t38_capabilities(c);
+  EXPECT_NE(out.find("[UDP] T38FaxRateManagement  = localTCF | transferredTCF\n"), std::string::npos);
+  EXPECT_NE(out.find("[UDP] T38FaxUdpEC           = t38UDPFEC\n"), std::string::npos);
+  EXPECT_NE(out.find("[UDP] T38FaxTranscodingJBIG = ON\n"), std::string::npos);
+  EXPECT_NE(out.find("T.38 over TCP is supported\n[TCP] T38FaxVersion"), std::string::npos);
+  c.confirm.return_code = 3;
+  EXPECT_EQ(app_foip_dsp__format_t38_capabilities(c), "");
+}
+
+TEST(AppDisplays, TheDecoderNamesTheFoipApiPrimitives) {
+  dcod__init();
+  dcod__msg_view v;
+  v.from = ENT_APP_FOIP;
+  v.to = ENT_FOIP;
+  v.code = FOIP__START_RQ;
+  char line[400] = "";
+  dcod__format_view(v, line, sizeof line, 0);
+  EXPECT_NE(std::string(line).find("APP-FOI|FOIP__START_RQ"), std::string::npos) << line;
+  v.from = ENT_FOIP;
+  v.to = ENT_APP_FOIP;
+  v.code = FOIP__SET_CONFIG_CO;
+  line[0] = 0;
+  dcod__format_view(v, line, sizeof line, 0);
+  EXPECT_NE(std::string(line).find("FOI-APP|FOIP_SET_CNF_CO"), std::string::npos) << line;
+}
+
+}  // namespace
