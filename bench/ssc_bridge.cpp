@@ -83,6 +83,7 @@ ssc_handle* t38_invite() {
   c->uri.port = 5062;
   auto* v = add<ssc_hdr_via>(h, H::VIA);
   v->protocol = 1;
+  v->s2 = "2.0";
   v->transport = 'U';
   v->family1 = '4';
   std::memcpy(v->v4_1, peer, 4);
