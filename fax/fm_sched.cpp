@@ -678,6 +678,12 @@ void fm_event(fm_channel& ch, u8 event, u16 code, msg_t* m) {
       enter_sub(ch, 2);
       return;
     case H_FRAME_TIMEOUT:
+      if (ch.stored > 0) {
+        // Frames came but their carrier never ended (the far side's gateway
+        // may stop relaying after a DCN): they are handed over all the same.
+        fm_stop_receive(ch);
+        return;
+      }
       fm_timer_stop(ch, TO_200MS);
       ch.carrier_stage = 1;
       deactivate(ch);
