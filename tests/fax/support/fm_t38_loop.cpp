@@ -18,6 +18,11 @@ using namespace kv::t38::testing;
 
 std::vector<confirm_note>* FmT38Loop::confirms = nullptr;
 std::function<bool(nai_t, const std::vector<uint8_t>&)> FmT38Loop::line_filter;
+std::function<void(nai_t, const std::vector<uint8_t>&)> FmT38Loop::ip_tap;
+
+void FmT38Loop::deliver(nai_t to, const std::vector<uint8_t>& datagram) {
+  Send_msg(socket_msg(SOCK_U_DA_IN, to, with_source(datagram)));
+}
 
 namespace {
 
@@ -38,6 +43,12 @@ void ip_handler(msg_t* m) {
     const nai_t peer = m->nai == kCaller ? kAnswerer : kCaller;
     std::vector<u8> data = rt_test::chain_bytes(m->p_buffer);
     if (m->p_buffer == nullptr) data.assign(Msg_inline_data(m), Msg_inline_data(m) + m->data_size);
+    if (FmT38Loop::ip_tap) {
+      if (data.size() >= SOCK_UDP_HEADER_SIZE)
+        FmT38Loop::ip_tap(m->nai, std::vector<u8>(data.begin() + SOCK_UDP_HEADER_SIZE, data.end()));
+      Free_msg(m);
+      return;
+    }
     const bool pass = !FmT38Loop::line_filter ||
                       (data.size() >= SOCK_UDP_HEADER_SIZE &&
                        FmT38Loop::line_filter(m->nai, std::vector<u8>(data.begin() + SOCK_UDP_HEADER_SIZE, data.end())));
@@ -127,6 +138,7 @@ void FmT38Loop::TearDown() {
   delete confirms;
   confirms = nullptr;
   line_filter = nullptr;
+  ip_tap = nullptr;
 }
 
 uint32_t FmT38Loop::run_until(const std::function<bool()>& done, uint32_t limit_ms) {

@@ -43,6 +43,11 @@ class FmT38Loop : public ::testing::Test {
   static std::vector<confirm_note>* confirms;
   // Sees every datagram; false drops it.
   static std::function<bool(nai_t from, const std::vector<uint8_t>&)> line_filter;
+  // When set, every datagram (UDPTL) goes to the tap instead of the other
+  // session.
+  static std::function<void(nai_t from, const std::vector<uint8_t>&)> ip_tap;
+  // A datagram from the far side to a session.
+  static void deliver(nai_t to, const std::vector<uint8_t>& datagram);
 };
 
 }  // namespace fm_test
