@@ -72,8 +72,10 @@ const entity_table_row_t kTable[] = {
     {ENT_NIL, nullptr, 0, 0, nullptr, 0},
 };
 
-t38_session_entry iaf_entry(nai_t nai) {
-  t38_session_entry e = udp_entry(nai, 4000, 1);
+}  // namespace
+
+t38_session_entry iaf_entry(nai_t nai, u16 remote_port) {
+  t38_session_entry e = udp_entry(nai, remote_port, 1);
   e.iaf.v21_size_first_buf = T38IAF__T30_FRM_LENGTH;
   e.iaf.v21_size_buf = T38IAF__T30_FRM_LENGTH;
   e.iaf.transparent_first_char_delay_ms = 20;
@@ -86,6 +88,7 @@ t38_session_entry iaf_entry(nai_t nai) {
 }
 
 std::vector<u8> t38_request(code_t code, const std::vector<u8>& body, nai_t nai) {
+  rt_test::pump();
   const size_t before = rt_test::rec().messages().size();
   msg_t* m = nullptr;
   if (body.size() <= om_os_get_msg_room()) {
@@ -108,7 +111,11 @@ std::vector<u8> t38_request(code_t code, const std::vector<u8>& body, nai_t nai)
   return {};
 }
 
-}  // namespace
+void start_fax_layers() {
+  msg_t* cfg = rt_test::make_msg(ENT_SM, ENT_MFM, SM_CONFIG_RQ, {ENT_MFM, 0, 0, 4, 0}, 0, OM_OS_CONN_NONE);
+  Send_msg(cfg);
+  rt_test::pump();
+}
 
 void FmT38Loop::SetUp() {
   confirms = new std::vector<confirm_note>();
@@ -117,14 +124,12 @@ void FmT38Loop::SetUp() {
   t30_test::fake_users::get().reset();
   t38_set_iaf_port(&iaf);
   ASSERT_EQ(t38_request(T38__SET_CONFIG_RQ, t38__common_body(3000), 0).size(), 8u);
-  auto co = t38_request(T38__SET_CONFIG_RQ, t38__session_body({iaf_entry(kCaller), iaf_entry(kAnswerer)}), 0);
+  auto co = t38_request(T38__SET_CONFIG_RQ, t38__session_body({iaf_entry(kCaller, 4000), iaf_entry(kAnswerer, 4000)}), 0);
   ASSERT_GE(co.size(), 2u);
   ASSERT_EQ(co[0], 2) << "cause " << int(co[1]);
   for (nai_t n : {kCaller, kAnswerer}) ASSERT_EQ(t38_request(T38__ACT_RQ, {}, n), (std::vector<u8>{2, 0, 'J'}));
   // The modem layer, then the engine's channels (channel number = nai).
-  msg_t* cfg = rt_test::make_msg(ENT_SM, ENT_MFM, SM_CONFIG_RQ, {ENT_MFM, 0, 0, 4, 0}, 0, OM_OS_CONN_NONE);
-  Send_msg(cfg);
-  rt_test::pump();
+  start_fax_layers();
   for (nai_t n : {kCaller, kAnswerer}) ASSERT_EQ(t30_test::configure_channel(n, 4, ENT_T38), OM_OS_OK);
   rt_test::rec().clear();
 }

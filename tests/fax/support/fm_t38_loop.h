@@ -50,4 +50,11 @@ class FmT38Loop : public ::testing::Test {
   static void deliver(nai_t to, const std::vector<uint8_t>& datagram);
 };
 
+// An IAF session entry over UDP towards 127.0.0.1:remote_port.
+kv::t38::t38_session_entry iaf_entry(nai_t nai, u16 remote_port);
+// A management request to ENT_T38 from ENT_FOIP; the answer's data.
+std::vector<uint8_t> t38_request(code_t code, const std::vector<uint8_t>& body, nai_t nai);
+// Configures the modem layer (ENT_MFM).
+void start_fax_layers();
+
 }  // namespace fm_test
