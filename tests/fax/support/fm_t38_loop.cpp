@@ -1,6 +1,7 @@
 #include "fax/support/fm_t38_loop.h"
 
 #include "common/byte_order.h"
+#include "fax/acu.h"
 #include "fax/fm.h"
 #include "fax/t30_engine.h"
 #include "runtime/om_os.h"
@@ -68,6 +69,8 @@ const entity_table_row_t kTable[] = {
     {ENT_MFM, mfm_entity_handler, 0, 0, nullptr, 0},
     {ENT_CF, t30_test::fake_users::handler, 0, 0, nullptr, 0},
     {ENT_MT30, mt30_recorder, 0, 0, nullptr, 0},
+    {ENT_ACU, acu_entity_handler, 0, 0, nullptr, 0},
+    {ENT_FAX, rt_test::record_handler, 0, 0, nullptr, 0},
     T38_ENTITY_ROW,
     {ENT_NIL, nullptr, 0, 0, nullptr, 0},
 };
@@ -136,6 +139,7 @@ void FmT38Loop::SetUp() {
 
 void FmT38Loop::TearDown() {
   t30_release_all();
+  acu_release_all();
   fm_release_all();
   rt_test::stop();
   t38_set_iaf_port(nullptr);

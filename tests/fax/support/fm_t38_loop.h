@@ -1,7 +1,8 @@
 // Two complete fax stacks in one runtime on the virtual clock: T.30 engine
 // channels 1 and 2, the fax modem layer, and the T.38 entity with two IAF
 // sessions (nai 1 and 2) whose datagrams a fake ENT_IP hands to each other.
-// The session layer is the scripted user of fax/support/t30_fake_modem.h.
+// The session layer is the scripted user of fax/support/t30_fake_modem.h;
+// the V.25 call set-up service runs beside them for a recording ENT_FAX.
 // Every FM_CONTROL_CO and FM_PROGRESS_IN that reaches the engine is noted.
 #pragma once
 
