@@ -187,7 +187,10 @@ void t30_act_rxp(t30_channel& ch, u16) { rearm(ch, WNOEOPR); }
 void t30_resp(t30_channel& ch) {
   const u16 need = RF_CMD_RECEIVED | RF_WINDOW_OPEN | RF_USER_ANSWERED;
   if ((ch.resp_flags & need) != need) return;
-  ch.resp_flags &= static_cast<u16>(~RF_CMD_RECEIVED);
+  // The response goes out: its window has served (a late expiry would find
+  // the channel waiting for the next command).
+  ch.resp_flags &= static_cast<u16>(~(RF_CMD_RECEIVED | RF_WINDOW_OPEN));
+  t30_timer_stop(ch, TI_TANSW);
   const u8 rsp = ch.response_class;
   t30_build_single(ch, rsp);
   // The ECM receiver hands the page back to the main machine.

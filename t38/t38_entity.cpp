@@ -15,6 +15,7 @@
 #include "runtime/sock.h"
 #include "t38/t38_iaf_port.h"
 #include "t38/t38_report.h"
+#include "t38/t38_trace.h"
 
 namespace kv::t38 {
 
@@ -44,6 +45,9 @@ u32 msg_ref(const msg_t* m) { return static_cast<u32>(reinterpret_cast<uintptr_t
 // Sessions.
 
 void release_session(t38_session* s) {
+  // A session released without its reset (refused set-up, entity stop)
+  // still lets the IAF service drop its record.
+  if (iaf_port != nullptr && s->iaf_context != nullptr) iaf_port->session_reset(*s);
   for (t38_timer_slot& t : s->timers) {
     if (t.cell != nullptr) Timer_free(t.cell);
     t.cell = nullptr;
@@ -100,7 +104,7 @@ u8 session_check(t38_session& s) {
 }
 
 // One session entry: 2, or the cause that refused it.
-u8 configure_entry(const t38_session_entry& e, ent_id_t user, u32 request_ref) {
+u8 configure_entry(const t38_session_entry& e, ent_id_t user, u32 request_ref, bool first_of_request) {
   if (e.addr.nai < g.table_size && g.table[e.addr.nai] != nullptr) return T38__CAUSE_NAI_CONFIGURED;
   // Only IAF sessions run here; a gateway session, or a kind this entity
   // does not know, is refused alike.
@@ -174,6 +178,11 @@ u8 configure_entry(const t38_session_entry& e, ent_id_t user, u32 request_ref) {
              request_ref);
     t38__log(*s, T38_TRC__CNF_A, "  T.38 IAF version: %s\n", T38__BANNER);
     t38__log(*s, T38_TRC__CNF_A, "T38__SET_CONFIG_CO / SM_SET_CONFIG_CO (OK)  (p_msg = 0x%8X)\n", request_ref);
+    if (first_of_request) {
+      t38_dump__compilation_parameters(*s);
+      t38_dump__common_configuration(*s, g.ced_duration_ms);
+    }
+    t38_dump__session_configuration(*s, static_cast<u32>(sizeof(t38_glb_context)));
   }
   if (s->sim_cfg.nb_of_pck_lost != 0 || s->sim_cfg.pck_delayed_ms != 0) {
     u8 event[T38__EVENT_RECORD_SIZE] = {};
@@ -204,7 +213,7 @@ u8 configure_body(const u8* body, u32 size, ent_id_t user, u32 request_ref) {
     // An entry cut short is refused like an unknown request.
     if (!t38__read_entry(body + pos, size - pos, e)) return T38__CAUSE_BAD_KIND_OF_CNF;
     pos += t38__entry_size(e.kind_of_session);
-    const u8 cause = configure_entry(e, user, request_ref);
+    const u8 cause = configure_entry(e, user, request_ref, i == 0);
     if (cause != T38__CAUSE_OK) return cause;
   }
   return T38__CAUSE_OK;

@@ -1,0 +1,48 @@
+// Two complete fax stacks in one runtime on the virtual clock: T.30 engine
+// channels 1 and 2, the fax modem layer, and the T.38 entity with two IAF
+// sessions (nai 1 and 2) whose datagrams a fake ENT_IP hands to each other.
+// The session layer is the scripted user of fax/support/t30_fake_modem.h.
+// Every FM_CONTROL_CO and FM_PROGRESS_IN that reaches the engine is noted.
+#pragma once
+
+#include <functional>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "fax/support/t30_fake_modem.h"
+#include "t38/support/t38_session_fixtures.h"
+#include "t38/t38iaf.h"
+
+namespace fm_test {
+
+inline constexpr nai_t kCaller = 1;
+inline constexpr nai_t kAnswerer = 2;
+
+// An FM_CONTROL_CO (kind, result) or an FM_PROGRESS_IN ('R' carrier or
+// 'X' ready, with the rate as result) that reached the engine.
+struct confirm_note {
+  nai_t nai;
+  char kind;
+  uint16_t result;
+};
+
+class FmT38Loop : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  t30_test::fake_user& user(nai_t n) { return t30_test::fake_users::get()[n]; }
+  // Runs in 5 ms steps until done holds or limit_ms passed; the time used.
+  uint32_t run_until(const std::function<bool()>& done, uint32_t limit_ms);
+  bool both_ended() { return user(kCaller).disconnected && user(kAnswerer).disconnected; }
+
+  kv::t38::t38iaf_service iaf;
+
+ public:
+  static std::vector<confirm_note>* confirms;
+  // Sees every datagram; false drops it.
+  static std::function<bool(nai_t from, const std::vector<uint8_t>&)> line_filter;
+};
+
+}  // namespace fm_test

@@ -1,0 +1,431 @@
+// The IAF fax service and V.25 signalling, two sessions back to back on the
+// virtual clock: activations, HDLC frames and page data at every rate
+// (whole, and paced within one polling tick), flow control, CED and CNG,
+// and bad input.
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+#include "common/byte_order.h"
+#include "t38/support/t38iaf_b2b.h"
+#include "t38/t38_entity.h"
+#include "t38/t38_report.h"
+
+namespace kv::t38::testing {
+namespace {
+
+std::vector<u8> pattern(size_t n, u8 seed) {
+  std::vector<u8> v(n);
+  for (size_t i = 0; i < n; ++i) v[i] = static_cast<u8>(seed + i * 7);
+  return v;
+}
+
+std::vector<u8> joined(const std::vector<std::vector<u8>>& parts) {
+  std::vector<u8> out;
+  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+struct rate_case {
+  u16 transparent_mode;
+  u16 hdlc_mode;
+  u32 rate;
+  u32 handshake_ms;  // long training
+  u8 indicator;
+};
+constexpr rate_case kRates[] = {
+    {0x1102, 0x6102, 2400, 943, T38_IND__V27_2400_TRAINING},
+    {0x1104, 0x6104, 4800, 707, T38_IND__V27_4800_TRAINING},
+    {0x1208, 0x6208, 7200, 233, T38_IND__V29_7200_TRAINING},
+    {0x1210, 0x6210, 9600, 233, T38_IND__V29_9600_TRAINING},
+    {0x1820, 0x6820, 12000, 1393, T38_IND__V17_12000_LONG_TRAINING},
+    {0x1840, 0x6840, 14400, 1393, T38_IND__V17_14400_LONG_TRAINING},
+};
+
+class IafTest : public T38IafB2B {};
+
+// One polling tick as the runtime delivers it: the IAF polling timer asks
+// for 10 ms, and the runtime's timing wheel (10 ms turns) fires a timer no
+// earlier than two turns after its start.  Every timed event may come up
+// to one such tick late; the overrun carried into the next packet keeps
+// the rate exact over a transmission.
+constexpr long kTick = 20;
+
+t38_session& session_of(nai_t n) { return *t38__find_session(n); }
+
+TEST_F(IafTest, ActivationAnswersAndRefusesASecondOne) {
+  start();
+  EXPECT_TRUE(iaf.find(session_of(kA))->active);
+  EXPECT_EQ(request(ENT_FOIP, T38__ACT_RQ, {}, kA, T38__SAPI_MANAGEMENT), std::vector<u8>{})
+      << "already active: no answer";
+  auto co = request(ENT_FOIP, T38__DEA_RQ, {}, kA, T38__SAPI_MANAGEMENT);
+  ASSERT_EQ(co.size(), T38__DEA_IN_SIZE);
+  EXPECT_EQ(co[0], 2);
+  EXPECT_FALSE(iaf.find(session_of(kA))->active);
+  // Fax primitives are refused while inactive: nothing is sent.
+  fax_act(kA, 1, 0x1840);
+  advance(100);
+  EXPECT_TRUE(progress(kA).empty());
+}
+
+TEST_F(IafTest, PageDataAtEveryRateArrivesWholeAndPaced) {
+  for (const rate_case& rc : kRates) {
+    SCOPED_TRACE(rc.rate);
+    start();
+    fax_act(kB, 2, rc.transparent_mode);
+    fax_act(kA, 1, rc.transparent_mode);
+    const u32 act_at = rt_test::virtual_now();
+    EXPECT_GE(progress_time(kB, T38IAF__FAX_CD_ON), 0) << "the receiver saw the training indicator";
+    // 2000 bytes in three requests, the last one marked, queued while the
+    // training runs.
+    const std::vector<u8> page = pattern(2000, static_cast<u8>(rc.rate / 100));
+    fax_da(kA, {page.begin(), page.begin() + 700}, 0);
+    fax_da(kA, {page.begin() + 700, page.begin() + 1400}, 0);
+    fax_da(kA, {page.begin() + 1400, page.end()}, 1);
+    ASSERT_TRUE(run_until([&] { return progress_time(kA, T38IAF__FAX_CTS_ON__RDY_FOR_DATA) >= 0; }, 3000));
+    const long cts = progress_time(kA, T38IAF__FAX_CTS_ON__RDY_FOR_DATA);
+    EXPECT_NEAR(cts - static_cast<long>(act_at), static_cast<long>(rc.handshake_ms), kTick);
+    ASSERT_TRUE(run_until([&] { return progress_time(kA, T38IAF__FAX_END_OF_DATA) >= 0; }, 20000));
+    const long end = progress_time(kA, T38IAF__FAX_END_OF_DATA);
+    const long expected = static_cast<long>(page.size()) * 8000 / static_cast<long>(rc.rate);
+    EXPECT_NEAR(end - cts, expected, kTick) << "paced at the bit rate";
+    ASSERT_TRUE(run_until([&] { return progress_time(kB, T38IAF__FAX_CD_OFF) >= 0; }, 1000));
+    EXPECT_EQ(joined(received(kB)), page);
+    fax_dea(kA);
+    fax_dea(kB);
+    EXPECT_EQ(iaf.find(session_of(kA))->state, STATE__IDLE);
+    request(ENT_FOIP, T38__RESET_CONFIG_RQ, {}, kA, T38__SAPI_MANAGEMENT);
+    request(ENT_FOIP, T38__RESET_CONFIG_RQ, {}, kB, T38__SAPI_MANAGEMENT);
+    EXPECT_FALSE(iaf.polling_running());
+    fm_log->clear();
+  }
+}
+
+TEST_F(IafTest, HdlcFramesAtEveryRateArriveWholeAndPaced) {
+  struct hdlc_case {
+    u16 mode;
+    u32 rate;
+    u32 extra;  // bytes of flags and FCS counted per frame
+  };
+  std::vector<hdlc_case> cases{{0x2081, 300, 4}};
+  for (const rate_case& rc : kRates) cases.push_back({rc.hdlc_mode, rc.rate, 25});
+  for (const hdlc_case& hc : cases) {
+    SCOPED_TRACE(hc.rate);
+    start();
+    fax_act(kB, 2, hc.mode);
+    fax_act(kA, 1, hc.mode);
+    // V.21 frames as T.30 sends them, ECM frames of 256 bytes of data.
+    std::vector<std::vector<u8>> frames;
+    if (hc.rate == 300) {
+      frames = {{0xFF, 0x03, 0x40, 'a', 'b', 'c'}, {0xFF, 0x13, 0x84}};
+    } else {
+      for (u8 k = 0; k < 3; ++k) {
+        std::vector<u8> f{0xFF, 0x03, 0x06, k};
+        auto body = pattern(256, k);
+        f.insert(f.end(), body.begin(), body.end());
+        frames.push_back(f);
+      }
+    }
+    for (size_t i = 0; i < frames.size(); ++i) fax_da(kA, frames[i], i + 1 == frames.size());
+    ASSERT_TRUE(run_until([&] { return progress_time(kA, T38IAF__FAX_CTS_ON__RDY_FOR_DATA) >= 0; }, 3000));
+    const long cts = progress_time(kA, T38IAF__FAX_CTS_ON__RDY_FOR_DATA);
+    ASSERT_TRUE(run_until([&] { return received(kB).size() == frames.size(); }, 20000));
+    EXPECT_EQ(received(kB), frames);
+    // Each frame leaves once the previous one has had its time on the line.
+    const auto in = events(kB, T38IAF__FAX_DA_IN);
+    long due = cts;
+    for (size_t i = 0; i < frames.size(); ++i) {
+      EXPECT_NEAR(static_cast<long>(in[i].at), due, kTick) << "frame " << i;
+      due += static_cast<long>((frames[i].size() + hc.extra) * 8000 / hc.rate);
+    }
+    ASSERT_TRUE(run_until([&] { return progress_time(kA, T38IAF__FAX_END_OF_DATA) >= 0; }, 20000));
+    EXPECT_NEAR(progress_time(kA, T38IAF__FAX_END_OF_DATA), due, kTick);
+    ASSERT_TRUE(run_until([&] { return progress_time(kB, T38IAF__FAX_CD_OFF) >= 0; }, 1000));
+    request(ENT_FOIP, T38__RESET_CONFIG_RQ, {}, kA, T38__SAPI_MANAGEMENT);
+    request(ENT_FOIP, T38__RESET_CONFIG_RQ, {}, kB, T38__SAPI_MANAGEMENT);
+    fm_log->clear();
+  }
+}
+
+TEST_F(IafTest, PageDataFasterThanTheRateIsQueuedWithFlowControl) {
+  start();
+  fax_act(kB, 2, 0x1104);
+  fax_act(kA, 1, 0x1104);
+  // Ten requests at once: far more than 4800 bit/s carry.
+  std::vector<u8> page;
+  for (int i = 0; i < 10; ++i) {
+    auto part = pattern(300, static_cast<u8>(i));
+    page.insert(page.end(), part.begin(), part.end());
+    fax_da(kA, part, i == 9);
+  }
+  EXPECT_EQ(events(kA, T38IAF__FAX_BUSY_IN).size(), 1u) << "busy once at the high-water mark";
+  EXPECT_TRUE(events(kA, T38IAF__FAX_CLEAR_BUSY_IN).empty());
+  ASSERT_TRUE(run_until([&] { return progress_time(kA, T38IAF__FAX_CTS_ON__RDY_FOR_DATA) >= 0; }, 3000));
+  const long cts = progress_time(kA, T38IAF__FAX_CTS_ON__RDY_FOR_DATA);
+  ASSERT_TRUE(run_until([&] { return progress_time(kA, T38IAF__FAX_END_OF_DATA) >= 0; }, 20000));
+  const auto clear = events(kA, T38IAF__FAX_CLEAR_BUSY_IN);
+  ASSERT_EQ(clear.size(), 1u) << "clear-busy once, at the low-water mark";
+  EXPECT_GT(static_cast<long>(clear[0].at), cts);
+  EXPECT_NEAR(progress_time(kA, T38IAF__FAX_END_OF_DATA) - cts, 3000L * 8000 / 4800, kTick);
+  ASSERT_TRUE(run_until([&] { return progress_time(kB, T38IAF__FAX_CD_OFF) >= 0; }, 1000));
+  EXPECT_EQ(joined(received(kB)), page);
+}
+
+TEST_F(IafTest, BusyFollowsTheConfiguredWaterMarks) {
+  start([](t38_session_entry& e) {
+    e.iaf.flow_ctrl_thr_high = 3;
+    e.iaf.flow_ctrl_thr_low = 2;
+  });
+  fax_act(kA, 1, 0x1102);
+  // During the handshake every request waits in the fifo.
+  for (int i = 0; i < 3; ++i) fax_da(kA, pattern(100, 1), 0);
+  EXPECT_EQ(events(kA, T38IAF__FAX_BUSY_IN).size(), 1u);
+  fax_da(kA, pattern(100, 1), 1);
+  EXPECT_EQ(events(kA, T38IAF__FAX_BUSY_IN).size(), 1u) << "not repeated while busy";
+  ASSERT_TRUE(run_until([&] { return !events(kA, T38IAF__FAX_CLEAR_BUSY_IN).empty(); }, 3000));
+  EXPECT_EQ(iaf.find(session_of(kA))->fifo.size(), 2u);
+}
+
+TEST_F(IafTest, RequestQueuedAfterTheFifoRanDryInIafIafModeIsSent) {
+  start();
+  // IAF/IAF mode at 9600 bit/s: a transparent page sends no idle bytes.
+  std::vector<u8> body{0, 0, 'J', 1};
+  body.resize(10, 0);
+  put_le32(body.data() + 4, 9600);
+  ASSERT_EQ(request(ENT_FOIP, T38__SET_PARAM_RQ, body, kA, T38__SAPI_MANAGEMENT)[0], 2);
+  fax_act(kB, 2, 0x1840);
+  fax_act(kA, 1, 0x1840);
+  advance(20);  // a handshake of 1 ms
+  ASSERT_GE(progress_time(kA, T38IAF__FAX_CTS_ON__RDY_FOR_DATA), 0);
+  const auto first = pattern(120, 3);
+  fax_da(kA, first, 0);
+  advance(500);  // the fifo runs dry: no timer runs any more
+  ASSERT_EQ(progress(kA).back(), T38IAF__FAX_IDLING);
+  const long before = rt_test::virtual_now();
+  const auto second = pattern(120, 9);
+  fax_da(kA, second, 1);
+  ASSERT_TRUE(run_until([&] { return progress_time(kA, T38IAF__FAX_END_OF_DATA) >= 0; }, 2000));
+  EXPECT_NEAR(progress_time(kA, T38IAF__FAX_END_OF_DATA) - before, 120L * 8000 / 9600, kTick);
+  ASSERT_TRUE(run_until([&] { return progress_time(kB, T38IAF__FAX_CD_OFF) >= 0; }, 1000));
+  auto all = first;
+  all.insert(all.end(), second.begin(), second.end());
+  EXPECT_EQ(joined(received(kB)), all);
+}
+
+TEST_F(IafTest, DirectionIsReadFromTheTransmitBit) {
+  struct dir_case {
+    u16 direction;
+    bool transmit;
+  };
+  for (dir_case dc : {dir_case{1, true}, {5, true}, {17, true}, {2, false}, {6, false}, {18, false}}) {
+    SCOPED_TRACE(dc.direction);
+    start();
+    fax_act(kA, dc.direction, 0x1840);
+    EXPECT_EQ(iaf.find(session_of(kA))->state, dc.transmit ? STATE__HDSK_TX : STATE__HDSK_RX);
+    advance(1500);
+    EXPECT_EQ(progress_time(kA, T38IAF__FAX_CTS_ON__RDY_FOR_DATA) >= 0, dc.transmit);
+    request(ENT_FOIP, T38__RESET_CONFIG_RQ, {}, kA, T38__SAPI_MANAGEMENT);
+    request(ENT_FOIP, T38__RESET_CONFIG_RQ, {}, kB, T38__SAPI_MANAGEMENT);
+    fm_log->clear();
+  }
+}
+
+TEST_F(IafTest, UnknownSpeedModeLeavesTheAutomatonIdle) {
+  start();
+  fax_act(kA, 1, 0x1234);
+  advance(100);
+  EXPECT_EQ(iaf.find(session_of(kA))->state, STATE__IDLE);
+  EXPECT_TRUE(progress(kA).empty());
+  EXPECT_TRUE(events(kB, T38IAF__FAX_PROGRESS_IN).empty());
+}
+
+TEST_F(IafTest, HdlcFramesOfLengthZeroOneAndAboveTheLimit) {
+  start();
+  fax_act(kB, 2, 0x6840);
+  fax_act(kA, 1, 0x6840);
+  ASSERT_TRUE(run_until([&] { return progress_time(kA, T38IAF__FAX_CTS_ON__RDY_FOR_DATA) >= 0; }, 3000));
+  const std::vector<u8> one{0xFF};
+  const std::vector<u8> too_long = pattern(400, 5);  // an ECM frame is at most 260 bytes
+  const std::vector<u8> good = pattern(100, 6);
+  fax_da(kA, {}, 0);
+  fax_da(kA, one, 0);
+  fax_da(kA, too_long, 0);
+  fax_da(kA, good, 1);
+  ASSERT_TRUE(run_until([&] { return progress_time(kA, T38IAF__FAX_END_OF_DATA) >= 0; }, 5000));
+  advance(100);
+  EXPECT_EQ(received(kB), (std::vector<std::vector<u8>>{one, good}));
+  EXPECT_EQ(t38_report__count(session_of(kB), T38__ERR_REPORT__ECM_FRAME_TOO_LONG), 1u);
+}
+
+TEST_F(IafTest, ReceivedDataOfTheWrongKindCountsAProtocolError) {
+  start();
+  fax_act(kB, 2, 0x1840);  // transparent receive
+  fax_act(kA, 1, 0x6840);  // but HDLC is sent
+  ASSERT_TRUE(run_until([&] { return progress_time(kA, T38IAF__FAX_CTS_ON__RDY_FOR_DATA) >= 0; }, 3000));
+  fax_da(kA, pattern(20, 1), 1);
+  advance(200);
+  EXPECT_TRUE(received(kB).empty());
+  const t38iaf_session& b = *iaf.find(session_of(kB));
+  EXPECT_GE(b.proto_errors, 1u);
+  EXPECT_GE(b.enh[9], 1u);
+}
+
+TEST_F(IafTest, V21PreambleWhileListeningGivesAlternateCarrier) {
+  start();
+  fax_act(kB, 2, 0x1840, 0, 0x08);  // listen for V.21 during the page
+  fax_act(kA, 1, 0x2081);           // the far side answers in V.21
+  advance(50);
+  auto p = progress(kB);
+  ASSERT_FALSE(p.empty());
+  EXPECT_EQ(p.back(), T38IAF__FAX_ALT_CD_ON);
+  // The next V.21 receive starts at once with carrier and flags.
+  fax_dea(kB);
+  fm_log->clear();
+  fax_act(kB, 2, 0x2081);
+  EXPECT_EQ(progress(kB), (std::vector<u16>{T38IAF__FAX_CD_ON, T38IAF__FAX_FLAGS_DETECTED}));
+  EXPECT_EQ(iaf.find(session_of(kB))->state, STATE__DATA_RX);
+}
+
+TEST_F(IafTest, PacketsReceivedWhileSendingWaitForTheNextReceive) {
+  start();
+  fax_act(kA, 1, 0x1102);
+  fax_da(kA, pattern(600, 1), 1);  // two seconds of page at 2400 bit/s
+  ASSERT_TRUE(run_until([&] { return progress_time(kA, T38IAF__FAX_SENDING_DATA) >= 0; }, 3000));
+  // Meanwhile the far side sends two V.21 frames.
+  const std::vector<std::vector<u8>> frames{{0xFF, 0x03, 0x40, 'x'}, {0xFF, 0x13, 0x84}};
+  fax_act(kB, 1, 0x2081);
+  for (size_t i = 0; i < frames.size(); ++i) fax_da(kB, frames[i], i + 1 == frames.size());
+  ASSERT_TRUE(run_until([&] { return progress_time(kB, T38IAF__FAX_END_OF_DATA) >= 0; }, 3000));
+  EXPECT_TRUE(received(kA).empty()) << "kept while sending";
+  ASSERT_TRUE(run_until([&] { return progress_time(kA, T38IAF__FAX_END_OF_DATA) >= 0; }, 5000));
+  fax_dea(kA);
+  fax_act(kA, 2, 0x2081);
+  EXPECT_EQ(received(kA), frames);
+}
+
+TEST_F(IafTest, DatagramsBeforeActivationAreTakenAfterIt) {
+  auto co = request(ENT_FOIP, T38__SET_CONFIG_RQ, t38__session_body({entry(kA), entry(kB)}), 0, T38__SAPI_MANAGEMENT);
+  ASSERT_EQ(co[0], 2);
+  ASSERT_EQ(request(ENT_FOIP, T38__ACT_RQ, {}, kA, T38__SAPI_MANAGEMENT)[0], 2);
+  signal(kA, T38IAF__SIGNAL_RQ, T38IAF__TONE_XMT, T38IAF__TONE_CED);  // B is not active yet
+  EXPECT_EQ(iaf.find(session_of(kB))->ced_received, 0);
+  ASSERT_EQ(request(ENT_FOIP, T38__ACT_RQ, {}, kB, T38__SAPI_MANAGEMENT)[0], 2);
+  EXPECT_EQ(iaf.find(session_of(kB))->ced_received, 1);
+  signal(kB, T38IAF__ACT_SIGNAL_RQ, T38IAF__TONE_DETECTION, T38IAF__TONE_CED);
+  EXPECT_EQ(events(kB, T38IAF__SIGNAL_IN).size(), 1u);
+}
+
+TEST_F(IafTest, FirstPacketWaitsForTheStartTimer) {
+  std::vector<u32> sent_at;
+  ip_tap = [&](nai_t nai, const std::vector<u8>&) {
+    if (nai == kA) sent_at.push_back(rt_test::virtual_now());
+  };
+  start([](t38_session_entry& e) { e.ip.start_ip_ms = 200; });
+  const u32 t0 = rt_test::virtual_now();
+  EXPECT_TRUE(sent_at.empty());
+  advance(300);
+  ASSERT_EQ(sent_at.size(), 1u);
+  EXPECT_NEAR(static_cast<long>(sent_at[0] - t0), 200, kTick);
+  ip_tap = nullptr;
+}
+
+// ---- V.25
+
+TEST_F(IafTest, CedIsSentDetectedAndEndsAfterItsDuration) {
+  start();
+  signal(kB, T38IAF__ACT_SIGNAL_RQ, T38IAF__TONE_DETECTION, T38IAF__TONE_CED);
+  const u32 t0 = rt_test::virtual_now();
+  signal(kA, T38IAF__SIGNAL_RQ, T38IAF__TONE_XMT, T38IAF__TONE_CED);
+  auto in = events(kB, T38IAF__SIGNAL_IN);
+  ASSERT_EQ(in.size(), 1u);
+  EXPECT_EQ(in[0].data, (std::vector<u8>{'t', 0, '0', 0, 0, 0, 0, 0, 0, 0}));
+  ASSERT_TRUE(run_until([&] { return !events(kA, T38IAF__SIGNAL_CO).empty(); }, 4000));
+  EXPECT_NEAR(static_cast<long>(events(kA, T38IAF__SIGNAL_CO)[0].at - t0), 3000, kTick);
+  EXPECT_EQ(events(kA, T38IAF__SIGNAL_CO)[0].data, (std::vector<u8>{'T', 0, '0', 0, 0, 0, 0, 0, 0, 0}));
+  // A v21-preamble after the ced gives no second indication.
+  fax_act(kA, 1, 0x2081);
+  advance(50);
+  EXPECT_EQ(events(kB, T38IAF__SIGNAL_IN).size(), 1u);
+}
+
+TEST_F(IafTest, CedStoppedEarlyGivesNoConfirm) {
+  start();
+  signal(kA, T38IAF__SIGNAL_RQ, T38IAF__TONE_XMT, T38IAF__TONE_CED);
+  advance(1000);
+  signal(kA, T38IAF__DEA_SIGNAL_RQ, T38IAF__TONE_XMT, T38IAF__TONE_CED);
+  advance(3000);
+  EXPECT_TRUE(events(kA, T38IAF__SIGNAL_CO).empty());
+}
+
+TEST_F(IafTest, DetectorStartedAfterAV21PreambleAnswersAtOnce) {
+  start();
+  fax_act(kA, 1, 0x2081);  // sends the v21-preamble
+  advance(10);
+  signal(kB, T38IAF__ACT_SIGNAL_RQ, T38IAF__TONE_DETECTION, T38IAF__TONE_CED);
+  EXPECT_EQ(events(kB, T38IAF__SIGNAL_IN).size(), 1u);
+}
+
+TEST_F(IafTest, CngSendsItsIndicatorWithoutTimer) {
+  start();
+  signal(kA, T38IAF__SIGNAL_RQ, T38IAF__TONE_XMT, T38IAF__TONE_CNG);
+  EXPECT_FALSE(session_of(kA).timers[T38_TI_IAF_CED_XMIT].armed);
+  advance(5000);
+  EXPECT_TRUE(events(kA, T38IAF__SIGNAL_CO).empty());
+  EXPECT_TRUE(events(kB, T38IAF__SIGNAL_IN).empty()) << "cng is no answer tone";
+  // Unknown tones and actions get no answer either.
+  signal(kA, T38IAF__SIGNAL_RQ, T38IAF__TONE_XMT, '4');
+  signal(kA, T38IAF__SIGNAL_RQ, 'X', T38IAF__TONE_CED);
+  advance(4000);
+  EXPECT_TRUE(events(kA, T38IAF__SIGNAL_CO).empty());
+}
+
+// ---- set-up and parameters
+
+TEST_F(IafTest, SetUpRefusesFlowControlMarksOutOfOrder) {
+  auto e = entry(kA);
+  e.iaf.flow_ctrl_thr_high = 2;
+  e.iaf.flow_ctrl_thr_low = 2;
+  auto co = request(ENT_FOIP, T38__SET_CONFIG_RQ, t38__session_body({e}), 0, T38__SAPI_MANAGEMENT);
+  ASSERT_GE(co.size(), 2u);
+  EXPECT_EQ(co[0], 3);
+  EXPECT_EQ(co[1], T38IAF__CAUSE_FLOW_CTRL);
+  EXPECT_EQ(iaf.polling_users(), 0u);
+  EXPECT_FALSE(iaf.polling_running());
+}
+
+TEST_F(IafTest, DataRateUpdates) {
+  start();
+  struct drate_case {
+    u32 rate;
+    u16 size;
+    u8 ret, cause;
+    u32 saved;
+    u16 packet;
+  };
+  const u16 max = session_of(kA).adjusted.max_datagram_size;
+  for (drate_case dc : {drate_case{0, 0, 2, 2, 14400, max}, {9600, 100, 2, 2, 9600, 100},
+                        {12000, 60000, 2, 2, 12000, max}, {0xFFFFFFFF, 0, 3, 3, 12000, max}}) {
+    std::vector<u8> body{0, 0, 'J', 1};
+    body.resize(10, 0);
+    put_le32(body.data() + 4, dc.rate);
+    put_le16(body.data() + 8, dc.size);
+    auto co = request(ENT_FOIP, T38__SET_PARAM_RQ, body, kA, T38__SAPI_MANAGEMENT);
+    ASSERT_GE(co.size(), 2u);
+    EXPECT_EQ(co[0], dc.ret) << dc.rate;
+    EXPECT_EQ(co[1], dc.cause) << dc.rate;
+    EXPECT_EQ(iaf.find(session_of(kA))->iaf_iaf_rate, dc.saved);
+    EXPECT_EQ(iaf.find(session_of(kA))->t38_packet_size, dc.packet);
+  }
+}
+
+TEST_F(IafTest, PhysicalPrimitivesAreAnsweredAtOnce) {
+  start();
+  request(ENT_FM, T38IAF__CONN_RQ, {}, kA, T38IAF__SAPI_PHYSICAL);
+  request(ENT_FM, T38IAF__DISC_RQ, {}, kA, T38IAF__SAPI_PHYSICAL);
+  ASSERT_EQ(events(kA, T38IAF__CONN_CO).size(), 1u);
+  EXPECT_EQ(events(kA, T38IAF__CONN_CO)[0].data, (std::vector<u8>{0, 0}));
+  ASSERT_EQ(events(kA, T38IAF__DISC_CO).size(), 1u);
+}
+
+}  // namespace
+}  // namespace kv::t38::testing
