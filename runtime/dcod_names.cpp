@@ -188,6 +188,29 @@ constexpr dcod__name ssc_names[] = {
 constexpr dcod__name foip_timers[] = {{'l', "TI_LAUNCH_FAX"}, {'m', "TI_T38_DLY"}, {'t', "TI_TRC"},
                                       {'g', "TI_GENERAL"},    {'3', "WAIT_T38_CAP"}, {DCOD__END, nullptr}};
 
+// Internal messages of the session-control automaton (ENT_FOIP to itself).
+// 'T' is also the user's FOIP__T38_CAPABILITIES_RQ: the body decoder names
+// the internal one.
+constexpr dcod__name foip_names[] = {
+    {'S', "FOIP_MGT__SIP_CALL_OPENED"}, {'U', "FOIP_MGT__T38_OPENED"}, {'V', "FOIP_MGT__T38_CLOSED"},
+    {'W', "FOIP_MGT__FAX_OPENED"},      {'X', "FOIP_MGT__FAX_CLOSED"}, {'Y', "FOIP_MGT__START_DONE"},
+    {'y', "AUTO_FOIP_MGT"},             {DCOD__END, nullptr}};
+
+// The automaton trace record 'y': event, old and new state, two branch
+// letters, then its text (shown as text).
+u32 foip_body(dcod__body& b) {
+  const dcod__msg_view& m = *b.m;
+  if (m.from != ENT_FOIP || m.to != ENT_FOIP) return 0;
+  if (m.code == 'T') b.fixed_name = "FOIP_MGT__SIP_CALL_CLOSED";
+  if (m.code == 'y' && m.length > 5) {
+    const char* text = reinterpret_cast<const char*>(m.data) + 5;
+    const size_t n = strnlen(text, m.length - 5);
+    b.out->printf("%.*s", static_cast<int>(n), text);
+    return m.length;
+  }
+  return 0;
+}
+
 // ---------------------------------------------------------------------------
 // ENT_APP_FOIP: timer names, and the FOIP API primitives between it and
 // ENT_FOIP (the codes of session/app_foip_prim.h).
@@ -255,7 +278,7 @@ const dcod__service dcod__services[] = {
     {ENT_CF, "CF", nullptr, nullptr, nullptr},
     {ENT_FC, "FC", nullptr, nullptr, nullptr},
     {ENT_FAX, "FAX", nullptr, fax_body, nullptr},
-    {ENT_FOIP, "FOI", nullptr, nullptr, foip_timers},
+    {ENT_FOIP, "FOI", foip_names, foip_body, foip_timers},
     {ENT_APP_FOIP, "APP", app_foip_api_names, nullptr, app_timers},
     {ENT_TI, "TI", nullptr, nullptr, nullptr},
     {ENT_NIL, "nil", nullptr, nullptr, nullptr},

@@ -1,0 +1,24 @@
+// Helpers of the FOIP entity tests: TIFF page files, session and global
+// parameter records that pass every check.
+#pragma once
+
+#include <string>
+
+#include "fax/tiff.h"
+#include "session/foip_param.h"
+
+namespace foip_test {
+
+// Writes a one-page uncompressed TIFF file with the given resolution (dpi)
+// and returns true on success.  `bad_compression` rewrites its Compression
+// tag to LZW (5), which the fax side does not take.
+bool write_tiff(const std::string& path, unsigned xres, unsigned yres, bool bad_compression = false);
+
+// An outgoing session on `nai` that sends `page` (temporary files in dir).
+void outgoing_param(foip__session_param& p, nai_t nai, const std::string& dir, const std::string& page);
+// An incoming session on `nai` that receives into dir.
+void incoming_param(foip__session_param& p, nai_t nai, const std::string& dir);
+// A global configuration without trace files.
+void global_param(foip__global_param& g, nai_t nb_simultaneous = 1);
+
+}  // namespace foip_test
