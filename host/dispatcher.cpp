@@ -1,0 +1,604 @@
+#include "host/dispatcher.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/ini_reader.h"
+#include "common/mailslot.h"
+#include "common/program_log.h"
+#include "common/server_settings.h"
+#include "host/device_table.h"
+#include "platform/paths.h"
+#include "runtime/om_os.h"
+#include "session/app_foip.h"
+#include "session/app_foip_session.h"
+
+namespace {
+
+using Hold = std::lock_guard<std::recursive_mutex>;
+
+MailslotHandle g_pipe;
+std::mutex g_pipe_mutex;  // the handle: main thread reads, shutdown closes
+
+struct PendingSend {
+  SendFaxPacket packet;
+  std::uint16_t session_id = 0;
+  std::uint64_t deadline_ms = 0;
+};
+std::vector<PendingSend> g_pending;
+std::uint32_t g_send_start_wait_ms = kSendStartWaitMs;
+
+constexpr StatusWord kNoSessionRecord = 0xF000;
+constexpr StatusWord kNoActiveSession = 0xF00E;
+constexpr StatusWord kRegistrationRefused = 0xF011;
+constexpr StatusWord kNoWaitingCall = 0xF016;
+constexpr StatusWord kSendNotStarted = 0xF103;
+
+// The length a request of class RT_TESSALY must have (0: any length of 6 or
+// more, -1: unknown type, taken as it comes).
+int RequestLength(std::uint8_t type) {
+  switch (type) {
+    case RST_TESSALY_REGISTER_DEVICE: return int(kRegisterDeviceSize);
+    case RST_TESSALY_SEND_FAX: return int(kSendFaxSize);
+    case RST_TESSALY_RECV_FAX: return int(kRecvFaxSize);
+    case RST_TESSALY_ABORT_FAX: return int(kAbortFaxSize);
+    case RST_TESSALY_DEVICE_STATUS: return int(kDeviceStatusSize);
+    case RST_TESSALY_SHUTDOWN: return 0;
+    default: return -1;
+  }
+}
+
+void Answer(std::uint16_t device_id, std::uint16_t kind, std::uint16_t value, const char* failure_line,
+            int failure_level = 4) {
+  if (SendFaxStatusPacket(device_id, kind, nullptr, 0, value) != STATUS_OK) ProgramLog(failure_level, "%s", failure_line);
+}
+
+void Reject(const foip__alert& call, const CallAddress& a) {
+  app_foip_mngt__accept_reject_sip_incoming_call(call, a.nai, a.sapi, a.conn_id, nullptr);
+}
+
+// Rereads the gateway of "[TESSALY]" into the session's parameters.
+void ReadGateway(foip__session_param& param) {
+  const std::string path =
+      platform::ToLinuxPath(std::string(SystemParameters().SystemArea) + "K-DB\\SETUP.INI");
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) {
+    ProgramLog(5, "Unable to update configuration settings before send");
+    return;
+  }
+  char line[kIniLineSize];
+  long para = 0;
+  if (!IniFindParagraph(f, "[TESSALY]", line, sizeof line, &para)) {
+    ProgramLog(5, "TESSALY paragraph not found in SETUP.INI");
+    std::fclose(f);
+    return;
+  }
+  foip__full_ip_addr& remote = param.sip_session_param.remote_sip_addr;
+  remote.ip_addr.ip_family = OM_IP_FAMILY_V4;
+  char value[kIniLineSize] = "";
+  if (IniGetString(f, "SIPGatewayAddress:", value, sizeof value, para) && value[0]) {
+    ProgramLog(1, "Setting Gateway IP Address to: %s", value);
+    unsigned a[4] = {0, 0, 0, 0};
+    std::sscanf(value, "%u.%u.%u.%u", &a[0], &a[1], &a[2], &a[3]);
+    for (int i = 0; i < 4; ++i) remote.ip_addr.addr.v4.addr[i] = static_cast<u8>(a[i]);
+  }
+  value[0] = 0;
+  if (IniGetString(f, "SIPGatewayPort:", value, sizeof value, para) && value[0]) {
+    ProgramLog(1, "Setting Gateway Port to: %s", value);
+    remote.ip_port = static_cast<u16>(std::strtoul(value, nullptr, 10));
+  }
+  ProgramLog(1, "Completed reading settings from setup.ini");
+  std::fclose(f);
+}
+
+// The start mark was found: the session takes the job's parameters and runs
+// its start event.
+void CompleteSend(app_foip__session_ctx* s, const SendFaxPacket& p) {
+  s->usr_evt = APP_FOIP__NO_USR_EVT;
+  foip__session_param& param = s->param();
+  SafeStrncpy(param.fax_send_pg.sz_tiff_fname_fax_pg[0], (std::string(p.folder) + p.file_name).c_str(),
+              FOIP__FNAME_MAX_LEN);
+  if (FOIP__MAX_SND_TIFF_FILE > 1) param.fax_send_pg.sz_tiff_fname_fax_pg[1][0] = 0;
+  auto& id = param.t38_media_add_param.sip_media_identification;
+  std::snprintf(id.sz_local_user_phone_number, sizeof id.sz_local_user_phone_number, "%.25s", p.sender_telephone);
+  if (std::strlen(p.telephone) > 24) ProgramLog(4, "Phone number too long - truncating");
+  std::snprintf(id.sz_remote_user_phone_number, sizeof id.sz_remote_user_phone_number, "%.24s", p.telephone);
+  std::snprintf(param.fax_common_param.fax_id, sizeof param.fax_common_param.fax_id, "%.19s", p.sender_csid);
+  if (p.recipient[0]) std::snprintf(id.sz_remote_user_name, sizeof id.sz_remote_user_name, "%.31s", p.recipient);
+  ReadGateway(param);
+  ProgramLog(1, "DeviceControllerDispatcher - Fax TIFF file to be sent %s", param.fax_send_pg.sz_tiff_fname_fax_pg[0]);
+  ProgramLog(1, "DeviceControllerDispatcher - Sender phone number %s", id.sz_local_user_phone_number);
+  ProgramLog(1, "DeviceControllerDispatcher - Destination phone number %s", id.sz_remote_user_phone_number);
+  ProgramLog(1, "DeviceControllerDispatcher - Sender CSID %s", param.fax_common_param.fax_id);
+  ProgramLog(1, "DeviceControllerDispatcher - Recipient name %s", id.sz_remote_user_name);
+  ProgramLog(1, "DeviceControllerDispatcher - Sender name %s", id.sz_local_user_name);
+  ProgramLog(1, "DeviceControllerDispatcher - Port number %d", param.sip_session_param.remote_sip_addr.ip_port);
+  app_foip_mngt__process_event(APP_FOIP__EVT_START, s);
+}
+
+enum class MarkResult { kStarted, kWaiting, kNoRecord };
+
+// One look at the session's user-event byte.
+MarkResult LookAtMark(const PendingSend& p) {
+  app_foip__session_ctx* s = app_foip_mngt__get_session_ctx(p.session_id);
+  if (!s) return MarkResult::kNoRecord;
+  switch (s->usr_evt) {
+    case APP_FOIP__USR_EVT_START:
+      ProgramLog(1, "DeviceControllerDispatcher - APP_FOIP__USR_EVT_START");
+      CompleteSend(s, p.packet);
+      return MarkResult::kStarted;
+    case APP_FOIP__USR_EVT_STOP:
+      ProgramLog(1, "DeviceControllerDispatcher - APP_FOIP__USR_EVT_STOP");
+      s->usr_evt = APP_FOIP__NO_USR_EVT;
+      app_foip_mngt__process_event(APP_FOIP__EVT_STOP, s);
+      return MarkResult::kWaiting;
+    default:
+      ProgramLog(1, "DeviceControllerDispatcher - APP_FOIP__NO_USR_EVT");
+      return MarkResult::kWaiting;
+  }
+}
+
+// A send whose start never showed: aborted, no answer.
+void AbandonSend(const PendingSend& p) {
+  if (DeviceEntry* e = GetEntryInfo(p.packet.device_id)) {
+    DeviceEntry copy = *e;
+    copy.abort_state = ABORT_SEND_NOT_STARTED;
+    UpdateEntry(copy);
+  }
+  if (AbortFax(p.session_id) != STATUS_OK)
+    ProgramLog(6, "DeviceControllerDispatcher - Abort call failed in ProcessSendFax for device %d", p.packet.device_id);
+  ProgramLog(5, "Unable to send fax message for device %d, recipient %s, filename %s", p.packet.device_id,
+             p.packet.telephone, p.packet.file_name);
+}
+
+}  // namespace
+
+std::uint64_t HostNowMs() {
+  using namespace std::chrono;
+  return std::uint64_t(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+void SetSendStartWait(std::uint32_t ms) {
+  Hold hold(app_foip__lock());
+  g_send_start_wait_ms = ms;
+}
+
+int InitialisePipeInterface() {
+  std::lock_guard<std::mutex> hold(g_pipe_mutex);
+  const StatusWord r = MsgMakePipe("TESSALY", 0, &g_pipe);
+  if (r != STATUS_OK) {
+    ProgramLog(5, "Error 0x%X creating message pipe", r);
+    ProgramLog(4, "The Korvane Server may already be running - check Task Manager");
+    return 0;
+  }
+  return 1;
+}
+
+void DestroyPipeInterface() {
+  ProgramLog(2, "Destroying pipe interface");
+  std::lock_guard<std::mutex> hold(g_pipe_mutex);
+  MsgClosePipe(&g_pipe);
+}
+
+bool PipeInterfaceValid() {
+  std::lock_guard<std::mutex> hold(g_pipe_mutex);
+  return g_pipe.valid();
+}
+
+std::uint16_t ProcessDeviceControllerRequests() {
+  for (;;) {
+    std::uint8_t buffer[kTessalyRequestMaxSize];
+    std::uint16_t length = 0;
+    StatusWord r;
+    {
+      std::lock_guard<std::mutex> hold(g_pipe_mutex);
+      if (!g_pipe.valid()) return 0;
+      r = MsgReadRequest(g_pipe, buffer, sizeof buffer, &length);
+    }
+    if (r != STATUS_OK) {
+      if (r != STATUS_NOTHING_WAITING) ProgramLog(5, "Error getting request packet - 0x%X", r);
+      return 0;
+    }
+    if (DispatchPacket(buffer, length) == kDispatchShutdown) return kDispatchShutdown;
+    std::this_thread::yield();
+  }
+}
+
+std::uint16_t DispatchPacket(const std::uint8_t* packet, std::size_t size) {
+  ServerPacketHeader h;
+  ReadServerPacketHeader(packet, size, &h);
+  if (size >= 6 && h.packet_class == RT_SHUTDOWN) {
+    ProgramLog(1, "DeviceControllerDispatcher - RT_SHUTDOWN packet received, changed to RT_TESSALY shutdown packet");
+    h.packet_class = RT_TESSALY;
+    h.type = RST_TESSALY_SHUTDOWN;
+  } else if (size >= 6 && h.packet_class == RT_TESSALY) {
+    ProgramLog(1, "DeviceControllerDispatcher - RT_TESSALY packet received");
+  }
+  const int want = RequestLength(h.type);
+  const bool length_ok = want < 0 ? size >= 8 : want == 0 ? size >= kShutdownMinSize : size == std::size_t(want);
+  if (size < 6 || h.packet_class != RT_TESSALY || !length_ok) {
+    ProgramLog(4, "Invalid packet received");
+    return 0;
+  }
+  Hold hold(app_foip__lock());
+  if (h.type != RST_TESSALY_REGISTER_DEVICE && h.type != RST_TESSALY_SHUTDOWN && !EntryExists(h.device_id)) {
+    ProgramLog(5, "Device controller with id %d is not registered with TESSALY", h.device_id);
+    (void)SendFaxStatusPacket(h.device_id, FAX_STATUS_REQUEST_FAILED, nullptr, 0, 1);
+    return 0;
+  }
+  switch (h.type) {
+    case RST_TESSALY_REGISTER_DEVICE: {
+      ProgramLog(1, "DeviceControllerDispatcher - RST_TESSALY_REGISTER_DEVICE received");
+      RegisterDevicePacket p;
+      if (!ReadRegisterDevice(packet, size, &p)) break;
+      if (ProcessRegisterDeviceController(p) == STATUS_OK) {
+        Answer(p.device_id, FAX_STATUS_REQUEST_DONE, 1,
+               "Error sending fax status packet in response to RST_TESSALY_REGISTER_DEVICE");
+      } else {
+        ProgramLog(4, "Problem encountered registering device %d", p.device_id);
+        Answer(p.device_id, FAX_STATUS_REQUEST_FAILED, 1,
+               "Error sending fax status packet in response to RST_TESSALY_REGISTER_DEVICE after registration problem");
+      }
+      break;
+    }
+    case RST_TESSALY_SEND_FAX: {
+      ProgramLog(1, "DeviceControllerDispatcher - RST_TESSALY_SEND_FAX received");
+      SendFaxPacket p;
+      if (!ReadSendFax(packet, size, &p)) break;
+      const StatusWord r = ProcessSendFax(p);
+      if (r == STATUS_OK) {
+        Answer(p.device_id, FAX_STATUS_REQUEST_DONE, 2, "Error sending fax status packet in response to RST_TESSALY_SEND_FAX");
+      } else if (r != kSendPending) {
+        ProgramLog(5, "Unable to send fax message for device %d, recipient %s, filename %s", p.device_id, p.telephone,
+                   p.file_name);
+      }
+      break;
+    }
+    case RST_TESSALY_RECV_FAX: {
+      ProgramLog(1, "DeviceControllerDispatcher - RST_TESSALY_RECV_FAX received");
+      RecvFaxPacket p;
+      if (!ReadRecvFax(packet, size, &p)) break;
+      if (ProcessReceiveFax(p) == STATUS_OK) {
+        Answer(p.device_id, FAX_STATUS_REQUEST_DONE, 3, "Error sending fax status packet responding to RST_TESSALY_RECV_FAX",
+               5);
+      } else {
+        ProgramLog(5, "Unable to receive fax message for device %d, filename %s", p.device_id, p.file_name);
+        Answer(p.device_id, FAX_STATUS_REQUEST_FAILED, 3,
+               "Error sending fax status packet responding to RST_TESSALY_RECV_FAX after failed processing of received fax");
+      }
+      break;
+    }
+    case RST_TESSALY_ABORT_FAX:
+      ProgramLog(1, "DeviceControllerDispatcher - RST_TESSALY_ABORT_FAX received");
+      if (ProcessAbortFax(h.device_id) != STATUS_OK)
+        Answer(h.device_id, FAX_STATUS_REQUEST_FAILED, 4, "Error sending fax status packet responding to RST_TESSALY_ABORT_FAX");
+      break;
+    case RST_TESSALY_DEVICE_STATUS: {
+      ProgramLog(1, "DeviceControllerDispatcher - RST_TESSALY_DEVICE_STATUS received");
+      std::uint16_t receive = 0;
+      if (!ReadDeviceStatus(packet, size, &receive)) break;
+      (void)ProcessDeviceStatus(h.device_id, receive);
+      Answer(h.device_id, FAX_STATUS_REQUEST_DONE, 5,
+             "Error sending fax status packet responding to RST_TESSALY_DEVICE_STATUS");
+      break;
+    }
+    case RST_TESSALY_SHUTDOWN:
+      ProgramLog(1, "DeviceControllerDispatcher - RST_TESSALY_SHUTDOWN received");
+      return kDispatchShutdown;
+    default:
+      ProgramLog(4, "Unrecognised message passed into TESSALY pipe (0x%X)", h.type);
+      break;
+  }
+  return 0;
+}
+
+StatusWord ProcessRegisterDeviceController(const RegisterDevicePacket& p) {
+  ProgramLog(2, "DeviceControllerDispatcher - ProcessRegisterDeviceController() called");
+  // A send still waiting for its start belongs to the controller's earlier
+  // life: it is abandoned with the entry's reset.
+  Hold hold(app_foip__lock());
+  if (RegisterDeviceEntry(p) != 1) return kRegistrationRefused;
+  if (DeviceEntry* e = GetEntryInfo(p.device_id)) {
+    for (auto it = g_pending.begin(); it != g_pending.end();) {
+      if (it->session_id == e->session_id) {
+        (void)AbortFax(it->session_id);
+        it = g_pending.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  return STATUS_OK;
+}
+
+StatusWord ProcessDeviceStatus(std::uint16_t device_id, std::uint16_t receive_enabled) {
+  ProgramLog(2, "DeviceControllerDispatcher - ProcessDeviceStatus() called");
+  ProgramLog(1, "DeviceControllerDispatcher - ProcessDeviceStatus packet information: %d, %d", device_id,
+             receive_enabled);
+  Hold hold(app_foip__lock());
+  DeviceEntry* e = GetEntryInfo(device_id);
+  if (!e) return kNoSessionRecord;
+  DeviceEntry copy = *e;
+  copy.receive_enabled = receive_enabled;
+  copy.session_active = 0;
+  copy.abort_state = ABORT_NONE;
+  UpdateEntry(copy);
+  FreeEntryFaxFile(e);
+  app_foip__session_ctx* s = app_foip__get_session_ctx(e->session_id);
+  if (!s) return kNoSessionRecord;
+  s->direction = receive_enabled ? FOIP__DIR_IN : FOIP__DIR_OUT;
+  return STATUS_OK;
+}
+
+StatusWord ProcessSendFax(const SendFaxPacket& p) {
+  ProgramLog(2, "DeviceControllerDispatcher - ProcessSendFax() called");
+  ProgramLog(1, "DeviceControllerDispatcher - ProcessSendFax packet information: %d, %s, %s, %s, %s", p.device_id,
+             p.file_name, p.folder, p.telephone, p.sender_csid);
+  Hold hold(app_foip__lock());
+  DeviceEntry* e = GetEntryInfo(p.device_id);
+  if (!e) return kSendNotStarted;
+  if (std::strlen(p.folder) + std::strlen(p.file_name) >= FOIP__FNAME_MAX_LEN) {
+    ProgramLog(5, "DeviceControllerDispatcher - file path too long: %s%s", p.folder, p.file_name);
+    return kSendNotStarted;
+  }
+  DeviceEntry copy = *e;
+  copy.session_active = 1;
+  copy.page_sent = copy.page_received = copy.call_open = copy.fax_connected = 0;
+  UpdateEntry(copy);
+  const std::uint16_t session_id = e->session_id;
+  if (app_foip__session_ctx* s = app_foip__get_session_ctx(session_id); s && s->direction != FOIP__DIR_OUT)
+    s->direction = FOIP__DIR_OUT;
+  const char* text = "";
+  if (__app_foip__start_checked(session_id, &text) != OM_OS_OK) {
+    ProgramLog(5, "Error starting FOIP session: %d in device controller. Error: %s", session_id, text);
+    copy = *e;
+    copy.session_active = 0;
+    copy.abort_state = ABORT_NONE;
+    UpdateEntry(copy);
+    return kSendNotStarted;
+  }
+  ProgramLog(1, "DeviceControllerDispatcher - ProcessSendFax received for device %d\tfile %s%s\tRecipient %s",
+             p.device_id, p.folder, p.file_name, p.telephone);
+  PendingSend pending{p, session_id, HostNowMs() + g_send_start_wait_ms};
+  // The lock is held since the start: the mark is seen before the
+  // application's poll can take it.
+  switch (LookAtMark(pending)) {
+    case MarkResult::kStarted: return STATUS_OK;
+    case MarkResult::kNoRecord: break;
+    case MarkResult::kWaiting: break;
+  }
+  g_pending.push_back(pending);
+  return kSendPending;
+}
+
+void ServicePendingSends(std::uint64_t now_ms) {
+  Hold hold(app_foip__lock());
+  for (auto it = g_pending.begin(); it != g_pending.end();) {
+    const MarkResult r = LookAtMark(*it);
+    if (r == MarkResult::kStarted) {
+      Answer(it->packet.device_id, FAX_STATUS_REQUEST_DONE, 2,
+             "Error sending fax status packet in response to RST_TESSALY_SEND_FAX");
+      it = g_pending.erase(it);
+    } else if (now_ms >= it->deadline_ms) {
+      AbandonSend(*it);
+      it = g_pending.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+std::size_t PendingSendCount() {
+  Hold hold(app_foip__lock());
+  return g_pending.size();
+}
+
+void ClearPendingSends() {
+  Hold hold(app_foip__lock());
+  g_pending.clear();
+}
+
+StatusWord ProcessReceiveFax(const RecvFaxPacket& p) {
+  ProgramLog(2, "DeviceControllerDispatcher - ProcessReceiveFax() called");
+  ProgramLog(1, "DeviceControllerDispatcher - ProcessReceiveFax packet information: %d, %d, %s, %s", p.device_id,
+             int(p.accept), p.folder, p.file_name);
+  Hold hold(app_foip__lock());
+  DeviceEntry* e = GetEntryInfo(p.device_id);
+  if (!e || !e->call || !e->call_address) {
+    ProgramLog(4, "app_foip - Unable to retrieve info for FOIP__ALERT_IN\n");
+    if (e && e->call && e->call_address) Reject(*e->call, *e->call_address);
+    return kNoWaitingCall;
+  }
+  const std::shared_ptr<foip__alert> call = e->call;
+  const CallAddress address = *e->call_address;
+  ProgramLog(1, "DeviceControllerDispatcher - device entry found!");
+  ProgramLog(1, "DeviceControllerDispatcher - nai = %d, conn_id = %d", address.nai, address.conn_id);
+  if (p.accept != 1) {
+    ProgramLog(4, "Device is not available for receive, Device ID: %d\n", p.device_id);
+    Reject(*call, address);
+    return STATUS_OK;
+  }
+  app_foip__session_ctx* s = nullptr;
+  for (app_foip__session_ctx* it = app_foip_mngt__next_session_ctx(nullptr); it;
+       it = app_foip_mngt__next_session_ctx(it)) {
+    if (it->nai == e->session_id && it->direction == FOIP__DIR_IN && it->state == APP_FOIP__ST_IDLE) {
+      s = it;
+      break;
+    }
+  }
+  if (!s) {
+    Reject(*call, address);
+    return STATUS_OK;
+  }
+  app_foip__glb_ctx& g = app_foip__ctx();
+  const u8* caller = call->remote_addr.ip_addr.addr.v4.addr;
+  const u8* gateway = s->param().sip_session_param.remote_sip_addr.ip_addr.addr.v4.addr;
+  int which = 0;
+  if (std::memcmp(caller, gateway, 4) != 0) {
+    ProgramLog(1, "IP address differs from specified gateway IP");
+    which = 1;
+  }
+  s->cnf->cfg.values = g.cnf.stored_session_table[which];
+  if (app_foip_ini__copy_cnf_tbl_2_cnf_struct(s->cnf->cfg.values.values(), s->cnf->cfg, g.cnf.glb_param) != 2) {
+    om_os_trap(30005);
+    return 3;
+  }
+  const u8* a = s->param().sip_session_param.remote_sip_addr.ip_addr.addr.v4.addr;
+  ProgramLog(1, "IP Address from context: %d.%d.%d.%d", a[0], a[1], a[2], a[3]);
+  s->usr_evt = APP_FOIP__NO_USR_EVT;
+  ProgramLog(1, "DeviceControllerDispatcher - setting fax file path and name to %s, %s", p.folder, p.file_name);
+  SafeStrncpy(s->param().fax_rcv_pg.sz_tiff_fname_rcv_fax_pg, (std::string(p.folder) + p.file_name).c_str(),
+              FOIP__FNAME_MAX_LEN);
+  s->param().fax_common_param.keep_bit_order__rx = 1;
+  app_foip_mngt__accept_reject_sip_incoming_call(*call, address.nai, address.sapi, address.conn_id, s);
+  return STATUS_OK;
+}
+
+StatusWord ProcessAbortFax(std::uint16_t device_id) {
+  ProgramLog(2, "DeviceControllerDispatcher - ProcessAbortFax() called");
+  ProgramLog(1, "DeviceControllerDispatcher - ProcessAbortFax packet information: %d", device_id);
+  Hold hold(app_foip__lock());
+  DeviceEntry* e = GetEntryInfo(device_id);
+  if (!e || e->session_active != 1) return kNoActiveSession;
+  DeviceEntry copy = *e;
+  copy.abort_state = ABORT_BY_CONTROLLER;
+  UpdateEntry(copy);
+  // A send still waiting for its start is not waited for any longer.
+  for (auto it = g_pending.begin(); it != g_pending.end();)
+    it = it->session_id == e->session_id ? g_pending.erase(it) : it + 1;
+  return AbortFax(e->session_id);
+}
+
+StatusWord AbortFax(std::uint16_t session_id) {
+  ProgramLog(2, "DeviceControllerDispatcher - AbortFax() called");
+  ProgramLog(1, "DeviceControllerDispatcher - AbortFax() session ID: %d", session_id);
+  const char* text = "";
+  if (__app_foip__stop(session_id, &text) != OM_OS_OK) {
+    ProgramLog(5, "Error aborting fax message. Error: %s", text);
+    return kNoSessionRecord;
+  }
+  return STATUS_OK;
+}
+
+StatusWord ProcessTESSALYShutdown(int max_passes, unsigned pause_ms) {
+  ProgramLog(2, "DeviceControllerDispatcher - ProcessTESSALYShutdown() called");
+  for (int pass = 0; CountActiveSessions() > 0; ++pass) {
+    if (pass >= max_passes) {
+      ProgramLog(4, "DeviceControllerDispatcher - %d sessions still active, shutting down", CountActiveSessions());
+      break;
+    }
+    (void)ProcessDeviceControllerRequests();
+    ServicePendingSends(HostNowMs());
+    std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
+  }
+  ClearPendingSends();
+  const char* text = "";
+  if (__app_foip__exit(&text) != OM_OS_OK) {
+    ProgramLog(5, "Error processing TESSALY shutdown message. Error code: %s", text);
+    return kNoSessionRecord;
+  }
+  DestroyPipeInterface();
+  return STATUS_OK;
+}
+
+StatusWord SendFaxStatusPacket(std::uint16_t device_id, std::uint16_t kind, const char* text, int text_length,
+                               std::uint16_t value) {
+  ProgramLog(2, "SendFaxStatusPacket() called");
+  char slot[87] = "";
+  {
+    Hold hold(app_foip__lock());
+    DeviceEntry* e = GetEntryInfo(device_id);
+    if (!e || !e->reply_slot[0]) return STATUS_BAD_ARGUMENT;
+    std::memcpy(slot, e->reply_slot, sizeof slot);
+  }
+  FaxStatusPacket p;
+  p.device_id = device_id;
+  p.kind = kind;
+  p.value = value;
+  if (text && text_length > 0) std::snprintf(p.text, sizeof p.text, "%.*s", text_length > 255 ? 255 : text_length, text);
+  ProgramLog(1, "Fax status packet: device %d kind %d value %d text %s", device_id, kind, value, p.text);
+  std::uint8_t out[kFaxStatusSize];
+  const std::size_t n = WriteFaxStatus(p, out);
+  const StatusWord r = MsgSendRequest(slot, 1, out, static_cast<std::uint16_t>(n), 0);
+  if (r != STATUS_OK)
+    ProgramLog(5, "Error sending packet to device controller. DeviceID: %d ErrorCode: %d", device_id, r);
+  return r;
+}
+
+StatusWord SendReceiveConnectedPacket(std::uint16_t device_id, const char* remote_csid, const char* did) {
+  ProgramLog(2, "SendReceiveConnectedPacket() called");
+  char slot[87] = "";
+  {
+    Hold hold(app_foip__lock());
+    DeviceEntry* e = GetEntryInfo(device_id);
+    if (!e || !e->reply_slot[0]) return STATUS_BAD_ARGUMENT;
+    std::memcpy(slot, e->reply_slot, sizeof slot);
+  }
+  ReceiveConnectedPacket p;
+  p.device_id = device_id;
+  std::snprintf(p.remote_csid, sizeof p.remote_csid, "%.40s", remote_csid ? remote_csid : "");
+  std::snprintf(p.did, sizeof p.did, "%.40s", did ? did : "");
+  ProgramLog(1, "Receive connected packet: device %d CSID %s DID %s", device_id, p.remote_csid, p.did);
+  std::uint8_t out[kReceiveConnectedSize];
+  const std::size_t n = WriteReceiveConnected(p, out);
+  const StatusWord r = MsgSendRequest(slot, 1, out, static_cast<std::uint16_t>(n), 0);
+  if (r != STATUS_OK)
+    ProgramLog(5, "Error sending receive connected packet to device controller. DeviceID: %d ErrorCode: %d", device_id,
+               r);
+  return r;
+}
+
+StatusWord SendRingInPacket(std::uint16_t device_id, const char* called, const char* caller_number,
+                            const char* caller_address) {
+  ProgramLog(2, "SendRingInPacket() called");
+  char slot[87] = "";
+  {
+    Hold hold(app_foip__lock());
+    DeviceEntry* e = GetEntryInfo(device_id);
+    if (!e || !e->reply_slot[0]) return STATUS_BAD_ARGUMENT;
+    std::memcpy(slot, e->reply_slot, sizeof slot);
+  }
+  RingInPacket p;
+  p.device_id = device_id;
+  std::snprintf(p.called, sizeof p.called, "%s", called ? called : "");
+  std::snprintf(p.caller_number, sizeof p.caller_number, "%s", caller_number ? caller_number : "");
+  std::snprintf(p.caller_address, sizeof p.caller_address, "%s", caller_address ? caller_address : "");
+  ProgramLog(1, "Ring-in packet: device %d called %s caller %s address %s", device_id, p.called, p.caller_number,
+             p.caller_address);
+  std::uint8_t out[kRingInSize];
+  const std::size_t n = WriteRingIn(p, out);
+  const StatusWord r = MsgSendRequest(slot, 1, out, static_cast<std::uint16_t>(n), 0);
+  if (r != STATUS_OK)
+    ProgramLog(5, "Error sending ring-in packet to device controller. DeviceID: %d ErrorCode: %d", device_id, r);
+  return r;
+}
+
+std::uint16_t GetAcuErrorCode(std::uint8_t cause) {
+  ProgramLog(1, "ACU error code of %d", cause);
+  switch (cause) {
+    case 'T': case 's': return STATUS_FAX_NO_CONNECTION;
+    case 'a': return STATUS_FAX_NOT_ANSWERED;
+    case 'b': case 'c': return STATUS_FAX_ENGAGED;
+    case 'h': return STATUS_FAX_INCOMPLETE;
+    case 'l': return STATUS_FAX_BUSY;
+    case 'p': return STATUS_FAX_NO_DIAL_TONE;
+    default: return STATUS_FAX_FAILED;
+  }
+}
+
+std::uint16_t GetSipErrorCode(std::uint16_t status) {
+  ProgramLog(1, "SIP error code of %d", status);
+  switch (status) {
+    case 24: return STATUS_FAX_NO_CONNECTION;
+    case 484: return STATUS_FAX_NOT_ANSWERED;
+    case 486: return STATUS_FAX_ENGAGED;
+    case 503: return 28;
+    case 600: return STATUS_FAX_ENGAGED;
+    default: return STATUS_FAX_FAILED;
+  }
+}

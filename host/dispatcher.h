@@ -1,0 +1,71 @@
+// The fax-server link: the request slot "TESSALY", the handlers of the
+// device controllers' requests, and the writers of the packets sent back to
+// a controller's reply slot.
+//
+// Everything here runs in the main thread.  Each request is handled holding
+// the application lock, so the application entity (SM thread) never meets a
+// handler on a session record or device entry.
+//
+// Requests are checked before use: a packet of class RT_TESSALY must have
+// exactly its type's length (a shutdown 6 bytes or more; class 99 any
+// length), and its texts are terminated by the packet readers.  Anything
+// else is logged "Invalid packet received" and dropped.
+//
+// A send waits for its session's start mark without holding up the loop:
+// when the mark is not there at once the send is kept pending and looked at
+// on every pass (ServicePendingSends); after 60 s it is aborted and left
+// unanswered (the controller fails it by its own time-out).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "common/status_words.h"
+#include "common/tessaly_packets.h"
+
+inline constexpr std::uint16_t kDispatchShutdown = 99;
+inline constexpr std::uint32_t kSendStartWaitMs = 60000;
+// How long a send waits for its start mark (kSendStartWaitMs unless set).
+void SetSendStartWait(std::uint32_t ms);
+
+int InitialisePipeInterface();
+void DestroyPipeInterface();
+bool PipeInterfaceValid();
+
+// Reads and handles every waiting request; 99 when a shutdown request was
+// read (the packets behind it stay in the slot), else 0.
+std::uint16_t ProcessDeviceControllerRequests();
+// Handles one packet as read from the slot (`size` bytes); 99 for a shutdown.
+std::uint16_t DispatchPacket(const std::uint8_t* packet, std::size_t size);
+
+StatusWord ProcessRegisterDeviceController(const RegisterDevicePacket& p);
+// 0 answered now; kSendPending when the start mark is awaited; else refused.
+inline constexpr StatusWord kSendPending = 0xFFFE;
+StatusWord ProcessSendFax(const SendFaxPacket& p);
+StatusWord ProcessReceiveFax(const RecvFaxPacket& p);
+StatusWord ProcessAbortFax(std::uint16_t device_id);
+StatusWord ProcessDeviceStatus(std::uint16_t device_id, std::uint16_t receive_enabled);
+StatusWord AbortFax(std::uint16_t session_id);
+
+// Looks at the pending sends (start mark, stop mark, 60 s limit).  `now_ms`
+// is a monotonic clock in ms.
+void ServicePendingSends(std::uint64_t now_ms);
+std::size_t PendingSendCount();
+void ClearPendingSends();
+
+// Ends every session (serving the slot while they end, at most `max_passes`
+// passes `pause_ms` apart), then asks the application to exit and closes the
+// slot.  0 or 0xF000.
+StatusWord ProcessTESSALYShutdown(int max_passes = 30, unsigned pause_ms = 1000);
+
+StatusWord SendFaxStatusPacket(std::uint16_t device_id, std::uint16_t kind, const char* text, int text_length,
+                               std::uint16_t value);
+StatusWord SendReceiveConnectedPacket(std::uint16_t device_id, const char* remote_csid, const char* did);
+StatusWord SendRingInPacket(std::uint16_t device_id, const char* called, const char* caller_number,
+                            const char* caller_address);
+
+std::uint16_t GetAcuErrorCode(std::uint8_t cause);
+std::uint16_t GetSipErrorCode(std::uint16_t status);
+
+// Monotonic milliseconds of the host.
+std::uint64_t HostNowMs();

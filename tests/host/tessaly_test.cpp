@@ -1,0 +1,400 @@
+// tessaly as a whole, in a child process on a temporary server area, driven
+// by a scripted device controller over the mailslots: register, status,
+// send, receive, abort, shutdown, a second instance, the watchdog, traps and
+// bad packets; exact replies, exit codes and log lines.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <thread>
+
+#include "common/server_packet.h"
+#include "common/status_words.h"
+#include "common/support/temp_folder.h"
+#include "host/host.h"
+#include "host/scripted_controller.h"
+#include "platform/process.h"
+
+namespace {
+
+using tessaly_test::Reply;
+using tessaly_test::ScriptedController;
+using namespace std::chrono_literals;
+
+class TessalyProcess {
+ public:
+  // A server area made by tools/make-server-area.sh, with the trace lines on.
+  explicit TessalyProcess(const std::string& mailslots = "") {
+    const std::string cmd = "bash " + std::string(KV_SOURCE_DIR) + "/tools/make-server-area.sh " + area_.path() +
+                            " > /dev/null";
+    EXPECT_EQ(std::system(cmd.c_str()), 0);
+    std::string setup = kvtest::ReadFile(area_.File("K-DB/SETUP.INI"));
+    setup.replace(setup.find("LogLevel: 3"), 11, "LogLevel: 1");
+    kvtest::WriteFile(area_.File("K-DB/SETUP.INI"), setup);
+    mailslots_ = mailslots.empty() ? area_.File("mailslot") : mailslots;
+  }
+  ~TessalyProcess() {
+    if (::testing::Test::HasFailure() && std::getenv("TESSALY_TEST_LOG")) std::fprintf(stderr, "%s", Log().c_str());
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+
+  const kvtest::TempFolder& area() const { return area_; }
+  const std::string& mailslots() const { return mailslots_; }
+  std::string File(const std::string& name) const { return area_.File(name); }
+
+  void Start(const HostOptions& o) {
+    setenv("KORVANE_INI_PATH", area_.File("KORVANE.INI").c_str(), 1);
+    setenv("KORVANE_MAILSLOT_DIR", mailslots_.c_str(), 1);
+    std::fflush(nullptr);
+    pid_ = fork();
+    ASSERT_GE(pid_, 0);
+    if (pid_ == 0) {
+      const int out = open(area_.File("console.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(out, 1);
+      platform::InstallTerminationFlag();
+      _exit(TessalyMain(o));
+    }
+  }
+
+  std::string Log() const { return kvtest::ReadFile(area_.File("K-DB/TESSALY.log")); }
+  bool LogHas(const std::string& text) const { return Log().find(text) != std::string::npos; }
+  // Waits up to `ms` for a text in the program log.
+  bool WaitLog(const std::string& text, int ms = 10000) const {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) {
+      if (LogHas(text)) return true;
+      std::this_thread::sleep_for(20ms);
+    }
+    return false;
+  }
+  bool WaitServing() { return WaitLog("Serving device controllers on mailslot TESSALY"); }
+
+  // Exit code, or -1 when the process did not end within `ms`.
+  int Wait(int ms = 20000) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      std::this_thread::sleep_for(20ms);
+    }
+    return -1;
+  }
+  void Signal(int sig) { kill(pid_, sig); }
+
+ private:
+  kvtest::TempFolder area_;
+  std::string mailslots_;
+  pid_t pid_ = -1;
+};
+
+HostOptions Fast() {
+  HostOptions o;
+  o.loop_ms = 100;
+  o.send_poll_ms = 50;
+  o.shutdown_passes = 20;
+  o.exit_wait_ms = 5000;
+  return o;
+}
+
+void ExpectStatus(const std::optional<Reply>& r, std::uint16_t kind, std::uint16_t value, const char* text = "") {
+  ASSERT_TRUE(r.has_value()) << "no packet; expected kind " << kind << " value " << value;
+  ASSERT_EQ(r->type, TESSALY_FAX_STATUS);
+  EXPECT_EQ(r->status.kind, kind);
+  EXPECT_EQ(r->status.value, value);
+  EXPECT_STREQ(r->status.text, text);
+}
+
+class Tessaly : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    unsetenv("KORVANE_INI_PATH");
+    unsetenv("KORVANE_MAILSLOT_DIR");
+  }
+};
+
+TEST_F(Tessaly, RegisterStatusAbortAndShutdownPacket) {
+  TessalyProcess t;
+  t.Start(Fast());
+  ASSERT_TRUE(t.WaitServing());
+  ScriptedController c(0x1234, "F1\\1");
+  ASSERT_TRUE(c.ok());
+
+  ASSERT_EQ(c.Register(), STATUS_OK);
+  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 1);
+  ASSERT_EQ(c.Status(1), STATUS_OK);
+  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 5);
+  // No session is running: the abort fails.
+  ASSERT_EQ(c.Abort(), STATUS_OK);
+  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_FAILED, 4);
+  // No call waits: the receive fails.
+  ASSERT_EQ(c.Receive(1), STATUS_OK);
+  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_FAILED, 3);
+  EXPECT_TRUE(t.LogHas("Unable to receive fax message for device 4660, filename in.tif"));
+
+  ASSERT_EQ(c.Shutdown(), STATUS_OK);
+  EXPECT_EQ(t.Wait(), 0);
+  EXPECT_FALSE(c.Next(200).has_value()) << "a shutdown is not answered";
+  const std::string log = t.Log();
+  EXPECT_NE(log.find("Tessaly - Version 15.0.930"), std::string::npos);
+  EXPECT_NE(log.find("New Device Controller 1234 is registered with session ID 1."), std::string::npos);
+  EXPECT_NE(log.find("DeviceControllerDispatcher - RST_TESSALY_SHUTDOWN received"), std::string::npos);
+  EXPECT_NE(log.find("vxl_main - Shutdown packet received"), std::string::npos);
+  EXPECT_NE(log.find("vxl_main - Entering wait loop"), std::string::npos);
+  EXPECT_NE(log.find("Program closing down"), std::string::npos);
+}
+
+// Short, over-long and foreign packets are dropped with a log line; the
+// next good request is still served; a request from an unknown controller
+// reaches no handler; class 99 of any length shuts down.
+TEST_F(Tessaly, BadPacketsAreDroppedAndClass99ShutsDown) {
+  TessalyProcess t;
+  t.Start(Fast());
+  ASSERT_TRUE(t.WaitServing());
+  ScriptedController c(7, "F1\\2");
+  ASSERT_EQ(c.Register(), STATUS_OK);
+  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 1);
+
+  struct Bad {
+    std::uint8_t packet_class, type;
+    std::size_t length;
+  };
+  const Bad cases[] = {
+      {RT_TESSALY, RST_TESSALY_REGISTER_DEVICE, 93},
+      {RT_TESSALY, RST_TESSALY_REGISTER_DEVICE, 95},
+      {RT_TESSALY, RST_TESSALY_SEND_FAX, 463},
+      {RT_TESSALY, RST_TESSALY_RECV_FAX, 100},
+      {RT_TESSALY, RST_TESSALY_DEVICE_STATUS, 9},
+      {RT_TESSALY, RST_TESSALY_ABORT_FAX, 9},
+      {RT_TESSALY, RST_TESSALY_SHUTDOWN, 5},
+      {12, RST_TESSALY_DEVICE_STATUS, 10},
+  };
+  for (const Bad& b : cases) {
+    std::vector<std::uint8_t> p(b.length, 'x');
+    ServerPacketHeader h;
+    h.length = static_cast<std::uint16_t>(b.length);
+    h.packet_class = b.packet_class;
+    h.type = b.type;
+    h.device_id = 7;
+    WriteServerPacketHeader(h, p.data(), p.size());
+    // An unterminated reply-slot name must not reach the table either.
+    ASSERT_EQ(c.SendRaw(p), STATUS_OK);
+  }
+  ASSERT_EQ(c.Status(0), STATUS_OK);
+  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 5);
+  EXPECT_FALSE(c.Next(200).has_value());
+  std::size_t invalid = 0;
+  const std::string log = t.Log();
+  for (std::size_t at = 0; (at = log.find("Invalid packet received", at)) != std::string::npos; ++at) ++invalid;
+  EXPECT_EQ(invalid, std::size(cases));
+
+  ScriptedController stranger(99, "F1\\3");
+  ASSERT_EQ(stranger.Status(1), STATUS_OK);
+  ASSERT_TRUE(t.WaitLog("Device controller with id 99 is not registered with TESSALY"));
+  EXPECT_FALSE(stranger.Next(200).has_value()) << "no reply slot is known for it";
+
+  std::vector<std::uint8_t> shutdown(7, 0);
+  shutdown[2] = RT_SHUTDOWN;
+  shutdown[3] = 42;
+  ASSERT_EQ(c.SendRaw(shutdown), STATUS_OK);
+  EXPECT_EQ(t.Wait(), 0);
+  EXPECT_TRUE(t.LogHas("RT_SHUTDOWN packet received, changed to RT_TESSALY shutdown packet"));
+}
+
+// The stand-in FOIP entity refuses the start: the controller hears the
+// request accepted, then the call set-up failure.
+TEST_F(Tessaly, SendThatCannotStartReportsNotConnected) {
+  TessalyProcess t;
+  t.Start(Fast());
+  ASSERT_TRUE(t.WaitServing());
+  ASSERT_TRUE(t.WaitLog("FOIP stand-in - configuration accepted"));
+  ScriptedController c(0x0101, "F2\\1");
+  ASSERT_EQ(c.Register(), STATUS_OK);
+  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 1);
+  ASSERT_EQ(c.Status(0), STATUS_OK);
+  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 5);
+  ASSERT_EQ(c.Send(), STATUS_OK);
+  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 2);
+  ExpectStatus(c.Next(), FOIP_STATUS_FAX_NOT_CONNECTED, STATUS_FAX_FAILED);
+  EXPECT_TRUE(t.LogHas("DeviceControllerDispatcher - Fax TIFF file to be sent Tessaly\\pages\\page1.tif"));
+  EXPECT_TRUE(t.LogHas("Setting Gateway IP Address to: 127.0.0.1"));
+  EXPECT_TRUE(t.LogHas("Error: FOIP entity not available"));
+  // The session is idle again: a second send goes the same way.
+  ASSERT_EQ(c.Send(), STATUS_OK);
+  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 2);
+  ExpectStatus(c.Next(), FOIP_STATUS_FAX_NOT_CONNECTED, STATUS_FAX_FAILED);
+  t.Signal(SIGTERM);
+  EXPECT_EQ(t.Wait(), 0);
+  EXPECT_TRUE(t.LogHas("vxl_main - Termination signal received"));
+}
+
+// A session whose call opened and then stays silent: the controller aborts
+// it (answered when the stop is confirmed); another one is ended by the
+// watchdog on a short tick.
+TEST_F(Tessaly, AbortAndWatchdogEndARunningSession) {
+  TessalyProcess t;
+  HostOptions o = Fast();
+  o.standin = FoipStandinMode::kOpenCallOnStart;
+  o.watchdog_limit = 5;  // 5 passes of 100 ms
+  t.Start(o);
+  ASSERT_TRUE(t.WaitServing());
+  ScriptedController c(0x0202, "F3\\1");
+  ASSERT_EQ(c.Register(), STATUS_OK);
+  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 1);
+  ASSERT_EQ(c.Status(0), STATUS_OK);
+  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 5);
+
+  ASSERT_EQ(c.Send(), STATUS_OK);
+  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 2);
+  ExpectStatus(c.Next(), FAX_STATUS_CALL_CONNECTED, 0, "0123");
+  ASSERT_EQ(c.Abort(), STATUS_OK);
+  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 4);
+
+  ASSERT_EQ(c.Send(), STATUS_OK);
+  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 2);
+  ExpectStatus(c.Next(), FAX_STATUS_CALL_CONNECTED, 0, "0123");
+  const auto before = std::chrono::steady_clock::now();
+  ExpectStatus(c.Next(5000), FOIP_STATUS_FAX_NOT_SENT, STATUS_FAX_FAILED);
+  EXPECT_GE(std::chrono::steady_clock::now() - before, 400ms);
+  EXPECT_TRUE(t.LogHas("Device Controller 202 abort status flag set to 4 "));
+
+  ASSERT_EQ(c.Shutdown(), STATUS_OK);
+  EXPECT_EQ(t.Wait(), 0);
+}
+
+// A send that cannot start (its session still runs) waits without holding
+// up the others; when its wait ends it is aborted and left unanswered.
+TEST_F(Tessaly, SendWaitingForItsStartDoesNotBlockOthersAndIsLeftUnanswered) {
+  TessalyProcess t;
+  HostOptions o = Fast();
+  o.standin = FoipStandinMode::kOpenCallOnStart;
+  o.send_start_wait_ms = 1500;
+  t.Start(o);
+  ASSERT_TRUE(t.WaitServing());
+  ScriptedController a(0x0303, "F6\\1"), b(0x0304, "F6\\2");
+  ASSERT_EQ(a.Register(), STATUS_OK);
+  ExpectStatus(a.Next(), FAX_STATUS_REQUEST_DONE, 1);
+  ASSERT_EQ(a.Status(0), STATUS_OK);
+  ExpectStatus(a.Next(), FAX_STATUS_REQUEST_DONE, 5);
+  ASSERT_EQ(a.Send(), STATUS_OK);
+  ExpectStatus(a.Next(), FAX_STATUS_REQUEST_DONE, 2);
+  ExpectStatus(a.Next(), FAX_STATUS_CALL_CONNECTED, 0, "0123");
+
+  ASSERT_EQ(a.Send("0699999999"), STATUS_OK);
+  ASSERT_EQ(b.Register(), STATUS_OK);
+  const auto sent = std::chrono::steady_clock::now();
+  ExpectStatus(b.Next(), FAX_STATUS_REQUEST_DONE, 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - sent, 1000ms) << "served while the send waits";
+  ASSERT_TRUE(t.WaitLog("Unable to send fax message for device 771, recipient 0699999999, filename page1.tif"));
+  ASSERT_TRUE(t.WaitLog("FOIP__STOP_CO of a send not started in time: no answer"));
+  EXPECT_FALSE(a.Next(500).has_value());
+  // The session is free again.
+  ASSERT_EQ(a.Send(), STATUS_OK);
+  ExpectStatus(a.Next(), FAX_STATUS_REQUEST_DONE, 2);
+  ExpectStatus(a.Next(), FAX_STATUS_CALL_CONNECTED, 0, "0123");
+  ASSERT_EQ(a.Shutdown(), STATUS_OK);
+  EXPECT_EQ(t.Wait(), 0);
+}
+
+// A controller that restarts with a new id on the same slot takes over its
+// entry (same session), its running session is aborted without an answer,
+// and the old id is no longer known.
+TEST_F(Tessaly, RestartedControllerTakesOverItsEntry) {
+  TessalyProcess t;
+  HostOptions o = Fast();
+  o.standin = FoipStandinMode::kOpenCallOnStart;
+  t.Start(o);
+  ASSERT_TRUE(t.WaitServing());
+  ScriptedController c(0x0505, "F7\\1");
+  ASSERT_EQ(c.Register(), STATUS_OK);
+  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 1);
+  ASSERT_EQ(c.Status(0), STATUS_OK);
+  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 5);
+  ASSERT_EQ(c.Send(), STATUS_OK);
+  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 2);
+  ExpectStatus(c.Next(), FAX_STATUS_CALL_CONNECTED, 0, "0123");
+
+  c.set_id(0x0506);
+  ASSERT_EQ(c.Register(), STATUS_OK);
+  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 1);
+  ASSERT_TRUE(t.WaitLog("Device Controller 506 replaces 505 on slot F7\\1"));
+  ASSERT_TRUE(t.WaitLog("FOIP__STOP_CO of a send not started in time: no answer"));
+  EXPECT_FALSE(c.Next(300).has_value());
+  ASSERT_EQ(c.Status(0), STATUS_OK);
+  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 5);
+  c.set_id(0x0505);
+  ASSERT_EQ(c.Status(0), STATUS_OK);
+  ASSERT_TRUE(t.WaitLog("Device controller with id 1285 is not registered with TESSALY"));
+  EXPECT_FALSE(t.LogHas("New Device Controller 506"));
+  ASSERT_EQ(c.Shutdown(), STATUS_OK);
+  EXPECT_EQ(t.Wait(), 0);
+}
+
+// A second instance finds the slot taken: it says so and runs on without
+// it; the first goes on serving; SIGINT ends the second cleanly.
+TEST_F(Tessaly, SecondInstanceLeavesTheFirstServing) {
+  TessalyProcess first;
+  first.Start(Fast());
+  ASSERT_TRUE(first.WaitServing());
+  TessalyProcess second(first.mailslots());
+  second.Start(Fast());
+  ASSERT_TRUE(second.WaitLog("The Korvane Server may already be running - check Task Manager"));
+  EXPECT_TRUE(second.LogHas("Error 0xF00C creating message pipe"));
+  EXPECT_FALSE(second.LogHas("Serving device controllers"));
+
+  ScriptedController c(0x0303, "F4\\1");
+  ASSERT_EQ(c.Register(), STATUS_OK);
+  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 1);
+  second.Signal(SIGINT);
+  EXPECT_EQ(second.Wait(), 0);
+  ASSERT_EQ(c.Status(1), STATUS_OK);
+  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 5);
+  ASSERT_EQ(c.Shutdown(), STATUS_OK);
+  EXPECT_EQ(first.Wait(), 0);
+}
+
+// A broken configuration traps at start-up: the trap is logged and
+// captured, and the slot still serves the controllers and the shutdown.
+TEST_F(Tessaly, TrapKeepsTheSlotOpen) {
+  TessalyProcess t;
+  kvtest::WriteFile(t.File("Tessaly/session01.cfg"), "[General]\nno such keyword = 1\n");
+  t.Start(Fast());
+  ASSERT_TRUE(t.WaitServing());
+  ScriptedController c(0x0404, "F5\\1");
+  ASSERT_EQ(c.Register(), STATUS_OK);
+  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 1);
+  const std::string server_log = kvtest::ReadFile(t.File("K-DB/SERVER.log"));
+  EXPECT_NE(server_log.find("Error starting Tessaly Connector - Code: 30005"), std::string::npos) << server_log;
+  EXPECT_NE(server_log.find("Error reason is: Problem with session configuration file"), std::string::npos);
+  bool capture = false;
+  if (FILE* p = popen(("ls " + t.area().path() + " | grep -c '^TessalyTrace[0-9a-f]\\{8\\}\\.CAP$'").c_str(), "r")) {
+    int n = 0;
+    capture = std::fscanf(p, "%d", &n) == 1 && n == 1;
+    pclose(p);
+  }
+  EXPECT_TRUE(capture) << "one capture file";
+  ASSERT_EQ(c.Shutdown(), STATUS_OK);
+  EXPECT_EQ(t.Wait(), 0);
+  EXPECT_TRUE(t.LogHas("Program closing down"));
+}
+
+TEST_F(Tessaly, MissingSettingsEndWithCodeOne) {
+  TessalyProcess t;
+  std::remove(t.File("KORVANE.INI").c_str());
+  t.Start(Fast());
+  EXPECT_EQ(t.Wait(), 1);
+  EXPECT_EQ(kvtest::ReadFile(t.File("console.txt")), "Error reading system parameters\n");
+}
+
+}  // namespace
