@@ -868,9 +868,21 @@ const char* t38_mgt__state_name(u8 transport, u8 state) {
   return state < std::size(kTcpStateNames) ? kTcpStateNames[state] : "??";
 }
 
+namespace {
+void init_rows(t38_mgt__ctx& c) {
+  for (u8 i = 0; i < T38_MGT__NB_RESULT_ROWS; ++i) {
+    c.result.rows[i].code = i;
+    std::snprintf(c.result.rows[i].text, sizeof c.result.rows[i].text, "%s", t38_mgt__dea_code_text(i));
+  }
+}
+}  // namespace
+
 t38_mgt__ctx& t38_mgt__get_ctx(nai_t nai) {
   if (nai >= g.ctx.size()) g.ctx.resize(static_cast<size_t>(nai) + 1);
-  if (!g.ctx[nai]) g.ctx[nai] = std::make_unique<t38_mgt__ctx>();
+  if (!g.ctx[nai]) {
+    g.ctx[nai] = std::make_unique<t38_mgt__ctx>();
+    init_rows(*g.ctx[nai]);
+  }
   return *g.ctx[nai];
 }
 u8 t38_mgt__common_configured() { return g.common_configured; }
@@ -886,10 +898,7 @@ void t38_mgt__init_ctx(foip__na_ctx* s) {
   c = t38_mgt__ctx{};
   c.remote = remote;
   c.start_delay_ms = s->param.session_general_param.start_t38_session_ms;
-  for (u8 i = 0; i < T38_MGT__NB_RESULT_ROWS; ++i) {
-    c.result.rows[i].code = i;
-    std::snprintf(c.result.rows[i].text, sizeof c.result.rows[i].text, "%s", t38_mgt__dea_code_text(i));
-  }
+  init_rows(c);
 }
 
 void t38_mgt__reset_ctx(foip__na_ctx* s) {
@@ -940,6 +949,7 @@ u8 t38_mgt__automaton(u8 event, u8 transport, u8 direction, foip__na_ctx* s) {
     c.error = 0;
     c.error_source = 0;
     c.error_code = 0;
+    c.start_delay_ms = s->param.session_general_param.start_t38_session_ms;
   }
   const t38_mgt__cell cell = c.cells[index];
   run_action(cell.action, s, c);

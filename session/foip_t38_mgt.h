@@ -153,6 +153,12 @@ void t38_mgt__set_remote_media(nai_t nai, const t38_mgt__remote_media& r);
 t38_mgt__ctx& t38_mgt__get_ctx(nai_t nai);
 u8 t38_mgt__common_configured();
 
+// The request records built for a session: the entry of T38__SET_CONFIG_RQ
+// (session part) and the socket entry of SM_CONFIG_RQ.
+kv::t38::t38_session_entry t38_mgt__session_entry(const foip__na_ctx* s, const t38_mgt__ctx& c);
+struct sock_config_entry;
+sock_config_entry t38_mgt__socket_entry(const foip__na_ctx* s, const t38_mgt__ctx& c);
+
 // Names for the step records.
 const char* t38_mgt__state_name(u8 transport, u8 state);
 const char* t38_mgt__event_name(u8 event);
