@@ -185,8 +185,8 @@ void process_acu_clear_in(msg_t* m, fax_auto__session* s) {
 void set_faxparam(msg_t* m, fax_auto__session* s) {
   NAME("set_faxparam");
   if (status_of(m) == 2) {
-    set_state(s, FAX_CNF_SESSION);
-    send_setparm(s);
+    send_setparm(s);  // first parameters: chosen while the state is FAX_START_SESSION
+    if (g_new_state == KEEP) set_state(s, FAX_CNF_SESSION);
   } else {
     set_state(s, FAX_IDLE);
   }
@@ -363,7 +363,8 @@ void start_eof_timer(fax_auto__session* s, u32 ms) {
 void disconnect_in_co(msg_t* m, fax_auto__session* s) {
   NAME("disconnect_in_co");
   const u8 b = Msg_data_size(m) ? Msg_data(m)[0] : 0;
-  if (m->code == CF_DISC_IN) {
+  // A failure decided here before the disconnection keeps its cause.
+  if (m->code == CF_DISC_IN && s->end_status != 3) {
     s->end_status = 2;
     s->end_source = ENT_CF;
     s->end_cause = b;

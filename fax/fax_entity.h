@@ -117,6 +117,10 @@ inline constexpr entity_table_row_t FAX_ENTITY_ROW = {ENT_FAX, fax_entity_handle
 using fax_event_printer_t = void (*)(nai_t nai, const char* text);
 void fax_set_event_printer(fax_event_printer_t printer);
 
+// Releases every session (timers, files) without answers; for a runtime
+// that is about to stop.
+void fax_release_all();
+
 // State of the session of a nai (0..7), or -1 without a session; for tests
 // and dumps.
 int fax_session_state(nai_t nai);

@@ -495,9 +495,12 @@ int fax_session_state(nai_t nai) {
   return s ? s->state : -1;
 }
 
-void fax_entity_init() {
+void fax_release_all() {
   for (auto& s : g.table)
     if (s) release_session(s.get());
+}
+
+void fax_entity_init() {
   const fax_event_printer_t printer = g.printer;
   g = fax_entity();
   g.printer = printer;
