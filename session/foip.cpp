@@ -415,11 +415,13 @@ void send_record(ent_id_t to, code_t code, nai_t nai, u16 conn_id, const void* r
 
 }  // namespace
 
-void foip__send_confirm(msg_t* m, code_t code, u8 rc, u8 source, u8 err_code, nai_t nai, u16 conn_id) {
+void foip__send_confirm(msg_t* m, code_t code, u8 rc, u8 source, u8 err_code, nai_t nai, u16 conn_id,
+                        bool texts) {
   const u32 size = foip__record_size(code);
   std::vector<u8> rec(std::max<u32>(size, sizeof(foip__confirm)), 0);
   foip__confirm c{};
   foip__fill_confirm(code, rc, source, err_code, &c);
+  if (!texts) c.sz_error_source[0] = c.sz_error_code[0] = '\0';
   std::memcpy(rec.data(), &c, sizeof c);
   const ent_id_t to = m ? m->from : foip__glb().user_entity;
   send_record(to, code, nai, conn_id, rec.data(), size);

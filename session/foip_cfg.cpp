@@ -674,8 +674,11 @@ void foip_cnf__glb_set_config() {
   g.cfg_refused = 1;
   g.sip_ready = 1;
   if (record_read) release_global(g);
+  // The refusals found before the record (buffers too small) carry no texts.
+  const bool texts =
+      code != FOIP__CFG_ERR__CONFIRM_BUF_TOO_SMALL && code != FOIP__CFG_ERR__FOIP__REPORT_IN_BUF_TOO_SMALL;
   foip__send_confirm(m, FOIP__SET_CONFIG_CO, 3, FOIP__CFG_ERR_SRC__FOIP_CHK_PARAM, code, FOIP__NAI_GLOBAL,
-                     FOIP__CONN_NONE);
+                     FOIP__CONN_NONE, texts);
   g.cur_msg = nullptr;
   g.configured_mark = FOIP__MARK_INVALID;
 }

@@ -147,7 +147,8 @@ void foip__send_stop_answer(foip__na_ctx* s, msg_t* stop_rq, bool later);
 void foip__fill_session_status(const foip__na_ctx* s, foip__stop* out);
 // Answers a held or given request with a confirm-only record of the code's
 // size (START_CO, SET_CONFIG_CO, ...): the message is reused.
-void foip__send_confirm(msg_t* m, code_t code, u8 rc, u8 source, u8 err_code, nai_t nai, u16 conn_id);
+void foip__send_confirm(msg_t* m, code_t code, u8 rc, u8 source, u8 err_code, nai_t nai, u16 conn_id,
+                        bool texts = true);
 
 // Session control (foip_ssm.cpp).
 void foip_mgt__fifo();

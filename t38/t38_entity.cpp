@@ -517,7 +517,8 @@ void t38__statistics(const t38_session& s, u8 out[T38__STATISTICS_SIZE]) {
   }
   t38_ifp__statistics(s, out);
   u8* p = out + 172;
-  put_le32(p, 0);  // T.38 protocol errors: counted by the IAF service
+  const bool iaf_session = s.kind_of_session == T38__IAF_SESSION && iaf_port != nullptr;
+  put_le32(p, iaf_session ? iaf_port->protocol_errors(s) : 0);  // counted by the IAF service
   const u32 classes[] = {T38__ERR_REPORT__SAMPLE_UNDERRUN_OVERRUN, T38__ERR_REPORT__TX_UNDERRUN,
                          T38__ERR_REPORT__UDPTL_LOST,               T38__ERR_REPORT__SM_CONGESTION,
                          T38__ERR_REPORT__IFP_PCK_CONGESTION,       T38__ERR_REPORT__DFIELD_CONGESTION,

@@ -44,6 +44,8 @@ class t38_iaf_port {
   // Statistics words and enhanced return-code counters of T38__DEA_IN.
   virtual void statistics(const t38_session& s, u32 stats[T38IAF__STAT_WORDS],
                           u16 enh[T38IAF__ENH_COUNTERS]) = 0;
+  // Count of fax protocol errors (the first word of the error block).
+  virtual u32 protocol_errors(const t38_session&) { return 0; }
 };
 
 // Trace classes of the session's trace_report_bfi.

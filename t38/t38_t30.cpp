@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "common/byte_order.h"
+#include "t38/t38_report.h"
 #include "t38/t38_session.h"
 #include "t38/t38_trace.h"
 
@@ -55,6 +56,16 @@ void note_rate(t30_call_record& call, u8 rate) {
 u16 fax_hex(const t38_session& s) { return s.report_cfg.max_byte_fax_hex < 10 ? 10 : s.report_cfg.max_byte_fax_hex; }
 
 }  // namespace
+
+void t30__event(t38_session& s, u32 kind, u8 direction, const u8* rest, u32 n) {
+  if (kind >= 0x10) kind = direction == 0 || direction == 3 ? kind : direction == 1 ? kind << 1 : kind << 2;
+  if ((s.report_cfg.event_report_bfi & kind) == 0) return;
+  u8 record[T38__EVENT_RECORD_SIZE] = {};
+  put_le32(record, kind);
+  if (n > T38__EVENT_RECORD_SIZE - 4) n = T38__EVENT_RECORD_SIZE - 4;
+  if (n != 0) std::memcpy(record + 4, rest, n);
+  t38_report__event_report(record, s);
+}
 
 const char* t30__fcf_name(u8 fcf) {
   for (const fcf_row& r : kFcfNames) {
@@ -180,7 +191,8 @@ void t30_frame__octet(t30_frame_record& f, u8& octet, u16 max_bit_rate, t30_call
   if (f.capture_len < T30__MAX_CAPTURE) f.capture[f.capture_len++] = octet;
 }
 
-t30_frame_verdict t30_frame__end(t30_frame_record& f, bool fcs_ok, t30_call_record& call, t38_session& s) {
+t30_frame_verdict t30_frame__end(t30_frame_record& f, bool fcs_ok, t30_call_record& call, t38_session& s,
+                                 u8 direction) {
   if (!fcs_ok) {
     f.pos = T30__POS_BAD;
     t38__log(s, T38_TRC__T30, "Bad CRC\n");
@@ -204,6 +216,31 @@ t30_frame_verdict t30_frame__end(t30_frame_record& f, bool fcs_ok, t30_call_reco
   }
   if (f.fcf == T30__DCS) call.dcs_pending = 1;
   if (f.fcf == T30__CFR || f.fcf == T30__MCF) call.new_page = 1;
+  if (counted) {
+    // The frame event: FCF, then the facts of the frame.
+    u8 rest[24] = {f.fcf};
+    u32 n = 1;
+    if (is_text_frame(f.fcf)) {
+      const u32 len = f.fif_len < 20 ? f.fif_len : 20;
+      std::memcpy(rest + 1, f.fif_text, len);
+      n = 1 + 20;
+    } else if (f.fcf == T30__DIS || f.fcf == T30__DTC) {
+      const u8 facts[] = {f.dis_rate_rx, f.dis_rate_tx, f.iaf_bit_rx, f.iaf_bit_tx, f.v8_rx, f.v8_tx};
+      std::memcpy(rest + 1, facts, sizeof facts);
+      n = 1 + sizeof facts;
+    } else if (f.fcf == T30__DCS) {
+      rest[1] = f.dcs_rate;
+      rest[2] = f.ecm;
+      put_le16(rest + 3, f.ecm_size);
+      rest[5] = f.coding;
+      rest[6] = f.dcs_iaf;
+      n = 7;
+    } else if (f.fcf == T30__CTC) {
+      rest[1] = f.ctc_rate;
+      n = 2;
+    }
+    t30__event(s, 0x10, direction, rest, n);
+  }
   if (t38__tracing(s, T38_TRC__T30)) {
     char title[40];
     std::snprintf(title, sizeof title, "T.30 Frame: %s", t30__fcf_name(f.fcf));
@@ -250,16 +287,21 @@ t30_frame_verdict t30_frame__end(t30_frame_record& f, bool fcs_ok, t30_call_reco
 }
 
 void t30_frame__hs_field(t30_frame_record& f, u8 field_type, const u8* data, u16 length, t30_call_record& call,
-                         t38_session& s) {
+                         t38_session& s, u8 direction) {
   if (f.mode == T30__MODE_UNKNOWN) f.mode = field_type >= 6 ? T30__MODE_TRANSPARENT : T30__MODE_ECM;
   f.bytes += length;
   if (call.dcs_pending) {
     call.dcs_pending = 0;
     call.hs_in_progress = 1;
+    t30__event(s, 0x80, direction);
   }
   if (call.new_page && !call.page_repeat) {
     ++call.page_count;
     call.new_page = 0;
+    u8 rest[3];
+    put_le16(rest, call.page_count);
+    rest[2] = call.fact_rate;
+    t30__event(s, 0x400, direction, rest, sizeof rest);
   }
   if (length != 0 && t38__tracing(s, T38_TRC__T30)) {
     char title[48];
@@ -272,7 +314,12 @@ void t30_frame__hs_field(t30_frame_record& f, u8 field_type, const u8* data, u16
     }
     t38_trace__hex(s, 6, T38_TRC__T30, title, data, length < fax_hex(s) ? length : fax_hex(s), length);
   }
-  if (field_type == 1 || field_type == 4 || field_type == 5 || field_type == 7) call.hs_in_progress = 0;
+  if (field_type == 1 || field_type == 4 || field_type == 5 || field_type == 7) {
+    u8 rest[6] = {call.hs_in_progress, call.fact_rate};
+    put_le32(rest + 2, f.bytes);
+    t30__event(s, 0x2000, direction, rest, sizeof rest);
+    call.hs_in_progress = 0;
+  }
 }
 
 void t30__statistics(const t30_call_record& call, u8 out[T30__STATISTICS_SIZE], t38_session* trace) {

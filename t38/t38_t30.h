@@ -81,10 +81,16 @@ void t30_frame__reset(t30_frame_record& f);
 void t30_frame__octet(t30_frame_record& f, u8& octet, u16 max_bit_rate, t30_call_record& call);
 // The frame ended with a good (fcs_ok) or a bad FCS: counts it, notes its
 // facts in the call record, traces it; returns what the frame was.
-t30_frame_verdict t30_frame__end(t30_frame_record& f, bool fcs_ok, t30_call_record& call, t38_session& s);
+// `direction`: 0 received from IP, 1 sent to IP (for the event reports).
+t30_frame_verdict t30_frame__end(t30_frame_record& f, bool fcs_ok, t30_call_record& call, t38_session& s,
+                                 u8 direction = 0);
 // One high-speed data field (field type, bytes) of a transmission.
 void t30_frame__hs_field(t30_frame_record& f, u8 field_type, const u8* data, u16 length, t30_call_record& call,
-                         t38_session& s);
+                         t38_session& s, u8 direction = 0);
+// An event report of a kind (0x1, 0x4, or the first of a triple raised by
+// direction: 0 and 3 the kind itself, 1 twice it, others four times it)
+// with the record's bytes after the kind.
+void t30__event(t38_session& s, u32 kind, u8 direction, const u8* rest = nullptr, u32 n = 0);
 
 // Names.
 const char* t30__fcf_name(u8 fcf);                  // "DIS", ..., "Unknown"

@@ -72,6 +72,65 @@ std::string hex_bytes(const u8* p, u32 n) {
 
 void t38_trace__set_store(t38_trace_store_fn fn) { g_store = fn; }
 
+u32 t38_trace__format_number(i32 value, char* out, u32 flags) {
+  const u32 base = flags & 0xFF;
+  out[0] = '\0';
+  if (base < 2 || base > 36) return 0;
+  const u32 width = (flags >> 8) & 0x3F;
+  const char* digits = (flags & T38_FMT__UPPER) ? "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ" : "0123456789abcdefghijklmnopqrstuvwxyz";
+  const bool negative = base == 10 && !(flags & T38_FMT__UNSIGNED) && value < 0;
+  u32 v = negative ? 0u - static_cast<u32>(value) : static_cast<u32>(value);
+  char rev[40];
+  u32 n = 0;
+  do {
+    rev[n++] = digits[v % base];
+    v /= base;
+  } while (v != 0 && n < 32);
+  while (n < width && n < 32) rev[n++] = '0';
+  u32 len = 0;
+  if (negative) out[len++] = '-';
+  while (n != 0) out[len++] = rev[--n];
+  out[len] = '\0';
+  return len;
+}
+
+std::string t38_trace__format(const char* fmt, t38_trace_arg a1, t38_trace_arg a2, t38_trace_arg a3, t38_trace_arg a4) {
+  const t38_trace_arg args[4] = {a1, a2, a3, a4};
+  std::string out;
+  u32 used = 0;
+  for (const char* p = fmt; *p != '\0'; ++p) {
+    if (*p != '%') {
+      out += *p;
+      continue;
+    }
+    const char* q = p + 1;
+    u32 width = 0;
+    if (*q >= '0' && *q <= '9') width = static_cast<u32>(*q++ - '0');
+    if (*q == 'l') ++q;
+    const char conv = *q;
+    const bool known = conv == 'd' || conv == 'u' || conv == 'x' || conv == 'X' || conv == 's' || conv == 'c';
+    if (!known || used >= 4) {
+      out += '%';  // written unchanged; what follows is plain text
+      continue;
+    }
+    const t38_trace_arg& a = args[used++];
+    char num[48];
+    switch (conv) {
+      case 'd': t38_trace__format_number(a.value, num, 10 | (width << 8)); out += num; break;
+      case 'u': t38_trace__format_number(a.value, num, 10 | (width << 8) | T38_FMT__UNSIGNED); out += num; break;
+      case 'x':
+      case 'X':
+        t38_trace__format_number(a.value, num, 16 | (width << 8) | T38_FMT__UNSIGNED | T38_FMT__UPPER);
+        out += num;
+        break;
+      case 's': out += a.text != nullptr ? a.text : ""; break;
+      default: out += static_cast<char>(a.value); break;
+    }
+    p = q;
+  }
+  return out;
+}
+
 const char* t38_trace__class_label(u32 trace_class) {
   for (const class_label& c : kClassLabels) {
     if (c.trace_class == trace_class) return c.label;
@@ -147,6 +206,7 @@ void t38_trace__hex(t38_session& s, u8 direction, u32 trace_class, const char* t
 u8 t38_trace_writer::setup(t38_session& s) {
   t38__report_param& r = s.report_cfg;
   if (r.trace_flush_timer < 100) r.trace_flush_timer = 100;
+  if (r.freq_error_report_ms < 100) r.freq_error_report_ms = 100;
   r.max_byte_asn1_hex = at_least_10(r.max_byte_asn1_hex);
   r.max_byte_udptl_hex = at_least_10(r.max_byte_udptl_hex);
   r.max_byte_fax_hex = at_least_10(r.max_byte_fax_hex);
@@ -232,6 +292,66 @@ void t38_trace_writer::end_of_session(t38_session& s, bool trapped) {
   chains_.erase(&s);
 }
 
+namespace {
+
+// Data fields in the short form: consecutive objects of one field type make
+// one group, with at most `max_hex` bytes of data per group.
+void short_fields(t38_session& s, u8 ldir, const t38_data_field* f, u16 max_hex) {
+  char b[200];
+  while (f != nullptr) {
+    const u8 type = f->field_type;
+    int n = 0;
+    bool continued = false;
+    int packed = 0;
+    std::vector<u8> bytes;
+    const t38_data_field* g = f;
+    for (; g != nullptr && g->field_type == type; g = g->next) {
+      ++n;
+      continued = continued || g->continued;
+      if (g->packed > packed) packed = g->packed;
+      for (u16 i = 0; i < g->length && bytes.size() < max_hex; ++i) bytes.push_back(g->data[i]);
+    }
+    if (packed >= 2) {
+      std::snprintf(b, sizeof b, "            data-field (%s) (nb_data_field=%d) [Opt Rx data-field=%d] %s\n",
+                    field_name(type), n, packed, continued ? "[Alloc new Dfield]" : "");
+    } else {
+      std::snprintf(b, sizeof b, "            data-field (%s) (nb_data_field=%d) %s\n", field_name(type), n,
+                    continued ? "[Alloc new Dfield]" : "");
+    }
+    t38_trace__line(s, ldir, T38_TRC__PACKET, b);
+    for (std::size_t i = 0; i < bytes.size(); i += 32) {
+      const u32 k = static_cast<u32>(bytes.size() - i < 32 ? bytes.size() - i : 32);
+      const std::string line = "           " + hex_bytes(bytes.data() + i, k) + "\n";
+      t38_trace__line(s, static_cast<u8>(ldir | T38_DIR__CONTINUATION), T38_TRC__PACKET, line.c_str());
+    }
+    f = g;
+  }
+}
+
+// Data fields in the detailed form (secondaries indented further).
+void detailed_fields(t38_session& s, u8 ldir, const t38_data_field* f, u16 max_hex, bool secondary) {
+  char b[200];
+  const char* pad = secondary ? "    " : "";
+  for (; f != nullptr; f = f->next) {
+    std::snprintf(b, sizeof b, secondary ? "            data-field {\n" : "       data-field {\n");
+    t38_trace__line(s, ldir, T38_TRC__PACKET, b);
+    std::snprintf(b, sizeof b, "%s           field-type : %s\n", pad, field_name(f->field_type));
+    t38_trace__line(s, ldir, T38_TRC__PACKET, b);
+    if (f->packed >= 2) {
+      std::snprintf(b, sizeof b, "           [Opt Rx data-field: %d]\n", f->packed);
+      t38_trace__line(s, ldir, T38_TRC__PACKET, b);
+    }
+    if (f->continued) t38_trace__line(s, ldir, T38_TRC__PACKET, "           [Alloc new Dfield]\n");
+    if (f->length != 0) {
+      t38_trace__hex(s, ldir, T38_TRC__PACKET, secondary ? "               field-data :" : "           field-data :", f->data,
+                     f->length < max_hex ? f->length : max_hex, f->length);
+    }
+    t38_trace__line(s, ldir, T38_TRC__PACKET, secondary ? "           }\n" : "       }\n");
+  }
+}
+
+}  // namespace
+
 void t38_trace_writer::packet(t38_session& s, u8 direction, const t38_ifp_packet& p, u16 secondaries) {
   if (!t38__tracing(s, T38_TRC__PACKET)) return;
   const char* dir = direction == T38_TRC__RX ? "RX " : "TX ";
@@ -242,6 +362,13 @@ void t38_trace_writer::packet(t38_session& s, u8 direction, const t38_ifp_packet
   const u16 max_hex = at_least_10(s.report_cfg.max_byte_udptl_hex);
   char b[200];
   auto out = [&](const char* text) { t38_trace__line(s, ldir, T38_TRC__PACKET, text); };
+  // The secondaries of a sent packet are the packets sent before it, still
+  // held for redundancy: the newest first.
+  auto secondary = [&](u16 k) -> const t38_ifp_packet* {
+    const t38_ifp_packet* q = &p;
+    for (u16 i = 0; i < k && q != nullptr; ++i) q = q->prev;
+    return q;
+  };
   if (!detailed) {
     if (udp) {
       std::snprintf(b, sizeof b, "%sUDPTL Packet seq-number= %u (Ext #%lu)\n", dir, p.ext_seq & 0xFFFF,
@@ -252,34 +379,20 @@ void t38_trace_writer::packet(t38_session& s, u8 direction, const t38_ifp_packet
     out(b);
     std::snprintf(b, sizeof b, data ? "  Prim-ifp: data (%s)\n" : "  Prim-ifp: t30ind (%s)\n", value_name(p));
     out(b);
-    // Consecutive objects of one field type form one group.
-    const t38_data_field* f = p.fields;
-    while (f != nullptr) {
-      const u8 type = f->field_type;
-      int n = 0;
-      bool continued = false;
-      std::vector<u8> bytes;
-      const t38_data_field* g = f;
-      for (; g != nullptr && g->field_type == type; g = g->next) {
-        ++n;
-        continued = continued || g->continued;
-        for (u16 i = 0; i < g->length && bytes.size() < max_hex; ++i) bytes.push_back(g->data[i]);
-      }
-      std::snprintf(b, sizeof b, "            data-field (%s) (nb_data_field=%d) %s\n", field_name(type), n,
-                    continued ? "[Alloc new Dfield]" : "");
-      out(b);
-      for (std::size_t i = 0; i < bytes.size(); i += 32) {
-        const std::string line = "           " +
-                                 hex_bytes(bytes.data() + i, static_cast<u32>(bytes.size() - i < 32 ? bytes.size() - i : 32)) +
-                                 "\n";
-        t38_trace__line(s, static_cast<u8>(ldir | T38_DIR__CONTINUATION), T38_TRC__PACKET, line.c_str());
-      }
-      f = g;
-    }
-    for (u16 k = 1; k <= secondaries; ++k) {
+    short_fields(s, ldir, p.fields, max_hex);
+    for (u16 k = 1; udp && k <= secondaries; ++k) {
       const u32 ext = p.ext_seq - k;
-      std::snprintf(b, sizeof b, "  Sec-ifp (#%u (Ext #%lu))\n", ext & 0xFFFF, static_cast<unsigned long>(ext));
+      const t38_ifp_packet* q = secondary(k);
+      if (q == nullptr) {
+        std::snprintf(b, sizeof b, "  Sec-ifp (#%u (Ext #%lu))\n", ext & 0xFFFF, static_cast<unsigned long>(ext));
+        out(b);
+        continue;
+      }
+      std::snprintf(b, sizeof b, (q->type_value & 0x80) ? "  Sec-ifp (#%u (Ext #%lu)): data (%s)\n"
+                                                          : "  Sec-ifp (#%u (Ext #%lu)): t30ind (%s)\n",
+                    ext & 0xFFFF, static_cast<unsigned long>(ext), value_name(*q));
       out(b);
+      short_fields(s, ldir, q->fields, max_hex);
     }
     out("\n");
     return;
@@ -298,29 +411,22 @@ void t38_trace_writer::packet(t38_session& s, u8 direction, const t38_ifp_packet
   }
   std::snprintf(b, sizeof b, "       type-of-msg : %s (%s)\n", data ? "data" : "t30_indicator", value_name(p));
   out(b);
-  for (const t38_data_field* f = p.fields; f != nullptr; f = f->next) {
-    out("       data-field {\n");
-    std::snprintf(b, sizeof b, "           field-type : %s\n", field_name(f->field_type));
-    out(b);
-    if (f->packed >= 2) {
-      std::snprintf(b, sizeof b, "           [Opt Rx data-field: %d]\n", f->packed);
-      out(b);
-    }
-    if (f->continued) out("           [Alloc new Dfield]\n");
-    if (f->length != 0) {
-      t38_trace__hex(s, ldir, T38_TRC__PACKET, "           field-data :", f->data,
-                     f->length < max_hex ? f->length : max_hex, f->length);
-    }
-    out("       }\n");
-  }
+  detailed_fields(s, ldir, p.fields, max_hex, false);
   out("   }\n");
   if (udp) {
     out("   error-recovery : redundancy {\n");
     for (u16 k = 1; k <= secondaries; ++k) {
       const u32 ext = p.ext_seq - k;
+      const t38_ifp_packet* q = secondary(k);
       out("       Secondary IFP Packet {\n");
       std::snprintf(b, sizeof b, "           (seq-number : %u (Ext #%lu))\n", ext & 0xFFFF, static_cast<unsigned long>(ext));
       out(b);
+      if (q != nullptr) {
+        std::snprintf(b, sizeof b, "           type-of-msg : %s (%s)\n", (q->type_value & 0x80) ? "data" : "t30_indicator",
+                      value_name(*q));
+        out(b);
+        detailed_fields(s, ldir, q->fields, max_hex, true);
+      }
       out("       }\n");
     }
     out("   }\n");

@@ -54,6 +54,30 @@ void t38_trace__line(t38_session& s, u8 direction, u32 trace_class, const char* 
 void t38_trace__hex(t38_session& s, u8 direction, u32 trace_class, const char* title, const u8* bytes, u32 count,
                     u32 total);
 
+// Number formatter: flags low byte = base 2 to 36 (others give ""), bits 8
+// to 13 = minimum width filled with '0', 0x4000 = upper-case letters, 0x8000
+// = unsigned; a negative value in base 10 gets '-'.  Writes into out (room
+// for 40 characters) and returns the length.
+inline constexpr u32 T38_FMT__UPPER = 0x4000;
+inline constexpr u32 T38_FMT__UNSIGNED = 0x8000;
+u32 t38_trace__format_number(i32 value, char* out, u32 flags);
+
+// The line writer's own formatting of up to four arguments: %d, %u, %x and
+// %X (both upper-case hexadecimal), %s and %c, each with an optional
+// one-digit width filled with '0', and a length letter l that changes
+// nothing; from the fifth conversion on, and for unknown conversions, the
+// '%' is written unchanged.
+struct t38_trace_arg {
+  i32 value = 0;
+  const char* text = nullptr;
+  t38_trace_arg() = default;
+  t38_trace_arg(i32 v) : value(v) {}
+  t38_trace_arg(u32 v) : value(static_cast<i32>(v)) {}
+  t38_trace_arg(const char* t) : text(t) {}
+};
+std::string t38_trace__format(const char* fmt, t38_trace_arg a1 = {}, t38_trace_arg a2 = {}, t38_trace_arg a3 = {},
+                              t38_trace_arg a4 = {});
+
 class t38_trace_writer final : public t38_trace_port {
  public:
   t38_trace_writer() = default;

@@ -174,19 +174,18 @@ void send_t38iaf__fax_progress_in(t38iaf_session& c, u16 progress) {
 }
 
 void send_t38iaf__busy__clear_busy_in(t38iaf_session& c, code_t code) {
-  u8* p = nullptr;
-  msg_t* m = fax_msg(c, code, 0, &p, "T38IAF->send_t38iaf__busy__clear_busy_in: No more memory ressource");
+  msg_t* m = Alloc_msg();
   if (m == nullptr) {
-    // Alloc_msg_data gives no pointer for 0 bytes: take a bare message.
-    m = Alloc_msg();
-    if (m == nullptr) return;
-    m->from = ENT_T38;
-    m->to = c.fax_user;
-    m->nai = c.s->nai;
-    m->sapi = T38IAF__SAPI_FAX;
-    m->conn_id = OM_OS_CONN_NONE;
-    m->code = code;
+    t38__trap(*c.s, T38IAF__TRAP__FAX__NO_MSG_NO_BUFFER,
+              "T38IAF->send_t38iaf__busy__clear_busy_in: No more memory ressource");
+    return;
   }
+  m->from = ENT_T38;
+  m->to = c.fax_user;
+  m->nai = c.s->nai;
+  m->sapi = T38IAF__SAPI_FAX;
+  m->conn_id = OM_OS_CONN_NONE;
+  m->code = code;
   t38__log(*c.s, T38_TRC__MSG, code == T38IAF__FAX_BUSY_IN ? "Send T38IAF__FAX_BUSY_IN\n" : "Send T38IAF__FAX_CLEAR_BUSY_IN\n");
   Send_msg(m);
 }
@@ -224,9 +223,9 @@ void cd_off_once(t38iaf_session& c) {
 }
 
 // The effect of a complete V.21 frame, sent or received.
-void frame_check(t38iaf_session& c, bool fcs_ok) {
+void frame_check(t38iaf_session& c, bool fcs_ok, u8 direction) {
   t38_session& s = *c.s;
-  switch (t30_frame__end(c.frame, fcs_ok, c.call, s)) {
+  switch (t30_frame__end(c.frame, fcs_ok, c.call, s, direction)) {
     case T30__FRAME_DCS:
       t38__log(s, T38_TRC__AUTOMATON, "DCS T.30 frame detected: fax parameters are known  drate = 0x%x  Ecm = %s\n",
                c.call.fact_rate, c.call.fact_ecm ? "ON" : "OFF");
@@ -475,7 +474,7 @@ struct t38iaf_actions {
         t38__send_t38__dea_in(OM_OS_NOK, 4, "T38GW__MSG_ERR__MEMORY_ALLOC", s);
         return OM_OS_NOK;
       }
-      if (c.data_type != T38IAF__DATA_V21) t30_frame__hs_field(c.frame, type, nullptr, 0, c.call, s);
+      if (c.data_type != T38IAF__DATA_V21) t30_frame__hs_field(c.frame, type, nullptr, 0, c.call, s, 1);
       return send_ifp(c, c.data_type, f);
     }
     if (c.last_progress != T38IAF__FAX_IDLING) send_t38iaf__fax_progress_in(c, T38IAF__FAX_IDLING);
@@ -637,10 +636,10 @@ struct t38iaf_actions {
     }
     if (first != nullptr) {
       if (c.data_type == T38IAF__DATA_V21) {
-        if (hdlc && chain_ended) frame_check(c, true);
+        if (hdlc && chain_ended) frame_check(c, true, 1);
       } else {
         for (t38_data_field* f = first; f != nullptr; f = f->next) {
-          t30_frame__hs_field(c.frame, f->field_type, f->data, f->length, c.call, s);
+          t30_frame__hs_field(c.frame, f->field_type, f->data, f->length, c.call, s, 1);
         }
       }
       t38__log(s, T38_TRC__AUTOMATON, "-> Send UDPTL Packet (IFP (%s, data field: %s))\n", type_name(c.data_type),
@@ -789,7 +788,7 @@ struct t38iaf_actions {
         case T38_FIELD__HDLC_FCS_OK:
         case T38_FIELD__HDLC_FCS_OK_SIG_END: {
           const bool good = !c.rx_data_lost && !c.frame_too_long && c.rx_buf != nullptr && c.rx_buf->data_size != 0;
-          if (v21 && !c.frame_too_long) frame_check(c, true);
+          if (v21 && !c.frame_too_long) frame_check(c, true, 0);
           if (good) {
             send_fax_da_in(c);
           } else {
@@ -808,7 +807,7 @@ struct t38iaf_actions {
         }
         case T38_FIELD__HDLC_FCS_BAD:
         case T38_FIELD__HDLC_FCS_BAD_SIG_END:
-          if (v21) frame_check(c, false);
+          if (v21) frame_check(c, false, 0);
           free_rx_buffer(c);
           c.frame_too_long = 0;
           if (v21) t30_frame__reset(c.frame);
@@ -944,6 +943,11 @@ void t38iaf_service::statistics(const t38_session& s, u32 stats[T38IAF__STAT_WOR
   std::memcpy(enh, c->enh, sizeof c->enh);
 }
 
+u32 t38iaf_service::protocol_errors(const t38_session& s) {
+  const t38iaf_session* c = find(s);
+  return c != nullptr ? c->proto_errors : 0;
+}
+
 // ---- polling timer
 
 void t38iaf_service::poll_start(t38iaf_session& c, u8 event, i32 ms) {
@@ -1045,6 +1049,7 @@ u8 t38iaf_service::receive_packets(t38iaf_session& c) {
     } else if (p.type_byte == T38_IND__NO_SIGNAL) {
       t38__log(s, T38_TRC__AUTOMATON, "Rcv IFP Packet (no-signal) -> Discard it\n");
     } else if (p.type_byte == T38_IND__CNG || p.type_byte == T38_IND__CED) {
+      t30__event(s, p.type_byte == T38_IND__CNG ? 0x1 : 0x4, 0);
       r = v25_automaton(p.type_byte == T38_IND__CNG ? 4 : 5, c, nullptr);
       stop = true;
     } else if (p.type_byte == T38_IND__V21_PREAMBLE) {
@@ -1166,7 +1171,6 @@ u8 t38iaf_service::dea_rq(msg_t** m, t38iaf_session& c) {
     p[1] = T38__CAUSE_OK;
     p[2] = ENT_T38;
     t38__statistics(s, p + 4);
-    put_le32(p + 4 + 172, c.proto_errors);
     for (u32 i = 0; i < T38IAF__ENH_COUNTERS; ++i) put_le16(p + 4 + T38__STATISTICS_SIZE + 2 * i, c.enh[i]);
     a->from = ENT_T38;
     a->to = (*m)->from;

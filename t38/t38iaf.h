@@ -4,9 +4,19 @@
 // 16, 17) and the activation of sessions (T38__ACT_RQ / T38__DEA_RQ).
 //
 // Install one t38iaf_service with t38_set_iaf_port; it keeps a record per
-// configured IAF session and one shared 10 ms polling timer that paces the
-// sending side at the activation's bit rate (bytes x 8000 / rate ms per
-// packet, the rounding carried over to the next packet).
+// configured IAF session and one shared polling timer, asked for every 10 ms,
+// that paces the sending side at the activation's bit rate (bytes x 8000 /
+// rate ms per packet).  Each expiry measures the time that really passed
+// (the runtime's wheel fires a timer no earlier than two turns after its
+// start, 20 ms with 10 ms turns) and carries what a packet's timer overran
+// into the next one, so a transmission keeps its rate exactly and each
+// packet leaves at most one polling period late.
+//
+// Beyond the automaton's table: a T38IAF__FAX_DA_RQ that arrives while the
+// training runs waits in the transmit fifo; a request that finds the data
+// timer run out (the fifo ran dry in IAF/IAF mode) starts the transmission
+// itself; packets put back while this side was sending are taken when it
+// starts receiving.
 //
 // Primitives with the fax modem layer (header: source, destination, nai,
 // SAPI 20, connection id 0xFFFF, code; data little-endian):
@@ -220,6 +230,7 @@ class t38iaf_service final : public t38_iaf_port {
   u8 update_drate(t38_session& s, u32 value32, u16 value16, u8* cause) override;
   void polling_expiry(msg_t** m) override;
   void statistics(const t38_session& s, u32 stats[T38IAF__STAT_WORDS], u16 enh[T38IAF__ENH_COUNTERS]) override;
+  u32 protocol_errors(const t38_session& s) override;
 
   // The record of a session, or null.
   t38iaf_session* find(const t38_session& s) const;

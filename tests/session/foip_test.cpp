@@ -484,6 +484,28 @@ TEST_F(FoipRefusals, EveryProvokableSourceAndCodeIsAnsweredWithItsTexts) {
   }
 }
 
+// Buffers too small for a confirm record: refused with code 1 (no texts),
+// and the entity stays unconfigured.
+TEST_F(FoipRefusals, BuffersTooSmallForConfirm) {
+  foip_entity_stop();
+  stop();
+  om_os_config c = om_os_default_config;
+  c.buffer_size = 300;  // room 288 < sizeof(foip__confirm)
+  use_config(c);
+  use_virtual_clock(1000);
+  start_manual(TABLE);
+  pump();
+  configure();
+  auto a = user_answers(FOIP__SET_CONFIG_CO);
+  ASSERT_EQ(a.size(), 1u);
+  EXPECT_EQ(a[0].confirm.return_code, 3);
+  EXPECT_EQ(a[0].confirm.error_source, 255);
+  EXPECT_EQ(a[0].confirm.error_code, 1);
+  EXPECT_STREQ(a[0].confirm.sz_error_source, "");
+  EXPECT_STREQ(a[0].confirm.sz_error_code, "");
+  EXPECT_FALSE(foip__is_configured());
+}
+
 TEST_F(FoipRefusals, SessionAlreadyUsedAndCheckBeforeConfiguration) {
   foip__session_param p;
   foip_test::outgoing_param(p, 1, dir(), page());
@@ -500,6 +522,36 @@ TEST_F(FoipRefusals, SessionAlreadyUsedAndCheckBeforeConfiguration) {
   EXPECT_EQ(a[0].confirm.error_code, 5);
   EXPECT_STREQ(a[0].confirm.sz_error_code, "FOIP__START_ERR__NAI_ALREADY_USED, Session already initialized");
   EXPECT_EQ(foip__session_count(), 1);
+}
+
+TEST_F(FoipEntity, SessionTableBounds) {
+  EXPECT_EQ(foip__get_na_ctx(0), nullptr) << "no table before configuration";
+  configure();
+  start_out(0);
+  start_out(62);
+  EXPECT_NE(foip__get_na_ctx(0), nullptr);
+  EXPECT_NE(foip__get_na_ctx(62), nullptr);
+  EXPECT_EQ(foip__get_na_ctx(63), nullptr);
+  EXPECT_EQ(foip__get_na_ctx(FOIP__NAI_GLOBAL), nullptr);
+  EXPECT_EQ(foip__alloc_na_ctx(63), nullptr);
+  EXPECT_EQ(foip__get_next_na_ctx(true, 0), foip__get_na_ctx(0));
+  EXPECT_EQ(foip__get_next_na_ctx(false, 0), foip__get_na_ctx(62));
+  EXPECT_EQ(foip__get_next_na_ctx(false, 62), nullptr);
+  EXPECT_EQ(foip__glb().nb_ctx_high_water, 2);
+  stop_rq(62);  // the last nai has no trace context of its own
+  EXPECT_EQ(foip__get_na_ctx(62), nullptr);
+  EXPECT_EQ(user_answers(FOIP__STOP_CO).size(), 1u);
+}
+
+TEST_F(FoipEntity, CapabilitiesAreAnsweredBeforeConfiguration) {
+  ASSERT_EQ(foip_api__send_t38_capabilities_rq(FOIP__NAI_GLOBAL), FOIP_API__OK);
+  pump();
+  auto a = user_answers(FOIP__T38_CAPABILITIES_CO);
+  ASSERT_EQ(a.size(), 1u);
+  EXPECT_EQ(a[0].confirm.return_code, 2);
+  EXPECT_EQ(a[0].confirm.error_source, 2);
+  EXPECT_EQ(a[0].confirm.error_code, 2);
+  EXPECT_EQ(foip__glb().pending_t38_cap, nullptr);
 }
 
 // ---------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -89,6 +90,41 @@ TEST(TraceHeader, AgeClassAndDirection) {
   for (const header_case& c : cases) EXPECT_EQ(t38_trace__header(c.age, c.trace_class, c.direction), c.want);
 }
 
+TEST(TraceFormat, NumberFormatter) {
+  struct number_case {
+    i32 value;
+    u32 flags;
+    const char* want;
+  };
+  const number_case cases[] = {
+      {1234, 10, "1234"},
+      {-1234, 10, "-1234"},
+      {-1, 10 | T38_FMT__UNSIGNED, "4294967295"},
+      {255, 16, "ff"},
+      {255, 16 | T38_FMT__UPPER, "FF"},
+      {1234, 10 | (9 << 8), "000001234"},
+      {5, 2 | (4 << 8), "0101"},
+      {35, 36 | T38_FMT__UPPER, "Z"},
+      {-16, 16, "fffffff0"},  // only base 10 is signed
+      {7, 1, ""},
+      {7, 37, ""},
+  };
+  char out[48];
+  for (const number_case& c : cases) {
+    EXPECT_EQ(t38_trace__format_number(c.value, out, c.flags), std::strlen(c.want)) << c.want;
+    EXPECT_STREQ(out, c.want);
+  }
+}
+
+TEST(TraceFormat, LineWriterConversions) {
+  EXPECT_EQ(t38_trace__format("a=%d b=%u c=%x d=%X", -5, 7u, 255, 171), "a=-5 b=7 c=FF d=AB");
+  EXPECT_EQ(t38_trace__format("[%4d] [%8X] %lu%%", 42, 0x1234, 9u), "[0042] [00001234] 9%%");
+  EXPECT_EQ(t38_trace__format("%s:%c", "nai", 'J'), "nai:J");
+  EXPECT_EQ(t38_trace__format("%d %d %d %d %d", 1, 2, 3, 4), "1 2 3 4 %d") << "a fifth conversion stays";
+  EXPECT_EQ(t38_trace__format("%f %q %d", 3), "%f %q 3") << "unknown conversions stay";
+  EXPECT_EQ(t38_trace__format("%s", static_cast<const char*>(nullptr)), "");
+}
+
 TEST_F(TraceTest, HexDumpLinesAndCut) {
   start([](t38_session_entry& e) { e.report.trace_report_bfi = T38_TRC__T30; });
   t38_session& s = *t38__find_session(kA);
@@ -101,6 +137,22 @@ TEST_F(TraceTest, HexDumpLinesAndCut) {
   EXPECT_EQ(g_stored[0].text.substr(15), "T.30           :3:          : Title (len = 50) 00 01 02 03 04 05 06 07 08 09 0A 0B "
                                         "0C 0D 0E 0F 10 11 12 13 14 15 16 17 18 19 1A 1B 1C 1D 1E \n");
   EXPECT_EQ(g_stored[1].text, "             :                :3:          : 1F 20 21 22 23 24 25 26 27 ...\n");
+}
+
+TEST_F(TraceTest, SetUpRaisesTimersAndDumpSizesToTheirFloors) {
+  start([](t38_session_entry& e) {
+    e.report.trace_flush_timer = 0;
+    e.report.freq_error_report_ms = 5;
+    e.report.max_byte_fax_hex = 0;
+    e.report.max_byte_asn1_hex = 3;
+    e.report.max_byte_udptl_hex = 200;
+  });
+  const t38__report_param& r = t38__find_session(kA)->report_cfg;
+  EXPECT_EQ(r.trace_flush_timer, 100u);
+  EXPECT_EQ(r.freq_error_report_ms, 100u);
+  EXPECT_EQ(r.max_byte_fax_hex, 10);
+  EXPECT_EQ(r.max_byte_asn1_hex, 10);
+  EXPECT_EQ(r.max_byte_udptl_hex, 200);
 }
 
 TEST_F(TraceTest, StoreAndReportSwitches) {
@@ -241,6 +293,19 @@ TEST_F(TraceTest, GoldenTraceOfAV21Exchange) {
   expect_golden("v21_exchange_receiver.txt", text_of(kB, T38_TRC__T30));
 }
 
+TEST_F(TraceTest, GoldenDetailedPacketTrace) {
+  start([](t38_session_entry& e) {
+    e.report.trace_report_bfi = T38_TRC__PACKET;
+    e.report.detailed_packet_trace = 1;
+    e.ip.nb_red_ifp_pck__default = 2;
+  });
+  g_stored.clear();
+  send_frames({{0xFF, 0x13, 0x84}});
+  const std::string text = text_of(kA, T38_TRC__PACKET);
+  EXPECT_NE(text.find("       Secondary IFP Packet {"), std::string::npos);
+  expect_golden("v21_exchange_detailed.txt", text);
+}
+
 TEST_F(TraceTest, GoldenDumps) {
   start([](t38_session_entry& e) { e.report.trace_report_bfi = T38_TRC__CNF_B | T38_TRC__PACKET; });
   send_frames({{0xFF, 0x13, 0x84}});
@@ -252,6 +317,42 @@ TEST_F(TraceTest, GoldenDumps) {
   t38_dump__transport_statistics(true, record, s, 0);
   EXPECT_EQ(get_le32(record + 84), s.ifp.cnt.udptl_sent);
   expect_golden("dumps_udp.txt", text_of(kA, T38_TRC__CNF_B | T38_TRC__PACKET));
+}
+
+std::vector<u32> event_kinds(nai_t nai) {
+  std::vector<u32> out;
+  for (const auto& m : rt_test::rec().messages()) {
+    if (m.code == T38__REPORT_IN && m.nai == nai && m.data.size() >= 12 && m.data[0] == 'E') {
+      out.push_back(get_le32(m.data.data() + 8));
+    }
+  }
+  return out;
+}
+
+TEST_F(TraceTest, EventReportsOfFramesPagesAndTones) {
+  start([](t38_session_entry& e) { e.report.event_report_bfi = 0xFFFF; });
+  rt_test::rec().clear();
+  signal(kA, T38IAF__SIGNAL_RQ, T38IAF__TONE_XMT, T38IAF__TONE_CED);
+  // DCS at 9600 (V.29), then CFR, then the page after it.
+  send_frames({{0xFF, 0x13, 0x83, 0x00, 0x04, 0x00, 0x00}});
+  EXPECT_EQ(event_kinds(kB), (std::vector<u32>{0x4, 0x10}));
+  EXPECT_EQ(event_kinds(kA), (std::vector<u32>{0x20}));
+  const auto reports = rt_test::rec().messages();
+  for (const auto& m : reports) {
+    if (m.code == T38__REPORT_IN && m.nai == kB && m.data.size() >= 18 && m.data[0] == 'E' && get_le32(m.data.data() + 8) == 0x10) {
+      EXPECT_EQ(m.data[12], 0x82) << "FCF";
+      EXPECT_EQ(m.data[13], 1) << "rate field of DCS";
+    }
+  }
+  rt_test::rec().clear();
+  fm_log->clear();
+  fax_act(kB, 2, 0x1210);
+  fax_act(kA, 1, 0x1210);
+  fax_da(kA, std::vector<u8>(100, 0x55), 1);
+  ASSERT_TRUE(run_until([&] { return progress_time(kB, T38IAF__FAX_CD_OFF) >= 0; }, 5000));
+  // TCF after the DCS: high-speed data begins and ends, in both sessions.
+  EXPECT_EQ(event_kinds(kA), (std::vector<u32>{0x100, 0x4000}));
+  EXPECT_EQ(event_kinds(kB), (std::vector<u32>{0x80, 0x2000}));
 }
 
 // The configuration as the session traces it, less the context sizes (they

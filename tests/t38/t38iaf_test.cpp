@@ -91,6 +91,7 @@ TEST_F(IafTest, PageDataAtEveryRateArrivesWholeAndPaced) {
     EXPECT_NEAR(end - cts, expected, kTick) << "paced at the bit rate";
     ASSERT_TRUE(run_until([&] { return progress_time(kB, T38IAF__FAX_CD_OFF) >= 0; }, 1000));
     EXPECT_EQ(joined(received(kB)), page);
+    EXPECT_EQ(error_reports(kA) + error_reports(kB), 0) << "no trap on the way";
     fax_dea(kA);
     fax_dea(kB);
     EXPECT_EQ(iaf.find(session_of(kA))->state, STATE__IDLE);
@@ -99,6 +100,28 @@ TEST_F(IafTest, PageDataAtEveryRateArrivesWholeAndPaced) {
     EXPECT_FALSE(iaf.polling_running());
     fm_log->clear();
   }
+}
+
+TEST_F(IafTest, PageDataAndFramesOverTpkt) {
+  start([](t38_session_entry& e) { e.ip.media_transport = T38__MEDIA_TPKT; });
+  fax_act(kB, 2, 0x1840);
+  fax_act(kA, 1, 0x1840);
+  const std::vector<u8> page = pattern(3000, 4);
+  fax_da(kA, page, 1);
+  ASSERT_TRUE(run_until([&] { return progress_time(kA, T38IAF__FAX_END_OF_DATA) >= 0; }, 5000));
+  EXPECT_NEAR(progress_time(kA, T38IAF__FAX_END_OF_DATA) - progress_time(kA, T38IAF__FAX_CTS_ON__RDY_FOR_DATA),
+              3000L * 8000 / 14400, kTick);
+  ASSERT_TRUE(run_until([&] { return progress_time(kB, T38IAF__FAX_CD_OFF) >= 0; }, 1000));
+  EXPECT_EQ(joined(received(kB)), page);
+  fax_dea(kA);
+  fax_dea(kB);
+  fm_log->clear();
+  const std::vector<std::vector<u8>> frames{{0xFF, 0x03, 0x42, 'a', 'b'}, {0xFF, 0x13, 0x82, 0x00, 0x44}};
+  fax_act(kA, 2, 0x2081);
+  fax_act(kB, 1, 0x2081);
+  for (size_t i = 0; i < frames.size(); ++i) fax_da(kB, frames[i], i + 1 == frames.size());
+  ASSERT_TRUE(run_until([&] { return received(kA).size() == frames.size(); }, 5000));
+  EXPECT_EQ(received(kA), frames);
 }
 
 TEST_F(IafTest, HdlcFramesAtEveryRateArriveWholeAndPaced) {
@@ -169,6 +192,7 @@ TEST_F(IafTest, PageDataFasterThanTheRateIsQueuedWithFlowControl) {
   EXPECT_NEAR(progress_time(kA, T38IAF__FAX_END_OF_DATA) - cts, 3000L * 8000 / 4800, kTick);
   ASSERT_TRUE(run_until([&] { return progress_time(kB, T38IAF__FAX_CD_OFF) >= 0; }, 1000));
   EXPECT_EQ(joined(received(kB)), page);
+  EXPECT_EQ(error_reports(kA) + error_reports(kB), 0) << "no trap on the way";
 }
 
 TEST_F(IafTest, BusyFollowsTheConfiguredWaterMarks) {
@@ -257,6 +281,30 @@ TEST_F(IafTest, HdlcFramesOfLengthZeroOneAndAboveTheLimit) {
   EXPECT_EQ(t38_report__count(session_of(kB), T38__ERR_REPORT__ECM_FRAME_TOO_LONG), 1u);
 }
 
+TEST_F(IafTest, EcmFramesAfterADcsFor64ByteFramesAreLimitedTo68Bytes) {
+  start();
+  // DCS: V.17 14400, ECM with 64-byte frames.
+  fax_act(kB, 2, 0x2081);
+  fax_act(kA, 1, 0x2081);
+  fax_da(kA, {0xFF, 0x13, 0x83, 0x00, 0x20, 0x00, 0x0C}, 1);
+  ASSERT_TRUE(run_until([&] { return received(kB).size() == 1; }, 3000));
+  EXPECT_EQ(iaf.find(session_of(kB))->call.fact_ecm_size, 64);
+  ASSERT_TRUE(run_until([&] { return progress_time(kA, T38IAF__FAX_END_OF_DATA) >= 0; }, 3000));
+  fax_dea(kA);
+  fax_dea(kB);
+  fm_log->clear();
+  fax_act(kB, 2, 0x6840);
+  fax_act(kA, 1, 0x6840);
+  const auto fits = pattern(68, 1);
+  const auto too_long = pattern(69, 2);
+  fax_da(kA, too_long, 0);
+  fax_da(kA, fits, 1);
+  ASSERT_TRUE(run_until([&] { return progress_time(kA, T38IAF__FAX_END_OF_DATA) >= 0; }, 3000));
+  advance(50);
+  EXPECT_EQ(received(kB), (std::vector<std::vector<u8>>{fits}));
+  EXPECT_EQ(t38_report__count(session_of(kB), T38__ERR_REPORT__ECM_FRAME_TOO_LONG), 1u);
+}
+
 TEST_F(IafTest, ReceivedDataOfTheWrongKindCountsAProtocolError) {
   start();
   fax_act(kB, 2, 0x1840);  // transparent receive
@@ -268,6 +316,13 @@ TEST_F(IafTest, ReceivedDataOfTheWrongKindCountsAProtocolError) {
   const t38iaf_session& b = *iaf.find(session_of(kB));
   EXPECT_GE(b.proto_errors, 1u);
   EXPECT_GE(b.enh[9], 1u);
+  // Both travel in the answer to T38__DEA_RQ.
+  const u32 errors = b.proto_errors;
+  const u16 enh9 = b.enh[9];
+  auto co = request(ENT_FOIP, T38__DEA_RQ, {}, kB, T38__SAPI_MANAGEMENT);
+  ASSERT_EQ(co.size(), T38__DEA_IN_SIZE);
+  EXPECT_EQ(get_le32(co.data() + 4 + 172), errors);
+  EXPECT_EQ(get_le16(co.data() + 4 + T38__STATISTICS_SIZE + 2 * 9), enh9);
 }
 
 TEST_F(IafTest, V21PreambleWhileListeningGivesAlternateCarrier) {
@@ -327,6 +382,63 @@ TEST_F(IafTest, FirstPacketWaitsForTheStartTimer) {
   ASSERT_EQ(sent_at.size(), 1u);
   EXPECT_NEAR(static_cast<long>(sent_at[0] - t0), 200, kTick);
   ip_tap = nullptr;
+}
+
+TEST_F(IafTest, RandomPacketsNeverBreakTheSession) {
+  start();
+  uint32_t seed = 12345;
+  auto rnd = [&](uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  uint16_t seq = 100;
+  for (u16 mode : {0x2081, 0x1840, 0x6840}) {
+    SCOPED_TRACE(mode);
+    fax_act(kB, 2, mode, 0, 0x08);
+    for (int i = 0; i < 300; ++i) {
+      std::vector<u8> datagram;
+      if (rnd(10) == 0) {
+        datagram.resize(rnd(40));
+        for (u8& b : datagram) b = static_cast<u8>(rnd(256));
+      } else {
+        const bool data = rnd(3) != 0;
+        const u8 type_byte = data ? static_cast<u8>(0x80 | rnd(9)) : static_cast<u8>(rnd(16));
+        std::vector<field_def> fields;
+        if (data) {
+          for (uint32_t k = 0, n = 1 + rnd(4); k < n; ++k) {
+            std::vector<u8> bytes(rnd(4) == 0 ? rnd(600) : rnd(40));
+            for (u8& b : bytes) b = static_cast<u8>(rnd(256));
+            const u8 type = static_cast<u8>(rnd(8));
+            if (type == 0 || type == 6) {
+              if (bytes.empty()) bytes.push_back(0x7E);
+            } else if (rnd(2) == 0) {
+              bytes.clear();  // end markers mostly come without data
+            }
+            fields.push_back({type, bytes});
+          }
+        }
+        // Sequence numbers jump now and then: losses and repeats.
+        seq = static_cast<uint16_t>(seq + (rnd(8) == 0 ? rnd(5) : 1) - (rnd(16) == 0 ? 2 : 0));
+        datagram = udptl(seq, ifp(type_byte, fields));
+      }
+      deliver(kB, datagram);
+      if (rnd(20) == 0) advance(20);
+    }
+    fax_dea(kB);
+  }
+  EXPECT_FALSE(events(kB, T38IAF__FAX_PROGRESS_IN).empty());
+  EXPECT_FALSE(received(kB).empty()) << "some random frames and data went up";
+  // The session still carries a page afterwards.
+  request(ENT_FOIP, T38__RESET_CONFIG_RQ, {}, kA, T38__SAPI_MANAGEMENT);
+  request(ENT_FOIP, T38__RESET_CONFIG_RQ, {}, kB, T38__SAPI_MANAGEMENT);
+  fm_log->clear();
+  start();
+  fax_act(kB, 2, 0x1840);
+  fax_act(kA, 1, 0x1840);
+  const auto page = pattern(500, 3);
+  fax_da(kA, page, 1);
+  ASSERT_TRUE(run_until([&] { return progress_time(kB, T38IAF__FAX_CD_OFF) >= 0; }, 5000));
+  EXPECT_EQ(joined(received(kB)), page);
 }
 
 // ---- V.25

@@ -42,6 +42,12 @@ void ip_handler(msg_t* m) {
       return;
     }
     Send_msg(socket_msg(SOCK_U_DA_IN, peer, data));
+  } else if (m->code == SOCK_DA_RQ && !T38IafB2B::drop_all) {
+    // A TCP stream: the bytes as they are, to the other session.
+    const nai_t peer = m->nai == kA ? kB : kA;
+    std::vector<u8> data = rt_test::chain_bytes(m->p_buffer);
+    if (m->p_buffer == nullptr) data.assign(Msg_inline_data(m), Msg_inline_data(m) + m->data_size);
+    Send_msg(socket_msg(SOCK_DA_IN, peer, data));
   }
   Free_msg(m);
 }
@@ -212,6 +218,11 @@ long T38IafB2B::progress_time(nai_t nai, u16 code) const {
     if (get_le16(e.data.data()) == code) return static_cast<long>(e.at);
   }
   return -1;
+}
+
+int T38IafB2B::error_reports(nai_t nai) const {
+  const t38_session* s = t38__find_session(nai);
+  return s != nullptr ? s->rep.trap_count : -1;
 }
 
 std::vector<std::vector<u8>> T38IafB2B::received(nai_t nai) const {

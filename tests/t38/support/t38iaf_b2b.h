@@ -56,6 +56,8 @@ class T38IafB2B : public ::testing::Test {
   std::vector<u16> progress(nai_t nai) const;
   // First progress indication with this code (time), or -1.
   long progress_time(nai_t nai, u16 code) const;
+  // Traps raised on a session so far (-1 without the session).
+  int error_reports(nai_t nai) const;
   // Received bytes of T38IAF__FAX_DA_IN, one entry per indication.
   std::vector<std::vector<u8>> received(nai_t nai) const;
 
