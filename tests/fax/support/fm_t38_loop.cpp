@@ -1,6 +1,7 @@
 #include "fax/support/fm_t38_loop.h"
 
 #include "common/byte_order.h"
+#include "fax/acu.h"
 #include "fax/fm.h"
 #include "fax/t30_engine.h"
 #include "runtime/om_os.h"
@@ -18,6 +19,11 @@ using namespace kv::t38::testing;
 
 std::vector<confirm_note>* FmT38Loop::confirms = nullptr;
 std::function<bool(nai_t, const std::vector<uint8_t>&)> FmT38Loop::line_filter;
+std::function<void(nai_t, const std::vector<uint8_t>&)> FmT38Loop::ip_tap;
+
+void FmT38Loop::deliver(nai_t to, const std::vector<uint8_t>& datagram) {
+  Send_msg(socket_msg(SOCK_U_DA_IN, to, with_source(datagram)));
+}
 
 namespace {
 
@@ -38,6 +44,12 @@ void ip_handler(msg_t* m) {
     const nai_t peer = m->nai == kCaller ? kAnswerer : kCaller;
     std::vector<u8> data = rt_test::chain_bytes(m->p_buffer);
     if (m->p_buffer == nullptr) data.assign(Msg_inline_data(m), Msg_inline_data(m) + m->data_size);
+    if (FmT38Loop::ip_tap) {
+      if (data.size() >= SOCK_UDP_HEADER_SIZE)
+        FmT38Loop::ip_tap(m->nai, std::vector<u8>(data.begin() + SOCK_UDP_HEADER_SIZE, data.end()));
+      Free_msg(m);
+      return;
+    }
     const bool pass = !FmT38Loop::line_filter ||
                       (data.size() >= SOCK_UDP_HEADER_SIZE &&
                        FmT38Loop::line_filter(m->nai, std::vector<u8>(data.begin() + SOCK_UDP_HEADER_SIZE, data.end())));
@@ -57,12 +69,16 @@ const entity_table_row_t kTable[] = {
     {ENT_MFM, mfm_entity_handler, 0, 0, nullptr, 0},
     {ENT_CF, t30_test::fake_users::handler, 0, 0, nullptr, 0},
     {ENT_MT30, mt30_recorder, 0, 0, nullptr, 0},
+    {ENT_ACU, acu_entity_handler, 0, 0, nullptr, 0},
+    {ENT_FAX, rt_test::record_handler, 0, 0, nullptr, 0},
     T38_ENTITY_ROW,
     {ENT_NIL, nullptr, 0, 0, nullptr, 0},
 };
 
-t38_session_entry iaf_entry(nai_t nai) {
-  t38_session_entry e = udp_entry(nai, 4000, 1);
+}  // namespace
+
+t38_session_entry iaf_entry(nai_t nai, u16 remote_port) {
+  t38_session_entry e = udp_entry(nai, remote_port, 1);
   e.iaf.v21_size_first_buf = T38IAF__T30_FRM_LENGTH;
   e.iaf.v21_size_buf = T38IAF__T30_FRM_LENGTH;
   e.iaf.transparent_first_char_delay_ms = 20;
@@ -75,6 +91,7 @@ t38_session_entry iaf_entry(nai_t nai) {
 }
 
 std::vector<u8> t38_request(code_t code, const std::vector<u8>& body, nai_t nai) {
+  rt_test::pump();
   const size_t before = rt_test::rec().messages().size();
   msg_t* m = nullptr;
   if (body.size() <= om_os_get_msg_room()) {
@@ -97,7 +114,11 @@ std::vector<u8> t38_request(code_t code, const std::vector<u8>& body, nai_t nai)
   return {};
 }
 
-}  // namespace
+void start_fax_layers() {
+  msg_t* cfg = rt_test::make_msg(ENT_SM, ENT_MFM, SM_CONFIG_RQ, {ENT_MFM, 0, 0, 4, 0}, 0, OM_OS_CONN_NONE);
+  Send_msg(cfg);
+  rt_test::pump();
+}
 
 void FmT38Loop::SetUp() {
   confirms = new std::vector<confirm_note>();
@@ -106,20 +127,19 @@ void FmT38Loop::SetUp() {
   t30_test::fake_users::get().reset();
   t38_set_iaf_port(&iaf);
   ASSERT_EQ(t38_request(T38__SET_CONFIG_RQ, t38__common_body(3000), 0).size(), 8u);
-  auto co = t38_request(T38__SET_CONFIG_RQ, t38__session_body({iaf_entry(kCaller), iaf_entry(kAnswerer)}), 0);
+  auto co = t38_request(T38__SET_CONFIG_RQ, t38__session_body({iaf_entry(kCaller, 4000), iaf_entry(kAnswerer, 4000)}), 0);
   ASSERT_GE(co.size(), 2u);
   ASSERT_EQ(co[0], 2) << "cause " << int(co[1]);
   for (nai_t n : {kCaller, kAnswerer}) ASSERT_EQ(t38_request(T38__ACT_RQ, {}, n), (std::vector<u8>{2, 0, 'J'}));
   // The modem layer, then the engine's channels (channel number = nai).
-  msg_t* cfg = rt_test::make_msg(ENT_SM, ENT_MFM, SM_CONFIG_RQ, {ENT_MFM, 0, 0, 4, 0}, 0, OM_OS_CONN_NONE);
-  Send_msg(cfg);
-  rt_test::pump();
+  start_fax_layers();
   for (nai_t n : {kCaller, kAnswerer}) ASSERT_EQ(t30_test::configure_channel(n, 4, ENT_T38), OM_OS_OK);
   rt_test::rec().clear();
 }
 
 void FmT38Loop::TearDown() {
   t30_release_all();
+  acu_release_all();
   fm_release_all();
   rt_test::stop();
   t38_set_iaf_port(nullptr);
@@ -127,6 +147,7 @@ void FmT38Loop::TearDown() {
   delete confirms;
   confirms = nullptr;
   line_filter = nullptr;
+  ip_tap = nullptr;
 }
 
 uint32_t FmT38Loop::run_until(const std::function<bool()>& done, uint32_t limit_ms) {

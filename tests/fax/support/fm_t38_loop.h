@@ -1,7 +1,8 @@
 // Two complete fax stacks in one runtime on the virtual clock: T.30 engine
 // channels 1 and 2, the fax modem layer, and the T.38 entity with two IAF
 // sessions (nai 1 and 2) whose datagrams a fake ENT_IP hands to each other.
-// The session layer is the scripted user of fax/support/t30_fake_modem.h.
+// The session layer is the scripted user of fax/support/t30_fake_modem.h;
+// the V.25 call set-up service runs beside them for a recording ENT_FAX.
 // Every FM_CONTROL_CO and FM_PROGRESS_IN that reaches the engine is noted.
 #pragma once
 
@@ -43,6 +44,18 @@ class FmT38Loop : public ::testing::Test {
   static std::vector<confirm_note>* confirms;
   // Sees every datagram; false drops it.
   static std::function<bool(nai_t from, const std::vector<uint8_t>&)> line_filter;
+  // When set, every datagram (UDPTL) goes to the tap instead of the other
+  // session.
+  static std::function<void(nai_t from, const std::vector<uint8_t>&)> ip_tap;
+  // A datagram from the far side to a session.
+  static void deliver(nai_t to, const std::vector<uint8_t>& datagram);
 };
+
+// An IAF session entry over UDP towards 127.0.0.1:remote_port.
+kv::t38::t38_session_entry iaf_entry(nai_t nai, u16 remote_port);
+// A management request to ENT_T38 from ENT_FOIP; the answer's data.
+std::vector<uint8_t> t38_request(code_t code, const std::vector<uint8_t>& body, nai_t nai);
+// Configures the modem layer (ENT_MFM).
+void start_fax_layers();
 
 }  // namespace fm_test

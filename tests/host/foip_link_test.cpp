@@ -1,0 +1,231 @@
+// The device-controller side of the FOIP indications and confirms, called
+// as the application entity calls them, with a registered controller whose
+// reply slot the test reads: ring-in, connected, pages, end of a session and
+// stop confirms.
+#include "host/foip_link.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include "common/support/temp_folder.h"
+#include "host/device_table.h"
+#include "host/dispatcher.h"
+#include "host/scripted_controller.h"
+#include "session/app_foip.h"
+
+namespace {
+
+using tessaly_test::Reply;
+using tessaly_test::ScriptedController;
+
+constexpr std::uint16_t kId = 0x55;
+
+class FoipLink : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("KORVANE_MAILSLOT_DIR", slots_.path().c_str(), 1);
+    controller_ = std::make_unique<ScriptedController>(kId, "F9\\1");
+    ASSERT_TRUE(controller_->ok());
+    ResetDeviceTable();
+    RegisterDevicePacket reg;
+    reg.device_id = kId;
+    std::snprintf(reg.reply_slot, sizeof reg.reply_slot, "F9\\1");
+    ASSERT_EQ(RegisterDeviceEntry(reg), 1);
+    auto s = std::make_unique<app_foip__session_ctx>();
+    s->nai = 1;
+    s->direction = FOIP__DIR_OUT;
+    session_ = s.get();
+    app_foip__ctx().sessions.push_back(std::move(s));
+    msg_ = msg_t{};
+    msg_.from = ENT_FOIP;
+    msg_.to = ENT_APP_FOIP;
+    msg_.nai = 1;
+    msg_.sapi = 1;
+    msg_.conn_id = 12;
+  }
+  void TearDown() override {
+    app_foip__ctx().sessions.clear();
+    ResetDeviceTable();
+    controller_.reset();
+    unsetenv("KORVANE_MAILSLOT_DIR");
+  }
+  DeviceEntry& entry() { return *GetEntryInfo(kId); }
+  void Set(void (*change)(DeviceEntry&)) {
+    DeviceEntry copy = entry();
+    change(copy);
+    ASSERT_EQ(UpdateEntry(copy), 1);
+  }
+  void ExpectStatus(std::uint16_t kind, std::uint16_t value, const char* text = "") {
+    const std::optional<Reply> r = controller_->Next(2000);
+    ASSERT_TRUE(r.has_value()) << "expected kind " << kind;
+    ASSERT_EQ(r->type, TESSALY_FAX_STATUS);
+    EXPECT_EQ(r->status.kind, kind);
+    EXPECT_EQ(r->status.value, value);
+    EXPECT_STREQ(r->status.text, text);
+  }
+  void ExpectConnected(const char* csid, const char* did) {
+    const std::optional<Reply> r = controller_->Next(2000);
+    ASSERT_TRUE(r.has_value());
+    ASSERT_EQ(r->type, TESSALY_RECEIVE_CONNECTED);
+    EXPECT_STREQ(r->connected.remote_csid, csid);
+    EXPECT_STREQ(r->connected.did, did);
+  }
+  void ExpectNothing() { EXPECT_FALSE(controller_->Next(100).has_value()); }
+
+  static std::unique_ptr<foip__report> Page(std::uint8_t event, std::uint16_t number, char state) {
+    auto r = std::make_unique<foip__report>();
+    r->kind_of_report = FOIP__REPORT__EVT;
+    r->kind = event;
+    r->body.page.pg_number = number;
+    r->body.page.pg.pg_state = static_cast<u8>(state);
+    std::snprintf(r->body.page.pg.sz_tiff_fname, sizeof r->body.page.pg.sz_tiff_fname, "rcv/in_1.tif");
+    return r;
+  }
+
+  kvtest::TempFolder slots_;
+  std::unique_ptr<ScriptedController> controller_;
+  app_foip__session_ctx* session_ = nullptr;
+  msg_t msg_{};
+};
+
+TEST_F(FoipLink, IncomingCallRingsTheFreeReceiverAndHoldsTheCall) {
+  Set([](DeviceEntry& e) { e.receive_enabled = 1; });
+  auto call = std::make_unique<foip__alert>();
+  call->called_kind = 1;
+  std::snprintf(call->sz_called_phone_number, sizeof call->sz_called_phone_number, "0612345678");
+  std::snprintf(call->calling.sz_user_name, sizeof call->calling.sz_user_name, "alice");
+  call->media.media_count = 1;
+  const u8 ip[4] = {10, 0, 0, 7};
+  std::memcpy(call->media.media[0].ipv4, ip, 4);
+  foip_link__alert_in(&msg_, call.get(), FOIP_API__OK);
+  const std::optional<Reply> r = controller_->Next(2000);
+  ASSERT_TRUE(r.has_value());
+  ASSERT_EQ(r->type, TESSALY_RING_IN);
+  EXPECT_STREQ(r->ring.called, "0612345678");
+  EXPECT_STREQ(r->ring.caller_number, "alice");
+  EXPECT_STREQ(r->ring.caller_address, "10.0.0.7");
+  EXPECT_EQ(entry().session_active, 1u);
+  ASSERT_TRUE(entry().call_address);
+  EXPECT_EQ(entry().call_address->conn_id, 12);
+  EXPECT_EQ(entry().watchdog, 0);
+}
+
+TEST_F(FoipLink, RemoteIdentityGoesOutByDirection) {
+  auto id = std::make_unique<foip__report>();
+  id->kind_of_report = FOIP__REPORT__EVT;
+  id->kind = FOIP__EVENT__FAX_REMOTE_FAX_ID;
+  std::snprintf(id->body.remote_fax_id, sizeof id->body.remote_fax_id, "+33 1 44 55");
+  foip_link__report_in(&msg_, id.get(), FOIP_API__OK);
+  ExpectStatus(FAX_STATUS_CONNECTED, 0, "+33 1 44 55");
+  EXPECT_EQ(entry().fax_connected, 1u);
+
+  session_->direction = FOIP__DIR_IN;
+  Set([](DeviceEntry& e) { std::snprintf(e.did, sizeof e.did, "4455"); });
+  foip_link__report_in(&msg_, id.get(), FOIP_API__OK);
+  ExpectConnected("+33 1 44 55", "4455");
+  // An error report changes nothing and sends nothing.
+  auto err = std::make_unique<foip__report>();
+  err->kind_of_report = FOIP__REPORT__ERR;
+  foip_link__report_in(&msg_, err.get(), FOIP_API__OK);
+  ExpectNothing();
+}
+
+TEST_F(FoipLink, PageReceivedBeforeAnyIdentitySendsOneConnectedFirst) {
+  session_->direction = FOIP__DIR_IN;
+  auto alert = std::make_unique<foip__alert>();
+  Set([](DeviceEntry& e) { e.receive_enabled = 1; });
+  foip_link__alert_in(&msg_, alert.get(), FOIP_API__OK);  // a new call clears the connected mark
+  ASSERT_EQ(controller_->Next(2000)->type, TESSALY_RING_IN);
+  foip_link__report_in(&msg_, Page(FOIP__EVENT__FAX_PG_RECEIVED, 1, 'G').get(), FOIP_API__OK);
+  ExpectConnected("", "");
+  ExpectStatus(FAX_STATUS_PAGE_RECEIVED, 1);
+  foip_link__report_in(&msg_, Page(FOIP__EVENT__FAX_PG_RECEIVED, 2, 'S').get(), FOIP_API__OK);
+  ExpectNothing();
+  EXPECT_EQ(entry().page_received, 1u);
+}
+
+TEST_F(FoipLink, EndOfASendReportsPagesOrTheFailure) {
+  Set([](DeviceEntry& e) { e.session_active = 1; });
+  foip_link__report_in(&msg_, Page(FOIP__EVENT__FAX_PG_SENT, 1, 'S').get(), FOIP_API__OK);
+  ExpectStatus(FAX_STATUS_PAGE_SENT, 1);
+  EXPECT_EQ(entry().page_sent, 1u);
+  EXPECT_EQ(entry().fax_connected, 1u);
+
+  foip__confirm ok{};
+  ok.return_code = FOIP__RC_OK;
+  auto fax = std::make_unique<foip__fax_session_status>();
+  fax->nb_pg_received = 0;
+  foip_link__stop_in(&msg_, session_, &ok, fax.get(), FOIP_API__OK);
+  ExpectStatus(FAX_STATUS_PAGE_RECEIVED, 0);
+  ExpectStatus(FAX_STATUS_FAX_SENT, 0);
+  EXPECT_EQ(entry().session_active, 0u);
+  EXPECT_EQ(session_->direction, FOIP__DIR_IN);
+
+  // Cause 26 after pages still fails; without a connected fax: not answered.
+  struct Case {
+    std::uint32_t fax_connected;
+    u8 fax_rc, source, diag;
+    std::uint16_t value;
+  };
+  const Case cases[] = {{0, 3, 'u', 'b', 0xF10B}, {1, 2, 'u', 'b', 0xF103}, {1, 3, 'u', 'b', 0xF10A},
+                        {1, 3, 's', 0, 0xF103},   {1, 3, 0x80, 0, 0xF100}};
+  for (const Case& c : cases) {
+    session_->direction = FOIP__DIR_OUT;
+    DeviceEntry copy = entry();
+    copy.session_active = 1;
+    copy.page_sent = 1;
+    copy.fax_connected = c.fax_connected;
+    ASSERT_EQ(UpdateEntry(copy), 1);
+    foip__confirm cause{};
+    cause.return_code = FOIP__RC_OK;
+    cause.error_code = 26;
+    fax->fax_return_code = c.fax_rc;
+    fax->source = c.source;
+    fax->diag = c.diag;
+    foip_link__stop_in(&msg_, session_, &cause, fax.get(), FOIP_API__OK);
+    ExpectStatus(FOIP_STATUS_FAX_NOT_SENT, c.value);
+  }
+}
+
+TEST_F(FoipLink, StopConfirmAnswersByAbortState) {
+  struct Case {
+    std::int32_t abort_state;
+    bool ok;
+    std::uint16_t kind, value;  // kind 0xFFFF: nothing sent
+  };
+  const Case cases[] = {
+      {ABORT_BY_CONTROLLER, true, FAX_STATUS_REQUEST_DONE, 4},
+      {ABORT_BY_CONTROLLER, false, FAX_STATUS_REQUEST_FAILED, 4},
+      {ABORT_SEND_NOT_STARTED, true, 0xFFFF, 0},
+      {ABORT_CALL_SETUP_FAILED, true, FOIP_STATUS_FAX_NOT_CONNECTED, 0xF10A},
+      {ABORT_WATCHDOG, true, FOIP_STATUS_FAX_NOT_SENT, 0xF10A},
+      {ABORT_NONE, true, FAX_STATUS_SESSION_LOST, 0xF100},
+  };
+  for (const Case& c : cases) {
+    session_->direction = FOIP__DIR_OUT;  // a confirmed stop leaves it incoming
+    DeviceEntry copy = entry();
+    copy.session_active = 1;
+    copy.abort_state = c.abort_state;
+    copy.sip_status = 486;
+    ASSERT_EQ(UpdateEntry(copy), 1);
+    foip__confirm conf{};
+    conf.return_code = c.ok ? FOIP__RC_OK : 3;
+    foip_link__stop_co(&msg_, session_, &conf, FOIP_API__OK);
+    if (c.kind == 0xFFFF) ExpectNothing();
+    else ExpectStatus(c.kind, c.value);
+    EXPECT_EQ(entry().session_active, c.ok ? 0u : 1u) << c.abort_state;
+    EXPECT_EQ(entry().abort_state, c.ok ? ABORT_NONE : c.abort_state);
+  }
+  // An unreadable confirm leaves the entry as it was.
+  Set([](DeviceEntry& e) {
+    e.session_active = 1;
+    e.abort_state = ABORT_BY_CONTROLLER;
+  });
+  foip_link__stop_co(&msg_, session_, nullptr, 17);
+  ExpectStatus(FAX_STATUS_REQUEST_FAILED, 4);
+  EXPECT_EQ(entry().session_active, 1u);
+}
+
+}  // namespace
