@@ -207,7 +207,7 @@ std::string rows_text(u8 list, const char* (*text_of)(u32)) {
   }
   return out;
 }
-const char* cause_text(u32) { return ""; }
+const char* cause_text(u32 code) { return t38_mgt__dea_cause_text(code); }
 }  // namespace
 
 std::string foip_stat__t38_dea_codes_text() {

@@ -169,5 +169,6 @@ void t38_mgt__process_t38_dea_co(foip__na_ctx* s, t38_mgt__ctx& c);
 void t38_mgt__process_t38_dea_in(foip__na_ctx* s, t38_mgt__ctx& c);
 void t38_mgt__display_statistics(foip__na_ctx* s, t38_mgt__ctx& c);
 const char* t38_mgt__dea_code_text(u32 code);
+const char* t38_mgt__dea_cause_text(u32 cause);
 // Stops the session on a fatal T.38 error (foip_t38_mgt.cpp).
 void t38_mgt__fatal_error_stop(foip__na_ctx* s, t38_mgt__ctx& c);

@@ -163,6 +163,25 @@ void event_report(foip__na_ctx* s, const u8* d) {
   if (row) {
     std::snprintf(line, sizeof line, row->text, s->nai, ms, side(d));
     letter = row->letter;
+  } else if (bit == 0x400 || bit == 0x800 || bit == 0x1000) {
+    static constexpr const char* kPg[] = {"\n(nai %3d) %8lums T.38%s T.30 Evt: PG_FROM_IP          (#%d) %s",
+                                          "\n(nai %3d) %8lums T.38%s T.30 Evt: PG_TO_IP            (#%d) %s",
+                                          "\n(nai %3d) %8lums T.38%s T.30 Evt: PG_FROM_TDM         (#%d) %s"};
+    const int i = bit == 0x400 ? 0 : bit == 0x800 ? 1 : 2;
+    std::snprintf(line, sizeof line, kPg[i], s->nai, ms, side(d), le16(d + 12),
+                  find_name(kModulations, d[14], "V.?? ????"));
+    letter = 'P';
+  } else if (bit == 0x2000 || bit == 0x4000 || bit == 0x8000) {
+    static constexpr const char* kLen[] = {"\n(nai %3d) %8lums T.38%s T.30 Evt: TCF_PG_LEN_FROM_IP  %s (len %lu)",
+                                           "\n(nai %3d) %8lums T.38%s T.30 Evt: TCF_PG_LEN_TO_IP    %s (len %lu)",
+                                           "\n(nai %3d) %8lums T.38%s T.30 Evt: TCF_PG_LEN_FROM_TDM %s (len %lu)"};
+    const int i = bit == 0x2000 ? 0 : bit == 0x4000 ? 1 : 2;
+    const u8 kind = d[12];
+    const u32 len = le32(d + 14);
+    std::snprintf(line, sizeof line, kLen[i], s->nai, ms, side(d), kind == 1 ? "TCF" : "Fax Pg / ECM block",
+                  static_cast<unsigned long>(len));
+    foip_stat__update_tcf_pg_len(kind, d[13], bit, len);
+    letter = 'L';
   } else if (bit == T38__EVENT__NETWORK_SIMULATION) {
     std::snprintf(line, sizeof line, "\n(nai %3d) WARNING IP SIMULATION IS RUNNING", s->nai);
     letter = 'i';
@@ -201,10 +220,15 @@ const char* t38_mgt__dea_code_text(u32 code) {
   return code < std::size(kTexts) ? kTexts[code] : "(T38__DEA__xxxxxxxx) unknown code";
 }
 
+const char* t38_mgt__dea_cause_text(u32 cause) {
+  return find_name(kDeaCauses, cause, "(T38__MSG_ERR__xxxxxxxx) unknown code");
+}
+
 void t38_mgt__process_t38_report_in(foip__na_ctx* s, t38_mgt__ctx& c) {
   const u8* d = cur(12);
   if (!d || d[0] == 'T') return;
   if (d[0] == 'E') {
+    if (!cur(8 + T38__EVENT_RECORD_SIZE)) return;
     event_report(s, d);
     return;
   }

@@ -530,6 +530,29 @@ TEST_F(T38Mgt, DeaInErrorKeepsCauseAndCounts) {
   EXPECT_STREQ(c.result.cause_text, "(T38__MSG_ERR__IFP_ERROR) Error while IFP packet is built (ASN.1 encoding)");
   EXPECT_EQ(foip_stat__dea_nok(), 1u);
   EXPECT_EQ(c.stats_displayed, 1);
+  EXPECT_NE(foip_stat__t38_dea_codes_text().find("Ret_code: (3) (T38__MSG_ERR__IFP_ERROR)"), std::string::npos);
+}
+
+// Event reports of TCF and page lengths feed the statistics; a modulation
+// outside the table changes nothing.
+TEST_F(T38Mgt, LengthReportsFeedTheStatistics) {
+  auto len_report = [](u32 bit, u8 kind, u8 modulation, u32 len) {
+    std::vector<u8> b(8 + T38__EVENT_RECORD_SIZE, 0);
+    b[0] = 'E';
+    b[1] = 'I';
+    std::memcpy(b.data() + 8, &bit, 4);
+    b[12] = kind;
+    b[13] = modulation;
+    std::memcpy(b.data() + 14, &len, 4);
+    return b;
+  };
+  step(T38_MGT__EVT_USR_ACT_RQ);
+  step(T38_MGT__EVT_T38_REPORT_IN, ENT_T38, 'R', len_report(FOIP_STAT__TO_IP, 1, 8, 2700));
+  step(T38_MGT__EVT_T38_REPORT_IN, ENT_T38, 'R', len_report(FOIP_STAT__TO_IP, 1, 5, 2700));
+  step(T38_MGT__EVT_T38_REPORT_IN, ENT_T38, 'R', {'E', 'I', 0});  // short: ignored
+  EXPECT_EQ(foip_stat__tcf(FOIP_STAT__TO_IP, 5).cnt, 1u);
+  EXPECT_EQ(foip_stat__tcf(FOIP_STAT__TO_IP, 5).cnt_not_good, 0);
+  EXPECT_EQ(state(), T38_MGT__T38_COMMON_CNF);
 }
 
 // TCF statistics at the bounds.
