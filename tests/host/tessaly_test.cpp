@@ -389,6 +389,24 @@ TEST_F(Tessaly, TrapKeepsTheSlotOpen) {
   EXPECT_TRUE(t.LogHas("Program closing down"));
 }
 
+// Without "[TESSALY]" no program log is opened; the program serves anyway.
+TEST_F(Tessaly, WithoutItsParagraphThereIsNoProgramLog) {
+  TessalyProcess t;
+  kvtest::WriteFile(t.File("K-DB/SETUP.INI"), "[OPTIONS]\n");
+  t.Start(Fast());
+  ScriptedController c(0x0606, "F8\\1");
+  StatusWord sent = STATUS_MAILSLOT_MISSING;
+  for (int i = 0; i < 200 && sent != STATUS_OK; ++i) {
+    sent = c.Register();
+    if (sent != STATUS_OK) std::this_thread::sleep_for(50ms);
+  }
+  ASSERT_EQ(sent, STATUS_OK);
+  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 1);
+  ASSERT_EQ(c.Shutdown(), STATUS_OK);
+  EXPECT_EQ(t.Wait(), 0);
+  EXPECT_FALSE(kvtest::Exists(t.File("K-DB/TESSALY.log")));
+}
+
 TEST_F(Tessaly, MissingSettingsEndWithCodeOne) {
   TessalyProcess t;
   std::remove(t.File("KORVANE.INI").c_str());
