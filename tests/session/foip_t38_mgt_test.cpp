@@ -19,6 +19,7 @@
 #include "runtime/support/rt_harness.h"
 #include "runtime/timer.h"
 #include "session/foip_ctx.h"
+#include "session/foip_err.h"
 #include "session/foip_stats.h"
 #include "t38/t38_entity.h"
 #include "t38/t38_report.h"
@@ -93,6 +94,7 @@ class T38Mgt : public ::testing::Test {
   void TearDown() override {
     Timer_free(s_.ti_t38.cell);
     t38_mgt__glb_init();
+    foip_err__release_pool();  // report messages taken by traps
     stop();
   }
 
@@ -553,6 +555,32 @@ TEST_F(T38Mgt, LengthReportsFeedTheStatistics) {
   EXPECT_EQ(foip_stat__tcf(FOIP_STAT__TO_IP, 5).cnt, 1u);
   EXPECT_EQ(foip_stat__tcf(FOIP_STAT__TO_IP, 5).cnt_not_good, 0);
   EXPECT_EQ(state(), T38_MGT__T38_COMMON_CNF);
+}
+
+// Every cell of both tables with an empty or truncated message: no crash,
+// a known state afterwards, and every return to IDLE notified once.
+TEST_F(T38Mgt, EveryCellSurvivesEmptyAndTruncatedMessages) {
+  for (u8 transport : {u8{'U'}, u8{'T'}}) {
+    const u8 nb_states = transport == 'U' ? T38_MGT__UDP_NB_STATES : T38_MGT__TCP_NB_STATES;
+    const u8 nb_events = transport == 'U' ? 14 : 19;
+    for (const std::vector<u8>& body : {std::vector<u8>{}, std::vector<u8>{2}, std::vector<u8>{3, 1}}) {
+      for (u8 st = 0; st < nb_states; ++st) {
+        for (u8 ev = 1; ev < nb_events; ++ev) {
+          t38_mgt__glb_init();
+          step(T38_MGT__EVT_USR_ACT_RQ, 0, 0, {}, 0, transport, 'O');
+          t38_mgt__get_ctx(NAI).state = st;
+          rec().clear();
+          const u8 r = step(ev, ENT_IP, 'x', body, 0, transport, 'O');
+          EXPECT_TRUE(r == 2 || r == 3);
+          EXPECT_LT(state(), nb_states) << int(st) << "/" << int(ev);
+          const std::string notices = sent_to(ENT_FOIP);
+          if (st != T38_MGT__IDLE && state() == T38_MGT__IDLE) {
+            EXPECT_TRUE(notices == "U" || notices == "V") << int(st) << "/" << int(ev) << " " << notices;
+          }
+        }
+      }
+    }
+  }
 }
 
 // TCF statistics at the bounds.
