@@ -951,6 +951,9 @@ u8 t38_mgt__automaton(u8 event, u8 transport, u8 direction, foip__na_ctx* s) {
     c.error_code = 0;
     c.start_delay_ms = s->param.session_general_param.start_t38_session_ms;
   }
+  // The peer released the connection: the teardown resets the socket
+  // configuration instead of asking for a release that may never be answered.
+  if (event == EVT_SOCK_REL_IN && c.transport == 2) c.sock_established = 0;
   const t38_mgt__cell cell = c.cells[index];
   run_action(cell.action, s, c);
   if (cell.next < KEEP) c.state = cell.next;

@@ -23,7 +23,12 @@
 //  - name resolution is bounded by T38_MGT__DNS_WDOG_MS, and a stop request
 //    during it ends the set-up in both variants;
 //  - EVT_USR_ACT_RQ outside IDLE changes nothing (tables, direction and the
-//    connection id taken from SOCK_EST_IN are kept).
+//    connection id taken from SOCK_EST_IN are kept);
+//  - a SOCK_REL_IN in any TCP state marks the connection down, so the
+//    teardown resets the socket configuration without a SOCK_REL_RQ, and
+//    carries no statistics;
+//  - a failure at activation in IDLE (no remote media, request not sent)
+//    is still notified ('U' {3,..}).
 //
 // Runs only inside ENT_FOIP's handler (SM thread).
 #pragma once

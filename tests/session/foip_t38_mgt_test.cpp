@@ -354,6 +354,26 @@ TEST_F(T38Mgt, StartDelayWaitsAndStopThereEndsAtOnce) {
   EXPECT_EQ(state(), T38_MGT__SOCKET_CNF);
 }
 
+// The peer releases the connection during the teardown: no release is asked
+// for, the socket configuration is reset.
+TEST_F(T38Mgt, PeerReleaseDuringTeardownSkipsTheRelease) {
+  step(T38_MGT__EVT_USR_ACT_RQ, 0, 0, {}, 0, 'T', 'O');
+  step(T38_MGT__EVT_SM_SET_CONFIG_CO, ENT_SM, 'c', ok3(ENT_IP));
+  step(T38_MGT__EVT_SOCK_EST_CO, ENT_IP, SOCK_EST_CO, {2, 0, 0, 0});
+  step(T38_MGT__EVT_T38_SET_CONFIG_CO, ENT_T38, 'y', cnf_co(11));
+  step(T38_MGT__EVT_T38_SET_CONFIG_CO, ENT_T38, 'y', cnf_co(10));
+  step(T38_MGT__EVT_T38_ACT_CO, ENT_T38, 'e', {2, 0, 'J'});
+  step(T38_MGT__EVT_USR_DEA_RQ);
+  ASSERT_EQ(state(), T38_MGT__T38_SESSION_DEA__TCP);
+  step(T38_MGT__EVT_SOCK_REL_IN, ENT_IP, SOCK_REL_IN, {0, 0});
+  step(T38_MGT__EVT_T38_DEA_CO, ENT_T38, 's', dea(2));
+  rec().clear();
+  step(T38_MGT__EVT_T38_RESET_CONFIG_CO, ENT_T38, 'z', {2, 'J', 0});
+  EXPECT_EQ(sent_to(ENT_IP), "");
+  EXPECT_EQ(sent_to(ENT_SM), "D");
+  EXPECT_EQ(state(), T38_MGT__SOCKET_RESET_CNF__TCP);
+}
+
 // Outgoing TCP connection that never comes: the watchdog releases it.
 TEST_F(T38Mgt, TcpConnectWatchdogReleasesAndReports) {
   step(T38_MGT__EVT_USR_ACT_RQ, 0, 0, {}, 0, 'T', 'O');
