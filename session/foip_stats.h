@@ -48,6 +48,8 @@ void foip_stat__count_t38_dea_code(u8 code, u16 count);
 std::string foip_stat__tcf_len_text();
 std::string foip_stat__fax_pg_len_text();
 std::string foip_stat__t38_dea_codes_text();
+std::string foip_stat__fax_ret_codes_text();
+void foip_stat__display_fax_ret_codes();
 void foip_stat__display_tcf_len();
 void foip_stat__display_fax_pg_len();
 void foip_stat__display_t38_dea_codes();

@@ -625,6 +625,11 @@ TEST(FoipStats, TcfDeviationsAndUnknownModulations) {
   EXPECT_EQ(foip_stat__find_counter(77, FOIP_STAT__LIST_V25).code, 0xFFFF);
   ++foip_stat__find_counter(77, FOIP_STAT__LIST_V25).counter;
   EXPECT_EQ(foip_stat__find_counter(78, FOIP_STAT__LIST_V25).counter, 1u);
+  ++foip_stat__find_counter(98, FOIP_STAT__LIST_V25).counter;
+  const std::string rc = foip_stat__fax_ret_codes_text();
+  EXPECT_NE(rc.find("       - Counter:    1  Ret_code: (98) (ACURC_BUSY) busy\n"), std::string::npos);
+  EXPECT_NE(rc.find("       - Counter:    1  Ret_code: (65535) unknown\n"), std::string::npos);
+  EXPECT_EQ(rc.find("CFF_"), std::string::npos);
 }
 
 }  // namespace
