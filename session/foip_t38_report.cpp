@@ -329,4 +329,30 @@ void t38_mgt__display_statistics(foip__na_ctx* s, t38_mgt__ctx& c) {
                 "\n\n   T.38 Err - Total numbers of T.38 error protocol (T38__DEA__FAX_PROTOCOL_ERR_xx): %lu\n",
                 static_cast<unsigned long>(le32(raw + 172)));
   out(line);
+  static constexpr const char* kErrLines[8] = {
+      "            - Error Counters: (GW)     T38__ERR_REPORT__SAMPLE_UNDERRUN_OVERRUN : %lu\n",
+      "                              (GW)     T38__ERR_REPORT__TX_UNDERRUN             : %lu\n",
+      "                              (GW/IAF) T38__ERR_REPORT__UDPTL_LOST              : %lu\n",
+      "                              (GW/IAF) T38__ERR_REPORT__SM_CONGESTION           : %lu\n",
+      "                              (GW/IAF) T38__ERR_REPORT__IFP_PCK_CONGESTION      : %lu\n",
+      "                              (GW/IAF) T38__ERR_REPORT__DFIELD_CONGESTION       : %lu\n",
+      "                              (GW/IAF) T38__ERR_REPORT__ECM_FRAME_TOO_LONG      : %lu\n",
+      "                              (GW/IAF) T38__ERR_REPORT__CORRUPTED_HDLC_FRAME    : %lu\n"};
+  for (u32 i = 0; i < 8; ++i) {
+    std::snprintf(line, sizeof line, kErrLines[i], static_cast<unsigned long>(le32(raw + 176 + 4 * i)));
+    out(line);
+  }
+  out("\n");
+  out("Internal memory Statistics\n");
+  std::snprintf(line, sizeof line, "   - data_field object current = %d  max = %d  cnt congestion = %lu\n",
+                le16(raw + 208), le16(raw + 210), static_cast<unsigned long>(le32(raw + 212)));
+  out(line);
+  std::snprintf(line, sizeof line, "   - IFP packet object current = %d  max = %d  cnt congestion = %lu\n",
+                le16(raw + 216), le16(raw + 218), static_cast<unsigned long>(le32(raw + 220)));
+  out(line);
+  out("\n");
+  out("System Management VL memory pool Statistics (Mem_alloc/Mem_free)\n");
+  std::snprintf(line, sizeof line, "              - Current = %lu - Max = %lu\n",
+                static_cast<unsigned long>(le32(raw + 252)), static_cast<unsigned long>(le32(raw + 256)));
+  out(line);
 }
