@@ -11,6 +11,7 @@
 
 #include "runtime/entity.h"
 #include "runtime/msg.h"
+#include "runtime/om_os.h"
 #include "runtime/sm.h"
 #include "runtime/sock.h"
 #include "runtime/sock_config.h"
@@ -852,6 +853,7 @@ void record_step(const foip__na_ctx* s, const t38_mgt__ctx& c, u8 event, u8 old_
   m->sapi = FOIP_MGT__TRACE_SAPI;
   m->conn_id = 0xFFFF;
   m->code = 'Z';
+  om_os_trace_record('X', m);
   foip_trc__msg_audit('X', m);
   Free_msg(m);
 }
