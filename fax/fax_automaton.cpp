@@ -1,0 +1,577 @@
+// Fax automaton of ENT_FAX: 23 events x 8 states, one table of
+// {action, next state} cells.
+#include <cstring>
+
+#include "common/byte_order.h"
+#include "fax/fax_session.h"
+#include "runtime/buffer.h"
+#include "runtime/om_os.h"
+
+namespace {
+
+using action_fn = void (*)(msg_t*, fax_auto__session*);
+
+constexpr u8 KEEP = 254;  // "=": the state stays
+constexpr u8 ACT = 255;   // the action sets the state
+
+struct cell {
+  action_fn action;
+  u8 next;
+};
+
+const char* g_action = "";
+u8 g_new_state = KEEP;  // state chosen by an ACT action
+
+void set_state(fax_auto__session* s, u8 st) {
+  s->state = st;
+  g_new_state = st;
+}
+
+// ---------------------------------------------------------------------------
+// Sending to the lower entities.
+
+void send_acu(fax_auto__session* s, code_t code, const u8* data, u32 n) {
+  if (!fax_send_new(ENT_ACU, s->nai, ACU_SAPI, 0, code, data, n)) om_os_trap(742);
+}
+
+void send_majr_sync_rq(fax_auto__session* s, u8 kind) {
+  u8 d[16] = {};
+  d[3] = kind;
+  if (!fax_send_new(ENT_CF, s->nai, CF_SAPI, 0, CF_MAJR_SYNC_RQ, d, sizeof d)) om_os_trap(742);
+}
+
+// Session parameters: CF_SETPARM_RQ filled by the user-event function.
+void send_setparm(fax_auto__session* s);
+void user_disconnect(fax_auto__session* s);
+
+// Page data while ENT_CF takes them (up to five buffers per call).
+void send_page_data(fax_auto__session* s) {
+  bool sent = false;
+  for (int pass = 0; pass < 5 && !s->cf_busy && !s->int_sync_pending; ++pass) {
+    const u32 room = om_os_get_buffer_room();
+    std::vector<u8> buf(room);
+    u32 len = room;
+    const u8 mode = s->conv_state == 0 ? 0 : s->conv_state == 3 ? 2 : 1;
+    const u8 r = fax_auto__user_event_fn(FAX_AUTO__EVT_TX_RX_FAX_PG, buf.data(), &len, nullptr, 0, mode, s);
+    if (r == 3) {
+      fax_auto__send_cf(s, CF_DISC_RQ);
+      set_state(s, FAX_STOP_SESSION);
+      return;
+    }
+    if (len) {
+      if (!fax_send_new(ENT_CF, s->nai, CF_SAPI, 0, CF_DA_RQ, buf.data(), len)) om_os_trap(742);
+      sent = true;
+    }
+    if (r != 2) {
+      if (r == FAX_UE_END_PAGE_RENEG) {
+        send_majr_sync_rq(s, 'N');
+        set_state(s, FAX_T30_DIS_DCS_NEGO);
+      } else if (r == FAX_UE_LAST_PAGE) {
+        send_majr_sync_rq(s, 'S');
+        set_state(s, FAX_STOP_SESSION);
+      } else {
+        send_majr_sync_rq(s, 'P');
+        set_state(s, FAX_END_OF_SND_PAGE);
+      }
+      break;
+    }
+  }
+  if (sent) {
+    s->int_sync_pending = 1;
+    fax_auto__send_cf(s, CF_INT_SYNC_RQ);
+  }
+}
+
+// Prepares the next page and starts sending it; false to stop the session.
+bool start_page(fax_auto__session* s) {
+  const u8 r = fax_auto__user_event_fn(FAX_AUTO__EVT_FAX_PARAM_PG_CONV, nullptr, nullptr, nullptr, 0, 0, s);
+  if (r == 3) return false;
+  s->cf_busy = 0;
+  send_page_data(s);
+  return true;
+}
+
+void start_page_or_stop(fax_auto__session* s) {
+  if (!start_page(s)) {
+    user_disconnect(s);
+    set_state(s, FAX_STOP_SESSION);
+  } else if (g_new_state == KEEP) {
+    set_state(s, FAX_PAGE);
+  }
+}
+
+// Status byte 0 of a confirm.
+u8 status_of(const msg_t* m) { return Msg_data_size(m) ? Msg_data(m)[0] : 3; }
+
+// ---------------------------------------------------------------------------
+// Actions.
+
+#define NAME(n) g_action = n " ()"
+
+void no_action(msg_t*, fax_auto__session*) { NAME("no_action"); }
+void error_process(msg_t*, fax_auto__session*) { NAME("error_process"); }
+
+void store_modem_parameters(msg_t*, fax_auto__session* s) {
+  NAME("store_modem_parameters");
+  fax_auto__user_event_fn(FAX_AUTO__EVT_CONFIG_DONE, nullptr, nullptr, nullptr, 0, 0, s);
+}
+
+void start_v25__org(msg_t*, fax_auto__session* s) {
+  NAME("start_v25__org");
+  u8 d[140] = {};
+  d[0] = 'H';
+  d[1] = 1;
+  d[2] = 'F';
+  d[11] = 3;
+  s->direction = 'O';
+  s->page_direction = 1;
+  send_acu(s, ACU_CONN_RQ, d, sizeof d);
+}
+
+void start_v25__ans(msg_t*, fax_auto__session* s) {
+  NAME("start_v25__ans");
+  u8 d[116] = {};
+  d[0] = 'H';
+  d[1] = 'F';
+  d[9] = 3;
+  s->direction = 'A';
+  s->page_direction = 2;
+  send_acu(s, ACU_CONN_RS, d, sizeof d);
+}
+
+void stop_acu(fax_auto__session* s) {
+  u8 d[88] = {};
+  d[0] = 'H';
+  send_acu(s, ACU_CLEAR_RQ, d, sizeof d);
+}
+
+void stop_acu_v25(msg_t*, fax_auto__session* s) {
+  NAME("stop_acu_v25");
+  stop_acu(s);
+}
+
+// A stop before the T.30 session began: the call is cleared from here.
+void stop_before_t30(msg_t*, fax_auto__session* s) {
+  NAME("stop_before_t30");
+  s->end_status = 3;
+  s->end_source = FAX_SOURCE_SELF;
+  s->end_cause = FAX_CAUSE_USER_STOP;
+  if (s->state == FAX_WAIT_V25_CONN) {
+    stop_acu(s);
+  } else {
+    fax_auto__send_cf(s, CF_STOP_RQ);
+  }
+}
+
+void modem_conn_rq(msg_t*, fax_auto__session* s) {
+  NAME("modem_conn_rq");
+  fax_auto__send_cf(s, CF_INIT_RQ);
+}
+
+void process_acu_clear_in(msg_t* m, fax_auto__session* s) {
+  NAME("process_acu_clear_in");
+  const u8 b = Msg_data_size(m) ? Msg_data(m)[0] : 0;
+  if (b == 't') {
+    fax_auto__send_cf(s, CF_INIT_RQ);
+    set_state(s, FAX_START_SESSION);
+  } else {
+    s->end_status = 2;
+    s->end_source = ENT_ACU;
+    s->end_cause = b;
+    set_state(s, FAX_IDLE);
+  }
+}
+
+void set_faxparam(msg_t* m, fax_auto__session* s) {
+  NAME("set_faxparam");
+  if (status_of(m) == 2) {
+    send_setparm(s);  // first parameters: chosen while the state is FAX_START_SESSION
+    if (g_new_state == KEEP) set_state(s, FAX_CNF_SESSION);
+  } else {
+    set_state(s, FAX_IDLE);
+  }
+}
+
+void t30_nego_rq(msg_t* m, fax_auto__session* s) {
+  NAME("t30_nego_rq");
+  if (status_of(m) == 2) {
+    fax_auto__send_cf(s, CF_CONN_RQ);
+    set_state(s, FAX_T30_DIS_DCS_NEGO);
+  } else {
+    set_state(s, FAX_IDLE);
+  }
+}
+
+void t30_nego_rq_3(msg_t* m, fax_auto__session* s) {
+  NAME("t30_nego_rq_3");
+  if (status_of(m) == 2) {
+    fax_auto__send_cf(s, s->page_direction == 2 ? CF_CAPBILITY_RS : CF_CAPBILITY_RQ);
+    set_state(s, FAX_T30_DIS_DCS_NEGO);
+  } else {
+    set_state(s, FAX_IDLE);
+  }
+}
+
+void t30_nego_rq_2(msg_t* m, fax_auto__session* s) {
+  NAME("t30_nego_rq_2");
+  if (status_of(m) != 2) {
+    set_state(s, FAX_IDLE);
+  } else if (s->page_direction == 2) {
+    set_state(s, FAX_PAGE);
+  } else if (s->page_direction == 1) {
+    send_setparm(s);
+  }
+}
+
+void check_cf_conn_co(msg_t* m, fax_auto__session* s) {
+  NAME("check_cf_conn_co");
+  if (status_of(m) != 2) set_state(s, FAX_IDLE);
+}
+
+void give_t30_info_to_user(msg_t* m, fax_auto__session* s) {
+  NAME("give_t30_info_to_user");
+  const std::vector<u8> rec = fax_msg_bytes(m);
+  if (rec.size() < CF_INFO_SIZE) {
+    om_os_trap(744);
+    return;
+  }
+  if (fax_auto__user_event_fn(FAX_AUTO__EVT_FAX_INFO_IN, nullptr, nullptr, rec.data(), CF_INFO_SIZE, 0, s) == 3) {
+    user_disconnect(s);
+    set_state(s, FAX_STOP_SESSION);
+    return;
+  }
+  if (rec[3] == 'c') {
+    s->page_direction = 2;
+    set_state(s, FAX_PAGE);
+  } else if (rec[3] == 't') {
+    s->page_direction = 1;
+    set_state(s, FAX_T30_DIS_DCS_NEGO);
+    send_setparm(s);
+  }
+}
+
+void process_cf_capability_in(msg_t*, fax_auto__session* s) {
+  NAME("process_cf_capability_in");
+  send_setparm(s);
+}
+
+void process_cf_cap_co__start_sending_fax_page(msg_t*, fax_auto__session* s) {
+  NAME("process_cf_cap_co__start_sending_fax_page");
+  start_page_or_stop(s);
+}
+
+void fax_pg_processing(msg_t* m, fax_auto__session* s) {
+  NAME("fax_pg_processing");
+  switch (m->code) {
+    case CF_BUSY_IN:
+      s->cf_busy = 1;
+      set_state(s, FAX_PAGE);
+      return;
+    case CF_INT_SYNC_CO:
+    case CF_CLR_BUSY_IN:
+      if (m->code == CF_INT_SYNC_CO) s->int_sync_pending = 0;
+      else s->cf_busy = 0;
+      send_page_data(s);
+      if (g_new_state == KEEP) set_state(s, FAX_PAGE);
+      return;
+    case CF_DA_IN: {
+      const std::vector<u8> d = fax_msg_bytes(m);
+      if (fax_auto__user_event_fn(FAX_AUTO__EVT_TX_RX_FAX_PG, nullptr, nullptr, d.data(), static_cast<u32>(d.size()),
+                                  0, s) == 3) {
+        user_disconnect(s);
+        set_state(s, FAX_STOP_SESSION);
+      } else {
+        set_state(s, FAX_PAGE);
+      }
+      return;
+    }
+    case CF_MAJR_SYNC_IN: {
+      const std::vector<u8> d = fax_msg_bytes(m);
+      u8 rec[16] = {};
+      std::memcpy(rec, d.data(), d.size() < 16 ? d.size() : 16);
+      const u8 r = fax_auto__user_event_fn(FAX_AUTO__EVT_EOF_RCV_FAX_PG, nullptr, nullptr, rec, 16, 0, s);
+      if (r == 3) {
+        user_disconnect(s);
+        set_state(s, FAX_STOP_SESSION);
+        return;
+      }
+      s->verdict = r;
+      fax_auto__send_cf(s, CF_MAJR_SYNC_RS);
+      set_state(s, r == FAX_UE_BAD || rec[3] == 'N' ? FAX_T30_DIS_DCS_NEGO : FAX_PAGE);
+      return;
+    }
+    default: set_state(s, FAX_PAGE); return;
+  }
+}
+
+void fax_mps_process__start_sending_fax_page(msg_t* m, fax_auto__session* s) {
+  NAME("fax_mps_process__start_sending_fax_page");
+  s->cf_busy = 0;
+  const std::vector<u8> d = fax_msg_bytes(m);
+  const u8 r = fax_auto__user_event_fn(FAX_AUTO__EVT_EOF_SND_FAX_PG, nullptr, nullptr, d.data(),
+                                       static_cast<u32>(d.size()), 'P', s);
+  if (r != 2) {
+    user_disconnect(s);
+    set_state(s, FAX_STOP_SESSION);
+    return;
+  }
+  start_page_or_stop(s);
+}
+
+void fax_eom_process__start_reneg(msg_t* m, fax_auto__session* s) {
+  NAME("fax_eom_process__start_reneg");
+  s->cf_busy = 0;
+  const std::vector<u8> d = fax_msg_bytes(m);
+  if (fax_auto__user_event_fn(FAX_AUTO__EVT_EOF_SND_FAX_PG, nullptr, nullptr, d.data(), static_cast<u32>(d.size()),
+                              'N', s) == 3) {
+    user_disconnect(s);
+    set_state(s, FAX_STOP_SESSION);
+    return;
+  }
+  send_setparm(s);
+}
+
+void fax_eop_process__RTN_start_sending_fax_page(msg_t* m, fax_auto__session* s) {
+  NAME("fax_eop_process__RTN_start_sending_fax_page");
+  const std::vector<u8> d = fax_msg_bytes(m);
+  const bool rtn = d.size() > 4 && d[4] == 'B';
+  if (fax_auto__user_event_fn(FAX_AUTO__EVT_EOF_SND_FAX_PG, nullptr, nullptr, d.data(), static_cast<u32>(d.size()),
+                              rtn ? 'N' : 'S', s) == 3) {
+    user_disconnect(s);
+    set_state(s, FAX_STOP_SESSION);
+  } else if (rtn) {
+    fax_auto__send_cf(s, CF_CAPBILITY_RQ);
+    set_state(s, FAX_T30_DIS_DCS_NEGO);
+  } else {
+    set_state(s, FAX_STOP_SESSION);
+  }
+}
+
+void user_disconnect(fax_auto__session* s) { fax_auto__send_cf(s, CF_DISC_RQ); }
+
+void fax_user_disconnect_rq(msg_t*, fax_auto__session* s) {
+  NAME("fax_user_disconnect_rq");
+  user_disconnect(s);
+}
+
+void start_eof_timer(fax_auto__session* s, u32 ms) {
+  ++s->eof_seq;
+  s->eof_armed = 1;
+  Timer_start(s->ti_eof, ms, s->eof_seq, FAX__TI_WAIT_EOF_T30_SESSION);
+}
+
+void disconnect_in_co(msg_t* m, fax_auto__session* s) {
+  NAME("disconnect_in_co");
+  const u8 b = Msg_data_size(m) ? Msg_data(m)[0] : 0;
+  // A failure decided here before the disconnection keeps its cause.
+  if (m->code == CF_DISC_IN && s->end_status != 3) {
+    s->end_status = 2;
+    s->end_source = ENT_CF;
+    s->end_cause = b;
+  }
+  if (b != 2 && s->stop_reason != 1) start_eof_timer(s, s->eof_ms);
+  else fax_auto__send_cf(s, CF_STOP_RQ);
+}
+
+void update_ti_wait_eof_t30_session(msg_t*, fax_auto__session* s) {
+  NAME("update_ti_wait_eof_t30_session");
+  if (s->eof_armed) {
+    Timer_stop(s->ti_eof);
+    start_eof_timer(s, 25);
+  }
+}
+
+void send_cf_stop_rq(msg_t*, fax_auto__session* s) {
+  NAME("send_cf_stop_rq");
+  fax_auto__send_cf(s, CF_STOP_RQ);
+}
+
+// The page converter is not used: pages go as they are stored, so its
+// primitives only appear after a reset of a former conversion.
+void conversion_event(msg_t*, fax_auto__session*) { NAME("fax_pg_conv_processing"); }
+
+#undef NAME
+
+constexpr cell E = {error_process, KEEP};
+constexpr cell N = {no_action, KEEP};
+
+// fax_auto_table: rows are events, columns the states IDLE, WAIT_V25_CONN,
+// START_SESSION, CNF_SESSION, T30_DIS_DCS_NEGO, PAGE, END_OF_SND_PAGE,
+// STOP_SESSION.
+constexpr cell fax_auto_table[FAX_EVENT_COUNT][FAX_STATE_COUNT] = {
+    /* MDM_SETPARM */ {{store_modem_parameters, KEEP}, E, E, E, E, E, E, E},
+    /* START_FAX_ORG */ {{start_v25__org, 1}, E, E, E, E, E, E, E},
+    /* START_FAX_ANS */ {{start_v25__ans, 1}, E, E, E, E, E, E, E},
+    /* ACU_CONN_CO */ {E, {modem_conn_rq, 2}, E, E, E, E, E, N},
+    /* CF_INIT_CO */ {E, E, {set_faxparam, ACT}, E, E, E, E, E},
+    /* CF_SETPARM_CO */ {E, E, E, {t30_nego_rq, ACT}, {t30_nego_rq_3, ACT}, E, N, E},
+    /* CF_CONN_CO */
+    {E, E, E, E, {t30_nego_rq_2, ACT}, {check_cf_conn_co, ACT}, {check_cf_conn_co, ACT}, {check_cf_conn_co, ACT}},
+    /* CF_INFO_IN */ {E, E, E, E, {give_t30_info_to_user, ACT}, {give_t30_info_to_user, ACT}, N, N},
+    /* CF_CAPABILITY_CO */ {E, E, E, E, {process_cf_cap_co__start_sending_fax_page, ACT}, N, N, N},
+    /* CF_CAPABILITY_IN */ {E, E, E, E, {process_cf_capability_in, KEEP}, E, E, N},
+    /* CF_DATA_MSG */ {E, E, E, E, N, {fax_pg_processing, ACT}, N, N},
+    /* CF_MAJOR_SYNC_CO */
+    {E, E, E, E, {fax_eom_process__start_reneg, ACT}, E, {fax_mps_process__start_sending_fax_page, ACT},
+     {fax_eop_process__RTN_start_sending_fax_page, ACT}},
+    /* CF_DISC_IN */
+    {E, E, E, E, {disconnect_in_co, 7}, {disconnect_in_co, 7}, {disconnect_in_co, 7}, {disconnect_in_co, 7}},
+    /* CF_DISC_CO */ {E, E, E, E, E, E, E, {disconnect_in_co, 7}},
+    /* TI_WAIT_EOF_T30_SESSION */ {E, E, E, E, E, E, E, {send_cf_stop_rq, 7}},
+    /* CF_STOP_CO */ {E, E, E, E, E, E, E, {stop_acu_v25, 7}},
+    /* STOP_CONNECTION: a stop is honoured in every state of a running session */
+    {N, {stop_before_t30, 7}, {stop_before_t30, 7}, {stop_before_t30, 7}, {fax_user_disconnect_rq, 7},
+     {fax_user_disconnect_rq, 7}, {fax_user_disconnect_rq, 7}, {update_ti_wait_eof_t30_session, KEEP}},
+    /* ACU_CLEAR_CO */ {N, N, N, N, N, N, N, {no_action, 0}},
+    /* ACU_CLEAR_IN */ {{no_action, 0}, {process_acu_clear_in, ACT}, N, N, N, N, N, N},
+    /* FC__INIT_PG_CONV_CO */ {{no_action, 0}, N, N, N, N, {conversion_event, KEEP}, N, N},
+    /* FC__DATA_MSG */ {{no_action, 0}, N, N, N, N, {conversion_event, KEEP}, {conversion_event, KEEP}, N},
+    /* FC__STOP_PG_CONV_CO */ {{no_action, 0}, N, N, N, N, {conversion_event, KEEP}, {conversion_event, KEEP}, N},
+    /* FC__STOP_PG_CONV_IN */ {{no_action, 0}, N, N, N, N, {conversion_event, KEEP}, {conversion_event, KEEP}, N},
+};
+
+constexpr const char* kStateNames[FAX_STATE_COUNT] = {
+    "IDLE", "FAX_WAIT_V25_CONN", "FAX_START_SESSION", "FAX_CNF_SESSION", "FAX_T30_DIS_DCS_NEGO",
+    "FAX_PAGE", "FAX_END_OF_SND_PAGE", "FAX_STOP_SESSION"};
+
+// Event number of a message; -1 when it is none of the automaton's.
+int event_of(const msg_t* m) {
+  if (m->from == ENT_ACU) {
+    switch (m->code) {
+      case ACU_CONN_CO: return 3;
+      case ACU_CLEAR_CO: return 17;
+      case ACU_CLEAR_IN: return 18;
+      default: return -1;
+    }
+  }
+  if (m->from == ENT_CF) {
+    switch (m->code) {
+      case CF_INIT_CO: return 4;
+      case CF_SETPARM_CO: return 5;
+      case CF_CONN_CO: return 6;
+      case CF_INFO_IN: return 7;
+      case CF_CAPABILITY_CO: return 8;
+      case CF_CAPABILITY_IN: return 9;
+      case CF_BUSY_IN:
+      case CF_INT_SYNC_CO:
+      case CF_CLR_BUSY_IN:
+      case CF_DA_IN:
+      case CF_MAJR_SYNC_IN: return 10;
+      case CF_MAJOR_SYNC_CO: return 11;
+      case CF_DISC_IN: return 12;
+      case CF_DISC_CO: return 13;
+      case CF_STOP_CO: return 15;
+      default: return -1;
+    }
+  }
+  if (m->from == ENT_TI) return m->code == FAX__TI_WAIT_EOF_T30_SESSION ? 14 : -1;
+  if (m->from == ENT_FC) {
+    switch (m->code) {
+      case 'a': return 19;
+      case 'd':
+      case 's': return 20;
+      case 'b': return 21;
+      case 'C': return 22;
+      default: return -1;
+    }
+  }
+  return -1;
+}
+
+int event_of_request(u16 rq) {
+  switch (rq) {
+    case FAX_AUTO__MDM_SETPARM_RQ: return 0;
+    case FAX_AUTO__STOP_CONNECTION_RQ: return 16;
+    case FAX_AUTO__START_FAX_ORG_RQ: return 1;
+    case FAX_AUTO__START_FAX_ANS_RQ: return 2;
+    default: return -1;
+  }
+}
+
+// The end of a session: FAX__DEA_CO (a stop was asked) or FAX__DEA_IN.
+u8 send_end_of_session(fax_auto__session* s) {
+  std::vector<u8> body(FAX_DEA_SIZE, 0);
+  body[0] = s->end_status;
+  body[1] = s->end_cause;
+  body[2] = s->end_source;
+  std::memcpy(body.data() + 4, s->status.data(), FAX_SESSION_STATUS_SIZE);
+  if (!fax_send_new(s->user, s->nai, FAX_SAPI, 0xFFFF, s->stop_requested ? FAX__DEA_CO : FAX__DEA_IN, body.data(),
+                    FAX_DEA_SIZE)) {
+    om_os_trap(742);
+    return 3;
+  }
+  s->user = ENT_NIL;
+  return 2;
+}
+
+}  // namespace
+
+const char* fax_state_name(u8 state) { return state < FAX_STATE_COUNT ? kStateNames[state] : "??"; }
+
+void fax_auto__send_cf(fax_auto__session* s, code_t code) {
+  u8 d[60] = {};
+  u32 n = 0;
+  switch (code) {
+    case CF_INIT_RQ: {
+      n = 60;
+      d[3] = s->direction;
+      d[4] = 'F';
+      const fax_config_view c = s->config();
+      d[56] = c.byte(fax_cfg::CF_FLAG) == 1 ? c.byte(fax_cfg::CF_VALUE) : 0;
+      break;
+    }
+    case CF_STOP_RQ: n = 3; break;
+    case CF_MAJR_SYNC_RS:
+      n = 16;
+      d[4] = s->verdict == FAX_UE_MEDIUM ? 'M' : s->verdict == FAX_UE_BAD ? 'B' : 'G';
+      break;
+    case CF_CAPBILITY_RQ:
+    case CF_CAPBILITY_RS: n = 4; break;
+    default: n = 0; break;
+  }
+  if (!fax_send_new(ENT_CF, s->nai, CF_SAPI, 0, code, d, n)) om_os_trap(742);
+}
+
+// Defined here to see the state helpers; declared above for the actions.
+namespace {
+void send_setparm(fax_auto__session* s) {
+  u8 rec[CF_SETPARM_SIZE] = {};
+  u8 event;
+  if (s->page_direction == 1)
+    event = s->state == FAX_START_SESSION ? FAX_AUTO__EVT_FAX_PARAM_ORG : FAX_AUTO__EVT_FAX_MORE_PARAM__TX;
+  else
+    event = s->state == FAX_START_SESSION ? FAX_AUTO__EVT_FAX_PARAM_ANS : FAX_AUTO__EVT_FAX_MORE_PARAM__RX;
+  u32 len = CF_SETPARM_SIZE;
+  const u8 r = fax_auto__user_event_fn(event, rec, &len, nullptr, 0, 0, s);
+  if (r == 3) {
+    set_state(s, FAX_STOP_SESSION);
+    user_disconnect(s);
+    return;
+  }
+  if (r == FAX_UE_POLLING) s->page_direction = 3;
+  rec[3] = 'P';
+  rec[4] = 1;
+  if (!fax_send_new(ENT_CF, s->nai, CF_SAPI, 0, CF_SETPARM_RQ, rec, CF_SETPARM_SIZE)) om_os_trap(742);
+}
+}  // namespace
+
+u8 fax_auto__run(msg_t* m, u16 user_request, fax_auto__session* s) {
+  const int e = user_request ? event_of_request(user_request) : (m ? event_of(m) : -1);
+  if (e < 0 || e >= FAX_EVENT_COUNT) return 3;
+  const u8 old = s->state;
+  const cell& c = fax_auto_table[e][old];
+  g_action = "";
+  g_new_state = KEEP;
+  c.action(m, s);
+  if (c.next < KEEP) s->state = c.next;
+  const u8 now = s->state;
+  char line[200];
+  std::snprintf(line, sizeof line, "Evt: %d  Cur state: %s  New state: %s  Branch (%c%c) Func: %s", e,
+                fax_state_name(old), fax_state_name(now), 'a' + e, 'a' + old, g_action);
+  fax_event_print(s->nai, line);
+  if (now != old && now == FAX_IDLE) {
+    fax_auto__user_event_fn(FAX_AUTO__EVT_IDLE, nullptr, nullptr, nullptr, 0, 0, s);
+    if (s->user != ENT_NIL) return send_end_of_session(s);
+  }
+  return 2;
+}

@@ -1,0 +1,529 @@
+// User events of the fax automaton: session parameters, T.30 information,
+// pages to send and received pages, page reports and the end of a session.
+#include <cstdio>
+#include <cstring>
+
+#include "common/byte_order.h"
+#include "fax/fax_bit.h"
+#include "fax/fax_session.h"
+#include "fax/t4t6.h"
+
+namespace {
+
+// Offsets of the session-layer information record (CF_INFO_IN).
+namespace info {
+constexpr u32 KIND = 3;
+constexpr u32 REM_RDY_TO_BE_POLLED = 30;
+constexpr u32 REM_PAGE_RESOL = 32;
+constexpr u32 REM_MAX_SPEED = 34;
+constexpr u32 REM_MAX_PAGE_WIDTH = 35;
+constexpr u32 REM_MAX_PAGE_LENGTH = 38;
+constexpr u32 REM_ENCODING = 39;
+constexpr u32 REM_ECM_FRAME_SIZE = 40;
+constexpr u32 REM_PWD = 44, REM_SEP = 45, REM_PSA = 46;
+constexpr u32 REM_IAF = 48;
+constexpr u32 REM_PREF_UNIT = 51;
+constexpr u32 REM_ID_LEN = 53;
+constexpr u32 REM_ID = 54;
+constexpr u32 CUR_PAGE_RESOL = 468;
+constexpr u32 CUR_MAX_SPEED = 471;
+constexpr u32 CUR_WIDTH = 472;
+constexpr u32 CUR_LENGTH = 473;
+constexpr u32 CUR_ENCODING = 476;
+constexpr u32 CUR_ECM = 477;
+constexpr u32 CUR_RES_UNIT = 489;
+}  // namespace info
+
+// Offsets of CF_SETPARM_RQ pairs {present, value}.
+namespace parm {
+constexpr u32 RES_PRESENT = 46, RES_MASK = 48;
+constexpr u32 MAX_SPEED = 50, MIN_SPEED = 52, WIDTH = 54, LENGTH = 56, CODING = 62, ECM = 64, ECM_SIZE = 66;
+constexpr u32 PWD_FLAG = 74, SEP_FLAG = 76, PSA_FLAG = 78, RES_UNIT = 86;
+constexpr u32 READY_TO_BE_POLLED = 96, POLL_REQUEST = 98;
+constexpr u32 LOCAL_ID = 100;
+constexpr u32 BIT_ORDER = 392;
+}  // namespace parm
+
+void pair(u8* rec, u32 off, u8 v) {
+  rec[off] = 1;
+  rec[off + 1] = v;
+}
+
+void print(fax_auto__session* s, const char* text) { fax_event_print(s->nai, text); }
+
+void local_identity(fax_auto__session* s, u8* rec) {
+  const fax_config_view c = s->config();
+  if (c.byte(fax_cfg::LOCAL_ID) != 0) {
+    rec[parm::LOCAL_ID] = 1;
+    std::memcpy(rec + parm::LOCAL_ID + 1, c.p + fax_cfg::LOCAL_ID, 20);
+  }
+}
+
+void polling_off(u8* rec) {
+  pair(rec, parm::PWD_FLAG, 0);
+  pair(rec, parm::SEP_FLAG, 0);
+  pair(rec, parm::PSA_FLAG, 0);
+}
+
+u8 param_org(fax_auto__session* s, u8* rec) {
+  const fax_config_view c = s->config();
+  pair(rec, parm::MAX_SPEED, c.byte(fax_cfg::MAX_SPEED));
+  pair(rec, parm::MIN_SPEED, c.byte(fax_cfg::MIN_SPEED_ORG));
+  pair(rec, parm::ECM, c.byte(fax_cfg::LOCAL_ECM));
+  pair(rec, parm::ECM_SIZE, c.byte(fax_cfg::ECM_OFFERED));
+  local_identity(s, rec);
+  pair(rec, parm::BIT_ORDER, 1);
+  return 2;
+}
+
+u8 param_ans(fax_auto__session* s, u8* rec) {
+  const fax_config_view c = s->config();
+  pair(rec, parm::MAX_SPEED, c.byte(fax_cfg::MAX_SPEED));
+  pair(rec, parm::MIN_SPEED, 2);
+  pair(rec, parm::CODING, c.byte(fax_cfg::CODINGS_ANS));
+  pair(rec, parm::ECM, c.byte(fax_cfg::LOCAL_ECM));
+  pair(rec, parm::ECM_SIZE, c.byte(fax_cfg::ECM_OFFERED));
+  rec[parm::RES_PRESENT] = 1;
+  put_le16(rec + parm::RES_MASK, c.u16_at(fax_cfg::RESOLUTIONS_ANS));
+  pair(rec, parm::WIDTH, c.byte(fax_cfg::WIDTH_ANS));
+  pair(rec, parm::LENGTH, c.byte(fax_cfg::LENGTH_ANS));
+  local_identity(s, rec);
+  pair(rec, parm::BIT_ORDER, 0);
+  if (!s->polling) {
+    pair(rec, parm::READY_TO_BE_POLLED, 0);
+    polling_off(rec);
+  } else {
+    print(s, "     Enable polling mode");
+    s->polling = 0;
+    pair(rec, parm::READY_TO_BE_POLLED, 1);
+    pair(rec, parm::PWD_FLAG, c.byte(fax_cfg::PWD) ? 1 : 0);
+    pair(rec, parm::SEP_FLAG, c.byte(fax_cfg::SEP) ? 1 : 0);
+    pair(rec, parm::PSA_FLAG, c.byte(fax_cfg::PSA) ? 1 : 0);
+  }
+  return 2;
+}
+
+u8 more_param_rx(fax_auto__session* s, u8* rec) {
+  if (!s->polling) {
+    pair(rec, parm::READY_TO_BE_POLLED, 0);
+    pair(rec, parm::POLL_REQUEST, 0);
+    polling_off(rec);
+  }
+  return 2;
+}
+
+const fax_page* current_page(const fax_auto__session* s) {
+  if (s->send_pages.empty()) return nullptr;
+  return &s->send_pages[s->current % s->send_pages.size()];
+}
+
+u8 more_param_tx(fax_auto__session* s, u8* rec) {
+  const fax_config_view c = s->config();
+  const fax_nego& n = s->nego;
+  if (s->polling && n.rem_ready_to_be_polled) {
+    print(s, "      Tx fax machine initializes polling mode (DTC)\n");
+    s->polling = 0;
+    pair(rec, parm::BIT_ORDER, 0);
+    pair(rec, parm::POLL_REQUEST, 1);
+    const struct {
+      u32 cfg, flag, field;
+      u8 remote;
+    } feats[] = {{fax_cfg::PWD, parm::PWD_FLAG, 419, n.rem_pwd},
+                 {fax_cfg::SEP, parm::SEP_FLAG, 440, n.rem_sep},
+                 {fax_cfg::PSA, parm::PSA_FLAG, 461, n.rem_psa}};
+    for (const auto& f : feats)
+      if (c.byte(f.cfg) && f.remote) {
+        pair(rec, f.flag, 1);
+        rec[f.field] = 1;
+        std::memcpy(rec + f.field + 1, c.p + f.cfg, 20);
+      }
+    return FAX_UE_POLLING;
+  }
+  const fax_page* pg = current_page(s);
+  if (!pg) {
+    fax_end_session(s, 3, FAX_SOURCE_SELF, FAX_CAUSE_OPEN_SEND_PAGE);
+    return 3;
+  }
+  const char local_ecm = static_cast<char>(c.byte(fax_cfg::LOCAL_ECM));
+  char ecm = '0';
+  if (n.rem_ecm == '2') ecm = local_ecm == '2' ? '2' : local_ecm == '6' ? '6' : '0';
+  else if (n.rem_ecm == '6' && local_ecm != '0' && local_ecm != 0) ecm = '6';
+  pair(rec, parm::ECM, static_cast<u8>(ecm));
+  u8 common = static_cast<u8>(c.byte(fax_cfg::LOCAL_CODINGS) & n.rem_codings);
+  if (ecm == '0') common &= static_cast<u8>(~FAX_ENC_MMR);
+  // Pages go as they are stored: the page's own coding when both sides
+  // have it, else the best common one.
+  u8 coding = (common & pg->encoding) ? pg->encoding : (common & 4) ? 4 : (common & 2) ? 2 : 1;
+  pair(rec, parm::CODING, coding);
+  const u8 speed = c.byte(fax_cfg::MAX_SPEED) < n.rem_max_speed || n.rem_max_speed == 0 ? c.byte(fax_cfg::MAX_SPEED)
+                                                                                          : n.rem_max_speed;
+  pair(rec, parm::MAX_SPEED, speed);
+  u16 res = pg->resolution & n.rem_resolutions ? pg->resolution : 0;
+  if (!res && pg->resolution == FAX_RES_200_200 && (n.rem_resolutions & FAX_RES_200_100)) res = FAX_RES_200_100;
+  if (!res) {
+    fax_end_session(s, 3, FAX_SOURCE_SELF, FAX_CAUSE_NO_RESOLUTION);
+    return 3;
+  }
+  rec[parm::RES_PRESENT] = 1;
+  put_le16(rec + parm::RES_MASK, res);
+  char width = pg->width_code;
+  if (width > n.rem_max_width) width = n.rem_max_width >= '2' ? '2' : '1';
+  pair(rec, parm::WIDTH, static_cast<u8>(width));
+  char length = pg->length_code;
+  if (length == 'B') length = n.rem_max_length == 'B' || n.rem_max_length == 'U' ? 'B' : 'A';
+  else if (length == 'U') length = n.rem_max_length == 'U' ? 'U' : n.rem_max_length == 'B' ? 'B' : 'A';
+  pair(rec, parm::LENGTH, static_cast<u8>(length));
+  pair(rec, parm::RES_UNIT, n.rem_pref_unit == 1 || n.rem_pref_unit == 2 ? n.rem_pref_unit : pg->res_unit);
+  pair(rec, parm::BIT_ORDER, 1);
+  if (!s->polling) {
+    pair(rec, parm::POLL_REQUEST, 0);
+    polling_off(rec);
+  }
+  return FAX_UE_PAGE_PARAMS;
+}
+
+void report_remote_id(fax_auto__session* s, const u8* rec) {
+  u8 len = rec[info::REM_ID_LEN];
+  if (len > 20) len = 20;
+  std::memset(s->remote_id, 0, sizeof s->remote_id);
+  std::memcpy(s->remote_id, rec + info::REM_ID, len);
+  std::memset(s->status.data() + fax_st::REMOTE_ID, 0, 22);
+  std::memcpy(s->status.data() + fax_st::REMOTE_ID, s->remote_id, len);
+  if (!len) return;
+  u8 r[FAX_REPORT_RECORD_SIZE] = {};
+  r[fax_rep::EVENT] = FAX_REM_FAX_ID;
+  std::memcpy(r + fax_rep::PAGE_NUMBER, s->remote_id, len);
+  fax_send_report(s, r);
+}
+
+void remote_caps(fax_nego& n, const u8* rec) {
+  n.rem_resolutions = get_le16(rec + info::REM_PAGE_RESOL);
+  n.rem_max_speed = rec[info::REM_MAX_SPEED];
+  n.rem_max_width = static_cast<char>(rec[info::REM_MAX_PAGE_WIDTH]);
+  n.rem_max_length = static_cast<char>(rec[info::REM_MAX_PAGE_LENGTH]);
+  n.rem_codings = rec[info::REM_ENCODING];
+  n.rem_ecm = static_cast<char>(rec[info::REM_ECM_FRAME_SIZE]);
+  n.rem_pref_unit = rec[info::REM_PREF_UNIT];
+}
+
+u8 info_in(fax_auto__session* s, const u8* rec) {
+  fax_nego& n = s->nego;
+  switch (rec[info::KIND]) {
+    case 'i':
+      report_remote_id(s, rec);
+      remote_caps(n, rec);
+      n.rem_ready_to_be_polled = rec[info::REM_RDY_TO_BE_POLLED];
+      n.rem_pwd = rec[info::REM_PWD];
+      n.rem_sep = rec[info::REM_SEP];
+      n.rem_psa = rec[info::REM_PSA];
+      break;
+    case 't':
+      report_remote_id(s, rec);
+      remote_caps(n, rec);
+      print(s, "      Enable polling mode\n");
+      break;
+    case 'c': {
+      report_remote_id(s, rec);
+      const u8 enc = rec[info::CUR_ENCODING];
+      n.encoding = enc == 2 || enc == 3 ? FAX_ENC_MR : enc == 4 || enc == 7 ? FAX_ENC_MMR : FAX_ENC_MH;
+      n.ecm = static_cast<char>(rec[info::CUR_ECM]);
+      n.speed = rec[info::CUR_MAX_SPEED];
+      n.width = static_cast<char>(rec[info::CUR_WIDTH]);
+      n.length = static_cast<char>(rec[info::CUR_LENGTH]);
+      n.resolution = get_le16(rec + info::CUR_PAGE_RESOL);
+      n.res_unit = rec[info::CUR_RES_UNIT];
+      break;
+    }
+    case 'C': {
+      if (rec[info::REM_IAF] == 1) {
+        u8 r[FAX_REPORT_RECORD_SIZE] = {};
+        r[fax_rep::EVENT] = FAX_REMOTE_IAF;
+        fax_send_report(s, r);
+      }
+      const u8 enc = rec[info::CUR_ENCODING];
+      n.encoding = enc == 2 || enc == 3 ? FAX_ENC_MR : enc == 4 || enc == 7 ? FAX_ENC_MMR : FAX_ENC_MH;
+      n.ecm = static_cast<char>(rec[info::CUR_ECM]);
+      n.speed = rec[info::CUR_MAX_SPEED];
+      n.width = static_cast<char>(rec[info::CUR_WIDTH]);
+      n.length = static_cast<char>(rec[info::CUR_LENGTH]);
+      n.resolution = get_le16(rec + info::CUR_PAGE_RESOL);
+      n.res_unit = rec[info::CUR_RES_UNIT];
+      break;
+    }
+    case '<':
+    case '>':
+    case 'f':
+    case 'n':
+    case 'r': break;
+    default: print(s, "(unknown CF_INFO_IN)"); break;
+  }
+  return 2;
+}
+
+// A page goes as it is stored: its coding, resolution and width must be the
+// negotiated ones.
+u8 prepare_page(fax_auto__session* s) {
+  const fax_page* pg = current_page(s);
+  if (!pg) return 3;
+  const fax_nego& n = s->nego;
+  if (pg->encoding != n.encoding || pg->resolution != n.resolution || pg->width_code > n.width) {
+    fax_end_session(s, 3, FAX_SOURCE_SELF, FAX_CAUSE_PAGE_NOT_SENDABLE);
+    return 3;
+  }
+  return FAX_UE_NO_CONVERSION;
+}
+
+// Page record -> report record (and, from byte 8, a page row).
+void fill_report(const fax_page& pg, u8 event, u16 number, const std::string& file, u8* r) {
+  std::memset(r, 0, FAX_REPORT_RECORD_SIZE);
+  r[fax_rep::EVENT] = event;
+  put_le16(r + fax_rep::PAGE_NUMBER, number);
+  std::memcpy(r + fax_rep::FILE_NAME, file.data(), file.size() < 99 ? file.size() : 99);
+  r[fax_rep::ENCODING] = pg.encoding;
+  put_le16(r + fax_rep::RESOLUTION, pg.resolution);
+  r[fax_rep::WIDTH] = static_cast<u8>(pg.width_code);
+  r[fax_rep::LENGTH] = static_cast<u8>(pg.length_code);
+  r[fax_rep::QUALITY] = static_cast<u8>(pg.quality);
+  r[fax_rep::POST_KIND] = static_cast<u8>(pg.post_kind);
+  put_le32(r + fax_rep::PAGE_BYTES, pg.length);
+  put_le16(r + fax_rep::CONVERSIONS, pg.enabled_conversion_bfi);
+  put_le32(r + fax_rep::DISCARDED, static_cast<u32>(pg.discarded_lines));
+  r[fax_rep::DECODED_VALID] = pg.decoded_valid;
+  put_le32(r + fax_rep::DECODED_LINES, pg.decoded_lines);
+  r[fax_rep::T6_ERROR] = pg.t6_error;
+  put_le32(r + fax_rep::T4_ERRORS, pg.t4_errors);
+}
+
+// Writes the row of a page; rows past the twentieth are not kept.
+void write_row(fax_auto__session* s, u32 rows_off, u16* row, const u8* report) {
+  if (*row >= FAX_PG_ROWS) return;
+  std::memcpy(s->status.data() + rows_off + *row * FAX_PG_ROW_SIZE, report + fax_rep::FILE_NAME, FAX_PG_ROW_SIZE);
+}
+
+void bump(fax_auto__session* s, u32 off) {
+  const u16 v = get_le16(s->status.data() + off);
+  if (v < 0xFFFF) put_le16(s->status.data() + off, static_cast<u16>(v + 1));
+}
+
+u8 send_data(fax_auto__session* s, u8* buf, u32* len) {
+  const u32 room = *len;
+  *len = 0;
+  const fax_page* cur = current_page(s);
+  if (!cur) return 3;
+  if (!s->page_file) {
+    s->page_file = std::fopen(cur->tmp_name.c_str(), "rb");
+    if (!s->page_file) {
+      fax_end_session(s, 3, FAX_SOURCE_SELF, FAX_CAUSE_OPEN_SEND_PAGE);
+      return 3;
+    }
+    s->send_pages[s->current % s->send_pages.size()].length = 0xFFFFFFFFu;
+    ++s->pages_sent;
+    put_le16(s->status.data() + fax_st::PAGES_SENT, s->pages_sent);
+  }
+  fax_page& pg = s->send_pages[s->current % s->send_pages.size()];
+  const size_t got = std::fread(buf, 1, room, s->page_file);
+  if (got) {
+    pg.length = (pg.length == 0xFFFFFFFFu ? 0 : pg.length) + static_cast<u32>(got);
+    if (pg.fill_order != TIFF_HIGHEST_BIT_FIRST) fax_bit__copy_reversed(buf, buf, static_cast<u32>(got));
+  }
+  *len = static_cast<u32>(got);
+  if (got == room) return 2;
+  std::fclose(s->page_file);
+  s->page_file = nullptr;
+  if (s->pages_sent < s->pages_to_send) {
+    const fax_page& next = s->send_pages[(s->current + 1) % s->send_pages.size()];
+    return next.renegotiate ? FAX_UE_END_PAGE_RENEG : FAX_UE_END_PAGE;
+  }
+  return FAX_UE_LAST_PAGE;
+}
+
+u8 end_sent_page(fax_auto__session* s, const u8* d, u32 n, u8 post_kind) {
+  const char q = n > 4 ? static_cast<char>(d[4]) : 'G';
+  fax_page& pg = s->send_pages[s->current % s->send_pages.size()];
+  pg.quality = q == 'M' || q == 'B' ? q : 'G';
+  pg.post_kind = static_cast<char>(post_kind);
+  bump(s, pg.quality == 'G' ? fax_st::SENT_GOOD : pg.quality == 'M' ? fax_st::SENT_MEDIUM : fax_st::SENT_BAD);
+  u8 r[FAX_REPORT_RECORD_SIZE];
+  fill_report(pg, FAX_PG_SENT, s->pages_sent, pg.src_name, r);
+  write_row(s, fax_st::SENT_ROWS, &s->sent_row, r);
+  fax_send_report(s, r);
+  if (s->sent_row < FAX_PG_ROWS) ++s->sent_row;
+  if (pg.quality != 'B') {
+    ++s->current;
+    return 2;
+  }
+  s->resend = 1;
+  if (s->nego.ecm != '0' && s->nego.ecm != 0) {
+    fax_end_session(s, 3, FAX_SOURCE_SELF, FAX_CAUSE_RTN_ECM);
+    return 3;
+  }
+  if (s->nego.speed <= 2) {
+    fax_end_session(s, 3, FAX_SOURCE_SELF, FAX_CAUSE_RTN_LOWEST_SPEED);
+    return 3;
+  }
+  --s->pages_sent;
+  return 2;
+}
+
+void check_release(fax_auto__session* s) {
+  if (s->check) t4t6__release(s->check);
+  s->check = nullptr;
+}
+
+// Counts the rows of received page data.
+void check_data(fax_auto__session* s, const u8* d, u32 n) {
+  if (!s->check || s->check_ended) return;
+  s->check->data = d;
+  s->check->data_len = n;
+  for (u32 guard = 0; guard < n * 8 + 16; ++guard) {
+    t4t6__decode_page(s->check);
+    if (s->check->line_ready) ++s->check_lines;
+    if (s->check->page_status != T4T6_PAGE_DECODING) {
+      s->check_ended = 1;
+      s->rcv_page.t6_error = s->check->page_status == T4T6_PAGE_ERROR;
+      return;
+    }
+    if (s->check->end_of_data) return;
+  }
+}
+
+u8 receive_data(fax_auto__session* s, const u8* d, u32 n) {
+  const fax_config_view c = s->config();
+  if (!s->page_file) {
+    if (!s->rcv_file.is_open()) {
+      const std::string name =
+          fax_format_name(c.text(fax_cfg::RCV_FORMAT, fax_cfg::NAME_SIZE), c.u16_at(fax_cfg::RCV_NUMBER), s->nai);
+      if (!s->rcv_file.open(name)) {
+        fax_end_session(s, 3, FAX_SOURCE_SELF, FAX_CAUSE_CREATE_RCV_FILE);
+        return 3;
+      }
+    }
+    s->tmp_name = fax_tmp_page_name(c.text(fax_cfg::TMP_PG_FORMAT, fax_cfg::NAME_SIZE), s->nai, fax_tmp_counter());
+    s->page_file = s->tmp_name.empty() ? nullptr : std::fopen(s->tmp_name.c_str(), "wb+");
+    if (!s->page_file) {
+      fax_end_session(s, 3, FAX_SOURCE_SELF, FAX_CAUSE_CREATE_RCV_FILE);
+      return 3;
+    }
+    ++s->pages_rcv;
+    put_le16(s->status.data() + fax_st::PAGES_RCV, s->pages_rcv);
+    fax_page& pg = s->rcv_page;
+    pg = fax_page{};
+    pg.src_name = s->rcv_file.name();
+    pg.encoding = s->nego.encoding;
+    pg.resolution = s->nego.resolution;
+    pg.width_code = s->nego.width;
+    pg.length_code = s->nego.length;
+    pg.pels = fax_width_pels(s->nego.width, s->nego.resolution);
+    // The rows are counted from the data (with or without ECM).
+    s->check_lines = 0;
+    s->check_ended = 0;
+    check_release(s);
+    const u8 coding = fax_coding::codec_of_encoding(pg.encoding);
+    if (!pg.pels || !coding || t4t6__open(&s->check, coding, pg.pels) != T4T6_OPEN_OK) {
+      check_release(s);
+      fax_end_session(s, 3, FAX_SOURCE_SELF, FAX_CAUSE_PAGE_CHECK);
+      return 3;
+    }
+    s->check_line.assign((pg.pels + 7) / 8, 0);
+    s->check->line = s->check_line.data();
+  }
+  if (!n) return 2;
+  std::vector<u8> bytes(d, d + n);
+  check_data(s, bytes.data(), n);
+  if (c.byte(fax_cfg::RCV_FILL_ORDER) == 1) fax_bit__copy_reversed(bytes.data(), bytes.data(), n);
+  if (std::fwrite(bytes.data(), 1, n, s->page_file) != n) {
+    fax_end_session(s, 3, FAX_SOURCE_SELF, FAX_CAUSE_WRITE_RCV_PAGE);
+    return 3;
+  }
+  fax_page& pg = s->rcv_page;
+  pg.length = (pg.length == 0xFFFFFFFFu ? 0 : pg.length) + n;
+  s->rcv_bytes += n;
+  return 2;
+}
+
+u8 end_received_page(fax_auto__session* s, const u8* d) {
+  const fax_config_view c = s->config();
+  fax_page& pg = s->rcv_page;
+  if (!s->page_file) return 2;  // an end without data: nothing to keep
+  pg.post_kind = static_cast<char>(d[3]);
+  pg.quality = d[4] == 'M' || d[4] == 'B' ? static_cast<char>(d[4]) : 'G';
+  if (s->check && !s->check_ended) {
+    t4t6__finish_page(s->check);
+    if (s->check->line_ready) ++s->check_lines;
+  }
+  pg.lines = s->check_lines;
+  check_release(s);
+  bump(s, pg.quality == 'G' ? fax_st::RCV_GOOD : pg.quality == 'M' ? fax_st::RCV_MEDIUM : fax_st::RCV_BAD);
+  u8 r[FAX_REPORT_RECORD_SIZE];
+  fill_report(pg, FAX_PG_RCV, s->pages_rcv, pg.src_name, r);
+  write_row(s, fax_st::RCV_ROWS, &s->rcv_row, r);
+  if (s->rcv_row < FAX_PG_ROWS) ++s->rcv_row;
+  fax_send_report(s, r);
+  const bool flushed = std::fflush(s->page_file) == 0;
+  std::fclose(s->page_file);
+  s->page_file = nullptr;
+  tiff__pg_header hdr;
+  const bool written = flushed && pg.lines > 0 &&
+                       fax_rcv_page_header(pg, pg.width_code, c.byte(fax_cfg::RCV_FILL_ORDER), s->remote_id, &hdr) &&
+                       s->rcv_file.write_page(&hdr, s->tmp_name);
+  std::remove(s->tmp_name.c_str());
+  s->tmp_name.clear();
+  if (!written) {
+    fax_end_session(s, 3, FAX_SOURCE_SELF, FAX_CAUSE_WRITE_RCV_PAGE);
+    return 3;
+  }
+  const u16 max_pages = c.u16_at(fax_cfg::MAX_RCV_PAGES);
+  if (max_pages && s->pages_rcv > max_pages) {
+    fax_end_session(s, 3, FAX_SOURCE_SELF, FAX_CAUSE_MAX_PAGES);
+    return 3;
+  }
+  const u32 max_bytes = c.u32_at(fax_cfg::MAX_RCV_BYTES);
+  if (max_bytes && s->rcv_bytes > max_bytes) {
+    fax_end_session(s, 3, FAX_SOURCE_SELF, FAX_CAUSE_MAX_BYTES);
+    return 3;
+  }
+  return pg.quality == 'B' ? FAX_UE_BAD : pg.quality == 'M' ? FAX_UE_MEDIUM : FAX_UE_GOOD;
+}
+
+void session_idle(fax_auto__session* s) {
+  print(s, "Na: %d FAX_AUTO__EVT_IDLE (End of session)\n");
+  if (s->page_file) std::fclose(s->page_file);
+  s->page_file = nullptr;
+  fax_free_send_pages(&s->send_pages);
+  s->rcv_file.close();
+  if (!s->tmp_name.empty()) std::remove(s->tmp_name.c_str());
+  s->tmp_name.clear();
+  s->pages_sent = s->pages_rcv = 0;
+  s->current = 0;
+  s->sent_row = s->rcv_row = 0;
+  s->rcv_bytes = 0;
+  s->polling = s->config().byte(fax_cfg::POLLING) == 1;
+  s->nego.rem_ready_to_be_polled = s->nego.rem_pwd = s->nego.rem_sep = s->nego.rem_psa = 0;
+  check_release(s);
+}
+
+}  // namespace
+
+void fax_end_session(fax_auto__session* s, u8 status, u8 source, u8 cause) {
+  s->end_status = status;
+  s->end_source = source;
+  s->end_cause = cause;
+}
+
+u8 fax_auto__user_event_fn(u8 event, u8* buf, u32* len, const u8* data, u32 data_len, u32 extra,
+                           fax_auto__session* s) {
+  switch (event) {
+    case FAX_AUTO__EVT_CONFIG_DONE: s->ready = 1; return 2;
+    case FAX_AUTO__EVT_FAX_PARAM_ORG: return param_org(s, buf);
+    case FAX_AUTO__EVT_FAX_PARAM_ANS: return param_ans(s, buf);
+    case FAX_AUTO__EVT_FAX_MORE_PARAM__TX: return more_param_tx(s, buf);
+    case FAX_AUTO__EVT_FAX_MORE_PARAM__RX: return more_param_rx(s, buf);
+    case FAX_AUTO__EVT_FAX_PARAM_PG_CONV: return prepare_page(s);
+    case FAX_AUTO__EVT_FAX_INFO_IN: return data_len >= CF_INFO_SIZE ? info_in(s, data) : 2;
+    case FAX_AUTO__EVT_TX_RX_FAX_PG: return buf ? send_data(s, buf, len) : receive_data(s, data, data_len);
+    case FAX_AUTO__EVT_EOF_RCV_FAX_PG: return data_len >= 16 ? end_received_page(s, data) : 2;
+    case FAX_AUTO__EVT_EOF_SND_FAX_PG: return end_sent_page(s, data, data_len, static_cast<u8>(extra));
+    case FAX_AUTO__EVT_IDLE: session_idle(s); return 2;
+    default: return 2;
+  }
+}
