@@ -13,8 +13,10 @@
 
 namespace {
 
-// Pages longer than this are refused as broken rather than decoded.
+// Pages are cut at this many lines, and at this many bitmap bytes (a few
+// bits of MMR can stand for a long white page).
 constexpr std::uint32_t kMaxPageLines = 65535;
+constexpr std::size_t kMaxPageBytes = std::size_t{32} << 20;
 
 struct TiffCloser {
   void operator()(tiff__ctx* c) const {
@@ -125,7 +127,7 @@ StatusWord DecodeCoded(std::uint8_t coding, const std::vector<std::uint8_t>& dat
   h->data = data.data();
   h->data_len = static_cast<std::uint32_t>(data.size());
   auto take = [&] {
-    if (!h->line_ready || page->lines >= kMaxPageLines) return;
+    if (!h->line_ready || page->lines >= kMaxPageLines || page->bits.size() + stride > kMaxPageBytes) return;
     page->bits.insert(page->bits.end(), line.begin(), line.begin() + stride);
     ++page->lines;
   };
