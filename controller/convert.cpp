@@ -146,7 +146,7 @@ int ConvertFile(const std::string& converted_path, const std::string& receive_pa
   fs::remove(converted_path, ec);
   fs::rename(g3x, converted_path, ec);
   // When the rename fails, the converted file keeps its "G3X" name.
-  if (delete_source && !ec && !fs::equivalent(receive_path, converted_path, ec)) fs::remove(receive_path, ec);
+  if (delete_source && receive_path != converted_path) fs::remove(receive_path, ec);
   if (status) *status = STATUS_OK;
   return 0;
 }
