@@ -14,6 +14,7 @@ namespace {
 // TIFF field types and tags used here.
 enum : uint16_t { T_BYTE = 1, T_ASCII = 2, T_SHORT = 3, T_LONG = 4, T_RATIONAL = 5 };
 enum : uint16_t {
+  TAG_NEW_SUBFILE_TYPE = 254,
   TAG_IMAGE_WIDTH = 256,
   TAG_IMAGE_LENGTH = 257,
   TAG_BITS_PER_SAMPLE = 258,
@@ -477,13 +478,17 @@ uint8_t tiff__write_page(tiff__ctx* ctx, tiff__pg_header* hdr, const char* page_
   int count = 10;
   if (!bilevel) ++count;                                       // BitsPerSample
   if (coded) ++count;                                          // FillOrder
-  if (hdr->compression == TIFF_T4_BI) ++count;                 // T4Options
+  const bool t4 = hdr->compression == TIFF_T4_MONO || hdr->compression == TIFF_T4_BI;
+  const bool fax = hdr->fax_tags && bilevel;
+  if (hdr->compression == TIFF_T4_BI || (fax && t4)) ++count;  // T4Options
+  if (fax) count += 3;  // NewSubfileType, BitsPerSample, SamplesPerPixel
   if (hdr->image_type == TIFF_RGB_IMAGE) ++count;              // SamplesPerPixel
   if (hdr->image_type == TIFF_PALETTE_IMAGE) ++count;          // ColorMap
   for (const char* t : {hdr->sz_software, hdr->sz_image_description, hdr->sz_tiff_artist})
     if (t[0]) ++count;
 
   value_writer w{ctx, 0, static_cast<uint32_t>(ifd + 2 + 12 * count + 4)};
+  if (fax) w.add(TAG_NEW_SUBFILE_TYPE, T_LONG, 1, 0);
   w.add(TAG_IMAGE_WIDTH, T_LONG, 1, hdr->image_width);
   w.add(TAG_IMAGE_LENGTH, T_LONG, 1, hdr->image_length);
   if (hdr->image_type == TIFF_RGB_IMAGE) {
@@ -492,6 +497,8 @@ uint8_t tiff__write_page(tiff__ctx* ctx, tiff__pg_header* hdr, const char* page_
     w.place(e);
   } else if (!bilevel) {
     w.add(TAG_BITS_PER_SAMPLE, T_SHORT, 1, hdr->bits_per_sample);
+  } else if (fax) {
+    w.add(TAG_BITS_PER_SAMPLE, T_SHORT, 1, 1);
   }
   static constexpr uint16_t tiff_compression[] = {0, TC_NONE, TC_CCITT_T4, TC_CCITT_T4, TC_CCITT_T6};
   w.add(TAG_COMPRESSION, T_SHORT, 1, tiff_compression[hdr->compression]);
@@ -500,11 +507,13 @@ uint8_t tiff__write_page(tiff__ctx* ctx, tiff__pg_header* hdr, const char* page_
   if (hdr->sz_image_description[0]) w.text(TAG_IMAGE_DESCRIPTION, hdr->sz_image_description, sizeof hdr->sz_image_description);
   w.add(TAG_STRIP_OFFSETS, T_LONG, 1, strip_offset);
   if (hdr->image_type == TIFF_RGB_IMAGE) w.add(TAG_SAMPLES_PER_PIXEL, T_SHORT, 1, 3);
+  if (fax) w.add(TAG_SAMPLES_PER_PIXEL, T_SHORT, 1, 1);
   w.add(TAG_ROWS_PER_STRIP, T_LONG, 1, hdr->image_length);
   w.add(TAG_STRIP_BYTE_COUNTS, T_LONG, 1, static_cast<uint32_t>(strip_bytes));
   w.rational(TAG_X_RESOLUTION, hdr->x_resolution);
   w.rational(TAG_Y_RESOLUTION, hdr->y_resolution);
   if (hdr->compression == TIFF_T4_BI) w.add(TAG_T4_OPTIONS, T_LONG, 1, T4_OPT_2D);
+  else if (fax && t4) w.add(TAG_T4_OPTIONS, T_LONG, 1, 0);
   w.add(TAG_RESOLUTION_UNIT, T_SHORT, 1, hdr->resolution_unit);
   if (hdr->sz_software[0]) w.text(TAG_SOFTWARE, hdr->sz_software, sizeof hdr->sz_software);
   if (hdr->sz_tiff_artist[0]) w.text(TAG_ARTIST, hdr->sz_tiff_artist, sizeof hdr->sz_tiff_artist);

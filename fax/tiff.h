@@ -87,6 +87,10 @@ struct tiff__pg_header {
   char sz_tiff_artist[50] = {};
   tiff__palette_entry palette[256] = {};
   uint32_t image_nb_bytes = 0;  // page data bytes (reading only)
+  // Writing: also write the tags whose defaults fax readers expect spelled
+  // out (NewSubfileType 0, BitsPerSample 1, SamplesPerPixel 1, T4Options
+  // of a T.4 page even when 0): 15 entries for a bilevel T.4 page.
+  bool fax_tags = false;
 };
 
 // "Bilevel image", "Grayscale image" ... for an image type; "" when unknown.

@@ -1,0 +1,123 @@
+// Outgoing fax file: header pages joined with message pages filed in MMR
+// (2048 pels wide) and MR, re-coded to MH at 1728 pels; libtiff's tiffinfo
+// reads the result without complaint.
+#include "controller/send_path.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+#include "controller/convert.h"
+#include "controller/device_states.h"
+#include "controller/fax_file.h"
+#include "controller/page_header_render.h"
+#include "fax/t4t6.h"
+#include "fax/tiff.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+FaxBitmap Pattern(std::uint32_t width, std::uint32_t lines, std::uint32_t seed) {
+  FaxBitmap p;
+  p.width = width;
+  p.lines = lines;
+  p.bits.assign(std::size_t{p.stride()} * lines, 0);
+  for (std::uint32_t y = 0; y < lines; ++y)
+    for (std::uint32_t x = (y * 3 + seed) % 50; x < width; x += 50 + seed)
+      p.row(y)[x >> 3] |= static_cast<std::uint8_t>(0x80 >> (x & 7));
+  return p;
+}
+
+// Files the pages with fax/tiff.h in the given coding, most significant bit first.
+void WriteCoded(const std::string& path, const std::vector<FaxBitmap>& pages, std::uint8_t coding) {
+  auto ctx = std::make_unique<tiff__ctx>();
+  ASSERT_EQ(tiff__start_write(ctx.get(), tiff__get_ctx_size(), path.c_str()), TIFF_DONE);
+  const std::string data = path + ".dat";
+  for (const FaxBitmap& p : pages) {
+    std::vector<std::uint8_t> out(std::size_t{p.stride()} * p.lines * 3 + 64);
+    t4t6_encoder* e = nullptr;
+    ASSERT_EQ(t4t6__open_encoder(&e, coding, p.width, 2), T4T6_OPEN_OK);
+    e->out = {out.data(), 0, 0, static_cast<std::int32_t>((out.size() - 8) * 8)};
+    if (coding != T4T6_MMR) t4t6__end_page(e, 0);
+    for (std::uint32_t y = 0; y < p.lines; ++y) {
+      e->line = p.row(y);
+      ASSERT_TRUE(t4t6__encode_line(e));
+    }
+    t4t6__end_page(e, 1);
+    const std::size_t n = e->out.byte_index + (e->out.bit_offset ? 1 : 0);
+    t4t6__release_encoder(e);
+    std::FILE* f = std::fopen(data.c_str(), "wb");
+    std::fwrite(out.data(), 1, n, f);
+    std::fclose(f);
+    tiff__pg_header h;
+    h.image_width = p.width;
+    h.image_length = p.lines;
+    h.compression = coding == T4T6_MMR ? TIFF_T6 : coding == T4T6_MR ? TIFF_T4_BI : TIFF_T4_MONO;
+    h.fill_order = TIFF_HIGHEST_BIT_FIRST;
+    h.resolution_unit = 2;
+    h.x_resolution = 204;
+    h.y_resolution = 196;
+    ASSERT_EQ(tiff__write_page(ctx.get(), &h, data.c_str()), TIFF_DONE);
+  }
+  tiff__close(ctx.get());
+  fs::remove(data);
+}
+
+TEST(SendFaxFileTest, HeadersJoinReCodedAndScaledPages) {
+  const fs::path dir = fs::temp_directory_path() / ("marrock_send_" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const std::string d = dir.string() + "/";
+  const std::vector<FaxBitmap> mmr = {Pattern(2048, 300, 1), Pattern(2048, 120, 2)};
+  const std::vector<FaxBitmap> mr = {Pattern(1728, 200, 3)};
+  WriteCoded(d + "a.tif", mmr, T4T6_MMR);
+  WriteCoded(d + "b.tif", mr, T4T6_MR);
+  ASSERT_EQ(MakeHeaderFontFile(d + "ELIT_LF.FN", true), STATUS_OK);
+  HeaderSettings s;
+  ASSERT_EQ(RenderHeaderFile(6, 3, "Alice", "Bob", 0x1F, s, d, d + "TOPL.G3F"), 0);
+  std::vector<FaxBitmap> headers;
+  ASSERT_EQ(ReadFaxFile(d + "TOPL.G3F", &headers), STATUS_OK);
+
+  std::uint16_t pages = 0;
+  ASSERT_EQ(BuildSendFaxFile(d + "KV1P001.TIF", 6, d + "TOPL.G3F", {d + "a.tif", d + "b.tif"}, &pages), 0);
+  EXPECT_EQ(pages, 3u);
+  std::vector<FaxBitmap> sent;
+  ASSERT_EQ(ReadFaxFile(d + "KV1P001.TIF", &sent), STATUS_OK);
+  ASSERT_EQ(sent.size(), 3u);
+  const FaxBitmap bodies[] = {ScaleToFaxWidth(mmr[0]), ScaleToFaxWidth(mmr[1]), mr[0]};
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    const std::uint32_t band = headers[i].lines;
+    ASSERT_EQ(sent[i].width, 1728u);
+    ASSERT_EQ(sent[i].lines, band + bodies[i].lines);
+    EXPECT_TRUE(std::equal(headers[i].bits.begin(), headers[i].bits.end(), sent[i].bits.begin()));
+    EXPECT_TRUE(std::equal(bodies[i].bits.begin(), bodies[i].bits.end(), sent[i].bits.begin() + band * 216));
+  }
+  std::string info;
+  if (std::FILE* p = ::popen(("tiffinfo -D '" + d + "KV1P001.TIF' 2>&1").c_str(), "r")) {
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) info.append(buf, n);
+    ::pclose(p);
+  }
+  if (!info.empty()) {
+    EXPECT_EQ(info.find("rror"), std::string::npos) << info;
+    EXPECT_NE(info.find("Image Width: 1728"), std::string::npos);
+  }
+
+  // Without header; bad format; unreadable message file.
+  ASSERT_EQ(BuildSendFaxFile(d + "KV2P001.TIF", 5, "", {d + "b.tif"}, &pages), 0);
+  ASSERT_EQ(ReadFaxFile(d + "KV2P001.TIF", &sent), STATUS_OK);
+  EXPECT_EQ(sent.at(0).bits, mr[0].bits);
+  EXPECT_EQ(sent.at(0).y_res, 100);
+  EXPECT_EQ(BuildSendFaxFile(d + "KV3P001.TIF", 7, "", {d + "b.tif"}, &pages), PERC_INVALID_PARAMETER);
+  EXPECT_EQ(BuildSendFaxFile(d + "KV4P001.TIF", 6, "", {d + "missing.tif"}, &pages), PERC_FILE_ERROR);
+  EXPECT_EQ(BuildSendFaxFile(d + "KV5P001.TIF", 6, "", {}, &pages), PERC_INVALID_PARAMETER);
+  fs::remove_all(dir);
+}
+
+}  // namespace
