@@ -87,6 +87,10 @@ bool start_page(fax_auto__session* s) {
   const u8 r = fax_auto__user_event_fn(FAX_AUTO__EVT_FAX_PARAM_PG_CONV, nullptr, nullptr, nullptr, 0, 0, s);
   if (r == 3) return false;
   s->cf_busy = 0;
+  // The page before has ended (its end was confirmed): an internal sync
+  // answered after that end, which the table ignores, must not hold the
+  // new page back.
+  s->int_sync_pending = 0;
   send_page_data(s);
   return true;
 }
