@@ -476,4 +476,28 @@ TEST_F(fax_entity_test, an_rtn_without_ecm_sends_the_page_again) {
 }
 #endif
 
+std::vector<std::string> g_steps;
+void audit_hook(u8 letter, const msg_t* m) {
+  if (letter != 'X' || m->from != ENT_FAX || m->code != FAX__DBG_AUTO) return;
+  const bytes d = rt_test::describe(m).data;
+  if (d.size() > 6) g_steps.emplace_back(reinterpret_cast<const char*>(d.data() + 5), d.size() - 6);
+}
+
+TEST_F(fax_entity_test, each_step_is_traced_and_unexpected_events_change_nothing) {
+  g_steps.clear();
+  om_os_set_audit_hook(audit_hook);
+  ASSERT_EQ(configure(config()).data[0], 2);
+  make_ready();
+  send(ENT_CF, CF_INIT_CO, bytes(60, 2));  // not expected while idle
+  send(ENT_FC, 'a', bytes(4, 2));          // a converter answer while idle
+  om_os_set_audit_hook(nullptr);
+  EXPECT_EQ(fax_session_state(kNai), FAX_IDLE);
+  EXPECT_TRUE(take(ENT_FOIP, FAX__DEA_IN).empty()) << "no end of session: the state did not change";
+  ASSERT_EQ(g_steps.size(), 3u);
+  EXPECT_EQ(g_steps[0],
+            "Evt: FAX_AUTO__MDM_SETPARM  Cur state: IDLE  New state: IDLE  Branch (aa) Func: store_modem_parameters ()");
+  EXPECT_EQ(g_steps[1], "Evt: CF_INIT_CO  Cur state: IDLE  New state: IDLE  Branch (ea) Func: error_process ()");
+  EXPECT_EQ(g_steps[2], "Evt: FC__INIT_PG_CONV_CO  Cur state: IDLE  New state: IDLE  Branch (ta) Func: no_action ()");
+}
+
 }  // namespace
