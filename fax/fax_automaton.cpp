@@ -1,6 +1,8 @@
 // Fax automaton of ENT_FAX: 23 events x 8 states, one table of
 // {action, next state} cells.
+#include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "common/byte_order.h"
 #include "fax/fax_session.h"
@@ -87,6 +89,10 @@ bool start_page(fax_auto__session* s) {
   const u8 r = fax_auto__user_event_fn(FAX_AUTO__EVT_FAX_PARAM_PG_CONV, nullptr, nullptr, nullptr, 0, 0, s);
   if (r == 3) return false;
   s->cf_busy = 0;
+  // The page before has ended (its end was confirmed): an internal sync
+  // answered after that end, which the table ignores, must not hold the
+  // new page back.
+  s->int_sync_pending = 0;
   send_page_data(s);
   return true;
 }
@@ -555,6 +561,48 @@ void send_setparm(fax_auto__session* s) {
 }
 }  // namespace
 
+namespace {
+constexpr const char* kEventNames[FAX_EVENT_COUNT] = {
+    "FAX_AUTO__MDM_SETPARM", "FAX_AUTO__START_FAX_ORG", "FAX_AUTO__START_FAX_ANS", "ACU_CONN_CO",
+    "CF_INIT_CO", "CF_SETPARM_CO", "CF_CONN_CO", "CF_INFO_IN", "CF_CAPABILITY_CO", "CF_CAPABILITY_IN",
+    "CF_DATA_MSG", "CF_MAJOR_SYNC_CO", "CF_DISC_IN", "CF_DISC_CO", "FAX__TI_WAIT_EOF_T30_SESSION", "CF_STOP_CO",
+    "FAX_AUTO__STOP_CONNECTION", "ACU_CLEAR_CO", "ACU_CLEAR_IN", "FC__INIT_PG_CONV_CO", "FC__DATA_MSG",
+    "FC__STOP_PG_CONV_CO", "FC__STOP_PG_CONV_IN"};
+
+// The step's trace record (FAX__DBG_AUTO): written to the trace ring and
+// the message audit, never sent.
+void trace_step(fax_auto__session* s, int e, u8 old, u8 now) {
+  const u32 room = om_os_get_buffer_room();
+  std::vector<u8> d(room, 0);
+  d[0] = static_cast<u8>(e * 8);
+  d[1] = old;
+  d[2] = now;
+  d[3] = static_cast<u8>('a' + e);
+  d[4] = static_cast<u8>('a' + old);
+  char* text = reinterpret_cast<char*>(d.data() + 5);
+  const size_t max = room > 17 ? room - 17 : 0;
+  std::snprintf(text, max + 1, "Evt: %s  Cur state: %s  New state: %s  Branch (%c%c) Func: %s", kEventNames[e],
+                fax_state_name(old), fax_state_name(now), 'a' + e, 'a' + old, g_action);
+  const u32 n = static_cast<u32>(std::strlen(text)) + 6;
+  msg_t* m = Alloc_msg();
+  if (!m) return;
+  buffer_t* b = Store_data_in_buffers(d.data(), n, nullptr);
+  if (!b) {
+    Free_msg(m);
+    return;
+  }
+  Msg_attach_chain(m, b);
+  m->from = ENT_FAX;
+  m->to = ENT_FAX;
+  m->nai = s->nai;
+  m->sapi = 20;
+  m->conn_id = 0xFFFF;
+  m->code = FAX__DBG_AUTO;
+  om_os_trace_record('X', m);
+  Free_msg(m);
+}
+}  // namespace
+
 u8 fax_auto__run(msg_t* m, u16 user_request, fax_auto__session* s) {
   const int e = user_request ? event_of_request(user_request) : (m ? event_of(m) : -1);
   if (e < 0 || e >= FAX_EVENT_COUNT) return 3;
@@ -565,10 +613,7 @@ u8 fax_auto__run(msg_t* m, u16 user_request, fax_auto__session* s) {
   c.action(m, s);
   if (c.next < KEEP) s->state = c.next;
   const u8 now = s->state;
-  char line[200];
-  std::snprintf(line, sizeof line, "Evt: %d  Cur state: %s  New state: %s  Branch (%c%c) Func: %s", e,
-                fax_state_name(old), fax_state_name(now), 'a' + e, 'a' + old, g_action);
-  fax_event_print(s->nai, line);
+  trace_step(s, e, old, now);
   if (now != old && now == FAX_IDLE) {
     fax_auto__user_event_fn(FAX_AUTO__EVT_IDLE, nullptr, nullptr, nullptr, 0, 0, s);
     if (s->user != ENT_NIL) return send_end_of_session(s);

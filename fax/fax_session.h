@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "fax/acu.h"
+#include "fax/cf_info.h"
+#include "fax/cf_params.h"
 #include "fax/fax_config.h"
 #include "fax/fax_entity.h"
 #include "fax/fax_page_file.h"
@@ -95,16 +98,10 @@ enum : code_t {
   CF_DISC_IN = 'h',
   CF_DISC_CO = 'i',
   CF_STOP_CO = 'c',
-  ACU_CONN_RQ = 'A',
-  ACU_CONN_RS = 'B',
-  ACU_CLEAR_RQ = 'C',
-  ACU_CONN_CO = 'b',
-  ACU_CLEAR_IN = 'c',
-  ACU_CLEAR_CO = 'd',
 };
 
-inline constexpr u32 CF_SETPARM_SIZE = 534;
-inline constexpr u32 CF_INFO_SIZE = 820;
+// Record sizes (CF_SETPARM_SIZE, CF_INFO_SIZE) and the ACU codes are those
+// of the session layer's and the V.25 entity's headers.
 inline constexpr u8 CF_SAPI = 255;
 inline constexpr u8 ACU_SAPI = 'a';
 

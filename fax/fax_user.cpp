@@ -486,7 +486,9 @@ u8 end_received_page(fax_auto__session* s, const u8* d) {
 }
 
 void session_idle(fax_auto__session* s) {
-  print(s, "Na: %d FAX_AUTO__EVT_IDLE (End of session)\n");
+  char line[64];
+  std::snprintf(line, sizeof line, "Na: %d FAX_AUTO__EVT_IDLE (End of session)\n", s->nai);
+  print(s, line);
   if (s->page_file) std::fclose(s->page_file);
   s->page_file = nullptr;
   fax_free_send_pages(&s->send_pages);

@@ -175,6 +175,15 @@ struct fax_entity_test : ::testing::Test {
     one(ENT_CF, CF_CONN_RQ);
     ASSERT_EQ(fax_session_state(kNai), FAX_T30_DIS_DCS_NEGO);
   }
+  // Lets the page data flow (each internal sync answered) until the page ends.
+  void flow_page() {
+    bool ended = false;
+    for (int i = 0; i < 200 && !ended; ++i) {
+      ended = !take(ENT_CF, CF_MAJR_SYNC_RQ).empty();
+      if (!take(ENT_CF, CF_INT_SYNC_RQ).empty()) send(ENT_CF, CF_INT_SYNC_CO);
+    }
+    EXPECT_TRUE(ended);
+  }
   // Ends the T.30 session from ENT_CF (cause 2) and clears the call.
   seen_msg finish_call(code_t end_code) {
     send(ENT_CF, CF_DISC_IN, {2});
@@ -396,5 +405,99 @@ TEST_F(fax_entity_test, a_page_that_cannot_be_written_ends_the_session_with_a_fa
   EXPECT_EQ(fax_test::libtiff_read(rcv_name(), 0), p1);
 }
 #endif
+
+TEST_F(fax_entity_test, pages_past_the_twentieth_are_counted_and_reported_without_a_row) {
+  ASSERT_EQ(configure(config()).data[0], 2);
+  make_ready();
+  start_call(2);
+  send(ENT_CF, CF_INFO_IN, info_record('c'));
+  take(ENT_FOIP, FAX__REPORT_IN);
+  const bytes coded = fax_test::encode(fax_test::make_page(fax_test::kind::text, 1728, 30, 3), T4T6_MH);
+  bytes sync(16, 0);
+  sync[3] = 'P';
+  sync[4] = 'M';
+  for (int i = 0; i < 21; ++i) {
+    send(ENT_CF, CF_DA_IN, coded);
+    send(ENT_CF, CF_MAJR_SYNC_IN, sync);
+    ASSERT_EQ(one(ENT_CF, CF_MAJR_SYNC_RS).data[4], 'M') << i;
+    const seen_msg rep = one(ENT_FOIP, FAX__REPORT_IN);
+    EXPECT_EQ(get_le16(rep.data.data() + 4 + fax_rep::PAGE_NUMBER), i + 1);
+  }
+  const seen_msg in = finish_call(FAX__DEA_IN);
+  const u8* st = in.data.data() + 4;
+  EXPECT_EQ(get_le16(st + fax_st::PAGES_RCV), 21);
+  EXPECT_EQ(get_le16(st + fax_st::RCV_MEDIUM), 21);
+  // Row 19, the last one kept, describes the twentieth page.
+  const u8* row19 = st + fax_st::RCV_ROWS + 19 * FAX_PG_ROW_SIZE;
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(row19)), rcv_name());
+  EXPECT_EQ(row19[fax_rep::QUALITY - fax_rep::FILE_NAME], 'M');
+}
+
+#ifdef KV_HAVE_LIBTIFF
+TEST_F(fax_entity_test, an_rtn_without_ecm_sends_the_page_again) {
+  const page p = fax_test::make_page(fax_test::kind::text, 1728, 30, 4);
+  fax_test::libtiff_write(dir.file("send.tif"), p, 3, 0, 30, false, 1);
+  ASSERT_EQ(configure(config(dir.file("send.tif"))).data[0], 2);
+  make_ready();
+  start_call(1);
+  send(ENT_CF, CF_INFO_IN, info_record('i'));
+  send(ENT_CF, CF_CONN_CO, bytes(12, 2));
+  send(ENT_CF, CF_INFO_IN, info_record('C'));
+  auto send_page = [&] {
+    send(ENT_CF, CF_SETPARM_CO, setparm_ok());
+    one(ENT_CF, CF_CAPBILITY_RQ);
+    send(ENT_CF, CF_CAPABILITY_CO, bytes(4, 2));
+    flow_page();
+  };
+  send_page();
+  bytes sync(16, 0);
+  sync[3] = 'N';
+  sync[4] = 'B';
+  send(ENT_CF, CF_MAJOR_SYNC_CO, sync);  // RTN: the page goes again
+  EXPECT_EQ(fax_session_state(kNai), FAX_T30_DIS_DCS_NEGO);
+  one(ENT_CF, CF_CAPBILITY_RQ);
+  rt_test::rec().clear();
+  send(ENT_CF, CF_CAPABILITY_IN, bytes(4, 0));
+  one(ENT_CF, CF_SETPARM_RQ);
+  send(ENT_CF, CF_SETPARM_CO, setparm_ok());
+  // CF_SETPARM_CO in negotiation asks for the capabilities again.
+  one(ENT_CF, CF_CAPBILITY_RQ);
+  send(ENT_CF, CF_CAPABILITY_CO, bytes(4, 2));
+  flow_page();
+  EXPECT_EQ(fax_session_state(kNai), FAX_STOP_SESSION);
+  sync[3] = 'S';
+  sync[4] = 'G';
+  send(ENT_CF, CF_MAJOR_SYNC_CO, sync);
+  const seen_msg in = finish_call(FAX__DEA_IN);
+  const u8* st = in.data.data() + 4;
+  EXPECT_EQ(get_le16(st + fax_st::PAGES_SENT), 1);
+  EXPECT_EQ(get_le16(st + fax_st::SENT_BAD), 1);
+  EXPECT_EQ(get_le16(st + fax_st::SENT_GOOD), 1);
+}
+#endif
+
+std::vector<std::string> g_steps;
+void audit_hook(u8 letter, const msg_t* m) {
+  if (letter != 'X' || m->from != ENT_FAX || m->code != FAX__DBG_AUTO) return;
+  const bytes d = rt_test::describe(m).data;
+  if (d.size() > 6) g_steps.emplace_back(reinterpret_cast<const char*>(d.data() + 5), d.size() - 6);
+}
+
+TEST_F(fax_entity_test, each_step_is_traced_and_unexpected_events_change_nothing) {
+  g_steps.clear();
+  om_os_set_audit_hook(audit_hook);
+  ASSERT_EQ(configure(config()).data[0], 2);
+  make_ready();
+  send(ENT_CF, CF_INIT_CO, bytes(60, 2));  // not expected while idle
+  send(ENT_FC, 'a', bytes(4, 2));          // a converter answer while idle
+  om_os_set_audit_hook(nullptr);
+  EXPECT_EQ(fax_session_state(kNai), FAX_IDLE);
+  EXPECT_TRUE(take(ENT_FOIP, FAX__DEA_IN).empty()) << "no end of session: the state did not change";
+  ASSERT_EQ(g_steps.size(), 3u);
+  EXPECT_EQ(g_steps[0],
+            "Evt: FAX_AUTO__MDM_SETPARM  Cur state: IDLE  New state: IDLE  Branch (aa) Func: store_modem_parameters ()");
+  EXPECT_EQ(g_steps[1], "Evt: CF_INIT_CO  Cur state: IDLE  New state: IDLE  Branch (ea) Func: error_process ()");
+  EXPECT_EQ(g_steps[2], "Evt: FC__INIT_PG_CONV_CO  Cur state: IDLE  New state: IDLE  Branch (ta) Func: no_action ()");
+}
 
 }  // namespace

@@ -195,6 +195,26 @@ TEST_F(FoipFax, OpenedSessionStoppedByItsUserEndsWithTheFaxStatus) {
   EXPECT_EQ(start_co().return_code, 2);
   EXPECT_EQ(foip__session_state(1), FOIP_MGT__RUNNING);
 
+  // A page report of the fax engine reaches the user.
+  std::vector<u8> rep(FAX_REPORT_SIZE, 0);
+  rep[0] = 'E';
+  rep[4 + fax_rep::EVENT] = FAX_PG_SENT;
+  rep[4 + fax_rep::PAGE_NUMBER] = 1;
+  std::memcpy(rep.data() + 4 + fax_rep::FILE_NAME, "page.tif", 8);
+  rep[4 + fax_rep::QUALITY] = 'G';
+  Send_msg(make_msg(ENT_FAX, ENT_FOIP, FAX__REPORT_IN, rep, 1, 0xFFFF));
+  pump();
+  auto reports = taken(ENT_APP_FOIP, FOIP__REPORT_IN);
+  ASSERT_EQ(reports.size(), 1u);
+  foip__report r{};
+  ASSERT_EQ(reports[0].data.size(), sizeof r);
+  std::memcpy(&r, reports[0].data.data(), sizeof r);
+  EXPECT_EQ(r.kind_of_report, FOIP__REPORT__EVT);
+  EXPECT_EQ(r.kind, FOIP__EVENT__FAX_PG_SENT);
+  EXPECT_EQ(r.body.page.pg_number, 1);
+  EXPECT_STREQ(r.body.page.pg.sz_tiff_fname, "page.tif");
+  EXPECT_EQ(r.body.page.pg.pg_quality, 'G');
+
   ASSERT_EQ(foip_api__send_stop_rq(1), FOIP_API__OK);
   pump();
   EXPECT_EQ(foip_fax__state(1), FOIP_FAX__SESSION_DEA);
