@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "fax/fax_page_file.h"
 #include "fax/tiff.h"
 #include "runtime/buffer.h"
 #include "runtime/entity.h"
@@ -200,6 +201,9 @@ u8 foip__chk_tiff_file(const char* name, bool dump, nai_t nai) {
       const auto near = [](u32 a, u32 b) { return a + 3 >= b && a <= b + 3; };
       ok = ok || (near(x, rr.x) && near(y, rr.y));
     }
+    // The fax engine's own table also takes the common fax forms (204 dpi
+    // across, 8 pels/mm), so a page it can send is never refused here.
+    ok = ok || fax_resolution_code(h.x_resolution, h.y_resolution, h.resolution_unit) != 0;
     if (!ok) {
       result = FOIP__START_ERR_TIFF_PG_HDR_BAD_RESOLUTION;
       break;

@@ -224,6 +224,8 @@ TEST(FoipChecks, TiffPages) {
   } rows[] = {
       {200, 100, false, 2}, {200, 200, false, 2}, {300, 300, false, 2}, {1200, 1200, false, 2},
       {200, 300, false, 104}, {100, 100, false, 104}, {200, 200, true, 102},
+      // The common fax forms, 204 dpi across, are pages the fax engine sends.
+      {204, 98, false, 2}, {204, 196, false, 2}, {204, 391, false, 2},
   };
   for (const row& r : rows) {
     const std::string path = dir.path() + "/p" + std::to_string(r.x) + "_" + std::to_string(r.y) + ".tif";
