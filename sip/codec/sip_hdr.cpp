@@ -94,6 +94,7 @@ constexpr compact_row sip_compact_forms[] = {
     {'d', sip_header_id::request_disposition}, {'x', sip_header_id::session_expires},
     {'s', sip_header_id::subject},          {'k', sip_header_id::supported},
     {'t', sip_header_id::to},               {'v', sip_header_id::via},
+    {'b', sip_header_id::referred_by},  // RFC 3892
 };
 
 inline char fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }

@@ -158,10 +158,30 @@ sip_header_id sip_parse_header_name() {
     return id;
 }
 
+namespace {
+
+// True when the data from `from` holds the empty line that ends a header
+// section: until it has come, a stream's last header line may still be cut
+// or continued.
+bool headers_complete(const char* from, const char* end) {
+    for (const char* p = from; p < end; ++p) {
+        if (*p != '\n') continue;
+        if (p + 1 < end && p[1] == '\n') return true;
+        if (p + 2 < end && p[1] == '\r' && p[2] == '\n') return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 std::uint8_t sip_parse_message(int datagram) {
+    if (!datagram && !headers_complete(sip_scan_state.cursor, sip_scan_state.end)) return SIP_PARSE_INCOMPLETE;
     char* message_start = sip_scan_state.cursor;
+    // The end of the data: joining a folded line moves the rest of the data
+    // down, so the end moves with it while the headers are read.
     char* data_end = sip_scan_state.end;
     std::uint8_t r = sip_parse_start_line();
+    data_end = sip_scan_state.end;
     if (r != 2) {
         sip_parse__report(r, 1);
         if (r == 5) sip_scan_state.cursor = message_start;
@@ -173,6 +193,7 @@ std::uint8_t sip_parse_message(int datagram) {
     bool length_refused = false;
     bool blank_line_seen = false;
     while (sip_scan_state.cursor < sip_scan_state.end) {
+        data_end = sip_scan_state.end;
         id_t id = sip_parse_header_name();
         if (id == id_t::end_of_headers) {
             blank_line_seen = true;
@@ -206,6 +227,7 @@ std::uint8_t sip_parse_message(int datagram) {
             break;
         }
         std::uint8_t v = sip_parse_header_value(id);
+        data_end = sip_scan_state.end;
         if (v == SIP_HDR_FAILED) {
             sip_parse__report(19, static_cast<std::uint8_t>(id));
             // A Content-Length that cannot be read leaves the body unframed.

@@ -91,7 +91,7 @@ uint8_t sip_str__unescape(char* text, uint16_t* len) {
     if (text[i] == '\\') {
       if (i + 1 >= n) return SIP_RESULT_NOK;
       uint8_t c = static_cast<uint8_t>(text[i + 1]);
-      if (c > 126 || c == '\n' || c == '\r') return SIP_RESULT_NOK;
+      if (c > 127 || c == '\n' || c == '\r') return SIP_RESULT_NOK;
       std::memmove(text + i, text + i + 1, n - i - 1);
       --n;
       *len = n;

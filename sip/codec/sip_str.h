@@ -58,7 +58,7 @@ int32_t sip_str__copy_out(char** write_ptr, const char* end, sip_str s);
 
 // Removes, in place, the backslash of each quoted pair of the `*len` bytes at
 // `text`, decreasing *len by one per escape.  The escaped character must be
-// 126 or below and neither LF nor CR, and a backslash must not be the last
+// 127 or below and neither LF nor CR, and a backslash must not be the last
 // character: else SIP_RESULT_NOK (the text may then be partly shifted).
 uint8_t sip_str__unescape(char* text, uint16_t* len);
 

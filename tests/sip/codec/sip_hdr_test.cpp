@@ -39,7 +39,7 @@ const NameCase name_cases[] = {
     {"x: 90", 51, "90"},
     {"k: timer", 54, "timer"},
     {"Referred-By: <sip:a@b>", 78, "<sip:a@b>"},
-    {"b: <sip:a@b>", 0, ""},  // the compact form of Referred-By is not recognised
+    {"b: <sip:a@b>", 78, "<sip:a@b>"},  // the compact form of Referred-By (RFC 3892)
     {"r: x", 0, ""},
     {"o: x", 0, ""},
     {"WWW-Authenticate: Digest", 61, "Digest"},
