@@ -14,6 +14,7 @@
 #include "sip/codec/sip_prim_dispatch.h"
 #include "sip/sip_call.h"
 #include "sip/sip_entity_int.h"
+#include "sip/sip_timer.h"
 
 sip_module sip_mod;
 
@@ -293,9 +294,11 @@ void timer_dispatch() {
     case SIP_TIMER_ENDPOINT:
       if (m->code == SIP_TIMER_CODE_CACHE && ep->cache_refresh.accept(m)) sip_dns__cache_refresh(*ep);
       if (m->code == SIP_TIMER_CODE_FINISHED) sip_server_tx__sweep(*ep);
+      if (m->code >= 3) sip_timer_dispatch_call(*ep, m);
       return;
     default:
-      return;  // transaction and dialog timers: no such records are kept yet
+      sip_timer_dispatch_call(*ep, m);
+      return;
   }
 }
 

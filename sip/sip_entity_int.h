@@ -42,6 +42,9 @@ struct sip_module {
   bool msg_owned = false;
   sip_endpoint* ep = nullptr;
   std::uint32_t call = 0xFFFFFFFFu;  // current call, pool index
+  // Source of the datagram being handled: where stateless answers go.
+  std::array<std::uint8_t, 4> rx_address{};
+  std::uint16_t rx_port = 0;
   std::uint16_t pending_error_nai = 0xFFFF;
   std::uint16_t pending_error_conn = 0;
   // Module tick.
