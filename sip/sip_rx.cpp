@@ -54,12 +54,12 @@ std::uint8_t call_check(std::uint16_t conn_id) {
 bool tag_equal(const sip_text& stored, sip_str tag) {
   // Whole tags: equal length and bytes.
   const std::size_t n = std::strlen(stored.data());
-  return tag.ptr != nullptr && n == tag.len && std::memcmp(stored.data(), tag.ptr, n) == 0;
+  return tag.ptr != nullptr && n == sip_str__chars(tag) && std::memcmp(stored.data(), tag.ptr, n) == 0;
 }
-bool has_tag(sip_str tag) { return tag.ptr != nullptr && tag.len > 0; }
+bool has_tag(sip_str tag) { return tag.ptr != nullptr && sip_str__chars(tag) > 0; }
 
 void copy_tag(sip_text& dst, sip_str s) {
-  const std::size_t n = s.ptr != nullptr ? std::min<std::size_t>(s.len, dst.size() - 1) : 0;
+  const std::size_t n = s.ptr != nullptr ? std::min<std::size_t>(sip_str__chars(s), dst.size() - 1) : 0;
   if (n) std::memcpy(dst.data(), s.ptr, n);
   dst[n] = '\0';
 }
