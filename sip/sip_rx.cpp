@@ -98,6 +98,9 @@ std::uint16_t deliver(sip_endpoint& ep, std::uint32_t ci, std::uint8_t dialog, s
   buffer_t* chain = nullptr;
   const std::uint16_t r = sip_prim__build_up(entry, request ? 1 : 0, &chain);
   if (r != 2) {
+    // Not built (no buffer, or an element no buffer holds): reported with
+    // cause 37 detail 2; a request is answered and the entity goes on.
+    if (r != 400) report(SIP_CAUSE_PARSE, 2);
     if (request && code != ACK_IN) {
       if (r == 400) answer(400, "Bad Request");
       else answer(500, "Internal Server Error");

@@ -145,6 +145,38 @@ TEST_F(Rx, BadDatagramsGetTheirCauseOrAStatelessAnswer) {
   }
 }
 
+std::string invite_with_sdp(const std::string& callid, std::size_t sdp_size) {
+  std::string sdp = "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\n"
+                    "m=image 4000 udptl t38\r\n";
+  while (sdp.size() < sdp_size) sdp += "a=X-pad:" + std::string(60, 'p') + "\r\n";
+  std::string inv = request("INVITE", "z9hG4bK" + callid, callid + "@host", "1 INVITE");
+  inv.replace(inv.find("Content-Length: 0"), 17,
+              "Content-Type: application/sdp\r\nContent-Length: " + std::to_string(sdp.size()));
+  return inv + sdp;
+}
+
+TEST_F(Rx, LargeInvitesNeverStopTheEntity) {
+  // 1.4 kB and more: the primitive spans buffers and goes up.
+  const std::string big = invite_with_sdp("big", 1300);
+  ASSERT_GT(big.size(), 1400u);
+  h.send(ENT_PH_IT, SOCK_U_DA_IN, datagram(big), sip_test::TRANSPORT_NAI);
+  bool up = false;
+  for (const auto& m : h.take())
+    if (m.to == ENT_SSC && m.code == 225) {
+      up = true;
+      EXPECT_GT(m.data.size(), 1300u);
+    }
+  EXPECT_TRUE(up);
+  // A body element no buffer can hold: reported and answered 500, the call
+  // is not kept.
+  const outcome o = feed(invite_with_sdp("huge", 2500));
+  EXPECT_TRUE(o.up.empty());
+  EXPECT_EQ(o.answers, (std::vector<std::string>{"SIP/2.0 500 Internal Server Error"}));
+  EXPECT_EQ(o.reports, (std::vector<std::pair<std::uint16_t, std::uint8_t>>{{37, 2}}));
+  EXPECT_EQ(sip_mod.pools.calls.in_use(), 1u);
+  EXPECT_TRUE(rt_test::rec().traps().empty());
+}
+
 TEST_F(Rx, CallsOverTheMaximumAreAnswered503) {
   ASSERT_EQ(feed(request("INVITE", "z9hG4bKa", "a@host", "1 INVITE")).up.size(), 1u);
   ASSERT_EQ(feed(request("INVITE", "z9hG4bKb", "b@host", "1 INVITE")).up.size(), 1u);
