@@ -37,6 +37,7 @@ namespace {
 using clock_type = std::chrono::steady_clock;
 
 int g_fd = -1;
+int g_invites_out = 0;
 
 // Stands in for ENT_IP: each datagram request leaves through the socket.
 void ip_handler(msg_t* m) {
@@ -44,6 +45,7 @@ void ip_handler(msg_t* m) {
     std::vector<std::uint8_t> d = rt_test::chain_bytes(m->p_buffer);
     if (m->p_buffer == nullptr) d.assign(Msg_data(m), Msg_data(m) + m->data_size);
     if (d.size() > SOCK_UDP_HEADER_SIZE) {
+      if (std::memcmp(d.data() + SOCK_UDP_HEADER_SIZE, "INVITE ", 7) == 0) ++g_invites_out;
       sockaddr_in to{};
       to.sin_family = AF_INET;
       std::memcpy(&to.sin_addr, &d[4], 4);
@@ -121,6 +123,26 @@ std::vector<std::uint8_t> answer_prim(char kind, const std::string& request, con
     Free_buffer(chain);
   }
   return body;
+}
+
+// A request of the user: its text parsed and built as the kind's primitive.
+std::vector<std::uint8_t> request_prim(char kind, std::string text) {
+  sip_parse__start(text.data(), text.size());
+  (void)sip_parse_message(1);
+  buffer_t* chain = nullptr;
+  std::vector<std::uint8_t> body;
+  if (sip_prim__build_up(sip_kind_index_rq[kind - 'A' + 1], 0, &chain) == 2) {
+    body = rt_test::chain_bytes(chain);
+    Free_buffer(chain);
+  }
+  return body;
+}
+
+std::string header_value(const std::string& text, const std::string& name) {
+  const std::size_t at = text.find("\n" + name + ":");
+  if (at == std::string::npos) return "";
+  const std::size_t start = text.find_first_not_of(' ', at + name.size() + 2);
+  return text.substr(start, text.find("\r\n", start) - start);
 }
 
 class SipSipp : public ::testing::Test {
@@ -226,7 +248,96 @@ class SipSipp : public ::testing::Test {
     return status;
   }
 
+  // Our call to SIPp as UAS: INVITE at once; on its 200 our ACK, and BYE
+  // 300 ms later.  SIPp's exit status.
+  int call_out(const std::string& scenario) {
+    const std::string log = ::testing::TempDir() + "sipp_" + scenario + "_" + std::to_string(getpid()) + ".log";
+    std::uint16_t sipp_port = 0;
+    {
+      const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+      sockaddr_in a{};
+      a.sin_family = AF_INET;
+      a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      socklen_t len = sizeof a;
+      bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+      getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+      sipp_port = ntohs(a.sin_port);
+      close(fd);
+    }
+    Sipp sipp;
+    if (!sipp.start("-sf " + scenario_dir() + scenario + " -i 127.0.0.1 -p " + std::to_string(sipp_port) +
+                        " -m 1 -nostdin -timeout 15s -timeout_error -max_recv_loops 100",
+                    log))
+      return -3;
+    usleep(300 * 1000);  // sipp binds its port
+    const std::string us = "127.0.0.1:" + std::to_string(port);
+    const std::string them = "sip:fax@127.0.0.1:" + std::to_string(sipp_port);
+    auto req = [&](const std::string& method, const std::string& branch, int cseq, const std::string& to_tag) {
+      return method + " " + them + " SIP/2.0\r\nVia: SIP/2.0/UDP " + us + ";branch=" + branch +
+             "\r\nFrom: <sip:tessaly@" + us + ">;tag=tes9\r\nTo: <" + them + ">" +
+             (to_tag.empty() ? "" : ";tag=" + to_tag) + "\r\nCall-ID: out-1@127.0.0.1\r\nCSeq: " +
+             std::to_string(cseq) + " " + method + "\r\nContact: <sip:tessaly@" + us +
+             ">\r\nMax-Forwards: 70\r\nContent-Length: 0\r\n\r\n";
+    };
+    const std::uint16_t conn = 5;
+    send_to_sip(ENT_SSC, 'A', request_prim('A', req("INVITE", "z9hG4bK-out1", 1, "")), 1, conn);
+    std::string peer_tag;
+    auto bye_at = clock_type::time_point::max();
+    bool acked = false;
+    int status = -1;
+    const auto deadline = clock_type::now() + std::chrono::seconds(20);
+    while ((status = sipp.poll_exit()) == -1 && clock_type::now() < deadline) {
+      pollfd p{g_fd, POLLIN, 0};
+      if (poll(&p, 1, 5) > 0) {
+        char buf[65536];
+        sockaddr_in from{};
+        socklen_t len = sizeof from;
+        const ssize_t n = recvfrom(g_fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+        if (n > 0) {
+          const std::string text(buf, static_cast<std::size_t>(n));
+          if (text.rfind("SIP/2.0 200", 0) == 0 && header_value(text, "CSeq").find("INVITE") != std::string::npos) {
+            const std::string to = header_value(text, "To");
+            peer_tag = to.substr(to.find(";tag=") + 5);
+          }
+          std::vector<std::uint8_t> d(SOCK_UDP_HEADER_SIZE + text.size());
+          d[0] = 4;
+          std::memcpy(&d[4], &from.sin_addr, 4);
+          put_host16(&d[8], ntohs(from.sin_port));
+          std::memcpy(&d[SOCK_UDP_HEADER_SIZE], text.data(), text.size());
+          send_to_sip(ENT_PH_IT, SOCK_U_DA_IN, d, 2, 0);
+        }
+      }
+      om_os_timer_poll();
+      rt_test::pump();
+      for (const auto& m : rt_test::rec().messages()) {
+        if (m.to != ENT_SSC) continue;
+        if (m.code == SIP_ERROR_IN && m.data.size() >= 2) errors.push_back(get_host16(m.data.data()));
+        if (m.code == 193 && !peer_tag.empty() && !acked) {
+          acked = true;
+          send_to_sip(ENT_SSC, 'B', request_prim('B', req("ACK", "z9hG4bK-ack1", 1, peer_tag)), 1, conn);
+          bye_at = clock_type::now() + std::chrono::milliseconds(300);
+        }
+        if (m.code == 196) bye_done = true;
+      }
+      rt_test::rec().clear();
+      if (clock_type::now() >= bye_at) {
+        bye_at = clock_type::time_point::max();
+        send_to_sip(ENT_SSC, 'D', request_prim('D', req("BYE", "z9hG4bK-bye1", 2, peer_tag)), 1, conn);
+      }
+    }
+    const auto settle = clock_type::now() + std::chrono::milliseconds(1300);
+    while (clock_type::now() < settle) {
+      usleep(10 * 1000);
+      om_os_timer_poll();
+      rt_test::pump();
+    }
+    if (status != 0) ADD_FAILURE() << "sipp log: " << log;
+    return status;
+  }
+
   std::uint16_t port = 0;
+  std::vector<std::uint16_t> errors;
+  bool bye_done = false;
   int invites_up = 0;
   int invites_in = 0;
 };
@@ -244,6 +355,23 @@ TEST_F(SipSipp, UacLoss) {
   EXPECT_EQ(invites_up, 1);  // and reached the user once
   EXPECT_EQ(sip_mod.pools.calls.in_use(), 0u);
   EXPECT_EQ(sip_mod.pools.server_txs.in_use(), 0u);
+}
+
+TEST_F(SipSipp, UasSlow) {
+  g_invites_out = 0;
+  EXPECT_EQ(call_out("uas-slow.xml"), 0);
+  EXPECT_EQ(g_invites_out, 4);  // 0, T1, 3 T1, 7 T1, then the 180 stops them
+  EXPECT_TRUE(bye_done);
+  EXPECT_TRUE(errors.empty()) << (errors.empty() ? 0 : errors[0]);
+  EXPECT_EQ(sip_mod.pools.calls.in_use(), 0u);
+}
+
+TEST_F(SipSipp, UasSilent) {
+  g_invites_out = 0;
+  EXPECT_EQ(call_out("uas-silent.xml"), 0);
+  EXPECT_EQ(g_invites_out, 7);  // 0, 0.1, 0.3, 0.7, 1.5, 3.1, 6.3 s
+  EXPECT_EQ(errors, (std::vector<std::uint16_t>{24}));  // at 64 T1
+  EXPECT_EQ(sip_mod.pools.calls.in_use(), 0u);
 }
 
 }  // namespace
