@@ -87,11 +87,6 @@ namespace {
 
 using hid = sip_header_id;
 
-struct order_row {
-  std::uint8_t id;
-  sip_hdr_encoder encoder;  // null: the per-kind encoder of the id
-};
-
 constexpr std::uint8_t BODY = 62;
 constexpr std::uint8_t SDP_BODY = 63;
 

@@ -64,6 +64,22 @@ TEST_F(SipEncode, HeadersFollowTheKindsTable) {
   EXPECT_EQ(out.substr(out.size() - 21), "Content-Length: 0\r\n\r\n");
 }
 
+TEST_F(SipEncode, MessagesWithoutBodyRowsEndWithAnEmptyBody) {
+  sip_parse_run run;
+  sip_parse_text(run, with_headers("Content-Type: text/plain\n"));
+  sip_hdr_area.body[0].text = {7, "zq9body"};
+  sip_hdr_area.count[62] = 1;  // CANCEL has no body rows: never written
+  for (bool compact : {false, true}) {
+    sip_encode_env.compact = compact;
+    const std::string out = encode('E');
+    EXPECT_EQ(out.rfind("CANCEL sip:bob@example.com SIP/2.0\r\n", 0), 0u) << out;
+    const std::string tail = compact ? "\r\nl: 0\r\n\r\n" : "\r\nContent-Length: 0\r\n\r\n";
+    EXPECT_EQ(out.substr(out.size() - tail.size()), tail) << out;
+    EXPECT_EQ(at(out, "Content-Type"), std::string::npos);
+    EXPECT_EQ(at(out, "zq9body"), std::string::npos);
+  }
+}
+
 TEST_F(SipEncode, ListsAndLinesPerInstance) {
   sip_parse_run run;
   std::string out = reencode(run, with_headers("Accept: application/sdp, text/plain\n"

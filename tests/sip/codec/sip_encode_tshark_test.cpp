@@ -122,11 +122,14 @@ TEST_F(SipEncodeTshark, EveryEncodedMessageDecodesCleanly) {
     ASSERT_EQ(std::fwrite(file.data(), 1, file.size(), f), file.size());
     std::fclose(f);
   }
-  // One line per packet: its number, whether SIP was found, malformed marks
-  // and the severities of its expert items.
-  const std::string fields = run_command("timeout 120 tshark -r " + path +
-                                         " -T fields -E separator='|' -e frame.number -e sip.Method"
-                                         " -e sip.Status-Code -e _ws.malformed -e _ws.expert.severity 2>/dev/null");
+  // One line per packet: its number, whether SIP was found, malformed marks,
+  // the severities of its expert items, then the values tshark read, which
+  // must be the ones our parser reads from the same text.
+  const std::string fields = run_command(
+      "timeout 120 tshark -r " + path +
+      " -T fields -E separator='|' -E occurrence=f -e frame.number -e sip.Method -e sip.Status-Code"
+      " -e _ws.malformed -e _ws.expert.severity -e sip.Call-ID -e sip.CSeq.seq -e sip.CSeq.method"
+      " -e sip.Content-Length -e sip.from.tag -e sip.to.tag -e sip.Via.branch 2>/dev/null");
   std::remove(path.c_str());
   std::size_t lines = 0;
   std::size_t pos = 0;
@@ -141,13 +144,34 @@ TEST_F(SipEncodeTshark, EveryEncodedMessageDecodesCleanly) {
     std::size_t a = 0;
     for (std::size_t b; (b = line.find('|', a)) != std::string::npos; a = b + 1) col.push_back(line.substr(a, b - a));
     col.push_back(line.substr(a));
-    ASSERT_EQ(col.size(), 5u) << line;
+    ASSERT_EQ(col.size(), 12u) << line;
     const std::size_t n = std::stoul(col[0]) - 1;
     ASSERT_LT(n, messages.size());
     EXPECT_TRUE(!col[1].empty() || !col[2].empty()) << "not read as SIP:\n" << messages[n];
     EXPECT_EQ(col[3], "") << "malformed:\n" << messages[n];
     // Severities: 8388608 error, 6291456 warning (tshark's expert levels).
     EXPECT_EQ(col[4].find("8388608"), std::string::npos) << "expert error:\n" << messages[n];
+    sip_parse_run ours;
+    sip_parse_text(ours, messages[n]);
+    ASSERT_EQ(ours.result, SIP_PARSE_DONE);
+    const sip_hdr_area_t& w = sip_hdr_area;
+    std::string call_id = w.count[10] != 0 ? str(w.call_id.word) : "";
+    if (w.count[10] == 0) {
+    } else if (w.call_id.addr_len == 4) {
+      call_id += "@";
+      for (int i = 0; i < 4; ++i) call_id += (i ? "." : "") + std::to_string(w.call_id.addr[i]);
+    } else if (w.call_id.host.len != 0) {
+      call_id += "@" + str(w.call_id.host);
+    }
+    EXPECT_EQ(col[5], call_id) << messages[n];
+    EXPECT_EQ(col[6], w.count[18] != 0 ? std::to_string(w.cseq.number) : "") << messages[n];
+    EXPECT_EQ(col[8], std::to_string(w.content_length.value)) << messages[n];
+    EXPECT_EQ(col[9], w.count[23] != 0 ? str(w.from.tag) : "") << messages[n];
+    EXPECT_EQ(col[10], w.count[56] != 0 ? str(w.to.tag) : "") << messages[n];
+    EXPECT_EQ(col[11], w.count[59] != 0 ? str(w.via[0].branch) : "") << messages[n];
+    const std::size_t blank = messages[n].find("\r\n\r\n");
+    const std::size_t body = messages[n].size() - (blank + 4);
+    EXPECT_TRUE(w.content_length.value == body || w.content_length.value + 2 == body) << messages[n];
   }
   EXPECT_EQ(lines, messages.size()) << fields.substr(0, 2000);
 }
