@@ -108,6 +108,10 @@ TEST_F(Flow, IncomingCallAnsweredAcknowledgedAndClosed) {
   h.advance(350);  // T1 100: copies at 100 and 300
   o = collect();
   EXPECT_EQ(o.wire, (std::vector<std::string>{"SIP/2.0 200 OK", "SIP/2.0 200 OK"}));
+  // A copy of the INVITE now gets the 200 kept for retransmission.
+  o = from_net(invite);
+  EXPECT_EQ(o.wire, (std::vector<std::string>{"SIP/2.0 200 OK"}));
+  EXPECT_TRUE(o.up.empty());
 
   o = from_net(msg("ACK sip:fax@127.0.0.1 SIP/2.0", "z9hG4bKa1", "1 ACK", "t1"));
   EXPECT_EQ(o.up, (std::vector<std::uint8_t>{226}));
