@@ -357,6 +357,20 @@ TEST_F(SipSipp, UacLoss) {
   EXPECT_EQ(sip_mod.pools.server_txs.in_use(), 0u);
 }
 
+TEST_F(SipSipp, UacUnknown) {
+  EXPECT_EQ(run("uac-unknown.xml", true), 0);  // the 481 reached SIPp's own port
+  EXPECT_EQ(invites_up, 0);
+  EXPECT_EQ(sip_mod.pools.calls.in_use(), 0u);
+  EXPECT_EQ(sip_mod.pools.server_txs.in_use(), 0u);
+}
+
+TEST_F(SipSipp, UacBadCseq) {
+  EXPECT_EQ(run("uac-bad-cseq.xml", true), 0);
+  EXPECT_EQ(invites_up, 1);
+  EXPECT_EQ(sip_mod.pools.calls.in_use(), 0u);
+  EXPECT_EQ(sip_mod.pools.server_txs.in_use(), 0u);
+}
+
 TEST_F(SipSipp, UasSlow) {
   g_invites_out = 0;
   EXPECT_EQ(call_out("uas-slow.xml"), 0);
