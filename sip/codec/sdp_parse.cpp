@@ -21,6 +21,7 @@ struct sdp_parse_ctx {
   sdp_desc* desc = nullptr;
   uint8_t level = SDP_LEVEL_SESSION;
   sdp_reason reason = sdp_reason::none;
+  bool ignored_attribute = false;  // an optional T.38 attribute was dropped
 };
 
 // Outcome of one line's parse.
@@ -581,6 +582,13 @@ void merge_both(uint8_t* field, uint8_t value) {
   }
 }
 
+// An optional T.38 attribute without a usable value (bare, empty or not a
+// number) is dropped and reported; the offer stands with the default.
+step ignore_attribute(sdp_parse_ctx& c) {
+  c.ignored_attribute = true;
+  return step::ok;
+}
+
 step parse_image_attribute(sdp_parse_ctx& c, uint8_t attr, const char* name_end, const char* le) {
   sdp_media_image& m = c.desc->image[c.desc->image_count - 1];
   bool has_value = name_end < le && *name_end == ':';
@@ -598,9 +606,9 @@ step parse_image_attribute(sdp_parse_ctx& c, uint8_t attr, const char* name_end,
     case SDP_ATTR_T38_MAX_BIT_RATE:
     case SDP_ATTR_T38_MAX_BUFFER:
     case SDP_ATTR_T38_MAX_DATAGRAM: {
-      if (!has_value) return refuse(c, sdp_reason::bad_attribute);
+      if (!has_value) return ignore_attribute(c);
       num n = read_number(&q, le, attr == SDP_ATTR_T38_VERSION ? 0xFF : 0xFFFFFFFF, &v);
-      if (n == num::none) return refuse(c, sdp_reason::bad_attribute);
+      if (n == num::none) return ignore_attribute(c);
       if (n == num::too_large) return refuse(c, sdp_reason::number_too_large);
       if (attr == SDP_ATTR_T38_VERSION) m.t38_version = static_cast<uint8_t>(v);
       if (attr == SDP_ATTR_T38_MAX_BIT_RATE) m.t38_max_bit_rate = v;
@@ -619,11 +627,11 @@ step parse_image_attribute(sdp_parse_ctx& c, uint8_t attr, const char* name_end,
     }
     case SDP_ATTR_T38_RATE_MANAGEMENT:
     case SDP_ATTR_T38_UDP_EC: {
-      if (!has_value) return refuse(c, sdp_reason::bad_attribute);
+      if (!has_value) return ignore_attribute(c);
       bool rate = attr == SDP_ATTR_T38_RATE_MANAGEMENT;
       const char* v_end = rate ? run_while(q, le, [](char ch) { return sdp_in_class(static_cast<uint8_t>(ch), SDP_CL_ALPHA); })
                                : run_while(q, le, is_alnum);
-      if (v_end == q) return refuse(c, sdp_reason::bad_attribute);
+      if (v_end == q) return ignore_attribute(c);
       uint8_t code = 0;
       if (lookup(rate ? sdp_ratemgmt_table : sdp_udpec_table, q, v_end, true, &code) == SIP_RESULT_OK)
         merge_both(rate ? &m.t38_rate_management : &m.t38_udp_ec, code);
@@ -778,6 +786,7 @@ const char* sdp_reason__text(sdp_reason reason) {
     case sdp_reason::no_connection: return "no connection line";
     case sdp_reason::missing_rtpmap: return "dynamic payload type without rtpmap";
     case sdp_reason::ip6_for_t38: return "T.38 stream on an IPv6 connection";
+    case sdp_reason::ignored_attribute: return "a T.38 attribute without a usable value was ignored";
   }
   return "unknown";
 }
@@ -881,7 +890,7 @@ uint8_t sdp_parse(const char** pos, const char* end, sdp_desc* desc, sdp_work_bu
   }
 
   if (!final_checks(c, seen_m, seen_c)) return refused(c.reason, c.pos);
-  if (reason) *reason = sdp_reason::none;
+  if (reason) *reason = c.ignored_attribute ? sdp_reason::ignored_attribute : sdp_reason::none;
   *pos = c.pos;
   return result;
 }

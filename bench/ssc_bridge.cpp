@@ -1,0 +1,200 @@
+// SSC-to-SIP bridge speed, both directions, in messages per second:
+//   down: an SSC INVITE with a T.38 offer, built as the fax session builds it
+//         -> SDP body glue -> record codec (primitive body) -> the SIP side's
+//         element decoders (header work area), as the dispatch runs them;
+//   up:   the text of a 200 answer with T.38 SDP -> SIP parser -> upward
+//         primitive body -> record codec decode walk (handle) -> SDP glue
+//         (SSC SDP headers).
+// The text encoder of the SIP side is not part of the down chain.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "runtime/entity.h"
+#include "runtime/msg.h"
+#include "runtime/om_os.h"
+#include "sip/codec/sip_elem.h"
+#include "sip/codec/sip_parse.h"
+#include "sip/codec/ssc_record_codec.h"
+#include "sip/codec/ssc_sdp_glue.h"
+
+namespace {
+
+using H = ssc_header_id;
+
+void free_handler(msg_t* m) { Free_msg(m); }
+const entity_table_row_t TABLE[] = {
+    {ENT_SM, free_handler, 0, 0, nullptr, 0},
+    {ENT_NIL, nullptr, 0, 0, nullptr, 0},
+};
+
+void start_runtime() {
+  static bool started = false;
+  if (started) return;
+  started = true;
+  om_os_start_options o;
+  o.table = TABLE;
+  o.sm_thread = false;
+  o.timer_thread = false;
+  o.bkgr_thread = false;
+  om_os_start_with(o);
+  om_os_run_ready(0);
+}
+
+template <class T>
+T* add(ssc_handle* h, H id) {
+  return static_cast<T*>(Ssc_alloc_header(h, id));
+}
+
+ssc_handle* t38_invite() {
+  ssc_handle* h = Ssc_alloc_handle();
+  Ssc_init_handle(h, ssc_msg_type::INVITE);
+  h->addr_family = '4';
+  h->addr_port = 5060;
+  const u8 peer[4] = {127, 0, 0, 1};
+  std::memcpy(h->addr_v4, peer, 4);
+  auto* ru = add<ssc_hdr_request_uri>(h, H::REQUEST_URI);
+  ru->uri.scheme = 1;
+  ru->uri.user = "fax";
+  ru->uri.host_family = '4';
+  std::memcpy(ru->uri.host_v4, peer, 4);
+  ru->uri.port = 5060;
+  auto* ci = add<ssc_hdr_call_id>(h, H::CALL_ID);
+  ci->local = "a84b4c76e66710";
+  ci->family = 'N';
+  ci->host = "tessaly.example";
+  for (H id : {H::FROM, H::TO}) {
+    auto* n = add<ssc_hdr_name_addr>(h, id);
+    n->b1 = 0;
+    n->uri.scheme = 1;
+    n->uri.user = id == H::FROM ? "sender" : "fax";
+    n->uri.host_family = 'N';
+    n->uri.host_name = "example.org";
+    n->uri.port = 0xFFFF;
+    if (id == H::FROM) n->s3 = "1928301774";
+  }
+  auto* c = add<ssc_hdr_contact>(h, H::CONTACT);
+  c->b1 = 0;
+  c->uri.scheme = 1;
+  c->uri.host_family = '4';
+  std::memcpy(c->uri.host_v4, peer, 4);
+  c->uri.port = 5062;
+  auto* v = add<ssc_hdr_via>(h, H::VIA);
+  v->protocol = 1;
+  v->transport = 'U';
+  v->family1 = '4';
+  std::memcpy(v->v4_1, peer, 4);
+  v->port = 5062;
+  v->w2 = 0xFFFF;
+  v->b3 = 0xFF;
+  add<ssc_hdr_u32>(h, H::MAX_FORWARDS)->value = 70;
+  auto* ct = add<ssc_hdr_content_type>(h, H::CONTENT_TYPE);
+  ct->type = 'A';
+  ct->subtype = 'H';
+  auto* s = add<ssc_hdr_sdp_session>(h, H::SDP_MAIN_BODY);
+  s->net_type = 'I';
+  s->family = '4';
+  std::memcpy(s->v4, peer, 4);
+  s->session_name = "-";
+  s->start_time = "0";
+  s->stop_time = "0";
+  auto* o = add<ssc_hdr_sdp_origin>(h, H::ORIGIN_CNCT_DESCR);
+  o->net_type = 'I';
+  o->user = "tessaly";
+  o->session_id = "1";
+  o->version = "1";
+  o->family = '4';
+  std::memcpy(o->v4, peer, 4);
+  auto* t = add<ssc_hdr_sdp_t38>(h, H::T38_CNCT_DESCR);
+  t->kind = 'I';
+  t->format = '8';
+  t->port = 40000;
+  t->transport = SDP_TRANSPORT_UDPTL;
+  t->version = 0;
+  t->max_bit_rate = 14400;
+  t->fill_bit_removal = 0;
+  t->mmr = 0;
+  t->jbig = 0;
+  t->rate_management = SDP_RATEMGMT_TRANSFERRED_TCF;
+  t->max_buffer = 2000;
+  t->max_datagram = 400;
+  t->udp_ec = SDP_UDPEC_REDUNDANCY;
+  return h;
+}
+
+void BM_HandleToPrimitive(benchmark::State& state) {
+  start_runtime();
+  std::vector<u8> flat(65536);
+  const sip_kind_hdr_table& table = *sip_kind__table(sip_msg_kind::invite_rq);
+  for (auto _ : state) {
+    ssc_handle* h = t38_invite();
+    if (ssc_sdp_encode_body(h) != 2) state.SkipWithError("glue");
+    buffer_t* body = nullptr;
+    if (ssc_encode_to_sip(h, &body, nullptr) != SSC_RC_OK) state.SkipWithError("record codec");
+    u32 len = 0;
+    Reassemble_buffers(flat.data(), static_cast<u32>(flat.size()), body, &len);
+    sip_header_id failed{};
+    sip_prim_code = 'A';
+    if (sip_prim__decode_body(flat.data(), static_cast<std::uint16_t>(len), table, &failed) != SIP_ELEM_OK)
+      state.SkipWithError("SIP side decode");
+    Free_buffer(body);
+    Ssc_free_handle(h);
+    sip_work__release();
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_HandleToPrimitive);
+
+const char* const ANSWER =
+    "SIP/2.0 200 OK\r\n"
+    "Via: SIP/2.0/UDP 127.0.0.1:5062;branch=z9hG4bK-1-1\r\n"
+    "From: <sip:sender@example.org>;tag=1928301774\r\n"
+    "To: <sip:fax@example.org>;tag=5\r\n"
+    "Call-ID: a84b4c76e66710@tessaly.example\r\n"
+    "CSeq: 1 INVITE\r\n"
+    "Contact: <sip:fax@127.0.0.1:5060>\r\n"
+    "Content-Type: application/sdp\r\n"
+    "Content-Length: 286\r\n\r\n"
+    "v=0\r\no=peer 53655765 2353687637 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\n"
+    "m=image 6000 udptl t38\r\na=T38FaxVersion:0\r\na=T38MaxBitRate:14400\r\n"
+    "a=T38FaxRateManagement:transferredTCF\r\na=T38FaxMaxBuffer:2000\r\na=T38FaxMaxDatagram:400\r\n"
+    "a=T38FaxUdpEC:t38UDPRedundancy\r\n";
+
+void BM_TextToHandle(benchmark::State& state) {
+  start_runtime();
+  const std::string answer = [] {
+    std::string a = ANSWER;
+    const std::size_t body = a.find("\r\n\r\n") + 4;
+    const std::string len = std::to_string(a.size() - body);
+    a.replace(a.find("286"), 3, len);
+    return a;
+  }();
+  std::vector<char> text;
+  std::vector<u8> flat(65536);
+  for (auto _ : state) {
+    text.assign(answer.begin(), answer.end());
+    sip_work__release();
+    sip_parse__start(text.data(), text.size());
+    if (sip_parse_message(1) != SIP_PARSE_DONE) state.SkipWithError("parse");
+    buffer_t* body = nullptr;
+    if (sip_prim__build_up(sip_kind_index_rs[1], 0, &body) != 2) state.SkipWithError("build");
+    u32 len = 0;
+    Reassemble_buffers(flat.data(), static_cast<u32>(flat.size()), body, &len);
+    ssc_handle* h = Ssc_alloc_handle();
+    Ssc_init_handle(h, ssc_msg_type::INVITE_RS);
+    if (ssc_decode_from_sip(h, flat.data(), static_cast<u16>(len), nullptr) != SSC_RC_OK)
+      state.SkipWithError("record codec");
+    if (ssc_sdp_decode_body(h) != 2 || Ssc_first<ssc_hdr_sdp_t38>(h, H::T38_CNCT_DESCR) == nullptr)
+      state.SkipWithError("glue");
+    Free_buffer(body);
+    Ssc_free_handle(h);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_TextToHandle);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,130 @@
+#include "sip/codec/sip_prim_dispatch.h"
+
+#include "common/byte_order.h"
+#include "runtime/buffer.h"
+#include "runtime/mem.h"
+#include "sip/codec/sip_elem.h"
+
+sip_dispatch_hooks sip_dispatch_env;
+sip_seq_window_t sip_seq_window;
+std::uint8_t sip_dispatch_code = 0;
+std::uint8_t sip_dispatch_code_copy = 0;
+std::uint8_t sip_dispatch_resending = 0;
+
+namespace {
+
+enum class call_rule : std::uint8_t { none, take, required };
+
+struct handler_entry {
+  call_rule rule;
+  sip_msg_kind kind;
+};
+
+// Request codes 'A'..'P' and response codes 'a'..'p'; rule none: ignored.
+constexpr handler_entry REQUESTS[16] = {
+    {call_rule::take, sip_msg_kind::invite_rq},      {call_rule::required, sip_msg_kind::ack_rq},
+    {call_rule::take, sip_msg_kind::options_rq},     {call_rule::required, sip_msg_kind::bye_rq},
+    {call_rule::required, sip_msg_kind::cancel_rq},  {call_rule::take, sip_msg_kind::register_rq},
+};
+constexpr handler_entry RESPONSES[16] = {
+    {call_rule::required, sip_msg_kind::invite_rs},  {call_rule::none, sip_msg_kind::invite_rs},
+    {call_rule::required, sip_msg_kind::options_rs}, {call_rule::required, sip_msg_kind::bye_rs},
+    {call_rule::required, sip_msg_kind::cancel_rs},  {call_rule::required, sip_msg_kind::register_rs},
+};
+
+void error_in(std::uint16_t conn_id, std::uint8_t error, std::uint8_t d1, std::uint8_t d2, std::uint8_t d3) {
+  if (sip_dispatch_env.send_error_in != nullptr) sip_dispatch_env.send_error_in(conn_id, error, d1, d2, d3);
+}
+
+std::uint8_t no_dialog() {
+  return sip_dispatch_env.call_has_dialog != nullptr && sip_dispatch_env.call_has_dialog() ? 0 : 1;
+}
+
+std::uint8_t handle(const handler_entry& e, std::uint8_t code, std::uint16_t conn_id, const std::uint8_t* body,
+                    std::uint16_t length) {
+  const bool usable = sip_dispatch_env.call_check != nullptr && sip_dispatch_env.call_check(conn_id) == 2;
+  if (!usable) {
+    if (e.rule != call_rule::take) return SIP_DISPATCH_NO_CALL;
+    const std::uint8_t r =
+        sip_dispatch_env.call_alloc_outgoing != nullptr ? sip_dispatch_env.call_alloc_outgoing(conn_id) : 3;
+    if (r != 2) {
+      error_in(conn_id, r, 0, 1, code);
+      return SIP_DISPATCH_HANDLED;
+    }
+  }
+  sip_dispatch_code = code;
+  sip_dispatch_code_copy = code;
+  const sip_kind_hdr_table* table = sip_kind__table(e.kind);
+  return sip_prim_decode_elements(conn_id, body, length, *table);
+}
+
+// Frees a temporary block on every way out.
+struct tmp_block {
+  std::uint8_t* p = nullptr;
+  ~tmp_block() {
+    if (p != nullptr) Free_tmp_block(p);
+  }
+};
+
+}  // namespace
+
+std::uint8_t sip_prim_decode_elements(std::uint16_t conn_id, const std::uint8_t* body, std::uint16_t length,
+                                      const sip_kind_hdr_table& table) {
+  if (sip_dispatch_env.endpoint_ready == nullptr || !sip_dispatch_env.endpoint_ready()) return SIP_DISPATCH_NOT_READY;
+  if (body == nullptr || length < 2u * table.row_count) return SIP_DISPATCH_OUTSIDE;
+  const std::uint8_t code = static_cast<std::uint8_t>(table.kind);
+  sip_prim_code = code;
+  sip_header_id failed{};
+  const std::uint16_t r = sip_prim__decode_body(body, length, table, &failed);
+  if (r == SIP_ELEM_MALFORMED) return SIP_DISPATCH_OUTSIDE;
+  if (r != SIP_ELEM_OK) {
+    error_in(conn_id, static_cast<std::uint8_t>(r), static_cast<std::uint8_t>(failed), no_dialog(), code);
+    return SIP_DISPATCH_HANDLED;
+  }
+  if (!sip_kind__is_request(table.kind)) {
+    const bool found = sip_dispatch_env.server_tx_match != nullptr &&
+                       sip_dispatch_env.server_tx_match(static_cast<std::uint8_t>(code + 128)) == 2;
+    if (!found) return SIP_DISPATCH_NO_SERVER_TX;
+  }
+  return sip_dispatch_env.send_prim != nullptr ? sip_dispatch_env.send_prim() : SIP_DISPATCH_HANDLED;
+}
+
+void sip_prim_dispatch_down(const msg_t* m) {
+  if (m == nullptr) return;
+  const std::uint8_t code = static_cast<std::uint8_t>(m->code);
+  if (code == SIP_TICK_ANSWER) {
+    // The answer carries the acknowledged sequence; a shorter one is ignored.
+    const std::uint32_t size = m->p_buffer ? m->p_buffer->data_size : m->data_size;
+    if (size < 2) return;
+    sip_seq_window.acknowledged = get_host16(Msg_data(m));
+    const std::uint16_t lag = static_cast<std::uint16_t>(sip_seq_window.sequence - sip_seq_window.acknowledged);
+    sip_seq_window.not_available = lag > sip_seq_window.window ? 1 : 0;
+    return;
+  }
+  const handler_entry* e = nullptr;
+  if (code >= 'A' && code <= 'P') e = &REQUESTS[code - 'A'];
+  else if (code >= 'a' && code <= 'p') e = &RESPONSES[code - 'a'];
+  if (e == nullptr || e->rule == call_rule::none) return;
+
+  const std::uint8_t* body = nullptr;
+  std::uint32_t length = 0;
+  tmp_block copy;
+  if (m->p_buffer == nullptr) {
+    body = Msg_data(m);
+    length = m->data_size;
+  } else if (m->p_buffer->next == nullptr) {
+    body = Msg_data(m);
+    length = m->p_buffer->data_size;
+  } else {
+    const std::uint32_t total = Buffer_chain_length(m->p_buffer);
+    copy.p = total > 0 && total <= 0xFFFF ? Alloc_tmp_block(total) : nullptr;
+    if (copy.p == nullptr || Reassemble_buffers(copy.p, total, m->p_buffer, &length) == nullptr) {
+      error_in(m->conn_id, SIP_DISPATCH_NO_COPY, 0, 0, code);
+      return;
+    }
+    body = copy.p;
+  }
+  if (length > 0xFFFF) length = 0xFFFF;
+  const std::uint8_t r = handle(*e, code, m->conn_id, body, static_cast<std::uint16_t>(length));
+  if (r != SIP_DISPATCH_DONE && r != SIP_DISPATCH_HANDLED) error_in(m->conn_id, r, 0, sip_dispatch_resending, code);
+}

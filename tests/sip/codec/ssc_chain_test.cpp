@@ -1,0 +1,377 @@
+// The bridge against independent peers on loopback: an SSC INVITE with a
+// T.38 offer, built as the fax session builds it, goes through the SDP glue,
+// the record codec and the downward dispatch into the SIP work area; its
+// request is sent to a sipp UAS, whose 200 answer with T.38 SDP comes back
+// through our parser, the upward primitive body, the SSC decode walk and the
+// glue.  The SDP values must equal sipp's; tshark must decode both messages
+// cleanly, with one "m=image" line each.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "sip/codec/sip_elem.h"
+#include "sip/codec/sip_parse.h"
+#include "sip/codec/sip_prim_dispatch.h"
+#include "sip/codec/ssc_sdp_glue.h"
+#include "tests/sip/codec/ssc_bridge_fixture.h"
+
+using namespace ssc_bridge_test;
+using H = ssc_header_id;
+using T = ssc_msg_type;
+
+namespace {
+
+const char* const UAS_SCENARIO = R"(<?xml version="1.0" encoding="ISO-8859-1" ?>
+<scenario name="T.38 answer">
+  <recv request="INVITE" />
+  <send>
+    <![CDATA[
+
+SIP/2.0 200 OK
+[last_Via:]
+[last_From:]
+[last_To:];tag=[pid]SIPpTag[call_number]
+[last_Call-ID:]
+[last_CSeq:]
+Contact: <sip:[local_ip]:[local_port];transport=[transport]>
+Content-Type: application/sdp
+Content-Length: [len]
+
+v=0
+o=sipp 53655765 2353687637 IN IP[local_ip_type] [local_ip]
+s=-
+c=IN IP[media_ip_type] [media_ip]
+t=0 0
+m=image 6006 udptl t38
+a=T38FaxVersion:0
+a=T38MaxBitRate:9600
+a=T38FaxRateManagement:transferredTCF
+a=T38FaxMaxBuffer:1800
+a=T38FaxMaxDatagram:300
+a=T38FaxUdpEC:t38UDPRedundancy
+
+]]>
+  </send>
+</scenario>
+)";
+
+std::string run_command(const std::string& cmd) {
+  std::string out;
+  FILE* p = popen(cmd.c_str(), "r");
+  if (p == nullptr) return out;
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  pclose(p);
+  return out;
+}
+
+// A UDP socket on 127.0.0.1 (port 0: any free one).
+struct udp {
+  int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  u16 port = 0;
+  explicit udp(u16 want = 0) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(want);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return;
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin_port);
+  }
+  ~udp() {
+    if (fd >= 0) close(fd);
+  }
+  udp(const udp&) = delete;
+  udp& operator=(const udp&) = delete;
+  bool send_to(u16 to, const std::string& text) const {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(to);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return sendto(fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a) ==
+           static_cast<ssize_t>(text.size());
+  }
+  std::string receive(int timeout_ms) const {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, timeout_ms) != 1) return {};
+    char buf[4096];
+    const ssize_t n = recv(fd, buf, sizeof buf, 0);
+    return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+  }
+};
+
+void put16be(std::string& s, std::size_t at, u16 v) {
+  s[at] = static_cast<char>(v >> 8);
+  s[at + 1] = static_cast<char>(v & 0xFF);
+}
+void le32(std::string& s, u32 v) {
+  for (int i = 0; i < 4; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+void le16(std::string& s, u16 v) {
+  s += static_cast<char>(v & 0xFF);
+  s += static_cast<char>(v >> 8);
+}
+// One raw-IPv4 pcap record of a UDP datagram on loopback.
+std::string pcap_record(const std::string& payload, u16 sport, u16 dport) {
+  std::string ip(28, '\0');
+  ip[0] = 0x45;
+  put16be(ip, 2, static_cast<u16>(28 + payload.size()));
+  ip[8] = 64;
+  ip[9] = 17;
+  ip[12] = ip[16] = 127;
+  ip[15] = ip[19] = 1;
+  u32 sum = 0;
+  for (int i = 0; i < 20; i += 2) sum += (static_cast<u8>(ip[i]) << 8) | static_cast<u8>(ip[i + 1]);
+  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+  put16be(ip, 10, static_cast<u16>(~sum));
+  put16be(ip, 20, sport);
+  put16be(ip, 22, dport);
+  put16be(ip, 24, static_cast<u16>(8 + payload.size()));
+  const std::string packet = ip + payload;
+  std::string r;
+  le32(r, 1700000000);
+  le32(r, 0);
+  le32(r, static_cast<u32>(packet.size()));
+  le32(r, static_cast<u32>(packet.size()));
+  return r + packet;
+}
+std::string pcap_header() {
+  std::string f;
+  le32(f, 0xA1B2C3D4);
+  le16(f, 2);
+  le16(f, 4);
+  le32(f, 0);
+  le32(f, 0);
+  le32(f, 65535);
+  le32(f, 101);  // raw IPv4
+  return f;
+}
+
+int count(const std::string& s, const std::string& what) {
+  int n = 0;
+  for (std::size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + 1)) ++n;
+  return n;
+}
+
+class SscChain : public Runtime {
+ protected:
+  void TearDown() override {
+    sip_dispatch_env = {};
+    Runtime::TearDown();
+  }
+  // The T.38 INVITE of the fax session.
+  ssc_handle* t38_invite(u16 sipp_port, u16 our_port) {
+    ssc_handle* h = handle(T::INVITE);
+    const u8 lo[4] = {127, 0, 0, 1};
+    h->addr_family = '4';
+    h->addr_port = sipp_port;
+    std::memcpy(h->addr_v4, lo, 4);
+    auto* ru = add<ssc_hdr_request_uri>(h, H::REQUEST_URI);
+    ru->uri.scheme = 1;
+    ru->uri.user = "fax";
+    ru->uri.host_family = '4';
+    std::memcpy(ru->uri.host_v4, lo, 4);
+    ru->uri.port = sipp_port;
+    auto* ci = add<ssc_hdr_call_id>(h, H::CALL_ID);
+    ci->local = "a84b4c76e66710";
+    ci->family = '4';
+    std::memcpy(ci->v4, lo, 4);
+    for (H id : {H::FROM, H::TO}) {
+      auto* n = add<ssc_hdr_name_addr>(h, id);
+      n->b1 = 0;
+      n->uri.scheme = 1;
+      n->uri.user = id == H::FROM ? "tessaly" : "fax";
+      n->uri.host_family = '4';
+      std::memcpy(n->uri.host_v4, lo, 4);
+      n->uri.port = 0xFFFF;
+      if (id == H::FROM) n->s3 = "1928301774";
+    }
+    auto* c = add<ssc_hdr_contact>(h, H::CONTACT);
+    c->b1 = 0;
+    c->uri.scheme = 1;
+    c->uri.user = "tessaly";
+    c->uri.host_family = '4';
+    std::memcpy(c->uri.host_v4, lo, 4);
+    c->uri.port = our_port;
+    auto* v = add<ssc_hdr_via>(h, H::VIA);
+    v->protocol = 1;
+    v->transport = 'U';
+    v->family1 = '4';
+    std::memcpy(v->v4_1, lo, 4);
+    v->port = our_port;
+    v->w2 = 0xFFFF;
+    v->b3 = 0xFF;
+    add<ssc_hdr_u32>(h, H::MAX_FORWARDS)->value = 70;
+    auto* ct = add<ssc_hdr_content_type>(h, H::CONTENT_TYPE);
+    ct->type = 'A';
+    ct->subtype = 'H';
+    auto* s = add<ssc_hdr_sdp_session>(h, H::SDP_MAIN_BODY);
+    s->net_type = 'I';
+    s->family = '4';
+    std::memcpy(s->v4, lo, 4);
+    s->session_name = "-";
+    s->start_time = "0";
+    s->stop_time = "0";
+    auto* o = add<ssc_hdr_sdp_origin>(h, H::ORIGIN_CNCT_DESCR);
+    o->net_type = 'I';
+    o->user = "tessaly";
+    o->session_id = "1";
+    o->version = "1";
+    o->family = '4';
+    std::memcpy(o->v4, lo, 4);
+    auto* t = add<ssc_hdr_sdp_t38>(h, H::T38_CNCT_DESCR);
+    t->kind = 'I';
+    t->format = '8';
+    t->port = 40000;
+    t->transport = SDP_TRANSPORT_UDPTL;
+    t->version = 0;
+    t->max_bit_rate = 14400;
+    t->fill_bit_removal = 0;
+    t->mmr = 0;
+    t->jbig = 0;
+    t->rate_management = SDP_RATEMGMT_TRANSFERRED_TCF;
+    t->max_buffer = 2000;
+    t->max_datagram = 400;
+    t->udp_ec = SDP_UDPEC_REDUNDANCY;
+    return h;
+  }
+};
+
+// The request text from the work area the dispatch filled.  The header lines
+// are written here from the decoded values; the SDP body is the glue's text.
+std::string request_text(u16 sipp_port, u16 our_port) {
+  const std::string body(sip_hdr_area.body[0].text.ptr, sip_hdr_area.body[0].text.len);
+  const auto s = [](const sip_str& x) { return std::string(x.ptr, x.len > 0 && x.ptr[x.len - 1] == 0 ? x.len - 1 : x.len); };
+  return "INVITE sip:" + s(sip_hdr_area.request_line.user) + "@127.0.0.1:" + std::to_string(sipp_port) +
+         " SIP/2.0\r\n"
+         "Via: SIP/2.0/UDP 127.0.0.1:" + std::to_string(our_port) + ";branch=" + s(sip_hdr_area.via[0].branch) +
+         "\r\n"
+         "Max-Forwards: 70\r\n"
+         "From: <sip:" + s(sip_hdr_area.from.addr.user) + "@127.0.0.1>;tag=" + s(sip_hdr_area.from.tag) + "\r\n"
+         "To: <sip:" + s(sip_hdr_area.to.addr.user) + "@127.0.0.1>\r\n"
+         "Call-ID: " + s(sip_hdr_area.call_id.word) + "@127.0.0.1\r\n"
+         "CSeq: 1 INVITE\r\n"
+         "Contact: <sip:tessaly@127.0.0.1:" + std::to_string(our_port) + ">\r\n"
+         "Content-Type: application/sdp\r\n"
+         "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+TEST_F(SscChain, T38InviteAgainstSippUas) {
+  if (std::system("command -v sipp >/dev/null 2>&1") != 0) GTEST_SKIP() << "sipp is not installed";
+  udp ours;
+  ASSERT_NE(ours.port, 0);
+  u16 sipp_port = 0;
+  {
+    udp probe;  // a free port for sipp
+    sipp_port = probe.port;
+  }
+  const std::string dir = ::testing::TempDir() + "ssc_chain_" + std::to_string(getpid());
+  const std::string scenario = dir + ".xml";
+  {
+    FILE* f = std::fopen(scenario.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs(UAS_SCENARIO, f);
+    std::fclose(f);
+  }
+  ASSERT_EQ(std::system(("sipp -sf " + scenario + " -i 127.0.0.1 -p " + std::to_string(sipp_port) +
+                         " -m 1 -timeout 15 -nostdin -bg >/dev/null 2>&1").c_str()) != -1,
+            true);
+
+  // Down: handle -> glue -> record codec -> dispatch -> work area.
+  ssc_handle* h = t38_invite(sipp_port, ours.port);
+  ASSERT_EQ(ssc_sdp_encode_body(h), 2);
+  const auto body = encode(h);
+  static bool sent;
+  sent = false;
+  sip_dispatch_env.endpoint_ready = [] { return true; };
+  sip_dispatch_env.call_check = [](std::uint16_t) -> std::uint8_t { return 2; };
+  sip_dispatch_env.send_prim = []() -> std::uint8_t {
+    sent = true;
+    return 2;
+  };
+  msg_t* m = Alloc_msg();
+  ASSERT_NE(m, nullptr);
+  m->code = 'A';
+  m->conn_id = 1;
+  buffer_t* b = Alloc_buffer();
+  std::memcpy(Buffer_data(b), body.data(), body.size());
+  b->data_size = static_cast<u16>(body.size());
+  Msg_attach_chain(m, b);
+  sip_prim_dispatch_down(m);
+  Free_msg(m);
+  ASSERT_TRUE(sent);
+  ASSERT_EQ(sip_hdr_area.count[sip_hdr_slot(sip_header_id::body)], 1);
+  const std::string invite = request_text(sipp_port, ours.port);
+  EXPECT_EQ(count(invite, "m=image"), 1);
+
+  // The exchange with sipp (retried while sipp starts).
+  std::string answer;
+  for (int i = 0; i < 20 && answer.empty(); ++i) {
+    ASSERT_TRUE(ours.send_to(sipp_port, invite));
+    answer = ours.receive(500);
+  }
+  std::remove(scenario.c_str());
+  ASSERT_FALSE(answer.empty()) << "no answer from sipp";
+  ASSERT_EQ(answer.rfind("SIP/2.0 200", 0), 0u) << answer;
+
+  // Up: text -> parser -> upward primitive -> SSC decode walk -> glue.
+  std::vector<char> text(answer.begin(), answer.end());
+  sip_work__release();
+  sip_parse__start(text.data(), text.size());
+  ASSERT_EQ(sip_parse_message(1), SIP_PARSE_DONE);
+  buffer_t* up = nullptr;
+  ASSERT_EQ(sip_prim__build_up(sip_kind_index_rs[1], 0, &up), 2);
+  std::vector<u8> flat(Buffer_chain_length(up));
+  u32 len = 0;
+  Reassemble_buffers(flat.data(), static_cast<u32>(flat.size()), up, &len);
+  Free_buffer(up);
+  ssc_handle* rs = handle(T::INVITE_RS);
+  ssc_rc_fail fail;
+  ASSERT_EQ(ssc_decode_from_sip(rs, flat.data(), static_cast<u16>(len), &fail), SSC_RC_OK)
+      << int(ssc_idx(fail.id));
+  EXPECT_EQ(Ssc_first<ssc_hdr_status>(rs, H::RETURN_CODE)->code, 200);
+  ASSERT_EQ(ssc_sdp_decode_body(rs), 2);
+  auto* t = Ssc_first<ssc_hdr_sdp_t38>(rs, H::T38_CNCT_DESCR);
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(t->port, 6006);
+  EXPECT_EQ(t->transport, SDP_TRANSPORT_UDPTL);
+  EXPECT_EQ(t->version, 0);
+  EXPECT_EQ(t->max_bit_rate, 9600u);
+  EXPECT_EQ(t->rate_management, SDP_RATEMGMT_TRANSFERRED_TCF);
+  EXPECT_EQ(t->max_buffer, 1800u);
+  EXPECT_EQ(t->max_datagram, 300u);
+  EXPECT_EQ(t->udp_ec, SDP_UDPEC_REDUNDANCY);
+  EXPECT_EQ(t->next, nullptr);
+  auto* o = Ssc_first<ssc_hdr_sdp_origin>(rs, H::ORIGIN_CNCT_DESCR);
+  ASSERT_NE(o, nullptr);
+  EXPECT_STREQ(o->user, "sipp");
+
+  // tshark reads both messages, each with one image line, nothing malformed.
+  if (std::system("command -v tshark >/dev/null 2>&1") != 0) GTEST_SKIP() << "tshark is not installed";
+  const std::string pcap = dir + ".pcap";
+  {
+    const std::string file = pcap_header() + pcap_record(invite, ours.port, 5060) + pcap_record(answer, 5060, ours.port);
+    FILE* f = std::fopen(pcap.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(file.data(), 1, file.size(), f);
+    std::fclose(f);
+  }
+  const std::string fields = run_command("timeout 120 tshark -r " + pcap +
+                                         " -T fields -E separator='|' -e sip.Method -e sip.Status-Code"
+                                         " -e sdp.media.media -e sdp.media.port -e _ws.malformed 2>/dev/null");
+  std::remove(pcap.c_str());
+  EXPECT_EQ(fields, "INVITE||image|40000|\n|200|image|6006|\n") << fields;
+}
+
+}  // namespace
