@@ -293,8 +293,6 @@ enum class sdp_reason : uint8_t {
   no_connection,       // no c= line
   missing_rtpmap,      // a dynamic payload type without rtpmap
   ip6_for_t38,         // a T.38 stream on an IPv6 connection, which the session cannot use
-  ignored_attribute,   // not a refusal: the body was accepted without an optional T.38
-                       // attribute that had no usable value (bare, empty, not a number)
 };
 
 // Text naming a reason, for logs and error reports.
@@ -302,11 +300,12 @@ const char* sdp_reason__text(sdp_reason reason);
 
 // Parses the SDP text from *pos to `end` into `desc`.  On return *pos is where
 // parsing stopped (the start of the refused line on refusal).  `options` is
-// unused (pass 0).  `reason`, when given, receives why a body was refused, or
-// for an accepted body ignored_attribute when an optional T.38 attribute
-// without a usable value was dropped (else none).
+// unused (pass 0).  `reason`, when given, receives why a body was refused.
+// An optional T.38 attribute without a usable value (bare, empty, not a
+// number) does not refuse the body: it is dropped, and `ignored_attribute`,
+// when given, is set to report it.
 uint8_t sdp_parse(const char** pos, const char* end, sdp_desc* desc, sdp_work_buf* work, uint16_t options,
-                  sdp_reason* reason = nullptr);
+                  sdp_reason* reason = nullptr, bool* ignored_attribute = nullptr);
 
 // ---------------------------------------------------------------------------
 // Encoder

@@ -786,13 +786,13 @@ const char* sdp_reason__text(sdp_reason reason) {
     case sdp_reason::no_connection: return "no connection line";
     case sdp_reason::missing_rtpmap: return "dynamic payload type without rtpmap";
     case sdp_reason::ip6_for_t38: return "T.38 stream on an IPv6 connection";
-    case sdp_reason::ignored_attribute: return "a T.38 attribute without a usable value was ignored";
   }
   return "unknown";
 }
 
 uint8_t sdp_parse(const char** pos, const char* end, sdp_desc* desc, sdp_work_buf* work, uint16_t options,
-                  sdp_reason* reason) {
+                  sdp_reason* reason, bool* ignored_attribute) {
+  if (ignored_attribute) *ignored_attribute = false;
   sdp_parse_ctx c;
   c.pos = *pos;
   c.end = end;
@@ -890,7 +890,8 @@ uint8_t sdp_parse(const char** pos, const char* end, sdp_desc* desc, sdp_work_bu
   }
 
   if (!final_checks(c, seen_m, seen_c)) return refused(c.reason, c.pos);
-  if (reason) *reason = c.ignored_attribute ? sdp_reason::ignored_attribute : sdp_reason::none;
+  if (reason) *reason = sdp_reason::none;
+  if (ignored_attribute) *ignored_attribute = c.ignored_attribute;
   *pos = c.pos;
   return result;
 }

@@ -14,12 +14,17 @@ namespace {
 ssc_handle* cur_handle = nullptr;
 bool first_via = false;
 
-constexpr u8 KIND_TYPE_MAP[SSC_KIND_TYPE_PAIRS][2] = {
+}  // namespace
+
+// Pairs {SIP method letter, ssc_msg_type}.
+const u8 ssc_kind_type_map[SSC_KIND_TYPE_PAIRS][2] = {
     {'A', 0}, {'D', 1}, {'F', 2}, {'B', 3}, {'C', 4}, {'E', 5}, {0xFF, 40},
     {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF},
     {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF},
     {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0, 0}, {0, 0},
 };
+
+namespace {
 
 u8 failed(ssc_rc_fail* f, u8 error, ssc_header_id id) {
   if (f != nullptr) {
@@ -399,12 +404,12 @@ const ssc_record_codec_row ssc_record_codec_table[SSC_HEADER_ID_COUNT] = {
 };
 
 u8 ssc_kind__type_of_letter(u8 letter) {
-  for (const auto& p : KIND_TYPE_MAP)
+  for (const auto& p : ssc_kind_type_map)
     if (p[0] == letter) return p[1];
   return 0xFF;
 }
 
-u8 ssc_kind__letter_of_type(u8 index) { return index < SSC_KIND_TYPE_PAIRS ? KIND_TYPE_MAP[index][0] : 0xFF; }
+u8 ssc_kind__letter_of_type(u8 index) { return index < SSC_KIND_TYPE_PAIRS ? ssc_kind_type_map[index][0] : 0xFF; }
 
 u8 ssc_encode_to_sip(ssc_handle* h, buffer_t** out, ssc_rc_fail* fail) {
   *out = nullptr;
@@ -447,11 +452,16 @@ u8 ssc_decode_from_sip(ssc_handle* h, const u8* body, u16 length, ssc_rc_fail* f
   if (row == nullptr) return failed(fail, SSC_RC_NO_LIST, ssc_header_id::PROFILE_PARMS);
   if (body == nullptr || length < row->index_bytes) return failed(fail, SSC_RC_MALFORMED, ssc_header_id::PROFILE_PARMS);
   walk_scope scope(h);
+  // Beside a body the description is read from its text alone (by the SDP
+  // glue): SDP elements next to it are not taken.
+  bool has_body = false;
+  for (const ssc_sip_map_entry* e = row->list; ssc_idx(e->id) != SSC_MAP_END; ++e)
+    if (e->id == ssc_header_id::BODY && get_host16(body + e->slot_offset) != 0) has_body = true;
   sip_prim_cursor& c = sip_prim_cur;
   sip_prim__open(body, length, c);
   for (const ssc_sip_map_entry* e = row->list; ssc_idx(e->id) != SSC_MAP_END; ++e) {
     const ssc_record_codec_row& cr = ssc_record_codec_table[ssc_idx(e->id)];
-    if (cr.new_instance == nullptr || cr.decode == nullptr) continue;
+    if (cr.new_instance == nullptr || cr.decode == nullptr || (has_body && is_description(e->id))) continue;
     const u8* slot = body + e->slot_offset;
     if (get_host16(slot) >= length) return failed(fail, SSC_RC_MALFORMED, e->id);
     if (e->id == ssc_header_id::ALLOW) {

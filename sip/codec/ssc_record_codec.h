@@ -10,7 +10,8 @@
 //                        beside a body (60) the SDP description headers
 //                        (61-65, 75) are not sent: the body carries them
 //   ssc_decode_from_sip  primitive body -> handle (already initialised with
-//                        its type)
+//                        its type); beside a body the SDP description
+//                        elements are not read: the glue reads the text
 // Both run on the shared element cursor (sip_prim_cur) in the entities'
 // thread, one body at a time.
 //
@@ -54,6 +55,7 @@ extern const ssc_record_codec_row ssc_record_codec_table[SSC_HEADER_ID_COUNT];
 
 // Method letters and message types (`ssc_kind_type_map`, 29 pairs).
 inline constexpr unsigned SSC_KIND_TYPE_PAIRS = 29;
+extern const u8 ssc_kind_type_map[SSC_KIND_TYPE_PAIRS][2];
 // The type of the first pair with the letter (0xFF gives 40); 0xFF for none.
 u8 ssc_kind__type_of_letter(u8 letter);
 // The letter of pair `index`; 0xFF for an index of 29 or more.

@@ -555,10 +555,10 @@ u8 ssc_sdp_decode_body(ssc_handle* h) {
   if (work.b != nullptr && ssc_ptr_set(body->bytes) && body->length != 0xFFFF) {
     sdp_work_buf w{Buffer_data(work.b), 0, om_os_get_buffer_room()};
     const char* pos = reinterpret_cast<const char*>(body->bytes);
-    sdp_reason why = sdp_reason::none;
-    r = sdp_parse(&pos, pos + body->length, &desc, &w, 0, &why);
+    bool ignored = false;
+    r = sdp_parse(&pos, pos + body->length, &desc, &w, 0, nullptr, &ignored);
     // A dropped optional T.38 attribute is reported as an event; the offer stands.
-    if (why == sdp_reason::ignored_attribute && ssc_sdp_glue_env.report_error != nullptr)
+    if (ignored && ssc_sdp_glue_env.report_error != nullptr)
       ssc_sdp_glue_env.report_error('k', 'e', SSC_SDP_REPORT_REFUSED);
     if ((r == SDP_PARSE_END || r == SDP_PARSE_EMPTY_LINE) && has_ipv6()) r = SDP_PARSE_REFUSED;
   }
@@ -629,6 +629,13 @@ u8 ssc_sdp_encode_body(ssc_handle* h) {
   b->part = part;
   b->length = len;
   b->bytes = text;
+  if (ct == nullptr) {
+    // Without a Content-Type the body would not be written: it is SDP.
+    auto* t = static_cast<ssc_hdr_content_type*>(Ssc_alloc_header(h, H::CONTENT_TYPE));
+    if (t == nullptr) return fail(SSC_SDP_NO_TEXT, H::CONTENT_TYPE);
+    t->type = 'A';
+    t->subtype = 'H';
+  }
   if (multipart) {
     auto* pt = static_cast<ssc_hdr_part_type*>(Ssc_alloc_header(h, H::PART_CONTENT_TYPE));
     if (pt == nullptr) return fail(SSC_SDP_NO_TEXT, H::PART_CONTENT_TYPE);

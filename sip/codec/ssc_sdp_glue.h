@@ -18,7 +18,8 @@
 //                        ssc_sdp_error (number and detail) and gives 3.  The
 //                        T.38 headers (75) stay linked in the handle; the
 //                        record codec does not send SDP headers beside a body,
-//                        so the description crosses once.
+//                        so the description crosses once.  A message without
+//                        Content-Type gets one ("A", "H") with the body.
 #pragma once
 
 #include "runtime/types.h"

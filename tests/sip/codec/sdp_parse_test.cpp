@@ -257,15 +257,15 @@ TEST(SdpParse, AcceptsAndRefuses) {
       // An optional T.38 attribute without a usable value is dropped and
       // reported; the offer is kept.
       {"T38FaxVersion without digits", t38_offer_head + crlf({"m=image 1 udptl t38", "a=T38FaxVersion:x"}),
-       SDP_PARSE_END, sdp_reason::ignored_attribute},
+       SDP_PARSE_END, sdp_reason::none},
       {"T38FaxMaxBuffer without colon", t38_offer_head + crlf({"m=image 1 udptl t38", "a=T38FaxMaxBuffer"}),
-       SDP_PARSE_END, sdp_reason::ignored_attribute},
+       SDP_PARSE_END, sdp_reason::none},
       {"T38FaxRateManagement without value", t38_offer_head + crlf({"m=image 1 udptl t38", "a=T38FaxRateManagement:"}),
-       SDP_PARSE_END, sdp_reason::ignored_attribute},
+       SDP_PARSE_END, sdp_reason::none},
       {"bare T38FaxUdpEC", t38_offer_head + crlf({"m=image 1 udptl t38", "a=T38FaxUdpEC", "a=T38MaxBitRate:9600"}),
-       SDP_PARSE_END, sdp_reason::ignored_attribute},
+       SDP_PARSE_END, sdp_reason::none},
       {"empty T38MaxBitRate", t38_offer_head + crlf({"m=image 1 udptl t38", "a=T38MaxBitRate:"}), SDP_PARSE_END,
-       sdp_reason::ignored_attribute},
+       sdp_reason::none},
       {"T38FaxVersion too large is still refused", t38_offer_head + crlf({"m=image 1 udptl t38", "a=T38FaxVersion:300"}),
        0, sdp_reason::number_too_large},
       {"T38FaxUdpEC value outside the table has no effect",
@@ -284,6 +284,30 @@ TEST(SdpParse, AcceptsAndRefuses) {
     sdp_reason why = sdp_reason::none;
     EXPECT_EQ(s.parse(r.text, &why), r.result) << r.name;
     EXPECT_EQ(why, r.reason) << r.name << ": " << sdp_reason__text(why);
+  }
+}
+
+// A peer's bare or empty optional T.38 attribute is dropped with a report;
+// the rest of the offer stands.
+TEST(SdpParse, ValuelessT38AttributeDroppedAndReported) {
+  const struct { const char* what; std::string text; bool reported; } rows[] = {
+      {"bare T38FaxUdpEC", t38_offer_head + crlf({"m=image 7 udptl t38", "a=T38FaxUdpEC", "a=T38MaxBitRate:9600"}), true},
+      {"empty T38FaxMaxDatagram", t38_offer_head + crlf({"m=image 7 udptl t38", "a=T38FaxMaxDatagram:", "a=T38MaxBitRate:9600"}), true},
+      {"clean offer", t38_offer_head + crlf({"m=image 7 udptl t38", "a=T38MaxBitRate:9600"}), false},
+  };
+  for (const auto& r : rows) {
+    sdp_store s;
+    s.text = r.text;
+    const char* p = s.text.data();
+    bool ignored = !r.reported;
+    ASSERT_EQ(sdp_parse(&p, s.text.data() + s.text.size(), &s.desc, &s.work, 0, nullptr, &ignored), SDP_PARSE_END)
+        << r.what;
+    EXPECT_EQ(ignored, r.reported) << r.what;
+    ASSERT_EQ(s.desc.image_count, 1) << r.what;
+    EXPECT_EQ(s.image[0].port, 7) << r.what;
+    EXPECT_EQ(s.image[0].t38_max_bit_rate, 9600u) << r.what;
+    EXPECT_EQ(s.image[0].t38_udp_ec, SDP_NONE8) << r.what;
+    EXPECT_EQ(s.image[0].t38_max_datagram, SDP_NONE32) << r.what;
   }
 }
 

@@ -211,6 +211,10 @@ TEST_F(SscSdpGlue, EncodeT38OfferAsText) {
   EXPECT_NE(text.find("m=image 5004 udptl t38\r\n"), std::string::npos) << text;
   EXPECT_NE(text.find("a=T38FaxUdpEC:t38UDPRedundancy\r\n"), std::string::npos) << text;
   EXPECT_EQ(Ssc_first<ssc_hdr_body>(h, H::BODY)->part, 0xFF);
+  auto* ct = Ssc_first<ssc_hdr_content_type>(h, H::CONTENT_TYPE);  // added: the body is SDP
+  ASSERT_NE(ct, nullptr);
+  EXPECT_EQ(ct->type, 'A');
+  EXPECT_EQ(ct->subtype, 'H');
   EXPECT_EQ(Ssc_first<ssc_hdr_sdp_session>(h, H::SDP_MAIN_BODY), nullptr);
   EXPECT_NE(Ssc_first<ssc_hdr_sdp_t38>(h, H::T38_CNCT_DESCR), nullptr);  // stays linked
   // The text parses back to the same values.
@@ -223,10 +227,26 @@ TEST_F(SscSdpGlue, EncodeT38OfferAsText) {
   EXPECT_EQ(t->rate_management, SDP_RATEMGMT_TRANSFERRED_TCF);
 
   // The description crosses once: the primitive carries the body, no T.38
-  // element beside it.
+  // element beside it; received, elements beside a body are not read.
   const auto body = encode(h);
   EXPECT_EQ(nodes(body, slot_of(T::INVITE, H::BODY)).size(), 1u);
   EXPECT_TRUE(nodes(body, slot_of(T::INVITE, H::T38_CNCT_DESCR)).empty());
+  ssc_handle* both = handle(T::INVITE);
+  auto* bt = add<ssc_hdr_sdp_t38>(both, H::T38_CNCT_DESCR);
+  bt->kind = 'I';
+  bt->format = '8';
+  const auto with_element = encode(both);  // an element, no body
+  ASSERT_EQ(nodes(with_element, slot_of(T::INVITE, H::T38_CNCT_DESCR)).size(), 1u);
+  std::vector<u8> mixed = body;             // the body and that element
+  const u16 off = static_cast<u16>((mixed.size() + 1) & ~1u);
+  const u8* elem = nodes(with_element, slot_of(T::INVITE, H::T38_CNCT_DESCR))[0];
+  mixed.resize(off);
+  mixed.insert(mixed.end(), elem, elem + 42);
+  put_host16(&mixed[slot_of(T::INVITE, H::T38_CNCT_DESCR)], off);
+  ssc_handle* rx = handle(T::INVITE);
+  ASSERT_EQ(ssc_decode_from_sip(rx, mixed.data(), static_cast<u16>(mixed.size()), nullptr), SSC_RC_OK);
+  EXPECT_EQ(Ssc_first<ssc_hdr_sdp_t38>(rx, H::T38_CNCT_DESCR), nullptr);
+  EXPECT_NE(Ssc_first<ssc_hdr_body>(rx, H::BODY), nullptr);
 }
 
 // Every encode failure sets its number and detail.
