@@ -12,7 +12,9 @@
 #include "runtime/sock.h"
 #include "runtime/timer.h"
 #include "sip/codec/sip_prim_dispatch.h"
+#include "sip/sip_call.h"
 #include "sip/sip_entity_int.h"
+#include "sip/sip_timer.h"
 
 sip_module sip_mod;
 
@@ -52,9 +54,32 @@ void hook_send_error_in(std::uint16_t conn_id, std::uint8_t error, std::uint8_t 
   sip_send_error_in(sip_mod.ep->cfg.user_entity, sip_mod.ep->cfg.nai, conn_id, error, d1, d2, d3);
 }
 
+std::uint8_t hook_call_check(std::uint16_t conn_id) {
+  if (sip_mod.ep == nullptr) return 3;
+  const std::uint32_t c = sip_call__check(*sip_mod.ep, conn_id);
+  if (c == SIP_NONE) return 3;
+  sip_mod.call = c;
+  return 2;
+}
+
+std::uint8_t hook_call_alloc_outgoing(std::uint16_t conn_id) {
+  if (sip_mod.ep == nullptr) return 3;
+  std::uint32_t c = SIP_NONE;
+  const std::uint8_t r = sip_call__alloc_outgoing(*sip_mod.ep, conn_id, &c);
+  if (r == SIP_CALL_OK) sip_mod.call = c;
+  return r;
+}
+
+bool hook_call_has_dialog() {
+  return sip_mod.call != SIP_NONE && sip_mod.pools.calls[sip_mod.call].dialog_count > 0;
+}
+
 void install_dispatch_hooks() {
   sip_dispatch_env = sip_dispatch_hooks{};
   sip_dispatch_env.endpoint_ready = hook_endpoint_ready;
+  sip_dispatch_env.call_check = hook_call_check;
+  sip_dispatch_env.call_alloc_outgoing = hook_call_alloc_outgoing;
+  sip_dispatch_env.call_has_dialog = hook_call_has_dialog;
   sip_dispatch_env.send_error_in = hook_send_error_in;
 }
 
@@ -109,8 +134,13 @@ void endpoint_unlink(sip_endpoint* ep) {
   ep->finished_sweep.release();
   ep->cache_refresh.release();
   sip_dns__release_all(*ep);
-  for (std::uint32_t c : ep->active_calls)
-    if (c != sip_pool<sip_call_rec>::npos) sip_mod.pools.calls.give_back(c);
+  for (auto* table : {&ep->active_calls, &ep->closing_calls})
+    for (std::uint32_t c : *table)
+      if (c != SIP_NONE) {
+        sip_call__close(*ep, c);
+        sip_call__free(*ep, c);
+      }
+  while (!ep->finished.empty()) sip_server_tx__free(*ep, ep->finished.front());
   if (ep->cfg.nai < sip_mod.by_user_nai.size()) sip_mod.by_user_nai[ep->cfg.nai] = nullptr;
   if (ep->cfg.transport_nai < sip_mod.by_transport_nai.size()) sip_mod.by_transport_nai[ep->cfg.transport_nai] = nullptr;
   sip_mod.endpoints.remove_if([ep](const std::unique_ptr<sip_endpoint>& p) { return p.get() == ep; });
@@ -129,8 +159,8 @@ std::uint8_t endpoint_configure(const sip_config_endpoint& entry) {
     ep = std::make_unique<sip_endpoint>();
     ep->cfg = sip_config_resolve(entry);
     ep->lookup_table.assign(ep->cfg.lookup_table_size, sip_pool<sip_pending_lookup>::npos);
-    ep->active_calls.assign(ep->cfg.max_calls, sip_pool<sip_call_rec>::npos);
-    ep->closing_calls.assign(ep->cfg.max_calls, sip_pool<sip_call_rec>::npos);
+    ep->active_calls.assign(ep->cfg.max_calls, sip_pool<sip_call>::npos);
+    ep->closing_calls.assign(ep->cfg.max_calls, sip_pool<sip_call>::npos);
     ep->callid_hash.resize(ep->cfg.callid_buckets);
     ep->branch_hash.resize(ep->cfg.branch_buckets);
   } catch (const std::bad_alloc&) {
@@ -263,10 +293,12 @@ void timer_dispatch() {
       return;
     case SIP_TIMER_ENDPOINT:
       if (m->code == SIP_TIMER_CODE_CACHE && ep->cache_refresh.accept(m)) sip_dns__cache_refresh(*ep);
-      if (m->code == SIP_TIMER_CODE_FINISHED) ep->finished_sweep.running = 0;
+      if (m->code == SIP_TIMER_CODE_FINISHED) sip_server_tx__sweep(*ep);
+      if (m->code >= 3) sip_timer_dispatch_call(*ep, m);
       return;
     default:
-      return;  // transaction and dialog timers: no such records are kept yet
+      sip_timer_dispatch_call(*ep, m);
+      return;
   }
 }
 
@@ -293,6 +325,7 @@ void sip_entity_handler(msg_t* m) {
   sip_mod.msg = m;
   sip_mod.msg_owned = true;
   sip_mod.ep = nullptr;
+  sip_mod.call = SIP_NONE;
   sip_mod.pending_error_nai = NO_NAI;
   install_dispatch_hooks();
 

@@ -12,36 +12,7 @@
 #include "runtime/timer.h"
 #include "sip/sip_config.h"
 #include "sip/sip_records.h"
-
-// A timer cell with the owner's running flag and counter: every start
-// increments the counter and passes it as id; an expiry is taken only while
-// the flag is set and its id is the counter.
-struct sip_timer_owner {
-  timer_cell_t* cell = nullptr;
-  std::uint8_t running = 0;
-  std::uint8_t counter = 0;
-
-  void start(std::uint32_t ms, code_t code) {
-    ++counter;
-    if (ms != SIP_TIMER_NEVER) Timer_start(cell, ms, counter, code);
-    running = 1;
-  }
-  void stop() {
-    Timer_stop(cell);
-    running = 0;
-  }
-  // True (and the flag cleared) when the expiry is the current one.
-  bool accept(const msg_t* m) {
-    if (running == 0 || Timer_expiry_id(m) != counter) return false;
-    running = 0;
-    return true;
-  }
-  void release() {
-    Timer_free(cell);
-    cell = nullptr;
-    running = 0;
-  }
-};
+#include "sip/sip_timer_owner.h"
 
 struct sip_endpoint {
   sip_endpoint_settings cfg{};
@@ -52,6 +23,8 @@ struct sip_endpoint {
   // (deadline order) with their table by lookup number.
   std::list<std::uint32_t> cache;
   std::list<std::uint32_t> pending;
+  // Answered server transactions, oldest deadline first.
+  std::list<std::uint32_t> finished;
   std::vector<std::uint32_t> lookup_table;  // record index or npos, by number
   std::uint32_t lookup_next = 0;            // lowest free number
   std::uint32_t lookup_high = 0;            // one past the highest used
@@ -68,6 +41,10 @@ struct sip_module {
   msg_t* msg = nullptr;
   bool msg_owned = false;
   sip_endpoint* ep = nullptr;
+  std::uint32_t call = 0xFFFFFFFFu;  // current call, pool index
+  // Source of the datagram being handled: where stateless answers go.
+  std::array<std::uint8_t, 4> rx_address{};
+  std::uint16_t rx_port = 0;
   std::uint16_t pending_error_nai = 0xFFFF;
   std::uint16_t pending_error_conn = 0;
   // Module tick.
