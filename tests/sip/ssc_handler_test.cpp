@@ -1,0 +1,277 @@
+// ENT_SSC as an entity: management by ENT_SM, classification of each
+// sender's messages into route and event, the self-queue run, the 420
+// answer to unknown Require tags, and what the user gets instead of a
+// bodiless primitive.  Runtime in manual mode with recording fakes.
+#include "sip/ssc_handler.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "runtime/buffer.h"
+#include "runtime/sm.h"
+#include "runtime/support/rt_harness.h"
+#include "sip/codec/ssc_record_codec.h"
+
+namespace {
+
+constexpr u16 NAI = 1;
+
+const entity_table_row_t TABLE[] = {
+    SSC_ENTITY_ROW,
+    {ENT_SM, rt_test::record_handler, 0, 0, nullptr, 0},
+    {ENT_SIP, rt_test::record_handler, 0, 0, nullptr, 0},
+    {ENT_FOIP, rt_test::record_handler, 0, 0, nullptr, 0},
+    {ENT_NIL, nullptr, 0, 0, nullptr, 0},
+};
+
+void put16(std::vector<u8>& b, std::size_t at, u16 v) {
+  b[at] = static_cast<u8>(v);
+  b[at + 1] = static_cast<u8>(v >> 8);
+}
+
+std::vector<u8> config_body(u16 nai, u8 family = '4', u16 flags = 0) {
+  std::vector<u8> b(SSC_CONFIG_SIZE, 0);
+  put16(b, 4, 1);
+  put16(b, 6, nai);
+  put16(b, 8, 62);
+  put16(b, 10, 68);
+  put16(b, 14, 62);
+  b[16] = ENT_FOIP;
+  put16(b, 18, flags);
+  b[21] = 0;
+  b[24] = family;
+  return b;
+}
+
+class SscHandler : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    rt_test::use_virtual_clock(1000);
+    rt_test::start_manual(TABLE);
+    ssc_entity_reset(8);
+    rt_test::rec().clear();
+  }
+  void TearDown() override {
+    ssc_set_machines(nullptr, nullptr);
+    ssc_entity_reset(0);
+    rt_test::stop();
+  }
+
+  void send(msg_t* m) {
+    Send_msg(m);
+    rt_test::pump();
+  }
+  void send_data(ent_id_t from, code_t code, const std::vector<u8>& data, u16 nai, u16 conn = 0, u8 sap = 0) {
+    msg_t* m = nullptr;
+    if (data.size() <= 64) {
+      m = rt_test::make_msg(from, ENT_SSC, code, data, nai, conn);
+    } else {
+      m = rt_test::make_msg(from, ENT_SSC, code, {}, nai, conn);
+      Msg_attach_chain(m, Store_data_in_buffers(data.data(), static_cast<u32>(data.size()), nullptr));
+    }
+    m->sapi = sap;
+    send(m);
+  }
+  std::vector<rt_test::seen_msg> take_for(ent_id_t to) {
+    auto all = rt_test::rec().messages();
+    rt_test::rec().clear();
+    std::vector<rt_test::seen_msg> out;
+    for (auto& m : all)
+      if (m.to == to) out.push_back(m);
+    return out;
+  }
+  std::vector<u8> configure(const std::vector<u8>& body) {
+    send_data(ENT_SM, SM_CONFIG_RQ, body, 0);
+    auto co = take_for(ENT_SM);
+    return co.empty() ? std::vector<u8>{} : co.back().data;
+  }
+  // A user message: a handle of the type packed by the codec.
+  void user_msg(ssc_msg_type type, u16 conn, u8 sap = 255) {
+    ssc_handle* h = Ssc_alloc_handle();
+    ASSERT_NE(h, nullptr);
+    ASSERT_EQ(Ssc_init_handle(h, type), 2);
+    msg_t* m = SIP_sc_format_rq(NAI, conn, sap, h);
+    (void)Ssc_free_handle(h);
+    ASSERT_NE(m, nullptr);
+    m->from = ENT_FOIP;
+    send(m);
+  }
+  void expect_counts_zero() {
+    const ssc_counts c = ssc_entity_counts();
+    EXPECT_EQ(c.handles, 0u);
+    EXPECT_EQ(c.table_entries, 0u);
+    EXPECT_EQ(c.self_queue, 0u);
+  }
+};
+
+std::vector<u8> B(std::initializer_list<int> v) {
+  std::vector<u8> out;
+  for (int x : v) out.push_back(static_cast<u8>(x));
+  return out;
+}
+
+}  // namespace
+
+TEST_F(SscHandler, ManagementRequests) {
+  EXPECT_EQ(configure(config_body(NAI)), B({2, 0, 0}));
+  EXPECT_EQ(configure(config_body(NAI)), B({3, SSC_CFG_NO_BLOCKS, 0x83}));  // nai taken
+  auto bad = config_body(2);
+  bad[21] = 1;
+  bad[24] = 'X';
+  EXPECT_EQ(configure(bad), B({3, SSC_CFG_BAD_FAMILY, 0x83}));
+  bad[24] = '4';
+  bad[21] = 3;  // more addresses than a profile holds
+  EXPECT_EQ(configure(bad), B({3, SSC_CFG_BAD_FAMILY, 0x83}));
+
+  send_data(ENT_SM, SM_STOP_RQ, {0}, 5);  // no agent: no answer
+  EXPECT_TRUE(take_for(ENT_SM).empty());
+  send_data(ENT_SM, SM_STOP_RQ, {0}, NAI);
+  auto co = take_for(ENT_SM);
+  ASSERT_EQ(co.size(), 1u);
+  EXPECT_EQ(co[0].code, SM_STOP_CO);
+  EXPECT_EQ(co[0].data[0], 2);
+
+  send_data(ENT_SM, SM_RST_CFG_RQ, {0}, NAI);
+  co = take_for(ENT_SM);
+  ASSERT_EQ(co.size(), 1u);
+  EXPECT_EQ(co[0].code, SM_RST_CFG_CO);
+  EXPECT_EQ(co[0].data[0], 2);
+  send_data(ENT_SM, SM_RST_CFG_RQ, {0}, NAI);
+  co = take_for(ENT_SM);
+  ASSERT_EQ(co.size(), 1u);
+  EXPECT_EQ(co[0].data[0], 3);
+  expect_counts_zero();
+}
+
+TEST_F(SscHandler, FromSipUnknownNaiHandshakeAndError) {
+  ASSERT_EQ(configure(config_body(NAI)), B({2, 0, 0}));
+  send_data(ENT_SIP, 225, {1, 2, 3}, 7);  // unknown nai: report 'a'
+  auto rep = take_for(ENT_SM);
+  ASSERT_EQ(rep.size(), 1u);
+  EXPECT_EQ(rep[0].code, SSC_SM_REPORT);
+  EXPECT_EQ(rep[0].data[0], 0x83);
+  EXPECT_EQ(rep[0].data[1], 'r');
+  EXPECT_EQ(rep[0].data[2], 'a');
+  EXPECT_EQ(rep[0].data[4], 7);
+  EXPECT_EQ(rep[0].data[9], 225);
+
+  send_data(ENT_SIP, 40, {}, NAI);  // handshake
+  auto back = take_for(ENT_SIP);
+  ASSERT_EQ(back.size(), 1u);
+  EXPECT_EQ(back[0].code, 41);
+  EXPECT_TRUE(ssc_stub_events().empty());
+
+  // SIP_ERROR_IN: the body becomes the 8-byte SSC error in place; the call
+  // machine runs with event 56.
+  static std::vector<u8> seen;
+  ssc_set_machines(
+      [] {
+        const msg_t* m = ssc_run().msg;
+        seen.assign(Msg_data(m), Msg_data(m) + Msg_data_size(m));
+        ssc_stub_events().push_back({ssc_mod().route, ssc_mod().event, 0});
+      },
+      nullptr);
+  send_data(ENT_SIP, 63, {0x34, 0x12, 7, 8, 65}, NAI, 3);
+  ASSERT_EQ(ssc_stub_events().size(), 1u);
+  EXPECT_EQ(ssc_stub_events()[0].route, 'F');
+  EXPECT_EQ(ssc_stub_events()[0].event, 56);
+  EXPECT_EQ(seen, B({'~', 0, 0x34, 0x12, 255, 7, 8, 65}));
+  ssc_stub_events().clear();
+  send_data(ENT_SIP, 63, {0x34, 0x12}, NAI, 3);  // cut short: dropped
+  EXPECT_TRUE(ssc_stub_events().empty());
+  send_data(ENT_SIP, 225, {}, NAI, 3);  // no body: dropped
+  EXPECT_TRUE(ssc_stub_events().empty());
+  expect_counts_zero();
+}
+
+TEST_F(SscHandler, UserMessagesRouteAndSelfQueueRunsInTheSameCall) {
+  ASSERT_EQ(configure(config_body(NAI)), B({2, 0, 0}));
+  user_msg(ssc_msg_type::INVITE, 5);  // new call for user conn 5
+  ASSERT_EQ(ssc_stub_events().size(), 1u);
+  EXPECT_EQ(ssc_stub_events()[0].route, 'F');
+  EXPECT_EQ(ssc_stub_events()[0].event, 1);
+  EXPECT_EQ(ssc_stub_events()[0].conn_id, 5);  // same SIP-side conn_id
+  ssc_stub_events().clear();
+
+  // OPTIONS on an idle entry goes to the call machine.
+  user_msg(ssc_msg_type::OPTIONS, 5, 0);
+  ASSERT_EQ(ssc_stub_events().size(), 1u);
+  EXPECT_EQ(ssc_stub_events()[0].route, 'F');
+  EXPECT_EQ(ssc_stub_events()[0].event, 40);
+  ssc_stub_events().clear();
+
+  // A machine that queues event 95 to itself: handled in the same run,
+  // after the message that caused it, with the dialog index and handle.
+  ssc_set_machines(
+      [] {
+        ssc_stub_events().push_back({'F', ssc_mod().event, 0});
+        if (ssc_mod().event == 11 || ssc_mod().event == 40) ssc_send(ENT_SSC, 'C', 95);
+      },
+      [] {
+        ssc_stub_events().push_back({'C', ssc_mod().event, ssc_run().handle != nullptr ? u16{1} : u16{0}});
+        if (ssc_mod().event == 11) ssc_send(ENT_SSC, 'C', 95);
+      });
+  user_msg(ssc_msg_type::BYE, 5, 0);
+  ASSERT_EQ(ssc_stub_events().size(), 2u);
+  EXPECT_EQ(ssc_stub_events()[0].route, 'C');
+  EXPECT_EQ(ssc_stub_events()[0].event, 11);
+  EXPECT_EQ(ssc_stub_events()[1].route, 'C');
+  EXPECT_EQ(ssc_stub_events()[1].event, 95);
+  EXPECT_EQ(ssc_stub_events()[1].conn_id, 1);  // the handle travelled with it
+  expect_counts_zero();
+
+  // Timer expiries: '0' to the entry machine, '1' on an idle entry to the
+  // call machine, unknown codes and conn_ids nowhere.
+  ssc_stub_events().clear();
+  send_data(ENT_TI, '0', {}, NAI, 5);
+  send_data(ENT_TI, '1', {}, NAI, 5);
+  send_data(ENT_TI, '1', {}, NAI, 77);
+  send_data(ENT_TI, '9', {}, NAI, 5);
+  ASSERT_EQ(ssc_stub_events().size(), 2u);
+  EXPECT_EQ(ssc_stub_events()[0].route, 'C');
+  EXPECT_EQ(ssc_stub_events()[0].event, 54);
+  EXPECT_EQ(ssc_stub_events()[1].route, 'F');
+  EXPECT_EQ(ssc_stub_events()[1].event, 69);
+
+  // Reset releases every call; nothing is left.
+  send_data(ENT_SM, SM_RST_CFG_RQ, {0}, NAI);
+  EXPECT_EQ(ssc_ua__select(NAI), 3);
+  expect_counts_zero();
+}
+
+TEST_F(SscHandler, BadUserMessagesAreDropped) {
+  ASSERT_EQ(configure(config_body(NAI)), B({2, 0, 0}));
+  send_data(ENT_FOIP, 65, {1, 2, 3}, NAI, 5, 255);  // cut short
+  send_data(ENT_FOIP, 65, {}, NAI, 5, 255);         // no body
+  send_data(ENT_FOIP, 250, {}, NAI, 5, 255);        // unknown code
+  EXPECT_TRUE(ssc_stub_events().empty());
+  ASSERT_EQ(ssc_ua__select(NAI), 2);
+  EXPECT_EQ(ssc_mod().ua->calls_in_use, 0);
+  expect_counts_zero();
+}
+
+TEST_F(SscHandler, NoBodylessPrimitiveReachesSip) {
+  ASSERT_EQ(configure(config_body(NAI)), B({2, 0, 0}));
+  // The call machine tries to send a handle that has no SIP form (a
+  // parameter-setting message) as an INVITE.
+  ssc_set_machines([] { ssc_send(ENT_SIP, 0, 65); }, nullptr);
+  user_msg(ssc_msg_type::SET_PARM, 4);
+  auto all = rt_test::rec().messages();
+  rt_test::rec().clear();
+  bool to_sip = false;
+  std::vector<rt_test::seen_msg> to_user;
+  for (auto& m : all) {
+    if (m.to == ENT_SIP) to_sip = true;
+    if (m.to == ENT_FOIP) to_user.push_back(m);
+  }
+  EXPECT_FALSE(to_sip);
+  ASSERT_EQ(to_user.size(), 1u);
+  EXPECT_EQ(to_user[0].code, SSC_ERROR_IN);
+  EXPECT_EQ(to_user[0].sapi, 0);  // the entry's index
+  EXPECT_EQ(to_user[0].conn_id, 4);
+  EXPECT_EQ(to_user[0].data, B({0x83, 0, SSC_ERR_NO_BODY & 0xFF, SSC_ERR_NO_BODY >> 8, 255, 0, 0, 38}));
+  expect_counts_zero();
+}
