@@ -14,6 +14,7 @@
 #include "runtime/sm.h"
 #include "runtime/support/rt_harness.h"
 #include "sip/codec/ssc_record_codec.h"
+#include "sip/support/ssc_requests.h"
 
 namespace {
 
@@ -273,5 +274,77 @@ TEST_F(SscHandler, NoBodylessPrimitiveReachesSip) {
   EXPECT_EQ(to_user[0].sapi, 0);  // the entry's index
   EXPECT_EQ(to_user[0].conn_id, 4);
   EXPECT_EQ(to_user[0].data, B({0x83, 0, SSC_ERR_NO_BODY & 0xFF, SSC_ERR_NO_BODY >> 8, 255, 0, 0, 38}));
+  expect_counts_zero();
+}
+
+namespace {
+
+struct RequireCase {
+  const char* what;
+  std::vector<std::pair<u8, const char*>> require;
+  bool refused;
+  std::vector<std::string> unsupported;  // texts, or the letter of a known tag
+};
+
+}  // namespace
+
+TEST_F(SscHandler, RequireCheckAnswers420WithUnsupportedTags) {
+  ASSERT_EQ(configure(config_body(NAI, '4', 0x02)), B({2, 0, 0}));
+  ASSERT_EQ(ssc_ua__select(NAI), 2);
+  ssc_mod().ua->supported_mask = 0x01;  // 100rel
+  const RequireCase cases[] = {
+      {"none", {}, false, {}},
+      {"100rel", {{'1', nullptr}}, false, {}},
+      {"100rel, foo", {{'1', nullptr}, {0xFF, "foo"}}, true, {"foo"}},
+      {"timer", {{'t', nullptr}}, true, {"t"}},
+      {"six unknown", {{0xFF, "a1"}, {0xFF, "b2"}, {0xFF, "c3"}, {0xFF, "d4"}, {0xFF, "e5"}, {0xFF, "f6"}}, true,
+       {"a1", "b2", "c3", "d4", "e5", "f6"}},
+  };
+  u16 conn = 10;
+  for (const RequireCase& c : cases) {
+    ssc_handle* h = ssc_test::invite(c.require);
+    ASSERT_NE(h, nullptr);
+    const std::vector<u8> body = ssc_test::sip_body(h);
+    (void)Ssc_free_handle(h);
+    ASSERT_FALSE(body.empty()) << c.what;
+    ssc_stub_events().clear();
+    send_data(ENT_SIP, 225, body, NAI, conn++);
+    auto all = rt_test::rec().messages();
+    rt_test::rec().clear();
+    std::vector<rt_test::seen_msg> to_sip, to_sm;
+    for (auto& m : all) {
+      if (m.to == ENT_SIP) to_sip.push_back(m);
+      if (m.to == ENT_SM) to_sm.push_back(m);
+    }
+    if (!c.refused) {
+      EXPECT_TRUE(to_sip.empty()) << c.what;
+      ASSERT_EQ(ssc_stub_events().size(), 1u) << c.what;
+      EXPECT_EQ(ssc_stub_events()[0].route, 'C');
+      EXPECT_EQ(ssc_stub_events()[0].event, 5);
+      continue;
+    }
+    EXPECT_TRUE(ssc_stub_events().empty()) << c.what;
+    ASSERT_EQ(to_sip.size(), 1u) << c.what;
+    EXPECT_EQ(to_sip[0].code, SSC_INVITE_RS) << c.what;
+    EXPECT_EQ(to_sip[0].conn_id, conn - 1);
+    ASSERT_EQ(to_sm.size(), 1u);
+    EXPECT_EQ(to_sm[0].data[2], 'b');  // discarded event
+    // The answer read back.
+    ssc_handle* rs = Ssc_alloc_handle();
+    ASSERT_EQ(Ssc_init_handle(rs, ssc_msg_type::INVITE_RS), 2);
+    ssc_rc_fail fail;
+    ASSERT_EQ(ssc_decode_from_sip(rs, to_sip[0].data.data(), static_cast<u16>(to_sip[0].data.size()), &fail),
+              SSC_RC_OK);
+    auto* st = Ssc_first<ssc_hdr_status>(rs, ssc_header_id::RETURN_CODE);
+    ASSERT_TRUE(ssc_ptr_set(st));
+    EXPECT_EQ(st->code, 420);
+    EXPECT_STREQ(st->reason, "Bad Extension");
+    std::vector<std::string> got;
+    for (auto* u = Ssc_first<ssc_hdr_code_text>(rs, ssc_header_id::UNSUPPORTED); ssc_ptr_set(u); u = u->next)
+      got.push_back(ssc_ptr_set(u->text) ? std::string(u->text) : std::string(1, static_cast<char>(u->code)));
+    EXPECT_EQ(got, c.unsupported) << c.what;
+    EXPECT_FALSE(ssc_ptr_set(Ssc_first<ssc_hdr_code_text>(rs, ssc_header_id::REQUIRE)));
+    (void)Ssc_free_handle(rs);
+  }
   expect_counts_zero();
 }
