@@ -348,3 +348,29 @@ TEST_F(SscHandler, RequireCheckAnswers420WithUnsupportedTags) {
   }
   expect_counts_zero();
 }
+
+TEST_F(SscHandler, UserInviteGoesToSipWithItsBody) {
+  ASSERT_EQ(configure(config_body(NAI)), B({2, 0, 0}));
+  ssc_set_machines([] { ssc_send(ENT_SIP, 0, SSC_INVITE_RQ); }, nullptr);
+  ssc_handle* h = ssc_test::invite({}, true);
+  ASSERT_NE(h, nullptr);
+  msg_t* m = SIP_sc_format_rq(NAI, 9, 255, h);
+  (void)Ssc_free_handle(h);
+  ASSERT_NE(m, nullptr);
+  m->from = ENT_FOIP;
+  send(m);
+  auto to_sip = take_for(ENT_SIP);
+  ASSERT_EQ(to_sip.size(), 1u);
+  EXPECT_EQ(to_sip[0].code, SSC_INVITE_RQ);
+  EXPECT_EQ(to_sip[0].conn_id, 9);  // SIP side took the user's number
+  EXPECT_EQ(to_sip[0].nai, NAI);
+  EXPECT_EQ(to_sip[0].sapi, 0);
+  ssc_handle* back = Ssc_alloc_handle();
+  ASSERT_EQ(Ssc_init_handle(back, ssc_msg_type::INVITE), 2);
+  ssc_rc_fail fail;
+  ASSERT_EQ(ssc_decode_from_sip(back, to_sip[0].data.data(), static_cast<u16>(to_sip[0].data.size()), &fail),
+            SSC_RC_OK);
+  EXPECT_TRUE(ssc_ptr_set(Ssc_first<void>(back, ssc_header_id::BODY)));  // the SDP travels as the body
+  (void)Ssc_free_handle(back);
+  expect_counts_zero();
+}
