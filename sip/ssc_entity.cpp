@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "sip/ssc_ident.h"
+#include "sip/ssc_tx.h"
 
 namespace {
 
@@ -429,6 +430,7 @@ u8 ssc_call__release() {
   ssc_module& m = g_mod;
   ssc_call* c = m.call;
   if (c == nullptr || c->first != nullptr) return 3;
+  ssc_tx_release_call(c);
   ssc_call__unbind_sip_conn();
   ssc_call__unbind_user_conn();
   put_back_call(c);

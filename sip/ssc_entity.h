@@ -94,6 +94,8 @@ struct ssc_call {
   u8 carried_byte_1 = 255;
   u8 carried_byte_2 = 255;
   u32 option_words[4] = {};
+  void* tx_first[2] = {};  // open transactions: received, sent (ssc_tx.h)
+  void* tx_last[2] = {};
   u8 pending_indication = 0;
   bool in_use = false;
   char local_tag[SSC_TAG_FIELD] = {};

@@ -12,6 +12,7 @@
 #include "sip/codec/ssc_sdp_glue.h"
 #include "sip/ssc_ident.h"
 #include "sip/ssc_internal.h"
+#include "sip/ssc_tx.h"
 
 namespace {
 
@@ -367,6 +368,11 @@ void ssc_entity_reset(u16 nai_count) {
   g_table_used = 0;
   g_stub_events.clear();
   g_run = ssc_run_state{};
+  if (ssc_mod().agents.size()) {
+    for (u16 n = 0; n < ssc_mod().agents.size(); ++n)
+      if (ssc_mod().agents[n]) (void)ssc_remove_user_agent(n);
+  }
+  ssc_tx_reset();
   ssc_entity_init(nai_count);
   ssc_sdp_glue_env.new_response_handle = glue_new_response;
   ssc_sdp_glue_env.send_response = glue_send_response;

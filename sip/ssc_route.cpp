@@ -12,6 +12,7 @@
 #include "sip/ssc_handler.h"
 #include "sip/ssc_ident.h"
 #include "sip/ssc_internal.h"
+#include "sip/ssc_tx.h"
 
 using namespace ssc_internal;
 
@@ -262,6 +263,7 @@ u8 classify_sip(msg_t* m) {
       mod.route = 'F';
     }
   }
+  (void)ssc_tx_track(h, SSC_TX_RECEIVED);
   auto* st = Ssc_first<ssc_hdr_status>(h, ssc_header_id::RETURN_CODE);
   if (ssc_ptr_set(st) && ssc_status_ends_dialog(st->code)) {
     const u8 keep = mod.route;
@@ -337,6 +339,9 @@ u8 classify_user(msg_t* m) {
   set(route, row.event);
   if ((row.steps & SSC_STEP_AUX_KEEP) && mod.entry && h->carried_word_1 < mod.ua->aux_count)
     mod.entry->aux = h->carried_word_1;
+  if (row.tx_type != 255)
+    (void)ssc_tx_find(static_cast<ssc_msg_type>(row.tx_type), h->transaction_number, SSC_TX_RECEIVED);
+  if (row.steps & SSC_STEP_FIND_SENT_INVITE) (void)ssc_tx_find(ssc_msg_type::INVITE, 0xFFFF, SSC_TX_SENT);
   if (ssc_sdp_encode_body(h) != 2) {
     run().sip_detail[2] = static_cast<u8>(m->code);
     set('F', 81);
@@ -428,4 +433,5 @@ void ssc_entity_handler(msg_t* m) {
     q.pop_front();
     handle_one(next);
   }
+  ssc_tx_free_closed();
 }

@@ -346,6 +346,10 @@ TEST_F(SscHandler, RequireCheckAnswers420WithUnsupportedTags) {
     EXPECT_FALSE(ssc_ptr_set(Ssc_first<ssc_hdr_code_text>(rs, ssc_header_id::REQUIRE)));
     (void)Ssc_free_handle(rs);
   }
+  // The accepted INVITEs stay open (their calls hold the requests) until
+  // the agent is reset.
+  EXPECT_EQ(ssc_entity_counts().handles, 2u);
+  send_data(ENT_SM, SM_RST_CFG_RQ, {0}, NAI);
   expect_counts_zero();
 }
 
