@@ -350,6 +350,99 @@ u8 classify_user(msg_t* m) {
   return DISPATCH;
 }
 
+// ---- management requests relayed by ENT_SM ----------------------------------------
+// Header 91 as this entity reads it: w1 the sub-code, b1 the result byte and
+// b2 the cause letter of the answer, w2 the record index, d1 and d2 the
+// intervals (mode 2, mode 1; 0xFFFFFFFF: the binding's), b4 the mode digit,
+// b5 the primary flag, b6 the exclusive flag.
+
+ssc_hdr_mgmt* mgmt_of(ssc_handle* h) {
+  auto* g = Ssc_first<ssc_hdr_mgmt>(h, ssc_header_id::MANAGEMENT);
+  return ssc_ptr_set(reinterpret_cast<const char*>(g)) ? g : nullptr;
+}
+
+void answer_management() {
+  msg_t* m = run().msg;
+  ssc_hdr_mgmt* g = run().handle ? mgmt_of(run().handle) : nullptr;
+  if (m == nullptr || m->p_buffer == nullptr || g == nullptr || m->p_buffer->data_size < SSC_SM_PREFIX_SIZE)
+    return;
+  u8* d = Buffer_data(m->p_buffer);
+  d[6] = g->b1;
+  d[7] = g->b2;
+  m->code = SSC_SM_ANSWER;
+  m->to = ENT_SM;
+  m->from = ENT_SSC;
+  run().msg = nullptr;
+  Send_msg(m);
+}
+
+u8 classify_sm(msg_t* m) {
+  ssc_module& mod = ssc_mod();
+  if (m->code != SSC_SM_RQ) return DISPATCH;
+  ssc_handle* h = new_handle(ssc_msg_type::NONE);
+  run().handle = h;
+  if (h == nullptr || Ssc_unformat_msg(h, m) != 2) return DROP;
+  ssc_hdr_mgmt* g = mgmt_of(h);
+  if (g == nullptr) return DROP;
+  const ssc_mgmt_row* row = ssc_mgmt_row_of(static_cast<u8>(g->w1));
+  if (row == nullptr) {
+    g->b1 = 3;
+    g->b2 = 'A';
+  } else if (row->sel == ssc_sel::keepalive) {
+    if (g->w2 == 0) {  // one keep-alive record per agent
+      mod.keepalive = &mod.ua->keepalive;
+      mod.binding = mod.keepalive->binding;
+      set('G', row->event);
+    } else {
+      g->b1 = 3;
+      g->b2 = 'B';
+    }
+  } else {
+    mod.binding = &mod.ua->binding;
+    set('G', row->event);
+  }
+  if (mod.event == SSC_EVENT_NONE) answer_management();
+  return DISPATCH;
+}
+
+void keepalive_take() {
+  ssc_module& mod = ssc_mod();
+  ssc_keepalive& k = mod.ua->keepalive;
+  if (k.mode != 0) return;
+  k.binding = &mod.ua->binding;
+  k.binding_index = mod.ua->binding.index;
+  k.mode = 2;
+  if (mod.ua->primary == SSC_NO_INDEX8) mod.ua->primary = k.index;
+  ++mod.ua->binding.keepalive_count;
+  mod.keepalive = &k;
+  (void)ssc_report_event('A');
+}
+
+void keepalive_release() {
+  ssc_module& mod = ssc_mod();
+  ssc_keepalive& k = mod.ua->keepalive;
+  if (k.mode == 0) return;
+  mod.keepalive = &k;
+  (void)ssc_report_event('B');
+  if (mod.ua->primary == k.index) mod.ua->primary = SSC_NO_INDEX8;
+  if (k.binding && k.binding->keepalive_count) --k.binding->keepalive_count;
+  const u8 index = k.index;
+  k = ssc_keepalive{};
+  k.index = index;
+}
+
+void binding_release() {
+  ssc_binding& b = ssc_mod().ua->binding;
+  if (b.state == 0) return;
+  keepalive_release();
+  const u8 index = b.index;
+  const u32 id = b.id;
+  b = ssc_binding{};
+  b.index = index;
+  b.id = id;
+  if (ssc_mod().ua->bindings_in_use) --ssc_mod().ua->bindings_in_use;
+}
+
 }  // namespace
 
 u8 ssc_classify_msg() {
@@ -362,18 +455,77 @@ u8 ssc_classify_msg() {
     }
     return classify_self(m);
   }
-  if (m->from == ENT_SM) return DISPATCH;  // management requests: not yet classified here
   if (ssc_ua__select(m->nai) != 2) {
     mod.event = SSC_EVENT_FAILED;
     if (m->from == ENT_SIP) (void)ssc_report_error('a', 'r', m->nai);
     return DROP;
   }
+  if (m->from == ENT_SM) return classify_sm(m);
   if (m->from == ENT_TI) return classify_timer(m);
   if (m->from == ENT_SIP) return classify_sip(m);
   return classify_user(m);
 }
 
-void ssc_general_event() { ssc_stub_events().push_back({'G', ssc_mod().event, SSC_NO_CONN}); }
+void ssc_general_event() {
+  ssc_module& mod = ssc_mod();
+  ssc_hdr_mgmt* g = run().handle ? mgmt_of(run().handle) : nullptr;
+  switch (mod.event) {
+    case 83:  // selects the record and does nothing more
+      return;
+    case 84: {  // mode and primary
+      if (g == nullptr) return;
+      g->b1 = 2;
+      ssc_keepalive& k = mod.ua->keepalive;
+      if (g->b4 == '1' || g->b4 == '2') {
+        if (k.mode != 0) k.mode = static_cast<u8>(g->b4 - '0');
+      } else {
+        g->b1 = 3;
+        g->b2 = 'C';
+        answer_management();
+        return;
+      }
+      k.primary_candidate = g->b5 ? 1 : 0;
+      const u8 old = mod.ua->primary;
+      if (old != SSC_NO_INDEX8 && !k.primary_candidate) mod.ua->primary = SSC_NO_INDEX8;
+      if (mod.ua->primary == SSC_NO_INDEX8 && k.primary_candidate && k.mode != 0) mod.ua->primary = k.index;
+      if (mod.ua->primary != old) {
+        mod.ua->previous_primary = old;
+        (void)ssc_report_event('E');
+      }
+      answer_management();
+      return;
+    }
+    case 86: {  // set binding
+      if (g == nullptr) return;
+      ssc_binding& b = mod.ua->binding;
+      if (b.state != 0) {
+        g->b1 = 3;
+        g->b2 = 'E';
+        answer_management();
+        return;
+      }
+      g->b1 = 2;
+      b.interval_mode2 = g->d1;
+      b.interval_mode1 = g->d2;
+      b.state = 1;
+      ++mod.ua->bindings_in_use;
+      mod.binding = &b;
+      if (Ssc_first<ssc_hdr_route>(run().handle, ssc_header_id::ROUTE) != nullptr) {
+        keepalive_take();
+        b.state = 3;
+      }
+      answer_management();
+      return;
+    }
+    case 87:  // clear binding, no answer
+      binding_release();
+      return;
+    default:
+      // Keep-alive probes, local addresses and hold timers are not built here.
+      ssc_stub_events().push_back({'G', mod.event, SSC_NO_CONN});
+      return;
+  }
+}
 
 void ssc_route_event() {
   switch (ssc_mod().route) {

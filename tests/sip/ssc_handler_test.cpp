@@ -378,3 +378,58 @@ TEST_F(SscHandler, UserInviteGoesToSipWithItsBody) {
   (void)Ssc_free_handle(back);
   expect_counts_zero();
 }
+
+TEST_F(SscHandler, ManagementSubCodesAndIndexes) {
+  ASSERT_EQ(configure(config_body(NAI)), B({2, 0, 0}));
+  struct Case {
+    const char* what;
+    u16 sub;
+    u16 index;
+    u8 mode;
+    bool answered;
+    u8 result;
+    u8 cause;
+  };
+  const Case cases[] = {
+      {"unknown sub-code", 'Z', 0, 0, true, 3, 'A'},
+      {"start, no such record", 'A', 5, 0, true, 3, 'B'},
+      {"set mode, no such record", 'C', 1, '1', true, 3, 'B'},
+      {"select only", 'B', 0, 0, false, 0, 0},
+      {"set binding", 'D', 0, 0, true, 2, 0xFF},
+      {"set binding again", 'D', 0, 0, true, 3, 'E'},
+      {"bad mode digit", 'C', 0, '7', true, 3, 'C'},
+      {"clear binding", 'E', 0, 0, false, 0, 0},
+      {"set binding after clear", 'D', 0, 0, true, 2, 0xFF},
+  };
+  for (const Case& c : cases) {
+    ssc_handle* h = Ssc_alloc_handle();
+    ASSERT_EQ(Ssc_init_handle(h, ssc_msg_type::SM_RQ), 2);
+    auto* g = Ssc_first<ssc_hdr_mgmt>(h, ssc_header_id::MANAGEMENT);  // made with the handle
+    ASSERT_NE(g, nullptr);
+    g->w1 = c.sub;
+    g->w2 = c.index;
+    g->b4 = c.mode;
+    g->b5 = 0;
+    g->b6 = 0;
+    msg_t* m = SIP_sc_format_rq(NAI, 0xFFFF, 255, h);
+    (void)Ssc_free_handle(h);
+    ASSERT_NE(m, nullptr) << c.what;
+    m->from = ENT_SM;
+    m->to = ENT_SSC;
+    send(m);
+    auto to_sm = take_for(ENT_SM);
+    if (!c.answered) {
+      EXPECT_TRUE(to_sm.empty()) << c.what;
+      continue;
+    }
+    ASSERT_EQ(to_sm.size(), 1u) << c.what;
+    EXPECT_EQ(to_sm[0].code, SSC_SM_ANSWER) << c.what;
+    ASSERT_GE(to_sm[0].data.size(), 8u);
+    EXPECT_EQ(to_sm[0].data[6], c.result) << c.what;
+    EXPECT_EQ(to_sm[0].data[7], c.cause) << c.what;
+  }
+  ASSERT_EQ(ssc_ua__select(NAI), 2);
+  EXPECT_EQ(ssc_mod().ua->binding.state, 1);
+  send_data(ENT_SM, SM_RST_CFG_RQ, {0}, NAI);
+  expect_counts_zero();
+}
