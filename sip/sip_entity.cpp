@@ -15,6 +15,8 @@
 #include "sip/sip_call.h"
 #include "sip/sip_entity_int.h"
 #include "sip/sip_timer.h"
+#include "sip/sip_send.h"
+#include "sip/sip_rx.h"
 
 sip_module sip_mod;
 
@@ -80,6 +82,7 @@ void install_dispatch_hooks() {
   sip_dispatch_env.call_check = hook_call_check;
   sip_dispatch_env.call_alloc_outgoing = hook_call_alloc_outgoing;
   sip_dispatch_env.call_has_dialog = hook_call_has_dialog;
+  sip_send__install_hooks();
   sip_dispatch_env.send_error_in = hook_send_error_in;
 }
 
@@ -326,6 +329,8 @@ void sip_entity_handler(msg_t* m) {
   sip_mod.msg_owned = true;
   sip_mod.ep = nullptr;
   sip_mod.call = SIP_NONE;
+  sip_mod.dialog = 255;
+  sip_mod.stx = SIP_NONE;
   sip_mod.pending_error_nai = NO_NAI;
   install_dispatch_hooks();
 
@@ -349,6 +354,7 @@ void sip_entity_handler(msg_t* m) {
       sip_endpoint* ep = sip_endpoint_by_user_nai(m->nai);
       if (ep != nullptr && m->from == ep->cfg.user_entity) {
         sip_mod.ep = ep;
+        sip_rx__install_hooks(ep);
         sip_prim_dispatch_down(m);
         break;
       }

@@ -11,6 +11,7 @@
 #include "sip/codec/sip_str.h"
 #include "sip/sip_entity.h"
 #include "sip/sip_entity_int.h"
+#include "sip/sip_rx.h"
 
 namespace {
 
@@ -209,9 +210,26 @@ void sip_transport_event() {
     case SOCK_DNS_CO:
       dns_confirm(*ep);
       return;
-    case SOCK_U_DA_IN:
-      // The receive path is not built: a datagram is dropped here.
+    case SOCK_U_DA_IN: {
+      // The parser rewrites the text in place: always a private copy.
+      const std::uint32_t total = m->p_buffer != nullptr ? Buffer_chain_length(m->p_buffer) : m->data_size;
+      if (total < SOCK_UDP_HEADER_SIZE) return;
+      std::vector<char> data(total);
+      if (m->p_buffer != nullptr) {
+        std::size_t at = 0;
+        for (const buffer_t* b = m->p_buffer; b != nullptr; b = b->next) {
+          std::memcpy(data.data() + at, Buffer_data(b), b->data_size);
+          at += b->data_size;
+        }
+      } else {
+        std::memcpy(data.data(), Msg_data(m), total);
+      }
+      std::array<std::uint8_t, 4> from{};
+      std::memcpy(from.data(), data.data() + 4, 4);
+      const std::uint16_t port = get_host16(reinterpret_cast<const std::uint8_t*>(data.data()) + 8);
+      sip_rx__datagram(*ep, data.data() + SOCK_UDP_HEADER_SIZE, total - SOCK_UDP_HEADER_SIZE, from, port);
       return;
+    }
     default:
       return;  // commit confirms and the rest need no action
   }
