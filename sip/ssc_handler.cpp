@@ -139,6 +139,37 @@ void ssc_set_machines(ssc_machine_fn call_machine, ssc_machine_fn entry_machine)
   g_entry_machine = entry_machine ? entry_machine : stub_machine;
 }
 
+ssc_handle* ssc_new_response_handle(ssc_handle* req) {
+  if (!ssc_is_handle(req) || ssc_idx(req->type) >= 41 || ssc_msg_type_table[ssc_idx(req->type)].msg_class != 1)
+    return nullptr;
+  ssc_handle* rs = new_handle(ssc_msg_type::NONE);
+  if (rs == nullptr) return nullptr;
+  if (Ssc_copy_msg(rs, req) == nullptr) {
+    release_handle(rs);
+    return nullptr;
+  }
+  rs->type = ssc_msg_type_table[ssc_idx(req->type)].pair;
+  for (unsigned id = 0; id < SSC_HEADER_ID_COUNT; ++id) {
+    const auto hid = static_cast<ssc_header_id>(id);
+    void** head = Ssc_list_head(rs, hid);
+    if (head == nullptr) continue;
+    const bool keep = hid == ssc_header_id::VIA || hid == ssc_header_id::RECORD_ROUTE || hid == ssc_header_id::FROM ||
+                      hid == ssc_header_id::TO || hid == ssc_header_id::CALL_ID;
+    if (!keep || !Ssc_header_allowed(rs->type, hid)) *head = nullptr;
+  }
+  // The top Via learns where the request really came from.
+  auto* via = Ssc_first<ssc_hdr_via>(rs, ssc_header_id::VIA);
+  if (ssc_ptr_set(reinterpret_cast<const char*>(via)) && via->family2 != '4' && via->family2 != '6' &&
+      (req->addr_family == '4' || req->addr_family == '6')) {
+    via->family2 = req->addr_family;
+    std::memcpy(via->v4_2, req->addr_v4, 4);
+    std::memcpy(via->v6_2, req->addr_v6, 16);
+    if (req->addr_port != 0 && req->addr_port != 0xFFFF) via->w2 = req->addr_port;
+  }
+  rs->transaction_number = req->transaction_number;
+  return rs;
+}
+
 ssc_counts ssc_entity_counts() {
   return {g_live_handles, g_table_used, static_cast<u32>(g_self_queue.size())};
 }
@@ -327,23 +358,7 @@ void ssc_relay_sip_error() {
 
 namespace {
 
-ssc_handle* glue_new_response(ssc_handle* req) {
-  if (req == nullptr || ssc_idx(req->type) >= 41 || ssc_msg_type_table[ssc_idx(req->type)].msg_class != 1)
-    return nullptr;
-  ssc_handle* rs = new_handle(ssc_msg_type::NONE);
-  if (rs == nullptr) return nullptr;
-  if (Ssc_copy_msg(rs, req) == nullptr) {
-    release_handle(rs);
-    return nullptr;
-  }
-  rs->type = ssc_msg_type_table[ssc_idx(req->type)].pair;
-  for (unsigned id = 0; id < SSC_HEADER_ID_COUNT; ++id) {
-    const auto hid = static_cast<ssc_header_id>(id);
-    void** head = Ssc_list_head(rs, hid);
-    if (head && !Ssc_header_allowed(rs->type, hid)) *head = nullptr;
-  }
-  return rs;
-}
+ssc_handle* glue_new_response(ssc_handle* req) { return ssc_new_response_handle(req); }
 
 void glue_send_response(ssc_handle* rs) {
   ssc_send_response_handle(rs, g_run.msg ? g_run.msg->conn_id : SSC_NO_CONN);

@@ -141,23 +141,8 @@ const char* tag_of(ssc_handle* h, ssc_header_id id) {
 
 // Unsupported entries of a 420 for the request's Require list.
 void refuse_extensions(ssc_handle* req, u32 supported, u16 conn) {
-  ssc_handle* rs = new_handle(ssc_msg_type::NONE);
+  ssc_handle* rs = ssc_new_response_handle(req);
   if (rs == nullptr) return;
-  const ssc_msg_type pair = ssc_msg_type_table[ssc_idx(req->type)].pair;
-  if (Ssc_copy_msg(rs, req) == nullptr) {
-    release_handle(rs);
-    return;
-  }
-  rs->type = pair;
-  for (unsigned id = 0; id < SSC_HEADER_ID_COUNT; ++id) {
-    const auto hid = static_cast<ssc_header_id>(id);
-    void** head = Ssc_list_head(rs, hid);
-    if (head && !Ssc_header_allowed(pair, hid)) *head = nullptr;
-  }
-  if (void** head = Ssc_list_head(rs, ssc_header_id::REQUIRE)) *head = nullptr;
-  if (void** head = Ssc_list_head(rs, ssc_header_id::UNSUPPORTED)) *head = nullptr;
-  if (void** head = Ssc_list_head(rs, ssc_header_id::RETURN_CODE)) *head = nullptr;
-  if (void** head = Ssc_list_head(rs, ssc_header_id::BODY)) *head = nullptr;
   auto* st = static_cast<ssc_hdr_status*>(Ssc_alloc_header(rs, ssc_header_id::RETURN_CODE));
   if (st) {
     st->code = 420;

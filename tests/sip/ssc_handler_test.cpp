@@ -14,6 +14,7 @@
 #include "runtime/sm.h"
 #include "runtime/support/rt_harness.h"
 #include "sip/codec/ssc_record_codec.h"
+#include "sip/ssc_internal.h"
 #include "sip/support/ssc_requests.h"
 
 namespace {
@@ -304,6 +305,8 @@ TEST_F(SscHandler, RequireCheckAnswers420WithUnsupportedTags) {
   for (const RequireCase& c : cases) {
     ssc_handle* h = ssc_test::invite(c.require);
     ASSERT_NE(h, nullptr);
+    h->addr_port = 5080;  // the datagram's source port
+    Ssc_first<ssc_hdr_via>(h, ssc_header_id::VIA)->port = 5999;  // a wrong sent-by port
     const std::vector<u8> body = ssc_test::sip_body(h);
     (void)Ssc_free_handle(h);
     ASSERT_FALSE(body.empty()) << c.what;
@@ -344,6 +347,13 @@ TEST_F(SscHandler, RequireCheckAnswers420WithUnsupportedTags) {
       got.push_back(ssc_ptr_set(u->text) ? std::string(u->text) : std::string(1, static_cast<char>(u->code)));
     EXPECT_EQ(got, c.unsupported) << c.what;
     EXPECT_FALSE(ssc_ptr_set(Ssc_first<ssc_hdr_code_text>(rs, ssc_header_id::REQUIRE)));
+    // The top Via names the request's real source: received and rport.
+    auto* via = Ssc_first<ssc_hdr_via>(rs, ssc_header_id::VIA);
+    ASSERT_TRUE(ssc_ptr_set(reinterpret_cast<const char*>(via)));
+    EXPECT_EQ(via->family2, '4');
+    EXPECT_EQ(via->v4_2[0], 127);
+    EXPECT_EQ(via->v4_2[3], 1);
+    EXPECT_EQ(via->port, 5999);  // the sent-by port as the request gave it
     (void)Ssc_free_handle(rs);
   }
   // The accepted INVITEs stay open (their calls hold the requests) until
@@ -431,5 +441,33 @@ TEST_F(SscHandler, ManagementSubCodesAndIndexes) {
   ASSERT_EQ(ssc_ua__select(NAI), 2);
   EXPECT_EQ(ssc_mod().ua->binding.state, 1);
   send_data(ENT_SM, SM_RST_CFG_RQ, {0}, NAI);
+  expect_counts_zero();
+}
+
+TEST_F(SscHandler, ResponseHandleTakesRequestPartsAndSource) {
+  ssc_handle* req = ssc_test::invite({{0xFF, "foo"}}, true);
+  ASSERT_NE(req, nullptr);
+  req->addr_port = 5080;
+  req->transaction_number = 0x8003;
+  Ssc_first<ssc_hdr_via>(req, ssc_header_id::VIA)->port = 5999;
+  ssc_handle* rs = ssc_new_response_handle(req);
+  ASSERT_NE(rs, nullptr);
+  EXPECT_EQ(rs->type, ssc_msg_type::INVITE_RS);
+  EXPECT_EQ(rs->transaction_number, 0x8003);
+  auto* via = Ssc_first<ssc_hdr_via>(rs, ssc_header_id::VIA);
+  ASSERT_NE(via, nullptr);
+  EXPECT_EQ(via->family2, '4');
+  EXPECT_EQ(via->w2, 5080);  // rport: the real source port
+  EXPECT_EQ(via->port, 5999);
+  EXPECT_NE(Ssc_first<void>(rs, ssc_header_id::FROM), nullptr);
+  EXPECT_NE(Ssc_first<void>(rs, ssc_header_id::TO), nullptr);
+  EXPECT_NE(Ssc_first<void>(rs, ssc_header_id::CALL_ID), nullptr);
+  EXPECT_EQ(Ssc_first<void>(rs, ssc_header_id::REQUIRE), nullptr);
+  EXPECT_EQ(Ssc_first<void>(rs, ssc_header_id::CONTACT), nullptr);
+  EXPECT_EQ(Ssc_first<void>(rs, ssc_header_id::SDP_MAIN_BODY), nullptr);
+  ssc_handle* rs_of_rs = ssc_new_response_handle(rs);  // not a request
+  EXPECT_EQ(rs_of_rs, nullptr);
+  (void)Ssc_free_handle(req);
+  ssc_internal::release_handle(rs);
   expect_counts_zero();
 }
