@@ -66,6 +66,9 @@ struct ssc_config_profile {
 
 // ---------------------------------------------------------------------------
 struct ssc_call;
+struct timer_cell_t;
+
+inline constexpr u8 SSC_ENTRY_TIMERS = 3;
 
 struct ssc_dialog_entry {
   u16 conn_id = SSC_NO_CONN;
@@ -80,7 +83,19 @@ struct ssc_dialog_entry {
   u32 peer_supported = 0;
   u32 peer_require = 0;
   ssc_call* call = nullptr;  // call the entry belongs to (null when free)
+  // Timer cells (entity 0x83, the agent's nai, SAP = the entry's index,
+  // conn_id = the entry's conn_id), taken on first start and freed with the
+  // entry; the id of each cell's current start.
+  timer_cell_t* timers[SSC_ENTRY_TIMERS] = {};
+  u16 timer_ids[SSC_ENTRY_TIMERS] = {};
 };
+
+// Starts timer n of the entry for ms milliseconds with the expiry code;
+// 3 when no cell is left.  A restart makes earlier expiries stale.
+[[nodiscard]] u8 ssc_entry_timer_start(ssc_dialog_entry* e, u8 n, u32 ms, code_t code);
+void ssc_entry_timer_stop(ssc_dialog_entry* e, u8 n);
+// True when an expiry (timer n, id) is the current start of the entry's cell.
+[[nodiscard]] bool ssc_entry_timer_current(const ssc_dialog_entry* e, u8 n, u16 id);
 
 struct ssc_call {
   ssc_dialog_entry* first = nullptr;

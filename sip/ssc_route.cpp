@@ -7,6 +7,7 @@
 #include "runtime/mem.h"
 #include "runtime/om_os.h"
 #include "runtime/sm.h"
+#include "runtime/timer.h"
 #include "sip/codec/ssc_record_codec.h"
 #include "sip/codec/ssc_sdp_glue.h"
 #include "sip/ssc_handler.h"
@@ -115,11 +116,15 @@ void management(msg_t* m) {
 
 // ---- classification --------------------------------------------------------------
 
+ssc_dialog_entry* mod_entry() { return ssc_mod().entry; }
+
 u8 classify_timer(msg_t* m) {
   const ssc_class_row& row = ssc_timer_row(static_cast<u8>(m->code));
   if (row.route == SSC_ROUTE_NONE) return DISPATCH;
   if (row.sel == ssc_sel::open_call) {
-    if (ssc_call__open_for_user(m->conn_id, 0) != 2) return DROP;
+    // The cell's SAP is the entry's index; only the current start counts.
+    if (ssc_call__open_for_user(m->conn_id, m->sapi) != 2) return DROP;
+    if (!ssc_entry_timer_current(mod_entry(), static_cast<u8>(m->code - '0'), Timer_expiry_id(m))) return DROP;
     u8 route = row.route;
     if ((row.steps & SSC_STEP_IDLE_TO_F) && ssc_mod().entry->state == SSC_ENTRY_IDLE) route = 'F';
     set(route, row.event);

@@ -12,6 +12,7 @@
 
 #include "runtime/buffer.h"
 #include "runtime/sm.h"
+#include "runtime/timer.h"
 #include "runtime/support/rt_harness.h"
 #include "sip/codec/ssc_record_codec.h"
 #include "sip/ssc_internal.h"
@@ -225,18 +226,12 @@ TEST_F(SscHandler, UserMessagesRouteAndSelfQueueRunsInTheSameCall) {
   EXPECT_EQ(ssc_stub_events()[1].conn_id, 1);  // the handle travelled with it
   expect_counts_zero();
 
-  // Timer expiries: '0' to the entry machine, '1' on an idle entry to the
-  // call machine, unknown codes and conn_ids nowhere.
+  // Expiries of timers the entity never started are dropped.
   ssc_stub_events().clear();
-  send_data(ENT_TI, '0', {}, NAI, 5);
-  send_data(ENT_TI, '1', {}, NAI, 5);
-  send_data(ENT_TI, '1', {}, NAI, 77);
+  send_data(ENT_TI, '0', {1, 0}, NAI, 5);
+  send_data(ENT_TI, '1', {1, 0}, NAI, 5);
   send_data(ENT_TI, '9', {}, NAI, 5);
-  ASSERT_EQ(ssc_stub_events().size(), 2u);
-  EXPECT_EQ(ssc_stub_events()[0].route, 'C');
-  EXPECT_EQ(ssc_stub_events()[0].event, 54);
-  EXPECT_EQ(ssc_stub_events()[1].route, 'F');
-  EXPECT_EQ(ssc_stub_events()[1].event, 69);
+  EXPECT_TRUE(ssc_stub_events().empty());
 
   // Reset releases every call; nothing is left.
   send_data(ENT_SM, SM_RST_CFG_RQ, {0}, NAI);
@@ -539,5 +534,36 @@ TEST_F(SscHandler, AnswersFromSipMatchForksAndReachTheUser) {
   ASSERT_EQ(ssc_call__by_user_conn(5), 2);
   EXPECT_EQ(ssc_mod().call->entry_count, 2);
   send_data(ENT_SM, SM_RST_CFG_RQ, {0}, NAI);
+  expect_counts_zero();
+}
+
+TEST_F(SscHandler, EntryTimersExpireToTheirMachines) {
+  ASSERT_EQ(configure(config_body(NAI)), B({2, 0, 0}));
+  // On the INVITE the call machine starts timer '1' twice (the first start
+  // goes stale) and timer '0'.
+  ssc_set_machines(
+      [] {
+        ssc_stub_events().push_back({'F', ssc_mod().event, 0});
+        if (ssc_mod().event == 1) {
+          ASSERT_EQ(ssc_entry_timer_start(ssc_mod().entry, 1, 50, '1'), 2);
+          ASSERT_EQ(ssc_entry_timer_start(ssc_mod().entry, 1, 80, '1'), 2);
+          ASSERT_EQ(ssc_entry_timer_start(ssc_mod().entry, 0, 120, '0'), 2);
+        }
+      },
+      nullptr);
+  user_msg(ssc_msg_type::INVITE, 5);
+  ssc_stub_events().clear();
+  for (int ms = 0; ms < 200; ++ms) {
+    rt_test::advance_clock(1);
+    om_os_timer_poll();
+    rt_test::pump();
+  }
+  ASSERT_EQ(ssc_stub_events().size(), 2u);
+  EXPECT_EQ(ssc_stub_events()[0].route, 'F');  // '1' on an idle entry
+  EXPECT_EQ(ssc_stub_events()[0].event, 69);
+  EXPECT_EQ(ssc_stub_events()[1].route, 'C');  // '0'
+  EXPECT_EQ(ssc_stub_events()[1].event, 54);
+  send_data(ENT_SM, SM_RST_CFG_RQ, {0}, NAI);  // frees the cells with the entries
+  EXPECT_EQ(om_os_timer_pool_stats().in_use, 0u);
   expect_counts_zero();
 }
