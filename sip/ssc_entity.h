@@ -67,6 +67,7 @@ struct ssc_config_profile {
 // ---------------------------------------------------------------------------
 struct ssc_call;
 struct timer_cell_t;
+struct ssc_handle;
 
 inline constexpr u8 SSC_ENTRY_TIMERS = 3;
 
@@ -126,6 +127,10 @@ struct ssc_binding {
   u32 interval_mode1 = 0xFFFFFFFFu;
   u32 id = 0;    // nai * 256 + index
   u16 keepalive_count = 0;
+  // The headers the binding keeps (Request-URI, local-address Route, From,
+  // Via, Max-Forwards, credentials): the handle that set it, one reference
+  // held while the binding is in use.
+  ssc_handle* store = nullptr;
 };
 
 struct ssc_keepalive {
@@ -140,6 +145,8 @@ struct ssc_keepalive {
   u32 interval_mode1 = 0;
   u8 binding_index = SSC_NO_INDEX8;
   ssc_binding* binding = nullptr;
+  timer_cell_t* probe_timer = nullptr;  // expiry code '2', SAP 'G', conn_id = index
+  u16 probe_id = 0;
 };
 
 struct ssc_user_agent {
