@@ -2,6 +2,7 @@
 // messages, route dispatch and the self-queue.
 #include <cstring>
 #include <deque>
+#include <vector>
 
 #include "runtime/buffer.h"
 #include "runtime/mem.h"
@@ -49,6 +50,48 @@ void set(u8 route, u8 event) {
 
 void binding_release();
 
+// The configured local address of a profile as a local-address message of
+// the entity to itself (event 66 on 'G'): the binding is made from it.
+void configured_local_address(const ssc_config_profile& p) {
+  ssc_module& mod = ssc_mod();
+  if (ssc_ua__select(p.nai) != 2) return;
+  ssc_handle* h = new_handle(ssc_msg_type::LOCAL_ADDR);
+  if (h == nullptr) return;
+  auto* r = static_cast<ssc_hdr_route*>(Ssc_alloc_header(h, ssc_header_id::ROUTE));
+  char* host = static_cast<char*>(Ssc_alloc_area(h, SSC_HOST_FIELD));
+  if (r == nullptr || host == nullptr) {
+    release_handle(h);
+    return;
+  }
+  r->s1 = nullptr;
+  r->s2 = nullptr;
+  r->b1 = 0;
+  r->uri.scheme = 1;
+  r->uri.user_form = 0xFF;
+  r->uri.user = nullptr;
+  r->uri.uri_text_2 = nullptr;
+  r->uri.host_family = p.family;
+  r->uri.port = p.port;
+  std::memcpy(r->uri.host_v4, p.addr, 4);
+  std::memcpy(r->uri.host_v6, p.addr, 16);
+  std::memcpy(host, p.host, SSC_HOST_FIELD);
+  r->uri.host_name = p.family == 'N' ? host : nullptr;
+  // Packed and read back, as a user's message would arrive.
+  msg_t* packed = SIP_sc_format_rq(p.nai, SSC_NO_CONN, 255, h);
+  release_handle(h);
+  if (packed == nullptr) return;
+  ssc_handle* cur = new_handle(ssc_msg_type::NONE);
+  if (cur != nullptr && Ssc_unformat_msg(cur, packed) == 2) {
+    ssc_handle* keep = run().handle;
+    run().handle = cur;
+    mod.route = 'G';
+    ssc_send(ENT_SSC, 'G', 66);
+    run().handle = keep;
+  }
+  release_handle(cur);
+  Free_msg(packed);
+}
+
 // ---- ENT_SM --------------------------------------------------------------------
 
 void reply_in_place(code_t code, const u8* data, u8 n) {
@@ -71,6 +114,7 @@ void management(msg_t* m) {
       }
       u8 area[512];
       u8 r;
+      std::vector<ssc_config_profile> profiles;
       if (m->p_buffer != nullptr) {
         u32 total = 0;
         u8* body = Reassemble_buffers(area, sizeof area, m->p_buffer, &total);
@@ -78,11 +122,16 @@ void management(msg_t* m) {
           (void)om_os_trap(300);
           r = SSC_CFG_NO_BLOCKS;
         } else {
-          r = ssc_configure(body, total);
+          r = ssc_config_parse(body, total, profiles);
           if (body != area) (void)Free_tmp_block(body);
         }
       } else {
-        r = ssc_configure(Msg_data(m), m->data_size);
+        r = ssc_config_parse(Msg_data(m), m->data_size, profiles);
+      }
+      if (r == SSC_CFG_OK) r = ssc_configure_profiles(profiles);
+      if (r == SSC_CFG_OK) {
+        for (const ssc_config_profile& p : profiles)
+          if (p.addr_count == 1) configured_local_address(p);
       }
       const u8 co[3] = {static_cast<u8>(r == SSC_CFG_OK ? 2 : 3), static_cast<u8>(r == SSC_CFG_OK ? 0 : r),
                         static_cast<u8>(r == SSC_CFG_OK ? 0 : ENT_SSC)};
@@ -277,6 +326,7 @@ u8 classify_self(msg_t* m) {
   run().handle = table_take(number);
   set(m->sapi, static_cast<u8>(m->code));
   if (m->sapi == 'G') {
+    if (m->code == 66) return DISPATCH;  // local addresses: no record yet
     if (m->conn_id != 0) return DROP;
     if (m->code == 97) mod.binding = &mod.ua->binding;
     else {
@@ -631,6 +681,49 @@ void ssc_general_event() {
     case 87:  // clear binding, no answer
       binding_release();
       return;
+    case 66: {  // local addresses: the binding is made anew from them
+      binding_release();
+      ssc_handle* h = run().handle;
+      if (h == nullptr) return;
+      ssc_binding& b = mod.ua->binding;
+      if (ssc_ptr_set(reinterpret_cast<const char*>(Ssc_first<ssc_hdr_route>(h, ssc_header_id::ROUTE)))) {
+        b.state = 1;
+        ++mod.ua->bindings_in_use;
+        b.store = h;
+        ++h->ref_count;
+        mod.binding = &b;
+        keepalive_take();
+        b.state = 3;
+      }
+      if (run().sender != ENT_SSC && run().msg != nullptr) {
+        // The user's request is answered: type 36 with 200 "OK" (a copy: the
+        // binding keeps the request's headers).
+        ssc_handle* a_h = new_handle(ssc_msg_type::NONE);
+        if (a_h == nullptr || Ssc_copy_msg(a_h, h) == nullptr) {
+          release_handle(a_h);
+          return;
+        }
+        h = a_h;
+        h->type = ssc_msg_type::LOCAL_ADDR_RS;
+        for (unsigned id = 0; id < SSC_HEADER_ID_COUNT; ++id) {
+          const auto hid = static_cast<ssc_header_id>(id);
+          void** head = Ssc_list_head(h, hid);
+          if (head && !Ssc_header_allowed(h->type, hid)) *head = nullptr;
+        }
+        if (auto* st = static_cast<ssc_hdr_status*>(Ssc_alloc_header(h, ssc_header_id::RETURN_CODE))) {
+          st->code = 200;
+          st->reason = "OK";
+        }
+        msg_t* a = SIP_sc_format_rq(mod.ua->nai, run().msg->conn_id, run().msg->sapi, h);
+        release_handle(h);
+        if (a) {
+          a->from = ENT_SSC;
+          a->to = run().sender;
+          Send_msg(a);
+        }
+      }
+      return;
+    }
     case 82: {  // start keep-alive
       if (g == nullptr) return;
       ssc_keepalive& k = mod.ua->keepalive;

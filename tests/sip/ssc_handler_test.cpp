@@ -88,8 +88,9 @@ class SscHandler : public ::testing::Test {
   }
   std::vector<u8> configure(const std::vector<u8>& body) {
     send_data(ENT_SM, SM_CONFIG_RQ, body, 0);
-    auto co = take_for(ENT_SM);
-    return co.empty() ? std::vector<u8>{} : co.back().data;
+    for (const auto& m : take_for(ENT_SM))
+      if (m.code == SM_CONFIG_CO) return m.data;
+    return {};
   }
   // A user message: a handle of the type packed by the codec.
   void user_msg(ssc_msg_type type, u16 conn, u8 sap = 255) {
@@ -725,5 +726,57 @@ TEST_F(SscHandler, KeepAliveProbesOfABinding) {
   EXPECT_NE(ssc_mod().ua->keepalive.call_index, SSC_NO_CONN);  // a probe is out
   send_data(ENT_SM, SM_RST_CFG_RQ, {0}, NAI);
   EXPECT_EQ(om_os_timer_pool_stats().in_use, 0u);
+  expect_counts_zero();
+}
+
+TEST_F(SscHandler, LocalAddressesMakeTheBinding) {
+  // From the configuration: a name address makes the binding and its
+  // keep-alive record, with no answer to anyone but the report.
+  auto body = config_body(NAI, 'N');
+  body[21] = 1;
+  body[22] = 0xC4;  // port 5060
+  body[23] = 0x13;
+  std::memcpy(&body[25], "fax.example", 11);
+  EXPECT_EQ(configure(body), B({2, 0, 0}));
+  ASSERT_EQ(ssc_ua__select(NAI), 2);
+  EXPECT_EQ(ssc_mod().ua->binding.state, 3);
+  EXPECT_EQ(ssc_mod().ua->keepalive.mode, 2);
+  EXPECT_EQ(ssc_mod().ua->primary, 0);
+  ASSERT_NE(ssc_mod().ua->binding.store, nullptr);
+  auto* r = Ssc_first<ssc_hdr_route>(ssc_mod().ua->binding.store, ssc_header_id::ROUTE);
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->uri.host_family, 'N');
+  EXPECT_STREQ(r->uri.host_name, "fax.example");
+  EXPECT_EQ(r->uri.port, 5060);
+  EXPECT_TRUE(take_for(ENT_FOIP).empty());
+
+  // From the user (code 91): the binding is made anew and the user is
+  // answered with type 36, status 200.
+  ssc_handle* h = Ssc_alloc_handle();
+  ASSERT_EQ(Ssc_init_handle(h, ssc_msg_type::LOCAL_ADDR), 2);
+  auto* route = static_cast<ssc_hdr_route*>(Ssc_alloc_header(h, ssc_header_id::ROUTE));
+  std::memset(&route->uri, 0xFF, sizeof route->uri);
+  route->s1 = nullptr;
+  route->s2 = nullptr;
+  route->b1 = 0;
+  route->uri.scheme = 1;
+  route->uri.host_family = '4';
+  const u8 ip[4] = {127, 0, 0, 1};
+  std::memcpy(route->uri.host_v4, ip, 4);
+  route->uri.port = 5070;
+  msg_t* m = SIP_sc_format_rq(NAI, 0xFFFF, 255, h);
+  (void)Ssc_free_handle(h);
+  ASSERT_NE(m, nullptr);
+  m->from = ENT_FOIP;
+  send(m);
+  auto up = take_for(ENT_FOIP);
+  ASSERT_EQ(up.size(), 1u);
+  EXPECT_EQ(up[0].code, SSC_LOCAL_ADDR_RS);
+  ASSERT_EQ(ssc_ua__select(NAI), 2);
+  EXPECT_EQ(ssc_mod().ua->binding.state, 3);
+  r = Ssc_first<ssc_hdr_route>(ssc_mod().ua->binding.store, ssc_header_id::ROUTE);
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->uri.port, 5070);
+  send_data(ENT_SM, SM_RST_CFG_RQ, {0}, NAI);
   expect_counts_zero();
 }
