@@ -74,8 +74,9 @@ void up(const cf_context& c, code_t code, std::span<const u8> body = {}) {
   if (msg_t* m = new_msg(c.user, code, c.nai, CF_SAPI, c.conn_id, body)) Send_msg(m);
 }
 
+// The engine's channel of a context is its nai.
 void down(const cf_context& c, code_t code, std::span<const u8> body = {}, u8 sapi = CF_SAPI) {
-  if (msg_t* m = new_msg(ENT_T30, code, c.nai, sapi, c.conn_id, body)) Send_msg(m);
+  if (msg_t* m = new_msg(ENT_T30, code, c.nai, sapi, c.nai, body)) Send_msg(m);
 }
 
 void down_word(const cf_context& c, code_t code, u16 w) {
@@ -93,7 +94,7 @@ msg_t* new_data_msg(const cf_context& c, ent_id_t to, code_t code, u16 param, st
   m->code = code;
   m->nai = c.nai;
   m->sapi = sapi;
-  m->conn_id = c.conn_id;
+  m->conn_id = to == ENT_T30 ? c.nai : c.conn_id;
   u8 w[2];
   put_le16(w, param);
   Msg_set_inline_body(m, w, 2);
@@ -515,7 +516,7 @@ void user_request(cf_context& c, msg_t* m) {
       m->to = ENT_T30;
       m->code = T30_DA_RQ;
       m->sapi = CF_SAPI;
-      m->conn_id = c.conn_id;
+      m->conn_id = c.nai;
       g_kept = true;
       if (c.data_flows && c.held.empty()) {
         Send_msg(m);
@@ -703,8 +704,10 @@ void t30_event(cf_context& c, msg_t* m) {
       return;
     }
     case T30_END_PAGE_CO: {
+      // The engine answers with the far side's response only: the page end
+      // it confirms is the one this layer asked for.
       const char q = cf_quality_letter(word_of(d, 0));
-      const char p = cf_processing_letter(word_of(d, 2));
+      const char p = c.processing_tx;
       u8 b[16] = {};
       b[3] = static_cast<u8>(p);
       b[4] = static_cast<u8>(q);
@@ -809,14 +812,14 @@ void configure(msg_t* m) {
   p.session = p.configured;
   p.negotiated = p.session;
   g.slots[nai] = std::move(c);
-  // The engine's channel for this nai, with the modem layer below it.
+  // The engine's channel for this nai.
   u8 b[12] = {};
   b[2] = ENT_CF;
   put_le16(b + 3, 1);
   b[5] = 1;
   put_le16(b + 6, static_cast<u16>(g.slots.size()));
   put_le16(b + 8, nai);
-  b[10] = ENT_FM;
+  b[10] = d[52] ? d[52] : ENT_T38;  // the lower entity of the engine's V.34 control
   msg_t* r = new_msg(ENT_T30, MT30_CONFIG_RQ, nai, CF_SAPI, 0xFFFF, b);
   if (!r) {
     g.slots[nai].reset();

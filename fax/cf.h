@@ -11,14 +11,14 @@
 // 34 (u16 resolution mask), 36 (coding mask), 37 (width code '1'..'3'),
 // 38 (length code 'A', 'B', 'U'), 39 (scan time code '0'..'7'), 40 (ECM
 // code '0', '6', '2'); u16 number of nai slots at 66 (0: the runtime's
-// count). The layer configures the T.30 engine (MT30_CONFIG_RQ, the modem
-// layer ENT_FM below it) and answers SM_CONFIG_CO {2, 0, 's'} when the
+// count); byte 52 the lower entity of the engine's V.34 control. The layer
+// configures the T.30 engine (MT30_CONFIG_RQ, channel = nai) and answers SM_CONFIG_CO {2, 0, 's'} when the
 // engine has confirmed, {3, 17, 'e'} when it refused, {3, cause, 's'} at
 // once for a record in error (causes below).
 //
 // Session events run only for a context in mode 'F' (byte 4 of CF_INIT_RQ).
-// Messages up go to the context's user with SAP 255 and its connection id;
-// messages down go to ENT_T30 with the context's connection id as the
+// Messages up go to the context's user with SAP 255 and the connection id
+// of its CF_INIT_RQ; messages down go to ENT_T30 with the nai as the
 // engine's channel number.
 //
 // Page data: CF_DA_RQ (inline u16 0 or 1 = last data of the page, the

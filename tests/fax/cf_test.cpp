@@ -175,13 +175,13 @@ TEST_F(CfTest, ConfigurationWaitsForTheEngineAndRefusesBadRecords) {
   const cf_context* c = cf_find(kNai);
   ASSERT_NE(c, nullptr);
   EXPECT_EQ(c->user, 'n');
-  // The engine's channel: this nai, with the modem layer below.
+  // The engine's channel: this nai, with the configured lower entity.
   rt_test::rec().clear();
   EXPECT_EQ(configure(config_record(4), 0), bytes{});
   const auto rq = find(ENT_T30, MT30_CONFIG_RQ);
   ASSERT_EQ(rq.size(), 1u);
   EXPECT_EQ(get_le16(rq[0].data.data() + 8), 4);
-  EXPECT_EQ(rq[0].data[10], ENT_FM);
+  EXPECT_EQ(rq[0].data[10], ENT_T38);
   from_t30(MT30_CONFIG_CO, {3, 'w', ENT_T30});
   EXPECT_EQ(find(ENT_SM, SM_CONFIG_CO).back().data, (bytes{3, CF_CAUSE_T30_REFUSED, ENT_T30}));
   EXPECT_EQ(cf_find(4), nullptr);
@@ -224,7 +224,7 @@ TEST_F(CfTest, OriginatingSessionNegotiatesAndSendsAPage) {
   const auto conn = find(ENT_T30, T30_CONN_RQ);
   ASSERT_EQ(conn.size(), 1u);
   EXPECT_EQ(get_le16(conn[0].data.data()), 2);  // calling
-  EXPECT_EQ(conn[0].conn_id, 7);
+  EXPECT_EQ(conn[0].conn_id, kNai);  // the engine's channel
   from_t30(T30_CONN_CO);
   rt_test::rec().clear();
   request(CF_CONN_RQ);  // connected: refused
