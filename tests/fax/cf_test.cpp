@@ -440,4 +440,33 @@ TEST_F(CfTest, SetparmConfirmsAndTheBitOrderOptionTurnsTheDataPath) {
   EXPECT_TRUE(find(kUser, CF_SETPARM_CO).empty());  // not a 'P' record
 }
 
+// Requests and indications with empty, short or odd bodies, in every
+// state a session goes through: each is refused or taken, none reads past
+// its body (the sanitizers watch).
+TEST_F(CfTest, ShortAndEmptyBodiesAreHandledSafely) {
+  const code_t user_codes[] = {CF_INIT_RQ,      CF_STOP_RQ,      CF_CONN_RQ,      CF_DISC_RQ,     CF_DA_RQ,
+                               CF_FLUSH_RQ,     CF_SIGNAL_RQ,    CF_INFO_RQ,      CF_SETPARM_RQ,  CF_CAPBILITY_RQ,
+                               CF_CAPBILITY_RS, CF_MAJR_SYNC_RQ, CF_MAJR_SYNC_RS, CF_INT_SYNC_RQ, CF_BUSY_RQ,
+                               CF_CLR_BUSY_RQ,  'T',             'Z'};
+  const code_t t30_codes[] = {T30_CONN_CO,    T30_WhatToDo_IN, T30_EONEG_IN, T30_PROGRESS_IN, T30_END_PAGE_IN,
+                              T30_DA_IN,      T30_END_PAGE_CO, T30_BUSY_IN,  T30_CLR_BUSY_IN, T30_SYNC_CO,
+                              MT30_CONFIG_CO, T30_DISC_IN};
+  const bytes bodies[] = {{}, {'P'}, {0, 0, 0, 'P', 'G'}, bytes(31, 0xFF)};
+  for (int round = 0; round < 3; ++round) {
+    if (round == 1) connect('O');
+    if (round == 2) originate_to_phase_3();
+    for (const bytes& b : bodies) {
+      for (code_t code : user_codes) request(code, b);
+      for (code_t code : t30_codes) {
+        if (code == T30_DISC_IN) continue;  // keeps the session for the next body
+        from_t30(code, b);
+      }
+      from_t30(T30_PROGRESS_IN, words({4}), bytes(300, 'x'));
+      from_t30(T30_PROGRESS_IN, words({9}), bytes{1, 200, 'a'});
+    }
+  }
+  from_t30(T30_DISC_IN, {});
+  SUCCEED();
+}
+
 }  // namespace
