@@ -542,9 +542,11 @@ void user_request(cf_context& c, msg_t* m) {
       const char q = byte_of(d, 4) ? static_cast<char>(byte_of(d, 4)) : c.quality_rx;
       c.quality_tx = q;
       down_word(c, T30_END_PAGE_RS, static_cast<u16>(cf_end_page_rs(q, false) | (byte_of(d, 5) == 1 ? 4 : 0)));
+      // A last page answered 'B' (RTN) may come again after a new training:
+      // the session stays ready to receive it until the far side clears.
       if (c.processing_rx == 'N')
         c.phase = 1;
-      else if (c.processing_rx == 'S')
+      else if (c.processing_rx == 'S' && q != 'B')
         c.phase = 2;
       return;
     }

@@ -36,10 +36,13 @@ struct cf_user {
   size_t next = 0;
   std::vector<bytes> received;
   bytes current;
-  std::string codes;            // every CF indication, in order
+  std::string codes;            // every CF indication in order (CF_INFO_IN by its kind)
   std::string sync_in, sync_co; // processing letters of the page ends
   bool ended = false;
   u8 cause = 0;
+  bool retrain_last = false;  // the last page asks for a retrain (and another try) after an RTN
+  int bad_answers = 0;        // pages to answer 'B' (RTN) before the good ones
+  bool resend = false;        // a page waits for the next end of negotiation
 };
 std::map<nai_t, cf_user>* g_users = nullptr;
 
@@ -69,12 +72,13 @@ void send_page(nai_t nai, cf_user& u) {
     Send_msg(m);
   }
   const bool last = u.next + 1 == u.to_send.size();
-  Send_msg(to_cf(nai, CF_MAJR_SYNC_RQ, {0, 0, 0, static_cast<u8>(last ? 'S' : 'P'), 0, 0}));
+  const u8 retrain = last && u.retrain_last ? 1 : 0;
+  Send_msg(to_cf(nai, CF_MAJR_SYNC_RQ, {0, 0, 0, static_cast<u8>(last ? 'S' : 'P'), 0, retrain}));
 }
 
 void fax_user(msg_t* m) {
   cf_user& u = (*g_users)[m->nai];
-  u.codes.push_back(static_cast<char>(m->code));
+  u.codes.push_back(static_cast<char>(m->code == CF_INFO_IN && Msg_data_size(m) > 3 ? Msg_data(m)[3] : m->code));
   const u8* d = Msg_data(m);
   const u16 n = Msg_data_size(m);
   switch (m->code) {
@@ -93,6 +97,10 @@ void fax_user(msg_t* m) {
       u.received.push_back(u.current);
       u.current.clear();
       bytes rs{0, 0, 0, n > 3 ? d[3] : u8{'P'}, n > 4 ? d[4] : u8{'G'}, 0};
+      if (u.bad_answers > 0) {
+        --u.bad_answers;
+        rs[4] = 'B';
+      }
       Send_msg(to_cf(m->nai, CF_MAJR_SYNC_RS, rs));
       break;
     }
@@ -100,6 +108,13 @@ void fax_user(msg_t* m) {
       u.sync_co.push_back(n > 3 ? static_cast<char>(d[3]) : '?');
       if (n > 4 && d[4] == 'G' && d[3] == 'P') {
         ++u.next;
+        send_page(m->nai, u);
+      }
+      if (n > 4 && d[4] == 'B') u.resend = true;  // the same page once the training is done again
+      break;
+    case CF_INFO_IN:
+      if (n > 3 && d[3] == CF_INFO_IN_DCS_SENT && u.resend) {
+        u.resend = false;
         send_page(m->nai, u);
       }
       break;
@@ -220,6 +235,29 @@ TEST_F(CfStack, TwoOfOurStacksCarryTwoPagesThroughTheSessionLayer) {
     ASSERT_NE(c, nullptr);
     EXPECT_EQ(cf_speed_code(c->info.params.negotiated.max_speed), speed);
   }
+}
+
+// An RTN on the last page: the sender asked for a retrain, so the page goes
+// out again after a new training instead of the call ending on a rejected
+// page; the receiver keeps the good copy.
+TEST_F(CfStack, AnRtnOnTheLastPageSendsItAgainAfterARetrain) {
+  const std::vector<fax_test::page> pages = {test_page(71)};
+  cf_user& caller = side(kCaller);
+  caller.sender = true;
+  caller.retrain_last = true;
+  caller.to_send.push_back(fax_test::encode(pages[0], 1));
+  side(kAnswerer).bad_answers = 1;
+  start_side(kAnswerer, false, false);
+  start_side(kCaller, true, true);
+  run_until([&] { return side(kCaller).ended && side(kAnswerer).ended; }, 300000);
+  ASSERT_TRUE(side(kCaller).ended) << side(kCaller).codes;
+  ASSERT_TRUE(side(kAnswerer).ended) << side(kAnswerer).codes;
+  EXPECT_EQ(side(kCaller).sync_co, "SS") << side(kCaller).codes << " cause " << int(side(kCaller).cause) << " / " << side(kAnswerer).codes << " cause " << int(side(kAnswerer).cause);
+  EXPECT_EQ(side(kAnswerer).sync_in, "SS");
+  ASSERT_EQ(side(kAnswerer).received.size(), 2u);
+  const fax_test::decoded d = fax_test::decode(side(kAnswerer).received[1], 1, 1728);
+  EXPECT_TRUE(d.pg == pages[0]) << fax_test::describe_difference(pages[0], d.pg);
+  EXPECT_EQ(side(kCaller).cause, cf_session_cause(WLOCDCOK & 0x3F));
 }
 
 #if defined(KV_HAVE_SPANDSP) && defined(KV_HAVE_LIBTIFF)
