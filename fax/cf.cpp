@@ -661,6 +661,7 @@ void t30_event(cf_context& c, msg_t* m) {
         setparm_set(c, {20, 26, 22, 23, 28});
         what_to_do_rs(c);
         c.phase = 5;
+        c.data_flows = false;  // the next page waits for the end of negotiation
       }
       return;
     }

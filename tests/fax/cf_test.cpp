@@ -300,6 +300,34 @@ TEST_F(CfTest, DataHeldWhileANewDocumentIsNegotiatedGoOnInOrder) {
   EXPECT_EQ(c->refused, 1u);
 }
 
+TEST_F(CfTest, DataHeldWhileTheEngineTrainsAgainGoOnInOrderAfterIt) {
+  originate_to_phase_3();
+  data_request({0x01});
+  request(CF_MAJR_SYNC_RQ, {0, 0, 0, 'P', 0, 0});
+  from_t30(T30_END_PAGE_CO, words({T30_RSP_RTP, T30_PM_MPS}));
+  // The engine asks again before the next training: this side answers
+  // itself, and the next page waits for the end of negotiation.
+  from_t30(T30_WhatToDo_IN, cap_area(far_side()));
+  ASSERT_EQ(cf_find(kNai)->phase, 5);
+  rt_test::rec().clear();
+  data_request({0x10});
+  data_request({0x20});
+  request(CF_MAJR_SYNC_RQ, {0, 0, 0, 'S', 0, 0});
+  data_request({0x30});  // the page after the end mark
+  EXPECT_EQ(codes_to(ENT_T30), "");
+  t30_capability dcs = far_side();
+  dcs.modulation = 0x1820;
+  from_t30(T30_EONEG_IN, cap_area(dcs));
+  // In order up to the end mark, then the page end; the rest stays held.
+  EXPECT_EQ(codes_to(ENT_T30), "TTTX");
+  const auto da = find(ENT_T30, T30_DA_RQ);
+  ASSERT_EQ(da.size(), 3u);
+  EXPECT_EQ(da[0].data, bytes{fax_bit_tables.reverse[0x10]});
+  EXPECT_EQ(da[1].data, bytes{fax_bit_tables.reverse[0x20]});
+  EXPECT_EQ(cf_find(kNai)->held.size(), 1u);
+  EXPECT_EQ(info_record().at(471), 12);  // the new speed
+}
+
 TEST_F(CfTest, AnsweringSessionReceivesAPage) {
   connect('A');
   from_t30(T30_WhatToDo_IN, cap_area(t30_cap__defaults()));
