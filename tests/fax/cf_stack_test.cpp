@@ -5,6 +5,7 @@
 // spandsp's T.38 terminal (paced and unpaced).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
@@ -41,7 +42,7 @@ struct cf_user {
   bool ended = false;
   u8 cause = 0;
   bool retrain_last = false;  // the last page asks for a retrain (and another try) after an RTN
-  int bad_answers = 0;        // pages to answer 'B' (RTN) before the good ones
+  std::string answers;        // qualities to answer the first pages with ('M' RTP, 'B' RTN); then as judged
   bool resend = false;        // a page waits for the next end of negotiation
 };
 std::map<nai_t, cf_user>* g_users = nullptr;
@@ -97,16 +98,16 @@ void fax_user(msg_t* m) {
       u.received.push_back(u.current);
       u.current.clear();
       bytes rs{0, 0, 0, n > 3 ? d[3] : u8{'P'}, n > 4 ? d[4] : u8{'G'}, 0};
-      if (u.bad_answers > 0) {
-        --u.bad_answers;
-        rs[4] = 'B';
+      if (!u.answers.empty()) {
+        rs[4] = static_cast<u8>(u.answers[0]);
+        u.answers.erase(0, 1);
       }
       Send_msg(to_cf(m->nai, CF_MAJR_SYNC_RS, rs));
       break;
     }
     case CF_MAJR_SYNC_CO:
       u.sync_co.push_back(n > 3 ? static_cast<char>(d[3]) : '?');
-      if (n > 4 && d[4] == 'G' && d[3] == 'P') {
+      if (n > 4 && (d[4] == 'G' || d[4] == 'M') && d[3] == 'P') {
         ++u.next;
         send_page(m->nai, u);
       }
@@ -237,6 +238,26 @@ TEST_F(CfStack, TwoOfOurStacksCarryTwoPagesThroughTheSessionLayer) {
   }
 }
 
+// An RTP on the first page: the engine trains again before the next page,
+// which waits in the session layer until the new negotiation has ended.
+TEST_F(CfStack, AfterAnRtpTheNextPageFollowsTheNewTraining) {
+  const std::vector<fax_test::page> pages = {test_page(81), test_page(82)};
+  cf_user& caller = side(kCaller);
+  caller.sender = true;
+  for (const auto& p : pages) caller.to_send.push_back(fax_test::encode(p, 1));
+  side(kAnswerer).answers = "M";
+  start_side(kAnswerer, false, false);
+  start_side(kCaller, true, true);
+  run_until([&] { return side(kCaller).ended && side(kAnswerer).ended; }, 300000);
+  ASSERT_TRUE(side(kCaller).ended) << side(kCaller).codes;
+  ASSERT_TRUE(side(kAnswerer).ended) << side(kAnswerer).codes;
+  EXPECT_EQ(side(kCaller).sync_co, "PS");
+  EXPECT_EQ(std::count(side(kCaller).codes.begin(), side(kCaller).codes.end(), CF_INFO_IN_DCS_SENT), 2)
+      << side(kCaller).codes;
+  expect_pages(side(kAnswerer), pages);
+  EXPECT_EQ(side(kCaller).cause, cf_session_cause(WLOCDCOK & 0x3F));
+}
+
 // An RTN on the last page: the sender asked for a retrain, so the page goes
 // out again after a new training instead of the call ending on a rejected
 // page; the receiver keeps the good copy.
@@ -246,7 +267,7 @@ TEST_F(CfStack, AnRtnOnTheLastPageSendsItAgainAfterARetrain) {
   caller.sender = true;
   caller.retrain_last = true;
   caller.to_send.push_back(fax_test::encode(pages[0], 1));
-  side(kAnswerer).bad_answers = 1;
+  side(kAnswerer).answers = "B";
   start_side(kAnswerer, false, false);
   start_side(kCaller, true, true);
   run_until([&] { return side(kCaller).ended && side(kAnswerer).ended; }, 300000);
