@@ -720,9 +720,14 @@ struct t38iaf_actions {
       first_field = false;
       const u8 type = f->field_type;
       if (!v21 && (hdlc ? type <= 5 : type >= 6)) t30_frame__hs_field(c.frame, type, f->data, f->length, c.call, s);
-      // The bytes into the receive buffer, as many as fit.
+      // The bytes into the receive buffer, as many as fit.  A sender that
+      // does not pace its data (spandsp's terminal among them) puts the last
+      // bytes of a page into the sig-end field and may end a frame with bytes
+      // in its fcs-OK field: those are page data too.
       u16 pos = 0;
-      const bool carries = hdlc ? type == T38_FIELD__HDLC_DATA : type == T38_FIELD__T4_NON_ECM_DATA;
+      const bool carries = hdlc ? type == T38_FIELD__HDLC_DATA || type == T38_FIELD__HDLC_FCS_OK ||
+                                      type == T38_FIELD__HDLC_FCS_OK_SIG_END
+                                : type == T38_FIELD__T4_NON_ECM_DATA || type == T38_FIELD__T4_NON_ECM_SIG_END;
       while (carries && pos < f->length) {
         if (hdlc && c.frame_too_long) break;
         if (c.rx_buf == nullptr) {

@@ -20,6 +20,8 @@ using namespace kv::t38::testing;
 std::vector<confirm_note>* FmT38Loop::confirms = nullptr;
 std::function<bool(nai_t, const std::vector<uint8_t>&)> FmT38Loop::line_filter;
 std::function<void(nai_t, const std::vector<uint8_t>&)> FmT38Loop::ip_tap;
+void (*FmT38Loop::session_layer)(msg_t*) = t30_test::fake_users::handler;
+void (*FmT38Loop::fax_user)(msg_t*) = rt_test::record_handler;
 
 void FmT38Loop::deliver(nai_t to, const std::vector<uint8_t>& datagram) {
   Send_msg(socket_msg(SOCK_U_DA_IN, to, with_source(datagram)));
@@ -59,6 +61,8 @@ void ip_handler(msg_t* m) {
 }
 
 void mt30_recorder(msg_t* m) { rt_test::record_handler(m); }
+void session_row(msg_t* m) { FmT38Loop::session_layer(m); }
+void fax_row(msg_t* m) { FmT38Loop::fax_user(m); }
 
 const entity_table_row_t kTable[] = {
     {ENT_SM, rt_test::record_handler, 0, 0, nullptr, 0},
@@ -67,10 +71,10 @@ const entity_table_row_t kTable[] = {
     {ENT_T30, engine_tap, 0, 0, nullptr, 0},
     {ENT_FM, fm_entity_handler, 0, 0, nullptr, 0},
     {ENT_MFM, mfm_entity_handler, 0, 0, nullptr, 0},
-    {ENT_CF, t30_test::fake_users::handler, 0, 0, nullptr, 0},
+    {ENT_CF, session_row, 0, 0, nullptr, 0},
     {ENT_MT30, mt30_recorder, 0, 0, nullptr, 0},
     {ENT_ACU, acu_entity_handler, 0, 0, nullptr, 0},
-    {ENT_FAX, rt_test::record_handler, 0, 0, nullptr, 0},
+    {ENT_FAX, fax_row, 0, 0, nullptr, 0},
     T38_ENTITY_ROW,
     {ENT_NIL, nullptr, 0, 0, nullptr, 0},
 };

@@ -49,6 +49,10 @@ class FmT38Loop : public ::testing::Test {
   static std::function<void(nai_t from, const std::vector<uint8_t>&)> ip_tap;
   // A datagram from the far side to a session.
   static void deliver(nai_t to, const std::vector<uint8_t>& datagram);
+  // The handlers behind the session layer's row (ENT_CF, the scripted user
+  // by default) and the fax automaton's row (ENT_FAX, a recorder by default).
+  static void (*session_layer)(msg_t*);
+  static void (*fax_user)(msg_t*);
 };
 
 // An IAF session entry over UDP towards 127.0.0.1:remote_port.
