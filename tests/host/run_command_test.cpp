@@ -165,17 +165,29 @@ class RunCommandTest : public ::testing::Test {
     return false;
   }
 
+  // Starts the run command with `stop_seconds` as its stop bound and waits
+  // until it reports everything up.
+  void StartRunCommand(int stop_seconds) {
+    run_ = Spawn({"/bin/bash", std::string(KV_SOURCE_DIR) + "/tools/run.sh"}, tmp_.File("run.txt"),
+                 {"KV_BIN_DIR=" + BinaryDir(), "KORVANE_HOME=" + tmp_.File("area"), "KV_START_SECONDS=15",
+                  "KV_STOP_SECONDS=" + std::to_string(stop_seconds)});
+    ASSERT_GT(run_, 0);
+    ASSERT_TRUE(WaitOutput("Up in ", 30000)) << Output();
+  }
+  // The pid of the program named in "<name> is up (pid <n>)".
+  pid_t PidOf(const std::string& name) const {
+    const std::string out = Output();
+    const std::size_t at = out.find(name + " is up (pid ");
+    return at == std::string::npos ? -1 : static_cast<pid_t>(std::atol(out.c_str() + at + name.size() + 12));
+  }
+
   kvtest::TempFolder tmp_;
   pid_t run_ = -1;
 };
 
 TEST_F(RunCommandTest, TwoControllersComeUpIdleAndStopInOrder) {
   const auto began = Clock::now();
-  run_ = Spawn({"/bin/bash", std::string(KV_SOURCE_DIR) + "/tools/run.sh"}, tmp_.File("run.txt"),
-               {"KV_BIN_DIR=" + BinaryDir(), "KORVANE_HOME=" + tmp_.File("area"), "KV_START_SECONDS=15",
-                "KV_STOP_SECONDS=8"});
-  ASSERT_GT(run_, 0);
-  ASSERT_TRUE(WaitOutput("Up in ", 30000)) << Output();
+  ASSERT_NO_FATAL_FAILURE(StartRunCommand(8));
   const auto up_ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - began).count();
   std::string out = Output();
   const std::size_t up = out.find("Up in ") + 6;
@@ -223,6 +235,21 @@ TEST_F(RunCommandTest, TwoControllersComeUpIdleAndStopInOrder) {
   for (pid_t pid : pids) EXPECT_FALSE(Alive(pid)) << pid;
   const auto total_ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - began).count();
   EXPECT_LT(total_ms, 60000);
+}
+
+TEST_F(RunCommandTest, AProgramThatDoesNotStopIsNamedAndKilled) {
+  ASSERT_NO_FATAL_FAILURE(StartRunCommand(1));
+  const pid_t tessaly = PidOf("tessaly");
+  ASSERT_GT(tessaly, 1);
+  ASSERT_EQ(kill(tessaly, SIGSTOP), 0);  // it cannot take its shutdown
+  ASSERT_EQ(kill(run_, SIGTERM), 0);
+  EXPECT_EQ(Reap(run_, 20000), 1) << Output();
+  run_ = -1;
+  const std::string out = Output();
+  EXPECT_THAT(out, HasSubstr("marrock G1-1 stopped (exit code 0)\n"));
+  EXPECT_THAT(out, HasSubstr("tessaly (pid " + std::to_string(tessaly) + ") still running after 1s: killed\n"));
+  EXPECT_THAT(out, HasSubstr("All stopped\n"));
+  for (pid_t pid : PidsIn(out)) EXPECT_FALSE(Alive(pid)) << pid;
 }
 
 }  // namespace
