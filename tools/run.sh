@@ -20,10 +20,16 @@
 # them; KV_START_SECONDS (default 20) and KV_STOP_SECONDS (default 10) are the
 # bounds of each start and stop.
 set -euo pipefail
-cd "$(dirname "$0")/.."
-root=$PWD
+root=$(cd "$(dirname "$0")/.." && pwd)
+# Folders given relative to where the command was typed.
+[ -z "${KV_BIN_DIR:-}" ] || KV_BIN_DIR=$(cd "$KV_BIN_DIR" && pwd)
+if [ -n "${KORVANE_HOME:-}" ]; then
+  mkdir -p "$KORVANE_HOME"
+  KORVANE_HOME=$(cd "$KORVANE_HOME" && pwd)
+fi
+cd "$root"
 if [ -n "${KV_BIN_DIR:-}" ]; then
-  bin=$(cd "$KV_BIN_DIR" && pwd)
+  bin=$KV_BIN_DIR
 else
   bash tools/deps.sh build
   cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DKV_TESTS=OFF > /dev/null
@@ -40,6 +46,13 @@ KV_MARROCK=$bin/marrock bash tools/make-server-area.sh "$KORVANE_HOME" > /dev/nu
 export KORVANE_INI_PATH=$KORVANE_HOME/KORVANE.INI
 export KORVANE_MAILSLOT_DIR=$KORVANE_HOME/mailslot
 cd "$KORVANE_HOME"
+
+# One run command per area.
+exec 9> "$KORVANE_HOME/run.lock"
+if ! flock -n 9; then
+  echo "The system is running already on $KORVANE_HOME"
+  exit 1
+fi
 
 standin_log=$KORVANE_HOME/standin.log
 tessaly_log=$KORVANE_HOME/K-DB/TESSALY.log
@@ -162,7 +175,8 @@ for ((t = 0; t < start_limit * 10; t++)); do
   sleep 0.1
 done
 sleep 0.2
-kill -0 "$standin" 2> /dev/null || fail_start "drennic-standin did not start: $(cat "$standin_log")"
+kill -0 "$standin" 2> /dev/null ||
+  fail_start "drennic-standin did not start (is the system running already? a second one cannot hold the slots)"
 echo "drennic-standin is up (pid $standin): holds DRENNIC, MORVATH and STANDIN"
 
 start tessaly "$KORVANE_HOME/tessaly-console.log" "$bin/tessaly"
@@ -171,7 +185,8 @@ wait_standin tessaly "MORVATH PROGRAM_START name=TESSALY" ||
 echo "tessaly is up (pid $(pid_of tessaly)): serving device controllers on mailslot TESSALY"
 
 channels=$(sed -n 's/^\[FOIP-G1-\([0-9]\{1,3\}\)\][[:space:]]*$/\1/p' "$KORVANE_INI_PATH")
-[ -n "$channels" ] || echo "No channel paragraph [FOIP-G1-<n>] in $KORVANE_INI_PATH: no controller started"
+[ -n "$channels" ] || echo "No channel paragraph [FOIP-G1-<n>] in $KORVANE_INI_PATH: no controller started" \
+  "(an older area: remove that file and tools/make-server-area.sh writes it again)"
 for n in $channels; do
   start "marrock G1-$n" "$KORVANE_HOME/marrock-G1-$n.log" "$bin/marrock" GROUP G1 "$n" "$n"
 done

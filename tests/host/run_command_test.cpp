@@ -2,8 +2,9 @@
 // temporary server area: drennic-standin, tessaly and two marrock channels
 // come up, both controllers register and report IDLE to the stand-in, and a
 // SIGTERM stops them in order (controllers, tessaly, stand-in) with no
-// process left.  The --help texts of the three programs against their golden
-// files, and marrock's usage lines for a bad command line.
+// process left; a second run command on the same area is refused.  The
+// --help texts of the three programs against their golden files, and
+// marrock's usage lines for a bad command line.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -204,6 +205,12 @@ TEST_F(RunCommandTest, TwoControllersComeUpIdleAndStopInOrder) {
     EXPECT_THAT(out, HasSubstr(line));
   const std::vector<pid_t> pids = PidsIn(out);
   ASSERT_EQ(pids.size(), 4u) << out;
+  for (pid_t pid : pids) EXPECT_TRUE(Alive(pid)) << pid;
+  // A second run command on the same area is refused and disturbs nothing.
+  const pid_t second = Spawn({"/bin/bash", std::string(KV_SOURCE_DIR) + "/tools/run.sh"}, tmp_.File("second.txt"),
+                             {"KV_BIN_DIR=" + BinaryDir(), "KORVANE_HOME=" + tmp_.File("area")});
+  EXPECT_EQ(Reap(second, 10000), 1);
+  EXPECT_EQ(kvtest::ReadFile(tmp_.File("second.txt")), "The system is running already on " + tmp_.File("area") + "\n");
   for (pid_t pid : pids) EXPECT_TRUE(Alive(pid)) << pid;
 
   ASSERT_EQ(kill(run_, SIGTERM), 0);
