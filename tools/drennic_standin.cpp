@@ -15,7 +15,8 @@
 //                          for the DEVICE OFFLINE state (10)
 //   online SLOT [ID]       online (with id); waits for the IDLE state (1)
 //   closedown SLOT         a closedown request (no wait)
-// Options: --limit MS (default 10000) for every wait.
+// Options: --limit MS (default 10000) for every wait; --help alone prints
+// the usage.
 // Exit code 0, 1 for a bad command line or a slot that cannot be held, 2
 // when a wait ran out ("TIMEOUT waiting for ..." is printed).
 #include <cstdio>
@@ -88,6 +89,36 @@ bool Send(const std::string& slot, std::vector<std::uint8_t>& p) {
   return true;
 }
 
+constexpr const char* kHelp =
+    "Usage: drennic-standin [--limit MS] command...\n"
+    "       drennic-standin --help\n"
+    "\n"
+    "Stands in for the fax server's DRENNIC and MORVATH in front of device\n"
+    "controllers: holds the mailslots \"DRENNIC\", \"MORVATH\" and \"STANDIN\"\n"
+    "(offline replies), prints every packet it receives decoded on one line, and\n"
+    "runs its commands in order, each waiting at most --limit MS (default 10000):\n"
+    "  wait TEXT              until a printed line contains TEXT\n"
+    "  listen MS              print what arrives for MS milliseconds\n"
+    "  send SLOT JOB TEL      a send request; waits for JOB_RESULT\n"
+    "  scan SLOT JOB          a scan request; waits for SCAN_RESULT\n"
+    "  abort SLOT             an abort request (no wait)\n"
+    "  offline SLOT [ID]      offline; with ID waits for OFFLINE_REPLY, else for\n"
+    "                         the DEVICE OFFLINE state (10)\n"
+    "  online SLOT [ID]       online; waits for the IDLE state (1)\n"
+    "  closedown SLOT         a closedown request (no wait)\n"
+    "SLOT is a controller's request mailslot, e.g. FOIP\\G1\\1.\n"
+    "\n"
+    "Environment:\n"
+    "  KORVANE_MAILSLOT_DIR  the folder of the mailslots\n"
+    "                        (default /var/lib/korvane/mailslot)\n"
+    "  KORVANE_INI_PATH      not read by the stand-in; the controllers read it\n"
+    "  KORVANE_HOME          not read by the stand-in: tools/run.sh takes it as the\n"
+    "                        server area (default ./run) and sets the two above\n"
+    "                        inside it\n"
+    "\n"
+    "Exit code 0; 1 for a bad command line or a slot that cannot be held; 2 when\n"
+    "a wait ran out (\"TIMEOUT waiting for ...\" is printed).\n";
+
 int Usage() {
   std::fprintf(stderr,
                "Usage: drennic-standin [--limit MS] command...\n"
@@ -99,6 +130,10 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    std::fputs(kHelp, stdout);
+    return 0;
+  }
   std::uint32_t limit = 10000;
   int i = 1;
   if (i + 1 < argc && std::strcmp(argv[i], "--limit") == 0) {
