@@ -1,0 +1,445 @@
+// Receive path and admission of ENT_SIP.
+#include "sip/sip_rx.h"
+
+#include <cstring>
+
+#include "runtime/buffer.h"
+#include "runtime/msg.h"
+#include "runtime/om_os.h"
+#include "sip/codec/sip_elem.h"
+#include "sip/codec/sip_encode.h"
+#include "sip/codec/sip_hdr.h"
+#include "sip/codec/sip_hdr_parse.h"
+#include "sip/codec/sip_parse.h"
+#include "sip/codec/sip_prim_dispatch.h"
+#include "sip/codec/sip_prim_kind.h"
+#include "sip/codec/sip_response.h"
+#include "sip/sip_call.h"
+#include "sip/sip_entity.h"
+#include "sip/sip_tx.h"
+
+namespace {
+
+constexpr std::uint8_t INVITE_IN = SIP_METHOD_INVITE;  // 225
+constexpr std::uint8_t ACK_IN = SIP_METHOD_ACK;
+constexpr std::uint8_t OPTIONS_IN = SIP_METHOD_OPTIONS;
+constexpr std::uint8_t CANCEL_IN = SIP_METHOD_CANCEL;
+constexpr std::uint8_t REGISTER_IN = SIP_METHOD_REGISTER;
+constexpr std::uint8_t INVITE_CO = 193;
+
+// Dialog states set when a request opens a dialog.
+constexpr std::uint8_t DLG_INVITE_RECEIVED = 8;
+constexpr std::uint8_t DLG_OPTIONS_RECEIVED = 16;
+constexpr std::uint8_t DLG_REGISTER_RECEIVED = 18;
+
+sip_endpoint* rx_ep = nullptr;
+
+void report(std::uint16_t cause, std::uint8_t detail) { sip_report_error(cause, detail); }
+
+void answer(std::uint16_t status, const char* reason, std::uint16_t retry_after = 0) {
+  (void)sip_build_response(status, reason, retry_after, SIP_ENCODE_STATELESS);
+}
+
+// Stateless datagrams of the encoder go to the source of the datagram being
+// handled.
+void stateless_send(buffer_t* chain, std::uint8_t) {
+  const std::vector<std::uint8_t> text = sip_tx__take_chain(chain, 0);
+  if (rx_ep != nullptr) sip_tx__send_datagram(*rx_ep, sip_mod.rx_address, sip_mod.rx_port, text.data(), text.size());
+}
+
+std::uint8_t call_check(std::uint16_t conn_id) {
+  return rx_ep != nullptr && sip_call__check(*rx_ep, conn_id) != SIP_NONE ? 2 : 3;
+}
+
+bool tag_equal(const sip_text& stored, sip_str tag) {
+  // Whole tags: equal length and bytes.
+  const std::size_t n = std::strlen(stored.data());
+  return tag.ptr != nullptr && n == sip_str__chars(tag) && std::memcmp(stored.data(), tag.ptr, n) == 0;
+}
+bool has_tag(sip_str tag) { return tag.ptr != nullptr && sip_str__chars(tag) > 0; }
+
+void copy_tag(sip_text& dst, sip_str s) {
+  const std::size_t n = s.ptr != nullptr ? std::min<std::size_t>(sip_str__chars(s), dst.size() - 1) : 0;
+  if (n) std::memcpy(dst.data(), s.ptr, n);
+  dst[n] = '\0';
+}
+
+sip_stx_key key_of_message() {
+  const sip_hdr_area_t& w = sip_hdr_area;
+  const sip_via_rec& v = w.via[0];
+  sip_stx_key k;
+  k.branch = v.branch;
+  k.sent_by = v.host.len > 0 ? v.host : v.sent_by;
+  k.sent_by_is_address = v.host_ipv4.len == 4;
+  k.cseq = w.cseq.number;
+  k.cseq_method = w.cseq.method;
+  k.callid_word = w.call_id.word;
+  k.callid_host = w.call_id.host;
+  k.to_tag = w.to.tag;
+  k.from_tag = w.from.tag;
+  return k;
+}
+
+// The dialog whose remote tag is `tag`, or SIP_NO_INDEX.
+std::uint8_t dialog_by_tag(const sip_call& c, sip_str tag) {
+  for (std::uint8_t d = 0; d < SIP_DIALOGS; ++d)
+    if (c.dialogs[d].state != SIP_DLG_IDLE && tag_equal(c.dialogs[d].remote_tag, tag)) return d;
+  return SIP_NO_INDEX;
+}
+
+// Sends the primitive of the message in the work area up: 2, or the
+// builder's failure after the request was answered.
+std::uint16_t deliver(sip_endpoint& ep, std::uint32_t ci, std::uint8_t dialog, std::uint8_t code, bool request) {
+  const char letter = static_cast<char>((code & 0x1F) - 1 + (request ? 'A' : 'a'));
+  const sip_kind_index_entry& entry =
+      request ? sip_kind_index_rq[letter - 'A' + 1] : sip_kind_index_rs[letter - 'a' + 1];
+  if (entry.table == nullptr) return 3;
+  sip_prim_env.allow_missing_mandatory = (ep.cfg.options & SIP_OPT_LENIENT) != 0;
+  buffer_t* chain = nullptr;
+  const std::uint16_t r = sip_prim__build_up(entry, request ? 1 : 0, &chain);
+  if (r != 2) {
+    // Not built (no buffer, or an element no buffer holds): reported with
+    // cause 37 detail 2; a request is answered and the entity goes on.
+    if (r != 400) report(SIP_CAUSE_PARSE, 2);
+    if (request && code != ACK_IN) {
+      if (r == 400) answer(400, "Bad Request");
+      else answer(500, "Internal Server Error");
+    }
+    return r;
+  }
+  sip_call& c = sip_mod.pools.calls[ci];
+  if (ep.running == 0) {
+    Free_buffer(chain);
+    return 2;
+  }
+  msg_t* m = Alloc_msg_with_buffer(chain, 0);
+  if (m == nullptr) {
+    Free_buffer(chain);
+    return 3;
+  }
+  m->from = ENT_SIP;
+  m->to = ep.cfg.user_entity;
+  m->nai = ep.cfg.nai;
+  m->sapi = 0;
+  m->conn_id = c.conn_id;
+  m->code = code;
+  Send_msg(m);
+  if (request && code != ACK_IN && dialog < SIP_DIALOGS) {
+    sip_dialog& d = c.dialogs[dialog];
+    ++d.pending_answers;
+    const std::uint32_t deadline = om_os_tick() + ep.cfg.supervision_ms;
+    if (d.supervision.running == 0 || static_cast<std::int32_t>(deadline - d.supervision_deadline) > 0) {
+      d.supervision.start(ep.cfg.supervision_ms, static_cast<code_t>(dialog + 3));
+      d.supervision_deadline = deadline;
+    }
+  }
+  return 2;
+}
+
+void drop_new_stx(sip_endpoint& ep, std::uint32_t stx) {
+  if (stx != SIP_NONE && sip_mod.pools.server_txs[stx].state == SIP_STX_NEW) sip_server_tx__free(ep, stx);
+}
+
+void request(sip_endpoint& ep) {
+  const sip_hdr_area_t& w = sip_hdr_area;
+  const std::uint8_t code = w.method;
+  if (code < INVITE_IN || code > REGISTER_IN) return;  // the parser answered it
+  const sip_stx_key k = key_of_message();
+  std::uint32_t ci = SIP_NONE;
+  std::uint32_t stx = sip_server_tx__match(ep, code, k, SIP_NO_CONN, false, false);
+  std::uint32_t ack_stx = SIP_NONE;
+  if (stx != SIP_NONE) {
+    const sip_server_transaction& t = sip_mod.pools.server_txs[stx];
+    if (t.request_code == code) {
+      report(SIP_CAUSE_RETRANSMISSION, code);
+      (void)sip_server_tx__resend(ep, stx);
+      return;
+    }
+    ack_stx = stx;
+    ci = t.call;
+    stx = SIP_NONE;
+  }
+  std::uint16_t cancel_conn = SIP_NO_CONN;
+  if (code != ACK_IN) {
+    stx = sip_server_tx__alloc(ep, code);
+    if (stx == SIP_NONE) {
+      report(SIP_CAUSE_NO_SERVER_TX, 0);
+      return;
+    }
+    sip_server_tx__fill(ep, stx, k);
+    if (code == CANCEL_IN) {
+      const std::uint32_t inv = sip_server_tx__match(ep, INVITE_IN, k, SIP_NO_CONN, false, true);
+      if (inv != SIP_NONE && sip_mod.pools.server_txs[inv].call != SIP_NONE &&
+          sip_mod.pools.server_txs[inv].state != SIP_STX_ANSWERED) {
+        ci = sip_mod.pools.server_txs[inv].call;
+        cancel_conn = sip_mod.pools.server_txs[inv].conn_id;
+      }
+    }
+  }
+  if (ci == SIP_NONE) ci = sip_call__by_callid(ep, w.call_id);
+  if (ci != SIP_NONE && sip_mod.pools.calls[ci].closing != 0) ci = SIP_NONE;
+
+  std::uint8_t dialog = 0;
+  if (ci == SIP_NONE) {
+    if (code == ACK_IN) {
+      report(SIP_CAUSE_NO_CALL, code);
+      return;
+    }
+    if (code != INVITE_IN && code != OPTIONS_IN && code != REGISTER_IN) {
+      report(SIP_CAUSE_NO_CALL, code);
+      answer(481, "Call/Transaction Does Not Exist");
+      drop_new_stx(ep, stx);
+      return;
+    }
+    if (has_tag(w.to.tag)) {  // names a dialog we do not have
+      answer(481, "Call/Transaction Does Not Exist");
+      drop_new_stx(ep, stx);
+      return;
+    }
+    if (code == INVITE_IN && sip_seq_window.not_available != 0) {
+      answer(480, "Not available");
+      drop_new_stx(ep, stx);
+      return;
+    }
+    const std::uint8_t r = sip_call__alloc_incoming(ep, code, w.cseq.number, &ci);
+    if (r != SIP_CALL_OK) {
+      report(SIP_CAUSE_NO_CALL_RECORD, r);
+      answer(503, "Service Unavailable");
+      drop_new_stx(ep, stx);
+      return;
+    }
+    sip_call& c = sip_mod.pools.calls[ci];
+    sip_call__enter_callid(ep, ci, w.call_id);
+    c.dest_address = sip_mod.rx_address;
+    c.dest_address_length = 4;
+    c.dest_port = w.via[0].port != SIP_PORT_NONE ? w.via[0].port : sip_mod.rx_port;
+    sip_dialog& d = c.dialogs[0];
+    copy_tag(d.remote_tag, w.from.tag);
+    d.received_invite_cseq = code == INVITE_IN ? w.cseq.number : 0;
+    d.state = code == INVITE_IN ? DLG_INVITE_RECEIVED : code == OPTIONS_IN ? DLG_OPTIONS_RECEIVED
+                                                                             : DLG_REGISTER_RECEIVED;
+    c.dialog_count = 1;
+    c.highest_dialog = 0;
+  } else {
+    sip_call& c = sip_mod.pools.calls[ci];
+    if (ack_stx != SIP_NONE) {
+      if (sip_mod.pools.server_txs[ack_stx].conn_id != c.conn_id) ack_stx = SIP_NONE;
+      else sip_server_tx__free(ep, ack_stx);
+    }
+    if (code == CANCEL_IN && cancel_conn != SIP_NO_CONN && cancel_conn != c.conn_id) {
+      answer(481, "Call/Transaction Does Not Exist");
+      drop_new_stx(ep, stx);
+      return;
+    }
+    if (has_tag(w.to.tag) && c.local_tag[0] != '\0' && !tag_equal(c.local_tag, w.to.tag)) {
+      report(SIP_CAUSE_NO_CALL, code);
+      if (code != ACK_IN) answer(481, "Call/Transaction Does Not Exist");
+      drop_new_stx(ep, stx);
+      return;
+    }
+    dialog = dialog_by_tag(c, w.from.tag);
+    if (dialog == SIP_NO_INDEX) {
+      if (code != ACK_IN) answer(481, "Call/Transaction Does Not Exist");
+      report(SIP_CAUSE_NO_CALL, code);
+      drop_new_stx(ep, stx);
+      return;
+    }
+    sip_dialog& d = c.dialogs[dialog];
+    if (code == ACK_IN) {
+      bool ended = false;
+      for (sip_transaction_slot& s : c.slots)
+        if (s.state != SIP_SLOT_FREE && s.kind == 226 && s.dialog == dialog) {
+          sip_tx_slot__release(s);
+          ended = true;
+          break;
+        }
+      if (!ended) {
+        report(SIP_CAUSE_TRANSACTION, 6);
+        return;
+      }
+    } else if (code == CANCEL_IN) {
+      if (d.received_invite_cseq != w.cseq.number) {
+        answer(500, "Internal Server Error");
+        drop_new_stx(ep, stx);
+        return;
+      }
+      if (d.pending_request != 0 && d.pending_request != INVITE_IN) {
+        report(SIP_CAUSE_PENDING, d.pending_request);
+        drop_new_stx(ep, stx);
+        return;
+      }
+    } else {
+      if (d.remote_cseq != 0xFFFFFFFFu && w.cseq.number <= d.remote_cseq) {
+        if (w.cseq.number == d.remote_cseq && d.pending_request != 0) {
+          report(SIP_CAUSE_PENDING, d.pending_request);
+        } else {
+          report(SIP_CAUSE_TRANSACTION, 9);
+          answer(500, "Internal Server Error");
+        }
+        drop_new_stx(ep, stx);
+        return;
+      }
+      if (d.pending_request != 0) {
+        report(SIP_CAUSE_PENDING, d.pending_request);
+        drop_new_stx(ep, stx);
+        return;
+      }
+      d.remote_cseq = w.cseq.number;
+      d.pending_request = code;
+      if (code == INVITE_IN) d.received_invite_cseq = w.cseq.number;
+    }
+  }
+  if (stx != SIP_NONE) sip_server_tx__link_call(ep, stx, ci);
+  const std::uint16_t r = deliver(ep, ci, dialog, code, true);
+  if (r == 2) {
+    if (stx != SIP_NONE) sip_mod.pools.server_txs[stx].state = SIP_STX_DELIVERED;
+  } else {
+    drop_new_stx(ep, stx);
+    sip_dialog__close(sip_mod.pools.calls[ci], dialog);
+  }
+  sip_call__cleanup(ep, ci);
+}
+
+void response(sip_endpoint& ep) {
+  const sip_hdr_area_t& w = sip_hdr_area;
+  const std::uint8_t code = w.cseq.method;  // 0xC1 .. 0xC6
+  if (code == 0xC2) {
+    report(SIP_CAUSE_PARSE, 1);
+    return;
+  }
+  if (sip_hdr_count(sip_header_id::status_line) == 0) {
+    report(SIP_CAUSE_HEADER_MISSING, 2);
+    return;
+  }
+  if (code < 0xC1 || code > 0xC6) return;
+  const std::uint16_t status = w.status_line.code;
+  const std::uint32_t ci = sip_call__by_callid(ep, w.call_id);
+  if (ci == SIP_NONE) {
+    report(SIP_CAUSE_NO_CALL, code);
+    return;
+  }
+  sip_call& c = sip_mod.pools.calls[ci];
+  sip_transaction_slot* slot = nullptr;
+  for (sip_transaction_slot& s : c.slots) {
+    if (s.state == SIP_SLOT_FREE) continue;
+    const bool kind_ok = code == INVITE_CO ? (s.kind == INVITE_CO || s.kind == 'B' || s.kind == 0) : s.kind == code;
+    if (kind_ok && sip_str__cmp_cstr(s.branch.data(), w.via[0].branch) == 0) {
+      slot = &s;
+      break;
+    }
+  }
+  if (slot == nullptr) return;
+  std::uint8_t dialog = slot->dialog;
+  if (code != INVITE_CO) {
+    if (status < 200) {
+      if (slot->state == SIP_SLOT_PROCEEDING && status == 100) {
+        report(SIP_CAUSE_TRANSACTION, 4);
+        return;
+      }
+      slot->interval_ms = ep.cfg.t2_ms;
+      slot->retransmit.start(ep.cfg.t2_ms, slot->index);
+      slot->state = SIP_SLOT_PROCEEDING;
+    } else {
+      sip_tx_slot__release(*slot);
+    }
+  } else {
+    if (slot->state == SIP_SLOT_ACCEPTED) {
+      if (status >= 200 && status < 300) report(SIP_CAUSE_TRANSACTION, 5);
+      else report(SIP_CAUSE_TRANSACTION, 2);
+      return;
+    }
+    // A new To tag takes the next dialog, up to three.
+    if (has_tag(w.to.tag)) {
+      std::uint8_t d = dialog_by_tag(c, w.to.tag);
+      if (d == SIP_NO_INDEX && c.dialogs[0].remote_tag[0] == '\0') {
+        copy_tag(c.dialogs[0].remote_tag, w.to.tag);
+        d = 0;
+      }
+      if (d == SIP_NO_INDEX) {
+        if (c.dialog_count >= SIP_DIALOGS) {
+          report(SIP_CAUSE_TRANSACTION, 3);
+          return;
+        }
+        d = c.dialog_count;
+        sip_dialog& nd = c.dialogs[d];
+        copy_tag(nd.remote_tag, w.to.tag);
+        nd.local_cseq = nd.our_invite_cseq = w.cseq.number;
+        nd.state = 2;
+        ++c.dialog_count;
+        c.highest_dialog = d;
+      }
+      dialog = d;
+    }
+    if (status < 200) {
+      if ((c.flags & 0x01) != 0) {
+        slot->retransmit.start(ep.cfg.invite_resend_ms, slot->index);
+        slot->timeout.start(64u * ep.cfg.t1_ms, slot->index);
+      } else {
+        slot->retransmit.stop();
+        slot->timeout.start(ep.cfg.provisional_wait_ms, slot->index);
+      }
+      slot->state = SIP_SLOT_PROCEEDING;
+    } else {
+      slot->stored.clear();
+      slot->kind = 'B';
+      slot->retransmit.stop();
+      slot->timeout.stop();
+      slot->state = status < 300 ? SIP_SLOT_ACCEPTED : SIP_SLOT_COMPLETED;
+      slot->dialog = dialog;
+      if (status < 300) c.dialogs[dialog].accepted_slot = slot->index;
+    }
+  }
+  (void)deliver(ep, ci, dialog, code, false);
+  sip_call__cleanup(ep, ci);
+}
+
+bool required_headers_present() {
+  static constexpr struct {
+    sip_header_id id;
+    std::uint8_t number;
+  } required[] = {{sip_header_id::call_id, 10},
+                  {sip_header_id::cseq, 18},
+                  {sip_header_id::from, 23},
+                  {sip_header_id::to, 56},
+                  {sip_header_id::via, 59}};
+  for (const auto& r : required)
+    if (sip_hdr_count(r.id) == 0) {
+      report(SIP_CAUSE_HEADER_MISSING, r.number);
+      return false;
+    }
+  return true;
+}
+
+}  // namespace
+
+void sip_rx__install_hooks(sip_endpoint* ep) {
+  rx_ep = ep;
+  sip_parse_env.report_error = sip_report_error;
+  sip_parse_env.build_response = sip_build_response__for_parser;
+  sip_prim_env.report_error = sip_report_error;
+  sip_prim_env.call_check = call_check;
+  sip_encode_env.send_to_transport = stateless_send;
+  sip_encode_env.header_room = 0;
+  if (ep != nullptr) sip_encode_env.compact = false;
+}
+
+void sip_rx__datagram(sip_endpoint& ep, char* text, std::size_t length, const std::array<std::uint8_t, 4>& from,
+                      std::uint16_t port) {
+  sip_rx__install_hooks(&ep);
+  sip_mod.rx_address = from;
+  sip_mod.rx_port = port;
+  sip_parse__start(text, length);
+  for (;;) {
+    const std::uint8_t r = sip_parse_message(1);
+    if (r == SIP_PARSE_INCOMPLETE) break;
+    if (r != SIP_PARSE_MORE && r != SIP_PARSE_DONE) {
+      report(SIP_CAUSE_PARSE, 0);
+      break;
+    }
+    if (required_headers_present()) {
+      if (sip_hdr_area.method == SIP_METHOD_RESPONSE) response(ep);
+      else request(ep);
+    }
+    if (r == SIP_PARSE_DONE) break;
+  }
+}

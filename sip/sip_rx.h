@@ -1,0 +1,33 @@
+// ENT_SIP's receive path: the text of one datagram is split into messages,
+// each parsed into the header work area, admitted against the server
+// transactions, calls, dialogs and client slots, and passed up to the
+// endpoint's user as an indication (requests) or a confirm (responses).
+// What cannot be admitted is dropped with its cause reported to ENT_SM, or
+// answered statelessly (400, 481, 500, 503) to the datagram's source.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "sip/sip_entity_int.h"
+
+// Causes of the receive path (SM_REPORT_IN class 'r').
+enum : std::uint16_t {
+  SIP_CAUSE_HEADER_MISSING = 26,
+  SIP_CAUSE_NO_SERVER_TX = 34,
+  SIP_CAUSE_PARSE = 37,
+  SIP_CAUSE_TRANSACTION = 38,
+  SIP_CAUSE_PENDING = 39,
+  SIP_CAUSE_NO_CALL = 40,
+  SIP_CAUSE_RETRANSMISSION = 41,
+  SIP_CAUSE_NO_CALL_RECORD = 49,
+};
+
+// Handles `text` (rewritten in place by the parser) received from address
+// and port.
+void sip_rx__datagram(sip_endpoint& ep, char* text, std::size_t length, const std::array<std::uint8_t, 4>& from,
+                      std::uint16_t port);
+
+// Installs the parser's, the primitive codec's and the encoder's hooks.
+void sip_rx__install_hooks(sip_endpoint* ep);

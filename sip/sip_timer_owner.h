@@ -1,0 +1,40 @@
+// A timer of the SIP entity with its owner's running flag and counter.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/msg.h"
+#include "runtime/timer.h"
+
+inline constexpr std::uint32_t SIP_TIMER_NEVER_MS = 0xFFFFFFFFu;
+
+// A timer cell with the owner's running flag and counter: every start
+// increments the counter and passes it as id; an expiry is taken only while
+// the flag is set and its id is the counter.
+struct sip_timer_owner {
+  timer_cell_t* cell = nullptr;
+  std::uint8_t running = 0;
+  std::uint8_t counter = 0;
+
+  void start(std::uint32_t ms, code_t code) {
+    ++counter;
+    if (ms != SIP_TIMER_NEVER_MS) Timer_start(cell, ms, counter, code);
+    running = 1;
+  }
+  void stop() {
+    Timer_stop(cell);
+    running = 0;
+  }
+  // True (and the flag cleared) when the expiry is the current one.
+  bool accept(const msg_t* m) {
+    if (running == 0 || Timer_expiry_id(m) != counter) return false;
+    running = 0;
+    return true;
+  }
+  void release() {
+    Timer_free(cell);
+    cell = nullptr;
+    running = 0;
+  }
+};
+

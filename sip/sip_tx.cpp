@@ -1,0 +1,156 @@
+// Transmission by message kind, stored texts and re-sending.
+#include "sip/sip_tx.h"
+
+#include <cstring>
+
+#include "common/byte_order.h"
+#include "runtime/msg.h"
+#include "runtime/om_os.h"
+#include "runtime/sock.h"
+#include "sip/sip_call.h"
+#include "sip/sip_entity.h"
+
+namespace {
+
+constexpr std::size_t ADDR_RECORD = 28;
+
+bool is_request(std::uint8_t code) { return code <= 81; }
+
+void arm_slot(const sip_endpoint& ep, sip_transaction_slot& s) {
+  s.interval_ms = ep.cfg.t1_ms;
+  s.retransmit.start(ep.cfg.t1_ms, s.index);
+  const std::uint32_t t = ep.cfg.t1_ms == SIP_TIMER_NEVER ? SIP_TIMER_NEVER : 64u * ep.cfg.t1_ms;
+  s.timeout.start(t, s.index);
+  s.last_use = om_os_tick();
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> sip_tx__take_chain(buffer_t* chain, std::uint16_t skip) {
+  std::vector<std::uint8_t> out;
+  for (const buffer_t* b = chain; b != nullptr; b = b->next) {
+    const std::uint8_t* d = Buffer_data(b);
+    out.insert(out.end(), d, d + b->data_size);
+  }
+  Free_buffer(chain);
+  if (skip > 0) out.erase(out.begin(), out.begin() + std::min<std::size_t>(skip, out.size()));
+  return out;
+}
+
+void sip_tx__send_datagram(const sip_endpoint& ep, const std::array<std::uint8_t, 4>& address, std::uint16_t port,
+                           const std::uint8_t* text, std::size_t length) {
+  std::vector<std::uint8_t> data(ADDR_RECORD + length);
+  data[0] = 4;
+  std::memcpy(&data[4], address.data(), 4);
+  put_host16(&data[8], port);
+  data[12] = 4;
+  if (length) std::memcpy(&data[ADDR_RECORD], text, length);
+  buffer_t* chain = Store_data_in_buffers(data.data(), static_cast<u32>(data.size()), nullptr);
+  if (chain == nullptr) return;
+  msg_t* m = Alloc_msg();
+  if (m == nullptr) {
+    Free_buffer(chain);
+    return;
+  }
+  Msg_attach_chain(m, chain);
+  m->from = ENT_SIP;
+  m->to = ep.cfg.transport_entity;
+  m->nai = ep.cfg.transport_nai;
+  m->sapi = 1;
+  m->conn_id = 0;
+  m->code = SOCK_U_DA_RQ;
+  Send_msg(m);
+}
+
+void sip_tx_slot__resend(const sip_endpoint& ep, const sip_call& c, const sip_transaction_slot& s) {
+  if (s.stored.empty()) return;
+  sip_tx__send_datagram(ep, c.dest_address, c.dest_port, s.stored.data(), s.stored.size());
+}
+
+std::uint8_t sip_tx__send_by_kind(sip_endpoint& ep, const sip_tx_msg& msg, const std::vector<std::uint8_t>& text) {
+  sip_call& c = sip_mod.pools.calls[msg.call];
+  auto send = [&] { sip_tx__send_datagram(ep, c.dest_address, c.dest_port, text.data(), text.size()); };
+  sip_server_transaction* stx = msg.server_tx != SIP_NONE ? &sip_mod.pools.server_txs[msg.server_tx] : nullptr;
+
+  if (msg.code == 'B') {
+    for (sip_transaction_slot& s : c.slots) {
+      if (s.state == SIP_SLOT_FREE || s.kind != 'B' || s.dialog != msg.dialog) continue;
+      if (s.state != SIP_SLOT_ACCEPTED) s.state = SIP_SLOT_ACK_SENT;
+      s.kind = 0;
+      s.stored = text;
+      s.timeout.stop();
+      s.retransmit.start(ep.cfg.ack_life_ms, s.index);
+      s.last_use = om_os_tick();
+      break;
+    }
+    send();
+    return 2;
+  }
+  if (msg.code == 'a') {
+    if (msg.status < 200) {
+      if (stx != nullptr) {
+        stx->stored = text;
+        stx->has_stored = true;
+      }
+      send();
+      return 2;
+    }
+    const std::uint8_t i = sip_tx_slot__take(c, msg.dialog);
+    if (i == SIP_NO_INDEX) return 34;
+    sip_transaction_slot& s = c.slots[i];
+    s.state = SIP_SLOT_COMPLETED;
+    s.cseq = msg.cseq;
+    s.kind = 226;
+    s.stored = text;
+    arm_slot(ep, s);
+    if (stx != nullptr) {
+      stx->stored.clear();
+      stx->has_stored = false;
+      if (msg.status < 300) sip_server_tx__complete(ep, msg.server_tx);
+    }
+    send();
+    return 2;
+  }
+  if (!is_request(msg.code)) {
+    if (stx != nullptr) {
+      stx->stored = text;
+      stx->has_stored = true;
+      if (msg.status >= 200) sip_server_tx__complete(ep, msg.server_tx);
+    }
+    send();
+    return 2;
+  }
+  const std::uint8_t i = sip_tx_slot__take(c, msg.dialog);
+  if (i == SIP_NO_INDEX) return 34;
+  sip_transaction_slot& s = c.slots[i];
+  s.state = SIP_SLOT_CALLING;
+  s.cseq = msg.cseq;
+  s.branch = {};
+  if (msg.branch != nullptr) std::strncpy(s.branch.data(), msg.branch, s.branch.size() - 1);
+  s.kind = static_cast<std::uint8_t>(msg.code + 128);
+  s.stored = text;
+  arm_slot(ep, s);
+  send();
+  return 2;
+}
+
+bool sip_server_tx__resend(sip_endpoint& ep, std::uint32_t idx) {
+  const sip_server_transaction& t = sip_mod.pools.server_txs[idx];
+  if (t.call == SIP_NONE) {
+    if (!t.has_stored) return false;
+  }
+  if (t.has_stored && !t.stored.empty()) {
+    // The destination is the source of the request being handled.
+    sip_tx__send_datagram(ep, sip_mod.rx_address, sip_mod.rx_port, t.stored.data(), t.stored.size());
+    return true;
+  }
+  if (t.call == SIP_NONE) return false;
+  const sip_call& c = sip_mod.pools.calls[t.call];
+  for (const sip_transaction_slot& s : c.slots) {
+    if (s.state != SIP_SLOT_FREE && s.kind == 226 && s.cseq == t.cseq && !s.stored.empty()) {
+      sip_tx__send_datagram(ep, sip_mod.rx_address, sip_mod.rx_port, s.stored.data(), s.stored.size());
+      return true;
+    }
+  }
+  return false;
+}

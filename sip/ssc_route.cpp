@@ -1,0 +1,574 @@
+// ENT_SSC handler: management requests, classification of each sender's
+// messages, route dispatch and the self-queue.
+#include <cstring>
+#include <deque>
+
+#include "runtime/buffer.h"
+#include "runtime/mem.h"
+#include "runtime/om_os.h"
+#include "runtime/sm.h"
+#include "sip/codec/ssc_record_codec.h"
+#include "sip/codec/ssc_sdp_glue.h"
+#include "sip/ssc_handler.h"
+#include "sip/ssc_ident.h"
+#include "sip/ssc_internal.h"
+#include "sip/ssc_tx.h"
+
+using namespace ssc_internal;
+
+namespace {
+
+constexpr u8 DISPATCH = 2;
+constexpr u8 DROP = 3;
+
+ssc_run_state& run() { return ssc_run(); }
+
+// SIP code -> SSC message type of the decoded handle.
+ssc_msg_type type_of_sip_code(code_t c) {
+  switch (c) {
+    case 193: return ssc_msg_type::INVITE_RS;
+    case 195: return ssc_msg_type::OPTIONS_RS;
+    case 196: return ssc_msg_type::BYE_RS;
+    case 197: return ssc_msg_type::CANCEL_RS;
+    case 198: return ssc_msg_type::REGISTER_RS;
+    case 225: return ssc_msg_type::INVITE;
+    case 226: return ssc_msg_type::ACK;
+    case 227: return ssc_msg_type::OPTIONS;
+    case 228: return ssc_msg_type::BYE;
+    case 229: return ssc_msg_type::CANCEL;
+    case 230: return ssc_msg_type::REGISTER;
+    default: return ssc_msg_type::NONE;
+  }
+}
+
+void set(u8 route, u8 event) {
+  ssc_mod().route = route;
+  ssc_mod().event = event;
+}
+
+// ---- ENT_SM --------------------------------------------------------------------
+
+void reply_in_place(code_t code, const u8* data, u8 n) {
+  msg_t* m = run().msg;
+  Msg_set_inline_body(m, data, n);
+  m->code = code;
+  m->to = m->from;
+  m->from = ENT_SSC;
+  run().msg = nullptr;
+  Send_msg(m);
+}
+
+void management(msg_t* m) {
+  switch (m->code) {
+    case SM_CONFIG_RQ: {
+      if (ssc_mod().agents.empty()) {
+        om_os_config c{};
+        (void)om_os_get_config(&c);
+        ssc_entity_init(c.max_nai);
+      }
+      u8 area[512];
+      u8 r;
+      if (m->p_buffer != nullptr) {
+        u32 total = 0;
+        u8* body = Reassemble_buffers(area, sizeof area, m->p_buffer, &total);
+        if (body == nullptr) {
+          (void)om_os_trap(300);
+          r = SSC_CFG_NO_BLOCKS;
+        } else {
+          r = ssc_configure(body, total);
+          if (body != area) (void)Free_tmp_block(body);
+        }
+      } else {
+        r = ssc_configure(Msg_data(m), m->data_size);
+      }
+      const u8 co[3] = {static_cast<u8>(r == SSC_CFG_OK ? 2 : 3), static_cast<u8>(r == SSC_CFG_OK ? 0 : r),
+                        static_cast<u8>(r == SSC_CFG_OK ? 0 : ENT_SSC)};
+      reply_in_place(SM_CONFIG_CO, co, 3);
+      return;
+    }
+    case SM_RST_CFG_RQ: {
+      // Self-messages still queued for the agent go with it.
+      auto& q = self_queue();
+      for (auto it = q.begin(); it != q.end();) {
+        if ((*it)->nai == m->nai) {
+          free_self_message(*it);
+          it = q.erase(it);
+        } else {
+          ++it;
+        }
+      }
+      const u8 co[1] = {ssc_remove_user_agent(m->nai)};
+      reply_in_place(SM_RST_CFG_CO, co, 1);
+      return;
+    }
+    case SM_STOP_RQ: {
+      if (ssc_ua__select(m->nai) == 2) {
+        const u8 co[1] = {2};
+        reply_in_place(SM_STOP_CO, co, 1);
+      }
+      return;
+    }
+    default:
+      return;
+  }
+}
+
+// ---- classification --------------------------------------------------------------
+
+u8 classify_timer(msg_t* m) {
+  const ssc_class_row& row = ssc_timer_row(static_cast<u8>(m->code));
+  if (row.route == SSC_ROUTE_NONE) return DISPATCH;
+  if (row.sel == ssc_sel::open_call) {
+    if (ssc_call__open_for_user(m->conn_id, 0) != 2) return DROP;
+    u8 route = row.route;
+    if ((row.steps & SSC_STEP_IDLE_TO_F) && ssc_mod().entry->state == SSC_ENTRY_IDLE) route = 'F';
+    set(route, row.event);
+    return DISPATCH;
+  }
+  ssc_module& mod = ssc_mod();
+  if ((m->conn_id & 0xFF) != 0 || mod.ua->keepalive.mode == 0) return DROP;
+  mod.keepalive = &mod.ua->keepalive;
+  mod.binding = mod.keepalive->binding;
+  set(row.route, row.event);
+  return DISPATCH;
+}
+
+const char* tag_of(ssc_handle* h, ssc_header_id id) {
+  auto* na = Ssc_first<ssc_hdr_name_addr>(h, id);
+  if (!ssc_ptr_set(na) || !ssc_ptr_set(na->s3)) return nullptr;
+  return na->s3;
+}
+
+// Unsupported entries of a 420 for the request's Require list.
+void refuse_extensions(ssc_handle* req, u32 supported, u16 conn) {
+  ssc_handle* rs = ssc_new_response_handle(req);
+  if (rs == nullptr) return;
+  auto* st = static_cast<ssc_hdr_status*>(Ssc_alloc_header(rs, ssc_header_id::RETURN_CODE));
+  if (st) {
+    st->code = 420;
+    st->reason = "Bad Extension";
+  }
+  for (auto* r = Ssc_first<ssc_hdr_code_text>(req, ssc_header_id::REQUIRE); ssc_ptr_set(r); r = r->next) {
+    ssc_hdr_code_text one = *r;
+    one.next = nullptr;
+    const u32 mask = Ssc_option_tags_mask(&one);
+    if (r->code == 'f') continue;  // histinfo gets no entry
+    if ((mask & 0x80u) == 0 && (mask & supported) == mask) continue;  // a known tag we support
+    auto* u = static_cast<ssc_hdr_code_text*>(Ssc_alloc_header(rs, ssc_header_id::UNSUPPORTED));
+    if (u == nullptr) continue;  // left out of the answer
+    u->code = r->code;
+    u->text = r->text;
+  }
+  ssc_send_response_handle(rs, conn);
+  release_handle(rs);
+}
+
+u8 check_require(ssc_handle* h, u16 conn) {
+  ssc_user_agent* ua = ssc_mod().ua;
+  if ((ua->option_flags & 0x02) == 0) return 2;
+  const u8 cls = ssc_msg_type_table[ssc_idx(h->type)].msg_class;
+  if (cls != 1 || h->type == ssc_msg_type::ACK || h->type == ssc_msg_type::CANCEL) return 2;
+  const u32 mask = Ssc_option_tags_mask(Ssc_first<ssc_hdr_code_text>(h, ssc_header_id::REQUIRE));
+  if (ssc_require_acceptable(mask, ua->supported_mask)) return 2;
+  refuse_extensions(h, ua->supported_mask, conn);
+  (void)ssc_report_error('b', 'r', ssc_mod().event);
+  return 3;
+}
+
+u8 classify_sip(msg_t* m) {
+  ssc_module& mod = ssc_mod();
+  if (m->code == 40) {
+    msg_t* r = run().msg;
+    r->code = 41;
+    r->to = r->from;
+    r->from = ENT_SSC;
+    run().msg = nullptr;
+    Send_msg(r);
+    return DROP;
+  }
+  if (m->code == 63) {
+    const u8* d = Msg_data(m);
+    if (Msg_data_size(m) < 5) return DROP;
+    run().sip_error = static_cast<u16>(d[0] | (d[1] << 8));
+    std::memcpy(run().sip_detail, d + 2, 3);
+    u8 body[SSC_ERROR_IN_SIZE];
+    (void)ssc_relay_error_body(d, Msg_data_size(m), body);
+    Msg_set_inline_body(m, body, SSC_ERROR_IN_SIZE);
+    set('F', 56);
+    if (ssc_call__by_sip_conn(m->conn_id) == 2) {
+      (void)ssc_dialog__select(-1);
+      if (run().sip_detail[2] == 67 && mod.call->user_conn == SSC_NO_CONN &&
+          mod.ua->keepalive.mode != 0 && mod.ua->keepalive.call_index == m->conn_id) {
+        mod.keepalive = &mod.ua->keepalive;
+        mod.route = 'G';
+      }
+    }
+    return DISPATCH;
+  }
+  const ssc_class_row& row = ssc_sip_row(static_cast<u8>(m->code));
+  const ssc_msg_type type = type_of_sip_code(m->code);
+  if (type == ssc_msg_type::NONE) return DROP;
+  // The body, gathered into one block.
+  u8 area[2048];
+  const u8* body = nullptr;
+  u32 len = 0;
+  u8* tmp = nullptr;
+  if (m->p_buffer) {
+    tmp = Reassemble_buffers(area, sizeof area, m->p_buffer, &len);
+    if (tmp == nullptr) {
+      (void)ssc_report_error('d', 'r', 27);
+      return DROP;
+    }
+    body = tmp;
+  } else {
+    body = Msg_data(m);
+    len = m->data_size;
+  }
+  ssc_handle* h = new_handle(type);
+  run().handle = h;
+  ssc_rc_fail fail;
+  const bool ok = h && len <= 0xFFFF && ssc_decode_from_sip(h, body, static_cast<u16>(len), &fail) == SSC_RC_OK;
+  if (tmp && tmp != area) (void)Free_tmp_block(tmp);
+  if (!ok) return DROP;
+  if (ssc_sdp_decode_body(h) != 2) return DROP;
+  set(row.route, row.event);
+  if (check_require(h, m->conn_id) != 2) return DROP;
+  const bool response = ssc_msg_type_table[ssc_idx(type)].msg_class == 2;
+  const char* tag = m->code == 197 ? nullptr : tag_of(h, response ? ssc_header_id::TO : ssc_header_id::FROM);
+  if (ssc_call__match_sip(m->conn_id, tag) != 2) return DROP;
+  if (row.steps & SSC_STEP_IDLE_TO_F) {
+    if (mod.call->user_conn == SSC_NO_CONN) {
+      if (mod.ua->keepalive.mode != 0 && mod.ua->keepalive.call_index == m->conn_id) {
+        mod.keepalive = &mod.ua->keepalive;
+        mod.route = 'G';
+      } else {
+        mod.route = SSC_ROUTE_NONE;
+      }
+    } else if (mod.entry->state == SSC_ENTRY_IDLE) {
+      mod.route = 'F';
+    }
+  }
+  (void)ssc_tx_track(h, SSC_TX_RECEIVED);
+  auto* st = Ssc_first<ssc_hdr_status>(h, ssc_header_id::RETURN_CODE);
+  if (ssc_ptr_set(st) && ssc_status_ends_dialog(st->code)) {
+    const u8 keep = mod.route;
+    mod.route = 'C';
+    ssc_send(ENT_SSC, 'C', SSC_EVENT_DIALOG_GONE);
+    mod.route = keep;
+  }
+  return DISPATCH;
+}
+
+u8 classify_self(msg_t* m) {
+  ssc_module& mod = ssc_mod();
+  if (Msg_data_size(m) < SSC_SELF_BODY_SIZE) return DROP;
+  const u8* d = Msg_data(m);
+  u32 number;
+  std::memcpy(&number, d + 4, 4);
+  run().handle = table_take(number);
+  set(m->sapi, static_cast<u8>(m->code));
+  if (m->sapi == 'G') {
+    if (m->conn_id != 0) return DROP;
+    if (m->code == 97) mod.binding = &mod.ua->binding;
+    else {
+      mod.keepalive = &mod.ua->keepalive;
+      mod.binding = mod.keepalive->binding;
+    }
+    return DISPATCH;
+  }
+  if (m->sapi == 'S') {
+    if (m->code == 96) {
+      mod.binding = &mod.ua->binding;
+      return DISPATCH;
+    }
+    return ssc_call__by_sip_conn(m->conn_id) == 2 ? DISPATCH : DROP;
+  }
+  if (m->conn_id != SSC_NO_CONN) (void)ssc_call__by_sip_conn(m->conn_id);
+  if (mod.call == nullptr || ssc_dialog__select(d[0]) != 2) {
+    if (m->sapi == 'H') return DISPATCH;
+    mod.event = SSC_EVENT_FAILED;
+    return DROP;
+  }
+  return DISPATCH;
+}
+
+u8 classify_user(msg_t* m) {
+  ssc_module& mod = ssc_mod();
+  ssc_handle* h = new_handle(ssc_msg_type::NONE);
+  run().handle = h;
+  if (h == nullptr || Ssc_unformat_msg(h, m) != 2) return DROP;
+  const ssc_class_row& row = ssc_user_row(static_cast<u8>(m->code));
+  if (row.route == SSC_ROUTE_NONE) return DISPATCH;
+  const int index = m->sapi == 255 ? -1 : m->sapi;
+  switch (row.sel) {
+    case ssc_sel::open_call:
+      if (ssc_call__open_for_user(m->conn_id, index) != 2 && ssc_call__new_for_user(m->conn_id) != 2) return DROP;
+      break;
+    case ssc_sel::first_or_new:
+      if (ssc_call__open_for_user(m->conn_id, -1) != 2 && ssc_call__new_for_user(m->conn_id) != 2) return DROP;
+      break;
+    case ssc_sel::entry0:
+      if (ssc_call__open_for_user(m->conn_id, 0) != 2 && ssc_call__new_for_user(m->conn_id) != 2) return DROP;
+      break;
+    case ssc_sel::aux_only:
+      if (h->carried_word_1 == 0xFFFF || h->carried_word_1 >= mod.ua->aux_count) {
+        mod.event = SSC_EVENT_FAILED;
+        return DROP;
+      }
+      break;
+    default:
+      break;
+  }
+  u8 route = row.route;
+  if ((row.steps & SSC_STEP_IDLE_TO_F) && mod.entry && mod.entry->state == SSC_ENTRY_IDLE) route = 'F';
+  set(route, row.event);
+  if ((row.steps & SSC_STEP_AUX_KEEP) && mod.entry && h->carried_word_1 < mod.ua->aux_count)
+    mod.entry->aux = h->carried_word_1;
+  if (row.tx_type != 255)
+    (void)ssc_tx_find(static_cast<ssc_msg_type>(row.tx_type), h->transaction_number, SSC_TX_RECEIVED);
+  if (row.steps & SSC_STEP_FIND_SENT_INVITE) (void)ssc_tx_find(ssc_msg_type::INVITE, 0xFFFF, SSC_TX_SENT);
+  if (ssc_sdp_encode_body(h) != 2) {
+    run().sip_detail[2] = static_cast<u8>(m->code);
+    set('F', 81);
+  }
+  if (mod.call) mod.call->pending_indication = 0;
+  return DISPATCH;
+}
+
+// ---- management requests relayed by ENT_SM ----------------------------------------
+// Header 91 as this entity reads it: w1 the sub-code, b1 the result byte and
+// b2 the cause letter of the answer, w2 the record index, d1 and d2 the
+// intervals (mode 2, mode 1; 0xFFFFFFFF: the binding's), b4 the mode digit,
+// b5 the primary flag, b6 the exclusive flag.
+
+ssc_hdr_mgmt* mgmt_of(ssc_handle* h) {
+  auto* g = Ssc_first<ssc_hdr_mgmt>(h, ssc_header_id::MANAGEMENT);
+  return ssc_ptr_set(reinterpret_cast<const char*>(g)) ? g : nullptr;
+}
+
+void answer_management() {
+  msg_t* m = run().msg;
+  ssc_hdr_mgmt* g = run().handle ? mgmt_of(run().handle) : nullptr;
+  if (m == nullptr || m->p_buffer == nullptr || g == nullptr || m->p_buffer->data_size < SSC_SM_PREFIX_SIZE)
+    return;
+  u8* d = Buffer_data(m->p_buffer);
+  d[6] = g->b1;
+  d[7] = g->b2;
+  m->code = SSC_SM_ANSWER;
+  m->to = ENT_SM;
+  m->from = ENT_SSC;
+  run().msg = nullptr;
+  Send_msg(m);
+}
+
+u8 classify_sm(msg_t* m) {
+  ssc_module& mod = ssc_mod();
+  if (m->code != SSC_SM_RQ) return DISPATCH;
+  ssc_handle* h = new_handle(ssc_msg_type::NONE);
+  run().handle = h;
+  if (h == nullptr || Ssc_unformat_msg(h, m) != 2) return DROP;
+  ssc_hdr_mgmt* g = mgmt_of(h);
+  if (g == nullptr) return DROP;
+  const ssc_mgmt_row* row = ssc_mgmt_row_of(static_cast<u8>(g->w1));
+  if (row == nullptr) {
+    g->b1 = 3;
+    g->b2 = 'A';
+  } else if (row->sel == ssc_sel::keepalive) {
+    if (g->w2 == 0) {  // one keep-alive record per agent
+      mod.keepalive = &mod.ua->keepalive;
+      mod.binding = mod.keepalive->binding;
+      set('G', row->event);
+    } else {
+      g->b1 = 3;
+      g->b2 = 'B';
+    }
+  } else {
+    mod.binding = &mod.ua->binding;
+    set('G', row->event);
+  }
+  if (mod.event == SSC_EVENT_NONE) answer_management();
+  return DISPATCH;
+}
+
+void keepalive_take() {
+  ssc_module& mod = ssc_mod();
+  ssc_keepalive& k = mod.ua->keepalive;
+  if (k.mode != 0) return;
+  k.binding = &mod.ua->binding;
+  k.binding_index = mod.ua->binding.index;
+  k.mode = 2;
+  if (mod.ua->primary == SSC_NO_INDEX8) mod.ua->primary = k.index;
+  ++mod.ua->binding.keepalive_count;
+  mod.keepalive = &k;
+  (void)ssc_report_event('A');
+}
+
+void keepalive_release() {
+  ssc_module& mod = ssc_mod();
+  ssc_keepalive& k = mod.ua->keepalive;
+  if (k.mode == 0) return;
+  mod.keepalive = &k;
+  (void)ssc_report_event('B');
+  if (mod.ua->primary == k.index) mod.ua->primary = SSC_NO_INDEX8;
+  if (k.binding && k.binding->keepalive_count) --k.binding->keepalive_count;
+  const u8 index = k.index;
+  k = ssc_keepalive{};
+  k.index = index;
+}
+
+void binding_release() {
+  ssc_binding& b = ssc_mod().ua->binding;
+  if (b.state == 0) return;
+  keepalive_release();
+  const u8 index = b.index;
+  const u32 id = b.id;
+  b = ssc_binding{};
+  b.index = index;
+  b.id = id;
+  if (ssc_mod().ua->bindings_in_use) --ssc_mod().ua->bindings_in_use;
+}
+
+}  // namespace
+
+u8 ssc_classify_msg() {
+  ssc_module& mod = ssc_mod();
+  msg_t* m = run().msg;
+  if (m->from == ENT_SSC) {
+    if (ssc_ua__select(m->nai) != 2) {
+      mod.event = SSC_EVENT_FAILED;
+      return DROP;
+    }
+    return classify_self(m);
+  }
+  if (ssc_ua__select(m->nai) != 2) {
+    mod.event = SSC_EVENT_FAILED;
+    if (m->from == ENT_SIP) (void)ssc_report_error('a', 'r', m->nai);
+    return DROP;
+  }
+  if (m->from == ENT_SM) return classify_sm(m);
+  if (m->from == ENT_TI) return classify_timer(m);
+  if (m->from == ENT_SIP) return classify_sip(m);
+  return classify_user(m);
+}
+
+void ssc_general_event() {
+  ssc_module& mod = ssc_mod();
+  ssc_hdr_mgmt* g = run().handle ? mgmt_of(run().handle) : nullptr;
+  switch (mod.event) {
+    case 83:  // selects the record and does nothing more
+      return;
+    case 84: {  // mode and primary
+      if (g == nullptr) return;
+      g->b1 = 2;
+      ssc_keepalive& k = mod.ua->keepalive;
+      if (g->b4 == '1' || g->b4 == '2') {
+        if (k.mode != 0) k.mode = static_cast<u8>(g->b4 - '0');
+      } else {
+        g->b1 = 3;
+        g->b2 = 'C';
+        answer_management();
+        return;
+      }
+      k.primary_candidate = g->b5 ? 1 : 0;
+      const u8 old = mod.ua->primary;
+      if (old != SSC_NO_INDEX8 && !k.primary_candidate) mod.ua->primary = SSC_NO_INDEX8;
+      if (mod.ua->primary == SSC_NO_INDEX8 && k.primary_candidate && k.mode != 0) mod.ua->primary = k.index;
+      if (mod.ua->primary != old) {
+        mod.ua->previous_primary = old;
+        (void)ssc_report_event('E');
+      }
+      answer_management();
+      return;
+    }
+    case 86: {  // set binding
+      if (g == nullptr) return;
+      ssc_binding& b = mod.ua->binding;
+      if (b.state != 0) {
+        g->b1 = 3;
+        g->b2 = 'E';
+        answer_management();
+        return;
+      }
+      g->b1 = 2;
+      b.interval_mode2 = g->d1;
+      b.interval_mode1 = g->d2;
+      b.state = 1;
+      ++mod.ua->bindings_in_use;
+      mod.binding = &b;
+      if (Ssc_first<ssc_hdr_route>(run().handle, ssc_header_id::ROUTE) != nullptr) {
+        keepalive_take();
+        b.state = 3;
+      }
+      answer_management();
+      return;
+    }
+    case 87:  // clear binding, no answer
+      binding_release();
+      return;
+    default:
+      // Keep-alive probes, local addresses and hold timers are not built here.
+      ssc_stub_events().push_back({'G', mod.event, SSC_NO_CONN});
+      return;
+  }
+}
+
+void ssc_route_event() {
+  switch (ssc_mod().route) {
+    case 'A': ssc_stub_events().push_back({'A', ssc_mod().event, SSC_NO_CONN}); break;
+    case 'C': entry_machine()(); break;
+    case 'F': call_machine()(); break;
+    case 'G': ssc_general_event(); break;
+    case 'H': entry_machine()(); break;
+    case 'I':
+      call_machine()();
+      ssc_general_event();
+      break;
+    default: break;
+  }
+}
+
+// ---- the handler -------------------------------------------------------------------
+
+namespace {
+
+void handle_one(msg_t* m) {
+  ssc_module& mod = ssc_mod();
+  mod.ua = nullptr;
+  mod.call = nullptr;
+  mod.entry = nullptr;
+  mod.binding = nullptr;
+  mod.keepalive = nullptr;
+  mod.route = SSC_ROUTE_NONE;
+  mod.event = SSC_EVENT_NONE;
+  ssc_run_state& r = run();
+  r.msg = m;
+  r.handle = nullptr;
+  r.tx_handle = nullptr;
+  r.code = static_cast<u8>(m->code);
+  r.sender = m->from;
+  install_glue();
+  if (m->from == ENT_SM && (m->code == SM_CONFIG_RQ || m->code == SM_RST_CFG_RQ || m->code == SM_STOP_RQ)) {
+    management(m);
+  } else if (ssc_classify_msg() == DISPATCH) {
+    ssc_route_event();
+  }
+  release_handle(r.handle);
+  release_handle(r.tx_handle);
+  if (r.msg) Free_msg(r.msg);
+  r.msg = nullptr;
+  if (r.building) Free_msg(r.building);
+  r.building = nullptr;
+}
+
+}  // namespace
+
+void ssc_entity_handler(msg_t* m) {
+  handle_one(m);
+  auto& q = self_queue();
+  while (!q.empty()) {
+    msg_t* next = q.front();
+    q.pop_front();
+    handle_one(next);
+  }
+  ssc_tx_free_closed();
+}

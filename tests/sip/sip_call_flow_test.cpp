@@ -1,0 +1,153 @@
+// Whole exchanges through ENT_SIP: datagrams from the socket side, answers
+// of a scripted user (session control) built as SIP primitives, and what
+// leaves towards the socket entity.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "common/byte_order.h"
+#include "runtime/sm.h"
+#include "runtime/sock.h"
+#include "sip/codec/sip_elem.h"
+#include "sip/codec/sip_parse.h"
+#include "sip/codec/sip_prim_kind.h"
+#include "sip/sip_call.h"
+#include "sip/sip_entity.h"
+#include "sip/support/sip_harness.h"
+
+using sip_test::harness;
+using sip_test::USER_NAI;
+
+namespace {
+
+std::vector<std::uint8_t> datagram(const std::string& text) {
+  std::vector<std::uint8_t> d(28 + text.size());
+  d[0] = 4;
+  d[4] = 127;
+  d[7] = 1;
+  put_host16(&d[8], 5070);
+  std::memcpy(&d[28], text.data(), text.size());
+  return d;
+}
+
+const char* const CALLID = "flow-1@127.0.0.1";
+
+std::string msg(const std::string& start, const std::string& branch, const std::string& cseq,
+                const std::string& to_tag) {
+  std::string s = start + "\r\n";
+  s += "Via: SIP/2.0/UDP 127.0.0.1:5070;branch=" + branch + "\r\n";
+  s += "From: <sip:a@127.0.0.1>;tag=f1\r\n";
+  s += "To: <sip:fax@127.0.0.1>" + (to_tag.empty() ? std::string() : ";tag=" + to_tag) + "\r\n";
+  s += std::string("Call-ID: ") + CALLID + "\r\n";
+  s += "CSeq: " + cseq + "\r\n";
+  s += "Contact: <sip:a@127.0.0.1:5070>\r\n";
+  s += "Content-Length: 0\r\n\r\n";
+  return s;
+}
+
+// The primitive body the user sends for a response: the response text parsed
+// into the work area and built as the kind's primitive.
+std::vector<std::uint8_t> response_prim(char kind, const std::string& text) {
+  std::string copy = text;
+  sip_parse__start(copy.data(), copy.size());
+  const std::uint8_t r = sip_parse_message(1);
+  EXPECT_TRUE(r == SIP_PARSE_DONE || r == SIP_PARSE_MORE);
+  buffer_t* chain = nullptr;
+  EXPECT_EQ(sip_prim__build_up(sip_kind_index_rs[kind - 'a' + 1], 0, &chain), 2);
+  std::vector<std::uint8_t> body = rt_test::chain_bytes(chain);
+  Free_buffer(chain);
+  return body;
+}
+
+struct out {
+  std::vector<std::string> wire;  // first lines sent
+  std::vector<std::uint8_t> up;   // codes to the user
+};
+
+class Flow : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(h.configure(sip_test::one_endpoint()), (std::vector<std::uint8_t>{2, 2, ENT_SIP})); }
+  out collect() {
+    out o;
+    for (const auto& m : h.take()) {
+      if (m.to == ENT_IP && m.code == SOCK_U_DA_RQ) {
+        std::string t(m.data.begin() + 28, m.data.end());
+        o.wire.push_back(t.substr(0, t.find("\r\n")));
+      }
+      if (m.to == ENT_SSC) o.up.push_back(m.code);
+    }
+    return o;
+  }
+  out from_net(const std::string& text) {
+    h.send(ENT_PH_IT, SOCK_U_DA_IN, datagram(text), sip_test::TRANSPORT_NAI);
+    return collect();
+  }
+  out from_user(char kind, const std::string& text, std::uint16_t conn_id) {
+    h.send(ENT_SSC, static_cast<code_t>(kind), response_prim(kind, text), USER_NAI, conn_id);
+    return collect();
+  }
+  harness h;
+};
+
+TEST_F(Flow, IncomingCallAnsweredAcknowledgedAndClosed) {
+  const std::string invite = msg("INVITE sip:fax@127.0.0.1 SIP/2.0", "z9hG4bKi1", "1 INVITE", "");
+  out o = from_net(invite);
+  ASSERT_EQ(o.up, (std::vector<std::uint8_t>{225}));
+  const std::uint16_t conn = 99;
+
+  o = from_user('a', msg("SIP/2.0 180 Ringing", "z9hG4bKi1", "1 INVITE", "t1"), conn);
+  EXPECT_EQ(o.wire, (std::vector<std::string>{"SIP/2.0 180 Ringing"}));
+  // The INVITE's copy gets the 180 again and does not reach the user.
+  o = from_net(invite);
+  EXPECT_EQ(o.wire, (std::vector<std::string>{"SIP/2.0 180 Ringing"}));
+  EXPECT_TRUE(o.up.empty());
+
+  o = from_user('a', msg("SIP/2.0 200 OK", "z9hG4bKi1", "1 INVITE", "t1"), conn);
+  EXPECT_EQ(o.wire, (std::vector<std::string>{"SIP/2.0 200 OK"}));
+  h.advance(350);  // T1 100: copies at 100 and 300
+  o = collect();
+  EXPECT_EQ(o.wire, (std::vector<std::string>{"SIP/2.0 200 OK", "SIP/2.0 200 OK"}));
+
+  o = from_net(msg("ACK sip:fax@127.0.0.1 SIP/2.0", "z9hG4bKa1", "1 ACK", "t1"));
+  EXPECT_EQ(o.up, (std::vector<std::uint8_t>{226}));
+  h.advance(2000);
+  EXPECT_TRUE(collect().wire.empty());
+
+  o = from_net(msg("BYE sip:fax@127.0.0.1 SIP/2.0", "z9hG4bKb1", "2 BYE", "t1"));
+  EXPECT_EQ(o.up, (std::vector<std::uint8_t>{228}));
+  o = from_user('d', msg("SIP/2.0 200 OK", "z9hG4bKb1", "2 BYE", "t1"), conn);
+  EXPECT_EQ(o.wire, (std::vector<std::string>{"SIP/2.0 200 OK"}));
+  EXPECT_EQ(sip_mod.pools.calls.in_use(), 0u);
+  h.advance(32100);  // answered server transactions live for the hold time
+  EXPECT_EQ(sip_mod.pools.server_txs.in_use(), 0u);
+}
+
+TEST_F(Flow, RejectedCallResendsItsFinalUntilAck) {
+  const std::string invite = msg("INVITE sip:fax@127.0.0.1 SIP/2.0", "z9hG4bKr1", "1 INVITE", "");
+  ASSERT_EQ(from_net(invite).up, (std::vector<std::uint8_t>{225}));
+  out o = from_user('a', msg("SIP/2.0 486 Busy Here", "z9hG4bKr1", "1 INVITE", "t2"), 99);
+  EXPECT_EQ(o.wire, (std::vector<std::string>{"SIP/2.0 486 Busy Here"}));
+  // A copy of the INVITE gets the final response, not a null one.
+  o = from_net(invite);
+  EXPECT_EQ(o.wire, (std::vector<std::string>{"SIP/2.0 486 Busy Here"}));
+  EXPECT_TRUE(o.up.empty());
+  o = from_net(msg("ACK sip:fax@127.0.0.1 SIP/2.0", "z9hG4bKr1", "1 ACK", "t2"));
+  h.advance(3000);
+  EXPECT_TRUE(collect().wire.empty());
+}
+
+TEST_F(Flow, ResponseWithUnknownTagIsRefused481) {
+  ASSERT_EQ(from_net(msg("INVITE sip:fax@127.0.0.1 SIP/2.0", "z9hG4bKu1", "1 INVITE", "")).up.size(), 1u);
+  std::string r = msg("SIP/2.0 200 OK", "z9hG4bKu1", "1 INVITE", "t3");
+  r.replace(r.find(";tag=f1"), 7, ";tag=f1x");  // From tag naming no dialog
+  h.send(ENT_SSC, 'a', response_prim('a', r), USER_NAI, 99);
+  bool refused = false;
+  for (const auto& m : h.take()) {
+    EXPECT_NE(m.to, ENT_IP);
+    if (m.to == ENT_SSC && m.code == SIP_ERROR_IN && get_host16(m.data.data()) == 481) refused = true;
+  }
+  EXPECT_TRUE(refused);
+}
+
+}  // namespace

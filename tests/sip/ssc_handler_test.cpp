@@ -1,0 +1,473 @@
+// ENT_SSC as an entity: management by ENT_SM, classification of each
+// sender's messages into route and event, the self-queue run, the 420
+// answer to unknown Require tags, and what the user gets instead of a
+// bodiless primitive.  Runtime in manual mode with recording fakes.
+#include "sip/ssc_handler.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "runtime/buffer.h"
+#include "runtime/sm.h"
+#include "runtime/support/rt_harness.h"
+#include "sip/codec/ssc_record_codec.h"
+#include "sip/ssc_internal.h"
+#include "sip/support/ssc_requests.h"
+
+namespace {
+
+constexpr u16 NAI = 1;
+
+const entity_table_row_t TABLE[] = {
+    SSC_ENTITY_ROW,
+    {ENT_SM, rt_test::record_handler, 0, 0, nullptr, 0},
+    {ENT_SIP, rt_test::record_handler, 0, 0, nullptr, 0},
+    {ENT_FOIP, rt_test::record_handler, 0, 0, nullptr, 0},
+    {ENT_NIL, nullptr, 0, 0, nullptr, 0},
+};
+
+void put16(std::vector<u8>& b, std::size_t at, u16 v) {
+  b[at] = static_cast<u8>(v);
+  b[at + 1] = static_cast<u8>(v >> 8);
+}
+
+std::vector<u8> config_body(u16 nai, u8 family = '4', u16 flags = 0) {
+  std::vector<u8> b(SSC_CONFIG_SIZE, 0);
+  put16(b, 4, 1);
+  put16(b, 6, nai);
+  put16(b, 8, 62);
+  put16(b, 10, 68);
+  put16(b, 14, 62);
+  b[16] = ENT_FOIP;
+  put16(b, 18, flags);
+  b[21] = 0;
+  b[24] = family;
+  return b;
+}
+
+class SscHandler : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    rt_test::use_virtual_clock(1000);
+    rt_test::start_manual(TABLE);
+    ssc_entity_reset(8);
+    rt_test::rec().clear();
+  }
+  void TearDown() override {
+    ssc_set_machines(nullptr, nullptr);
+    ssc_entity_reset(0);
+    rt_test::stop();
+  }
+
+  void send(msg_t* m) {
+    Send_msg(m);
+    rt_test::pump();
+  }
+  void send_data(ent_id_t from, code_t code, const std::vector<u8>& data, u16 nai, u16 conn = 0, u8 sap = 0) {
+    msg_t* m = nullptr;
+    if (data.size() <= 64) {
+      m = rt_test::make_msg(from, ENT_SSC, code, data, nai, conn);
+    } else {
+      m = rt_test::make_msg(from, ENT_SSC, code, {}, nai, conn);
+      Msg_attach_chain(m, Store_data_in_buffers(data.data(), static_cast<u32>(data.size()), nullptr));
+    }
+    m->sapi = sap;
+    send(m);
+  }
+  std::vector<rt_test::seen_msg> take_for(ent_id_t to) {
+    auto all = rt_test::rec().messages();
+    rt_test::rec().clear();
+    std::vector<rt_test::seen_msg> out;
+    for (auto& m : all)
+      if (m.to == to) out.push_back(m);
+    return out;
+  }
+  std::vector<u8> configure(const std::vector<u8>& body) {
+    send_data(ENT_SM, SM_CONFIG_RQ, body, 0);
+    auto co = take_for(ENT_SM);
+    return co.empty() ? std::vector<u8>{} : co.back().data;
+  }
+  // A user message: a handle of the type packed by the codec.
+  void user_msg(ssc_msg_type type, u16 conn, u8 sap = 255) {
+    ssc_handle* h = Ssc_alloc_handle();
+    ASSERT_NE(h, nullptr);
+    ASSERT_EQ(Ssc_init_handle(h, type), 2);
+    msg_t* m = SIP_sc_format_rq(NAI, conn, sap, h);
+    (void)Ssc_free_handle(h);
+    ASSERT_NE(m, nullptr);
+    m->from = ENT_FOIP;
+    send(m);
+  }
+  void expect_counts_zero() {
+    const ssc_counts c = ssc_entity_counts();
+    EXPECT_EQ(c.handles, 0u);
+    EXPECT_EQ(c.table_entries, 0u);
+    EXPECT_EQ(c.self_queue, 0u);
+  }
+};
+
+std::vector<u8> B(std::initializer_list<int> v) {
+  std::vector<u8> out;
+  for (int x : v) out.push_back(static_cast<u8>(x));
+  return out;
+}
+
+}  // namespace
+
+TEST_F(SscHandler, ManagementRequests) {
+  EXPECT_EQ(configure(config_body(NAI)), B({2, 0, 0}));
+  EXPECT_EQ(configure(config_body(NAI)), B({3, SSC_CFG_NO_BLOCKS, 0x83}));  // nai taken
+  auto bad = config_body(2);
+  bad[21] = 1;
+  bad[24] = 'X';
+  EXPECT_EQ(configure(bad), B({3, SSC_CFG_BAD_FAMILY, 0x83}));
+  bad[24] = '4';
+  bad[21] = 3;  // more addresses than a profile holds
+  EXPECT_EQ(configure(bad), B({3, SSC_CFG_BAD_FAMILY, 0x83}));
+
+  send_data(ENT_SM, SM_STOP_RQ, {0}, 5);  // no agent: no answer
+  EXPECT_TRUE(take_for(ENT_SM).empty());
+  send_data(ENT_SM, SM_STOP_RQ, {0}, NAI);
+  auto co = take_for(ENT_SM);
+  ASSERT_EQ(co.size(), 1u);
+  EXPECT_EQ(co[0].code, SM_STOP_CO);
+  EXPECT_EQ(co[0].data[0], 2);
+
+  send_data(ENT_SM, SM_RST_CFG_RQ, {0}, NAI);
+  co = take_for(ENT_SM);
+  ASSERT_EQ(co.size(), 1u);
+  EXPECT_EQ(co[0].code, SM_RST_CFG_CO);
+  EXPECT_EQ(co[0].data[0], 2);
+  send_data(ENT_SM, SM_RST_CFG_RQ, {0}, NAI);
+  co = take_for(ENT_SM);
+  ASSERT_EQ(co.size(), 1u);
+  EXPECT_EQ(co[0].data[0], 3);
+  expect_counts_zero();
+}
+
+TEST_F(SscHandler, FromSipUnknownNaiHandshakeAndError) {
+  ASSERT_EQ(configure(config_body(NAI)), B({2, 0, 0}));
+  send_data(ENT_SIP, 225, {1, 2, 3}, 7);  // unknown nai: report 'a'
+  auto rep = take_for(ENT_SM);
+  ASSERT_EQ(rep.size(), 1u);
+  EXPECT_EQ(rep[0].code, SSC_SM_REPORT);
+  EXPECT_EQ(rep[0].data[0], 0x83);
+  EXPECT_EQ(rep[0].data[1], 'r');
+  EXPECT_EQ(rep[0].data[2], 'a');
+  EXPECT_EQ(rep[0].data[4], 7);
+  EXPECT_EQ(rep[0].data[9], 225);
+
+  send_data(ENT_SIP, 40, {}, NAI);  // handshake
+  auto back = take_for(ENT_SIP);
+  ASSERT_EQ(back.size(), 1u);
+  EXPECT_EQ(back[0].code, 41);
+  EXPECT_TRUE(ssc_stub_events().empty());
+
+  // SIP_ERROR_IN: the body becomes the 8-byte SSC error in place; the call
+  // machine runs with event 56.
+  static std::vector<u8> seen;
+  ssc_set_machines(
+      [] {
+        const msg_t* m = ssc_run().msg;
+        seen.assign(Msg_data(m), Msg_data(m) + Msg_data_size(m));
+        ssc_stub_events().push_back({ssc_mod().route, ssc_mod().event, 0});
+      },
+      nullptr);
+  send_data(ENT_SIP, 63, {0x34, 0x12, 7, 8, 65}, NAI, 3);
+  ASSERT_EQ(ssc_stub_events().size(), 1u);
+  EXPECT_EQ(ssc_stub_events()[0].route, 'F');
+  EXPECT_EQ(ssc_stub_events()[0].event, 56);
+  EXPECT_EQ(seen, B({'~', 0, 0x34, 0x12, 255, 7, 8, 65}));
+  ssc_stub_events().clear();
+  send_data(ENT_SIP, 63, {0x34, 0x12}, NAI, 3);  // cut short: dropped
+  EXPECT_TRUE(ssc_stub_events().empty());
+  send_data(ENT_SIP, 225, {}, NAI, 3);  // no body: dropped
+  EXPECT_TRUE(ssc_stub_events().empty());
+  expect_counts_zero();
+}
+
+TEST_F(SscHandler, UserMessagesRouteAndSelfQueueRunsInTheSameCall) {
+  ASSERT_EQ(configure(config_body(NAI)), B({2, 0, 0}));
+  user_msg(ssc_msg_type::INVITE, 5);  // new call for user conn 5
+  ASSERT_EQ(ssc_stub_events().size(), 1u);
+  EXPECT_EQ(ssc_stub_events()[0].route, 'F');
+  EXPECT_EQ(ssc_stub_events()[0].event, 1);
+  EXPECT_EQ(ssc_stub_events()[0].conn_id, 5);  // same SIP-side conn_id
+  ssc_stub_events().clear();
+
+  // OPTIONS on an idle entry goes to the call machine.
+  user_msg(ssc_msg_type::OPTIONS, 5, 0);
+  ASSERT_EQ(ssc_stub_events().size(), 1u);
+  EXPECT_EQ(ssc_stub_events()[0].route, 'F');
+  EXPECT_EQ(ssc_stub_events()[0].event, 40);
+  ssc_stub_events().clear();
+
+  // A machine that queues event 95 to itself: handled in the same run,
+  // after the message that caused it, with the dialog index and handle.
+  ssc_set_machines(
+      [] {
+        ssc_stub_events().push_back({'F', ssc_mod().event, 0});
+        if (ssc_mod().event == 11 || ssc_mod().event == 40) ssc_send(ENT_SSC, 'C', 95);
+      },
+      [] {
+        ssc_stub_events().push_back({'C', ssc_mod().event, ssc_run().handle != nullptr ? u16{1} : u16{0}});
+        if (ssc_mod().event == 11) ssc_send(ENT_SSC, 'C', 95);
+      });
+  user_msg(ssc_msg_type::BYE, 5, 0);
+  ASSERT_EQ(ssc_stub_events().size(), 2u);
+  EXPECT_EQ(ssc_stub_events()[0].route, 'C');
+  EXPECT_EQ(ssc_stub_events()[0].event, 11);
+  EXPECT_EQ(ssc_stub_events()[1].route, 'C');
+  EXPECT_EQ(ssc_stub_events()[1].event, 95);
+  EXPECT_EQ(ssc_stub_events()[1].conn_id, 1);  // the handle travelled with it
+  expect_counts_zero();
+
+  // Timer expiries: '0' to the entry machine, '1' on an idle entry to the
+  // call machine, unknown codes and conn_ids nowhere.
+  ssc_stub_events().clear();
+  send_data(ENT_TI, '0', {}, NAI, 5);
+  send_data(ENT_TI, '1', {}, NAI, 5);
+  send_data(ENT_TI, '1', {}, NAI, 77);
+  send_data(ENT_TI, '9', {}, NAI, 5);
+  ASSERT_EQ(ssc_stub_events().size(), 2u);
+  EXPECT_EQ(ssc_stub_events()[0].route, 'C');
+  EXPECT_EQ(ssc_stub_events()[0].event, 54);
+  EXPECT_EQ(ssc_stub_events()[1].route, 'F');
+  EXPECT_EQ(ssc_stub_events()[1].event, 69);
+
+  // Reset releases every call; nothing is left.
+  send_data(ENT_SM, SM_RST_CFG_RQ, {0}, NAI);
+  EXPECT_EQ(ssc_ua__select(NAI), 3);
+  expect_counts_zero();
+}
+
+TEST_F(SscHandler, BadUserMessagesAreDropped) {
+  ASSERT_EQ(configure(config_body(NAI)), B({2, 0, 0}));
+  send_data(ENT_FOIP, 65, {1, 2, 3}, NAI, 5, 255);  // cut short
+  send_data(ENT_FOIP, 65, {}, NAI, 5, 255);         // no body
+  send_data(ENT_FOIP, 250, {}, NAI, 5, 255);        // unknown code
+  EXPECT_TRUE(ssc_stub_events().empty());
+  ASSERT_EQ(ssc_ua__select(NAI), 2);
+  EXPECT_EQ(ssc_mod().ua->calls_in_use, 0);
+  expect_counts_zero();
+}
+
+TEST_F(SscHandler, NoBodylessPrimitiveReachesSip) {
+  ASSERT_EQ(configure(config_body(NAI)), B({2, 0, 0}));
+  // The call machine tries to send a handle that has no SIP form (a
+  // parameter-setting message) as an INVITE.
+  ssc_set_machines([] { ssc_send(ENT_SIP, 0, 65); }, nullptr);
+  user_msg(ssc_msg_type::SET_PARM, 4);
+  auto all = rt_test::rec().messages();
+  rt_test::rec().clear();
+  bool to_sip = false;
+  std::vector<rt_test::seen_msg> to_user;
+  for (auto& m : all) {
+    if (m.to == ENT_SIP) to_sip = true;
+    if (m.to == ENT_FOIP) to_user.push_back(m);
+  }
+  EXPECT_FALSE(to_sip);
+  ASSERT_EQ(to_user.size(), 1u);
+  EXPECT_EQ(to_user[0].code, SSC_ERROR_IN);
+  EXPECT_EQ(to_user[0].sapi, 0);  // the entry's index
+  EXPECT_EQ(to_user[0].conn_id, 4);
+  EXPECT_EQ(to_user[0].data, B({0x83, 0, SSC_ERR_NO_BODY & 0xFF, SSC_ERR_NO_BODY >> 8, 255, 0, 0, 38}));
+  expect_counts_zero();
+}
+
+namespace {
+
+struct RequireCase {
+  const char* what;
+  std::vector<std::pair<u8, const char*>> require;
+  bool refused;
+  std::vector<std::string> unsupported;  // texts, or the letter of a known tag
+};
+
+}  // namespace
+
+TEST_F(SscHandler, RequireCheckAnswers420WithUnsupportedTags) {
+  ASSERT_EQ(configure(config_body(NAI, '4', 0x02)), B({2, 0, 0}));
+  ASSERT_EQ(ssc_ua__select(NAI), 2);
+  ssc_mod().ua->supported_mask = 0x01;  // 100rel
+  const RequireCase cases[] = {
+      {"none", {}, false, {}},
+      {"100rel", {{'1', nullptr}}, false, {}},
+      {"100rel, foo", {{'1', nullptr}, {0xFF, "foo"}}, true, {"foo"}},
+      {"timer", {{'t', nullptr}}, true, {"t"}},
+      {"six unknown", {{0xFF, "a1"}, {0xFF, "b2"}, {0xFF, "c3"}, {0xFF, "d4"}, {0xFF, "e5"}, {0xFF, "f6"}}, true,
+       {"a1", "b2", "c3", "d4", "e5", "f6"}},
+  };
+  u16 conn = 10;
+  for (const RequireCase& c : cases) {
+    ssc_handle* h = ssc_test::invite(c.require);
+    ASSERT_NE(h, nullptr);
+    h->addr_port = 5080;  // the datagram's source port
+    Ssc_first<ssc_hdr_via>(h, ssc_header_id::VIA)->port = 5999;  // a wrong sent-by port
+    const std::vector<u8> body = ssc_test::sip_body(h);
+    (void)Ssc_free_handle(h);
+    ASSERT_FALSE(body.empty()) << c.what;
+    ssc_stub_events().clear();
+    send_data(ENT_SIP, 225, body, NAI, conn++);
+    auto all = rt_test::rec().messages();
+    rt_test::rec().clear();
+    std::vector<rt_test::seen_msg> to_sip, to_sm;
+    for (auto& m : all) {
+      if (m.to == ENT_SIP) to_sip.push_back(m);
+      if (m.to == ENT_SM) to_sm.push_back(m);
+    }
+    if (!c.refused) {
+      EXPECT_TRUE(to_sip.empty()) << c.what;
+      ASSERT_EQ(ssc_stub_events().size(), 1u) << c.what;
+      EXPECT_EQ(ssc_stub_events()[0].route, 'C');
+      EXPECT_EQ(ssc_stub_events()[0].event, 5);
+      continue;
+    }
+    EXPECT_TRUE(ssc_stub_events().empty()) << c.what;
+    ASSERT_EQ(to_sip.size(), 1u) << c.what;
+    EXPECT_EQ(to_sip[0].code, SSC_INVITE_RS) << c.what;
+    EXPECT_EQ(to_sip[0].conn_id, conn - 1);
+    ASSERT_EQ(to_sm.size(), 1u);
+    EXPECT_EQ(to_sm[0].data[2], 'b');  // discarded event
+    // The answer read back.
+    ssc_handle* rs = Ssc_alloc_handle();
+    ASSERT_EQ(Ssc_init_handle(rs, ssc_msg_type::INVITE_RS), 2);
+    ssc_rc_fail fail;
+    ASSERT_EQ(ssc_decode_from_sip(rs, to_sip[0].data.data(), static_cast<u16>(to_sip[0].data.size()), &fail),
+              SSC_RC_OK);
+    auto* st = Ssc_first<ssc_hdr_status>(rs, ssc_header_id::RETURN_CODE);
+    ASSERT_TRUE(ssc_ptr_set(st));
+    EXPECT_EQ(st->code, 420);
+    EXPECT_STREQ(st->reason, "Bad Extension");
+    std::vector<std::string> got;
+    for (auto* u = Ssc_first<ssc_hdr_code_text>(rs, ssc_header_id::UNSUPPORTED); ssc_ptr_set(u); u = u->next)
+      got.push_back(ssc_ptr_set(u->text) ? std::string(u->text) : std::string(1, static_cast<char>(u->code)));
+    EXPECT_EQ(got, c.unsupported) << c.what;
+    EXPECT_FALSE(ssc_ptr_set(Ssc_first<ssc_hdr_code_text>(rs, ssc_header_id::REQUIRE)));
+    // The top Via names the request's real source: received and rport.
+    auto* via = Ssc_first<ssc_hdr_via>(rs, ssc_header_id::VIA);
+    ASSERT_TRUE(ssc_ptr_set(reinterpret_cast<const char*>(via)));
+    EXPECT_EQ(via->family2, '4');
+    EXPECT_EQ(via->v4_2[0], 127);
+    EXPECT_EQ(via->v4_2[3], 1);
+    EXPECT_EQ(via->port, 5999);  // the sent-by port as the request gave it
+    (void)Ssc_free_handle(rs);
+  }
+  // The accepted INVITEs stay open (their calls hold the requests) until
+  // the agent is reset.
+  EXPECT_EQ(ssc_entity_counts().handles, 2u);
+  send_data(ENT_SM, SM_RST_CFG_RQ, {0}, NAI);
+  expect_counts_zero();
+}
+
+TEST_F(SscHandler, UserInviteGoesToSipWithItsBody) {
+  ASSERT_EQ(configure(config_body(NAI)), B({2, 0, 0}));
+  ssc_set_machines([] { ssc_send(ENT_SIP, 0, SSC_INVITE_RQ); }, nullptr);
+  ssc_handle* h = ssc_test::invite({}, true);
+  ASSERT_NE(h, nullptr);
+  msg_t* m = SIP_sc_format_rq(NAI, 9, 255, h);
+  (void)Ssc_free_handle(h);
+  ASSERT_NE(m, nullptr);
+  m->from = ENT_FOIP;
+  send(m);
+  auto to_sip = take_for(ENT_SIP);
+  ASSERT_EQ(to_sip.size(), 1u);
+  EXPECT_EQ(to_sip[0].code, SSC_INVITE_RQ);
+  EXPECT_EQ(to_sip[0].conn_id, 9);  // SIP side took the user's number
+  EXPECT_EQ(to_sip[0].nai, NAI);
+  EXPECT_EQ(to_sip[0].sapi, 0);
+  ssc_handle* back = Ssc_alloc_handle();
+  ASSERT_EQ(Ssc_init_handle(back, ssc_msg_type::INVITE), 2);
+  ssc_rc_fail fail;
+  ASSERT_EQ(ssc_decode_from_sip(back, to_sip[0].data.data(), static_cast<u16>(to_sip[0].data.size()), &fail),
+            SSC_RC_OK);
+  EXPECT_TRUE(ssc_ptr_set(Ssc_first<void>(back, ssc_header_id::BODY)));  // the SDP travels as the body
+  (void)Ssc_free_handle(back);
+  expect_counts_zero();
+}
+
+TEST_F(SscHandler, ManagementSubCodesAndIndexes) {
+  ASSERT_EQ(configure(config_body(NAI)), B({2, 0, 0}));
+  struct Case {
+    const char* what;
+    u16 sub;
+    u16 index;
+    u8 mode;
+    bool answered;
+    u8 result;
+    u8 cause;
+  };
+  const Case cases[] = {
+      {"unknown sub-code", 'Z', 0, 0, true, 3, 'A'},
+      {"start, no such record", 'A', 5, 0, true, 3, 'B'},
+      {"set mode, no such record", 'C', 1, '1', true, 3, 'B'},
+      {"select only", 'B', 0, 0, false, 0, 0},
+      {"set binding", 'D', 0, 0, true, 2, 0xFF},
+      {"set binding again", 'D', 0, 0, true, 3, 'E'},
+      {"bad mode digit", 'C', 0, '7', true, 3, 'C'},
+      {"clear binding", 'E', 0, 0, false, 0, 0},
+      {"set binding after clear", 'D', 0, 0, true, 2, 0xFF},
+  };
+  for (const Case& c : cases) {
+    ssc_handle* h = Ssc_alloc_handle();
+    ASSERT_EQ(Ssc_init_handle(h, ssc_msg_type::SM_RQ), 2);
+    auto* g = Ssc_first<ssc_hdr_mgmt>(h, ssc_header_id::MANAGEMENT);  // made with the handle
+    ASSERT_NE(g, nullptr);
+    g->w1 = c.sub;
+    g->w2 = c.index;
+    g->b4 = c.mode;
+    g->b5 = 0;
+    g->b6 = 0;
+    msg_t* m = SIP_sc_format_rq(NAI, 0xFFFF, 255, h);
+    (void)Ssc_free_handle(h);
+    ASSERT_NE(m, nullptr) << c.what;
+    m->from = ENT_SM;
+    m->to = ENT_SSC;
+    send(m);
+    auto to_sm = take_for(ENT_SM);
+    if (!c.answered) {
+      EXPECT_TRUE(to_sm.empty()) << c.what;
+      continue;
+    }
+    ASSERT_EQ(to_sm.size(), 1u) << c.what;
+    EXPECT_EQ(to_sm[0].code, SSC_SM_ANSWER) << c.what;
+    ASSERT_GE(to_sm[0].data.size(), 8u);
+    EXPECT_EQ(to_sm[0].data[6], c.result) << c.what;
+    EXPECT_EQ(to_sm[0].data[7], c.cause) << c.what;
+  }
+  ASSERT_EQ(ssc_ua__select(NAI), 2);
+  EXPECT_EQ(ssc_mod().ua->binding.state, 1);
+  send_data(ENT_SM, SM_RST_CFG_RQ, {0}, NAI);
+  expect_counts_zero();
+}
+
+TEST_F(SscHandler, ResponseHandleTakesRequestPartsAndSource) {
+  ssc_handle* req = ssc_test::invite({{0xFF, "foo"}}, true);
+  ASSERT_NE(req, nullptr);
+  req->addr_port = 5080;
+  req->transaction_number = 0x8003;
+  Ssc_first<ssc_hdr_via>(req, ssc_header_id::VIA)->port = 5999;
+  ssc_handle* rs = ssc_new_response_handle(req);
+  ASSERT_NE(rs, nullptr);
+  EXPECT_EQ(rs->type, ssc_msg_type::INVITE_RS);
+  EXPECT_EQ(rs->transaction_number, 0x8003);
+  auto* via = Ssc_first<ssc_hdr_via>(rs, ssc_header_id::VIA);
+  ASSERT_NE(via, nullptr);
+  EXPECT_EQ(via->family2, '4');
+  EXPECT_EQ(via->w2, 5080);  // rport: the real source port
+  EXPECT_EQ(via->port, 5999);
+  EXPECT_NE(Ssc_first<void>(rs, ssc_header_id::FROM), nullptr);
+  EXPECT_NE(Ssc_first<void>(rs, ssc_header_id::TO), nullptr);
+  EXPECT_NE(Ssc_first<void>(rs, ssc_header_id::CALL_ID), nullptr);
+  EXPECT_EQ(Ssc_first<void>(rs, ssc_header_id::REQUIRE), nullptr);
+  EXPECT_EQ(Ssc_first<void>(rs, ssc_header_id::CONTACT), nullptr);
+  EXPECT_EQ(Ssc_first<void>(rs, ssc_header_id::SDP_MAIN_BODY), nullptr);
+  ssc_handle* rs_of_rs = ssc_new_response_handle(rs);  // not a request
+  EXPECT_EQ(rs_of_rs, nullptr);
+  (void)Ssc_free_handle(req);
+  ssc_internal::release_handle(rs);
+  expect_counts_zero();
+}
