@@ -471,3 +471,73 @@ TEST_F(SscHandler, ResponseHandleTakesRequestPartsAndSource) {
   ssc_internal::release_handle(rs);
   expect_counts_zero();
 }
+
+namespace {
+
+// A SIP_INVITE_CO body: the answer to our INVITE with a status and a To tag.
+std::vector<u8> invite_answer(u16 status, const char* to_tag) {
+  ssc_handle* req = ssc_test::invite();
+  ssc_handle* rs = ssc_new_response_handle(req);
+  (void)Ssc_free_handle(req);
+  if (rs == nullptr) return {};
+  auto* st = static_cast<ssc_hdr_status*>(Ssc_alloc_header(rs, ssc_header_id::RETURN_CODE));
+  st->code = status;
+  st->reason = "Answer";
+  Ssc_first<ssc_hdr_name_addr>(rs, ssc_header_id::TO)->s3 = to_tag;
+  std::vector<u8> body = ssc_test::sip_body(rs);
+  ssc_internal::release_handle(rs);
+  return body;
+}
+
+}  // namespace
+
+TEST_F(SscHandler, AnswersFromSipMatchForksAndReachTheUser) {
+  ASSERT_EQ(configure(config_body(NAI)), B({2, 0, 0}));
+  user_msg(ssc_msg_type::INVITE, 5);  // our call: user and SIP conn 5
+  ssc_stub_events().clear();
+  ssc_set_machines(nullptr, [] {
+    ssc_stub_events().push_back(
+        {'C', ssc_mod().event, static_cast<u16>(ssc_mod().entry ? ssc_mod().entry->index : 255)});
+    if (ssc_mod().event == 4) ssc_send('A', 255, SSC_INVITE_CO);
+  });
+  struct Case { u16 status; const char* tag; u8 index; bool dialog_gone; };
+  const Case cases[] = {
+      {180, "tA", 0, false},  // the first entry takes the tag
+      {180, "tB", 1, false},  // a new tag: fork
+      {200, "tB", 1, false},  // same tag: same entry
+      {481, "tA", 0, true},   // the dialog is gone: event 95 follows
+  };
+  for (const Case& c : cases) {
+    const std::vector<u8> body = invite_answer(c.status, c.tag);
+    ASSERT_FALSE(body.empty());
+    ssc_stub_events().clear();
+    send_data(ENT_SIP, SSC_INVITE_CO, body, NAI, 5);
+    ASSERT_EQ(ssc_stub_events().size(), c.dialog_gone ? 2u : 1u) << c.status << c.tag;
+    EXPECT_EQ(ssc_stub_events()[0].event, 4);
+    EXPECT_EQ(ssc_stub_events()[0].conn_id, c.index) << c.status << c.tag;
+    if (c.dialog_gone) {
+      EXPECT_EQ(ssc_stub_events()[1].event, SSC_EVENT_DIALOG_GONE);
+      EXPECT_EQ(ssc_stub_events()[1].conn_id, c.index);  // same entry, carried in the self-message
+    }
+    auto up = take_for(ENT_FOIP);
+    ASSERT_EQ(up.size(), 1u);
+    EXPECT_EQ(up[0].code, SSC_INVITE_CO);
+    EXPECT_EQ(up[0].sapi, c.index);   // the entry's index
+    EXPECT_EQ(up[0].conn_id, 5);      // the user's conn_id
+    EXPECT_EQ(up[0].nai, NAI);
+    ssc_handle* got = Ssc_alloc_handle();
+    msg_t* m = rt_test::make_msg(ENT_SSC, ENT_FOIP, SSC_INVITE_CO, {}, NAI, 5);
+    Msg_attach_chain(m, Store_data_in_buffers(up[0].data.data(), static_cast<u32>(up[0].data.size()), nullptr));
+    ASSERT_EQ(Ssc_unformat_msg(got, m), 2);
+    auto* st = Ssc_first<ssc_hdr_status>(got, ssc_header_id::RETURN_CODE);
+    ASSERT_NE(st, nullptr);
+    EXPECT_EQ(st->code, c.status);
+    (void)Ssc_free_handle(got);
+    Free_msg(m);
+  }
+  ASSERT_EQ(ssc_ua__select(NAI), 2);
+  ASSERT_EQ(ssc_call__by_user_conn(5), 2);
+  EXPECT_EQ(ssc_mod().call->entry_count, 2);
+  send_data(ENT_SM, SM_RST_CFG_RQ, {0}, NAI);
+  expect_counts_zero();
+}
