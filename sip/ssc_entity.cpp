@@ -5,6 +5,8 @@
 
 #include "sip/ssc_ident.h"
 #include "sip/ssc_tx.h"
+#include "runtime/entity_ids.h"
+#include "runtime/timer.h"
 
 namespace {
 
@@ -310,13 +312,51 @@ u8 ssc_call__new_for_sip(u16 conn) {
   return 2;
 }
 
+namespace {
+void free_timers(ssc_dialog_entry* e) {
+  for (u8 n = 0; n < SSC_ENTRY_TIMERS; ++n) {
+    if (e->timers[n]) {
+      Timer_stop(e->timers[n]);
+      Timer_free(e->timers[n]);
+    }
+    e->timers[n] = nullptr;
+  }
+}
+}  // namespace
+
+u8 ssc_entry_timer_start(ssc_dialog_entry* e, u8 n, u32 ms, code_t code) {
+  if (e == nullptr || n >= SSC_ENTRY_TIMERS) return 3;
+  if (e->timers[n] == nullptr) {
+    const u16 nai = g_mod.ua ? g_mod.ua->nai : 0xFFFF;
+    e->timers[n] = Timer_alloc(ENT_SSC, nai, e->index, e->conn_id != SSC_NO_CONN ? e->conn_id : 0xFFFF);
+    if (e->timers[n] == nullptr) return 3;
+  }
+  e->timer_ids[n] = static_cast<u16>(e->timer_ids[n] + 1);
+  Timer_start(e->timers[n], ms, e->timer_ids[n], code);
+  return 2;
+}
+
+void ssc_entry_timer_stop(ssc_dialog_entry* e, u8 n) {
+  if (e == nullptr || n >= SSC_ENTRY_TIMERS || e->timers[n] == nullptr) return;
+  Timer_stop(e->timers[n]);
+  e->timer_ids[n] = static_cast<u16>(e->timer_ids[n] + 1);  // a queued expiry is stale now
+}
+
+bool ssc_entry_timer_current(const ssc_dialog_entry* e, u8 n, u16 id) {
+  return e != nullptr && n < SSC_ENTRY_TIMERS && e->timers[n] != nullptr && e->timer_ids[n] == id;
+}
+
 void ssc_dialog__reset(ssc_dialog_entry* e) {
+  free_timers(e);
   ssc_call* keep_call = e->call;
   ssc_dialog_entry* n = e->next;
   ssc_dialog_entry* p = e->prev;
   const u16 conn = e->conn_id;
   const u8 idx = e->index;
+  u16 ids[SSC_ENTRY_TIMERS];
+  std::memcpy(ids, e->timer_ids, sizeof ids);  // ids keep counting: old expiries stay stale
   *e = ssc_dialog_entry{};
+  std::memcpy(e->timer_ids, ids, sizeof ids);
   e->call = keep_call;
   e->next = n;
   e->prev = p;
@@ -417,7 +457,11 @@ void ssc_dialog__release() {
     if (e->next) e->next->prev = e->prev; else c->last = e->prev;
     --c->entry_count;
   }
+  free_timers(e);
+  u16 ids[SSC_ENTRY_TIMERS];
+  std::memcpy(ids, e->timer_ids, sizeof ids);
   *e = ssc_dialog_entry{};
+  std::memcpy(e->timer_ids, ids, sizeof ids);
   e->state = SSC_ENTRY_IDLE;
   e->next = ua->free_entries;
   if (ua->free_entries) ua->free_entries->prev = e;

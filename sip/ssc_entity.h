@@ -66,6 +66,10 @@ struct ssc_config_profile {
 
 // ---------------------------------------------------------------------------
 struct ssc_call;
+struct timer_cell_t;
+struct ssc_handle;
+
+inline constexpr u8 SSC_ENTRY_TIMERS = 3;
 
 struct ssc_dialog_entry {
   u16 conn_id = SSC_NO_CONN;
@@ -80,7 +84,19 @@ struct ssc_dialog_entry {
   u32 peer_supported = 0;
   u32 peer_require = 0;
   ssc_call* call = nullptr;  // call the entry belongs to (null when free)
+  // Timer cells (entity 0x83, the agent's nai, SAP = the entry's index,
+  // conn_id = the entry's conn_id), taken on first start and freed with the
+  // entry; the id of each cell's current start.
+  timer_cell_t* timers[SSC_ENTRY_TIMERS] = {};
+  u16 timer_ids[SSC_ENTRY_TIMERS] = {};
 };
+
+// Starts timer n of the entry for ms milliseconds with the expiry code;
+// 3 when no cell is left.  A restart makes earlier expiries stale.
+[[nodiscard]] u8 ssc_entry_timer_start(ssc_dialog_entry* e, u8 n, u32 ms, code_t code);
+void ssc_entry_timer_stop(ssc_dialog_entry* e, u8 n);
+// True when an expiry (timer n, id) is the current start of the entry's cell.
+[[nodiscard]] bool ssc_entry_timer_current(const ssc_dialog_entry* e, u8 n, u16 id);
 
 struct ssc_call {
   ssc_dialog_entry* first = nullptr;
@@ -111,6 +127,10 @@ struct ssc_binding {
   u32 interval_mode1 = 0xFFFFFFFFu;
   u32 id = 0;    // nai * 256 + index
   u16 keepalive_count = 0;
+  // The headers the binding keeps (Request-URI, local-address Route, From,
+  // Via, Max-Forwards, credentials): the handle that set it, one reference
+  // held while the binding is in use.
+  ssc_handle* store = nullptr;
 };
 
 struct ssc_keepalive {
@@ -125,6 +145,8 @@ struct ssc_keepalive {
   u32 interval_mode1 = 0;
   u8 binding_index = SSC_NO_INDEX8;
   ssc_binding* binding = nullptr;
+  timer_cell_t* probe_timer = nullptr;  // expiry code '2', SAP 'G', conn_id = index
+  u16 probe_id = 0;
 };
 
 struct ssc_user_agent {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "sip/codec/ssc_msg.h"
 #include "sip/ssc_ident.h"
 
 namespace {
@@ -291,4 +292,13 @@ u32 ssc_store_free_bytes(const ssc_store* s) {
     for (u16 off = rd(r); off != NONE; off = rd(r + off + 2)) total += rd(r + off);
   }
   return total;
+}
+
+void ssc_entry_refresh_from(ssc_dialog_entry* e, ssc_handle* h) {
+  if (e == nullptr || h == nullptr) return;
+  auto* ex = Ssc_first<ssc_hdr_u32>(h, ssc_header_id::EXPIRES);
+  auto* ct = Ssc_first<ssc_hdr_contact>(h, ssc_header_id::CONTACT);
+  const bool has_ex = ssc_ptr_set(reinterpret_cast<const char*>(ex));
+  const bool has_ct = ssc_ptr_set(reinterpret_cast<const char*>(ct));
+  e->refresh_ms = ssc_expires_refresh(e->refresh_ms, has_ex, has_ex ? ex->value : 0, has_ct ? ct->d1 : 0xFFFFFFFFu);
 }

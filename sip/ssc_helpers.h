@@ -71,3 +71,8 @@ void ssc_store_free(ssc_store* s, void* data);
 void ssc_store_release(ssc_store* s);
 // Free bytes of the store (the sum of its free chunks), for audits.
 u32 ssc_store_free_bytes(const ssc_store* s);
+
+// The refresh rule on a received handle: sets the entry's refresh interval
+// from Expires, or from the first Contact's expires parameter when present
+// (bounded, never wrapping: ssc_refresh_ms).
+void ssc_entry_refresh_from(ssc_dialog_entry* e, ssc_handle* h);

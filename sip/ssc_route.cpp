@@ -2,11 +2,13 @@
 // messages, route dispatch and the self-queue.
 #include <cstring>
 #include <deque>
+#include <vector>
 
 #include "runtime/buffer.h"
 #include "runtime/mem.h"
 #include "runtime/om_os.h"
 #include "runtime/sm.h"
+#include "runtime/timer.h"
 #include "sip/codec/ssc_record_codec.h"
 #include "sip/codec/ssc_sdp_glue.h"
 #include "sip/ssc_handler.h"
@@ -46,6 +48,50 @@ void set(u8 route, u8 event) {
   ssc_mod().event = event;
 }
 
+void binding_release();
+
+// The configured local address of a profile as a local-address message of
+// the entity to itself (event 66 on 'G'): the binding is made from it.
+void configured_local_address(const ssc_config_profile& p) {
+  ssc_module& mod = ssc_mod();
+  if (ssc_ua__select(p.nai) != 2) return;
+  ssc_handle* h = new_handle(ssc_msg_type::LOCAL_ADDR);
+  if (h == nullptr) return;
+  auto* r = static_cast<ssc_hdr_route*>(Ssc_alloc_header(h, ssc_header_id::ROUTE));
+  char* host = static_cast<char*>(Ssc_alloc_area(h, SSC_HOST_FIELD));
+  if (r == nullptr || host == nullptr) {
+    release_handle(h);
+    return;
+  }
+  r->s1 = nullptr;
+  r->s2 = nullptr;
+  r->b1 = 0;
+  r->uri.scheme = 1;
+  r->uri.user_form = 0xFF;
+  r->uri.user = nullptr;
+  r->uri.uri_text_2 = nullptr;
+  r->uri.host_family = p.family;
+  r->uri.port = p.port;
+  std::memcpy(r->uri.host_v4, p.addr, 4);
+  std::memcpy(r->uri.host_v6, p.addr, 16);
+  std::memcpy(host, p.host, SSC_HOST_FIELD);
+  r->uri.host_name = p.family == 'N' ? host : nullptr;
+  // Packed and read back, as a user's message would arrive.
+  msg_t* packed = SIP_sc_format_rq(p.nai, SSC_NO_CONN, 255, h);
+  release_handle(h);
+  if (packed == nullptr) return;
+  ssc_handle* cur = new_handle(ssc_msg_type::NONE);
+  if (cur != nullptr && Ssc_unformat_msg(cur, packed) == 2) {
+    ssc_handle* keep = run().handle;
+    run().handle = cur;
+    mod.route = 'G';
+    ssc_send(ENT_SSC, 'G', 66);
+    run().handle = keep;
+  }
+  release_handle(cur);
+  Free_msg(packed);
+}
+
 // ---- ENT_SM --------------------------------------------------------------------
 
 void reply_in_place(code_t code, const u8* data, u8 n) {
@@ -68,6 +114,7 @@ void management(msg_t* m) {
       }
       u8 area[512];
       u8 r;
+      std::vector<ssc_config_profile> profiles;
       if (m->p_buffer != nullptr) {
         u32 total = 0;
         u8* body = Reassemble_buffers(area, sizeof area, m->p_buffer, &total);
@@ -75,11 +122,16 @@ void management(msg_t* m) {
           (void)om_os_trap(300);
           r = SSC_CFG_NO_BLOCKS;
         } else {
-          r = ssc_configure(body, total);
+          r = ssc_config_parse(body, total, profiles);
           if (body != area) (void)Free_tmp_block(body);
         }
       } else {
-        r = ssc_configure(Msg_data(m), m->data_size);
+        r = ssc_config_parse(Msg_data(m), m->data_size, profiles);
+      }
+      if (r == SSC_CFG_OK) r = ssc_configure_profiles(profiles);
+      if (r == SSC_CFG_OK) {
+        for (const ssc_config_profile& p : profiles)
+          if (p.addr_count == 1) configured_local_address(p);
       }
       const u8 co[3] = {static_cast<u8>(r == SSC_CFG_OK ? 2 : 3), static_cast<u8>(r == SSC_CFG_OK ? 0 : r),
                         static_cast<u8>(r == SSC_CFG_OK ? 0 : ENT_SSC)};
@@ -97,6 +149,7 @@ void management(msg_t* m) {
           ++it;
         }
       }
+      if (ssc_ua__select(m->nai) == 2) binding_release();  // its keep-alive record, probe call and headers
       const u8 co[1] = {ssc_remove_user_agent(m->nai)};
       reply_in_place(SM_RST_CFG_CO, co, 1);
       return;
@@ -115,11 +168,15 @@ void management(msg_t* m) {
 
 // ---- classification --------------------------------------------------------------
 
+ssc_dialog_entry* mod_entry() { return ssc_mod().entry; }
+
 u8 classify_timer(msg_t* m) {
   const ssc_class_row& row = ssc_timer_row(static_cast<u8>(m->code));
   if (row.route == SSC_ROUTE_NONE) return DISPATCH;
   if (row.sel == ssc_sel::open_call) {
-    if (ssc_call__open_for_user(m->conn_id, 0) != 2) return DROP;
+    // The cell's SAP is the entry's index; only the current start counts.
+    if (ssc_call__open_for_user(m->conn_id, m->sapi) != 2) return DROP;
+    if (!ssc_entry_timer_current(mod_entry(), static_cast<u8>(m->code - '0'), Timer_expiry_id(m))) return DROP;
     u8 route = row.route;
     if ((row.steps & SSC_STEP_IDLE_TO_F) && ssc_mod().entry->state == SSC_ENTRY_IDLE) route = 'F';
     set(route, row.event);
@@ -127,6 +184,7 @@ u8 classify_timer(msg_t* m) {
   }
   ssc_module& mod = ssc_mod();
   if ((m->conn_id & 0xFF) != 0 || mod.ua->keepalive.mode == 0) return DROP;
+  if (m->code == '2' && Timer_expiry_id(m) != mod.ua->keepalive.probe_id) return DROP;  // stale
   mod.keepalive = &mod.ua->keepalive;
   mod.binding = mod.keepalive->binding;
   set(row.route, row.event);
@@ -268,6 +326,7 @@ u8 classify_self(msg_t* m) {
   run().handle = table_take(number);
   set(m->sapi, static_cast<u8>(m->code));
   if (m->sapi == 'G') {
+    if (m->code == 66) return DISPATCH;  // local addresses: no record yet
     if (m->conn_id != 0) return DROP;
     if (m->code == 97) mod.binding = &mod.ua->binding;
     else {
@@ -403,6 +462,25 @@ void keepalive_take() {
   (void)ssc_report_event('A');
 }
 
+// Releases the probe call of the record (entries and call), if any.
+void release_probe_call(ssc_keepalive& k) {
+  ssc_module& mod = ssc_mod();
+  if (k.call_index == SSC_NO_CONN) return;
+  ssc_call* keep_call = mod.call;
+  ssc_dialog_entry* keep_entry = mod.entry;
+  if (ssc_call__by_sip_conn(k.call_index) == 2) {
+    ssc_call* c = mod.call;
+    while (c->first) {
+      mod.entry = c->first;
+      ssc_dialog__release();
+    }
+    (void)ssc_call__release();
+  }
+  k.call_index = SSC_NO_CONN;
+  mod.call = keep_call == nullptr || keep_call->in_use ? keep_call : nullptr;
+  mod.entry = mod.call ? keep_entry : nullptr;
+}
+
 void keepalive_release() {
   ssc_module& mod = ssc_mod();
   ssc_keepalive& k = mod.ua->keepalive;
@@ -411,9 +489,16 @@ void keepalive_release() {
   (void)ssc_report_event('B');
   if (mod.ua->primary == k.index) mod.ua->primary = SSC_NO_INDEX8;
   if (k.binding && k.binding->keepalive_count) --k.binding->keepalive_count;
+  if (k.probe_timer) {
+    Timer_stop(k.probe_timer);
+    Timer_free(k.probe_timer);
+  }
+  release_probe_call(k);
   const u8 index = k.index;
+  const u16 id = k.probe_id;
   k = ssc_keepalive{};
   k.index = index;
+  k.probe_id = id;
 }
 
 void binding_release() {
@@ -422,10 +507,99 @@ void binding_release() {
   keepalive_release();
   const u8 index = b.index;
   const u32 id = b.id;
+  release_handle(b.store);
   b = ssc_binding{};
   b.index = index;
   b.id = id;
   if (ssc_mod().ua->bindings_in_use) --ssc_mod().ua->bindings_in_use;
+}
+
+void probe_timer_start(ssc_keepalive& k, u32 ms) {
+  if (k.probe_timer == nullptr) {
+    k.probe_timer = Timer_alloc(ENT_SSC, ssc_mod().ua->nai, 'G', k.index);
+    if (k.probe_timer == nullptr) return;
+  }
+  k.probe_id = static_cast<u16>(k.probe_id + 1);
+  Timer_start(k.probe_timer, ms, k.probe_id, '2');
+  k.running = 1;
+}
+
+u32 probe_interval(const ssc_keepalive& k) {
+  const u32 v = k.mode == 1 ? k.interval_mode1 : k.interval_mode2;
+  return v == 0xFFFFFFFFu || v == 0 ? 30000u : v;
+}
+
+// An OPTIONS probe built from the binding's headers: To is the local
+// address, Request-URI its URI, a fresh Call-ID; sent on a call without user
+// side whose SIP conn_id the record keeps.
+void probe_send(ssc_keepalive& k) {
+  ssc_module& mod = ssc_mod();
+  if (k.call_index != SSC_NO_CONN) return;  // one probe at a time
+  ssc_binding* b = k.binding;
+  if (b == nullptr || b->store == nullptr) return;
+  if (ssc_call__new_for_user(SSC_NO_CONN) != 2) {
+    probe_timer_start(k, 1000);  // no call record free: try again later
+    return;
+  }
+  ssc_call* c = mod.call;
+  k.call_index = c->sip_conn;
+  ssc_handle* h = new_handle(ssc_msg_type::NONE);
+  if (h == nullptr || Ssc_copy_msg(h, b->store) == nullptr) {
+    release_handle(h);
+    release_probe_call(k);
+    probe_timer_start(k, probe_interval(k));
+    return;
+  }
+  h->type = ssc_msg_type::OPTIONS;
+  for (unsigned id = 0; id < SSC_HEADER_ID_COUNT; ++id) {
+    const auto hid = static_cast<ssc_header_id>(id);
+    void** head = Ssc_list_head(h, hid);
+    if (head == nullptr) continue;
+    const bool keep = hid == ssc_header_id::FROM || hid == ssc_header_id::VIA || hid == ssc_header_id::ROUTE ||
+                      hid == ssc_header_id::MAX_FORWARDS || hid == ssc_header_id::USER_AUTH;
+    if (!keep || !Ssc_header_allowed(h->type, hid)) *head = nullptr;
+  }
+  auto* route = Ssc_first<ssc_hdr_route>(h, ssc_header_id::ROUTE);
+  auto* to = static_cast<ssc_hdr_name_addr*>(Ssc_alloc_header(h, ssc_header_id::TO));
+  auto* ruri = static_cast<ssc_hdr_request_uri*>(Ssc_alloc_header(h, ssc_header_id::REQUEST_URI));
+  auto* cid = static_cast<ssc_hdr_call_id*>(Ssc_alloc_header(h, ssc_header_id::CALL_ID));
+  char* id_text = static_cast<char*>(Ssc_alloc_area(h, 17));
+  auto* from = Ssc_first<ssc_hdr_name_addr>(h, ssc_header_id::FROM);
+  if (route == nullptr || to == nullptr || ruri == nullptr || cid == nullptr || id_text == nullptr) {
+    release_handle(h);
+    release_probe_call(k);
+    probe_timer_start(k, probe_interval(k));
+    return;
+  }
+  to->b1 = 0;
+  to->uri = route->uri;
+  to->uri.uri_text_2 = nullptr;  // the Route's parameters ("lr") are not the address's
+  ruri->uri = to->uri;
+  ssc_new_call_id_text(id_text, 17, mod.call_id_offset++);
+  cid->local = id_text;
+  cid->family = 0xFF;
+  if (ssc_ptr_set(reinterpret_cast<const char*>(from))) {
+    cid->family = from->uri.host_family;
+    cid->host = from->uri.host_name;
+    std::memcpy(cid->v4, from->uri.host_v4, 4);
+    std::memcpy(cid->v6, from->uri.host_v6, 16);
+  }
+  if (!ssc_ptr_set(reinterpret_cast<const char*>(Ssc_first<ssc_hdr_u32>(h, ssc_header_id::MAX_FORWARDS)))) {
+    if (auto* mf = static_cast<ssc_hdr_u32*>(Ssc_alloc_header(h, ssc_header_id::MAX_FORWARDS))) mf->value = 70;
+  }
+  run().tx_handle = h;
+  (void)ssc_tx_track(h, SSC_TX_SENT);
+  ssc_send(ENT_SIP, 0, SSC_OPTIONS_RQ);
+}
+
+// The probe ended (answer or error): release its call and wait for the next.
+void probe_done(ssc_keepalive& k) {
+  release_probe_call(k);
+  if (k.mode != 1 && k.mode != 2) {
+    (void)om_os_trap(312);
+    return;
+  }
+  probe_timer_start(k, probe_interval(k));
 }
 
 }  // namespace
@@ -495,6 +669,8 @@ void ssc_general_event() {
       b.state = 1;
       ++mod.ua->bindings_in_use;
       mod.binding = &b;
+      b.store = run().handle;
+      ++b.store->ref_count;
       if (Ssc_first<ssc_hdr_route>(run().handle, ssc_header_id::ROUTE) != nullptr) {
         keepalive_take();
         b.state = 3;
@@ -505,6 +681,103 @@ void ssc_general_event() {
     case 87:  // clear binding, no answer
       binding_release();
       return;
+    case 66: {  // local addresses: the binding is made anew from them
+      binding_release();
+      ssc_handle* h = run().handle;
+      if (h == nullptr) return;
+      ssc_binding& b = mod.ua->binding;
+      if (ssc_ptr_set(reinterpret_cast<const char*>(Ssc_first<ssc_hdr_route>(h, ssc_header_id::ROUTE)))) {
+        b.state = 1;
+        ++mod.ua->bindings_in_use;
+        b.store = h;
+        ++h->ref_count;
+        mod.binding = &b;
+        keepalive_take();
+        b.state = 3;
+      }
+      if (run().sender != ENT_SSC && run().msg != nullptr) {
+        // The user's request is answered: type 36 with 200 "OK" (a copy: the
+        // binding keeps the request's headers).
+        ssc_handle* a_h = new_handle(ssc_msg_type::NONE);
+        if (a_h == nullptr || Ssc_copy_msg(a_h, h) == nullptr) {
+          release_handle(a_h);
+          return;
+        }
+        h = a_h;
+        h->type = ssc_msg_type::LOCAL_ADDR_RS;
+        for (unsigned id = 0; id < SSC_HEADER_ID_COUNT; ++id) {
+          const auto hid = static_cast<ssc_header_id>(id);
+          void** head = Ssc_list_head(h, hid);
+          if (head && !Ssc_header_allowed(h->type, hid)) *head = nullptr;
+        }
+        if (auto* st = static_cast<ssc_hdr_status*>(Ssc_alloc_header(h, ssc_header_id::RETURN_CODE))) {
+          st->code = 200;
+          st->reason = "OK";
+        }
+        msg_t* a = SIP_sc_format_rq(mod.ua->nai, run().msg->conn_id, run().msg->sapi, h);
+        release_handle(h);
+        if (a) {
+          a->from = ENT_SSC;
+          a->to = run().sender;
+          Send_msg(a);
+        }
+      }
+      return;
+    }
+    case 82: {  // start keep-alive
+      if (g == nullptr) return;
+      ssc_keepalive& k = mod.ua->keepalive;
+      ssc_binding* b = k.binding;
+      g->b1 = 2;
+      ssc_handle* src = b ? b->store : nullptr;
+      const bool has_from = src && ssc_ptr_set(reinterpret_cast<const char*>(
+                                       Ssc_first<ssc_hdr_name_addr>(src, ssc_header_id::FROM)));
+      const bool has_via = src && ssc_ptr_set(reinterpret_cast<const char*>(
+                                      Ssc_first<ssc_hdr_via>(src, ssc_header_id::VIA)));
+      if (k.mode == 0 || !has_from || !has_via) {
+        g->b1 = 3;
+        g->b2 = 'C';
+        answer_management();
+        return;
+      }
+      k.interval_mode2 = g->d1 != 0xFFFFFFFFu ? g->d1 : b->interval_mode2;
+      k.interval_mode1 = g->d2 != 0xFFFFFFFFu ? g->d2 : b->interval_mode1;
+      if (k.probe_timer == nullptr) {
+        k.probe_timer = Timer_alloc(ENT_SSC, mod.ua->nai, 'G', k.index);
+        if (k.probe_timer == nullptr) {
+          g->b1 = 3;
+          g->b2 = 'D';
+          answer_management();
+          return;
+        }
+      }
+      mod.keepalive = &k;
+      ssc_send(ENT_SSC, 'G', 88);
+      answer_management();
+      return;
+    }
+    case 85:
+    case 88:
+      probe_send(mod.ua->keepalive);
+      return;
+    case 43: {  // the probe's answer
+      ssc_keepalive& k = mod.ua->keepalive;
+      auto* st = run().handle ? Ssc_first<ssc_hdr_status>(run().handle, ssc_header_id::RETURN_CODE) : nullptr;
+      const u16 code = ssc_ptr_set(reinterpret_cast<const char*>(st)) ? st->code : 0;
+      k.last_status = code;
+      if (code >= 100 && code <= 199) return;
+      mod.keepalive = &k;
+      (void)ssc_report_event(code >= 200 && code <= 299 ? 'C' : 'D');
+      probe_done(k);
+      return;
+    }
+    case 56: {  // SIP_ERROR_IN on the probe
+      ssc_keepalive& k = mod.ua->keepalive;
+      mod.keepalive = &k;
+      (void)ssc_report_event('D');
+      probe_done(k);
+      return;
+    }
     default:
       // Keep-alive probes, local addresses and hold timers are not built here.
       ssc_stub_events().push_back({'G', mod.event, SSC_NO_CONN});

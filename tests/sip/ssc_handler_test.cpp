@@ -12,6 +12,7 @@
 
 #include "runtime/buffer.h"
 #include "runtime/sm.h"
+#include "runtime/timer.h"
 #include "runtime/support/rt_harness.h"
 #include "sip/codec/ssc_record_codec.h"
 #include "sip/ssc_internal.h"
@@ -87,8 +88,9 @@ class SscHandler : public ::testing::Test {
   }
   std::vector<u8> configure(const std::vector<u8>& body) {
     send_data(ENT_SM, SM_CONFIG_RQ, body, 0);
-    auto co = take_for(ENT_SM);
-    return co.empty() ? std::vector<u8>{} : co.back().data;
+    for (const auto& m : take_for(ENT_SM))
+      if (m.code == SM_CONFIG_CO) return m.data;
+    return {};
   }
   // A user message: a handle of the type packed by the codec.
   void user_msg(ssc_msg_type type, u16 conn, u8 sap = 255) {
@@ -225,18 +227,12 @@ TEST_F(SscHandler, UserMessagesRouteAndSelfQueueRunsInTheSameCall) {
   EXPECT_EQ(ssc_stub_events()[1].conn_id, 1);  // the handle travelled with it
   expect_counts_zero();
 
-  // Timer expiries: '0' to the entry machine, '1' on an idle entry to the
-  // call machine, unknown codes and conn_ids nowhere.
+  // Expiries of timers the entity never started are dropped.
   ssc_stub_events().clear();
-  send_data(ENT_TI, '0', {}, NAI, 5);
-  send_data(ENT_TI, '1', {}, NAI, 5);
-  send_data(ENT_TI, '1', {}, NAI, 77);
+  send_data(ENT_TI, '0', {1, 0}, NAI, 5);
+  send_data(ENT_TI, '1', {1, 0}, NAI, 5);
   send_data(ENT_TI, '9', {}, NAI, 5);
-  ASSERT_EQ(ssc_stub_events().size(), 2u);
-  EXPECT_EQ(ssc_stub_events()[0].route, 'C');
-  EXPECT_EQ(ssc_stub_events()[0].event, 54);
-  EXPECT_EQ(ssc_stub_events()[1].route, 'F');
-  EXPECT_EQ(ssc_stub_events()[1].event, 69);
+  EXPECT_TRUE(ssc_stub_events().empty());
 
   // Reset releases every call; nothing is left.
   send_data(ENT_SM, SM_RST_CFG_RQ, {0}, NAI);
@@ -538,6 +534,249 @@ TEST_F(SscHandler, AnswersFromSipMatchForksAndReachTheUser) {
   ASSERT_EQ(ssc_ua__select(NAI), 2);
   ASSERT_EQ(ssc_call__by_user_conn(5), 2);
   EXPECT_EQ(ssc_mod().call->entry_count, 2);
+  send_data(ENT_SM, SM_RST_CFG_RQ, {0}, NAI);
+  expect_counts_zero();
+}
+
+TEST_F(SscHandler, EntryTimersExpireToTheirMachines) {
+  ASSERT_EQ(configure(config_body(NAI)), B({2, 0, 0}));
+  // On the INVITE the call machine starts timer '1' twice (the first start
+  // goes stale) and timer '0'.
+  ssc_set_machines(
+      [] {
+        ssc_stub_events().push_back({'F', ssc_mod().event, 0});
+        if (ssc_mod().event == 1) {
+          ASSERT_EQ(ssc_entry_timer_start(ssc_mod().entry, 1, 50, '1'), 2);
+          ASSERT_EQ(ssc_entry_timer_start(ssc_mod().entry, 1, 80, '1'), 2);
+          ASSERT_EQ(ssc_entry_timer_start(ssc_mod().entry, 0, 120, '0'), 2);
+        }
+      },
+      nullptr);
+  user_msg(ssc_msg_type::INVITE, 5);
+  ssc_stub_events().clear();
+  for (int ms = 0; ms < 200; ++ms) {
+    rt_test::advance_clock(1);
+    om_os_timer_poll();
+    rt_test::pump();
+  }
+  ASSERT_EQ(ssc_stub_events().size(), 2u);
+  EXPECT_EQ(ssc_stub_events()[0].route, 'F');  // '1' on an idle entry
+  EXPECT_EQ(ssc_stub_events()[0].event, 69);
+  EXPECT_EQ(ssc_stub_events()[1].route, 'C');  // '0'
+  EXPECT_EQ(ssc_stub_events()[1].event, 54);
+  send_data(ENT_SM, SM_RST_CFG_RQ, {0}, NAI);  // frees the cells with the entries
+  EXPECT_EQ(om_os_timer_pool_stats().in_use, 0u);
+  expect_counts_zero();
+}
+
+namespace {
+
+// A management request of sub-code `sub` for record 0, with the binding's
+// headers when `headers` is set: From, Via and a local-address Route.
+msg_t* management_rq(u16 sub, u32 d1, u32 d2, bool headers) {
+  ssc_handle* h = Ssc_alloc_handle();
+  if (Ssc_init_handle(h, ssc_msg_type::SM_RQ) != 2) return nullptr;
+  auto* g = Ssc_first<ssc_hdr_mgmt>(h, ssc_header_id::MANAGEMENT);
+  g->w1 = sub;
+  g->w2 = 0;
+  g->d1 = d1;
+  g->d2 = d2;
+  g->b4 = '2';
+  g->b5 = 1;
+  g->b6 = 0;
+  if (headers) {
+    ssc_handle* inv = ssc_test::invite();
+    const u8 lo[4] = {127, 0, 0, 1};
+    auto* from = static_cast<ssc_hdr_name_addr*>(Ssc_alloc_header(h, ssc_header_id::FROM));
+    auto* via = static_cast<ssc_hdr_via*>(Ssc_alloc_header(h, ssc_header_id::VIA));
+    auto* route = static_cast<ssc_hdr_route*>(Ssc_alloc_header(h, ssc_header_id::ROUTE));
+    if (!from || !via || !route) return nullptr;
+    *from = *Ssc_first<ssc_hdr_name_addr>(inv, ssc_header_id::FROM);
+    from->next = nullptr;
+    from->uri.user = "tessaly";
+    from->s3 = "kt1";
+    *via = *Ssc_first<ssc_hdr_via>(inv, ssc_header_id::VIA);
+    via->next = nullptr;
+    via->s7 = nullptr;
+    route->s1 = nullptr;
+    route->s2 = nullptr;
+    route->b1 = 0;
+    route->uri = from->uri;
+    route->uri.user = "registrar";
+    route->uri.host_family = '4';
+    std::memcpy(route->uri.host_v4, lo, 4);
+    route->uri.port = 5090;
+    route->uri.uri_text_2 = "lr";
+    (void)Ssc_free_handle(inv);
+  }
+  msg_t* m = SIP_sc_format_rq(NAI, 0xFFFF, 255, h);
+  (void)Ssc_free_handle(h);
+  if (m) {
+    m->from = ENT_SM;
+    m->to = ENT_SSC;
+  }
+  return m;
+}
+
+std::vector<u8> options_answer(u16 status) {
+  ssc_handle* h = Ssc_alloc_handle();
+  Ssc_init_handle(h, ssc_msg_type::OPTIONS_RS);
+  auto* st = static_cast<ssc_hdr_status*>(Ssc_alloc_header(h, ssc_header_id::RETURN_CODE));
+  st->code = status;
+  st->reason = "Answer";
+  std::vector<u8> body = ssc_test::sip_body(h);
+  (void)Ssc_free_handle(h);
+  return body;
+}
+
+}  // namespace
+
+TEST_F(SscHandler, KeepAliveProbesOfABinding) {
+  ASSERT_EQ(configure(config_body(NAI)), B({2, 0, 0}));
+  msg_t* set = management_rq('D', 100, 200, true);  // mode 2 interval 100 ms
+  ASSERT_NE(set, nullptr);
+  send(set);
+  auto sm = take_for(ENT_SM);
+  ASSERT_EQ(sm.size(), 2u);  // report 'A' (record started), then the answer
+  EXPECT_EQ(sm[0].code, SSC_SM_REPORT);
+  EXPECT_EQ(sm[0].data[1], 'e');
+  EXPECT_EQ(sm[0].data[2], 'A');
+  EXPECT_EQ(sm[1].code, SSC_SM_ANSWER);
+  EXPECT_EQ(sm[1].data[6], 2);
+  ASSERT_EQ(ssc_ua__select(NAI), 2);
+  EXPECT_EQ(ssc_mod().ua->binding.state, 3);
+
+  msg_t* start = management_rq('A', 0xFFFFFFFFu, 0xFFFFFFFFu, false);  // the binding's intervals
+  ASSERT_NE(start, nullptr);
+  send(start);
+  auto all = rt_test::rec().messages();
+  rt_test::rec().clear();
+  std::vector<rt_test::seen_msg> probes;
+  bool answered = false;
+  for (auto& m : all) {
+    if (m.to == ENT_SIP) probes.push_back(m);
+    if (m.to == ENT_SM && m.code == SSC_SM_ANSWER) answered = m.data[6] == 2;
+  }
+  EXPECT_TRUE(answered);
+  ASSERT_EQ(probes.size(), 1u);
+  EXPECT_EQ(probes[0].code, SSC_OPTIONS_RQ);
+  ASSERT_EQ(ssc_ua__select(NAI), 2);
+  const u16 probe_conn = ssc_mod().ua->keepalive.call_index;
+  EXPECT_EQ(probes[0].conn_id, probe_conn);
+  std::string first_call_id;
+  {
+    ssc_handle* back = Ssc_alloc_handle();
+    ASSERT_EQ(Ssc_init_handle(back, ssc_msg_type::OPTIONS), 2);
+    ssc_rc_fail fail;
+    ASSERT_EQ(ssc_decode_from_sip(back, probes[0].data.data(), static_cast<u16>(probes[0].data.size()), &fail),
+              SSC_RC_OK);
+    auto* to = Ssc_first<ssc_hdr_name_addr>(back, ssc_header_id::TO);
+    ASSERT_NE(to, nullptr);
+    EXPECT_STREQ(to->uri.user, "registrar");  // To: the binding's local address
+    EXPECT_EQ(to->uri.port, 5090);
+    auto* cid = Ssc_first<ssc_hdr_call_id>(back, ssc_header_id::CALL_ID);
+    ASSERT_NE(cid, nullptr);
+    first_call_id = cid->local;
+    EXPECT_EQ(first_call_id.size(), 16u);
+    (void)Ssc_free_handle(back);
+  }
+
+  // 200: report 'C', the probe call goes, the next probe follows the interval.
+  send_data(ENT_SIP, SSC_OPTIONS_CO, options_answer(200), NAI, probe_conn);
+  sm = take_for(ENT_SM);
+  ASSERT_EQ(sm.size(), 1u);
+  EXPECT_EQ(sm[0].data[2], 'C');
+  EXPECT_EQ(sm[0].data[16] | (sm[0].data[17] << 8), 200);
+  ASSERT_EQ(ssc_ua__select(NAI), 2);
+  EXPECT_EQ(ssc_mod().ua->calls_in_use, 0);
+  unsigned sent_at = 0;
+  std::vector<rt_test::seen_msg> next;
+  for (unsigned ms = 1; ms <= 150 && next.empty(); ++ms) {
+    rt_test::advance_clock(1);
+    om_os_timer_poll();
+    rt_test::pump();
+    next = take_for(ENT_SIP);
+    sent_at = ms;
+  }
+  ASSERT_EQ(next.size(), 1u);
+  EXPECT_EQ(sent_at, 100u);
+  {
+    ssc_handle* back = Ssc_alloc_handle();
+    ASSERT_EQ(Ssc_init_handle(back, ssc_msg_type::OPTIONS), 2);
+    ssc_rc_fail fail;
+    ASSERT_EQ(ssc_decode_from_sip(back, next[0].data.data(), static_cast<u16>(next[0].data.size()), &fail),
+              SSC_RC_OK);
+    EXPECT_NE(first_call_id, Ssc_first<ssc_hdr_call_id>(back, ssc_header_id::CALL_ID)->local);  // new Call-ID
+    (void)Ssc_free_handle(back);
+  }
+  // 503: report 'D' (failed).
+  ASSERT_EQ(ssc_ua__select(NAI), 2);
+  send_data(ENT_SIP, SSC_OPTIONS_CO, options_answer(503), NAI, ssc_mod().ua->keepalive.call_index);
+  sm = take_for(ENT_SM);
+  ASSERT_EQ(sm.size(), 1u);
+  EXPECT_EQ(sm[0].data[2], 'D');
+
+  // Reset with a probe timer running and then a probe call open: nothing stays.
+  for (int ms = 0; ms < 100; ++ms) {
+    rt_test::advance_clock(1);
+    om_os_timer_poll();
+    rt_test::pump();
+  }
+  ASSERT_EQ(ssc_ua__select(NAI), 2);
+  EXPECT_NE(ssc_mod().ua->keepalive.call_index, SSC_NO_CONN);  // a probe is out
+  send_data(ENT_SM, SM_RST_CFG_RQ, {0}, NAI);
+  EXPECT_EQ(om_os_timer_pool_stats().in_use, 0u);
+  expect_counts_zero();
+}
+
+TEST_F(SscHandler, LocalAddressesMakeTheBinding) {
+  // From the configuration: a name address makes the binding and its
+  // keep-alive record, with no answer to anyone but the report.
+  auto body = config_body(NAI, 'N');
+  body[21] = 1;
+  body[22] = 0xC4;  // port 5060
+  body[23] = 0x13;
+  std::memcpy(&body[25], "fax.example", 11);
+  EXPECT_EQ(configure(body), B({2, 0, 0}));
+  ASSERT_EQ(ssc_ua__select(NAI), 2);
+  EXPECT_EQ(ssc_mod().ua->binding.state, 3);
+  EXPECT_EQ(ssc_mod().ua->keepalive.mode, 2);
+  EXPECT_EQ(ssc_mod().ua->primary, 0);
+  ASSERT_NE(ssc_mod().ua->binding.store, nullptr);
+  auto* r = Ssc_first<ssc_hdr_route>(ssc_mod().ua->binding.store, ssc_header_id::ROUTE);
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->uri.host_family, 'N');
+  EXPECT_STREQ(r->uri.host_name, "fax.example");
+  EXPECT_EQ(r->uri.port, 5060);
+  EXPECT_TRUE(take_for(ENT_FOIP).empty());
+
+  // From the user (code 91): the binding is made anew and the user is
+  // answered with type 36, status 200.
+  ssc_handle* h = Ssc_alloc_handle();
+  ASSERT_EQ(Ssc_init_handle(h, ssc_msg_type::LOCAL_ADDR), 2);
+  auto* route = static_cast<ssc_hdr_route*>(Ssc_alloc_header(h, ssc_header_id::ROUTE));
+  std::memset(&route->uri, 0xFF, sizeof route->uri);
+  route->s1 = nullptr;
+  route->s2 = nullptr;
+  route->b1 = 0;
+  route->uri.scheme = 1;
+  route->uri.host_family = '4';
+  const u8 ip[4] = {127, 0, 0, 1};
+  std::memcpy(route->uri.host_v4, ip, 4);
+  route->uri.port = 5070;
+  msg_t* m = SIP_sc_format_rq(NAI, 0xFFFF, 255, h);
+  (void)Ssc_free_handle(h);
+  ASSERT_NE(m, nullptr);
+  m->from = ENT_FOIP;
+  send(m);
+  auto up = take_for(ENT_FOIP);
+  ASSERT_EQ(up.size(), 1u);
+  EXPECT_EQ(up[0].code, SSC_LOCAL_ADDR_RS);
+  ASSERT_EQ(ssc_ua__select(NAI), 2);
+  EXPECT_EQ(ssc_mod().ua->binding.state, 3);
+  r = Ssc_first<ssc_hdr_route>(ssc_mod().ua->binding.store, ssc_header_id::ROUTE);
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->uri.port, 5070);
   send_data(ENT_SM, SM_RST_CFG_RQ, {0}, NAI);
   expect_counts_zero();
 }

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "runtime/support/rt_harness.h"
+#include "sip/codec/ssc_msg.h"
+#include "sip/ssc_ident.h"
 
 namespace {
 
@@ -224,4 +226,37 @@ TEST_F(SscStore, SmallRemaindersAreGivenWhole) {
   ssc_store_free(&s, p);
   EXPECT_EQ(ssc_store_free_bytes(&s), block);
   ssc_store_release(&s);
+}
+
+TEST_F(SscStore, RefreshIntervalFromReceivedHandle) {
+  struct Case { const char* what; int expires; long long contact; u32 before; u32 after; };
+  const Case cases[] = {
+      {"nothing: unchanged", -1, -1, 1234, 1234},
+      {"Expires 0", 0, -1, SSC_REFRESH_UNKNOWN, 0},
+      {"Expires 1", 1, -1, SSC_REFRESH_UNKNOWN, 0},
+      {"Expires 1199", 1199, -1, SSC_REFRESH_UNKNOWN, 599000},
+      {"Expires 1200", 1200, -1, SSC_REFRESH_UNKNOWN, 600000},
+      {"Expires 3600", 3600, -1, SSC_REFRESH_UNKNOWN, 3000000},
+      {"Expires max", -2, -1, SSC_REFRESH_UNKNOWN, SSC_REFRESH_MAX_MS},
+      {"Contact 60 wins", 3600, 60, SSC_REFRESH_UNKNOWN, 30000},
+      {"Contact 0", 3600, 0, SSC_REFRESH_UNKNOWN, 0},
+      {"Contact without value", 3600, 0xFFFFFFFFll, SSC_REFRESH_UNKNOWN, 3000000},
+  };
+  for (const Case& c : cases) {
+    ssc_handle* h = Ssc_alloc_handle();
+    ASSERT_EQ(Ssc_init_handle(h, ssc_msg_type::REGISTER_RS), 2);
+    if (c.expires != -1) {
+      auto* e = static_cast<ssc_hdr_u32*>(Ssc_alloc_header(h, ssc_header_id::EXPIRES));
+      e->value = c.expires == -2 ? 4294967295u : static_cast<u32>(c.expires);
+    }
+    if (c.contact != -1) {
+      auto* k = static_cast<ssc_hdr_contact*>(Ssc_alloc_header(h, ssc_header_id::CONTACT));
+      k->d1 = static_cast<u32>(c.contact);
+    }
+    ssc_dialog_entry e;
+    e.refresh_ms = c.before;
+    ssc_entry_refresh_from(&e, h);
+    EXPECT_EQ(e.refresh_ms, c.after) << c.what;
+    (void)Ssc_free_handle(h);
+  }
 }
