@@ -330,9 +330,12 @@ void sip_server_tx__link_call(sip_endpoint&, std::uint32_t idx, std::uint32_t ca
 void sip_server_tx__complete(sip_endpoint& ep, std::uint32_t idx) {
   sip_server_transaction& t = sip_mod.pools.server_txs[idx];
   if (t.state == SIP_STX_ANSWERED) return;
-  if (t.bucket != 0xFFFF) {
-    bucket_remove(ep.branch_hash[t.bucket], idx);
-    t.bucket = 0xFFFF;
+  // It stays in the branch table so that a copy of its request still finds
+  // it (and its stored response) until the sweep frees it.
+  // Off its call: it outlives the call on the finished list.
+  if (t.call != SIP_NONE) {
+    bucket_remove(sip_mod.pools.calls[t.call].server_txs, idx);
+    t.call = SIP_NONE;
   }
   if (ep.finished.empty()) ep.finished_sweep.start(ep.cfg.hold_ms, SIP_TIMER_CODE_FINISHED);
   t.deadline = om_os_tick() + ep.cfg.hold_ms / Timer_get_unit();

@@ -389,7 +389,10 @@ void response(sip_endpoint& ep) {
       if (status < 300) c.dialogs[dialog].accepted_slot = slot->index;
     }
   }
-  (void)deliver(ep, ci, dialog, code, false);
+  const std::uint16_t r = deliver(ep, ci, dialog, code, false);
+  // A final answer ends a BYE, OPTIONS or REGISTER dialog.
+  if (r == 2 && code != INVITE_CO && code != 0xC5 && status >= 200 && dialog < SIP_DIALOGS)
+    sip_dialog__close(c, dialog);
   sip_call__cleanup(ep, ci);
 }
 

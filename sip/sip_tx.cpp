@@ -136,16 +136,20 @@ std::uint8_t sip_tx__send_by_kind(sip_endpoint& ep, const sip_tx_msg& msg, const
 
 bool sip_server_tx__resend(sip_endpoint& ep, std::uint32_t idx) {
   const sip_server_transaction& t = sip_mod.pools.server_txs[idx];
-  if (t.call == SIP_NONE) {
-    if (!t.has_stored) return false;
-  }
   if (t.has_stored && !t.stored.empty()) {
     // The destination is the source of the request being handled.
     sip_tx__send_datagram(ep, sip_mod.rx_address, sip_mod.rx_port, t.stored.data(), t.stored.size());
     return true;
   }
-  if (t.call == SIP_NONE) return false;
-  const sip_call& c = sip_mod.pools.calls[t.call];
+  // After a final INVITE response the copy is the one its slot keeps (the
+  // transaction may have left its call when a 2xx completed it).
+  std::uint32_t ci = t.call;
+  if (ci == SIP_NONE && t.conn_id < ep.active_calls.size()) {
+    ci = ep.active_calls[t.conn_id];
+    if (ci == SIP_NONE) ci = ep.closing_calls[t.conn_id];
+  }
+  if (ci == SIP_NONE) return false;
+  const sip_call& c = sip_mod.pools.calls[ci];
   for (const sip_transaction_slot& s : c.slots) {
     if (s.state != SIP_SLOT_FREE && s.kind == 226 && s.cseq == t.cseq && !s.stored.empty()) {
       sip_tx__send_datagram(ep, sip_mod.rx_address, sip_mod.rx_port, s.stored.data(), s.stored.size());

@@ -5,6 +5,7 @@
 
 #include "sip/ssc_ident.h"
 #include "sip/ssc_tx.h"
+#include "sip/ssc_internal.h"
 #include "runtime/entity_ids.h"
 #include "runtime/timer.h"
 
@@ -498,6 +499,13 @@ u8 ssc_remove_user_agent(u16 nai) {
     }
     (void)ssc_call__release();
   }
+  // What the binding and keep-alive record still hold.
+  if (ua->keepalive.probe_timer) {
+    Timer_stop(ua->keepalive.probe_timer);
+    Timer_free(ua->keepalive.probe_timer);
+    ua->keepalive.probe_timer = nullptr;
+  }
+  ssc_internal::release_handle(ua->binding.store);
   m.agents[nai].reset();
   m.ua = nullptr;
   m.call = nullptr;

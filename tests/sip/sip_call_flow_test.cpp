@@ -108,17 +108,27 @@ TEST_F(Flow, IncomingCallAnsweredAcknowledgedAndClosed) {
   h.advance(350);  // T1 100: copies at 100 and 300
   o = collect();
   EXPECT_EQ(o.wire, (std::vector<std::string>{"SIP/2.0 200 OK", "SIP/2.0 200 OK"}));
+  // A copy of the INVITE now gets the 200 kept for retransmission.
+  o = from_net(invite);
+  EXPECT_EQ(o.wire, (std::vector<std::string>{"SIP/2.0 200 OK"}));
+  EXPECT_TRUE(o.up.empty());
 
   o = from_net(msg("ACK sip:fax@127.0.0.1 SIP/2.0", "z9hG4bKa1", "1 ACK", "t1"));
   EXPECT_EQ(o.up, (std::vector<std::uint8_t>{226}));
   h.advance(2000);
   EXPECT_TRUE(collect().wire.empty());
 
-  o = from_net(msg("BYE sip:fax@127.0.0.1 SIP/2.0", "z9hG4bKb1", "2 BYE", "t1"));
+  const std::string bye = msg("BYE sip:fax@127.0.0.1 SIP/2.0", "z9hG4bKb1", "2 BYE", "t1");
+  o = from_net(bye);
   EXPECT_EQ(o.up, (std::vector<std::uint8_t>{228}));
   o = from_user('d', msg("SIP/2.0 200 OK", "z9hG4bKb1", "2 BYE", "t1"), conn);
   EXPECT_EQ(o.wire, (std::vector<std::string>{"SIP/2.0 200 OK"}));
   EXPECT_EQ(sip_mod.pools.calls.in_use(), 0u);
+  // The call is gone; a copy of the BYE still gets its 200 from the
+  // answered server transaction.
+  o = from_net(bye);
+  EXPECT_EQ(o.wire, (std::vector<std::string>{"SIP/2.0 200 OK"}));
+  EXPECT_TRUE(o.up.empty());
   h.advance(32100);  // answered server transactions live for the hold time
   EXPECT_EQ(sip_mod.pools.server_txs.in_use(), 0u);
 }

@@ -177,6 +177,12 @@ TEST_F(Rx, LargeInvitesNeverStopTheEntity) {
   EXPECT_TRUE(rt_test::rec().traps().empty());
 }
 
+TEST_F(Rx, StoppedEndpointPassesNothingUp) {
+  EXPECT_EQ(h.manage(SM_STOP_RQ, USER_NAI), (std::vector<std::uint8_t>{2, 0}));
+  const outcome o = feed(request("OPTIONS", "z9hG4bKstop", "stop@host", "1 OPTIONS"));
+  EXPECT_TRUE(o.up.empty());
+}
+
 TEST_F(Rx, CallsOverTheMaximumAreAnswered503) {
   ASSERT_EQ(feed(request("INVITE", "z9hG4bKa", "a@host", "1 INVITE")).up.size(), 1u);
   ASSERT_EQ(feed(request("INVITE", "z9hG4bKb", "b@host", "1 INVITE")).up.size(), 1u);

@@ -780,3 +780,15 @@ TEST_F(SscHandler, LocalAddressesMakeTheBinding) {
   send_data(ENT_SM, SM_RST_CFG_RQ, {0}, NAI);
   expect_counts_zero();
 }
+
+TEST_F(SscHandler, EntityResetReleasesBindingAndProbe) {
+  ASSERT_EQ(configure(config_body(NAI)), B({2, 0, 0}));
+  send(management_rq('D', 100, 200, true));
+  send(management_rq('A', 0xFFFFFFFFu, 0xFFFFFFFFu, false));
+  ASSERT_EQ(ssc_ua__select(NAI), 2);
+  EXPECT_NE(ssc_mod().ua->keepalive.call_index, SSC_NO_CONN);
+  EXPECT_GT(ssc_entity_counts().handles, 0u);
+  ssc_entity_reset(8);
+  expect_counts_zero();
+  EXPECT_EQ(om_os_timer_pool_stats().in_use, 0u);
+}

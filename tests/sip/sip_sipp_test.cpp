@@ -1,0 +1,391 @@
+// ENT_SIP against SIPp on loopback (127.0.0.1 only), in real time with T1
+// 100 ms and T2 800 ms: SIPp is the caller; a scripted session-control user
+// answers each INVITE with 180 (when the scenario wants it) and, 300 ms
+// later, 200, and each BYE with 200.
+// Datagrams cross a UDP socket that stands in for the socket entity.  Each
+// scenario must end with SIPp's exit status 0, the INVITE must reach the
+// user once, and no call or server transaction may be left.  Every wait is
+// bounded.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "common/byte_order.h"
+#include "runtime/sm.h"
+#include "runtime/sock.h"
+#include "runtime/support/rt_harness.h"
+#include "runtime/timer.h"
+#include "sip/codec/sip_elem.h"
+#include "sip/codec/sip_parse.h"
+#include "sip/codec/sip_prim_kind.h"
+#include "sip/sip_entity.h"
+#include "sip/sip_entity_int.h"
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+int g_fd = -1;
+int g_invites_out = 0;
+
+// Stands in for ENT_IP: each datagram request leaves through the socket.
+void ip_handler(msg_t* m) {
+  if (m->code == SOCK_U_DA_RQ) {
+    std::vector<std::uint8_t> d = rt_test::chain_bytes(m->p_buffer);
+    if (m->p_buffer == nullptr) d.assign(Msg_data(m), Msg_data(m) + m->data_size);
+    if (d.size() > SOCK_UDP_HEADER_SIZE) {
+      if (std::memcmp(d.data() + SOCK_UDP_HEADER_SIZE, "INVITE ", 7) == 0) ++g_invites_out;
+      sockaddr_in to{};
+      to.sin_family = AF_INET;
+      std::memcpy(&to.sin_addr, &d[4], 4);
+      to.sin_port = htons(get_host16(&d[8]));
+      (void)sendto(g_fd, d.data() + SOCK_UDP_HEADER_SIZE, d.size() - SOCK_UDP_HEADER_SIZE, 0,
+                   reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    }
+  }
+  Free_msg(m);
+}
+
+const entity_table_row_t TABLE[] = {
+    SIP_ENTITY_ROW,
+    {ENT_SM, rt_test::record_handler, 0, 0, nullptr, 0},
+    {ENT_SSC, rt_test::record_handler, 0, 0, nullptr, 0},
+    {ENT_IP, ip_handler, 0, 0, nullptr, 0},
+    {ENT_NIL, nullptr, 0, 0, nullptr, 0},
+};
+
+std::string scenario_dir() {
+  std::string f = __FILE__;
+  return f.substr(0, f.rfind('/')) + "/sipp/";
+}
+
+bool have_sipp() { return std::system("command -v sipp >/dev/null 2>&1") == 0; }
+
+struct Sipp {
+  pid_t pid = -1;
+  bool start(const std::string& args, const std::string& log) {
+    pid = fork();
+    if (pid < 0) return false;
+    if (pid == 0) {
+      const std::string cmd = "exec timeout 30 sipp " + args + " >" + log + " 2>&1";
+      execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    return true;
+  }
+  int poll_exit() {
+    int status = 0;
+    if (pid < 0) return -2;
+    if (waitpid(pid, &status, WNOHANG) != pid) return -1;
+    pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+  }
+  ~Sipp() {
+    if (pid > 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+  }
+};
+
+void send_to_sip(ent_id_t from, code_t code, const std::vector<std::uint8_t>& data, std::uint16_t nai,
+                 std::uint16_t conn) {
+  msg_t* m = rt_test::make_msg(from, ENT_SIP, code, {}, nai, conn);
+  Msg_attach_chain(m, Store_data_in_buffers(data.data(), static_cast<u32>(data.size()), nullptr));
+  Send_msg(m);
+  rt_test::pump();
+}
+
+// The user's answer to `request`: its text turned into the response and
+// built as the kind's primitive.
+std::vector<std::uint8_t> answer_prim(char kind, const std::string& request, const std::string& status_line) {
+  std::string text = status_line + request.substr(request.find("\r\n"));
+  const std::size_t to = text.find("\nTo:");
+  const std::size_t eol = text.find("\r\n", to);
+  if (text.substr(to, eol - to).find(";tag=") == std::string::npos) text.insert(eol, ";tag=tes1");
+  sip_parse__start(text.data(), text.size());
+  (void)sip_parse_message(1);
+  buffer_t* chain = nullptr;
+  std::vector<std::uint8_t> body;
+  if (sip_prim__build_up(sip_kind_index_rs[kind - 'a' + 1], 0, &chain) == 2) {
+    body = rt_test::chain_bytes(chain);
+    Free_buffer(chain);
+  }
+  return body;
+}
+
+// A request of the user: its text parsed and built as the kind's primitive.
+std::vector<std::uint8_t> request_prim(char kind, std::string text) {
+  sip_parse__start(text.data(), text.size());
+  (void)sip_parse_message(1);
+  buffer_t* chain = nullptr;
+  std::vector<std::uint8_t> body;
+  if (sip_prim__build_up(sip_kind_index_rq[kind - 'A' + 1], 0, &chain) == 2) {
+    body = rt_test::chain_bytes(chain);
+    Free_buffer(chain);
+  }
+  return body;
+}
+
+std::string header_value(const std::string& text, const std::string& name) {
+  const std::size_t at = text.find("\n" + name + ":");
+  if (at == std::string::npos) return "";
+  const std::size_t start = text.find_first_not_of(' ', at + name.size() + 2);
+  return text.substr(start, text.find("\r\n", start) - start);
+}
+
+class SipSipp : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!have_sipp()) GTEST_SKIP() << "sipp is not installed";
+    g_fd = socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(g_fd, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(bind(g_fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(getsockname(g_fd, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    port = ntohs(a.sin_port);
+    rt_test::use_real_clock();
+    rt_test::start_manual(TABLE);
+    sip_config c;
+    c.endpoint_count = 1;
+    sip_config_endpoint& e = c.endpoints[0];
+    e.nai = 1;
+    e.address_type = 1;
+    e.user_entity = ENT_SSC;
+    e.transport_entity = ENT_IP;
+    e.transport_nai = 2;
+    e.t1_ms = 100;
+    e.t2_ms = 800;
+    e.hold_ms = 1000;
+    std::vector<std::uint8_t> body(SIP_CONFIG_SIZE);
+    sip_config_pack(c, body.data());
+    send_to_sip(ENT_SM, SM_CONFIG_RQ, body, 0, 0);
+    ASSERT_EQ(sip_entity_state().endpoints, 1u);
+    rt_test::rec().clear();
+  }
+  void TearDown() override {
+    if (g_fd < 0) return;
+    rt_test::stop();
+    close(g_fd);
+    g_fd = -1;
+  }
+
+  // Runs the scenario to its end; SIPp's exit status.
+  int run(const std::string& scenario, bool ringing) {
+    const std::string log = ::testing::TempDir() + "sipp_" + scenario + "_" + std::to_string(getpid()) + ".log";
+    Sipp sipp;
+    if (!sipp.start("127.0.0.1:" + std::to_string(port) + " -sf " + scenario_dir() + scenario +
+                        " -i 127.0.0.1 -p 0 -m 1 -nostdin -timeout 15s -timeout_error -max_recv_loops 100",
+                    log))
+      return -3;
+    std::string last_invite, last_bye;
+    auto ok_at = clock_type::time_point::max();
+    std::uint16_t conn = 0;
+    int status = -1;
+    const auto deadline = clock_type::now() + std::chrono::seconds(20);
+    while ((status = sipp.poll_exit()) == -1 && clock_type::now() < deadline) {
+      pollfd p{g_fd, POLLIN, 0};
+      if (poll(&p, 1, 5) > 0) {
+        char buf[65536];
+        sockaddr_in from{};
+        socklen_t len = sizeof from;
+        const ssize_t n = recvfrom(g_fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+        if (n > 0) {
+          const std::string text(buf, static_cast<std::size_t>(n));
+          if (text.rfind("INVITE ", 0) == 0) {
+            last_invite = text;
+            ++invites_in;
+          }
+          if (text.rfind("BYE ", 0) == 0) last_bye = text;
+          std::vector<std::uint8_t> d(SOCK_UDP_HEADER_SIZE + text.size());
+          d[0] = 4;
+          std::memcpy(&d[4], &from.sin_addr, 4);
+          put_host16(&d[8], ntohs(from.sin_port));
+          std::memcpy(&d[SOCK_UDP_HEADER_SIZE], text.data(), text.size());
+          send_to_sip(ENT_PH_IT, SOCK_U_DA_IN, d, 2, 0);
+        }
+      }
+      om_os_timer_poll();
+      rt_test::pump();
+      for (const auto& m : rt_test::rec().messages()) {
+        if (m.to != ENT_SSC) continue;
+        if (m.code == 225) {
+          ++invites_up;
+          conn = m.conn_id;
+          if (ringing) send_to_sip(ENT_SSC, 'a', answer_prim('a', last_invite, "SIP/2.0 180 Ringing"), 1, conn);
+          ok_at = clock_type::now() + std::chrono::milliseconds(300);
+        }
+        if (m.code == 228) send_to_sip(ENT_SSC, 'd', answer_prim('d', last_bye, "SIP/2.0 200 OK"), 1, conn);
+      }
+      rt_test::rec().clear();
+      if (clock_type::now() >= ok_at) {
+        ok_at = clock_type::time_point::max();
+        send_to_sip(ENT_SSC, 'a', answer_prim('a', last_invite, "SIP/2.0 200 OK"), 1, conn);
+      }
+    }
+    // Answered server transactions live for the hold time (1 s here).
+    const auto settle = clock_type::now() + std::chrono::milliseconds(1300);
+    while (clock_type::now() < settle) {
+      usleep(10 * 1000);
+      om_os_timer_poll();
+      rt_test::pump();
+    }
+    if (status != 0) ADD_FAILURE() << "sipp log: " << log;
+    return status;
+  }
+
+  // Our call to SIPp as UAS: INVITE at once; on its 200 our ACK, and BYE
+  // 300 ms later.  SIPp's exit status.
+  int call_out(const std::string& scenario) {
+    const std::string log = ::testing::TempDir() + "sipp_" + scenario + "_" + std::to_string(getpid()) + ".log";
+    std::uint16_t sipp_port = 0;
+    {
+      const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+      sockaddr_in a{};
+      a.sin_family = AF_INET;
+      a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      socklen_t len = sizeof a;
+      bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+      getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+      sipp_port = ntohs(a.sin_port);
+      close(fd);
+    }
+    Sipp sipp;
+    if (!sipp.start("-sf " + scenario_dir() + scenario + " -i 127.0.0.1 -p " + std::to_string(sipp_port) +
+                        " -m 1 -nostdin -timeout 15s -timeout_error -max_recv_loops 100",
+                    log))
+      return -3;
+    usleep(300 * 1000);  // sipp binds its port
+    const std::string us = "127.0.0.1:" + std::to_string(port);
+    const std::string them = "sip:fax@127.0.0.1:" + std::to_string(sipp_port);
+    auto req = [&](const std::string& method, const std::string& branch, int cseq, const std::string& to_tag) {
+      return method + " " + them + " SIP/2.0\r\nVia: SIP/2.0/UDP " + us + ";branch=" + branch +
+             "\r\nFrom: <sip:tessaly@" + us + ">;tag=tes9\r\nTo: <" + them + ">" +
+             (to_tag.empty() ? "" : ";tag=" + to_tag) + "\r\nCall-ID: out-1@127.0.0.1\r\nCSeq: " +
+             std::to_string(cseq) + " " + method + "\r\nContact: <sip:tessaly@" + us +
+             ">\r\nMax-Forwards: 70\r\nContent-Length: 0\r\n\r\n";
+    };
+    const std::uint16_t conn = 5;
+    send_to_sip(ENT_SSC, 'A', request_prim('A', req("INVITE", "z9hG4bK-out1", 1, "")), 1, conn);
+    std::string peer_tag;
+    auto bye_at = clock_type::time_point::max();
+    bool acked = false;
+    int status = -1;
+    const auto deadline = clock_type::now() + std::chrono::seconds(20);
+    while ((status = sipp.poll_exit()) == -1 && clock_type::now() < deadline) {
+      pollfd p{g_fd, POLLIN, 0};
+      if (poll(&p, 1, 5) > 0) {
+        char buf[65536];
+        sockaddr_in from{};
+        socklen_t len = sizeof from;
+        const ssize_t n = recvfrom(g_fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+        if (n > 0) {
+          const std::string text(buf, static_cast<std::size_t>(n));
+          if (text.rfind("SIP/2.0 200", 0) == 0 && header_value(text, "CSeq").find("INVITE") != std::string::npos) {
+            const std::string to = header_value(text, "To");
+            peer_tag = to.substr(to.find(";tag=") + 5);
+          }
+          std::vector<std::uint8_t> d(SOCK_UDP_HEADER_SIZE + text.size());
+          d[0] = 4;
+          std::memcpy(&d[4], &from.sin_addr, 4);
+          put_host16(&d[8], ntohs(from.sin_port));
+          std::memcpy(&d[SOCK_UDP_HEADER_SIZE], text.data(), text.size());
+          send_to_sip(ENT_PH_IT, SOCK_U_DA_IN, d, 2, 0);
+        }
+      }
+      om_os_timer_poll();
+      rt_test::pump();
+      for (const auto& m : rt_test::rec().messages()) {
+        if (m.to != ENT_SSC) continue;
+        if (m.code == SIP_ERROR_IN && m.data.size() >= 2) errors.push_back(get_host16(m.data.data()));
+        if (m.code == 193 && !peer_tag.empty() && !acked) {
+          acked = true;
+          send_to_sip(ENT_SSC, 'B', request_prim('B', req("ACK", "z9hG4bK-ack1", 1, peer_tag)), 1, conn);
+          bye_at = clock_type::now() + std::chrono::milliseconds(300);
+        }
+        if (m.code == 196) bye_done = true;
+      }
+      rt_test::rec().clear();
+      if (clock_type::now() >= bye_at) {
+        bye_at = clock_type::time_point::max();
+        send_to_sip(ENT_SSC, 'D', request_prim('D', req("BYE", "z9hG4bK-bye1", 2, peer_tag)), 1, conn);
+      }
+    }
+    const auto settle = clock_type::now() + std::chrono::milliseconds(1300);
+    while (clock_type::now() < settle) {
+      usleep(10 * 1000);
+      om_os_timer_poll();
+      rt_test::pump();
+    }
+    if (status != 0) ADD_FAILURE() << "sipp log: " << log;
+    return status;
+  }
+
+  std::uint16_t port = 0;
+  std::vector<std::uint16_t> errors;
+  bool bye_done = false;
+  int invites_up = 0;
+  int invites_in = 0;
+};
+
+TEST_F(SipSipp, UacCall) {
+  EXPECT_EQ(run("uac-call.xml", true), 0);
+  EXPECT_EQ(invites_up, 1);
+  EXPECT_EQ(sip_mod.pools.calls.in_use(), 0u);
+  EXPECT_EQ(sip_mod.pools.server_txs.in_use(), 0u);
+}
+
+TEST_F(SipSipp, UacLoss) {
+  EXPECT_EQ(run("uac-loss.xml", false), 0);
+  EXPECT_GE(invites_in, 2);  // SIPp's copies came
+  EXPECT_EQ(invites_up, 1);  // and reached the user once
+  EXPECT_EQ(sip_mod.pools.calls.in_use(), 0u);
+  EXPECT_EQ(sip_mod.pools.server_txs.in_use(), 0u);
+}
+
+TEST_F(SipSipp, UacUnknown) {
+  EXPECT_EQ(run("uac-unknown.xml", true), 0);  // the 481 reached SIPp's own port
+  EXPECT_EQ(invites_up, 0);
+  EXPECT_EQ(sip_mod.pools.calls.in_use(), 0u);
+  EXPECT_EQ(sip_mod.pools.server_txs.in_use(), 0u);
+}
+
+TEST_F(SipSipp, UacBadCseq) {
+  EXPECT_EQ(run("uac-bad-cseq.xml", true), 0);
+  EXPECT_EQ(invites_up, 1);
+  EXPECT_EQ(sip_mod.pools.calls.in_use(), 0u);
+  EXPECT_EQ(sip_mod.pools.server_txs.in_use(), 0u);
+}
+
+TEST_F(SipSipp, UasSlow) {
+  g_invites_out = 0;
+  EXPECT_EQ(call_out("uas-slow.xml"), 0);
+  EXPECT_EQ(g_invites_out, 4);  // 0, T1, 3 T1, 7 T1, then the 180 stops them
+  EXPECT_TRUE(bye_done);
+  EXPECT_TRUE(errors.empty()) << (errors.empty() ? 0 : errors[0]);
+  EXPECT_EQ(sip_mod.pools.calls.in_use(), 0u);
+}
+
+TEST_F(SipSipp, UasSilent) {
+  g_invites_out = 0;
+  EXPECT_EQ(call_out("uas-silent.xml"), 0);
+  EXPECT_EQ(g_invites_out, 7);  // 0, 0.1, 0.3, 0.7, 1.5, 3.1, 6.3 s
+  EXPECT_EQ(errors, (std::vector<std::uint16_t>{24}));  // at 64 T1
+  EXPECT_EQ(sip_mod.pools.calls.in_use(), 0u);
+}
+
+}  // namespace

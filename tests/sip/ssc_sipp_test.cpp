@@ -1,0 +1,178 @@
+// ENT_SIP with ENT_SSC against SIPp on loopback (127.0.0.1 only), in real
+// time: a UDP socket stands in for the socket entity.  Every wait is
+// bounded; the scenario must end with SIPp's exit status 0.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "common/byte_order.h"
+#include "runtime/buffer.h"
+#include "runtime/sm.h"
+#include "runtime/sock.h"
+#include "runtime/support/rt_harness.h"
+#include "runtime/timer.h"
+#include "sip/sip_config.h"
+#include "sip/sip_entity.h"
+#include "sip/ssc_handler.h"
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+int g_fd = -1;
+
+// Stands in for ENT_IP: each datagram request leaves through the socket.
+void ip_handler(msg_t* m) {
+  if (m->code == SOCK_U_DA_RQ) {
+    std::vector<u8> d = rt_test::chain_bytes(m->p_buffer);
+    if (m->p_buffer == nullptr) d.assign(Msg_data(m), Msg_data(m) + m->data_size);
+    if (d.size() > SOCK_UDP_HEADER_SIZE) {
+      sockaddr_in to{};
+      to.sin_family = AF_INET;
+      std::memcpy(&to.sin_addr, &d[4], 4);
+      to.sin_port = htons(get_host16(&d[8]));
+      (void)sendto(g_fd, d.data() + SOCK_UDP_HEADER_SIZE, d.size() - SOCK_UDP_HEADER_SIZE, 0,
+                   reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    }
+  }
+  Free_msg(m);
+}
+
+const entity_table_row_t TABLE[] = {
+    SIP_ENTITY_ROW,
+    SSC_ENTITY_ROW,
+    {ENT_SM, rt_test::record_handler, 0, 0, nullptr, 0},
+    {ENT_IP, ip_handler, 0, 0, nullptr, 0},
+    {ENT_FOIP, rt_test::record_handler, 0, 0, nullptr, 0},
+    {ENT_NIL, nullptr, 0, 0, nullptr, 0},
+};
+
+std::string scenario_dir() {
+  std::string f = __FILE__;
+  return f.substr(0, f.rfind('/')) + "/sipp/";
+}
+
+bool have_sipp() { return std::system("command -v sipp >/dev/null 2>&1") == 0; }
+
+void send_to(ent_id_t from, ent_id_t to, code_t code, const std::vector<u8>& data, u16 nai) {
+  msg_t* m = rt_test::make_msg(from, to, code, {}, nai, 0);
+  Msg_attach_chain(m, Store_data_in_buffers(data.data(), static_cast<u32>(data.size()), nullptr));
+  Send_msg(m);
+  rt_test::pump();
+}
+
+class SscSipp : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!have_sipp()) GTEST_SKIP() << "sipp is not installed";
+    g_fd = socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(g_fd, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(bind(g_fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(getsockname(g_fd, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    port = ntohs(a.sin_port);
+    rt_test::use_real_clock();
+    rt_test::start_manual(TABLE);
+    ssc_entity_reset(8);
+    sip_config c;
+    c.endpoint_count = 1;
+    sip_config_endpoint& e = c.endpoints[0];
+    e.nai = 1;
+    e.address_type = 1;
+    e.user_entity = ENT_SSC;
+    e.transport_entity = ENT_IP;
+    e.transport_nai = 2;
+    e.t1_ms = 100;
+    e.t2_ms = 800;
+    e.hold_ms = 1000;
+    std::vector<u8> body(SIP_CONFIG_SIZE);
+    sip_config_pack(c, body.data());
+    send_to(ENT_SM, ENT_SIP, SM_CONFIG_RQ, body, 0);
+    std::vector<u8> ssc(SSC_CONFIG_SIZE, 0);
+    ssc[4] = 1;
+    ssc[6] = 1;
+    ssc[8] = 62;
+    ssc[10] = 68;
+    ssc[14] = 62;
+    ssc[16] = ENT_FOIP;
+    ssc[18] = 0x02;  // Require check on
+    send_to(ENT_SM, ENT_SSC, SM_CONFIG_RQ, ssc, 0);
+    ASSERT_EQ(ssc_ua__select(1), 2);
+    ssc_mod().ua->supported_mask = 0x01;  // 100rel
+    rt_test::rec().clear();
+  }
+  void TearDown() override {
+    if (g_fd < 0) return;
+    ssc_entity_reset(0);
+    rt_test::stop();
+    close(g_fd);
+    g_fd = -1;
+  }
+
+  int run(const std::string& scenario) {
+    const std::string log = ::testing::TempDir() + "sipp_" + scenario + "_" + std::to_string(getpid()) + ".log";
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const std::string cmd = "exec timeout 30 sipp 127.0.0.1:" + std::to_string(port) + " -sf " + scenario_dir() +
+                              scenario + " -i 127.0.0.1 -p 0 -m 1 -nostdin -timeout 15s -timeout_error >" + log +
+                              " 2>&1";
+      execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    int status = -1;
+    const auto deadline = clock_type::now() + std::chrono::seconds(20);
+    while (clock_type::now() < deadline) {
+      int ws = 0;
+      if (waitpid(pid, &ws, WNOHANG) == pid) {
+        status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128;
+        break;
+      }
+      pollfd p{g_fd, POLLIN, 0};
+      if (poll(&p, 1, 5) > 0) {
+        char buf[65536];
+        sockaddr_in from{};
+        socklen_t len = sizeof from;
+        const ssize_t n = recvfrom(g_fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+        if (n > 0) {
+          std::vector<u8> d(SOCK_UDP_HEADER_SIZE + static_cast<std::size_t>(n));
+          d[0] = 4;
+          std::memcpy(&d[4], &from.sin_addr, 4);
+          put_host16(&d[8], ntohs(from.sin_port));
+          std::memcpy(&d[SOCK_UDP_HEADER_SIZE], buf, static_cast<std::size_t>(n));
+          send_to(ENT_PH_IT, ENT_SIP, SOCK_U_DA_IN, d, 2);
+        }
+      }
+      om_os_timer_poll();
+      rt_test::pump();
+      rt_test::rec().clear();
+    }
+    if (status == -1) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+    if (status != 0) ADD_FAILURE() << "sipp log: " << log;
+    return status;
+  }
+  u16 port = 0;
+};
+
+}  // namespace
+
+TEST_F(SscSipp, UnsupportedRequireGets420AtTheRealPort) {
+  EXPECT_EQ(run("uac-require.xml"), 0);
+  for (const ssc_stub_event& e : ssc_stub_events()) EXPECT_NE(e.event, 5) << "the INVITE reached a machine";
+}
