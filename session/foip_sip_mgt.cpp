@@ -12,6 +12,9 @@
 #include "session/app_foip_prim.h"
 #include "session/foip_ctx.h"
 #include "session/foip_err.h"
+#include "session/foip_trc.h"
+#include "sip/codec/ssc_codes.h"
+#include "sip/codec/ssc_header.h"
 #include "t38/t38_entity.h"
 
 namespace {
@@ -229,7 +232,125 @@ void answer_register(code_t code, u8 rc, u8 source, u8 err) {
   foip__send_confirm(m, code, rc, source, err, m->nai, m->conn_id);
 }
 
+// Primitives of ENT_SSC on a call id and the call-automaton event each
+// raises.
+struct call_route_row {
+  code_t code;
+  u8 event;
+  const char* line;
+};
+constexpr call_route_row CALL_ROUTES[] = {
+    {SSC_SET_PARM_CO, 55, nullptr},
+    {SSC_ERROR_IN, 45, nullptr},
+    {CALL_CLOSED_IN, 30, "\n(nai %d, conn_id %3d) SSC Evt: Receive SSC_CALL_CLOSED_IN"},
+    {SSC_INVITE_CO, 5, nullptr},
+    {CLOSE_SESS_CO, 25, "\n(nai %d, conn_id %3d) SSC Evt: Receive SSC_CLOSE_SESSION_CO"},
+    {SSC_INVITE_IN, 10, nullptr},
+    {SSC_ACK_IN, 15, "\n(nai %d, conn_id %3d) SSC Evt: Receive SSC_ACK_IN"},
+    {SSC_OPTIONS_IN, 63, "\n(nai %d, conn_id %3d) SSC Evt: Receive SSC_OPTIONS_IN"},
+    {SESS_CLOSED_IN, 20, "\n(nai %d, conn_id %3d) SSC Evt: Receive SSC_SESSION_CLOSED_IN"},
+};
+
+void print_line(const char* fmt, u16 conn_id) {
+  char line[198];
+  std::snprintf(line, sizeof line, fmt, g_sip.glb_sip_param.sig_nai, conn_id);
+  foip_trc__print_event(g_sip.glb_sip_param.sig_nai, FOIP__SIP_EVT_1, line);
+}
+
+void print_reg(const char* fmt, int a, int b) {
+  char line[198];
+  std::snprintf(line, sizeof line, fmt, a, b);
+  foip_trc__print_event(g_sip.glb_sip_param.sig_nai, FOIP__SIP_EVT_1, line);
+}
+
 }  // namespace
+
+ssc_mgt__route ssc_mgt__route_ssc(code_t code, u16 conn_id) {
+  ssc_mgt__route r;
+  if (conn_id >= FOIP__SIP_CALL_CONN_BASE && conn_id < FOIP__SIP_CALL_CONN_BASE + FOIP__MAX_SIP_CALL) {
+    for (const call_route_row& row : CALL_ROUTES) {
+      if (row.code != code) continue;
+      r.target = SSC_MGT__TO_CALL;
+      r.index = static_cast<u16>(conn_id - FOIP__SIP_CALL_CONN_BASE);
+      r.event = row.event;
+      r.line = row.line;
+    }
+  } else if (conn_id < FOIP__MAX_SIP_REGISTER) {
+    if (code == CALL_CLOSED_IN || code == SSC_REGISTER_CO) {
+      r.target = SSC_MGT__TO_REGISTER;
+      r.index = conn_id;
+      r.event = code == CALL_CLOSED_IN ? SIP_REGISTER__EVT_SSC_CALL_CLOSED_IN : SIP_REGISTER__EVT_SSC_REGISTER_CO;
+    }
+  }
+  return r;
+}
+
+void sip_register__automaton(u8 event, sip_register__ctx* r) {
+  if (r == nullptr) return;
+  const u8 before = r->state;
+  switch (event) {
+    case SIP_REGISTER__EVT_SSC_REGISTER_CO: {
+      msg_t* m = foip__current_msg();
+      const bool decoded = m && g_sip.rx_handle && Ssc_unformat_msg(g_sip.rx_handle, m) == 2;
+      const auto* st = decoded ? Ssc_first<ssc_hdr_status>(g_sip.rx_handle, ssc_header_id::RETURN_CODE) : nullptr;
+      if (!decoded) {
+        Foip__trap(g_sip.glb_sip_param.sig_nai, r->conn_id, FOIP__TRAP_CLASS, FOIP__TRAP__SIP_SC_UNFORMAT_MSG,
+                   "FOIP__TRAP__SIP_SC_UNFORMAT_MSG",
+                   r->state == SIP_REGISTER__UNREGISTER_SENT
+                       ? "FOIP: (process_ssc_register_co__unregister) Ssc_unformat_msg returns NOK"
+                       : "FOIP: (process_ssc_register_co) Ssc_unformat_msg returns NOK");
+      } else if (!st) {
+        Foip__trap(g_sip.glb_sip_param.sig_nai, r->conn_id, FOIP__TRAP_CLASS, FOIP__TRAP__SSC_REGISTER_CO_NO_RET_CODE,
+                   "FOIP__TRAP__SSC_REGISTER_CO_NO_RET_CODE",
+                   r->state == SIP_REGISTER__UNREGISTER_SENT
+                       ? "FOIP: (process_ssc_register_co__unregister) SSC_REGISTER_CO without return code"
+                       : "FOIP: (process_ssc_register_co) SSC_REGISTER_CO without return code");
+      }
+      const u16 code = st ? st->code : 0;
+      if (r->state == SIP_REGISTER__SENT) {
+        r->last_status = code;
+        char line[198];
+        std::snprintf(line, sizeof line, "\n(nai %d, conn_id %3d)      SSC Evt (Register): Receive SSC_REGISTER_CO (%d)",
+                      g_sip.glb_sip_param.sig_nai, r->conn_id, code);
+        foip_trc__print_event(g_sip.glb_sip_param.sig_nai, FOIP__SIP_EVT_1, line);
+        if (st && code >= 200 && code < 300 && r->held_register) {
+          msg_t* held = r->held_register;
+          r->held_register = nullptr;
+          foip__send_confirm(held, FOIP__SIP_REGISTER_CO, 2, 2, 2, r->user_nai, r->conn_id);
+        }
+        r->state = st ? SIP_REGISTER__REGISTERED : SIP_REGISTER__UNREGISTER_ANSWERED;
+      } else if (r->state == SIP_REGISTER__UNREGISTER_SENT) {
+        char line[198];
+        std::snprintf(line, sizeof line, "\n(nai %d, conn_id %3d)      SSC Evt (Register): Receive SSC_REGISTER_CO (%d) %s",
+                      g_sip.glb_sip_param.sig_nai, r->conn_id, code,
+                      code >= 200 && code < 300 ? " " : "Rem: ignore SIP error");
+        foip_trc__print_event(g_sip.glb_sip_param.sig_nai, FOIP__SIP_EVT_1, line);
+        r->state = SIP_REGISTER__UNREGISTER_ANSWERED;
+      }
+      break;
+    }
+    case SIP_REGISTER__EVT_SSC_CALL_CLOSED_IN:
+      print_reg("\n(nai %d, conn_id %3d)      SSC Evt (Register): Receive SSC_CALL_CLOSED_IN",
+                g_sip.glb_sip_param.sig_nai, r->conn_id);
+      r->state = SIP_REGISTER__FREE;
+      break;
+    default:
+      return;
+  }
+  if (r->state != SIP_REGISTER__FREE || before == SIP_REGISTER__FREE) return;
+  // The record is free again: the user learns the end of what it asked for.
+  if (msg_t* held = r->held_register) {
+    r->held_register = nullptr;
+    foip__send_confirm(held, FOIP__SIP_REGISTER_CO, 3, static_cast<u8>(r->last_status / 100),
+                       static_cast<u8>(r->last_status % 100), r->user_nai, r->conn_id);
+  }
+  if (msg_t* held = r->held_unregister) {
+    r->held_unregister = nullptr;
+    foip__send_confirm(held, FOIP__SIP_UNREGISTER_CO, 2, 2, 2, r->user_nai, r->conn_id);
+  }
+  r->user_nai = 0xFFFF;
+  r->last_status = 0;
+}
 
 sip_mgt__glb_ctx& sip_mgt__glb() { return g_sip; }
 
@@ -376,6 +497,15 @@ void ssc_mgt__automaton(foip__na_ctx* /*s*/, u8 event) {
       if (id >= FOIP__MAX_SIP_REGISTER || g_sip.reg[id].state != SIP_REGISTER__REGISTERED ||
           g_sip.reg[id].held_unregister != nullptr)
         return answer_register(FOIP__SIP_UNREGISTER_CO, 2, 2, FOIP__REGISTER_ERR__CONN_ID_NOT_FOUND);
+      return;
+    }
+    case SSC_MGT__EVT_SSC: {
+      msg_t* m = foip__current_msg();
+      if (!m) return;
+      const ssc_mgt__route r = ssc_mgt__route_ssc(m->code, m->conn_id);
+      if (r.line) print_line(r.line, m->conn_id);
+      if (r.target == SSC_MGT__TO_REGISTER) sip_register__automaton(r.event, &g_sip.reg[r.index]);
+      // Call records join with the call automaton.
       return;
     }
     default:

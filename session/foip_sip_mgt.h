@@ -109,5 +109,27 @@ void sip_mgt__release();
 // current message of ENT_FOIP is the event's message.
 void ssc_mgt__automaton(foip__na_ctx* s, u8 event);
 
+// Where a primitive from ENT_SSC goes while running: a call record (ids 62
+// to 123) with a call-automaton event, or a registration record (ids 0 to
+// 61) with a registration event; target 0 for a primitive that is ignored.
+enum : u8 { SSC_MGT__TO_NONE = 0, SSC_MGT__TO_CALL = 1, SSC_MGT__TO_REGISTER = 2 };
+struct ssc_mgt__route {
+  u8 target = SSC_MGT__TO_NONE;
+  u16 index = 0;
+  u8 event = 0;
+  const char* line = nullptr;  // event line printed before the event, or null
+};
+[[nodiscard]] ssc_mgt__route ssc_mgt__route_ssc(code_t code, u16 conn_id);
+
+// Registration automaton events.
+enum : u8 {
+  SIP_REGISTER__EVT_REGISTER_RQ = 1,
+  SIP_REGISTER__EVT_UNREGISTER_RQ = 2,
+  SIP_REGISTER__EVT_SSC_REGISTER_CO = 3,
+  SIP_REGISTER__EVT_SSC_CALL_CLOSED_IN = 4,
+};
+// Runs one registration event on a record (null: none named).
+void sip_register__automaton(u8 event, sip_register__ctx* r);
+
 // Sets the SIP side's hooks in `h` (the other hooks are left as they are).
 void foip_sip__plug(foip__layer_hooks& h);

@@ -11,6 +11,9 @@
 #include <vector>
 
 #include "runtime/sm.h"
+#include "sip/codec/ssc_codes.h"
+#include "sip/codec/ssc_header.h"
+#include "sip/codec/ssc_msg.h"
 #include "runtime/support/rt_harness.h"
 #include "session/app_foip_prim.h"
 #include "session/foip.h"
@@ -242,6 +245,119 @@ TEST_F(FoipSipMgt, UnregisteringARecordNotRegisteredIsAnsweredAtOnce) {
     EXPECT_EQ(c.error_code, 35);
   }
   EXPECT_EQ(sip_mgt__glb().reg[4].state, SIP_REGISTER__FREE);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FoipSipMgtRoute, PrimitivesOfEntSscByConnectionId) {
+  struct row {
+    code_t code;
+    u16 conn;
+    u8 target;
+    u16 index;
+    u8 event;
+    bool line;
+  };
+  const row rows[] = {
+      {SSC_INVITE_IN, 62, SSC_MGT__TO_CALL, 0, 10, false},
+      {SSC_INVITE_CO, 123, SSC_MGT__TO_CALL, 61, 5, false},
+      {SSC_ACK_IN, 70, SSC_MGT__TO_CALL, 8, 15, true},
+      {SSC_OPTIONS_IN, 70, SSC_MGT__TO_CALL, 8, 63, true},
+      {SSC_OPTIONS_IN, 3, SSC_MGT__TO_NONE, 0, 0, false},  // on a registration id: ignored
+      {CALL_CLOSED_IN, 70, SSC_MGT__TO_CALL, 8, 30, true},
+      {CALL_CLOSED_IN, 3, SSC_MGT__TO_REGISTER, 3, SIP_REGISTER__EVT_SSC_CALL_CLOSED_IN, false},
+      {SSC_REGISTER_CO, 61, SSC_MGT__TO_REGISTER, 61, SIP_REGISTER__EVT_SSC_REGISTER_CO, false},
+      {SSC_INVITE_IN, 124, SSC_MGT__TO_NONE, 0, 0, false},
+      {SSC_BYE_IN, 70, SSC_MGT__TO_NONE, 0, 0, false},
+  };
+  for (const row& r : rows) {
+    const ssc_mgt__route got = ssc_mgt__route_ssc(r.code, r.conn);
+    SCOPED_TRACE(std::to_string(r.code) + " on " + std::to_string(r.conn));
+    EXPECT_EQ(got.target, r.target);
+    if (r.target == SSC_MGT__TO_NONE) continue;
+    EXPECT_EQ(got.index, r.index);
+    EXPECT_EQ(got.event, r.event);
+    EXPECT_EQ(got.line != nullptr, r.line);
+  }
+}
+
+// A registration closed by ENT_SSC tells the user its end: a held REGISTER
+// gets the SIP status as source and code, a held un-REGISTER its success.
+TEST_F(FoipSipMgt, ClosedRegistrationAnswersWhatItHeld) {
+  configure();
+  rec().clear();
+  sip_register__ctx& r = sip_mgt__glb().reg[7];
+  r.state = SIP_REGISTER__REGISTERED;
+  r.last_status = 403;
+  r.user_nai = 2;
+  r.held_register = make_msg(ENT_APP_FOIP, ENT_FOIP, FOIP__SIP_REGISTER_RQ, {}, 2, 7);
+  r.held_unregister = make_msg(ENT_APP_FOIP, ENT_FOIP, FOIP__SIP_UNREGISTER_RQ, {}, 2, 7);
+  Send_msg(make_msg(ENT_SSC, ENT_FOIP, CALL_CLOSED_IN, {0, 0}, 5, 7));
+  pump();
+  EXPECT_EQ(r.state, SIP_REGISTER__FREE);
+  EXPECT_EQ(r.held_register, nullptr);
+  EXPECT_EQ(r.user_nai, 0xFFFF);
+  auto reg = confirms(FOIP__SIP_REGISTER_CO);
+  auto unreg = confirms(FOIP__SIP_UNREGISTER_CO);
+  ASSERT_EQ(reg.size(), 1u);
+  EXPECT_EQ(reg[0].return_code, 3);
+  EXPECT_EQ(reg[0].error_source, 4);
+  EXPECT_EQ(reg[0].error_code, 3);
+  ASSERT_EQ(unreg.size(), 1u);
+  EXPECT_EQ(unreg[0].return_code, 2);
+}
+
+// The registrar's answer to a REGISTER: a 2xx answers the held request at
+// once; an answer without a status leaves the record waiting for its close.
+TEST_F(FoipSipMgt, RegisterAnswerFromEntSsc) {
+  configure();
+  struct row {
+    bool with_status;
+    u16 status;
+    u8 want_state;
+    size_t want_confirms;
+  };
+  const row rows[] = {
+      {true, 200, SIP_REGISTER__REGISTERED, 1},
+      {true, 403, SIP_REGISTER__REGISTERED, 0},
+      {false, 0, SIP_REGISTER__UNREGISTER_ANSWERED, 0},
+  };
+  for (const row& w : rows) {
+    SCOPED_TRACE(w.status);
+    rec().clear();
+    sip_register__ctx& r = sip_mgt__glb().reg[9];
+    Free_msg(r.held_register);
+    r = sip_register__ctx{};
+    r.conn_id = 9;
+    r.state = SIP_REGISTER__SENT;
+    r.user_nai = 2;
+    r.held_register = make_msg(ENT_APP_FOIP, ENT_FOIP, FOIP__SIP_REGISTER_RQ, {}, 2, 9);
+    ssc_handle* h = Ssc_alloc_handle();
+    ASSERT_EQ(Ssc_init_handle(h, ssc_msg_type::REGISTER_RS), 2);
+    if (w.with_status) {
+      auto* st = static_cast<ssc_hdr_status*>(Ssc_alloc_header(h, ssc_header_id::RETURN_CODE));
+      st->code = w.status;
+      st->reason = "x";
+    }
+    msg_t* m = SIP_sc_format_rq(5, 9, 0xFF, h);
+    Ssc_free_handle(h);
+    ASSERT_NE(m, nullptr);
+    m->from = ENT_SSC;
+    m->to = ENT_FOIP;
+    m->code = SSC_REGISTER_CO;
+    Send_msg(m);
+    pump();
+    EXPECT_EQ(r.state, w.want_state);
+    EXPECT_EQ(r.last_status, w.status);
+    const auto c = confirms(FOIP__SIP_REGISTER_CO);
+    ASSERT_EQ(c.size(), w.want_confirms);
+    if (!c.empty()) {
+      EXPECT_EQ(c[0].return_code, 2);
+      EXPECT_EQ(r.held_register, nullptr);
+    }
+  }
 }
 
 }  // namespace
