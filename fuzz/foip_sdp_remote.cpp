@@ -1,0 +1,138 @@
+// Feeds arbitrary text as the SDP body of a received INVITE: the body glue
+// turns it into SSC SDP headers, then the FOIP entity reads the description,
+// chooses the answer media and builds the answer and a re-INVITE offer.
+// Every input must end without a crash or hang, keep every text terminated
+// and every count within its array, and every buffer must come back.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "runtime/entity.h"
+#include "runtime/msg.h"
+#include "runtime/om_os.h"
+#include "session/foip_sdp.h"
+#include "sip/codec/ssc_codes.h"
+#include "sip/codec/ssc_sdp_glue.h"
+
+namespace {
+
+void free_handler(msg_t* m) { Free_msg(m); }
+
+const entity_table_row_t TABLE[] = {
+    {ENT_SM, free_handler, 0, 0, nullptr, 0},
+    {ENT_NIL, nullptr, 0, 0, nullptr, 0},
+};
+
+void ignore_trap(u16, const char*) {}
+
+int held() { return om_os_buffer_pool_stats().in_use - om_os_it_buffer_pool_stats().count; }
+
+ssc_handle* new_handle(ssc_msg_type type) {
+  ssc_handle* h = Ssc_alloc_handle();
+  if (h != nullptr && Ssc_init_handle(h, type) != 2) {
+    Ssc_free_handle(h);
+    return nullptr;
+  }
+  return h;
+}
+
+template <std::size_t N>
+void check_text(const char (&t)[N]) {
+  if (std::memchr(t, '\0', N) == nullptr) std::abort();
+}
+
+void check(const sip_mgt__sdp_contents& s) {
+  if (s.media_count > FOIP_SDP__MAX_MEDIA) std::abort();
+  check_text(s.version);
+  check_text(s.session_name);
+  check_text(s.origin_user);
+  check_text(s.conn.host);
+  for (u16 i = 0; i < s.media_count; ++i) {
+    const foip_sdp__media& m = s.media[i];
+    if (m.format_count > FOIP_SDP__MAX_FORMATS) std::abort();
+    check_text(m.conn.host);
+    for (const foip_sdp__attr& a : m.attr) {
+      check_text(a.encoding);
+      check_text(a.fmtp);
+    }
+  }
+}
+
+foip_sdp__t38_param g_local{};
+foip_sdp__env g_env;
+sip_mgt__sdp_contents g_sdp, g_last;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  om_os_set_trap_handler(ignore_trap);
+  om_os_start_options o;
+  o.table = TABLE;
+  o.sm_thread = false;
+  o.timer_thread = false;
+  o.bkgr_thread = false;
+  om_os_start_with(o);
+  om_os_run_ready(0);
+  ssc_sdp_glue_env.new_response_handle = [](ssc_handle*) { return new_handle(ssc_msg_type::INVITE_RS); };
+  ssc_sdp_glue_env.send_response = [](ssc_handle* rs) { Ssc_free_handle(rs); };
+  g_local.udptl_param.fax_max_bit_rate = 14400;
+  g_local.udptl_param.udp_ec = FOIP_SDP__BOTH;
+  g_local.udptl_param.drate_mgt_method = FOIP_SDP__BOTH;
+  g_local.udptl_param.fax_max_buffer_size = 2000;
+  g_local.udptl_param.max_datagram_size = 400;
+  g_local.tpkt_param.fax_max_bit_rate = 14400;
+  g_local.tpkt_param.drate_mgt_method = FOIP_SDP__TRANSFERRED_TCF;
+  g_env.local = &g_local;
+  g_env.user_name = "fax";
+  g_env.audio_port = 4000;
+  g_env.udp_t38_port = 4002;
+  g_env.tcp_t38_port = 4004;
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > 1500 || size < 1) return 0;
+  const int base = held();
+  ssc_handle* h = new_handle(ssc_msg_type::INVITE);
+  if (h == nullptr) return 0;
+  auto* ct = static_cast<ssc_hdr_content_type*>(Ssc_alloc_header(h, ssc_header_id::CONTENT_TYPE));
+  auto* b = static_cast<ssc_hdr_body*>(Ssc_alloc_header(h, ssc_header_id::BODY));
+  auto* text = static_cast<u8*>(Ssc_alloc_area(h, static_cast<u16>(size)));
+  if (ct == nullptr || b == nullptr || text == nullptr) std::abort();
+  ct->type = 'A';
+  ct->subtype = 'H';
+  // The first byte picks the session's transport kind and TCP availability.
+  static constexpr u8 KINDS[4] = {'U', 'T', 'X', 'x'};
+  g_env.kind_of_t38_transport = KINDS[data[0] & 3];
+  g_env.tcp_enabled = (data[0] >> 2) & 1;
+  g_env.operating_mode = static_cast<u8>(1 + ((data[0] >> 3) & 7));
+  std::memcpy(text, data, size);
+  b->part = 0xFF;
+  b->length = static_cast<u16>(size);
+  b->bytes = text;
+
+  if (ssc_sdp_decode_body(h) == 2) {
+    u16 on = 0, total = 0;
+    const u8 r = decode_sdp__remote(SSC_INVITE_IN, h, g_env, g_sdp, &on, &total);
+    if (r < 1 || r > 4 || on > total) std::abort();
+    check(g_sdp);
+    if (r == FOIP_SDP__DECODED) {
+      u16 idx = FOIP_SDP__NO_INDEX, port = 0, nat = 0;
+      const u8 c = check_t38_cap_remote_vs_local(g_sdp, g_env, &idx, &port, &nat);
+      if (c > 2 || (c != 0 && idx >= g_sdp.media_count)) std::abort();
+      const u16 before = g_sdp.media_count;
+      foip_sdp__t38_param run{};
+      foip_sdp__make_answer(g_sdp, g_env, FOIP_SDP__ORIGIN_SEED, &run);
+      if (g_sdp.media_count != before) std::abort();
+      check(g_sdp);
+      u32 counter = FOIP_SDP__ORIGIN_SEED;
+      (void)foip_sdp__update_version(g_sdp, g_last, counter);
+      create_sdp__t38_media(FOIP_SDP__NO_INDEX, g_sdp, g_env);
+      check(g_sdp);
+    }
+  }
+  Ssc_free_handle(h);
+  if (held() != base) std::abort();
+  return 0;
+}

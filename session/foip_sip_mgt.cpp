@@ -1,0 +1,519 @@
+// SIP side of the FOIP entity: configuration and reset of the SIP entities,
+// registration answers, and the routing of SIP-side events.
+#include "session/foip_sip_mgt.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "runtime/entity_ids.h"
+#include "runtime/sm.h"
+#include "session/app_foip_prim.h"
+#include "session/foip_ctx.h"
+#include "session/foip_err.h"
+#include "session/foip_trc.h"
+#include "sip/codec/ssc_codes.h"
+#include "sip/codec/ssc_header.h"
+#include "t38/t38_entity.h"
+
+namespace {
+
+sip_mgt__glb_ctx g_sip;
+
+constexpr ent_id_t SM_TARGET_SSC = ENT_SSC;
+constexpr ent_id_t SM_TARGET_SIP = ENT_SIP;
+constexpr ent_id_t SM_TARGET_IP = ENT_IP;
+
+u16 le16(const u8* p) { return static_cast<u16>(p[0] | (p[1] << 8)); }
+
+// Copies the data of a message (inline or in its buffer chain).
+std::vector<u8> body_of(const msg_t* m) {
+  const u32 n = Msg_total_size(m);
+  std::vector<u8> out(n);
+  if (n) std::memcpy(out.data(), Msg_data(m), std::min<u32>(n, Msg_data_size(m)));
+  return out;
+}
+
+// A message to ENT_SM with a body (inline when small).
+u8 send_sm(code_t code, nai_t nai, u8 sapi, u16 conn_id, const u8* body, u32 n, ent_id_t target) {
+  msg_t* m = nullptr;
+  buffer_t* b = nullptr;
+  u8* d = nullptr;
+  if (n == 0) {
+    m = Alloc_msg();
+  } else {
+    Alloc_msg_data(&m, &b, n, &d);
+    if (!d) {
+      if (m) Free_msg(m);
+      m = nullptr;
+    }
+  }
+  if (!m) return 3;
+  if (n) std::memcpy(d, body, n);
+  m->from = ENT_FOIP;
+  m->to = ENT_SM;
+  m->nai = nai;
+  m->sapi = sapi;
+  m->conn_id = conn_id;
+  m->code = code;
+  if (target) Sm_set_target(m, target);
+  Send_msg(m);
+  return 2;
+}
+
+// Subscribes ENT_FOIP to the SM_REPORT_IN of an entity.
+u8 send_trigger(ent_id_t source) {
+  sm_trigger_body t{};
+  t.operation = 1;
+  t.subscriber = ENT_FOIP;
+  t.code = SM_REPORT_IN;
+  t.source = source;
+  t.nai = 0xFFFF;
+  t.sapi = 0xFF;
+  t.conn_id = 0xFFFF;
+  t.report_kind = 0;
+  u8 body[SM_TRIGGER_BODY_SIZE];
+  sm_trigger_body_pack(t, body);
+  return send_sm(SM_SET_TRIG_IN, 0xFFFF, 0xFF, 0xFFFF, body, sizeof body, 0);
+}
+
+u8 send_config(ent_id_t target, std::vector<u8> body) {
+  body[0] = target;  // the relay word names the entity
+  return send_sm(SM_CONFIG_RQ, 0xFFFF, 0xFF, 0xFFFF, body.data(), static_cast<u32>(body.size()), target);
+}
+
+u8 send_t38_capabilities_rq() {
+  msg_t* m = Alloc_msg();
+  if (!m) return 3;
+  const u8 zero[kv::t38::T38__CAPABILITIES_CO_SIZE] = {};
+  m->from = ENT_FOIP;
+  m->to = ENT_T38;
+  m->nai = FOIP__NAI_GLOBAL;
+  m->sapi = 0xFF;
+  m->conn_id = 0xFFFF;
+  m->code = kv::t38::T38__CAPABILITIES_RQ;
+  Msg_set_inline_body(m, zero, sizeof zero);
+  Send_msg(m);
+  return 2;
+}
+
+void free_resources() {
+  for (sip_call__slot& c : g_sip.call) {
+    if (c.timer) {
+      Timer_stop(c.timer);
+      Timer_free(c.timer);
+      c.timer = nullptr;
+    }
+  }
+  for (ssc_handle** h : {&g_sip.build_handle, &g_sip.rx_handle}) {
+    if (*h) {
+      (void)Ssc_free_handle(*h);
+      *h = nullptr;
+    }
+  }
+}
+
+void answer_config(u8 rc, u8 source, u8 code, const char* step) {
+  foip__glb_context& g = foip__glb();
+  if (rc == FOIP__RC_OK) {
+    g_sip.phase = SIP_MGT__RUNNING;
+    g.configured_mark = FOIP__MARK_VALID;
+    foip__set_sip_ready(2);
+  } else {
+    g_sip.phase = SIP_MGT__NOT_CONFIGURED;
+    g.configured_mark = FOIP__MARK_INVALID;
+    foip__set_sip_ready(1);
+    (void)step;
+  }
+  msg_t* held = g_sip.held_config;
+  g_sip.held_config = nullptr;
+  if (held) foip__send_confirm(held, FOIP__SET_CONFIG_CO, rc, source, code, FOIP__NAI_GLOBAL, FOIP__CONN_NONE);
+}
+
+void fail(u8 source, u8 code, const char* step) { answer_config(3, source, code, step); }
+
+// Capabilities of T38__CAPABILITIES_CO (after its four leading bytes).
+void read_capabilities(const std::vector<u8>& body) {
+  const u8* c = body.data() + 4;
+  auto& u = g_sip.local_t38.udptl_param;
+  u.t38_version = c[0];
+  u.fax_max_bit_rate = le16(c + 1);
+  u.drate_mgt_method = c[3];
+  u.remove_fill_bits_t4 = c[4];
+  u.transcode_mmr = c[5];
+  u.transcode_jbig = c[6];
+  u.fax_max_buffer_size = le16(c + 7);
+  u.max_datagram_size = le16(c + 9);
+  u.udp_ec = c[11];
+  g_sip.tcp_present = c[12] ? 1 : 0;
+  if (g_sip.tcp_present) {
+    auto& t = g_sip.local_t38.tpkt_param;
+    t.t38_version = c[0];
+    t.fax_max_bit_rate = le16(c + 13);
+    t.drate_mgt_method = c[15];
+    t.remove_fill_bits_t4 = c[16];
+    t.transcode_mmr = c[17];
+    t.transcode_jbig = c[18];
+  }
+}
+
+// Configuration phases 1 to 4.
+void configure_step(u8 event) {
+  msg_t* m = foip__current_msg();
+  if (!m) return;
+  const std::vector<u8> body = body_of(m);
+  const u8 result = body.size() > 0 ? body[0] : 3;
+  const u8 error = body.size() > 1 ? body[1] : 0;
+  switch (g_sip.phase) {
+    case SIP_MGT__WAIT_T38_CAP:
+      if (event != SSC_MGT__EVT_T38_CAPABILITIES_CO) return;
+      if (result != 2 || body.size() < kv::t38::T38__CAPABILITIES_CO_SIZE)
+        return fail(FOIP__CFG_ERR_SRC__T38_CAPABILITIES, error, "T38__CAPABILITIES_CO");
+      read_capabilities(body);
+      if (send_ssc_config_rq() != 2)
+        return fail(FOIP__CFG_ERR_SRC__FOIP_CHK_PARAM, FOIP__CFG_ERR__MSG_BUFF_RESOURCE, "T38__CAPABILITIES_CO");
+      g_sip.phase = SIP_MGT__WAIT_SSC_CONFIG;
+      return;
+    case SIP_MGT__WAIT_SSC_CONFIG:
+    case SIP_MGT__WAIT_SIP_CONFIG:
+    case SIP_MGT__WAIT_IP_CONFIG: {
+      if (event != SSC_MGT__EVT_SM || m->code != SM_CONFIG_CO) return;
+      if (g_sip.phase == SIP_MGT__WAIT_SSC_CONFIG) {
+        if (result != 2) return fail(FOIP__CFG_ERR_SRC__SIP_CONFIG, error, "SIP_SC SM_SET_CONFIG_CO");
+        if (send_sip_config_rq() != 2)
+          return fail(FOIP__CFG_ERR_SRC__FOIP_CHK_PARAM, FOIP__CFG_ERR__MSG_BUFF_RESOURCE, "SIP_SC SM_SET_CONFIG_CO");
+        g_sip.phase = SIP_MGT__WAIT_SIP_CONFIG;
+      } else if (g_sip.phase == SIP_MGT__WAIT_SIP_CONFIG) {
+        if (result != 2) return fail(FOIP__CFG_ERR_SRC__SIP_CONFIG, error, "SIP SM_SET_CONFIG_CO");
+        if (send_sock_config_rq() != 2)
+          return fail(FOIP__CFG_ERR_SRC__FOIP_CHK_PARAM, FOIP__CFG_ERR__MSG_BUFF_RESOURCE, "SIP SM_SET_CONFIG_CO");
+        g_sip.phase = SIP_MGT__WAIT_IP_CONFIG;
+      } else {
+        if (result != 2) return fail(FOIP__CFG_ERR_SRC__SOCKET_CONFIG, error, "Socket SM_SET_CONFIG_CO");
+        answer_config(FOIP__RC_OK, FOIP__CFG_SRC_OK, 2, nullptr);
+      }
+      return;
+    }
+    default:
+      return;
+  }
+}
+
+// The end of the SIP side's reset: resources back, the FOIP reset goes on.
+void reset_done() {
+  sip_mgt__release();
+  foip_cnf__close();
+}
+
+void reset_step(u8 event) {
+  msg_t* m = foip__current_msg();
+  if (event != SSC_MGT__EVT_SM || !m || m->code != SM_RST_CFG_CO) return;
+  switch (g_sip.phase) {
+    case SIP_MGT__WAIT_IP_RESET:
+      if (send_sip_reset_config_rq() == 2) g_sip.phase = SIP_MGT__WAIT_SIP_RESET;
+      else reset_done();
+      return;
+    case SIP_MGT__WAIT_SIP_RESET:
+      if (send_ssc_reset_config_rq() == 2) g_sip.phase = SIP_MGT__WAIT_SSC_RESET;
+      else reset_done();
+      return;
+    case SIP_MGT__WAIT_SSC_RESET:
+      reset_done();
+      return;
+    default:
+      return;
+  }
+}
+
+void answer_register(code_t code, u8 rc, u8 source, u8 err) {
+  msg_t* m = foip__take_current_msg();
+  if (!m) return;
+  foip__send_confirm(m, code, rc, source, err, m->nai, m->conn_id);
+}
+
+// Primitives of ENT_SSC on a call id and the call-automaton event each
+// raises.
+struct call_route_row {
+  code_t code;
+  u8 event;
+  const char* line;
+};
+constexpr call_route_row CALL_ROUTES[] = {
+    {SSC_SET_PARM_CO, 55, nullptr},
+    {SSC_ERROR_IN, 45, nullptr},
+    {CALL_CLOSED_IN, 30, "\n(nai %d, conn_id %3d) SSC Evt: Receive SSC_CALL_CLOSED_IN"},
+    {SSC_INVITE_CO, 5, nullptr},
+    {CLOSE_SESS_CO, 25, "\n(nai %d, conn_id %3d) SSC Evt: Receive SSC_CLOSE_SESSION_CO"},
+    {SSC_INVITE_IN, 10, nullptr},
+    {SSC_ACK_IN, 15, "\n(nai %d, conn_id %3d) SSC Evt: Receive SSC_ACK_IN"},
+    {SSC_OPTIONS_IN, 63, "\n(nai %d, conn_id %3d) SSC Evt: Receive SSC_OPTIONS_IN"},
+    {SESS_CLOSED_IN, 20, "\n(nai %d, conn_id %3d) SSC Evt: Receive SSC_SESSION_CLOSED_IN"},
+};
+
+void print_line(const char* fmt, u16 conn_id) {
+  char line[198];
+  std::snprintf(line, sizeof line, fmt, g_sip.glb_sip_param.sig_nai, conn_id);
+  foip_trc__print_event(g_sip.glb_sip_param.sig_nai, FOIP__SIP_EVT_1, line);
+}
+
+void print_reg(const char* fmt, int a, int b) {
+  char line[198];
+  std::snprintf(line, sizeof line, fmt, a, b);
+  foip_trc__print_event(g_sip.glb_sip_param.sig_nai, FOIP__SIP_EVT_1, line);
+}
+
+}  // namespace
+
+ssc_mgt__route ssc_mgt__route_ssc(code_t code, u16 conn_id) {
+  ssc_mgt__route r;
+  if (conn_id >= FOIP__SIP_CALL_CONN_BASE && conn_id < FOIP__SIP_CALL_CONN_BASE + FOIP__MAX_SIP_CALL) {
+    for (const call_route_row& row : CALL_ROUTES) {
+      if (row.code != code) continue;
+      r.target = SSC_MGT__TO_CALL;
+      r.index = static_cast<u16>(conn_id - FOIP__SIP_CALL_CONN_BASE);
+      r.event = row.event;
+      r.line = row.line;
+    }
+  } else if (conn_id < FOIP__MAX_SIP_REGISTER) {
+    if (code == CALL_CLOSED_IN || code == SSC_REGISTER_CO) {
+      r.target = SSC_MGT__TO_REGISTER;
+      r.index = conn_id;
+      r.event = code == CALL_CLOSED_IN ? SIP_REGISTER__EVT_SSC_CALL_CLOSED_IN : SIP_REGISTER__EVT_SSC_REGISTER_CO;
+    }
+  }
+  return r;
+}
+
+void sip_register__automaton(u8 event, sip_register__ctx* r) {
+  if (r == nullptr) return;
+  const u8 before = r->state;
+  switch (event) {
+    case SIP_REGISTER__EVT_SSC_REGISTER_CO: {
+      msg_t* m = foip__current_msg();
+      const bool decoded = m && g_sip.rx_handle && Ssc_unformat_msg(g_sip.rx_handle, m) == 2;
+      const auto* st = decoded ? Ssc_first<ssc_hdr_status>(g_sip.rx_handle, ssc_header_id::RETURN_CODE) : nullptr;
+      if (!decoded) {
+        Foip__trap(g_sip.glb_sip_param.sig_nai, r->conn_id, FOIP__TRAP_CLASS, FOIP__TRAP__SIP_SC_UNFORMAT_MSG,
+                   "FOIP__TRAP__SIP_SC_UNFORMAT_MSG",
+                   r->state == SIP_REGISTER__UNREGISTER_SENT
+                       ? "FOIP: (process_ssc_register_co__unregister) Ssc_unformat_msg returns NOK"
+                       : "FOIP: (process_ssc_register_co) Ssc_unformat_msg returns NOK");
+      } else if (!st) {
+        Foip__trap(g_sip.glb_sip_param.sig_nai, r->conn_id, FOIP__TRAP_CLASS, FOIP__TRAP__SSC_REGISTER_CO_NO_RET_CODE,
+                   "FOIP__TRAP__SSC_REGISTER_CO_NO_RET_CODE",
+                   r->state == SIP_REGISTER__UNREGISTER_SENT
+                       ? "FOIP: (process_ssc_register_co__unregister) SSC_REGISTER_CO without return code"
+                       : "FOIP: (process_ssc_register_co) SSC_REGISTER_CO without return code");
+      }
+      const u16 code = st ? st->code : 0;
+      if (r->state == SIP_REGISTER__SENT) {
+        r->last_status = code;
+        char line[198];
+        std::snprintf(line, sizeof line, "\n(nai %d, conn_id %3d)      SSC Evt (Register): Receive SSC_REGISTER_CO (%d)",
+                      g_sip.glb_sip_param.sig_nai, r->conn_id, code);
+        foip_trc__print_event(g_sip.glb_sip_param.sig_nai, FOIP__SIP_EVT_1, line);
+        if (st && code >= 200 && code < 300 && r->held_register) {
+          msg_t* held = r->held_register;
+          r->held_register = nullptr;
+          foip__send_confirm(held, FOIP__SIP_REGISTER_CO, 2, 2, 2, r->user_nai, r->conn_id);
+        }
+        r->state = st ? SIP_REGISTER__REGISTERED : SIP_REGISTER__UNREGISTER_ANSWERED;
+      } else if (r->state == SIP_REGISTER__UNREGISTER_SENT) {
+        char line[198];
+        std::snprintf(line, sizeof line, "\n(nai %d, conn_id %3d)      SSC Evt (Register): Receive SSC_REGISTER_CO (%d) %s",
+                      g_sip.glb_sip_param.sig_nai, r->conn_id, code,
+                      code >= 200 && code < 300 ? " " : "Rem: ignore SIP error");
+        foip_trc__print_event(g_sip.glb_sip_param.sig_nai, FOIP__SIP_EVT_1, line);
+        r->state = SIP_REGISTER__UNREGISTER_ANSWERED;
+      }
+      break;
+    }
+    case SIP_REGISTER__EVT_SSC_CALL_CLOSED_IN:
+      print_reg("\n(nai %d, conn_id %3d)      SSC Evt (Register): Receive SSC_CALL_CLOSED_IN",
+                g_sip.glb_sip_param.sig_nai, r->conn_id);
+      r->state = SIP_REGISTER__FREE;
+      break;
+    default:
+      return;
+  }
+  if (r->state != SIP_REGISTER__FREE || before == SIP_REGISTER__FREE) return;
+  // The record is free again: the user learns the end of what it asked for.
+  if (msg_t* held = r->held_register) {
+    r->held_register = nullptr;
+    foip__send_confirm(held, FOIP__SIP_REGISTER_CO, 3, static_cast<u8>(r->last_status / 100),
+                       static_cast<u8>(r->last_status % 100), r->user_nai, r->conn_id);
+  }
+  if (msg_t* held = r->held_unregister) {
+    r->held_unregister = nullptr;
+    foip__send_confirm(held, FOIP__SIP_UNREGISTER_CO, 2, 2, 2, r->user_nai, r->conn_id);
+  }
+  r->user_nai = 0xFFFF;
+  r->last_status = 0;
+}
+
+sip_mgt__glb_ctx& sip_mgt__glb() { return g_sip; }
+
+void sip_mgt__glb_init() {
+  free_resources();
+  for (sip_register__ctx& r : g_sip.reg) {
+    Free_msg(r.held_register);
+    Free_msg(r.held_unregister);
+  }
+  Free_msg(g_sip.held_config);
+  g_sip = sip_mgt__glb_ctx{};
+}
+
+u8 sip_mgt__set_config(const foip__global_param& p) {
+  sip_mgt__release();
+  g_sip.glb_sip_param = p.glb_sip_param;
+  sip_mgt__validate_sip_param(g_sip.glb_sip_param);
+  const nai_t nai = g_sip.glb_sip_param.sig_nai;
+  for (u16 i = 0; i < FOIP__MAX_SIP_REGISTER; ++i) g_sip.reg[i] = sip_register__ctx{.conn_id = i};
+  for (u16 i = 0; i < FOIP__MAX_SIP_CALL; ++i) {
+    sip_call__slot& c = g_sip.call[i];
+    c.conn_id = static_cast<u16>(FOIP__SIP_CALL_CONN_BASE + i);
+    c.timer = Timer_alloc(ENT_FOIP, nai, 0xFF, c.conn_id);
+    if (!c.timer) {
+      free_resources();
+      return FOIP__CFG_ERR__TIMER_RESOURCE;
+    }
+  }
+  g_sip.build_handle = Ssc_alloc_handle();
+  g_sip.rx_handle = g_sip.build_handle ? Ssc_alloc_handle() : nullptr;
+  if (!g_sip.build_handle || !g_sip.rx_handle) {
+    free_resources();
+    return FOIP__CFG_ERR__ALLOC_MEM_SSC_ALLOC_HANDLE;
+  }
+  if (send_t38_capabilities_rq() != 2) {
+    free_resources();
+    return FOIP__CFG_ERR__MSG_BUFF_RESOURCE;
+  }
+  g_sip.phase = SIP_MGT__WAIT_T38_CAP;
+  g_sip.held_config = foip__take_current_msg();
+  return 2;
+}
+
+void sip_mgt__release() {
+  free_resources();
+  for (sip_register__ctx& r : g_sip.reg) {
+    Free_msg(r.held_register);
+    Free_msg(r.held_unregister);
+    r.held_register = r.held_unregister = nullptr;
+    r.state = SIP_REGISTER__FREE;
+    r.user_nai = 0xFFFF;
+    r.last_status = 0;
+  }
+  g_sip.phase = SIP_MGT__NOT_CONFIGURED;
+}
+
+u8 send_ssc_config_rq() {
+  if (send_trigger(ENT_SSC) != 2) return 3;
+  return send_config(SM_TARGET_SSC, foip_sip__ssc_config_body(g_sip.glb_sip_param));
+}
+
+u8 send_sip_config_rq() {
+  if (send_trigger(ENT_SIP) != 2) return 3;
+  const auto body = foip_sip__sip_config_body(g_sip.glb_sip_param.sig_nai);
+  return send_config(SM_TARGET_SIP, std::vector<u8>(body.begin(), body.end()));
+}
+
+u8 send_sock_config_rq() { return send_config(SM_TARGET_IP, foip_sip__sock_config_body(g_sip.glb_sip_param)); }
+
+namespace {
+
+u8 reset_rq(ent_id_t target, const char* who) {
+  const nai_t nai = g_sip.glb_sip_param.sig_nai;
+  u8 r;
+  if (target == ENT_IP) {
+    u8 body[SOCK_KEY_BODY_SIZE];
+    sock_key_body_pack(1, nai, 0, body);
+    body[0] = ENT_IP;
+    r = send_sm(SM_RST_CFG_RQ, nai, 1, 0, body, sizeof body, ENT_IP);
+  } else {
+    const u8 body[3] = {target, 0, 0};
+    r = send_sm(SM_RST_CFG_RQ, nai, 0xFF, 0xFFFF, body, sizeof body, target);
+  }
+  if (r != 2) {
+    char text[96];
+    std::snprintf(text, sizeof text, "FOIP: (%s) Can't allocate Msg/buffer", who);
+    Foip__trap(nai, FOIP__CONN_NONE, FOIP__TRAP_CLASS, FOIP__TRAP__ERR_ALLOC_MSG_BUFFER,
+               "FOIP__TRAP__ERR_ALLOC_MSG_BUFFER", text);
+  }
+  return r;
+}
+
+}  // namespace
+
+u8 send_ssc_reset_config_rq() { return reset_rq(ENT_SSC, "send_ssc_reset_config_rq"); }
+u8 send_sip_reset_config_rq() { return reset_rq(ENT_SIP, "send_sip_reset_config_rq"); }
+u8 send_ip_reset_config_rq() { return reset_rq(ENT_IP, "send_ip_reset_config_rq"); }
+
+void ssc_mgt__automaton(foip__na_ctx* /*s*/, u8 event) {
+  if (g_sip.phase != SIP_MGT__RUNNING) {
+    if (event == SSC_MGT__EVT_REGISTER_RQ)
+      return answer_register(FOIP__SIP_REGISTER_CO, 3, FOIP__REGISTER_ERR_SRC__FOIP_CHK_PARAM,
+                             FOIP__REGISTER_ERR__GLB_CNF_NOT_SET);
+    if (event == SSC_MGT__EVT_UNREGISTER_RQ)
+      return answer_register(FOIP__SIP_UNREGISTER_CO, 3, FOIP__REGISTER_ERR_SRC__FOIP_CHK_PARAM,
+                             FOIP__REGISTER_ERR__GLB_CNF_NOT_SET);
+  }
+  if (event == SSC_MGT__EVT_RESET) {
+    // Only configured entities are reset; otherwise the FOIP reset goes on
+    // at once (a configuration under way is answered as failed).
+    if (g_sip.phase == SIP_MGT__RUNNING && send_ip_reset_config_rq() == 2) {
+      g_sip.phase = SIP_MGT__WAIT_IP_RESET;
+      return;
+    }
+    if (g_sip.phase >= SIP_MGT__WAIT_IP_RESET) return;  // already resetting
+    if (g_sip.held_config) fail(FOIP__CFG_ERR_SRC__FOIP_CHK_PARAM, FOIP__CFG_ERR__MSG_BUFF_RESOURCE, "reset");
+    return reset_done();
+  }
+  switch (g_sip.phase) {
+    case SIP_MGT__WAIT_T38_CAP:
+    case SIP_MGT__WAIT_SSC_CONFIG:
+    case SIP_MGT__WAIT_SIP_CONFIG:
+    case SIP_MGT__WAIT_IP_CONFIG:
+      return configure_step(event);
+    case SIP_MGT__WAIT_IP_RESET:
+    case SIP_MGT__WAIT_SIP_RESET:
+    case SIP_MGT__WAIT_SSC_RESET:
+      return reset_step(event);
+    case SIP_MGT__RUNNING:
+      break;
+    default:
+      return;
+  }
+  // Running.
+  switch (event) {
+    case SSC_MGT__EVT_UNREGISTER_RQ: {
+      msg_t* m = foip__current_msg();
+      if (!m) return;
+      const u16 id = m->conn_id;
+      // A record that holds no registration, or whose un-registration is
+      // already under way, is answered at once; a held request is never
+      // replaced.  (Sending the REGISTER with Expires 0 for a registered
+      // record joins with the request builders.)
+      if (id >= FOIP__MAX_SIP_REGISTER || g_sip.reg[id].state != SIP_REGISTER__REGISTERED ||
+          g_sip.reg[id].held_unregister != nullptr)
+        return answer_register(FOIP__SIP_UNREGISTER_CO, 2, 2, FOIP__REGISTER_ERR__CONN_ID_NOT_FOUND);
+      return;
+    }
+    case SSC_MGT__EVT_SSC: {
+      msg_t* m = foip__current_msg();
+      if (!m) return;
+      const ssc_mgt__route r = ssc_mgt__route_ssc(m->code, m->conn_id);
+      if (r.line) print_line(r.line, m->conn_id);
+      if (r.target == SSC_MGT__TO_REGISTER) sip_register__automaton(r.event, &g_sip.reg[r.index]);
+      // Call records join with the call automaton.
+      return;
+    }
+    default:
+      return;
+  }
+}
+
+void foip_sip__plug(foip__layer_hooks& h) {
+  h.ssc_mgt__automaton = ssc_mgt__automaton;
+  h.sip_set_config = sip_mgt__set_config;
+}

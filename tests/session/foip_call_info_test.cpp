@@ -1,0 +1,119 @@
+// Party, host and product fields read from SSC address headers, cut to their
+// fields, and the media-address trace text.
+#include "session/foip_call_info.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+ssc_hdr_name_addr header() {
+  ssc_hdr_name_addr h;
+  std::memset(&h, 0xFF, sizeof h);  // as a fresh instance: nothing set
+  h.next = nullptr;
+  return h;
+}
+
+TEST(FoipCallInfo, UserPart) {
+  const std::string digits30(30, '7');
+  const std::string long_name(100, 'n');
+  struct row {
+    const char* name;
+    u8 form, global;
+    const char* number;
+    const char* user;
+    u8 want_result, want_kind;
+    std::string want_name, want_phone;
+  };
+  const row rows[] = {
+      {"global number keeps 24 digits", 'P', 1, digits30.c_str(), nullptr, 2, 1, "", "+" + std::string(24, '7')},
+      {"local number", 'P', 0, "1234", nullptr, 2, 1, "", "1234"},
+      {"user name cut to 64", 'U', 0, nullptr, long_name.c_str(), 2, 2, std::string(64, 'n'), ""},
+      {"no user", 'U', 0, nullptr, nullptr, 3, 0, "", ""},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.name);
+    ssc_hdr_name_addr h = header();
+    h.uri.user_form = r.form;
+    h.uri.tel_global = r.global;
+    if (r.number) h.uri.tel_number = r.number;
+    if (r.user) h.uri.user = r.user;
+    u8 kind = 99;
+    char name[FOIP_CALL__USER_NAME_SIZE];
+    char phone[FOIP_CALL__PHONE_SIZE];
+    EXPECT_EQ(read_sip_user_part(&h, &kind, name, phone), r.want_result);
+    EXPECT_EQ(kind, r.want_kind);
+    EXPECT_EQ(name, r.want_name);
+    EXPECT_EQ(phone, r.want_phone);
+  }
+  u8 kind = 0;
+  char name[FOIP_CALL__USER_NAME_SIZE];
+  char phone[FOIP_CALL__PHONE_SIZE];
+  EXPECT_EQ(read_sip_user_part(nullptr, &kind, name, phone), 3);
+}
+
+TEST(FoipCallInfo, HostPart) {
+  ssc_hdr_name_addr h = header();
+  const std::string host(80, 'h');
+  h.uri.host_family = 'N';
+  h.uri.host_name = host.c_str();
+  h.uri.port = 0xFFFF;
+  foip__full_ip_addr a;
+  EXPECT_EQ(read_sip_host_part(&h, a), 2);
+  EXPECT_EQ(a.ip_port, 5060);
+  EXPECT_EQ(a.ip_addr.ip_family, OM_IP_FAMILY_NONE);
+  EXPECT_EQ(std::string(a.sz_fqdn), std::string(64, 'h'));
+
+  h.uri.host_family = '4';
+  const u8 v4[4] = {192, 0, 2, 9};
+  std::memcpy(h.uri.host_v4, v4, 4);
+  h.uri.port = 5070;
+  EXPECT_EQ(read_sip_host_part(&h, a), 2);
+  EXPECT_EQ(a.ip_port, 5070);
+  EXPECT_EQ(a.ip_addr.ip_family, OM_IP_FAMILY_V4);
+  EXPECT_EQ(a.ip_addr.addr.v4.addr[3], 9);
+  EXPECT_EQ(a.sz_fqdn[0], '\0');
+
+  EXPECT_EQ(read_sip_host_part(nullptr, a), 3);
+  EXPECT_EQ(a.ip_addr.ip_family, OM_IP_FAMILY_NONE);
+}
+
+TEST(FoipCallInfo, UserAgentTextsStayInTheirFields) {
+  const std::string p(50, 'p'), v(50, 'v'), c(50, 'c');
+  ssc_hdr_product h{nullptr, p.c_str(), v.c_str(), c.c_str()};
+  char product[FOIP_CALL__PRODUCT_SIZE], version[FOIP_CALL__VERSION_SIZE], comment[FOIP_CALL__COMMENT_SIZE];
+  read_sip_user_agent(&h, product, version, comment);
+  EXPECT_EQ(std::string(product), std::string(31, 'p'));
+  EXPECT_EQ(std::string(version), std::string(15, 'v'));
+  EXPECT_EQ(std::string(comment), std::string(31, 'c'));
+  read_sip_user_agent(nullptr, product, version, comment);
+  EXPECT_EQ(product[0], '\0');
+}
+
+TEST(FoipCallInfo, MediaAddressText) {
+  const u8 v4[4] = {127, 0, 0, 1};
+  char out[200];
+  struct row {
+    const char* name;
+    u8 family;
+    const char* want;
+  };
+  const row rows[] = {
+      {"", 4, "L = [127.0.0.1] (4002)\n"},
+      {"media.example", 4, "L = \"media.example\" [127.0.0.1] (4002)\n"},
+      {"", 6, "L = (IPv6 not supported) (4002)\n"},
+      {"media.example", 9, "L = \"media.example\" [empty] (4002)\n"},
+  };
+  for (const row& r : rows) {
+    const std::size_t n = format_media_address(out, sizeof out, "L = ", r.name, r.family, v4, 4002);
+    EXPECT_STREQ(out, r.want);
+    EXPECT_EQ(n, std::strlen(r.want));
+  }
+  char small[10];
+  EXPECT_EQ(format_media_address(small, sizeof small, "L = ", "", 4, v4, 4002), 9u);
+  EXPECT_STREQ(small, "L = [127.");
+}
+
+}  // namespace

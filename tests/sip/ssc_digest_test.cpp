@@ -1,0 +1,373 @@
+// ENT_SSC digest authentication: RFC vectors, MD5-sess and auth-int against
+// values computed with Python hashlib, the challenge step's decisions and
+// the credentials header.
+#include "sip/ssc_digest.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "runtime/support/rt_harness.h"
+#include "sip/codec/sip_elem.h"
+#include "sip/codec/sip_parse.h"
+#include "sip/codec/sip_prim_kind.h"
+#include "tests/sip/codec/ssc_bridge_fixture.h"
+
+namespace {
+
+sip_digest_input input(const char* user, const char* realm, const char* password, const char* nonce,
+                       const char* cnonce, u8 alg, u8 qop, u32 nc, const char* method, const char* uri) {
+  sip_digest_input in;
+  in.user = user;
+  in.realm = realm;
+  in.password = password;
+  in.nonce = nonce;
+  in.cnonce = cnonce;
+  in.algorithm = alg;
+  in.qop = qop;
+  in.nonce_count = nc;
+  in.method = method;
+  in.uri = uri;
+  return in;
+}
+
+std::string compute(sip_digest_input in, const std::string& body = {}) {
+  in.body = reinterpret_cast<const u8*>(body.data());
+  in.body_len = body.size();
+  char r[33] = {};
+  if (!sip_digest_compute(in, r)) return "<none>";
+  return r;
+}
+
+std::string compute(const ssc_digest_block& b) {
+  return compute(input(b.user, b.realm, b.password, b.nonce, b.cnonce, b.algorithm, b.qop, b.nonce_count, b.method,
+                       b.digest_uri));
+}
+
+constexpr const char* kRfc2617Nonce = "dcd98b7102dd2f0e8b11d0f600bfb0c093";
+const u8 kQopAuth[] = {'A'};
+const u8 kQopIntThenAuth[] = {'I', 'A'};
+const u8 kQopInt[] = {'I'};
+
+ssc_digest_challenge_view challenge(u16 status, const char* nonce, u8 stale = 255) {
+  ssc_digest_challenge_view c;
+  c.status = status;
+  c.present = true;
+  c.realm = "fax.example";
+  c.nonce = nonce;
+  c.stale = stale;
+  c.qop_options = kQopAuth;
+  c.qop_count = 1;
+  return c;
+}
+
+const ssc_digest_user kUser{"alice", "secret", "fax.example"};
+
+}  // namespace
+
+TEST(SscDigest, ResponseVectors) {
+  struct Case {
+    const char* name;
+    sip_digest_input b;
+    std::string body;
+    const char* expected;
+  };
+  const std::string sdp = "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\n";
+  const Case cases[] = {
+      // RFC 2617 section 3.5.
+      {"rfc2617", input("Mufasa", "testrealm@host.com", "Circle Of Life", kRfc2617Nonce, "0a4f113b", 'M', 'A', 1,
+                        "GET", "/dir/index.html"),
+       "", "6629fae49393a05397450978507c4ef1"},
+      // RFC 7616 section 3.9.1, MD5.
+      {"rfc7616", input("Mufasa", "http-auth@example.org", "Circle of Life",
+                        "7ypf/xlj9XXwfDPEoM4URrv/xwf94BcCAzFZH4GiTo0v",
+                        "f2/wE4q74E6zIJEtWaHKaf5wv/H5QzzpXusqGemxURZJ", 'M', 'A', 1, "GET", "/dir/index.html"),
+       "", "8ca523f5e9506fed4657c9700eebdbec"},
+      // MD5-sess: HA1 over the hexadecimal digest (hashlib).
+      {"md5-sess", input("Mufasa", "testrealm@host.com", "Circle Of Life", kRfc2617Nonce, "0a4f113b", 'D', 'A', 1,
+                         "GET", "/dir/index.html"),
+       "", "8e3825c57e897f5a0dec6c2d4e5059d0"},
+      // auth-int: H(body) over the body bytes, URI with port and parameters, nc 10.
+      {"auth-int", input("Mufasa", "testrealm@host.com", "Circle Of Life", kRfc2617Nonce, "0a4f113b", 'M', 'I', 10,
+                         "INVITE", "sip:fax@127.0.0.1:5070;transport=udp"),
+       sdp, "b58ac904642a1b5242209795c36ed3b5"},
+      {"auth-int empty body", input("Mufasa", "testrealm@host.com", "Circle Of Life", kRfc2617Nonce, "0a4f113b",
+                                    'M', 'I', 1, "INVITE", "sip:fax@127.0.0.1:5070;transport=udp"),
+       "", "cb1b31437ad0f6a4e5766ddc1b944e07"},
+      // No qop (RFC 2069 form), empty password hashes as empty.
+      {"no qop, empty password", input("Mufasa", "testrealm@host.com", "", kRfc2617Nonce, "", 'M', 255, 0,
+                                       "REGISTER", "sip:127.0.0.1:5070"),
+       "", "d9eddc42e2633693b7ea9e77179a878b"},
+      // Cannot be computed: no user name, unknown algorithm.
+      {"no user", input("", "r", "p", "n", "c", 'M', 'A', 1, "INVITE", "sip:a@b"), "", "<none>"},
+      {"unknown algorithm", input("u", "r", "p", "n", "c", 'X', 'A', 1, "INVITE", "sip:a@b"), "", "<none>"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(compute(c.b, c.body), c.expected) << c.name;
+}
+
+TEST(SscDigest, HexAndNonceCountText) {
+  const u8 d[16] = {0x00, 0x01, 0x0a, 0xff, 0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80, 0x90, 0xa0, 0xb0, 0xc0};
+  char out[33];
+  hex_digest(d, out);
+  EXPECT_STREQ(out, "00010aff102030405060708090a0b0c0");
+
+  ssc_digest_block b;
+  std::strcpy(b.user, "u");
+  std::strcpy(b.realm, "r");
+  std::strcpy(b.nonce, "n");
+  std::strcpy(b.cnonce, "c");
+  b.algorithm = 'M';
+  b.qop = 'A';
+  b.nonce_count = 10;
+  ASSERT_TRUE(ssc_digest_prepare(b, "sip:a@b", "INVITE", nullptr, 0));
+  EXPECT_STREQ(b.nc_text, "0000000a");
+  b.nonce_count = 255;
+  ASSERT_TRUE(ssc_digest_prepare(b, "sip:a@b", "INVITE", nullptr, 0));
+  EXPECT_STREQ(b.nc_text, "000000ff");
+}
+
+TEST(SscDigest, ChallengeStep) {
+  // One row per decision; each starts from a fresh block unless `answered`
+  // says a challenge with nonce "n1" was answered before.
+  struct Case {
+    const char* name;
+    ssc_digest_challenge_view c;
+    bool answered;
+    ssc_digest_user user;
+    std::string uri;
+    u8 result;
+    u8 report_kind;
+    u16 report_number;
+  };
+  auto with = [](ssc_digest_challenge_view c, auto edit) {
+    edit(c);
+    return c;
+  };
+  const std::string long_uri = "sip:" + std::string(130, 'x') + "@127.0.0.1";
+  const std::string nonce64(64, 'n');
+  const std::string nonce65(65, 'n');
+  const Case cases[] = {
+      {"401 answered", challenge(401, "n1"), false, kUser, "sip:fax@127.0.0.1:5070", 4, 0, 0},
+      {"407 answered", challenge(407, "n1"), false, kUser, "sip:fax@127.0.0.1:5070", 4, 0, 0},
+      {"403 declined", challenge(403, "n1"), false, kUser, "sip:a@b", 5, 0, 0},
+      {"401 without header", with(challenge(401, "n1"), [](auto& c) { c.present = false; }), false, kUser,
+       "sip:a@b", 5, 'c', 1},
+      {"407 without header", with(challenge(407, "n1"), [](auto& c) { c.present = false; }), false, kUser,
+       "sip:a@b", 5, 'c', 0},
+      {"no realm", with(challenge(401, "n1"), [](auto& c) { c.realm = nullptr; }), false, kUser, "sip:a@b", 5, 'e',
+       1},
+      {"no nonce", challenge(401, ""), false, kUser, "sip:a@b", 5, 'e', 1},
+      {"64-character nonce", challenge(401, nonce64.c_str()), false, kUser, "sip:a@b", 4, 0, 0},
+      {"65-character nonce", challenge(401, nonce65.c_str()), false, kUser, "sip:a@b", 5, 'e', 1},
+      {"unknown algorithm", with(challenge(401, "n1"), [](auto& c) { c.algorithm_text = "SHA-512-256"; }), false,
+       kUser, "sip:a@b", 5, 'e', 1},
+      {"unknown qop only", with(challenge(401, "n1"), [](auto& c) {
+         c.qop_count = 0;
+         c.qop_text = "auth-conf";
+       }), false, kUser, "sip:a@b", 5, 'e', 1},
+      {"Basic scheme", with(challenge(401, "n1"), [](auto& c) { c.scheme = 'B'; }), false, kUser, "sip:a@b", 5, 'e',
+       1},
+      {"no user name", challenge(401, "n1"), false, ssc_digest_user{}, "sip:a@b", 5, 'e', 2},
+      {"URI too long for the record", challenge(401, "n1"), false, kUser, long_uri, 5, 'e', 1},
+      {"same nonce again", challenge(401, "n1", 'T'), true, kUser, "sip:a@b", 5, 'e', 1},
+      {"new nonce, not stale", challenge(401, "n2"), true, kUser, "sip:a@b", 5, 'e', 1},
+      {"new nonce, stale", challenge(407, "n2", 'T'), true, kUser, "sip:a@b", 4, 0, 0},
+  };
+  for (const Case& k : cases) {
+    ssc_digest_block b;
+    if (k.answered) {
+      ASSERT_EQ(ssc_digest_challenge(b, challenge(401, "n1"), kUser, "sip:a@b", "INVITE", 1).result, 4);
+      b.nonce_count = 3;
+    }
+    const ssc_digest_verdict v = ssc_digest_challenge(b, k.c, k.user, k.uri, "INVITE", 0x1234);
+    EXPECT_EQ(v.result, k.result) << k.name;
+    EXPECT_EQ(v.report_kind, k.report_kind) << k.name;
+    EXPECT_EQ(v.report_number, k.report_number) << k.name;
+    if (v.result == SSC_DIGEST_RETRY) {
+      EXPECT_EQ(b.nonce_count, 1u) << k.name;
+      EXPECT_EQ(std::strlen(b.response), 32u) << k.name;
+      EXPECT_EQ(b.digest_uri, k.uri) << k.name;
+      EXPECT_EQ(b.header_kind, k.c.status == 401 ? 'W' : 'P') << k.name;
+    } else if (!k.answered) {
+      EXPECT_EQ(b.response[0], '\0') << k.name << ": no response is kept for a declined challenge";
+    }
+  }
+}
+
+TEST(SscDigest, QopChoiceAndFreshResponsePerRequest) {
+  ssc_digest_block b;
+  auto c = challenge(401, "n1");
+  c.qop_options = kQopIntThenAuth;
+  c.qop_count = 2;
+  ASSERT_EQ(ssc_digest_challenge(b, c, kUser, "sip:fax@127.0.0.1:5070", "INVITE", 7).result, 4);
+  EXPECT_EQ(b.qop, 'A') << "auth is preferred when offered";
+  EXPECT_STREQ(b.cnonce, "0000000000000007");
+
+  ssc_digest_block i;
+  c.qop_options = kQopInt;
+  c.qop_count = 1;
+  ASSERT_EQ(ssc_digest_challenge(i, c, kUser, "sip:fax@127.0.0.1:5070", "INVITE", 7).result, 4);
+  EXPECT_EQ(i.qop, 'I');
+
+  // A later request with the same nonce (a re-INVITE) gets its own URI, the
+  // next nonce count and a response of its own.
+  const std::string first = b.response;
+  b.nonce_count = 2;
+  ASSERT_TRUE(ssc_digest_prepare(b, "sip:fax@127.0.0.1:5070;transport=udp", "INVITE", nullptr, 0));
+  EXPECT_STREQ(b.nc_text, "00000002");
+  EXPECT_STREQ(b.digest_uri, "sip:fax@127.0.0.1:5070;transport=udp");
+  EXPECT_NE(first, b.response);
+  EXPECT_EQ(compute(b), b.response);
+
+  // One that cannot be computed leaves no old response behind.
+  b.user[0] = '\0';
+  EXPECT_FALSE(ssc_digest_prepare(b, "sip:fax@127.0.0.1:5070", "INVITE", nullptr, 0));
+  EXPECT_EQ(b.response[0], '\0');
+}
+
+TEST(SscDigest, ResetForANewRegistration) {
+  ssc_digest_block b;
+  ASSERT_EQ(ssc_digest_challenge(b, challenge(401, "n1"), kUser, "sip:a@b", "REGISTER", 1).result, 4);
+  ssc_digest_reset(b, kUser);
+  EXPECT_EQ(b.nonce[0], '\0');
+  EXPECT_STREQ(b.realm, "fax.example");
+  EXPECT_EQ(b.algorithm, 'M');
+  EXPECT_EQ(b.qop, 255);
+  EXPECT_EQ(b.nonce_count, 1u);
+  // The same nonce may be answered again after the reset.
+  EXPECT_EQ(ssc_digest_challenge(b, challenge(401, "n1"), kUser, "sip:a@b", "REGISTER", 1).result, 4);
+}
+
+class SscDigestHandle : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    rt_test::use_virtual_clock(1000);
+    rt_test::start_manual(TABLE);
+  }
+  void TearDown() override { rt_test::stop(); }
+  static constexpr entity_table_row_t TABLE[] = {{ENT_SM, rt_test::record_handler, 0, 0, nullptr, 0},
+                                                 {ENT_NIL, nullptr, 0, 0, nullptr, 0}};
+};
+
+TEST_F(SscDigestHandle, CredentialsHeaderOfEachKind) {
+  for (u16 status : {401, 407}) {
+    ssc_handle* h = Ssc_alloc_handle();
+    ASSERT_NE(h, nullptr);
+    ASSERT_EQ(Ssc_init_handle(h, ssc_msg_type::INVITE), 2);
+    ssc_digest_block b;
+    auto c = challenge(status, "n1");
+    c.opaque = "op";
+    ASSERT_EQ(ssc_digest_challenge(b, c, kUser, "sip:fax@127.0.0.1:5070", "INVITE", 9).result, 4);
+    ASSERT_EQ(ssc_digest_add_credentials(b, h), 2);
+    const auto id = status == 401 ? ssc_header_id::AUTHORIZATION : ssc_header_id::PROXY_AUTHORIZATION;
+    const auto other = status == 401 ? ssc_header_id::PROXY_AUTHORIZATION : ssc_header_id::AUTHORIZATION;
+    auto* cr = Ssc_first<ssc_hdr_credentials>(h, id);
+    ASSERT_NE(cr, nullptr);
+    EXPECT_EQ(Ssc_first<ssc_hdr_credentials>(h, other), nullptr);
+    EXPECT_EQ(cr->scheme, 'D');
+    EXPECT_EQ(cr->algorithm, 'M');
+    EXPECT_EQ(cr->qop, 'A');
+    EXPECT_EQ(cr->nonce_count, 1u);
+    EXPECT_STREQ(cr->s[0], "alice");
+    EXPECT_STREQ(cr->s[1], "fax.example");
+    EXPECT_STREQ(cr->s[2], "n1");
+    EXPECT_STREQ(cr->s[3], "sip:fax@127.0.0.1:5070");
+    EXPECT_STREQ(cr->s[4], b.response);
+    EXPECT_STREQ(cr->s[6], "0000000000000009");
+    EXPECT_STREQ(cr->s[7], "op");
+    // A second add keeps the one instance.
+    EXPECT_EQ(ssc_digest_add_credentials(b, h), 2);
+    EXPECT_EQ(cr->next, nullptr);
+    // Without a computed response nothing is added.
+    ssc_handle* h2 = Ssc_alloc_handle();
+    ASSERT_EQ(Ssc_init_handle(h2, ssc_msg_type::INVITE), 2);
+    ssc_digest_block empty;
+    EXPECT_EQ(ssc_digest_add_credentials(empty, h2), 3);
+    EXPECT_EQ(Ssc_first<ssc_hdr_credentials>(h2, ssc_header_id::AUTHORIZATION), nullptr);
+    (void)Ssc_free_handle(h2);
+    (void)Ssc_free_handle(h);
+  }
+}
+
+// Challenges as received: SIP text through our parser, the upward primitive
+// and the SSC decode walk, then read by the challenge step.
+
+namespace {
+
+class SscDigestReceived : public ssc_bridge_test::Runtime {
+ protected:
+  ssc_handle* received(const std::string& header) {
+    const std::string msg = std::string(header.rfind("WWW", 0) == 0 ? "SIP/2.0 401 Unauthorized\r\n"
+                                                                      : "SIP/2.0 407 Proxy Authentication Required\r\n") +
+                            "Via: SIP/2.0/UDP 127.0.0.1:5060;branch=z9hG4bK-1\r\n"
+                            "From: <sip:fax@127.0.0.1>;tag=1\r\n"
+                            "To: <sip:peer@127.0.0.1>;tag=2\r\n"
+                            "Call-ID: c1@127.0.0.1\r\n"
+                            "CSeq: 1 INVITE\r\n" +
+                            header + "\r\nContent-Length: 0\r\n\r\n";
+    std::vector<char> text(msg.begin(), msg.end());
+    sip_work__release();
+    sip_parse__start(text.data(), text.size());
+    EXPECT_EQ(sip_parse_message(1), SIP_PARSE_DONE) << msg;
+    buffer_t* up = nullptr;
+    EXPECT_EQ(sip_prim__build_up(sip_kind_index_rs[1], 0, &up), 2);
+    if (up == nullptr) return nullptr;
+    std::vector<u8> flat(Buffer_chain_length(up));
+    u32 len = 0;
+    Reassemble_buffers(flat.data(), static_cast<u32>(flat.size()), up, &len);
+    Free_buffer(up);
+    ssc_handle* rs = handle(ssc_msg_type::INVITE_RS);
+    ssc_rc_fail fail;
+    EXPECT_EQ(ssc_decode_from_sip(rs, flat.data(), static_cast<u16>(len), &fail), SSC_RC_OK);
+    return rs;
+  }
+};
+
+}  // namespace
+
+TEST_F(SscDigestReceived, ChallengeFieldsOfBothHeaders) {
+  struct Case {
+    std::string header;
+    u16 status;
+    const char* nonce;
+    const char* opaque;
+    u8 stale, algorithm, qop_chosen;
+  };
+  const Case cases[] = {
+      {"WWW-Authenticate: Digest realm=\"fax.example\", domain=\"sip:fax.example\", nonce=\"abc123\", "
+       "opaque=\"op\", stale=true, algorithm=MD5-sess, qop=\"auth-int,auth\"",
+       401, "abc123", "op", 'T', 'D', 'A'},
+      {"Proxy-Authenticate: Digest realm=\"fax.example\", nonce=\"xyz\", opaque=\"o2\", algorithm=MD5, "
+       "qop=\"auth-int\"",
+       407, "xyz", "o2", 255, 'M', 'I'},
+  };
+  for (const Case& c : cases) {
+    ssc_handle* rs = received(c.header);
+    ASSERT_NE(rs, nullptr);
+    const ssc_digest_challenge_view v = ssc_digest_view_of(rs);
+    EXPECT_EQ(v.status, c.status);
+    EXPECT_TRUE(v.present);
+    EXPECT_EQ(v.scheme, 'D');
+    EXPECT_STREQ(v.realm, "fax.example");
+    EXPECT_STREQ(v.nonce, c.nonce);
+    EXPECT_STREQ(v.opaque, c.opaque);
+    EXPECT_EQ(v.stale, c.stale);
+    EXPECT_EQ(v.algorithm, c.algorithm);
+    ssc_digest_block b;
+    ASSERT_EQ(ssc_digest_challenge(b, v, kUser, "sip:peer@127.0.0.1:5070", "INVITE", 1).result, 4) << c.header;
+    EXPECT_EQ(b.qop, c.qop_chosen) << c.header;
+    EXPECT_EQ(b.header_kind, c.status == 401 ? 'W' : 'P');
+  }
+  // A 401 without WWW-Authenticate: declined with report 'c' 1.
+  ssc_handle* bare = received("Server: x");
+  ASSERT_NE(bare, nullptr);
+  Ssc_first<ssc_hdr_status>(bare, ssc_header_id::RETURN_CODE)->code = 401;
+  const ssc_digest_challenge_view v = ssc_digest_view_of(bare);
+  EXPECT_FALSE(v.present);
+  ssc_digest_block b;
+  const ssc_digest_verdict r = ssc_digest_challenge(b, v, kUser, "sip:a@b", "INVITE", 1);
+  EXPECT_EQ(r.result, 5);
+  EXPECT_EQ(r.report_kind, 'c');
+  EXPECT_EQ(r.report_number, 1);
+}
