@@ -9,7 +9,10 @@
 #include <string>
 
 #include "runtime/support/rt_harness.h"
+#include "sip/codec/md5.h"
 #include "sip/codec/sip_elem.h"
+#include "sip/codec/sip_encode.h"
+#include "sip/codec/sip_prim_dispatch.h"
 #include "sip/codec/sip_parse.h"
 #include "sip/codec/sip_prim_kind.h"
 #include "tests/sip/codec/ssc_bridge_fixture.h"
@@ -370,4 +373,173 @@ TEST_F(SscDigestReceived, ChallengeFieldsOfBothHeaders) {
   EXPECT_EQ(r.result, 5);
   EXPECT_EQ(r.report_kind, 'c');
   EXPECT_EQ(r.report_number, 1);
+}
+
+// Our credentials on the wire: the INVITE handle with the header the block
+// adds goes down the record codec, the dispatch and the text encoder.
+namespace {
+
+std::string g_wire;
+std::uint8_t take_wire(buffer_t* chain) {
+  std::vector<u8> flat(Buffer_chain_length(chain));
+  u32 len = 0;
+  Reassemble_buffers(flat.data(), static_cast<u32>(flat.size()), chain, &len);
+  g_wire.assign(reinterpret_cast<const char*>(flat.data()), len);
+  Free_buffer(chain);
+  return 2;
+}
+
+std::string param(const std::string& line, const std::string& name) {
+  const std::size_t at = line.find(name + "=");
+  if (at == std::string::npos) return "<absent>";
+  std::size_t v = at + name.size() + 1;
+  const bool quoted = line[v] == '"';
+  if (quoted) ++v;
+  const std::size_t end = line.find_first_of(quoted ? "\"" : ",\r", v);
+  return line.substr(v, end - v);
+}
+
+std::string md5_hex(const std::string& s) {
+  md5_ctx c;
+  md5_init(&c);
+  md5_update(&c, s.data(), static_cast<std::uint32_t>(s.size()));
+  u8 d[16];
+  md5_final(d, &c);
+  char out[33];
+  hex_digest(d, out);
+  return out;
+}
+
+class SscDigestWire : public ssc_bridge_test::Runtime {
+ protected:
+  void TearDown() override {
+    sip_dispatch_env = {};
+    sip_encode_env = sip_encode_services{};
+    Runtime::TearDown();
+  }
+  ssc_handle* invite() {
+    using H = ssc_header_id;
+    ssc_handle* h = handle(ssc_msg_type::INVITE);
+    const u8 lo[4] = {127, 0, 0, 1};
+    h->addr_family = '4';
+    h->addr_port = 5070;
+    std::memcpy(h->addr_v4, lo, 4);
+    auto* ru = add<ssc_hdr_request_uri>(h, H::REQUEST_URI);
+    ru->uri.scheme = 1;
+    ru->uri.user = "fax";
+    ru->uri.host_family = '4';
+    std::memcpy(ru->uri.host_v4, lo, 4);
+    ru->uri.port = 5070;
+    auto* ci = add<ssc_hdr_call_id>(h, H::CALL_ID);
+    ci->local = "d1";
+    ci->family = '4';
+    std::memcpy(ci->v4, lo, 4);
+    for (H id : {H::FROM, H::TO}) {
+      auto* n = add<ssc_hdr_name_addr>(h, id);
+      n->b1 = 0;
+      n->uri.scheme = 1;
+      n->uri.user = id == H::FROM ? "tessaly" : "fax";
+      n->uri.host_family = '4';
+      std::memcpy(n->uri.host_v4, lo, 4);
+      n->uri.port = 0xFFFF;
+      if (id == H::FROM) n->s3 = "77";
+    }
+    auto* ct = add<ssc_hdr_contact>(h, H::CONTACT);
+    ct->b1 = 0;
+    ct->uri.scheme = 1;
+    ct->uri.user = "tessaly";
+    ct->uri.host_family = '4';
+    std::memcpy(ct->uri.host_v4, lo, 4);
+    ct->uri.port = 5060;
+    auto* v = add<ssc_hdr_via>(h, H::VIA);
+    v->protocol = 1;
+    v->s2 = "2.0";
+    v->transport = 'U';
+    v->family1 = '4';
+    std::memcpy(v->v4_1, lo, 4);
+    v->port = 5060;
+    v->w2 = 0xFFFF;
+    v->b3 = 0xFF;
+    add<ssc_hdr_u32>(h, H::MAX_FORWARDS)->value = 70;
+    return h;
+  }
+  std::string wire(ssc_handle* h) {
+    const auto body = encode(h);
+    g_wire.clear();
+    sip_encode_env = sip_encode_services{};
+    sip_encode_env.cseq_request = [] {
+      sip_hdr_area.cseq.number = 2;
+      sip_hdr_area.cseq.method = 0xC1;
+      sip_hdr_area.cseq.method_text = {};
+      sip_hdr_area.count[sip_hdr_slot(sip_header_id::cseq)] = 1;
+    };
+    sip_encode_env.send_by_kind = take_wire;
+    sip_dispatch_env.endpoint_ready = [] { return true; };
+    sip_dispatch_env.call_check = [](std::uint16_t) -> std::uint8_t { return 2; };
+    sip_dispatch_env.send_prim = []() -> std::uint8_t {
+      sip_encode_kind = sip_dispatch_code_copy;
+      return sip_encode_message(SIP_ENCODE_CALL);
+    };
+    static int error;
+    error = 0;
+    sip_dispatch_env.send_error_in = [](std::uint16_t, std::uint8_t e, std::uint8_t d1, std::uint8_t, std::uint8_t) {
+      error = e * 1000 + d1;
+    };
+    msg_t* m = Alloc_msg();
+    m->code = 'A';
+    m->conn_id = 1;
+    buffer_t* b = Alloc_buffer();
+    std::memcpy(Buffer_data(b), body.data(), body.size());
+    b->data_size = static_cast<u16>(body.size());
+    Msg_attach_chain(m, b);
+    sip_prim_dispatch_down(m);
+    Free_msg(m);
+    EXPECT_EQ(error, 0) << "SIP_ERROR_IN error*1000+header";
+    return g_wire;
+  }
+};
+
+}  // namespace
+
+TEST_F(SscDigestWire, CredentialsHeaderRecomputesFromItsOwnText) {
+  struct Case {
+    u16 status;
+    const u8* qop;
+    u16 qop_count;
+    const char* header;
+    const char* qop_text;
+  };
+  const Case cases[] = {
+      {401, kQopAuth, 1, "Authorization: ", "auth"},
+      {407, kQopInt, 1, "Proxy-Authorization: ", "auth-int"},
+  };
+  for (const Case& k : cases) {
+    ssc_handle* h = invite();
+    ssc_digest_block b;
+    auto c = challenge(k.status, "n0nce");
+    c.qop_options = k.qop;
+    c.qop_count = k.qop_count;
+    c.opaque = "op";
+    ASSERT_EQ(ssc_digest_challenge(b, c, kUser, "sip:fax@127.0.0.1:5070", "INVITE", 0xABCDEF).result, 4);
+    b.nonce_count = 2;  // a later request with the same nonce
+    ASSERT_TRUE(ssc_digest_prepare(b, "sip:fax@127.0.0.1:5070", "INVITE", nullptr, 0));
+    ASSERT_EQ(ssc_digest_add_credentials(b, h), 2);
+    const std::string text = wire(h);
+    ASSERT_EQ(text.rfind("INVITE sip:fax@127.0.0.1:5070 SIP/2.0", 0), 0u) << text;
+    const std::size_t at = text.find("\r\n" + std::string(k.header));
+    ASSERT_NE(at, std::string::npos) << text;
+    const std::string line = text.substr(at + 2, text.find("\r\n", at + 2) - at - 2);
+    EXPECT_EQ(line.find("auth_int"), std::string::npos) << line;
+    EXPECT_EQ(param(line, "uri"), "sip:fax@127.0.0.1:5070") << line;
+    EXPECT_EQ(param(line, "qop"), k.qop_text) << line;
+    EXPECT_EQ(param(line, "nc"), "00000002") << line;
+    EXPECT_EQ(param(line, "opaque"), "op") << line;
+    // The response recomputed from the header's own fields.
+    const std::string ha1 = md5_hex(param(line, "username") + ":" + param(line, "realm") + ":secret");
+    std::string a2 = "INVITE:" + param(line, "uri");
+    if (std::string(k.qop_text) == "auth-int") a2 += ":" + md5_hex("");
+    const std::string want = md5_hex(ha1 + ":" + param(line, "nonce") + ":" + param(line, "nc") + ":" +
+                                     param(line, "cnonce") + ":" + param(line, "qop") + ":" + md5_hex(a2));
+    EXPECT_EQ(param(line, "response"), want) << line;
+  }
 }
