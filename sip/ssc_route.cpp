@@ -255,7 +255,9 @@ u8 classify_sip(msg_t* m) {
     set('F', 56);
     if (ssc_call__by_sip_conn(m->conn_id) == 2) {
       (void)ssc_dialog__select(-1);
-      if (run().sip_detail[2] == 67 && mod.call->user_conn == SSC_NO_CONN &&
+      // An error about an OPTIONS (the request, or its confirm as ENT_SIP names it).
+      const u8 about = run().sip_detail[2];
+      if ((about == SSC_OPTIONS_RQ || about == SSC_OPTIONS_CO) && mod.call->user_conn == SSC_NO_CONN &&
           mod.ua->keepalive.mode != 0 && mod.ua->keepalive.call_index == m->conn_id) {
         mod.keepalive = &mod.ua->keepalive;
         mod.route = 'G';

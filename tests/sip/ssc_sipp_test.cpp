@@ -123,6 +123,31 @@ class SscSipp : public ::testing::Test {
     g_fd = -1;
   }
 
+  // One turn of the loop: a datagram in (when one waits), timers, messages.
+  void turn() {
+    pollfd p{g_fd, POLLIN, 0};
+    if (poll(&p, 1, 5) > 0) {
+      char buf[65536];
+      sockaddr_in from{};
+      socklen_t len = sizeof from;
+      const ssize_t n = recvfrom(g_fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+      if (n > 0) {
+        std::vector<u8> d(SOCK_UDP_HEADER_SIZE + static_cast<std::size_t>(n));
+        d[0] = 4;
+        std::memcpy(&d[4], &from.sin_addr, 4);
+        put_host16(&d[8], ntohs(from.sin_port));
+        std::memcpy(&d[SOCK_UDP_HEADER_SIZE], buf, static_cast<std::size_t>(n));
+        send_to(ENT_PH_IT, ENT_SIP, SOCK_U_DA_IN, d, 2);
+      }
+    }
+    om_os_timer_poll();
+    rt_test::pump();
+    for (const auto& m : rt_test::rec().messages())
+      if (m.to == ENT_SM && m.code == SSC_SM_REPORT && m.data.size() > 2 && m.data[1] == 'e') reports.push_back(m.data[2]);
+    rt_test::rec().clear();
+  }
+  std::string reports;
+
   int run(const std::string& scenario) {
     const std::string log = ::testing::TempDir() + "sipp_" + scenario + "_" + std::to_string(getpid()) + ".log";
     const pid_t pid = fork();
@@ -175,4 +200,107 @@ class SscSipp : public ::testing::Test {
 TEST_F(SscSipp, UnsupportedRequireGets420AtTheRealPort) {
   EXPECT_EQ(run("uac-require.xml"), 0);
   for (const ssc_stub_event& e : ssc_stub_events()) EXPECT_NE(e.event, 5) << "the INVITE reached a machine";
+}
+
+TEST_F(SscSipp, KeepAliveProbesAnsweredThenFailed) {
+  // SIPp as the binding's local address on a port of its own.
+  u16 sipp_port = 0;
+  {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    sipp_port = ntohs(a.sin_port);
+    close(fd);
+  }
+  const std::string log = ::testing::TempDir() + "sipp_uas-keepalive_" + std::to_string(getpid()) + ".log";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const std::string cmd = "exec timeout 30 sipp -sf " + scenario_dir() + "uas-keepalive.xml -i 127.0.0.1 -p " +
+                            std::to_string(sipp_port) + " -m 1 -nostdin -timeout 15s -timeout_error >" + log + " 2>&1";
+    execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  usleep(300 * 1000);  // sipp binds its port
+  // The binding: From and Via of ours, the local-address Route to SIPp.
+  ssc_handle* h = Ssc_alloc_handle();
+  ASSERT_EQ(Ssc_init_handle(h, ssc_msg_type::SM_RQ), 2);
+  auto* g = Ssc_first<ssc_hdr_mgmt>(h, ssc_header_id::MANAGEMENT);
+  g->w1 = 'D';
+  g->w2 = 0;
+  g->d1 = 300;  // probe every 300 ms
+  g->d2 = 300;
+  const u8 lo[4] = {127, 0, 0, 1};
+  auto uri = [&](ssc_uri& u, const char* user, u16 p) {
+    std::memset(&u, 0xFF, sizeof u);
+    u.scheme = 1;
+    u.user_form = 'U';
+    u.user = user;
+    u.host_family = '4';
+    std::memcpy(u.host_v4, lo, 4);
+    u.port = p;
+    u.uri_text_2 = nullptr;
+  };
+  auto* from = static_cast<ssc_hdr_name_addr*>(Ssc_alloc_header(h, ssc_header_id::FROM));
+  from->b1 = 0;
+  from->s1 = nullptr;
+  from->s2 = nullptr;
+  from->s3 = "ka1";
+  uri(from->uri, "tessaly", 0xFFFF);
+  auto* via = static_cast<ssc_hdr_via*>(Ssc_alloc_header(h, ssc_header_id::VIA));
+  via->protocol = 1;
+  via->s2 = "2.0";
+  via->transport = 'U';
+  via->family1 = '4';
+  std::memcpy(via->v4_1, lo, 4);
+  via->port = port;
+  via->w2 = 0xFFFF;
+  via->b3 = 0xFF;
+  auto* route = static_cast<ssc_hdr_route*>(Ssc_alloc_header(h, ssc_header_id::ROUTE));
+  route->s1 = nullptr;
+  route->s2 = nullptr;
+  route->b1 = 0;
+  uri(route->uri, "fax", sipp_port);
+  route->uri.uri_text_2 = "lr";
+  msg_t* m = SIP_sc_format_rq(1, 0xFFFF, 255, h);
+  ASSERT_NE(m, nullptr);
+  m->from = ENT_SM;
+  m->to = ENT_SSC;
+  Send_msg(m);
+  rt_test::pump();
+  g->w1 = 'A';
+  g->d1 = 0xFFFFFFFFu;
+  g->d2 = 0xFFFFFFFFu;
+  m = SIP_sc_format_rq(1, 0xFFFF, 255, h);
+  (void)Ssc_free_handle(h);
+  ASSERT_NE(m, nullptr);
+  m->from = ENT_SM;
+  m->to = ENT_SSC;
+  Send_msg(m);
+  rt_test::pump();
+
+  int status = -1;
+  const auto deadline = clock_type::now() + std::chrono::seconds(20);
+  while (clock_type::now() < deadline && reports.find('D') == std::string::npos) {
+    int ws = 0;
+    if (status == -1 && waitpid(pid, &ws, WNOHANG) == pid) status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128;
+    turn();
+  }
+  if (status == -1) {
+    int ws = 0;
+    if (waitpid(pid, &ws, 0) == pid) status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128;
+  }
+  EXPECT_EQ(status, 0) << "sipp log: " << log;
+  // Record started, the probe answered, then a probe failed.
+  EXPECT_EQ(reports.substr(0, 1), "A") << reports;
+  EXPECT_NE(reports.find("C"), std::string::npos) << reports;
+  EXPECT_NE(reports.find("D"), std::string::npos) << reports << " stub events " << [] {
+    std::string t;
+    for (const auto& e : ssc_stub_events()) t += std::to_string(e.route) + "/" + std::to_string(e.event) + " ";
+    return t;
+  }();
+  EXPECT_LT(reports.find("C"), reports.find("D")) << reports;
 }
