@@ -5,7 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include "runtime/support/rt_harness.h"
@@ -408,6 +416,7 @@ TEST_F(SscDigestReceived, ChallengeFieldsOfBothHeaders) {
 namespace {
 
 std::string g_wire;
+u32 g_cseq = 2;
 std::uint8_t take_wire(buffer_t* chain) {
   std::vector<u8> flat(Buffer_chain_length(chain));
   u32 len = 0;
@@ -445,19 +454,19 @@ class SscDigestWire : public ssc_bridge_test::Runtime {
     sip_encode_env = sip_encode_services{};
     Runtime::TearDown();
   }
-  ssc_handle* invite() {
+  ssc_handle* invite(u16 to_port = 5070, u16 via_port = 5060) {
     using H = ssc_header_id;
     ssc_handle* h = handle(ssc_msg_type::INVITE);
     const u8 lo[4] = {127, 0, 0, 1};
     h->addr_family = '4';
-    h->addr_port = 5070;
+    h->addr_port = to_port;
     std::memcpy(h->addr_v4, lo, 4);
     auto* ru = add<ssc_hdr_request_uri>(h, H::REQUEST_URI);
     ru->uri.scheme = 1;
     ru->uri.user = "fax";
     ru->uri.host_family = '4';
     std::memcpy(ru->uri.host_v4, lo, 4);
-    ru->uri.port = 5070;
+    ru->uri.port = to_port;
     auto* ci = add<ssc_hdr_call_id>(h, H::CALL_ID);
     ci->local = "d1";
     ci->family = '4';
@@ -478,14 +487,14 @@ class SscDigestWire : public ssc_bridge_test::Runtime {
     ct->uri.user = "tessaly";
     ct->uri.host_family = '4';
     std::memcpy(ct->uri.host_v4, lo, 4);
-    ct->uri.port = 5060;
+    ct->uri.port = via_port;
     auto* v = add<ssc_hdr_via>(h, H::VIA);
     v->protocol = 1;
     v->s2 = "2.0";
     v->transport = 'U';
     v->family1 = '4';
     std::memcpy(v->v4_1, lo, 4);
-    v->port = 5060;
+    v->port = via_port;
     v->w2 = 0xFFFF;
     v->b3 = 0xFF;
     add<ssc_hdr_u32>(h, H::MAX_FORWARDS)->value = 70;
@@ -496,7 +505,7 @@ class SscDigestWire : public ssc_bridge_test::Runtime {
     g_wire.clear();
     sip_encode_env = sip_encode_services{};
     sip_encode_env.cseq_request = [] {
-      sip_hdr_area.cseq.number = 2;
+      sip_hdr_area.cseq.number = g_cseq;
       sip_hdr_area.cseq.method = 0xC1;
       sip_hdr_area.cseq.method_text = {};
       sip_hdr_area.count[sip_hdr_slot(sip_header_id::cseq)] = 1;
@@ -569,5 +578,175 @@ TEST_F(SscDigestWire, CredentialsHeaderRecomputesFromItsOwnText) {
     const std::string want = md5_hex(ha1 + ":" + param(line, "nonce") + ":" + param(line, "nc") + ":" +
                                      param(line, "cnonce") + ":" + param(line, "qop") + ":" + md5_hex(a2));
     EXPECT_EQ(param(line, "response"), want) << line;
+  }
+}
+
+// Against sipp's own verifier (tests/sip/sipp/uas-auth.xml), on loopback:
+// INVITE, 401 or 407, ACK, the INVITE again with our credentials, 200 only
+// when sipp's verifyauth accepts them.
+namespace {
+
+struct udp {
+  int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  u16 port = 0;
+  udp() {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return;
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin_port);
+  }
+  ~udp() {
+    if (fd >= 0) close(fd);
+  }
+  udp(const udp&) = delete;
+  udp& operator=(const udp&) = delete;
+  void send_to(u16 to, const std::string& text) const {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(to);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    (void)sendto(fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  }
+  // The next final response (1xx skipped), or empty after the timeout.
+  std::string final_response(int timeout_ms) const {
+    for (int i = 0; i < 20; ++i) {
+      pollfd p{fd, POLLIN, 0};
+      if (poll(&p, 1, timeout_ms) != 1) return {};
+      char buf[4096];
+      const ssize_t n = recv(fd, buf, sizeof buf, 0);
+      if (n <= 0) return {};
+      std::string s(buf, static_cast<std::size_t>(n));
+      if (s.rfind("SIP/2.0 1", 0) != 0) return s;
+    }
+    return {};
+  }
+};
+
+std::string header_line(const std::string& msg, const std::string& name) {
+  const std::size_t at = msg.find("\r\n" + name + ":");
+  if (at == std::string::npos) return {};
+  return msg.substr(at + 2, msg.find("\r\n", at + 2) - at - 2);
+}
+
+// ACK for a non-2xx final answer: the INVITE's Via, From, Call-ID, the
+// answer's To, CSeq number with ACK.
+std::string ack_for(const std::string& answer, u16 sipp_port, u32 cseq) {
+  return "ACK sip:fax@127.0.0.1:" + std::to_string(sipp_port) + " SIP/2.0\r\n" + header_line(answer, "Via") +
+         "\r\n" + header_line(answer, "From") + "\r\n" + header_line(answer, "To") + "\r\n" +
+         header_line(answer, "Call-ID") + "\r\nCSeq: " + std::to_string(cseq) +
+         " ACK\r\nMax-Forwards: 70\r\nContent-Length: 0\r\n\r\n";
+}
+
+std::string sipp_dir() {
+  std::string f = __FILE__;
+  return f.substr(0, f.rfind('/')) + "/sipp/";
+}
+
+class SscDigestSipp : public SscDigestWire {
+ protected:
+  ssc_handle* parse_answer(const std::string& msg) {
+    std::vector<char> text(msg.begin(), msg.end());
+    sip_work__release();
+    sip_parse__start(text.data(), text.size());
+    EXPECT_EQ(sip_parse_message(1), SIP_PARSE_DONE) << msg;
+    buffer_t* up = nullptr;
+    EXPECT_EQ(sip_prim__build_up(sip_kind_index_rs[1], 0, &up), 2);
+    if (up == nullptr) return nullptr;
+    std::vector<u8> flat(Buffer_chain_length(up));
+    u32 len = 0;
+    Reassemble_buffers(flat.data(), static_cast<u32>(flat.size()), up, &len);
+    Free_buffer(up);
+    ssc_handle* rs = handle(ssc_msg_type::INVITE_RS);
+    EXPECT_EQ(ssc_decode_from_sip(rs, flat.data(), static_cast<u16>(len), nullptr), SSC_RC_OK);
+    return rs;
+  }
+};
+
+}  // namespace
+
+TEST_F(SscDigestSipp, UasAuthAcceptsOurCredentials) {
+  if (std::system("command -v sipp >/dev/null 2>&1") != 0) GTEST_SKIP() << "sipp is not installed";
+  struct Case {
+    const char* code;
+    const char* header;
+    const char* qop;
+    const char* qop_chosen;
+    bool sipp_verifies;  // sipp's verifyauth reads Authorization only
+  };
+  const Case cases[] = {
+      {"401", "WWW-Authenticate", "auth-int,auth", "auth", true},
+      {"401", "WWW-Authenticate", "auth-int", "auth-int", true},
+      {"407", "Proxy-Authenticate", "auth-int", "auth-int", false},
+  };
+  for (const Case& k : cases) {
+    udp ours;
+    ASSERT_NE(ours.port, 0);
+    u16 sipp_port = 0;
+    {
+      udp probe;
+      sipp_port = probe.port;
+    }
+    // The 407 variant: the same scenario with the proxy's status and header.
+    std::string scenario = sipp_dir() + "uas-auth.xml";
+    if (std::string(k.code) == "407") {
+      std::ifstream in(scenario);
+      std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      text.replace(text.find("401 Unauthorized"), 16, "407 Proxy Authentication Required");
+      text.replace(text.find("WWW-Authenticate:"), 16, "Proxy-Authenticate");
+      scenario = ::testing::TempDir() + "uas-auth-407-" + std::to_string(getpid()) + ".xml";
+      std::ofstream(scenario) << text;
+    }
+    const std::string cmd = "timeout 20 sipp -sf " + scenario + " -i 127.0.0.1 -p " + std::to_string(sipp_port) +
+                            " -m 1 -timeout 15 -nostdin -bg -key challenge_qop " + k.qop + " >/dev/null 2>&1";
+    ASSERT_NE(std::system(cmd.c_str()), -1);
+
+    const std::string uri = "sip:fax@127.0.0.1:" + std::to_string(sipp_port);
+    g_cseq = 1;
+    const std::string first = wire(invite(sipp_port, ours.port));
+    ASSERT_FALSE(first.empty());
+    std::string challenge_text;
+    for (int i = 0; i < 20 && challenge_text.empty(); ++i) {  // sipp may still be starting
+      ours.send_to(sipp_port, first);
+      challenge_text = ours.final_response(500);
+    }
+    ASSERT_EQ(challenge_text.rfind(std::string("SIP/2.0 ") + k.code, 0), 0u) << challenge_text;
+    ours.send_to(sipp_port, ack_for(challenge_text, sipp_port, 1));
+
+    ssc_handle* rs = parse_answer(challenge_text);
+    ASSERT_NE(rs, nullptr);
+    ssc_digest_block b;
+    ASSERT_EQ(ssc_digest_challenge(b, ssc_digest_view_of(rs), kUser, uri, "INVITE", 0x5eed).result, 4);
+    ssc_handle* again = invite(sipp_port, ours.port);
+    ASSERT_EQ(ssc_digest_add_credentials(b, again), 2);
+    g_cseq = 2;
+    const std::string second = wire(again);
+    ours.send_to(sipp_port, second);
+    const std::string answer = ours.final_response(3000);
+    ASSERT_FALSE(answer.empty()) << "no answer from sipp";
+    if (k.sipp_verifies) {
+      EXPECT_EQ(answer.rfind("SIP/2.0 200", 0), 0u) << k.code << "\n" << second << "\n" << answer;
+    }
+    // Our own check from the header text: URI as sent, qop, recomputed response.
+    const std::string line =
+        header_line(second, std::string(k.code) == "401" ? "Authorization" : "Proxy-Authorization");
+    ASSERT_FALSE(line.empty()) << second;
+    EXPECT_EQ(param(line, "uri"), uri);
+    EXPECT_EQ(param(line, "qop"), k.qop_chosen);
+    EXPECT_EQ(param(line, "nc"), "00000001");
+    const std::string ha1 = md5_hex(param(line, "username") + ":" + param(line, "realm") + ":secret");
+    std::string a2 = "INVITE:" + param(line, "uri");
+    if (param(line, "qop") == "auth-int") a2 += ":" + md5_hex("");
+    EXPECT_EQ(param(line, "response"), md5_hex(ha1 + ":" + param(line, "nonce") + ":" + param(line, "nc") + ":" +
+                                               param(line, "cnonce") + ":" + param(line, "qop") + ":" +
+                                               md5_hex(a2)));
+    ours.send_to(sipp_port, ack_for(answer, sipp_port, 2));
+    // Let this sipp finish before the next case.
+    for (int i = 0; i < 50 && std::system(("pgrep -f 'sipp.* -p " + std::to_string(sipp_port) +
+                                           " ' >/dev/null").c_str()) == 0;
+         ++i)
+      usleep(100000);
   }
 }
