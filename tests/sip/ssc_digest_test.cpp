@@ -2,6 +2,7 @@
 // values computed with Python hashlib, the challenge step's decisions and
 // the credentials header.
 #include "sip/ssc_digest.h"
+#include "sip/ssc_entry_sm.h"
 
 #include <gtest/gtest.h>
 
@@ -11,9 +12,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <thread>
 #include <string>
 
 #include "runtime/support/rt_harness.h"
@@ -417,6 +420,7 @@ namespace {
 
 std::string g_wire;
 u32 g_cseq = 2;
+u8 g_method = 0xC1;
 std::uint8_t take_wire(buffer_t* chain) {
   std::vector<u8> flat(Buffer_chain_length(chain));
   u32 len = 0;
@@ -500,13 +504,14 @@ class SscDigestWire : public ssc_bridge_test::Runtime {
     add<ssc_hdr_u32>(h, H::MAX_FORWARDS)->value = 70;
     return h;
   }
-  std::string wire(ssc_handle* h) {
+  std::string wire(ssc_handle* h, code_t code = 'A', u8 method = 0xC1) {
+    g_method = method;
     const auto body = encode(h);
     g_wire.clear();
     sip_encode_env = sip_encode_services{};
     sip_encode_env.cseq_request = [] {
       sip_hdr_area.cseq.number = g_cseq;
-      sip_hdr_area.cseq.method = 0xC1;
+      sip_hdr_area.cseq.method = g_method;
       sip_hdr_area.cseq.method_text = {};
       sip_hdr_area.count[sip_hdr_slot(sip_header_id::cseq)] = 1;
     };
@@ -523,7 +528,7 @@ class SscDigestWire : public ssc_bridge_test::Runtime {
       error = e * 1000 + d1;
     };
     msg_t* m = Alloc_msg();
-    m->code = 'A';
+    m->code = code;
     m->conn_id = 1;
     buffer_t* b = Alloc_buffer();
     std::memcpy(Buffer_data(b), body.data(), body.size());
@@ -647,19 +652,19 @@ std::string sipp_dir() {
 
 class SscDigestSipp : public SscDigestWire {
  protected:
-  ssc_handle* parse_answer(const std::string& msg) {
+  ssc_handle* parse_answer(const std::string& msg, int method = 1, ssc_msg_type type = ssc_msg_type::INVITE_RS) {
     std::vector<char> text(msg.begin(), msg.end());
     sip_work__release();
     sip_parse__start(text.data(), text.size());
     EXPECT_EQ(sip_parse_message(1), SIP_PARSE_DONE) << msg;
     buffer_t* up = nullptr;
-    EXPECT_EQ(sip_prim__build_up(sip_kind_index_rs[1], 0, &up), 2);
+    EXPECT_EQ(sip_prim__build_up(sip_kind_index_rs[method], 0, &up), 2);
     if (up == nullptr) return nullptr;
     std::vector<u8> flat(Buffer_chain_length(up));
     u32 len = 0;
     Reassemble_buffers(flat.data(), static_cast<u32>(flat.size()), up, &len);
     Free_buffer(up);
-    ssc_handle* rs = handle(ssc_msg_type::INVITE_RS);
+    ssc_handle* rs = handle(type);
     EXPECT_EQ(ssc_decode_from_sip(rs, flat.data(), static_cast<u16>(len), nullptr), SSC_RC_OK);
     return rs;
   }
@@ -749,4 +754,106 @@ TEST_F(SscDigestSipp, UasAuthAcceptsOurCredentials) {
          ++i)
       usleep(100000);
   }
+}
+
+// A registration against a sipp registrar (tests/sip/sipp/uas-register.xml):
+// 401, REGISTER with credentials, 200 with Contact expires=4; the refresh
+// interval from the rules of the entry machine (2 s), the refresh with the
+// same Call-ID, a higher CSeq and nc + 1; then de-registration with
+// Expires 0.  Every answer after the challenge is 200 only when sipp's
+// verifyauth accepts the credentials.
+TEST_F(SscDigestSipp, UasRegisterChallengeRefreshAndDeregistration) {
+  if (std::system("command -v sipp >/dev/null 2>&1") != 0) GTEST_SKIP() << "sipp is not installed";
+  using H = ssc_header_id;
+  udp ours;
+  ASSERT_NE(ours.port, 0);
+  u16 sipp_port = 0;
+  {
+    udp probe;
+    sipp_port = probe.port;
+  }
+  const std::string cmd = "timeout 30 sipp -sf " + sipp_dir() + "uas-register.xml -i 127.0.0.1 -p " +
+                          std::to_string(sipp_port) + " -m 1 -timeout 25 -nostdin -bg >/dev/null 2>&1";
+  ASSERT_NE(std::system(cmd.c_str()), -1);
+  const std::string uri = "sip:127.0.0.1:" + std::to_string(sipp_port);
+
+  // The REGISTER as the entry keeps it: Request-URI without user, Expires 3600.
+  auto make_register = [&](u32 expires) {
+    ssc_handle* h = invite(sipp_port, ours.port);
+    h->type = ssc_msg_type::REGISTER;
+    auto* ru = Ssc_first<ssc_hdr_request_uri>(h, H::REQUEST_URI);
+    ru->uri.user = nullptr;
+    ru->uri.user_form = 0xFF;
+    add<ssc_hdr_u32>(h, H::EXPIRES)->value = expires;
+    return h;
+  };
+  const code_t kRegister = 70;
+  const u8 kRegisterMethod = 0xC6;
+
+  g_cseq = 1;
+  const std::string first = wire(make_register(3600), kRegister, kRegisterMethod);
+  ASSERT_EQ(first.rfind("REGISTER " + uri + " SIP/2.0", 0), 0u) << first;
+  std::string challenge_text;
+  for (int i = 0; i < 20 && challenge_text.empty(); ++i) {
+    ours.send_to(sipp_port, first);
+    challenge_text = ours.final_response(500);
+  }
+  ASSERT_EQ(challenge_text.rfind("SIP/2.0 401", 0), 0u) << challenge_text;
+  ssc_handle* rs = parse_answer(challenge_text, 6, ssc_msg_type::REGISTER_RS);
+  ASSERT_NE(rs, nullptr);
+  ssc_digest_block b;
+  ASSERT_EQ(ssc_digest_challenge(b, ssc_digest_view_of(rs), kUser, uri, "REGISTER", 0xbeef).result, 4);
+
+  std::vector<std::string> sent;
+  std::vector<std::chrono::steady_clock::time_point> sent_at;
+  auto send_with_credentials = [&](u32 expires, u32 cseq) -> std::string {
+    ssc_handle* h = make_register(expires);
+    EXPECT_TRUE(ssc_digest_prepare(b, uri, "REGISTER", nullptr, 0));
+    EXPECT_EQ(ssc_digest_add_credentials(b, h), 2);
+    ++b.nonce_count;  // the next request with this nonce counts one higher
+    g_cseq = cseq;
+    const std::string text = wire(h, kRegister, kRegisterMethod);
+    sent.push_back(text);
+    sent_at.push_back(std::chrono::steady_clock::now());
+    ours.send_to(sipp_port, text);
+    return ours.final_response(3000);
+  };
+
+  const std::string ok = send_with_credentials(3600, 2);
+  ASSERT_EQ(ok.rfind("SIP/2.0 200", 0), 0u) << sent.back() << "\n" << ok;
+  ssc_handle* ok_rs = parse_answer(ok, 6, ssc_msg_type::REGISTER_RS);
+  ASSERT_NE(ok_rs, nullptr);
+  const auto* contact = Ssc_first<ssc_hdr_contact>(ok_rs, H::CONTACT);
+  ASSERT_NE(contact, nullptr);
+  ssc_register_facts f;
+  f.has_status = true;
+  f.status_class = 1;
+  f.contact_expires = contact->d1;
+  f.asked_has_expires = true;
+  f.asked_expires_s = 3600;
+  const ssc_register_outcome o = ssc_register_response(f);
+  ASSERT_EQ(o.next, ENTRY_REGISTERED);
+  ASSERT_TRUE(o.start_timer);
+  EXPECT_EQ(o.refresh_ms, 2000u) << "expires=4 refreshes after half of it";
+
+  std::this_thread::sleep_for(std::chrono::milliseconds(o.refresh_ms));
+  const std::string refreshed = send_with_credentials(3600, 3);
+  EXPECT_EQ(refreshed.rfind("SIP/2.0 200", 0), 0u) << sent.back() << "\n" << refreshed;
+  const auto spacing = std::chrono::duration_cast<std::chrono::milliseconds>(sent_at[1] - sent_at[0]).count();
+  EXPECT_LT(std::abs(spacing - 2000), 100) << "REGISTER spacing " << spacing << " ms for expires=4";
+
+  const std::string gone = send_with_credentials(0, 4);
+  EXPECT_EQ(gone.rfind("SIP/2.0 200", 0), 0u) << sent.back() << "\n" << gone;
+
+  // On the wire: one Call-ID, CSeq and nc counting up, the URI as sent,
+  // Expires 0 last.
+  ASSERT_EQ(sent.size(), 3u);
+  for (std::size_t i = 0; i < sent.size(); ++i) {
+    const std::string line = header_line(sent[i], "Authorization");
+    EXPECT_EQ(header_line(sent[i], "Call-ID"), header_line(first, "Call-ID"));
+    EXPECT_EQ(header_line(sent[i], "CSeq"), "CSeq: " + std::to_string(i + 2) + " REGISTER");
+    EXPECT_EQ(param(line, "nc"), "0000000" + std::to_string(i + 1)) << line;
+    EXPECT_EQ(param(line, "uri"), uri) << line;
+  }
+  EXPECT_EQ(header_line(sent.back(), "Expires"), "Expires: 0");
 }
