@@ -645,6 +645,64 @@ std::string ack_for(const std::string& answer, u16 sipp_port, u32 cseq) {
          " ACK\r\nMax-Forwards: 70\r\nContent-Length: 0\r\n\r\n";
 }
 
+std::string run_command(const std::string& cmd) {
+  std::string out;
+  FILE* p = popen(cmd.c_str(), "r");
+  if (p == nullptr) return out;
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  pclose(p);
+  return out;
+}
+
+void put16be(std::string& s, std::size_t at, u16 v) {
+  s[at] = static_cast<char>(v >> 8);
+  s[at + 1] = static_cast<char>(v & 0xFF);
+}
+void le32(std::string& s, u32 v) {
+  for (int i = 0; i < 4; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+void le16(std::string& s, u16 v) {
+  s += static_cast<char>(v & 0xFF);
+  s += static_cast<char>(v >> 8);
+}
+std::string pcap_header() {
+  std::string f;
+  le32(f, 0xA1B2C3D4);
+  le16(f, 2);
+  le16(f, 4);
+  le32(f, 0);
+  le32(f, 0);
+  le32(f, 65535);
+  le32(f, 101);  // raw IPv4
+  return f;
+}
+// One raw-IPv4 pcap record of a UDP datagram on loopback.
+std::string pcap_record(const std::string& payload, u16 sport, u16 dport) {
+  std::string ip(28, '\0');
+  ip[0] = 0x45;
+  put16be(ip, 2, static_cast<u16>(28 + payload.size()));
+  ip[8] = 64;
+  ip[9] = 17;
+  ip[12] = ip[16] = 127;
+  ip[15] = ip[19] = 1;
+  u32 sum = 0;
+  for (int i = 0; i < 20; i += 2) sum += (static_cast<u8>(ip[i]) << 8) | static_cast<u8>(ip[i + 1]);
+  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+  put16be(ip, 10, static_cast<u16>(~sum));
+  put16be(ip, 20, sport);
+  put16be(ip, 22, dport);
+  put16be(ip, 24, static_cast<u16>(8 + payload.size()));
+  const std::string packet = ip + payload;
+  std::string r;
+  le32(r, 1700000000);
+  le32(r, 0);
+  le32(r, static_cast<u32>(packet.size()));
+  le32(r, static_cast<u32>(packet.size()));
+  return r + packet;
+}
+
 std::string sipp_dir() {
   std::string f = __FILE__;
   return f.substr(0, f.rfind('/')) + "/sipp/";
@@ -856,4 +914,25 @@ TEST_F(SscDigestSipp, UasRegisterChallengeRefreshAndDeregistration) {
     EXPECT_EQ(param(line, "uri"), uri) << line;
   }
   EXPECT_EQ(header_line(sent.back(), "Expires"), "Expires: 0");
+
+  // tshark: each credentials uri is the Request-URI, nc counts up, nothing
+  // malformed.
+  if (std::system("command -v tshark >/dev/null 2>&1") != 0) GTEST_SKIP() << "tshark is not installed";
+  const std::string pcap = ::testing::TempDir() + "ssc_register_" + std::to_string(getpid()) + ".pcap";
+  {
+    std::string file = pcap_header();
+    for (const std::string& m : sent) file += pcap_record(m, 5062, 5060);
+    std::ofstream(pcap, std::ios::binary) << file;
+  }
+  const std::string fields = run_command("timeout 120 tshark -r " + pcap +
+                                         " -T fields -E separator='|' -e sip.Method -e sip.r-uri -e sip.auth.uri"
+                                         " -e sip.auth.nc -e _ws.malformed 2>/dev/null");
+  std::remove(pcap.c_str());
+  // tshark prints the uri parameter as written (quoted) or without its quotes.
+  auto expected = [&](const std::string& auth_uri) {
+    std::string w;
+    for (int i = 1; i <= 3; ++i) w += "REGISTER|" + uri + "|" + auth_uri + "|0000000" + std::to_string(i) + "|\n";
+    return w;
+  };
+  EXPECT_TRUE(fields == expected(uri) || fields == expected("\"" + uri + "\"")) << fields;
 }
