@@ -936,3 +936,51 @@ TEST_F(SscDigestSipp, UasRegisterChallengeRefreshAndDeregistration) {
   };
   EXPECT_TRUE(fields == expected(uri) || fields == expected("\"" + uri + "\"")) << fields;
 }
+
+// Stale nonces against sipp (tests/sip/sipp/uas-auth-stale.xml): a 401 with
+// stale=true and a new nonce is answered once, with nc back at 1; the same
+// nonce again is declined, so no third credentialed INVITE leaves and the
+// 401 is the final answer.
+TEST_F(SscDigestSipp, UasAuthStaleNonceAnsweredOnceThenDeclined) {
+  if (std::system("command -v sipp >/dev/null 2>&1") != 0) GTEST_SKIP() << "sipp is not installed";
+  udp ours;
+  ASSERT_NE(ours.port, 0);
+  u16 sipp_port = 0;
+  {
+    udp probe;
+    sipp_port = probe.port;
+  }
+  const std::string cmd = "timeout 20 sipp -sf " + sipp_dir() + "uas-auth-stale.xml -i 127.0.0.1 -p " +
+                          std::to_string(sipp_port) + " -m 1 -timeout 15 -nostdin -bg >/dev/null 2>&1";
+  ASSERT_NE(std::system(cmd.c_str()), -1);
+  const std::string uri = "sip:fax@127.0.0.1:" + std::to_string(sipp_port);
+
+  g_cseq = 1;
+  const std::string first = wire(invite(sipp_port, ours.port));
+  std::string answer;
+  for (int i = 0; i < 20 && answer.empty(); ++i) {
+    ours.send_to(sipp_port, first);
+    answer = ours.final_response(500);
+  }
+  ssc_digest_block b;
+  std::vector<u8> results;
+  std::vector<std::string> ncs;
+  for (u32 cseq = 1; cseq <= 4; ++cseq) {
+    ASSERT_EQ(answer.rfind("SIP/2.0 401", 0), 0u) << "cseq " << cseq << "\n" << answer;
+    ours.send_to(sipp_port, ack_for(answer, sipp_port, cseq));
+    ssc_handle* rs = parse_answer(answer);
+    ASSERT_NE(rs, nullptr);
+    const ssc_digest_verdict v = ssc_digest_challenge(b, ssc_digest_view_of(rs), kUser, uri, "INVITE", 0x51a1e);
+    results.push_back(v.result);
+    if (v.result != SSC_DIGEST_RETRY) break;
+    ssc_handle* again = invite(sipp_port, ours.port);
+    ASSERT_EQ(ssc_digest_add_credentials(b, again), 2);
+    g_cseq = cseq + 1;
+    const std::string text = wire(again);
+    ncs.push_back(param(header_line(text, "Authorization"), "nc"));
+    ours.send_to(sipp_port, text);
+    answer = ours.final_response(3000);
+  }
+  EXPECT_EQ(results, (std::vector<u8>{4, 4, 5})) << "first, stale with a new nonce, the same nonce again";
+  EXPECT_EQ(ncs, (std::vector<std::string>{"00000001", "00000001"}));
+}
