@@ -806,11 +806,6 @@ TEST_F(SscDigestSipp, UasAuthAcceptsOurCredentials) {
                                                param(line, "cnonce") + ":" + param(line, "qop") + ":" +
                                                md5_hex(a2)));
     ours.send_to(sipp_port, ack_for(answer, sipp_port, 2));
-    // Let this sipp finish before the next case.
-    for (int i = 0; i < 50 && std::system(("pgrep -f 'sipp.* -p " + std::to_string(sipp_port) +
-                                           " ' >/dev/null").c_str()) == 0;
-         ++i)
-      usleep(100000);
   }
 }
 
