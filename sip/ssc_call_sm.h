@@ -10,6 +10,11 @@
 // - States 4 and 9 have no rows: events leave them unchanged.
 // - A close while our 2xx awaits its ACK (state 7, event 19) is remembered:
 //   the call goes to CALL_CLOSING and the ACK, when it comes, sends the BYE.
+// - A 4xx-6xx re-sends the INVITE only when the digest challenge step
+//   answers it (`challenge_retry`); no flag of the response does so on its
+//   own, so a 403 never loops.
+// - This module decides; performing the action (sending, passing to the
+//   user, self-events) is the caller's.
 #pragma once
 #include <cstddef>
 

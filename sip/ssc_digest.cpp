@@ -154,9 +154,10 @@ void ssc_digest_reset(ssc_digest_block& b, const ssc_digest_user& u) {
   b.credentials_known = false;
 }
 
-ssc_digest_verdict ssc_digest_challenge(ssc_digest_block& b, const ssc_digest_challenge_view& c,
-                                        const ssc_digest_user& u, std::string_view request_uri,
-                                        const char* method, u64 cnonce_seed) {
+namespace {
+
+ssc_digest_verdict challenge_step(ssc_digest_block& b, const ssc_digest_challenge_view& c, const ssc_digest_user& u,
+                                  std::string_view request_uri, const char* method, u64 cnonce_seed) {
   if (c.status != 401 && c.status != 407) return decline(0, 0);
   const u16 who = c.status == 401 ? 1 : 0;
   if (!c.present) return decline('c', who);
@@ -201,6 +202,17 @@ ssc_digest_verdict ssc_digest_challenge(ssc_digest_block& b, const ssc_digest_ch
   }
   if (!ssc_digest_prepare(b, request_uri, method, nullptr, 0)) return decline('e', who);
   return {SSC_DIGEST_RETRY, 0, 0};
+}
+
+}  // namespace
+
+ssc_digest_verdict ssc_digest_challenge(ssc_digest_block& b, const ssc_digest_challenge_view& c,
+                                        const ssc_digest_user& u, std::string_view request_uri,
+                                        const char* method, u64 cnonce_seed) {
+  const ssc_digest_verdict v = challenge_step(b, c, u, request_uri, method, cnonce_seed);
+  // A declined challenge leaves no response behind to be sent again.
+  if (v.result != SSC_DIGEST_RETRY) b.response[0] = '\0';
+  return v;
 }
 
 bool ssc_digest_prepare(ssc_digest_block& b, std::string_view request_uri, const char* method, const u8* body,
@@ -262,5 +274,35 @@ u8 ssc_digest_add_credentials(const ssc_digest_block& b, ssc_handle* h) {
   cr->s[4] = texts[4];
   cr->s[6] = b.qop == SSC_DIGEST_UNSET ? nullptr : texts[5];
   cr->s[7] = opaque;
+  return 2;
+}
+
+u8 ssc_digest_add_initial(const ssc_digest_block& b, ssc_handle* h, bool algorithm_md5) {
+  if (!ssc_is_handle(h) || b.user[0] == '\0' || b.nonce[0] != '\0') return 3;
+  if (Ssc_first<ssc_hdr_credentials>(h, ssc_header_id::AUTHORIZATION) != nullptr) return 2;
+  auto copy = [h](const char* s) -> const char* {
+    const std::size_t n = std::strlen(s) + 1;
+    char* p = static_cast<char*>(Ssc_alloc_area(h, static_cast<u16>(n)));
+    if (p) std::memcpy(p, s, n);
+    return p;
+  };
+  const char* user = copy(b.user);
+  const char* realm = copy(b.realm);
+  const char* uri = copy(b.digest_uri);
+  const char* none = copy("");
+  if (!user || !realm || !uri || !none) return 3;
+  auto* cr = static_cast<ssc_hdr_credentials*>(Ssc_alloc_header(h, ssc_header_id::AUTHORIZATION));
+  if (cr == nullptr) return 3;
+  cr->scheme = 'D';
+  cr->algorithm = algorithm_md5 ? SSC_ALG_MD5 : SSC_DIGEST_UNSET;
+  cr->b3 = 255;
+  cr->qop = SSC_DIGEST_UNSET;
+  cr->nonce_count = 0xFFFFFFFFu;
+  for (const char*& t : cr->s) t = nullptr;
+  cr->s[0] = user;
+  cr->s[1] = realm;
+  cr->s[2] = none;
+  cr->s[3] = uri;
+  cr->s[4] = none;
   return 2;
 }

@@ -128,6 +128,12 @@ struct sip_digest_input {
 // when it has none of that kind; 2, or 3 when no room (nothing added).
 [[nodiscard]] u8 ssc_digest_add_credentials(const ssc_digest_block& b, ssc_handle* h);
 
+// Credentials of a first REGISTER before any challenge (the user agent asks
+// for them): Authorization with the user name, realm and digest URI, empty
+// nonce and response; algorithm MD5 when asked.  2, or 3 (nothing added)
+// without a user name, with a nonce already known, or without room.
+[[nodiscard]] u8 ssc_digest_add_initial(const ssc_digest_block& b, ssc_handle* h, bool algorithm_md5);
+
 // Forgets the challenge (for a new registration or a new challenge): realm
 // back to the user's, algorithm MD5, nonce count 1, no qop.
 void ssc_digest_reset(ssc_digest_block& b, const ssc_digest_user& u);

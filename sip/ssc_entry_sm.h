@@ -13,6 +13,7 @@
 //   the step it names (INVITE response, REGISTER response, OPTIONS step).
 // - A REGISTER 2xx that names no expiry refreshes from the Expires asked
 //   for, else from 3600 s; never on an unknown interval.
+// - This module decides; performing the action is the caller's.
 #pragma once
 #include <cstddef>
 
