@@ -15,6 +15,7 @@
 #include "sip/codec/sip_prim_kind.h"
 #include "sip/codec/sip_response.h"
 #include "sip/sip_call.h"
+#include "sip/sip_dialog_sm.h"
 #include "sip/sip_entity.h"
 #include "sip/sip_tx.h"
 
@@ -140,6 +141,48 @@ void drop_new_stx(sip_endpoint& ep, std::uint32_t stx) {
   if (stx != SIP_NONE && sip_mod.pools.server_txs[stx].state == SIP_STX_NEW) sip_server_tx__free(ep, stx);
 }
 
+// The dialog machine's event for the message in the work area.
+sip_dlg_event dialog_event(const sip_call& c, const sip_dialog& d, std::uint8_t code, std::uint16_t status) {
+  const sip_hdr_area_t& w = sip_hdr_area;
+  sip_dlg_event e;
+  e.code = code;
+  e.status = status;
+  e.from_tag = has_tag(w.from.tag);
+  e.to_tag = has_tag(w.to.tag);
+  e.not_available = sip_seq_window.not_available != 0;
+  e.call_flags = c.flags;
+  e.active_dialogs = c.dialog_count;
+  e.remote_tag = d.remote_tag[0] != '\0';
+  return e;
+}
+
+// Runs the dialog machine for a request received in a dialog.  True when
+// the request goes on; otherwise it was answered (491, 500) or refused and
+// its server transaction is dropped.
+bool dialog_admits(sip_endpoint& ep, sip_call& c, std::uint8_t dialog, std::uint8_t code, std::uint32_t stx) {
+  sip_dialog& d = c.dialogs[dialog];
+  const std::uint8_t before = d.state;
+  const sip_dlg_outcome o = sip_dialog_sm_step(d.state, d.flags, dialog_event(c, d, code, 0));
+  if (o.result == SIP_DLG_BAD_STATE) {
+    report(SIP_CAUSE_TRANSACTION, before);
+    drop_new_stx(ep, stx);
+    return false;
+  }
+  if ((o.actions & SIP_DLGA_ANSWER) != 0) {
+    const std::uint16_t retry = (o.actions & SIP_DLGA_RETRY_AFTER) != 0 ? static_cast<std::uint16_t>(1 + om_os_tick() % 9) : 0;
+    answer(o.answer, o.reason, retry);
+    drop_new_stx(ep, stx);
+    return false;
+  }
+  if ((o.actions & SIP_DLGA_RX_INVITE_CSEQ) != 0) d.received_invite_cseq = sip_hdr_area.cseq.number;
+  if (o.result != SIP_DLG_GO_ON) {
+    report(SIP_CAUSE_TRANSACTION, code);
+    drop_new_stx(ep, stx);
+    return false;
+  }
+  return true;
+}
+
 void request(sip_endpoint& ep) {
   const sip_hdr_area_t& w = sip_hdr_area;
   const std::uint8_t code = w.method;
@@ -180,6 +223,7 @@ void request(sip_endpoint& ep) {
   if (ci != SIP_NONE && sip_mod.pools.calls[ci].closing != 0) ci = SIP_NONE;
 
   std::uint8_t dialog = 0;
+  bool release_after_ack = false;
   if (ci == SIP_NONE) {
     if (code == ACK_IN) {
       report(SIP_CAUSE_NO_CALL, code);
@@ -257,6 +301,8 @@ void request(sip_endpoint& ep) {
         report(SIP_CAUSE_TRANSACTION, 6);
         return;
       }
+      const sip_dlg_outcome o = sip_dialog_sm_step(d.state, d.flags, dialog_event(c, d, code, 0));
+      if ((o.actions & (SIP_DLGA_RELEASE | SIP_DLGA_RELEASE_BUT_ACK)) != 0) release_after_ack = true;
     } else if (code == CANCEL_IN) {
       if (d.received_invite_cseq != w.cseq.number) {
         answer(500, "Internal Server Error");
@@ -268,6 +314,7 @@ void request(sip_endpoint& ep) {
         drop_new_stx(ep, stx);
         return;
       }
+      if (!dialog_admits(ep, c, dialog, code, stx)) return;
     } else {
       if (d.remote_cseq != 0xFFFFFFFFu && w.cseq.number <= d.remote_cseq) {
         if (w.cseq.number == d.remote_cseq && d.pending_request != 0) {
@@ -277,6 +324,10 @@ void request(sip_endpoint& ep) {
           answer(500, "Internal Server Error");
         }
         drop_new_stx(ep, stx);
+        return;
+      }
+      if (!dialog_admits(ep, c, dialog, code, stx)) {
+        d.remote_cseq = w.cseq.number;
         return;
       }
       if (d.pending_request != 0) {
@@ -297,6 +348,7 @@ void request(sip_endpoint& ep) {
     drop_new_stx(ep, stx);
     sip_dialog__close(sip_mod.pools.calls[ci], dialog);
   }
+  if (release_after_ack && dialog < SIP_DIALOGS) sip_dialog__close(sip_mod.pools.calls[ci], dialog);
   sip_call__cleanup(ep, ci);
 }
 
@@ -388,6 +440,10 @@ void response(sip_endpoint& ep) {
       slot->dialog = dialog;
       if (status < 300) c.dialogs[dialog].accepted_slot = slot->index;
     }
+  }
+  if (code == INVITE_CO && dialog < SIP_DIALOGS) {
+    sip_dialog& d = c.dialogs[dialog];
+    (void)sip_dialog_sm_step(d.state, d.flags, dialog_event(c, d, code, status));
   }
   const std::uint16_t r = deliver(ep, ci, dialog, code, false);
   // A final answer ends a BYE, OPTIONS or REGISTER dialog.

@@ -184,15 +184,21 @@ class SipSipp : public ::testing::Test {
     g_fd = -1;
   }
 
+  // What the scripted user does beyond answering: on a CANCEL it answers
+  // the CANCEL 200 and the INVITE 487; for glare it sends a re-INVITE once
+  // the call is set up and ACKs its 200.
+  enum class user { plain, cancel, glare };
+
   // Runs the scenario to its end; SIPp's exit status.
-  int run(const std::string& scenario, bool ringing) {
+  int run(const std::string& scenario, bool ringing, user mode = user::plain) {
     const std::string log = ::testing::TempDir() + "sipp_" + scenario + "_" + std::to_string(getpid()) + ".log";
     Sipp sipp;
     if (!sipp.start("127.0.0.1:" + std::to_string(port) + " -sf " + scenario_dir() + scenario +
                         " -i 127.0.0.1 -p 0 -m 1 -nostdin -timeout 15s -timeout_error -max_recv_loops 100",
                     log))
       return -3;
-    std::string last_invite, last_bye;
+    std::string last_invite, last_bye, last_cancel, first_invite;
+    bool reinvited = false, reacked = false;
     auto ok_at = clock_type::time_point::max();
     std::uint16_t conn = 0;
     int status = -1;
@@ -208,8 +214,10 @@ class SipSipp : public ::testing::Test {
           const std::string text(buf, static_cast<std::size_t>(n));
           if (text.rfind("INVITE ", 0) == 0) {
             last_invite = text;
+            if (first_invite.empty()) first_invite = text;
             ++invites_in;
           }
+          if (text.rfind("CANCEL ", 0) == 0) last_cancel = text;
           if (text.rfind("BYE ", 0) == 0) last_bye = text;
           std::vector<std::uint8_t> d(SOCK_UDP_HEADER_SIZE + text.size());
           d[0] = 4;
@@ -230,6 +238,20 @@ class SipSipp : public ::testing::Test {
           ok_at = clock_type::now() + std::chrono::milliseconds(300);
         }
         if (m.code == 228) send_to_sip(ENT_SSC, 'd', answer_prim('d', last_bye, "SIP/2.0 200 OK"), 1, conn);
+        if (m.code == 229 && mode == user::cancel) {
+          ok_at = clock_type::time_point::max();
+          send_to_sip(ENT_SSC, 'e', answer_prim('e', last_cancel, "SIP/2.0 200 OK"), 1, conn);
+          send_to_sip(ENT_SSC, 'a', answer_prim('a', first_invite, "SIP/2.0 487 Request Terminated"), 1, conn);
+        }
+        if (m.code == 226 && mode == user::glare && !reinvited) {
+          reinvited = true;
+          send_to_sip(ENT_SSC, 'A', request_prim('A', in_dialog("INVITE", first_invite, "z9hG4bK-re1")), 1, conn);
+        }
+        if (m.code == 193 && mode == user::glare && reinvited && !reacked) {
+          reacked = true;
+          send_to_sip(ENT_SSC, 'B', request_prim('B', in_dialog("ACK", first_invite, "z9hG4bK-re2")), 1, conn);
+        }
+        if (m.code == SIP_ERROR_IN && m.data.size() >= 2) errors.push_back(get_host16(m.data.data()));
       }
       rt_test::rec().clear();
       if (clock_type::now() >= ok_at) {
@@ -335,6 +357,18 @@ class SipSipp : public ::testing::Test {
     return status;
   }
 
+  // A request of ours inside the dialog SIPp's INVITE opened.
+  std::string in_dialog(const std::string& method, const std::string& invite, const std::string& branch) const {
+    std::string uri = header_value(invite, "Contact");
+    uri = uri.substr(uri.find('<') + 1);
+    uri = uri.substr(0, uri.find('>'));
+    const std::string us = "127.0.0.1:" + std::to_string(port);
+    return method + " " + uri + " SIP/2.0\r\nVia: SIP/2.0/UDP " + us + ";branch=" + branch +
+           "\r\nFrom: <sip:fax@" + us + ">;tag=tes1\r\nTo: " + header_value(invite, "From") +
+           "\r\nCall-ID: " + header_value(invite, "Call-ID") + "\r\nCSeq: 1 " + method + "\r\nContact: <sip:fax@" +
+           us + ">\r\nMax-Forwards: 70\r\nContent-Length: 0\r\n\r\n";
+  }
+
   std::uint16_t port = 0;
   std::vector<std::uint16_t> errors;
   bool bye_done = false;
@@ -367,6 +401,20 @@ TEST_F(SipSipp, UacUnknown) {
 TEST_F(SipSipp, UacBadCseq) {
   EXPECT_EQ(run("uac-bad-cseq.xml", true), 0);
   EXPECT_EQ(invites_up, 1);
+  EXPECT_EQ(sip_mod.pools.calls.in_use(), 0u);
+  EXPECT_EQ(sip_mod.pools.server_txs.in_use(), 0u);
+}
+
+TEST_F(SipSipp, UacCancel) {
+  EXPECT_EQ(run("uac-cancel.xml", true, user::cancel), 0);  // 200 to the CANCEL, 487 to the INVITE
+  EXPECT_EQ(invites_up, 1);
+  EXPECT_EQ(sip_mod.pools.calls.in_use(), 0u);
+  EXPECT_EQ(sip_mod.pools.server_txs.in_use(), 0u);
+}
+
+TEST_F(SipSipp, UacGlare) {
+  EXPECT_EQ(run("uac-glare.xml", true, user::glare), 0);  // SIPp got its 491
+  EXPECT_EQ(invites_up, 1);  // its re-INVITE never reached the user
   EXPECT_EQ(sip_mod.pools.calls.in_use(), 0u);
   EXPECT_EQ(sip_mod.pools.server_txs.in_use(), 0u);
 }
