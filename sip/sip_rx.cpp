@@ -34,6 +34,8 @@ constexpr std::uint8_t DLG_OPTIONS_RECEIVED = 16;
 constexpr std::uint8_t DLG_REGISTER_RECEIVED = 18;
 
 sip_endpoint* rx_ep = nullptr;
+// The datagram being handled as it came, before the parser rewrote it.
+std::vector<char> rx_original;
 
 void report(std::uint16_t cause, std::uint8_t detail) { sip_report_error(cause, detail); }
 
@@ -210,6 +212,7 @@ void request(sip_endpoint& ep) {
       return;
     }
     sip_server_tx__fill(ep, stx, k);
+    sip_mod.pools.server_txs[stx].request_text = rx_original;
     if (code == CANCEL_IN) {
       const std::uint32_t inv = sip_server_tx__match(ep, INVITE_IN, k, SIP_NO_CONN, false, true);
       if (inv != SIP_NONE && sip_mod.pools.server_txs[inv].call != SIP_NONE &&
@@ -487,6 +490,7 @@ void sip_rx__datagram(sip_endpoint& ep, char* text, std::size_t length, const st
   sip_rx__install_hooks(&ep);
   sip_mod.rx_address = from;
   sip_mod.rx_port = port;
+  rx_original.assign(text, text + length);
   sip_parse__start(text, length);
   for (;;) {
     const std::uint8_t r = sip_parse_message(1);
@@ -501,4 +505,30 @@ void sip_rx__datagram(sip_endpoint& ep, char* text, std::size_t length, const st
     }
     if (r == SIP_PARSE_DONE) break;
   }
+}
+
+bool sip_rx__answer_timed_out(sip_endpoint& ep, sip_call& c, std::uint8_t request_code) {
+  sip_server_transaction* t = nullptr;
+  for (const std::uint32_t i : c.server_txs) {
+    sip_server_transaction& s = sip_mod.pools.server_txs[i];
+    if (s.request_code == request_code && s.state != SIP_STX_ANSWERED && !s.request_text.empty()) t = &s;
+  }
+  if (t == nullptr) return false;
+  std::vector<char> text = t->request_text;  // the parser rewrites it
+  sip_rx__install_hooks(&ep);
+  sip_mod.rx_address = c.dest_address;
+  sip_mod.rx_port = c.dest_port;
+  sip_parse__start(text.data(), text.size());
+  for (;;) {
+    const std::uint8_t r = sip_parse_message(1);
+    if (r != SIP_PARSE_MORE && r != SIP_PARSE_DONE) return false;
+    if (sip_hdr_area.method == request_code && sip_hdr_area.cseq.number == t->cseq) break;
+    if (r == SIP_PARSE_DONE) return false;
+  }
+  // The tag the user gave the dialog, when it answered before.
+  if (c.local_tag[0] != '\0' && !has_tag(sip_hdr_area.to.tag))
+    sip_hdr_area.to.tag = sip_str{static_cast<std::uint16_t>(std::strlen(c.local_tag.data())), c.local_tag.data()};
+  answer(408, "Request Timeout");
+  t->request_text.clear();
+  return true;
 }

@@ -5,6 +5,7 @@
 #include "runtime/timer.h"
 #include "sip/sip_call.h"
 #include "sip/sip_entity.h"
+#include "sip/sip_rx.h"
 #include "sip/sip_tx.h"
 
 namespace {
@@ -100,6 +101,7 @@ void sip_timer_dispatch_call(sip_endpoint& ep, const msg_t* m) {
       sip_dialog& dl = c.dialogs[d];
       if (code >= 6) dl.pending_request = 225;
       error_up(ep, c, code >= 6 ? 36 : 25, 1, dl.pending_request);
+      if (dl.pending_request != 0) (void)sip_rx__answer_timed_out(ep, c, dl.pending_request);
       sip_dialog__close(c, d);
       sip_call__cleanup(ep, ci);
       return;

@@ -186,8 +186,8 @@ class SipSipp : public ::testing::Test {
 
   // What the scripted user does beyond answering: on a CANCEL it answers
   // the CANCEL 200 and the INVITE 487; for glare it sends a re-INVITE once
-  // the call is set up and ACKs its 200.
-  enum class user { plain, cancel, glare };
+  // the call is set up and ACKs its 200; mute never answers.
+  enum class user { plain, cancel, glare, mute };
 
   // Runs the scenario to its end; SIPp's exit status.
   int run(const std::string& scenario, bool ringing, user mode = user::plain) {
@@ -235,7 +235,7 @@ class SipSipp : public ::testing::Test {
           ++invites_up;
           conn = m.conn_id;
           if (ringing) send_to_sip(ENT_SSC, 'a', answer_prim('a', last_invite, "SIP/2.0 180 Ringing"), 1, conn);
-          ok_at = clock_type::now() + std::chrono::milliseconds(300);
+          if (mode != user::mute) ok_at = clock_type::now() + std::chrono::milliseconds(300);
         }
         if (m.code == 228) send_to_sip(ENT_SSC, 'd', answer_prim('d', last_bye, "SIP/2.0 200 OK"), 1, conn);
         if (m.code == 229 && mode == user::cancel) {
@@ -415,6 +415,16 @@ TEST_F(SipSipp, UacCancel) {
 TEST_F(SipSipp, UacGlare) {
   EXPECT_EQ(run("uac-glare.xml", true, user::glare), 0);  // SIPp got its 491
   EXPECT_EQ(invites_up, 1);  // its re-INVITE never reached the user
+  EXPECT_EQ(sip_mod.pools.calls.in_use(), 0u);
+  EXPECT_EQ(sip_mod.pools.server_txs.in_use(), 0u);
+}
+
+TEST_F(SipSipp, UacMute) {
+  const auto start = clock_type::now();
+  EXPECT_EQ(run("uac-mute.xml", false, user::mute), 0);  // SIPp got its 408
+  EXPECT_GE(clock_type::now() - start, std::chrono::milliseconds(3000));  // the supervision interval
+  EXPECT_EQ(invites_up, 1);
+  EXPECT_EQ(errors, (std::vector<std::uint16_t>{25}));
   EXPECT_EQ(sip_mod.pools.calls.in_use(), 0u);
   EXPECT_EQ(sip_mod.pools.server_txs.in_use(), 0u);
 }
