@@ -27,6 +27,7 @@ constexpr std::uint8_t OPTIONS_IN = SIP_METHOD_OPTIONS;
 constexpr std::uint8_t CANCEL_IN = SIP_METHOD_CANCEL;
 constexpr std::uint8_t REGISTER_IN = SIP_METHOD_REGISTER;
 constexpr std::uint8_t INVITE_CO = 193;
+constexpr std::uint8_t CANCEL_CO = 197;
 
 // Dialog states set when a request opens a dialog.
 constexpr std::uint8_t DLG_INVITE_RECEIVED = 8;
@@ -444,11 +445,16 @@ void response(sip_endpoint& ep) {
       if (status < 300) c.dialogs[dialog].accepted_slot = slot->index;
     }
   }
-  if (code == INVITE_CO && dialog < SIP_DIALOGS) {
+  std::uint32_t actions = 0;
+  if ((code == INVITE_CO || code == CANCEL_CO) && dialog < SIP_DIALOGS) {
     sip_dialog& d = c.dialogs[dialog];
-    (void)sip_dialog_sm_step(d.state, d.flags, dialog_event(c, d, code, status));
+    actions = sip_dialog_sm_step(d.state, d.flags, dialog_event(c, d, code, status)).actions;
+    if ((actions & SIP_DLGA_INVITE_TIMEOUT) != 0)
+      for (sip_transaction_slot& s : c.slots)
+        if (s.state != SIP_SLOT_FREE && s.kind == INVITE_CO && s.dialog == dialog) s.timeout.start(64u * ep.cfg.t1_ms, s.index);
   }
   const std::uint16_t r = deliver(ep, ci, dialog, code, false);
+  if ((actions & SIP_DLGA_RELEASE) != 0) sip_dialog__close(c, dialog);
   // A final answer ends a BYE, OPTIONS or REGISTER dialog.
   if (r == 2 && code != INVITE_CO && code != 0xC5 && status >= 200 && dialog < SIP_DIALOGS)
     sip_dialog__close(c, dialog);

@@ -110,6 +110,7 @@ void commit_dialog(sip_call& c, std::uint8_t di, std::uint8_t state, std::uint16
     if (di > c.highest_dialog) c.highest_dialog = di;
   }
   if ((actions & (SIP_DLGA_RELEASE | SIP_DLGA_CLOSE | SIP_DLGA_CLOSE_CALL)) != 0) sip_dialog__close(c, di);
+  else if ((actions & SIP_DLGA_RELEASE_BUT_ACK) != 0) sip_dialog__release_if_idle_but_ack(c, di);
 }
 
 // The INVITE's branch back in the work area's top Via, for a CANCEL (from
