@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -38,6 +39,51 @@ using clock_type = std::chrono::steady_clock;
 
 int g_fd = -1;
 int g_invites_out = 0;
+std::uint16_t g_port = 0;
+
+// Every datagram of a scenario, both ways, as a pcap file of raw IPv4
+// packets for tshark.
+struct capture {
+  FILE* f = nullptr;
+  void open(const std::string& path) {
+    f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) return;
+    const std::uint32_t hdr[] = {0xa1b2c3d4u, 0x00040002u, 0, 0, 65535, 101};  // LINKTYPE_RAW
+    std::fwrite(hdr, sizeof hdr, 1, f);
+  }
+  void add(const std::uint8_t* src, std::uint16_t sport, const std::uint8_t* dst, std::uint16_t dport,
+           const void* data, std::size_t n) {
+    if (f == nullptr) return;
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(now).count();
+    const std::uint32_t total = static_cast<std::uint32_t>(28 + n);
+    const std::uint32_t rec[] = {static_cast<std::uint32_t>(us / 1000000), static_cast<std::uint32_t>(us % 1000000), total,
+                                 total};
+    std::fwrite(rec, sizeof rec, 1, f);
+    std::uint8_t ip[28] = {0x45, 0, static_cast<std::uint8_t>(total >> 8), static_cast<std::uint8_t>(total), 0, 0, 0x40, 0,
+                           64, 17};
+    std::memcpy(ip + 12, src, 4);
+    std::memcpy(ip + 16, dst, 4);
+    std::uint32_t sum = 0;
+    for (int i = 0; i < 20; i += 2) sum += static_cast<std::uint32_t>(ip[i] << 8 | ip[i + 1]);
+    while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+    ip[10] = static_cast<std::uint8_t>(~sum >> 8);
+    ip[11] = static_cast<std::uint8_t>(~sum);
+    const std::uint16_t ulen = static_cast<std::uint16_t>(8 + n);
+    const std::uint8_t udp[8] = {static_cast<std::uint8_t>(sport >> 8), static_cast<std::uint8_t>(sport),
+                                 static_cast<std::uint8_t>(dport >> 8), static_cast<std::uint8_t>(dport),
+                                 static_cast<std::uint8_t>(ulen >> 8), static_cast<std::uint8_t>(ulen), 0, 0};
+    std::memcpy(ip + 20, udp, 8);
+    std::fwrite(ip, sizeof ip, 1, f);
+    std::fwrite(data, n, 1, f);
+  }
+  void close() {
+    if (f != nullptr) std::fclose(f);
+    f = nullptr;
+  }
+};
+capture g_cap;
+const std::uint8_t LOOPBACK[4] = {127, 0, 0, 1};
 
 // Stands in for ENT_IP: each datagram request leaves through the socket.
 void ip_handler(msg_t* m) {
@@ -50,6 +96,8 @@ void ip_handler(msg_t* m) {
       to.sin_family = AF_INET;
       std::memcpy(&to.sin_addr, &d[4], 4);
       to.sin_port = htons(get_host16(&d[8]));
+      g_cap.add(LOOPBACK, g_port, &d[4], get_host16(&d[8]), d.data() + SOCK_UDP_HEADER_SIZE,
+                d.size() - SOCK_UDP_HEADER_SIZE);
       (void)sendto(g_fd, d.data() + SOCK_UDP_HEADER_SIZE, d.size() - SOCK_UDP_HEADER_SIZE, 0,
                    reinterpret_cast<const sockaddr*>(&to), sizeof to);
     }
@@ -158,6 +206,10 @@ class SipSipp : public ::testing::Test {
     ASSERT_EQ(bind(g_fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
     ASSERT_EQ(getsockname(g_fd, reinterpret_cast<sockaddr*>(&a), &len), 0);
     port = ntohs(a.sin_port);
+    g_port = port;
+    capture_path = ::testing::TempDir() + "sip_" + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+                   "_" + std::to_string(getpid()) + ".pcap";
+    g_cap.open(capture_path);
     rt_test::use_real_clock();
     rt_test::start_manual(TABLE);
     sip_config c;
@@ -179,6 +231,8 @@ class SipSipp : public ::testing::Test {
   }
   void TearDown() override {
     if (g_fd < 0) return;
+    g_cap.close();
+    if (!HasFailure()) check_capture();
     rt_test::stop();
     close(g_fd);
     g_fd = -1;
@@ -219,6 +273,8 @@ class SipSipp : public ::testing::Test {
           }
           if (text.rfind("CANCEL ", 0) == 0) last_cancel = text;
           if (text.rfind("BYE ", 0) == 0) last_bye = text;
+          g_cap.add(reinterpret_cast<const std::uint8_t*>(&from.sin_addr), ntohs(from.sin_port), LOOPBACK, g_port,
+                    text.data(), text.size());
           std::vector<std::uint8_t> d(SOCK_UDP_HEADER_SIZE + text.size());
           d[0] = 4;
           std::memcpy(&d[4], &from.sin_addr, 4);
@@ -321,6 +377,8 @@ class SipSipp : public ::testing::Test {
             const std::string to = header_value(text, "To");
             peer_tag = to.substr(to.find(";tag=") + 5);
           }
+          g_cap.add(reinterpret_cast<const std::uint8_t*>(&from.sin_addr), ntohs(from.sin_port), LOOPBACK, g_port,
+                    text.data(), text.size());
           std::vector<std::uint8_t> d(SOCK_UDP_HEADER_SIZE + text.size());
           d[0] = 4;
           std::memcpy(&d[4], &from.sin_addr, 4);
@@ -369,6 +427,86 @@ class SipSipp : public ::testing::Test {
            us + ">\r\nMax-Forwards: 70\r\nContent-Length: 0\r\n\r\n";
   }
 
+  // tshark on the capture: nothing malformed and no expert error; a copy
+  // flagged as resent keeps its original's branch and CSeq; a CANCEL has
+  // its INVITE's branch and CSeq number; an ACK has the INVITE's branch
+  // after a failure and a new one after a 2xx.
+  void check_capture() {
+    if (std::system("command -v tshark >/dev/null 2>&1") != 0) return;
+    const std::string out = capture_path + ".txt";
+    const std::string bad = capture_path + ".bad";
+    ASSERT_EQ(std::system(("tshark -r " + capture_path + " -d udp.port==" + std::to_string(port) +
+                           ",sip -Y sip -T fields -E separator='|' -e sip.Method -e sip.Status-Code -e sip.Via.branch "
+                           "-e sip.CSeq.seq -e sip.CSeq.method -e sip.resend -e sip.Call-ID >" + out + " 2>/dev/null")
+                              .c_str()),
+              0);
+    ASSERT_EQ(std::system(("tshark -r " + capture_path + " -d udp.port==" + std::to_string(port) +
+                           ",sip -Y '_ws.malformed || _ws.expert.severity == error' -T fields -e frame.number >" + bad +
+                           " 2>/dev/null")
+                              .c_str()),
+              0);
+    EXPECT_EQ(read_lines(bad).size(), 0u) << "malformed or expert error in " << capture_path;
+    struct pkt { std::string method, status, branch, seq, cseq_method, resend, callid; };
+    std::vector<pkt> pkts;
+    for (const std::string& l : read_lines(out)) {
+      std::vector<std::string> f;
+      std::size_t at = 0;
+      for (;;) {
+        const std::size_t bar = l.find('|', at);
+        f.push_back(l.substr(at, bar == std::string::npos ? std::string::npos : bar - at));
+        if (bar == std::string::npos) break;
+        at = bar + 1;
+      }
+      f.resize(7);
+      // Only the top Via's branch.
+      f[2] = f[2].substr(0, f[2].find(','));
+      pkts.push_back({f[0], f[1], f[2], f[3], f[4], f[5], f[6]});
+    }
+    ASSERT_FALSE(pkts.empty()) << capture_path;
+    for (std::size_t i = 0; i < pkts.size(); ++i) {
+      const pkt& p = pkts[i];
+      if (!p.resend.empty() && p.resend != "0" && p.resend != "False") {
+        bool found = false;
+        for (std::size_t j = 0; j < i; ++j)
+          found |= pkts[j].method == p.method && pkts[j].status == p.status && pkts[j].branch == p.branch &&
+                   pkts[j].seq == p.seq && pkts[j].callid == p.callid;
+        EXPECT_TRUE(found) << "resent copy " << i << " changed its branch or CSeq";
+      }
+      if (p.method != "CANCEL" && p.method != "ACK") continue;
+      const pkt* invite = nullptr;
+      bool accepted = false;
+      for (std::size_t j = 0; j < i; ++j) {
+        const pkt& q = pkts[j];
+        if (q.callid != p.callid || q.seq != p.seq) continue;
+        if (q.method == "INVITE" && invite == nullptr) invite = &q;
+        if (q.method.empty() && q.cseq_method == "INVITE" && !q.status.empty() && q.status[0] == '2') accepted = true;
+      }
+      if (invite == nullptr) continue;
+      if (p.method == "CANCEL" || !accepted)
+        EXPECT_EQ(p.branch, invite->branch) << p.method << " " << i << " of " << capture_path;
+      else
+        EXPECT_NE(p.branch, invite->branch) << "2xx ACK " << i << " of " << capture_path;
+      if (p.method == "ACK" && !accepted) ++acks_on_invite_branch;
+      if (p.method == "CANCEL") ++cancels_seen;
+    }
+  }
+  static std::vector<std::string> read_lines(const std::string& path) {
+    std::vector<std::string> lines;
+    FILE* f = std::fopen(path.c_str(), "r");
+    if (f == nullptr) return lines;
+    char buf[4096];
+    while (std::fgets(buf, sizeof buf, f) != nullptr) {
+      std::string l(buf);
+      while (!l.empty() && (l.back() == '\n' || l.back() == '\r')) l.pop_back();
+      if (!l.empty()) lines.push_back(l);
+    }
+    std::fclose(f);
+    return lines;
+  }
+
+  std::string capture_path;
+  int acks_on_invite_branch = 0;
+  int cancels_seen = 0;
   std::uint16_t port = 0;
   std::vector<std::uint16_t> errors;
   bool bye_done = false;
