@@ -328,7 +328,8 @@ class SipSipp : public ::testing::Test {
 
   // Our call to SIPp as UAS: INVITE at once; on its 200 our ACK, and BYE
   // 300 ms later.  SIPp's exit status.
-  int call_out(const std::string& scenario) {
+  // With `cancel`: our CANCEL once SIPp rings, and our ACK of its 487.
+  int call_out(const std::string& scenario, bool cancel = false) {
     const std::string log = ::testing::TempDir() + "sipp_" + scenario + "_" + std::to_string(getpid()) + ".log";
     std::uint16_t sipp_port = 0;
     {
@@ -359,9 +360,9 @@ class SipSipp : public ::testing::Test {
     };
     const std::uint16_t conn = 5;
     send_to_sip(ENT_SSC, 'A', request_prim('A', req("INVITE", "z9hG4bK-out1", 1, "")), 1, conn);
-    std::string peer_tag;
+    std::string peer_tag, reject_tag;
     auto bye_at = clock_type::time_point::max();
-    bool acked = false;
+    bool acked = false, ringing = false, cancelled = false;
     int status = -1;
     const auto deadline = clock_type::now() + std::chrono::seconds(20);
     while ((status = sipp.poll_exit()) == -1 && clock_type::now() < deadline) {
@@ -376,6 +377,11 @@ class SipSipp : public ::testing::Test {
           if (text.rfind("SIP/2.0 200", 0) == 0 && header_value(text, "CSeq").find("INVITE") != std::string::npos) {
             const std::string to = header_value(text, "To");
             peer_tag = to.substr(to.find(";tag=") + 5);
+          }
+          if (text.rfind("SIP/2.0 180", 0) == 0) ringing = true;
+          if (text.rfind("SIP/2.0 487", 0) == 0) {
+            const std::string to = header_value(text, "To");
+            reject_tag = to.substr(to.find(";tag=") + 5);
           }
           g_cap.add(reinterpret_cast<const std::uint8_t*>(&from.sin_addr), ntohs(from.sin_port), LOOPBACK, g_port,
                     text.data(), text.size());
@@ -392,6 +398,13 @@ class SipSipp : public ::testing::Test {
       for (const auto& m : rt_test::rec().messages()) {
         if (m.to != ENT_SSC) continue;
         if (m.code == SIP_ERROR_IN && m.data.size() >= 2) errors.push_back(get_host16(m.data.data()));
+        if (m.code == 193 && cancel && ringing && !cancelled) {
+          cancelled = true;  // the branch we give is replaced by the INVITE's
+          send_to_sip(ENT_SSC, 'E', request_prim('E', req("CANCEL", "z9hG4bK-can1", 1, "")), 1, conn);
+        } else if (m.code == 193 && cancel && !reject_tag.empty() && !acked) {
+          acked = true;
+          send_to_sip(ENT_SSC, 'B', request_prim('B', req("ACK", "z9hG4bK-ack9", 1, reject_tag)), 1, conn);
+        }
         if (m.code == 193 && !peer_tag.empty() && !acked) {
           acked = true;
           send_to_sip(ENT_SSC, 'B', request_prim('B', req("ACK", "z9hG4bK-ack1", 1, peer_tag)), 1, conn);
@@ -572,6 +585,12 @@ TEST_F(SipSipp, UasSlow) {
   EXPECT_EQ(call_out("uas-slow.xml"), 0);
   EXPECT_EQ(g_invites_out, 4);  // 0, T1, 3 T1, 7 T1, then the 180 stops them
   EXPECT_TRUE(bye_done);
+  EXPECT_TRUE(errors.empty()) << (errors.empty() ? 0 : errors[0]);
+  EXPECT_EQ(sip_mod.pools.calls.in_use(), 0u);
+}
+
+TEST_F(SipSipp, UasCancel) {
+  EXPECT_EQ(call_out("uas-cancel.xml", true), 0);  // SIPp got the CANCEL and our ACK of its 487
   EXPECT_TRUE(errors.empty()) << (errors.empty() ? 0 : errors[0]);
   EXPECT_EQ(sip_mod.pools.calls.in_use(), 0u);
 }
