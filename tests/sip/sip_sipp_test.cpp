@@ -329,7 +329,9 @@ class SipSipp : public ::testing::Test {
   // Our call to SIPp as UAS: INVITE at once; on its 200 our ACK, and BYE
   // 300 ms later.  SIPp's exit status.
   // With `cancel`: our CANCEL once SIPp rings, and our ACK of its 487.
-  int call_out(const std::string& scenario, bool cancel = false) {
+  // With `glare`: a re-INVITE once the call is set up, our ACK of its
+  // 491, then the BYE.
+  int call_out(const std::string& scenario, bool cancel = false, bool glare = false) {
     const std::string log = ::testing::TempDir() + "sipp_" + scenario + "_" + std::to_string(getpid()) + ".log";
     std::uint16_t sipp_port = 0;
     {
@@ -363,6 +365,7 @@ class SipSipp : public ::testing::Test {
     std::string peer_tag, reject_tag;
     auto bye_at = clock_type::time_point::max();
     bool acked = false, ringing = false, cancelled = false;
+    bool reinvited = false, pending_491 = false, reacked = false;
     int status = -1;
     const auto deadline = clock_type::now() + std::chrono::seconds(20);
     while ((status = sipp.poll_exit()) == -1 && clock_type::now() < deadline) {
@@ -379,6 +382,7 @@ class SipSipp : public ::testing::Test {
             peer_tag = to.substr(to.find(";tag=") + 5);
           }
           if (text.rfind("SIP/2.0 180", 0) == 0) ringing = true;
+          if (text.rfind("SIP/2.0 491", 0) == 0) pending_491 = true;
           if (text.rfind("SIP/2.0 487", 0) == 0) {
             const std::string to = header_value(text, "To");
             reject_tag = to.substr(to.find(";tag=") + 5);
@@ -405,6 +409,11 @@ class SipSipp : public ::testing::Test {
           acked = true;
           send_to_sip(ENT_SSC, 'B', request_prim('B', req("ACK", "z9hG4bK-ack9", 1, reject_tag)), 1, conn);
         }
+        if (m.code == 193 && glare && pending_491 && !reacked) {
+          reacked = true;
+          send_to_sip(ENT_SSC, 'B', request_prim('B', req("ACK", "z9hG4bK-reack", 2, peer_tag)), 1, conn);
+          bye_at = clock_type::now() + std::chrono::milliseconds(300);
+        }
         if (m.code == 193 && !peer_tag.empty() && !acked) {
           acked = true;
           send_to_sip(ENT_SSC, 'B', request_prim('B', req("ACK", "z9hG4bK-ack1", 1, peer_tag)), 1, conn);
@@ -413,6 +422,11 @@ class SipSipp : public ::testing::Test {
         if (m.code == 196) bye_done = true;
       }
       rt_test::rec().clear();
+      if (clock_type::now() >= bye_at && glare && !reinvited) {
+        bye_at = clock_type::time_point::max();
+        reinvited = true;
+        send_to_sip(ENT_SSC, 'A', request_prim('A', req("INVITE", "z9hG4bK-re1", 2, peer_tag)), 1, conn);
+      }
       if (clock_type::now() >= bye_at) {
         bye_at = clock_type::time_point::max();
         send_to_sip(ENT_SSC, 'D', request_prim('D', req("BYE", "z9hG4bK-bye1", 2, peer_tag)), 1, conn);
@@ -591,6 +605,13 @@ TEST_F(SipSipp, UasSlow) {
 
 TEST_F(SipSipp, UasCancel) {
   EXPECT_EQ(call_out("uas-cancel.xml", true), 0);  // SIPp got the CANCEL and our ACK of its 487
+  EXPECT_TRUE(errors.empty()) << (errors.empty() ? 0 : errors[0]);
+  EXPECT_EQ(sip_mod.pools.calls.in_use(), 0u);
+}
+
+TEST_F(SipSipp, UasGlare) {
+  EXPECT_EQ(call_out("uas-glare.xml", false, true), 0);  // both re-INVITEs got 491
+  EXPECT_TRUE(bye_done);
   EXPECT_TRUE(errors.empty()) << (errors.empty() ? 0 : errors[0]);
   EXPECT_EQ(sip_mod.pools.calls.in_use(), 0u);
 }
