@@ -20,14 +20,6 @@
 
 namespace {
 
-constexpr std::uint8_t DLG_INVITE_SENT = 2;
-constexpr std::uint8_t DLG_CONFIRMED = 7;
-constexpr std::uint8_t DLG_REJECT_SENT = 9;
-constexpr std::uint8_t DLG_ACCEPT_SENT = 12;
-constexpr std::uint8_t DLG_BYE_SENT = 13;
-constexpr std::uint8_t DLG_OPTIONS_SENT = 15;
-constexpr std::uint8_t DLG_REGISTER_SENT = 17;
-
 bool tag_equal(const sip_text& stored, sip_str tag) {
   // Whole tags: the same characters, none more (a decoded tag may count its
   // terminating NUL).
