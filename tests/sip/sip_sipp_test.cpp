@@ -39,6 +39,7 @@ using clock_type = std::chrono::steady_clock;
 
 int g_fd = -1;
 int g_invites_out = 0;
+std::vector<clock_type::time_point> g_options_out;
 std::uint16_t g_port = 0;
 
 // Every datagram of a scenario, both ways, as a pcap file of raw IPv4
@@ -92,6 +93,7 @@ void ip_handler(msg_t* m) {
     if (m->p_buffer == nullptr) d.assign(Msg_data(m), Msg_data(m) + m->data_size);
     if (d.size() > SOCK_UDP_HEADER_SIZE) {
       if (std::memcmp(d.data() + SOCK_UDP_HEADER_SIZE, "INVITE ", 7) == 0) ++g_invites_out;
+      if (std::memcmp(d.data() + SOCK_UDP_HEADER_SIZE, "OPTIONS ", 8) == 0) g_options_out.push_back(clock_type::now());
       sockaddr_in to{};
       to.sin_family = AF_INET;
       std::memcpy(&to.sin_addr, &d[4], 4);
@@ -331,7 +333,7 @@ class SipSipp : public ::testing::Test {
   // With `cancel`: our CANCEL once SIPp rings, and our ACK of its 487.
   // With `glare`: a re-INVITE once the call is set up, our ACK of its
   // 491, then the BYE.
-  int call_out(const std::string& scenario, bool cancel = false, bool glare = false) {
+  int call_out(const std::string& scenario, bool cancel = false, bool glare = false, bool options = false) {
     const std::string log = ::testing::TempDir() + "sipp_" + scenario + "_" + std::to_string(getpid()) + ".log";
     std::uint16_t sipp_port = 0;
     {
@@ -361,7 +363,8 @@ class SipSipp : public ::testing::Test {
              ">\r\nMax-Forwards: 70\r\nContent-Length: 0\r\n\r\n";
     };
     const std::uint16_t conn = 5;
-    send_to_sip(ENT_SSC, 'A', request_prim('A', req("INVITE", "z9hG4bK-out1", 1, "")), 1, conn);
+    if (options) send_to_sip(ENT_SSC, 'C', request_prim('C', req("OPTIONS", "z9hG4bK-opt1", 1, "")), 1, conn);
+    else send_to_sip(ENT_SSC, 'A', request_prim('A', req("INVITE", "z9hG4bK-out1", 1, "")), 1, conn);
     std::string peer_tag, reject_tag;
     auto bye_at = clock_type::time_point::max();
     bool acked = false, ringing = false, cancelled = false;
@@ -612,6 +615,22 @@ TEST_F(SipSipp, UasCancel) {
 TEST_F(SipSipp, UasGlare) {
   EXPECT_EQ(call_out("uas-glare.xml", false, true), 0);  // both re-INVITEs got 491
   EXPECT_TRUE(bye_done);
+  EXPECT_TRUE(errors.empty()) << (errors.empty() ? 0 : errors[0]);
+  EXPECT_EQ(sip_mod.pools.calls.in_use(), 0u);
+}
+
+TEST_F(SipSipp, UasOptionsSlow) {
+  g_options_out.clear();
+  EXPECT_EQ(call_out("uas-options-slow.xml", false, false, true), 0);
+  // 0, 0.1, 0.3, 0.7 s (doubling), the 100 at 1 s, then T2: 1.8 s; the 200
+  // at 2 s ends it.
+  ASSERT_EQ(g_options_out.size(), 5u);
+  const auto ms = [](clock_type::duration d) { return std::chrono::duration_cast<std::chrono::milliseconds>(d).count(); };
+  const long want[] = {100, 200, 400, 1100};
+  for (std::size_t i = 1; i < g_options_out.size(); ++i) {
+    const long gap = static_cast<long>(ms(g_options_out[i] - g_options_out[i - 1]));
+    EXPECT_NEAR(gap, want[i - 1], 30) << "gap " << i;
+  }
   EXPECT_TRUE(errors.empty()) << (errors.empty() ? 0 : errors[0]);
   EXPECT_EQ(sip_mod.pools.calls.in_use(), 0u);
 }
