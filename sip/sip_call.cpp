@@ -260,6 +260,13 @@ void sip_dialog__release_if_idle_but_ack(sip_call& c, std::uint8_t dialog) {
   }
 }
 
+void sip_call__end_early_dialogs(sip_call& c, std::uint8_t except) {
+  for (std::uint8_t d = 0; d < SIP_DIALOGS; ++d) {
+    const std::uint8_t st = c.dialogs[d].state;
+    if (d != except && (st == 2 || st == 3 || st == 4)) sip_dialog__close(c, d);
+  }
+}
+
 // ---- server transactions ----------------------------------------------------
 
 std::uint32_t sip_server_tx__alloc(sip_endpoint& ep, std::uint8_t request_code) {

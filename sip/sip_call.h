@@ -58,6 +58,9 @@ void sip_dialog__close(sip_call& c, std::uint8_t dialog);
 // kept ACK stays in its slot (to answer copies of the final response) until
 // its life ends.
 void sip_dialog__release_if_idle_but_ack(sip_call& c, std::uint8_t dialog);
+// Closes every dialog of the call still early (INVITE sent, cancelling or
+// proceeding), but `except`.
+void sip_call__end_early_dialogs(sip_call& c, std::uint8_t except);
 
 // What identifies a received request for its server transaction.
 struct sip_stx_key {

@@ -449,6 +449,9 @@ void response(sip_endpoint& ep) {
   if ((code == INVITE_CO || code == CANCEL_CO) && dialog < SIP_DIALOGS) {
     sip_dialog& d = c.dialogs[dialog];
     actions = sip_dialog_sm_step(d.state, d.flags, dialog_event(c, d, code, status)).actions;
+    if ((actions & SIP_DLGA_FORK_TIMER) != 0 && c.dialog_count > 1 && c.fork.running == 0)
+      c.fork.start(ep.cfg.hold_ms, 1);
+    if ((actions & SIP_DLGA_END_EARLY) != 0) sip_call__end_early_dialogs(c, dialog);
     if ((actions & SIP_DLGA_INVITE_TIMEOUT) != 0)
       for (sip_transaction_slot& s : c.slots)
         if (s.state != SIP_SLOT_FREE && s.kind == INVITE_CO && s.dialog == dialog) s.timeout.start(64u * ep.cfg.t1_ms, s.index);

@@ -92,6 +92,14 @@ void sip_timer_dispatch_call(sip_endpoint& ep, const msg_t* m) {
       return;
     }
     case SIP_TIMER_ENDPOINT: {
+      if (code == 1) {  // no more forks: the early dialogs end
+        if (m->conn_id >= ep.active_calls.size()) return;
+        const std::uint32_t ci = ep.active_calls[m->conn_id];
+        if (ci == SIP_NONE || !sip_mod.pools.calls[ci].fork.accept(m)) return;
+        sip_call__end_early_dialogs(sip_mod.pools.calls[ci], SIP_NO_INDEX);
+        sip_call__cleanup(ep, ci);
+        return;
+      }
       if (code < 3 || code > 8) return;
       const std::uint8_t d = static_cast<std::uint8_t>(code >= 6 ? code - 6 : code - 3);
       if (m->conn_id >= ep.active_calls.size()) return;

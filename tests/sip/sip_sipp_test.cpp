@@ -16,6 +16,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -403,6 +404,8 @@ class SipSipp : public ::testing::Test {
       om_os_timer_poll();
       rt_test::pump();
       for (const auto& m : rt_test::rec().messages()) {
+        if (m.to == ENT_SM && m.code == SM_REPORT_IN && m.data.size() >= 5)
+          reports.emplace_back(get_host16(m.data.data() + 2), m.data[4]);
         if (m.to != ENT_SSC) continue;
         if (m.code == SIP_ERROR_IN && m.data.size() >= 2) errors.push_back(get_host16(m.data.data()));
         if (m.code == 193 && cancel && ringing && !cancelled) {
@@ -534,6 +537,7 @@ class SipSipp : public ::testing::Test {
     return lines;
   }
 
+  std::vector<std::pair<std::uint16_t, std::uint8_t>> reports;  // cause, detail to ENT_SM
   std::string capture_path;
   int acks_on_invite_branch = 0;
   int cancels_seen = 0;
@@ -633,6 +637,14 @@ TEST_F(SipSipp, UasOptionsSlow) {
   }
   EXPECT_TRUE(errors.empty()) << (errors.empty() ? 0 : errors[0]);
   EXPECT_EQ(sip_mod.pools.calls.in_use(), 0u);
+}
+
+TEST_F(SipSipp, UasForks) {
+  EXPECT_EQ(call_out("uas-forks.xml"), 0);
+  EXPECT_TRUE(bye_done);
+  const std::pair<std::uint16_t, std::uint8_t> fourth{38, 3};  // a fourth dialog is dropped
+  EXPECT_EQ(std::count(reports.begin(), reports.end(), fourth), 1);
+  EXPECT_EQ(sip_mod.pools.calls.in_use(), 0u);  // the early forks ended with the fork timer
 }
 
 TEST_F(SipSipp, UasSilent) {
