@@ -178,6 +178,7 @@ bool dialog_admits(sip_endpoint& ep, sip_call& c, std::uint8_t dialog, std::uint
     return false;
   }
   if ((o.actions & SIP_DLGA_RX_INVITE_CSEQ) != 0) d.received_invite_cseq = sip_hdr_area.cseq.number;
+  if ((o.actions & SIP_DLGA_STATUS_500) != 0) answer(500, "Internal Server Error");
   if (o.result != SIP_DLG_GO_ON) {
     report(SIP_CAUSE_TRANSACTION, code);
     drop_new_stx(ep, stx);

@@ -264,6 +264,19 @@ TEST_F(Flow, CrossingReInvitesAreAnswered491AndNeverReachTheUser) {
   EXPECT_TRUE(o.up.empty());
 }
 
+TEST_F(Flow, CancelOfAReInviteIsRefused500) {
+  ASSERT_EQ(from_net(msg("INVITE sip:fax@127.0.0.1 SIP/2.0", "z9hG4bKx1", "1 INVITE", "")).up,
+            (std::vector<std::uint8_t>{225}));
+  (void)from_user('a', msg("SIP/2.0 200 OK", "z9hG4bKx1", "1 INVITE", "t1"), 99);
+  ASSERT_EQ(from_net(msg("ACK sip:fax@127.0.0.1 SIP/2.0", "z9hG4bKx2", "1 ACK", "t1")).up,
+            (std::vector<std::uint8_t>{226}));
+  ASSERT_EQ(from_net(msg("INVITE sip:fax@127.0.0.1 SIP/2.0", "z9hG4bKx3", "2 INVITE", "t1")).up,
+            (std::vector<std::uint8_t>{225}));
+  const out o = from_net(msg("CANCEL sip:fax@127.0.0.1 SIP/2.0", "z9hG4bKx3", "2 CANCEL", "t1"));
+  EXPECT_EQ(o.wire, (std::vector<std::string>{"SIP/2.0 500 Internal Server Error"}));
+  EXPECT_TRUE(o.up.empty());
+}
+
 TEST_F(Flow, SilentUserLetsTheInviteTimeOutWith408) {
   ASSERT_EQ(from_net(msg("INVITE sip:fax@127.0.0.1 SIP/2.0", "z9hG4bKm1", "1 INVITE", "")).up,
             (std::vector<std::uint8_t>{225}));
