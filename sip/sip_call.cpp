@@ -248,6 +248,25 @@ void sip_dialog__close(sip_call& c, std::uint8_t dialog) {
     if (s.state != SIP_SLOT_FREE && s.dialog == dialog) sip_tx_slot__release(s);
 }
 
+void sip_dialog__release_if_idle_but_ack(sip_call& c, std::uint8_t dialog) {
+  sip_dialog& d = c.dialogs[dialog];
+  if (d.state != SIP_DLG_IDLE && c.dialog_count > 0) --c.dialog_count;
+  d.state = SIP_DLG_IDLE;
+  d.supervision.stop();
+  for (sip_transaction_slot& s : c.slots) {
+    if (s.state == SIP_SLOT_FREE || s.dialog != dialog) continue;
+    if (s.kind == 0 && s.retransmit.running != 0) continue;  // the kept ACK
+    sip_tx_slot__release(s);
+  }
+}
+
+void sip_call__end_early_dialogs(sip_call& c, std::uint8_t except) {
+  for (std::uint8_t d = 0; d < SIP_DIALOGS; ++d) {
+    const std::uint8_t st = c.dialogs[d].state;
+    if (d != except && (st == 2 || st == 3 || st == 4)) sip_dialog__close(c, d);
+  }
+}
+
 // ---- server transactions ----------------------------------------------------
 
 std::uint32_t sip_server_tx__alloc(sip_endpoint& ep, std::uint8_t request_code) {

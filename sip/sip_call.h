@@ -54,6 +54,13 @@ void sip_dialog_generation_set(std::uint32_t v);
 [[nodiscard]] std::uint8_t sip_tx_slot__take(sip_call& c, std::uint8_t dialog);
 void sip_tx_slot__release(sip_transaction_slot& s);
 void sip_dialog__close(sip_call& c, std::uint8_t dialog);
+// The dialog is done but for the ACK it sent: as a close, except that the
+// kept ACK stays in its slot (to answer copies of the final response) until
+// its life ends.
+void sip_dialog__release_if_idle_but_ack(sip_call& c, std::uint8_t dialog);
+// Closes every dialog of the call still early (INVITE sent, cancelling or
+// proceeding), but `except`.
+void sip_call__end_early_dialogs(sip_call& c, std::uint8_t except);
 
 // What identifies a received request for its server transaction.
 struct sip_stx_key {

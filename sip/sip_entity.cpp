@@ -297,7 +297,7 @@ void timer_dispatch() {
     case SIP_TIMER_ENDPOINT:
       if (m->code == SIP_TIMER_CODE_CACHE && ep->cache_refresh.accept(m)) sip_dns__cache_refresh(*ep);
       if (m->code == SIP_TIMER_CODE_FINISHED) sip_server_tx__sweep(*ep);
-      if (m->code >= 3) sip_timer_dispatch_call(*ep, m);
+      if (m->code == 1 || m->code >= 3) sip_timer_dispatch_call(*ep, m);
       return;
     default:
       sip_timer_dispatch_call(*ep, m);

@@ -166,6 +166,7 @@ struct sip_server_transaction {
   std::uint16_t bucket = 0xFFFF;
   std::vector<std::uint8_t> stored;  // response last sent, for retransmitted requests
   bool has_stored = false;
+  std::vector<char> request_text;  // the datagram that carried the request, for a late answer
   std::uint32_t deadline = 0;
   std::uint32_t cseq = 0;
   std::uint8_t cseq_method = 0;

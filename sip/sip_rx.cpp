@@ -15,6 +15,7 @@
 #include "sip/codec/sip_prim_kind.h"
 #include "sip/codec/sip_response.h"
 #include "sip/sip_call.h"
+#include "sip/sip_dialog_sm.h"
 #include "sip/sip_entity.h"
 #include "sip/sip_tx.h"
 
@@ -26,6 +27,7 @@ constexpr std::uint8_t OPTIONS_IN = SIP_METHOD_OPTIONS;
 constexpr std::uint8_t CANCEL_IN = SIP_METHOD_CANCEL;
 constexpr std::uint8_t REGISTER_IN = SIP_METHOD_REGISTER;
 constexpr std::uint8_t INVITE_CO = 193;
+constexpr std::uint8_t CANCEL_CO = 197;
 
 // Dialog states set when a request opens a dialog.
 constexpr std::uint8_t DLG_INVITE_RECEIVED = 8;
@@ -33,6 +35,8 @@ constexpr std::uint8_t DLG_OPTIONS_RECEIVED = 16;
 constexpr std::uint8_t DLG_REGISTER_RECEIVED = 18;
 
 sip_endpoint* rx_ep = nullptr;
+// The datagram being handled as it came, before the parser rewrote it.
+std::vector<char> rx_original;
 
 void report(std::uint16_t cause, std::uint8_t detail) { sip_report_error(cause, detail); }
 
@@ -140,6 +144,49 @@ void drop_new_stx(sip_endpoint& ep, std::uint32_t stx) {
   if (stx != SIP_NONE && sip_mod.pools.server_txs[stx].state == SIP_STX_NEW) sip_server_tx__free(ep, stx);
 }
 
+// The dialog machine's event for the message in the work area.
+sip_dlg_event dialog_event(const sip_call& c, const sip_dialog& d, std::uint8_t code, std::uint16_t status) {
+  const sip_hdr_area_t& w = sip_hdr_area;
+  sip_dlg_event e;
+  e.code = code;
+  e.status = status;
+  e.from_tag = has_tag(w.from.tag);
+  e.to_tag = has_tag(w.to.tag);
+  e.not_available = sip_seq_window.not_available != 0;
+  e.call_flags = c.flags;
+  e.active_dialogs = c.dialog_count;
+  e.remote_tag = d.remote_tag[0] != '\0';
+  return e;
+}
+
+// Runs the dialog machine for a request received in a dialog.  True when
+// the request goes on; otherwise it was answered (491, 500) or refused and
+// its server transaction is dropped.
+bool dialog_admits(sip_endpoint& ep, sip_call& c, std::uint8_t dialog, std::uint8_t code, std::uint32_t stx) {
+  sip_dialog& d = c.dialogs[dialog];
+  const std::uint8_t before = d.state;
+  const sip_dlg_outcome o = sip_dialog_sm_step(d.state, d.flags, dialog_event(c, d, code, 0));
+  if (o.result == SIP_DLG_BAD_STATE) {
+    report(SIP_CAUSE_TRANSACTION, before);
+    drop_new_stx(ep, stx);
+    return false;
+  }
+  if ((o.actions & SIP_DLGA_ANSWER) != 0) {
+    const std::uint16_t retry = (o.actions & SIP_DLGA_RETRY_AFTER) != 0 ? static_cast<std::uint16_t>(1 + om_os_tick() % 9) : 0;
+    answer(o.answer, o.reason, retry);
+    drop_new_stx(ep, stx);
+    return false;
+  }
+  if ((o.actions & SIP_DLGA_RX_INVITE_CSEQ) != 0) d.received_invite_cseq = sip_hdr_area.cseq.number;
+  if ((o.actions & SIP_DLGA_STATUS_500) != 0) answer(500, "Internal Server Error");
+  if (o.result != SIP_DLG_GO_ON) {
+    report(SIP_CAUSE_TRANSACTION, code);
+    drop_new_stx(ep, stx);
+    return false;
+  }
+  return true;
+}
+
 void request(sip_endpoint& ep) {
   const sip_hdr_area_t& w = sip_hdr_area;
   const std::uint8_t code = w.method;
@@ -167,6 +214,7 @@ void request(sip_endpoint& ep) {
       return;
     }
     sip_server_tx__fill(ep, stx, k);
+    sip_mod.pools.server_txs[stx].request_text = rx_original;
     if (code == CANCEL_IN) {
       const std::uint32_t inv = sip_server_tx__match(ep, INVITE_IN, k, SIP_NO_CONN, false, true);
       if (inv != SIP_NONE && sip_mod.pools.server_txs[inv].call != SIP_NONE &&
@@ -180,6 +228,7 @@ void request(sip_endpoint& ep) {
   if (ci != SIP_NONE && sip_mod.pools.calls[ci].closing != 0) ci = SIP_NONE;
 
   std::uint8_t dialog = 0;
+  bool release_after_ack = false;
   if (ci == SIP_NONE) {
     if (code == ACK_IN) {
       report(SIP_CAUSE_NO_CALL, code);
@@ -257,6 +306,8 @@ void request(sip_endpoint& ep) {
         report(SIP_CAUSE_TRANSACTION, 6);
         return;
       }
+      const sip_dlg_outcome o = sip_dialog_sm_step(d.state, d.flags, dialog_event(c, d, code, 0));
+      if ((o.actions & (SIP_DLGA_RELEASE | SIP_DLGA_RELEASE_BUT_ACK)) != 0) release_after_ack = true;
     } else if (code == CANCEL_IN) {
       if (d.received_invite_cseq != w.cseq.number) {
         answer(500, "Internal Server Error");
@@ -268,6 +319,7 @@ void request(sip_endpoint& ep) {
         drop_new_stx(ep, stx);
         return;
       }
+      if (!dialog_admits(ep, c, dialog, code, stx)) return;
     } else {
       if (d.remote_cseq != 0xFFFFFFFFu && w.cseq.number <= d.remote_cseq) {
         if (w.cseq.number == d.remote_cseq && d.pending_request != 0) {
@@ -277,6 +329,10 @@ void request(sip_endpoint& ep) {
           answer(500, "Internal Server Error");
         }
         drop_new_stx(ep, stx);
+        return;
+      }
+      if (!dialog_admits(ep, c, dialog, code, stx)) {
+        d.remote_cseq = w.cseq.number;
         return;
       }
       if (d.pending_request != 0) {
@@ -297,6 +353,7 @@ void request(sip_endpoint& ep) {
     drop_new_stx(ep, stx);
     sip_dialog__close(sip_mod.pools.calls[ci], dialog);
   }
+  if (release_after_ack && dialog < SIP_DIALOGS) sip_dialog__close(sip_mod.pools.calls[ci], dialog);
   sip_call__cleanup(ep, ci);
 }
 
@@ -389,7 +446,19 @@ void response(sip_endpoint& ep) {
       if (status < 300) c.dialogs[dialog].accepted_slot = slot->index;
     }
   }
+  std::uint32_t actions = 0;
+  if ((code == INVITE_CO || code == CANCEL_CO) && dialog < SIP_DIALOGS) {
+    sip_dialog& d = c.dialogs[dialog];
+    actions = sip_dialog_sm_step(d.state, d.flags, dialog_event(c, d, code, status)).actions;
+    if ((actions & SIP_DLGA_FORK_TIMER) != 0 && c.dialog_count > 1 && c.fork.running == 0)
+      c.fork.start(ep.cfg.hold_ms, 1);
+    if ((actions & SIP_DLGA_END_EARLY) != 0) sip_call__end_early_dialogs(c, dialog);
+    if ((actions & SIP_DLGA_INVITE_TIMEOUT) != 0)
+      for (sip_transaction_slot& s : c.slots)
+        if (s.state != SIP_SLOT_FREE && s.kind == INVITE_CO && s.dialog == dialog) s.timeout.start(64u * ep.cfg.t1_ms, s.index);
+  }
   const std::uint16_t r = deliver(ep, ci, dialog, code, false);
+  if ((actions & SIP_DLGA_RELEASE) != 0) sip_dialog__close(c, dialog);
   // A final answer ends a BYE, OPTIONS or REGISTER dialog.
   if (r == 2 && code != INVITE_CO && code != 0xC5 && status >= 200 && dialog < SIP_DIALOGS)
     sip_dialog__close(c, dialog);
@@ -431,6 +500,7 @@ void sip_rx__datagram(sip_endpoint& ep, char* text, std::size_t length, const st
   sip_rx__install_hooks(&ep);
   sip_mod.rx_address = from;
   sip_mod.rx_port = port;
+  rx_original.assign(text, text + length);
   sip_parse__start(text, length);
   for (;;) {
     const std::uint8_t r = sip_parse_message(1);
@@ -445,4 +515,30 @@ void sip_rx__datagram(sip_endpoint& ep, char* text, std::size_t length, const st
     }
     if (r == SIP_PARSE_DONE) break;
   }
+}
+
+bool sip_rx__answer_timed_out(sip_endpoint& ep, sip_call& c, std::uint8_t request_code) {
+  sip_server_transaction* t = nullptr;
+  for (const std::uint32_t i : c.server_txs) {
+    sip_server_transaction& s = sip_mod.pools.server_txs[i];
+    if (s.request_code == request_code && s.state != SIP_STX_ANSWERED && !s.request_text.empty()) t = &s;
+  }
+  if (t == nullptr) return false;
+  std::vector<char> text = t->request_text;  // the parser rewrites it
+  sip_rx__install_hooks(&ep);
+  sip_mod.rx_address = c.dest_address;
+  sip_mod.rx_port = c.dest_port;
+  sip_parse__start(text.data(), text.size());
+  for (;;) {
+    const std::uint8_t r = sip_parse_message(1);
+    if (r != SIP_PARSE_MORE && r != SIP_PARSE_DONE) return false;
+    if (sip_hdr_area.method == request_code && sip_hdr_area.cseq.number == t->cseq) break;
+    if (r == SIP_PARSE_DONE) return false;
+  }
+  // The tag the user gave the dialog, when it answered before.
+  if (c.local_tag[0] != '\0' && !has_tag(sip_hdr_area.to.tag))
+    sip_hdr_area.to.tag = sip_str{static_cast<std::uint16_t>(std::strlen(c.local_tag.data())), c.local_tag.data()};
+  answer(408, "Request Timeout");
+  t->request_text.clear();
+  return true;
 }

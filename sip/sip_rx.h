@@ -31,3 +31,9 @@ void sip_rx__datagram(sip_endpoint& ep, char* text, std::size_t length, const st
 
 // Installs the parser's, the primitive codec's and the encoder's hooks.
 void sip_rx__install_hooks(sip_endpoint* ep);
+
+// The user did not answer in time: the request still open on the call's
+// server transaction of `request_code` is answered 408 "Request Timeout",
+// from the datagram kept with it, to where the call's answers go.  False
+// when there was nothing to answer.
+bool sip_rx__answer_timed_out(sip_endpoint& ep, sip_call& c, std::uint8_t request_code);

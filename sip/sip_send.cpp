@@ -6,23 +6,19 @@
 #include <cstring>
 
 #include "runtime/buffer.h"
+#include "runtime/msg.h"
 #include "runtime/om_os.h"
 #include "sip/codec/sip_encode.h"
 #include "sip/codec/sip_hdr.h"
 #include "sip/codec/sip_prim_dispatch.h"
+#include "sip/codec/sip_prim_kind.h"
+#include "sip/codec/sip_elem.h"
 #include "sip/sip_call.h"
+#include "sip/sip_dialog_sm.h"
 #include "sip/sip_entity.h"
 #include "sip/sip_tx.h"
 
 namespace {
-
-constexpr std::uint8_t DLG_INVITE_SENT = 2;
-constexpr std::uint8_t DLG_CONFIRMED = 7;
-constexpr std::uint8_t DLG_REJECT_SENT = 9;
-constexpr std::uint8_t DLG_ACCEPT_SENT = 12;
-constexpr std::uint8_t DLG_BYE_SENT = 13;
-constexpr std::uint8_t DLG_OPTIONS_SENT = 15;
-constexpr std::uint8_t DLG_REGISTER_SENT = 17;
 
 bool tag_equal(const sip_text& stored, sip_str tag) {
   // Whole tags: the same characters, none more (a decoded tag may count its
@@ -93,33 +89,63 @@ void stop_supervision_if_done(sip_dialog& d) {
   if (d.pending_answers == 0) d.supervision.stop();
 }
 
-// The dialog's state after what the user sends.
-void step_dialog(sip_call& c, std::uint8_t di, std::uint8_t code, std::uint16_t status) {
+// The dialog's new state and flags after what the user sent, and what the
+// machine asked for once the message is out.
+void commit_dialog(sip_call& c, std::uint8_t di, std::uint8_t state, std::uint16_t flags, std::uint32_t actions) {
   sip_dialog& d = c.dialogs[di];
   const bool was_idle = d.state == SIP_DLG_IDLE;
-  switch (code) {
-    case 'A': d.state = DLG_INVITE_SENT; break;
-    case 'B': d.state = DLG_CONFIRMED; break;
-    case 'C': d.state = DLG_OPTIONS_SENT; break;
-    case 'D': d.state = DLG_BYE_SENT; break;
-    case 'F': d.state = DLG_REGISTER_SENT; break;
-    case 'a':
-      if (status >= 200) d.state = status < 300 ? DLG_ACCEPT_SENT : DLG_REJECT_SENT;
-      break;
-    case 'c':
-    case 'd':
-    case 'f':
-      if (status >= 200) {
-        sip_dialog__close(c, di);
-        return;
-      }
-      break;
-    default: break;
-  }
+  d.state = state;
+  d.flags = flags;
+  if ((actions & SIP_DLGA_STOP_BYE_HOLD) != 0) d.bye_hold.stop();
   if (was_idle && d.state != SIP_DLG_IDLE) {
     ++c.dialog_count;
     if (di > c.highest_dialog) c.highest_dialog = di;
   }
+  if ((actions & (SIP_DLGA_RELEASE | SIP_DLGA_CLOSE | SIP_DLGA_CLOSE_CALL)) != 0) sip_dialog__close(c, di);
+  else if ((actions & SIP_DLGA_RELEASE_BUT_ACK) != 0) sip_dialog__release_if_idle_but_ack(c, di);
+}
+
+// The INVITE's branch back in the work area's top Via, for a CANCEL (from
+// the INVITE's client slot) or an ACK of a failure (from the slot that
+// took the INVITE's final response).
+void restore_branch(const sip_call& c, std::uint8_t di, std::uint8_t kind) {
+  if (sip_hdr_count(sip_header_id::via) == 0) return;
+  for (const sip_transaction_slot& s : c.slots) {
+    if (s.state == SIP_SLOT_FREE || s.dialog != di || s.branch[0] == '\0') continue;
+    const bool match = kind == 'B' ? s.kind == 'B' : s.kind == 193;
+    if (!match) continue;
+    sip_hdr_area.via[0].branch = sip_str{static_cast<std::uint16_t>(std::strlen(s.branch.data())), s.branch.data()};
+    return;
+  }
+}
+
+// A local confirm of the user's request `code`: the work area given the
+// status and built as the request's response primitive, sent up with the
+// confirm code; nothing goes on the wire.
+void sip_confirm_local(const sip_endpoint& ep, const sip_call& c, std::uint8_t code, std::uint16_t status) {
+  if (!is_request(code)) return;
+  const sip_kind_index_entry& entry = sip_kind_index_rs[code - 'A' + 1];
+  if (entry.table == nullptr) return;
+  sip_hdr_area.status_line.code = status;
+  sip_hdr_area.status_line.reason = sip_str{};
+  sip_hdr_count(sip_header_id::status_line) = 1;
+  buffer_t* chain = nullptr;
+  if (sip_prim__build_up(entry, 0, &chain) != 2) {
+    if (chain != nullptr) Free_buffer(chain);
+    return;
+  }
+  msg_t* m = Alloc_msg_with_buffer(chain, 0);
+  if (m == nullptr) {
+    Free_buffer(chain);
+    return;
+  }
+  m->from = ENT_SIP;
+  m->to = ep.cfg.user_entity;
+  m->nai = ep.cfg.nai;
+  m->sapi = 0;
+  m->conn_id = c.conn_id;
+  m->code = static_cast<code_t>(code + 128);
+  Send_msg(m);
 }
 
 std::uint8_t send_prim() {
@@ -195,9 +221,38 @@ std::uint8_t send_prim() {
     id.addr = c.callid_addr_len != 0 ? c.callid_addr.data() : nullptr;
     sip_hdr_count(sip_header_id::call_id) = 1;
   }
+  // The dialog machine decides whether the message goes out.
+  std::uint8_t next_state = d.state;
+  std::uint16_t next_flags = d.flags;
+  sip_dlg_event ev;
+  ev.code = code;
+  ev.status = status;
+  ev.from_tag = has_tag(w.from.tag);
+  ev.to_tag = has_tag(w.to.tag);
+  ev.call_flags = c.flags;
+  ev.active_dialogs = c.dialog_count;
+  ev.remote_tag = d.remote_tag[0] != '\0';
+  const sip_dlg_outcome o = sip_dialog_sm_step(next_state, next_flags, ev);
+  if ((o.actions & SIP_DLGA_CALL_CANCELLED) != 0) c.flags |= SIP_CALLF_CANCELLED;
+  if (o.result == SIP_DLG_ABSORBED) {
+    if ((o.actions & SIP_DLGA_CONFIRM) != 0) sip_confirm_local(*ep, c, code, o.confirm);
+    commit_dialog(c, di, next_state, next_flags, o.actions & ~SIP_DLGA_CONFIRM);
+    sip_call__cleanup(*ep, sip_mod.call);
+    return SIP_DISPATCH_HANDLED;
+  }
+  if (o.result != SIP_DLG_GO_ON) {
+    sip_send_error_in(ep->cfg.user_entity, ep->cfg.nai, c.conn_id, o.result == SIP_DLG_BAD_STATE ? 806 : o.result, d.state,
+                      0, code);
+    if ((o.actions & SIP_DLGA_CLOSE_CALL) != 0) sip_dialog__close(c, di);
+    sip_call__cleanup(*ep, sip_mod.call);
+    return SIP_DISPATCH_HANDLED;
+  }
+  if (code == 'E') c.flags |= SIP_CALLF_CANCELLED;
+  if ((o.actions & SIP_DLGA_BRANCH_CANCEL) != 0) restore_branch(c, di, 'E');
+  if ((o.actions & SIP_DLGA_BRANCH_ACK) != 0) restore_branch(c, di, 'B');
   sip_encode_kind = code;
   const std::uint8_t r = sip_encode_message(SIP_ENCODE_CALL);
-  if (r == 2) step_dialog(c, di, code, status);
+  if (r == 2) commit_dialog(c, di, next_state, next_flags, o.actions);
   sip_call__cleanup(*ep, sip_mod.call);
   return r == 2 ? 2 : r;
 }

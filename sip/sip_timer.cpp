@@ -5,6 +5,7 @@
 #include "runtime/timer.h"
 #include "sip/sip_call.h"
 #include "sip/sip_entity.h"
+#include "sip/sip_rx.h"
 #include "sip/sip_tx.h"
 
 namespace {
@@ -91,6 +92,14 @@ void sip_timer_dispatch_call(sip_endpoint& ep, const msg_t* m) {
       return;
     }
     case SIP_TIMER_ENDPOINT: {
+      if (code == 1) {  // no more forks: the early dialogs end
+        if (m->conn_id >= ep.active_calls.size()) return;
+        const std::uint32_t ci = ep.active_calls[m->conn_id];
+        if (ci == SIP_NONE || !sip_mod.pools.calls[ci].fork.accept(m)) return;
+        sip_call__end_early_dialogs(sip_mod.pools.calls[ci], SIP_NO_INDEX);
+        sip_call__cleanup(ep, ci);
+        return;
+      }
       if (code < 3 || code > 8) return;
       const std::uint8_t d = static_cast<std::uint8_t>(code >= 6 ? code - 6 : code - 3);
       if (m->conn_id >= ep.active_calls.size()) return;
@@ -100,6 +109,7 @@ void sip_timer_dispatch_call(sip_endpoint& ep, const msg_t* m) {
       sip_dialog& dl = c.dialogs[d];
       if (code >= 6) dl.pending_request = 225;
       error_up(ep, c, code >= 6 ? 36 : 25, 1, dl.pending_request);
+      if (dl.pending_request != 0) (void)sip_rx__answer_timed_out(ep, c, dl.pending_request);
       sip_dialog__close(c, d);
       sip_call__cleanup(ep, ci);
       return;

@@ -60,9 +60,51 @@ std::vector<std::uint8_t> response_prim(char kind, const std::string& text) {
   return body;
 }
 
+// A request of the user: its text built as the kind's primitive.
+std::vector<std::uint8_t> request_prim(char kind, const std::string& text) {
+  std::string copy = text;
+  sip_parse__start(copy.data(), copy.size());
+  const std::uint8_t r = sip_parse_message(1);
+  EXPECT_TRUE(r == SIP_PARSE_DONE || r == SIP_PARSE_MORE);
+  buffer_t* chain = nullptr;
+  EXPECT_EQ(sip_prim__build_up(sip_kind_index_rq[kind - 'A' + 1], 0, &chain), 2);
+  std::vector<std::uint8_t> body = rt_test::chain_bytes(chain);
+  Free_buffer(chain);
+  return body;
+}
+
+// A message of our own call to far@127.0.0.1:5070 (From tag o1), or the far
+// end's response to it.
+std::string ours(const std::string& start, const std::string& branch, const std::string& cseq,
+                 const std::string& to_tag) {
+  std::string s = start + "\r\n";
+  s += "Via: SIP/2.0/UDP 127.0.0.1:5060;branch=" + branch + "\r\n";
+  s += "From: <sip:fax@127.0.0.1>;tag=o1\r\n";
+  s += "To: <sip:far@127.0.0.1:5070>" + (to_tag.empty() ? std::string() : ";tag=" + to_tag) + "\r\n";
+  s += "Call-ID: out-flow-1@127.0.0.1\r\n";
+  s += "CSeq: " + cseq + "\r\n";
+  s += "Contact: <sip:fax@127.0.0.1:5060>\r\n";
+  s += "Max-Forwards: 70\r\n";
+  s += "Content-Length: 0\r\n\r\n";
+  return s;
+}
+
+std::string header_of(const std::string& text, const std::string& name) {
+  const std::size_t at = text.find("\r\n" + name + ":");
+  if (at == std::string::npos) return "";
+  const std::size_t start = text.find_first_not_of(' ', at + name.size() + 3);
+  return text.substr(start, text.find("\r\n", start) - start);
+}
+std::string branch_of(const std::string& text) {
+  const std::string via = header_of(text, "Via");
+  const std::size_t at = via.find("branch=");
+  return at == std::string::npos ? "" : via.substr(at + 7, via.find(';', at) - at - 7);
+}
+
 struct out {
   std::vector<std::string> wire;  // first lines sent
   std::vector<std::uint8_t> up;   // codes to the user
+  std::vector<std::string> texts; // whole messages sent
 };
 
 class Flow : public ::testing::Test {
@@ -74,6 +116,7 @@ class Flow : public ::testing::Test {
       if (m.to == ENT_IP && m.code == SOCK_U_DA_RQ) {
         std::string t(m.data.begin() + 28, m.data.end());
         o.wire.push_back(t.substr(0, t.find("\r\n")));
+        o.texts.push_back(t);
       }
       if (m.to == ENT_SSC) o.up.push_back(m.code);
     }
@@ -85,6 +128,10 @@ class Flow : public ::testing::Test {
   }
   out from_user(char kind, const std::string& text, std::uint16_t conn_id) {
     h.send(ENT_SSC, static_cast<code_t>(kind), response_prim(kind, text), USER_NAI, conn_id);
+    return collect();
+  }
+  out request_from_user(char kind, const std::string& text, std::uint16_t conn_id) {
+    h.send(ENT_SSC, static_cast<code_t>(kind), request_prim(kind, text), USER_NAI, conn_id);
     return collect();
   }
   harness h;
@@ -145,6 +192,102 @@ TEST_F(Flow, RejectedCallResendsItsFinalUntilAck) {
   o = from_net(msg("ACK sip:fax@127.0.0.1 SIP/2.0", "z9hG4bKr1", "1 ACK", "t2"));
   h.advance(3000);
   EXPECT_TRUE(collect().wire.empty());
+}
+
+TEST_F(Flow, CancelAndItsAckReuseTheInviteBranchAndCseq) {
+  const std::uint16_t conn = 7;
+  out o = request_from_user('A', ours("INVITE sip:far@127.0.0.1:5070 SIP/2.0", "z9hG4bKo1", "1 INVITE", ""), conn);
+  ASSERT_EQ(o.wire, (std::vector<std::string>{"INVITE sip:far@127.0.0.1:5070 SIP/2.0"}));
+  const std::string inv_cseq = header_of(o.texts[0], "CSeq");
+  const std::string n = inv_cseq.substr(0, inv_cseq.find(' '));
+  ASSERT_EQ(branch_of(o.texts[0]), "z9hG4bKo1");
+  o = from_net(ours("SIP/2.0 180 Ringing", "z9hG4bKo1", n + " INVITE", "far1"));
+  EXPECT_EQ(o.up, (std::vector<std::uint8_t>{193}));
+
+  // The user's CANCEL names a branch of its own; the wire has the INVITE's.
+  o = request_from_user('E', ours("CANCEL sip:far@127.0.0.1:5070 SIP/2.0", "z9hG4bKother", n + " CANCEL", ""), conn);
+  ASSERT_EQ(o.texts.size(), 1u);
+  EXPECT_EQ(o.wire[0], "CANCEL sip:far@127.0.0.1:5070 SIP/2.0");
+  EXPECT_EQ(branch_of(o.texts[0]), "z9hG4bKo1");
+  EXPECT_EQ(header_of(o.texts[0], "CSeq"), n + " CANCEL");
+  o = from_net(ours("SIP/2.0 200 OK", "z9hG4bKo1", n + " CANCEL", "far1"));
+  EXPECT_EQ(o.up, (std::vector<std::uint8_t>{197}));
+  o = from_net(ours("SIP/2.0 487 Request Terminated", "z9hG4bKo1", n + " INVITE", "far1"));
+  EXPECT_EQ(o.up, (std::vector<std::uint8_t>{193}));
+
+  // The ACK of the 487 goes with the INVITE's branch and CSeq number too.
+  o = request_from_user('B', ours("ACK sip:far@127.0.0.1:5070 SIP/2.0", "z9hG4bKack", n + " ACK", "far1"), conn);
+  ASSERT_EQ(o.texts.size(), 1u);
+  EXPECT_EQ(branch_of(o.texts[0]), "z9hG4bKo1");
+  EXPECT_EQ(header_of(o.texts[0], "CSeq"), n + " ACK");
+  h.advance(33000);
+  collect();
+  EXPECT_EQ(sip_mod.pools.calls.in_use(), 0u);
+}
+
+TEST_F(Flow, AckOfA2xxHasItsOwnBranchAndCancelAfterItIsConfirmedLocally) {
+  const std::uint16_t conn = 7;
+  out o = request_from_user('A', ours("INVITE sip:far@127.0.0.1:5070 SIP/2.0", "z9hG4bKo2", "1 INVITE", ""), conn);
+  ASSERT_EQ(o.texts.size(), 1u);
+  const std::string cs = header_of(o.texts[0], "CSeq");
+  const std::string n = cs.substr(0, cs.find(' '));
+  o = from_net(ours("SIP/2.0 200 OK", "z9hG4bKo2", n + " INVITE", "far2"));
+  EXPECT_EQ(o.up, (std::vector<std::uint8_t>{193}));
+  // A CANCEL once the INVITE is accepted never leaves: the user gets a 200
+  // confirm of it.
+  o = request_from_user('E', ours("CANCEL sip:far@127.0.0.1:5070 SIP/2.0", "z9hG4bKc2", n + " CANCEL", ""), conn);
+  EXPECT_TRUE(o.wire.empty());
+  EXPECT_EQ(o.up, (std::vector<std::uint8_t>{197}));
+  o = request_from_user('B', ours("ACK sip:far@127.0.0.1:5070 SIP/2.0", "z9hG4bKack2", n + " ACK", "far2"), conn);
+  ASSERT_EQ(o.texts.size(), 1u);
+  EXPECT_EQ(branch_of(o.texts[0]), "z9hG4bKack2");
+  EXPECT_EQ(header_of(o.texts[0], "CSeq"), n + " ACK");
+}
+
+TEST_F(Flow, CrossingReInvitesAreAnswered491AndNeverReachTheUser) {
+  const std::string invite = msg("INVITE sip:fax@127.0.0.1 SIP/2.0", "z9hG4bKg1", "1 INVITE", "");
+  ASSERT_EQ(from_net(invite).up, (std::vector<std::uint8_t>{225}));
+  const std::uint16_t conn = 99;
+  (void)from_user('a', msg("SIP/2.0 200 OK", "z9hG4bKg1", "1 INVITE", "t1"), conn);
+  ASSERT_EQ(from_net(msg("ACK sip:fax@127.0.0.1 SIP/2.0", "z9hG4bKg2", "1 ACK", "t1")).up,
+            (std::vector<std::uint8_t>{226}));
+  // Our re-INVITE is pending...
+  std::string re = "INVITE sip:a@127.0.0.1:5070 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:5060;branch=z9hG4bKre\r\n"
+                   "From: <sip:fax@127.0.0.1>;tag=t1\r\nTo: <sip:a@127.0.0.1>;tag=f1\r\nCall-ID: " +
+                   std::string(CALLID) + "\r\nCSeq: 1 INVITE\r\nContact: <sip:fax@127.0.0.1:5060>\r\n"
+                   "Content-Length: 0\r\n\r\n";
+  out o = request_from_user('A', re, conn);
+  ASSERT_EQ(o.wire.size(), 1u);
+  // ...when the far end's crosses it.
+  o = from_net(msg("INVITE sip:fax@127.0.0.1 SIP/2.0", "z9hG4bKg3", "2 INVITE", "t1"));
+  EXPECT_EQ(o.wire, (std::vector<std::string>{"SIP/2.0 491 request pending"}));
+  EXPECT_TRUE(o.up.empty());
+}
+
+TEST_F(Flow, CancelOfAReInviteIsRefused500) {
+  ASSERT_EQ(from_net(msg("INVITE sip:fax@127.0.0.1 SIP/2.0", "z9hG4bKx1", "1 INVITE", "")).up,
+            (std::vector<std::uint8_t>{225}));
+  (void)from_user('a', msg("SIP/2.0 200 OK", "z9hG4bKx1", "1 INVITE", "t1"), 99);
+  ASSERT_EQ(from_net(msg("ACK sip:fax@127.0.0.1 SIP/2.0", "z9hG4bKx2", "1 ACK", "t1")).up,
+            (std::vector<std::uint8_t>{226}));
+  ASSERT_EQ(from_net(msg("INVITE sip:fax@127.0.0.1 SIP/2.0", "z9hG4bKx3", "2 INVITE", "t1")).up,
+            (std::vector<std::uint8_t>{225}));
+  const out o = from_net(msg("CANCEL sip:fax@127.0.0.1 SIP/2.0", "z9hG4bKx3", "2 CANCEL", "t1"));
+  EXPECT_EQ(o.wire, (std::vector<std::string>{"SIP/2.0 500 Internal Server Error"}));
+  EXPECT_TRUE(o.up.empty());
+}
+
+TEST_F(Flow, SilentUserLetsTheInviteTimeOutWith408) {
+  ASSERT_EQ(from_net(msg("INVITE sip:fax@127.0.0.1 SIP/2.0", "z9hG4bKm1", "1 INVITE", "")).up,
+            (std::vector<std::uint8_t>{225}));
+  h.advance(2900);
+  EXPECT_TRUE(collect().wire.empty());
+  h.advance(200);  // supervision interval 3000 ms
+  const out o = collect();
+  ASSERT_EQ(o.wire, (std::vector<std::string>{"SIP/2.0 408 Request Timeout"}));
+  EXPECT_EQ(branch_of(o.texts[0]), "z9hG4bKm1");
+  EXPECT_EQ(header_of(o.texts[0], "CSeq"), "1 INVITE");
+  EXPECT_EQ(sip_mod.pools.calls.in_use(), 0u);
 }
 
 TEST_F(Flow, ResponseWithUnknownTagIsRefused481) {
