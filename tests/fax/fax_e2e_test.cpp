@@ -20,12 +20,12 @@
 #include "fax/fax_entity.h"
 #include "fax/support/fax_test_pages.h"
 #include "fax/support/fm_t38_loop.h"
+#include "fax/support/t38_terminal_peer.h"
 #include "fax/t30_engine.h"
 #include "runtime/om_os.h"
 #include "runtime/sm.h"
 #include "runtime/support/rt_harness.h"
 #include "runtime/timer.h"
-#include "t38/udptl.h"
 
 #if defined(KV_HAVE_SPANDSP) && defined(KV_HAVE_LIBTIFF)
 #include <spandsp.h>
@@ -57,31 +57,6 @@ void sm_relay(msg_t* m) {
   rt_test::record_handler(m);
 }
 
-// A fine-resolution MH fax file, one page per bitmap.
-void write_tiff(const std::string& path, const std::vector<page>& pages) {
-  TIFF* t = TIFFOpen(path.c_str(), "w");
-  ASSERT_NE(t, nullptr);
-  for (size_t i = 0; i < pages.size(); ++i) {
-    const page& p = pages[i];
-    TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
-    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, p.width);
-    TIFFSetField(t, TIFFTAG_IMAGELENGTH, p.height);
-    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1);
-    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
-    TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
-    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-    TIFFSetField(t, TIFFTAG_FILLORDER, FILLORDER_LSB2MSB);
-    TIFFSetField(t, TIFFTAG_XRESOLUTION, 204.0f);
-    TIFFSetField(t, TIFFTAG_YRESOLUTION, 196.0f);
-    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, p.height);
-    TIFFSetField(t, TIFFTAG_PAGENUMBER, static_cast<int>(i), static_cast<int>(pages.size()));
-    for (uint32_t y = 0; y < p.height; ++y) TIFFWriteScanline(t, const_cast<uint8_t*>(p.row(y)), y, 0);
-    TIFFWriteDirectory(t);
-  }
-  TIFFClose(t);
-}
-
 int tiff_pages(const std::string& path) {
   TIFF* t = TIFFOpen(path.c_str(), "r");
   if (!t) return -1;
@@ -108,57 +83,8 @@ std::vector<page> three_pages(uint32_t seed) {
           fax_test::make_page(fax_test::kind::text, 1728, 100, seed + 2)};
 }
 
-class spandsp_terminal {
- public:
-  explicit spandsp_terminal(bool calling) {
-    s_ = t38_terminal_init(nullptr, calling, &on_tx, this);
-    t38_terminal_set_config(s_, 0);
-    t30_state_t* t = t38_terminal_get_t30_state(s_);
-    t30_set_phase_e_handler(t, &on_phase_e, this);
-    t30_set_tx_ident(t, "SPANDSP T38");
-    t30_set_supported_modems(t, T30_SUPPORT_V27TER | T30_SUPPORT_V29 | T30_SUPPORT_V17);
-    t30_set_supported_compressions(t, T30_SUPPORT_T4_1D_COMPRESSION);
-    t30_set_ecm_capability(t, false);
-  }
-  ~spandsp_terminal() { t38_terminal_free(s_); }
-  spandsp_terminal(const spandsp_terminal&) = delete;
-  spandsp_terminal& operator=(const spandsp_terminal&) = delete;
-
-  t30_state_t* t30() { return t38_terminal_get_t30_state(s_); }
-  void from_us(const bytes& datagram) {
-    kv::t38::heap_chain_pool pool;
-    kv::t38::t38_udptl_in in;
-    if (kv::t38::t38_udptl__decode(kv::t38::byte_ref{datagram.data(), static_cast<uint32_t>(datagram.size()), nullptr},
-                                   nullptr, pool, in) != 0)
-      return;
-    bytes ifp(in.primary.length);
-    kv::t38::copy_bytes(&pool, in.primary, ifp.data(), ifp.size());
-    kv::t38::t38_udptl__release(in, pool);
-    t38_core_rx_ifp_packet(t38_terminal_get_t38_core_state(s_), ifp.data(), static_cast<int>(ifp.size()), in.seq);
-  }
-  void step(uint32_t ms, nai_t to) {
-    t38_terminal_send_timeout(s_, static_cast<int>(ms * 8));
-    for (const bytes& ifp : sent_) FmT38Loop::deliver(to, kv::t38::testing::udptl(tx_seq_++, ifp));
-    sent_.clear();
-  }
-  bool done = false;
-  int completion = -1;
-
- private:
-  static int on_tx(t38_core_state_t*, void* user, const uint8_t* buf, int len, int count) {
-    auto* self = static_cast<spandsp_terminal*>(user);
-    if (count > 0) self->sent_.emplace_back(buf, buf + len);
-    return 0;
-  }
-  static void on_phase_e(t30_state_t*, void* user, int completion) {
-    auto* self = static_cast<spandsp_terminal*>(user);
-    self->done = true;
-    self->completion = completion;
-  }
-  t38_terminal_state_t* s_ = nullptr;
-  std::vector<bytes> sent_;
-  uint16_t tx_seq_ = 0;
-};
+// spandsp paced as on a line.
+using spandsp_terminal = spandsp_t38_terminal;
 
 class FaxE2e : public FmT38Loop {
  protected:
@@ -312,7 +238,7 @@ class FaxE2e : public FmT38Loop {
 TEST_F(FaxE2e, ThreePagesFromATiffThroughTwoOfOurStacks) {
   const std::vector<page> pages = three_pages(11);
   const std::string tx = dir.file("tx.tif");
-  write_tiff(tx, pages);
+  write_fax_tiff(tx, pages);
   ASSERT_EQ(configure(kAnswerer, "", "+33 2 RECEIVER"), 2);
   ASSERT_EQ(configure(kCaller, tx, "+33 1 SENDER"), 2);
   ASSERT_EQ(activate(kAnswerer, 2), 2);
@@ -330,9 +256,9 @@ TEST_F(FaxE2e, ThreePagesFromATiffThroughTwoOfOurStacks) {
 TEST_F(FaxE2e, WeSendThreePagesToSpandsp) {
   const std::vector<page> pages = three_pages(21);
   const std::string tx = dir.file("tx.tif");
-  write_tiff(tx, pages);
+  write_fax_tiff(tx, pages);
   const std::string rx = dir.file("spandsp_rx.tif");
-  spandsp_terminal peer(false);
+  spandsp_terminal peer(false, true);
   t30_set_rx_file(peer.t30(), rx.c_str(), -1);
   ip_tap = [&](nai_t from, const bytes& d) {
     if (from == kCaller) peer.from_us(d);
@@ -351,8 +277,8 @@ TEST_F(FaxE2e, WeSendThreePagesToSpandsp) {
 TEST_F(FaxE2e, SpandspSendsUsThreePages) {
   const std::vector<page> pages = three_pages(31);
   const std::string tx = dir.file("spandsp_tx.tif");
-  write_tiff(tx, pages);
-  spandsp_terminal peer(true);
+  write_fax_tiff(tx, pages);
+  spandsp_terminal peer(true, true);
   t30_set_tx_file(peer.t30(), tx.c_str(), -1, -1);
   ip_tap = [&](nai_t from, const bytes& d) {
     if (from == kCaller) peer.from_us(d);
