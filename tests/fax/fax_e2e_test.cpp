@@ -4,13 +4,17 @@
 // T.30 engine, the modem layer and the T.38 entity's IAF service; datagrams
 // go over UDPTL on the virtual clock.  Two of our stacks back to back, and
 // ours against spandsp's T.38 terminal in both directions.  The received TIFF
-// must decode (with libtiff) to the pages sent and pass `tiffinfo -D`.
+// must decode (with libtiff) to the pages sent and pass `tiffinfo -D`. Two
+// of our stacks also over real UDP sockets on 127.0.0.1 in real time.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/byte_order.h"
@@ -18,14 +22,19 @@
 #include "fax/cf.h"
 #include "fax/fax_config.h"
 #include "fax/fax_entity.h"
+#include "fax/fc.h"
+#include "fax/fm.h"
 #include "fax/support/fax_test_pages.h"
 #include "fax/support/fm_t38_loop.h"
 #include "fax/support/t38_terminal_peer.h"
 #include "fax/t30_engine.h"
 #include "runtime/om_os.h"
 #include "runtime/sm.h"
+#include "runtime/sock.h"
+#include "runtime/sock_config.h"
 #include "runtime/support/rt_harness.h"
 #include "runtime/timer.h"
+#include "t38/t38_entity.h"
 
 #if defined(KV_HAVE_SPANDSP) && defined(KV_HAVE_LIBTIFF)
 #include <spandsp.h>
@@ -48,7 +57,8 @@ void sm_relay(msg_t* m) {
     Send_msg(m);
     return;
   }
-  if (confirm && m->from != ENT_FAX) {
+  const bool lower = m->from == ENT_FC || m->from == ENT_MFM || m->from == ENT_ACU || m->from == ENT_CF;
+  if (confirm && lower) {
     m->to = ENT_FAX;
     m->from = ENT_SM;
     Send_msg(m);
@@ -86,26 +96,12 @@ std::vector<page> three_pages(uint32_t seed) {
 // spandsp paced as on a line.
 using spandsp_terminal = spandsp_t38_terminal;
 
-class FaxE2e : public FmT38Loop {
- protected:
-  void SetUp() override {
-    session_layer = cf_entity_handler;
-    fax_user = fax_entity_handler;
-    FmT38Loop::SetUp();
-    // The fax entity configures the session layer (and it the engine).
-    t30_release_all();
-    fax_entity_init();
-    sm_layer = sm_relay;
-    rt_test::rec().clear();
-  }
-  void TearDown() override {
-    fax_release_all();
-    cf_release_all();
-    FmT38Loop::TearDown();
-    session_layer = t30_test::fake_users::handler;
-    fax_user = rt_test::record_handler;
-    sm_layer = rt_test::record_handler;
-  }
+// Both fax sides as the FOIP entity sees them: configuration, activation
+// and the end of each session; the runtime is run by wait_for.
+struct fax_sides {
+  virtual ~fax_sides() = default;
+  // Runs the runtime until done holds or limit_ms passed.
+  virtual void wait_for(const std::function<bool()>& done, uint32_t limit_ms) = 0;
 
   // Configures ENT_FAX for a nai as the FOIP entity would; the answer's status.
   int configure(nai_t nai, const std::string& send_file, const std::string& id) {
@@ -138,14 +134,14 @@ class FaxE2e : public FmT38Loop {
     m->conn_id = 0xFFFF;
     m->code = SM_CONFIG_RQ;
     Send_msg(m);
-    run_until([&] { return !from_fax(ENT_SM, SM_CONFIG_CO).empty(); }, 2000);
+    wait_for([&] { return !from_fax(ENT_SM, SM_CONFIG_CO).empty(); }, 2000);
     auto co = from_fax(ENT_SM, SM_CONFIG_CO);
     rt_test::rec().clear();
     return co.empty() || co.back().data.empty() ? -1 : co.back().data[0];
   }
   // FAX__ACT_RQ (1 send, 2 receive) once the start delay has run; the answer's status.
   int activate(nai_t nai, u8 action) {
-    run_until([] { return false; }, 20);
+    wait_for([] { return false; }, 20);
     Send_msg(rt_test::make_msg(ENT_FOIP, ENT_FAX, FAX__ACT_RQ, {0, 0, 0, action}, nai, 0xFFFF));
     rt_test::pump();
     for (const auto& m : rt_test::rec().messages())
@@ -220,6 +216,31 @@ class FaxE2e : public FmT38Loop {
     EXPECT_EQ(out.find("rror"), std::string::npos) << out;
     EXPECT_EQ(out.find("arning"), std::string::npos) << out;
   }
+  fax_test::temp_dir dir;
+};
+
+class FaxE2e : public FmT38Loop, public fax_sides {
+ protected:
+  void SetUp() override {
+    session_layer = cf_entity_handler;
+    fax_user = fax_entity_handler;
+    FmT38Loop::SetUp();
+    // The fax entity configures the session layer (and it the engine).
+    t30_release_all();
+    fax_entity_init();
+    sm_layer = sm_relay;
+    rt_test::rec().clear();
+  }
+  void TearDown() override {
+    fax_release_all();
+    cf_release_all();
+    FmT38Loop::TearDown();
+    session_layer = t30_test::fake_users::handler;
+    fax_user = rt_test::record_handler;
+    sm_layer = rt_test::record_handler;
+  }
+
+  void wait_for(const std::function<bool()>& done, uint32_t limit_ms) override { run_until(done, limit_ms); }
   // Runs our side against spandsp until both have ended.
   void run_with(spandsp_terminal& peer) {
     const uint32_t start = rt_test::virtual_now();
@@ -232,7 +253,6 @@ class FaxE2e : public FmT38Loop {
     }
   }
 
-  fax_test::temp_dir dir;
 };
 
 TEST_F(FaxE2e, ThreePagesFromATiffThroughTwoOfOurStacks) {
@@ -291,6 +311,116 @@ TEST_F(FaxE2e, SpandspSendsUsThreePages) {
   EXPECT_EQ(peer.completion, T30_ERR_OK);
   EXPECT_EQ(end_status(kCaller), 2) << end_text(kCaller);
   EXPECT_EQ(status_u16(kCaller, fax_st::PAGES_RCV), 3);
+  expect_received(received_file(), pages);
+}
+
+
+// Two of our stacks on real UDP sockets of 127.0.0.1 and the real clock,
+// with the socket entity below the T.38 entity. Bounded: the call takes
+// under half a minute and the wait ends after ninety seconds.
+using namespace kv::t38;
+
+void mt30_recorder(msg_t* m) { rt_test::record_handler(m); }
+
+const entity_table_row_t kUdpTable[] = {
+    {ENT_SM, sm_relay, 0, 0, nullptr, 0},
+    {ENT_FOIP, rt_test::record_handler, 0, 0, nullptr, 0},
+    IP_ENTITY_ROW,
+    T38_ENTITY_ROW,
+    {ENT_T30, t30_entity_handler, 0, 0, nullptr, 0},
+    {ENT_FM, fm_entity_handler, 0, 0, nullptr, 0},
+    {ENT_MFM, mfm_entity_handler, 0, 0, nullptr, 0},
+    {ENT_CF, cf_entity_handler, 0, 0, nullptr, 0},
+    {ENT_MT30, mt30_recorder, 0, 0, nullptr, 0},
+    {ENT_ACU, acu_entity_handler, 0, 0, nullptr, 0},
+    {ENT_FAX, fax_entity_handler, 0, 0, nullptr, 0},
+    FC_ENTITY_ROW,
+    {ENT_NIL, nullptr, 0, 0, nullptr, 0},
+};
+
+class FaxE2eUdp : public ::testing::Test, public fax_sides {
+ protected:
+  void SetUp() override {
+    rt_test::start_manual(kUdpTable);
+    fax_entity_init();
+    t38_set_iaf_port(&iaf);
+    ASSERT_EQ(t38_request(T38__SET_CONFIG_RQ, t38__common_body(3000), 0).size(), 8u);
+    for (nai_t n : {kCaller, kAnswerer}) ASSERT_TRUE(udp_socket(n));
+    const u16 p1 = ip_socket_port(1, kCaller, 0), p2 = ip_socket_port(1, kAnswerer, 0);
+    auto co = t38_request(T38__SET_CONFIG_RQ,
+                          t38__session_body({iaf_entry(kCaller, p2), iaf_entry(kAnswerer, p1)}), 0);
+    ASSERT_GE(co.size(), 2u);
+    ASSERT_EQ(co[0], 2) << "cause " << int(co[1]);
+    for (nai_t n : {kCaller, kAnswerer}) ASSERT_EQ(t38_request(T38__ACT_RQ, {}, n), (std::vector<u8>{2, 0, 'J'}));
+    rt_test::rec().clear();
+  }
+  void TearDown() override {
+    fax_release_all();
+    cf_release_all();
+    t30_release_all();
+    acu_release_all();
+    fm_release_all();
+    rt_test::stop();
+    t38_set_iaf_port(nullptr);
+  }
+  void wait_for(const std::function<bool()>& done, uint32_t limit_ms) override {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
+    for (;;) {
+      rt_test::pump();
+      om_os_timer_poll();
+      rt_test::pump();
+      if (done() || std::chrono::steady_clock::now() > end) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  bool udp_socket(nai_t nai) {
+    sock_config_entry e;
+    e.sapi = 1;
+    e.nai = nai;
+    e.conn_id = 0;
+    e.address_count = 1;
+    e.address[0] = 127;
+    e.address[3] = 1;
+    e.bind_address = 1;
+    e.kind = SOCK_KIND_UDP;
+    e.control_entity = ENT_FOIP;
+    e.data_entity = ENT_T38;
+    e.state = 's';
+    e.receive_size = 2000;
+    rt_test::rec().clear();
+    msg_t* m = rt_test::make_msg(ENT_SM, ENT_IP, SM_CONFIG_RQ, sock_config_body(0, {e}), OM_OS_NAI_NONE,
+                                 OM_OS_CONN_NONE);
+    Sm_set_target(m, ENT_IP);
+    Send_msg(m);
+    bool answered = false;
+    wait_for(
+        [&] {
+          for (const auto& s : rt_test::rec().messages())
+            if (s.code == SM_CONFIG_CO) answered = true;
+          return answered;
+        },
+        5000);
+    return answered && ip_socket_port(1, nai, 0) != 0;
+  }
+
+  t38iaf_service iaf;
+};
+
+TEST_F(FaxE2eUdp, ThreePagesFromATiffOverUdpOnLoopback) {
+  const std::vector<page> pages = three_pages(41);
+  const std::string tx = dir.file("tx.tif");
+  write_fax_tiff(tx, pages);
+  ASSERT_EQ(configure(kAnswerer, "", "+33 2 RECEIVER"), 2);
+  ASSERT_EQ(configure(kCaller, tx, "+33 1 SENDER"), 2);
+  ASSERT_EQ(activate(kAnswerer, 2), 2);
+  ASSERT_EQ(activate(kCaller, 1), 2);
+  wait_for([&] { return ended(kCaller) && ended(kAnswerer); }, 90000);
+  ASSERT_TRUE(ended(kCaller)) << dump() << "state " << fax_session_state(kCaller);
+  ASSERT_TRUE(ended(kAnswerer)) << dump() << "state " << fax_session_state(kAnswerer);
+  EXPECT_EQ(end_status(kCaller), 2) << end_text(kCaller);
+  EXPECT_EQ(end_status(kAnswerer), 2) << end_text(kAnswerer);
+  EXPECT_EQ(status_u16(kCaller, fax_st::PAGES_SENT), 3);
+  EXPECT_EQ(status_u16(kAnswerer, fax_st::PAGES_RCV), 3);
   expect_received(received_file(), pages);
 }
 
