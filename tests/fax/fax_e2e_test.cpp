@@ -294,26 +294,34 @@ TEST_F(FaxE2e, WeSendThreePagesToSpandsp) {
   expect_received(rx, pages);
 }
 
-TEST_F(FaxE2e, SpandspSendsUsThreePages) {
-  const std::vector<page> pages = three_pages(31);
-  const std::string tx = dir.file("spandsp_tx.tif");
-  write_fax_tiff(tx, pages);
-  spandsp_terminal peer(true, true);
-  t30_set_tx_file(peer.t30(), tx.c_str(), -1, -1);
-  ip_tap = [&](nai_t from, const bytes& d) {
-    if (from == kCaller) peer.from_us(d);
-  };
-  ASSERT_EQ(configure(kCaller, "", "+33 2 RECEIVER"), 2);
-  ASSERT_EQ(activate(kCaller, 2), 2);
-  run_with(peer);
-  ASSERT_TRUE(ended(kCaller)) << dump() << "state " << fax_session_state(kCaller);
-  ASSERT_TRUE(peer.done);
-  EXPECT_EQ(peer.completion, T30_ERR_OK);
-  EXPECT_EQ(end_status(kCaller), 2) << end_text(kCaller);
-  EXPECT_EQ(status_u16(kCaller, fax_st::PAGES_RCV), 3);
-  expect_received(received_file(), pages);
+// spandsp calls and sends, paced as on a line and as fast as it can.
+TEST_F(FaxE2e, SpandspSendsUsThreePagesPacedAndUnpaced) {
+  for (bool paced : {true, false}) {
+    SCOPED_TRACE(paced ? "paced" : "unpaced");
+    if (!paced) {
+      TearDown();
+      std::filesystem::remove(received_file());
+      SetUp();
+    }
+    const std::vector<page> pages = three_pages(paced ? 31 : 35);
+    const std::string tx = dir.file("spandsp_tx.tif");
+    write_fax_tiff(tx, pages);
+    spandsp_t38_terminal peer(true, paced);
+    t30_set_tx_file(peer.t30(), tx.c_str(), -1, -1);
+    ip_tap = [&](nai_t from, const bytes& d) {
+      if (from == kCaller) peer.from_us(d);
+    };
+    ASSERT_EQ(configure(kCaller, "", "+33 2 RECEIVER"), 2);
+    ASSERT_EQ(activate(kCaller, 2), 2);
+    run_with(peer);
+    ASSERT_TRUE(ended(kCaller)) << dump() << "state " << fax_session_state(kCaller);
+    ASSERT_TRUE(peer.done);
+    EXPECT_EQ(peer.completion, T30_ERR_OK);
+    EXPECT_EQ(end_status(kCaller), 2) << end_text(kCaller);
+    EXPECT_EQ(status_u16(kCaller, fax_st::PAGES_RCV), 3);
+    expect_received(received_file(), pages);
+  }
 }
-
 
 // Two of our stacks on real UDP sockets of 127.0.0.1 and the real clock,
 // with the socket entity below the T.38 entity. Bounded: the call takes
