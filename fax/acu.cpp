@@ -166,6 +166,8 @@ void connected(acu_context& c) {
   complete(c);
 }
 
+void on_timer(acu_context& c, acu_timer t);
+
 void run(acu_context& c) {
   while (!c.commands.empty()) {
     switch (current(c)) {
@@ -183,6 +185,11 @@ void run(acu_context& c) {
       case '>':
       case 'u':
         c.phase = 'B';
+        // A zero answer delay answers at once (no timer would ever expire).
+        if (c.e.answer_delay == 0) {
+          on_timer(c, TI_GENERAL_DLAY);
+          return;
+        }
         timer_start(c, TI_GENERAL_DLAY, c.e.answer_delay);
         return;
       case 'H':
@@ -193,6 +200,10 @@ void run(acu_context& c) {
         ++c.pos;
         break;
       case 'I':
+        if (c.e.i_delay == 0) {
+          on_timer(c, TI_GENERAL_DLAY);
+          return;
+        }
         timer_start(c, TI_GENERAL_DLAY, c.e.i_delay);
         return;
       case 'K':

@@ -30,17 +30,17 @@ const entity_table_row_t kTable[] = {
     {ENT_NIL, nullptr, 0, 0, nullptr, 0},
 };
 
-std::vector<u8> config_record(nai_t nai, u16 entries = 1, u32 hold_ms = 0) {
+std::vector<u8> config_record(nai_t nai, u16 entries = 1, u32 hold_ms = 0, u32 answer_ms = 2000, u32 i_ms = 300) {
   std::vector<u8> r(ACU_HEADER_SIZE + ACU_ENTRY_SIZE, 0);
   put_le16(r.data() + 4, entries);
   u8* e = r.data() + ACU_HEADER_SIZE;
   put_le16(e, nai);
   e[2] = kLower;
   e[3] = 18;
-  put_le32(e + 16, 300);     // 'I' delay
+  put_le32(e + 16, i_ms);    // 'I' delay
   put_le32(e + 20, 6000);    // inter-call
   put_le32(e + 56, 30000);   // watchdog
-  put_le32(e + 64, 2000);    // answer delay
+  put_le32(e + 64, answer_ms);  // answer delay
   put_le32(e + 68, hold_ms); // hold after CED
   return r;
 }
@@ -170,6 +170,39 @@ TEST_F(AcuTest, FaxAnswerWithoutCedConnectsAfterTheDelay) {
   advance(200);
   EXPECT_EQ(to(ENT_FAX, ACU_CONN_CO).size(), 1u);
   EXPECT_TRUE(signals().empty()) << "no CED";
+}
+
+// Zero delays (the fax entity's built-in record has no answer delay) act at
+// once instead of waiting for a timer that is never started.
+TEST_F(AcuTest, ZeroDelaysAnswerAtOnce) {
+  constexpr nai_t kOther = 7;
+  ASSERT_EQ(configure(config_record(kOther, 1, 0, 0, 0)), (std::vector<u8>{2, 0, 0}));
+  rt_test::pump();
+  struct row {
+    u8 no_ced;
+    const char* want_signal;  // CED asked for, or none
+    size_t connects_before_tone;
+  };
+  for (const row& r : {row{0, "YT0", 0}, row{1, nullptr, 1}}) {
+    SCOPED_TRACE(static_cast<int>(r.no_ced));
+    rt_test::rec().clear();
+    Send_msg(rt_test::make_msg(ENT_FAX, ENT_ACU, ACU_CONN_RS, {0, 'F', 0, 0, r.no_ced, 0, 0, 0, 0, 0}, kOther, 5));
+    rt_test::pump();
+    EXPECT_EQ(to(ENT_FAX, ACU_CONN_CO).size(), r.connects_before_tone);
+    if (r.want_signal) {
+      EXPECT_EQ(signals(), (std::vector<std::string>{r.want_signal}));
+      std::vector<u8> body(10, 0);
+      put_le16(body.data(), 'T');
+      put_le16(body.data() + 2, '0');
+      Send_msg(rt_test::make_msg(kLower, ENT_ACU, 'g', body, kOther, OM_OS_CONN_NONE));
+      rt_test::pump();
+      EXPECT_EQ(to(ENT_FAX, ACU_CONN_CO).size(), 1u);
+    } else {
+      EXPECT_TRUE(signals().empty());
+    }
+    Send_msg(rt_test::make_msg(ENT_FAX, ENT_ACU, ACU_CLEAR_RQ, {0}, kOther, 5));
+    advance(7000);  // clear and the inter-call wait
+  }
 }
 
 TEST_F(AcuTest, ClearAndParameters) {

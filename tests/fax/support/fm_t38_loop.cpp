@@ -2,6 +2,7 @@
 
 #include "common/byte_order.h"
 #include "fax/acu.h"
+#include "fax/fc.h"
 #include "fax/fm.h"
 #include "fax/t30_engine.h"
 #include "runtime/om_os.h"
@@ -22,6 +23,7 @@ std::function<bool(nai_t, const std::vector<uint8_t>&)> FmT38Loop::line_filter;
 std::function<void(nai_t, const std::vector<uint8_t>&)> FmT38Loop::ip_tap;
 void (*FmT38Loop::session_layer)(msg_t*) = t30_test::fake_users::handler;
 void (*FmT38Loop::fax_user)(msg_t*) = rt_test::record_handler;
+void (*FmT38Loop::sm_layer)(msg_t*) = rt_test::record_handler;
 
 void FmT38Loop::deliver(nai_t to, const std::vector<uint8_t>& datagram) {
   Send_msg(socket_msg(SOCK_U_DA_IN, to, with_source(datagram)));
@@ -63,9 +65,10 @@ void ip_handler(msg_t* m) {
 void mt30_recorder(msg_t* m) { rt_test::record_handler(m); }
 void session_row(msg_t* m) { FmT38Loop::session_layer(m); }
 void fax_row(msg_t* m) { FmT38Loop::fax_user(m); }
+void sm_row(msg_t* m) { FmT38Loop::sm_layer(m); }
 
 const entity_table_row_t kTable[] = {
-    {ENT_SM, rt_test::record_handler, 0, 0, nullptr, 0},
+    {ENT_SM, sm_row, 0, 0, nullptr, 0},
     {ENT_FOIP, rt_test::record_handler, 0, 0, nullptr, 0},
     {ENT_IP, ip_handler, 0, 0, nullptr, 0},
     {ENT_T30, engine_tap, 0, 0, nullptr, 0},
@@ -75,6 +78,7 @@ const entity_table_row_t kTable[] = {
     {ENT_MT30, mt30_recorder, 0, 0, nullptr, 0},
     {ENT_ACU, acu_entity_handler, 0, 0, nullptr, 0},
     {ENT_FAX, fax_row, 0, 0, nullptr, 0},
+    FC_ENTITY_ROW,
     T38_ENTITY_ROW,
     {ENT_NIL, nullptr, 0, 0, nullptr, 0},
 };

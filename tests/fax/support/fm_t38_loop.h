@@ -53,6 +53,8 @@ class FmT38Loop : public ::testing::Test {
   // by default) and the fax automaton's row (ENT_FAX, a recorder by default).
   static void (*session_layer)(msg_t*);
   static void (*fax_user)(msg_t*);
+  // The handler behind ENT_SM's row (a recorder by default).
+  static void (*sm_layer)(msg_t*);
 };
 
 // An IAF session entry over UDP towards 127.0.0.1:remote_port.
