@@ -34,7 +34,6 @@ bool is_hex(char c) { return c != '\0' && std::strchr(kHex, c) != nullptr; }
 u16 norm_max_length(u16 v) { return (v == 0 || (v > 10000 && v < 65535)) ? 10000 : v; }
 u8 norm_nb_files(u8 v) { return v == 0 ? 1 : (v > 127 ? 127 : v); }
 
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -704,7 +703,6 @@ void cap_refuse(msg_t* req, u8 code) {
   (void)foip_api__send_record(a, FOIP__T38_CAPABILITIES_CO, rec);
 }
 
-u16 le16(const u8* p) { return static_cast<u16>(p[0] | (p[1] << 8)); }
 
 }  // namespace
 
@@ -739,27 +737,7 @@ void foip_cnf__t38_capabilities() {
   if (n >= kv::t38::T38__CAPABILITIES_CO_SIZE) {
     std::vector<u8> body(n);
     std::memcpy(body.data(), Msg_data(m), std::min<u32>(n, Msg_data_size(m)));
-    const u8* c = body.data() + 4;
-    auto& u = rec.cap.udptl_param;
-    u.t38_version = c[0];
-    u.fax_max_bit_rate = le16(c + 1);
-    u.drate_mgt_method = c[3];
-    u.remove_fill_bits_t4 = c[4];
-    u.transcode_mmr = c[5];
-    u.transcode_jbig = c[6];
-    u.fax_max_buffer_size = le16(c + 7);
-    u.max_datagram_size = le16(c + 9);
-    u.udp_ec = c[11];
-    rec.t38_over_tcp = c[12] ? 1 : 0;
-    if (rec.t38_over_tcp) {
-      auto& t = rec.cap.tpkt_param;
-      t.t38_version = c[0];
-      t.fax_max_bit_rate = le16(c + 13);
-      t.drate_mgt_method = c[15];
-      t.remove_fill_bits_t4 = c[16];
-      t.transcode_mmr = c[17];
-      t.transcode_jbig = c[18];
-    }
+    rec.t38_over_tcp = foip__read_t38_capabilities(body.data(), &rec.cap);
     g.glb_lcl_cap = rec.cap;
     g.t38_tcp_capable = rec.t38_over_tcp;
   }
