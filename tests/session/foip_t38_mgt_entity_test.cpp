@@ -23,6 +23,7 @@
 namespace {
 
 using namespace rt_test;
+using foip_test::confirms;
 using namespace kv::t38;
 
 u8 g_act_status = 2;  // status the fake T.38 entity gives T38__ACT_RQ
@@ -131,16 +132,6 @@ class T38MgtEntity : public ::testing::Test {
       om_os_timer_poll();
       pump();
     }
-  }
-  std::vector<foip__confirm> confirms(code_t code) {
-    std::vector<foip__confirm> out;
-    for (const seen_msg& m : rec().messages()) {
-      if (m.to != ENT_APP_FOIP || m.code != code || m.data.size() < sizeof(foip__confirm)) continue;
-      foip__confirm c;
-      std::memcpy(&c, m.data.data(), sizeof c);
-      out.push_back(c);
-    }
-    return out;
   }
   std::string t38_codes() {
     std::string out;

@@ -6,6 +6,8 @@
 #include <memory>
 #include <vector>
 
+#include "runtime/entity_ids.h"
+#include "runtime/support/rt_harness.h"
 #include "session/foip.h"
 #include "session/foip_ctx.h"
 
@@ -79,6 +81,17 @@ void global_param(foip__global_param& g, nai_t nb_simultaneous) {
   g.glb_sip_param.sig_nai = 100;
   g.glb_trc_param.event.max_length_of_event_file = 65535;
   g.glb_trc_param.audit.max_length_of_audit_file = 65535;
+}
+
+std::vector<foip__confirm> confirms(code_t code) {
+  std::vector<foip__confirm> out;
+  for (const rt_test::seen_msg& m : rt_test::rec().messages()) {
+    if (m.to != ENT_APP_FOIP || m.code != code || m.data.size() < sizeof(foip__confirm)) continue;
+    foip__confirm c;
+    std::memcpy(&c, m.data.data(), sizeof c);
+    out.push_back(c);
+  }
+  return out;
 }
 
 void sip_side_at_once(foip__na_ctx* s, u8 event) {

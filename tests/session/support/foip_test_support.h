@@ -4,8 +4,11 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "fax/tiff.h"
+#include "runtime/msg.h"
+#include "session/app_foip_prim.h"
 #include "session/foip_param.h"
 
 struct foip__na_ctx;
@@ -23,6 +26,10 @@ void outgoing_param(foip__session_param& p, nai_t nai, const std::string& dir, c
 void incoming_param(foip__session_param& p, nai_t nai, const std::string& dir);
 // A global configuration without trace files.
 void global_param(foip__global_param& g, nai_t nb_simultaneous = 1);
+
+// The confirm parts of the recorded answers `code` to ENT_APP_FOIP, oldest
+// first (answers too short for one are left out).
+std::vector<foip__confirm> confirms(code_t code);
 
 // A SIP side (layer hook) that opens and closes the call at once and closes
 // FOIP on its reset.
