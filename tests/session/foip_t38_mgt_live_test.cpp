@@ -78,6 +78,19 @@ u16 port_of(int fd) {
   return ntohs(sa.sin_port);
 }
 
+// Runs the entities and the real clock's timers until `pred` holds (true)
+// or `ms` have passed (false).
+bool pump_until(const std::function<bool()>& pred, unsigned ms = 5000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < end) {
+    om_os_timer_poll();
+    pump();
+    if (pred()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
 class T38MgtLive : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -106,16 +119,6 @@ class T38MgtLive : public ::testing::Test {
     kv::t38::t38_set_iaf_port(nullptr);
     foip__set_layer_hooks({});
     if (peer_ >= 0) close(peer_);
-  }
-  bool pump_until(const std::function<bool()>& pred, unsigned ms = 5000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < end) {
-      om_os_timer_poll();
-      pump();
-      if (pred()) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return false;
   }
   void start_session(u8 transport) {
     foip__session_param p;
@@ -275,16 +278,6 @@ class T38MgtIncoming : public ::testing::Test {
     t38_mgt__glb_init();
     stop();
     kv::t38::t38_set_iaf_port(nullptr);
-  }
-  bool pump_until(const std::function<bool()>& pred, unsigned ms = 5000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < end) {
-      om_os_timer_poll();
-      pump();
-      if (pred()) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return false;
   }
   u8 state() { return t38_mgt__get_ctx(1).state; }
   void connect_from(u8 last_octet) {
