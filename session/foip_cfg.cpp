@@ -257,27 +257,6 @@ void limit_caps(Dst& lcl, const Src& glb, u16 bfi, const Src& want, bool udptl, 
   }
 }
 
-void copy_lcl_from_glb(foip__lcl_udptl_cap& d, const foip__t38_udptl_cap& s) {
-  d.use_t38_cap_bfi = s.use_t38_cap_bfi;
-  d.t38_version = s.t38_version;
-  d.fax_max_bit_rate = s.fax_max_bit_rate;
-  d.drate_mgt_method = s.drate_mgt_method;
-  d.remove_fill_bits_t4 = s.remove_fill_bits_t4;
-  d.transcode_mmr = s.transcode_mmr;
-  d.transcode_jbig = s.transcode_jbig;
-  d.fax_max_buffer_size = s.fax_max_buffer_size;
-  d.max_datagram_size = s.max_datagram_size;
-  d.udp_ec = s.udp_ec;
-}
-void copy_lcl_from_glb(foip__lcl_tpkt_cap& d, const foip__t38_tpkt_cap& s) {
-  d.use_t38_cap_bfi = s.use_t38_cap_bfi;
-  d.t38_version = s.t38_version;
-  d.fax_max_bit_rate = s.fax_max_bit_rate;
-  d.drate_mgt_method = s.drate_mgt_method;
-  d.remove_fill_bits_t4 = s.remove_fill_bits_t4;
-  d.transcode_mmr = s.transcode_mmr;
-  d.transcode_jbig = s.transcode_jbig;
-}
 template <class T>
 T from_overwrite(const auto& o) {
   T t{};
@@ -293,6 +272,12 @@ T from_overwrite(const auto& o) {
     t.udp_ec = o.udp_ec;
   }
   return t;
+}
+// The session's local capabilities (UDPTL or TPKT part) from the global ones.
+template <class Lcl>
+void copy_lcl_from_glb(Lcl& d, const auto& s) {
+  d = from_overwrite<Lcl>(s);
+  d.use_t38_cap_bfi = s.use_t38_cap_bfi;
 }
 
 // A file that will be written: the name, with its integer directives
