@@ -34,15 +34,7 @@ app_foip_cnf__hooks g_hooks;
 
 void print(const std::string& line) { (g_hooks.print != nullptr ? g_hooks.print : default_print)(line.c_str()); }
 
-void log(int level, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
-void log(int level, const char* fmt, ...) {
-  char text[512];
-  va_list args;
-  va_start(args, fmt);
-  std::vsnprintf(text, sizeof text, fmt, args);
-  va_end(args);
-  ProgramLog(level, "app_foip_cnf - %s", text);
-}
+using app_foip_cnf_internal::log;
 
 std::string dotted(const om_ip_addr_t& a) {
   const u8* b = a.addr.v4.addr;
@@ -257,6 +249,15 @@ bool app_foip_cnf__unpack_startup_record(const uint8_t* data, std::size_t size, 
 // Displays
 
 void app_foip_cnf__set_hooks(const app_foip_cnf__hooks& hooks) { g_hooks = hooks; }
+
+void app_foip_cnf_internal::log(int level, const char* fmt, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, fmt);
+  std::vsnprintf(text, sizeof text, fmt, args);
+  va_end(args);
+  ProgramLog(level, "app_foip_cnf - %s", text);
+}
 
 void app_foip_cnf_internal::trap(uint16_t code) { (g_hooks.trap != nullptr ? g_hooks.trap : default_trap)(code); }
 

@@ -17,15 +17,7 @@ namespace {
 
 using ini_tools_text::format;
 
-void log(int level, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
-void log(int level, const char* fmt, ...) {
-  char text[512];
-  va_list args;
-  va_start(args, fmt);
-  std::vsnprintf(text, sizeof text, fmt, args);
-  va_end(args);
-  ProgramLog(level, "app_foip_cnf - %s", text);
-}
+using app_foip_cnf_internal::log;
 
 using app_foip_cnf_internal::trap;
 

@@ -34,7 +34,6 @@ bool is_hex(char c) { return c != '\0' && std::strchr(kHex, c) != nullptr; }
 u16 norm_max_length(u16 v) { return (v == 0 || (v > 10000 && v < 65535)) ? 10000 : v; }
 u8 norm_nb_files(u8 v) { return v == 0 ? 1 : (v > 127 ? 127 : v); }
 
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -258,27 +257,6 @@ void limit_caps(Dst& lcl, const Src& glb, u16 bfi, const Src& want, bool udptl, 
   }
 }
 
-void copy_lcl_from_glb(foip__lcl_udptl_cap& d, const foip__t38_udptl_cap& s) {
-  d.use_t38_cap_bfi = s.use_t38_cap_bfi;
-  d.t38_version = s.t38_version;
-  d.fax_max_bit_rate = s.fax_max_bit_rate;
-  d.drate_mgt_method = s.drate_mgt_method;
-  d.remove_fill_bits_t4 = s.remove_fill_bits_t4;
-  d.transcode_mmr = s.transcode_mmr;
-  d.transcode_jbig = s.transcode_jbig;
-  d.fax_max_buffer_size = s.fax_max_buffer_size;
-  d.max_datagram_size = s.max_datagram_size;
-  d.udp_ec = s.udp_ec;
-}
-void copy_lcl_from_glb(foip__lcl_tpkt_cap& d, const foip__t38_tpkt_cap& s) {
-  d.use_t38_cap_bfi = s.use_t38_cap_bfi;
-  d.t38_version = s.t38_version;
-  d.fax_max_bit_rate = s.fax_max_bit_rate;
-  d.drate_mgt_method = s.drate_mgt_method;
-  d.remove_fill_bits_t4 = s.remove_fill_bits_t4;
-  d.transcode_mmr = s.transcode_mmr;
-  d.transcode_jbig = s.transcode_jbig;
-}
 template <class T>
 T from_overwrite(const auto& o) {
   T t{};
@@ -294,6 +272,12 @@ T from_overwrite(const auto& o) {
     t.udp_ec = o.udp_ec;
   }
   return t;
+}
+// The session's local capabilities (UDPTL or TPKT part) from the global ones.
+template <class Lcl>
+void copy_lcl_from_glb(Lcl& d, const auto& s) {
+  d = from_overwrite<Lcl>(s);
+  d.use_t38_cap_bfi = s.use_t38_cap_bfi;
 }
 
 // A file that will be written: the name, with its integer directives
@@ -704,7 +688,6 @@ void cap_refuse(msg_t* req, u8 code) {
   (void)foip_api__send_record(a, FOIP__T38_CAPABILITIES_CO, rec);
 }
 
-u16 le16(const u8* p) { return static_cast<u16>(p[0] | (p[1] << 8)); }
 
 }  // namespace
 
@@ -739,27 +722,7 @@ void foip_cnf__t38_capabilities() {
   if (n >= kv::t38::T38__CAPABILITIES_CO_SIZE) {
     std::vector<u8> body(n);
     std::memcpy(body.data(), Msg_data(m), std::min<u32>(n, Msg_data_size(m)));
-    const u8* c = body.data() + 4;
-    auto& u = rec.cap.udptl_param;
-    u.t38_version = c[0];
-    u.fax_max_bit_rate = le16(c + 1);
-    u.drate_mgt_method = c[3];
-    u.remove_fill_bits_t4 = c[4];
-    u.transcode_mmr = c[5];
-    u.transcode_jbig = c[6];
-    u.fax_max_buffer_size = le16(c + 7);
-    u.max_datagram_size = le16(c + 9);
-    u.udp_ec = c[11];
-    rec.t38_over_tcp = c[12] ? 1 : 0;
-    if (rec.t38_over_tcp) {
-      auto& t = rec.cap.tpkt_param;
-      t.t38_version = c[0];
-      t.fax_max_bit_rate = le16(c + 13);
-      t.drate_mgt_method = c[15];
-      t.remove_fill_bits_t4 = c[16];
-      t.transcode_mmr = c[17];
-      t.transcode_jbig = c[18];
-    }
+    rec.t38_over_tcp = foip__read_t38_capabilities(body.data(), &rec.cap);
     g.glb_lcl_cap = rec.cap;
     g.t38_tcp_capable = rec.t38_over_tcp;
   }

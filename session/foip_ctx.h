@@ -158,6 +158,36 @@ void foip_mgt__admit_one_stop();
 void foip_mgt__fifo_remove(foip__na_ctx* s);
 
 // Configuration (foip_cfg.cpp).
+// Reads the local T.38 capabilities of a T38__CAPABILITIES_CO body (at
+// least T38__CAPABILITIES_CO_SIZE bytes) into `cap` (the configuration's
+// or the SIP side's record); returns 1 when T.38 over TCP is supported,
+// leaving the TPKT part untouched otherwise.
+template <class Cap>
+u8 foip__read_t38_capabilities(const u8* body, Cap* cap) {
+  const auto le16 = [](const u8* p) { return static_cast<u16>(p[0] | (p[1] << 8)); };
+  const u8* c = body + 4;
+  auto& u = cap->udptl_param;
+  u.t38_version = c[0];
+  u.fax_max_bit_rate = le16(c + 1);
+  u.drate_mgt_method = c[3];
+  u.remove_fill_bits_t4 = c[4];
+  u.transcode_mmr = c[5];
+  u.transcode_jbig = c[6];
+  u.fax_max_buffer_size = le16(c + 7);
+  u.max_datagram_size = le16(c + 9);
+  u.udp_ec = c[11];
+  const u8 over_tcp = c[12] ? 1 : 0;
+  if (over_tcp) {
+    auto& t = cap->tpkt_param;
+    t.t38_version = c[0];
+    t.fax_max_bit_rate = le16(c + 13);
+    t.drate_mgt_method = c[15];
+    t.remove_fill_bits_t4 = c[16];
+    t.transcode_mmr = c[17];
+    t.transcode_jbig = c[18];
+  }
+  return over_tcp;
+}
 void foip_cnf__glb_set_config();
 foip__na_ctx* foip__start_rq();
 void foip_cnf__t38_capabilities();

@@ -585,7 +585,7 @@ void foip_err__register_error_text(u8 source, u8 code, const char** source_text,
   }
 }
 
-const char* foip_err__fax_diag_text(u8 entity, u8 diag) {
+const char* foip_err__fax_diag_text(u8 entity, u32 diag) {
   switch (entity) {
     case ENT_CF: return foip__get_name(foip_err__diag_cf_tbl, diag);
     case ENT_ACU: return foip__get_name(foip_err__diag_acu_tbl, diag);

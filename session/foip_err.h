@@ -92,8 +92,9 @@ void foip_err__start_error_text(u8 source, u8 code, const char** source_text, co
 // Error and code texts of a registration error (confirm codes 'n', 'r').
 void foip_err__register_error_text(u8 source, u8 code, const char** source_text, const char** code_text);
 // Text of a fax diagnostic of a diagnostic entity ('s', 'u', 0x80, 0x85);
-// "Unknown diagnostic" for another entity.
-const char* foip_err__fax_diag_text(u8 entity, u8 diag);
+// "Unknown diagnostic" for another entity.  The statistics lists name their
+// counted diagnostic codes (up to 16 bits) with it too.
+const char* foip_err__fax_diag_text(u8 entity, u32 diag);
 // The SIP return-code text of a status (or internal code 1..40).
 const char* foip_err__ret_code_text(u32 value);
 

@@ -162,6 +162,18 @@ u8 reset_config(foip__na_ctx* s) {
   return FOIP_FAX__RESET_CONFIG;
 }
 
+// The page fields of a fax page report (`r` at the report's offsets).
+void read_page(const u8* r, foip__fax_pg_descriptor& o) {
+  std::memcpy(o.sz_tiff_fname, r + fax_rep::FILE_NAME, sizeof o.sz_tiff_fname - 1);
+  o.pg_encoding = r[fax_rep::ENCODING];
+  o.pg_resolution = get_le16(r + fax_rep::RESOLUTION);
+  o.pg_width = r[fax_rep::WIDTH];
+  o.pg_length = r[fax_rep::LENGTH];
+  o.pg_quality = r[fax_rep::QUALITY];
+  o.pg_state = r[fax_rep::POST_KIND];
+  o.pg_nb_bytes = get_le32(r + fax_rep::PAGE_BYTES);
+}
+
 // The fax session's end: result fields and status, kept for the session.
 u8 stop_session(foip__na_ctx* s, fax_side& f) {
   const msg_t* m = foip__current_msg();
@@ -199,14 +211,7 @@ u8 stop_session(foip__na_ctx* s, fax_side& f) {
           for (u32 i = 0; i < count && i < FOIP__MAX_PG_REPORTS && i < FAX_PG_ROWS; ++i) {
             const u8* r = p + off + i * FAX_PG_ROW_SIZE - fax_rep::FILE_NAME;  // report offsets
             foip__fax_pg_descriptor& o = out[i];
-            std::memcpy(o.sz_tiff_fname, r + fax_rep::FILE_NAME, sizeof o.sz_tiff_fname - 1);
-            o.pg_encoding = r[fax_rep::ENCODING];
-            o.pg_resolution = get_le16(r + fax_rep::RESOLUTION);
-            o.pg_width = r[fax_rep::WIDTH];
-            o.pg_length = r[fax_rep::LENGTH];
-            o.pg_quality = r[fax_rep::QUALITY];
-            o.pg_state = r[fax_rep::POST_KIND];
-            o.pg_nb_bytes = get_le32(r + fax_rep::PAGE_BYTES);
+            read_page(r, o);
             o.enabled_conversion = get_le16(r + fax_rep::CONVERSIONS);
             o.nb_discarded_lines = static_cast<i32>(get_le32(r + fax_rep::DISCARDED));
             o.flag_decoding_info = r[fax_rep::DECODED_VALID];
@@ -265,14 +270,7 @@ u8 process_fax_report_in(foip__na_ctx* s, fax_side&) {
     case FAX_PG_RCV: {
       rep.body.page.pg_number = get_le16(r + fax_rep::PAGE_NUMBER);
       foip__fax_pg_descriptor& o = rep.body.page.pg;
-      std::memcpy(o.sz_tiff_fname, r + fax_rep::FILE_NAME, sizeof o.sz_tiff_fname - 1);
-      o.pg_encoding = r[fax_rep::ENCODING];
-      o.pg_resolution = get_le16(r + fax_rep::RESOLUTION);
-      o.pg_width = r[fax_rep::WIDTH];
-      o.pg_length = r[fax_rep::LENGTH];
-      o.pg_quality = r[fax_rep::QUALITY];
-      o.pg_state = r[fax_rep::POST_KIND];
-      o.pg_nb_bytes = get_le32(r + fax_rep::PAGE_BYTES);
+      read_page(r, o);
       break;
     }
     default: return KEEP;

@@ -25,8 +25,6 @@ constexpr ent_id_t SM_TARGET_SSC = ENT_SSC;
 constexpr ent_id_t SM_TARGET_SIP = ENT_SIP;
 constexpr ent_id_t SM_TARGET_IP = ENT_IP;
 
-u16 le16(const u8* p) { return static_cast<u16>(p[0] | (p[1] << 8)); }
-
 // Copies the data of a message (inline or in its buffer chain).
 std::vector<u8> body_of(const msg_t* m) {
   const u32 n = Msg_total_size(m);
@@ -133,31 +131,6 @@ void answer_config(u8 rc, u8 source, u8 code, const char* step) {
 
 void fail(u8 source, u8 code, const char* step) { answer_config(3, source, code, step); }
 
-// Capabilities of T38__CAPABILITIES_CO (after its four leading bytes).
-void read_capabilities(const std::vector<u8>& body) {
-  const u8* c = body.data() + 4;
-  auto& u = g_sip.local_t38.udptl_param;
-  u.t38_version = c[0];
-  u.fax_max_bit_rate = le16(c + 1);
-  u.drate_mgt_method = c[3];
-  u.remove_fill_bits_t4 = c[4];
-  u.transcode_mmr = c[5];
-  u.transcode_jbig = c[6];
-  u.fax_max_buffer_size = le16(c + 7);
-  u.max_datagram_size = le16(c + 9);
-  u.udp_ec = c[11];
-  g_sip.tcp_present = c[12] ? 1 : 0;
-  if (g_sip.tcp_present) {
-    auto& t = g_sip.local_t38.tpkt_param;
-    t.t38_version = c[0];
-    t.fax_max_bit_rate = le16(c + 13);
-    t.drate_mgt_method = c[15];
-    t.remove_fill_bits_t4 = c[16];
-    t.transcode_mmr = c[17];
-    t.transcode_jbig = c[18];
-  }
-}
-
 // Configuration phases 1 to 4.
 void configure_step(u8 event) {
   msg_t* m = foip__current_msg();
@@ -170,7 +143,7 @@ void configure_step(u8 event) {
       if (event != SSC_MGT__EVT_T38_CAPABILITIES_CO) return;
       if (result != 2 || body.size() < kv::t38::T38__CAPABILITIES_CO_SIZE)
         return fail(FOIP__CFG_ERR_SRC__T38_CAPABILITIES, error, "T38__CAPABILITIES_CO");
-      read_capabilities(body);
+      g_sip.tcp_present = foip__read_t38_capabilities(body.data(), &g_sip.local_t38);
       if (send_ssc_config_rq() != 2)
         return fail(FOIP__CFG_ERR_SRC__FOIP_CHK_PARAM, FOIP__CFG_ERR__MSG_BUFF_RESOURCE, "T38__CAPABILITIES_CO");
       g_sip.phase = SIP_MGT__WAIT_SSC_CONFIG;

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "runtime/entity_ids.h"
+#include "session/foip_err.h"
 #include "session/foip_t38_mgt.h"
 #include "session/foip_trc.h"
 
@@ -208,79 +210,9 @@ std::string rows_text(u8 list, const char* (*text_of)(u32)) {
   return out;
 }
 const char* cause_text(u32 code) { return t38_mgt__dea_cause_text(code); }
-struct code_text {
-  u16 code;
-  const char* text;
-};
-constexpr code_text kFaxTexts[] = {
-    {2, "(OK) No more available information"},
-    {10, "(FAX__RCV_PG_FILE_DESCRIPTOR_FULL) rcv_pg_descriptor array into fax__session_status structure is full"},
-    {11, "(FAX__CANT_OPEN_FNAME_SND_PG) Can't open file of fax page to send"},
-    {12, "(FAX__CANT_OPEN_FNAME_RCV_PG) Can't open file to store received fax page"},
-    {13, "(FAX__CANT_WRITE_FNAME_RCV_PG) Can't write Rcv fax page into rcv file"},
-    {14, "(FAX__ALGO_DCS_SENT_VS_SND_PG) Negotiated algorithm (thru DCS) doesn't match with encoding of Fax page to send"},
-    {15, "(FAX__RESOL_DCS_SENT_VS_SND_PG) Negotiated resolution (thru DCS) doesn't match with resolution of Fax page to send"},
-    {16, "(FAX__WIDTH_DCS_SENT_VS_SND_PG) Negotiated width (thru DCS) doesn't match with width of Fax page to send"},
-    {17, "(FAX__PG_LENGTH_DCS_SENT_VS_SND_PG) Negotiated Pg length (thru DCS) doesn't match with width of Fax page to send"},
-    {18, "(FAX__ECM_DATA_ALWAYS_BAD) Remote Fax machine is not able to receive good ECM frames"},
-    {19, "(FAX__V27TER_2400_TCF_FALL_BACK) Tries TCF to V.27ter 2400 Remote Fax machine is not able to receive Fax pg"},
-    {20, "(FAX__ERR_RX_PG_ANALYZER) Error detected during RX fax pg analyze (compute Nb line of fax page with TDC engine)"},
-    {21, "(FAX__CANT_PERFORM_RESOLUTION_CONVERSION) A resolution conversion should be done but this one is not supported by FC module"},
-    {22, "(FAX__NO_COMMON_ALGO__DIS__FAX_PG) Fax Page algorithm not supported by the remote Fax machine"},
-    {23, "(FAX__T6_FAX_PG__DIS_NO_ECM) Fax Page is T.6 encoded BUT ECM is not supported by the remote"},
-    {24, "(FAX__NO_COMMON_RESOLUTION__DIS__FAX_PG) Fax Page resolution not supported by the remote Fax machine"},
-    {25, "(FAX__NO_COMMON_PG_WIDTH__DIS__FAX_PG) Fax Page Width not supported by the remote Fax machine"},
-    {30, "(FAX__MAX_NB_RX_PAGE_REACHED) User's limitation: The max number of Rx page is reached (Config: max_rx_nb_page)"},
-    {31, "(FAX__MAX_RX_DATA_SIZE_REACHED) User's limitation: The max of Rx Fax page data is reached (Config: max_rx_fax_data_size)"},
-};
-constexpr code_text kV25Texts[] = {
-    {98, "(ACURC_BUSY) busy"},
-    {112, "(ACURC_NOPROCEED) no proceed indication (dial tone)"},
-    {97, "(ACURC_NOANSWER) no answer"},
-    {99, "(ACURC_CONGESTED) GSTN or System is congested"},
-    {105, "(ACURC_INCOMING) incoming call detected while try to dial"},
-    {108, "(ACURC_NOLINE) (analog) line is seized by another equipment"},
-    {104, "(ACURC_HUNGUP) remote has hung up or incident on connection"},
-    {84, "(ACURC_TIMEOUT) time-out error"},
-    {73, "(ACURC_INTERNAL) other internal error"},
-};
-constexpr code_text kCfTexts[] = {
-    {1, "(CFF_LOCAL_OK) disconnection ok, local"},
-    {2, "(CFF_REMOTE_OK) disconnection ok, remote"},
-    {3, "(CFF_UNSPEC_OK) disconnection ok, unspecified"},
-    {4, "(CFF_FORCED_DISC) forced disconnection"},
-    {5, "(CFF_REMOTE_DISC) disconnection nok, remote"},
-    {6, "(CFF_INTERNAL_TIME_OUT) internal time-out"},
-    {7, "(CFF_USER_TIME_OUT) CF user time-out error"},
-    {8, "(CFF_USER_DISCONNECTION) Control Functions user initiated disconnection"},
-    {9, "(CFF_NO_CD) no Carrier Detect"},
-    {10, "(CFF_INTERNAL_ERROR) internal error"},
-    {11, "(CFF_NO_INV_FRAME) no or invalid frame received"},
-    {13, "(CFF_NODIS_R) T1 exp, no DIS received"},
-    {15, "(CFF_NOANS_DIS) T1 timer expired while sending DIS, no peer entity answer"},
-    {21, "(CFF_PROTOCOL_ERROR) protocol error: incompatible received DCS/DTC, etc."},
-    {23, "(CFF_NO_CFR) no CFR received"},
-    {24, "(CFF_TRIES_EXHAUSTED_X) training (TCF) transmission tries exhausted"},
-    {29, "(CFF_NO_MCF) no MCF/RTN/RTP/PIN/PIP received"},
-    {33, "(CFF_NO_MPS) no \"end of page\" frame received"},
-    {34, "(CFF_NO_TCF) abnormal received training (TCF) probably too long"},
-    {35, "(CFF_TRIES_EXHAUSTED_R) ECM: too many errors signalled by remote"},
-    {36, "(CFF_REMOTE_TIME_OUT) ECM: T5 (RNR/RR) inactivity timer expired"},
-    {37, "(CFF_NO_RR) ECM: no RR received in time"},
-    {38, "(CFF_NO_ANSWER) receive watchdog timer expiration"},
-    {39, "(CFF_PAGE_TOO_LONG) too many T.4 lines received"},
-    {40, "(CFF_LINE_TOO_LONG) too many bits received for a T.4 line"},
-    {42, "(CFF_NO_MCF_EOP) no MCF/RTN/RTP/PIN/PIP received at the very end of transmission"},
-};
-template <size_t N>
-const char* text_in(const code_text (&t)[N], u32 code, const char* other) {
-  for (const code_text& r : t)
-    if (r.code == code) return r.text;
-  return other;
-}
-const char* fax_text(u32 c) { return text_in(kFaxTexts, c, "(FAX__xxxxxxxx) unknown code"); }
-const char* v25_text(u32 c) { return text_in(kV25Texts, c, "(ACURC_xxxxxxxx) unknown code"); }
-const char* cf_text(u32 c) { return text_in(kCfTexts, c, "(CFF_xxxxxxxx) unknown code"); }
+const char* fax_text(u32 c) { return foip_err__fax_diag_text(ENT_FAX, c); }
+const char* v25_text(u32 c) { return foip_err__fax_diag_text(ENT_ACU, c); }
+const char* cf_text(u32 c) { return foip_err__fax_diag_text(ENT_CF, c); }
 
 }  // namespace
 

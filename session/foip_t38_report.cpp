@@ -57,6 +57,26 @@ const char* find_name(const name_row (&t)[N], u32 code, const char* other) {
   return other;
 }
 
+// Error report bits whose text names what was detected and its counter.
+struct detection_row {
+  u32 bit;
+  const char* event;
+  const char* counter;
+};
+
+constexpr detection_row kDetections[] = {
+    {32, "Data Field object congestion", "Data Field Congestion"},
+    {64, "IFP Packet congestion", "IFP Packet Congestion"},
+    {128, "Too long ECM frame", "Too long ECM frame"},
+    {256, "Corrupted HDLC frame (T.30 or ECM)", "Corrupted HDLC frame"},
+};
+
+const detection_row* find_detection(u32 bit) {
+  for (const detection_row& r : kDetections)
+    if (r.bit == bit) return &r;
+  return nullptr;
+}
+
 const char* side(const u8* d) { return d[1] == 'G' ? "gw" : "iaf"; }
 
 // Error report ('R'): error box, fatal stop, relay to the user.
@@ -101,32 +121,12 @@ void error_report(foip__na_ctx* s, t38_mgt__ctx& c, const u8* d) {
                     "\n  SM Congestion counter: %lu\n",
                     t, nai, static_cast<unsigned long>(count));
       break;
-    case 32:
-      std::snprintf(text, sizeof text,
-                    " Data Field object congestion has been detected on T.38%s (nai %d)  Time: %lums\n  Data Field "
-                    "Congestion counter: %lu\n",
-                    t, nai, ms, static_cast<unsigned long>(count));
-      break;
-    case 64:
-      std::snprintf(text, sizeof text,
-                    " IFP Packet congestion has been detected on T.38%s (nai %d)  Time: %lums\n  IFP Packet Congestion "
-                    "counter: %lu\n",
-                    t, nai, ms, static_cast<unsigned long>(count));
-      break;
-    case 128:
-      std::snprintf(text, sizeof text,
-                    " Too long ECM frame has been detected on T.38%s (nai %d)  Time: %lums\n  Too long ECM frame counter: "
-                    "%lu\n",
-                    t, nai, ms, static_cast<unsigned long>(count));
-      break;
-    case 256:
-      std::snprintf(text, sizeof text,
-                    " Corrupted HDLC frame (T.30 or ECM) has been detected on T.38%s (nai %d)  Time: %lums\n  Corrupted "
-                    "HDLC frame counter: %lu\n",
-                    t, nai, ms, static_cast<unsigned long>(count));
-      break;
     default:
-      std::snprintf(text, sizeof text, " Unknown error report from T.38%s (nai %d)  Time: %lums\n", t, nai, ms);
+      if (const detection_row* r = find_detection(bits))
+        std::snprintf(text, sizeof text, " %s has been detected on T.38%s (nai %d)  Time: %lums\n  %s counter: %lu\n",
+                      r->event, t, nai, ms, r->counter, static_cast<unsigned long>(count));
+      else
+        std::snprintf(text, sizeof text, " Unknown error report from T.38%s (nai %d)  Time: %lums\n", t, nai, ms);
       break;
   }
   foip_trc__error_box(text, s->nai);

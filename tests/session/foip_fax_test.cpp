@@ -73,21 +73,6 @@ const entity_table_row_t TABLE[] = {
 };
 
 // SIP and T.38 layers that open and close at once.
-void ssc_hook(foip__na_ctx* s, u8 event) {
-  if (event == SSC_MGT__EVT_RESET) {
-    foip_cnf__close();
-    return;
-  }
-  if (!s) return;
-  const nai_t nai = foip__session_nai(s);
-  if (event == SSC_MGT__EVT_OPEN_CALL) {
-    foip__set_sip_call(s, s, true);
-    foip__send_mgt(FOIP_MGT__SIP_CALL_OPENED, nai, 2, 1, 0, 0);
-  } else if (event == SSC_MGT__EVT_CLOSE_CALL) {
-    foip__set_sip_call(s, s, false);
-    foip__send_mgt(FOIP_MGT__SIP_CALL_CLOSED, nai, 0, 0, 0, 0);
-  }
-}
 void t38_hook(foip__na_ctx* s, u8 event, u8, u8) {
   const nai_t nai = foip__session_nai(s);
   if (event == T38_MGT__EVT_USR_ACT_RQ) {
@@ -113,7 +98,7 @@ class FoipFax : public ::testing::Test {
   void SetUp() override {
     dir_ = std::make_unique<cfg_test::temp_dir>();
     foip__layer_hooks h;
-    h.ssc_mgt__automaton = ssc_hook;
+    h.ssc_mgt__automaton = foip_test::sip_side_at_once;
     h.t38_mgt__automaton = t38_hook;
     h.fax_mgt__automaton = fax_hook;
     h.release_session = foip_fax__release;

@@ -24,6 +24,7 @@
 namespace {
 
 using namespace rt_test;
+using foip_test::confirms;
 using namespace kv::t38;
 
 std::vector<u8> g_cap_answer;  // T38__CAPABILITIES_CO body
@@ -93,16 +94,6 @@ class FoipSipMgt : public ::testing::Test {
     g.glb_sip_param.sig_nai = 5;
     ASSERT_EQ(foip_api__send_set_config_rq(g), FOIP_API__OK);
     pump();
-  }
-  std::vector<foip__confirm> confirms(code_t code) {
-    std::vector<foip__confirm> out;
-    for (const seen_msg& m : rec().messages()) {
-      if (m.to != ENT_APP_FOIP || m.code != code || m.data.size() < sizeof(foip__confirm)) continue;
-      foip__confirm c;
-      std::memcpy(&c, m.data.data(), sizeof c);
-      out.push_back(c);
-    }
-    return out;
   }
   // The requests to ENT_SM: code and named entity.
   std::string sm_requests() {

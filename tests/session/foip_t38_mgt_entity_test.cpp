@@ -23,6 +23,7 @@
 namespace {
 
 using namespace rt_test;
+using foip_test::confirms;
 using namespace kv::t38;
 
 u8 g_act_status = 2;  // status the fake T.38 entity gives T38__ACT_RQ
@@ -82,34 +83,16 @@ const entity_table_row_t TABLE[] = {
     {ENT_NIL, nullptr, 0, 0, nullptr, 0},
 };
 
+// The call side writes the peer's media from the SDP answer, then opens.
 void ssc_hook(foip__na_ctx* s, u8 event) {
-  if (event == SSC_MGT__EVT_RESET) {
-    foip_cnf__close();
-    return;
-  }
-  if (!s) return;
-  const nai_t nai = foip__session_nai(s);
-  if (event == SSC_MGT__EVT_OPEN_CALL) {
-    // What the call side writes from the SDP answer.
+  if (s && event == SSC_MGT__EVT_OPEN_CALL) {
     t38_mgt__remote_media r;
     r.ipv4[0] = 127, r.ipv4[3] = 1;
     r.port = 6002;
     r.udp_caps.max_datagram_size = 200;
-    t38_mgt__set_remote_media(nai, r);
-    foip__set_sip_call(s, s, true);
-    foip__send_mgt(FOIP_MGT__SIP_CALL_OPENED, nai, 2, 1, 0, 0);
-  } else if (event == SSC_MGT__EVT_CLOSE_CALL) {
-    foip__set_sip_call(s, s, false);
-    foip__send_mgt(FOIP_MGT__SIP_CALL_CLOSED, nai, 0, 0, 0, 0);
+    t38_mgt__set_remote_media(foip__session_nai(s), r);
   }
-}
-void fax_hook(foip__na_ctx* s, u8 event) {
-  const nai_t nai = foip__session_nai(s);
-  if (event == FAX_MGT__EVT_USR_ACT_RQ) {
-    foip__send_mgt(FOIP_MGT__START_DONE, nai, 0, 0, 0, 0);
-    foip__send_mgt(FOIP_MGT__FAX_OPENED, nai, 2, 0, 0, 0);
-  }
-  if (event == FAX_MGT__EVT_USR_DEA_RQ) foip__send_mgt(FOIP_MGT__FAX_CLOSED, nai, 0, 0, 0, 0);
+  foip_test::sip_side_at_once(s, event);
 }
 
 class T38MgtEntity : public ::testing::Test {
@@ -122,7 +105,7 @@ class T38MgtEntity : public ::testing::Test {
     foip__layer_hooks h;
     h.ssc_mgt__automaton = ssc_hook;
     h.t38_mgt__automaton = t38_mgt__hook;
-    h.fax_mgt__automaton = fax_hook;
+    h.fax_mgt__automaton = foip_test::fax_side_at_once;
     h.release_session = t38_mgt__release_session;
     foip__set_layer_hooks(h);
     use_virtual_clock(1000);
@@ -149,16 +132,6 @@ class T38MgtEntity : public ::testing::Test {
       om_os_timer_poll();
       pump();
     }
-  }
-  std::vector<foip__confirm> confirms(code_t code) {
-    std::vector<foip__confirm> out;
-    for (const seen_msg& m : rec().messages()) {
-      if (m.to != ENT_APP_FOIP || m.code != code || m.data.size() < sizeof(foip__confirm)) continue;
-      foip__confirm c;
-      std::memcpy(&c, m.data.data(), sizeof c);
-      out.push_back(c);
-    }
-    return out;
   }
   std::string t38_codes() {
     std::string out;

@@ -53,33 +53,15 @@ const entity_table_row_t TABLE[] = {
 u16 g_peer_port = 0;
 
 void ssc_hook(foip__na_ctx* s, u8 event) {
-  if (event == SSC_MGT__EVT_RESET) {
-    foip_cnf__close();
-    return;
-  }
-  if (!s) return;
-  const nai_t nai = foip__session_nai(s);
-  if (event == SSC_MGT__EVT_OPEN_CALL) {
+  if (s && event == SSC_MGT__EVT_OPEN_CALL) {
     t38_mgt__remote_media r;
     r.ipv4[0] = 127, r.ipv4[3] = 1;
     r.port = g_peer_port;
     r.udp_caps = kv::t38::t38__default_capabilities();
     r.tcp_caps = kv::t38::t38__default_capabilities();
-    t38_mgt__set_remote_media(nai, r);
-    foip__set_sip_call(s, s, true);
-    foip__send_mgt(FOIP_MGT__SIP_CALL_OPENED, nai, 2, 1, 0, 0);
-  } else if (event == SSC_MGT__EVT_CLOSE_CALL) {
-    foip__set_sip_call(s, s, false);
-    foip__send_mgt(FOIP_MGT__SIP_CALL_CLOSED, nai, 0, 0, 0, 0);
+    t38_mgt__set_remote_media(foip__session_nai(s), r);
   }
-}
-void fax_hook(foip__na_ctx* s, u8 event) {
-  const nai_t nai = foip__session_nai(s);
-  if (event == FAX_MGT__EVT_USR_ACT_RQ) {
-    foip__send_mgt(FOIP_MGT__START_DONE, nai, 0, 0, 0, 0);
-    foip__send_mgt(FOIP_MGT__FAX_OPENED, nai, 2, 0, 0, 0);
-  }
-  if (event == FAX_MGT__EVT_USR_DEA_RQ) foip__send_mgt(FOIP_MGT__FAX_CLOSED, nai, 0, 0, 0, 0);
+  foip_test::sip_side_at_once(s, event);
 }
 
 sockaddr_in loop_addr(u16 port) {
@@ -96,6 +78,19 @@ u16 port_of(int fd) {
   return ntohs(sa.sin_port);
 }
 
+// Runs the entities and the real clock's timers until `pred` holds (true)
+// or `ms` have passed (false).
+bool pump_until(const std::function<bool()>& pred, unsigned ms = 5000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < end) {
+    om_os_timer_poll();
+    pump();
+    if (pred()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
 class T38MgtLive : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -105,7 +100,7 @@ class T38MgtLive : public ::testing::Test {
     foip__layer_hooks h;
     h.ssc_mgt__automaton = ssc_hook;
     h.t38_mgt__automaton = t38_mgt__hook;
-    h.fax_mgt__automaton = fax_hook;
+    h.fax_mgt__automaton = foip_test::fax_side_at_once;
     h.release_session = t38_mgt__release_session;
     foip__set_layer_hooks(h);
     start_manual(TABLE);
@@ -124,16 +119,6 @@ class T38MgtLive : public ::testing::Test {
     kv::t38::t38_set_iaf_port(nullptr);
     foip__set_layer_hooks({});
     if (peer_ >= 0) close(peer_);
-  }
-  bool pump_until(const std::function<bool()>& pred, unsigned ms = 5000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < end) {
-      om_os_timer_poll();
-      pump();
-      if (pred()) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return false;
   }
   void start_session(u8 transport) {
     foip__session_param p;
@@ -293,16 +278,6 @@ class T38MgtIncoming : public ::testing::Test {
     t38_mgt__glb_init();
     stop();
     kv::t38::t38_set_iaf_port(nullptr);
-  }
-  bool pump_until(const std::function<bool()>& pred, unsigned ms = 5000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < end) {
-      om_os_timer_poll();
-      pump();
-      if (pred()) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return false;
   }
   u8 state() { return t38_mgt__get_ctx(1).state; }
   void connect_from(u8 last_octet) {

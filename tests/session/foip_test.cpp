@@ -80,18 +80,7 @@ struct layers_t {
 void ssc_hook(foip__na_ctx* s, u8 event) {
   const nai_t nai = s ? foip__session_nai(s) : FOIP__NAI_GLOBAL;
   L.calls.push_back({'s', nai, event});
-  if (event == SSC_MGT__EVT_RESET) {
-    foip_cnf__close();
-    return;
-  }
-  if (!L.auto_answer || !s) return;
-  if (event == SSC_MGT__EVT_OPEN_CALL) {
-    foip__set_sip_call(s, s, true);
-    foip__send_mgt(FOIP_MGT__SIP_CALL_OPENED, nai, 2, 1, 0, 0);
-  } else if (event == SSC_MGT__EVT_CLOSE_CALL) {
-    foip__set_sip_call(s, s, false);
-    foip__send_mgt(FOIP_MGT__SIP_CALL_CLOSED, nai, 0, 0, 0, 0);
-  }
+  if (event == SSC_MGT__EVT_RESET || L.auto_answer) foip_test::sip_side_at_once(s, event);
 }
 void t38_hook(foip__na_ctx* s, u8 event, u8, u8) {
   const nai_t nai = foip__session_nai(s);

@@ -5,9 +5,7 @@
 
 #include <atomic>
 #include <cstring>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -32,18 +30,8 @@ std::string console_copy() {
   return console_text;
 }
 
-std::string read_file(const std::string& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-size_t count_of(const std::string& hay, const std::string& needle) {
-  size_t n = 0;
-  for (size_t at = hay.find(needle); at != std::string::npos; at = hay.find(needle, at + 1)) ++n;
-  return n;
-}
+using cfg_test::count_of;
+using cfg_test::read_file;
 
 const entity_table_row_t TABLE[] = {{ENT_FOIP, rt_test::record_handler, 0, 0, nullptr, 1},
                                     {ENT_NIL, nullptr, 0, 0, nullptr, 0}};

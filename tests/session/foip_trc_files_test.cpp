@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <fstream>
 #include <mutex>
-#include <sstream>
 #include <string>
 
 #include "common/program_log.h"
@@ -28,18 +27,8 @@ void capture(const char* t) {
   console_text += t;
 }
 
-std::string read_file(const std::string& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-size_t count_of(const std::string& hay, const std::string& needle) {
-  size_t n = 0;
-  for (size_t at = hay.find(needle); at != std::string::npos; at = hay.find(needle, at + 1)) ++n;
-  return n;
-}
+using cfg_test::count_of;
+using cfg_test::read_file;
 
 class Trc : public ::testing::Test {
  protected:

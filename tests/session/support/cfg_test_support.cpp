@@ -114,6 +114,12 @@ std::string read_file(const std::string& path) {
   return s.str();
 }
 
+size_t count_of(const std::string& hay, const std::string& needle) {
+  size_t n = 0;
+  for (size_t at = hay.find(needle); at != std::string::npos; at = hay.find(needle, at + 1)) ++n;
+  return n;
+}
+
 std::string check_golden(const std::string& path, const std::string& actual) {
   const std::string& name = path;
   if (std::getenv("KV_UPDATE_GOLDEN") != nullptr) {

@@ -2,6 +2,7 @@
 // as a configuration file, values as text, golden files.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -48,5 +49,8 @@ std::string collect(const std::function<uint8_t(const ini_tools__output_cb&)>& w
 std::string check_golden(const std::string& path, const std::string& actual);
 
 std::string read_file(const std::string& path);
+
+// How many times `needle` occurs in `hay` (overlapping occurrences counted).
+size_t count_of(const std::string& hay, const std::string& needle);
 
 }  // namespace cfg_test

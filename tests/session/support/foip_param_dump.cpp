@@ -30,6 +30,26 @@ class out {
     txt(name + ".sz_user_password", a.sz_user_password);
     txt(name + ".sz_realm", a.sz_realm);
   }
+  // T.38 capabilities (UDPTL or TPKT part, of the remote or of the local
+  // record): the test-mode mask and the UDPTL-only fields where the record
+  // has them.
+  template <class Cap>
+  void t38_cap(const std::string& name, const Cap& c) {
+    num(name + ".use_t38_cap_bfi", c.use_t38_cap_bfi);
+    if constexpr (requires { c.test_mode__force_t38_rem_cap_bfi; })
+      num(name + ".test_mode__force_t38_rem_cap_bfi", c.test_mode__force_t38_rem_cap_bfi);
+    num(name + ".t38_version", c.t38_version);
+    num(name + ".fax_max_bit_rate", c.fax_max_bit_rate);
+    num(name + ".drate_mgt_method", c.drate_mgt_method);
+    num(name + ".remove_fill_bits_t4", c.remove_fill_bits_t4);
+    num(name + ".transcode_mmr", c.transcode_mmr);
+    num(name + ".transcode_jbig", c.transcode_jbig);
+    if constexpr (requires { c.udp_ec; }) {
+      num(name + ".fax_max_buffer_size", c.fax_max_buffer_size);
+      num(name + ".max_datagram_size", c.max_datagram_size);
+      num(name + ".udp_ec", c.udp_ec);
+    }
+  }
   std::string str() const { return s_.str(); }
 
  private:
@@ -98,50 +118,10 @@ std::string dump(const foip__session_param& p) {
   o.num("session_general_param.dbg_field2", g.dbg_field2);
   o.addr("sip_session_param.remote_sip_addr", p.sip_session_param.remote_sip_addr);
   o.auth("sip_session_param.sip_authentication", p.sip_session_param.sip_authentication);
-  const auto& ru = p.t38_capabilites_param.udptl_param;
-  const std::string r = "t38_capabilites_param.udptl_param.";
-  o.num(r + "use_t38_cap_bfi", ru.use_t38_cap_bfi);
-  o.num(r + "test_mode__force_t38_rem_cap_bfi", ru.test_mode__force_t38_rem_cap_bfi);
-  o.num(r + "t38_version", ru.t38_version);
-  o.num(r + "fax_max_bit_rate", ru.fax_max_bit_rate);
-  o.num(r + "drate_mgt_method", ru.drate_mgt_method);
-  o.num(r + "remove_fill_bits_t4", ru.remove_fill_bits_t4);
-  o.num(r + "transcode_mmr", ru.transcode_mmr);
-  o.num(r + "transcode_jbig", ru.transcode_jbig);
-  o.num(r + "fax_max_buffer_size", ru.fax_max_buffer_size);
-  o.num(r + "max_datagram_size", ru.max_datagram_size);
-  o.num(r + "udp_ec", ru.udp_ec);
-  const auto& rt = p.t38_capabilites_param.tpkt_param;
-  const std::string rp = "t38_capabilites_param.tpkt_param.";
-  o.num(rp + "use_t38_cap_bfi", rt.use_t38_cap_bfi);
-  o.num(rp + "test_mode__force_t38_rem_cap_bfi", rt.test_mode__force_t38_rem_cap_bfi);
-  o.num(rp + "t38_version", rt.t38_version);
-  o.num(rp + "fax_max_bit_rate", rt.fax_max_bit_rate);
-  o.num(rp + "drate_mgt_method", rt.drate_mgt_method);
-  o.num(rp + "remove_fill_bits_t4", rt.remove_fill_bits_t4);
-  o.num(rp + "transcode_mmr", rt.transcode_mmr);
-  o.num(rp + "transcode_jbig", rt.transcode_jbig);
-  const auto& lu = p.overwrite_lcl_t38_cap.udptl_param;
-  const std::string l = "overwrite_lcl_t38_cap.udptl_param.";
-  o.num(l + "use_t38_cap_bfi", lu.use_t38_cap_bfi);
-  o.num(l + "t38_version", lu.t38_version);
-  o.num(l + "fax_max_bit_rate", lu.fax_max_bit_rate);
-  o.num(l + "drate_mgt_method", lu.drate_mgt_method);
-  o.num(l + "remove_fill_bits_t4", lu.remove_fill_bits_t4);
-  o.num(l + "transcode_mmr", lu.transcode_mmr);
-  o.num(l + "transcode_jbig", lu.transcode_jbig);
-  o.num(l + "fax_max_buffer_size", lu.fax_max_buffer_size);
-  o.num(l + "max_datagram_size", lu.max_datagram_size);
-  o.num(l + "udp_ec", lu.udp_ec);
-  const auto& lt = p.overwrite_lcl_t38_cap.tpkt_param;
-  const std::string lp = "overwrite_lcl_t38_cap.tpkt_param.";
-  o.num(lp + "use_t38_cap_bfi", lt.use_t38_cap_bfi);
-  o.num(lp + "t38_version", lt.t38_version);
-  o.num(lp + "fax_max_bit_rate", lt.fax_max_bit_rate);
-  o.num(lp + "drate_mgt_method", lt.drate_mgt_method);
-  o.num(lp + "remove_fill_bits_t4", lt.remove_fill_bits_t4);
-  o.num(lp + "transcode_mmr", lt.transcode_mmr);
-  o.num(lp + "transcode_jbig", lt.transcode_jbig);
+  o.t38_cap("t38_capabilites_param.udptl_param", p.t38_capabilites_param.udptl_param);
+  o.t38_cap("t38_capabilites_param.tpkt_param", p.t38_capabilites_param.tpkt_param);
+  o.t38_cap("overwrite_lcl_t38_cap.udptl_param", p.overwrite_lcl_t38_cap.udptl_param);
+  o.t38_cap("overwrite_lcl_t38_cap.tpkt_param", p.overwrite_lcl_t38_cap.tpkt_param);
   const auto& id = p.t38_media_add_param.sip_media_identification;
   const std::string m = "t38_media_add_param.sip_media_identification.";
   o.num(m + "local_user_identification", id.local_user_identification);

@@ -6,6 +6,11 @@
 #include <memory>
 #include <vector>
 
+#include "runtime/entity_ids.h"
+#include "runtime/support/rt_harness.h"
+#include "session/foip.h"
+#include "session/foip_ctx.h"
+
 namespace foip_test {
 
 bool write_tiff(const std::string& path, unsigned xres, unsigned yres, bool bad_compression) {
@@ -76,6 +81,42 @@ void global_param(foip__global_param& g, nai_t nb_simultaneous) {
   g.glb_sip_param.sig_nai = 100;
   g.glb_trc_param.event.max_length_of_event_file = 65535;
   g.glb_trc_param.audit.max_length_of_audit_file = 65535;
+}
+
+std::vector<foip__confirm> confirms(code_t code) {
+  std::vector<foip__confirm> out;
+  for (const rt_test::seen_msg& m : rt_test::rec().messages()) {
+    if (m.to != ENT_APP_FOIP || m.code != code || m.data.size() < sizeof(foip__confirm)) continue;
+    foip__confirm c;
+    std::memcpy(&c, m.data.data(), sizeof c);
+    out.push_back(c);
+  }
+  return out;
+}
+
+void sip_side_at_once(foip__na_ctx* s, u8 event) {
+  if (event == SSC_MGT__EVT_RESET) {
+    foip_cnf__close();
+    return;
+  }
+  if (!s) return;
+  const nai_t nai = foip__session_nai(s);
+  if (event == SSC_MGT__EVT_OPEN_CALL) {
+    foip__set_sip_call(s, s, true);
+    foip__send_mgt(FOIP_MGT__SIP_CALL_OPENED, nai, 2, 1, 0, 0);
+  } else if (event == SSC_MGT__EVT_CLOSE_CALL) {
+    foip__set_sip_call(s, s, false);
+    foip__send_mgt(FOIP_MGT__SIP_CALL_CLOSED, nai, 0, 0, 0, 0);
+  }
+}
+
+void fax_side_at_once(foip__na_ctx* s, u8 event) {
+  const nai_t nai = foip__session_nai(s);
+  if (event == FAX_MGT__EVT_USR_ACT_RQ) {
+    foip__send_mgt(FOIP_MGT__START_DONE, nai, 0, 0, 0, 0);
+    foip__send_mgt(FOIP_MGT__FAX_OPENED, nai, 2, 0, 0, 0);
+  }
+  if (event == FAX_MGT__EVT_USR_DEA_RQ) foip__send_mgt(FOIP_MGT__FAX_CLOSED, nai, 0, 0, 0, 0);
 }
 
 }  // namespace foip_test

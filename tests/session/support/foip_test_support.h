@@ -1,11 +1,17 @@
 // Helpers of the FOIP entity tests: TIFF page files, session and global
-// parameter records that pass every check.
+// parameter records that pass every check, and scripted layers that answer
+// at once.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "fax/tiff.h"
+#include "runtime/msg.h"
+#include "session/app_foip_prim.h"
 #include "session/foip_param.h"
+
+struct foip__na_ctx;
 
 namespace foip_test {
 
@@ -20,5 +26,15 @@ void outgoing_param(foip__session_param& p, nai_t nai, const std::string& dir, c
 void incoming_param(foip__session_param& p, nai_t nai, const std::string& dir);
 // A global configuration without trace files.
 void global_param(foip__global_param& g, nai_t nb_simultaneous = 1);
+
+// The confirm parts of the recorded answers `code` to ENT_APP_FOIP, oldest
+// first (answers too short for one are left out).
+std::vector<foip__confirm> confirms(code_t code);
+
+// A SIP side (layer hook) that opens and closes the call at once and closes
+// FOIP on its reset.
+void sip_side_at_once(foip__na_ctx* s, u8 event);
+// A fax side (layer hook) that starts, opens and closes at once.
+void fax_side_at_once(foip__na_ctx* s, u8 event);
 
 }  // namespace foip_test
