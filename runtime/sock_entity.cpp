@@ -189,17 +189,18 @@ entity_state* es = nullptr;
 // Descriptors.
 
 void desc_link(sock_desc* d) {
-  sock_lock();
-  if (!d->listed) {
-    sh.descs.push_back(d);
-    d->listed = true;
+  {
+    sock_hold hold;
+    if (!d->listed) {
+      sh.descs.push_back(d);
+      d->listed = true;
+    }
   }
-  sock_unlock();
   wake_receiver();
 }
 
 void desc_unlink(sock_desc* d) {
-  sock_lock();
+  sock_hold hold;
   if (d->listed) {
     for (auto it = sh.descs.begin(); it != sh.descs.end(); ++it) {
       if (*it == d) {
@@ -209,7 +210,6 @@ void desc_unlink(sock_desc* d) {
     }
     d->listed = false;
   }
-  sock_unlock();
 }
 
 void free_queue(sock_desc* d) {
@@ -247,12 +247,13 @@ u8 create_platform_socket(sock_rec* r, u16* err) {
   }
   if (r->port == 0) r->port = plat_sock_local_port(fd);
   sock_desc* d = r->desc;
-  sock_lock();
-  d->local_port = r->port;
-  d->family = SOCK_FAMILY_IPV4;
-  d->fd = fd;
-  d->state = DESC_BOUND;
-  sock_unlock();
+  {
+    sock_hold hold;
+    d->local_port = r->port;
+    d->family = SOCK_FAMILY_IPV4;
+    d->fd = fd;
+    d->state = DESC_BOUND;
+  }
   desc_link(d);
   return 0;
 }
@@ -270,19 +271,21 @@ bool close_connection(sock_rec* r) {
   r->flow = 0;
   for (msg_t* c : r->commits) Free_msg(c);
   r->commits.clear();
-  sock_lock();
-  int fd = d->fd.exchange(PLAT_SOCK_NONE);
-  d->state = DESC_RECREATE;
-  if (sock_rec* p = r->parent) {
-    for (auto it = p->accepted.begin(); it != p->accepted.end(); ++it) {
-      if (*it == r) {
-        p->accepted.erase(it);
-        p->spare.push_back(r);
-        break;
+  int fd = PLAT_SOCK_NONE;
+  {
+    sock_hold hold;
+    fd = d->fd.exchange(PLAT_SOCK_NONE);
+    d->state = DESC_RECREATE;
+    if (sock_rec* p = r->parent) {
+      for (auto it = p->accepted.begin(); it != p->accepted.end(); ++it) {
+        if (*it == r) {
+          p->accepted.erase(it);
+          p->spare.push_back(r);
+          break;
+        }
       }
     }
   }
-  sock_unlock();
   plat_sock_shutdown(fd);
   plat_sock_close(fd);
   wake_receiver();
@@ -293,10 +296,12 @@ bool close_connection(sock_rec* r) {
 // refused), keeping it for creation again.
 void close_for_recreate(sock_rec* r) {
   sock_desc* d = r->desc;
-  sock_lock();
-  int fd = d->fd.exchange(PLAT_SOCK_NONE);
-  d->state = DESC_RECREATE;
-  sock_unlock();
+  int fd{};
+  {
+    sock_hold hold;
+    fd = d->fd.exchange(PLAT_SOCK_NONE);
+    d->state = DESC_RECREATE;
+  }
   plat_sock_close(fd);
   wake_receiver();
 }
@@ -310,10 +315,11 @@ u8 start_listening(sock_rec* r) {
     if (create_platform_socket(r, &err) != 0) return SOCK_ERR_LISTEN;
   }
   if (plat_sock_listen(d->fd, r->backlog ? static_cast<int>(r->backlog) : 5) != 0) return SOCK_ERR_LISTEN;
-  sock_lock();
-  d->state = DESC_LISTENING;
-  r->listen_started = 1;
-  sock_unlock();
+  {
+    sock_hold hold;
+    d->state = DESC_LISTENING;
+    r->listen_started = 1;
+  }
   wake_receiver();
   return 0;
 }
@@ -347,12 +353,13 @@ void destroy_record(sock_rec* r) {
 // the list and frees everything.
 void remove_socket(sock_rec* r) {
   std::vector<sock_rec*> children;
-  sock_lock();
-  children = r->spare;
-  children.insert(children.end(), r->accepted.begin(), r->accepted.end());
-  r->spare.clear();
-  r->accepted.clear();
-  sock_unlock();
+  {
+    sock_hold hold;
+    children = r->spare;
+    children.insert(children.end(), r->accepted.begin(), r->accepted.end());
+    r->spare.clear();
+    r->accepted.clear();
+  }
   for (sock_rec* c : children) {
     table_remove(c);
     list_remove(c);
@@ -639,9 +646,8 @@ cfg_result configure_entry(const sock_config_entry& e, u8 index) {
     table_insert(c);
     desc_link(c->desc);
   }
-  sock_lock();
+  sock_hold hold;
   r->spare = children;
-  sock_unlock();
   return cfg_result{};
 }
 
@@ -660,10 +666,12 @@ bool start_receiver() {
 }
 
 void defer_confirm(msg_t* m) {
-  sock_lock();
-  sh.config_pending = 1;
-  const u32 round = sh.rounds.load() + 1;
-  sock_unlock();
+  u32 round{};
+  {
+    sock_hold hold;
+    sh.config_pending = 1;
+    round = sh.rounds.load() + 1;
+  }
   es->deferred.push_back(deferred_confirm{m, round});
   wake_receiver();
 }
@@ -681,9 +689,10 @@ void answer_config(msg_t* m, code_t code, u8 status, u8 e1, u8 e2, bool deferred
 void handle_config(msg_t* m) {
   if (m->to >= OM_OS_ENT_FIRST && m->to <= OM_OS_ENT_LAST && m->to != sh.own_id) {
     // The receive thread and the resolvers address their messages with it.
-    sock_lock();
-    sh.own_id = m->to;
-    sock_unlock();
+    {
+      sock_hold hold;
+      sh.own_id = m->to;
+    }
   }
   // The body, contiguous.
   const u8* body = nullptr;
@@ -757,9 +766,10 @@ void handle_mip_rout(msg_t* m) {
     // nothing to do
   } else if (n >= 2 && b[0] == 1) {
     // The receive thread applies it to a child it accepts into.
-    sock_lock();
-    r->tos = b[1];
-    sock_unlock();
+    {
+      sock_hold hold;
+      r->tos = b[1];
+    }
     const int fd = r->desc ? r->desc->fd.load() : PLAT_SOCK_NONE;
     if (fd != PLAT_SOCK_NONE) {
       u16 err = plat_sock_set_tos(fd, r->tos);
@@ -857,9 +867,10 @@ void handle_est(sock_rec* r, msg_t* m) {
   }
   const u16 err = plat_sock_connect(d->fd, a.addr_net, a.port);
   if (err == 0 || err == PLAT_WSAEWOULDBLOCK || err == PLAT_WSAEINPROGRESS) {
-    sock_lock();
-    d->state = DESC_CONNECTING;
-    sock_unlock();
+    {
+      sock_hold hold;
+      d->state = DESC_CONNECTING;
+    }
     wake_receiver();
     Free_msg(m);  // the receive thread answers when the connect completes
     return;
@@ -900,9 +911,10 @@ void handle_listen(sock_rec* r, msg_t* m) {
 
 void handle_stop_listen(sock_rec* r, msg_t* m) {
   if (!listen_request_applies(r, m, SOCK_STOP_LISTEN_CO)) return;
-  sock_lock();
-  r->listen_started = 0;
-  sock_unlock();
+  {
+    sock_hold hold;
+    r->listen_started = 0;
+  }
   close_for_recreate(r);
   answer3(m, SOCK_STOP_LISTEN_CO, OM_OS_OK, 0);
 }
@@ -957,26 +969,27 @@ void handle_adddel(sock_rec* r, msg_t* m) {
   bool overflow = false;
   if (copy_data(m, b, SOCK_ADDDEL_BODY_SIZE) == SOCK_ADDDEL_BODY_SIZE) {
     // The receive thread reads the local address for the address headers.
-    sock_lock();
-    const u8* add = b;
-    const u8* del = b + 12;
-    if (del[3] >= 1 && del[4] == SOCK_FAMILY_IPV4 && r->address_count == 1 &&
-        get_host32(del + 8) == r->address_net) {
-      r->address_count = 0;
-      r->address_net = 0;
-    }
-    if (add[3] >= 1 && add[4] == SOCK_FAMILY_IPV4) {
-      const u32 a = get_host32(add + 8);
-      if (!(r->address_count == 1 && r->address_net == a)) {
-        if (r->address_count == 0) {
-          r->address_count = 1;
-          r->address_net = a;
-        } else {
-          overflow = true;
+    {
+      sock_hold hold;
+      const u8* add = b;
+      const u8* del = b + 12;
+      if (del[3] >= 1 && del[4] == SOCK_FAMILY_IPV4 && r->address_count == 1 &&
+          get_host32(del + 8) == r->address_net) {
+        r->address_count = 0;
+        r->address_net = 0;
+      }
+      if (add[3] >= 1 && add[4] == SOCK_FAMILY_IPV4) {
+        const u32 a = get_host32(add + 8);
+        if (!(r->address_count == 1 && r->address_net == a)) {
+          if (r->address_count == 0) {
+            r->address_count = 1;
+            r->address_net = a;
+          } else {
+            overflow = true;
+          }
         }
       }
     }
-    sock_unlock();
   }
   if (overflow) send_report(r, 'r', SOCK_REPORT_ADDRESS_LIST, r->address_count);
   Free_msg(m);
@@ -999,16 +1012,18 @@ void handle_dns(msg_t* m) {
       std::memcpy(c->name, head + 4, len);
       c->name[len] = 0;
     }
-    sock_lock();
-    sh.resolvers.push_back(c);
-    ++sh.resolver_count;
-    sock_unlock();
+    {
+      sock_hold hold;
+      sh.resolvers.push_back(c);
+      ++sh.resolver_count;
+    }
     c->thread = plat_thread_start(ip_resolver_thread, c, PLAT_PRIO_NORMAL, nullptr);
     if (c->thread) return;
-    sock_lock();
-    sh.resolvers.pop_back();
-    --sh.resolver_count;
-    sock_unlock();
+    {
+      sock_hold hold;
+      sh.resolvers.pop_back();
+      --sh.resolver_count;
+    }
     delete c;
   }
   u8 body[SOCK_DNS_CO_SIZE];
@@ -1020,15 +1035,16 @@ void handle_dns(msg_t* m) {
 
 void handle_resolved(msg_t* m) {
   resolver_ctx* c = nullptr;
-  sock_lock();
-  for (auto it = sh.resolvers.begin(); it != sh.resolvers.end(); ++it) {
-    if ((*it)->msg == m) {
-      c = *it;
-      sh.resolvers.erase(it);
-      break;
+  {
+    sock_hold hold;
+    for (auto it = sh.resolvers.begin(); it != sh.resolvers.end(); ++it) {
+      if ((*it)->msg == m) {
+        c = *it;
+        sh.resolvers.erase(it);
+        break;
+      }
     }
   }
-  sock_unlock();
   if (!c) {
     Free_msg(m);
     return;
@@ -1083,9 +1099,10 @@ void release_round(msg_t* m) {
     }
   }
   if (q.empty()) {
-    sock_lock();
-    sh.config_pending = 0;
-    sock_unlock();
+    {
+      sock_hold hold;
+      sh.config_pending = 0;
+    }
   }
 }
 
@@ -1114,18 +1131,20 @@ void handle_internal(msg_t* m) {
     case SOCK_IT_CLOSE_LISTENER:
       if (r->desc && r->desc->state == DESC_LISTENING) {
         bool none_spare;
-        sock_lock();
-        none_spare = r->spare.empty();
-        sock_unlock();
+        {
+          sock_hold hold;
+          none_spare = r->spare.empty();
+        }
         if (none_spare) close_for_recreate(r);
       }
       break;
     case SOCK_IT_LISTEN_AGAIN:
       if (r->listen_started && r->desc && r->desc->state == DESC_RECREATE) {
         bool spare;
-        sock_lock();
-        spare = !r->spare.empty();
-        sock_unlock();
+        {
+          sock_hold hold;
+          spare = !r->spare.empty();
+        }
         if (spare) start_listening(r);
       }
       break;
@@ -1297,9 +1316,10 @@ void ip_entity_handler(msg_t* m) {
 void ip_entity_stop() {
   if (!es) return;
   if (es->rx_started) {
-    sock_lock();
-    sh.stop = 1;
-    sock_unlock();
+    {
+      sock_hold hold;
+      sh.stop = 1;
+    }
     wake_receiver();
     plat_thread_join(sh.rx_thread);
     sh.rx_thread = nullptr;
@@ -1323,9 +1343,8 @@ u32 ip_socket_count() { return tbl.count; }
 u32 ip_table_size() { return static_cast<u32>(tbl.slots.size()); }
 u32 ip_receive_rounds() { return sh.rounds.load(); }
 u32 ip_resolvers_running() {
-  sock_lock();
+  sock_hold hold;
   u32 n = sh.resolver_count;
-  sock_unlock();
   return n;
 }
 

@@ -115,6 +115,15 @@ extern shared_state sh;
 void sock_lock();
 void sock_unlock();
 
+// Scoped holder of that critical section.
+class sock_hold {
+ public:
+  sock_hold() { sock_lock(); }
+  ~sock_hold() { sock_unlock(); }
+  sock_hold(const sock_hold&) = delete;
+  sock_hold& operator=(const sock_hold&) = delete;
+};
+
 // Ends the receive thread's wait at once.
 void wake_receiver();
 
