@@ -40,7 +40,7 @@ inline constexpr u32 OM_OS_CONFIG_RECORD_SIZE = 63;
 void om_os_config_pack(const om_os_config& c, u8 out[OM_OS_CONFIG_RECORD_SIZE]);
 
 // Applies a configuration (first call after om_os_start only). 2 or 3.
-u8 om_os_config_apply(const om_os_config* config);
+[[nodiscard]] u8 om_os_config_apply(const om_os_config* config);
 // Fills out with the values in force; returns the record's size.
 u32 om_os_get_config(om_os_config* out);
 

@@ -423,7 +423,8 @@ void handle_internal(msg_t* m) {
           sock_hold hold;
           spare = !r->spare.empty();
         }
-        if (spare) start_listening(r);
+        // A failure leaves the descriptor in DESC_RECREATE, as it was.
+        if (spare) (void)start_listening(r);
       }
       break;
     case SOCK_IT_SHUT_DOWN:

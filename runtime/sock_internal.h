@@ -135,7 +135,7 @@ void send_report(const sock_rec* r, u8 kind, u8 cls, u32 detail);
 
 // Applies the options of an accepted or created socket (not the
 // non-blocking mode); 0 or the configuration error byte with *err.
-u8 apply_socket_options(const sock_rec* r, int fd, u16* err);
+[[nodiscard]] u8 apply_socket_options(const sock_rec* r, int fd, u16* err);
 
 // Frees the receive thread's spare buffers.
 void release_spare_buffers();
@@ -165,10 +165,10 @@ u32 table_size_for(u16 max_nai);
 
 // Descriptors (sock_desc.cpp).
 void desc_link(sock_desc* d);
-u8 create_platform_socket(sock_rec* r, u16* err);
+[[nodiscard]] u8 create_platform_socket(sock_rec* r, u16* err);
 bool close_connection(sock_rec* r);
 void close_for_recreate(sock_rec* r);
-u8 start_listening(sock_rec* r);
+[[nodiscard]] u8 start_listening(sock_rec* r);
 void destroy_record(sock_rec* r);
 void remove_socket(sock_rec* r);
 

@@ -167,7 +167,8 @@ void accept_on(sock_desc* d, sock_rec* r) {
     Free_msg(m);
     return;
   }
-  apply_socket_options(c, fd, &err);
+  // An accepted connection is kept even when an option cannot be set on it.
+  (void)apply_socket_options(c, fd, &err);
   c->desc->fd = fd;
   c->desc->family = SOCK_FAMILY_IPV4;
   c->desc->local_port = plat_sock_local_port(fd);
