@@ -53,26 +53,97 @@ function(kv_find_test_peers)
   endif()
 endfunction()
 
-# tests/<folder>/<name>_test.cpp becomes one test program each, linked with
-# every library; tests/<folder>/support/*.cpp are shared helpers of that folder.
+# Layering of the tests: tests/<folder>/<name>_test.cpp links only its own
+# folder's library (tests/sip/codec/ -> kv_sip_codec) and what that library
+# links, so that a test reaching into a higher folder fails to link.  The
+# helpers in tests/<folder>/support/ form one library per folder, linked with
+# that folder's library; a test gets the helper libraries of its own folder and
+# of the folders below it.
+#
+# Helper libraries built on another library than their folder's:
+#   tests/sip/support (SDP stores and helpers): the SIP codec only.
+set(KV_SUPPORT_LIB_sip kv_sip_codec)
+#
+# Tests that legitimately need more (integration across folders), with why:
+#   fax_fm_loopback_test, fax_fm_spandsp_test: run the fax modem over the T.38
+#     loop of tests/fax/support/fm_t38_loop (T.38 library and its helpers).
+#   platform_paths_test, platform_shared_file_test: use the temporary folder
+#     helper of tests/common/support.
+set(KV_TEST_EXTRA_fax_fm_loopback_test kv_t38 kv_test_support_t38)
+set(KV_TEST_EXTRA_fax_fm_spandsp_test kv_t38 kv_test_support_t38)
+set(KV_TEST_EXTRA_platform_paths_test kv_test_support_common)
+set(KV_TEST_EXTRA_platform_shared_file_test kv_test_support_common)
+
+# The project libraries `lib` links, directly or through others.
+function(kv_lib_closure lib out)
+  set(result)
+  set(todo ${lib})
+  while(todo)
+    list(POP_FRONT todo l)
+    get_target_property(deps ${l} INTERFACE_LINK_LIBRARIES)
+    foreach(d ${deps})
+      if(d MATCHES "^kv_" AND NOT d IN_LIST result)
+        list(APPEND result ${d})
+        list(APPEND todo ${d})
+      endif()
+    endforeach()
+  endwhile()
+  set(${out} ${result} PARENT_SCOPE)
+endfunction()
+
 function(kv_tests)
   find_package(GTest REQUIRED)
   kv_find_test_peers()
   file(GLOB_RECURSE tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*_test.cpp)
-  file(GLOB_RECURSE support CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*/support/*.cpp)
-  if(support)
-    add_library(kv_test_support STATIC ${support})
-    target_include_directories(kv_test_support PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
-    target_link_libraries(kv_test_support PUBLIC ${KV_ALL_LIBS} GTest::gtest kv_test_peers)
-    set(support_lib kv_test_support)
-  endif()
+  file(GLOB support_dirs LIST_DIRECTORIES true ${CMAKE_SOURCE_DIR}/tests/*/support ${CMAKE_SOURCE_DIR}/tests/*/*/support)
+  set(support_targets)
+  foreach(dir ${support_dirs})
+    file(GLOB srcs CONFIGURE_DEPENDS ${dir}/*.cpp)
+    if(NOT srcs)
+      continue()
+    endif()
+    get_filename_component(folder ${dir} DIRECTORY)
+    file(RELATIVE_PATH key ${CMAKE_SOURCE_DIR}/tests ${folder})
+    string(REPLACE "/" "_" key ${key})
+    set(lib kv_${key})
+    if(KV_SUPPORT_LIB_${key})
+      set(lib ${KV_SUPPORT_LIB_${key}})
+    endif()
+    add_library(kv_test_support_${key} STATIC ${srcs})
+    target_include_directories(kv_test_support_${key} PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
+    target_link_libraries(kv_test_support_${key} PUBLIC ${lib} GTest::gtest kv_test_peers)
+    list(APPEND support_targets kv_test_support_${key})
+    set(support_lib_of_kv_test_support_${key} ${lib})
+  endforeach()
+  # A helper library links the helper libraries of the folders below its own.
+  foreach(s ${support_targets})
+    kv_lib_closure(${support_lib_of_${s}} below)
+    foreach(o ${support_targets})
+      if(support_lib_of_${o} IN_LIST below)
+        target_link_libraries(${s} PUBLIC ${o})
+      endif()
+    endforeach()
+  endforeach()
   foreach(t ${tests})
     file(RELATIVE_PATH rel ${CMAKE_SOURCE_DIR}/tests ${t})
+    get_filename_component(folder ${rel} DIRECTORY)
     string(REGEX REPLACE "\\.cpp$" "" rel ${rel})
     string(REPLACE "/" "_" tname ${rel})
+    string(REPLACE "/" "_" key ${folder})
+    if(NOT TARGET kv_${key})
+      message(FATAL_ERROR "tests/${folder}: no library kv_${key} for its tests to link")
+    endif()
+    kv_lib_closure(kv_${key} below)
+    set(libs kv_${key})
+    foreach(s ${support_targets})
+      if(support_lib_of_${s} STREQUAL kv_${key} OR support_lib_of_${s} IN_LIST below)
+        list(APPEND libs ${s})
+      endif()
+    endforeach()
     add_executable(${tname} ${t})
     target_include_directories(${tname} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
-    target_link_libraries(${tname} PRIVATE ${support_lib} ${KV_ALL_LIBS} GTest::gtest GTest::gtest_main GTest::gmock kv_test_peers)
+    target_link_libraries(${tname} PRIVATE ${libs} ${KV_TEST_EXTRA_${tname}} GTest::gtest GTest::gtest_main GTest::gmock
+                                           kv_test_peers)
     target_compile_definitions(${tname} PRIVATE KV_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
     add_test(NAME ${tname} COMMAND ${tname})
     set_tests_properties(${tname} PROPERTIES TIMEOUT 300)
