@@ -64,15 +64,16 @@ endfunction()
 #   tests/sip/support (SDP stores and helpers): the SIP codec only.
 set(KV_SUPPORT_LIB_sip kv_sip_codec)
 #
-# Tests that legitimately need more (integration across folders), with why:
-#   fax_fm_loopback_test, fax_fm_spandsp_test: run the fax modem over the T.38
-#     loop of tests/fax/support/fm_t38_loop (T.38 library and its helpers).
-#   platform_paths_test, platform_shared_file_test: use the temporary folder
-#     helper of tests/common/support.
-set(KV_TEST_EXTRA_fax_fm_loopback_test kv_t38 kv_test_support_t38)
-set(KV_TEST_EXTRA_fax_fm_spandsp_test kv_t38 kv_test_support_t38)
-set(KV_TEST_EXTRA_platform_paths_test kv_test_support_common)
-set(KV_TEST_EXTRA_platform_shared_file_test kv_test_support_common)
+# Helpers that cross folders, and the libraries a test including one needs
+# beyond its own folder's (integration across folders), with why:
+#   fax/support/fm_t38_loop.h: runs the fax modem over the T.38 loop of the
+#     T.38 helpers (fax_acu_t38_test, fax_cf_map_test, fax_fm_loopback_test,
+#     fax_fm_spandsp_test, fax_fm_t38_exchange_test).
+#   common/support/temp_folder.h: the temporary folder helper, also used by
+#     platform tests (platform_paths_test, platform_shared_file_test).
+set(KV_CROSSING_HELPERS fax/support/fm_t38_loop.h common/support/temp_folder.h)
+set(KV_HELPER_NEEDS_fax/support/fm_t38_loop.h kv_t38 kv_test_support_t38)
+set(KV_HELPER_NEEDS_common/support/temp_folder.h kv_test_support_common)
 
 # The project libraries `lib` links, directly or through others.
 function(kv_lib_closure lib out)
@@ -140,9 +141,17 @@ function(kv_tests)
         list(APPEND libs ${s})
       endif()
     endforeach()
+    # The includes decide the crossing helpers: the test is read again when it changes.
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${t})
+    file(STRINGS ${t} includes REGEX "^#include \"[a-z0-9_/]+\\.h\"")
+    foreach(h ${KV_CROSSING_HELPERS})
+      if(includes MATCHES "#include \"${h}\"")
+        list(APPEND libs ${KV_HELPER_NEEDS_${h}})
+      endif()
+    endforeach()
     add_executable(${tname} ${t})
     target_include_directories(${tname} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
-    target_link_libraries(${tname} PRIVATE ${libs} ${KV_TEST_EXTRA_${tname}} GTest::gtest GTest::gtest_main GTest::gmock
+    target_link_libraries(${tname} PRIVATE ${libs} GTest::gtest GTest::gtest_main GTest::gmock
                                            kv_test_peers)
     target_compile_definitions(${tname} PRIVATE KV_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
     add_test(NAME ${tname} COMMAND ${tname})
