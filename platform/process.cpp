@@ -39,8 +39,9 @@ void OnCrash(int sig) {
       close(fd);
     }
   }
-  signal(sig, SIG_DFL);
-  raise(sig);
+  // Dies of the signal again with its default action; nothing is left to report a failure to.
+  (void)signal(sig, SIG_DFL);
+  (void)raise(sig);
 }
 
 }  // namespace

@@ -150,8 +150,10 @@ u8 om_os_rt::timers_apply(const om_os_config& c) {
     om_os_trap(OM_OS_TRAP_WHEEL);
     return OM_OS_NOK;
   }
+  // The wheel is an array of cell pointers, one per slot.
   w.slots = static_cast<timer_cell_t**>(
-      om_os_mem_alloc(static_cast<u32>(sizeof(timer_cell_t*)) * w.n_slots, OM_OS_MEM_LONG_TERM));
+      om_os_mem_alloc(static_cast<u32>(sizeof(timer_cell_t*)) * w.n_slots,  // NOLINT(bugprone-sizeof-expression)
+                      OM_OS_MEM_LONG_TERM));
   if (!w.slots) {
     om_os_trap(OM_OS_TRAP_WHEEL);
     return OM_OS_NOK;
