@@ -60,12 +60,13 @@ endfunction()
 # that folder's library; a test gets the helper libraries of its own folder and
 # of the folders below it.
 #
-# Helper libraries built on another library than their folder's:
-#   tests/sip/support (SDP stores and helpers): the SIP codec only.
-set(KV_SUPPORT_LIB_sip kv_sip_codec)
+# Folders whose tests need more than that (integration across folders), why:
+#   tests/sip/codec: the SDP stores and helpers of tests/sip/support, which
+#     the SIP codec tests share with the SIP tests (brings kv_sip).
+set(KV_FOLDER_NEEDS_sip_codec kv_test_support_sip)
 #
 # Helpers that cross folders, and the libraries a test including one needs
-# beyond its own folder's (integration across folders), with why:
+# beyond its own folder's, with why:
 #   fax/support/fm_t38_loop.h: runs the fax modem over the T.38 loop of the
 #     T.38 helpers (fax_acu_t38_test, fax_cf_map_test, fax_fm_loopback_test,
 #     fax_fm_spandsp_test, fax_fm_t38_exchange_test).
@@ -107,9 +108,6 @@ function(kv_tests)
     file(RELATIVE_PATH key ${CMAKE_SOURCE_DIR}/tests ${folder})
     string(REPLACE "/" "_" key ${key})
     set(lib kv_${key})
-    if(KV_SUPPORT_LIB_${key})
-      set(lib ${KV_SUPPORT_LIB_${key}})
-    endif()
     add_library(kv_test_support_${key} STATIC ${srcs})
     target_include_directories(kv_test_support_${key} PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
     target_link_libraries(kv_test_support_${key} PUBLIC ${lib} GTest::gtest kv_test_peers)
@@ -135,7 +133,7 @@ function(kv_tests)
       message(FATAL_ERROR "tests/${folder}: no library kv_${key} for its tests to link")
     endif()
     kv_lib_closure(kv_${key} below)
-    set(libs kv_${key})
+    set(libs kv_${key} ${KV_FOLDER_NEEDS_${key}})
     foreach(s ${support_targets})
       if(support_lib_of_${s} STREQUAL kv_${key} OR support_lib_of_${s} IN_LIST below)
         list(APPEND libs ${s})
