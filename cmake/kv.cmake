@@ -53,26 +53,104 @@ function(kv_find_test_peers)
   endif()
 endfunction()
 
-# tests/<folder>/<name>_test.cpp becomes one test program each, linked with
-# every library; tests/<folder>/support/*.cpp are shared helpers of that folder.
+# Layering of the tests: tests/<folder>/<name>_test.cpp links only its own
+# folder's library (tests/sip/codec/ -> kv_sip_codec) and what that library
+# links, so that a test reaching into a higher folder fails to link.  The
+# helpers in tests/<folder>/support/ form one library per folder, linked with
+# that folder's library; a test gets the helper libraries of its own folder and
+# of the folders below it.
+#
+# Folders whose tests need more than that (integration across folders), why:
+#   tests/sip/codec: the SDP stores and helpers of tests/sip/support, which
+#     the SIP codec tests share with the SIP tests (brings kv_sip).
+set(KV_FOLDER_NEEDS_sip_codec kv_test_support_sip)
+#
+# Helpers that cross folders, and the libraries a test including one needs
+# beyond its own folder's, with why:
+#   fax/support/fm_t38_loop.h: runs the fax modem over the T.38 loop of the
+#     T.38 helpers (fax_acu_t38_test, fax_cf_map_test, fax_fm_loopback_test,
+#     fax_fm_spandsp_test, fax_fm_t38_exchange_test).
+#   common/support/temp_folder.h: the temporary folder helper, also used by
+#     platform tests (platform_paths_test, platform_shared_file_test).
+set(KV_CROSSING_HELPERS fax/support/fm_t38_loop.h common/support/temp_folder.h)
+set(KV_HELPER_NEEDS_fax/support/fm_t38_loop.h kv_t38 kv_test_support_t38)
+set(KV_HELPER_NEEDS_common/support/temp_folder.h kv_test_support_common)
+
+# The project libraries `lib` links, directly or through others.
+function(kv_lib_closure lib out)
+  set(result)
+  set(todo ${lib})
+  while(todo)
+    list(POP_FRONT todo l)
+    get_target_property(deps ${l} INTERFACE_LINK_LIBRARIES)
+    foreach(d ${deps})
+      if(d MATCHES "^kv_" AND NOT d IN_LIST result)
+        list(APPEND result ${d})
+        list(APPEND todo ${d})
+      endif()
+    endforeach()
+  endwhile()
+  set(${out} ${result} PARENT_SCOPE)
+endfunction()
+
 function(kv_tests)
   find_package(GTest REQUIRED)
   kv_find_test_peers()
   file(GLOB_RECURSE tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*_test.cpp)
-  file(GLOB_RECURSE support CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*/support/*.cpp)
-  if(support)
-    add_library(kv_test_support STATIC ${support})
-    target_include_directories(kv_test_support PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
-    target_link_libraries(kv_test_support PUBLIC ${KV_ALL_LIBS} GTest::gtest kv_test_peers)
-    set(support_lib kv_test_support)
-  endif()
+  file(GLOB support_dirs LIST_DIRECTORIES true ${CMAKE_SOURCE_DIR}/tests/*/support ${CMAKE_SOURCE_DIR}/tests/*/*/support)
+  set(support_targets)
+  foreach(dir ${support_dirs})
+    file(GLOB srcs CONFIGURE_DEPENDS ${dir}/*.cpp)
+    if(NOT srcs)
+      continue()
+    endif()
+    get_filename_component(folder ${dir} DIRECTORY)
+    file(RELATIVE_PATH key ${CMAKE_SOURCE_DIR}/tests ${folder})
+    string(REPLACE "/" "_" key ${key})
+    set(lib kv_${key})
+    add_library(kv_test_support_${key} STATIC ${srcs})
+    target_include_directories(kv_test_support_${key} PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
+    target_link_libraries(kv_test_support_${key} PUBLIC ${lib} GTest::gtest kv_test_peers)
+    list(APPEND support_targets kv_test_support_${key})
+    set(support_lib_of_kv_test_support_${key} ${lib})
+  endforeach()
+  # A helper library links the helper libraries of the folders below its own.
+  foreach(s ${support_targets})
+    kv_lib_closure(${support_lib_of_${s}} below)
+    foreach(o ${support_targets})
+      if(support_lib_of_${o} IN_LIST below)
+        target_link_libraries(${s} PUBLIC ${o})
+      endif()
+    endforeach()
+  endforeach()
   foreach(t ${tests})
     file(RELATIVE_PATH rel ${CMAKE_SOURCE_DIR}/tests ${t})
+    get_filename_component(folder ${rel} DIRECTORY)
     string(REGEX REPLACE "\\.cpp$" "" rel ${rel})
     string(REPLACE "/" "_" tname ${rel})
+    string(REPLACE "/" "_" key ${folder})
+    if(NOT TARGET kv_${key})
+      message(FATAL_ERROR "tests/${folder}: no library kv_${key} for its tests to link")
+    endif()
+    kv_lib_closure(kv_${key} below)
+    set(libs kv_${key} ${KV_FOLDER_NEEDS_${key}})
+    foreach(s ${support_targets})
+      if(support_lib_of_${s} STREQUAL kv_${key} OR support_lib_of_${s} IN_LIST below)
+        list(APPEND libs ${s})
+      endif()
+    endforeach()
+    # The includes decide the crossing helpers: the test is read again when it changes.
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${t})
+    file(STRINGS ${t} includes REGEX "^#include \"[a-z0-9_/]+\\.h\"")
+    foreach(h ${KV_CROSSING_HELPERS})
+      if(includes MATCHES "#include \"${h}\"")
+        list(APPEND libs ${KV_HELPER_NEEDS_${h}})
+      endif()
+    endforeach()
     add_executable(${tname} ${t})
     target_include_directories(${tname} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
-    target_link_libraries(${tname} PRIVATE ${support_lib} ${KV_ALL_LIBS} GTest::gtest GTest::gtest_main GTest::gmock kv_test_peers)
+    target_link_libraries(${tname} PRIVATE ${libs} GTest::gtest GTest::gtest_main GTest::gmock
+                                           kv_test_peers)
     target_compile_definitions(${tname} PRIVATE KV_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
     add_test(NAME ${tname} COMMAND ${tname})
     set_tests_properties(${tname} PROPERTIES TIMEOUT 300)

@@ -26,7 +26,9 @@ int ReportEventLog(std::uint16_t event_id, const char* /*symbolic_name*/, const 
 
 FILE* OpenMessageLog(int year, int month, int day, const char* mode) {
   char name[32];
-  std::snprintf(name, sizeof name, "K-%.2d%.2d%.2d.LOG", year % 100, month, day);
+  // The text functions write into fixed buffers that hold their longest result;
+  // a line the log file cannot take is lost, with no one left to tell.
+  (void)std::snprintf(name, sizeof name, "K-%.2d%.2d%.2d.LOG", year % 100, month, day);
   const std::string path = std::string(SystemParameters().ServerArea) + "K-DB\\" + name;
   return SharedOpen(kMessageLogTimeoutSeconds, path.c_str(), mode);
 }
@@ -36,7 +38,7 @@ int WriteMessageLog(std::uint16_t event_id, const char* symbolic_name, const cha
                     std::uint16_t short_number, const char* text_format, ...) {
   const platform::LocalTime t = platform::GetLocalTime();
   char when[32];
-  std::snprintf(when, sizeof when, "%.2d-%.2d-%.2d %.2d:%.2d:%.2d", t.year % 100, t.month, t.day,
+  (void)std::snprintf(when, sizeof when, "%.2d-%.2d-%.2d %.2d:%.2d:%.2d", t.year % 100, t.month, t.day,
                 t.hour, t.minute, t.second);
 
   FILE* f = OpenMessageLog(t.year, t.month, t.day, "at");
@@ -45,18 +47,18 @@ int WriteMessageLog(std::uint16_t event_id, const char* symbolic_name, const cha
     LogMessage(5, "Error opening message log file");
     return 0;
   }
-  std::fprintf(f, "%.4X: %s,%-10.10s,%-8.8s,%.8lX,%-3d,%.4X,%-20s", event_id, when,
+  (void)std::fprintf(f, "%.4X: %s,%-10.10s,%-8.8s,%.8lX,%-3d,%.4X,%-20s", event_id, when,
                program_name ? program_name : "", job_name ? job_name : "",
                static_cast<unsigned long>(number), signed_number, short_number,
                symbolic_name ? symbolic_name : "");
   if (text_format && *text_format) {
-    std::fputc(',', f);
+    (void)std::fputc(',', f);
     va_list ap;
     va_start(ap, text_format);
-    std::vfprintf(f, text_format, ap);
+    (void)std::vfprintf(f, text_format, ap);
     va_end(ap);
   }
-  std::fputc('\n', f);
-  std::fclose(f);
+  (void)std::fputc('\n', f);
+  (void)std::fclose(f);
   return 1;
 }

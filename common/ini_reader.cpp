@@ -92,7 +92,8 @@ int IniFindParagraph(FILE* stream, const char* name, char* buffer, int size, lon
     }
   }
   std::clearerr(stream);
-  std::fseek(stream, origin, SEEK_SET);
+  // Back where the search began; a stream that cannot seek fails its next read.
+  (void)std::fseek(stream, origin, SEEK_SET);
   buffer[0] = '\0';
   return 0;
 }
@@ -111,7 +112,7 @@ int IniFindEntryEx(FILE* stream, const char* key, char* buffer, int size, long s
     }
   }
   std::clearerr(stream);
-  std::fseek(stream, origin, SEEK_SET);
+  (void)std::fseek(stream, origin, SEEK_SET);
   buffer[0] = '\0';
   return 0;
 }

@@ -20,7 +20,7 @@ inline constexpr int kIniLineSize = 281;
 
 // Reads one line into `buffer`; `position` (optional) receives the line's
 // offset.  Returns 0 at end of file (buffer emptied), else 1.
-int IniReadLine(FILE* stream, char* buffer, int size, long* position);
+[[nodiscard]] int IniReadLine(FILE* stream, char* buffer, int size, long* position);
 
 // The value of a line: the text after the first ':' or '=', with leading
 // blanks, tabs, carriage returns and line feeds skipped; null when there is
@@ -41,9 +41,9 @@ int IniFindParagraph(FILE* stream, const char* name, char* buffer, int size, lon
 // starting with `stop`, when not 0) and returns 1 at the first entry line
 // starting with `key` (the first entry line for a null or empty key), with
 // `position` at that line.  Else seeks back, empties the buffer and returns 0.
-int IniFindEntryEx(FILE* stream, const char* key, char* buffer, int size, long start,
+[[nodiscard]] int IniFindEntryEx(FILE* stream, const char* key, char* buffer, int size, long start,
                    long* position, char stop);
-int IniFindEntry(FILE* stream, const char* key, char* buffer, int size, long start,
+[[nodiscard]] int IniFindEntry(FILE* stream, const char* key, char* buffer, int size, long start,
                  long* position);
 
 // The value as a decimal number (its leading digits, optional sign).  Returns
@@ -61,7 +61,7 @@ int IniGetBool(FILE* stream, const char* key, int* value, long start);
 
 // The value cut to size - 1 characters (an empty value gives ""); returns 1
 // when the key was found.
-int IniGetStringAt(FILE* stream, const char* key, char* buffer, int size, long start, char stop);
+[[nodiscard]] int IniGetStringAt(FILE* stream, const char* key, char* buffer, int size, long start, char stop);
 int IniGetString(FILE* stream, const char* key, char* buffer, int size, long start);
 
 // Splits a value list.  The token at `text` is a double-quoted string (quotes
@@ -79,4 +79,4 @@ char* StrTrim(char* text);
 const char* GetFileNamePart(const char* path);
 // Appends '\' to a non-empty path that ends in neither '\' nor '/'.  Returns
 // 0 when the buffer of `size` bytes has no room for it (path unchanged).
-int AddBackslash(char* path, std::size_t size);
+[[nodiscard]] int AddBackslash(char* path, std::size_t size);

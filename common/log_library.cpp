@@ -64,8 +64,10 @@ std::uint16_t LogLostLineCount() { return g_lib.lost_count.load(); }
 
 void LogSetMessageLogContext(const char* program_name, const char* job_name, std::uint32_t number,
                              std::int16_t signed_number, std::uint16_t short_number) {
-  std::snprintf(g_lib.context_program, sizeof g_lib.context_program, "%s", program_name ? program_name : "");
-  std::snprintf(g_lib.context_job, sizeof g_lib.context_job, "%s", job_name ? job_name : "");
+  // Texts are cut to their fixed buffers on purpose, and a log line that cannot
+  // be written is lost: the log is where failures would be told.
+  (void)std::snprintf(g_lib.context_program, sizeof g_lib.context_program, "%s", program_name ? program_name : "");
+  (void)std::snprintf(g_lib.context_job, sizeof g_lib.context_job, "%s", job_name ? job_name : "");
   g_lib.context_number = number;
   g_lib.context_signed = signed_number;
   g_lib.context_short = short_number;
@@ -77,16 +79,16 @@ void LogInit(FILE* stream, const char* file_name, int level, const char* identif
   if (std::strlen(id) > kIdLength) {
     std::printf("LogInit() - warning: szID too long\n");
   }
-  std::snprintf(g_lib.id, sizeof g_lib.id, "%-10.10s", id);
+  (void)std::snprintf(g_lib.id, sizeof g_lib.id, "%-10.10s", id);
   g_lib.stream = stream;
   if (!file_name || !*file_name) {
     g_lib.file_name[0] = '\0';
   } else if (std::strlen(file_name) > kMaxFileName) {
     std::printf("LogInit() - invalid filename '%s'\n", file_name);
-    std::fflush(stdout);
+    (void)std::fflush(stdout);
     std::exit(1);
   } else {
-    std::snprintf(g_lib.file_name, sizeof g_lib.file_name, "%s", file_name);
+    (void)std::snprintf(g_lib.file_name, sizeof g_lib.file_name, "%s", file_name);
   }
   if (!stream && !g_lib.file_name[0]) {
     std::printf("LogInit() - szFileName and fp both NULL\n");
@@ -97,11 +99,11 @@ void LogConsole(const char* format, ...) {
   char text[5000];
   va_list ap;
   va_start(ap, format);
-  std::vsnprintf(text, sizeof text, format, ap);
+  (void)std::vsnprintf(text, sizeof text, format, ap);
   va_end(ap);
   const platform::LocalTime t = platform::GetLocalTime();
   std::printf("%.2d:%.2d:%.2d  %s - %s\n", t.hour, t.minute, t.second, g_lib.id, text);
-  std::fflush(stdout);
+  (void)std::fflush(stdout);
 }
 
 void LogMessage(int level, const char* format, ...) {
@@ -113,7 +115,7 @@ void LogMessage(int level, const char* format, ...) {
 
   const platform::LocalTime t = platform::GetLocalTime();
   char prefix[64];
-  std::snprintf(prefix, sizeof prefix, "%.2d-%.2d-%.2d %.2d:%.2d:%.2d  %s - ", TwoDigitYear(t),
+  (void)std::snprintf(prefix, sizeof prefix, "%.2d-%.2d-%.2d %.2d:%.2d:%.2d  %s - ", TwoDigitYear(t),
                 t.month, t.day, t.hour, t.minute, t.second, g_lib.id);
 
   char line[kLineRoom];
@@ -123,13 +125,13 @@ void LogMessage(int level, const char* format, ...) {
   va_list again;
   va_copy(again, ap);
   if (head >= 0 && static_cast<std::size_t>(head) < sizeof line) {
-    std::vsnprintf(line + head, sizeof line - head, format, ap);
+    (void)std::vsnprintf(line + head, sizeof line - head, format, ap);
   }
   va_end(ap);
 
   if (g_lib.stream && g_lib.stream != stdout) {
-    std::fprintf(g_lib.stream, "%s\n", line);
-    std::fflush(g_lib.stream);
+    (void)std::fprintf(g_lib.stream, "%s\n", line);
+    (void)std::fflush(g_lib.stream);
   }
 
   if (g_lib.file_name[0]) {
@@ -137,10 +139,10 @@ void LogMessage(int level, const char* format, ...) {
     if (FILE* f = SharedOpen(timeout, g_lib.file_name, "at")) {
       const std::uint16_t lost = g_lib.lost_count.exchange(0);
       if (lost != 0) {
-        std::fprintf(f, "%s(E) - (%d system message%s lost)\n", prefix, lost, lost == 1 ? "" : "s");
+        (void)std::fprintf(f, "%s(E) - (%d system message%s lost)\n", prefix, lost, lost == 1 ? "" : "s");
       }
-      std::fprintf(f, "%s\n", line);
-      std::fclose(f);
+      (void)std::fprintf(f, "%s\n", line);
+      (void)std::fclose(f);
     } else {
       const int error = errno;
       std::uint16_t lost = g_lib.lost_count.load();
@@ -151,7 +153,7 @@ void LogMessage(int level, const char* format, ...) {
   }
 
   char text[kLineRoom];
-  std::vsnprintf(text, sizeof text, format, again);
+  (void)std::vsnprintf(text, sizeof text, format, again);
   va_end(again);
   for (char* p = text; *p; ++p) {
     if (*p == '"') *p = '\'';

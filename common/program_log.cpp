@@ -29,7 +29,8 @@ void InitialiseLog(int level) {
   const std::string server_log = std::string(params.ServerArea) + "K-DB\\SERVER.log";
   {
     std::lock_guard<std::mutex> hold(g_file_lock);
-    if (g_program_log) std::fclose(g_program_log);
+    // A log line that cannot be written is lost: the log is where it would be told.
+    if (g_program_log) (void)std::fclose(g_program_log);
     g_program_log = std::fopen(platform::ToLinuxPath(log_path).c_str(), "w");
   }
   LogInit(nullptr, server_log.c_str(), level, "TESSALY");
@@ -41,11 +42,11 @@ void ProgramLog(int level, const char* format, ...) {
 
   const platform::LocalTime t = platform::GetLocalTime();
   char line[kLineBuffer];
-  std::snprintf(line, sizeof line, "%.2d-%.2d-%.2d %.2d:%.2d:%.2d - ", t.year % 100, t.month,
+  (void)std::snprintf(line, sizeof line, "%.2d-%.2d-%.2d %.2d:%.2d:%.2d - ", t.year % 100, t.month,
                 t.day, t.hour, t.minute, t.second);
   va_list ap;
   va_start(ap, format);
-  std::vsnprintf(line + kPrefixLength, sizeof line - kPrefixLength, format, ap);
+  (void)std::vsnprintf(line + kPrefixLength, sizeof line - kPrefixLength, format, ap);
   va_end(ap);
 
   if (std::strlen(line) >= kMaxLine) {
@@ -55,8 +56,8 @@ void ProgramLog(int level, const char* format, ...) {
   {
     std::lock_guard<std::mutex> hold(g_file_lock);
     if (g_program_log) {
-      std::fprintf(g_program_log, "%s\n", line);
-      std::fflush(g_program_log);
+      (void)std::fprintf(g_program_log, "%s\n", line);
+      (void)std::fflush(g_program_log);
     }
   }
 

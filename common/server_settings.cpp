@@ -212,7 +212,7 @@ StatusWord ReadSystemParams(FILE** setup_ini) {
   if (!IniFindParagraph(f, "[SERVER]", line, sizeof line, &para)) {
     std::rewind(f);
     if (!IniFindParagraph(f, "[WORKSTATION]", line, sizeof line, &para)) {
-      std::fclose(f);
+      (void)std::fclose(f);
       LogMessage(6, "ERROR - [SERVER] Paragraph missing from %s file", kSettingsFileName);
       return STATUS_SERVER_PARAGRAPH_MISSING;
     }
@@ -225,7 +225,8 @@ StatusWord ReadSystemParams(FILE** setup_ini) {
   char user_area[kIniLineSize] = "";
   IniGetString(f, "UserArea:", user_area, sizeof user_area, para);
   IniGetBool(f, "ManualODBC:", &p.ManualODBC, para);
-  std::fclose(f);
+  // Files here are only read: closing them loses nothing.
+  (void)std::fclose(f);
 
   bool failed = false;
   char parent[256];
@@ -284,7 +285,7 @@ StatusWord ReadSystemParams(FILE** setup_ini) {
     std::rewind(setup);
     *setup_ini = setup;
   } else {
-    std::fclose(setup);
+    (void)std::fclose(setup);
   }
   return STATUS_OK;
 }

@@ -70,4 +70,4 @@ StatusWord FindClientIni(char* path, std::size_t size);
 // The folder that holds `folder` (a server path, trailing backslash ignored),
 // with its trailing separator: "E:\FAX\SYSTEM\" gives "E:\FAX\".  Returns 0
 // when there is no parent or it does not fit.
-int ParentFolder(const char* folder, char* parent, std::size_t size);
+[[nodiscard]] int ParentFolder(const char* folder, char* parent, std::size_t size);

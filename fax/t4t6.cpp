@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "common/byte_order.h"
@@ -143,7 +144,7 @@ enum line_state : uint8_t {
 
 // Why the codes of a line stopped.
 enum stop_reason : uint8_t {
-  W_OK,       // a run ended (read_run) or a horizontal mode ended
+  W_DONE,     // a run ended (read_run) or a horizontal mode ended
   W_MORE,     // the data ended inside a code
   W_REACHED,  // the line reached the width
   W_ERROR,    // no valid code, or runs past the width
@@ -355,7 +356,7 @@ struct line_scan {
       }
       consume(e.len);
       run += e.run;
-      if (!e.makeup) [[likely]] return W_OK;
+      if (!e.makeup) [[likely]] return W_DONE;
       if (run > limit) return W_ERROR;
     }
   }
@@ -381,7 +382,7 @@ struct line_scan {
   template <int C>
   [[gnu::always_inline]] stop_reason run_1d(uint32_t& pos) {
     const stop_reason w = read_run<C>(width - pos);
-    if (w != W_OK) return w;
+    if (w != W_DONE) return w;
     const uint32_t a1 = pos + run;
     if (a1 >= width) [[unlikely]] {
       if (a1 > width) return W_ERROR;
@@ -396,7 +397,7 @@ struct line_scan {
     pos = a1;
     a0 = static_cast<int32_t>(a1);
     colour = C ^ 1;
-    return W_OK;
+    return W_DONE;
   }
 
   // One-dimensional: runs alternate from white.
@@ -405,8 +406,8 @@ struct line_scan {
     for (;;) {
       top_up();
       stop_reason w;
-      if (!colour && (w = run_1d<0>(pos)) != W_OK) return w;
-      if ((w = run_1d<1>(pos)) != W_OK) return w;
+      if (!colour && (w = run_1d<0>(pos)) != W_DONE) return w;
+      if ((w = run_1d<1>(pos)) != W_DONE) return w;
     }
   }
 
@@ -421,7 +422,7 @@ struct line_scan {
       run = first.run;
     } else if (h_left == 2) {
       const stop_reason w = read_run<C>(width - b);
-      if (w != W_OK) return w;
+      if (w != W_DONE) return w;
     }
     if (h_left == 2) {
       if (run > width - b) return W_ERROR;
@@ -430,7 +431,7 @@ struct line_scan {
       h_left = 1;
     }
     const stop_reason w = read_run<C ^ 1>(width - b - run1);
-    if (w != W_OK) return w;
+    if (w != W_DONE) return w;
     const uint32_t a1 = b + run1;
     const uint32_t a2 = a1 + run;
     run = 0;
@@ -446,7 +447,7 @@ struct line_scan {
     out += 2;
     a0 = static_cast<int32_t>(a2);
     seek_b1();
-    return W_OK;
+    return W_DONE;
   }
   [[gnu::always_inline]] stop_reason code_horizontal(run_entry first = {}) {
     return colour ? horizontal<1>(first) : horizontal<0>(first);
@@ -455,7 +456,7 @@ struct line_scan {
   [[gnu::always_inline]] stop_reason code_2d() {
     if (h_left) {  // resuming inside horizontal mode
       const stop_reason w = code_horizontal();
-      if (w != W_OK) return w;
+      if (w != W_DONE) return w;
     }
     for (;;) {
       if (nb < 32) refill();
@@ -496,7 +497,7 @@ struct line_scan {
         run1 = 0;
         run = 0;
         const stop_reason w = code_horizontal(first);
-        if (w != W_OK) return w;
+        if (w != W_DONE) return w;
       }
     }
   }
@@ -594,42 +595,39 @@ void delete_changes(uint32_t* p) {
   if (p) delete[] (p - 1);
 }
 
+// Owns a changing-element array until the decoder takes it.
+struct changes_deleter {
+  void operator()(uint32_t* p) const { delete_changes(p); }
+};
+using changes_ptr = std::unique_ptr<uint32_t, changes_deleter>;
+
 }  // namespace
 
 uint16_t t4t6__open(t4t6_decoder** handle, uint8_t coding, uint32_t width) {
   if (!handle) return T4T6_OPEN_NO_HANDLE;
   *handle = nullptr;
   if (coding < T4T6_MH || coding > T4T6_MMR || width == 0 || width > T4T6_MAX_WIDTH) return T4T6_OPEN_BAD_PARAM;
-  auto* h = new (std::nothrow) t4t6_decoder;
+  // Everything allocated here is owned locally until the handle is complete.
+  std::unique_ptr<t4t6_decoder> h(new (std::nothrow) t4t6_decoder);
   if (!h) return T4T6_OPEN_ALLOC_HANDLE;
-  auto* c = new (std::nothrow) t4t6_decoder_ctx;
-  if (!c) {
-    delete h;
-    return T4T6_OPEN_ALLOC_CTX;
-  }
+  std::unique_ptr<t4t6_decoder_ctx> c(new (std::nothrow) t4t6_decoder_ctx);
+  if (!c) return T4T6_OPEN_ALLOC_CTX;
   c->coding = coding;
   c->width = width;
   c->cap = width + 4;
-  c->cur = new_changes(c->cap);
-  if (!c->cur) {
-    delete c;
-    delete h;
-    return T4T6_OPEN_NO_ARRAY_1;
-  }
-  c->ref = new_changes(c->cap);
-  if (!c->ref) {
-    delete_changes(c->cur);
-    delete c;
-    delete h;
-    return T4T6_OPEN_NO_ARRAY_2;
-  }
+  changes_ptr cur(new_changes(c->cap));
+  if (!cur) return T4T6_OPEN_NO_ARRAY_1;
+  changes_ptr ref(new_changes(c->cap));
+  if (!ref) return T4T6_OPEN_NO_ARRAY_2;
+  c->cur = cur.release();
+  c->ref = ref.release();
   // MMR starts two-dimensional on an all-white reference line.
   c->ref[0] = c->ref[1] = c->ref[2] = width;
   c->kind = coding == T4T6_MMR ? 2 : 1;
   c->empty_threshold = coding == T4T6_MMR ? 1 : 4;
   reset_line(*c);
-  h->ctx = c;
-  *handle = h;
+  h->ctx = c.release();
+  *handle = h.release();
   return T4T6_OPEN_OK;
 }
 
@@ -904,28 +902,22 @@ uint16_t t4t6__open_encoder(t4t6_encoder** handle, uint8_t coding, uint32_t widt
   if (!handle) return T4T6_OPEN_NO_HANDLE;
   *handle = nullptr;
   if (coding < T4T6_MH || coding > T4T6_MMR || width == 0 || width > T4T6_MAX_WIDTH) return T4T6_OPEN_BAD_PARAM;
-  auto* h = new (std::nothrow) t4t6_encoder;
+  // Everything allocated here is owned locally until the handle is complete.
+  std::unique_ptr<t4t6_encoder> h(new (std::nothrow) t4t6_encoder);
   if (!h) return T4T6_OPEN_ALLOC_HANDLE;
-  auto* c = new (std::nothrow) t4t6_encoder_ctx;
-  if (!c) {
-    delete h;
-    return T4T6_OPEN_ALLOC_CTX;
-  }
+  std::unique_ptr<t4t6_encoder_ctx> c(new (std::nothrow) t4t6_encoder_ctx);
+  if (!c) return T4T6_OPEN_ALLOC_CTX;
   c->coding = coding;
   c->width = width;
   c->k = std::max<uint32_t>(k, 1);
-  c->cur = new (std::nothrow) uint32_t[width + 4];
-  c->ref = new (std::nothrow) uint32_t[width + 4];
-  if (!c->cur || !c->ref) {
-    delete[] c->cur;
-    delete[] c->ref;
-    delete c;
-    delete h;
-    return T4T6_OPEN_NO_ARRAY_1;
-  }
+  std::unique_ptr<uint32_t[]> cur(new (std::nothrow) uint32_t[width + 4]);
+  std::unique_ptr<uint32_t[]> ref(new (std::nothrow) uint32_t[width + 4]);
+  if (!cur || !ref) return T4T6_OPEN_NO_ARRAY_1;
+  c->cur = cur.release();
+  c->ref = ref.release();
   c->ref[0] = c->ref[1] = c->ref[2] = width;
-  h->ctx = c;
-  *handle = h;
+  h->ctx = c.release();
+  *handle = h.release();
   return T4T6_OPEN_OK;
 }
 

@@ -11,6 +11,11 @@ class plat_cs {
   void leave() { m_.unlock(); }
   bool try_enter() { return m_.try_lock(); }
   std::mutex& native() { return m_; }
+  // The standard lock names, so that std::unique_lock<plat_cs> can hold one
+  // where a function lets go of the lock for a while and takes it back.
+  void lock() { m_.lock(); }
+  void unlock() { m_.unlock(); }
+  bool try_lock() { return m_.try_lock(); }
 
  private:
   std::mutex m_;

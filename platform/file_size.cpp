@@ -12,7 +12,8 @@ bool SetStreamSize(std::FILE* file, long size) {
 
 long StreamSize(std::FILE* file) {
   if (!file) return -1;
-  std::fflush(file);
+  // Pending writes count towards the size; a failing flush shows in fstat's size.
+  (void)std::fflush(file);
   struct stat st {};
   if (fstat(fileno(file), &st) != 0) return -1;
   return static_cast<long>(st.st_size);

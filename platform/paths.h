@@ -31,7 +31,7 @@ std::string ClientIniPath();
 std::string ApplicationDataFolder();
 
 // Copies a file (replacing the target).  True on success.
-bool CopyFileTo(const std::string& source, const std::string& target);
+[[nodiscard]] bool CopyFileTo(const std::string& source, const std::string& target);
 
 // True when `path` names an existing file (not a folder).
 bool FileExists(const std::string& path);
@@ -39,7 +39,7 @@ bool FileExists(const std::string& path);
 // Creates `path` and its missing parents with the given permissions
 // (applied with chmod, so the umask does not narrow them).  True when the
 // folder exists afterwards.
-bool MakeFolders(const std::string& path, unsigned mode);
+[[nodiscard]] bool MakeFolders(const std::string& path, unsigned mode);
 
 // The host name of this machine (the computer name), empty when unknown.
 std::string ComputerName();

@@ -39,8 +39,9 @@ void OnCrash(int sig) {
       close(fd);
     }
   }
-  signal(sig, SIG_DFL);
-  raise(sig);
+  // Dies of the signal again with its default action; nothing is left to report a failure to.
+  (void)signal(sig, SIG_DFL);
+  (void)raise(sig);
 }
 
 }  // namespace
@@ -65,7 +66,8 @@ bool WaitReadable(const int* fds, std::size_t count, std::uint32_t ms) {
 
 int TakeLockFile(const std::string& path) {
   std::size_t slash = path.rfind('/');
-  if (slash != std::string::npos && slash > 0) MakeFolders(path.substr(0, slash), 0777);
+  // A folder that cannot be made shows as the open below failing.
+  if (slash != std::string::npos && slash > 0) (void)MakeFolders(path.substr(0, slash), 0777);
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) return -1;
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {

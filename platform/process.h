@@ -17,7 +17,7 @@ bool WaitReadable(const int* fds, std::size_t count, std::uint32_t ms);
 // included) without waiting.  The lock belongs to the process until
 // ReleaseLockFile or its end.  Returns the descriptor, or -1 when another
 // live process holds it or it cannot be created.
-int TakeLockFile(const std::string& path);
+[[nodiscard]] int TakeLockFile(const std::string& path);
 void ReleaseLockFile(int fd);
 
 // SIGTERM (and SIGINT) set a flag instead of ending the process.

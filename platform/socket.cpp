@@ -324,7 +324,7 @@ plat_dns_result plat_dns_result_from_gai(int gai_error) {
     case EAI_NONAME:
       return PLAT_DNS_NOT_FOUND;
 #ifdef EAI_NODATA
-    case EAI_NODATA:
+    case EAI_NODATA:  // NOLINT(bugprone-branch-clone): each code sits behind its own #ifdef
       return PLAT_DNS_NO_DATA;
 #endif
 #ifdef EAI_ADDRFAMILY

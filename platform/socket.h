@@ -63,29 +63,29 @@ uint16_t plat_sock_error_from_errno(int e);
 
 // Creates a socket of the kind (raw: protocol "raw IP"); the descriptor or
 // PLAT_SOCK_NONE with *err set.
-int plat_sock_open(plat_sock_kind kind, uint16_t* err);
+[[nodiscard]] int plat_sock_open(plat_sock_kind kind, uint16_t* err);
 void plat_sock_close(int fd);
 
 // Options; each returns 0 or the error number.
-uint16_t plat_sock_set_nonblocking(int fd);
-uint16_t plat_sock_set_rcvbuf(int fd, uint32_t bytes);
-uint16_t plat_sock_set_reuseaddr(int fd);
+[[nodiscard]] uint16_t plat_sock_set_nonblocking(int fd);
+[[nodiscard]] uint16_t plat_sock_set_rcvbuf(int fd, uint32_t bytes);
+[[nodiscard]] uint16_t plat_sock_set_reuseaddr(int fd);
 uint16_t plat_sock_set_nodelay(int fd);
 uint16_t plat_sock_set_tos(int fd, uint8_t tos);
 
 // Binds to addr (0 = any) and port (0 = chosen by the system).
-uint16_t plat_sock_bind(int fd, uint32_t addr_net, uint16_t port);
+[[nodiscard]] uint16_t plat_sock_bind(int fd, uint32_t addr_net, uint16_t port);
 // The local port, or 0 when it cannot be read.
 uint16_t plat_sock_local_port(int fd);
 
-uint16_t plat_sock_listen(int fd, int backlog);
+[[nodiscard]] uint16_t plat_sock_listen(int fd, int backlog);
 // Accepts one waiting connection as a non-blocking descriptor; PLAT_SOCK_NONE
 // with *err set (10035 when none waits).
-int plat_sock_accept(int fd, uint32_t* addr_net, uint16_t* port, uint16_t* err);
+[[nodiscard]] int plat_sock_accept(int fd, uint32_t* addr_net, uint16_t* port, uint16_t* err);
 
 // Starts a connect: 0 when it completed, 10035 / 10036 while it is under way,
 // else the error.
-uint16_t plat_sock_connect(int fd, uint32_t addr_net, uint16_t port);
+[[nodiscard]] uint16_t plat_sock_connect(int fd, uint32_t addr_net, uint16_t port);
 // The pending error of the socket (SO_ERROR), as a Windows number.
 uint16_t plat_sock_pending_error(int fd);
 
@@ -111,7 +111,7 @@ struct plat_sock_recv_result {
   uint32_t addr_net;   // sender (datagram sockets)
   uint16_t port;
 };
-plat_sock_recv_result plat_sock_recvv(int fd, const plat_sock_piece* pieces, size_t count);
+[[nodiscard]] plat_sock_recv_result plat_sock_recvv(int fd, const plat_sock_piece* pieces, size_t count);
 
 // A set of descriptors to wait on, with a wake-up descriptor that another
 // thread sets to end a wait at once.

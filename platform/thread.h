@@ -20,7 +20,7 @@ using plat_thread_fn = void (*)(void* arg);
 
 // Starts fn(arg) in a new thread with the given priority; null on failure
 // (errno-style code in *error when given).
-plat_thread* plat_thread_start(plat_thread_fn fn, void* arg, int priority, int* error = nullptr);
+[[nodiscard]] plat_thread* plat_thread_start(plat_thread_fn fn, void* arg, int priority, int* error = nullptr);
 
 // Waits for the thread to end and releases it.
 void plat_thread_join(plat_thread* t);

@@ -148,6 +148,7 @@ void om_os_blk_free(void* data) {
     report(OM_OS_BLK_ERR_BAD_BLOCK, routine, 0);
     return;
   }
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): pool ranges are kept as addresses to compare
   u8* header = reinterpret_cast<u8*>(r.header);
   const u32 dsize = r.stride - BLOCK_HEADER;
   u32 tag = get_host32(blk);

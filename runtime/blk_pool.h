@@ -24,7 +24,7 @@ enum : u16 {
 // Builds a pool in area (area_size bytes) of blocks of block_size bytes.
 void om_os_blk_init(void* area, u32 area_size, u32 block_size);
 // A block's data, or null (empty pool: no report; errors: reported).
-void* om_os_blk_get(void* pool);
+[[nodiscard]] void* om_os_blk_get(void* pool);
 void om_os_blk_free(void* data);
 
 // Number of blocks om_os_blk_init builds for this area and size.

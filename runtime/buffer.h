@@ -29,12 +29,12 @@ inline const u8* Buffer_data(const buffer_t* b) {
 
 // Normal buffer pool.  Alloc_buffer returns link_count 0, next null,
 // data_offset 12, data_size 0, or null at the limit (trap 8).
-buffer_t* Alloc_buffer();
+[[nodiscard]] buffer_t* Alloc_buffer();
 // Releases a chain: each buffer whose count is 0 or falls to 0 is returned.
 void Free_buffer(buffer_t* chain);
 
 // Interrupt-side buffer pool (never traps; null when empty).
-buffer_t* It_get_buffer();
+[[nodiscard]] buffer_t* It_get_buffer();
 void It_put_buffer(buffer_t* b);
 void It_free_buffer(buffer_t* b);  // one buffer, by its link count
 void It_refill_buffer_pool();
@@ -42,7 +42,7 @@ void It_refill_buffer_pool();
 // Copies data into a chain (first or a new buffer, more appended as needed,
 // each link_count 1).  Returns the first buffer, or null when nothing could
 // be had (buffers this call allocated are freed again).
-buffer_t* Store_data_in_buffers(const void* data, u32 length, buffer_t* first);
+[[nodiscard]] buffer_t* Store_data_in_buffers(const void* data, u32 length, buffer_t* first);
 
 // Total data bytes of a chain.
 u32 Buffer_chain_length(const buffer_t* chain);

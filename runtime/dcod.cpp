@@ -35,11 +35,13 @@ const registry& reg() {
       if (x.slot[s->entity] == 0) {
         x.slot[s->entity] = index;
       } else {
+        // The texts are cut to their buffers if ever longer; the clash report
+        // goes to the console, best effort.
         char head[16];
-        if (s->entity >= 0x20 && s->entity < 0x7F) std::snprintf(head, sizeof head, "//\t%c", s->entity);
-        else std::snprintf(head, sizeof head, "//\t(%d)", s->entity);
+        if (s->entity >= 0x20 && s->entity < 0x7F) (void)std::snprintf(head, sizeof head, "//\t%c", s->entity);
+        else (void)std::snprintf(head, sizeof head, "//\t(%d)", s->entity);
         char text[160];
-        std::snprintf(text, sizeof text, "%s (%s) -- already assigned; will be decoded as \"%s\" interface;\n", head,
+        (void)std::snprintf(text, sizeof text, "%s (%s) -- already assigned; will be decoded as \"%s\" interface;\n", head,
                       s->name, x.rows[x.slot[s->entity]].row->name);
         x.clashes.push_back(text);
       }
@@ -127,7 +129,7 @@ void dcod__init(bool verbose) {
   as_stored = true;
   const registry& r = reg();
   if (verbose)
-    for (const std::string& s : r.clashes) std::fputs(s.c_str(), stdout);
+    for (const std::string& s : r.clashes) (void)std::fputs(s.c_str(), stdout);
 }
 
 void dcod__set_pipe_form(bool on) { pipe_form = on; }
@@ -178,8 +180,8 @@ void dcod__format_view(const dcod__msg_view& view, char* line, size_t size, u32 
     name = dcod__lookup(b.prims, m.code);
     if (name[0] == '?' && name[1] == '\0') name = dcod__lookup(other_prims, m.code);
     if (name[0] == '?' && name[1] == '\0') {
-      if (m.code >= 0x20 && m.code < 0x7F) std::snprintf(unknown, sizeof unknown, "'%c'", m.code);
-      else std::snprintf(unknown, sizeof unknown, "(0x%02x)", m.code);
+      if (m.code >= 0x20 && m.code < 0x7F) (void)std::snprintf(unknown, sizeof unknown, "'%c'", m.code);
+      else (void)std::snprintf(unknown, sizeof unknown, "(0x%02x)", m.code);
       name = unknown;
     }
   }

@@ -18,22 +18,19 @@ u8 task_index(const task_rec* t) { return static_cast<u8>(t - g.tasks); }
 
 // Runs a task's stop procedure once (the started flag guards it).
 void task_stop_procedure(task_rec* t) {
-  cs_init.enter();
-  if (!t->started) {
-    cs_init.leave();
-    return;
-  }
-  t->started = 0;
-  u8 idx = task_index(t);
   om_os_stop_routine_t stops[OM_OS_ENT_COUNT];
   u32 n = 0;
-  for (auto& e : g.ent)
-    if (e.kept_task == idx && e.stop) stops[n++] = e.stop;
-  cs_init.leave();
+  {
+    plat_cs_hold hold(cs_init);
+    if (!t->started) return;
+    t->started = 0;
+    u8 idx = task_index(t);
+    for (auto& e : g.ent)
+      if (e.kept_task == idx && e.stop) stops[n++] = e.stop;
+  }
   for (u32 i = 0; i < n; ++i) stops[i]();
-  cs_init.enter();
+  plat_cs_hold hold(cs_init);
   --g.started_tasks;
-  cs_init.leave();
 }
 
 msg_t* pop_internal(task_rec* t) {
@@ -48,14 +45,13 @@ msg_t* pop_internal(task_rec* t) {
 
 msg_t* pop_external(u16 q) {
   xqueue& x = g.xq[q];
-  x.cs.enter();
+  plat_cs_hold hold(x.cs);
   msg_t* m = x.head;
   if (m) {
     x.head = m->next;
     if (!x.head) x.tail = nullptr;
     m->next = nullptr;
   }
-  x.cs.leave();
   return m;
 }
 
@@ -83,18 +79,16 @@ msg_t* after_receive(task_rec* t, msg_t* m, u8 letter) {
 }  // namespace
 
 u8 om_os_register_entities(u16 task_id, const entity_table_row_t* table) {
-  cs_init.enter();
-  if (g.task_count == 0 || task_id == OM_OS_FREE_TASK_ID || g.state.load() == OM_OS_STATE_STOPPING) {
-    cs_init.leave();
+  std::unique_lock<plat_cs> hold(cs_init);
+  if (g.task_count == 0 || task_id == OM_OS_FREE_TASK_ID || g.state.load() == OM_OS_STATE_STOPPING)
     return OM_OS_NOK;
-  }
   rand_seed_from_clock();
   task_rec* t = find_task(task_id);
   bool claimed = false;
   if (!t) {
     t = find_task(OM_OS_FREE_TASK_ID);
     if (!t) {
-      cs_init.leave();
+      hold.unlock();
       om_os_trap(OM_OS_TRAP_TASK_SLOT);
       return OM_OS_NOK;
     }
@@ -106,12 +100,12 @@ u8 om_os_register_entities(u16 task_id, const entity_table_row_t* table) {
   for (const entity_table_row_t* row = table; row && row->id != ENT_NIL; ++row) {
     entity_rec* e = entity_of(row->id);
     if (!e) {
-      cs_init.leave();
+      hold.unlock();
       om_os_trap(OM_OS_TRAP_ENTITY_ID);
       return OM_OS_NOK;
     }
     if (e->task != OM_OS_NO_TASK) {
-      cs_init.leave();
+      hold.unlock();
       om_os_trap(OM_OS_TRAP_ENTITY_TWICE);
       return OM_OS_NOK;
     }
@@ -125,16 +119,15 @@ u8 om_os_register_entities(u16 task_id, const entity_table_row_t* table) {
     e->long_config = row->long_config;
     e->stop = nullptr;
     if (row->init) {
-      cs_init.leave();
+      hold.unlock();
       row->init();
-      cs_init.enter();
+      hold.lock();
     }
   }
   if (claimed) {
     t->started = 1;
     ++g.started_tasks;
   }
-  cs_init.leave();
   return OM_OS_OK;
 }
 
@@ -194,11 +187,12 @@ void Post_msg(u16 q, msg_t* m) {
   }
   xqueue& x = g.xq[q];
   m->next = nullptr;
-  x.cs.enter();
-  if (x.tail) x.tail->next = m;
-  else x.head = m;
-  x.tail = m;
-  x.cs.leave();
+  {
+    plat_cs_hold hold(x.cs);
+    if (x.tail) x.tail->next = m;
+    else x.head = m;
+    x.tail = m;
+  }
   x.ev.set();
 }
 
@@ -253,7 +247,7 @@ u32 om_os_run_ready(u16 task_id, u32 max) {
 
 void om_os_update_entity(om_os_handler_t handler, const om_os_entity_attrs_t* a) {
   if (!handler || !a) return;
-  cs_init.enter();
+  plat_cs_hold hold(cs_init);
   for (auto& e : g.ent) {
     if (e.task != OM_OS_NO_TASK && e.handler == handler) {
       e.wants_clr_busy = a->wants_clr_busy;
@@ -265,7 +259,6 @@ void om_os_update_entity(om_os_handler_t handler, const om_os_entity_attrs_t* a)
       break;
     }
   }
-  cs_init.leave();
 }
 
 u8 om_os_entity_task(u32 id) {

@@ -39,7 +39,7 @@ inline constexpr u16 OM_OS_FREE_TASK_ID = 65535;
 
 // Binds the calling thread to the task slot `task_id` and registers every row
 // of the table in order, running each init routine.  2 or 3 (with a trap).
-u8 om_os_register_entities(u16 task_id, const entity_table_row_t* table);
+[[nodiscard]] u8 om_os_register_entities(u16 task_id, const entity_table_row_t* table);
 
 // Registers the table first when reg is non-zero, then receives and
 // dispatches until Receive_msg returns null (the runtime stops).
@@ -53,13 +53,13 @@ void Send_msg(msg_t* m);
 
 // Next message of the task (blocking on its external queue when the internal
 // one is empty); null when the runtime stops.
-msg_t* Receive_msg(u16 task_id);
+[[nodiscard]] msg_t* Receive_msg(u16 task_id);
 
 // Appends to an external queue and wakes its task.
 void Post_msg(u16 queue_index, msg_t* m);
 
 // Blocks on an external queue and returns its first message.
-msg_t* Receive_msg_wait(u16 queue_index);
+[[nodiscard]] msg_t* Receive_msg_wait(u16 queue_index);
 
 // Dispatches, in the calling thread, the messages already waiting for the
 // task (internal queue first, then external), at most max of them, without

@@ -52,7 +52,7 @@ void* om_os_mem_alloc(u32 size, u8 kind) {
   h->kind = kind;
   void* mem = h + 1;
   if (kind == OM_OS_MEM_LONG_TERM) std::memset(mem, 0, size);
-  om_os_lock();
+  om_os_lock_hold hold;
   h->next = heap_list;
   if (heap_list) heap_list->prev = h;
   heap_list = h;
@@ -61,67 +61,68 @@ void* om_os_mem_alloc(u32 size, u8 kind) {
     long_term_total += size;
     if (long_term_total > long_term_high) long_term_high = long_term_total;
   }
-  om_os_unlock();
   return mem;
 }
 
 void om_os_mem_free(void* memory, u8 kind) {
   if (!memory) return;
   heap_header* h = header_of(memory);
-  om_os_lock();
-  if (h->magic != HEAP_MAGIC) {  // not ours, or released already
-    om_os_unlock();
+  bool ours = false;
+  {
+    om_os_lock_hold hold;
+    ours = h->magic == HEAP_MAGIC;  // else not ours, or released already
+    if (ours) {
+      if (kind == OM_OS_MEM_LONG_TERM && h->kind == OM_OS_MEM_LONG_TERM) long_term_total -= h->size;
+      if (h->prev) h->prev->next = h->next;
+      else heap_list = h->next;
+      if (h->next) h->next->prev = h->prev;
+      --heap_count;
+      h->magic = 0;
+    }
+  }
+  if (!ours) {
     om_os_trap(OM_OS_TRAP_SYSTEM);
     return;
   }
-  if (kind == OM_OS_MEM_LONG_TERM && h->kind == OM_OS_MEM_LONG_TERM) long_term_total -= h->size;
-  if (h->prev) h->prev->next = h->next;
-  else heap_list = h->next;
-  if (h->next) h->next->prev = h->prev;
-  --heap_count;
-  h->magic = 0;
-  om_os_unlock();
   std::free(h);
 }
 
 // Any thread allocates and frees: the totals are read under the pool lock
 // that guards their changes.
 u32 om_os_mem_long_term_total() {
-  om_os_lock();
+  om_os_lock_hold hold;
   u32 n = long_term_total;
-  om_os_unlock();
   return n;
 }
 u32 om_os_mem_long_term_high() {
-  om_os_lock();
+  om_os_lock_hold hold;
   u32 n = long_term_high;
-  om_os_unlock();
   return n;
 }
 u32 om_os_mem_count() {
-  om_os_lock();
+  om_os_lock_hold hold;
   u32 n = heap_count;
-  om_os_unlock();
   return n;
 }
 
 void om_os_rt::mem_reset() {
-  om_os_lock();
+  om_os_lock_hold hold;
   tmp_list = nullptr;
   tmp_largest = 0;
   long_term_total = 0;
   long_term_high = 0;
-  om_os_unlock();
 }
 
 void om_os_rt::mem_free_all() {
-  om_os_lock();
-  heap_header* h = heap_list;
-  heap_list = nullptr;
-  heap_count = 0;
-  tmp_list = nullptr;
-  long_term_total = 0;
-  om_os_unlock();
+  heap_header* h = nullptr;
+  {
+    om_os_lock_hold hold;
+    h = heap_list;
+    heap_list = nullptr;
+    heap_count = 0;
+    tmp_list = nullptr;
+    long_term_total = 0;
+  }
   while (h) {
     heap_header* next = h->next;
     h->magic = 0;
@@ -144,51 +145,44 @@ u8 om_os_rt::tmp_blocks_apply(const om_os_config& c) {
     b->capacity = cap;
     b->in_use = 0;
     b->data = reinterpret_cast<u8*>(b + 1);
-    om_os_lock();
-    tmp_block** at = &tmp_list;
-    while (*at && (*at)->capacity < cap) at = &(*at)->next;
-    b->next = *at;
-    *at = b;
-    om_os_unlock();
+    {
+      om_os_lock_hold hold;
+      tmp_block** at = &tmp_list;
+      while (*at && (*at)->capacity < cap) at = &(*at)->next;
+      b->next = *at;
+      *at = b;
+    }
   }
   return OM_OS_OK;
 }
 
 u8* Alloc_tmp_block(u32 size) {
-  u8* data = nullptr;
-  om_os_lock();
+  om_os_lock_hold hold;
   if (size > tmp_largest) tmp_largest = size;
   for (tmp_block* b = tmp_list; b; b = b->next) {
     if (!b->in_use && b->capacity >= size) {
       b->in_use = 1;
-      data = b->data;
-      break;
+      return b->data;
     }
   }
-  om_os_unlock();
-  return data;
+  return nullptr;
 }
 
 u8 Free_tmp_block(const void* data) {
-  u8 r = OM_OS_NOK;
-  om_os_lock();
+  om_os_lock_hold hold;
   for (tmp_block* b = tmp_list; b; b = b->next) {
     if (b->data == data) {
-      if (b->in_use == 1) {
-        b->in_use = 0;
-        r = OM_OS_OK;
-      }
-      break;
+      if (b->in_use != 1) return OM_OS_NOK;
+      b->in_use = 0;
+      return OM_OS_OK;
     }
   }
-  om_os_unlock();
-  return r;
+  return OM_OS_NOK;
 }
 
 u32 om_os_tmp_block_largest_request() {
-  om_os_lock();
+  om_os_lock_hold hold;
   u32 n = tmp_largest;
-  om_os_unlock();
   return n;
 }
 

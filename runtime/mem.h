@@ -10,7 +10,7 @@ inline constexpr u8 OM_OS_MEM_LONG_TERM = 0xFF;  // zeroed and counted
 
 // Memory from the runtime heap (16-byte aligned), or null.  Everything still
 // allocated is released when the runtime stops.
-void* om_os_mem_alloc(u32 size, u8 kind);
+[[nodiscard]] void* om_os_mem_alloc(u32 size, u8 kind);
 void om_os_mem_free(void* memory, u8 kind);
 // Long-term memory in use and its high-water mark.
 u32 om_os_mem_long_term_total();
@@ -19,7 +19,7 @@ u32 om_os_mem_long_term_high();
 u32 om_os_mem_count();
 
 // Temporary blocks (three of 18000 bytes as shipped).
-u8* Alloc_tmp_block(u32 size);
+[[nodiscard]] u8* Alloc_tmp_block(u32 size);
 u8 Free_tmp_block(const void* data);  // 2 when it was in use, else 3
 u32 om_os_tmp_block_largest_request();
 

@@ -59,11 +59,11 @@ u32 Msg_total_size(const msg_t* m);
 // data_size 0, chain_size 0 (header fields are the caller's), or null at the
 // limit (trap 9).  Free_msg frees the chain, then the record; null is ignored;
 // a record that is not in use traps 16 and is left alone.
-msg_t* Alloc_msg();
+[[nodiscard]] msg_t* Alloc_msg();
 void Free_msg(msg_t* m);
 
 // Interrupt-side message pool (never traps; null when empty).
-msg_t* It_get_msg();
+[[nodiscard]] msg_t* It_get_msg();
 void It_put_msg(msg_t* m);
 void It_refill_msg_pool();
 
@@ -77,10 +77,10 @@ void It_alloc_msg_data(msg_t** m, buffer_t** b, u32 n, u8** data);
 
 // A new message carrying the buffer's data: copied inline behind `room`
 // reserved bytes when it fits (the buffer is then freed), else attached.
-msg_t* Alloc_msg_with_buffer(buffer_t* b, u8 room);
+[[nodiscard]] msg_t* Alloc_msg_with_buffer(buffer_t* b, u8 room);
 
 // A new message with a copy of the header, the inline data and the chain.
-msg_t* Copy_msg(const msg_t* m);
+[[nodiscard]] msg_t* Copy_msg(const msg_t* m);
 
 // Attaches a chain to a message: p_buffer, chain_size = the chain's length.
 void Msg_attach_chain(msg_t* m, buffer_t* chain);
@@ -127,4 +127,4 @@ om_os_it_pool_stats om_os_it_buffer_pool_stats();
 // high; buffer low, normal, high; message congestion on, off; buffer
 // congestion on, off (0 takes the default).
 // 3 when already set or when on <= off <= low <= normal <= high is broken.
-u8 om_os_it_pool_init(const u16 values[10]);
+[[nodiscard]] u8 om_os_it_pool_init(const u16 values[10]);

@@ -128,9 +128,8 @@ int create_task(const task_row& row, bool with_thread) {
 }
 
 u16 started_tasks() {
-  cs_init.enter();
+  plat_cs_hold hold(cs_init);
   u16 n = g.started_tasks;
-  cs_init.leave();
   return n;
 }
 
@@ -178,10 +177,11 @@ u8 om_os_config_apply(const om_os_config* config) {
     om_os_trap(OM_OS_TRAP_TASK_SLOT);
     return OM_OS_NOK;
   }
-  cs_init.enter();
-  g.task_count = slots;
-  for (u32 i = 0; i < slots; ++i) g.tasks[i] = task_rec{};
-  cs_init.leave();
+  {
+    plat_cs_hold hold(cs_init);
+    g.task_count = slots;
+    for (u32 i = 0; i < slots; ++i) g.tasks[i] = task_rec{};
+  }
   for (auto& e : g.ent) reset_entity(e);
   g.max_nai = c.max_nai;
   g.congestion.store(0);
@@ -288,13 +288,14 @@ void om_os_start_with(const om_os_start_options& opt) {
 u8 om_os_stop() {
   if (g.state.load() == OM_OS_STATE_INIT && !g.applied) return OM_OS_OK;
   // 1. Stopping: every entity unregistered, new sends dropped.
-  cs_init.enter();
-  g.state.store(OM_OS_STATE_STOPPING);
-  for (auto& e : g.ent) {
-    if (e.task != OM_OS_NO_TASK) e.kept_task = e.task;
-    e.task = OM_OS_NO_TASK;
+  {
+    plat_cs_hold hold(cs_init);
+    g.state.store(OM_OS_STATE_STOPPING);
+    for (auto& e : g.ent) {
+      if (e.task != OM_OS_NO_TASK) e.kept_task = e.task;
+      e.task = OM_OS_NO_TASK;
+    }
   }
-  cs_init.leave();
 
   // 2. A stop message into the external queue of every started task that
   //    runs in a thread of the runtime; 3. the others (tasks bound to a
@@ -302,10 +303,13 @@ u8 om_os_stop() {
   //    A task that already saw the state may be running its stop procedure
   //    meanwhile, which clears its started flag: read it under INIT.
   for (u32 i = 0; i < g.task_count; ++i) {
-    cs_init.enter();
-    const u16 task_id = g.tasks[i].task_id;
-    const bool started = g.tasks[i].started != 0;
-    cs_init.leave();
+    u16 task_id{};
+    bool started = false;
+    {
+      plat_cs_hold hold(cs_init);
+      task_id = g.tasks[i].task_id;
+      started = g.tasks[i].started != 0;
+    }
     if (task_id == OM_OS_FREE_TASK_ID || !started) continue;
     const bool own_thread = task_id == 0 && !sm_in_caller && threads[ENTITY_TASKS[0].slot] != nullptr;
     if (!own_thread) {

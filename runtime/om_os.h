@@ -40,7 +40,7 @@ inline constexpr u32 OM_OS_CONFIG_RECORD_SIZE = 63;
 void om_os_config_pack(const om_os_config& c, u8 out[OM_OS_CONFIG_RECORD_SIZE]);
 
 // Applies a configuration (first call after om_os_start only). 2 or 3.
-u8 om_os_config_apply(const om_os_config* config);
+[[nodiscard]] u8 om_os_config_apply(const om_os_config* config);
 // Fills out with the values in force; returns the record's size.
 u32 om_os_get_config(om_os_config* out);
 
@@ -117,6 +117,27 @@ inline constexpr u8 OM_OS_CS_CACH = 1;
 inline constexpr u8 OM_OS_CS_TIMR = 2;
 void om_os_enter(u8 index);
 void om_os_leave(u8 index);
+
+// Scoped holder of the pool lock.
+class om_os_lock_hold {
+ public:
+  om_os_lock_hold() { om_os_lock(); }
+  ~om_os_lock_hold() { om_os_unlock(); }
+  om_os_lock_hold(const om_os_lock_hold&) = delete;
+  om_os_lock_hold& operator=(const om_os_lock_hold&) = delete;
+};
+
+// Scoped holder of one of the indexed critical sections (OM_OS_CS_*).
+class om_os_cs_hold {
+ public:
+  explicit om_os_cs_hold(u8 index) : index_(index) { om_os_enter(index_); }
+  ~om_os_cs_hold() { om_os_leave(index_); }
+  om_os_cs_hold(const om_os_cs_hold&) = delete;
+  om_os_cs_hold& operator=(const om_os_cs_hold&) = delete;
+
+ private:
+  u8 index_;
+};
 
 // ---------------------------------------------------------------------------
 // Traps.

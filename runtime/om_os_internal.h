@@ -136,7 +136,7 @@ extern thread_local u8 tl_task;
 
 // Pools.
 void pools_reset();
-u8 pools_apply(const om_os_config& c);
+[[nodiscard]] u8 pools_apply(const om_os_config& c);
 void send_congestion_notice(code_t code, bool from_it_side);
 
 // Trace ring.
@@ -154,14 +154,14 @@ void trace_timer_op(u8 letter, const timer_trace_info& t);
 void audit(u8 letter, const msg_t* m);
 
 // Timers.
-u8 timers_apply(const om_os_config& c);
+[[nodiscard]] u8 timers_apply(const om_os_config& c);
 void timers_reset();
 void timers_stats(u16* in_use);
 
 // Heap and temporary blocks.
 void mem_reset();
 void mem_free_all();
-u8 tmp_blocks_apply(const om_os_config& c);
+[[nodiscard]] u8 tmp_blocks_apply(const om_os_config& c);
 
 // Stop procedure of a task that runs in the caller's thread.
 void run_stop_procedure(u8 index);

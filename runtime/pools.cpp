@@ -66,19 +66,21 @@ bool clear_locked(u8* flag) {
 // Congestion check of a normal pool after an allocation / a release.
 void check_raise(pool_state& p, u16 in_use) {
   bool send = false;
-  om_os_lock();
-  if (!p.congested && static_cast<i32>(p.limit) - in_use <= static_cast<i32>(p.cong_on))
-    send = raise_locked(&p.congested, &p.episodes);
-  om_os_unlock();
+  {
+    om_os_lock_hold hold;
+    if (!p.congested && static_cast<i32>(p.limit) - in_use <= static_cast<i32>(p.cong_on))
+      send = raise_locked(&p.congested, &p.episodes);
+  }
   if (send) send_congestion_notice(SM_BUSY_IN, false);
 }
 
 void check_clear(pool_state& p, u16 in_use) {
   bool send = false;
-  om_os_lock();
-  if (p.congested && static_cast<i32>(p.limit) - in_use >= static_cast<i32>(p.cong_off))
-    send = clear_locked(&p.congested);
-  om_os_unlock();
+  {
+    om_os_lock_hold hold;
+    if (p.congested && static_cast<i32>(p.limit) - in_use >= static_cast<i32>(p.cong_off))
+      send = clear_locked(&p.congested);
+  }
   if (send) send_congestion_notice(SM_CLR_BUSY_IN, false);
 }
 
@@ -119,51 +121,55 @@ Rec* it_take_locked(it_pool_state& p, Rec* Rec::*link, bool* raise) {
 // counted in use (the caller traps).
 bool pool_release(pool_state& p, void* rec, void** link_field, u8 kind, u16* in_use_after) {
   bool to_heap = false;
-  cs_cach.enter();
-  if (p.in_use == 0) {
-    cs_cach.leave();
-    return false;
+  {
+    plat_cs_hold hold(cs_cach);
+    if (p.in_use == 0) return false;
+    --p.in_use;
+    *in_use_after = p.in_use;
+    if (p.cache_count >= p.cache_limit) {
+      to_heap = true;
+    } else {
+      *link_field = p.cache_head;
+      p.cache_head = rec;
+      ++p.cache_count;
+    }
   }
-  --p.in_use;
-  *in_use_after = p.in_use;
-  if (p.cache_count >= p.cache_limit) {
-    to_heap = true;
-  } else {
-    *link_field = p.cache_head;
-    p.cache_head = rec;
-    ++p.cache_count;
-  }
-  cs_cach.leave();
   if (to_heap) om_os_mem_free(rec, kind);
   return true;
 }
 
 // Takes a record from a normal pool; null (with the trap) at the limit.
 void* pool_take(pool_state& p, u8 kind, u32 bytes, u16 trap, u16* in_use_after) {
-  cs_cach.enter();
-  u16 n = static_cast<u16>(p.in_use + 1);
-  if (n == 0 || n > p.limit) {
-    cs_cach.leave();
+  u16 n = 0;
+  bool over = false;
+  void* rec = nullptr;
+  {
+    plat_cs_hold hold(cs_cach);
+    n = static_cast<u16>(p.in_use + 1);
+    over = n == 0 || n > p.limit;
+    if (!over) {
+      p.in_use = n;
+      if (n > p.high_water) p.high_water = n;
+      if (p.cache_count != 0) {
+        rec = p.cache_head;
+        // Cached records chain through their first pointer-sized link field.
+        p.cache_head = (kind == OM_OS_MEM_MSG) ? static_cast<void*>(as_msg(rec)->link)
+                                                : static_cast<void*>(as_buf(rec)->next);
+        --p.cache_count;
+      }
+    }
+  }
+  if (over) {
     om_os_trap(trap);
     return nullptr;
   }
-  p.in_use = n;
-  if (n > p.high_water) p.high_water = n;
-  void* rec = nullptr;
-  if (p.cache_count != 0) {
-    rec = p.cache_head;
-    // Cached records chain through their first pointer-sized link field.
-    p.cache_head = (kind == OM_OS_MEM_MSG) ? static_cast<void*>(as_msg(rec)->link)
-                                            : static_cast<void*>(as_buf(rec)->next);
-    --p.cache_count;
-    cs_cach.leave();
-  } else {
-    cs_cach.leave();
+  if (!rec) {
     rec = om_os_mem_alloc(bytes, kind);
     if (!rec) {
-      cs_cach.enter();
-      --p.in_use;
-      cs_cach.leave();
+      {
+        plat_cs_hold hold(cs_cach);
+        --p.in_use;
+      }
       om_os_trap(trap);
       return nullptr;
     }
@@ -176,12 +182,13 @@ void release_buffer(buffer_t* b) {
   b->state = BUF_STATE_FREE;
   b->link_count = 0;
   bool clear_it = false, placed = false;
-  om_os_lock();
-  if (g.it_bufs.count < g.it_bufs.normal) {
-    clear_it = it_push_locked(g.it_bufs, b, reinterpret_cast<void**>(&b->next));
-    placed = true;
+  {
+    om_os_lock_hold hold;
+    if (g.it_bufs.count < g.it_bufs.normal) {
+      clear_it = it_push_locked(g.it_bufs, b, reinterpret_cast<void**>(&b->next));
+      placed = true;
+    }
   }
-  om_os_unlock();
   if (placed) {
     if (clear_it) send_congestion_notice(SM_CLR_BUSY_IN, true);
     return;
@@ -214,27 +221,35 @@ void refill_it_pool(it_pool_state& it, pool_state& pool, u8 mem_kind, Rec* Rec::
                     Rec* (*alloc)(), void (*put)(Rec*), void (*mark_free)(Rec*)) {
   // Any thread may mark the normal pool congested meanwhile: its flag is read
   // under the pool lock with the count.
-  om_os_lock();
-  u16 count = it.count;
-  bool held_back = pool.congested != 0;
-  const u16 low = it.low, normal = it.normal, high = it.high;
-  om_os_unlock();
+  u16 count = 0, low = 0, normal = 0, high = 0;
+  bool held_back = false;
+  {
+    om_os_lock_hold hold;
+    count = it.count;
+    held_back = pool.congested != 0;
+    low = it.low;
+    normal = it.normal;
+    high = it.high;
+  }
   if (count < low) {
     while (count < normal && !held_back) {
       Rec* r = alloc();
       if (!r) break;
       put(r);
-      om_os_lock();
-      count = it.count;
-      held_back = pool.congested != 0;
-      om_os_unlock();
+      {
+        om_os_lock_hold hold;
+        count = it.count;
+        held_back = pool.congested != 0;
+      }
     }
   } else if (count > high) {
     while (count > normal) {
-      om_os_lock();
-      Rec* r = it_pop_locked(it, link);
-      count = it.count;
-      om_os_unlock();
+      Rec* r = nullptr;
+      {
+        om_os_lock_hold hold;
+        r = it_pop_locked(it, link);
+        count = it.count;
+      }
       if (!r) break;
       mark_free(r);
       u16 in_use = 0;
@@ -379,12 +394,13 @@ void Free_msg(msg_t* m) {
   m->chain_size = 0;
   m->in_use = 0;
   bool clear_it = false, placed = false;
-  om_os_lock();
-  if (g.it_msgs.count < g.it_msgs.normal) {
-    clear_it = it_push_locked(g.it_msgs, m, reinterpret_cast<void**>(&m->link));
-    placed = true;
+  {
+    om_os_lock_hold hold;
+    if (g.it_msgs.count < g.it_msgs.normal) {
+      clear_it = it_push_locked(g.it_msgs, m, reinterpret_cast<void**>(&m->link));
+      placed = true;
+    }
   }
-  om_os_unlock();
   if (placed) {
     if (g.trace_mask.load() & OM_OS_TRACE_IT_MSG) trace_pool_op('P', m, nullptr);
     if (clear_it) send_congestion_notice(SM_CLR_BUSY_IN, true);
@@ -402,9 +418,11 @@ void Free_msg(msg_t* m) {
 
 msg_t* It_get_msg() {
   bool raise = false;
-  om_os_lock();
-  msg_t* m = it_take_locked(g.it_msgs, &msg_t::link, &raise);
-  om_os_unlock();
+  msg_t* m = nullptr;
+  {
+    om_os_lock_hold hold;
+    m = it_take_locked(g.it_msgs, &msg_t::link, &raise);
+  }
   if (!m) return nullptr;
   init_msg(m);
   if (g.trace_mask.load() & OM_OS_TRACE_IT_MSG) trace_pool_op('G', m, nullptr);
@@ -419,9 +437,11 @@ void It_put_msg(msg_t* m) {
     m->p_buffer = nullptr;
   }
   m->in_use = 0;
-  om_os_lock();
-  bool clear = it_push_locked(g.it_msgs, m, reinterpret_cast<void**>(&m->link));
-  om_os_unlock();
+  bool clear = false;
+  {
+    om_os_lock_hold hold;
+    clear = it_push_locked(g.it_msgs, m, reinterpret_cast<void**>(&m->link));
+  }
   if (g.trace_mask.load() & OM_OS_TRACE_IT_MSG) trace_pool_op('P', m, nullptr);
   if (clear) send_congestion_notice(SM_CLR_BUSY_IN, true);
 }
@@ -453,12 +473,13 @@ void Free_buffer(buffer_t* chain) {
       return;
     }
     bool keep = false;
-    om_os_lock();
-    if (chain->link_count != 0) {
-      --chain->link_count;
-      keep = chain->link_count != 0;
+    {
+      om_os_lock_hold hold;
+      if (chain->link_count != 0) {
+        --chain->link_count;
+        keep = chain->link_count != 0;
+      }
     }
-    om_os_unlock();
     if (!keep) release_buffer(chain);
     chain = next;
   }
@@ -466,9 +487,11 @@ void Free_buffer(buffer_t* chain) {
 
 buffer_t* It_get_buffer() {
   bool raise = false;
-  om_os_lock();
-  buffer_t* b = it_take_locked(g.it_bufs, &buffer_t::next, &raise);
-  om_os_unlock();
+  buffer_t* b = nullptr;
+  {
+    om_os_lock_hold hold;
+    b = it_take_locked(g.it_bufs, &buffer_t::next, &raise);
+  }
   if (!b) return nullptr;
   init_buffer(b);
   if (g.trace_mask.load() & OM_OS_TRACE_IT_BUFFER) trace_pool_op('g', nullptr, b);
@@ -480,9 +503,11 @@ void It_put_buffer(buffer_t* b) {
   if (!b || b->state != BUF_STATE_USED) return;
   b->state = BUF_STATE_FREE;
   b->link_count = 0;
-  om_os_lock();
-  bool clear = it_push_locked(g.it_bufs, b, reinterpret_cast<void**>(&b->next));
-  om_os_unlock();
+  bool clear = false;
+  {
+    om_os_lock_hold hold;
+    clear = it_push_locked(g.it_bufs, b, reinterpret_cast<void**>(&b->next));
+  }
   if (g.trace_mask.load() & OM_OS_TRACE_IT_BUFFER) trace_pool_op('p', nullptr, b);
   if (clear) send_congestion_notice(SM_CLR_BUSY_IN, true);
 }
@@ -490,12 +515,13 @@ void It_put_buffer(buffer_t* b) {
 void It_free_buffer(buffer_t* b) {
   if (!b || b->state != BUF_STATE_USED) return;
   bool keep = false;
-  om_os_lock();
-  if (b->link_count != 0) {
-    --b->link_count;
-    keep = b->link_count != 0;
+  {
+    om_os_lock_hold hold;
+    if (b->link_count != 0) {
+      --b->link_count;
+      keep = b->link_count != 0;
+    }
   }
-  om_os_unlock();
   if (!keep) It_put_buffer(b);
 }
 
@@ -508,41 +534,43 @@ void It_refill_buffer_pool() {
 }
 
 u8 om_os_it_pool_init(const u16 v[10]) {
-  om_os_lock();
-  if (g.it_msgs.high != 0) {
-    om_os_unlock();
-    return OM_OS_NOK;
+  {
+    om_os_lock_hold hold;
+    if (g.it_msgs.high != 0) return OM_OS_NOK;
   }
-  om_os_unlock();
   // Empty both pools back into the normal pools.
   g.it_msgs.normal = 0;
   g.it_bufs.normal = 0;
   for (;;) {
-    om_os_lock();
-    msg_t* m = as_msg(g.it_msgs.head);
-    if (m) {
-      g.it_msgs.head = m->link;
-      --g.it_msgs.count;
+    msg_t* m = nullptr;
+    {
+      om_os_lock_hold hold;
+      m = as_msg(g.it_msgs.head);
+      if (m) {
+        g.it_msgs.head = m->link;
+        --g.it_msgs.count;
+      }
     }
-    om_os_unlock();
     if (!m) break;
     init_msg(m);
     Free_msg(m);
   }
   for (;;) {
-    om_os_lock();
-    buffer_t* b = as_buf(g.it_bufs.head);
-    if (b) {
-      g.it_bufs.head = b->next;
-      --g.it_bufs.count;
+    buffer_t* b = nullptr;
+    {
+      om_os_lock_hold hold;
+      b = as_buf(g.it_bufs.head);
+      if (b) {
+        g.it_bufs.head = b->next;
+        --g.it_bufs.count;
+      }
     }
-    om_os_unlock();
     if (!b) break;
     init_buffer(b);
     Free_buffer(b);
   }
   auto pick = [](u16 value, u16 dflt) { return value != 0 ? value : dflt; };
-  om_os_lock();
+  om_os_lock_hold hold;
   it_pool_state& im = g.it_msgs;
   it_pool_state& ib = g.it_bufs;
   im.lowest = 65535;
@@ -560,9 +588,7 @@ u8 om_os_it_pool_init(const u16 v[10]) {
   auto ordered = [](const it_pool_state& p) {
     return p.cong_on <= p.cong_off && p.cong_off <= p.low && p.low <= p.normal && p.normal <= p.high;
   };
-  bool ok = ordered(im) && ordered(ib);
-  om_os_unlock();
-  return ok ? OM_OS_OK : OM_OS_NOK;
+  return ordered(im) && ordered(ib) ? OM_OS_OK : OM_OS_NOK;
 }
 
 // ---------------------------------------------------------------------------
@@ -702,26 +728,25 @@ u8 om_os_get_congestion() { return g.congestion.load(); }
 
 static om_os_pool_stats stats_of(const pool_state& p) {
   om_os_pool_stats s{};
-  cs_cach.enter();
-  s.limit = p.limit;
-  s.in_use = p.in_use;
-  s.high_water = p.high_water;
-  s.cache_limit = p.cache_limit;
-  s.cache_count = p.cache_count;
-  s.congestion_on = p.cong_on;
-  s.congestion_off = p.cong_off;
-  cs_cach.leave();
-  om_os_lock();
+  {
+    plat_cs_hold hold(cs_cach);
+    s.limit = p.limit;
+    s.in_use = p.in_use;
+    s.high_water = p.high_water;
+    s.cache_limit = p.cache_limit;
+    s.cache_count = p.cache_count;
+    s.congestion_on = p.cong_on;
+    s.congestion_off = p.cong_off;
+  }
+  om_os_lock_hold hold;
   s.congested = p.congested;
   s.episodes = p.episodes;
-  om_os_unlock();
   return s;
 }
 
 static om_os_it_pool_stats it_stats_of(const it_pool_state& p) {
-  om_os_lock();
+  om_os_lock_hold hold;
   om_os_it_pool_stats s{p.count, p.lowest, p.congested, p.episodes, p.low, p.normal, p.high, p.cong_on, p.cong_off};
-  om_os_unlock();
   return s;
 }
 

@@ -1,5 +1,7 @@
-// The socket entity ENT_IP: configuration, the socket table, requests of the
-// users, the send queues and the messages of the receive thread.
+// The socket entity ENT_IP: configuration, the entity state and the messages
+// of the receive thread.  The socket table (sock_table.cpp), the descriptors
+// (sock_desc.cpp), the send queues (sock_flow.cpp) and the requests of the
+// users (sock_requests.cpp) share sock_internal.h with it.
 #include <cstring>
 #include <new>
 
@@ -12,12 +14,13 @@
 #include "runtime/sock_internal.h"
 
 using namespace sock_rt;
+using namespace sock_ent;
 
 namespace sock_rt {
 shared_state sh;
 }
 
-namespace {
+namespace sock_ent {
 
 // Copies up to n bytes of the message data (chain or inline) into out;
 // returns the bytes copied.
@@ -46,131 +49,6 @@ void answer(msg_t* m, code_t code) {
 }
 
 // ---------------------------------------------------------------------------
-// Socket table: open addressing, downward probing.
-
-constexpr u32 TABLE_PRIMES[] = {
-    2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37,
-    41, 43, 47, 53, 59, 61, 67, 71, 73, 79, 83, 89,
-    97, 101, 103, 107, 109, 113, 127, 137, 149, 151, 157, 163,
-    167, 173, 179, 181, 191, 193, 197, 199, 211, 223, 227, 229,
-    233, 239, 241, 251, 257, 263, 269, 271, 277, 281, 283, 293,
-    307, 311, 313, 317, 331, 337, 347, 353, 367, 373, 379, 389,
-    401, 419, 421, 433, 443, 457, 467, 479, 499, 509, 521, 541,
-    547, 563, 577, 593, 607, 631, 641, 659, 673, 691, 709, 727,
-    751, 769, 787, 809, 829, 853, 877, 907, 919, 947, 971, 997,
-    1019, 1049, 1087, 1103, 1151, 1163, 1193, 1223, 1259, 1289, 1327, 1361,
-    1399, 1433, 1471, 1511, 1549, 1597, 1637, 1693, 1721, 1777, 1811, 1861,
-    1907, 1973, 2011, 2063, 2129, 2179, 2237, 2287, 2347, 2411, 2473, 2539,
-    2609, 2677, 2749, 2819, 2897, 2969, 3049, 3137, 3209, 3299, 3389, 3469,
-    3559, 3659, 3761, 3851, 3967, 4057, 4177, 4271, 4391, 4507, 4621, 4751,
-    4871, 4999, 5147, 5261, 5407, 5557, 5689, 5839, 6007, 6151, 6317, 6481,
-    6653, 6827, 7013, 7193, 7393, 7577, 7789, 7993, 8209, 8419, 8641, 8861,
-    9103, 9337, 9587, 9833, 10093, 10369, 10631, 10937, 11213, 11497, 11801, 12113,
-    12433, 12763, 13099, 13441, 13799, 14173, 14537, 14923, 15313, 15727, 16139, 16561,
-    16993, 17443, 17903, 18379, 18869, 19373, 19889, 20399, 20939, 21487, 22063, 22637,
-    23251, 23857, 24481, 25121, 25793, 26479, 27179, 27883, 28619, 29383, 30161, 30949,
-    31769, 32603, 33461, 34351, 35251, 36187, 37139, 38119, 39133, 40153, 41213, 42307,
-    43427, 44579, 45751, 46957, 48187, 49463, 50767, 52121, 53503, 54907, 56359, 57829,
-    59357, 60923, 62533, 64187, 65881, 67619, 69401, 71233, 73121, 75079, 77029, 79063,
-    81157, 83299, 85487, 87743, 90059, 92459, 94889, 97381, 99961, 102593, 105319, 108079,
-    110933, 113891, 116867, 119953, 123121, 126397, 129707, 133153, 136649, 140263, 143971, 147761,
-    151667, 155663, 159769, 163987, 168323, 172759, 177319, 182009, 186841, 191747, 196799, 201997,
-    207329, 212801, 218417, 224197, 230101, 236207, 242413, 248813, 255383, 262121, 269041, 276151,
-    283447, 290923, 298601, 306479, 314569, 322877, 331399, 340169, 349133, 358349, 367819, 377513,
-    387493, 397721, 408209, 418987, 430057, 441403, 453053, 465011, 477293, 489887, 502829, 516127,
-    529723, 543707, 558067, 572791, 587927, 603443, 619363, 635729, 652499, 669733, 687403, 705559,
-    724187, 743297, 762917, 783077, 803729, 824947, 846733, 869081, 892027, 915587, 939749, 964559,
-    990013,
-};
-static_assert(sizeof TABLE_PRIMES / sizeof TABLE_PRIMES[0] == 373, "socket table sizes");
-
-struct table_state {
-  std::vector<sock_rec*> slots;  // empty before the first configuration
-  std::vector<sock_rec*> list;   // creation order
-  u32 count = 0;
-};
-table_state tbl;
-
-u32 table_home(u8 sapi, u16 nai, u16 conn_id) {
-  const u32 key = ((static_cast<u32>(sapi) * 16u) | nai) * 16u + conn_id;
-  return key % static_cast<u32>(tbl.slots.size());
-}
-
-u32 table_index_of(u8 sapi, u16 nai, u16 conn_id, bool* found) {
-  const u32 size = static_cast<u32>(tbl.slots.size());
-  u32 i = table_home(sapi, nai, conn_id);
-  for (u32 probes = 0; probes < size; ++probes) {
-    sock_rec* r = tbl.slots[i];
-    if (!r) break;
-    if (r->sapi == sapi && r->nai == nai && r->conn_id == conn_id) {
-      *found = true;
-      return i;
-    }
-    i = i == 0 ? size - 1 : i - 1;
-  }
-  *found = false;
-  return i;
-}
-
-sock_rec* table_find(u8 sapi, u16 nai, u16 conn_id) {
-  if (tbl.slots.empty()) return nullptr;
-  bool found = false;
-  u32 i = table_index_of(sapi, nai, conn_id, &found);
-  return found ? tbl.slots[i] : nullptr;
-}
-
-void table_insert(sock_rec* r) {
-  bool found = false;
-  u32 i = table_index_of(r->sapi, r->nai, r->conn_id, &found);
-  tbl.slots[i] = r;
-  ++tbl.count;
-}
-
-// Removes a record; later entries of its probe run move back so that no
-// search stops early at the freed slot.
-void table_remove(sock_rec* r) {
-  if (tbl.slots.empty()) return;
-  bool found = false;
-  u32 i = table_index_of(r->sapi, r->nai, r->conn_id, &found);
-  if (!found) return;
-  const u32 size = static_cast<u32>(tbl.slots.size());
-  tbl.slots[i] = nullptr;
-  --tbl.count;
-  u32 j = i;
-  for (;;) {
-    j = j == 0 ? size - 1 : j - 1;
-    sock_rec* e = tbl.slots[j];
-    if (!e) break;
-    const u32 home = table_home(e->sapi, e->nai, e->conn_id);
-    // Probing runs downwards from home: e may fill the hole at i when i lies
-    // on its path between home and j.
-    const u32 dist_hole = (home + size - i) % size;
-    const u32 dist_here = (home + size - j) % size;
-    if (dist_hole <= dist_here) {
-      tbl.slots[i] = e;
-      tbl.slots[j] = nullptr;
-      i = j;
-    }
-  }
-}
-
-void list_remove(sock_rec* r) {
-  for (auto it = tbl.list.begin(); it != tbl.list.end(); ++it) {
-    if (*it == r) {
-      tbl.list.erase(it);
-      return;
-    }
-  }
-}
-
-u32 table_size_for(u16 max_nai) {
-  const u32 want = 2u * max_nai + 1u;
-  for (u32 p : TABLE_PRIMES)
-    if (p > want) return p;
-  return TABLE_PRIMES[sizeof TABLE_PRIMES / sizeof TABLE_PRIMES[0] - 1];
-}
-
-// ---------------------------------------------------------------------------
 // Entity state.
 
 struct deferred_confirm {
@@ -184,320 +62,6 @@ struct entity_state {
   u8 error1 = 0, error2 = 0;
 };
 entity_state* es = nullptr;
-
-// ---------------------------------------------------------------------------
-// Descriptors.
-
-void desc_link(sock_desc* d) {
-  sock_lock();
-  if (!d->listed) {
-    sh.descs.push_back(d);
-    d->listed = true;
-  }
-  sock_unlock();
-  wake_receiver();
-}
-
-void desc_unlink(sock_desc* d) {
-  sock_lock();
-  if (d->listed) {
-    for (auto it = sh.descs.begin(); it != sh.descs.end(); ++it) {
-      if (*it == d) {
-        sh.descs.erase(it);
-        break;
-      }
-    }
-    d->listed = false;
-  }
-  sock_unlock();
-}
-
-void free_queue(sock_desc* d) {
-  for (msg_t* m : d->queue) Free_msg(m);
-  d->queue.clear();
-  d->head_sent = 0;
-  d->retries = 0;
-}
-
-// Creates the platform socket of a record into its descriptor (bound,
-// options applied, state 10).  0, or the configuration error byte with the
-// system error in *err.
-u8 create_platform_socket(sock_rec* r, u16* err) {
-  *err = 0;
-  plat_sock_kind kind;
-  switch (r->kind) {
-    case SOCK_KIND_UDP: kind = PLAT_SOCK_UDP; break;
-    case SOCK_KIND_TCP: kind = PLAT_SOCK_TCP; break;
-    case SOCK_KIND_RAW: kind = PLAT_SOCK_RAW; break;
-    default: return SOCK_CFG_ERR_UNKNOWN_KIND;
-  }
-  int fd = plat_sock_open(kind, err);
-  if (fd == PLAT_SOCK_NONE) return SOCK_CFG_ERR_SOCKET;
-  u8 fail = 0;
-  if ((*err = plat_sock_set_nonblocking(fd)) != 0) fail = SOCK_CFG_ERR_NONBLOCKING;
-  if (!fail && r->kind != SOCK_KIND_UDP && (*err = plat_sock_set_reuseaddr(fd)) != 0) fail = SOCK_CFG_ERR_REUSEADDR;
-  if (!fail) fail = apply_socket_options(r, fd, err);
-  if (!fail) {
-    const u32 addr = (r->bind_address == 1 && r->address_count == 1) ? r->address_net : 0;
-    if ((*err = plat_sock_bind(fd, addr, r->port)) != 0) fail = SOCK_CFG_ERR_BIND;
-  }
-  if (fail) {
-    plat_sock_close(fd);
-    return fail;
-  }
-  if (r->port == 0) r->port = plat_sock_local_port(fd);
-  sock_desc* d = r->desc;
-  sock_lock();
-  d->local_port = r->port;
-  d->family = SOCK_FAMILY_IPV4;
-  d->fd = fd;
-  d->state = DESC_BOUND;
-  sock_unlock();
-  desc_link(d);
-  return 0;
-}
-
-// Shuts a connection down and keeps the descriptor for creation again.
-// false when the state allows no shutdown.
-bool close_connection(sock_rec* r) {
-  sock_desc* d = r->desc;
-  if (!d) return false;
-  const u8 st = d->state;
-  if (st != DESC_CONNECTING && st != DESC_CONNECTED && st != DESC_CLOSING) return false;
-  Timer_stop(r->timer);
-  r->retry_pending = false;
-  free_queue(d);
-  r->flow = 0;
-  for (msg_t* c : r->commits) Free_msg(c);
-  r->commits.clear();
-  sock_lock();
-  int fd = d->fd.exchange(PLAT_SOCK_NONE);
-  d->state = DESC_RECREATE;
-  if (sock_rec* p = r->parent) {
-    for (auto it = p->accepted.begin(); it != p->accepted.end(); ++it) {
-      if (*it == r) {
-        p->accepted.erase(it);
-        p->spare.push_back(r);
-        break;
-      }
-    }
-  }
-  sock_unlock();
-  plat_sock_shutdown(fd);
-  plat_sock_close(fd);
-  wake_receiver();
-  return true;
-}
-
-// Closes the socket's descriptor (a listener's, or one whose connect was
-// refused), keeping it for creation again.
-void close_for_recreate(sock_rec* r) {
-  sock_desc* d = r->desc;
-  sock_lock();
-  int fd = d->fd.exchange(PLAT_SOCK_NONE);
-  d->state = DESC_RECREATE;
-  sock_unlock();
-  plat_sock_close(fd);
-  wake_receiver();
-}
-
-// Creates (when needed) and opens the listening descriptor; 0 or an error
-// byte.
-u8 start_listening(sock_rec* r) {
-  sock_desc* d = r->desc;
-  if (d->fd == PLAT_SOCK_NONE) {
-    u16 err = 0;
-    if (create_platform_socket(r, &err) != 0) return SOCK_ERR_LISTEN;
-  }
-  if (plat_sock_listen(d->fd, r->backlog ? static_cast<int>(r->backlog) : 5) != 0) return SOCK_ERR_LISTEN;
-  sock_lock();
-  d->state = DESC_LISTENING;
-  r->listen_started = 1;
-  sock_unlock();
-  wake_receiver();
-  return 0;
-}
-
-// Closes a descriptor for good and frees it.
-void destroy_desc(sock_rec* r) {
-  sock_desc* d = r->desc;
-  if (!d) return;
-  desc_unlink(d);
-  free_queue(d);
-  int fd = d->fd.exchange(PLAT_SOCK_NONE);
-  if (fd != PLAT_SOCK_NONE) {
-    if (r->kind == SOCK_KIND_TCP) plat_sock_shutdown(fd);
-    plat_sock_close(fd);
-  }
-  delete d;
-  r->desc = nullptr;
-  wake_receiver();
-}
-
-void destroy_record(sock_rec* r) {
-  destroy_desc(r);
-  Timer_free(r->timer);
-  r->timer = nullptr;
-  for (msg_t* c : r->commits) Free_msg(c);
-  r->commits.clear();
-  delete r;
-}
-
-// Removes a socket (and the children of a listening one) from the table and
-// the list and frees everything.
-void remove_socket(sock_rec* r) {
-  std::vector<sock_rec*> children;
-  sock_lock();
-  children = r->spare;
-  children.insert(children.end(), r->accepted.begin(), r->accepted.end());
-  r->spare.clear();
-  r->accepted.clear();
-  sock_unlock();
-  for (sock_rec* c : children) {
-    table_remove(c);
-    list_remove(c);
-    destroy_record(c);
-  }
-  table_remove(r);
-  list_remove(r);
-  destroy_record(r);
-}
-
-// ---------------------------------------------------------------------------
-// Reports and flow control.
-
-void flow_done(sock_rec* r) {
-  if (r->flow == 0) return;
-  if (--r->flow != 0) return;
-  for (msg_t* c : r->commits) {
-    c->from = sh.own_id;
-    c->to = r->control;
-    c->code = SOCK_COMMIT_CO;
-    Send_msg(c);
-  }
-  r->commits.clear();
-}
-
-// Drops the first queued message (sent or given up).
-void pop_head(sock_rec* r) {
-  sock_desc* d = r->desc;
-  Free_msg(d->queue.front());
-  d->queue.pop_front();
-  d->head_sent = 0;
-  flow_done(r);
-}
-
-// Pieces of a message's data from byte `skip` on, one per buffer.
-size_t data_pieces(msg_t* m, u32 skip, plat_sock_piece* out, size_t max, u32* total) {
-  size_t n = 0;
-  *total = 0;
-  if (!m->p_buffer) {
-    if (m->data_size > skip && max > 0) {
-      out[n++] = plat_sock_piece{Msg_inline_data(m) + skip, static_cast<size_t>(m->data_size - skip)};
-      *total = m->data_size - skip;
-    }
-    return n;
-  }
-  for (buffer_t* b = m->p_buffer; b; b = b->next) {
-    u32 size = b->data_size;
-    if (skip >= size) {
-      skip -= size;
-      continue;
-    }
-    if (n == max) return SIZE_MAX;
-    out[n++] = plat_sock_piece{Buffer_data(b) + skip, static_cast<size_t>(size - skip)};
-    *total += size - skip;
-    skip = 0;
-  }
-  return n;
-}
-
-// Gives up every queued message after a report.
-void give_up_queue(sock_rec* r, u8 cls, u32 detail) {
-  send_report(r, 'e', cls, detail);
-  sock_desc* d = r->desc;
-  while (!d->queue.empty()) pop_head(r);
-  d->retries = 0;
-}
-
-// Sends the queue in order.
-void send_queue(sock_rec* r) {
-  sock_desc* d = r->desc;
-  if (!d) return;
-  constexpr size_t MAX_PIECES = 64;
-  plat_sock_piece pieces[MAX_PIECES];
-  while (!d->queue.empty()) {
-    msg_t* m = d->queue.front();
-    const int fd = d->fd;
-    bool to = false;
-    u32 dest = 0;
-    u16 port = 0;
-    u32 skip = d->head_sent;
-    if (r->kind != SOCK_KIND_TCP) {
-      if (Msg_total_size(m) <= SOCK_UDP_HEADER_SIZE) {
-        pop_head(r);
-        continue;
-      }
-      u8 h[SOCK_UDP_HEADER_SIZE];
-      copy_data(m, h, SOCK_UDP_HEADER_SIZE);
-      if (h[0] == SOCK_FAMILY_IPV6) {
-        send_report(r, 'e', SOCK_REPORT_IPV6, 0);
-        pop_head(r);
-        continue;
-      }
-      if (h[0] != SOCK_FAMILY_IPV4) {
-        send_report(r, 'e', SOCK_REPORT_BAD_FAMILY, h[0]);
-        pop_head(r);
-        continue;
-      }
-      const sock_addr a = sock_addr_unpack(h);
-      to = true;
-      dest = a.addr_net;
-      port = a.port;
-      skip = SOCK_UDP_HEADER_SIZE;
-    }
-    u32 total = 0;
-    size_t n = data_pieces(m, skip, pieces, MAX_PIECES, &total);
-    if (n == SIZE_MAX || fd == PLAT_SOCK_NONE) {
-      ++d->send_errors;
-      d->last_error = fd == PLAT_SOCK_NONE ? PLAT_WSAENOTSOCK : PLAT_WSAEMSGSIZE;
-      pop_head(r);
-      continue;
-    }
-    if (total == 0) {
-      pop_head(r);
-      continue;
-    }
-    long sent = plat_sock_sendv(fd, pieces, n, to, dest, port);
-    if (sent >= 0) {
-      d->retries = 0;
-      if (r->kind == SOCK_KIND_TCP && static_cast<u32>(sent) < total) {
-        d->head_sent += static_cast<u32>(sent);  // the rest stays at the head
-        continue;
-      }
-      pop_head(r);
-      continue;
-    }
-    const u16 err = static_cast<u16>(-sent);
-    ++d->send_errors;
-    d->last_error = err;
-    if (err == PLAT_WSAEWOULDBLOCK || err == PLAT_WSAENOBUFS) {
-      if (d->retries < r->retry_limit) {
-        ++d->retries;
-        r->retry_pending = true;
-        Timer_start(r->timer, r->retry_delay_ms, ++r->timer_seq, SOCK_TIMER_RETRY);
-        return;
-      }
-      give_up_queue(r, SOCK_REPORT_RETRY_LIMIT, err);
-      return;
-    }
-    if (err == PLAT_WSAENETUNREACH) {
-      give_up_queue(r, SOCK_REPORT_UNREACHABLE, err);
-      return;
-    }
-    pop_head(r);  // any other error: this message only
-  }
-}
 
 // ---------------------------------------------------------------------------
 // Configuration.
@@ -639,9 +203,8 @@ cfg_result configure_entry(const sock_config_entry& e, u8 index) {
     table_insert(c);
     desc_link(c->desc);
   }
-  sock_lock();
+  sock_hold hold;
   r->spare = children;
-  sock_unlock();
   return cfg_result{};
 }
 
@@ -660,10 +223,12 @@ bool start_receiver() {
 }
 
 void defer_confirm(msg_t* m) {
-  sock_lock();
-  sh.config_pending = 1;
-  const u32 round = sh.rounds.load() + 1;
-  sock_unlock();
+  u32 round{};
+  {
+    sock_hold hold;
+    sh.config_pending = 1;
+    round = sh.rounds.load() + 1;
+  }
   es->deferred.push_back(deferred_confirm{m, round});
   wake_receiver();
 }
@@ -681,9 +246,10 @@ void answer_config(msg_t* m, code_t code, u8 status, u8 e1, u8 e2, bool deferred
 void handle_config(msg_t* m) {
   if (m->to >= OM_OS_ENT_FIRST && m->to <= OM_OS_ENT_LAST && m->to != sh.own_id) {
     // The receive thread and the resolvers address their messages with it.
-    sock_lock();
-    sh.own_id = m->to;
-    sock_unlock();
+    {
+      sock_hold hold;
+      sh.own_id = m->to;
+    }
   }
   // The body, contiguous.
   const u8* body = nullptr;
@@ -757,9 +323,10 @@ void handle_mip_rout(msg_t* m) {
     // nothing to do
   } else if (n >= 2 && b[0] == 1) {
     // The receive thread applies it to a child it accepts into.
-    sock_lock();
-    r->tos = b[1];
-    sock_unlock();
+    {
+      sock_hold hold;
+      r->tos = b[1];
+    }
     const int fd = r->desc ? r->desc->fd.load() : PLAT_SOCK_NONE;
     if (fd != PLAT_SOCK_NONE) {
       u16 err = plat_sock_set_tos(fd, r->tos);
@@ -793,279 +360,6 @@ void handle_sm(msg_t* m) {
 }
 
 // ---------------------------------------------------------------------------
-// Requests of the users.
-
-// Three-byte answer of a TCP close, listen or stop-listen request.
-void answer3(msg_t* m, code_t code, u8 result, u8 error) {
-  u8 third = 0;
-  u8 b[3] = {0, 0, 0};
-  if (copy_data(m, b, 3) == 3) third = b[2];
-  const u8 body[3] = {result, error, third};
-  Msg_set_inline_body(m, body, 3);
-  answer(m, code);
-}
-
-// UDP and raw sockets answer these at once with the request's first bytes.
-void answer_unchanged(msg_t* m, code_t code, u32 keep) {
-  if (!m->p_buffer && m->data_size > keep) m->data_size = static_cast<u8>(keep);
-  answer(m, code);
-}
-
-void answer_est_co(msg_t* m, u8 result, u8 letter, u16 local_port) {
-  u8 body[SOCK_EST_CO_SIZE] = {};
-  body[0] = result;
-  body[1] = letter;
-  put_le16(body + 4, local_port);
-  Msg_set_inline_body(m, body, SOCK_EST_CO_SIZE);
-  answer(m, SOCK_EST_CO);
-}
-
-void handle_est(sock_rec* r, msg_t* m) {
-  if (r->kind != SOCK_KIND_TCP) {
-    answer_unchanged(m, SOCK_EST_CO, 6);
-    return;
-  }
-  if (r->listening) {
-    answer_est_co(m, OM_OS_NOK, SOCK_ERR_NOT_LISTENING, r->port);
-    return;
-  }
-  if (Msg_total_size(m) < SOCK_ADDR_BLOCK_SIZE) {
-    answer_est_co(m, OM_OS_NOK, SOCK_ERR_SHORT_BODY, r->port);
-    return;
-  }
-  u8 b[SOCK_ADDR_BLOCK_SIZE];
-  copy_data(m, b, SOCK_ADDR_BLOCK_SIZE);
-  const sock_addr a = sock_addr_unpack(b);
-  if (a.family != SOCK_FAMILY_IPV4) {
-    answer_est_co(m, OM_OS_NOK, SOCK_ERR_FAMILY, r->port);
-    return;
-  }
-  sock_desc* d = r->desc;
-  const u8 st = d->state;
-  if (st != DESC_BOUND && st != DESC_RECREATE) {
-    // Connecting or connected already: a second request leaves the
-    // connection alone.
-    answer_est_co(m, OM_OS_NOK, sock_error_letter(PLAT_WSAEISCONN), r->port);
-    return;
-  }
-  if (d->fd == PLAT_SOCK_NONE) {
-    u16 err = 0;
-    if (create_platform_socket(r, &err) != 0) {
-      answer_est_co(m, OM_OS_NOK, sock_error_letter(err), r->port);
-      return;
-    }
-  }
-  const u16 err = plat_sock_connect(d->fd, a.addr_net, a.port);
-  if (err == 0 || err == PLAT_WSAEWOULDBLOCK || err == PLAT_WSAEINPROGRESS) {
-    sock_lock();
-    d->state = DESC_CONNECTING;
-    sock_unlock();
-    wake_receiver();
-    Free_msg(m);  // the receive thread answers when the connect completes
-    return;
-  }
-  // Refused at once: the descriptor is closed and kept for a new attempt.
-  close_for_recreate(r);
-  answer_est_co(m, OM_OS_NOK, sock_error_letter(err), r->port);
-}
-
-void handle_rel(sock_rec* r, msg_t* m) {
-  if (r->kind != SOCK_KIND_TCP) {
-    answer_unchanged(m, SOCK_REL_CO, 3);
-    return;
-  }
-  const bool ok = close_connection(r);
-  answer3(m, SOCK_REL_CO, ok ? OM_OS_OK : OM_OS_NOK, ok ? 0 : SOCK_ERR_STATE);
-}
-
-// Listen and stop-listen apply to TCP sockets configured to listen; any
-// other socket is answered here.  True when the request goes on.
-bool listen_request_applies(sock_rec* r, msg_t* m, code_t co) {
-  if (r->kind != SOCK_KIND_TCP) {
-    answer_unchanged(m, co, 3);
-    return false;
-  }
-  if (!r->listening) {
-    answer3(m, co, OM_OS_NOK, SOCK_ERR_NOT_LISTENING);
-    return false;
-  }
-  return true;
-}
-
-void handle_listen(sock_rec* r, msg_t* m) {
-  if (!listen_request_applies(r, m, SOCK_LISTEN_CO)) return;
-  const u8 err = start_listening(r);
-  answer3(m, SOCK_LISTEN_CO, err ? OM_OS_NOK : OM_OS_OK, err);
-}
-
-void handle_stop_listen(sock_rec* r, msg_t* m) {
-  if (!listen_request_applies(r, m, SOCK_STOP_LISTEN_CO)) return;
-  sock_lock();
-  r->listen_started = 0;
-  sock_unlock();
-  close_for_recreate(r);
-  answer3(m, SOCK_STOP_LISTEN_CO, OM_OS_OK, 0);
-}
-
-void send_rel_in(sock_rec* r, msg_t* m, u8 error) {
-  const u8 body[2] = {error, 0};
-  Msg_set_inline_body(m, body, 2);
-  m->from = sh.own_id;
-  m->to = r->control;
-  m->sapi = r->sapi;
-  m->nai = r->nai;
-  m->conn_id = r->conn_id;
-  m->code = SOCK_REL_IN;
-  Send_msg(m);
-}
-
-void handle_data(sock_rec* r, msg_t* m) {
-  sock_desc* d = r->desc;
-  if (r->kind == SOCK_KIND_TCP) {
-    const u8 st = d ? d->state.load() : static_cast<u8>(DESC_RECREATE);
-    if (st == DESC_CLOSING) {
-      close_connection(r);
-      send_rel_in(r, m, 0);
-      return;
-    }
-    if (m->code != SOCK_DA_RQ || st != DESC_CONNECTED) {
-      Free_msg(m);
-      return;
-    }
-  } else if (m->code != SOCK_U_DA_RQ || !d) {
-    Free_msg(m);
-    return;
-  }
-  d->queue.push_back(m);
-  if (!r->retry_pending) send_queue(r);
-}
-
-void handle_commit(sock_rec* r, msg_t* m) {
-  sock_desc* d = r->desc;
-  const size_t queued = d ? d->queue.size() : 0;
-  if (queued == 0) {
-    answer(m, SOCK_COMMIT_CO);
-    return;
-  }
-  const u32 flow = r->flow + static_cast<u32>(queued);
-  r->flow = static_cast<u16>(flow > 0xFFFF ? 0xFFFF : flow);
-  r->commits.push_back(m);
-}
-
-void handle_adddel(sock_rec* r, msg_t* m) {
-  u8 b[SOCK_ADDDEL_BODY_SIZE];
-  bool overflow = false;
-  if (copy_data(m, b, SOCK_ADDDEL_BODY_SIZE) == SOCK_ADDDEL_BODY_SIZE) {
-    // The receive thread reads the local address for the address headers.
-    sock_lock();
-    const u8* add = b;
-    const u8* del = b + 12;
-    if (del[3] >= 1 && del[4] == SOCK_FAMILY_IPV4 && r->address_count == 1 &&
-        get_host32(del + 8) == r->address_net) {
-      r->address_count = 0;
-      r->address_net = 0;
-    }
-    if (add[3] >= 1 && add[4] == SOCK_FAMILY_IPV4) {
-      const u32 a = get_host32(add + 8);
-      if (!(r->address_count == 1 && r->address_net == a)) {
-        if (r->address_count == 0) {
-          r->address_count = 1;
-          r->address_net = a;
-        } else {
-          overflow = true;
-        }
-      }
-    }
-    sock_unlock();
-  }
-  if (overflow) send_report(r, 'r', SOCK_REPORT_ADDRESS_LIST, r->address_count);
-  Free_msg(m);
-}
-
-// Starts a resolver thread for the request; answers at once when none can
-// be started.
-void handle_dns(msg_t* m) {
-  resolver_ctx* c = new (std::nothrow) resolver_ctx;
-  u8 head[4 + SOCK_DNS_NAME_MAX + 1] = {};
-  const u32 n = copy_data(m, head, sizeof head - 1);
-  const u32 tag = n >= 4 ? get_le32(head) : 0;
-  if (c) {
-    c->msg = m;
-    c->requester = m->from;
-    c->tag = tag;
-    if (n > 4) {
-      u32 len = 0;
-      while (len < n - 4 && head[4 + len] != 0 && len < SOCK_DNS_NAME_MAX) ++len;
-      std::memcpy(c->name, head + 4, len);
-      c->name[len] = 0;
-    }
-    sock_lock();
-    sh.resolvers.push_back(c);
-    ++sh.resolver_count;
-    sock_unlock();
-    c->thread = plat_thread_start(ip_resolver_thread, c, PLAT_PRIO_NORMAL, nullptr);
-    if (c->thread) return;
-    sock_lock();
-    sh.resolvers.pop_back();
-    --sh.resolver_count;
-    sock_unlock();
-    delete c;
-  }
-  u8 body[SOCK_DNS_CO_SIZE];
-  sock_dns_co_pack(tag, OM_OS_NOK, SOCK_DNS_DETAIL_NO_THREAD, {}, body);
-  // The short form fits inline: tag, status, detail, no address.
-  Msg_set_inline_body(m, body, 8);
-  answer(m, SOCK_DNS_CO);
-}
-
-void handle_resolved(msg_t* m) {
-  resolver_ctx* c = nullptr;
-  sock_lock();
-  for (auto it = sh.resolvers.begin(); it != sh.resolvers.end(); ++it) {
-    if ((*it)->msg == m) {
-      c = *it;
-      sh.resolvers.erase(it);
-      break;
-    }
-  }
-  sock_unlock();
-  if (!c) {
-    Free_msg(m);
-    return;
-  }
-  m->from = sh.own_id;
-  m->to = c->requester;
-  m->code = SOCK_DNS_CO;
-  Send_msg(m);
-  plat_thread_join(c->thread);
-  delete c;
-}
-
-void handle_user(msg_t* m) {
-  if (m->code == SOCK_DNS_RQ) {
-    handle_dns(m);
-    return;
-  }
-  sock_rec* r = table_find(m->sapi, m->nai, m->conn_id);
-  if (!r) {
-    Free_msg(m);
-    return;
-  }
-  switch (m->code) {
-    case SOCK_EST_RQ: handle_est(r, m); return;
-    case SOCK_REL_RQ: handle_rel(r, m); return;
-    case SOCK_LISTEN_RQ: handle_listen(r, m); return;
-    case SOCK_STOP_LISTEN_RQ: handle_stop_listen(r, m); return;
-    case SOCK_U_DA_RQ:
-    case SOCK_DA_RQ: handle_data(r, m); return;
-    case SOCK_COMMIT_RQ: handle_commit(r, m); return;
-    case SOCKADDDELIP_RQ: handle_adddel(r, m); return;
-    case SOCK_INTSYNC_RQ: answer(m, SOCK_INTSYNC_CO); return;
-    default: Free_msg(m); return;
-  }
-}
-
-// ---------------------------------------------------------------------------
 // Messages of the receive thread.
 
 void release_round(msg_t* m) {
@@ -1083,9 +377,10 @@ void release_round(msg_t* m) {
     }
   }
   if (q.empty()) {
-    sock_lock();
-    sh.config_pending = 0;
-    sock_unlock();
+    {
+      sock_hold hold;
+      sh.config_pending = 0;
+    }
   }
 }
 
@@ -1114,19 +409,22 @@ void handle_internal(msg_t* m) {
     case SOCK_IT_CLOSE_LISTENER:
       if (r->desc && r->desc->state == DESC_LISTENING) {
         bool none_spare;
-        sock_lock();
-        none_spare = r->spare.empty();
-        sock_unlock();
+        {
+          sock_hold hold;
+          none_spare = r->spare.empty();
+        }
         if (none_spare) close_for_recreate(r);
       }
       break;
     case SOCK_IT_LISTEN_AGAIN:
       if (r->listen_started && r->desc && r->desc->state == DESC_RECREATE) {
         bool spare;
-        sock_lock();
-        spare = !r->spare.empty();
-        sock_unlock();
-        if (spare) start_listening(r);
+        {
+          sock_hold hold;
+          spare = !r->spare.empty();
+        }
+        // A failure leaves the descriptor in DESC_RECREATE, as it was.
+        if (spare) (void)start_listening(r);
       }
       break;
     case SOCK_IT_SHUT_DOWN:
@@ -1147,7 +445,7 @@ void handle_timer(msg_t* m) {
   Free_msg(m);
 }
 
-}  // namespace
+}  // namespace sock_ent
 
 // ---------------------------------------------------------------------------
 // Shared helpers.
@@ -1297,9 +595,10 @@ void ip_entity_handler(msg_t* m) {
 void ip_entity_stop() {
   if (!es) return;
   if (es->rx_started) {
-    sock_lock();
-    sh.stop = 1;
-    sock_unlock();
+    {
+      sock_hold hold;
+      sh.stop = 1;
+    }
     wake_receiver();
     plat_thread_join(sh.rx_thread);
     sh.rx_thread = nullptr;
@@ -1323,9 +622,8 @@ u32 ip_socket_count() { return tbl.count; }
 u32 ip_table_size() { return static_cast<u32>(tbl.slots.size()); }
 u32 ip_receive_rounds() { return sh.rounds.load(); }
 u32 ip_resolvers_running() {
-  sock_lock();
+  sock_hold hold;
   u32 n = sh.resolver_count;
-  sock_unlock();
   return n;
 }
 

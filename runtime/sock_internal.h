@@ -115,6 +115,15 @@ extern shared_state sh;
 void sock_lock();
 void sock_unlock();
 
+// Scoped holder of that critical section.
+class sock_hold {
+ public:
+  sock_hold() { sock_lock(); }
+  ~sock_hold() { sock_unlock(); }
+  sock_hold(const sock_hold&) = delete;
+  sock_hold& operator=(const sock_hold&) = delete;
+};
+
 // Ends the receive thread's wait at once.
 void wake_receiver();
 
@@ -126,9 +135,53 @@ void send_report(const sock_rec* r, u8 kind, u8 cls, u32 detail);
 
 // Applies the options of an accepted or created socket (not the
 // non-blocking mode); 0 or the configuration error byte with *err.
-u8 apply_socket_options(const sock_rec* r, int fd, u16* err);
+[[nodiscard]] u8 apply_socket_options(const sock_rec* r, int fd, u16* err);
 
 // Frees the receive thread's spare buffers.
 void release_spare_buffers();
 
 }  // namespace sock_rt
+
+// ---------------------------------------------------------------------------
+// The entity side, split over sock_entity.cpp, sock_table.cpp, sock_desc.cpp,
+// sock_flow.cpp and sock_requests.cpp; the entity (SM thread) only.
+
+namespace sock_ent {
+
+using namespace sock_rt;
+
+// Socket table (sock_table.cpp).
+struct table_state {
+  std::vector<sock_rec*> slots;  // empty before the first configuration
+  std::vector<sock_rec*> list;   // creation order
+  u32 count = 0;
+};
+extern table_state tbl;
+sock_rec* table_find(u8 sapi, u16 nai, u16 conn_id);
+void table_insert(sock_rec* r);
+void table_remove(sock_rec* r);
+void list_remove(sock_rec* r);
+u32 table_size_for(u16 max_nai);
+
+// Descriptors (sock_desc.cpp).
+void desc_link(sock_desc* d);
+[[nodiscard]] u8 create_platform_socket(sock_rec* r, u16* err);
+bool close_connection(sock_rec* r);
+void close_for_recreate(sock_rec* r);
+[[nodiscard]] u8 start_listening(sock_rec* r);
+void destroy_record(sock_rec* r);
+void remove_socket(sock_rec* r);
+
+// Reports and flow control (sock_flow.cpp).
+void send_queue(sock_rec* r);
+
+// Requests of the users (sock_requests.cpp).
+void send_rel_in(sock_rec* r, msg_t* m, u8 error);
+void handle_resolved(msg_t* m);
+void handle_user(msg_t* m);
+
+// Helpers (sock_entity.cpp).
+u32 copy_data(const msg_t* m, u8* out, u32 n);
+void answer(msg_t* m, code_t code);
+
+}  // namespace sock_ent

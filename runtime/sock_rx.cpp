@@ -167,7 +167,8 @@ void accept_on(sock_desc* d, sock_rec* r) {
     Free_msg(m);
     return;
   }
-  apply_socket_options(c, fd, &err);
+  // An accepted connection is kept even when an option cannot be set on it.
+  (void)apply_socket_options(c, fd, &err);
   c->desc->fd = fd;
   c->desc->family = SOCK_FAMILY_IPV4;
   c->desc->local_port = plat_sock_local_port(fd);
@@ -282,36 +283,36 @@ void ip_receive_thread() {
   plat_poller& p = *sh.poller;
   u32 serial = 0;
   for (;;) {
-    sock_lock();
-    ++serial;
-    build_set(p, serial);
-    const u32 round = ++sh.rounds;
-    if (sh.config_pending) {
-      u8 b[4];
-      for (int i = 0; i < 4; ++i) b[i] = static_cast<u8>(round >> (8 * i));
-      msg_t* m = Alloc_msg();
-      if (m) {
-        m->from = ENT_PH_IT;
-        m->to = sh.own_id;
-        m->nai = OM_OS_NAI_NONE;
-        m->sapi = OM_OS_SAPI_NONE;
-        m->conn_id = OM_OS_CONN_NONE;
-        m->code = SOCK_IT_ROUND;
-        std::memcpy(Msg_inline_data(m), b, 4);
-        m->data_size = 4;
-        Send_msg(m);
+    {
+      sock_hold hold;
+      ++serial;
+      build_set(p, serial);
+      const u32 round = ++sh.rounds;
+      if (sh.config_pending) {
+        u8 b[4];
+        for (int i = 0; i < 4; ++i) b[i] = static_cast<u8>(round >> (8 * i));
+        msg_t* m = Alloc_msg();
+        if (m) {
+          m->from = ENT_PH_IT;
+          m->to = sh.own_id;
+          m->nai = OM_OS_NAI_NONE;
+          m->sapi = OM_OS_SAPI_NONE;
+          m->conn_id = OM_OS_CONN_NONE;
+          m->code = SOCK_IT_ROUND;
+          std::memcpy(Msg_inline_data(m), b, 4);
+          m->data_size = 4;
+          Send_msg(m);
+        }
       }
+      if (sh.stop) return;
     }
-    if (sh.stop) {
-      sock_unlock();
-      return;
-    }
-    sock_unlock();
     const int n = p.wait(1000);
     if (n <= 0) continue;
-    sock_lock();
-    const bool fed = handle_events(p, serial);
-    sock_unlock();
+    bool fed = false;
+    {
+      sock_hold hold;
+      fed = handle_events(p, serial);
+    }
     if (!fed) plat_sleep_ms(10);  // pools exhausted: the data wait in the platform
   }
 }
@@ -323,56 +324,60 @@ void ip_resolver_thread(void* context) {
   u8 body[SOCK_DNS_CO_SIZE];
   if (r == PLAT_DNS_OK) sock_dns_co_pack(c->tag, OM_OS_OK, 0, addrs, body);
   else sock_dns_co_pack(c->tag, OM_OS_NOK, static_cast<u8>(r), {}, body);
-  sock_lock();
-  if (c->abandoned) {
-    sock_unlock();
-    delete c;
-    return;
+  {
+    // An abandoned context is no longer listed: this thread frees it.
+    sock_hold hold;
+    if (!c->abandoned) {
+      msg_t* m = c->msg;
+      buffer_t* b = nullptr;
+      u8* data = nullptr;
+      Alloc_msg_data(&m, &b, SOCK_DNS_CO_SIZE, &data);
+      if (data) {
+        std::memcpy(data, body, SOCK_DNS_CO_SIZE);
+      } else {
+        // No buffer for the whole body: the short form, inline.
+        sock_dns_co_pack(c->tag, OM_OS_NOK, SOCK_DNS_DETAIL_OTHER, {}, body);
+        Alloc_msg_data(&m, &b, 8, &data);
+        if (data) std::memcpy(data, body, 8);
+      }
+      m->from = ENT_PH_IT;
+      m->to = sh.own_id;
+      m->code = SOCK_IT_RESOLVED;
+      c->finished = true;
+      --sh.resolver_count;
+      Send_msg(m);
+      return;
+    }
   }
-  msg_t* m = c->msg;
-  buffer_t* b = nullptr;
-  u8* data = nullptr;
-  Alloc_msg_data(&m, &b, SOCK_DNS_CO_SIZE, &data);
-  if (data) {
-    std::memcpy(data, body, SOCK_DNS_CO_SIZE);
-  } else {
-    // No buffer for the whole body: the short form, inline.
-    sock_dns_co_pack(c->tag, OM_OS_NOK, SOCK_DNS_DETAIL_OTHER, {}, body);
-    Alloc_msg_data(&m, &b, 8, &data);
-    if (data) std::memcpy(data, body, 8);
-  }
-  m->from = ENT_PH_IT;
-  m->to = sh.own_id;
-  m->code = SOCK_IT_RESOLVED;
-  c->finished = true;
-  --sh.resolver_count;
-  Send_msg(m);
-  sock_unlock();
+  delete c;
 }
 
 void ip_wait_resolvers() {
   for (u32 waited = 0; waited < RESOLVER_WAIT_LIMIT_MS; waited += 10) {
-    sock_lock();
-    const u32 n = sh.resolver_count;
-    sock_unlock();
+    u32 n = 0;
+    {
+      sock_hold hold;
+      n = sh.resolver_count;
+    }
     if (n == 0) break;
     plat_sleep_ms(10);
   }
   std::vector<resolver_ctx*> done;
-  sock_lock();
-  for (resolver_ctx* c : sh.resolvers) {
-    if (c->finished) {
-      done.push_back(c);
-      continue;
+  {
+    sock_hold hold;
+    for (resolver_ctx* c : sh.resolvers) {
+      if (c->finished) {
+        done.push_back(c);
+        continue;
+      }
+      // Still looking up: the thread ends on its own and frees its context.
+      c->abandoned = true;
+      Free_msg(c->msg);
+      plat_thread_detach(c->thread);
     }
-    // Still looking up: the thread ends on its own and frees its context.
-    c->abandoned = true;
-    Free_msg(c->msg);
-    plat_thread_detach(c->thread);
+    sh.resolvers.clear();
+    sh.resolver_count = 0;
   }
-  sh.resolvers.clear();
-  sh.resolver_count = 0;
-  sock_unlock();
   for (resolver_ctx* c : done) {
     plat_thread_join(c->thread);
     delete c;

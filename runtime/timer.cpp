@@ -92,29 +92,28 @@ i32 slots_ahead(u32 expiry) {
 // expiry messages built and sent after TIMR is left.
 void turn(std::vector<expiry_info>& due) {
   due.clear();
-  cs_timr.enter();
-  if (!w.slots || w.n_slots == 0) {
-    cs_timr.leave();
-    return;
-  }
-  w.time += w.tick;
-  w.current = static_cast<u16>((w.current + 1) % w.n_slots);
-  timer_cell_t* c = w.slots[w.current];
-  while (c) {
-    timer_cell_t* next = c->next;
-    if (static_cast<i32>(c->expiry - (w.time + w.tick)) >= 0) {
-      i32 d = slots_ahead(c->expiry);
-      if (d > 0 && d < w.n_slots) {
+  timer_cell_t* c = nullptr;
+  {
+    plat_cs_hold hold(cs_timr);
+    if (!w.slots || w.n_slots == 0) return;
+    w.time += w.tick;
+    w.current = static_cast<u16>((w.current + 1) % w.n_slots);
+    c = w.slots[w.current];
+    while (c) {
+      timer_cell_t* next = c->next;
+      if (static_cast<i32>(c->expiry - (w.time + w.tick)) >= 0) {
+        i32 d = slots_ahead(c->expiry);
+        if (d > 0 && d < w.n_slots) {
+          unlink_cell(c);
+          link_cell(c, static_cast<u16>((w.current + d) % w.n_slots));
+        }
+      } else {
         unlink_cell(c);
-        link_cell(c, static_cast<u16>((w.current + d) % w.n_slots));
+        due.push_back(expiry_info{c->entity, c->nai, c->sapi, c->conn_id, c->code, c->timer_id});
       }
-    } else {
-      unlink_cell(c);
-      due.push_back(expiry_info{c->entity, c->nai, c->sapi, c->conn_id, c->code, c->timer_id});
+      c = next;
     }
-    c = next;
   }
-  cs_timr.leave();
   for (const expiry_info& e : due) {
     msg_t* m = Alloc_msg();
     if (!m) continue;  // trap 9 already raised
@@ -151,8 +150,10 @@ u8 om_os_rt::timers_apply(const om_os_config& c) {
     om_os_trap(OM_OS_TRAP_WHEEL);
     return OM_OS_NOK;
   }
+  // The wheel is an array of cell pointers, one per slot.
   w.slots = static_cast<timer_cell_t**>(
-      om_os_mem_alloc(static_cast<u32>(sizeof(timer_cell_t*)) * w.n_slots, OM_OS_MEM_LONG_TERM));
+      om_os_mem_alloc(static_cast<u32>(sizeof(timer_cell_t*)) * w.n_slots,  // NOLINT(bugprone-sizeof-expression)
+                      OM_OS_MEM_LONG_TERM));
   if (!w.slots) {
     om_os_trap(OM_OS_TRAP_WHEEL);
     return OM_OS_NOK;
@@ -161,42 +162,38 @@ u8 om_os_rt::timers_apply(const om_os_config& c) {
 }
 
 void om_os_rt::timers_reset() {
-  cs_timr.enter();
+  plat_cs_hold hold(cs_timr);
   w = wheel_state{};
-  cs_timr.leave();
 }
 
 void om_os_rt::timers_stats(u16* in_use) { *in_use = w.in_use; }
 
 om_os_timer_stats om_os_timer_pool_stats() {
-  cs_cach.enter();
-  om_os_timer_stats s{w.limit, w.in_use, w.high_water, w.cache_count};
-  cs_cach.leave();
-  return s;
+  plat_cs_hold hold(cs_cach);
+  return om_os_timer_stats{w.limit, w.in_use, w.high_water, w.cache_count};
 }
 
 timer_cell_t* Timer_alloc(ent_id_t entity, nai_t nai, u8 sapi, u16 conn_id) {
-  cs_cach.enter();
-  u16 n = static_cast<u16>(w.in_use + 1);
-  if (n == 0 || n > w.limit) {
-    cs_cach.leave();
-    return nullptr;
-  }
-  w.in_use = n;
-  if (n > w.high_water) w.high_water = n;
   timer_cell_t* c = nullptr;
-  if (w.cache_count) {
-    c = w.cache;
-    w.cache = c->next;
-    --w.cache_count;
-    cs_cach.leave();
-  } else {
-    cs_cach.leave();
+  {
+    plat_cs_hold hold(cs_cach);
+    u16 n = static_cast<u16>(w.in_use + 1);
+    if (n == 0 || n > w.limit) return nullptr;
+    w.in_use = n;
+    if (n > w.high_water) w.high_water = n;
+    if (w.cache_count) {
+      c = w.cache;
+      w.cache = c->next;
+      --w.cache_count;
+    }
+  }
+  if (!c) {
     c = static_cast<timer_cell_t*>(om_os_mem_alloc(sizeof(timer_cell_t), OM_OS_MEM_TIMER));
     if (!c) {
-      cs_cach.enter();
-      --w.in_use;
-      cs_cach.leave();
+      {
+        plat_cs_hold hold(cs_cach);
+        --w.in_use;
+      }
       return nullptr;
     }
   }
@@ -214,30 +211,28 @@ timer_cell_t* Timer_alloc(ent_id_t entity, nai_t nai, u8 sapi, u16 conn_id) {
 void Timer_start(timer_cell_t* c, u32 duration, u16 timer_id, code_t code) {
   if (!c || !c->in_use) return;
   if (duration > MAX_DURATION_MS) duration = MAX_DURATION_MS;
-  cs_timr.enter();
-  if (!w.slots) {
-    cs_timr.leave();
-    return;
+  u16 slot{};
+  {
+    plat_cs_hold hold(cs_timr);
+    if (!w.slots) return;
+    unlink_cell(c);
+    c->mode = 0;
+    c->timer_id = timer_id;
+    c->code = code;
+    c->expiry = om_os_tick() + duration / Timer_get_unit();
+    i32 d = slots_ahead(c->expiry);
+    if (d < 2) d = 2;
+    slot = d < w.n_slots ? static_cast<u16>((w.current + d) % w.n_slots) : w.current;
+    link_cell(c, slot);
   }
-  unlink_cell(c);
-  c->mode = 0;
-  c->timer_id = timer_id;
-  c->code = code;
-  c->expiry = om_os_tick() + duration / Timer_get_unit();
-  i32 d = slots_ahead(c->expiry);
-  if (d < 2) d = 2;
-  u16 slot = d < w.n_slots ? static_cast<u16>((w.current + d) % w.n_slots) : w.current;
-  link_cell(c, slot);
-  cs_timr.leave();
   trace_timer('<', c);
 }
 
 void Timer_stop(timer_cell_t* c) {
   if (!c || !c->in_use) return;
   trace_timer('>', c);
-  cs_timr.enter();
+  plat_cs_hold hold(cs_timr);
   unlink_cell(c);
-  cs_timr.leave();
 }
 
 void Timer_free(timer_cell_t* c) {
@@ -246,27 +241,31 @@ void Timer_free(timer_cell_t* c) {
     om_os_trap(OM_OS_TRAP_TIMER_FREE);
     return;
   }
-  cs_timr.enter();
-  unlink_cell(c);
-  cs_timr.leave();
+  {
+    plat_cs_hold hold(cs_timr);
+    unlink_cell(c);
+  }
   trace_timer('-', c);
-  bool to_heap = false;
-  cs_cach.enter();
-  if (w.in_use == 0) {
-    cs_cach.leave();
+  bool counted = false, to_heap = false;
+  {
+    plat_cs_hold hold(cs_cach);
+    counted = w.in_use != 0;
+    if (counted) {
+      --w.in_use;
+      c->in_use = 0;
+      if (w.cache_count >= w.cache_limit) {
+        to_heap = true;
+      } else {
+        c->next = w.cache;
+        w.cache = c;
+        ++w.cache_count;
+      }
+    }
+  }
+  if (!counted) {
     om_os_trap(OM_OS_TRAP_TIMER_FREE);
     return;
   }
-  --w.in_use;
-  c->in_use = 0;
-  if (w.cache_count >= w.cache_limit) {
-    to_heap = true;
-  } else {
-    c->next = w.cache;
-    w.cache = c;
-    ++w.cache_count;
-  }
-  cs_cach.leave();
   if (to_heap) om_os_mem_free(c, OM_OS_MEM_TIMER);
 }
 
@@ -276,9 +275,8 @@ u16 Timer_get_unit() { return 1; }
 // read under TIMR like every change of it.
 bool Timer_is_running(const timer_cell_t* c) {
   if (!c || !c->in_use) return false;
-  cs_timr.enter();
+  plat_cs_hold hold(cs_timr);
   const bool running = c->slot != TI_SLOT_NOT_RUNNING;
-  cs_timr.leave();
   return running;
 }
 

@@ -15,7 +15,7 @@ struct timer_cell_t;  // opaque
 inline constexpr u8 TI_EXPIRY_DATA_SIZE = 10;
 inline constexpr u16 TI_SLOT_NOT_RUNNING = 32767;
 
-timer_cell_t* Timer_alloc(ent_id_t entity, nai_t nai, u8 sapi, u16 conn_id);
+[[nodiscard]] timer_cell_t* Timer_alloc(ent_id_t entity, nai_t nai, u8 sapi, u16 conn_id);
 void Timer_start(timer_cell_t* cell, u32 duration, u16 timer_id, code_t code);
 void Timer_stop(timer_cell_t* cell);
 void Timer_free(timer_cell_t* cell);

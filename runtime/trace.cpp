@@ -18,11 +18,10 @@ u32 addr32(const void* p) { return static_cast<u32>(reinterpret_cast<uintptr_t>(
 
 // Takes the next record and marks the following one as the end.
 u8* take_record() {
-  om_os_lock();
+  om_os_lock_hold hold;
   u8* r = ring[next_index];
   next_index = next_index + 1 >= OM_OS_TRACE_RECORDS ? 1 : next_index + 1;
   std::memcpy(ring[next_index], "????", 4);
-  om_os_unlock();
   return r;
 }
 
@@ -69,11 +68,10 @@ void om_os_rt::audit(u8 letter, const msg_t* m) {
 }
 
 void om_os_rt::trace_reset() {
-  om_os_lock();
+  om_os_lock_hold hold;
   std::memset(ring, 0, sizeof ring);
   write_description(ring[0]);
   next_index = 1;
-  om_os_unlock();
 }
 
 void om_os_trace_record(u8 letter, const msg_t* m) {
@@ -146,8 +144,7 @@ void om_os_set_audit_hook(om_os_audit_hook_t hook) { audit_hook = hook; }
 const u8* om_os_trace_ring() { return &ring[0][0]; }
 
 u32 om_os_trace_next_index() {
-  om_os_lock();
+  om_os_lock_hold hold;
   u32 n = next_index;
-  om_os_unlock();
   return n;
 }

@@ -1,6 +1,6 @@
 // Header value parsers: the shared forms, the address headers, Via, CSeq,
 // Call-ID, Content-Length and the media types.  The other headers are in
-// sip_hdr_parse_more.cpp.
+// sip_hdr_parse_other.cpp.
 #include "sip/codec/sip_hdr_parse.h"
 
 #include "sip/codec/sip_hdr_parse_int.h"
@@ -769,7 +769,7 @@ std::uint8_t parse_content_disposition() {
 
 }  // namespace
 
-// The remaining headers (sip_hdr_parse_more.cpp).
+// The remaining headers (sip_hdr_parse_other.cpp).
 namespace sip_hp {
 std::uint8_t parse_other_header(id_t id);
 }

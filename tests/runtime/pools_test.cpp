@@ -331,7 +331,7 @@ TEST_F(Pools, StoreCopyReassembleAndWrap) {
   EXPECT_EQ(Store_data_in_buffers(data.data(), 100, chain), chain);
   EXPECT_EQ(chain->next, nullptr);
   EXPECT_EQ(held_bufs(), b0 - 2);
-  Store_data_in_buffers(data.data(), 3201, chain);
+  ASSERT_EQ(Store_data_in_buffers(data.data(), 3201, chain), chain);
 
   msg_t* m = Alloc_msg();
   Msg_attach_chain(m, chain);

@@ -1,5 +1,6 @@
-// Header value parsers: the option tags, tokens, texts, numbers with
-// parameters, the authentication headers and the rest of the known headers.
+// Header value parsers of the other headers (parse_other_header): the option
+// tags, tokens, texts, numbers with parameters, the authentication headers and
+// the rest of the known headers.
 #include "sip/codec/sip_hdr_parse_int.h"
 
 using namespace sip_hp;
