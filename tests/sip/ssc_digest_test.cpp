@@ -27,6 +27,7 @@
 #include "sip/codec/sip_parse.h"
 #include "sip/codec/sip_prim_kind.h"
 #include "tests/sip/codec/ssc_bridge_fixture.h"
+#include "tests/sip/support/ssc_invite.h"
 
 namespace {
 
@@ -459,49 +460,14 @@ class SscDigestWire : public ssc_bridge_test::Runtime {
     Runtime::TearDown();
   }
   ssc_handle* invite(u16 to_port = 5070, u16 via_port = 5060) {
-    using H = ssc_header_id;
     ssc_handle* h = handle(ssc_msg_type::INVITE);
-    const u8 lo[4] = {127, 0, 0, 1};
-    h->addr_family = '4';
-    h->addr_port = to_port;
-    std::memcpy(h->addr_v4, lo, 4);
-    auto* ru = add<ssc_hdr_request_uri>(h, H::REQUEST_URI);
-    ru->uri.scheme = 1;
-    ru->uri.user = "fax";
-    ru->uri.host_family = '4';
-    std::memcpy(ru->uri.host_v4, lo, 4);
-    ru->uri.port = to_port;
-    auto* ci = add<ssc_hdr_call_id>(h, H::CALL_ID);
-    ci->local = "d1";
-    ci->family = '4';
-    std::memcpy(ci->v4, lo, 4);
-    for (H id : {H::FROM, H::TO}) {
-      auto* n = add<ssc_hdr_name_addr>(h, id);
-      n->b1 = 0;
-      n->uri.scheme = 1;
-      n->uri.user = id == H::FROM ? "tessaly" : "fax";
-      n->uri.host_family = '4';
-      std::memcpy(n->uri.host_v4, lo, 4);
-      n->uri.port = 0xFFFF;
-      if (id == H::FROM) n->s3 = "77";
-    }
-    auto* ct = add<ssc_hdr_contact>(h, H::CONTACT);
-    ct->b1 = 0;
-    ct->uri.scheme = 1;
-    ct->uri.user = "tessaly";
-    ct->uri.host_family = '4';
-    std::memcpy(ct->uri.host_v4, lo, 4);
-    ct->uri.port = via_port;
-    auto* v = add<ssc_hdr_via>(h, H::VIA);
-    v->protocol = 1;
-    v->s2 = "2.0";
-    v->transport = 'U';
-    v->family1 = '4';
-    std::memcpy(v->v4_1, lo, 4);
-    v->port = via_port;
-    v->w2 = 0xFFFF;
-    v->b3 = 0xFF;
-    add<ssc_hdr_u32>(h, H::MAX_FORWARDS)->value = 70;
+    ssc_test::invite_fields f;
+    f.addr_port = to_port;
+    f.uri_port = to_port;
+    f.call_id = "d1";
+    f.from_tag = "77";
+    f.local_port = via_port;
+    ssc_test::add_invite_headers(h, f);
     return h;
   }
   std::string wire(ssc_handle* h, code_t code = 'A', u8 method = 0xC1) {

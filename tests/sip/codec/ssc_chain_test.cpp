@@ -25,6 +25,7 @@
 #include "sip/codec/sip_prim_dispatch.h"
 #include "sip/codec/ssc_sdp_glue.h"
 #include "tests/sip/codec/ssc_bridge_fixture.h"
+#include "tests/sip/support/ssc_invite.h"
 
 using namespace ssc_bridge_test;
 using H = ssc_header_id;
@@ -176,78 +177,12 @@ class SscChain : public Runtime {
   // The T.38 INVITE of the fax session.
   ssc_handle* t38_invite(u16 sipp_port, u16 our_port) {
     ssc_handle* h = handle(T::INVITE);
-    const u8 lo[4] = {127, 0, 0, 1};
-    h->addr_family = '4';
-    h->addr_port = sipp_port;
-    std::memcpy(h->addr_v4, lo, 4);
-    auto* ru = add<ssc_hdr_request_uri>(h, H::REQUEST_URI);
-    ru->uri.scheme = 1;
-    ru->uri.user = "fax";
-    ru->uri.host_family = '4';
-    std::memcpy(ru->uri.host_v4, lo, 4);
-    ru->uri.port = sipp_port;
-    auto* ci = add<ssc_hdr_call_id>(h, H::CALL_ID);
-    ci->local = "a84b4c76e66710";
-    ci->family = '4';
-    std::memcpy(ci->v4, lo, 4);
-    for (H id : {H::FROM, H::TO}) {
-      auto* n = add<ssc_hdr_name_addr>(h, id);
-      n->b1 = 0;
-      n->uri.scheme = 1;
-      n->uri.user = id == H::FROM ? "tessaly" : "fax";
-      n->uri.host_family = '4';
-      std::memcpy(n->uri.host_v4, lo, 4);
-      n->uri.port = 0xFFFF;
-      if (id == H::FROM) n->s3 = "1928301774";
-    }
-    auto* c = add<ssc_hdr_contact>(h, H::CONTACT);
-    c->b1 = 0;
-    c->uri.scheme = 1;
-    c->uri.user = "tessaly";
-    c->uri.host_family = '4';
-    std::memcpy(c->uri.host_v4, lo, 4);
-    c->uri.port = our_port;
-    auto* v = add<ssc_hdr_via>(h, H::VIA);
-    v->protocol = 1;
-    v->s2 = "2.0";
-    v->transport = 'U';
-    v->family1 = '4';
-    std::memcpy(v->v4_1, lo, 4);
-    v->port = our_port;
-    v->w2 = 0xFFFF;
-    v->b3 = 0xFF;
-    add<ssc_hdr_u32>(h, H::MAX_FORWARDS)->value = 70;
-    auto* ct = add<ssc_hdr_content_type>(h, H::CONTENT_TYPE);
-    ct->type = 'A';
-    ct->subtype = 'H';
-    auto* s = add<ssc_hdr_sdp_session>(h, H::SDP_MAIN_BODY);
-    s->net_type = 'I';
-    s->family = '4';
-    std::memcpy(s->v4, lo, 4);
-    s->session_name = "-";
-    s->start_time = "0";
-    s->stop_time = "0";
-    auto* o = add<ssc_hdr_sdp_origin>(h, H::ORIGIN_CNCT_DESCR);
-    o->net_type = 'I';
-    o->user = "tessaly";
-    o->session_id = "1";
-    o->version = "1";
-    o->family = '4';
-    std::memcpy(o->v4, lo, 4);
-    auto* t = add<ssc_hdr_sdp_t38>(h, H::T38_CNCT_DESCR);
-    t->kind = 'I';
-    t->format = '8';
-    t->port = 40000;
-    t->transport = SDP_TRANSPORT_UDPTL;
-    t->version = 0;
-    t->max_bit_rate = 14400;
-    t->fill_bit_removal = 0;
-    t->mmr = 0;
-    t->jbig = 0;
-    t->rate_management = SDP_RATEMGMT_TRANSFERRED_TCF;
-    t->max_buffer = 2000;
-    t->max_datagram = 400;
-    t->udp_ec = SDP_UDPEC_REDUNDANCY;
+    ssc_test::invite_fields f;
+    f.addr_port = sipp_port;
+    f.uri_port = sipp_port;
+    f.local_port = our_port;
+    ssc_test::add_invite_headers(h, f);
+    ssc_test::add_t38_body(h, {});
     return h;
   }
 };
