@@ -1,0 +1,48 @@
+// The runtime a fuzz target around the SSC SDP body glue runs in: no threads,
+// traps ignored, responses the glue builds freed at once, and the count of
+// buffers held so a target can check that every buffer comes back.
+#pragma once
+#include "runtime/entity.h"
+#include "runtime/msg.h"
+#include "runtime/om_os.h"
+#include "sip/codec/ssc_sdp_glue.h"
+
+namespace ssc_fuzz {
+
+inline void free_handler(msg_t* m) { Free_msg(m); }
+
+inline constexpr entity_table_row_t TABLE[] = {
+    {ENT_SM, free_handler, 0, 0, nullptr, 0},
+    {ENT_NIL, nullptr, 0, 0, nullptr, 0},
+};
+
+inline void ignore_trap(u16, const char*) {}
+
+// Buffers in use, less those parked in the interrupt-time pool.
+inline int held() { return om_os_buffer_pool_stats().in_use - om_os_it_buffer_pool_stats().count; }
+
+// A fresh handle of `type`, or null.
+inline ssc_handle* new_handle(ssc_msg_type type) {
+  ssc_handle* h = Ssc_alloc_handle();
+  if (h != nullptr && Ssc_init_handle(h, type) != 2) {
+    Ssc_free_handle(h);
+    return nullptr;
+  }
+  return h;
+}
+
+// Starts the runtime and points the glue's response hooks at it.
+inline void start_glue_runtime() {
+  om_os_set_trap_handler(ignore_trap);
+  om_os_start_options o;
+  o.table = TABLE;
+  o.sm_thread = false;
+  o.timer_thread = false;
+  o.bkgr_thread = false;
+  om_os_start_with(o);
+  om_os_run_ready(0);
+  ssc_sdp_glue_env.new_response_handle = [](ssc_handle*) { return new_handle(ssc_msg_type::INVITE_RS); };
+  ssc_sdp_glue_env.send_response = [](ssc_handle* rs) { Ssc_free_handle(rs); };
+}
+
+}  // namespace ssc_fuzz
