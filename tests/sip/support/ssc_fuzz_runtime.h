@@ -1,5 +1,5 @@
-// The runtime a fuzz target around the SSC SDP body glue runs in: no threads,
-// traps ignored, responses the glue builds freed at once, and the count of
+// The runtime the SSC fuzz targets run in: no threads, traps ignored, for the
+// SDP body glue the responses it builds freed at once, and the count of
 // buffers held so a target can check that every buffer comes back.
 #pragma once
 #include "runtime/entity.h"
@@ -31,8 +31,8 @@ inline ssc_handle* new_handle(ssc_msg_type type) {
   return h;
 }
 
-// Starts the runtime and points the glue's response hooks at it.
-inline void start_glue_runtime() {
+// Starts the runtime with only ENT_SM, which frees what it is sent.
+inline void start_runtime() {
   om_os_set_trap_handler(ignore_trap);
   om_os_start_options o;
   o.table = TABLE;
@@ -41,6 +41,11 @@ inline void start_glue_runtime() {
   o.bkgr_thread = false;
   om_os_start_with(o);
   om_os_run_ready(0);
+}
+
+// Starts the runtime and points the glue's response hooks at it.
+inline void start_glue_runtime() {
+  start_runtime();
   ssc_sdp_glue_env.new_response_handle = [](ssc_handle*) { return new_handle(ssc_msg_type::INVITE_RS); };
   ssc_sdp_glue_env.send_response = [](ssc_handle* rs) { Ssc_free_handle(rs); };
 }
