@@ -6,15 +6,9 @@
 #include "runtime/msg.h"
 #include "runtime/om_os.h"
 #include "sip/codec/ssc_sdp_glue.h"
+#include "tests/sip/support/quiet_runtime.h"
 
 namespace ssc_fuzz {
-
-inline void free_handler(msg_t* m) { Free_msg(m); }
-
-inline constexpr entity_table_row_t TABLE[] = {
-    {ENT_SM, free_handler, 0, 0, nullptr, 0},
-    {ENT_NIL, nullptr, 0, 0, nullptr, 0},
-};
 
 inline void ignore_trap(u16, const char*) {}
 
@@ -34,13 +28,7 @@ inline ssc_handle* new_handle(ssc_msg_type type) {
 // Starts the runtime with only ENT_SM, which frees what it is sent.
 inline void start_runtime() {
   om_os_set_trap_handler(ignore_trap);
-  om_os_start_options o;
-  o.table = TABLE;
-  o.sm_thread = false;
-  o.timer_thread = false;
-  o.bkgr_thread = false;
-  om_os_start_with(o);
-  om_os_run_ready(0);
+  sip_rt::start();
 }
 
 // Starts the runtime and points the glue's response hooks at it.
