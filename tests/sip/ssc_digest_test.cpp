@@ -27,6 +27,7 @@
 #include "sip/codec/sip_parse.h"
 #include "sip/codec/sip_prim_kind.h"
 #include "tests/sip/codec/ssc_bridge_fixture.h"
+#include "tests/sip/support/loopback_udp.h"
 #include "tests/sip/support/pcap_udp.h"
 #include "tests/sip/support/ssc_invite.h"
 
@@ -558,44 +559,7 @@ TEST_F(SscDigestWire, CredentialsHeaderRecomputesFromItsOwnText) {
 // when sipp's verifyauth accepts them.
 namespace {
 
-struct udp {
-  int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  u16 port = 0;
-  udp() {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return;
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-  }
-  ~udp() {
-    if (fd >= 0) close(fd);
-  }
-  udp(const udp&) = delete;
-  udp& operator=(const udp&) = delete;
-  void send_to(u16 to, const std::string& text) const {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(to);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    (void)sendto(fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  }
-  // The next final response (1xx skipped), or empty after the timeout.
-  std::string final_response(int timeout_ms) const {
-    for (int i = 0; i < 20; ++i) {
-      pollfd p{fd, POLLIN, 0};
-      if (poll(&p, 1, timeout_ms) != 1) return {};
-      char buf[4096];
-      const ssize_t n = recv(fd, buf, sizeof buf, 0);
-      if (n <= 0) return {};
-      std::string s(buf, static_cast<std::size_t>(n));
-      if (s.rfind("SIP/2.0 1", 0) != 0) return s;
-    }
-    return {};
-  }
-};
+using ssc_test::udp;
 
 std::string header_line(const std::string& msg, const std::string& name) {
   const std::size_t at = msg.find("\r\n" + name + ":");
@@ -612,16 +576,7 @@ std::string ack_for(const std::string& answer, u16 sipp_port, u32 cseq) {
          " ACK\r\nMax-Forwards: 70\r\nContent-Length: 0\r\n\r\n";
 }
 
-std::string run_command(const std::string& cmd) {
-  std::string out;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (p == nullptr) return out;
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
+using ssc_test::run_command;
 
 using ssc_test::pcap_header;
 using ssc_test::pcap_record;

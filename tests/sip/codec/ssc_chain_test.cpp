@@ -25,6 +25,7 @@
 #include "sip/codec/sip_prim_dispatch.h"
 #include "sip/codec/ssc_sdp_glue.h"
 #include "tests/sip/codec/ssc_bridge_fixture.h"
+#include "tests/sip/support/loopback_udp.h"
 #include "tests/sip/support/pcap_udp.h"
 #include "tests/sip/support/ssc_invite.h"
 
@@ -68,52 +69,8 @@ a=T38FaxUdpEC:t38UDPRedundancy
 </scenario>
 )";
 
-std::string run_command(const std::string& cmd) {
-  std::string out;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (p == nullptr) return out;
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
-
-// A UDP socket on 127.0.0.1 (port 0: any free one).
-struct udp {
-  int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  u16 port = 0;
-  explicit udp(u16 want = 0) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(want);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return;
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-  }
-  ~udp() {
-    if (fd >= 0) close(fd);
-  }
-  udp(const udp&) = delete;
-  udp& operator=(const udp&) = delete;
-  bool send_to(u16 to, const std::string& text) const {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(to);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return sendto(fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a) ==
-           static_cast<ssize_t>(text.size());
-  }
-  std::string receive(int timeout_ms) const {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, timeout_ms) != 1) return {};
-    char buf[4096];
-    const ssize_t n = recv(fd, buf, sizeof buf, 0);
-    return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
-  }
-};
+using ssc_test::run_command;
+using ssc_test::udp;
 
 using ssc_test::pcap_header;
 using ssc_test::pcap_record;
