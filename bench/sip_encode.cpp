@@ -17,14 +17,9 @@
 #include "sip/codec/sip_encode.h"
 #include "sip/codec/sip_parse.h"
 #include "sip/codec/sip_response.h"
+#include "tests/sip/support/quiet_runtime.h"
 
 namespace {
-
-void free_handler(msg_t* m) { Free_msg(m); }
-const entity_table_row_t TABLE[] = {
-    {ENT_SM, free_handler, 0, 0, nullptr, 0},
-    {ENT_NIL, nullptr, 0, 0, nullptr, 0},
-};
 
 std::int64_t sent_bytes = 0;
 
@@ -32,13 +27,7 @@ void start_runtime() {
   static bool started = false;
   if (started) return;
   started = true;
-  om_os_start_options o;
-  o.table = TABLE;
-  o.sm_thread = false;
-  o.timer_thread = false;
-  o.bkgr_thread = false;
-  om_os_start_with(o);
-  om_os_run_ready(0);
+  sip_rt::start();
   sip_encode_env.send_to_transport = [](buffer_t* chain, std::uint8_t) {
     sent_bytes += Buffer_chain_length(chain);
     Free_buffer(chain);

@@ -19,6 +19,7 @@
 #include "sip/codec/sip_prim_kind.h"
 #include "sip/sip_config.h"
 #include "sip/sip_entity.h"
+#include "tests/sip/support/quiet_runtime.h"
 
 namespace {
 
@@ -94,13 +95,7 @@ std::vector<std::uint8_t> response_prim(char kind, std::string text) {
 }
 
 void BM_SipIncomingCall(benchmark::State& state) {
-  om_os_start_options o;
-  o.table = TABLE;
-  o.sm_thread = false;
-  o.timer_thread = false;
-  o.bkgr_thread = false;
-  om_os_start_with(o);
-  om_os_run_ready(0);
+  sip_rt::start(TABLE);
   sip_config cfg;
   cfg.endpoint_count = 1;
   sip_config_endpoint& e = cfg.endpoints[0];

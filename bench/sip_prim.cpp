@@ -16,27 +16,11 @@
 #include "sip/codec/sdp.h"
 #include "sip/codec/sip_elem.h"
 #include "sip/codec/sip_parse.h"
+#include "tests/sip/support/quiet_runtime.h"
 
 namespace {
 
-void free_handler(msg_t* m) { Free_msg(m); }
-const entity_table_row_t TABLE[] = {
-    {ENT_SM, free_handler, 0, 0, nullptr, 0},
-    {ENT_NIL, nullptr, 0, 0, nullptr, 0},
-};
-
-void start_runtime() {
-  static bool started = false;
-  if (started) return;
-  started = true;
-  om_os_start_options o;
-  o.table = TABLE;
-  o.sm_thread = false;
-  o.timer_thread = false;
-  o.bkgr_thread = false;
-  om_os_start_with(o);
-  om_os_run_ready(0);
-}
+void start_runtime() { sip_rt::start_once(); }
 
 const std::vector<std::string>& messages() {
   static const std::vector<std::string> m = sip_bench::corpus();

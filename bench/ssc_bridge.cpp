@@ -20,109 +20,26 @@
 #include "sip/codec/sip_prim_dispatch.h"
 #include "sip/codec/ssc_record_codec.h"
 #include "sip/codec/ssc_sdp_glue.h"
+#include "tests/sip/support/ssc_invite.h"
+#include "tests/sip/support/quiet_runtime.h"
 
 namespace {
 
 using H = ssc_header_id;
 
-void free_handler(msg_t* m) { Free_msg(m); }
-const entity_table_row_t TABLE[] = {
-    {ENT_SM, free_handler, 0, 0, nullptr, 0},
-    {ENT_NIL, nullptr, 0, 0, nullptr, 0},
-};
-
-void start_runtime() {
-  static bool started = false;
-  if (started) return;
-  started = true;
-  om_os_start_options o;
-  o.table = TABLE;
-  o.sm_thread = false;
-  o.timer_thread = false;
-  o.bkgr_thread = false;
-  om_os_start_with(o);
-  om_os_run_ready(0);
-}
-
-template <class T>
-T* add(ssc_handle* h, H id) {
-  return static_cast<T*>(Ssc_alloc_header(h, id));
-}
+void start_runtime() { sip_rt::start_once(); }
 
 ssc_handle* t38_invite() {
   ssc_handle* h = Ssc_alloc_handle();
   Ssc_init_handle(h, ssc_msg_type::INVITE);
-  h->addr_family = '4';
-  h->addr_port = 5060;
-  const u8 peer[4] = {127, 0, 0, 1};
-  std::memcpy(h->addr_v4, peer, 4);
-  auto* ru = add<ssc_hdr_request_uri>(h, H::REQUEST_URI);
-  ru->uri.scheme = 1;
-  ru->uri.user = "fax";
-  ru->uri.host_family = '4';
-  std::memcpy(ru->uri.host_v4, peer, 4);
-  ru->uri.port = 5060;
-  auto* ci = add<ssc_hdr_call_id>(h, H::CALL_ID);
-  ci->local = "a84b4c76e66710";
-  ci->family = 'N';
-  ci->host = "tessaly.example";
-  for (H id : {H::FROM, H::TO}) {
-    auto* n = add<ssc_hdr_name_addr>(h, id);
-    n->b1 = 0;
-    n->uri.scheme = 1;
-    n->uri.user = id == H::FROM ? "sender" : "fax";
-    n->uri.host_family = 'N';
-    n->uri.host_name = "example.org";
-    n->uri.port = 0xFFFF;
-    if (id == H::FROM) n->s3 = "1928301774";
-  }
-  auto* c = add<ssc_hdr_contact>(h, H::CONTACT);
-  c->b1 = 0;
-  c->uri.scheme = 1;
-  c->uri.host_family = '4';
-  std::memcpy(c->uri.host_v4, peer, 4);
-  c->uri.port = 5062;
-  auto* v = add<ssc_hdr_via>(h, H::VIA);
-  v->protocol = 1;
-  v->s2 = "2.0";
-  v->transport = 'U';
-  v->family1 = '4';
-  std::memcpy(v->v4_1, peer, 4);
-  v->port = 5062;
-  v->w2 = 0xFFFF;
-  v->b3 = 0xFF;
-  add<ssc_hdr_u32>(h, H::MAX_FORWARDS)->value = 70;
-  auto* ct = add<ssc_hdr_content_type>(h, H::CONTENT_TYPE);
-  ct->type = 'A';
-  ct->subtype = 'H';
-  auto* s = add<ssc_hdr_sdp_session>(h, H::SDP_MAIN_BODY);
-  s->net_type = 'I';
-  s->family = '4';
-  std::memcpy(s->v4, peer, 4);
-  s->session_name = "-";
-  s->start_time = "0";
-  s->stop_time = "0";
-  auto* o = add<ssc_hdr_sdp_origin>(h, H::ORIGIN_CNCT_DESCR);
-  o->net_type = 'I';
-  o->user = "tessaly";
-  o->session_id = "1";
-  o->version = "1";
-  o->family = '4';
-  std::memcpy(o->v4, peer, 4);
-  auto* t = add<ssc_hdr_sdp_t38>(h, H::T38_CNCT_DESCR);
-  t->kind = 'I';
-  t->format = '8';
-  t->port = 40000;
-  t->transport = SDP_TRANSPORT_UDPTL;
-  t->version = 0;
-  t->max_bit_rate = 14400;
-  t->fill_bit_removal = 0;
-  t->mmr = 0;
-  t->jbig = 0;
-  t->rate_management = SDP_RATEMGMT_TRANSFERRED_TCF;
-  t->max_buffer = 2000;
-  t->max_datagram = 400;
-  t->udp_ec = SDP_UDPEC_REDUNDANCY;
+  ssc_test::invite_fields f;
+  f.call_id_host = "tessaly.example";
+  f.from_user = "sender";
+  f.party_host = "example.org";
+  f.contact_user = nullptr;
+  f.local_port = 5062;
+  ssc_test::add_invite_headers(h, f);
+  ssc_test::add_t38_body(h, {});
   return h;
 }
 

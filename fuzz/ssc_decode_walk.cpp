@@ -11,37 +11,20 @@
 #include <cstdlib>
 #include <vector>
 
-#include "runtime/entity.h"
 #include "runtime/msg.h"
-#include "runtime/om_os.h"
 #include "sip/codec/ssc_record_codec.h"
+#include "tests/sip/support/ssc_fuzz_runtime.h"
 
 namespace {
 
-void free_handler(msg_t* m) { Free_msg(m); }
-
-const entity_table_row_t TABLE[] = {
-    {ENT_SM, free_handler, 0, 0, nullptr, 0},
-    {ENT_NIL, nullptr, 0, 0, nullptr, 0},
-};
-
-void ignore_trap(u16, const char*) {}
+using ssc_fuzz::held;
 
 constexpr u8 TYPES[] = {0, 1, 2, 3, 4, 5, 13, 14, 15, 16, 17};
-
-int held() { return om_os_buffer_pool_stats().in_use - om_os_it_buffer_pool_stats().count; }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  om_os_set_trap_handler(ignore_trap);
-  om_os_start_options o;
-  o.table = TABLE;
-  o.sm_thread = false;
-  o.timer_thread = false;
-  o.bkgr_thread = false;
-  om_os_start_with(o);
-  om_os_run_ready(0);
+  ssc_fuzz::start_runtime();
   return 0;
 }
 

@@ -8,46 +8,18 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "runtime/entity.h"
-#include "runtime/msg.h"
-#include "runtime/om_os.h"
 #include "sip/codec/ssc_sdp_glue.h"
+#include "tests/sip/support/ssc_fuzz_runtime.h"
 
 namespace {
 
-void free_handler(msg_t* m) { Free_msg(m); }
-
-const entity_table_row_t TABLE[] = {
-    {ENT_SM, free_handler, 0, 0, nullptr, 0},
-    {ENT_NIL, nullptr, 0, 0, nullptr, 0},
-};
-
-void ignore_trap(u16, const char*) {}
-
-int held() { return om_os_buffer_pool_stats().in_use - om_os_it_buffer_pool_stats().count; }
-
-ssc_handle* new_handle(ssc_msg_type type) {
-  ssc_handle* h = Ssc_alloc_handle();
-  if (h != nullptr && Ssc_init_handle(h, type) != 2) {
-    Ssc_free_handle(h);
-    return nullptr;
-  }
-  return h;
-}
+using ssc_fuzz::held;
+using ssc_fuzz::new_handle;
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  om_os_set_trap_handler(ignore_trap);
-  om_os_start_options o;
-  o.table = TABLE;
-  o.sm_thread = false;
-  o.timer_thread = false;
-  o.bkgr_thread = false;
-  om_os_start_with(o);
-  om_os_run_ready(0);
-  ssc_sdp_glue_env.new_response_handle = [](ssc_handle*) { return new_handle(ssc_msg_type::INVITE_RS); };
-  ssc_sdp_glue_env.send_response = [](ssc_handle* rs) { Ssc_free_handle(rs); };
+  ssc_fuzz::start_glue_runtime();
   return 0;
 }
 

@@ -27,6 +27,9 @@
 #include "sip/codec/sip_parse.h"
 #include "sip/codec/sip_prim_kind.h"
 #include "tests/sip/codec/ssc_bridge_fixture.h"
+#include "tests/sip/support/loopback_udp.h"
+#include "tests/sip/support/pcap_udp.h"
+#include "tests/sip/support/ssc_invite.h"
 
 namespace {
 
@@ -459,49 +462,14 @@ class SscDigestWire : public ssc_bridge_test::Runtime {
     Runtime::TearDown();
   }
   ssc_handle* invite(u16 to_port = 5070, u16 via_port = 5060) {
-    using H = ssc_header_id;
     ssc_handle* h = handle(ssc_msg_type::INVITE);
-    const u8 lo[4] = {127, 0, 0, 1};
-    h->addr_family = '4';
-    h->addr_port = to_port;
-    std::memcpy(h->addr_v4, lo, 4);
-    auto* ru = add<ssc_hdr_request_uri>(h, H::REQUEST_URI);
-    ru->uri.scheme = 1;
-    ru->uri.user = "fax";
-    ru->uri.host_family = '4';
-    std::memcpy(ru->uri.host_v4, lo, 4);
-    ru->uri.port = to_port;
-    auto* ci = add<ssc_hdr_call_id>(h, H::CALL_ID);
-    ci->local = "d1";
-    ci->family = '4';
-    std::memcpy(ci->v4, lo, 4);
-    for (H id : {H::FROM, H::TO}) {
-      auto* n = add<ssc_hdr_name_addr>(h, id);
-      n->b1 = 0;
-      n->uri.scheme = 1;
-      n->uri.user = id == H::FROM ? "tessaly" : "fax";
-      n->uri.host_family = '4';
-      std::memcpy(n->uri.host_v4, lo, 4);
-      n->uri.port = 0xFFFF;
-      if (id == H::FROM) n->s3 = "77";
-    }
-    auto* ct = add<ssc_hdr_contact>(h, H::CONTACT);
-    ct->b1 = 0;
-    ct->uri.scheme = 1;
-    ct->uri.user = "tessaly";
-    ct->uri.host_family = '4';
-    std::memcpy(ct->uri.host_v4, lo, 4);
-    ct->uri.port = via_port;
-    auto* v = add<ssc_hdr_via>(h, H::VIA);
-    v->protocol = 1;
-    v->s2 = "2.0";
-    v->transport = 'U';
-    v->family1 = '4';
-    std::memcpy(v->v4_1, lo, 4);
-    v->port = via_port;
-    v->w2 = 0xFFFF;
-    v->b3 = 0xFF;
-    add<ssc_hdr_u32>(h, H::MAX_FORWARDS)->value = 70;
+    ssc_test::invite_fields f;
+    f.addr_port = to_port;
+    f.uri_port = to_port;
+    f.call_id = "d1";
+    f.from_tag = "77";
+    f.local_port = via_port;
+    ssc_test::add_invite_headers(h, f);
     return h;
   }
   std::string wire(ssc_handle* h, code_t code = 'A', u8 method = 0xC1) {
@@ -591,44 +559,7 @@ TEST_F(SscDigestWire, CredentialsHeaderRecomputesFromItsOwnText) {
 // when sipp's verifyauth accepts them.
 namespace {
 
-struct udp {
-  int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  u16 port = 0;
-  udp() {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return;
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-  }
-  ~udp() {
-    if (fd >= 0) close(fd);
-  }
-  udp(const udp&) = delete;
-  udp& operator=(const udp&) = delete;
-  void send_to(u16 to, const std::string& text) const {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(to);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    (void)sendto(fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  }
-  // The next final response (1xx skipped), or empty after the timeout.
-  std::string final_response(int timeout_ms) const {
-    for (int i = 0; i < 20; ++i) {
-      pollfd p{fd, POLLIN, 0};
-      if (poll(&p, 1, timeout_ms) != 1) return {};
-      char buf[4096];
-      const ssize_t n = recv(fd, buf, sizeof buf, 0);
-      if (n <= 0) return {};
-      std::string s(buf, static_cast<std::size_t>(n));
-      if (s.rfind("SIP/2.0 1", 0) != 0) return s;
-    }
-    return {};
-  }
-};
+using ssc_test::udp;
 
 std::string header_line(const std::string& msg, const std::string& name) {
   const std::size_t at = msg.find("\r\n" + name + ":");
@@ -645,63 +576,10 @@ std::string ack_for(const std::string& answer, u16 sipp_port, u32 cseq) {
          " ACK\r\nMax-Forwards: 70\r\nContent-Length: 0\r\n\r\n";
 }
 
-std::string run_command(const std::string& cmd) {
-  std::string out;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (p == nullptr) return out;
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
+using ssc_test::run_command;
 
-void put16be(std::string& s, std::size_t at, u16 v) {
-  s[at] = static_cast<char>(v >> 8);
-  s[at + 1] = static_cast<char>(v & 0xFF);
-}
-void le32(std::string& s, u32 v) {
-  for (int i = 0; i < 4; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-void le16(std::string& s, u16 v) {
-  s += static_cast<char>(v & 0xFF);
-  s += static_cast<char>(v >> 8);
-}
-std::string pcap_header() {
-  std::string f;
-  le32(f, 0xA1B2C3D4);
-  le16(f, 2);
-  le16(f, 4);
-  le32(f, 0);
-  le32(f, 0);
-  le32(f, 65535);
-  le32(f, 101);  // raw IPv4
-  return f;
-}
-// One raw-IPv4 pcap record of a UDP datagram on loopback.
-std::string pcap_record(const std::string& payload, u16 sport, u16 dport) {
-  std::string ip(28, '\0');
-  ip[0] = 0x45;
-  put16be(ip, 2, static_cast<u16>(28 + payload.size()));
-  ip[8] = 64;
-  ip[9] = 17;
-  ip[12] = ip[16] = 127;
-  ip[15] = ip[19] = 1;
-  u32 sum = 0;
-  for (int i = 0; i < 20; i += 2) sum += (static_cast<u8>(ip[i]) << 8) | static_cast<u8>(ip[i + 1]);
-  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
-  put16be(ip, 10, static_cast<u16>(~sum));
-  put16be(ip, 20, sport);
-  put16be(ip, 22, dport);
-  put16be(ip, 24, static_cast<u16>(8 + payload.size()));
-  const std::string packet = ip + payload;
-  std::string r;
-  le32(r, 1700000000);
-  le32(r, 0);
-  le32(r, static_cast<u32>(packet.size()));
-  le32(r, static_cast<u32>(packet.size()));
-  return r + packet;
-}
+using ssc_test::pcap_header;
+using ssc_test::pcap_record;
 
 std::string sipp_dir() {
   std::string f = __FILE__;

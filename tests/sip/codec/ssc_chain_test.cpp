@@ -25,6 +25,9 @@
 #include "sip/codec/sip_prim_dispatch.h"
 #include "sip/codec/ssc_sdp_glue.h"
 #include "tests/sip/codec/ssc_bridge_fixture.h"
+#include "tests/sip/support/loopback_udp.h"
+#include "tests/sip/support/pcap_udp.h"
+#include "tests/sip/support/ssc_invite.h"
 
 using namespace ssc_bridge_test;
 using H = ssc_header_id;
@@ -66,99 +69,11 @@ a=T38FaxUdpEC:t38UDPRedundancy
 </scenario>
 )";
 
-std::string run_command(const std::string& cmd) {
-  std::string out;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (p == nullptr) return out;
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
-}
+using ssc_test::run_command;
+using ssc_test::udp;
 
-// A UDP socket on 127.0.0.1 (port 0: any free one).
-struct udp {
-  int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  u16 port = 0;
-  explicit udp(u16 want = 0) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(want);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return;
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-  }
-  ~udp() {
-    if (fd >= 0) close(fd);
-  }
-  udp(const udp&) = delete;
-  udp& operator=(const udp&) = delete;
-  bool send_to(u16 to, const std::string& text) const {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(to);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return sendto(fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a) ==
-           static_cast<ssize_t>(text.size());
-  }
-  std::string receive(int timeout_ms) const {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, timeout_ms) != 1) return {};
-    char buf[4096];
-    const ssize_t n = recv(fd, buf, sizeof buf, 0);
-    return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
-  }
-};
-
-void put16be(std::string& s, std::size_t at, u16 v) {
-  s[at] = static_cast<char>(v >> 8);
-  s[at + 1] = static_cast<char>(v & 0xFF);
-}
-void le32(std::string& s, u32 v) {
-  for (int i = 0; i < 4; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-void le16(std::string& s, u16 v) {
-  s += static_cast<char>(v & 0xFF);
-  s += static_cast<char>(v >> 8);
-}
-// One raw-IPv4 pcap record of a UDP datagram on loopback.
-std::string pcap_record(const std::string& payload, u16 sport, u16 dport) {
-  std::string ip(28, '\0');
-  ip[0] = 0x45;
-  put16be(ip, 2, static_cast<u16>(28 + payload.size()));
-  ip[8] = 64;
-  ip[9] = 17;
-  ip[12] = ip[16] = 127;
-  ip[15] = ip[19] = 1;
-  u32 sum = 0;
-  for (int i = 0; i < 20; i += 2) sum += (static_cast<u8>(ip[i]) << 8) | static_cast<u8>(ip[i + 1]);
-  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
-  put16be(ip, 10, static_cast<u16>(~sum));
-  put16be(ip, 20, sport);
-  put16be(ip, 22, dport);
-  put16be(ip, 24, static_cast<u16>(8 + payload.size()));
-  const std::string packet = ip + payload;
-  std::string r;
-  le32(r, 1700000000);
-  le32(r, 0);
-  le32(r, static_cast<u32>(packet.size()));
-  le32(r, static_cast<u32>(packet.size()));
-  return r + packet;
-}
-std::string pcap_header() {
-  std::string f;
-  le32(f, 0xA1B2C3D4);
-  le16(f, 2);
-  le16(f, 4);
-  le32(f, 0);
-  le32(f, 0);
-  le32(f, 65535);
-  le32(f, 101);  // raw IPv4
-  return f;
-}
+using ssc_test::pcap_header;
+using ssc_test::pcap_record;
 
 int count(const std::string& s, const std::string& what) {
   int n = 0;
@@ -176,78 +91,12 @@ class SscChain : public Runtime {
   // The T.38 INVITE of the fax session.
   ssc_handle* t38_invite(u16 sipp_port, u16 our_port) {
     ssc_handle* h = handle(T::INVITE);
-    const u8 lo[4] = {127, 0, 0, 1};
-    h->addr_family = '4';
-    h->addr_port = sipp_port;
-    std::memcpy(h->addr_v4, lo, 4);
-    auto* ru = add<ssc_hdr_request_uri>(h, H::REQUEST_URI);
-    ru->uri.scheme = 1;
-    ru->uri.user = "fax";
-    ru->uri.host_family = '4';
-    std::memcpy(ru->uri.host_v4, lo, 4);
-    ru->uri.port = sipp_port;
-    auto* ci = add<ssc_hdr_call_id>(h, H::CALL_ID);
-    ci->local = "a84b4c76e66710";
-    ci->family = '4';
-    std::memcpy(ci->v4, lo, 4);
-    for (H id : {H::FROM, H::TO}) {
-      auto* n = add<ssc_hdr_name_addr>(h, id);
-      n->b1 = 0;
-      n->uri.scheme = 1;
-      n->uri.user = id == H::FROM ? "tessaly" : "fax";
-      n->uri.host_family = '4';
-      std::memcpy(n->uri.host_v4, lo, 4);
-      n->uri.port = 0xFFFF;
-      if (id == H::FROM) n->s3 = "1928301774";
-    }
-    auto* c = add<ssc_hdr_contact>(h, H::CONTACT);
-    c->b1 = 0;
-    c->uri.scheme = 1;
-    c->uri.user = "tessaly";
-    c->uri.host_family = '4';
-    std::memcpy(c->uri.host_v4, lo, 4);
-    c->uri.port = our_port;
-    auto* v = add<ssc_hdr_via>(h, H::VIA);
-    v->protocol = 1;
-    v->s2 = "2.0";
-    v->transport = 'U';
-    v->family1 = '4';
-    std::memcpy(v->v4_1, lo, 4);
-    v->port = our_port;
-    v->w2 = 0xFFFF;
-    v->b3 = 0xFF;
-    add<ssc_hdr_u32>(h, H::MAX_FORWARDS)->value = 70;
-    auto* ct = add<ssc_hdr_content_type>(h, H::CONTENT_TYPE);
-    ct->type = 'A';
-    ct->subtype = 'H';
-    auto* s = add<ssc_hdr_sdp_session>(h, H::SDP_MAIN_BODY);
-    s->net_type = 'I';
-    s->family = '4';
-    std::memcpy(s->v4, lo, 4);
-    s->session_name = "-";
-    s->start_time = "0";
-    s->stop_time = "0";
-    auto* o = add<ssc_hdr_sdp_origin>(h, H::ORIGIN_CNCT_DESCR);
-    o->net_type = 'I';
-    o->user = "tessaly";
-    o->session_id = "1";
-    o->version = "1";
-    o->family = '4';
-    std::memcpy(o->v4, lo, 4);
-    auto* t = add<ssc_hdr_sdp_t38>(h, H::T38_CNCT_DESCR);
-    t->kind = 'I';
-    t->format = '8';
-    t->port = 40000;
-    t->transport = SDP_TRANSPORT_UDPTL;
-    t->version = 0;
-    t->max_bit_rate = 14400;
-    t->fill_bit_removal = 0;
-    t->mmr = 0;
-    t->jbig = 0;
-    t->rate_management = SDP_RATEMGMT_TRANSFERRED_TCF;
-    t->max_buffer = 2000;
-    t->max_datagram = 400;
-    t->udp_ec = SDP_UDPEC_REDUNDANCY;
+    ssc_test::invite_fields f;
+    f.addr_port = sipp_port;
+    f.uri_port = sipp_port;
+    f.local_port = our_port;
+    ssc_test::add_invite_headers(h, f);
+    ssc_test::add_t38_body(h, {});
     return h;
   }
 };

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/sip/codec/ssc_bridge_fixture.h"
+#include "tests/sip/support/ssc_invite.h"
 
 using namespace ssc_bridge_test;
 using H = ssc_header_id;
@@ -87,35 +88,12 @@ class SscSdpGlue : public Runtime {
   // An SSC T.38 offer as the fax session builds it.
   ssc_handle* t38_offer(T type = T::INVITE) {
     ssc_handle* h = handle(type);
-    auto* s = add<ssc_hdr_sdp_session>(h, H::SDP_MAIN_BODY);
-    s->net_type = 'I';
-    s->family = '4';
-    const u8 a[4] = {192, 0, 2, 1};
-    std::memcpy(s->v4, a, 4);
-    s->session_name = "-";
-    s->start_time = "0";
-    s->stop_time = "0";
-    auto* o = add<ssc_hdr_sdp_origin>(h, H::ORIGIN_CNCT_DESCR);
-    o->net_type = 'I';
-    o->user = "tessaly";
-    o->session_id = "42";
-    o->version = "1";
-    o->family = '4';
-    std::memcpy(o->v4, a, 4);
-    auto* t = add<ssc_hdr_sdp_t38>(h, H::T38_CNCT_DESCR);
-    t->kind = 'I';
-    t->format = '8';
-    t->port = 5004;
-    t->transport = SDP_TRANSPORT_UDPTL;
-    t->version = 0;
-    t->max_bit_rate = 14400;
-    t->fill_bit_removal = 0;
-    t->mmr = 0;
-    t->jbig = 0;
-    t->rate_management = SDP_RATEMGMT_TRANSFERRED_TCF;
-    t->max_buffer = 2000;
-    t->max_datagram = 400;
-    t->udp_ec = SDP_UDPEC_REDUNDANCY;
+    static constexpr u8 a[4] = {192, 0, 2, 1};
+    ssc_test::t38_offer_fields f;
+    f.addr = a;
+    f.session_id = "42";
+    f.port = 5004;
+    ssc_test::add_t38_offer(h, f);
     return h;
   }
 };
