@@ -2,7 +2,7 @@
 // parsed once, then its work area is encoded again and again (the chain
 // handed to a transport that frees it).  Items are messages; the parse of
 // the same corpus runs beside it for the ratio, and the stateless 400
-// answer to each request is timed too.
+// answer to each request, after its parse, is timed too.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -99,21 +99,27 @@ void BM_SipParseSameCorpus(benchmark::State& state) {
 }
 BENCHMARK(BM_SipParseSameCorpus);
 
-void BM_SipBuildResponse400(benchmark::State& state) {
+// Each request is parsed again before its answer, as the entity does: the
+// corpus's stored work areas point into work memory that the parse benchmark
+// above has released, so they cannot stand in for a fresh parse here.
+void BM_SipParseAndBuildResponse400(benchmark::State& state) {
   start_runtime();
+  std::vector<char> buf(4096);
   std::int64_t built = 0;
   for (auto _ : state) {
     for (const parsed& p : corpus()) {
       if (p.kind < 'A' || p.kind > 'F' || p.kind == 'B') continue;
-      sip_hdr_area = *p.area;
-      benchmark::DoNotOptimize(sip_build_response(400, "Bad request", 0, 1));
+      std::memcpy(buf.data(), p.text.data(), p.text.size());
+      sip_parse__start(buf.data(), p.text.size());
+      if (sip_parse_message(1) == SIP_PARSE_DONE)
+        benchmark::DoNotOptimize(sip_build_response(400, "Bad request", 0, 1));
       sip_work__release();
       ++built;
     }
   }
   state.SetItemsProcessed(built);
 }
-BENCHMARK(BM_SipBuildResponse400);
+BENCHMARK(BM_SipParseAndBuildResponse400);
 
 }  // namespace
 
