@@ -22,12 +22,8 @@ void reader(msg_t* m) {
     case FOIP__STOP_CO:
       g_result = foip_api__read_stop(m, FOIP__STOP_CO, &g_stop->confirm, &g_stop->fax, &g_stop->t38, &g_stop->sip);
       break;
-    case FOIP__START_CO:
-      g_result = foip_api__read_record(m, FOIP__START_CO, g_start.get());
-      break;
-    default:
-      g_result = foip_api__read_confirm(m, m->code, &g_stop->confirm);
-      break;
+    case FOIP__START_CO: g_result = foip_api__read_record(m, FOIP__START_CO, g_start.get()); break;
+    default: g_result = foip_api__read_confirm(m, m->code, &g_stop->confirm); break;
   }
   Free_msg(m);
 }

@@ -48,8 +48,7 @@ void BM_MailslotSendAndRead(benchmark::State& state) {
   std::uint8_t in[464];
   for (auto _ : state) {
     std::uint16_t got = 0;
-    if (MsgSendRequest("BENCH", 1, packet, sizeof packet, 0) != 0 ||
-        MsgReadRequest(own, in, sizeof in, &got) != 0) {
+    if (MsgSendRequest("BENCH", 1, packet, sizeof packet, 0) != 0 || MsgReadRequest(own, in, sizeof in, &got) != 0) {
       state.SkipWithError("send or read failed");
       break;
     }

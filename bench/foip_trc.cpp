@@ -21,8 +21,7 @@ namespace {
 
 void quiet(const char*) {}
 void free_handler(msg_t* m) { Free_msg(m); }
-const entity_table_row_t TABLE[] = {{ENT_FOIP, free_handler, 0, 0, nullptr, 1},
-                                    {ENT_NIL, nullptr, 0, 0, nullptr, 0}};
+const entity_table_row_t TABLE[] = {{ENT_FOIP, free_handler, 0, 0, nullptr, 1}, {ENT_NIL, nullptr, 0, 0, nullptr, 0}};
 
 std::string folder() {
   static std::string dir = [] {
@@ -178,9 +177,8 @@ void bounce(msg_t* m) {
   m->from = m->to == ENT_PING ? ENT_PONG : ENT_PING;
   Send_msg(m);
 }
-const entity_table_row_t HOP_TABLE[] = {{ENT_PING, bounce, 0, 0, nullptr, 0},
-                                        {ENT_PONG, bounce, 0, 0, nullptr, 0},
-                                        {ENT_NIL, nullptr, 0, 0, nullptr, 0}};
+const entity_table_row_t HOP_TABLE[] = {
+    {ENT_PING, bounce, 0, 0, nullptr, 0}, {ENT_PONG, bounce, 0, 0, nullptr, 0}, {ENT_NIL, nullptr, 0, 0, nullptr, 0}};
 
 void BM_MessageHop(benchmark::State& state) {
   const int mode = static_cast<int>(state.range(0));  // 0 no hook, 1 shipped, 2 audit file

@@ -23,8 +23,8 @@ namespace {
 constexpr std::uint32_t kWidth = 1728, kStride = kWidth / 8, kLines = 2287, kPages = 10;
 
 std::string Dir() {
-  static const std::string d = (std::filesystem::temp_directory_path() /
-                                ("marrock_bench_" + std::to_string(::getpid()))).string() + "/";
+  static const std::string d =
+      (std::filesystem::temp_directory_path() / ("marrock_bench_" + std::to_string(::getpid()))).string() + "/";
   std::filesystem::create_directories(d);
   return d;
 }

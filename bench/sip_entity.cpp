@@ -61,12 +61,12 @@ void send(ent_id_t from, code_t code, const std::vector<std::uint8_t>& data, nai
   om_os_run_ready(0);
 }
 
-std::string msg(const std::string& start, const std::string& branch, const std::string& callid,
-                const std::string& cseq, const std::string& to_tag) {
+std::string msg(const std::string& start, const std::string& branch, const std::string& callid, const std::string& cseq,
+                const std::string& to_tag) {
   std::string s = start + "\r\nVia: SIP/2.0/UDP 127.0.0.1:5070;branch=" + branch +
                   "\r\nFrom: <sip:a@127.0.0.1>;tag=f1\r\nTo: <sip:fax@127.0.0.1>" +
-                  (to_tag.empty() ? std::string() : ";tag=" + to_tag) + "\r\nCall-ID: " + callid +
-                  "\r\nCSeq: " + cseq + "\r\nContact: <sip:a@127.0.0.1:5070>\r\nContent-Length: 0\r\n\r\n";
+                  (to_tag.empty() ? std::string() : ";tag=" + to_tag) + "\r\nCall-ID: " + callid + "\r\nCSeq: " + cseq +
+                  "\r\nContact: <sip:a@127.0.0.1:5070>\r\nContent-Length: 0\r\n\r\n";
   return s;
 }
 
@@ -118,8 +118,8 @@ void BM_SipIncomingCall(benchmark::State& state) {
   for (auto _ : state) {
     const std::string tag = std::to_string(n++);
     const std::string id = "bench-" + tag + "@127.0.0.1";
-    send(ENT_PH_IT, SOCK_U_DA_IN, datagram(msg("INVITE sip:fax@127.0.0.1 SIP/2.0", "z9hG4bKi" + tag, id, "1 INVITE", "")),
-         2, 0);
+    send(ENT_PH_IT, SOCK_U_DA_IN,
+         datagram(msg("INVITE sip:fax@127.0.0.1 SIP/2.0", "z9hG4bKi" + tag, id, "1 INVITE", "")), 2, 0);
     send(ENT_SSC, 'a', ok200, 1, last_conn);
     send(ENT_PH_IT, SOCK_U_DA_IN, datagram(msg("ACK sip:fax@127.0.0.1 SIP/2.0", "z9hG4bKa" + tag, id, "1 ACK", "t1")),
          2, 0);

@@ -15,27 +15,27 @@ namespace {
 using sip_bench::corpus;
 
 void BM_SipParseCorpus(benchmark::State& state) {
-    const std::vector<std::string> messages = corpus();
-    std::vector<char> buf(4096);
-    std::int64_t parsed = 0;
-    std::int64_t bytes = 0;
-    for (auto _ : state) {
-        for (const auto& text : messages) {
-            std::memcpy(buf.data(), text.data(), text.size());
-            sip_parse__start(buf.data(), text.size());
-            std::uint8_t r = sip_parse_message(1);
-            if (r != SIP_PARSE_DONE) {
-                state.SkipWithError("message not parsed");
-                return;
-            }
-            benchmark::DoNotOptimize(sip_hdr_area.count);
-            sip_work__release();
-            ++parsed;
-            bytes += static_cast<std::int64_t>(text.size());
-        }
+  const std::vector<std::string> messages = corpus();
+  std::vector<char> buf(4096);
+  std::int64_t parsed = 0;
+  std::int64_t bytes = 0;
+  for (auto _ : state) {
+    for (const auto& text : messages) {
+      std::memcpy(buf.data(), text.data(), text.size());
+      sip_parse__start(buf.data(), text.size());
+      std::uint8_t r = sip_parse_message(1);
+      if (r != SIP_PARSE_DONE) {
+        state.SkipWithError("message not parsed");
+        return;
+      }
+      benchmark::DoNotOptimize(sip_hdr_area.count);
+      sip_work__release();
+      ++parsed;
+      bytes += static_cast<std::int64_t>(text.size());
     }
-    state.SetItemsProcessed(parsed);
-    state.SetBytesProcessed(bytes);
+  }
+  state.SetItemsProcessed(parsed);
+  state.SetBytesProcessed(bytes);
 }
 BENCHMARK(BM_SipParseCorpus);
 

@@ -311,8 +311,7 @@ int main(int argc, char** argv) {
       const std::string theirs = std::string("BM_libtiff_") + op + "/" + std::to_string(c);
       if (reporter.times.count(ours) && reporter.times.count(theirs))
         std::printf("  %6.2f", reporter.times[ours] / reporter.times[theirs]);
-      else
-        std::printf("  %6s", "-");
+      else std::printf("  %6s", "-");
     }
     std::printf("\n");
   }

@@ -33,13 +33,13 @@ FILE* OpenMessageLog(int year, int month, int day, const char* mode) {
   return SharedOpen(kMessageLogTimeoutSeconds, path.c_str(), mode);
 }
 
-int WriteMessageLog(std::uint16_t event_id, const char* symbolic_name, const char* program_name,
-                    const char* job_name, std::uint32_t number, std::int16_t signed_number,
-                    std::uint16_t short_number, const char* text_format, ...) {
+int WriteMessageLog(std::uint16_t event_id, const char* symbolic_name, const char* program_name, const char* job_name,
+                    std::uint32_t number, std::int16_t signed_number, std::uint16_t short_number,
+                    const char* text_format, ...) {
   const platform::LocalTime t = platform::GetLocalTime();
   char when[32];
-  (void)std::snprintf(when, sizeof when, "%.2d-%.2d-%.2d %.2d:%.2d:%.2d", t.year % 100, t.month, t.day,
-                t.hour, t.minute, t.second);
+  (void)std::snprintf(when, sizeof when, "%.2d-%.2d-%.2d %.2d:%.2d:%.2d", t.year % 100, t.month, t.day, t.hour,
+                      t.minute, t.second);
 
   FILE* f = OpenMessageLog(t.year, t.month, t.day, "at");
   if (!f) {
@@ -48,9 +48,8 @@ int WriteMessageLog(std::uint16_t event_id, const char* symbolic_name, const cha
     return 0;
   }
   (void)std::fprintf(f, "%.4X: %s,%-10.10s,%-8.8s,%.8lX,%-3d,%.4X,%-20s", event_id, when,
-               program_name ? program_name : "", job_name ? job_name : "",
-               static_cast<unsigned long>(number), signed_number, short_number,
-               symbolic_name ? symbolic_name : "");
+                     program_name ? program_name : "", job_name ? job_name : "", static_cast<unsigned long>(number),
+                     signed_number, short_number, symbolic_name ? symbolic_name : "");
   if (text_format && *text_format) {
     (void)std::fputc(',', f);
     va_list ap;

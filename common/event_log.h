@@ -22,7 +22,6 @@ FILE* OpenMessageLog(int year, int month, int day, const char* mode);
 // then, when a text format is given and not empty, a comma and the formatted
 // text, then a line end.  Returns 1, or 0 when the file failed to open (which
 // is logged at level 5, without trying the message log again).
-int WriteMessageLog(std::uint16_t event_id, const char* symbolic_name, const char* program_name,
-                    const char* job_name, std::uint32_t number, std::int16_t signed_number,
-                    std::uint16_t short_number, const char* text_format, ...)
-    KV_PRINTF_LIKE(8, 9);
+int WriteMessageLog(std::uint16_t event_id, const char* symbolic_name, const char* program_name, const char* job_name,
+                    std::uint32_t number, std::int16_t signed_number, std::uint16_t short_number,
+                    const char* text_format, ...) KV_PRINTF_LIKE(8, 9);

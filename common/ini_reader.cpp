@@ -12,9 +12,7 @@ namespace {
 bool IsSeparator(char c) { return c == ':' || c == '='; }
 bool IsValueBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-bool StartsWithNoCase(const char* line, const char* key) {
-  return strncasecmp(line, key, std::strlen(key)) == 0;
-}
+bool StartsWithNoCase(const char* line, const char* key) { return strncasecmp(line, key, std::strlen(key)) == 0; }
 
 // Parses the leading decimal number of `text` (optional sign).  False when it
 // falls outside [low, high].
@@ -78,9 +76,7 @@ char* IniGetValue(char* line) { return const_cast<char*>(IniGetValue(static_cast
 
 int IniIsParagraph(const char* line) { return line && line[0] == '['; }
 
-int IniIsEntryLine(const char* line) {
-  return line && line[0] != '\0' && line[0] != ' ' && line[0] != ';';
-}
+int IniIsEntryLine(const char* line) { return line && line[0] != '\0' && line[0] != ' ' && line[0] != ';'; }
 
 int IniFindParagraph(FILE* stream, const char* name, char* buffer, int size, long* position) {
   if (!stream || !buffer || size <= 0) return 0;
@@ -98,8 +94,7 @@ int IniFindParagraph(FILE* stream, const char* name, char* buffer, int size, lon
   return 0;
 }
 
-int IniFindEntryEx(FILE* stream, const char* key, char* buffer, int size, long start,
-                   long* position, char stop) {
+int IniFindEntryEx(FILE* stream, const char* key, char* buffer, int size, long start, long* position, char stop) {
   if (!stream || !buffer || size <= 0) return 0;
   if (start != 0 && std::fseek(stream, start, SEEK_SET) != 0) return 0;
   const long origin = std::ftell(stream);

@@ -41,10 +41,9 @@ int IniFindParagraph(FILE* stream, const char* name, char* buffer, int size, lon
 // starting with `stop`, when not 0) and returns 1 at the first entry line
 // starting with `key` (the first entry line for a null or empty key), with
 // `position` at that line.  Else seeks back, empties the buffer and returns 0.
-[[nodiscard]] int IniFindEntryEx(FILE* stream, const char* key, char* buffer, int size, long start,
-                   long* position, char stop);
-[[nodiscard]] int IniFindEntry(FILE* stream, const char* key, char* buffer, int size, long start,
-                 long* position);
+[[nodiscard]] int IniFindEntryEx(FILE* stream, const char* key, char* buffer, int size, long start, long* position,
+                                 char stop);
+[[nodiscard]] int IniFindEntry(FILE* stream, const char* key, char* buffer, int size, long start, long* position);
 
 // The value as a decimal number (its leading digits, optional sign).  Returns
 // 1; 0 with the value untouched when the key or its value is missing, or when

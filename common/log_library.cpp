@@ -115,8 +115,8 @@ void LogMessage(int level, const char* format, ...) {
 
   const platform::LocalTime t = platform::GetLocalTime();
   char prefix[64];
-  (void)std::snprintf(prefix, sizeof prefix, "%.2d-%.2d-%.2d %.2d:%.2d:%.2d  %s - ", TwoDigitYear(t),
-                t.month, t.day, t.hour, t.minute, t.second, g_lib.id);
+  (void)std::snprintf(prefix, sizeof prefix, "%.2d-%.2d-%.2d %.2d:%.2d:%.2d  %s - ", TwoDigitYear(t), t.month, t.day,
+                      t.hour, t.minute, t.second, g_lib.id);
 
   char line[kLineRoom];
   int head = std::snprintf(line, sizeof line, "%s(%c) - ", prefix, LogLevelLetter(level));
@@ -146,8 +146,7 @@ void LogMessage(int level, const char* format, ...) {
     } else {
       const int error = errno;
       std::uint16_t lost = g_lib.lost_count.load();
-      while (lost != UINT16_MAX && !g_lib.lost_count.compare_exchange_weak(lost, lost + 1)) {
-      }
+      while (lost != UINT16_MAX && !g_lib.lost_count.compare_exchange_weak(lost, lost + 1)) {}
       LogConsole("ERROR opening file '%s' (%d)", g_lib.file_name, error);
     }
   }
@@ -165,7 +164,7 @@ void LogMessage(int level, const char* format, ...) {
   }
   if (params.LogKeepDays >= 1 && level >= 3 && message_log_ready && g_lib.file_name[0]) {
     const char* program = g_lib.context_program[0] ? g_lib.context_program : g_lib.id;
-    WriteMessageLog(kind.event_id, kind.name, program, g_lib.context_job, g_lib.context_number,
-                    g_lib.context_signed, g_lib.context_short, "\"%s\"", text);
+    WriteMessageLog(kind.event_id, kind.name, program, g_lib.context_job, g_lib.context_number, g_lib.context_signed,
+                    g_lib.context_short, "\"%s\"", text);
   }
 }

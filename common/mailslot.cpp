@@ -22,9 +22,7 @@ constexpr unsigned kFileNotFound = 2;         // reported for a reader that went
 std::atomic<bool> g_send_trace{false};
 std::atomic<bool> g_make_trace{false};
 
-bool NameUsable(const char* slot_name) {
-  return slot_name && *slot_name && std::strlen(slot_name) <= kMailslotMaxName;
-}
+bool NameUsable(const char* slot_name) { return slot_name && *slot_name && std::strlen(slot_name) <= kMailslotMaxName; }
 
 }  // namespace
 
@@ -94,8 +92,8 @@ void CloseMailslot(MailslotHandle* handle) {
 
 StatusWord MsgSendRequest(const char* slot_name, std::uint16_t class_argument, std::uint8_t* packet,
                           std::uint16_t length, std::uint32_t flags) {
-  if (class_argument > kMailslotMaxClass || length < kServerPacketMinLength ||
-      length > kServerPacketMaxLength || flags != 0 || !packet) {
+  if (class_argument > kMailslotMaxClass || length < kServerPacketMinLength || length > kServerPacketMaxLength ||
+      flags != 0 || !packet) {
     return STATUS_BAD_ARGUMENT;
   }
   put_le16(packet + kServerPacketLengthOffset, length);
@@ -124,8 +122,7 @@ StatusWord MsgMakePipe(const char* slot_name, std::uint16_t owner, MailslotHandl
   int fd = -1;
   const platform::MailslotStatus st = platform::MailslotCreate(slot_name, &fd);
   if (!st.ok()) {
-    LogMessage(5, "MsgMakePipe() - error 0x%X creating mailslot '%s'", static_cast<unsigned>(st.error),
-               path.c_str());
+    LogMessage(5, "MsgMakePipe() - error 0x%X creating mailslot '%s'", static_cast<unsigned>(st.error), path.c_str());
     return STATUS_IO_FAILURE;
   }
   handle->fd = fd;

@@ -42,8 +42,8 @@ void ProgramLog(int level, const char* format, ...) {
 
   const platform::LocalTime t = platform::GetLocalTime();
   char line[kLineBuffer];
-  (void)std::snprintf(line, sizeof line, "%.2d-%.2d-%.2d %.2d:%.2d:%.2d - ", t.year % 100, t.month,
-                t.day, t.hour, t.minute, t.second);
+  (void)std::snprintf(line, sizeof line, "%.2d-%.2d-%.2d %.2d:%.2d:%.2d - ", t.year % 100, t.month, t.day, t.hour,
+                      t.minute, t.second);
   va_list ap;
   va_start(ap, format);
   (void)std::vsnprintf(line + kPrefixLength, sizeof line - kPrefixLength, format, ap);

@@ -32,8 +32,7 @@ void ReadArea(FILE* f, long paragraph, const char* name, char* out, std::size_t 
 
 // "NAME [PARAGRAPH]": the computer name and its devices paragraph (or the
 // default when none follows the name).
-void SplitServerEntry(const char* value, std::string* name, std::string* paragraph,
-                      const char* default_paragraph) {
+void SplitServerEntry(const char* value, std::string* name, std::string* paragraph, const char* default_paragraph) {
   std::string v(value);
   const std::size_t blank = v.find_first_of(" \t");
   *name = v.substr(0, blank);
@@ -235,9 +234,8 @@ StatusWord ReadSystemParams(FILE** setup_ini) {
     failed = true;
   }
   if (!p.ServerArea[0]) {
-    const std::string derived = ParentFolder(p.SystemArea, parent, sizeof parent)
-                                    ? std::string(parent) + "server\\"
-                                    : std::string();
+    const std::string derived =
+        ParentFolder(p.SystemArea, parent, sizeof parent) ? std::string(parent) + "server\\" : std::string();
     if (!p.SystemArea[0] || derived.empty() || derived.size() >= sizeof p.ServerArea) {
       LogMessage(6, "ServerArea line missing from %s file", kSettingsFileName);
       failed = true;
@@ -246,8 +244,7 @@ StatusWord ReadSystemParams(FILE** setup_ini) {
     }
   }
   if (!p.AllUserArea[0]) {
-    if (user_area[0] && ParentFolder(user_area, parent, sizeof parent) &&
-        std::strlen(parent) < sizeof p.AllUserArea) {
+    if (user_area[0] && ParentFolder(user_area, parent, sizeof parent) && std::strlen(parent) < sizeof p.AllUserArea) {
       SafeStrncpy(p.AllUserArea, parent, sizeof p.AllUserArea);
     } else {
       LogMessage(6, "AllUserArea line missing from %s file", kSettingsFileName);

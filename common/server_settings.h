@@ -15,13 +15,13 @@ struct SystemParams {
   char ServerArea[256] = "";
   char SystemArea[256] = "";
   char MailArea[256] = "";
-  int MailAreaGiven = 0;        // 0 when MailArea was derived from ServerArea
+  int MailAreaGiven = 0;  // 0 when MailArea was derived from ServerArea
   int ManualODBC = 0;
   char DevicesParagraph[64] = "[DEVICES]";
   std::int16_t FailoverTimeout = 2;         // 1..30
   std::int16_t FailoverStartupTimeout = 5;  // 5..20
   int AutoEnrolClient = 0;
-  char LogFile[269] = "";       // the log library's file for the server programs
+  char LogFile[269] = "";         // the log library's file for the server programs
   std::uint16_t LogKeepDays = 0;  // 1 or more: daily message log on
   std::int16_t LogLevel = 3;      // second threshold of LogMessage
   std::uint16_t Language = 0x409;

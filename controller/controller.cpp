@@ -76,14 +76,12 @@ std::string BuildConsoleTitle(const std::vector<std::string>& args, const char* 
     std::int16_t channel = 0;
     if (args.size() >= 4 && !args[2].empty() && ReadShort(args[3], &channel) && channel >= 1 && channel <= 999)
       std::snprintf(title, sizeof title, "%s-%.60s-%d", type_name, args[2].c_str(), channel);
-    else
-      std::snprintf(title, sizeof title, "%s-?", type_name);
+    else std::snprintf(title, sizeof title, "%s-?", type_name);
   } else {
     std::int16_t number = 0;
     if (ReadShort(args[1], &number) && number >= 1 && number <= 999)
       std::snprintf(title, sizeof title, "%.8s-%d", type_name, number);
-    else
-      std::snprintf(title, sizeof title, "%.8s-?", type_name);
+    else std::snprintf(title, sizeof title, "%.8s-?", type_name);
   }
   return title;
 }
@@ -131,7 +129,8 @@ int Controller::ParseDeviceArguments(const std::vector<std::string>& args) {
     SafeStrncpy(id_.group, args[2].c_str(), sizeof id_.group);
     id_.channel = channel;
     id_.device_type = type;
-    if (args.size() >= 6 && ReadShort(args[5], &id_.log_level)) std::printf("(Logging level set to %d)\n", id_.log_level);
+    if (args.size() >= 6 && ReadShort(args[5], &id_.log_level))
+      std::printf("(Logging level set to %d)\n", id_.log_level);
   } else {
     std::int16_t type = 0;
     if (!ReadShort(args[1], &type)) {
@@ -145,7 +144,8 @@ int Controller::ParseDeviceArguments(const std::vector<std::string>& args) {
       return -1;
     }
     id_.device_type = type;
-    if (args.size() >= 3 && ReadShort(args[2], &id_.log_level)) std::printf("(Logging level set to %d)\n", id_.log_level);
+    if (args.size() >= 3 && ReadShort(args[2], &id_.log_level))
+      std::printf("(Logging level set to %d)\n", id_.log_level);
   }
   std::string title = BuildConsoleTitle(args, id_.type_name);
   SafeStrncpy(id_.title, title.c_str(), sizeof id_.title);
@@ -496,7 +496,8 @@ StatusWord Controller::SendProgramStartToMORVATH(const char* title) {
 
 StatusWord Controller::SendOfflineReply(StatusWord status, const std::uint8_t* request) {
   DeviceRequest r;
-  if (ReadDeviceRequest(request, kOfflineIdKeptSize, &r) != RequestRead::kOk || !r.reply_slot[0]) return STATUS_BAD_ARGUMENT;
+  if (ReadDeviceRequest(request, kOfflineIdKeptSize, &r) != RequestRead::kOk || !r.reply_slot[0])
+    return STATUS_BAD_ARGUMENT;
   std::uint8_t p[kOfflineReplySize];
   WriteOfflineReply(status, r.id, p);
   StatusWord st = MsgSendRequest(r.reply_slot, 1, p, sizeof p, 0);
@@ -539,12 +540,8 @@ int Controller::HandleDeviceRequest(const std::uint8_t* data, std::size_t size) 
     return -1;
   }
   switch (r.type) {
-    case RST_DEVICE_INITIALISE:
-      CtlLog(5, "Device initialise - Not supported\n");
-      return -1;
-    case RST_DEVICE_CLOSEDOWN:
-      closedown_ = true;
-      return PERC_SHUTDOWN_REQUESTED;
+    case RST_DEVICE_INITIALISE: CtlLog(5, "Device initialise - Not supported\n"); return -1;
+    case RST_DEVICE_CLOSEDOWN: closedown_ = true; return PERC_SHUTDOWN_REQUESTED;
     case RST_DEVICE_ABORT:
       CtlLog(3, "Abort received in state %s", DeviceStateName(device_state_));
       if (IsStateOf(device_state_, {DS_WAIT_CONNECT, DS_SENDING, DS_POLL_RECEIVE, DS_WAIT_SCAN_DOC, DS_SCANNING}))
@@ -562,14 +559,11 @@ int Controller::HandleDeviceRequest(const std::uint8_t* data, std::size_t size) 
         job_waiting_ = true;
         return 1;
       }
-      if (r.type == RST_DEVICE_SCAN)
-        SendScanResultToDRENNIC(r.job_number, r.scan_value, BusyStatusWord(device_state_));
-      else
-        SendJobResultToDRENNIC(r.job_number, BusyStatusWord(device_state_), 0, 0);
+      if (r.type == RST_DEVICE_SCAN) SendScanResultToDRENNIC(r.job_number, r.scan_value, BusyStatusWord(device_state_));
+      else SendJobResultToDRENNIC(r.job_number, BusyStatusWord(device_state_), 0, 0);
       return -1;
     case RST_DEVICE_OFFLINE_ID:
-    case RST_DEVICE_OFFLINE:
-      return OfflineRequest(r);
+    case RST_DEVICE_OFFLINE: return OfflineRequest(r);
     case RST_DEVICE_ONLINE_ID:
       if (r.id != 0 && r.id != last_offline_id_value_) {
         CtlLog(3, "Online request received in state %s", DeviceStateName(device_state_));
@@ -582,9 +576,7 @@ int Controller::HandleDeviceRequest(const std::uint8_t* data, std::size_t size) 
       if (offline_pending_ && have_last_offline_id_) SendOfflineReply(STATUS_FAX_BUSY, last_offline_id_);
       offline_pending_ = false;
       return -1;
-    default:
-      CtlLog(5, "Invalid request subtype received (%d)", r.type);
-      return -1;
+    default: CtlLog(5, "Invalid request subtype received (%d)", r.type); return -1;
   }
 }
 

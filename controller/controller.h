@@ -101,7 +101,8 @@ class Controller {
   // Handles one packet read from the request slot; returns what
   // ProcessDeviceRequests returns for it (-1: go on reading).
   int HandleDeviceRequest(const std::uint8_t* data, std::size_t size);
-  StatusWord SendJobResultToDRENNIC(std::uint16_t job, StatusWord status, std::uint16_t connect_time, std::uint16_t pages);
+  StatusWord SendJobResultToDRENNIC(std::uint16_t job, StatusWord status, std::uint16_t connect_time,
+                                    std::uint16_t pages);
   StatusWord SendScanResultToDRENNIC(std::uint16_t job, std::uint16_t value, StatusWord status);
   StatusWord SendMessageReceivedToDRENNIC(const char* user, const char* control_file);
   StatusWord SendDeviceStartToDRENNIC();

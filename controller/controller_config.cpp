@@ -95,9 +95,8 @@ int TraceLogMode(const char* v) {
   static constexpr struct {
     const char* word;
     int mode;
-  } kWords[] = {{"", 1},   {"Y", 1},     {"YES", 1},  {"TRUE", 1},  {"ON", 1},    {"1", 1},
-                {"N", 0},  {"NO", 0},    {"FALSE", 0}, {"OFF", 0},  {"0", 0},     {"ERROR", 2},
-                {"ERR", 2}, {"FULL", 3}, {"DEBUG", 4}, {"DBG", 4}};
+  } kWords[] = {{"", 1},      {"Y", 1},   {"YES", 1}, {"TRUE", 1},  {"ON", 1},  {"1", 1},    {"N", 0},     {"NO", 0},
+                {"FALSE", 0}, {"OFF", 0}, {"0", 0},   {"ERROR", 2}, {"ERR", 2}, {"FULL", 3}, {"DEBUG", 4}, {"DBG", 4}};
   for (const auto& w : kWords)
     if (strcasecmp(v, w.word) == 0) return w.mode;
   return -1;
@@ -207,7 +206,8 @@ int InitLowerParams(FILE* ini, const ControllerIdentity& id, const char* server_
   GetCut(ini, "CommsLogFile:", c->comms_log_file, sizeof c->comms_log_file, para);
   GetCut(ini, "DialPrefix:", c->dial_prefix, sizeof c->dial_prefix, para);
   GetCut(ini, "DialSuffix:", c->dial_suffix, sizeof c->dial_suffix, para);
-  if (IniGetString(ini, "DialType:", value, sizeof value, para)) c->tone_dialling = (value[0] == 'T' || value[0] == 't');
+  if (IniGetString(ini, "DialType:", value, sizeof value, para))
+    c->tone_dialling = (value[0] == 'T' || value[0] == 't');
   GetCut(ini, "RecdUser:", c->recd_user, sizeof c->recd_user, para);
   // This device takes calls: LocalOnly never applies (no scan or print routes).
   if (IniGetString(ini, "ReceiveOnly:", value, sizeof value, para) && (value[0] == 'Y' || value[0] == 'y')) {
@@ -311,7 +311,8 @@ int InitLowerParams(FILE* ini, const ControllerIdentity& id, const char* server_
     }
     c->trace_log = mode;
   }
-  if (IniGetString(ini, "RejectIncoming:", value, sizeof value, para)) c->reject_incoming_did = strcasecmp(value, "DID") == 0;
+  if (IniGetString(ini, "RejectIncoming:", value, sizeof value, para))
+    c->reject_incoming_did = strcasecmp(value, "DID") == 0;
   std::uint32_t wait = 0;
   if (IniGetLong(ini, "CallWaitForCompleteTimeout:", &wait, para)) {
     if (wait > 32000) {

@@ -14,7 +14,9 @@ namespace {
 namespace fs = std::filesystem;
 
 // Fax targets: formats 5 to 7 count as 58.
-bool IsFaxTarget(int format) { return format == FORMAT_G3_FAX || format == FORMAT_G3_KEEP_RES || (format >= 5 && format <= 7); }
+bool IsFaxTarget(int format) {
+  return format == FORMAT_G3_FAX || format == FORMAT_G3_KEEP_RES || (format >= 5 && format <= 7);
+}
 
 bool SameText(const std::string& a, const std::string& b) { return ::strcasecmp(a.c_str(), b.c_str()) == 0; }
 

@@ -99,9 +99,13 @@ int DeviceStateReported(unsigned new_state, unsigned current) {
   return kStates[new_state - 1].report[current - 1];
 }
 
-bool DeviceStateCarriesPage(unsigned state) { return (state >= DS_SENDING && state <= DS_POLL_RECEIVE) || state == DS_SCANNING; }
+bool DeviceStateCarriesPage(unsigned state) {
+  return (state >= DS_SENDING && state <= DS_POLL_RECEIVE) || state == DS_SCANNING;
+}
 
-const char* PercText(int perc) { return (perc >= 0 && perc <= 36) ? kPercTexts[static_cast<std::size_t>(perc)] : "???"; }
+const char* PercText(int perc) {
+  return (perc >= 0 && perc <= 36) ? kPercTexts[static_cast<std::size_t>(perc)] : "???";
+}
 
 bool PercUnknown(int perc) { return perc < 0 || perc > 36; }
 
@@ -115,8 +119,11 @@ StatusWord SendJobStatusWord(int perc, StatusWord current, bool* not_a_fax) {
   if (not_a_fax) *not_a_fax = false;
   switch (perc) {
     case 0: return STATUS_OK;
-    case 1: case 26: return STATUS_JOB_ABORTED;
-    case 2: case 3: case 7: return STATUS_FAX_OFFLINE;
+    case 1:
+    case 26: return STATUS_JOB_ABORTED;
+    case 2:
+    case 3:
+    case 7: return STATUS_FAX_OFFLINE;
     case 8: return current;
     case 10: return STATUS_FAX_F104;
     case 15: return STATUS_FILE_FAILURE;
@@ -131,8 +138,11 @@ StatusWord SendJobStatusWord(int perc, StatusWord current, bool* not_a_fax) {
 StatusWord ScanJobStatusWord(int perc) {
   switch (perc) {
     case 0: return STATUS_OK;
-    case 1: case 26: return STATUS_JOB_ABORTED;
-    case 2: case 3: case 7: return STATUS_FAX_OFFLINE;
+    case 1:
+    case 26: return STATUS_JOB_ABORTED;
+    case 2:
+    case 3:
+    case 7: return STATUS_FAX_OFFLINE;
     case 6: return STATUS_FAX_TIMEOUT;
     case 15: return STATUS_FILE_FAILURE;
     case 16: return STATUS_BAD_ARGUMENT;

@@ -180,11 +180,8 @@ RequestRead ReadDeviceRequest(const std::uint8_t* data, std::size_t size, Device
       r->may_wait = get_le32(data + 8);
       r->interrupt = get_le32(data + 12);
       break;
-    case RST_DEVICE_ONLINE_ID:
-      r->id = get_le16(data + 8);
-      break;
-    default:
-      break;
+    case RST_DEVICE_ONLINE_ID: r->id = get_le16(data + 8); break;
+    default: break;
   }
   return RequestRead::kOk;
 }
@@ -235,21 +232,24 @@ std::string Format(const char* format, ...) {
 std::string DescribeControllerPacket(const std::uint8_t* d, std::size_t size) {
   ServerPacketHeader h;
   ReadServerPacketHeader(d, size, &h);
-  const std::string dev = size >= 18 ? Text(d + kDevTypeName, kDevTypeNameWidth) + "/" + std::to_string(get_le16(d + kDevTypeNumber)) : "";
+  const std::string dev =
+      size >= 18 ? Text(d + kDevTypeName, kDevTypeNameWidth) + "/" + std::to_string(get_le16(d + kDevTypeNumber)) : "";
   auto u16 = [&](std::size_t at) { return static_cast<unsigned>(get_le16(d + at)); };
   if (h.packet_class == RT_DRENNIC) {
     if (h.type == RST_DRENNIC_JOB_RESULT && size >= kJobResultSize)
-      return Format("JOB_RESULT %s status=0x%X job=%u state=%u connect=%u pages=%u", dev.c_str(), u16(4), u16(18), u16(20),
-                    u16(22), u16(24));
+      return Format("JOB_RESULT %s status=0x%X job=%u state=%u connect=%u pages=%u", dev.c_str(), u16(4), u16(18),
+                    u16(20), u16(22), u16(24));
     if (h.type == RST_DRENNIC_SCAN_RESULT && size >= kScanResultSize)
-      return Format("SCAN_RESULT %s status=0x%X job=%u state=%u value=%u", dev.c_str(), u16(4), u16(18), u16(20), u16(22));
+      return Format("SCAN_RESULT %s status=0x%X job=%u state=%u value=%u", dev.c_str(), u16(4), u16(18), u16(20),
+                    u16(22));
     if (h.type == RST_DRENNIC_MESSAGE_RECEIVED && size >= kMessageReceivedSize)
-      return Format("MESSAGE_RECEIVED %s user=%s control=%s", dev.c_str(), Text(d + 18, 9).c_str(), Text(d + 27, 13).c_str());
+      return Format("MESSAGE_RECEIVED %s user=%s control=%s", dev.c_str(), Text(d + 18, 9).c_str(),
+                    Text(d + 27, 13).c_str());
     if (h.type == RST_DRENNIC_DEVICE_STATUS && size >= kDrennicDeviceStatusSize)
       return Format("DEVICE_STATUS %s state=%u page=%u", dev.c_str(), u16(18), u16(20));
     if (h.type == RST_DRENNIC_DEVICE_START && size >= kDeviceStartSize)
-      return Format("DEVICE_START %s slot=%s id=%u send=0x%X print=0x%X", dev.c_str(), Text(d + 18, 86).c_str(), u16(104),
-                    get_le32(d + 108), get_le32(d + 112));
+      return Format("DEVICE_START %s slot=%s id=%u send=0x%X print=0x%X", dev.c_str(), Text(d + 18, 86).c_str(),
+                    u16(104), get_le32(d + 108), get_le32(d + 112));
   } else if (h.packet_class == RT_MORVATH) {
     if (h.type == RST_MORVATH_PROGRAM_START && size >= kMorvathProgramStartSize)
       return Format("PROGRAM_START name=%s flag=%u", Text(d + 6, 10).c_str(), get_le32(d + 20));

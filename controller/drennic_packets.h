@@ -108,8 +108,8 @@ struct DeviceRequest {
   // offline / online
   std::uint32_t may_wait = 0;
   std::uint32_t interrupt = 0;
-  std::uint16_t id = 0;         // offline with id: +16; online with id: +8
-  char reply_slot[15] = "";     // offline with id: +18
+  std::uint16_t id = 0;                        // offline with id: +16; online with id: +8
+  char reply_slot[15] = "";                    // offline with id: +18
   std::uint8_t kept[kOfflineIdKeptSize] = {};  // offline with id: its first bytes
 };
 

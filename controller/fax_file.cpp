@@ -37,7 +37,8 @@ class ScratchFile {
     std::error_code ec;
     auto dir = std::filesystem::temp_directory_path(ec);
     if (ec) dir = ".";
-    path_ = (dir / ("marrock-" + std::to_string(platform::ProcessId()) + "-" + std::to_string(counter++) + ".pg")).string();
+    path_ =
+        (dir / ("marrock-" + std::to_string(platform::ProcessId()) + "-" + std::to_string(counter++) + ".pg")).string();
   }
   ~ScratchFile() {
     std::error_code ec;
@@ -76,16 +77,12 @@ class ScratchFile {
 StatusWord StatusOfTiff(std::uint8_t code) {
   switch (code) {
     case TIFF_ERR_FOPEN:
-    case TIFF_ERR_WRITE:
-      return STATUS_IO_FAILURE;
-    case TIFF_ERR_MAGIC:
-      return STATUS_NOT_TIFF;
+    case TIFF_ERR_WRITE: return STATUS_IO_FAILURE;
+    case TIFF_ERR_MAGIC: return STATUS_NOT_TIFF;
     case TIFF_ERR_STRIP_OFFSETS:
     case TIFF_ERR_STRIP_BYTE_COUNTS:
-    case TIFF_ERR_STRIP_COUNTS:
-      return STATUS_TIFF_STRIPS;
-    default:
-      return STATUS_TIFF_DIRECTORY;
+    case TIFF_ERR_STRIP_COUNTS: return STATUS_TIFF_STRIPS;
+    default: return STATUS_TIFF_DIRECTORY;
   }
 }
 
@@ -101,8 +98,7 @@ bool InchResolution(const tiff__pg_header& h, std::uint16_t* x, std::uint16_t* y
       *x = static_cast<std::uint16_t>((h.x_resolution * 254u + 50) / 100);
       *y = static_cast<std::uint16_t>((h.y_resolution * 254u + 50) / 100);
       return true;
-    default:
-      return false;
+    default: return false;
   }
 }
 
@@ -157,13 +153,15 @@ StatusWord DecodePage(const tiff__pg_header& h, std::vector<std::uint8_t>& data,
     fax_bit__copy_reversed(data.data(), data.data(), static_cast<std::uint32_t>(data.size()));
   if (h.compression == TIFF_UNCOMPRESSED) {
     const std::uint32_t stride = page->stride();
-    const std::uint64_t rows = std::min<std::uint64_t>(std::min<std::uint64_t>(h.image_length, data.size() / stride), kMaxPageLines);
+    const std::uint64_t rows =
+        std::min<std::uint64_t>(std::min<std::uint64_t>(h.image_length, data.size() / stride), kMaxPageLines);
     page->lines = static_cast<std::uint32_t>(rows);
     page->bits.assign(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(rows * stride));
     if (h.color_format == TIFF_BLACKISZERO)
       for (auto& b : page->bits) b = static_cast<std::uint8_t>(~b);
     if (const std::uint32_t spare = stride * 8 - page->width)  // pad bits stay white
-      for (std::uint32_t y = 0; y < page->lines; ++y) page->row(y)[stride - 1] &= static_cast<std::uint8_t>(0xFF << spare);
+      for (std::uint32_t y = 0; y < page->lines; ++y)
+        page->row(y)[stride - 1] &= static_cast<std::uint8_t>(0xFF << spare);
     return STATUS_OK;
   }
   const std::uint8_t coding = CodingOf(h.compression);

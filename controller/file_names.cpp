@@ -153,9 +153,7 @@ int OpenByMode(std::FILE** file, const char* folder, const char* name, char mode
     case 'C': how = "w+b"; break;
     case 'R': how = "rb"; break;
     case 'W': how = "r+b"; break;
-    default:
-      CtlLog(6, "Invalid OpFile parameter (%d)", mode);
-      return -1;
+    default: CtlLog(6, "Invalid OpFile parameter (%d)", mode); return -1;
   }
   std::string path = std::string(folder) + name;
   *file = SharedOpen(-1, path.c_str(), how);

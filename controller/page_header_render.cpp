@@ -104,15 +104,9 @@ int FormatDate(const char* pattern, char* out, std::size_t size, int year, int m
         else std::snprintf(buf, sizeof buf, "%02d", year % 100);
         break;
       case 'h':
-      case 'H':
-        std::snprintf(buf, sizeof buf, n >= 2 ? "%02d" : "%d", hour);
-        break;
-      case 'm':
-        std::snprintf(buf, sizeof buf, n >= 2 ? "%02d" : "%d", minute);
-        break;
-      case 's':
-        std::snprintf(buf, sizeof buf, n >= 2 ? "%02d" : "%d", second);
-        break;
+      case 'H': std::snprintf(buf, sizeof buf, n >= 2 ? "%02d" : "%d", hour); break;
+      case 'm': std::snprintf(buf, sizeof buf, n >= 2 ? "%02d" : "%d", minute); break;
+      case 's': std::snprintf(buf, sizeof buf, n >= 2 ? "%02d" : "%d", second); break;
       default:
         // Leading blanks and punctuation (behind an element giving nothing) are skipped.
         for (std::size_t i = 0; i < n; ++i)
@@ -158,8 +152,8 @@ StatusWord MakeHeaderFontFile(const std::string& path, bool fine) {
   return ok ? STATUS_OK : STATUS_IO_FAILURE;
 }
 
-void BuildHeaderText(const HeaderSettings& s, const char* sender, const char* recipient, std::uint32_t flags,
-                     int pages, std::string* text, int* page_digits) {
+void BuildHeaderText(const HeaderSettings& s, const char* sender, const char* recipient, std::uint32_t flags, int pages,
+                     std::string* text, int* page_digits) {
   char buf[400];
   std::string lead, org, names, short_names;
   std::snprintf(buf, sizeof buf, "%c ", HEADER_GLYPH_LEAD);
@@ -187,8 +181,7 @@ void BuildHeaderText(const HeaderSettings& s, const char* sender, const char* re
   if (flags & HEADER_NAMES) {
     if (flags & HEADER_OWN_NUMBER)
       std::snprintf(buf, sizeof buf, "%.30s%c%c%.30s  ", from, HEADER_GLYPH_FROM, HEADER_GLYPH_TO, to);
-    else
-      std::snprintf(buf, sizeof buf, "%c%c %.30s  ", HEADER_GLYPH_FROM, HEADER_GLYPH_TO, to);
+    else std::snprintf(buf, sizeof buf, "%c%c %.30s  ", HEADER_GLYPH_FROM, HEADER_GLYPH_TO, to);
     names = buf;
     std::snprintf(buf, sizeof buf, "%c%c%.30s  ", HEADER_GLYPH_FROM, HEADER_GLYPH_TO, to);
     short_names = buf;
@@ -263,14 +256,9 @@ int RenderHeaderFile(int format, int pages, const char* sender, const char* reci
   const std::string font_path = font_folder + (fine ? "ELIT_LF.FN" : "ELIT_LN.FN");
   HeaderFont font;
   switch (LoadHeaderFont(font_path, &font)) {
-    case 0:
-      break;
-    case 1:
-      CtlLog(5, "Font file %s not found", font_path.c_str());
-      return PERC_FILE_ERROR;
-    default:
-      CtlLog(5, "Error reading from Font file %s", font_path.c_str());
-      return PERC_FILE_ERROR;
+    case 0: break;
+    case 1: CtlLog(5, "Font file %s not found", font_path.c_str()); return PERC_FILE_ERROR;
+    default: CtlLog(5, "Error reading from Font file %s", font_path.c_str()); return PERC_FILE_ERROR;
   }
   if (font.rows != (fine ? 24u : 12u)) {
     CtlLog(5, "Error reading from Font file %s", font_path.c_str());

@@ -27,10 +27,10 @@ inline constexpr std::uint32_t HEADER_ROW_BYTES = HEADER_WIDTH / 8;
 inline constexpr std::uint32_t HEADER_ROWS = 24;
 inline constexpr std::uint32_t HEADER_PEN_START = 96;
 inline constexpr std::uint32_t HEADER_CELL = 15;
-inline constexpr std::uint32_t HEADER_FONT_CODES = 775;  // glyphs in a font file
+inline constexpr std::uint32_t HEADER_FONT_CODES = 775;                              // glyphs in a font file
 inline constexpr std::size_t HEADER_FONT_NORMAL_BYTES = 2 * 12 * HEADER_FONT_CODES;  // 18600
 inline constexpr std::size_t HEADER_FONT_FINE_BYTES = 2 * 24 * HEADER_FONT_CODES;    // 37200
-inline constexpr std::uint32_t HEADER_TEXT_BUDGET = 102;  // characters of the bitmap font
+inline constexpr std::uint32_t HEADER_TEXT_BUDGET = 102;                             // characters of the bitmap font
 
 // Header flags of a send request.
 enum : std::uint32_t {
@@ -68,18 +68,18 @@ int LoadHeaderFont(const std::string& path, HeaderFont* font);
 
 // What the header text is made of besides the request.
 struct HeaderSettings {
-  std::string date_pattern = "dd/MM/yy";  // "DateFormatShort:"
-  std::string phone_num;                  // "PhoneNum:"
-  std::string organisation = "DEFAULT";   // "Organisation:"
-  std::string server_organisation;        // used for "DEFAULT"
+  std::string date_pattern = "dd/MM/yy";                                  // "DateFormatShort:"
+  std::string phone_num;                                                  // "PhoneNum:"
+  std::string organisation = "DEFAULT";                                   // "Organisation:"
+  std::string server_organisation;                                        // used for "DEFAULT"
   int year = 2010, month = 1, day = 1, hour = 0, minute = 0, second = 0;  // now
 };
 
 // Builds the header text, padded for the page part, and the page part's
 // digits (0 without page numbers, else 1, 2 or 3).  An empty text means
 // nothing fits.
-void BuildHeaderText(const HeaderSettings& s, const char* sender, const char* recipient, std::uint32_t flags,
-                     int pages, std::string* text, int* page_digits);
+void BuildHeaderText(const HeaderSettings& s, const char* sender, const char* recipient, std::uint32_t flags, int pages,
+                     std::string* text, int* page_digits);
 // The text of page p of n: the header text followed by the page part.
 std::string HeaderPageText(const std::string& text, int page_digits, int page, int pages);
 

@@ -221,8 +221,8 @@ const char* FormatName(int format) { return RowOf(format).name; }
 StatusWord ReceiveJobStatus(bool partial) { return partial ? STATUS_PARTIAL_RECEIVE : STATUS_OK; }
 
 int WriteReceiveControlFile(const std::string& all_users, const std::string& user, int route, int format,
-                            const ReceiveCallInfo& call, const std::string& csid_separator,
-                            std::string* control_name, std::string* message_name) {
+                            const ReceiveCallInfo& call, const std::string& csid_separator, std::string* control_name,
+                            std::string* message_name) {
   const std::string folder = all_users + user + "\\K-IN\\";
   if (!IsPlainUserName(user)) {
     CtlLog(5, "Can't create file '%s~%s*.%s'", folder.c_str(), "RECD", "CTL");

@@ -67,7 +67,8 @@ struct RelaySettings {
 class CallRouter {
  public:
   // `routing_ini` is the path of ROUTING.INI; `directory` may be null.
-  CallRouter(std::string routing_ini, UserDirectory* directory) : routing_ini_(std::move(routing_ini)), dir_(directory) {}
+  CallRouter(std::string routing_ini, UserDirectory* directory)
+      : routing_ini_(std::move(routing_ini)), dir_(directory) {}
 
   // 1 and the user when the DID names one (directory, then "[SUBADDR]" of
   // ROUTING.INI; a value starting with '@' names nobody).
@@ -112,8 +113,8 @@ struct ReceiveCallInfo {
 // 0 with the control and message file names (without folder), or
 // PERC 15.  A user that is not a plain folder name is refused.
 int WriteReceiveControlFile(const std::string& all_users, const std::string& user, int route, int format,
-                            const ReceiveCallInfo& call, const std::string& csid_separator,
-                            std::string* control_name, std::string* message_name);
+                            const ReceiveCallInfo& call, const std::string& csid_separator, std::string* control_name,
+                            std::string* message_name);
 
 // The name a partially received file is kept under at shutdown:
 // "<path>_<d>.<m>.<yyyy>.<h>.<mm>.TIF", with "_<n>" before ".TIF" when that

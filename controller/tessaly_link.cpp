@@ -35,9 +35,7 @@ void Controller::SetFOIPStatus(std::uint16_t value) {
   device_log_.Write(1, "FOIPStatus changed to %d", value);
 }
 
-void Controller::ClearCallFields() {
-  did_[0] = sub_address_[0] = caller_number_[0] = remote_csid_[0] = '\0';
-}
+void Controller::ClearCallFields() { did_[0] = sub_address_[0] = caller_number_[0] = remote_csid_[0] = '\0'; }
 
 int Controller::InitialiseDevice(int kind) {
   device_log_.InitLogFile(SystemParameters().LogFile);

@@ -50,12 +50,12 @@ struct acu_context {
   u16 conn_id = OM_OS_CONN_NONE;
   std::string commands;  // with its end mark; empty when none
   size_t pos = 0;
-  char pending = 0;      // 'O', 'a', 'C', 'A' or 0
+  char pending = 0;  // 'O', 'a', 'C', 'A' or 0
   char direction = 0;
   u8 call_type = 0;
-  u8 flags = 0;          // ACU_CONN_RQ byte 1
+  u8 flags = 0;  // ACU_CONN_RQ byte 1
   u8 option3 = 0, no_ced = 0, tone_option = 0, answer_option = 0;
-  char phase = 0;        // 'B', 'D', 'A'
+  char phase = 0;  // 'B', 'D', 'A'
   bool ready = false;
   std::deque<msg_t*> queue;
   std::array<acu_timer_slot, ACU_TIMERS> timers{};
@@ -129,7 +129,9 @@ void quiet(acu_context& c) {
 void run(acu_context& c);
 void start_next_request(acu_context& c);
 
-bool running(const acu_context& c) { return !c.commands.empty() && c.pos < c.commands.size() && c.commands[c.pos] != '.'; }
+bool running(const acu_context& c) {
+  return !c.commands.empty() && c.pos < c.commands.size() && c.commands[c.pos] != '.';
+}
 
 char current(const acu_context& c) { return c.pos < c.commands.size() ? c.commands[c.pos] : '.'; }
 
@@ -206,9 +208,7 @@ void run(acu_context& c) {
         }
         timer_start(c, TI_GENERAL_DLAY, c.e.i_delay);
         return;
-      case 'K':
-        clear(c, 3);
-        break;  // the string is gone
+      case 'K': clear(c, 3); break;  // the string is gone
       case 'c':
         if (c.timers[TI_INTER_CALL].armed) return;
         ++c.pos;

@@ -26,8 +26,8 @@
 #include "runtime/types.h"
 
 // Primitives with the user.
-inline constexpr code_t ACU_CONN_RQ = 'A', ACU_CONN_RS = 'B', ACU_CLEAR_RQ = 'C', ACU_CLEAR_RS = 'D',
-                        ACU_INFO_RQ = 'G', ACU_INIT_RQ = 'H', ACU_SETPARM_RQ = 'I';
+inline constexpr code_t ACU_CONN_RQ = 'A', ACU_CONN_RS = 'B', ACU_CLEAR_RQ = 'C', ACU_CLEAR_RS = 'D', ACU_INFO_RQ = 'G',
+                        ACU_INIT_RQ = 'H', ACU_SETPARM_RQ = 'I';
 inline constexpr code_t ACU_CONN_IN = 'a', ACU_CONN_CO = 'b', ACU_CLEAR_IN = 'c', ACU_CLEAR_CO = 'd',
                         ACU_ALERT_IN = 'e', ACU_PROGRESS_IN = 'f', ACU_INFO_CO = 'g', ACU_INIT_CO = 'h',
                         ACU_SETPARM_CO = 'i';
@@ -41,7 +41,7 @@ inline constexpr size_t ACU_HEADER_SIZE = 12;
 enum acu_error : u8 {
   ACU_OK = 0,
   ACU_ERR_NAI_CONFIGURED = 129,
-  ACU_ERR_ENTRIES = 130,         // more than one entry, or nai out of range
+  ACU_ERR_ENTRIES = 130,  // more than one entry, or nai out of range
   ACU_ERR_NO_MEMORY = 145,
   ACU_ERR_NO_TIMER = 146,
   ACU_ERR_COMMAND_LETTER = 150,  // a command string holds an unknown letter

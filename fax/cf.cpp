@@ -35,7 +35,8 @@ bool g_kept = false;  // the message being handled was sent on or kept
 bytes data_of(const msg_t* m) {
   if (m->p_buffer) {
     bytes out;
-    for (const buffer_t* b = m->p_buffer; b; b = b->next) out.insert(out.end(), Buffer_data(b), Buffer_data(b) + b->data_size);
+    for (const buffer_t* b = m->p_buffer; b; b = b->next)
+      out.insert(out.end(), Buffer_data(b), Buffer_data(b) + b->data_size);
     return out;
   }
   return bytes(Msg_inline_data(m), Msg_inline_data(m) + m->data_size);
@@ -155,13 +156,19 @@ void store_remote(cf_context& c, const t30_capability& cap) {
   s.ecm = std::min(ecm_index(cap.ecm, cap.ecm_frame_size), lim.ecm);
   s.ecm_frame = std::min(ecm_index(cap.ecm, cap.ecm_frame_size), lim.ecm_frame);
   s.scan = std::max<u8>(cap.scan_time == T30_SCAN_NOT_GIVEN ? 0 : cap.scan_time, lim.scan);
-  const u8 given[CF_FLAGS] = {cap.subaddress, cap.password, cap.selective_polling, cap.polled_subaddress, cap.t37,
-                              cap.internet_fax_mode, cap.ira, cap.isp, cap.unit_preference, 0};
+  const u8 given[CF_FLAGS] = {cap.subaddress,
+                              cap.password,
+                              cap.selective_polling,
+                              cap.polled_subaddress,
+                              cap.t37,
+                              cap.internet_fax_mode,
+                              cap.ira,
+                              cap.isp,
+                              cap.unit_preference,
+                              0};
   for (size_t i = 0; i < CF_FLAGS; ++i) {
-    if (i == CF_FLAG_INTERNET_FAX || i == CF_FLAG_UNIT)
-      s.flags[i] = given[i];
-    else
-      s.flags[i] = std::min<u8>(given[i] ? 1 : 0, lim.flags[i]);
+    if (i == CF_FLAG_INTERNET_FAX || i == CF_FLAG_UNIT) s.flags[i] = given[i];
+    else s.flags[i] = std::min<u8>(given[i] ? 1 : 0, lim.flags[i]);
   }
 }
 
@@ -236,10 +243,8 @@ bytes what_to_do_area(const cf_context& c) {
     // The pages go out in the negotiated format: one resolution, the best
     // common coding, the narrowest common width.
     u8 coding = T30_CODING_MH;
-    if (n.coding & T30_CODING_MMR)
-      coding = T30_CODING_MMR;
-    else if (n.coding & T30_CODING_MR)
-      coding = T30_CODING_MR;
+    if (n.coding & T30_CODING_MMR) coding = T30_CODING_MMR;
+    else if (n.coding & T30_CODING_MR) coding = T30_CODING_MR;
     a.selection = {n.resolution, coding, T30_WIDTH_A4};
   } else {
     a.selection = T30_LOCAL_SELECTION;
@@ -544,10 +549,8 @@ void user_request(cf_context& c, msg_t* m) {
       down_word(c, T30_END_PAGE_RS, static_cast<u16>(cf_end_page_rs(q, false) | (byte_of(d, 5) == 1 ? 4 : 0)));
       // A last page answered 'B' (RTN) may come again after a new training:
       // the session stays ready to receive it until the far side clears.
-      if (c.processing_rx == 'N')
-        c.phase = 1;
-      else if (c.processing_rx == 'S' && q != 'B')
-        c.phase = 2;
+      if (c.processing_rx == 'N') c.phase = 1;
+      else if (c.processing_rx == 'S' && q != 'B') c.phase = 2;
       return;
     }
     case CF_INT_SYNC_RQ: down(c, T30_SYNC_RQ); return;

@@ -100,10 +100,10 @@ enum : u8 {
 
 // Traps.
 enum : u16 {
-  CF_TRAP_UNEXPECTED = 400,   // unknown timer code, unexpected code from 'e' or 'n'
-  CF_TRAP_NOT_USER = 401,     // a request from an entity other than the context's user
-  CF_TRAP_BODY_SIZE = 403,    // a body larger than a buffer
-  CF_TRAP_LONG_DATA = 406,    // no long-data area
+  CF_TRAP_UNEXPECTED = 400,  // unknown timer code, unexpected code from 'e' or 'n'
+  CF_TRAP_NOT_USER = 401,    // a request from an entity other than the context's user
+  CF_TRAP_BODY_SIZE = 403,   // a body larger than a buffer
+  CF_TRAP_LONG_DATA = 406,   // no long-data area
 };
 
 inline constexpr size_t CF_CONFIG_SIZE = 68;
@@ -114,11 +114,11 @@ struct cf_context {
   nai_t nai = 0;
   u16 conn_id = 0;
   ent_id_t user = 'n';
-  u8 mode = 0;         // 'F': fax
-  u8 role = 0;         // 'O' originate, else answer
+  u8 mode = 0;  // 'F': fax
+  u8 role = 0;  // 'O' originate, else answer
   bool initialised = false;
-  u8 state = 0;        // 0 idle, 1 connecting, 2 connected
-  u8 phase = 0;        // 0..5
+  u8 state = 0;  // 0 idle, 1 connecting, 2 connected
+  u8 phase = 0;  // 0..5
   u16 service = 0;
   u8 options56 = 0;    // byte 56 of CF_INIT_RQ
   u16 options6 = 0;    // u16 at 6 of CF_INIT_RQ

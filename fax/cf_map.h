@@ -52,5 +52,5 @@ u16 cf_end_page_rq(char processing, bool interrupt, bool retrain);
 u16 cf_end_page_rs(char quality, bool interrupt);
 
 // Letters of CF_MAJR_SYNC_IN / _CO from T30_END_PAGE_IN / _CO words.
-char cf_quality_letter(u16 quality);         // 0 'G', 1 'M', else 'B'
-char cf_processing_letter(u16 command);      // bit 2 ignored: 0 'P', 1 'N', else 'S'
+char cf_quality_letter(u16 quality);     // 0 'G', 1 'M', else 'B'
+char cf_processing_letter(u16 command);  // bit 2 ignored: 0 'P', 1 'N', else 'S'

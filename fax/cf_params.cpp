@@ -168,8 +168,9 @@ class applier {
   std::span<const u8> r_;
 };
 
-constexpr cf_flag kSevenFlags[] = {CF_FLAG_SUBADDRESS, CF_FLAG_PASSWORD, CF_FLAG_SELECTIVE_POLLING,
-                                   CF_FLAG_POLLED_SUBADDRESS, CF_FLAG_BIT1, CF_FLAG_BIT102, CF_FLAG_BIT101};
+constexpr cf_flag kSevenFlags[] = {
+    CF_FLAG_SUBADDRESS, CF_FLAG_PASSWORD, CF_FLAG_SELECTIVE_POLLING, CF_FLAG_POLLED_SUBADDRESS, CF_FLAG_BIT1,
+    CF_FLAG_BIT102,     CF_FLAG_BIT101};
 
 void block(applier& a, bool first) {
   const size_t base = first ? 0 : 42;  // second-block pairs sit 42 bytes on (50/51 for 8/9)

@@ -50,13 +50,13 @@ struct cf_params {
   cf_param_set limit;  // capability limits of the configuration
   cf_param_set configured, session, negotiated;
   // Values kept for the information record and the call.
-  u8 info_flag = 0;       // pair 90/91 was 1
+  u8 info_flag = 0;  // pair 90/91 was 1
   u8 value_92 = 0, value_94 = 0;
-  u8 doc_ready = 0;       // pair 96/97
-  u8 polling = 0;         // pair 98/99
+  u8 doc_ready = 0;  // pair 96/97
+  u8 polling = 0;    // pair 98/99
   u8 value_382 = 3, value_384 = 10, value_390 = 4, value_394 = 0;
   u16 value_386 = 12;
-  u8 bit_order = 0;       // pair 392/393
+  u8 bit_order = 0;  // pair 392/393
 };
 
 // Applies a CF_SETPARM_RQ record and turns it into its confirmation in

@@ -282,8 +282,8 @@ void fax_pg_processing(msg_t* m, fax_auto__session* s) {
       return;
     case CF_DA_IN: {
       const std::vector<u8> d = fax_msg_bytes(m);
-      if (fax_auto__user_event_fn(FAX_AUTO__EVT_TX_RX_FAX_PG, nullptr, nullptr, d.data(), static_cast<u32>(d.size()),
-                                  0, s) == 3) {
+      if (fax_auto__user_event_fn(FAX_AUTO__EVT_TX_RX_FAX_PG, nullptr, nullptr, d.data(), static_cast<u32>(d.size()), 0,
+                                  s) == 3) {
         user_disconnect(s);
         set_state(s, FAX_STOP_SESSION);
       } else {
@@ -328,8 +328,8 @@ void fax_eom_process__start_reneg(msg_t* m, fax_auto__session* s) {
   NAME("fax_eom_process__start_reneg");
   s->cf_busy = 0;
   const std::vector<u8> d = fax_msg_bytes(m);
-  if (fax_auto__user_event_fn(FAX_AUTO__EVT_EOF_SND_FAX_PG, nullptr, nullptr, d.data(), static_cast<u32>(d.size()),
-                              'N', s) == 3) {
+  if (fax_auto__user_event_fn(FAX_AUTO__EVT_EOF_SND_FAX_PG, nullptr, nullptr, d.data(), static_cast<u32>(d.size()), 'N',
+                              s) == 3) {
     user_disconnect(s);
     set_state(s, FAX_STOP_SESSION);
     return;
@@ -418,7 +418,13 @@ constexpr cell fax_auto_table[FAX_EVENT_COUNT][FAX_STATE_COUNT] = {
     /* CF_CAPABILITY_IN */ {E, E, E, E, {process_cf_capability_in, KEEP}, E, E, N},
     /* CF_DATA_MSG */ {E, E, E, E, N, {fax_pg_processing, ACT}, N, N},
     /* CF_MAJOR_SYNC_CO */
-    {E, E, E, E, {fax_eom_process__start_reneg, ACT}, E, {fax_mps_process__start_sending_fax_page, ACT},
+    {E,
+     E,
+     E,
+     E,
+     {fax_eom_process__start_reneg, ACT},
+     E,
+     {fax_mps_process__start_sending_fax_page, ACT},
      {fax_eop_process__RTN_start_sending_fax_page, ACT}},
     /* CF_DISC_IN */
     {E, E, E, E, {disconnect_in_co, 7}, {disconnect_in_co, 7}, {disconnect_in_co, 7}, {disconnect_in_co, 7}},
@@ -426,8 +432,14 @@ constexpr cell fax_auto_table[FAX_EVENT_COUNT][FAX_STATE_COUNT] = {
     /* TI_WAIT_EOF_T30_SESSION */ {E, E, E, E, E, E, E, {send_cf_stop_rq, 7}},
     /* CF_STOP_CO */ {E, E, E, E, E, E, E, {stop_acu_v25, 7}},
     /* STOP_CONNECTION: a stop is honoured in every state of a running session */
-    {N, {stop_before_t30, 7}, {stop_before_t30, 7}, {stop_before_t30, 7}, {fax_user_disconnect_rq, 7},
-     {fax_user_disconnect_rq, 7}, {fax_user_disconnect_rq, 7}, {update_ti_wait_eof_t30_session, KEEP}},
+    {N,
+     {stop_before_t30, 7},
+     {stop_before_t30, 7},
+     {stop_before_t30, 7},
+     {fax_user_disconnect_rq, 7},
+     {fax_user_disconnect_rq, 7},
+     {fax_user_disconnect_rq, 7},
+     {update_ti_wait_eof_t30_session, KEEP}},
     /* ACU_CLEAR_CO */ {N, N, N, N, N, N, N, {no_action, 0}},
     /* ACU_CLEAR_IN */ {{no_action, 0}, {process_acu_clear_in, ACT}, N, N, N, N, N, N},
     /* FC__INIT_PG_CONV_CO */ {{no_action, 0}, N, N, N, N, {conversion_event, KEEP}, N, N},
@@ -437,7 +449,7 @@ constexpr cell fax_auto_table[FAX_EVENT_COUNT][FAX_STATE_COUNT] = {
 };
 
 constexpr const char* kStateNames[FAX_STATE_COUNT] = {
-    "IDLE", "FAX_WAIT_V25_CONN", "FAX_START_SESSION", "FAX_CNF_SESSION", "FAX_T30_DIS_DCS_NEGO",
+    "IDLE",     "FAX_WAIT_V25_CONN",   "FAX_START_SESSION", "FAX_CNF_SESSION", "FAX_T30_DIS_DCS_NEGO",
     "FAX_PAGE", "FAX_END_OF_SND_PAGE", "FAX_STOP_SESSION"};
 
 // Event number of a message; -1 when it is none of the automaton's.
@@ -545,8 +557,7 @@ void send_setparm(fax_auto__session* s) {
   u8 event;
   if (s->page_direction == 1)
     event = s->state == FAX_START_SESSION ? FAX_AUTO__EVT_FAX_PARAM_ORG : FAX_AUTO__EVT_FAX_MORE_PARAM__TX;
-  else
-    event = s->state == FAX_START_SESSION ? FAX_AUTO__EVT_FAX_PARAM_ANS : FAX_AUTO__EVT_FAX_MORE_PARAM__RX;
+  else event = s->state == FAX_START_SESSION ? FAX_AUTO__EVT_FAX_PARAM_ANS : FAX_AUTO__EVT_FAX_MORE_PARAM__RX;
   u32 len = CF_SETPARM_SIZE;
   const u8 r = fax_auto__user_event_fn(event, rec, &len, nullptr, 0, 0, s);
   if (r == 3) {
@@ -562,12 +573,29 @@ void send_setparm(fax_auto__session* s) {
 }  // namespace
 
 namespace {
-constexpr const char* kEventNames[FAX_EVENT_COUNT] = {
-    "FAX_AUTO__MDM_SETPARM", "FAX_AUTO__START_FAX_ORG", "FAX_AUTO__START_FAX_ANS", "ACU_CONN_CO",
-    "CF_INIT_CO", "CF_SETPARM_CO", "CF_CONN_CO", "CF_INFO_IN", "CF_CAPABILITY_CO", "CF_CAPABILITY_IN",
-    "CF_DATA_MSG", "CF_MAJOR_SYNC_CO", "CF_DISC_IN", "CF_DISC_CO", "FAX__TI_WAIT_EOF_T30_SESSION", "CF_STOP_CO",
-    "FAX_AUTO__STOP_CONNECTION", "ACU_CLEAR_CO", "ACU_CLEAR_IN", "FC__INIT_PG_CONV_CO", "FC__DATA_MSG",
-    "FC__STOP_PG_CONV_CO", "FC__STOP_PG_CONV_IN"};
+constexpr const char* kEventNames[FAX_EVENT_COUNT] = {"FAX_AUTO__MDM_SETPARM",
+                                                      "FAX_AUTO__START_FAX_ORG",
+                                                      "FAX_AUTO__START_FAX_ANS",
+                                                      "ACU_CONN_CO",
+                                                      "CF_INIT_CO",
+                                                      "CF_SETPARM_CO",
+                                                      "CF_CONN_CO",
+                                                      "CF_INFO_IN",
+                                                      "CF_CAPABILITY_CO",
+                                                      "CF_CAPABILITY_IN",
+                                                      "CF_DATA_MSG",
+                                                      "CF_MAJOR_SYNC_CO",
+                                                      "CF_DISC_IN",
+                                                      "CF_DISC_CO",
+                                                      "FAX__TI_WAIT_EOF_T30_SESSION",
+                                                      "CF_STOP_CO",
+                                                      "FAX_AUTO__STOP_CONNECTION",
+                                                      "ACU_CLEAR_CO",
+                                                      "ACU_CLEAR_IN",
+                                                      "FC__INIT_PG_CONV_CO",
+                                                      "FC__DATA_MSG",
+                                                      "FC__STOP_PG_CONV_CO",
+                                                      "FC__STOP_PG_CONV_IN"};
 
 // The step's trace record (FAX__DBG_AUTO): written to the trace ring and
 // the message audit, never sent.

@@ -79,8 +79,8 @@ uint32_t fax_bit__field_copy(const fax_bit_cursor& dst, const fax_bit_cursor& sr
 uint32_t fax_bit__count_zero_bits(const fax_bit_cursor& cur, uint32_t offset) {
   if (cur.bits_left <= 0 || offset >= static_cast<uint32_t>(cur.bits_left)) return 0;
   uint64_t pos = uint64_t{cur.byte_index} * 8 + static_cast<uint32_t>(cur.bit_offset) + offset;
-  const uint64_t end = uint64_t{cur.byte_index} * 8 + static_cast<uint32_t>(cur.bit_offset) +
-                       static_cast<uint32_t>(cur.bits_left);
+  const uint64_t end =
+      uint64_t{cur.byte_index} * 8 + static_cast<uint32_t>(cur.bit_offset) + static_cast<uint32_t>(cur.bits_left);
   uint32_t zeros = 0;
   while (pos < end) {
     const uint32_t off = static_cast<uint32_t>(pos & 7);

@@ -21,13 +21,13 @@ struct fax_bit_cursor {
 
 // Read-only tables shared by the codec and the T.30 engine.
 struct fax_bit_table_set {
-  std::array<uint8_t, 9> top_mask{};              // k top bits set: 0x00, 0x80 .. 0xFF
-  std::array<uint8_t, 9> low_mask{};              // bits below bit k: 0xFF, 0x7F .. 0x00
-  std::array<uint8_t, 8> bit_mask{};              // 0x80 >> k
+  std::array<uint8_t, 9> top_mask{};                   // k top bits set: 0x00, 0x80 .. 0xFF
+  std::array<uint8_t, 9> low_mask{};                   // bits below bit k: 0xFF, 0x7F .. 0x00
+  std::array<uint8_t, 8> bit_mask{};                   // 0x80 >> k
   std::array<std::array<uint8_t, 9>, 9> field_mask{};  // [j][k]: k bits starting at bit j
-  std::array<uint8_t, 256> zero_count{};          // leading zeros * 16 + trailing zeros (0 -> 8, 8)
-  std::array<uint8_t, 256> reverse{};             // bit 7 <-> bit 0 ...
-  std::array<uint8_t, 256> complement{};          // 255 - x
+  std::array<uint8_t, 256> zero_count{};               // leading zeros * 16 + trailing zeros (0 -> 8, 8)
+  std::array<uint8_t, 256> reverse{};                  // bit 7 <-> bit 0 ...
+  std::array<uint8_t, 256> complement{};               // 255 - x
 };
 
 namespace fax_bit_detail {

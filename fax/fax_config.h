@@ -14,19 +14,19 @@
 inline constexpr u32 FAX_CONFIG_SIZE = 1472;
 
 namespace fax_cfg {
-inline constexpr u32 NB_SESSIONS = 4;        // u16, must be 1
-inline constexpr u32 NAI = 8;                // u16
-inline constexpr u32 START_TIMER_MS = 12;    // u32
-inline constexpr u32 SECOND_NAI_SEL = 17;    // u8: 1 -> SECOND_NAI is used
-inline constexpr u32 SECOND_NAI = 18;        // u16
-inline constexpr u32 EOF_T30_MS = 20;        // u32, 0 means 25
-inline constexpr u32 SETTINGS = 24;          // settings copied whole: 24..1467
+inline constexpr u32 NB_SESSIONS = 4;      // u16, must be 1
+inline constexpr u32 NAI = 8;              // u16
+inline constexpr u32 START_TIMER_MS = 12;  // u32
+inline constexpr u32 SECOND_NAI_SEL = 17;  // u8: 1 -> SECOND_NAI is used
+inline constexpr u32 SECOND_NAI = 18;      // u16
+inline constexpr u32 EOF_T30_MS = 20;      // u32, 0 means 25
+inline constexpr u32 SETTINGS = 24;        // settings copied whole: 24..1467
 inline constexpr u32 SETTINGS_SIZE = 1444;
-inline constexpr u32 LOCAL_ID = 24;          // 20 bytes
+inline constexpr u32 LOCAL_ID = 24;  // 20 bytes
 inline constexpr u32 MAX_SPEED = 44;
 inline constexpr u32 MIN_SPEED_ORG = 45;
 inline constexpr u32 RCV_FILL_ORDER = 46;
-inline constexpr u32 TMP_PG_FORMAT = 47;     // 100 bytes: one %d for the nai, one for the counter
+inline constexpr u32 TMP_PG_FORMAT = 47;  // 100 bytes: one %d for the nai, one for the counter
 inline constexpr u32 ECM_OFFERED = 148;
 inline constexpr u32 CODINGS_ANS = 149;
 inline constexpr u32 RESOLUTIONS_ANS = 150;  // u16
@@ -35,22 +35,22 @@ inline constexpr u32 LENGTH_ANS = 153;
 inline constexpr u32 LOCAL_ECM = 154;
 inline constexpr u32 LOCAL_CODINGS = 155;
 inline constexpr u32 POLLING = 156;
-inline constexpr u32 PWD = 157;              // 20 bytes each
+inline constexpr u32 PWD = 157;  // 20 bytes each
 inline constexpr u32 SEP = 177;
 inline constexpr u32 PSA = 197;
-inline constexpr u32 SEND_FILES = 218;       // 10 x 100 bytes
+inline constexpr u32 SEND_FILES = 218;  // 10 x 100 bytes
 inline constexpr u32 SEND_FILE_COUNT = 10;
 inline constexpr u32 NAME_SIZE = 100;
 inline constexpr u32 PAGE_BYTE = 1218;
-inline constexpr u32 COPIES = 1220;          // u16
+inline constexpr u32 COPIES = 1220;  // u16
 inline constexpr u32 PADDING_MODE = 1222;
-inline constexpr u32 PAGE_HEADER = 1223;     // 133 bytes
+inline constexpr u32 PAGE_HEADER = 1223;  // 133 bytes
 inline constexpr u32 PAGE_HEADER_SIZE = 133;
-inline constexpr u32 TOP_MARGIN = 1356;      // u16
-inline constexpr u32 RCV_FORMAT = 1360;      // 100 bytes
-inline constexpr u32 RCV_NUMBER = 1460;      // u16
-inline constexpr u32 MAX_RCV_PAGES = 1462;   // u16, 0 no limit
-inline constexpr u32 MAX_RCV_BYTES = 1464;   // u32, 0 no limit
+inline constexpr u32 TOP_MARGIN = 1356;     // u16
+inline constexpr u32 RCV_FORMAT = 1360;     // 100 bytes
+inline constexpr u32 RCV_NUMBER = 1460;     // u16
+inline constexpr u32 MAX_RCV_PAGES = 1462;  // u16, 0 no limit
+inline constexpr u32 MAX_RCV_BYTES = 1464;  // u32, 0 no limit
 inline constexpr u32 CF_FLAG = 1468;
 inline constexpr u32 CF_VALUE = 1469;
 }  // namespace fax_cfg
@@ -80,7 +80,9 @@ struct fax_config_writer {
     std::memset(p + off, 0, size);
     std::memcpy(p + off, s.data(), s.size() < size ? s.size() : size - 1);
   }
-  void send_file(u32 i, const std::string& s) { text(fax_cfg::SEND_FILES + i * fax_cfg::NAME_SIZE, fax_cfg::NAME_SIZE, s); }
+  void send_file(u32 i, const std::string& s) {
+    text(fax_cfg::SEND_FILES + i * fax_cfg::NAME_SIZE, fax_cfg::NAME_SIZE, s);
+  }
 };
 
 // Configuration error codes (byte 1 of SM_CONFIG_CO with status 3, source 128).

@@ -18,11 +18,11 @@ struct width_row {
   char code;
 };
 constexpr width_row kWidths[] = {
-    {1728, 1, '1'},   {1728, 2, '1'},   {1728, 64, '1'},  {2048, 1, '2'},   {2048, 2, '2'},   {2048, 64, '2'},
-    {2432, 1, '3'},   {2432, 2, '3'},   {2432, 64, '3'},  {2592, 4, '1'},   {2592, 128, '1'}, {3072, 4, '2'},
-    {3072, 128, '2'}, {3456, 8, '1'},   {3456, 256, '1'}, {3648, 4, '3'},   {3648, 128, '3'}, {4096, 8, '2'},
-    {4096, 256, '2'}, {4864, 8, '3'},   {4864, 256, '3'}, {5184, 16, '1'},  {5184, 512, '1'}, {6144, 16, '2'},
-    {6144, 512, '2'}, {7296, 16, '3'},  {7296, 512, '3'}, {10368, 32, '1'}, {12288, 32, '2'}, {14592, 32, '3'},
+    {1728, 1, '1'},   {1728, 2, '1'},  {1728, 64, '1'},  {2048, 1, '2'},   {2048, 2, '2'},   {2048, 64, '2'},
+    {2432, 1, '3'},   {2432, 2, '3'},  {2432, 64, '3'},  {2592, 4, '1'},   {2592, 128, '1'}, {3072, 4, '2'},
+    {3072, 128, '2'}, {3456, 8, '1'},  {3456, 256, '1'}, {3648, 4, '3'},   {3648, 128, '3'}, {4096, 8, '2'},
+    {4096, 256, '2'}, {4864, 8, '3'},  {4864, 256, '3'}, {5184, 16, '1'},  {5184, 512, '1'}, {6144, 16, '2'},
+    {6144, 512, '2'}, {7296, 16, '3'}, {7296, 512, '3'}, {10368, 32, '1'}, {12288, 32, '2'}, {14592, 32, '3'},
 };
 
 // Length table: class, 'A' inch, 'A' other, 'B' inch, 'B' other.
@@ -31,8 +31,8 @@ struct length_row {
   u32 a_inch, a_other, b_inch, b_other;
 };
 constexpr length_row kLengths[] = {
-    {1, 1169, 1143, 1433, 1401},     {2, 2338, 2286, 2866, 2802},     {4, 3507, 3430, 4299, 4204},
-    {8, 4677, 4572, 5732, 5605},     {16, 7015, 6860, 8598, 8408},    {32, 9354, 9148, 11464, 11211},
+    {1, 1169, 1143, 1433, 1401},      {2, 2338, 2286, 2866, 2802},  {4, 3507, 3430, 4299, 4204},
+    {8, 4677, 4572, 5732, 5605},      {16, 7015, 6860, 8598, 8408}, {32, 9354, 9148, 11464, 11211},
     {64, 14031, 13721, 17196, 16816},
 };
 
@@ -42,7 +42,7 @@ struct res_row {
   u8 vclass;
 };
 constexpr res_row kResolutions[] = {
-    {1, 200, 100, 1},   {2, 200, 200, 2},    {4, 300, 300, 4},    {8, 400, 400, 8},    {16, 600, 600, 16},
+    {1, 200, 100, 1},     {2, 200, 200, 2},  {4, 300, 300, 4},    {8, 400, 400, 8},    {16, 600, 600, 16},
     {32, 1200, 1200, 64}, {64, 200, 400, 8}, {128, 300, 600, 16}, {256, 400, 800, 32}, {512, 600, 1200, 64},
 };
 
@@ -105,7 +105,8 @@ bool read_file(const std::string& name, std::vector<u8>* out) {
 // Number of rows the coded data of a page hold (error rows included).
 u32 count_rows(const std::vector<u8>& data, u8 coding, u32 width, u8 fill_order, u32 enough) {
   std::vector<u8> bits(data);
-  if (fill_order == TIFF_LOWEST_BIT_FIRST && !bits.empty()) fax_bit__copy_reversed(bits.data(), bits.data(), static_cast<u32>(bits.size()));
+  if (fill_order == TIFF_LOWEST_BIT_FIRST && !bits.empty())
+    fax_bit__copy_reversed(bits.data(), bits.data(), static_cast<u32>(bits.size()));
   t4t6_decoder* h = nullptr;
   if (t4t6__open(&h, coding, width) != T4T6_OPEN_OK) return 0;
   std::vector<u8> line((width + 7) / 8);
@@ -162,7 +163,8 @@ u8 check_page(const tiff__ctx& ctx, const tiff__pg_header& hdr, const std::strin
   // The page data must hold ImageLength rows.
   std::vector<u8> data;
   if (!read_file(data_file, &data)) return FAX__CFG_ERR_OPEN_TX_TMP_FNAME;
-  const u32 rows = count_rows(data, fax_coding::codec_of_encoding(enc), hdr.image_width, hdr.fill_order, hdr.image_length);
+  const u32 rows =
+      count_rows(data, fax_coding::codec_of_encoding(enc), hdr.image_width, hdr.fill_order, hdr.image_length);
   if (rows < hdr.image_length) return FAX__CFG_ERR_TIFF_ERR__WRONG_TIFF_FILE;
 
   pg->encoding = enc;

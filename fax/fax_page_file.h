@@ -84,10 +84,10 @@ u32 fax_length_limit(char length_code, u8 vclass, u8 res_unit);
 
 // One page to send, or the page being received.
 struct fax_page {
-  std::string tmp_name;   // temporary file of the page's coded data
-  std::string src_name;   // TIFF file the page came from (or was written to)
+  std::string tmp_name;  // temporary file of the page's coded data
+  std::string src_name;  // TIFF file the page came from (or was written to)
   u8 renegotiate = 0;
-  u8 copied_byte = 0;     // fax__config offset 1218
+  u8 copied_byte = 0;  // fax__config offset 1218
   u8 encoding = FAX_ENC_MH;
   u16 resolution = FAX_RES_200_100;
   char width_code = '1';

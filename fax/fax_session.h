@@ -187,8 +187,7 @@ void fax_auto__send_cf(fax_auto__session* s, code_t code);
 const char* fax_state_name(u8 state);
 
 // User events (fax_user.cpp).
-u8 fax_auto__user_event_fn(u8 event, u8* buf, u32* len, const u8* data, u32 data_len, u32 extra,
-                           fax_auto__session* s);
+u8 fax_auto__user_event_fn(u8 event, u8* buf, u32* len, const u8* data, u32 data_len, u32 extra, fax_auto__session* s);
 void fax_end_session(fax_auto__session* s, u8 status, u8 source, u8 cause);
 
 // Entity services (fax_mngt.cpp).

@@ -156,7 +156,7 @@ u8 more_param_tx(fax_auto__session* s, u8* rec) {
   u8 coding = (common & pg->encoding) ? pg->encoding : (common & 4) ? 4 : (common & 2) ? 2 : 1;
   pair(rec, parm::CODING, coding);
   const u8 speed = c.byte(fax_cfg::MAX_SPEED) < n.rem_max_speed || n.rem_max_speed == 0 ? c.byte(fax_cfg::MAX_SPEED)
-                                                                                          : n.rem_max_speed;
+                                                                                        : n.rem_max_speed;
   pair(rec, parm::MAX_SPEED, speed);
   u16 res = pg->resolution & n.rem_resolutions ? pg->resolution : 0;
   if (!res && pg->resolution == FAX_RES_200_200 && (n.rem_resolutions & FAX_RES_200_100)) res = FAX_RES_200_100;
@@ -512,8 +512,7 @@ void fax_end_session(fax_auto__session* s, u8 status, u8 source, u8 cause) {
   s->end_cause = cause;
 }
 
-u8 fax_auto__user_event_fn(u8 event, u8* buf, u32* len, const u8* data, u32 data_len, u32 extra,
-                           fax_auto__session* s) {
+u8 fax_auto__user_event_fn(u8 event, u8* buf, u32* len, const u8* data, u32 data_len, u32 extra, fax_auto__session* s) {
   switch (event) {
     case FAX_AUTO__EVT_CONFIG_DONE: s->ready = 1; return 2;
     case FAX_AUTO__EVT_FAX_PARAM_ORG: return param_org(s, buf);

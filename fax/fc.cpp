@@ -17,7 +17,7 @@ namespace {
 constexpr u16 FC_TRAP_NO_DATA_BUFFER = 811;
 constexpr u32 FC_MR_K = 2;
 
-constexpr u16 kOutLineLengths[] = {864,  1024, 1216, 1728, 2048,  2432,  2592,  3072,  3456,
+constexpr u16 kOutLineLengths[] = {864,  1024, 1216, 1728, 2048, 2432, 2592,  3072,  3456,
                                    3648, 4096, 4864, 5184, 6144, 7296, 10368, 12288, 14592};
 
 bool one_resolution_bit(u8 v) { return v != 0 && v <= 64 && (v & (v - 1)) == 0; }
@@ -41,10 +41,10 @@ struct fc_page {
   u8 state = FC_PAGE_IDLE;
   ent_id_t requester = 0;
   fc__init_pg_conv rq{};
-  u32 flags = 0;        // enabled_conversion_bfi
-  bool ready = false;   // every stage was set up
-  u32 in_bytes = 0;     // bytes of an input line
-  u32 out_bytes = 0;    // bytes of an output line
+  u32 flags = 0;       // enabled_conversion_bfi
+  bool ready = false;  // every stage was set up
+  u32 in_bytes = 0;    // bytes of an input line
+  u32 out_bytes = 0;   // bytes of an output line
 
   // Line assembly (raw bitmap input).
   std::unique_ptr<u8[]> in_line;
@@ -341,8 +341,7 @@ u8 setup_decoder(fc_page& p) {
   p.dec_line = alloc_bytes(p.in_bytes);
   if (!p.dec_line) return FC__T4T6_INIT_ERR__ALLOC;
   t4t6_decoder* d = nullptr;
-  if (t4t6__open(&d, p.rq.in_pg__encoding, p.rq.in_pg__line_length) != T4T6_OPEN_OK)
-    return FC__T4T6_INIT_ERR__DECODER;
+  if (t4t6__open(&d, p.rq.in_pg__encoding, p.rq.in_pg__line_length) != T4T6_OPEN_OK) return FC__T4T6_INIT_ERR__DECODER;
   p.dec.reset(d);
   d->line = p.dec_line.get();
   return FC__INIT_OK;
@@ -656,8 +655,7 @@ u8 fc__check_init_pg_conv_param(fc__init_pg_conv* r) {
   if (r->out_pg__color_bilevel__flag_white_is_zero > 1) return refuse(FC__INIT_ERR__OUTPG_FLAG_WHITE_IS_ZERO);
   // Stages.
   const bool header = r->sz_page_header[0] != '\0';
-  const bool colour =
-      r->in_pg__color_bilevel__flag_white_is_zero != r->out_pg__color_bilevel__flag_white_is_zero;
+  const bool colour = r->in_pg__color_bilevel__flag_white_is_zero != r->out_pg__color_bilevel__flag_white_is_zero;
   const bool resolution = r->in_pg__line_length != r->out_pg__line_length ||
                           r->in_pg__vertical_resolution != r->out_pg__vertical_resolution;
   const bool cut = r->in_pg__nb_lines > r->out_pg__nb_lines;
@@ -681,7 +679,8 @@ u8 fc__check_init_pg_conv_param(fc__init_pg_conv* r) {
 
 const char* fc__cause_text(u8 cause) {
   switch (cause) {
-    case 15: return "(FC__INIT_ERR__BAD_PG_ID) Can't restore PG context (bad pg_id (Msg NAI) or SM_SET_CONFIG_RQ never calls)";
+    case 15:
+      return "(FC__INIT_ERR__BAD_PG_ID) Can't restore PG context (bad pg_id (Msg NAI) or SM_SET_CONFIG_RQ never calls)";
     case 16: return "(FC__INIT_ERR__CONV_IN_PROGRESS) A conversion is already running for this Pg ID";
     case 17: return "(FC__INIT_ERR__NO_INIT_DATA) No fc__init_pg_conv structure";
     case 18: return "(FC__INIT_ERR__INPG_ENCODING) Bad parameter: encoding of Input page";
@@ -697,24 +696,31 @@ const char* fc__cause_text(u8 cause) {
     case 30: return "(FC__INIT_ERR__OUTPG_KIND_OF_COLOR) Bad parameter: kind_of_color of Output page";
     case 31: return "(FC__INIT_ERR__OUTPG_FLAG_WHITE_IS_ZERO) Bad parameter: flag_white_is_zero of Output page";
     case 32: return "(FC__INIT_ERR__LINE_LENGTH) Bad parameters: In line_length > Out line_length";
-    case 33: return "(FC__INIT_ERR__BAD_RESOL_CONV_REQUEST) Bad parameters: in resolution != out resolution AND not 200 -> 100 lpi conversion";
+    case 33:
+      return "(FC__INIT_ERR__BAD_RESOL_CONV_REQUEST) Bad parameters: in resolution != out resolution AND not 200 -> "
+             "100 lpi conversion";
     case 34: return "(FC__INIT_ERR__ALLOC) Can't allocate Memory array";
     case 45: return "(FC__RESOL_INIT_ERR__CTX_NOT_FREE) Internal error, Resolution Conversion Ctx not free";
-    case 46: return "(FC__RESOL_INIT_ERR__CALLBACK_PUT_DATA) Internal error, resol_config: bad paramter callback_put_data";
+    case 46:
+      return "(FC__RESOL_INIT_ERR__CALLBACK_PUT_DATA) Internal error, resol_config: bad paramter callback_put_data";
     case 47: return "(FC__RESOL_INIT_ERR__ALLOC) Can't allocate Memory array";
     case 55: return "(FC__T4T6_INIT_ERR__CTX_NOT_FREE) Internal error, T.4/T.6 Conversion Ctx not free";
     case 56: return "(FC__T4T6_INIT_ERR__OP_MODE) Internal error, t4t6_config: bad paramter op_mode";
     case 57: return "(FC__T4T6_INIT_ERR__ALGO) Internal error, t4t6_config: bad paramter algo";
-    case 58: return "(FC__T4T6_INIT_ERR__CALLBACK_PUT_DATA) Internal error, t4t6_config: bad paramter callback_put_data";
+    case 58:
+      return "(FC__T4T6_INIT_ERR__CALLBACK_PUT_DATA) Internal error, t4t6_config: bad paramter callback_put_data";
     case 59: return "(FC__T4T6_INIT_ERR__TCMNINIT) tcmninit function returns NOK";
     case 60: return "(FC__T4T6_INIT_ERR__ALLOC) Can't allocate Memory array";
     case 65: return "(FC__COLOR_INIT_ERR__CTX_NOT_FREE) Internal error, Color Conversion Ctx not free";
-    case 66: return "(FC__COLOR_INIT_ERR__CALLBACK_PUT_DATA) Internal error, color_config: bad paramter callback_put_data";
+    case 66:
+      return "(FC__COLOR_INIT_ERR__CALLBACK_PUT_DATA) Internal error, color_config: bad paramter callback_put_data";
     case 75: return "(FC__TXT_ERR__LEN_OF_SZ_INPUT_STRING) Internal error, bad paramter len_of_sz_input_string";
     case 76: return "(FC__TXT_ERR__BMP_LINE_LENGTH) Internal error, bad paramter bmp_line_length";
     case 77: return "(FC__TXT_ERR__VERTICAL_RESOLUTION) Internal error, bad paramter vertical_resolution";
     case 78: return "(FC__TXT_ERR__TGC_INIT) Internal error, tcg_init returns NOK";
-    case 79: return "(FC__TXT_ERR__OUTPUT_BUFFER_TOO_SMALL) Internal error, Allocated buffer (p_output_bmp_buffer) is too small";
+    case 79:
+      return "(FC__TXT_ERR__OUTPUT_BUFFER_TOO_SMALL) Internal error, Allocated buffer (p_output_bmp_buffer) is too "
+             "small";
     default: return "(FC_xxxxxxxx) unknown code";
   }
 }

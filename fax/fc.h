@@ -5,8 +5,8 @@
 // vertical resolution (200 -> 100 lpi) and line length (padding), the page
 // header band laid over the first lines (the top margin, then the header's
 // text lines; rows of 1728 pels, cut to narrower lines), and encoding (MH,
-// MR with K = 2, MMR; a T.4 page starts with an EOL).  A request that needs none of them is a pass-through: the data come
-// back unchanged.
+// MR with K = 2, MMR; a T.4 page starts with an EOL).  A request that needs none of them is a pass-through: the data
+// come back unchanged.
 //
 // Primitives, all on SAP 10, answered to the entity that sent them:
 //   FC__INIT_PG_RQ 'A'  fc__init_pg_conv record (FC_INIT_PG_CONV_SIZE bytes)
@@ -96,10 +96,10 @@ const char* fc__cause_text(u8 cause);
 // Configuration errors (byte 1 of SM_CONFIG_CO).
 enum : u8 {
   FC_CFG_ERR_NO_BODY = 15,
-  FC_CFG_ERR_CONTEXTS = 16,    // more than FC_MAX_PAGE_CONTEXTS
-  FC_CFG_ERR_TWICE = 17,       // configured again without a reset
+  FC_CFG_ERR_CONTEXTS = 16,  // more than FC_MAX_PAGE_CONTEXTS
+  FC_CFG_ERR_TWICE = 17,     // configured again without a reset
   FC_CFG_ERR_MEMORY = 18,
-  FC_CFG_ERR_DATA_SIZE = 19,   // 0, or more than a buffer holds
+  FC_CFG_ERR_DATA_SIZE = 19,  // 0, or more than a buffer holds
 };
 inline constexpr u16 FC_MAX_PAGE_CONTEXTS = 63;
 

@@ -31,10 +31,10 @@ inline constexpr code_t FM_SYNC_CO = '-';
 inline constexpr u16 FM_DEFAULT_CHANNELS = 62;
 
 // Release causes of the layer.
-inline constexpr u16 FM_CAUSE_NO_READY = 0x1106;     // transmit ready never came
-inline constexpr u16 FM_CAUSE_NO_END = 0x1107;       // end of data never came
-inline constexpr u16 FM_CAUSE_NO_ITEM = 0x1111;      // no free request item
-inline constexpr u16 FM_CAUSE_PAGE_GUARD = 0x1126;   // page receive guard
+inline constexpr u16 FM_CAUSE_NO_READY = 0x1106;    // transmit ready never came
+inline constexpr u16 FM_CAUSE_NO_END = 0x1107;      // end of data never came
+inline constexpr u16 FM_CAUSE_NO_ITEM = 0x1111;     // no free request item
+inline constexpr u16 FM_CAUSE_PAGE_GUARD = 0x1126;  // page receive guard
 
 // Pool traps.
 inline constexpr u16 FM_TRAP_POOLS = 401;

@@ -65,9 +65,9 @@ struct fm_timer_info {
   u32 ms;
 };
 inline constexpr fm_timer_info fm_timer_table[FM_TIMER_COUNT] = {
-    {FM_EV_DELAY, 75},   {FM_EV_STOP_WAIT, 3000}, {FM_EV_T2, 6000},  {FM_EV_T4, 3000},   {FM_EV_FRAME_WAIT, 3000},
-    {FM_EV_CD, 3500},    {FM_EV_XGUARD, 5000},    {FM_EV_HOLD, 1000}, {FM_EV_XTRAIN, 1480}, {0, 0},
-    {FM_EV_HOLD, 1000},  {FM_EV_HOLD, 200},       {FM_EV_RGUARD, 40000},
+    {FM_EV_DELAY, 75},  {FM_EV_STOP_WAIT, 3000}, {FM_EV_T2, 6000},      {FM_EV_T4, 3000},     {FM_EV_FRAME_WAIT, 3000},
+    {FM_EV_CD, 3500},   {FM_EV_XGUARD, 5000},    {FM_EV_HOLD, 1000},    {FM_EV_XTRAIN, 1480}, {0, 0},
+    {FM_EV_HOLD, 1000}, {FM_EV_HOLD, 200},       {FM_EV_RGUARD, 40000},
 };
 
 // Operations of the request items.
@@ -96,9 +96,9 @@ struct fm_item {
   u16 op = 0;
   u16 modulation = 0;
   u16 options = 0;
-  u32 value = 0;   // frame list or receive record handle
+  u32 value = 0;  // frame list or receive record handle
   u16 cause = 0;
-  u32 extra = 0;   // timer handle of the T.30 engine
+  u32 extra = 0;     // timer handle of the T.30 engine
   bool crp = false;  // the one-frame CRP list instead of `value`
 };
 inline constexpr size_t FM_ITEMS = 12;

@@ -33,19 +33,38 @@ enum fm_handler : i16 {
 // Sub-state rows: the handlers of events 12 to 30.
 using sub_row = std::array<i16, FM_SUB_EVENTS>;
 constexpr i16 _ = H_NONE;
-enum row_id : u8 { R_NONE, R_PREPARE, R_WAIT_READY, R_LS_HOLD, R_SENDING, R_TRAINING, R_RX0, R_HDLC1, R_HDLC2, R_HS_RX1 };
-//                       12           13          14       15              16            17             18               19 20 21           22            23          24               25            26            27            28         29          30
+enum row_id : u8 {
+  R_NONE,
+  R_PREPARE,
+  R_WAIT_READY,
+  R_LS_HOLD,
+  R_SENDING,
+  R_TRAINING,
+  R_RX0,
+  R_HDLC1,
+  R_HDLC2,
+  R_HS_RX1
+};
+//                       12           13          14       15              16            17             18 19 20 21 22
+//                       23          24               25            26            27            28         29 30
 constexpr sub_row kRows[] = {
-    /* R_NONE */       {_, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _},
-    /* R_PREPARE */    {_, _, _, _, _, _, _, _, _, H_DELAY_END, _, _, _, _, _, _, _, _, _},
+    /* R_NONE */ {_, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _},
+    /* R_PREPARE */ {_, _, _, _, _, _, _, _, _, H_DELAY_END, _, _, _, _, _, _, _, _, _},
     /* R_WAIT_READY */ {H_READY, _, _, _, _, _, _, _, _, _, _, _, _, _, _, H_GUARD_1106, _, _, _},
-    /* R_LS_HOLD */    {_, _, _, _, _, _, _, _, _, _, _, H_HOLD_END, _, _, _, _, _, _, _},
-    /* R_SENDING */    {_, H_DATA_END, _, H_IDLE_SENDING, _, _, _, _, _, _, _, H_HOLD_END, _, _, _, H_GUARD_1107, _, _, _},
-    /* R_TRAINING */   {_, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, H_TCF_END, _, _},
-    /* R_RX0 */        {_, _, _, _, H_CARRIER_ON, H_CARRIER_OFF, H_STOP_WAIT_END, _, _, _, H_RX_TIMEOUT, _, _, H_RX_TIMEOUT, H_RX_TIMEOUT, _, _, _, _},
-    /* R_HDLC1 */      {_, _, H_FLAGS, _, H_CARRIER_ON, H_CARRIER_OFF, H_STOP_WAIT_END, _, _, _, _, _, _, H_RX_TIMEOUT, H_RX_TIMEOUT, _, _, _, _},
-    /* R_HDLC2 */      {_, _, _, H_DATA, H_CARRIER_ON, H_CARRIER_OFF, H_STOP_WAIT_END, _, _, _, _, _, H_FRAME_TIMEOUT, H_RX_TIMEOUT, H_RX_TIMEOUT, _, _, _, _},
-    /* R_HS_RX1 */     {_, _, _, _, H_CARRIER_ON, H_CARRIER_OFF, H_STOP_WAIT_END, _, _, _, _, _, _, _, _, _, _, H_GUARD_1126, _},
+    /* R_LS_HOLD */ {_, _, _, _, _, _, _, _, _, _, _, H_HOLD_END, _, _, _, _, _, _, _},
+    /* R_SENDING */ {_, H_DATA_END, _, H_IDLE_SENDING, _, _, _, _, _, _, _, H_HOLD_END, _, _, _, H_GUARD_1107, _, _, _},
+    /* R_TRAINING */ {_, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, H_TCF_END, _, _},
+    /* R_RX0 */
+    {_, _, _, _, H_CARRIER_ON, H_CARRIER_OFF, H_STOP_WAIT_END, _, _, _, H_RX_TIMEOUT, _, _, H_RX_TIMEOUT, H_RX_TIMEOUT,
+     _, _, _, _},
+    /* R_HDLC1 */
+    {_, _, H_FLAGS, _, H_CARRIER_ON, H_CARRIER_OFF, H_STOP_WAIT_END, _, _, _, _, _, _, H_RX_TIMEOUT, H_RX_TIMEOUT, _, _,
+     _, _},
+    /* R_HDLC2 */
+    {_, _, _, H_DATA, H_CARRIER_ON, H_CARRIER_OFF, H_STOP_WAIT_END, _, _, _, _, _, H_FRAME_TIMEOUT, H_RX_TIMEOUT,
+     H_RX_TIMEOUT, _, _, _, _},
+    /* R_HS_RX1 */
+    {_, _, _, _, H_CARRIER_ON, H_CARRIER_OFF, H_STOP_WAIT_END, _, _, _, _, _, _, _, _, _, _, H_GUARD_1126, _},
 };
 
 // Row of (operation, sub-state).
@@ -70,7 +89,7 @@ row_id row_of(u16 op, u16 sub) {
 // silently) or kRefused.
 constexpr u16 kKeep = 0xFFFE, kRefused = 0xFFFF;
 constexpr u16 kAllowed[5][FM_OPS] = {
-    // 0     1         2         3         4         5         6         7         8         9         10        11        12
+    // 0     1         2         3         4         5         6         7         8         9         10        11 12
     {0, kRefused, 2, 3, 4, 5, kRefused, kRefused, kRefused, kRefused, kRefused, kRefused, kRefused},  // idle
     {0, kRefused, kKeep, kRefused, kRefused, kRefused, 6, kRefused, kRefused, kRefused, kRefused, kRefused, kRefused},
     {0, kRefused, kRefused, kRefused, kRefused, kRefused, kRefused, kRefused, kRefused, 9, 10, kRefused, kRefused},
@@ -85,7 +104,9 @@ constexpr u32 kDelays[12] = {75, kNoDelay, 75, kNoDelay, 75, kNoDelay, 75, kNoDe
 constexpr u16 kGroup = 0x8F80;
 constexpr u8 kDirTx = 1, kDirRx = 2;
 
-bool high_speed(u16 op) { return op == FM_OP_SEND_TCF || op == FM_OP_SEND_PAGE || op == FM_OP_RECV_TCF || op == FM_OP_RECV_PAGE; }
+bool high_speed(u16 op) {
+  return op == FM_OP_SEND_TCF || op == FM_OP_SEND_PAGE || op == FM_OP_RECV_TCF || op == FM_OP_RECV_PAGE;
+}
 
 void enter_sub(fm_channel& ch, u16 sub) {
   ch.sub = sub;
@@ -124,10 +145,10 @@ void activate(fm_channel& ch, u8 direction) {
   if (hs && !ch.v34_mode && (mode & 0x2000)) mode |= 0x4000;
   u16 short_train = 0;
   if (hs && !ch.v34_mode) {
-    short_train = (op == FM_OP_SEND_PAGE || op == FM_OP_RECV_PAGE) && (ch.mod_cur & 0x0800) &&
-                          !(ch.item.options & FM_OPT_LONG)
-                      ? 1
-                      : 0;
+    short_train =
+        (op == FM_OP_SEND_PAGE || op == FM_OP_RECV_PAGE) && (ch.mod_cur & 0x0800) && !(ch.item.options & FM_OPT_LONG)
+            ? 1
+            : 0;
   } else if (hs) {
     short_train = ch.mod_cur == 0x6104 ? 0xFFFF : ch.mod_cur == 0x6840 ? 1 : 0;
   } else if (direction == kDirRx && ch.v34_mode && (ch.item.options & FM_OPT_V34_RATE)) {
@@ -400,7 +421,10 @@ void fm_control(fm_channel& ch, const msg_t* m) {
   };
   bool do_restart = false;
   switch (sub) {
-    case 'a': add(FM_OP_HS_TX, mod); add(FM_OP_SEND_PAGE, 0, (mode & 1) ? FM_OPT_LONG : 0); break;
+    case 'a':
+      add(FM_OP_HS_TX, mod);
+      add(FM_OP_SEND_PAGE, 0, (mode & 1) ? FM_OPT_LONG : 0);
+      break;
     case 'b':
       do_restart = restart_first;
       add(FM_OP_LS_TX);
@@ -425,7 +449,10 @@ void fm_control(fm_channel& ch, const msg_t* m) {
       add(FM_OP_LS_TX);
       add(FM_OP_SEND_HDLC, 0, 0, frames, extra);
       break;
-    case 'e': add(FM_OP_LS_RX); add(FM_OP_RECV_CMD, 0, 0, record); break;
+    case 'e':
+      add(FM_OP_LS_RX);
+      add(FM_OP_RECV_CMD, 0, 0, record);
+      break;
     case 'f':
       add(FM_OP_HS_RX, mod);
       add(FM_OP_RECV_PAGE, 0, static_cast<u16>(((mode & 1) ? FM_OPT_LONG : 0) | ((mode & 2) ? FM_OPT_FLAG_WAIT : 0)));
@@ -437,7 +464,10 @@ void fm_control(fm_channel& ch, const msg_t* m) {
       add(FM_OP_LS_RX, mod);
       add(FM_OP_RECV_CMD, 0, FM_OPT_NO_CRP | FM_OPT_FLAG_WAIT, record);
       break;
-    case 'h': add(FM_OP_LS_RX); add(FM_OP_RECV_RSP, 0, mod == 0x6102 ? FM_OPT_V34_RATE : 0, record); break;
+    case 'h':
+      add(FM_OP_LS_RX);
+      add(FM_OP_RECV_RSP, 0, mod == 0x6102 ? FM_OPT_V34_RATE : 0, record);
+      break;
     case 'i':
       if (ch.v34_option == 1) {
         add(FM_OP_LS_TX, 0, FM_OPT_LONG);
@@ -692,9 +722,7 @@ void fm_event(fm_channel& ch, u8 event, u16 code, msg_t* m) {
       ch.rx_kind = FM_KIND_NONE;
       fm_finish(ch, 0);
       return;
-    case H_DATA:
-      (void)m;
-      return;
+    case H_DATA: (void)m; return;
     default: return;
   }
 }

@@ -68,8 +68,7 @@ uint8_t tcg_char_class(uint8_t c) { return kClasses[c]; }
 uint8_t tcg_init(tcg_handle* h) {
   if (!h) return TCG_INIT_BAD_PARAM;
   const tcg_font* f = tcg_font_of(h->font);
-  if (!f || (h->vertical_mode != TCG_VERTICAL_100 && h->vertical_mode != TCG_VERTICAL_OTHER))
-    return TCG_INIT_BAD_PARAM;
+  if (!f || (h->vertical_mode != TCG_VERTICAL_100 && h->vertical_mode != TCG_VERTICAL_OTHER)) return TCG_INIT_BAD_PARAM;
   std::unique_ptr<tcg_state> s(new (std::nothrow) tcg_state);
   if (!s) return TCG_INIT_NO_STATE;
   s->rows.reset(new (std::nothrow) uint8_t[size_t{f->glyph_rows} * TCG_ROW_BYTES]);
@@ -275,9 +274,7 @@ void tcg_put_rows(tcg_handle* h) {
         }
         row_written(h);
         break;
-      default:
-        h->text_done = 1;
-        break;
+      default: h->text_done = 1; break;
     }
   }
 }

@@ -49,10 +49,10 @@ enum : uint8_t {
   TCG_CLASS_PRINTABLE = 0,
   TCG_CLASS_FORM_FEED = 1,
   TCG_CLASS_TAB = 2,
-  TCG_CLASS_IGNORED = 4,     // NUL
-  TCG_CLASS_CARRIAGE = 5,    // CR, skipped
+  TCG_CLASS_IGNORED = 4,   // NUL
+  TCG_CLASS_CARRIAGE = 5,  // CR, skipped
   TCG_CLASS_LINE_FEED = 6,
-  TCG_CLASS_END = 7,         // 255
+  TCG_CLASS_END = 7,  // 255
 };
 uint8_t tcg_char_class(uint8_t c);
 
@@ -65,9 +65,9 @@ enum : uint8_t {
 // Results of tcg_init.
 enum : uint8_t {
   TCG_INIT_OK = 0,
-  TCG_INIT_NO_STATE = 1,      // no memory for the state
-  TCG_INIT_NO_ROW_BUFFER = 2, // no memory for the row buffer
-  TCG_INIT_BAD_PARAM = 3,     // no handle, an unknown font or an unknown vertical mode
+  TCG_INIT_NO_STATE = 1,       // no memory for the state
+  TCG_INIT_NO_ROW_BUFFER = 2,  // no memory for the row buffer
+  TCG_INIT_BAD_PARAM = 3,      // no handle, an unknown font or an unknown vertical mode
 };
 
 struct tcg_state;
@@ -85,10 +85,10 @@ struct tcg_handle {
   uint8_t inverse = 0;       // 1: white text on black
   const uint8_t* text = nullptr;
   uint32_t text_left = 0;
-  uint8_t* dest = nullptr;   // next row goes here
-  uint32_t dest_room = 0;    // bytes
-  uint8_t text_done = 0;     // the text is used up and nothing is pending
-  uint8_t page_full = 0;     // the rows of a page ran out (the page counters restarted)
+  uint8_t* dest = nullptr;  // next row goes here
+  uint32_t dest_room = 0;   // bytes
+  uint8_t text_done = 0;    // the text is used up and nothing is pending
+  uint8_t page_full = 0;    // the rows of a page ran out (the page counters restarted)
 };
 
 [[nodiscard]] uint8_t tcg_init(tcg_handle* h);

@@ -61,9 +61,9 @@ constexpr uint16_t kResNormalGroup = T30_RES_NORMAL | T30_RES_EXCLUDED;
 constexpr uint16_t kResFineGroup = 0x3FE;
 
 // Resolution choice order, best first.
-constexpr std::array<uint16_t, 9> kResolutionOrder = {
-    T30_RES_1200, T30_RES_600_1200, T30_RES_600, T30_RES_400_800, T30_RES_R16,
-    T30_RES_300_600, T30_RES_300, T30_RES_SUPERFINE, T30_RES_FINE};
+constexpr std::array<uint16_t, 9> kResolutionOrder = {T30_RES_1200,    T30_RES_600_1200,  T30_RES_600,
+                                                      T30_RES_400_800, T30_RES_R16,       T30_RES_300_600,
+                                                      T30_RES_300,     T30_RES_SUPERFINE, T30_RES_FINE};
 
 // Speed sets that a DIS can express (strict intersection).
 constexpr std::array<uint16_t, 7> kDisSpeedSets = {0x02, 0x06, 0x18, 0x1E, 0x20, 0x40, 0x7E};
@@ -75,8 +75,8 @@ struct fallback_entry {
   uint16_t modulation;
   uint8_t tries;
 };
-constexpr std::array<fallback_entry, 7> kFallback = {{
-    {0x1840, 1}, {0x1820, 1}, {0x1210, 1}, {0x1208, 1}, {0x1104, 1}, {0x1102, 2}, {0, 0}}};
+constexpr std::array<fallback_entry, 7> kFallback = {
+    {{0x1840, 1}, {0x1820, 1}, {0x1210, 1}, {0x1208, 1}, {0x1104, 1}, {0x1102, 2}, {0, 0}}};
 
 constexpr uint16_t kFallbackSpeedBits = 0x807F;
 constexpr uint16_t kFallbackTypeBits = 0x8F80;
@@ -87,15 +87,16 @@ uint8_t highest_bit(uint8_t v) { return v == 0 ? 0 : static_cast<uint8_t>(1u << 
 
 bool width_valid(uint8_t w, bool strict) {
   switch (w) {
-    case 1: case 3: case 7: return true;
-    case 2: case 4: return !strict;
+    case 1:
+    case 3:
+    case 7: return true;
+    case 2:
+    case 4: return !strict;
     default: return false;
   }
 }
 
-uint8_t ecm_min(uint8_t local, uint8_t remote) {
-  return kEcmTable[local > 3 ? 3 : local][remote > 3 ? 3 : remote];
-}
+uint8_t ecm_min(uint8_t local, uint8_t remote) { return kEcmTable[local > 3 ? 3 : local][remote > 3 ? 3 : remote]; }
 
 }  // namespace
 
@@ -135,10 +136,24 @@ void t30_cap__write_area(std::span<uint8_t, T30_CAP_AREA_SIZE> out, const t30_ca
   put_le16(p + 2, c.modulation);
   put_le32(p + 4, a.v34_word);
   put_le16(p + 8, c.resolution);
-  const uint8_t bytes[18] = {c.coding, c.width, c.length, c.scan_time, c.ecm, c.ecm_frame_size,
-                             c.subaddress, c.password, c.selective_polling, c.polled_subaddress,
-                             c.t37, c.internet_fax_mode, c.ira, c.isp, c.unit_preference,
-                             c.letter, c.legal, c.t85_l0};
+  const uint8_t bytes[18] = {c.coding,
+                             c.width,
+                             c.length,
+                             c.scan_time,
+                             c.ecm,
+                             c.ecm_frame_size,
+                             c.subaddress,
+                             c.password,
+                             c.selective_polling,
+                             c.polled_subaddress,
+                             c.t37,
+                             c.internet_fax_mode,
+                             c.ira,
+                             c.isp,
+                             c.unit_preference,
+                             c.letter,
+                             c.legal,
+                             c.t85_l0};
   for (size_t i = 0; i < sizeof bytes; ++i) p[10 + i] = bytes[i];
   put_le16(p + 28, a.selection.resolution);
   p[30] = a.selection.coding;
@@ -153,10 +168,24 @@ t30_cap_area t30_cap__read_area(std::span<const uint8_t, T30_CAP_AREA_SIZE> in) 
   c.modulation = get_le16(p + 2);
   a.v34_word = get_le32(p + 4);
   c.resolution = get_le16(p + 8);
-  uint8_t* fields[18] = {&c.coding, &c.width, &c.length, &c.scan_time, &c.ecm, &c.ecm_frame_size,
-                         &c.subaddress, &c.password, &c.selective_polling, &c.polled_subaddress,
-                         &c.t37, &c.internet_fax_mode, &c.ira, &c.isp, &c.unit_preference,
-                         &c.letter, &c.legal, &c.t85_l0};
+  uint8_t* fields[18] = {&c.coding,
+                         &c.width,
+                         &c.length,
+                         &c.scan_time,
+                         &c.ecm,
+                         &c.ecm_frame_size,
+                         &c.subaddress,
+                         &c.password,
+                         &c.selective_polling,
+                         &c.polled_subaddress,
+                         &c.t37,
+                         &c.internet_fax_mode,
+                         &c.ira,
+                         &c.isp,
+                         &c.unit_preference,
+                         &c.letter,
+                         &c.legal,
+                         &c.t85_l0};
   for (size_t i = 0; i < 18; ++i) *fields[i] = p[10 + i];
   c.extra = 0x01FF;
   a.selection.resolution = get_le16(p + 28);
@@ -169,8 +198,7 @@ t30_cap_area t30_cap__read_area(std::span<const uint8_t, T30_CAP_AREA_SIZE> in) 
 // FIF parsing.
 
 std::optional<t30_cap_parsed> t30_cap__parse_fif(t30_set_kind kind, std::span<const uint8_t> fif) {
-  if (kind != t30_set_kind::dis && kind != t30_set_kind::dtc && kind != t30_set_kind::dcs)
-    return std::nullopt;
+  if (kind != t30_set_kind::dis && kind != t30_set_kind::dtc && kind != t30_set_kind::dcs) return std::nullopt;
   if (fif.size() < 3) return std::nullopt;
   // The FIF ends at the first octet from octet 3 on without the extension
   // bit, after 16 octets, or where the frame ends, whichever comes first.
@@ -222,10 +250,8 @@ std::optional<t30_cap_parsed> t30_cap__parse_fif(t30_set_kind kind, std::span<co
   if (r.bit(41)) c.resolution |= T30_RES_SUPERFINE;
   if (r.bit(42)) c.resolution |= T30_RES_300;
   if (r.bit(43)) c.resolution |= T30_RES_R16;
-  if (dcs)
-    c.unit_preference = r.bit(44) ? 2 : 1;
-  else
-    c.unit_preference = r.bit(45) ? 1 : r.bit(44) ? 2 : 0;
+  if (dcs) c.unit_preference = r.bit(44) ? 2 : 1;
+  else c.unit_preference = r.bit(45) ? 1 : r.bit(44) ? 2 : 0;
   c.selective_polling = r.bit(47);
   c.subaddress = r.bit(49);
   c.password = r.bit(50);
@@ -252,14 +278,10 @@ std::optional<t30_cap_parsed> t30_cap__parse_fif(t30_set_kind kind, std::span<co
 // Intersection and choice.
 
 void t30_cap__choose(t30_capability& c) {
-  if (c.coding & T30_CODING_T85)
-    c.coding = T30_CODING_T85;
-  else if (c.coding & T30_CODING_MMR)
-    c.coding = T30_CODING_MMR;
-  else if (c.coding & T30_CODING_MR)
-    c.coding = T30_CODING_MR;
-  else
-    c.coding = T30_CODING_MH;
+  if (c.coding & T30_CODING_T85) c.coding = T30_CODING_T85;
+  else if (c.coding & T30_CODING_MMR) c.coding = T30_CODING_MMR;
+  else if (c.coding & T30_CODING_MR) c.coding = T30_CODING_MR;
+  else c.coding = T30_CODING_MH;
 
   uint16_t res = T30_RES_NORMAL;
   for (uint16_t r : kResolutionOrder) {
@@ -277,15 +299,13 @@ void t30_cap__choose(t30_capability& c) {
   if (c.ecm_frame_size == 3) c.ecm_frame_size = 2;
 }
 
-t30_capability t30_cap__intersect(const t30_capability& L, const t30_capability& R,
-                                  t30_cap_switches sw) {
+t30_capability t30_cap__intersect(const t30_capability& L, const t30_capability& R, t30_cap_switches sw) {
   const t30_capability empty{};
   t30_capability x;
 
   x.service = L.service & R.service;
   if ((x.service & 0x1700) == 0) return empty;
-  if ((x.service & (T30_SVC_TRANSMIT | T30_SVC_RECEIVE)) == (T30_SVC_TRANSMIT | T30_SVC_RECEIVE))
-    return empty;
+  if ((x.service & (T30_SVC_TRANSMIT | T30_SVC_RECEIVE)) == (T30_SVC_TRANSMIT | T30_SVC_RECEIVE)) return empty;
   const bool strict = sw.strict && (x.service & (T30_SVC_TRANSMIT | T30_SVC_POLL)) != 0;
 
   x.modulation = L.modulation & R.modulation;
@@ -358,12 +378,9 @@ t30_capability t30_cap__intersect(const t30_capability& L, const t30_capability&
   x.legal = L.legal & R.legal;
   x.t85_l0 = L.t85_l0 & R.t85_l0;
   const uint8_t a = L.internet_fax_mode, b = R.internet_fax_mode;
-  if (a == 1 && b == 1)
-    x.internet_fax_mode = 1;
-  else if ((a == 1 || a == 2) && (b == 1 || b == 2))
-    x.internet_fax_mode = 2;
-  else
-    x.internet_fax_mode = 0;
+  if (a == 1 && b == 1) x.internet_fax_mode = 1;
+  else if ((a == 1 || a == 2) && (b == 1 || b == 2)) x.internet_fax_mode = 2;
+  else x.internet_fax_mode = 0;
   x.unit_preference = L.unit_preference > R.unit_preference ? L.unit_preference : R.unit_preference;
   x.extra = L.extra & R.extra;
 
@@ -375,14 +392,10 @@ t30_capability t30_cap__intersect(const t30_capability& L, const t30_capability&
 bool t30_cap__selection_ok(uint16_t service, const t30_selection& user, const t30_selection& local) {
   auto coding_ok = [&] {
     uint8_t c = user.coding;
-    if (c & T30_CODING_T85)
-      c = T30_CODING_T85;
-    else if (c & T30_CODING_MMR)
-      c = T30_CODING_MMR;
-    else if (c & T30_CODING_MR)
-      c = T30_CODING_MR;
-    else
-      c &= T30_CODING_MH;
+    if (c & T30_CODING_T85) c = T30_CODING_T85;
+    else if (c & T30_CODING_MMR) c = T30_CODING_MMR;
+    else if (c & T30_CODING_MR) c = T30_CODING_MR;
+    else c &= T30_CODING_MH;
     return single_bit(c) && (c & local.coding) != 0;
   };
   auto res_ok = [&] { return single_bit(user.resolution) && (user.resolution & local.resolution) != 0; };
@@ -407,8 +420,7 @@ t30_capability t30_neg__on_dis(const t30_capability& local, const t30_capability
   return t30_cap__intersect(local, remote, {false, false, false});
 }
 
-t30_capability t30_neg__on_user_answer(const t30_capability& user_record,
-                                       const t30_capability& user_fields,
+t30_capability t30_neg__on_user_answer(const t30_capability& user_record, const t30_capability& user_fields,
                                        const t30_selection& user_selection) {
   t30_capability result = t30_cap__intersect(user_record, user_fields, {true, true, false});
   if (!result.empty() && !t30_cap__selection_ok(result.service, user_selection)) result.service = 0;
@@ -493,9 +505,11 @@ std::optional<uint8_t> t30_dcs_rate_code(uint16_t modulation) {
 
 uint16_t t30_dcs_rate_modulation(uint8_t v) {
   switch (v) {
-    case 1: case 2: return 0x1840;
+    case 1:
+    case 2: return 0x1840;
     case 4: return 0x1104;
-    case 5: case 6: return 0x1820;
+    case 5:
+    case 6: return 0x1820;
     case 8: return 0x1210;
     case 9: return 0x1810;
     case 12: return 0x1208;
@@ -514,8 +528,7 @@ uint32_t t30_modulation_speed(uint16_t modulation) {
 // ---------------------------------------------------------------------------
 // FIF building.
 
-std::optional<t30_fif> t30_cap__build_fif(t30_set_kind kind, const t30_capability& c,
-                                          const t30_fif_options& opt) {
+std::optional<t30_fif> t30_cap__build_fif(t30_set_kind kind, const t30_capability& c, const t30_fif_options& opt) {
   const bool dcs = kind == t30_set_kind::dcs;
   const bool dis = kind == t30_set_kind::dis;
   const bool poll = (c.service & T30_SVC_POLL) != 0;
@@ -540,9 +553,11 @@ std::optional<t30_fif> t30_cap__build_fif(t30_set_kind kind, const t30_capabilit
     uint8_t code = 0x00;
     switch (c.modulation & T30_MOD_SPEEDS) {
       case 0x02: code = 0x00; break;
-      case 0x04: case 0x06: code = 0x10; break;
+      case 0x04:
+      case 0x06: code = 0x10; break;
       case 0x08: code = 0x30; break;
-      case 0x10: case 0x18: code = 0x20; break;
+      case 0x10:
+      case 0x18: code = 0x20; break;
       case 0x1E: code = 0x30; break;
       case 0x20: code = 0x14; break;
       case 0x40: code = 0x04; break;
@@ -555,26 +570,18 @@ std::optional<t30_fif> t30_cap__build_fif(t30_set_kind kind, const t30_capabilit
   if (c.coding & T30_CODING_MR) w.set(16);
 
   // Octet 3.
-  if (c.width & T30_WIDTH_A3)
-    f.octets[2] |= 0x40;
-  else if (c.width & T30_WIDTH_B4)
-    f.octets[2] |= 0x80;
-  if (c.length & T30_LENGTH_UNLIMITED)
-    f.octets[2] |= 0x10;
-  else if (c.length & T30_LENGTH_B4)
-    f.octets[2] |= 0x20;
-  if (dcs && c.ecm_frame_size != 0)
-    f.octets[2] |= 0x0E;
-  else
-    f.octets[2] |= c.scan_time <= 7 ? kScanBits[c.scan_time] : 0x00;
+  if (c.width & T30_WIDTH_A3) f.octets[2] |= 0x40;
+  else if (c.width & T30_WIDTH_B4) f.octets[2] |= 0x80;
+  if (c.length & T30_LENGTH_UNLIMITED) f.octets[2] |= 0x10;
+  else if (c.length & T30_LENGTH_B4) f.octets[2] |= 0x20;
+  if (dcs && c.ecm_frame_size != 0) f.octets[2] |= 0x0E;
+  else f.octets[2] |= c.scan_time <= 7 ? kScanBits[c.scan_time] : 0x00;
 
   // Octet 4.
   if (opt.handshake_2400 && (dis || opt.command_modulation != T30_MOD_V21_CMD)) w.set(25);
   if (dcs) {
-    if (c.ecm_frame_size == 1)
-      f.octets[3] |= 0x30;
-    else if (c.ecm_frame_size != 0)
-      f.octets[3] |= 0x20;
+    if (c.ecm_frame_size == 1) f.octets[3] |= 0x30;
+    else if (c.ecm_frame_size != 0) f.octets[3] |= 0x20;
   } else if (c.ecm_frame_size != 0) {
     f.octets[3] |= 0x20;
   }

@@ -36,12 +36,12 @@ inline constexpr uint16_t T30_MOD_V21_CMD = 0x2081;   // command modulation, V.2
 inline constexpr uint16_t T30_MOD_CMD_2400 = 0x2102;  // alternate command modulation
 
 // Resolution bits.
-inline constexpr uint16_t T30_RES_NORMAL = 0x001;   // R8 x 3.85
-inline constexpr uint16_t T30_RES_FINE = 0x002;     // R8 x 7.7
-inline constexpr uint16_t T30_RES_300 = 0x004;      // 300 x 300
-inline constexpr uint16_t T30_RES_R16 = 0x008;      // R16 x 15.4 / 400 x 400
-inline constexpr uint16_t T30_RES_600 = 0x010;      // 600 x 600
-inline constexpr uint16_t T30_RES_1200 = 0x020;     // 1200 x 1200
+inline constexpr uint16_t T30_RES_NORMAL = 0x001;     // R8 x 3.85
+inline constexpr uint16_t T30_RES_FINE = 0x002;       // R8 x 7.7
+inline constexpr uint16_t T30_RES_300 = 0x004;        // 300 x 300
+inline constexpr uint16_t T30_RES_R16 = 0x008;        // R16 x 15.4 / 400 x 400
+inline constexpr uint16_t T30_RES_600 = 0x010;        // 600 x 600
+inline constexpr uint16_t T30_RES_1200 = 0x020;       // 1200 x 1200
 inline constexpr uint16_t T30_RES_SUPERFINE = 0x040;  // R8 x 15.4
 inline constexpr uint16_t T30_RES_300_600 = 0x080;
 inline constexpr uint16_t T30_RES_400_800 = 0x100;
@@ -81,8 +81,8 @@ struct t30_capability {
   uint8_t coding = 0;
   uint8_t width = 0;
   uint8_t length = 0;
-  uint8_t scan_time = 0;     // 0..7, T30_SCAN_NOT_GIVEN
-  uint8_t ecm = 0;           // 0 none, 3 offered, 2 chosen; 1/2 with a fixed frame size
+  uint8_t scan_time = 0;       // 0..7, T30_SCAN_NOT_GIVEN
+  uint8_t ecm = 0;             // 0 none, 3 offered, 2 chosen; 1/2 with a fixed frame size
   uint8_t ecm_frame_size = 0;  // 1 = 64 octets, 2 = 256 octets, 3 = either
   uint8_t subaddress = 0;
   uint8_t password = 0;
@@ -149,8 +149,7 @@ struct t30_cap_switches {
 };
 
 // Intersect a local record with a remote one; an empty result has service 0.
-t30_capability t30_cap__intersect(const t30_capability& local, const t30_capability& remote,
-                                  t30_cap_switches sw);
+t30_capability t30_cap__intersect(const t30_capability& local, const t30_capability& remote, t30_cap_switches sw);
 
 // Narrow a record to single values (coding, resolution, width, length, scan
 // time, ECM and frame size).
@@ -167,8 +166,7 @@ t30_capability t30_neg__offer(const t30_capability& user_fields, const t30_capab
 t30_capability t30_neg__on_dis(const t30_capability& local, const t30_capability& remote);
 // Calling side, the user's answer to the DIS: the result record, with the
 // selection check applied (service 0 = release).
-t30_capability t30_neg__on_user_answer(const t30_capability& user_record,
-                                       const t30_capability& user_fields,
+t30_capability t30_neg__on_user_answer(const t30_capability& user_record, const t30_capability& user_fields,
                                        const t30_selection& user_selection);
 // DTC received: the result and the narrowed user record.
 struct t30_neg_dtc {
@@ -185,9 +183,7 @@ struct t30_neg_dcs {
 t30_neg_dcs t30_neg__on_dcs(const t30_capability& user_record, const t30_capability& dcs);
 
 // True when the record's ECM frame size is a fixed 64 or 256 octets.
-inline bool t30_cap__ecm_chosen(const t30_capability& c) {
-  return c.ecm_frame_size == 1 || c.ecm_frame_size == 2;
-}
+inline bool t30_cap__ecm_chosen(const t30_capability& c) { return c.ecm_frame_size == 1 || c.ecm_frame_size == 2; }
 
 // Command modulation for the count of DIS sends (or reception requests).
 uint16_t t30_cmd_modulation(bool handshake_2400, unsigned count);
@@ -234,5 +230,4 @@ struct t30_fif {
   std::span<const uint8_t> view() const { return {octets, length}; }
 };
 // Fails only for a DCS whose modulation has no rate code.
-std::optional<t30_fif> t30_cap__build_fif(t30_set_kind kind, const t30_capability& cap,
-                                          const t30_fif_options& opt);
+std::optional<t30_fif> t30_cap__build_fif(t30_set_kind kind, const t30_capability& cap, const t30_fif_options& opt);

@@ -53,6 +53,4 @@ constexpr std::array<std::string_view, 44> kCauseText = {
 
 }  // namespace
 
-std::string_view t30_cause_text(unsigned n) {
-  return n < kCauseText.size() ? kCauseText[n] : std::string_view{};
-}
+std::string_view t30_cause_text(unsigned n) { return n < kCauseText.size() ? kCauseText[n] : std::string_view{}; }

@@ -61,9 +61,7 @@ enum t30_cause_number : uint8_t {
 };
 
 // Cause word of a protocol failure of the engine (0x1200 + n).
-constexpr uint16_t t30_protocol_cause(t30_cause_number n) {
-  return static_cast<uint16_t>(WERR | WT3C | n);
-}
+constexpr uint16_t t30_protocol_cause(t30_cause_number n) { return static_cast<uint16_t>(WERR | WT3C | n); }
 
 // Text of a cause number; empty for an unknown one.
 std::string_view t30_cause_text(unsigned n);

@@ -24,22 +24,22 @@ struct t30_ecm_deleter {
 
 // Internal event codes (the machines' decoders index them).
 enum t30_event_code : u16 {
-  EV_FRAMES = 2,       // FM 'f': frames received
-  EV_FM_B = 3,         // FM 'b'
-  EV_FM_A = 4,         // FM 'a'
-  EV_FM_D = 5,         // FM 'd'
-  EV_FM_C = 6,         // FM 'c'
-  EV_FM_E = 7,         // FM 'e'
-  EV_RXSUSP = 9,       // TI_RXSUSP
-  EV_BUSYCYC = 10,     // TI_BUSYCYC
-  EV_WTD_RS = 11,      // T30_WhatToDo_RS
-  EV_END_PAGE_RQ = 12, // T30_END_PAGE_RQ
-  EV_END_PAGE_RS = 13, // T30_END_PAGE_RS
-  EV_T5 = 15,          // TI_T5
-  EV_LOWER_A = 16,     // V.34 established
-  EV_LOWER_B = 17,     // V.34 not established / lost
+  EV_FRAMES = 2,        // FM 'f': frames received
+  EV_FM_B = 3,          // FM 'b'
+  EV_FM_A = 4,          // FM 'a'
+  EV_FM_D = 5,          // FM 'd'
+  EV_FM_C = 6,          // FM 'c'
+  EV_FM_E = 7,          // FM 'e'
+  EV_RXSUSP = 9,        // TI_RXSUSP
+  EV_BUSYCYC = 10,      // TI_BUSYCYC
+  EV_WTD_RS = 11,       // T30_WhatToDo_RS
+  EV_END_PAGE_RQ = 12,  // T30_END_PAGE_RQ
+  EV_END_PAGE_RS = 13,  // T30_END_PAGE_RS
+  EV_T5 = 15,           // TI_T5
+  EV_LOWER_A = 16,      // V.34 established
+  EV_LOWER_B = 17,      // V.34 not established / lost
   EV_PAGE_TIMER = 18,
-  EV_T1 = 19,          // TI_T1R or TI_T1X
+  EV_T1 = 19,  // TI_T1R or TI_T1X
   EV_TWTD = 20,
   EV_TANSW = 21,
   EV_T2 = 22,
@@ -90,7 +90,7 @@ struct t30_channel {
   // Identity.
   u16 number = 0;
   bool active = false;
-  bool stopping = false;      // FM_DISC_RQ sent, waiting for FM_DISC_IN
+  bool stopping = false;  // FM_DISC_RQ sent, waiting for FM_DISC_IN
   u16 stop_cause = 0;
   ent_id_t user = ENT_CF;
   ent_id_t lower = ENT_NIL;
@@ -100,7 +100,7 @@ struct t30_channel {
   u8 sapi = 0;
 
   // Call.
-  u8 role = 0;                // 1 answering, else calling
+  u8 role = 0;  // 1 answering, else calling
   bool v34_allowed = false;
   u32 max_speed = 0;
   u16 machine = 0;
@@ -120,18 +120,18 @@ struct t30_channel {
   bool retrain = false;
 
   // Modulations.
-  u16 modulation = 0;           // page data
+  u16 modulation = 0;  // page data
   u16 cmd_modulation = T30_MOD_V21_CMD;
   bool v34_mode = false;
   u8 v34_dir = 0;
   u32 speed_bps = 0;
 
   // Frame lists.
-  t30_frame_set tx;             // the set being sent
-  t30_frame_set rx;             // frames received (filled by the modem layer)
-  u8 last_sent_class = 0;       // class of the last final frame sent
-  u8 response_class = 0;        // prepared response (receiving side)
-  u8 cmd_class = 0;             // post-message command of this page (receiving side)
+  t30_frame_set tx;        // the set being sent
+  t30_frame_set rx;        // frames received (filled by the modem layer)
+  u8 last_sent_class = 0;  // class of the last final frame sent
+  u8 response_class = 0;   // prepared response (receiving side)
+  u8 cmd_class = 0;        // post-message command of this page (receiving side)
   u8 last_cmd_class = 0;
   bool page_cmd_reported = false;  // T30_END_PAGE_IN sent for this page
   bool cmd_was_eor = false;        // ECM: the page's command came in an EOR
@@ -140,23 +140,23 @@ struct t30_channel {
   // Counters.
   u16 dis_sends = 0;
   u16 dis_received = 0;
-  u16 dcs_sends = 0;            // DCS/TCF sends without an answer
+  u16 dcs_sends = 0;  // DCS/TCF sends without an answer
   u16 dcs_received = 0;
   u16 dtc_sends = 0;
   u16 ftt_count = 0;
-  u16 pm_sends = 0;             // post-message (or ECM) command sends
+  u16 pm_sends = 0;  // post-message (or ECM) command sends
   u16 rr_count = 0;
   u16 rx_rearms = 0;
-  u16 rx_requests = 0;          // reception requests (command modulation choice)
+  u16 rx_requests = 0;  // reception requests (command modulation choice)
   u16 pages = 0;
   u16 resp_flags = 0;
 
   // Post-message (transmitting side).
-  u8 pm_class = 0;              // command chosen by the user's request
-  bool pm_resend = false;       // resend flag of the request
+  u8 pm_class = 0;         // command chosen by the user's request
+  bool pm_resend = false;  // resend flag of the request
   bool pm_requested = false;
   bool data_ended = false;
-  bool eop_completed = false;   // a page ended with EOP and its answer
+  bool eop_completed = false;  // a page ended with EOP and its answer
 
   // Post-message (receiving side).
   bool eop_received = false;
@@ -167,9 +167,9 @@ struct t30_channel {
   std::deque<msg_t*> tx_queue;  // T30_DA_RQ waiting to go out
   bool user_busy_sent = false;  // T30_BUSY_IN sent, T30_CLR_BUSY_IN pending
   bool fm_busy = false;
-  bool tx_page_active = false;  // the page-data path sends towards the modem layer
-  bool user_data_ended = false; // the T30_DA_RQ with parameter 1 was taken
-  bool user_hold = false;       // T30_BUSY_RQ
+  bool tx_page_active = false;   // the page-data path sends towards the modem layer
+  bool user_data_ended = false;  // the T30_DA_RQ with parameter 1 was taken
+  bool user_hold = false;        // T30_BUSY_RQ
   t30_page_format page_format;
   t30_tx_page_framer framer;
   std::unique_ptr<t30_rx_page_check> rx_check;
@@ -208,8 +208,7 @@ bool t30_timer_running(const t30_channel& ch, t30_timer_slot slot);
 // Messages to the user and to the modem layer.
 void t30_send_user(t30_channel& ch, code_t code, std::span<const u8> body = {});
 void t30_send_user_words(t30_channel& ch, code_t code, std::initializer_list<u16> words);
-void t30_fm_control(t30_channel& ch, char subcode, u16 modulation, bool restart = false, u8 mode = 0,
-                    u32 extra = 0);
+void t30_fm_control(t30_channel& ch, char subcode, u16 modulation, bool restart = false, u8 mode = 0, u32 extra = 0);
 void t30_send_lower(t30_channel& ch, code_t code, std::span<const u8> body);
 // A page data message towards the modem layer (octets in line bit order).
 void t30_fm_data(t30_channel& ch, std::span<const u8> octets, u16 param);
@@ -250,8 +249,8 @@ void t30_ecm_send_pps(t30_channel& ch);
 u8 t30_ecm_response(const t30_channel& ch);  // MCF, or ERR after an EOR
 
 // Actions shared between the machine modules.
-void t30_act_stop(t30_channel& ch, u16 cause);        // stop with the cause
-void t30_act_dcn_stop(t30_channel& ch, u16 cause);    // DCN, then stop
+void t30_act_stop(t30_channel& ch, u16 cause);      // stop with the cause
+void t30_act_dcn_stop(t30_channel& ch, u16 cause);  // DCN, then stop
 void t30_act_ignore(t30_channel& ch, u16);
 void t30_act_rpt(t30_channel& ch, u16);               // RPT
 void t30_act_epq(t30_channel& ch, u16);               // EPQ
@@ -270,8 +269,8 @@ void t30_resp(t30_channel& ch);                       // RESP
 void t30_send_dcs(t30_channel& ch, bool first);       // SENDDCS
 void t30_send_dis(t30_channel& ch);                   // SENDDIS
 void t30_report_end_page_co(t30_channel& ch, u16 response);
-void t30_start_phase_b_caller(t30_channel& ch);       // transmit state 0: T1, receive DIS
-void t30_next_page_tx(t30_channel& ch);               // transmit state 3 for the next page
+void t30_start_phase_b_caller(t30_channel& ch);  // transmit state 0: T1, receive DIS
+void t30_next_page_tx(t30_channel& ch);          // transmit state 3 for the next page
 
 // Cells of the tables.
 inline constexpr t30_cell U{};

@@ -55,13 +55,13 @@ struct t30_ecm_state {
   };
 
   // Transmitting side.
-  std::vector<u8> pending;     // the user's data not yet in a frame
+  std::vector<u8> pending;  // the user's data not yet in a frame
   std::array<entry, kMaxFrames> tx{};
   std::array<u8, kMaxFrames> tx_flags{};  // 0x02: to be (re)sent
-  u16 tx_frames = 0;           // frames of the block so far
-  bool tx_block_closed = false;  // the block's frame count is known
+  u16 tx_frames = 0;                      // frames of the block so far
+  bool tx_block_closed = false;           // the block's frame count is known
   bool tx_page_last_block = false;
-  u16 tx_cursor = 0;           // next frame to consider
+  u16 tx_cursor = 0;  // next frame to consider
   u8 rcp_sent = 0;
   bool tx_sending = false;
   bool eop_added = false;
@@ -296,19 +296,13 @@ void after_block(t30_channel& ch, bool rtn) {
   ch.tx_page_active = false;
   switch (e.pps_class) {
     case T30C_PPS_MPS:
-    case T30C_PPS_PRI_MPS:
-      t30_next_page_tx(ch);
-      return;
+    case T30C_PPS_PRI_MPS: t30_next_page_tx(ch); return;
     case T30C_PPS_EOM:
-    case T30C_PPS_PRI_EOM:
-      t30_start_phase_b_caller(ch);
-      return;
+    case T30C_PPS_PRI_EOM: t30_start_phase_b_caller(ch); return;
     default:
       ch.eop_completed = true;
-      if (rtn)
-        t30_dcn_and_stop(ch, t30_protocol_cause(WECERR));
-      else
-        t30_dcn_and_stop(ch, kLocalOk);
+      if (rtn) t30_dcn_and_stop(ch, t30_protocol_cause(WECERR));
+      else t30_dcn_and_stop(ch, kLocalOk);
       return;
   }
 }
@@ -468,8 +462,8 @@ void a_pps(t30_channel& ch, u16) {
   if (e.rx_count == kUnknownCount) e.rx_count = count;
   // Repeat detection.
   const u8 key[4] = {cls, page, block, static_cast<u8>(count - 1)};
-  const bool repeat = !e.rx_has_data && std::memcmp(key, e.last_pps, 4) == 0 && e.last_response != T30C_CTR &&
-                      e.last_response != 0;
+  const bool repeat =
+      !e.rx_has_data && std::memcmp(key, e.last_pps, 4) == 0 && e.last_response != T30C_CTR && e.last_response != 0;
   std::memcpy(e.last_pps, key, 4);
   t30_timer_start(ch, TI_TANSW);
   if (repeat && e.last_response != T30C_MCF) {
@@ -633,7 +627,8 @@ void t30_ecm_rx_data(t30_channel& ch, msg_t* m) {
   if (!ch.ecm || ch.machine != 5) return;
   t30_ecm_state& e = *ch.ecm;
   std::vector<u8> d;
-  for (const buffer_t* b = m->p_buffer; b; b = b->next) d.insert(d.end(), Buffer_data(b), Buffer_data(b) + b->data_size);
+  for (const buffer_t* b = m->p_buffer; b; b = b->next)
+    d.insert(d.end(), Buffer_data(b), Buffer_data(b) + b->data_size);
   if (d.size() == 3 && d[0] == 0xFF && (d[1] & 0xEF) == 0x03 && (rev(d[2]) & 0x7F) == kRcp) {
     e.rx_has_data = true;
     return;
@@ -739,21 +734,44 @@ constexpr std::array<u8, T30C_COUNT> classes(std::initializer_list<std::pair<u8,
 
 }  // namespace
 
-const t30_machine t30_machine_4{
-    "ecm transmit", 4, 17,
-    decode({{EV_FRAMES, T30_DECODE_FRAMES}, {EV_FM_B, 2}, {EV_FM_A, 3}, {EV_FM_D, 12}, {EV_END_PAGE_RQ, 14},
-            {EV_TXNEXT, 15}, {EV_T5, 16}}),
-    classes({{T30C_NONE, 4}, {T30C_RNR, 5}, {T30C_MCF, 6}, {T30C_RTN, 7}, {T30C_RTP, 7}, {T30C_PIP, 7},
-             {T30C_PIN, 7}, {T30C_PPR, 8}, {T30C_CTR, 9}, {T30C_ERR, 10}}),
-    &m4_table[0][0]};
+const t30_machine t30_machine_4{"ecm transmit",
+                                4,
+                                17,
+                                decode({{EV_FRAMES, T30_DECODE_FRAMES},
+                                        {EV_FM_B, 2},
+                                        {EV_FM_A, 3},
+                                        {EV_FM_D, 12},
+                                        {EV_END_PAGE_RQ, 14},
+                                        {EV_TXNEXT, 15},
+                                        {EV_T5, 16}}),
+                                classes({{T30C_NONE, 4},
+                                         {T30C_RNR, 5},
+                                         {T30C_MCF, 6},
+                                         {T30C_RTN, 7},
+                                         {T30C_RTP, 7},
+                                         {T30C_PIP, 7},
+                                         {T30C_PIN, 7},
+                                         {T30C_PPR, 8},
+                                         {T30C_CTR, 9},
+                                         {T30C_ERR, 10}}),
+                                &m4_table[0][0]};
 
 const t30_machine t30_machine_5{
-    "ecm receive", 4, 15,
-    decode({{EV_FRAMES, T30_DECODE_FRAMES}, {EV_FM_D, 2}, {EV_FM_A, 3}, {EV_END_PAGE_RS, 10}, {EV_FM_E, 11},
-            {EV_TANSW, 12}, {EV_TRST, 13}, {EV_BUSYCYC, 14}}),
-    classes({{T30C_NONE, 5}, {T30C_DCN, 5}, {T30C_DIS, 6}, {T30C_DTC, 6}, {T30C_DCS, 6}, {T30C_NSS, 6},
-             {T30C_PPS_NULL, 7}, {T30C_PPS_MPS, 7}, {T30C_PPS_PRI_MPS, 7}, {T30C_PPS_EOM, 7},
-             {T30C_PPS_PRI_EOM, 7}, {T30C_PPS_EOP, 7}, {T30C_PPS_PRI_EOP, 7}, {T30C_CTC, 8}, {T30C_EOR_NULL, 8},
-             {T30C_EOR_MPS, 8}, {T30C_EOR_PRI_MPS, 8}, {T30C_EOR_EOM, 8}, {T30C_EOR_PRI_EOM, 8},
-             {T30C_EOR_EOP, 8}, {T30C_EOR_PRI_EOP, 8}, {T30C_RR, 9}}),
+    "ecm receive",
+    4,
+    15,
+    decode({{EV_FRAMES, T30_DECODE_FRAMES},
+            {EV_FM_D, 2},
+            {EV_FM_A, 3},
+            {EV_END_PAGE_RS, 10},
+            {EV_FM_E, 11},
+            {EV_TANSW, 12},
+            {EV_TRST, 13},
+            {EV_BUSYCYC, 14}}),
+    classes({{T30C_NONE, 5},        {T30C_DCN, 5},     {T30C_DIS, 6},         {T30C_DTC, 6},
+             {T30C_DCS, 6},         {T30C_NSS, 6},     {T30C_PPS_NULL, 7},    {T30C_PPS_MPS, 7},
+             {T30C_PPS_PRI_MPS, 7}, {T30C_PPS_EOM, 7}, {T30C_PPS_PRI_EOM, 7}, {T30C_PPS_EOP, 7},
+             {T30C_PPS_PRI_EOP, 7}, {T30C_CTC, 8},     {T30C_EOR_NULL, 8},    {T30C_EOR_MPS, 8},
+             {T30C_EOR_PRI_MPS, 8}, {T30C_EOR_EOM, 8}, {T30C_EOR_PRI_EOM, 8}, {T30C_EOR_EOP, 8},
+             {T30C_EOR_PRI_EOP, 8}, {T30C_RR, 9}}),
     &m5_table[0][0]};

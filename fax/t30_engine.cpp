@@ -27,7 +27,7 @@ msg_t* g_current = nullptr;
 bool g_current_kept = false;
 
 constexpr u16 kDefaultSlots = 62;
-constexpr u16 kCauseUserDisc = WUSR | WUDISC;           // 0x308
+constexpr u16 kCauseUserDisc = WUSR | WUDISC;            // 0x308
 constexpr u16 kCauseResetConfig = WUSR | WURESETCONFIG;  // 0x32B
 constexpr u16 kTrapTimerAlloc = 404;
 
@@ -92,7 +92,7 @@ u16 data_param(const msg_t* m) { return m->data_size >= 2 ? get_le16(Msg_inline_
 // frames that may precede the final frame.
 
 struct fcf_entry {
-  u8 cls = 0;        // class, 0 = not a frame the engine reads
+  u8 cls = 0;  // class, 0 = not a frame the engine reads
   bool optional = false;
   bool final_type = false;
 };
@@ -108,8 +108,7 @@ constexpr std::array<fcf_entry, 0x90> make_fcf_table() {
   // PIN and PIP are read as RTN and RTP.
   t[0x34].cls = T30C_RTN;
   t[0x35].cls = T30C_RTP;
-  constexpr u8 optional[] = {0x02, 0x04, 0x42, 0x43, 0x45, 0x46, 0x47, 0x24, 0x82,
-                             0x83, 0x84, 0x85, 0x86, 0x87, 0x88};
+  constexpr u8 optional[] = {0x02, 0x04, 0x42, 0x43, 0x45, 0x46, 0x47, 0x24, 0x82, 0x83, 0x84, 0x85, 0x86, 0x87, 0x88};
   for (u8 f : optional) {
     t[f].cls = 0xFE;
     t[f].optional = true;
@@ -128,9 +127,12 @@ const fcf_entry& fcf_lookup(u8 fcf) {
 u8 pps_eor_class(u8 fif1, bool eor) {
   switch (fif1 & 0x0F) {
     case 0: return eor ? T30C_EOR_NULL : T30C_PPS_NULL;
-    case 1: case 9: return eor ? T30C_EOR_EOM : T30C_PPS_EOM;
-    case 2: case 10: return eor ? T30C_EOR_MPS : T30C_PPS_MPS;
-    case 4: case 12: return eor ? T30C_EOR_EOP : T30C_PPS_EOP;
+    case 1:
+    case 9: return eor ? T30C_EOR_EOM : T30C_PPS_EOM;
+    case 2:
+    case 10: return eor ? T30C_EOR_MPS : T30C_PPS_MPS;
+    case 4:
+    case 12: return eor ? T30C_EOR_EOP : T30C_PPS_EOP;
     default: return T30C_NONE;
   }
 }
@@ -156,8 +158,7 @@ t30_class t30_classify(std::span<const std::span<const u8>> frames) {
     }
     if (e.optional) return T30C_NONE;  // a lone optional frame (or one last)
     u8 c = e.cls;
-    if (frames.size() > 1 && c != T30C_DIS && c != T30C_DTC && c != T30C_DCS && c != T30C_CFR &&
-        c != T30C_NSS)
+    if (frames.size() > 1 && c != T30C_DIS && c != T30C_DTC && c != T30C_DCS && c != T30C_CFR && c != T30C_NSS)
       return T30C_NONE;
     const u8 fcf = f[2] < 0x90 ? f[2] : static_cast<u8>(f[2] & 0x7F);
     if (fcf == 0x7D || fcf == 0x73) {
@@ -187,11 +188,11 @@ std::string_view t30_modulation_name(u16 modulation) {
     const char* name;
   };
   static constexpr row names[] = {
-      {0x2081, "CMD V21 300 bps"},     {0x1102, "DATA V27 2400 bps"},  {0x1104, "DATA V27 4800 bps"},
-      {0x1208, "DATA V29 7200 bps"},   {0x1210, "DATA V29 9600 bps"},  {0x1810, "DATA V17 9600 bps"},
-      {0x1820, "DATA V17 12000 bps"},  {0x1840, "DATA V17 14400 bps"}, {0x5102, "ECM V27 2400 bps"},
-      {0x5104, "ECM V27 4800 bps"},    {0x5208, "ECM V29 7200 bps"},   {0x5210, "ECM V29 9600 bps"},
-      {0x5810, "ECM V17 9600 bps"},    {0x5820, "ECM V17 12000 bps"},  {0x5840, "ECM V17 14400 bps"},
+      {0x2081, "CMD V21 300 bps"},    {0x1102, "DATA V27 2400 bps"},  {0x1104, "DATA V27 4800 bps"},
+      {0x1208, "DATA V29 7200 bps"},  {0x1210, "DATA V29 9600 bps"},  {0x1810, "DATA V17 9600 bps"},
+      {0x1820, "DATA V17 12000 bps"}, {0x1840, "DATA V17 14400 bps"}, {0x5102, "ECM V27 2400 bps"},
+      {0x5104, "ECM V27 4800 bps"},   {0x5208, "ECM V29 7200 bps"},   {0x5210, "ECM V29 9600 bps"},
+      {0x5810, "ECM V17 9600 bps"},   {0x5820, "ECM V17 12000 bps"},  {0x5840, "ECM V17 14400 bps"},
   };
   for (const row& r : names)
     if (r.code == modulation) return r.name;
@@ -364,8 +365,7 @@ bool released_after_program(u16 cause, bool after_dcn) {
   const u16 n = cause & 0xFF;
   const u16 plain = cause & 0x0FFF;
   if (plain == (WT3C | WREMDCOK) || plain == (WT3C | WREMDCNOK)) return true;
-  if ((cause & 0x0F00) == WT3C &&
-      (n == WNIF || n == WEUXFR || n == WUNXEVT || n == WNOEOPR || n == WECNORRR))
+  if ((cause & 0x0F00) == WT3C && (n == WNIF || n == WEUXFR || n == WUNXEVT || n == WNOEOPR || n == WECNORRR))
     return true;
   return false;
 }
@@ -376,8 +376,7 @@ void request_stop(t30_channel& ch, u16 cause, bool after_dcn) {
     complete_stop(ch, cause);
     return;
   }
-  if (ch.v34_allowed && ch.machine == 0 && (ch.state == 1 || ch.state == 2))
-    t30_send_lower(ch, T30_V34_DEA_RQ, {});
+  if (ch.v34_allowed && ch.machine == 0 && (ch.state == 1 || ch.state == 2)) t30_send_lower(ch, T30_V34_DEA_RQ, {});
   u8 body[FM_DISC_RQ_SIZE] = {};
   put_le16(body, static_cast<u16>((cause & ~0x6000) | W_USER));
   put_le16(body + 4, released_after_program(cause, after_dcn) ? 0 : 1);
@@ -407,8 +406,8 @@ void t30_act_ignore(t30_channel&, u16) {}
 // Machines.
 
 void t30_run_machine(t30_channel& ch) {
-  static const t30_machine* const machines[] = {&t30_machine_0, &t30_machine_1, &t30_machine_2, nullptr,
-                                                &t30_machine_4, &t30_machine_5};
+  static const t30_machine* const machines[] = {&t30_machine_0, &t30_machine_1, &t30_machine_2,
+                                                nullptr,        &t30_machine_4, &t30_machine_5};
   if (ch.event == EV_NOTHING || ch.machine >= std::size(machines) || !machines[ch.machine]) return;
   const t30_machine& mc = *machines[ch.machine];
   u8 ev = ch.event < EV_CODES ? mc.decode[ch.event] : 0;
@@ -416,10 +415,8 @@ void t30_run_machine(t30_channel& ch) {
   if (ev >= mc.events || ch.state >= mc.states) ev = 0;
   const u16 state = ch.state < mc.states ? ch.state : 0;
   const t30_cell& cell = mc.table[ev * mc.states + state];
-  if (cell.fn)
-    cell.fn(ch, cell.arg);
-  else
-    t30_stop(ch, t30_protocol_cause(WUNEXP));
+  if (cell.fn) cell.fn(ch, cell.arg);
+  else t30_stop(ch, t30_protocol_cause(WUNEXP));
 }
 
 // ---------------------------------------------------------------------------
@@ -501,8 +498,7 @@ void send_up(t30_channel& ch, const std::vector<u8>& octets, bool last) {
     const size_t n = std::min(room, octets.size() - pos);
     const bool final_piece = last && pos + n >= octets.size();
     if (n == 0 && !final_piece) break;
-    if (msg_t* m = new_data_msg(ch, ch.user, T30_DA_IN, {octets.data() + pos, n}, final_piece ? 1 : 0))
-      Send_msg(m);
+    if (msg_t* m = new_data_msg(ch, ch.user, T30_DA_IN, {octets.data() + pos, n}, final_piece ? 1 : 0)) Send_msg(m);
     pos += n;
   } while (pos < octets.size());
 }
@@ -546,12 +542,8 @@ void t30_page_rx_end(t30_channel& ch) {
   const t30_page_end end = t30_page__end(ch.rx_check->status(), ch.rx_good_lines, ch.rx_bad_lines,
                                          ch.rx_check->longest_run(), ch.empty_pages);
   switch (end.action) {
-    case t30_page_end::stop:
-      t30_stop(ch, end.cause);
-      return;
-    case t30_page_end::wait_again:
-      ch.page_finished = false;
-      return;
+    case t30_page_end::stop: t30_stop(ch, end.cause); return;
+    case t30_page_end::wait_again: ch.page_finished = false; return;
     case t30_page_end::respond:
       ch.page_verdict = end.response;
       ch.page_finished = true;
@@ -621,10 +613,8 @@ void handle_config(msg_t* m) {
     cfg = d[11];
   }
   u8 cause = 0;
-  if (number >= g_ent.channels.size())
-    cause = 'x';
-  else if (g_ent.channels[number])
-    cause = 'w';
+  if (number >= g_ent.channels.size()) cause = 'x';
+  else if (g_ent.channels[number]) cause = 'w';
   if (cause) {
     if (created) t30_release_all();
     answer_config(m, OM_OS_NOK, cause);
@@ -701,10 +691,8 @@ void fm_connected(t30_channel& ch) {
   t30_timer_stop(ch, TI_T1X);
   ch.rx = {};
   ch.tx = {};
-  if (ch.max_speed != 0 && ch.max_speed < 9600)
-    ch.local.modulation &= 0x1106;
-  else if (ch.max_speed != 0 && ch.max_speed < 14400)
-    ch.local.modulation &= 0x131E;
+  if (ch.max_speed != 0 && ch.max_speed < 9600) ch.local.modulation &= 0x1106;
+  else if (ch.max_speed != 0 && ch.max_speed < 14400) ch.local.modulation &= 0x131E;
   ch.cmd_modulation = T30_MOD_V21_CMD;
   t30_ecm_call_start(ch);
   t30_send_user(ch, T30_CONN_CO);
@@ -764,15 +752,10 @@ void timer_expiry(t30_channel& ch, msg_t* m) {
   if (!t.running || t.seq != static_cast<u8>(id) || t.code != m->code) return;
   t.running = 0;
   switch (slot) {
-    case TI_XRESTART:
-      t30_page_tx_turn(ch);
-      return;
-    case TI_RXSUSP:
-      return;
-    case TI_T3:
-      return;
-    default:
-      ch.event = t30_timer_table[slot].code;
+    case TI_XRESTART: t30_page_tx_turn(ch); return;
+    case TI_RXSUSP: return;
+    case TI_T3: return;
+    default: ch.event = t30_timer_table[slot].code;
   }
 }
 

@@ -150,12 +150,11 @@ struct t30_class_info {
   u8 length;
 };
 inline constexpr t30_class_info t30_class_table[T30C_COUNT] = {
-    {0x00, 0},  {0x01, 0},  {0x81, 0},  {0x41, 0},  {0x21, 3},  {0x44, 0},  {0x5F, 3},  {0x22, 3},
-    {0x72, 3},  {0x7A, 3},  {0x71, 3},  {0x79, 3},  {0x74, 3},  {0x7C, 3},  {0x31, 3},  {0x32, 3},
-    {0x33, 3},  {0x35, 3},  {0x34, 3},  {0x00, 0},  {0x3D, 35}, {0x48, 5},  {0x23, 3},  {0x00, 0},
-    {0x38, 3},  {0x76, 3},  {0x37, 3},  {0x7D, 7},  {0x73, 4},  {0x7D, 7},  {0x7D, 7},  {0x7D, 7},
-    {0x7D, 7},  {0x7D, 7},  {0x7D, 7},  {0x73, 4},  {0x73, 4},  {0x73, 4},  {0x73, 4},  {0x73, 4},
-    {0x73, 4},
+    {0x00, 0}, {0x01, 0}, {0x81, 0},  {0x41, 0}, {0x21, 3}, {0x44, 0}, {0x5F, 3}, {0x22, 3}, {0x72, 3},
+    {0x7A, 3}, {0x71, 3}, {0x79, 3},  {0x74, 3}, {0x7C, 3}, {0x31, 3}, {0x32, 3}, {0x33, 3}, {0x35, 3},
+    {0x34, 3}, {0x00, 0}, {0x3D, 35}, {0x48, 5}, {0x23, 3}, {0x00, 0}, {0x38, 3}, {0x76, 3}, {0x37, 3},
+    {0x7D, 7}, {0x73, 4}, {0x7D, 7},  {0x7D, 7}, {0x7D, 7}, {0x7D, 7}, {0x7D, 7}, {0x7D, 7}, {0x73, 4},
+    {0x73, 4}, {0x73, 4}, {0x73, 4},  {0x73, 4}, {0x73, 4},
 };
 
 // Class of a received frame set (frames in the notation of the T.30 tables,
@@ -190,9 +189,9 @@ struct t30_timer_info {
   u32 ms;       // default duration
 };
 inline constexpr t30_timer_info t30_timer_table[T30_TIMER_COUNT] = {
-    {"TI_T1R", 19, 35000},    {"TI_TWTD", 20, 40000}, {"TI_TANSW", 21, 2000},  {"TI_T1X", 19, 38000},
-    {"TI_TRST", 23, 15000},   {"TI_TXNEXT", 24, 9000}, {"TI_T2", 22, 5000},    {"TI_T3", 25, 40},
-    {"TI_XRESTART", 114, 500}, {"TI_T5", 15, 60000},  {"TI_BUSYCYC", 10, 1500}, {"TI_RXSUSP", 9, 200},
+    {"TI_T1R", 19, 35000},     {"TI_TWTD", 20, 40000},  {"TI_TANSW", 21, 2000},   {"TI_T1X", 19, 38000},
+    {"TI_TRST", 23, 15000},    {"TI_TXNEXT", 24, 9000}, {"TI_T2", 22, 5000},      {"TI_T3", 25, 40},
+    {"TI_XRESTART", 114, 500}, {"TI_T5", 15, 60000},    {"TI_BUSYCYC", 10, 1500}, {"TI_RXSUSP", 9, 200},
     {"TI_PAGE", 18, 1000},
 };
 
@@ -207,4 +206,3 @@ void t30_release_all();
 // extra word (false when the handle is stale).
 t30_frame_set* t30_fm__frame_set(u32 handle);
 bool t30_fm__start_timer(u32 handle);
-

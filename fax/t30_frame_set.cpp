@@ -113,8 +113,7 @@ t30_build_status t30_build_set(t30_set_kind kind, const t30_capability& r, const
       if (!w.final(T30_FCF_CFR, {}, 4)) return too_long();
       return t30_build_status::ok;
     }
-    default:
-      return fail(t30_build_status::bad_kind);
+    default: return fail(t30_build_status::bad_kind);
   }
 
   const auto fif = t30_cap__build_fif(kind, r, opt.fif);

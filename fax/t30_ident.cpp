@@ -91,9 +91,7 @@ void t30_ident__take_optional(std::span<const std::span<const uint8_t>> frames, 
     switch (fold_x_bit(f[2])) {
       case T30_FCF_CSI:
       case T30_FCF_CIG:
-      case T30_FCF_TSI:
-        take_text(rx.identity, fif);
-        break;
+      case T30_FCF_TSI: take_text(rx.identity, fif); break;
       case T30_FCF_NSF:
       case T30_FCF_NSC:
       case T30_FCF_NSS: {
@@ -146,14 +144,13 @@ void t30_ident__take_optional(std::span<const std::span<const uint8_t>> frames, 
           remote.ira = 1;
         }
         break;
-      default:
-        return;
+      default: return;
     }
   }
 }
 
-bool t30_ident__parse_set(t30_set_kind kind, std::span<const std::span<const uint8_t>> frames,
-                          t30_remote_ident& rx, t30_capability& remote, bool* force_ftt) {
+bool t30_ident__parse_set(t30_set_kind kind, std::span<const std::span<const uint8_t>> frames, t30_remote_ident& rx,
+                          t30_capability& remote, bool* force_ftt) {
   if (force_ftt) *force_ftt = false;
   if (kind == t30_set_kind::nss) {
     t30_ident__take_optional(frames, rx, remote);
@@ -187,16 +184,14 @@ std::vector<t30_progress_item> t30_ident__progress(const t30_remote_ident& rx, t
   };
   if (rx.present & T30_RX_NSD) {
     const uint8_t sub = kind == K::dis ? 1 : kind == K::dtc ? 2 : kind == K::nss ? 3 : 0;
-    if (sub != 0 && rx.nsd_length != 0)
-      out.push_back({sub, std::vector<uint8_t>(rx.nsd, rx.nsd + rx.nsd_length)});
+    if (sub != 0 && rx.nsd_length != 0) out.push_back({sub, std::vector<uint8_t>(rx.nsd, rx.nsd + rx.nsd_length)});
   }
   if (kind == K::dis || kind == K::dtc || kind == K::dcs) text(4, rx.identity);
   if (kind == K::dcs && (rx.present & T30_RX_SUBADDRESS)) text(5, rx.subaddress);
   if ((kind == K::dcs || kind == K::dtc) && (rx.present & T30_RX_PASSWORD)) text(6, rx.password);
   if (kind == K::dtc && (rx.present & T30_RX_SEP)) text(7, rx.sep);
   if (kind == K::dtc && (rx.present & T30_RX_PSA)) text(8, rx.psa);
-  if ((kind == K::dcs || kind == K::dtc || kind == K::cfr) && (rx.present & T30_RX_ADDRESS))
-    address(9, rx.address[0]);
+  if ((kind == K::dcs || kind == K::dtc || kind == K::cfr) && (rx.present & T30_RX_ADDRESS)) address(9, rx.address[0]);
   if (kind == K::dtc && (rx.present & T30_RX_ISP)) address(10, rx.address[1]);
   if (kind == K::dcs && (rx.present & T30_RX_IRA)) address(11, rx.address[2]);
   return out;

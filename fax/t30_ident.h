@@ -60,8 +60,8 @@ struct t30_local_params {
   t30_text identity;
   t30_text subaddress;
   t30_text password;
-  t30_text sep;  // selective-polling address
-  t30_text psa;  // polled subaddress
+  t30_text sep;            // selective-polling address
+  t30_text psa;            // polled subaddress
   t30_address address[3];  // CIA/TSA/CSA; ISP; IRA
 };
 
@@ -118,8 +118,8 @@ void t30_ident__take_optional(std::span<const std::span<const uint8_t>> frames, 
 // remote record is left empty, the optional frames are not taken and false
 // is returned. For an NSS set only the optional frames (the NSS among them)
 // are taken.
-bool t30_ident__parse_set(t30_set_kind kind, std::span<const std::span<const uint8_t>> frames,
-                          t30_remote_ident& rx, t30_capability& remote, bool* force_ftt = nullptr);
+bool t30_ident__parse_set(t30_set_kind kind, std::span<const std::span<const uint8_t>> frames, t30_remote_ident& rx,
+                          t30_capability& remote, bool* force_ftt = nullptr);
 
 // One T30_PROGRESS_IN report of received identification data.
 struct t30_progress_item {

@@ -7,18 +7,14 @@ namespace {
 // Minimum octets per line, rows by scan code 0, 1, 3, 5, 7 and columns by
 // speed 2400 ... 14400 bit/s.
 constexpr uint8_t kMinOctets[5][6] = {
-    {0, 0, 0, 0, 0, 0},
-    {2, 3, 5, 6, 8, 9},
-    {3, 6, 9, 12, 15, 18},
-    {6, 12, 18, 24, 30, 36},
-    {12, 24, 36, 48, 60, 72},
+    {0, 0, 0, 0, 0, 0}, {2, 3, 5, 6, 8, 9}, {3, 6, 9, 12, 15, 18}, {6, 12, 18, 24, 30, 36}, {12, 24, 36, 48, 60, 72},
 };
 
-constexpr uint32_t kLineTime = 13060;      // 13.06 s of line time, in ms
-constexpr uint32_t kLineTimeX3 = 19100;    // at 600 pels across
-constexpr uint32_t kLineTimeX6 = 37100;    // at 1200 pels across
+constexpr uint32_t kLineTime = 13060;    // 13.06 s of line time, in ms
+constexpr uint32_t kLineTimeX3 = 19100;  // at 600 pels across
+constexpr uint32_t kLineTimeX6 = 37100;  // at 1200 pels across
 constexpr uint16_t kLegalLines = 1505;
-constexpr uint32_t kHeldLineBits = 24;     // an erroneous line this short may be an EOL of RTC
+constexpr uint32_t kHeldLineBits = 24;  // an erroneous line this short may be an EOL of RTC
 
 constexpr int speed_index(uint16_t modulation) {
   for (int i = 0; i < 6; ++i)
@@ -113,25 +109,18 @@ t30_page_format t30_page__format(const t30_capability& neg, const t30_selection&
   uint32_t lines = T30_LINE_LIMITS[neg.length & 7];
   if (neg.legal && lines < kLegalLines) lines = kLegalLines;
   uint32_t factor = 1;
-  if (res & T30_RES_FINE)
-    factor = 2;
-  else if (res & T30_RES_300)
-    factor = 3;
-  else if (res & (T30_RES_R16 | T30_RES_SUPERFINE))
-    factor = 4;
-  else if (res & (T30_RES_600 | T30_RES_300_600))
-    factor = 6;
-  else if (res & T30_RES_400_800)
-    factor = 8;
-  else if (res & (T30_RES_1200 | T30_RES_600_1200))
-    factor = 12;
+  if (res & T30_RES_FINE) factor = 2;
+  else if (res & T30_RES_300) factor = 3;
+  else if (res & (T30_RES_R16 | T30_RES_SUPERFINE)) factor = 4;
+  else if (res & (T30_RES_600 | T30_RES_300_600)) factor = 6;
+  else if (res & T30_RES_400_800) factor = 8;
+  else if (res & (T30_RES_1200 | T30_RES_600_1200)) factor = 12;
   f.max_lines = lines > T30_NO_LINE_LIMIT / factor ? T30_NO_LINE_LIMIT : static_cast<uint16_t>(lines * factor);
 
   f.max_line_bits = (t30_modulation_speed(page_modulation) / 100) * (line_time / 10);
   f.min_octets = t30_page__min_octets(neg.scan_time, page_modulation);
 
-  if (neg.resolution == T30_RES_FINE && sel.resolution == T30_RES_NORMAL)
-    f.conversion = t30_line_conversion::twice;
+  if (neg.resolution == T30_RES_FINE && sel.resolution == T30_RES_NORMAL) f.conversion = t30_line_conversion::twice;
   else if (neg.resolution == T30_RES_NORMAL && sel.resolution == T30_RES_FINE)
     f.conversion = t30_line_conversion::odd_only;
   return f;
@@ -162,8 +151,7 @@ t30_page_response t30_page__decide(uint32_t lines, uint32_t bad, uint32_t run) {
   return level == 0 ? t30_page_response::mcf : level == 1 ? t30_page_response::rtp : t30_page_response::rtn;
 }
 
-t30_page_end t30_page__end(t30_rx_status status, uint32_t good, uint32_t bad, uint32_t run,
-                           uint32_t& empty_pages) {
+t30_page_end t30_page__end(t30_rx_status status, uint32_t good, uint32_t bad, uint32_t run, uint32_t& empty_pages) {
   t30_page_end e;
   if (status == t30_rx_status::too_many_bits) {
     e.action = t30_page_end::stop;
@@ -312,10 +300,8 @@ void t30_rx_page_check::feed(std::span<const uint8_t> data) {
       return;
     }
     if (n == 0) break;
-    if (mr_)
-      need_tag_ = true;
-    else
-      complete_line();
+    if (mr_) need_tag_ = true;
+    else complete_line();
   }
 }
 
@@ -364,10 +350,8 @@ void t30_rx_page_check::complete_line() {
   }
   const std::vector<uint8_t> verdict = run_decoder(candidate_);
   if (mr_) decoder_expects_2d_ = next_tag_ == 0;
-  if (verdict.size() == 1 && verdict[0] == 1)
-    good_line(candidate_);
-  else
-    error_line(total);
+  if (verdict.size() == 1 && verdict[0] == 1) good_line(candidate_);
+  else error_line(total);
 }
 
 void t30_rx_page_check::count_bad(uint32_t n) {
@@ -396,9 +380,7 @@ void t30_rx_page_check::error_line(uint32_t line_bits) {
     decoder_expects_2d_ = false;
   }
   switch (held_state_) {
-    case 0:
-      ++held_count_;
-      break;
+    case 0: ++held_count_; break;
     case 1:
       if (line_bits > kHeldLineBits) {
         count_bad(1);
@@ -417,8 +399,7 @@ void t30_rx_page_check::error_line(uint32_t line_bits) {
         held_count_ = 0;
       }
       break;
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -472,8 +453,8 @@ void t30_tx_page_framer::flush(std::vector<t30_tx_message>& out, bool last) {
   msg_.clear();
 }
 
-void t30_tx_page_framer::write_copy(std::vector<t30_tx_message>& out, const std::vector<uint8_t>& line,
-                                    uint32_t bits, uint32_t first_bit) {
+void t30_tx_page_framer::write_copy(std::vector<t30_tx_message>& out, const std::vector<uint8_t>& line, uint32_t bits,
+                                    uint32_t first_bit) {
   std::vector<uint8_t> copy;
   bit_writer w(copy);
   // 0x00, then the EOL's 1 placed so that the line keeps the bit position

@@ -21,7 +21,7 @@
 // 16383.
 inline constexpr uint16_t T30_LINE_LIMITS[8] = {0, 1258, 1540, 0, 16383, 0, 0, 0};
 inline constexpr uint16_t T30_NO_LINE_LIMIT = 32767;
-inline constexpr size_t T30_RX_LINE_BUFFER = 16420;  // octets of one received line
+inline constexpr size_t T30_RX_LINE_BUFFER = 16420;         // octets of one received line
 inline constexpr uint32_t T30_TX_EOL_SEARCH_LIMIT = 65744;  // bits searched for an EOL
 
 enum class t30_line_conversion : uint8_t {
@@ -133,7 +133,7 @@ class t30_rx_page_check {
   t4t6_decoder* decoder_ = nullptr;
   bool decoder_expects_2d_ = false;  // MR: the last EOL the decoder read had tag 0
   bool decoder_needs_1d_ = false;    // MR: what goes up now announces a 1-D line
-  std::vector<uint8_t> candidate_;  // the line being judged, in octet form
+  std::vector<uint8_t> candidate_;   // the line being judged, in octet form
 
   // Current line.
   std::vector<uint8_t> line_;  // its bits, as received, from bit 0

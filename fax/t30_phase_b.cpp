@@ -55,16 +55,12 @@ t30_build_options build_options(const t30_channel& ch) {
 // Builds a set into the transmit list; false when the channel stopped.
 bool build(t30_channel& ch, t30_set_kind kind) {
   switch (t30_build_set(kind, ch.result, ch.params, build_options(ch), ch.tx)) {
-    case t30_build_status::ok:
-      ch.last_sent_class = ch.tx.final_class;
-      return true;
+    case t30_build_status::ok: ch.last_sent_class = ch.tx.final_class; return true;
     case t30_build_status::no_rate_code:
       om_os_trap(T30_TRAP_NO_RATE_CODE);
       t30_stop(ch, t30_protocol_cause(WINVCAP));
       return false;
-    default:
-      t30_stop(ch, t30_protocol_cause(WCAP2MUF));
-      return false;
+    default: t30_stop(ch, t30_protocol_cause(WCAP2MUF)); return false;
   }
 }
 
@@ -135,8 +131,7 @@ void a_actv(t30_channel& ch, u16 established) {
   t30_send_user_words(ch, T30_PROGRESS_IN, {12, static_cast<u16>(ch.v34_mode ? 1 : 0), 0});
   if (ch.role == 1) {
     t30_timer_start(ch, TI_T1X);
-    if (ch.resp_flags & RF_USER_ANSWERED)
-      t30_send_dis(ch);
+    if (ch.resp_flags & RF_USER_ANSWERED) t30_send_dis(ch);
     else {
       ch.machine = 2;
       ch.state = 0;
@@ -206,10 +201,8 @@ void a_dis2(t30_channel& ch, u16) {
   ++ch.dis_received;
   t30_timer_start(ch, TI_TANSW);
   ch.resp_flags |= RF_WINDOW_OPEN;
-  if (ch.resp_flags & RF_USER_ANSWERED)
-    answer_dis(ch);
-  else
-    receive_commands(ch);
+  if (ch.resp_flags & RF_USER_ANSWERED) answer_dis(ch);
+  else receive_commands(ch);
 }
 
 // WTD2: the user's answer on the calling side.
@@ -517,30 +510,62 @@ constexpr std::array<u8, T30C_COUNT> classes(std::initializer_list<std::pair<u8,
 }  // namespace
 
 const t30_machine t30_machine_0{
-    "start-up", 3, 8,
-    decode({{EV_LOWER_A, 3}, {EV_LOWER_B, 4}, {EV_WTD_RS, 5}, {EV_TWTD, 6}, {EV_T1, 7}}),
+    "start-up",  3,
+    8,           decode({{EV_LOWER_A, 3}, {EV_LOWER_B, 4}, {EV_WTD_RS, 5}, {EV_TWTD, 6}, {EV_T1, 7}}),
     classes({}), &m0_table[0][0]};
 
-const t30_machine t30_machine_1{
-    "transmit", 5, 19,
-    decode({{EV_FRAMES, T30_DECODE_FRAMES}, {EV_FM_B, 9}, {EV_FM_A, 10}, {EV_FM_D, 11}, {EV_WTD_RS, 12},
-            {EV_END_PAGE_RQ, 13}, {EV_T1, 14}, {EV_TXNEXT, 15}, {EV_TWTD, 16}, {EV_TANSW, 17},
-            {EV_LOWER_B, 18}}),
-    classes({{T30C_NONE, 8}, {T30C_DIS, 2}, {T30C_DTC, 3}, {T30C_CFR, 4}, {T30C_FTT, 4}, {T30C_MCF, 5},
-             {T30C_RTN, 5}, {T30C_RTP, 5}, {T30C_PIP, 6}, {T30C_PIN, 6}, {T30C_DCN, 7}}),
-    &m1_table[0][0]};
+const t30_machine t30_machine_1{"transmit",
+                                5,
+                                19,
+                                decode({{EV_FRAMES, T30_DECODE_FRAMES},
+                                        {EV_FM_B, 9},
+                                        {EV_FM_A, 10},
+                                        {EV_FM_D, 11},
+                                        {EV_WTD_RS, 12},
+                                        {EV_END_PAGE_RQ, 13},
+                                        {EV_T1, 14},
+                                        {EV_TXNEXT, 15},
+                                        {EV_TWTD, 16},
+                                        {EV_TANSW, 17},
+                                        {EV_LOWER_B, 18}}),
+                                classes({{T30C_NONE, 8},
+                                         {T30C_DIS, 2},
+                                         {T30C_DTC, 3},
+                                         {T30C_CFR, 4},
+                                         {T30C_FTT, 4},
+                                         {T30C_MCF, 5},
+                                         {T30C_RTN, 5},
+                                         {T30C_RTP, 5},
+                                         {T30C_PIP, 6},
+                                         {T30C_PIN, 6},
+                                         {T30C_DCN, 7}}),
+                                &m1_table[0][0]};
 
 const t30_machine t30_machine_2{
-    "main", 6, 25,
-    decode({{EV_FRAMES, T30_DECODE_FRAMES}, {EV_FM_B, 11}, {EV_FM_A, 12}, {EV_FM_C, 13}, {EV_FM_D, 14},
-            {EV_WTD_RS, 15}, {EV_END_PAGE_RS, 16}, {EV_FM_E, 17}, {EV_PAGE_TIMER, 18}, {EV_T1, 19},
-            {EV_TANSW, 20}, {EV_T2, 21}, {EV_TWTD, 22}, {EV_TRST, 23}, {EV_LOWER_B, 24}}),
-    classes({{T30C_NONE, 10}, {T30C_DIS, 2}, {T30C_DTC, 3}, {T30C_DCS, 4}, {T30C_NSS, 5}, {T30C_EOM, 6},
-             {T30C_PRI_EOM, 6}, {T30C_PPS_EOM, 6}, {T30C_PPS_PRI_EOM, 6}, {T30C_EOR_EOM, 6},
-             {T30C_EOR_PRI_EOM, 6}, {T30C_EOP, 7}, {T30C_PRI_EOP, 7}, {T30C_PPS_EOP, 7},
-             {T30C_PPS_PRI_EOP, 7}, {T30C_EOR_EOP, 7}, {T30C_EOR_PRI_EOP, 7}, {T30C_MPS, 8},
-             {T30C_PRI_MPS, 8}, {T30C_PPS_MPS, 8}, {T30C_PPS_PRI_MPS, 8}, {T30C_EOR_MPS, 8},
-             {T30C_EOR_PRI_MPS, 8}, {T30C_DCN, 9}}),
+    "main",
+    6,
+    25,
+    decode({{EV_FRAMES, T30_DECODE_FRAMES},
+            {EV_FM_B, 11},
+            {EV_FM_A, 12},
+            {EV_FM_C, 13},
+            {EV_FM_D, 14},
+            {EV_WTD_RS, 15},
+            {EV_END_PAGE_RS, 16},
+            {EV_FM_E, 17},
+            {EV_PAGE_TIMER, 18},
+            {EV_T1, 19},
+            {EV_TANSW, 20},
+            {EV_T2, 21},
+            {EV_TWTD, 22},
+            {EV_TRST, 23},
+            {EV_LOWER_B, 24}}),
+    classes({{T30C_NONE, 10},       {T30C_DIS, 2},     {T30C_DTC, 3},         {T30C_DCS, 4},
+             {T30C_NSS, 5},         {T30C_EOM, 6},     {T30C_PRI_EOM, 6},     {T30C_PPS_EOM, 6},
+             {T30C_PPS_PRI_EOM, 6}, {T30C_EOR_EOM, 6}, {T30C_EOR_PRI_EOM, 6}, {T30C_EOP, 7},
+             {T30C_PRI_EOP, 7},     {T30C_PPS_EOP, 7}, {T30C_PPS_PRI_EOP, 7}, {T30C_EOR_EOP, 7},
+             {T30C_EOR_PRI_EOP, 7}, {T30C_MPS, 8},     {T30C_PRI_MPS, 8},     {T30C_PPS_MPS, 8},
+             {T30C_PPS_PRI_MPS, 8}, {T30C_EOR_MPS, 8}, {T30C_EOR_PRI_MPS, 8}, {T30C_DCN, 9}}),
     &m2_table[0][0]};
 
 // ---------------------------------------------------------------------------

@@ -74,12 +74,9 @@ void send_command(t30_channel& ch) {
 void t30_act_epq(t30_channel& ch, u16) {
   const u16 bits = t30_param(t30_current_msg(), 0);
   u8 cls;
-  if ((bits & T30_EPQ_PAGE) && (bits & T30_EPQ_MORE))
-    cls = T30C_MPS;
-  else if ((bits & T30_EPQ_NEW_DOC) && (bits & (T30_EPQ_PAGE | T30_EPQ_DOC)))
-    cls = T30C_EOM;
-  else
-    cls = T30C_EOP;
+  if ((bits & T30_EPQ_PAGE) && (bits & T30_EPQ_MORE)) cls = T30C_MPS;
+  else if ((bits & T30_EPQ_NEW_DOC) && (bits & (T30_EPQ_PAGE | T30_EPQ_DOC))) cls = T30C_EOM;
+  else cls = T30C_EOP;
   if (bits & T30_EPQ_PRI) ++cls;
   ch.pm_class = cls;
   ch.pm_resend = (bits & T30_EPQ_RESEND) != 0;
@@ -105,9 +102,8 @@ void t30_act_epq0(t30_channel& ch, u16) {
 // RPT: send or repeat the command (at most 3 sends).
 void t30_act_rpt(t30_channel& ch, u16) {
   if (ch.pm_sends >= 3) {
-    t30_dcn_and_stop(ch, t30_protocol_cause(eop_family(ch.last_sent_class) || eop_family(ch.pm_class)
-                                                ? WNOMCFREOP
-                                                : WNOMCFR));
+    t30_dcn_and_stop(
+        ch, t30_protocol_cause(eop_family(ch.last_sent_class) || eop_family(ch.pm_class) ? WNOMCFREOP : WNOMCFR));
     return;
   }
   if (ch.machine == 1) t30_build_single(ch, ch.pm_class);
@@ -118,8 +114,7 @@ void t30_act_rpt(t30_channel& ch, u16) {
 
 void t30_report_end_page_co(t30_channel& ch, u16 response) {
   const bool ecm = t30_ecm_active(ch);
-  t30_send_user_words(ch, T30_END_PAGE_CO,
-                      {response, 0, static_cast<u16>(ecm ? 0 : ch.tx_copies), ch.modulation, 0});
+  t30_send_user_words(ch, T30_END_PAGE_CO, {response, 0, static_cast<u16>(ecm ? 0 : ch.tx_copies), ch.modulation, 0});
 }
 
 void t30_next_page_tx(t30_channel& ch) {
@@ -253,10 +248,8 @@ void t30_act_resend(t30_channel& ch, u16) {
   if (t30_timer_running(ch, TI_T2)) t30_timer_stop(ch, TI_T2);
   t30_build_single(ch, ch.response_class);
   t30_fm_control(ch, 'd', ch.cmd_modulation, true);
-  if (ch.machine == 2 && ch.state == 4)
-    t30_fm_control(ch, 'f', ch.modulation);
-  else
-    t30_fm_control(ch, 'e', ch.cmd_modulation);
+  if (ch.machine == 2 && ch.state == 4) t30_fm_control(ch, 'f', ch.modulation);
+  else t30_fm_control(ch, 'e', ch.cmd_modulation);
   if (ch.machine == 2 && ch.state == 0) ch.state = 2;
 }
 

@@ -230,9 +230,9 @@ struct line_scan {
   const uint8_t coding;
   const uint8_t* p;  // next byte of the block
   const uint8_t* const in_end;
-  uint32_t* out;                // next changing element of the line
-  uint32_t* const out_limit;    // an element stored past it is one too many
-  const uint32_t* b;            // b1 in the reference line
+  uint32_t* out;              // next changing element of the line
+  uint32_t* const out_limit;  // an element stored past it is one too many
+  const uint32_t* b;          // b1 in the reference line
   uint64_t win;
   int nb;
   uint32_t pending;
@@ -246,10 +246,24 @@ struct line_scan {
   int16_t eol_result;
 
   explicit line_scan(const t4t6_decoder_ctx& c)
-      : width(c.width), coding(c.coding), p(c.in + c.in_pos), in_end(c.in + c.in_len),
-        out(c.cur + c.ncur), out_limit(c.cur + (c.cap - 4)), b(c.ref + c.j), win(c.win), nb(c.nb),
-        pending(c.pending_zeros), a0(c.a0), run(c.run_acc), run1(c.h_run1), colour(c.colour), h_left(c.h_left),
-        state(c.state), kind(c.kind), eol_result(c.eol_result) {}
+      : width(c.width),
+        coding(c.coding),
+        p(c.in + c.in_pos),
+        in_end(c.in + c.in_len),
+        out(c.cur + c.ncur),
+        out_limit(c.cur + (c.cap - 4)),
+        b(c.ref + c.j),
+        win(c.win),
+        nb(c.nb),
+        pending(c.pending_zeros),
+        a0(c.a0),
+        run(c.run_acc),
+        run1(c.h_run1),
+        colour(c.colour),
+        h_left(c.h_left),
+        state(c.state),
+        kind(c.kind),
+        eol_result(c.eol_result) {}
 
   // Stores the scan state back into the context.
   [[gnu::always_inline]] void store(t4t6_decoder_ctx& c) const {
@@ -356,7 +370,8 @@ struct line_scan {
       }
       consume(e.len);
       run += e.run;
-      if (!e.makeup) [[likely]] return W_DONE;
+      if (!e.makeup) [[likely]]
+        return W_DONE;
       if (run > limit) return W_ERROR;
     }
   }
@@ -372,7 +387,8 @@ struct line_scan {
 
   [[gnu::always_inline]] bool push(uint32_t pos) {
     if (pos >= width) return true;
-    if (out > out_limit) [[unlikely]] return false;
+    if (out > out_limit) [[unlikely]]
+      return false;
     *out++ = pos;
     return true;
   }
@@ -392,7 +408,8 @@ struct line_scan {
       return W_REACHED;
     }
     run = 0;
-    if (out > out_limit) [[unlikely]] return W_ERROR;
+    if (out > out_limit) [[unlikely]]
+      return W_ERROR;
     *out++ = a1;
     pos = a1;
     a0 = static_cast<int32_t>(a1);
@@ -441,7 +458,8 @@ struct line_scan {
       a0 = static_cast<int32_t>(a2);
       return W_REACHED;
     }
-    if (out >= out_limit) [[unlikely]] return W_ERROR;
+    if (out >= out_limit) [[unlikely]]
+      return W_ERROR;
     out[0] = a1;
     out[1] = a2;
     out += 2;
@@ -480,7 +498,8 @@ struct line_scan {
           colour ^= 1;
           return W_REACHED;
         }
-        if (out > out_limit) [[unlikely]] return W_ERROR;
+        if (out > out_limit) [[unlikely]]
+          return W_ERROR;
         *out++ = static_cast<uint32_t>(a1);
         a0 = a1;
         colour ^= 1;
@@ -536,14 +555,12 @@ struct line_scan {
           return res;
         }
 
-        default:
-          break;
+        default: break;
       }
 
       const stop_reason w = pending ? W_EOL : kind == 1 ? code_1d() : code_2d();
       switch (w) {
-        case W_MORE:
-          return T4T6_LINE_MORE;
+        case W_MORE: return T4T6_LINE_MORE;
         case W_REACHED:
           if (coding == T4T6_MMR) return T4T6_LINE_DONE;
           state = S_WAIT_EOL;
@@ -592,7 +609,7 @@ uint32_t* new_changes(uint32_t cap) {
 }
 
 void delete_changes(uint32_t* p) {
-  if (p) delete[] (p - 1);
+  if (p) delete[](p - 1);
 }
 
 // Owns a changing-element array until the decoder takes it.
@@ -762,7 +779,7 @@ struct t4t6_encoder_ctx {
   uint32_t width = 0;
   uint8_t line_coded = 0;  // the EOL goes before every line but the first
   uint32_t k = 1;
-  uint32_t count_2d = 0;   // lines since the last one-dimensional line (MR)
+  uint32_t count_2d = 0;  // lines since the last one-dimensional line (MR)
   // Changing elements of the line being coded and of the reference line.
   uint32_t* cur = nullptr;
   uint32_t* ref = nullptr;
@@ -865,7 +882,8 @@ struct bit_sink {
   }
 }
 
-[[gnu::always_inline]] inline void t4t6__encode_2d(bit_sink& s, const uint32_t* cur, const uint32_t* ref, uint32_t width) {
+[[gnu::always_inline]] inline void t4t6__encode_2d(bit_sink& s, const uint32_t* cur, const uint32_t* ref,
+                                                   uint32_t width) {
   int32_t a0 = -1;
   int colour = 0;
   uint32_t i = 0, j = 0;

@@ -50,23 +50,23 @@ enum t4t6_coding : uint8_t {
 // Results of t4t6__open and t4t6__open_encoder.
 enum : uint16_t {
   T4T6_OPEN_OK = 0,
-  T4T6_OPEN_NO_ARRAY_1 = 1,   // first changing-element array / line buffers
-  T4T6_OPEN_NO_ARRAY_2 = 2,   // second changing-element array
-  T4T6_OPEN_NO_HANDLE = 3,    // no handle pointer given
+  T4T6_OPEN_NO_ARRAY_1 = 1,  // first changing-element array / line buffers
+  T4T6_OPEN_NO_ARRAY_2 = 2,  // second changing-element array
+  T4T6_OPEN_NO_HANDLE = 3,   // no handle pointer given
   T4T6_OPEN_ALLOC_HANDLE = 4,
   T4T6_OPEN_ALLOC_CTX = 5,
-  T4T6_OPEN_BAD_PARAM = 6,    // unknown coding, or a width of 0 or above T4T6_MAX_WIDTH
+  T4T6_OPEN_BAD_PARAM = 6,  // unknown coding, or a width of 0 or above T4T6_MAX_WIDTH
 };
 
 inline constexpr uint32_t T4T6_MAX_WIDTH = 65535;
 
 // Results of t4t6__decode_line.
 enum : int16_t {
-  T4T6_LINE_DONE = 1,        // a line is complete
-  T4T6_LINE_MORE = 0,        // more data needed
-  T4T6_LINE_ERROR = -1,      // line ended early / EOL inside a line (MMR: end of page)
-  T4T6_LINE_FATAL = -2,      // coding error that ends decoding
-  T4T6_LINE_EMPTY = -3,      // an EOL ended an empty line
+  T4T6_LINE_DONE = 1,    // a line is complete
+  T4T6_LINE_MORE = 0,    // more data needed
+  T4T6_LINE_ERROR = -1,  // line ended early / EOL inside a line (MMR: end of page)
+  T4T6_LINE_FATAL = -2,  // coding error that ends decoding
+  T4T6_LINE_EMPTY = -3,  // an EOL ended an empty line
 };
 
 // Page status of the decoder handle.
@@ -82,14 +82,14 @@ struct t4t6_encoder_ctx;
 // Decoder handle: the caller fills data, data_len and line, and reads the rest.
 struct t4t6_decoder {
   const uint8_t* data = nullptr;
-  uint32_t data_len = 0;        // bytes
-  uint8_t* line = nullptr;      // output line, (width + 7) / 8 bytes; may be null
-  uint8_t end_of_data = 0;      // the data were used up: give new data next call
-  uint8_t line_ready = 0;       // a line was delivered into `line`
-  uint8_t error_line = 0;       // the delivered line was in error (delivered white)
-  uint32_t error_lines = 0;     // number of error lines so far
+  uint32_t data_len = 0;     // bytes
+  uint8_t* line = nullptr;   // output line, (width + 7) / 8 bytes; may be null
+  uint8_t end_of_data = 0;   // the data were used up: give new data next call
+  uint8_t line_ready = 0;    // a line was delivered into `line`
+  uint8_t error_line = 0;    // the delivered line was in error (delivered white)
+  uint32_t error_lines = 0;  // number of error lines so far
   uint32_t page_status = T4T6_PAGE_DECODING;
-  uint32_t end_bit_pos = 0;     // bit position in `data` at which the page ended or failed
+  uint32_t end_bit_pos = 0;  // bit position in `data` at which the page ended or failed
   t4t6_decoder_ctx* ctx = nullptr;
 };
 

@@ -60,14 +60,25 @@ uint32_t element_size(uint16_t type) {
 
 bool used_tag(uint16_t tag) {
   switch (tag) {
-    case TAG_IMAGE_WIDTH: case TAG_IMAGE_LENGTH: case TAG_BITS_PER_SAMPLE: case TAG_COMPRESSION:
-    case TAG_PHOTOMETRIC: case TAG_FILL_ORDER: case TAG_IMAGE_DESCRIPTION: case TAG_STRIP_OFFSETS:
-    case TAG_SAMPLES_PER_PIXEL: case TAG_ROWS_PER_STRIP: case TAG_STRIP_BYTE_COUNTS: case TAG_X_RESOLUTION:
-    case TAG_Y_RESOLUTION: case TAG_T4_OPTIONS: case TAG_RESOLUTION_UNIT: case TAG_SOFTWARE: case TAG_ARTIST:
-    case TAG_COLOR_MAP:
-      return true;
-    default:
-      return false;
+    case TAG_IMAGE_WIDTH:
+    case TAG_IMAGE_LENGTH:
+    case TAG_BITS_PER_SAMPLE:
+    case TAG_COMPRESSION:
+    case TAG_PHOTOMETRIC:
+    case TAG_FILL_ORDER:
+    case TAG_IMAGE_DESCRIPTION:
+    case TAG_STRIP_OFFSETS:
+    case TAG_SAMPLES_PER_PIXEL:
+    case TAG_ROWS_PER_STRIP:
+    case TAG_STRIP_BYTE_COUNTS:
+    case TAG_X_RESOLUTION:
+    case TAG_Y_RESOLUTION:
+    case TAG_T4_OPTIONS:
+    case TAG_RESOLUTION_UNIT:
+    case TAG_SOFTWARE:
+    case TAG_ARTIST:
+    case TAG_COLOR_MAP: return true;
+    default: return false;
   }
 }
 
@@ -188,7 +199,8 @@ bool recode_t6_strips(const std::vector<std::vector<uint8_t>>& strips, uint32_t 
   auto drain = [&] {  // move whole bytes out, keep the partial one
     out.insert(out.end(), scratch.begin(), scratch.begin() + enc->out.byte_index);
     scratch[0] = scratch[enc->out.byte_index];
-    enc->out = fax_bit_cursor{scratch.data(), 0, enc->out.bit_offset, static_cast<int32_t>(scratch.size() * 8) - enc->out.bit_offset};
+    enc->out = fax_bit_cursor{scratch.data(), 0, enc->out.bit_offset,
+                              static_cast<int32_t>(scratch.size() * 8) - enc->out.bit_offset};
   };
   bool ok = true;
   uint32_t lines_left = length;
@@ -219,8 +231,7 @@ bool recode_t6_strips(const std::vector<std::vector<uint8_t>>& strips, uint32_t 
     if (!ok) break;
   }
   ok = t4t6__end_page(enc, 1) && ok;
-  out.insert(out.end(), scratch.begin(),
-             scratch.begin() + enc->out.byte_index + (enc->out.bit_offset ? 1 : 0));
+  out.insert(out.end(), scratch.begin(), scratch.begin() + enc->out.byte_index + (enc->out.bit_offset ? 1 : 0));
   t4t6__release_encoder(enc);
   return ok;
 }
@@ -476,12 +487,12 @@ uint8_t tiff__write_page(tiff__ctx* ctx, tiff__pg_header* hdr, const char* page_
   const bool bilevel = hdr->image_type == TIFF_BILEVEL_IMAGE;
   const bool coded = hdr->compression != TIFF_UNCOMPRESSED;
   int count = 10;
-  if (!bilevel) ++count;                                       // BitsPerSample
-  if (coded) ++count;                                          // FillOrder
+  if (!bilevel) ++count;  // BitsPerSample
+  if (coded) ++count;     // FillOrder
   const bool t4 = hdr->compression == TIFF_T4_MONO || hdr->compression == TIFF_T4_BI;
   const bool fax = hdr->fax_tags && bilevel;
   if (hdr->compression == TIFF_T4_BI || (fax && t4)) ++count;  // T4Options
-  if (fax) count += 3;  // NewSubfileType, BitsPerSample, SamplesPerPixel
+  if (fax) count += 3;                                         // NewSubfileType, BitsPerSample, SamplesPerPixel
   if (hdr->image_type == TIFF_RGB_IMAGE) ++count;              // SamplesPerPixel
   if (hdr->image_type == TIFF_PALETTE_IMAGE) ++count;          // ColorMap
   for (const char* t : {hdr->sz_software, hdr->sz_image_description, hdr->sz_tiff_artist})
@@ -504,7 +515,8 @@ uint8_t tiff__write_page(tiff__ctx* ctx, tiff__pg_header* hdr, const char* page_
   w.add(TAG_COMPRESSION, T_SHORT, 1, tiff_compression[hdr->compression]);
   w.add(TAG_PHOTOMETRIC, T_SHORT, 1, hdr->color_format);
   if (coded) w.add(TAG_FILL_ORDER, T_SHORT, 1, hdr->fill_order);
-  if (hdr->sz_image_description[0]) w.text(TAG_IMAGE_DESCRIPTION, hdr->sz_image_description, sizeof hdr->sz_image_description);
+  if (hdr->sz_image_description[0])
+    w.text(TAG_IMAGE_DESCRIPTION, hdr->sz_image_description, sizeof hdr->sz_image_description);
   w.add(TAG_STRIP_OFFSETS, T_LONG, 1, strip_offset);
   if (hdr->image_type == TIFF_RGB_IMAGE) w.add(TAG_SAMPLES_PER_PIXEL, T_SHORT, 1, 3);
   if (fax) w.add(TAG_SAMPLES_PER_PIXEL, T_SHORT, 1, 1);

@@ -23,21 +23,21 @@ inline constexpr char tiff__banner[] = "(@)TIFF v1.3.4 (04 Fev 2010)";
 
 // tiff_return_codes
 enum tiff_return_codes : uint8_t {
-  TIFF_DONE = 2,                 // done; for tiff__read_page: the last page was read
-  TIFF_ERR = 3,                  // no or unopened context, context too small, bad header value,
-                                 // or a resolution with a zero denominator
-  TIFF_NEXT_PAGE = 5,            // a page was read and another follows
-  TIFF_ERR_FOPEN = 30,           // a file could not be opened
-  TIFF_ERR_MAGIC = 31,           // no TIFF header (magic number not 42)
-  TIFF_ERR_SEEK = 32,            // an IFD, value or strip lies outside the file, or IFDs loop
+  TIFF_DONE = 2,        // done; for tiff__read_page: the last page was read
+  TIFF_ERR = 3,         // no or unopened context, context too small, bad header value,
+                        // or a resolution with a zero denominator
+  TIFF_NEXT_PAGE = 5,   // a page was read and another follows
+  TIFF_ERR_FOPEN = 30,  // a file could not be opened
+  TIFF_ERR_MAGIC = 31,  // no TIFF header (magic number not 42)
+  TIFF_ERR_SEEK = 32,   // an IFD, value or strip lies outside the file, or IFDs loop
   TIFF_ERR_TOO_MANY_ENTRIES = 33,
   TIFF_ERR_STRIP_OFFSETS = 34,   // IFD without entries, or StripOffsets not present exactly once
   TIFF_ERR_ROWS_PER_STRIP = 35,  // (translated by callers, never returned here)
   TIFF_ERR_STRIP_BYTE_COUNTS = 36,
-  TIFF_ERR_STRIP_COUNTS = 37,    // StripOffsets and StripByteCounts counts differ
-  TIFF_ERR_BYTE_VALUE = 38,      // a BYTE or ASCII value of 256 bytes or more
-  TIFF_ERR_WORD_VALUE = 39,      // a SHORT, LONG or RATIONAL value of 20000 bytes or more
-  TIFF_ERR_WRITE = 40,           // writing the TIFF or the page data file failed (disk full ...)
+  TIFF_ERR_STRIP_COUNTS = 37,  // StripOffsets and StripByteCounts counts differ
+  TIFF_ERR_BYTE_VALUE = 38,    // a BYTE or ASCII value of 256 bytes or more
+  TIFF_ERR_WORD_VALUE = 39,    // a SHORT, LONG or RATIONAL value of 20000 bytes or more
+  TIFF_ERR_WRITE = 40,         // writing the TIFF or the page data file failed (disk full ...)
 };
 
 enum : uint8_t {

@@ -40,12 +40,13 @@ uint8_t read_text(const file_kind& f, const char* text, size_t size, ini_tools__
   std::FILE* in = size != 0 ? fmemopen(const_cast<char*>(text), size, "rb") : fmemopen(blank, 1, "rb");
   if (in == nullptr) return 0;
   std::size_t errors = 0;
-  const uint8_t r = ini_tools__read_cfg_stream(in, "fuzz.cfg", f.sections, f.keywords,
-                                               [&](const char* m) {
-                                                 errors += m[0] != '\0';
-                                                 *error = m;
-                                               },
-                                               table.values());
+  const uint8_t r = ini_tools__read_cfg_stream(
+      in, "fuzz.cfg", f.sections, f.keywords,
+      [&](const char* m) {
+        errors += m[0] != '\0';
+        *error = m;
+      },
+      table.values());
   std::fclose(in);
   check(r == INI_TOOLS__READ_DONE ? errors == 0 : errors == 1);  // each failure reports once
   return r;
@@ -54,7 +55,8 @@ uint8_t read_text(const file_kind& f, const char* text, size_t size, ini_tools__
 // The skeleton writes one element of an array section and then a
 // placeholder for more; what the reader takes is that one element.
 std::string without_placeholders(std::string s) {
-  const std::string open = "    }\n    {\n        ....\n        ....\n    }\n    (Max number of array \"{ }\" into array section = ";
+  const std::string open =
+      "    }\n    {\n        ....\n        ....\n    }\n    (Max number of array \"{ }\" into array section = ";
   for (std::size_t at = s.find(open); at != std::string::npos; at = s.find(open, at)) {
     const std::size_t end = s.find(")\n", at + open.size());
     check(end != std::string::npos);
@@ -217,7 +219,8 @@ void check_same_values(const skeleton_view& v, const skipped_set& skipped, const
     const ini_tools__array* y = b->value.array;
     if (x == nullptr || y == nullptr || x->elements == nullptr || y->elements == nullptr) continue;
     check(y->count <= 1 && x->records_per_element == y->records_per_element);
-    for (std::size_t i = 0; x->elements[i].value_id != 0; ++i) check_same_record(v, skipped, x->elements[i], y->elements[i]);
+    for (std::size_t i = 0; x->elements[i].value_id != 0; ++i)
+      check_same_record(v, skipped, x->elements[i], y->elements[i]);
   }
   check(b->value_id == 0);
 }
@@ -228,10 +231,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
   const bool session = (data[0] & 1) != 0;
   const int mode = (data[0] >> 1) & 1;
-  const file_kind f = session ? file_kind{app_foip_ini__session_sections, app_foip_ini__session_keywords,
-                                          app_foip_ini__new_session_table}
-                              : file_kind{app_foip_ini__glb_sections, app_foip_ini__glb_keywords,
-                                          app_foip_ini__new_glb_table};
+  const file_kind f =
+      session
+          ? file_kind{app_foip_ini__session_sections, app_foip_ini__session_keywords, app_foip_ini__new_session_table}
+          : file_kind{app_foip_ini__glb_sections, app_foip_ini__glb_keywords, app_foip_ini__new_glb_table};
   ini_tools__table table = f.fresh();
   std::string error;
   const uint8_t result = read_text(f, reinterpret_cast<const char*>(data + 1), size - 1, table, &error);

@@ -70,9 +70,9 @@ struct layout {
   std::uint16_t length;
 };
 constexpr layout kLayouts[] = {
-    {RT_TESSALY, 1, 94},  {RT_TESSALY, 2, 464}, {RT_TESSALY, 3, 284}, {RT_TESSALY, 4, 8},
-    {RT_TESSALY, 5, 10},  {RT_TESSALY, 6, 6},   {11, 1, 268},         {11, 2, 90},
-    {11, 3, 112},         {RT_MORVATH, 3, 24},  {RT_SHUTDOWN, 0, 8},
+    {RT_TESSALY, 1, 94}, {RT_TESSALY, 2, 464}, {RT_TESSALY, 3, 284}, {RT_TESSALY, 4, 8},
+    {RT_TESSALY, 5, 10}, {RT_TESSALY, 6, 6},   {11, 1, 268},         {11, 2, 90},
+    {11, 3, 112},        {RT_MORVATH, 3, 24},  {RT_SHUTDOWN, 0, 8},
 };
 constexpr std::size_t kLayoutCount = sizeof kLayouts / sizeof kLayouts[0];
 
@@ -180,12 +180,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         h.type = l.type;
         h.device_id = static_cast<std::uint16_t>(in.byte() | in.byte() << 8);
         // A shutdown request may be longer than its header.
-        const std::uint16_t length =
-            static_cast<std::uint16_t>(l.packet_class == RT_SHUTDOWN || l.type == 6 ? l.length + pick / kLayoutCount % 8
-                                                                                     : l.length);
+        const std::uint16_t length = static_cast<std::uint16_t>(
+            l.packet_class == RT_SHUTDOWN || l.type == 6 ? l.length + pick / kLayoutCount % 8 : l.length);
         bytes packet(length);
         WriteServerPacketHeader(h, packet.data(), packet.size());
-        if (length > kServerPacketHeaderSize) in.fill(packet.data() + kServerPacketHeaderSize, length - kServerPacketHeaderSize);
+        if (length > kServerPacketHeaderSize)
+          in.fill(packet.data() + kServerPacketHeaderSize, length - kServerPacketHeaderSize);
         // The sender stores the length itself.  It waits while the slot is
         // full: room is made first (a slot queues about ten messages).
         if (model.waiting.size() >= 8) model.drain();
@@ -231,8 +231,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             want = STATUS_MAILSLOT_MISSING;
             break;
           default: {  // names no slot can have
-            static const std::string bad[] = {"", "A\\..\\B", "A\\\\B", ".", std::string(229, 'A'),
-                                              std::string(120, 'B')};
+            static const std::string bad[] = {
+                "", "A\\..\\B", "A\\\\B", ".", std::string(229, 'A'), std::string(120, 'B')};
             name = bad[how / 5 % 6];
             break;
           }
@@ -255,9 +255,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         model.waiting.push_back(m);
         break;
       }
-      default:
-        model.drain();
-        break;
+      default: model.drain(); break;
     }
     if (model.waiting.size() >= 8) model.drain();
   }

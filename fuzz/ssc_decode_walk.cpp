@@ -37,8 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ssc_handle* h = Ssc_alloc_handle();
   if (h == nullptr || Ssc_init_handle(h, type) != 2) std::abort();
   ssc_rc_fail fail;
-  const u8 r = ssc_decode_from_sip(h, body.data(), static_cast<u16>(body.size() > 0xFFFF ? 0xFFFF : body.size()),
-                                   &fail);
+  const u8 r =
+      ssc_decode_from_sip(h, body.data(), static_cast<u16>(body.size() > 0xFFFF ? 0xFFFF : body.size()), &fail);
   if (r == SSC_RC_OK) {
     buffer_t* out = nullptr;
     const u8 e = ssc_encode_to_sip(h, &out, &fail);

@@ -76,8 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     // A new nonce marked stale restarts the count.
     again.nonce = opt(f[9]);
-    if (ssc_digest_challenge(b, again, u, f[8], method, codes[5]).result == SSC_DIGEST_RETRY &&
-        b.nonce_count != 1)
+    if (ssc_digest_challenge(b, again, u, f[8], method, codes[5]).result == SSC_DIGEST_RETRY && b.nonce_count != 1)
       std::abort();
   } else if (v.result == SSC_DIGEST_DECLINED) {
     if (b.response[0] != '\0') std::abort();

@@ -17,8 +17,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
-  static constexpr t30_set_kind kinds[] = {t30_set_kind::dis, t30_set_kind::dtc, t30_set_kind::dcs,
-                                           t30_set_kind::nss};
+  static constexpr t30_set_kind kinds[] = {t30_set_kind::dis, t30_set_kind::dtc, t30_set_kind::dcs, t30_set_kind::nss};
   const t30_set_kind kind = kinds[data[0] % 4];
 
   // Every frame in its own allocation of exactly its length.

@@ -301,10 +301,8 @@ void feed(const uint8_t* data, size_t size, uint8_t frame_size_code) {
         const bool eor = next() & 1;
         static constexpr uint8_t cmds[] = {0x00, 0xF2, 0xF1, 0xF4, 0xFA, 0xF9, 0xFC, 0x03};
         const uint8_t cmd = cmds[next() % 8];
-        if (eor)
-          deliver_frames({frame(0xC8, 0x73, {cmd})});
-        else
-          deliver_frames({frame(0xC8, 0x7D, {cmd, rev(next()), rev(next()), rev(next())})});
+        if (eor) deliver_frames({frame(0xC8, 0x73, {cmd})});
+        else deliver_frames({frame(0xC8, 0x7D, {cmd, rev(next()), rev(next()), rev(next())})});
         break;
       }
       case 3: {  // an ECM data frame: any number (repeats too), any length
@@ -391,7 +389,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (g.fm_receiving) {
       g.fm_receiving = false;
       switch (g.fm_receive) {
-        case 'b': case 'c': case 'h': confirm('b', 0); break;
+        case 'b':
+        case 'c':
+        case 'h': confirm('b', 0); break;
         case 'i': confirm('c', 2); break;
         case 'f':
           // No carrier: the page ends at once and the program goes on

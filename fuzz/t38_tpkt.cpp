@@ -83,8 +83,8 @@ struct splitter {
 
 // Feeds `s` in pieces and collects what comes out.
 outcome feed_split(const bytes& s, uint32_t max_frame, splitter split, bool check_ifp) {
-  heap_chain_pool pool(32, 400);   // the reassembler's buffers: room for any frame
-  heap_chain_pool in_pool(7);      // the pieces given as chains
+  heap_chain_pool pool(32, 400);  // the reassembler's buffers: room for any frame
+  heap_chain_pool in_pool(7);     // the pieces given as chains
   heap_chain_pool ifp_pool(32, 400);
   heap_field_pool fields(300);
   outcome o;
@@ -159,7 +159,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     want = model(stream, max_frame);
   } else {
     for (std::size_t at = 0; at < size;) {
-      const std::size_t n = std::min<std::size_t>({std::size_t{data[at]}, size - at - 1, std::size_t{max_frame} - T38_TPKT__HEADER_SIZE});
+      const std::size_t n =
+          std::min<std::size_t>({std::size_t{data[at]}, size - at - 1, std::size_t{max_frame} - T38_TPKT__HEADER_SIZE});
       const uint8_t header[T38_TPKT__HEADER_SIZE] = {T38_TPKT__VERSION, 0, static_cast<uint8_t>((n + 4) >> 8),
                                                      static_cast<uint8_t>(n + 4)};
       stream.insert(stream.end(), header, header + T38_TPKT__HEADER_SIZE);

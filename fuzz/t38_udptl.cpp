@@ -35,9 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   t38_udptl_in in;
   uint16_t trap = t38_udptl__decode(byte_ref{copy.data(), static_cast<uint32_t>(size), nullptr}, nullptr, pool, in);
   t38_udptl_in in2;
-  uint16_t trap2 = t38_udptl__decode(byte_ref{cut == nullptr ? nullptr : small.data(cut),
-                                              static_cast<uint32_t>(size), cut},
-                                     &small, pool, in2);
+  uint16_t trap2 = t38_udptl__decode(
+      byte_ref{cut == nullptr ? nullptr : small.data(cut), static_cast<uint32_t>(size), cut}, &small, pool, in2);
   if (trap != trap2 || (trap == 0 && (in.seq != in2.seq || in.n_secondaries != in2.n_secondaries))) std::abort();
   if (trap == 0) {
     decode_ifp(pool, in.primary, false);
@@ -49,8 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       t38_udptl_in back;
       byte_ref again{enc.data, enc.length, enc.chain};
       if (t38_udptl__decode(again, &pool, pool, back) != 0) std::abort();
-      if (back.seq != in.seq || back.n_secondaries != in.n_secondaries ||
-          back.primary.length != in.primary.length) {
+      if (back.seq != in.seq || back.n_secondaries != in.n_secondaries || back.primary.length != in.primary.length) {
         std::abort();
       }
       t38_udptl__release(back, pool);

@@ -91,8 +91,7 @@ void round_trip(uint8_t coding, uint32_t width, uint32_t line_count, bool runs, 
   while (h->page_status == T4T6_PAGE_DECODING && !h->end_of_data) {
     t4t6__decode_page(h);
     if (h->line_ready) {
-      if (got >= lines || std::memcmp(line.data(), bitmap.data() + size_t{got} * stride, stride) != 0)
-        __builtin_trap();
+      if (got >= lines || std::memcmp(line.data(), bitmap.data() + size_t{got} * stride, stride) != 0) __builtin_trap();
       ++got;
     }
   }

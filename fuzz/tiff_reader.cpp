@@ -156,7 +156,8 @@ void read_back(tiff__ctx* ctx, const std::vector<page>& pages) {
 uint32_t decode_rows(const bytes& coded, const tiff__pg_header& h, bytes* rows) {
   const uint8_t coding = h.compression == TIFF_T4_MONO ? T4T6_MH : h.compression == TIFF_T4_BI ? T4T6_MR : T4T6_MMR;
   bytes msb = coded;
-  if (h.fill_order == TIFF_LOWEST_BIT_FIRST) fax_bit__copy_reversed(msb.data(), msb.data(), static_cast<uint32_t>(msb.size()));
+  if (h.fill_order == TIFF_LOWEST_BIT_FIRST)
+    fax_bit__copy_reversed(msb.data(), msb.data(), static_cast<uint32_t>(msb.size()));
   t4t6_decoder* d = nullptr;
   check(t4t6__open(&d, coding, h.image_width) == T4T6_OPEN_OK);
   const uint32_t stride = (h.image_width + 7) / 8;
@@ -209,7 +210,8 @@ void own_page(tiff__ctx* ctx, const uint8_t* data, size_t size) {
   bytes bitmap(size_t{h.image_length} * stride);
   for (size_t i = 0; i < bitmap.size(); ++i) bitmap[i] = data[i % size];
   if (h.image_type == TIFF_BILEVEL_IMAGE && h.image_width % 8)
-    for (uint32_t y = 0; y < h.image_length; ++y) bitmap[size_t{y} * stride + stride - 1] &= uint8_t(0xFF00 >> (h.image_width % 8));
+    for (uint32_t y = 0; y < h.image_length; ++y)
+      bitmap[size_t{y} * stride + stride - 1] &= uint8_t(0xFF00 >> (h.image_width % 8));
 
   if (h.compression == TIFF_UNCOMPRESSED) {
     pg.data = bitmap;

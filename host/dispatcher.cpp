@@ -55,7 +55,8 @@ int RequestLength(std::uint8_t type) {
 
 void Answer(std::uint16_t device_id, std::uint16_t kind, std::uint16_t value, const char* failure_line,
             int failure_level = 4) {
-  if (SendFaxStatusPacket(device_id, kind, nullptr, 0, value) != STATUS_OK) ProgramLog(failure_level, "%s", failure_line);
+  if (SendFaxStatusPacket(device_id, kind, nullptr, 0, value) != STATUS_OK)
+    ProgramLog(failure_level, "%s", failure_line);
 }
 
 void Reject(const foip__alert& call, const CallAddress& a) {
@@ -64,8 +65,7 @@ void Reject(const foip__alert& call, const CallAddress& a) {
 
 // Rereads the gateway of "[TESSALY]" into the session's parameters.
 void ReadGateway(foip__session_param& param) {
-  const std::string path =
-      platform::ToLinuxPath(std::string(SystemParameters().SystemArea) + "K-DB\\SETUP.INI");
+  const std::string path = platform::ToLinuxPath(std::string(SystemParameters().SystemArea) + "K-DB\\SETUP.INI");
   FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) {
     ProgramLog(5, "Unable to update configuration settings before send");
@@ -137,9 +137,7 @@ MarkResult LookAtMark(const PendingSend& p) {
       s->usr_evt = APP_FOIP__NO_USR_EVT;
       app_foip_mngt__process_event(APP_FOIP__EVT_STOP, s);
       return MarkResult::kWaiting;
-    default:
-      ProgramLog(1, "DeviceControllerDispatcher - APP_FOIP__NO_USR_EVT");
-      return MarkResult::kWaiting;
+    default: ProgramLog(1, "DeviceControllerDispatcher - APP_FOIP__NO_USR_EVT"); return MarkResult::kWaiting;
   }
 }
 
@@ -252,7 +250,8 @@ std::uint16_t DispatchPacket(const std::uint8_t* packet, std::size_t size) {
       if (!ReadSendFax(packet, size, &p)) break;
       const StatusWord r = ProcessSendFax(p);
       if (r == STATUS_OK) {
-        Answer(p.device_id, FAX_STATUS_REQUEST_DONE, 2, "Error sending fax status packet in response to RST_TESSALY_SEND_FAX");
+        Answer(p.device_id, FAX_STATUS_REQUEST_DONE, 2,
+               "Error sending fax status packet in response to RST_TESSALY_SEND_FAX");
       } else if (r != kSendPending) {
         ProgramLog(5, "Unable to send fax message for device %d, recipient %s, filename %s", p.device_id, p.telephone,
                    p.file_name);
@@ -264,19 +263,21 @@ std::uint16_t DispatchPacket(const std::uint8_t* packet, std::size_t size) {
       RecvFaxPacket p;
       if (!ReadRecvFax(packet, size, &p)) break;
       if (ProcessReceiveFax(p) == STATUS_OK) {
-        Answer(p.device_id, FAX_STATUS_REQUEST_DONE, 3, "Error sending fax status packet responding to RST_TESSALY_RECV_FAX",
-               5);
+        Answer(p.device_id, FAX_STATUS_REQUEST_DONE, 3,
+               "Error sending fax status packet responding to RST_TESSALY_RECV_FAX", 5);
       } else {
         ProgramLog(5, "Unable to receive fax message for device %d, filename %s", p.device_id, p.file_name);
         Answer(p.device_id, FAX_STATUS_REQUEST_FAILED, 3,
-               "Error sending fax status packet responding to RST_TESSALY_RECV_FAX after failed processing of received fax");
+               "Error sending fax status packet responding to RST_TESSALY_RECV_FAX after failed processing of received "
+               "fax");
       }
       break;
     }
     case RST_TESSALY_ABORT_FAX:
       ProgramLog(1, "DeviceControllerDispatcher - RST_TESSALY_ABORT_FAX received");
       if (ProcessAbortFax(h.device_id) != STATUS_OK)
-        Answer(h.device_id, FAX_STATUS_REQUEST_FAILED, 4, "Error sending fax status packet responding to RST_TESSALY_ABORT_FAX");
+        Answer(h.device_id, FAX_STATUS_REQUEST_FAILED, 4,
+               "Error sending fax status packet responding to RST_TESSALY_ABORT_FAX");
       break;
     case RST_TESSALY_DEVICE_STATUS: {
       ProgramLog(1, "DeviceControllerDispatcher - RST_TESSALY_DEVICE_STATUS received");
@@ -290,9 +291,7 @@ std::uint16_t DispatchPacket(const std::uint8_t* packet, std::size_t size) {
     case RST_TESSALY_SHUTDOWN:
       ProgramLog(1, "DeviceControllerDispatcher - RST_TESSALY_SHUTDOWN received");
       return kDispatchShutdown;
-    default:
-      ProgramLog(4, "Unrecognised message passed into TESSALY pipe (0x%X)", h.type);
-      break;
+    default: ProgramLog(4, "Unrecognised message passed into TESSALY pipe (0x%X)", h.type); break;
   }
   return 0;
 }
@@ -520,7 +519,8 @@ StatusWord SendFaxStatusPacket(std::uint16_t device_id, std::uint16_t kind, cons
   p.device_id = device_id;
   p.kind = kind;
   p.value = value;
-  if (text && text_length > 0) std::snprintf(p.text, sizeof p.text, "%.*s", text_length > 255 ? 255 : text_length, text);
+  if (text && text_length > 0)
+    std::snprintf(p.text, sizeof p.text, "%.*s", text_length > 255 ? 255 : text_length, text);
   ProgramLog(1, "Fax status packet: device %d kind %d value %d text %s", device_id, kind, value, p.text);
   std::uint8_t out[kFaxStatusSize];
   const std::size_t n = WriteFaxStatus(p, out);
@@ -581,9 +581,11 @@ StatusWord SendRingInPacket(std::uint16_t device_id, const char* called, const c
 std::uint16_t GetAcuErrorCode(std::uint8_t cause) {
   ProgramLog(1, "ACU error code of %d", cause);
   switch (cause) {
-    case 'T': case 's': return STATUS_FAX_NO_CONNECTION;
+    case 'T':
+    case 's': return STATUS_FAX_NO_CONNECTION;
     case 'a': return STATUS_FAX_NOT_ANSWERED;
-    case 'b': case 'c': return STATUS_FAX_ENGAGED;
+    case 'b':
+    case 'c': return STATUS_FAX_ENGAGED;
     case 'h': return STATUS_FAX_INCOMPLETE;
     case 'l': return STATUS_FAX_BUSY;
     case 'p': return STATUS_FAX_NO_DIAL_TONE;

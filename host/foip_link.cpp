@@ -175,9 +175,7 @@ void foip_link__report_in(const msg_t* m, const foip__report* report, u8 read_re
       (void)SendFaxStatusPacket(e->DeviceId, FAX_STATUS_CALL_CONNECTED, e->did, 65, 0);
       break;
     }
-    default:
-      ProgramLog(2, "FOIP_REPORT_IN received with kind of event: %d", report->kind);
-      break;
+    default: ProgramLog(2, "FOIP_REPORT_IN received with kind of event: %d", report->kind); break;
   }
 }
 
@@ -232,8 +230,7 @@ void foip_link__stop_in(const msg_t* m, app_foip__session_ctx* s, const foip__co
   }
   const std::uint16_t failure = FailureKind(s);
   if (read_result != FOIP_API__OK || !c || !fax) {
-    ProgramLog(5, "Unable to get message info for call termination, SessionID: %d Error Code: %d", m->nai,
-               read_result);
+    ProgramLog(5, "Unable to get message info for call termination, SessionID: %d Error Code: %d", m->nai, read_result);
     (void)SendFaxStatusPacket(e->DeviceId, failure, nullptr, 0, 0);
   } else {
     ProgramLog(2, "app_foip - FOIP__STOP_IN received - fax status: %d", fax->received_pg[0].pg_encoding);
@@ -243,9 +240,8 @@ void foip_link__stop_in(const msg_t* m, app_foip__session_ctx* s, const foip__co
       const bool pages = s->direction == FOIP__DIR_OUT ? e->page_sent != 0 : e->page_received != 0;
       if (c->error_code != 26 && pages) {
         (void)SendFaxStatusPacket(e->DeviceId, FAX_STATUS_PAGE_RECEIVED, nullptr, 0, fax->nb_pg_received);
-        (void)SendFaxStatusPacket(e->DeviceId,
-                                  s->direction == FOIP__DIR_OUT ? FAX_STATUS_FAX_SENT : FAX_STATUS_FAX_RECEIVED, nullptr,
-                                  0, 0);
+        (void)SendFaxStatusPacket(
+            e->DeviceId, s->direction == FOIP__DIR_OUT ? FAX_STATUS_FAX_SENT : FAX_STATUS_FAX_RECEIVED, nullptr, 0, 0);
       } else {
         (void)SendFaxStatusPacket(e->DeviceId, failure, nullptr, 0, FailureValue(*e, *fax));
       }
@@ -275,7 +271,9 @@ void foip_link__stop_co(const msg_t* m, app_foip__session_ctx* s, const foip__co
   }
   const bool ok = read_result == FOIP_API__OK && c && c->return_code == 2;
   if (read_result != FOIP_API__OK || !c) ProgramLog(1, "app_foip - FOIP__STOP_CO, couldn't find confirm result");
-  else ProgramLog(1, ok ? "app_foip - FOIP__STOP_CO return code was OK" : "app_foip - FOIP__STOP_CO return code was not OK");
+  else
+    ProgramLog(1,
+               ok ? "app_foip - FOIP__STOP_CO return code was OK" : "app_foip - FOIP__STOP_CO return code was not OK");
   std::uint16_t kind = FAX_STATUS_SESSION_LOST, value = STATUS_FAX_FAILED;
   switch (e->abort_state) {
     case ABORT_BY_CONTROLLER:
@@ -296,8 +294,7 @@ void foip_link__stop_co(const msg_t* m, app_foip__session_ctx* s, const foip__co
       kind = s->direction == FOIP__DIR_IN ? FAX_STATUS_FAX_NOT_RECEIVED : FOIP_STATUS_FAX_NOT_SENT;
       value = GetSipErrorCode(e->sip_status);
       break;
-    default:
-      break;
+    default: break;
   }
   if (kind != 0xFFFF) (void)SendFaxStatusPacket(e->DeviceId, kind, nullptr, 0, value);
   if (!ok) return;

@@ -83,11 +83,8 @@ void foip_standin_handler(msg_t* m) {
       answer(FOIP__SIP_UNREGISTER_CO, m, r);
       break;
     }
-    case FOIP__RESET_CONFIG_RQ:
-      answer(FOIP__RESET_CONFIG_CO, m, foip__reset_config{});
-      break;
-    default:
-      break;
+    case FOIP__RESET_CONFIG_RQ: answer(FOIP__RESET_CONFIG_CO, m, foip__reset_config{}); break;
+    default: break;
   }
   Free_msg(m);
 }

@@ -200,7 +200,8 @@ int TessalyMain(const HostOptions& o) {
   // 2. The server folder is the working directory; SETUP.INI of the system folder.
   const SystemParams& sp = SystemParameters();
   const std::string server = platform::ToLinuxPath(sp.ServerArea);
-  if (!server.empty() && chdir(server.c_str()) != 0) LogMessage(5, "Unable to enter the server folder %s", server.c_str());
+  if (!server.empty() && chdir(server.c_str()) != 0)
+    LogMessage(5, "Unable to enter the server folder %s", server.c_str());
   g_setup_path = platform::ToLinuxPath(std::string(sp.SystemArea) + "K-DB\\SETUP.INI");
   FILE* setup = std::fopen(g_setup_path.c_str(), "rb");
   if (!setup) {
@@ -234,7 +235,8 @@ int TessalyMain(const HostOptions& o) {
   std::fclose(setup);
   app_foip_cnf__startup_record record;
   record.run_mode = 0;
-  std::snprintf(record.glb_cfg_path, sizeof record.glb_cfg_path, "%.99s", config_path[0] ? config_path : kDefaultConfigPath);
+  std::snprintf(record.glb_cfg_path, sizeof record.glb_cfg_path, "%.99s",
+                config_path[0] ? config_path : kDefaultConfigPath);
   app_foip_cnf__pack_startup_record(record, g_startup_body);
   app_foip_cnf__options cnf_options;
   cnf_options.setup_ini_path = g_setup_path.c_str();

@@ -19,12 +19,12 @@
 #include "runtime/om_os.h"
 
 struct HostOptions {
-  unsigned loop_ms = 1000;          // main loop pass (request poll and watchdog tick)
-  unsigned send_poll_ms = 250;      // look at pending sends this often
+  unsigned loop_ms = 1000;              // main loop pass (request poll and watchdog tick)
+  unsigned send_poll_ms = 250;          // look at pending sends this often
   unsigned send_start_wait_ms = 60000;  // longest wait of a send for its start
-  int watchdog_limit = 1500;        // passes without an event before a session is aborted
-  int shutdown_passes = 30;         // passes waiting for active sessions at shutdown
-  unsigned exit_wait_ms = 30000;    // longest wait for the application to end
+  int watchdog_limit = 1500;            // passes without an event before a session is aborted
+  int shutdown_passes = 30;             // passes waiting for active sessions at shutdown
+  unsigned exit_wait_ms = 30000;        // longest wait for the application to end
   FoipStandinMode standin = FoipStandinMode::kRefuseStarts;
 };
 

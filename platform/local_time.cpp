@@ -31,8 +31,6 @@ LocalTime GetLocalTime() {
   return source ? source() : SystemLocalTime();
 }
 
-void SetLocalTimeSource(LocalTimeSource source) {
-  g_source.store(source, std::memory_order_release);
-}
+void SetLocalTimeSource(LocalTimeSource source) { g_source.store(source, std::memory_order_release); }
 
 }  // namespace platform

@@ -13,12 +13,12 @@ namespace platform {
 
 enum class MailslotCode {
   kOk,
-  kBadName,   // empty, "." or ".." parts, or too long for a socket path
-  kInUse,     // a live process already holds the slot
-  kMissing,   // no such slot, or nobody reads it any more
-  kBusy,      // the reader's queue is full
-  kEmpty,     // nothing waiting
-  kFailed,    // any other failure; `error` holds errno
+  kBadName,  // empty, "." or ".." parts, or too long for a socket path
+  kInUse,    // a live process already holds the slot
+  kMissing,  // no such slot, or nobody reads it any more
+  kBusy,     // the reader's queue is full
+  kEmpty,    // nothing waiting
+  kFailed,   // any other failure; `error` holds errno
 };
 
 struct MailslotStatus {

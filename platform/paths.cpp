@@ -11,8 +11,7 @@
 namespace platform {
 
 std::string ToLinuxPath(std::string_view server_path) {
-  if (server_path.size() >= 2 && std::isalpha(static_cast<unsigned char>(server_path[0])) &&
-      server_path[1] == ':') {
+  if (server_path.size() >= 2 && std::isalpha(static_cast<unsigned char>(server_path[0])) && server_path[1] == ':') {
     server_path.remove_prefix(2);
   }
   std::string out(server_path);

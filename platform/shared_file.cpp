@@ -68,9 +68,7 @@ SharedFileResult OpenShared(const std::string& path, const char* mode) {
       stdio_mode = plus ? "w+" : "w";
       read_lock = write_lock = F_WRLCK;
       break;
-    default:
-      r.error = EINVAL;
-      return r;
+    default: r.error = EINVAL; return r;
   }
 
   // Writers open for reading too: a read lock needs a readable descriptor.

@@ -15,8 +15,8 @@
 namespace platform {
 
 struct SharedFileResult {
-  FILE* file = nullptr;   // the open stream, or nullptr
-  int error = 0;          // errno of the failure
+  FILE* file = nullptr;         // the open stream, or nullptr
+  int error = 0;                // errno of the failure
   bool share_conflict = false;  // another holder's share mode refused us
 };
 

@@ -186,8 +186,7 @@ void plat_sock_shutdown(int fd) {
   if (fd >= 0) shutdown(fd, SHUT_RDWR);
 }
 
-long plat_sock_sendv(int fd, const plat_sock_piece* pieces, size_t count, bool to, uint32_t addr_net,
-                     uint16_t port) {
+long plat_sock_sendv(int fd, const plat_sock_piece* pieces, size_t count, bool to, uint32_t addr_net, uint16_t port) {
   if (count > MAX_PIECES) return -static_cast<long>(PLAT_WSAEMSGSIZE);
   iovec iov[MAX_PIECES];
   for (size_t i = 0; i < count; ++i) {
@@ -289,8 +288,7 @@ int plat_poller::wait(int ms) {
   if (r < 0) return errno == EINTR ? 0 : -1;
   if (p[0].revents) {
     uint64_t v;
-    while (read(wake_fd_, &v, sizeof v) > 0) {
-    }
+    while (read(wake_fd_, &v, sizeof v) > 0) {}
   }
   int count = 0;
   for (size_t i = 0; i < fds_.size(); ++i) {
@@ -319,20 +317,16 @@ void plat_poller::wake() {
 
 plat_dns_result plat_dns_result_from_gai(int gai_error) {
   switch (gai_error) {
-    case 0:
-      return PLAT_DNS_OK;
-    case EAI_NONAME:
-      return PLAT_DNS_NOT_FOUND;
+    case 0: return PLAT_DNS_OK;
+    case EAI_NONAME: return PLAT_DNS_NOT_FOUND;
 #ifdef EAI_NODATA
     case EAI_NODATA:  // NOLINT(bugprone-branch-clone): each code sits behind its own #ifdef
       return PLAT_DNS_NO_DATA;
 #endif
 #ifdef EAI_ADDRFAMILY
-    case EAI_ADDRFAMILY:
-      return PLAT_DNS_NO_DATA;
+    case EAI_ADDRFAMILY: return PLAT_DNS_NO_DATA;
 #endif
-    default:
-      return PLAT_DNS_FAILED;
+    default: return PLAT_DNS_FAILED;
   }
 }
 

@@ -105,10 +105,10 @@ long plat_sock_sendv(int fd, const plat_sock_piece* pieces, size_t count, bool t
 
 // Result of a scatter receive.
 struct plat_sock_recv_result {
-  long bytes;          // >= 0 bytes received, < 0 the negated error number
-  bool truncated;      // a datagram larger than the pieces
-  bool from_ipv4;      // the sender's address is IPv4
-  uint32_t addr_net;   // sender (datagram sockets)
+  long bytes;         // >= 0 bytes received, < 0 the negated error number
+  bool truncated;     // a datagram larger than the pieces
+  bool from_ipv4;     // the sender's address is IPv4
+  uint32_t addr_net;  // sender (datagram sockets)
   uint16_t port;
 };
 [[nodiscard]] plat_sock_recv_result plat_sock_recvv(int fd, const plat_sock_piece* pieces, size_t count);

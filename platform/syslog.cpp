@@ -11,8 +11,7 @@ std::atomic<SystemEventWriter> g_writer{nullptr};
 std::mutex g_syslog_lock;  // openlog/closelog are process-wide
 }  // namespace
 
-bool WriteSystemEvent(const char* ident, EventSeverity severity, unsigned event_id,
-                      const char* text) {
+bool WriteSystemEvent(const char* ident, EventSeverity severity, unsigned event_id, const char* text) {
   if (SystemEventWriter w = g_writer.load(std::memory_order_acquire)) {
     return w(ident, severity, event_id, text);
   }
@@ -26,8 +25,6 @@ bool WriteSystemEvent(const char* ident, EventSeverity severity, unsigned event_
   return true;
 }
 
-void SetSystemEventWriter(SystemEventWriter writer) {
-  g_writer.store(writer, std::memory_order_release);
-}
+void SetSystemEventWriter(SystemEventWriter writer) { g_writer.store(writer, std::memory_order_release); }
 
 }  // namespace platform

@@ -88,8 +88,7 @@ void om_os_blk_init(void* area, u32 area_size, u32 block_size) {
   }
   put_host32(header + 4, head);
 
-  pool_range r{reinterpret_cast<uintptr_t>(header), reinterpret_cast<uintptr_t>(header + POOL_HEADER), stride,
-               count};
+  pool_range r{reinterpret_cast<uintptr_t>(header), reinterpret_cast<uintptr_t>(header + POOL_HEADER), stride, count};
   const uintptr_t lo = reinterpret_cast<uintptr_t>(base);
   const uintptr_t hi = lo + area_size;
   plat_cs_hold hold(registry_cs);

@@ -10,12 +10,12 @@
 inline constexpr u16 BUFFER_HEADER_SIZE = 12;  // data_offset of a fresh buffer
 
 struct buffer_t {
-  u16 link_count;    // references held; released when freed at 0 or 1
-  u16 data_offset;   // from the logical start of the buffer; 12 when fresh
-  u16 data_size;     // bytes of data at data_offset
-  u8 state;          // runtime-private: allocated or free
+  u16 link_count;   // references held; released when freed at 0 or 1
+  u16 data_offset;  // from the logical start of the buffer; 12 when fresh
+  u16 data_size;    // bytes of data at data_offset
+  u8 state;         // runtime-private: allocated or free
   u8 reserved_;
-  buffer_t* next;    // next buffer of the chain, null at the end
+  buffer_t* next;  // next buffer of the chain, null at the end
 };
 
 // First byte of the data room (logical offset 12).
@@ -23,9 +23,7 @@ inline u8* Buffer_room(buffer_t* b) { return reinterpret_cast<u8*>(b + 1); }
 inline const u8* Buffer_room(const buffer_t* b) { return reinterpret_cast<const u8*>(b + 1); }
 // The buffer's data (at data_offset).
 inline u8* Buffer_data(buffer_t* b) { return Buffer_room(b) + (b->data_offset - BUFFER_HEADER_SIZE); }
-inline const u8* Buffer_data(const buffer_t* b) {
-  return Buffer_room(b) + (b->data_offset - BUFFER_HEADER_SIZE);
-}
+inline const u8* Buffer_data(const buffer_t* b) { return Buffer_room(b) + (b->data_offset - BUFFER_HEADER_SIZE); }
 
 // Normal buffer pool.  Alloc_buffer returns link_count 0, next null,
 // data_offset 12, data_size 0, or null at the limit (trap 8).

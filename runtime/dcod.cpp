@@ -21,8 +21,8 @@ struct reg_row {
 };
 
 struct registry {
-  std::vector<reg_row> rows;  // rows[0] is the default ("L0") row
-  u16 slot[256] = {};         // index into rows, 0 for ids without a row
+  std::vector<reg_row> rows;         // rows[0] is the default ("L0") row
+  u16 slot[256] = {};                // index into rows, 0 for ids without a row
   std::vector<std::string> clashes;  // verbose lines of rows whose id was taken
 };
 
@@ -41,8 +41,8 @@ const registry& reg() {
         if (s->entity >= 0x20 && s->entity < 0x7F) (void)std::snprintf(head, sizeof head, "//\t%c", s->entity);
         else (void)std::snprintf(head, sizeof head, "//\t(%d)", s->entity);
         char text[160];
-        (void)std::snprintf(text, sizeof text, "%s (%s) -- already assigned; will be decoded as \"%s\" interface;\n", head,
-                      s->name, x.rows[x.slot[s->entity]].row->name);
+        (void)std::snprintf(text, sizeof text, "%s (%s) -- already assigned; will be decoded as \"%s\" interface;\n",
+                            head, s->name, x.rows[x.slot[s->entity]].row->name);
         x.clashes.push_back(text);
       }
       x.rows.push_back({s, index});

@@ -39,8 +39,8 @@ struct dcod__msg_view {
   u8 sapi = 0;
   u16 conn_id = 0;
   code_t code = 0;
-  bool chained = false;       // data in a buffer chain
-  const u8* data = nullptr;   // first buffer's data, or the inline data
+  bool chained = false;      // data in a buffer chain
+  const u8* data = nullptr;  // first buffer's data, or the inline data
   u32 length = 0;
 };
 
@@ -48,7 +48,7 @@ struct dcod__msg_view {
 class dcod__out {
  public:
   dcod__out(char* line, size_t size);
-  void text(const char* s);                                   // as it is
+  void text(const char* s);  // as it is
   void printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
   // Bytes as text, each control character (and each byte above 126) as '.'.
   void printable(const u8* p, size_t n);
@@ -70,7 +70,7 @@ struct dcod__body {
   const dcod__name* prims;
   // A fixed primitive name for this line (replaces the lookup), or null.
   const char* fixed_name;
-  bool swap16;  // 16-bit fields are read with their bytes swapped
+  bool swap16;                 // 16-bit fields are read with their bytes swapped
   u16 word(u32 offset) const;  // 16-bit data word (0 past the data)
 };
 // Appends its text and returns how many data bytes it has shown.
@@ -79,10 +79,10 @@ typedef u32 (*dcod__body_decoder)(dcod__body& b);
 // One row of the service table.
 struct dcod__service {
   ent_id_t entity;
-  const char* name;             // three characters or fewer
-  const dcod__name* prims;      // primitive names, or null
-  dcod__body_decoder body;      // or null
-  const dcod__name* timers;     // names of the timer codes ENT_TI delivers, or null
+  const char* name;          // three characters or fewer
+  const dcod__name* prims;   // primitive names, or null
+  dcod__body_decoder body;   // or null
+  const dcod__name* timers;  // names of the timer codes ENT_TI delivers, or null
 };
 
 // The service table: rows in table order, the first one "L0" for entity 0,

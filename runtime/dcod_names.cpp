@@ -19,34 +19,59 @@ bool printable(u8 c) { return c >= 0x20 && c < 0x7F; }
 // ---------------------------------------------------------------------------
 // ENT_SM
 
-constexpr dcod__name sm_names[] = {
-    {SM_CONFIG_RQ, "SM_CONFIG_RQ"},       {SM_CONFIG_CO, "SM_CONFIG_CO"},
-    {SM_RST_CFG_RQ, "SM_RST_CFG_RQ"},     {SM_RST_CFG_CO, "SM_RST_CFG_CO"},
-    {SM_INIT_RQ, "SM_INIT_RQ"},           {SM_INIT_CO, "SM_INIT_CO"},
-    {SM_STOP_RQ, "SM_STOP_RQ"},           {SM_STOP_CO, "SM_STOP_CO"},
-    {SM_INFO_RQ, "SM_INFO_RQ"},           {SM_INFO_CO, "SM_INFO_CO"},
-    {SM_INFO_IN, "SM_INFO_IN"},           {SM_INFO_RS, "SM_INFO_RS"},
-    {SM_BUSY_IN, "SM_BUSY_IN"},           {SM_BUSY_RQ, "SM_BUSY_RQ"},
-    {SM_CLR_BUSY_IN, "SM_CLR_BUSY_IN"},   {SM_CLR_BUSY_RQ, "SM_CLR_BUSY_RQ"},
-    {SM_REPORT_IN, "SM_REPORT_IN"},       {SM_REPORT_RQ, "SM_REPORT_RQ"},
-    {SM_SET_TRIG_IN, "SM_SET_TRIG_IN"},   {SM_SET_RPORT_IN, "SM_SET_RPORT_IN"},
-    {'i', "SM_POWER_ON_IN"},              {'I', "SM_POWER_ON_RQ"},
-    {'j', "SM_POWER_OFF_IN"},             {'J', "SM_POWER_OFF_RQ"},
-    {'w', "SM_PUT_UPDAT_IN"},             {'W', "SM_PUT_UPDAT_RS"},
-    {'x', "SM_GET_UPDAT_IN"},             {'X', "SM_GET_UPDAT_RS"},
-    {'>', "SM_FLUSH_UPD_IN"},             {'<', "SM_FLUSH_UPD_RS"},
-    {'Y', "SM_CHN_MAINT_RQ"},             {'y', "SM_CHN_MAINT_CO"},
-    {'0', "SM_CFG_UPDAT_IN"},             {'v', "SM_MIP_ROUT_CO"},
-    {'o', "SM_DL_DLCI_IN"},               {'t', "SM_DL_TEI_IN"},
-    {'p', "SM_DL_AT_SAP_IN"},             {'q', "SM_DL_DT_SAP_IN"},
-    {'r', "SM_DL_SAPI_CO"},               {'m', "SM_TEI_IN"},
-    {'n', "SM_TEI_REG_IN"},               {'u', "SM_DL_TEI_CO"},
-    {'z', "SM_MIP_ECHO_CO"},              {'O', "SM_DL_DLCI_RQ"},
-    {'R', "SM_DL_AT_SAP_RQ"},             {'S', "SM_DL_DT_SAP_RQ"},
-    {'Q', "SM_DL_SAPI_RS"},               {'M', "SM_TEI_RQ"},
-    {'T', "SM_DL_TEI_RQ"},                {'U', "SM_DL_TEI_RS"},
-    {'V', "SM_MIP_ROUT_RQ"},              {'Z', "SM_MIP_ECHO_RQ"},
-    {DCOD__END, nullptr}};
+constexpr dcod__name sm_names[] = {{SM_CONFIG_RQ, "SM_CONFIG_RQ"},
+                                   {SM_CONFIG_CO, "SM_CONFIG_CO"},
+                                   {SM_RST_CFG_RQ, "SM_RST_CFG_RQ"},
+                                   {SM_RST_CFG_CO, "SM_RST_CFG_CO"},
+                                   {SM_INIT_RQ, "SM_INIT_RQ"},
+                                   {SM_INIT_CO, "SM_INIT_CO"},
+                                   {SM_STOP_RQ, "SM_STOP_RQ"},
+                                   {SM_STOP_CO, "SM_STOP_CO"},
+                                   {SM_INFO_RQ, "SM_INFO_RQ"},
+                                   {SM_INFO_CO, "SM_INFO_CO"},
+                                   {SM_INFO_IN, "SM_INFO_IN"},
+                                   {SM_INFO_RS, "SM_INFO_RS"},
+                                   {SM_BUSY_IN, "SM_BUSY_IN"},
+                                   {SM_BUSY_RQ, "SM_BUSY_RQ"},
+                                   {SM_CLR_BUSY_IN, "SM_CLR_BUSY_IN"},
+                                   {SM_CLR_BUSY_RQ, "SM_CLR_BUSY_RQ"},
+                                   {SM_REPORT_IN, "SM_REPORT_IN"},
+                                   {SM_REPORT_RQ, "SM_REPORT_RQ"},
+                                   {SM_SET_TRIG_IN, "SM_SET_TRIG_IN"},
+                                   {SM_SET_RPORT_IN, "SM_SET_RPORT_IN"},
+                                   {'i', "SM_POWER_ON_IN"},
+                                   {'I', "SM_POWER_ON_RQ"},
+                                   {'j', "SM_POWER_OFF_IN"},
+                                   {'J', "SM_POWER_OFF_RQ"},
+                                   {'w', "SM_PUT_UPDAT_IN"},
+                                   {'W', "SM_PUT_UPDAT_RS"},
+                                   {'x', "SM_GET_UPDAT_IN"},
+                                   {'X', "SM_GET_UPDAT_RS"},
+                                   {'>', "SM_FLUSH_UPD_IN"},
+                                   {'<', "SM_FLUSH_UPD_RS"},
+                                   {'Y', "SM_CHN_MAINT_RQ"},
+                                   {'y', "SM_CHN_MAINT_CO"},
+                                   {'0', "SM_CFG_UPDAT_IN"},
+                                   {'v', "SM_MIP_ROUT_CO"},
+                                   {'o', "SM_DL_DLCI_IN"},
+                                   {'t', "SM_DL_TEI_IN"},
+                                   {'p', "SM_DL_AT_SAP_IN"},
+                                   {'q', "SM_DL_DT_SAP_IN"},
+                                   {'r', "SM_DL_SAPI_CO"},
+                                   {'m', "SM_TEI_IN"},
+                                   {'n', "SM_TEI_REG_IN"},
+                                   {'u', "SM_DL_TEI_CO"},
+                                   {'z', "SM_MIP_ECHO_CO"},
+                                   {'O', "SM_DL_DLCI_RQ"},
+                                   {'R', "SM_DL_AT_SAP_RQ"},
+                                   {'S', "SM_DL_DT_SAP_RQ"},
+                                   {'Q', "SM_DL_SAPI_RS"},
+                                   {'M', "SM_TEI_RQ"},
+                                   {'T', "SM_DL_TEI_RQ"},
+                                   {'U', "SM_DL_TEI_RS"},
+                                   {'V', "SM_MIP_ROUT_RQ"},
+                                   {'Z', "SM_MIP_ECHO_RQ"},
+                                   {DCOD__END, nullptr}};
 
 const char* report_kind(u8 k) {
   switch (k) {
@@ -80,32 +105,28 @@ u32 sm_body(dcod__body& b) {
       if (m.length < 6) return 0;
       b.out->printf(" SAPI %d, TEI %d, CES %d", b.word(0), b.word(2), b.word(4));
       return 6;
-    default:
-      return 0;
+    default: return 0;
   }
 }
 
 // ---------------------------------------------------------------------------
 // ENT_IP (socket entity)
 
-constexpr dcod__name sock_names[] = {
-    {SOCK_U_DA_RQ, "SOCK_U_DA_RQ"},       {SOCK_U_DA_IN, "SOCK_U_DA_IN"},
-    {SOCK_EST_RQ, "SOCK_EST_RQ"},         {SOCK_EST_IN, "SOCK_EST_IN"},
-    {SOCK_EST_CO, "SOCK_EST_CO"},         {SOCK_REL_RQ, "SOCK_REL_RQ"},
-    {SOCK_REL_IN, "SOCK_REL_IN"},         {SOCK_REL_CO, "SOCK_REL_CO"},
-    {SOCK_DA_RQ, "SOCK_DA_RQ"},           {SOCK_DA_IN, "SOCK_DA_IN"},
-    {SOCK_DNS_RQ, "SOCK_DNS_RQ"},         {SOCK_DNS_CO, "SOCK_DNS_CO"},
-    {SOCK_ICMP_RQ, "SOCK_ICMP_RQ"},       {SOCK_ICMP_IN, "SOCK_ICMP_IN"},
-    {SOCK_RAW_IP_RQ, "SOCK_RAW_IP_RQ"},   {SOCK_RAW_IP_IN, "SOCK_RAW_IP_IN"},
-    {SOCK_COMMIT_RQ, "SOCK_COMMIT_RQ"},   {SOCK_COMMIT_CO, "SOCK_COMMIT_CO"},
-    {SOCKADDDELIP_RQ, "SOCKADDDELIP_RQ"}, {SOCKADDDELIP_CO, "SOCKADDDELIP_CO"},
-    {SOCK_INTSYNC_RQ, "SOCK_INTSYNC_RQ"}, {SOCK_INTSYNC_CO, "SOCK_INTSYNC_CO"},
-    {SOCK_LISTEN_RQ, "SOCK_LISTEN_RQ"},   {SOCK_LISTEN_CO, "SOCK_LISTEN_CO"},
-    {SOCK_IREL_RQ, "SOCK_IREL_RQ"},       {DCOD__END, nullptr}};
+constexpr dcod__name sock_names[] = {{SOCK_U_DA_RQ, "SOCK_U_DA_RQ"},       {SOCK_U_DA_IN, "SOCK_U_DA_IN"},
+                                     {SOCK_EST_RQ, "SOCK_EST_RQ"},         {SOCK_EST_IN, "SOCK_EST_IN"},
+                                     {SOCK_EST_CO, "SOCK_EST_CO"},         {SOCK_REL_RQ, "SOCK_REL_RQ"},
+                                     {SOCK_REL_IN, "SOCK_REL_IN"},         {SOCK_REL_CO, "SOCK_REL_CO"},
+                                     {SOCK_DA_RQ, "SOCK_DA_RQ"},           {SOCK_DA_IN, "SOCK_DA_IN"},
+                                     {SOCK_DNS_RQ, "SOCK_DNS_RQ"},         {SOCK_DNS_CO, "SOCK_DNS_CO"},
+                                     {SOCK_ICMP_RQ, "SOCK_ICMP_RQ"},       {SOCK_ICMP_IN, "SOCK_ICMP_IN"},
+                                     {SOCK_RAW_IP_RQ, "SOCK_RAW_IP_RQ"},   {SOCK_RAW_IP_IN, "SOCK_RAW_IP_IN"},
+                                     {SOCK_COMMIT_RQ, "SOCK_COMMIT_RQ"},   {SOCK_COMMIT_CO, "SOCK_COMMIT_CO"},
+                                     {SOCKADDDELIP_RQ, "SOCKADDDELIP_RQ"}, {SOCKADDDELIP_CO, "SOCKADDDELIP_CO"},
+                                     {SOCK_INTSYNC_RQ, "SOCK_INTSYNC_RQ"}, {SOCK_INTSYNC_CO, "SOCK_INTSYNC_CO"},
+                                     {SOCK_LISTEN_RQ, "SOCK_LISTEN_RQ"},   {SOCK_LISTEN_CO, "SOCK_LISTEN_CO"},
+                                     {SOCK_IREL_RQ, "SOCK_IREL_RQ"},       {DCOD__END, nullptr}};
 
-bool is_socket_data(code_t c) {
-  return c == SOCK_U_DA_RQ || c == SOCK_U_DA_IN || c == SOCK_DA_RQ || c == SOCK_DA_IN;
-}
+bool is_socket_data(code_t c) { return c == SOCK_U_DA_RQ || c == SOCK_U_DA_IN || c == SOCK_DA_RQ || c == SOCK_DA_IN; }
 
 // Socket data: to or from ENT_SIP the data as text; else, for a datagram
 // with an IPv4 address header, the remote address.
@@ -141,14 +162,9 @@ u32 it_body(dcod__body& b) {
     case ENT_T38:
       if (m.code == SOCK_DA_IN || m.code == SOCK_U_DA_IN) b.prims = sock_names;
       return 0;
-    case ENT_SIP:
-      b.prims = sock_names;
-      return ip_body(b);
-    case ENT_FOIP:
-      b.fixed_name = "SOCK_DNS_CO";
-      return 0;
-    default:
-      break;
+    case ENT_SIP: b.prims = sock_names; return ip_body(b);
+    case ENT_FOIP: b.fixed_name = "SOCK_DNS_CO"; return 0;
+    default: break;
   }
   if (m.code == 'f' && m.length >= 4) {
     b.out->printf(" code %d  state F%d", b.word(0), b.word(2));
@@ -160,41 +176,63 @@ u32 it_body(dcod__body& b) {
 // ---------------------------------------------------------------------------
 // ENT_SSC (SIP session control primitives)
 
-constexpr dcod__name ssc_names[] = {
-    {' ', "SSC_SM_RQ"},                   {'!', "SSC_SM_ANSWER"},
-    {38, "SSC_SET_PARM_RQ"},              {58, "SSC_SET_PARM_CO"},
-    {40, "SSC_PROF_REG_RQ"},              {41, "SSC_PROF_REG_CO"},
-    {43, "SSC_PROF_REM_RQ"},              {45, "SSC_PROF_REM_CO"},
-    {63, "SSC_ERROR_IN"},
-    {65, "SSC_INVITE_RQ"},                {97, "SSC_INVITE_RS"},
-    {193, "SSC_INVITE_CO"},               {225, "SSC_INVITE_IN"},
-    {66, "SSC_ACK_RQ"},                   {226, "SSC_ACK_IN"},
-    {67, "SSC_OPTIONS_RQ"},               {99, "SSC_OPTIONS_RS"},
-    {195, "SSC_OPTIONS_CO"},              {227, "SSC_OPTIONS_IN"},
-    {68, "SSC_BYE_RQ"},                   {100, "SSC_BYE_RS"},
-    {196, "SSC_BYE_CO"},                  {228, "SSC_BYE_IN"},
-    {69, "SSC_CANCEL_RQ"},                {101, "SSC_CANCEL_RS"},
-    {197, "SSC_CANCEL_CO"},               {229, "SSC_CANCEL_IN"},
-    {70, "SSC_REGISTER_RQ"},              {102, "SSC_REGISTER_RS"},
-    {198, "SSC_REGISTER_CO"},             {230, "SSC_REGISTER_IN"},
-    {82, "SSC_CLOSE_SESSION_RQ"},         {114, "SSC_CLOSE_SESSION_RS"},
-    {210, "SSC_CLOSE_SESSION_CO"},        {88, "SSC_CALL_CLOSED_IN"},
-    {242, "SSC_SESSION_CLOSED_IN"},       {91, "SSC_LOCAL_ADDR_RQ"},
-    {93, "SSC_LOCAL_ADDR_RS"},            {DCOD__END, nullptr}};
+constexpr dcod__name ssc_names[] = {{' ', "SSC_SM_RQ"},
+                                    {'!', "SSC_SM_ANSWER"},
+                                    {38, "SSC_SET_PARM_RQ"},
+                                    {58, "SSC_SET_PARM_CO"},
+                                    {40, "SSC_PROF_REG_RQ"},
+                                    {41, "SSC_PROF_REG_CO"},
+                                    {43, "SSC_PROF_REM_RQ"},
+                                    {45, "SSC_PROF_REM_CO"},
+                                    {63, "SSC_ERROR_IN"},
+                                    {65, "SSC_INVITE_RQ"},
+                                    {97, "SSC_INVITE_RS"},
+                                    {193, "SSC_INVITE_CO"},
+                                    {225, "SSC_INVITE_IN"},
+                                    {66, "SSC_ACK_RQ"},
+                                    {226, "SSC_ACK_IN"},
+                                    {67, "SSC_OPTIONS_RQ"},
+                                    {99, "SSC_OPTIONS_RS"},
+                                    {195, "SSC_OPTIONS_CO"},
+                                    {227, "SSC_OPTIONS_IN"},
+                                    {68, "SSC_BYE_RQ"},
+                                    {100, "SSC_BYE_RS"},
+                                    {196, "SSC_BYE_CO"},
+                                    {228, "SSC_BYE_IN"},
+                                    {69, "SSC_CANCEL_RQ"},
+                                    {101, "SSC_CANCEL_RS"},
+                                    {197, "SSC_CANCEL_CO"},
+                                    {229, "SSC_CANCEL_IN"},
+                                    {70, "SSC_REGISTER_RQ"},
+                                    {102, "SSC_REGISTER_RS"},
+                                    {198, "SSC_REGISTER_CO"},
+                                    {230, "SSC_REGISTER_IN"},
+                                    {82, "SSC_CLOSE_SESSION_RQ"},
+                                    {114, "SSC_CLOSE_SESSION_RS"},
+                                    {210, "SSC_CLOSE_SESSION_CO"},
+                                    {88, "SSC_CALL_CLOSED_IN"},
+                                    {242, "SSC_SESSION_CLOSED_IN"},
+                                    {91, "SSC_LOCAL_ADDR_RQ"},
+                                    {93, "SSC_LOCAL_ADDR_RS"},
+                                    {DCOD__END, nullptr}};
 
 // ---------------------------------------------------------------------------
 // ENT_FOIP: timer names (its primitives are added with the entity).
 
-constexpr dcod__name foip_timers[] = {{'l', "TI_LAUNCH_FAX"}, {'m', "TI_T38_DLY"}, {'t', "TI_TRC"},
+constexpr dcod__name foip_timers[] = {{'l', "TI_LAUNCH_FAX"}, {'m', "TI_T38_DLY"},   {'t', "TI_TRC"},
                                       {'g', "TI_GENERAL"},    {'3', "WAIT_T38_CAP"}, {DCOD__END, nullptr}};
 
 // Internal messages of the session-control automaton (ENT_FOIP to itself).
 // 'T' is also the user's FOIP__T38_CAPABILITIES_RQ: the body decoder names
 // the internal one.
-constexpr dcod__name foip_names[] = {
-    {'S', "FOIP_MGT__SIP_CALL_OPENED"}, {'U', "FOIP_MGT__T38_OPENED"}, {'V', "FOIP_MGT__T38_CLOSED"},
-    {'W', "FOIP_MGT__FAX_OPENED"},      {'X', "FOIP_MGT__FAX_CLOSED"}, {'Y', "FOIP_MGT__START_DONE"},
-    {'y', "AUTO_FOIP_MGT"},             {DCOD__END, nullptr}};
+constexpr dcod__name foip_names[] = {{'S', "FOIP_MGT__SIP_CALL_OPENED"},
+                                     {'U', "FOIP_MGT__T38_OPENED"},
+                                     {'V', "FOIP_MGT__T38_CLOSED"},
+                                     {'W', "FOIP_MGT__FAX_OPENED"},
+                                     {'X', "FOIP_MGT__FAX_CLOSED"},
+                                     {'Y', "FOIP_MGT__START_DONE"},
+                                     {'y', "AUTO_FOIP_MGT"},
+                                     {DCOD__END, nullptr}};
 
 // The automaton trace record 'y': event, old and new state, two branch
 // letters, then its text (shown as text).
@@ -215,17 +253,25 @@ u32 foip_body(dcod__body& b) {
 // ENT_APP_FOIP: timer names, and the FOIP API primitives between it and
 // ENT_FOIP (the codes of session/app_foip_prim.h).
 
-constexpr dcod__name app_foip_api_names[] = {
-    {'A', "FOIP_SET_CNF_RQ"},           {'a', "FOIP_SET_CNF_CO"},
-    {'I', "FOIP_RST_CNF_RQ"},           {'i', "FOIP_RST_CNF_CO"},
-    {'T', "FOIP__T38_CAPABILITIES_RQ"}, {'t', "FOIP__T38_CAPABILITIES_CO"},
-    {'B', "FOIP__START_RQ"},            {'b', "FOIP__START_CO"},
-    {'E', "FOIP__STOP_RQ"},             {'e', "FOIP__STOP_CO"},
-    {'F', "FOIP__STOP_IN"},             {'G', "FOIP__ALERT_IN"},
-    {'g', "FOIP__ALERT_RS"},            {'H', "FOIP__REPORT_IN"},
-    {'R', "FOIP__SIP_REGISTER_RQ"},     {'r', "FOIP__SIP_REGISTER_CO"},
-    {'N', "FOIP__SIP_UNREGISTER_RQ"},   {'n', "FOIP__SIP_UNREGISTER_CO"},
-    {DCOD__END, nullptr}};
+constexpr dcod__name app_foip_api_names[] = {{'A', "FOIP_SET_CNF_RQ"},
+                                             {'a', "FOIP_SET_CNF_CO"},
+                                             {'I', "FOIP_RST_CNF_RQ"},
+                                             {'i', "FOIP_RST_CNF_CO"},
+                                             {'T', "FOIP__T38_CAPABILITIES_RQ"},
+                                             {'t', "FOIP__T38_CAPABILITIES_CO"},
+                                             {'B', "FOIP__START_RQ"},
+                                             {'b', "FOIP__START_CO"},
+                                             {'E', "FOIP__STOP_RQ"},
+                                             {'e', "FOIP__STOP_CO"},
+                                             {'F', "FOIP__STOP_IN"},
+                                             {'G', "FOIP__ALERT_IN"},
+                                             {'g', "FOIP__ALERT_RS"},
+                                             {'H', "FOIP__REPORT_IN"},
+                                             {'R', "FOIP__SIP_REGISTER_RQ"},
+                                             {'r', "FOIP__SIP_REGISTER_CO"},
+                                             {'N', "FOIP__SIP_UNREGISTER_RQ"},
+                                             {'n', "FOIP__SIP_UNREGISTER_CO"},
+                                             {DCOD__END, nullptr}};
 
 constexpr dcod__name app_timers[] = {
     {'d', "TI_DELAYED_START"}, {'s', "TI_USER_EVT"}, {'i', "TI_IPC"}, {DCOD__END, nullptr}};

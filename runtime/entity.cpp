@@ -80,8 +80,7 @@ msg_t* after_receive(task_rec* t, msg_t* m, u8 letter) {
 
 u8 om_os_register_entities(u16 task_id, const entity_table_row_t* table) {
   std::unique_lock<plat_cs> hold(cs_init);
-  if (g.task_count == 0 || task_id == OM_OS_FREE_TASK_ID || g.state.load() == OM_OS_STATE_STOPPING)
-    return OM_OS_NOK;
+  if (g.task_count == 0 || task_id == OM_OS_FREE_TASK_ID || g.state.load() == OM_OS_STATE_STOPPING) return OM_OS_NOK;
   rand_seed_from_clock();
   task_rec* t = find_task(task_id);
   bool claimed = false;

@@ -20,10 +20,10 @@ typedef void (*om_os_stop_routine_t)();
 struct entity_table_row_t {
   u32 id;
   om_os_handler_t handler;
-  u8 wants_clr_busy;   // wants SM_CLR_BUSY_RQ
-  u8 wants_busy;       // wants SM_BUSY_RQ
-  om_os_init_t init;   // may be null
-  u8 long_config;      // accepts configuration data longer than one buffer
+  u8 wants_clr_busy;  // wants SM_CLR_BUSY_RQ
+  u8 wants_busy;      // wants SM_BUSY_RQ
+  om_os_init_t init;  // may be null
+  u8 long_config;     // accepts configuration data longer than one buffer
 };
 
 // Attributes that an entity may change after registration.
@@ -68,11 +68,11 @@ void Post_msg(u16 queue_index, msg_t* m);
 u32 om_os_run_ready(u16 task_id, u32 max = 0xFFFFFFFFu);
 
 void om_os_update_entity(om_os_handler_t handler, const om_os_entity_attrs_t* attrs);
-u8 om_os_entity_task(u32 id);                  // 255 when not registered
-u8 om_os_get_entity_flag(u32 id, u8 which);    // which 1: wants SM_BUSY_RQ, else SM_CLR_BUSY_RQ
+u8 om_os_entity_task(u32 id);                // 255 when not registered
+u8 om_os_get_entity_flag(u32 id, u8 which);  // which 1: wants SM_BUSY_RQ, else SM_CLR_BUSY_RQ
 void om_os_get_entity_attrs(u32 id, om_os_entity_attrs_t* out);
-u8 om_os_entity_long_config(u32 id);           // the long-configuration flag, 0 outside 32..150
-u16 om_os_current_entity();                    // ENT_NIL when no task runs
+u8 om_os_entity_long_config(u32 id);  // the long-configuration flag, 0 outside 32..150
+u16 om_os_current_entity();           // ENT_NIL when no task runs
 
 // Task slot to which the calling thread is bound; 255 for other threads.
 u8 om_os_calling_task();

@@ -20,10 +20,10 @@
 inline constexpr u8 MSG_HEADER_SIZE = 36;  // data_offset of a fresh message ('$')
 
 struct msg_t {
-  ent_id_t from;       // source entity
-  ent_id_t to;         // destination entity
-  nai_t nai;           // session index; 0xFFFF in runtime-internal messages
-  u8 sapi;             // 0xFF in runtime-internal messages
+  ent_id_t from;  // source entity
+  ent_id_t to;    // destination entity
+  nai_t nai;      // session index; 0xFFFF in runtime-internal messages
+  u8 sapi;        // 0xFF in runtime-internal messages
   u8 reserved_;
   u16 conn_id;         // 0xFFFF in runtime-internal messages
   msg_t* link;         // runtime-private: free lists
@@ -41,16 +41,12 @@ inline u8* Msg_inline_area(msg_t* m) { return reinterpret_cast<u8*>(m + 1); }
 inline const u8* Msg_inline_area(const msg_t* m) { return reinterpret_cast<const u8*>(m + 1); }
 // Inline data (at data_offset).
 inline u8* Msg_inline_data(msg_t* m) { return Msg_inline_area(m) + (m->data_offset - MSG_HEADER_SIZE); }
-inline const u8* Msg_inline_data(const msg_t* m) {
-  return Msg_inline_area(m) + (m->data_offset - MSG_HEADER_SIZE);
-}
+inline const u8* Msg_inline_data(const msg_t* m) { return Msg_inline_area(m) + (m->data_offset - MSG_HEADER_SIZE); }
 // The message's data wherever they lie: the first buffer's data when a chain
 // is attached, else the inline data; Msg_data_size is the matching length
 // (the first buffer's data_size, or the inline data_size).
 inline u8* Msg_data(msg_t* m) { return m->p_buffer ? Buffer_data(m->p_buffer) : Msg_inline_data(m); }
-inline const u8* Msg_data(const msg_t* m) {
-  return m->p_buffer ? Buffer_data(m->p_buffer) : Msg_inline_data(m);
-}
+inline const u8* Msg_data(const msg_t* m) { return m->p_buffer ? Buffer_data(m->p_buffer) : Msg_inline_data(m); }
 inline u16 Msg_data_size(const msg_t* m) { return m->p_buffer ? m->p_buffer->data_size : m->data_size; }
 // Total data length: the chain's when attached, else the inline size.
 u32 Msg_total_size(const msg_t* m);

@@ -21,26 +21,26 @@ plat_cs om_os_rt::cs_timr;
 plat_cs om_os_rt::pool_lock;
 
 const om_os_config om_os_default_config = {
-    {0, 0},   // reserved
-    100,      // message size
-    6250,     // message limit
-    6250,     // message cache limit
-    6,        // message congestion on
-    12,       // message congestion off
-    0,        // trace records
-    1612,     // buffer size
-    6250,     // buffer limit
-    6250,     // buffer cache limit
-    5,        // buffer congestion on
-    10,       // buffer congestion off
-    6200,     // timer-cell limit
-    6200,     // timer-cell cache limit
-    10,       // timer unit
-    10,       // tick
-    100,      // wheel slots
-    5,        // task slots
-    63,       // maximum nai
-    0x300,    // trace mask
+    {0, 0},  // reserved
+    100,     // message size
+    6250,    // message limit
+    6250,    // message cache limit
+    6,       // message congestion on
+    12,      // message congestion off
+    0,       // trace records
+    1612,    // buffer size
+    6250,    // buffer limit
+    6250,    // buffer cache limit
+    5,       // buffer congestion on
+    10,      // buffer congestion off
+    6200,    // timer-cell limit
+    6200,    // timer-cell cache limit
+    10,      // timer unit
+    10,      // tick
+    100,     // wheel slots
+    5,       // task slots
+    63,      // maximum nai
+    0x300,   // trace mask
     {18000, 18000, 18000, 0},
 };
 
@@ -144,10 +144,22 @@ void om_os_config_pack(const om_os_config& c, u8 out[OM_OS_CONFIG_RECORD_SIZE]) 
   put_le32(p + 4, c.reserved[1]);
   p += 8;
   *p++ = c.msg_size;
-  const u16 words[] = {c.msg_limit,         c.msg_cache_limit,   c.msg_congestion_on,  c.msg_congestion_off,
-                       c.trace_records,     c.buffer_size,       c.buffer_limit,       c.buffer_cache_limit,
-                       c.buffer_congestion_on, c.buffer_congestion_off, c.timer_limit, c.timer_cache_limit,
-                       c.timer_unit,        c.tick,              c.wheel_slots,        c.task_slots,
+  const u16 words[] = {c.msg_limit,
+                       c.msg_cache_limit,
+                       c.msg_congestion_on,
+                       c.msg_congestion_off,
+                       c.trace_records,
+                       c.buffer_size,
+                       c.buffer_limit,
+                       c.buffer_cache_limit,
+                       c.buffer_congestion_on,
+                       c.buffer_congestion_off,
+                       c.timer_limit,
+                       c.timer_cache_limit,
+                       c.timer_unit,
+                       c.tick,
+                       c.wheel_slots,
+                       c.task_slots,
                        c.max_nai};
   for (u16 w : words) {
     put_le16(p, w);

@@ -9,7 +9,7 @@
 // Configuration record.
 struct om_os_config {
   u32 reserved[2];
-  u8 msg_size;             // bytes per message record; inline room = size - 36
+  u8 msg_size;  // bytes per message record; inline room = size - 36
   u16 msg_limit;
   u16 msg_cache_limit;
   u16 msg_congestion_on;   // congested when at most this many are left
@@ -22,13 +22,13 @@ struct om_os_config {
   u16 buffer_congestion_off;
   u16 timer_limit;
   u16 timer_cache_limit;
-  u16 timer_unit;          // not applied: the unit is always 1 ms
-  u16 tick;                // ms per timing-wheel slot
+  u16 timer_unit;  // not applied: the unit is always 1 ms
+  u16 tick;        // ms per timing-wheel slot
   u16 wheel_slots;
-  u16 task_slots;          // read as a byte
+  u16 task_slots;  // read as a byte
   u16 max_nai;
   u32 trace_mask;
-  u32 tmp_blocks[4];       // temporary block sizes, ended by 0
+  u32 tmp_blocks[4];  // temporary block sizes, ended by 0
 };
 
 // The configuration as shipped.

@@ -14,7 +14,7 @@ constexpr u8 BUF_STATE_USED = 0xB5;
 constexpr u8 BUF_STATE_FREE = 0x0F;
 
 // Defaults of the interrupt-side watermarks for a 0 value.
-constexpr u16 IT_MSG_DEFAULTS[5] = {8, 10, 12, 2, 6};   // low, normal, high, on, off
+constexpr u16 IT_MSG_DEFAULTS[5] = {8, 10, 12, 2, 6};  // low, normal, high, on, off
 constexpr u16 IT_BUF_DEFAULTS[5] = {6, 8, 10, 2, 5};
 
 msg_t* as_msg(void* p) { return static_cast<msg_t*>(p); }
@@ -41,9 +41,7 @@ void init_buffer(buffer_t* b) {
 u32 msg_record_bytes() { return static_cast<u32>(sizeof(msg_t)) + (g.msg_size - MSG_HEADER_SIZE); }
 u32 buffer_record_bytes() { return static_cast<u32>(sizeof(buffer_t)) + (g.buffer_size - BUFFER_HEADER_SIZE); }
 
-bool any_congested() {
-  return g.msgs.congested || g.bufs.congested || g.it_msgs.congested || g.it_bufs.congested;
-}
+bool any_congested() { return g.msgs.congested || g.bufs.congested || g.it_msgs.congested || g.it_bufs.congested; }
 
 // Under the pool lock: marks a pool congested; true when a busy notice must
 // be sent (after the lock is left).
@@ -153,8 +151,8 @@ void* pool_take(pool_state& p, u8 kind, u32 bytes, u16 trap, u16* in_use_after) 
       if (p.cache_count != 0) {
         rec = p.cache_head;
         // Cached records chain through their first pointer-sized link field.
-        p.cache_head = (kind == OM_OS_MEM_MSG) ? static_cast<void*>(as_msg(rec)->link)
-                                                : static_cast<void*>(as_buf(rec)->next);
+        p.cache_head =
+            (kind == OM_OS_MEM_MSG) ? static_cast<void*>(as_msg(rec)->link) : static_cast<void*>(as_buf(rec)->next);
         --p.cache_count;
       }
     }
@@ -217,8 +215,8 @@ void free_chain_it(buffer_t* b) {
 // the field the pools chain the records through; `mark_free` readies a
 // record for the normal pool's cache.
 template <class Rec>
-void refill_it_pool(it_pool_state& it, pool_state& pool, u8 mem_kind, Rec* Rec::*link,
-                    Rec* (*alloc)(), void (*put)(Rec*), void (*mark_free)(Rec*)) {
+void refill_it_pool(it_pool_state& it, pool_state& pool, u8 mem_kind, Rec* Rec::*link, Rec* (*alloc)(),
+                    void (*put)(Rec*), void (*mark_free)(Rec*)) {
   // Any thread may mark the normal pool congested meanwhile: its flag is read
   // under the pool lock with the count.
   u16 count = 0, low = 0, normal = 0, high = 0;
@@ -253,8 +251,7 @@ void refill_it_pool(it_pool_state& it, pool_state& pool, u8 mem_kind, Rec* Rec::
       if (!r) break;
       mark_free(r);
       u16 in_use = 0;
-      if (pool_release(pool, r, reinterpret_cast<void**>(&(r->*link)), mem_kind, &in_use))
-        check_clear(pool, in_use);
+      if (pool_release(pool, r, reinterpret_cast<void**>(&(r->*link)), mem_kind, &in_use)) check_clear(pool, in_use);
     }
   }
 }
@@ -456,8 +453,7 @@ void It_refill_msg_pool() {
 
 buffer_t* Alloc_buffer() {
   u16 in_use = 0;
-  buffer_t* b =
-      as_buf(pool_take(g.bufs, OM_OS_MEM_BUFFER, buffer_record_bytes(), OM_OS_TRAP_BUFFER_POOL, &in_use));
+  buffer_t* b = as_buf(pool_take(g.bufs, OM_OS_MEM_BUFFER, buffer_record_bytes(), OM_OS_TRAP_BUFFER_POOL, &in_use));
   if (!b) return nullptr;
   check_raise(g.bufs, in_use);
   init_buffer(b);
@@ -526,8 +522,8 @@ void It_free_buffer(buffer_t* b) {
 }
 
 void It_refill_buffer_pool() {
-  refill_it_pool<buffer_t>(g.it_bufs, g.bufs, OM_OS_MEM_BUFFER, &buffer_t::next, Alloc_buffer,
-                           It_put_buffer, [](buffer_t* b) {
+  refill_it_pool<buffer_t>(g.it_bufs, g.bufs, OM_OS_MEM_BUFFER, &buffer_t::next, Alloc_buffer, It_put_buffer,
+                           [](buffer_t* b) {
                              init_buffer(b);
                              b->state = BUF_STATE_FREE;
                            });

@@ -20,12 +20,12 @@ struct pending_rq {
 
 struct trigger {
   ent_id_t subscriber;
-  code_t code;       // 0: any
-  ent_id_t source;   // 0 or ENT_NIL: any
-  nai_t nai;         // 0xFFFF: any
-  u8 sapi;           // 0xFF: any
-  u16 conn_id;       // 0xFFFF: any
-  u8 report_kind;    // 0: any; compared for SM_REPORT_IN only
+  code_t code;      // 0: any
+  ent_id_t source;  // 0 or ENT_NIL: any
+  nai_t nai;        // 0xFFFF: any
+  u8 sapi;          // 0xFF: any
+  u16 conn_id;      // 0xFFFF: any
+  u8 report_kind;   // 0: any; compared for SM_REPORT_IN only
 };
 
 struct sm_state {
@@ -408,19 +408,11 @@ void handle_running(msg_t* m) {
     case SM_RST_CFG_RQ:
     case SM_INIT_RQ:
     case SM_STOP_RQ:
-    case SM_SPARE2_RQ:
-      relay_request(m, Sm_target(m));
-      return;
+    case SM_SPARE2_RQ: relay_request(m, Sm_target(m)); return;
     case SM_INFO_RQ:
-    case SM_SPARE1_RQ:
-      relay_request(m, Msg_total_size(m) > 0 ? Msg_data(m)[0] : static_cast<ent_id_t>(0));
-      return;
-    case SM_CHN_MAINT_RQ:
-      relay_request(m, 'M');
-      return;
-    case SM_CONFIG_CO:
-      handle_config_confirm(m);
-      return;
+    case SM_SPARE1_RQ: relay_request(m, Msg_total_size(m) > 0 ? Msg_data(m)[0] : static_cast<ent_id_t>(0)); return;
+    case SM_CHN_MAINT_RQ: relay_request(m, 'M'); return;
+    case SM_CONFIG_CO: handle_config_confirm(m); return;
     case SM_RST_CFG_CO:
     case SM_INIT_CO:
       fill_answering(m, false);
@@ -446,21 +438,11 @@ void handle_running(msg_t* m) {
       return;
     }
     case SM_SPARE2_CO:
-    case SM_CHN_MAINT_CO:
-      relay_confirm(m);
-      return;
-    case SM_BUSY_IN:
-      broadcast(m, SM_BUSY_RQ, 1);
-      return;
-    case SM_CLR_BUSY_IN:
-      broadcast(m, SM_CLR_BUSY_RQ, 0);
-      return;
-    case SM_INFO_IN:
-      reply_info(m);
-      return;
-    case SM_FLUSH_UPD_IN:
-      reply_same(m, SM_FLUSH_UPD_RS);
-      return;
+    case SM_CHN_MAINT_CO: relay_confirm(m); return;
+    case SM_BUSY_IN: broadcast(m, SM_BUSY_RQ, 1); return;
+    case SM_CLR_BUSY_IN: broadcast(m, SM_CLR_BUSY_RQ, 0); return;
+    case SM_INFO_IN: reply_info(m); return;
+    case SM_FLUSH_UPD_IN: reply_same(m, SM_FLUSH_UPD_RS); return;
     case SM_PUT_UPDAT_IN:
     case SM_GET_UPDAT_IN: {
       u8* p = data_byte(m, 0);
@@ -482,14 +464,9 @@ void handle_running(msg_t* m) {
       }
       break;
     }
-    case SM_SET_TRIG_IN:
-      trigger_change(m, false);
-      break;
-    case SM_SET_RPORT_IN:
-      trigger_change(m, true);
-      break;
-    default:
-      break;
+    case SM_SET_TRIG_IN: trigger_change(m, false); break;
+    case SM_SET_RPORT_IN: trigger_change(m, true); break;
+    default: break;
   }
   match_and_free(m);
 }
@@ -530,9 +507,7 @@ void sm_entity_handler(msg_t* m) {
   handle_running(m);
 }
 
-void Sm_set_target(msg_t* m, ent_id_t target) {
-  Msg_inline_data(m)[0] = target;
-}
+void Sm_set_target(msg_t* m, ent_id_t target) { Msg_inline_data(m)[0] = target; }
 
 ent_id_t Sm_target(const msg_t* m) { return Msg_inline_data(m)[0]; }
 

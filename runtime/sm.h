@@ -61,10 +61,10 @@ enum : code_t {
 
 // Traps of ENT_SM.
 enum : u16 {
-  SM_TRAP_STARTUP_SEND = 80,   // a start-up configuration cannot be sent
-  SM_TRAP_CONFIRM_FAILED = 82, // failed confirm at start-up or without request
-  SM_TRAP_READY_REFUSED = 84,  // the ready hook refused
-  SM_TRAP_NO_TMP_BLOCK = 86,   // no temporary block for long configuration data
+  SM_TRAP_STARTUP_SEND = 80,    // a start-up configuration cannot be sent
+  SM_TRAP_CONFIRM_FAILED = 82,  // failed confirm at start-up or without request
+  SM_TRAP_READY_REFUSED = 84,   // the ready hook refused
+  SM_TRAP_NO_TMP_BLOCK = 86,    // no temporary block for long configuration data
 };
 
 // Detail byte of the failure confirm with which ENT_SM answers a request for
@@ -110,12 +110,12 @@ ent_id_t Sm_target(const msg_t* m);
 struct sm_trigger_body {
   u8 operation;  // 1 add, else remove
   ent_id_t subscriber;
-  code_t code;   // 0 any
+  code_t code;      // 0 any
   ent_id_t source;  // 0 or ENT_NIL any
-  nai_t nai;     // 0xFFFF any
-  u8 sapi;       // 0xFF any
-  u16 conn_id;   // 0xFFFF any
-  u8 report_kind;  // 0 any
+  nai_t nai;        // 0xFFFF any
+  u8 sapi;          // 0xFF any
+  u16 conn_id;      // 0xFFFF any
+  u8 report_kind;   // 0 any
 };
 inline constexpr u32 SM_TRIGGER_BODY_SIZE = 10;
 void sm_trigger_body_pack(const sm_trigger_body& t, u8 out[SM_TRIGGER_BODY_SIZE]);

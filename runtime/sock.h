@@ -107,13 +107,13 @@ inline constexpr u8 SOCK_DNS_DETAIL_OTHER = 3;
 inline constexpr u8 SOCK_DNS_DETAIL_NO_THREAD = 4;
 
 // Event classes of the send path's reports ('e').
-inline constexpr u8 SOCK_REPORT_RETRY_LIMIT = 1;     // detail: system error
-inline constexpr u8 SOCK_REPORT_UNREACHABLE = 2;     // detail: 10051
-inline constexpr u8 SOCK_REPORT_BAD_FAMILY = 3;      // detail: the family
+inline constexpr u8 SOCK_REPORT_RETRY_LIMIT = 1;  // detail: system error
+inline constexpr u8 SOCK_REPORT_UNREACHABLE = 2;  // detail: 10051
+inline constexpr u8 SOCK_REPORT_BAD_FAMILY = 3;   // detail: the family
 inline constexpr u8 SOCK_REPORT_IPV6 = 4;
-inline constexpr u8 SOCK_REPORT_OVERSIZE = 5;        // detail: receive size
+inline constexpr u8 SOCK_REPORT_OVERSIZE = 5;  // detail: receive size
 // Error class of an address list that overflows ('r').
-inline constexpr u8 SOCK_REPORT_ADDRESS_LIST = 1;    // detail: addresses held
+inline constexpr u8 SOCK_REPORT_ADDRESS_LIST = 1;  // detail: addresses held
 
 // Error bytes of configuration confirms.
 enum : u8 {
@@ -180,9 +180,9 @@ void ip_wait_resolvers();
 inline constexpr entity_table_row_t IP_ENTITY_ROW = {ENT_IP, ip_entity_handler, 0, 0, ip_entity_init, 1};
 
 // State, for reports and tests.
-u32 ip_socket_count();         // socket records in the table
-u32 ip_table_size();           // 0 before the first configuration
-u32 ip_receive_rounds();       // rounds of the receive thread so far
+u32 ip_socket_count();    // socket records in the table
+u32 ip_table_size();      // 0 before the first configuration
+u32 ip_receive_rounds();  // rounds of the receive thread so far
 u32 ip_resolvers_running();
 // The local port of a socket (read back after binding); 0 when unknown.
 u16 ip_socket_port(u8 sapi, u16 nai, u16 conn_id);

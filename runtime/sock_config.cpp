@@ -81,7 +81,8 @@ sock_config_entry sock_config_entry_unpack(const u8* in) {
   return e;
 }
 
-std::vector<u8> sock_config_body_with_count(u32 leading_word, u16 count, const std::vector<sock_config_entry>& entries) {
+std::vector<u8> sock_config_body_with_count(u32 leading_word, u16 count,
+                                            const std::vector<sock_config_entry>& entries) {
   std::vector<u8> out(SOCK_CONFIG_HEADER_SIZE + entries.size() * SOCK_CONFIG_ENTRY_SIZE);
   put_le32(out.data(), leading_word);
   put_le16(out.data() + 4, count);

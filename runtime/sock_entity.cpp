@@ -427,11 +427,8 @@ void handle_internal(msg_t* m) {
         if (spare) (void)start_listening(r);
       }
       break;
-    case SOCK_IT_SHUT_DOWN:
-      close_connection(r);
-      break;
-    default:
-      break;
+    case SOCK_IT_SHUT_DOWN: close_connection(r); break;
+    default: break;
   }
   Free_msg(m);
 }

@@ -44,7 +44,7 @@ struct sock_desc {
   u8 retries = 0;            // consecutive retries of a blocked send
   u32 send_errors = 0;
   u16 last_error = 0;
-  bool listed = false;       // in the receive thread's list
+  bool listed = false;  // in the receive thread's list
   // Receive thread: round in which the descriptor was put into the poll set,
   // its slot there and the descriptor it was put in with.
   u32 poll_serial = 0;
@@ -74,8 +74,8 @@ struct sock_rec {
   std::atomic<u8> listen_started{0};
   u32 backlog = 1;
   u8 tos = 0;
-  u16 flow = 0;                     // sends still due before SOCK_COMMIT_CO
-  std::vector<msg_t*> commits;      // SOCK_COMMIT_RQ waiting for the flow counter
+  u16 flow = 0;                 // sends still due before SOCK_COMMIT_CO
+  std::vector<msg_t*> commits;  // SOCK_COMMIT_RQ waiting for the flow counter
   sock_desc* desc = nullptr;
   timer_cell_t* timer = nullptr;
   u16 timer_seq = 0;
@@ -97,7 +97,7 @@ struct resolver_ctx {
 
 // Shared state.
 struct shared_state {
-  std::vector<sock_desc*> descs;      // the receive thread's list
+  std::vector<sock_desc*> descs;  // the receive thread's list
   std::vector<resolver_ctx*> resolvers;
   u32 resolver_count = 0;
   std::atomic<u32> rounds{0};
@@ -106,7 +106,7 @@ struct shared_state {
   ent_id_t own_id = ENT_IP;
   plat_poller* poller = nullptr;
   plat_thread* rx_thread = nullptr;
-  u32 buffer_cap = 16;                // receive buffers per datagram
+  u32 buffer_cap = 16;  // receive buffers per datagram
 };
 
 extern shared_state sh;

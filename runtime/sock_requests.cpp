@@ -186,8 +186,7 @@ void handle_adddel(sock_rec* r, msg_t* m) {
       sock_hold hold;
       const u8* add = b;
       const u8* del = b + 12;
-      if (del[3] >= 1 && del[4] == SOCK_FAMILY_IPV4 && r->address_count == 1 &&
-          get_host32(del + 8) == r->address_net) {
+      if (del[3] >= 1 && del[4] == SOCK_FAMILY_IPV4 && r->address_count == 1 && get_host32(del + 8) == r->address_net) {
         r->address_count = 0;
         r->address_net = 0;
       }

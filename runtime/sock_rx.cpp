@@ -16,7 +16,7 @@ using namespace sock_rt;
 namespace {
 
 constexpr u32 MAX_RECEIVE_BUFFERS = 64;
-constexpr u32 RECEIVES_PER_ROUND = 64;   // per socket, so that one busy socket does not starve the others
+constexpr u32 RECEIVES_PER_ROUND = 64;  // per socket, so that one busy socket does not starve the others
 constexpr u32 RESOLVER_WAIT_LIMIT_MS = 10000;
 
 // Buffers of earlier receives that held no data (receive thread only).

@@ -14,8 +14,8 @@ using namespace om_os_rt;
 struct timer_cell_t {
   timer_cell_t* next;
   timer_cell_t* prev;
-  u32 expiry;     // absolute tick count (ms) at which the timer is due
-  u16 slot;       // wheel slot, TI_SLOT_NOT_RUNNING when not running
+  u32 expiry;  // absolute tick count (ms) at which the timer is due
+  u16 slot;    // wheel slot, TI_SLOT_NOT_RUNNING when not running
   u8 mode;
   u8 in_use;
   nai_t nai;
@@ -131,9 +131,7 @@ void turn(std::vector<expiry_info>& due) {
   }
 }
 
-bool behind() {
-  return static_cast<i32>(om_os_tick() - (w.time + w.tick)) >= 0;
-}
+bool behind() { return static_cast<i32>(om_os_tick() - (w.time + w.tick)) >= 0; }
 
 }  // namespace
 
@@ -280,9 +278,7 @@ bool Timer_is_running(const timer_cell_t* c) {
   return running;
 }
 
-u16 Timer_expiry_id(const msg_t* m) {
-  return get_le16(Msg_data(m));
-}
+u16 Timer_expiry_id(const msg_t* m) { return get_le16(Msg_data(m)); }
 
 u32 om_os_timer_poll() {
   std::vector<expiry_info> due;

@@ -34,9 +34,9 @@ void fill_common(u8* r, u8 letter) {
   // They are relaxed atomics (relaxed_value) so that these reads are sound.
   u16 timers = 0;
   timers_stats(&timers);
-  const u16 counters[9] = {g.msgs.in_use,     g.bufs.in_use,     timers,
-                           g.it_msgs.count,   g.it_bufs.count,   g.msgs.episodes,
-                           g.bufs.episodes,   g.it_msgs.episodes, g.it_bufs.episodes};
+  const u16 counters[9] = {g.msgs.in_use,   g.bufs.in_use,      timers,
+                           g.it_msgs.count, g.it_bufs.count,    g.msgs.episodes,
+                           g.bufs.episodes, g.it_msgs.episodes, g.it_bufs.episodes};
   for (int i = 0; i < 9; ++i) put_le16(r + 16 + 2 * i, counters[i]);
 }
 

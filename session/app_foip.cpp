@@ -27,8 +27,12 @@ app_foip__glb_ctx& ctx() {
 
 using lock_holder = std::lock_guard<std::recursive_mutex>;
 
-void show_rcv(const char* name, nai_t nai) { app_foip_dsp__primitive_short_form(1, 'R', name, nai, 0, nullptr, nullptr); }
-void show_snd(const char* name, nai_t nai) { app_foip_dsp__primitive_short_form(1, 'S', name, nai, 0, nullptr, nullptr); }
+void show_rcv(const char* name, nai_t nai) {
+  app_foip_dsp__primitive_short_form(1, 'R', name, nai, 0, nullptr, nullptr);
+}
+void show_snd(const char* name, nai_t nai) {
+  app_foip_dsp__primitive_short_form(1, 'S', name, nai, 0, nullptr, nullptr);
+}
 
 // A refused confirm is also printed on the console and logged, unless the
 // contents of messages are displayed anyway (bit 0x1000 of the global
@@ -60,8 +64,7 @@ template <class Filter>
 void mark(nai_t selector, u8 usr_evt, Filter filter) {
   app_foip__glb_ctx& g = ctx();
   for (const auto& s : g.sessions) {
-    const bool chosen = selector == APP_FOIP__ALL ||
-                        (selector == APP_FOIP__ALL_IN && s->direction == FOIP__DIR_IN) ||
+    const bool chosen = selector == APP_FOIP__ALL || (selector == APP_FOIP__ALL_IN && s->direction == FOIP__DIR_IN) ||
                         (selector == APP_FOIP__ALL_OUT && s->direction == FOIP__DIR_OUT);
     if (chosen && filter(*s)) {
       s->usr_evt = usr_evt;
@@ -328,7 +331,7 @@ void on_start_co(msg_t* m) {
   if (r == FOIP_API__OK) note_refused_confirm("FOIP__START_CO", c);
   app_foip__session_ctx* s = app_foip__get_session_ctx(m->nai);
   app_foip_dsp__primitive_short_form(1, 'C', "FOIP__START_CO", m->nai, 0, nullptr,
-                                     r != FOIP_API__OK ? "unreadable"
+                                     r != FOIP_API__OK              ? "unreadable"
                                      : c.return_code == FOIP__RC_OK ? "OK"
                                                                     : "NOK");
   if (g_hooks.start_co) g_hooks.start_co(m, s, r == FOIP_API__OK ? &c : nullptr, r);
@@ -346,7 +349,7 @@ void on_stop(msg_t* m) {
   const char* name = indication ? "FOIP__STOP_IN" : "FOIP__STOP_CO";
   if (r == FOIP_API__OK) note_refused_confirm(name, *c);
   app_foip_dsp__primitive_short_form(1, 'C', name, m->nai, 0, nullptr,
-                                     r != FOIP_API__OK ? "unreadable"
+                                     r != FOIP_API__OK               ? "unreadable"
                                      : c->return_code == FOIP__RC_OK ? "OK"
                                                                      : "NOK");
   if (r == FOIP_API__OK) {
@@ -354,8 +357,8 @@ void on_stop(msg_t* m) {
     app_foip_dsp__foip__t38_session_status(m->nai, t38.get());
   }
   if (indication) {
-    if (g_hooks.stop_in) g_hooks.stop_in(m, s, r == FOIP_API__OK ? c.get() : nullptr,
-                                         r == FOIP_API__OK ? fax.get() : nullptr, r);
+    if (g_hooks.stop_in)
+      g_hooks.stop_in(m, s, r == FOIP_API__OK ? c.get() : nullptr, r == FOIP_API__OK ? fax.get() : nullptr, r);
     // The session has ended, whatever could be read of its report.
     if (s) app_foip__session_to_idle(s);
   } else {
@@ -467,11 +470,8 @@ void app_foip_entity_handler(msg_t* m) {
         app_foip__send_sm_confirm(ENT_SM, SM_RST_CFG_CO);
       }
       break;
-    case ENT_FOIP:
-      on_foip(m);
-      break;
-    default:
-      break;
+    case ENT_FOIP: on_foip(m); break;
+    default: break;
   }
   if (g_current) Free_msg(g_current);
   g_current = nullptr;

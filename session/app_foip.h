@@ -45,7 +45,7 @@ inline constexpr u32 APP_FOIP__USER_EVT_MS = 100;
 // Trap codes of the entity.
 inline constexpr u16 APP_FOIP__TRAP_SESSION_TIMER = 30002;
 inline constexpr u16 APP_FOIP__TRAP_USER_EVT_TIMER = 30010;
-inline constexpr u16 APP_FOIP__TRAP_API = 30032;         // a FOIP API primitive could not be built or read
+inline constexpr u16 APP_FOIP__TRAP_API = 30032;          // a FOIP API primitive could not be built or read
 inline constexpr u16 APP_FOIP__TRAP_FOIP_CONFIG = 30034;  // ENT_FOIP refused its configuration
 
 // The global context.
@@ -82,8 +82,8 @@ void app_foip__init_critical_section();
 // Entity.
 void app_foip_entity_init();
 void app_foip_entity_handler(msg_t* m);
-inline constexpr entity_table_row_t APP_FOIP_ENTITY_ROW = {ENT_APP_FOIP, app_foip_entity_handler, 0, 0,
-                                                          app_foip_entity_init, 0};
+inline constexpr entity_table_row_t APP_FOIP_ENTITY_ROW = {
+    ENT_APP_FOIP, app_foip_entity_handler, 0, 0, app_foip_entity_init, 0};
 
 // Where the configuration finds its files (the server area); the next
 // SM_CONFIG_RQ uses them.
@@ -124,8 +124,8 @@ struct app_foip__link_hooks {
   void (*alert_in)(const msg_t* m, const foip__alert* alert, u8 read_result) = nullptr;
   void (*report_in)(const msg_t* m, const foip__report* report, u8 read_result) = nullptr;
   void (*start_co)(const msg_t* m, app_foip__session_ctx* s, const foip__confirm* c, u8 read_result) = nullptr;
-  void (*stop_in)(const msg_t* m, app_foip__session_ctx* s, const foip__confirm* c,
-                  const foip__fax_session_status* fax, u8 read_result) = nullptr;
+  void (*stop_in)(const msg_t* m, app_foip__session_ctx* s, const foip__confirm* c, const foip__fax_session_status* fax,
+                  u8 read_result) = nullptr;
   void (*stop_co)(const msg_t* m, app_foip__session_ctx* s, const foip__confirm* c, u8 read_result) = nullptr;
 };
 void app_foip__set_link_hooks(const app_foip__link_hooks& hooks);

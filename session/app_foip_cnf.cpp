@@ -148,18 +148,12 @@ class setup_reader {
 
 uint8_t app_foip_cnf__speed_code(uint16_t speed) {
   switch (speed) {
-    case 2400:
-      return 2;
-    case 4800:
-      return 4;
-    case 7200:
-      return 7;
-    case 9600:
-      return 9;
-    case 12000:
-      return 12;
-    default:
-      return 14;
+    case 2400: return 2;
+    case 4800: return 4;
+    case 7200: return 7;
+    case 9600: return 9;
+    case 12000: return 12;
+    default: return 14;
   }
 }
 
@@ -174,25 +168,17 @@ uint8_t app_foip_cnf__read_setup(std::FILE* setup_ini, const char* computer_name
   std::string value;
 
   switch (r.alt("LocalSIPPortAlt:", computer_name, &value)) {
-    case 0:
-      out->has_local_sip_port = r.number("LocalSIPPort:", &out->local_sip_port);
-      break;
+    case 0: out->has_local_sip_port = r.number("LocalSIPPort:", &out->local_sip_port); break;
     case 1:
       if (parse_u16(value.c_str(), &out->local_sip_port)) out->has_local_sip_port = true;
       else log(4, "Bad value for %s \"%s\"", "LocalSIPPortAlt:", value.c_str());
       break;
-    default:
-      break;  // another computer's port: none set
+    default: break;  // another computer's port: none set
   }
   switch (r.alt("LocalIPAddressAlt:", computer_name, &value)) {
-    case 0:
-      r.ipv4("LocalIPAddress:", &out->local_ip, &out->has_local_ip);
-      break;
-    case 1:
-      out->has_local_ip = r.ipv4("LocalIPAddressAlt:", value, &out->local_ip);
-      break;
-    default:
-      break;
+    case 0: r.ipv4("LocalIPAddress:", &out->local_ip, &out->has_local_ip); break;
+    case 1: out->has_local_ip = r.ipv4("LocalIPAddressAlt:", value, &out->local_ip); break;
+    default: break;
   }
   uint16_t max_sessions = 0;
   if (r.number("MaxSessions:", &max_sessions) && max_sessions > FOIP__MAX_MEDIA_NA) {
@@ -287,8 +273,7 @@ void app_foip_cnf__display_keyboard_help(const app_foip_cnf__context& ctx) {
   print("Key [F]: Start Fax session");
   print("Key [X]: Exit (end of application)");
   print("Key [A]: Capture audit");
-  print(format("WARNING: If SIP register have been requested then all commands will be delayed during %lu sec",
-               15ul));
+  print(format("WARNING: If SIP register have been requested then all commands will be delayed during %lu sec", 15ul));
 }
 
 app_foip_cnf__session* app_foip_cnf__context::session_of(nai_t nai) const {
@@ -310,8 +295,7 @@ std::string local_id(const foip__session_param& p) {
 }
 std::string remote_id(const foip__session_param& p) {
   const auto& id = p.t38_media_add_param.sip_media_identification;
-  return id.remote_user_identification == FOIP__ID_BY_NAME ? id.sz_remote_user_name
-                                                            : id.sz_remote_user_phone_number;
+  return id.remote_user_identification == FOIP__ID_BY_NAME ? id.sz_remote_user_name : id.sz_remote_user_phone_number;
 }
 const char* dir_text(uint8_t direction) { return direction == FOIP__DIR_OUT ? " Snd " : " Rcv "; }
 

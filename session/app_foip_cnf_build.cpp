@@ -128,7 +128,8 @@ bool copy_from_source(app_foip_cnf__context& ctx, const app_foip_cnf__session& s
   foip__copy_text(s.file_name, source.file_name);
   foip__session_param& p = s.cfg.param;
   auto& media = p.t38_media_add_param.local_media_add.local_media_ip_addr;
-  const uint32_t port = uint32_t(source.cfg.param.t38_media_add_param.local_media_add.local_media_ip_addr.ip_port) + offset;
+  const uint32_t port =
+      uint32_t(source.cfg.param.t38_media_add_param.local_media_add.local_media_ip_addr.ip_port) + offset;
   if (port + 9 > 0xFFFF) {
     log(5, "app_foip_cnf__config session %zu: no room for its media ports above %u", i + 1, unsigned(port - offset));
     trap(APP_FOIP_CNF__TRAP_SESSION_CONFIG);
@@ -316,7 +317,8 @@ uint8_t app_foip_cnf__config(const app_foip_cnf__startup_record& record, app_foi
   }
 
   // Settings of the fax server.
-  std::unique_ptr<std::FILE, file_closer> setup(std::fopen(platform::ToLinuxPath(options.setup_ini_path).c_str(), "rb"));
+  std::unique_ptr<std::FILE, file_closer> setup(
+      std::fopen(platform::ToLinuxPath(options.setup_ini_path).c_str(), "rb"));
   if (!setup) {
     log(5, "Cannot find or open setup.ini file");
     return APP_FOIP_CNF__FAILED;

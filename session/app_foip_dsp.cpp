@@ -57,8 +57,7 @@ void app_foip_dsp__print(nai_t nai, u16 event_class, const char* routine, const 
 // ---------------------------------------------------------------------------
 // Management lines and primitive lines.
 
-std::string app_foip_dsp__format_mngt_event(u8 kind, const char* text, nai_t nai, u16 session_cnt,
-                                            u16 batch_cnt) {
+std::string app_foip_dsp__format_mngt_event(u8 kind, const char* text, nai_t nai, u16 session_cnt, u16 batch_cnt) {
   if (!text) text = "";
   switch (kind) {
     case 1: return fmt("(nai %3d)                                     %s\n", nai, text);
@@ -77,9 +76,8 @@ void app_foip_dsp__mngt_event(u8 kind, const char* text, nai_t nai, u16 session_
                       app_foip_dsp__format_mngt_event(kind, text, nai, session_cnt, batch_cnt));
 }
 
-std::string app_foip_dsp__format_primitive_short_form(u8 kind, char direction, const char* name, nai_t nai,
-                                                      u16 conn_id, const void* msg_address,
-                                                      const char* result_text) {
+std::string app_foip_dsp__format_primitive_short_form(u8 kind, char direction, const char* name, nai_t nai, u16 conn_id,
+                                                      const void* msg_address, const char* result_text) {
   std::string shown = name ? name : "";
   if (direction == 'C') shown = fmt("%s (%.40s)", shown.c_str(), result_text ? result_text : "");
   const char* label = direction == 'S' ? "Snd Msg" : "Rcv Msg";
@@ -90,23 +88,24 @@ std::string app_foip_dsp__format_primitive_short_form(u8 kind, char direction, c
     case 3: s = fmt("(nai %3d) (conn_id %3d)      %s%s: %-34s", nai, conn_id, pad, label, shown.c_str()); break;
     default: s = fmt("                             %s%s: %-34s", pad, label, shown.c_str()); break;
   }
-  if (msg_address) s += fmt(" (0x%08lX)", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(msg_address) & 0xFFFFFFFFu));
+  if (msg_address)
+    s += fmt(" (0x%08lX)", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(msg_address) & 0xFFFFFFFFu));
   return s + "\n";
 }
 
 void app_foip_dsp__primitive_short_form(u8 kind, char direction, const char* name, nai_t nai, u16 conn_id,
                                         const void* msg_address, const char* result_text) {
-  app_foip_dsp__print(nai, USR_MSG, "app_foip_dsp__primitive_short_form",
-                      app_foip_dsp__format_primitive_short_form(kind, direction, name, nai, conn_id, msg_address,
-                                                                result_text));
+  app_foip_dsp__print(
+      nai, USR_MSG, "app_foip_dsp__primitive_short_form",
+      app_foip_dsp__format_primitive_short_form(kind, direction, name, nai, conn_id, msg_address, result_text));
 }
 
 std::string app_foip_dsp__format_primitive_hdr(const char* name, nai_t nai, bool with_conn_id, u16 conn_id,
                                                u16 session_cnt, u16 batch_cnt) {
   std::string s = "\n";
   if (nai == 0xFFFF) {
-    line(s, fmt("          (session cnt %4d) (batch cnt %4d) -------------------------------------------",
-                session_cnt, batch_cnt));
+    line(s, fmt("          (session cnt %4d) (batch cnt %4d) -------------------------------------------", session_cnt,
+                batch_cnt));
     line(s, fmt("Display contents of %s ", name));
     return s;
   }
@@ -282,13 +281,13 @@ void app_foip_dsp__foip__t38_session_status(nai_t nai, const foip__t38_session_s
       const char* names[2] = {"send", "receive"};
       for (int i = 0; i < 2; ++i) {
         const foip__t38_udptl_stat& s = *sides[i];
-        line(out, fmt("  %s: nb_udptl_total %lu nb_udptl_idle %lu nb_asn1_data_total %lu nb_asn1_data_efficency %lu "
-                      "nb_asn1_data_redundancy %lu nb_asn1_data_idle %lu",
-                      names[i], static_cast<unsigned long>(s.nb_udptl_total),
-                      static_cast<unsigned long>(s.nb_udptl_idle), static_cast<unsigned long>(s.nb_asn1_data_total),
-                      static_cast<unsigned long>(s.nb_asn1_data_efficency),
-                      static_cast<unsigned long>(s.nb_asn1_data_redundancy),
-                      static_cast<unsigned long>(s.nb_asn1_data_idle)));
+        line(out,
+             fmt("  %s: nb_udptl_total %lu nb_udptl_idle %lu nb_asn1_data_total %lu nb_asn1_data_efficency %lu "
+                 "nb_asn1_data_redundancy %lu nb_asn1_data_idle %lu",
+                 names[i], static_cast<unsigned long>(s.nb_udptl_total), static_cast<unsigned long>(s.nb_udptl_idle),
+                 static_cast<unsigned long>(s.nb_asn1_data_total), static_cast<unsigned long>(s.nb_asn1_data_efficency),
+                 static_cast<unsigned long>(s.nb_asn1_data_redundancy),
+                 static_cast<unsigned long>(s.nb_asn1_data_idle)));
       }
     } else if (t38->stat_present == 1 && t38->transport == 'T') {
       line(out, "IP statistics (TCP transport)");
@@ -368,13 +367,9 @@ void app_foip_dsp__foip__alert(nai_t nai, const foip__alert& alert) {
 std::string app_foip_dsp__format_t38_capabilities(const foip__t38_capabilities& c) {
   std::string out;
   if (c.confirm.return_code != FOIP__RC_OK) return out;
-  auto rate = [](u8 v) {
-    return v == 1 ? "localTCF" : v == 3 ? "localTCF | transferredTCF" : "transferredTCF";
-  };
+  auto rate = [](u8 v) { return v == 1 ? "localTCF" : v == 3 ? "localTCF | transferredTCF" : "transferredTCF"; };
   auto on = [](u8 v) { return v == 1 ? "ON" : "OFF"; };
-  auto ec = [](u8 v) {
-    return v == 1 ? "t38UDPFEC" : v == 3 ? "t38UDPFEC | t38UDPRedundancy" : "t38UDPRedundancy";
-  };
+  auto ec = [](u8 v) { return v == 1 ? "t38UDPFEC" : v == 3 ? "t38UDPFEC | t38UDPRedundancy" : "t38UDPRedundancy"; };
   const foip__t38_udptl_cap& u = c.cap.udptl_param;
   line(out, fmt("[UDP] T38FaxVersion         = %d", u.t38_version));
   line(out, fmt("[UDP] T38MaxBitRate         = %d", u.fax_max_bit_rate));

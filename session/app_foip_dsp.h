@@ -31,9 +31,8 @@ void app_foip_dsp__mngt_event(u8 kind, const char* text, nai_t nai, u16 session_
 // One line per primitive: kind 1 with the nai, 3 with nai and connection id,
 // other kinds without; direction 'S' sent, 'R' received, 'C' a confirm
 // (name followed by the result text); the message address when not null.
-std::string app_foip_dsp__format_primitive_short_form(u8 kind, char direction, const char* name, nai_t nai,
-                                                      u16 conn_id, const void* msg_address,
-                                                      const char* result_text);
+std::string app_foip_dsp__format_primitive_short_form(u8 kind, char direction, const char* name, nai_t nai, u16 conn_id,
+                                                      const void* msg_address, const char* result_text);
 void app_foip_dsp__primitive_short_form(u8 kind, char direction, const char* name, nai_t nai, u16 conn_id,
                                         const void* msg_address, const char* result_text);
 

@@ -15,9 +15,9 @@ constexpr uint8_t I = INI_TOOLS__IGNORED;
 // ---------------------------------------------------------------------------
 // Named values
 
-constexpr ini_tools__value_name vn_assert_control[] = {
-    {"RESET_DATA_AREA", 2}, {"CHECK_BLOCKS", 4}, {"CHECK_MSG_BUFFER_HEADER", 8},
-    {"CHECK_CACHE", 16},    {"NO_AUDIT__NO_CHECKS", 0x8000}, {"", 0}};
+constexpr ini_tools__value_name vn_assert_control[] = {{"RESET_DATA_AREA", 2},          {"CHECK_BLOCKS", 4},
+                                                       {"CHECK_MSG_BUFFER_HEADER", 8},  {"CHECK_CACHE", 16},
+                                                       {"NO_AUDIT__NO_CHECKS", 0x8000}, {"", 0}};
 
 constexpr ini_tools__value_name vn_auto_build_mode[] = {
     {"Disable", 0}, {"Duplicate Loop", 2}, {"Duplicate", 1}, {"", 0}};
@@ -28,39 +28,51 @@ constexpr ini_tools__value_name vn_statistic_mode[] = {
 constexpr ini_tools__value_name vn_incoming_call_mode[] = {
     {"Register all sessions", 1}, {"Wait FOIP__ALERT_IN", 2}, {"", 0}};
 
-constexpr ini_tools__value_name vn_operating_mode[] = {
-    {"FOIP__WAIT_RE_INVITE", 1},
-    {"FOIP__SEND_RE_INVITE", 2},
-    {"FOIP__INVITE_MEDIA_AUDIO__WAIT_RE_INVITE", 3},
-    {"FOIP__INVITE_MEDIA_AUDIO__SEND_RE_INVITE", 4},
-    {"FOIP__INVITE_MEDIA_AUDIO__SEND_RE_INVITE_T38", 5},
-    {"FOIP__SEND_RE_INVITE__2", 6},
-    {"FOIP__INVITE_MEDIA_AUDIO__WAIT_RE_INVITE__2", 7},
-    {"FOIP__INVITE_MEDIA_AUDIO__SEND_RE_INVITE__2", 8},
-    {"Wait re-invite", 1},
-    {"Send re-invite", 2},
-    {"Wait re-invite (Audio Media)", 3},
-    {"Send re-invite (Audio Media)", 4},
-    {"", 0}};
+constexpr ini_tools__value_name vn_operating_mode[] = {{"FOIP__WAIT_RE_INVITE", 1},
+                                                       {"FOIP__SEND_RE_INVITE", 2},
+                                                       {"FOIP__INVITE_MEDIA_AUDIO__WAIT_RE_INVITE", 3},
+                                                       {"FOIP__INVITE_MEDIA_AUDIO__SEND_RE_INVITE", 4},
+                                                       {"FOIP__INVITE_MEDIA_AUDIO__SEND_RE_INVITE_T38", 5},
+                                                       {"FOIP__SEND_RE_INVITE__2", 6},
+                                                       {"FOIP__INVITE_MEDIA_AUDIO__WAIT_RE_INVITE__2", 7},
+                                                       {"FOIP__INVITE_MEDIA_AUDIO__SEND_RE_INVITE__2", 8},
+                                                       {"Wait re-invite", 1},
+                                                       {"Send re-invite", 2},
+                                                       {"Wait re-invite (Audio Media)", 3},
+                                                       {"Send re-invite (Audio Media)", 4},
+                                                       {"", 0}};
 
-constexpr ini_tools__value_name vn_event[] = {
-    {"CNF_GLB", 1},         {"CNF_SESSION", 2},  {"T38_EVT", 4},       {"SMNGT_EVT", 256},
-    {"SMNGT_STAT", 512},    {"T38_STAT", 8},     {"FAX_EVT", 16},      {"SIP_EVT", 32},
-    {"USR_MNGT_EVT", 1024}, {"USR_MSG", 2048},   {"USR_MSG_FULL", 4096}, {"USR_IPC", 8192},
-    {"USR_IPC_ERR", 16384}, {"CNF", 1},          {"USER_1", 1024},     {"USER_2", 2048},
-    {"USER_3", 4096},       {"USER_4", 8192},    {"", 0}};
+constexpr ini_tools__value_name vn_event[] = {{"CNF_GLB", 1},
+                                              {"CNF_SESSION", 2},
+                                              {"T38_EVT", 4},
+                                              {"SMNGT_EVT", 256},
+                                              {"SMNGT_STAT", 512},
+                                              {"T38_STAT", 8},
+                                              {"FAX_EVT", 16},
+                                              {"SIP_EVT", 32},
+                                              {"USR_MNGT_EVT", 1024},
+                                              {"USR_MSG", 2048},
+                                              {"USR_MSG_FULL", 4096},
+                                              {"USR_IPC", 8192},
+                                              {"USR_IPC_ERR", 16384},
+                                              {"CNF", 1},
+                                              {"USER_1", 1024},
+                                              {"USER_2", 2048},
+                                              {"USER_3", 4096},
+                                              {"USER_4", 8192},
+                                              {"", 0}};
 
-constexpr ini_tools__value_name vn_log_options[] = {
-    {"SEND_MSG", 256},  {"RCV_MSG", 512},           {"ALLOC_FREE_MSG", 1024}, {"ALLOC_FREE_BUFFER", 2048},
-    {"IT_GET_PUT_MSG", 4096}, {"IT_GET_PUT_BUFFER", 8192}, {"TIMER", 16384}, {"", 0}};
+constexpr ini_tools__value_name vn_log_options[] = {{"SEND_MSG", 256},        {"RCV_MSG", 512},
+                                                    {"ALLOC_FREE_MSG", 1024}, {"ALLOC_FREE_BUFFER", 2048},
+                                                    {"IT_GET_PUT_MSG", 4096}, {"IT_GET_PUT_BUFFER", 8192},
+                                                    {"TIMER", 16384},         {"", 0}};
 
 constexpr ini_tools__value_name vn_filter_mode[] = {{"check all fields", 2}, {"ignore field code", 3}, {"", 0}};
 
 constexpr ini_tools__value_name vn_entities[] = {
-    {"ENT_SM", 122},  {"ENT_FOIP", 129}, {"ENT_APP_FOIP", 65}, {"ENT_FAX", 128}, {"ENT_CF", 115},
-    {"ENT_ACU", 117}, {"ENT_MT30", 69},  {"ENT_MFM", 70},      {"ENT_T30", 101}, {"ENT_FM", 102},
-    {"ENT_SIP", 126}, {"ENT_SSC", 131},  {"ENT_IP", 73},       {"ENT_T38", 74},  {"ENT_PH_IT", 113},
-    {"ENT_TI", 84},   {"ENT_FC", 133},   {"", 0}};
+    {"ENT_SM", 122},  {"ENT_FOIP", 129}, {"ENT_APP_FOIP", 65}, {"ENT_FAX", 128}, {"ENT_CF", 115},  {"ENT_ACU", 117},
+    {"ENT_MT30", 69}, {"ENT_MFM", 70},   {"ENT_T30", 101},     {"ENT_FM", 102},  {"ENT_SIP", 126}, {"ENT_SSC", 131},
+    {"ENT_IP", 73},   {"ENT_T38", 74},   {"ENT_PH_IT", 113},   {"ENT_TI", 84},   {"ENT_FC", 133},  {"", 0}};
 
 // ---------------------------------------------------------------------------
 // Keyword names
@@ -90,8 +102,7 @@ INI_NAMES(n_local_sip_ip_address, INI_V("local SIP IP address"), INI_C("local_si
 INI_NAMES(n_local_sip_port, INI_V("local SIP IP port"), INI_V("local SIP port"), INI_C("local_sip_port.ip_port"))
 INI_NAMES(n_nat_support, INI_V("NAT support"), INI_C("flag_nat_support"))
 INI_NAMES(n_nat_local_sip_domain_name, INI_V("(NAT) local SIP Domain Name"), INI_C("nat_local_sip_addr.sz_fqdn"))
-INI_NAMES(n_nat_local_sip_ip_address, INI_V("(NAT) local SIP IP address"),
-          INI_C("nat_local_sip_addr.ip_addr.addr.vX"))
+INI_NAMES(n_nat_local_sip_ip_address, INI_V("(NAT) local SIP IP address"), INI_C("nat_local_sip_addr.ip_addr.addr.vX"))
 INI_NAMES(n_nat_local_sip_port, INI_V("(NAT) local SIP IP port"), INI_V("(NAT) local SIP port"),
           INI_C("nat_local_sip_addr.ip_port"))
 INI_NAMES(n_outbound_domain_name, INI_V("Outbound SIP proxy domain name"), INI_C("outproxy_addr.sz_fqdn"))
@@ -120,8 +131,7 @@ INI_NAMES(n_filter_mode, INI_V("mode"), INI_C("audit_filter.item_mode"))
 INI_NAMES(n_entity_from, INI_V("entity from"), INI_C("audit_filter.from"))
 INI_NAMES(n_entity_to, INI_V("entity to"), INI_C("audit_filter.to"))
 INI_NAMES(n_primitive_code, INI_V("primitive code"), INI_V("msg code"), INI_C("audit_filter.code"))
-INI_NAMES(n_ascii_primitive_code, INI_V("Ascii primitive code"), INI_V("Ascii Msg code"),
-          INI_C("audit_filter.sz_code"))
+INI_NAMES(n_ascii_primitive_code, INI_V("Ascii primitive code"), INI_V("Ascii Msg code"), INI_C("audit_filter.sz_code"))
 INI_NAMES(n_tag_debug_field, INI_V("Tag debug Field"), INI_C("tag_dbg_field_are_loaded"))
 INI_NAMES(n_debug_field_1, INI_V("debug field 1"), INI_C("dbg_field1"))
 INI_NAMES(n_debug_field_2, INI_V("debug field 2"), INI_C("dbg_field2"))
@@ -141,21 +151,20 @@ const ini_tools__section app_foip_ini__glb_sections[] = {
     {"Inter Process Communication", sec_ipc,
      INI_SC("Kept for older files: the keywords are accepted and have no effect."), ""},
     {"Batch processing", sec_batch_processing,
-     INI_SC("Batch runs: the sessions are started again and again, one batch after"
-            ) INI_SL("the other, with a delay between two starts."),
+     INI_SC("Batch runs: the sessions are started again and again, one batch after")
+         INI_SL("the other, with a delay between two starts."),
      ""},
     {"Batch Auto Build", sec_batch_auto_build,
-     INI_SC("Builds the session list from one or two reference session files instead of") INI_SL(
-         "the [[Session configurations]] array."),
+     INI_SC("Builds the session list from one or two reference session files instead of")
+         INI_SL("the [[Session configurations]] array."),
      ""},
     {"Batch statistics", sec_batch_statistics, INI_SC("When the statistics of a batch run are printed."), ""},
     {"SIP", sec_sip,
-     INI_SC("Local SIP identity of the program: domain name, address and port, with") INI_SL(
-         "the address and port seen from outside when a NAT stands in between."),
+     INI_SC("Local SIP identity of the program: domain name, address and port, with")
+         INI_SL("the address and port seen from outside when a NAT stands in between."),
      "struct foip__glb_sip_param"},
     {"SIP Outbound Proxy", sec_sip_outbound_proxy,
-     INI_SC("Proxy through which every outgoing SIP request is sent (optional)."),
-     "struct foip__glb_outbound_proxy"},
+     INI_SC("Proxy through which every outgoing SIP request is sent (optional)."), "struct foip__glb_outbound_proxy"},
     {"SIP Registrar server", sec_sip_registrar, INI_SC("Registrar to which the sessions register (optional)."),
      "struct foip__glb_registrar"},
     {"Session configurations", sec_session_configurations,
@@ -210,11 +219,9 @@ const ini_tools__keyword app_foip_ini__glb_keywords[] = {
     {n_statistic_timer, statistic_timer, sec_batch_statistics, INI_TOOLS__NUM, nullptr, 5, 65535, statistic_timer},
     {n_sip_incoming_call_mode, sip_incoming_call_mode, sec_sip, INI_TOOLS__STR_ID, vn_incoming_call_mode, 0, 0,
      sip_incoming_call_mode},
-    {n_sip_operating_mode, sip_operating_mode, sec_sip, INI_TOOLS__STR_ID, vn_operating_mode, 0, 0,
-     sip_operating_mode},
+    {n_sip_operating_mode, sip_operating_mode, sec_sip, INI_TOOLS__STR_ID, vn_operating_mode, 0, 0, sip_operating_mode},
     {n_sip_delay, sip_delay, sec_sip, INI_TOOLS__NUM, nullptr, 100, 50000, sip_delay},
-    {n_local_sip_domain_name, local_sip_domain_name, sec_sip, INI_TOOLS__STRING, nullptr, 0, 64,
-     local_sip_domain_name},
+    {n_local_sip_domain_name, local_sip_domain_name, sec_sip, INI_TOOLS__STRING, nullptr, 0, 64, local_sip_domain_name},
     {n_local_sip_ip_address, local_sip_ip_address, sec_sip, INI_TOOLS__IP_ADD, nullptr, 0, 0, local_sip_ip_address},
     {n_local_sip_port, local_sip_port, sec_sip, INI_TOOLS__NUM, nullptr, 0, 65535, local_sip_port},
     {n_nat_support, nat_support, sec_sip, INI_TOOLS__BOOL, nullptr, 0, 0, nat_support},
@@ -254,8 +261,7 @@ const ini_tools__keyword app_foip_ini__glb_keywords[] = {
      max_number_of_audit_files},
     {n_log_options, log_options, sec_traces, INI_TOOLS__BFI, vn_log_options, 1, 0, log_options},
     {n_filter_mode, filter_mode, sec_audit_filtering, INI_TOOLS__STR_ID, vn_filter_mode, 0, 0, filter_mode},
-    {n_entity_from, filter_entity_from, sec_audit_filtering, INI_TOOLS__STR_ID, vn_entities, 0, 0,
-     filter_entity_from},
+    {n_entity_from, filter_entity_from, sec_audit_filtering, INI_TOOLS__STR_ID, vn_entities, 0, 0, filter_entity_from},
     {n_entity_to, filter_entity_to, sec_audit_filtering, INI_TOOLS__STR_ID, vn_entities, 0, 0, filter_entity_to},
     {n_primitive_code, filter_primitive_code, sec_audit_filtering, INI_TOOLS__CHAR, nullptr, 0, 0,
      filter_primitive_code},
@@ -281,8 +287,7 @@ const ini_tools__value app_foip_ini__glb_defaults[] = {
     INI_D_FILE(path_of_session_files, sec_general, D,
                INI_KC("Folder put in front of every session file name of the array")
                    INI_KL("[[Session configurations]]; none: the names are used as written.")),
-    INI_D_FILE(path_of_trace_files, sec_general, D,
-               INI_KC("Folder put in front of the event and audit file names.")),
+    INI_D_FILE(path_of_trace_files, sec_general, D, INI_KC("Folder put in front of the event and audit file names.")),
     INI_D_NUM(nb_simultaneous_start, sec_general, D, 10,
               INI_KC("Sessions started or stopped at the same time (at most 62 are used).")),
     INI_D_NUM(local_ipc_port, sec_ipc, I, 2000, nullptr),
@@ -291,7 +296,8 @@ const ini_tools__value app_foip_ini__glb_defaults[] = {
     INI_D_NUM(batch_session_counter, sec_batch_processing, D, 1, INI_KC("Number of batches to run.")),
     INI_D_NUM(session_delay, sec_batch_processing, D, 5, INI_KC("Delay between two session starts, in seconds.")),
     INI_D_NUM(batch_nb_simultaneous_start, sec_batch_processing, D, 10,
-              INI_KC("Sessions started at the same time when [General] does not set") INI_KL("its keyword of that name.")),
+              INI_KC("Sessions started at the same time when [General] does not set")
+                  INI_KL("its keyword of that name.")),
     INI_D_WITH_FN(INI_TOOLS__STR_ID, auto_build_mode, sec_batch_auto_build, D, ini_tools__datum{.id = 0},
                   app_foip_ini__auto_build_mode_comment),
     INI_D_NUM(auto_build_number_of_sessions, sec_batch_auto_build, D, 10, INI_KC("Number of sessions to build.")),
@@ -325,10 +331,9 @@ const ini_tools__value app_foip_ini__glb_defaults[] = {
     INI_D_IP(registrar_ip_address, sec_sip_registrar, D, INI_KC("IPv4 address of the registrar.")),
     INI_D_NUM(registrar_port, sec_sip_registrar, D, 5060, INI_KC("SIP port of the registrar.")),
     INI_D_FILE(session_file_name, sec_session_configurations, U, INI_KC("Configuration file of the session.")),
-    INI_D_COMMENT(sec_traces,
-                  INI_CL("Log files: when a file reaches its maximum length it is closed and a")
-                      INI_CL("new one is opened; the names end with a counter, and the oldest file")
-                          INI_CL("is removed once the maximum number of files is reached.")),
+    INI_D_COMMENT(sec_traces, INI_CL("Log files: when a file reaches its maximum length it is closed and a")
+                                  INI_CL("new one is opened; the names end with a counter, and the oldest file")
+                                      INI_CL("is removed once the maximum number of files is reached.")),
     INI_D_BFI(display_event, sec_traces, D, 0, INI_KC("Classes of events shown on the console.")),
     INI_D_NUM(level_of_sip_event_displayed, sec_traces, D, 1, INI_KC("Detail of the SIP events shown (1 to 3).")),
     INI_D_BFI(record_event, sec_traces, D, 0, INI_KC("Classes of events recorded in the event file.")),

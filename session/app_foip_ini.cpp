@@ -50,9 +50,8 @@ uint8_t app_foip_ini__read_glb_cfg(const char* file_name, ini_tools__value* glb_
 }
 
 uint8_t app_foip_ini__read_session_cfg(const char* file_name, ini_tools__value* session_table) {
-  uint8_t result = ini_tools__read_cfg_file(file_name, app_foip_ini__session_sections,
-                                            app_foip_ini__session_keywords, app_foip_ini__error_monitor,
-                                            session_table);
+  uint8_t result = ini_tools__read_cfg_file(file_name, app_foip_ini__session_sections, app_foip_ini__session_keywords,
+                                            app_foip_ini__error_monitor, session_table);
   return result == INI_TOOLS__READ_DONE ? 2 : 3;
 }
 

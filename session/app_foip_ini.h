@@ -45,5 +45,5 @@ const char* app_foip_ini__display_event_comment();
 const char* app_foip_ini__kept_dfield_comment();
 
 // Trap codes raised by the configuration files.
-inline constexpr uint16_t APP_FOIP_INI__TRAP_HELP_FILE = 30030;   // "Can't open output help file"
-inline constexpr uint16_t APP_FOIP_INI__TRAP_CONFIG_FILE = 30031; // "Error in configuration file"
+inline constexpr uint16_t APP_FOIP_INI__TRAP_HELP_FILE = 30030;    // "Can't open output help file"
+inline constexpr uint16_t APP_FOIP_INI__TRAP_CONFIG_FILE = 30031;  // "Error in configuration file"

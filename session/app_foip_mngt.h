@@ -12,9 +12,9 @@
 void app_foip_mngt__get_local_ip_address(om_ip_addr_t* out);
 
 // Results of app_foip_mngt__filter_phone_number.
-inline constexpr uint8_t APP_FOIP_MNGT__PHONE_KEPT = 1;     // every character kept
-inline constexpr uint8_t APP_FOIP_MNGT__PHONE_FILTERED = 2; // some characters dropped
-inline constexpr uint8_t APP_FOIP_MNGT__PHONE_REFUSED = 3;  // bad '%' escape, or no room
+inline constexpr uint8_t APP_FOIP_MNGT__PHONE_KEPT = 1;      // every character kept
+inline constexpr uint8_t APP_FOIP_MNGT__PHONE_FILTERED = 2;  // some characters dropped
+inline constexpr uint8_t APP_FOIP_MNGT__PHONE_REFUSED = 3;   // bad '%' escape, or no room
 
 // Copies `text` into `out` (room bytes, the terminating NUL included) keeping
 // only the characters "+0123456789AaBbCcDdpPwW-.()%"; a '%' must be followed by

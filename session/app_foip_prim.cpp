@@ -17,10 +17,8 @@ unsigned foip__shown_error_code(const foip__confirm& c) {
     case 3:
     case 4:
     case 5:
-    case 6:
-      return c.error_code + 100u * c.error_source;
-    default:
-      return c.error_code;
+    case 6: return c.error_code + 100u * c.error_source;
+    default: return c.error_code;
   }
 }
 
@@ -188,9 +186,7 @@ u8 read_prefix(const msg_t* m, code_t code, void* out, u32 want, u32 full) {
 
 }  // namespace
 
-u8 foip_api__read(const msg_t* m, code_t code, void* out, u32 size) {
-  return read_prefix(m, code, out, size, size);
-}
+u8 foip_api__read(const msg_t* m, code_t code, void* out, u32 size) { return read_prefix(m, code, out, size, size); }
 
 u8 foip_api__send_set_config_rq(const foip__global_param& glb) {
   foip__set_config rec{};
@@ -270,10 +266,8 @@ u8 foip_api__read_confirm(const msg_t* m, code_t code, foip__confirm* out) {
     case FOIP__SIP_REGISTER_CO:
     case FOIP__STOP_CO:
     case FOIP__STOP_IN:
-    case FOIP__T38_CAPABILITIES_CO:
-      return read_prefix(m, code, out, sizeof(foip__confirm), foip__record_size(code));
-    default:
-      return FOIP_API__ERR_ARG;
+    case FOIP__T38_CAPABILITIES_CO: return read_prefix(m, code, out, sizeof(foip__confirm), foip__record_size(code));
+    default: return FOIP_API__ERR_ARG;
   }
 }
 
@@ -303,7 +297,8 @@ u8 foip_api__read_report(const msg_t* m, foip__report* out) {
   const u32 total = Msg_total_size(m);
   const bool short_form = total == FOIP__REPORT_SHORT_SIZE;
   foip_proc_api__long_data ld;
-  const u8 r = foip_proc_api__get_long_data_received(m, short_form ? FOIP__REPORT_SHORT_SIZE : sizeof(foip__report), ld);
+  const u8 r =
+      foip_proc_api__get_long_data_received(m, short_form ? FOIP__REPORT_SHORT_SIZE : sizeof(foip__report), ld);
   if (r != FOIP_API__OK) return r;
   const u8 kind_of_report = ld.data[offsetof(foip__report, kind_of_report)];
   if (short_form && kind_of_report != FOIP__REPORT__ERR && kind_of_report != FOIP__REPORT__TRAP) {

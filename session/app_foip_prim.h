@@ -70,8 +70,8 @@ inline constexpr std::size_t FOIP__ERR_CODE_TEXT_SIZE = 180;
 
 // Confirm part: first field of every record but the report and the alert.
 struct foip__confirm {
-  u8 return_code;   // 2 OK
-  u8 error_code;    // when OK: the enhanced return code
+  u8 return_code;  // 2 OK
+  u8 error_code;   // when OK: the enhanced return code
   u8 error_source;
   char sz_error_source[FOIP__ERR_SOURCE_TEXT_SIZE];
   char sz_error_code[FOIP__ERR_CODE_TEXT_SIZE];
@@ -113,13 +113,13 @@ struct foip__sip_unregister {
 inline constexpr u32 FOIP__PG_LENGTH_UNKNOWN = 0xFFFFFFFF;
 struct foip__fax_pg_descriptor {
   char sz_tiff_fname[FOIP__FNAME_MAX_LEN];
-  u8 pg_encoding;    // 1 MH, 2 MR, 4 MMR
-  u16 pg_resolution; // bit value
-  u8 pg_width;       // '1', '2', '3'
-  u8 pg_length;      // 'A', 'B', 'U'
-  u8 pg_quality;     // 'G', 'M', 'B'
-  u8 pg_state;       // the byte after the quality letter ('S' tested)
-  u32 pg_nb_bytes;   // FOIP__PG_LENGTH_UNKNOWN when unknown
+  u8 pg_encoding;     // 1 MH, 2 MR, 4 MMR
+  u16 pg_resolution;  // bit value
+  u8 pg_width;        // '1', '2', '3'
+  u8 pg_length;       // 'A', 'B', 'U'
+  u8 pg_quality;      // 'G', 'M', 'B'
+  u8 pg_state;        // the byte after the quality letter ('S' tested)
+  u32 pg_nb_bytes;    // FOIP__PG_LENGTH_UNKNOWN when unknown
   u16 enabled_conversion;
   i32 nb_discarded_lines;  // -1 unknown
   u8 flag_decoding_info;
@@ -227,8 +227,8 @@ struct foip__sip_header_image {
   u8 lr;
   char other_params[64];
   char header_params[512];
-  char extra_text[64];      // kind 16 only
-  char extra_params[512];   // kind 16 only
+  char extra_text[64];     // kind 16 only
+  char extra_params[512];  // kind 16 only
 };
 
 // The negotiated media of a call.
@@ -306,7 +306,7 @@ enum : u8 {
 inline constexpr std::size_t FOIP__ALERT_TEXT_SIZE = 64;
 
 struct foip__alert {
-  u8 answer;  // 0 in an indication
+  u8 answer;       // 0 in an indication
   u8 called_kind;  // 1 phone number, 2 user name
   u8 reserved;
   char sz_called_user_name[FOIP__PARTY_NAME_SIZE];
@@ -393,7 +393,7 @@ inline constexpr u32 FOIP__REPORT_SHORT_SIZE =
 const char* foip__trap_class(u16 trap_code, u16 base);
 
 template <class T>
-inline constexpr bool foip__is_api_record = std::is_trivially_copyable_v<T> && std::is_standard_layout_v<T>;
+inline constexpr bool foip__is_api_record = std::is_trivially_copyable_v<T>&& std::is_standard_layout_v<T>;
 static_assert(foip__is_api_record<foip__set_config> && foip__is_api_record<foip__start> &&
               foip__is_api_record<foip__stop> && foip__is_api_record<foip__alert> &&
               foip__is_api_record<foip__report> && foip__is_api_record<foip__t38_capabilities> &&
@@ -427,11 +427,11 @@ struct foip_proc_api__long_data {
   foip_proc_api__long_data& operator=(const foip_proc_api__long_data&) = delete;
   ~foip_proc_api__long_data();
 
-  msg_t* msg = nullptr;     // outgoing: the message being built
-  u8* block = nullptr;      // temporary block (long outgoing record, reassembled chain)
-  u8* data = nullptr;       // where the record is written or read
+  msg_t* msg = nullptr;  // outgoing: the message being built
+  u8* block = nullptr;   // temporary block (long outgoing record, reassembled chain)
+  u8* data = nullptr;    // where the record is written or read
   u32 size = 0;
-  bool is_long = false;     // outgoing: the record goes out as a chain
+  bool is_long = false;  // outgoing: the record goes out as a chain
 
   // Hands the built message over to the caller (the record stays written).
   msg_t* take_msg();
@@ -448,8 +448,7 @@ struct foip_proc_api__long_data {
 // Takes a message's data: in place when inline or in one buffer, else
 // reassembled into a temporary block.  The length must be `expected` (0: any
 // length).  2, 16 (no block), 17 (another length).
-[[nodiscard]] u8 foip_proc_api__get_long_data_received(const msg_t* m, u32 expected,
-                                                       foip_proc_api__long_data& ld);
+[[nodiscard]] u8 foip_proc_api__get_long_data_received(const msg_t* m, u32 expected, foip_proc_api__long_data& ld);
 // Frees a reassembled block.  2, or 19 when the block was not in use.
 u8 foip_proc_api__release_long_data(foip_proc_api__long_data& ld);
 
@@ -502,9 +501,8 @@ template <class T>
 // 'r': the confirm part and the message's connection id.
 [[nodiscard]] u8 foip_api__read_sip_register_co(const msg_t* m, foip__confirm* out, u16* conn_id);
 // 'e' and 'F': the confirm, and on request (non-null) the three statuses.
-[[nodiscard]] u8 foip_api__read_stop(const msg_t* m, code_t code, foip__confirm* confirm,
-                                     foip__fax_session_status* fax, foip__t38_session_status* t38,
-                                     foip__sip_status* sip);
+[[nodiscard]] u8 foip_api__read_stop(const msg_t* m, code_t code, foip__confirm* confirm, foip__fax_session_status* fax,
+                                     foip__t38_session_status* t38, foip__sip_status* sip);
 // 'H': the whole record, or its short form for an error or trap report (the
 // rest of out is zeroed).  A short body whose kind of report is an event is
 // refused with 17.

@@ -195,7 +195,7 @@ app_foip__session_ctx* app_foip_mngt__next_session_ctx(const app_foip__session_c
 }
 
 app_foip__session_ctx* app_foip_mngt__search_session_ctx(u8 criterion, nai_t nai, u16 call_id,
-                                                          const app_foip__session_ctx* from) {
+                                                         const app_foip__session_ctx* from) {
   auto match = [&](const app_foip__session_ctx* s) {
     const bool idle = s->state == APP_FOIP__ST_IDLE;
     const bool busy = s->state == APP_FOIP__ST_START_SENT || s->state == APP_FOIP__ST_RUNNING;
@@ -238,14 +238,11 @@ u8 app_foip_mngt__process_event(u8 event, app_foip__session_ctx* s) {
       progress_batch_count();
       step(E_CALL, s);
       return OM_OS_OK;
-    case APP_FOIP__EVT_TIMER:
-      step(E_TIMER, s);
-      return OM_OS_OK;
+    case APP_FOIP__EVT_TIMER: step(E_TIMER, s); return OM_OS_OK;
     case APP_FOIP__EVT_PRIMITIVE:
       // The entity's handler reads the primitives of ENT_FOIP itself.
       return OM_OS_OK;
-    default:
-      return OM_OS_NOK;
+    default: return OM_OS_NOK;
   }
 }
 

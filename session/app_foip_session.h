@@ -116,7 +116,7 @@ enum : u8 {
 };
 // First record after `from` (null: from the first) that meets the criterion.
 app_foip__session_ctx* app_foip_mngt__search_session_ctx(u8 criterion, nai_t nai, u16 call_id,
-                                                          const app_foip__session_ctx* from);
+                                                         const app_foip__session_ctx* from);
 
 // ---------------------------------------------------------------------------
 // Automaton (locked).

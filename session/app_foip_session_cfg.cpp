@@ -26,8 +26,8 @@ constexpr int32_t kMaxI32 = 2147483647;
 // ---------------------------------------------------------------------------
 // Named values
 
-constexpr ini_tools__value_name vn_kind_of_session[] = {
-    {"T.38 IAF", 73}, {"IAF", 73}, {"T.38 GATEWAY", 71}, {"GW", 71}, {"GATEWAY", 71}, {"", 0}};
+constexpr ini_tools__value_name vn_kind_of_session[] = {{"T.38 IAF", 73}, {"IAF", 73},     {"T.38 GATEWAY", 71},
+                                                        {"GW", 71},       {"GATEWAY", 71}, {"", 0}};
 constexpr ini_tools__value_name vn_transport[] = {{"UDP", 85}, {"TCP", 84}, {"UDP_TCP", 88}, {"TCP_UDP", 120}, {"", 0}};
 constexpr ini_tools__value_name vn_direction[] = {
     {"DIR IN", 2}, {"DIR OUT", 1}, {"TCP Server (No SIP)", 2}, {"TCP Client (No SIP)", 1}, {"", 0}};
@@ -38,56 +38,113 @@ constexpr ini_tools__value_name vn_registering_identification[] = {
 constexpr ini_tools__value_name vn_identification[] = {{"by name", 2}, {"by phone number", 1}, {"", 0}};
 constexpr ini_tools__value_name vn_rate_management[] = {{"localTCF", 1}, {"transferredTCF", 2}, {"", 0}};
 constexpr ini_tools__value_name vn_udp_ec[] = {{"t38UDPFEC", 1}, {"t38UDPRedundancy", 2}, {"", 0}};
-constexpr ini_tools__value_name vn_force_udp[] = {
-    {"T38FaxVersion", 1},       {"T38MaxBitRate", 2},       {"T38FaxRateManagement", 4},
-    {"T38FaxFillBitRemoval", 64}, {"T38FaxTranscodingMMR", 128}, {"T38FaxTranscodingJBIG", 256},
-    {"T38FaxMaxBuffer", 8},     {"T38FaxMaxDatagram", 16},  {"T38FaxUdpEC", 32},
-    {"Version", 1},             {"MaxBitRate", 2},          {"RateManagement", 4},
-    {"FillBitRemoval", 64},     {"TranscodingMMR", 128},    {"TranscodingJBIG", 256},
-    {"FaxMaxBuffer", 8},        {"MaxDatagram", 16},        {"UdpEC", 32},
-    {"", 0}};
-constexpr ini_tools__value_name vn_force_tcp[] = {
-    {"T38FaxVersion", 1},         {"T38MaxBitRate", 2},          {"T38FaxRateManagement", 4},
-    {"T38FaxFillBitRemoval", 64}, {"T38FaxTranscodingMMR", 128}, {"T38FaxTranscodingJBIG", 256},
-    {"Version", 1},               {"MaxBitRate", 2},             {"RateManagement", 4},
-    {"FillBitRemoval", 64},       {"TranscodingMMR", 128},       {"TranscodingJBIG", 256},
-    {"", 0}};
+constexpr ini_tools__value_name vn_force_udp[] = {{"T38FaxVersion", 1},
+                                                  {"T38MaxBitRate", 2},
+                                                  {"T38FaxRateManagement", 4},
+                                                  {"T38FaxFillBitRemoval", 64},
+                                                  {"T38FaxTranscodingMMR", 128},
+                                                  {"T38FaxTranscodingJBIG", 256},
+                                                  {"T38FaxMaxBuffer", 8},
+                                                  {"T38FaxMaxDatagram", 16},
+                                                  {"T38FaxUdpEC", 32},
+                                                  {"Version", 1},
+                                                  {"MaxBitRate", 2},
+                                                  {"RateManagement", 4},
+                                                  {"FillBitRemoval", 64},
+                                                  {"TranscodingMMR", 128},
+                                                  {"TranscodingJBIG", 256},
+                                                  {"FaxMaxBuffer", 8},
+                                                  {"MaxDatagram", 16},
+                                                  {"UdpEC", 32},
+                                                  {"", 0}};
+constexpr ini_tools__value_name vn_force_tcp[] = {{"T38FaxVersion", 1},
+                                                  {"T38MaxBitRate", 2},
+                                                  {"T38FaxRateManagement", 4},
+                                                  {"T38FaxFillBitRemoval", 64},
+                                                  {"T38FaxTranscodingMMR", 128},
+                                                  {"T38FaxTranscodingJBIG", 256},
+                                                  {"Version", 1},
+                                                  {"MaxBitRate", 2},
+                                                  {"RateManagement", 4},
+                                                  {"FillBitRemoval", 64},
+                                                  {"TranscodingMMR", 128},
+                                                  {"TranscodingJBIG", 256},
+                                                  {"", 0}};
 constexpr ini_tools__value_name vn_port_rules[] = {{"INC", 1}, {"UPD", 2}, {"", 0}};
-constexpr ini_tools__value_name vn_speed[] = {
-    {"2400", 2}, {"4800", 4}, {"7200", 7}, {"9600", 9}, {"12000", 12}, {"14400", 14}, {"", 0}};
+constexpr ini_tools__value_name vn_speed[] = {{"2400", 2},   {"4800", 4},   {"7200", 7}, {"9600", 9},
+                                              {"12000", 12}, {"14400", 14}, {"", 0}};
 constexpr ini_tools__value_name vn_ecm_frame_size[] = {{"No Ecm", 48}, {"0", 48}, {"64", 54}, {"256", 50}, {"", 0}};
 constexpr ini_tools__value_name vn_page_algorithm[] = {
-    {"T.4 Mono", 1}, {"MH", 1}, {"Modified Huffman", 1}, {"T.4 Bi", 2}, {"MR", 2},
-    {"Modified Read", 2}, {"T.6", 4}, {"MMR", 4}, {"Modified Modified Read", 4}, {"", 0}};
+    {"T.4 Mono", 1}, {"MH", 1},  {"Modified Huffman", 1},       {"T.4 Bi", 2}, {"MR", 2}, {"Modified Read", 2},
+    {"T.6", 4},      {"MMR", 4}, {"Modified Modified Read", 4}, {"", 0}};
 constexpr ini_tools__value_name vn_page_resolution[] = {
-    {"200dpi / 100dpi", 1},     {"200 / 100", 1},     {"200dpi / 200dpi", 2},   {"200 / 200", 2},
-    {"200dpi / 400dpi", 64},    {"200 / 400", 64},    {"300dpi / 300dpi", 4},   {"300 / 300", 4},
-    {"400dpi / 400dpi", 8},     {"400 / 400", 8},     {"600dpi / 600dpi", 16},  {"600 / 600", 16},
-    {"1200dpi / 1200dpi", 32},  {"1200 / 1200", 32},  {"300dpi / 600dpi", 128}, {"300 / 600", 128},
-    {"400dpi / 800dpi", 256},   {"400 / 800", 256},   {"600dpi / 1200dpi", 512}, {"600 / 1200", 512},
-    {"", 0}};
-constexpr ini_tools__value_name vn_page_width[] = {
-    {"215mm", 49}, {"215", 49}, {"255mm", 50}, {"255", 50}, {"303mm", 51}, {"303", 51}, {"", 0}};
+    {"200dpi / 100dpi", 1},    {"200 / 100", 1},         {"200dpi / 200dpi", 2},
+    {"200 / 200", 2},          {"200dpi / 400dpi", 64},  {"200 / 400", 64},
+    {"300dpi / 300dpi", 4},    {"300 / 300", 4},         {"400dpi / 400dpi", 8},
+    {"400 / 400", 8},          {"600dpi / 600dpi", 16},  {"600 / 600", 16},
+    {"1200dpi / 1200dpi", 32}, {"1200 / 1200", 32},      {"300dpi / 600dpi", 128},
+    {"300 / 600", 128},        {"400dpi / 800dpi", 256}, {"400 / 800", 256},
+    {"600dpi / 1200dpi", 512}, {"600 / 1200", 512},      {"", 0}};
+constexpr ini_tools__value_name vn_page_width[] = {{"215mm", 49}, {"215", 49}, {"255mm", 50}, {"255", 50},
+                                                   {"303mm", 51}, {"303", 51}, {"", 0}};
 constexpr ini_tools__value_name vn_page_length[] = {{"A4", 65}, {"B4", 66}, {"unlimited", 85}, {"", 0}};
-constexpr ini_tools__value_name vn_line_padding[] = {
-    {"FOIP__LINE_PADDING__BOTH_MARGIN", 0}, {"FOIP__LINE_PADDING__LEFT_MARGIN", 1},
-    {"FOIP__LINE_PADDING__RIGHT_MARGIN", 2}, {"Both", 0}, {"Left", 1}, {"Right", 2}, {"", 0}};
-constexpr ini_tools__value_name vn_event[] = {
-    {"CNF_SESSION", 2},     {"T38_EVT", 4},   {"T38_STAT", 8},        {"FAX_EVT", 16},
-    {"USR_MNGT_EVT", 1024}, {"USR_MSG", 2048}, {"USR_MSG_FULL", 4096}, {"USER_1", 1024},
-    {"USER_2", 2048},       {"USER_3", 4096}, {"", 0}};
-constexpr ini_tools__value_name vn_t38_events[] = {
-    {"CNG<IP", 1},       {"CNG<TDM", 2},       {"CED<IP", 4},         {"CED<TDM", 8},
-    {"T30<IP", 16},      {"T30>IP", 32},       {"T30<TDM", 64},       {"TCF<IP", 128},
-    {"TCF>IP", 256},     {"TCF<TDM", 512},     {"PG<IP", 1024},       {"PG>IP", 2048},
-    {"PG<TDM", 4096},    {"LEN<IP", 8192},     {"LEN>IP", 16384},     {"LEN<TDM", 32768},
-    {"GW_CPU_LOAD", 65536}, {"GW_DEMOD_INFO", 131072}, {"", 0}};
-constexpr ini_tools__value_name vn_t38_traces[] = {
-    {"MSG", 2},           {"CNF", 4},          {"ASN1", 8},           {"T38_PCK", 32},
-    {"UDP_SIMUL", 64},    {"T30", 128},        {"T38_AUTO", 256},     {"UDPTL_LOST", 2048},
-    {"SM_CONG", 4096},    {"DFIELD_CONG", 8192}, {"IFP_PCK_CONG", 16384}, {"ECM_FRM_TOO_LONG", 32768},
-    {"BAD_HDLC_FRM", 65536}, {"MEM_ALLOC", 131072}, {"GW_SMP_UNDER_OVERRUN", 512}, {"GW_SMODEM", 16},
-    {"GW_HW_CAL", 524288}, {"GW_TX_UNDERRUN", 1024}, {"UDPTL", 32}, {"", 0}};
+constexpr ini_tools__value_name vn_line_padding[] = {{"FOIP__LINE_PADDING__BOTH_MARGIN", 0},
+                                                     {"FOIP__LINE_PADDING__LEFT_MARGIN", 1},
+                                                     {"FOIP__LINE_PADDING__RIGHT_MARGIN", 2},
+                                                     {"Both", 0},
+                                                     {"Left", 1},
+                                                     {"Right", 2},
+                                                     {"", 0}};
+constexpr ini_tools__value_name vn_event[] = {{"CNF_SESSION", 2},
+                                              {"T38_EVT", 4},
+                                              {"T38_STAT", 8},
+                                              {"FAX_EVT", 16},
+                                              {"USR_MNGT_EVT", 1024},
+                                              {"USR_MSG", 2048},
+                                              {"USR_MSG_FULL", 4096},
+                                              {"USER_1", 1024},
+                                              {"USER_2", 2048},
+                                              {"USER_3", 4096},
+                                              {"", 0}};
+constexpr ini_tools__value_name vn_t38_events[] = {{"CNG<IP", 1},
+                                                   {"CNG<TDM", 2},
+                                                   {"CED<IP", 4},
+                                                   {"CED<TDM", 8},
+                                                   {"T30<IP", 16},
+                                                   {"T30>IP", 32},
+                                                   {"T30<TDM", 64},
+                                                   {"TCF<IP", 128},
+                                                   {"TCF>IP", 256},
+                                                   {"TCF<TDM", 512},
+                                                   {"PG<IP", 1024},
+                                                   {"PG>IP", 2048},
+                                                   {"PG<TDM", 4096},
+                                                   {"LEN<IP", 8192},
+                                                   {"LEN>IP", 16384},
+                                                   {"LEN<TDM", 32768},
+                                                   {"GW_CPU_LOAD", 65536},
+                                                   {"GW_DEMOD_INFO", 131072},
+                                                   {"", 0}};
+constexpr ini_tools__value_name vn_t38_traces[] = {{"MSG", 2},
+                                                   {"CNF", 4},
+                                                   {"ASN1", 8},
+                                                   {"T38_PCK", 32},
+                                                   {"UDP_SIMUL", 64},
+                                                   {"T30", 128},
+                                                   {"T38_AUTO", 256},
+                                                   {"UDPTL_LOST", 2048},
+                                                   {"SM_CONG", 4096},
+                                                   {"DFIELD_CONG", 8192},
+                                                   {"IFP_PCK_CONG", 16384},
+                                                   {"ECM_FRM_TOO_LONG", 32768},
+                                                   {"BAD_HDLC_FRM", 65536},
+                                                   {"MEM_ALLOC", 131072},
+                                                   {"GW_SMP_UNDER_OVERRUN", 512},
+                                                   {"GW_SMODEM", 16},
+                                                   {"GW_HW_CAL", 524288},
+                                                   {"GW_TX_UNDERRUN", 1024},
+                                                   {"UDPTL", 32},
+                                                   {"", 0}};
 
 // ---------------------------------------------------------------------------
 // Keyword names
@@ -132,25 +189,24 @@ INI_NAMES(n_registering_ip, INI_V("Registering addr.ip_addr"), INI_C("registerin
 INI_NAMES(n_registering_port, INI_V("Registering addr.ip_port"), INI_C("registering.addr.ip_port"))
 INI_NAMES(n_expire_delay, INI_V("register expire delay"), INI_C("expires_sec"))
 INI_NAMES(n_use_auth, INI_V("use Authentication parameters"))
-INI_NAMES(n_register_to_registrar, INI_V("send SIP Register to registrar"),
-          INI_C("flag_snd_sip_register_to_registrar"))
+INI_NAMES(n_register_to_registrar, INI_V("send SIP Register to registrar"), INI_C("flag_snd_sip_register_to_registrar"))
 // "T.38 remote capabilities"
 INI_NAMES(n_rem_udp_version, INI_V("T38FaxVersion [UDP]"), INI_V("T38FaxVersion"), INI_V("t38 version"),
           INI_C("udptl_param.t38_version"))
 INI_NAMES(n_rem_udp_rate, INI_V("T38MaxBitRate [UDP]"), INI_V("T38MaxBitRate"), INI_V("fax max bit rate"),
           INI_C("udptl_param.fax_max_bit_rate"))
-INI_NAMES(n_rem_udp_mgt, INI_V("T38FaxRateManagement [UDP]"), INI_V("T38FaxRateManagement"),
-          INI_V("drate mgt method"), INI_C("udptl_param.drate_mgt_method"))
+INI_NAMES(n_rem_udp_mgt, INI_V("T38FaxRateManagement [UDP]"), INI_V("T38FaxRateManagement"), INI_V("drate mgt method"),
+          INI_C("udptl_param.drate_mgt_method"))
 INI_NAMES(n_rem_udp_fill, INI_V("T38FaxFillBitRemoval [UDP]"), INI_V("T38FaxFillBitRemoval"),
           INI_V("remove fill bits t4"), INI_C("udptl_param.remove_fill_bits_t4"))
 INI_NAMES(n_rem_udp_mmr, INI_V("T38FaxTranscodingMMR [UDP]"), INI_V("T38FaxTranscodingMMR"), INI_V("transcode mmr"),
           INI_C("udptl_param.transcode_mmr"))
-INI_NAMES(n_rem_udp_jbig, INI_V("T38FaxTranscodingJBIG [UDP]"), INI_V("T38FaxTranscodingJBIG"),
-          INI_V("transcode jbig"), INI_C("udptl_param.transcode_jbig"))
+INI_NAMES(n_rem_udp_jbig, INI_V("T38FaxTranscodingJBIG [UDP]"), INI_V("T38FaxTranscodingJBIG"), INI_V("transcode jbig"),
+          INI_C("udptl_param.transcode_jbig"))
 INI_NAMES(n_rem_udp_buffer, INI_V("T38FaxMaxBuffer [UDP]"), INI_V("T38FaxMaxBuffer"), INI_V("fax max buffer size"),
           INI_C("udptl_param.fax_max_buffer_size"))
-INI_NAMES(n_rem_udp_datagram, INI_V("T38FaxMaxDatagram [UDP]"), INI_V("T38FaxMaxDatagram"),
-          INI_V("max datagram size"), INI_C("udptl_param.max_datagram_size"))
+INI_NAMES(n_rem_udp_datagram, INI_V("T38FaxMaxDatagram [UDP]"), INI_V("T38FaxMaxDatagram"), INI_V("max datagram size"),
+          INI_C("udptl_param.max_datagram_size"))
 INI_NAMES(n_rem_udp_ec, INI_V("T38FaxUdpEC [UDP]"), INI_V("T38FaxUdpEC"), INI_V("udp ec"), INI_C("udptl_param.udp_ec"))
 INI_NAMES(n_rem_udp_force, INI_V("force t38 remote cap [UDP]"), INI_V("force t38 remote cap"),
           INI_C("udptl_param.test_mode__force_t38_rem_cap_bfi"))
@@ -205,8 +261,7 @@ INI_NAMES(n_ecm_frame_size, INI_V("ecm frame size"), INI_C("fax_common_param.ecm
 INI_NAMES(n_tiff_tmp, INI_V("Temporary tiff file name"), INI_C("fax_common_param.sz_fname_tiff_tmp_pg"))
 INI_NAMES(n_rx_ecm, INI_V("(Rx path) ECM frame size"), INI_C("fax_common_param.rx_max_fax_cap.ecm_frame_size"))
 INI_NAMES(n_rx_algorithm, INI_V("(Rx path) page algorithm"), INI_C("fax_common_param.rx_max_fax_cap.pg_encoding"))
-INI_NAMES(n_rx_resolution, INI_V("(Rx path) page resolution"),
-          INI_C("fax_common_param.rx_max_fax_cap.pg_resolution"))
+INI_NAMES(n_rx_resolution, INI_V("(Rx path) page resolution"), INI_C("fax_common_param.rx_max_fax_cap.pg_resolution"))
 INI_NAMES(n_rx_width, INI_V("(Rx path) page width"), INI_C("fax_common_param.rx_max_fax_cap.pg_width_mm"))
 INI_NAMES(n_rx_length, INI_V("(Rx path) page length"), INI_C("fax_common_param.rx_max_fax_cap.pg_length"))
 INI_NAMES(n_tx_ecm, INI_V("(Tx path) wished ECM frame size"),
@@ -275,9 +330,9 @@ constexpr ini_tools__keyword kw(const ini_tools__name* names, uint16_t id, uint1
   return ini_tools__keyword{names, id, section, kind, values, min, max, id};
 }
 // A keyword whose keyword id differs from its value id.
-constexpr ini_tools__keyword kw2(const ini_tools__name* names, uint16_t keyword_id, uint16_t value_id,
-                                 uint16_t section, uint32_t kind, const ini_tools__value_name* values = nullptr,
-                                 int32_t min = 0, int32_t max = 0) {
+constexpr ini_tools__keyword kw2(const ini_tools__name* names, uint16_t keyword_id, uint16_t value_id, uint16_t section,
+                                 uint32_t kind, const ini_tools__value_name* values = nullptr, int32_t min = 0,
+                                 int32_t max = 0) {
   return ini_tools__keyword{names, keyword_id, section, kind, values, min, max, value_id};
 }
 
@@ -287,8 +342,7 @@ constexpr ini_tools__keyword kw2(const ini_tools__name* names, uint16_t keyword_
 // Sections
 
 const ini_tools__section app_foip_ini__session_sections[] = {
-    {"General", sec_general,
-     INI_SC("Kind of session and transport, and the folders of the session's files."),
+    {"General", sec_general, INI_SC("Kind of session and transport, and the folders of the session's files."),
      "struct foip__session_general_param"},
     {"IAF Enhanced", sec_iaf_enhanced, INI_SC("Data rates of an internet-aware fax device."),
      "struct foip__t38iaf_enhanced"},
@@ -482,10 +536,9 @@ const ini_tools__keyword app_foip_ini__session_keywords[] = {
 
 const ini_tools__value app_foip_ini__session_defaults[] = {
     // General
-    INI_D_COMMENT(sec_general,
-                  INI_CL("Direction of the fax session: a session that sends pages has elements in")
-                      INI_CL("[[FAX Send page]]; a session that receives has a file name in")
-                          INI_CL("[FAX Receive pages].")),
+    INI_D_COMMENT(sec_general, INI_CL("Direction of the fax session: a session that sends pages has elements in")
+                                   INI_CL("[[FAX Send page]]; a session that receives has a file name in")
+                                       INI_CL("[FAX Receive pages].")),
     INI_D_STR_ID(kind_of_session, sec_general, D, 73,
                  INI_KC("T.38 IAF: the far end is reached as an internet-aware fax device.")),
     INI_D_STR_ID(kind_of_t38_transport, sec_general, D, 85,
@@ -499,24 +552,20 @@ const ini_tools__value app_foip_ini__session_defaults[] = {
     INI_D_FILE(path_of_samples_files, sec_general, I, nullptr),
     INI_D_FILE(path_of_tiff_temporary_files, sec_general, U, INI_KC("Folder of the temporary TIFF files.")),
     // IAF Enhanced
-    INI_D_COMMENT(sec_iaf_enhanced,
-                  INI_CL("An internet-aware fax device sends T.38 as fast as the network allows;")
-                      INI_CL("the data rates below pace the packets sent to it.")),
+    INI_D_COMMENT(sec_iaf_enhanced, INI_CL("An internet-aware fax device sends T.38 as fast as the network allows;")
+                                        INI_CL("the data rates below pace the packets sent to it.")),
     INI_D_BOOL(iaf_equipment, sec_iaf_enhanced, D, 0, INI_KC("TRUE: the far end is an internet-aware fax device.")),
     INI_D_NUM(udp_ip_data_rate, sec_iaf_enhanced, D, 100000, INI_KC("Data rate over UDP, in bit/s.")),
     INI_D_BOOL(tcp_flow_control, sec_iaf_enhanced, I, 0, nullptr),
     INI_D_NUM(tcp_ip_data_rate, sec_iaf_enhanced, D, 100000, INI_KC("Data rate over TCP, in bit/s.")),
     // SIP
-    INI_D_COMMENT(sec_sip,
-                  INI_CL("SIP without NAT: the remote SIP address below is called; the local SIP")
-                      INI_CL("address is the one of glb.cfg and the media address the one of")
-                          INI_CL("[T.38 media address].")),
-    INI_D_COMMENT(sec_sip,
-                  INI_CL("SIP with NAT: the (NAT) addresses and ports of glb.cfg and of")
-                      INI_CL("[T.38 media address] are announced in SIP and SDP instead of the local ones.")),
-    INI_D_COMMENT(sec_sip,
-                  INI_CL("Without SIP: T.38 runs straight towards the remote media address;") INI_CL(
-                      "the SIP keywords are not used.")),
+    INI_D_COMMENT(sec_sip, INI_CL("SIP without NAT: the remote SIP address below is called; the local SIP")
+                               INI_CL("address is the one of glb.cfg and the media address the one of")
+                                   INI_CL("[T.38 media address].")),
+    INI_D_COMMENT(sec_sip, INI_CL("SIP with NAT: the (NAT) addresses and ports of glb.cfg and of")
+                               INI_CL("[T.38 media address] are announced in SIP and SDP instead of the local ones.")),
+    INI_D_COMMENT(sec_sip, INI_CL("Without SIP: T.38 runs straight towards the remote media address;")
+                               INI_CL("the SIP keywords are not used.")),
     INI_D_STRING(remote_sip_domain_name, sec_sip, D, nullptr, INI_KC("Domain name of the remote SIP side.")),
     INI_D_IP(remote_sip_ip_address, sec_sip, D, INI_KC("IPv4 address of the remote SIP side.")),
     INI_D_NUM(remote_sip_port, sec_sip, U, 0, INI_KC("SIP port of the remote SIP side.")),
@@ -528,9 +577,8 @@ const ini_tools__value app_foip_ini__session_defaults[] = {
     INI_D_STRING(auth_password, sec_sip_authentication, D, nullptr, INI_KC("Password of the digest answer.")),
     INI_D_STRING(auth_realm, sec_sip_authentication, D, nullptr, INI_KC("Realm the credentials belong to.")),
     // SIP Register
-    INI_D_COMMENT(sec_sip_register,
-                  INI_CL("The session registers its user (by name or by phone number) at the") INI_CL(
-                      "registered address, and renews the registration before it expires.")),
+    INI_D_COMMENT(sec_sip_register, INI_CL("The session registers its user (by name or by phone number) at the")
+                                        INI_CL("registered address, and renews the registration before it expires.")),
     INI_D_BOOL(send_sip_register, sec_sip_register, D, 0, INI_KC("TRUE: the session sends REGISTER.")),
     INI_D_STR_ID(user_identification, sec_sip_register, U, 0, INI_KC("How the registered user is named.")),
     INI_D_STRING(user_name, sec_sip_register, U, nullptr, INI_KC("Registered user name.")),
@@ -551,9 +599,8 @@ const ini_tools__value app_foip_ini__session_defaults[] = {
     INI_D_BOOL(send_sip_register_to_registrar, sec_sip_register, D, 0,
                INI_KC("TRUE: REGISTER goes to the registrar of glb.cfg.")),
     // T.38 remote capabilities
-    INI_D_COMMENT(sec_t38_remote_cap,
-                  INI_CL("Capabilities imposed on the remote side: the values offered or answered")
-                      INI_CL("in SDP are limited to these, per transport.")),
+    INI_D_COMMENT(sec_t38_remote_cap, INI_CL("Capabilities imposed on the remote side: the values offered or answered")
+                                          INI_CL("in SDP are limited to these, per transport.")),
     INI_D_COMMENT_FN(sec_t38_remote_cap, app_foip_ini__t38_capabilities_comment),
     INI_D_NUM(rem_udp_t38_version, sec_t38_remote_cap, D, 0, INI_KC("T.38 version (UDPTL).")),
     INI_D_NUM(rem_udp_max_bit_rate, sec_t38_remote_cap, D, 14400, INI_KC("Highest fax bit rate (UDPTL).")),
@@ -625,9 +672,8 @@ const ini_tools__value app_foip_ini__session_defaults[] = {
     INI_D_STR_ID(tx_wished_ecm_frame_size, sec_fax_common, D, 48, INI_KC("ECM frame size wished when sending.")),
     INI_D_BFI(tx_wished_page_algorithm, sec_fax_common, D, 1, INI_KC("Page codings wished when sending.")),
     // FAX Send
-    INI_D_COMMENT(sec_fax_send,
-                  INI_CL("Dynamic fax page conversion: each page is converted when it is sent to the")
-                      INI_CL("coding, resolution and width that the receiver accepts.")),
+    INI_D_COMMENT(sec_fax_send, INI_CL("Dynamic fax page conversion: each page is converted when it is sent to the")
+                                    INI_CL("coding, resolution and width that the receiver accepts.")),
     INI_D_NUM(counter_send, sec_fax_send, D, 1, INI_KC("Times the pages are sent.")),
     INI_D_STRING(page_header, sec_fax_send, D, nullptr, INI_KC("Header line printed at the top of each page.")),
     INI_D_NUM(bmp_top_margin, sec_fax_send, D, 10, INI_KC("Top margin of the header, in pels.")),

@@ -40,15 +40,17 @@ struct route_row {
   u8 event;
 };
 constexpr route_row kSockRoutes[] = {
-    {SOCK_LISTEN_CO, T38_MGT__EVT_SOCK_START_LISTEN_CO}, {SM_CONFIG_CO, T38_MGT__EVT_SM_SET_CONFIG_CO},
-    {SM_RST_CFG_CO, T38_MGT__EVT_SM_RESET_CONFIG_CO},    {SOCK_REL_CO, T38_MGT__EVT_SOCK_REL_CO},
-    {SOCK_REL_IN, T38_MGT__EVT_SOCK_REL_IN},             {SOCK_EST_CO, T38_MGT__EVT_SOCK_EST_CO},
+    {SOCK_LISTEN_CO, T38_MGT__EVT_SOCK_START_LISTEN_CO},
+    {SM_CONFIG_CO, T38_MGT__EVT_SM_SET_CONFIG_CO},
+    {SM_RST_CFG_CO, T38_MGT__EVT_SM_RESET_CONFIG_CO},
+    {SOCK_REL_CO, T38_MGT__EVT_SOCK_REL_CO},
+    {SOCK_REL_IN, T38_MGT__EVT_SOCK_REL_IN},
+    {SOCK_EST_CO, T38_MGT__EVT_SOCK_EST_CO},
     {SOCK_EST_IN, T38_MGT__EVT_SOCK_EST_IN},
 };
 constexpr route_row kT38Routes[] = {
-    {'I', T38_MGT__EVT_T38_DEA_IN},     {'R', T38_MGT__EVT_T38_REPORT_IN},
-    {'e', T38_MGT__EVT_T38_ACT_CO},     {'q', T38_MGT__EVT_T38__SET_PARAM_CO},
-    {'s', T38_MGT__EVT_T38_DEA_CO},     {'y', T38_MGT__EVT_T38_SET_CONFIG_CO},
+    {'I', T38_MGT__EVT_T38_DEA_IN},          {'R', T38_MGT__EVT_T38_REPORT_IN}, {'e', T38_MGT__EVT_T38_ACT_CO},
+    {'q', T38_MGT__EVT_T38__SET_PARAM_CO},   {'s', T38_MGT__EVT_T38_DEA_CO},    {'y', T38_MGT__EVT_T38_SET_CONFIG_CO},
     {'z', T38_MGT__EVT_T38_RESET_CONFIG_CO},
 };
 constexpr route_row kFaxRoutes[] = {
@@ -85,9 +87,7 @@ u16 first_word(const msg_t* m) {
 void on_timer(msg_t* m) {
   foip__glb_context& g = foip__glb();
   switch (m->code) {
-    case FOIP__WAIT_T38_CAP:
-      ssc(nullptr, SSC_MGT__EVT_WAIT_T38_CAP);
-      break;
+    case FOIP__WAIT_T38_CAP: ssc(nullptr, SSC_MGT__EVT_WAIT_T38_CAP); break;
     case FOIP__TI_GENERAL:
       foip_mgt__admit_one_stop();
       if (g.ti_general) Timer_start(g.ti_general, FOIP__TI_GENERAL_MS, ++g.ti_seq, FOIP__TI_GENERAL);
@@ -112,8 +112,7 @@ void on_timer(msg_t* m) {
       }
       break;
     }
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -156,15 +155,9 @@ void route(msg_t* m) {
       }
       return;
     }
-    case ENT_TI:
-      on_timer(m);
-      return;
-    case ENT_SM:
-      on_sm(m);
-      return;
-    case ENT_SSC:
-      ssc(foip__get_na_ctx(m->nai), SSC_MGT__EVT_SSC);
-      return;
+    case ENT_TI: on_timer(m); return;
+    case ENT_SM: on_sm(m); return;
+    case ENT_SSC: ssc(foip__get_na_ctx(m->nai), SSC_MGT__EVT_SSC); return;
     case ENT_FAX:
       if (const route_row* r = find_route(kFaxRoutes, m->code))
         if (foip__na_ctx* s = foip__get_na_ctx(m->nai)) fax(s, r->event);
@@ -176,8 +169,7 @@ void route(msg_t* m) {
       if (reset_stop_co && g.pending_reset && g.nb_ctx == 0) foip__reset_sip_side();
       return;
     }
-    default:
-      break;
+    default: break;
   }
   // The user.
   switch (m->code) {
@@ -243,8 +235,8 @@ msg_t* foip__take_current_msg() {
 void foip_entity_handler(msg_t* m) {
   foip__glb_context& g = foip__glb();
   g.cur_msg = m;
-  if (g.configured_mark != FOIP__MARK_VALID && m->code != FOIP__SET_CONFIG_RQ &&
-      m->code != FOIP__T38_CAPABILITIES_RQ && !(m->from == ENT_T38 && m->code == T38__CAPABILITIES_CO)) {
+  if (g.configured_mark != FOIP__MARK_VALID && m->code != FOIP__SET_CONFIG_RQ && m->code != FOIP__T38_CAPABILITIES_RQ &&
+      !(m->from == ENT_T38 && m->code == T38__CAPABILITIES_CO)) {
     // Not configured: dropped without an answer.
   } else {
     route(m);
@@ -321,9 +313,7 @@ void start_session_timer(foip__session_timer& t, u32 ms, code_t code) {
 void foip__start_launch_timer(foip__na_ctx* s) {
   start_session_timer(s->ti_launch, s->launch_delay_ms, FOIP__TI_LAUNCH_FAX);
 }
-void foip__start_t38_delay_timer(foip__na_ctx* s) {
-  start_session_timer(s->ti_t38, s->t38_delay_ms, FOIP__TI_T38_DLY);
-}
+void foip__start_t38_delay_timer(foip__na_ctx* s) { start_session_timer(s->ti_t38, s->t38_delay_ms, FOIP__TI_T38_DLY); }
 void foip__stop_session_timers(foip__na_ctx* s) {
   for (foip__session_timer* t : {&s->ti_launch, &s->ti_t38}) {
     if (t->cell) Timer_stop(t->cell);
@@ -415,8 +405,7 @@ void send_record(ent_id_t to, code_t code, nai_t nai, u16 conn_id, const void* r
 
 }  // namespace
 
-void foip__send_confirm(msg_t* m, code_t code, u8 rc, u8 source, u8 err_code, nai_t nai, u16 conn_id,
-                        bool texts) {
+void foip__send_confirm(msg_t* m, code_t code, u8 rc, u8 source, u8 err_code, nai_t nai, u16 conn_id, bool texts) {
   const u32 size = foip__record_size(code);
   std::vector<u8> rec(std::max<u32>(size, sizeof(foip__confirm)), 0);
   foip__confirm c{};
@@ -469,8 +458,7 @@ void foip__send_stop_answer(foip__na_ctx* s, msg_t* stop_rq, bool later) {
   if (later) {
     foip__fill_confirm(FOIP__STOP_CO, FOIP__RC_OK, FOIP__STOP_SRC, 25, &rec->confirm);
   } else {
-    const bool no_page = !s->fax_status_present ||
-                         (s->fax_status.nb_pg_sent == 0 && s->fax_status.nb_pg_received == 0);
+    const bool no_page = !s->fax_status_present || (s->fax_status.nb_pg_sent == 0 && s->fax_status.nb_pg_received == 0);
     foip__fill_confirm(FOIP__STOP_CO, FOIP__RC_OK, FOIP__STOP_SRC, no_page ? 26 : 2, &rec->confirm);
     foip__fill_session_status(s, rec.get());
   }

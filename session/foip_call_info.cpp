@@ -83,10 +83,8 @@ std::size_t format_media_address(char* out, std::size_t room, const char* label,
   if (name != nullptr && name[0] != '\0') put(std::snprintf(out + n, room - n, "\"%.64s\" ", name));
   if (family == OM_IP_FAMILY_V4)
     put(std::snprintf(out + n, room - n, "[%d.%d.%d.%d] ", ipv4[0], ipv4[1], ipv4[2], ipv4[3]));
-  else if (family == 6)
-    put(std::snprintf(out + n, room - n, "(IPv6 not supported) "));
-  else
-    put(std::snprintf(out + n, room - n, "[empty] "));
+  else if (family == 6) put(std::snprintf(out + n, room - n, "(IPv6 not supported) "));
+  else put(std::snprintf(out + n, room - n, "[empty] "));
   put(std::snprintf(out + n, room - n, "(%d)\n", port));
   return n;
 }

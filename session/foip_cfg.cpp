@@ -163,7 +163,7 @@ u8 foip__chk_tiff_file(const char* name, bool dump, nai_t nai) {
   struct res {
     u16 x, y;
   };
-  static constexpr res kRes[] = {{200, 100}, {200, 200}, {200, 400}, {300, 300}, {300, 600},
+  static constexpr res kRes[] = {{200, 100}, {200, 200}, {200, 400}, {300, 300},  {300, 600},
                                  {400, 400}, {400, 800}, {600, 600}, {600, 1200}, {1200, 1200}};
   u8 result = 2;
   std::string text = dump ? foip__tiff_file_head_text(name) : std::string();
@@ -302,8 +302,8 @@ foip_trc__session_settings trc_settings(const foip__trc_param& t) {
   s.event = {t.event.sz_fname_event, t.event.max_length_of_event_file, t.event.nb_of_multiple_event_files, 0};
   s.audit = {t.audit.sz_fname_audit, t.audit.max_length_of_audit_file, t.audit.nb_of_multiple_audit_files,
              t.audit.append_audit_file};
-  s.t38_trc = {t.t38_trc.sz_fname_t38_trc, t.t38_trc.max_length_of_t38_trc_file,
-               t.t38_trc.nb_of_multiple_t38_trc_files, t.t38_trc.append_t38_trc_file};
+  s.t38_trc = {t.t38_trc.sz_fname_t38_trc, t.t38_trc.max_length_of_t38_trc_file, t.t38_trc.nb_of_multiple_t38_trc_files,
+               t.t38_trc.append_t38_trc_file};
   return s;
 }
 
@@ -385,8 +385,8 @@ u8 check_into(code_t primitive, nai_t msg_nai, const foip__session_param& in, en
   }
   if (tr == 'T' || tr == 'X' || tr == 'x') {
     const auto& o = in.overwrite_lcl_t38_cap.tpkt_param;
-    limit_caps(s->lcl_cap.tpkt_param, from_overwrite<foip__lcl_tpkt_cap>(g.glb_lcl_cap.tpkt_param),
-               o.use_t38_cap_bfi, from_overwrite<foip__lcl_tpkt_cap>(o), false, s->overwritten);
+    limit_caps(s->lcl_cap.tpkt_param, from_overwrite<foip__lcl_tpkt_cap>(g.glb_lcl_cap.tpkt_param), o.use_t38_cap_bfi,
+               from_overwrite<foip__lcl_tpkt_cap>(o), false, s->overwritten);
   }
   // Media identification.
   auto& id = p.t38_media_add_param.sip_media_identification;
@@ -523,10 +523,10 @@ foip__na_ctx* foip__start_rq() {
     return nullptr;
   }
   if (g.sip_ready != 2) {
-    foip__send_confirm(m, FOIP__START_CO, 3, FOIP__START_ERR_SRC__OTHER_ERRORS,
-                       g.sip_ready == 1 ? FOIP__START_ERR__GLB_FOIP_ENTITY_CNF_NOK
-                                        : FOIP__START_ERR__FOIP_ENTITY_NOT_READY,
-                       m->nai, FOIP__CONN_NONE);
+    foip__send_confirm(
+        m, FOIP__START_CO, 3, FOIP__START_ERR_SRC__OTHER_ERRORS,
+        g.sip_ready == 1 ? FOIP__START_ERR__GLB_FOIP_ENTITY_CNF_NOK : FOIP__START_ERR__FOIP_ENTITY_NOT_READY, m->nai,
+        FOIP__CONN_NONE);
     return nullptr;
   }
   foip__na_ctx* s = nullptr;
@@ -572,7 +572,8 @@ u8 configure(foip__glb_context& g, const foip__global_param& in, ent_id_t user) 
   g.table.resize(max_nai);
   g.user_entity = user;
   g.common = in.glb_common_param;
-  g.nb_simultaneous_start_stop = in.glb_common_param.nb_simultaneous_start_stop ? in.glb_common_param.nb_simultaneous_start_stop : 1;
+  g.nb_simultaneous_start_stop =
+      in.glb_common_param.nb_simultaneous_start_stop ? in.glb_common_param.nb_simultaneous_start_stop : 1;
   g.common.nb_simultaneous_start_stop = g.nb_simultaneous_start_stop;
   g.sip = in.glb_sip_param;
   g.trc = in.glb_trc_param;
@@ -590,10 +591,8 @@ u8 configure(foip__glb_context& g, const foip__global_param& in, ent_id_t user) 
   au.nb_of_multiple_audit_files = norm_nb_files(au.nb_of_multiple_audit_files);
   if (ev.sz_fname_event[0]) {
     char name[FOIP__FNAME_MAX_LEN + 16];
-    if (ev.max_length_of_event_file < 65535)
-      std::snprintf(name, sizeof name, "%s_%d", ev.sz_fname_event, 0);
-    else
-      std::snprintf(name, sizeof name, "%s", ev.sz_fname_event);
+    if (ev.max_length_of_event_file < 65535) std::snprintf(name, sizeof name, "%s_%d", ev.sz_fname_event, 0);
+    else std::snprintf(name, sizeof name, "%s", ev.sz_fname_event);
     if (foip__chk_file_access(name, 2) != 2) return FOIP__CFG_ERR__FNAME_GLB_EVENT_ACCES_FILE;
   }
   if (foip__chk_file_access(au.sz_fname_audit, 2) != 2) return FOIP__CFG_ERR__FNAME_GLB_AUDIT_ACCES_FILE;
@@ -677,7 +676,7 @@ void foip_cnf__glb_set_config() {
 namespace {
 
 void cap_refuse(msg_t* req, u8 code) {
-  struct foip__t38_capabilities rec{};
+  struct foip__t38_capabilities rec {};
   foip__fill_confirm(FOIP__T38_CAPABILITIES_CO, 3, FOIP__T38_CAP_ERR_SRC, code, &rec.confirm);
   foip_api__addr a;
   a.from = ENT_FOIP;
@@ -687,7 +686,6 @@ void cap_refuse(msg_t* req, u8 code) {
   a.conn_id = req->conn_id;
   (void)foip_api__send_record(a, FOIP__T38_CAPABILITIES_CO, rec);
 }
-
 
 }  // namespace
 
@@ -717,7 +715,7 @@ void foip_cnf__t38_capabilities() {
   // The T.38 entity's confirm.
   msg_t* req = g.pending_t38_cap;
   g.pending_t38_cap = nullptr;
-  struct foip__t38_capabilities rec{};
+  struct foip__t38_capabilities rec {};
   const u32 n = Msg_total_size(m);
   if (n >= kv::t38::T38__CAPABILITIES_CO_SIZE) {
     std::vector<u8> body(n);

@@ -63,8 +63,8 @@ struct foip__na_ctx {
   ent_id_t user_entity = 0;
 
   // Session control.
-  msg_t* start_rq = nullptr;          // held FOIP__START_RQ
-  std::vector<msg_t*> stop_rqs;       // FOIP__STOP_RQ waiting for their answer, in arrival order
+  msg_t* start_rq = nullptr;     // held FOIP__START_RQ
+  std::vector<msg_t*> stop_rqs;  // FOIP__STOP_RQ waiting for their answer, in arrival order
   u8 q_status = FOIP_MGT__Q_NONE;
   foip__na_ctx* q_prev = nullptr;
   foip__na_ctx* q_next = nullptr;
@@ -72,7 +72,7 @@ struct foip__na_ctx {
   u8 failure = 0, err_source = 0, err_code = 0;
   u8 stop_flag = 0;
   u8 ended = 0;
-  void* sip_call = nullptr;           // the SIP side's call context
+  void* sip_call = nullptr;  // the SIP side's call context
   u8 sip_call_established = 0;
   u8 t38_active = 0;
 
@@ -196,8 +196,8 @@ void foip_cnf__close();
 // Resets the SIP side (its automaton, event 8), which closes FOIP when done;
 // without a SIP side FOIP is closed at once.
 void foip__reset_sip_side();
-[[nodiscard]] u8 foip__chk_session_param(code_t primitive, nai_t msg_nai, const foip__session_param& p,
-                                         ent_id_t user, foip__na_ctx** out);
+[[nodiscard]] u8 foip__chk_session_param(code_t primitive, nai_t msg_nai, const foip__session_param& p, ent_id_t user,
+                                         foip__na_ctx** out);
 
 // Dumps (foip_dump.cpp).
 void foip__dsp_module_info();

@@ -92,10 +92,8 @@ void foip__ip_addr_text(char* out, std::size_t room, const char* prefix, const o
   if (a.ip_family == OM_IP_FAMILY_V4)
     std::snprintf(out, room, "%s(%d.%d.%d.%d)", prefix, a.addr.v4.addr[0], a.addr.v4.addr[1], a.addr.v4.addr[2],
                   a.addr.v4.addr[3]);
-  else if (a.ip_family == 6)
-    std::snprintf(out, room, "%s(IPv6 not supported)", prefix);
-  else
-    std::snprintf(out, room, "%s(empty)", prefix);
+  else if (a.ip_family == 6) std::snprintf(out, room, "%s(IPv6 not supported)", prefix);
+  else std::snprintf(out, room, "%s(empty)", prefix);
 }
 
 std::string foip__dsp_bfi(unsigned indent, u32 value, const foip__name_entry* names, std::size_t room) {
@@ -139,13 +137,15 @@ std::string foip__compilation_flags_text() {
   add(t, "       FOIP__SIP_STR_PRODUCT = %s\n       FOIP__SIP_STR_VERSION = %s\n       FOIP__SIP_STR_COMMENT = %s\n",
       "Calderwyn-Sip-T.38IAF", "v2.7.0", "PRODUCT ID:7, 25 Nov 2009");
   add(t, "       FOIP__SIP_MX_USER_SIZE = %d    FOIP__SIP_MX_PHONE_NUMBER_SIZE = %d\n", 64, 25);
-  add(t, "       FOIP__SIP_MX_PRODUCT_SIZE = %d    FOIP__SIP_MX_PROD_VERS_SIZE = %d    FOIP__SIP_MX_COMMENT_SIZE = %d\n",
+  add(t,
+      "       FOIP__SIP_MX_PRODUCT_SIZE = %d    FOIP__SIP_MX_PROD_VERS_SIZE = %d    FOIP__SIP_MX_COMMENT_SIZE = %d\n",
       32, 16, 32);
   add(t, "       FOIP__SDP_SZ_SESSION_ID = %s\n", "2890844526");
   add(t, "\n   Common Sizing defines\n");
   add(t, "       FOIP__MAX_MEDIA_NA = %d\n       FOIP__FNAME_MAX_LEN = %d\n", 62, 100);
   add(t, "       FOIP__MAX_SND_PG_FILE_DESCRIPTOR = %d\n       FOIP__MAX_RCV_PG_FILE_DESCRIPTOR = %d\n", 20, 20);
-  add(t, "       FOIP__MAX_SND_TIFF_FILE = %d\n       FOIP__USER_ID_STRING_MAX_LEN = %d\n       FOIP__FQDN_MAX_LEN = %d\n",
+  add(t,
+      "       FOIP__MAX_SND_TIFF_FILE = %d\n       FOIP__USER_ID_STRING_MAX_LEN = %d\n       FOIP__FQDN_MAX_LEN = %d\n",
       10, 80, 64);
   add(t, "\n   Traces\n");
   add(t, "\n       FOIP__TRC_T38 = ON    FOIP__MAX_SIZE_STR_T38 = %d    FOIP__MAX_SIZE_FIFO_T38 = %d\n", 50, 2500);
@@ -358,9 +358,7 @@ std::string foip__memory_statistics_text(u16 sessions_high_water) {
   return t;
 }
 
-void foip__dsp_memory_statistics() {
-  emit(0, 512, foip__memory_statistics_text(foip__glb().nb_ctx_high_water));
-}
+void foip__dsp_memory_statistics() { emit(0, 512, foip__memory_statistics_text(foip__glb().nb_ctx_high_water)); }
 
 std::string foip__tiff_page_text(unsigned page, const tiff__pg_header& h) {
   static constexpr const char* kCompression[] = {"Unsupported", "Uncompressed", "T.4 MH", "T.4 MR", "T.6 MMR"};

@@ -18,21 +18,33 @@ namespace {
 constexpr foip__name_entry foip_err__start_src_tbl[] = {
     {0, "Error source unknown"},
     {240, "FOIP__START_ERR_SRC__FOIP_CHK_PARAM, Check Session parameters provided thru foip__session_param structure"},
-    {239, "FOIP__START_ERR_SRC__T38_COMMON_CONFIG, Process: Common Configuration of T.38 entity (T38__SET_CONFIG_RQ (T38__COMMON_CNF))"},
-    {238, "FOIP__START_ERR_SRC__T38_SESSION_CONFIG, Process: Session Configuration of T.38 entity (T38__SET_CONFIG_RQ (T38__SESSION_CNF))"},
+    {239,
+     "FOIP__START_ERR_SRC__T38_COMMON_CONFIG, Process: Common Configuration of T.38 entity (T38__SET_CONFIG_RQ "
+     "(T38__COMMON_CNF))"},
+    {238,
+     "FOIP__START_ERR_SRC__T38_SESSION_CONFIG, Process: Session Configuration of T.38 entity (T38__SET_CONFIG_RQ "
+     "(T38__SESSION_CNF))"},
     {237, "FOIP__START_ERR_SRC__SOCKET_CONFIG, Process: Configuration of Socket entity (SM_SET_CONFIG_RQ)"},
     {236, "FOIP__START_ERR_SRC__T38_ACTIVATE, Process: T.38 entity activation (T38__ACT_RQ)"},
     {235, "FOIP__START_ERR_SRC__FAX_CONFIG, Process: Configuration of FAX entity (SM_SET_CONFIG_RQ)"},
     {234, "FOIP__START_ERR_SRC__FAX_ACT__API, Process: FAX entity activation (FAX__ACT_RQ / CO API error)"},
-    {233, "FOIP__START_ERR_SRC__FAX_ACT__ORG, Process: FAX entity activation (FAX__ACT_RQ / CO Send Fax parameters error)"},
-    {232, "FOIP__START_ERR_SRC__FAX_ACT__ANS, Process: FAX entity activation (FAX__ACT_RQ / CO Received Fax parameters error)"},
-    {0, "FOIP__START_ERR_SRC__SIP_RCODE_0XX, Process: SIP connection failure range 0xx (Error detected by SIP, SIP_SC or FOIP entity)"},
+    {233,
+     "FOIP__START_ERR_SRC__FAX_ACT__ORG, Process: FAX entity activation (FAX__ACT_RQ / CO Send Fax parameters error)"},
+    {232,
+     "FOIP__START_ERR_SRC__FAX_ACT__ANS, Process: FAX entity activation (FAX__ACT_RQ / CO Received Fax parameters "
+     "error)"},
+    {0,
+     "FOIP__START_ERR_SRC__SIP_RCODE_0XX, Process: SIP connection failure range 0xx (Error detected by SIP, SIP_SC or "
+     "FOIP entity)"},
     {3, "FOIP__START_ERR_SRC__SIP_RCODE_3XX, Process: SIP connection failure range 3xx (Redirection)"},
     {4, "FOIP__START_ERR_SRC__SIP_RCODE_4XX, Process: SIP connection failure range 4xx (Request Failure)"},
     {5, "FOIP__START_ERR_SRC__SIP_RCODE_5XX, Process: SIP connection failure range 5xx (Server Failure)"},
     {6, "FOIP__START_ERR_SRC__SIP_RCODE_6XX, Process: SIP connection failure range 6xx (Global Failures)"},
-    {230, "FOIP__START_ERR_SRC__SOCKET_LISTEN, Process: an error has been returned by SOCK_START_LISTEN_CO (TCP socket activation)"},
-    {229, "FOIP__START_ERR_SRC__SOCKET_EST_CO, Process: an error has been returned by SOCK_EST_CO (TCP socket activation)"},
+    {230,
+     "FOIP__START_ERR_SRC__SOCKET_LISTEN, Process: an error has been returned by SOCK_START_LISTEN_CO (TCP socket "
+     "activation)"},
+    {229,
+     "FOIP__START_ERR_SRC__SOCKET_EST_CO, Process: an error has been returned by SOCK_EST_CO (TCP socket activation)"},
     {228, "FOIP__START_ERR_SRC__SOCKET_EST_IN, Process: Receive bad SOCK_EST_IN (TCP socket activation)"},
     {227, "FOIP__START_ERR_SRC__TCP_CONNECT_FAILURE, Process: Error during TCP connection establishment"},
     {226, "FOIP__START_ERR_SRC__DNS_REQUEST, Error during DNS request to resolve domain name of remote T/38 media"},
@@ -51,8 +63,11 @@ constexpr foip__name_entry foip_err__cfg_src_tbl[] = {
 
 constexpr foip__name_entry foip_err__register_src_tbl[] = {
     {0, "Error source unknown"},
-    {200, "FOIP__REGISTER_ERR_SRC__FOIP_CHK_PARAM, Check Register parameters provided thru FOIP__SIP_REGISTER_RQ primitive"},
-    {0, "FOIP__REGISTER_ERR_SRC__SIP_RCODE_0XX, Process: SIP connection failure range 0xx (Error detected by SIP, SIP_SC or FOIP entity)"},
+    {200,
+     "FOIP__REGISTER_ERR_SRC__FOIP_CHK_PARAM, Check Register parameters provided thru FOIP__SIP_REGISTER_RQ primitive"},
+    {0,
+     "FOIP__REGISTER_ERR_SRC__SIP_RCODE_0XX, Process: SIP connection failure range 0xx (Error detected by SIP, SIP_SC "
+     "or FOIP entity)"},
     {3, "FOIP__REGISTER_ERR_SRC__SIP_RCODE_3XX, Process: SIP connection failure range 3xx (Redirection)"},
     {4, "FOIP__REGISTER_ERR_SRC__SIP_RCODE_4XX, Process: SIP connection failure range 4xx (Request Failure)"},
     {5, "FOIP__REGISTER_ERR_SRC__SIP_RCODE_5XX, Process: SIP connection failure range 5xx (Server Failure)"},
@@ -104,7 +119,9 @@ constexpr foip__name_entry foip_err__src235_tbl[] = {
     {11, "FAX__CFG_ERR_ACCESS_NA, NA already configured"},
     {12, "FAX__CFG_ERR_ALLOC_RESOURCE, Memory allocation error (Mem_alloc)"},
     {13, "FAX__CFG_ERR_TIMER_RESOURCE, Can't alloc new timer cell (Timer_alloc)"},
-    {14, "FAX__CFG_ERR_ONLY_1_NA, If FAX launchs ACU, CF, ... entities configuration then only one Ctx must be described into fax__config structure (FAX__LOW_ENTITY_CONFIG == ON)"},
+    {14,
+     "FAX__CFG_ERR_ONLY_1_NA, If FAX launchs ACU, CF, ... entities configuration then only one Ctx must be described "
+     "into fax__config structure (FAX__LOW_ENTITY_CONFIG == ON)"},
     {21, "FAX__CFG_ERR_FNAME_TIFF_TMP_PG, Error Config: <sz_fname_tiff_tmp_pg> is empty"},
     {31, "FAX__CFG_ERR_OPEN_TX_TIFF_FNAME, Can't open Tx Tiff file name"},
     {32, "FAX__CFG_ERR_OPEN_TX_TMP_FNAME, Can't open Temporary file used to extract Fax page from input Tiff file"},
@@ -112,12 +129,19 @@ constexpr foip__name_entry foip_err__src235_tbl[] = {
     {34, "FAX__CFG_ERR_TIFF_ERR__FOPEN_FAILURE, Error reported by TIFF module: Can't open file"},
     {35, "FAX__CFG_ERR_TIFF_ERR__WRONG_TIFF_HEADER, Error reported by TIFF module: Bad TIFF ID into file header"},
     {36, "FAX__CFG_ERR_TIFF_ERR__WRONG_TIFF_FILE, Error reported by TIFF module: TIFF file too short, .... ?"},
-    {37, "FAX__CFG_ERR_TIFF_ERR__TOO_MUCH_IFD_ENTRIES, Error reported by TIFF module: Error into TIFF fields of Page Header"},
+    {37,
+     "FAX__CFG_ERR_TIFF_ERR__TOO_MUCH_IFD_ENTRIES, Error reported by TIFF module: Error into TIFF fields of Page "
+     "Header"},
     {38, "FAX__CFG_ERR_TIFF_ERR__STRIP_ENTRY, Error reported by TIFF module: Error into TIFF fields of Page Header"},
     {39, "FAX__CFG_ERR_TIFF_ERR__ROWS_PER_STRIP, Error reported by TIFF module: Error into TIFF fields of Page Header"},
-    {40, "FAX__CFG_ERR_TIFF_ERR__STRIP_BYTE_ENTRY, Error reported by TIFF module: Error into TIFF fields of Page Header"},
-    {41, "FAX__CFG_ERR_TIFF_ERR__TOO_MUCH_BUF_IFD_VALUE_8_ENTRIES, Error reported by TIFF module: Error into TIFF fields of Page Header"},
-    {42, "FAX__CFG_ERR_TIFF_ERR__TOO_MUCH_BUF_IFD_VALUE_16_ENTRIES, Error reported by TIFF module: Error into TIFF fields of Page Header"},
+    {40,
+     "FAX__CFG_ERR_TIFF_ERR__STRIP_BYTE_ENTRY, Error reported by TIFF module: Error into TIFF fields of Page Header"},
+    {41,
+     "FAX__CFG_ERR_TIFF_ERR__TOO_MUCH_BUF_IFD_VALUE_8_ENTRIES, Error reported by TIFF module: Error into TIFF fields "
+     "of Page Header"},
+    {42,
+     "FAX__CFG_ERR_TIFF_ERR__TOO_MUCH_BUF_IFD_VALUE_16_ENTRIES, Error reported by TIFF module: Error into TIFF fields "
+     "of Page Header"},
     {43, "FAX__CFG_ERR_TIFF_PG_HDR_COLOR, Fax page to send is not Bilevel color image"},
     {44, "FAX__CFG_ERR_TIFF_PG_HDR_NB_BITS_PER_PIXEL, Fax page to send: Not 1 bit per pixel"},
     {45, "FAX__CFG_ERR_TIFF_PG_HDR_COLOR_FORMAT, Fax page to send: Color format is not \"White pixel is zero\""},
@@ -144,15 +168,24 @@ constexpr foip__name_entry foip_err__t38_cfg_tbl[] = {
     {12, "T38__CFG_ERR_ALLOC_RESOURCE, Can't allocate memory ressource (Msg/Buffer or context)"},
     {13, "T38__CFG_ERR_TIMER_RESOURCE, Can't allocate timer cell"},
     {100, "T38__CFG_ERR_UNKNOWN_KIND_OF_CFG, Bad kind_of_cfg field (!= T38__SESSION_CNF / T38__COMMON_CNF)"},
-    {101, "T38__CFG_ERR_T38_SESSION_IN_PROGRESS, A T.38 session is activated (Gateway / IAF) so common config (kind_of_cfg == T38__COMMON_CNF) can't be processed"},
-    {102, "T38__CFG_ERR_COMM_CNF_NOT_RECEIVED, Common config (kind_of_cfg == T38__COMMON_CNF) not yet received, so NA can't be initialized"},
-    {103, "T38__CFG_ERR_TOO_MUCH_SESSION_IN_PROGRESS, Too Much T.38 session in progress (T38__MAX_NA reached) so new SM_SET_CONFIG_RQ is rejected"},
+    {101,
+     "T38__CFG_ERR_T38_SESSION_IN_PROGRESS, A T.38 session is activated (Gateway / IAF) so common config (kind_of_cfg "
+     "== T38__COMMON_CNF) can't be processed"},
+    {102,
+     "T38__CFG_ERR_COMM_CNF_NOT_RECEIVED, Common config (kind_of_cfg == T38__COMMON_CNF) not yet received, so NA can't "
+     "be initialized"},
+    {103,
+     "T38__CFG_ERR_TOO_MUCH_SESSION_IN_PROGRESS, Too Much T.38 session in progress (T38__MAX_NA reached) so new "
+     "SM_SET_CONFIG_RQ is rejected"},
     {104, "T38__CFG_ERR_T38_SESSION_ALREADY_DEFINED, Try to initialize a T.38 session which is already defined"},
     {105, "T38__CFG_ERR_GATEWAY_NOT_COMPILED, kind_of_session == T38__GATEWAY_SESSION but T38__GATEWAY = OFF"},
     {106, "T38__CFG_ERR_IAF_NOT_COMPILED, kind_of_session == T38__IAF_SESSION but T38__IAF = OFF"},
     {107, "T38__CFG_ERR_TCP_NOT_COMPILED, media_transport == T38__TCP but T38__TCP_TRANSPORT = OFF"},
-    {108, "T38__CFG_ERR_T38_CAP__1_DRATE_MGT_METHOD, T38__cap__drate_mgt_method == T38__LOCAL_TCF but T38__LCL_TCF == OFF"},
-    {109, "T38__CFG_ERR_T38_CAP__2_DRATE_MGT_METHOD, T38__cap__drate_mgt_method == T38__TRANSFERED_TCF but T38__TRANS_TCF == OFF"},
+    {108,
+     "T38__CFG_ERR_T38_CAP__1_DRATE_MGT_METHOD, T38__cap__drate_mgt_method == T38__LOCAL_TCF but T38__LCL_TCF == OFF"},
+    {109,
+     "T38__CFG_ERR_T38_CAP__2_DRATE_MGT_METHOD, T38__cap__drate_mgt_method == T38__TRANSFERED_TCF but T38__TRANS_TCF "
+     "== OFF"},
     {110, "T38__CFG_ERR_T38_CAP__1_FAX_MAX_BUFFER_SIZE, T38__cap__fax_max_buffer_size == 0"},
     {111, "T38__CFG_ERR_T38_CAP__2_FAX_MAX_BUFFER_SIZE, T38__cap__fax_max_buffer_size < T38__cap__max_datagram_size"},
     {112, "T38__CFG_ERR_T38_CAP__MAX_DATAGRAM_SIZE, T38__cap__max_datagram_size == 0"},
@@ -169,27 +202,45 @@ constexpr foip__name_entry foip_err__t38_cfg_tbl[] = {
 
 constexpr foip__name_entry foip_err__src240_tbl[] = {
     {0, "Error code unknown"},
-    {1, "FOIP__START_ERR__GLB_CNF_NOT_SET, Global configuration not set: FOIP__SET_CONFIG_RQ not called or FOIP__SET_CONFIG_CO (NOK)"},
+    {1,
+     "FOIP__START_ERR__GLB_CNF_NOT_SET, Global configuration not set: FOIP__SET_CONFIG_RQ not called or "
+     "FOIP__SET_CONFIG_CO (NOK)"},
     {2, "FOIP__START_ERR__REASSEMBLE_BUFF, Can't reassemble buffers configuration"},
     {3, "FOIP__START_ERR__NAI, <nai> value > Na_nb"},
     {4, "FOIP__START_ERR__NAI_2, <nai> value > R_msg_nai stored into FOIP__START_RQ"},
     {5, "FOIP__START_ERR__NAI_ALREADY_USED, Session already initialized"},
     {6, "FOIP__START_ERR__ALLOC_RESOURCE, Mem_alloc function returns P_NIL"},
     {7, "FOIP__START_ERR__TIMER_RESOURCE, Timer_alloc function returns P_NIL"},
-    {8, "FOIP__START_ERR__LOCAL_USER_PHONE_NUMBER_TOO_LONG,  <sz_local_user_phone_number> too long or forbidden character"},
-    {9, "FOIP__START_ERR__REMOTE_USER_PHONE_NUMBER_TOO_LONG, <sz_remote_user_phone_number> too long or forbidden character"},
+    {8,
+     "FOIP__START_ERR__LOCAL_USER_PHONE_NUMBER_TOO_LONG,  <sz_local_user_phone_number> too long or forbidden "
+     "character"},
+    {9,
+     "FOIP__START_ERR__REMOTE_USER_PHONE_NUMBER_TOO_LONG, <sz_remote_user_phone_number> too long or forbidden "
+     "character"},
     {13, "FOIP__START_ERR__FAX__FNAME_FAX_PG_ACCESS, File access error <sz_fname_fax_pg>"},
-    {14, "FOIP__START_ERR__FAX__GENERIC_FNAME_RCV_FAX_PG_ACCESS, File access error <sz_generic_fname_rcv_fax_pg> or <sz_tiff_fname_rcv_fax_pg>"},
-    {15, "FOIP__START_ERR__DIRECTION_1, dir = FOIP__DIR_OUT & flag_poll = FALSE: Fax will start an outgoing call AND will send Fax pages BUT foip__fax_pg_descriptor empty"},
-    {16, "FOIP__START_ERR__DIRECTION_2, dir = FOIP__DIR_OUT & flag_poll = TRUE: (Polling mode) Fax will start an outgoing call AND will receive pages BUT sz_generic_fname_rcv_fax_pg empty"},
-    {17, "FOIP__START_ERR__DIRECTION_3, dir = FOIP__DIR_IN & flag_poll = FALSE: Fax will accept an incoming call AND will receive pages BUT sz_generic_fname_rcv_fax_pg empty"},
-    {18, "FOIP__START_ERR__DIRECTION_4, dir = FOIP__DIR_IN & flag_poll = TRUE: (Polling mode) Fax will accept an incoming call AND will send Fax pages BUT foip__fax_pg_descriptor empty"},
+    {14,
+     "FOIP__START_ERR__FAX__GENERIC_FNAME_RCV_FAX_PG_ACCESS, File access error <sz_generic_fname_rcv_fax_pg> or "
+     "<sz_tiff_fname_rcv_fax_pg>"},
+    {15,
+     "FOIP__START_ERR__DIRECTION_1, dir = FOIP__DIR_OUT & flag_poll = FALSE: Fax will start an outgoing call AND will "
+     "send Fax pages BUT foip__fax_pg_descriptor empty"},
+    {16,
+     "FOIP__START_ERR__DIRECTION_2, dir = FOIP__DIR_OUT & flag_poll = TRUE: (Polling mode) Fax will start an outgoing "
+     "call AND will receive pages BUT sz_generic_fname_rcv_fax_pg empty"},
+    {17,
+     "FOIP__START_ERR__DIRECTION_3, dir = FOIP__DIR_IN & flag_poll = FALSE: Fax will accept an incoming call AND will "
+     "receive pages BUT sz_generic_fname_rcv_fax_pg empty"},
+    {18,
+     "FOIP__START_ERR__DIRECTION_4, dir = FOIP__DIR_IN & flag_poll = TRUE: (Polling mode) Fax will accept an incoming "
+     "call AND will send Fax pages BUT foip__fax_pg_descriptor empty"},
     {19, "FOIP__START_ERR__FNAME_EVT_ACCESS, File access error <sz_fname_event>"},
     {20, "FOIP__START_ERR__FNAME_AUDIT_ACCESS, File access error <sz_fname_audit>"},
     {21, "FOIP__START_ERR__FNAME_T38_TRC_ACCESS, File access error <sz_fname_t38_trc>"},
     {22, "FOIP__START_ERR__FNAME_SMP_RX_ACCESS, File access error <sz_fname_rx_samples>"},
     {23, "FOIP__START_ERR__FNAME_SMP_TX_ACCESS, File access error <sz_fname_tx_samples>"},
-    {24, "FOIP__START_ERR__LOCAL_MEDIA_PORT, <local_media_ip_addr.ip_port> is 0, or a media port (port + 2) would exceed 65535"},
+    {24,
+     "FOIP__START_ERR__LOCAL_MEDIA_PORT, <local_media_ip_addr.ip_port> is 0, or a media port (port + 2) would exceed "
+     "65535"},
     {84, "FOIP__START_ERR__FAX__TIFF_FNAME_FAX_PG_ACCESS, File access error <sz_tiff_fname_fax_pg>"},
     {84, "FOIP__START_ERR__FAX__TMP_TIFF_FILE, Wrong value loaded into <sz_fname_tiff_tmp_pg>"},
     {85, "FOIP__START_ERR__FAX__TMP_TIFF_FILE_ACCESS, File access error <sz_fname_tiff_tmp_pg>"},
@@ -197,16 +248,26 @@ constexpr foip__name_entry foip_err__src240_tbl[] = {
     {90, "FOIP__START_ERR_TIFF_ERR__FOPEN_FAILURE, Error reported by TIFF module: Can't open file"},
     {91, "FOIP__START_ERR_TIFF_ERR__WRONG_TIFF_HEADER, Error reported by TIFF module: Bad TIFF ID into file header"},
     {92, "FOIP__START_ERR_TIFF_ERR__WRONG_TIFF_FILE, Error reported by TIFF module: TIFF file too short, .... ?"},
-    {93, "FOIP__START_ERR_TIFF_ERR__TOO_MUCH_IFD_ENTRIES, Error reported by TIFF module: Error into TIFF fields of Page Header"},
+    {93,
+     "FOIP__START_ERR_TIFF_ERR__TOO_MUCH_IFD_ENTRIES, Error reported by TIFF module: Error into TIFF fields of Page "
+     "Header"},
     {94, "FOIP__START_ERR_TIFF_ERR__STRIP_ENTRY, Error reported by TIFF module: Error into TIFF fields of Page Header"},
-    {95, "FOIP__START_ERR_TIFF_ERR__ROWS_PER_STRIP, Error reported by TIFF module: Error into TIFF fields of Page Header"},
-    {96, "FOIP__START_ERR_TIFF_ERR__STRIP_BYTE_ENTRY, Error reported by TIFF module: Error into TIFF fields of Page Header"},
-    {97, "FOIP__START_ERR_TIFF_ERR__TOO_MUCH_BUF_IFD_VALUE_8_ENTRIES, Error reported by TIFF module: Error into TIFF fields of Page Header"},
-    {98, "FOIP__START_ERR_TIFF_ERR__TOO_MUCH_BUF_IFD_VALUE_16_ENTRIES, Error reported by TIFF module: Error into TIFF fields of Page Header"},
+    {95,
+     "FOIP__START_ERR_TIFF_ERR__ROWS_PER_STRIP, Error reported by TIFF module: Error into TIFF fields of Page Header"},
+    {96,
+     "FOIP__START_ERR_TIFF_ERR__STRIP_BYTE_ENTRY, Error reported by TIFF module: Error into TIFF fields of Page "
+     "Header"},
+    {97,
+     "FOIP__START_ERR_TIFF_ERR__TOO_MUCH_BUF_IFD_VALUE_8_ENTRIES, Error reported by TIFF module: Error into TIFF "
+     "fields of Page Header"},
+    {98,
+     "FOIP__START_ERR_TIFF_ERR__TOO_MUCH_BUF_IFD_VALUE_16_ENTRIES, Error reported by TIFF module: Error into TIFF "
+     "fields of Page Header"},
     {99, "FOIP__START_ERR_TIFF_PG_HDR_COLOR, Fax page to send is not Bilevel color image"},
     {100, "FOIP__START_ERR_TIFF_PG_HDR_NB_BITS_PER_PIXEL, Fax page to send: Not 1 bit per pixel"},
     {101, "FOIP__START_ERR_TIFF_PG_HDR_COLOR_FORMAT, Fax page to send: Color format is not \"White pixel is zero\""},
-    {102, "FOIP__START_ERR_TIFF_PG_HDR_BAD_ENCODING_METHOD, Fax page to send: Not T.4 mono / Bi or T.6 encoding method"},
+    {102,
+     "FOIP__START_ERR_TIFF_PG_HDR_BAD_ENCODING_METHOD, Fax page to send: Not T.4 mono / Bi or T.6 encoding method"},
     {103, "FOIP__START_ERR_TIFF_PG_HDR_BAD_NB_PIXEL, Fax page to send: Not supported Nb pixels per line"},
     {104, "FOIP__START_ERR_TIFF_PG_HDR_BAD_RESOLUTION, Fax page to send: Bad resolution"},
     {0, ""},
@@ -239,7 +300,9 @@ constexpr foip__name_entry foip_err__src255_tbl[] = {
 constexpr foip__name_entry foip_err__src190_tbl[] = {
     {0, "Error code unknown"},
     {1, "FOIP__T38_CAP_ERR__MSG_BUFF_RESOURCE, Can't alloc Msg/Buffer to send T38__CAPABILITIES_RQ"},
-    {2, "FOIP__T38_CAP_ERR__PREPARE_CO_1, Build FOIP__T38_CAPABILITIES_CO: foip_proc_api__prepare_long_data_to_send returns NOK"},
+    {2,
+     "FOIP__T38_CAP_ERR__PREPARE_CO_1, Build FOIP__T38_CAPABILITIES_CO: foip_proc_api__prepare_long_data_to_send "
+     "returns NOK"},
     {3, "FOIP__T38_CAP_ERR__PREPARE_CO_2, FOIP__T38_CAPABILITIES_CO: foip_proc_api__eof_long_data_to_send returns NOK"},
     {0, ""},
 };
@@ -247,11 +310,17 @@ constexpr foip__name_entry foip_err__src190_tbl[] = {
 constexpr foip__name_entry foip_err__src200_tbl[] = {
     {0, "Error code unknown"},
     {1, "FOIP__REGISTER_ERR__GLB_CNF_NOT_SET, Global configuration not loaded"},
-    {2, "FOIP__REGISTER_ERR__NO_MORE_RESOURCE, Can't build new SIP Register (no more memory ressource increase: FOIP__MAX_SIP_REGISTER"},
-    {3, "FOIP__REGISTER_ERR__NO_REGISTRAR_NO_OUTPROXY, No Outbound Proxy and No Registrar server defined into Global configuration"},
+    {2,
+     "FOIP__REGISTER_ERR__NO_MORE_RESOURCE, Can't build new SIP Register (no more memory ressource increase: "
+     "FOIP__MAX_SIP_REGISTER"},
+    {3,
+     "FOIP__REGISTER_ERR__NO_REGISTRAR_NO_OUTPROXY, No Outbound Proxy and No Registrar server defined into Global "
+     "configuration"},
     {4, "FOIP__REGISTER_ERR__USER_IDENTIFICATION, Wrong value loaded into <local_user_identification>"},
     {5, "FOIP__REGISTER_ERR__USER_PHONE_NUMBER_TOO_LONG, Wrong value loaded into <sz_user_phone_number>"},
-    {6, "FOIP__REGISTER_ERR__NO_USER_NAME__USER_PHONE_NB, Wrong value loaded into <sz_user_name / sz_user_phone_number> (empty fields)"},
+    {6,
+     "FOIP__REGISTER_ERR__NO_USER_NAME__USER_PHONE_NB, Wrong value loaded into <sz_user_name / sz_user_phone_number> "
+     "(empty fields)"},
     {7, "FOIP__REGISTER_ERR__REGISTERED_IP_FAMILY, Wrong value loaded into <registered_addr.ip_addr.ip_family>"},
     {8, "FOIP__REGISTER_ERR__NO_DNAME_NO_IP_ADDR, No Domain and No IP Address defined into <registered_addr>"},
     {9, "FOIP__REGISTER_ERR__BOTH_DNAME_IP_ADDR, Domain and IP Address are defined into <registered_addr>"},
@@ -259,7 +328,9 @@ constexpr foip__name_entry foip_err__src200_tbl[] = {
     {11, "FOIP__REGISTER_ERR__REGISTERED_IPV6_ADDR, Wrong value loaded into <registered_addr.ip_addr.addr.v6>"},
     {12, "FOIP__REGISTER_ERR__EXPIRES_SEC, Wrong value loaded into <expires_sec>"},
     {13, "FOIP__REGISTER_ERR__AUTH__FLAG_ENABLE, Wrong value loaded into <sip_authentication.flag_enable>"},
-    {14, "FOIP__REGISTER_ERR__AUTH__MISSING_FIELD, Wrong value loaded into <sip_authentication.sz_user_name / sz_user_password / sz_realm>"},
+    {14,
+     "FOIP__REGISTER_ERR__AUTH__MISSING_FIELD, Wrong value loaded into <sip_authentication.sz_user_name / "
+     "sz_user_password / sz_realm>"},
     {0, ""},
 };
 
@@ -361,48 +432,20 @@ constexpr foip__name_entry foip_err__ret_code_tbl[] = {
 };
 
 constexpr foip__name_entry foip_err__socket_tbl[] = {
-    {0, "Error code unknown"},
-    {1, "TPIP error (1)"},
-    {2, "TPIP error (2)"},
-    {3, "TPIP error (3)"},
-    {8, "TPIP error (4)"},
-    {9, "TPIP error (5)"},
-    {10, "TPIP error (6)"},
-    {11, "TPIP error (7)"},
-    {13, "TPIP error (8)"},
-    {14, "TPIP error (9)"},
-    {15, "TPIP error (10)"},
-    {16, "TPIP error (11)"},
-    {17, "TPIP error (12)"},
-    {18, "TPIP error (13)"},
-    {19, "TPIP error (14)"},
-    {20, "TPIP error (15)"},
-    {21, "TPIP error (16)"},
-    {22, "TPIP error (17)"},
-    {23, "TPIP error (18)"},
-    {24, "TPIP error (19)"},
-    {25, "TPIP error (20)"},
-    {32, "TPIP error (21)"},
-    {33, "TPIP error (22)"},
-    {34, "TPIP error (23)"},
-    {35, "TPIP error (24)"},
-    {36, "TPIP error (25)"},
-    {37, "TPIP error (26)"},
-    {38, "TPIP error (27)"},
-    {39, "TPIP error (28)"},
-    {40, "TPIP error (29)"},
-    {41, "TPIP error (30)"},
-    {42, "TPIP error (31)"},
-    {48, "TPIP error (32)"},
-    {49, "TPIP error (33)"},
-    {50, "TPIP error (34)"},
-    {51, "TPIP error (35)"},
-    {53, "TPIP error (35)"},
-    {80, "TPIP error (50)"},
-    {81, "TPIP error (51)"},
-    {82, "TPIP error (52)"},
-    {83, "TPIP error (53)"},
-    {0, ""},
+    {0, "Error code unknown"}, {1, "TPIP error (1)"},   {2, "TPIP error (2)"},
+    {3, "TPIP error (3)"},     {8, "TPIP error (4)"},   {9, "TPIP error (5)"},
+    {10, "TPIP error (6)"},    {11, "TPIP error (7)"},  {13, "TPIP error (8)"},
+    {14, "TPIP error (9)"},    {15, "TPIP error (10)"}, {16, "TPIP error (11)"},
+    {17, "TPIP error (12)"},   {18, "TPIP error (13)"}, {19, "TPIP error (14)"},
+    {20, "TPIP error (15)"},   {21, "TPIP error (16)"}, {22, "TPIP error (17)"},
+    {23, "TPIP error (18)"},   {24, "TPIP error (19)"}, {25, "TPIP error (20)"},
+    {32, "TPIP error (21)"},   {33, "TPIP error (22)"}, {34, "TPIP error (23)"},
+    {35, "TPIP error (24)"},   {36, "TPIP error (25)"}, {37, "TPIP error (26)"},
+    {38, "TPIP error (27)"},   {39, "TPIP error (28)"}, {40, "TPIP error (29)"},
+    {41, "TPIP error (30)"},   {42, "TPIP error (31)"}, {48, "TPIP error (32)"},
+    {49, "TPIP error (33)"},   {50, "TPIP error (34)"}, {51, "TPIP error (35)"},
+    {53, "TPIP error (35)"},   {80, "TPIP error (50)"}, {81, "TPIP error (51)"},
+    {82, "TPIP error (52)"},   {83, "TPIP error (53)"}, {0, ""},
 };
 
 constexpr foip__name_entry foip_err__diag_cf_tbl[] = {
@@ -457,20 +500,31 @@ constexpr foip__name_entry foip_err__diag_fax_tbl[] = {
     {11, "(FAX__CANT_OPEN_FNAME_SND_PG) Can't open file of fax page to send"},
     {12, "(FAX__CANT_OPEN_FNAME_RCV_PG) Can't open file to store received fax page"},
     {13, "(FAX__CANT_WRITE_FNAME_RCV_PG) Can't write Rcv fax page into rcv file"},
-    {14, "(FAX__ALGO_DCS_SENT_VS_SND_PG) Negotiated algorithm (thru DCS) doesn't match with encoding of Fax page to send"},
-    {15, "(FAX__RESOL_DCS_SENT_VS_SND_PG) Negotiated resolution (thru DCS) doesn't match with resolution of Fax page to send"},
+    {14,
+     "(FAX__ALGO_DCS_SENT_VS_SND_PG) Negotiated algorithm (thru DCS) doesn't match with encoding of Fax page to send"},
+    {15,
+     "(FAX__RESOL_DCS_SENT_VS_SND_PG) Negotiated resolution (thru DCS) doesn't match with resolution of Fax page to "
+     "send"},
     {16, "(FAX__WIDTH_DCS_SENT_VS_SND_PG) Negotiated width (thru DCS) doesn't match with width of Fax page to send"},
-    {17, "(FAX__PG_LENGTH_DCS_SENT_VS_SND_PG) Negotiated Pg length (thru DCS) doesn't match with width of Fax page to send"},
+    {17,
+     "(FAX__PG_LENGTH_DCS_SENT_VS_SND_PG) Negotiated Pg length (thru DCS) doesn't match with width of Fax page to "
+     "send"},
     {18, "(FAX__ECM_DATA_ALWAYS_BAD) Remote Fax machine is not able to receive good ECM frames"},
     {19, "(FAX__V27TER_2400_TCF_FALL_BACK) Tries TCF to V.27ter 2400 Remote Fax machine is not able to receive Fax pg"},
-    {20, "(FAX__ERR_RX_PG_ANALYZER) Error detected during RX fax pg analyze (compute Nb line of fax page with TDC engine)"},
-    {21, "(FAX__CANT_PERFORM_RESOLUTION_CONVERSION) A resolution conversion should be done but this one is not supported by FC module"},
+    {20,
+     "(FAX__ERR_RX_PG_ANALYZER) Error detected during RX fax pg analyze (compute Nb line of fax page with TDC engine)"},
+    {21,
+     "(FAX__CANT_PERFORM_RESOLUTION_CONVERSION) A resolution conversion should be done but this one is not supported "
+     "by FC module"},
     {22, "(FAX__NO_COMMON_ALGO__DIS__FAX_PG) Fax Page algorithm not supported by the remote Fax machine"},
     {23, "(FAX__T6_FAX_PG__DIS_NO_ECM) Fax Page is T.6 encoded BUT ECM is not supported by the remote"},
     {24, "(FAX__NO_COMMON_RESOLUTION__DIS__FAX_PG) Fax Page resolution not supported by the remote Fax machine"},
     {25, "(FAX__NO_COMMON_PG_WIDTH__DIS__FAX_PG) Fax Page Width not supported by the remote Fax machine"},
-    {30, "(FAX__MAX_NB_RX_PAGE_REACHED) User's limitation: The max number of Rx page is reached (Config: max_rx_nb_page)"},
-    {31, "(FAX__MAX_RX_DATA_SIZE_REACHED) User's limitation: The max of Rx Fax page data is reached (Config: max_rx_fax_data_size)"},
+    {30,
+     "(FAX__MAX_NB_RX_PAGE_REACHED) User's limitation: The max number of Rx page is reached (Config: max_rx_nb_page)"},
+    {31,
+     "(FAX__MAX_RX_DATA_SIZE_REACHED) User's limitation: The max of Rx Fax page data is reached (Config: "
+     "max_rx_fax_data_size)"},
     {0, ""},
 };
 
@@ -492,7 +546,9 @@ constexpr foip__name_entry foip_err__diag_fc_tbl[] = {
     {30, "(FC__INIT_ERR__OUTPG_KIND_OF_COLOR) Bad parameter: kind_of_color of Output page"},
     {31, "(FC__INIT_ERR__OUTPG_FLAG_WHITE_IS_ZERO) Bad parameter: flag_white_is_zero of Output page"},
     {32, "(FC__INIT_ERR__LINE_LENGTH) Bad parameters: In line_length > Out line_length"},
-    {33, "(FC__INIT_ERR__BAD_RESOL_CONV_REQUEST) Bad parameters: in resolution != out resolution AND not 200 -> 100 lpi conversion"},
+    {33,
+     "(FC__INIT_ERR__BAD_RESOL_CONV_REQUEST) Bad parameters: in resolution != out resolution AND not 200 -> 100 lpi "
+     "conversion"},
     {34, "(FC__INIT_ERR__ALLOC) Can't allocate Memory array"},
     {65, "(FC__COLOR_INIT_ERR__CTX_NOT_FREE) Internal error, Color Conversion Ctx not free"},
     {66, "(FC__COLOR_INIT_ERR__CALLBACK_PUT_DATA) Internal error, color_config: bad paramter callback_put_data"},
@@ -521,13 +577,16 @@ const foip__name_entry* start_code_table(u8 source) {
   switch (source) {
     case 225: return foip_err__src225_tbl;
     case 226: return foip_err__src226_tbl;
-    case 229: case 230: case 237: return foip_err__socket_tbl;
+    case 229:
+    case 230:
+    case 237: return foip_err__socket_tbl;
     case 232: return foip_err__src232_tbl;
     case 233: return foip_err__src233_tbl;
     case 234: return foip_err__src234_tbl;
     case 235: return foip_err__src235_tbl;
     case 236: return foip_err__src236_tbl;
-    case 238: case 239: return foip_err__t38_cfg_tbl;
+    case 238:
+    case 239: return foip_err__t38_cfg_tbl;
     case 240: return foip_err__src240_tbl;
     case 252: return foip_err__socket_tbl;
     case 253: return foip_err__src253_tbl;
@@ -605,14 +664,14 @@ void foip__fill_confirm(code_t primitive, u8 return_code, u8 error_source, u8 er
   const char* src = kSourceUnknown;
   const char* code = kCodeUnknown;
   switch (primitive) {
-    case 'F': case 'a': case 'b': case 'e': case 't':
-      foip_err__start_error_text(error_source, error_code, &src, &code);
-      break;
-    case 'n': case 'r':
-      foip_err__register_error_text(error_source, error_code, &src, &code);
-      break;
-    default:
-      break;
+    case 'F':
+    case 'a':
+    case 'b':
+    case 'e':
+    case 't': foip_err__start_error_text(error_source, error_code, &src, &code); break;
+    case 'n':
+    case 'r': foip_err__register_error_text(error_source, error_code, &src, &code); break;
+    default: break;
   }
   foip__copy_text(out->sz_error_source, src);
   foip__copy_text(out->sz_error_code, code);

@@ -57,9 +57,9 @@ enum : u8 {
   FOIP__START_ERR__TIMER_RESOURCE = 7,
   FOIP__START_ERR__LOCAL_USER_PHONE_NUMBER_TOO_LONG = 8,
   FOIP__START_ERR__REMOTE_USER_PHONE_NUMBER_TOO_LONG = 9,
-  FOIP__START_ERR__NO_LOCAL_USER_NAME = 10,       // no text of its own
-  FOIP__START_ERR__LOCAL_USER_NAME = 11,          // no text of its own
-  FOIP__START_ERR__REMOTE_USER_NAME = 12,         // no text of its own
+  FOIP__START_ERR__NO_LOCAL_USER_NAME = 10,  // no text of its own
+  FOIP__START_ERR__LOCAL_USER_NAME = 11,     // no text of its own
+  FOIP__START_ERR__REMOTE_USER_NAME = 12,    // no text of its own
   FOIP__START_ERR__FAX__GENERIC_FNAME_RCV_FAX_PG_ACCESS = 14,
   FOIP__START_ERR__DIRECTION_1 = 15,
   FOIP__START_ERR__DIRECTION_2 = 16,

@@ -64,7 +64,8 @@ std::vector<u8> msg_bytes(const msg_t* m) {
   std::vector<u8> out;
   if (!m) return out;
   if (m->p_buffer) {
-    for (const buffer_t* b = m->p_buffer; b; b = b->next) out.insert(out.end(), Buffer_data(b), Buffer_data(b) + b->data_size);
+    for (const buffer_t* b = m->p_buffer; b; b = b->next)
+      out.insert(out.end(), Buffer_data(b), Buffer_data(b) + b->data_size);
   } else {
     out.assign(Msg_inline_data(m), Msg_inline_data(m) + m->data_size);
   }

@@ -142,8 +142,8 @@ struct foip__t38iaf_enhanced {
 };
 
 struct foip__session_general_param {
-  u8 kind_of_session;        // 'I' IAF, 'G' gateway
-  u8 direction;              // 'O' or 'I', written when the session starts
+  u8 kind_of_session;  // 'I' IAF, 'G' gateway
+  u8 direction;        // 'O' or 'I', written when the session starts
   nai_t nai;
   u8 kind_of_t38_transport;  // 'U', 'T', 'X' (UDP then TCP), 'x' (TCP then UDP)
   foip__t38iaf_enhanced t38iaf_enh;

@@ -102,12 +102,9 @@ class copier {
         v = s;
         return true;
       }
-      case INI_TOOLS__NUM:
-        return rd_num(id, v, state);
-      case INI_TOOLS__BFI:
-        return rd_bfi(id, v, state);
-      default:
-        return refuse(0, "(Ini_tools__read) Bad kind of parameter");
+      case INI_TOOLS__NUM: return rd_num(id, v, state);
+      case INI_TOOLS__BFI: return rd_bfi(id, v, state);
+      default: return refuse(0, "(Ini_tools__read) Bad kind of parameter");
     }
   }
 
@@ -273,13 +270,13 @@ void app_foip_ini__init_session_values(app_foip_ini__session_values& record) {
 // Global copy
 
 uint8_t app_foip_ini__copy_glb_cnf_tbl_2_glb_cnf_struct(ini_tools__value* glb_table, foip__global_param& out,
-                                                         app_foip_ini__app_settings& app) {
+                                                        app_foip_ini__app_settings& app) {
   return app_foip_ini__copy_glb_cnf_tbl_2_glb_cnf_struct(glb_table, out, app, app_foip_ini__error_monitor);
 }
 
 uint8_t app_foip_ini__copy_glb_cnf_tbl_2_glb_cnf_struct(ini_tools__value* glb_table, foip__global_param& out,
-                                                         app_foip_ini__app_settings& app,
-                                                         const ini_tools__error_cb& error_cb) {
+                                                        app_foip_ini__app_settings& app,
+                                                        const ini_tools__error_cb& error_cb) {
   using namespace glb_cfg;
   constexpr uint8_t kRefused = APP_FOIP_INI__COPY_REFUSED;
   copier c(glb_table, app_foip_ini__glb_keywords, error_cb,
@@ -357,7 +354,7 @@ uint8_t app_foip_ini__copy_glb_cnf_tbl_2_glb_cnf_struct(ini_tools__value* glb_ta
                     auto_build_path_of_trace_files});
     } else {
       app.auto_build_count = static_cast<uint16_t>(count);
-      auto reference = [&](uint16_t id, char (&dest)[FOIP__FNAME_MAX_LEN]) {
+      auto reference = [&](uint16_t id, char(&dest)[FOIP__FNAME_MAX_LEN]) {
         const char* name = nullptr;
         uint8_t s = 0;
         if (!c.rd_file(id, name, &s) || !c.required(6, id, s)) return false;
@@ -443,7 +440,8 @@ uint8_t app_foip_ini__copy_glb_cnf_tbl_2_glb_cnf_struct(ini_tools__value* glb_ta
     if (!c.rd_string(s.fqdn_id, fqdn) || !c.rd_ip(s.ip_id, ip) || !c.rd_num(s.port_id, n)) return kRefused;
     if (!empty_text(fqdn) && has_ip(ip))
       return c.refuse(12, "\"%s\" and \"%s\" are defined in same time", s.fqdn_name, s.ip_name), kRefused;
-    if ((!empty_text(fqdn) || has_ip(ip)) && n == 0) return c.refuse(12, "\"%s\" is not defined", s.port_name), kRefused;
+    if ((!empty_text(fqdn) || has_ip(ip)) && n == 0)
+      return c.refuse(12, "\"%s\" is not defined", s.port_name), kRefused;
     if (empty_text(fqdn) && !has_ip(ip)) foip__clear_addr(*s.out);  // none configured
     else set_addr(*s.out, fqdn, ip, static_cast<uint16_t>(n));
   }
@@ -491,9 +489,8 @@ uint8_t app_foip_ini__copy_glb_cnf_tbl_2_glb_cnf_struct(ini_tools__value* glb_ta
   auto audit_off = [&]() {
     c.ignore_all({audit_file_name, max_length_of_audit_file, max_number_of_audit_files, log_options});
     for (uint16_t k = 0; k < glb_cfg::max_audit_filters; ++k)
-      c.ignore_all({filter_mode, filter_entity_from, filter_entity_to, filter_primitive_code,
-                    filter_ascii_primitive_code},
-                   k);
+      c.ignore_all(
+          {filter_mode, filter_entity_from, filter_entity_to, filter_primitive_code, filter_ascii_primitive_code}, k);
     audit.sz_fname_audit[0] = '\0';
     audit.max_length_of_audit_file = 0;
     std::memset(audit.audit_filter, 0, sizeof audit.audit_filter);
@@ -529,8 +526,7 @@ uint8_t app_foip_ini__copy_glb_cnf_tbl_2_glb_cnf_struct(ini_tools__value* glb_ta
       if (!c.rd_id(filter_entity_to, to, &st, k) || !c.required(15, filter_entity_to, st)) return kRefused;
       if (!c.rd_char(filter_primitive_code, code, &st, k) || !c.required(15, filter_primitive_code, st))
         return kRefused;
-      if (!c.rd_string(filter_ascii_primitive_code, text, &st, k) ||
-          !c.required(15, filter_ascii_primitive_code, st))
+      if (!c.rd_string(filter_ascii_primitive_code, text, &st, k) || !c.required(15, filter_ascii_primitive_code, st))
         return kRefused;
       f.item_mode = static_cast<uint8_t>(mode);
       f.from = static_cast<ent_id_t>(from);
@@ -602,12 +598,12 @@ bool phone_number(copier& c, uint16_t id, char (&field)[FOIP__PHONE_NB_MAX_LEN +
 }  // namespace
 
 uint8_t app_foip_ini__copy_cnf_tbl_2_cnf_struct(ini_tools__value* table, app_foip_ini__session_values& record,
-                                                 const foip__global_param& glb) {
+                                                const foip__global_param& glb) {
   return app_foip_ini__copy_cnf_tbl_2_cnf_struct(table, record, glb, app_foip_ini__error_monitor);
 }
 
 uint8_t app_foip_ini__copy_cnf_tbl_2_cnf_struct(ini_tools__value* table, app_foip_ini__session_values& record,
-                                                 const foip__global_param& glb, const ini_tools__error_cb& error_cb) {
+                                                const foip__global_param& glb, const ini_tools__error_cb& error_cb) {
   using namespace session_cfg;
   constexpr uint8_t kRefused = APP_FOIP_INI__COPY_REFUSED;
   copier c(table, app_foip_ini__session_keywords, error_cb, "app_foip_ini_2 - app_foip_ini__copy_cnf_tbl_2_cnf_struct",
@@ -660,8 +656,7 @@ uint8_t app_foip_ini__copy_cnf_tbl_2_cnf_struct(ini_tools__value* table, app_foi
   // 4. Authentication: all three texts or none.
   auto& auth = p.sip_session_param.sip_authentication;
   const char *user = nullptr, *password = nullptr, *realm = nullptr;
-  if (!c.rd_string(auth_user_name, user) || !c.rd_string(auth_password, password) ||
-      !c.rd_string(auth_realm, realm))
+  if (!c.rd_string(auth_user_name, user) || !c.rd_string(auth_password, password) || !c.rd_string(auth_realm, realm))
     return kRefused;
   foip__copy_text(auth.sz_user_name, user);
   foip__copy_text(auth.sz_user_password, password);
@@ -909,8 +904,7 @@ uint8_t app_foip_ini__copy_cnf_tbl_2_cnf_struct(ini_tools__value* table, app_foi
     for (uint16_t k = 0; k < elements && pages < FOIP__MAX_SND_TIFF_FILE; ++k) {
       if (!c.rd_file(page_tiff_file_name, text, nullptr, k)) return kRefused;
       if (empty_text(text)) continue;
-      if (!c.prefixed(10, page_tiff_file_name, send_path, text, send.sz_tiff_fname_fax_pg[pages], k))
-        return kRefused;
+      if (!c.prefixed(10, page_tiff_file_name, send_path, text, send.sz_tiff_fname_fax_pg[pages], k)) return kRefused;
       ++pages;
       c.ignore_all({page_encoding, page_resolution, page_width, page_length}, k);
     }

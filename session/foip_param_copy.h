@@ -28,11 +28,11 @@ inline constexpr uint32_t APP_FOIP_INI__NO_AUDIT_NO_CHECKS = 0x8000;
 // The application's own settings from glb.cfg.
 struct app_foip_ini__app_settings {
   uint8_t overwrite_rcv_fax_pages = 0;
-  uint8_t batch_mode = 0;         // "launch batch process"
-  uint16_t batch_limit = 0;       // "batch session counter"
-  uint32_t start_delay = 0;       // "session delay", in ms
-  uint8_t incoming_call_mode = 0; // "SIP incoming call mode"
-  uint8_t auto_build_mode = 0;    // 0 none, 1 contiguous, 2 even and odd
+  uint8_t batch_mode = 0;          // "launch batch process"
+  uint16_t batch_limit = 0;        // "batch session counter"
+  uint32_t start_delay = 0;        // "session delay", in ms
+  uint8_t incoming_call_mode = 0;  // "SIP incoming call mode"
+  uint8_t auto_build_mode = 0;     // 0 none, 1 contiguous, 2 even and odd
   uint16_t auto_build_count = 0;
   char auto_build_source_1[FOIP__FNAME_MAX_LEN] = "";
   char auto_build_source_2[FOIP__FNAME_MAX_LEN] = "";
@@ -49,11 +49,11 @@ struct app_foip_ini__app_settings {
 
 // The configuration part of an application session record.
 struct app_foip_ini__session_values {
-  ini_tools__table values;          // the session's value table (send-page area included)
-  uint8_t direction = 0;            // FOIP__DIR_OUT or FOIP__DIR_IN
-  uint16_t rotation_base = 0;       // the session's first local media port
-  uint8_t register_wanted = 0;      // "send SIP register"
-  foip__sip_register_param reg{};   // registration settings
+  ini_tools__table values;         // the session's value table (send-page area included)
+  uint8_t direction = 0;           // FOIP__DIR_OUT or FOIP__DIR_IN
+  uint16_t rotation_base = 0;      // the session's first local media port
+  uint8_t register_wanted = 0;     // "send SIP register"
+  foip__sip_register_param reg{};  // registration settings
   foip__session_param param{};
 };
 
@@ -75,14 +75,14 @@ void app_foip_ini__init_session_values(app_foip_ini__session_values& record);
 
 // Global copy: glb_table -> out and app.  2 done, 3 refused.
 uint8_t app_foip_ini__copy_glb_cnf_tbl_2_glb_cnf_struct(ini_tools__value* glb_table, foip__global_param& out,
-                                                         app_foip_ini__app_settings& app,
-                                                         const ini_tools__error_cb& error_cb);
+                                                        app_foip_ini__app_settings& app,
+                                                        const ini_tools__error_cb& error_cb);
 uint8_t app_foip_ini__copy_glb_cnf_tbl_2_glb_cnf_struct(ini_tools__value* glb_table, foip__global_param& out,
-                                                         app_foip_ini__app_settings& app);
+                                                        app_foip_ini__app_settings& app);
 
 // Session copy: table -> record (parameters, direction, registration).  The
 // global parameters give the NAT support flag.  2 done, 3 refused.
 uint8_t app_foip_ini__copy_cnf_tbl_2_cnf_struct(ini_tools__value* table, app_foip_ini__session_values& record,
-                                                 const foip__global_param& glb, const ini_tools__error_cb& error_cb);
+                                                const foip__global_param& glb, const ini_tools__error_cb& error_cb);
 uint8_t app_foip_ini__copy_cnf_tbl_2_cnf_struct(ini_tools__value* table, app_foip_ini__session_values& record,
-                                                 const foip__global_param& glb);
+                                                const foip__global_param& glb);

@@ -131,8 +131,14 @@ u8 t38_transports(const foip_sdp__env& env, u8 out[2]) {
       if (env.tcp_enabled != 1) return 0;
       out[0] = FOIP_SDP__TCP;
       return 1;
-    case 'X': out[0] = FOIP_SDP__UDPTL; out[1] = FOIP_SDP__TCP; return 2;
-    case 'x': out[0] = FOIP_SDP__TCP; out[1] = FOIP_SDP__UDPTL; return 2;
+    case 'X':
+      out[0] = FOIP_SDP__UDPTL;
+      out[1] = FOIP_SDP__TCP;
+      return 2;
+    case 'x':
+      out[0] = FOIP_SDP__TCP;
+      out[1] = FOIP_SDP__UDPTL;
+      return 2;
     default: return 0;
   }
 }
@@ -199,10 +205,8 @@ void complete_t38(foip_sdp__media& m, const foip_sdp__env& env) {
     if (k == FOIP_SDP__T38_MAX_BIT_RATE)
       replace = tcp ? t.fax_max_bit_rate < m.t38.tpkt_param.fax_max_bit_rate
                     : u.fax_max_bit_rate < m.t38.udptl_param.fax_max_bit_rate;
-    else if (k == FOIP_SDP__T38_MAX_BUFFER)
-      replace = u.fax_max_buffer_size < m.t38.udptl_param.fax_max_buffer_size;
-    else if (k == FOIP_SDP__T38_MAX_DATAGRAM)
-      replace = u.max_datagram_size < m.t38.udptl_param.max_datagram_size;
+    else if (k == FOIP_SDP__T38_MAX_BUFFER) replace = u.fax_max_buffer_size < m.t38.udptl_param.fax_max_buffer_size;
+    else if (k == FOIP_SDP__T38_MAX_DATAGRAM) replace = u.max_datagram_size < m.t38.udptl_param.max_datagram_size;
     if (!replace) continue;
     set_attr(m.t38, tcp, k, u, t);
     m.t38_state[k] = FOIP_SDP__ATTR_FORCED;
@@ -350,9 +354,7 @@ u16 foip_sdp__create_offer(const foip_sdp__env& env, u32 version, sip_mgt__sdp_c
   if (!create_sdp__fresh_origin(env, version, sdp)) return 0;
   u16& n = sdp.media_count;
   switch (env.operating_mode) {
-    case FOIP__WAIT_RE_INVITE:
-      create_sdp__t38_media(0, sdp, env);
-      break;
+    case FOIP__WAIT_RE_INVITE: create_sdp__t38_media(0, sdp, env); break;
     case 2:
       create_sdp__audio_codec(FOIP_SDP__PT_PCMA, sdp.media[0], env);
       create_sdp__audio_codec(FOIP_SDP__PT_PCMU, sdp.media[1], env);
@@ -407,8 +409,8 @@ bool ssc_prim_has_sdp(code_t prim, ssc_handle* h) {
   return ssc_is_handle(h) && Ssc_first<ssc_hdr_sdp_session>(h, ssc_header_id::SDP_MAIN_BODY) != nullptr;
 }
 
-u8 decode_sdp__remote(code_t prim, ssc_handle* h, const foip_sdp__env& env, sip_mgt__sdp_contents& sdp,
-                      u16* enabled, u16* total) {
+u8 decode_sdp__remote(code_t prim, ssc_handle* h, const foip_sdp__env& env, sip_mgt__sdp_contents& sdp, u16* enabled,
+                      u16* total) {
   sip_mgt__sdp_clear(sdp);
   if (enabled != nullptr) *enabled = 0;
   if (total != nullptr) *total = 0;
@@ -494,8 +496,8 @@ u8 check_t38_cap_compatibility(const foip_sdp__t38_param& local, u8 transport, c
   return clash(local.udptl_param.drate_mgt_method, remote.udptl_param.drate_mgt_method) ? NO : OK;
 }
 
-u8 check_t38_cap_remote_vs_local(sip_mgt__sdp_contents& remote, const foip_sdp__env& env, u16* index,
-                                 u16* local_port, u16* nat_port) {
+u8 check_t38_cap_remote_vs_local(sip_mgt__sdp_contents& remote, const foip_sdp__env& env, u16* index, u16* local_port,
+                                 u16* nat_port) {
   if (env.local == nullptr) return 0;
   u16 audio = FOIP_SDP__NO_INDEX, video = FOIP_SDP__NO_INDEX;
   const u16 n = std::min<u16>(remote.media_count, FOIP_SDP__MAX_MEDIA);
@@ -559,7 +561,8 @@ foip_sdp__t38_param foip_sdp__negotiate_t38(const foip_sdp__t38_param& local, co
   d.transcode_jbig = local_has(l.transcode_jbig, r.transcode_jbig) ? 1 : 0;
   if (l.udp_ec == FOIP_SDP__UDP_FEC) d.udp_ec = FOIP_SDP__UDP_FEC;
   else if (l.udp_ec == FOIP_SDP__BOTH)
-    d.udp_ec = (r.udp_ec == FOIP_SDP__UDP_FEC || r.udp_ec == FOIP_SDP__BOTH) ? FOIP_SDP__UDP_FEC : FOIP_SDP__UDP_REDUNDANCY;
+    d.udp_ec =
+        (r.udp_ec == FOIP_SDP__UDP_FEC || r.udp_ec == FOIP_SDP__BOTH) ? FOIP_SDP__UDP_FEC : FOIP_SDP__UDP_REDUNDANCY;
   else d.udp_ec = FOIP_SDP__UDP_REDUNDANCY;
   d.drate_mgt_method = negotiate_rate(l.drate_mgt_method, r.drate_mgt_method);
   return s;

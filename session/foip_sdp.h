@@ -137,8 +137,8 @@ struct foip_sdp__env {
   u16 udp_t38_port = 0, nat_udp_t38_port = 0;
   u16 tcp_t38_port = 0, nat_tcp_t38_port = 0;
   const foip_sdp__t38_param* local = nullptr;  // null: no session parameters
-  foip__t38_capabilites_param remote_cfg{};     // defaults for left-out attributes, masks, test values
-  foip_sdp__t38_param default_remote{};         // starting block of a received T.38 media
+  foip__t38_capabilites_param remote_cfg{};    // defaults for left-out attributes, masks, test values
+  foip_sdp__t38_param default_remote{};        // starting block of a received T.38 media
   const char* user_name = "";
 };
 
@@ -185,16 +185,16 @@ inline constexpr u8 FOIP_SDP__NO_ADDRESS = 4;
 // connection address.  `enabled` (may be null) gets the number of media
 // with a port; `total` (may be null) the number of media lines received,
 // kept or not.
-[[nodiscard]] u8 decode_sdp__remote(code_t prim, ssc_handle* h, const foip_sdp__env& env,
-                                    sip_mgt__sdp_contents& sdp, u16* enabled, u16* total = nullptr);
+[[nodiscard]] u8 decode_sdp__remote(code_t prim, ssc_handle* h, const foip_sdp__env& env, sip_mgt__sdp_contents& sdp,
+                                    u16* enabled, u16* total = nullptr);
 
 // 2 compatible, 3 incompatible.
 [[nodiscard]] u8 check_t38_cap_compatibility(const foip_sdp__t38_param& local, u8 transport,
                                              const foip_sdp__t38_param& remote, u8 tcp_enabled);
 // Chooses the answer media: 2 a T.38 media, 1 audio or video, 0 none.  The
 // chosen entry is marked selected; index and ports (may be null) are set.
-u8 check_t38_cap_remote_vs_local(sip_mgt__sdp_contents& remote, const foip_sdp__env& env, u16* index,
-                                 u16* local_port, u16* nat_port);
+u8 check_t38_cap_remote_vs_local(sip_mgt__sdp_contents& remote, const foip_sdp__env& env, u16* index, u16* local_port,
+                                 u16* nat_port);
 // Keeps one G.711 format on an enabled audio entry offering two or more.
 void adjust_sdp__audio_answer(foip_sdp__media& m);
 // The negotiated parameters of an accepted T.38 media (the session's).

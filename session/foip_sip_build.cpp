@@ -96,8 +96,8 @@ u8 build_sip_header__allow(ssc_handle* h, nai_t nai) {
   auto* p = static_cast<ssc_hdr_allow*>(add(h, H::ALLOW, nai, "build_sip_header__allow"));
   if (!p) return 3;
   std::memset(p->allowed, 0, sizeof p->allowed);
-  for (ssc_msg_type t : {ssc_msg_type::INVITE, ssc_msg_type::BYE, ssc_msg_type::ACK, ssc_msg_type::OPTIONS,
-                         ssc_msg_type::CANCEL})
+  for (ssc_msg_type t :
+       {ssc_msg_type::INVITE, ssc_msg_type::BYE, ssc_msg_type::ACK, ssc_msg_type::OPTIONS, ssc_msg_type::CANCEL})
     p->allowed[static_cast<u8>(t)] = 1;
   return 2;
 }

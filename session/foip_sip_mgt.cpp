@@ -168,8 +168,7 @@ void configure_step(u8 event) {
       }
       return;
     }
-    default:
-      return;
+    default: return;
   }
 }
 
@@ -191,11 +190,8 @@ void reset_step(u8 event) {
       if (send_ssc_reset_config_rq() == 2) g_sip.phase = SIP_MGT__WAIT_SSC_RESET;
       else reset_done();
       return;
-    case SIP_MGT__WAIT_SSC_RESET:
-      reset_done();
-      return;
-    default:
-      return;
+    case SIP_MGT__WAIT_SSC_RESET: reset_done(); return;
+    default: return;
   }
 }
 
@@ -283,7 +279,8 @@ void sip_register__automaton(u8 event, sip_register__ctx* r) {
       if (r->state == SIP_REGISTER__SENT) {
         r->last_status = code;
         char line[198];
-        std::snprintf(line, sizeof line, "\n(nai %d, conn_id %3d)      SSC Evt (Register): Receive SSC_REGISTER_CO (%d)",
+        std::snprintf(line, sizeof line,
+                      "\n(nai %d, conn_id %3d)      SSC Evt (Register): Receive SSC_REGISTER_CO (%d)",
                       g_sip.glb_sip_param.sig_nai, r->conn_id, code);
         foip_trc__print_event(g_sip.glb_sip_param.sig_nai, FOIP__SIP_EVT_1, line);
         if (st && code >= 200 && code < 300 && r->held_register) {
@@ -294,9 +291,9 @@ void sip_register__automaton(u8 event, sip_register__ctx* r) {
         r->state = st ? SIP_REGISTER__REGISTERED : SIP_REGISTER__UNREGISTER_ANSWERED;
       } else if (r->state == SIP_REGISTER__UNREGISTER_SENT) {
         char line[198];
-        std::snprintf(line, sizeof line, "\n(nai %d, conn_id %3d)      SSC Evt (Register): Receive SSC_REGISTER_CO (%d) %s",
-                      g_sip.glb_sip_param.sig_nai, r->conn_id, code,
-                      code >= 200 && code < 300 ? " " : "Rem: ignore SIP error");
+        std::snprintf(
+            line, sizeof line, "\n(nai %d, conn_id %3d)      SSC Evt (Register): Receive SSC_REGISTER_CO (%d) %s",
+            g_sip.glb_sip_param.sig_nai, r->conn_id, code, code >= 200 && code < 300 ? " " : "Rem: ignore SIP error");
         foip_trc__print_event(g_sip.glb_sip_param.sig_nai, FOIP__SIP_EVT_1, line);
         r->state = SIP_REGISTER__UNREGISTER_ANSWERED;
       }
@@ -307,8 +304,7 @@ void sip_register__automaton(u8 event, sip_register__ctx* r) {
                 g_sip.glb_sip_param.sig_nai, r->conn_id);
       r->state = SIP_REGISTER__FREE;
       break;
-    default:
-      return;
+    default: return;
   }
   if (r->state != SIP_REGISTER__FREE || before == SIP_REGISTER__FREE) return;
   // The record is free again: the user learns the end of what it asked for.
@@ -446,16 +442,12 @@ void ssc_mgt__automaton(foip__na_ctx* /*s*/, u8 event) {
     case SIP_MGT__WAIT_T38_CAP:
     case SIP_MGT__WAIT_SSC_CONFIG:
     case SIP_MGT__WAIT_SIP_CONFIG:
-    case SIP_MGT__WAIT_IP_CONFIG:
-      return configure_step(event);
+    case SIP_MGT__WAIT_IP_CONFIG: return configure_step(event);
     case SIP_MGT__WAIT_IP_RESET:
     case SIP_MGT__WAIT_SIP_RESET:
-    case SIP_MGT__WAIT_SSC_RESET:
-      return reset_step(event);
-    case SIP_MGT__RUNNING:
-      break;
-    default:
-      return;
+    case SIP_MGT__WAIT_SSC_RESET: return reset_step(event);
+    case SIP_MGT__RUNNING: break;
+    default: return;
   }
   // Running.
   switch (event) {
@@ -481,8 +473,7 @@ void ssc_mgt__automaton(foip__na_ctx* /*s*/, u8 event) {
       // Call records join with the call automaton.
       return;
     }
-    default:
-      return;
+    default: return;
   }
 }
 

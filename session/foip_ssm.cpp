@@ -254,17 +254,10 @@ void run_action(foip__na_ctx* s, u8 action) {
       if (s->kind_of_session == 'I') stop_fax(s);
       else stop_t38_session(s);
       break;
-    case A_STOP_T38:
-      stop_t38_session(s);
-      break;
-    case A_STOP_SIP:
-      stop_sip_session(s);
-      break;
-    case A_SET_STOP_FLAG:
-      s->stop_flag = 1;
-      break;
-    default:
-      break;
+    case A_STOP_T38: stop_t38_session(s); break;
+    case A_STOP_SIP: stop_sip_session(s); break;
+    case A_SET_STOP_FLAG: s->stop_flag = 1; break;
+    default: break;
   }
 }
 
@@ -400,11 +393,8 @@ void stop_rq(msg_t* m) {
       while (g.nb_stop_phase < g.nb_simultaneous_start_stop && g.fifo_stop.head) foip_mgt__admit_one_stop();
       break;
     case FOIP_MGT__Q_RELEASED:
-    case FOIP_MGT__Q_WAIT_STOP:
-      break;
-    default:
-      foip_mgt__automaton(s, FOIP_MGT__EVT_FIFO__STOP_RQ);
-      break;
+    case FOIP_MGT__Q_WAIT_STOP: break;
+    default: foip_mgt__automaton(s, FOIP_MGT__EVT_FIFO__STOP_RQ); break;
   }
 }
 
@@ -450,8 +440,7 @@ u8 foip_mgt__automaton(foip__na_ctx* s, u8 event) {
     s->ended = 1;
   }
   const u8 new_state = s->state;
-  if (s->ended || (event == FOIP_MGT__EVT_FIFO__STOP_RQ && old_state == FOIP_MGT__IDLE &&
-                   new_state == FOIP_MGT__IDLE))
+  if (s->ended || (event == FOIP_MGT__EVT_FIFO__STOP_RQ && old_state == FOIP_MGT__IDLE && new_state == FOIP_MGT__IDLE))
     close_session(s);
   return new_state;
 }
@@ -527,8 +516,7 @@ void foip_mgt__fifo() {
     case FOIP_MGT__FAX_CLOSED:
       if (s) foip_mgt__automaton(s, FOIP_MGT__EVT_FAX_CLOSED);
       break;
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -538,10 +526,10 @@ foip__na_ctx* foip_mgt__take_incoming_session(const char* called_user, const cha
   const bool has_phone = called_phone && *called_phone;
   for (foip__na_ctx* s = g.fifo_in_user.head; s; s = s->q_next) {
     const auto& id = s->param.t38_media_add_param.sip_media_identification;
-    const bool match = (has_user && std::strcmp(id.sz_local_user_name, called_user) == 0) ||
-                       (id.sz_local_user_phone_number[0] &&
-                        ((has_user && phone_match(id.sz_local_user_phone_number, called_user)) ||
-                         (has_phone && phone_match(id.sz_local_user_phone_number, called_phone))));
+    const bool match =
+        (has_user && std::strcmp(id.sz_local_user_name, called_user) == 0) ||
+        (id.sz_local_user_phone_number[0] && ((has_user && phone_match(id.sz_local_user_phone_number, called_user)) ||
+                                              (has_phone && phone_match(id.sz_local_user_phone_number, called_phone))));
     if (match) {
       foip_mgt__fifo_remove(s);
       s->state = FOIP_MGT__SIP_CALL_PROGRESS;

@@ -26,17 +26,22 @@ constexpr int rate_of(u8 modulation) {
   switch (modulation) {
     case 0: return 0;
     case 2: return 1;
-    case 3: case 11: return 2;
-    case 1: case 9: return 3;
-    case 6: case 10: return 4;
-    case 4: case 8: return 5;
+    case 3:
+    case 11: return 2;
+    case 1:
+    case 9: return 3;
+    case 6:
+    case 10: return 4;
+    case 4:
+    case 8: return 5;
     default: return -1;
   }
 }
 
 constexpr u16 kFaxCodes[] = {10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 30, 31};
 constexpr u16 kV25Codes[] = {98, 112, 97, 99, 105, 108, 104, 84, 73};
-constexpr u16 kCfCodes[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 15, 21, 23, 24, 29, 33, 34, 35, 36, 37, 38, 39, 40, 42};
+constexpr u16 kCfCodes[] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 13, 15,
+                            21, 23, 24, 29, 33, 34, 35, 36, 37, 38, 39, 40, 42};
 constexpr u16 kDeaCodes[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
 constexpr u16 kCauseCodes[] = {1, 2, 3, 4, 5, 6, 7};
 
@@ -228,9 +233,10 @@ std::string foip_stat__t38_dea_codes_text() {
                     "statistics\n-------------------------------\n",
                     static_cast<unsigned long>(g.dea_ok));
     else
-      std::snprintf(head, sizeof head,
-                    "\n----------------------------------\nT38__DEA_IN/CO (OK) (cnt = %lu)\n-------------------------------\n",
-                    static_cast<unsigned long>(g.dea_ok));
+      std::snprintf(
+          head, sizeof head,
+          "\n----------------------------------\nT38__DEA_IN/CO (OK) (cnt = %lu)\n-------------------------------\n",
+          static_cast<unsigned long>(g.dea_ok));
     out += head;
     out += rows;
   }
@@ -247,14 +253,16 @@ std::string foip_stat__t38_dea_codes_text() {
 
 std::string foip_stat__fax_ret_codes_text() {
   if (g.lists[FOIP_STAT__LIST_FAX].empty()) foip_stat__init();
-  return "\n----------------------------------\nFAX entity (ACU/CF)   \nReturn code statistics\n----------------------\n" +
+  return "\n----------------------------------\nFAX entity (ACU/CF)   \nReturn code "
+         "statistics\n----------------------\n" +
          rows_text(FOIP_STAT__LIST_FAX, fax_text) + rows_text(FOIP_STAT__LIST_V25, v25_text) +
          rows_text(FOIP_STAT__LIST_CF, cf_text);
 }
 void foip_stat__display_fax_ret_codes() {
   if (g.lists[FOIP_STAT__LIST_FAX].empty()) foip_stat__init();
-  print("\n----------------------------------\nFAX entity (ACU/CF)   \nReturn code statistics\n----------------------\n" +
-        rows_text(FOIP_STAT__LIST_FAX, fax_text));
+  print(
+      "\n----------------------------------\nFAX entity (ACU/CF)   \nReturn code statistics\n----------------------\n" +
+      rows_text(FOIP_STAT__LIST_FAX, fax_text));
   print(rows_text(FOIP_STAT__LIST_V25, v25_text));
   print(rows_text(FOIP_STAT__LIST_CF, cf_text));
 }

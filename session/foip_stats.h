@@ -28,7 +28,13 @@ struct foip_stat__counter {
 };
 
 // Lists of result codes.
-enum : u8 { FOIP_STAT__LIST_FAX = 0, FOIP_STAT__LIST_V25, FOIP_STAT__LIST_CF, FOIP_STAT__LIST_T38_DEA, FOIP_STAT__LIST_T38_CAUSE };
+enum : u8 {
+  FOIP_STAT__LIST_FAX = 0,
+  FOIP_STAT__LIST_V25,
+  FOIP_STAT__LIST_CF,
+  FOIP_STAT__LIST_T38_DEA,
+  FOIP_STAT__LIST_T38_CAUSE
+};
 
 void foip_stat__init();
 void foip_stat__init_tcf_len();

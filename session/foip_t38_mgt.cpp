@@ -191,16 +191,24 @@ constexpr auto kTcpTable = build_table<T38_MGT__TCP_NB_STATES, 19>(kTcpCells);
 static_assert(kTcpTable.size() == T38_MGT__TCP_NB_CELLS);
 
 constexpr const char* kEventNames[] = {
-    "EVT_USR_ACT_RQ",           "EVT_USR_DEA_RQ",       "EVT_T38_SET_CONFIG_CO",   "EVT_SM_SET_CONFIG_CO",
-    "EVT_T38_ACT_CO",           "EVT_T38_DEA_CO",       "EVT_T38_RESET_CONFIG_CO", "EVT_SM_RESET_CONFIG_CO",
-    "EVT_T38_DEA_IN",           "EVT_T38_REPORT_IN",    "EVT_TI_T38_GENERAL_DELAY", "EVT_SOCK_DNS_CO",
-    "EVT_NEW_FAX_PG_DRATE",     "EVT_T38__SET_PARAM_CO", "EVT_SOCK_START_LISTEN_CO", "EVT_SOCK_EST_CO",
-    "EVT_SOCK_EST_IN",          "EVT_SOCK_REL_IN",      "EVT_SOCK_REL_CO",
+    "EVT_USR_ACT_RQ",       "EVT_USR_DEA_RQ",        "EVT_T38_SET_CONFIG_CO",    "EVT_SM_SET_CONFIG_CO",
+    "EVT_T38_ACT_CO",       "EVT_T38_DEA_CO",        "EVT_T38_RESET_CONFIG_CO",  "EVT_SM_RESET_CONFIG_CO",
+    "EVT_T38_DEA_IN",       "EVT_T38_REPORT_IN",     "EVT_TI_T38_GENERAL_DELAY", "EVT_SOCK_DNS_CO",
+    "EVT_NEW_FAX_PG_DRATE", "EVT_T38__SET_PARAM_CO", "EVT_SOCK_START_LISTEN_CO", "EVT_SOCK_EST_CO",
+    "EVT_SOCK_EST_IN",      "EVT_SOCK_REL_IN",       "EVT_SOCK_REL_CO",
 };
 constexpr const char* kUdpStateNames[] = {
-    "IDLE",           "TI_T38_GENERAL_DELAY",     "T38_COMMON_CNF",        "T38_SESSION_CNF",
-    "SOCKET_CNF",     "T38_SESSION_ACT__UDP",     "T38_SESSION_RUNNING__UDP", "T38_SESSION_DEA__UDP",
-    "SOCKET_RESET_CNF__UDP", "T38_SESSION_RESET_CNF__UDP", "WAIT_DNS_CO_UDP",
+    "IDLE",
+    "TI_T38_GENERAL_DELAY",
+    "T38_COMMON_CNF",
+    "T38_SESSION_CNF",
+    "SOCKET_CNF",
+    "T38_SESSION_ACT__UDP",
+    "T38_SESSION_RUNNING__UDP",
+    "T38_SESSION_DEA__UDP",
+    "SOCKET_RESET_CNF__UDP",
+    "T38_SESSION_RESET_CNF__UDP",
+    "WAIT_DNS_CO_UDP",
 };
 constexpr const char* kTcpStateNames[] = {
     "IDLE",
@@ -257,8 +265,8 @@ msg_t* out_msg(bool fresh) {
   return m;
 }
 
-[[nodiscard]] u8 send(const foip__na_ctx* s, ent_id_t to, code_t code, u8 sapi, u16 conn_id, const u8* body,
-                      u32 n, const char* who, bool fresh = false, ent_id_t sm_target = 0) {
+[[nodiscard]] u8 send(const foip__na_ctx* s, ent_id_t to, code_t code, u8 sapi, u16 conn_id, const u8* body, u32 n,
+                      const char* who, bool fresh = false, ent_id_t sm_target = 0) {
   msg_t* m = out_msg(fresh);
   buffer_t* b = nullptr;
   u8* d = nullptr;
@@ -613,14 +621,9 @@ void release_socket__tcp(foip__na_ctx* s, t38_mgt__ctx& c) {
 
 void run_action(u8 action, foip__na_ctx* s, t38_mgt__ctx& c) {
   switch (action) {
-    case A_NONE:
-      break;
-    case A_DEFER_STOP:
-      c.stop_requested = 1;
-      break;
-    case A_REPORT_IN:
-      t38_mgt__process_t38_report_in(s, c);
-      break;
+    case A_NONE: break;
+    case A_DEFER_STOP: c.stop_requested = 1; break;
+    case A_REPORT_IN: t38_mgt__process_t38_report_in(s, c); break;
     case A_SET_PARAM_CO: {
       const u8* d = cur_data(1);
       if (!d || d[0] != 2)
@@ -647,9 +650,7 @@ void run_action(u8 action, foip__na_ctx* s, t38_mgt__ctx& c) {
       if (check_sock_dns_co(s, c) == 2) start_t38_config__udp(s, c);
       else c.state = T38_MGT__IDLE;
       break;
-    case A_TI_DLY_UDP:
-      configure_t38(s, c);
-      break;
+    case A_TI_DLY_UDP: configure_t38(s, c); break;
     case A_COMMON_CO_UDP:
       if (check_t38_set_config_co__common(s, c) != 2 || take_stop(c)) c.state = T38_MGT__IDLE;
       else go(c, send_t38_set_config_rq__session(s, c), T38_MGT__T38_SESSION_CNF);
@@ -677,9 +678,7 @@ void run_action(u8 action, foip__na_ctx* s, t38_mgt__ctx& c) {
         foip__send_mgt(FOIP_MGT__T38_OPENED, s->nai, 2, 0, 0, 0);
       }
       break;
-    case A_STOP_UDP:
-      go(c, send_t38_dea_rq(s), T38_MGT__T38_SESSION_DEA__UDP);
-      break;
+    case A_STOP_UDP: go(c, send_t38_dea_rq(s), T38_MGT__T38_SESSION_DEA__UDP); break;
     case A_DEA_CO_UDP:
       t38_mgt__process_t38_dea_co(s, c);
       go(c, send_sm_reset_config_rq(s, c), T38_MGT__SOCKET_RESET_CNF__UDP);
@@ -688,9 +687,7 @@ void run_action(u8 action, foip__na_ctx* s, t38_mgt__ctx& c) {
       t38_mgt__process_t38_dea_in(s, c);
       go(c, send_sm_reset_config_rq(s, c), T38_MGT__SOCKET_RESET_CNF__UDP);
       break;
-    case A_SOCKET_RESET_CO_UDP:
-      go(c, send_t38_reset_config_rq(s), T38_MGT__T38_SESSION_RESET_CNF__UDP);
-      break;
+    case A_SOCKET_RESET_CO_UDP: go(c, send_t38_reset_config_rq(s), T38_MGT__T38_SESSION_RESET_CNF__UDP); break;
     case A_DRATE_UDP:
       (void)send_t38_set_param_rq(s, s->param.session_general_param.t38iaf_enh.udp_ip_data_rate_bps);
       break;
@@ -709,9 +706,7 @@ void run_action(u8 action, foip__na_ctx* s, t38_mgt__ctx& c) {
       if (check_sock_dns_co(s, c) == 2) start_socket_cnf__tcp(s, c);
       else c.state = T38_MGT__IDLE;
       break;
-    case A_TI_DLY_TCP:
-      go(c, send_sm_set_config_rq_to_socket(s, c), T38_MGT__SOCKET_CNF);
-      break;
+    case A_TI_DLY_TCP: go(c, send_sm_set_config_rq_to_socket(s, c), T38_MGT__SOCKET_CNF); break;
     case A_SOCKET_CO_TCP:
       if (check_status(s, c, FOIP__START_ERR_SRC__SOCKET_CONFIG, "SM_SET_CONFIG_CO") != 2) {
         c.state = T38_MGT__IDLE;
@@ -790,9 +785,7 @@ void run_action(u8 action, foip__na_ctx* s, t38_mgt__ctx& c) {
         foip__send_mgt(FOIP_MGT__T38_OPENED, s->nai, 2, 0, 0, 0);
       }
       break;
-    case A_STOP_TCP:
-      go(c, send_t38_dea_rq(s), T38_MGT__T38_SESSION_DEA__TCP);
-      break;
+    case A_STOP_TCP: go(c, send_t38_dea_rq(s), T38_MGT__T38_SESSION_DEA__TCP); break;
     case A_SOCK_REL_IN_TCP:
       c.sock_established = 0;
       go(c, send_t38_dea_rq(s), T38_MGT__T38_SESSION_DEA__TCP);
@@ -805,17 +798,12 @@ void run_action(u8 action, foip__na_ctx* s, t38_mgt__ctx& c) {
       t38_mgt__process_t38_dea_in(s, c);
       go(c, send_t38_reset_config_rq(s), T38_MGT__T38_SESSION_RESET_CNF__TCP);
       break;
-    case A_RELEASE_SOCKET_TCP:
-      release_socket__tcp(s, c);
-      break;
-    case A_SOCK_REL_CO_TCP:
-      go(c, send_sm_reset_config_rq(s, c), T38_MGT__SOCKET_RESET_CNF__TCP);
-      break;
+    case A_RELEASE_SOCKET_TCP: release_socket__tcp(s, c); break;
+    case A_SOCK_REL_CO_TCP: go(c, send_sm_reset_config_rq(s, c), T38_MGT__SOCKET_RESET_CNF__TCP); break;
     case A_DRATE_TCP:
       (void)send_t38_set_param_rq(s, s->param.session_general_param.t38iaf_enh.tcp_ip_data_rate_bps);
       break;
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -862,9 +850,7 @@ void record_step(const foip__na_ctx* s, const t38_mgt__ctx& c, u8 event, u8 old_
 
 // ---------------------------------------------------------------------------
 
-const char* t38_mgt__event_name(u8 event) {
-  return event < std::size(kEventNames) ? kEventNames[event] : "??";
-}
+const char* t38_mgt__event_name(u8 event) { return event < std::size(kEventNames) ? kEventNames[event] : "??"; }
 const char* t38_mgt__state_name(u8 transport, u8 state) {
   if (transport == 1) return state < std::size(kUdpStateNames) ? kUdpStateNames[state] : "??";
   return state < std::size(kTcpStateNames) ? kTcpStateNames[state] : "??";

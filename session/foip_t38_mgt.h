@@ -90,8 +90,8 @@ inline constexpr u8 T38_MGT__DNS_ERR__NOT_SENT = 5;
 
 // The peer's media as the call side negotiated it.
 struct t38_mgt__remote_media {
-  u8 addr_kind = 4;          // 4 IPv4 address given, 9 host name to resolve
-  u8 ipv4[4] = {};           // first octet first
+  u8 addr_kind = 4;  // 4 IPv4 address given, 9 host name to resolve
+  u8 ipv4[4] = {};   // first octet first
   char host[65] = {};
   u16 port = 0;
   kv::t38::t38__t38_capabilities udp_caps{};  // remote UDPTL capabilities

@@ -45,10 +45,10 @@ constexpr name_row kModulations[] = {{0, "V.27 2400"},  {2, "V.27 4800"},  {1, "
                                      {4, "V.33 14400"}, {6, "V.33 12000"}, {8, "V.17 14400"}, {10, "V.17 12000"},
                                      {9, "V.17 9600"},  {11, "V.17 7200"}};
 
-constexpr const char* kFrameNames[38] = {"DIS", "DCS", "DTC", "NSS", "NSF", "NSC", "CSI", "TSI", "DCN", "CIG",
-                                         "PWD", "PWD2", "SUB", "SEP", "PPS", "PPR", "CTC", "CFR", "FTT", "CTR",
-                                         "EOM", "MPS", "EOP", "PRI_EOM", "PRI_MPS", "PRI_EOP", "EOR", "RR", "MCF",
-                                         "RTP", "RTN", "PIP", "PIN", "RNR", "ERR", "FDM", "CRP", "PSA"};
+constexpr const char* kFrameNames[38] = {
+    "DIS", "DCS", "DTC", "NSS", "NSF", "NSC", "CSI", "TSI", "DCN", "CIG", "PWD",     "PWD2",    "SUB",
+    "SEP", "PPS", "PPR", "CTC", "CFR", "FTT", "CTR", "EOM", "MPS", "EOP", "PRI_EOM", "PRI_MPS", "PRI_EOP",
+    "EOR", "RR",  "MCF", "RTP", "RTN", "PIP", "PIN", "RNR", "ERR", "FDM", "CRP",     "PSA"};
 
 template <size_t N>
 const char* find_name(const name_row (&t)[N], u32 code, const char* other) {
@@ -102,13 +102,15 @@ void error_report(foip__na_ctx* s, t38_mgt__ctx& c, const u8* d) {
                     t, nai, ms, code, name, diag);
       break;
     case 2:
-      std::snprintf(text, sizeof text,
-                    " \"Sample underrun overrun\" error report from T.38%s (nai %d) Time: %lums\n  Error counter: %lu\n",
-                    t, nai, ms, static_cast<unsigned long>(count));
+      std::snprintf(
+          text, sizeof text,
+          " \"Sample underrun overrun\" error report from T.38%s (nai %d) Time: %lums\n  Error counter: %lu\n", t, nai,
+          ms, static_cast<unsigned long>(count));
       break;
     case 4:
-      std::snprintf(text, sizeof text, " \"TX underrun\" error report from T.38%s (nai %d) Time: %lums\n  Error counter: %lu\n",
-                    t, nai, ms, static_cast<unsigned long>(count));
+      std::snprintf(text, sizeof text,
+                    " \"TX underrun\" error report from T.38%s (nai %d) Time: %lums\n  Error counter: %lu\n", t, nai,
+                    ms, static_cast<unsigned long>(count));
       break;
     case 8:
       std::snprintf(text, sizeof text,
@@ -116,17 +118,17 @@ void error_report(foip__na_ctx* s, t38_mgt__ctx& c, const u8* d) {
                     nai, ms, static_cast<unsigned long>(count));
       break;
     case 16:
-      std::snprintf(text, sizeof text,
-                    " Message/Buffer congestion has been detected (now congestion state is ended up) on T.38%s (nai %d) "
-                    "\n  SM Congestion counter: %lu\n",
-                    t, nai, static_cast<unsigned long>(count));
+      std::snprintf(
+          text, sizeof text,
+          " Message/Buffer congestion has been detected (now congestion state is ended up) on T.38%s (nai %d) "
+          "\n  SM Congestion counter: %lu\n",
+          t, nai, static_cast<unsigned long>(count));
       break;
     default:
       if (const detection_row* r = find_detection(bits))
         std::snprintf(text, sizeof text, " %s has been detected on T.38%s (nai %d)  Time: %lums\n  %s counter: %lu\n",
                       r->event, t, nai, ms, r->counter, static_cast<unsigned long>(count));
-      else
-        std::snprintf(text, sizeof text, " Unknown error report from T.38%s (nai %d)  Time: %lums\n", t, nai, ms);
+      else std::snprintf(text, sizeof text, " Unknown error report from T.38%s (nai %d)  Time: %lums\n", t, nai, ms);
       break;
   }
   foip_trc__error_box(text, s->nai);
@@ -303,7 +305,8 @@ void t38_mgt__display_statistics(foip__na_ctx* s, t38_mgt__ctx& c) {
   out("\n");
   out("UDP Statistics\n");
   std::snprintf(line, sizeof line,
-                "   SEND     - UDPTL packet counters  (packets) Total (efficiency + idle):%lu   Idle:%lu\n", w(0), w(1));
+                "   SEND     - UDPTL packet counters  (packets) Total (efficiency + idle):%lu   Idle:%lu\n", w(0),
+                w(1));
   out(line);
   std::snprintf(line, sizeof line,
                 "            - ASN.1 data counters    (bytes)   Total (efficiency + redundancy + idle):%lu\n", w(2));
@@ -318,8 +321,8 @@ void t38_mgt__display_statistics(foip__na_ctx* s, t38_mgt__ctx& c) {
   std::snprintf(line, sizeof line, "            - ASN.1 data counters    (bytes)   Total:%lu   Efficiency:%lu \n", w(9),
                 w(10));
   out(line);
-  std::snprintf(line, sizeof line, "            - Rcv packet lost/retreived: %lu   Rcv packet definitively lost: %lu \n",
-                w(11), w(12));
+  std::snprintf(line, sizeof line,
+                "            - Rcv packet lost/retreived: %lu   Rcv packet definitively lost: %lu \n", w(11), w(12));
   out(line);
   std::snprintf(line, sizeof line, "            - Rejected packet by the user: %lu\n", w(8));
   out(line);

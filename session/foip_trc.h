@@ -200,8 +200,7 @@ void foip_trc__set_connected_hook(foip_trc__connected_hook_t hook);
 // `size` - 1 characters of text for the message data into `out`.  Null: the
 // block is left out.
 typedef void (*foip_trc__report_writer_t)(const u8* data, u32 length, char* out, u32 size);
-void foip_trc__set_report_writers(foip_trc__report_writer_t sm_report_in,
-                                  foip_trc__report_writer_t ssc_error_in);
+void foip_trc__set_report_writers(foip_trc__report_writer_t sm_report_in, foip_trc__report_writer_t ssc_error_in);
 
 // ---------------------------------------------------------------------------
 // State, for reports and tests.

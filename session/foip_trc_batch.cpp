@@ -116,8 +116,7 @@ void foip_trc__progress_bar(u8 op, const void* value) {
       p.position.store(static_cast<u8>(at + 1));
       break;
     }
-    default:
-      return;
+    default: return;
   }
   print_line();
 }

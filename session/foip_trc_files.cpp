@@ -96,8 +96,8 @@ void fail(trc_file& t, const char* what) {
 
 void counter_line(trc_file& t) {
   if (!t.f) return;
-  if (std::fprintf(t.f, "%s %lu\n--------------------------------\n\n", "Log_File_counter:",
-                   static_cast<unsigned long>(t.counter)) < 0 ||
+  if (std::fprintf(t.f, "%s %lu\n--------------------------------\n\n",
+                   "Log_File_counter:", static_cast<unsigned long>(t.counter)) < 0 ||
       std::fflush(t.f) != 0) {
     fail(t, "write failed");
     return;
@@ -218,8 +218,7 @@ bool resume(trc_file& t) {
   unsigned long n = 0;
   if (std::fscanf(t.f, "%24s %lu", word, &n) == 2 && std::strcmp(word, "Log_File_counter:") == 0)
     t.counter = static_cast<u32>(n + 1);
-  else
-    t.counter = 0;
+  else t.counter = 0;
   t.written = file_size(t.f);
   return true;
 }
@@ -408,9 +407,7 @@ u8 foip_trc__file_check(u8 kind, const std::string& name, u8 mode) {
   const std::string path = platform::ToLinuxPath(name);
   FILE* f = nullptr;
   switch (mode) {
-    case 1:
-      f = std::fopen(path.c_str(), "rb");
-      break;
+    case 1: f = std::fopen(path.c_str(), "rb"); break;
     case 2:
       f = std::fopen(path.c_str(), "ab");
       if (f) {
@@ -419,11 +416,8 @@ u8 foip_trc__file_check(u8 kind, const std::string& name, u8 mode) {
         return OM_OS_OK;
       }
       return OM_OS_NOK;
-    case 3:
-      f = std::fopen(path.c_str(), "ab");
-      break;
-    default:
-      return OM_OS_OK;
+    case 3: f = std::fopen(path.c_str(), "ab"); break;
+    default: return OM_OS_OK;
   }
   if (!f) return OM_OS_NOK;
   std::fclose(f);
@@ -456,8 +450,8 @@ u8 foip_trc__open_session_event_file(nai_t nai) {
   session_ctx* s = session(nai);
   if (!s) return OM_OS_OK;
   io_section io;
-  const u16 wanted = FOIP__CNF_SESSION | FOIP__T38_EVT | FOIP__T38_STAT | FOIP__FAX_EVT | FOIP__USR_1 |
-                     FOIP__USR_2 | FOIP__USR_3 | FOIP__USR_4 | FOIP__USR_5;
+  const u16 wanted = FOIP__CNF_SESSION | FOIP__T38_EVT | FOIP__T38_STAT | FOIP__FAX_EVT | FOIP__USR_1 | FOIP__USR_2 |
+                     FOIP__USR_3 | FOIP__USR_4 | FOIP__USR_5;
   if (!(s->s.record_event_bfi & wanted) || s->s.event.fname.empty() || s->event.f) return OM_OS_OK;
   prepare(s->event, 3, s->s.event);
   bool ok = s->event.limit == FOIP_TRC__LIMIT_NONE ? open_plain(s->event, "ab")
@@ -515,8 +509,8 @@ u8 foip_trc__open_glb_audit_file() {
   putf(c.audit_file,
        "\n%s  Filename                : %s\n  Date (YY/MM/DD)         : %4d/%02d/%02d\n"
        "  Time (HH:MM:SS)         : %02d:%02d:%02d\n  Start time system (s.ms): %ld.%03ld\n\n",
-       "----------------------\n Global Message audit\n----------------------\n", c.audit_file.path.c_str(),
-       lt.year, lt.month, lt.day, lt.hour, lt.minute, lt.second, static_cast<long>(c.audit_start / 1000),
+       "----------------------\n Global Message audit\n----------------------\n", c.audit_file.path.c_str(), lt.year,
+       lt.month, lt.day, lt.hour, lt.minute, lt.second, static_cast<long>(c.audit_start / 1000),
        static_cast<long>(c.audit_start % 1000));
   write_audit_head(c.audit_file);
   return c.audit_file.f ? OM_OS_OK : OM_OS_NOK;
@@ -545,8 +539,8 @@ u8 foip_trc__open_session_audit_file(nai_t nai) {
        "\n%s  Nai             : %d\n  User string     : %s\n  Filename        : %s\n"
        "  Date (YY/MM/DD) : %4d/%02d/%02d\n  Time (HH:MM:SS) : %02d:%02d:%02d\n"
        "  Start time system (s.ms): %ld.%03ld\n\n",
-       "-----------------------\n Session Message audit\n-----------------------\n", nai,
-       s->s.user_string.c_str(), t.path.c_str(), lt.year, lt.month, lt.day, lt.hour, lt.minute, lt.second,
+       "-----------------------\n Session Message audit\n-----------------------\n", nai, s->s.user_string.c_str(),
+       t.path.c_str(), lt.year, lt.month, lt.day, lt.hour, lt.minute, lt.second,
        static_cast<long>(c.audit_start / 1000), static_cast<long>(c.audit_start % 1000));
   write_audit_head(t);
   if (t.f) t.written = static_cast<u32>(std::ftell(t.f));
@@ -616,9 +610,15 @@ std::string foip_trc__current_file(u8 kind, nai_t nai) {
   switch (kind) {
     case 1: t = &c.event; break;
     case 2: t = &c.audit_file; break;
-    case 3: if (nai < FOIP_TRC__MAX_SESSIONS) t = &c.sessions[nai].event; break;
-    case 4: if (nai < FOIP_TRC__MAX_SESSIONS) t = &c.sessions[nai].audit; break;
-    case 5: if (nai < FOIP_TRC__MAX_SESSIONS) t = &c.sessions[nai].t38; break;
+    case 3:
+      if (nai < FOIP_TRC__MAX_SESSIONS) t = &c.sessions[nai].event;
+      break;
+    case 4:
+      if (nai < FOIP_TRC__MAX_SESSIONS) t = &c.sessions[nai].audit;
+      break;
+    case 5:
+      if (nai < FOIP_TRC__MAX_SESSIONS) t = &c.sessions[nai].t38;
+      break;
     default: break;
   }
   return t && t->f ? t->path : std::string();

@@ -100,7 +100,7 @@ struct audit_rec {
   bool has_msg = false, has_buf = false;
   dcod__msg_view view;  // header fields; data points into `data` when formatted
   u16 link_count = 0;
-  u8 chained = 0;       // more than one buffer
+  u8 chained = 0;  // more than one buffer
   u16 total_size = 0;
   u16 length = 0;
   u8 data[FOIP_TRC__AUDIT_DATA_MAX + 1] = {};

@@ -245,8 +245,7 @@ const char* ini_tools_text::name_of_kind(const ini_tools__keyword* k, uint32_t n
 }
 
 const char* ini_tools_text::first_name(const ini_tools__keyword* k) {
-  if (k == nullptr || k->names == nullptr || k->names[0].name == nullptr || k->names[0].name[0] == '\0')
-    return nullptr;
+  if (k == nullptr || k->names == nullptr || k->names[0].name == nullptr || k->names[0].name[0] == '\0') return nullptr;
   return k->names[0].name;
 }
 
@@ -342,9 +341,7 @@ bool parse_dotted(const char* s, uint32_t* host_order) {
   }
   uint32_t addr = 0;
   switch (count) {
-    case 1:
-      addr = parts[0];
-      break;
+    case 1: addr = parts[0]; break;
     case 2:
       if (parts[0] > 0xFF || parts[1] > 0xFFFFFF) return false;
       addr = (parts[0] << 24) | parts[1];
@@ -357,8 +354,7 @@ bool parse_dotted(const char* s, uint32_t* host_order) {
       if (parts[0] > 0xFF || parts[1] > 0xFF || parts[2] > 0xFF || parts[3] > 0xFF) return false;
       addr = (parts[0] << 24) | (parts[1] << 16) | (parts[2] << 8) | parts[3];
       break;
-    default:
-      return false;
+    default: return false;
   }
   *host_order = addr;
   return true;
@@ -531,8 +527,7 @@ uint8_t parse_value(const ini_tools__keyword& k, ini_tools__value& r, const char
       }
       return INI_TOOLS__BAD_PARAMETER;
     }
-    default:
-      return INI_TOOLS__INTERNAL_ERR_2;
+    default: return INI_TOOLS__INTERNAL_ERR_2;
   }
 }
 
@@ -696,23 +691,14 @@ struct reader {
           element_limit = array->max;
         }
         return 0;
-      case INI_TOOLS__UNKNOWN_KEYWORD:
-        report(error_cb, "Unknown keyword: %s", line);
-        break;
-      case INI_TOOLS__BAD_PARAMETER:
-        report(error_cb, "Bad parameter: %s", line);
-        break;
-      case INI_TOOLS__INTERNAL_ERR_1:
-        report(error_cb, "Internal error (INI_TOOLS__INTERNAL_ERR_1): %s", line);
-        break;
-      case INI_TOOLS__INTERNAL_ERR_2:
-        report(error_cb, "Internal error (INI_TOOLS__INTERNAL_ERR_2): %s", line);
-        break;
+      case INI_TOOLS__UNKNOWN_KEYWORD: report(error_cb, "Unknown keyword: %s", line); break;
+      case INI_TOOLS__BAD_PARAMETER: report(error_cb, "Bad parameter: %s", line); break;
+      case INI_TOOLS__INTERNAL_ERR_1: report(error_cb, "Internal error (INI_TOOLS__INTERNAL_ERR_1): %s", line); break;
+      case INI_TOOLS__INTERNAL_ERR_2: report(error_cb, "Internal error (INI_TOOLS__INTERNAL_ERR_2): %s", line); break;
       case INI_TOOLS__ERR_MEM_ALLOC:
         report(error_cb, "Memory allocation error (INI_TOOLS__ERR_MEM_ALLOC): %s", line);
         break;
-      default:
-        break;
+      default: break;
     }
     return result;
   }
@@ -833,13 +819,13 @@ ini_tools__value* locate_kind(ini_tools__value* table, uint16_t id, uint16_t ele
 
 }  // namespace
 
-#define INI_READ_PROLOGUE(op, kind_code)                                                     \
-  uint8_t error = 0;                                                                         \
+#define INI_READ_PROLOGUE(op, kind_code)                                                         \
+  uint8_t error = 0;                                                                             \
   ini_tools__value* r = locate_kind(table, id, element, false, kind_code, op, error_cb, &error); \
   if (r == nullptr) return error
 
-#define INI_WRITE_PROLOGUE(op, kind_code)                                                   \
-  uint8_t error = 0;                                                                        \
+#define INI_WRITE_PROLOGUE(op, kind_code)                                                       \
+  uint8_t error = 0;                                                                            \
   ini_tools__value* r = locate_kind(table, id, element, true, kind_code, op, error_cb, &error); \
   if (r == nullptr) return error
 
@@ -864,8 +850,8 @@ uint8_t ini_tools__read_str_id(ini_tools__value* table, uint16_t id, uint16_t el
   return r->state;
 }
 
-uint8_t ini_tools__read_num(ini_tools__value* table, uint16_t id, uint16_t element,
-                            const ini_tools__error_cb& error_cb, uint32_t* out) {
+uint8_t ini_tools__read_num(ini_tools__value* table, uint16_t id, uint16_t element, const ini_tools__error_cb& error_cb,
+                            uint32_t* out) {
   INI_READ_PROLOGUE("ini_tools__read_num", INI_TOOLS__NUM);
   *out = r->value.num;
   return r->state;
@@ -885,8 +871,8 @@ uint8_t ini_tools__read_ip_add(ini_tools__value* table, uint16_t id, uint16_t el
   return r->state;
 }
 
-uint8_t ini_tools__read_bfi(ini_tools__value* table, uint16_t id, uint16_t element,
-                            const ini_tools__error_cb& error_cb, uint32_t* out) {
+uint8_t ini_tools__read_bfi(ini_tools__value* table, uint16_t id, uint16_t element, const ini_tools__error_cb& error_cb,
+                            uint32_t* out) {
   INI_READ_PROLOGUE("ini_tools__read_bfi", INI_TOOLS__BFI);
   *out = r->value.num;
   return r->state;
@@ -955,8 +941,8 @@ uint8_t ini_tools__write_string(ini_tools__value* table, uint16_t id, uint16_t e
   return write_text(r, value, "ini_tools__write_string", error_cb);
 }
 
-uint8_t ini_tools__write_ip_add(ini_tools__value* table, uint16_t id, uint16_t element,
-                                const ini_tools__ip& value, const ini_tools__error_cb& error_cb) {
+uint8_t ini_tools__write_ip_add(ini_tools__value* table, uint16_t id, uint16_t element, const ini_tools__ip& value,
+                                const ini_tools__error_cb& error_cb) {
   INI_WRITE_PROLOGUE("ini_tools__write_ip_add", INI_TOOLS__IP_ADD);
   auto* ip = static_cast<ini_tools__ip*>(engine_alloc(sizeof(ini_tools__ip)));
   if (ip == nullptr) {

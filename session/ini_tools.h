@@ -207,14 +207,14 @@ uint8_t ini_tools__read_file(ini_tools__value* table, uint16_t id, uint16_t elem
                              const ini_tools__error_cb& error_cb, const char** out);
 uint8_t ini_tools__read_str_id(ini_tools__value* table, uint16_t id, uint16_t element,
                                const ini_tools__error_cb& error_cb, uint16_t* out);
-uint8_t ini_tools__read_num(ini_tools__value* table, uint16_t id, uint16_t element,
-                            const ini_tools__error_cb& error_cb, uint32_t* out);
+uint8_t ini_tools__read_num(ini_tools__value* table, uint16_t id, uint16_t element, const ini_tools__error_cb& error_cb,
+                            uint32_t* out);
 uint8_t ini_tools__read_string(ini_tools__value* table, uint16_t id, uint16_t element,
                                const ini_tools__error_cb& error_cb, const char** out);
 uint8_t ini_tools__read_ip_add(ini_tools__value* table, uint16_t id, uint16_t element,
                                const ini_tools__error_cb& error_cb, ini_tools__ip* out);
-uint8_t ini_tools__read_bfi(ini_tools__value* table, uint16_t id, uint16_t element,
-                            const ini_tools__error_cb& error_cb, uint32_t* out);
+uint8_t ini_tools__read_bfi(ini_tools__value* table, uint16_t id, uint16_t element, const ini_tools__error_cb& error_cb,
+                            uint32_t* out);
 uint8_t ini_tools__read_char(ini_tools__value* table, uint16_t id, uint16_t element,
                              const ini_tools__error_cb& error_cb, uint8_t* out);
 
@@ -228,8 +228,8 @@ uint8_t ini_tools__write_num(ini_tools__value* table, uint16_t id, uint16_t elem
                              const ini_tools__error_cb& error_cb);
 uint8_t ini_tools__write_string(ini_tools__value* table, uint16_t id, uint16_t element, const char* value,
                                 const ini_tools__error_cb& error_cb);
-uint8_t ini_tools__write_ip_add(ini_tools__value* table, uint16_t id, uint16_t element,
-                                const ini_tools__ip& value, const ini_tools__error_cb& error_cb);
+uint8_t ini_tools__write_ip_add(ini_tools__value* table, uint16_t id, uint16_t element, const ini_tools__ip& value,
+                                const ini_tools__error_cb& error_cb);
 uint8_t ini_tools__write_bfi(ini_tools__value* table, uint16_t id, uint16_t element, uint32_t value,
                              const ini_tools__error_cb& error_cb);
 

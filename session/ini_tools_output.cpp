@@ -39,18 +39,14 @@ std::string ip_text(const ini_tools__ip* ip) {
 // Current value as the display shows it (with its newline).
 std::string display_text(const ini_tools__value& r, const ini_tools__keyword* k) {
   switch (r.kind) {
-    case INI_TOOLS__BOOL:
-      return r.value.byte ? "TRUE\n" : "FALSE\n";
-    case INI_TOOLS__FILE:
-      return r.value.text != nullptr ? format("%s\n", r.value.text) : "no filename\n";
+    case INI_TOOLS__BOOL: return r.value.byte ? "TRUE\n" : "FALSE\n";
+    case INI_TOOLS__FILE: return r.value.text != nullptr ? format("%s\n", r.value.text) : "no filename\n";
     case INI_TOOLS__STR_ID: {
       const char* name = ini_tools_text::value_name(k->value_names, r.value.id);
       return name != nullptr ? format("%s\n", name) : "Error: unknown parameter\n";
     }
-    case INI_TOOLS__NUM:
-      return format("%lu\n", static_cast<unsigned long>(r.value.num));
-    case INI_TOOLS__STRING:
-      return r.value.text != nullptr ? format("\"%s\"\n", r.value.text) : "\"\"\n";
+    case INI_TOOLS__NUM: return format("%lu\n", static_cast<unsigned long>(r.value.num));
+    case INI_TOOLS__STRING: return r.value.text != nullptr ? format("\"%s\"\n", r.value.text) : "\"\"\n";
     case INI_TOOLS__IP_ADD: {
       std::string ip = ip_text(r.value.ip);
       return ip.empty() ? "empty IP address\n" : ip + "\n";
@@ -62,8 +58,7 @@ std::string display_text(const ini_tools__value& r, const ini_tools__keyword* k)
     case INI_TOOLS__CHAR:
       return r.value.byte >= 0x20 ? format("'%c' 0x%02X\n", r.value.byte, r.value.byte)
                                   : format("0x%02X\n", r.value.byte);
-    default:
-      return "Error: unknown parameter\n";
+    default: return "Error: unknown parameter\n";
   }
 }
 
@@ -71,41 +66,30 @@ std::string display_text(const ini_tools__value& r, const ini_tools__keyword* k)
 std::string reader_text(const ini_tools__value& r, const ini_tools__keyword* k) {
   if (r.state == INI_TOOLS__UNDEFINED || k == nullptr) return {};
   switch (r.kind) {
-    case INI_TOOLS__BOOL:
-      return r.value.byte ? "TRUE" : "FALSE";
-    case INI_TOOLS__FILE:
-      return r.value.text != nullptr ? r.value.text : "";
+    case INI_TOOLS__BOOL: return r.value.byte ? "TRUE" : "FALSE";
+    case INI_TOOLS__FILE: return r.value.text != nullptr ? r.value.text : "";
     case INI_TOOLS__STR_ID: {
       const char* name = ini_tools_text::value_name(k->value_names, r.value.id);
       return name != nullptr ? name : "";
     }
-    case INI_TOOLS__NUM:
-      return format("%d", static_cast<int32_t>(r.value.num));
-    case INI_TOOLS__STRING:
-      return r.value.text != nullptr ? format("\"%s\"", r.value.text) : "";
-    case INI_TOOLS__IP_ADD:
-      return ip_text(r.value.ip);
-    case INI_TOOLS__BFI:
-      return ini_tools_text::bfi_names(k->value_names, r.value.num);
+    case INI_TOOLS__NUM: return format("%d", static_cast<int32_t>(r.value.num));
+    case INI_TOOLS__STRING: return r.value.text != nullptr ? format("\"%s\"", r.value.text) : "";
+    case INI_TOOLS__IP_ADD: return ip_text(r.value.ip);
+    case INI_TOOLS__BFI: return ini_tools_text::bfi_names(k->value_names, r.value.num);
     case INI_TOOLS__CHAR:
       return r.value.byte > 0x20 && r.value.byte < 0x7F && r.value.byte != ';' ? format("'%c'", r.value.byte)
-                                                                              : format("0x%02X", r.value.byte);
-    default:
-      return {};
+                                                                               : format("0x%02X", r.value.byte);
+    default: return {};
   }
 }
 
 const char* state_label(uint8_t state) {
   switch (state) {
-    case INI_TOOLS__UNDEFINED:
-      return "(undef)      ";
-    case INI_TOOLS__DEFAULT:
-      return "(default)    ";
+    case INI_TOOLS__UNDEFINED: return "(undef)      ";
+    case INI_TOOLS__DEFAULT: return "(default)    ";
     case INI_TOOLS__USER:
-    case INI_TOOLS__USER_EMPTY:
-      return "(user)       ";
-    default:
-      return "(overwritten)";
+    case INI_TOOLS__USER_EMPTY: return "(user)       ";
+    default: return "(overwritten)";
   }
 }
 
@@ -220,8 +204,8 @@ uint8_t ini_tools__write_section_help(int mode, uint16_t section_id, const ini_t
   bool has_structure = s != nullptr && s->c_path_structure != nullptr && s->c_path_structure[0] != '\0';
   if (mode == 0) {
     // Padded to 50 columns when the structure's name follows.
-    std::string line = has_structure ? format("%-50s; C \"Path\" structure : %s", bracket.c_str(), s->c_path_structure)
-                                     : bracket;
+    std::string line =
+        has_structure ? format("%-50s; C \"Path\" structure : %s", bracket.c_str(), s->c_path_structure) : bracket;
     w.put(line + "\n");
     return w.result();
   }
@@ -294,9 +278,7 @@ uint8_t ini_tools__write_keyword_help(int mode, const ini_tools__value& r, const
     w.put(format(";   %s:\n", in));
 
     switch (r.kind) {
-      case INI_TOOLS__BOOL:
-        w.put(format(";   %s: Value     : TRUE or FALSE\n", in));
-        break;
+      case INI_TOOLS__BOOL: w.put(format(";   %s: Value     : TRUE or FALSE\n", in)); break;
       case INI_TOOLS__FILE:
         w.put(format(";   %s: Value     : Valid file name\n", in));
         w.put(format(";   %s:             The name is kept as written: upper and lower case\n", in));
@@ -321,9 +303,7 @@ uint8_t ini_tools__write_keyword_help(int mode, const ini_tools__value& r, const
         w.put(format(";   %s: Value     : \"Ascii string\"\n", in));
         w.put(format(";   %s:   Max len : %lu\n", in, static_cast<unsigned long>(static_cast<uint32_t>(k->max))));
         break;
-      case INI_TOOLS__IP_ADD:
-        w.put(format(";   %s: Value     : Valid IP address (255.255.255.255) \n", in));
-        break;
+      case INI_TOOLS__IP_ADD: w.put(format(";   %s: Value     : Valid IP address (255.255.255.255) \n", in)); break;
       case INI_TOOLS__BFI: {
         w.put(k->min == 1 ? format(";   %s: Value     : Empty Bit field \n", in) : format(";   %s: Value     :\n", in));
         bool first = true;
@@ -334,12 +314,8 @@ uint8_t ini_tools__write_keyword_help(int mode, const ini_tools__value& r, const
         }
         break;
       }
-      case INI_TOOLS__CHAR:
-        w.put(format(";   %s: Value     : character (0 .. 0xFF)\n", in));
-        break;
-      default:
-        w.put(format(";   %s: Value     : Error: unknown type_of_param\n", in));
-        break;
+      case INI_TOOLS__CHAR: w.put(format(";   %s: Value     : character (0 .. 0xFF)\n", in)); break;
+      default: w.put(format(";   %s: Value     : Error: unknown type_of_param\n", in)); break;
     }
 
     if (r.state == INI_TOOLS__UNDEFINED) {
@@ -385,8 +361,7 @@ uint8_t ini_tools__write_keyword_help(int mode, const ini_tools__value& r, const
                     ? format(";   %s: Undefined : '%c' 0x%02X (default value)\n", in, r.value.byte, r.value.byte)
                     : format(";   %s: Undefined : 0x%02X (default value)\n", in, r.value.byte));
           break;
-        default:
-          break;
+        default: break;
       }
     }
 
@@ -440,8 +415,9 @@ uint8_t ini_tools__write_skeleton(int mode, const ini_tools__value* table, const
     for_each_element_record(a, 0, [&](const ini_tools__value& e) {
       sub([&] { return ini_tools__write_keyword_help(mode, e, "    ", keywords, output); });
     });
-    w.put(format("    }\n    {\n        ....\n        ....\n    }\n    (Max number of array \"{ }\" into array section = %u)\n",
-                 a != nullptr ? unsigned(a->max) : 0u));
+    w.put(format(
+        "    }\n    {\n        ....\n        ....\n    }\n    (Max number of array \"{ }\" into array section = %u)\n",
+        a != nullptr ? unsigned(a->max) : 0u));
   }
   if (have_section && mode == 0) w.put("\n");
   return w.result();

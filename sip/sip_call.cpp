@@ -132,8 +132,7 @@ void sip_call__close(sip_endpoint& ep, std::uint32_t idx) {
   sip_call& c = sip_mod.pools.calls[idx];
   release_call_timers(c);
   c.parked.clear();
-  if (ep.next_incoming_conn_id == 0xFFFF || ep.next_incoming_conn_id < c.conn_id)
-    ep.next_incoming_conn_id = c.conn_id;
+  if (ep.next_incoming_conn_id == 0xFFFF || ep.next_incoming_conn_id < c.conn_id) ep.next_incoming_conn_id = c.conn_id;
   c.closing = 1;
   if (c.conn_id < ep.closing_calls.size() && ep.closing_calls[c.conn_id] == SIP_NONE) {
     ep.closing_calls[c.conn_id] = idx;

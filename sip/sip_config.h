@@ -32,45 +32,45 @@ inline constexpr std::uint8_t SIP_EP_CACHE_REFRESH = 0x01;
 
 // One endpoint entry as it lies in the body.
 struct sip_config_endpoint {
-  std::uint16_t nai = 0;                  // 0
-  std::uint8_t address_type = 0;          // 2 (1 = IPv4)
-  std::uint16_t options = 0;              // 4
-  std::uint8_t address_length = 0;        // 6
-  std::array<std::uint8_t, 5> address{};  // 7
-  std::uint16_t default_port = 0;         // 12
-  std::uint8_t user_entity = 0;           // 14
-  std::uint32_t hold_ms = 0;              // 20
-  std::uint32_t t1_ms = 0;                // 24
-  std::uint32_t t2_ms = 0;                // 28
-  std::uint32_t supervision_ms = 0;       // 32
-  std::uint16_t max_calls = 0;            // 36
-  std::uint32_t lookup_table_size = 0;    // 40
-  std::uint16_t callid_buckets = 0;       // 44
-  std::uint8_t transport_entity = 0;      // 46
-  std::uint16_t transport_nai = 0;        // 48 (65535 = none)
-  std::uint8_t datagram_room = 0;         // 50
-  std::uint8_t other_room = 0;            // 51
-  std::uint8_t resolver_entity = 0;       // 52
-  std::uint8_t endpoint_flags = 0;        // 53
-  std::uint32_t invite_resend_ms = 0;     // 56
-  std::uint32_t provisional_wait_ms = 0;  // 60
-  std::uint32_t lookup_life_ms = 0;       // 64
-  std::uint32_t bye_hold_ms = 0;          // 68
-  std::uint16_t branch_buckets = 0;       // 72
+  std::uint16_t nai = 0;                               // 0
+  std::uint8_t address_type = 0;                       // 2 (1 = IPv4)
+  std::uint16_t options = 0;                           // 4
+  std::uint8_t address_length = 0;                     // 6
+  std::array<std::uint8_t, 5> address{};               // 7
+  std::uint16_t default_port = 0;                      // 12
+  std::uint8_t user_entity = 0;                        // 14
+  std::uint32_t hold_ms = 0;                           // 20
+  std::uint32_t t1_ms = 0;                             // 24
+  std::uint32_t t2_ms = 0;                             // 28
+  std::uint32_t supervision_ms = 0;                    // 32
+  std::uint16_t max_calls = 0;                         // 36
+  std::uint32_t lookup_table_size = 0;                 // 40
+  std::uint16_t callid_buckets = 0;                    // 44
+  std::uint8_t transport_entity = 0;                   // 46
+  std::uint16_t transport_nai = 0;                     // 48 (65535 = none)
+  std::uint8_t datagram_room = 0;                      // 50
+  std::uint8_t other_room = 0;                         // 51
+  std::uint8_t resolver_entity = 0;                    // 52
+  std::uint8_t endpoint_flags = 0;                     // 53
+  std::uint32_t invite_resend_ms = 0;                  // 56
+  std::uint32_t provisional_wait_ms = 0;               // 60
+  std::uint32_t lookup_life_ms = 0;                    // 64
+  std::uint32_t bye_hold_ms = 0;                       // 68
+  std::uint16_t branch_buckets = 0;                    // 72
   std::array<char, SIP_PROXY_HOST_SIZE> proxy_host{};  // 74, NUL-terminated
-  std::uint16_t proxy_port = 0;           // 140
+  std::uint16_t proxy_port = 0;                        // 140
 };
 
 struct sip_config {
-  std::uint32_t relay_word = 0;         // 0, ENT_SM's
-  std::uint32_t server_tx_count = 0;    // 4
-  std::uint32_t call_count = 0;         // 12
-  std::uint32_t cache_count = 0;        // 16
-  std::uint32_t lookup_count = 0;       // 20
-  std::uint16_t endpoint_count = 0;     // 24 (read: at most 3)
+  std::uint32_t relay_word = 0;                                           // 0, ENT_SM's
+  std::uint32_t server_tx_count = 0;                                      // 4
+  std::uint32_t call_count = 0;                                           // 12
+  std::uint32_t cache_count = 0;                                          // 16
+  std::uint32_t lookup_count = 0;                                         // 20
+  std::uint16_t endpoint_count = 0;                                       // 24 (read: at most 3)
   std::array<sip_config_endpoint, SIP_CONFIG_MAX_ENDPOINTS> endpoints{};  // 28
-  std::uint32_t tick_period_ms = 0;     // 460 (0xFFFFFFFF = one tick only)
-  std::uint16_t tick_window = 0;        // 464
+  std::uint32_t tick_period_ms = 0;                                       // 460 (0xFFFFFFFF = one tick only)
+  std::uint16_t tick_window = 0;                                          // 464
 };
 
 // Writes the 468-byte body.

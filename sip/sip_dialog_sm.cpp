@@ -16,19 +16,19 @@ constexpr std::uint8_t INV_RX = 225, ACK_RX = 226, OPT_RX = 227, BYE_RX = 228, C
 // Extra conditions on the message or the call.
 enum guard : std::uint8_t {
   G_NONE,
-  G_BAD_OWN_TAGS,       // our request has no From tag, or has a To tag
-  G_TO_TAG,             // the message has a To tag
-  G_NOT_AVAILABLE,      // the user lags
-  G_ONE_DIALOG,         // the call has one active dialog
-  G_MORE_DIALOGS,       // the call has more than one
-  G_REMOTE_TAG_NO_TO,   // the dialog knows the far tag and the request has no To tag
+  G_BAD_OWN_TAGS,      // our request has no From tag, or has a To tag
+  G_TO_TAG,            // the message has a To tag
+  G_NOT_AVAILABLE,     // the user lags
+  G_ONE_DIALOG,        // the call has one active dialog
+  G_MORE_DIALOGS,      // the call has more than one
+  G_REMOTE_TAG_NO_TO,  // the dialog knows the far tag and the request has no To tag
 };
 
 constexpr std::uint16_t ANY_HI = 0xFFFF;
 
 struct row {
   std::uint8_t state;
-  std::array<std::uint8_t, 5> ev;  // events, unused ones 0
+  std::array<std::uint8_t, 5> ev;     // events, unused ones 0
   std::uint16_t lo = 0, hi = ANY_HI;  // status range
   std::uint16_t req = 0, forbid = 0;  // dialog flags required / forbidden
   std::uint8_t call_req = 0, call_forbid = 0;
@@ -50,12 +50,11 @@ constexpr const char* PENDING = "request pending";
 constexpr const char* NO_DIALOG = "Dialog does not exist";
 
 constexpr std::uint32_t STORE_OWN = SIP_DLGA_STORE_OWN, STORE_RX = SIP_DLGA_STORE_RECEIVED,
-                        RX_CSEQ = SIP_DLGA_RX_INVITE_CSEQ, ANSWER = SIP_DLGA_ANSWER,
-                        CLOSE_CALL = SIP_DLGA_CLOSE_CALL, CONFIRM = SIP_DLGA_CONFIRM,
-                        REL_ACK = SIP_DLGA_RELEASE_BUT_ACK, REL = SIP_DLGA_RELEASE, BR_ACK = SIP_DLGA_BRANCH_ACK,
-                        BR_CAN = SIP_DLGA_BRANCH_CANCEL, SUP = SIP_DLGA_SUPERVISE, FORK = SIP_DLGA_FORK_TIMER,
-                        HOLD = SIP_DLGA_BYE_HOLD, STOP = SIP_DLGA_STOP_BYE_HOLD, S500 = SIP_DLGA_STATUS_500,
-                        CANCELLED = SIP_DLGA_CALL_CANCELLED;
+                        RX_CSEQ = SIP_DLGA_RX_INVITE_CSEQ, ANSWER = SIP_DLGA_ANSWER, CLOSE_CALL = SIP_DLGA_CLOSE_CALL,
+                        CONFIRM = SIP_DLGA_CONFIRM, REL_ACK = SIP_DLGA_RELEASE_BUT_ACK, REL = SIP_DLGA_RELEASE,
+                        BR_ACK = SIP_DLGA_BRANCH_ACK, BR_CAN = SIP_DLGA_BRANCH_CANCEL, SUP = SIP_DLGA_SUPERVISE,
+                        FORK = SIP_DLGA_FORK_TIMER, HOLD = SIP_DLGA_BYE_HOLD, STOP = SIP_DLGA_STOP_BYE_HOLD,
+                        S500 = SIP_DLGA_STATUS_500, CANCELLED = SIP_DLGA_CALL_CANCELLED;
 
 constexpr row sip_dialog_table[] = {
     // 1 idle
@@ -65,13 +64,28 @@ constexpr row sip_dialog_table[] = {
     {.state = 1, .ev = {'C'}, .next = 15, .act = STORE_OWN},
     {.state = 1, .ev = {'F'}, .g = G_BAD_OWN_TAGS, .act = CLOSE_CALL, .result = SIP_DLG_NO_DIALOG},
     {.state = 1, .ev = {'F'}, .next = 17, .act = STORE_OWN},
-    {.state = 1, .ev = {INV_RX}, .g = G_NOT_AVAILABLE, .act = ANSWER, .result = SIP_DLG_ABSORBED, .answer = 480,
+    {.state = 1,
+     .ev = {INV_RX},
+     .g = G_NOT_AVAILABLE,
+     .act = ANSWER,
+     .result = SIP_DLG_ABSORBED,
+     .answer = 480,
      .reason = "Not available"},
-    {.state = 1, .ev = {INV_RX}, .g = G_TO_TAG, .act = ANSWER | CLOSE_CALL, .result = SIP_DLG_NO_DIALOG, .answer = 481,
+    {.state = 1,
+     .ev = {INV_RX},
+     .g = G_TO_TAG,
+     .act = ANSWER | CLOSE_CALL,
+     .result = SIP_DLG_NO_DIALOG,
+     .answer = 481,
      .reason = NO_DIALOG},
     {.state = 1, .ev = {INV_RX}, .next = 8, .act = RX_CSEQ | STORE_RX},
-    {.state = 1, .ev = {OPT_RX, REG_RX}, .g = G_TO_TAG, .act = ANSWER | CLOSE_CALL, .result = SIP_DLG_NO_DIALOG,
-     .answer = 481, .reason = NO_DIALOG},
+    {.state = 1,
+     .ev = {OPT_RX, REG_RX},
+     .g = G_TO_TAG,
+     .act = ANSWER | CLOSE_CALL,
+     .result = SIP_DLG_NO_DIALOG,
+     .answer = 481,
+     .reason = NO_DIALOG},
     {.state = 1, .ev = {OPT_RX}, .next = 16, .act = STORE_RX},
     {.state = 1, .ev = {REG_RX}, .next = 18, .act = STORE_RX},
     {.state = 1, .ev = {'c', OPT_CO}},
@@ -102,8 +116,7 @@ constexpr row sip_dialog_table[] = {
     {.state = 4, .ev = {INV_CO}, .lo = OK_LO, .hi = OK_HI, .next = 5, .act = FORK | SUP},
     {.state = 4, .ev = {INV_CO}, .lo = FAIL_LO, .next = 6, .act = SUP | SIP_DLGA_CALL_FAILED},
     {.state = 4, .ev = {INV_CO}, .lo = 101, .hi = PROV_HI},
-    {.state = 4, .ev = {INV_CO}, .lo = 24, .hi = 24, .req = SIP_DLGF_IN_DIALOG, .next = 7,
-     .clear = SIP_DLGF_IN_DIALOG},
+    {.state = 4, .ev = {INV_CO}, .lo = 24, .hi = 24, .req = SIP_DLGF_IN_DIALOG, .next = 7, .clear = SIP_DLGF_IN_DIALOG},
     {.state = 4, .ev = {INV_CO}, .hi = 100, .req = SIP_DLGF_IN_DIALOG},
     {.state = 4, .ev = {INV_CO}, .hi = 100, .result = SIP_DLG_ABSORBED},
     {.state = 4, .ev = {INV_RX}, .act = ANSWER, .result = SIP_DLG_ABSORBED, .answer = 491, .reason = PENDING},
@@ -141,7 +154,10 @@ constexpr row sip_dialog_table[] = {
     {.state = 8, .ev = {'a'}, .hi = PROV_HI},
     {.state = 8, .ev = {'a'}, .lo = OK_LO, .hi = OK_HI, .next = 12},
     {.state = 8, .ev = {'a'}, .lo = FAIL_LO, .next = 9},
-    {.state = 8, .ev = {INV_RX}, .act = ANSWER | SIP_DLGA_RETRY_AFTER, .answer = 500,
+    {.state = 8,
+     .ev = {INV_RX},
+     .act = ANSWER | SIP_DLGA_RETRY_AFTER,
+     .answer = 500,
      .reason = "Server Internal Error"},
     {.state = 8, .ev = {BYE_RX}, .next = 10, .clear = SIP_DLGF_IN_DIALOG},
     {.state = 8, .ev = {CAN_RX}, .req = SIP_DLGF_IN_DIALOG, .act = S500, .result = SIP_DLG_REFUSED},
@@ -175,9 +191,18 @@ constexpr row sip_dialog_table[] = {
     {.state = 11, .ev = {'a'}, .lo = FAIL_LO, .set = SIP_DLGF_FINAL},
     {.state = 11, .ev = {'c', OPT_CO}, .req = SIP_DLGF_ACK, .act = REL},
     {.state = 11, .ev = {'e'}, .hi = PROV_HI, .set = SIP_DLGF_CANCEL_PROV},
-    {.state = 11, .ev = {'e'}, .lo = OK_LO, .req = SIP_DLGF_FINAL, .forbid = SIP_DLGF_ACK, .next = 9,
+    {.state = 11,
+     .ev = {'e'},
+     .lo = OK_LO,
+     .req = SIP_DLGF_FINAL,
+     .forbid = SIP_DLGF_ACK,
+     .next = 9,
      .set = SIP_DLGF_CANCEL_DONE},
-    {.state = 11, .ev = {'e'}, .lo = OK_LO, .req = SIP_DLGF_FINAL | SIP_DLGF_ACK, .set = SIP_DLGF_CANCEL_DONE,
+    {.state = 11,
+     .ev = {'e'},
+     .lo = OK_LO,
+     .req = SIP_DLGF_FINAL | SIP_DLGF_ACK,
+     .set = SIP_DLGF_CANCEL_DONE,
      .act = REL},
     {.state = 11, .ev = {'e'}, .lo = OK_LO, .set = SIP_DLGF_CANCEL_DONE},
     {.state = 11, .ev = {ACK_RX}, .set = SIP_DLGF_ACK},
@@ -203,7 +228,12 @@ constexpr row sip_dialog_table[] = {
     {.state = 13, .ev = {'d'}, .hi = PROV_HI},
     {.state = 13, .ev = {'d'}, .lo = FAIL_LO, .req = SIP_DLGF_BYE_HOLD},
     {.state = 13, .ev = {'d'}, .act = REL},
-    {.state = 13, .ev = {INV_CO}, .lo = OK_LO, .forbid = SIP_DLGF_BYE_EARLY, .set = SIP_DLGF_FINAL, .act = SUP,
+    {.state = 13,
+     .ev = {INV_CO},
+     .lo = OK_LO,
+     .forbid = SIP_DLGF_BYE_EARLY,
+     .set = SIP_DLGF_FINAL,
+     .act = SUP,
      .result = SIP_DLG_REFUSED},
     {.state = 13, .ev = {INV_CO}, .lo = OK_LO, .set = SIP_DLGF_FINAL, .act = SUP},
     {.state = 13, .ev = {INV_CO}, .forbid = SIP_DLGF_BYE_EARLY, .result = SIP_DLG_REFUSED},
@@ -224,14 +254,29 @@ constexpr row sip_dialog_table[] = {
     {.state = 14, .ev = {'E'}, .act = CONFIRM | CANCELLED, .result = SIP_DLG_ABSORBED, .confirm = 200},
     {.state = 14, .ev = {'c', OPT_CO, CAN_CO}, .act = REL},
     {.state = 14, .ev = {'d'}, .lo = 301, .act = HOLD},
-    {.state = 14, .ev = {'d'}, .lo = OK_LO, .hi = 300, .req = SIP_DLGF_BYE_EARLY, .forbid = SIP_DLGF_IN_DIALOG,
+    {.state = 14,
+     .ev = {'d'},
+     .lo = OK_LO,
+     .hi = 300,
+     .req = SIP_DLGF_BYE_EARLY,
+     .forbid = SIP_DLGF_IN_DIALOG,
      .act = SIP_DLGA_CLOSE},
     {.state = 14, .ev = {'d', 'e'}, .hi = PROV_HI},
     {.state = 14, .ev = {'d', 'e'}, .lo = FAIL_LO},
-    {.state = 14, .ev = {'d', 'e'}, .lo = OK_LO, .hi = OK_HI, .req = SIP_DLGF_BYE_EARLY, .forbid = SIP_DLGF_ACK,
+    {.state = 14,
+     .ev = {'d', 'e'},
+     .lo = OK_LO,
+     .hi = OK_HI,
+     .req = SIP_DLGF_BYE_EARLY,
+     .forbid = SIP_DLGF_ACK,
      .set = SIP_DLGF_BYE_ANSWERED},
-    {.state = 14, .ev = {'d', 'e'}, .lo = OK_LO, .hi = OK_HI, .req = SIP_DLGF_BYE_EARLY | SIP_DLGF_ACK,
-     .set = SIP_DLGF_BYE_ANSWERED, .act = REL},
+    {.state = 14,
+     .ev = {'d', 'e'},
+     .lo = OK_LO,
+     .hi = OK_HI,
+     .req = SIP_DLGF_BYE_EARLY | SIP_DLGF_ACK,
+     .set = SIP_DLGF_BYE_ANSWERED,
+     .act = REL},
     {.state = 14, .ev = {'d', 'e'}, .lo = OK_LO, .hi = OK_HI, .act = REL},
     {.state = 14, .ev = {INV_CO}, .hi = PROV_HI},
     {.state = 14, .ev = {INV_CO}, .lo = OK_LO, .set = SIP_DLGF_FINAL, .act = SUP},

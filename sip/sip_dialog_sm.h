@@ -36,15 +36,15 @@ enum : std::uint8_t {
 
 // Dialog flags.
 enum : std::uint16_t {
-  SIP_DLGF_ACK = 0x0001,            // the INVITE's ACK was sent or received
-  SIP_DLGF_FINAL = 0x0002,          // a final INVITE response received or sent
-  SIP_DLGF_BYE_ANSWERED = 0x0004,   // BYE answered finally while the INVITE was open
-  SIP_DLGF_CANCEL_DONE = 0x0008,    // the CANCEL got (or was given) its final response
-  SIP_DLGF_IN_DIALOG = 0x0020,      // INVITE or BYE inside a confirmed dialog
-  SIP_DLGF_BYE_HOLD = 0x0040,       // a BYE failed, the hold timer runs
-  SIP_DLGF_BYE_EARLY = 0x0080,      // BYE exchanged while the INVITE proceeded
-  SIP_DLGF_BYE_PROV = 0x0200,       // provisional BYE answer sent
-  SIP_DLGF_CANCEL_PROV = 0x0400,    // provisional CANCEL answer sent
+  SIP_DLGF_ACK = 0x0001,           // the INVITE's ACK was sent or received
+  SIP_DLGF_FINAL = 0x0002,         // a final INVITE response received or sent
+  SIP_DLGF_BYE_ANSWERED = 0x0004,  // BYE answered finally while the INVITE was open
+  SIP_DLGF_CANCEL_DONE = 0x0008,   // the CANCEL got (or was given) its final response
+  SIP_DLGF_IN_DIALOG = 0x0020,     // INVITE or BYE inside a confirmed dialog
+  SIP_DLGF_BYE_HOLD = 0x0040,      // a BYE failed, the hold timer runs
+  SIP_DLGF_BYE_EARLY = 0x0080,     // BYE exchanged while the INVITE proceeded
+  SIP_DLGF_BYE_PROV = 0x0200,      // provisional BYE answer sent
+  SIP_DLGF_CANCEL_PROV = 0x0400,   // provisional CANCEL answer sent
 };
 
 // Call flags the machine reads and sets.
@@ -66,39 +66,39 @@ enum : std::uint16_t {
 
 // Actions for the caller, in the order they are listed.
 enum : std::uint32_t {
-  SIP_DLGA_STORE_OWN = 1u << 0,         // parties of our own request stored
-  SIP_DLGA_STORE_RECEIVED = 1u << 1,    // parties of the received request stored
-  SIP_DLGA_RX_INVITE_CSEQ = 1u << 2,    // received-INVITE CSeq := the CSeq
-  SIP_DLGA_ANSWER = 1u << 3,            // answer the received request (status, reason); pending cleared
-  SIP_DLGA_RETRY_AFTER = 1u << 4,       // with a random Retry-After of 1..9 s
-  SIP_DLGA_CLOSE_CALL = 1u << 5,        // dialog closed and call cleaned up
-  SIP_DLGA_CLOSE = 1u << 6,             // dialog closed
-  SIP_DLGA_CONFIRM = 1u << 7,           // local confirm with `confirm` status, nothing sent
-  SIP_DLGA_RELEASE_BUT_ACK = 1u << 8,   // release if idle but for the ACK slot
-  SIP_DLGA_RELEASE = 1u << 9,           // release if idle
-  SIP_DLGA_BRANCH_ACK = 1u << 10,       // the INVITE's branch back for the ACK (slot kind 'B')
-  SIP_DLGA_BRANCH_CANCEL = 1u << 11,    // the INVITE's branch back for the CANCEL (slot kind 193)
-  SIP_DLGA_SUPERVISE = 1u << 12,        // pending answers + 1, supervision timer started
-  SIP_DLGA_FORK_TIMER = 1u << 13,       // fork timer when more than one dialog is active
-  SIP_DLGA_BYE_HOLD = 1u << 14,         // BYE hold timer started
-  SIP_DLGA_STOP_BYE_HOLD = 1u << 15,    // BYE hold timer stopped, its flag cleared
-  SIP_DLGA_END_EARLY = 1u << 16,        // the call's other early dialogs ended
-  SIP_DLGA_INVITE_TIMEOUT = 1u << 17,   // INVITE client slot's time-out restarted with 64 T1
-  SIP_DLGA_STATUS_500 = 1u << 18,       // the work area's status becomes 500
-  SIP_DLGA_CALL_CANCELLED = 1u << 19,   // call flag 0x08 set
-  SIP_DLGA_CALL_FAILED = 1u << 20,      // call flag 0x10 set
+  SIP_DLGA_STORE_OWN = 1u << 0,        // parties of our own request stored
+  SIP_DLGA_STORE_RECEIVED = 1u << 1,   // parties of the received request stored
+  SIP_DLGA_RX_INVITE_CSEQ = 1u << 2,   // received-INVITE CSeq := the CSeq
+  SIP_DLGA_ANSWER = 1u << 3,           // answer the received request (status, reason); pending cleared
+  SIP_DLGA_RETRY_AFTER = 1u << 4,      // with a random Retry-After of 1..9 s
+  SIP_DLGA_CLOSE_CALL = 1u << 5,       // dialog closed and call cleaned up
+  SIP_DLGA_CLOSE = 1u << 6,            // dialog closed
+  SIP_DLGA_CONFIRM = 1u << 7,          // local confirm with `confirm` status, nothing sent
+  SIP_DLGA_RELEASE_BUT_ACK = 1u << 8,  // release if idle but for the ACK slot
+  SIP_DLGA_RELEASE = 1u << 9,          // release if idle
+  SIP_DLGA_BRANCH_ACK = 1u << 10,      // the INVITE's branch back for the ACK (slot kind 'B')
+  SIP_DLGA_BRANCH_CANCEL = 1u << 11,   // the INVITE's branch back for the CANCEL (slot kind 193)
+  SIP_DLGA_SUPERVISE = 1u << 12,       // pending answers + 1, supervision timer started
+  SIP_DLGA_FORK_TIMER = 1u << 13,      // fork timer when more than one dialog is active
+  SIP_DLGA_BYE_HOLD = 1u << 14,        // BYE hold timer started
+  SIP_DLGA_STOP_BYE_HOLD = 1u << 15,   // BYE hold timer stopped, its flag cleared
+  SIP_DLGA_END_EARLY = 1u << 16,       // the call's other early dialogs ended
+  SIP_DLGA_INVITE_TIMEOUT = 1u << 17,  // INVITE client slot's time-out restarted with 64 T1
+  SIP_DLGA_STATUS_500 = 1u << 18,      // the work area's status becomes 500
+  SIP_DLGA_CALL_CANCELLED = 1u << 19,  // call flag 0x08 set
+  SIP_DLGA_CALL_FAILED = 1u << 20,     // call flag 0x10 set
 };
 
 // One event for a dialog.
 struct sip_dlg_event {
-  std::uint8_t code = 0;        // 'A'..'F', 'a'..'f', 193..198, 225..230
-  std::uint16_t status = 0;     // status of the message (responses)
-  bool from_tag = true;         // the message has a From tag
-  bool to_tag = false;          // the message has a To tag
-  bool not_available = false;   // the endpoint's user lags
+  std::uint8_t code = 0;       // 'A'..'F', 'a'..'f', 193..198, 225..230
+  std::uint16_t status = 0;    // status of the message (responses)
+  bool from_tag = true;        // the message has a From tag
+  bool to_tag = false;         // the message has a To tag
+  bool not_available = false;  // the endpoint's user lags
   std::uint8_t call_flags = 0;
   std::uint8_t active_dialogs = 1;
-  bool remote_tag = false;      // the dialog knows the far end's tag
+  bool remote_tag = false;  // the dialog knows the far end's tag
 };
 
 // What a step gives back.

@@ -50,8 +50,7 @@ void send_simple(ent_id_t to, std::uint16_t nai, std::uint8_t sapi, std::uint16_
 
 bool hook_endpoint_ready() { return sip_mod.ep != nullptr && sip_mod.ep->running != 0; }
 
-void hook_send_error_in(std::uint16_t conn_id, std::uint8_t error, std::uint8_t d1, std::uint8_t d2,
-                        std::uint8_t d3) {
+void hook_send_error_in(std::uint16_t conn_id, std::uint8_t error, std::uint8_t d1, std::uint8_t d2, std::uint8_t d3) {
   if (sip_mod.ep == nullptr) return;
   sip_send_error_in(sip_mod.ep->cfg.user_entity, sip_mod.ep->cfg.nai, conn_id, error, d1, d2, d3);
 }
@@ -72,9 +71,7 @@ std::uint8_t hook_call_alloc_outgoing(std::uint16_t conn_id) {
   return r;
 }
 
-bool hook_call_has_dialog() {
-  return sip_mod.call != SIP_NONE && sip_mod.pools.calls[sip_mod.call].dialog_count > 0;
-}
+bool hook_call_has_dialog() { return sip_mod.call != SIP_NONE && sip_mod.pools.calls[sip_mod.call].dialog_count > 0; }
 
 void install_dispatch_hooks() {
   sip_dispatch_env = sip_dispatch_hooks{};
@@ -145,7 +142,8 @@ void endpoint_unlink(sip_endpoint* ep) {
       }
   while (!ep->finished.empty()) sip_server_tx__free(*ep, ep->finished.front());
   if (ep->cfg.nai < sip_mod.by_user_nai.size()) sip_mod.by_user_nai[ep->cfg.nai] = nullptr;
-  if (ep->cfg.transport_nai < sip_mod.by_transport_nai.size()) sip_mod.by_transport_nai[ep->cfg.transport_nai] = nullptr;
+  if (ep->cfg.transport_nai < sip_mod.by_transport_nai.size())
+    sip_mod.by_transport_nai[ep->cfg.transport_nai] = nullptr;
   sip_mod.endpoints.remove_if([ep](const std::unique_ptr<sip_endpoint>& p) { return p.get() == ep; });
 }
 
@@ -262,8 +260,7 @@ void mgt_event() {
       reply_in_place(SM_INFO_CO, co, 4);
       return;
     }
-    default:
-      return;  // freed by the handler
+    default: return;  // freed by the handler
   }
 }
 
@@ -299,9 +296,7 @@ void timer_dispatch() {
       if (m->code == SIP_TIMER_CODE_FINISHED) sip_server_tx__sweep(*ep);
       if (m->code == 1 || m->code >= 3) sip_timer_dispatch_call(*ep, m);
       return;
-    default:
-      sip_timer_dispatch_call(*ep, m);
-      return;
+    default: sip_timer_dispatch_call(*ep, m); return;
   }
 }
 
@@ -335,9 +330,7 @@ void sip_entity_handler(msg_t* m) {
   install_dispatch_hooks();
 
   switch (m->from) {
-    case ENT_TI:
-      timer_dispatch();
-      break;
+    case ENT_TI: timer_dispatch(); break;
     case ENT_PH_IT: {
       sip_endpoint* ep = m->code == SOCK_DNS_CO ? sip_endpoint_by_user_nai(m->nai) : nullptr;
       if (ep == nullptr) ep = sip_endpoint_by_transport_nai(m->nai);
@@ -347,9 +340,7 @@ void sip_entity_handler(msg_t* m) {
       }
       break;
     }
-    case ENT_SM:
-      mgt_event();
-      break;
+    case ENT_SM: mgt_event(); break;
     default: {
       sip_endpoint* ep = sip_endpoint_by_user_nai(m->nai);
       if (ep != nullptr && m->from == ep->cfg.user_entity) {

@@ -42,8 +42,8 @@ struct sip_module {
   bool msg_owned = false;
   sip_endpoint* ep = nullptr;
   std::uint32_t call = 0xFFFFFFFFu;  // current call, pool index
-  std::uint8_t dialog = 255;          // current dialog of the call
-  std::uint32_t stx = 0xFFFFFFFFu;    // current server transaction
+  std::uint8_t dialog = 255;         // current dialog of the call
+  std::uint32_t stx = 0xFFFFFFFFu;   // current server transaction
   // Source of the datagram being handled: where stateless answers go.
   std::array<std::uint8_t, 4> rx_address{};
   std::uint16_t rx_port = 0;

@@ -172,7 +172,8 @@ bool dialog_admits(sip_endpoint& ep, sip_call& c, std::uint8_t dialog, std::uint
     return false;
   }
   if ((o.actions & SIP_DLGA_ANSWER) != 0) {
-    const std::uint16_t retry = (o.actions & SIP_DLGA_RETRY_AFTER) != 0 ? static_cast<std::uint16_t>(1 + om_os_tick() % 9) : 0;
+    const std::uint16_t retry =
+        (o.actions & SIP_DLGA_RETRY_AFTER) != 0 ? static_cast<std::uint16_t>(1 + om_os_tick() % 9) : 0;
     answer(o.answer, o.reason, retry);
     drop_new_stx(ep, stx);
     return false;
@@ -265,8 +266,9 @@ void request(sip_endpoint& ep) {
     sip_dialog& d = c.dialogs[0];
     copy_tag(d.remote_tag, w.from.tag);
     d.received_invite_cseq = code == INVITE_IN ? w.cseq.number : 0;
-    d.state = code == INVITE_IN ? DLG_INVITE_RECEIVED : code == OPTIONS_IN ? DLG_OPTIONS_RECEIVED
-                                                                             : DLG_REGISTER_RECEIVED;
+    d.state = code == INVITE_IN    ? DLG_INVITE_RECEIVED
+              : code == OPTIONS_IN ? DLG_OPTIONS_RECEIVED
+                                   : DLG_REGISTER_RECEIVED;
     c.dialog_count = 1;
     c.highest_dialog = 0;
   } else {
@@ -455,7 +457,8 @@ void response(sip_endpoint& ep) {
     if ((actions & SIP_DLGA_END_EARLY) != 0) sip_call__end_early_dialogs(c, dialog);
     if ((actions & SIP_DLGA_INVITE_TIMEOUT) != 0)
       for (sip_transaction_slot& s : c.slots)
-        if (s.state != SIP_SLOT_FREE && s.kind == INVITE_CO && s.dialog == dialog) s.timeout.start(64u * ep.cfg.t1_ms, s.index);
+        if (s.state != SIP_SLOT_FREE && s.kind == INVITE_CO && s.dialog == dialog)
+          s.timeout.start(64u * ep.cfg.t1_ms, s.index);
   }
   const std::uint16_t r = deliver(ep, ci, dialog, code, false);
   if ((actions & SIP_DLGA_RELEASE) != 0) sip_dialog__close(c, dialog);

@@ -35,7 +35,8 @@ void copy_tag(sip_text& dst, sip_str s) {
 
 std::uint8_t dialog_by_tag(const sip_call& c, sip_str tag) {
   for (std::uint8_t d = 0; d < SIP_DIALOGS; ++d)
-    if (c.dialogs[d].state != SIP_DLG_IDLE && c.dialogs[d].remote_tag[0] != '\0' && tag_equal(c.dialogs[d].remote_tag, tag))
+    if (c.dialogs[d].state != SIP_DLG_IDLE && c.dialogs[d].remote_tag[0] != '\0' &&
+        tag_equal(c.dialogs[d].remote_tag, tag))
       return d;
   return SIP_NO_INDEX;
 }
@@ -45,7 +46,8 @@ bool is_request(std::uint8_t code) { return code <= 'Q'; }
 // No dialog for the tag: SIP_ERROR_IN 481 to the user (the dispatch's result
 // byte cannot carry it), nothing sent.
 std::uint8_t no_dialog(const sip_endpoint& ep, const sip_call& c, std::uint8_t code) {
-  // from=%.*s to=%.*s d0=%s st=%d\n", sip_hdr_area.from.tag.len, sip_hdr_area.from.tag.ptr, sip_hdr_area.to.tag.len, sip_hdr_area.to.tag.ptr, c.dialogs[0].remote_tag.data(), c.dialogs[0].state);
+  // from=%.*s to=%.*s d0=%s st=%d\n", sip_hdr_area.from.tag.len, sip_hdr_area.from.tag.ptr, sip_hdr_area.to.tag.len,
+  // sip_hdr_area.to.tag.ptr, c.dialogs[0].remote_tag.data(), c.dialogs[0].state);
   sip_send_error_in(ep.cfg.user_entity, ep.cfg.nai, c.conn_id, 481, 0, 0, code);
   return SIP_DISPATCH_HANDLED;
 }
@@ -241,8 +243,8 @@ std::uint8_t send_prim() {
     return SIP_DISPATCH_HANDLED;
   }
   if (o.result != SIP_DLG_GO_ON) {
-    sip_send_error_in(ep->cfg.user_entity, ep->cfg.nai, c.conn_id, o.result == SIP_DLG_BAD_STATE ? 806 : o.result, d.state,
-                      0, code);
+    sip_send_error_in(ep->cfg.user_entity, ep->cfg.nai, c.conn_id, o.result == SIP_DLG_BAD_STATE ? 806 : o.result,
+                      d.state, 0, code);
     if ((o.actions & SIP_DLGA_CLOSE_CALL) != 0) sip_dialog__close(c, di);
     sip_call__cleanup(*ep, sip_mod.call);
     return SIP_DISPATCH_HANDLED;
@@ -316,8 +318,10 @@ std::uint8_t send_by_kind(buffer_t* chain) {
     std::memcpy(room, w.via[0].branch.ptr, std::min<std::size_t>(w.via[0].branch.len, SIP_TEXT_SIZE - 1));
     branch = room;
   }
-  const sip_tx_msg m{sip_mod.call, sip_mod.dialog < SIP_DIALOGS ? sip_mod.dialog : std::uint8_t{0}, sip_encode_kind,
-                     w.status_line.code, w.cseq.number, branch, sip_mod.stx};
+  const sip_tx_msg m{sip_mod.call,    sip_mod.dialog < SIP_DIALOGS ? sip_mod.dialog : std::uint8_t{0},
+                     sip_encode_kind, w.status_line.code,
+                     w.cseq.number,   branch,
+                     sip_mod.stx};
   return sip_tx__send_by_kind(*sip_mod.ep, m, text);
 }
 

@@ -114,7 +114,6 @@ void sip_timer_dispatch_call(sip_endpoint& ep, const msg_t* m) {
       sip_call__cleanup(ep, ci);
       return;
     }
-    default:
-      return;
+    default: return;
   }
 }

@@ -37,4 +37,3 @@ struct sip_timer_owner {
     running = 0;
   }
 };
-

@@ -44,9 +44,8 @@ void cache_drop_expired(sip_endpoint& ep) {
 void cache_insert(sip_endpoint& ep, std::uint32_t rec) {
   auto& pool = sip_mod.pools.cache;
   const std::uint32_t expiry = pool[rec].expiry_tick;
-  auto it = std::find_if(ep.cache.begin(), ep.cache.end(), [&](std::uint32_t r) {
-    return static_cast<std::int32_t>(pool[r].expiry_tick - expiry) >= 0;
-  });
+  auto it = std::find_if(ep.cache.begin(), ep.cache.end(),
+                         [&](std::uint32_t r) { return static_cast<std::int32_t>(pool[r].expiry_tick - expiry) >= 0; });
   const bool first = it == ep.cache.begin();
   ep.cache.insert(it, rec);
   if (first && ep.cache_refresh.cell != nullptr) ep.cache_refresh.start(pool[rec].ttl_ms, SIP_TIMER_CODE_CACHE);
@@ -207,9 +206,7 @@ void sip_transport_event() {
   sip_endpoint* ep = sip_mod.ep;
   const msg_t* m = sip_mod.msg;
   switch (m->code) {
-    case SOCK_DNS_CO:
-      dns_confirm(*ep);
-      return;
+    case SOCK_DNS_CO: dns_confirm(*ep); return;
     case SOCK_U_DA_IN: {
       // The parser rewrites the text in place: always a private copy.
       const std::uint32_t total = m->p_buffer != nullptr ? Buffer_chain_length(m->p_buffer) : m->data_size;
@@ -230,8 +227,7 @@ void sip_transport_event() {
       sip_rx__datagram(*ep, data.data() + SOCK_UDP_HEADER_SIZE, total - SOCK_UDP_HEADER_SIZE, from, port);
       return;
     }
-    default:
-      return;  // commit confirms and the rest need no action
+    default: return;  // commit confirms and the rest need no action
   }
 }
 

@@ -15,13 +15,13 @@
 
 // What the send path hands over with an encoded message.
 struct sip_tx_msg {
-  std::uint32_t call;          // pool index of the call
-  std::uint8_t dialog;         // dialog index
-  std::uint8_t code;           // 'A'..'F' requests, 'a'..'f' responses
-  std::uint16_t status;        // responses
+  std::uint32_t call;    // pool index of the call
+  std::uint8_t dialog;   // dialog index
+  std::uint8_t code;     // 'A'..'F' requests, 'a'..'f' responses
+  std::uint16_t status;  // responses
   std::uint32_t cseq;
-  const char* branch;          // top Via branch of a request, may be null
-  std::uint32_t server_tx;     // server transaction of a response, or SIP_NONE
+  const char* branch;       // top Via branch of a request, may be null
+  std::uint32_t server_tx;  // server transaction of a response, or SIP_NONE
 };
 
 // 2 sent, 34 no transaction slot (nothing sent).  `text` is the message

@@ -43,46 +43,46 @@ enum class ssc_call_cond : u8 {
   class3,        // 4xx-6xx otherwise
   class2to4,     // anything but 1xx and 2xx
   class2or4_no_entries,
-  fatal,         // the error (made fatal where the row says) ends the call
-  no_entries,    // the call has no dialog entry left
-  options_done,  // the OPTIONS step returned 4
-  close_pending, // the user closed while our 2xx awaited its ACK
+  fatal,          // the error (made fatal where the row says) ends the call
+  no_entries,     // the call has no dialog entry left
+  options_done,   // the OPTIONS step returned 4
+  close_pending,  // the user closed while our 2xx awaited its ACK
 };
 
 enum class ssc_call_action : u8 {
   none,
-  send_invite,             // defaults, Request-URI, tag, Call-ID; SIP_INVITE_RQ
-  pass_invite_in,          // 225
-  pass_close_co_release,   // user's request as 210; release idle entries
-  entry_register,          // self-event 20 on route 'C'
-  options_step,            // OPTIONS step; 4 releases idle entries
-  error_fatal_abort,       // error made fatal, entries aborted, SSC_ERROR_IN
-  relay_fatal_release,     // ssc_relay_sip_error fatal; release idle entries
-  relay_not_fatal,         // ssc_relay_sip_error not fatal
-  pass_invite_co,          // 193
-  pass_invite_co_cancel,   // 193; CANCEL when more than one entry
-  pass_final_notice,       // (status 24: self-event 67 'G'); 193; notice 242
-  resend_credentials,      // pending INVITE again with credentials; nc + 1
-  pass_final_release,      // 193; notice 242; release idle entries
-  error_in,                // fatal aborts entries; SSC_ERROR_IN
-  error_in_invite,         // as error_in, an INVITE's error made fatal
-  find_invite_cancel,      // CANCEL of the call's INVITE transaction
-  notice_no_entries,       // fresh type 31, 242
-  reinvite,                // re-INVITE with the held credentials renewed
+  send_invite,            // defaults, Request-URI, tag, Call-ID; SIP_INVITE_RQ
+  pass_invite_in,         // 225
+  pass_close_co_release,  // user's request as 210; release idle entries
+  entry_register,         // self-event 20 on route 'C'
+  options_step,           // OPTIONS step; 4 releases idle entries
+  error_fatal_abort,      // error made fatal, entries aborted, SSC_ERROR_IN
+  relay_fatal_release,    // ssc_relay_sip_error fatal; release idle entries
+  relay_not_fatal,        // ssc_relay_sip_error not fatal
+  pass_invite_co,         // 193
+  pass_invite_co_cancel,  // 193; CANCEL when more than one entry
+  pass_final_notice,      // (status 24: self-event 67 'G'); 193; notice 242
+  resend_credentials,     // pending INVITE again with credentials; nc + 1
+  pass_final_release,     // 193; notice 242; release idle entries
+  error_in,               // fatal aborts entries; SSC_ERROR_IN
+  error_in_invite,        // as error_in, an INVITE's error made fatal
+  find_invite_cancel,     // CANCEL of the call's INVITE transaction
+  notice_no_entries,      // fresh type 31, 242
+  reinvite,               // re-INVITE with the held credentials renewed
   send_cancel,
-  entry_ack_bye,           // self-event 64 on route 'C'
-  entry_close,             // self-event 19 on route 'C'
-  pass_notice,             // 242
+  entry_ack_bye,  // self-event 64 on route 'C'
+  entry_close,    // self-event 19 on route 'C'
+  pass_notice,    // 242
   cancel_unless_sent,
-  close_co_ended,          // retype 31, 210
-  close_co_refused,        // release idle entries, retype 32, 210
-  close_error,             // fatal: type 32, 210, abort; SSC_ERROR_IN
-  pass_close_co,           // 210
-  refuse_491,              // user's INVITE back as 193 with 491
-  mark_close_pending,      // remember the close until the ACK
-  options_error,           // SIP error other than 24 ends the OPTIONS call
-  retype_notice,           // retype 31, 242
-  report,                  // SSC_ERROR_IN 900 and SSC_DISCARDED_EVENT
+  close_co_ended,      // retype 31, 210
+  close_co_refused,    // release idle entries, retype 32, 210
+  close_error,         // fatal: type 32, 210, abort; SSC_ERROR_IN
+  pass_close_co,       // 210
+  refuse_491,          // user's INVITE back as 193 with 491
+  mark_close_pending,  // remember the close until the ACK
+  options_error,       // SIP error other than 24 ends the OPTIONS call
+  retype_notice,       // retype 31, 242
+  report,              // SSC_ERROR_IN 900 and SSC_DISCARDED_EVENT
 };
 
 struct ssc_call_row {
@@ -95,7 +95,7 @@ struct ssc_call_row {
 
 // Facts the conditions read.
 struct ssc_call_facts {
-  u8 status_class = 4;        // ssc_status_class of the response
+  u8 status_class = 4;  // ssc_status_class of the response
   bool challenge_retry = false;
   bool fatal = false;
   bool no_entries = false;

@@ -59,11 +59,8 @@ constexpr ssc_class_row kUserRows[] = {
 };
 
 constexpr ssc_mgmt_row kMgmtRows[] = {
-    {'A', ssc_sel::keepalive, 82, true},
-    {'B', ssc_sel::keepalive, 83, true},
-    {'C', ssc_sel::keepalive, 84, true},
-    {'D', ssc_sel::binding, 86, false},
-    {'E', ssc_sel::binding, 87, false},
+    {'A', ssc_sel::keepalive, 82, true}, {'B', ssc_sel::keepalive, 83, true}, {'C', ssc_sel::keepalive, 84, true},
+    {'D', ssc_sel::binding, 86, false},  {'E', ssc_sel::binding, 87, false},
 };
 
 constexpr ssc_class_row kOther = {0, ssc_sel::none, R_NONE, SSC_EVENT_NONE, 0, NO_TX};

@@ -17,22 +17,22 @@ inline constexpr u8 SSC_EVENT_FAILED = 64;
 // Record selection a row asks for.
 enum class ssc_sel : u8 {
   none,
-  open_call,       // call of the user-side conn_id and its entry of the SAP's index, else a new call
-  first_or_new,    // the call's first entry, else a new call
-  entry0,          // call with entry index 0
-  keepalive,       // keep-alive record of the conn_id's low byte / of the request's index
-  binding,         // binding of the index
-  aux_only,        // only the auxiliary record (failure: event 64)
-  sip_match,       // call of the SIP-side conn_id, entry matched on the remote tag
+  open_call,     // call of the user-side conn_id and its entry of the SAP's index, else a new call
+  first_or_new,  // the call's first entry, else a new call
+  entry0,        // call with entry index 0
+  keepalive,     // keep-alive record of the conn_id's low byte / of the request's index
+  binding,       // binding of the index
+  aux_only,      // only the auxiliary record (failure: event 64)
+  sip_match,     // call of the SIP-side conn_id, entry matched on the remote tag
 };
 
 // Further steps of a user row (bit flags).
-inline constexpr u8 SSC_STEP_AUX = 0x01;        // select the auxiliary record of carried_word_1
-inline constexpr u8 SSC_STEP_AUX_KEEP = 0x02;   // and the entry keeps its index
-inline constexpr u8 SSC_STEP_SLOT = 0x04;       // select the registration slot of carried_word_2
-inline constexpr u8 SSC_STEP_REG_LINK = 0x08;   // link the entry into its registration slot; save it
+inline constexpr u8 SSC_STEP_AUX = 0x01;               // select the auxiliary record of carried_word_1
+inline constexpr u8 SSC_STEP_AUX_KEEP = 0x02;          // and the entry keeps its index
+inline constexpr u8 SSC_STEP_SLOT = 0x04;              // select the registration slot of carried_word_2
+inline constexpr u8 SSC_STEP_REG_LINK = 0x08;          // link the entry into its registration slot; save it
 inline constexpr u8 SSC_STEP_FIND_SENT_INVITE = 0x10;  // the INVITE sent in the call becomes current
-inline constexpr u8 SSC_STEP_IDLE_TO_F = 0x20;  // route 'F' when the entry is idle (state 1)
+inline constexpr u8 SSC_STEP_IDLE_TO_F = 0x20;         // route 'F' when the entry is idle (state 1)
 
 struct ssc_class_row {
   u8 code;
@@ -67,9 +67,7 @@ struct ssc_class_table {
 [[nodiscard]] ssc_class_table ssc_user_table();
 
 // SIP responses whose status makes the entity send itself event 95 on 'C'.
-[[nodiscard]] inline bool ssc_status_ends_dialog(u32 status) {
-  return status == 481 || status == 408 || status == 50;
-}
+[[nodiscard]] inline bool ssc_status_ends_dialog(u32 status) { return status == 481 || status == 408 || status == 50; }
 inline constexpr u8 SSC_EVENT_DIALOG_GONE = 95;
 
 // The 8-byte SSC_ERROR_IN body relayed from a SIP_ERROR_IN: '~' at 0, the

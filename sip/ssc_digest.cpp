@@ -108,8 +108,8 @@ ssc_digest_challenge_view ssc_digest_view_of(ssc_handle* response) {
   if (st == nullptr) return v;
   v.status = st->code;
   const bool www = v.status == 401;
-  const auto* c = Ssc_first<ssc_hdr_challenge>(
-      response, www ? ssc_header_id::WWW_AUTHENTICATE : ssc_header_id::PROXY_AUTHENTICATE);
+  const auto* c =
+      Ssc_first<ssc_hdr_challenge>(response, www ? ssc_header_id::WWW_AUTHENTICATE : ssc_header_id::PROXY_AUTHENTICATE);
   if (c == nullptr) return v;
   v.present = true;
   v.scheme = c->b1;
@@ -191,7 +191,8 @@ ssc_digest_verdict challenge_step(ssc_digest_block& b, const ssc_digest_challeng
   b.qop = qop;
   b.header_kind = c.status == 401 ? SSC_KIND_WWW : SSC_KIND_PROXY;
   b.credentials_known = true;
-  if (b.cnonce[0] == '\0') std::snprintf(b.cnonce, sizeof b.cnonce, "%016llX", static_cast<unsigned long long>(cnonce_seed));
+  if (b.cnonce[0] == '\0')
+    std::snprintf(b.cnonce, sizeof b.cnonce, "%016llX", static_cast<unsigned long long>(cnonce_seed));
   b.nonce_count = 1;
   if (b.user[0] == '\0') {
     if (empty(u.user) || !set_text(b.user, u.user)) {
@@ -207,8 +208,8 @@ ssc_digest_verdict challenge_step(ssc_digest_block& b, const ssc_digest_challeng
 }  // namespace
 
 ssc_digest_verdict ssc_digest_challenge(ssc_digest_block& b, const ssc_digest_challenge_view& c,
-                                        const ssc_digest_user& u, std::string_view request_uri,
-                                        const char* method, u64 cnonce_seed) {
+                                        const ssc_digest_user& u, std::string_view request_uri, const char* method,
+                                        u64 cnonce_seed) {
   const ssc_digest_verdict v = challenge_step(b, c, u, request_uri, method, cnonce_seed);
   // A declined challenge leaves no response behind to be sent again.
   if (v.result != SSC_DIGEST_RETRY) b.response[0] = '\0';
@@ -253,7 +254,7 @@ u8 ssc_digest_add_credentials(const ssc_digest_block& b, ssc_handle* h) {
     if (p) std::memcpy(p, s, n);
     return p;
   };
-  const char* texts[] = {copy(b.user), copy(b.realm),  copy(b.nonce),
+  const char* texts[] = {copy(b.user),       copy(b.realm),    copy(b.nonce),
                          copy(b.digest_uri), copy(b.response), copy(b.cnonce)};
   const char* opaque = copy(b.opaque);
   for (const char* t : texts)

@@ -16,9 +16,8 @@ ssc_module g_mod;
 u16 rd16(const u8* p) { return static_cast<u16>(p[0] | (p[1] << 8)); }
 
 // Offsets inside a profile (from its nai field).
-constexpr std::size_t P_NAI = 0, P_CALLS = 2, P_EXTRA = 4, P_AUX = 6, P_REG = 8, P_ENTITY = 10,
-                      P_FLAGS = 12, P_OPTBYTE = 14, P_ADDR_COUNT = 15, P_PORT = 16, P_FAMILY = 18,
-                      P_HOST = 19, P_ADDR = 84;
+constexpr std::size_t P_NAI = 0, P_CALLS = 2, P_EXTRA = 4, P_AUX = 6, P_REG = 8, P_ENTITY = 10, P_FLAGS = 12,
+                      P_OPTBYTE = 14, P_ADDR_COUNT = 15, P_PORT = 16, P_FAMILY = 18, P_HOST = 19, P_ADDR = 84;
 
 void reset_call(ssc_call& c) {
   ssc_call* keep_link = c.free_link;
@@ -384,7 +383,8 @@ void append_entry(ssc_call* c, ssc_dialog_entry* e) {
   e->call = c;
   e->prev = c->last;
   e->next = nullptr;
-  if (c->last) c->last->next = e; else c->first = e;
+  if (c->last) c->last->next = e;
+  else c->first = e;
   c->last = e;
 }
 
@@ -454,8 +454,10 @@ void ssc_dialog__release() {
   if (e->reg_slot != SSC_NO_INDEX16 && e->reg_slot < ua->reg_slots.size()) ua->reg_slots[e->reg_slot] = nullptr;
   ssc_dialog_entry* after = e->next;
   if (c) {
-    if (e->prev) e->prev->next = e->next; else c->first = e->next;
-    if (e->next) e->next->prev = e->prev; else c->last = e->prev;
+    if (e->prev) e->prev->next = e->next;
+    else c->first = e->next;
+    if (e->next) e->next->prev = e->prev;
+    else c->last = e->prev;
     --c->entry_count;
   }
   free_timers(e);

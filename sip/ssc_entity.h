@@ -52,9 +52,9 @@ struct ssc_config_profile {
   u8 user_entity = 0;
   u16 option_flags = 0;
   u8 option_byte = 0;
-  u8 addr_count = 0;      // 0 or 1
+  u8 addr_count = 0;  // 0 or 1
   u16 port = 0;
-  u8 family = 0;          // '4', '6', 'N'
+  u8 family = 0;  // '4', '6', 'N'
   char host[SSC_HOST_FIELD] = {};
   u8 addr[16] = {};
 };
@@ -116,7 +116,7 @@ struct ssc_call {
   bool in_use = false;
   char local_tag[SSC_TAG_FIELD] = {};
   char call_id[SSC_TAG_FIELD] = {};
-  u8 call_id_kind = 0;  // '4', '6', 'N'
+  u8 call_id_kind = 0;                         // '4', '6', 'N'
   char call_id_host[SSC_HOST_FIELD - 1] = {};  // 63 characters and the NUL
 };
 
@@ -125,7 +125,7 @@ struct ssc_binding {
   u8 state = 0;  // 0 free, 1 in use, 3 in use with a local address and a keep-alive record
   u32 interval_mode2 = 0xFFFFFFFFu;
   u32 interval_mode1 = 0xFFFFFFFFu;
-  u32 id = 0;    // nai * 256 + index
+  u32 id = 0;  // nai * 256 + index
   u16 keepalive_count = 0;
   // The headers the binding keeps (Request-URI, local-address Route, From,
   // Via, Max-Forwards, credentials): the handle that set it, one reference
@@ -136,7 +136,7 @@ struct ssc_binding {
 struct ssc_keepalive {
   u8 index = 0;
   u8 primary_candidate = 0;
-  u8 mode = 0;  // 0 free, 1 or 2 in use
+  u8 mode = 0;                   // 0 free, 1 or 2 in use
   u16 call_index = SSC_NO_CONN;  // SIP-side conn_id of the running probe call
   u16 last_status = 0;
   u16 counter = 0;
@@ -151,7 +151,7 @@ struct ssc_keepalive {
 
 struct ssc_user_agent {
   u16 nai = 0;
-  u16 call_count = 0;     // a + d, also the size of each conn_id table
+  u16 call_count = 0;  // a + d, also the size of each conn_id table
   u16 aux_count = 0;
   u16 reg_slot_count = 0;
   u8 user_entity = 'A';

@@ -145,7 +145,15 @@ bool has_common_options(u8 state) { return state == 7 || state == 8 || state == 
 
 bool error_ends_always(u8 state) {
   switch (state) {
-    case 8: case 9: case 11: case 14: case 18: case 19: case 20: case 21: case 22: return true;
+    case 8:
+    case 9:
+    case 11:
+    case 14:
+    case 18:
+    case 19:
+    case 20:
+    case 21:
+    case 22: return true;
     default: return false;
   }
 }
@@ -160,8 +168,7 @@ const ssc_entry_row* ssc_entry_rows(std::size_t* count) {
 ssc_entry_step ssc_entry_decide(u8 state, u8 event, const ssc_entry_facts& f) {
   for (std::size_t i = 0; i < std::size(kRows); ++i) {
     const ssc_entry_row& r = kRows[i];
-    if (r.state == state && r.event == event && holds(r.cond, f, event))
-      return {r.action, r.next, static_cast<int>(i)};
+    if (r.state == state && r.event == event && holds(r.cond, f, event)) return {r.action, r.next, static_cast<int>(i)};
   }
   if (has_common_options(state)) {
     switch (event) {
@@ -172,8 +179,8 @@ ssc_entry_step ssc_entry_decide(u8 state, u8 event, const ssc_entry_facts& f) {
       default: break;
     }
   }
-  const bool handled_state = state == 1 || state == 7 || state == 8 || state == 9 || state == 10 ||
-                             state == 11 || state == 14 || (state >= 16 && state <= 22);
+  const bool handled_state = state == 1 || state == 7 || state == 8 || state == 9 || state == 10 || state == 11 ||
+                             state == 14 || (state >= 16 && state <= 22);
   if (!handled_state) return {A::none, state, -1};
   if (event == 56) {
     const bool ends = error_ends_always(state) || (state != 1 && f.fatal);
@@ -198,15 +205,9 @@ ssc_invite_outcome ssc_invite_response(u8 status_class, u16 status, bool own_rou
       o.take_target = true;  // taken, or updated when one exists
       o.next = ENTRY_2XX_RECEIVED;
       break;
-    case 2:
-      o.send_ack = true;
-      break;
-    case 3:
-      o.send_ack = matched_tx;
-      break;
-    default:
-      o.notify_call = status != SSC_INTERNAL_STATUS_SILENT_END;
-      break;
+    case 2: o.send_ack = true; break;
+    case 3: o.send_ack = matched_tx; break;
+    default: o.notify_call = status != SSC_INTERNAL_STATUS_SILENT_END; break;
   }
   return o;
 }
@@ -226,8 +227,7 @@ ssc_register_outcome ssc_register_response(const ssc_register_facts& f) {
     return o;
   }
   switch (f.status_class) {
-    case 0:
-      return o;
+    case 0: return o;
     case 1:
       if (f.refresh_ms != 0) {
         o.refresh_ms = ssc_register_2xx_refresh_ms(f);

@@ -40,19 +40,19 @@ inline constexpr u8 SSC_ENTRY_NEXT_COMPUTED = 0;
 
 enum class ssc_entry_cond : u8 {
   any,
-  notices,          // the agent closes sessions itself
+  notices,  // the agent closes sessions itself
   no_notices,
-  expires_zero,     // received INVITE with Expires 0 (flag bit 2)
-  refresh_zero,     // the REGISTER's refresh interval is 0
-  status_1xx,       // the user's answer
+  expires_zero,  // received INVITE with Expires 0 (flag bit 2)
+  refresh_zero,  // the REGISTER's refresh interval is 0
+  status_1xx,    // the user's answer
   status_2xx,
   status_final_error,
   reinvite_received,
-  reinvite_2xx,     // a 2xx to our re-INVITE came, the user's ACK is due
+  reinvite_2xx,  // a 2xx to our re-INVITE came, the user's ACK is due
   reinvite_running,
-  ack_plain,        // an ACK without status
+  ack_plain,  // an ACK without status
   ack_internal_24,
-  ack_internal,     // internal status 24 or 50
+  ack_internal,       // internal status 24 or 50
   bye_done_reinvite,  // BYE answered (2xx or internal 24) while our re-INVITE runs
   bye_done,
   answer_final,
@@ -61,58 +61,58 @@ enum class ssc_entry_cond : u8 {
 
 enum class ssc_entry_action : u8 {
   none,
-  invite_response,       // ssc_invite_response
-  take_invite,           // fill the entry from a received INVITE; self-event 5 'F'
-  refuse_invite_487,     // Expires 0: 487 at once, closed by us
-  closed_notice,         // self-event 60 'F'
+  invite_response,    // ssc_invite_response
+  take_invite,        // fill the entry from a received INVITE; self-event 5 'F'
+  refuse_invite_487,  // Expires 0: 487 at once, closed by us
+  closed_notice,      // self-event 60 'F'
   register_start,
-  take_register,         // pass SSC_REGISTER_IN (230)
-  options_start,         // OPTIONS outside a dialog
-  take_options,          // pass SSC_OPTIONS_IN (227), new local tag
+  take_register,  // pass SSC_REGISTER_IN (230)
+  options_start,  // OPTIONS outside a dialog
+  take_options,   // pass SSC_OPTIONS_IN (227), new local tag
   send_cancel,
-  pass_bye_in,           // 228
-  bye_notice,            // retype 32, self-event 61, answer the BYE 200
+  pass_bye_in,  // 228
+  bye_notice,   // retype 32, self-event 61, answer the BYE 200
   send_ack,
   send_bye,
-  ack_and_bye_user,      // ACK; the user's close as BYE; closed by us
-  ack_and_bye,           // ACK then BYE; closed by us
-  pass_ack_or_closed,    // 226, or retype 32 and self-event 60 when closed by us
-  answer_cancel,         // 200 to CANCEL
+  ack_and_bye_user,    // ACK; the user's close as BYE; closed by us
+  ack_and_bye,         // ACK then BYE; closed by us
+  pass_ack_or_closed,  // 226, or retype 32 and self-event 60 when closed by us
+  answer_cancel,       // 200 to CANCEL
   mark_closed,
-  answer_reinvite,       // self-event 2; the user's answer (default 200)
+  answer_reinvite,  // self-event 2; the user's answer (default 200)
   send_user_ack,
   reinvite_response,
   take_reinvite,
-  pass_ack_in,           // self-event 6, 226
-  ack_ends_session,      // retype 31, self-event 61
-  bye_notice_reinvite,   // answer the BYE, retype 31, self-event 61, pending re-INVITE 487
-  close_with_bye,        // the user's close as BYE; pending re-INVITE 487
+  pass_ack_in,          // self-event 6, 226
+  ack_ends_session,     // retype 31, self-event 61
+  bye_notice_reinvite,  // answer the BYE, retype 31, self-event 61, pending re-INVITE 487
+  close_with_bye,       // the user's close as BYE; pending re-INVITE 487
   options_step,
-  pass_options_in,       // 227
-  send_options_answer,   // SIP_OPTIONS_RS, default 200
-  bye_closed,            // BYE; closed by us
-  bye_not_closed,        // BYE; not closed by us
-  answer_invite,         // the user's answer; local tag; self-event 2
-  pass_cancel_in,        // 229
-  cancel_notice,         // 200 to CANCEL, 487 to INVITE, retype 31, self-event 61
-  bye_and_487,           // 200 to BYE, 487 to INVITE, closed by us
-  close_404,             // the INVITE answered 404 "Not Found"
-  expired_487,           // entry timer: the INVITE answered 487
-  cancel_answer_487,     // the user's CANCEL answer, 487 to the INVITE
-  reinvite_ack,          // ACK to the re-INVITE's answer, re-INVITE ends
+  pass_options_in,      // 227
+  send_options_answer,  // SIP_OPTIONS_RS, default 200
+  bye_closed,           // BYE; closed by us
+  bye_not_closed,       // BYE; not closed by us
+  answer_invite,        // the user's answer; local tag; self-event 2
+  pass_cancel_in,       // 229
+  cancel_notice,        // 200 to CANCEL, 487 to INVITE, retype 31, self-event 61
+  bye_and_487,          // 200 to BYE, 487 to INVITE, closed by us
+  close_404,            // the INVITE answered 404 "Not Found"
+  expired_487,          // entry timer: the INVITE answered 487
+  cancel_answer_487,    // the user's CANCEL answer, 487 to the INVITE
+  reinvite_ack,         // ACK to the re-INVITE's answer, re-INVITE ends
   resend_bye,
-  bye_ended,             // retype 32, self-event 60 or 61
-  answer_crossing_bye,   // 200 to the crossing BYE
+  bye_ended,            // retype 32, self-event 60 or 61
+  answer_crossing_bye,  // 200 to the crossing BYE
   send_bye_answer,
   send_register_answer,
   register_response,
-  options_in_register,   // clear remote tag; OPTIONS step
-  defer_register,        // queue on the call, deferred bit
-  register_again,        // the user asks again (or de-registers)
-  register_refresh,      // timer '0' or registration event
-  pass_error,            // SSC_ERROR_IN
-  send_options,          // common: OPTIONS inside the dialog
-  pass_options_co,       // common: 195
+  options_in_register,  // clear remote tag; OPTIONS step
+  defer_register,       // queue on the call, deferred bit
+  register_again,       // the user asks again (or de-registers)
+  register_refresh,     // timer '0' or registration event
+  pass_error,           // SSC_ERROR_IN
+  send_options,         // common: OPTIONS inside the dialog
+  pass_options_co,      // common: 195
   report,
 };
 
@@ -140,8 +140,8 @@ struct ssc_entry_facts {
 
 struct ssc_entry_step {
   ssc_entry_action action;
-  u8 next;   // SSC_ENTRY_NEXT_COMPUTED: from the named step
-  int row;   // index in the state rows; -1 common rule or report
+  u8 next;                   // SSC_ENTRY_NEXT_COMPUTED: from the named step
+  int row;                   // index in the state rows; -1 common rule or report
   bool error_fatal = false;  // for report: SSC_ERROR_IN fatal
 };
 
@@ -150,15 +150,15 @@ struct ssc_entry_step {
 
 // INVITE response on a fresh or early entry.
 struct ssc_invite_outcome {
-  bool take_route;     // route set from Record-Route (reversed)
-  bool take_target;    // remote target from the response
+  bool take_route;   // route set from Record-Route (reversed)
+  bool take_target;  // remote target from the response
   bool send_ack;
-  bool notify_call;    // self-event 4 on route 'F'
+  bool notify_call;  // self-event 4 on route 'F'
   u8 next;
 };
 inline constexpr u16 SSC_INTERNAL_STATUS_SILENT_END = 35;
-[[nodiscard]] ssc_invite_outcome ssc_invite_response(u8 status_class, u16 status, bool own_route,
-                                                     bool has_remote_tag, bool has_target, bool matched_tx);
+[[nodiscard]] ssc_invite_outcome ssc_invite_response(u8 status_class, u16 status, bool own_route, bool has_remote_tag,
+                                                     bool has_target, bool matched_tx);
 
 // REGISTER response in ENTRY_REGISTERING.
 struct ssc_register_facts {
@@ -177,11 +177,11 @@ struct ssc_register_facts {
 };
 struct ssc_register_outcome {
   u8 next;
-  u32 refresh_ms;        // the new interval (timer '0' started when next is ENTRY_REGISTERED on a 2xx)
+  u32 refresh_ms;  // the new interval (timer '0' started when next is ENTRY_REGISTERED on a 2xx)
   bool start_timer;
-  bool pass_result;      // SSC_REGISTER_CO to the user
-  bool resend;           // with credentials
-  bool report;           // no status
+  bool pass_result;  // SSC_REGISTER_CO to the user
+  bool resend;       // with credentials
+  bool report;       // no status
 };
 inline constexpr u32 SSC_REGISTER_DEFAULT_EXPIRES_S = 3600;
 [[nodiscard]] ssc_register_outcome ssc_register_response(const ssc_register_facts& f);

@@ -88,17 +88,22 @@ void free_self_message(msg_t* q) {
 
 // ---- sending -------------------------------------------------------------------
 
-bool code_has_sip_body(code_t c) {
-  return (c >= 65 && c <= 70) || c == 97 || (c >= 99 && c <= 102);
-}
+bool code_has_sip_body(code_t c) { return (c >= 65 && c <= 70) || c == 97 || (c >= 99 && c <= 102); }
 
 bool code_delivers_handle(code_t c) {
   switch (c) {
-    case 193: case 195: case 196: case 197: case 210: case 225: case 226: case 227: case 228: case 229:
-    case 242:
-      return true;
-    default:
-      return false;
+    case 193:
+    case 195:
+    case 196:
+    case 197:
+    case 210:
+    case 225:
+    case 226:
+    case 227:
+    case 228:
+    case 229:
+    case 242: return true;
+    default: return false;
   }
 }
 
@@ -170,9 +175,7 @@ ssc_handle* ssc_new_response_handle(ssc_handle* req) {
   return rs;
 }
 
-ssc_counts ssc_entity_counts() {
-  return {g_live_handles, g_table_used, static_cast<u32>(g_self_queue.size())};
-}
+ssc_counts ssc_entity_counts() { return {g_live_handles, g_table_used, static_cast<u32>(g_self_queue.size())}; }
 
 void ssc_send(ent_id_t dest, u8 sap, code_t code) {
   ssc_module& mod = ssc_mod();
@@ -181,8 +184,8 @@ void ssc_send(ent_id_t dest, u8 sap, code_t code) {
     if (g_run.building) Free_msg(g_run.building);
     g_run.building = nullptr;
     if (mod.call) mod.call->pending_indication = 0;
-    m = SIP_sc_format_rq(agent_nai(), mod.entry ? mod.entry->conn_id : SSC_NO_CONN,
-                         mod.entry ? mod.entry->index : 255, g_run.handle);
+    m = SIP_sc_format_rq(agent_nai(), mod.entry ? mod.entry->conn_id : SSC_NO_CONN, mod.entry ? mod.entry->index : 255,
+                         g_run.handle);
   } else {
     take_building(m);
   }

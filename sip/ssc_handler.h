@@ -28,7 +28,8 @@ inline constexpr code_t SSC_SM_REPORT = 107;  // 'k'
 inline constexpr u8 SSC_REPORT_SIZE = 40;
 
 void ssc_entity_handler(msg_t* m);
-#define SSC_ENTITY_ROW {ENT_SSC, ssc_entity_handler, 0, 0, nullptr, 0}
+#define SSC_ENTITY_ROW \
+  { ENT_SSC, ssc_entity_handler, 0, 0, nullptr, 0 }
 
 // Machines of routes 'F' (call) and 'C'/'H' (dialog entry); null restores
 // the stub.
@@ -44,7 +45,7 @@ std::vector<ssc_stub_event>& ssc_stub_events();
 
 // Current message state while a machine runs.
 struct ssc_run_state {
-  msg_t* msg = nullptr;       // the received message (null once handed on)
+  msg_t* msg = nullptr;             // the received message (null once handed on)
   ssc_handle* handle = nullptr;     // decoded from it
   ssc_handle* tx_handle = nullptr;  // being sent
   msg_t* building = nullptr;        // prepared message

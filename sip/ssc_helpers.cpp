@@ -94,8 +94,7 @@ u16 ssc_uri_text(char* out, const ssc_uri* uri, u16 size) {
     case 'N':
       if (set(uri->host_name)) t.put(uri->host_name);
       break;
-    default:
-      break;
+    default: break;
   }
   return t.n;
 }
@@ -179,7 +178,7 @@ ssc_delay ssc_timestamp_delay(u32 received_tick, u32 now_tick) {
 namespace {
 
 constexpr u16 NONE = 0xFFFF;
-constexpr u16 FIRST = 6;       // chunks start behind the block's 6-byte head
+constexpr u16 FIRST = 6;  // chunks start behind the block's 6-byte head
 constexpr u16 MIN_SPLIT = 20;
 
 u16 rd(const u8* p) { return static_cast<u16>(p[0] | (p[1] << 8)); }
@@ -217,7 +216,8 @@ void* alloc_in(buffer_t* b, u16 need) {
       wr(r + off, need);
       follow = rest;
     }
-    if (prev == NONE) wr(r, follow); else wr(r + prev + 2, follow);
+    if (prev == NONE) wr(r, follow);
+    else wr(r + prev + 2, follow);
     return r + off + 2;
   }
   return nullptr;
@@ -237,7 +237,8 @@ void* ssc_store_alloc(ssc_store* s, u16 size) {
   }
   buffer_t* b = new_block();
   if (b == nullptr) return nullptr;
-  if (last) last->next = b; else s->chain = b;
+  if (last) last->next = b;
+  else s->chain = b;
   return alloc_in(b, need);
 }
 
@@ -254,7 +255,8 @@ void ssc_store_free(ssc_store* s, void* data) {
       next = rd(r + next + 2);
     }
     wr(r + off + 2, next);
-    if (prev == NONE) wr(r, off); else wr(r + prev + 2, off);
+    if (prev == NONE) wr(r, off);
+    else wr(r + prev + 2, off);
     if (next != NONE && off + rd(r + off) == next) {  // merge with the following chunk
       wr(r + off, static_cast<u16>(rd(r + off) + rd(r + next)));
       wr(r + off + 2, rd(r + next + 2));

@@ -121,8 +121,7 @@ std::size_t ssc_copy_text(char* dst, std::size_t field, const char* src) {
   return n;
 }
 
-u32 ssc_required_tags(u32 peer_require, u32 peer_supported, u32 supported, u32 hdr2, u32 require,
-                      u8 msg_type) {
+u32 ssc_required_tags(u32 peer_require, u32 peer_supported, u32 supported, u32 hdr2, u32 require, u8 msg_type) {
   u32 m = (peer_require & (supported | hdr2)) | (peer_supported & hdr2) | require;
   if (msg_type != 0 && msg_type != 11 && msg_type != 13 && msg_type != 23) m &= ~0x2u;
   return m;

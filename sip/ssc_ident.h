@@ -30,8 +30,7 @@ inline constexpr u32 SSC_REFRESH_MAX_MS = 0x7FFFFFFFu;  // the runtime timer's l
 // Token: MD5 of the value's 4 bytes (least significant first); min(size-1,16)
 // characters of the 64-letter alphabet, then NUL.  Returns length + 1 (0 for
 // size 0).
-inline constexpr char SSC_TOKEN_ALPHABET[] =
-    "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz-:";
+inline constexpr char SSC_TOKEN_ALPHABET[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz-:";
 u16 ssc_make_token(u32 value, char* out, u16 size);
 // The same alphabet mapping over the MD5 of any bytes.
 u16 ssc_make_token_bytes(const void* data, u32 len, char* out, u16 size);
@@ -57,8 +56,8 @@ std::size_t ssc_copy_text(char* dst, std::size_t field, const char* src);
 // Mask of the tags a request or answer must require:
 // (peer Require & (Supported | hdr2)) | (peer Supported & hdr2) | Require,
 // with bit 1 (timer) kept only for message types 0, 11, 13 and 23.
-[[nodiscard]] u32 ssc_required_tags(u32 peer_require, u32 peer_supported, u32 supported, u32 hdr2,
-                                    u32 require, u8 msg_type);
+[[nodiscard]] u32 ssc_required_tags(u32 peer_require, u32 peer_supported, u32 supported, u32 hdr2, u32 require,
+                                    u8 msg_type);
 // Require check: the request is accepted when every bit of its Require mask
 // is in the agent's supported mask.  Known tags not supported get an
 // Unsupported entry each; unknown tags (bit 7) are listed by text.

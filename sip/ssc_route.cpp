@@ -161,8 +161,7 @@ void management(msg_t* m) {
       }
       return;
     }
-    default:
-      return;
+    default: return;
   }
 }
 
@@ -210,7 +209,7 @@ void refuse_extensions(ssc_handle* req, u32 supported, u16 conn) {
     ssc_hdr_code_text one = *r;
     one.next = nullptr;
     const u32 mask = Ssc_option_tags_mask(&one);
-    if (r->code == 'f') continue;  // histinfo gets no entry
+    if (r->code == 'f') continue;                                     // histinfo gets no entry
     if ((mask & 0x80u) == 0 && (mask & supported) == mask) continue;  // a known tag we support
     auto* u = static_cast<ssc_hdr_code_text*>(Ssc_alloc_header(rs, ssc_header_id::UNSUPPORTED));
     if (u == nullptr) continue;  // left out of the answer
@@ -377,8 +376,7 @@ u8 classify_user(msg_t* m) {
         return DROP;
       }
       break;
-    default:
-      break;
+    default: break;
   }
   u8 route = row.route;
   if ((row.steps & SSC_STEP_IDLE_TO_F) && mod.entry && mod.entry->state == SSC_ENTRY_IDLE) route = 'F';
@@ -410,8 +408,7 @@ ssc_hdr_mgmt* mgmt_of(ssc_handle* h) {
 void answer_management() {
   msg_t* m = run().msg;
   ssc_hdr_mgmt* g = run().handle ? mgmt_of(run().handle) : nullptr;
-  if (m == nullptr || m->p_buffer == nullptr || g == nullptr || m->p_buffer->data_size < SSC_SM_PREFIX_SIZE)
-    return;
+  if (m == nullptr || m->p_buffer == nullptr || g == nullptr || m->p_buffer->data_size < SSC_SM_PREFIX_SIZE) return;
   u8* d = Buffer_data(m->p_buffer);
   d[6] = g->b1;
   d[7] = g->b2;
@@ -732,10 +729,10 @@ void ssc_general_event() {
       ssc_binding* b = k.binding;
       g->b1 = 2;
       ssc_handle* src = b ? b->store : nullptr;
-      const bool has_from = src && ssc_ptr_set(reinterpret_cast<const char*>(
-                                       Ssc_first<ssc_hdr_name_addr>(src, ssc_header_id::FROM)));
-      const bool has_via = src && ssc_ptr_set(reinterpret_cast<const char*>(
-                                      Ssc_first<ssc_hdr_via>(src, ssc_header_id::VIA)));
+      const bool has_from =
+          src && ssc_ptr_set(reinterpret_cast<const char*>(Ssc_first<ssc_hdr_name_addr>(src, ssc_header_id::FROM)));
+      const bool has_via =
+          src && ssc_ptr_set(reinterpret_cast<const char*>(Ssc_first<ssc_hdr_via>(src, ssc_header_id::VIA)));
       if (k.mode == 0 || !has_from || !has_via) {
         g->b1 = 3;
         g->b2 = 'C';
@@ -759,9 +756,7 @@ void ssc_general_event() {
       return;
     }
     case 85:
-    case 88:
-      probe_send(mod.ua->keepalive);
-      return;
+    case 88: probe_send(mod.ua->keepalive); return;
     case 43: {  // the probe's answer
       ssc_keepalive& k = mod.ua->keepalive;
       auto* st = run().handle ? Ssc_first<ssc_hdr_status>(run().handle, ssc_header_id::RETURN_CODE) : nullptr;

@@ -15,7 +15,8 @@ void unlink(ssc_call* c, ssc_hdr_tx_link* r) {
   ssc_hdr_tx_link* prev = nullptr;
   for (auto* p = static_cast<ssc_hdr_tx_link*>(c->tx_first[d]); p; prev = p, p = next_of(p)) {
     if (p != r) continue;
-    if (prev) prev->links[0] = r->links[0]; else c->tx_first[d] = r->links[0];
+    if (prev) prev->links[0] = r->links[0];
+    else c->tx_first[d] = r->links[0];
     if (c->tx_last[d] == r) c->tx_last[d] = prev;
     r->links[0] = nullptr;
     return;

@@ -148,8 +148,8 @@ uint8_t get_index(asnp_context& ctx, uint8_t kind, bool* extended, uint32_t* val
 
 // --- context handling ---------------------------------------------------------
 
-uint8_t asnp_init_encode(asnp_context& ctx, uint8_t* flat, uint32_t size, uint16_t headroom,
-                         chain_pool* pool, asnp_room_fn room_fn, void* room_arg) {
+uint8_t asnp_init_encode(asnp_context& ctx, uint8_t* flat, uint32_t size, uint16_t headroom, chain_pool* pool,
+                         asnp_room_fn room_fn, void* room_arg) {
   ctx = asnp_context{};
   ctx.encoding = true;
   ctx.headroom = headroom;
@@ -295,9 +295,7 @@ uint8_t asnp_continue(uint8_t code, asnp_context& ctx) {
   return ASNP_STOP;
 }
 
-uint32_t asnp_position(const asnp_context& ctx) {
-  return ctx.bytes_before + ctx.pos + (ctx.bits != 8 ? 1u : 0u);
-}
+uint32_t asnp_position(const asnp_context& ctx) { return ctx.bytes_before + ctx.pos + (ctx.bits != 8 ? 1u : 0u); }
 
 uint32_t asnp_bytes_left(const asnp_context& ctx) {
   uint32_t at = ctx.bytes_before + ctx.pos + (ctx.bits != 8 ? 1u : 0u);
@@ -538,8 +536,7 @@ uint8_t asnp_set_integer(asnp_context& ctx, uint8_t kind, uint32_t value, uint32
   return asnp_put_constrained_whole_number(ctx, value, lb, ub);
 }
 
-uint8_t asnp_get_integer(asnp_context& ctx, uint8_t kind, uint32_t* value, uint32_t lb, uint32_t ub,
-                         bool* extended) {
+uint8_t asnp_get_integer(asnp_context& ctx, uint8_t kind, uint32_t* value, uint32_t lb, uint32_t ub, bool* extended) {
   if (extended != nullptr) *extended = false;
   if (kind == ASNP_KIND_EXT) {
     uint8_t ext = 0;
@@ -696,8 +693,7 @@ uint8_t asnp_set_open_type(asnp_context& ctx, const byte_ref& src, chain_pool* p
   return ASNP_OK;
 }
 
-uint8_t asnp_get_open_type(asnp_context& ctx, uint8_t* dest, uint32_t* size, chain_buf* chain,
-                           chain_pool* out_pool) {
+uint8_t asnp_get_open_type(asnp_context& ctx, uint8_t* dest, uint32_t* size, chain_buf* chain, chain_pool* out_pool) {
   if (chain != nullptr) *chain = nullptr;
   uint32_t n = 0;
   if (get_unconstrained_length(ctx, &n) != ASNP_OK) return ASNP_NOK;
@@ -720,7 +716,8 @@ uint8_t asnp_get_open_type(asnp_context& ctx, uint8_t* dest, uint32_t* size, cha
       out_pool->release(first);
       return fail(ctx, ASNP_ERR_OPEN_NO_BUFFER);
     }
-    if (last == nullptr) first = b; else out_pool->set_next(last, b);
+    if (last == nullptr) first = b;
+    else out_pool->set_next(last, b);
     last = b;
     uint32_t take = std::min<uint32_t>(out_pool->capacity(), n - done);
     if (asnp_get_octets(ctx, out_pool->data(b), take) != ASNP_OK) {

@@ -24,16 +24,16 @@ inline constexpr uint8_t ASNP_MORE = 5;  // continuation done / more to deliver
 // Error byte of the context.
 enum : uint8_t {
   ASNP_ERR_NONE = 0,
-  ASNP_ERR_UNSUPPORTED = 1,     // value, length or range beyond this codec
-  ASNP_ERR_OUT_OF_BOUNDS = 2,   // value or length outside its constraint
-  ASNP_ERR_NO_ROOM_DEST = 3,    // decoded contents larger than the destination
-  ASNP_ERR_WRITE_CONT = 11,     // a write continuation was in progress
-  ASNP_ERR_NO_BUFFER = 12,      // no pool buffer while encoding
-  ASNP_ERR_NO_ROOM = 13,        // no more room in flat mode
-  ASNP_ERR_READ_CONT = 21,      // a read continuation was in progress
-  ASNP_ERR_OPEN_NO_BUFFER = 22, // no pool buffer while copying an open type
-  ASNP_ERR_END_OF_DATA = 23,    // the data ended
-  ASNP_ERR_EMPTY_BUFFER = 24,   // a buffer of the chain holds no data
+  ASNP_ERR_UNSUPPORTED = 1,      // value, length or range beyond this codec
+  ASNP_ERR_OUT_OF_BOUNDS = 2,    // value or length outside its constraint
+  ASNP_ERR_NO_ROOM_DEST = 3,     // decoded contents larger than the destination
+  ASNP_ERR_WRITE_CONT = 11,      // a write continuation was in progress
+  ASNP_ERR_NO_BUFFER = 12,       // no pool buffer while encoding
+  ASNP_ERR_NO_ROOM = 13,         // no more room in flat mode
+  ASNP_ERR_READ_CONT = 21,       // a read continuation was in progress
+  ASNP_ERR_OPEN_NO_BUFFER = 22,  // no pool buffer while copying an open type
+  ASNP_ERR_END_OF_DATA = 23,     // the data ended
+  ASNP_ERR_EMPTY_BUFFER = 24,    // a buffer of the chain holds no data
 };
 
 // Continuation codes of asnp_continue.
@@ -59,20 +59,20 @@ enum class asnp_length_kind : uint8_t {
 using asnp_room_fn = uint8_t* (*)(void* arg, uint32_t written, uint32_t* new_size);
 
 struct asnp_context {
-  chain_pool* pool = nullptr;     // where chain buffers come from
-  uint8_t mode = 0;               // ASNP_MODE_CHAIN or ASNP_MODE_FLAT
+  chain_pool* pool = nullptr;  // where chain buffers come from
+  uint8_t mode = 0;            // ASNP_MODE_CHAIN or ASNP_MODE_FLAT
   uint8_t error = ASNP_ERR_NONE;
   bool encoding = false;
-  uint8_t* buf_start = nullptr;   // current buffer's data (after any headroom)
-  uint32_t buf_size = 0;          // decoding: bytes present; encoding: room
-  chain_buf first = nullptr;      // first buffer of the chain (none when flat)
-  chain_buf current = nullptr;    // buffer the cursor is in
-  uint16_t capacity = 0;          // data room of one pool buffer
-  uint16_t headroom = 0;          // bytes kept free in front of the first buffer
-  uint32_t pos = 0;               // current byte within the buffer
-  uint8_t bits = 8;               // bits free (encoding) / unread (decoding); 8 aligned
-  uint32_t bytes_before = 0;      // bytes in the buffers before the current one
-  uint32_t limit = 0;             // decoding: total bytes that may be read
+  uint8_t* buf_start = nullptr;  // current buffer's data (after any headroom)
+  uint32_t buf_size = 0;         // decoding: bytes present; encoding: room
+  chain_buf first = nullptr;     // first buffer of the chain (none when flat)
+  chain_buf current = nullptr;   // buffer the cursor is in
+  uint16_t capacity = 0;         // data room of one pool buffer
+  uint16_t headroom = 0;         // bytes kept free in front of the first buffer
+  uint32_t pos = 0;              // current byte within the buffer
+  uint8_t bits = 8;              // bits free (encoding) / unread (decoding); 8 aligned
+  uint32_t bytes_before = 0;     // bytes in the buffers before the current one
+  uint32_t limit = 0;            // decoding: total bytes that may be read
   // octet-string delivery state: 'I' idle, 'L' a long string in pieces
   uint8_t ostr_state = 'I';
   uint32_t ostr_piece = 0;
@@ -90,9 +90,8 @@ inline constexpr uint8_t ASNP_MODE_FLAT = 1;
 // Flat mode when `flat` is given (size bytes, room_fn may grow it); otherwise
 // chain mode with buffers from `pool`, encoding `headroom` bytes into the
 // first buffer.  Returns ASNP_NOK (error 12) when no first buffer is had.
-uint8_t asnp_init_encode(asnp_context& ctx, uint8_t* flat, uint32_t size, uint16_t headroom,
-                         chain_pool* pool, asnp_room_fn room_fn = nullptr,
-                         void* room_arg = nullptr);
+uint8_t asnp_init_encode(asnp_context& ctx, uint8_t* flat, uint32_t size, uint16_t headroom, chain_pool* pool,
+                         asnp_room_fn room_fn = nullptr, void* room_arg = nullptr);
 // Completes a partly written last byte with 0 bits, records the last
 // buffer's size and hands over: data start, length in bytes and the chain
 // (which the context no longer owns).  The first buffer's size counts the

@@ -41,9 +41,7 @@ void heap_chain_pool::release(chain_buf first) {
 
 uint8_t* heap_chain_pool::data(chain_buf b) { return as_heap(b)->data(); }
 uint16_t heap_chain_pool::size(chain_buf b) const { return as_heap(b)->size; }
-void heap_chain_pool::set_size(chain_buf b, uint16_t size) {
-  as_heap(b)->size = std::min(size, capacity_);
-}
+void heap_chain_pool::set_size(chain_buf b, uint16_t size) { as_heap(b)->size = std::min(size, capacity_); }
 chain_buf heap_chain_pool::next(chain_buf b) const { return as_heap(b)->next; }
 void heap_chain_pool::set_next(chain_buf b, chain_buf next) { as_heap(b)->next = as_heap(next); }
 
@@ -82,7 +80,8 @@ chain_buf store_in_chain(chain_pool& pool, const uint8_t* bytes, std::size_t len
     std::size_t n = std::min<std::size_t>(pool.capacity(), length - done);
     if (n > 0) std::memcpy(pool.data(b), bytes + done, n);
     pool.set_size(b, static_cast<uint16_t>(n));
-    if (last == nullptr) first = b; else pool.set_next(last, b);
+    if (last == nullptr) first = b;
+    else pool.set_next(last, b);
     last = b;
     done += n;
   } while (done < length);

@@ -87,7 +87,8 @@ class field_list_builder {
   }
   void close() {
     if (cur_ == nullptr) return;
-    if (tail_ == nullptr) head_ = cur_; else tail_->next = cur_;
+    if (tail_ == nullptr) head_ = cur_;
+    else tail_->next = cur_;
     tail_ = cur_;
     cur_ = nullptr;
   }
@@ -169,8 +170,7 @@ uint16_t decode_fields(asnp_context& ctx, const t38_ifp_decode_env& env, field_l
   return T38__TRAP__NONE;
 }
 
-uint16_t decode_body(asnp_context& ctx, const t38_ifp_decode_env& env, t38_ifp_packet& pck,
-                     field_list_builder& out) {
+uint16_t decode_body(asnp_context& ctx, const t38_ifp_decode_env& env, t38_ifp_packet& pck, field_list_builder& out) {
   uint8_t presence = 0;
   if (asnp_get_sequence(ctx, ASNP_KIND_ROOT, 1, &presence) != ASNP_OK) {
     return dec_fail(ctx, T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_1);

@@ -26,19 +26,34 @@ inline constexpr uint8_t T38_IFP__DATA_HIGHEST_ROOT = 8;
 
 // T30-indicator values.
 enum : uint8_t {
-  T38_IND__NO_SIGNAL = 0, T38_IND__CNG, T38_IND__CED, T38_IND__V21_PREAMBLE,
-  T38_IND__V27_2400_TRAINING, T38_IND__V27_4800_TRAINING,
-  T38_IND__V29_7200_TRAINING, T38_IND__V29_9600_TRAINING,
-  T38_IND__V17_7200_SHORT_TRAINING, T38_IND__V17_7200_LONG_TRAINING,
-  T38_IND__V17_9600_SHORT_TRAINING, T38_IND__V17_9600_LONG_TRAINING,
-  T38_IND__V17_12000_SHORT_TRAINING, T38_IND__V17_12000_LONG_TRAINING,
-  T38_IND__V17_14400_SHORT_TRAINING, T38_IND__V17_14400_LONG_TRAINING,
+  T38_IND__NO_SIGNAL = 0,
+  T38_IND__CNG,
+  T38_IND__CED,
+  T38_IND__V21_PREAMBLE,
+  T38_IND__V27_2400_TRAINING,
+  T38_IND__V27_4800_TRAINING,
+  T38_IND__V29_7200_TRAINING,
+  T38_IND__V29_9600_TRAINING,
+  T38_IND__V17_7200_SHORT_TRAINING,
+  T38_IND__V17_7200_LONG_TRAINING,
+  T38_IND__V17_9600_SHORT_TRAINING,
+  T38_IND__V17_9600_LONG_TRAINING,
+  T38_IND__V17_12000_SHORT_TRAINING,
+  T38_IND__V17_12000_LONG_TRAINING,
+  T38_IND__V17_14400_SHORT_TRAINING,
+  T38_IND__V17_14400_LONG_TRAINING,
 };
 
 // Data values (modulations).
 enum : uint8_t {
-  T38_DATA__V21 = 0, T38_DATA__V27_2400, T38_DATA__V27_4800, T38_DATA__V29_7200,
-  T38_DATA__V29_9600, T38_DATA__V17_7200, T38_DATA__V17_9600, T38_DATA__V17_12000,
+  T38_DATA__V21 = 0,
+  T38_DATA__V27_2400,
+  T38_DATA__V27_4800,
+  T38_DATA__V29_7200,
+  T38_DATA__V29_9600,
+  T38_DATA__V17_7200,
+  T38_DATA__V17_9600,
+  T38_DATA__V17_12000,
   T38_DATA__V17_14400,
 };
 
@@ -71,10 +86,10 @@ struct t38_ifp_packet {
   uint8_t type = 0;        // T38_IFP__TYPE_*
   uint8_t type_value = 0;  // the type byte: indicator, or 0x80 + data value
   t38_data_field* fields = nullptr;
-  uint32_t ext_seq = 0;    // low 16 bits: UDPTL seq-number; upper: wraps
+  uint32_t ext_seq = 0;  // low 16 bits: UDPTL seq-number; upper: wraps
   t38_ifp_packet* next = nullptr;
   t38_ifp_packet* prev = nullptr;
-  byte_ref encoded;        // the PER encoding: chain, first byte, length
+  byte_ref encoded;  // the PER encoding: chain, first byte, length
 };
 
 // Where data-field objects come from (the session's pool).
@@ -115,7 +130,7 @@ uint16_t encode_ifp_packet(t38_ifp_packet& pck, uint16_t header_room, chain_pool
 uint16_t encode_ifp_packet_flat(const t38_ifp_packet& pck, uint8_t* out, uint32_t size, uint32_t* length);
 
 struct t38_ifp_decode_env {
-  chain_pool* chains = nullptr;          // walks and releases pck.encoded
+  chain_pool* chains = nullptr;  // walks and releases pck.encoded
   t38_field_pool* fields = nullptr;
   bool optimize_filling_dfield = false;  // pack consecutive fields into one object
 };

@@ -13,18 +13,27 @@ struct entry_reader {
   u32 left;
   bool ok = true;
   void byte(std::uint8_t& v) {
-    if (left < 1) { ok = false; return; }
+    if (left < 1) {
+      ok = false;
+      return;
+    }
     v = *p++;
     --left;
   }
   void word(std::uint16_t& v) {
-    if (left < 2) { ok = false; return; }
+    if (left < 2) {
+      ok = false;
+      return;
+    }
     v = get_le16(p);
     p += 2;
     left -= 2;
   }
   void dword(std::uint32_t& v) {
-    if (left < 4) { ok = false; return; }
+    if (left < 4) {
+      ok = false;
+      return;
+    }
     v = get_le32(p);
     p += 4;
     left -= 4;

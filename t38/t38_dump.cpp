@@ -27,15 +27,18 @@ void t38_dump__compilation_parameters(t38_session& s) {
   constexpr u32 C = T38_TRC__CNF_B;
   if (!t38__tracing(s, C)) return;
   put(s, C, "  Compilation parameters (t38_par.h):\n");
-  putf(s, C, "     T38__GATEWAY = %s             T38__IAF = %s                 T38__V17_MDM = %s   T38__TCP_TRANSPORT = %s\n",
+  putf(s, C,
+       "     T38__GATEWAY = %s             T38__IAF = %s                 T38__V17_MDM = %s   T38__TCP_TRANSPORT = %s\n",
        on_off(false), on_off(true), on_off(true), on_off(true));
   put(s, C, "     T38GW__CPU = T38GW__CPU_INTEL_MMX\n");
-  putf(s, C, "     T38GW__A_LAW = %s             T38GW__A_LAW_INV = %s         T38GW__MU_LAW = %s  T38GW__MU_LAW_INV = %s\n",
+  putf(s, C,
+       "     T38GW__A_LAW = %s             T38GW__A_LAW_INV = %s         T38GW__MU_LAW = %s  T38GW__MU_LAW_INV = %s\n",
        on_off(false), on_off(false), on_off(false), on_off(false));
   putf(s, C, "     T38__ENT_IP = %c (0x%x)         T38__FULL_IP_ADDRESS = %s     T38GW__SIMUL_SMODEM = %s\n", 'I', 0x49,
        on_off(true), on_off(false));
   putf(s, C, "     T38GW__T4_SPOOFING = %s\n", on_off(false));
-  putf(s, C, "     T38__UDPTL_REDUNDANCY = %s    T38__UDPTL_FEC = %s           T38__LCL_TCF = %s   T38__TRANS_TCF = %s\n",
+  putf(s, C,
+       "     T38__UDPTL_REDUNDANCY = %s    T38__UDPTL_FEC = %s           T38__LCL_TCF = %s   T38__TRANS_TCF = %s\n",
        on_off(true), on_off(false), on_off(false), on_off(true));
   putf(s, C, "     T38__CAP__MAX_DATAGRAM_SIZE = %d   T38__CAP__FAX_MAX_BUFFER_SIZE = %d\n", 1500, 10500);
   putf(s, C, "     T38__USER_NSF_FIF = \"%s\"   T38__USER_NSF_FIF_LEN = %d\n", "CALDERWYN T38", 13);
@@ -43,33 +46,51 @@ void t38_dump__compilation_parameters(t38_session& s) {
        on_off(true), on_off(true), on_off(false));
   put(s, C, "     T38__ip_packet_filter macro is defined\n");
   putf(s, C, "     T38__CTX_SPEED_RESTORE = %s\n", on_off(true));
-  putf(s, C, "     T38__CONFIG_MAX_NA = %d         T38__MAX_NA = %d   T38GW__MAX_CELL_PATTERN_TONE_XMIT = %d\n", 1, 62, 2);
+  putf(s, C, "     T38__CONFIG_MAX_NA = %d         T38__MAX_NA = %d   T38GW__MAX_CELL_PATTERN_TONE_XMIT = %d\n", 1, 62,
+       2);
   putf(s, C, "     T38GW__SAMPLE_FIFO_SIZE = %d   T38__MAX_LEN_T30_TRACE = %d\n", 80, 4000);
-  putf(s, C, "     T38__MAX_NB_DATA_FIELD = %d   T38__CONG_THR_DATA_FIELD_HIGH_MARK = %d   T38__CONG_THR_DATA_FIELD_LOW_MARK = %d\n",
+  putf(s, C,
+       "     T38__MAX_NB_DATA_FIELD = %d   T38__CONG_THR_DATA_FIELD_HIGH_MARK = %d   T38__CONG_THR_DATA_FIELD_LOW_MARK "
+       "= %d\n",
        300, 15, 10);
-  putf(s, C, "     T38__MAX_NB_IFP_PACKET = %d    T38__CONG_THR_IFP_PACKET_HIGH_MARK = %d    T38__CONG_THR_IFP_PACKET_LOW_MARK = %d  \n",
+  putf(s, C,
+       "     T38__MAX_NB_IFP_PACKET = %d    T38__CONG_THR_IFP_PACKET_HIGH_MARK = %d    "
+       "T38__CONG_THR_IFP_PACKET_LOW_MARK = %d  \n",
        60, 6, 3);
   putf(s, C, "     T38__MAX_SIZE_DATA_FIELD = %d\n", 50);
   putf(s, C, "     T38GW__IT_PROTECT_LVL_2 = %s\n", on_off(false));
-  putf(s, C, "     T38__ASSERT = %s              T38__MEM_CHECK = %s           T38__SHORT_ERROR_MSG = %s\n", on_off(false),
-       on_off(true), on_off(false));
-  putf(s, C, "     T38__TRC__MSG = %s            T38__TRC__ASN1_HEX = %s       T38__TRC__SMODEM = %s   T38__TRC__T38_PACKET = %s\n",
+  putf(s, C, "     T38__ASSERT = %s              T38__MEM_CHECK = %s           T38__SHORT_ERROR_MSG = %s\n",
+       on_off(false), on_off(true), on_off(false));
+  putf(s, C,
+       "     T38__TRC__MSG = %s            T38__TRC__ASN1_HEX = %s       T38__TRC__SMODEM = %s   T38__TRC__T38_PACKET "
+       "= %s\n",
        on_off(true), on_off(true), on_off(false), on_off(true));
-  putf(s, C, "     T38__TRC__UDP_SIMUL = %s      T38__TRC__T30 = %s            T38__TRC__T38_AUTOMATON = %s   T38__TRC__SAMPLE_UNDERRUN_OVERRUN = %s\n",
+  putf(s, C,
+       "     T38__TRC__UDP_SIMUL = %s      T38__TRC__T30 = %s            T38__TRC__T38_AUTOMATON = %s   "
+       "T38__TRC__SAMPLE_UNDERRUN_OVERRUN = %s\n",
        on_off(true), on_off(true), on_off(true), on_off(false));
-  putf(s, C, "     T38__TRC__TX_UNDERRUN = %s    T38__TRC__UDPTL_LOST = %s     T38__TRC__SM_CONGESTION = %s   T38__TRC__MEM_ALLOC = %s\n",
+  putf(s, C,
+       "     T38__TRC__TX_UNDERRUN = %s    T38__TRC__UDPTL_LOST = %s     T38__TRC__SM_CONGESTION = %s   "
+       "T38__TRC__MEM_ALLOC = %s\n",
        on_off(false), on_off(true), on_off(true), on_off(false));
-  putf(s, C, "     T38__TRC__DBG = %s            T38__TRC__HW_CALIBRATION = %s T38__TRC__ECM_FRAME_TOO_LONG = %s   T38__TRC__CORRUPTED_HDLC_FRAME = %s\n",
+  putf(s, C,
+       "     T38__TRC__DBG = %s            T38__TRC__HW_CALIBRATION = %s T38__TRC__ECM_FRAME_TOO_LONG = %s   "
+       "T38__TRC__CORRUPTED_HDLC_FRAME = %s\n",
        on_off(false), on_off(false), on_off(true), on_off(true));
   put(s, C, "     T38__start_record_trace macro is not defined or has been overwritten \n");
   put(s, C, "     T38__stop_record_trace macro is not defined or has been overwritten \n");
   put(s, C, "  Internal Compilation parameters (t38_int.h):\n");
   putf(s, C, "     T38__IGNORE_RX_UDP_PACKET_AFTER_DCN = %s\n", on_off(true));
-  putf(s, C, "     T38__REVERSE_FAX_DATA = %s    T38__DBG__DISPLAY_ALL_UDPTL_RCV = %s   T38__DBG__DISPLAY_RCV_IFP_FIFO = %s\n",
-       on_off(true), on_off(false), on_off(true));
-  putf(s, C, "     T38GW__DBG__TRC_HDLC_UNDERRUN = %s   T38GW__DBG__TRC_TRANS_UNDERRUN = %s\n", on_off(true), on_off(true));
+  putf(
+      s, C,
+      "     T38__REVERSE_FAX_DATA = %s    T38__DBG__DISPLAY_ALL_UDPTL_RCV = %s   T38__DBG__DISPLAY_RCV_IFP_FIFO = %s\n",
+      on_off(true), on_off(false), on_off(true));
+  putf(s, C, "     T38GW__DBG__TRC_HDLC_UNDERRUN = %s   T38GW__DBG__TRC_TRANS_UNDERRUN = %s\n", on_off(true),
+       on_off(true));
   putf(s, C, "     T38_IFP__TST_DECODE = %s      T38_IFP__TST_ENCODE = %s\n", on_off(false), on_off(false));
-  putf(s, C, "     T38GW__ECM_HDLC_BYTE_DMOD = %s   T38GW__ECM_HDLC_BYTE_MOD = %s   T38GW__V21_VHSPD_PARALLEL_DEMODULATOR = %s\n",
+  putf(s, C,
+       "     T38GW__ECM_HDLC_BYTE_DMOD = %s   T38GW__ECM_HDLC_BYTE_MOD = %s   T38GW__V21_VHSPD_PARALLEL_DEMODULATOR = "
+       "%s\n",
        on_off(false), on_off(false), on_off(true));
   put(s, C, "\n");
   put(s, C, "\n");
@@ -97,12 +118,15 @@ void t38_dump__transport_statistics(bool print, u8* record, t38_session& s, u32 
     putf(s, C, "                    -                        (bytes)   Efficiency: %u   Redundancy: %u   Idle: %u \n",
          c.asn1_efficiency, c.asn1_redundancy, c.asn1_idle);
     if (c.datagrams != 0) {
-      putf(s, C, "                    - UDP payload efficiency (bytes)   Max datagram size: %u   Average: %u   Max: %u\n",
+      putf(s, C,
+           "                    - UDP payload efficiency (bytes)   Max datagram size: %u   Average: %u   Max: %u\n",
            static_cast<unsigned>(s.adjusted.max_datagram_size), c.datagram_bytes / c.datagrams,
            static_cast<unsigned>(c.largest_datagram));
     }
     if (c.dfield_count != 0) {
-      putf(s, C, "                    - Data Field efficiency  (bytes)   T38__MAX_SIZE_DATA_FIELD: %u   Average: %u   Max: %u\n",
+      putf(s, C,
+           "                    - Data Field efficiency  (bytes)   T38__MAX_SIZE_DATA_FIELD: %u   Average: %u   Max: "
+           "%u\n",
            50u, c.dfield_bytes / c.dfield_count, static_cast<unsigned>(c.largest_dfield));
     }
     putf(s, C, "           RECEIVE  - UDPTL packet counters  (packets) Total: %u   Efficency: %u \n", c.received,
@@ -225,7 +249,8 @@ void t38_dump__session_configuration(t38_session& s, u32 glb_context_size) {
     frm("u16", "t38iaf__data_v21_hdlc.size_buf", d.v21_size_buf, 0xFFFF, "T38IAF__T30_FRM_LENGTH");
     field(s, g2, "u32", "t38iaf__pg_data_transparent.first_char_delay_ms", d.transparent_first_char_delay_ms);
     field(s, g2, "u32", "t38iaf__pg_data_transparent.char_delay_ms", d.transparent_char_delay_ms);
-    frm("u32", "t38iaf__pg_data_ecm.first_char_delay_ms", d.ecm_first_char_delay_ms, 0xFFFFFF, "T38IAF__ECM_FRM_LENGTH");
+    frm("u32", "t38iaf__pg_data_ecm.first_char_delay_ms", d.ecm_first_char_delay_ms, 0xFFFFFF,
+        "T38IAF__ECM_FRM_LENGTH");
     frm("u32", "t38iaf__pg_data_ecm.char_delay_ms", d.ecm_char_delay_ms, 0xFFFFFF, "T38IAF__ECM_FRM_LENGTH");
     field(s, g2, "u16", "flow_ctrl_thr_high", d.flow_ctrl_thr_high);
     field(s, g2, "u16", "flow_ctrl_thr_low", d.flow_ctrl_thr_low);
@@ -285,7 +310,8 @@ void t38_dump__session_configuration(t38_session& s, u32 glb_context_size) {
          "WARNING: the max size of data field object (sent thru IP) has been updated to %d (initial value was: "
          "T38__MAX_SIZE_DATA_FIELD = %d)\n",
          s.ifp.max_dfield_size, T38__MAX_SIZE_DATA_FIELD);
-    putf(s, C, "         this new value is worst case deduced from max_datagram_size (%d) and max nb_red_ifp_pck__xxxx\n",
+    putf(s, C,
+         "         this new value is worst case deduced from max_datagram_size (%d) and max nb_red_ifp_pck__xxxx\n",
          s.adjusted.max_datagram_size);
   }
   putf(s, C, "Context size: - struct t38_glb_context     = %d bytes\n", static_cast<int>(glb_context_size));

@@ -225,7 +225,8 @@ void configure(msg_t*& m) {
   u8 cause = T38__CAUSE_OK;
   if (g.table == nullptr) {
     const u16 n = om_os_get_max_nai();
-    g.table = static_cast<t38_session**>(om_os_mem_alloc(static_cast<u32>(n * sizeof(t38_session*)), OM_OS_MEM_LONG_TERM));
+    g.table =
+        static_cast<t38_session**>(om_os_mem_alloc(static_cast<u32>(n * sizeof(t38_session*)), OM_OS_MEM_LONG_TERM));
     if (g.table == nullptr) {
       cause = T38__CAUSE_NO_MEMORY;
     } else {
@@ -252,8 +253,8 @@ void configure(msg_t*& m) {
     t38_session* any = nullptr;
     for (u16 i = 0; any == nullptr && i < g.table_size; ++i) any = g.table[i];
     if (any != nullptr) {
-      t38__log(*any, T38_TRC__MSG, "T38__SET_CONFIG_CO / SM_SET_CONFIG_CO (NOK, cause %d)  (p_msg = 0x%8X)\n",
-               cause, ref);
+      t38__log(*any, T38_TRC__MSG, "T38__SET_CONFIG_CO / SM_SET_CONFIG_CO (NOK, cause %d)  (p_msg = 0x%8X)\n", cause,
+               ref);
     }
   }
   const bool ok = cause == T38__CAUSE_OK;
@@ -491,7 +492,8 @@ void t38_entity_handler(msg_t* m) {
     t38_session* s = t38__find_session(m->nai);
     if (s != nullptr) from_socket(m, *s);
   } else if (m->from == ENT_SM && (m->code == SM_CONFIG_RQ || m->code == SM_RST_CFG_RQ)) {
-    if (m->code == SM_CONFIG_RQ) configure(m); else reset(m);
+    if (m->code == SM_CONFIG_RQ) configure(m);
+    else reset(m);
   } else if (m->from == ENT_TI) {
     timer_expiry(m);
   } else {
@@ -519,10 +521,14 @@ void t38__statistics(const t38_session& s, u8 out[T38__STATISTICS_SIZE]) {
   u8* p = out + 172;
   const bool iaf_session = s.kind_of_session == T38__IAF_SESSION && iaf_port != nullptr;
   put_le32(p, iaf_session ? iaf_port->protocol_errors(s) : 0);  // counted by the IAF service
-  const u32 classes[] = {T38__ERR_REPORT__SAMPLE_UNDERRUN_OVERRUN, T38__ERR_REPORT__TX_UNDERRUN,
-                         T38__ERR_REPORT__UDPTL_LOST,               T38__ERR_REPORT__SM_CONGESTION,
-                         T38__ERR_REPORT__IFP_PCK_CONGESTION,       T38__ERR_REPORT__DFIELD_CONGESTION,
-                         T38__ERR_REPORT__ECM_FRAME_TOO_LONG,       T38__ERR_REPORT__CORRUPTED_HDLC_FRAME};
+  const u32 classes[] = {T38__ERR_REPORT__SAMPLE_UNDERRUN_OVERRUN,
+                         T38__ERR_REPORT__TX_UNDERRUN,
+                         T38__ERR_REPORT__UDPTL_LOST,
+                         T38__ERR_REPORT__SM_CONGESTION,
+                         T38__ERR_REPORT__IFP_PCK_CONGESTION,
+                         T38__ERR_REPORT__DFIELD_CONGESTION,
+                         T38__ERR_REPORT__ECM_FRAME_TOO_LONG,
+                         T38__ERR_REPORT__CORRUPTED_HDLC_FRAME};
   for (u32 i = 0; i < 8; ++i) put_le32(p + 4 + 4 * i, t38_report__count(s, classes[i]));
   p = out + 208;
   const t38_pool_counters* pools[] = {&s.pools.data_fields(), &s.pools.ifp_packets()};
@@ -536,8 +542,8 @@ void t38__statistics(const t38_session& s, u8 out[T38__STATISTICS_SIZE]) {
   const om_os_pool_stats bs = om_os_buffer_pool_stats();
   const om_os_it_pool_stats im = om_os_it_msg_pool_stats();
   const om_os_it_pool_stats ib = om_os_it_buffer_pool_stats();
-  const u16 words[14] = {ms.limit, ms.in_use, ms.high_water, ms.episodes, bs.limit, bs.in_use, bs.high_water,
-                         bs.episodes, im.count, im.lowest, im.episodes, ib.count, ib.lowest, ib.episodes};
+  const u16 words[14] = {ms.limit,    ms.in_use, ms.high_water, ms.episodes, bs.limit, bs.in_use, bs.high_water,
+                         bs.episodes, im.count,  im.lowest,     im.episodes, ib.count, ib.lowest, ib.episodes};
   for (u16 w : words) {
     put_le16(p, w);
     p += 2;

@@ -42,8 +42,7 @@ class t38_iaf_port {
   // The IAF polling timer ('p'): no session.
   virtual void polling_expiry(msg_t** m) = 0;
   // Statistics words and enhanced return-code counters of T38__DEA_IN.
-  virtual void statistics(const t38_session& s, u32 stats[T38IAF__STAT_WORDS],
-                          u16 enh[T38IAF__ENH_COUNTERS]) = 0;
+  virtual void statistics(const t38_session& s, u32 stats[T38IAF__STAT_WORDS], u16 enh[T38IAF__ENH_COUNTERS]) = 0;
   // Count of fax protocol errors (the first word of the error block).
   virtual u32 protocol_errors(const t38_session&) { return 0; }
 };

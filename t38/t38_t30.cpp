@@ -20,13 +20,12 @@ struct fcf_row {
 };
 // The named frames; the statistics list is this table followed by 0x61.
 constexpr fcf_row kFcfNames[] = {
-    {0x80, "DIS"},     {0x82, "DCS"},     {0x81, "DTC"},     {0x22, "NSS"}, {0x20, "NSF"}, {0x21, "NSC"},
-    {0x40, "CSI"},     {0x42, "TSI"},     {0xFA, "DCN"},     {0x41, "CIG"}, {0xC1, "PWD"}, {0xA2, "PWD2"},
-    {0xC2, "SUB"},     {0xA1, "SEP"},     {0xBE, "PPS"},     {0xBC, "PPR"}, {0x12, "CTC"}, {0x84, "CFR"},
-    {0x44, "FTT"},     {0xC4, "CTR"},     {0x8E, "EOM"},     {0x4E, "MPS"}, {0x2E, "EOP"}, {0x9E, "PRI_EOM"},
-    {0x5E, "PRI_MPS"}, {0x3E, "PRI_EOP"}, {0xCE, "EOR"},     {0x6E, "RR"},  {0x8C, "MCF"}, {0xCC, "RTP"},
-    {0x4C, "RTN"},     {0xAC, "PIP"},     {0x2C, "PIN"},     {0xEC, "RNR"}, {0x1C, "ERR"}, {0xFC, "FDM"},
-    {0x1A, "CRP"},
+    {0x80, "DIS"}, {0x82, "DCS"}, {0x81, "DTC"},     {0x22, "NSS"},     {0x20, "NSF"},     {0x21, "NSC"}, {0x40, "CSI"},
+    {0x42, "TSI"}, {0xFA, "DCN"}, {0x41, "CIG"},     {0xC1, "PWD"},     {0xA2, "PWD2"},    {0xC2, "SUB"}, {0xA1, "SEP"},
+    {0xBE, "PPS"}, {0xBC, "PPR"}, {0x12, "CTC"},     {0x84, "CFR"},     {0x44, "FTT"},     {0xC4, "CTR"}, {0x8E, "EOM"},
+    {0x4E, "MPS"}, {0x2E, "EOP"}, {0x9E, "PRI_EOM"}, {0x5E, "PRI_MPS"}, {0x3E, "PRI_EOP"}, {0xCE, "EOR"}, {0x6E, "RR"},
+    {0x8C, "MCF"}, {0xCC, "RTP"}, {0x4C, "RTN"},     {0xAC, "PIP"},     {0x2C, "PIN"},     {0xEC, "RNR"}, {0x1C, "ERR"},
+    {0xFC, "FDM"}, {0x1A, "CRP"},
 };
 static_assert(std::size(kFcfNames) + 1 == T30__STAT_FRAMES);
 
@@ -43,8 +42,7 @@ constexpr rate_row kDisRates[] = {{2, "V.27ter"}, {1, "V.29"}, {3, "V.27ter / V.
 constexpr u8 kRateOrder[] = {0, 2, 3, 11, 1, 9, 6, 10, 4, 8};
 
 bool is_text_frame(u8 fcf) {
-  return fcf == T30__CSI || fcf == T30__TSI || fcf == T30__CIG || fcf == T30__PWD || fcf == T30__SUB ||
-         fcf == T30__SEP;
+  return fcf == T30__CSI || fcf == T30__TSI || fcf == T30__CIG || fcf == T30__PWD || fcf == T30__SUB || fcf == T30__SEP;
 }
 
 void note_rate(t30_call_record& call, u8 rate) {

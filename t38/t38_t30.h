@@ -24,9 +24,24 @@ inline constexpr u8 T30__RATE_NONE = 0xFF;
 
 // FCF values as the octets stand in the frame.
 enum : u8 {
-  T30__DIS = 0x80, T30__DCS = 0x82, T30__DTC = 0x81, T30__NSS = 0x22, T30__NSF = 0x20, T30__NSC = 0x21,
-  T30__CSI = 0x40, T30__TSI = 0x42, T30__DCN = 0xFA, T30__CIG = 0x41, T30__PWD = 0xC1, T30__SUB = 0xC2,
-  T30__SEP = 0xA1, T30__PPS = 0xBE, T30__PPR = 0xBC, T30__CTC = 0x12, T30__CFR = 0x84, T30__MCF = 0x8C,
+  T30__DIS = 0x80,
+  T30__DCS = 0x82,
+  T30__DTC = 0x81,
+  T30__NSS = 0x22,
+  T30__NSF = 0x20,
+  T30__NSC = 0x21,
+  T30__CSI = 0x40,
+  T30__TSI = 0x42,
+  T30__DCN = 0xFA,
+  T30__CIG = 0x41,
+  T30__PWD = 0xC1,
+  T30__SUB = 0xC2,
+  T30__SEP = 0xA1,
+  T30__PPS = 0xBE,
+  T30__PPR = 0xBC,
+  T30__CTC = 0x12,
+  T30__CFR = 0x84,
+  T30__MCF = 0x8C,
 };
 
 struct t30_call_record {
@@ -73,8 +88,14 @@ struct t30_frame_record {
 };
 
 // Outcome of a complete frame for the IAF service.
-enum t30_frame_verdict : u8 { T30__FRAME_OTHER = 0, T30__FRAME_DCS, T30__FRAME_CTC, T30__FRAME_NSS, T30__FRAME_DCN,
-                              T30__FRAME_BAD };
+enum t30_frame_verdict : u8 {
+  T30__FRAME_OTHER = 0,
+  T30__FRAME_DCS,
+  T30__FRAME_CTC,
+  T30__FRAME_NSS,
+  T30__FRAME_DCN,
+  T30__FRAME_BAD
+};
 
 void t30_frame__reset(t30_frame_record& f);
 // One octet of a V.21 frame, inspected and possibly changed in place.
@@ -93,10 +114,10 @@ void t30_frame__hs_field(t30_frame_record& f, u8 field_type, const u8* data, u16
 void t30__event(t38_session& s, u32 kind, u8 direction, const u8* rest = nullptr, u32 n = 0);
 
 // Names.
-const char* t30__fcf_name(u8 fcf);                  // "DIS", ..., "Unknown"
-const char* t30__dcs_rate_name(u8 rate_field);      // "V.17 14400 bps", ..., "Unknown"
-const char* t30__dis_rate_name(u8 rate_field);      // "V.27ter", ..., "Unknown"
-u8 t30__stat_fcf(u32 index);                        // FCF of a statistics entry
+const char* t30__fcf_name(u8 fcf);              // "DIS", ..., "Unknown"
+const char* t30__dcs_rate_name(u8 rate_field);  // "V.17 14400 bps", ..., "Unknown"
+const char* t30__dis_rate_name(u8 rate_field);  // "V.27ter", ..., "Unknown"
+u8 t30__stat_fcf(u32 index);                    // FCF of a statistics entry
 // Rank of a DCS rate field for highest / lowest (0 lowest).
 u8 t30__rate_rank(u8 rate_field);
 

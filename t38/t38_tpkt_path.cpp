@@ -37,14 +37,16 @@ void take_frame(const byte_ref& payload, t38_session& s) {
     ++st.cnt.tpkt_errors;
     s.pools.free_ifp_pck(p);
     t38__trap(s, trap, nullptr);
-    t38__trap(s, T38__TRAP__IFP_PCK__ERR_DECOD_PRI_IFP_PCK, "T38->t38_ifp__store_rcv_tpkt_pck: decode_ifp_packet returns NOK");
+    t38__trap(s, T38__TRAP__IFP_PCK__ERR_DECOD_PRI_IFP_PCK,
+              "T38->t38_ifp__store_rcv_tpkt_pck: decode_ifp_packet returns NOK");
     return;
   }
   p->ext_seq = ++st.tpkt_rx_counter;
   if (t38__tracing(s, T38_TRC__PACKET)) t38_trace()->packet(s, T38_TRC__RX, *p, 0);
   p->next = nullptr;
   p->prev = st.rx_tail;
-  if (st.rx_tail != nullptr) st.rx_tail->next = p; else st.rx_head = p;
+  if (st.rx_tail != nullptr) st.rx_tail->next = p;
+  else st.rx_head = p;
   st.rx_tail = p;
   ++st.rx_count;
 }
@@ -57,7 +59,8 @@ u8 send_tpkt_pck(u8 mode, u8 type_byte, t38_data_field* fields, t38_session& s) 
   t38_ifp_packet* p = s.pools.alloc_ifp_pck();
   if (p == nullptr) {
     t38_mem__free_data_objects(fields, s);
-    t38__trap(s, T38__TRAP__IFP_PCK__NO_MORE_IFP_PCK, "T38->send_tpkt_pck: t38_mem__alloc_ifp_pck_object returns P_NIL");
+    t38__trap(s, T38__TRAP__IFP_PCK__NO_MORE_IFP_PCK,
+              "T38->send_tpkt_pck: t38_mem__alloc_ifp_pck_object returns P_NIL");
     return OM_OS_NOK;
   }
   auto fail = [&](u16 code, const char* text) {
@@ -67,7 +70,8 @@ u8 send_tpkt_pck(u8 mode, u8 type_byte, t38_data_field* fields, t38_session& s) 
     return OM_OS_NOK;
   };
   if (st.tpkt_tx_counter == 0xFFFFFFFFu) {
-    return fail(T38__TRAP__IFP_PCK__SND_TOO_MUCH_UDPTL_PCK, "T38->send_tpkt_pck: 0xFFFFFFFFL TPKT packets have been sent");
+    return fail(T38__TRAP__IFP_PCK__SND_TOO_MUCH_UDPTL_PCK,
+                "T38->send_tpkt_pck: 0xFFFFFFFFL TPKT packets have been sent");
   }
   p->ext_seq = st.tpkt_tx_counter++;
   const u16 type_trap = t38_ifp__set_type(*p, type_byte, fields);
@@ -75,11 +79,13 @@ u8 send_tpkt_pck(u8 mode, u8 type_byte, t38_data_field* fields, t38_session& s) 
     return fail(type_trap, "T38->send_tpkt_pck: Type of IFP packet = T38_IFP__TYPE_DATA but there is no data_field");
   }
   if (type_trap != 0) {
-    return fail(type_trap, "T38->send_tpkt_pck: Type of IFP packet = T38_IFP__TYPE_T30_INDICATOR but there is data_field");
+    return fail(type_trap,
+                "T38->send_tpkt_pck: Type of IFP packet = T38_IFP__TYPE_T30_INDICATOR but there is data_field");
   }
   fields = nullptr;
   if (t38_tpkt__encode(*p, t38_runtime_chains()) != 0) {
-    return fail(T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK, "T38->send_tpkt_pck: Type of IFP packet = Error while coding IFP packet");
+    return fail(T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK,
+                "T38->send_tpkt_pck: Type of IFP packet = Error while coding IFP packet");
   }
   st.cnt.tpkt_bytes_sent += p->encoded.length - T38_TPKT__HEADER_SIZE;
   if (t38__tracing(s, T38_TRC__PACKET)) t38_trace()->packet(s, T38_TRC__TX, *p, 0);

@@ -25,27 +25,36 @@ struct class_label {
   char letter;
 };
 constexpr class_label kClassLabels[] = {
-    {0x2, "MSG            :M: ", 'M'},     {0x4, "CNF            :c: ", 'c'},
-    {0x8, "ASN.1 HEX      :A: ", 'A'},     {0x20, "T.38 PCK       :8: ", '8'},
-    {0x40, "UDP SIMUL      :D: ", 'D'},    {0x80, "T.30           :3: ", '3'},
-    {0x100, "T.38 AUTOMATON :T: ", 'T'},   {0x800, "UDPTL LOST     :e: ", 'e'},
-    {0x1000, "SM CONGESTION  :C: ", 'C'},  {0x2000, "DFIELD CONG    :F: ", 'F'},
-    {0x4000, "IFP PCK CONG   :I: ", 'I'},  {0x8000, "ECM TOO LONG   :Y: ", 'Y'},
+    {0x2, "MSG            :M: ", 'M'},     {0x4, "CNF            :c: ", 'c'},    {0x8, "ASN.1 HEX      :A: ", 'A'},
+    {0x20, "T.38 PCK       :8: ", '8'},    {0x40, "UDP SIMUL      :D: ", 'D'},   {0x80, "T.30           :3: ", '3'},
+    {0x100, "T.38 AUTOMATON :T: ", 'T'},   {0x800, "UDPTL LOST     :e: ", 'e'},  {0x1000, "SM CONGESTION  :C: ", 'C'},
+    {0x2000, "DFIELD CONG    :F: ", 'F'},  {0x4000, "IFP PCK CONG   :I: ", 'I'}, {0x8000, "ECM TOO LONG   :Y: ", 'Y'},
     {0x10000, "BAD HDLC FRAME :Z: ", 'Z'},
 };
-constexpr const char* kDirections[] = {"from IP  : ", "to   IP  : ", "from TDM : ", "to   TDM : ",
-                                       "from ENT : ", "to   ENT : ", "         : "};
+constexpr const char* kDirections[] = {
+    "from IP  : ", "to   IP  : ", "from TDM : ", "to   TDM : ", "from ENT : ", "to   ENT : ", "         : "};
 
-constexpr const char* kIndicatorNames[] = {
-    "no-signal",          "cng",                "ced",                     "v21-preamble",
-    "v27-2400-training",  "v27-4800-training",  "v29-7200-training",       "v29-9600-training",
-    "v17-7200-short-training", "v17-7200-long-training", "v17-9600-short-training", "v17-9600-long-training",
-    "v17-12000-short-training", "v17-12000-long-training", "v17-14400-short-training", "v17-14400-long-training"};
+constexpr const char* kIndicatorNames[] = {"no-signal",
+                                           "cng",
+                                           "ced",
+                                           "v21-preamble",
+                                           "v27-2400-training",
+                                           "v27-4800-training",
+                                           "v29-7200-training",
+                                           "v29-9600-training",
+                                           "v17-7200-short-training",
+                                           "v17-7200-long-training",
+                                           "v17-9600-short-training",
+                                           "v17-9600-long-training",
+                                           "v17-12000-short-training",
+                                           "v17-12000-long-training",
+                                           "v17-14400-short-training",
+                                           "v17-14400-long-training"};
 constexpr const char* kDataNames[] = {"v21",      "v27-2400", "v27-4800",  "v29-7200", "v29-9600",
                                       "v17-7200", "v17-9600", "v17-12000", "v17-14400"};
-constexpr const char* kFieldNames[] = {"hdlc-data",           "hdlc-sig-end",         "hdlc-fcs-OK",
-                                       "hdlc-fcs-BAD",        "hdlc-fcs-OK-sig-end",  "hdlc-fcs-BAD-sig-end",
-                                       "t4-non-ecm-data",     "t4-non-ecm-sig-end"};
+constexpr const char* kFieldNames[] = {"hdlc-data",       "hdlc-sig-end",        "hdlc-fcs-OK",
+                                       "hdlc-fcs-BAD",    "hdlc-fcs-OK-sig-end", "hdlc-fcs-BAD-sig-end",
+                                       "t4-non-ecm-data", "t4-non-ecm-sig-end"};
 
 const char* value_name(const t38_ifp_packet& p) {
   const u8 v = p.type_value & 0x7F;
@@ -77,7 +86,8 @@ u32 t38_trace__format_number(i32 value, char* out, u32 flags) {
   out[0] = '\0';
   if (base < 2 || base > 36) return 0;
   const u32 width = (flags >> 8) & 0x3F;
-  const char* digits = (flags & T38_FMT__UPPER) ? "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ" : "0123456789abcdefghijklmnopqrstuvwxyz";
+  const char* digits =
+      (flags & T38_FMT__UPPER) ? "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ" : "0123456789abcdefghijklmnopqrstuvwxyz";
   const bool negative = base == 10 && !(flags & T38_FMT__UNSIGNED) && value < 0;
   u32 v = negative ? 0u - static_cast<u32>(value) : static_cast<u32>(value);
   char rev[40];
@@ -116,8 +126,14 @@ std::string t38_trace__format(const char* fmt, t38_trace_arg a1, t38_trace_arg a
     const t38_trace_arg& a = args[used++];
     char num[48];
     switch (conv) {
-      case 'd': t38_trace__format_number(a.value, num, 10 | (width << 8)); out += num; break;
-      case 'u': t38_trace__format_number(a.value, num, 10 | (width << 8) | T38_FMT__UNSIGNED); out += num; break;
+      case 'd':
+        t38_trace__format_number(a.value, num, 10 | (width << 8));
+        out += num;
+        break;
+      case 'u':
+        t38_trace__format_number(a.value, num, 10 | (width << 8) | T38_FMT__UNSIGNED);
+        out += num;
+        break;
       case 'x':
       case 'X':
         t38_trace__format_number(a.value, num, 16 | (width << 8) | T38_FMT__UNSIGNED | T38_FMT__UPPER);
@@ -248,8 +264,8 @@ void t38_trace_writer::send_report(t38_session& s) {
   if (it == chains_.end() || it->second.empty()) return;
   const std::string& text = it->second;
   // The text length travels as a u16: a longer text is cut.
-  const u32 len = text.size() > 0xFFFF - T38__REPORT_BODY_SIZE ? 0xFFFF - T38__REPORT_BODY_SIZE
-                                                                : static_cast<u32>(text.size());
+  const u32 len =
+      text.size() > 0xFFFF - T38__REPORT_BODY_SIZE ? 0xFFFF - T38__REPORT_BODY_SIZE : static_cast<u32>(text.size());
   std::vector<u8> body(T38__REPORT_BODY_SIZE + len, 0);
   body[0] = 'T';
   body[1] = s.kind_of_session;
@@ -343,7 +359,8 @@ void detailed_fields(t38_session& s, u8 ldir, const t38_data_field* f, u16 max_h
     }
     if (f->continued) t38_trace__line(s, ldir, T38_TRC__PACKET, "           [Alloc new Dfield]\n");
     if (f->length != 0) {
-      t38_trace__hex(s, ldir, T38_TRC__PACKET, secondary ? "               field-data :" : "           field-data :", f->data,
+      t38_trace__hex(s, ldir, T38_TRC__PACKET,
+                     secondary ? "               field-data :" : "           field-data :", f->data,
                      f->length < max_hex ? f->length : max_hex, f->length);
     }
     t38_trace__line(s, ldir, T38_TRC__PACKET, secondary ? "           }\n" : "       }\n");
@@ -374,7 +391,8 @@ void t38_trace_writer::packet(t38_session& s, u8 direction, const t38_ifp_packet
       std::snprintf(b, sizeof b, "%sUDPTL Packet seq-number= %u (Ext #%lu)\n", dir, p.ext_seq & 0xFFFF,
                     static_cast<unsigned long>(p.ext_seq));
     } else {
-      std::snprintf(b, sizeof b, "%sTPKT (seq-number= #%lu (Internal value)\n", dir, static_cast<unsigned long>(p.ext_seq));
+      std::snprintf(b, sizeof b, "%sTPKT (seq-number= #%lu (Internal value)\n", dir,
+                    static_cast<unsigned long>(p.ext_seq));
     }
     out(b);
     std::snprintf(b, sizeof b, data ? "  Prim-ifp: data (%s)\n" : "  Prim-ifp: t30ind (%s)\n", value_name(p));
@@ -388,8 +406,9 @@ void t38_trace_writer::packet(t38_session& s, u8 direction, const t38_ifp_packet
         out(b);
         continue;
       }
-      std::snprintf(b, sizeof b, (q->type_value & 0x80) ? "  Sec-ifp (#%u (Ext #%lu)): data (%s)\n"
-                                                          : "  Sec-ifp (#%u (Ext #%lu)): t30ind (%s)\n",
+      std::snprintf(b, sizeof b,
+                    (q->type_value & 0x80) ? "  Sec-ifp (#%u (Ext #%lu)): data (%s)\n"
+                                           : "  Sec-ifp (#%u (Ext #%lu)): t30ind (%s)\n",
                     ext & 0xFFFF, static_cast<unsigned long>(ext), value_name(*q));
       out(b);
       short_fields(s, ldir, q->fields, max_hex);
@@ -400,7 +419,8 @@ void t38_trace_writer::packet(t38_session& s, u8 direction, const t38_ifp_packet
   if (udp) {
     std::snprintf(b, sizeof b, "%sUDPTL Packet {\n", dir);
     out(b);
-    std::snprintf(b, sizeof b, "   seq-number : %u (Ext #%lu)\n", p.ext_seq & 0xFFFF, static_cast<unsigned long>(p.ext_seq));
+    std::snprintf(b, sizeof b, "   seq-number : %u (Ext #%lu)\n", p.ext_seq & 0xFFFF,
+                  static_cast<unsigned long>(p.ext_seq));
     out(b);
     out("   primary-ifp_packet {\n");
   } else {
@@ -419,11 +439,12 @@ void t38_trace_writer::packet(t38_session& s, u8 direction, const t38_ifp_packet
       const u32 ext = p.ext_seq - k;
       const t38_ifp_packet* q = secondary(k);
       out("       Secondary IFP Packet {\n");
-      std::snprintf(b, sizeof b, "           (seq-number : %u (Ext #%lu))\n", ext & 0xFFFF, static_cast<unsigned long>(ext));
+      std::snprintf(b, sizeof b, "           (seq-number : %u (Ext #%lu))\n", ext & 0xFFFF,
+                    static_cast<unsigned long>(ext));
       out(b);
       if (q != nullptr) {
-        std::snprintf(b, sizeof b, "           type-of-msg : %s (%s)\n", (q->type_value & 0x80) ? "data" : "t30_indicator",
-                      value_name(*q));
+        std::snprintf(b, sizeof b, "           type-of-msg : %s (%s)\n",
+                      (q->type_value & 0x80) ? "data" : "t30_indicator", value_name(*q));
         out(b);
         detailed_fields(s, ldir, q->fields, max_hex, true);
       }

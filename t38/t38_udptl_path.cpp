@@ -35,14 +35,17 @@ u16 datagram_limit(const t38_session& s) { return s.adjusted.max_datagram_size; 
 void tx_append(t38_ifp_state& st, t38_ifp_packet* p) {
   p->next = nullptr;
   p->prev = st.tx_last;
-  if (st.tx_last != nullptr) st.tx_last->next = p; else st.tx_first = p;
+  if (st.tx_last != nullptr) st.tx_last->next = p;
+  else st.tx_first = p;
   st.tx_last = p;
   ++st.tx_count;
 }
 
 void tx_unlink(t38_ifp_state& st, t38_ifp_packet* p) {
-  if (p->prev != nullptr) p->prev->next = p->next; else st.tx_first = p->next;
-  if (p->next != nullptr) p->next->prev = p->prev; else st.tx_last = p->prev;
+  if (p->prev != nullptr) p->prev->next = p->next;
+  else st.tx_first = p->next;
+  if (p->next != nullptr) p->next->prev = p->prev;
+  else st.tx_last = p->prev;
   p->next = p->prev = nullptr;
   --st.tx_count;
 }
@@ -57,8 +60,10 @@ void rx_link_after(t38_ifp_state& st, t38_ifp_packet* q, t38_ifp_packet* p) {
   // q null: p becomes the head.
   p->prev = q;
   p->next = q != nullptr ? q->next : st.rx_head;
-  if (p->next != nullptr) p->next->prev = p; else st.rx_tail = p;
-  if (q != nullptr) q->next = p; else st.rx_head = p;
+  if (p->next != nullptr) p->next->prev = p;
+  else st.rx_tail = p;
+  if (q != nullptr) q->next = p;
+  else st.rx_head = p;
   ++st.rx_count;
 }
 
@@ -66,7 +71,8 @@ t38_ifp_packet* rx_pop_head(t38_ifp_state& st) {
   t38_ifp_packet* p = st.rx_head;
   if (p == nullptr) return nullptr;
   st.rx_head = p->next;
-  if (st.rx_head != nullptr) st.rx_head->prev = nullptr; else st.rx_tail = nullptr;
+  if (st.rx_head != nullptr) st.rx_head->prev = nullptr;
+  else st.rx_tail = nullptr;
   p->next = p->prev = nullptr;
   --st.rx_count;
   return p;
@@ -102,7 +108,8 @@ insert_result search_and_insert_ifp_pck(t38_ifp_packet* p, t38_session& s) {
   if (trap != 0) {
     ++st.cnt.decode_errors;
     t38__trap(s, trap, nullptr);
-    t38__trap(s, T38__TRAP__IFP_PCK__ERR_DECOD_SEC_IFP_PCK, "T38->search_and_insert_ifp_pck: decode_ifp_packet returns NOK");
+    t38__trap(s, T38__TRAP__IFP_PCK__ERR_DECOD_SEC_IFP_PCK,
+              "T38->search_and_insert_ifp_pck: decode_ifp_packet returns NOK");
     return insert_result::bad;
   }
   const bool retrieved = q != st.rx_tail;
@@ -243,7 +250,8 @@ u8 t38_ifp__send(u8 mode, u8 type_byte, t38_data_field* fields, t38_session& s) 
   if (total <= room) return send_udptl_pck(mode, type_byte, fields, s);
   t38__log(s, T38_TRC__PACKET, "Split IFP packet (total_data_len = %d  nb Data field = %d) to send\n",
            static_cast<int>(total), static_cast<int>(n));
-  t38__log(s, T38_TRC__PACKET, "    (estimated_max_data_into_ifp_pck = %d  nb_redundancy_pck = %d  max_datagram_size = %d)\n",
+  t38__log(s, T38_TRC__PACKET,
+           "    (estimated_max_data_into_ifp_pck = %d  nb_redundancy_pck = %d  max_datagram_size = %d)\n",
            static_cast<int>(room), r, d);
   int part = 0;
   while (fields != nullptr) {
@@ -260,7 +268,8 @@ u8 t38_ifp__send(u8 mode, u8 type_byte, t38_data_field* fields, t38_session& s) 
     room = t38_udptl__estimate_data_room(r, d, n);
     if (total <= room) {
       t38__log(s, T38_TRC__PACKET, "Now all remain data fields of current IFP packet may be sent\n");
-      t38__log(s, T38_TRC__PACKET, "    (remain total_data_len = %d  nb Data field = %d) (estimated_max_data_into_ifp_pck = %d)\n",
+      t38__log(s, T38_TRC__PACKET,
+               "    (remain total_data_len = %d  nb Data field = %d) (estimated_max_data_into_ifp_pck = %d)\n",
                static_cast<int>(total), static_cast<int>(n), static_cast<int>(room));
       return fields == nullptr ? OM_OS_OK : send_udptl_pck(mode, type_byte, fields, s);
     }
@@ -286,7 +295,8 @@ u8 send_udptl_pck(u8 mode, u8 type_byte, t38_data_field* fields, t38_session& s)
     primary = s.pools.alloc_ifp_pck();
     if (primary == nullptr) {
       t38_mem__free_data_objects(fields, s);
-      t38__trap(s, T38__TRAP__IFP_PCK__NO_MORE_IFP_PCK, "T38->send_udptl_pck: t38_mem__alloc_ifp_pck_object returns P_NIL");
+      t38__trap(s, T38__TRAP__IFP_PCK__NO_MORE_IFP_PCK,
+                "T38->send_udptl_pck: t38_mem__alloc_ifp_pck_object returns P_NIL");
       return OM_OS_NOK;
     }
     if (s.pools.ifp_packets().congested) t38_ifp__release_redundancy(s);
@@ -300,7 +310,8 @@ u8 send_udptl_pck(u8 mode, u8 type_byte, t38_data_field* fields, t38_session& s)
       return OM_OS_NOK;
     };
     if (st.tx_seq == NONE) {
-      return fail(T38__TRAP__IFP_PCK__SND_TOO_MUCH_UDPTL_PCK, "T38->send_udptl_pck: 0xFFFFFFFFL UDPTL packets have been sent");
+      return fail(T38__TRAP__IFP_PCK__SND_TOO_MUCH_UDPTL_PCK,
+                  "T38->send_udptl_pck: 0xFFFFFFFFL UDPTL packets have been sent");
     }
     primary->ext_seq = st.tx_seq++;
     const u16 type_trap = t38_ifp__set_type(*primary, type_byte, fields);
@@ -308,12 +319,14 @@ u8 send_udptl_pck(u8 mode, u8 type_byte, t38_data_field* fields, t38_session& s)
       return fail(type_trap, "T38->send_udptl_pck: Type of IFP packet = T38_IFP__TYPE_DATA but there is no data_field");
     }
     if (type_trap != 0) {
-      return fail(type_trap, "T38->send_udptl_pck: Type of IFP packet = T38_IFP__TYPE_T30_INDICATOR but there is data_field");
+      return fail(type_trap,
+                  "T38->send_udptl_pck: Type of IFP packet = T38_IFP__TYPE_T30_INDICATOR but there is data_field");
     }
     fields = nullptr;  // the packet holds them now
     count_fields(s, primary->fields);
     if (encode_ifp_packet(*primary, 0, t38_runtime_chains()) != 0) {
-      return fail(T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK, "T38->send_udptl_pck: Type of IFP packet = Error while coding IFP packet");
+      return fail(T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK,
+                  "T38->send_udptl_pck: Type of IFP packet = Error while coding IFP packet");
     }
     c.asn1_efficiency += primary->encoded.length;
   }
@@ -331,7 +344,8 @@ u8 send_udptl_pck(u8 mode, u8 type_byte, t38_data_field* fields, t38_session& s)
   t38_udptl_encoded enc;
   const u16 trap = t38_udptl__encode(out, datagram_limit(s), T38_UDPTL__ADDR_RECORD_SIZE, t38_runtime_chains(), enc);
   if (trap == T38__TRAP__IFP_PCK__ASN1__TOO_LONG) {
-    t38__log(s, T38_TRC__PACKET, "ERROR: can't rebuild Rebuild UDPTL packet %u (Ext #%lu) because there is no redundancy packet\n",
+    t38__log(s, T38_TRC__PACKET,
+             "ERROR: can't rebuild Rebuild UDPTL packet %u (Ext #%lu) because there is no redundancy packet\n",
              primary->ext_seq & 0xFFFF, static_cast<unsigned long>(primary->ext_seq));
     t38__log(s, T38_TRC__PACKET, "its ASN.1 size (%d) is > to max datagram size (%d)\n",
              static_cast<int>(t38_udptl__encoded_size(out, 0)), datagram_limit(s));
@@ -346,7 +360,8 @@ u8 send_udptl_pck(u8 mode, u8 type_byte, t38_data_field* fields, t38_session& s)
     const u32 shed = primary->ext_seq - k;
     t38__log(s, T38_TRC__PACKET, "Rebuild UDPTL packet %u (Ext #%lu)\n", primary->ext_seq & 0xFFFF,
              static_cast<unsigned long>(primary->ext_seq));
-    t38__log(s, T38_TRC__PACKET, " because its ASN.1 size (%d) is > to max datagram size (%d) (remove redundancy IFP packet %u)\n",
+    t38__log(s, T38_TRC__PACKET,
+             " because its ASN.1 size (%d) is > to max datagram size (%d) (remove redundancy IFP packet %u)\n",
              static_cast<int>(t38_udptl__encoded_size(out, k)), datagram_limit(s), shed & 0xFFFF);
   }
   if (!idle && t38__tracing(s, T38_TRC__PACKET)) t38_trace()->packet(s, T38_TRC__TX, *primary, enc.secondaries_sent);
@@ -394,13 +409,15 @@ u8 t38_ifp__store_rcv_udptl_pck(msg_t* m, t38_session& s) {
   t38_ifp_counters& c = st.cnt;
   ++c.received;
   if (s.pools.congested() || om_os_get_congestion() != 0) {
-    t38__log(s, T38_TRC__PACKET, "A congestion state has been detected then ignore this SOCK_U_DA_IN 0x%X\n", msg_ref(m));
+    t38__log(s, T38_TRC__PACKET, "A congestion state has been detected then ignore this SOCK_U_DA_IN 0x%X\n",
+             msg_ref(m));
     return OM_OS_NOK;
   }
   byte_ref datagram;
   if (!data_after(m, SOCK_UDP_HEADER_SIZE, datagram)) {
     ++c.decode_errors;
-    t38__trap(s, T38__TRAP__IFP_PCK__ERR_DECOD_UDPTL_1, "T38->t38_ifp__store_rcv_udptl_pck (asnp_get_sequence): no optional parameters");
+    t38__trap(s, T38__TRAP__IFP_PCK__ERR_DECOD_UDPTL_1,
+              "T38->t38_ifp__store_rcv_udptl_pck (asnp_get_sequence): no optional parameters");
     return OM_OS_NOK;
   }
   // Peers behind NAT send from other addresses than they announce: such
@@ -428,7 +445,8 @@ u8 t38_ifp__store_rcv_udptl_pck(msg_t* m, t38_session& s) {
   if (ext == NONE) {
     ++c.decode_errors;
     t38_udptl__release(in, t38_runtime_chains());
-    t38__trap(s, T38__TRAP__IFP_PCK__RCV_TOO_MUCH_UDPTL_PCK, "T38->t38_ifp__store_rcv_udptl_pck: 0xFFFFFFFF UDPTL packets have been received");
+    t38__trap(s, T38__TRAP__IFP_PCK__RCV_TOO_MUCH_UDPTL_PCK,
+              "T38->t38_ifp__store_rcv_udptl_pck: 0xFFFFFFFF UDPTL packets have been received");
     return OM_OS_NOK;
   }
   c.asn1_received += in.primary.length;
@@ -453,7 +471,8 @@ u8 t38_ifp__store_rcv_udptl_pck(msg_t* m, t38_session& s) {
   t38_ifp_packet* p = s.pools.alloc_ifp_pck();
   if (p == nullptr) {
     t38_udptl__release(in, t38_runtime_chains());
-    t38__trap(s, T38__TRAP__IFP_PCK__NO_MORE_IFP_PCK, "T38->t38_ifp__store_rcv_udptl_pck: t38_mem__alloc_ifp_pck_object returns P_NIL");
+    t38__trap(s, T38__TRAP__IFP_PCK__NO_MORE_IFP_PCK,
+              "T38->t38_ifp__store_rcv_udptl_pck: t38_mem__alloc_ifp_pck_object returns P_NIL");
     return OM_OS_NOK;
   }
   p->decoded = 0;
@@ -463,8 +482,9 @@ u8 t38_ifp__store_rcv_udptl_pck(msg_t* m, t38_session& s) {
   const insert_result r = search_and_insert_ifp_pck(p, s);
   if (r != insert_result::inserted) {
     if (r == insert_result::duplicate) {
-      t38__log(s, T38_TRC__PACKET, "Discard primary IFP pck seq-number= %u (Ext #%lu) of RX UDPTL Packet (already received)\n",
-               in.seq, static_cast<unsigned long>(ext));
+      t38__log(s, T38_TRC__PACKET,
+               "Discard primary IFP pck seq-number= %u (Ext #%lu) of RX UDPTL Packet (already received)\n", in.seq,
+               static_cast<unsigned long>(ext));
       ++c.already_received;
     }
     s.pools.free_ifp_pck(p);
@@ -476,7 +496,8 @@ u8 t38_ifp__store_rcv_udptl_pck(msg_t* m, t38_session& s) {
     if (ext < back || (p_last != NONE && ext - back <= p_last)) break;
     t38_ifp_packet* q = s.pools.alloc_ifp_pck();
     if (q == nullptr) {
-      t38__trap(s, T38__TRAP__IFP_PCK__NO_MORE_IFP_PCK, "T38->t38_ifp__store_rcv_udptl_pck: t38_mem__alloc_ifp_pck_object returns P_NIL");
+      t38__trap(s, T38__TRAP__IFP_PCK__NO_MORE_IFP_PCK,
+                "T38->t38_ifp__store_rcv_udptl_pck: t38_mem__alloc_ifp_pck_object returns P_NIL");
       break;
     }
     q->decoded = 0;
@@ -505,11 +526,12 @@ u8 t38_ifp__get_ifp_pck(t38_rx_packet& out, t38_session& s) {
     // One gap is declared at once, however long it is.
     const u32 lost = head->ext_seq - expected;
     st.cnt.lost += lost;
-    t38__log(s, T38_TRC__PACKET, "Error: IFP packet %u (Ext #%lu) is lost (estimated nb_redundancy_ifp_pck = %d is reached)\n",
+    t38__log(s, T38_TRC__PACKET,
+             "Error: IFP packet %u (Ext #%lu) is lost (estimated nb_redundancy_ifp_pck = %d is reached)\n",
              expected & 0xFFFF, static_cast<unsigned long>(expected), st.peer_redundancy);
     if (lost > 1) {
-      t38__log(s, T38_TRC__PACKET, "Error: %u IFP packets are lost, up to %u (Ext #%lu)\n", lost, (head->ext_seq - 1) & 0xFFFF,
-               static_cast<unsigned long>(head->ext_seq - 1));
+      t38__log(s, T38_TRC__PACKET, "Error: %u IFP packets are lost, up to %u (Ext #%lu)\n", lost,
+               (head->ext_seq - 1) & 0xFFFF, static_cast<unsigned long>(head->ext_seq - 1));
     }
     st.data_lost = 1;
     t38_report__trap(0, T38__ERR_REPORT__UDPTL_LOST, 0, "", "", s, lost);
@@ -559,8 +581,10 @@ u8 t38_ifp__store_again_rcv_ifp_pck(u8 type_byte, t38_data_field* fields, t38_se
     s.pools.free_ifp_pck(p);
     t38__trap(s, trap,
               trap == T38__TRAP__IFP_PCK__MISSING_DATA_FIELD
-                  ? "T38->t38_ifp__store_again_rcv_ifp_pck: Type of IFP packet = T38_IFP__TYPE_DATA but there is no data_field"
-                  : "T38->t38_ifp__store_again_rcv_ifp_pck: Type of IFP packet = T38_IFP__TYPE_T30_INDICATOR but there is data_field");
+                  ? "T38->t38_ifp__store_again_rcv_ifp_pck: Type of IFP packet = T38_IFP__TYPE_DATA but there is no "
+                    "data_field"
+                  : "T38->t38_ifp__store_again_rcv_ifp_pck: Type of IFP packet = T38_IFP__TYPE_T30_INDICATOR but there "
+                    "is data_field");
     return OM_OS_NOK;
   }
   p->ext_seq = st.last_delivered;
@@ -598,7 +622,8 @@ void t38_ifp__update_inactivity(u32 ms, t38_session& s) {
   st.inact_current = st.inact_requested = ms;
   st.inact_pending = 0;
   s.timer_val[T38_TI_IP_INACTIVE] = ms;
-  if (ms != 0) t38__timer_start(s, T38_TI_IP_INACTIVE); else t38__timer_stop(s, T38_TI_IP_INACTIVE);
+  if (ms != 0) t38__timer_start(s, T38_TI_IP_INACTIVE);
+  else t38__timer_stop(s, T38_TI_IP_INACTIVE);
 }
 
 void t38_ifp__update_redundancy(u16 n, t38_session& s) {
@@ -626,7 +651,8 @@ void t38_ifp__update_redundancy(u16 n, t38_session& s) {
 void t38_ifp__release_redundancy(t38_session& s) {
   if (!s.is_udp()) return;
   while (s.ifp.tx_count > 1) {
-    t38__log(s, T38_TRC__PACKET, "Congestion process: release redundancy IFP packet #%u\n", s.ifp.tx_first->ext_seq & 0xFFFF);
+    t38__log(s, T38_TRC__PACKET, "Congestion process: release redundancy IFP packet #%u\n",
+             s.ifp.tx_first->ext_seq & 0xFFFF);
     tx_drop_oldest(s);
   }
 }
@@ -634,8 +660,8 @@ void t38_ifp__release_redundancy(t38_session& s) {
 void t38_ifp__send_idle(t38_session& s) {
   const t38_ifp_packet* last = s.ifp.tx_last;
   if (last == nullptr) return;
-  t38__log(s, T38_TRC__PACKET, "Send IDLE UDPTL Packet: TX UDPTL Packet seq-number= %u (Ext #%lu)\n", last->ext_seq & 0xFFFF,
-           static_cast<unsigned long>(last->ext_seq));
+  t38__log(s, T38_TRC__PACKET, "Send IDLE UDPTL Packet: TX UDPTL Packet seq-number= %u (Ext #%lu)\n",
+           last->ext_seq & 0xFFFF, static_cast<unsigned long>(last->ext_seq));
   (void)send_udptl_pck(T38_IFP__MODE_IDLE, 0, nullptr, s);
 }
 
@@ -663,8 +689,8 @@ void t38_ifp__statistics(const t38_session& s, u8* record) {
                           T38__MAX_SIZE_DATA_FIELD};
     for (u32 i = 0; i < 6; ++i) put_le16(p + 2 * i, sizes[i]);
     p = record + 120;
-    const u32 rx[8] = {c.received,      c.received - c.rejected, c.rejected, c.asn1_received,
-                       c.asn1_delivered, c.retrieved,             c.lost,     c.decode_errors};
+    const u32 rx[8] = {c.received, c.received - c.rejected, c.rejected, c.asn1_received, c.asn1_delivered, c.retrieved,
+                       c.lost,     c.decode_errors};
     for (u32 i = 0; i < 8; ++i) put_le32(p + 4 * i, rx[i]);
   } else {
     u8* p = record + 152;

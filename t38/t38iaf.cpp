@@ -28,7 +28,8 @@ constexpr t38iaf_speed_mode kSpeedModes[] = {
      "Modulation: V.29 7200bps  Data mode: Transparent (TCF or Fax Pg)"},
     {0x1210, 9600, 7, 7, 0x84, 2, 233, 233, "Modulation: V.29 9600bps  Data mode: Transparent (TCF or Fax Pg)",
      "Modulation: V.29 9600bps  Data mode: Transparent (TCF or Fax Pg)"},
-    {0x1808, 7200, 9, 8, 0x85, 2, 1393, 142, "Modulation: V.17 long train 7200bps  Data mode: Transparent (TCF or Fax Pg)",
+    {0x1808, 7200, 9, 8, 0x85, 2, 1393, 142,
+     "Modulation: V.17 long train 7200bps  Data mode: Transparent (TCF or Fax Pg)",
      "Modulation: V.17 short train 7200bps  Data mode: Transparent (Fax Pg)"},
     {0x1810, 9600, 11, 10, 0x86, 2, 1393, 142,
      "Modulation: V.17 long train 9600bps  Data mode: Transparent (TCF or Fax Pg)",
@@ -60,19 +61,30 @@ constexpr t38iaf_speed_mode kSpeedModes[] = {
 constexpr const char* kStateNames[T38IAF__STATES] = {"STATE__IDLE", "STATE__HDSK_TX", "STATE__DATA_TX",
                                                      "STATE__HDSK_RX", "STATE__DATA_RX"};
 constexpr const char* kEventNames[T38IAF__EVENTS] = {
-    "EVT__MSG_FAX_ACT_RQ",      "EVT__MSG_FAX_DEA_RQ",          "EVT__MSG_FAX_DA_RQ",        "EVT__TMR_CELL_EOF_HNDSHK",
-    "EVT__TMR_CELL_DATA_TX",    "EVT__IFP_PACKET_TYPE_T30_IND", "EVT__IFP_PACKET_TYPE_DATA"};
+    "EVT__MSG_FAX_ACT_RQ",   "EVT__MSG_FAX_DEA_RQ",          "EVT__MSG_FAX_DA_RQ",       "EVT__TMR_CELL_EOF_HNDSHK",
+    "EVT__TMR_CELL_DATA_TX", "EVT__IFP_PACKET_TYPE_T30_IND", "EVT__IFP_PACKET_TYPE_DATA"};
 
-constexpr const char* kIndicatorNames[] = {
-    "no-signal",          "cng",                "ced",                     "v21-preamble",
-    "v27-2400-training",  "v27-4800-training",  "v29-7200-training",       "v29-9600-training",
-    "v17-7200-short-training", "v17-7200-long-training", "v17-9600-short-training", "v17-9600-long-training",
-    "v17-12000-short-training", "v17-12000-long-training", "v17-14400-short-training", "v17-14400-long-training"};
+constexpr const char* kIndicatorNames[] = {"no-signal",
+                                           "cng",
+                                           "ced",
+                                           "v21-preamble",
+                                           "v27-2400-training",
+                                           "v27-4800-training",
+                                           "v29-7200-training",
+                                           "v29-9600-training",
+                                           "v17-7200-short-training",
+                                           "v17-7200-long-training",
+                                           "v17-9600-short-training",
+                                           "v17-9600-long-training",
+                                           "v17-12000-short-training",
+                                           "v17-12000-long-training",
+                                           "v17-14400-short-training",
+                                           "v17-14400-long-training"};
 constexpr const char* kDataNames[] = {"v21",      "v27-2400", "v27-4800",  "v29-7200", "v29-9600",
                                       "v17-7200", "v17-9600", "v17-12000", "v17-14400"};
-constexpr const char* kFieldNames[] = {"hdlc-data",           "hdlc-sig-end",         "hdlc-fcs-OK",
-                                       "hdlc-fcs-BAD",        "hdlc-fcs-OK-sig-end",  "hdlc-fcs-BAD-sig-end",
-                                       "t4-non-ecm-data",     "t4-non-ecm-sig-end"};
+constexpr const char* kFieldNames[] = {"hdlc-data",       "hdlc-sig-end",        "hdlc-fcs-OK",
+                                       "hdlc-fcs-BAD",    "hdlc-fcs-OK-sig-end", "hdlc-fcs-BAD-sig-end",
+                                       "t4-non-ecm-data", "t4-non-ecm-sig-end"};
 
 const char* type_name(u8 type_byte) {
   const u8 v = type_byte & 0x7F;
@@ -139,9 +151,7 @@ void release_current(t38iaf_session& c) {
 
 // Whether IAF/IAF mode runs the high-speed part at the page rate: neither a
 // DCS waiting for its TCF nor high-speed data in progress.
-bool iaf_iaf_page(const t38iaf_session& c) {
-  return c.iaf_iaf_mode && !c.call.dcs_pending && !c.call.hs_in_progress;
-}
+bool iaf_iaf_page(const t38iaf_session& c) { return c.iaf_iaf_mode && !c.call.dcs_pending && !c.call.hs_in_progress; }
 
 }  // namespace
 
@@ -162,7 +172,8 @@ t38iaf_session::~t38iaf_session() {
 
 void send_t38iaf__fax_progress_in(t38iaf_session& c, u16 progress) {
   u8* p = nullptr;
-  msg_t* m = fax_msg(c, T38IAF__FAX_PROGRESS_IN, 6, &p, "T38IAF->send_t38iaf__fax_progress_in: No more memory ressource");
+  msg_t* m =
+      fax_msg(c, T38IAF__FAX_PROGRESS_IN, 6, &p, "T38IAF->send_t38iaf__fax_progress_in: No more memory ressource");
   if (m == nullptr) return;
   put_le16(p, progress);
   put_le16(p + 2, static_cast<u16>(c.rate));
@@ -186,7 +197,8 @@ void send_t38iaf__busy__clear_busy_in(t38iaf_session& c, code_t code) {
   m->sapi = T38IAF__SAPI_FAX;
   m->conn_id = OM_OS_CONN_NONE;
   m->code = code;
-  t38__log(*c.s, T38_TRC__MSG, code == T38IAF__FAX_BUSY_IN ? "Send T38IAF__FAX_BUSY_IN\n" : "Send T38IAF__FAX_CLEAR_BUSY_IN\n");
+  t38__log(*c.s, T38_TRC__MSG,
+           code == T38IAF__FAX_BUSY_IN ? "Send T38IAF__FAX_BUSY_IN\n" : "Send T38IAF__FAX_CLEAR_BUSY_IN\n");
   Send_msg(m);
 }
 
@@ -290,7 +302,8 @@ struct t38iaf_actions {
     const t38iaf_speed_mode* row = t38iaf__speed_mode(mode);
     if (row == nullptr) {
       t38__log(s, T38_TRC__AUTOMATON,
-               "-> Ignore T38IAF__FAX_ACT_RQ: field T38iaf__fax_act_rq_speed_mode settings not supported (0x%X)\n", mode);
+               "-> Ignore T38IAF__FAX_ACT_RQ: field T38iaf__fax_act_rq_speed_mode settings not supported (0x%X)\n",
+               mode);
       c.state = STATE__IDLE;
       return OM_OS_OK;
     }
@@ -330,7 +343,8 @@ struct t38iaf_actions {
           u32 first = c.rate / 100 * s.iaf_cfg.transparent_first_char_delay_ms / 80;
           u32 next = c.rate / 100 * s.iaf_cfg.transparent_char_delay_ms / 80;
           if (c.iaf_iaf_mode) {
-            t38__log(s, T38_TRC__AUTOMATON, "-> IAF / IAF mode and Transparent Fax page -> Ignore first_char_delay_ms\n");
+            t38__log(s, T38_TRC__AUTOMATON,
+                     "-> IAF / IAF mode and Transparent Fax page -> Ignore first_char_delay_ms\n");
             first = 0;
             next = c.t38_packet_size;
           }
@@ -368,7 +382,8 @@ struct t38iaf_actions {
       if (c.data_type != T38IAF__DATA_V21 && (options & 0x08) != 0) c.listen_v21 = 1;
       if (old_v21_seen && c.data_type == T38IAF__DATA_V21) {
         t38__log(s, T38_TRC__AUTOMATON,
-                 "-> A V.21ch2 carrier has been detected (Rcv IFP (v21-preamble)) while High speed demodulator was running\n");
+                 "-> A V.21ch2 carrier has been detected (Rcv IFP (v21-preamble)) while High speed demodulator was "
+                 "running\n");
         send_t38iaf__fax_progress_in(c, T38IAF__FAX_CD_ON);
         send_t38iaf__fax_progress_in(c, T38IAF__FAX_FLAGS_DETECTED);
         c.last_carrier = T38IAF__FAX_CD_ON;
@@ -434,8 +449,8 @@ struct t38iaf_actions {
     const i32 theory = static_cast<i32>(static_cast<u64>(bytes) * 8000 / (c.rate != 0 ? c.rate : 1));
     i32 adjusted = theory + c.overrun;
     if (adjusted < 1) adjusted = 1;
-    t38__log(*c.s, T38_TRC__AUTOMATON, "Theorical time: %dMs  Adjusted time: %dMs  (Delta previous time %dMs)\n", theory,
-             adjusted, c.overrun);
+    t38__log(*c.s, T38_TRC__AUTOMATON, "Theorical time: %dMs  Adjusted time: %dMs  (Delta previous time %dMs)\n",
+             theory, adjusted, c.overrun);
     svc.poll_start(c, T38IAF__KIND_DATA_TX, adjusted);
   }
 
@@ -458,7 +473,8 @@ struct t38iaf_actions {
   }
 
   static void append(t38_data_field*& first, t38_data_field*& last, t38_data_field* f) {
-    if (first == nullptr) first = f; else last->next = f;
+    if (first == nullptr) first = f;
+    else last->next = f;
     last = f;
   }
 
@@ -520,7 +536,8 @@ struct t38iaf_actions {
     t38_session& s = *c.s;
     if (c.cur == nullptr) take_next(c);
     if (c.cur != nullptr && s.pools.congested()) {
-      t38__log(s, T38_TRC__AUTOMATON, "-> A Data field congestion state has been detected then ignore T38IAF_FAX_DA_RQ\n");
+      t38__log(s, T38_TRC__AUTOMATON,
+               "-> A Data field congestion state has been detected then ignore T38IAF_FAX_DA_RQ\n");
       release_current(c);
     }
     u8 result = OM_OS_OK;
@@ -830,14 +847,41 @@ struct t38iaf_actions {
   static constexpr action_fn NA = no_action;
   static constexpr cell kTable[T38IAF__EVENTS * T38IAF__STATES] = {
       // IDLE                 HDSK_TX                          DATA_TX                  HDSK_RX                  DATA_RX
-      {fax_act_rq, BY_ACTION}, {NA, KEEP}, {NA, KEEP}, {NA, KEEP}, {NA, KEEP},  // FAX_ACT_RQ
-      {NA, KEEP}, {fax_dea_rq, STATE__IDLE}, {fax_dea_rq, STATE__IDLE}, {fax_dea_rq, STATE__IDLE},
-      {fax_dea_rq, STATE__IDLE},                                                      // FAX_DEA_RQ
-      {NA, KEEP}, {queue_fax_da_rq, KEEP}, {fax_da_rq, KEEP}, {NA, KEEP}, {NA, KEEP},  // FAX_DA_RQ
-      {NA, KEEP}, {ti_eof_handshake_tx, STATE__DATA_TX}, {NA, KEEP}, {NA, KEEP}, {NA, KEEP},  // EOF_HNDSHK
-      {NA, KEEP}, {NA, KEEP}, {ti_data_tx, KEEP}, {NA, KEEP}, {NA, KEEP},             // DATA_TX timer
-      {discard_packet, KEEP}, {NA, KEEP}, {restore_packet, KEEP}, {ifp_t30_ind, BY_ACTION}, {NA, KEEP},  // T30_IND
-      {discard_packet, KEEP}, {NA, KEEP}, {restore_packet, KEEP}, {NA, KEEP}, {ifp_data, KEEP},          // DATA
+      {fax_act_rq, BY_ACTION},
+      {NA, KEEP},
+      {NA, KEEP},
+      {NA, KEEP},
+      {NA, KEEP},  // FAX_ACT_RQ
+      {NA, KEEP},
+      {fax_dea_rq, STATE__IDLE},
+      {fax_dea_rq, STATE__IDLE},
+      {fax_dea_rq, STATE__IDLE},
+      {fax_dea_rq, STATE__IDLE},  // FAX_DEA_RQ
+      {NA, KEEP},
+      {queue_fax_da_rq, KEEP},
+      {fax_da_rq, KEEP},
+      {NA, KEEP},
+      {NA, KEEP},  // FAX_DA_RQ
+      {NA, KEEP},
+      {ti_eof_handshake_tx, STATE__DATA_TX},
+      {NA, KEEP},
+      {NA, KEEP},
+      {NA, KEEP},  // EOF_HNDSHK
+      {NA, KEEP},
+      {NA, KEEP},
+      {ti_data_tx, KEEP},
+      {NA, KEEP},
+      {NA, KEEP},  // DATA_TX timer
+      {discard_packet, KEEP},
+      {NA, KEEP},
+      {restore_packet, KEEP},
+      {ifp_t30_ind, BY_ACTION},
+      {NA, KEEP},  // T30_IND
+      {discard_packet, KEEP},
+      {NA, KEEP},
+      {restore_packet, KEEP},
+      {NA, KEEP},
+      {ifp_data, KEEP},  // DATA
   };
 };
 
@@ -1209,7 +1253,8 @@ u8 t38iaf_service::user_primitive(msg_t** m, t38iaf_session& c) {
         *m = nullptr;
         Send_msg(msg);
       } else {
-        t38__log(s, T38_TRC__MSG, "Ignore unknown primitive received thru T38IAF__SAPI_PHYSICAL (p_msg = 0x%8X)\n", ref);
+        t38__log(s, T38_TRC__MSG, "Ignore unknown primitive received thru T38IAF__SAPI_PHYSICAL (p_msg = 0x%8X)\n",
+                 ref);
       }
       return OM_OS_OK;
     case T38IAF__SAPI_PHYSICAL_SPK:
@@ -1236,7 +1281,8 @@ u8 t38iaf_service::user_primitive(msg_t** m, t38iaf_session& c) {
     case T38IAF__SAPI_FAX: {
       if (!c.active) {
         t38__log(s, T38_TRC__MSG,
-                 "T38__ACT_RQ not yet received so ignore primitive received thru T38IAF__SAPI_FAX (p_msg = 0x%8X)\n", ref);
+                 "T38__ACT_RQ not yet received so ignore primitive received thru T38IAF__SAPI_FAX (p_msg = 0x%8X)\n",
+                 ref);
         return OM_OS_OK;
       }
       if (msg->code == T38IAF__FAX_ACT_RQ) {

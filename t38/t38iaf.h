@@ -95,8 +95,8 @@ enum : u16 {
   T38IAF__TONE_ALL = '+',
 };
 
-inline constexpr u8 T38IAF__KIND_HNDSHK = 15;  // polling expiry: end of a handshake
-inline constexpr u8 T38IAF__KIND_DATA_TX = 20; // polling expiry: next data packet
+inline constexpr u8 T38IAF__KIND_HNDSHK = 15;   // polling expiry: end of a handshake
+inline constexpr u8 T38IAF__KIND_DATA_TX = 20;  // polling expiry: next data packet
 inline constexpr u32 T38IAF__POLLING_MS = 10;
 inline constexpr u32 T38IAF__MAX_POLLING_CELLS = 62;
 inline constexpr u32 T38IAF__DRATE_DEFAULT = 14400;
@@ -152,9 +152,9 @@ struct t38iaf_session;
 // A polling cell: one session's pending handshake or data timer.
 struct t38iaf_poll_cell {
   t38iaf_session* owner = nullptr;
-  u8 event = 0;        // T38IAF__KIND_HNDSHK or T38IAF__KIND_DATA_TX
+  u8 event = 0;  // T38IAF__KIND_HNDSHK or T38IAF__KIND_DATA_TX
   u32 start_tick = 0;
-  i32 remaining = 0;   // ms; 0 or less: expired
+  i32 remaining = 0;  // ms; 0 or less: expired
   bool in_use = false;
 };
 

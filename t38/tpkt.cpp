@@ -98,7 +98,8 @@ void t38_tpkt_reassembler::take_payload(const uint8_t* p, uint32_t n, feed_resul
           missing_ -= done;
           break;
         }
-        if (frame_last_ == nullptr) frame_first_ = b; else pool_.set_next(frame_last_, b);
+        if (frame_last_ == nullptr) frame_first_ = b;
+        else pool_.set_next(frame_last_, b);
         frame_last_ = b;
         used = 0;
       }

@@ -36,11 +36,11 @@ class t38_tpkt_reassembler {
   using frame_sink = std::function<void(const byte_ref& payload)>;
 
   struct feed_result {
-    uint8_t result = 2;        // 2, or 3 when a trap is reported
-    uint16_t trap = 0;         // 12146 bad header, 12094 no buffer
-    uint32_t frames = 0;       // payloads handed to the sink
-    uint32_t empty_frames = 0; // length-4 frames skipped
-    uint32_t bytes_skipped = 0;  // dropped while hunting for a header
+    uint8_t result = 2;             // 2, or 3 when a trap is reported
+    uint16_t trap = 0;              // 12146 bad header, 12094 no buffer
+    uint32_t frames = 0;            // payloads handed to the sink
+    uint32_t empty_frames = 0;      // length-4 frames skipped
+    uint32_t bytes_skipped = 0;     // dropped while hunting for a header
     uint32_t payloads_dropped = 0;  // frames lost for want of buffers
   };
 

@@ -21,15 +21,18 @@ uint16_t cod_fail(const asnp_context& ctx, uint16_t trap) {
 }
 
 uint16_t encode_body(asnp_context& ctx, const t38_udptl_out& pkt, uint16_t k, chain_pool* input_pool) {
-  if (asnp_set_sequence(ctx, ASNP_KIND_ROOT, 0, 0) != ASNP_OK) return cod_fail(ctx, T38__TRAP__IFP_PCK__ERR_COD_UDPTL_1);
+  if (asnp_set_sequence(ctx, ASNP_KIND_ROOT, 0, 0) != ASNP_OK)
+    return cod_fail(ctx, T38__TRAP__IFP_PCK__ERR_COD_UDPTL_1);
   if (asnp_set_integer(ctx, ASNP_KIND_ROOT, pkt.seq, 0, 65535) != ASNP_OK) {
     return cod_fail(ctx, T38__TRAP__IFP_PCK__ERR_COD_UDPTL_2);
   }
-  if (asnp_set_open_type(ctx, pkt.primary, input_pool) != ASNP_OK) return cod_fail(ctx, T38__TRAP__IFP_PCK__ERR_COD_UDPTL_3);
+  if (asnp_set_open_type(ctx, pkt.primary, input_pool) != ASNP_OK)
+    return cod_fail(ctx, T38__TRAP__IFP_PCK__ERR_COD_UDPTL_3);
   if (asnp_set_choice(ctx, ASNP_KIND_ROOT, false, T38_UDPTL__RECOVERY_REDUNDANCY, 1) != ASNP_OK) {
     return cod_fail(ctx, T38__TRAP__IFP_PCK__ERR_COD_UDPTL_4);
   }
-  if (asnp_set_sequence_of(ctx, ASNP_KIND_ROOT, false, k) != ASNP_OK) return cod_fail(ctx, T38__TRAP__IFP_PCK__ERR_COD_UDPTL_6);
+  if (asnp_set_sequence_of(ctx, ASNP_KIND_ROOT, false, k) != ASNP_OK)
+    return cod_fail(ctx, T38__TRAP__IFP_PCK__ERR_COD_UDPTL_6);
   for (uint16_t i = 0; i < k; ++i) {
     if (asnp_set_open_type(ctx, pkt.secondaries[i], input_pool) != ASNP_OK) {
       return cod_fail(ctx, T38__TRAP__IFP_PCK__ERR_COD_UDPTL_7);
@@ -55,8 +58,8 @@ uint32_t t38_udptl__encoded_size(const t38_udptl_out& pkt, uint16_t k) {
   return size;
 }
 
-uint16_t t38_udptl__encode(const t38_udptl_out& pkt, uint16_t max_datagram_size, uint16_t headroom,
-                           chain_pool& pool, t38_udptl_encoded& out) {
+uint16_t t38_udptl__encode(const t38_udptl_out& pkt, uint16_t max_datagram_size, uint16_t headroom, chain_pool& pool,
+                           t38_udptl_encoded& out) {
   out = t38_udptl_encoded{};
   int k = fitting_secondaries(pkt, max_datagram_size);
   if (k < 0) return T38__TRAP__IFP_PCK__ASN1__TOO_LONG;
@@ -72,8 +75,8 @@ uint16_t t38_udptl__encode(const t38_udptl_out& pkt, uint16_t max_datagram_size,
   return T38__TRAP__NONE;
 }
 
-uint16_t t38_udptl__encode_flat(const t38_udptl_out& pkt, uint16_t max_datagram_size, uint8_t* area,
-                                uint32_t size, chain_pool* input_pool, t38_udptl_encoded& out) {
+uint16_t t38_udptl__encode_flat(const t38_udptl_out& pkt, uint16_t max_datagram_size, uint8_t* area, uint32_t size,
+                                chain_pool* input_pool, t38_udptl_encoded& out) {
   out = t38_udptl_encoded{};
   int k = fitting_secondaries(pkt, max_datagram_size);
   if (k < 0) return T38__TRAP__IFP_PCK__ASN1__TOO_LONG;
@@ -96,8 +99,7 @@ void t38_udptl__release(t38_udptl_in& in, chain_pool& pool) {
   in.n_secondaries = 0;
 }
 
-uint16_t t38_udptl__decode(const byte_ref& datagram, chain_pool* in_pool, chain_pool& out_pool,
-                           t38_udptl_in& out) {
+uint16_t t38_udptl__decode(const byte_ref& datagram, chain_pool* in_pool, chain_pool& out_pool, t38_udptl_in& out) {
   out = t38_udptl_in{};
   asnp_context ctx;
   if (asnp_init_decode(ctx, datagram, in_pool) != ASNP_OK) return T38__TRAP__IFP_PCK__ERR_DECOD_UDPTL_1;
@@ -111,7 +113,7 @@ uint16_t t38_udptl__decode(const byte_ref& datagram, chain_pool* in_pool, chain_
   chain_buf chain = nullptr;
   if (asnp_get_open_type(ctx, nullptr, &size, &chain, &out_pool) != ASNP_OK) {
     return ctx.error == ASNP_ERR_OPEN_NO_BUFFER ? T38__TRAP__IFP_PCK__NO_MORE_BUFFER
-                                                 : T38__TRAP__IFP_PCK__ERR_DECOD_UDPTL_3;
+                                                : T38__TRAP__IFP_PCK__ERR_DECOD_UDPTL_3;
   }
   if (chain == nullptr) return T38__TRAP__IFP_PCK__ERR_DECOD_UDPTL_3;  // empty primary
   out.primary = byte_ref{out_pool.data(chain), size, chain};
@@ -144,7 +146,7 @@ uint16_t t38_udptl__decode(const byte_ref& datagram, chain_pool* in_pool, chain_
       size = 0;
       if (asnp_get_open_type(ctx, nullptr, &size, &chain, &out_pool) != ASNP_OK) {
         trap = ctx.error == ASNP_ERR_OPEN_NO_BUFFER ? T38__TRAP__IFP_PCK__NO_MORE_BUFFER
-                                                     : T38__TRAP__IFP_PCK__ERR_DECOD_UDPTL_6;
+                                                    : T38__TRAP__IFP_PCK__ERR_DECOD_UDPTL_6;
       } else if (chain == nullptr) {
         trap = T38__TRAP__IFP_PCK__ERR_DECOD_UDPTL_6;  // an empty secondary is no IFP packet
       } else {
@@ -153,8 +155,8 @@ uint16_t t38_udptl__decode(const byte_ref& datagram, chain_pool* in_pool, chain_
     } else {
       // Beyond what is kept: check the length and step over the contents.
       uint32_t n = 0;
-      if (asnp_get_length(ctx, asnp_length_kind::unconstrained, &n, 0, ASNP_UNBOUNDED) != ASNP_OK ||
-          n == 0 || n > asnp_bytes_left(ctx)) {
+      if (asnp_get_length(ctx, asnp_length_kind::unconstrained, &n, 0, ASNP_UNBOUNDED) != ASNP_OK || n == 0 ||
+          n > asnp_bytes_left(ctx)) {
         trap = T38__TRAP__IFP_PCK__ERR_DECOD_UDPTL_6;
       } else {
         uint8_t sink[64];
@@ -189,8 +191,8 @@ uint32_t t38_udptl__extend_seq(uint16_t seq, uint32_t last_delivered) {
 
 uint16_t t38_udptl__max_data_field_size(uint16_t n_redundancy, uint16_t max_datagram_size) {
   uint32_t overhead = 7u * n_redundancy + 13u;
-  uint32_t size = overhead < max_datagram_size ? (max_datagram_size - overhead) / (n_redundancy + 1u)
-                                               : max_datagram_size / 10u;
+  uint32_t size =
+      overhead < max_datagram_size ? (max_datagram_size - overhead) / (n_redundancy + 1u) : max_datagram_size / 10u;
   return static_cast<uint16_t>(std::min<uint32_t>(size, T38__MAX_SIZE_DATA_FIELD));
 }
 

@@ -5,9 +5,9 @@
 #include <cstdint>
 
 struct md5_ctx {
-    std::uint32_t state[4];   // A, B, C, D
-    std::uint32_t count[2];   // number of bits, modulo 2^64, low word first
-    std::uint8_t buffer[64];  // input not yet transformed
+  std::uint32_t state[4];   // A, B, C, D
+  std::uint32_t count[2];   // number of bits, modulo 2^64, low word first
+  std::uint8_t buffer[64];  // input not yet transformed
 };
 
 void md5_init(md5_ctx* ctx);

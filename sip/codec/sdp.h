@@ -31,7 +31,7 @@ inline constexpr uint32_t SDP_NONE32 = 0xFFFFFFFF;
 // Media kinds and levels.
 inline constexpr uint8_t SDP_KIND_AUDIO = 'U';
 inline constexpr uint8_t SDP_KIND_VIDEO = 'V';
-inline constexpr uint8_t SDP_KIND_IMAGE = 'I';  // kind of an image record
+inline constexpr uint8_t SDP_KIND_IMAGE = 'I';   // kind of an image record
 inline constexpr uint8_t SDP_LEVEL_IMAGE = '3';  // parser level / media line result of image
 inline constexpr uint8_t SDP_LEVEL_OTHER = 'H';
 inline constexpr uint8_t SDP_LEVEL_SESSION = 0xFF;
@@ -70,9 +70,9 @@ struct sdp_connection {
   uint8_t nettype = SDP_NONE8;  // code of sdp_nettype_table
   const char* nettype_text = nullptr;
   uint8_t addrtype = SDP_ADDR_IP4;  // SDP_ADDR_IP4 or SDP_ADDR_IP6 (network type IN)
-  sip_str addr;   // length 4 and the bytes of a dotted quad, else empty
-  sip_str host;   // the address when it is not a dotted quad (at most 64 characters)
-  sip_str extra;  // the token after "LOCAL EPN"
+  sip_str addr;                     // length 4 and the bytes of a dotted quad, else empty
+  sip_str host;                     // the address when it is not a dotted quad (at most 64 characters)
+  sip_str extra;                    // the token after "LOCAL EPN"
 };
 
 struct sdp_session {
@@ -118,9 +118,9 @@ struct sdp_media_av {
   uint8_t port_count = SDP_NONE8;
   uint16_t ptime = SDP_NONE16;
   uint16_t maxptime = SDP_NONE16;
-  uint16_t format_count = 0;  // at most 4
+  uint16_t format_count = 0;         // at most 4
   const uint8_t* formats = nullptr;  // payload types; 0xFF for a format that is not a number
-  sip_str key;  // at most 128 characters
+  sip_str key;                       // at most 128 characters
   sip_str extra_lines;
 };
 
@@ -277,22 +277,22 @@ inline constexpr uint8_t SDP_PARSE_REFUSED = 0;       // the body is refused
 enum class sdp_reason : uint8_t {
   none = 0,
   no_work_buffer,
-  bad_version,         // the text does not begin with "v=0" and a line end
-  duplicate_line,      // a second o=, s= or t= line
-  bad_connection,      // malformed c= line
-  bad_media,           // malformed m= line
-  too_many_media,      // more media lines of a kind than the description holds
+  bad_version,     // the text does not begin with "v=0" and a line end
+  duplicate_line,  // a second o=, s= or t= line
+  bad_connection,  // malformed c= line
+  bad_media,       // malformed m= line
+  too_many_media,  // more media lines of a kind than the description holds
   bad_bandwidth,
   bad_key,
   bad_attribute,       // malformed attribute of a known name
   direction_conflict,  // a media direction that contradicts the session's
   too_many_rtpmap,
-  number_too_large,    // a number that does not fit its field
+  number_too_large,  // a number that does not fit its field
   work_buffer_full,
-  no_media,            // no m= line
-  no_connection,       // no c= line
-  missing_rtpmap,      // a dynamic payload type without rtpmap
-  ip6_for_t38,         // a T.38 stream on an IPv6 connection, which the session cannot use
+  no_media,        // no m= line
+  no_connection,   // no c= line
+  missing_rtpmap,  // a dynamic payload type without rtpmap
+  ip6_for_t38,     // a T.38 stream on an IPv6 connection, which the session cannot use
 };
 
 // Text naming a reason, for logs and error reports.

@@ -46,9 +46,7 @@ const char* run_while(const char* p, const char* le, Pred pred) {
   return p;
 }
 
-sip_str text_of(const char* from, const char* to) {
-  return sip_str{static_cast<uint16_t>(to - from), from};
-}
+sip_str text_of(const char* from, const char* to) { return sip_str{static_cast<uint16_t>(to - from), from}; }
 
 bool same(const char* from, const char* to, const char* word) {
   size_t n = std::strlen(word);
@@ -308,8 +306,7 @@ step parse_origin(sdp_parse_ctx& c, const char* p, const char* le) {
   o.version = text_of(p, v_end);
   p = skip_blanks(v_end, le);
   const char* nt_end = run_to_blank(p, le);
-  if (nt_end == le || lookup(sdp_nettype_table, p, nt_end, false, &o.nettype) != SIP_RESULT_OK)
-    return step::ignored;
+  if (nt_end == le || lookup(sdp_nettype_table, p, nt_end, false, &o.nettype) != SIP_RESULT_OK) return step::ignored;
   p = skip_blanks(nt_end, le);
   if (o.nettype == SDP_NET_IN) {
     if (!read_addrtype(&p, le, &o.addrtype)) return step::ignored;
@@ -629,8 +626,9 @@ step parse_image_attribute(sdp_parse_ctx& c, uint8_t attr, const char* name_end,
     case SDP_ATTR_T38_UDP_EC: {
       if (!has_value) return ignore_attribute(c);
       bool rate = attr == SDP_ATTR_T38_RATE_MANAGEMENT;
-      const char* v_end = rate ? run_while(q, le, [](char ch) { return sdp_in_class(static_cast<uint8_t>(ch), SDP_CL_ALPHA); })
-                               : run_while(q, le, is_alnum);
+      const char* v_end =
+          rate ? run_while(q, le, [](char ch) { return sdp_in_class(static_cast<uint8_t>(ch), SDP_CL_ALPHA); })
+               : run_while(q, le, is_alnum);
       if (v_end == q) return ignore_attribute(c);
       uint8_t code = 0;
       if (lookup(rate ? sdp_ratemgmt_table : sdp_udpec_table, q, v_end, true, &code) == SIP_RESULT_OK)
@@ -700,7 +698,8 @@ step parse_other_attribute(sdp_parse_ctx& c, uint8_t attr, const char* name_end,
       q = a_end + 1;
       uint32_t v = 0;
       num n = read_number(&q, le, 32, &v);
-      if (n != num::ok || q != le) return refuse(c, n == num::too_large ? sdp_reason::number_too_large : sdp_reason::bad_attribute);
+      if (n != num::ok || q != le)
+        return refuse(c, n == num::too_large ? sdp_reason::number_too_large : sdp_reason::bad_attribute);
       m.subnet_prefix = static_cast<uint8_t>(v);
       return step::ok;
     }
@@ -837,8 +836,7 @@ uint8_t sdp_parse(const char** pos, const char* end, sdp_desc* desc, sdp_work_bu
     const char* le = c.line_end;
     switch (type) {
       case SDP_LINE_MALFORMED:
-      case 'v':
-        break;
+      case 'v': break;
       case 'o':
         if (seen_o) return refused(sdp_reason::duplicate_line, line_start);
         if (parse_origin(c, c.pos, le) == step::ok) {

@@ -39,13 +39,12 @@ uint8_t lookup(const char** text, uint16_t n, const sdp_keyword_row* table, uint
 
 }  // namespace
 
-uint8_t sdp_keyword__lookup(const char** text, uint16_t n, const sdp_keyword_row* table, uint32_t rows,
-                            uint8_t* code) {
+uint8_t sdp_keyword__lookup(const char** text, uint16_t n, const sdp_keyword_row* table, uint32_t rows, uint8_t* code) {
   return lookup<false>(text, n, table, rows, code);
 }
 
-uint8_t sdp_keyword__lookup_nocase(const char** text, uint16_t n, const sdp_keyword_row* table,
-                                   uint32_t rows, uint8_t* code) {
+uint8_t sdp_keyword__lookup_nocase(const char** text, uint16_t n, const sdp_keyword_row* table, uint32_t rows,
+                                   uint8_t* code) {
   return lookup<true>(text, n, table, rows, code);
 }
 

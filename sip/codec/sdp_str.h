@@ -11,23 +11,23 @@
 // SDP character classes: one mask per character below 128; a byte of 128 or
 // more belongs to no class.
 enum sdp_class : uint32_t {
-  SDP_CL_DIGIT = 0x1,          // 0-9
-  SDP_CL_DIAL = 0x2,           // 0-9 # *
-  SDP_CL_ALPHA = 0x4,          // A-Z a-z
-  SDP_CL_HEX = 0x8,            // 0-9 A-F a-f
-  SDP_CL_PLUS_SLASH = 0x10,    // + /
-  SDP_CL_KEY = 0x20,           // ! " # & ' * + - . 0-9 = ? @ A-Z [ ] ^ _ ` a-z { | } ~
-  SDP_CL_SP_SLASH_SEMI = 0x40, // space / ;
-  SDP_CL_PRINT = 0x80,         // space to ~
-  SDP_CL_DASH_UNDER = 0x100,   // - _
-  SDP_CL_BLANK = 0x200,        // tab, space
-  SDP_CL_0x400 = 0x400,        // ! to ), + to ., 0 to ?, A to }
-  SDP_CL_COMMA = 0x800,        // ,
-  SDP_CL_TOKEN = 0x1000,       // ! # $ % & ' * + - . 0-9 A-Z ^ _ ` a-z { | } ~
-  SDP_CL_0x2000 = 0x2000,      // $ * /
-  SDP_CL_COLON = 0x4000,       // :
-  SDP_CL_AT_TILDE = 0x8000,    // @ ~
-  SDP_CL_0x10000 = 0x10000,    // $ * -
+  SDP_CL_DIGIT = 0x1,           // 0-9
+  SDP_CL_DIAL = 0x2,            // 0-9 # *
+  SDP_CL_ALPHA = 0x4,           // A-Z a-z
+  SDP_CL_HEX = 0x8,             // 0-9 A-F a-f
+  SDP_CL_PLUS_SLASH = 0x10,     // + /
+  SDP_CL_KEY = 0x20,            // ! " # & ' * + - . 0-9 = ? @ A-Z [ ] ^ _ ` a-z { | } ~
+  SDP_CL_SP_SLASH_SEMI = 0x40,  // space / ;
+  SDP_CL_PRINT = 0x80,          // space to ~
+  SDP_CL_DASH_UNDER = 0x100,    // - _
+  SDP_CL_BLANK = 0x200,         // tab, space
+  SDP_CL_0x400 = 0x400,         // ! to ), + to ., 0 to ?, A to }
+  SDP_CL_COMMA = 0x800,         // ,
+  SDP_CL_TOKEN = 0x1000,        // ! # $ % & ' * + - . 0-9 A-Z ^ _ ` a-z { | } ~
+  SDP_CL_0x2000 = 0x2000,       // $ * /
+  SDP_CL_COLON = 0x4000,        // :
+  SDP_CL_AT_TILDE = 0x8000,     // @ ~
+  SDP_CL_0x10000 = 0x10000,     // $ * -
 };
 
 namespace sdp_detail {
@@ -98,11 +98,10 @@ struct sdp_keyword_row {
 // Searches the rows from the last to the first for a keyword of exactly `n`
 // characters equal to the `n` characters at *text (case-sensitive).  Found:
 // stores its code, advances *text by n, SIP_RESULT_OK.  None: SIP_RESULT_NOK.
-uint8_t sdp_keyword__lookup(const char** text, uint16_t n, const sdp_keyword_row* table, uint32_t rows,
-                            uint8_t* code);
+uint8_t sdp_keyword__lookup(const char** text, uint16_t n, const sdp_keyword_row* table, uint32_t rows, uint8_t* code);
 // The same with both sides folded.
-uint8_t sdp_keyword__lookup_nocase(const char** text, uint16_t n, const sdp_keyword_row* table,
-                                   uint32_t rows, uint8_t* code);
+uint8_t sdp_keyword__lookup_nocase(const char** text, uint16_t n, const sdp_keyword_row* table, uint32_t rows,
+                                   uint8_t* code);
 
 // The work buffer of one SDP parse: `capacity` bytes at `data`, of which
 // `size` are used.  The caller owns the bytes and frees them after use.

@@ -12,8 +12,6 @@
 
 namespace {
 
-
-
 constexpr unsigned SDP_SESSION = 63;
 constexpr unsigned SDP_MEDIA = 64;
 constexpr unsigned SDP_FORMAT = 65;
@@ -64,7 +62,8 @@ void put_sdp_part_headers() {
 }
 
 void put_part_headers(std::uint8_t part) {
-  const std::uint8_t cts = std::min<std::uint8_t>(count_of(sip_hdr_slot(sip_header_id::part_content_type)), SIP_MAX_PARTS);
+  const std::uint8_t cts =
+      std::min<std::uint8_t>(count_of(sip_hdr_slot(sip_header_id::part_content_type)), SIP_MAX_PARTS);
   const std::uint8_t cds =
       std::min<std::uint8_t>(count_of(sip_hdr_slot(sip_header_id::part_content_disposition)), SIP_MAX_PARTS);
   for (std::uint8_t i = 0; i < cts; ++i) {
@@ -74,10 +73,8 @@ void put_part_headers(std::uint8_t part) {
     put_coded(sip_vt_media_type, m.type, m.type_text);
     put_char('/');
     const sip_value_table* sub = sip_vt__subtypes(m.type);
-    if (sub != nullptr && m.subtype != SIP_CODE_NONE)
-      put_coded(*sub, m.subtype, m.subtype_text);
-    else
-      put(m.subtype_text);
+    if (sub != nullptr && m.subtype != SIP_CODE_NONE) put_coded(*sub, m.subtype, m.subtype_text);
+    else put(m.subtype_text);
     if (has(m.boundary)) {
       put(";boundary=\"");
       put(m.boundary);

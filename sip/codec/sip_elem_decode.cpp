@@ -15,19 +15,17 @@ constexpr int OK = SIP_ELEM_OK;
 constexpr int BAD = SIP_ELEM_BAD;
 constexpr int MISSING = SIP_ELEM_MISSING;
 
-#define KV_TRY(expr)          \
-  do {                        \
-    const int r_ = (expr);    \
-    if (r_ != OK) return r_;  \
+#define KV_TRY(expr)         \
+  do {                       \
+    const int r_ = (expr);   \
+    if (r_ != OK) return r_; \
   } while (0)
 
 // Characters of a checked text (its NUL left out).
 std::uint16_t chars(const sip_str& s) { return s.len > 0 && s.ptr[s.len - 1] == 0 ? s.len - 1 : s.len; }
 
 int cls(const sip_str& s, bool mandatory, std::uint32_t mask) { return sip_check__class(&s, mandatory, mask); }
-int esc(const sip_str& s, bool mandatory, std::uint32_t mask) {
-  return sip_check__class_escaped(&s, mandatory, mask);
-}
+int esc(const sip_str& s, bool mandatory, std::uint32_t mask) { return sip_check__class_escaped(&s, mandatory, mask); }
 // Other-parameter texts: a text that fails is dropped, decoding goes on.
 void drop(sip_str& s, std::uint32_t mask) {
   if (cls(s, false, mask) != OK) s = {};
@@ -88,9 +86,7 @@ int sdp_conn(sdp_connection& c, bool always) {
   if (c.addr.len == 0) KV_TRY(sdp(c.host, true, 0x400));
   return OK;
 }
-int sdp_code(const sip_value_table& t, std::uint8_t v, const char** text) {
-  return code(t, v, text) == OK ? OK : BAD;
-}
+int sdp_code(const sip_value_table& t, std::uint8_t v, const char** text) { return code(t, v, text) == OK ? OK : BAD; }
 
 // ---------------------------------------------------------------------------
 // URI block
@@ -293,8 +289,10 @@ int check(sip_header_id id, void* rec, const sip_str* extra) {
       drop(i.params_other, 0x10a0);
       return OK;
     }
-    case 7: return static_cast<sip_code_rec*>(rec)->code == SIP_CODE_NONE ? BAD
-                                                                          : code(sip_vt_method, static_cast<sip_code_rec*>(rec)->code);
+    case 7:
+      return static_cast<sip_code_rec*>(rec)->code == SIP_CODE_NONE
+                 ? BAD
+                 : code(sip_vt_method, static_cast<sip_code_rec*>(rec)->code);
     case 8: {
       auto& a = *static_cast<sip_auth_info_rec*>(rec);
       KV_TRY(code(sip_vt_qop, a.qop));

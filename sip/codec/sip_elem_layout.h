@@ -69,8 +69,8 @@ struct sip_elem_field {
 
 struct sip_elem_layout {
   sip_header_id id;
-  std::uint8_t fixed_len;   // counts the link
-  std::uint8_t max;         // most instances in one primitive
+  std::uint8_t fixed_len;  // counts the link
+  std::uint8_t max;        // most instances in one primitive
   const sip_elem_field* fields;
   std::size_t field_count;
   void* (*record)(unsigned index);  // the work-area instance
@@ -108,7 +108,9 @@ inline void callid_addr_set(void* r, sip_str v) {
   c->addr_len = v.len;
   c->addr = reinterpret_cast<const std::uint8_t*>(v.ptr);
 }
-inline sip_str repl_addr_get(const void* r) { return callid_addr_get(&static_cast<const sip_replaces_rec*>(r)->call_id); }
+inline sip_str repl_addr_get(const void* r) {
+  return callid_addr_get(&static_cast<const sip_replaces_rec*>(r)->call_id);
+}
 inline void repl_addr_set(void* r, sip_str v) { callid_addr_set(&static_cast<sip_replaces_rec*>(r)->call_id, v); }
 // The offered qop options: at most 2 travel.
 inline sip_str qop_options_get(const void* r) {
@@ -144,45 +146,36 @@ inline constexpr void (*const_ff_set)(void*, std::uint32_t) = nullptr;
 inline constexpr void (*via_source_set)(void*, sip_str) = nullptr;
 }  // namespace sip_elem_detail
 
-#define KV_ELEM_NUM(off, k, R, m)                                                                              \
-  sip_elem_field{off, sip_elem_kind::k,                                                                        \
-                 [](const void* r) -> std::uint32_t { return sip_elem_detail::widen(static_cast<const R*>(r)->m); }, \
-                 [](void* r, std::uint32_t v) { sip_elem_detail::assign(static_cast<R*>(r)->m, v); }, nullptr, nullptr}
-#define KV_ELEM_STR(off, k, R, m)                                                                              \
-  sip_elem_field{off, sip_elem_kind::k, nullptr, nullptr,                                                       \
-                 [](const void* r) -> sip_str { return static_cast<const R*>(r)->m; },                          \
-                 [](void* r, sip_str v) { static_cast<R*>(r)->m = v; }}
+#define KV_ELEM_NUM(off, k, R, m)                                                                             \
+  sip_elem_field {                                                                                            \
+    off, sip_elem_kind::k,                                                                                    \
+        [](const void* r) -> std::uint32_t { return sip_elem_detail::widen(static_cast<const R*>(r)->m); },   \
+        [](void* r, std::uint32_t v) { sip_elem_detail::assign(static_cast<R*>(r)->m, v); }, nullptr, nullptr \
+  }
+#define KV_ELEM_STR(off, k, R, m)                                                                                  \
+  sip_elem_field {                                                                                                 \
+    off, sip_elem_kind::k, nullptr, nullptr, [](const void* r) -> sip_str { return static_cast<const R*>(r)->m; }, \
+        [](void* r, sip_str v) { static_cast<R*>(r)->m = v; }                                                      \
+  }
 #define KV_ELEM_SPECIAL_NUM(off, k, name) \
-  sip_elem_field{off, sip_elem_kind::k, sip_elem_detail::name##_get, sip_elem_detail::name##_set, nullptr, nullptr}
+  sip_elem_field { off, sip_elem_kind::k, sip_elem_detail::name##_get, sip_elem_detail::name##_set, nullptr, nullptr }
 #define KV_ELEM_SPECIAL_STR(off, k, name) \
-  sip_elem_field{off, sip_elem_kind::k, nullptr, nullptr, sip_elem_detail::name##_get, sip_elem_detail::name##_set}
+  sip_elem_field { off, sip_elem_kind::k, nullptr, nullptr, sip_elem_detail::name##_get, sip_elem_detail::name##_set }
 
 // request_line (id 1): fixed length 44, at most 1.
 inline constexpr sip_elem_field request_line_fields[] = {
-    KV_ELEM_NUM(2, u8, sip_addr, scheme),
-    KV_ELEM_NUM(3, u8, sip_addr, global),
-    KV_ELEM_NUM(4, u16, sip_addr, port),
-    KV_ELEM_SPECIAL_NUM(6, u16, rl_dest_port),
-    KV_ELEM_NUM(8, u8, sip_addr, transport),
-    KV_ELEM_NUM(9, u8, sip_addr, ttl),
-    KV_ELEM_NUM(10, u8, sip_addr, user_param),
-    KV_ELEM_SPECIAL_NUM(11, u8, rl_next_hop),
-    KV_ELEM_STR(12, text, sip_addr, phone_number),
-    KV_ELEM_STR(14, text, sip_addr, isub),
-    KV_ELEM_STR(16, text, sip_addr, postd),
-    KV_ELEM_STR(18, text, sip_addr, phone_context),
-    KV_ELEM_STR(20, text, sip_addr, tsp),
-    KV_ELEM_STR(22, text, sip_addr, tel_other),
-    KV_ELEM_STR(24, text, sip_addr, user),
-    KV_ELEM_STR(26, text, sip_addr, password),
-    KV_ELEM_STR(28, raw, sip_addr, ipv4),
-    KV_ELEM_STR(30, text, sip_addr, host),
-    KV_ELEM_STR(32, text, sip_addr, maddr),
-    KV_ELEM_STR(34, text, sip_addr, transport_other),
-    KV_ELEM_STR(36, text, sip_addr, user_other),
-    KV_ELEM_STR(38, text, sip_addr, params_other),
-    KV_ELEM_SPECIAL_STR(40, raw, rl_dest_addr),
-    KV_ELEM_STR(42, text, sip_addr, text),
+    KV_ELEM_NUM(2, u8, sip_addr, scheme),          KV_ELEM_NUM(3, u8, sip_addr, global),
+    KV_ELEM_NUM(4, u16, sip_addr, port),           KV_ELEM_SPECIAL_NUM(6, u16, rl_dest_port),
+    KV_ELEM_NUM(8, u8, sip_addr, transport),       KV_ELEM_NUM(9, u8, sip_addr, ttl),
+    KV_ELEM_NUM(10, u8, sip_addr, user_param),     KV_ELEM_SPECIAL_NUM(11, u8, rl_next_hop),
+    KV_ELEM_STR(12, text, sip_addr, phone_number), KV_ELEM_STR(14, text, sip_addr, isub),
+    KV_ELEM_STR(16, text, sip_addr, postd),        KV_ELEM_STR(18, text, sip_addr, phone_context),
+    KV_ELEM_STR(20, text, sip_addr, tsp),          KV_ELEM_STR(22, text, sip_addr, tel_other),
+    KV_ELEM_STR(24, text, sip_addr, user),         KV_ELEM_STR(26, text, sip_addr, password),
+    KV_ELEM_STR(28, raw, sip_addr, ipv4),          KV_ELEM_STR(30, text, sip_addr, host),
+    KV_ELEM_STR(32, text, sip_addr, maddr),        KV_ELEM_STR(34, text, sip_addr, transport_other),
+    KV_ELEM_STR(36, text, sip_addr, user_other),   KV_ELEM_STR(38, text, sip_addr, params_other),
+    KV_ELEM_SPECIAL_STR(40, raw, rl_dest_addr),    KV_ELEM_STR(42, text, sip_addr, text),
 };
 // status_line (id 2): fixed length 6, at most 1.
 inline constexpr sip_elem_field status_line_fields[] = {
@@ -222,31 +215,20 @@ inline constexpr sip_elem_field allow_fields[] = {
 };
 // authentication_info (id 8): fixed length 16, at most 1.
 inline constexpr sip_elem_field authentication_info_fields[] = {
-    KV_ELEM_NUM(2, u8, sip_auth_info_rec, qop),
-    KV_ELEM_NUM(4, u32, sip_auth_info_rec, nc),
-    KV_ELEM_STR(8, text, sip_auth_info_rec, nextnonce),
-    KV_ELEM_STR(10, text, sip_auth_info_rec, rspauth),
-    KV_ELEM_STR(12, text, sip_auth_info_rec, cnonce),
-    KV_ELEM_STR(14, text, sip_auth_info_rec, qop_text),
+    KV_ELEM_NUM(2, u8, sip_auth_info_rec, qop),         KV_ELEM_NUM(4, u32, sip_auth_info_rec, nc),
+    KV_ELEM_STR(8, text, sip_auth_info_rec, nextnonce), KV_ELEM_STR(10, text, sip_auth_info_rec, rspauth),
+    KV_ELEM_STR(12, text, sip_auth_info_rec, cnonce),   KV_ELEM_STR(14, text, sip_auth_info_rec, qop_text),
 };
 // authorization (id 9): fixed length 36, at most 2.
 inline constexpr sip_elem_field authorization_fields[] = {
-    KV_ELEM_NUM(2, u8, sip_credentials_rec, scheme),
-    KV_ELEM_NUM(3, u8, sip_credentials_rec, algorithm),
-    KV_ELEM_NUM(4, u8, sip_credentials_rec, aka_version),
-    KV_ELEM_NUM(5, u8, sip_credentials_rec, qop),
-    KV_ELEM_NUM(8, u32, sip_credentials_rec, nc),
-    KV_ELEM_STR(12, text, sip_credentials_rec, basic),
-    KV_ELEM_STR(14, text, sip_credentials_rec, username),
-    KV_ELEM_STR(16, text, sip_credentials_rec, realm),
-    KV_ELEM_STR(18, text, sip_credentials_rec, nonce),
-    KV_ELEM_STR(20, text, sip_credentials_rec, uri),
-    KV_ELEM_STR(22, text, sip_credentials_rec, response),
-    KV_ELEM_STR(24, text, sip_credentials_rec, algorithm_text),
-    KV_ELEM_STR(26, text, sip_credentials_rec, cnonce),
-    KV_ELEM_STR(28, text, sip_credentials_rec, opaque),
-    KV_ELEM_STR(30, text, sip_credentials_rec, qop_text),
-    KV_ELEM_STR(34, text, sip_credentials_rec, other),
+    KV_ELEM_NUM(2, u8, sip_credentials_rec, scheme),      KV_ELEM_NUM(3, u8, sip_credentials_rec, algorithm),
+    KV_ELEM_NUM(4, u8, sip_credentials_rec, aka_version), KV_ELEM_NUM(5, u8, sip_credentials_rec, qop),
+    KV_ELEM_NUM(8, u32, sip_credentials_rec, nc),         KV_ELEM_STR(12, text, sip_credentials_rec, basic),
+    KV_ELEM_STR(14, text, sip_credentials_rec, username), KV_ELEM_STR(16, text, sip_credentials_rec, realm),
+    KV_ELEM_STR(18, text, sip_credentials_rec, nonce),    KV_ELEM_STR(20, text, sip_credentials_rec, uri),
+    KV_ELEM_STR(22, text, sip_credentials_rec, response), KV_ELEM_STR(24, text, sip_credentials_rec, algorithm_text),
+    KV_ELEM_STR(26, text, sip_credentials_rec, cnonce),   KV_ELEM_STR(28, text, sip_credentials_rec, opaque),
+    KV_ELEM_STR(30, text, sip_credentials_rec, qop_text), KV_ELEM_STR(34, text, sip_credentials_rec, other),
 };
 // call_id (id 10): fixed length 8, at most 1.
 inline constexpr sip_elem_field call_id_fields[] = {
@@ -296,10 +278,8 @@ inline constexpr sip_elem_field contact_fields[] = {
 };
 // content_disposition (id 13): fixed length 10, at most 2.
 inline constexpr sip_elem_field content_disposition_fields[] = {
-    KV_ELEM_NUM(2, u8, sip_disposition_rec, disposition),
-    KV_ELEM_NUM(3, u8, sip_disposition_rec, handling),
-    KV_ELEM_STR(4, text, sip_disposition_rec, disposition_text),
-    KV_ELEM_SPECIAL_STR(6, text, handling_text),
+    KV_ELEM_NUM(2, u8, sip_disposition_rec, disposition),        KV_ELEM_NUM(3, u8, sip_disposition_rec, handling),
+    KV_ELEM_STR(4, text, sip_disposition_rec, disposition_text), KV_ELEM_SPECIAL_STR(6, text, handling_text),
     KV_ELEM_STR(8, text, sip_disposition_rec, params_other),
 };
 // content_encoding (id 14): fixed length 6, at most 3.
@@ -582,36 +562,23 @@ inline constexpr sip_elem_field privacy_fields[] = {
 };
 // proxy_authenticate (id 38): fixed length 20, at most 1.
 inline constexpr sip_elem_field proxy_authenticate_fields[] = {
-    KV_ELEM_NUM(2, u8, sip_challenge_rec, scheme),
-    KV_ELEM_NUM(3, u8, sip_challenge_rec, stale),
-    KV_ELEM_NUM(4, u8, sip_challenge_rec, algorithm),
-    KV_ELEM_NUM(5, u8, sip_challenge_rec, aka_version),
-    KV_ELEM_STR(6, text, sip_challenge_rec, realm),
-    KV_ELEM_STR(8, text, sip_challenge_rec, nonce),
-    KV_ELEM_STR(10, text, sip_challenge_rec, opaque),
-    KV_ELEM_STR(12, text, sip_challenge_rec, algorithm_text),
-    KV_ELEM_SPECIAL_STR(14, raw, qop_options),
-    KV_ELEM_STR(16, text, sip_challenge_rec, qop_text),
+    KV_ELEM_NUM(2, u8, sip_challenge_rec, scheme),    KV_ELEM_NUM(3, u8, sip_challenge_rec, stale),
+    KV_ELEM_NUM(4, u8, sip_challenge_rec, algorithm), KV_ELEM_NUM(5, u8, sip_challenge_rec, aka_version),
+    KV_ELEM_STR(6, text, sip_challenge_rec, realm),   KV_ELEM_STR(8, text, sip_challenge_rec, nonce),
+    KV_ELEM_STR(10, text, sip_challenge_rec, opaque), KV_ELEM_STR(12, text, sip_challenge_rec, algorithm_text),
+    KV_ELEM_SPECIAL_STR(14, raw, qop_options),        KV_ELEM_STR(16, text, sip_challenge_rec, qop_text),
     KV_ELEM_STR(18, text, sip_challenge_rec, other),
 };
 // proxy_authorization (id 39): fixed length 34, at most 2.
 inline constexpr sip_elem_field proxy_authorization_fields[] = {
-    KV_ELEM_NUM(2, u8, sip_credentials_rec, scheme),
-    KV_ELEM_NUM(3, u8, sip_credentials_rec, algorithm),
-    KV_ELEM_NUM(4, u8, sip_credentials_rec, aka_version),
-    KV_ELEM_NUM(5, u8, sip_credentials_rec, qop),
-    KV_ELEM_NUM(8, u32, sip_credentials_rec, nc),
-    KV_ELEM_STR(12, text, sip_credentials_rec, basic),
-    KV_ELEM_STR(14, text, sip_credentials_rec, username),
-    KV_ELEM_STR(16, text, sip_credentials_rec, realm),
-    KV_ELEM_STR(18, text, sip_credentials_rec, nonce),
-    KV_ELEM_STR(20, text, sip_credentials_rec, uri),
-    KV_ELEM_STR(22, text, sip_credentials_rec, response),
-    KV_ELEM_STR(24, text, sip_credentials_rec, algorithm_text),
-    KV_ELEM_STR(26, text, sip_credentials_rec, cnonce),
-    KV_ELEM_STR(28, text, sip_credentials_rec, opaque),
-    KV_ELEM_STR(30, text, sip_credentials_rec, qop_text),
-    KV_ELEM_STR(32, text, sip_credentials_rec, other),
+    KV_ELEM_NUM(2, u8, sip_credentials_rec, scheme),      KV_ELEM_NUM(3, u8, sip_credentials_rec, algorithm),
+    KV_ELEM_NUM(4, u8, sip_credentials_rec, aka_version), KV_ELEM_NUM(5, u8, sip_credentials_rec, qop),
+    KV_ELEM_NUM(8, u32, sip_credentials_rec, nc),         KV_ELEM_STR(12, text, sip_credentials_rec, basic),
+    KV_ELEM_STR(14, text, sip_credentials_rec, username), KV_ELEM_STR(16, text, sip_credentials_rec, realm),
+    KV_ELEM_STR(18, text, sip_credentials_rec, nonce),    KV_ELEM_STR(20, text, sip_credentials_rec, uri),
+    KV_ELEM_STR(22, text, sip_credentials_rec, response), KV_ELEM_STR(24, text, sip_credentials_rec, algorithm_text),
+    KV_ELEM_STR(26, text, sip_credentials_rec, cnonce),   KV_ELEM_STR(28, text, sip_credentials_rec, opaque),
+    KV_ELEM_STR(30, text, sip_credentials_rec, qop_text), KV_ELEM_STR(32, text, sip_credentials_rec, other),
 };
 // proxy_require (id 40): fixed length 4, at most 3.
 inline constexpr sip_elem_field proxy_require_fields[] = {
@@ -619,10 +586,8 @@ inline constexpr sip_elem_field proxy_require_fields[] = {
 };
 // reason (id 41): fixed length 12, at most 2.
 inline constexpr sip_elem_field reason_fields[] = {
-    KV_ELEM_NUM(2, u8, sip_reason_rec, protocol),
-    KV_ELEM_NUM(4, u16, sip_reason_rec, cause),
-    KV_ELEM_STR(6, text, sip_reason_rec, protocol_text),
-    KV_ELEM_STR(8, text, sip_reason_rec, text),
+    KV_ELEM_NUM(2, u8, sip_reason_rec, protocol),        KV_ELEM_NUM(4, u16, sip_reason_rec, cause),
+    KV_ELEM_STR(6, text, sip_reason_rec, protocol_text), KV_ELEM_STR(8, text, sip_reason_rec, text),
     KV_ELEM_STR(10, text, sip_reason_rec, params_other),
 };
 // record_route (id 42): fixed length 50, at most 3.
@@ -656,14 +621,10 @@ inline constexpr sip_elem_field record_route_fields[] = {
 };
 // replaces (id 43): fixed length 18, at most 1.
 inline constexpr sip_elem_field replaces_fields[] = {
-    KV_ELEM_NUM(2, u16, sip_replaces_rec, call_ref),
-    KV_ELEM_NUM(4, u8, sip_replaces_rec, early_only),
-    KV_ELEM_STR(6, text, sip_replaces_rec, call_id.word),
-    KV_ELEM_SPECIAL_STR(8, raw, repl_addr),
-    KV_ELEM_STR(10, text, sip_replaces_rec, call_id.host),
-    KV_ELEM_STR(12, text, sip_replaces_rec, from_tag),
-    KV_ELEM_STR(14, text, sip_replaces_rec, to_tag),
-    KV_ELEM_STR(16, text, sip_replaces_rec, params_other),
+    KV_ELEM_NUM(2, u16, sip_replaces_rec, call_ref),       KV_ELEM_NUM(4, u8, sip_replaces_rec, early_only),
+    KV_ELEM_STR(6, text, sip_replaces_rec, call_id.word),  KV_ELEM_SPECIAL_STR(8, raw, repl_addr),
+    KV_ELEM_STR(10, text, sip_replaces_rec, call_id.host), KV_ELEM_STR(12, text, sip_replaces_rec, from_tag),
+    KV_ELEM_STR(14, text, sip_replaces_rec, to_tag),       KV_ELEM_STR(16, text, sip_replaces_rec, params_other),
 };
 // reply_to (id 44): fixed length 38, at most 1.
 inline constexpr sip_elem_field reply_to_fields[] = {
@@ -788,10 +749,8 @@ inline constexpr sip_elem_field supported_fields[] = {
 };
 // timestamp (id 55): fixed length 22, at most 1.
 inline constexpr sip_elem_field timestamp_fields[] = {
-    KV_ELEM_NUM(4, u32, sip_timestamp_rec, time),
-    KV_ELEM_NUM(8, u32, sip_timestamp_rec, time_fraction),
-    KV_ELEM_NUM(12, u32, sip_timestamp_rec, delay),
-    KV_ELEM_NUM(16, u32, sip_timestamp_rec, delay_fraction),
+    KV_ELEM_NUM(4, u32, sip_timestamp_rec, time),    KV_ELEM_NUM(8, u32, sip_timestamp_rec, time_fraction),
+    KV_ELEM_NUM(12, u32, sip_timestamp_rec, delay),  KV_ELEM_NUM(16, u32, sip_timestamp_rec, delay_fraction),
     KV_ELEM_STR(20, text, sip_timestamp_rec, extra),
 };
 // to (id 56): fixed length 40, at most 1.
@@ -851,12 +810,9 @@ inline constexpr sip_elem_field via_fields[] = {
 };
 // warning (id 60): fixed length 14, at most 3.
 inline constexpr sip_elem_field warning_fields[] = {
-    KV_ELEM_NUM(2, u16, sip_warning_rec, code),
-    KV_ELEM_NUM(4, u16, sip_warning_rec, port),
-    KV_ELEM_STR(6, raw, sip_warning_rec, agent_ipv4),
-    KV_ELEM_STR(8, text, sip_warning_rec, agent),
-    KV_ELEM_STR(10, text, sip_warning_rec, text),
-    KV_ELEM_SPECIAL_STR(12, text, warning_other),
+    KV_ELEM_NUM(2, u16, sip_warning_rec, code),       KV_ELEM_NUM(4, u16, sip_warning_rec, port),
+    KV_ELEM_STR(6, raw, sip_warning_rec, agent_ipv4), KV_ELEM_STR(8, text, sip_warning_rec, agent),
+    KV_ELEM_STR(10, text, sip_warning_rec, text),     KV_ELEM_SPECIAL_STR(12, text, warning_other),
 };
 // www_authenticate (id 61): fixed length 22, at most 1.
 inline constexpr sip_elem_field www_authenticate_fields[] = {
@@ -880,98 +836,63 @@ inline constexpr sip_elem_field body_fields[] = {
 };
 // sdp_session (id 63): fixed length 18, at most 1.
 inline constexpr sip_elem_field sdp_session_fields[] = {
-    KV_ELEM_NUM(2, u8, sdp_session, conn.nettype),
-    KV_ELEM_NUM(3, u8, sdp_session, bwtype),
-    KV_ELEM_NUM(4, u16, sdp_session, bw_value),
-    KV_ELEM_STR(6, raw, sdp_session, conn.addr),
-    KV_ELEM_STR(8, text, sdp_session, conn.host),
-    KV_ELEM_STR(10, text, sdp_session, name),
-    KV_ELEM_STR(12, text, sdp_session, start_time),
-    KV_ELEM_STR(14, text, sdp_session, stop_time),
+    KV_ELEM_NUM(2, u8, sdp_session, conn.nettype),   KV_ELEM_NUM(3, u8, sdp_session, bwtype),
+    KV_ELEM_NUM(4, u16, sdp_session, bw_value),      KV_ELEM_STR(6, raw, sdp_session, conn.addr),
+    KV_ELEM_STR(8, text, sdp_session, conn.host),    KV_ELEM_STR(10, text, sdp_session, name),
+    KV_ELEM_STR(12, text, sdp_session, start_time),  KV_ELEM_STR(14, text, sdp_session, stop_time),
     KV_ELEM_STR(16, text, sdp_session, extra_lines),
 };
 // sdp_media (id 64): fixed length 30, at most 3.
 inline constexpr sip_elem_field sdp_media_fields[] = {
-    KV_ELEM_NUM(2, u8, sdp_media_av, kind),
-    KV_ELEM_NUM(4, u16, sdp_media_av, port),
-    KV_ELEM_NUM(6, u8, sdp_media_av, port_count),
-    KV_ELEM_NUM(7, u8, sdp_media_av, transport),
-    KV_ELEM_NUM(8, u8, sdp_media_av, conn.nettype),
-    KV_ELEM_NUM(9, u8, sdp_media_av, bwtype),
-    KV_ELEM_NUM(10, u16, sdp_media_av, bw_value),
-    KV_ELEM_NUM(12, u8, sdp_media_av, direction),
-    KV_ELEM_NUM(14, u16, sdp_media_av, ptime),
-    KV_ELEM_NUM(16, u16, sdp_media_av, maxptime),
-    KV_ELEM_NUM(18, u8, sdp_media_av, keymethod),
-    KV_ELEM_STR(20, raw, sdp_media_av, conn.addr),
-    KV_ELEM_STR(22, text, sdp_media_av, conn.host),
-    KV_ELEM_SPECIAL_STR(24, raw, sdp_formats),
-    KV_ELEM_STR(26, text, sdp_media_av, key),
-    KV_ELEM_STR(28, text, sdp_media_av, extra_lines),
+    KV_ELEM_NUM(2, u8, sdp_media_av, kind),         KV_ELEM_NUM(4, u16, sdp_media_av, port),
+    KV_ELEM_NUM(6, u8, sdp_media_av, port_count),   KV_ELEM_NUM(7, u8, sdp_media_av, transport),
+    KV_ELEM_NUM(8, u8, sdp_media_av, conn.nettype), KV_ELEM_NUM(9, u8, sdp_media_av, bwtype),
+    KV_ELEM_NUM(10, u16, sdp_media_av, bw_value),   KV_ELEM_NUM(12, u8, sdp_media_av, direction),
+    KV_ELEM_NUM(14, u16, sdp_media_av, ptime),      KV_ELEM_NUM(16, u16, sdp_media_av, maxptime),
+    KV_ELEM_NUM(18, u8, sdp_media_av, keymethod),   KV_ELEM_STR(20, raw, sdp_media_av, conn.addr),
+    KV_ELEM_STR(22, text, sdp_media_av, conn.host), KV_ELEM_SPECIAL_STR(24, raw, sdp_formats),
+    KV_ELEM_STR(26, text, sdp_media_av, key),       KV_ELEM_STR(28, text, sdp_media_av, extra_lines),
 };
 // sdp_format (id 65): fixed length 14, at most 12.
 inline constexpr sip_elem_field sdp_format_fields[] = {
-    KV_ELEM_NUM(2, u8, sdp_rtpmap, payload_type),
-    KV_ELEM_NUM(3, u8, sdp_rtpmap, codec),
-    KV_ELEM_NUM(4, u32, sdp_rtpmap, clock_rate),
-    KV_ELEM_NUM(8, u8, sdp_rtpmap, channels),
-    KV_ELEM_STR(10, text, sdp_rtpmap, encoding_name),
-    KV_ELEM_STR(12, text, sdp_rtpmap, fmtp),
+    KV_ELEM_NUM(2, u8, sdp_rtpmap, payload_type),     KV_ELEM_NUM(3, u8, sdp_rtpmap, codec),
+    KV_ELEM_NUM(4, u32, sdp_rtpmap, clock_rate),      KV_ELEM_NUM(8, u8, sdp_rtpmap, channels),
+    KV_ELEM_STR(10, text, sdp_rtpmap, encoding_name), KV_ELEM_STR(12, text, sdp_rtpmap, fmtp),
 };
 // sdp_text_media (id 66): fixed length 28, at most 2.
 inline constexpr sip_elem_field sdp_text_media_fields[] = {
-    KV_ELEM_NUM(2, u16, sdp_media_other, port),
-    KV_ELEM_NUM(4, u8, sdp_media_other, port_count),
-    KV_ELEM_NUM(5, u8, sdp_media_other, conn.nettype),
-    KV_ELEM_NUM(6, u8, sdp_media_other, bwtype),
-    KV_ELEM_NUM(8, u16, sdp_media_other, bw_value),
-    KV_ELEM_NUM(10, u8, sdp_media_other, keymethod),
-    KV_ELEM_STR(12, text, sdp_media_other, name),
-    KV_ELEM_STR(14, text, sdp_media_other, transport),
-    KV_ELEM_STR(16, raw, sdp_media_other, conn.addr),
-    KV_ELEM_STR(18, text, sdp_media_other, conn.host),
-    KV_ELEM_STR(20, text, sdp_media_other, format),
-    KV_ELEM_STR(22, text, sdp_media_other, format2),
-    KV_ELEM_STR(24, text, sdp_media_other, key),
-    KV_ELEM_STR(26, raw, sdp_media_other, extra_lines),
+    KV_ELEM_NUM(2, u16, sdp_media_other, port),        KV_ELEM_NUM(4, u8, sdp_media_other, port_count),
+    KV_ELEM_NUM(5, u8, sdp_media_other, conn.nettype), KV_ELEM_NUM(6, u8, sdp_media_other, bwtype),
+    KV_ELEM_NUM(8, u16, sdp_media_other, bw_value),    KV_ELEM_NUM(10, u8, sdp_media_other, keymethod),
+    KV_ELEM_STR(12, text, sdp_media_other, name),      KV_ELEM_STR(14, text, sdp_media_other, transport),
+    KV_ELEM_STR(16, raw, sdp_media_other, conn.addr),  KV_ELEM_STR(18, text, sdp_media_other, conn.host),
+    KV_ELEM_STR(20, text, sdp_media_other, format),    KV_ELEM_STR(22, text, sdp_media_other, format2),
+    KV_ELEM_STR(24, text, sdp_media_other, key),       KV_ELEM_STR(26, raw, sdp_media_other, extra_lines),
 };
 // sdp_origin (id 67): fixed length 14, at most 1.
 inline constexpr sip_elem_field sdp_origin_fields[] = {
-    KV_ELEM_NUM(2, u8, sdp_origin, nettype),
-    KV_ELEM_STR(4, text, sdp_origin, user),
-    KV_ELEM_STR(6, text, sdp_origin, session_id),
-    KV_ELEM_STR(8, text, sdp_origin, version),
-    KV_ELEM_STR(10, raw, sdp_origin, addr),
-    KV_ELEM_STR(12, text, sdp_origin, host),
+    KV_ELEM_NUM(2, u8, sdp_origin, nettype),      KV_ELEM_STR(4, text, sdp_origin, user),
+    KV_ELEM_STR(6, text, sdp_origin, session_id), KV_ELEM_STR(8, text, sdp_origin, version),
+    KV_ELEM_STR(10, raw, sdp_origin, addr),       KV_ELEM_STR(12, text, sdp_origin, host),
 };
 // part_content_type (id 68): fixed length 18, at most 2.
 inline constexpr sip_elem_field part_content_type_fields[] = {
-    KV_ELEM_NUM(2, u8, sip_media_type_rec, part),
-    KV_ELEM_NUM(3, u8, sip_media_type_rec, type),
-    KV_ELEM_NUM(4, u8, sip_media_type_rec, subtype),
-    KV_ELEM_NUM(5, u8, sip_media_type_rec, base),
-    KV_ELEM_STR(6, text, sip_media_type_rec, type_text),
-    KV_ELEM_STR(8, text, sip_media_type_rec, subtype_text),
-    KV_ELEM_STR(10, text, sip_media_type_rec, boundary),
-    KV_ELEM_STR(12, text, sip_media_type_rec, version),
-    KV_ELEM_STR(14, text, sip_media_type_rec, base_text),
-    KV_ELEM_STR(16, text, sip_media_type_rec, params_other),
+    KV_ELEM_NUM(2, u8, sip_media_type_rec, part),         KV_ELEM_NUM(3, u8, sip_media_type_rec, type),
+    KV_ELEM_NUM(4, u8, sip_media_type_rec, subtype),      KV_ELEM_NUM(5, u8, sip_media_type_rec, base),
+    KV_ELEM_STR(6, text, sip_media_type_rec, type_text),  KV_ELEM_STR(8, text, sip_media_type_rec, subtype_text),
+    KV_ELEM_STR(10, text, sip_media_type_rec, boundary),  KV_ELEM_STR(12, text, sip_media_type_rec, version),
+    KV_ELEM_STR(14, text, sip_media_type_rec, base_text), KV_ELEM_STR(16, text, sip_media_type_rec, params_other),
 };
 // part_content_disposition (id 69): fixed length 12, at most 2.
 inline constexpr sip_elem_field part_content_disposition_fields[] = {
-    KV_ELEM_NUM(2, u8, sip_disposition_rec, part),
-    KV_ELEM_NUM(3, u8, sip_disposition_rec, disposition),
-    KV_ELEM_NUM(4, u8, sip_disposition_rec, handling),
-    KV_ELEM_STR(6, text, sip_disposition_rec, disposition_text),
-    KV_ELEM_SPECIAL_STR(8, text, handling_text),
-    KV_ELEM_STR(10, text, sip_disposition_rec, params_other),
+    KV_ELEM_NUM(2, u8, sip_disposition_rec, part),     KV_ELEM_NUM(3, u8, sip_disposition_rec, disposition),
+    KV_ELEM_NUM(4, u8, sip_disposition_rec, handling), KV_ELEM_STR(6, text, sip_disposition_rec, disposition_text),
+    KV_ELEM_SPECIAL_STR(8, text, handling_text),       KV_ELEM_STR(10, text, sip_disposition_rec, params_other),
 };
 // disposition_70 (id 70): fixed length 10, at most 2.
 inline constexpr sip_elem_field disposition_70_fields[] = {
-    KV_ELEM_NUM(2, u8, sip_disposition_rec, disposition),
-    KV_ELEM_NUM(3, u8, sip_disposition_rec, handling),
-    KV_ELEM_STR(4, text, sip_disposition_rec, disposition_text),
-    KV_ELEM_SPECIAL_STR(6, text, handling_text),
+    KV_ELEM_NUM(2, u8, sip_disposition_rec, disposition),        KV_ELEM_NUM(3, u8, sip_disposition_rec, handling),
+    KV_ELEM_STR(4, text, sip_disposition_rec, disposition_text), KV_ELEM_SPECIAL_STR(6, text, handling_text),
     KV_ELEM_STR(8, text, sip_disposition_rec, params_other),
 };
 // referred_by (id 78): fixed length 52, at most 1.
@@ -1037,145 +958,215 @@ inline constexpr sip_elem_field sdp_image_fields[] = {
 
 // Every element, by ascending id.
 inline constexpr sip_elem_layout sip_elem_layouts[] = {
-    {static_cast<sip_header_id>(1), 44, 1, request_line_fields, std::size(request_line_fields), [](unsigned) -> void* { return &sip_hdr_area.request_line; },
+    {static_cast<sip_header_id>(1), 44, 1, request_line_fields, std::size(request_line_fields),
+     [](unsigned) -> void* { return &sip_hdr_area.request_line; },
      [](void* r) { *static_cast<sip_addr*>(r) = sip_addr{}; }},
-    {static_cast<sip_header_id>(2), 6, 1, status_line_fields, std::size(status_line_fields), [](unsigned) -> void* { return &sip_hdr_area.status_line; },
+    {static_cast<sip_header_id>(2), 6, 1, status_line_fields, std::size(status_line_fields),
+     [](unsigned) -> void* { return &sip_hdr_area.status_line; },
      [](void* r) { *static_cast<sip_status_line_rec*>(r) = sip_status_line_rec{}; }},
-    {static_cast<sip_header_id>(3), 14, 4, accept_fields, std::size(accept_fields), [](unsigned i) -> void* { return &sip_hdr_area.accept[i]; },
+    {static_cast<sip_header_id>(3), 14, 4, accept_fields, std::size(accept_fields),
+     [](unsigned i) -> void* { return &sip_hdr_area.accept[i]; },
      [](void* r) { *static_cast<sip_accept_rec*>(r) = sip_accept_rec{}; }},
-    {static_cast<sip_header_id>(4), 6, 3, accept_encoding_fields, std::size(accept_encoding_fields), [](unsigned i) -> void* { return &sip_hdr_area.accept_encoding[i]; },
+    {static_cast<sip_header_id>(4), 6, 3, accept_encoding_fields, std::size(accept_encoding_fields),
+     [](unsigned i) -> void* { return &sip_hdr_area.accept_encoding[i]; },
      [](void* r) { *static_cast<sip_encoding_rec*>(r) = sip_encoding_rec{}; }},
-    {static_cast<sip_header_id>(5), 10, 3, accept_language_fields, std::size(accept_language_fields), [](unsigned i) -> void* { return &sip_hdr_area.accept_language[i]; },
+    {static_cast<sip_header_id>(5), 10, 3, accept_language_fields, std::size(accept_language_fields),
+     [](unsigned i) -> void* { return &sip_hdr_area.accept_language[i]; },
      [](void* r) { *static_cast<sip_accept_language_rec*>(r) = sip_accept_language_rec{}; }},
-    {static_cast<sip_header_id>(6), 6, 3, alert_info_fields, std::size(alert_info_fields), [](unsigned i) -> void* { return &sip_hdr_area.alert_info[i]; },
+    {static_cast<sip_header_id>(6), 6, 3, alert_info_fields, std::size(alert_info_fields),
+     [](unsigned i) -> void* { return &sip_hdr_area.alert_info[i]; },
      [](void* r) { *static_cast<sip_info_uri_rec*>(r) = sip_info_uri_rec{}; }},
-    {static_cast<sip_header_id>(7), 4, 10, allow_fields, std::size(allow_fields), [](unsigned i) -> void* { return &sip_hdr_area.allow[i]; },
+    {static_cast<sip_header_id>(7), 4, 10, allow_fields, std::size(allow_fields),
+     [](unsigned i) -> void* { return &sip_hdr_area.allow[i]; },
      [](void* r) { *static_cast<sip_code_rec*>(r) = sip_code_rec{}; }},
-    {static_cast<sip_header_id>(8), 16, 1, authentication_info_fields, std::size(authentication_info_fields), [](unsigned) -> void* { return &sip_hdr_area.authentication_info; },
+    {static_cast<sip_header_id>(8), 16, 1, authentication_info_fields, std::size(authentication_info_fields),
+     [](unsigned) -> void* { return &sip_hdr_area.authentication_info; },
      [](void* r) { *static_cast<sip_auth_info_rec*>(r) = sip_auth_info_rec{}; }},
-    {static_cast<sip_header_id>(9), 36, 2, authorization_fields, std::size(authorization_fields), [](unsigned i) -> void* { return &sip_hdr_area.authorization[i]; },
+    {static_cast<sip_header_id>(9), 36, 2, authorization_fields, std::size(authorization_fields),
+     [](unsigned i) -> void* { return &sip_hdr_area.authorization[i]; },
      [](void* r) { *static_cast<sip_credentials_rec*>(r) = sip_credentials_rec{}; }},
-    {static_cast<sip_header_id>(10), 8, 1, call_id_fields, std::size(call_id_fields), [](unsigned) -> void* { return &sip_hdr_area.call_id; },
+    {static_cast<sip_header_id>(10), 8, 1, call_id_fields, std::size(call_id_fields),
+     [](unsigned) -> void* { return &sip_hdr_area.call_id; },
      [](void* r) { *static_cast<sip_callid_parsed*>(r) = sip_callid_parsed{}; }},
-    {static_cast<sip_header_id>(11), 10, 3, call_info_fields, std::size(call_info_fields), [](unsigned i) -> void* { return &sip_hdr_area.call_info[i]; },
+    {static_cast<sip_header_id>(11), 10, 3, call_info_fields, std::size(call_info_fields),
+     [](unsigned i) -> void* { return &sip_hdr_area.call_info[i]; },
      [](void* r) { *static_cast<sip_call_info_rec*>(r) = sip_call_info_rec{}; }},
-    {static_cast<sip_header_id>(12), 62, 3, contact_fields, std::size(contact_fields), [](unsigned i) -> void* { return &sip_hdr_area.contact[i]; },
+    {static_cast<sip_header_id>(12), 62, 3, contact_fields, std::size(contact_fields),
+     [](unsigned i) -> void* { return &sip_hdr_area.contact[i]; },
      [](void* r) { *static_cast<sip_contact_rec*>(r) = sip_contact_rec{}; }},
-    {static_cast<sip_header_id>(13), 10, 2, content_disposition_fields, std::size(content_disposition_fields), [](unsigned i) -> void* { return &sip_hdr_area.content_disposition[i]; },
+    {static_cast<sip_header_id>(13), 10, 2, content_disposition_fields, std::size(content_disposition_fields),
+     [](unsigned i) -> void* { return &sip_hdr_area.content_disposition[i]; },
      [](void* r) { *static_cast<sip_disposition_rec*>(r) = sip_disposition_rec{}; }},
-    {static_cast<sip_header_id>(14), 6, 3, content_encoding_fields, std::size(content_encoding_fields), [](unsigned i) -> void* { return &sip_hdr_area.content_encoding[i]; },
+    {static_cast<sip_header_id>(14), 6, 3, content_encoding_fields, std::size(content_encoding_fields),
+     [](unsigned i) -> void* { return &sip_hdr_area.content_encoding[i]; },
      [](void* r) { *static_cast<sip_encoding_rec*>(r) = sip_encoding_rec{}; }},
-    {static_cast<sip_header_id>(15), 4, 3, content_language_fields, std::size(content_language_fields), [](unsigned i) -> void* { return &sip_hdr_area.content_language[i]; },
+    {static_cast<sip_header_id>(15), 4, 3, content_language_fields, std::size(content_language_fields),
+     [](unsigned i) -> void* { return &sip_hdr_area.content_language[i]; },
      [](void* r) { *static_cast<sip_text_rec*>(r) = sip_text_rec{}; }},
-    {static_cast<sip_header_id>(17), 18, 2, content_type_fields, std::size(content_type_fields), [](unsigned i) -> void* { return &sip_hdr_area.content_type[i]; },
+    {static_cast<sip_header_id>(17), 18, 2, content_type_fields, std::size(content_type_fields),
+     [](unsigned i) -> void* { return &sip_hdr_area.content_type[i]; },
      [](void* r) { *static_cast<sip_media_type_rec*>(r) = sip_media_type_rec{}; }},
-    {static_cast<sip_header_id>(19), 4, 2, date_fields, std::size(date_fields), [](unsigned i) -> void* { return &sip_hdr_area.date[i]; },
+    {static_cast<sip_header_id>(19), 4, 2, date_fields, std::size(date_fields),
+     [](unsigned i) -> void* { return &sip_hdr_area.date[i]; },
      [](void* r) { *static_cast<sip_text_rec*>(r) = sip_text_rec{}; }},
-    {static_cast<sip_header_id>(20), 60, 1, diversion_fields, std::size(diversion_fields), [](unsigned) -> void* { return &sip_hdr_area.diversion; },
+    {static_cast<sip_header_id>(20), 60, 1, diversion_fields, std::size(diversion_fields),
+     [](unsigned) -> void* { return &sip_hdr_area.diversion; },
      [](void* r) { *static_cast<sip_diversion_rec*>(r) = sip_diversion_rec{}; }},
-    {static_cast<sip_header_id>(21), 6, 3, error_info_fields, std::size(error_info_fields), [](unsigned i) -> void* { return &sip_hdr_area.error_info[i]; },
+    {static_cast<sip_header_id>(21), 6, 3, error_info_fields, std::size(error_info_fields),
+     [](unsigned i) -> void* { return &sip_hdr_area.error_info[i]; },
      [](void* r) { *static_cast<sip_info_uri_rec*>(r) = sip_info_uri_rec{}; }},
-    {static_cast<sip_header_id>(22), 8, 1, expires_fields, std::size(expires_fields), [](unsigned) -> void* { return &sip_hdr_area.expires; },
+    {static_cast<sip_header_id>(22), 8, 1, expires_fields, std::size(expires_fields),
+     [](unsigned) -> void* { return &sip_hdr_area.expires; },
      [](void* r) { *static_cast<sip_number_rec*>(r) = sip_number_rec{}; }},
-    {static_cast<sip_header_id>(23), 40, 1, from_fields, std::size(from_fields), [](unsigned) -> void* { return &sip_hdr_area.from; },
+    {static_cast<sip_header_id>(23), 40, 1, from_fields, std::size(from_fields),
+     [](unsigned) -> void* { return &sip_hdr_area.from; },
      [](void* r) { *static_cast<sip_name_addr*>(r) = sip_name_addr{}; }},
-    {static_cast<sip_header_id>(24), 52, 1, history_info_fields, std::size(history_info_fields), [](unsigned) -> void* { return &sip_hdr_area.history_info; },
+    {static_cast<sip_header_id>(24), 52, 1, history_info_fields, std::size(history_info_fields),
+     [](unsigned) -> void* { return &sip_hdr_area.history_info; },
      [](void* r) { *static_cast<sip_history_info_rec*>(r) = sip_history_info_rec{}; }},
-    {static_cast<sip_header_id>(25), 8, 3, in_reply_to_fields, std::size(in_reply_to_fields), [](unsigned i) -> void* { return &sip_hdr_area.in_reply_to[i]; },
+    {static_cast<sip_header_id>(25), 8, 3, in_reply_to_fields, std::size(in_reply_to_fields),
+     [](unsigned i) -> void* { return &sip_hdr_area.in_reply_to[i]; },
      [](void* r) { *static_cast<sip_callid_parsed*>(r) = sip_callid_parsed{}; }},
-    {static_cast<sip_header_id>(26), 8, 1, max_forwards_fields, std::size(max_forwards_fields), [](unsigned) -> void* { return &sip_hdr_area.max_forwards; },
+    {static_cast<sip_header_id>(26), 8, 1, max_forwards_fields, std::size(max_forwards_fields),
+     [](unsigned) -> void* { return &sip_hdr_area.max_forwards; },
      [](void* r) { *static_cast<sip_number_rec*>(r) = sip_number_rec{}; }},
-    {static_cast<sip_header_id>(27), 4, 1, mime_version_fields, std::size(mime_version_fields), [](unsigned) -> void* { return &sip_hdr_area.mime_version; },
+    {static_cast<sip_header_id>(27), 4, 1, mime_version_fields, std::size(mime_version_fields),
+     [](unsigned) -> void* { return &sip_hdr_area.mime_version; },
      [](void* r) { *static_cast<sip_text_rec*>(r) = sip_text_rec{}; }},
-    {static_cast<sip_header_id>(28), 8, 1, min_expires_fields, std::size(min_expires_fields), [](unsigned) -> void* { return &sip_hdr_area.min_expires; },
+    {static_cast<sip_header_id>(28), 8, 1, min_expires_fields, std::size(min_expires_fields),
+     [](unsigned) -> void* { return &sip_hdr_area.min_expires; },
      [](void* r) { *static_cast<sip_number_rec*>(r) = sip_number_rec{}; }},
-    {static_cast<sip_header_id>(29), 10, 1, min_se_fields, std::size(min_se_fields), [](unsigned) -> void* { return &sip_hdr_area.min_se; },
+    {static_cast<sip_header_id>(29), 10, 1, min_se_fields, std::size(min_se_fields),
+     [](unsigned) -> void* { return &sip_hdr_area.min_se; },
      [](void* r) { *static_cast<sip_min_se_rec*>(r) = sip_min_se_rec{}; }},
-    {static_cast<sip_header_id>(30), 4, 1, organization_fields, std::size(organization_fields), [](unsigned) -> void* { return &sip_hdr_area.organization; },
+    {static_cast<sip_header_id>(30), 4, 1, organization_fields, std::size(organization_fields),
+     [](unsigned) -> void* { return &sip_hdr_area.organization; },
      [](void* r) { *static_cast<sip_text_rec*>(r) = sip_text_rec{}; }},
-    {static_cast<sip_header_id>(31), 48, 2, p_asserted_identity_fields, std::size(p_asserted_identity_fields), [](unsigned i) -> void* { return &sip_hdr_area.p_asserted_identity[i]; },
+    {static_cast<sip_header_id>(31), 48, 2, p_asserted_identity_fields, std::size(p_asserted_identity_fields),
+     [](unsigned i) -> void* { return &sip_hdr_area.p_asserted_identity[i]; },
      [](void* r) { *static_cast<sip_name_addr*>(r) = sip_name_addr{}; }},
-    {static_cast<sip_header_id>(32), 6, 1, p_early_media_fields, std::size(p_early_media_fields), [](unsigned) -> void* { return &sip_hdr_area.p_early_media; },
+    {static_cast<sip_header_id>(32), 6, 1, p_early_media_fields, std::size(p_early_media_fields),
+     [](unsigned) -> void* { return &sip_hdr_area.p_early_media; },
      [](void* r) { *static_cast<sip_code_text_rec*>(r) = sip_code_text_rec{}; }},
-    {static_cast<sip_header_id>(33), 48, 2, p_media_authorization_fields, std::size(p_media_authorization_fields), [](unsigned i) -> void* { return &sip_hdr_area.p_media_authorization[i]; },
+    {static_cast<sip_header_id>(33), 48, 2, p_media_authorization_fields, std::size(p_media_authorization_fields),
+     [](unsigned i) -> void* { return &sip_hdr_area.p_media_authorization[i]; },
      [](void* r) { *static_cast<sip_name_addr*>(r) = sip_name_addr{}; }},
-    {static_cast<sip_header_id>(34), 48, 1, p_preferred_identity_fields, std::size(p_preferred_identity_fields), [](unsigned) -> void* { return &sip_hdr_area.p_preferred_identity; },
+    {static_cast<sip_header_id>(34), 48, 1, p_preferred_identity_fields, std::size(p_preferred_identity_fields),
+     [](unsigned) -> void* { return &sip_hdr_area.p_preferred_identity; },
      [](void* r) { *static_cast<sip_name_addr*>(r) = sip_name_addr{}; }},
-    {static_cast<sip_header_id>(35), 48, 2, path_fields, std::size(path_fields), [](unsigned i) -> void* { return &sip_hdr_area.path[i]; },
+    {static_cast<sip_header_id>(35), 48, 2, path_fields, std::size(path_fields),
+     [](unsigned i) -> void* { return &sip_hdr_area.path[i]; },
      [](void* r) { *static_cast<sip_name_addr*>(r) = sip_name_addr{}; }},
-    {static_cast<sip_header_id>(36), 6, 1, priority_fields, std::size(priority_fields), [](unsigned) -> void* { return &sip_hdr_area.priority; },
+    {static_cast<sip_header_id>(36), 6, 1, priority_fields, std::size(priority_fields),
+     [](unsigned) -> void* { return &sip_hdr_area.priority; },
      [](void* r) { *static_cast<sip_code_text_rec*>(r) = sip_code_text_rec{}; }},
-    {static_cast<sip_header_id>(37), 6, 1, privacy_fields, std::size(privacy_fields), [](unsigned) -> void* { return &sip_hdr_area.privacy; },
+    {static_cast<sip_header_id>(37), 6, 1, privacy_fields, std::size(privacy_fields),
+     [](unsigned) -> void* { return &sip_hdr_area.privacy; },
      [](void* r) { *static_cast<sip_code_text_rec*>(r) = sip_code_text_rec{}; }},
-    {static_cast<sip_header_id>(38), 20, 1, proxy_authenticate_fields, std::size(proxy_authenticate_fields), [](unsigned) -> void* { return &sip_hdr_area.proxy_authenticate; },
+    {static_cast<sip_header_id>(38), 20, 1, proxy_authenticate_fields, std::size(proxy_authenticate_fields),
+     [](unsigned) -> void* { return &sip_hdr_area.proxy_authenticate; },
      [](void* r) { *static_cast<sip_challenge_rec*>(r) = sip_challenge_rec{}; }},
-    {static_cast<sip_header_id>(39), 34, 2, proxy_authorization_fields, std::size(proxy_authorization_fields), [](unsigned i) -> void* { return &sip_hdr_area.proxy_authorization[i]; },
+    {static_cast<sip_header_id>(39), 34, 2, proxy_authorization_fields, std::size(proxy_authorization_fields),
+     [](unsigned i) -> void* { return &sip_hdr_area.proxy_authorization[i]; },
      [](void* r) { *static_cast<sip_credentials_rec*>(r) = sip_credentials_rec{}; }},
-    {static_cast<sip_header_id>(40), 4, 3, proxy_require_fields, std::size(proxy_require_fields), [](unsigned i) -> void* { return &sip_hdr_area.proxy_require[i]; },
+    {static_cast<sip_header_id>(40), 4, 3, proxy_require_fields, std::size(proxy_require_fields),
+     [](unsigned i) -> void* { return &sip_hdr_area.proxy_require[i]; },
      [](void* r) { *static_cast<sip_text_rec*>(r) = sip_text_rec{}; }},
-    {static_cast<sip_header_id>(41), 12, 2, reason_fields, std::size(reason_fields), [](unsigned i) -> void* { return &sip_hdr_area.reason[i]; },
+    {static_cast<sip_header_id>(41), 12, 2, reason_fields, std::size(reason_fields),
+     [](unsigned i) -> void* { return &sip_hdr_area.reason[i]; },
      [](void* r) { *static_cast<sip_reason_rec*>(r) = sip_reason_rec{}; }},
-    {static_cast<sip_header_id>(42), 50, 3, record_route_fields, std::size(record_route_fields), [](unsigned i) -> void* { return &sip_hdr_area.record_route[i]; },
+    {static_cast<sip_header_id>(42), 50, 3, record_route_fields, std::size(record_route_fields),
+     [](unsigned i) -> void* { return &sip_hdr_area.record_route[i]; },
      [](void* r) { *static_cast<sip_name_addr*>(r) = sip_name_addr{}; }},
-    {static_cast<sip_header_id>(43), 18, 1, replaces_fields, std::size(replaces_fields), [](unsigned) -> void* { return &sip_hdr_area.replaces; },
+    {static_cast<sip_header_id>(43), 18, 1, replaces_fields, std::size(replaces_fields),
+     [](unsigned) -> void* { return &sip_hdr_area.replaces; },
      [](void* r) { *static_cast<sip_replaces_rec*>(r) = sip_replaces_rec{}; }},
-    {static_cast<sip_header_id>(44), 38, 1, reply_to_fields, std::size(reply_to_fields), [](unsigned) -> void* { return &sip_hdr_area.reply_to; },
+    {static_cast<sip_header_id>(44), 38, 1, reply_to_fields, std::size(reply_to_fields),
+     [](unsigned) -> void* { return &sip_hdr_area.reply_to; },
      [](void* r) { *static_cast<sip_name_addr*>(r) = sip_name_addr{}; }},
-    {static_cast<sip_header_id>(45), 4, 1, request_disposition_fields, std::size(request_disposition_fields), [](unsigned) -> void* { return &sip_hdr_area.request_disposition; },
+    {static_cast<sip_header_id>(45), 4, 1, request_disposition_fields, std::size(request_disposition_fields),
+     [](unsigned) -> void* { return &sip_hdr_area.request_disposition; },
      [](void* r) { *static_cast<sip_code_rec*>(r) = sip_code_rec{}; }},
-    {static_cast<sip_header_id>(46), 6, 3, require_fields, std::size(require_fields), [](unsigned i) -> void* { return &sip_hdr_area.require[i]; },
+    {static_cast<sip_header_id>(46), 6, 3, require_fields, std::size(require_fields),
+     [](unsigned i) -> void* { return &sip_hdr_area.require[i]; },
      [](void* r) { *static_cast<sip_code_text_rec*>(r) = sip_code_text_rec{}; }},
-    {static_cast<sip_header_id>(47), 16, 1, retry_after_fields, std::size(retry_after_fields), [](unsigned) -> void* { return &sip_hdr_area.retry_after; },
+    {static_cast<sip_header_id>(47), 16, 1, retry_after_fields, std::size(retry_after_fields),
+     [](unsigned) -> void* { return &sip_hdr_area.retry_after; },
      [](void* r) { *static_cast<sip_retry_after_rec*>(r) = sip_retry_after_rec{}; }},
-    {static_cast<sip_header_id>(48), 50, 3, route_fields, std::size(route_fields), [](unsigned i) -> void* { return &sip_hdr_area.route[i]; },
+    {static_cast<sip_header_id>(48), 50, 3, route_fields, std::size(route_fields),
+     [](unsigned i) -> void* { return &sip_hdr_area.route[i]; },
      [](void* r) { *static_cast<sip_name_addr*>(r) = sip_name_addr{}; }},
-    {static_cast<sip_header_id>(49), 8, 3, server_fields, std::size(server_fields), [](unsigned i) -> void* { return &sip_hdr_area.server[i]; },
+    {static_cast<sip_header_id>(49), 8, 3, server_fields, std::size(server_fields),
+     [](unsigned i) -> void* { return &sip_hdr_area.server[i]; },
      [](void* r) { *static_cast<sip_product_rec*>(r) = sip_product_rec{}; }},
-    {static_cast<sip_header_id>(50), 50, 1, service_route_fields, std::size(service_route_fields), [](unsigned) -> void* { return &sip_hdr_area.service_route; },
+    {static_cast<sip_header_id>(50), 50, 1, service_route_fields, std::size(service_route_fields),
+     [](unsigned) -> void* { return &sip_hdr_area.service_route; },
      [](void* r) { *static_cast<sip_name_addr*>(r) = sip_name_addr{}; }},
-    {static_cast<sip_header_id>(51), 12, 1, session_expires_fields, std::size(session_expires_fields), [](unsigned) -> void* { return &sip_hdr_area.session_expires; },
+    {static_cast<sip_header_id>(51), 12, 1, session_expires_fields, std::size(session_expires_fields),
+     [](unsigned) -> void* { return &sip_hdr_area.session_expires; },
      [](void* r) { *static_cast<sip_session_expires_rec*>(r) = sip_session_expires_rec{}; }},
-    {static_cast<sip_header_id>(52), 6, 1, session_id_fields, std::size(session_id_fields), [](unsigned) -> void* { return &sip_hdr_area.session_id; },
+    {static_cast<sip_header_id>(52), 6, 1, session_id_fields, std::size(session_id_fields),
+     [](unsigned) -> void* { return &sip_hdr_area.session_id; },
      [](void* r) { *static_cast<sip_session_id_rec*>(r) = sip_session_id_rec{}; }},
-    {static_cast<sip_header_id>(53), 4, 1, subject_fields, std::size(subject_fields), [](unsigned) -> void* { return &sip_hdr_area.subject; },
+    {static_cast<sip_header_id>(53), 4, 1, subject_fields, std::size(subject_fields),
+     [](unsigned) -> void* { return &sip_hdr_area.subject; },
      [](void* r) { *static_cast<sip_text_rec*>(r) = sip_text_rec{}; }},
-    {static_cast<sip_header_id>(54), 6, 6, supported_fields, std::size(supported_fields), [](unsigned i) -> void* { return &sip_hdr_area.supported[i]; },
+    {static_cast<sip_header_id>(54), 6, 6, supported_fields, std::size(supported_fields),
+     [](unsigned i) -> void* { return &sip_hdr_area.supported[i]; },
      [](void* r) { *static_cast<sip_code_text_rec*>(r) = sip_code_text_rec{}; }},
-    {static_cast<sip_header_id>(55), 22, 1, timestamp_fields, std::size(timestamp_fields), [](unsigned) -> void* { return &sip_hdr_area.timestamp; },
+    {static_cast<sip_header_id>(55), 22, 1, timestamp_fields, std::size(timestamp_fields),
+     [](unsigned) -> void* { return &sip_hdr_area.timestamp; },
      [](void* r) { *static_cast<sip_timestamp_rec*>(r) = sip_timestamp_rec{}; }},
-    {static_cast<sip_header_id>(56), 40, 1, to_fields, std::size(to_fields), [](unsigned) -> void* { return &sip_hdr_area.to; },
+    {static_cast<sip_header_id>(56), 40, 1, to_fields, std::size(to_fields),
+     [](unsigned) -> void* { return &sip_hdr_area.to; },
      [](void* r) { *static_cast<sip_name_addr*>(r) = sip_name_addr{}; }},
-    {static_cast<sip_header_id>(57), 6, 6, unsupported_fields, std::size(unsupported_fields), [](unsigned i) -> void* { return &sip_hdr_area.unsupported[i]; },
+    {static_cast<sip_header_id>(57), 6, 6, unsupported_fields, std::size(unsupported_fields),
+     [](unsigned i) -> void* { return &sip_hdr_area.unsupported[i]; },
      [](void* r) { *static_cast<sip_code_text_rec*>(r) = sip_code_text_rec{}; }},
-    {static_cast<sip_header_id>(58), 8, 3, user_agent_fields, std::size(user_agent_fields), [](unsigned i) -> void* { return &sip_hdr_area.user_agent[i]; },
+    {static_cast<sip_header_id>(58), 8, 3, user_agent_fields, std::size(user_agent_fields),
+     [](unsigned i) -> void* { return &sip_hdr_area.user_agent[i]; },
      [](void* r) { *static_cast<sip_product_rec*>(r) = sip_product_rec{}; }},
-    {static_cast<sip_header_id>(59), 34, 5, via_fields, std::size(via_fields), [](unsigned i) -> void* { return &sip_hdr_area.via[i]; },
+    {static_cast<sip_header_id>(59), 34, 5, via_fields, std::size(via_fields),
+     [](unsigned i) -> void* { return &sip_hdr_area.via[i]; },
      [](void* r) { *static_cast<sip_via_rec*>(r) = sip_via_rec{}; }},
-    {static_cast<sip_header_id>(60), 14, 3, warning_fields, std::size(warning_fields), [](unsigned i) -> void* { return &sip_hdr_area.warning[i]; },
+    {static_cast<sip_header_id>(60), 14, 3, warning_fields, std::size(warning_fields),
+     [](unsigned i) -> void* { return &sip_hdr_area.warning[i]; },
      [](void* r) { *static_cast<sip_warning_rec*>(r) = sip_warning_rec{}; }},
-    {static_cast<sip_header_id>(61), 22, 1, www_authenticate_fields, std::size(www_authenticate_fields), [](unsigned) -> void* { return &sip_hdr_area.www_authenticate; },
+    {static_cast<sip_header_id>(61), 22, 1, www_authenticate_fields, std::size(www_authenticate_fields),
+     [](unsigned) -> void* { return &sip_hdr_area.www_authenticate; },
      [](void* r) { *static_cast<sip_challenge_rec*>(r) = sip_challenge_rec{}; }},
-    {static_cast<sip_header_id>(62), 6, 2, body_fields, std::size(body_fields), [](unsigned i) -> void* { return &sip_hdr_area.body[i]; },
+    {static_cast<sip_header_id>(62), 6, 2, body_fields, std::size(body_fields),
+     [](unsigned i) -> void* { return &sip_hdr_area.body[i]; },
      [](void* r) { *static_cast<sip_body_rec*>(r) = sip_body_rec{}; }},
-    {static_cast<sip_header_id>(63), 18, 1, sdp_session_fields, std::size(sdp_session_fields), [](unsigned) -> void* { return &sip_prim_area.session; },
+    {static_cast<sip_header_id>(63), 18, 1, sdp_session_fields, std::size(sdp_session_fields),
+     [](unsigned) -> void* { return &sip_prim_area.session; },
      [](void* r) { *static_cast<sdp_session*>(r) = sdp_session{}; }},
-    {static_cast<sip_header_id>(64), 30, 3, sdp_media_fields, std::size(sdp_media_fields), [](unsigned i) -> void* { return &sip_prim_area.av[i]; },
+    {static_cast<sip_header_id>(64), 30, 3, sdp_media_fields, std::size(sdp_media_fields),
+     [](unsigned i) -> void* { return &sip_prim_area.av[i]; },
      [](void* r) { *static_cast<sdp_media_av*>(r) = sdp_media_av{}; }},
-    {static_cast<sip_header_id>(65), 14, 12, sdp_format_fields, std::size(sdp_format_fields), [](unsigned i) -> void* { return &sip_prim_area.rtpmap[i]; },
+    {static_cast<sip_header_id>(65), 14, 12, sdp_format_fields, std::size(sdp_format_fields),
+     [](unsigned i) -> void* { return &sip_prim_area.rtpmap[i]; },
      [](void* r) { *static_cast<sdp_rtpmap*>(r) = sdp_rtpmap{}; }},
-    {static_cast<sip_header_id>(66), 28, 2, sdp_text_media_fields, std::size(sdp_text_media_fields), [](unsigned i) -> void* { return &sip_prim_area.other[i]; },
+    {static_cast<sip_header_id>(66), 28, 2, sdp_text_media_fields, std::size(sdp_text_media_fields),
+     [](unsigned i) -> void* { return &sip_prim_area.other[i]; },
      [](void* r) { *static_cast<sdp_media_other*>(r) = sdp_media_other{}; }},
-    {static_cast<sip_header_id>(67), 14, 1, sdp_origin_fields, std::size(sdp_origin_fields), [](unsigned) -> void* { return &sip_prim_area.origin; },
+    {static_cast<sip_header_id>(67), 14, 1, sdp_origin_fields, std::size(sdp_origin_fields),
+     [](unsigned) -> void* { return &sip_prim_area.origin; },
      [](void* r) { *static_cast<sdp_origin*>(r) = sdp_origin{}; }},
-    {static_cast<sip_header_id>(68), 18, 2, part_content_type_fields, std::size(part_content_type_fields), [](unsigned i) -> void* { return &sip_hdr_area.part_content_type[i]; },
+    {static_cast<sip_header_id>(68), 18, 2, part_content_type_fields, std::size(part_content_type_fields),
+     [](unsigned i) -> void* { return &sip_hdr_area.part_content_type[i]; },
      [](void* r) { *static_cast<sip_media_type_rec*>(r) = sip_media_type_rec{}; }},
-    {static_cast<sip_header_id>(69), 12, 2, part_content_disposition_fields, std::size(part_content_disposition_fields), [](unsigned i) -> void* { return &sip_hdr_area.part_content_disposition[i]; },
+    {static_cast<sip_header_id>(69), 12, 2, part_content_disposition_fields, std::size(part_content_disposition_fields),
+     [](unsigned i) -> void* { return &sip_hdr_area.part_content_disposition[i]; },
      [](void* r) { *static_cast<sip_disposition_rec*>(r) = sip_disposition_rec{}; }},
-    {static_cast<sip_header_id>(70), 10, 2, disposition_70_fields, std::size(disposition_70_fields), [](unsigned i) -> void* { return &sip_prim_area.disposition_70[i]; },
+    {static_cast<sip_header_id>(70), 10, 2, disposition_70_fields, std::size(disposition_70_fields),
+     [](unsigned i) -> void* { return &sip_prim_area.disposition_70[i]; },
      [](void* r) { *static_cast<sip_disposition_rec*>(r) = sip_disposition_rec{}; }},
-    {static_cast<sip_header_id>(78), 52, 1, referred_by_fields, std::size(referred_by_fields), [](unsigned) -> void* { return &sip_hdr_area.referred_by; },
+    {static_cast<sip_header_id>(78), 52, 1, referred_by_fields, std::size(referred_by_fields),
+     [](unsigned) -> void* { return &sip_hdr_area.referred_by; },
      [](void* r) { *static_cast<sip_referred_by_rec*>(r) = sip_referred_by_rec{}; }},
-    {static_cast<sip_header_id>(83), 42, 4, sdp_image_fields, std::size(sdp_image_fields), [](unsigned i) -> void* { return &sip_prim_area.image[i]; },
+    {static_cast<sip_header_id>(83), 42, 4, sdp_image_fields, std::size(sdp_image_fields),
+     [](unsigned i) -> void* { return &sip_prim_area.image[i]; },
      [](void* r) { *static_cast<sdp_media_image*>(r) = sdp_media_image{}; }},
 };
 
@@ -1198,9 +1189,7 @@ constexpr const sip_elem_layout* sip_elem__layout(sip_header_id id) {
 }
 
 namespace sip_elem_detail {
-constexpr unsigned width(sip_elem_kind k) {
-  return k == sip_elem_kind::u8 ? 1 : k == sip_elem_kind::u32 ? 4 : 2;
-}
+constexpr unsigned width(sip_elem_kind k) { return k == sip_elem_kind::u8 ? 1 : k == sip_elem_kind::u32 ? 4 : 2; }
 // Fields in ascending offset, inside the fixed part, after the link, without
 // overlap: the variable part then follows the length fields' order.
 constexpr bool layouts_sound() {

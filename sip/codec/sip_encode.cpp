@@ -91,35 +91,35 @@ constexpr std::uint8_t BODY = 62;
 constexpr std::uint8_t SDP_BODY = 63;
 
 // Header ids of each kind, in writing order (the body rows last).
-constexpr std::uint8_t order_invite[] = {1,  3,  4,  5,  6,  7,  9,  10, 11, 12, 13, 14, 15, 17, 18, 19, 20,
-                                         22, 23, 24, 25, 26, 27, 29, 30, 31, 32, 33, 34, 36, 37, 39, 40, 41,
+constexpr std::uint8_t order_invite[] = {1,  3,  4,  5,  6,  7,  9,  10, 11, 12, 13, 14, 15, 17, 18, 19,   20,
+                                         22, 23, 24, 25, 26, 27, 29, 30, 31, 32, 33, 34, 36, 37, 39, 40,   41,
                                          42, 78, 43, 44, 45, 46, 48, 51, 52, 53, 54, 55, 56, 58, 59, BODY, SDP_BODY};
-constexpr std::uint8_t order_ack[] = {1,  7,  9,  10, 12, 13, 14, 15, 17, 18, 19, 23, 26, 27,
-                                      37, 39, 40, 41, 42, 45, 46, 48, 52, 55, 56, 58, 59, BODY, SDP_BODY};
-constexpr std::uint8_t order_options[] = {1,  3,  4,  5,  7,  9,  10, 11, 12, 13, 14, 15, 17, 18, 19, 23, 24,
-                                          26, 27, 30, 31, 34, 37, 39, 40, 41, 42, 78, 45, 46, 48, 52, 53, 54,
-                                          55, 56, 58, 59, BODY, SDP_BODY};
-constexpr std::uint8_t order_bye[] = {1,  3,  4,  5,  7,  9,  10, 13, 14, 15, 17, 18, 19, 23, 26, 27, 31,
-                                      34, 37, 39, 40, 41, 42, 78, 45, 46, 48, 52, 54, 55, 56, 58, 59, BODY, SDP_BODY};
+constexpr std::uint8_t order_ack[] = {1,  7,  9,  10, 12, 13, 14, 15, 17, 18, 19, 23, 26,   27,      37,
+                                      39, 40, 41, 42, 45, 46, 48, 52, 55, 56, 58, 59, BODY, SDP_BODY};
+constexpr std::uint8_t order_options[] = {1,  3,  4,  5,  7,  9,  10, 11, 12, 13, 14,   15,      17, 18,
+                                          19, 23, 24, 26, 27, 30, 31, 34, 37, 39, 40,   41,      42, 78,
+                                          45, 46, 48, 52, 53, 54, 55, 56, 58, 59, BODY, SDP_BODY};
+constexpr std::uint8_t order_bye[] = {1,  3,  4,  5,  7,  9,  10, 13, 14, 15, 17, 18, 19, 23, 26, 27,   31,      34,
+                                      37, 39, 40, 41, 42, 78, 45, 46, 48, 52, 54, 55, 56, 58, 59, BODY, SDP_BODY};
 constexpr std::uint8_t order_cancel[] = {1,  3,  4,  5,  7,  9,  10, 18, 19, 23, 26,
                                          37, 41, 42, 45, 48, 52, 54, 55, 56, 58, 59};
-constexpr std::uint8_t order_register[] = {1,  3,  4,  5,  7,  9,  10, 11, 12, 13, 14, 15, 17, 18, 19, 22, 23,
-                                           24, 26, 27, 30, 35, 37, 39, 40, 41, 42, 78, 45, 46, 48, 52, 53, 54,
-                                           55, 56, 58, 59, BODY, SDP_BODY};
-constexpr std::uint8_t order_invite_rs[] = {2,  3,  4,  5,  6,  7,  8,  10, 11, 12, 13, 14, 15, 17, 18, 19,
-                                            20, 21, 22, 23, 24, 27, 29, 30, 31, 32, 33, 34, 37, 38, 41, 42,
+constexpr std::uint8_t order_register[] = {1,  3,  4,  5,  7,  9,  10, 11, 12, 13, 14,   15,      17, 18,
+                                           19, 22, 23, 24, 26, 27, 30, 35, 37, 39, 40,   41,      42, 78,
+                                           45, 46, 48, 52, 53, 54, 55, 56, 58, 59, BODY, SDP_BODY};
+constexpr std::uint8_t order_invite_rs[] = {2,  3,  4,  5,  6,  7,  8,  10, 11, 12, 13, 14, 15, 17, 18,   19,
+                                            20, 21, 22, 23, 24, 27, 29, 30, 31, 32, 33, 34, 37, 38, 41,   42,
                                             44, 46, 47, 49, 51, 52, 54, 55, 56, 57, 58, 59, 60, 61, BODY, SDP_BODY};
-constexpr std::uint8_t order_options_rs[] = {2,  3,  4,  5,  7,  8,  10, 11, 12, 13, 14, 15, 17, 18, 19, 21, 23,
-                                             24, 27, 30, 31, 34, 37, 38, 42, 46, 47, 49, 52, 54, 55, 56, 57, 58,
-                                             59, 60, 61, BODY, SDP_BODY};
-constexpr std::uint8_t order_bye_rs[] = {2,  3,  4,  5,  7,  8,  10, 12, 13, 14, 15, 17, 18, 19, 21, 23, 27,
-                                         31, 34, 37, 38, 42, 46, 47, 49, 52, 54, 55, 56, 57, 58, 59, 60, 61,
-                                         BODY, SDP_BODY};
+constexpr std::uint8_t order_options_rs[] = {2,  3,  4,  5,  7,  8,  10, 11, 12, 13, 14, 15,   17,
+                                             18, 19, 21, 23, 24, 27, 30, 31, 34, 37, 38, 42,   46,
+                                             47, 49, 52, 54, 55, 56, 57, 58, 59, 60, 61, BODY, SDP_BODY};
+constexpr std::uint8_t order_bye_rs[] = {2,  3,  4,  5,  7,  8,  10, 12, 13, 14, 15,   17,
+                                         18, 19, 21, 23, 27, 31, 34, 37, 38, 42, 46,   47,
+                                         49, 52, 54, 55, 56, 57, 58, 59, 60, 61, BODY, SDP_BODY};
 constexpr std::uint8_t order_cancel_rs[] = {2,  3,  4,  5,  7,  10, 18, 19, 21, 23, 37,
                                             38, 42, 47, 49, 52, 54, 55, 56, 58, 59, 60};
-constexpr std::uint8_t order_register_rs[] = {2,  3,  4,  5,  7,  8,  10, 11, 12, 13, 14, 15, 17, 18, 19, 21,
-                                              22, 23, 24, 27, 28, 30, 35, 37, 38, 42, 46, 47, 49, 50, 52, 54,
-                                              55, 56, 57, 58, 59, 60, 61, BODY, SDP_BODY};
+constexpr std::uint8_t order_register_rs[] = {2,  3,  4,  5,  7,  8,  10, 11, 12, 13, 14, 15,   17,      18,
+                                              19, 21, 22, 23, 24, 27, 28, 30, 35, 37, 38, 42,   46,      47,
+                                              49, 50, 52, 54, 55, 56, 57, 58, 59, 60, 61, BODY, SDP_BODY};
 // The short stateless response: status line, Allow, Call-ID, CSeq, From,
 // Record-Route, Retry-After, Session-ID, To, Via.
 constexpr std::uint8_t order_default[] = {2, 7, 10, 18, 23, 42, 47, 52, 56, 59};
@@ -135,9 +135,9 @@ constexpr order_table table(const std::uint8_t (&ids)[N]) {
 }
 
 // Index by kind letter: requests 'A'..'F', responses 'a'..'f' ('b' none).
-constexpr order_table request_tables[] = {table(order_invite),  table(order_ack),    table(order_options),
-                                          table(order_bye),     table(order_cancel), table(order_register)};
-constexpr order_table response_tables[] = {table(order_invite_rs), {nullptr, 0},          table(order_options_rs),
+constexpr order_table request_tables[] = {table(order_invite), table(order_ack),    table(order_options),
+                                          table(order_bye),    table(order_cancel), table(order_register)};
+constexpr order_table response_tables[] = {table(order_invite_rs), {nullptr, 0},           table(order_options_rs),
                                            table(order_bye_rs),    table(order_cancel_rs), table(order_register_rs)};
 constexpr order_table default_table = table(order_default);
 

@@ -7,8 +7,8 @@ sip_hdr_area_t sip_hdr_area;
 namespace {
 
 struct header_name_row {
-    const char* name;  // lower case
-    sip_header_id id;
+  const char* name;  // lower case
+  sip_header_id id;
 };
 
 constexpr header_name_row sip_header_names[] = {
@@ -76,24 +76,30 @@ constexpr header_name_row sip_header_names[] = {
 
 // Ids 3 to 61 run in the alphabetical order of the names.
 constexpr bool names_in_id_order() {
-    for (unsigned i = 0; i + 1 < sizeof sip_header_names / sizeof sip_header_names[0] - 1; ++i)
-        if (static_cast<unsigned>(sip_header_names[i].id) != i + 3) return false;
-    return true;
+  for (unsigned i = 0; i + 1 < sizeof sip_header_names / sizeof sip_header_names[0] - 1; ++i)
+    if (static_cast<unsigned>(sip_header_names[i].id) != i + 3) return false;
+  return true;
 }
 static_assert(names_in_id_order());
 
 struct compact_row {
-    char letter;
-    sip_header_id id;
+  char letter;
+  sip_header_id id;
 };
 
 constexpr compact_row sip_compact_forms[] = {
-    {'i', sip_header_id::call_id},         {'m', sip_header_id::contact},
-    {'e', sip_header_id::content_encoding}, {'l', sip_header_id::content_length},
-    {'c', sip_header_id::content_type},     {'f', sip_header_id::from},
-    {'d', sip_header_id::request_disposition}, {'x', sip_header_id::session_expires},
-    {'s', sip_header_id::subject},          {'k', sip_header_id::supported},
-    {'t', sip_header_id::to},               {'v', sip_header_id::via},
+    {'i', sip_header_id::call_id},
+    {'m', sip_header_id::contact},
+    {'e', sip_header_id::content_encoding},
+    {'l', sip_header_id::content_length},
+    {'c', sip_header_id::content_type},
+    {'f', sip_header_id::from},
+    {'d', sip_header_id::request_disposition},
+    {'x', sip_header_id::session_expires},
+    {'s', sip_header_id::subject},
+    {'k', sip_header_id::supported},
+    {'t', sip_header_id::to},
+    {'v', sip_header_id::via},
     {'b', sip_header_id::referred_by},  // RFC 3892
 };
 
@@ -102,11 +108,11 @@ inline char fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c +
 // After a name: optional blanks, ':' and optional blanks; `p` is moved past
 // them.  False when anything else follows.
 bool colon_follows(char*& p, const char* stop) {
-    while (p < stop && (*p == ' ' || *p == '\t')) ++p;
-    if (p >= stop || *p != ':') return false;
-    ++p;
-    while (p < stop && (*p == ' ' || *p == '\t')) ++p;
-    return true;
+  while (p < stop && (*p == ' ' || *p == '\t')) ++p;
+  if (p >= stop || *p != ':') return false;
+  ++p;
+  while (p < stop && (*p == ' ' || *p == '\t')) ++p;
+  return true;
 }
 
 }  // namespace
@@ -114,36 +120,36 @@ bool colon_follows(char*& p, const char* stop) {
 void sip_hdr_count__reset() { std::memset(sip_hdr_area.count, 0, sizeof sip_hdr_area.count); }
 
 void sip_hdr_count__drop(sip_header_id id) {
-    std::uint8_t& c = sip_hdr_count(id);
-    if (c > 0) --c;
+  std::uint8_t& c = sip_hdr_count(id);
+  if (c > 0) --c;
 }
 
 sip_header_id sip_hdr__match_name() {
-    char* start = sip_scan_state.cursor;
-    const char* stop = sip_scan_state.line_end;
-    if (start >= stop) return sip_header_id::none;
-    char first = fold(*start);
-    for (const auto& row : sip_header_names) {
-        if (row.name[0] != first) continue;
-        char* p = start + 1;
-        const char* n = row.name + 1;
-        while (*n != 0 && p < stop && fold(*p) == *n) {
-            ++p;
-            ++n;
-        }
-        if (*n != 0) continue;
-        if (colon_follows(p, stop)) {
-            sip_scan_state.cursor = p;
-            return row.id;
-        }
+  char* start = sip_scan_state.cursor;
+  const char* stop = sip_scan_state.line_end;
+  if (start >= stop) return sip_header_id::none;
+  char first = fold(*start);
+  for (const auto& row : sip_header_names) {
+    if (row.name[0] != first) continue;
+    char* p = start + 1;
+    const char* n = row.name + 1;
+    while (*n != 0 && p < stop && fold(*p) == *n) {
+      ++p;
+      ++n;
     }
-    for (const auto& row : sip_compact_forms) {
-        if (row.letter != first) continue;
-        char* p = start + 1;
-        if (colon_follows(p, stop)) {
-            sip_scan_state.cursor = p;
-            return row.id;
-        }
+    if (*n != 0) continue;
+    if (colon_follows(p, stop)) {
+      sip_scan_state.cursor = p;
+      return row.id;
     }
-    return sip_header_id::none;
+  }
+  for (const auto& row : sip_compact_forms) {
+    if (row.letter != first) continue;
+    char* p = start + 1;
+    if (colon_follows(p, stop)) {
+      sip_scan_state.cursor = p;
+      return row.id;
+    }
+  }
+  return sip_header_id::none;
 }

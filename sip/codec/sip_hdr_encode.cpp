@@ -108,10 +108,8 @@ void enc_accept(std::uint8_t count) {
     put_coded(sip_vt_media_type, a.type, a.type_text);
     put_char('/');
     const sip_value_table* sub = sip_vt__subtypes(a.type);
-    if (sub != nullptr && a.subtype != SIP_CODE_NONE)
-      put_coded(*sub, a.subtype, a.subtype_text);
-    else
-      put(a.subtype_text);
+    if (sub != nullptr && a.subtype != SIP_CODE_NONE) put_coded(*sub, a.subtype, a.subtype_text);
+    else put(a.subtype_text);
     put_params(a.params_first);
     if (has(a.q)) {
       put(";q=");
@@ -322,12 +320,10 @@ void enc_cseq(std::uint8_t) {
     put_char(' ');
     const char* name = nullptr;
     if (c.method >= 0xC1 && c.method <= 0xC6 &&
-        sip_value__lookup(sip_vt_method, static_cast<std::uint8_t>('A' + (c.method - 0xC1)), &name) ==
-            SIP_RESULT_OK &&
+        sip_value__lookup(sip_vt_method, static_cast<std::uint8_t>('A' + (c.method - 0xC1)), &name) == SIP_RESULT_OK &&
         name != nullptr)
       put(name);
-    else
-      put(c.method_text);
+    else put(c.method_text);
   });
 }
 
@@ -360,8 +356,8 @@ void enc_proxy_require(std::uint8_t count) {
   text_list(hid::proxy_require, count, SIP_MAX_PROXY_REQUIRE, sip_hdr_area.proxy_require);
 }
 
-void code_text_list(hid id, std::uint8_t count, std::size_t max, sip_code_text_rec* recs,
-                    const sip_value_table& table, const char* sep = ",") {
+void code_text_list(hid id, std::uint8_t count, std::size_t max, sip_code_text_rec* recs, const sip_value_table& table,
+                    const char* sep = ",") {
   list_line(
       id, count, max, recs,
       [&table](const sip_code_text_rec& r, std::size_t) {
@@ -498,10 +494,8 @@ void enc_warning(std::uint8_t count) {
   list_line(hid::warning, count, SIP_MAX_WARNING, sip_hdr_area.warning, [](const sip_warning_rec& w, std::size_t) {
     put_dec(w.code);
     put_char(' ');
-    if (has(w.agent))
-      put(w.agent);
-    else
-      put_ipv4(w.agent_ipv4);
+    if (has(w.agent)) put(w.agent);
+    else put_ipv4(w.agent_ipv4);
     if (w.port != SIP_PORT_NONE) {
       put_char(':');
       put_dec(w.port);
@@ -532,10 +526,8 @@ void put_media_type(const sip_media_type_rec& m) {
   put_coded(sip_vt_media_type, m.type, m.type_text);
   put_char('/');
   const sip_value_table* sub = sip_vt__subtypes(m.type);
-  if (sub != nullptr && m.subtype != SIP_CODE_NONE)
-    put_coded(*sub, m.subtype, m.subtype_text);
-  else
-    put(m.subtype_text);
+  if (sub != nullptr && m.subtype != SIP_CODE_NONE) put_coded(*sub, m.subtype, m.subtype_text);
+  else put(m.subtype_text);
   put_quoted_param(";boundary=\"", m.boundary);
   if (has(m.version)) {
     put(";version=");
@@ -600,9 +592,7 @@ void enc_route(std::uint8_t count) { route_lines(hid::route, count, SIP_MAX_ROUT
 void enc_record_route(std::uint8_t count) {
   route_lines(hid::record_route, count, SIP_MAX_RECORD_ROUTE, sip_hdr_area.record_route);
 }
-void enc_service_route(std::uint8_t count) {
-  route_lines(hid::service_route, count, 1, &sip_hdr_area.service_route);
-}
+void enc_service_route(std::uint8_t count) { route_lines(hid::service_route, count, 1, &sip_hdr_area.service_route); }
 
 void addr_list(hid id, std::uint8_t count, std::size_t max, sip_name_addr* recs) {
   list_line(id, count, max, recs, [](const sip_name_addr& na, std::size_t) {
@@ -622,18 +612,17 @@ void enc_p_media_authorization(std::uint8_t count) {
 void enc_path(std::uint8_t count) { addr_list(hid::path, count, SIP_MAX_PATH, sip_hdr_area.path); }
 
 void enc_history_info(std::uint8_t count) {
-  list_line(hid::history_info, count, 1, &sip_hdr_area.history_info,
-            [](const sip_history_info_rec& h, std::size_t i) {
-              // Each entry, not the whole line, must fit a buffer.
-              if (i != 0) (void)sip_out__commit_line();
-              put_name_addr(h.na);
-              if (has(h.index)) {
-                put(";index=");
-                put(h.index);
-              }
-              put_params(h.na.params_other);
-              return true;
-            });
+  list_line(hid::history_info, count, 1, &sip_hdr_area.history_info, [](const sip_history_info_rec& h, std::size_t i) {
+    // Each entry, not the whole line, must fit a buffer.
+    if (i != 0) (void)sip_out__commit_line();
+    put_name_addr(h.na);
+    if (has(h.index)) {
+      put(";index=");
+      put(h.index);
+    }
+    put_params(h.na.params_other);
+    return true;
+  });
 }
 
 void enc_referred_by(std::uint8_t count) {
@@ -718,15 +707,11 @@ void enc_replaces(std::uint8_t) {
       id = of_call;
     put_call_id(id);
     put(";from-tag=");
-    if (has(r.from_tag))
-      put(r.from_tag);
-    else
-      put_char('0');
+    if (has(r.from_tag)) put(r.from_tag);
+    else put_char('0');
     put(";to-tag=");
-    if (has(r.to_tag))
-      put(r.to_tag);
-    else
-      put_char('0');
+    if (has(r.to_tag)) put(r.to_tag);
+    else put_char('0');
     if (r.early_only == 1) put(";early-only");
     put_params(r.params_other);
   });
@@ -736,19 +721,15 @@ void enc_replaces(std::uint8_t) {
 // Via
 
 void via_line(sip_via_rec& v, std::size_t i, bool parsed_form) {
-  if (v.protocol == 1)
-    put("SIP");
-  else
-    put(v.protocol_text);
+  if (v.protocol == 1) put("SIP");
+  else put(v.protocol_text);
   put_char('/');
   put(v.version);
   put_char('/');
   put_coded(sip_vt_via_transport, v.transport, v.transport_text);
   put_char(' ');
-  if (has(v.host))
-    put(v.host);
-  else
-    put_ipv4(v.host_ipv4);
+  if (has(v.host)) put(v.host);
+  else put_ipv4(v.host_ipv4);
   if (v.port != SIP_PORT_NONE) {
     put_char(':');
     put_dec(v.port);

@@ -8,31 +8,31 @@
 sip_parse_services sip_parse_env;
 
 void sip_parse__report(std::uint16_t cause, std::uint8_t detail) {
-    if (sip_parse_env.report_error != nullptr) sip_parse_env.report_error(cause, detail);
+  if (sip_parse_env.report_error != nullptr) sip_parse_env.report_error(cause, detail);
 }
 
 namespace sip_hp {
 
 bool unescaped_copy(sip_str* value) {
-    if (std::memchr(value->ptr, '\\', value->len) == nullptr) return true;
-    char* copy = static_cast<char*>(sip_work__alloc(value->len));
-    if (copy == nullptr) return false;
-    std::memcpy(copy, value->ptr, value->len);
-    std::uint16_t len = value->len;
-    if (sip_str__unescape(copy, &len) != SIP_RESULT_OK) return false;
-    sip_work__use(len);
-    value->ptr = copy;
-    value->len = len;
-    return true;
+  if (std::memchr(value->ptr, '\\', value->len) == nullptr) return true;
+  char* copy = static_cast<char*>(sip_work__alloc(value->len));
+  if (copy == nullptr) return false;
+  std::memcpy(copy, value->ptr, value->len);
+  std::uint16_t len = value->len;
+  if (sip_str__unescape(copy, &len) != SIP_RESULT_OK) return false;
+  sip_work__use(len);
+  value->ptr = copy;
+  value->len = len;
+  return true;
 }
 
 bool as_ipv4(sip_str text, sip_str* ipv4) {
-    const char* p = text.ptr;
-    std::uint16_t len = text.len;
-    if (!sip_str__parse_ipv4(&p, &len)) return false;
-    ipv4->ptr = p;
-    ipv4->len = len;
-    return true;
+  const char* p = text.ptr;
+  std::uint16_t len = text.len;
+  if (!sip_str__parse_ipv4(&p, &len)) return false;
+  ipv4->ptr = p;
+  ipv4->len = len;
+  return true;
 }
 
 namespace {
@@ -42,146 +42,143 @@ constexpr std::uint16_t DISPLAY_MAX = 64;
 // Bytes before the '<': tokens separated by blanks.  False when another
 // byte occurs.
 bool display_tokens(char* from, char* lt, bool single, sip_str* display) {
-    char* p = from;
-    char* last = from;
-    int words = 0;
-    while (p < lt) {
-        if (sip_cc(*p, SIP_CC_TOKEN)) {
-            while (p < lt && sip_cc(*p, SIP_CC_TOKEN)) ++p;
-            ++words;
-            last = p;
-        } else if (*p == ' ' || *p == '\t') {
-            ++p;
-        } else {
-            return false;
-        }
+  char* p = from;
+  char* last = from;
+  int words = 0;
+  while (p < lt) {
+    if (sip_cc(*p, SIP_CC_TOKEN)) {
+      while (p < lt && sip_cc(*p, SIP_CC_TOKEN)) ++p;
+      ++words;
+      last = p;
+    } else if (*p == ' ' || *p == '\t') {
+      ++p;
+    } else {
+      return false;
     }
-    if (single && words > 1) return false;
-    *display = span(from, last);
-    return true;
+  }
+  if (single && words > 1) return false;
+  *display = span(from, last);
+  return true;
 }
 
 // The URI between '<' (at the cursor) and the next '>'.
 bool bracketed_uri(sip_addr* addr) {
-    char* gt = static_cast<char*>(std::memchr(cur(), '>', static_cast<std::size_t>(lend() - cur())));
-    if (gt == nullptr) return false;
-    ++cur();
-    char* saved = lend();
-    sip_scan_state.line_end = gt;
-    int r = sip_parse_uri(addr);
-    sip_scan_state.line_end = saved;
-    cur() = gt + 1;
-    return r == 2;
+  char* gt = static_cast<char*>(std::memchr(cur(), '>', static_cast<std::size_t>(lend() - cur())));
+  if (gt == nullptr) return false;
+  ++cur();
+  char* saved = lend();
+  sip_scan_state.line_end = gt;
+  int r = sip_parse_uri(addr);
+  sip_scan_state.line_end = saved;
+  cur() = gt + 1;
+  return r == 2;
 }
 
 bool uri_up_to(char* stop, sip_addr* addr, bool params) {
-    char* saved = lend();
-    sip_scan_state.line_end = stop;
-    int r = params ? sip_parse_uri(addr) : sip_parse_uri_noparams(addr);
-    sip_scan_state.line_end = saved;
-    cur() = stop;
-    return r == 2;
+  char* saved = lend();
+  sip_scan_state.line_end = stop;
+  int r = params ? sip_parse_uri(addr) : sip_parse_uri_noparams(addr);
+  sip_scan_state.line_end = saved;
+  cur() = stop;
+  return r == 2;
 }
 
 }  // namespace
 
 bool parse_name_addr(sip_name_addr* na, na_form form, bool* bare) {
-    std::memset(static_cast<void*>(na), 0, sizeof *na);
-    *bare = false;
-    char* start = cur();
-    if (peek() == '"') {
-        sip_str name;
-        if (!quoted(&name, DISPLAY_MAX) || !unescaped_copy(&name)) return false;
-        na->display = name;
-        na->quoted = 1;
-        sip_scan__skip_lws();
-        if (peek() != '<') return false;
-        return bracketed_uri(&na->addr);
+  std::memset(static_cast<void*>(na), 0, sizeof *na);
+  *bare = false;
+  char* start = cur();
+  if (peek() == '"') {
+    sip_str name;
+    if (!quoted(&name, DISPLAY_MAX) || !unescaped_copy(&name)) return false;
+    na->display = name;
+    na->quoted = 1;
+    sip_scan__skip_lws();
+    if (peek() != '<') return false;
+    return bracketed_uri(&na->addr);
+  }
+  char* lt = static_cast<char*>(std::memchr(start, '<', static_cast<std::size_t>(lend() - start)));
+  if (lt != nullptr) {
+    sip_str display;
+    if (display_tokens(start, lt, form == na_form::referred_by, &display)) {
+      if (display.len > DISPLAY_MAX) return false;
+      na->display = display;
+      cur() = lt;
+      return bracketed_uri(&na->addr);
     }
-    char* lt = static_cast<char*>(std::memchr(start, '<', static_cast<std::size_t>(lend() - start)));
-    if (lt != nullptr) {
-        sip_str display;
-        if (display_tokens(start, lt, form == na_form::referred_by, &display)) {
-            if (display.len > DISPLAY_MAX) return false;
-            na->display = display;
-            cur() = lt;
-            return bracketed_uri(&na->addr);
-        }
-    }
-    *bare = true;
-    switch (form) {
+  }
+  *bare = true;
+  switch (form) {
     case na_form::bare_noparams: {
-        char* p = start;
-        while (p < lend() && sip_cc(*p, SIP_CC_PARAM)) ++p;
-        return uri_up_to(p, &na->addr, false);
+      char* p = start;
+      while (p < lend() && sip_cc(*p, SIP_CC_PARAM)) ++p;
+      return uri_up_to(p, &na->addr, false);
     }
     case na_form::bare_to_comma: {
-        if (lt != nullptr) return false;
-        char* p = start;
-        while (p < lend() && *p != ',') ++p;
-        while (p > start && (p[-1] == ' ' || p[-1] == '\t')) --p;
-        return uri_up_to(p, &na->addr, true);
+      if (lt != nullptr) return false;
+      char* p = start;
+      while (p < lend() && *p != ',') ++p;
+      while (p > start && (p[-1] == ' ' || p[-1] == '\t')) --p;
+      return uri_up_to(p, &na->addr, true);
     }
     case na_form::referred_by:
-        if (lt != nullptr) return false;
-        return uri_up_to(lend(), &na->addr, true);
-    default:
-        return false;
-    }
+      if (lt != nullptr) return false;
+      return uri_up_to(lend(), &na->addr, true);
+    default: return false;
+  }
 }
 
 bool word_is(sip_str w, const char* lower) {
-    std::size_t n = std::strlen(lower);
-    if (w.len != n) return false;
-    for (std::size_t i = 0; i < n; ++i)
-        if (sip_fold(static_cast<std::uint8_t>(w.ptr[i])) != static_cast<std::uint8_t>(lower[i])) return false;
-    return true;
+  std::size_t n = std::strlen(lower);
+  if (w.len != n) return false;
+  for (std::size_t i = 0; i < n; ++i)
+    if (sip_fold(static_cast<std::uint8_t>(w.ptr[i])) != static_cast<std::uint8_t>(lower[i])) return false;
+  return true;
 }
 
 bool param_is(const char* lower, bool* has_eq) {
-    char* start = cur();
-    if (!word_is(run(SIP_CC_TOKEN), lower)) {
-        cur() = start;
-        return false;
-    }
-    char* after = cur();
-    sip_scan__skip_lws();
-    *has_eq = sip_scan__take('=');
-    if (*has_eq)
-        sip_scan__skip_lws();
-    else
-        cur() = after;
-    return true;
+  char* start = cur();
+  if (!word_is(run(SIP_CC_TOKEN), lower)) {
+    cur() = start;
+    return false;
+  }
+  char* after = cur();
+  sip_scan__skip_lws();
+  *has_eq = sip_scan__take('=');
+  if (*has_eq) sip_scan__skip_lws();
+  else cur() = after;
+  return true;
 }
 
 bool skip_param() {
-    if (sip_scan__run(SIP_CC_TOKEN) == 0) return false;
-    char* after_name = cur();
-    sip_scan__skip_lws();
-    if (!sip_scan__take('=')) {
-        cur() = after_name;
-        return true;
-    }
-    sip_scan__skip_lws();
-    if (peek() == '"') {
-        sip_str q;
-        return sip_scan__quoted_string(&q);
-    }
-    sip_scan__run(SIP_CC_PARAM_VALUE);
+  if (sip_scan__run(SIP_CC_TOKEN) == 0) return false;
+  char* after_name = cur();
+  sip_scan__skip_lws();
+  if (!sip_scan__take('=')) {
+    cur() = after_name;
     return true;
+  }
+  sip_scan__skip_lws();
+  if (peek() == '"') {
+    sip_str q;
+    return sip_scan__quoted_string(&q);
+  }
+  sip_scan__run(SIP_CC_PARAM_VALUE);
+  return true;
 }
 
 int next_param(bool tight, bool list) {
+  sip_scan__skip_lws();
+  if (at_end()) return 0;
+  if (list && peek() == ',') return 0;
+  if (!sip_scan__take(';')) return -1;
+  if (tight) {
+    if (peek() == ' ' || peek() == '\t') return -1;
+  } else {
     sip_scan__skip_lws();
-    if (at_end()) return 0;
-    if (list && peek() == ',') return 0;
-    if (!sip_scan__take(';')) return -1;
-    if (tight) {
-        if (peek() == ' ' || peek() == '\t') return -1;
-    } else {
-        sip_scan__skip_lws();
-    }
-    return 1;
+  }
+  return 1;
 }
 
 }  // namespace sip_hp
@@ -195,207 +192,208 @@ namespace {
 
 // From, To: tag and other parameters.
 std::uint8_t parse_from_to(id_t id, sip_name_addr* na) {
-    if (!instance_allowed(id, 1)) return SIP_HDR_FAILED;
-    bool bare;
-    if (!parse_name_addr(na, na_form::bare_noparams, &bare)) return SIP_HDR_FAILED;
-    for (;;) {
-        int np = next_param(false, false);
-        if (np == 0) break;
-        if (np < 0) return SIP_HDR_FAILED;
-        char* start = cur();
-        bool eq;
-        if (param_is("tag", &eq)) {
-            if (!eq || na->tag.len != 0) return SIP_HDR_FAILED;
-            sip_str tag = run(SIP_CC_TOKEN);
-            if (tag.len == 0 || tag.len > 64) return SIP_HDR_FAILED;
-            na->tag = tag;
-            continue;
-        }
-        cur() = start;
-        if (sip_scan__other_param(&na->params_other) != 2) return SIP_HDR_FAILED;
+  if (!instance_allowed(id, 1)) return SIP_HDR_FAILED;
+  bool bare;
+  if (!parse_name_addr(na, na_form::bare_noparams, &bare)) return SIP_HDR_FAILED;
+  for (;;) {
+    int np = next_param(false, false);
+    if (np == 0) break;
+    if (np < 0) return SIP_HDR_FAILED;
+    char* start = cur();
+    bool eq;
+    if (param_is("tag", &eq)) {
+      if (!eq || na->tag.len != 0) return SIP_HDR_FAILED;
+      sip_str tag = run(SIP_CC_TOKEN);
+      if (tag.len == 0 || tag.len > 64) return SIP_HDR_FAILED;
+      na->tag = tag;
+      continue;
     }
-    return done(id);
+    cur() = start;
+    if (sip_scan__other_param(&na->params_other) != 2) return SIP_HDR_FAILED;
+  }
+  return done(id);
 }
 
 std::uint8_t parse_from() { return parse_from_to(id_t::from, &sip_hdr_area.from); }
 std::uint8_t parse_to() { return parse_from_to(id_t::to, &sip_hdr_area.to); }
 
 std::uint8_t parse_reply_to() {
-    if (!instance_allowed(id_t::reply_to, 1)) return SIP_HDR_FAILED;
-    sip_name_addr* na = &sip_hdr_area.reply_to;
-    bool bare;
-    if (!parse_name_addr(na, na_form::bare_noparams, &bare)) return SIP_HDR_FAILED;
-    for (;;) {
-        int np = next_param(false, false);
-        if (np == 0) break;
-        if (np < 0 || sip_scan__other_param(&na->params_other) != 2) return SIP_HDR_FAILED;
-    }
-    return done(id_t::reply_to);
+  if (!instance_allowed(id_t::reply_to, 1)) return SIP_HDR_FAILED;
+  sip_name_addr* na = &sip_hdr_area.reply_to;
+  bool bare;
+  if (!parse_name_addr(na, na_form::bare_noparams, &bare)) return SIP_HDR_FAILED;
+  for (;;) {
+    int np = next_param(false, false);
+    if (np == 0) break;
+    if (np < 0 || sip_scan__other_param(&na->params_other) != 2) return SIP_HDR_FAILED;
+  }
+  return done(id_t::reply_to);
 }
 
 // Route, Record-Route, Service-Route: brackets required, parameters right
 // after their ';'.
 elem route_element(sip_name_addr* na) {
-    bool bare;
-    if (!parse_name_addr(na, na_form::brackets_only, &bare)) return elem::fail;
-    for (;;) {
-        int np = next_param(true, true);
-        if (np == 0) return elem::ok;
-        if (np < 0 || sip_scan__other_param(&na->params_other) != 2) return elem::fail;
-    }
+  bool bare;
+  if (!parse_name_addr(na, na_form::brackets_only, &bare)) return elem::fail;
+  for (;;) {
+    int np = next_param(true, true);
+    if (np == 0) return elem::ok;
+    if (np < 0 || sip_scan__other_param(&na->params_other) != 2) return elem::fail;
+  }
 }
 
 std::uint8_t parse_route() {
-    return parse_list(id_t::route, SIP_MAX_ROUTE, [](unsigned row) { return route_element(&sip_hdr_area.route[row]); });
+  return parse_list(id_t::route, SIP_MAX_ROUTE, [](unsigned row) { return route_element(&sip_hdr_area.route[row]); });
 }
 std::uint8_t parse_record_route() {
-    return parse_list(id_t::record_route, SIP_MAX_RECORD_ROUTE,
-                      [](unsigned row) { return route_element(&sip_hdr_area.record_route[row]); });
+  return parse_list(id_t::record_route, SIP_MAX_RECORD_ROUTE,
+                    [](unsigned row) { return route_element(&sip_hdr_area.record_route[row]); });
 }
 std::uint8_t parse_service_route() {
-    return parse_list(id_t::service_route, 1, [](unsigned) { return route_element(&sip_hdr_area.service_route); });
+  return parse_list(id_t::service_route, 1, [](unsigned) { return route_element(&sip_hdr_area.service_route); });
 }
 
 // A name-address element without header parameters: Path and
 // P-Media-Authorization (brackets required), P-Asserted-Identity and
 // P-Preferred-Identity (bare URI up to a ',').
 elem name_addr_alone(sip_name_addr* na, na_form form) {
-    bool bare;
-    if (!parse_name_addr(na, form, &bare)) return elem::fail;
-    sip_scan__skip_lws();
-    return (at_end() || peek() == ',') ? elem::ok : elem::fail;
+  bool bare;
+  if (!parse_name_addr(na, form, &bare)) return elem::fail;
+  sip_scan__skip_lws();
+  return (at_end() || peek() == ',') ? elem::ok : elem::fail;
 }
 elem bracket_only_element(sip_name_addr* na) { return name_addr_alone(na, na_form::brackets_only); }
 elem identity_element(sip_name_addr* na) { return name_addr_alone(na, na_form::bare_to_comma); }
 
 std::uint8_t parse_path() {
-    return parse_list(id_t::path, SIP_MAX_PATH, [](unsigned row) { return bracket_only_element(&sip_hdr_area.path[row]); });
+  return parse_list(id_t::path, SIP_MAX_PATH,
+                    [](unsigned row) { return bracket_only_element(&sip_hdr_area.path[row]); });
 }
 std::uint8_t parse_p_media_authorization() {
-    return parse_list(id_t::p_media_authorization, SIP_MAX_P_MEDIA_AUTHORIZATION,
-                      [](unsigned row) { return bracket_only_element(&sip_hdr_area.p_media_authorization[row]); });
+  return parse_list(id_t::p_media_authorization, SIP_MAX_P_MEDIA_AUTHORIZATION,
+                    [](unsigned row) { return bracket_only_element(&sip_hdr_area.p_media_authorization[row]); });
 }
 
 std::uint8_t parse_p_asserted_identity() {
-    return parse_list(id_t::p_asserted_identity, SIP_MAX_P_ASSERTED_IDENTITY,
-                      [](unsigned row) { return identity_element(&sip_hdr_area.p_asserted_identity[row]); });
+  return parse_list(id_t::p_asserted_identity, SIP_MAX_P_ASSERTED_IDENTITY,
+                    [](unsigned row) { return identity_element(&sip_hdr_area.p_asserted_identity[row]); });
 }
 std::uint8_t parse_p_preferred_identity() {
-    return parse_list(id_t::p_preferred_identity, 1,
-                      [](unsigned) { return identity_element(&sip_hdr_area.p_preferred_identity); });
+  return parse_list(id_t::p_preferred_identity, 1,
+                    [](unsigned) { return identity_element(&sip_hdr_area.p_preferred_identity); });
 }
 
 std::uint8_t parse_history_info() {
-    return parse_list(id_t::history_info, 1, [](unsigned) {
-        sip_history_info_rec* r = &sip_hdr_area.history_info;
-        r->index = sip_str{};
-        bool bare;
-        if (!parse_name_addr(&r->na, na_form::bare_to_comma, &bare)) return elem::fail;
-        for (;;) {
-            int np = next_param(false, true);
-            if (np == 0) return elem::ok;
-            if (np < 0) return elem::fail;
-            char* start = cur();
-            bool eq;
-            if (param_is("index", &eq) && eq) {
-                sip_str v = run(SIP_CC_DIGIT_DOT);
-                if (v.len == 0 || v.len > 32) return elem::fail;
-                r->index = v;
-                continue;
-            }
-            cur() = start;
-            if (sip_scan__other_param(&r->na.params_other) != 2) return elem::fail;
-        }
-    });
+  return parse_list(id_t::history_info, 1, [](unsigned) {
+    sip_history_info_rec* r = &sip_hdr_area.history_info;
+    r->index = sip_str{};
+    bool bare;
+    if (!parse_name_addr(&r->na, na_form::bare_to_comma, &bare)) return elem::fail;
+    for (;;) {
+      int np = next_param(false, true);
+      if (np == 0) return elem::ok;
+      if (np < 0) return elem::fail;
+      char* start = cur();
+      bool eq;
+      if (param_is("index", &eq) && eq) {
+        sip_str v = run(SIP_CC_DIGIT_DOT);
+        if (v.len == 0 || v.len > 32) return elem::fail;
+        r->index = v;
+        continue;
+      }
+      cur() = start;
+      if (sip_scan__other_param(&r->na.params_other) != 2) return elem::fail;
+    }
+  });
 }
 
 std::uint8_t parse_referred_by() {
-    if (!instance_allowed(id_t::referred_by, 1)) return SIP_HDR_FAILED;
-    sip_referred_by_rec* r = &sip_hdr_area.referred_by;
-    r->cid = sip_str{};
-    bool bare;
-    if (!parse_name_addr(&r->na, na_form::referred_by, &bare)) return SIP_HDR_FAILED;
-    if (bare) return done(id_t::referred_by);
-    for (;;) {
-        int np = next_param(false, false);
-        if (np == 0) break;
-        if (np < 0) return SIP_HDR_FAILED;
-        char* start = cur();
-        bool eq;
-        if (param_is("cid", &eq) && eq) {
-            sip_str v;
-            if (!quoted(&v, 64)) return SIP_HDR_FAILED;
-            r->cid = v;
-            continue;
-        }
-        cur() = start;
-        if (sip_scan__other_param(&r->na.params_other) != 2) return SIP_HDR_FAILED;
+  if (!instance_allowed(id_t::referred_by, 1)) return SIP_HDR_FAILED;
+  sip_referred_by_rec* r = &sip_hdr_area.referred_by;
+  r->cid = sip_str{};
+  bool bare;
+  if (!parse_name_addr(&r->na, na_form::referred_by, &bare)) return SIP_HDR_FAILED;
+  if (bare) return done(id_t::referred_by);
+  for (;;) {
+    int np = next_param(false, false);
+    if (np == 0) break;
+    if (np < 0) return SIP_HDR_FAILED;
+    char* start = cur();
+    bool eq;
+    if (param_is("cid", &eq) && eq) {
+      sip_str v;
+      if (!quoted(&v, 64)) return SIP_HDR_FAILED;
+      r->cid = v;
+      continue;
     }
-    return done(id_t::referred_by);
+    cur() = start;
+    if (sip_scan__other_param(&r->na.params_other) != 2) return SIP_HDR_FAILED;
+  }
+  return done(id_t::referred_by);
 }
 
 // Contact: '*' or name-addresses with q, action and expires.
 elem contact_element(unsigned row) {
-    sip_contact_rec* c = &sip_hdr_area.contact[row];
-    std::memset(static_cast<void*>(c), 0, sizeof *c);
-    c->action = SIP_CODE_NONE;
-    c->expires = SIP_U32_NONE;
-    if (peek() == '*') {
-        char* after = cur() + 1;
-        cur() = after;
-        if (only_lws_left()) {
-            std::memset(static_cast<void*>(&c->na), 0, sizeof c->na);
-            c->na.addr.scheme = '*';
-            c->na.addr.port = SIP_PORT_NONE;
-            c->na.addr.global = -1;
-            c->na.addr.transport = c->na.addr.ttl = c->na.addr.user_param = c->na.addr.method_param = SIP_CODE_NONE;
-            return elem::ok;
-        }
-        cur() = after - 1;
+  sip_contact_rec* c = &sip_hdr_area.contact[row];
+  std::memset(static_cast<void*>(c), 0, sizeof *c);
+  c->action = SIP_CODE_NONE;
+  c->expires = SIP_U32_NONE;
+  if (peek() == '*') {
+    char* after = cur() + 1;
+    cur() = after;
+    if (only_lws_left()) {
+      std::memset(static_cast<void*>(&c->na), 0, sizeof c->na);
+      c->na.addr.scheme = '*';
+      c->na.addr.port = SIP_PORT_NONE;
+      c->na.addr.global = -1;
+      c->na.addr.transport = c->na.addr.ttl = c->na.addr.user_param = c->na.addr.method_param = SIP_CODE_NONE;
+      return elem::ok;
     }
-    bool bare;
-    if (!parse_name_addr(&c->na, na_form::bare_noparams, &bare)) return elem::fail;
-    for (;;) {
-        sip_scan__skip_lws();
-        if (peek() == '(') {
-            ++cur();
-            char* inside = cur();
-            if (sip_scan__comment() != SIP_RESULT_OK) return elem::fail;
-            if (cur() - inside > 32) return elem::fail;
-            c->comment = span(inside, cur());
-            ++cur();
-            sip_scan__skip_lws();
-            return (at_end() || peek() == ',') ? elem::ok : elem::fail;
-        }
-        int np = next_param(false, true);
-        if (np == 0) return elem::ok;
-        if (np < 0) return elem::fail;
-        char* start = cur();
-        bool eq;
-        if (param_is("q", &eq)) {
-            if (!eq) return elem::fail;
-            sip_str v = run(SIP_CC_DIGIT_DOT);
-            if (v.len > 5) return elem::fail;
-            c->q = v;
-        } else if (param_is("action", &eq)) {
-            if (!eq) return elem::fail;
-            sip_str v = run(SIP_CC_TOKEN);
-            static constexpr sip_code_row actions[] = {{'p', "proxy"}, {'r', "redirect"}};
-            if (!lookup(v, actions, 2, &c->action)) return elem::fail;
-        } else if (param_is("expires", &eq)) {
-            if (!eq) return elem::fail;
-            if (peek() == '"') {
-                sip_str date;
-                if (!quoted(&date, 32)) return elem::fail;
-                c->expires_date = date;
-            } else if (!number(&c->expires)) {
-                return elem::fail;
-            }
-        } else {
-            cur() = start;
-            if (sip_scan__other_param(&c->na.params_other) != 2) return elem::fail;
-        }
+    cur() = after - 1;
+  }
+  bool bare;
+  if (!parse_name_addr(&c->na, na_form::bare_noparams, &bare)) return elem::fail;
+  for (;;) {
+    sip_scan__skip_lws();
+    if (peek() == '(') {
+      ++cur();
+      char* inside = cur();
+      if (sip_scan__comment() != SIP_RESULT_OK) return elem::fail;
+      if (cur() - inside > 32) return elem::fail;
+      c->comment = span(inside, cur());
+      ++cur();
+      sip_scan__skip_lws();
+      return (at_end() || peek() == ',') ? elem::ok : elem::fail;
     }
+    int np = next_param(false, true);
+    if (np == 0) return elem::ok;
+    if (np < 0) return elem::fail;
+    char* start = cur();
+    bool eq;
+    if (param_is("q", &eq)) {
+      if (!eq) return elem::fail;
+      sip_str v = run(SIP_CC_DIGIT_DOT);
+      if (v.len > 5) return elem::fail;
+      c->q = v;
+    } else if (param_is("action", &eq)) {
+      if (!eq) return elem::fail;
+      sip_str v = run(SIP_CC_TOKEN);
+      static constexpr sip_code_row actions[] = {{'p', "proxy"}, {'r', "redirect"}};
+      if (!lookup(v, actions, 2, &c->action)) return elem::fail;
+    } else if (param_is("expires", &eq)) {
+      if (!eq) return elem::fail;
+      if (peek() == '"') {
+        sip_str date;
+        if (!quoted(&date, 32)) return elem::fail;
+        c->expires_date = date;
+      } else if (!number(&c->expires)) {
+        return elem::fail;
+      }
+    } else {
+      cur() = start;
+      if (sip_scan__other_param(&c->na.params_other) != 2) return elem::fail;
+    }
+  }
 }
 
 std::uint8_t parse_contact() { return parse_list(id_t::contact, SIP_MAX_CONTACT, contact_element); }
@@ -406,109 +404,109 @@ std::uint8_t parse_contact() { return parse_list(id_t::contact, SIP_MAX_CONTACT,
 constexpr std::uint16_t VIA_TEXT_MAX = 8;
 
 bool via_param(sip_via_rec* v) {
-    char* start = cur();
-    sip_str name = run(SIP_CC_TOKEN);
-    if (name.len == 0) return false;
-    static constexpr sip_code_row names[] = {
-        {0, "ttl"}, {1, "maddr"}, {2, "rport"}, {3, "received"}, {4, "branch"}};
-    std::uint8_t which;
-    if (!lookup(name, names, 5, &which)) {
-        cur() = start;
-        return sip_scan__other_param(&v->params_other) == 2;
-    }
-    char* after = cur();
-    sip_scan__skip_lws();
-    if (!sip_scan__take('=')) {
-        if (which != 2) return false;
-        cur() = after;
-        v->rport = 0;
-        return true;
-    }
-    sip_scan__skip_lws();
-    switch (which) {
+  char* start = cur();
+  sip_str name = run(SIP_CC_TOKEN);
+  if (name.len == 0) return false;
+  static constexpr sip_code_row names[] = {{0, "ttl"}, {1, "maddr"}, {2, "rport"}, {3, "received"}, {4, "branch"}};
+  std::uint8_t which;
+  if (!lookup(name, names, 5, &which)) {
+    cur() = start;
+    return sip_scan__other_param(&v->params_other) == 2;
+  }
+  char* after = cur();
+  sip_scan__skip_lws();
+  if (!sip_scan__take('=')) {
+    if (which != 2) return false;
+    cur() = after;
+    v->rport = 0;
+    return true;
+  }
+  sip_scan__skip_lws();
+  switch (which) {
     case 0: {
-        std::uint32_t ttl;
-        if (!number(&ttl) || ttl > 255) return false;
-        v->ttl = static_cast<std::uint8_t>(ttl);
-        return true;
+      std::uint32_t ttl;
+      if (!number(&ttl) || ttl > 255) return false;
+      v->ttl = static_cast<std::uint8_t>(ttl);
+      return true;
     }
     case 1: {
-        sip_str m = run(SIP_CC_HOST);
-        if (m.len == 0 || m.len > 64) return false;
-        v->maddr = m;
-        return true;
+      sip_str m = run(SIP_CC_HOST);
+      if (m.len == 0 || m.len > 64) return false;
+      v->maddr = m;
+      return true;
     }
     case 2: {
-        std::uint32_t port;
-        if (!number(&port) || port == 0 || port > 65535) return false;
-        v->rport = static_cast<std::uint16_t>(port);
-        return true;
+      std::uint32_t port;
+      if (!number(&port) || port == 0 || port > 65535) return false;
+      v->rport = static_cast<std::uint16_t>(port);
+      return true;
     }
     case 3: {
-        sip_str r = run(SIP_CC_DIGIT_DOT);
-        return r.len > 0 && as_ipv4(r, &v->received);
+      sip_str r = run(SIP_CC_DIGIT_DOT);
+      return r.len > 0 && as_ipv4(r, &v->received);
     }
     default: {
-        sip_str b = run(SIP_CC_BRANCH);
-        if (b.len == 0 || b.len > 64) return false;
-        v->branch = b;
-        return true;
+      sip_str b = run(SIP_CC_BRANCH);
+      if (b.len == 0 || b.len > 64) return false;
+      v->branch = b;
+      return true;
     }
-    }
+  }
 }
 
 elem via_element(unsigned row) {
-    sip_via_rec* v = &sip_hdr_area.via[row];
-    std::memset(static_cast<void*>(v), 0, sizeof *v);
-    v->transport = SIP_CODE_NONE;
-    v->port = SIP_PORT_NONE;
-    v->rport = 0xFFFF;
-    v->ttl = SIP_CODE_NONE;
-    sip_str proto = run(SIP_CC_TOKEN);
-    if (proto.len == 0) return elem::fail;
-    if (proto.len == 3 && sip_fold(proto.ptr[0]) == 's' && sip_fold(proto.ptr[1]) == 'i' && sip_fold(proto.ptr[2]) == 'p') {
-        v->protocol = 1;
-    } else {
-        if (proto.len > VIA_TEXT_MAX) return elem::fail;
-        v->protocol_text = proto;
-    }
+  sip_via_rec* v = &sip_hdr_area.via[row];
+  std::memset(static_cast<void*>(v), 0, sizeof *v);
+  v->transport = SIP_CODE_NONE;
+  v->port = SIP_PORT_NONE;
+  v->rport = 0xFFFF;
+  v->ttl = SIP_CODE_NONE;
+  sip_str proto = run(SIP_CC_TOKEN);
+  if (proto.len == 0) return elem::fail;
+  if (proto.len == 3 && sip_fold(proto.ptr[0]) == 's' && sip_fold(proto.ptr[1]) == 'i' &&
+      sip_fold(proto.ptr[2]) == 'p') {
+    v->protocol = 1;
+  } else {
+    if (proto.len > VIA_TEXT_MAX) return elem::fail;
+    v->protocol_text = proto;
+  }
+  sip_scan__skip_lws();
+  if (!sip_scan__take('/')) return elem::fail;
+  sip_scan__skip_lws();
+  sip_str version = run(SIP_CC_TOKEN);
+  if (version.len == 0 || version.len > 6) return elem::fail;
+  v->version = version;
+  sip_scan__skip_lws();
+  if (!sip_scan__take('/')) return elem::fail;
+  sip_scan__skip_lws();
+  sip_str transport = run(SIP_CC_TOKEN);
+  if (transport.len == 0) return elem::fail;
+  if (!lookup(transport, sip_via_transport_table, 4, &v->transport)) {
+    if (transport.len > VIA_TEXT_MAX) return elem::fail;
+    v->transport_text = transport;
+  }
+  if (!sip_cc(peek(), SIP_CC_LWS)) return elem::fail;
+  sip_scan__skip_lws();
+  char* sent_by = cur();
+  sip_str host = run(SIP_CC_HOST);
+  if (host.len == 0) return elem::fail;
+  if (!as_ipv4(host, &v->host_ipv4)) {
+    if (host.len > 64 || sip_host__dotted_quad_test(host)) return elem::fail;
+    v->host = host;
+  }
+  sip_scan__skip_lws();
+  if (sip_scan__take(':')) {
     sip_scan__skip_lws();
-    if (!sip_scan__take('/')) return elem::fail;
-    sip_scan__skip_lws();
-    sip_str version = run(SIP_CC_TOKEN);
-    if (version.len == 0 || version.len > 6) return elem::fail;
-    v->version = version;
-    sip_scan__skip_lws();
-    if (!sip_scan__take('/')) return elem::fail;
-    sip_scan__skip_lws();
-    sip_str transport = run(SIP_CC_TOKEN);
-    if (transport.len == 0) return elem::fail;
-    if (!lookup(transport, sip_via_transport_table, 4, &v->transport)) {
-        if (transport.len > VIA_TEXT_MAX) return elem::fail;
-        v->transport_text = transport;
-    }
-    if (!sip_cc(peek(), SIP_CC_LWS)) return elem::fail;
-    sip_scan__skip_lws();
-    char* sent_by = cur();
-    sip_str host = run(SIP_CC_HOST);
-    if (host.len == 0) return elem::fail;
-    if (!as_ipv4(host, &v->host_ipv4)) {
-        if (host.len > 64 || sip_host__dotted_quad_test(host)) return elem::fail;
-        v->host = host;
-    }
-    sip_scan__skip_lws();
-    if (sip_scan__take(':')) {
-        sip_scan__skip_lws();
-        std::uint32_t port;
-        if (!number(&port) || port == 0 || port > 65535) return elem::fail;
-        v->port = static_cast<std::uint16_t>(port);
-    }
-    v->sent_by = span(sent_by, cur());
-    for (;;) {
-        int np = next_param(false, true);
-        if (np == 0) return elem::ok;
-        if (np < 0 || !via_param(v)) return elem::fail;
-    }
+    std::uint32_t port;
+    if (!number(&port) || port == 0 || port > 65535) return elem::fail;
+    v->port = static_cast<std::uint16_t>(port);
+  }
+  v->sent_by = span(sent_by, cur());
+  for (;;) {
+    int np = next_param(false, true);
+    if (np == 0) return elem::ok;
+    if (np < 0 || !via_param(v)) return elem::fail;
+  }
 }
 
 std::uint8_t parse_via() { return parse_list(id_t::via, SIP_MAX_VIA, via_element); }
@@ -517,71 +515,67 @@ std::uint8_t parse_via() { return parse_list(id_t::via, SIP_MAX_VIA, via_element
 // CSeq, Call-ID, numbers
 
 std::uint8_t parse_cseq() {
-    if (!instance_allowed(id_t::cseq, 1)) return SIP_HDR_FAILED;
-    sip_cseq_rec* c = &sip_hdr_area.cseq;
-    *c = sip_cseq_rec{};
-    if (!number(&c->number)) return SIP_HDR_FAILED;
-    sip_scan__skip_lws();
-    sip_str method = run(SIP_CC_TOKEN);
-    if (method.len == 0) return SIP_HDR_FAILED;
-    std::uint8_t letter;
-    if (lookup(method, sip_method_table, 6, &letter)) {
-        c->method = static_cast<std::uint8_t>(0xC0 + (letter - 'A' + 1));
-    } else {
-        if (sip_hdr_area.method != SIP_METHOD_UNKNOWN) return SIP_HDR_FAILED;
-        c->method = SIP_CODE_NONE;
-        c->method_text = method;
-    }
-    return only_lws_left() ? done(id_t::cseq) : SIP_HDR_FAILED;
+  if (!instance_allowed(id_t::cseq, 1)) return SIP_HDR_FAILED;
+  sip_cseq_rec* c = &sip_hdr_area.cseq;
+  *c = sip_cseq_rec{};
+  if (!number(&c->number)) return SIP_HDR_FAILED;
+  sip_scan__skip_lws();
+  sip_str method = run(SIP_CC_TOKEN);
+  if (method.len == 0) return SIP_HDR_FAILED;
+  std::uint8_t letter;
+  if (lookup(method, sip_method_table, 6, &letter)) {
+    c->method = static_cast<std::uint8_t>(0xC0 + (letter - 'A' + 1));
+  } else {
+    if (sip_hdr_area.method != SIP_METHOD_UNKNOWN) return SIP_HDR_FAILED;
+    c->method = SIP_CODE_NONE;
+    c->method_text = method;
+  }
+  return only_lws_left() ? done(id_t::cseq) : SIP_HDR_FAILED;
 }
 
 // A Call-ID value (word, optional '@' host) into `id`.
 bool callid_value(sip_callid_parsed* id) {
-    *id = sip_callid_parsed{};
-    sip_str word = run(SIP_CC_WORD);
-    if (word.len == 0 || word.len > 64) return false;
-    id->word = word;
-    if (sip_scan__take('@')) {
-        sip_str host = run(SIP_CC_WORD);
-        if (host.len == 0 || host.len > 64) return false;
-        sip_str ip;
-        if (as_ipv4(host, &ip)) {
-            id->addr_len = 4;
-            id->addr = reinterpret_cast<const std::uint8_t*>(ip.ptr);
-        } else {
-            id->host = host;
-        }
+  *id = sip_callid_parsed{};
+  sip_str word = run(SIP_CC_WORD);
+  if (word.len == 0 || word.len > 64) return false;
+  id->word = word;
+  if (sip_scan__take('@')) {
+    sip_str host = run(SIP_CC_WORD);
+    if (host.len == 0 || host.len > 64) return false;
+    sip_str ip;
+    if (as_ipv4(host, &ip)) {
+      id->addr_len = 4;
+      id->addr = reinterpret_cast<const std::uint8_t*>(ip.ptr);
+    } else {
+      id->host = host;
     }
-    return true;
+  }
+  return true;
 }
 
 std::uint8_t parse_call_id() {
-    if (!instance_allowed(id_t::call_id, 1)) return SIP_HDR_FAILED;
-    if (!callid_value(&sip_hdr_area.call_id)) return SIP_HDR_FAILED;
-    return only_lws_left() ? done(id_t::call_id) : SIP_HDR_FAILED;
+  if (!instance_allowed(id_t::call_id, 1)) return SIP_HDR_FAILED;
+  if (!callid_value(&sip_hdr_area.call_id)) return SIP_HDR_FAILED;
+  return only_lws_left() ? done(id_t::call_id) : SIP_HDR_FAILED;
 }
 
 std::uint8_t parse_number_header(id_t id, sip_number_rec* rec, bool trailing_lws) {
-    if (!instance_allowed(id, 1)) return SIP_HDR_FAILED;
-    if (!number(&rec->value)) return SIP_HDR_FAILED;
-    if (trailing_lws) return only_lws_left() ? done(id) : SIP_HDR_FAILED;
-    return at_end() ? done(id) : SIP_HDR_FAILED;
+  if (!instance_allowed(id, 1)) return SIP_HDR_FAILED;
+  if (!number(&rec->value)) return SIP_HDR_FAILED;
+  if (trailing_lws) return only_lws_left() ? done(id) : SIP_HDR_FAILED;
+  return at_end() ? done(id) : SIP_HDR_FAILED;
 }
 
 std::uint8_t parse_expires() { return parse_number_header(id_t::expires, &sip_hdr_area.expires, true); }
-std::uint8_t parse_max_forwards() {
-    return parse_number_header(id_t::max_forwards, &sip_hdr_area.max_forwards, false);
-}
-std::uint8_t parse_min_expires() {
-    return parse_number_header(id_t::min_expires, &sip_hdr_area.min_expires, false);
-}
+std::uint8_t parse_max_forwards() { return parse_number_header(id_t::max_forwards, &sip_hdr_area.max_forwards, false); }
+std::uint8_t parse_min_expires() { return parse_number_header(id_t::min_expires, &sip_hdr_area.min_expires, false); }
 
 // Content-Length keeps its full value; one that does not fit in 32 bits
 // fails and is answered by the message parser.
 std::uint8_t parse_content_length() {
-    if (!instance_allowed(id_t::content_length, 1)) return SIP_HDR_FAILED;
-    if (!number(&sip_hdr_area.content_length.value)) return SIP_HDR_FAILED;
-    return done(id_t::content_length);
+  if (!instance_allowed(id_t::content_length, 1)) return SIP_HDR_FAILED;
+  if (!number(&sip_hdr_area.content_length.value)) return SIP_HDR_FAILED;
+  return done(id_t::content_length);
 }
 
 // ---------------------------------------------------------------------------
@@ -591,43 +585,101 @@ constexpr sip_code_row media_types[] = {{'*', "*"},     {'M', "multipart"}, {'E'
                                         {'U', "audio"}, {'V', "video"},     {'O', "model"},
                                         {'I', "image"}, {'T', "text"},      {'A', "application"}};
 
-constexpr sip_code_row multipart_subtypes[] = {
-    {'*', "*"},         {'m', "mixed"},   {'a', "alternative"},   {'d', "digest"},
-    {'p', "parallel"},  {'f', "form-data"}, {'r', "related"},     {'e', "report"},
-    {'v', "voice-message"}, {'s', "signed"}, {'n', "encrypted"},  {'b', "byteranges"}};
-constexpr sip_code_row message_subtypes[] = {
-    {'*', "*"},    {'r', "rfc822"}, {'p', "partial"}, {'e', "external-body"}, {'n', "news"},
-    {'h', "http"}, {'d', "delivery-status"}, {'i', "disposition-notification"},
-    {'s', "s-http"}, {'f', "sipfrag"}, {'m', "sip"}};
-constexpr sip_code_row image_subtypes[] = {{'*', "*"},     {'g', "gif"},  {'i', "ief"}, {'f', "g3fax"},
-                                           {'t', "tiff"},  {'j', "jpeg"}, {'8', "t38"}};
-constexpr sip_code_row audio_subtypes[] = {
-    {'*', "*"},         {'b', "basic"},     {'a', "32kadpcm"},  {'l', "L16"},     {'t', "telephone-event"},
-    {'o', "tone"},      {'p', "parityfec"}, {'m', "MP4A-LATM"}, {'g', "G.722.1"}};
+constexpr sip_code_row multipart_subtypes[] = {{'*', "*"},       {'m', "mixed"},     {'a', "alternative"},
+                                               {'d', "digest"},  {'p', "parallel"},  {'f', "form-data"},
+                                               {'r', "related"}, {'e', "report"},    {'v', "voice-message"},
+                                               {'s', "signed"},  {'n', "encrypted"}, {'b', "byteranges"}};
+constexpr sip_code_row message_subtypes[] = {{'*', "*"},
+                                             {'r', "rfc822"},
+                                             {'p', "partial"},
+                                             {'e', "external-body"},
+                                             {'n', "news"},
+                                             {'h', "http"},
+                                             {'d', "delivery-status"},
+                                             {'i', "disposition-notification"},
+                                             {'s', "s-http"},
+                                             {'f', "sipfrag"},
+                                             {'m', "sip"}};
+constexpr sip_code_row image_subtypes[] = {{'*', "*"},    {'g', "gif"},  {'i', "ief"}, {'f', "g3fax"},
+                                           {'t', "tiff"}, {'j', "jpeg"}, {'8', "t38"}};
+constexpr sip_code_row audio_subtypes[] = {{'*', "*"},         {'b', "basic"},           {'a', "32kadpcm"},
+                                           {'l', "L16"},       {'t', "telephone-event"}, {'o', "tone"},
+                                           {'p', "parityfec"}, {'m', "MP4A-LATM"},       {'g', "G.722.1"}};
 constexpr sip_code_row video_subtypes[] = {
     {'*', "*"}, {'m', "mpeg"}, {'p', "pointer"}, {'a', "parityfec"}, {0x81, "MP4V-ES"}};
 constexpr sip_code_row model_subtypes[] = {{'*', "*"}, {'i', "iges"}, {'v', "vrml"}, {'m', "mesh"}};
-constexpr sip_code_row text_subtypes[] = {
-    {'*', "*"},      {'p', "plain"},  {'r', "richtext"}, {'e', "enriched"}, {'s', "sgml"},
-    {'u', "uri-list"}, {'f', "rfc822-headers"}, {'c', "css"}, {'x', "xml"}, {'d', "directory"},
-    {'a', "calendar"}, {'t', "t140"}, {'i', "parityfec"}, {'m', "xml+msrtc.pidf"}, {'h', "html"}};
-constexpr sip_code_row application_subtypes[] = {
-    {'*', "*"},
-    {'a', "octet-stream"}, {'b', "postscript"}, {'c', "oda"}, {'d', "news-message-id"},
-    {'e', "news-transmission"}, {'f', "x400-bp"}, {'g', "sgml"}, {'h', "cals-1840"},
-    {'i', "pgp-encrypted"}, {'j', "pgp-signature"}, {'k', "pgp-keys"}, {'l', "vemmi"},
-    {'m', "marc"}, {'n', "pkcs7-mime"}, {'o', "pkcs7-signature"}, {'p', "pkcs10"},
-    {'q', "EDIFACT"}, {'r', "EDI-X12"}, {'s', "EDI-Consent"}, {'t', "xml"},
-    {'u', "batch-SMTP"}, {'v', "pkixcmp"}, {'w', "ipp"}, {'x', "ocsp-request"},
-    {'y', "ocsp-response"}, {'z', "pkix-cer"}, {'A', "pkix-crl"}, {'B', "index"},
-    {'C', "index.cmd"}, {'D', "index.response"}, {'E', "index.obj"}, {'F', "index.vnd"},
-    {'G', "http"}, {'I', "iotp"}, {'J', "whoispp-query"}, {'K', "whoispp-response"},
-    {'L', "parityfec"}, {'M', "dvcs"}, {'N', "sieve"}, {'X', "watcherinfo+xml"},
-    {'W', "kpml-response+xml"}, {'V', "dialog-info+xml"}, {'U', "dtmf-relay"},
-    {'T', "simple-message-summary"}, {'S', "dtmf"}, {'R', "xpidf+xml"}, {'Q', "cpim-pidf+xml"},
-    {'O', "QSIG"}, {'P', "ISUP"}, {'H', "sdp"}, {'Y', "reginfo+xml"}, {'Z', "vnd.etsi.aoc+xml"},
-    {'0', "vnd.etsi.mcid+xml"}, {'1', "simservs+xml"}, {'2', "vnd.etsi.pstn+xml"},
-    {'3', "x-session-info"}};
+constexpr sip_code_row text_subtypes[] = {{'*', "*"},
+                                          {'p', "plain"},
+                                          {'r', "richtext"},
+                                          {'e', "enriched"},
+                                          {'s', "sgml"},
+                                          {'u', "uri-list"},
+                                          {'f', "rfc822-headers"},
+                                          {'c', "css"},
+                                          {'x', "xml"},
+                                          {'d', "directory"},
+                                          {'a', "calendar"},
+                                          {'t', "t140"},
+                                          {'i', "parityfec"},
+                                          {'m', "xml+msrtc.pidf"},
+                                          {'h', "html"}};
+constexpr sip_code_row application_subtypes[] = {{'*', "*"},
+                                                 {'a', "octet-stream"},
+                                                 {'b', "postscript"},
+                                                 {'c', "oda"},
+                                                 {'d', "news-message-id"},
+                                                 {'e', "news-transmission"},
+                                                 {'f', "x400-bp"},
+                                                 {'g', "sgml"},
+                                                 {'h', "cals-1840"},
+                                                 {'i', "pgp-encrypted"},
+                                                 {'j', "pgp-signature"},
+                                                 {'k', "pgp-keys"},
+                                                 {'l', "vemmi"},
+                                                 {'m', "marc"},
+                                                 {'n', "pkcs7-mime"},
+                                                 {'o', "pkcs7-signature"},
+                                                 {'p', "pkcs10"},
+                                                 {'q', "EDIFACT"},
+                                                 {'r', "EDI-X12"},
+                                                 {'s', "EDI-Consent"},
+                                                 {'t', "xml"},
+                                                 {'u', "batch-SMTP"},
+                                                 {'v', "pkixcmp"},
+                                                 {'w', "ipp"},
+                                                 {'x', "ocsp-request"},
+                                                 {'y', "ocsp-response"},
+                                                 {'z', "pkix-cer"},
+                                                 {'A', "pkix-crl"},
+                                                 {'B', "index"},
+                                                 {'C', "index.cmd"},
+                                                 {'D', "index.response"},
+                                                 {'E', "index.obj"},
+                                                 {'F', "index.vnd"},
+                                                 {'G', "http"},
+                                                 {'I', "iotp"},
+                                                 {'J', "whoispp-query"},
+                                                 {'K', "whoispp-response"},
+                                                 {'L', "parityfec"},
+                                                 {'M', "dvcs"},
+                                                 {'N', "sieve"},
+                                                 {'X', "watcherinfo+xml"},
+                                                 {'W', "kpml-response+xml"},
+                                                 {'V', "dialog-info+xml"},
+                                                 {'U', "dtmf-relay"},
+                                                 {'T', "simple-message-summary"},
+                                                 {'S', "dtmf"},
+                                                 {'R', "xpidf+xml"},
+                                                 {'Q', "cpim-pidf+xml"},
+                                                 {'O', "QSIG"},
+                                                 {'P', "ISUP"},
+                                                 {'H', "sdp"},
+                                                 {'Y', "reginfo+xml"},
+                                                 {'Z', "vnd.etsi.aoc+xml"},
+                                                 {'0', "vnd.etsi.mcid+xml"},
+                                                 {'1', "simservs+xml"},
+                                                 {'2', "vnd.etsi.pstn+xml"},
+                                                 {'3', "x-session-info"}};
 static_assert(sizeof application_subtypes / sizeof application_subtypes[0] == 57);
 
 constexpr sip_code_row base_values[] = {{'8', "itu-t88"}, {'9', "itu-t92+"}, {'a', "ansi88"},
@@ -635,16 +687,16 @@ constexpr sip_code_row base_values[] = {{'8', "itu-t88"}, {'9', "itu-t92+"}, {'a
                                         {'7', "gr317"},   {'t', "ttc87"},    {'c', "ttc93+"}};
 
 struct subtype_table {
-    std::uint8_t type;
-    const sip_code_row* rows;
-    unsigned count;
+  std::uint8_t type;
+  const sip_code_row* rows;
+  unsigned count;
 };
 
 #define KV_ROWS(t) t, sizeof t / sizeof t[0]
-constexpr subtype_table subtype_tables[] = {
-    {'M', KV_ROWS(multipart_subtypes)}, {'E', KV_ROWS(message_subtypes)}, {'I', KV_ROWS(image_subtypes)},
-    {'U', KV_ROWS(audio_subtypes)},     {'V', KV_ROWS(video_subtypes)},   {'O', KV_ROWS(model_subtypes)},
-    {'T', KV_ROWS(text_subtypes)},      {'A', KV_ROWS(application_subtypes)}};
+constexpr subtype_table subtype_tables[] = {{'M', KV_ROWS(multipart_subtypes)}, {'E', KV_ROWS(message_subtypes)},
+                                            {'I', KV_ROWS(image_subtypes)},     {'U', KV_ROWS(audio_subtypes)},
+                                            {'V', KV_ROWS(video_subtypes)},     {'O', KV_ROWS(model_subtypes)},
+                                            {'T', KV_ROWS(text_subtypes)},      {'A', KV_ROWS(application_subtypes)}};
 #undef KV_ROWS
 
 }  // namespace
@@ -653,118 +705,117 @@ namespace sip_hp {
 
 bool media_type_codes(sip_str type, sip_str subtype, std::uint8_t* tcode, std::uint8_t* scode, sip_str* ttext,
                       sip_str* stext) {
-    *tcode = *scode = SIP_CODE_NONE;
-    *ttext = *stext = sip_str{};
-    if (!lookup(type, media_types, sizeof media_types / sizeof media_types[0], tcode)) {
-        if (type.len > 16) return false;
-        *ttext = type;
-    }
-    bool found = false;
-    for (const auto& t : subtype_tables)
-        if (t.type == *tcode) found = lookup(subtype, t.rows, t.count, scode);
-    if (!found && *tcode == '*' && subtype.len == 1 && subtype.ptr[0] == '*') {
-        *scode = '*';
-        found = true;
-    }
-    if (!found) {
-        if (subtype.len > 32) return false;
-        *stext = subtype;
-    }
-    return true;
+  *tcode = *scode = SIP_CODE_NONE;
+  *ttext = *stext = sip_str{};
+  if (!lookup(type, media_types, sizeof media_types / sizeof media_types[0], tcode)) {
+    if (type.len > 16) return false;
+    *ttext = type;
+  }
+  bool found = false;
+  for (const auto& t : subtype_tables)
+    if (t.type == *tcode) found = lookup(subtype, t.rows, t.count, scode);
+  if (!found && *tcode == '*' && subtype.len == 1 && subtype.ptr[0] == '*') {
+    *scode = '*';
+    found = true;
+  }
+  if (!found) {
+    if (subtype.len > 32) return false;
+    *stext = subtype;
+  }
+  return true;
 }
 
 }  // namespace sip_hp
 
 bool sip_parse_media_type(sip_media_type_rec* rec) {
-    std::uint8_t part = rec->part;
-    std::memset(static_cast<void*>(rec), 0, sizeof *rec);
-    rec->part = part;
-    rec->base = SIP_CODE_NONE;
-    sip_str type = run(SIP_CC_TOKEN);
-    sip_scan__skip_lws();
-    if (type.len == 0 || !sip_scan__take('/')) return false;
-    sip_scan__skip_lws();
-    sip_str subtype = run(SIP_CC_TOKEN);
-    if (subtype.len == 0) return false;
-    if (!media_type_codes(type, subtype, &rec->type, &rec->subtype, &rec->type_text, &rec->subtype_text))
-        return false;
-    for (;;) {
-        int np = next_param(false, false);
-        if (np == 0) return true;
-        if (np < 0) return false;
-        char* start = cur();
-        bool eq;
-        if (param_is("boundary", &eq) && eq) {
-            sip_str b;
-            if (peek() == '"') {
-                if (!quoted(&b, 70)) return false;
-            } else {
-                b = run(SIP_CC_TOKEN);
-                if (b.len == 0 || b.len > 70) return false;
-            }
-            rec->boundary = b;
-        } else if (param_is("version", &eq) && eq) {
-            sip_str v = peek() == '"' ? sip_str{} : run(SIP_CC_PARAM_VALUE);
-            if (v.len == 0 && !quoted(&v, 64)) return false;
-            if (v.len > 64) return false;
-            rec->version = v;
-        } else if (param_is("base", &eq) && eq) {
-            sip_str v = run(SIP_CC_PARAM_VALUE);
-            if (v.len == 0 || v.len > 64) return false;
-            if (!lookup(v, base_values, sizeof base_values / sizeof base_values[0], &rec->base)) rec->base_text = v;
-        } else {
-            cur() = start;
-            if (sip_scan__other_param(&rec->params_other) != 2) return false;
-        }
+  std::uint8_t part = rec->part;
+  std::memset(static_cast<void*>(rec), 0, sizeof *rec);
+  rec->part = part;
+  rec->base = SIP_CODE_NONE;
+  sip_str type = run(SIP_CC_TOKEN);
+  sip_scan__skip_lws();
+  if (type.len == 0 || !sip_scan__take('/')) return false;
+  sip_scan__skip_lws();
+  sip_str subtype = run(SIP_CC_TOKEN);
+  if (subtype.len == 0) return false;
+  if (!media_type_codes(type, subtype, &rec->type, &rec->subtype, &rec->type_text, &rec->subtype_text)) return false;
+  for (;;) {
+    int np = next_param(false, false);
+    if (np == 0) return true;
+    if (np < 0) return false;
+    char* start = cur();
+    bool eq;
+    if (param_is("boundary", &eq) && eq) {
+      sip_str b;
+      if (peek() == '"') {
+        if (!quoted(&b, 70)) return false;
+      } else {
+        b = run(SIP_CC_TOKEN);
+        if (b.len == 0 || b.len > 70) return false;
+      }
+      rec->boundary = b;
+    } else if (param_is("version", &eq) && eq) {
+      sip_str v = peek() == '"' ? sip_str{} : run(SIP_CC_PARAM_VALUE);
+      if (v.len == 0 && !quoted(&v, 64)) return false;
+      if (v.len > 64) return false;
+      rec->version = v;
+    } else if (param_is("base", &eq) && eq) {
+      sip_str v = run(SIP_CC_PARAM_VALUE);
+      if (v.len == 0 || v.len > 64) return false;
+      if (!lookup(v, base_values, sizeof base_values / sizeof base_values[0], &rec->base)) rec->base_text = v;
+    } else {
+      cur() = start;
+      if (sip_scan__other_param(&rec->params_other) != 2) return false;
     }
+  }
 }
 
 bool sip_parse_disposition(sip_disposition_rec* rec) {
-    std::uint8_t part = rec->part;
-    std::memset(static_cast<void*>(rec), 0, sizeof *rec);
-    rec->part = part;
-    rec->handling = SIP_CODE_NONE;
-    sip_str type = run(SIP_CC_TOKEN);
-    if (type.len == 0) return false;
-    static constexpr sip_code_row dispositions[] = {
-        {'r', "render"}, {'s', "session"}, {'t', "icon"}, {'a', "alert"}, {'i', "signal"}};
-    if (!lookup(type, dispositions, 5, &rec->disposition)) {
-        if (type.len > 32) return false;
-        rec->disposition = SIP_CODE_NONE;
-        rec->disposition_text = type;
+  std::uint8_t part = rec->part;
+  std::memset(static_cast<void*>(rec), 0, sizeof *rec);
+  rec->part = part;
+  rec->handling = SIP_CODE_NONE;
+  sip_str type = run(SIP_CC_TOKEN);
+  if (type.len == 0) return false;
+  static constexpr sip_code_row dispositions[] = {
+      {'r', "render"}, {'s', "session"}, {'t', "icon"}, {'a', "alert"}, {'i', "signal"}};
+  if (!lookup(type, dispositions, 5, &rec->disposition)) {
+    if (type.len > 32) return false;
+    rec->disposition = SIP_CODE_NONE;
+    rec->disposition_text = type;
+  }
+  for (;;) {
+    int np = next_param(false, false);
+    if (np == 0) return true;
+    if (np < 0) return false;
+    char* start = cur();
+    bool eq;
+    if (param_is("handling", &eq) && eq) {
+      static constexpr sip_code_row handling[] = {{'o', "optional"}, {'r', "required"}};
+      sip_str v = run(SIP_CC_TOKEN);
+      if (v.len == 0) return false;
+      if (!lookup(v, handling, 2, &rec->handling)) rec->handling = SIP_CODE_NONE;
+    } else {
+      cur() = start;
+      if (sip_scan__other_param(&rec->params_other) != 2) return false;
     }
-    for (;;) {
-        int np = next_param(false, false);
-        if (np == 0) return true;
-        if (np < 0) return false;
-        char* start = cur();
-        bool eq;
-        if (param_is("handling", &eq) && eq) {
-            static constexpr sip_code_row handling[] = {{'o', "optional"}, {'r', "required"}};
-            sip_str v = run(SIP_CC_TOKEN);
-            if (v.len == 0) return false;
-            if (!lookup(v, handling, 2, &rec->handling)) rec->handling = SIP_CODE_NONE;
-        } else {
-            cur() = start;
-            if (sip_scan__other_param(&rec->params_other) != 2) return false;
-        }
-    }
+  }
 }
 
 namespace {
 
 std::uint8_t parse_content_type() {
-    if (!instance_allowed(id_t::content_type, SIP_MAX_CONTENT_TYPE)) return SIP_HDR_FAILED;
-    sip_media_type_rec* rec = &sip_hdr_area.content_type[sip_hdr_area.index];
-    rec->part = 0;
-    return sip_parse_media_type(rec) ? done(id_t::content_type) : SIP_HDR_FAILED;
+  if (!instance_allowed(id_t::content_type, SIP_MAX_CONTENT_TYPE)) return SIP_HDR_FAILED;
+  sip_media_type_rec* rec = &sip_hdr_area.content_type[sip_hdr_area.index];
+  rec->part = 0;
+  return sip_parse_media_type(rec) ? done(id_t::content_type) : SIP_HDR_FAILED;
 }
 
 std::uint8_t parse_content_disposition() {
-    if (!instance_allowed(id_t::content_disposition, SIP_MAX_CONTENT_DISPOSITION)) return SIP_HDR_FAILED;
-    sip_disposition_rec* rec = &sip_hdr_area.content_disposition[sip_hdr_area.index];
-    rec->part = 0;
-    return sip_parse_disposition(rec) ? done(id_t::content_disposition) : SIP_HDR_FAILED;
+  if (!instance_allowed(id_t::content_disposition, SIP_MAX_CONTENT_DISPOSITION)) return SIP_HDR_FAILED;
+  sip_disposition_rec* rec = &sip_hdr_area.content_disposition[sip_hdr_area.index];
+  rec->part = 0;
+  return sip_parse_disposition(rec) ? done(id_t::content_disposition) : SIP_HDR_FAILED;
 }
 
 }  // namespace
@@ -775,8 +826,8 @@ std::uint8_t parse_other_header(id_t id);
 }
 
 std::uint8_t sip_parse_header_value(sip_header_id id) {
-    std::uint8_t r;
-    switch (id) {
+  std::uint8_t r;
+  switch (id) {
     case id_t::from: r = parse_from(); break;
     case id_t::to: r = parse_to(); break;
     case id_t::reply_to: r = parse_reply_to(); break;
@@ -800,7 +851,7 @@ std::uint8_t sip_parse_header_value(sip_header_id id) {
     case id_t::content_type: r = parse_content_type(); break;
     case id_t::content_disposition: r = parse_content_disposition(); break;
     default: r = parse_other_header(id); break;
-    }
-    sip_scan__unfold_line();
-    return r;
+  }
+  sip_scan__unfold_line();
+  return r;
 }

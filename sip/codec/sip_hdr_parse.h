@@ -9,15 +9,15 @@
 // What the parser needs of the SIP transaction entity and the text encoder.
 // Unset entries do nothing (no report, no response, no call found).
 struct sip_parse_services {
-    // Error report to system management: cause and detail.
-    void (*report_error)(std::uint16_t cause, std::uint8_t detail) = nullptr;
-    // Builds and sends the response (code, reason, 0, datagram flag) to the
-    // request held in the work area.
-    void (*build_response)(std::uint16_t code, const char* reason, int arg, int datagram) = nullptr;
-    // The reference of the call a Replaces value names, 0xFFFF when none.
-    std::uint16_t (*find_call)(const sip_replaces_rec& value) = nullptr;
-    // Raw-body option: a multipart body is stored whole as one body record.
-    bool raw_body = false;
+  // Error report to system management: cause and detail.
+  void (*report_error)(std::uint16_t cause, std::uint8_t detail) = nullptr;
+  // Builds and sends the response (code, reason, 0, datagram flag) to the
+  // request held in the work area.
+  void (*build_response)(std::uint16_t code, const char* reason, int arg, int datagram) = nullptr;
+  // The reference of the call a Replaces value names, 0xFFFF when none.
+  std::uint16_t (*find_call)(const sip_replaces_rec& value) = nullptr;
+  // Raw-body option: a multipart body is stored whole as one body record.
+  bool raw_body = false;
 };
 extern sip_parse_services sip_parse_env;
 

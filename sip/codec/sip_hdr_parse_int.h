@@ -21,44 +21,42 @@ inline std::uint8_t done(id_t id) { return static_cast<std::uint8_t>(id); }
 inline std::uint8_t slot(id_t id) { return static_cast<std::uint8_t>(id); }
 
 inline sip_str span(const char* from, const char* to) {
-    sip_str s;
-    s.ptr = from;
-    s.len = static_cast<std::uint16_t>(to - from);
-    return s;
+  sip_str s;
+  s.ptr = from;
+  s.len = static_cast<std::uint16_t>(to - from);
+  return s;
 }
 
 // A run of `mask` bytes at the cursor, as a counted string.
 inline sip_str run(std::uint32_t mask) {
-    char* s = cur();
-    sip_scan__run(mask);
-    return span(s, cur());
+  char* s = cur();
+  sip_scan__run(mask);
+  return span(s, cur());
 }
 
 inline bool only_lws_left() {
-    sip_scan__skip_lws();
-    return at_end();
+  sip_scan__skip_lws();
+  return at_end();
 }
 
 // A second instance of a single-instance header (or one beyond `limit`)
 // removes the header: its count is lowered and the line fails.
 inline bool instance_allowed(id_t id, unsigned limit) {
-    if (sip_hdr_area.index >= limit) {
-        sip_hdr_count__drop(id);
-        return false;
-    }
-    return true;
+  if (sip_hdr_area.index >= limit) {
+    sip_hdr_count__drop(id);
+    return false;
+  }
+  return true;
 }
 
 // Looks up the run from `from` to the cursor in a code table.
 inline bool lookup(sip_str word, const sip_code_row* table, unsigned rows, std::uint8_t* code) {
-    const char* p = word.ptr;
-    return sip_scan__match_code(&p, word.len, table, rows, code) == 2;
+  const char* p = word.ptr;
+  return sip_scan__match_code(&p, word.len, table, rows, code) == 2;
 }
 
 // A quoted string at the cursor whose inside is at most `max` bytes.
-inline bool quoted(sip_str* inside, std::uint16_t max) {
-    return sip_scan__quoted_string(inside) && inside->len <= max;
-}
+inline bool quoted(sip_str* inside, std::uint16_t max) { return sip_scan__quoted_string(inside) && inside->len <= max; }
 
 // The inside of a quoted string with its escapes removed (in the work area
 // when there are any).
@@ -77,41 +75,41 @@ enum class elem { ok, skip, fail };
 // stored; values beyond `limit` are dropped with cause 20.
 template <class F>
 std::uint8_t parse_list(id_t id, unsigned limit, F element) {
-    unsigned base = sip_hdr_area.index;
-    if (base >= limit) return SIP_HDR_FAILED;
-    unsigned stored = 0;
-    std::uint8_t& count = sip_hdr_area.count[slot(id)];
-    for (;;) {
-        sip_hdr_area.index = static_cast<std::uint8_t>(base + stored);
-        elem r = element(base + stored);
-        if (r == elem::fail) {
-            count = static_cast<std::uint8_t>(count + stored);
-            return SIP_HDR_FAILED;
-        }
-        if (r == elem::ok) ++stored;
-        sip_scan__skip_lws();
-        if (at_end()) break;
-        if (!sip_scan__take(',')) {
-            count = static_cast<std::uint8_t>(count + stored);
-            return SIP_HDR_FAILED;
-        }
-        if (base + stored >= limit) {
-            sip_parse__report(20, slot(id));
-            break;
-        }
-        sip_scan__skip_lws();
+  unsigned base = sip_hdr_area.index;
+  if (base >= limit) return SIP_HDR_FAILED;
+  unsigned stored = 0;
+  std::uint8_t& count = sip_hdr_area.count[slot(id)];
+  for (;;) {
+    sip_hdr_area.index = static_cast<std::uint8_t>(base + stored);
+    elem r = element(base + stored);
+    if (r == elem::fail) {
+      count = static_cast<std::uint8_t>(count + stored);
+      return SIP_HDR_FAILED;
     }
-    if (stored == 0) return SIP_HDR_NOTHING;
-    count = static_cast<std::uint8_t>(count + stored - 1);
-    return done(id);
+    if (r == elem::ok) ++stored;
+    sip_scan__skip_lws();
+    if (at_end()) break;
+    if (!sip_scan__take(',')) {
+      count = static_cast<std::uint8_t>(count + stored);
+      return SIP_HDR_FAILED;
+    }
+    if (base + stored >= limit) {
+      sip_parse__report(20, slot(id));
+      break;
+    }
+    sip_scan__skip_lws();
+  }
+  if (stored == 0) return SIP_HDR_NOTHING;
+  count = static_cast<std::uint8_t>(count + stored - 1);
+  return done(id);
 }
 
 // Name-address forms.
 enum class na_form {
-    bare_noparams,    // From, To, Reply-To, Diversion, Contact
-    bare_to_comma,    // P-Asserted-Identity, P-Preferred-Identity, History-Info
-    referred_by,      // the rest of the line as one URI; single-token display name
-    brackets_only,    // Route family, Path, P-Media-Authorization
+  bare_noparams,  // From, To, Reply-To, Diversion, Contact
+  bare_to_comma,  // P-Asserted-Identity, P-Preferred-Identity, History-Info
+  referred_by,    // the rest of the line as one URI; single-token display name
+  brackets_only,  // Route family, Path, P-Media-Authorization
 };
 
 // Display name and URI of a name-address value; the cursor is left after

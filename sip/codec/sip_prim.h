@@ -43,8 +43,8 @@ struct sip_prim_cursor {
   buffer_t* previous = nullptr;     // buffer finished nodes are packed into
   std::uint16_t offset_base = 0;    // logical offset of the current buffer's first byte
   // Checks of this build (not part of the body's description).
-  std::uint8_t* limit = nullptr;    // writer: end of the room; reader: end of the body
-  bool failed = false;              // sticky: the body cannot be completed
+  std::uint8_t* limit = nullptr;  // writer: end of the room; reader: end of the body
+  bool failed = false;            // sticky: the body cannot be completed
 };
 
 extern sip_prim_cursor sip_prim_cur;

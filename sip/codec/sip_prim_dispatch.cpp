@@ -22,9 +22,9 @@ struct handler_entry {
 
 // Request codes 'A'..'P' and response codes 'a'..'p'; rule none: ignored.
 constexpr handler_entry REQUESTS[16] = {
-    {call_rule::take, sip_msg_kind::invite_rq},      {call_rule::required, sip_msg_kind::ack_rq},
-    {call_rule::take, sip_msg_kind::options_rq},     {call_rule::required, sip_msg_kind::bye_rq},
-    {call_rule::required, sip_msg_kind::cancel_rq},  {call_rule::take, sip_msg_kind::register_rq},
+    {call_rule::take, sip_msg_kind::invite_rq},     {call_rule::required, sip_msg_kind::ack_rq},
+    {call_rule::take, sip_msg_kind::options_rq},    {call_rule::required, sip_msg_kind::bye_rq},
+    {call_rule::required, sip_msg_kind::cancel_rq}, {call_rule::take, sip_msg_kind::register_rq},
 };
 constexpr handler_entry RESPONSES[16] = {
     {call_rule::required, sip_msg_kind::invite_rs},  {call_rule::none, sip_msg_kind::invite_rs},

@@ -50,75 +50,141 @@ constexpr sip_code_row auth_scheme_rows[] = {{'B', "Basic"}, {'D', "Digest"}};
 constexpr sip_code_row algorithm_rows[] = {{'M', "MD5"}, {'D', "MD5-sess"}};
 constexpr sip_code_row qop_rows[] = {{'A', "auth"}, {'I', "auth-int"}};
 constexpr sip_code_row stale_rows[] = {{'T', "true"}, {'F', "false"}};
-constexpr sip_code_row option_tag_rows[] = {{'f', "histinfo"}, {'r', "replaces"}, {'t', "timer"},
-                                            {'1', "100rel"},   {'p', "precondition"}, {'h', "path"},
+constexpr sip_code_row option_tag_rows[] = {{'f', "histinfo"},
+                                            {'r', "replaces"},
+                                            {'t', "timer"},
+                                            {'1', "100rel"},
+                                            {'p', "precondition"},
+                                            {'h', "path"},
                                             {'l', "recipient-list-invite"}};
 constexpr sip_code_row refresher_rows[] = {{'s', "uas"}, {'c', "uac"}};
 constexpr sip_code_row media_type_rows[] = {{'*', "*"},     {'M', "multipart"}, {'E', "message"},
                                             {'U', "audio"}, {'V', "video"},     {'O', "model"},
                                             {'I', "image"}, {'T', "text"},      {'A', "application"}};
 constexpr sip_code_row subtype_wildcard_rows[] = {{'*', "*"}};
-constexpr sip_code_row multipart_rows[] = {{'*', "*"},        {'m', "mixed"},   {'a', "alternative"},
-                                           {'d', "digest"},   {'p', "parallel"}, {'f', "form-data"},
-                                           {'r', "related"},  {'e', "report"},   {'v', "voice-message"},
-                                           {'s', "signed"},   {'n', "encrypted"}, {'b', "byteranges"}};
+constexpr sip_code_row multipart_rows[] = {{'*', "*"},       {'m', "mixed"},     {'a', "alternative"},
+                                           {'d', "digest"},  {'p', "parallel"},  {'f', "form-data"},
+                                           {'r', "related"}, {'e', "report"},    {'v', "voice-message"},
+                                           {'s', "signed"},  {'n', "encrypted"}, {'b', "byteranges"}};
 constexpr sip_code_row isup_rows[] = {{'8', "itu-t88"}, {'9', "itu-t92+"}, {'a', "ansi88"},
                                       {'0', "ansi00"},  {'1', "etsi121"},  {'3', "etsi356"},
                                       {'7', "gr317"},   {'t', "ttc87"},    {'c', "ttc93+"}};
 constexpr sip_code_row content_coding_rows[] = {{'g', "gzip"}, {'c', "compress"}, {'d', "deflate"}, {'i', "identity"}};
 constexpr sip_code_row contact_action_rows[] = {{'p', "proxy"}, {'r', "redirect"}};
 constexpr sip_code_row priority_rows[] = {{'e', "emergency"}, {'u', "urgent"}, {'n', "normal"}, {'o', "non-urgent"}};
-constexpr sip_code_row privacy_rows[] = {{'h', "header"}, {'s', "session"},  {'u', "user"},   {'n', "none"},
-                                         {'c', "critical"}, {'i', "id"},     {'t', "history"}};
+constexpr sip_code_row privacy_rows[] = {{'h', "header"},   {'s', "session"}, {'u', "user"},   {'n', "none"},
+                                         {'c', "critical"}, {'i', "id"},      {'t', "history"}};
 constexpr sip_code_row reason_protocol_rows[] = {{'q', "q.850"}, {'s', "sip"}};
 constexpr sip_code_row purpose_rows[] = {{'i', "icon"}, {'n', "info"}, {'c', "card"}};
-constexpr sip_code_row disposition_type_rows[] = {{'r', "render"}, {'s', "session"}, {'t', "icon"},
-                                                  {'a', "alert"},  {'i', "signal"}};
+constexpr sip_code_row disposition_type_rows[] = {
+    {'r', "render"}, {'s', "session"}, {'t', "icon"}, {'a', "alert"}, {'i', "signal"}};
 constexpr sip_code_row handling_rows[] = {{'o', "optional"}, {'r', "required"}};
-constexpr sip_code_row diversion_reason_rows[] = {
-    {1, "unknown"},      {2, "user-busy"},   {3, "no-answer"},      {4, "unavailable"},
-    {5, "unconditional"}, {6, "time-of-day"}, {7, "do-not-disturb"}, {8, "deflection"},
-    {9, "follow-me"},    {10, "out-of-service"}, {11, "away"}};
+constexpr sip_code_row diversion_reason_rows[] = {{1, "unknown"},         {2, "user-busy"},     {3, "no-answer"},
+                                                  {4, "unavailable"},     {5, "unconditional"}, {6, "time-of-day"},
+                                                  {7, "do-not-disturb"},  {8, "deflection"},    {9, "follow-me"},
+                                                  {10, "out-of-service"}, {11, "away"}};
 constexpr sip_code_row diversion_privacy_rows[] = {{1, "full"}, {2, "name"}, {3, "uri"}, {4, "off"}};
 constexpr sip_code_row early_media_rows[] = {{1, "sendrecv"}, {2, "sendonly"}, {3, "recvonly"},
                                              {4, "inactive"}, {5, "gated"},    {6, "supported"}};
 constexpr sip_code_row request_disposition_rows[] = {
-    {1, "proxy"},     {2, "redirect"}, {3, "cancel"},   {4, "no-cancel"},  {5, "fork"},       {6, "no-fork"},
-    {7, "recurse"},   {8, "no-recurse"}, {9, "parallel"}, {10, "sequential"}, {11, "queue"}, {12, "no-queue"}};
+    {1, "proxy"},   {2, "redirect"},   {3, "cancel"},   {4, "no-cancel"},   {5, "fork"},   {6, "no-fork"},
+    {7, "recurse"}, {8, "no-recurse"}, {9, "parallel"}, {10, "sequential"}, {11, "queue"}, {12, "no-queue"}};
 constexpr sip_code_row rate_management_rows[] = {{3, nullptr}, {1, "localTCF"}, {2, "transferredTCF"}};
 constexpr sip_code_row udp_ec_rows[] = {{3, nullptr}, {1, "t38UDPFEC"}, {2, "t38UDPRedundancy"}};
 
 // Media subtypes per media type; 255 means the subtype is carried as text.
-constexpr sip_code_row application_rows[] = {
-    {'*', "*"}, {'a', "octet-stream"}, {'b', "postscript"}, {'c', "oda"}, {'d', "news-message-id"},
-    {'e', "news-transmission"}, {'f', "x400-bp"}, {'g', "sgml"}, {'h', "cals-1840"}, {'i', "pgp-encrypted"},
-    {'j', "pgp-signature"}, {'k', "pgp-keys"}, {'l', "vemmi"}, {'m', "marc"}, {'n', "pkcs7-mime"},
-    {'o', "pkcs7-signature"}, {'p', "pkcs10"}, {'q', "EDIFACT"}, {'r', "EDI-X12"}, {'s', "EDI-Consent"},
-    {'t', "xml"}, {'u', "batch-SMTP"}, {'v', "pkixcmp"}, {'w', "ipp"}, {'x', "ocsp-request"},
-    {'y', "ocsp-response"}, {'z', "pkix-cer"}, {'A', "pkix-crl"}, {'B', "index"}, {'C', "index.cmd"},
-    {'D', "index.response"}, {'E', "index.obj"}, {'F', "index.vnd"}, {'G', "http"}, {'I', "iotp"},
-    {'J', "whoispp-query"}, {'K', "whoispp-response"}, {'L', "parityfec"}, {'M', "dvcs"}, {'N', "sieve"},
-    {'X', "watcherinfo+xml"}, {'W', "kpml-response+xml"}, {'V', "dialog-info+xml"}, {'U', "dtmf-relay"},
-    {'T', "simple-message-summary"}, {'S', "dtmf"}, {'R', "xpidf+xml"}, {'Q', "cpim-pidf+xml"},
-    {'O', "QSIG"}, {'P', "ISUP"}, {'H', "sdp"}, {'Y', "reginfo+xml"}, {'Z', "vnd.etsi.aoc+xml"},
-    {'0', "vnd.etsi.mcid+xml"}, {'1', "simservs+xml"}, {'2', "vnd.etsi.pstn+xml"}, {'3', "x-session-info"}};
+constexpr sip_code_row application_rows[] = {{'*', "*"},
+                                             {'a', "octet-stream"},
+                                             {'b', "postscript"},
+                                             {'c', "oda"},
+                                             {'d', "news-message-id"},
+                                             {'e', "news-transmission"},
+                                             {'f', "x400-bp"},
+                                             {'g', "sgml"},
+                                             {'h', "cals-1840"},
+                                             {'i', "pgp-encrypted"},
+                                             {'j', "pgp-signature"},
+                                             {'k', "pgp-keys"},
+                                             {'l', "vemmi"},
+                                             {'m', "marc"},
+                                             {'n', "pkcs7-mime"},
+                                             {'o', "pkcs7-signature"},
+                                             {'p', "pkcs10"},
+                                             {'q', "EDIFACT"},
+                                             {'r', "EDI-X12"},
+                                             {'s', "EDI-Consent"},
+                                             {'t', "xml"},
+                                             {'u', "batch-SMTP"},
+                                             {'v', "pkixcmp"},
+                                             {'w', "ipp"},
+                                             {'x', "ocsp-request"},
+                                             {'y', "ocsp-response"},
+                                             {'z', "pkix-cer"},
+                                             {'A', "pkix-crl"},
+                                             {'B', "index"},
+                                             {'C', "index.cmd"},
+                                             {'D', "index.response"},
+                                             {'E', "index.obj"},
+                                             {'F', "index.vnd"},
+                                             {'G', "http"},
+                                             {'I', "iotp"},
+                                             {'J', "whoispp-query"},
+                                             {'K', "whoispp-response"},
+                                             {'L', "parityfec"},
+                                             {'M', "dvcs"},
+                                             {'N', "sieve"},
+                                             {'X', "watcherinfo+xml"},
+                                             {'W', "kpml-response+xml"},
+                                             {'V', "dialog-info+xml"},
+                                             {'U', "dtmf-relay"},
+                                             {'T', "simple-message-summary"},
+                                             {'S', "dtmf"},
+                                             {'R', "xpidf+xml"},
+                                             {'Q', "cpim-pidf+xml"},
+                                             {'O', "QSIG"},
+                                             {'P', "ISUP"},
+                                             {'H', "sdp"},
+                                             {'Y', "reginfo+xml"},
+                                             {'Z', "vnd.etsi.aoc+xml"},
+                                             {'0', "vnd.etsi.mcid+xml"},
+                                             {'1', "simservs+xml"},
+                                             {'2', "vnd.etsi.pstn+xml"},
+                                             {'3', "x-session-info"}};
 static_assert(sizeof application_rows / sizeof application_rows[0] == 57);  // with 255: 58
-constexpr sip_code_row message_rows[] = {{'*', "*"}, {'r', "rfc822"}, {'p', "partial"}, {'e', "external-body"},
-                                         {'n', "news"}, {'h', "http"}, {'d', "delivery-status"},
-                                         {'i', "disposition-notification"}, {'s', "s-http"}, {'f', "sipfrag"},
+constexpr sip_code_row message_rows[] = {{'*', "*"},
+                                         {'r', "rfc822"},
+                                         {'p', "partial"},
+                                         {'e', "external-body"},
+                                         {'n', "news"},
+                                         {'h', "http"},
+                                         {'d', "delivery-status"},
+                                         {'i', "disposition-notification"},
+                                         {'s', "s-http"},
+                                         {'f', "sipfrag"},
                                          {'m', "sip"}};
-constexpr sip_code_row image_rows[] = {{'*', "*"}, {'g', "gif"}, {'i', "ief"}, {'f', "g3fax"},
+constexpr sip_code_row image_rows[] = {{'*', "*"},    {'g', "gif"},  {'i', "ief"}, {'f', "g3fax"},
                                        {'t', "tiff"}, {'j', "jpeg"}, {'8', "t38"}};
 constexpr sip_code_row model_rows[] = {{'*', "*"}, {'i', "iges"}, {'v', "vrml"}, {'m', "mesh"}};
-constexpr sip_code_row text_rows[] = {{'*', "*"}, {'p', "plain"}, {'r', "richtext"}, {'e', "enriched"},
-                                      {'s', "sgml"}, {'u', "uri-list"}, {'f', "rfc822-headers"}, {'c', "css"},
-                                      {'x', "xml"}, {'d', "directory"}, {'a', "calendar"}, {'t', "t140"},
-                                      {'i', "parityfec"}, {'m', "xml+msrtc.pidf"}, {'h', "html"}};
-constexpr sip_code_row audio_rows[] = {{'*', "*"}, {'b', "basic"}, {'a', "32kadpcm"}, {'l', "L16"},
-                                       {'t', "telephone-event"}, {'o', "tone"}, {'p', "parityfec"},
-                                       {'m', "MP4A-LATM"}, {'g', "G.722.1"}};
-constexpr sip_code_row video_rows[] = {{'*', "*"}, {'m', "mpeg"}, {'p', "pointer"}, {'a', "parityfec"},
-                                       {129, "MP4V-ES"}};
+constexpr sip_code_row text_rows[] = {{'*', "*"},
+                                      {'p', "plain"},
+                                      {'r', "richtext"},
+                                      {'e', "enriched"},
+                                      {'s', "sgml"},
+                                      {'u', "uri-list"},
+                                      {'f', "rfc822-headers"},
+                                      {'c', "css"},
+                                      {'x', "xml"},
+                                      {'d', "directory"},
+                                      {'a', "calendar"},
+                                      {'t', "t140"},
+                                      {'i', "parityfec"},
+                                      {'m', "xml+msrtc.pidf"},
+                                      {'h', "html"}};
+constexpr sip_code_row audio_rows[] = {{'*', "*"},         {'b', "basic"},           {'a', "32kadpcm"},
+                                       {'l', "L16"},       {'t', "telephone-event"}, {'o', "tone"},
+                                       {'p', "parityfec"}, {'m', "MP4A-LATM"},       {'g', "G.722.1"}};
+constexpr sip_code_row video_rows[] = {
+    {'*', "*"}, {'m', "mpeg"}, {'p', "pointer"}, {'a', "parityfec"}, {129, "MP4V-ES"}};
 
 constexpr sip_value_table vt_subtype_wildcard = vt(subtype_wildcard_rows, false);
 constexpr sip_value_table vt_application = vt(application_rows, true);
@@ -132,9 +198,13 @@ constexpr sip_value_table vt_video = vt(video_rows, true);
 
 }  // namespace
 
-const sip_kind_index_entry sip_kind_index_rq[16] = {
-    {}, entry(t_invite_rq), entry(t_ack_rq), entry(t_options_rq), entry(t_bye_rq), entry(t_cancel_rq),
-    entry(t_register_rq)};
+const sip_kind_index_entry sip_kind_index_rq[16] = {{},
+                                                    entry(t_invite_rq),
+                                                    entry(t_ack_rq),
+                                                    entry(t_options_rq),
+                                                    entry(t_bye_rq),
+                                                    entry(t_cancel_rq),
+                                                    entry(t_register_rq)};
 const sip_kind_index_entry sip_kind_index_rs[16] = {
     {}, entry(t_invite_rs), {}, entry(t_options_rs), entry(t_bye_rs), entry(t_cancel_rs), entry(t_register_rs)};
 

@@ -66,10 +66,10 @@ inline bool sip_kind__is_request(sip_msg_kind k) { return static_cast<char>(k) <
 // is "not present" and is accepted only by tables that list it.
 
 struct sip_value_table {
-  const sip_code_row* rows;          // SIP rows, or
-  const sdp_keyword_row* sdp_rows;   // the SDP codec's rows
+  const sip_code_row* rows;         // SIP rows, or
+  const sdp_keyword_row* sdp_rows;  // the SDP codec's rows
   std::uint8_t count;
-  bool none_ok;                      // 255 is an entry (no text)
+  bool none_ok;  // 255 is an entry (no text)
 };
 
 // 2 with *text the code's text (null for a code without text, such as 255),

@@ -74,8 +74,7 @@ bool make_tag(sip_str* tag) {
 std::uint8_t sip_build_response(std::uint16_t status, const char* reason, std::uint16_t retry_after,
                                 std::uint8_t mode) {
   const auto present = [](hid id) { return sip_hdr_count(id) != 0; };
-  if (!present(hid::cseq) || !present(hid::call_id) || !present(hid::from) || !present(hid::to) ||
-      !present(hid::via))
+  if (!present(hid::cseq) || !present(hid::call_id) || !present(hid::from) || !present(hid::to) || !present(hid::via))
     return SIP_RESULT_NOK;
   area_guard guard;
   const sip_out_buf_t out = sip_out;

@@ -15,8 +15,7 @@
 // is made from 32 random bits.  Always a datagram to the transport (mode 2
 // is sent as mode 1).  The result of sip_encode_message, or SIP_RESULT_NOK
 // when nothing was sent.
-std::uint8_t sip_build_response(std::uint16_t status, const char* reason, std::uint16_t retry_after,
-                                std::uint8_t mode);
+std::uint8_t sip_build_response(std::uint16_t status, const char* reason, std::uint16_t retry_after, std::uint8_t mode);
 
 // The form the message parser calls (sip_parse_env.build_response).
 void sip_build_response__for_parser(std::uint16_t status, const char* reason, int retry_after, int datagram);

@@ -3,12 +3,11 @@
 #include <array>
 #include <cstring>
 
-
 namespace {
 
 struct class_members {
-    std::uint32_t bit;
-    const char* members;  // ranges written as "a-z"; a lone '-' stands for itself
+  std::uint32_t bit;
+  const char* members;  // ranges written as "a-z"; a lone '-' stands for itself
 };
 
 // The members of each class.
@@ -35,29 +34,27 @@ constexpr class_members sip_class_members[] = {
     {0x80000, "()-."},
 };
 
-constexpr bool is_alnum(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
+constexpr bool is_alnum(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 constexpr std::array<std::uint32_t, 256> build_char_class() {
-    std::array<std::uint32_t, 256> t{};
-    for (const auto& cm : sip_class_members) {
-        const char* m = cm.members;
-        for (std::size_t i = 0; m[i] != 0; ++i) {
-            unsigned char lo = static_cast<unsigned char>(m[i]);
-            unsigned char hi = lo;
-            // "x-y" between two letters or digits is a range; any other '-'
-            // stands for itself.
-            if (is_alnum(m[i]) && m[i + 1] == '-' && is_alnum(m[i + 2])) {
-                hi = static_cast<unsigned char>(m[i + 2]);
-                i += 2;
-            }
-            for (unsigned c = lo; c <= hi; ++c) t[c] |= cm.bit;
-        }
+  std::array<std::uint32_t, 256> t{};
+  for (const auto& cm : sip_class_members) {
+    const char* m = cm.members;
+    for (std::size_t i = 0; m[i] != 0; ++i) {
+      unsigned char lo = static_cast<unsigned char>(m[i]);
+      unsigned char hi = lo;
+      // "x-y" between two letters or digits is a range; any other '-'
+      // stands for itself.
+      if (is_alnum(m[i]) && m[i + 1] == '-' && is_alnum(m[i + 2])) {
+        hi = static_cast<unsigned char>(m[i + 2]);
+        i += 2;
+      }
+      for (unsigned c = lo; c <= hi; ++c) t[c] |= cm.bit;
     }
-    for (unsigned c = 0x21; c <= 0x7E; ++c) t[c] |= SIP_CC_TEXT;
-    for (unsigned c = 0x80; c <= 0xFD; ++c) t[c] |= SIP_CC_TEXT;
-    return t;
+  }
+  for (unsigned c = 0x21; c <= 0x7E; ++c) t[c] |= SIP_CC_TEXT;
+  for (unsigned c = 0x80; c <= 0xFD; ++c) t[c] |= SIP_CC_TEXT;
+  return t;
 }
 
 constexpr std::array<std::uint32_t, 256> sip_char_class_table = build_char_class();
@@ -67,298 +64,294 @@ static_assert(sip_char_class_table['-'] & SIP_CC_TOKEN);
 static_assert((sip_char_class_table[','] & SIP_CC_TOKEN) == 0);
 static_assert(sip_char_class_table['a'] & SIP_CC_HEX);
 static_assert((sip_char_class_table['g'] & SIP_CC_HEX) == 0);
-static_assert(sip_char_class_table[0x7F] == 0 && sip_char_class_table[0xFE] == 0 &&
-              sip_char_class_table[0xFF] == 0 && sip_char_class_table['\r'] == 0);
+static_assert(sip_char_class_table[0x7F] == 0 && sip_char_class_table[0xFE] == 0 && sip_char_class_table[0xFF] == 0 &&
+              sip_char_class_table['\r'] == 0);
 static_assert(sip_char_class_table['\t'] == (SIP_CC_LWS | SIP_CC_TEXT));
 static_assert((sip_char_class_table[','] & (SIP_CC_PARAM | SIP_CC_DISPLAY)) == 0);
 static_assert(sip_char_class_table['~'] & SIP_CC_TEXT);
 
-inline char fold(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
-}
+inline char fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
 
 // Room in the work area, counted as used.
 char* work_take(std::uint16_t n) {
-    char* p = static_cast<char*>(sip_work__alloc(n));
-    if (p != nullptr) sip_work__use(n);
-    return p;
+  char* p = static_cast<char*>(sip_work__alloc(n));
+  if (p != nullptr) sip_work__use(n);
+  return p;
 }
 
 }  // namespace
 
 const std::uint32_t sip_char_class[256] = {
-#define KV_CC_ROW(i) sip_char_class_table[i], sip_char_class_table[i + 1], sip_char_class_table[i + 2], \
-                     sip_char_class_table[i + 3], sip_char_class_table[i + 4], sip_char_class_table[i + 5], \
-                     sip_char_class_table[i + 6], sip_char_class_table[i + 7]
-    KV_CC_ROW(0),   KV_CC_ROW(8),   KV_CC_ROW(16),  KV_CC_ROW(24),  KV_CC_ROW(32),  KV_CC_ROW(40),
-    KV_CC_ROW(48),  KV_CC_ROW(56),  KV_CC_ROW(64),  KV_CC_ROW(72),  KV_CC_ROW(80),  KV_CC_ROW(88),
-    KV_CC_ROW(96),  KV_CC_ROW(104), KV_CC_ROW(112), KV_CC_ROW(120), KV_CC_ROW(128), KV_CC_ROW(136),
-    KV_CC_ROW(144), KV_CC_ROW(152), KV_CC_ROW(160), KV_CC_ROW(168), KV_CC_ROW(176), KV_CC_ROW(184),
-    KV_CC_ROW(192), KV_CC_ROW(200), KV_CC_ROW(208), KV_CC_ROW(216), KV_CC_ROW(224), KV_CC_ROW(232),
-    KV_CC_ROW(240), KV_CC_ROW(248),
+#define KV_CC_ROW(i)                                                                                              \
+  sip_char_class_table[i], sip_char_class_table[i + 1], sip_char_class_table[i + 2], sip_char_class_table[i + 3], \
+      sip_char_class_table[i + 4], sip_char_class_table[i + 5], sip_char_class_table[i + 6],                      \
+      sip_char_class_table[i + 7]
+    KV_CC_ROW(0),   KV_CC_ROW(8),   KV_CC_ROW(16),  KV_CC_ROW(24),  KV_CC_ROW(32),  KV_CC_ROW(40),  KV_CC_ROW(48),
+    KV_CC_ROW(56),  KV_CC_ROW(64),  KV_CC_ROW(72),  KV_CC_ROW(80),  KV_CC_ROW(88),  KV_CC_ROW(96),  KV_CC_ROW(104),
+    KV_CC_ROW(112), KV_CC_ROW(120), KV_CC_ROW(128), KV_CC_ROW(136), KV_CC_ROW(144), KV_CC_ROW(152), KV_CC_ROW(160),
+    KV_CC_ROW(168), KV_CC_ROW(176), KV_CC_ROW(184), KV_CC_ROW(192), KV_CC_ROW(200), KV_CC_ROW(208), KV_CC_ROW(216),
+    KV_CC_ROW(224), KV_CC_ROW(232), KV_CC_ROW(240), KV_CC_ROW(248),
 #undef KV_CC_ROW
 };
 
-const sip_code_row sip_uri_transport_table[4] = {
-    {'U', "udp"}, {'T', "tcp"}, {'S', "sctp"}, {'L', "tls"}};
-const sip_code_row sip_via_transport_table[4] = {
-    {'U', "UDP"}, {'T', "TCP"}, {'S', "SCTP"}, {'L', "TLS"}};
+const sip_code_row sip_uri_transport_table[4] = {{'U', "udp"}, {'T', "tcp"}, {'S', "sctp"}, {'L', "tls"}};
+const sip_code_row sip_via_transport_table[4] = {{'U', "UDP"}, {'T', "TCP"}, {'S', "SCTP"}, {'L', "TLS"}};
 const sip_code_row sip_method_table[6] = {{'A', "INVITE"}, {'B', "ACK"},    {'C', "OPTIONS"},
                                           {'D', "BYE"},    {'E', "CANCEL"}, {'F', "REGISTER"}};
 const sip_code_row sip_user_param_table[2] = {{'P', "phone"}, {'I', "ip"}};
 
 int sip_scan__line_end() {
-    char* p = sip_scan_state.cursor;
-    char* end = sip_scan_state.end;
-    while (p < end && *p != '\r' && *p != '\n') ++p;
-    if (p >= end) {
-        sip_scan_state.cursor = end;
-        return 0;
-    }
-    if (*p == '\r' && p + 1 < end && p[1] == '\n') {
-        sip_scan_state.cursor = p + 2;
-        return 2;
-    }
-    sip_scan_state.cursor = p + 1;
-    return 1;
+  char* p = sip_scan_state.cursor;
+  char* end = sip_scan_state.end;
+  while (p < end && *p != '\r' && *p != '\n') ++p;
+  if (p >= end) {
+    sip_scan_state.cursor = end;
+    return 0;
+  }
+  if (*p == '\r' && p + 1 < end && p[1] == '\n') {
+    sip_scan_state.cursor = p + 2;
+    return 2;
+  }
+  sip_scan_state.cursor = p + 1;
+  return 1;
 }
 
 int sip_scan__unfold_line() {
-    char* p = sip_scan_state.cursor;
-    for (;;) {
-        while (p < sip_scan_state.end && *p != '\r' && *p != '\n') ++p;
-        if (p >= sip_scan_state.end) {
-            sip_scan_state.cursor = sip_scan_state.end;
-            return 0;
-        }
-        int len = (*p == '\r' && p + 1 < sip_scan_state.end && p[1] == '\n') ? 2 : 1;
-        char* next = p + len;
-        if (next < sip_scan_state.end && (*next == ' ' || *next == '\t')) {
-            // Continuation: keep only the last blank of the leading run.
-            char* run_end = next;
-            while (run_end < sip_scan_state.end && (*run_end == ' ' || *run_end == '\t')) ++run_end;
-            char* keep = run_end - 1;
-            std::size_t removed = static_cast<std::size_t>(keep - p);
-            std::memmove(p, keep, static_cast<std::size_t>(sip_scan_state.end - keep));
-            sip_scan_state.end -= removed;
-            ++p;
-            continue;
-        }
-        sip_scan_state.cursor = next;
-        return len;
+  char* p = sip_scan_state.cursor;
+  for (;;) {
+    while (p < sip_scan_state.end && *p != '\r' && *p != '\n') ++p;
+    if (p >= sip_scan_state.end) {
+      sip_scan_state.cursor = sip_scan_state.end;
+      return 0;
     }
+    int len = (*p == '\r' && p + 1 < sip_scan_state.end && p[1] == '\n') ? 2 : 1;
+    char* next = p + len;
+    if (next < sip_scan_state.end && (*next == ' ' || *next == '\t')) {
+      // Continuation: keep only the last blank of the leading run.
+      char* run_end = next;
+      while (run_end < sip_scan_state.end && (*run_end == ' ' || *run_end == '\t')) ++run_end;
+      char* keep = run_end - 1;
+      std::size_t removed = static_cast<std::size_t>(keep - p);
+      std::memmove(p, keep, static_cast<std::size_t>(sip_scan_state.end - keep));
+      sip_scan_state.end -= removed;
+      ++p;
+      continue;
+    }
+    sip_scan_state.cursor = next;
+    return len;
+  }
 }
 
 bool sip_scan__find_line_end() {
-    char* start = sip_scan_state.cursor;
-    int len = sip_scan__unfold_line();
-    if (len == 0) {
-        sip_scan_state.cursor = start;
-        return false;
-    }
-    sip_scan_state.line_end = sip_scan_state.cursor - len;
+  char* start = sip_scan_state.cursor;
+  int len = sip_scan__unfold_line();
+  if (len == 0) {
     sip_scan_state.cursor = start;
-    return true;
+    return false;
+  }
+  sip_scan_state.line_end = sip_scan_state.cursor - len;
+  sip_scan_state.cursor = start;
+  return true;
 }
 
-int sip_scan__match_code(const char** text, std::uint16_t len, const sip_code_row* table,
-                         unsigned rows, std::uint8_t* code_out) {
-    for (unsigned r = rows; r-- > 0;) {
-        const char* name = table[r].name;
-        if (name == nullptr) continue;
-        std::size_t i = 0;
-        while (i < len && name[i] != 0 && fold((*text)[i]) == fold(name[i])) ++i;
-        if (i == len && name[i] == 0) {
-            *code_out = static_cast<std::uint8_t>(table[r].code);
-            *text += len;
-            return 2;
-        }
+int sip_scan__match_code(const char** text, std::uint16_t len, const sip_code_row* table, unsigned rows,
+                         std::uint8_t* code_out) {
+  for (unsigned r = rows; r-- > 0;) {
+    const char* name = table[r].name;
+    if (name == nullptr) continue;
+    std::size_t i = 0;
+    while (i < len && name[i] != 0 && fold((*text)[i]) == fold(name[i])) ++i;
+    if (i == len && name[i] == 0) {
+      *code_out = static_cast<std::uint8_t>(table[r].code);
+      *text += len;
+      return 2;
     }
-    return 19;
+  }
+  return 19;
 }
 
-int sip_scan__match_run(const char* stop, const sip_code_row* table, unsigned rows,
-                        std::uint8_t* code_out) {
-    const char* t = sip_scan_state.cursor;
-    std::size_t n = static_cast<std::size_t>(stop - t);
-    if (n > 0xFFFF) return 19;
-    int r = sip_scan__match_code(&t, static_cast<std::uint16_t>(n), table, rows, code_out);
-    if (r == 2) sip_scan_state.cursor = const_cast<char*>(t);
-    return r;
+int sip_scan__match_run(const char* stop, const sip_code_row* table, unsigned rows, std::uint8_t* code_out) {
+  const char* t = sip_scan_state.cursor;
+  std::size_t n = static_cast<std::size_t>(stop - t);
+  if (n > 0xFFFF) return 19;
+  int r = sip_scan__match_code(&t, static_cast<std::uint16_t>(n), table, rows, code_out);
+  if (r == 2) sip_scan_state.cursor = const_cast<char*>(t);
+  return r;
 }
 
 void sip_scan__skip_lws() {
-    while (sip_scan_state.cursor < sip_scan_state.line_end && (*sip_scan_state.cursor == ' ' || *sip_scan_state.cursor == '\t'))
-        ++sip_scan_state.cursor;
+  while (sip_scan_state.cursor < sip_scan_state.line_end &&
+         (*sip_scan_state.cursor == ' ' || *sip_scan_state.cursor == '\t'))
+    ++sip_scan_state.cursor;
 }
 
 std::uint16_t sip_scan__run(std::uint32_t mask) {
-    char* start = sip_scan_state.cursor;
-    while (sip_scan_state.cursor < sip_scan_state.line_end && sip_cc(*sip_scan_state.cursor, mask)) ++sip_scan_state.cursor;
-    std::size_t n = static_cast<std::size_t>(sip_scan_state.cursor - start);
-    return n > 0xFFFF ? 0xFFFF : static_cast<std::uint16_t>(n);
+  char* start = sip_scan_state.cursor;
+  while (sip_scan_state.cursor < sip_scan_state.line_end && sip_cc(*sip_scan_state.cursor, mask))
+    ++sip_scan_state.cursor;
+  std::size_t n = static_cast<std::size_t>(sip_scan_state.cursor - start);
+  return n > 0xFFFF ? 0xFFFF : static_cast<std::uint16_t>(n);
 }
 
 bool sip_scan__take(char c) {
-    if (sip_scan_state.cursor < sip_scan_state.line_end && *sip_scan_state.cursor == c) {
-        ++sip_scan_state.cursor;
-        return true;
-    }
-    return false;
+  if (sip_scan_state.cursor < sip_scan_state.line_end && *sip_scan_state.cursor == c) {
+    ++sip_scan_state.cursor;
+    return true;
+  }
+  return false;
 }
 
 bool sip_scan__u32(std::uint32_t* value) {
-    char* p = sip_scan_state.cursor;
-    std::uint64_t v = 0;
-    while (p < sip_scan_state.line_end && *p >= '0' && *p <= '9') {
-        v = v * 10 + static_cast<unsigned>(*p - '0');
-        if (v > 0xFFFFFFFFu) return false;
-        ++p;
-    }
-    if (p == sip_scan_state.cursor) return false;
-    *value = static_cast<std::uint32_t>(v);
-    sip_scan_state.cursor = p;
-    return true;
+  char* p = sip_scan_state.cursor;
+  std::uint64_t v = 0;
+  while (p < sip_scan_state.line_end && *p >= '0' && *p <= '9') {
+    v = v * 10 + static_cast<unsigned>(*p - '0');
+    if (v > 0xFFFFFFFFu) return false;
+    ++p;
+  }
+  if (p == sip_scan_state.cursor) return false;
+  *value = static_cast<std::uint32_t>(v);
+  sip_scan_state.cursor = p;
+  return true;
 }
 
 bool sip_scan__quoted_string(sip_str* inside) {
-    if (!sip_scan__take('"')) return false;
-    char* start = sip_scan_state.cursor;
-    if (sip_scan__quoted() != SIP_RESULT_OK) {
-        sip_scan_state.cursor = start - 1;
-        return false;
-    }
-    char* close = sip_scan_state.cursor;
-    inside->len = static_cast<std::uint16_t>(close - start);
-    inside->ptr = start;
-    sip_scan_state.cursor = close + 1;
-    return true;
+  if (!sip_scan__take('"')) return false;
+  char* start = sip_scan_state.cursor;
+  if (sip_scan__quoted() != SIP_RESULT_OK) {
+    sip_scan_state.cursor = start - 1;
+    return false;
+  }
+  char* close = sip_scan_state.cursor;
+  inside->len = static_cast<std::uint16_t>(close - start);
+  inside->ptr = start;
+  sip_scan_state.cursor = close + 1;
+  return true;
 }
 
 int sip_scan__other_param(sip_str* params) {
-    char* start = sip_scan_state.cursor;
-    if (sip_scan__run(SIP_CC_TOKEN) == 0) return 3;
-    char* after_name = sip_scan_state.cursor;
+  char* start = sip_scan_state.cursor;
+  if (sip_scan__run(SIP_CC_TOKEN) == 0) return 3;
+  char* after_name = sip_scan_state.cursor;
+  sip_scan__skip_lws();
+  if (!sip_scan__take('=')) {
+    sip_scan_state.cursor = after_name;
+  } else {
     sip_scan__skip_lws();
-    if (!sip_scan__take('=')) {
-        sip_scan_state.cursor = after_name;
+    if (sip_scan_state.cursor < sip_scan_state.line_end && *sip_scan_state.cursor == '"') {
+      sip_str q;
+      if (!sip_scan__quoted_string(&q)) return 3;
     } else {
-        sip_scan__skip_lws();
-        if (sip_scan_state.cursor < sip_scan_state.line_end && *sip_scan_state.cursor == '"') {
-            sip_str q;
-            if (!sip_scan__quoted_string(&q)) return 3;
-        } else {
-            sip_scan__run(SIP_CC_PARAM_VALUE);
-        }
+      sip_scan__run(SIP_CC_PARAM_VALUE);
     }
-    std::size_t n = static_cast<std::size_t>(sip_scan_state.cursor - start);
-    if (params->len == 0) {
-        if (n > SIP_OTHER_PARAMS_MAX) return 2;
-        char* room = work_take(SIP_OTHER_PARAMS_MAX);
-        if (room == nullptr) return 2;
-        std::memcpy(room, start, n);
-        params->ptr = room;
-        params->len = static_cast<std::uint16_t>(n);
-        return 2;
-    }
-    if (params->len + 1 + n > SIP_OTHER_PARAMS_MAX) return 2;
-    char* dst = const_cast<char*>(params->ptr) + params->len;
-    *dst = ';';
-    std::memcpy(dst + 1, start, n);
-    params->len = static_cast<std::uint16_t>(params->len + 1 + n);
+  }
+  std::size_t n = static_cast<std::size_t>(sip_scan_state.cursor - start);
+  if (params->len == 0) {
+    if (n > SIP_OTHER_PARAMS_MAX) return 2;
+    char* room = work_take(SIP_OTHER_PARAMS_MAX);
+    if (room == nullptr) return 2;
+    std::memcpy(room, start, n);
+    params->ptr = room;
+    params->len = static_cast<std::uint16_t>(n);
     return 2;
+  }
+  if (params->len + 1 + n > SIP_OTHER_PARAMS_MAX) return 2;
+  char* dst = const_cast<char*>(params->ptr) + params->len;
+  *dst = ';';
+  std::memcpy(dst + 1, start, n);
+  params->len = static_cast<std::uint16_t>(params->len + 1 + n);
+  return 2;
 }
 
 namespace {
 
 // The checked length: a NUL at the end of the string is left out.
 std::uint16_t checked_len(const sip_str* v) {
-    std::uint16_t n = v->len;
-    if (n > 0 && v->ptr[n - 1] == 0) --n;
-    return n;
+  std::uint16_t n = v->len;
+  if (n > 0 && v->ptr[n - 1] == 0) --n;
+  return n;
 }
 
 }  // namespace
 
 int sip_check__class(const sip_str* value, int mandatory, std::uint32_t classes) {
-    std::uint16_t n = checked_len(value);
-    if (n == 0) return mandatory ? 18 : 2;
-    for (std::uint16_t i = 0; i < n; ++i)
-        if (!sip_cc(value->ptr[i], classes)) return 19;
-    return 2;
+  std::uint16_t n = checked_len(value);
+  if (n == 0) return mandatory ? 18 : 2;
+  for (std::uint16_t i = 0; i < n; ++i)
+    if (!sip_cc(value->ptr[i], classes)) return 19;
+  return 2;
 }
 
 int sip_check__class_escaped(const sip_str* value, int mandatory, std::uint32_t classes) {
-    std::uint16_t n = checked_len(value);
-    if (n == 0) return mandatory ? 18 : 2;
-    for (std::uint16_t i = 0; i < n; ++i) {
-        char c = value->ptr[i];
-        if (c == '%') {
-            if (i + 2 >= n) return 19;
-            if (!sip_cc(value->ptr[i + 1], SIP_CC_HEX) || !sip_cc(value->ptr[i + 2], SIP_CC_HEX)) return 19;
-            i += 2;
-            continue;
-        }
-        if (!sip_cc(c, classes)) return 19;
+  std::uint16_t n = checked_len(value);
+  if (n == 0) return mandatory ? 18 : 2;
+  for (std::uint16_t i = 0; i < n; ++i) {
+    char c = value->ptr[i];
+    if (c == '%') {
+      if (i + 2 >= n) return 19;
+      if (!sip_cc(value->ptr[i + 1], SIP_CC_HEX) || !sip_cc(value->ptr[i + 2], SIP_CC_HEX)) return 19;
+      i += 2;
+      continue;
     }
-    return 2;
+    if (!sip_cc(c, classes)) return 19;
+  }
+  return 2;
 }
 
 int sip_check__quote(sip_str* value) {
-    std::uint16_t n = checked_len(value);
-    std::uint16_t first = n;
-    for (std::uint16_t i = 0; i < n; ++i) {
-        unsigned char c = static_cast<unsigned char>(value->ptr[i]);
-        if (c == '\r' || c == '\n' || c == 0xFE || c == 0xFF) return 19;
-        bool escape = c == '"' || c == '\\' || (c < 0x80 && !sip_cc(static_cast<char>(c), SIP_CC_TEXT));
-        if (escape && first == n) first = i;
-    }
-    if (first == n) return 2;
-    // Every remaining byte may double, plus the NUL.
-    std::size_t room = static_cast<std::size_t>(first) + 2u * (n - first) + 1u;
-    if (room > 0xFFFF) return 19;
-    char* out = work_take(static_cast<std::uint16_t>(room));
-    if (out == nullptr) return 19;
-    std::memcpy(out, value->ptr, first);
-    std::size_t o = first;
-    for (std::uint16_t i = first; i < n; ++i) {
-        unsigned char c = static_cast<unsigned char>(value->ptr[i]);
-        if (c == '"' || c == '\\' || (c < 0x80 && !sip_cc(static_cast<char>(c), SIP_CC_TEXT))) out[o++] = '\\';
-        out[o++] = static_cast<char>(c);
-    }
-    out[o++] = 0;
-    value->ptr = out;
-    value->len = static_cast<std::uint16_t>(o);
-    return 2;
+  std::uint16_t n = checked_len(value);
+  std::uint16_t first = n;
+  for (std::uint16_t i = 0; i < n; ++i) {
+    unsigned char c = static_cast<unsigned char>(value->ptr[i]);
+    if (c == '\r' || c == '\n' || c == 0xFE || c == 0xFF) return 19;
+    bool escape = c == '"' || c == '\\' || (c < 0x80 && !sip_cc(static_cast<char>(c), SIP_CC_TEXT));
+    if (escape && first == n) first = i;
+  }
+  if (first == n) return 2;
+  // Every remaining byte may double, plus the NUL.
+  std::size_t room = static_cast<std::size_t>(first) + 2u * (n - first) + 1u;
+  if (room > 0xFFFF) return 19;
+  char* out = work_take(static_cast<std::uint16_t>(room));
+  if (out == nullptr) return 19;
+  std::memcpy(out, value->ptr, first);
+  std::size_t o = first;
+  for (std::uint16_t i = first; i < n; ++i) {
+    unsigned char c = static_cast<unsigned char>(value->ptr[i]);
+    if (c == '"' || c == '\\' || (c < 0x80 && !sip_cc(static_cast<char>(c), SIP_CC_TEXT))) out[o++] = '\\';
+    out[o++] = static_cast<char>(c);
+  }
+  out[o++] = 0;
+  value->ptr = out;
+  value->len = static_cast<std::uint16_t>(o);
+  return 2;
 }
 
 int sip_check__comment(const sip_str* value) {
-    std::uint16_t n = checked_len(value);
-    int level = 0;
-    for (std::uint16_t i = 0; i < n; ++i) {
-        char c = value->ptr[i];
-        if (c == '(') {
-            ++level;
-        } else if (c == ')') {
-            if (level == 0) return 19;
-            --level;
-        } else if (c == '\\') {
-            if (i + 1 >= n || static_cast<unsigned char>(value->ptr[i + 1]) >= 0x80) return 19;
-            ++i;
-        } else if (!sip_cc(c, SIP_CC_TEXT)) {
-            return 19;
-        }
+  std::uint16_t n = checked_len(value);
+  int level = 0;
+  for (std::uint16_t i = 0; i < n; ++i) {
+    char c = value->ptr[i];
+    if (c == '(') {
+      ++level;
+    } else if (c == ')') {
+      if (level == 0) return 19;
+      --level;
+    } else if (c == '\\') {
+      if (i + 1 >= n || static_cast<unsigned char>(value->ptr[i + 1]) >= 0x80) return 19;
+      ++i;
+    } else if (!sip_cc(c, SIP_CC_TEXT)) {
+      return 19;
     }
-    return level == 0 ? 2 : 19;
+  }
+  return level == 0 ? 2 : 19;
 }
 
-int sip_code_lookup(std::uint16_t code, const sip_code_value_row* table, std::uint32_t* value_out,
-                    std::uint32_t rows) {
-    for (std::uint32_t r = rows; r-- > 0;) {
-        if (table[r].code == code) {
-            *value_out = table[r].value;
-            return 2;
-        }
+int sip_code_lookup(std::uint16_t code, const sip_code_value_row* table, std::uint32_t* value_out, std::uint32_t rows) {
+  for (std::uint32_t r = rows; r-- > 0;) {
+    if (table[r].code == code) {
+      *value_out = table[r].value;
+      return 2;
     }
-    return 19;
+  }
+  return 19;
 }

@@ -14,54 +14,52 @@
 
 // Character classes: one 32-bit mask per byte value.
 enum : std::uint32_t {
-    SIP_CC_DIGIT = 0x1,
-    SIP_CC_ALPHA = 0x2,
-    SIP_CC_HEX = 0x4,
-    SIP_CC_PHONE_EXTRA = 0x8,   // tones and pauses: # * A-D P W
-    SIP_CC_PARAM = 0x10,        // host text of non-SIP URIs, parameter values
-    SIP_CC_TOKEN = 0x20,
-    SIP_CC_HYPHEN = 0x40,
-    SIP_CC_LWS = 0x80,          // blank, tab
-    SIP_CC_USER = 0x100,
-    SIP_CC_RESERVED = 0x200,
-    SIP_CC_DOT = 0x400,
-    SIP_CC_ESCAPE = 0x800,      // '%'
-    SIP_CC_SEPARATOR = 0x1000,
-    SIP_CC_COMMA_COLON = 0x2000,
-    SIP_CC_BASE64 = 0x4000,
-    SIP_CC_TEXT = 0x8000,       // UTF-8 text bytes, blank and tab
-    SIP_CC_UNRESERVED = 0x10000,
-    SIP_CC_WORD_EXTRA = 0x20000,
-    SIP_CC_DISPLAY = 0x40000,
-    SIP_CC_VISUAL_SEP = 0x80000,
+  SIP_CC_DIGIT = 0x1,
+  SIP_CC_ALPHA = 0x2,
+  SIP_CC_HEX = 0x4,
+  SIP_CC_PHONE_EXTRA = 0x8,  // tones and pauses: # * A-D P W
+  SIP_CC_PARAM = 0x10,       // host text of non-SIP URIs, parameter values
+  SIP_CC_TOKEN = 0x20,
+  SIP_CC_HYPHEN = 0x40,
+  SIP_CC_LWS = 0x80,  // blank, tab
+  SIP_CC_USER = 0x100,
+  SIP_CC_RESERVED = 0x200,
+  SIP_CC_DOT = 0x400,
+  SIP_CC_ESCAPE = 0x800,  // '%'
+  SIP_CC_SEPARATOR = 0x1000,
+  SIP_CC_COMMA_COLON = 0x2000,
+  SIP_CC_BASE64 = 0x4000,
+  SIP_CC_TEXT = 0x8000,  // UTF-8 text bytes, blank and tab
+  SIP_CC_UNRESERVED = 0x10000,
+  SIP_CC_WORD_EXTRA = 0x20000,
+  SIP_CC_DISPLAY = 0x40000,
+  SIP_CC_VISUAL_SEP = 0x80000,
 
-    SIP_CC_ALNUM = 0x3,
-    SIP_CC_PARAM_VALUE = 0x30,
-    SIP_CC_TOKEN_LWS = 0xA0,
-    SIP_CC_HOST = 0x443,
-    SIP_CC_DIGIT_DOT = 0x401,
-    SIP_CC_BRANCH = 0x824,
-    SIP_CC_USER_ESC = 0x900,
-    SIP_CC_DATE = 0x2083,
-    SIP_CC_OTHER_USER = 0x2100,
-    SIP_CC_WORD = 0x20020,
-    SIP_CC_PHONE = 0x80809,
-    SIP_CC_OTHER_PARAMS = 0x18A0,
+  SIP_CC_ALNUM = 0x3,
+  SIP_CC_PARAM_VALUE = 0x30,
+  SIP_CC_TOKEN_LWS = 0xA0,
+  SIP_CC_HOST = 0x443,
+  SIP_CC_DIGIT_DOT = 0x401,
+  SIP_CC_BRANCH = 0x824,
+  SIP_CC_USER_ESC = 0x900,
+  SIP_CC_DATE = 0x2083,
+  SIP_CC_OTHER_USER = 0x2100,
+  SIP_CC_WORD = 0x20020,
+  SIP_CC_PHONE = 0x80809,
+  SIP_CC_OTHER_PARAMS = 0x18A0,
 };
 
 extern const std::uint32_t sip_char_class[256];
 
-inline bool sip_cc(char c, std::uint32_t mask) {
-    return (sip_char_class[static_cast<unsigned char>(c)] & mask) != 0;
-}
+inline bool sip_cc(char c, std::uint32_t mask) { return (sip_char_class[static_cast<unsigned char>(c)] & mask) != 0; }
 
 // Most bytes a joined other-parameters string may hold.
 constexpr std::uint16_t SIP_OTHER_PARAMS_MAX = 512;
 
 // {code, name} row of a code table; a row with a null name never matches.
 struct sip_code_row {
-    std::uint32_t code;
-    const char* name;
+  std::uint32_t code;
+  const char* name;
 };
 
 extern const sip_code_row sip_uri_transport_table[4];
@@ -84,11 +82,10 @@ bool sip_scan__find_line_end();
 // Looks up the `len` bytes at `*text` among the names of `table` (last row
 // first, case folded, whole names only).  2 with the code and `*text`
 // advanced, 19 otherwise.
-int sip_scan__match_code(const char** text, std::uint16_t len, const sip_code_row* table,
-                         unsigned rows, std::uint8_t* code_out);
+int sip_scan__match_code(const char** text, std::uint16_t len, const sip_code_row* table, unsigned rows,
+                         std::uint8_t* code_out);
 // The same on the run from `cursor` to `stop`; advances `cursor` on a match.
-int sip_scan__match_run(const char* stop, const sip_code_row* table, unsigned rows,
-                        std::uint8_t* code_out);
+int sip_scan__match_run(const char* stop, const sip_code_row* table, unsigned rows, std::uint8_t* code_out);
 
 // Scans one generic parameter at `cursor` and appends its text to `params`
 // (';'-joined, at most 512 bytes; a parameter that does not fit is dropped).
@@ -118,8 +115,7 @@ int sip_check__quote(sip_str* value);
 int sip_check__comment(const sip_str* value);
 
 struct sip_code_value_row {
-    std::uint16_t code;
-    std::uint32_t value;
+  std::uint16_t code;
+  std::uint32_t value;
 };
-int sip_code_lookup(std::uint16_t code, const sip_code_value_row* table, std::uint32_t* value_out,
-                    std::uint32_t rows);
+int sip_code_lookup(std::uint16_t code, const sip_code_value_row* table, std::uint32_t* value_out, std::uint32_t rows);

@@ -146,10 +146,8 @@ bool is_sip(const sip_addr& a) { return a.scheme == 1 || a.scheme == 'S'; }
 
 // Host text, else the four address bytes.
 void put_host(const sip_addr& a) {
-  if (has(a.host))
-    put(a.host);
-  else
-    put_ipv4(a.ipv4);
+  if (has(a.host)) put(a.host);
+  else put_ipv4(a.ipv4);
 }
 
 // The URI parameters a Request-URI keeps: transport, ttl, maddr, user.
@@ -232,8 +230,7 @@ void sip_out__uri(const sip_addr& a) {
 bool sip_out__request_line() {
   const std::uint8_t kind = sip_encode_kind;
   const char* method = nullptr;
-  if (kind < 'A' || kind > 'F' || sip_value__lookup(sip_vt_method, kind, &method) != SIP_RESULT_OK ||
-      method == nullptr)
+  if (kind < 'A' || kind > 'F' || sip_value__lookup(sip_vt_method, kind, &method) != SIP_RESULT_OK || method == nullptr)
     return false;
   const sip_addr& a = sip_hdr_area.request_line;
   put(method);

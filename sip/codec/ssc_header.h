@@ -17,9 +17,9 @@
 // SSC header ids (0..96).  A number space of its own: never mixed with the
 // SIP-side sip_header_id.
 enum class ssc_header_id : u8 {
-  PROFILE_PARMS = 0,  // SSC only
+  PROFILE_PARMS = 0,   // SSC only
   TRANSPORT_ADDR = 1,  // SSC only
-  PROFILE_BYTE = 2,  // SSC only
+  PROFILE_BYTE = 2,    // SSC only
   REQUEST_URI = 3,
   RETURN_CODE = 4,  // status
   ACCEPT = 5,
@@ -75,10 +75,10 @@ enum class ssc_header_id : u8 {
   WARNING = 58,
   WWW_AUTHENTICATE = 59,
   BODY = 60,
-  SDP_MAIN_BODY = 61,  // SDP session
-  AUDIO_CNCT_DESCR = 62,  // SDP audio or video media
-  RTP_CNCT_DESCR = 63,  // SDP rtpmap
-  OTHER_CNCT_DESCR = 64,  // SDP other media
+  SDP_MAIN_BODY = 61,      // SDP session
+  AUDIO_CNCT_DESCR = 62,   // SDP audio or video media
+  RTP_CNCT_DESCR = 63,     // SDP rtpmap
+  OTHER_CNCT_DESCR = 64,   // SDP other media
   ORIGIN_CNCT_DESCR = 65,  // SDP origin
   PART_CONTENT_TYPE = 66,
   PART_HEADERS = 67,
@@ -89,7 +89,7 @@ enum class ssc_header_id : u8 {
   DIVERSION = 85,
   P_EARLY_MEDIA = 89,
   OPTIONS_VALUE = 90,  // SSC only
-  MANAGEMENT = 91,  // SSC only
+  MANAGEMENT = 91,     // SSC only
   SESSION_ID = 92,
   HISTORY_INFO = 93,
   REQUEST_DISPOSITION = 94,
@@ -141,27 +141,27 @@ struct ssc_handle;
 // ---------------------------------------------------------------------------
 // Address and URI sub-record of the name-address headers.
 struct ssc_uri {
-  u8 scheme;         // 1 sip, 'S' sips, '*', 'A' absolute URI
-  u8 user_form;      // 'P' telephone number, 'U' user name
+  u8 scheme;     // 1 sip, 'S' sips, '*', 'A' absolute URI
+  u8 user_form;  // 'P' telephone number, 'U' user name
   const char* user;
-  u8 tel_global;     // 1: number written with '+'
+  u8 tel_global;  // 1: number written with '+'
   const char* tel_number;
-  const char* tel_2;  // isub
-  const char* tel_3;  // postd
-  const char* tel_4;  // phone-context
-  const char* tel_5;  // tsp
-  const char* tel_6;  // other telephone parameters
+  const char* tel_2;       // isub
+  const char* tel_3;       // postd
+  const char* tel_4;       // phone-context
+  const char* tel_5;       // tsp
+  const char* tel_6;       // other telephone parameters
   const char* uri_text_3;  // password
-  u8 host_family;    // '4', '6', 'N' host name
+  u8 host_family;          // '4', '6', 'N' host name
   const char* host_name;
   u8 host_v4[4];
   u8 host_v6[16];
-  u16 port;          // 0xFFFF none
-  u8 user_param;     // 'P' phone, 'I' ip, 0xFF other or none
-  u8 transport;      // 'U', 'T', 'S', 'L', 0xFF other or none
+  u16 port;       // 0xFFFF none
+  u8 user_param;  // 'P' phone, 'I' ip, 0xFF other or none
+  u8 transport;   // 'U', 'T', 'S', 'L', 0xFF other or none
   const char* transport_text;
   u8 ttl;
-  u8 uri_byte_1;     // method parameter as an ssc_msg_type index, 0xFF none
+  u8 uri_byte_1;  // method parameter as an ssc_msg_type index, 0xFF none
   u8 uri_byte_2;
   const char* maddr;
   const char* user_param_text;
@@ -364,16 +364,16 @@ struct ssc_hdr_timestamp {  // 53
 };
 struct ssc_hdr_via {  // 57
   ssc_hdr_via* next;
-  u8 protocol;               // b1 (1)
-  const char* s1;            // protocol text
-  u8 transport;              // b2 ('U')
-  const char* s2;            // version ("2.0")
-  const char* s3;            // transport text
+  u8 protocol;     // b1 (1)
+  const char* s1;  // protocol text
+  u8 transport;    // b2 ('U')
+  const char* s2;  // version ("2.0")
+  const char* s3;  // transport text
   u8 family1;
-  const char* s4;            // sent-by host name
+  const char* s4;  // sent-by host name
   u8 v4_1[4];
   u8 v6_1[16];
-  u16 port;                  // w1 sent-by port
+  u16 port;  // w1 sent-by port
   u8 b3;
   const char* s5;
   u8 family2;
@@ -394,8 +394,8 @@ struct ssc_hdr_warning {  // 58
 };
 struct ssc_hdr_body {  // 60
   ssc_hdr_body* next;
-  u8 part;      // 0xFF for a single body
-  u16 length;   // 0 or 0xFFFF: no bytes
+  u8 part;     // 0xFF for a single body
+  u16 length;  // 0 or 0xFFFF: no bytes
   const u8* bytes;
 };
 struct ssc_hdr_sdp_session {  // 61
@@ -517,14 +517,14 @@ struct ssc_hdr_tx_link {  // 95: kept by ENT_SSC, never packed or copied
 // no functions).  `size` is the instance size, `next` included.
 struct ssc_header_desc_row {
   u8 id;
-  u8 slot;     // list head index in ssc_handle
+  u8 slot;  // list head index in ssc_handle
   u16 size;
-  bool pack;   // has pack and unpack functions
-  bool copy;   // has init, size and copy functions of its own
+  bool pack;  // has pack and unpack functions
+  bool copy;  // has init, size and copy functions of its own
 };
 extern const ssc_header_desc_row ssc_header_desc[SSC_HEADER_ID_COUNT];
 inline constexpr u8 SSC_NO_ROW = 0xFF;
-inline constexpr unsigned SSC_LIST_SLOTS = 78;  // ids with a row
+inline constexpr unsigned SSC_LIST_SLOTS = 78;        // ids with a row
 inline constexpr unsigned SSC_MAX_RECORD_SIZE = 512;  // largest instance size
 
 // The row of an id, or null for an id without a row (or above 96).
@@ -550,11 +550,11 @@ void ssc_header_copy(ssc_header_id id, void* inst, u8* extra);
 // ---------------------------------------------------------------------------
 // Message type table.
 struct ssc_msg_type_row {
-  u16 record_size;       // size of the handle record; 0 for an undefined type
-  code_t code;           // primitive code
-  const u8* allowed;     // allowed header ids in packing order, ended by 0xFF; null: no list
-  ssc_msg_type pair;     // request <-> response
-  u8 msg_class;          // 1 request, 2 response, 3 ACK, 0 other
+  u16 record_size;    // size of the handle record; 0 for an undefined type
+  code_t code;        // primitive code
+  const u8* allowed;  // allowed header ids in packing order, ended by 0xFF; null: no list
+  ssc_msg_type pair;  // request <-> response
+  u8 msg_class;       // 1 request, 2 response, 3 ACK, 0 other
 };
 extern const ssc_msg_type_row ssc_msg_type_table[SSC_MSG_TYPE_COUNT];
 inline constexpr u8 SSC_LIST_END = 0xFF;

@@ -19,27 +19,27 @@ inline constexpr u8 SSC_HANDLE_KIND_ALT = 0x33;  // accepted as a handle, never 
 inline constexpr u16 SSC_NO_NUMBER = 0xFFFF;
 
 // Runtime traps raised by the handle module.
-inline constexpr u16 SSC_TRAP_AREA_LOST = 396;     // free area in no block of the handle
-inline constexpr u16 SSC_TRAP_RECORD_SIZE = 397;   // handle record larger than a buffer
+inline constexpr u16 SSC_TRAP_AREA_LOST = 396;    // free area in no block of the handle
+inline constexpr u16 SSC_TRAP_RECORD_SIZE = 397;  // handle record larger than a buffer
 
 struct ssc_handle {
-  u8 kind;               // SSC_HANDLE_KIND for a live handle
-  ssc_msg_type type;     // NONE until initialised
-  u8 ref_count;          // holders; change under om_os_lock
+  u8 kind;            // SSC_HANDLE_KIND for a live handle
+  ssc_msg_type type;  // NONE until initialised
+  u8 ref_count;       // holders; change under om_os_lock
   u8 carried_byte_0;
   u16 transaction_number;  // SSC_NO_NUMBER: none
-  u16 area_total;        // bytes of the blocks the handle owns
-  u16 area_free;         // bytes left in the current block
-  u8* area_next;         // first free byte of the current block
-  buffer_t* rx_buffer;   // received chain the strings point into (one reference held)
-  u16 carried_word_1;    // 0xFFFF: none
-  u16 carried_word_2;    // 0xFFFF: none
+  u16 area_total;          // bytes of the blocks the handle owns
+  u16 area_free;           // bytes left in the current block
+  u8* area_next;           // first free byte of the current block
+  buffer_t* rx_buffer;     // received chain the strings point into (one reference held)
+  u16 carried_word_1;      // 0xFFFF: none
+  u16 carried_word_2;      // 0xFFFF: none
   u16 addr_port;
-  u8 addr_family;        // '4', '6', other: no address
+  u8 addr_family;  // '4', '6', other: no address
   u8 addr_v4[4];
   u8 addr_v6[16];
-  u8 carried_byte_1;     // 0xFF: none
-  u8 carried_byte_2;     // 0xFF: none
+  u8 carried_byte_1;            // 0xFF: none
+  u8 carried_byte_2;            // 0xFF: none
   void* lists[SSC_LIST_SLOTS];  // one list head per header id, by its desc slot
 };
 // The record is followed by the free area; instances hold pointers, so the

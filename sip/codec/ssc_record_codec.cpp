@@ -18,10 +18,10 @@ bool first_via = false;
 
 // Pairs {SIP method letter, ssc_msg_type}.
 const u8 ssc_kind_type_map[SSC_KIND_TYPE_PAIRS][2] = {
-    {'A', 0}, {'D', 1}, {'F', 2}, {'B', 3}, {'C', 4}, {'E', 5}, {0xFF, 40},
-    {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF},
-    {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF},
-    {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0, 0}, {0, 0},
+    {'A', 0},     {'D', 1},     {'F', 2},     {'B', 3},     {'C', 4},     {'E', 5},     {0xFF, 40},   {0xFF, 0xFF},
+    {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF},
+    {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF},
+    {0xFF, 0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF}, {0, 0},       {0, 0},
 };
 
 namespace {
@@ -39,9 +39,17 @@ ssc_uri* uri_of(ssc_header_id id, void* inst) {
   switch (ssc_idx(id)) {
     case 3: return &static_cast<ssc_hdr_request_uri*>(inst)->uri;
     case 14: return &static_cast<ssc_hdr_contact*>(inst)->uri;
-    case 23: case 54: case 93: return &static_cast<ssc_hdr_name_addr*>(inst)->uri;
-    case 30: case 32: case 33: return &static_cast<ssc_hdr_identity*>(inst)->uri;
-    case 40: case 42: case 45: case 49: case 96: return &static_cast<ssc_hdr_route*>(inst)->uri;
+    case 23:
+    case 54:
+    case 93: return &static_cast<ssc_hdr_name_addr*>(inst)->uri;
+    case 30:
+    case 32:
+    case 33: return &static_cast<ssc_hdr_identity*>(inst)->uri;
+    case 40:
+    case 42:
+    case 45:
+    case 49:
+    case 96: return &static_cast<ssc_hdr_route*>(inst)->uri;
     case 72: return &static_cast<ssc_hdr_referred_by*>(inst)->uri;
     case 85: return &static_cast<ssc_hdr_diversion*>(inst)->uri;
     default: return nullptr;
@@ -292,34 +300,64 @@ constexpr u16 size_of(unsigned id) {
   switch (id) {
     case 0: return sizeof(ssc_hdr_profile_parms);
     case 1: return sizeof(ssc_hdr_transport_addr);
-    case 2: case 94: return sizeof(ssc_hdr_byte);
+    case 2:
+    case 94: return sizeof(ssc_hdr_byte);
     case 3: return sizeof(ssc_hdr_request_uri);
     case 4: return sizeof(ssc_hdr_status);
     case 5: return sizeof(ssc_hdr_accept);
-    case 6: case 16: case 34: case 35: case 43: case 52: case 55: case 89: return sizeof(ssc_hdr_code_text);
+    case 6:
+    case 16:
+    case 34:
+    case 35:
+    case 43:
+    case 52:
+    case 55:
+    case 89: return sizeof(ssc_hdr_code_text);
     case 7: return sizeof(ssc_hdr_str4);
-    case 8: case 21: case 92: return sizeof(ssc_hdr_str2);
+    case 8:
+    case 21:
+    case 92: return sizeof(ssc_hdr_str2);
     case 9: return sizeof(ssc_hdr_allow);
     case 10: return sizeof(ssc_hdr_auth_info);
-    case 11: case 37: return sizeof(ssc_hdr_credentials);
+    case 11:
+    case 37: return sizeof(ssc_hdr_credentials);
     case 12: return sizeof(ssc_hdr_call_id);
     case 13: return sizeof(ssc_hdr_call_info);
     case 14: return sizeof(ssc_hdr_contact);
-    case 15: case 68: return sizeof(ssc_hdr_disposition);
-    case 17: case 20: case 26: case 29: case 38: case 51: return sizeof(ssc_hdr_str1);
+    case 15:
+    case 68: return sizeof(ssc_hdr_disposition);
+    case 17:
+    case 20:
+    case 26:
+    case 29:
+    case 38:
+    case 51: return sizeof(ssc_hdr_str1);
     case 18: return sizeof(ssc_hdr_content_type);
-    case 22: case 25: case 27: case 90: return sizeof(ssc_hdr_u32);
-    case 23: case 54: case 93: return sizeof(ssc_hdr_name_addr);
+    case 22:
+    case 25:
+    case 27:
+    case 90: return sizeof(ssc_hdr_u32);
+    case 23:
+    case 54:
+    case 93: return sizeof(ssc_hdr_name_addr);
     case 24: return sizeof(ssc_hdr_in_reply_to);
     case 28: return sizeof(ssc_hdr_min_se);
-    case 30: case 32: case 33: return sizeof(ssc_hdr_identity);
+    case 30:
+    case 32:
+    case 33: return sizeof(ssc_hdr_identity);
     case 31: return sizeof(ssc_hdr_none);
-    case 36: case 59: return sizeof(ssc_hdr_challenge);
+    case 36:
+    case 59: return sizeof(ssc_hdr_challenge);
     case 39: return sizeof(ssc_hdr_reason);
-    case 40: case 42: case 45: case 49: case 96: return sizeof(ssc_hdr_route);
+    case 40:
+    case 42:
+    case 45:
+    case 49:
+    case 96: return sizeof(ssc_hdr_route);
     case 41: return sizeof(ssc_hdr_replaces);
     case 44: return sizeof(ssc_hdr_retry_after);
-    case 46: case 56: return sizeof(ssc_hdr_product);
+    case 46:
+    case 56: return sizeof(ssc_hdr_product);
     case 50: return sizeof(ssc_hdr_session_expires);
     case 53: return sizeof(ssc_hdr_timestamp);
     case 57: return sizeof(ssc_hdr_via);
@@ -344,8 +382,13 @@ constexpr u16 size_of(unsigned id) {
 constexpr ssc_record_codec_row make_row(unsigned id) {
   // Ids that are not SSC headers, and SSC-only headers: no functions.
   switch (id) {
-    case 0: case 1: case 2: case 84: case 90: case 91: case 95:
-      return {static_cast<u16>(id), size_of(id), nullptr, nullptr, nullptr};
+    case 0:
+    case 1:
+    case 2:
+    case 84:
+    case 90:
+    case 91:
+    case 95: return {static_cast<u16>(id), size_of(id), nullptr, nullptr, nullptr};
     case 31: return {31, size_of(id), decode_none, encode_none, new_instance};
     case 96: return {96, size_of(id), nullptr, encode_element, nullptr};
     default: break;

@@ -41,13 +41,13 @@ struct ssc_bytes_ref {
 };
 
 // Field flags.
-inline constexpr u8 SSC_F_CUT = 0x01;       // free text: cut to its bound
-inline constexpr u8 SSC_F_CAP254 = 0x02;    // a byte above 254 is written as 0 (and left so)
-inline constexpr u8 SSC_F_METHOD = 0x04;    // ssc_msg_type index <-> SIP method letter
-inline constexpr u8 SSC_F_SCHEME = 0x08;    // decoded 0 becomes 'A'
-inline constexpr u8 SSC_F_ADDR_SDP = 0x10;  // address of an SDP element: neither 4 nor 16 gives 0xFF / 'N'
-inline constexpr u8 SSC_F_ADDR_NONE = 0x20; // address whose family stays 0xFF when absent
-inline constexpr u8 SSC_F_NO_NUL = 0x40;    // text travelling as raw bytes without NUL
+inline constexpr u8 SSC_F_CUT = 0x01;        // free text: cut to its bound
+inline constexpr u8 SSC_F_CAP254 = 0x02;     // a byte above 254 is written as 0 (and left so)
+inline constexpr u8 SSC_F_METHOD = 0x04;     // ssc_msg_type index <-> SIP method letter
+inline constexpr u8 SSC_F_SCHEME = 0x08;     // decoded 0 becomes 'A'
+inline constexpr u8 SSC_F_ADDR_SDP = 0x10;   // address of an SDP element: neither 4 nor 16 gives 0xFF / 'N'
+inline constexpr u8 SSC_F_ADDR_NONE = 0x20;  // address whose family stays 0xFF when absent
+inline constexpr u8 SSC_F_NO_NUL = 0x40;     // text travelling as raw bytes without NUL
 inline constexpr u8 SSC_F_ENCODE_ONLY = 0x80;
 
 enum class ssc_fk : u8 { num, text, addr, bytes, special };
@@ -69,9 +69,9 @@ struct ssc_elem_field {
 // Fields whose value is not in the instance.
 enum ssc_special : u8 {
   SSC_SP_NONE = 0,
-  SSC_SP_RURI_PORT = 1,  // Request-URI offset 6: the handle's addr_port
-  SSC_SP_RURI_ADDR = 2,  // Request-URI slot 40: the handle's transport address
-  SSC_SP_VIA_NUMBER = 3, // Via offset 2: the handle's transaction number (first Via)
+  SSC_SP_RURI_PORT = 1,   // Request-URI offset 6: the handle's addr_port
+  SSC_SP_RURI_ADDR = 2,   // Request-URI slot 40: the handle's transport address
+  SSC_SP_VIA_NUMBER = 3,  // Via offset 2: the handle's transaction number (first Via)
 };
 
 struct ssc_elem_binding {
@@ -82,72 +82,67 @@ struct ssc_elem_binding {
   std::size_t field_count;
 };
 
-#define KV_SSC_NUM(off, k, R, m, fl)                                                                   \
-  ssc_elem_field{off, sip_elem_kind::k, ssc_fk::num, fl, 0,                                            \
-                 [](const void* r) -> u32 { return static_cast<u32>(static_cast<const R*>(r)->m); }, \
-                 [](void* r, u32 v) {                                                                  \
-                   auto& d = static_cast<R*>(r)->m;                                                    \
-                   d = static_cast<std::remove_reference_t<decltype(d)>>(v);                           \
-                 },                                                                                    \
-                 nullptr, nullptr, nullptr, SSC_SP_NONE}
-#define KV_SSC_TXT(off, R, m, bnd, fl)                                                                 \
-  ssc_elem_field{off, sip_elem_kind::text, ssc_fk::text, fl, bnd, nullptr, nullptr,                    \
-                 [](void* r) -> const char** { return &static_cast<R*>(r)->m; }, nullptr, nullptr, SSC_SP_NONE}
-#define KV_SSC_RAWTXT(off, R, m, bnd)                                                                  \
-  ssc_elem_field{off, sip_elem_kind::raw, ssc_fk::text, SSC_F_NO_NUL, bnd, nullptr, nullptr,           \
-                 [](void* r) -> const char** { return &static_cast<R*>(r)->m; }, nullptr, nullptr, SSC_SP_NONE}
-#define KV_SSC_ADDR(off, R, fam, a4, a6, fl)                                                           \
-  ssc_elem_field{off, sip_elem_kind::raw, ssc_fk::addr, fl, 16, nullptr, nullptr, nullptr,             \
-                 [](void* r) -> ssc_addr_ref {                                                         \
-                   auto* p = static_cast<R*>(r);                                                       \
-                   return {&p->fam, p->a4, p->a6};                                                     \
-                 },                                                                                    \
-                 nullptr, SSC_SP_NONE}
-#define KV_SSC_BYTES(off, R, cnt, ptr, bnd)                                                            \
-  ssc_elem_field{off, sip_elem_kind::raw, ssc_fk::bytes, 0, bnd, nullptr, nullptr, nullptr, nullptr,   \
-                 [](void* r) -> ssc_bytes_ref {                                                        \
-                   auto* p = static_cast<R*>(r);                                                       \
-                   return {&p->cnt, &p->ptr};                                                          \
-                 },                                                                                    \
-                 SSC_SP_NONE}
+#define KV_SSC_NUM(off, k, R, m, fl)                                                        \
+  ssc_elem_field {                                                                          \
+    off, sip_elem_kind::k, ssc_fk::num, fl, 0,                                              \
+        [](const void* r) -> u32 { return static_cast<u32>(static_cast<const R*>(r)->m); }, \
+        [](void* r, u32 v) {                                                                \
+          auto& d = static_cast<R*>(r)->m;                                                  \
+          d = static_cast<std::remove_reference_t<decltype(d)>>(v);                         \
+        },                                                                                  \
+        nullptr, nullptr, nullptr, SSC_SP_NONE                                              \
+  }
+#define KV_SSC_TXT(off, R, m, bnd, fl)                                                                \
+  ssc_elem_field {                                                                                    \
+    off, sip_elem_kind::text, ssc_fk::text, fl, bnd, nullptr, nullptr,                                \
+        [](void* r) -> const char** { return &static_cast<R*>(r)->m; }, nullptr, nullptr, SSC_SP_NONE \
+  }
+#define KV_SSC_RAWTXT(off, R, m, bnd)                                                                 \
+  ssc_elem_field {                                                                                    \
+    off, sip_elem_kind::raw, ssc_fk::text, SSC_F_NO_NUL, bnd, nullptr, nullptr,                       \
+        [](void* r) -> const char** { return &static_cast<R*>(r)->m; }, nullptr, nullptr, SSC_SP_NONE \
+  }
+#define KV_SSC_ADDR(off, R, fam, a4, a6, fl)                                  \
+  ssc_elem_field {                                                            \
+    off, sip_elem_kind::raw, ssc_fk::addr, fl, 16, nullptr, nullptr, nullptr, \
+        [](void* r) -> ssc_addr_ref {                                         \
+          auto* p = static_cast<R*>(r);                                       \
+          return {&p->fam, p->a4, p->a6};                                     \
+        },                                                                    \
+        nullptr, SSC_SP_NONE                                                  \
+  }
+#define KV_SSC_BYTES(off, R, cnt, ptr, bnd)                                             \
+  ssc_elem_field {                                                                      \
+    off, sip_elem_kind::raw, ssc_fk::bytes, 0, bnd, nullptr, nullptr, nullptr, nullptr, \
+        [](void* r) -> ssc_bytes_ref {                                                  \
+          auto* p = static_cast<R*>(r);                                                 \
+          return {&p->cnt, &p->ptr};                                                    \
+        },                                                                              \
+        SSC_SP_NONE                                                                     \
+  }
 #define KV_SSC_SPECIAL(off, k, sp) \
-  ssc_elem_field{off, sip_elem_kind::k, ssc_fk::special, 0, 0, nullptr, nullptr, nullptr, nullptr, nullptr, sp}
+  ssc_elem_field { off, sip_elem_kind::k, ssc_fk::special, 0, 0, nullptr, nullptr, nullptr, nullptr, nullptr, sp }
 
 // The URI parts of the address block, as every name-address element writes
 // them (P is the path to the ssc_uri inside the instance).
-#define KV_SSC_TEL(first, R, P)                   \
-  KV_SSC_TXT(first, R, P.tel_number, 26, 0),      \
-  KV_SSC_TXT(first + 2, R, P.tel_2, 21, 0),       \
-  KV_SSC_TXT(first + 4, R, P.tel_3, 11, 0),       \
-  KV_SSC_TXT(first + 6, R, P.tel_4, 33, 0),       \
-  KV_SSC_TXT(first + 8, R, P.tel_5, 33, 0),       \
-  KV_SSC_TXT(first + 10, R, P.tel_6, 65, 0)
-#define KV_SSC_URI_FIXED(R, P)                               \
-  KV_SSC_NUM(3, u8, R, P.scheme, 0),                         \
-  KV_SSC_NUM(4, u8, R, P.tel_global, 0),                     \
-  KV_SSC_NUM(6, u16, R, P.port, 0),                          \
-  KV_SSC_NUM(8, u8, R, P.transport, 0),                      \
-  KV_SSC_NUM(9, u8, R, P.ttl, 0),                            \
-  KV_SSC_NUM(10, u8, R, P.user_param, 0),                    \
-  KV_SSC_NUM(11, u8, R, P.uri_byte_1, SSC_F_METHOD)
+#define KV_SSC_TEL(first, R, P)                                                           \
+  KV_SSC_TXT(first, R, P.tel_number, 26, 0), KV_SSC_TXT(first + 2, R, P.tel_2, 21, 0),    \
+      KV_SSC_TXT(first + 4, R, P.tel_3, 11, 0), KV_SSC_TXT(first + 6, R, P.tel_4, 33, 0), \
+      KV_SSC_TXT(first + 8, R, P.tel_5, 33, 0), KV_SSC_TXT(first + 10, R, P.tel_6, 65, 0)
+#define KV_SSC_URI_FIXED(R, P)                                                                                      \
+  KV_SSC_NUM(3, u8, R, P.scheme, 0), KV_SSC_NUM(4, u8, R, P.tel_global, 0), KV_SSC_NUM(6, u16, R, P.port, 0),       \
+      KV_SSC_NUM(8, u8, R, P.transport, 0), KV_SSC_NUM(9, u8, R, P.ttl, 0), KV_SSC_NUM(10, u8, R, P.user_param, 0), \
+      KV_SSC_NUM(11, u8, R, P.uri_byte_1, SSC_F_METHOD)
 
 // Address block (bytes 2..45) of the route-like headers: own byte, URI,
 // leading string at 26.
-#define KV_SSC_ADDR_BLOCK(R)                                        \
-  KV_SSC_NUM(2, u8, R, b1, 0),                                      \
-  KV_SSC_URI_FIXED(R, uri),                                         \
-  KV_SSC_NUM(12, u8, R, uri.uri_byte_2, SSC_F_CAP254),              \
-  KV_SSC_TEL(14, R, uri),                                           \
-  KV_SSC_TXT(26, R, s1, 65, SSC_F_CUT),                             \
-  KV_SSC_TXT(28, R, uri.user, 65, 0),                               \
-  KV_SSC_TXT(30, R, uri.uri_text_3, 65, 0),                         \
-  KV_SSC_ADDR(32, R, uri.host_family, uri.host_v4, uri.host_v6, 0), \
-  KV_SSC_TXT(34, R, uri.host_name, 65, 0),                          \
-  KV_SSC_TXT(36, R, uri.maddr, 65, 0),                              \
-  KV_SSC_TXT(38, R, uri.transport_text, 9, 0),                      \
-  KV_SSC_TXT(40, R, uri.user_param_text, 17, 0),                    \
-  KV_SSC_TXT(42, R, uri.uri_text_1, 21, 0),                        \
-  KV_SSC_TXT(44, R, uri.uri_text_2, 513, 0)
+#define KV_SSC_ADDR_BLOCK(R)                                                                                      \
+  KV_SSC_NUM(2, u8, R, b1, 0), KV_SSC_URI_FIXED(R, uri), KV_SSC_NUM(12, u8, R, uri.uri_byte_2, SSC_F_CAP254),     \
+      KV_SSC_TEL(14, R, uri), KV_SSC_TXT(26, R, s1, 65, SSC_F_CUT), KV_SSC_TXT(28, R, uri.user, 65, 0),           \
+      KV_SSC_TXT(30, R, uri.uri_text_3, 65, 0), KV_SSC_ADDR(32, R, uri.host_family, uri.host_v4, uri.host_v6, 0), \
+      KV_SSC_TXT(34, R, uri.host_name, 65, 0), KV_SSC_TXT(36, R, uri.maddr, 65, 0),                               \
+      KV_SSC_TXT(38, R, uri.transport_text, 9, 0), KV_SSC_TXT(40, R, uri.user_param_text, 17, 0),                 \
+      KV_SSC_TXT(42, R, uri.uri_text_1, 21, 0), KV_SSC_TXT(44, R, uri.uri_text_2, 513, 0)
 
 namespace ssc_layout_detail {
 
@@ -176,48 +171,47 @@ inline constexpr ssc_elem_field status[] = {
     KV_SSC_TXT(4, ssc_hdr_status, reason, 65, SSC_F_CUT),
 };
 inline constexpr ssc_elem_field accept[] = {
-    KV_SSC_NUM(2, u8, ssc_hdr_accept, b1, 0),       KV_SSC_NUM(3, u8, ssc_hdr_accept, b2, 0),
-    KV_SSC_TXT(4, ssc_hdr_accept, s1, 17, 0),       KV_SSC_TXT(6, ssc_hdr_accept, s2, 33, 0),
-    KV_SSC_TXT(8, ssc_hdr_accept, s3, 33, 0),       KV_SSC_TXT(10, ssc_hdr_accept, s4, 6, 0),
+    KV_SSC_NUM(2, u8, ssc_hdr_accept, b1, 0),   KV_SSC_NUM(3, u8, ssc_hdr_accept, b2, 0),
+    KV_SSC_TXT(4, ssc_hdr_accept, s1, 17, 0),   KV_SSC_TXT(6, ssc_hdr_accept, s2, 33, 0),
+    KV_SSC_TXT(8, ssc_hdr_accept, s3, 33, 0),   KV_SSC_TXT(10, ssc_hdr_accept, s4, 6, 0),
     KV_SSC_TXT(12, ssc_hdr_accept, s5, 513, 0),
 };
-inline constexpr ssc_elem_field code_513[] = {  // Accept-Encoding, Content-Encoding
+inline constexpr ssc_elem_field code_513[] = {
+    // Accept-Encoding, Content-Encoding
     KV_SSC_NUM(2, u8, ssc_hdr_code_text, code, 0),
     KV_SSC_TXT(4, ssc_hdr_code_text, text, 513, 0),
 };
 inline constexpr ssc_elem_field accept_language[] = {
-    KV_SSC_TXT(2, ssc_hdr_str4, s1, 3, 0), KV_SSC_TXT(4, ssc_hdr_str4, s2, 4, 0),
-    KV_SSC_TXT(6, ssc_hdr_str4, s3, 6, 0), KV_SSC_TXT(8, ssc_hdr_str4, s4, 513, 0),
+    KV_SSC_TXT(2, ssc_hdr_str4, s1, 3, 0),
+    KV_SSC_TXT(4, ssc_hdr_str4, s2, 4, 0),
+    KV_SSC_TXT(6, ssc_hdr_str4, s3, 6, 0),
+    KV_SSC_TXT(8, ssc_hdr_str4, s4, 513, 0),
 };
-inline constexpr ssc_elem_field info_uri[] = {  // Alert-Info, Error-Info
+inline constexpr ssc_elem_field info_uri[] = {
+    // Alert-Info, Error-Info
     KV_SSC_TXT(2, ssc_hdr_str2, s1, 129, 0),
     KV_SSC_TXT(4, ssc_hdr_str2, s2, 513, 0),
 };
 inline constexpr ssc_elem_field auth_info[] = {
-    KV_SSC_NUM(2, u8, ssc_hdr_auth_info, b1, 0),    KV_SSC_NUM(4, u32, ssc_hdr_auth_info, d1, 0),
-    KV_SSC_TXT(8, ssc_hdr_auth_info, s1, 65, 0),    KV_SSC_TXT(10, ssc_hdr_auth_info, s2, 129, 0),
-    KV_SSC_TXT(12, ssc_hdr_auth_info, s3, 33, 0),   KV_SSC_TXT(14, ssc_hdr_auth_info, s4, 17, 0),
+    KV_SSC_NUM(2, u8, ssc_hdr_auth_info, b1, 0),  KV_SSC_NUM(4, u32, ssc_hdr_auth_info, d1, 0),
+    KV_SSC_TXT(8, ssc_hdr_auth_info, s1, 65, 0),  KV_SSC_TXT(10, ssc_hdr_auth_info, s2, 129, 0),
+    KV_SSC_TXT(12, ssc_hdr_auth_info, s3, 33, 0), KV_SSC_TXT(14, ssc_hdr_auth_info, s4, 17, 0),
 };
-#define KV_SSC_CRED_HEAD                                             \
-  KV_SSC_NUM(2, u8, ssc_hdr_credentials, scheme, 0),                 \
-  KV_SSC_NUM(3, u8, ssc_hdr_credentials, algorithm, 0),              \
-  KV_SSC_NUM(4, u8, ssc_hdr_credentials, b3, 0),                     \
-  KV_SSC_NUM(5, u8, ssc_hdr_credentials, qop, 0),                    \
-  KV_SSC_NUM(8, u32, ssc_hdr_credentials, nonce_count, 0),           \
-  KV_SSC_TXT(14, ssc_hdr_credentials, s[0], 65, 0),                  \
-  KV_SSC_TXT(16, ssc_hdr_credentials, s[1], 65, 0),                  \
-  KV_SSC_TXT(18, ssc_hdr_credentials, s[2], 65, 0),                  \
-  KV_SSC_TXT(20, ssc_hdr_credentials, s[3], 129, 0),                 \
-  KV_SSC_TXT(22, ssc_hdr_credentials, s[4], 129, 0),                 \
-  KV_SSC_TXT(24, ssc_hdr_credentials, s[5], 17, 0),                  \
-  KV_SSC_TXT(26, ssc_hdr_credentials, s[6], 33, 0),                  \
-  KV_SSC_TXT(28, ssc_hdr_credentials, s[7], 33, 0),                  \
-  KV_SSC_TXT(30, ssc_hdr_credentials, s[8], 17, 0)
+#define KV_SSC_CRED_HEAD                                                                                         \
+  KV_SSC_NUM(2, u8, ssc_hdr_credentials, scheme, 0), KV_SSC_NUM(3, u8, ssc_hdr_credentials, algorithm, 0),       \
+      KV_SSC_NUM(4, u8, ssc_hdr_credentials, b3, 0), KV_SSC_NUM(5, u8, ssc_hdr_credentials, qop, 0),             \
+      KV_SSC_NUM(8, u32, ssc_hdr_credentials, nonce_count, 0), KV_SSC_TXT(14, ssc_hdr_credentials, s[0], 65, 0), \
+      KV_SSC_TXT(16, ssc_hdr_credentials, s[1], 65, 0), KV_SSC_TXT(18, ssc_hdr_credentials, s[2], 65, 0),        \
+      KV_SSC_TXT(20, ssc_hdr_credentials, s[3], 129, 0), KV_SSC_TXT(22, ssc_hdr_credentials, s[4], 129, 0),      \
+      KV_SSC_TXT(24, ssc_hdr_credentials, s[5], 17, 0), KV_SSC_TXT(26, ssc_hdr_credentials, s[6], 33, 0),        \
+      KV_SSC_TXT(28, ssc_hdr_credentials, s[7], 33, 0), KV_SSC_TXT(30, ssc_hdr_credentials, s[8], 17, 0)
 inline constexpr ssc_elem_field authorization[] = {
-    KV_SSC_CRED_HEAD, KV_SSC_TXT(34, ssc_hdr_credentials, s[9], 65, 0),
+    KV_SSC_CRED_HEAD,
+    KV_SSC_TXT(34, ssc_hdr_credentials, s[9], 65, 0),
 };
 inline constexpr ssc_elem_field proxy_authorization[] = {
-    KV_SSC_CRED_HEAD, KV_SSC_TXT(32, ssc_hdr_credentials, s[9], 65, 0),
+    KV_SSC_CRED_HEAD,
+    KV_SSC_TXT(32, ssc_hdr_credentials, s[9], 65, 0),
 };
 #undef KV_SSC_CRED_HEAD
 inline constexpr ssc_elem_field call_id[] = {
@@ -231,8 +225,10 @@ inline constexpr ssc_elem_field in_reply_to[] = {
     KV_SSC_TXT(6, ssc_hdr_in_reply_to, host_name, 65, 0),
 };
 inline constexpr ssc_elem_field call_info[] = {
-    KV_SSC_NUM(2, u8, ssc_hdr_call_info, purpose, 0), KV_SSC_TXT(4, ssc_hdr_call_info, s1, 9, 0),
-    KV_SSC_TXT(6, ssc_hdr_call_info, s2, 129, 0),     KV_SSC_TXT(8, ssc_hdr_call_info, s3, 513, 0),
+    KV_SSC_NUM(2, u8, ssc_hdr_call_info, purpose, 0),
+    KV_SSC_TXT(4, ssc_hdr_call_info, s1, 9, 0),
+    KV_SSC_TXT(6, ssc_hdr_call_info, s2, 129, 0),
+    KV_SSC_TXT(8, ssc_hdr_call_info, s3, 513, 0),
 };
 inline constexpr ssc_elem_field contact[] = {
     KV_SSC_NUM(2, u8, ssc_hdr_contact, b1, 0),
@@ -255,15 +251,17 @@ inline constexpr ssc_elem_field contact[] = {
     KV_SSC_TXT(56, ssc_hdr_contact, s4, 33, SSC_F_CUT),
     KV_SSC_TXT(58, ssc_hdr_contact, s5, 513, 0),
 };
-inline constexpr ssc_elem_field disposition[] = {  // Content-Disposition, element 68
-    KV_SSC_NUM(2, u8, ssc_hdr_disposition, b1, 0), KV_SSC_NUM(3, u8, ssc_hdr_disposition, b2, 0),
-    KV_SSC_TXT(4, ssc_hdr_disposition, s1, 33, 0), KV_SSC_TXT(6, ssc_hdr_disposition, s2, 33, 0),
+inline constexpr ssc_elem_field disposition[] = {
+    // Content-Disposition, element 68
+    KV_SSC_NUM(2, u8, ssc_hdr_disposition, b1, 0),  KV_SSC_NUM(3, u8, ssc_hdr_disposition, b2, 0),
+    KV_SSC_TXT(4, ssc_hdr_disposition, s1, 33, 0),  KV_SSC_TXT(6, ssc_hdr_disposition, s2, 33, 0),
     KV_SSC_TXT(8, ssc_hdr_disposition, s3, 513, 0),
 };
-inline constexpr ssc_elem_field str_65[] = {KV_SSC_TXT(2, ssc_hdr_str1, text, 65, 0)};           // Content-Language
-inline constexpr ssc_elem_field str_33[] = {KV_SSC_TXT(2, ssc_hdr_str1, text, 33, 0)};           // Proxy-Require
-inline constexpr ssc_elem_field str_33_cut[] = {KV_SSC_TXT(2, ssc_hdr_str1, text, 33, SSC_F_CUT)};  // Date, Organization
-inline constexpr ssc_elem_field str_17[] = {KV_SSC_TXT(2, ssc_hdr_str1, text, 17, 0)};           // MIME-Version
+inline constexpr ssc_elem_field str_65[] = {KV_SSC_TXT(2, ssc_hdr_str1, text, 65, 0)};  // Content-Language
+inline constexpr ssc_elem_field str_33[] = {KV_SSC_TXT(2, ssc_hdr_str1, text, 33, 0)};  // Proxy-Require
+inline constexpr ssc_elem_field str_33_cut[] = {
+    KV_SSC_TXT(2, ssc_hdr_str1, text, 33, SSC_F_CUT)};                                  // Date, Organization
+inline constexpr ssc_elem_field str_17[] = {KV_SSC_TXT(2, ssc_hdr_str1, text, 17, 0)};  // MIME-Version
 inline constexpr ssc_elem_field str_129_cut[] = {KV_SSC_TXT(2, ssc_hdr_str1, text, 129, SSC_F_CUT)};  // Subject
 inline constexpr ssc_elem_field content_type[] = {
     KV_SSC_NUM(2, u8, ssc_hdr_content_type, type, 0), KV_SSC_NUM(3, u8, ssc_hdr_content_type, subtype, 0),
@@ -311,7 +309,8 @@ inline constexpr ssc_elem_field min_se[] = {
     KV_SSC_TXT(8, ssc_hdr_min_se, s1, 513, 0),
 };
 inline constexpr ssc_elem_field identity[] = {KV_SSC_ADDR_BLOCK(ssc_hdr_identity)};  // 30, 32, 33
-inline constexpr ssc_elem_field route[] = {  // 40, 45, 49, 96
+inline constexpr ssc_elem_field route[] = {
+    // 40, 45, 49, 96
     KV_SSC_ADDR_BLOCK(ssc_hdr_route),
     KV_SSC_TXT(48, ssc_hdr_route, s2, 513, 0),
 };
@@ -320,7 +319,8 @@ inline constexpr ssc_elem_field history_info[] = {
     KV_SSC_TXT(48, ssc_hdr_name_addr, s2, 33, 0),
     KV_SSC_TXT(50, ssc_hdr_name_addr, s3, 513, 0),
 };
-inline constexpr ssc_elem_field code_33[] = {  // Privacy, Require, Supported, Unsupported, P-Early-Media
+inline constexpr ssc_elem_field code_33[] = {
+    // Privacy, Require, Supported, Unsupported, P-Early-Media
     KV_SSC_NUM(2, u8, ssc_hdr_code_text, code, 0),
     KV_SSC_TXT(4, ssc_hdr_code_text, text, 33, 0),
 };
@@ -329,20 +329,19 @@ inline constexpr ssc_elem_field priority[] = {
     KV_SSC_TXT(4, ssc_hdr_code_text, text, 256, 0),
 };
 inline constexpr ssc_elem_field proxy_authenticate[] = {
-    KV_SSC_NUM(2, u8, ssc_hdr_challenge, b1, 0), KV_SSC_NUM(3, u8, ssc_hdr_challenge, b2, 0),
-    KV_SSC_NUM(4, u8, ssc_hdr_challenge, b3, 0), KV_SSC_NUM(5, u8, ssc_hdr_challenge, b4, 0),
-    KV_SSC_TXT(6, ssc_hdr_challenge, s1, 65, 0), KV_SSC_TXT(8, ssc_hdr_challenge, s2, 65, 0),
-    KV_SSC_TXT(10, ssc_hdr_challenge, s3, 33, 0), KV_SSC_TXT(12, ssc_hdr_challenge, s4, 17, 0),
-    KV_SSC_BYTES(14, ssc_hdr_challenge, count, bytes, 2),
-    KV_SSC_TXT(16, ssc_hdr_challenge, s5, 17, 0), KV_SSC_TXT(18, ssc_hdr_challenge, s6, 65, 0),
+    KV_SSC_NUM(2, u8, ssc_hdr_challenge, b1, 0),          KV_SSC_NUM(3, u8, ssc_hdr_challenge, b2, 0),
+    KV_SSC_NUM(4, u8, ssc_hdr_challenge, b3, 0),          KV_SSC_NUM(5, u8, ssc_hdr_challenge, b4, 0),
+    KV_SSC_TXT(6, ssc_hdr_challenge, s1, 65, 0),          KV_SSC_TXT(8, ssc_hdr_challenge, s2, 65, 0),
+    KV_SSC_TXT(10, ssc_hdr_challenge, s3, 33, 0),         KV_SSC_TXT(12, ssc_hdr_challenge, s4, 17, 0),
+    KV_SSC_BYTES(14, ssc_hdr_challenge, count, bytes, 2), KV_SSC_TXT(16, ssc_hdr_challenge, s5, 17, 0),
+    KV_SSC_TXT(18, ssc_hdr_challenge, s6, 65, 0),
 };
 inline constexpr ssc_elem_field www_authenticate[] = {
-    KV_SSC_NUM(2, u8, ssc_hdr_challenge, b1, 0), KV_SSC_NUM(3, u8, ssc_hdr_challenge, b2, 0),
-    KV_SSC_NUM(4, u8, ssc_hdr_challenge, b3, 0), KV_SSC_NUM(5, u8, ssc_hdr_challenge, b4, 0),
-    KV_SSC_TXT(6, ssc_hdr_challenge, s1, 65, 0), KV_SSC_TXT(8, ssc_hdr_challenge, s2, 65, 0),
+    KV_SSC_NUM(2, u8, ssc_hdr_challenge, b1, 0),  KV_SSC_NUM(3, u8, ssc_hdr_challenge, b2, 0),
+    KV_SSC_NUM(4, u8, ssc_hdr_challenge, b3, 0),  KV_SSC_NUM(5, u8, ssc_hdr_challenge, b4, 0),
+    KV_SSC_TXT(6, ssc_hdr_challenge, s1, 65, 0),  KV_SSC_TXT(8, ssc_hdr_challenge, s2, 65, 0),
     KV_SSC_TXT(10, ssc_hdr_challenge, s3, 65, 0), KV_SSC_TXT(12, ssc_hdr_challenge, s4, 33, 0),
-    KV_SSC_TXT(14, ssc_hdr_challenge, s5, 17, 0),
-    KV_SSC_BYTES(16, ssc_hdr_challenge, count, bytes, 2),
+    KV_SSC_TXT(14, ssc_hdr_challenge, s5, 17, 0), KV_SSC_BYTES(16, ssc_hdr_challenge, count, bytes, 2),
     KV_SSC_TXT(18, ssc_hdr_challenge, s6, 17, 0), KV_SSC_TXT(20, ssc_hdr_challenge, s7, 65, 0),
 };
 inline constexpr ssc_elem_field reason[] = {
@@ -351,20 +350,19 @@ inline constexpr ssc_elem_field reason[] = {
     KV_SSC_TXT(10, ssc_hdr_reason, s3, 513, 0),
 };
 inline constexpr ssc_elem_field replaces[] = {
-    KV_SSC_NUM(2, u16, ssc_hdr_replaces, w1, 0),
-    KV_SSC_NUM(4, u8, ssc_hdr_replaces, b1, 0),
-    KV_SSC_TXT(6, ssc_hdr_replaces, s1, 65, 0),
-    KV_SSC_ADDR(8, ssc_hdr_replaces, family, v4, v6, 0),
-    KV_SSC_TXT(10, ssc_hdr_replaces, host_name, 65, 0),
-    KV_SSC_TXT(12, ssc_hdr_replaces, s2, 65, 0),
-    KV_SSC_TXT(14, ssc_hdr_replaces, s3, 65, 0),
-    KV_SSC_TXT(16, ssc_hdr_replaces, s4, 513, 0),
+    KV_SSC_NUM(2, u16, ssc_hdr_replaces, w1, 0),        KV_SSC_NUM(4, u8, ssc_hdr_replaces, b1, 0),
+    KV_SSC_TXT(6, ssc_hdr_replaces, s1, 65, 0),         KV_SSC_ADDR(8, ssc_hdr_replaces, family, v4, v6, 0),
+    KV_SSC_TXT(10, ssc_hdr_replaces, host_name, 65, 0), KV_SSC_TXT(12, ssc_hdr_replaces, s2, 65, 0),
+    KV_SSC_TXT(14, ssc_hdr_replaces, s3, 65, 0),        KV_SSC_TXT(16, ssc_hdr_replaces, s4, 513, 0),
 };
 inline constexpr ssc_elem_field retry_after[] = {
-    KV_SSC_NUM(4, u32, ssc_hdr_retry_after, d1, 0), KV_SSC_NUM(8, u32, ssc_hdr_retry_after, d2, 0),
-    KV_SSC_TXT(12, ssc_hdr_retry_after, s1, 33, SSC_F_CUT), KV_SSC_TXT(14, ssc_hdr_retry_after, s2, 513, 0),
+    KV_SSC_NUM(4, u32, ssc_hdr_retry_after, d1, 0),
+    KV_SSC_NUM(8, u32, ssc_hdr_retry_after, d2, 0),
+    KV_SSC_TXT(12, ssc_hdr_retry_after, s1, 33, SSC_F_CUT),
+    KV_SSC_TXT(14, ssc_hdr_retry_after, s2, 513, 0),
 };
-inline constexpr ssc_elem_field product[] = {  // Server, User-Agent
+inline constexpr ssc_elem_field product[] = {
+    // Server, User-Agent
     KV_SSC_TXT(2, ssc_hdr_product, product, 33, SSC_F_CUT),
     KV_SSC_TXT(4, ssc_hdr_product, version, 17, SSC_F_CUT),
     KV_SSC_TXT(6, ssc_hdr_product, comment, 33, SSC_F_CUT),
@@ -397,10 +395,8 @@ inline constexpr ssc_elem_field via[] = {
     KV_SSC_ADDR(32, ssc_hdr_via, family2, v4_2, v6_2, SSC_F_ADDR_NONE),
 };
 inline constexpr ssc_elem_field warning[] = {
-    KV_SSC_NUM(2, u16, ssc_hdr_warning, code, 0),
-    KV_SSC_NUM(4, u16, ssc_hdr_warning, w2, 0),
-    KV_SSC_ADDR(6, ssc_hdr_warning, family, v4, v6, 0),
-    KV_SSC_TXT(8, ssc_hdr_warning, host_name, 65, 0),
+    KV_SSC_NUM(2, u16, ssc_hdr_warning, code, 0),       KV_SSC_NUM(4, u16, ssc_hdr_warning, w2, 0),
+    KV_SSC_ADDR(6, ssc_hdr_warning, family, v4, v6, 0), KV_SSC_TXT(8, ssc_hdr_warning, host_name, 65, 0),
     KV_SSC_TXT(10, ssc_hdr_warning, s1, 65, SSC_F_CUT),  // warning text
     KV_SSC_TXT(12, ssc_hdr_warning, s2, 513, 0),         // parameters
 };
@@ -438,12 +434,9 @@ inline constexpr ssc_elem_field sdp_media[] = {
     KV_SSC_TXT(28, ssc_hdr_sdp_media, extra, 256, 0),
 };
 inline constexpr ssc_elem_field sdp_rtpmap[] = {
-    KV_SSC_NUM(2, u8, ssc_hdr_sdp_rtpmap, payload_type, 0),
-    KV_SSC_NUM(3, u8, ssc_hdr_sdp_rtpmap, codec, 0),
-    KV_SSC_NUM(4, u32, ssc_hdr_sdp_rtpmap, clock_rate, 0),
-    KV_SSC_NUM(8, u8, ssc_hdr_sdp_rtpmap, channels, 0),
-    KV_SSC_TXT(10, ssc_hdr_sdp_rtpmap, encoding, 33, 0),
-    KV_SSC_TXT(12, ssc_hdr_sdp_rtpmap, fmtp, 256, 0),
+    KV_SSC_NUM(2, u8, ssc_hdr_sdp_rtpmap, payload_type, 0), KV_SSC_NUM(3, u8, ssc_hdr_sdp_rtpmap, codec, 0),
+    KV_SSC_NUM(4, u32, ssc_hdr_sdp_rtpmap, clock_rate, 0),  KV_SSC_NUM(8, u8, ssc_hdr_sdp_rtpmap, channels, 0),
+    KV_SSC_TXT(10, ssc_hdr_sdp_rtpmap, encoding, 33, 0),    KV_SSC_TXT(12, ssc_hdr_sdp_rtpmap, fmtp, 256, 0),
 };
 inline constexpr ssc_elem_field sdp_other[] = {
     KV_SSC_NUM(2, u16, ssc_hdr_sdp_other_media, port, 0),
@@ -470,16 +463,24 @@ inline constexpr ssc_elem_field sdp_origin[] = {
     KV_SSC_TXT(12, ssc_hdr_sdp_origin, host, 65, 0),
 };
 inline constexpr ssc_elem_field part_type[] = {
-    KV_SSC_NUM(2, u8, ssc_hdr_part_type, part, SSC_F_CAP254), KV_SSC_NUM(3, u8, ssc_hdr_part_type, type, 0),
-    KV_SSC_NUM(4, u8, ssc_hdr_part_type, subtype, 0),         KV_SSC_NUM(5, u8, ssc_hdr_part_type, b4, 0),
-    KV_SSC_TXT(6, ssc_hdr_part_type, s1, 17, 0),              KV_SSC_TXT(8, ssc_hdr_part_type, s2, 33, 0),
-    KV_SSC_TXT(10, ssc_hdr_part_type, s3, 71, 0),             KV_SSC_TXT(12, ssc_hdr_part_type, s4, 65, 0),
-    KV_SSC_TXT(14, ssc_hdr_part_type, s5, 65, 0),             KV_SSC_TXT(16, ssc_hdr_part_type, s6, 513, 0),
+    KV_SSC_NUM(2, u8, ssc_hdr_part_type, part, SSC_F_CAP254),
+    KV_SSC_NUM(3, u8, ssc_hdr_part_type, type, 0),
+    KV_SSC_NUM(4, u8, ssc_hdr_part_type, subtype, 0),
+    KV_SSC_NUM(5, u8, ssc_hdr_part_type, b4, 0),
+    KV_SSC_TXT(6, ssc_hdr_part_type, s1, 17, 0),
+    KV_SSC_TXT(8, ssc_hdr_part_type, s2, 33, 0),
+    KV_SSC_TXT(10, ssc_hdr_part_type, s3, 71, 0),
+    KV_SSC_TXT(12, ssc_hdr_part_type, s4, 65, 0),
+    KV_SSC_TXT(14, ssc_hdr_part_type, s5, 65, 0),
+    KV_SSC_TXT(16, ssc_hdr_part_type, s6, 513, 0),
 };
 inline constexpr ssc_elem_field part_headers[] = {
-    KV_SSC_NUM(2, u8, ssc_hdr_part_headers, part, SSC_F_CAP254), KV_SSC_NUM(3, u8, ssc_hdr_part_headers, b2, 0),
-    KV_SSC_NUM(4, u8, ssc_hdr_part_headers, b3, 0),              KV_SSC_TXT(6, ssc_hdr_part_headers, s1, 33, 0),
-    KV_SSC_TXT(8, ssc_hdr_part_headers, s2, 33, 0),              KV_SSC_TXT(10, ssc_hdr_part_headers, s3, 513, 0),
+    KV_SSC_NUM(2, u8, ssc_hdr_part_headers, part, SSC_F_CAP254),
+    KV_SSC_NUM(3, u8, ssc_hdr_part_headers, b2, 0),
+    KV_SSC_NUM(4, u8, ssc_hdr_part_headers, b3, 0),
+    KV_SSC_TXT(6, ssc_hdr_part_headers, s1, 33, 0),
+    KV_SSC_TXT(8, ssc_hdr_part_headers, s2, 33, 0),
+    KV_SSC_TXT(10, ssc_hdr_part_headers, s3, 513, 0),
 };
 inline constexpr ssc_elem_field referred_by[] = {
     KV_SSC_NUM(2, u8, ssc_hdr_referred_by, b1, 0),
@@ -495,8 +496,8 @@ inline constexpr ssc_elem_field referred_by[] = {
     KV_SSC_TXT(38, ssc_hdr_referred_by, uri.user_param_text, 17, 0),
     KV_SSC_TXT(40, ssc_hdr_referred_by, uri.uri_text_1, 21, 0),
     KV_SSC_TXT(42, ssc_hdr_referred_by, uri.uri_text_2, 513, 0),
-    KV_SSC_TXT(44, ssc_hdr_referred_by, s2, 65, 0),   // content id
-    KV_SSC_TXT(46, ssc_hdr_referred_by, s3, 513, 0),  // header parameters
+    KV_SSC_TXT(44, ssc_hdr_referred_by, s2, 65, 0),          // content id
+    KV_SSC_TXT(46, ssc_hdr_referred_by, s3, 513, 0),         // header parameters
     KV_SSC_TXT(48, ssc_hdr_referred_by, s1, 65, SSC_F_CUT),  // display name
 };
 inline constexpr ssc_elem_field sdp_t38[] = {

@@ -302,8 +302,7 @@ bool conv_session(const ssc_hdr_sdp_session& s) {
   if (!text_of(s.net_type, &r.conn.nettype_text, sdp_nettype_table, true)) return false;
   if (!text_of(s.bw_type, &r.bwtype_text, sdp_bwtype_table, true)) return false;
   if (s.family == '6') return false;
-  if (s.net_type != SDP_NONE8 && !set_addr(r.conn, s.family == 0xFF ? 'N' : s.family, s.v4, s.host, true))
-    return false;
+  if (s.net_type != SDP_NONE8 && !set_addr(r.conn, s.family == 0xFF ? 'N' : s.family, s.v4, s.host, true)) return false;
   if (!opt(s.session_name, printable) || !opt(s.start_time, digit) || !opt(s.stop_time, digit)) return false;
   if (!extra_ok(s.extra)) return false;
   r.name = str(s.session_name);
@@ -381,8 +380,7 @@ bool conv_rtpmap(const ssc_hdr_sdp_rtpmap& m, sdp_rtpmap& r) {
     if (sdp_str__check_class(str(m.encoding), 1, 0x20) != SIP_RESULT_OK) return false;
     r.encoding_name = str(m.encoding);
   } else if (m.codec != SDP_NONE8) {
-    if (sdp_table__text_by_code(m.codec, &r.codec_text, sdp_codec_table.rows, sdp_codec_table.count) != 2)
-      return false;
+    if (sdp_table__text_by_code(m.codec, &r.codec_text, sdp_codec_table.rows, sdp_codec_table.count) != 2) return false;
   }
   if (m.codec != SDP_NONE8 && r.codec_text == nullptr)
     sdp_table__text_by_code(m.codec, &r.codec_text, sdp_codec_table.rows, sdp_codec_table.count);
@@ -577,8 +575,8 @@ u8 ssc_sdp_decode_body(ssc_handle* h) {
   const u8 taken = ct->type == 'M' ? part : body->part;
   if (!headers_from_desc(h)) {
     // No room for the description: the message goes on without it.
-    for (H id : {H::SDP_MAIN_BODY, H::ORIGIN_CNCT_DESCR, H::AUDIO_CNCT_DESCR, H::RTP_CNCT_DESCR,
-                 H::OTHER_CNCT_DESCR, H::T38_CNCT_DESCR})
+    for (H id : {H::SDP_MAIN_BODY, H::ORIGIN_CNCT_DESCR, H::AUDIO_CNCT_DESCR, H::RTP_CNCT_DESCR, H::OTHER_CNCT_DESCR,
+                 H::T38_CNCT_DESCR})
       *Ssc_list_head(h, id) = nullptr;
     report_refused();
     return 2;
@@ -608,10 +606,8 @@ u8 ssc_sdp_encode_body(ssc_handle* h) {
     *Ssc_list_head(h, H::ORIGIN_CNCT_DESCR) = nullptr;
   }
   if (convert_list(h, H::AUDIO_CNCT_DESCR, SDP_MAX_AV, &desc.av_count, desc.av, av_conv{}) != 2) return 3;
-  if (convert_list(h, H::RTP_CNCT_DESCR, SDP_MAX_RTPMAP, &desc.rtpmap_count, desc.rtpmap, rtpmap_conv{}) != 2)
-    return 3;
-  if (convert_list(h, H::OTHER_CNCT_DESCR, SDP_MAX_OTHER, &desc.other_count, desc.other, other_conv{}) != 2)
-    return 3;
+  if (convert_list(h, H::RTP_CNCT_DESCR, SDP_MAX_RTPMAP, &desc.rtpmap_count, desc.rtpmap, rtpmap_conv{}) != 2) return 3;
+  if (convert_list(h, H::OTHER_CNCT_DESCR, SDP_MAX_OTHER, &desc.other_count, desc.other, other_conv{}) != 2) return 3;
   if (convert_list(h, H::T38_CNCT_DESCR, SDP_MAX_IMAGE, &desc.image_count, desc.image, image_conv{}, false) != 2)
     return 3;
 

@@ -52,9 +52,16 @@ TEST(IniReadLine, Cases) {
       {"last line without line end", "a\nlast", 281, {"a", "last"}},
       {"empty lines", "\n\nx\n", 281, {"", "", "x"}},
       {"trailing blanks and tabs", "v  \t \n", 281, {"v"}},
-      {"control characters become blanks", std::string("a\tb\x01" "c\x7f" "d\n"), 281, {"a b c d"}},
+      {"control characters become blanks",
+       std::string("a\tb\x01"
+                   "c\x7f"
+                   "d\n"),
+       281,
+       {"a b c d"}},
       {"NUL inside a line", std::string("ab\0cd\n", 6), 281, {"ab cd"}},
-      {"300 characters read as 280, next read on the next line", long300 + "\nnext\n", 281,
+      {"300 characters read as 280, next read on the next line",
+       long300 + "\nnext\n",
+       281,
        {std::string(280, 'a'), "next"}},
       {"tiny buffer", "abcdef\ngh\n", 3, {"ab", "gh"}},
       {"high bytes kept", "caf\xc3\xa9\n", 281, {"caf\xc3\xa9"}},
@@ -83,9 +90,9 @@ TEST(IniGetValue, Cases) {
     const char* value;  // null: none
   };
   const Case cases[] = {
-      {"Key: value", "value"},    {"Key=value", "value"},   {"Key:\t  x y", "x y"},
-      {"Key:", nullptr},          {"Key:   ", nullptr},     {"NoSeparator", nullptr},
-      {"a=b:c", "b:c"},           {"a:b=c", "b=c"},         {"Path: E:\\FAX", "E:\\FAX"},
+      {"Key: value", "value"}, {"Key=value", "value"}, {"Key:\t  x y", "x y"},
+      {"Key:", nullptr},       {"Key:   ", nullptr},   {"NoSeparator", nullptr},
+      {"a=b:c", "b:c"},        {"a:b=c", "b=c"},       {"Path: E:\\FAX", "E:\\FAX"},
       {"", nullptr},
   };
   for (const Case& c : cases) {
@@ -158,14 +165,14 @@ TEST(IniFindEntry, KeyMatchingCases) {
   const Case cases[] = {
       {"SystemArea:", 0, 1, "SystemArea: E:\\FAX\\SYSTEM"},
       {"systemarea:", 0, 1, "SystemArea: E:\\FAX\\SYSTEM"},
-      {"LogLevel:", 0, 1, "LOGLEVEL:5"},    // over the key's length only
-      {"LogLevel: ", 0, 0, ""},             // the blank is part of the key
-      {"Indented:", 0, 0, ""},              // starts with a blank: not an entry
+      {"LogLevel:", 0, 1, "LOGLEVEL:5"},  // over the key's length only
+      {"LogLevel: ", 0, 0, ""},           // the blank is part of the key
+      {"Indented:", 0, 0, ""},            // starts with a blank: not an entry
       {";Commented:", 0, 0, ""},
       {"After:", 0, 1, "After: mark"},
-      {"After:", '#', 0, ""},               // the stop character ends the search
+      {"After:", '#', 0, ""},  // the stop character ends the search
       {"Flag:", '#', 1, "Flag: yes"},
-      {"LogLevel: ", 0, 0, ""},             // "[OPTIONS]" ends the paragraph
+      {"LogLevel: ", 0, 0, ""},                        // "[OPTIONS]" ends the paragraph
       {nullptr, 0, 1, "SystemArea: E:\\FAX\\SYSTEM"},  // no key: the first entry
   };
   IniText ini(kSample);
@@ -220,9 +227,8 @@ TEST(IniGetTyped, Cases) {
     std::uint16_t value;
   };
   const ShortCase shorts[] = {
-      {"Short:", 1, 42},  {"Neg:", 1, 65533}, {"Digits:", 1, 12},   {"Letters:", 1, 0},
-      {"Big:", 0, 7777},  {"Max:", 1, 65535}, {"Empty:", 0, 7777},  {"Missing:", 0, 7777},
-      {"Huge:", 0, 7777},
+      {"Short:", 1, 42},  {"Neg:", 1, 65533},  {"Digits:", 1, 12},    {"Letters:", 1, 0}, {"Big:", 0, 7777},
+      {"Max:", 1, 65535}, {"Empty:", 0, 7777}, {"Missing:", 0, 7777}, {"Huge:", 0, 7777},
   };
   for (const ShortCase& c : shorts) {
     std::uint16_t v = 7777;
@@ -239,7 +245,10 @@ TEST(IniGetTyped, Cases) {
     std::uint32_t value;
   };
   const LongCase longs[] = {
-      {"Long:", 1, 4294967295u}, {"LongBig:", 0, 5}, {"Neg:", 1, 4294967293u}, {"Huge:", 0, 5},
+      {"Long:", 1, 4294967295u},
+      {"LongBig:", 0, 5},
+      {"Neg:", 1, 4294967293u},
+      {"Huge:", 0, 5},
   };
   for (const LongCase& c : longs) {
     std::uint32_t v = 5;
@@ -269,8 +278,8 @@ TEST(IniGetTyped, Cases) {
     const char* value;
   };
   const StringCase strings[] = {
-      {"Str:", 281, 1, "some value here"}, {"Str:", 5, 1, "some"}, {"Str:", 1, 1, ""},
-      {"Empty:", 281, 1, ""},              {"Missing:", 281, 0, "untouched"},
+      {"Str:", 281, 1, "some value here"}, {"Str:", 5, 1, "some"}, {"Str:", 1, 1, ""}, {"Empty:", 281, 1, ""},
+      {"Missing:", 281, 0, "untouched"},
   };
   for (const StringCase& c : strings) {
     char out[281] = "untouched";
@@ -350,8 +359,7 @@ TEST(SmallRoutines, TrimFileNameAndBackslash) {
     const char* name;
   };
   for (const NameCase& c : {NameCase{"E:\\FAX\\K-DB\\SERVER.LOG", "SERVER.LOG"}, NameCase{"C:X.LOG", "X.LOG"},
-                            NameCase{"/var/log/x.log", "x.log"}, NameCase{"PLAIN", "PLAIN"},
-                            NameCase{"dir\\", ""}}) {
+                            NameCase{"/var/log/x.log", "x.log"}, NameCase{"PLAIN", "PLAIN"}, NameCase{"dir\\", ""}}) {
     EXPECT_STREQ(GetFileNamePart(c.path), c.name) << c.path;
   }
   struct SlashCase {
@@ -360,9 +368,9 @@ TEST(SmallRoutines, TrimFileNameAndBackslash) {
     int ok;
     const char* out;
   };
-  for (const SlashCase& c : {SlashCase{"E:\\FAX", 16, 1, "E:\\FAX\\"}, SlashCase{"E:\\FAX\\", 16, 1, "E:\\FAX\\"},
-                             SlashCase{"", 16, 1, ""}, SlashCase{"/srv/", 16, 1, "/srv/"},
-                             SlashCase{"abc", 4, 0, "abc"}, SlashCase{"abc", 5, 1, "abc\\"}}) {
+  for (const SlashCase& c :
+       {SlashCase{"E:\\FAX", 16, 1, "E:\\FAX\\"}, SlashCase{"E:\\FAX\\", 16, 1, "E:\\FAX\\"}, SlashCase{"", 16, 1, ""},
+        SlashCase{"/srv/", 16, 1, "/srv/"}, SlashCase{"abc", 4, 0, "abc"}, SlashCase{"abc", 5, 1, "abc\\"}}) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "%s", c.in);
     EXPECT_EQ(AddBackslash(buf, c.size), c.ok) << c.in;

@@ -32,8 +32,7 @@ using ::testing::Contains;
 using ::testing::HasSubstr;
 
 long ElapsedMs(Clock::time_point since) {
-  return static_cast<long>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
 }
 
 class MailslotTest : public ::testing::Test {
@@ -77,9 +76,8 @@ TEST_F(MailslotTest, SendRefusesBadLengthsAndArguments) {
     StatusWord status;
   };
   const Case cases[] = {
-      {0, 10, 0, 0xF001},    {2, 10, 0, 0xF001},     {1001, 10, 0, 0xF001}, {65535, 10, 0, 0xF001},
-      {8, 121, 0, 0xF001},   {8, 10, 1, 0xF001},     {3, 10, 0, 0},         {1000, 10, 0, 0},
-      {8, 120, 0, 0},
+      {0, 10, 0, 0xF001}, {2, 10, 0, 0xF001}, {1001, 10, 0, 0xF001}, {65535, 10, 0, 0xF001}, {8, 121, 0, 0xF001},
+      {8, 10, 1, 0xF001}, {3, 10, 0, 0},      {1000, 10, 0, 0},      {8, 120, 0, 0},
   };
   std::vector<std::uint8_t> buffer(65535, 0xAB);
   for (const Case& c : cases) {
@@ -194,8 +192,7 @@ TEST_F(MailslotTest, FullSlotIsRetriedUntilTheReaderDrainsIt) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));
     std::uint8_t buffer[16];
     std::uint16_t got = 0;
-    for (int i = 0; i < 10000 && MsgReadRequest(own, buffer, sizeof buffer, &got) == 0; ++i) {
-    }
+    for (int i = 0; i < 10000 && MsgReadRequest(own, buffer, sizeof buffer, &got) == 0; ++i) {}
   });
   std::uint8_t packet[8] = {};
   const auto start = Clock::now();
@@ -232,9 +229,9 @@ TEST_F(MailslotTest, NameRules) {
     StatusWord make;
   };
   const Case cases[] = {
-      {"TESSALY", 0},     {"1\\2", 0},          {"F1\\2", 0},        {over, 0xF001},
-      {longest, 0xF001},  {socket_limit, 0xF001}, {"", 0xF001},      {"..\\escape", 0xF001},
-      {"a\\\\b", 0xF001}, {"\\root", 0xF001},   {"dir\\.", 0xF001},
+      {"TESSALY", 0},         {"1\\2", 0},  {"F1\\2", 0},           {over, 0xF001},     {longest, 0xF001},
+      {socket_limit, 0xF001}, {"", 0xF001}, {"..\\escape", 0xF001}, {"a\\\\b", 0xF001}, {"\\root", 0xF001},
+      {"dir\\.", 0xF001},
   };
   for (const Case& c : cases) {
     MailslotHandle h;
@@ -266,8 +263,8 @@ TEST_F(MailslotTest, SecondLiveHolderIsRefused) {
   MailslotHandle second;
   EXPECT_EQ(MsgMakePipe("TESSALY", 0, &second), 0xF00C);
   EXPECT_FALSE(second.valid());
-  EXPECT_THAT(LibraryLines(), Contains(HasSubstr("(E) - MsgMakePipe() - error 0x62 creating mailslot '" +
-                                                 first.path + "'")));
+  EXPECT_THAT(LibraryLines(),
+              Contains(HasSubstr("(E) - MsgMakePipe() - error 0x62 creating mailslot '" + first.path + "'")));
   // Packets still reach the first holder.
   std::uint8_t packet[8] = {};
   EXPECT_EQ(MsgSendRequest("TESSALY", 10, packet, sizeof packet, 0), 0);
@@ -398,7 +395,8 @@ TEST_F(MailslotTest, RequestAndReplyBetweenTwoProcesses) {
   EXPECT_EQ(h.packet_class, RT_TESSALY);
   EXPECT_EQ(h.type, 1);
   EXPECT_EQ(h.device_id, 0x1234);
-  const std::string reply_slot(reinterpret_cast<const char*>(request + 8), strnlen(reinterpret_cast<const char*>(request + 8), 86));
+  const std::string reply_slot(reinterpret_cast<const char*>(request + 8),
+                               strnlen(reinterpret_cast<const char*>(request + 8), 86));
   EXPECT_EQ(reply_slot, "F1\\2");
 
   std::uint8_t reply[268] = {};

@@ -66,8 +66,7 @@ TEST_F(LogTest, ProgramLogLineHasTimePrefixAndLibraryLineHasIdentifierAndLetter)
   InitialiseLog(3);
   ProgramLog(3, "Tessaly - Version %s", "15.0.930");
   EXPECT_THAT(ReadLines(ProgramFile()), ElementsAre("26-03-07 09:05:04 - Tessaly - Version 15.0.930"));
-  EXPECT_THAT(ReadLines(ServerFile()),
-              ElementsAre("26-03-07 09:05:04  TESSALY    - (I) - Tessaly - Version 15.0.930"));
+  EXPECT_THAT(ReadLines(ServerFile()), ElementsAre("26-03-07 09:05:04  TESSALY    - (I) - Tessaly - Version 15.0.930"));
 }
 
 TEST_F(LogTest, ProgramLogThresholdAndHandOver) {
@@ -131,24 +130,20 @@ TEST_F(LogTest, MissingLogFolderLeavesProgramLogOffAndCountsLibraryLines) {
   mkdir(tmp_.File("K-DB").c_str(), 0777);
   ProgramLog(3, "back");
   EXPECT_FALSE(kvtest::Exists(ProgramFile()));  // stays off until the next start
-  EXPECT_THAT(ReadLines(ServerFile()),
-              ElementsAre("26-03-07 09:05:04  TESSALY    - (E) - (1 system message lost)",
-                          "26-03-07 09:05:04  TESSALY    - (I) - back"));
+  EXPECT_THAT(ReadLines(ServerFile()), ElementsAre("26-03-07 09:05:04  TESSALY    - (E) - (1 system message lost)",
+                                                   "26-03-07 09:05:04  TESSALY    - (I) - back"));
 }
 
 TEST_F(LogTest, LibraryLevelLetters) {
   LogInit(nullptr, ServerFile().c_str(), 0, "KV");
   SystemParameters().LogLevel = 0;
   for (int level = 0; level <= 7; ++level) LogMessage(level, "level %d", level);
-  EXPECT_THAT(ReadLines(ServerFile()),
-              ElementsAre("26-03-07 09:05:04  KV         - (?) - level 0",
-                          "26-03-07 09:05:04  KV         - (.) - level 1",
-                          "26-03-07 09:05:04  KV         - (-) - level 2",
-                          "26-03-07 09:05:04  KV         - (I) - level 3",
-                          "26-03-07 09:05:04  KV         - (W) - level 4",
-                          "26-03-07 09:05:04  KV         - (E) - level 5",
-                          "26-03-07 09:05:04  KV         - (S) - level 6",
-                          "26-03-07 09:05:04  KV         - (?) - level 7"));
+  EXPECT_THAT(
+      ReadLines(ServerFile()),
+      ElementsAre("26-03-07 09:05:04  KV         - (?) - level 0", "26-03-07 09:05:04  KV         - (.) - level 1",
+                  "26-03-07 09:05:04  KV         - (-) - level 2", "26-03-07 09:05:04  KV         - (I) - level 3",
+                  "26-03-07 09:05:04  KV         - (W) - level 4", "26-03-07 09:05:04  KV         - (E) - level 5",
+                  "26-03-07 09:05:04  KV         - (S) - level 6", "26-03-07 09:05:04  KV         - (?) - level 7"));
 }
 
 TEST_F(LogTest, LibraryLinePassesWhenItReachesEitherThreshold) {
@@ -184,8 +179,7 @@ TEST_F(LogTest, LibraryIdentifierIsCutOrPaddedToTen) {
 
 TEST_F(LogTest, LibraryFileNameTooLongEndsTheProcess) {
   const std::string name(269, 'n');
-  EXPECT_EXIT(LogInit(nullptr, name.c_str(), 3, "KV"), ::testing::ExitedWithCode(1),
-              "");
+  EXPECT_EXIT(LogInit(nullptr, name.c_str(), 3, "KV"), ::testing::ExitedWithCode(1), "");
   const std::string longest = tmp_.ServerPath() + std::string(268 - tmp_.ServerPath().size(), 'n');
   LogInit(nullptr, longest.c_str(), 3, "KV");  // 268 characters are accepted
   SUCCEED();
@@ -284,10 +278,9 @@ TEST_F(LogTest, DailyMessageLogRecordFormat) {
   ProgramLog(4, "a warning");
   EXPECT_THAT(
       ReadLines(DailyFile("K-260307.LOG")),
-      ElementsAre(
-          "5801: 26-03-07 09:05:04,TESSALY   ,        ,00000000,0  ,0000,LIB_I_INFO          ,\"said 'hi'\"",
-          "D803: 26-03-07 09:05:04,TESSALY   ,        ,00000000,0  ,0000,LIB_E_ERROR         ,\"an error\"",
-          "9802: 26-03-07 09:05:04,TESSALY   ,        ,00000000,0  ,0000,LIB_W_WARNING       ,\"a warning\""));
+      ElementsAre("5801: 26-03-07 09:05:04,TESSALY   ,        ,00000000,0  ,0000,LIB_I_INFO          ,\"said 'hi'\"",
+                  "D803: 26-03-07 09:05:04,TESSALY   ,        ,00000000,0  ,0000,LIB_E_ERROR         ,\"an error\"",
+                  "9802: 26-03-07 09:05:04,TESSALY   ,        ,00000000,0  ,0000,LIB_W_WARNING       ,\"a warning\""));
 }
 
 TEST_F(LogTest, DailyMessageLogCarriesTheContext) {
@@ -311,15 +304,17 @@ TEST_F(LogTest, DailyMessageLogOnlyWhenSwitchedOnAndForLevelThreeUp) {
     bool record;
   };
   const Case cases[] = {
-      {0, 1, 5, false}, {1, 1, 2, false}, {1, 1, 3, true}, {30, 1, 6, true},
+      {0, 1, 5, false},
+      {1, 1, 2, false},
+      {1, 1, 3, true},
+      {30, 1, 6, true},
   };
   for (const Case& c : cases) {
     std::remove(DailyFile("K-260307.LOG").c_str());
     SystemParameters().LogKeepDays = c.keep_days;
     LogInit(nullptr, ServerFile().c_str(), c.lib_level, "KV");
     LogMessage(c.line_level, "line");
-    EXPECT_EQ(kvtest::Exists(DailyFile("K-260307.LOG")), c.record)
-        << c.keep_days << " " << c.line_level;
+    EXPECT_EQ(kvtest::Exists(DailyFile("K-260307.LOG")), c.record) << c.keep_days << " " << c.line_level;
   }
   // Without a library file name there is no message log either.
   std::remove(DailyFile("K-260307.LOG").c_str());

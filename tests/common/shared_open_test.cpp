@@ -15,8 +15,7 @@ using Clock = std::chrono::steady_clock;
 using kvtest::TempFolder;
 
 long ElapsedMs(Clock::time_point since) {
-  return static_cast<long>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
 }
 
 TEST(SharedOpen, ServerPathWithBackslashes) {

@@ -80,7 +80,11 @@ TEST(TessalyPackets, ReplyLayoutsMatchFixtures) {
   fs.value = 0xF10A;
   std::strcpy(fs.text, "5551234");
   ASSERT_EQ(WriteFaxStatus(fs, out), 268u);
-  EXPECT_EQ(Hex(out, 268), "0c010b0100000403" "1100" "0af1" + T("5551234", 256));
+  EXPECT_EQ(Hex(out, 268),
+            "0c010b0100000403"
+            "1100"
+            "0af1" +
+                T("5551234", 256));
 
   ReceiveConnectedPacket rc;
   rc.device_id = 1;
@@ -151,19 +155,47 @@ TEST(TessalyPackets, ReadersRefuseShortOrForeignPackets) {
   };
   const Case cases[] = {
       {"fax status", kFaxStatusSize,
-       [](const std::uint8_t* d, std::size_t n) { FaxStatusPacket p; return ReadFaxStatus(d, n, &p); }, 11, 1},
+       [](const std::uint8_t* d, std::size_t n) {
+         FaxStatusPacket p;
+         return ReadFaxStatus(d, n, &p);
+       },
+       11, 1},
       {"receive connected", kReceiveConnectedSize,
-       [](const std::uint8_t* d, std::size_t n) { ReceiveConnectedPacket p; return ReadReceiveConnected(d, n, &p); }, 11, 2},
-      {"ring-in", kRingInSize, [](const std::uint8_t* d, std::size_t n) { RingInPacket p; return ReadRingIn(d, n, &p); },
+       [](const std::uint8_t* d, std::size_t n) {
+         ReceiveConnectedPacket p;
+         return ReadReceiveConnected(d, n, &p);
+       },
+       11, 2},
+      {"ring-in", kRingInSize,
+       [](const std::uint8_t* d, std::size_t n) {
+         RingInPacket p;
+         return ReadRingIn(d, n, &p);
+       },
        11, 3},
       {"register", kRegisterDeviceSize,
-       [](const std::uint8_t* d, std::size_t n) { RegisterDevicePacket p; return ReadRegisterDevice(d, n, &p); }, 10, 1},
-      {"send", kSendFaxSize, [](const std::uint8_t* d, std::size_t n) { SendFaxPacket p; return ReadSendFax(d, n, &p); },
+       [](const std::uint8_t* d, std::size_t n) {
+         RegisterDevicePacket p;
+         return ReadRegisterDevice(d, n, &p);
+       },
+       10, 1},
+      {"send", kSendFaxSize,
+       [](const std::uint8_t* d, std::size_t n) {
+         SendFaxPacket p;
+         return ReadSendFax(d, n, &p);
+       },
        10, 2},
-      {"receive", kRecvFaxSize, [](const std::uint8_t* d, std::size_t n) { RecvFaxPacket p; return ReadRecvFax(d, n, &p); },
+      {"receive", kRecvFaxSize,
+       [](const std::uint8_t* d, std::size_t n) {
+         RecvFaxPacket p;
+         return ReadRecvFax(d, n, &p);
+       },
        10, 3},
       {"device status", kDeviceStatusSize,
-       [](const std::uint8_t* d, std::size_t n) { std::uint16_t v; return ReadDeviceStatus(d, n, &v); }, 10, 5},
+       [](const std::uint8_t* d, std::size_t n) {
+         std::uint16_t v;
+         return ReadDeviceStatus(d, n, &v);
+       },
+       10, 5},
   };
   for (const Case& c : cases) {
     Bytes b(c.layout, 0);

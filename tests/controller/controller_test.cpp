@@ -106,20 +106,35 @@ TEST_F(ControllerTest, UsageAndFatalTexts) {
     const char* logged;
   };
   const Case cases[] = {
-      {"group channel not a number", {"marrock", "GROUP", "G1", "x", "5"}, nullptr,
-       "Usage -- marrock GROUP groupnumber channelnumber devtypenum", nullptr},
-      {"group word too long", {"marrock", "GROUP", std::string(61, 'G'), "3", "5"}, nullptr,
-       "Usage -- marrock GROUP groupnumber channelnumber devtypenum", nullptr},
-      {"group too few arguments", {"marrock", "GROUP", "G1", "3"}, nullptr,
-       "Usage -- marrock GROUP groupnumber channelnumber devtypenum", nullptr},
+      {"group channel not a number",
+       {"marrock", "GROUP", "G1", "x", "5"},
+       nullptr,
+       "Usage -- marrock GROUP groupnumber channelnumber devtypenum",
+       nullptr},
+      {"group word too long",
+       {"marrock", "GROUP", std::string(61, 'G'), "3", "5"},
+       nullptr,
+       "Usage -- marrock GROUP groupnumber channelnumber devtypenum",
+       nullptr},
+      {"group too few arguments",
+       {"marrock", "GROUP", "G1", "3"},
+       nullptr,
+       "Usage -- marrock GROUP groupnumber channelnumber devtypenum",
+       nullptr},
       {"type 0", {"marrock", "0"}, nullptr, "Error -- invalid device type number 0", nullptr},
       {"type 201", {"marrock", "201"}, nullptr, "Error -- invalid device type number 201", nullptr},
       {"type not a number", {"marrock", "abc"}, nullptr, "Usage -- marrock devtypenum", nullptr},
-      {"group type 300", {"marrock", "GROUP", "G1", "3", "300"}, nullptr, "Error -- invalid device type number 300",
+      {"group type 300",
+       {"marrock", "GROUP", "G1", "3", "300"},
+       nullptr,
+       "Error -- invalid device type number 300",
        nullptr},
       {"no Port", kGroupArgs, "RecdUser: FAXIN\n", nullptr, "6 Port: line missing from Init file"},
       {"empty Port", kGroupArgs, "Port: \"\"\n", nullptr, "6 Port not specified in Init file"},
-      {"no device paragraph", {"marrock", "GROUP", "G9", "3", "5"}, nullptr, nullptr,
+      {"no device paragraph",
+       {"marrock", "GROUP", "G9", "3", "5"},
+       nullptr,
+       nullptr,
        "6 [FOIP-G9] paragraph missing in Init file"},
   };
   for (const Case& k : cases) {
@@ -221,7 +236,8 @@ TEST_F(ControllerTest, BusyAnswersCarryTheRequestsJob) {
   }
   // Idle: the job is taken; another device's request is dropped.
   c.SetDeviceState(DS_IDLE);
-  world_.SendRequest("FOIP\\G1\\3", kvtest::SendRequestPacket(5, static_cast<std::uint16_t>(c.identity().device_id + 1)));
+  world_.SendRequest("FOIP\\G1\\3",
+                     kvtest::SendRequestPacket(5, static_cast<std::uint16_t>(c.identity().device_id + 1)));
   EXPECT_EQ(c.ProcessDeviceRequests(), 0);
   EXPECT_TRUE(world_.Logged("4 Request received for previous device (11)"));
   world_.SendRequest("FOIP\\G1\\3", kvtest::SendRequestPacket(5, 0));
@@ -593,20 +609,20 @@ TEST_F(ControllerTest, ConfigurationValuesAndCuts) {
       "[FOIP-G1-3]\nRecdUser: LONGUSERNAME\nPhoneNum: 01234567890123456789012345678901234567890123\n"
       "[RELAY]\nRelayIdentifier: #12345\n");
   {
-  Controller c(&world_.clock);
-  world_.SetTessaly(TessalyMode::kAnswer);
-  ASSERT_EQ(c.InitialiseController(kGroupArgs), 0);
-  const ControllerConfig& k = c.config();
-  EXPECT_STREQ(k.recd_user, "LONGUSER");
-  EXPECT_TRUE(world_.Logged("4 Value of RecdUser: too long, cut to 8 characters"));
-  EXPECT_EQ(std::strlen(k.phone_num), 40u);
-  EXPECT_STREQ(k.relay.identifier, "#123");
-  EXPECT_TRUE(world_.Logged("4 Relay Identifier too long, truncating value"));
-  EXPECT_TRUE(world_.Logged("3 No immediate redial on interrupted calls"));
-  EXPECT_TRUE(world_.Logged("3 Device reserved for incoming calls"));  // channel 3 in 2 < c <= 4
-  EXPECT_EQ(k.send_route_mask, 0x4000000Cu & 0x7FFFFFA3u);
-  EXPECT_TRUE(world_.Logged("5 TraceLog: parameter invalid"));
-  EXPECT_EQ(k.trace_log, 0);
+    Controller c(&world_.clock);
+    world_.SetTessaly(TessalyMode::kAnswer);
+    ASSERT_EQ(c.InitialiseController(kGroupArgs), 0);
+    const ControllerConfig& k = c.config();
+    EXPECT_STREQ(k.recd_user, "LONGUSER");
+    EXPECT_TRUE(world_.Logged("4 Value of RecdUser: too long, cut to 8 characters"));
+    EXPECT_EQ(std::strlen(k.phone_num), 40u);
+    EXPECT_STREQ(k.relay.identifier, "#123");
+    EXPECT_TRUE(world_.Logged("4 Relay Identifier too long, truncating value"));
+    EXPECT_TRUE(world_.Logged("3 No immediate redial on interrupted calls"));
+    EXPECT_TRUE(world_.Logged("3 Device reserved for incoming calls"));  // channel 3 in 2 < c <= 4
+    EXPECT_EQ(k.send_route_mask, 0x4000000Cu & 0x7FFFFFA3u);
+    EXPECT_TRUE(world_.Logged("5 TraceLog: parameter invalid"));
+    EXPECT_EQ(k.trace_log, 0);
   }
 
   // "#1234" is cut with the warning too; a quoted "0" port is demonstration mode.

@@ -28,9 +28,8 @@ namespace fs = std::filesystem;
 class FaxFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("marrock_fax_file_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ = fs::temp_directory_path() / ("marrock_fax_file_" + std::to_string(::getpid()) + "_" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
   }
@@ -113,7 +112,8 @@ TEST_F(FaxFileTest, WriteDataCountsDecodedLinesAndMixesWithRows) {
   }
   // Find where the IFD starts: the first word of the file gives it.
   const std::uint32_t ifd = static_cast<std::uint8_t>(bytes[4]) | static_cast<std::uint8_t>(bytes[5]) << 8 |
-                            static_cast<std::uint8_t>(bytes[6]) << 16 | static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[7])) << 24;
+                            static_cast<std::uint8_t>(bytes[6]) << 16 |
+                            static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[7])) << 24;
   strip_len = ifd - 8;
   data.resize(strip_len);
 
@@ -203,10 +203,7 @@ TEST_F(FaxFileTest, ScalingKeepsRatioAndCapsHeight) {
     std::uint32_t width, lines, want_lines;
   } cases[] = {
       {1728, 5000, 5000},  // no resize
-      {2048, 2000, 1687},
-      {3456, 10000, 2400},
-      {3456, 100, 50},
-      {864, 100, 200},
+      {2048, 2000, 1687}, {3456, 10000, 2400}, {3456, 100, 50}, {864, 100, 200},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.width);
@@ -258,9 +255,8 @@ struct TiffSilencer {
 };
 
 // Writes `page` with libtiff in the given form.
-void WriteWithLibtiff(const std::string& path, const FaxBitmap& page, int compression, int fill_order,
-                      bool big_endian, std::uint32_t rows_per_strip, int t4_options = 0,
-                      int photometric = PHOTOMETRIC_MINISWHITE) {
+void WriteWithLibtiff(const std::string& path, const FaxBitmap& page, int compression, int fill_order, bool big_endian,
+                      std::uint32_t rows_per_strip, int t4_options = 0, int photometric = PHOTOMETRIC_MINISWHITE) {
   TIFF* t = TIFFOpen(path.c_str(), big_endian ? "wb" : "wl");
   ASSERT_NE(t, nullptr);
   TIFFSetField(t, TIFFTAG_IMAGEWIDTH, page.width);
@@ -379,8 +375,7 @@ TEST_F(FaxFileTest, ConverterTurnsEveryFaxFormIntoSingleStripMh) {
       {"mr-strips-fill2", 2048, 200, COMPRESSION_CCITTFAX3, FILLORDER_LSB2MSB, false, 33, GROUP3OPT_2DENCODING,
        PHOTOMETRIC_MINISWHITE},
       {"mmr", 1728, 280, COMPRESSION_CCITTFAX4, FILLORDER_MSB2LSB, false, 280, 0, PHOTOMETRIC_MINISWHITE},
-      {"mmr-strips-be-3456", 3456, 180, COMPRESSION_CCITTFAX4, FILLORDER_LSB2MSB, true, 50, 0,
-       PHOTOMETRIC_MINISWHITE},
+      {"mmr-strips-be-3456", 3456, 180, COMPRESSION_CCITTFAX4, FILLORDER_LSB2MSB, true, 50, 0, PHOTOMETRIC_MINISWHITE},
       {"raw", 1728, 60, COMPRESSION_NONE, FILLORDER_MSB2LSB, false, 7, 0, PHOTOMETRIC_MINISWHITE},
       {"raw-blackiszero-2048", 2048, 60, COMPRESSION_NONE, FILLORDER_MSB2LSB, true, 60, 0, PHOTOMETRIC_MINISBLACK},
   };
@@ -410,7 +405,8 @@ TEST_F(FaxFileTest, ConverterTakesTiffcpOutputs) {
   WriteWithLibtiff(raw, page, COMPRESSION_NONE, FILLORDER_MSB2LSB, false, 150);
   for (const char* mode : {"g3:1d", "g3:2d", "g4", "g3:2d:fill"}) {
     SCOPED_TRACE(mode);
-    const std::string out = Path(std::string("cp-") + (mode[1] == '3' ? "g3" : "g4") + std::to_string(std::strlen(mode)) + ".tif");
+    const std::string out =
+        Path(std::string("cp-") + (mode[1] == '3' ? "g3" : "g4") + std::to_string(std::strlen(mode)) + ".tif");
     const std::string cmd = std::string("tiffcp -f lsb2msb -r 40 -c ") + mode + " '" + raw + "' '" + out + "' 2>&1";
     Slurp(cmd);
     if (!fs::exists(out)) GTEST_SKIP() << "tiffcp not available";

@@ -70,7 +70,9 @@ TEST(HeaderTextTest, PartsPagePartAndFallbacks) {
   EXPECT_EQ(first.substr(first.size() - 5), "01/12");
   EXPECT_EQ(first.find("\x0b 05/03/10 09:07  \x07+44 1234 567890  "), 0u) << first;
   EXPECT_NE(first.find("Acme Widgets  "), std::string::npos);
-  EXPECT_NE(first.find("Alice\x08\x09" "Bob"), std::string::npos);
+  EXPECT_NE(first.find("Alice\x08\x09"
+                       "Bob"),
+            std::string::npos);
 
   BuildHeaderText(s, "Alice", "Bob", HEADER_PAGE_NUMBERS, 3, &text, &digits);
   EXPECT_EQ(digits, 1);

@@ -45,7 +45,9 @@ TEST(RelayDigitsTest, SplitsNumberAndDid) {
       {"*", "*", 0, "", ""},
       {"456", "*", 0, "", ""},
       {"##7##89", "##", 1, "89", "7"},
-      {"*1\r\n2*4\x01" "56", "*", 1, "456", "12"},  // control characters dropped
+      {"*1\r\n2*4\x01"
+       "56",
+       "*", 1, "456", "12"},                                                       // control characters dropped
       {"*123456789012345678901234567890*9", "*", 1, "9", "12345678901234567890"},  // DID cut to 20
   };
   for (const Case& c : cases) {
@@ -125,7 +127,10 @@ TEST(DirectoryFilterTest, DidIsEscaped) {
 }
 
 TEST(CallFieldsTest, CleaningUsersFormatsAndStatus) {
-  EXPECT_EQ(CleanCallField("AB\r\nC\tD\x7f" "E", 20), "ABCDE");
+  EXPECT_EQ(CleanCallField("AB\r\nC\tD\x7f"
+                           "E",
+                           20),
+            "ABCDE");
   EXPECT_EQ(CleanCallField(std::string(30, 'x'), 20), std::string(20, 'x'));
   for (const char* ok : {"ALICE", "A", "BOB_2", "12345678"}) EXPECT_TRUE(IsPlainUserName(ok)) << ok;
   for (const char* bad : {"", ".", "..", "../ETC", "A\\B", "A/B", "C:", "A*", "123456789", "A\r\n"})
@@ -134,7 +139,8 @@ TEST(CallFieldsTest, CleaningUsersFormatsAndStatus) {
     std::uint16_t y_res;
     int format, route;
     const char* ext;
-  } cases[] = {{98, 5, 2, "G3N"}, {100, 5, 2, "G3N"}, {196, 6, 3, "G3F"}, {200, 6, 3, "G3F"}, {392, 7, 4, "G3S"}, {400, 7, 4, "G3S"}};
+  } cases[] = {{98, 5, 2, "G3N"},  {100, 5, 2, "G3N"}, {196, 6, 3, "G3F"},
+               {200, 6, 3, "G3F"}, {392, 7, 4, "G3S"}, {400, 7, 4, "G3S"}};
   for (const Case& c : cases) {
     EXPECT_EQ(ReceiveFormat(c.y_res), c.format) << c.y_res;
     EXPECT_EQ(ReceiveRoute(c.format), c.route);

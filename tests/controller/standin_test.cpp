@@ -182,11 +182,11 @@ TEST_F(StandinTest, TwoControllersStartedInTheSameSecond) {
   world_.WriteIni("Port: FOIP\nRecdUser: FAXIN\n", "[FOIP-G2]\nPort: FOIP\nRecdUser: FAXIN\n");
   int code = 0;
   std::vector<int> codes;
-  std::string out = Run({{"GROUP", "G1", "3", "1"}, {"GROUP", "G2", "3", "1"}},
-                        {"wait", "name=FOIP-G1-3", "wait", "name=FOIP-G2-3", "send", "FOIP\\G1\\3", "11", "1",
-                         "send", "FOIP\\G2\\3", "12", "2", "closedown", "FOIP\\G1\\3", "closedown", "FOIP\\G2\\3",
-                         "listen", "300"},
-                        &code, &codes);
+  std::string out =
+      Run({{"GROUP", "G1", "3", "1"}, {"GROUP", "G2", "3", "1"}},
+          {"wait", "name=FOIP-G1-3", "wait", "name=FOIP-G2-3", "send", "FOIP\\G1\\3", "11", "1", "send", "FOIP\\G2\\3",
+           "12", "2", "closedown", "FOIP\\G1\\3", "closedown", "FOIP\\G2\\3", "listen", "300"},
+          &code, &codes);
   EXPECT_EQ(code, 0) << out;
   EXPECT_EQ(codes, (std::vector<int>{0, 0})) << out;
   const std::string a = IdOf(out, "slot=FOIP\\G1\\3 id=");

@@ -71,11 +71,16 @@ TEST(DeviceStates, StatusWordMaps) {
     StatusWord status;
     int perc;
     const char* text;
-  } foip[] = {{0xF100, 19, "Device failed"},     {0xF101, 7, "Device is busy"},
-              {0xF103, 8, "Couldn't connect to remote fax"}, {0xF105, 36, "Transmission error, incomplete fax"},
-              {0xF107, 29, "Port access error"}, {0xF10A, 8, "Phone number engaged"},
-              {0xF10B, 8, "Call not answered"},  {0xF10C, 28, "No dial tone on fax line"},
-              {0x0000, 8, nullptr},              {0xF108, 8, nullptr}};
+  } foip[] = {{0xF100, 19, "Device failed"},
+              {0xF101, 7, "Device is busy"},
+              {0xF103, 8, "Couldn't connect to remote fax"},
+              {0xF105, 36, "Transmission error, incomplete fax"},
+              {0xF107, 29, "Port access error"},
+              {0xF10A, 8, "Phone number engaged"},
+              {0xF10B, 8, "Call not answered"},
+              {0xF10C, 28, "No dial tone on fax line"},
+              {0x0000, 8, nullptr},
+              {0xF108, 8, nullptr}};
   for (const auto& c : foip) {
     FoipErrorMap m = FoipErrorEntry(c.status);
     EXPECT_EQ(m.perc, c.perc) << std::hex << c.status;
@@ -86,9 +91,18 @@ TEST(DeviceStates, StatusWordMaps) {
     int perc;
     StatusWord send;
     StatusWord scan;
-  } jobs[] = {{0, 0, 0},           {1, 0xF00A, 0xF00A}, {26, 0xF00A, 0xF00A}, {2, 0xF102, 0xF102},
-              {7, 0xF102, 0xF102}, {8, 0xF103, 0xF100}, {6, 0xF100, 0xF108}, {10, 0xF104, 0xF100},
-              {15, 0xF006, 0xF006}, {16, 0xF001, 0xF001}, {35, 0xF10D, 0xF100}, {20, 0xF100, 0xF100}};
+  } jobs[] = {{0, 0, 0},
+              {1, 0xF00A, 0xF00A},
+              {26, 0xF00A, 0xF00A},
+              {2, 0xF102, 0xF102},
+              {7, 0xF102, 0xF102},
+              {8, 0xF103, 0xF100},
+              {6, 0xF100, 0xF108},
+              {10, 0xF104, 0xF100},
+              {15, 0xF006, 0xF006},
+              {16, 0xF001, 0xF001},
+              {35, 0xF10D, 0xF100},
+              {20, 0xF100, 0xF100}};
   for (const auto& c : jobs) {
     bool not_a_fax = false;
     EXPECT_EQ(SendJobStatusWord(c.perc, 0xF103, &not_a_fax), c.send) << c.perc;
@@ -106,13 +120,22 @@ TEST(DrennicPackets, LayoutsMatchFixtures) {
   std::uint8_t out[kPortInitSize];
 
   WriteJobResult(d, 0xF101, 0x1234, 3, 60, 2, out);
-  EXPECT_EQ(H(out, 26), "1a00010601f1" + dev + "3412" "0300" "3c00" "0200");
+  EXPECT_EQ(H(out, 26), "1a00010601f1" + dev +
+                            "3412"
+                            "0300"
+                            "3c00"
+                            "0200");
   WriteScanResult(d, 0xF102, 7, 10, 9, out);
-  EXPECT_EQ(H(out, 24), "1800010702f1" + dev + "0700" "0a00" "0900");
+  EXPECT_EQ(H(out, 24), "1800010702f1" + dev +
+                            "0700"
+                            "0a00"
+                            "0900");
   WriteMessageReceived(d, "FAXIN", "~RECD123.CTL", out);
   EXPECT_EQ(H(out, 40), "280001080000" + dev + T("FAXIN", 9) + T("~RECD123.CTL", 13));
   WriteDrennicDeviceStatus(d, 3, 4, out);
-  EXPECT_EQ(H(out, 22), "160001090000" + dev + "0300" "0400");
+  EXPECT_EQ(H(out, 22), "160001090000" + dev +
+                            "0300"
+                            "0400");
   WriteDeviceStart(d, "FOIP\\G1\\3", 0xBEEF, 0x4000000C, 0, out);
   EXPECT_EQ(H(out, 116), "7400010a0000" + dev + T("FOIP\\G1\\3", 86) + "efbe" + Z(2) + "0c000040" + Z(4));
   WritePortInit(d, "FOIP\\G1\\3", "FOIP5", out);

@@ -58,8 +58,8 @@ TEST_F(AcuOverT38, CallSetUpWithCngAndCed) {
   rt_test::rec().clear();
   Send_msg(rt_test::make_msg(ENT_FAX, ENT_ACU, ACU_CONN_RS, {0, 'F', 0, 0, 0, 0, 0, 0, 0, 0}, kAnswerer, 1));
   Send_msg(rt_test::make_msg(ENT_FAX, ENT_ACU, ACU_CONN_RQ, {0, 0, 'F', 0, 0, 0, 0, 0, 0, 0, 0, 0}, kCaller, 1));
-  const uint32_t used = run_until(
-      [] { return !to_fax(kCaller, ACU_CONN_CO).empty() && !to_fax(kAnswerer, ACU_CONN_CO).empty(); }, 20000);
+  const uint32_t used =
+      run_until([] { return !to_fax(kCaller, ACU_CONN_CO).empty() && !to_fax(kAnswerer, ACU_CONN_CO).empty(); }, 20000);
   ASSERT_EQ(to_fax(kCaller, ACU_CONN_CO).size(), 1u);
   ASSERT_EQ(to_fax(kAnswerer, ACU_CONN_CO).size(), 1u);
   EXPECT_EQ(to_fax(kCaller, ACU_CONN_CO)[0].data[0], 'F');

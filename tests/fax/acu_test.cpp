@@ -37,11 +37,11 @@ std::vector<u8> config_record(nai_t nai, u16 entries = 1, u32 hold_ms = 0, u32 a
   put_le16(e, nai);
   e[2] = kLower;
   e[3] = 18;
-  put_le32(e + 16, i_ms);    // 'I' delay
-  put_le32(e + 20, 6000);    // inter-call
-  put_le32(e + 56, 30000);   // watchdog
+  put_le32(e + 16, i_ms);       // 'I' delay
+  put_le32(e + 20, 6000);       // inter-call
+  put_le32(e + 56, 30000);      // watchdog
   put_le32(e + 64, answer_ms);  // answer delay
-  put_le32(e + 68, hold_ms); // hold after CED
+  put_le32(e + 68, hold_ms);    // hold after CED
   return r;
 }
 
@@ -103,7 +103,8 @@ class AcuTest : public ::testing::Test {
     std::vector<std::string> out;
     for (const seen_msg& m : rt_test::rec().messages())
       if (m.to == kLower && m.data.size() >= 4)
-        out.push_back(std::string{static_cast<char>(m.code), static_cast<char>(m.data[0]), static_cast<char>(m.data[2])});
+        out.push_back(
+            std::string{static_cast<char>(m.code), static_cast<char>(m.data[0]), static_cast<char>(m.data[2])});
     return out;
   }
   static std::vector<u8> originate(u8 flags, u8 type = 'F') { return {0, flags, type, 0, 0, 0, 0, 0, 0, 0, 0, 0}; }

@@ -43,8 +43,8 @@ TEST(CfMap, SpeedMasks) {
 }
 
 TEST(CfMap, ClearingCauses) {
-  const std::pair<u16, u8> rows[] = {{0, 10}, {12, 8}, {22, 21}, {41, 9}, {42, 42}, {5, 5}, {43, 10}, {63, 10},
-                                     {0x4000 | 41, 9}};
+  const std::pair<u16, u8> rows[] = {{0, 10}, {12, 8},  {22, 21}, {41, 9},         {42, 42},
+                                     {5, 5},  {43, 10}, {63, 10}, {0x4000 | 41, 9}};
   for (const auto& [from, to] : rows) EXPECT_EQ(cf_session_cause(from), to) << from;
 }
 

@@ -68,7 +68,14 @@ TEST(CfSetparm, FirstBlockFieldsAgainstTheirLimits) {
       {"subaddress refused", record({{28, 1}}), 3, start},
       {"unit preference 2", record({{42, 2}}), 2, with([](cf_param_set& s) { s.flags[CF_FLAG_UNIT] = 2; })},
       {"unit preference 3 refused", record({{42, 3}}), 3, start},
-      {"not present", [] { auto r = record({}); r[8] = 2; r[9] = 14; return r; }(), 2, start},
+      {"not present",
+       [] {
+         auto r = record({});
+         r[8] = 2;
+         r[9] = 14;
+         return r;
+       }(),
+       2, start},
   };
   for (const field_case& c : cases) {
     cf_params p = limited();

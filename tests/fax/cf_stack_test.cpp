@@ -38,8 +38,8 @@ struct cf_user {
   size_t next = 0;
   std::vector<bytes> received;
   bytes current;
-  std::string codes;            // every CF indication in order (CF_INFO_IN by its kind)
-  std::string sync_in, sync_co; // processing letters of the page ends
+  std::string codes;             // every CF indication in order (CF_INFO_IN by its kind)
+  std::string sync_in, sync_co;  // processing letters of the page ends
   bool ended = false;
   u8 cause = 0;
   bool retrain_last = false;  // the last page asks for a retrain (and another try) after an RTN
@@ -274,7 +274,8 @@ TEST_F(CfStack, AnRtnOnTheLastPageSendsItAgainAfterARetrain) {
   run_until([&] { return side(kCaller).ended && side(kAnswerer).ended; }, 300000);
   ASSERT_TRUE(side(kCaller).ended) << side(kCaller).codes;
   ASSERT_TRUE(side(kAnswerer).ended) << side(kAnswerer).codes;
-  EXPECT_EQ(side(kCaller).sync_co, "SS") << side(kCaller).codes << " cause " << int(side(kCaller).cause) << " / " << side(kAnswerer).codes << " cause " << int(side(kAnswerer).cause);
+  EXPECT_EQ(side(kCaller).sync_co, "SS") << side(kCaller).codes << " cause " << int(side(kCaller).cause) << " / "
+                                         << side(kAnswerer).codes << " cause " << int(side(kAnswerer).cause);
   EXPECT_EQ(side(kAnswerer).sync_in, "SS");
   ASSERT_EQ(side(kAnswerer).received.size(), 2u);
   const fax_test::decoded d = fax_test::decode(side(kAnswerer).received[1], 1, 1728);

@@ -30,12 +30,9 @@ constexpr nai_t kNai = 3;
 constexpr ent_id_t kUser = ENT_FAX;
 
 const entity_table_row_t kTable[] = {
-    {ENT_SM, rt_test::record_handler, 0, 0, nullptr, 0},
-    {kUser, rt_test::record_handler, 0, 0, nullptr, 0},
-    {ENT_T30, rt_test::record_handler, 0, 0, nullptr, 0},
-    {ENT_CF, cf_entity_handler, 0, 0, nullptr, 0},
-    {'x', rt_test::record_handler, 0, 0, nullptr, 0},
-    {ENT_NIL, nullptr, 0, 0, nullptr, 0},
+    {ENT_SM, rt_test::record_handler, 0, 0, nullptr, 0},  {kUser, rt_test::record_handler, 0, 0, nullptr, 0},
+    {ENT_T30, rt_test::record_handler, 0, 0, nullptr, 0}, {ENT_CF, cf_entity_handler, 0, 0, nullptr, 0},
+    {'x', rt_test::record_handler, 0, 0, nullptr, 0},     {ENT_NIL, nullptr, 0, 0, nullptr, 0},
 };
 
 // The session-layer defaults of the fax entity's configuration.
@@ -110,7 +107,8 @@ class CfTest : public ::testing::Test {
   }
   void from_t30(code_t code, const bytes& body = {}, const bytes& chain = {}) {
     msg_t* m = rt_test::make_msg(ENT_T30, ENT_CF, code, body, kNai, kNai);
-    if (!chain.empty()) Msg_attach_chain(m, Store_data_in_buffers(chain.data(), static_cast<u32>(chain.size()), nullptr));
+    if (!chain.empty())
+      Msg_attach_chain(m, Store_data_in_buffers(chain.data(), static_cast<u32>(chain.size()), nullptr));
     Send_msg(m);
     rt_test::pump();
   }
@@ -224,7 +222,7 @@ TEST_F(CfTest, OriginatingSessionNegotiatesAndSendsAPage) {
   const auto conn = find(ENT_T30, T30_CONN_RQ);
   ASSERT_EQ(conn.size(), 1u);
   EXPECT_EQ(get_le16(conn[0].data.data()), 2);  // calling
-  EXPECT_EQ(conn[0].conn_id, kNai);  // the engine's channel
+  EXPECT_EQ(conn[0].conn_id, kNai);             // the engine's channel
   from_t30(T30_CONN_CO);
   rt_test::rec().clear();
   request(CF_CONN_RQ);  // connected: refused
@@ -373,8 +371,8 @@ TEST_F(CfTest, ClearingCausesAreMapped) {
     u8 session;
   };
   const cause_case cases[] = {
-      {41, CF_DISC_IN, 9}, {0, CF_DISC_IN, 10}, {22, CF_DISC_IN, 21}, {3, CF_DISC_IN, 3},
-      {0x100 | 12, CF_DISC_IN, 8}, {0x308, CF_DISC_CO, 0},
+      {41, CF_DISC_IN, 9}, {0, CF_DISC_IN, 10},         {22, CF_DISC_IN, 21},
+      {3, CF_DISC_IN, 3},  {0x100 | 12, CF_DISC_IN, 8}, {0x308, CF_DISC_CO, 0},
   };
   for (const cause_case& cc : cases) {
     SCOPED_TRACE(cc.t30);
@@ -472,13 +470,27 @@ TEST_F(CfTest, SetparmConfirmsAndTheBitOrderOptionTurnsTheDataPath) {
 // state a session goes through: each is refused or taken, none reads past
 // its body (the sanitizers watch).
 TEST_F(CfTest, ShortAndEmptyBodiesAreHandledSafely) {
-  const code_t user_codes[] = {CF_INIT_RQ,      CF_STOP_RQ,      CF_CONN_RQ,      CF_DISC_RQ,     CF_DA_RQ,
-                               CF_FLUSH_RQ,     CF_SIGNAL_RQ,    CF_INFO_RQ,      CF_SETPARM_RQ,  CF_CAPBILITY_RQ,
-                               CF_CAPBILITY_RS, CF_MAJR_SYNC_RQ, CF_MAJR_SYNC_RS, CF_INT_SYNC_RQ, CF_BUSY_RQ,
-                               CF_CLR_BUSY_RQ,  'T',             'Z'};
-  const code_t t30_codes[] = {T30_CONN_CO,    T30_WhatToDo_IN, T30_EONEG_IN, T30_PROGRESS_IN, T30_END_PAGE_IN,
-                              T30_DA_IN,      T30_END_PAGE_CO, T30_BUSY_IN,  T30_CLR_BUSY_IN, T30_SYNC_CO,
-                              MT30_CONFIG_CO, T30_DISC_IN};
+  const code_t user_codes[] = {CF_INIT_RQ,
+                               CF_STOP_RQ,
+                               CF_CONN_RQ,
+                               CF_DISC_RQ,
+                               CF_DA_RQ,
+                               CF_FLUSH_RQ,
+                               CF_SIGNAL_RQ,
+                               CF_INFO_RQ,
+                               CF_SETPARM_RQ,
+                               CF_CAPBILITY_RQ,
+                               CF_CAPBILITY_RS,
+                               CF_MAJR_SYNC_RQ,
+                               CF_MAJR_SYNC_RS,
+                               CF_INT_SYNC_RQ,
+                               CF_BUSY_RQ,
+                               CF_CLR_BUSY_RQ,
+                               'T',
+                               'Z'};
+  const code_t t30_codes[] = {T30_CONN_CO,     T30_WhatToDo_IN, T30_EONEG_IN,    T30_PROGRESS_IN,
+                              T30_END_PAGE_IN, T30_DA_IN,       T30_END_PAGE_CO, T30_BUSY_IN,
+                              T30_CLR_BUSY_IN, T30_SYNC_CO,     MT30_CONFIG_CO,  T30_DISC_IN};
   const bytes bodies[] = {{}, {'P'}, {0, 0, 0, 'P', 'G'}, bytes(31, 0xFF)};
   for (int round = 0; round < 3; ++round) {
     if (round == 1) connect('O');

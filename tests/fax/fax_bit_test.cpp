@@ -61,7 +61,11 @@ TEST(FaxBitCursor, SkipNeverPassesTheEnd) {
 
 TEST(FaxBitCursor, BytesLeftCountsTouchedBytes) {
   std::vector<uint8_t> v(8);
-  struct { uint32_t bit; int32_t left; uint32_t want; } cases[] = {
+  struct {
+    uint32_t bit;
+    int32_t left;
+    uint32_t want;
+  } cases[] = {
       {0, 0, 0}, {0, 1, 1}, {0, 8, 1}, {0, 9, 2}, {5, 3, 1}, {5, 4, 2}, {7, 17, 3}, {3, -1, 0},
   };
   for (auto& c : cases) EXPECT_EQ(fax_bit__bytes_left(at(v, c.bit, c.left)), c.want) << c.bit << "/" << c.left;
@@ -71,9 +75,9 @@ TEST(FaxBitCursor, CountZeroBitsStopsAtOneOrEnd) {
   std::vector<uint8_t> v{0x00, 0x00, 0x10, 0xFF};
   EXPECT_EQ(fax_bit__count_zero_bits(at(v, 0, 32), 0), 19u);
   EXPECT_EQ(fax_bit__count_zero_bits(at(v, 3, 29), 2), 14u);
-  EXPECT_EQ(fax_bit__count_zero_bits(at(v, 0, 10), 0), 10u);   // end of data
+  EXPECT_EQ(fax_bit__count_zero_bits(at(v, 0, 10), 0), 10u);  // end of data
   EXPECT_EQ(fax_bit__count_zero_bits(at(v, 20, 12), 0), 4u);
-  EXPECT_EQ(fax_bit__count_zero_bits(at(v, 0, 32), 40), 0u);   // offset past the end
+  EXPECT_EQ(fax_bit__count_zero_bits(at(v, 0, 32), 40), 0u);  // offset past the end
 }
 
 TEST(FaxBitFieldCopy, AnyAlignmentKeepsOutsideBits) {
@@ -113,14 +117,18 @@ TEST(FaxBitPutBits, ClearsUnusedBitsAndRespectsRoom) {
 }
 
 TEST(FaxBitFindEol, FindsElevenZerosThenOne) {
-  struct { std::vector<uint8_t> data; uint32_t start; uint32_t want; } cases[] = {
-      {{0x00, 0x10}, 0, 12},          // 11 zeros and the 1
-      {{0x00, 0x01}, 0, 16},          // with fill
-      {{0x00, 0x20}, 0, 0},           // 10 zeros only
-      {{0x80, 0x01, 0x00}, 0, 16},    // 14 zeros across a byte boundary
-      {{0x80, 0x00}, 0, 0},           // data end first
-      {{0xFF, 0x00, 0x10}, 4, 16},    // from an offset
-      {{0x10, 0x00, 0x40}, 0, 18},    // zeros after the last 1 of a byte count
+  struct {
+    std::vector<uint8_t> data;
+    uint32_t start;
+    uint32_t want;
+  } cases[] = {
+      {{0x00, 0x10}, 0, 12},        // 11 zeros and the 1
+      {{0x00, 0x01}, 0, 16},        // with fill
+      {{0x00, 0x20}, 0, 0},         // 10 zeros only
+      {{0x80, 0x01, 0x00}, 0, 16},  // 14 zeros across a byte boundary
+      {{0x80, 0x00}, 0, 0},         // data end first
+      {{0xFF, 0x00, 0x10}, 4, 16},  // from an offset
+      {{0x10, 0x00, 0x40}, 0, 18},  // zeros after the last 1 of a byte count
   };
   for (auto& c : cases) {
     t4t6_eol_search s;

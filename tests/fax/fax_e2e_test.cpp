@@ -252,7 +252,6 @@ class FaxE2e : public FmT38Loop, public fax_sides {
       rt_test::pump();
     }
   }
-
 };
 
 TEST_F(FaxE2e, ThreePagesFromATiffThroughTwoOfOurStacks) {
@@ -355,8 +354,7 @@ class FaxE2eUdp : public ::testing::Test, public fax_sides {
     ASSERT_EQ(t38_request(T38__SET_CONFIG_RQ, t38__common_body(3000), 0).size(), 8u);
     for (nai_t n : {kCaller, kAnswerer}) ASSERT_TRUE(udp_socket(n));
     const u16 p1 = ip_socket_port(1, kCaller, 0), p2 = ip_socket_port(1, kAnswerer, 0);
-    auto co = t38_request(T38__SET_CONFIG_RQ,
-                          t38__session_body({iaf_entry(kCaller, p2), iaf_entry(kAnswerer, p1)}), 0);
+    auto co = t38_request(T38__SET_CONFIG_RQ, t38__session_body({iaf_entry(kCaller, p2), iaf_entry(kAnswerer, p1)}), 0);
     ASSERT_GE(co.size(), 2u);
     ASSERT_EQ(co[0], 2) << "cause " << int(co[1]);
     for (nai_t n : {kCaller, kAnswerer}) ASSERT_EQ(t38_request(T38__ACT_RQ, {}, n), (std::vector<u8>{2, 0, 'J'}));
@@ -396,8 +394,8 @@ class FaxE2eUdp : public ::testing::Test, public fax_sides {
     e.state = 's';
     e.receive_size = 2000;
     rt_test::rec().clear();
-    msg_t* m = rt_test::make_msg(ENT_SM, ENT_IP, SM_CONFIG_RQ, sock_config_body(0, {e}), OM_OS_NAI_NONE,
-                                 OM_OS_CONN_NONE);
+    msg_t* m =
+        rt_test::make_msg(ENT_SM, ENT_IP, SM_CONFIG_RQ, sock_config_body(0, {e}), OM_OS_NAI_NONE, OM_OS_CONN_NONE);
     Sm_set_target(m, ENT_IP);
     Send_msg(m);
     bool answered = false;

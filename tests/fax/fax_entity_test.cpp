@@ -26,8 +26,8 @@
 namespace {
 
 using bytes = std::vector<u8>;
-using rt_test::seen_msg;
 using fax_test::page;
+using rt_test::seen_msg;
 
 constexpr nai_t kNai = 1;
 
@@ -47,7 +47,7 @@ bytes info_record(u8 kind, u8 encoding = 1, u16 resolution = FAX_RES_200_100, co
   bytes r(CF_INFO_SIZE, 0);
   r[3] = kind;
   put_le16(r.data() + 32, 0x7F);  // remote resolutions
-  r[34] = 14;                      // remote maximum speed
+  r[34] = 14;                     // remote maximum speed
   r[35] = '3';
   r[38] = 'U';
   r[39] = 7;    // MH, MR, MMR
@@ -364,7 +364,9 @@ TEST_F(fax_entity_test, pages_are_received_into_a_tiff_file) {
   for (const page* p : {&p1, &p2}) {
     const bytes coded = fax_test::encode(*p, T4T6_MR);
     for (size_t at = 0; at < coded.size(); at += 500)
-      send(ENT_CF, CF_DA_IN, bytes(coded.begin() + static_cast<long>(at), coded.begin() + static_cast<long>(std::min(coded.size(), at + 500))));
+      send(ENT_CF, CF_DA_IN,
+           bytes(coded.begin() + static_cast<long>(at),
+                 coded.begin() + static_cast<long>(std::min(coded.size(), at + 500))));
     bytes sync(16, 0);
     sync[3] = p == &p1 ? 'P' : 'S';
     sync[4] = 'G';
@@ -494,8 +496,9 @@ TEST_F(fax_entity_test, each_step_is_traced_and_unexpected_events_change_nothing
   EXPECT_EQ(fax_session_state(kNai), FAX_IDLE);
   EXPECT_TRUE(take(ENT_FOIP, FAX__DEA_IN).empty()) << "no end of session: the state did not change";
   ASSERT_EQ(g_steps.size(), 3u);
-  EXPECT_EQ(g_steps[0],
-            "Evt: FAX_AUTO__MDM_SETPARM  Cur state: IDLE  New state: IDLE  Branch (aa) Func: store_modem_parameters ()");
+  EXPECT_EQ(
+      g_steps[0],
+      "Evt: FAX_AUTO__MDM_SETPARM  Cur state: IDLE  New state: IDLE  Branch (aa) Func: store_modem_parameters ()");
   EXPECT_EQ(g_steps[1], "Evt: CF_INIT_CO  Cur state: IDLE  New state: IDLE  Branch (ea) Func: error_process ()");
   EXPECT_EQ(g_steps[2], "Evt: FC__INIT_PG_CONV_CO  Cur state: IDLE  New state: IDLE  Branch (ta) Func: no_action ()");
 }

@@ -126,9 +126,15 @@ TEST(fax_coding_map, tiff_page_and_codec_numbers_agree) {
 TEST(fax_page_tables, resolutions_widths_and_lengths) {
   struct res_case {
     u16 x, y, unit, code;
-  } res[] = {{200, 100, 2, FAX_RES_200_100}, {204, 98, 2, FAX_RES_200_100}, {204, 196, 2, FAX_RES_200_200},
-             {200, 200, 2, FAX_RES_200_200}, {204, 391, 2, FAX_RES_200_400}, {80, 38, 3, FAX_RES_200_100},
-             {80, 77, 3, FAX_RES_200_200},   {300, 300, 2, FAX_RES_300_300}, {150, 150, 2, 0},
+  } res[] = {{200, 100, 2, FAX_RES_200_100},
+             {204, 98, 2, FAX_RES_200_100},
+             {204, 196, 2, FAX_RES_200_200},
+             {200, 200, 2, FAX_RES_200_200},
+             {204, 391, 2, FAX_RES_200_400},
+             {80, 38, 3, FAX_RES_200_100},
+             {80, 77, 3, FAX_RES_200_200},
+             {300, 300, 2, FAX_RES_300_300},
+             {150, 150, 2, 0},
              {204, 150, 2, 0}};
   for (const res_case& r : res) EXPECT_EQ(fax_resolution_code(r.x, r.y, r.unit), r.code) << r.x << "x" << r.y;
   EXPECT_EQ(fax_width_code(1728, FAX_RES_200_100), '1');
@@ -170,49 +176,61 @@ TEST_F(page_file_test, files_that_cannot_be_sent_are_refused_with_their_cause) {
   };
   const bad_case cases[] = {
       {"empty", FAX__CFG_ERR_TIFF_ERR__WRONG_TIFF_HEADER, [](tiff_builder&, bytes& f) { f.clear(); }},
-      {"truncated", FAX__CFG_ERR_TIFF_ERR__WRONG_TIFF_FILE, [](tiff_builder&, bytes& f) { f.erase(f.begin() + static_cast<long>(f.size() / 2), f.end()); }},
-      {"byte-order mark", FAX__CFG_ERR_TIFF_ERR__WRONG_TIFF_HEADER, [](tiff_builder& b, bytes& f) {
+      {"truncated", FAX__CFG_ERR_TIFF_ERR__WRONG_TIFF_FILE,
+       [](tiff_builder&, bytes& f) { f.erase(f.begin() + static_cast<long>(f.size() / 2), f.end()); }},
+      {"byte-order mark", FAX__CFG_ERR_TIFF_ERR__WRONG_TIFF_HEADER,
+       [](tiff_builder& b, bytes& f) {
          b.bom = "IM";
          f = b.build();
        }},
-      {"RowsPerStrip 0", FAX__CFG_ERR_TIFF_ERR__ROWS_PER_STRIP, [](tiff_builder& b, bytes& f) {
+      {"RowsPerStrip 0", FAX__CFG_ERR_TIFF_ERR__ROWS_PER_STRIP,
+       [](tiff_builder& b, bytes& f) {
          b.tags[278] = {4, 0};
          f = b.build();
        }},
-      {"LZW", FAX__CFG_ERR_TIFF_PG_HDR_BAD_ENCODING_METHOD, [](tiff_builder& b, bytes& f) {
+      {"LZW", FAX__CFG_ERR_TIFF_PG_HDR_BAD_ENCODING_METHOD,
+       [](tiff_builder& b, bytes& f) {
          b.tags[259] = {3, 5};
          f = b.build();
        }},
-      {"uncompressed", FAX__CFG_ERR_TIFF_PG_HDR_BAD_ENCODING_METHOD, [](tiff_builder& b, bytes& f) {
+      {"uncompressed", FAX__CFG_ERR_TIFF_PG_HDR_BAD_ENCODING_METHOD,
+       [](tiff_builder& b, bytes& f) {
          b.tags[259] = {3, 1};
          f = b.build();
        }},
-      {"BitsPerSample 8", FAX__CFG_ERR_TIFF_PG_HDR_NB_BITS_PER_PIXEL, [](tiff_builder& b, bytes& f) {
+      {"BitsPerSample 8", FAX__CFG_ERR_TIFF_PG_HDR_NB_BITS_PER_PIXEL,
+       [](tiff_builder& b, bytes& f) {
          b.tags[258] = {3, 8};
          f = b.build();
        }},
-      {"SamplesPerPixel 3", FAX__CFG_ERR_TIFF_PG_HDR_COLOR, [](tiff_builder& b, bytes& f) {
+      {"SamplesPerPixel 3", FAX__CFG_ERR_TIFF_PG_HDR_COLOR,
+       [](tiff_builder& b, bytes& f) {
          b.tags[277] = {3, 3};
          f = b.build();
        }},
-      {"width 0", FAX__CFG_ERR_TIFF_PG_HDR_BAD_NB_PIXEL, [](tiff_builder& b, bytes& f) {
+      {"width 0", FAX__CFG_ERR_TIFF_PG_HDR_BAD_NB_PIXEL,
+       [](tiff_builder& b, bytes& f) {
          b.tags[256] = {4, 0};
          f = b.build();
        }},
-      {"height 0", FAX__CFG_ERR_TIFF_ERR__WRONG_TIFF_FILE, [](tiff_builder& b, bytes& f) {
+      {"height 0", FAX__CFG_ERR_TIFF_ERR__WRONG_TIFF_FILE,
+       [](tiff_builder& b, bytes& f) {
          b.tags[257] = {4, 0};
          f = b.build();
        }},
-      {"wider than A3", FAX__CFG_ERR_TIFF_PG_HDR_BAD_NB_PIXEL, [](tiff_builder& b, bytes& f) {
+      {"wider than A3", FAX__CFG_ERR_TIFF_PG_HDR_BAD_NB_PIXEL,
+       [](tiff_builder& b, bytes& f) {
          b.tags[256] = {4, 2500};
          f = b.build();
        }},
-      {"resolution 150 dpi", FAX__CFG_ERR_TIFF_PG_HDR_BAD_RESOLUTION, [](tiff_builder& b, bytes& f) {
+      {"resolution 150 dpi", FAX__CFG_ERR_TIFF_PG_HDR_BAD_RESOLUTION,
+       [](tiff_builder& b, bytes& f) {
          b.tags[282] = {5, 150};
          b.tags[283] = {5, 150};
          f = b.build();
        }},
-      {"rows short of ImageLength", FAX__CFG_ERR_TIFF_ERR__WRONG_TIFF_FILE, [](tiff_builder& b, bytes& f) {
+      {"rows short of ImageLength", FAX__CFG_ERR_TIFF_ERR__WRONG_TIFF_FILE,
+       [](tiff_builder& b, bytes& f) {
          b.tags[257] = {4, 400};
          f = b.build();
        }},

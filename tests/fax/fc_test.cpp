@@ -309,19 +309,27 @@ TEST(FcCheck, EveryCause) {
       {"in 1732 pels", [](fc__init_pg_conv& r) { r.in_pg__line_length = 1732; }, FC__INIT_ERR__INPG_LINE_LENGTH},
       {"in 0 pels", [](fc__init_pg_conv& r) { r.in_pg__line_length = 0; }, FC__INIT_ERR__INPG_LINE_LENGTH},
       {"padding 3", [](fc__init_pg_conv& r) { r.in_pg__line_padding_mode = 3; }, FC__INIT_ERR__INPG_LINE_PADDING_MODE},
-      {"in lpi 3", [](fc__init_pg_conv& r) { r.in_pg__vertical_resolution = 3; }, FC__INIT_ERR__INPG_VERTICAL_RESOLUTION},
-      {"in lpi 128", [](fc__init_pg_conv& r) { r.in_pg__vertical_resolution = 128; }, FC__INIT_ERR__INPG_VERTICAL_RESOLUTION},
+      {"in lpi 3", [](fc__init_pg_conv& r) { r.in_pg__vertical_resolution = 3; },
+       FC__INIT_ERR__INPG_VERTICAL_RESOLUTION},
+      {"in lpi 128", [](fc__init_pg_conv& r) { r.in_pg__vertical_resolution = 128; },
+       FC__INIT_ERR__INPG_VERTICAL_RESOLUTION},
       {"in colour", [](fc__init_pg_conv& r) { r.in_pg__kind_of_color = 1; }, FC__INIT_ERR__INPG_KIND_OF_COLOR},
-      {"in white 2", [](fc__init_pg_conv& r) { r.in_pg__color_bilevel__flag_white_is_zero = 2; }, FC__INIT_ERR__INPG_FLAG_WHITE_IS_ZERO},
+      {"in white 2", [](fc__init_pg_conv& r) { r.in_pg__color_bilevel__flag_white_is_zero = 2; },
+       FC__INIT_ERR__INPG_FLAG_WHITE_IS_ZERO},
       {"out raw", [](fc__init_pg_conv& r) { r.out_pg__encoding = 0; }, FC__INIT_ERR__OUTPG_ENCODING},
       {"out 1730 pels", [](fc__init_pg_conv& r) { r.out_pg__line_length = 1730; }, FC__INIT_ERR__OUTPG_LINE_LENGTH},
       {"in wider", [](fc__init_pg_conv& r) { r.in_pg__line_length = 2048; }, FC__INIT_ERR__LINE_LENGTH},
-      {"out lpi 0", [](fc__init_pg_conv& r) { r.out_pg__vertical_resolution = 0; }, FC__INIT_ERR__OUTPG_VERTICAL_RESOLUTION},
+      {"out lpi 0", [](fc__init_pg_conv& r) { r.out_pg__vertical_resolution = 0; },
+       FC__INIT_ERR__OUTPG_VERTICAL_RESOLUTION},
       {"out 0 lines", [](fc__init_pg_conv& r) { r.out_pg__nb_lines = 0; }, FC__INIT_ERR__OUTPG_NB_LINES},
       {"out colour", [](fc__init_pg_conv& r) { r.out_pg__kind_of_color = 2; }, FC__INIT_ERR__OUTPG_KIND_OF_COLOR},
-      {"out white 9", [](fc__init_pg_conv& r) { r.out_pg__color_bilevel__flag_white_is_zero = 9; }, FC__INIT_ERR__OUTPG_FLAG_WHITE_IS_ZERO},
-      {"100 -> 200 lpi", [](fc__init_pg_conv& r) { r.in_pg__vertical_resolution = FC_LPI_100; }, FC__INIT_ERR__BAD_RESOL_CONV_REQUEST},
-      {"400 -> 100 lpi", [](fc__init_pg_conv& r) { r.in_pg__vertical_resolution = 4, r.out_pg__vertical_resolution = 1; }, FC__INIT_ERR__BAD_RESOL_CONV_REQUEST},
+      {"out white 9", [](fc__init_pg_conv& r) { r.out_pg__color_bilevel__flag_white_is_zero = 9; },
+       FC__INIT_ERR__OUTPG_FLAG_WHITE_IS_ZERO},
+      {"100 -> 200 lpi", [](fc__init_pg_conv& r) { r.in_pg__vertical_resolution = FC_LPI_100; },
+       FC__INIT_ERR__BAD_RESOL_CONV_REQUEST},
+      {"400 -> 100 lpi",
+       [](fc__init_pg_conv& r) { r.in_pg__vertical_resolution = 4, r.out_pg__vertical_resolution = 1; },
+       FC__INIT_ERR__BAD_RESOL_CONV_REQUEST},
   };
   for (const auto& c : cases) {
     fc__init_pg_conv r = request(FC_MH, FC_MMR);
@@ -333,8 +341,9 @@ TEST(FcCheck, EveryCause) {
   }
   EXPECT_STREQ(fc__cause_text(FC__INIT_ERR__OUTPG_LINE_LENGTH),
                "(FC__INIT_ERR__OUTPG_LINE_LENGTH) Bad parameter: line_length of Output page");
-  EXPECT_STREQ(fc__cause_text(FC__TXT_ERR__OUTPUT_BUFFER_TOO_SMALL),
-               "(FC__TXT_ERR__OUTPUT_BUFFER_TOO_SMALL) Internal error, Allocated buffer (p_output_bmp_buffer) is too small");
+  EXPECT_STREQ(
+      fc__cause_text(FC__TXT_ERR__OUTPUT_BUFFER_TOO_SMALL),
+      "(FC__TXT_ERR__OUTPUT_BUFFER_TOO_SMALL) Internal error, Allocated buffer (p_output_bmp_buffer) is too small");
   EXPECT_STREQ(fc__cause_text(22), "(FC_xxxxxxxx) unknown code");
 }
 
@@ -484,8 +493,11 @@ TEST_F(Fc, RecodesEveryCodingPair) {
   struct tc {
     u8 in, out;
     size_t chunk;
-  } cases[] = {{FC_MH, FC_MMR, 300}, {FC_MMR, FC_MH, 7}, {FC_MR, FC_MR, 1},  // MR -> MR with a line cut
-               {FC_MMR, FC_MR, 1600}, {FC_RAW_BITMAP, FC_MMR, 299}};
+  } cases[] = {{FC_MH, FC_MMR, 300},
+               {FC_MMR, FC_MH, 7},
+               {FC_MR, FC_MR, 1},  // MR -> MR with a line cut
+               {FC_MMR, FC_MR, 1600},
+               {FC_RAW_BITMAP, FC_MMR, 299}};
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << int(c.in) << " -> " << int(c.out) << " in pieces of " << c.chunk);
     rec().clear();
@@ -548,8 +560,7 @@ TEST_F(Fc, PadsToTheWiderLine) {
     stop_page();
     page want = bitmap(2048, pg.height);
     for (uint32_t y = 0; y < pg.height; ++y) std::memcpy(want.row(y) + left, pg.row(y), pg.stride());
-    EXPECT_EQ(fax_test::describe_difference(want, through_libtiff(output(), FC_MMR, 2048, pg.height, FC_LPI_200)),
-              "");
+    EXPECT_EQ(fax_test::describe_difference(want, through_libtiff(output(), FC_MMR, 2048, pg.height, FC_LPI_200)), "");
   }
 }
 
@@ -659,7 +670,7 @@ TEST_F(Fc, CorruptInputIsCountedNeverOverrun) {
     u8 coding;
     bytes data;
     uint32_t error_lines;  // at least
-    u8 ended_by_error;  // 2: either
+    u8 ended_by_error;     // 2: either
   } cases[] = {
       {"MH, every line in error", FC_MH, corrupt_mh_page(50), 50, 0},
       {"MH, lines longer than the width", FC_MH, fax_test::encode(wide, FC_MH), 19, 0},
@@ -737,7 +748,9 @@ TEST_F(Fc, LineLimitEndsThePage) {
     u32 in_lines, out_lines;
     u8 out_lpi;
     u32 left_out;
-  } cases[] = {{60, 40, FC_LPI_200, 20}, {60, 25, FC_LPI_100, 5}, {0, 40, FC_LPI_200, 0xFFFFFFFF},
+  } cases[] = {{60, 40, FC_LPI_200, 20},
+               {60, 25, FC_LPI_100, 5},
+               {0, 40, FC_LPI_200, 0xFFFFFFFF},
                {30, 40, FC_LPI_200, 0xFFFFFFFF}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.out_lines);

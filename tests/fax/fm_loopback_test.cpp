@@ -78,17 +78,17 @@ class FmLoopback : public ::testing::Test {
     e.state = 's';
     e.receive_size = 2000;
     rt_test::rec().clear();
-    msg_t* m = rt_test::make_msg(ENT_SM, ENT_IP, SM_CONFIG_RQ, sock_config_body(0, {e}), OM_OS_NAI_NONE,
-                                 OM_OS_CONN_NONE);
+    msg_t* m =
+        rt_test::make_msg(ENT_SM, ENT_IP, SM_CONFIG_RQ, sock_config_body(0, {e}), OM_OS_NAI_NONE, OM_OS_CONN_NONE);
     Sm_set_target(m, ENT_IP);
     Send_msg(m);
     return pump_until(
-        [&] {
-          for (const auto& s : rt_test::rec().messages())
-            if (s.code == SM_CONFIG_CO) return true;
-          return false;
-        },
-        5000) &&
+               [&] {
+                 for (const auto& s : rt_test::rec().messages())
+                   if (s.code == SM_CONFIG_CO) return true;
+                 return false;
+               },
+               5000) &&
            ip_socket_port(1, nai, 0) != 0;
   }
   bool pump_until(const std::function<bool()>& done, unsigned ms) {

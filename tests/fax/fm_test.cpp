@@ -21,12 +21,9 @@ constexpr nai_t kNai = 1;
 constexpr u16 kChannel = 7;  // the engine's channel number (connection id)
 
 const entity_table_row_t kTable[] = {
-    {ENT_SM, rt_test::record_handler, 0, 0, nullptr, 0},
-    {ENT_T30, rt_test::record_handler, 0, 0, nullptr, 0},
-    {ENT_T38, rt_test::record_handler, 0, 0, nullptr, 0},
-    {ENT_FM, fm_entity_handler, 0, 0, nullptr, 0},
-    {ENT_MFM, mfm_entity_handler, 0, 0, nullptr, 0},
-    {ENT_NIL, nullptr, 0, 0, nullptr, 0},
+    {ENT_SM, rt_test::record_handler, 0, 0, nullptr, 0},  {ENT_T30, rt_test::record_handler, 0, 0, nullptr, 0},
+    {ENT_T38, rt_test::record_handler, 0, 0, nullptr, 0}, {ENT_FM, fm_entity_handler, 0, 0, nullptr, 0},
+    {ENT_MFM, mfm_entity_handler, 0, 0, nullptr, 0},      {ENT_NIL, nullptr, 0, 0, nullptr, 0},
 };
 
 std::vector<u8> words(std::initializer_list<u16> w) {
@@ -133,18 +130,10 @@ struct tcf_case {
 };
 constexpr tcf_case kTcfCases[] = {
     {0x1102, 382, 0, FM_TCF_SHORT, 226},  // (450 - 382) * 1500 / 450
-    {0x1102, 383, 0, FM_TCF_GOOD, 0},
-    {0x1102, 450, 0, FM_TCF_GOOD, 0},
-    {0x1102, 450, 5, FM_TCF_GOOD, 0},
-    {0x1102, 450, 6, FM_TCF_BAD, 0},
-    {0x1102, 540, 0, FM_TCF_GOOD, 0},
-    {0x1102, 541, 0, FM_TCF_BAD, 0},
-    {0x1104, 900, 11, FM_TCF_GOOD, 0},
-    {0x1208, 1148, 0, FM_TCF_GOOD, 0},
-    {0x1210, 1529, 0, FM_TCF_SHORT, 225},
-    {0x1820, 2250, 29, FM_TCF_BAD, 0},
-    {0x1840, 2700, 33, FM_TCF_GOOD, 0},
-    {0x1840, 0, 0, FM_TCF_SHORT, 1500},
+    {0x1102, 383, 0, FM_TCF_GOOD, 0},    {0x1102, 450, 0, FM_TCF_GOOD, 0},   {0x1102, 450, 5, FM_TCF_GOOD, 0},
+    {0x1102, 450, 6, FM_TCF_BAD, 0},     {0x1102, 540, 0, FM_TCF_GOOD, 0},   {0x1102, 541, 0, FM_TCF_BAD, 0},
+    {0x1104, 900, 11, FM_TCF_GOOD, 0},   {0x1208, 1148, 0, FM_TCF_GOOD, 0},  {0x1210, 1529, 0, FM_TCF_SHORT, 225},
+    {0x1820, 2250, 29, FM_TCF_BAD, 0},   {0x1840, 2700, 33, FM_TCF_GOOD, 0}, {0x1840, 0, 0, FM_TCF_SHORT, 1500},
 };
 
 TEST(FmTcfCheck, VerdictsAtEveryRate) {
@@ -197,7 +186,7 @@ TEST_F(FmTest, TrainingCheckOverTheServiceAtEveryRate) {
     size_t bytes;
     u16 verdict;
   };
-  const row rows[] = {{0x1102, 450, 1}, {0x1104, 700, 3}, {0x1208, 1350, 1},
+  const row rows[] = {{0x1102, 450, 1},  {0x1104, 700, 3},  {0x1208, 1350, 1},
                       {0x1210, 1800, 1}, {0x1820, 2250, 1}, {0x1840, 2700, 1}};
   for (const row& r : rows) {
     rt_test::rec().clear();
@@ -207,7 +196,8 @@ TEST_F(FmTest, TrainingCheckOverTheServiceAtEveryRate) {
     EXPECT_EQ(word(act[0], 0), 2);
     EXPECT_EQ(word(act[0], 1), r.modulation);
     progress('<', 2400);
-    for (size_t sent = 0; sent < r.bytes; sent += 100) data_in(std::vector<u8>(std::min<size_t>(100, r.bytes - sent), 0));
+    for (size_t sent = 0; sent < r.bytes; sent += 100)
+      data_in(std::vector<u8>(std::min<size_t>(100, r.bytes - sent), 0));
     progress('>', 0);
     ASSERT_EQ(results().size(), 1u);
     EXPECT_EQ(std::get<0>(results()[0]), 'c');

@@ -127,7 +127,7 @@ TEST(PageHeader, FullLinesAndWrap) {
 // control codes other than TAB, LF, FF and CR, which print as blank glyphs.
 TEST(PageHeader, EquivalentTexts) {
   const std::pair<std::string, std::string> cases[] = {
-      {"A\tB", "A       B"},          // B at column 8
+      {"A\tB", "A       B"},  // B at column 8
       {"ABC\tD", "ABC     D"},
       {"\tX", "        X"},
       {"AB   ", "AB"},
@@ -245,7 +245,8 @@ TEST(PageHeader, CharacterClasses) {
   EXPECT_EQ(tcg_char_class(12), TCG_CLASS_FORM_FEED);
   EXPECT_EQ(tcg_char_class(13), TCG_CLASS_CARRIAGE);
   EXPECT_EQ(tcg_char_class(255), TCG_CLASS_END);
-  for (int c : {1, 8, 11, 27, int('a'), 127, 0x85, 0xA0, 0xFE}) EXPECT_EQ(tcg_char_class(uint8_t(c)), TCG_CLASS_PRINTABLE);
+  for (int c : {1, 8, 11, 27, int('a'), 127, 0x85, 0xA0, 0xFE})
+    EXPECT_EQ(tcg_char_class(uint8_t(c)), TCG_CLASS_PRINTABLE);
 }
 
 }  // namespace

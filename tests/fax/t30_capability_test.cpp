@@ -78,8 +78,8 @@ TEST(T30CapParse, DcsRateValuesAndTrainingMark) {
     bool force_ftt;
   };
   const Case cases[] = {
-      {0, 0x1102, false}, {1, 0x1840, false}, {2, 0x1840, true},  {3, 0x1102, false},
-      {4, 0x1104, false}, {5, 0x1820, false}, {6, 0x1820, true},  {8, 0x1210, false},
+      {0, 0x1102, false}, {1, 0x1840, false},  {2, 0x1840, true},   {3, 0x1102, false},
+      {4, 0x1104, false}, {5, 0x1820, false},  {6, 0x1820, true},   {8, 0x1210, false},
       {9, 0x1810, false}, {12, 0x1208, false}, {13, 0x1808, false}, {15, 0x1102, false},
   };
   for (const Case& k : cases) {
@@ -112,18 +112,34 @@ TEST(T30CapParse, WidthLengthScanTables) {
   using K = t30_set_kind;
   const Case cases[] = {
       // width (bits 17-18)
-      {K::dis, 0x00, true, 1, 1, 5}, {K::dis, 0x40, true, 7, 1, 5}, {K::dis, 0x80, true, 3, 1, 5},
-      {K::dis, 0xC0, true, 7, 1, 5}, {K::dcs, 0x40, true, 4, 1, 5}, {K::dcs, 0x80, true, 2, 1, 5},
+      {K::dis, 0x00, true, 1, 1, 5},
+      {K::dis, 0x40, true, 7, 1, 5},
+      {K::dis, 0x80, true, 3, 1, 5},
+      {K::dis, 0xC0, true, 7, 1, 5},
+      {K::dcs, 0x40, true, 4, 1, 5},
+      {K::dcs, 0x80, true, 2, 1, 5},
       {K::dcs, 0xC0, false, 0, 0, 0},
       // length (bits 19-20)
-      {K::dis, 0x10, true, 1, 7, 5}, {K::dis, 0x20, true, 1, 3, 5}, {K::dis, 0x30, false, 0, 0, 0},
-      {K::dcs, 0x10, true, 1, 4, 5}, {K::dcs, 0x20, true, 1, 2, 5}, {K::dcs, 0x30, false, 0, 0, 0},
+      {K::dis, 0x10, true, 1, 7, 5},
+      {K::dis, 0x20, true, 1, 3, 5},
+      {K::dis, 0x30, false, 0, 0, 0},
+      {K::dcs, 0x10, true, 1, 4, 5},
+      {K::dcs, 0x20, true, 1, 2, 5},
+      {K::dcs, 0x30, false, 0, 0, 0},
       // scan time (bits 21-23): 000 20 ms, 001 40, 010 10, 011 10/5, 100 5,
       // 101 40/20, 110 20/10, 111 0
-      {K::dis, 0x02, true, 1, 1, 7}, {K::dis, 0x04, true, 1, 1, 3}, {K::dis, 0x06, true, 1, 1, 2},
-      {K::dis, 0x08, true, 1, 1, 1}, {K::dis, 0x0A, true, 1, 1, 6}, {K::dis, 0x0C, true, 1, 1, 4},
-      {K::dis, 0x0E, true, 1, 1, 0}, {K::dcs, 0x08, true, 1, 1, 1}, {K::dcs, 0x0E, true, 1, 1, 0},
-      {K::dcs, 0x04, true, 1, 1, 3}, {K::dcs, 0x06, false, 0, 0, 0}, {K::dcs, 0x0A, false, 0, 0, 0},
+      {K::dis, 0x02, true, 1, 1, 7},
+      {K::dis, 0x04, true, 1, 1, 3},
+      {K::dis, 0x06, true, 1, 1, 2},
+      {K::dis, 0x08, true, 1, 1, 1},
+      {K::dis, 0x0A, true, 1, 1, 6},
+      {K::dis, 0x0C, true, 1, 1, 4},
+      {K::dis, 0x0E, true, 1, 1, 0},
+      {K::dcs, 0x08, true, 1, 1, 1},
+      {K::dcs, 0x0E, true, 1, 1, 0},
+      {K::dcs, 0x04, true, 1, 1, 3},
+      {K::dcs, 0x06, false, 0, 0, 0},
+      {K::dcs, 0x0A, false, 0, 0, 0},
       {K::dcs, 0x0C, false, 0, 0, 0},
   };
   for (const Case& k : cases) {
@@ -138,9 +154,8 @@ TEST(T30CapParse, WidthLengthScanTables) {
 }
 
 TEST(T30CapParse, ResolutionCodingAndFlagBits) {
-  const t30_capability d = parse_ok(
-      t30_set_kind::dis,
-      fif_with_bits({10, 35, 41, 42, 43, 45, 47, 49, 50, 76, 77, 78, 79, 101, 102, 105, 106, 107, 108, 109, 123}));
+  const t30_capability d = parse_ok(t30_set_kind::dis, fif_with_bits({10, 35, 41,  42,  43,  45,  47,  49,  50,  76, 77,
+                                                                      78, 79, 101, 102, 105, 106, 107, 108, 109, 123}));
   EXPECT_EQ(d.resolution, 0x3FD);  // everything but fine
   EXPECT_EQ(d.coding, T30_CODING_MH | T30_CODING_T85);
   EXPECT_EQ(d.polled_subaddress, 1);
@@ -263,36 +278,69 @@ TEST(T30CapBuild, DcsOctetsByField) {
     bytes want;
   };
   const Case cases[] = {
-      {"ecm 64", [](t30_capability& c, t30_fif_options&) { c.ecm = 1; c.ecm_frame_size = 1; },
+      {"ecm 64",
+       [](t30_capability& c, t30_fif_options&) {
+         c.ecm = 1;
+         c.ecm_frame_size = 1;
+       },
        {0x00, 0x47, 0x0F, 0x30}},
-      {"ecm 256", [](t30_capability& c, t30_fif_options&) { c.ecm = 2; c.ecm_frame_size = 2; },
+      {"ecm 256",
+       [](t30_capability& c, t30_fif_options&) {
+         c.ecm = 2;
+         c.ecm_frame_size = 2;
+       },
        {0x00, 0x47, 0x0F, 0x20}},
-      {"mmr", [](t30_capability& c, t30_fif_options&) { c.coding = T30_CODING_MMR; c.ecm = 2; c.ecm_frame_size = 2; },
+      {"mmr",
+       [](t30_capability& c, t30_fif_options&) {
+         c.coding = T30_CODING_MMR;
+         c.ecm = 2;
+         c.ecm_frame_size = 2;
+       },
        {0x00, 0x46, 0x0F, 0x22}},
-      {"v29 7200", [](t30_capability&, t30_fif_options& o) { o.dcs_modulation = 0x1208; },
-       {0x00, 0x73, 0x04}},
-      {"v27 2400", [](t30_capability&, t30_fif_options& o) { o.dcs_modulation = 0x1102; },
-       {0x00, 0x43, 0x04}},
-      {"poll", [](t30_capability& c, t30_fif_options&) { c.service |= T30_SVC_POLL; c.polled_subaddress = 1; c.selective_polling = 1; },
+      {"v29 7200", [](t30_capability&, t30_fif_options& o) { o.dcs_modulation = 0x1208; }, {0x00, 0x73, 0x04}},
+      {"v27 2400", [](t30_capability&, t30_fif_options& o) { o.dcs_modulation = 0x1102; }, {0x00, 0x43, 0x04}},
+      {"poll",
+       [](t30_capability& c, t30_fif_options&) {
+         c.service |= T30_SVC_POLL;
+         c.polled_subaddress = 1;
+         c.selective_polling = 1;
+       },
        {0x00, 0x47, 0x05, 0x01, 0x21, 0x02}},
-      {"no poll flags", [](t30_capability& c, t30_fif_options&) { c.polled_subaddress = 1; c.selective_polling = 1; },
+      {"no poll flags",
+       [](t30_capability& c, t30_fif_options&) {
+         c.polled_subaddress = 1;
+         c.selective_polling = 1;
+       },
        {0x00, 0x47, 0x04}},
-      {"b4 unlimited", [](t30_capability& c, t30_fif_options&) { c.width = T30_WIDTH_B4; c.length = T30_LENGTH_UNLIMITED; },
+      {"b4 unlimited",
+       [](t30_capability& c, t30_fif_options&) {
+         c.width = T30_WIDTH_B4;
+         c.length = T30_LENGTH_UNLIMITED;
+       },
        {0x00, 0x47, 0x94}},
-      {"a3 b4-length", [](t30_capability& c, t30_fif_options&) { c.width = T30_WIDTH_A3; c.length = T30_LENGTH_B4; },
+      {"a3 b4-length",
+       [](t30_capability& c, t30_fif_options&) {
+         c.width = T30_WIDTH_A3;
+         c.length = T30_LENGTH_B4;
+       },
        {0x00, 0x47, 0x64}},
-      {"inch", [](t30_capability& c, t30_fif_options&) { c.unit_preference = 2; },
+      {"inch",
+       [](t30_capability& c, t30_fif_options&) { c.unit_preference = 2; },
        {0x00, 0x47, 0x05, 0x01, 0x01, 0x10}},
-      {"metric not in dcs", [](t30_capability& c, t30_fif_options&) { c.unit_preference = 1; },
-       {0x00, 0x47, 0x04}},
-      {"subaddress", [](t30_capability& c, t30_fif_options&) { c.subaddress = 1; c.password = 1; },
+      {"metric not in dcs", [](t30_capability& c, t30_fif_options&) { c.unit_preference = 1; }, {0x00, 0x47, 0x04}},
+      {"subaddress",
+       [](t30_capability& c, t30_fif_options&) {
+         c.subaddress = 1;
+         c.password = 1;
+       },
        {0x00, 0x47, 0x05, 0x01, 0x01, 0x01, 0xC0}},
-      {"1200", [](t30_capability& c, t30_fif_options&) { c.resolution = T30_RES_1200; },
+      {"1200",
+       [](t30_capability& c, t30_fif_options&) { c.resolution = T30_RES_1200; },
        {0x00, 0x45, 0x05, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x40}},
-      {"ifax 1 has no rate", [](t30_capability& c, t30_fif_options&) { c.internet_fax_mode = 1; },
+      {"ifax 1 has no rate",
+       [](t30_capability& c, t30_fif_options&) { c.internet_fax_mode = 1; },
        {0x20, 0x43, 0x05, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x20}},
-      {"v34 has no rate", [](t30_capability&, t30_fif_options& o) { o.v34_mode = true; },
-       {0x00, 0x43, 0x04}},
+      {"v34 has no rate", [](t30_capability&, t30_fif_options& o) { o.v34_mode = true; }, {0x00, 0x43, 0x04}},
       {"t37", [](t30_capability& c, t30_fif_options&) { c.t37 = 1; }, {0x80, 0x47, 0x04}},
   };
   for (const Case& k : cases) {
@@ -312,9 +360,8 @@ TEST(T30CapBuild, DisRateBitsBySpeedSet) {
     uint8_t octet2;
   };
   const Case cases[] = {
-      {0x1102, 0x40}, {0x1104, 0x50}, {0x1106, 0x50}, {0x1208, 0x70}, {0x1210, 0x60},
-      {0x1218, 0x60}, {0x131E, 0x70}, {0x1820, 0x54}, {0x1840, 0x44}, {0x1B7E, 0x74},
-      {0x1B3E, 0x40},
+      {0x1102, 0x40}, {0x1104, 0x50}, {0x1106, 0x50}, {0x1208, 0x70}, {0x1210, 0x60}, {0x1218, 0x60},
+      {0x131E, 0x70}, {0x1820, 0x54}, {0x1840, 0x44}, {0x1B7E, 0x74}, {0x1B3E, 0x40},
   };
   for (const Case& k : cases) {
     t30_capability c = chosen_dcs_record();
@@ -432,14 +479,38 @@ TEST(T30CapIntersect, RulesThatEmptyTheResult) {
   const Case cases[] = {
       {"no common service", [](t30_capability&, t30_capability& r) { r.service = 0x0030; }, {}, true},
       {"transmit and receive", [](t30_capability& l, t30_capability& r) { l.service = r.service = 0x0300; }, {}, true},
-      {"no common speed", [](t30_capability& l, t30_capability& r) { l.modulation = 0x1102; r.modulation = 0x1104; }, {}, true},
+      {"no common speed",
+       [](t30_capability& l, t30_capability& r) {
+         l.modulation = 0x1102;
+         r.modulation = 0x1104;
+       },
+       {},
+       true},
       {"no data bit", [](t30_capability&, t30_capability& r) { r.modulation = 0x0102; }, {}, true},
-      {"9600 alone strict", [](t30_capability&, t30_capability& r) { r.modulation = 0x1210; }, {true, false, false}, true},
+      {"9600 alone strict",
+       [](t30_capability&, t30_capability& r) { r.modulation = 0x1210; },
+       {true, false, false},
+       true},
       {"9600 alone loose", [](t30_capability&, t30_capability& r) { r.modulation = 0x1210; }, {}, false},
-      {"7200+9600 strict", [](t30_capability&, t30_capability& r) { r.modulation = 0x1218; }, {true, false, false}, false},
-      {"no common coding", [](t30_capability& l, t30_capability& r) { l.coding = 1; r.coding = 2; }, {}, true},
-      {"only excluded resolution", [](t30_capability& l, t30_capability& r) { l.resolution = r.resolution = 0x400; }, {}, true},
-      {"no normal strict", [](t30_capability&, t30_capability& r) { r.resolution = T30_RES_FINE; }, {true, false, false}, true},
+      {"7200+9600 strict",
+       [](t30_capability&, t30_capability& r) { r.modulation = 0x1218; },
+       {true, false, false},
+       false},
+      {"no common coding",
+       [](t30_capability& l, t30_capability& r) {
+         l.coding = 1;
+         r.coding = 2;
+       },
+       {},
+       true},
+      {"only excluded resolution",
+       [](t30_capability& l, t30_capability& r) { l.resolution = r.resolution = 0x400; },
+       {},
+       true},
+      {"no normal strict",
+       [](t30_capability&, t30_capability& r) { r.resolution = T30_RES_FINE; },
+       {true, false, false},
+       true},
       {"no normal loose", [](t30_capability&, t30_capability& r) { r.resolution = T30_RES_FINE; }, {}, false},
       {"A4+A3", [](t30_capability&, t30_capability& r) { r.width = 5; }, {}, true},
       {"B4+A3", [](t30_capability&, t30_capability& r) { r.width = 6; }, {}, true},
@@ -447,9 +518,22 @@ TEST(T30CapIntersect, RulesThatEmptyTheResult) {
       {"A3 alone strict", [](t30_capability&, t30_capability& r) { r.width = 4; }, {true, false, false}, true},
       {"unlimited alone strict", [](t30_capability&, t30_capability& r) { r.length = 4; }, {true, false, false}, true},
       {"no length", [](t30_capability&, t30_capability& r) { r.length = 0; }, {}, true},
-      {"mmr only without ecm", [](t30_capability&, t30_capability& r) { r.coding = 4; r.ecm = 0; r.ecm_frame_size = 0; }, {}, true},
+      {"mmr only without ecm",
+       [](t30_capability&, t30_capability& r) {
+         r.coding = 4;
+         r.ecm = 0;
+         r.ecm_frame_size = 0;
+       },
+       {},
+       true},
       // Strict tests only apply when the service holds transmit or poll.
-      {"strict without transmit", [](t30_capability& l, t30_capability& r) { l.service = r.service = T30_SVC_RECEIVE; r.modulation = 0x1210; }, {true, false, false}, false},
+      {"strict without transmit",
+       [](t30_capability& l, t30_capability& r) {
+         l.service = r.service = T30_SVC_RECEIVE;
+         r.modulation = 0x1210;
+       },
+       {true, false, false},
+       false},
   };
   for (const Case& k : cases) {
     t30_capability l = t30_cap__defaults();
@@ -562,10 +646,9 @@ TEST(T30CapIntersect, ChoiceNarrowsToSingleValues) {
     uint8_t want_coding;
   };
   const Case cases[] = {
-      {0x03FF, 0x0F, 0x020, 8}, {0x03DF, 0x07, 0x200, 4}, {0x01DF, 0x03, 0x010, 2},
-      {0x01CF, 0x01, 0x100, 1}, {0x00CF, 0x0F, 0x008, 8}, {0x00C7, 0x0F, 0x080, 8},
-      {0x0047, 0x0F, 0x004, 8}, {0x0043, 0x0F, 0x040, 8}, {0x0003, 0x0F, 0x002, 8},
-      {0x0001, 0x0F, 0x001, 8},
+      {0x03FF, 0x0F, 0x020, 8}, {0x03DF, 0x07, 0x200, 4}, {0x01DF, 0x03, 0x010, 2}, {0x01CF, 0x01, 0x100, 1},
+      {0x00CF, 0x0F, 0x008, 8}, {0x00C7, 0x0F, 0x080, 8}, {0x0047, 0x0F, 0x004, 8}, {0x0043, 0x0F, 0x040, 8},
+      {0x0003, 0x0F, 0x002, 8}, {0x0001, 0x0F, 0x001, 8},
   };
   for (const Case& k : cases) {
     t30_capability c = t30_cap__defaults();
@@ -599,17 +682,17 @@ TEST(T30CapNegotiation, SelectionCheck) {
   };
   const Case cases[] = {
       {T30_SVC_RECEIVE, {T30_RES_FINE, T30_CODING_MR, T30_WIDTH_A4}, true},
-      {T30_SVC_RECEIVE, {0x0003, T30_CODING_MR, T30_WIDTH_A4}, false},      // two resolutions
-      {T30_SVC_RECEIVE, {0x0800, T30_CODING_MR, T30_WIDTH_A4}, false},      // not a local one
-      {T30_SVC_RECEIVE, {T30_RES_FINE, T30_CODING_MR, 0x03}, false},        // two widths
-      {T30_SVC_RECEIVE, {T30_RES_FINE, 0x07, T30_WIDTH_A4}, true},          // coding narrowed to MMR
-      {T30_SVC_RECEIVE, {T30_RES_FINE, 0x10, T30_WIDTH_A4}, false},         // no known coding
-      {T30_SVC_RECEIVE, {0xFFFF, 0xFF, 0xFF}, false},                       // must be given
-      {T30_SVC_TRANSMIT, {0xFFFF, 0xFF, 0xFF}, true},                       // only given ones tested
+      {T30_SVC_RECEIVE, {0x0003, T30_CODING_MR, T30_WIDTH_A4}, false},  // two resolutions
+      {T30_SVC_RECEIVE, {0x0800, T30_CODING_MR, T30_WIDTH_A4}, false},  // not a local one
+      {T30_SVC_RECEIVE, {T30_RES_FINE, T30_CODING_MR, 0x03}, false},    // two widths
+      {T30_SVC_RECEIVE, {T30_RES_FINE, 0x07, T30_WIDTH_A4}, true},      // coding narrowed to MMR
+      {T30_SVC_RECEIVE, {T30_RES_FINE, 0x10, T30_WIDTH_A4}, false},     // no known coding
+      {T30_SVC_RECEIVE, {0xFFFF, 0xFF, 0xFF}, false},                   // must be given
+      {T30_SVC_TRANSMIT, {0xFFFF, 0xFF, 0xFF}, true},                   // only given ones tested
       {T30_SVC_TRANSMIT, {0x0003, 0xFF, 0xFF}, false},
       {T30_SVC_TRANSMIT, {0xFFFF, 0xFF, 0x06}, false},
       {T30_SVC_TRANSMIT, {0xFFFF, 0x00, 0xFF}, false},
-      {T30_SVC_POLL, {0x0003, 0x00, 0x06}, true},                           // no test
+      {T30_SVC_POLL, {0x0003, 0x00, 0x06}, true},  // no test
   };
   for (const Case& k : cases) EXPECT_EQ(t30_cap__selection_ok(k.service, k.user), k.ok) << k.service;
 }
@@ -621,8 +704,7 @@ TEST(T30CapNegotiation, UserAnswerAndSelection) {
   fields.service = T30_SVC_TRANSMIT | T30_SVC_RECEIVE;
   // The remote receives; the service is 0x200: the user's selection must name
   // single values.
-  const t30_capability ok =
-      t30_neg__on_user_answer(user_record, fields, {T30_RES_FINE, T30_CODING_MR, T30_WIDTH_A4});
+  const t30_capability ok = t30_neg__on_user_answer(user_record, fields, {T30_RES_FINE, T30_CODING_MR, T30_WIDTH_A4});
   EXPECT_EQ(ok.service, T30_SVC_RECEIVE);
   EXPECT_EQ(ok.modulation, 0x1B7E);
   const t30_capability bad = t30_neg__on_user_answer(user_record, fields, {0xFFFF, 0xFF, 0xFF});
@@ -722,16 +804,13 @@ TEST(T30CapSpeeds, LimitToTrainedAndRateCodes) {
     int code;  // -1: none
   };
   const Case cases[] = {
-      {0x1102, 0x00}, {0x1104, 0x10}, {0x1210, 0x20}, {0x1208, 0x30}, {0x1840, 0x04},
-      {0x1820, 0x14}, {0x1810, 0x24}, {0x1808, 0x34}, {0x2840, 0x04}, {0x1802, -1},
-      {0x1240, -1},   {0x1108, -1},   {0x1300, -1},   {0x0000, -1},
+      {0x1102, 0x00}, {0x1104, 0x10}, {0x1210, 0x20}, {0x1208, 0x30}, {0x1840, 0x04}, {0x1820, 0x14}, {0x1810, 0x24},
+      {0x1808, 0x34}, {0x2840, 0x04}, {0x1802, -1},   {0x1240, -1},   {0x1108, -1},   {0x1300, -1},   {0x0000, -1},
   };
   for (const Case& k : cases) {
     const auto code = t30_dcs_rate_code(k.modulation);
-    if (k.code < 0)
-      EXPECT_FALSE(code) << std::hex << k.modulation;
-    else
-      EXPECT_EQ(code, std::optional<uint8_t>(static_cast<uint8_t>(k.code))) << std::hex << k.modulation;
+    if (k.code < 0) EXPECT_FALSE(code) << std::hex << k.modulation;
+    else EXPECT_EQ(code, std::optional<uint8_t>(static_cast<uint8_t>(k.code))) << std::hex << k.modulation;
   }
   EXPECT_EQ(t30_modulation_speed(0x1840), 14400u);
   EXPECT_EQ(t30_modulation_speed(0x1102), 2400u);
@@ -757,9 +836,9 @@ TEST(T30CapArea, LayoutByOffset) {
   a.selection = {0x0102, 0x03, 0x04};
   std::array<uint8_t, T30_CAP_AREA_SIZE> buf{};
   t30_cap__write_area(buf, a);
-  const std::array<uint8_t, T30_CAP_AREA_SIZE> want = {
-      0x30, 0x17, 0x7E, 0x1F, 0x44, 0x33, 0x22, 0x11, 0xFF, 0x03, 0x0F, 0x07, 0x07, 0x00, 0x03, 0x03,
-      0x01, 0x01, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x02, 0x01, 0x01, 0x01, 0x02, 0x01, 0x03, 0x04};
+  const std::array<uint8_t, T30_CAP_AREA_SIZE> want = {0x30, 0x17, 0x7E, 0x1F, 0x44, 0x33, 0x22, 0x11, 0xFF, 0x03, 0x0F,
+                                                       0x07, 0x07, 0x00, 0x03, 0x03, 0x01, 0x01, 0x01, 0x01, 0x00, 0x00,
+                                                       0x00, 0x00, 0x02, 0x01, 0x01, 0x01, 0x02, 0x01, 0x03, 0x04};
   EXPECT_EQ(buf, want);
   const t30_cap_area back = t30_cap__read_area(buf);
   EXPECT_EQ(back.cap, a.cap);

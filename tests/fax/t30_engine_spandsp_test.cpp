@@ -23,7 +23,8 @@ using bytes = std::vector<uint8_t>;
 constexpr uint16_t kChannel = 0;
 
 std::vector<fax_test::page> three_pages() {
-  return {fax_test::make_page(fax_test::kind::text, 1728, 150, 21), fax_test::make_page(fax_test::kind::lines, 1728, 150, 22),
+  return {fax_test::make_page(fax_test::kind::text, 1728, 150, 21),
+          fax_test::make_page(fax_test::kind::lines, 1728, 150, 22),
           fax_test::make_page(fax_test::kind::text, 1728, 150, 23)};
 }
 
@@ -56,7 +57,8 @@ int tiff_pages(const std::string& path) {
   TIFF* t = TIFFOpen(path.c_str(), "r");
   if (!t) return 0;
   int n = 0;
-  do ++n; while (TIFFReadDirectory(t));
+  do ++n;
+  while (TIFFReadDirectory(t));
   TIFFClose(t);
   return n;
 }
@@ -131,8 +133,8 @@ TEST_P(T30SpandspEcm, WeCallAndSendThreePages) {
   ASSERT_EQ(tiff_pages(rx), 3);
   for (int i = 0; i < 3; ++i) {
     const fax_test::page got = fax_test::libtiff_read(rx, i);
-    EXPECT_TRUE(got == pages[static_cast<size_t>(i)]) << "page " << i << ": "
-                                                       << fax_test::describe_difference(pages[static_cast<size_t>(i)], got);
+    EXPECT_TRUE(got == pages[static_cast<size_t>(i)])
+        << "page " << i << ": " << fax_test::describe_difference(pages[static_cast<size_t>(i)], got);
   }
 }
 

@@ -108,7 +108,6 @@ TEST_F(T30Loop, ThreePagesCrossWithMpsAndEop) {
   EXPECT_EQ(fcfs(kAnswerer), (std::vector<uint8_t>{T30_FCF_DIS, T30_FCF_CFR, 0x31, 0x31, 0x31}));
 }
 
-
 // The modulations of the trainings that the caller sent.
 std::vector<uint16_t> trainings() {
   std::vector<uint16_t> out;
@@ -161,8 +160,7 @@ TEST_F(T30Loop, RtnRetrainsAndSendsThePageAgain) {
   run();
   ASSERT_TRUE(both_ended());
   EXPECT_EQ(caller().cause, kLocalOk);
-  EXPECT_EQ(caller().end_page_co,
-            (std::vector<uint16_t>{T30_RSP_MCF, T30_RSP_RTN, T30_RSP_MCF, T30_RSP_MCF}));
+  EXPECT_EQ(caller().end_page_co, (std::vector<uint16_t>{T30_RSP_MCF, T30_RSP_RTN, T30_RSP_MCF, T30_RSP_MCF}));
   // After RTN: the user is asked again, then DCS and training (retrain at the
   // next speed) before page 2 goes again.
   EXPECT_EQ(caller().what_to_do_count, 2);
@@ -206,19 +204,21 @@ TEST_F(T30Loop, EveryWaitEndsWithItsTimeoutCause) {
   const auto nothing = [](fake_user&, fake_user&) {};
   int dcs_seen = 0;
   const timeout_case cases[] = {
-      {"no DIS reaches the caller: T1", [](uint16_t from, const line_item&) { return from == kAnswerer; },
-       nothing, cause(WNODISR), cause(WT1S), 38000, 38100},
+      {"no DIS reaches the caller: T1", [](uint16_t from, const line_item&) { return from == kAnswerer; }, nothing,
+       cause(WNODISR), cause(WT1S), 38000, 38100},
       {"caller's user never answers", [](uint16_t, const line_item&) { return false; },
        [](fake_user& c, fake_user&) { c.answer_what_to_do = false; }, WT3C | WREMDCNOK, cause(WT1S), 38000, 38100},
       {"answerer's user never answers", [](uint16_t, const line_item&) { return false; },
-       [](fake_user&, fake_user& a) { a.answer_what_to_do = false; }, cause(WNODISR), cause(WT1WTDO), 38000,
-       38100},
-      {"no answer to DCS", [](uint16_t from, const line_item& i) { return from == kAnswerer && i.final_fcf() != T30_FCF_DIS; },
-       nothing, cause(WNOCFRR), 0, 0, 0},
+       [](fake_user&, fake_user& a) { a.answer_what_to_do = false; }, cause(WNODISR), cause(WT1WTDO), 38000, 38100},
+      {"no answer to DCS",
+       [](uint16_t from, const line_item& i) { return from == kAnswerer && i.final_fcf() != T30_FCF_DIS; }, nothing,
+       cause(WNOCFRR), 0, 0, 0},
       {"no answer to EOP", [](uint16_t from, const line_item& i) { return from == kAnswerer && i.final_fcf() == 0x31; },
        nothing, cause(WNOMCFREOP), 0, 0, 0},
       {"no EOP reaches the answerer",
-       [](uint16_t from, const line_item& i) { return from == kCaller && (i.final_fcf() == 0x74 || i.final_fcf() == 0x5F); },
+       [](uint16_t from, const line_item& i) {
+         return from == kCaller && (i.final_fcf() == 0x74 || i.final_fcf() == 0x5F);
+       },
        nothing, cause(WNOMCFREOP), cause(WNOEOPR), 24000, 25000},
       {"answerer's user never confirms the page",
        [](uint16_t from, const line_item& i) { return from == kCaller && i.final_fcf() == 0x5F; },
@@ -246,9 +246,10 @@ TEST_F(T30Loop, EveryWaitEndsWithItsTimeoutCause) {
     connect(kAnswerer, 1);
     connect(kCaller, 2);
     uint32_t answerer_end = 0;
-    run_until([&] { return both_ended(); }, 200000, [&] {
-      if (answerer().disconnected && !answerer_end) answerer_end = rt_test::virtual_now() - t0;
-    });
+    run_until([&] { return both_ended(); }, 200000,
+              [&] {
+                if (answerer().disconnected && !answerer_end) answerer_end = rt_test::virtual_now() - t0;
+              });
     EXPECT_TRUE(both_ended());
     if (k.caller_cause) {
       EXPECT_EQ(caller().cause, k.caller_cause);
@@ -459,10 +460,11 @@ TEST_F(T30Loop, EcmReceiverHoldAnswersRnrUntilReleased) {
   setup_send(pages, 3, 2);
   answerer().hold_at_page_start = true;
   start_call();
-  run_until([&] { return both_ended(); }, 600000, [&] {
-    if (rt_test::virtual_now() >= 20000 && rt_test::virtual_now() < 20100)
-      send_to_engine(ENT_CF, T30_CLR_BUSY_RQ, kAnswerer, {}, kAnswerer);
-  });
+  run_until([&] { return both_ended(); }, 600000,
+            [&] {
+              if (rt_test::virtual_now() >= 20000 && rt_test::virtual_now() < 20100)
+                send_to_engine(ENT_CF, T30_CLR_BUSY_RQ, kAnswerer, {}, kAnswerer);
+            });
   ASSERT_TRUE(both_ended());
   EXPECT_EQ(caller().cause, kLocalOk);
   const auto a = fcfs(kAnswerer);
@@ -480,9 +482,10 @@ TEST_F(T30Loop, EcmRnrForeverEndsWithT5) {
   start_call();
   uint32_t t_end = 0;
   const uint32_t t0 = rt_test::virtual_now();
-  run_until([&] { return both_ended(); }, 600000, [&] {
-    if (caller().disconnected && !t_end) t_end = rt_test::virtual_now() - t0;
-  });
+  run_until([&] { return both_ended(); }, 600000,
+            [&] {
+              if (caller().disconnected && !t_end) t_end = rt_test::virtual_now() - t0;
+            });
   EXPECT_EQ(caller().cause, cause(WECT5));
   EXPECT_GE(t_end, 60000u);
   EXPECT_LE(t_end, 61000u);

@@ -39,8 +39,9 @@ bytes text_frame(uint8_t fcf, const std::string& text, uint8_t control = 0xC0) {
 }
 
 bytes address_frame(uint8_t fcf, uint8_t type, const std::string& text, int length_octet = -1) {
-  bytes f = {0xFF, 0xC0, fcf, 0x00, rev(type),
-             rev(static_cast<uint8_t>(length_octet < 0 ? text.size() : static_cast<size_t>(length_octet)))};
+  bytes f = {0xFF,      0xC0,
+             fcf,       0x00,
+             rev(type), rev(static_cast<uint8_t>(length_octet < 0 ? text.size() : static_cast<size_t>(length_octet)))};
   for (char c : text) f.push_back(rev(static_cast<uint8_t>(c)));
   return f;
 }
@@ -196,10 +197,21 @@ TEST(T30FrameSet, OrderOfEachKind) {
   dis_seen.fif.dcs_modulation = dcs_seen.fif.dcs_modulation = 0x1840;
   const Case cases[] = {
       {t30_set_kind::dis, {}, P{{0x04, 0xC0}, {0x02, 0xC0}, {0x01, 0xC8}}},
-      {t30_set_kind::dtc, {}, P{{0x84, 0xC0}, {0x82, 0xC0}, {0x83, 0xC0}, {0x85, 0xC0}, {0x86, 0xC0}, {0x87, 0xC0}, {0x88, 0xC0}, {0x81, 0xC8}}},
+      {t30_set_kind::dtc,
+       {},
+       P{{0x84, 0xC0},
+         {0x82, 0xC0},
+         {0x83, 0xC0},
+         {0x85, 0xC0},
+         {0x86, 0xC0},
+         {0x87, 0xC0},
+         {0x88, 0xC0},
+         {0x81, 0xC8}}},
       // A DCS set carries the X bit after a DIS, or before any DCS came.
-      {t30_set_kind::dcs, dis_seen, P{{0xC2, 0xC0}, {0xC3, 0xC0}, {0xC5, 0xC0}, {0xC6, 0xC0}, {0xC7, 0xC0}, {0xC1, 0xC8}}},
-      {t30_set_kind::dcs, dcs_seen, P{{0x42, 0xC0}, {0x43, 0xC0}, {0x45, 0xC0}, {0x46, 0xC0}, {0x47, 0xC0}, {0x41, 0xC8}}},
+      {t30_set_kind::dcs, dis_seen,
+       P{{0xC2, 0xC0}, {0xC3, 0xC0}, {0xC5, 0xC0}, {0xC6, 0xC0}, {0xC7, 0xC0}, {0xC1, 0xC8}}},
+      {t30_set_kind::dcs, dcs_seen,
+       P{{0x42, 0xC0}, {0x43, 0xC0}, {0x45, 0xC0}, {0x46, 0xC0}, {0x47, 0xC0}, {0x41, 0xC8}}},
       {t30_set_kind::cfr, dis_seen, P{{0xA4, 0xC0}, {0xA1, 0xC8}}},
       {t30_set_kind::cfr, {}, P{{0x24, 0xC0}, {0x21, 0xC8}}},
   };
@@ -422,9 +434,9 @@ TEST(T30RxSet, BuiltSetsReadBack) {
 // Progress reports.
 
 TEST(T30Progress, ItemsBySetKind) {
-  frame_list set({bytes{0xFF, 0xC0, 0x84, 9}, text_frame(0x82, "id"), text_frame(0x43, "sub"),
-                  text_frame(0x83, "pw"), text_frame(0x85, "sep"), text_frame(0x86, "psa"),
-                  address_frame(0x87, 1, "a"), address_frame(0x88, 2, "b"), address_frame(0x47, 3, "c")});
+  frame_list set({bytes{0xFF, 0xC0, 0x84, 9}, text_frame(0x82, "id"), text_frame(0x43, "sub"), text_frame(0x83, "pw"),
+                  text_frame(0x85, "sep"), text_frame(0x86, "psa"), address_frame(0x87, 1, "a"),
+                  address_frame(0x88, 2, "b"), address_frame(0x47, 3, "c")});
   t30_remote_ident rx;
   t30_capability remote;
   t30_ident__take_optional(set.spans, rx, remote);

@@ -39,8 +39,8 @@ enum class line_kind { good, corrupt, short_error };
 
 struct test_page {
   fax_test::page pg;
-  bytes data;                   // EOL, lines each followed by EOL, then five more EOLs
-  std::vector<uint32_t> good;   // rows that went in good
+  bytes data;                  // EOL, lines each followed by EOL, then five more EOLs
+  std::vector<uint32_t> good;  // rows that went in good
 };
 
 test_page mh_page(const std::vector<line_kind>& kinds, uint32_t seed = 3) {
@@ -125,8 +125,7 @@ TEST(T30PageDecision, Thresholds) {
       {1000, 70, 8, R::mcf},  {1000, 71, 8, R::rtp},  {1000, 100, 8, R::rtp}, {1000, 101, 8, R::rtn},
       {1000, 5, 41, R::rtn},  {1000, 5, 9, R::rtp},   {1000, 5, 8, R::mcf},   {1000, 0, 500, R::mcf},
       {1000, 50, 40, R::rtp}, {1000, 80, 45, R::rtn}, {10, 1, 1, R::rtp},     {14, 1, 1, R::rtp},
-      {100, 7, 3, R::mcf},    {100, 8, 3, R::rtp},
-      {0, 0, 0, R::empty},    {1, 1, 1, R::rtn},
+      {100, 7, 3, R::mcf},    {100, 8, 3, R::rtp},    {0, 0, 0, R::empty},    {1, 1, 1, R::rtn},
   };
   for (const Case& k : cases)
     EXPECT_EQ(t30_page__decide(k.lines, k.bad, k.run), k.want) << k.lines << " " << k.bad << " " << k.run;
@@ -138,12 +137,13 @@ TEST(T30PageDecision, PageEnd) {
   EXPECT_EQ(e.action, t30_page_end::stop);
   EXPECT_EQ(e.cause, 0x1228);  // W2BITS
   e = t30_page__end(t30_rx_status::too_many_lines, 10, 0, 0, empty);
-  EXPECT_EQ(e.cause, 0x1227);  // W2LINES
+  EXPECT_EQ(e.cause, 0x1227);                               // W2LINES
   e = t30_page__end(t30_rx_status::ok, 929, 71, 2, empty);  // 71 of 1000
   EXPECT_EQ(e.action, t30_page_end::respond);
   EXPECT_EQ(e.response, t30_page_response::rtp);
   // Empty pages: the command is awaited again, the fourth stops.
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(t30_page__end(t30_rx_status::ok, 0, 0, 0, empty).action, t30_page_end::wait_again);
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(t30_page__end(t30_rx_status::ok, 0, 0, 0, empty).action, t30_page_end::wait_again);
   e = t30_page__end(t30_rx_status::ok, 0, 0, 0, empty);
   EXPECT_EQ(e.action, t30_page_end::stop);
   EXPECT_EQ(e.cause, 0x1221);  // WNOEOPR
@@ -199,13 +199,19 @@ TEST(T30PageFormat, LimitsFromTheNegotiatedRecord) {
 
 TEST(T30PageFormat, MinimumOctetsAndConversion) {
   const uint8_t want[8][6] = {
-      {0, 0, 0, 0, 0, 0},         {2, 3, 5, 6, 8, 9},        {255, 255, 255, 255, 255, 255},
-      {3, 6, 9, 12, 15, 18},      {255, 255, 255, 255, 255, 255}, {6, 12, 18, 24, 30, 36},
-      {255, 255, 255, 255, 255, 255}, {12, 24, 36, 48, 60, 72},
+      {0, 0, 0, 0, 0, 0},
+      {2, 3, 5, 6, 8, 9},
+      {255, 255, 255, 255, 255, 255},
+      {3, 6, 9, 12, 15, 18},
+      {255, 255, 255, 255, 255, 255},
+      {6, 12, 18, 24, 30, 36},
+      {255, 255, 255, 255, 255, 255},
+      {12, 24, 36, 48, 60, 72},
   };
   const uint16_t speeds[6] = {0x1102, 0x1104, 0x1208, 0x1210, 0x1820, 0x1840};
   for (uint8_t code = 0; code < 8; ++code)
-    for (int s = 0; s < 6; ++s) EXPECT_EQ(t30_page__min_octets(code, speeds[s]), want[code][s]) << int(code) << " " << s;
+    for (int s = 0; s < 6; ++s)
+      EXPECT_EQ(t30_page__min_octets(code, speeds[s]), want[code][s]) << int(code) << " " << s;
 
   t30_capability c;
   c.width = 1;
@@ -536,18 +542,18 @@ TEST(T30TxPage, LinesAreReframedWithFill) {
 TEST(T30TxPage, PagesDecodeAfterReframing) {
   // Blank MR lines under a blank line code as tag 0 and V0: two bits.
   for (fax_test::kind kind : {fax_test::kind::text, fax_test::kind::blank})
-  for (uint8_t coding : {T30_CODING_MH, T30_CODING_MR}) {
-    const fax_test::page pg = fax_test::make_page(kind, kWidth, 120, 5);
-    const bytes data = fax_test::encode(pg, coding == T30_CODING_MH ? T4T6_MH : T4T6_MR, 4);
-    t30_page_format f = mh_format();
-    f.coding = coding;
-    f.min_octets = 36;
-    const framed r = frame_page(data, f, 100);
-    EXPECT_EQ(r.lines, 120u) << fax_test::kind_name(kind) << " " << int(coding);
-    const fax_test::decoded d = fax_test::decode(r.all, coding == T30_CODING_MH ? T4T6_MH : T4T6_MR, kWidth);
-    EXPECT_EQ(d.error_lines, 0u);
-    EXPECT_EQ(d.pg, pg) << fax_test::describe_difference(pg, d.pg);
-  }
+    for (uint8_t coding : {T30_CODING_MH, T30_CODING_MR}) {
+      const fax_test::page pg = fax_test::make_page(kind, kWidth, 120, 5);
+      const bytes data = fax_test::encode(pg, coding == T30_CODING_MH ? T4T6_MH : T4T6_MR, 4);
+      t30_page_format f = mh_format();
+      f.coding = coding;
+      f.min_octets = 36;
+      const framed r = frame_page(data, f, 100);
+      EXPECT_EQ(r.lines, 120u) << fax_test::kind_name(kind) << " " << int(coding);
+      const fax_test::decoded d = fax_test::decode(r.all, coding == T30_CODING_MH ? T4T6_MH : T4T6_MR, kWidth);
+      EXPECT_EQ(d.error_lines, 0u);
+      EXPECT_EQ(d.pg, pg) << fax_test::describe_difference(pg, d.pg);
+    }
 }
 
 #ifdef KV_HAVE_LIBTIFF
@@ -563,12 +569,10 @@ TEST(T30PageLibtiff, ReframedAndPassedUpDataDecode) {
     f.coding = coding;
     f.min_octets = 24;
     const framed sent = frame_page(data, f, 700);
-    EXPECT_EQ(fax_test::libtiff_decode_raw(dir.file("tx.tif"), sent.all, c, kWidth, pg.height), pg)
-        << int(coding);
+    EXPECT_EQ(fax_test::libtiff_decode_raw(dir.file("tx.tif"), sent.all, c, kWidth, pg.height), pg) << int(coding);
     const checked got = run_check(sent.all, f, 300);
     EXPECT_EQ(got.good, pg.height);
-    EXPECT_EQ(fax_test::libtiff_decode_raw(dir.file("rx.tif"), got.out, c, kWidth, pg.height), pg)
-        << int(coding);
+    EXPECT_EQ(fax_test::libtiff_decode_raw(dir.file("rx.tif"), got.out, c, kWidth, pg.height), pg) << int(coding);
   }
 }
 #endif

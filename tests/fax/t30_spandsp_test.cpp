@@ -69,9 +69,7 @@ struct spandsp_t30 {
   }
 };
 
-bool has_line(const std::string& log, const std::string& text) {
-  return log.find(text) != std::string::npos;
-}
+bool has_line(const std::string& log, const std::string& text) { return log.find(text) != std::string::npos; }
 
 bytes build_final(t30_set_kind kind, const t30_capability& c, uint16_t dcs_modulation = 0) {
   t30_build_options opt;
@@ -137,7 +135,12 @@ TEST(T30Spandsp, DecodesOurDcs) {
     return c;
   };
   const Case cases[] = {
-      {"v17 14400 fine mr", 0x1840, [](t30_capability& c) { c.resolution = T30_RES_FINE; c.coding = T30_CODING_MR; },
+      {"v17 14400 fine mr",
+       0x1840,
+       [](t30_capability& c) {
+         c.resolution = T30_RES_FINE;
+         c.coding = T30_CODING_MR;
+       },
        {"Selected data signalling rate: V.17 14400bps", "R8x7.7lines/mm and/or 200x200pels/25.4mm: Set",
         "2-D coding: Set", "Recording width: 215mm +- 1%", "Recording length: A4 (297mm)",
         "Minimum scan line time: 20ms"}},
@@ -148,18 +151,51 @@ TEST(T30Spandsp, DecodesOurDcs) {
       {"v29 7200", 0x1208, [](t30_capability&) {}, {"Selected data signalling rate: V.29 7200bps"}},
       {"v27 4800", 0x1104, [](t30_capability&) {}, {"Selected data signalling rate: V.27ter 4800bps"}},
       {"v27 2400", 0x1102, [](t30_capability&) {}, {"Selected data signalling rate: V.27ter 2400bps"}},
-      {"ecm 64 mmr", 0x1840, [](t30_capability& c) { c.coding = T30_CODING_MMR; c.ecm = 1; c.ecm_frame_size = 1; },
+      {"ecm 64 mmr",
+       0x1840,
+       [](t30_capability& c) {
+         c.coding = T30_CODING_MMR;
+         c.ecm = 1;
+         c.ecm_frame_size = 1;
+       },
        {"Error correction mode (ECM): ECM", "Frame size: 64 octets", "T.6 coding: Set", "Minimum scan line time: 0ms"}},
-      {"ecm 256", 0x1840, [](t30_capability& c) { c.ecm = 2; c.ecm_frame_size = 2; },
+      {"ecm 256",
+       0x1840,
+       [](t30_capability& c) {
+         c.ecm = 2;
+         c.ecm_frame_size = 2;
+       },
        {"Frame size: 256 octets"}},
-      {"b4 unlimited 40ms", 0x1840, [](t30_capability& c) { c.width = T30_WIDTH_B4; c.length = T30_LENGTH_UNLIMITED; c.scan_time = 7; },
+      {"b4 unlimited 40ms",
+       0x1840,
+       [](t30_capability& c) {
+         c.width = T30_WIDTH_B4;
+         c.length = T30_LENGTH_UNLIMITED;
+         c.scan_time = 7;
+       },
        {"Recording width: 255mm +- 1%", "Recording length: Unlimited", "Minimum scan line time: 40ms"}},
-      {"a3 b4 5ms", 0x1840, [](t30_capability& c) { c.width = T30_WIDTH_A3; c.length = T30_LENGTH_B4; c.scan_time = 1; },
+      {"a3 b4 5ms",
+       0x1840,
+       [](t30_capability& c) {
+         c.width = T30_WIDTH_A3;
+         c.length = T30_LENGTH_B4;
+         c.scan_time = 1;
+       },
        {"Recording width: 303mm +- 1%", "Recording length: B4 (364mm)", "Minimum scan line time: 5ms"}},
       {"10 ms", 0x1840, [](t30_capability& c) { c.scan_time = 3; }, {"Minimum scan line time: 10ms"}},
-      {"300 dpi inch", 0x1840, [](t30_capability& c) { c.resolution = T30_RES_300; c.unit_preference = 2; },
+      {"300 dpi inch",
+       0x1840,
+       [](t30_capability& c) {
+         c.resolution = T30_RES_300;
+         c.unit_preference = 2;
+       },
        {"300x300pels/25.4mm: Set", "Resolution type selection: Inch"}},
-      {"subaddress password", 0x1840, [](t30_capability& c) { c.subaddress = 1; c.password = 1; },
+      {"subaddress password",
+       0x1840,
+       [](t30_capability& c) {
+         c.subaddress = 1;
+         c.password = 1;
+       },
        {"Sub-addressing: Set", "Sender identification transmission: Set"}},
   };
   spandsp_t30 sp(false);

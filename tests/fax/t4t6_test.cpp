@@ -45,15 +45,25 @@ TEST(T4T6Encoder, KnownCodings) {
     std::vector<bytes> lines;
     bytes want;
   } cases[] = {
-      {"MH white lines: 1728 make-up, terminating 0, aligned EOL 00 01, RTC", T4T6_MH, w, 0,
+      {"MH white lines: 1728 make-up, terminating 0, aligned EOL 00 01, RTC",
+       T4T6_MH,
+       w,
+       0,
        {white(w), white(w)},
-       {0x4D, 0x9A, 0x80, 0x00, 0x01, 0x4D, 0x9A, 0x80, 0x00, 0x01, 0x00, 0x01, 0x00, 0x01, 0x00, 0x01, 0x00, 0x01,
-        0x00, 0x01}},
-      {"MR K=2 alternates 1-D and 2-D lines, tags 02/03", T4T6_MR, w, 2,
+       {0x4D, 0x9A, 0x80, 0x00, 0x01, 0x4D, 0x9A, 0x80, 0x00, 0x01,
+        0x00, 0x01, 0x00, 0x01, 0x00, 0x01, 0x00, 0x01, 0x00, 0x01}},
+      {"MR K=2 alternates 1-D and 2-D lines, tags 02/03",
+       T4T6_MR,
+       w,
+       2,
        {white(w), white(w), white(w), white(w)},
-       {0x4D, 0x9A, 0x80, 0x00, 0x02, 0x80, 0x00, 0x03, 0x4D, 0x9A, 0x80, 0x00, 0x02, 0x80, 0x00, 0x03, 0x00, 0x03,
-        0x00, 0x03, 0x00, 0x03, 0x00, 0x03, 0x00, 0x03}},
-      {"MMR white lines are V0, EOFB follows unaligned", T4T6_MMR, w, 0, {white(w), white(w)},
+       {0x4D, 0x9A, 0x80, 0x00, 0x02, 0x80, 0x00, 0x03, 0x4D, 0x9A, 0x80, 0x00, 0x02,
+        0x80, 0x00, 0x03, 0x00, 0x03, 0x00, 0x03, 0x00, 0x03, 0x00, 0x03, 0x00, 0x03}},
+      {"MMR white lines are V0, EOFB follows unaligned",
+       T4T6_MMR,
+       w,
+       0,
+       {white(w), white(w)},
        {0xC0, 0x04, 0x00, 0x40}},
   };
   for (auto& c : cases) EXPECT_EQ(encode_lines(c.coding, c.width, c.k, c.lines), c.want) << c.what;
@@ -170,8 +180,8 @@ TEST(T4T6Decoder, MhLineWithoutEolOrWithWrongLengthIsAnErrorLine) {
   // Line 2 reaches the width but a code follows instead of its EOL; line 3 ends
   // early at an EOL.  Both come out white as error lines, line 4 is good.
   bytes data{0x00, 0x01, 0x4D, 0x9A, 0x80, 0x00, 0x01};
-  data.insert(data.end(), {0x4D, 0x9A, 0xF0, 0x00, 0x01});  // + white run 7 after the line
-  data.insert(data.end(), {0x4D, 0x00, 0x01});              // 1728 make-up only, EOL
+  data.insert(data.end(), {0x4D, 0x9A, 0xF0, 0x00, 0x01});        // + white run 7 after the line
+  data.insert(data.end(), {0x4D, 0x00, 0x01});                    // 1728 make-up only, EOL
   data.insert(data.end(), {0x35, 0x03, 0x28, 0x6E, 0x00, 0x01});  // white 0, black 1728
   for (int i = 0; i < 5; ++i) data.insert(data.end(), {0x00, 0x01});
   const auto d = fax_test::decode(data, T4T6_MH, w);
@@ -263,7 +273,8 @@ TEST(T4T6Decoder, DataEndingInsideALineGiveAnErrorLine) {
     }
     EXPECT_EQ(d.error_lines, 1u) << int(coding);
     for (uint32_t y = 0; y + 1 < std::min(d.pg.height, p.height); ++y)
-      EXPECT_TRUE(std::equal(p.row(y), p.row(y) + p.stride(), d.pg.row(y))) << "coding " << int(coding) << " line " << y;
+      EXPECT_TRUE(std::equal(p.row(y), p.row(y) + p.stride(), d.pg.row(y)))
+          << "coding " << int(coding) << " line " << y;
   }
 }
 
@@ -301,7 +312,8 @@ TEST(T4T6Decoder, CorruptLinesResynchroniseAtTheNextEol) {
     ASSERT_EQ(d.pg.height, p.height) << int(c.coding);
     for (uint32_t y = 0; y < p.height; ++y) {
       if (y >= c.bad_line && y < c.good_from) continue;
-      EXPECT_TRUE(std::equal(p.row(y), p.row(y) + p.stride(), d.pg.row(y))) << "coding " << int(c.coding) << " line " << y;
+      EXPECT_TRUE(std::equal(p.row(y), p.row(y) + p.stride(), d.pg.row(y)))
+          << "coding " << int(c.coding) << " line " << y;
     }
   }
 }

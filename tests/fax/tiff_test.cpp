@@ -89,7 +89,8 @@ read_result read_tiff(const fax_test::temp_dir& dir, const std::string& path) {
 }
 
 page decode_page_data(const tiff__pg_header& h, bytes data) {
-  if (h.fill_order == TIFF_LOWEST_BIT_FIRST) fax_bit__copy_reversed(data.data(), data.data(), static_cast<uint32_t>(data.size()));
+  if (h.fill_order == TIFF_LOWEST_BIT_FIRST)
+    fax_bit__copy_reversed(data.data(), data.data(), static_cast<uint32_t>(data.size()));
   auto d = fax_test::decode(data, coding_of(h.compression), h.image_width);
   EXPECT_EQ(d.status, T4T6_PAGE_END);
   return d.pg;
@@ -102,9 +103,9 @@ TEST(TiffWrite, TwoPageLayoutEntriesAndLinks) {
   fax_test::temp_dir dir;
   auto p1 = fax_header(TIFF_T4_BI, 1728, 1, 98);
   auto p2 = fax_header(TIFF_T4_BI, 1728, 1, 196);
-  std::strcpy(p2.sz_software, "Soft");            // 5 bytes with the terminator: value data
+  std::strcpy(p2.sz_software, "Soft");  // 5 bytes with the terminator: value data
   std::strcpy(p2.sz_image_description, "[G] Page quality: Good");
-  const bytes strip1{1, 2, 3, 4, 5};              // odd: the IFD is moved to a word boundary
+  const bytes strip1{1, 2, 3, 4, 5};  // odd: the IFD is moved to a word boundary
   const bytes strip2{9, 9, 9, 9};
   const std::string path = write_tiff(dir, "two.tif", {{p1, strip1}, {p2, strip2}});
   const bytes f = fax_test::read_file(path);
@@ -137,7 +138,7 @@ TEST(TiffWrite, TwoPageLayoutEntriesAndLinks) {
   ASSERT_EQ(n2, 14);
   const uint16_t want2[] = {256, 257, 259, 262, 266, 270, 273, 278, 279, 282, 283, 292, 296, 305};
   for (int i = 0; i < n2; ++i) EXPECT_EQ(le16(f, ifd2 + 2 + 12 * i), want2[i]) << i;
-  EXPECT_EQ(le32(f, ifd2 + 2 + 12 * n2), 0u);  // last link 0
+  EXPECT_EQ(le32(f, ifd2 + 2 + 12 * n2), 0u);     // last link 0
   EXPECT_EQ(le32(f, ifd2 + 2 + 12 * 8 + 8), 4u);  // StripByteCounts
   // Value offsets are word aligned: description (23 bytes + pad), XRes, YRes, Software.
   const uint32_t values2 = ifd2 + 2 + 12 * n2 + 4;
@@ -229,7 +230,8 @@ TEST(TiffWrite, RefusesBadHeadersAndMissingFiles) {
   EXPECT_EQ(tiff__write_page(ctx.get(), &h, dir.file("d").c_str()), TIFF_ERR);  // closed
   EXPECT_EQ(tiff__start_write(ctx.get(), tiff__get_ctx_size() - 1, dir.file("y.tif").c_str()), TIFF_ERR);
   EXPECT_EQ(tiff__start_write(nullptr, tiff__get_ctx_size(), dir.file("y.tif").c_str()), TIFF_ERR);
-  EXPECT_EQ(tiff__start_write(ctx.get(), tiff__get_ctx_size(), (dir.path + "/no/such/dir.tif").c_str()), TIFF_ERR_FOPEN);
+  EXPECT_EQ(tiff__start_write(ctx.get(), tiff__get_ctx_size(), (dir.path + "/no/such/dir.tif").c_str()),
+            TIFF_ERR_FOPEN);
 }
 
 TEST(TiffWrite, WriteErrorsAreReported) {
@@ -370,7 +372,11 @@ bytes build(bool be, const std::vector<entry>& entries, const bytes& strip = byt
   return f;
 }
 
-entry short1(bool be, uint16_t tag, uint16_t v) { auto b = be_or_le(be, v, 2); b.resize(4); return {tag, 3, 1, b}; }
+entry short1(bool be, uint16_t tag, uint16_t v) {
+  auto b = be_or_le(be, v, 2);
+  b.resize(4);
+  return {tag, 3, 1, b};
+}
 entry long1(bool be, uint16_t tag, uint32_t v) { return {tag, 4, 1, be_or_le(be, v, 4)}; }
 entry rational(bool be, uint16_t tag, uint32_t num, uint32_t den) {
   auto b = be_or_le(be, num, 4), d = be_or_le(be, den, 4);
@@ -534,7 +540,8 @@ std::string case_name(const libtiff_case& c) {
 
 TEST(TiffLibtiff, FilesMadeByLibtiffReadToTheSameBitmap) {
   std::vector<libtiff_case> cases;
-  const fax_test::kind kinds[] = {fax_test::kind::text, fax_test::kind::lines, fax_test::kind::noise, fax_test::kind::blank};
+  const fax_test::kind kinds[] = {fax_test::kind::text, fax_test::kind::lines, fax_test::kind::noise,
+                                  fax_test::kind::blank};
   int i = 0;
   for (int comp : {3, 4})
     for (int opts : comp == 3 ? std::vector<int>{0, 1, 5} : std::vector<int>{0})
@@ -577,12 +584,17 @@ TEST(TiffLibtiff, FilesMadeByTiffcpReadToTheSameBitmap) {
   fax_test::libtiff_write(dir.file("src.tif"), p, COMPRESSION_NONE, 0, 1143, false, 1);
   struct {
     const char* args;
-  } cases[] = {{"-c g3:1d"}, {"-c g3:2d"}, {"-c g4"}, {"-c g3:2d:fill -B -r 100"}, {"-c g4 -L -f lsb2msb -r 64"},
+  } cases[] = {{"-c g3:1d"},
+               {"-c g3:2d"},
+               {"-c g4"},
+               {"-c g3:2d:fill -B -r 100"},
+               {"-c g4 -L -f lsb2msb -r 64"},
                {"-c g3:1d -f lsb2msb -r 200"}};
   for (auto& c : cases) {
     SCOPED_TRACE(c.args);
     const std::string out = dir.file("cp.tif");
-    const std::string cmd = std::string("/usr/bin/tiffcp ") + c.args + " " + dir.file("src.tif") + " " + out + " 2>/dev/null";
+    const std::string cmd =
+        std::string("/usr/bin/tiffcp ") + c.args + " " + dir.file("src.tif") + " " + out + " 2>/dev/null";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
     const page want = fax_test::libtiff_read(out);
     ASSERT_TRUE(want == p);
@@ -601,8 +613,10 @@ TEST(TiffLibtiff, FilesWeWritePassTiffinfoAndDecodeWithLibtiff) {
     fax_test::kind kind;
     uint16_t compression;
     uint32_t height;
-  } specs[] = {{fax_test::kind::text, TIFF_T4_MONO, 1143}, {fax_test::kind::lines, TIFF_T4_BI, 2287},
-               {fax_test::kind::noise, TIFF_T6, 1143}, {fax_test::kind::blank, TIFF_T4_BI, 1143}};
+  } specs[] = {{fax_test::kind::text, TIFF_T4_MONO, 1143},
+               {fax_test::kind::lines, TIFF_T4_BI, 2287},
+               {fax_test::kind::noise, TIFF_T6, 1143},
+               {fax_test::kind::blank, TIFF_T4_BI, 1143}};
   for (const auto& s : specs) {
     const page p = fax_test::make_page(s.kind, 1728, s.height, 9);
     auto h = fax_header(s.compression, 1728, s.height, s.height > 1500 ? 196 : 98);

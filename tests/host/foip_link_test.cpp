@@ -169,8 +169,11 @@ TEST_F(FoipLink, EndOfASendReportsPagesOrTheFailure) {
     u8 fax_rc, source, diag;
     std::uint16_t value;
   };
-  const Case cases[] = {{0, 3, 'u', 'b', 0xF10B}, {1, 2, 'u', 'b', 0xF103}, {1, 3, 'u', 'b', 0xF10A},
-                        {1, 3, 's', 0, 0xF103},   {1, 3, 0x80, 0, 0xF100}};
+  const Case cases[] = {{0, 3, 'u', 'b', 0xF10B},
+                        {1, 2, 'u', 'b', 0xF103},
+                        {1, 3, 'u', 'b', 0xF10A},
+                        {1, 3, 's', 0, 0xF103},
+                        {1, 3, 0x80, 0, 0xF100}};
   for (const Case& c : cases) {
     session_->direction = FOIP__DIR_OUT;
     DeviceEntry copy = entry();

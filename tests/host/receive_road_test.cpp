@@ -70,8 +70,7 @@ void fake_foip(msg_t* m) {
         g_answers.push_back({a->answer, a->sip_status, m->conn_id});
       break;
     }
-    default:
-      break;
+    default: break;
   }
   Free_msg(m);
 }

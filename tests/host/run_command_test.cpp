@@ -43,7 +43,8 @@ std::string BinaryDir() {
 
 // Starts `args` with stdout and stderr into `out_path`; `env` is added to
 // this process's environment.
-pid_t Spawn(const std::vector<std::string>& args, const std::string& out_path, const std::vector<std::string>& env = {}) {
+pid_t Spawn(const std::vector<std::string>& args, const std::string& out_path,
+            const std::vector<std::string>& env = {}) {
   std::vector<char*> argv;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);

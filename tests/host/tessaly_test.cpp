@@ -31,8 +31,8 @@ class TessalyProcess {
  public:
   // A server area made by tools/make-server-area.sh, with the trace lines on.
   explicit TessalyProcess(const std::string& mailslots = "") {
-    const std::string cmd = "bash " + std::string(KV_SOURCE_DIR) + "/tools/make-server-area.sh " + area_.path() +
-                            " > /dev/null";
+    const std::string cmd =
+        "bash " + std::string(KV_SOURCE_DIR) + "/tools/make-server-area.sh " + area_.path() + " > /dev/null";
     EXPECT_EQ(std::system(cmd.c_str()), 0);
     std::string setup = kvtest::ReadFile(area_.File("K-DB/SETUP.INI"));
     setup.replace(setup.find("LogLevel: 3"), 11, "LogLevel: 1");
@@ -186,14 +186,10 @@ TEST_F(Tessaly, BadPacketsAreDroppedAndClass99ShutsDown) {
     std::size_t length;
   };
   const Bad cases[] = {
-      {RT_TESSALY, RST_TESSALY_REGISTER_DEVICE, 93},
-      {RT_TESSALY, RST_TESSALY_REGISTER_DEVICE, 95},
-      {RT_TESSALY, RST_TESSALY_SEND_FAX, 463},
-      {RT_TESSALY, RST_TESSALY_RECV_FAX, 100},
-      {RT_TESSALY, RST_TESSALY_DEVICE_STATUS, 9},
-      {RT_TESSALY, RST_TESSALY_ABORT_FAX, 9},
-      {RT_TESSALY, RST_TESSALY_SHUTDOWN, 5},
-      {12, RST_TESSALY_DEVICE_STATUS, 10},
+      {RT_TESSALY, RST_TESSALY_REGISTER_DEVICE, 93}, {RT_TESSALY, RST_TESSALY_REGISTER_DEVICE, 95},
+      {RT_TESSALY, RST_TESSALY_SEND_FAX, 463},       {RT_TESSALY, RST_TESSALY_RECV_FAX, 100},
+      {RT_TESSALY, RST_TESSALY_DEVICE_STATUS, 9},    {RT_TESSALY, RST_TESSALY_ABORT_FAX, 9},
+      {RT_TESSALY, RST_TESSALY_SHUTDOWN, 5},         {12, RST_TESSALY_DEVICE_STATUS, 10},
   };
   for (const Bad& b : cases) {
     std::vector<std::uint8_t> p(b.length, 'x');

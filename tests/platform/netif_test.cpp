@@ -20,8 +20,8 @@ TEST(NetIf, LoopbackRange) {
   struct {
     const char* text;
     bool loopback;
-  } cases[] = {{"127.0.0.1", true},  {"127.0.1.1", true},   {"127.255.255.254", true},
-               {"10.0.0.1", false},  {"126.255.255.255", false}, {"128.0.0.1", false}};
+  } cases[] = {{"127.0.0.1", true}, {"127.0.1.1", true},        {"127.255.255.254", true},
+               {"10.0.0.1", false}, {"126.255.255.255", false}, {"128.0.0.1", false}};
   for (const auto& c : cases) EXPECT_EQ(platform::IsLoopbackIPv4(addr(c.text)), c.loopback) << c.text;
 }
 

@@ -23,10 +23,9 @@ TEST(SharedFile, SecondOpenerAgainstFirstHolder) {
   };
   // r: others may read and write; a: others may read only; the rest: no sharing.
   const Case cases[] = {
-      {"r", "r", true},    {"r", "a", true},    {"r", "r+", false}, {"r", "w", false},
-      {"a", "r", true},    {"a", "a", false},   {"a", "at", false}, {"a", "r+", false},
-      {"a+", "rb", true},  {"r+", "r", false},  {"r+", "a", false}, {"w", "r", false},
-      {"w+", "a", false},  {"rb", "rt", true},
+      {"r", "r", true},   {"r", "a", true},   {"r", "r+", false}, {"r", "w", false},  {"a", "r", true},
+      {"a", "a", false},  {"a", "at", false}, {"a", "r+", false}, {"a+", "rb", true}, {"r+", "r", false},
+      {"r+", "a", false}, {"w", "r", false},  {"w+", "a", false}, {"rb", "rt", true},
   };
   TempFolder tmp;
   const std::string path = tmp.File("shared.txt");

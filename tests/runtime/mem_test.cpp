@@ -155,11 +155,7 @@ TEST(LibraryRoutines, Strncpy) {
     u16 ret;
     const char* expect;
   } cases[] = {
-      {"abc", 3, 3, "ab"},
-      {"abc", 4, 4, "abc"},
-      {"abc", 10, 4, "abc"},
-      {"", 5, 1, ""},
-      {"abc", 1, 1, ""},
+      {"abc", 3, 3, "ab"}, {"abc", 4, 4, "abc"}, {"abc", 10, 4, "abc"}, {"", 5, 1, ""}, {"abc", 1, 1, ""},
   };
   for (const auto& c : cases) {
     char dst[16];

@@ -14,13 +14,10 @@ TEST(PacketFilter, DropsRtpVersion2OnlyBeforeTheFirstAcceptedPacket) {
     u32 next_seq;
     u8 expect;
   } cases[] = {
-      {{0x80, 0x00}, false, 0, T38__IP_PACKET_DROP},
-      {{0xBF}, true, 0, T38__IP_PACKET_DROP},
+      {{0x80, 0x00}, false, 0, T38__IP_PACKET_DROP}, {{0xBF}, true, 0, T38__IP_PACKET_DROP},
       {{0x80, 0x00}, false, 1, T38__IP_PACKET_KEEP},  // bypassed once packets were accepted
-      {{0x00, 0x01}, false, 0, T38__IP_PACKET_KEEP},
-      {{0xC0}, true, 0, T38__IP_PACKET_KEEP},
-      {{0x40}, false, 0, T38__IP_PACKET_KEEP},
-      {{}, false, 0, T38__IP_PACKET_KEEP},  // empty: nothing read
+      {{0x00, 0x01}, false, 0, T38__IP_PACKET_KEEP}, {{0xC0}, true, 0, T38__IP_PACKET_KEEP},
+      {{0x40}, false, 0, T38__IP_PACKET_KEEP},       {{}, false, 0, T38__IP_PACKET_KEEP},  // empty: nothing read
   };
   for (const auto& c : cases) {
     msg_t* m = Alloc_msg();

@@ -265,8 +265,7 @@ TEST_F(Pools, InterruptSideRefillBringsEitherPoolBackToNormal) {
     void (*add_one)();
   };
   const side sides[] = {
-      {"messages", It_refill_msg_pool, om_os_it_msg_pool_stats, om_os_msg_pool_stats,
-       [] { It_put_msg(Alloc_msg()); }},
+      {"messages", It_refill_msg_pool, om_os_it_msg_pool_stats, om_os_msg_pool_stats, [] { It_put_msg(Alloc_msg()); }},
       {"buffers", It_refill_buffer_pool, om_os_it_buffer_pool_stats, om_os_buffer_pool_stats,
        [] { It_put_buffer(Alloc_buffer()); }},
   };

@@ -150,8 +150,7 @@ TEST_F(Sm, StartUpFailuresTrap) {
 
 TEST_F(Sm, ReadyHookRunsWhenTheLastUnwaitedConfirmArrives) {
   const sm_startup_row_t list[] = {
-      {ENT_APP_FOIP, app_record.data(), 10, 0, 0},
-      {ENT_FOIP, app_record.data(), 10, 0, 1},  // skipped
+      {ENT_APP_FOIP, app_record.data(), 10, 0, 0}, {ENT_FOIP, app_record.data(), 10, 0, 1},  // skipped
   };
   sm_set_startup_list(list, 2);
   start_manual(TABLE);
@@ -173,9 +172,9 @@ TEST_F(Sm, ConfigurationIsRelayedAndConfirmedWithTheAnsweringEntity) {
     std::vector<u8> expect;
   } cases[] = {
       {{OM_OS_OK, 0, 0}, {OM_OS_OK, 0, ENT_SIP}},
-      {{}, {OM_OS_OK, 0, ENT_SIP}},                       // no data: a body is made
-      {{OM_OS_NOK, 7, 0x55}, {OM_OS_NOK, 7, 0x55}},       // an answering byte already set stays
-      {{OM_OS_NOK, 7}, {OM_OS_NOK, 7, ENT_SIP}},          // a short body is extended
+      {{}, {OM_OS_OK, 0, ENT_SIP}},                  // no data: a body is made
+      {{OM_OS_NOK, 7, 0x55}, {OM_OS_NOK, 7, 0x55}},  // an answering byte already set stays
+      {{OM_OS_NOK, 7}, {OM_OS_NOK, 7, ENT_SIP}},     // a short body is extended
   };
   for (const auto& c : cases) {
     rec().clear();
@@ -237,12 +236,9 @@ TEST_F(Sm, RequestsForUnregisteredEntitiesAreAnsweredWithAFailure) {
     code_t rq, co;
     ent_id_t target;
   } cases[] = {
-      {SM_CONFIG_RQ, SM_CONFIG_CO, 0x90},
-      {SM_RST_CFG_RQ, SM_RST_CFG_CO, 0x90},
-      {SM_STOP_RQ, SM_STOP_CO, 0x90},
-      {SM_SPARE2_RQ, SM_SPARE2_CO, 0x90},
-      {SM_INFO_RQ, SM_INFO_CO, 0x91},
-      {SM_CHN_MAINT_RQ, SM_CHN_MAINT_CO, 'M'},
+      {SM_CONFIG_RQ, SM_CONFIG_CO, 0x90},   {SM_RST_CFG_RQ, SM_RST_CFG_CO, 0x90},
+      {SM_STOP_RQ, SM_STOP_CO, 0x90},       {SM_SPARE2_RQ, SM_SPARE2_CO, 0x90},
+      {SM_INFO_RQ, SM_INFO_CO, 0x91},       {SM_CHN_MAINT_RQ, SM_CHN_MAINT_CO, 'M'},
       {SM_CONFIG_RQ, SM_CONFIG_CO, ENT_SM},  // ENT_SM itself: no loop back into ENT_SM
   };
   for (const auto& c : cases) {

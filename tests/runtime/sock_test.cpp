@@ -260,15 +260,22 @@ TEST_F(SockTest, RefusedEntriesNameTheErrorAndTheEntry) {
     u8 e1, e2;
   };
   const std::vector<row> rows = {
-      {"two entries", [] { return sock_config_body(0, {udp_entry(5), udp_entry(6)}); }, SOCK_CFG_ERR_COUNT, 2},
-      {"two local addresses",
-       one_entry(udp_entry(), [](sock_config_entry& e) { e.address_count = 2; }),
+      {"two entries",
+       [] {
+         return sock_config_body(0, {udp_entry(5), udp_entry(6)});
+       },
+       SOCK_CFG_ERR_COUNT, 2},
+      {"two local addresses", one_entry(udp_entry(), [](sock_config_entry& e) { e.address_count = 2; }),
        SOCK_CFG_ERR_COUNT, 2},
       {"nai 65535", one_entry(udp_entry(), [](sock_config_entry& e) { e.nai = 0xFFFF; }), SOCK_CFG_ERR_NAI, 0},
       {"kind 3", one_entry(udp_entry(), [](sock_config_entry& e) { e.kind = 3; }), SOCK_CFG_ERR_KIND, 0},
       {"state letter", one_entry(udp_entry(), [](sock_config_entry& e) { e.state = 'x'; }), SOCK_CFG_ERR_STATE, 0},
       {"listening child key",
-       one_entry(tcp_entry(), [](sock_config_entry& e) { e.tcp_listen = 1; e.conn_id = 4; }),
+       one_entry(tcp_entry(),
+                 [](sock_config_entry& e) {
+                   e.tcp_listen = 1;
+                   e.conn_id = 4;
+                 }),
        SOCK_CFG_ERR_LISTEN_CONN, 0},
       {"entry cut short",
        [] {
@@ -277,7 +284,11 @@ TEST_F(SockTest, RefusedEntriesNameTheErrorAndTheEntry) {
          return b;
        },
        SOCK_CFG_ERR_COUNT, 1},
-      {"no header", [] { return std::vector<u8>{0, 0, 0}; }, SOCK_CFG_ERR_COUNT, 0},
+      {"no header",
+       [] {
+         return std::vector<u8>{0, 0, 0};
+       },
+       SOCK_CFG_ERR_COUNT, 0},
   };
   for (const row& r : rows) {
     SCOPED_TRACE(r.what);
@@ -889,9 +900,8 @@ TEST(SockRecords, DnsConfirmKeepsTheFirstTenAddresses) {
 }
 
 TEST(SockRecords, ErrorLettersOfConnectsAndCloses) {
-  const std::pair<u16, u8> rows[] = {{PLAT_WSAEADDRINUSE, '$'},  {PLAT_WSAECONNABORTED, '%'},
-                                     {PLAT_WSAECONNRESET, '\''}, {PLAT_WSAENOTCONN, '('},
-                                     {PLAT_WSAECONNREFUSED, '&'}, {PLAT_WSAETIMEDOUT, 'R'}};
+  const std::pair<u16, u8> rows[] = {{PLAT_WSAEADDRINUSE, '$'}, {PLAT_WSAECONNABORTED, '%'}, {PLAT_WSAECONNRESET, '\''},
+                                     {PLAT_WSAENOTCONN, '('},   {PLAT_WSAECONNREFUSED, '&'}, {PLAT_WSAETIMEDOUT, 'R'}};
   for (auto [err, letter] : rows) EXPECT_EQ(sock_error_letter(err), letter) << err;
 }
 

@@ -215,8 +215,7 @@ TEST(TimerRealClock, TheOwnerMayWatchACellWhileTheTimerThreadTurns) {
   Timer_start(t, 40, 5, 'w');
   // The timer thread takes the cell off the wheel while this thread looks.
   const u32 t0 = plat_tick_ms();
-  while (Timer_is_running(t) && plat_tick_ms() - t0 < 3000) {
-  }
+  while (Timer_is_running(t) && plat_tick_ms() - t0 < 3000) {}
   EXPECT_FALSE(Timer_is_running(t));
   ASSERT_TRUE(rec().wait_for(1, 3000));
   EXPECT_EQ(rec().messages()[0].data[0], 5);

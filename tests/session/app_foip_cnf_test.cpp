@@ -161,8 +161,7 @@ TEST_F(ServerArea, DefaultAreaConfiguresNineteenSessions) {
 
   std::string log = program_log();
   EXPECT_NE(log.find("app_foip_cnf - Read settings from setup.ini"), std::string::npos);
-  EXPECT_NE(log.find("app_foip_cnf - Storing session config into globals: Tessaly\\session01.cfg"),
-            std::string::npos);
+  EXPECT_NE(log.find("app_foip_cnf - Storing session config into globals: Tessaly\\session01.cfg"), std::string::npos);
   EXPECT_EQ(log.find("detected"), std::string::npos);
 
   // Configuration trace file: the global event file's first numbered file.
@@ -262,7 +261,8 @@ TEST_F(ServerArea, CredentialsNeedTheSessionRealm) {
   // Session 1's file has none: nothing is sent, and the log says why.
   const auto& auth1 = param(*ctx_, 0).sip_session_param.sip_authentication;
   EXPECT_EQ(auth1.flag_enable, 0);
-  EXPECT_NE(program_log().find("app_foip_cnf - SIPUsername:/SIPPassword: not used by session 1: no authentication realm in its file"),
+  EXPECT_NE(program_log().find(
+                "app_foip_cnf - SIPUsername:/SIPPassword: not used by session 1: no authentication realm in its file"),
             std::string::npos);
 }
 
@@ -322,58 +322,111 @@ TEST_F(ServerArea, BrokenFilesAreRefused) {
     std::vector<uint16_t> traps;
     const char* log_text;  // expected in the program log
   } cases[] = {
-      {"SETUP.INI missing", {{"K-DB/SETUP.INI", nullptr, ""}}, 3, {},
+      {"SETUP.INI missing",
+       {{"K-DB/SETUP.INI", nullptr, ""}},
+       3,
+       {},
        "app_foip_cnf - Cannot find or open setup.ini file"},
-      {"gateway octet above 255", {{"K-DB/SETUP.INI", "192.0.2.1\n", "192.0.2.256\n"}}, 3, {},
+      {"gateway octet above 255",
+       {{"K-DB/SETUP.INI", "192.0.2.1\n", "192.0.2.256\n"}},
+       3,
+       {},
        "app_foip_cnf - Bad IPv4 address for SIPGatewayAddress: \"192.0.2.256\""},
-      {"local address with extra characters", {{"K-DB/SETUP.INI", "192.0.2.10\n", "192.0.2.10.7\n"}}, 3, {},
+      {"local address with extra characters",
+       {{"K-DB/SETUP.INI", "192.0.2.10\n", "192.0.2.10.7\n"}},
+       3,
+       {},
        "app_foip_cnf - Bad IPv4 address for LocalIPAddress: \"192.0.2.10.7\""},
-      {"overlong SIP user name", {{"K-DB/SETUP.INI", "Speed: 9600\n", "Speed: 9600\nSIPUsername: "
-                                                                      "u2345678901234567890123456789012345678901234567890"
-                                                                      "01234567890123\n"}},
-       3, {}, "app_foip_cnf - SIPUsername: longer than 63 characters"},
-      {"huge MaxSessions", {{"K-DB/SETUP.INI", "MaxSessions: 19", "MaxSessions: 4294967296"}}, 2, {},
+      {"overlong SIP user name",
+       {{"K-DB/SETUP.INI", "Speed: 9600\n",
+         "Speed: 9600\nSIPUsername: "
+         "u2345678901234567890123456789012345678901234567890"
+         "01234567890123\n"}},
+       3,
+       {},
+       "app_foip_cnf - SIPUsername: longer than 63 characters"},
+      {"huge MaxSessions",
+       {{"K-DB/SETUP.INI", "MaxSessions: 19", "MaxSessions: 4294967296"}},
+       2,
+       {},
        "app_foip_cnf - Bad value for MaxSessions: \"4294967296\", 0 used"},
-      {"empty media port start", {{"K-DB/SETUP.INI", "LocalMediaPortStart: 30000", "LocalMediaPortStart:"}}, 2, {},
+      {"empty media port start",
+       {{"K-DB/SETUP.INI", "LocalMediaPortStart: 30000", "LocalMediaPortStart:"}},
+       2,
+       {},
        "app_foip_cnf - Bad value for LocalMediaPortStart: \"\", 20000 used"},
-      {"media ports beyond 65535", {{"K-DB/SETUP.INI", "LocalMediaPortStart: 30000", "LocalMediaPortStart: 65400"}},
-       3, {}, "app_foip_cnf - LocalMediaPortStart: 65400 leaves no room for the ports of 19 sessions"},
-      {"glb.cfg missing", {{"Tessaly/glb.cfg", nullptr, ""}}, 3, {30031},
+      {"media ports beyond 65535",
+       {{"K-DB/SETUP.INI", "LocalMediaPortStart: 30000", "LocalMediaPortStart: 65400"}},
+       3,
+       {},
+       "app_foip_cnf - LocalMediaPortStart: 65400 leaves no room for the ports of 19 sessions"},
+      {"glb.cfg missing",
+       {{"Tessaly/glb.cfg", nullptr, ""}},
+       3,
+       {30031},
        "Error into configuration file : Can't open configuration file"},
-      {"glb.cfg unknown keyword", {{"Tessaly/glb.cfg", "[SIP]\n", "[SIP]\nlocal SIP port number = 1\n"}}, 3, {30031},
+      {"glb.cfg unknown keyword",
+       {{"Tessaly/glb.cfg", "[SIP]\n", "[SIP]\nlocal SIP port number = 1\n"}},
+       3,
+       {30031},
        "Error into configuration file : Unknown keyword: local SIP port"},
-      {"glb.cfg empty SIP delay", {{"Tessaly/glb.cfg", "[SIP]\n", "[SIP]\nSIP delay =\n"}}, 3, {30031},
+      {"glb.cfg empty SIP delay",
+       {{"Tessaly/glb.cfg", "[SIP]\n", "[SIP]\nSIP delay =\n"}},
+       3,
+       {30031},
        "Error into configuration file : Bad parameter: SIP delay ="},
-      {"glb.cfg huge session delay", {{"Tessaly/glb.cfg", "session delay = 3", "session delay = 99999999999"}}, 3,
-       {30031}, "Error into configuration file : Bad parameter: session delay ="},
+      {"glb.cfg huge session delay",
+       {{"Tessaly/glb.cfg", "session delay = 3", "session delay = 99999999999"}},
+       3,
+       {30031},
+       "Error into configuration file : Bad parameter: session delay ="},
       {"glb.cfg overlong domain name",
-       {{"Tessaly/glb.cfg", "[SIP]\n", "[SIP]\nlocal SIP domain name = \"" + std::string(65, 'd') + "\"\n"}}, 3,
-       {30031}, "Error into configuration file : Bad parameter: local SIP domain name"},
+       {{"Tessaly/glb.cfg", "[SIP]\n", "[SIP]\nlocal SIP domain name = \"" + std::string(65, 'd') + "\"\n"}},
+       3,
+       {30031},
+       "Error into configuration file : Bad parameter: local SIP domain name"},
       {"glb.cfg proxy without port",
-       {{"Tessaly/glb.cfg", "[SIP]\n", "[SIP Outbound Proxy]\nOutbound SIP proxy IP address = 10.0.0.1\n"
-                                       "Outbound SIP proxy port = 0\n[SIP]\n"}},
-       3, {30031, 30006}, "copy_glb_cnf_tbl_2_glb_cnf_struct 12 : \"outproxy_addr.ip_port\" is not defined"},
+       {{"Tessaly/glb.cfg", "[SIP]\n",
+         "[SIP Outbound Proxy]\nOutbound SIP proxy IP address = 10.0.0.1\n"
+         "Outbound SIP proxy port = 0\n[SIP]\n"}},
+       3,
+       {30031, 30006},
+       "copy_glb_cnf_tbl_2_glb_cnf_struct 12 : \"outproxy_addr.ip_port\" is not defined"},
       {"glb.cfg duplicate session section",
-       {{"Tessaly/glb.cfg", "[Traces / Reports]", "[[Session configurations]]\n{\n}\n[Traces / Reports]"}}, 3,
-       {30031}, "Error into configuration file : Empty array: }"},
-      {"session file missing", {{"Tessaly/session02.cfg", nullptr, ""}}, 3, {30031, 30005},
+       {{"Tessaly/glb.cfg", "[Traces / Reports]", "[[Session configurations]]\n{\n}\n[Traces / Reports]"}},
+       3,
+       {30031},
+       "Error into configuration file : Empty array: }"},
+      {"session file missing",
+       {{"Tessaly/session02.cfg", nullptr, ""}},
+       3,
+       {30031, 30005},
        "Error into configuration file : Can't open configuration file"},
       {"session file without pages or receive file",
-       {{"Tessaly/session01.cfg", "file name = in_%d.tif\n", ""}}, 3, {30031, 30005},
+       {{"Tessaly/session01.cfg", "file name = in_%d.tif\n", ""}},
+       3,
+       {30031, 30005},
        "app_foip_ini__copy_cnf_tbl_2_cnf_struct 12 : [[Fax Page sent]] and [FAX Receive page] array not initialized"},
       {"session file overlong user name",
        {{"Tessaly/session02.cfg", "\"fax_out\"",
          "\"f2345678901234567890123456789012345678901234567890123456789012345\""}},
-       3, {30031, 30005}, "Error into configuration file : Bad parameter: local user name"},
+       3,
+       {30031, 30005},
+       "Error into configuration file : Bad parameter: local user name"},
       {"session file huge data limit",
-       {{"Tessaly/session01.cfg", "Max received fax pages = 50", "Max received fax data = 99999999999"}}, 3,
-       {30031, 30005}, "Error into configuration file : Bad parameter: Max received fa"},
+       {{"Tessaly/session01.cfg", "Max received fax pages = 50", "Max received fax data = 99999999999"}},
+       3,
+       {30031, 30005},
+       "Error into configuration file : Bad parameter: Max received fa"},
       {"session file eleventh page",
        {{"Tessaly/session02.cfg", "    page encoding = MH\n}\n",
-         "    page encoding = MH\n}\n{\npage file name = 3.tif\n}\n{\npage file name = 4.tif\n}\n{\npage file name = 5.tif\n}\n"
+         "    page encoding = MH\n}\n{\npage file name = 3.tif\n}\n{\npage file name = 4.tif\n}\n{\npage file name = "
+         "5.tif\n}\n"
          "{\npage file name = 6.tif\n}\n{\npage file name = 7.tif\n}\n{\npage file name = 8.tif\n}\n"
          "{\npage file name = 9.tif\n}\n{\npage file name = 10.tif\n}\n{\npage file name = 11.tif\n}\n"}},
-       3, {30031, 30005}, "Error into configuration file : Too much array into one Array sec"},
+       3,
+       {30031, 30005},
+       "Error into configuration file : Too much array into one Array sec"},
   };
   for (auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -239,11 +239,11 @@ TEST(AppFoipIniRead, ResultsOfTheReaders) {
   ini_tools__table session = app_foip_ini__new_session_table();
   EXPECT_EQ(app_foip_ini__read_glb_cfg(dir.write("bad.cfg", "[General]\nbogus\n").c_str(), glb.values()), 3);
   EXPECT_EQ(app_foip_ini__read_glb_cfg((dir.path() + "/missing.cfg").c_str(), glb.values()), 3);
-  EXPECT_EQ(app_foip_ini__read_session_cfg(
-                dir.write("s.cfg", "[General]\nkind of session = GW\n[FAX Receive pages]\nfile name = /srv/In.tif\n")
-                    .c_str(),
-                session.values()),
-            2);
+  EXPECT_EQ(
+      app_foip_ini__read_session_cfg(
+          dir.write("s.cfg", "[General]\nkind of session = GW\n[FAX Receive pages]\nfile name = /srv/In.tif\n").c_str(),
+          session.values()),
+      2);
   EXPECT_EQ(cfg_test::value_of(session.values(), session_cfg::kind_of_session), "3:71");
   EXPECT_EQ(cfg_test::value_of(session.values(), session_cfg::rcv_tiff_file_name), "3:\"/srv/In.tif\"");
   EXPECT_EQ(app_foip_ini__read_session_cfg(dir.write("s2.cfg", "[[FAX Send page]]\n{\n}\n").c_str(), session.values()),
@@ -353,7 +353,8 @@ TEST_F(AppFoipIniLog, ConfigurationDisplayOfTheGlobalFileAndEachSessionWithAFile
                        "/etc/Tessaly/glb.cfg\n\n\n[General]\n",
                        0),
             0u);
-  std::size_t one = text.find("Session #1 configuration\n    File name: /etc/Tessaly/s1.cfg\n    Nai      : 0\n\n\n[General]");
+  std::size_t one =
+      text.find("Session #1 configuration\n    File name: /etc/Tessaly/s1.cfg\n    Nai      : 0\n\n\n[General]");
   std::size_t three = text.find("Session #3 configuration\n    File name: /etc/Tessaly/s3.cfg\n    Nai      : 2\n");
   EXPECT_NE(one, std::string::npos);
   EXPECT_NE(three, std::string::npos);

@@ -84,7 +84,8 @@ TEST_F(FoipApi, AStopRecordTravelsAsAChainAndArrivesWhole) {
   EXPECT_EQ(g_kept->nai, 5);
   EXPECT_EQ(g_kept->code, FOIP__STOP_RQ);
   EXPECT_EQ(g_kept->from, ENT_APP_FOIP);
-  EXPECT_EQ(chain_count(g_kept->p_buffer), (sizeof(foip__stop) + om_os_get_buffer_room() - 1) / om_os_get_buffer_room());
+  EXPECT_EQ(chain_count(g_kept->p_buffer),
+            (sizeof(foip__stop) + om_os_get_buffer_room() - 1) / om_os_get_buffer_room());
   EXPECT_EQ(Msg_total_size(g_kept), sizeof(foip__stop));
   // The reader takes it back from the chain through a temporary block.
   g_kept->code = FOIP__STOP_CO;

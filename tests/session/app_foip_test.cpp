@@ -42,9 +42,9 @@ struct fake_msg {
 };
 
 struct fake_foip_t {
-  bool refuse_config = false;   // FOIP__SET_CONFIG_CO with return code 3
-  bool answer_start = true;     // FOIP__START_CO ok
-  bool answer_stop = true;      // FOIP__STOP_CO ok
+  bool refuse_config = false;      // FOIP__SET_CONFIG_CO with return code 3
+  bool answer_start = true;        // FOIP__START_CO ok
+  bool answer_stop = true;         // FOIP__STOP_CO ok
   u8 unregister_rc = FOIP__RC_OK;  // return code of FOIP__SIP_UNREGISTER_CO
   bool configured = false;
   std::vector<fake_msg> got;
@@ -82,8 +82,7 @@ void confirm_ok(code_t code, nai_t nai) {
       answer(code, nai, *r);
       return;
     }
-    default:
-      return;
+    default: return;
   }
 }
 
@@ -122,8 +121,7 @@ void fake_foip_handler(msg_t* m) {
       // Like ENT_FOIP: an unconfigured entity drops it.
       if (fake.configured) answer(FOIP__RESET_CONFIG_CO, FOIP__NAI_GLOBAL, foip__reset_config{});
       break;
-    default:
-      break;
+    default: break;
   }
   Free_msg(m);
 }
@@ -336,7 +334,8 @@ TEST_F(AppEntity, AnExpiryOfAnOlderStartIsIgnored) {
   ASSERT_EQ(app_foip_mngt__process_event(APP_FOIP__EVT_START, s), OM_OS_OK);
   ASSERT_EQ(s->state, APP_FOIP__ST_DELAYED_START);
   const u16 old_id = static_cast<u16>(s->timer_seq - 1);
-  msg_t* m = make_msg(ENT_TI, ENT_APP_FOIP, APP_FOIP__TI_DELAYED_START, {u8(old_id), u8(old_id >> 8), 0, 0, 0, 0, 0, 0, 0, 0}, 3);
+  msg_t* m = make_msg(ENT_TI, ENT_APP_FOIP, APP_FOIP__TI_DELAYED_START,
+                      {u8(old_id), u8(old_id >> 8), 0, 0, 0, 0, 0, 0, 0, 0}, 3);
   Send_msg(m);
   pump();
   EXPECT_EQ(s->state, APP_FOIP__ST_DELAYED_START);

@@ -156,8 +156,14 @@ TEST(FoipChecks, UserNames) {
     const char* name;
     bool ok;
   } rows[] = {
-      {"", true},          {"fax.1_A-b!~*'()&=+$,;?/#", true}, {"a%41b", true}, {"a b", false},
-      {"fax%4", false},    {"fax%", false},                     {"%n%s", false}, {"@host", false},
+      {"", true},
+      {"fax.1_A-b!~*'()&=+$,;?/#", true},
+      {"a%41b", true},
+      {"a b", false},
+      {"fax%4", false},
+      {"fax%", false},
+      {"%n%s", false},
+      {"@host", false},
       {"caf\xc3\xa9", false},
   };
   for (const row& r : rows) EXPECT_EQ(foip__chk_user_name(r.name), r.ok) << r.name;
@@ -222,10 +228,17 @@ TEST(FoipChecks, TiffPages) {
     bool bad_compression;
     u8 result;
   } rows[] = {
-      {200, 100, false, 2}, {200, 200, false, 2}, {300, 300, false, 2}, {1200, 1200, false, 2},
-      {200, 300, false, 104}, {100, 100, false, 104}, {200, 200, true, 102},
+      {200, 100, false, 2},
+      {200, 200, false, 2},
+      {300, 300, false, 2},
+      {1200, 1200, false, 2},
+      {200, 300, false, 104},
+      {100, 100, false, 104},
+      {200, 200, true, 102},
       // The common fax forms, 204 dpi across, are pages the fax engine sends.
-      {204, 98, false, 2}, {204, 196, false, 2}, {204, 391, false, 2},
+      {204, 98, false, 2},
+      {204, 196, false, 2},
+      {204, 391, false, 2},
   };
   for (const row& r : rows) {
     const std::string path = dir.path() + "/p" + std::to_string(r.x) + "_" + std::to_string(r.y) + ".tif";

@@ -171,10 +171,11 @@ TEST_F(FoipFax, OpenedSessionStoppedByItsUserEndsWithTheFaxStatus) {
   ASSERT_EQ(tiff__write_page(ctx.get(), &hdr, data.c_str()), TIFF_DONE);
   tiff__close(ctx.get());
   start_out(page);
-  ASSERT_EQ(taken(ENT_APP_FOIP, FOIP__START_CO).size(), 0u) << int(start_co().error_source) << "/" << int(start_co().error_code);
+  ASSERT_EQ(taken(ENT_APP_FOIP, FOIP__START_CO).size(), 0u)
+      << int(start_co().error_source) << "/" << int(start_co().error_code);
   EXPECT_EQ(foip_fax__state(1), FOIP_FAX__CONFIG);
   EXPECT_EQ(fax_session_state(1), 0);  // idle
-  run_ms(1000);  // ENT_FAX's start delay (600 ms), then the launch delay (900 ms)
+  run_ms(1000);                        // ENT_FAX's start delay (600 ms), then the launch delay (900 ms)
   ASSERT_EQ(taken(ENT_ACU, 'A').size(), 1u) << "the fax call is set up";
   EXPECT_EQ(foip_fax__state(1), FOIP_FAX__SESSION_RUNNING);
   EXPECT_EQ(start_co().return_code, 2);

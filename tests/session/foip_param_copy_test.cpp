@@ -66,10 +66,12 @@ TEST(SessionCopy, RefusalsCarryTheirTexts) {
        "[[Fax Page sent]] and [FAX Receive page] array not initialized"},
       {"empty local user name", kSend + "[T.38 media address]\nlocal user name = \"\"\n",
        "\"sz_local_user_name\" is empty"},
-      {"remote name and address", kSend + "[SIP]\nremote SIP Domain Name = \"gw.example\"\nremote SIP IP address = 10.0.0.1\n",
+      {"remote name and address",
+       kSend + "[SIP]\nremote SIP Domain Name = \"gw.example\"\nremote SIP IP address = 10.0.0.1\n",
        "\"remote_sip_addr.sz_fqdn\" and \"remote_sip_addr.ip_addr.addr.vX\" are both defined"},
-      {"NAT media name and address", kSend + "[T.38 media address]\n(NAT) local media Domain Name = \"nat.example\"\n"
-                                             "(NAT) local media IP address = 10.0.0.2\n",
+      {"NAT media name and address",
+       kSend + "[T.38 media address]\n(NAT) local media Domain Name = \"nat.example\"\n"
+               "(NAT) local media IP address = 10.0.0.2\n",
        "\"nat_local_media_ip_addr.sz_fqdn\" and \"nat_local_media_ip_addr.ip_addr.addr.vX\" are both defined"},
       {"registration without identification", kSend + "[SIP Register]\nsend SIP register = TRUE\n",
        "\"user identification\" not initialized"},
@@ -168,8 +170,9 @@ TEST(SessionCopy, SendSessionDerivedValuesAndWriteBacks) {
 
 TEST(SessionCopy, ReceiveSessionClearsTheRemoteAddress) {
   using namespace session_cfg;
-  session_outcome o = session_copy("[General]\npath of rcv fax pages = rx/\n[SIP]\nremote SIP IP address = 10.0.0.9\n" +
-                                   kReceive + "[Traces / Reports]\ndisplay event = T38_EVT\nlist of T.38 events = CNG<IP\n");
+  session_outcome o =
+      session_copy("[General]\npath of rcv fax pages = rx/\n[SIP]\nremote SIP IP address = 10.0.0.9\n" + kReceive +
+                   "[Traces / Reports]\ndisplay event = T38_EVT\nlist of T.38 events = CNG<IP\n");
   ASSERT_EQ(o.result, APP_FOIP_INI__COPY_DONE);
   EXPECT_EQ(o.record.direction, FOIP__DIR_IN);
   EXPECT_STREQ(o.record.param.fax_rcv_pg.sz_tiff_fname_rcv_fax_pg, "rx/in.tif");
@@ -199,8 +202,9 @@ TEST(SessionCopy, AuthenticationAndRegistration) {
   EXPECT_EQ(o.value(registering_port).substr(0, 2), "0:");  // no registering
 
   // Authentication asked without the texts: written back FALSE.
-  o = session_copy(kSend + "[SIP Register]\nsend SIP register = TRUE\nuser identification = use local user name/phone nb\n"
-                           "use Authentication parameters = TRUE\n");
+  o = session_copy(kSend +
+                   "[SIP Register]\nsend SIP register = TRUE\nuser identification = use local user name/phone nb\n"
+                   "use Authentication parameters = TRUE\n");
   ASSERT_EQ(o.result, APP_FOIP_INI__COPY_DONE);
   EXPECT_EQ(o.value(use_authentication_parameters), "5:0");
   EXPECT_STREQ(o.record.reg.sz_user_name, "User_local");
@@ -218,9 +222,9 @@ TEST(SessionCopy, HeldMediaPortIsKept) {
   using namespace session_cfg;
   session_outcome o;
   app_foip_ini__init_session_values(o.record);
-  auto read = cfg_test::read_text(kSend + "[T.38 media address]\nlocal media IP port = 4000\n",
-                                  app_foip_ini__session_sections, app_foip_ini__session_keywords,
-                                  o.record.values.values());
+  auto read =
+      cfg_test::read_text(kSend + "[T.38 media address]\nlocal media IP port = 4000\n", app_foip_ini__session_sections,
+                          app_foip_ini__session_keywords, o.record.values.values());
   ASSERT_EQ(read.result, INI_TOOLS__READ_DONE);
   foip__global_param glb{};
   ASSERT_EQ(app_foip_ini__copy_cnf_tbl_2_cnf_struct(o.record.values.values(), o.record, glb, nullptr), 2);
@@ -269,7 +273,8 @@ TEST(GlobalCopy, RefusalsCarryTheirTexts) {
     const char* text;
     const char* error;
   } cases[] = {
-      {"[SIP Outbound Proxy]\nOutbound SIP proxy domain name = \"p.example\"\nOutbound SIP proxy IP address = 10.0.0.1\n",
+      {"[SIP Outbound Proxy]\nOutbound SIP proxy domain name = \"p.example\"\nOutbound SIP proxy IP address = "
+       "10.0.0.1\n",
        "\"outproxy_addr.sz_fqdn\" and \"outproxy_addr.ip_addr.addr.vX\" are defined in same time"},
       {"[SIP Outbound Proxy]\nOutbound SIP proxy IP address = 10.0.0.1\nOutbound SIP proxy port = 0\n",
        "\"outproxy_addr.ip_port\" is not defined"},
@@ -391,8 +396,9 @@ TEST(GlobalCopy, CapsAndOverwrites) {
   EXPECT_EQ(o.value(auto_build_number_of_sessions).substr(0, 2), "0:");
 
   // NO_AUDIT__NO_CHECKS turns the audit off whatever its file says.
-  o = glb_copy("[General]\nassert control = NO_AUDIT__NO_CHECKS | CHECK_BLOCKS\n"
-               "[Traces / Reports]\naudit file name = au.txt\n");
+  o = glb_copy(
+      "[General]\nassert control = NO_AUDIT__NO_CHECKS | CHECK_BLOCKS\n"
+      "[Traces / Reports]\naudit file name = au.txt\n");
   ASSERT_EQ(o.result, APP_FOIP_INI__COPY_DONE);
   EXPECT_EQ(o.value(assert_control), "5:32768");
   EXPECT_STREQ(o.param.glb_trc_param.audit.sz_fname_audit, "");

@@ -230,7 +230,7 @@ TEST(FoipSdpCompat, Table) {
       {FOIP_SDP__UDPTL, 0, 1, 3, 2, 2, 2},
       {FOIP_SDP__UDPTL, 0, 2, 2, 1, 2, 3},  // localTCF only against transferredTCF only
       {FOIP_SDP__UDPTL, 0, 2, 2, 3, 1, 2},
-      {FOIP_SDP__TCP, 0, 0, 0, 2, 2, 3},    // TCP not available
+      {FOIP_SDP__TCP, 0, 0, 0, 2, 2, 3},  // TCP not available
       {FOIP_SDP__TCP, 1, 0, 0, 2, 2, 2},
       {FOIP_SDP__TCP, 1, 0, 0, 2, 1, 3},
   };
@@ -298,18 +298,10 @@ TEST(FoipSdpOffer, MediaByOperatingMode) {
     const char* want;  // per media: type letter, transport ('u', 't', '-'), port state ('+' on, '0' off), formats
   };
   const row rows[] = {
-      {1, 'U', 0, "Iu+"},
-      {1, 'T', 0, ""},  // nothing to offer: no INVITE
-      {1, 'T', 1, "It+"},
-      {1, 'X', 0, "Iu+ It0"},
-      {1, 'x', 1, "It+ Iu+"},
-      {2, 'U', 0, "U-+8 U-+0 Iu+"},
-      {3, 'U', 0, "U-+8 U-+0"},
-      {4, 'U', 0, "U-+8 U-+0"},
-      {5, 'U', 0, "U-+80"},
-      {6, 'U', 0, "U-+80 Iu+"},
-      {7, 'U', 0, "U-+80"},
-      {8, 'U', 0, "U-+80"},
+      {1, 'U', 0, "Iu+"},       {1, 'T', 0, ""},  // nothing to offer: no INVITE
+      {1, 'T', 1, "It+"},       {1, 'X', 0, "Iu+ It0"},   {1, 'x', 1, "It+ Iu+"}, {2, 'U', 0, "U-+8 U-+0 Iu+"},
+      {3, 'U', 0, "U-+8 U-+0"}, {4, 'U', 0, "U-+8 U-+0"}, {5, 'U', 0, "U-+80"},   {6, 'U', 0, "U-+80 Iu+"},
+      {7, 'U', 0, "U-+80"},     {8, 'U', 0, "U-+80"},
   };
   for (const row& r : rows) {
     Env e;

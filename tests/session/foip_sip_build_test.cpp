@@ -91,8 +91,8 @@ TEST_F(FoipSipBuild, AnswersCarryTheirStatus) {
       {"486", [](ssc_handle* h) { return send_ssc_invite_rs_NOK(h, 3, 70, 486, "Busy Here"); }, 'a', true, 486,
        "Busy Here"},
       {"ACK", [](ssc_handle* h) { return send_ssc_ack_rq(h, 3, 70); }, 'B', false, 0, ""},
-      {"close with reason", [](ssc_handle* h) { return send_ssc_close_session_rq(h, 3, 70, 503, "Unavailable"); },
-       'R', true, 503, "Unavailable"},
+      {"close with reason", [](ssc_handle* h) { return send_ssc_close_session_rq(h, 3, 70, 503, "Unavailable"); }, 'R',
+       true, 503, "Unavailable"},
       {"close without reason", [](ssc_handle* h) { return send_ssc_close_session_rq(h, 3, 70, 503, nullptr); }, 'R',
        false, 0, ""},
   };
@@ -119,8 +119,8 @@ TEST_F(FoipSipBuild, OptionsAnswerNamesServerAndAllowedMethods) {
   EXPECT_EQ(g.status, 200);
   EXPECT_EQ(g.server, "Calderwyn-Sip-T.38IAF v2.7.0 (PRODUCT ID:7, 25 Nov 2009)");
   ASSERT_TRUE(g.has_allow);
-  for (ssc_msg_type t : {ssc_msg_type::INVITE, ssc_msg_type::BYE, ssc_msg_type::ACK, ssc_msg_type::OPTIONS,
-                         ssc_msg_type::CANCEL})
+  for (ssc_msg_type t :
+       {ssc_msg_type::INVITE, ssc_msg_type::BYE, ssc_msg_type::ACK, ssc_msg_type::OPTIONS, ssc_msg_type::CANCEL})
     EXPECT_EQ(g.allow[static_cast<u8>(t)], 1) << int(t);
   EXPECT_EQ(g.allow[static_cast<u8>(ssc_msg_type::REGISTER)], 0);
 }

@@ -47,20 +47,15 @@ void fake_t38(msg_t* m) {
       answer(m, T38__SET_CONFIG_CO, {2, 0, 'J', kind});
       break;
     }
-    case T38__ACT_RQ:
-      answer(m, 'e', {g_act_status, 9, 'J'});
-      break;
+    case T38__ACT_RQ: answer(m, 'e', {g_act_status, 9, 'J'}); break;
     case T38__DEA_RQ: {
       std::vector<u8> b(T38__DEA_IN_SIZE, 0);
       b[0] = 2, b[2] = 'J';
       answer(m, 's', b);
       break;
     }
-    case T38__RESET_CONFIG_RQ:
-      answer(m, 'z', {2, 'J', 0});
-      break;
-    default:
-      break;
+    case T38__RESET_CONFIG_RQ: answer(m, 'z', {2, 'J', 0}); break;
+    default: break;
   }
   Free_msg(m);
 }

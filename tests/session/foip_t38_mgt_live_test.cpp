@@ -148,7 +148,8 @@ class T38MgtLive : public ::testing::Test {
       out += static_cast<char>(m.to);
       out += static_cast<char>(m.code);
       if (m.code == FOIP__START_CO && m.data.size() > 3)
-        out += "(" + std::to_string(m.data[0]) + "," + std::to_string(m.data[2]) + "," + std::to_string(m.data[1]) + ")";
+        out +=
+            "(" + std::to_string(m.data[0]) + "," + std::to_string(m.data[2]) + "," + std::to_string(m.data[1]) + ")";
     }
     return out;
   }
@@ -190,7 +191,6 @@ TEST_F(T38MgtLive, TpktOutgoingSessionConnectsToThePeer) {
   EXPECT_EQ(kv::t38::t38__session_count(), 0);
   if (conn >= 0) close(conn);
 }
-
 
 // ---------------------------------------------------------------------------
 // Incoming TPKT: ENT_FOIP relays what it receives to the automaton.
@@ -238,12 +238,8 @@ void foip_relay(msg_t* m) {
 }
 
 const entity_table_row_t RELAY_TABLE[] = {
-    SM_ENTITY_ROW,
-    {ENT_FOIP, foip_relay, 0, 0, nullptr, 0},
-    IP_ENTITY_ROW,
-    kv::t38::T38_ENTITY_ROW,
-    {ENT_APP_FOIP, record_handler, 0, 0, nullptr, 0},
-    {ENT_NIL, nullptr, 0, 0, nullptr, 0},
+    SM_ENTITY_ROW,           {ENT_FOIP, foip_relay, 0, 0, nullptr, 0},         IP_ENTITY_ROW,
+    kv::t38::T38_ENTITY_ROW, {ENT_APP_FOIP, record_handler, 0, 0, nullptr, 0}, {ENT_NIL, nullptr, 0, 0, nullptr, 0},
 };
 
 class T38MgtIncoming : public ::testing::Test {

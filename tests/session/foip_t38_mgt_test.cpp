@@ -30,12 +30,9 @@ using namespace rt_test;
 using namespace kv::t38;
 
 const entity_table_row_t TABLE[] = {
-    {ENT_FOIP, record_handler, 0, 0, nullptr, 0},
-    {ENT_T38, record_handler, 0, 0, nullptr, 0},
-    {ENT_SM, record_handler, 0, 0, nullptr, 0},
-    {ENT_IP, record_handler, 0, 0, nullptr, 0},
-    {ENT_APP_FOIP, record_handler, 0, 0, nullptr, 0},
-    {ENT_NIL, nullptr, 0, 0, nullptr, 0},
+    {ENT_FOIP, record_handler, 0, 0, nullptr, 0},     {ENT_T38, record_handler, 0, 0, nullptr, 0},
+    {ENT_SM, record_handler, 0, 0, nullptr, 0},       {ENT_IP, record_handler, 0, 0, nullptr, 0},
+    {ENT_APP_FOIP, record_handler, 0, 0, nullptr, 0}, {ENT_NIL, nullptr, 0, 0, nullptr, 0},
 };
 
 constexpr nai_t NAI = 3;
@@ -157,7 +154,7 @@ struct row {
   ent_id_t from;
   code_t code;
   std::vector<u8> body;
-  ent_id_t out_to;   // 0: nothing sent
+  ent_id_t out_to;  // 0: nothing sent
   code_t out_code;
   u8 state;
 };
@@ -182,18 +179,20 @@ TEST_F(T38MgtPath, UdpSetUpRunAndTeardown) {
        {T38_MGT__EVT_T38_SET_CONFIG_CO, ENT_T38, 'y', cnf_co(11), ENT_T38, T38__SET_CONFIG_RQ,
         T38_MGT__T38_SESSION_CNF},
        {T38_MGT__EVT_T38_SET_CONFIG_CO, ENT_T38, 'y', cnf_co(10), ENT_SM, SM_CONFIG_RQ, T38_MGT__SOCKET_CNF},
-       {T38_MGT__EVT_SM_SET_CONFIG_CO, ENT_SM, 'c', ok3(ENT_IP), ENT_T38, T38__ACT_RQ,
-        T38_MGT__T38_SESSION_ACT__UDP},
-       {T38_MGT__EVT_T38_ACT_CO, ENT_T38, 'e', {2, 0, 'J'}, ENT_FOIP, FOIP_MGT__T38_OPENED,
+       {T38_MGT__EVT_SM_SET_CONFIG_CO, ENT_SM, 'c', ok3(ENT_IP), ENT_T38, T38__ACT_RQ, T38_MGT__T38_SESSION_ACT__UDP},
+       {T38_MGT__EVT_T38_ACT_CO,
+        ENT_T38,
+        'e',
+        {2, 0, 'J'},
+        ENT_FOIP,
+        FOIP_MGT__T38_OPENED,
         T38_MGT__T38_SESSION_RUNNING__UDP},
        {T38_MGT__EVT_NEW_FAX_PG_DRATE, 0, 0, {}, ENT_T38, T38__SET_PARAM_RQ, T38_MGT__T38_SESSION_RUNNING__UDP},
        {T38_MGT__EVT_USR_DEA_RQ, 0, 0, {}, ENT_T38, T38__DEA_RQ, T38_MGT__T38_SESSION_DEA__UDP},
-       {T38_MGT__EVT_T38_DEA_CO, ENT_T38, 's', dea(2, 0, 1), ENT_SM, SM_RST_CFG_RQ,
-        T38_MGT__SOCKET_RESET_CNF__UDP},
+       {T38_MGT__EVT_T38_DEA_CO, ENT_T38, 's', dea(2, 0, 1), ENT_SM, SM_RST_CFG_RQ, T38_MGT__SOCKET_RESET_CNF__UDP},
        {T38_MGT__EVT_SM_RESET_CONFIG_CO, ENT_SM, 'd', ok3(ENT_IP), ENT_T38, T38__RESET_CONFIG_RQ,
         T38_MGT__T38_SESSION_RESET_CNF__UDP},
-       {T38_MGT__EVT_T38_RESET_CONFIG_CO, ENT_T38, 'z', {2, 'J', 0}, ENT_FOIP, FOIP_MGT__T38_CLOSED,
-        T38_MGT__IDLE}},
+       {T38_MGT__EVT_T38_RESET_CONFIG_CO, ENT_T38, 'z', {2, 'J', 0}, ENT_FOIP, FOIP_MGT__T38_CLOSED, T38_MGT__IDLE}},
       'U', 'O');
   const t38_mgt__ctx& c = t38_mgt__get_ctx(NAI);
   EXPECT_EQ(c.stats_displayed, 1);
@@ -206,25 +205,36 @@ TEST_F(T38MgtPath, UdpSetUpRunAndTeardown) {
 
 TEST_F(T38MgtPath, TcpOutgoingSetUpRunAndTeardown) {
   run({{T38_MGT__EVT_USR_ACT_RQ, 0, 0, {}, ENT_SM, SM_CONFIG_RQ, T38_MGT__SOCKET_CNF},
-       {T38_MGT__EVT_SM_SET_CONFIG_CO, ENT_SM, 'c', ok3(ENT_IP), ENT_IP, SOCK_EST_RQ,
-        T38_MGT__WAIT_ESTABLISHMENT__TCP},
-       {T38_MGT__EVT_SOCK_EST_CO, ENT_IP, SOCK_EST_CO, {2, 0, 0, 0, 0x58, 0x1b}, ENT_T38, T38__SET_CONFIG_RQ,
+       {T38_MGT__EVT_SM_SET_CONFIG_CO, ENT_SM, 'c', ok3(ENT_IP), ENT_IP, SOCK_EST_RQ, T38_MGT__WAIT_ESTABLISHMENT__TCP},
+       {T38_MGT__EVT_SOCK_EST_CO,
+        ENT_IP,
+        SOCK_EST_CO,
+        {2, 0, 0, 0, 0x58, 0x1b},
+        ENT_T38,
+        T38__SET_CONFIG_RQ,
         T38_MGT__T38_COMMON_CNF},
        {T38_MGT__EVT_T38_SET_CONFIG_CO, ENT_T38, 'y', cnf_co(11), ENT_T38, T38__SET_CONFIG_RQ,
         T38_MGT__T38_SESSION_CNF},
-       {T38_MGT__EVT_T38_SET_CONFIG_CO, ENT_T38, 'y', cnf_co(10), ENT_T38, T38__ACT_RQ,
-        T38_MGT__T38_SESSION_ACT__TCP},
-       {T38_MGT__EVT_T38_ACT_CO, ENT_T38, 'e', {2, 0, 'J'}, ENT_FOIP, FOIP_MGT__T38_OPENED,
+       {T38_MGT__EVT_T38_SET_CONFIG_CO, ENT_T38, 'y', cnf_co(10), ENT_T38, T38__ACT_RQ, T38_MGT__T38_SESSION_ACT__TCP},
+       {T38_MGT__EVT_T38_ACT_CO,
+        ENT_T38,
+        'e',
+        {2, 0, 'J'},
+        ENT_FOIP,
+        FOIP_MGT__T38_OPENED,
         T38_MGT__T38_SESSION_RUNNING__TCP},
        {T38_MGT__EVT_USR_DEA_RQ, 0, 0, {}, ENT_T38, T38__DEA_RQ, T38_MGT__T38_SESSION_DEA__TCP},
        {T38_MGT__EVT_T38_DEA_CO, ENT_T38, 's', dea(2), ENT_T38, T38__RESET_CONFIG_RQ,
         T38_MGT__T38_SESSION_RESET_CNF__TCP},
-       {T38_MGT__EVT_T38_RESET_CONFIG_CO, ENT_T38, 'z', {2, 'J', 0}, ENT_IP, SOCK_REL_RQ,
-        T38_MGT__WAIT_REL_CO__TCP},
-       {T38_MGT__EVT_SOCK_REL_CO, ENT_IP, SOCK_REL_CO, {2, 0, 0}, ENT_SM, SM_RST_CFG_RQ,
+       {T38_MGT__EVT_T38_RESET_CONFIG_CO, ENT_T38, 'z', {2, 'J', 0}, ENT_IP, SOCK_REL_RQ, T38_MGT__WAIT_REL_CO__TCP},
+       {T38_MGT__EVT_SOCK_REL_CO,
+        ENT_IP,
+        SOCK_REL_CO,
+        {2, 0, 0},
+        ENT_SM,
+        SM_RST_CFG_RQ,
         T38_MGT__SOCKET_RESET_CNF__TCP},
-       {T38_MGT__EVT_SM_RESET_CONFIG_CO, ENT_SM, 'd', ok3(ENT_IP), ENT_FOIP, FOIP_MGT__T38_CLOSED,
-        T38_MGT__IDLE}},
+       {T38_MGT__EVT_SM_RESET_CONFIG_CO, ENT_SM, 'd', ok3(ENT_IP), ENT_FOIP, FOIP_MGT__T38_CLOSED, T38_MGT__IDLE}},
       'T', 'O');
 }
 
@@ -268,8 +278,8 @@ TEST_F(T38Mgt, RedundancyFollowsTheDatagramSize) {
   struct {
     u16 size;
     u8 dflt, tcf, no_ecm, ecm, fast;
-  } cases[] = {{39, 1, 0, 0, 0, 1}, {40, 4, 2, 1, 1, 1}, {100, 4, 3, 2, 1, 1}, {199, 4, 3, 2, 1, 1},
-               {200, 4, 3, 2, 2, 0}};
+  } cases[] = {
+      {39, 1, 0, 0, 0, 1}, {40, 4, 2, 1, 1, 1}, {100, 4, 3, 2, 1, 1}, {199, 4, 3, 2, 1, 1}, {200, 4, 3, 2, 2, 0}};
   for (const auto& k : cases) {
     t38_mgt__ctx c;
     c.transport = 1;
@@ -386,8 +396,7 @@ TEST_F(T38Mgt, TcpConnectWatchdogReleasesAndReports) {
   step(T38_MGT__EVT_SOCK_REL_CO, ENT_IP, SOCK_REL_CO, {2, 0, 0});
   step(T38_MGT__EVT_SM_RESET_CONFIG_CO, ENT_SM, 'd', ok3(ENT_IP));
   EXPECT_EQ(state(), T38_MGT__IDLE);
-  EXPECT_EQ(notice(FOIP_MGT__T38_OPENED),
-            (std::vector<u16>{3, 0, FOIP__START_ERR_SRC__TCP_CONNECT_FAILURE, 1, 0}));
+  EXPECT_EQ(notice(FOIP_MGT__T38_OPENED), (std::vector<u16>{3, 0, FOIP__START_ERR_SRC__TCP_CONNECT_FAILURE, 1, 0}));
 }
 
 // Incoming TCP: any source port of the peer's address is taken, with its

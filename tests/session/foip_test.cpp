@@ -44,24 +44,21 @@ void fake_t38_handler(msg_t* m) {
     c[0] = 1;                  // version
     c[1] = 0x40, c[2] = 0x38;  // 14400
     c[3] = 2;
-    c[7] = 0x04, c[8] = 0x29;  // 10500
-    c[9] = 0xDC, c[10] = 0x05; // 1500
+    c[7] = 0x04, c[8] = 0x29;   // 10500
+    c[9] = 0xDC, c[10] = 0x05;  // 1500
     c[11] = 2;
     c[12] = g_t38_tcp;
-    msg_t* a = make_msg(ENT_T38, ENT_FOIP, kv::t38::T38__CAPABILITIES_CO,
-                        std::vector<u8>(body, body + sizeof body), FOIP__NAI_GLOBAL, 0xFFFF);
+    msg_t* a = make_msg(ENT_T38, ENT_FOIP, kv::t38::T38__CAPABILITIES_CO, std::vector<u8>(body, body + sizeof body),
+                        FOIP__NAI_GLOBAL, 0xFFFF);
     Send_msg(a);
   }
   Free_msg(m);
 }
 
 const entity_table_row_t TABLE[] = {
-    {ENT_APP_FOIP, record_handler, 0, 0, nullptr, 0},
-    FOIP_ENTITY_ROW,
-    {ENT_T38, fake_t38_handler, 0, 0, nullptr, 0},
-    {ENT_SSC, record_handler, 0, 0, nullptr, 0},
-    {ENT_FAX, record_handler, 0, 0, nullptr, 0},
-    {ENT_NIL, nullptr, 0, 0, nullptr, 0},
+    {ENT_APP_FOIP, record_handler, 0, 0, nullptr, 0}, FOIP_ENTITY_ROW,
+    {ENT_T38, fake_t38_handler, 0, 0, nullptr, 0},    {ENT_SSC, record_handler, 0, 0, nullptr, 0},
+    {ENT_FAX, record_handler, 0, 0, nullptr, 0},      {ENT_NIL, nullptr, 0, 0, nullptr, 0},
 };
 
 // Scripted layers: each call is logged; in auto mode every layer answers
@@ -385,9 +382,7 @@ TEST_F(FoipRefusals, EveryProvokableSourceAndCodeIsAnsweredWithItsTexts) {
       {"media port 0", FOIP__START_CO, 240, 24, "FOIP__START_ERR__LOCAL_MEDIA_PORT",
        [&](FoipEntity*, S& p, G&) { p.t38_media_add_param.local_media_add.local_media_ip_addr.ip_port = 0; }},
       {"NAT media port 65535", FOIP__START_CO, 240, 24, "FOIP__START_ERR__LOCAL_MEDIA_PORT",
-       [&](FoipEntity*, S& p, G&) {
-         p.t38_media_add_param.local_media_add.nat_local_media_ip_addr.ip_port = 65535;
-       }},
+       [&](FoipEntity*, S& p, G&) { p.t38_media_add_param.local_media_add.nat_local_media_ip_addr.ip_port = 65535; }},
       {"configuration record of the wrong length", FOIP__SET_CONFIG_CO, 255, 3, "FOIP__CFG_ERR__REASSEMBLE_BUFF",
        [&](FoipEntity*, S&, G& g) { g.glb_common_param.tag_dbg_field_are_loaded = SKIP_START; }},
       {"file names without terminator", FOIP__START_CO, 240, 21, "FOIP__START_ERR__FNAME_T38_TRC_ACCESS",
@@ -400,16 +395,16 @@ TEST_F(FoipRefusals, EveryProvokableSourceAndCodeIsAnsweredWithItsTexts) {
        }},
       {"temporary page file empty", FOIP__START_CO, 240, 84, "FOIP__START_ERR__FAX__TIFF_FNAME_FAX_PG_ACCESS",
        [&](FoipEntity*, S& p, G&) { p.fax_common_param.sz_fname_tiff_tmp_pg[0] = 0; }},
-      {"temporary page file in a missing folder", FOIP__START_CO, 240, 85,
-       "FOIP__START_ERR__FAX__TMP_TIFF_FILE_ACCESS",
+      {"temporary page file in a missing folder", FOIP__START_CO, 240, 85, "FOIP__START_ERR__FAX__TMP_TIFF_FILE_ACCESS",
        [&](FoipEntity*, S& p, G&) {
          foip__copy_text(p.fax_common_param.sz_fname_tiff_tmp_pg, (d + "/no/tmp%d.%d").c_str());
        }},
-      {"temporary page file without terminator", FOIP__START_CO, 240, 85,
-       "FOIP__START_ERR__FAX__TMP_TIFF_FILE_ACCESS",
+      {"temporary page file without terminator", FOIP__START_CO, 240, 85, "FOIP__START_ERR__FAX__TMP_TIFF_FILE_ACCESS",
        [&](FoipEntity*, S& p, G&) { std::memset(p.fax_common_param.sz_fname_tiff_tmp_pg, 'x', FOIP__FNAME_MAX_LEN); }},
       {"page file missing", FOIP__START_CO, 240, 84, "FOIP__START_ERR__FAX__TIFF_FNAME_FAX_PG_ACCESS",
-       [&](FoipEntity*, S& p, G&) { foip__copy_text(p.fax_send_pg.sz_tiff_fname_fax_pg[0], (d + "/none.tif").c_str()); }},
+       [&](FoipEntity*, S& p, G&) {
+         foip__copy_text(p.fax_send_pg.sz_tiff_fname_fax_pg[0], (d + "/none.tif").c_str());
+       }},
       {"page file not TIFF", FOIP__START_CO, 240, 91, "FOIP__START_ERR_TIFF_ERR__WRONG_TIFF_HEADER",
        [&](FoipEntity*, S& p, G&) { foip__copy_text(p.fax_send_pg.sz_tiff_fname_fax_pg[0], junk.c_str()); }},
       {"page encoding LZW", FOIP__START_CO, 240, 102, "FOIP__START_ERR_TIFF_PG_HDR_BAD_ENCODING_METHOD",
@@ -828,7 +823,7 @@ TEST_F(FoipEntity, SessionTimersReachTheirLayerOnlyWithTheCurrentId) {
   foip__na_ctx* s = foip__get_na_ctx(1);
   L.calls.clear();
   foip__start_launch_timer(s);
-  foip__start_launch_timer(s);  // restarted: the first expiry is stale
+  foip__start_launch_timer(s);     // restarted: the first expiry is stale
   foip__start_t38_delay_timer(s);  // 100 ms
   advance_clock(120);
   om_os_timer_poll();

@@ -86,8 +86,10 @@ TEST_F(Audit, GlobalFileHeadAndLines) {
   EXPECT_EQ(foip_trc__audit_queue_stats().count, 2);
   foip_trc__flush_audit();
   const std::string t = file("audit");
-  EXPECT_EQ(t.rfind("\n----------------------\n Global Message audit\n----------------------\n  Filename                : ", 0),
-            0u);
+  EXPECT_EQ(
+      t.rfind("\n----------------------\n Global Message audit\n----------------------\n  Filename                : ",
+              0),
+      0u);
   EXPECT_NE(t.find("  Start time system (s.ms): "), std::string::npos);
   EXPECT_NE(t.find("  List of filtered messages:\n"), std::string::npos);
   EXPECT_NE(t.find("    : FILTER_IGNORE_CODE  : ENT_FOIP            (.-0x81) : ENT_SSC             (.-0x83) : "
@@ -176,9 +178,9 @@ TEST_F(Audit, DetailBlocksOfReceivedMessages) {
   };
   const walk_case walks[] = {
       {{0xFF, 0, 2, 12, 0, 3, 'x', 23, 0, 2, 54, 0, 2}, "CALL_ID  -  FROM  -  TO  -  \n"},
-      {{0xFF, 0, 2, 12, 0, 1, 23, 0, 2}, "\n"},                   // length 1 ends the walk
+      {{0xFF, 0, 2, 12, 0, 1, 23, 0, 2}, "\n"},                     // length 1 ends the walk
       {{0xFF, 0, 2, 23, 0, 2, 12, 0, 0, 54, 0, 2}, "FROM  -  \n"},  // length 0 ends it
-      {{0xFF, 0, 2, 23, 0, 2, 12, 0x40, 0}, "FROM  -  \n"},        // runs past the data
+      {{0xFF, 0, 2, 23, 0, 2, 12, 0x40, 0}, "FROM  -  \n"},         // runs past the data
       {{0xFF, 0, 2, 1, 0, 2, 3, 0, 2, 4, 0, 2, 5, 0, 2, 6, 0, 2, 7, 0, 2, 99, 0, 2},
        "SEND_TO  -  REQUEST_URI  -  RETURN_CODE  -  ACCEPT  -  ACCEPT_ENCODING  -  ACCEPT_LANGUAGE  -  \n     "
        "Unknow Header  -  \n"},
@@ -225,9 +227,10 @@ TEST_F(Audit, LostMarkerAndSessionFiles) {
   // The session file (numbered, limit 1) got the nai 2 lines and rotated.
   const std::string s0 = file("ses_audit_0");
   EXPECT_EQ(s0.rfind("Log_File_counter: 0\n", 0), 0u);
-  EXPECT_NE(s0.find("\n-----------------------\n Session Message audit\n-----------------------\n  Nai             : 2\n"
-                    "  User string     : user\n"),
-            std::string::npos);
+  EXPECT_NE(
+      s0.find("\n-----------------------\n Session Message audit\n-----------------------\n  Nai             : 2\n"
+              "  User string     : user\n"),
+      std::string::npos);
   const std::string cur = foip_trc__current_file(4, 2);
   EXPECT_NE(cur, at("ses_audit_0"));
   EXPECT_NE(read_file(cur).find(">>> WARNING: Trace Lost"), std::string::npos);
@@ -239,8 +242,9 @@ TEST_F(Audit, TrapTextAndBoxes) {
   open_global();
   foip_trc__trap_audit(30005, "\x01 bad");
   foip_trc__trap_audit(82, "confirm failed");
-  const std::string box = "\n===============================================\n[TRAP] code: 82 diagnostic: confirm failed\n"
-                          "===============================================\n\n";
+  const std::string box =
+      "\n===============================================\n[TRAP] code: 82 diagnostic: confirm failed\n"
+      "===============================================\n\n";
   EXPECT_NE(console_copy().find(box), std::string::npos);
   EXPECT_NE(console_copy().find("[TRAP] code: 30005 diagnostic: not ascii string\n"), std::string::npos);
   const std::string t = file("audit");
@@ -358,8 +362,7 @@ TEST_F(Audit, ScriptedRun) {
   const size_t e2 = events.find("Configuration applied\n", e1);
   const size_t e3 = events.find("[TRAP] code: 35", e2);
   const size_t e4 = events.find("Global Events closed", e3);
-  EXPECT_TRUE(e1 != std::string::npos && e2 != std::string::npos && e3 != std::string::npos &&
-              e4 != std::string::npos)
+  EXPECT_TRUE(e1 != std::string::npos && e2 != std::string::npos && e3 != std::string::npos && e4 != std::string::npos)
       << events;
   EXPECT_EQ(events.find("page 1"), std::string::npos);  // a session class, not recorded globally
   const std::string ses_event = file("ses_event");

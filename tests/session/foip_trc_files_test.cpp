@@ -137,8 +137,8 @@ TEST_F(Trc, SessionEventFileResumesAcrossTheWrap) {
     for (int i = 0; i < 256; ++i) std::remove(at("ses_" + std::to_string(i)).c_str());
     counter = 10 - static_cast<int>(c.existing.size());
     for (int i : c.existing)
-      std::ofstream(at("ses_" + std::to_string(i))) << "Log_File_counter: " << ++counter
-                                                    << "\n--------------------------------\n\nold\n";
+      std::ofstream(at("ses_" + std::to_string(i)))
+          << "Log_File_counter: " << ++counter << "\n--------------------------------\n\nold\n";
     foip_trc__session_settings s = ses(FOIP__FAX_EVT, 1, c.kept);
     ASSERT_EQ(foip_trc__session_init(3, s), OM_OS_OK);
     ASSERT_EQ(foip_trc__open_session_event_file(3), OM_OS_OK);
@@ -159,7 +159,8 @@ TEST_F(Trc, SessionEventFileResumesAcrossTheWrap) {
 TEST_F(Trc, LostMarkerFollowsTheLastQueuedEvent) {
   foip_trc__set_glb_settings(glb(FOIP__CNF_GLB, FOIP_TRC__LIMIT_NONE, 1));
   ASSERT_EQ(foip_trc__open_glb_event_file(), OM_OS_OK);
-  for (int i = 1; i <= 5001; ++i) foip_trc__print_event(0xFFFF, FOIP__CNF_GLB, ("line " + std::to_string(i) + "\n").c_str());
+  for (int i = 1; i <= 5001; ++i)
+    foip_trc__print_event(0xFFFF, FOIP__CNF_GLB, ("line " + std::to_string(i) + "\n").c_str());
   EXPECT_EQ(foip_trc__event_queue_stats().count, 5000);
   foip_trc__flush_events();
   const std::string t = file("glb");

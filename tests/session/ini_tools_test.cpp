@@ -84,8 +84,8 @@ TEST(IniToolsRead, GlobalFileFragments) {
       {"bool No", "[General]\noverwrite rcv fax pages = No\n", 6, "", overwrite_rcv_fax_pages, NE, "3:0"},
       {"bool 2 is refused", "[General]\ndisplay progress bar = 2\n", 4, "Bad parameter: display progress bar = 2",
        display_progress_bar, NE, "2:0"},
-      {"bool empty is refused", "[General]\ndisplay progress bar =\n", 4, "Bad parameter: display progress bar =",
-       display_progress_bar, NE, "2:0"},
+      {"bool empty is refused", "[General]\ndisplay progress bar =\n", 4,
+       "Bad parameter: display progress bar =", display_progress_bar, NE, "2:0"},
       {"num without equals sign", "[General]\nnb simultaneous start\n", 4, "Bad parameter: nb simultaneous start", 0,
        NE, ""},
       // file: Linux paths keep their case, slashes and inner blanks.
@@ -130,10 +130,8 @@ TEST(IniToolsRead, GlobalFileFragments) {
        "Bad parameter: debug field 2 = 2147483648", 0, NE, ""},
       {"num empty", "[SIP]\nlocal SIP port =\n", 4, "Bad parameter: local SIP port =", 0, NE, ""},
       // ip_add.
-      {"ip dotted", "[SIP]\nlocal SIP IP address = 192.168.1.10\n", 6, "", local_sip_ip_address, NE,
-       "3:192.168.1.10"},
-      {"ip of three parts", "[SIP]\nlocal SIP IP address = 10.1.258\n", 6, "", local_sip_ip_address, NE,
-       "3:10.1.1.2"},
+      {"ip dotted", "[SIP]\nlocal SIP IP address = 192.168.1.10\n", 6, "", local_sip_ip_address, NE, "3:192.168.1.10"},
+      {"ip of three parts", "[SIP]\nlocal SIP IP address = 10.1.258\n", 6, "", local_sip_ip_address, NE, "3:10.1.1.2"},
       {"ip hexadecimal and octal", "[SIP]\nlocal SIP IP address = 0x7f.010.0.1\n", 6, "", local_sip_ip_address, NE,
        "3:127.8.0.1"},
       {"ip broadcast is refused", "[SIP]\nlocal SIP IP address = 255.255.255.255\n", 4,
@@ -169,8 +167,10 @@ TEST(IniToolsRead, GlobalFileFragments) {
        "[General]\ndisplay progress bar = yes\x1A"
        "garbage that is never read\n",
        6, "", display_progress_bar, NE, "3:1"},
-      {"end-of-file mark inside a line", "[General]\nnb simultaneous start = 42\x1A" "7\nbogus\n", 6, "",
-       nb_simultaneous_start, NE, "3:42"},
+      {"end-of-file mark inside a line",
+       "[General]\nnb simultaneous start = 42\x1A"
+       "7\nbogus\n",
+       6, "", nb_simultaneous_start, NE, "3:42"},
       {"empty file", "", 6, "", nb_simultaneous_start, NE, "2:10"},
       // Ignored keywords are accepted without any check.
       {"ignored keyword", "[Inter Process Communication]\nLocal inter process communication port = 99999\n", 6, "", 0,
@@ -191,8 +191,9 @@ TEST(IniToolsRead, GlobalArraySections) {
   const std::vector<read_case> cases = {
       {"one element", "[[Session configurations]]\n{\nsession file name = /etc/tessaly/Session1.cfg\n}\n", 6, "",
        session_file_name, 0, "3:\"/etc/tessaly/Session1.cfg\""},
-      {"aliases of the element keyword", "[[Session configurations]]\n{\nfname session = a\n}\n{\nfile name session = b\n}\n",
-       6, "", session_file_name, 1, "3:\"b\""},
+      {"aliases of the element keyword",
+       "[[Session configurations]]\n{\nfname session = a\n}\n{\nfile name session = b\n}\n", 6, "", session_file_name,
+       1, "3:\"b\""},
       {"element not filled is beyond the count", "[[Session configurations]]\n{\nfname session = a\n}\n", 6, "",
        session_file_name, 1, "error 30"},
       {"empty braces", "[[Session configurations]]\n{\n}\n", 5, "Empty array: }", 0, NE, ""},
@@ -219,16 +220,16 @@ TEST(IniToolsRead, GlobalArraySections) {
        filter_ascii_primitive_code, 0, "2:\" \""},
       {"char quoted", "[[Message Audit Filtering]]\n{\nprimitive code = 'A'\n}\n", 6, "", filter_primitive_code, 0,
        "3:65"},
-      {"char one hex digit", "[[Message Audit Filtering]]\n{\nprimitive code = 0x7\n}\n", 6, "",
-       filter_primitive_code, 0, "3:7"},
+      {"char one hex digit", "[[Message Audit Filtering]]\n{\nprimitive code = 0x7\n}\n", 6, "", filter_primitive_code,
+       0, "3:7"},
       {"char two hex digits, upper X", "[[Message Audit Filtering]]\n{\nmsg code = 0X4f9\n}\n", 6, "",
        filter_primitive_code, 0, "3:79"},
       {"char hex after other text", "[[Message Audit Filtering]]\n{\nmsg code = code 0x41\n}\n", 6, "",
        filter_primitive_code, 0, "3:65"},
       {"char two characters in quotes", "[[Message Audit Filtering]]\n{\nmsg code = 'AB'\n}\n", 4,
        "Bad parameter: msg code = 'AB'", 0, NE, ""},
-      {"char 0x without digit", "[[Message Audit Filtering]]\n{\nmsg code = 0xg\n}\n", 4, "Bad parameter: msg code = 0xg",
-       0, NE, ""},
+      {"char 0x without digit", "[[Message Audit Filtering]]\n{\nmsg code = 0xg\n}\n", 4,
+       "Bad parameter: msg code = 0xg", 0, NE, ""},
       {"two arrays are numbered independently",
        "[[Session configurations]]\n{\nfname session = a\n}\n{\nfname session = b\n}\n"
        "[[Message Audit Filtering]]\n{\nentity to = ENT_FAX\n}\n",
@@ -255,8 +256,9 @@ TEST(IniToolsRead, SessionFileFragments) {
        "Too much array into one Array section: {", 0, NE, ""},
       {"ignored keyword fills an element", "[[FAX Send page]]\n{\npage encoding = MH\n}\n", 6, "", page_encoding, 0,
        "0:0"},
-      {"bfi with aliases of one bit", "[FAX common]\n(Rx path) page resolution = 200 / 100 | 200dpi / 100dpi | 300 / 300\n",
-       6, "", rx_page_resolution, NE, "3:5"},
+      {"bfi with aliases of one bit",
+       "[FAX common]\n(Rx path) page resolution = 200 / 100 | 200dpi / 100dpi | 300 / 300\n", 6, "", rx_page_resolution,
+       NE, "3:5"},
       {"value names with special characters", "[Traces / Reports]\nlist of T.38 events = CNG<IP | LEN>IP\n", 6, "",
        list_of_t38_events, NE, "3:16385"},
       {"phone number limit 25", "[SIP Register]\nuser phone number = \"12345678901234567890123456\"\n", 4,
@@ -275,7 +277,8 @@ TEST(IniToolsRead, LineLongerThanTheBufferIsReadInPieces) {
   EXPECT_EQ(out.result, INI_TOOLS__UNKNOWN_KEYWORD);
   ASSERT_EQ(out.errors.size(), 1u);
   EXPECT_EQ(out.errors[0], "Unknown keyword: " + std::string(46, 'a'));
-  EXPECT_EQ(value_of(table.values(), glb_cfg::path_of_trace_files), "3:\"" + std::string(254 - head.size(), 'a') + "\"");
+  EXPECT_EQ(value_of(table.values(), glb_cfg::path_of_trace_files),
+            "3:\"" + std::string(254 - head.size(), 'a') + "\"");
 
   // A line of exactly 254 characters followed by its newline is one line.
   std::string exact = head + std::string(254 - head.size(), 'b');
@@ -327,9 +330,10 @@ TEST(IniToolsRead, ReplacedTextsAreReleased) {
   // The same keyword three times: each new text replaces and frees the old one
   // (the sanitizer build reports a leak otherwise).
   ini_tools__table table = app_foip_ini__new_glb_table();
-  auto out = read_text("[General]\npath of trace files = /a\npath of trace files = /b\npath of trace files =\n"
-                       "[SIP]\nlocal SIP IP address = 1.2.3.4\nlocal SIP IP address = 5.6.7.8\n",
-                       app_foip_ini__glb_sections, app_foip_ini__glb_keywords, table.values());
+  auto out = read_text(
+      "[General]\npath of trace files = /a\npath of trace files = /b\npath of trace files =\n"
+      "[SIP]\nlocal SIP IP address = 1.2.3.4\nlocal SIP IP address = 5.6.7.8\n",
+      app_foip_ini__glb_sections, app_foip_ini__glb_keywords, table.values());
   EXPECT_EQ(out.result, INI_TOOLS__READ_DONE);
   EXPECT_EQ(value_of(table.values(), glb_cfg::path_of_trace_files), "4:<none>");
   EXPECT_EQ(value_of(table.values(), glb_cfg::local_sip_ip_address), "3:5.6.7.8");
@@ -340,10 +344,9 @@ TEST(IniToolsRead, TablesThatDisagreeGiveInternalErrors) {
   static constexpr ini_tools__name kMissing[] = {{"missing", INI_TOOLS__VERBOSE_NAME}, {"", 0}};
   static constexpr ini_tools__name kOtherKind[] = {{"other kind", INI_TOOLS__VERBOSE_NAME}, {"", 0}};
   static constexpr ini_tools__section kSections[] = {{"S", 1, nullptr, ""}, {"", 0, nullptr, nullptr}};
-  static constexpr ini_tools__keyword kKeywords[] = {
-      {kMissing, 1, 1, INI_TOOLS__NUM, nullptr, 0, 10, 1},
-      {kOtherKind, 2, 1, INI_TOOLS__NUM, nullptr, 0, 10, 2},
-      {nullptr, 0, 0, 0, nullptr, 0, 0, 0}};
+  static constexpr ini_tools__keyword kKeywords[] = {{kMissing, 1, 1, INI_TOOLS__NUM, nullptr, 0, 10, 1},
+                                                     {kOtherKind, 2, 1, INI_TOOLS__NUM, nullptr, 0, 10, 2},
+                                                     {nullptr, 0, 0, 0, nullptr, 0, 0, 0}};
   const ini_tools__value values[] = {
       ini_tools__value{2, 1, INI_TOOLS__DEFAULT, INI_TOOLS__BOOL, ini_tools__datum{.byte = 0}, 0, 0, nullptr, nullptr},
       ini_tools__value{}};
@@ -362,9 +365,12 @@ TEST(IniToolsNames, MatchIgnoresCaseAndSurroundingBlanks) {
     const char* b;
     bool match;
   } cases[] = {
-      {"SIP", " sip ", true},          {"display event", "DISPLAY EVENT\t\r\n", true},
-      {"display event", "display  event", false}, {"SIP", "SIPS", false},
-      {"", "   ", true},               {"T.38 IAF", "t.38 iaf", true},
+      {"SIP", " sip ", true},
+      {"display event", "DISPLAY EVENT\t\r\n", true},
+      {"display event", "display  event", false},
+      {"SIP", "SIPS", false},
+      {"", "   ", true},
+      {"T.38 IAF", "t.38 iaf", true},
   };
   for (const auto& c : cases) EXPECT_EQ(ini_tools__names_match(c.a, c.b), c.match) << c.a << " / " << c.b;
   // Only the first 127 characters count.
@@ -395,12 +401,11 @@ TEST(IniToolsById, ErrorsOfTheFamily) {
   EXPECT_EQ(ini_tools__read_num(table.values(), 999, NE, log.cb(), &n), INI_TOOLS__ERR_ID_NOT_FOUND);
   EXPECT_EQ(ini_tools__read_num(table.values(), sip_delay, 0, log.cb(), &n), INI_TOOLS__ERR_NOT_ARRAY);
   EXPECT_EQ(ini_tools__read_file(table.values(), session_file_name, 0, log.cb(), &text), INI_TOOLS__ERR_ELEMENT_INDEX);
-  EXPECT_EQ(ini_tools__read_file(table.values(), session_file_name, NE, log.cb(), &text),
-            INI_TOOLS__ERR_ID_NOT_FOUND);
+  EXPECT_EQ(ini_tools__read_file(table.values(), session_file_name, NE, log.cb(), &text), INI_TOOLS__ERR_ID_NOT_FOUND);
   EXPECT_EQ(ini_tools__write_num(table.values(), display_progress_bar, NE, 1, log.cb()), INI_TOOLS__ERR_BAD_KIND);
   const std::vector<std::string> expected = {
-      "(ini_tools__read_bool) Bad kind of parameter",   "(ini_tools__read_num) ID Not found",
-      "(ini_tools__read_num) Not array section",        "(ini_tools__read_file) ID Not found",
+      "(ini_tools__read_bool) Bad kind of parameter", "(ini_tools__read_num) ID Not found",
+      "(ini_tools__read_num) Not array section",      "(ini_tools__read_file) ID Not found",
       "(ini_tools__write_num) Bad kind of parameter",
   };
   EXPECT_EQ(log.texts, expected);  // the read beyond the count reports no text
@@ -416,8 +421,8 @@ TEST(IniToolsById, WritesMarkOverwrittenAndGrowArrays) {
   EXPECT_EQ(ini_tools__write_bool(table.values(), nat_support, NE, 1, log.cb()), INI_TOOLS__OVERWRITTEN);
   EXPECT_EQ(ini_tools__write_str_id(table.values(), sip_operating_mode, NE, 3, log.cb()), INI_TOOLS__OVERWRITTEN);
   EXPECT_EQ(ini_tools__write_bfi(table.values(), log_options, NE, 0x300, log.cb()), INI_TOOLS__OVERWRITTEN);
-  EXPECT_EQ(ini_tools__write_ip_add(table.values(), registrar_ip_address, NE, ini_tools__ip{INI_TOOLS__IP_V4, 0x0100007f},
-                                    log.cb()),
+  EXPECT_EQ(ini_tools__write_ip_add(table.values(), registrar_ip_address, NE,
+                                    ini_tools__ip{INI_TOOLS__IP_V4, 0x0100007f}, log.cb()),
             INI_TOOLS__OVERWRITTEN);
   EXPECT_EQ(value_of(table.values(), registrar_ip_address), "5:127.0.0.1");
 
@@ -461,7 +466,8 @@ TEST(IniToolsById, TextsArePointerSizedCopiesThatSurviveTheCaller) {
     caller.assign(40, 'z');
   }
   const char* text = nullptr;
-  EXPECT_EQ(ini_tools__read_string(table.values(), remote_sip_domain_name, NE, log.cb(), &text), INI_TOOLS__OVERWRITTEN);
+  EXPECT_EQ(ini_tools__read_string(table.values(), remote_sip_domain_name, NE, log.cb(), &text),
+            INI_TOOLS__OVERWRITTEN);
   ASSERT_NE(text, nullptr);
   EXPECT_STREQ(text, "gw.example.org");
 
@@ -513,7 +519,8 @@ TEST(IniToolsById, ExhaustedHeap) {
 // Display
 
 std::string display(const ini_tools__table& t, const ini_tools__section* s, const ini_tools__keyword* k) {
-  return cfg_test::collect([&](const ini_tools__output_cb& out) { return ini_tools__display_values(t.values(), s, k, out); });
+  return cfg_test::collect(
+      [&](const ini_tools__output_cb& out) { return ini_tools__display_values(t.values(), s, k, out); });
 }
 
 std::vector<std::string> lines_of(const std::string& text) {
@@ -541,8 +548,8 @@ TEST(IniToolsDisplay, LabelsValuesAndAlignment) {
 
   auto has_line = [&](const std::string& label, const std::string& name, const std::string& value) {
     for (const std::string& l : lines_of(text)) {
-      if (l.rfind(label, 0) == 0 && l.find(" " + name + " ") != std::string::npos &&
-          l.size() >= value.size() && l.compare(l.size() - value.size(), value.size(), value) == 0)
+      if (l.rfind(label, 0) == 0 && l.find(" " + name + " ") != std::string::npos && l.size() >= value.size() &&
+          l.compare(l.size() - value.size(), value.size(), value) == 0)
         return true;
     }
     return false;

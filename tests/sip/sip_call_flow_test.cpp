@@ -102,14 +102,16 @@ std::string branch_of(const std::string& text) {
 }
 
 struct out {
-  std::vector<std::string> wire;  // first lines sent
-  std::vector<std::uint8_t> up;   // codes to the user
-  std::vector<std::string> texts; // whole messages sent
+  std::vector<std::string> wire;   // first lines sent
+  std::vector<std::uint8_t> up;    // codes to the user
+  std::vector<std::string> texts;  // whole messages sent
 };
 
 class Flow : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(h.configure(sip_test::one_endpoint()), (std::vector<std::uint8_t>{2, 2, ENT_SIP})); }
+  void SetUp() override {
+    ASSERT_EQ(h.configure(sip_test::one_endpoint()), (std::vector<std::uint8_t>{2, 2, ENT_SIP}));
+  }
   out collect() {
     out o;
     for (const auto& m : h.take()) {
@@ -252,10 +254,12 @@ TEST_F(Flow, CrossingReInvitesAreAnswered491AndNeverReachTheUser) {
   ASSERT_EQ(from_net(msg("ACK sip:fax@127.0.0.1 SIP/2.0", "z9hG4bKg2", "1 ACK", "t1")).up,
             (std::vector<std::uint8_t>{226}));
   // Our re-INVITE is pending...
-  std::string re = "INVITE sip:a@127.0.0.1:5070 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:5060;branch=z9hG4bKre\r\n"
-                   "From: <sip:fax@127.0.0.1>;tag=t1\r\nTo: <sip:a@127.0.0.1>;tag=f1\r\nCall-ID: " +
-                   std::string(CALLID) + "\r\nCSeq: 1 INVITE\r\nContact: <sip:fax@127.0.0.1:5060>\r\n"
-                   "Content-Length: 0\r\n\r\n";
+  std::string re =
+      "INVITE sip:a@127.0.0.1:5070 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:5060;branch=z9hG4bKre\r\n"
+      "From: <sip:fax@127.0.0.1>;tag=t1\r\nTo: <sip:a@127.0.0.1>;tag=f1\r\nCall-ID: " +
+      std::string(CALLID) +
+      "\r\nCSeq: 1 INVITE\r\nContact: <sip:fax@127.0.0.1:5060>\r\n"
+      "Content-Length: 0\r\n\r\n";
   out o = request_from_user('A', re, conn);
   ASSERT_EQ(o.wire.size(), 1u);
   // ...when the far end's crosses it.

@@ -52,8 +52,7 @@ constexpr std::uint32_t STORE_OWN = SIP_DLGA_STORE_OWN, STORE_RX = SIP_DLGA_STOR
                         CONF = SIP_DLGA_CONFIRM, REL_ACK = SIP_DLGA_RELEASE_BUT_ACK, REL = SIP_DLGA_RELEASE,
                         BR_ACK = SIP_DLGA_BRANCH_ACK, BR_CAN = SIP_DLGA_BRANCH_CANCEL, SUP = SIP_DLGA_SUPERVISE,
                         FORK = SIP_DLGA_FORK_TIMER, HOLD = SIP_DLGA_BYE_HOLD, STOP = SIP_DLGA_STOP_BYE_HOLD,
-                        S500 = SIP_DLGA_STATUS_500, CANCELLED = SIP_DLGA_CALL_CANCELLED,
-                        FAILED = SIP_DLGA_CALL_FAILED;
+                        S500 = SIP_DLGA_STATUS_500, CANCELLED = SIP_DLGA_CALL_CANCELLED, FAILED = SIP_DLGA_CALL_FAILED;
 
 // clang-format off
 const step_case cases[] = {
@@ -269,14 +268,17 @@ TEST(DialogSm, EveryRowGivesItsStateFlagsResultAndActions) {
 }
 
 TEST(DialogSm, ReasonPhrasesOfTheAnswers) {
-  struct rc { std::uint8_t state; std::uint8_t code; extra x; std::uint16_t status; const char* reason; };
+  struct rc {
+    std::uint8_t state;
+    std::uint8_t code;
+    extra x;
+    std::uint16_t status;
+    const char* reason;
+  };
   const rc rcs[] = {
-      {4, INV_RX, X_NONE, 491, "request pending"},
-      {12, INV_RX, X_NONE, 491, "request pending"},
-      {8, INV_RX, X_NONE, 500, "Server Internal Error"},
-      {1, INV_RX, X_NOT_AVAIL, 480, "Not available"},
-      {1, INV_RX, X_TO_TAG, 481, "Dialog does not exist"},
-      {13, INV_RX, X_NONE, 500, "Internal Server Error"},
+      {4, INV_RX, X_NONE, 491, "request pending"},         {12, INV_RX, X_NONE, 491, "request pending"},
+      {8, INV_RX, X_NONE, 500, "Server Internal Error"},   {1, INV_RX, X_NOT_AVAIL, 480, "Not available"},
+      {1, INV_RX, X_TO_TAG, 481, "Dialog does not exist"}, {13, INV_RX, X_NONE, 500, "Internal Server Error"},
   };
   for (const rc& r : rcs) {
     std::uint8_t s = r.state;
@@ -299,9 +301,16 @@ TEST(DialogSm, StateOutsideTheTableIsAFault) {
 }
 
 // A flow: each step's event and status, and the state after it.
-struct flow_step { std::uint8_t code; std::uint16_t status; std::uint8_t call_flags; std::uint8_t state; std::uint16_t result; };
+struct flow_step {
+  std::uint8_t code;
+  std::uint16_t status;
+  std::uint8_t call_flags;
+  std::uint8_t state;
+  std::uint16_t result;
+};
 
-void run_flow(const std::vector<flow_step>& steps, std::uint16_t* flags_out = nullptr, std::uint32_t* last_actions = nullptr) {
+void run_flow(const std::vector<flow_step>& steps, std::uint16_t* flags_out = nullptr,
+              std::uint32_t* last_actions = nullptr) {
   std::uint8_t state = 1;
   std::uint16_t flags = 0;
   for (const flow_step& s : steps) {
@@ -319,13 +328,21 @@ void run_flow(const std::vector<flow_step>& steps, std::uint16_t* flags_out = nu
 
 TEST(DialogSm, UacCallAndCancelFlows) {
   // INVITE 100 180 200 ACK: 2, 4 (100 absorbed), 4, 5, 7.
-  run_flow({{'A', 0, 0, 2, 2}, {INV_CO, 100, 0, 4, 2}, {INV_CO, 100, 0, 4, 4}, {INV_CO, 180, 0, 4, 2},
-            {INV_CO, 200, 0, 5, 2}, {'B', 0, 0, 7, 2}});
+  run_flow({{'A', 0, 0, 2, 2},
+            {INV_CO, 100, 0, 4, 2},
+            {INV_CO, 100, 0, 4, 4},
+            {INV_CO, 180, 0, 4, 2},
+            {INV_CO, 200, 0, 5, 2},
+            {'B', 0, 0, 7, 2}});
   // INVITE 180 CANCEL 200 487 ACK: the ACK goes with the INVITE's branch and
   // releases the dialog.
   std::uint32_t act = 0;
-  run_flow({{'A', 0, 0, 2, 2}, {INV_CO, 180, 0, 4, 2}, {'E', 0, 0, 3, 2}, {CAN_CO, 200, 0, 3, 2},
-            {INV_CO, 487, 0, 3, 2}, {'B', 0, 0, 3, 2}},
+  run_flow({{'A', 0, 0, 2, 2},
+            {INV_CO, 180, 0, 4, 2},
+            {'E', 0, 0, 3, 2},
+            {CAN_CO, 200, 0, 3, 2},
+            {INV_CO, 487, 0, 3, 2},
+            {'B', 0, 0, 3, 2}},
            nullptr, &act);
   EXPECT_EQ(act, REL_ACK | BR_ACK);
 }
@@ -337,12 +354,20 @@ TEST(DialogSm, UasRejectCancelAndGlareFlows) {
   EXPECT_EQ(act, REL_ACK);
   // INVITE CANCEL 200 487: a 2xx from the user after the CANCEL was
   // answered is refused with 406; the 487 goes on.
-  run_flow({{INV_RX, 0, 0, 8, 2}, {CAN_RX, 0, 0, 11, 2}, {'e', 200, 0, 11, 2}, {'a', 200, 0, 11, 406},
-            {'a', 487, 0, 9, 2}, {ACK_RX, 0, 0, 9, 2}});
+  run_flow({{INV_RX, 0, 0, 8, 2},
+            {CAN_RX, 0, 0, 11, 2},
+            {'e', 200, 0, 11, 2},
+            {'a', 200, 0, 11, 406},
+            {'a', 487, 0, 9, 2},
+            {ACK_RX, 0, 0, 9, 2}});
   // A re-INVITE answered with a failure returns to confirmed on the ACK.
   std::uint16_t flags = 0;
-  run_flow({{INV_RX, 0, 0, 8, 2}, {'a', 200, 0, 12, 2}, {ACK_RX, 0, 0, 7, 2}, {INV_RX, 0, 0, 8, 2},
-            {'a', 488, 0, 9, 2}, {ACK_RX, 0, 0, 7, 2}},
+  run_flow({{INV_RX, 0, 0, 8, 2},
+            {'a', 200, 0, 12, 2},
+            {ACK_RX, 0, 0, 7, 2},
+            {INV_RX, 0, 0, 8, 2},
+            {'a', 488, 0, 9, 2},
+            {ACK_RX, 0, 0, 7, 2}},
            &flags);
   EXPECT_EQ(flags, IND);
   // Our re-INVITE pending: the far end's crossing INVITE is answered 491.

@@ -52,16 +52,20 @@ TEST(SipEntity, ConfigurationFailuresStopAtTheirEntry) {
     std::uint32_t endpoints;
   };
   const row rows[] = {
-      {"duplicate nai", [](sip_config& c) {
+      {"duplicate nai",
+       [](sip_config& c) {
          c.endpoint_count = 2;
          c.endpoints[1] = c.endpoints[0];
          c.endpoints[1].transport_nai = 5;
-       }, SIP_CFG_BAD_NAI, 1},
-      {"transport nai in use", [](sip_config& c) {
+       },
+       SIP_CFG_BAD_NAI, 1},
+      {"transport nai in use",
+       [](sip_config& c) {
          c.endpoint_count = 2;
          c.endpoints[1] = c.endpoints[0];
          c.endpoints[1].nai = 4;
-       }, SIP_CFG_BAD_NAI, 1},
+       },
+       SIP_CFG_BAD_NAI, 1},
       {"nai beyond the runtime's", [](sip_config& c) { c.endpoints[0].nai = 60000; }, SIP_CFG_BAD_NAI, 0},
       {"address type 2", [](sip_config& c) { c.endpoints[0].address_type = 2; }, SIP_CFG_ADDRESS_TYPE, 0},
   };

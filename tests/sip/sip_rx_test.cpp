@@ -53,8 +53,8 @@ std::string from_tag(std::string text, const std::string& tag) {
 
 struct outcome {
   std::vector<std::pair<std::uint16_t, std::uint8_t>> reports;  // cause, detail
-  std::vector<std::string> answers;                              // status lines sent
-  std::vector<std::uint8_t> up;                                  // codes to the user
+  std::vector<std::string> answers;                             // status lines sent
+  std::vector<std::uint8_t> up;                                 // codes to the user
   std::vector<std::uint16_t> answer_ports;
 };
 
@@ -100,7 +100,8 @@ TEST_F(Rx, BadDatagramsGetTheirCauseOrAStatelessAnswer) {
   // One call exists: in-dialog requests have something to be checked against.
   ASSERT_EQ(feed(request("INVITE", "z9hG4bKbase", "base@host", "5 INVITE")).up.size(), 1u);
   std::string vias;
-  for (int i = 0; i < 40; ++i) vias += "Via: SIP/2.0/UDP 10.0.0." + std::to_string(i) + ";branch=z9hG4bKv" + std::to_string(i) + "\r\n";
+  for (int i = 0; i < 40; ++i)
+    vias += "Via: SIP/2.0/UDP 10.0.0." + std::to_string(i) + ";branch=z9hG4bKv" + std::to_string(i) + "\r\n";
   struct row {
     const char* what;
     std::string text;
@@ -113,20 +114,29 @@ TEST_F(Rx, BadDatagramsGetTheirCauseOrAStatelessAnswer) {
       {"no Call-ID",
        "OPTIONS sip:fax@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:5070;branch=z9hG4bKx\r\n"
        "From: <sip:a@h>;tag=1\r\nTo: <sip:b@h>\r\nCSeq: 1 OPTIONS\r\nContent-Length: 0\r\n\r\n",
-       {{26, 10}}, {}},
-      {"BYE of no call", request("BYE", "z9hG4bKbye", "nocall@host", "2 BYE", "t9"), {{40, 228}},
+       {{26, 10}},
+       {}},
+      {"BYE of no call",
+       request("BYE", "z9hG4bKbye", "nocall@host", "2 BYE", "t9"),
+       {{40, 228}},
        {"SIP/2.0 481 Call/Transaction Does Not Exist"}},
       {"stray ACK", request("ACK", "z9hG4bKack", "nocall@host", "1 ACK", "t9"), {{40, 226}}, {}},
-      {"stray CANCEL", request("CANCEL", "z9hG4bKcan", "nocall@host", "1 CANCEL"), {{40, 229}},
+      {"stray CANCEL",
+       request("CANCEL", "z9hG4bKcan", "nocall@host", "1 CANCEL"),
+       {{40, 229}},
        {"SIP/2.0 481 Call/Transaction Does Not Exist"}},
       {"response of no call",
        "SIP/2.0 200 OK\r\nVia: SIP/2.0/UDP 127.0.0.1:5060;branch=z9hG4bKunknown\r\nFrom: <sip:a@h>;tag=1\r\n"
        "To: <sip:b@h>;tag=2\r\nCall-ID: none@host\r\nCSeq: 1 OPTIONS\r\nContent-Length: 0\r\n\r\n",
-       {{40, 0xC3}}, {}},
+       {{40, 0xC3}},
+       {}},
       {"BYE with a tag that only starts like the dialog's",
        from_tag(request("BYE", "z9hG4bKbye2", "base@host", "6 BYE", "x"), "f1x"),
-       {{40, 228}}, {"SIP/2.0 481 Call/Transaction Does Not Exist"}},
-      {"CSeq out of order", request("OPTIONS", "z9hG4bKold", "base@host", "4 OPTIONS"), {{38, 9}},
+       {{40, 228}},
+       {"SIP/2.0 481 Call/Transaction Does Not Exist"}},
+      {"CSeq out of order",
+       request("OPTIONS", "z9hG4bKold", "base@host", "4 OPTIONS"),
+       {{38, 9}},
        {"SIP/2.0 500 Internal Server Error"}},
   };
   for (const row& r : rows) {
@@ -146,8 +156,9 @@ TEST_F(Rx, BadDatagramsGetTheirCauseOrAStatelessAnswer) {
 }
 
 std::string invite_with_sdp(const std::string& callid, std::size_t sdp_size) {
-  std::string sdp = "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\n"
-                    "m=image 4000 udptl t38\r\n";
+  std::string sdp =
+      "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\n"
+      "m=image 4000 udptl t38\r\n";
   while (sdp.size() < sdp_size) sdp += "a=X-pad:" + std::string(60, 'p') + "\r\n";
   std::string inv = request("INVITE", "z9hG4bK" + callid, callid + "@host", "1 INVITE");
   inv.replace(inv.find("Content-Length: 0"), 17,

@@ -53,17 +53,17 @@ struct capture {
     const std::uint32_t hdr[] = {0xa1b2c3d4u, 0x00040002u, 0, 0, 65535, 101};  // LINKTYPE_RAW
     std::fwrite(hdr, sizeof hdr, 1, f);
   }
-  void add(const std::uint8_t* src, std::uint16_t sport, const std::uint8_t* dst, std::uint16_t dport,
-           const void* data, std::size_t n) {
+  void add(const std::uint8_t* src, std::uint16_t sport, const std::uint8_t* dst, std::uint16_t dport, const void* data,
+           std::size_t n) {
     if (f == nullptr) return;
     const auto now = std::chrono::system_clock::now().time_since_epoch();
     const auto us = std::chrono::duration_cast<std::chrono::microseconds>(now).count();
     const std::uint32_t total = static_cast<std::uint32_t>(28 + n);
-    const std::uint32_t rec[] = {static_cast<std::uint32_t>(us / 1000000), static_cast<std::uint32_t>(us % 1000000), total,
-                                 total};
+    const std::uint32_t rec[] = {static_cast<std::uint32_t>(us / 1000000), static_cast<std::uint32_t>(us % 1000000),
+                                 total, total};
     std::fwrite(rec, sizeof rec, 1, f);
-    std::uint8_t ip[28] = {0x45, 0, static_cast<std::uint8_t>(total >> 8), static_cast<std::uint8_t>(total), 0, 0, 0x40, 0,
-                           64, 17};
+    std::uint8_t ip[28] = {
+        0x45, 0, static_cast<std::uint8_t>(total >> 8), static_cast<std::uint8_t>(total), 0, 0, 0x40, 0, 64, 17};
     std::memcpy(ip + 12, src, 4);
     std::memcpy(ip + 16, dst, 4);
     std::uint32_t sum = 0;
@@ -72,9 +72,14 @@ struct capture {
     ip[10] = static_cast<std::uint8_t>(~sum >> 8);
     ip[11] = static_cast<std::uint8_t>(~sum);
     const std::uint16_t ulen = static_cast<std::uint16_t>(8 + n);
-    const std::uint8_t udp[8] = {static_cast<std::uint8_t>(sport >> 8), static_cast<std::uint8_t>(sport),
-                                 static_cast<std::uint8_t>(dport >> 8), static_cast<std::uint8_t>(dport),
-                                 static_cast<std::uint8_t>(ulen >> 8), static_cast<std::uint8_t>(ulen), 0, 0};
+    const std::uint8_t udp[8] = {static_cast<std::uint8_t>(sport >> 8),
+                                 static_cast<std::uint8_t>(sport),
+                                 static_cast<std::uint8_t>(dport >> 8),
+                                 static_cast<std::uint8_t>(dport),
+                                 static_cast<std::uint8_t>(ulen >> 8),
+                                 static_cast<std::uint8_t>(ulen),
+                                 0,
+                                 0};
     std::memcpy(ip + 20, udp, 8);
     std::fwrite(ip, sizeof ip, 1, f);
     std::fwrite(data, n, 1, f);
@@ -359,9 +364,9 @@ class SipSipp : public ::testing::Test {
     auto req = [&](const std::string& method, const std::string& branch, int cseq, const std::string& to_tag) {
       return method + " " + them + " SIP/2.0\r\nVia: SIP/2.0/UDP " + us + ";branch=" + branch +
              "\r\nFrom: <sip:tessaly@" + us + ">;tag=tes9\r\nTo: <" + them + ">" +
-             (to_tag.empty() ? "" : ";tag=" + to_tag) + "\r\nCall-ID: out-1@127.0.0.1\r\nCSeq: " +
-             std::to_string(cseq) + " " + method + "\r\nContact: <sip:tessaly@" + us +
-             ">\r\nMax-Forwards: 70\r\nContent-Length: 0\r\n\r\n";
+             (to_tag.empty() ? "" : ";tag=" + to_tag) +
+             "\r\nCall-ID: out-1@127.0.0.1\r\nCSeq: " + std::to_string(cseq) + " " + method +
+             "\r\nContact: <sip:tessaly@" + us + ">\r\nMax-Forwards: 70\r\nContent-Length: 0\r\n\r\n";
     };
     const std::uint16_t conn = 5;
     if (options) send_to_sip(ENT_SSC, 'C', request_prim('C', req("OPTIONS", "z9hG4bK-opt1", 1, "")), 1, conn);
@@ -454,10 +459,10 @@ class SipSipp : public ::testing::Test {
     uri = uri.substr(uri.find('<') + 1);
     uri = uri.substr(0, uri.find('>'));
     const std::string us = "127.0.0.1:" + std::to_string(port);
-    return method + " " + uri + " SIP/2.0\r\nVia: SIP/2.0/UDP " + us + ";branch=" + branch +
-           "\r\nFrom: <sip:fax@" + us + ">;tag=tes1\r\nTo: " + header_value(invite, "From") +
-           "\r\nCall-ID: " + header_value(invite, "Call-ID") + "\r\nCSeq: 1 " + method + "\r\nContact: <sip:fax@" +
-           us + ">\r\nMax-Forwards: 70\r\nContent-Length: 0\r\n\r\n";
+    return method + " " + uri + " SIP/2.0\r\nVia: SIP/2.0/UDP " + us + ";branch=" + branch + "\r\nFrom: <sip:fax@" +
+           us + ">;tag=tes1\r\nTo: " + header_value(invite, "From") +
+           "\r\nCall-ID: " + header_value(invite, "Call-ID") + "\r\nCSeq: 1 " + method + "\r\nContact: <sip:fax@" + us +
+           ">\r\nMax-Forwards: 70\r\nContent-Length: 0\r\n\r\n";
   }
 
   // tshark on the capture: nothing malformed and no expert error; a copy
@@ -470,7 +475,8 @@ class SipSipp : public ::testing::Test {
     const std::string bad = capture_path + ".bad";
     ASSERT_EQ(std::system(("tshark -r " + capture_path + " -d udp.port==" + std::to_string(port) +
                            ",sip -Y sip -T fields -E separator='|' -e sip.Method -e sip.Status-Code -e sip.Via.branch "
-                           "-e sip.CSeq.seq -e sip.CSeq.method -e sip.resend -e sip.Call-ID >" + out + " 2>/dev/null")
+                           "-e sip.CSeq.seq -e sip.CSeq.method -e sip.resend -e sip.Call-ID >" +
+                           out + " 2>/dev/null")
                               .c_str()),
               0);
     ASSERT_EQ(std::system(("tshark -r " + capture_path + " -d udp.port==" + std::to_string(port) +
@@ -479,7 +485,9 @@ class SipSipp : public ::testing::Test {
                               .c_str()),
               0);
     EXPECT_EQ(read_lines(bad).size(), 0u) << "malformed or expert error in " << capture_path;
-    struct pkt { std::string method, status, branch, seq, cseq_method, resend, callid; };
+    struct pkt {
+      std::string method, status, branch, seq, cseq_method, resend, callid;
+    };
     std::vector<pkt> pkts;
     for (const std::string& l : read_lines(out)) {
       std::vector<std::string> f;
@@ -517,8 +525,7 @@ class SipSipp : public ::testing::Test {
       if (invite == nullptr) continue;
       if (p.method == "CANCEL" || !accepted)
         EXPECT_EQ(p.branch, invite->branch) << p.method << " " << i << " of " << capture_path;
-      else
-        EXPECT_NE(p.branch, invite->branch) << "2xx ACK " << i << " of " << capture_path;
+      else EXPECT_NE(p.branch, invite->branch) << "2xx ACK " << i << " of " << capture_path;
       if (p.method == "ACK" && !accepted) ++acks_on_invite_branch;
       if (p.method == "CANCEL") ++cancels_seen;
     }
@@ -586,14 +593,14 @@ TEST_F(SipSipp, UacCancel) {
 
 TEST_F(SipSipp, UacGlare) {
   EXPECT_EQ(run("uac-glare.xml", true, user::glare), 0);  // SIPp got its 491
-  EXPECT_EQ(invites_up, 1);  // its re-INVITE never reached the user
+  EXPECT_EQ(invites_up, 1);                               // its re-INVITE never reached the user
   EXPECT_EQ(sip_mod.pools.calls.in_use(), 0u);
   EXPECT_EQ(sip_mod.pools.server_txs.in_use(), 0u);
 }
 
 TEST_F(SipSipp, UacMute) {
   const auto start = clock_type::now();
-  EXPECT_EQ(run("uac-mute.xml", false, user::mute), 0);  // SIPp got its 408
+  EXPECT_EQ(run("uac-mute.xml", false, user::mute), 0);                   // SIPp got its 408
   EXPECT_GE(clock_type::now() - start, std::chrono::milliseconds(3000));  // the supervision interval
   EXPECT_EQ(invites_up, 1);
   EXPECT_EQ(errors, (std::vector<std::uint16_t>{25}));
@@ -629,7 +636,9 @@ TEST_F(SipSipp, UasOptionsSlow) {
   // 0, 0.1, 0.3, 0.7 s (doubling), the 100 at 1 s, then T2: 1.8 s; the 200
   // at 2 s ends it.
   ASSERT_EQ(g_options_out.size(), 5u);
-  const auto ms = [](clock_type::duration d) { return std::chrono::duration_cast<std::chrono::milliseconds>(d).count(); };
+  const auto ms = [](clock_type::duration d) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
+  };
   const long want[] = {100, 200, 400, 1100};
   for (std::size_t i = 1; i < g_options_out.size(); ++i) {
     const long gap = static_cast<long>(ms(g_options_out[i] - g_options_out[i - 1]));
@@ -650,7 +659,7 @@ TEST_F(SipSipp, UasForks) {
 TEST_F(SipSipp, UasSilent) {
   g_invites_out = 0;
   EXPECT_EQ(call_out("uas-silent.xml"), 0);
-  EXPECT_EQ(g_invites_out, 7);  // 0, 0.1, 0.3, 0.7, 1.5, 3.1, 6.3 s
+  EXPECT_EQ(g_invites_out, 7);                          // 0, 0.1, 0.3, 0.7, 1.5, 3.1, 6.3 s
   EXPECT_EQ(errors, (std::vector<std::uint16_t>{24}));  // at 64 T1
   EXPECT_EQ(sip_mod.pools.calls.in_use(), 0u);
 }

@@ -5,7 +5,11 @@
 
 namespace {
 
-struct Want { u8 code; u8 route; u8 event; };
+struct Want {
+  u8 code;
+  u8 route;
+  u8 event;
+};
 
 void check_table(ssc_class_table t, const Want* want, unsigned n, const char* name) {
   ASSERT_EQ(t.count, n) << name << ": a row was added or lost";
@@ -53,9 +57,9 @@ TEST(SscClassify, SipRows) {
 }
 
 TEST(SscClassify, UserRows) {
-  const Want w[] = {{38, 'F', 62}, {40, 'A', 0},   {43, 'A', 55},  {65, 'F', 1},   {66, 'C', 3},  {67, 'C', 40},
-                    {68, 'C', 11}, {69, 'C', 7},   {70, 'F', 20},  {82, 'F', 19},  {91, 'G', 66}, {97, 'C', 2},
-                    {99, 'C', 42}, {100, 'C', 14}, {101, 'C', 9},  {102, 'C', 23}, {114, 'F', 68}};
+  const Want w[] = {{38, 'F', 62}, {40, 'A', 0},   {43, 'A', 55}, {65, 'F', 1},   {66, 'C', 3},  {67, 'C', 40},
+                    {68, 'C', 11}, {69, 'C', 7},   {70, 'F', 20}, {82, 'F', 19},  {91, 'G', 66}, {97, 'C', 2},
+                    {99, 'C', 42}, {100, 'C', 14}, {101, 'C', 9}, {102, 'C', 23}, {114, 'F', 68}};
   check_table(ssc_user_table(), w, 17, "user");
   // Transactions the answers find (request message types).
   EXPECT_EQ(ssc_user_row(97).tx_type, 0);
@@ -78,7 +82,11 @@ TEST(SscClassify, UserRows) {
 }
 
 TEST(SscClassify, ManagementSubCodes) {
-  struct Case { u8 sub; u8 event; bool checked; };
+  struct Case {
+    u8 sub;
+    u8 event;
+    bool checked;
+  };
   const Case cases[] = {{'A', 82, true}, {'B', 83, true}, {'C', 84, true}, {'D', 86, false}, {'E', 87, false}};
   for (const Case& c : cases) {
     const ssc_mgmt_row* r = ssc_mgmt_row_of(c.sub);

@@ -33,8 +33,8 @@
 
 namespace {
 
-sip_digest_input input(const char* user, const char* realm, const char* password, const char* nonce,
-                       const char* cnonce, u8 alg, u8 qop, u32 nc, const char* method, const char* uri) {
+sip_digest_input input(const char* user, const char* realm, const char* password, const char* nonce, const char* cnonce,
+                       u8 alg, u8 qop, u32 nc, const char* method, const char* uri) {
   sip_digest_input in;
   in.user = user;
   in.realm = realm;
@@ -58,8 +58,8 @@ std::string compute(sip_digest_input in, const std::string& body = {}) {
 }
 
 std::string compute(const ssc_digest_block& b) {
-  return compute(input(b.user, b.realm, b.password, b.nonce, b.cnonce, b.algorithm, b.qop, b.nonce_count, b.method,
-                       b.digest_uri));
+  return compute(
+      input(b.user, b.realm, b.password, b.nonce, b.cnonce, b.algorithm, b.qop, b.nonce_count, b.method, b.digest_uri));
 }
 
 constexpr const char* kRfc2617Nonce = "dcd98b7102dd2f0e8b11d0f600bfb0c093";
@@ -93,29 +93,33 @@ TEST(SscDigest, ResponseVectors) {
   const std::string sdp = "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\n";
   const Case cases[] = {
       // RFC 2617 section 3.5.
-      {"rfc2617", input("Mufasa", "testrealm@host.com", "Circle Of Life", kRfc2617Nonce, "0a4f113b", 'M', 'A', 1,
-                        "GET", "/dir/index.html"),
+      {"rfc2617",
+       input("Mufasa", "testrealm@host.com", "Circle Of Life", kRfc2617Nonce, "0a4f113b", 'M', 'A', 1, "GET",
+             "/dir/index.html"),
        "", "6629fae49393a05397450978507c4ef1"},
       // RFC 7616 section 3.9.1, MD5.
-      {"rfc7616", input("Mufasa", "http-auth@example.org", "Circle of Life",
-                        "7ypf/xlj9XXwfDPEoM4URrv/xwf94BcCAzFZH4GiTo0v",
-                        "f2/wE4q74E6zIJEtWaHKaf5wv/H5QzzpXusqGemxURZJ", 'M', 'A', 1, "GET", "/dir/index.html"),
+      {"rfc7616",
+       input("Mufasa", "http-auth@example.org", "Circle of Life", "7ypf/xlj9XXwfDPEoM4URrv/xwf94BcCAzFZH4GiTo0v",
+             "f2/wE4q74E6zIJEtWaHKaf5wv/H5QzzpXusqGemxURZJ", 'M', 'A', 1, "GET", "/dir/index.html"),
        "", "8ca523f5e9506fed4657c9700eebdbec"},
       // MD5-sess: HA1 over the hexadecimal digest (hashlib).
-      {"md5-sess", input("Mufasa", "testrealm@host.com", "Circle Of Life", kRfc2617Nonce, "0a4f113b", 'D', 'A', 1,
-                         "GET", "/dir/index.html"),
+      {"md5-sess",
+       input("Mufasa", "testrealm@host.com", "Circle Of Life", kRfc2617Nonce, "0a4f113b", 'D', 'A', 1, "GET",
+             "/dir/index.html"),
        "", "8e3825c57e897f5a0dec6c2d4e5059d0"},
       // auth-int: H(body) over the body bytes, URI with port and parameters, nc 10.
-      {"auth-int", input("Mufasa", "testrealm@host.com", "Circle Of Life", kRfc2617Nonce, "0a4f113b", 'M', 'I', 10,
-                         "INVITE", "sip:fax@127.0.0.1:5070;transport=udp"),
+      {"auth-int",
+       input("Mufasa", "testrealm@host.com", "Circle Of Life", kRfc2617Nonce, "0a4f113b", 'M', 'I', 10, "INVITE",
+             "sip:fax@127.0.0.1:5070;transport=udp"),
        sdp, "b58ac904642a1b5242209795c36ed3b5"},
-      {"auth-int empty body", input("Mufasa", "testrealm@host.com", "Circle Of Life", kRfc2617Nonce, "0a4f113b",
-                                    'M', 'I', 1, "INVITE", "sip:fax@127.0.0.1:5070;transport=udp"),
+      {"auth-int empty body",
+       input("Mufasa", "testrealm@host.com", "Circle Of Life", kRfc2617Nonce, "0a4f113b", 'M', 'I', 1, "INVITE",
+             "sip:fax@127.0.0.1:5070;transport=udp"),
        "", "cb1b31437ad0f6a4e5766ddc1b944e07"},
       // No qop (RFC 2069 form), empty password hashes as empty.
-      {"no qop, empty password", input("Mufasa", "testrealm@host.com", "", kRfc2617Nonce, "", 'M', 255, 0,
-                                       "REGISTER", "sip:127.0.0.1:5070"),
-       "", "d9eddc42e2633693b7ea9e77179a878b"},
+      {"no qop, empty password",
+       input("Mufasa", "testrealm@host.com", "", kRfc2617Nonce, "", 'M', 255, 0, "REGISTER", "sip:127.0.0.1:5070"), "",
+       "d9eddc42e2633693b7ea9e77179a878b"},
       // Cannot be computed: no user name, unknown algorithm.
       {"no user", input("", "r", "p", "n", "c", 'M', 'A', 1, "INVITE", "sip:a@b"), "", "<none>"},
       {"unknown algorithm", input("u", "r", "p", "n", "c", 'X', 'A', 1, "INVITE", "sip:a@b"), "", "<none>"},
@@ -168,23 +172,24 @@ TEST(SscDigest, ChallengeStep) {
       {"401 answered", challenge(401, "n1"), false, kUser, "sip:fax@127.0.0.1:5070", 4, 0, 0},
       {"407 answered", challenge(407, "n1"), false, kUser, "sip:fax@127.0.0.1:5070", 4, 0, 0},
       {"403 declined", challenge(403, "n1"), false, kUser, "sip:a@b", 5, 0, 0},
-      {"401 without header", with(challenge(401, "n1"), [](auto& c) { c.present = false; }), false, kUser,
-       "sip:a@b", 5, 'c', 1},
-      {"407 without header", with(challenge(407, "n1"), [](auto& c) { c.present = false; }), false, kUser,
-       "sip:a@b", 5, 'c', 0},
-      {"no realm", with(challenge(401, "n1"), [](auto& c) { c.realm = nullptr; }), false, kUser, "sip:a@b", 5, 'e',
-       1},
+      {"401 without header", with(challenge(401, "n1"), [](auto& c) { c.present = false; }), false, kUser, "sip:a@b", 5,
+       'c', 1},
+      {"407 without header", with(challenge(407, "n1"), [](auto& c) { c.present = false; }), false, kUser, "sip:a@b", 5,
+       'c', 0},
+      {"no realm", with(challenge(401, "n1"), [](auto& c) { c.realm = nullptr; }), false, kUser, "sip:a@b", 5, 'e', 1},
       {"no nonce", challenge(401, ""), false, kUser, "sip:a@b", 5, 'e', 1},
       {"64-character nonce", challenge(401, nonce64.c_str()), false, kUser, "sip:a@b", 4, 0, 0},
       {"65-character nonce", challenge(401, nonce65.c_str()), false, kUser, "sip:a@b", 5, 'e', 1},
-      {"unknown algorithm", with(challenge(401, "n1"), [](auto& c) { c.algorithm_text = "SHA-512-256"; }), false,
-       kUser, "sip:a@b", 5, 'e', 1},
-      {"unknown qop only", with(challenge(401, "n1"), [](auto& c) {
-         c.qop_count = 0;
-         c.qop_text = "auth-conf";
-       }), false, kUser, "sip:a@b", 5, 'e', 1},
-      {"Basic scheme", with(challenge(401, "n1"), [](auto& c) { c.scheme = 'B'; }), false, kUser, "sip:a@b", 5, 'e',
-       1},
+      {"unknown algorithm", with(challenge(401, "n1"), [](auto& c) { c.algorithm_text = "SHA-512-256"; }), false, kUser,
+       "sip:a@b", 5, 'e', 1},
+      {"unknown qop only",
+       with(challenge(401, "n1"),
+            [](auto& c) {
+              c.qop_count = 0;
+              c.qop_text = "auth-conf";
+            }),
+       false, kUser, "sip:a@b", 5, 'e', 1},
+      {"Basic scheme", with(challenge(401, "n1"), [](auto& c) { c.scheme = 'B'; }), false, kUser, "sip:a@b", 5, 'e', 1},
       {"no user name", challenge(401, "n1"), false, ssc_digest_user{}, "sip:a@b", 5, 'e', 2},
       {"URI too long for the record", challenge(401, "n1"), false, kUser, long_uri, 5, 'e', 1},
       {"same nonce again", challenge(401, "n1", 'T'), true, kUser, "sip:a@b", 5, 'e', 1},
@@ -344,7 +349,7 @@ class SscDigestReceived : public ssc_bridge_test::Runtime {
  protected:
   ssc_handle* received(const std::string& header) {
     const std::string msg = std::string(header.rfind("WWW", 0) == 0 ? "SIP/2.0 401 Unauthorized\r\n"
-                                                                      : "SIP/2.0 407 Proxy Authentication Required\r\n") +
+                                                                    : "SIP/2.0 407 Proxy Authentication Required\r\n") +
                             "Via: SIP/2.0/UDP 127.0.0.1:5060;branch=z9hG4bK-1\r\n"
                             "From: <sip:fax@127.0.0.1>;tag=1\r\n"
                             "To: <sip:peer@127.0.0.1>;tag=2\r\n"
@@ -570,10 +575,9 @@ std::string header_line(const std::string& msg, const std::string& name) {
 // ACK for a non-2xx final answer: the INVITE's Via, From, Call-ID, the
 // answer's To, CSeq number with ACK.
 std::string ack_for(const std::string& answer, u16 sipp_port, u32 cseq) {
-  return "ACK sip:fax@127.0.0.1:" + std::to_string(sipp_port) + " SIP/2.0\r\n" + header_line(answer, "Via") +
-         "\r\n" + header_line(answer, "From") + "\r\n" + header_line(answer, "To") + "\r\n" +
-         header_line(answer, "Call-ID") + "\r\nCSeq: " + std::to_string(cseq) +
-         " ACK\r\nMax-Forwards: 70\r\nContent-Length: 0\r\n\r\n";
+  return "ACK sip:fax@127.0.0.1:" + std::to_string(sipp_port) + " SIP/2.0\r\n" + header_line(answer, "Via") + "\r\n" +
+         header_line(answer, "From") + "\r\n" + header_line(answer, "To") + "\r\n" + header_line(answer, "Call-ID") +
+         "\r\nCSeq: " + std::to_string(cseq) + " ACK\r\nMax-Forwards: 70\r\nContent-Length: 0\r\n\r\n";
 }
 
 using ssc_test::run_command;
@@ -681,8 +685,7 @@ TEST_F(SscDigestSipp, UasAuthAcceptsOurCredentials) {
     std::string a2 = "INVITE:" + param(line, "uri");
     if (param(line, "qop") == "auth-int") a2 += ":" + md5_hex("");
     EXPECT_EQ(param(line, "response"), md5_hex(ha1 + ":" + param(line, "nonce") + ":" + param(line, "nc") + ":" +
-                                               param(line, "cnonce") + ":" + param(line, "qop") + ":" +
-                                               md5_hex(a2)));
+                                               param(line, "cnonce") + ":" + param(line, "qop") + ":" + md5_hex(a2)));
     ours.send_to(sipp_port, ack_for(answer, sipp_port, 2));
   }
 }

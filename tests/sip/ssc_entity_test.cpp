@@ -68,11 +68,14 @@ TEST(SscConfig, ParseFieldsAndResults) {
   EXPECT_EQ(out[0].addr[0], 127);
   EXPECT_EQ(out[0].addr[3], 1);
 
-  struct Case { std::vector<u8> body; u8 result; };
+  struct Case {
+    std::vector<u8> body;
+    u8 result;
+  };
   auto name = foip_config(5, 'N');
   std::memset(&name[25], 'h', 65);  // no NUL in the 65-byte field: 64 characters kept
   auto two_profiles = foip_config(5);
-  put16(two_profiles, 4, 2);          // count says 2, body holds 1
+  put16(two_profiles, 4, 2);  // count says 2, body holds 1
   auto zero = foip_config(5);
   put16(zero, 4, 0);
   const Case cases[] = {
@@ -150,8 +153,8 @@ TEST_F(SscEntity, UserCallGetsSameSipConnWhenFree) {
 TEST_F(SscEntity, NetworkCallGetsSameUserConnWhenFree) {
   ASSERT_EQ(ssc_call__new_for_sip(7), 2);
   EXPECT_EQ(ssc_mod().call->user_conn, 7);
-  ASSERT_EQ(ssc_call__new_for_user(9), 2);      // user slot 9 taken, SIP 9 too
-  ASSERT_EQ(ssc_call__new_for_sip(10), 2);      // SIP 10 free, user 10 free
+  ASSERT_EQ(ssc_call__new_for_user(9), 2);  // user slot 9 taken, SIP 9 too
+  ASSERT_EQ(ssc_call__new_for_sip(10), 2);  // SIP 10 free, user 10 free
   EXPECT_EQ(ssc_mod().call->user_conn, 10);
   ASSERT_EQ(ssc_call__new_for_sip(11), 2);
   EXPECT_EQ(ssc_mod().call->user_conn, 11);

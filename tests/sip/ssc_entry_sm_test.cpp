@@ -110,7 +110,8 @@ const Case kCases[] = {
     {16, 12, with([](F& f) {
        f.status_class = 1;
        f.reinvite_running = true;
-     }), A::none, 7},
+     }),
+     A::none, 7},
     {16, 12, with([](F& f) { f.internal_24 = true; }), A::bye_ended, 1},
     {16, 13, {}, A::answer_crossing_bye, 16},
     {16, 57, {}, A::none, 16},
@@ -255,35 +256,45 @@ TEST(SscEntrySm, RegisterResponse) {
     return f;
   };
   const Case cases[] = {
-      {"no status", [] { ssc_register_facts f; return f; }(), ENTRY_REGISTERING, false, false, false, true, 0},
+      {"no status",
+       [] {
+         ssc_register_facts f;
+         return f;
+       }(),
+       ENTRY_REGISTERING, false, false, false, true, 0},
       {"1xx", ok([](auto& f) { f.status_class = 0; }), ENTRY_REGISTERING, false, false, false, false, 0},
-      {"2xx Contact expires=4", ok([](auto& f) { f.contact_expires = 4; }), ENTRY_REGISTERED, true, true, false,
-       false, 2000},
+      {"2xx Contact expires=4", ok([](auto& f) { f.contact_expires = 4; }), ENTRY_REGISTERED, true, true, false, false,
+       2000},
       {"2xx Expires 3600", ok([](auto& f) {
          f.has_expires = true;
          f.expires_s = 3600;
-       }), ENTRY_REGISTERED, true, true, false, false, 3000000},
+       }),
+       ENTRY_REGISTERED, true, true, false, false, 3000000},
       {"2xx no expiry, asked 120", ok([](auto& f) {
          f.asked_has_expires = true;
          f.asked_expires_s = 120;
-       }), ENTRY_REGISTERED, true, true, false, false, 60000},
+       }),
+       ENTRY_REGISTERED, true, true, false, false, 60000},
       {"2xx no expiry, none asked", ok([](auto&) {}), ENTRY_REGISTERED, true, true, false, false, 3000000},
       {"2xx expires 0", ok([](auto& f) { f.contact_expires = 0; }), ENTRY_IDLE, false, true, false, false, 0},
       {"2xx to a de-registration", ok([](auto& f) { f.refresh_ms = 0; }), ENTRY_IDLE, false, true, false, false, 0},
       {"401 answered", ok([](auto& f) {
          f.status_class = 3;
          f.challenge_retry = true;
-       }), ENTRY_REGISTERING, false, false, true, false, 0},
+       }),
+       ENTRY_REGISTERING, false, false, true, false, 0},
       {"401 declined", ok([](auto& f) { f.status_class = 3; }), ENTRY_IDLE, false, true, false, false, 0},
       {"403 with an event deferred", ok([](auto& f) {
          f.status_class = 3;
          f.deferred = true;
-       }), ENTRY_REGISTERED, false, false, false, false, 0},
+       }),
+       ENTRY_REGISTERED, false, false, false, false, 0},
       {"302", ok([](auto& f) { f.status_class = 2; }), ENTRY_IDLE, false, true, false, false, 0},
       {"302 deferred", ok([](auto& f) {
          f.status_class = 2;
          f.deferred = true;
-       }), ENTRY_REGISTERED, false, false, false, false, 0},
+       }),
+       ENTRY_REGISTERED, false, false, false, false, 0},
   };
   for (const Case& c : cases) {
     const ssc_register_outcome o = ssc_register_response(c.f);

@@ -294,14 +294,16 @@ TEST_F(SscHandler, RequireCheckAnswers420WithUnsupportedTags) {
       {"100rel", {{'1', nullptr}}, false, {}},
       {"100rel, foo", {{'1', nullptr}, {0xFF, "foo"}}, true, {"foo"}},
       {"timer", {{'t', nullptr}}, true, {"t"}},
-      {"six unknown", {{0xFF, "a1"}, {0xFF, "b2"}, {0xFF, "c3"}, {0xFF, "d4"}, {0xFF, "e5"}, {0xFF, "f6"}}, true,
+      {"six unknown",
+       {{0xFF, "a1"}, {0xFF, "b2"}, {0xFF, "c3"}, {0xFF, "d4"}, {0xFF, "e5"}, {0xFF, "f6"}},
+       true,
        {"a1", "b2", "c3", "d4", "e5", "f6"}},
   };
   u16 conn = 10;
   for (const RequireCase& c : cases) {
     ssc_handle* h = ssc_test::invite(c.require);
     ASSERT_NE(h, nullptr);
-    h->addr_port = 5080;  // the datagram's source port
+    h->addr_port = 5080;                                         // the datagram's source port
     Ssc_first<ssc_hdr_via>(h, ssc_header_id::VIA)->port = 5999;  // a wrong sent-by port
     const std::vector<u8> body = ssc_test::sip_body(h);
     (void)Ssc_free_handle(h);
@@ -496,7 +498,12 @@ TEST_F(SscHandler, AnswersFromSipMatchForksAndReachTheUser) {
         {'C', ssc_mod().event, static_cast<u16>(ssc_mod().entry ? ssc_mod().entry->index : 255)});
     if (ssc_mod().event == 4) ssc_send('A', 255, SSC_INVITE_CO);
   });
-  struct Case { u16 status; const char* tag; u8 index; bool dialog_gone; };
+  struct Case {
+    u16 status;
+    const char* tag;
+    u8 index;
+    bool dialog_gone;
+  };
   const Case cases[] = {
       {180, "tA", 0, false},  // the first entry takes the tag
       {180, "tB", 1, false},  // a new tag: fork
@@ -518,8 +525,8 @@ TEST_F(SscHandler, AnswersFromSipMatchForksAndReachTheUser) {
     auto up = take_for(ENT_FOIP);
     ASSERT_EQ(up.size(), 1u);
     EXPECT_EQ(up[0].code, SSC_INVITE_CO);
-    EXPECT_EQ(up[0].sapi, c.index);   // the entry's index
-    EXPECT_EQ(up[0].conn_id, 5);      // the user's conn_id
+    EXPECT_EQ(up[0].sapi, c.index);  // the entry's index
+    EXPECT_EQ(up[0].conn_id, 5);     // the user's conn_id
     EXPECT_EQ(up[0].nai, NAI);
     ssc_handle* got = Ssc_alloc_handle();
     msg_t* m = rt_test::make_msg(ENT_SSC, ENT_FOIP, SSC_INVITE_CO, {}, NAI, 5);
@@ -704,8 +711,7 @@ TEST_F(SscHandler, KeepAliveProbesOfABinding) {
     ssc_handle* back = Ssc_alloc_handle();
     ASSERT_EQ(Ssc_init_handle(back, ssc_msg_type::OPTIONS), 2);
     ssc_rc_fail fail;
-    ASSERT_EQ(ssc_decode_from_sip(back, next[0].data.data(), static_cast<u16>(next[0].data.size()), &fail),
-              SSC_RC_OK);
+    ASSERT_EQ(ssc_decode_from_sip(back, next[0].data.data(), static_cast<u16>(next[0].data.size()), &fail), SSC_RC_OK);
     EXPECT_NE(first_call_id, Ssc_first<ssc_hdr_call_id>(back, ssc_header_id::CALL_ID)->local);  // new Call-ID
     (void)Ssc_free_handle(back);
   }

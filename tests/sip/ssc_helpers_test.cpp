@@ -229,7 +229,13 @@ TEST_F(SscStore, SmallRemaindersAreGivenWhole) {
 }
 
 TEST_F(SscStore, RefreshIntervalFromReceivedHandle) {
-  struct Case { const char* what; int expires; long long contact; u32 before; u32 after; };
+  struct Case {
+    const char* what;
+    int expires;
+    long long contact;
+    u32 before;
+    u32 after;
+  };
   const Case cases[] = {
       {"nothing: unchanged", -1, -1, 1234, 1234},
       {"Expires 0", 0, -1, SSC_REFRESH_UNKNOWN, 0},

@@ -8,7 +8,11 @@
 #include <string>
 
 TEST(SscIdent, StatusClass) {
-  struct Case { bool has; u32 status; u8 cls; };
+  struct Case {
+    bool has;
+    u32 status;
+    u8 cls;
+  };
   const Case cases[] = {{false, 200, 4}, {true, 0, 4},   {true, 99, 4},  {true, 100, 0}, {true, 199, 0},
                         {true, 200, 1},  {true, 299, 1}, {true, 300, 2}, {true, 399, 2}, {true, 400, 3},
                         {true, 420, 3},  {true, 699, 3}, {true, 700, 4}, {true, 35, 4}};
@@ -16,7 +20,10 @@ TEST(SscIdent, StatusClass) {
 }
 
 TEST(SscIdent, RefreshRuleNeverWrapsAndIsCapped) {
-  struct Case { u32 expires; u32 ms; };
+  struct Case {
+    u32 expires;
+    u32 ms;
+  };
   const Case cases[] = {
       {0, 0},
       {1, 0},
@@ -104,20 +111,24 @@ TEST(SscIdent, BoundedTextCopy) {
 }
 
 TEST(SscIdent, RequiredOptionTagsFormula) {
-  struct Case { u32 peer_req, peer_sup, sup, hdr2, req; u8 type; u32 want; };
+  struct Case {
+    u32 peer_req, peer_sup, sup, hdr2, req;
+    u8 type;
+    u32 want;
+  };
   const Case cases[] = {
-      {0x01, 0, 0x01, 0, 0, 0, 0x01},      // peer requires 100rel, we support it
-      {0x01, 0, 0, 0, 0, 0, 0x00},         // peer requires what we do not support
-      {0x01, 0, 0, 0x01, 0, 0, 0x01},      // header 2 counts as supported
-      {0, 0x04, 0, 0x04, 0, 0, 0x04},      // peer supports what header 2 asks
-      {0, 0x04, 0x04, 0, 0, 0, 0x00},      // merely both supported: not required
-      {0, 0, 0, 0, 0x08, 4, 0x08},         // our own Require always
-      {0x02, 0, 0x02, 0, 0, 0, 0x02},      // timer kept for INVITE (0)
-      {0x02, 0, 0x02, 0, 0, 13, 0x02},     // ... its response (13)
-      {0x02, 0, 0x02, 0, 0, 11, 0x02},     // ... type 11
-      {0x02, 0, 0x02, 0, 0, 23, 0x02},     // ... type 23
-      {0x02, 0, 0x02, 0, 0x02, 4, 0x00},   // dropped for OPTIONS
-      {0x02, 0, 0x02, 0, 0, 1, 0x00},      // dropped for BYE
+      {0x01, 0, 0x01, 0, 0, 0, 0x01},     // peer requires 100rel, we support it
+      {0x01, 0, 0, 0, 0, 0, 0x00},        // peer requires what we do not support
+      {0x01, 0, 0, 0x01, 0, 0, 0x01},     // header 2 counts as supported
+      {0, 0x04, 0, 0x04, 0, 0, 0x04},     // peer supports what header 2 asks
+      {0, 0x04, 0x04, 0, 0, 0, 0x00},     // merely both supported: not required
+      {0, 0, 0, 0, 0x08, 4, 0x08},        // our own Require always
+      {0x02, 0, 0x02, 0, 0, 0, 0x02},     // timer kept for INVITE (0)
+      {0x02, 0, 0x02, 0, 0, 13, 0x02},    // ... its response (13)
+      {0x02, 0, 0x02, 0, 0, 11, 0x02},    // ... type 11
+      {0x02, 0, 0x02, 0, 0, 23, 0x02},    // ... type 23
+      {0x02, 0, 0x02, 0, 0x02, 4, 0x00},  // dropped for OPTIONS
+      {0x02, 0, 0x02, 0, 0, 1, 0x00},     // dropped for BYE
   };
   for (const Case& c : cases)
     EXPECT_EQ(ssc_required_tags(c.peer_req, c.peer_sup, c.sup, c.hdr2, c.req, c.type), c.want)

@@ -75,7 +75,11 @@ TEST_F(SscTx, ReceivedRequestsAreNumberedAndFound) {
 
 TEST_F(SscTx, ResponsesCloseByClass) {
   ssc_call* c = ssc_mod().call;
-  struct Case { ssc_msg_type req, rs; int status; bool closes; };
+  struct Case {
+    ssc_msg_type req, rs;
+    int status;
+    bool closes;
+  };
   const Case cases[] = {
       {ssc_msg_type::INVITE, ssc_msg_type::INVITE_RS, 180, false},
       {ssc_msg_type::INVITE, ssc_msg_type::INVITE_RS, 200, true},

@@ -33,7 +33,8 @@ chain_buf make_chain(heap_chain_pool& pool, const bytes& in, std::size_t per_buf
     std::size_t n = std::min(per_buffer, in.size() - at);
     std::memcpy(pool.data(b), in.data() + at, n);
     pool.set_size(b, static_cast<uint16_t>(n));
-    if (last == nullptr) first = b; else pool.set_next(last, b);
+    if (last == nullptr) first = b;
+    else pool.set_next(last, b);
     last = b;
   }
   return first;
@@ -48,14 +49,17 @@ bytes flatten(heap_chain_pool& pool, chain_buf b, std::size_t skip_first) {
 }
 
 TEST(AsnpNumbers, ConstrainedWholeNumbersUseBitsOrAlignedOctetsByRange) {
-  struct row { uint32_t value, lb, ub; bytes expected; };
+  struct row {
+    uint32_t value, lb, ub;
+    bytes expected;
+  };
   // Each row is written after one leading 1 bit, to show alignment.
   const row rows[] = {
-      {5, 0, 15, {0xA8}},                 // 1 0101: 4 bits, not aligned
-      {2, 0, 2, {0xC0}},                  // range 3: 2 bits
-      {4, 0, 4, {0xC0}},                  // range 5: 3 bits 100
-      {7, 7, 7, {0x80}},                  // range 1: nothing
-      {200, 0, 255, {0x80, 0xC8}},        // range 256: aligned octet
+      {5, 0, 15, {0xA8}},                   // 1 0101: 4 bits, not aligned
+      {2, 0, 2, {0xC0}},                    // range 3: 2 bits
+      {4, 0, 4, {0xC0}},                    // range 5: 3 bits 100
+      {7, 7, 7, {0x80}},                    // range 1: nothing
+      {200, 0, 255, {0x80, 0xC8}},          // range 256: aligned octet
       {300, 0, 65535, {0x80, 0x01, 0x2C}},  // two aligned octets
       {1000, 1000, 1255, {0x80, 0x00}},
   };
@@ -98,8 +102,7 @@ TEST(AsnpNumbers, SemiConstrainedAndNormallySmall) {
             (bytes{0x01, 0x00}));
   EXPECT_EQ(encode_flat([](asnp_context& c) { asnp_put_normally_small_number(c, 5); }), (bytes{0x0A}));
   // 64: bit 1, then aligned length 1 and the octet
-  EXPECT_EQ(encode_flat([](asnp_context& c) { asnp_put_normally_small_number(c, 64); }),
-            (bytes{0x80, 0x01, 0x40}));
+  EXPECT_EQ(encode_flat([](asnp_context& c) { asnp_put_normally_small_number(c, 64); }), (bytes{0x80, 0x01, 0x40}));
   for (uint32_t v : {0u, 63u, 64u, 1000u, 0xFFFFFFu}) {
     bytes e = encode_flat([&](asnp_context& c) { asnp_put_normally_small_number(c, v); });
     asnp_context d;
@@ -133,7 +136,11 @@ TEST(AsnpLengths, UnconstrainedLengthForms) {
   EXPECT_EQ(asnp_put_length(c, asnp_length_kind::unconstrained, 16384, 0, ASNP_UNBOUNDED), ASNP_NOK);
   EXPECT_EQ(c.error, ASNP_ERR_UNSUPPORTED);
 
-  struct row { bytes in; uint8_t result; uint32_t length; };
+  struct row {
+    bytes in;
+    uint8_t result;
+    uint32_t length;
+  };
   const row rows[] = {
       {{0x81, 0x00}, ASNP_OK, 256},
       {{0x05}, ASNP_OK, 5},
@@ -145,7 +152,9 @@ TEST(AsnpLengths, UnconstrainedLengthForms) {
     asnp_init_decode(d, byte_ref{r.in.data(), static_cast<uint32_t>(r.in.size())}, nullptr);
     uint32_t n = 0;
     EXPECT_EQ(asnp_get_length(d, asnp_length_kind::unconstrained, &n, 0, ASNP_UNBOUNDED), r.result);
-    if (r.result == ASNP_OK) { EXPECT_EQ(n, r.length); }
+    if (r.result == ASNP_OK) {
+      EXPECT_EQ(n, r.length);
+    }
   }
 }
 
@@ -154,8 +163,7 @@ TEST(AsnpLengths, ConstrainedAndNormallySmallLengths) {
   EXPECT_EQ(encode_flat([](asnp_context& c) { asnp_put_length(c, asnp_length_kind::constrained, 3, 1, 65535); }),
             (bytes{0x00, 0x02}));
   // Fixed size: nothing at all.
-  EXPECT_EQ(encode_flat([](asnp_context& c) { asnp_put_length(c, asnp_length_kind::constrained, 4, 4, 4); }),
-            bytes{});
+  EXPECT_EQ(encode_flat([](asnp_context& c) { asnp_put_length(c, asnp_length_kind::constrained, 4, 4, 4); }), bytes{});
   EXPECT_EQ(encode_flat([](asnp_context& c) { asnp_put_length(c, asnp_length_kind::normally_small, 3, 1, 100); }),
             (bytes{0x04}));  // 0 000010
   // A decoded length outside its bounds is refused.
@@ -169,10 +177,8 @@ TEST(AsnpLengths, ConstrainedAndNormallySmallLengths) {
 
 TEST(AsnpConstructs, EnumeratedChoiceSequenceAndSequenceOf) {
   // extensible enumerated, root 0..15: bit 0 + 4 bits; extension 17: bit 1 + normally small 1
-  EXPECT_EQ(encode_flat([](asnp_context& c) { asnp_set_enumerated(c, ASNP_KIND_EXT, false, 2, 15); }),
-            (bytes{0x10}));
-  EXPECT_EQ(encode_flat([](asnp_context& c) { asnp_set_enumerated(c, ASNP_KIND_EXT, true, 17, 15); }),
-            (bytes{0x81}));
+  EXPECT_EQ(encode_flat([](asnp_context& c) { asnp_set_enumerated(c, ASNP_KIND_EXT, false, 2, 15); }), (bytes{0x10}));
+  EXPECT_EQ(encode_flat([](asnp_context& c) { asnp_set_enumerated(c, ASNP_KIND_EXT, true, 17, 15); }), (bytes{0x81}));
   EXPECT_EQ(encode_flat([](asnp_context& c) { asnp_set_choice(c, ASNP_KIND_ROOT, false, 1, 1); }), (bytes{0x80}));
   EXPECT_EQ(encode_flat([](asnp_context& c) { asnp_set_sequence(c, ASNP_KIND_EXT, 3, 0b101); }), (bytes{0x50}));
   EXPECT_EQ(encode_flat([](asnp_context& c) {
@@ -272,8 +278,7 @@ TEST(AsnpOctetString, FixedSizesAndLyingLengths) {
 TEST(AsnpOpenType, EmptyContentsAreOneZeroOctet) {
   EXPECT_EQ(encode_flat([](asnp_context& c) { asnp_set_open_type(c, byte_ref{}); }), (bytes{0x01, 0x00}));
   const uint8_t three[] = {1, 2, 3};
-  EXPECT_EQ(encode_flat([&](asnp_context& c) { asnp_set_open_type(c, byte_ref{three, 3}); }),
-            (bytes{0x03, 1, 2, 3}));
+  EXPECT_EQ(encode_flat([&](asnp_context& c) { asnp_set_open_type(c, byte_ref{three, 3}); }), (bytes{0x03, 1, 2, 3}));
 }
 
 TEST(AsnpOpenType, DecodesIntoFlatOrNewChain) {

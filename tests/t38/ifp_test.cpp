@@ -60,12 +60,19 @@ decoded decode(const bytes& in, bool optimize = false, std::size_t field_limit =
   t38_ifp__free_data_fields(fields, pck.fields);
   EXPECT_EQ(fields.live(), 0u);
   EXPECT_EQ(chains.live(), 0u);  // released in mode 1, success or not
-  if (out.trap != 0) { EXPECT_TRUE(out.fields.empty()); }
+  if (out.trap != 0) {
+    EXPECT_TRUE(out.fields.empty());
+  }
   return out;
 }
 
 TEST(IfpEncode, WireBytes) {
-  struct row { const char* what; uint8_t type_byte; std::vector<field_def> fields; bytes wire; };
+  struct row {
+    const char* what;
+    uint8_t type_byte;
+    std::vector<field_def> fields;
+    bytes wire;
+  };
   const row rows[] = {
       {"no-signal", T38_IND__NO_SIGNAL, {}, {0x00}},
       {"cng", T38_IND__CNG, {}, {0x02}},
@@ -73,13 +80,19 @@ TEST(IfpEncode, WireBytes) {
       {"v21-preamble", T38_IND__V21_PREAMBLE, {}, {0x06}},
       {"v17-14400-long-training", T38_IND__V17_14400_LONG_TRAINING, {}, {0x1E}},
       // data v21, one hdlc-data field FF 13 in engine order -> FF C8 on the wire
-      {"hdlc-data", data_byte(T38_DATA__V21), {{T38_FIELD__HDLC_DATA, {0xFF, 0x13}}},
+      {"hdlc-data",
+       data_byte(T38_DATA__V21),
+       {{T38_FIELD__HDLC_DATA, {0xFF, 0x13}}},
        {0xC0, 0x01, 0x80, 0x00, 0x01, 0xFF, 0xC8}},
-      {"v17-14400 t4 data", data_byte(T38_DATA__V17_14400), {{T38_FIELD__T4_NON_ECM_DATA, {0x01}}},
+      {"v17-14400 t4 data",
+       data_byte(T38_DATA__V17_14400),
+       {{T38_FIELD__T4_NON_ECM_DATA, {0x01}}},
        {0xD0, 0x01, 0xE0, 0x00, 0x00, 0x80}},
       // two empty fields share one octet: 0 010 | 0 001
-      {"fcs-OK + sig-end", data_byte(T38_DATA__V21),
-       {{T38_FIELD__HDLC_FCS_OK, {}}, {T38_FIELD__HDLC_SIG_END, {}}}, {0xC0, 0x02, 0x21}},
+      {"fcs-OK + sig-end",
+       data_byte(T38_DATA__V21),
+       {{T38_FIELD__HDLC_FCS_OK, {}}, {T38_FIELD__HDLC_SIG_END, {}}},
+       {0xC0, 0x02, 0x21}},
   };
   for (const auto& r : rows) EXPECT_EQ(encode_flat(r.type_byte, r.fields), r.wire) << r.what;
 }
@@ -88,7 +101,7 @@ TEST(IfpRoundTrip, EveryDataValueAndFieldType) {
   for (uint8_t value = 0; value <= T38_IFP__DATA_HIGHEST_ROOT; ++value) {
     for (uint8_t type = 0; type <= T38_FIELD__T4_NON_ECM_SIG_END; ++type) {
       std::vector<field_def> fields{{type, seq_bytes(17, static_cast<uint8_t>(value * 16 + type))},
-                                     {T38_FIELD__HDLC_DATA, {}}};
+                                    {T38_FIELD__HDLC_DATA, {}}};
       decoded d = decode(encode_flat(data_byte(value), fields));
       ASSERT_EQ(d.trap, 0) << int(value) << "/" << int(type);
       EXPECT_EQ(d.type, T38_IFP__TYPE_DATA);
@@ -146,7 +159,11 @@ TEST(IfpEncode, Failures) {
 }
 
 TEST(IfpDecode, MalformedPackets) {
-  struct row { const char* what; bytes in; uint16_t trap; };
+  struct row {
+    const char* what;
+    bytes in;
+    uint16_t trap;
+  };
   const row rows[] = {
       {"empty", {}, T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_1},
       {"indicator extension value 16", {0x20, 0x00}, T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_4},
@@ -167,16 +184,13 @@ TEST(IfpDecode, LongFieldsContinueInNewObjects) {
   struct row {
     uint8_t type;
     std::size_t length;
-    std::vector<uint8_t> types;       // of the objects, in order
+    std::vector<uint8_t> types;  // of the objects, in order
     std::vector<std::size_t> sizes;
   };
   const row rows[] = {
-      {T38_FIELD__HDLC_DATA, 120, {0, 0, 0}, {50, 50, 20}},
-      {T38_FIELD__HDLC_FCS_OK, 120, {0, 0, 2}, {50, 50, 20}},
-      {T38_FIELD__HDLC_FCS_BAD_SIG_END, 60, {0, 5}, {50, 10}},
-      {T38_FIELD__T4_NON_ECM_SIG_END, 60, {6, 7}, {50, 10}},
-      {T38_FIELD__HDLC_SIG_END, 51, {1, 1}, {50, 1}},
-      {T38_FIELD__T4_NON_ECM_DATA, 100, {6, 6}, {50, 50}},
+      {T38_FIELD__HDLC_DATA, 120, {0, 0, 0}, {50, 50, 20}},    {T38_FIELD__HDLC_FCS_OK, 120, {0, 0, 2}, {50, 50, 20}},
+      {T38_FIELD__HDLC_FCS_BAD_SIG_END, 60, {0, 5}, {50, 10}}, {T38_FIELD__T4_NON_ECM_SIG_END, 60, {6, 7}, {50, 10}},
+      {T38_FIELD__HDLC_SIG_END, 51, {1, 1}, {50, 1}},          {T38_FIELD__T4_NON_ECM_DATA, 100, {6, 6}, {50, 50}},
   };
   for (const auto& r : rows) {
     // Built straight in PER: one field longer than a data-field object.
@@ -202,9 +216,8 @@ TEST(IfpDecode, LongFieldsContinueInNewObjects) {
 }
 
 TEST(IfpDecode, PackingOfConsecutiveFields) {
-  std::vector<field_def> frame_end{{T38_FIELD__HDLC_DATA, seq_bytes(10, 0)},
-                                    {T38_FIELD__HDLC_DATA, seq_bytes(5, 10)},
-                                    {T38_FIELD__HDLC_FCS_OK, {}}};
+  std::vector<field_def> frame_end{
+      {T38_FIELD__HDLC_DATA, seq_bytes(10, 0)}, {T38_FIELD__HDLC_DATA, seq_bytes(5, 10)}, {T38_FIELD__HDLC_FCS_OK, {}}};
   bytes wire = encode_flat(data_byte(T38_DATA__V21), frame_end);
 
   decoded apart = decode(wire, false);
@@ -217,8 +230,8 @@ TEST(IfpDecode, PackingOfConsecutiveFields) {
   EXPECT_EQ(packed.packed[0], 3);
 
   // Packing stops at a full object: the overflow goes on in the next one.
-  bytes overflow = encode_flat(data_byte(T38_DATA__V21), {{T38_FIELD__HDLC_DATA, seq_bytes(40, 0)},
-                                                         {T38_FIELD__HDLC_DATA, seq_bytes(20, 40)}});
+  bytes overflow = encode_flat(data_byte(T38_DATA__V21),
+                               {{T38_FIELD__HDLC_DATA, seq_bytes(40, 0)}, {T38_FIELD__HDLC_DATA, seq_bytes(20, 40)}});
   decoded o = decode(overflow, true);
   ASSERT_EQ(o.fields.size(), 2u);
   EXPECT_EQ(o.fields[0].data, seq_bytes(50, 0));
@@ -226,9 +239,9 @@ TEST(IfpDecode, PackingOfConsecutiveFields) {
   EXPECT_EQ(o.fields[1].data, seq_bytes(10, 50));
 
   // A frame end with data closes its object even with room left.
-  decoded ends = decode(encode_flat(data_byte(T38_DATA__V21), {{T38_FIELD__HDLC_FCS_OK_SIG_END, {1, 2}},
-                                                              {T38_FIELD__HDLC_DATA, {3}}}),
-                        true);
+  decoded ends = decode(
+      encode_flat(data_byte(T38_DATA__V21), {{T38_FIELD__HDLC_FCS_OK_SIG_END, {1, 2}}, {T38_FIELD__HDLC_DATA, {3}}}),
+      true);
   ASSERT_EQ(ends.fields.size(), 2u);
   EXPECT_EQ(ends.fields[0].type, T38_FIELD__HDLC_FCS_OK_SIG_END);
 }

@@ -30,7 +30,7 @@ bytes reversed(const bytes& in) {
 
 struct peer_event {
   bool indicator = false;
-  int value = 0;       // indicator, or data type
+  int value = 0;  // indicator, or data type
   int field_type = 0;
   bytes data;
 };
@@ -106,8 +106,13 @@ const bytes kEolEngineOrder{0x00, 0x08, 0x80};
 
 TEST(SpandspInterop, ItReadsOurIndicators) {
   spandsp_peer peer;
-  const int indicators[] = {T38_IND_CNG, T38_IND_CED, T38_IND_V21_PREAMBLE, T38_IND_V27TER_2400_TRAINING,
-                            T38_IND_V29_9600_TRAINING, T38_IND_V17_14400_LONG_TRAINING, T38_IND_NO_SIGNAL};
+  const int indicators[] = {T38_IND_CNG,
+                            T38_IND_CED,
+                            T38_IND_V21_PREAMBLE,
+                            T38_IND_V27TER_2400_TRAINING,
+                            T38_IND_V29_9600_TRAINING,
+                            T38_IND_V17_14400_LONG_TRAINING,
+                            T38_IND_NO_SIGNAL};
   for (int ind : indicators) peer.rx(encode_flat(static_cast<uint8_t>(ind), {}));
   ASSERT_EQ(peer.received.size(), std::size(indicators));
   for (std::size_t i = 0; i < std::size(indicators); ++i) {
@@ -146,8 +151,9 @@ TEST(SpandspInterop, ItReadsOurMultiFieldFrameEnd) {
 
 TEST(SpandspInterop, WeReadItsIndicators) {
   spandsp_peer peer;
-  const int indicators[] = {T38_IND_CNG, T38_IND_CED, T38_IND_V21_PREAMBLE, T38_IND_V29_7200_TRAINING,
-                            T38_IND_V17_12000_SHORT_TRAINING, T38_IND_NO_SIGNAL};
+  const int indicators[] = {
+      T38_IND_CNG,      T38_IND_CED, T38_IND_V21_PREAMBLE, T38_IND_V29_7200_TRAINING, T38_IND_V17_12000_SHORT_TRAINING,
+      T38_IND_NO_SIGNAL};
   for (int ind : indicators) {
     std::size_t before = peer.sent.size();
     t38_core_send_indicator(peer.core(), ind);

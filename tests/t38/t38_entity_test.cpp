@@ -38,17 +38,23 @@ TEST_F(T38EntityTest, EveryConfigurationCause) {
     return e;
   };
   const std::vector<row> rows = {
-      {"common part while sessions exist", [&] { return request(ENT_FOIP, T38__SET_CONFIG_RQ, t38__common_body(1)); }, 101},
+      {"common part while sessions exist", [&] { return request(ENT_FOIP, T38__SET_CONFIG_RQ, t38__common_body(1)); },
+       101},
       {"nai already configured", [&] { return configure({udp_entry(1)}); }, 104},
       {"gateway session", [&] { return configure({with([](auto& e) { e.kind_of_session = 'G'; })}); }, 105},
       {"unknown kind of session", [&] { return configure({with([](auto& e) { e.kind_of_session = 'X'; })}); }, 105},
       {"no transferred TCF", [&] { return configure({with([](auto& e) { e.caps.drate_mgt_method = 1; })}); }, 108},
       {"buffer size 0", [&] { return configure({with([](auto& e) { e.caps.fax_max_buffer_size = 0; })}); }, 110},
-      {"buffer below datagram", [&] { return configure({with([](auto& e) { e.caps.fax_max_buffer_size = 100; })}); }, 111},
+      {"buffer below datagram", [&] { return configure({with([](auto& e) { e.caps.fax_max_buffer_size = 100; })}); },
+       111},
       {"datagram size 0", [&] { return configure({with([](auto& e) { e.caps.max_datagram_size = 0; })}); }, 112},
       {"no redundancy", [&] { return configure({with([](auto& e) { e.caps.udp_ec = 1; })}); }, 113},
       {"nai beyond the table", [&] { return configure({udp_entry(63)}); }, 12},
-      {"unknown kind_of_cnf", [&] { return request(ENT_FOIP, T38__SET_CONFIG_RQ, {0, 0, 0, 7, 0, 0}); }, 100},
+      {"unknown kind_of_cnf",
+       [&] {
+         return request(ENT_FOIP, T38__SET_CONFIG_RQ, {0, 0, 0, 7, 0, 0});
+       },
+       100},
       {"body cut in an entry",
        [&] {
          bytes b = t38__session_body({udp_entry(7)});
@@ -104,9 +110,8 @@ TEST_F(T38EntityTest, TimerCellsRunningOutRefuseWithCause13) {
   c.timer_cache_limit = 8;
   rt_test::use_config(c);
   rt_test::use_virtual_clock(0);
-  const entity_table_row_t table[] = {{ENT_FOIP, rt_test::record_handler, 0, 0, nullptr, 0},
-                                      T38_ENTITY_ROW,
-                                      {ENT_NIL, nullptr, 0, 0, nullptr, 0}};
+  const entity_table_row_t table[] = {
+      {ENT_FOIP, rt_test::record_handler, 0, 0, nullptr, 0}, T38_ENTITY_ROW, {ENT_NIL, nullptr, 0, 0, nullptr, 0}};
   rt_test::start_manual(table);
   ASSERT_EQ(request(ENT_FOIP, T38__SET_CONFIG_RQ, t38__common_body(1)).at(0), 2);
   EXPECT_EQ(configure({udp_entry(1)}), kOk);
@@ -212,13 +217,13 @@ TEST_F(T38EntityTest, CapabilitiesParametersAndActivation) {
   ASSERT_EQ(caps.size(), T38__CAPABILITIES_CO_SIZE);
   EXPECT_EQ(caps[0], 2);
   EXPECT_EQ(caps[2], 'J');
-  EXPECT_EQ(caps[4], 1);                     // version
-  EXPECT_EQ(get_le16(&caps[5]), 14400);      // bit rate
-  EXPECT_EQ(caps[7], 2);                     // transferred TCF
-  EXPECT_EQ(get_le16(&caps[11]), 10500);     // buffer
-  EXPECT_EQ(get_le16(&caps[13]), 1500);      // datagram
-  EXPECT_EQ(caps[15], 2);                    // redundancy
-  EXPECT_EQ(caps[16], 1);                    // TCP
+  EXPECT_EQ(caps[4], 1);                  // version
+  EXPECT_EQ(get_le16(&caps[5]), 14400);   // bit rate
+  EXPECT_EQ(caps[7], 2);                  // transferred TCF
+  EXPECT_EQ(get_le16(&caps[11]), 10500);  // buffer
+  EXPECT_EQ(get_le16(&caps[13]), 1500);   // datagram
+  EXPECT_EQ(caps[15], 2);                 // redundancy
+  EXPECT_EQ(caps[16], 1);                 // TCP
 
   ASSERT_EQ(configure({udp_entry(2)}), kOk);
   auto param = [&](u8 kind, u32 value) {
@@ -275,7 +280,8 @@ TEST_F(T38EntityTest, DeaInCarriesStatisticsAndCounters) {
   request(ENT_FM, T38__ACT_RQ, {}, 2);
   ASSERT_EQ(t38_ifp__send(T38_IFP__MODE_SEND, T38_IND__CED, nullptr, s), 2);
   const uint8_t other[4] = {10, 1, 2, 3};
-  Send_msg(testing::socket_msg(SOCK_U_DA_IN, 2, testing::with_source(testing::udptl(0, testing::ifp(T38_IND__CNG)), 4000, other)));
+  Send_msg(testing::socket_msg(SOCK_U_DA_IN, 2,
+                               testing::with_source(testing::udptl(0, testing::ifp(T38_IND__CNG)), 4000, other)));
   rt_test::pump();
   t38__send_t38__dea_in(2, 0, "end", s);
   rt_test::pump();
@@ -286,12 +292,12 @@ TEST_F(T38EntityTest, DeaInCarriesStatisticsAndCounters) {
   EXPECT_EQ(b[0], 2);
   EXPECT_EQ(b[2], 'J');
   EXPECT_EQ(dea[0].sapi, T38__SAPI_MANAGEMENT);
-  EXPECT_EQ(get_le32(&b[4]), 0xA1A2A3A4u);          // IAF statistics
-  EXPECT_EQ(get_le32(&b[4 + 84]), 1u);              // UDPTL packets sent
-  EXPECT_EQ(get_le32(&b[4 + 120]), 1u);             // datagrams received
-  EXPECT_EQ(get_le16(&b[4 + 112]), 1500);           // adjusted datagram size
+  EXPECT_EQ(get_le32(&b[4]), 0xA1A2A3A4u);  // IAF statistics
+  EXPECT_EQ(get_le32(&b[4 + 84]), 1u);      // UDPTL packets sent
+  EXPECT_EQ(get_le32(&b[4 + 120]), 1u);     // datagrams received
+  EXPECT_EQ(get_le16(&b[4 + 112]), 1500);   // adjusted datagram size
   EXPECT_EQ(get_le32(&b[4 + T38__STAT_FOREIGN_SOURCE_OFFSET]), 1u);
-  EXPECT_EQ(get_le16(&b[4 + 264 + 20]), 5);         // last enhanced counter
+  EXPECT_EQ(get_le16(&b[4 + 264 + 20]), 5);  // last enhanced counter
   // The packet from the other address was delivered all the same.
   ASSERT_EQ(iaf.got[2].size(), 1u);
   EXPECT_EQ(iaf.got[2][0].type_byte, T38_IND__CNG);

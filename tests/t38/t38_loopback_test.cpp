@@ -40,7 +40,8 @@ std::vector<packet> dialogue(int pages) {
   std::vector<packet> out = {
       {T38_IND__CNG, {}},
       {T38_IND__V21_PREAMBLE, {}},
-      {D | T38_DATA__V21, {{T38_FIELD__HDLC_DATA, {0xFF, 0x13, 0x80, 0x00, 0xEE, 0xF8}}, {T38_FIELD__HDLC_FCS_OK_SIG_END, {}}}},
+      {D | T38_DATA__V21,
+       {{T38_FIELD__HDLC_DATA, {0xFF, 0x13, 0x80, 0x00, 0xEE, 0xF8}}, {T38_FIELD__HDLC_FCS_OK_SIG_END, {}}}},
       {T38_IND__V17_14400_LONG_TRAINING, {}},
   };
   for (int i = 0; i < pages; ++i) {

@@ -159,7 +159,9 @@ class spandsp_peer {
   }
   ~spandsp_peer() { t38_core_free(core_); }
   t38_core_state_t* core() { return core_; }
-  void rx(const bytes& ifp, uint16_t seq) { t38_core_rx_ifp_packet(core_, ifp.data(), static_cast<int>(ifp.size()), seq); }
+  void rx(const bytes& ifp, uint16_t seq) {
+    t38_core_rx_ifp_packet(core_, ifp.data(), static_cast<int>(ifp.size()), seq);
+  }
   std::vector<bytes> sent;
   std::vector<peer_event> received;
   int missing = 0;
@@ -402,9 +404,10 @@ TEST_F(T38SessionInterop, TsharkDecodesTheSessionsDatagrams) {
   ASSERT_EQ(dgrams.size(), kOurs.size() + 1);
   const std::string path = ::testing::TempDir() + "kv_t38_session_" + std::to_string(getpid()) + ".pcap";
   write_pcap(path, dgrams, 45038);
-  const std::string cmd = "tshark -r " + path +
-                          " -d udp.port==45038,t38 -T fields -E separator='|' -E occurrence=a -E aggregator=';'"
-                          " -e t38.seq_number -e t38.secondary_ifp_packets -e t38.malformed -e _ws.malformed 2>/dev/null";
+  const std::string cmd =
+      "tshark -r " + path +
+      " -d udp.port==45038,t38 -T fields -E separator='|' -E occurrence=a -E aggregator=';'"
+      " -e t38.seq_number -e t38.secondary_ifp_packets -e t38.malformed -e _ws.malformed 2>/dev/null";
   std::vector<std::string> rows;
   if (FILE* p = popen(cmd.c_str(), "r")) {
     char line[4096];

@@ -134,8 +134,9 @@ TEST_F(TraceTest, HexDumpLinesAndCut) {
   t38_trace__hex(s, 6, T38_TRC__T30, "Title", bytes.data(), 40, 50);
   ASSERT_EQ(g_stored.size(), 2u);
   // The title takes a third of its length off the first line's 32 bytes.
-  EXPECT_EQ(g_stored[0].text.substr(15), "T.30           :3:          : Title (len = 50) 00 01 02 03 04 05 06 07 08 09 0A 0B "
-                                        "0C 0D 0E 0F 10 11 12 13 14 15 16 17 18 19 1A 1B 1C 1D 1E \n");
+  EXPECT_EQ(g_stored[0].text.substr(15),
+            "T.30           :3:          : Title (len = 50) 00 01 02 03 04 05 06 07 08 09 0A 0B "
+            "0C 0D 0E 0F 10 11 12 13 14 15 16 17 18 19 1A 1B 1C 1D 1E \n");
   EXPECT_EQ(g_stored[1].text, "             :                :3:          : 1F 20 21 22 23 24 25 26 27 ...\n");
 }
 
@@ -287,8 +288,8 @@ TEST_F(TraceTest, GoldenTraceOfAV21Exchange) {
   });
   g_stored.clear();
   send_frames({{0xFF, 0x03, 0x40, 'h', 'g', 'f', 'e', 'd', 'c', 'b', 'a'},
-               {0xFF, 0x13, 0x80, 0x20, 0x6C, 0x1F, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B,
-                0x0C, 0x0D, 0x0E, 0x04}});
+               {0xFF, 0x13, 0x80, 0x20, 0x6C, 0x1F, 0x01, 0x02, 0x03, 0x04, 0x05,
+                0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x04}});
   expect_golden("v21_exchange_sender.txt", text_of(kA, T38_TRC__T30 | T38_TRC__PACKET));
   expect_golden("v21_exchange_receiver.txt", text_of(kB, T38_TRC__T30));
 }
@@ -339,7 +340,8 @@ TEST_F(TraceTest, EventReportsOfFramesPagesAndTones) {
   EXPECT_EQ(event_kinds(kA), (std::vector<u32>{0x20}));
   const auto reports = rt_test::rec().messages();
   for (const auto& m : reports) {
-    if (m.code == T38__REPORT_IN && m.nai == kB && m.data.size() >= 18 && m.data[0] == 'E' && get_le32(m.data.data() + 8) == 0x10) {
+    if (m.code == T38__REPORT_IN && m.nai == kB && m.data.size() >= 18 && m.data[0] == 'E' &&
+        get_le32(m.data.data() + 8) == 0x10) {
       EXPECT_EQ(m.data[12], 0x82) << "FCF";
       EXPECT_EQ(m.data[13], 1) << "rate field of DCS";
     }
@@ -361,7 +363,8 @@ std::string session_dump(nai_t nai) {
   std::string out;
   for (const auto& l : g_stored) {
     if (l.nai != nai || l.trace_class != T38_TRC__CNF_B) continue;
-    if (l.text.find("Context size:") != std::string::npos || l.text.find("struct t38_session_context") != std::string::npos) {
+    if (l.text.find("Context size:") != std::string::npos ||
+        l.text.find("struct t38_session_context") != std::string::npos) {
       continue;
     }
     out += l.text;

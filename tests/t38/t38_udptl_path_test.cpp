@@ -35,7 +35,8 @@ decoded_dgram decode(const bytes& d) {
   EXPECT_EQ(t38_udptl__decode(byte_ref{d.data(), static_cast<uint32_t>(d.size()), nullptr}, nullptr, pool, in), 0);
   out.seq = in.seq;
   out.primary = testing::bytes_of(&pool, in.primary);
-  for (uint16_t i = 0; i < in.n_secondaries; ++i) out.secondaries.push_back(testing::bytes_of(&pool, in.secondaries[i]));
+  for (uint16_t i = 0; i < in.n_secondaries; ++i)
+    out.secondaries.push_back(testing::bytes_of(&pool, in.secondaries[i]));
   t38_udptl__release(in, pool);
   return out;
 }
@@ -121,7 +122,8 @@ TEST_F(UdptlPathTest, PageDataIsSplitToTheEstimatedRoom) {
   EXPECT_EQ(got, defs);
   // Only the packets kept for redundancy still hold fields.
   u32 held = 0;
-  for (const t38_ifp_packet* p = s.ifp.tx_first; p != nullptr; p = p->next) held += testing::fields_of(p->fields).size();
+  for (const t38_ifp_packet* p = s.ifp.tx_first; p != nullptr; p = p->next)
+    held += testing::fields_of(p->fields).size();
   EXPECT_EQ(s.pools.data_fields().in_use, held);
 }
 
@@ -171,7 +173,8 @@ TEST_F(UdptlPathTest, SequenceExtensionAgainstTheLastDelivered) {
     bool kept;
     u32 ext;
   };
-  const row rows[] = {{65534, 3, true, 65539}, {100, 90, false, 0}, {100, 65000, true, 65000}, {0x1FFFF, 5, true, 0x20005}};
+  const row rows[] = {
+      {65534, 3, true, 65539}, {100, 90, false, 0}, {100, 65000, true, 65000}, {0x1FFFF, 5, true, 0x20005}};
   nai_t nai = 1;
   for (const row& r : rows) {
     SCOPED_TRACE(r.seq);
@@ -194,7 +197,7 @@ TEST_F(UdptlPathTest, RedundancyFillsGapsAndDuplicatesAreDropped) {
   t38_session& s = open(udp_entry(1, 4000, 2));
   auto pk = [](uint16_t i) { return ifp(static_cast<uint8_t>(i % 16)); };
   receive(1, udptl(0, pk(0)));
-  receive(1, udptl(0, pk(0)));             // duplicate
+  receive(1, udptl(0, pk(0)));                  // duplicate
   receive(1, udptl(3, pk(3), {pk(2), pk(1)}));  // 1 and 2 lost, repeated here
   ASSERT_EQ(iaf.got[1].size(), 4u);
   for (u32 i = 0; i < 4; ++i) EXPECT_EQ(iaf.got[1][i].ext_seq, i);

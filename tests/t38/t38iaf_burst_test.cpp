@@ -150,8 +150,8 @@ TEST_F(IafBurst, TheLastBytesOfAFrameInItsFcsFieldAreKept) {
     const size_t head = wire.size() - ec.tail;
     t38_core_send_data(sender.core(), T38_DATA_V17_14400, T38_FIELD_HDLC_DATA, wire.data(), static_cast<int>(head),
                        T38_PACKET_CATEGORY_IMAGE_DATA);
-    t38_core_send_data(sender.core(), T38_DATA_V17_14400, ec.end_type, wire.data() + head,
-                       static_cast<int>(ec.tail), T38_PACKET_CATEGORY_IMAGE_DATA);
+    t38_core_send_data(sender.core(), T38_DATA_V17_14400, ec.end_type, wire.data() + head, static_cast<int>(ec.tail),
+                       T38_PACKET_CATEGORY_IMAGE_DATA);
     if (ec.end_type == T38_FIELD_HDLC_FCS_OK) {
       t38_core_send_data(sender.core(), T38_DATA_V17_14400, T38_FIELD_HDLC_SIG_END, nullptr, 0,
                          T38_PACKET_CATEGORY_IMAGE_DATA_END);

@@ -67,9 +67,9 @@ class spandsp_peer {
   t38_core_state_t* core() { return core_; }
   std::vector<int> indicators;
   int data_type = -1;
-  bytes t4;                  // t4-non-ecm-data, wire order
+  bytes t4;  // t4-non-ecm-data, wire order
   int t4_ends = 0;
-  std::vector<bytes> frames; // complete frames (fcs-OK), wire order
+  std::vector<bytes> frames;  // complete frames (fcs-OK), wire order
   int missing = 0;
 
  private:

@@ -515,8 +515,10 @@ TEST_F(IafTest, DataRateUpdates) {
     u16 packet;
   };
   const u16 max = session_of(kA).adjusted.max_datagram_size;
-  for (drate_case dc : {drate_case{0, 0, 2, 2, 14400, max}, {9600, 100, 2, 2, 9600, 100},
-                        {12000, 60000, 2, 2, 12000, max}, {0xFFFFFFFF, 0, 3, 3, 12000, max}}) {
+  for (drate_case dc : {drate_case{0, 0, 2, 2, 14400, max},
+                        {9600, 100, 2, 2, 9600, 100},
+                        {12000, 60000, 2, 2, 12000, max},
+                        {0xFFFFFFFF, 0, 3, 3, 12000, max}}) {
     std::vector<u8> body{0, 0, 'J', 1};
     body.resize(10, 0);
     put_le32(body.data() + 4, dc.rate);

@@ -86,8 +86,8 @@ TEST(TpktEncode, TenByteIfpPacketMakesAFourteenByteFrame) {
   bytes f = bytes_of(&pool, pck.encoded);
   ASSERT_EQ(f.size(), 14u);
   EXPECT_EQ(bytes(f.begin(), f.begin() + 4), (bytes{0x03, 0x00, 0x00, 0x0E}));
-  EXPECT_EQ(bytes(f.begin() + 4, f.end()), testing::encode_flat(T38_IFP__DATA_BIT | T38_DATA__V21,
-                                                                {{T38_FIELD__HDLC_DATA, {1, 2, 3, 4, 5}}}));
+  EXPECT_EQ(bytes(f.begin() + 4, f.end()),
+            testing::encode_flat(T38_IFP__DATA_BIT | T38_DATA__V21, {{T38_FIELD__HDLC_DATA, {1, 2, 3, 4, 5}}}));
   pool.release(pck.encoded.chain);
   t38_ifp__free_data_fields(fields, list);
 
@@ -143,7 +143,11 @@ TEST(TpktReassembly, EmptyFramesAreSkipped) {
 }
 
 TEST(TpktReassembly, ImpossibleHeadersResynchroniseInsteadOfWedging) {
-  struct row { const char* what; bytes junk; uint32_t max_frame; };
+  struct row {
+    const char* what;
+    bytes junk;
+    uint32_t max_frame;
+  };
   const row rows[] = {
       {"length below 4", {0x03, 0x00, 0x00, 0x02}, T38_TPKT__DEFAULT_MAX_FRAME},
       {"length 0", {0x03, 0x00, 0x00, 0x00}, T38_TPKT__DEFAULT_MAX_FRAME},

@@ -130,7 +130,10 @@ TEST(TsharkDissector, ReadsOurDatagramsAndTheirRedundancy) {
   const bytes dis{0xFF, 0x13, 0x80, 0x00, 0xEE, 0xF8, 0x80};
   const bytes page{0x00, 0x08, 0x80, 0x56};
   constexpr uint8_t D = T38_IFP__DATA_BIT;
-  struct packet { uint8_t type_byte; std::vector<field_def> fields; };
+  struct packet {
+    uint8_t type_byte;
+    std::vector<field_def> fields;
+  };
   const std::vector<packet> packets = {
       {T38_IND__CNG, {}},
       {T38_IND__V21_PREAMBLE, {}},
@@ -149,8 +152,9 @@ TEST(TsharkDissector, ReadsOurDatagramsAndTheirRedundancy) {
     for (std::size_t k = 1; k <= 2 && k <= i; ++k) {
       secs.push_back(byte_ref{ifp[i - k].data(), static_cast<uint32_t>(ifp[i - k].size()), nullptr});
     }
-    t38_udptl_out out{static_cast<uint16_t>(first_seq + i), byte_ref{ifp[i].data(), static_cast<uint32_t>(ifp[i].size())},
-                      secs.data(), static_cast<uint16_t>(secs.size())};
+    t38_udptl_out out{static_cast<uint16_t>(first_seq + i),
+                      byte_ref{ifp[i].data(), static_cast<uint32_t>(ifp[i].size())}, secs.data(),
+                      static_cast<uint16_t>(secs.size())};
     uint8_t area[512];
     t38_udptl_encoded enc;
     ASSERT_EQ(t38_udptl__encode_flat(out, 1500, area, sizeof area, nullptr, enc), 0);
@@ -158,8 +162,9 @@ TEST(TsharkDissector, ReadsOurDatagramsAndTheirRedundancy) {
   }
   std::string path = ::testing::TempDir() + "kv_t38_udptl_" + std::to_string(getpid()) + ".pcap";
   write_pcap(path, datagrams);
-  auto rows = run_tshark(path, "-e t38.seq_number -e t38.t30_indicator -e t38.t30_data -e t38.field_type "
-                               "-e t38.field_data -e t38.secondary_ifp_packets -e t30.FacsimileControl -e t38.malformed");
+  auto rows = run_tshark(path,
+                         "-e t38.seq_number -e t38.t30_indicator -e t38.t30_data -e t38.field_type "
+                         "-e t38.field_data -e t38.secondary_ifp_packets -e t30.FacsimileControl -e t38.malformed");
   if (std::getenv("KV_KEEP_PCAP") == nullptr) std::remove(path.c_str());
   ASSERT_EQ(rows.size(), packets.size());
 

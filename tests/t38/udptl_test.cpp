@@ -95,9 +95,13 @@ TEST(UdptlEncode, OldestSecondariesAreShedToFitTheDatagramSize) {
   // size = 2 + 11 (primary) + 1 (choice) + 1 (count) + 11 per secondary
   const bytes p = filled(10, 0xAA);
   const std::vector<bytes> secs{filled(10, 0xBB), filled(10, 0xCC), filled(10, 0xDD)};
-  struct row { uint16_t max; uint16_t trap; uint16_t kept; };
-  const row rows[] = {{48, 0, 3}, {47, 0, 2}, {37, 0, 2}, {36, 0, 1}, {26, 0, 1}, {25, 0, 0}, {15, 0, 0},
-                      {14, T38__TRAP__IFP_PCK__ASN1__TOO_LONG, 0}};
+  struct row {
+    uint16_t max;
+    uint16_t trap;
+    uint16_t kept;
+  };
+  const row rows[] = {{48, 0, 3}, {47, 0, 2}, {37, 0, 2}, {36, 0, 1},
+                      {26, 0, 1}, {25, 0, 0}, {15, 0, 0}, {14, T38__TRAP__IFP_PCK__ASN1__TOO_LONG, 0}};
   for (const auto& r : rows) {
     sent s = encode(7, p, secs, r.max);
     EXPECT_EQ(s.trap, r.trap) << "max " << r.max;
@@ -106,7 +110,9 @@ TEST(UdptlEncode, OldestSecondariesAreShedToFitTheDatagramSize) {
     EXPECT_LE(s.datagram.size(), r.max);
     received back = decode(s.datagram);
     ASSERT_EQ(back.secondaries.size(), r.kept);
-    if (r.kept > 0) { EXPECT_EQ(back.secondaries[0], secs[0]); }  // the newest stays
+    if (r.kept > 0) {
+      EXPECT_EQ(back.secondaries[0], secs[0]);
+    }  // the newest stays
   }
 }
 
@@ -157,7 +163,13 @@ TEST(UdptlDecode, FecYieldsThePrimaryAlone) {
 }
 
 TEST(UdptlDecode, MalformedDatagrams) {
-  struct row { const char* what; bytes in; uint16_t trap; uint16_t secondary_trap; std::size_t kept; };
+  struct row {
+    const char* what;
+    bytes in;
+    uint16_t trap;
+    uint16_t secondary_trap;
+    std::size_t kept;
+  };
   const row rows[] = {
       {"empty", {}, T38__TRAP__IFP_PCK__ERR_DECOD_UDPTL_2, 0, 0},
       {"seq cut", {0x00}, T38__TRAP__IFP_PCK__ERR_DECOD_UDPTL_2, 0, 0},
@@ -168,8 +180,11 @@ TEST(UdptlDecode, MalformedDatagrams) {
       {"no error-recovery", {0x00, 0x01, 0x01, 0x02}, T38__TRAP__IFP_PCK__ERR_DECOD_UDPTL_4, 0, 0},
       {"no count", {0x00, 0x01, 0x01, 0x02, 0x00}, 0, T38__TRAP__IFP_PCK__ERR_DECOD_UDPTL_5, 0},
       {"count lies", {0x00, 0x01, 0x01, 0x02, 0x00, 0x7F, 0x01, 0x04}, 0, T38__TRAP__IFP_PCK__ERR_DECOD_UDPTL_5, 0},
-      {"second secondary cut", {0x00, 0x01, 0x01, 0x02, 0x00, 0x02, 0x01, 0x04, 0x05, 0x00},
-       0, T38__TRAP__IFP_PCK__ERR_DECOD_UDPTL_6, 0},
+      {"second secondary cut",
+       {0x00, 0x01, 0x01, 0x02, 0x00, 0x02, 0x01, 0x04, 0x05, 0x00},
+       0,
+       T38__TRAP__IFP_PCK__ERR_DECOD_UDPTL_6,
+       0},
       {"empty secondary", {0x00, 0x01, 0x01, 0x02, 0x00, 0x01, 0x00}, 0, T38__TRAP__IFP_PCK__ERR_DECOD_UDPTL_6, 0},
       {"no secondaries", {0x00, 0x01, 0x01, 0x02, 0x00, 0x00}, 0, 0, 0},
   };
@@ -201,14 +216,18 @@ TEST(UdptlDecode, PoolExhaustionAndManySecondaries) {
 }
 
 TEST(UdptlSequence, SixteenBitNumbersExtendAgainstTheLastDelivered) {
-  struct row { uint16_t seq; uint32_t last; uint32_t ext; };
+  struct row {
+    uint16_t seq;
+    uint32_t last;
+    uint32_t ext;
+  };
   const row rows[] = {
-      {3, 65534, 65539},            // a wrap
-      {90, 100, 90},                // older: the caller discards it
-      {65000, 100, 65000},          // far ahead, no wrap
-      {5, 0xFFFFFFFFu, 5},          // nothing delivered yet
+      {3, 65534, 65539},    // a wrap
+      {90, 100, 90},        // older: the caller discards it
+      {65000, 100, 65000},  // far ahead, no wrap
+      {5, 0xFFFFFFFFu, 5},  // nothing delivered yet
       {0, 0x0001FFFFu, 0x00020000u},
-      {64000, 65000, 64000},        // exactly 1000 below: not a wrap
+      {64000, 65000, 64000},  // exactly 1000 below: not a wrap
       {63999, 65000, 0x10000u + 63999},
   };
   for (const auto& r : rows) EXPECT_EQ(t38_udptl__extend_seq(r.seq, r.last), r.ext) << r.seq << " after " << r.last;

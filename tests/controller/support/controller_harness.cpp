@@ -18,7 +18,7 @@ namespace kvtest {
 namespace {
 ControllerWorld* g_world = nullptr;
 bool DropEvent(const char*, platform::EventSeverity, unsigned, const char*) { return true; }
-}
+}  // namespace
 
 std::string Hex(const Bytes& bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";

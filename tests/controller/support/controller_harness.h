@@ -78,7 +78,7 @@ class ControllerWorld {
 
   VirtualControllerClock clock;
   TempFolder tmp;
-  std::string reply_slot;  // learnt from the last registration
+  std::string reply_slot;                            // learnt from the last registration
   std::map<std::uint16_t, std::string> reply_slots;  // by device id
   // The scripted TESSALY appears (answering) once the virtual clock reaches
   // this many milliseconds (0: never).

@@ -48,8 +48,7 @@ page make_page(kind k, uint32_t width, uint32_t height, uint32_t seed) {
   auto rnd = [&rng](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
   const uint32_t scale = height > 1500 ? 2 : 1;  // fine resolution: taller glyphs
   switch (k) {
-    case kind::blank:
-      break;
+    case kind::blank: break;
     case kind::text: {
       // Lines of glyph-like shapes: strokes, bowls and gaps between words.
       const uint32_t line_h = 24 * scale;
@@ -64,16 +63,20 @@ page make_page(kind k, uint32_t width, uint32_t height, uint32_t seed) {
           }
           const uint32_t gh = (10 + rnd(8)) * scale, base = top + line_h - 4 * scale;
           switch (rnd(4)) {
-            case 0: fill_rect(p, x + 2, base - gh, 2, gh); break;                       // stem
-            case 1: fill_rect(p, x + 1, base - gh / 2, 8, 2 * scale);                   // bar
-                    fill_rect(p, x + 1, base - gh / 2, 2, gh / 2); break;
-            case 2: for (uint32_t t = 0; t < gh; ++t)                                   // diagonal
-                      fill_rect(p, x + 1 + t * 8 / gh, base - t, 2, 1);
-                    break;
-            default: fill_rect(p, x + 1, base - gh / 2, 7, 2);                          // bowl
-                     fill_rect(p, x + 1, base - 2, 7, 2);
-                     fill_rect(p, x + 1, base - gh / 2, 2, gh / 2);
-                     fill_rect(p, x + 7, base - gh / 2, 2, gh / 2);
+            case 0: fill_rect(p, x + 2, base - gh, 2, gh); break;  // stem
+            case 1:
+              fill_rect(p, x + 1, base - gh / 2, 8, 2 * scale);  // bar
+              fill_rect(p, x + 1, base - gh / 2, 2, gh / 2);
+              break;
+            case 2:
+              for (uint32_t t = 0; t < gh; ++t)  // diagonal
+                fill_rect(p, x + 1 + t * 8 / gh, base - t, 2, 1);
+              break;
+            default:
+              fill_rect(p, x + 1, base - gh / 2, 7, 2);  // bowl
+              fill_rect(p, x + 1, base - 2, 7, 2);
+              fill_rect(p, x + 1, base - gh / 2, 2, gh / 2);
+              fill_rect(p, x + 7, base - gh / 2, 2, gh / 2);
           }
           x += 10 + rnd(3);
         }
@@ -180,8 +183,8 @@ struct silence {
 };
 }  // namespace
 
-void libtiff_write(const std::string& path, const page& p, int compression, int g3opts,
-                   uint32_t rows_per_strip, bool big_endian, int fill_order, int pages) {
+void libtiff_write(const std::string& path, const page& p, int compression, int g3opts, uint32_t rows_per_strip,
+                   bool big_endian, int fill_order, int pages) {
   silence s;
   TIFF* t = TIFFOpen(path.c_str(), big_endian ? "wb" : "wl");
   if (!t) throw std::runtime_error("TIFFOpen " + path);

@@ -30,7 +30,7 @@ std::vector<uint8_t> encode(const page& p, uint8_t coding, uint32_t k = 2);
 
 struct decoded {
   page pg;
-  uint32_t status = 0;       // decoder page status
+  uint32_t status = 0;  // decoder page status
   uint32_t error_lines = 0;
 };
 // Decodes with our decoder, feeding the data in blocks of `block` bytes (0 =
@@ -42,13 +42,13 @@ std::string describe_difference(const page& want, const page& got);
 #ifdef KV_HAVE_LIBTIFF
 // Writes `p` to a TIFF file with libtiff (compression 1 none, 3 G3, 4 G4;
 // g3opts = Group3Options), rows per strip, big-endian when `msb`, fill order.
-void libtiff_write(const std::string& path, const page& p, int compression, int g3opts,
-                   uint32_t rows_per_strip, bool big_endian, int fill_order, int pages = 1);
+void libtiff_write(const std::string& path, const page& p, int compression, int g3opts, uint32_t rows_per_strip,
+                   bool big_endian, int fill_order, int pages = 1);
 // Reads page `dir` of a TIFF file as a bitmap (libtiff decodes it).
 page libtiff_read(const std::string& path, int dir = 0);
 // Decodes a raw coded strip with libtiff by wrapping it in a one-strip TIFF.
-page libtiff_decode_raw(const std::string& scratch_path, const std::vector<uint8_t>& data,
-                        uint8_t coding, uint32_t width, uint32_t height);
+page libtiff_decode_raw(const std::string& scratch_path, const std::vector<uint8_t>& data, uint8_t coding,
+                        uint32_t width, uint32_t height);
 // Codes a page with libtiff and returns the raw strip bytes (one strip).
 std::vector<uint8_t> libtiff_encode_raw(const std::string& scratch_path, const page& p, uint8_t coding);
 #endif

@@ -54,9 +54,10 @@ void ip_handler(msg_t* m) {
       Free_msg(m);
       return;
     }
-    const bool pass = !FmT38Loop::line_filter ||
-                      (data.size() >= SOCK_UDP_HEADER_SIZE &&
-                       FmT38Loop::line_filter(m->nai, std::vector<u8>(data.begin() + SOCK_UDP_HEADER_SIZE, data.end())));
+    const bool pass =
+        !FmT38Loop::line_filter ||
+        (data.size() >= SOCK_UDP_HEADER_SIZE &&
+         FmT38Loop::line_filter(m->nai, std::vector<u8>(data.begin() + SOCK_UDP_HEADER_SIZE, data.end())));
     if (pass) Send_msg(socket_msg(SOCK_U_DA_IN, peer, data));
   }
   Free_msg(m);
@@ -135,7 +136,8 @@ void FmT38Loop::SetUp() {
   t30_test::fake_users::get().reset();
   t38_set_iaf_port(&iaf);
   ASSERT_EQ(t38_request(T38__SET_CONFIG_RQ, t38__common_body(3000), 0).size(), 8u);
-  auto co = t38_request(T38__SET_CONFIG_RQ, t38__session_body({iaf_entry(kCaller, 4000), iaf_entry(kAnswerer, 4000)}), 0);
+  auto co =
+      t38_request(T38__SET_CONFIG_RQ, t38__session_body({iaf_entry(kCaller, 4000), iaf_entry(kAnswerer, 4000)}), 0);
   ASSERT_GE(co.size(), 2u);
   ASSERT_EQ(co[0], 2) << "cause " << int(co[1]);
   for (nai_t n : {kCaller, kAnswerer}) ASSERT_EQ(t38_request(T38__ACT_RQ, {}, n), (std::vector<u8>{2, 0, 'J'}));

@@ -71,7 +71,9 @@ void fake_modem::link(uint16_t a, uint16_t b) {
   at(b).peer = a;
 }
 
-void fake_modem::attach(uint16_t ch, std::function<void(const line_item&)> far_end) { at(ch).far_end = std::move(far_end); }
+void fake_modem::attach(uint16_t ch, std::function<void(const line_item&)> far_end) {
+  at(ch).far_end = std::move(far_end);
+}
 
 void fake_modem::handler(msg_t* m) {
   get().on_message(m);
@@ -156,8 +158,7 @@ void fake_modem::start_receive(uint16_t ch, rx_mode mode, uint16_t modulation, u
   p.rx_handle = handle;
   p.carrier = false;
   consume(ch);
-  if (p.rx != rx_mode::none && !p.timer_running)
-    arm(ch, mode == rx_mode::hdlc_resp ? FAKE_T4_MS : FAKE_T2_MS);
+  if (p.rx != rx_mode::none && !p.timer_running) arm(ch, mode == rx_mode::hdlc_resp ? FAKE_T4_MS : FAKE_T2_MS);
 }
 
 void fake_modem::consume(uint16_t ch) {
@@ -233,8 +234,7 @@ void fake_modem::consume(uint16_t ch) {
         }
         continue;
       }
-      case rx_mode::none:
-        return;
+      case rx_mode::none: return;
     }
   }
 }
@@ -294,9 +294,7 @@ void fake_modem::on_message(msg_t* m) {
       }
       return;
     }
-    case T30_SYNC_RQ:
-      up(ch, T30_SYNC_CO, {});
-      return;
+    case T30_SYNC_RQ: up(ch, T30_SYNC_CO, {}); return;
     case FM_DA_RQ: {
       if (!p.tx_page) return;
       line_item item;
@@ -446,9 +444,7 @@ void fake_users::on_message(msg_t* m) {
       send_to_engine(ENT_CF, T30_END_PAGE_RS, ch, body, m->nai);
       return;
     }
-    case T30_PROGRESS_IN:
-      u.progress.emplace_back(param_of(m), chain_of(m));
-      return;
+    case T30_PROGRESS_IN: u.progress.emplace_back(param_of(m), chain_of(m)); return;
     case T30_DISC_IN:
       u.disconnected = true;
       u.cause = word(m, 0);

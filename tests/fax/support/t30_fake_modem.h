@@ -36,8 +36,8 @@ struct line_item {
 };
 
 // Receive durations of the fake modem (ms of the virtual clock).
-inline constexpr uint32_t FAKE_T2_MS = 6000;  // waiting for a command
-inline constexpr uint32_t FAKE_T4_MS = 3000;  // waiting for a response
+inline constexpr uint32_t FAKE_T2_MS = 6000;   // waiting for a command
+inline constexpr uint32_t FAKE_T4_MS = 3000;   // waiting for a response
 inline constexpr uint32_t FAKE_HDLC_MS = 200;  // a frame set on the line
 
 class fake_modem {
@@ -110,11 +110,11 @@ struct fake_user {
   t30_selection selection;
   bool answer_what_to_do = true;
   bool answer_end_page = true;
-  std::deque<uint16_t> end_page_answers;       // answer indexes to give first; then the engine's verdict
+  std::deque<uint16_t> end_page_answers;  // answer indexes to give first; then the engine's verdict
   bool send_end_page_rq = true;
-  bool hold_at_page_start = false;             // T30_BUSY_RQ on T30_EONEG_IN
-  std::string identity;                        // given with T30_SETPARM_RQ before the answer
-  uint16_t eop_bits = 0;                       // T30_END_PAGE_RQ for the last page
+  bool hold_at_page_start = false;  // T30_BUSY_RQ on T30_EONEG_IN
+  std::string identity;             // given with T30_SETPARM_RQ before the answer
+  uint16_t eop_bits = 0;            // T30_END_PAGE_RQ for the last page
   // What happened.
   std::vector<std::vector<uint8_t>> received;
   std::vector<uint8_t> current;

@@ -41,9 +41,7 @@ spandsp_peer::~spandsp_peer() {
   t30_free(s_);
 }
 
-void spandsp_peer::start() {
-  t30_restart(s_);
-}
+void spandsp_peer::start() { t30_restart(s_); }
 
 void spandsp_peer::phase_e(t30_state_t*, void* user, int completion) {
   auto* p = static_cast<spandsp_peer*>(user);
@@ -65,9 +63,7 @@ void spandsp_peer::set_tx_type(void* user, int type, int bit_rate, int, int use_
   p->tx_rate_ = bit_rate;
   switch (type) {
     case T30_MODEM_PAUSE:
-    case T30_MODEM_CED:
-      ++p->steps_;
-      break;
+    case T30_MODEM_CED: ++p->steps_; break;
     case T30_MODEM_V27TER:
     case T30_MODEM_V29:
     case T30_MODEM_V17:
@@ -194,8 +190,7 @@ void spandsp_peer::drive() {
       if (next_fast_is_tcf_) {
         next_fast_is_tcf_ = false;
         uint8_t buf[1024];
-        while (t30_non_ecm_get_chunk(s_, buf, sizeof buf) == static_cast<int>(sizeof buf)) {
-        }
+        while (t30_non_ecm_get_chunk(s_, buf, sizeof buf) == static_cast<int>(sizeof buf)) {}
         line_item t;
         t.kind = line_item::tcf;
         t.modulation = mod;

@@ -34,8 +34,8 @@ class spandsp_t38_terminal {
   // Lets `ms` pass for spandsp and delivers what it sent to session `to`.
   void step(uint32_t ms, nai_t to);
 
-  bool done = false;     // phase E reached
-  int completion = -1;   // its T30_ERR_ code
+  bool done = false;    // phase E reached
+  int completion = -1;  // its T30_ERR_ code
 
  private:
   static int on_tx(t38_core_state_t*, void* user, const uint8_t* buf, int len, int count);

@@ -22,7 +22,7 @@ struct seen_msg {
   code_t code;
   std::vector<u8> data;  // whole data (chain or inline)
   bool chained;
-  u8 calling_task;       // task slot of the thread that handled it
+  u8 calling_task;  // task slot of the thread that handled it
 };
 
 // Thread-safe log of received messages and traps.

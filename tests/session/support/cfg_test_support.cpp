@@ -28,13 +28,13 @@ std::string temp_dir::write(const std::string& name, const std::string& bytes) c
   return p;
 }
 
-read_outcome read_text(const std::string& text, const ini_tools__section* sections,
-                       const ini_tools__keyword* keywords, ini_tools__value* table) {
+read_outcome read_text(const std::string& text, const ini_tools__section* sections, const ini_tools__keyword* keywords,
+                       ini_tools__value* table) {
   temp_dir dir;
   std::string file = dir.write("test.cfg", text);
   read_outcome out;
-  out.result = ini_tools__read_cfg_file(file.c_str(), sections, keywords,
-                                        [&](const char* m) { out.errors.emplace_back(m); }, table);
+  out.result = ini_tools__read_cfg_file(
+      file.c_str(), sections, keywords, [&](const char* m) { out.errors.emplace_back(m); }, table);
   return out;
 }
 
@@ -91,8 +91,7 @@ std::string value_of(ini_tools__value* table, uint16_t id, uint16_t element) {
       }
       break;
     }
-    default:
-      return "no such id";
+    default: return "no such id";
   }
   if (state > INI_TOOLS__OVERWRITTEN) return "error " + std::to_string(state);
   return std::to_string(state) + ":" + s.str();

@@ -33,8 +33,8 @@ struct read_outcome {
 };
 
 // Reads `text` as a configuration file with the given tables.
-read_outcome read_text(const std::string& text, const ini_tools__section* sections,
-                       const ini_tools__keyword* keywords, ini_tools__value* table);
+read_outcome read_text(const std::string& text, const ini_tools__section* sections, const ini_tools__keyword* keywords,
+                       ini_tools__value* table);
 
 // State and value of one record as "state:value" (value by kind: numbers in
 // decimal, texts in quotes or <none>, IP records dotted or <none>).

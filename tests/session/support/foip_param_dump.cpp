@@ -221,9 +221,9 @@ std::string dump(const app_foip_cnf__setup& s) {
   o.num("local_sip_port", s.local_sip_port);
   o.num("has_local_ip", s.has_local_ip);
   const u8* b = reinterpret_cast<const u8*>(&s.local_ip);
-  o.txt("local_ip", (std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." +
-                     std::to_string(b[3]))
-                        .c_str());
+  o.txt("local_ip",
+        (std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." + std::to_string(b[3]))
+            .c_str());
   o.num("max_sessions", s.max_sessions);
   o.num("has_speed", s.has_speed);
   o.num("speed", s.speed);

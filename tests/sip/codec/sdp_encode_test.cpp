@@ -151,17 +151,18 @@ TEST(SdpEncode, AudioRecordsTakeTheirOwnRtpmapElseTheFirstOfTheTable) {
   // second audio line has none and takes the first entry of the table.
   // Payload type 0 has no entry: no rtpmap line.
   sdp_store t;
-  ASSERT_EQ(t.parse(crlf({"v=0", "c=IN IP4 192.0.2.1", "m=audio 5000 RTP/AVP 0 96", "a=rtpmap:96 telephone-event/8000",
-                          "a=fmtp:96 0-15", "m=video 5002 RTP/AVP 96", "a=rtpmap:96 H264/90000", "m=audio 0 RTP/AVP 96"})),
-            SDP_PARSE_END);
+  ASSERT_EQ(
+      t.parse(crlf({"v=0", "c=IN IP4 192.0.2.1", "m=audio 5000 RTP/AVP 0 96", "a=rtpmap:96 telephone-event/8000",
+                    "a=fmtp:96 0-15", "m=video 5002 RTP/AVP 96", "a=rtpmap:96 H264/90000", "m=audio 0 RTP/AVP 96"})),
+      SDP_PARSE_END);
   sdp_fill_texts(t.desc);
   uint8_t r = 0;
   std::string text = encode_all(t.desc, &r);
   ASSERT_EQ(r, SIP_RESULT_OK);
-  EXPECT_EQ(text, "\r\n" + crlf({"v=0", "c=IN IP4 192.0.2.1", "m=audio 5000 RTP/AVP 0 96",
-                                 "a=rtpmap:96 telephone-event/8000", "a=fmtp:96 0-15", "m=video 5002 RTP/AVP 96",
-                                 "a=rtpmap:96 H264/90000", "m=audio 0 RTP/AVP 96", "a=rtpmap:96 telephone-event/8000",
-                                 "a=fmtp:96 0-15"}));
+  EXPECT_EQ(text,
+            "\r\n" + crlf({"v=0", "c=IN IP4 192.0.2.1", "m=audio 5000 RTP/AVP 0 96", "a=rtpmap:96 telephone-event/8000",
+                           "a=fmtp:96 0-15", "m=video 5002 RTP/AVP 96", "a=rtpmap:96 H264/90000",
+                           "m=audio 0 RTP/AVP 96", "a=rtpmap:96 telephone-event/8000", "a=fmtp:96 0-15"}));
 }
 
 TEST(SdpEncode, OtherMediaAndConnectionForms) {
@@ -184,20 +185,58 @@ TEST(SdpEncode, RoundTrip) {
       crlf({"v=0", "o=- 1234 1 IN IP4 192.0.2.1", "s=-", "c=IN IP4 192.0.2.1", "t=0 0", "m=image 600 udptl t38",
             "a=T38FaxVersion:0", "a=T38MaxBitRate:14400", "a=T38FaxRateManagement:transferredTCF",
             "a=T38FaxMaxBuffer:200", "a=T38FaxMaxDatagram:72", "a=T38FaxUdpEC:t38UDPRedundancy"}),
-      crlf({"v=0", "o=GW 2120 6420 IN IP4 gw.example.net", "s=SIP Call", "c=IN IP4 gw.example.net", "b=AS:64",
-            "t=3034423619 3042462419", "r=7d 1h 0 25h", "i=fax", "m=image 17002 tcp t38", "c=IN IP4 192.0.2.10",
-            "b=TIAS:20000", "k=prompt", "a=inactive", "a=T38FaxVersion:3", "a=T38MaxBitRate:33600",
-            "a=T38FaxFillBitRemoval", "a=T38FaxTranscodingMMR", "a=T38FaxTranscodingJBIG",
-            "a=T38FaxRateManagement:localTCF", "a=T38FaxRateManagement:transferredTCF", "a=T38FaxUdpEC:t38UDPFEC",
-            "a=T38FaxUdpEC:t38UDPRedundancy", "a=T38FaxMaxIFP:72", "m=image 17004 udptl t38", "k=clear:s3cr3t",
+      crlf({"v=0",
+            "o=GW 2120 6420 IN IP4 gw.example.net",
+            "s=SIP Call",
+            "c=IN IP4 gw.example.net",
+            "b=AS:64",
+            "t=3034423619 3042462419",
+            "r=7d 1h 0 25h",
+            "i=fax",
+            "m=image 17002 tcp t38",
+            "c=IN IP4 192.0.2.10",
+            "b=TIAS:20000",
+            "k=prompt",
+            "a=inactive",
+            "a=T38FaxVersion:3",
+            "a=T38MaxBitRate:33600",
+            "a=T38FaxFillBitRemoval",
+            "a=T38FaxTranscodingMMR",
+            "a=T38FaxTranscodingJBIG",
+            "a=T38FaxRateManagement:localTCF",
+            "a=T38FaxRateManagement:transferredTCF",
+            "a=T38FaxUdpEC:t38UDPFEC",
+            "a=T38FaxUdpEC:t38UDPRedundancy",
+            "a=T38FaxMaxIFP:72",
+            "m=image 17004 udptl t38",
+            "k=clear:s3cr3t",
             "a=T38FaxRateManagement:localTCF"}),
-      crlf({"v=0", "o=user 53655765 2353687637 IN IP4 198.51.100.7", "s=-", "c=IN IP4 198.51.100.7", "t=0 0",
-            "m=audio 49170/2 RTP/AVP 0 8 101 98", "b=AS:80", "k=base64:AbCd", "a=rtpmap:0 PCMU/8000",
-            "a=rtpmap:8 PCMA/8000", "a=rtpmap:101 telephone-event/8000", "a=fmtp:101 0-15", "a=rtpmap:98 opus/48000/2",
-            "a=ptime:20", "a=maxptime:40", "a=sendrecv", "a=rtcp:49171", "m=video 0 RTP/SAVP 96",
-            "a=rtpmap:96 H264/90000", "a=fmtp:96 profile-level-id=42e01f", "m=image 49172 udptl t38",
-            "a=T38FaxVersion:0", "a=T38FaxRateManagement:transferredTCF", "a=T38FaxUdpEC:t38UDPRedundancy",
-            "m=application 9 TCP/MSRP *", "a=accept-types:text/plain"}),
+      crlf({"v=0",
+            "o=user 53655765 2353687637 IN IP4 198.51.100.7",
+            "s=-",
+            "c=IN IP4 198.51.100.7",
+            "t=0 0",
+            "m=audio 49170/2 RTP/AVP 0 8 101 98",
+            "b=AS:80",
+            "k=base64:AbCd",
+            "a=rtpmap:0 PCMU/8000",
+            "a=rtpmap:8 PCMA/8000",
+            "a=rtpmap:101 telephone-event/8000",
+            "a=fmtp:101 0-15",
+            "a=rtpmap:98 opus/48000/2",
+            "a=ptime:20",
+            "a=maxptime:40",
+            "a=sendrecv",
+            "a=rtcp:49171",
+            "m=video 0 RTP/SAVP 96",
+            "a=rtpmap:96 H264/90000",
+            "a=fmtp:96 profile-level-id=42e01f",
+            "m=image 49172 udptl t38",
+            "a=T38FaxVersion:0",
+            "a=T38FaxRateManagement:transferredTCF",
+            "a=T38FaxUdpEC:t38UDPRedundancy",
+            "m=application 9 TCP/MSRP *",
+            "a=accept-types:text/plain"}),
       crlf({"v=0", "c=IN IP6 2001:db8::1", "m=audio 5000 RTP/AVP 0 96", "a=rtpmap:96 telephone-event/8000",
             "m=audio 5002 RTP/AVP 96", "a=rtpmap:96 L16/16000/2", "m=image 6000 udptl t38", "c=IN IP4 192.0.2.1",
             "m=modem 9/2 udp v.21 x2", "a=subnet:IN IP4 10.1.0.0/16", "a=bearer:v.34/abc", "a=framing:slip",
@@ -352,8 +391,7 @@ TEST(SdpEncode, TsharkReadsTheEncodedOffer) {
             "T38FaxUdpEC");
   EXPECT_NE(verbose.find("Media Attribute (a): sendrecv"), std::string::npos) << verbose;
   EXPECT_NE(verbose.find("Media Attribute (a): T38FaxFillBitRemoval"), std::string::npos) << verbose;
-  EXPECT_NE(verbose.find("Media Description, name and address (m): image 600 udptl t38"), std::string::npos)
-      << verbose;
+  EXPECT_NE(verbose.find("Media Description, name and address (m): image 600 udptl t38"), std::string::npos) << verbose;
   EXPECT_NE(col[8].find("0;14400;transferredTCF;200;72;t38UDPRedundancy"), std::string::npos) << col[8];
   EXPECT_EQ(col[9], "") << "tshark marks the packet malformed";
   EXPECT_EQ(verbose.find("Malformed"), std::string::npos) << verbose;

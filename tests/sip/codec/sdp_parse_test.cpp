@@ -81,10 +81,10 @@ TEST(SdpParse, OffersAndAnswersOfT38Peers) {
          EXPECT_EQ(m.t38_fill_bit_removal, 0);
        }},
       {"names in other letter cases, bare flags, FEC, unknown T.38 attributes kept",
-       t38_offer_head + crlf({"m=image 6000 UDPTL T38", "a=t38faxversion:3", "a=T38MaxBitrate:33600",
-                              "a=T38FaxFillBitRemoval", "a=T38FaxTranscodingMMR:1",
-                              "a=T38FaxRateManagement:TransferredTCF", "a=T38FaxMaxIFP:72",
-                              "a=T38FaxUdpEc:t38UDPFEC", "a=T38VendorInfo:0 0 0"}),
+       t38_offer_head +
+           crlf({"m=image 6000 UDPTL T38", "a=t38faxversion:3", "a=T38MaxBitrate:33600", "a=T38FaxFillBitRemoval",
+                 "a=T38FaxTranscodingMMR:1", "a=T38FaxRateManagement:TransferredTCF", "a=T38FaxMaxIFP:72",
+                 "a=T38FaxUdpEc:t38UDPFEC", "a=T38VendorInfo:0 0 0"}),
        [](const sdp_store& s) {
          const sdp_media_image& m = s.image[0];
          EXPECT_EQ(m.transport, SDP_TRANSPORT_UDPTL);
@@ -137,8 +137,8 @@ TEST(SdpParse, OffersAndAnswersOfT38Peers) {
        }},
       {"several m-lines: video, audio, two T.38 streams, an application",
        crlf({"v=0", "s=-", "c=IN IP4 192.0.2.30", "t=0 0", "m=video 51372 RTP/AVP 31", "m=audio 49170 RTP/AVP 0",
-             "m=image 6000 udptl t38", "c=IN IP4 192.0.2.31", "a=T38FaxRateManagement:localTCF",
-             "m=image 6002 tcp t38", "a=T38FaxRateManagement:localTCF", "m=application 9 TCP/MSRP *"}),
+             "m=image 6000 udptl t38", "c=IN IP4 192.0.2.31", "a=T38FaxRateManagement:localTCF", "m=image 6002 tcp t38",
+             "a=T38FaxRateManagement:localTCF", "m=application 9 TCP/MSRP *"}),
        [](const sdp_store& s) {
          ASSERT_EQ(s.desc.av_count, 2);
          EXPECT_EQ(s.av[0].kind, SDP_KIND_VIDEO);
@@ -215,16 +215,14 @@ TEST(SdpParse, AcceptsAndRefuses) {
        sdp_reason::bad_attribute},
       {"unknown bandwidth type has no effect", t38_offer_head + crlf({"b=X-YZ:128", "m=image 1 udptl t38"}),
        SDP_PARSE_END, sdp_reason::none},
-      {"bandwidth without colon", t38_offer_head + crlf({"b=AS", "m=image 1 udptl t38"}), 0,
-       sdp_reason::bad_bandwidth},
+      {"bandwidth without colon", t38_offer_head + crlf({"b=AS", "m=image 1 udptl t38"}), 0, sdp_reason::bad_bandwidth},
       {"bandwidth without digits", t38_offer_head + crlf({"b=AS:", "m=image 1 udptl t38"}), 0,
        sdp_reason::bad_bandwidth},
       {"connection of unknown network type", crlf({"v=0", "c=XX IP4 192.0.2.1", "m=image 1 udptl t38"}), 0,
        sdp_reason::bad_connection},
       {"connection of unknown address type", crlf({"v=0", "c=IN IPX 192.0.2.1", "m=image 1 udptl t38"}), 0,
        sdp_reason::bad_connection},
-      {"connection without address", crlf({"v=0", "c=IN IP4 ", "m=image 1 udptl t38"}), 0,
-       sdp_reason::bad_connection},
+      {"connection without address", crlf({"v=0", "c=IN IP4 ", "m=image 1 udptl t38"}), 0, sdp_reason::bad_connection},
       {"host name longer than 64", crlf({"v=0", ("c=IN IP4 " + std::string(65, 'h')).c_str(), "m=image 1 udptl t38"}),
        0, sdp_reason::bad_connection},
       {"LOCAL EPN connection", crlf({"v=0", "c=LOCAL EPN 4711", "m=image 1 udptl t38"}), SDP_PARSE_END,
@@ -239,8 +237,9 @@ TEST(SdpParse, AcceptsAndRefuses) {
       {"port count without digits, other media", t38_offer_head + crlf({"m=text 1/ RTP/AVP 98"}), 0,
        sdp_reason::bad_media},
       {"image without format", t38_offer_head + crlf({"m=image 1 udptl"}), 0, sdp_reason::bad_media},
-      {"fourth audio line", t38_offer_head + crlf({"m=audio 1 RTP/AVP 0", "m=audio 2 RTP/AVP 0", "m=audio 3 RTP/AVP 0",
-                                                  "m=audio 4 RTP/AVP 0"}),
+      {"fourth audio line",
+       t38_offer_head +
+           crlf({"m=audio 1 RTP/AVP 0", "m=audio 2 RTP/AVP 0", "m=audio 3 RTP/AVP 0", "m=audio 4 RTP/AVP 0"}),
        0, sdp_reason::too_many_media},
       {"third other media line",
        t38_offer_head + crlf({"m=text 1 RTP/AVP 98", "m=message 2 TCP/MSRP *", "m=application 3 TCP/MSRP *"}), 0,
@@ -249,11 +248,10 @@ TEST(SdpParse, AcceptsAndRefuses) {
        t38_offer_head + crlf({"m=image 1 udptl t38", "m=image 2 udptl t38", "m=image 3 udptl t38",
                               "m=image 4 udptl t38", "m=image 5 udptl t38"}),
        SDP_PARSE_END, sdp_reason::none},
-      {"media name of 17 characters", t38_offer_head + crlf({"m=abcdefghijklmnopq 1 udp x"}), 0,
-       sdp_reason::bad_media},
+      {"media name of 17 characters", t38_offer_head + crlf({"m=abcdefghijklmnopq 1 udp x"}), 0, sdp_reason::bad_media},
       {"key method unknown", t38_offer_head + crlf({"m=image 1 udptl t38", "k=secret:abc"}), 0, sdp_reason::bad_key},
-      {"key too long", t38_offer_head + crlf({"m=image 1 udptl t38", ("k=clear:" + std::string(129, 'k')).c_str()}),
-       0, sdp_reason::bad_key},
+      {"key too long", t38_offer_head + crlf({"m=image 1 udptl t38", ("k=clear:" + std::string(129, 'k')).c_str()}), 0,
+       sdp_reason::bad_key},
       // An optional T.38 attribute without a usable value is dropped and
       // reported; the offer is kept.
       {"T38FaxVersion without digits", t38_offer_head + crlf({"m=image 1 udptl t38", "a=T38FaxVersion:x"}),
@@ -266,12 +264,11 @@ TEST(SdpParse, AcceptsAndRefuses) {
        SDP_PARSE_END, sdp_reason::none},
       {"empty T38MaxBitRate", t38_offer_head + crlf({"m=image 1 udptl t38", "a=T38MaxBitRate:"}), SDP_PARSE_END,
        sdp_reason::none},
-      {"T38FaxVersion too large is still refused", t38_offer_head + crlf({"m=image 1 udptl t38", "a=T38FaxVersion:300"}),
-       0, sdp_reason::number_too_large},
+      {"T38FaxVersion too large is still refused",
+       t38_offer_head + crlf({"m=image 1 udptl t38", "a=T38FaxVersion:300"}), 0, sdp_reason::number_too_large},
       {"T38FaxUdpEC value outside the table has no effect",
        t38_offer_head + crlf({"m=image 1 udptl t38", "a=T38FaxUdpEC:t38UDPNoEC"}), SDP_PARSE_END, sdp_reason::none},
-      {"attribute without name", t38_offer_head + crlf({"m=image 1 udptl t38", "a=:x"}), 0,
-       sdp_reason::bad_attribute},
+      {"attribute without name", t38_offer_head + crlf({"m=image 1 udptl t38", "a=:x"}), 0, sdp_reason::bad_attribute},
       {"rtpmap without colon", t38_offer_head + crlf({"m=audio 1 RTP/AVP 0", "a=rtpmap"}), 0,
        sdp_reason::bad_attribute},
       {"malformed lines are ignored", t38_offer_head + crlf({"m=image 1 udptl t38", "a= x", "garbage", "x"}),
@@ -290,9 +287,15 @@ TEST(SdpParse, AcceptsAndRefuses) {
 // A peer's bare or empty optional T.38 attribute is dropped with a report;
 // the rest of the offer stands.
 TEST(SdpParse, ValuelessT38AttributeDroppedAndReported) {
-  const struct { const char* what; std::string text; bool reported; } rows[] = {
-      {"bare T38FaxUdpEC", t38_offer_head + crlf({"m=image 7 udptl t38", "a=T38FaxUdpEC", "a=T38MaxBitRate:9600"}), true},
-      {"empty T38FaxMaxDatagram", t38_offer_head + crlf({"m=image 7 udptl t38", "a=T38FaxMaxDatagram:", "a=T38MaxBitRate:9600"}), true},
+  const struct {
+    const char* what;
+    std::string text;
+    bool reported;
+  } rows[] = {
+      {"bare T38FaxUdpEC", t38_offer_head + crlf({"m=image 7 udptl t38", "a=T38FaxUdpEC", "a=T38MaxBitRate:9600"}),
+       true},
+      {"empty T38FaxMaxDatagram",
+       t38_offer_head + crlf({"m=image 7 udptl t38", "a=T38FaxMaxDatagram:", "a=T38MaxBitRate:9600"}), true},
       {"clean offer", t38_offer_head + crlf({"m=image 7 udptl t38", "a=T38MaxBitRate:9600"}), false},
   };
   for (const auto& r : rows) {
@@ -312,9 +315,9 @@ TEST(SdpParse, ValuelessT38AttributeDroppedAndReported) {
 }
 
 TEST(SdpParse, T38OfferOfTheReferenceExample) {
-  const std::string text = crlf({"v=0", "c=IN IP4 192.0.2.1", "m=image 600 udptl t38", "a=T38FaxVersion:0",
-                                 "a=T38MaxBitRate:14400", "a=T38FaxRateManagement:transferredTCF",
-                                 "a=T38FaxUdpEC:t38UDPRedundancy"});
+  const std::string text =
+      crlf({"v=0", "c=IN IP4 192.0.2.1", "m=image 600 udptl t38", "a=T38FaxVersion:0", "a=T38MaxBitRate:14400",
+            "a=T38FaxRateManagement:transferredTCF", "a=T38FaxUdpEC:t38UDPRedundancy"});
   sdp_store s;
   ASSERT_EQ(s.parse(text), SDP_PARSE_END);
   ASSERT_EQ(s.desc.image_count, 1);
@@ -333,10 +336,11 @@ TEST(SdpParse, T38OfferOfTheReferenceExample) {
 // the other attribute names of the codec keep theirs.
 TEST(SdpParse, NamesComparedWithoutCase) {
   sdp_store s;
-  ASSERT_EQ(s.parse(t38_offer_head + crlf({"m=AUDIO 5000 RTP/AVP 0", "m=Video 5002 RTP/AVP 31", "m=IMAGE 6000 udptl T38",
-                                           "a=T38FAXVERSION:1", "a=t38faxratemanagement:LOCALTCF",
-                                           "a=T38FaxUdpEC:T38UDPREDUNDANCY", "a=T38FaxTranscodingJbig"})),
-            SDP_PARSE_END);
+  ASSERT_EQ(
+      s.parse(t38_offer_head +
+              crlf({"m=AUDIO 5000 RTP/AVP 0", "m=Video 5002 RTP/AVP 31", "m=IMAGE 6000 udptl T38", "a=T38FAXVERSION:1",
+                    "a=t38faxratemanagement:LOCALTCF", "a=T38FaxUdpEC:T38UDPREDUNDANCY", "a=T38FaxTranscodingJbig"})),
+      SDP_PARSE_END);
   EXPECT_EQ(s.av[0].kind, SDP_KIND_AUDIO);
   EXPECT_EQ(s.av[1].kind, SDP_KIND_VIDEO);
   ASSERT_EQ(s.desc.image_count, 1);
@@ -359,7 +363,8 @@ TEST(SdpParse, T38ValuesSeenTwice) {
       {{"a=T38FaxUdpEC:t38UDPFEC", "a=T38FaxUdpEC:t38UDPRedundancy"}, SDP_NONE8, SDP_BOTH_SEEN},
       {{"a=T38FaxUdpEC:t38UDPFEC", "a=T38FaxUdpEC:t38UDPFEC"}, SDP_NONE8, SDP_UDPEC_FEC},
       {{"a=T38FaxRateManagement:localTCF", "a=T38FaxRateManagement:transferredTCF"}, SDP_BOTH_SEEN, SDP_NONE8},
-      {{"a=T38FaxRateManagement:transferredTCF", "a=T38FaxRateManagement:bogus"}, SDP_RATEMGMT_TRANSFERRED_TCF,
+      {{"a=T38FaxRateManagement:transferredTCF", "a=T38FaxRateManagement:bogus"},
+       SDP_RATEMGMT_TRANSFERRED_TCF,
        SDP_NONE8},
   };
   for (auto& r : rows) {
@@ -426,9 +431,9 @@ TEST(SdpParse, RtpmapAndFmtpRules) {
     // fmtp before rtpmap fills one entry; a second rtpmap has no effect;
     // names outside the codec table are kept; channels.
     sdp_store s;
-    ASSERT_EQ(s.parse(t38_offer_head + crlf({"m=audio 700 RTP/AVP 101 102 103", "a=fmtp:101 0-16",
-                                             "a=rtpmap:101 Telephone-Event/8000", "a=rtpmap:101 PCMA/8000",
-                                             "a=rtpmap:102 opus/48000/2", "a=rtpmap:103 x/8000"})),
+    ASSERT_EQ(s.parse(t38_offer_head +
+                      crlf({"m=audio 700 RTP/AVP 101 102 103", "a=fmtp:101 0-16", "a=rtpmap:101 Telephone-Event/8000",
+                            "a=rtpmap:101 PCMA/8000", "a=rtpmap:102 opus/48000/2", "a=rtpmap:103 x/8000"})),
               SDP_PARSE_END);
     ASSERT_EQ(s.desc.rtpmap_count, 3);
     EXPECT_EQ(s.rtpmap[0].codec, 0x65);  // found without regard to case
@@ -447,9 +452,9 @@ TEST(SdpParse, RtpmapAndFmtpRules) {
               SDP_PARSE_END);
     EXPECT_EQ(s.desc.rtpmap_count, 0);
     EXPECT_EQ(s.av[0].maxptime, SDP_NONE16);
-    EXPECT_EQ(sdp_str_text(s.av[0].extra_lines),
-              "a=rtpmap:x\r\na=rtpmap:0 /8000\r\na=rtpmap:0 " + std::string(33, 'n') +
-                  "/8000\r\na=rtpmap:0 PCMU/\r\na=ptime:\r\na=rtcp:9\r\n");
+    EXPECT_EQ(sdp_str_text(s.av[0].extra_lines), "a=rtpmap:x\r\na=rtpmap:0 /8000\r\na=rtpmap:0 " +
+                                                     std::string(33, 'n') +
+                                                     "/8000\r\na=rtpmap:0 PCMU/\r\na=ptime:\r\na=rtcp:9\r\n");
   }
   {
     // An fmtp line whose parameters cannot be kept makes no entry.
@@ -560,8 +565,7 @@ TEST(SdpParse, Ip6ConnectionIsReadAndRefusedForT38) {
   {
     sdp_store s;
     sdp_reason why;
-    EXPECT_EQ(s.parse(crlf({"v=0", "c=IN IP4 192.0.2.1", "m=image 6000 udptl t38", "c=IN IP6 2001:db8::1"}), &why),
-              0);
+    EXPECT_EQ(s.parse(crlf({"v=0", "c=IN IP4 192.0.2.1", "m=image 6000 udptl t38", "c=IN IP6 2001:db8::1"}), &why), 0);
     EXPECT_EQ(why, sdp_reason::ip6_for_t38);
   }
   {
@@ -576,12 +580,8 @@ TEST(SdpParse, Ip6ConnectionIsReadAndRefusedForT38) {
 
 TEST(SdpParse, NumbersThatDoNotFitTheirFieldAreRefused) {
   const char* lines[] = {
-      "m=image 65536 udptl t38",
-      "m=audio 65536 RTP/AVP 0",
-      "m=audio 1/256 RTP/AVP 0",
-      "m=audio 1 RTP/AVP 256",
-      "m=text 65536 RTP/AVP 98",
-      "m=text 1/999 RTP/AVP 98",
+      "m=image 65536 udptl t38", "m=audio 65536 RTP/AVP 0", "m=audio 1/256 RTP/AVP 0",
+      "m=audio 1 RTP/AVP 256",   "m=text 65536 RTP/AVP 98", "m=text 1/999 RTP/AVP 98",
   };
   for (const char* m : lines) {
     sdp_store s;
@@ -590,8 +590,11 @@ TEST(SdpParse, NumbersThatDoNotFitTheirFieldAreRefused) {
     EXPECT_EQ(why, sdp_reason::number_too_large) << m;
   }
   const char* image_attrs[] = {
-      "a=T38FaxVersion:256",          "a=T38MaxBitRate:4294967296", "a=T38FaxMaxBuffer:99999999999",
-      "a=T38FaxMaxDatagram:4294967296", "b=AS:65536",
+      "a=T38FaxVersion:256",
+      "a=T38MaxBitRate:4294967296",
+      "a=T38FaxMaxBuffer:99999999999",
+      "a=T38FaxMaxDatagram:4294967296",
+      "b=AS:65536",
   };
   for (const char* a : image_attrs) {
     sdp_store s;
@@ -600,8 +603,12 @@ TEST(SdpParse, NumbersThatDoNotFitTheirFieldAreRefused) {
     EXPECT_EQ(why, sdp_reason::number_too_large) << a;
   }
   const char* audio_attrs[] = {
-      "a=ptime:65536", "a=maxptime:70000", "a=rtpmap:300 PCMU/8000", "a=rtpmap:0 PCMU/4294967296",
-      "a=rtpmap:0 PCMU/8000/256", "a=fmtp:256 x",
+      "a=ptime:65536",
+      "a=maxptime:70000",
+      "a=rtpmap:300 PCMU/8000",
+      "a=rtpmap:0 PCMU/4294967296",
+      "a=rtpmap:0 PCMU/8000/256",
+      "a=fmtp:256 x",
   };
   for (const char* a : audio_attrs) {
     sdp_store s;
@@ -630,11 +637,13 @@ TEST(SdpParse, BandwidthAndKeyLandInTheirLevel) {
     int level;  // 0 session, 1 audio, 2 image, 3 other
   } rows[] = {
       {"session", t38_offer_head + crlf({"b=AS:11", "k=clear:kk"}) + media, 0},
-      {"audio", t38_offer_head + crlf({"m=audio 1 RTP/AVP 0", "b=AS:11", "k=clear:kk", "m=image 2 udptl t38",
-                                       "m=modem 3 udp v.21"}),
+      {"audio",
+       t38_offer_head +
+           crlf({"m=audio 1 RTP/AVP 0", "b=AS:11", "k=clear:kk", "m=image 2 udptl t38", "m=modem 3 udp v.21"}),
        1},
-      {"image", t38_offer_head + crlf({"m=audio 1 RTP/AVP 0", "m=image 2 udptl t38", "b=AS:11", "k=clear:kk",
-                                       "m=modem 3 udp v.21"}),
+      {"image",
+       t38_offer_head +
+           crlf({"m=audio 1 RTP/AVP 0", "m=image 2 udptl t38", "b=AS:11", "k=clear:kk", "m=modem 3 udp v.21"}),
        2},
       {"other", t38_offer_head + media + crlf({"b=AS:11", "k=clear:kk"}), 3},
   };
@@ -681,8 +690,9 @@ TEST(SdpParse, OtherMediaAttributes) {
   sdp_reason why;
   EXPECT_EQ(bad.parse(t38_offer_head + crlf({"m=modem 9 udp v.21", "a=dialed:+49"}), &why), 0);
   EXPECT_EQ(why, sdp_reason::bad_attribute);
-  const char* refused[] = {"a=framing:ppp", "a=called:", "a=subnet:IN IP4 10.1.0.0", "a=subnet:IN IP4 10.1.0.0/33",
-                           "a=bearer:", "a=bearer:v.34/" , "a=dialing"};
+  const char* refused[] = {
+      "a=framing:ppp",  "a=called:", "a=subnet:IN IP4 10.1.0.0", "a=subnet:IN IP4 10.1.0.0/33", "a=bearer:",
+      "a=bearer:v.34/", "a=dialing"};
   for (const char* a : refused) {
     sdp_store r;
     EXPECT_EQ(r.parse(t38_offer_head + crlf({"m=modem 9 udp v.21", a})), 0) << a;

@@ -155,7 +155,7 @@ TEST_F(SipElem, RouteAndAssertedIdentityDifferOnlyInTheirLastField) {
   };
   const auto route = body(sip_header_id::route, 1).first_node();
   EXPECT_EQ(route, common(50).bytes());
-  EXPECT_EQ(route.size(), 58u);             // 50 fixed + 8 for a 7-character host
+  EXPECT_EQ(route.size(), 58u);  // 50 fixed + 8 for a 7-character host
   EXPECT_EQ(get_host16(route.data() + 34), 8);
   EXPECT_EQ(body(sip_header_id::p_asserted_identity, 1).first_node(), common(48).bytes());
 
@@ -285,12 +285,12 @@ namespace {
 struct rule_case {
   const char* what;
   sip_header_id id;
-  std::function<void()> fill;                                 // sets instance 0 (and more)
+  std::function<void()> fill;  // sets instance 0 (and more)
   unsigned instances;
-  std::function<void(std::uint8_t* node)> mutate;             // changes the encoded node
+  std::function<void(std::uint8_t* node)> mutate;  // changes the encoded node
   std::uint8_t prim_code;
   std::uint16_t result;
-  std::function<void()> after;                                // checks of the work area
+  std::function<void()> after;  // checks of the work area
 };
 
 void run(const rule_case& k) {
@@ -317,17 +317,17 @@ TEST_F(SipElem, DecoderRules) {
        [] { EXPECT_EQ(str(sip_hdr_area.via[0].branch).rfind("z9hG4bK-", 0), 0u); }},
       {"a response's Via without a branch keeps none", sip_header_id::via, [] { sip_hdr_area.via[0] = via(""); }, 1,
        nullptr, 'a', 2, [] { EXPECT_EQ(sip_hdr_area.via[0].branch.len, 0); }},
-      {"a request branch without the cookie", sip_header_id::via, [] { sip_hdr_area.via[0] = via("abc"); }, 1,
-       nullptr, 'A', 19, nullptr},
-      {"a response branch is not checked for the cookie", sip_header_id::via,
-       [] { sip_hdr_area.via[0] = via("abc"); }, 1, nullptr, 'a', 2, nullptr},
+      {"a request branch without the cookie", sip_header_id::via, [] { sip_hdr_area.via[0] = via("abc"); }, 1, nullptr,
+       'A', 19, nullptr},
+      {"a response branch is not checked for the cookie", sip_header_id::via, [] { sip_hdr_area.via[0] = via("abc"); },
+       1, nullptr, 'a', 2, nullptr},
       {"five Vias", sip_header_id::via,
        [] {
          for (int i = 0; i < 5; ++i) sip_hdr_area.via[i] = via("z9hG4bKx");
        },
        5, nullptr, 'A', 2, [] { EXPECT_EQ(sip_hdr_count(sip_header_id::via), 5); }},
-      {"a Via transport code in no table entry", sip_header_id::via, [] { sip_hdr_area.via[0] = via("z9hG4bK1"); },
-       1, [](std::uint8_t* n) { n[5] = 'Q'; }, 'A', 19, nullptr},
+      {"a Via transport code in no table entry", sip_header_id::via, [] { sip_hdr_area.via[0] = via("z9hG4bK1"); }, 1,
+       [](std::uint8_t* n) { n[5] = 'Q'; }, 'A', 19, nullptr},
       {"a Via sent-by address of 3 bytes", sip_header_id::via,
        [] {
          sip_hdr_area.via[0] = via("z9hG4bK1");
@@ -342,14 +342,25 @@ TEST_F(SipElem, DecoderRules) {
        },
        1, nullptr, 'A', 18, nullptr},
       {"a status reason outside its class is dropped", sip_header_id::status_line,
-       [] { sip_hdr_area.status_line = {200, S("O\x01K")}; }, 1, nullptr, 'a', 2,
-       [] { EXPECT_EQ(sip_hdr_area.status_line.reason.len, 0); }},
-      {"a status code below 100", sip_header_id::status_line, [] { sip_hdr_area.status_line = {99, S("x")}; }, 1,
-       nullptr, 'a', 19, nullptr},
-      {"a status code above 699", sip_header_id::status_line, [] { sip_hdr_area.status_line = {700, S("x")}; }, 1,
-       nullptr, 'a', 19, nullptr},
-      {"status codes 100 and 699", sip_header_id::status_line, [] { sip_hdr_area.status_line = {699, S("x")}; }, 1,
-       [](std::uint8_t* n) { put_host16(n + 2, 100); }, 'a', 2, nullptr},
+       [] {
+         sip_hdr_area.status_line = {200, S("O\x01K")};
+       },
+       1, nullptr, 'a', 2, [] { EXPECT_EQ(sip_hdr_area.status_line.reason.len, 0); }},
+      {"a status code below 100", sip_header_id::status_line,
+       [] {
+         sip_hdr_area.status_line = {99, S("x")};
+       },
+       1, nullptr, 'a', 19, nullptr},
+      {"a status code above 699", sip_header_id::status_line,
+       [] {
+         sip_hdr_area.status_line = {700, S("x")};
+       },
+       1, nullptr, 'a', 19, nullptr},
+      {"status codes 100 and 699", sip_header_id::status_line,
+       [] {
+         sip_hdr_area.status_line = {699, S("x")};
+       },
+       1, [](std::uint8_t* n) { put_host16(n + 2, 100); }, 'a', 2, nullptr},
       // The destination address is never encoded; it is put in by hand in
       // place of the URI text, the last field.
       {"a request-line destination of 3 bytes", sip_header_id::request_line,
@@ -390,8 +401,8 @@ TEST_F(SipElem, DecoderRules) {
          sip_hdr_area.via[0].host = S("10.256.0.1");
        },
        1, nullptr, 'A', 48, nullptr},
-      {"a host written as a valid dotted quad", sip_header_id::to,
-       [] { sip_hdr_area.to = name_addr("a", "10.1.1.1"); }, 1, nullptr, 'A', 2, nullptr},
+      {"a host written as a valid dotted quad", sip_header_id::to, [] { sip_hdr_area.to = name_addr("a", "10.1.1.1"); },
+       1, nullptr, 'A', 2, nullptr},
       {"a Diversion reason text outside its class", sip_header_id::diversion,
        [] {
          sip_hdr_area.diversion = sip_diversion_rec{};

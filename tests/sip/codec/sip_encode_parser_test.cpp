@@ -41,10 +41,8 @@ std::vector<Parsed> parse_stream(const std::string& text, std::size_t split) {
       } else {
         out.push_back({r, "refused", ""});
       }
-      if (r == SIP_PARSE_MORE)
-        pending.assign(sip_scan_state.cursor, sip_scan_state.end);
-      else
-        pending.clear();
+      if (r == SIP_PARSE_MORE) pending.assign(sip_scan_state.cursor, sip_scan_state.end);
+      else pending.clear();
     }
   };
   pending = text.substr(0, split);
@@ -96,17 +94,23 @@ TEST_F(SipEncodeParser, QuotedDisplayNameMayEscapeDel) {
     bool kept;
     const char* display;
   } cases[] = {
-      {"A\\\x7f" "B", true, "A\x7f" "B"},
+      {"A\\\x7f"
+       "B",
+       true,
+       "A\x7f"
+       "B"},
       {"A\\\"B", true, "A\"B"},
-      {"A\\\xc3" "B", false, ""},
+      {"A\\\xc3"
+       "B",
+       false, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.display);
     sip_parse_run run;
-    sip_parse_text(run, crlf(std::string("INVITE sip:b@h SIP/2.0\nVia: SIP/2.0/UDP h;branch=z9hG4bK-1\n"
-                                         "To: \"") +
-                             c.quoted +
-                             "\" <sip:b@h>\nFrom: <sip:a@h>;tag=1\nCall-ID: x\nCSeq: 1 INVITE\nContent-Length: 0\n\n"));
+    sip_parse_text(
+        run, crlf(std::string("INVITE sip:b@h SIP/2.0\nVia: SIP/2.0/UDP h;branch=z9hG4bK-1\n"
+                              "To: \"") +
+                  c.quoted + "\" <sip:b@h>\nFrom: <sip:a@h>;tag=1\nCall-ID: x\nCSeq: 1 INVITE\nContent-Length: 0\n\n"));
     EXPECT_EQ(sip_hdr_area.count[56], c.kept ? 1 : 0);
     if (!c.kept) continue;
     EXPECT_EQ(str(sip_hdr_area.to.display), c.display);

@@ -127,7 +127,8 @@ TEST_F(SipEncodeRoundTrip, ParseOfEncodingEqualsParse) {
       if (has_via && !had_branch) {
         // A request without a branch gets one made: the one difference.
         EXPECT_EQ(str(sip_hdr_area.via[0].branch).rfind("z9hG4bK-", 0), 0u);
-        for (auto* d : {&original, &again}) std::erase_if(*d, [](const std::string& x) { return x.rfind("59[0]@30=", 0) == 0; });
+        for (auto* d : {&original, &again})
+          std::erase_if(*d, [](const std::string& x) { return x.rfind("59[0]@30=", 0) == 0; });
       }
       EXPECT_EQ(original, again) << diff(original, again) << text1;
       const std::string text2 = encode(kind);
@@ -141,4 +142,3 @@ TEST_F(SipEncodeRoundTrip, ParseOfEncodingEqualsParse) {
   }
   EXPECT_GE(compared, 2u * 20u);
 }
-

@@ -302,7 +302,8 @@ TEST_F(SipEncode, RawBodies) {
   // Zero length, and compact names.
   sip_parse_run run;
   std::string text = kInvite;
-  text.replace(text.find("Content-Length: 0"), std::string::npos, "Content-Type: text/plain\r\nContent-Length: 0\r\n\r\n");
+  text.replace(text.find("Content-Length: 0"), std::string::npos,
+               "Content-Type: text/plain\r\nContent-Length: 0\r\n\r\n");
   sip_parse_text(run, text);
   sip_hdr_area.body[0].text = {0, ""};
   sip_hdr_area.count[62] = 1;
@@ -358,9 +359,10 @@ TEST_F(SipEncode, SdpBodies) {
 TEST_F(SipEncode, MultipartRawParts) {
   sip_parse_run run;
   const std::string parts = "--zz\r\nContent-Type: text/plain\r\n\r\nabc\r\n--zz\r\n\r\ndef\r\n--zz--\r\n";
-  const std::string text = kInvite.substr(0, kInvite.find("Content-Length")) +
-                           "Content-Type: multipart/mixed;boundary=\"zz\"\r\nContent-Length: " +
-                           std::to_string(parts.size()) + "\r\n\r\n" + parts;
+  const std::string text =
+      kInvite.substr(0, kInvite.find("Content-Length")) +
+      "Content-Type: multipart/mixed;boundary=\"zz\"\r\nContent-Length: " + std::to_string(parts.size()) + "\r\n\r\n" +
+      parts;
   const std::string out = reencode(run, text);
   const std::string body = out.substr(out.find("\r\n\r\n") + 4);
   EXPECT_EQ(body, "--zz\r\nContent-Type: text/plain\r\n\r\nabc\r\n--zz\r\n\r\ndef\r\n--zz--\r\n") << out;
@@ -405,7 +407,10 @@ TEST_F(SipEncode, WhatCannotBeWrittenIsNotSent) {
     const char* name;
     std::function<void()> set;
   } cases[] = {
-      {"line longer than a buffer", [&] { sip_hdr_area.via[0].params_other = {1700, huge.c_str()}; }},
+      {"line longer than a buffer",
+       [&] {
+         sip_hdr_area.via[0].params_other = {1700, huge.c_str()};
+       }},
       {"no start line", [] { sip_hdr_area.count[1] = 0; }},
       {"header room leaves no data room", [] { sip_encode_env.header_room = 1600; }},
       {"raw body larger than a buffer",
@@ -520,8 +525,9 @@ TEST_F(SipEncode, PendingResponseEchoesWholeVias) {
   sip_parse_run run;
   // Via values at the parser's limits.
   const std::string host(64, 'h'), branch = "z9hG4bK" + std::string(57, 'b'), other(512, 'o');
-  sip_parse_text(run, crlf("INVITE sip:b@h SIP/2.0\nVia: SIP/2.0/UDP " + host + ";maddr=" + host + ";branch=" +
-                           branch + ";" + other.substr(0, 510) + "\nTo: <sip:b@h>\nFrom: <sip:a@h>;tag=1\n"
+  sip_parse_text(run, crlf("INVITE sip:b@h SIP/2.0\nVia: SIP/2.0/UDP " + host + ";maddr=" + host + ";branch=" + branch +
+                           ";" + other.substr(0, 510) +
+                           "\nTo: <sip:b@h>\nFrom: <sip:a@h>;tag=1\n"
                            "Call-ID: c\nCSeq: 1 INVITE\n\n"));
   ASSERT_EQ(sip_hdr_area.count[59], 1);
   static sip_pending_request pending;
@@ -626,11 +632,12 @@ TEST_F(SipEncode, StatelessAnswerEchoesHeadersAtTheParsersLimits) {
   other.pop_back();
   std::string text = "OPTIONS sip:b@h SIP/2.0\n";
   for (int i = 0; i < SIP_MAX_VIA; ++i)
-    text += "Via: SIP/2.0/UDP " + h64 + ":5060;ttl=9;maddr=" + h64 + ";received=10.0.0.1;branch=" + b + ";" + other + "\n";
+    text +=
+        "Via: SIP/2.0/UDP " + h64 + ":5060;ttl=9;maddr=" + h64 + ";received=10.0.0.1;branch=" + b + ";" + other + "\n";
   for (int i = 0; i < SIP_MAX_RECORD_ROUTE; ++i)
     text += "Record-Route: \"" + std::string(60, 'd') + "\" <sip:" + std::string(64, 'u') + ":" + std::string(64, 'w') +
-            "@" + h64 + ":5060;transport=tcp;maddr=" + h64 + ";lr;" + other + "?" + std::string(20, 'x') + ">;" + other +
-            "\n";
+            "@" + h64 + ":5060;transport=tcp;maddr=" + h64 + ";lr;" + other + "?" + std::string(20, 'x') + ">;" +
+            other + "\n";
   text += "To: <tel:+123>\nFrom: <tel:+456>;tag=f\nCall-ID: c@h\nCSeq: 9 OPTIONS\nContent-Length: 0\n\n";
   sip_parse_run run;
   sip_parse_text(run, crlf(text));

@@ -125,11 +125,11 @@ TEST_F(SipEncodeTshark, EveryEncodedMessageDecodesCleanly) {
   // One line per packet: its number, whether SIP was found, malformed marks,
   // the severities of its expert items, then the values tshark read, which
   // must be the ones our parser reads from the same text.
-  const std::string fields = run_command(
-      "timeout 120 tshark -r " + path +
-      " -T fields -E separator='|' -E occurrence=f -e frame.number -e sip.Method -e sip.Status-Code"
-      " -e _ws.malformed -e _ws.expert.severity -e sip.Call-ID -e sip.CSeq.seq -e sip.CSeq.method"
-      " -e sip.Content-Length -e sip.from.tag -e sip.to.tag -e sip.Via.branch 2>/dev/null");
+  const std::string fields =
+      run_command("timeout 120 tshark -r " + path +
+                  " -T fields -E separator='|' -E occurrence=f -e frame.number -e sip.Method -e sip.Status-Code"
+                  " -e _ws.malformed -e _ws.expert.severity -e sip.Call-ID -e sip.CSeq.seq -e sip.CSeq.method"
+                  " -e sip.Content-Length -e sip.from.tag -e sip.to.tag -e sip.Via.branch 2>/dev/null");
   std::remove(path.c_str());
   std::size_t lines = 0;
   std::size_t pos = 0;

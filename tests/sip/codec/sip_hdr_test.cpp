@@ -9,9 +9,9 @@
 namespace {
 
 struct NameCase {
-    const char* line;
-    unsigned id;        // 0: unknown name
-    const char* value;  // what the cursor is left on
+  const char* line;
+  unsigned id;        // 0: unknown name
+  const char* value;  // what the cursor is left on
 };
 
 const NameCase name_cases[] = {
@@ -54,29 +54,27 @@ const NameCase name_cases[] = {
 };
 
 TEST(SipHeaderName, Recognition) {
-    sip_text_fixture text;
-    for (const auto& c : name_cases) {
-        text.load(c.line);
-        char* start = sip_scan_state.cursor;
-        auto id = sip_hdr__match_name();
-        EXPECT_EQ(static_cast<unsigned>(id), c.id) << c.line;
-        if (c.id != 0)
-            EXPECT_EQ(std::string(sip_scan_state.cursor, sip_scan_state.line_end), c.value) << c.line;
-        else
-            EXPECT_EQ(sip_scan_state.cursor, start) << c.line;
-    }
+  sip_text_fixture text;
+  for (const auto& c : name_cases) {
+    text.load(c.line);
+    char* start = sip_scan_state.cursor;
+    auto id = sip_hdr__match_name();
+    EXPECT_EQ(static_cast<unsigned>(id), c.id) << c.line;
+    if (c.id != 0) EXPECT_EQ(std::string(sip_scan_state.cursor, sip_scan_state.line_end), c.value) << c.line;
+    else EXPECT_EQ(sip_scan_state.cursor, start) << c.line;
+  }
 }
 
 TEST(SipHeaderCounts, ResetAndDropNeverGoBelowZero) {
-    sip_hdr_area.count[59] = 3;
-    sip_hdr_area.count[95] = 1;
-    sip_hdr_count__reset();
-    for (unsigned i = 0; i < SIP_HDR_SLOTS; ++i) ASSERT_EQ(sip_hdr_area.count[i], 0) << i;
-    sip_hdr_count__drop(sip_header_id::from);
-    EXPECT_EQ(sip_hdr_count(sip_header_id::from), 0);
-    sip_hdr_count(sip_header_id::from) = 2;
-    sip_hdr_count__drop(sip_header_id::from);
-    EXPECT_EQ(sip_hdr_count(sip_header_id::from), 1);
+  sip_hdr_area.count[59] = 3;
+  sip_hdr_area.count[95] = 1;
+  sip_hdr_count__reset();
+  for (unsigned i = 0; i < SIP_HDR_SLOTS; ++i) ASSERT_EQ(sip_hdr_area.count[i], 0) << i;
+  sip_hdr_count__drop(sip_header_id::from);
+  EXPECT_EQ(sip_hdr_count(sip_header_id::from), 0);
+  sip_hdr_count(sip_header_id::from) = 2;
+  sip_hdr_count__drop(sip_header_id::from);
+  EXPECT_EQ(sip_hdr_count(sip_header_id::from), 1);
 }
 
 }  // namespace

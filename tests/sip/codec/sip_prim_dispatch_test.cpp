@@ -145,7 +145,10 @@ TEST_F(SipPrimDispatch, IgnoredCodesAndTickAnswers) {
   EXPECT_TRUE(Fake::errors.empty());
   EXPECT_EQ(Fake::sends, 0);
 
-  const struct { u16 seq, ack; u8 flag; } ticks[] = {{5, 65533, 0}, {40, 20, 1}, {30, 20, 0}, {0, 65525, 1}};
+  const struct {
+    u16 seq, ack;
+    u8 flag;
+  } ticks[] = {{5, 65533, 0}, {40, 20, 1}, {30, 20, 0}, {0, 65525, 1}};
   for (const auto& t : ticks) {
     sip_seq_window.sequence = t.seq;
     sip_seq_window.not_available = 1 - t.flag;
@@ -188,19 +191,33 @@ TEST_F(SipPrimDispatch, ErrorIndications) {
   };
   const Case cases[] = {
       {"BYE without call", 'D', std::vector<u8>(2 * 41, 0), [] { Fake::call = false; }, {7, 27, 0, 0, 'D'}, 0},
-      {"INVITE, no call to take", 'A', body, [] {
+      {"INVITE, no call to take",
+       'A',
+       body,
+       [] {
          Fake::call = false;
          Fake::alloc_result = 5;
-       }, {7, 5, 0, 1, 'A'}, 1},
+       },
+       {7, 5, 0, 1, 'A'},
+       1},
       {"endpoint not ready", 'A', body, [] { Fake::ready = false; }, {7, 14, 0, 0, 'A'}, 0},
       {"mandatory header missing", 'A', empty_index, [] {}, {7, 26, 1, 1, 'A'}, 0},
-      {"response without server transaction", 'a', std::vector<u8>(), [] { Fake::server_tx = false; },
-       {7, 38, 0, 0, 'a'}, 0},
+      {"response without server transaction",
+       'a',
+       std::vector<u8>(),
+       [] { Fake::server_tx = false; },
+       {7, 38, 0, 0, 'a'},
+       0},
       {"body shorter than the index", 'A', std::vector<u8>(10, 0), [] {}, {7, 21, 0, 0, 'A'}, 0},
-      {"send path refuses, resending", 'A', body, [] {
+      {"send path refuses, resending",
+       'A',
+       body,
+       [] {
          Fake::send_result = 9;
          sip_dispatch_resending = 1;
-       }, {7, 9, 0, 1, 'A'}, 0},
+       },
+       {7, 9, 0, 1, 'A'},
+       0},
       {"IPv6 destination", 'A', invite('6'), [] {}, {7, 18, 1, 1, 'A'}, 0},
   };
   for (const Case& c : cases) {

@@ -154,19 +154,22 @@ TEST_F(SipPrimRoundTrip, FieldsChangedByRuleAreReported) {
     const char* diffs;
   } cases[] = {
       {"a display name with a quote comes back escaped", "From: \"a\\\"b\" <sip:a@example.com>;tag=1", "23[0]@22"},
-      {"telephone fields of a URI without user=phone are not carried", "From: <sip:+1234;isub=5@example.com>;tag=1", ""},
-      {"other parameters outside their class are dropped", "From: <sip:a@example.com>;tag=1;x=\"\xC3\xA9\"", "23[0]@34"},
+      {"telephone fields of a URI without user=phone are not carried", "From: <sip:+1234;isub=5@example.com>;tag=1",
+       ""},
+      {"other parameters outside their class are dropped", "From: <sip:a@example.com>;tag=1;x=\"\xC3\xA9\"",
+       "23[0]@34"},
   };
   for (const auto& k : cases) {
     SCOPED_TRACE(k.what);
-    const std::string text = crlf("OPTIONS sip:b@example.com SIP/2.0\n"
-                                  "Via: SIP/2.0/UDP 192.0.2.1;branch=z9hG4bK77\n" +
-                                  k.header +
-                                  "\n"
-                                  "To: <sip:b@example.com>\n"
-                                  "Call-ID: 1@192.0.2.1\n"
-                                  "CSeq: 1 OPTIONS\n"
-                                  "Content-Length: 0\n\n");
+    const std::string text = crlf(
+        "OPTIONS sip:b@example.com SIP/2.0\n"
+        "Via: SIP/2.0/UDP 192.0.2.1;branch=z9hG4bK77\n" +
+        k.header +
+        "\n"
+        "To: <sip:b@example.com>\n"
+        "Call-ID: 1@192.0.2.1\n"
+        "CSeq: 1 OPTIONS\n"
+        "Content-Length: 0\n\n");
     sip_msg_kind kind;
     bool parsed = false;
     const auto o = run_text(text, &kind, &parsed);
@@ -201,17 +204,18 @@ std::string offer(std::size_t size) {
     pad -= line;
   }
   sdp += image;
-  return crlf("INVITE sip:+4930123456@gw.example.net;user=phone SIP/2.0\n"
-              "Via: SIP/2.0/UDP 192.0.2.10:5060;branch=z9hG4bK-3A7F-1;rport\n"
-              "Max-Forwards: 70\n"
-              "From: \"Fax Server\" <sip:fax@192.0.2.10>;tag=4F2A\n"
-              "To: <sip:+4930123456@gw.example.net;user=phone>\n"
-              "Call-ID: 5b1c2d3e4f@192.0.2.10\n"
-              "CSeq: 1 INVITE\n"
-              "Contact: <sip:fax@192.0.2.10:5060>\n"
-              "Content-Type: application/sdp\n"
-              "Content-Length: " +
-              std::to_string(sdp.size()) + "\n\n") +
+  return crlf(
+             "INVITE sip:+4930123456@gw.example.net;user=phone SIP/2.0\n"
+             "Via: SIP/2.0/UDP 192.0.2.10:5060;branch=z9hG4bK-3A7F-1;rport\n"
+             "Max-Forwards: 70\n"
+             "From: \"Fax Server\" <sip:fax@192.0.2.10>;tag=4F2A\n"
+             "To: <sip:+4930123456@gw.example.net;user=phone>\n"
+             "Call-ID: 5b1c2d3e4f@192.0.2.10\n"
+             "CSeq: 1 INVITE\n"
+             "Contact: <sip:fax@192.0.2.10:5060>\n"
+             "Content-Type: application/sdp\n"
+             "Content-Length: " +
+             std::to_string(sdp.size()) + "\n\n") +
          sdp;
 }
 

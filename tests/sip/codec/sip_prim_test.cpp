@@ -95,8 +95,8 @@ TEST_F(SipPrim, OddNodesArePaddedAndListsKeepTheirOrder) {
   sip_prim_cursor c;
   sip_prim__init(6, b, c);
   // Slot 0 gets three nodes with nodes of slots 1 and 2 in between.
-  ASSERT_TRUE(add(c, 0, 4, "a"));      // 4 + 2 = 6 bytes
-  ASSERT_TRUE(add(c, 2, 4, "bb"));     // 4 + 3 = 7: one pad byte follows
+  ASSERT_TRUE(add(c, 0, 4, "a"));   // 4 + 2 = 6 bytes
+  ASSERT_TRUE(add(c, 2, 4, "bb"));  // 4 + 3 = 7: one pad byte follows
   ASSERT_TRUE(add(c, 0, 4, "ccc"));
   ASSERT_TRUE(add(c, 4, 4, "d"));
   ASSERT_TRUE(add(c, 0, 4, "eeeee"));

@@ -22,11 +22,8 @@ class SipStore : public ::testing::Test {
     rt_test::pump();
   }
   void TearDown() override { rt_test::stop(); }
-  static int held_bufs() {
-    return om_os_buffer_pool_stats().in_use - om_os_it_buffer_pool_stats().count;
-  }
+  static int held_bufs() { return om_os_buffer_pool_stats().in_use - om_os_it_buffer_pool_stats().count; }
 };
-
 
 buffer_t* filled(size_t n, char c) {
   buffer_t* b = Alloc_buffer();

@@ -74,12 +74,8 @@ TEST(SipStr, UnescapeRemovesQuotedPairBackslashes) {
     uint8_t result;
     std::string out;
   } rows[] = {
-      {R"(a\"b)", SIP_RESULT_OK, R"(a"b)"},
-      {R"(\\\\)", SIP_RESULT_OK, R"(\\)"},
-      {"plain", SIP_RESULT_OK, "plain"},
-      {R"(end\)", SIP_RESULT_NOK, ""},
-      {"a\\\nb", SIP_RESULT_NOK, ""},
-      {"a\\\rb", SIP_RESULT_NOK, ""},
+      {R"(a\"b)", SIP_RESULT_OK, R"(a"b)"}, {R"(\\\\)", SIP_RESULT_OK, R"(\\)"}, {"plain", SIP_RESULT_OK, "plain"},
+      {R"(end\)", SIP_RESULT_NOK, ""},      {"a\\\nb", SIP_RESULT_NOK, ""},      {"a\\\rb", SIP_RESULT_NOK, ""},
       {"a\\\x7f", SIP_RESULT_OK, "a\x7f"},  // quoted-pair takes 0x00-0x7F but CR and LF
       {"a\\\x80", SIP_RESULT_NOK, ""},
   };
@@ -264,13 +260,10 @@ TEST(SipScan, CommentAndQuoted) {
     uint8_t result;
     size_t pos;
   } rows[] = {
-      {R"(abc" x)", SIP_RESULT_OK, 3},
-      {R"(a\"b" x)", SIP_RESULT_OK, 4},
-      {R"(abc)", SIP_RESULT_NOK, 3},
-      {"a\\", SIP_RESULT_NOK, 1},          // escape at the line end
-      {"a\\\x80\"", SIP_RESULT_NOK, 1},    // escaped byte above 127
-      {"a\xfe\"", SIP_RESULT_NOK, 1},
-      {"\xc3\xa9\"", SIP_RESULT_OK, 2},    // UTF-8 text is fine
+      {R"(abc" x)", SIP_RESULT_OK, 3},  {R"(a\"b" x)", SIP_RESULT_OK, 4},
+      {R"(abc)", SIP_RESULT_NOK, 3},    {"a\\", SIP_RESULT_NOK, 1},        // escape at the line end
+      {"a\\\x80\"", SIP_RESULT_NOK, 1},                                    // escaped byte above 127
+      {"a\xfe\"", SIP_RESULT_NOK, 1},   {"\xc3\xa9\"", SIP_RESULT_OK, 2},  // UTF-8 text is fine
   };
   for (auto& r : rows) {
     cursor_text t(r.text);
@@ -342,8 +335,7 @@ TEST(SipHash, CallIdHashAndComparison) {
   sip_callid_parsed by_addr{lit("a84b4c76e66710"), 4, addr, sip_str{}};
   sip_callid_parsed by_name{lit("a84b4c76e66710"), 0, nullptr, lit("pc33.example.com")};
 
-  EXPECT_EQ(sip_hash__host(by_addr),
-            crc16_nocase_hash(crc16_nocase_hash(0, "a84b4c76e66710", 14), addr, 4));
+  EXPECT_EQ(sip_hash__host(by_addr), crc16_nocase_hash(crc16_nocase_hash(0, "a84b4c76e66710", 14), addr, 4));
   EXPECT_EQ(sip_hash__host(by_name), crc16_nocase_hash(0, "a84b4c76e66710pc33.example.com", 30));
 
   sip_callid_stored stored_addr{"a84b4c76e66710", 4, addr, ""};
@@ -384,7 +376,11 @@ TEST(SipOut, EveryAppendChecksItsRoomAndOverflowSticks) {
     size_t needs;
   } appends[] = {
       {"bytes", [] { return sip_out__append_bytes("12345", 5); }, 5},
-      {"str", [] { return sip_out__append_str(sip_str{5, "12345"}); }, 5},
+      {"str",
+       [] {
+         return sip_out__append_str(sip_str{5, "12345"});
+       },
+       5},
       {"cstr", [] { return sip_out__append_cstr("12345"); }, 5},
       {"dec", [] { return sip_out__append_dec(12345); }, 5},
       {"hex", [] { return sip_out__append_hex(0x12345); }, 5},

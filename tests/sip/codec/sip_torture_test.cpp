@@ -17,17 +17,17 @@ namespace {
 using namespace sip_torture;
 
 TEST(SipTorture, Rfc4475Messages) {
-    ASSERT_EQ(sdp150.size(), 150u);
-    for (const auto& c : torture_cases()) {
-        SCOPED_TRACE(c.name);
-        sip_parse_run run;
-        sip_parse_text(run, c.text);
-        EXPECT_EQ(run.result, c.result);
-        EXPECT_EQ(run.response(), c.response);
-        if (c.check && (run.result == 4 || run.result == 3)) c.check();
-        sip_work__release();
-    }
-    sip_parse_env = sip_parse_services{};
+  ASSERT_EQ(sdp150.size(), 150u);
+  for (const auto& c : torture_cases()) {
+    SCOPED_TRACE(c.name);
+    sip_parse_run run;
+    sip_parse_text(run, c.text);
+    EXPECT_EQ(run.result, c.result);
+    EXPECT_EQ(run.response(), c.response);
+    if (c.check && (run.result == 4 || run.result == 3)) c.check();
+    sip_work__release();
+  }
+  sip_parse_env = sip_parse_services{};
 }
 
 }  // namespace

@@ -130,7 +130,8 @@ TEST_F(SscChain, T38InviteAgainstSippUas) {
     std::fclose(f);
   }
   ASSERT_EQ(std::system(("sipp -sf " + scenario + " -i 127.0.0.1 -p " + std::to_string(sipp_port) +
-                         " -m 1 -timeout 15 -nostdin -bg >/dev/null 2>&1").c_str()) != -1,
+                         " -m 1 -timeout 15 -nostdin -bg >/dev/null 2>&1")
+                            .c_str()) != -1,
             true);
 
   // Down: handle -> glue -> record codec -> dispatch -> work area -> text
@@ -201,8 +202,7 @@ TEST_F(SscChain, T38InviteAgainstSippUas) {
   Free_buffer(up);
   ssc_handle* rs = handle(T::INVITE_RS);
   ssc_rc_fail fail;
-  ASSERT_EQ(ssc_decode_from_sip(rs, flat.data(), static_cast<u16>(len), &fail), SSC_RC_OK)
-      << int(ssc_idx(fail.id));
+  ASSERT_EQ(ssc_decode_from_sip(rs, flat.data(), static_cast<u16>(len), &fail), SSC_RC_OK) << int(ssc_idx(fail.id));
   EXPECT_EQ(Ssc_first<ssc_hdr_status>(rs, H::RETURN_CODE)->code, 200);
   ASSERT_EQ(ssc_sdp_decode_body(rs), 2);
   auto* t = Ssc_first<ssc_hdr_sdp_t38>(rs, H::T38_CNCT_DESCR);
@@ -224,7 +224,8 @@ TEST_F(SscChain, T38InviteAgainstSippUas) {
   if (std::system("command -v tshark >/dev/null 2>&1") != 0) GTEST_SKIP() << "tshark is not installed";
   const std::string pcap = dir + ".pcap";
   {
-    const std::string file = pcap_header() + pcap_record(invite, ours.port, 5060) + pcap_record(answer, 5060, ours.port);
+    const std::string file =
+        pcap_header() + pcap_record(invite, ours.port, 5060) + pcap_record(answer, 5060, ours.port);
     FILE* f = std::fopen(pcap.c_str(), "wb");
     ASSERT_NE(f, nullptr);
     std::fwrite(file.data(), 1, file.size(), f);

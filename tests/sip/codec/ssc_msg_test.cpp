@@ -400,9 +400,8 @@ TEST_F(SscHandle, OptionTags) {
     std::vector<u8> codes;
     u32 mask;
   } cases[] = {
-      {{}, 0},           {{'f'}, 0x80},      {{'1'}, 0x01},          {{'t'}, 0x02},     {{'r'}, 0x04},
-      {{'p'}, 0x08},     {{'h'}, 0x10},      {{'l'}, 0x20},          {{0xFF}, 0x80},    {{'1', 't', 'r'}, 0x07},
-      {{'t', 'f', 'l'}, 0xA2},
+      {{}, 0},       {{'f'}, 0x80}, {{'1'}, 0x01},  {{'t'}, 0x02},           {{'r'}, 0x04},           {{'p'}, 0x08},
+      {{'h'}, 0x10}, {{'l'}, 0x20}, {{0xFF}, 0x80}, {{'1', 't', 'r'}, 0x07}, {{'t', 'f', 'l'}, 0xA2},
   };
   for (const auto& c : cases) {
     std::vector<ssc_hdr_code_text> list(c.codes.size());
@@ -419,18 +418,39 @@ TEST_F(SscHandle, UnformatTakesTheTypeFromTheCode) {
     code_t code;
     T type;  // the type the body is packed as, and the one it reads back as
   } cases[] = {
-      {SSC_INVITE_RQ, T::INVITE},       {SSC_INVITE_IN, T::INVITE},        {SSC_BYE_RQ, T::BYE},
-      {SSC_BYE_IN, T::BYE},             {SSC_REGISTER_RQ, T::REGISTER},    {SSC_REGISTER_IN, T::REGISTER},
-      {SSC_ACK_RQ, T::ACK},             {SSC_ACK_IN, T::ACK},              {SSC_OPTIONS_RQ, T::OPTIONS},
-      {SSC_OPTIONS_IN, T::OPTIONS},     {SSC_CANCEL_RQ, T::CANCEL},        {SSC_CANCEL_IN, T::CANCEL},
-      {SSC_INVITE_RS, T::INVITE_RS},    {SSC_INVITE_CO, T::INVITE_RS},     {SSC_BYE_RS, T::BYE_RS},
-      {SSC_BYE_CO, T::BYE_RS},          {SSC_REGISTER_RS, T::REGISTER_RS}, {SSC_REGISTER_CO, T::REGISTER_RS},
-      {SSC_OPTIONS_RS, T::OPTIONS_RS},  {SSC_OPTIONS_CO, T::OPTIONS_RS},   {SSC_CANCEL_RS, T::CANCEL_RS},
-      {SSC_CANCEL_CO, T::CANCEL_RS},    {SSC_PROF_REG_RQ, T::PROF_REG},    {SSC_PROF_REG_CO, T::PROF_REG},
-      {SSC_PROF_REM_RQ, T::PROF_REM},   {SSC_PROF_REM_CO, T::PROF_REM},    {CLOSE_SESS_RQ, T::CLOSE_SESSION},
-      {SESS_CLOSED_IN, T::CLOSE_SESSION}, {CLOSE_SESS_RS, T::CLOSE_SESSION_CO},
-      {CLOSE_SESS_CO, T::CLOSE_SESSION_CO}, {SSC_SET_PARM_RQ, T::SET_PARM},
-      {SSC_LOCAL_ADDR_RQ, T::LOCAL_ADDR}, {SSC_LOCAL_ADDR_RS, T::LOCAL_ADDR_RS},
+      {SSC_INVITE_RQ, T::INVITE},
+      {SSC_INVITE_IN, T::INVITE},
+      {SSC_BYE_RQ, T::BYE},
+      {SSC_BYE_IN, T::BYE},
+      {SSC_REGISTER_RQ, T::REGISTER},
+      {SSC_REGISTER_IN, T::REGISTER},
+      {SSC_ACK_RQ, T::ACK},
+      {SSC_ACK_IN, T::ACK},
+      {SSC_OPTIONS_RQ, T::OPTIONS},
+      {SSC_OPTIONS_IN, T::OPTIONS},
+      {SSC_CANCEL_RQ, T::CANCEL},
+      {SSC_CANCEL_IN, T::CANCEL},
+      {SSC_INVITE_RS, T::INVITE_RS},
+      {SSC_INVITE_CO, T::INVITE_RS},
+      {SSC_BYE_RS, T::BYE_RS},
+      {SSC_BYE_CO, T::BYE_RS},
+      {SSC_REGISTER_RS, T::REGISTER_RS},
+      {SSC_REGISTER_CO, T::REGISTER_RS},
+      {SSC_OPTIONS_RS, T::OPTIONS_RS},
+      {SSC_OPTIONS_CO, T::OPTIONS_RS},
+      {SSC_CANCEL_RS, T::CANCEL_RS},
+      {SSC_CANCEL_CO, T::CANCEL_RS},
+      {SSC_PROF_REG_RQ, T::PROF_REG},
+      {SSC_PROF_REG_CO, T::PROF_REG},
+      {SSC_PROF_REM_RQ, T::PROF_REM},
+      {SSC_PROF_REM_CO, T::PROF_REM},
+      {CLOSE_SESS_RQ, T::CLOSE_SESSION},
+      {SESS_CLOSED_IN, T::CLOSE_SESSION},
+      {CLOSE_SESS_RS, T::CLOSE_SESSION_CO},
+      {CLOSE_SESS_CO, T::CLOSE_SESSION_CO},
+      {SSC_SET_PARM_RQ, T::SET_PARM},
+      {SSC_LOCAL_ADDR_RQ, T::LOCAL_ADDR},
+      {SSC_LOCAL_ADDR_RS, T::LOCAL_ADDR_RS},
   };
   ssc_handle* rx = Ssc_alloc_handle();
   for (const auto& c : cases) {

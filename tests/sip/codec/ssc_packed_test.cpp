@@ -68,8 +68,8 @@ bytes head(T type, u16 number = 0xFFFF) {
 // Packed form of an ssc_uri with user name, host name and all else absent.
 bytes uri_plain(const char* user, const char* host) {
   bytes u;
-  u.b(1).s(nullptr).b('U').b(0xFF).s(user);      // scheme, absolute text, user form, user param, user
-  u.s(nullptr).b('N').s(host).w(0xFFFF);         // password, family, host name, port
+  u.b(1).s(nullptr).b('U').b(0xFF).s(user);  // scheme, absolute text, user form, user param, user
+  u.s(nullptr).b('N').s(host).w(0xFFFF);     // password, family, host name, port
   u.s(nullptr).b('U').s(nullptr).b(0xFF).s(nullptr).b(0xFF).b(0xFF).s(nullptr).s(nullptr);
   return u;
 }
@@ -411,11 +411,15 @@ TEST_F(SscPacked, ManagementRequestCarriesPrefixThenFrame) {
   EXPECT_EQ(m->nai, 5);
   EXPECT_EQ(m->conn_id, 6);
   EXPECT_EQ(m->sapi, 7);
-  const bytes want = bytes()
-                         .raw({ENT_SSC, 0}).w(0x0102).w(0x0506).b(3).b(4)
-                         .cat(head(T::SM_RQ))
-                         .elem(H::MANAGEMENT, bytes().w(0x0102).b(3).b(4).w(0x0506).b(7).d(8).d(9).b(10).b(11)
-                                                  .b(12).b(14));
+  const bytes want =
+      bytes()
+          .raw({ENT_SSC, 0})
+          .w(0x0102)
+          .w(0x0506)
+          .b(3)
+          .b(4)
+          .cat(head(T::SM_RQ))
+          .elem(H::MANAGEMENT, bytes().w(0x0102).b(3).b(4).w(0x0506).b(7).d(8).d(9).b(10).b(11).b(12).b(14));
   EXPECT_EQ(chain_bytes(m->p_buffer), want.v);
   EXPECT_EQ(m->chain_size, want.v.size());
   Free_msg(m);
@@ -586,7 +590,7 @@ TEST_F(SscPacked, ElementsWithoutUnpackFunctionAreSteppedOver) {
                           .elem(H::TX_LINK, bytes().raw({1, 2, 3}))
                           .elem(H::ROUTE_2, bytes())
                           .raw({19, 0, 3, 0x55})
-                          .elem(H::SUBJECT, bytes().s(""))  // empty string reads back as null
+                          .elem(H::SUBJECT, bytes().s(""))              // empty string reads back as null
                           .elem(H::EXPIRES, bytes().d(9).raw({7, 7}));  // extra bytes behind the value
   ssc_handle* r = Ssc_alloc_handle();
   ASSERT_EQ(unpack_bytes(frame.v, r), OM_OS_OK);
@@ -606,18 +610,36 @@ TEST_F(SscPacked, BodyCountsAndNeverSetPointers) {
   b1->length = 0xFFFF;  // absent: no bytes
   auto* b2 = static_cast<ssc_hdr_body*>(Ssc_alloc_header(h_, H::BODY));
   b2->part = 2;
-  b2->length = 5;       // a count with no bytes behind it goes as 0
+  b2->length = 5;  // a count with no bytes behind it goes as 0
   auto* t38 = static_cast<ssc_hdr_sdp_t38*>(Ssc_alloc_header(h_, H::T38_CNCT_DESCR));
-  t38->family = 'N';    // host name never set: packs as an empty string
+  t38->family = 'N';  // host name never set: packs as an empty string
   const auto got = packed();
   bytes want = head(T::INVITE)
                    .elem(H::BODY, bytes().b(0xFF).w(0xFFFF))
                    .elem(H::BODY, bytes().b(2).w(0))
                    .elem(H::T38_CNCT_DESCR, bytes()
-                                                .b(0xFF).b(0xFF).w(0xFFFF).b(0xFF).b(0xFF).b(0xFF).w(0xFFFF)
-                                                .b(0xFF).b(0xFF).b(0xFF).d(0xFFFFFFFF).b(0xFF).b(0xFF).b(0xFF)
-                                                .b(0xFF).d(0xFFFFFFFF).d(0xFFFFFFFF).b(0xFF).b('N').s(nullptr)
-                                                .s(nullptr).s(nullptr));
+                                                .b(0xFF)
+                                                .b(0xFF)
+                                                .w(0xFFFF)
+                                                .b(0xFF)
+                                                .b(0xFF)
+                                                .b(0xFF)
+                                                .w(0xFFFF)
+                                                .b(0xFF)
+                                                .b(0xFF)
+                                                .b(0xFF)
+                                                .d(0xFFFFFFFF)
+                                                .b(0xFF)
+                                                .b(0xFF)
+                                                .b(0xFF)
+                                                .b(0xFF)
+                                                .d(0xFFFFFFFF)
+                                                .d(0xFFFFFFFF)
+                                                .b(0xFF)
+                                                .b('N')
+                                                .s(nullptr)
+                                                .s(nullptr)
+                                                .s(nullptr));
   EXPECT_EQ(got, want.v);
   ssc_handle* r = Ssc_alloc_handle();
   ASSERT_EQ(unpack_bytes(got, r), OM_OS_OK);
@@ -676,9 +698,34 @@ TEST(SscCatalogue, ValueLayoutsInPackedOrder) {
          r->b1 = 1, r->s1 = "a", r->s2 = "b", r->d1 = 3600, r->s3 = "c", r->b2 = 2, r->s4 = "d", r->s5 = "e";
          r->uri.scheme = 'S', r->uri.uri_byte_1 = 4;
        },
-       bytes().b(1).s("a").s("b").d(3600).s("c").b(2).b(4).s("d").s("e")
-           .b('S').s(nullptr).b(0xFF).b(0xFF).s(nullptr).s(nullptr).b(0xFF).s(nullptr).w(0xFFFF)
-           .s(nullptr).b(0xFF).s(nullptr).b(0xFF).s(nullptr).b(4).b(0xFF).s(nullptr).s(nullptr)},
+       bytes()
+           .b(1)
+           .s("a")
+           .s("b")
+           .d(3600)
+           .s("c")
+           .b(2)
+           .b(4)
+           .s("d")
+           .s("e")
+           .b('S')
+           .s(nullptr)
+           .b(0xFF)
+           .b(0xFF)
+           .s(nullptr)
+           .s(nullptr)
+           .b(0xFF)
+           .s(nullptr)
+           .w(0xFFFF)
+           .s(nullptr)
+           .b(0xFF)
+           .s(nullptr)
+           .b(0xFF)
+           .s(nullptr)
+           .b(4)
+           .b(0xFF)
+           .s(nullptr)
+           .s(nullptr)},
       {H::CONTENT_TYPE,
        [](void* p) {
          auto* r = static_cast<ssc_hdr_content_type*>(p);
@@ -712,8 +759,20 @@ TEST(SscCatalogue, ValueLayoutsInPackedOrder) {
          r->b1 = 'D', r->b2 = 'T', r->b3 = 'M', r->b4 = 4, r->s1 = "realm", r->s3 = "n";
          r->count = 2, r->bytes = reinterpret_cast<const u8*>("AI"), r->s7 = "z";
        },
-       bytes().b('D').b('T').b('M').b(4).s("realm").s(nullptr).s("n").s(nullptr).s(nullptr).w(2)
-           .raw({'A', 'I'}).s(nullptr).s("z")},
+       bytes()
+           .b('D')
+           .b('T')
+           .b('M')
+           .b(4)
+           .s("realm")
+           .s(nullptr)
+           .s("n")
+           .s(nullptr)
+           .s(nullptr)
+           .w(2)
+           .raw({'A', 'I'})
+           .s(nullptr)
+           .s("z")},
       {H::REASON,
        [](void* p) {
          auto* r = static_cast<ssc_hdr_reason*>(p);
@@ -754,8 +813,24 @@ TEST(SscCatalogue, ValueLayoutsInPackedOrder) {
          r->family = 0xFF, r->host = "h", r->format_count = 3, r->formats = reinterpret_cast<const u8*>("\x00\x08\x65");
          r->key = nullptr, r->extra = "a=x";
        },
-       bytes().b('A').w(49170).b(1).b('R').b('I').b(2).w(3).b('s').w(20).w(40).b(9).b(0xFF).s("h").w(3)
-           .raw({0, 8, 0x65}).s(nullptr).s("a=x")},
+       bytes()
+           .b('A')
+           .w(49170)
+           .b(1)
+           .b('R')
+           .b('I')
+           .b(2)
+           .w(3)
+           .b('s')
+           .w(20)
+           .w(40)
+           .b(9)
+           .b(0xFF)
+           .s("h")
+           .w(3)
+           .raw({0, 8, 0x65})
+           .s(nullptr)
+           .s("a=x")},
       {H::RTP_CNCT_DESCR,
        [](void* p) {
          auto* r = static_cast<ssc_hdr_sdp_rtpmap*>(p);
@@ -772,8 +847,23 @@ TEST(SscCatalogue, ValueLayoutsInPackedOrder) {
          r->host = nullptr, r->format = "98", r->format2 = nullptr, r->key = nullptr;
          r->extra_count = 2, r->extra = reinterpret_cast<const u8*>("ab");
        },
-       bytes().w(9).b(1).b('I').b(0xFF).w(0xFFFF).b(0xFF).s("text").s("RTP/AVP").b('4').raw({1, 1, 1, 1})
-           .s(nullptr).s("98").s(nullptr).s(nullptr).w(2).raw({'a', 'b'})},
+       bytes()
+           .w(9)
+           .b(1)
+           .b('I')
+           .b(0xFF)
+           .w(0xFFFF)
+           .b(0xFF)
+           .s("text")
+           .s("RTP/AVP")
+           .b('4')
+           .raw({1, 1, 1, 1})
+           .s(nullptr)
+           .s("98")
+           .s(nullptr)
+           .s(nullptr)
+           .w(2)
+           .raw({'a', 'b'})},
       {H::ORIGIN_CNCT_DESCR,
        [](void* p) {
          auto* r = static_cast<ssc_hdr_sdp_origin*>(p);
@@ -789,33 +879,120 @@ TEST(SscCatalogue, ValueLayoutsInPackedOrder) {
          r->max_datagram = 72, r->udp_ec = 2, r->family = '4', r->key = nullptr, r->extra = nullptr;
          std::memcpy(r->v4, "\xc0\x00\x02\x01", 4);
        },
-       bytes().b('I').b('8').w(5004).b('U').b('I').b(0xFF).w(0xFFFF).b(0xFF).b(0xFF).b(0).d(14400).b(0).b(0)
-           .b(0).b(2).d(200).d(72).b(2).b('4').raw({192, 0, 2, 1}).s(nullptr).s(nullptr)},
+       bytes()
+           .b('I')
+           .b('8')
+           .w(5004)
+           .b('U')
+           .b('I')
+           .b(0xFF)
+           .w(0xFFFF)
+           .b(0xFF)
+           .b(0xFF)
+           .b(0)
+           .d(14400)
+           .b(0)
+           .b(0)
+           .b(0)
+           .b(2)
+           .d(200)
+           .d(72)
+           .b(2)
+           .b('4')
+           .raw({192, 0, 2, 1})
+           .s(nullptr)
+           .s(nullptr)},
       {H::DIVERSION,
        [](void* p) {
          auto* r = static_cast<ssc_hdr_diversion*>(p);
          r->b1 = 1, r->s1 = "d", r->b2 = 2, r->b3 = 3, r->b4 = 4, r->b5 = 5, r->b6 = 6, r->s2 = "w", r->s3 = "x";
          r->s4 = "y", r->s5 = "z", r->uri.scheme = 1;
        },
-       bytes().b(1).s("d").b(2).b(3).b(4).b(5).b(6).s("w").s("x").s("y").s("z")
-           .b(1).s(nullptr).b(0xFF).b(0xFF).s(nullptr).s(nullptr).b(0xFF).s(nullptr).w(0xFFFF)
-           .s(nullptr).b(0xFF).s(nullptr).b(0xFF).s(nullptr).b(0xFF).b(0xFF).s(nullptr).s(nullptr)},
+       bytes()
+           .b(1)
+           .s("d")
+           .b(2)
+           .b(3)
+           .b(4)
+           .b(5)
+           .b(6)
+           .s("w")
+           .s("x")
+           .s("y")
+           .s("z")
+           .b(1)
+           .s(nullptr)
+           .b(0xFF)
+           .b(0xFF)
+           .s(nullptr)
+           .s(nullptr)
+           .b(0xFF)
+           .s(nullptr)
+           .w(0xFFFF)
+           .s(nullptr)
+           .b(0xFF)
+           .s(nullptr)
+           .b(0xFF)
+           .s(nullptr)
+           .b(0xFF)
+           .b(0xFF)
+           .s(nullptr)
+           .s(nullptr)},
       {H::REFERRED_BY,
        [](void* p) {
          auto* r = static_cast<ssc_hdr_referred_by*>(p);
          r->s1 = "a", r->s4 = "d", r->uri.scheme = 'A', r->uri.uri_text_0 = "urn:x";
        },
-       bytes().b(0).s("a").s(nullptr).s(nullptr).s("d")
-           .b('A').s("urn:x").b(0xFF).b(0xFF).s(nullptr).s(nullptr).b(0xFF).s(nullptr).w(0xFFFF)
-           .s(nullptr).b(0xFF).s(nullptr).b(0xFF).s(nullptr).b(0xFF).b(0xFF).s(nullptr).s(nullptr)},
+       bytes()
+           .b(0)
+           .s("a")
+           .s(nullptr)
+           .s(nullptr)
+           .s("d")
+           .b('A')
+           .s("urn:x")
+           .b(0xFF)
+           .b(0xFF)
+           .s(nullptr)
+           .s(nullptr)
+           .b(0xFF)
+           .s(nullptr)
+           .w(0xFFFF)
+           .s(nullptr)
+           .b(0xFF)
+           .s(nullptr)
+           .b(0xFF)
+           .s(nullptr)
+           .b(0xFF)
+           .b(0xFF)
+           .s(nullptr)
+           .s(nullptr)},
       {H::P_ASSERTED_IDENTITY,
        [](void* p) {
          auto* r = static_cast<ssc_hdr_identity*>(p);
          r->s1 = "Fax", r->b1 = 1, r->uri.scheme = '*';
        },
-       bytes().s("Fax").b(1)
-           .b('*').s(nullptr).b(0xFF).b(0xFF).s(nullptr).s(nullptr).b(0xFF).s(nullptr).w(0xFFFF)
-           .s(nullptr).b(0xFF).s(nullptr).b(0xFF).s(nullptr).b(0xFF).b(0xFF).s(nullptr).s(nullptr)},
+       bytes()
+           .s("Fax")
+           .b(1)
+           .b('*')
+           .s(nullptr)
+           .b(0xFF)
+           .b(0xFF)
+           .s(nullptr)
+           .s(nullptr)
+           .b(0xFF)
+           .s(nullptr)
+           .w(0xFFFF)
+           .s(nullptr)
+           .b(0xFF)
+           .s(nullptr)
+           .b(0xFF)
+           .s(nullptr)
+           .b(0xFF)
+           .b(0xFF)
+           .s(nullptr)
+           .s(nullptr)},
       {H::CALL_INFO,
        [](void* p) {
          auto* r = static_cast<ssc_hdr_call_info*>(p);
@@ -936,10 +1113,9 @@ TEST(SscCatalogue, HeaderAllowedFollowsTheTypeLists) {
     unsigned type, id;
     bool allowed;
   } cases[] = {
-      {0, 1, true},   {0, 92, true},  {0, 4, false},  {3, 4, true},   {1, 94, false}, {2, 94, true},
-      {13, 58, true}, {29, 0, true},  {30, 84, true}, {33, 54, true}, {33, 3, false}, {32, 10, true},
-      {35, 91, true}, {36, 45, true}, {37, 91, true}, {38, 84, true}, {39, 1, false}, {40, 1, false},
-      {6, 1, false},  {41, 1, false}, {255, 1, false},
+      {0, 1, true},   {0, 92, true},  {0, 4, false},  {3, 4, true},   {1, 94, false}, {2, 94, true},  {13, 58, true},
+      {29, 0, true},  {30, 84, true}, {33, 54, true}, {33, 3, false}, {32, 10, true}, {35, 91, true}, {36, 45, true},
+      {37, 91, true}, {38, 84, true}, {39, 1, false}, {40, 1, false}, {6, 1, false},  {41, 1, false}, {255, 1, false},
   };
   for (const auto& c : cases)
     EXPECT_EQ(Ssc_header_allowed(static_cast<T>(c.type), static_cast<H>(c.id)), c.allowed) << c.type << "/" << c.id;

@@ -40,8 +40,9 @@ TEST(SscRecordCodecTable, RowsAndMethodMap) {
     EXPECT_EQ(ssc_record_codec_table[id].id, id);
     EXPECT_TRUE(ssc_record_codec_table[id].decode && ssc_record_codec_table[id].new_instance) << id;
   }
-  const struct { u8 letter, type; } pairs[] = {{'A', 0}, {'D', 1}, {'F', 2}, {'B', 3}, {'C', 4}, {'E', 5},
-                                                {0xFF, 40}, {'Z', 0xFF}};
+  const struct {
+    u8 letter, type;
+  } pairs[] = {{'A', 0}, {'D', 1}, {'F', 2}, {'B', 3}, {'C', 4}, {'E', 5}, {0xFF, 40}, {'Z', 0xFF}};
   for (const auto& p : pairs) EXPECT_EQ(ssc_kind__type_of_letter(p.letter), p.type) << int(p.letter);
   EXPECT_EQ(ssc_kind__letter_of_type(1), 'D');
   EXPECT_EQ(ssc_kind__letter_of_type(6), 0xFF);
@@ -52,27 +53,71 @@ TEST(SscRecordCodecTable, RowsAndMethodMap) {
 // The SSC bound of each text is the SIP parser's limit plus the NUL, field by
 // field: what one side accepts the other can carry.
 TEST(SscRecordCodecTable, BoundsAgreeWithParserLimits) {
-  const struct { unsigned ssc; unsigned offset; unsigned parser_limit; const char* what; } rows[] = {
-      {23, 24, 64, "From user"},           {23, 30, 64, "From host"},        {23, 36, 64, "From tag"},
-      {23, 22, 64, "From display"},        {23, 34, 512, "From parameters"}, {23, 10, 25, "telephone number"},
-      {23, 12, 20, "isub"},                {23, 14, 10, "postd"},            {23, 16, 32, "phone-context"},
-      {23, 18, 32, "tsp"},                 {23, 20, 64, "other tel params"}, {23, 26, 64, "password"},
-      {23, 32, 16, "user-param text"},     {45, 38, 8, "transport text"},    {45, 36, 64, "maddr"},
-      {45, 42, 20, "URI headers"},         {45, 44, 512, "URI parameters"},  {14, 50, 20, "Contact URI headers"},
-      {85, 46, 20, "Diversion URI headers"}, {72, 40, 20, "Referred-By URI headers"},
-      {12, 2, 64, "Call-ID local part"},   {12, 6, 64, "Call-ID host"},      {11, 14, 64, "username"},
-      {11, 16, 64, "realm"},               {11, 18, 64, "nonce"},            {11, 20, 128, "digest uri"},
-      {11, 22, 128, "response"},           {11, 24, 16, "algorithm text"},   {11, 26, 32, "cnonce"},
-      {11, 28, 32, "opaque"},              {11, 30, 16, "qop text"},         {11, 34, 64, "other parameter"},
-      {36, 6, 64, "challenge realm"},      {36, 8, 64, "challenge nonce"},   {36, 10, 32, "challenge opaque"},
-      {57, 14, 8, "Via protocol"},         {57, 16, 6, "Via version"},       {57, 18, 8, "Via transport"},
-      {57, 22, 64, "Via host"},            {57, 24, 64, "Via maddr"},        {57, 30, 64, "Via branch"},
-      {57, 26, 512, "Via parameters"},     {18, 6, 16, "type text"},         {18, 8, 32, "subtype text"},
-      {18, 10, 70, "boundary"},            {61, 8, 64, "SDP session host"},  {61, 10, 32, "session name"},
-      {61, 12, 10, "start time"},          {65, 4, 64, "origin user"},       {65, 6, 20, "session id"},
-      {65, 8, 20, "version"},              {62, 26, 128, "media key"},       {63, 10, 32, "encoding name"},
-      {63, 12, 255, "fmtp"},               {64, 12, 16, "other media name"}, {64, 14, 8, "other transport"},
-      {64, 20, 64, "other format"},        {75, 36, 64, "T.38 host"},        {75, 38, 128, "T.38 key"},
+  const struct {
+    unsigned ssc;
+    unsigned offset;
+    unsigned parser_limit;
+    const char* what;
+  } rows[] = {
+      {23, 24, 64, "From user"},
+      {23, 30, 64, "From host"},
+      {23, 36, 64, "From tag"},
+      {23, 22, 64, "From display"},
+      {23, 34, 512, "From parameters"},
+      {23, 10, 25, "telephone number"},
+      {23, 12, 20, "isub"},
+      {23, 14, 10, "postd"},
+      {23, 16, 32, "phone-context"},
+      {23, 18, 32, "tsp"},
+      {23, 20, 64, "other tel params"},
+      {23, 26, 64, "password"},
+      {23, 32, 16, "user-param text"},
+      {45, 38, 8, "transport text"},
+      {45, 36, 64, "maddr"},
+      {45, 42, 20, "URI headers"},
+      {45, 44, 512, "URI parameters"},
+      {14, 50, 20, "Contact URI headers"},
+      {85, 46, 20, "Diversion URI headers"},
+      {72, 40, 20, "Referred-By URI headers"},
+      {12, 2, 64, "Call-ID local part"},
+      {12, 6, 64, "Call-ID host"},
+      {11, 14, 64, "username"},
+      {11, 16, 64, "realm"},
+      {11, 18, 64, "nonce"},
+      {11, 20, 128, "digest uri"},
+      {11, 22, 128, "response"},
+      {11, 24, 16, "algorithm text"},
+      {11, 26, 32, "cnonce"},
+      {11, 28, 32, "opaque"},
+      {11, 30, 16, "qop text"},
+      {11, 34, 64, "other parameter"},
+      {36, 6, 64, "challenge realm"},
+      {36, 8, 64, "challenge nonce"},
+      {36, 10, 32, "challenge opaque"},
+      {57, 14, 8, "Via protocol"},
+      {57, 16, 6, "Via version"},
+      {57, 18, 8, "Via transport"},
+      {57, 22, 64, "Via host"},
+      {57, 24, 64, "Via maddr"},
+      {57, 30, 64, "Via branch"},
+      {57, 26, 512, "Via parameters"},
+      {18, 6, 16, "type text"},
+      {18, 8, 32, "subtype text"},
+      {18, 10, 70, "boundary"},
+      {61, 8, 64, "SDP session host"},
+      {61, 10, 32, "session name"},
+      {61, 12, 10, "start time"},
+      {65, 4, 64, "origin user"},
+      {65, 6, 20, "session id"},
+      {65, 8, 20, "version"},
+      {62, 26, 128, "media key"},
+      {63, 10, 32, "encoding name"},
+      {63, 12, 255, "fmtp"},
+      {64, 12, 16, "other media name"},
+      {64, 14, 8, "other transport"},
+      {64, 20, 64, "other format"},
+      {75, 36, 64, "T.38 host"},
+      {75, 38, 128, "T.38 key"},
   };
   for (const auto& r : rows) {
     const ssc_elem_binding* b = ssc_elem__binding(static_cast<ssc_header_id>(r.ssc));
@@ -299,8 +344,10 @@ TEST_F(SscRecordCodec, AckCarriesCredentialsAndDisposition) {
 // Identifiers are refused over their bound, never cut; the header is named.
 TEST_F(SscRecordCodec, IdentifierOverBoundRefused) {
   const std::string id65(65, 'c');
-  const struct { H id; unsigned field; } cases[] = {
-      {H::CALL_ID, 0}, {H::FROM, 1}, {H::VIA, 2}, {H::AUTHORIZATION, 3}, {H::ROUTE, 4}};
+  const struct {
+    H id;
+    unsigned field;
+  } cases[] = {{H::CALL_ID, 0}, {H::FROM, 1}, {H::VIA, 2}, {H::AUTHORIZATION, 3}, {H::ROUTE, 4}};
   for (const auto& c : cases) {
     ssc_handle* h = handle(T::INVITE);
     switch (c.field) {

@@ -124,7 +124,11 @@ TEST_F(SscSdpGlue, DecodeT38OfferIntoHeaders) {
 // Refused bodies: a request is answered 400 and reported; a response is
 // reported and goes on without SDP headers; the body header stays.
 TEST_F(SscSdpGlue, RefusedBodies) {
-  const struct { const char* what; std::string text; bool request; } cases[] = {
+  const struct {
+    const char* what;
+    std::string text;
+    bool request;
+  } cases[] = {
       {"no connection line", "v=0\r\no=a 1 1 IN IP4 1.2.3.4\r\ns=-\r\nt=0 0\r\nm=image 4000 udptl t38\r\n", true},
       {"not SDP", "hello", true},
       {"IPv6", "v=0\r\no=a 1 1 IN IP6 ::1\r\ns=-\r\nc=IN IP6 ::1\r\nt=0 0\r\nm=audio 4000 RTP/AVP 0\r\n", true},
@@ -215,7 +219,7 @@ TEST_F(SscSdpGlue, EncodeT38OfferAsText) {
   bt->format = '8';
   const auto with_element = encode(both);  // an element, no body
   ASSERT_EQ(nodes(with_element, slot_of(T::INVITE, H::T38_CNCT_DESCR)).size(), 1u);
-  std::vector<u8> mixed = body;             // the body and that element
+  std::vector<u8> mixed = body;  // the body and that element
   const u16 off = static_cast<u16>((mixed.size() + 1) & ~1u);
   const u8* elem = nodes(with_element, slot_of(T::INVITE, H::T38_CNCT_DESCR))[0];
   mixed.resize(off);
@@ -235,15 +239,18 @@ TEST_F(SscSdpGlue, EncodeFailuresNumberAndDetail) {
     u8 number, detail;
   };
   const Case cases[] = {
-      {"session host", [](SscSdpGlue*, ssc_handle* h) {
+      {"session host",
+       [](SscSdpGlue*, ssc_handle* h) {
          auto* s = Ssc_first<ssc_hdr_sdp_session>(h, H::SDP_MAIN_BODY);
          s->family = 'N';
          s->host = "bad/host";
-       }, 19, '='},
-      {"origin without user", [](SscSdpGlue*, ssc_handle* h) {
-         Ssc_first<ssc_hdr_sdp_origin>(h, H::ORIGIN_CNCT_DESCR)->user = nullptr;
-       }, 19, 'A'},
-      {"four audio lines", [](SscSdpGlue* t, ssc_handle* h) {
+       },
+       19, '='},
+      {"origin without user",
+       [](SscSdpGlue*, ssc_handle* h) { Ssc_first<ssc_hdr_sdp_origin>(h, H::ORIGIN_CNCT_DESCR)->user = nullptr; }, 19,
+       'A'},
+      {"four audio lines",
+       [](SscSdpGlue* t, ssc_handle* h) {
          for (int i = 0; i < 4; ++i) {
            auto* m = t->add<ssc_hdr_sdp_media>(h, H::AUDIO_CNCT_DESCR);
            m->kind = 'U';
@@ -254,26 +261,30 @@ TEST_F(SscSdpGlue, EncodeFailuresNumberAndDetail) {
            m->key_method = 0xFF;
            m->format_count = 0;
          }
-       }, 20, '>'},
-      {"rtpmap unknown codec", [](SscSdpGlue* t, ssc_handle* h) {
+       },
+       20, '>'},
+      {"rtpmap unknown codec",
+       [](SscSdpGlue* t, ssc_handle* h) {
          auto* r = t->add<ssc_hdr_sdp_rtpmap>(h, H::RTP_CNCT_DESCR);
          r->codec = 0xFE;
          r->encoding = nullptr;
-       }, 19, '?'},
-      {"other media bad name", [](SscSdpGlue* t, ssc_handle* h) {
+       },
+       19, '?'},
+      {"other media bad name",
+       [](SscSdpGlue* t, ssc_handle* h) {
          auto* m = t->add<ssc_hdr_sdp_other_media>(h, H::OTHER_CNCT_DESCR);
          m->net_type = 0xFF;
          m->bw_type = 0xFF;
          m->key_method = 0xFF;
          m->media_name = "a b";
-       }, 19, '@'},
-      {"T.38 unknown transport", [](SscSdpGlue*, ssc_handle* h) {
-         Ssc_first<ssc_hdr_sdp_t38>(h, H::T38_CNCT_DESCR)->transport = 0x55;
-       }, 19, 'K'},
-      {"T.38 IPv6", [](SscSdpGlue*, ssc_handle* h) {
-         Ssc_first<ssc_hdr_sdp_t38>(h, H::T38_CNCT_DESCR)->family = '6';
-       }, 19, 'K'},
-      {"five T.38 lines", [](SscSdpGlue* t, ssc_handle* h) {
+       },
+       19, '@'},
+      {"T.38 unknown transport",
+       [](SscSdpGlue*, ssc_handle* h) { Ssc_first<ssc_hdr_sdp_t38>(h, H::T38_CNCT_DESCR)->transport = 0x55; }, 19, 'K'},
+      {"T.38 IPv6", [](SscSdpGlue*, ssc_handle* h) { Ssc_first<ssc_hdr_sdp_t38>(h, H::T38_CNCT_DESCR)->family = '6'; },
+       19, 'K'},
+      {"five T.38 lines",
+       [](SscSdpGlue* t, ssc_handle* h) {
          auto* first = Ssc_first<ssc_hdr_sdp_t38>(h, H::T38_CNCT_DESCR);
          for (int i = 0; i < 4; ++i) {
            auto* m = t->add<ssc_hdr_sdp_t38>(h, H::T38_CNCT_DESCR);
@@ -281,7 +292,8 @@ TEST_F(SscSdpGlue, EncodeFailuresNumberAndDetail) {
            keep.next = nullptr;
            *m = keep;
          }
-       }, 20, 'K'},
+       },
+       20, 'K'},
   };
   for (const Case& c : cases) {
     ssc_handle* h = t38_offer();

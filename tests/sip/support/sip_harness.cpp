@@ -95,8 +95,7 @@ std::vector<rt_test::seen_msg> harness::take() {
 
 std::vector<rt_test::seen_msg> harness::take_for(ent_id_t to) {
   auto all = take();
-  all.erase(std::remove_if(all.begin(), all.end(), [to](const rt_test::seen_msg& m) { return m.to != to; }),
-            all.end());
+  all.erase(std::remove_if(all.begin(), all.end(), [to](const rt_test::seen_msg& m) { return m.to != to; }), all.end());
   return all;
 }
 

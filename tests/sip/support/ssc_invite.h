@@ -19,15 +19,15 @@ inline constexpr u8 LOOPBACK[4] = {127, 0, 0, 1};
 
 // What differs between the INVITEs built here; hosts left null are 127.0.0.1.
 struct invite_fields {
-  u16 addr_port = 5060;               // where the request goes
-  u16 uri_port = 5060;                // port of the request-URI
+  u16 addr_port = 5060;  // where the request goes
+  u16 uri_port = 5060;   // port of the request-URI
   const char* call_id = "a84b4c76e66710";
   const char* call_id_host = nullptr;  // a name instead of the address
   const char* from_user = "tessaly";
-  const char* party_host = nullptr;    // host of From and To, by name
+  const char* party_host = nullptr;  // host of From and To, by name
   const char* from_tag = "1928301774";
   const char* contact_user = "tessaly";  // null: no user part
-  u16 local_port = 5060;              // Contact and Via port
+  u16 local_port = 5060;                 // Contact and Via port
 };
 
 // Request-URI, Call-ID, From, To, Contact, Via and Max-Forwards.

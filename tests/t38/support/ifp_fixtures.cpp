@@ -13,7 +13,8 @@ t38_data_field* make_fields(t38_field_pool& pool, const std::vector<field_def>& 
     f->field_type = s.type;
     f->length = static_cast<uint16_t>(std::min<std::size_t>(s.data.size(), T38__MAX_SIZE_DATA_FIELD));
     if (f->length > 0) std::memcpy(f->data, s.data.data(), f->length);
-    if (tail == nullptr) head = f; else tail->next = f;
+    if (tail == nullptr) head = f;
+    else tail->next = f;
     tail = f;
   }
   return head;
@@ -54,7 +55,8 @@ chain_buf chain_of(chain_pool& pool, const std::vector<uint8_t>& in, std::size_t
     std::size_t n = std::min(per_buffer, in.size() - at);
     if (n > 0) std::memcpy(pool.data(b), in.data() + at, n);
     pool.set_size(b, static_cast<uint16_t>(n));
-    if (last == nullptr) first = b; else pool.set_next(last, b);
+    if (last == nullptr) first = b;
+    else pool.set_next(last, b);
     last = b;
     at += n;
   } while (at < in.size());

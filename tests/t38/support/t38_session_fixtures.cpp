@@ -78,7 +78,9 @@ t38_session_entry tcp_entry(nai_t nai, u16 remote_port) {
   return e;
 }
 
-std::vector<uint8_t> ifp(uint8_t type_byte, const std::vector<field_def>& fields) { return encode_flat(type_byte, fields); }
+std::vector<uint8_t> ifp(uint8_t type_byte, const std::vector<field_def>& fields) {
+  return encode_flat(type_byte, fields);
+}
 
 std::vector<uint8_t> udptl(uint16_t seq, const std::vector<uint8_t>& primary,
                            const std::vector<std::vector<uint8_t>>& secondaries) {
@@ -147,7 +149,8 @@ void T38EntityTest::SetUp() {
   rt_test::start_manual(kTable);
   t38_set_iaf_port(&iaf);
   t38_set_trace_port(&trace);
-  ASSERT_EQ(request(ENT_FOIP, T38__SET_CONFIG_RQ, t38__common_body(3000)), (std::vector<u8>{2, 2, 'J', 11, 0xB8, 0x0B, 0, 0}));
+  ASSERT_EQ(request(ENT_FOIP, T38__SET_CONFIG_RQ, t38__common_body(3000)),
+            (std::vector<u8>{2, 2, 'J', 11, 0xB8, 0x0B, 0, 0}));
   rt_test::rec().clear();
 }
 
@@ -181,7 +184,8 @@ std::vector<u8> T38EntityTest::request(ent_id_t from, code_t code, const std::ve
 }
 
 std::vector<u8> T38EntityTest::configure(const std::vector<t38_session_entry>& entries, ent_id_t from) {
-  auto co = request(from, from == ENT_SM ? static_cast<code_t>(SM_CONFIG_RQ) : static_cast<code_t>(T38__SET_CONFIG_RQ), t38__session_body(entries));
+  auto co = request(from, from == ENT_SM ? static_cast<code_t>(SM_CONFIG_RQ) : static_cast<code_t>(T38__SET_CONFIG_RQ),
+                    t38__session_body(entries));
   if (co.size() > 3) co.resize(3);
   return co;
 }

@@ -23,7 +23,7 @@ struct fm_event {
   code_t code;
   std::vector<u8> data;  // the chain's bytes when a chain is attached
   std::vector<u8> inline_data;
-  u32 at;                // virtual ms
+  u32 at;  // virtual ms
 };
 
 inline constexpr nai_t kA = 1;  // the sending session in most tests
