@@ -408,14 +408,18 @@ u8 foip_trc__file_check(u8 kind, const std::string& name, u8 mode) {
   FILE* f = nullptr;
   switch (mode) {
     case 1: f = std::fopen(path.c_str(), "rb"); break;
-    case 2:
+    case 2: {
+      // Can the file be written?  A probe file is removed again, but a file
+      // that was already there is left as it was, contents and all.
+      FILE* existing = std::fopen(path.c_str(), "rb");
+      const bool existed = existing != nullptr;
+      if (existing) (void)std::fclose(existing);  // read-only probe: nothing to flush
       f = std::fopen(path.c_str(), "ab");
-      if (f) {
-        std::fclose(f);
-        std::remove(path.c_str());
-        return OM_OS_OK;
-      }
-      return OM_OS_NOK;
+      if (!f) return OM_OS_NOK;
+      (void)std::fclose(f);                           // nothing was written
+      if (!existed) (void)std::remove(path.c_str());  // a probe left behind is harmless
+      return OM_OS_OK;
+    }
     case 3: f = std::fopen(path.c_str(), "ab"); break;
     default: return OM_OS_OK;
   }

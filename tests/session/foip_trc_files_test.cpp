@@ -262,6 +262,13 @@ TEST_F(Trc, UnwritableFolderAndFullDiskCloseOnlyThatFile) {
   EXPECT_EQ(foip_trc__file_check(1, "/nonexistent-folder/x", 3), OM_OS_NOK);
   EXPECT_EQ(foip_trc__file_check(1, at("probe"), 2), OM_OS_OK);
   EXPECT_FALSE(exists("probe"));
+  // A write check of a file that is already there leaves it and its contents.
+  FILE* kept = std::fopen(at("kept").c_str(), "wb");
+  ASSERT_NE(kept, nullptr);
+  std::fputs("earlier trace\n", kept);
+  std::fclose(kept);
+  EXPECT_EQ(foip_trc__file_check(1, at("kept"), 2), OM_OS_OK);
+  EXPECT_EQ(file("kept"), "earlier trace\n");
   EXPECT_EQ(foip_trc__file_check(1, at("probe"), 1), OM_OS_NOK);
   EXPECT_EQ(foip_trc__file_check(6, at("probe"), 3), OM_OS_NOK);
   EXPECT_EQ(foip_trc__file_check(6, "", 3), OM_OS_OK);
