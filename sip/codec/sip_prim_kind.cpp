@@ -1,4 +1,5 @@
 #include "sip/codec/sip_prim_kind.h"
+#include "sip/codec/sip_media_rows.h"
 #include "sip/codec/sip_prim_kind_rows.h"
 
 namespace {
@@ -58,17 +59,10 @@ constexpr sip_code_row option_tag_rows[] = {{'f', "histinfo"},
                                             {'h', "path"},
                                             {'l', "recipient-list-invite"}};
 constexpr sip_code_row refresher_rows[] = {{'s', "uas"}, {'c', "uac"}};
-constexpr sip_code_row media_type_rows[] = {{'*', "*"},     {'M', "multipart"}, {'E', "message"},
-                                            {'U', "audio"}, {'V', "video"},     {'O', "model"},
-                                            {'I', "image"}, {'T', "text"},      {'A', "application"}};
+constexpr const auto& media_type_rows = sip_media::media_types;
 constexpr sip_code_row subtype_wildcard_rows[] = {{'*', "*"}};
-constexpr sip_code_row multipart_rows[] = {{'*', "*"},       {'m', "mixed"},     {'a', "alternative"},
-                                           {'d', "digest"},  {'p', "parallel"},  {'f', "form-data"},
-                                           {'r', "related"}, {'e', "report"},    {'v', "voice-message"},
-                                           {'s', "signed"},  {'n', "encrypted"}, {'b', "byteranges"}};
-constexpr sip_code_row isup_rows[] = {{'8', "itu-t88"}, {'9', "itu-t92+"}, {'a', "ansi88"},
-                                      {'0', "ansi00"},  {'1', "etsi121"},  {'3', "etsi356"},
-                                      {'7', "gr317"},   {'t', "ttc87"},    {'c', "ttc93+"}};
+constexpr const auto& multipart_rows = sip_media::multipart_subtypes;
+constexpr const auto& isup_rows = sip_media::base_values;
 constexpr sip_code_row content_coding_rows[] = {{'g', "gzip"}, {'c', "compress"}, {'d', "deflate"}, {'i', "identity"}};
 constexpr sip_code_row contact_action_rows[] = {{'p', "proxy"}, {'r', "redirect"}};
 constexpr sip_code_row priority_rows[] = {{'e', "emergency"}, {'u', "urgent"}, {'n', "normal"}, {'o', "non-urgent"}};
@@ -93,98 +87,13 @@ constexpr sip_code_row rate_management_rows[] = {{3, nullptr}, {1, "localTCF"}, 
 constexpr sip_code_row udp_ec_rows[] = {{3, nullptr}, {1, "t38UDPFEC"}, {2, "t38UDPRedundancy"}};
 
 // Media subtypes per media type; 255 means the subtype is carried as text.
-constexpr sip_code_row application_rows[] = {{'*', "*"},
-                                             {'a', "octet-stream"},
-                                             {'b', "postscript"},
-                                             {'c', "oda"},
-                                             {'d', "news-message-id"},
-                                             {'e', "news-transmission"},
-                                             {'f', "x400-bp"},
-                                             {'g', "sgml"},
-                                             {'h', "cals-1840"},
-                                             {'i', "pgp-encrypted"},
-                                             {'j', "pgp-signature"},
-                                             {'k', "pgp-keys"},
-                                             {'l', "vemmi"},
-                                             {'m', "marc"},
-                                             {'n', "pkcs7-mime"},
-                                             {'o', "pkcs7-signature"},
-                                             {'p', "pkcs10"},
-                                             {'q', "EDIFACT"},
-                                             {'r', "EDI-X12"},
-                                             {'s', "EDI-Consent"},
-                                             {'t', "xml"},
-                                             {'u', "batch-SMTP"},
-                                             {'v', "pkixcmp"},
-                                             {'w', "ipp"},
-                                             {'x', "ocsp-request"},
-                                             {'y', "ocsp-response"},
-                                             {'z', "pkix-cer"},
-                                             {'A', "pkix-crl"},
-                                             {'B', "index"},
-                                             {'C', "index.cmd"},
-                                             {'D', "index.response"},
-                                             {'E', "index.obj"},
-                                             {'F', "index.vnd"},
-                                             {'G', "http"},
-                                             {'I', "iotp"},
-                                             {'J', "whoispp-query"},
-                                             {'K', "whoispp-response"},
-                                             {'L', "parityfec"},
-                                             {'M', "dvcs"},
-                                             {'N', "sieve"},
-                                             {'X', "watcherinfo+xml"},
-                                             {'W', "kpml-response+xml"},
-                                             {'V', "dialog-info+xml"},
-                                             {'U', "dtmf-relay"},
-                                             {'T', "simple-message-summary"},
-                                             {'S', "dtmf"},
-                                             {'R', "xpidf+xml"},
-                                             {'Q', "cpim-pidf+xml"},
-                                             {'O', "QSIG"},
-                                             {'P', "ISUP"},
-                                             {'H', "sdp"},
-                                             {'Y', "reginfo+xml"},
-                                             {'Z', "vnd.etsi.aoc+xml"},
-                                             {'0', "vnd.etsi.mcid+xml"},
-                                             {'1', "simservs+xml"},
-                                             {'2', "vnd.etsi.pstn+xml"},
-                                             {'3', "x-session-info"}};
-static_assert(sizeof application_rows / sizeof application_rows[0] == 57);  // with 255: 58
-constexpr sip_code_row message_rows[] = {{'*', "*"},
-                                         {'r', "rfc822"},
-                                         {'p', "partial"},
-                                         {'e', "external-body"},
-                                         {'n', "news"},
-                                         {'h', "http"},
-                                         {'d', "delivery-status"},
-                                         {'i', "disposition-notification"},
-                                         {'s', "s-http"},
-                                         {'f', "sipfrag"},
-                                         {'m', "sip"}};
-constexpr sip_code_row image_rows[] = {{'*', "*"},    {'g', "gif"},  {'i', "ief"}, {'f', "g3fax"},
-                                       {'t', "tiff"}, {'j', "jpeg"}, {'8', "t38"}};
-constexpr sip_code_row model_rows[] = {{'*', "*"}, {'i', "iges"}, {'v', "vrml"}, {'m', "mesh"}};
-constexpr sip_code_row text_rows[] = {{'*', "*"},
-                                      {'p', "plain"},
-                                      {'r', "richtext"},
-                                      {'e', "enriched"},
-                                      {'s', "sgml"},
-                                      {'u', "uri-list"},
-                                      {'f', "rfc822-headers"},
-                                      {'c', "css"},
-                                      {'x', "xml"},
-                                      {'d', "directory"},
-                                      {'a', "calendar"},
-                                      {'t', "t140"},
-                                      {'i', "parityfec"},
-                                      {'m', "xml+msrtc.pidf"},
-                                      {'h', "html"}};
-constexpr sip_code_row audio_rows[] = {{'*', "*"},         {'b', "basic"},           {'a', "32kadpcm"},
-                                       {'l', "L16"},       {'t', "telephone-event"}, {'o', "tone"},
-                                       {'p', "parityfec"}, {'m', "MP4A-LATM"},       {'g', "G.722.1"}};
-constexpr sip_code_row video_rows[] = {
-    {'*', "*"}, {'m', "mpeg"}, {'p', "pointer"}, {'a', "parityfec"}, {129, "MP4V-ES"}};
+constexpr const auto& application_rows = sip_media::application_subtypes;
+constexpr const auto& message_rows = sip_media::message_subtypes;
+constexpr const auto& image_rows = sip_media::image_subtypes;
+constexpr const auto& model_rows = sip_media::model_subtypes;
+constexpr const auto& text_rows = sip_media::text_subtypes;
+constexpr const auto& audio_rows = sip_media::audio_subtypes;
+constexpr const auto& video_rows = sip_media::video_subtypes;
 
 constexpr sip_value_table vt_subtype_wildcard = vt(subtype_wildcard_rows, false);
 constexpr sip_value_table vt_application = vt(application_rows, true);
