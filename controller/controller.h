@@ -290,5 +290,6 @@ class Controller {
   std::string ConvertedPath() const;
   int ConvertReceivedFax(bool partial);
   int FileReceivedFax();
+  int EndReceive(bool failed);
   void KeepPartialReceive();
 };

@@ -47,6 +47,7 @@ int Controller::HandleIncomingCall() {
     (void)ProcessRingIn(false);
     return PERC_FAX_ERROR;
   }
+  device_log_.BeginCallTrace(SystemParameters().LogFile);
   current_page_ = 0;
   status_word_ = STATUS_FAX_NO_CONNECTION;
   receive_partial_ = false;
@@ -88,9 +89,8 @@ int Controller::HandleIncomingCall() {
         const int p = ProcessDeviceRequests();
         if (p != 0 && closedown_) {
           // Closedown while receiving: what arrived is filed as a partial fax.
-          r = ConvertReceivedFax(true);
-          if (r == 0) r = PERC_FAX_INTERRUPTED;
-          break;
+          r = EndJobInHand();
+          return EndReceive(r != 0);
         }
       }
       if (r == PERC_FAX_INTERRUPTED) receive_partial_ = true;
@@ -107,10 +107,15 @@ int Controller::HandleIncomingCall() {
     const int c = CancelJob();
     r = receive_partial_ ? PERC_FAX_INTERRUPTED : std::max(r, c);
   }
+  return EndReceive(r != 0);
+}
+
+int Controller::EndReceive(bool failed) {
   job_in_hand_ = JobInHand::kNone;
   std::error_code ec;
   std::filesystem::remove(ConvertedPath(), ec);
   std::filesystem::remove(ReceivePath(), ec);
+  device_log_.EndCallTrace(failed, SystemParameters().LogFile);
   return CheckRingIn();
 }
 
@@ -341,8 +346,11 @@ int Controller::FileReceivedFax() {
   SendMessageReceivedToDRENNIC(config_.recd_user, control.c_str());
   const std::int64_t seconds = std::max<std::int64_t>(0, clock_->NowSeconds() - call_taken_s_);
   device_log_.Write(1, "Connect time - %d", static_cast<int>(seconds));
+  // The pages reported are the pages filed (a receive ended early may hold
+  // more than tessaly confirmed).
   SendJobResultToDRENNIC(0, ReceiveJobStatus(receive_partial_),
-                         static_cast<std::uint16_t>(std::min<std::int64_t>(seconds, 0xFFFF)), current_page_);
+                         static_cast<std::uint16_t>(std::min<std::int64_t>(seconds, 0xFFFF)),
+                         static_cast<std::uint16_t>(pages.size()));
   job_in_hand_ = JobInHand::kNone;
   return 0;
 }

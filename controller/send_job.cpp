@@ -202,6 +202,7 @@ int Controller::SendToRemote(const SendRequestView& v, std::uint16_t* connect_ti
         plan.later_page_header = RetransmissionHeader(config_.retransmission_additional, "RETRYHDRADD", format, true);
       }
     }
+    device_log_.BeginCallTrace(SystemParameters().LogFile);
     std::vector<int> numbers;
     connection_time_ = -1;
     outgoing_pages_ = static_cast<std::uint16_t>(total);
@@ -221,8 +222,12 @@ int Controller::SendToRemote(const SendRequestView& v, std::uint16_t* connect_ti
         CtlLog(3, "Connect time - %.2d:%.2d, Pages - %d, Status - %s", static_cast<int>(seconds / 60),
                static_cast<int>(seconds % 60), attempt_reached, ok);
     }
-    if (r == 0) break;
+    if (r == 0) {
+      device_log_.EndCallTrace(false, SystemParameters().LogFile);
+      break;
+    }
     if (config_.demo_mode == DEMO_OFF) r = std::max(r, CancelJob());
+    device_log_.EndCallTrace(true, SystemParameters().LogFile);
     RemoveFile(outgoing_file_);
     if (!Retryable(r) || closedown_) {
       CtlLog(5, "Error %s while sending message to remote", PercText(r));

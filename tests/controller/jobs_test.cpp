@@ -119,8 +119,9 @@ class JobsTest : public ::testing::Test {
     fs::create_directories(world_.tmp.File("msgs"));
     kvtest::WriteFile(world_.tmp.File("system/K-DB/ROUTING.INI"), "[SUBADDR]\n5551: FAXIN\n7777: @nobody\n");
   }
-  void Start(const std::string& device_body = "Port: FOIP\nRecdUser: FAXIN\nPhoneNum: 0123\n") {
-    world_.WriteIni(device_body);
+  void Start(const std::string& device_body = "Port: FOIP\nRecdUser: FAXIN\nPhoneNum: 0123\n",
+             const std::string& extra = "") {
+    world_.WriteIni(device_body, extra);
     world_.SetTessaly(TessalyMode::kAnswer);
     ASSERT_EQ(c_.InitialiseController(kGroupArgs), 0);
     device_ = c_.identity().device_id;
@@ -131,7 +132,7 @@ class JobsTest : public ::testing::Test {
   // Runs main-loop rounds until the controller is idle again with nothing waiting.
   void Run(int rounds = 3) {
     int r = 0;
-    for (int i = 0; i < rounds; ++i) r = c_.MainLoopRound(r);
+    for (int i = 0; i < rounds && !c_.closedown_requested(); ++i) r = c_.MainLoopRound(r);
   }
   // DRENNIC packets split into job results and the device status lines.
   void Collect(std::vector<JobResult>* results, std::vector<std::string>* states, std::vector<Bytes>* received) {
@@ -359,7 +360,9 @@ TEST_F(JobsTest, RestartSkipsSentPagesBehindTheRetransmissionHeader) {
 struct ReceiveScript {
   int pages = 2;
   std::uint16_t lpi = 200;
-  bool complete = true;  // fax received, else fax not received after the pages
+  bool complete = true;    // fax received, else fax not received after the pages
+  bool closedown = false;  // a closedown arrives after the pages instead
+  bool garbage = false;    // the receive file is not a fax
   const char* csid = "ACME:23";
   const char* did = "5551";
   std::vector<FaxBitmap> written;
@@ -375,7 +378,9 @@ class ReceiveTest : public JobsTest {
       ASSERT_TRUE(ReadRecvFax(req.data(), req.size(), &p));
       s->answers.push_back(p);
       if (!p.accept) return;
-      if (s->pages) s->written = WriteFax(platform::ToLinuxPath(p.folder) + p.file_name, s->pages, s->lpi, 80);
+      const std::string path = platform::ToLinuxPath(p.folder) + p.file_name;
+      if (s->pages) s->written = WriteFax(path, s->pages, s->lpi, 80);
+      if (s->garbage) kvtest::WriteFile(path, "not a fax at all");
       ReceiveConnectedPacket rc;
       rc.device_id = device_;
       std::snprintf(rc.remote_csid, sizeof rc.remote_csid, "%s", s->csid);
@@ -385,6 +390,10 @@ class ReceiveTest : public JobsTest {
       world_.QueueToController(b);
       for (int i = 1; i <= s->pages; ++i)
         world_.QueueToController(Status(device_, FAX_STATUS_PAGE_RECEIVED, static_cast<std::uint16_t>(i)));
+      if (s->closedown) {
+        world_.SendRequest(kSlot, kvtest::DeviceRequestPacket(RST_DEVICE_CLOSEDOWN, 0, 8));
+        return;
+      }
       world_.QueueToController(s->complete ? Status(device_, FAX_STATUS_FAX_RECEIVED, 0)
                                            : Status(device_, FAX_STATUS_FAX_NOT_RECEIVED, 0xF105));
     };
@@ -534,6 +543,106 @@ TEST_F(ReceiveTest, UnknownDidAndRelayRulesRefuseTheCall) {
   ASSERT_EQ(s.answers.size(), 1u);
   EXPECT_EQ(s.answers[0].accept, 1u);
   EXPECT_THAT(Control(), HasSubstr("CLI: 0207RelayUser: EVIL\r\nRelayUser: \r\n"));
+}
+
+TEST_F(ReceiveTest, RelayCallsCarryUserAndDestination) {
+  Start("Port: FOIP\nRecdUser: FAXIN\nRejectIncoming: DID\n", "[RELAY]\nRelayEnabled: 1\nRelayIdentifier: *\n");
+  ReceiveScript s;
+  s.did = "";
+  Script(&s);
+  Ring("*5551*0044123");
+  Run();
+  ASSERT_EQ(s.answers.size(), 1u);
+  EXPECT_EQ(s.answers[0].accept, 1u);
+  EXPECT_THAT(Control(), HasSubstr("RelayUser: FAXIN\r\nRelayDest: 0044123\r\n"));
+  // Without a relay id and anonymous sending off, the call is refused.
+  s.answers.clear();
+  Ring("*0044123");
+  Run();
+  ASSERT_EQ(s.answers.size(), 1u);
+  EXPECT_EQ(s.answers[0].accept, 0u);
+  EXPECT_TRUE(world_.Logged("5 No Relay ID specified - rejecting call"));
+}
+
+TEST_F(ReceiveTest, ClosedownWhileReceivingFilesWhatArrivedOrKeepsIt) {
+  Start("Port: FOIP\nRecdUser: FAXIN\n");
+  ReceiveScript s;
+  s.pages = 2;
+  s.closedown = true;
+  Script(&s);
+  Ring("");
+  Run();
+  EXPECT_TRUE(c_.closedown_requested());
+  EXPECT_FALSE(c_.job_in_hand());
+  std::vector<JobResult> results;
+  std::vector<std::string> states;
+  std::vector<Bytes> received;
+  Collect(&results, &states, &received);
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].status, STATUS_PARTIAL_RECEIVE);
+  EXPECT_EQ(results[0].pages, 2);
+  EXPECT_EQ(received.size(), 1u);
+  const auto inbox = Inbox();
+  ASSERT_EQ(inbox.size(), 2u);
+  ExpectTiffinfoClean(world_.tmp.File("users/FAXIN/K-IN/" + inbox[1]), 2);
+  EXPECT_EQ(Requests(RST_TESSALY_ABORT_FAX).size(), 1u);
+}
+
+TEST_F(ReceiveTest, ClosedownKeepsAReceiveFileThatCannotBeFiled) {
+  Start("Port: FOIP\nRecdUser: FAXIN\n");
+  ReceiveScript s;
+  s.pages = 0;
+  s.garbage = true;
+  s.closedown = true;
+  Script(&s);
+  // Pages were reported, but the file holds no fax.
+  world_.script = [this, &s, inner = world_.script](const Bytes& req) {
+    inner(req);
+    if (TypeOf(req) == RST_TESSALY_RECV_FAX) world_.QueueToController(Status(device_, FAX_STATUS_PAGE_RECEIVED, 1));
+  };
+  (void)s;
+  Ring("");
+  Run();
+  std::vector<JobResult> results;
+  std::vector<std::string> states;
+  Collect(&results, &states, nullptr);
+  EXPECT_TRUE(results.empty());
+  EXPECT_TRUE(Inbox().empty());
+  EXPECT_TRUE(world_.Logged("3 Shutdown whilst receiving fax, attempting to back up"));
+  int kept = 0;
+  for (const auto& e : fs::directory_iterator(world_.tmp.File("temp"))) {
+    const std::string n = e.path().filename().string();
+    if (n.rfind("t301.TIF_", 0) == 0) {
+      ++kept;
+      EXPECT_EQ(kvtest::ReadFile(e.path().string()), "not a fax at all");
+    }
+  }
+  EXPECT_EQ(kept, 1);
+  EXPECT_FALSE(fs::exists(world_.tmp.File("temp/t301.TIF")));
+}
+
+TEST_F(JobsTest, ClosedownWhileSendingCancelsAndReports) {
+  Start();
+  WriteFax(world_.tmp.File("msgs/MSG00042.G3F"), 3, 200);
+  world_.script = [&](const Bytes& req) {
+    if (TypeOf(req) != RST_TESSALY_SEND_FAX) return;
+    world_.QueueToController(Status(device_, FAX_STATUS_CONNECTED, 0));
+    world_.QueueToController(Status(device_, FAX_STATUS_PAGE_SENT, 1));
+    world_.SendRequest(kSlot, kvtest::DeviceRequestPacket(RST_DEVICE_CLOSEDOWN, 0, 8));
+  };
+  ASSERT_EQ(world_.SendRequest(kSlot, SendJob(31, world_.tmp.File("msgs") + "\\", "MSG00042.G3F", 6, 3, "1234")), 0);
+  Run();
+  EXPECT_TRUE(c_.closedown_requested());
+  EXPECT_FALSE(c_.job_in_hand());
+  std::vector<JobResult> results;
+  std::vector<std::string> states;
+  Collect(&results, &states, nullptr);
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].job, 31);
+  EXPECT_EQ(results[0].status, STATUS_FAX_FAILED);
+  EXPECT_EQ(results[0].pages, 1);
+  EXPECT_EQ(Requests(RST_TESSALY_ABORT_FAX).size(), 1u);
+  EXPECT_FALSE(fs::exists(world_.tmp.File("temp/KV3P001.TIF")));
 }
 
 }  // namespace
