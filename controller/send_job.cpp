@@ -443,9 +443,9 @@ int Controller::WriteOutgoingFile(const SendFilePlan& plan, std::vector<int>* nu
 int Controller::SendPageMarker(bool last) {
   device_log_.Write(1, "Page End or Doc End Received");
   if (foip_status_ == FOIP_DIALLED) {
-    std::string folder = outgoing_file_.substr(0, outgoing_file_.rfind('/') + 1);
-    const std::string file = outgoing_file_.substr(folder.size());
-    int r = SendFaxToTESSALY(folder.c_str(), file.c_str(), outgoing_pages_);
+    // tessaly gets the server's own form of the temporary folder.
+    const std::string file = outgoing_file_.substr(outgoing_file_.rfind('/') + 1);
+    int r = SendFaxToTESSALY(config_.temp_folder, file.c_str(), outgoing_pages_);
     if (r != 0) return r;
     SetFOIPStatus(FOIP_HANDED_OVER);
     pages_confirmed_ = 0;

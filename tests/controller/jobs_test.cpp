@@ -235,6 +235,7 @@ TEST_F(JobsTest, ThreePageFineSendGetsHeadersAndIsFollowedPageByPage) {
 TEST_F(JobsTest, BusyAbortAndBadJobsEndWithTheirStatusWords) {
   Start();
   WriteFax(world_.tmp.File("msgs/MSG00042.G3F"), 2, 100);
+  kvtest::WriteFile(world_.tmp.File("msgs/NOTAFAX.G3N"), "II*_ but nothing more");
   const std::string folder = world_.tmp.File("msgs") + "\\";
   struct Case {
     const char* name;
@@ -281,6 +282,21 @@ TEST_F(JobsTest, BusyAbortAndBadJobsEndWithTheirStatusWords) {
        STATUS_BAD_ARGUMENT,
        0,
        "5 Invalid telephone number x  "},
+      {"message file not a fax",
+       SendJob(16, folder, "NOTAFAX.G3N", 5, 2, "1234"),
+       {},
+       false,
+       STATUS_FILE_FAILURE,
+       0,
+       "5 Error 0xF01C initialising reading Tiff file"},
+      {"last page without fax sent, twice",
+       SendJob(17, folder, "MSG00042.G3F", 5, 2, "1234"),
+       {Status(device_, FAX_STATUS_CONNECTED, 0), Status(device_, FAX_STATUS_PAGE_SENT, 1),
+        Status(device_, FAX_STATUS_PAGE_SENT, 2)},
+       false,
+       STATUS_FAX_FAILED,
+       2,
+       "4 Timed out waiting for TESSALY fax successful message"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -302,6 +318,12 @@ TEST_F(JobsTest, BusyAbortAndBadJobsEndWithTheirStatusWords) {
     EXPECT_TRUE(world_.Logged(c.log));
     if (c.abort_after_page) {
       EXPECT_EQ(Requests(RST_TESSALY_ABORT_FAX).size(), 1u);
+    }
+    if (c.job[8] == 17) {
+      // Retried once (two tries), each attempt cancelled on tessaly's side.
+      EXPECT_EQ(world_.CountLogged("Timed out waiting for TESSALY fax successful message"), 2);
+      EXPECT_EQ(Requests(RST_TESSALY_SEND_FAX).size(), 2u);
+      EXPECT_EQ(Requests(RST_TESSALY_ABORT_FAX).size(), 2u);
     }
     EXPECT_EQ(c_.foip_status(), FOIP_READY);
     EXPECT_EQ(c_.device_state(), DS_IDLE);
