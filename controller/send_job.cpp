@@ -442,6 +442,7 @@ int Controller::WriteOutgoingFile(const SendFilePlan& plan, std::vector<int>* nu
 // confirm a page, the last also for the fax to be sent.
 int Controller::SendPageMarker(bool last) {
   device_log_.Write(1, "Page End or Doc End Received");
+  if (foip_status_ == FOIP_READY) return 0;  // tessaly reported the fax sent already
   if (foip_status_ == FOIP_DIALLED) {
     // tessaly gets the server's own form of the temporary folder.
     const std::string file = outgoing_file_.substr(outgoing_file_.rfind('/') + 1);
@@ -463,9 +464,10 @@ int Controller::SendPageMarker(bool last) {
       device_log_.Write(1, "TESSALY check for packet return is not OK or a packet");
       return r;
     }
-    if (pages_confirmed_ != before || foip_status_ == FOIP_READY) {
-      if (pages_confirmed_ < outgoing_pages_ && !last && foip_status_ != FOIP_READY) return 0;
-      if (pages_confirmed_ >= outgoing_pages_ || last) return WaitForFaxSent();
+    if (foip_status_ == FOIP_READY) return WaitForFaxSent();
+    if (pages_confirmed_ != before) {
+      if (pages_confirmed_ < outgoing_pages_ && !last) return 0;
+      return WaitForFaxSent();
     }
     const int p = ProcessDeviceRequests();
     if (p != 0) {
@@ -482,9 +484,12 @@ int Controller::SendPageMarker(bool last) {
 int Controller::WaitForFaxSent() {
   device_log_.Write(1, "Waiting for end of fax notification");
   const std::uint32_t start = clock_->NowMs();
+  // A limit beyond what the millisecond clock can measure waits as long as it can.
+  const std::uint32_t limit_ms = static_cast<std::uint32_t>(
+      std::min<std::uint64_t>(std::uint64_t{config_.last_page_complete_timeout} * 1000, 0x7FFFFFFF));
   int r = 0;
   while (foip_status_ != FOIP_READY) {
-    if (Elapsed(start, config_.last_page_complete_timeout * 1000)) {
+    if (Elapsed(start, limit_ms)) {
       CtlLog(4, "Timed out waiting for TESSALY fax successful message");
       RemoveFile(outgoing_file_);
       status_word_ = STATUS_FAX_TIMEOUT;

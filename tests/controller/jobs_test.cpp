@@ -297,6 +297,14 @@ TEST_F(JobsTest, BusyAbortAndBadJobsEndWithTheirStatusWords) {
        STATUS_FAX_FAILED,
        2,
        "4 Timed out waiting for TESSALY fax successful message"},
+      {"fax sent before its last page report",
+       SendJob(18, folder, "MSG00042.G3F", 5, 2, "1234"),
+       {Status(device_, FAX_STATUS_CONNECTED, 0), Status(device_, FAX_STATUS_PAGE_SENT, 1),
+        Status(device_, FAX_STATUS_FAX_SENT, 0)},
+       false,
+       0,
+       2,
+       "3 Fax sent successfully"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -641,6 +649,41 @@ TEST_F(ReceiveTest, ClosedownKeepsAReceiveFileThatCannotBeFiled) {
   }
   EXPECT_EQ(kept, 1);
   EXPECT_FALSE(fs::exists(world_.tmp.File("temp/t301.TIF")));
+}
+
+TEST_F(JobsTest, ScanJobWaitsForADocumentThatNeverComes) {
+  Start("Port: FOIP\nRecdUser: FAXIN\nScanDocWait: 30\n");
+  auto scan = [](std::uint16_t job) {
+    Bytes p = kvtest::DeviceRequestPacket(RST_DEVICE_SCAN, 0, kDeviceRequestSize);
+    put_le16(p.data() + 8, job);
+    put_le16(p.data() + 104, 77);
+    return p;
+  };
+  struct Case {
+    std::uint16_t job;
+    bool abort;
+    StatusWord status;
+  } cases[] = {{41, false, STATUS_FAX_TIMEOUT}, {42, true, STATUS_JOB_ABORTED}};
+  for (const Case& c : cases) {
+    const std::uint64_t start = world_.clock.elapsed_ms();
+    if (c.abort) world_.ScheduleRequest(start + 9000, kSlot, kvtest::DeviceRequestPacket(RST_DEVICE_ABORT, 0, 8));
+    ASSERT_EQ(world_.SendRequest(kSlot, scan(c.job)), 0);
+    Run(1);
+    std::vector<Bytes> scans;
+    for (const Bytes& b : world_.DrennicPackets())
+      if (TypeOf(b) == RST_DRENNIC_SCAN_RESULT) scans.push_back(b);
+    ASSERT_EQ(scans.size(), 1u) << c.job;
+    EXPECT_EQ(get_le16(scans[0].data() + 4), c.status);
+    EXPECT_EQ(get_le16(scans[0].data() + 18), c.job);
+    EXPECT_EQ(get_le16(scans[0].data() + 22), 77);
+    const std::uint64_t waited = world_.clock.elapsed_ms() - start;
+    if (c.abort) {
+      EXPECT_LT(waited, 30000u);
+    } else {
+      EXPECT_GE(waited, 30000u);
+    }
+  }
+  EXPECT_TRUE(world_.Logged("5 MakeConnection() CONNECT_HOST_TO_PRINT not supported"));
 }
 
 TEST_F(JobsTest, ClosedownWhileSendingCancelsAndReports) {
