@@ -59,6 +59,7 @@ int Controller::HandleIncomingCall() {
     const int p = ProcessDeviceRequests();
     if (p != 0) {
       job_in_hand_ = JobInHand::kNone;
+      device_log_.EndCallTrace(true, SystemParameters().LogFile);
       return p;
     }
   }
@@ -325,23 +326,33 @@ int Controller::FileReceivedFax() {
   if (r != 0) return r;
   const std::string folder =
       platform::ToLinuxPath(std::string(SystemParameters().AllUserArea) + config_.recd_user + "\\K-IN\\");
-  // The message file is complete before DRENNIC hears of it.
+  // The message file is complete before DRENNIC hears of it; a fax that
+  // cannot be filed whole leaves neither file behind.
+  auto unfile = [&] {
+    std::error_code ec;
+    std::filesystem::remove(folder + message, ec);
+    std::filesystem::remove(folder + control, ec);
+    return PERC_FILE_ERROR;
+  };
   std::vector<FaxBitmap> pages;
   StatusWord st = ReadFaxFile(ConvertedPath(), &pages);
-  if (st != STATUS_OK) CtlLog(5, "Error %s receiving page from %s", PercText(PERC_FILE_ERROR), "Fax");
+  if (st != STATUS_OK || pages.empty()) {
+    CtlLog(5, "Error %s receiving page from %s", PercText(PERC_FILE_ERROR), "Fax");
+    return unfile();
+  }
   const std::uint16_t y_res = format == 5 ? 100 : format == 6 ? 200 : 400;
   FaxFileWriter w;
   st = w.Start(folder + message, y_res, FAX_PAGE_WIDTH);
   if (st != STATUS_OK) {
     CtlLog(5, "Error 0x%X initialising writing Tiff file", st);
-    return PERC_FILE_ERROR;
+    return unfile();
   }
   for (std::size_t i = 0; i < pages.size() && st == STATUS_OK; ++i)
     st = w.WritePage(ScaleToFaxWidth(pages[i]), i + 1 == pages.size());
   if (st == STATUS_OK) st = w.Finish();
   if (st != STATUS_OK) {
     CtlLog(5, "Error 0x%X writing to recd msg file", st);
-    return PERC_FILE_ERROR;
+    return unfile();
   }
   SendMessageReceivedToDRENNIC(config_.recd_user, control.c_str());
   const std::int64_t seconds = std::max<std::int64_t>(0, clock_->NowSeconds() - call_taken_s_);
