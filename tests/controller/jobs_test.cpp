@@ -575,6 +575,18 @@ TEST_F(ReceiveTest, UnknownDidAndRelayRulesRefuseTheCall) {
   EXPECT_THAT(Control(), HasSubstr("CLI: 0207RelayUser: EVIL\r\nRelayUser: \r\n"));
 }
 
+TEST_F(ReceiveTest, DeviceWithoutReceiveUserRefusesTheCall) {
+  Start("Port: FOIP\n");
+  ReceiveScript s;
+  Script(&s);
+  Ring("5551");
+  Run();
+  ASSERT_EQ(s.answers.size(), 1u);
+  EXPECT_EQ(s.answers[0].accept, 0u);
+  EXPECT_TRUE(world_.Logged("5 No user configured for incoming call - ignoring it"));
+  EXPECT_TRUE(Inbox().empty());
+}
+
 TEST_F(ReceiveTest, RelayCallsCarryUserAndDestination) {
   Start("Port: FOIP\nRecdUser: FAXIN\nRejectIncoming: DID\n", "[RELAY]\nRelayEnabled: 1\nRelayIdentifier: *\n");
   ReceiveScript s;
