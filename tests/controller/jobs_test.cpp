@@ -1,11 +1,14 @@
-// Send and receive jobs of the device controller against the test's DRENNIC
-// slot and a scripted TESSALY at the mailslot level, on the virtual clock:
-// a 3-page fine send gets its headers and is followed page by page; busy and
-// abort end it with their status words; a restart skips the pages already
-// sent behind a retransmission header; an incoming call to a DID in
+// Send, scan and receive jobs of the device controller against the test's
+// DRENNIC slot and a scripted TESSALY at the mailslot level, on the virtual
+// clock: a 3-page fine send gets its headers and is followed page by page;
+// busy, abort, bad jobs and a missing fax-sent report end it with their
+// status words; retries count only attempts that got too few pages through,
+// and a restart skips the pages already sent behind a retransmission header;
+// a closedown ends the job in hand.  An incoming call to a DID in
 // ROUTING.INI is filed in the receive user's K-IN folder (superfine kept,
-// partial receives marked), and a call to an unknown DID is refused.  Every
-// fax file marrock writes is read back by libtiff.
+// partial receives marked, relay fields written), calls to unknown DIDs or
+// without a receive user are refused.  Every fax file marrock writes is read
+// back by libtiff.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -384,6 +387,36 @@ TEST_F(JobsTest, RestartSkipsSentPagesBehindTheRetransmissionHeader) {
   const std::uint32_t band = pages[1].lines - message[3].lines;
   EXPECT_EQ(band, 2u * 1 + 12 + 1);
   EXPECT_EQ(std::vector<std::uint8_t>(pages[1].row(band), pages[1].row(pages[1].lines)), message[3].bits);
+}
+
+TEST_F(JobsTest, AttemptThatSentEnoughPagesDoesNotCountAsATry) {
+  // One try only, but an attempt that got a page through is not counted.
+  Start(
+      "Port: FOIP\nRecdUser: FAXIN\nSendMsgTries: 1\nMinSendRetryPages: 1\nRestartSplitPages: 0\n"
+      "RestartInitialPages: 0\n");
+  WriteFax(world_.tmp.File("msgs/MSG00042.G3N"), 3, 100, 40);
+  int attempts = 0;
+  world_.script = [&](const Bytes& req) {
+    if (TypeOf(req) != RST_TESSALY_SEND_FAX) return;
+    ++attempts;
+    world_.QueueToController(Status(device_, FAX_STATUS_CONNECTED, 0));
+    if (attempts == 1) {
+      world_.QueueToController(Status(device_, FAX_STATUS_PAGE_SENT, 1));
+      world_.QueueToController(Status(device_, FOIP_STATUS_FAX_NOT_SENT, STATUS_FAX_BUSY));
+    } else if (attempts == 2) {
+      world_.QueueToController(Status(device_, FOIP_STATUS_FAX_NOT_SENT, STATUS_FAX_BUSY));  // nothing sent
+    }
+  };
+  ASSERT_EQ(world_.SendRequest(kSlot, SendJob(51, world_.tmp.File("msgs") + "\\", "MSG00042.G3N", 5, 2, "1234")), 0);
+  Run();
+  EXPECT_EQ(attempts, 2);
+  std::vector<JobResult> results;
+  std::vector<std::string> states;
+  Collect(&results, &states, nullptr);
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].status, STATUS_FAX_OFFLINE);  // PERC 7
+  EXPECT_EQ(results[0].pages, 1);
+  EXPECT_EQ(world_.CountLogged("3 Device is busy"), 2);
 }
 
 // Receive scripts: tessaly writes the receive file, then reports the call.
