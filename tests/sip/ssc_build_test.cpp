@@ -538,3 +538,31 @@ TEST_F(SscBuild, OptionsRepeatUntilIntervalZero) {
   EXPECT_EQ(results.back(), SSC_OPTIONS_DONE);
   EXPECT_TRUE(rt_test::rec().traps().empty());
 }
+
+// Self-events to the call's entries: 57 to the idle ones only, 65 to all,
+// each carrying its entry's index; the current entry stays current.
+TEST_F(SscBuild, IdleEntriesReleasedAllAborted) {
+  open_call(3);
+  ssc_dialog_entry* first_entry = ssc_mod().entry;
+  ASSERT_EQ(ssc_dialog__fork("b"), 2);
+  ASSERT_EQ(ssc_dialog__fork("c"), 2);
+  ssc_mod().entry->state = 5;  // the third entry is in a dialog
+  ssc_mod().entry = first_entry;
+  auto& q = ssc_internal::self_queue();
+  const auto drain = [&] {
+    std::vector<std::pair<u8, u8>> seen;  // (code, entry index)
+    for (msg_t* m : q) {
+      seen.push_back({static_cast<u8>(m->code), Msg_data(m)[0]});
+      EXPECT_EQ(m->sapi, 'C');
+      ssc_internal::free_self_message(m);
+    }
+    q.clear();
+    return seen;
+  };
+  ssc_release_idle_entries();
+  EXPECT_EQ(ssc_mod().entry, first_entry);
+  EXPECT_EQ(drain(), (std::vector<std::pair<u8, u8>>{{57, 0}, {57, 1}}));
+  ssc_abort_entries();
+  EXPECT_EQ(ssc_mod().entry, first_entry);
+  EXPECT_EQ(drain(), (std::vector<std::pair<u8, u8>>{{65, 0}, {65, 1}, {65, 2}}));
+}
