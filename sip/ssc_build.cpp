@@ -873,6 +873,18 @@ void self_event_each(u8 event, bool idle_only) {
 void ssc_release_idle_entries() { self_event_each(57, true); }
 void ssc_abort_entries() { self_event_each(65, false); }
 
+void ssc_hold_message() {
+  ssc_call* c = ssc_mod().call;
+  ssc_run_state& r = ssc_run();
+  if (c == nullptr || r.msg == nullptr) return;
+  c->held.push_back(r.msg);
+  r.msg = nullptr;
+}
+
+void ssc_release_held() {
+  if (ssc_call* c = ssc_mod().call) ssc_requeue_deferred(c->held);
+}
+
 // ---- OPTIONS keep-alive ------------------------------------------------------------
 
 namespace {

@@ -68,6 +68,7 @@ struct ssc_config_profile {
 struct ssc_call;
 struct timer_cell_t;
 struct ssc_handle;
+struct msg_t;
 
 inline constexpr u8 SSC_ENTRY_TIMERS = 3;
 
@@ -140,6 +141,9 @@ struct ssc_call {
   u32 hdr2_mask = 0;
   u8 control_flags = 0;  // bit 0: CANCEL sent
   u32 rx_tick = 0;       // tick count when the call's last request was received
+  // Messages held back until the call can take them, oldest first (freed
+  // with the call).
+  std::vector<msg_t*> held;
 };
 
 // Auxiliary record: the profile the user registered (route 'A'), state '0'

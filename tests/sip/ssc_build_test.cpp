@@ -566,3 +566,36 @@ TEST_F(SscBuild, IdleEntriesReleasedAllAborted) {
   EXPECT_EQ(ssc_mod().entry, first_entry);
   EXPECT_EQ(drain(), (std::vector<std::pair<u8, u8>>{{65, 0}, {65, 1}, {65, 2}}));
 }
+
+// A held message waits on its call and is handled again, classified as
+// before, when the call releases its held messages; one still held when
+// the agent is reset goes with its call.
+TEST_F(SscBuild, HeldMessageHandledAgainOnRelease) {
+  std::vector<u8> events;
+  g_machine = [&] {
+    const u8 ev = ssc_mod().event;
+    events.push_back(ev);
+    if (ev == 11 && events.size() == 1) ssc_hold_message();  // the user's BYE waits
+    if (ev == 7) ssc_release_held();                         // until the user's CANCEL
+  };
+  const auto user = [&](ssc_msg_type t, code_t code) {
+    ssc_handle* h = Ssc_alloc_handle();
+    ASSERT_EQ(Ssc_init_handle(h, t), 2);
+    from_user(h, code, 4);
+  };
+  // Messages out of both pools (a freed message may refill the reserve).
+  const auto msgs_out = [] { return om_os_msg_pool_stats().in_use - om_os_it_msg_pool_stats().count; };
+  const int msgs_before = msgs_out();
+  user(ssc_msg_type::BYE, SSC_BYE_RQ);
+  EXPECT_EQ(msgs_out(), msgs_before + 1);  // the BYE is held
+  user(ssc_msg_type::CANCEL, SSC_CANCEL_RQ);
+  EXPECT_EQ(events, (std::vector<u8>{11, 7, 11}));
+  EXPECT_EQ(msgs_out(), msgs_before);
+  // Held at the reset: freed with the call.
+  events.clear();
+  user(ssc_msg_type::BYE, SSC_BYE_RQ);
+  EXPECT_EQ(events, (std::vector<u8>{11}));
+  send_data(ENT_SM, SM_RST_CFG_RQ, {0}, NAI);
+  rt_test::rec().clear();
+  EXPECT_EQ(msgs_out(), msgs_before);
+}
