@@ -96,6 +96,10 @@ void ssc_abort_entries();
 // longer owns it) / the call's held messages go back to the self-queue.
 void ssc_hold_message();
 void ssc_release_held();
+// A new message with the same header fields and inline data; its data chain
+// shared (one more reference on each buffer) or, with share 1, copied.
+// Null when no message or buffer is left.
+msg_t* ssc_copy_message(const msg_t* m, u8 share);
 
 // ---- OPTIONS keep-alive and profile ------------------------------------------------
 inline constexpr u8 SSC_OPTIONS_DONE = 4;

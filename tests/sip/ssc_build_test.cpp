@@ -599,3 +599,33 @@ TEST_F(SscBuild, HeldMessageHandledAgainOnRelease) {
   rt_test::rec().clear();
   EXPECT_EQ(msgs_out(), msgs_before);
 }
+
+// A message copy: inline data copied; a chain shared (both free it) or,
+// with share 1, copied byte for byte into buffers of its own.
+TEST_F(SscBuild, MessageCopySharedOrOwn) {
+  msg_t* in = rt_test::make_msg(ENT_SIP, ENT_SSC, 63, {1, 2, 3}, NAI, 7);
+  msg_t* c = ssc_copy_message(in, 0);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(rt_test::describe(c).data, (std::vector<u8>{1, 2, 3}));
+  EXPECT_EQ(c->conn_id, 7);
+  EXPECT_EQ(c->code, 63);
+  Free_msg(c);
+  Free_msg(in);
+
+  std::vector<u8> big(3000);
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<u8>(i * 7);
+  for (u8 share : {0, 1}) {
+    in = rt_test::make_msg(ENT_SIP, ENT_SSC, 225, {}, NAI, 7);
+    Msg_attach_chain(in, Store_data_in_buffers(big.data(), static_cast<u32>(big.size()), nullptr));
+    const int buffers_before = om_os_buffer_pool_stats().in_use - om_os_it_buffer_pool_stats().count;
+    c = ssc_copy_message(in, share);
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->p_buffer == in->p_buffer, share == 0);
+    EXPECT_EQ(rt_test::chain_bytes(c->p_buffer), big);
+    const int buffers_after = om_os_buffer_pool_stats().in_use - om_os_it_buffer_pool_stats().count;
+    EXPECT_EQ(buffers_after - buffers_before, share == 1 ? static_cast<int>(rt_test::chain_count(in->p_buffer)) : 0);
+    Free_msg(in);
+    EXPECT_EQ(rt_test::chain_bytes(c->p_buffer), big);  // still there after the original went
+    Free_msg(c);
+  }
+}
