@@ -7,6 +7,9 @@
 //   wait TEXT              until a printed line contains TEXT
 //   listen MS              print what arrives for MS milliseconds
 //   send SLOT JOB TEL      a send request; waits for JOB_RESULT
+//   fax SLOT JOB TEL FILE  a send request of the fax file FILE (folder and
+//                          a name of at most 12 characters; fine, route 3);
+//                          waits for JOB_RESULT
 //   scan SLOT JOB          a scan request; waits for SCAN_RESULT
 //   abort SLOT             an abort request (no wait)
 //   offline SLOT [ID]      offline ("may wait", "interrupt"); with ID the
@@ -15,8 +18,10 @@
 //                          for the DEVICE OFFLINE state (10)
 //   online SLOT [ID]       online (with id); waits for the IDLE state (1)
 //   closedown SLOT         a closedown request (no wait)
-// Options: --limit MS (default 10000) for every wait; --help alone prints
-// the usage.
+// Options: --limit MS (default 10000) for every wait; --post sends the
+// requests without holding the slots, for a stand-in that already holds
+// them (its output shows the answers; nothing is waited for); --help alone
+// prints the usage.
 // Exit code 0, 1 for a bad command line or a slot that cannot be held, 2
 // when a wait ran out ("TIMEOUT waiting for ..." is printed).
 #include <cstdio>
@@ -40,9 +45,14 @@ struct Slot {
 
 Slot g_slots[] = {{"DRENNIC", {}}, {"MORVATH", {}}, {"STANDIN", {}}};
 std::vector<std::string> g_lines;
+bool g_post = false;  // the slots are another stand-in's
 
 // Prints what has arrived; waits up to `ms` for something.
 void Serve(std::uint32_t ms) {
+  if (g_post) {
+    platform::WaitReadable(nullptr, 0, ms);
+    return;
+  }
   int fds[3];
   for (int i = 0; i < 3; ++i) fds[i] = g_slots[i].handle.fd;
   platform::WaitReadable(fds, 3, ms);
@@ -59,6 +69,7 @@ void Serve(std::uint32_t ms) {
 }
 
 bool WaitFor(const std::string& text, std::size_t from, std::uint32_t limit_ms) {
+  if (g_post) return true;
   const std::uint32_t start = plat_tick_ms();
   for (;;) {
     for (std::size_t i = from; i < g_lines.size(); ++i)
@@ -89,8 +100,28 @@ bool Send(const std::string& slot, std::vector<std::uint8_t>& p) {
   return true;
 }
 
+// The send request of a fax file: folder and name (at most 12 characters)
+// of `path`, fine resolution (format 6, route 3), the stand-in as sender.
+bool FillFaxRequest(std::vector<std::uint8_t>& p, std::uint16_t job, const char* telephone, const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "./" : path.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.empty() || name.size() > 12 || folder.size() > 256 || std::strlen(telephone) > 40) return false;
+  put_le16(p.data() + 8, job);
+  std::memcpy(p.data() + 10, "STANDIN", 7);  // message name
+  std::memcpy(p.data() + 26, folder.data(), folder.size());
+  std::memcpy(p.data() + 283, name.data(), name.size());
+  put_le16(p.data() + 310, 6);
+  put_le16(p.data() + 312, 3);
+  std::memcpy(p.data() + 314, telephone, std::strlen(telephone));
+  std::memcpy(p.data() + 386, "DEMO PEER", 9);          // recipient
+  std::memcpy(p.data() + 505, "DRENNIC STAND-IN", 16);  // sender name
+  std::memcpy(p.data() + 536, "KORVANE DEMO", 12);      // sender CSID
+  return true;
+}
+
 constexpr const char* kHelp =
-    "Usage: drennic-standin [--limit MS] command...\n"
+    "Usage: drennic-standin [--limit MS] [--post] command...\n"
     "       drennic-standin --help\n"
     "\n"
     "Stands in for the fax server's DRENNIC and MORVATH in front of device\n"
@@ -100,13 +131,18 @@ constexpr const char* kHelp =
     "  wait TEXT              until a printed line contains TEXT\n"
     "  listen MS              print what arrives for MS milliseconds\n"
     "  send SLOT JOB TEL      a send request; waits for JOB_RESULT\n"
+    "  fax SLOT JOB TEL FILE  a send request of the fax file FILE (fine, route 3;\n"
+    "                         a name of at most 12 characters); waits for\n"
+    "                         JOB_RESULT\n"
     "  scan SLOT JOB          a scan request; waits for SCAN_RESULT\n"
     "  abort SLOT             an abort request (no wait)\n"
     "  offline SLOT [ID]      offline; with ID waits for OFFLINE_REPLY, else for\n"
     "                         the DEVICE OFFLINE state (10)\n"
     "  online SLOT [ID]       online; waits for the IDLE state (1)\n"
     "  closedown SLOT         a closedown request (no wait)\n"
-    "SLOT is a controller's request mailslot, e.g. FOIP\\G1\\1.\n"
+    "SLOT is a controller's request mailslot, e.g. FOIP\\G1\\1.  With --post the\n"
+    "requests are sent without holding the slots, for a stand-in that already\n"
+    "holds them and prints the answers; nothing is waited for.\n"
     "\n"
     "Environment:\n"
     "  KORVANE_MAILSLOT_DIR  the folder of the mailslots\n"
@@ -121,8 +157,9 @@ constexpr const char* kHelp =
 
 int Usage() {
   std::fprintf(stderr,
-               "Usage: drennic-standin [--limit MS] command...\n"
-               "  wait TEXT | listen MS | send SLOT JOB TEL | scan SLOT JOB | abort SLOT |\n"
+               "Usage: drennic-standin [--limit MS] [--post] command...\n"
+               "  wait TEXT | listen MS | send SLOT JOB TEL | fax SLOT JOB TEL FILE |\n"
+               "  scan SLOT JOB | abort SLOT |\n"
                "  offline SLOT [ID] | online SLOT [ID] | closedown SLOT\n");
   return 1;
 }
@@ -136,11 +173,19 @@ int main(int argc, char** argv) {
   }
   std::uint32_t limit = 10000;
   int i = 1;
-  if (i + 1 < argc && std::strcmp(argv[i], "--limit") == 0) {
-    limit = static_cast<std::uint32_t>(std::strtoul(argv[i + 1], nullptr, 10));
-    i += 2;
+  for (;;) {
+    if (i + 1 < argc && std::strcmp(argv[i], "--limit") == 0) {
+      limit = static_cast<std::uint32_t>(std::strtoul(argv[i + 1], nullptr, 10));
+      i += 2;
+    } else if (i < argc && std::strcmp(argv[i], "--post") == 0) {
+      g_post = true;
+      ++i;
+    } else {
+      break;
+    }
   }
   for (Slot& s : g_slots) {
+    if (g_post) break;
     StatusWord st = MsgMakePipe(s.name, 0, &s.handle);
     if (st != 0) {
       std::fprintf(stderr, "drennic-standin: cannot hold slot %s (0x%X)\n", s.name, st);
@@ -168,6 +213,15 @@ int main(int argc, char** argv) {
       if (send) std::snprintf(reinterpret_cast<char*>(p.data() + 314), 41, "%s", argv[i + 3]);
       if (!Send(argv[i + 1], p) || !WaitFor(send ? "JOB_RESULT" : "SCAN_RESULT", from, limit)) result = 2;
       i += send ? 4 : 3;
+    } else if (cmd == "fax" && need(4)) {
+      auto p = Request(RST_DEVICE_SEND, kDeviceRequestSize);
+      if (!FillFaxRequest(p, static_cast<std::uint16_t>(std::strtoul(argv[i + 2], nullptr, 10)), argv[i + 3],
+                          argv[i + 4])) {
+        result = Usage();
+        break;
+      }
+      if (!Send(argv[i + 1], p) || !WaitFor("JOB_RESULT", from, limit)) result = 2;
+      i += 5;
     } else if ((cmd == "abort" || cmd == "closedown") && need(1)) {
       auto p = Request(cmd == "abort" ? RST_DEVICE_ABORT : RST_DEVICE_CLOSEDOWN, 8);
       if (!Send(argv[i + 1], p)) result = 2;
