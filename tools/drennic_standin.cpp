@@ -18,6 +18,9 @@
 //                          for the DEVICE OFFLINE state (10)
 //   online SLOT [ID]       online (with id); waits for the IDLE state (1)
 //   closedown SLOT         a closedown request (no wait)
+//   shutdown SLOT          the fax server's shutdown packet (class 99) to a
+//                          controller or to TESSALY (no wait)
+//   tessaly-shutdown       RST_TESSALY_SHUTDOWN to TESSALY (no wait)
 // Options: --limit MS (default 10000) for every wait; --post sends the
 // requests without holding the slots, for a stand-in that already holds
 // them (its output shows the answers; nothing is waited for); --help alone
@@ -32,6 +35,7 @@
 
 #include "common/byte_order.h"
 #include "common/mailslot.h"
+#include "common/tessaly_packets.h"
 #include "controller/drennic_packets.h"
 #include "platform/clock.h"
 #include "platform/process.h"
@@ -140,6 +144,9 @@ constexpr const char* kHelp =
     "                         the DEVICE OFFLINE state (10)\n"
     "  online SLOT [ID]       online; waits for the IDLE state (1)\n"
     "  closedown SLOT         a closedown request (no wait)\n"
+    "  shutdown SLOT          the shutdown packet (class 99) to a controller or to\n"
+    "                         TESSALY (no wait)\n"
+    "  tessaly-shutdown       RST_TESSALY_SHUTDOWN to TESSALY (no wait)\n"
     "SLOT is a controller's request mailslot, e.g. FOIP\\G1\\1.  With --post the\n"
     "requests are sent without holding the slots, for a stand-in that already\n"
     "holds them and prints the answers; nothing is waited for.\n"
@@ -160,7 +167,8 @@ int Usage() {
                "Usage: drennic-standin [--limit MS] [--post] command...\n"
                "  wait TEXT | listen MS | send SLOT JOB TEL | fax SLOT JOB TEL FILE |\n"
                "  scan SLOT JOB | abort SLOT |\n"
-               "  offline SLOT [ID] | online SLOT [ID] | closedown SLOT\n");
+               "  offline SLOT [ID] | online SLOT [ID] | closedown SLOT | shutdown SLOT |\n"
+               "  tessaly-shutdown\n");
   return 1;
 }
 
@@ -222,6 +230,16 @@ int main(int argc, char** argv) {
       }
       if (!Send(argv[i + 1], p) || !WaitFor("JOB_RESULT", from, limit)) result = 2;
       i += 5;
+    } else if (cmd == "shutdown" && need(1)) {
+      std::vector<std::uint8_t> p(8, 0);
+      p[2] = RT_SHUTDOWN;
+      if (!Send(argv[i + 1], p)) result = 2;
+      i += 2;
+    } else if (cmd == "tessaly-shutdown") {
+      std::vector<std::uint8_t> p(kShutdownSize, 0);
+      WriteShutdown(0, p.data());
+      if (!Send("TESSALY", p)) result = 2;
+      i += 1;
     } else if ((cmd == "abort" || cmd == "closedown") && need(1)) {
       auto p = Request(cmd == "abort" ? RST_DEVICE_ABORT : RST_DEVICE_CLOSEDOWN, 8);
       if (!Send(argv[i + 1], p)) result = 2;
