@@ -5,7 +5,9 @@
 // of a receive.  It must end within its bound with exit code 0, report the
 // send exactly once (a fax handed to tessaly is aborted there first, and is
 // not reported as sent), and file what a receive had, reported as a partial
-// fax (0xF016).
+// fax (0xF016).  On the virtual clock: while closing down, an abort that
+// tessaly never answers is given up after 5 s (not the 60 s of a request in
+// service), so that the job is still reported within the stop bound.
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -275,5 +277,32 @@ TEST_F(ShutdownTest, SigtermInTheMiddleOfAReceiveFilesAPartialFax) {
   EXPECT_THAT(Console(), ::testing::HasSubstr("Program closing down"));
 }
 #endif
+
+TEST(ClosedownAbort, AnUnansweredAbortIsGivenUpSoonerWhileClosingDown) {
+  const struct {
+    bool closedown;
+    std::uint64_t at_least_ms, at_most_ms;
+    std::size_t requests;  // in service a re-registration (also unanswered) follows the abort
+  } cases[] = {{true, 5000, 8000, 1}, {false, 120000, 126000, 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.closedown ? "closing down" : "in service");
+    ControllerWorld world;
+    world.SetTessaly(TessalyMode::kAnswer);
+    Controller controller(&world.clock);
+    ASSERT_EQ(controller.InitialiseController({"marrock", "GROUP", "G1", "3", "5"}), 0);
+    world.tessaly_requests().clear();
+    controller.SetFOIPStatus(FOIP_DIALLED);  // a fax handed over
+    world.SetTessaly(TessalyMode::kSilent);  // tessaly hangs
+    if (c.closedown) controller.RequestClosedown();
+    const std::uint64_t before = world.clock.elapsed_ms();
+    EXPECT_EQ(controller.CancelJob(), PERC_PORT_FAULT);
+    const std::uint64_t waited = world.clock.elapsed_ms() - before;
+    EXPECT_GE(waited, c.at_least_ms);
+    EXPECT_LE(waited, c.at_most_ms);
+    EXPECT_EQ(controller.status_word(), 0xF10E);
+    ASSERT_EQ(world.tessaly_requests().size(), c.requests);
+    EXPECT_EQ(world.tessaly_requests()[0][3], RST_TESSALY_ABORT_FAX);
+  }
+}
 
 }  // namespace
