@@ -178,8 +178,9 @@ grep -q '^t38-fax-peer: result 0 ' "$work/peer.log" || ok=0
 echo "SIP exchange:"
 if [ "$capture" = 1 ]; then
   stop_pid "$tshark_pid" tshark 5
-  tshark -r "$work/demo.pcap" -Y sip -T fields -E separator=' ' -e frame.time_relative -e ip.src -e udp.srcport \
-    -e ip.dst -e udp.dstport -e _ws.col.Info 2> /dev/null | sed 's/^/  /' || true
+  tshark -r "$work/demo.pcap" -d "udp.port==$gateway_port,sip" -Y sip -T fields -E separator=' ' \
+    -e frame.time_relative -e ip.src -e udp.srcport -e ip.dst -e udp.dstport -e _ws.col.Info 2> /dev/null |
+    sed -e 's/ | *$//' -e 's/^/  /' || true
   udptl=$(tshark -r "$work/demo.pcap" -d "udp.port==$peer_port,t38" -Y t38 2> /dev/null | wc -l || true)
   echo "  $udptl T.38 (UDPTL) datagrams to and from the peer; capture in $work/demo.pcap"
 elif [ -e "$work/sip.log" ]; then
