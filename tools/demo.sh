@@ -146,7 +146,7 @@ cp tools/samples/SAMPLE3.TIF "$work/SAMPLE3.TIF"
 lines_before=$(wc -l < "$standin_log")
 began=$(now_ms)
 echo "Submitting job $job: $work/SAMPLE3.TIF (3 pages) to FOIP\\G1\\1, number 00001"
-"$bin/drennic-standin" --post fax 'FOIP\G1\1' "$job" 00001 "$work/SAMPLE3.TIF"
+"$bin/drennic-standin" --post sendfax 'FOIP\G1\1' "$job" 00001 "$work\\" SAMPLE3.TIF 6 3
 result=
 for ((t = 0; t < limit * 10; t++)); do
   result=$(tail -n +"$((lines_before + 1))" "$standin_log" | grep -m 1 "JOB_RESULT FOIP/1 .* job=$job " || true)

@@ -7,9 +7,8 @@
 //   wait TEXT              until a printed line contains TEXT
 //   listen MS              print what arrives for MS milliseconds
 //   send SLOT JOB TEL      a send request; waits for JOB_RESULT
-//   fax SLOT JOB TEL FILE  a send request of the fax file FILE (folder and
-//                          a name of at most 12 characters; fine, route 3);
-//                          waits for JOB_RESULT
+//   sendfax SLOT JOB TEL FOLDER FILE FORMAT ROUTE
+//                          a send request of a fax file; waits for JOB_RESULT
 //   scan SLOT JOB          a scan request; waits for SCAN_RESULT
 //   abort SLOT             an abort request (no wait)
 //   offline SLOT [ID]      offline ("may wait", "interrupt"); with ID the
@@ -104,26 +103,6 @@ bool Send(const std::string& slot, std::vector<std::uint8_t>& p) {
   return true;
 }
 
-// The send request of a fax file: folder and name (at most 12 characters)
-// of `path`, fine resolution (format 6, route 3), the stand-in as sender.
-bool FillFaxRequest(std::vector<std::uint8_t>& p, std::uint16_t job, const char* telephone, const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "./" : path.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  if (name.empty() || name.size() > 12 || folder.size() > 256 || std::strlen(telephone) > 40) return false;
-  put_le16(p.data() + 8, job);
-  std::memcpy(p.data() + 10, "STANDIN", 7);  // message name
-  std::memcpy(p.data() + 26, folder.data(), folder.size());
-  std::memcpy(p.data() + 283, name.data(), name.size());
-  put_le16(p.data() + 310, 6);
-  put_le16(p.data() + 312, 3);
-  std::memcpy(p.data() + 314, telephone, std::strlen(telephone));
-  std::memcpy(p.data() + 386, "DEMO PEER", 9);          // recipient
-  std::memcpy(p.data() + 505, "DRENNIC STAND-IN", 16);  // sender name
-  std::memcpy(p.data() + 536, "KORVANE DEMO", 12);      // sender CSID
-  return true;
-}
-
 constexpr const char* kHelp =
     "Usage: drennic-standin [--limit MS] [--post] command...\n"
     "       drennic-standin --help\n"
@@ -135,9 +114,9 @@ constexpr const char* kHelp =
     "  wait TEXT              until a printed line contains TEXT\n"
     "  listen MS              print what arrives for MS milliseconds\n"
     "  send SLOT JOB TEL      a send request; waits for JOB_RESULT\n"
-    "  fax SLOT JOB TEL FILE  a send request of the fax file FILE (fine, route 3;\n"
-    "                         a name of at most 12 characters); waits for\n"
-    "                         JOB_RESULT\n"
+    "  sendfax SLOT JOB TEL FOLDER FILE FORMAT ROUTE\n"
+    "                         a send request of the fax file FOLDER\\FILE (FORMAT 5\n"
+    "                         or 6 with ROUTE 2 or 3); waits for JOB_RESULT\n"
     "  scan SLOT JOB          a scan request; waits for SCAN_RESULT\n"
     "  abort SLOT             an abort request (no wait)\n"
     "  offline SLOT [ID]      offline; with ID waits for OFFLINE_REPLY, else for\n"
@@ -165,8 +144,8 @@ constexpr const char* kHelp =
 int Usage() {
   std::fprintf(stderr,
                "Usage: drennic-standin [--limit MS] [--post] command...\n"
-               "  wait TEXT | listen MS | send SLOT JOB TEL | fax SLOT JOB TEL FILE |\n"
-               "  scan SLOT JOB | abort SLOT |\n"
+               "  wait TEXT | listen MS | send SLOT JOB TEL | scan SLOT JOB | abort SLOT |\n"
+               "  sendfax SLOT JOB TEL FOLDER FILE FORMAT ROUTE |\n"
                "  offline SLOT [ID] | online SLOT [ID] | closedown SLOT | shutdown SLOT |\n"
                "  tessaly-shutdown\n");
   return 1;
@@ -221,15 +200,20 @@ int main(int argc, char** argv) {
       if (send) std::snprintf(reinterpret_cast<char*>(p.data() + 314), 41, "%s", argv[i + 3]);
       if (!Send(argv[i + 1], p) || !WaitFor(send ? "JOB_RESULT" : "SCAN_RESULT", from, limit)) result = 2;
       i += send ? 4 : 3;
-    } else if (cmd == "fax" && need(4)) {
+    } else if (cmd == "sendfax" && need(7)) {
       auto p = Request(RST_DEVICE_SEND, kDeviceRequestSize);
-      if (!FillFaxRequest(p, static_cast<std::uint16_t>(std::strtoul(argv[i + 2], nullptr, 10)), argv[i + 3],
-                          argv[i + 4])) {
-        result = Usage();
-        break;
-      }
+      put_le16(p.data() + 8, static_cast<std::uint16_t>(std::strtoul(argv[i + 2], nullptr, 10)));
+      std::memcpy(p.data() + 10, "STANDIN", 7);
+      std::snprintf(reinterpret_cast<char*>(p.data() + 314), 41, "%s", argv[i + 3]);
+      std::snprintf(reinterpret_cast<char*>(p.data() + 26), 257, "%s", argv[i + 4]);
+      std::snprintf(reinterpret_cast<char*>(p.data() + 283), 13, "%s", argv[i + 5]);
+      put_le16(p.data() + 310, static_cast<std::uint16_t>(std::strtoul(argv[i + 6], nullptr, 10)));
+      put_le16(p.data() + 312, static_cast<std::uint16_t>(std::strtoul(argv[i + 7], nullptr, 10)));
+      std::snprintf(reinterpret_cast<char*>(p.data() + 386), 31, "%s", "Recipient");
+      put_le32(p.data() + 460, 0x1F);  // every header part
+      std::snprintf(reinterpret_cast<char*>(p.data() + 505), 31, "%s", "Stand-in");
       if (!Send(argv[i + 1], p) || !WaitFor("JOB_RESULT", from, limit)) result = 2;
-      i += 5;
+      i += 8;
     } else if (cmd == "shutdown" && need(1)) {
       std::vector<std::uint8_t> p(8, 0);
       p[2] = RT_SHUTDOWN;

@@ -225,34 +225,49 @@ TEST(FaxPeer, GarbageDatagramsAndNoCallEndWithinTheBound) {
 }
 #endif
 
-TEST(StandinFaxRequest, CarriesTheFileFormatAndRoute) {
+TEST(StandinPost, SendsWithoutHoldingTheSlots) {
   kvtest::TempFolder tmp;
   ASSERT_EQ(setenv("KORVANE_MAILSLOT_DIR", tmp.path().c_str(), 1), 0);
   MailslotHandle slot;
   ASSERT_EQ(MsgMakePipe("FOIP\\G1\\1", 0, &slot), 0u);
+  MailslotHandle drennic;  // a stand-in already holds DRENNIC
+  ASSERT_EQ(MsgMakePipe("DRENNIC", 0, &drennic), 0u);
   const std::string standin = BinaryDir() + "/drennic-standin";
-  ASSERT_EQ(RunProgram({standin, "--post", "fax", "FOIP\\G1\\1", "4711", "00001", "/srv/fax/REQ/SAMPLE3.TIF"},
-                       tmp.File("out.txt")),
-            0)
-      << kvtest::ReadFile(tmp.File("out.txt"));
-  std::uint8_t p[1000] = {};
-  std::uint16_t length = 0;
-  ASSERT_EQ(MsgReadRequest(slot, p, sizeof p, &length), 0u);
-  EXPECT_EQ(length, 620);
-  EXPECT_EQ(p[2], 2);   // RT_DEVICE
-  EXPECT_EQ(p[3], 11);  // send
-  EXPECT_EQ(get_le16(p + 8), 4711);
-  EXPECT_STREQ(reinterpret_cast<const char*>(p + 26), "/srv/fax/REQ/");
-  EXPECT_STREQ(reinterpret_cast<const char*>(p + 283), "SAMPLE3.TIF");
-  EXPECT_EQ(get_le16(p + 310), 6);  // fine
-  EXPECT_EQ(get_le16(p + 312), 3);  // FAX-FINE
-  EXPECT_STREQ(reinterpret_cast<const char*>(p + 314), "00001");
-  EXPECT_STREQ(reinterpret_cast<const char*>(p + 536), "KORVANE DEMO");
-  // A name the request cannot hold is a bad command line, and nothing is sent.
-  EXPECT_EQ(RunProgram({standin, "--post", "fax", "FOIP\\G1\\1", "1", "00001", "/srv/A-NAME-TOO-LONG.TIF"},
-                       tmp.File("out.txt")),
-            1);
-  EXPECT_NE(MsgReadRequest(slot, p, sizeof p, &length), 0u);
+  const struct {
+    std::vector<std::string> args;
+    std::size_t length;
+    std::uint8_t packet_class, type;
+  } cases[] = {
+      {{"sendfax", "FOIP\\G1\\1", "4711", "00001", "/srv/fax/REQ\\", "SAMPLE3.TIF", "6", "3"}, 620, 2, 11},
+      {{"shutdown", "FOIP\\G1\\1"}, 8, 99, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    std::vector<std::string> args = {standin, "--post"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    ASSERT_EQ(RunProgram(args, tmp.File("out.txt")), 0) << kvtest::ReadFile(tmp.File("out.txt"));
+    std::uint8_t p[1000] = {};
+    std::uint16_t length = 0;
+    ASSERT_EQ(MsgReadRequest(slot, p, sizeof p, &length), 0u);
+    EXPECT_EQ(length, c.length);
+    EXPECT_EQ(p[2], c.packet_class);
+    EXPECT_EQ(p[3], c.type);
+    if (c.type == 11) {
+      EXPECT_EQ(get_le16(p + 8), 4711);
+      EXPECT_STREQ(reinterpret_cast<const char*>(p + 283), "SAMPLE3.TIF");
+      EXPECT_EQ(get_le16(p + 310), 6);
+    }
+  }
+  // The slots stay with their holder: --post neither takes nor removes them.
+  std::uint8_t probe[8] = {0, 0, 1, 9};
+  ASSERT_EQ(MsgSendRequest("DRENNIC", 10, probe, sizeof probe, 0), 0u);
+  std::uint8_t got[16] = {};
+  std::uint16_t got_length = 0;
+  EXPECT_EQ(MsgReadRequest(drennic, got, sizeof got, &got_length), 0u);
+  // A slot nobody holds is an error, at once.
+  EXPECT_EQ(RunProgram({standin, "--post", "shutdown", "FOIP\\G9\\9"}, tmp.File("out.txt")), 2);
+  EXPECT_THAT(kvtest::ReadFile(tmp.File("out.txt")), HasSubstr("ERROR 0xF023 sending to FOIP\\G9\\9"));
+  MsgClosePipe(&drennic);
   MsgClosePipe(&slot);
 }
 
