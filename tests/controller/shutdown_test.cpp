@@ -158,6 +158,14 @@ class ShutdownTest : public ::testing::Test {
     world_.QueueToController(kvtest::FaxStatusBytes(device_id(), kind, value));
   }
   std::uint16_t device_id() { return world_.reply_slots.empty() ? 0 : world_.reply_slots.begin()->first; }
+  // Waits until DRENNIC heard of `page` in device state `state`.
+  bool WaitPageReported(std::uint16_t state, std::uint16_t page) {
+    return Serve(10000, [&] {
+      for (const Bytes& p : OfType(drennic_, kDeviceStatus))
+        if (get_le16(p.data() + 18) == state && get_le16(p.data() + 20) == page) return true;
+      return false;
+    });
+  }
   // SIGTERM, then up to 15 s for the program to end; its exit code, or -1.
   int Stop() {
     kill(pid_, SIGTERM);
@@ -207,7 +215,7 @@ class ShutdownTest : public ::testing::Test {
     Serve(300, [] { return false; });
     ToController(FAX_STATUS_PAGE_RECEIVED, 1);
     ToController(FAX_STATUS_PAGE_RECEIVED, 2);
-    Serve(500, [] { return false; });
+    ASSERT_TRUE(WaitPageReported(4, 2)) << Console();  // RECEIVING, page 2
     EXPECT_EQ(Stop(), 0) << Console();
     EXPECT_THAT(Console(), ::testing::HasSubstr("Program closing down"));
   }
@@ -246,7 +254,7 @@ TEST_F(ShutdownTest, SigtermInTheMiddleOfASendGivesExactlyOneJobResult) {
   Serve(300, [] { return false; });
   ToController(FAX_STATUS_PAGE_SENT, 1);
   ToController(FAX_STATUS_PAGE_SENT, 2);
-  Serve(500, [] { return false; });
+  ASSERT_TRUE(WaitPageReported(3, 2)) << Console();  // SENDING, page 2
   EXPECT_TRUE(OfType(drennic_, kJobResult).empty()) << "the job ended before the stop";
   EXPECT_EQ(Stop(), 0) << Console();
   // One result, not reported as sent; the fax was aborted on tessaly's side.
