@@ -20,6 +20,7 @@ constexpr std::size_t P_NAI = 0, P_CALLS = 2, P_EXTRA = 4, P_AUX = 6, P_REG = 8,
                       P_OPTBYTE = 14, P_ADDR_COUNT = 15, P_PORT = 16, P_FAMILY = 18, P_HOST = 19, P_ADDR = 84;
 
 void reset_call(ssc_call& c) {
+  ssc_internal::release_handle(c.defaults);
   ssc_call* keep_link = c.free_link;
   c = ssc_call{};
   c.free_link = keep_link;
@@ -321,6 +322,9 @@ void free_timers(ssc_dialog_entry* e) {
     }
     e->timers[n] = nullptr;
   }
+  // The handles the entry holds go with its timers (reset and release).
+  ssc_internal::release_handle(e->target);
+  ssc_internal::release_handle(e->kept);
 }
 }  // namespace
 

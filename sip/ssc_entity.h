@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "runtime/types.h"
+#include "sip/ssc_digest.h"
 
 inline constexpr u16 SSC_NO_CONN = 0xFFFF;
 inline constexpr u16 SSC_NO_INDEX16 = 0xFFFF;
@@ -89,6 +90,20 @@ struct ssc_dialog_entry {
   // entry; the id of each cell's current start.
   timer_cell_t* timers[SSC_ENTRY_TIMERS] = {};
   u16 timer_ids[SSC_ENTRY_TIMERS] = {};
+  // Dialog state of the entry machine: the INVITE kind inside a confirmed
+  // dialog, the message whose Contact is the remote target and whose
+  // Record-Route is the route set (one reference; reversed for a response),
+  // the kept REGISTER (one reference) and the registration mark.
+  u8 invite_kind = 1;
+  ssc_handle* target = nullptr;
+  bool own_route = false;
+  bool route_reversed = false;
+  ssc_handle* kept = nullptr;
+  bool reg_in_progress = false;
+  // OPTIONS keep-alive: phase (0 none, 1 sent, 2 waiting for the repeat
+  // timer, 3 sent again) and repeat interval in seconds (0 none).
+  u8 options_phase = 0;
+  u32 options_interval = 0;
 };
 
 // Starts timer n of the entry for ms milliseconds with the expiry code;
@@ -118,6 +133,15 @@ struct ssc_call {
   char call_id[SSC_TAG_FIELD] = {};
   u8 call_id_kind = 0;                         // '4', '6', 'N'
   char call_id_host[SSC_HOST_FIELD - 1] = {};  // 63 characters and the NUL
+  // Call control: the digest state, the headers the call's requests default
+  // to (From the local party, To the remote party, Call-ID, Contact, Via,
+  // user authentication; one reference), the flag word (bit 0 CANCEL sent,
+  // bit 1 registration deferred) and who closed the call.
+  ssc_digest_block digest;
+  ssc_handle* defaults = nullptr;
+  u8 control_flags = 0;
+  bool closed_by_us = false;
+  bool close_pending = false;  // closed while our 2xx awaited its ACK
 };
 
 struct ssc_binding {
