@@ -95,6 +95,7 @@ u8 ssc_configure_profiles(const std::vector<ssc_config_profile>& profiles) {
     ua->entries.resize(entries);
     ua->reg_slots.assign(pr.reg_slots, nullptr);
     ua->aux.resize(pr.aux);
+    ua->aux_records.resize(pr.aux);
     for (u32 i = 0; i < calls; ++i) ua->calls[i].free_link = i + 1 < calls ? &ua->calls[i + 1] : nullptr;
     ua->free_calls = &ua->calls[0];
     for (u32 i = 0; i < entries; ++i) {
@@ -322,8 +323,9 @@ void free_timers(ssc_dialog_entry* e) {
     }
     e->timers[n] = nullptr;
   }
-  // The handles the entry holds go with its timers (reset and release).
+  // The messages the entry holds go with its timers (reset and release).
   ssc_internal::release_handle(e->target);
+  ssc_internal::release_handle(e->route_msg);
   ssc_internal::release_handle(e->kept);
 }
 }  // namespace
@@ -512,6 +514,7 @@ u8 ssc_remove_user_agent(u16 nai) {
     ua->keepalive.probe_timer = nullptr;
   }
   ssc_internal::release_handle(ua->binding.store);
+  for (ssc_aux_record& a : ua->aux_records) ssc_internal::release_handle(a.profile);
   m.agents[nai].reset();
   m.ua = nullptr;
   m.call = nullptr;

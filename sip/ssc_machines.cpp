@@ -8,7 +8,7 @@
 #include "platform/random.h"
 #include "runtime/om_os.h"
 #include "sip/codec/ssc_codes.h"
-#include "sip/ssc_build_extra.h"
+#include "sip/ssc_build.h"
 #include "sip/ssc_call_sm.h"
 #include "sip/ssc_entry_sm.h"
 #include "sip/ssc_handler.h"
@@ -24,8 +24,23 @@ constexpr u16 SSC_ERROR_DISCARDED = 900;
 constexpr u16 SSC_INTERNAL_24 = 24;
 constexpr u16 SSC_INTERNAL_50 = 50;
 
+// SIP primitive codes of what ENT_SSC sends (the numbers of the user's
+// request and answer codes).
+constexpr code_t SIP_INVITE_RQ = SSC_INVITE_RQ, SIP_ACK_RQ = SSC_ACK_RQ, SIP_OPTIONS_RQ = SSC_OPTIONS_RQ,
+                 SIP_BYE_RQ = SSC_BYE_RQ, SIP_INVITE_RS = SSC_INVITE_RS, SIP_OPTIONS_RS = SSC_OPTIONS_RS,
+                 SIP_BYE_RS = SSC_BYE_RS, SIP_CANCEL_RS = SSC_CANCEL_RS;
+
+// The received handle: what goes to the user.
 ssc_handle*& cur() { return ssc_run().handle; }
 ssc_module& mod() { return ssc_mod(); }
+
+// The handle the builders send becomes `h` (its reference taken over).
+void make_current(ssc_handle* h) {
+  ssc_internal::release_handle(ssc_run().tx_handle);
+  ssc_run().tx_handle = h;
+}
+// The received handle is the one to send.
+void use_received() { ssc_internal::release_handle(ssc_run().tx_handle); }
 
 template <class T>
 T* first(ssc_handle* h, ssc_header_id id) {
@@ -59,7 +74,42 @@ void retype(ssc_msg_type t) {
 
 // A fresh handle of the type, passed to the user.
 void fresh_pass(ssc_msg_type t, code_t code) {
-  if (ssc_fresh_handle(t) != nullptr) pass(code);
+  ssc_internal::release_handle(cur());
+  cur() = ssc_internal::new_handle(t);
+  if (cur() != nullptr) pass(code);
+}
+
+bool add_status(ssc_handle* h, u16 code, const char* reason) {
+  if (h == nullptr) return false;
+  if (first<ssc_hdr_status>(h, H::RETURN_CODE)) return true;
+  auto* st = static_cast<ssc_hdr_status*>(Ssc_alloc_header(h, H::RETURN_CODE));
+  if (st == nullptr) return false;
+  st->code = code;
+  st->reason = reason;
+  return true;
+}
+
+// Request-URI of a request as it is sent (port and parameters kept); its
+// length, 0 when there is none or it does not fit.
+std::size_t request_uri_text(ssc_handle* h, char* out, std::size_t size) {
+  auto* ru = first<ssc_hdr_request_uri>(h, H::REQUEST_URI);
+  if (ru == nullptr || size < 2 || size > 0xFFFF) return 0;
+  // The user part is written when the URI has one, as the encoder does.
+  ssc_uri u = ru->uri;
+  if (u.user_form != 'P' && u.user != nullptr && ssc_ptr_set(u.user)) u.user_form = 'U';
+  std::size_t n = ssc_uri_text(out, &u, static_cast<u16>(size));
+  if (n + 1 >= size) return 0;
+  char tail[8 + 1 + 512];
+  int k = 0;
+  if (u.port != 0xFFFF && u.port != 0) k = std::snprintf(tail, sizeof tail, ":%u", static_cast<unsigned>(u.port));
+  if (ssc_ptr_set(u.uri_text_2) && u.uri_text_2 != nullptr && u.uri_text_2[0] != '\0')
+    k += std::snprintf(tail + k, sizeof tail - static_cast<std::size_t>(k), ";%s", u.uri_text_2);
+  if (k < 0 || static_cast<std::size_t>(k) >= sizeof tail - 1 || n + static_cast<std::size_t>(k) + 1 > size) {
+    out[0] = '\0';
+    return 0;  // never a cut URI
+  }
+  std::memcpy(out + n, tail, static_cast<std::size_t>(k) + 1);
+  return n + static_cast<std::size_t>(k);
 }
 
 // ---- errors -----------------------------------------------------------------
@@ -129,7 +179,7 @@ bool challenge_accepted(ssc_handle* req, const char* method) {
   ssc_call* c = mod().call;
   if (c == nullptr || req == nullptr) return false;
   char uri[SSC_DIGEST_URI_MAX + 1];
-  const std::size_t n = ssc_request_uri_text(req, uri, sizeof uri);
+  const std::size_t n = request_uri_text(req, uri, sizeof uri);
   const ssc_digest_verdict v = ssc_digest_challenge(c->digest, ssc_digest_view_of(cur()), call_user(),
                                                     std::string_view(uri, n), method, random64());
   if (v.result != SSC_DIGEST_RETRY && v.report_kind != 0) (void)ssc_report_error(v.report_kind, 'r', v.report_number);
@@ -140,10 +190,10 @@ bool challenge_accepted(ssc_handle* req, const char* method) {
 // its own Request-URI and body; none when that cannot be done.
 void add_fresh_credentials(const char* method) {
   ssc_call* c = mod().call;
-  ssc_handle* h = cur();
+  ssc_handle* h = ssc_current_handle();
   if (c == nullptr || h == nullptr || c->digest.nonce[0] == '\0') return;
   char uri[SSC_DIGEST_URI_MAX + 1];
-  const std::size_t n = ssc_request_uri_text(h, uri, sizeof uri);
+  const std::size_t n = request_uri_text(h, uri, sizeof uri);
   const u8* body;
   std::size_t len;
   body_of(h, &body, &len);
@@ -167,14 +217,13 @@ bool resend_with_credentials(ssc_msg_type type, const char* method, code_t code)
     ssc_internal::release_handle(copy);
     return false;
   }
-  (void)ssc_tx_close();
-  ssc_internal::release_handle(cur());
-  cur() = copy;
+  make_current(copy);
   if (void** v = Ssc_list_head(copy, H::VIA))  // a new transaction: ENT_SIP gives it a new branch
     for (auto* via = static_cast<ssc_hdr_via*>(*v); via && ssc_ptr_set(via); via = via->next) via->s7 = nullptr;
   add_fresh_credentials(method);
   if (ssc_dialog_entry* e = mod().entry) {
-    ssc_internal::release_handle(e->target);
+    ssc_hold_handle(nullptr, 0);
+    ssc_hold_handle(nullptr, 1);
     e->own_route = false;
     e->remote_tag[0] = static_cast<char>(SSC_TAG_NONE);
     e->peer_supported = 0;
@@ -185,52 +234,37 @@ bool resend_with_credentials(ssc_msg_type type, const char* method, code_t code)
   return true;
 }
 
+// The Request-URI of the current request when it has none: the remote
+// target, else the call's To (the digest needs it before sending).
+void request_uri_from_target() {
+  ssc_handle* h = ssc_current_handle();
+  if (h == nullptr || first<void>(h, H::REQUEST_URI)) return;
+  const ssc_uri* u = nullptr;
+  ssc_dialog_entry* e = mod().entry;
+  if (auto* t = e ? first<ssc_hdr_contact>(e->target, H::CONTACT) : nullptr) u = &t->uri;
+  else if (auto* to = first<ssc_hdr_name_addr>(mod().call->defaults, H::TO)) u = &to->uri;
+  if (u == nullptr) return;
+  ssc_hdr_request_uri ru;
+  std::memset(&ru, 0xFF, sizeof ru);
+  ru.next = nullptr;
+  ru.uri = *u;
+  ru.params = nullptr;
+  (void)ssc_copy_header(h, H::REQUEST_URI, &ru);
+}
+
 // ---- call machine -----------------------------------------------------------
 
-void set_local_tag_and_call_id(ssc_handle* h) {
-  ssc_module& m = mod();
-  ssc_call* c = m.call;
-  auto* from = first<ssc_hdr_name_addr>(h, H::FROM);
-  if (from == nullptr && c->defaults) from = first<ssc_hdr_name_addr>(c->defaults, H::FROM);
-  ssc_set_local_tag(c, from && !tag_none(from->s3) ? from->s3 : nullptr);
-  if (auto* ci = first<ssc_hdr_call_id>(h, H::CALL_ID)) {
-    ssc_take_call_id(c, ci);
-  } else {
-    ssc_make_call_id(c, from ? &from->uri : nullptr, m.call_id_offset++);
-    auto* nc = static_cast<ssc_hdr_call_id*>(Ssc_alloc_header(h, H::CALL_ID));
-    char* text = static_cast<char*>(Ssc_alloc_area(h, sizeof c->call_id));
-    if (nc && text) {
-      std::memcpy(text, c->call_id, sizeof c->call_id);
-      nc->local = text;
-      nc->family = 0xFF;
-      if (from) {
-        nc->family = from->uri.host_family;
-        nc->host = from->uri.host_name;
-        std::memcpy(nc->v4, from->uri.host_v4, 4);
-        std::memcpy(nc->v6, from->uri.host_v6, 16);
-      }
-    }
-  }
-  // The defaults follow the request that opened the call.
-  if (c->defaults && !first<void>(c->defaults, H::CALL_ID)) (void)ssc_copy_list(c->defaults, H::CALL_ID, h);
-}
-
-void default_request_uri(ssc_handle* h) {
-  if (first<void>(h, H::REQUEST_URI)) return;
-  auto* to = first<ssc_hdr_name_addr>(h, H::TO);
-  if (to == nullptr && mod().call->defaults) to = first<ssc_hdr_name_addr>(mod().call->defaults, H::TO);
-  if (to == nullptr) return;
-  if (auto* ru = static_cast<ssc_hdr_request_uri*>(Ssc_alloc_header(h, H::REQUEST_URI))) {
-    ru->uri = to->uri;
-    ru->uri.uri_text_2 = nullptr;
-  }
-}
-
+// Before a new INVITE, OPTIONS or REGISTER of the user: the call's route
+// set and defaults, the Request-URI default, local tag and Call-ID.
 void open_request() {
   ssc_handle* h = cur();
-  ssc_prepare_call_defaults(h, false);
-  default_request_uri(h);
-  set_local_tag_and_call_id(h);
+  ssc_build_route_set();
+  ssc_prepare_call_defaults(h);
+  use_received();
+  ssc_default_request_uri();
+  auto* from = first<ssc_hdr_name_addr>(h, H::FROM);
+  if (from == nullptr) from = first<ssc_hdr_name_addr>(mod().call->defaults, H::FROM);
+  ssc_set_local_tag_and_call_id(from, first<ssc_hdr_call_id>(h, H::CALL_ID));
 }
 
 // The agent closes sessions itself (bit 0 of its option byte).
@@ -243,13 +277,8 @@ void notice_final() {
 }
 
 u8 options_from_call(u8 event) {
-  if (event == 40) {
-    open_request();
-    ssc_dialog_entry* e = mod().entry;
-    if (e) e->remote_tag[0] = static_cast<char>(SSC_TAG_NONE);
-  } else if (mod().entry) {
-    mod().entry->remote_tag[0] = static_cast<char>(SSC_TAG_NONE);
-  }
+  if (event == 40 && mod().call->state != CALL_OPTIONS) open_request();
+  if (mod().entry) mod().entry->remote_tag[0] = static_cast<char>(SSC_TAG_NONE);
   const u8 r = ssc_options_step(event);
   if (r == SSC_OPTIONS_DONE) ssc_release_idle_entries();
   return r;
@@ -263,7 +292,7 @@ void call_act(ssc_call_action a, u8 event) {
     case A::none: break;
     case A::send_invite:
       open_request();
-      (void)ssc_send_request(SSC_SIP_INVITE_RQ);
+      (void)ssc_send_request(SIP_INVITE_RQ);
       break;
     case A::pass_invite_in: pass(SSC_INVITE_IN); break;
     case A::pass_close_co_release:
@@ -293,7 +322,7 @@ void call_act(ssc_call_action a, u8 event) {
       notice_final();
       break;
     case A::resend_credentials:
-      (void)resend_with_credentials(ssc_msg_type::INVITE, "INVITE", SSC_SIP_INVITE_RQ);
+      (void)resend_with_credentials(ssc_msg_type::INVITE, "INVITE", SIP_INVITE_RQ);
       ssc_release_idle_entries();
       break;
     case A::pass_final_release:
@@ -313,25 +342,15 @@ void call_act(ssc_call_action a, u8 event) {
     case A::notice_no_entries: fresh_pass(ssc_msg_type::CLOSE_SESSION, SESS_CLOSED_IN); break;
     case A::reinvite: {
       if (m.entry) m.entry->invite_kind = 2;
-      ssc_handle* h = cur();
-      if (c->defaults) {
-        (void)ssc_copy_list(h, H::CALL_ID, c->defaults);
-        (void)ssc_copy_list(h, H::TO, c->defaults);
-      }
+      use_received();
       // A known nonce: a response of its own for this request, with the
       // next nonce count.
       const bool counted = c->digest.nonce[0] != '\0';
       if (counted) {
-        if (!first<void>(h, H::REQUEST_URI) && m.entry && m.entry->target) {
-          if (auto* t = first<ssc_hdr_contact>(m.entry->target, H::CONTACT)) {
-            if (auto* ru = static_cast<ssc_hdr_request_uri*>(Ssc_alloc_header(h, H::REQUEST_URI))) {
-              ru->uri = t->uri;
-            }
-          }
-        }
+        request_uri_from_target();
         add_fresh_credentials("INVITE");
       }
-      (void)ssc_send_request(SSC_SIP_INVITE_RQ);
+      (void)ssc_send_request(SIP_INVITE_RQ);
       if (counted) ++c->digest.nonce_count;
       break;
     }
@@ -342,7 +361,9 @@ void call_act(ssc_call_action a, u8 event) {
       // ACK came, the entry now sends the BYE (not the ACK's headers).
       if (c->close_pending) {
         c->close_pending = false;
-        if (ssc_fresh_handle(ssc_msg_type::CLOSE_SESSION) == nullptr) break;
+        ssc_internal::release_handle(cur());
+        cur() = ssc_internal::new_handle(ssc_msg_type::CLOSE_SESSION);
+        if (cur() == nullptr) break;
       }
       self_event('C', 19);
       break;
@@ -361,11 +382,7 @@ void call_act(ssc_call_action a, u8 event) {
       break;
     case A::close_error:
       if (error_fatal()) {
-        ssc_handle* keep = cur();
-        ++keep->ref_count;
         fresh_pass(ssc_msg_type::CLOSE_SESSION_CO, CLOSE_SESS_CO);
-        ssc_internal::release_handle(cur());
-        cur() = keep;
         ssc_abort_entries();
       }
       pass_error();
@@ -395,8 +412,11 @@ void call_act(ssc_call_action a, u8 event) {
 
 // ---- entry machine ----------------------------------------------------------
 
+// Forgets the entry's dialog: remote target, route set, peer masks, kept
+// REGISTER.
 void clear_entry(ssc_dialog_entry* e) {
-  ssc_internal::release_handle(e->target);
+  ssc_hold_handle(nullptr, 0);
+  ssc_hold_handle(nullptr, 1);
   ssc_internal::release_handle(e->kept);
   e->own_route = false;
   e->route_reversed = false;
@@ -404,12 +424,34 @@ void clear_entry(ssc_dialog_entry* e) {
   e->peer_require = 0;
 }
 
-void hold_target(ssc_dialog_entry* e, ssc_handle* h, bool reversed) {
-  if (h == nullptr || e->target == h) return;
-  ssc_internal::release_handle(e->target);
-  ++h->ref_count;
-  e->target = h;
-  e->route_reversed = reversed;
+// The answer defaults of an incoming call, and a Via of our own made from
+// the call's Contact when neither a profile nor a registration gave one (the
+// call's later requests, a BYE, need it).
+void prepare_answer(ssc_handle* answer) {
+  ssc_prepare_answer_defaults(answer);
+  ssc_handle* d = mod().call->defaults;
+  auto* ct = first<ssc_hdr_contact>(d, H::CONTACT);
+  if (ct == nullptr || first<void>(d, H::VIA)) return;
+  auto* v = static_cast<ssc_hdr_via*>(Ssc_alloc_header(d, H::VIA));
+  if (v == nullptr) {
+    (void)ssc_report_error('d', 'r', 19);
+    return;
+  }
+  v->protocol = 1;
+  v->s1 = nullptr;
+  v->transport = 'U';
+  v->s2 = "2.0";
+  v->s3 = nullptr;
+  v->family1 = ct->uri.host_family;
+  v->s4 = ct->uri.host_family == 'N' ? ct->uri.host_name : nullptr;
+  std::memcpy(v->v4_1, ct->uri.host_v4, 4);
+  std::memcpy(v->v6_1, ct->uri.host_v6, 16);
+  v->port = ct->uri.port;
+  v->b3 = 0xFF;
+  v->s5 = nullptr;
+  v->w2 = 0xFFFF;
+  v->s6 = nullptr;
+  v->s7 = nullptr;
 }
 
 void fix_local_tag(ssc_handle* answer) {
@@ -419,28 +461,34 @@ void fix_local_tag(ssc_handle* answer) {
   ssc_set_local_tag(c, to && !tag_none(to->s3) ? to->s3 : nullptr);
 }
 
+// The received INVITE answered with a status of ours.
 void answer_invite_status(u16 status, const char* reason) {
   fix_local_tag(nullptr);
-  (void)ssc_answer_pending(ssc_msg_type::INVITE, status, reason, SSC_SIP_INVITE_RS);
+  if (ssc_tx_find(ssc_msg_type::INVITE, 0xFFFF, SSC_TX_RECEIVED) != 2) {
+    (void)ssc_report_error('f', 'r', 1);
+    return;
+  }
+  if (ssc_fresh_handle(ssc_msg_type::INVITE_RS) == nullptr) return;
+  (void)ssc_send_answer_status(status, reason);
 }
 
-void answer_received(ssc_msg_type request, code_t code) { (void)ssc_answer_pending(request, 200, "OK", code); }
+// The pending request answered by a fresh handle of the response type
+// (default 200 "OK").
+void answer_fresh(ssc_msg_type rs, code_t code) {
+  ssc_handle* h = ssc_fresh_handle(rs);
+  if (h == nullptr || !add_status(h, 200, "OK")) return;
+  (void)ssc_send_answer(code);
+}
 
-// A request built from nothing but the call and the entry (ACK, BYE).
+// The received BYE answered 200.
+void answer_bye() {
+  if (ssc_tx_find(ssc_msg_type::BYE, 0xFFFF, SSC_TX_RECEIVED) != 2) return;
+  answer_fresh(ssc_msg_type::BYE_RS, SIP_BYE_RS);
+}
+
+// A request made of nothing but the call and the entry (ACK, BYE).
 void send_fresh_request(ssc_msg_type t, code_t code) {
-  ssc_handle* keep = cur();
-  if (keep) ++keep->ref_count;
-  ssc_handle* h = ssc_internal::new_handle(t);
-  if (h != nullptr) {
-    cur() = h;
-    (void)ssc_send_request(code);
-    ssc_internal::release_handle(cur());
-  }
-  cur() = keep;
-  if (keep) {
-    ssc_handle* k = keep;
-    ssc_internal::release_handle(k);
-  }
+  if (ssc_fresh_handle(t) != nullptr) (void)ssc_send_request(code);
 }
 
 void reinvite_487() {
@@ -450,16 +498,19 @@ void reinvite_487() {
   e->invite_kind = 1;
 }
 
+// A received INVITE on a fresh entry: remote target and parties, Call-ID,
+// route set; 100 "trying" at once when the agent asks for it.
 void start_invite_entry() {
   ssc_module& m = mod();
   ssc_dialog_entry* e = m.entry;
   ssc_handle* h = cur();
   clear_entry(e);
-  hold_target(e, h, false);
-  e->own_route = true;
-  ssc_prepare_call_defaults(h, true);
+  ssc_note_request_parties(h);
   if (auto* ci = first<ssc_hdr_call_id>(h, H::CALL_ID)) ssc_take_call_id(m.call, ci);
-  if (m.ua->option_flags & 0x01) (void)ssc_answer_pending(ssc_msg_type::INVITE, 100, "trying", SSC_SIP_INVITE_RS);
+  ssc_route_set_from_request(h);
+  if (m.ua->option_flags & 0x01) {
+    if (ssc_fresh_handle(ssc_msg_type::INVITE_RS) != nullptr) (void)ssc_send_answer_status(100, "trying");
+  }
 }
 
 bool invite_expires_zero() {
@@ -474,12 +525,12 @@ u32 refresh_of(ssc_handle* h, u32 current) {
   return ssc_expires_refresh(current, ex != nullptr, ex ? ex->value : 0, ct ? ct->d1 : 0xFFFFFFFFu);
 }
 
-// The user's REGISTER: kept by the entry, a copy current.
+// The entry keeps `h` as its REGISTER; a copy of it becomes current.
 bool keep_and_copy(ssc_dialog_entry* e, ssc_handle* h) {
   if (h == nullptr) return false;
   if (e->kept != h) {
-    ssc_internal::release_handle(e->kept);
     ++h->ref_count;
+    ssc_internal::release_handle(e->kept);
     e->kept = h;
   }
   ssc_handle* copy = ssc_internal::new_handle(ssc_msg_type::NONE);
@@ -487,11 +538,12 @@ bool keep_and_copy(ssc_dialog_entry* e, ssc_handle* h) {
     ssc_internal::release_handle(copy);
     return false;
   }
-  ssc_handle* old = cur();
-  cur() = copy;
-  if (old != e->kept) ssc_internal::release_handle(old);
-  else --old->ref_count;
+  make_current(copy);
   return true;
+}
+
+void copy_text(char* field, std::size_t size, const char* s) {
+  std::snprintf(field, size, "%s", s != nullptr && ssc_ptr_set(s) ? s : "");
 }
 
 void register_start() {
@@ -500,30 +552,25 @@ void register_start() {
   ssc_dialog_entry* e = m.entry;
   ssc_handle* user = cur();
   c->digest = ssc_digest_block{};
-  c->digest.nonce_count = 0;
-  ssc_prepare_call_defaults(user, false);
-  auto* to = first<ssc_hdr_name_addr>(user, H::TO);
-  ssc_set_local_tag(c, to && !tag_none(to->s3) ? to->s3 : nullptr);
-  if (auto* ci = first<ssc_hdr_call_id>(user, H::CALL_ID)) ssc_take_call_id(c, ci);
-  else set_local_tag_and_call_id(user);
+  ssc_prepare_call_defaults(user);
+  ssc_set_local_tag_and_call_id(first<ssc_hdr_name_addr>(user, H::TO), first<ssc_hdr_call_id>(user, H::CALL_ID));
   const ssc_digest_user u = call_user();
-  std::snprintf(c->digest.user, sizeof c->digest.user, "%s", u.user && ssc_ptr_set(u.user) ? u.user : "");
-  std::snprintf(c->digest.password, sizeof c->digest.password, "%s",
-                u.password && ssc_ptr_set(u.password) ? u.password : "");
-  std::snprintf(c->digest.realm, sizeof c->digest.realm, "%s", u.realm && ssc_ptr_set(u.realm) ? u.realm : "");
+  copy_text(c->digest.user, sizeof c->digest.user, u.user);
+  copy_text(c->digest.password, sizeof c->digest.password, u.password);
+  copy_text(c->digest.realm, sizeof c->digest.realm, u.realm);
   e->refresh_ms = refresh_of(user, SSC_REFRESH_UNKNOWN);
   if (e->refresh_ms == 0) return;
   if (!keep_and_copy(e, user)) return;
   char uri[SSC_DIGEST_URI_MAX + 1];
-  const std::size_t n = ssc_request_uri_text(cur(), uri, sizeof uri);
+  const std::size_t n = request_uri_text(ssc_current_handle(), uri, sizeof uri);
   std::memcpy(c->digest.digest_uri, uri, n);
   c->digest.digest_uri[n] = '\0';
   e->reg_in_progress = true;
   (void)ssc_send_register();
 }
 
-// Resends the kept REGISTER (refresh, repeat): a copy, credentials when a
-// nonce is known.
+// The kept REGISTER again (refresh, repeat): a copy, with credentials when
+// a nonce is known; the nonce count goes on after it.
 void register_send_kept(bool count_up) {
   ssc_module& m = mod();
   ssc_dialog_entry* e = m.entry;
@@ -562,10 +609,7 @@ u8 register_response() {
     }
   }
   f.deferred = (m.call->control_flags & 0x02) != 0;
-  if (f.has_status && f.status_class == 3 && !f.deferred) {
-    ssc_handle* req = e->kept;
-    f.challenge_retry = challenge_accepted(req, "REGISTER");
-  }
+  if (f.has_status && f.status_class == 3 && !f.deferred) f.challenge_retry = challenge_accepted(e->kept, "REGISTER");
   const ssc_register_outcome o = ssc_register_response(f);
   if (o.report) {
     report(false);
@@ -575,21 +619,19 @@ u8 register_response() {
   e->refresh_ms = o.refresh_ms;
   if (o.start_timer) (void)ssc_entry_timer_start(e, 0, o.refresh_ms, '0');
   if (o.resend) {
-    (void)ssc_tx_close();
     register_send_kept(false);
     ++m.call->digest.nonce_count;
   }
   if (o.pass_result) {
-    if (f.status_class == 1 && o.next == ENTRY_REGISTERED) {
-      // The registration stands: the user hears once, with byte 1.
-    } else {
-      pass_register_result(0);
-    }
+    // A standing registration is news once (byte 1, while the user waits);
+    // an ended or failed one always (byte 0).
+    if (!(f.status_class == 1 && o.next == ENTRY_REGISTERED)) pass_register_result(0);
     if (f.status_class == 1 && e->reg_in_progress) {
       pass_register_result(1);
       e->reg_in_progress = false;
     }
   }
+  m.call->control_flags &= static_cast<u8>(~0x02);
   return o.next;
 }
 
@@ -640,8 +682,11 @@ void invite_response_step(u8* next) {
   const bool matched = ssc_tx().current != nullptr;
   const ssc_invite_outcome o = ssc_invite_response(class_of(h), status_of(h), e->own_route, !tag_none(e->remote_tag),
                                                    e->target != nullptr, matched);
-  if (o.take_route) e->own_route = true;
-  if (o.take_route || o.take_target) hold_target(e, h, true);
+  if (o.take_route) ssc_route_set_from_response(h);
+  if (o.take_target) {
+    ssc_remote_target_take(h);
+    if (class_of(h) == 1) ssc_remote_target_update(h);
+  }
   if (o.send_ack) (void)ssc_send_ack();
   if (o.notify_call) self_event('F', 4);
   *next = o.next;
@@ -661,7 +706,7 @@ u8 reinvite_response() {
     case 3:
       (void)ssc_send_ack();
       if (challenge_accepted(ssc_tx().pending, "INVITE") &&
-          resend_with_credentials(ssc_msg_type::INVITE, "INVITE", SSC_SIP_INVITE_RQ))
+          resend_with_credentials(ssc_msg_type::INVITE, "INVITE", SIP_INVITE_RQ))
         return ENTRY_CONFIRMED;
       e->invite_kind = 1;
       pass(SSC_INVITE_CO);
@@ -676,13 +721,10 @@ u8 reinvite_response() {
   }
 }
 
+// The user's close request leaves as the BYE.
 void close_as_bye() {
-  // The user's close request leaves as the BYE.
-  ssc_handle* h = cur();
-  if (h) {
-    (void)ssc_set_type_filtered(h, ssc_msg_type::BYE);
-    (void)ssc_send_request(SSC_SIP_BYE_RQ);
-  }
+  use_received();
+  if (cur() && ssc_set_type_filtered(cur(), ssc_msg_type::BYE)) (void)ssc_send_request(SIP_BYE_RQ);
   mod().call->closed_by_us = true;
 }
 
@@ -713,12 +755,18 @@ void entry_act(ssc_entry_action a, u8 event, u8* next) {
       register_start();
       if (e->refresh_ms == 0) *next = ENTRY_IDLE;
       break;
-    case A::take_register:
+    case A::take_register: {
       clear_entry(e);
-      ssc_prepare_call_defaults(cur(), false);
+      ssc_handle* d = m.call->defaults;
+      if (d == nullptr) d = m.call->defaults = ssc_internal::new_handle(ssc_msg_type::INVITE);
+      if (d) {
+        (void)ssc_copy_list(d, H::FROM, cur());
+        (void)ssc_copy_list(d, H::TO, cur());
+      }
       if (auto* ci = first<ssc_hdr_call_id>(cur(), H::CALL_ID)) ssc_take_call_id(c, ci);
       pass(SSC_REGISTER_IN);
       break;
+    }
     case A::options_start:
       clear_entry(e);
       open_request();
@@ -726,29 +774,37 @@ void entry_act(ssc_entry_action a, u8 event, u8* next) {
       break;
     case A::take_options:
       clear_entry(e);
-      hold_target(e, cur(), false);
-      e->own_route = true;
-      ssc_prepare_call_defaults(cur(), true);
+      ssc_note_request_parties(cur());
       if (auto* ci = first<ssc_hdr_call_id>(cur(), H::CALL_ID)) ssc_take_call_id(c, ci);
+      ssc_route_set_from_request(cur());
       ssc_new_local_tag(c->local_tag, sizeof c->local_tag);
       pass(SSC_OPTIONS_IN);
       break;
-    case A::send_cancel: (void)ssc_fill_cancel(); break;
+    case A::send_cancel:
+      use_received();
+      (void)ssc_fill_cancel();
+      break;
     case A::pass_bye_in: pass(SSC_BYE_IN); break;
     case A::bye_notice:
       retype(ssc_msg_type::CLOSE_SESSION_CO);
       self_event('F', 61);
-      answer_received(ssc_msg_type::BYE, SSC_SIP_BYE_RS);
+      answer_bye();
       break;
-    case A::send_ack: (void)ssc_send_request(SSC_SIP_ACK_RQ); break;
-    case A::send_bye: (void)ssc_send_request(SSC_SIP_BYE_RQ); break;
+    case A::send_ack:
+      use_received();
+      (void)ssc_send_request(SIP_ACK_RQ);
+      break;
+    case A::send_bye:
+      use_received();
+      (void)ssc_send_request(SIP_BYE_RQ);
+      break;
     case A::ack_and_bye_user:
-      send_fresh_request(ssc_msg_type::ACK, SSC_SIP_ACK_RQ);
+      send_fresh_request(ssc_msg_type::ACK, SIP_ACK_RQ);
       close_as_bye();
       break;
     case A::ack_and_bye:
-      send_fresh_request(ssc_msg_type::ACK, SSC_SIP_ACK_RQ);
-      send_fresh_request(ssc_msg_type::BYE, SSC_SIP_BYE_RQ);
+      send_fresh_request(ssc_msg_type::ACK, SIP_ACK_RQ);
+      send_fresh_request(ssc_msg_type::BYE, SIP_BYE_RQ);
       c->closed_by_us = true;
       break;
     case A::pass_ack_or_closed:
@@ -759,21 +815,24 @@ void entry_act(ssc_entry_action a, u8 event, u8* next) {
         self_event('F', 60);
       }
       break;
-    case A::answer_cancel: (void)ssc_answer_request(cur(), 200, "OK", SSC_SIP_CANCEL_RS); break;
+    case A::answer_cancel: answer_fresh(ssc_msg_type::CANCEL_RS, SIP_CANCEL_RS); break;
     case A::mark_closed: c->closed_by_us = true; break;
     case A::answer_reinvite:
+      use_received();
+      prepare_answer(cur());
       if (class_of(cur()) >= 1 && class_of(cur()) <= 3) e->invite_kind = 1;
       self_event('F', 2);
-      (void)ssc_send_answer(SSC_SIP_INVITE_RS);
+      (void)ssc_send_answer(SIP_INVITE_RS);
       break;
     case A::send_user_ack:
-      (void)ssc_send_request(SSC_SIP_ACK_RQ);
+      use_received();
+      (void)ssc_send_request(SIP_ACK_RQ);
       e->invite_kind = 1;
       break;
     case A::reinvite_response: *next = reinvite_response(); break;
     case A::take_reinvite:
       e->invite_kind = 11;
-      hold_target(e, cur(), e->route_reversed);
+      ssc_remote_target_update(cur());
       self_event('F', 5);
       break;
     case A::pass_ack_in:
@@ -785,7 +844,7 @@ void entry_act(ssc_entry_action a, u8 event, u8* next) {
       self_event('F', 61);
       break;
     case A::bye_notice_reinvite:
-      answer_received(ssc_msg_type::BYE, SSC_SIP_BYE_RS);
+      answer_bye();
       retype(ssc_msg_type::CLOSE_SESSION);
       self_event('F', 61);
       reinvite_487();
@@ -797,42 +856,41 @@ void entry_act(ssc_entry_action a, u8 event, u8* next) {
     case A::options_step: (void)ssc_options_step(event); break;
     case A::pass_options_in: pass(SSC_OPTIONS_IN); break;
     case A::send_options_answer:
-      (void)ssc_send_answer(SSC_SIP_OPTIONS_RS);
+      use_received();
+      prepare_answer(cur());
+      (void)ssc_send_answer(SIP_OPTIONS_RS);
       if (e->state == ENTRY_OPTIONS_RECEIVED) *next = class_of(cur()) >= 1 && class_of(cur()) <= 3 ? 1 : 22;
       break;
     case A::bye_closed:
-      send_fresh_request(ssc_msg_type::BYE, SSC_SIP_BYE_RQ);
+      send_fresh_request(ssc_msg_type::BYE, SIP_BYE_RQ);
       c->closed_by_us = true;
       break;
     case A::bye_not_closed:
-      send_fresh_request(ssc_msg_type::BYE, SSC_SIP_BYE_RQ);
+      send_fresh_request(ssc_msg_type::BYE, SIP_BYE_RQ);
       c->closed_by_us = false;
       break;
     case A::answer_invite: {
+      use_received();
       ssc_handle* h = cur();
-      if (!has_status(h)) {
-        if (auto* st = static_cast<ssc_hdr_status*>(Ssc_alloc_header(h, H::RETURN_CODE))) {
-          st->code = 100;
-          st->reason = "trying";
-        }
-      }
+      prepare_answer(h);
+      (void)add_status(h, 100, "trying");
       if (status_of(h) != 100) fix_local_tag(h);
       if (class_of(h) >= 1) ssc_entry_timer_stop(e, 0);
       self_event('F', 2);
-      (void)ssc_send_answer(SSC_SIP_INVITE_RS);
+      (void)ssc_send_answer_status(100, "trying");
       break;
     }
     case A::pass_cancel_in: pass(SSC_CANCEL_IN); break;
     case A::cancel_notice:
       fix_local_tag(nullptr);
-      (void)ssc_answer_request(cur(), 200, "OK", SSC_SIP_CANCEL_RS);
+      answer_fresh(ssc_msg_type::CANCEL_RS, SIP_CANCEL_RS);
       answer_invite_status(487, "Request Terminated");
       retype(ssc_msg_type::CLOSE_SESSION);
       self_event('F', 61);
       c->closed_by_us = true;
       break;
     case A::bye_and_487:
-      answer_received(ssc_msg_type::BYE, SSC_SIP_BYE_RS);
+      answer_bye();
       answer_invite_status(487, "Request Terminated");
       c->closed_by_us = true;
       break;
@@ -844,16 +902,13 @@ void entry_act(ssc_entry_action a, u8 event, u8* next) {
       answer_invite_status(487, "Request Terminated");
       c->closed_by_us = true;
       break;
-    case A::cancel_answer_487: {
-      ssc_handle* inv = ssc_tx().pending;
-      if (inv) {
-        (void)ssc_send_answer(SSC_SIP_CANCEL_RS);
-      }
+    case A::cancel_answer_487:
+      use_received();
+      (void)ssc_send_answer(SIP_CANCEL_RS);
       answer_invite_status(487, "Request Terminated");
       break;
-    }
     case A::reinvite_ack:
-      if (class_of(cur()) == 1) send_fresh_request(ssc_msg_type::ACK, SSC_SIP_ACK_RQ);
+      if (class_of(cur()) == 1) send_fresh_request(ssc_msg_type::ACK, SIP_ACK_RQ);
       else if (class_of(cur()) == 3) (void)ssc_send_ack();
       if (class_of(cur()) >= 1) e->invite_kind = 1;
       break;
@@ -861,12 +916,11 @@ void entry_act(ssc_entry_action a, u8 event, u8* next) {
       if (ssc_tx_find(ssc_msg_type::BYE, 0xFFFF, SSC_TX_SENT) == 2) {
         ssc_handle* copy = ssc_internal::new_handle(ssc_msg_type::NONE);
         if (copy && Ssc_copy_msg(copy, ssc_tx().pending)) {
-          ssc_handle* keep = cur();
-          cur() = copy;
-          (void)ssc_send_request(SSC_SIP_BYE_RQ);
-          cur() = keep;
+          make_current(copy);
+          (void)ssc_send_request(SIP_BYE_RQ);
+        } else {
+          ssc_internal::release_handle(copy);
         }
-        ssc_internal::release_handle(copy);
       }
       break;
     case A::bye_ended:
@@ -876,26 +930,36 @@ void entry_act(ssc_entry_action a, u8 event, u8* next) {
     case A::answer_crossing_bye:
       // ENT_SIP releases the dialog with this answer: our BYE's answer will
       // not come, the session ends here.
-      answer_received(ssc_msg_type::BYE, SSC_SIP_BYE_RS);
+      answer_bye();
       retype(ssc_msg_type::CLOSE_SESSION_CO);
       self_event('F', c->closed_by_us ? 60 : 61);
       break;
-    case A::send_bye_answer: (void)ssc_send_answer(SSC_SIP_BYE_RS); break;
-    case A::send_register_answer: (void)ssc_send_register_answer(); break;
+    case A::send_bye_answer:
+      use_received();
+      (void)ssc_send_answer(SIP_BYE_RS);
+      break;
+    case A::send_register_answer:
+      use_received();
+      prepare_answer(cur());
+      (void)ssc_send_register_answer();
+      break;
     case A::register_response: *next = register_response(); break;
     case A::options_in_register:
       e->remote_tag[0] = static_cast<char>(SSC_TAG_NONE);
       (void)ssc_options_step(event);
       break;
     case A::defer_register:
-      // Registration events while a REGISTER runs are taken up by the
-      // response (the deferred bit keeps the registration standing).
+      // A registration event while a REGISTER runs: the response keeps the
+      // registration standing (deferred bit).
       c->control_flags |= 0x02;
       break;
     case A::register_again: register_again(); break;
     case A::register_refresh: *next = register_refresh(event); break;
     case A::pass_error: pass_error(); break;
-    case A::send_options: (void)ssc_send_request(SSC_SIP_OPTIONS_RQ); break;
+    case A::send_options:
+      use_received();
+      (void)ssc_send_request(SIP_OPTIONS_RQ);
+      break;
     case A::pass_options_co: pass(SSC_OPTIONS_CO); break;
     case A::report: break;
   }
@@ -910,7 +974,7 @@ void ssc_call_sm() {
   const u8 event = m.event;
   if (event == 62) {
     if (c->state == CALL_IDLE) c->state = CALL_READY;
-    ssc_prepare_call_defaults(cur(), false);
+    ssc_prepare_call_defaults(cur());
   } else {
     if (event == 10 && class_of(cur()) != 1) ssc_release_idle_entries();
     if (event == 63 && m.entry && m.entry->call == c) {
@@ -922,9 +986,10 @@ void ssc_call_sm() {
     f.no_entries = c->first == nullptr;
     f.close_pending = c->close_pending;
     if (event == 56) {
-      if ((c->state == CALL_INVITING) && error_body() && error_body()[7] == SSC_SIP_INVITE_RQ) make_fatal(true);
+      const u8* b = error_body();
+      if (c->state == CALL_INVITING && b && b[7] == SIP_INVITE_RQ) make_fatal(true);
       if (c->state == CALL_OPTIONS) {
-        const bool ends = error_body() && error_body()[0] == '~' && error_number() != SSC_INTERNAL_24;
+        const bool ends = b && b[0] == '~' && error_number() != SSC_INTERNAL_24;
         make_fatal(ends);
         if (ends) ssc_release_idle_entries();
       }
@@ -933,25 +998,16 @@ void ssc_call_sm() {
     const u8 key = c->state == CALL_READY ? u8{CALL_IDLE} : c->state;
     if (event == 4 && f.status_class == 3 && (key == CALL_INVITING || key == CALL_PROCEEDING))
       f.challenge_retry = challenge_accepted(ssc_tx().pending, "INVITE");
-    if ((event == 40 || event == 43 || event == 69) && (key == CALL_IDLE || key == CALL_OPTIONS)) {
-      if (key == CALL_IDLE && event != 40) {
-        // only the user's OPTIONS opens one
-      } else {
-        f.options_done = options_from_call(event) == SSC_OPTIONS_DONE;
-      }
-    }
+    // The OPTIONS step runs for the rows that name it; its result picks the row.
+    if ((key == CALL_IDLE && event == 40) || (key == CALL_OPTIONS && (event == 40 || event == 43 || event == 69)))
+      f.options_done = options_from_call(event) == SSC_OPTIONS_DONE;
     const ssc_call_step s = ssc_call_decide(c->state, event, f);
-    if (s.action == ssc_call_action::report) {
-      report(false);
-    } else {
-      call_act(s.action, event);
-    }
+    if (s.action == ssc_call_action::report) report(false);
+    else call_act(s.action, event);
     if (mod().call == c) c->state = s.next;
   }
   if (c->state == CALL_IDLE && c->first == nullptr) {
-    if (c->pending_indication == 0) {
-      if (ssc_fresh_handle(ssc_msg_type::CLOSE_SESSION) != nullptr) pass(CALL_CLOSED_IN);
-    }
+    if (c->pending_indication == 0) fresh_pass(ssc_msg_type::CLOSE_SESSION, CALL_CLOSED_IN);
     m.call = c;
     m.entry = nullptr;
     (void)ssc_call__release();
@@ -975,14 +1031,13 @@ void ssc_entry_sm() {
   f.reinvite_running = e->invite_kind == 2;
   if (event == 5 && e->state == ENTRY_IDLE) f.expires_zero = invite_expires_zero();
   if (event == 20 && e->state == ENTRY_IDLE) f.refresh_zero = refresh_of(h, SSC_REFRESH_UNKNOWN) == 0;
-  if (event == 2 && e->state == ENTRY_INVITED && !has_status(h)) f.status_class = 0;
+  if (event == 2 && e->state == ENTRY_INVITED && !has_status(h)) f.status_class = 0;  // default 100
   if (event == 56) f.fatal = error_fatal();
   const ssc_entry_step s = ssc_entry_decide(e->state, event, f);
   u8 next = s.next;
   if (s.action == ssc_entry_action::report) report(s.error_fatal);
   else entry_act(s.action, event, &next);
   if (next == SSC_ENTRY_NEXT_COMPUTED) next = e->state;
-  // The entry may have been released meanwhile (never by its own step).
   if (m.entry != e) return;
   e->state = next;
   if (next == ENTRY_IDLE) self_event('F', 63);
