@@ -548,6 +548,17 @@ TEST_F(SscMachinesSipp, UasByeCrossBothAnswered) {
   EXPECT_TRUE(got(CALL_CLOSED_IN)) << ::testing::PrintToString(codes());
 }
 
+TEST_F(SscMachinesSipp, UasFork2xxSecondAcknowledgedAndEnded) {
+  const u16 peer = free_port();
+  const int status = run(
+      "uas-fork-2xx.xml", "-p " + std::to_string(peer),
+      [&] { user(SSC_INVITE_RQ, request(ssc_msg_type::INVITE, peer, "fork-1"), CONN); },
+      [&](const up_msg& u) {
+        if (u.code == SSC_INVITE_CO && u.status == 200) user(SSC_ACK_RQ, handle(ssc_msg_type::ACK), CONN);
+      });
+  EXPECT_EQ(status, 0);
+}
+
 TEST_F(SscMachinesSipp, ReinviteToT38FromEitherSide) {
   if (!have("tshark")) GTEST_SKIP() << "tshark is not installed";
   {

@@ -374,6 +374,20 @@ TEST_F(SscMachines, OutgoingCallRingsAnswersAndEndsWithBye) {
   EXPECT_FALSE(call_open());
 }
 
+TEST_F(SscMachines, SecondForkAnsweringIsAcknowledgedAndEnded) {
+  const std::string inv = active_call();
+  peer(respond(inv, "200 OK", "callee2", "Contact: <sip:fork2@127.0.0.1:5072>\r\n"));
+  EXPECT_TRUE(to_user().empty()) << "the user hears of one answer only";
+  auto w = wire();
+  ASSERT_EQ(w.size(), 2u);
+  EXPECT_EQ(first_line(w[0]), "ACK sip:fork2@127.0.0.1:5072 SIP/2.0");
+  EXPECT_EQ(first_line(w[1]), "BYE sip:fork2@127.0.0.1:5072 SIP/2.0");
+  EXPECT_NE(header(w[1], "To").find(";tag=callee2"), std::string::npos);
+  peer(respond(w[1], "200 OK", ""));
+  EXPECT_TRUE(to_user().empty()) << "the first dialog goes on";
+  EXPECT_TRUE(call_open());
+}
+
 TEST_F(SscMachines, ChallengeAnsweredOncePerNonceForEachHeaderKind) {
   struct kase {
     const char* status;
