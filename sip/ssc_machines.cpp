@@ -4,9 +4,12 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "platform/random.h"
 #include "runtime/om_os.h"
+#include "sip/codec/sip_hdr.h"
+#include "sip/codec/sip_prim_kind.h"
 #include "sip/codec/ssc_codes.h"
 #include "sip/ssc_build.h"
 #include "sip/ssc_call_sm.h"
@@ -89,27 +92,39 @@ bool add_status(ssc_handle* h, u16 code, const char* reason) {
   return true;
 }
 
-// Request-URI of a request as it is sent (port and parameters kept); its
-// length, 0 when there is none or it does not fit.
+// Request-URI of a request as ENT_SIP writes it (port, the routing
+// parameters transport, ttl, maddr and user, then the other parameters);
+// its length, 0 when there is none or it does not fit (never a cut URI).
 std::size_t request_uri_text(ssc_handle* h, char* out, std::size_t size) {
   auto* ru = first<ssc_hdr_request_uri>(h, H::REQUEST_URI);
   if (ru == nullptr || size < 2 || size > 0xFFFF) return 0;
   // The user part is written when the URI has one, as the encoder does.
   ssc_uri u = ru->uri;
   if (u.user_form != 'P' && u.user != nullptr && ssc_ptr_set(u.user)) u.user_form = 'U';
-  std::size_t n = ssc_uri_text(out, &u, static_cast<u16>(size));
-  if (n + 1 >= size) return 0;
-  char tail[8 + 1 + 512];
-  int k = 0;
-  if (u.port != 0xFFFF && u.port != 0) k = std::snprintf(tail, sizeof tail, ":%u", static_cast<unsigned>(u.port));
-  if (ssc_ptr_set(u.uri_text_2) && u.uri_text_2 != nullptr && u.uri_text_2[0] != '\0')
-    k += std::snprintf(tail + k, sizeof tail - static_cast<std::size_t>(k), ";%s", u.uri_text_2);
-  if (k < 0 || static_cast<std::size_t>(k) >= sizeof tail - 1 || n + static_cast<std::size_t>(k) + 1 > size) {
+  std::string t(out, ssc_uri_text(out, &u, static_cast<u16>(size)));
+  auto text = [](const char* s) { return s != nullptr && ssc_ptr_set(s) && s[0] != '\0'; };
+  auto coded = [&](const char* name, const sip_value_table& table, u8 code, const char* other) {
+    const char* word = nullptr;
+    if (code != 0xFF && sip_value__lookup(table, code, &word) == SIP_RESULT_OK && word != nullptr) {
+      t += name;
+      t += word;
+    } else if (text(other)) {
+      t += name;
+      t += other;
+    }
+  };
+  if (u.port != 0xFFFF) t += ":" + std::to_string(u.port);
+  coded(";transport=", sip_vt_uri_transport, u.transport, u.transport_text);
+  if (u.ttl != 0xFF) t += ";ttl=" + std::to_string(u.ttl);
+  if (text(u.maddr)) t += std::string(";maddr=") + u.maddr;
+  coded(";user=", sip_vt_user_param, u.user_param, u.user_param_text);
+  if (text(ru->params)) t += std::string(";") + ru->params;
+  if (t.size() + 1 >= size) {
     out[0] = '\0';
-    return 0;  // never a cut URI
+    return 0;
   }
-  std::memcpy(out + n, tail, static_cast<std::size_t>(k) + 1);
-  return n + static_cast<std::size_t>(k);
+  std::memcpy(out, t.c_str(), t.size() + 1);
+  return t.size();
 }
 
 // ---- errors -----------------------------------------------------------------

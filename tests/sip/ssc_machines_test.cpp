@@ -484,6 +484,48 @@ TEST_F(SscMachines, ChallengesThatCannotBeAnsweredReachTheUser) {
   EXPECT_EQ(to_user()[0].status, 403);
 }
 
+// qop auth-int: HA2 takes H(entity-body) over exactly the body the re-sent
+// INVITE carries; a Request-URI too long for the credentials declines the
+// challenge rather than sending a cut one.
+TEST_F(SscMachines, AuthIntHashesTheBodySentAndLongUrisDecline) {
+  user(SSC_INVITE_RQ, invite());
+  auto w = wire();
+  ASSERT_EQ(w.size(), 1u);
+  peer(respond(w[0], "401 Unauthorized", "srv1",
+               "WWW-Authenticate: Digest realm=\"fax.example\", nonce=\"n1\", qop=\"auth-int\"\r\n"));
+  w = wire();
+  ASSERT_EQ(w.size(), 2u);
+  const std::string& again = w[1];
+  const std::string cred = header(again, "Authorization");
+  EXPECT_EQ(param(cred, "qop"), "auth-int");
+  const std::string body = again.substr(again.find("\r\n\r\n") + 4);
+  ASSERT_NE(body.find("m=image"), std::string::npos);
+  EXPECT_EQ(std::to_string(body.size()), header(again, "Content-Length"));
+  const std::string ha1 = md5_hex("alice:fax.example:secret");
+  const std::string ha2 = md5_hex("INVITE:" + param(cred, "uri") + ":" + md5_hex(body));
+  EXPECT_EQ(param(cred, "response"),
+            md5_hex(ha1 + ":n1:" + param(cred, "nc") + ":" + param(cred, "cnonce") + ":auth-int:" + ha2));
+  peer(respond(again, "200 OK", "srv1", "Contact: <sip:fax@127.0.0.1:5070>\r\n"));
+  to_user();
+  wire();
+
+  ssc_handle* h = invite();
+  const std::string long_params = "x-fax=" + std::string(120, 'p');  // the URI passes the 128 of the record
+  Ssc_first<ssc_hdr_request_uri>(h, H::REQUEST_URI)->params = long_params.c_str();
+  Ssc_first<ssc_hdr_call_id>(h, H::CALL_ID)->local = "second-call";
+  user(SSC_INVITE_RQ, h, CONN + 1);
+  w = wire();
+  ASSERT_EQ(w.size(), 1u);
+  ASSERT_NE(first_line(w[0]).find(";x-fax=ppp"), std::string::npos) << first_line(w[0]);
+  peer(respond(w[0], "401 Unauthorized", "srv2", "WWW-Authenticate: Digest realm=\"fax.example\", nonce=\"n2\"\r\n"));
+  auto u = to_user();
+  ASSERT_FALSE(u.empty());
+  EXPECT_EQ(u[0].status, 401);
+  w = wire();
+  ASSERT_EQ(w.size(), 1u) << "only the ACK";
+  EXPECT_EQ(first_line(w[0]).substr(0, 4), "ACK ");
+}
+
 TEST_F(SscMachines, ReinviteWithKnownNonceCarriesAFreshResponse) {
   user(SSC_INVITE_RQ, invite());
   auto w = wire();
