@@ -777,6 +777,12 @@ void ssc_general_event() {
       probe_done(k);
       return;
     }
+    case 90: {  // hold timer: the record runs free again
+      ssc_keepalive& k = mod.ua->keepalive;
+      k.running = 0;
+      k.counter = 0;
+      return;
+    }
     default:
       // Keep-alive probes, local addresses and hold timers are not built here.
       ssc_stub_events().push_back({'G', mod.event, SSC_NO_CONN});
