@@ -718,6 +718,10 @@ TEST_F(SscMachines, RegistrationChallengedRefreshedAndRemoved) {
   ASSERT_EQ(w.size(), 1u);
   EXPECT_EQ(header(w[0], "Expires"), "0");
   EXPECT_EQ(header(w[0], "Call-ID"), header(second, "Call-ID"));
+  // The nonce count goes on with the nonce (never 1 again: a replay).
+  const std::string cred3 = header(w[0], "Authorization");
+  EXPECT_EQ(param(cred3, "nc"), "00000003");
+  EXPECT_EQ(param(cred3, "response"), expected_response(cred3, "REGISTER", "secret"));
   peer(respond(w[0], "200 OK", "reg1"));
   u = to_user();
   ASSERT_FALSE(u.empty());
@@ -786,6 +790,25 @@ TEST_F(SscMachines, UnexpectedEventsAreReportedAndTheStateKept) {
   EXPECT_TRUE(wire().empty());
   ASSERT_TRUE(call_open(in_conn));
   EXPECT_EQ(ssc_mod().call->state, CALL_OFFERED);
+  reports.clear();
+
+  // A close while an OPTIONS outside a dialog runs (call state 12): the
+  // same report, the OPTIONS goes on, nothing re-sent.
+  ssc_handle* o = new_handle(ssc_msg_type::OPTIONS);
+  ssc_test::invite_fields f;
+  f.addr_port = PEER_PORT;
+  add_invite_headers(o, f);
+  o->transaction_number = 4;
+  user(SSC_OPTIONS_RQ, o);
+  ASSERT_EQ(wire().size(), 1u);
+  user(CLOSE_SESS_RQ, new_handle(ssc_msg_type::CLOSE_SESSION));
+  u = to_user();
+  ASSERT_EQ(codes(u), std::vector<code_t>{SSC_ERROR_IN});
+  EXPECT_EQ(u[0].data[2] | (u[0].data[3] << 8), 900);
+  EXPECT_EQ(reports, "b");
+  EXPECT_TRUE(wire().empty());
+  ASSERT_TRUE(call_open());
+  EXPECT_EQ(ssc_mod().call->state, CALL_OPTIONS);
 }
 
 }  // namespace
