@@ -646,7 +646,9 @@ u8 register_response() {
       e->reg_in_progress = false;
     }
   }
+  // The held registration events are taken up again.
   m.call->control_flags &= static_cast<u8>(~0x02);
+  ssc_release_held();
   return o.next;
 }
 
@@ -964,8 +966,8 @@ void entry_act(ssc_entry_action a, u8 event, u8* next) {
       (void)ssc_options_step(event);
       break;
     case A::defer_register:
-      // A registration event while a REGISTER runs: the response keeps the
-      // registration standing (deferred bit).
+      // A registration event while a REGISTER runs waits for its response.
+      ssc_hold_message();
       c->control_flags |= 0x02;
       break;
     case A::register_again: register_again(); break;
