@@ -630,7 +630,15 @@ u8 register_response() {
     report(false);
     return ENTRY_REGISTERING;
   }
-  if (f.status_class == 1) e->remote_tag[0] = static_cast<char>(SSC_TAG_NONE);
+  if (f.status_class == 1) {
+    e->remote_tag[0] = static_cast<char>(SSC_TAG_NONE);
+    // The registrar's Service-Route replaces the kept one (the route of the
+    // agent's later requests); without one none is kept.
+    if (ssc_handle* d = m.call->defaults) {
+      if (void** head = Ssc_list_head(d, H::SERVICE_ROUTE)) *head = nullptr;
+      if (!ssc_copy_list(d, H::SERVICE_ROUTE, h)) (void)ssc_report_error('d', 'r', 18);
+    }
+  }
   e->refresh_ms = o.refresh_ms;
   if (o.start_timer) (void)ssc_entry_timer_start(e, 0, o.refresh_ms, '0');
   if (o.resend) {
@@ -688,6 +696,11 @@ u8 register_refresh(u8 event) {
     e->reg_in_progress = true;
   }
   if (event != 54) ssc_entry_timer_stop(e, 0);
+  // Without a SIP-side conn_id the refresh waits a second and tries again.
+  if (m.call->sip_conn == SSC_NO_CONN && ssc_call__bind_sip_conn() != 2) {
+    (void)ssc_entry_timer_start(e, 0, 1000, '0');
+    return ENTRY_REGISTERED;
+  }
   register_send_kept(true);
   return ENTRY_REGISTERING;
 }
