@@ -1222,7 +1222,7 @@ foip_sdp__env foip_call__env(const foip__na_ctx* s) {
   e.tcp_enabled = g.tcp_present;
   e.default_remote = g.local_t38;
   if (!s) return e;
-  e.kind_of_t38_transport = s->param.session_general_param.kind_of_t38_transport;
+  e.kind_of_t38_transport = s->kind_of_t38_transport;
   const auto& lm = s->param.t38_media_add_param.local_media_add;
   e.local_media_ip_addr = lm.local_media_ip_addr;
   e.nat_local_media_ip_addr = lm.nat_local_media_ip_addr;

@@ -146,6 +146,9 @@ void configure_step(u8 event) {
       if (result != 2 || body.size() < kv::t38::T38__CAPABILITIES_CO_SIZE)
         return fail(FOIP__CFG_ERR_SRC__T38_CAPABILITIES, error, "T38__CAPABILITIES_CO");
       g_sip.tcp_present = foip__read_t38_capabilities(body.data(), &g_sip.local_t38);
+      // These are also the global local capabilities every session starts
+      // from (until the application asks for them itself).
+      foip__glb().t38_tcp_capable = foip__read_t38_capabilities(body.data(), &foip__glb().glb_lcl_cap);
       if (send_ssc_config_rq() != 2)
         return fail(FOIP__CFG_ERR_SRC__FOIP_CHK_PARAM, FOIP__CFG_ERR__MSG_BUFF_RESOURCE, "T38__CAPABILITIES_CO");
       g_sip.phase = SIP_MGT__WAIT_SSC_CONFIG;
