@@ -295,12 +295,13 @@ class FoipCall : public ::testing::Test {
     foip__set_layer_hooks({});
   }
 
-  void configure(u8 mode = 1, u32 delay = 1000) {
+  void configure(u8 mode = 1, u32 delay = 1000, u16 header_bfi = 0) {
     foip__global_param g;
     foip_test::global_param(g, 4);
     g.glb_sip_param.sig_nai = SIG;
     g.glb_sip_param.operating_mode = mode;
     g.glb_sip_param.re_invite_delay = delay;
+    g.glb_sip_param.get_sip_header_bfi = header_bfi;
     g.glb_sip_param.local_sip_addr.ip_addr.ip_family = OM_IP_FAMILY_V4;
     std::memcpy(g.glb_sip_param.local_sip_addr.ip_addr.addr.v4.addr, LOOP, 4);
     g.glb_sip_param.local_sip_addr.ip_port = 5060;
@@ -612,6 +613,57 @@ TEST_F(FoipCall, IncomingCallThroughTheApplication) {
   ASSERT_EQ(foip_api__send_alert_rs(*rs, SIG, FOIP__SAPI, 100), FOIP_API__OK);
   pump();
   EXPECT_EQ(g_ssc.size(), n);
+}
+
+// Bits 1, 2, 4, 8 and four P-Asserted-Identity entries: To, From,
+// Request-URI and the first two entries fill the five images.
+TEST_F(FoipCall, AlertCarriesTheHeaderImagesAskedFor) {
+  configure(1, 1000, 1 | 2 | 4 | 8);
+  from_ssc(SSC_INVITE_IN, ssc_msg_type::INVITE, 100, [](ssc_handle* h) {
+    auto* ru = static_cast<ssc_hdr_request_uri*>(Ssc_alloc_header(h, H::REQUEST_URI));
+    ru->uri.scheme = 1;
+    ru->uri.user_form = 'P';
+    ru->uri.tel_global = 1;
+    ru->uri.tel_number = "4930123";
+    ru->uri.host_family = 'N';
+    ru->uri.host_name = "gw.example";
+    ru->uri.port = 5080;
+    ru->uri.user_param = 'P';
+    ru->uri.transport = 'U';
+    add_party(h, H::FROM, "peer");
+    add_party(h, H::TO, "fax1");
+    static const char* const users[] = {"a1", "a2", "a3", "a4"};
+    for (const char* u : users) {
+      auto* p = static_cast<ssc_hdr_identity*>(Ssc_alloc_header(h, H::P_ASSERTED_IDENTITY));
+      p->s1 = "Display Name That Is Long Enough To Be Cut Somewhere Past Sixty-Four Characters";
+      p->uri.scheme = 1;
+      p->uri.user_form = 'U';
+      p->uri.user = u;
+      p->uri.host_family = '4';
+      std::memcpy(p->uri.host_v4, LOOP, 4);
+      p->uri.port = 0xFFFF;
+    }
+    add_sdp(h, sdp_spec{});
+  });
+  ASSERT_EQ(g_alerts.size(), 1u);
+  const foip__sip_header_image* img = g_alerts[0].headers;
+  const u8 kinds[5] = {img[0].kind, img[1].kind, img[2].kind, img[3].kind, img[4].kind};
+  EXPECT_EQ(kinds[0], FOIP__HDR_TO);
+  EXPECT_EQ(kinds[1], FOIP__HDR_FROM);
+  EXPECT_EQ(kinds[2], FOIP__HDR_REQUEST_URI);
+  EXPECT_EQ(kinds[3], FOIP__HDR_P_ASSERTED_IDENTITY);
+  EXPECT_EQ(kinds[4], FOIP__HDR_P_ASSERTED_IDENTITY);
+  EXPECT_STREQ(img[0].user.name, "fax1");
+  EXPECT_EQ(img[2].user_kind, 1);
+  EXPECT_EQ(img[2].user.tel.number_flag, 1);
+  EXPECT_STREQ(img[2].user.tel.number, "4930123");
+  EXPECT_EQ(img[2].host_kind, 1u);
+  EXPECT_STREQ(img[2].host.fqdn, "gw.example");
+  EXPECT_EQ(img[2].port, 5080);
+  EXPECT_EQ(img[2].transport, 1);
+  EXPECT_STREQ(img[3].user.name, "a1");
+  EXPECT_STREQ(img[4].user.name, "a2");
+  EXPECT_EQ(std::strlen(img[3].display_name), sizeof img[3].display_name - 1);  // cut, terminated
 }
 
 TEST_F(FoipCall, RejectOfTheApplicationIsAFinalAnswer) {
