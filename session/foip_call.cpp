@@ -1155,7 +1155,7 @@ void open_outgoing_call(foip__na_ctx* s) {
   c->state = CALL_PROGRESS;
   c->direction = FOIP_CALL__OUTGOING;
   // An operating mode and transport that offer no medium place no call.
-  sip_mgt__sdp_contents probe;
+  static sip_mgt__sdp_contents probe;  // large: kept off the stack
   if (foip_sdp__create_offer(foip_call__env(s), c->origin_seed, probe) == 0) {
     set_status(*c, 1);
     send_session_mngt(s->nai, FOIP_MGT__SIP_CALL_OPENED, 3, 1, 0, 1);
