@@ -856,6 +856,64 @@ TEST_F(FoipCall, RegisterSendsAndUnregisterOfAFreeRecordAnswersAtOnce) {
   EXPECT_EQ(g_ssc[0].conn_id, 0);
   EXPECT_EQ(sip_mgt__glb().reg[0].state, SIP_REGISTER__SENT);
   EXPECT_NE(sip_mgt__glb().reg[0].held_register, nullptr);
+  // The registrar's 200: FOIP__SIP_REGISTER_CO (2, 2, 2) on record 0.
+  from_ssc(SSC_REGISTER_CO, ssc_msg_type::REGISTER_RS, 0, [](ssc_handle* h) {
+    auto* st = static_cast<ssc_hdr_status*>(Ssc_alloc_header(h, H::RETURN_CODE));
+    st->code = 200;
+    st->reason = "OK";
+  });
+  co = foip_test::confirms(FOIP__SIP_REGISTER_CO);
+  ASSERT_EQ(co.size(), 2u);
+  EXPECT_EQ(co[1].return_code, 2);
+  EXPECT_EQ(co[1].error_source, 2);
+  EXPECT_EQ(co[1].error_code, 2);
+  EXPECT_EQ(sip_mgt__glb().reg[0].state, SIP_REGISTER__REGISTERED);
+  // Un-registering it sends a REGISTER with Expires 0; the answer comes when
+  // ENT_SSC closes the registration.
+  ASSERT_EQ(foip_api__send_sip_unregister_rq(7, 0), FOIP_API__OK);
+  pump();
+  ASSERT_EQ(g_ssc.size(), 2u);
+  EXPECT_EQ(g_ssc[1].code, SSC_REGISTER_RQ);
+  EXPECT_EQ(sip_mgt__glb().reg[0].state, SIP_REGISTER__UNREGISTER_SENT);
+  // A second request for the same record is answered at once, the held one kept.
+  ASSERT_EQ(foip_api__send_sip_unregister_rq(7, 0), FOIP_API__OK);
+  pump();
+  co = foip_test::confirms(FOIP__SIP_UNREGISTER_CO);
+  ASSERT_EQ(co.size(), 2u);
+  EXPECT_EQ(co[1].error_code, 35);
+  EXPECT_NE(sip_mgt__glb().reg[0].held_unregister, nullptr);
+  simple_from_ssc(CALL_CLOSED_IN, 0);
+  co = foip_test::confirms(FOIP__SIP_UNREGISTER_CO);
+  ASSERT_EQ(co.size(), 3u);
+  EXPECT_EQ(co[2].return_code, 2);
+  EXPECT_EQ(co[2].error_code, 2);
+  EXPECT_EQ(sip_mgt__glb().reg[0].state, SIP_REGISTER__FREE);
+}
+
+// After our audio answer the far end's ACK without SDP only lets the wait
+// end in our re-INVITE (mode 2), with T.38 only and a new o= version.
+TEST_F(FoipCall, AckWithoutSdpArmsOurReinvite) {
+  configure(FOIP__SEND_RE_INVITE, 500);
+  start_in(1);
+  sdp_spec audio;
+  audio.media = {sdp_media_spec{'U', 30000, 0, 0, {8, 0}}};
+  invite_in(123, audio);
+  ASSERT_EQ(g_ssc.back().status, 200);
+  const std::string answer_version = g_ssc.back().version;
+  sip_call__ctx& c = foip_call__record(61);
+  EXPECT_EQ(c.re_invite_allowed, 0);
+  run_for(700);  // the wait ends but the re-INVITE is not allowed yet
+  EXPECT_EQ(g_ssc.back().code, ANSWER);
+  ack_in(123);
+  EXPECT_EQ(c.re_invite_allowed, 1);
+  EXPECT_EQ(c.state, CALL_PROGRESS_2);
+  run_for(700);
+  ASSERT_EQ(g_ssc.back().code, INVITE);
+  EXPECT_EQ(g_ssc.back().t38_media, 1);
+  EXPECT_EQ(std::stoul(g_ssc.back().version), std::stoul(answer_version) + 1);
+  invite_co(123, 200);
+  EXPECT_EQ(c.state, CALL_DONE);
+  EXPECT_EQ(foip__session_state(1), FOIP_MGT__RUNNING);
 }
 
 }  // namespace
