@@ -478,6 +478,40 @@ TEST_F(FoipCall, OutgoingCallThatNeverOpensFailsTheStart) {
   }
 }
 
+// A stop before the answer closes the call (ENT_SSC sends the CANCEL); the
+// far end cancelling an incoming call that waits for the application ends
+// it with a FOIP__STOP_IN to the application.
+TEST_F(FoipCall, CancelBothWays) {
+  configure();
+  start_out(0);
+  ASSERT_EQ(foip_api__send_stop_rq(0), FOIP_API__OK);
+  pump();
+  EXPECT_EQ(g_ssc.back().code, CLOSE);
+  EXPECT_EQ(foip_call__record(0).state, FREE_PROGRESS);
+  invite_co(62, 487);  // the INVITE's answer after the CANCEL
+  simple_from_ssc(CALL_CLOSED_IN, 62);
+  EXPECT_EQ(foip_call__record(0).state, CALL_FREE);
+  EXPECT_EQ(foip__session_count(), 0);
+  EXPECT_EQ(foip_test::confirms(FOIP__STOP_CO).size(), 1u);
+
+  invite_in(100, sdp_spec{});
+  ASSERT_EQ(g_alerts.size(), 1u);
+  simple_from_ssc(SESS_CLOSED_IN, 100);
+  EXPECT_EQ(foip_call__record(38).state, FREE_PROGRESS);
+  simple_from_ssc(CALL_CLOSED_IN, 100);
+  EXPECT_EQ(foip_call__record(38).state, CALL_FREE);
+  ASSERT_EQ(g_stop_in.size(), 1u);
+  EXPECT_EQ(g_stop_in[0].conn_id, 100);
+  EXPECT_EQ(g_stop_in[0].c.return_code, 3);
+  // A late answer of the application finds the record free: nothing is sent.
+  const size_t n = g_ssc.size();
+  auto rs = std::make_unique<foip__alert>();
+  rs->answer = FOIP__ALERT_ACCEPT;
+  ASSERT_EQ(foip_api__send_alert_rs(*rs, SIG, FOIP__SAPI, 100), FOIP_API__OK);
+  pump();
+  EXPECT_EQ(g_ssc.size(), n);
+}
+
 TEST_F(FoipCall, AllCallRecordsTakenFailsTheNextStartWithStatus6) {
   configure();
   for (u16 i = 0; i < FOIP__MAX_SIP_CALL; ++i) foip_call__record(i).state = CALL_DONE;
