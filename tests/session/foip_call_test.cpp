@@ -53,6 +53,7 @@ struct ssc_seen {
 std::vector<ssc_seen> g_ssc;
 std::vector<foip__alert> g_alerts;
 std::vector<foip__report> g_reports;
+std::vector<foip__report> g_traps;
 struct stop_in_seen {
   u16 conn_id;
   foip__confirm c;
@@ -90,8 +91,10 @@ void fake_app(msg_t* m) {
     if (foip_api__read_record(m, FOIP__ALERT_IN, a.get()) == FOIP_API__OK) g_alerts.push_back(*a);
   } else if (m->code == FOIP__REPORT_IN) {
     auto r = std::make_unique<foip__report>();
-    if (foip_api__read_report(m, r.get()) == FOIP_API__OK && r->kind_of_report == FOIP__REPORT__EVT)
-      g_reports.push_back(*r);
+    if (foip_api__read_report(m, r.get()) == FOIP_API__OK) {
+      if (r->kind_of_report == FOIP__REPORT__EVT) g_reports.push_back(*r);
+      if (r->kind_of_report == FOIP__REPORT__TRAP) g_traps.push_back(*r);
+    }
   } else if (m->code == FOIP__STOP_IN && m->conn_id != FOIP__CONN_NONE) {
     stop_in_seen s{m->conn_id, {}};
     if (foip_api__read_stop(m, FOIP__STOP_IN, &s.c, nullptr, nullptr, nullptr) == FOIP_API__OK) g_stop_in.push_back(s);
@@ -272,6 +275,7 @@ class FoipCall : public ::testing::Test {
     g_ssc.clear();
     g_alerts.clear();
     g_reports.clear();
+    g_traps.clear();
     g_stop_in.clear();
     g_t38_events.clear();
     g_console.clear();
@@ -442,6 +446,17 @@ TEST_F(FoipCall, OutgoingCallThatNeverOpensFailsTheStart) {
          simple_from_ssc(CALL_CLOSED_IN, 62);
        },
        0, 3},
+      {"answer without status", 1, 'U',
+       [] {
+         from_ssc(SSC_INVITE_CO, ssc_msg_type::INVITE_RS, 62, [](ssc_handle* h) { add_party(h, H::TO, "peer"); });
+         ASSERT_EQ(g_traps.size(), 1u);
+         EXPECT_EQ(g_traps[0].body.error.trap_foip.trap_code, 23056);
+         EXPECT_STREQ(g_traps[0].body.error.trap_foip.sz_diag,
+                      "FOIP: (process_ssc_invite_co) SSC_INVITE_CO without return code");
+         EXPECT_EQ(g_ssc.back().code, CLOSE);
+         simple_from_ssc(CALL_CLOSED_IN, 62);
+       },
+       0, 6},
       {"far end hangs up", 1, 'U',
        [] {
          simple_from_ssc(SESS_CLOSED_IN, 62);
@@ -456,6 +471,7 @@ TEST_F(FoipCall, OutgoingCallThatNeverOpensFailsTheStart) {
     SCOPED_TRACE(r.name);
     configure(r.mode);
     rec().clear();
+    g_traps.clear();
     if (r.transport == 'T') {
       // The session may ask for TCP while the SIP side has no TCP media.
       foip__glb().t38_tcp_capable = 1;
@@ -745,6 +761,8 @@ TEST_F(FoipCall, InviteThatCannotBeTakenIsAnsweredAndItsRecordWaits) {
     std::function<void()> send;
     u16 want;
     const char* want_reason;
+    u16 trap = 0;
+    const char* trap_text = nullptr;
   };
   sdp_spec no_addr;
   no_addr.session_addr = false;
@@ -753,8 +771,10 @@ TEST_F(FoipCall, InviteThatCannotBeTakenIsAnsweredAndItsRecordWaits) {
   sdp_spec tcp_only;
   tcp_only.media = {sdp_media_spec{'I', 40000, SDP_TRANSPORT_TCP}};
   const row rows[] = {
-      {"undecodable", [] { simple_from_ssc(SSC_INVITE_IN, 80); }, 400, "Bad Request"},
-      {"no To", [] { invite_in(80, sdp_spec{}, nullptr); }, 400, "Bad Request"},
+      {"undecodable", [] { simple_from_ssc(SSC_INVITE_IN, 80); }, 400, "Bad Request", 21075,
+       "FOIP: (process_incoming_call_sip_invite_in) Ssc_unformat_msg returns NOK"},
+      {"no To", [] { invite_in(80, sdp_spec{}, nullptr); }, 400, "Bad Request", 23053,
+       "FOIP: (process_incoming_call_sip_invite_in) SIP_INVITE_IN without field To:"},
       {"no media address", [&] { invite_in(80, no_addr); }, 400, "NO remote media IP address"},
       {"twelve media lines", [&] { invite_in(80, twelve); }, 488, "Not Acceptable Here"},
       {"no compatible media", [&] { invite_in(80, tcp_only, "fax3"); }, 415, "No compatible T.38 capabilites"},
@@ -763,8 +783,16 @@ TEST_F(FoipCall, InviteThatCannotBeTakenIsAnsweredAndItsRecordWaits) {
   for (const row& r : rows) {
     SCOPED_TRACE(r.name);
     g_ssc.clear();
+    g_traps.clear();
     start_in(3);
     r.send();
+    if (r.trap) {
+      ASSERT_EQ(g_traps.size(), 1u);
+      EXPECT_EQ(g_traps[0].body.error.trap_foip.trap_code, r.trap);
+      EXPECT_STREQ(g_traps[0].body.error.trap_foip.sz_diag, r.trap_text);
+    } else {
+      EXPECT_TRUE(g_traps.empty());
+    }
     ASSERT_FALSE(g_ssc.empty()) << lines();
     EXPECT_EQ(g_ssc.back().code, CLOSE);
     EXPECT_EQ(g_ssc.back().status, r.want);
