@@ -1231,8 +1231,13 @@ bool foip_call__timer_current(const sip_call__ctx& c, u16 id) { return c.timer_a
 
 void foip_call__release_session(foip__na_ctx* s) {
   if (!s) return;
+  // The session has answered its user already: the end of the call is
+  // reported to no one else.
   for (sip_call__ctx& c : g_calls)
-    if (c.session == s) c.session = nullptr;
+    if (c.session == s) {
+      c.session = nullptr;
+      c.final_report = 1;
+    }
 }
 
 foip_sdp__env foip_call__env(const foip__na_ctx* s) {
