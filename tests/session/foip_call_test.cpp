@@ -49,6 +49,7 @@ struct ssc_seen {
   u16 t38_media = 0;
   std::string version;  // o= version
   std::vector<u16> ports;
+  bool has_to = false, has_from = false, has_contact = false, has_via = false;
 };
 std::vector<ssc_seen> g_ssc;
 std::vector<foip__alert> g_alerts;
@@ -78,6 +79,10 @@ void fake_ssc(msg_t* m) {
       s.ports.push_back(t->port);
     if (auto* o = Ssc_first<ssc_hdr_sdp_origin>(h, H::ORIGIN_CNCT_DESCR); o && ssc_ptr_set(o->version))
       s.version = o->version;
+    s.has_to = Ssc_first<ssc_hdr_name_addr>(h, H::TO) != nullptr;
+    s.has_from = Ssc_first<ssc_hdr_name_addr>(h, H::FROM) != nullptr;
+    s.has_contact = Ssc_first<ssc_hdr_contact>(h, H::CONTACT) != nullptr;
+    s.has_via = Ssc_first<ssc_hdr_via>(h, H::VIA) != nullptr;
   }
   if (h) (void)Ssc_free_handle(h);
   g_ssc.push_back(s);
@@ -526,6 +531,37 @@ TEST_F(FoipCall, CancelBothWays) {
   ASSERT_EQ(foip_api__send_alert_rs(*rs, SIG, FOIP__SAPI, 100), FOIP_API__OK);
   pump();
   EXPECT_EQ(g_ssc.size(), n);
+}
+
+// A remote SIP address with neither name nor IPv4: the To header cannot be
+// written, so it is left out whole (trap 21077); the other headers go.
+TEST_F(FoipCall, UnwritableHostLeavesTheHeaderOut) {
+  configure();
+  foip__session_param p;
+  foip_test::outgoing_param(p, 0, dir_->path(), page_);
+  session_common(p, 'U');
+  p.sip_session_param.remote_sip_addr.ip_addr.ip_family = OM_IP_FAMILY_NONE;
+  ASSERT_EQ(foip_api__send_start_rq(0, p), FOIP_API__OK);
+  pump();
+  ASSERT_FALSE(g_ssc.empty());
+  EXPECT_EQ(g_ssc[0].code, SET_PARAM);
+  EXPECT_FALSE(g_ssc[0].has_to);
+  EXPECT_TRUE(g_ssc[0].has_from);
+  EXPECT_TRUE(g_ssc[0].has_contact);
+  EXPECT_TRUE(g_ssc[0].has_via);
+  ASSERT_EQ(g_traps.size(), 1u);
+  EXPECT_EQ(g_traps[0].body.error.trap_foip.trap_code, 21077);
+  EXPECT_STREQ(g_traps[0].body.error.trap_foip.sz_diag,
+               "FOIP: (build_sip_header__to) Foip__sip__remote_sip_ip_family unknown");
+  // An incoming call's set-param carries neither To nor From.
+  g_ssc.clear();
+  start_in(1);
+  invite_in(123, sdp_spec{});
+  ASSERT_FALSE(g_ssc.empty());
+  EXPECT_EQ(g_ssc[0].code, SET_PARAM);
+  EXPECT_FALSE(g_ssc[0].has_to);
+  EXPECT_FALSE(g_ssc[0].has_from);
+  EXPECT_TRUE(g_ssc[0].has_contact);
 }
 
 TEST_F(FoipCall, AllCallRecordsTakenFailsTheNextStartWithStatus6) {
