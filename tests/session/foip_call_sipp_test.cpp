@@ -123,6 +123,11 @@ std::string scenario_dir() {
   return f.substr(0, f.rfind("/session/")) + "/sip/sipp/";
 }
 
+std::string own_scenarios() {
+  std::string f = __FILE__;
+  return f.substr(0, f.rfind('/')) + "/sipp/";
+}
+
 bool have_sipp() { return std::system("command -v sipp >/dev/null 2>&1") == 0; }
 
 void send_to(ent_id_t from, ent_id_t to, code_t code, const std::vector<u8>& data, u16 nai) {
@@ -301,6 +306,71 @@ TEST_F(FoipCallSipp, AnsweredWithoutSdpThenOurReinviteToT38ThenBye) {
   } else {
     EXPECT_EQ(foip_call__record(0).state, FREE_PROGRESS);
     EXPECT_EQ(foip__session_state(0), FOIP_MGT__SIP_CLOSE_PROGRESS);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// SIPp calls with an audio offer, which we answer (mode 1: the far end is
+// to re-INVITE), then re-INVITEs to T.38, which we take; our BYE ends it.
+TEST_F(FoipCallSipp, PeerOffersAudioThenReinvitesToT38ThenByes) {
+  sip_mgt__glb().glb_sip_param.operating_mode = FOIP__WAIT_RE_INVITE;
+  foip__session_param p;
+  foip_test::incoming_param(p, 1, dir_->path());
+  auto& id = p.t38_media_add_param.sip_media_identification;
+  id.local_user_identification = FOIP__ID_BY_NAME;
+  foip__copy_text(id.sz_local_user_name, "fax");
+  auto& lm = p.t38_media_add_param.local_media_add.local_media_ip_addr;
+  lm.ip_addr.ip_family = OM_IP_FAMILY_V4;
+  const u8 lo[4] = {127, 0, 0, 1};
+  std::memcpy(lm.ip_addr.addr.v4.addr, lo, 4);
+  ASSERT_EQ(foip_api__send_start_rq(1, p), FOIP_API__OK);
+  rt_test::pump();
+  const std::string log = ::testing::TempDir() + "sipp_foip_uac_reinvite_" + std::to_string(getpid()) + ".log";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const std::string cmd = "exec timeout 30 sipp 127.0.0.1:" + std::to_string(g_port) + " -sf " + own_scenarios() +
+                            "uac-audio-then-t38.xml -i 127.0.0.1 -p 0 -m 1 -nostdin -timeout 15s -timeout_error >" +
+                            log + " 2>&1";
+    execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  bool ran = false;
+  int status = -1;
+  const auto deadline = clock_type::now() + std::chrono::seconds(20);
+  while (clock_type::now() < deadline) {
+    int ws = 0;
+    if (waitpid(pid, &ws, WNOHANG) == pid) {
+      status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128;
+      break;
+    }
+    turn();
+    (void)foip_trc__flush_events();
+    if (!ran && foip__session_state(1) == FOIP_MGT__RUNNING) {
+      ran = true;
+      ASSERT_EQ(foip_api__send_stop_rq(1), FOIP_API__OK);
+      rt_test::pump();
+    }
+  }
+  if (status == -1) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  const auto end = clock_type::now() + std::chrono::seconds(2);
+  while (clock_type::now() < end && foip__session_count() != 0) turn();
+  std::string sent;
+  for (const std::string& l : g_sent) sent += l + "\n";
+  EXPECT_EQ(status, 0) << "sipp log: " << log << "\n" << sent;
+  EXPECT_TRUE(ran) << sent;
+  // Two 200 answers went out: the audio answer, then T.38.
+  int ok = 0;
+  for (const std::string& l : g_sent) ok += l == "SIP/2.0 200 OK" ? 1 : 0;
+  EXPECT_GE(ok, 2) << sent;
+  for (u16 i = 0; i < FOIP__MAX_SIP_CALL; ++i) {
+    const u8 st = foip_call__record(i).state;
+    EXPECT_TRUE(st == CALL_FREE || st == FREE_PROGRESS) << i << " " << int(st);
   }
 }
 
