@@ -375,3 +375,79 @@ TEST_F(FoipCallSipp, PeerOffersAudioThenReinvitesToT38ThenByes) {
 }
 
 }  // namespace
+
+namespace {
+
+// A registration through ENT_SSC: the registrar challenges with 401, the
+// credentials pass SIPp's verifyauth, FOIP__SIP_REGISTER_CO (2, 2, 2)
+// reaches the user; ENT_SSC refreshes; our un-registration ends it.
+TEST_F(FoipCallSipp, RegistrationPassesADigestChallenge) {
+  u16 sipp_port = 0;
+  {
+    const ssc_test::udp probe;  // a free port for SIPp
+    sipp_port = probe.port;
+  }
+  foip__glb_sip_param& sp = sip_mgt__glb().glb_sip_param;
+  sp.registrar_addr.ip_addr.ip_family = OM_IP_FAMILY_V4;
+  const u8 lo[4] = {127, 0, 0, 1};
+  std::memcpy(sp.registrar_addr.ip_addr.addr.v4.addr, lo, 4);
+  sp.registrar_addr.ip_port = sipp_port;
+  const std::string log = ::testing::TempDir() + "sipp_foip_register_" + std::to_string(getpid()) + ".log";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const std::string cmd = "exec timeout 30 sipp -sf " + scenario_dir() + "uas-register.xml -i 127.0.0.1 -p " +
+                            std::to_string(sipp_port) + " -m 1 -nostdin -timeout 15s -timeout_error >" + log + " 2>&1";
+    execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  usleep(300 * 1000);  // SIPp binds its port
+  foip__sip_register_param r{};
+  r.user_identification = FOIP__ID_BY_NAME;
+  foip__copy_text(r.sz_user_name, "alice");
+  r.registered_addr.ip_addr.ip_family = OM_IP_FAMILY_V4;
+  std::memcpy(r.registered_addr.ip_addr.addr.v4.addr, lo, 4);
+  r.registering.user_identification = 0;
+  r.expires_sec = 4;
+  r.sip_authentication.flag_enable = 1;
+  foip__copy_text(r.sip_authentication.sz_user_name, "alice");
+  foip__copy_text(r.sip_authentication.sz_user_password, "secret");
+  foip__copy_text(r.sip_authentication.sz_realm, "fax.example");
+  ASSERT_EQ(foip_api__send_sip_register_rq(7, r), FOIP_API__OK);
+  rt_test::pump();
+  int status = -1;
+  bool unregistered = false;
+  clock_type::time_point registered_at{};
+  const auto deadline = clock_type::now() + std::chrono::seconds(20);
+  while (clock_type::now() < deadline) {
+    int ws = 0;
+    if (waitpid(pid, &ws, WNOHANG) == pid) {
+      status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128;
+      break;
+    }
+    turn();
+    if (registered_at == clock_type::time_point{} && !foip_test::confirms(FOIP__SIP_REGISTER_CO).empty())
+      registered_at = clock_type::now();
+    // After ENT_SSC's refresh (2 s before the 4 s expiry), un-register.
+    if (!unregistered && registered_at != clock_type::time_point{} &&
+        clock_type::now() > registered_at + std::chrono::milliseconds(3000)) {
+      unregistered = true;
+      ASSERT_EQ(foip_api__send_sip_unregister_rq(7, 0), FOIP_API__OK);
+      rt_test::pump();
+    }
+  }
+  if (status == -1) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  for (int i = 0; i < 100; ++i) turn();
+  std::string sent;
+  for (const std::string& l : g_sent) sent += l + "\n";
+  EXPECT_EQ(status, 0) << "sipp log: " << log << "\n" << sent;
+  const auto co = foip_test::confirms(FOIP__SIP_REGISTER_CO);
+  ASSERT_EQ(co.size(), 1u) << sent;
+  EXPECT_EQ(co[0].return_code, 2);
+  EXPECT_EQ(co[0].error_source, 2);
+  EXPECT_EQ(co[0].error_code, 2);
+}
+
+}  // namespace
