@@ -281,6 +281,26 @@ void fill_outgoing_info(sip_call__ctx& c) {
   read_party(ssc_ptr_set(to) ? to : nullptr, i.remote);
 }
 
+// The header images the configuration asks for (get_sip_header_bfi), in
+// the order To, From, Request-URI, P-Asserted-Identity entries, header 72,
+// at most five.
+void fill_header_images(foip__call_info& i, const ssc_hdr_name_addr* to, const ssc_hdr_name_addr* from) {
+  const u16 bits = sip_mgt__glb().glb_sip_param.get_sip_header_bfi;
+  u8 n = 0;
+  auto add = [&](u8 kind, const char* display, const ssc_uri* uri, const char* params) {
+    if ((bits & kind) == 0 || n >= FOIP__SIP_HEADER_IMAGES) return;
+    read_sip_header_image(kind, display, uri, params, i.headers[n++]);
+  };
+  if (ssc_ptr_set(to)) add(FOIP__HDR_TO, to->s1, &to->uri, to->s2);
+  if (ssc_ptr_set(from)) add(FOIP__HDR_FROM, from->s1, &from->uri, from->s2);
+  if (const auto* ru = Ssc_first<ssc_hdr_request_uri>(rx(), H::REQUEST_URI); ssc_ptr_set(ru))
+    add(FOIP__HDR_REQUEST_URI, nullptr, &ru->uri, nullptr);
+  for (auto* p = Ssc_first<ssc_hdr_identity>(rx(), H::P_ASSERTED_IDENTITY); ssc_ptr_set(p); p = p->next)
+    add(FOIP__HDR_P_ASSERTED_IDENTITY, p->s1, &p->uri, nullptr);
+  for (auto* r = Ssc_first<ssc_hdr_referred_by>(rx(), H::REFERRED_BY); ssc_ptr_set(r); r = r->next)
+    add(FOIP__HDR_72, r->s1, &r->uri, r->s2);
+}
+
 // A new INVITE: local from To, remote from From, the transport source.
 void fill_incoming_info(sip_call__ctx& c, const ssc_hdr_name_addr* to) {
   foip__call_info& i = c.info;
@@ -298,6 +318,7 @@ void fill_incoming_info(sip_call__ctx& c, const ssc_hdr_name_addr* to) {
   }
   read_party(ssc_ptr_set(from) ? from : nullptr, i.remote);
   read_product(i, H::USER_AGENT);
+  fill_header_images(i, to, from);
 }
 
 void fill_alert_media_description(const sip_call__ctx& c, foip__alert_media_description& out, u16 total) {
@@ -1134,7 +1155,7 @@ void open_outgoing_call(foip__na_ctx* s) {
   c->state = CALL_PROGRESS;
   c->direction = FOIP_CALL__OUTGOING;
   // An operating mode and transport that offer no medium place no call.
-  sip_mgt__sdp_contents probe;
+  static sip_mgt__sdp_contents probe;  // large: kept off the stack
   if (foip_sdp__create_offer(foip_call__env(s), c->origin_seed, probe) == 0) {
     set_status(*c, 1);
     send_session_mngt(s->nai, FOIP_MGT__SIP_CALL_OPENED, 3, 1, 0, 1);
@@ -1210,8 +1231,13 @@ bool foip_call__timer_current(const sip_call__ctx& c, u16 id) { return c.timer_a
 
 void foip_call__release_session(foip__na_ctx* s) {
   if (!s) return;
+  // The session has answered its user already: the end of the call is
+  // reported to no one else.
   for (sip_call__ctx& c : g_calls)
-    if (c.session == s) c.session = nullptr;
+    if (c.session == s) {
+      c.session = nullptr;
+      c.final_report = 1;
+    }
 }
 
 foip_sdp__env foip_call__env(const foip__na_ctx* s) {

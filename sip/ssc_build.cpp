@@ -6,6 +6,8 @@
 #include <initializer_list>
 #include <vector>
 
+#include "runtime/buffer.h"
+#include "runtime/msg.h"
 #include "runtime/om_os.h"
 #include "sip/ssc_handler.h"
 #include "sip/ssc_helpers.h"
@@ -872,6 +874,49 @@ void self_event_each(u8 event, bool idle_only) {
 
 void ssc_release_idle_entries() { self_event_each(57, true); }
 void ssc_abort_entries() { self_event_each(65, false); }
+
+void ssc_hold_message() {
+  ssc_call* c = ssc_mod().call;
+  ssc_run_state& r = ssc_run();
+  if (c == nullptr || r.msg == nullptr) return;
+  c->held.push_back(r.msg);
+  r.msg = nullptr;
+}
+
+msg_t* ssc_copy_message(const msg_t* m, u8 share) {
+  if (m == nullptr) return nullptr;
+  if (share == 1) {
+    // A copy cut short by an empty buffer pool is no copy.
+    msg_t* c = Copy_msg(m);
+    if (c && Buffer_chain_length(c->p_buffer) != Buffer_chain_length(m->p_buffer)) {
+      Free_msg(c);
+      c = nullptr;
+    }
+    return c;
+  }
+  msg_t* c = Alloc_msg();
+  if (c == nullptr) return nullptr;
+  c->from = m->from;
+  c->to = m->to;
+  c->nai = m->nai;
+  c->sapi = m->sapi;
+  c->conn_id = m->conn_id;
+  c->code = m->code;
+  if (m->p_buffer == nullptr) {
+    Msg_set_inline_body(c, Msg_inline_data(m), m->data_size);
+    return c;
+  }
+  {
+    om_os_lock_hold hold;
+    for (buffer_t* b = m->p_buffer; b; b = b->next) b->link_count = b->link_count == 0 ? 2 : b->link_count + 1;
+  }
+  Msg_attach_chain(c, m->p_buffer);
+  return c;
+}
+
+void ssc_release_held() {
+  if (ssc_call* c = ssc_mod().call) ssc_requeue_deferred(c->held);
+}
 
 // ---- OPTIONS keep-alive ------------------------------------------------------------
 

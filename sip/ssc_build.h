@@ -92,6 +92,14 @@ void ssc_set_local_tag_and_call_id(const ssc_hdr_name_addr* party, const ssc_hdr
 // entry; the current entry is kept.
 void ssc_release_idle_entries();
 void ssc_abort_entries();
+// The received message joins the call's held messages (the handler no
+// longer owns it) / the call's held messages go back to the self-queue.
+void ssc_hold_message();
+void ssc_release_held();
+// A new message with the same header fields and inline data; its data chain
+// shared (one more reference on each buffer) or, with share 1, copied.
+// Null when no message or buffer is left.
+msg_t* ssc_copy_message(const msg_t* m, u8 share);
 
 // ---- OPTIONS keep-alive and profile ------------------------------------------------
 inline constexpr u8 SSC_OPTIONS_DONE = 4;

@@ -7,6 +7,7 @@
 #include "sip/ssc_tx.h"
 #include "sip/ssc_internal.h"
 #include "runtime/entity_ids.h"
+#include "runtime/msg.h"
 #include "runtime/timer.h"
 
 namespace {
@@ -21,6 +22,10 @@ constexpr std::size_t P_NAI = 0, P_CALLS = 2, P_EXTRA = 4, P_AUX = 6, P_REG = 8,
 
 void reset_call(ssc_call& c) {
   ssc_internal::release_handle(c.defaults);
+  for (msg_t* m : c.held) {
+    if (m->from == ENT_SSC) ssc_internal::free_self_message(m);  // its handle number too
+    else Free_msg(m);
+  }
   ssc_call* keep_link = c.free_link;
   c = ssc_call{};
   c.free_link = keep_link;

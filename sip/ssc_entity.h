@@ -69,6 +69,7 @@ struct ssc_config_profile {
 struct ssc_call;
 struct timer_cell_t;
 struct ssc_handle;
+struct msg_t;
 
 inline constexpr u8 SSC_ENTRY_TIMERS = 3;
 
@@ -152,6 +153,9 @@ struct ssc_call {
   ssc_digest_block digest;
   bool closed_by_us = false;
   bool close_pending = false;
+  // Messages held back until the call can take them, oldest first (freed
+  // with the call).
+  std::vector<msg_t*> held;
 };
 
 // Auxiliary record: the profile the user registered (route 'A'), state '0'

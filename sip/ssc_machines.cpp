@@ -630,7 +630,15 @@ u8 register_response() {
     report(false);
     return ENTRY_REGISTERING;
   }
-  if (f.status_class == 1) e->remote_tag[0] = static_cast<char>(SSC_TAG_NONE);
+  if (f.status_class == 1) {
+    e->remote_tag[0] = static_cast<char>(SSC_TAG_NONE);
+    // The registrar's Service-Route replaces the kept one (the route of the
+    // agent's later requests); without one none is kept.
+    if (ssc_handle* d = m.call->defaults) {
+      if (void** head = Ssc_list_head(d, H::SERVICE_ROUTE)) *head = nullptr;
+      if (!ssc_copy_list(d, H::SERVICE_ROUTE, h)) (void)ssc_report_error('d', 'r', 18);
+    }
+  }
   e->refresh_ms = o.refresh_ms;
   if (o.start_timer) (void)ssc_entry_timer_start(e, 0, o.refresh_ms, '0');
   if (o.resend) {
@@ -646,7 +654,9 @@ u8 register_response() {
       e->reg_in_progress = false;
     }
   }
+  // The held registration events are taken up again.
   m.call->control_flags &= static_cast<u8>(~0x02);
+  ssc_release_held();
   return o.next;
 }
 
@@ -686,6 +696,11 @@ u8 register_refresh(u8 event) {
     e->reg_in_progress = true;
   }
   if (event != 54) ssc_entry_timer_stop(e, 0);
+  // Without a SIP-side conn_id the refresh waits a second and tries again.
+  if (m.call->sip_conn == SSC_NO_CONN && ssc_call__bind_sip_conn() != 2) {
+    (void)ssc_entry_timer_start(e, 0, 1000, '0');
+    return ENTRY_REGISTERED;
+  }
   register_send_kept(true);
   return ENTRY_REGISTERING;
 }
@@ -964,8 +979,8 @@ void entry_act(ssc_entry_action a, u8 event, u8* next) {
       (void)ssc_options_step(event);
       break;
     case A::defer_register:
-      // A registration event while a REGISTER runs: the response keeps the
-      // registration standing (deferred bit).
+      // A registration event while a REGISTER runs waits for its response.
+      ssc_hold_message();
       c->control_flags |= 0x02;
       break;
     case A::register_again: register_again(); break;

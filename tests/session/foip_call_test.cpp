@@ -49,10 +49,12 @@ struct ssc_seen {
   u16 t38_media = 0;
   std::string version;  // o= version
   std::vector<u16> ports;
+  bool has_to = false, has_from = false, has_contact = false, has_via = false;
 };
 std::vector<ssc_seen> g_ssc;
 std::vector<foip__alert> g_alerts;
 std::vector<foip__report> g_reports;
+std::vector<foip__report> g_traps;
 struct stop_in_seen {
   u16 conn_id;
   foip__confirm c;
@@ -77,6 +79,10 @@ void fake_ssc(msg_t* m) {
       s.ports.push_back(t->port);
     if (auto* o = Ssc_first<ssc_hdr_sdp_origin>(h, H::ORIGIN_CNCT_DESCR); o && ssc_ptr_set(o->version))
       s.version = o->version;
+    s.has_to = Ssc_first<ssc_hdr_name_addr>(h, H::TO) != nullptr;
+    s.has_from = Ssc_first<ssc_hdr_name_addr>(h, H::FROM) != nullptr;
+    s.has_contact = Ssc_first<ssc_hdr_contact>(h, H::CONTACT) != nullptr;
+    s.has_via = Ssc_first<ssc_hdr_via>(h, H::VIA) != nullptr;
   }
   if (h) (void)Ssc_free_handle(h);
   g_ssc.push_back(s);
@@ -90,8 +96,10 @@ void fake_app(msg_t* m) {
     if (foip_api__read_record(m, FOIP__ALERT_IN, a.get()) == FOIP_API__OK) g_alerts.push_back(*a);
   } else if (m->code == FOIP__REPORT_IN) {
     auto r = std::make_unique<foip__report>();
-    if (foip_api__read_report(m, r.get()) == FOIP_API__OK && r->kind_of_report == FOIP__REPORT__EVT)
-      g_reports.push_back(*r);
+    if (foip_api__read_report(m, r.get()) == FOIP_API__OK) {
+      if (r->kind_of_report == FOIP__REPORT__EVT) g_reports.push_back(*r);
+      if (r->kind_of_report == FOIP__REPORT__TRAP) g_traps.push_back(*r);
+    }
   } else if (m->code == FOIP__STOP_IN && m->conn_id != FOIP__CONN_NONE) {
     stop_in_seen s{m->conn_id, {}};
     if (foip_api__read_stop(m, FOIP__STOP_IN, &s.c, nullptr, nullptr, nullptr) == FOIP_API__OK) g_stop_in.push_back(s);
@@ -272,6 +280,7 @@ class FoipCall : public ::testing::Test {
     g_ssc.clear();
     g_alerts.clear();
     g_reports.clear();
+    g_traps.clear();
     g_stop_in.clear();
     g_t38_events.clear();
     g_console.clear();
@@ -295,12 +304,13 @@ class FoipCall : public ::testing::Test {
     foip__set_layer_hooks({});
   }
 
-  void configure(u8 mode = 1, u32 delay = 1000) {
+  void configure(u8 mode = 1, u32 delay = 1000, u16 header_bfi = 0) {
     foip__global_param g;
     foip_test::global_param(g, 4);
     g.glb_sip_param.sig_nai = SIG;
     g.glb_sip_param.operating_mode = mode;
     g.glb_sip_param.re_invite_delay = delay;
+    g.glb_sip_param.get_sip_header_bfi = header_bfi;
     g.glb_sip_param.local_sip_addr.ip_addr.ip_family = OM_IP_FAMILY_V4;
     std::memcpy(g.glb_sip_param.local_sip_addr.ip_addr.addr.v4.addr, LOOP, 4);
     g.glb_sip_param.local_sip_addr.ip_port = 5060;
@@ -441,6 +451,17 @@ TEST_F(FoipCall, OutgoingCallThatNeverOpensFailsTheStart) {
          simple_from_ssc(CALL_CLOSED_IN, 62);
        },
        0, 3},
+      {"answer without status", 1, 'U',
+       [] {
+         from_ssc(SSC_INVITE_CO, ssc_msg_type::INVITE_RS, 62, [](ssc_handle* h) { add_party(h, H::TO, "peer"); });
+         ASSERT_EQ(g_traps.size(), 1u);
+         EXPECT_EQ(g_traps[0].body.error.trap_foip.trap_code, 23056);
+         EXPECT_STREQ(g_traps[0].body.error.trap_foip.sz_diag,
+                      "FOIP: (process_ssc_invite_co) SSC_INVITE_CO without return code");
+         EXPECT_EQ(g_ssc.back().code, CLOSE);
+         simple_from_ssc(CALL_CLOSED_IN, 62);
+       },
+       0, 6},
       {"far end hangs up", 1, 'U',
        [] {
          simple_from_ssc(SESS_CLOSED_IN, 62);
@@ -455,6 +476,7 @@ TEST_F(FoipCall, OutgoingCallThatNeverOpensFailsTheStart) {
     SCOPED_TRACE(r.name);
     configure(r.mode);
     rec().clear();
+    g_traps.clear();
     if (r.transport == 'T') {
       // The session may ask for TCP while the SIP side has no TCP media.
       foip__glb().t38_tcp_capable = 1;
@@ -475,6 +497,71 @@ TEST_F(FoipCall, OutgoingCallThatNeverOpensFailsTheStart) {
     ASSERT_EQ(foip_api__send_reset_config_rq(), FOIP_API__OK);
     pump();
   }
+}
+
+// A stop before the answer closes the call (ENT_SSC sends the CANCEL); the
+// far end cancelling an incoming call that waits for the application ends
+// it with a FOIP__STOP_IN to the application.
+TEST_F(FoipCall, CancelBothWays) {
+  configure();
+  start_out(0);
+  ASSERT_EQ(foip_api__send_stop_rq(0), FOIP_API__OK);
+  pump();
+  EXPECT_EQ(g_ssc.back().code, CLOSE);
+  EXPECT_EQ(foip_call__record(0).state, FREE_PROGRESS);
+  invite_co(62, 487);  // the INVITE's answer after the CANCEL
+  simple_from_ssc(CALL_CLOSED_IN, 62);
+  EXPECT_EQ(foip_call__record(0).state, CALL_FREE);
+  EXPECT_EQ(foip__session_count(), 0);
+  EXPECT_EQ(foip_test::confirms(FOIP__STOP_CO).size(), 1u);
+
+  invite_in(100, sdp_spec{});
+  ASSERT_EQ(g_alerts.size(), 1u);
+  simple_from_ssc(SESS_CLOSED_IN, 100);
+  EXPECT_EQ(foip_call__record(38).state, FREE_PROGRESS);
+  simple_from_ssc(CALL_CLOSED_IN, 100);
+  EXPECT_EQ(foip_call__record(38).state, CALL_FREE);
+  ASSERT_EQ(g_stop_in.size(), 1u);
+  EXPECT_EQ(g_stop_in[0].conn_id, 100);
+  EXPECT_EQ(g_stop_in[0].c.return_code, 3);
+  // A late answer of the application finds the record free: nothing is sent.
+  const size_t n = g_ssc.size();
+  auto rs = std::make_unique<foip__alert>();
+  rs->answer = FOIP__ALERT_ACCEPT;
+  ASSERT_EQ(foip_api__send_alert_rs(*rs, SIG, FOIP__SAPI, 100), FOIP_API__OK);
+  pump();
+  EXPECT_EQ(g_ssc.size(), n);
+}
+
+// A remote SIP address with neither name nor IPv4: the To header cannot be
+// written, so it is left out whole (trap 21077); the other headers go.
+TEST_F(FoipCall, UnwritableHostLeavesTheHeaderOut) {
+  configure();
+  foip__session_param p;
+  foip_test::outgoing_param(p, 0, dir_->path(), page_);
+  session_common(p, 'U');
+  p.sip_session_param.remote_sip_addr.ip_addr.ip_family = OM_IP_FAMILY_NONE;
+  ASSERT_EQ(foip_api__send_start_rq(0, p), FOIP_API__OK);
+  pump();
+  ASSERT_FALSE(g_ssc.empty());
+  EXPECT_EQ(g_ssc[0].code, SET_PARAM);
+  EXPECT_FALSE(g_ssc[0].has_to);
+  EXPECT_TRUE(g_ssc[0].has_from);
+  EXPECT_TRUE(g_ssc[0].has_contact);
+  EXPECT_TRUE(g_ssc[0].has_via);
+  ASSERT_EQ(g_traps.size(), 1u);
+  EXPECT_EQ(g_traps[0].body.error.trap_foip.trap_code, 21077);
+  EXPECT_STREQ(g_traps[0].body.error.trap_foip.sz_diag,
+               "FOIP: (build_sip_header__to) Foip__sip__remote_sip_ip_family unknown");
+  // An incoming call's set-param carries neither To nor From.
+  g_ssc.clear();
+  start_in(1);
+  invite_in(123, sdp_spec{});
+  ASSERT_FALSE(g_ssc.empty());
+  EXPECT_EQ(g_ssc[0].code, SET_PARAM);
+  EXPECT_FALSE(g_ssc[0].has_to);
+  EXPECT_FALSE(g_ssc[0].has_from);
+  EXPECT_TRUE(g_ssc[0].has_contact);
 }
 
 TEST_F(FoipCall, AllCallRecordsTakenFailsTheNextStartWithStatus6) {
@@ -614,6 +701,57 @@ TEST_F(FoipCall, IncomingCallThroughTheApplication) {
   EXPECT_EQ(g_ssc.size(), n);
 }
 
+// Bits 1, 2, 4, 8 and four P-Asserted-Identity entries: To, From,
+// Request-URI and the first two entries fill the five images.
+TEST_F(FoipCall, AlertCarriesTheHeaderImagesAskedFor) {
+  configure(1, 1000, 1 | 2 | 4 | 8);
+  from_ssc(SSC_INVITE_IN, ssc_msg_type::INVITE, 100, [](ssc_handle* h) {
+    auto* ru = static_cast<ssc_hdr_request_uri*>(Ssc_alloc_header(h, H::REQUEST_URI));
+    ru->uri.scheme = 1;
+    ru->uri.user_form = 'P';
+    ru->uri.tel_global = 1;
+    ru->uri.tel_number = "4930123";
+    ru->uri.host_family = 'N';
+    ru->uri.host_name = "gw.example";
+    ru->uri.port = 5080;
+    ru->uri.user_param = 'P';
+    ru->uri.transport = 'U';
+    add_party(h, H::FROM, "peer");
+    add_party(h, H::TO, "fax1");
+    static const char* const users[] = {"a1", "a2", "a3", "a4"};
+    for (const char* u : users) {
+      auto* p = static_cast<ssc_hdr_identity*>(Ssc_alloc_header(h, H::P_ASSERTED_IDENTITY));
+      p->s1 = "Display Name That Is Long Enough To Be Cut Somewhere Past Sixty-Four Characters";
+      p->uri.scheme = 1;
+      p->uri.user_form = 'U';
+      p->uri.user = u;
+      p->uri.host_family = '4';
+      std::memcpy(p->uri.host_v4, LOOP, 4);
+      p->uri.port = 0xFFFF;
+    }
+    add_sdp(h, sdp_spec{});
+  });
+  ASSERT_EQ(g_alerts.size(), 1u);
+  const foip__sip_header_image* img = g_alerts[0].headers;
+  const u8 kinds[5] = {img[0].kind, img[1].kind, img[2].kind, img[3].kind, img[4].kind};
+  EXPECT_EQ(kinds[0], FOIP__HDR_TO);
+  EXPECT_EQ(kinds[1], FOIP__HDR_FROM);
+  EXPECT_EQ(kinds[2], FOIP__HDR_REQUEST_URI);
+  EXPECT_EQ(kinds[3], FOIP__HDR_P_ASSERTED_IDENTITY);
+  EXPECT_EQ(kinds[4], FOIP__HDR_P_ASSERTED_IDENTITY);
+  EXPECT_STREQ(img[0].user.name, "fax1");
+  EXPECT_EQ(img[2].user_kind, 1);
+  EXPECT_EQ(img[2].user.tel.number_flag, 1);
+  EXPECT_STREQ(img[2].user.tel.number, "4930123");
+  EXPECT_EQ(img[2].host_kind, 1u);
+  EXPECT_STREQ(img[2].host.fqdn, "gw.example");
+  EXPECT_EQ(img[2].port, 5080);
+  EXPECT_EQ(img[2].transport, 1);
+  EXPECT_STREQ(img[3].user.name, "a1");
+  EXPECT_STREQ(img[4].user.name, "a2");
+  EXPECT_EQ(std::strlen(img[3].display_name), sizeof img[3].display_name - 1);  // cut, terminated
+}
+
 TEST_F(FoipCall, RejectOfTheApplicationIsAFinalAnswer) {
   struct row {
     u16 status;
@@ -659,6 +797,8 @@ TEST_F(FoipCall, InviteThatCannotBeTakenIsAnsweredAndItsRecordWaits) {
     std::function<void()> send;
     u16 want;
     const char* want_reason;
+    u16 trap = 0;
+    const char* trap_text = nullptr;
   };
   sdp_spec no_addr;
   no_addr.session_addr = false;
@@ -667,8 +807,10 @@ TEST_F(FoipCall, InviteThatCannotBeTakenIsAnsweredAndItsRecordWaits) {
   sdp_spec tcp_only;
   tcp_only.media = {sdp_media_spec{'I', 40000, SDP_TRANSPORT_TCP}};
   const row rows[] = {
-      {"undecodable", [] { simple_from_ssc(SSC_INVITE_IN, 80); }, 400, "Bad Request"},
-      {"no To", [] { invite_in(80, sdp_spec{}, nullptr); }, 400, "Bad Request"},
+      {"undecodable", [] { simple_from_ssc(SSC_INVITE_IN, 80); }, 400, "Bad Request", 21075,
+       "FOIP: (process_incoming_call_sip_invite_in) Ssc_unformat_msg returns NOK"},
+      {"no To", [] { invite_in(80, sdp_spec{}, nullptr); }, 400, "Bad Request", 23053,
+       "FOIP: (process_incoming_call_sip_invite_in) SIP_INVITE_IN without field To:"},
       {"no media address", [&] { invite_in(80, no_addr); }, 400, "NO remote media IP address"},
       {"twelve media lines", [&] { invite_in(80, twelve); }, 488, "Not Acceptable Here"},
       {"no compatible media", [&] { invite_in(80, tcp_only, "fax3"); }, 415, "No compatible T.38 capabilites"},
@@ -677,8 +819,16 @@ TEST_F(FoipCall, InviteThatCannotBeTakenIsAnsweredAndItsRecordWaits) {
   for (const row& r : rows) {
     SCOPED_TRACE(r.name);
     g_ssc.clear();
+    g_traps.clear();
     start_in(3);
     r.send();
+    if (r.trap) {
+      ASSERT_EQ(g_traps.size(), 1u);
+      EXPECT_EQ(g_traps[0].body.error.trap_foip.trap_code, r.trap);
+      EXPECT_STREQ(g_traps[0].body.error.trap_foip.sz_diag, r.trap_text);
+    } else {
+      EXPECT_TRUE(g_traps.empty());
+    }
     ASSERT_FALSE(g_ssc.empty()) << lines();
     EXPECT_EQ(g_ssc.back().code, CLOSE);
     EXPECT_EQ(g_ssc.back().status, r.want);
@@ -804,6 +954,64 @@ TEST_F(FoipCall, RegisterSendsAndUnregisterOfAFreeRecordAnswersAtOnce) {
   EXPECT_EQ(g_ssc[0].conn_id, 0);
   EXPECT_EQ(sip_mgt__glb().reg[0].state, SIP_REGISTER__SENT);
   EXPECT_NE(sip_mgt__glb().reg[0].held_register, nullptr);
+  // The registrar's 200: FOIP__SIP_REGISTER_CO (2, 2, 2) on record 0.
+  from_ssc(SSC_REGISTER_CO, ssc_msg_type::REGISTER_RS, 0, [](ssc_handle* h) {
+    auto* st = static_cast<ssc_hdr_status*>(Ssc_alloc_header(h, H::RETURN_CODE));
+    st->code = 200;
+    st->reason = "OK";
+  });
+  co = foip_test::confirms(FOIP__SIP_REGISTER_CO);
+  ASSERT_EQ(co.size(), 2u);
+  EXPECT_EQ(co[1].return_code, 2);
+  EXPECT_EQ(co[1].error_source, 2);
+  EXPECT_EQ(co[1].error_code, 2);
+  EXPECT_EQ(sip_mgt__glb().reg[0].state, SIP_REGISTER__REGISTERED);
+  // Un-registering it sends a REGISTER with Expires 0; the answer comes when
+  // ENT_SSC closes the registration.
+  ASSERT_EQ(foip_api__send_sip_unregister_rq(7, 0), FOIP_API__OK);
+  pump();
+  ASSERT_EQ(g_ssc.size(), 2u);
+  EXPECT_EQ(g_ssc[1].code, SSC_REGISTER_RQ);
+  EXPECT_EQ(sip_mgt__glb().reg[0].state, SIP_REGISTER__UNREGISTER_SENT);
+  // A second request for the same record is answered at once, the held one kept.
+  ASSERT_EQ(foip_api__send_sip_unregister_rq(7, 0), FOIP_API__OK);
+  pump();
+  co = foip_test::confirms(FOIP__SIP_UNREGISTER_CO);
+  ASSERT_EQ(co.size(), 2u);
+  EXPECT_EQ(co[1].error_code, 35);
+  EXPECT_NE(sip_mgt__glb().reg[0].held_unregister, nullptr);
+  simple_from_ssc(CALL_CLOSED_IN, 0);
+  co = foip_test::confirms(FOIP__SIP_UNREGISTER_CO);
+  ASSERT_EQ(co.size(), 3u);
+  EXPECT_EQ(co[2].return_code, 2);
+  EXPECT_EQ(co[2].error_code, 2);
+  EXPECT_EQ(sip_mgt__glb().reg[0].state, SIP_REGISTER__FREE);
+}
+
+// After our audio answer the far end's ACK without SDP only lets the wait
+// end in our re-INVITE (mode 2), with T.38 only and a new o= version.
+TEST_F(FoipCall, AckWithoutSdpArmsOurReinvite) {
+  configure(FOIP__SEND_RE_INVITE, 500);
+  start_in(1);
+  sdp_spec audio;
+  audio.media = {sdp_media_spec{'U', 30000, 0, 0, {8, 0}}};
+  invite_in(123, audio);
+  ASSERT_EQ(g_ssc.back().status, 200);
+  const std::string answer_version = g_ssc.back().version;
+  sip_call__ctx& c = foip_call__record(61);
+  EXPECT_EQ(c.re_invite_allowed, 0);
+  run_for(700);  // the wait ends but the re-INVITE is not allowed yet
+  EXPECT_EQ(g_ssc.back().code, ANSWER);
+  ack_in(123);
+  EXPECT_EQ(c.re_invite_allowed, 1);
+  EXPECT_EQ(c.state, CALL_PROGRESS_2);
+  run_for(700);
+  ASSERT_EQ(g_ssc.back().code, INVITE);
+  EXPECT_EQ(g_ssc.back().t38_media, 1);
+  EXPECT_EQ(std::stoul(g_ssc.back().version), std::stoul(answer_version) + 1);
+  invite_co(123, 200);
+  EXPECT_EQ(c.state, CALL_DONE);
+  EXPECT_EQ(foip__session_state(1), FOIP_MGT__RUNNING);
 }
 
 }  // namespace

@@ -566,3 +566,66 @@ TEST_F(SscBuild, IdleEntriesReleasedAllAborted) {
   EXPECT_EQ(ssc_mod().entry, first_entry);
   EXPECT_EQ(drain(), (std::vector<std::pair<u8, u8>>{{65, 0}, {65, 1}, {65, 2}}));
 }
+
+// A held message waits on its call and is handled again, classified as
+// before, when the call releases its held messages; one still held when
+// the agent is reset goes with its call.
+TEST_F(SscBuild, HeldMessageHandledAgainOnRelease) {
+  std::vector<u8> events;
+  g_machine = [&] {
+    const u8 ev = ssc_mod().event;
+    events.push_back(ev);
+    if (ev == 11 && events.size() == 1) ssc_hold_message();  // the user's BYE waits
+    if (ev == 7) ssc_release_held();                         // until the user's CANCEL
+  };
+  const auto user = [&](ssc_msg_type t, code_t code) {
+    ssc_handle* h = Ssc_alloc_handle();
+    ASSERT_EQ(Ssc_init_handle(h, t), 2);
+    from_user(h, code, 4);
+  };
+  // Messages out of both pools (a freed message may refill the reserve).
+  const auto msgs_out = [] { return om_os_msg_pool_stats().in_use - om_os_it_msg_pool_stats().count; };
+  const int msgs_before = msgs_out();
+  user(ssc_msg_type::BYE, SSC_BYE_RQ);
+  EXPECT_EQ(msgs_out(), msgs_before + 1);  // the BYE is held
+  user(ssc_msg_type::CANCEL, SSC_CANCEL_RQ);
+  EXPECT_EQ(events, (std::vector<u8>{11, 7, 11}));
+  EXPECT_EQ(msgs_out(), msgs_before);
+  // Held at the reset: freed with the call.
+  events.clear();
+  user(ssc_msg_type::BYE, SSC_BYE_RQ);
+  EXPECT_EQ(events, (std::vector<u8>{11}));
+  send_data(ENT_SM, SM_RST_CFG_RQ, {0}, NAI);
+  rt_test::rec().clear();
+  EXPECT_EQ(msgs_out(), msgs_before);
+}
+
+// A message copy: inline data copied; a chain shared (both free it) or,
+// with share 1, copied byte for byte into buffers of its own.
+TEST_F(SscBuild, MessageCopySharedOrOwn) {
+  msg_t* in = rt_test::make_msg(ENT_SIP, ENT_SSC, 63, {1, 2, 3}, NAI, 7);
+  msg_t* c = ssc_copy_message(in, 0);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(rt_test::describe(c).data, (std::vector<u8>{1, 2, 3}));
+  EXPECT_EQ(c->conn_id, 7);
+  EXPECT_EQ(c->code, 63);
+  Free_msg(c);
+  Free_msg(in);
+
+  std::vector<u8> big(3000);
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<u8>(i * 7);
+  for (u8 share : {0, 1}) {
+    in = rt_test::make_msg(ENT_SIP, ENT_SSC, 225, {}, NAI, 7);
+    Msg_attach_chain(in, Store_data_in_buffers(big.data(), static_cast<u32>(big.size()), nullptr));
+    const int buffers_before = om_os_buffer_pool_stats().in_use - om_os_it_buffer_pool_stats().count;
+    c = ssc_copy_message(in, share);
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->p_buffer == in->p_buffer, share == 0);
+    EXPECT_EQ(rt_test::chain_bytes(c->p_buffer), big);
+    const int buffers_after = om_os_buffer_pool_stats().in_use - om_os_it_buffer_pool_stats().count;
+    EXPECT_EQ(buffers_after - buffers_before, share == 1 ? static_cast<int>(rt_test::chain_count(in->p_buffer)) : 0);
+    Free_msg(in);
+    EXPECT_EQ(rt_test::chain_bytes(c->p_buffer), big);  // still there after the original went
+    Free_msg(c);
+  }
+}

@@ -632,6 +632,42 @@ TEST_F(SscMachines, CancelWithSessionNoticesAnswers200And487) {
   EXPECT_FALSE(call_open(in_conn));
 }
 
+TEST_F(SscMachines, CancelWithoutSessionNoticesIsTheUsersToAnswer) {
+  const u16 number = offered_call();
+  peer(peer_request("CANCEL", "1", "", "z9hG4bKin1"));
+  auto u = to_user();
+  ASSERT_EQ(codes(u), std::vector<code_t>{SSC_CANCEL_IN});
+  EXPECT_TRUE(wire().empty()) << "the user answers";
+  ssc_handle* ok = new_handle(ssc_msg_type::CANCEL_RS);
+  auto* st = static_cast<ssc_hdr_status*>(Ssc_alloc_header(ok, H::RETURN_CODE));
+  st->code = 200;
+  st->reason = "OK";
+  ok->transaction_number = number;
+  user(SSC_CANCEL_RS, ok, in_conn);
+  auto w = wire();
+  ASSERT_EQ(w.size(), 2u);
+  EXPECT_EQ(first_line(w[0]), "SIP/2.0 200 OK");
+  EXPECT_NE(header(w[0], "CSeq").find("CANCEL"), std::string::npos);
+  EXPECT_EQ(first_line(w[1]), "SIP/2.0 487 Request Terminated");
+  EXPECT_NE(header(w[1], "CSeq").find("INVITE"), std::string::npos);
+}
+
+TEST_F(SscMachines, ByeWithSessionNoticesIsAnsweredHere) {
+  ssc_mod().ua->option_byte = 0x01;
+  const std::string inv = active_call();
+  std::string bye = "BYE sip:tessaly@127.0.0.1:5060 SIP/2.0\r\n";
+  bye += "Via: SIP/2.0/UDP 127.0.0.1:5070;branch=z9hG4bKb1\r\n";
+  bye += "From: " + header(respond(inv, "200 OK", "callee1"), "To") + "\r\n";
+  bye += "To: " + header(inv, "From") + "\r\n";
+  bye += "Call-ID: " + header(inv, "Call-ID") + "\r\nCSeq: 7 BYE\r\nContent-Length: 0\r\n\r\n";
+  peer(bye);
+  auto w = wire();
+  ASSERT_EQ(w.size(), 1u);
+  EXPECT_EQ(first_line(w[0]), "SIP/2.0 200 OK");
+  EXPECT_EQ(codes(to_user()), (std::vector<code_t>{SESS_CLOSED_IN, CALL_CLOSED_IN}));
+  EXPECT_FALSE(call_open());
+}
+
 TEST_F(SscMachines, CrossingByesAreBothAnswered) {
   const std::string inv = active_call();
   user(SSC_BYE_RQ, new_handle(ssc_msg_type::BYE));
@@ -720,6 +756,10 @@ TEST_F(SscMachines, RegistrationChallengedRefreshedAndRemoved) {
   ASSERT_EQ(w.size(), 1u);
   EXPECT_EQ(header(w[0], "Expires"), "0");
   EXPECT_EQ(header(w[0], "Call-ID"), header(second, "Call-ID"));
+  // The nonce count goes on with the nonce (never 1 again: a replay).
+  const std::string cred3 = header(w[0], "Authorization");
+  EXPECT_EQ(param(cred3, "nc"), "00000003");
+  EXPECT_EQ(param(cred3, "response"), expected_response(cred3, "REGISTER", "secret"));
   peer(respond(w[0], "200 OK", "reg1"));
   u = to_user();
   ASSERT_FALSE(u.empty());
@@ -788,6 +828,25 @@ TEST_F(SscMachines, UnexpectedEventsAreReportedAndTheStateKept) {
   EXPECT_TRUE(wire().empty());
   ASSERT_TRUE(call_open(in_conn));
   EXPECT_EQ(ssc_mod().call->state, CALL_OFFERED);
+  reports.clear();
+
+  // A close while an OPTIONS outside a dialog runs (call state 12): the
+  // same report, the OPTIONS goes on, nothing re-sent.
+  ssc_handle* o = new_handle(ssc_msg_type::OPTIONS);
+  ssc_test::invite_fields f;
+  f.addr_port = PEER_PORT;
+  add_invite_headers(o, f);
+  o->transaction_number = 4;
+  user(SSC_OPTIONS_RQ, o);
+  ASSERT_EQ(wire().size(), 1u);
+  user(CLOSE_SESS_RQ, new_handle(ssc_msg_type::CLOSE_SESSION));
+  u = to_user();
+  ASSERT_EQ(codes(u), std::vector<code_t>{SSC_ERROR_IN});
+  EXPECT_EQ(u[0].data[2] | (u[0].data[3] << 8), 900);
+  EXPECT_EQ(reports, "b");
+  EXPECT_TRUE(wire().empty());
+  ASSERT_TRUE(call_open());
+  EXPECT_EQ(ssc_mod().call->state, CALL_OPTIONS);
 }
 
 }  // namespace

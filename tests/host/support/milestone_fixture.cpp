@@ -16,6 +16,7 @@
 #include "runtime/sock.h"
 #include "runtime/timer.h"
 #include "session/foip.h"
+#include "session/foip_t38_mgt.h"
 #include "t38/t38_entity.h"
 
 namespace milestone {
@@ -102,6 +103,7 @@ void MilestoneTest::MakeArea(char transport, uint16_t media_port, uint16_t peer_
   for (const char* name : {"Tessaly/session01.cfg", "Tessaly/session02.cfg"}) {
     std::string cfg = kvtest::ReadFile(area_.File(name));
     Replace(cfg, "[General]\n", "[General]\nkind of T.38 transport = " + kind + "\n");
+    cfg += "\n[T.38 media address]\nlocal media IP address = 127.0.0.1\n";
     kvtest::WriteFile(area_.File(name), cfg);
   }
   sip_standin__set_peer({{127, 0, 0, 1}, peer_port});
@@ -256,7 +258,9 @@ void MilestoneTest::ReceiveScenario(char transport, uint16_t media_port) {
   ASSERT_TRUE(r && r->status.kind == FAX_STATUS_REQUEST_DONE);
   peer.start();
   r = NextOf({FAX_STATUS_FAX_RECEIVED, FAX_STATUS_FAX_NOT_RECEIVED, FAX_STATUS_SESSION_LOST}, 90000);
-  ASSERT_TRUE(r.has_value()) << "no final status";
+  ASSERT_TRUE(r.has_value()) << "no final status; T.38 state " << int(t38_mgt__get_ctx(1).state) << " error "
+                             << int(t38_mgt__get_ctx(1).error_source) << "/" << int(t38_mgt__get_ctx(1).error_code)
+                             << " session state " << int(foip__session_state(1));
   EXPECT_EQ(r->status.kind, FAX_STATUS_FAX_RECEIVED) << "value " << r->status.value << " " << r->status.text;
   const double seconds = std::chrono::duration<double>(clock_type::now() - started).count();
   std::printf("[ milestone ] receive over %s: %.2f s\n", transport == 'T' ? "TPKT" : "UDPTL", seconds);

@@ -112,7 +112,11 @@ struct peer_run {
   clock_type::time_point cfr_at{};
   bool cfr_sent = false;
   bool phase_e = false;
-  bool quit = false;  // the connection broke or the peer died
+  bool quit = false;  // the peer died, or the far end broke the protocol
+  // The far end closed the connection (after its DCN, normally): spandsp
+  // runs on without the line for a moment to reach phase E.
+  bool closed = false;
+  clock_type::time_point closed_at{};
 };
 
 int on_tx(t38_core_state_t*, void* user, const uint8_t* buf, int len, int count) {
@@ -244,6 +248,7 @@ void t38_live_peer::run() {
 
   auto last = clock_type::now();
   while (!r.phase_e && !r.quit && !expired()) {
+    if (r.closed && clock_type::now() - r.closed_at > std::chrono::seconds(3)) break;
     // spandsp's clock, in samples of 8 kHz.
     const auto now = clock_type::now();
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - last).count();
@@ -255,7 +260,7 @@ void t38_live_peer::run() {
       if (o_.tcp) {
         bytes frame{3, 0, static_cast<uint8_t>((ifp.size() + 4) >> 8), static_cast<uint8_t>(ifp.size() + 4)};
         frame.insert(frame.end(), ifp.begin(), ifp.end());
-        if (send(io, frame.data(), frame.size(), MSG_NOSIGNAL) < 0) r.quit = true;
+        if (!r.closed) (void)send(io, frame.data(), frame.size(), MSG_NOSIGNAL);
       } else {
         const bytes d = udptl_encode(tx_seq++, ifp, history);
         history.push_front(ifp);
@@ -276,14 +281,19 @@ void t38_live_peer::run() {
       died = true;
       break;
     }
+    if (r.closed) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      continue;
+    }
     pollfd p{io, POLLIN, 0};
     if (poll(&p, 1, 5) <= 0) continue;
     uint8_t buf[4096];
     if (o_.tcp) {
       const ssize_t n = recv(io, buf, sizeof buf, 0);
       if (n <= 0) {
-        r.quit = true;
-        break;
+        r.closed = true;
+        r.closed_at = clock_type::now();
+        continue;
       }
       stream.insert(stream.end(), buf, buf + n);
       while (stream.size() >= 4) {
