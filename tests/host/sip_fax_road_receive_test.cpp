@@ -37,8 +37,9 @@ TEST_F(SipRoadTest, ReceivesThreePagesOverSipAndUdptl) {
   if (HasFatalFailure()) return;
 
   const auto started = clock_type::now();
-  sipp_process sipp(peer_dir_.path(), Scenario("uac-t38-call.xml"), kGateway, kSip,
-                    {{"peer_port", std::to_string(peer.port())}, {"did", "0000001"}});
+  sipp_process sipp(
+      peer_dir_.path(), Scenario("uac-t38-call.xml"), kGateway, kSip,
+      {{"peer_port", std::to_string(peer.port())}, {"did", "0000001"}, {"remote_file", peer_dir_.File("remote.txt")}});
   std::optional<tessaly_test::Reply> r = NextOf({}, 10000);
   ASSERT_TRUE(r && r->type == TESSALY_RING_IN) << "no ring";
   EXPECT_STREQ(r->ring.called, "0000001");
@@ -56,6 +57,8 @@ TEST_F(SipRoadTest, ReceivesThreePagesOverSipAndUdptl) {
   EXPECT_EQ(peer.completion.load(), T30_ERR_OK);
   ExpectPages(ReceivedFile(), pages);
   EXPECT_EQ(sipp.wait(20000), 0) << sipp.errors() << sipp.messages();
+  // The answer's media address: the session's UDPTL port on loopback.
+  EXPECT_EQ(kvtest::ReadFile(peer_dir_.File("remote.txt")), "127.0.0.1 " + std::to_string(kMedia + 2) + "\n");
   EXPECT_TRUE(StopTessaly());
 }
 

@@ -123,6 +123,9 @@ void SipRoadTest::MakeArea(uint16_t sip_port, uint16_t gateway_port, uint16_t me
   for (const char* name : {"Tessaly/session01.cfg", "Tessaly/session02.cfg"}) {
     std::string cfg = kvtest::ReadFile(area_.File(name));
     Replace(cfg, "[General]\n", "[General]\nkind of T.38 transport = UDP\n");
+    // Sessions built from these files keep the host's first address for
+    // their media unless told: the media stay on loopback.
+    cfg += "\n[T.38 media address]\nlocal media IP address = 127.0.0.1\n";
     // The session's T.38, fax, management and message events, read when a case fails.
     cfg += "\n[Traces / Reports]\nrecord event = T38_EVT | FAX_EVT | USR_MNGT_EVT | USR_MSG\nevent file name = " +
            std::string(name).substr(8, 9) + "_events.txt\n";
