@@ -237,7 +237,7 @@ void SipRoadTest::ExpectPages(const std::string& path, const std::vector<fax_tes
   }
 }
 
-void SipRoadTest::WriteFaxTiff(const std::string& path, const std::vector<fax_test::page>& pages) {
+void write_fax_tiff(const std::string& path, const std::vector<fax_test::page>& pages) {
   TIFF* t = TIFFOpen(path.c_str(), "w");
   ASSERT_NE(t, nullptr) << path;
   for (size_t i = 0; i < pages.size(); ++i) {

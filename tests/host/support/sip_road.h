@@ -50,6 +50,9 @@ class sipp_process {
   pid_t pid_ = -1;
 };
 
+// A fine-resolution MH fax file of `pages`, as a fax server stores them.
+void write_fax_tiff(const std::string& path, const std::vector<fax_test::page>& pages);
+
 class SipRoadTest : public ::testing::Test {
  protected:
   // A server area whose SIP side listens on `sip_port`, calls the gateway at
@@ -66,8 +69,9 @@ class SipRoadTest : public ::testing::Test {
   std::optional<tessaly_test::Reply> NextOf(std::initializer_list<uint16_t> kinds, int ms);
   // Every page of `path` equals `pages`, pixel for pixel (libtiff).
   void ExpectPages(const std::string& path, const std::vector<fax_test::page>& pages);
-  // A fine-resolution MH fax file of `pages`, as a fax server stores them.
-  static void WriteFaxTiff(const std::string& path, const std::vector<fax_test::page>& pages);
+  static void WriteFaxTiff(const std::string& path, const std::vector<fax_test::page>& pages) {
+    write_fax_tiff(path, pages);
+  }
 
   std::string PagesFile() const { return area_.File("Tessaly/pages/page1.tif"); }
   std::string ReceivedFile() const { return area_.File("Tessaly/rcv/in.tif"); }
