@@ -185,9 +185,9 @@ void SipRoadTest::TearDown() {
   controller_.reset();
   if (::testing::Test::HasFailure() && std::getenv("TESSALY_TEST_LOG"))
     std::fprintf(stderr, "%s\n%s", Log().c_str(), Traces().c_str());
-  // SIP_ROAD_KEEP=<folder>: the area and sipp's logs of a failed case are
-  // copied there.
-  if (const char* keep = std::getenv("SIP_ROAD_KEEP"); keep && ::testing::Test::HasFailure()) {
+  // SIP_ROAD_KEEP=<folder>: the area and sipp's logs of the case are copied
+  // there.
+  if (const char* keep = std::getenv("SIP_ROAD_KEEP")) {
     const std::string cmd =
         "mkdir -p '" + std::string(keep) + "' && cp -r " + area_.path() + " " + peer_dir_.path() + " '" + keep + "'";
     (void)std::system(cmd.c_str());
