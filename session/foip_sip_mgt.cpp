@@ -292,6 +292,8 @@ void sip_register__automaton(u8 event, sip_register__ctx* r) {
           msg_t* held = r->held_register;
           r->held_register = nullptr;
           foip__send_confirm(held, FOIP__SIP_REGISTER_CO, 2, 2, 2, r->user_nai, r->conn_id);
+          print_reg("\n(User nai %d, conn_id %3d) SSC Evt (Register): Send FOIP__SIP_REGISTER_CO (OK)", r->user_nai,
+                    r->conn_id);
         }
         r->state = st ? SIP_REGISTER__REGISTERED : SIP_REGISTER__UNREGISTER_ANSWERED;
       } else if (r->state == SIP_REGISTER__UNREGISTER_SENT) {
@@ -315,11 +317,19 @@ void sip_register__automaton(u8 event, sip_register__ctx* r) {
   // The record is free again: the user learns the end of what it asked for.
   if (msg_t* held = r->held_register) {
     r->held_register = nullptr;
-    foip__send_confirm(held, FOIP__SIP_REGISTER_CO, 3, static_cast<u8>(r->last_status / 100),
-                       static_cast<u8>(r->last_status % 100), r->user_nai, r->conn_id);
+    const u8 source = static_cast<u8>(r->last_status / 100), code = static_cast<u8>(r->last_status % 100);
+    char line[198];
+    std::snprintf(
+        line, sizeof line,
+        "\n(User nai %d)              SSC Evt (Register): Send FOIP__SIP_REGISTER_CO (NOK, Err Src: %d  Code: %d)",
+        r->user_nai, source, code);
+    foip_trc__print_event(g_sip.glb_sip_param.sig_nai, FOIP__SIP_EVT_1, line);
+    foip__send_confirm(held, FOIP__SIP_REGISTER_CO, 3, source, code, r->user_nai, r->conn_id);
   }
   if (msg_t* held = r->held_unregister) {
     r->held_unregister = nullptr;
+    print_reg("\n(User nai %d, conn_id %3d) SSC Evt (Register): Send FOIP__SIP_UNREGISTER_CO (OK)", r->user_nai,
+              r->conn_id);
     foip__send_confirm(held, FOIP__SIP_UNREGISTER_CO, 2, 2, 2, r->user_nai, r->conn_id);
   }
   r->user_nai = 0xFFFF;

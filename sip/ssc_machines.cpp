@@ -113,12 +113,24 @@ std::size_t request_uri_text(ssc_handle* h, char* out, std::size_t size) {
       t += other;
     }
   };
-  if (u.port != 0xFFFF) t += ":" + std::to_string(u.port);
+  if (u.port != 0xFFFF) {
+    t += ':';
+    t += std::to_string(u.port);
+  }
   coded(";transport=", sip_vt_uri_transport, u.transport, u.transport_text);
-  if (u.ttl != 0xFF) t += ";ttl=" + std::to_string(u.ttl);
-  if (text(u.maddr)) t += std::string(";maddr=") + u.maddr;
+  if (u.ttl != 0xFF) {
+    t += ";ttl=";
+    t += std::to_string(u.ttl);
+  }
+  if (text(u.maddr)) {
+    t += ";maddr=";
+    t += u.maddr;
+  }
   coded(";user=", sip_vt_user_param, u.user_param, u.user_param_text);
-  if (text(ru->params)) t += std::string(";") + ru->params;
+  if (text(ru->params)) {
+    t += ';';
+    t += ru->params;
+  }
   if (t.size() + 1 >= size) {
     out[0] = '\0';
     return 0;

@@ -395,7 +395,7 @@ std::string recomputed(const std::vector<std::string>& f, const std::string& met
 const char* const AUTH_FIELDS =
     "-e sip.Method -e sip.r-uri -e sip.auth.username -e sip.auth.realm -e sip.auth.nonce -e sip.auth.uri -e "
     "sip.auth.nc -e sip.auth.cnonce -e sip.auth.qop -e sip.auth.digest.response -e sip.Call-ID -e sip.CSeq.seq -e "
-    "frame.time_relative";
+    "frame.time_relative -e sip.Expires";
 
 // Every credentials header on the wire: its uri is the Request-URI, its
 // response recomputes, its nc counts up from 1.  The requests with
@@ -534,6 +534,9 @@ TEST_F(SscMachinesSipp, UasRegisterChallengeRefreshAndDeregistration) {
       ok_at = std::atof(r[12].c_str());
   const double gap = std::atof(with[1][12].c_str()) - ok_at;
   EXPECT_NEAR(gap, 2.0, 0.1) << "refresh spacing";
+  // The last one removes the registration.
+  ASSERT_GE(with.back().size(), 14u);
+  EXPECT_EQ(with.back()[13], "0");
 }
 
 TEST_F(SscMachinesSipp, UacCancelWithSessionNotices) {

@@ -21,13 +21,15 @@ constexpr u8 kCallNameSize = 24;
 
 std::mutex g_lock;
 sip_standin_peer g_peer;
+std::map<nai_t, sip_standin_peer> g_session_peers;
 char g_called[kCallNameSize] = "";
 nai_t g_bound = FOIP__NAI_GLOBAL;  // session of the offered call
 int g_call_token = 0;              // the "call record" a session points at
 
-sip_standin_peer peer() {
+sip_standin_peer peer(nai_t nai = FOIP__NAI_GLOBAL) {
   std::lock_guard<std::mutex> hold(g_lock);
-  return g_peer;
+  const auto it = g_session_peers.find(nai);
+  return it == g_session_peers.end() ? g_peer : it->second;
 }
 
 kv::t38::t38__t38_capabilities udp_caps(const foip__t38_udptl_cap& c) {
@@ -48,7 +50,7 @@ kv::t38::t38__t38_capabilities udp_caps(const foip__t38_udptl_cap& c) {
 // What the SDP answer gives the T.38 management: the peer and its
 // capabilities.
 void write_media(foip__na_ctx* s) {
-  const sip_standin_peer p = peer();
+  const sip_standin_peer p = peer(s->nai);
   t38_mgt__remote_media r;
   r.addr_kind = 4;
   std::memcpy(r.ipv4, p.ipv4, 4);
@@ -147,6 +149,11 @@ void release_call(foip__na_ctx* s) {
 void sip_standin__set_peer(const sip_standin_peer& p) {
   std::lock_guard<std::mutex> hold(g_lock);
   g_peer = p;
+}
+
+void sip_standin__set_session_peer(nai_t nai, const sip_standin_peer& p) {
+  std::lock_guard<std::mutex> hold(g_lock);
+  g_session_peers[nai] = p;
 }
 
 void sip_standin__install(foip__layer_hooks& h) {

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 
 #include "session/foip.h"
 
@@ -26,6 +27,8 @@ struct sip_standin_peer {
   uint16_t port = 0;
 };
 void sip_standin__set_peer(const sip_standin_peer& peer);
+// A peer of its own for the session of `nai` (several calls at once).
+void sip_standin__set_session_peer(nai_t nai, const sip_standin_peer& peer);
 
 // HostOptions::adjust_layer_hooks.
 void sip_standin__install(foip__layer_hooks& hooks);
