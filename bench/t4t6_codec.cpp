@@ -233,7 +233,7 @@ bool check_document() {
       std::fill(bitmap.begin(), bitmap.end(), 0xA5);
       const uint32_t lines = ours_decode(pages[i], coding, bitmap);
       if (lines != p.height || !std::equal(p.bits.begin(), p.bits.end(), bitmap.begin())) {
-        std::fprintf(stderr, "%s page %zu: our decode differs from the page\n", coding_name(coding), i);
+        (void)std::fprintf(stderr, "%s page %zu: our decode differs from the page\n", coding_name(coding), i);
         ok = false;
       }
     }
@@ -247,13 +247,13 @@ bool check_document() {
       std::fill(bitmap.begin(), bitmap.end(), 0xA5);
       const tmsize_t n = TIFFReadEncodedStrip(t, 0, bitmap.data(), tmsize_t(bitmap.size()));
       if (n != tmsize_t(p.bits.size()) || !std::equal(p.bits.begin(), p.bits.end(), bitmap.begin())) {
-        std::fprintf(stderr, "%s page %zu: libtiff's decode differs from the page\n", coding_name(coding), i);
+        (void)std::fprintf(stderr, "%s page %zu: libtiff's decode differs from the page\n", coding_name(coding), i);
         ok = false;
       }
     } while (++i < document().size() && TIFFReadDirectory(t));
     TIFFClose(t);
     if (i != document().size()) {
-      std::fprintf(stderr, "%s: libtiff wrote %zu of %zu pages\n", coding_name(coding), i, document().size());
+      (void)std::fprintf(stderr, "%s: libtiff wrote %zu of %zu pages\n", coding_name(coding), i, document().size());
       ok = false;
     }
 #endif

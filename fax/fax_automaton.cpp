@@ -609,8 +609,8 @@ void trace_step(fax_auto__session* s, int e, u8 old, u8 now) {
   d[4] = static_cast<u8>('a' + old);
   char* text = reinterpret_cast<char*>(d.data() + 5);
   const size_t max = room > 17 ? room - 17 : 0;
-  std::snprintf(text, max + 1, "Evt: %s  Cur state: %s  New state: %s  Branch (%c%c) Func: %s", kEventNames[e],
-                fax_state_name(old), fax_state_name(now), 'a' + e, 'a' + old, g_action);
+  (void)std::snprintf(text, max + 1, "Evt: %s  Cur state: %s  New state: %s  Branch (%c%c) Func: %s", kEventNames[e],
+                      fax_state_name(old), fax_state_name(now), 'a' + e, 'a' + old, g_action);
   const u32 n = static_cast<u32>(std::strlen(text)) + 6;
   msg_t* m = Alloc_msg();
   if (!m) return;

@@ -278,7 +278,9 @@ void fill_report(const fax_page& pg, u8 event, u16 number, const std::string& fi
   std::memset(r, 0, FAX_REPORT_RECORD_SIZE);
   r[fax_rep::EVENT] = event;
   put_le16(r + fax_rep::PAGE_NUMBER, number);
-  std::memcpy(r + fax_rep::FILE_NAME, file.data(), file.size() < 99 ? file.size() : 99);
+  // The record is zeroed above: the name's last byte of the 100 stays 0.
+  std::memcpy(r + fax_rep::FILE_NAME, file.data(),  // NOLINT(bugprone-not-null-terminated-result)
+              file.size() < 99 ? file.size() : 99);
   r[fax_rep::ENCODING] = pg.encoding;
   put_le16(r + fax_rep::RESOLUTION, pg.resolution);
   r[fax_rep::WIDTH] = static_cast<u8>(pg.width_code);
@@ -328,7 +330,7 @@ u8 send_data(fax_auto__session* s, u8* buf, u32* len) {
   }
   *len = static_cast<u32>(got);
   if (got == room) return 2;
-  std::fclose(s->page_file);
+  (void)std::fclose(s->page_file);  // read to its end
   s->page_file = nullptr;
   if (s->pages_sent < s->pages_to_send) {
     const fax_page& next = s->send_pages[(s->current + 1) % s->send_pages.size()];
@@ -460,13 +462,13 @@ u8 end_received_page(fax_auto__session* s, const u8* d) {
   if (s->rcv_row < FAX_PG_ROWS) ++s->rcv_row;
   fax_send_report(s, r);
   const bool flushed = std::fflush(s->page_file) == 0;
-  std::fclose(s->page_file);
+  const bool closed = std::fclose(s->page_file) == 0;
   s->page_file = nullptr;
   tiff__pg_header hdr;
-  const bool written = flushed && pg.lines > 0 &&
+  const bool written = flushed && closed && pg.lines > 0 &&
                        fax_rcv_page_header(pg, pg.width_code, c.byte(fax_cfg::RCV_FILL_ORDER), s->remote_id, &hdr) &&
                        s->rcv_file.write_page(&hdr, s->tmp_name);
-  std::remove(s->tmp_name.c_str());
+  (void)std::remove(s->tmp_name.c_str());
   s->tmp_name.clear();
   if (!written) {
     fax_end_session(s, 3, FAX_SOURCE_SELF, FAX_CAUSE_WRITE_RCV_PAGE);
@@ -487,13 +489,14 @@ u8 end_received_page(fax_auto__session* s, const u8* d) {
 
 void session_idle(fax_auto__session* s) {
   char line[64];
-  std::snprintf(line, sizeof line, "Na: %d FAX_AUTO__EVT_IDLE (End of session)\n", s->nai);
+  (void)std::snprintf(line, sizeof line, "Na: %d FAX_AUTO__EVT_IDLE (End of session)\n", s->nai);
   print(s, line);
-  if (s->page_file) std::fclose(s->page_file);
+  // The session is over: an unfinished page and its work file are dropped.
+  if (s->page_file) (void)std::fclose(s->page_file);
   s->page_file = nullptr;
   fax_free_send_pages(&s->send_pages);
   s->rcv_file.close();
-  if (!s->tmp_name.empty()) std::remove(s->tmp_name.c_str());
+  if (!s->tmp_name.empty()) (void)std::remove(s->tmp_name.c_str());
   s->tmp_name.clear();
   s->pages_sent = s->pages_rcv = 0;
   s->current = 0;

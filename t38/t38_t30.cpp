@@ -89,7 +89,7 @@ const char* t30__dis_rate_name(u8 rate_field) {
 u8 t30__stat_fcf(u32 index) { return index < std::size(kFcfNames) ? kFcfNames[index].fcf : 0x61; }
 
 u8 t30__rate_rank(u8 rate_field) {
-  for (u8 i = 0; i < std::size(kRateOrder); ++i) {
+  for (std::size_t i = 0; i < std::size(kRateOrder); ++i) {
     if (kRateOrder[i] == rate_field) return static_cast<u8>(i + 1);
   }
   return 0;
@@ -241,7 +241,7 @@ t30_frame_verdict t30_frame__end(t30_frame_record& f, bool fcs_ok, t30_call_reco
   }
   if (t38__tracing(s, T38_TRC__T30)) {
     char title[40];
-    std::snprintf(title, sizeof title, "T.30 Frame: %s", t30__fcf_name(f.fcf));
+    (void)std::snprintf(title, sizeof title, "T.30 Frame: %s", t30__fcf_name(f.fcf));
     t38_trace__hex(s, 6, T38_TRC__T30, title, f.capture, f.capture_len < fax_hex(s) ? f.capture_len : fax_hex(s),
                    f.capture_len);
     if (is_text_frame(f.fcf)) t38__log(s, T38_TRC__T30, "            FIF \"%s\"\n", f.fif_text);
@@ -304,11 +304,11 @@ void t30_frame__hs_field(t30_frame_record& f, u8 field_type, const u8* data, u16
   if (length != 0 && t38__tracing(s, T38_TRC__T30)) {
     char title[48];
     if (f.mode == T30__MODE_TRANSPARENT) {
-      std::snprintf(title, sizeof title, "TCF or Fax Page #%d (transparent)", call.page_count);
+      (void)std::snprintf(title, sizeof title, "TCF or Fax Page #%d (transparent)", call.page_count);
     } else if (field_type == 3 || field_type == 5) {
-      std::snprintf(title, sizeof title, "Fax Page #%d (ECM) Bad CRC ", call.page_count);
+      (void)std::snprintf(title, sizeof title, "Fax Page #%d (ECM) Bad CRC ", call.page_count);
     } else {
-      std::snprintf(title, sizeof title, "Fax Page #%d (ECM)", call.page_count);
+      (void)std::snprintf(title, sizeof title, "Fax Page #%d (ECM)", call.page_count);
     }
     t38_trace__hex(s, 6, T38_TRC__T30, title, data, length < fax_hex(s) ? length : fax_hex(s), length);
   }

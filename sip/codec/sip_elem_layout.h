@@ -146,6 +146,9 @@ inline constexpr void (*const_ff_set)(void*, std::uint32_t) = nullptr;
 inline constexpr void (*via_source_set)(void*, sip_str) = nullptr;
 }  // namespace sip_elem_detail
 
+// R names a record type and m a member inside it: neither can be put in
+// parentheses where these field rows use them.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define KV_ELEM_NUM(off, k, R, m)                                                                             \
   sip_elem_field {                                                                                            \
     off, sip_elem_kind::k,                                                                                    \
@@ -157,6 +160,7 @@ inline constexpr void (*via_source_set)(void*, sip_str) = nullptr;
     off, sip_elem_kind::k, nullptr, nullptr, [](const void* r) -> sip_str { return static_cast<const R*>(r)->m; }, \
         [](void* r, sip_str v) { static_cast<R*>(r)->m = v; }                                                      \
   }
+// NOLINTEND(bugprone-macro-parentheses)
 #define KV_ELEM_SPECIAL_NUM(off, k, name) \
   sip_elem_field { off, sip_elem_kind::k, sip_elem_detail::name##_get, sip_elem_detail::name##_set, nullptr, nullptr }
 #define KV_ELEM_SPECIAL_STR(off, k, name) \
@@ -1173,10 +1177,10 @@ inline constexpr sip_elem_layout sip_elem_layouts[] = {
 namespace sip_elem_detail {
 // Position of each id's layout in sip_elem_layouts, -1 for none.
 inline constexpr auto layout_index = [] {
-  std::array<std::int8_t, SIP_HDR_SLOTS> t{};
+  std::array<std::int16_t, SIP_HDR_SLOTS> t{};
   t.fill(-1);
   for (std::size_t k = 0; k < std::size(sip_elem_layouts); ++k)
-    t[static_cast<unsigned>(sip_elem_layouts[k].id)] = static_cast<std::int8_t>(k);
+    t[static_cast<unsigned>(sip_elem_layouts[k].id)] = static_cast<std::int16_t>(k);
   return t;
 }();
 }  // namespace sip_elem_detail

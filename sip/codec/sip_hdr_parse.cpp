@@ -590,7 +590,7 @@ struct subtype_table {
   unsigned count;
 };
 
-#define KV_ROWS(t) t, sizeof t / sizeof t[0]
+#define KV_ROWS(t) (t), sizeof(t) / sizeof((t)[0])
 constexpr subtype_table subtype_tables[] = {{'M', KV_ROWS(multipart_subtypes)}, {'E', KV_ROWS(message_subtypes)},
                                             {'I', KV_ROWS(image_subtypes)},     {'U', KV_ROWS(audio_subtypes)},
                                             {'V', KV_ROWS(video_subtypes)},     {'O', KV_ROWS(model_subtypes)},

@@ -97,7 +97,7 @@ std::uint8_t sip_build_response(std::uint16_t status, const char* reason, std::u
     }
     if (status == 501) {
       static constexpr std::uint8_t methods[] = {'A', 'B', 'C', 'D', 'E', 'F'};
-      for (std::uint8_t i = 0; i < sizeof methods; ++i) sip_hdr_area.allow[i].code = methods[i];
+      for (std::size_t i = 0; i < sizeof methods; ++i) sip_hdr_area.allow[i].code = methods[i];
       sip_hdr_count(hid::allow) = sizeof methods;
     }
     sip_encode_kind = SIP_KIND_DEFAULT;

@@ -82,10 +82,10 @@ char* work_take(std::uint16_t n) {
 }  // namespace
 
 const std::uint32_t sip_char_class[256] = {
-#define KV_CC_ROW(i)                                                                                              \
-  sip_char_class_table[i], sip_char_class_table[i + 1], sip_char_class_table[i + 2], sip_char_class_table[i + 3], \
-      sip_char_class_table[i + 4], sip_char_class_table[i + 5], sip_char_class_table[i + 6],                      \
-      sip_char_class_table[i + 7]
+#define KV_CC_ROW(i)                                                                               \
+  sip_char_class_table[(i)], sip_char_class_table[(i) + 1], sip_char_class_table[(i) + 2],         \
+      sip_char_class_table[(i) + 3], sip_char_class_table[(i) + 4], sip_char_class_table[(i) + 5], \
+      sip_char_class_table[(i) + 6], sip_char_class_table[(i) + 7]
     KV_CC_ROW(0),   KV_CC_ROW(8),   KV_CC_ROW(16),  KV_CC_ROW(24),  KV_CC_ROW(32),  KV_CC_ROW(40),  KV_CC_ROW(48),
     KV_CC_ROW(56),  KV_CC_ROW(64),  KV_CC_ROW(72),  KV_CC_ROW(80),  KV_CC_ROW(88),  KV_CC_ROW(96),  KV_CC_ROW(104),
     KV_CC_ROW(112), KV_CC_ROW(120), KV_CC_ROW(128), KV_CC_ROW(136), KV_CC_ROW(144), KV_CC_ROW(152), KV_CC_ROW(160),
