@@ -58,7 +58,7 @@ const std::string& Input() {
       const auto bits = Page(i + 1);
       std::vector<std::uint8_t> out(std::size_t{kLines} * kStride * 2);
       t4t6_encoder* e = nullptr;
-      t4t6__open_encoder(&e, T4T6_MMR, kWidth, 1);
+      if (t4t6__open_encoder(&e, T4T6_MMR, kWidth, 1) != 0) std::abort();
       e->out = {out.data(), 0, 0, static_cast<std::int32_t>((out.size() - 8) * 8)};
       for (std::uint32_t y = 0; y < kLines; ++y) {
         e->line = bits.data() + std::size_t{y} * kStride;

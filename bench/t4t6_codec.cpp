@@ -7,6 +7,7 @@
 // benchmarks run as interleaved repetitions in random order (unless other
 // options are given), and the ratios are taken from the medians of one run,
 // so that load from other processes falls on both codecs alike.
+#include <cstdlib>
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -83,7 +84,7 @@ uint32_t k_of(const page& p) { return p.height > 1500 ? 4 : 2; }
 
 std::vector<uint8_t> ours_encode(const page& p, uint8_t coding, std::vector<uint8_t>& out) {
   t4t6_encoder* e = nullptr;
-  t4t6__open_encoder(&e, coding, kWidth, k_of(p));
+  if (t4t6__open_encoder(&e, coding, kWidth, k_of(p)) != 0) std::abort();
   e->out = fax_bit_cursor{out.data(), 0, 0, int32_t(out.size() * 8)};
   if (coding != T4T6_MMR) t4t6__end_page(e, 0);
   for (uint32_t y = 0; y < p.height; ++y) {
@@ -98,7 +99,7 @@ std::vector<uint8_t> ours_encode(const page& p, uint8_t coding, std::vector<uint
 
 uint32_t ours_decode(const std::vector<uint8_t>& data, uint8_t coding, std::vector<uint8_t>& bitmap) {
   t4t6_decoder* h = nullptr;
-  t4t6__open(&h, coding, kWidth);
+  if (t4t6__open(&h, coding, kWidth) != 0) std::abort();
   h->data = data.data();
   h->data_len = uint32_t(data.size());
   uint32_t lines = 0;

@@ -147,6 +147,9 @@ std::string t38_trace__format(const char* fmt, t38_trace_arg a1, t38_trace_arg a
   return out;
 }
 
+namespace {
+// The 19-character label of a trace class and the 11-character label of a
+// direction.
 const char* t38_trace__class_label(u32 trace_class) {
   for (const class_label& c : kClassLabels) {
     if (c.trace_class == trace_class) return c.label;
@@ -157,6 +160,7 @@ const char* t38_trace__class_label(u32 trace_class) {
 const char* t38_trace__direction_label(u8 direction) {
   return direction < std::size(kDirections) ? kDirections[direction] : kDirections[0];
 }
+}  // namespace
 
 std::string t38_trace__header(u32 age_ms, u32 trace_class, u8 direction) {
   char out[64];

@@ -52,7 +52,7 @@ void Serve(std::uint32_t ms) {
     while (MsgReadRequest(s.handle, buffer, sizeof buffer, &length) == 0) {
       std::string line = std::string(s.name) + " " + DescribeControllerPacket(buffer, length);
       std::printf("%s\n", line.c_str());
-      (void)std::fflush(stdout);
+      std::fflush(stdout);
       g_lines.push_back(line);
     }
   }
@@ -68,7 +68,7 @@ bool WaitFor(const std::string& text, std::size_t from, std::uint32_t limit_ms) 
     Serve(static_cast<std::uint32_t>(left < 100 ? left : 100));
   }
   std::printf("TIMEOUT waiting for %s\n", text.c_str());
-  (void)std::fflush(stdout);
+  std::fflush(stdout);
   return false;
 }
 
@@ -83,7 +83,7 @@ bool Send(const std::string& slot, std::vector<std::uint8_t>& p) {
   StatusWord st = MsgSendRequest(slot.c_str(), 10, p.data(), static_cast<std::uint16_t>(p.size()), 0);
   if (st != 0) {
     std::printf("ERROR 0x%X sending to %s\n", st, slot.c_str());
-    (void)std::fflush(stdout);
+    std::fflush(stdout);
     return false;
   }
   return true;
@@ -120,10 +120,10 @@ constexpr const char* kHelp =
     "a wait ran out (\"TIMEOUT waiting for ...\" is printed).\n";
 
 int Usage() {
-  (void)std::fprintf(stderr,
-                     "Usage: drennic-standin [--limit MS] command...\n"
-                     "  wait TEXT | listen MS | send SLOT JOB TEL | scan SLOT JOB | abort SLOT |\n"
-                     "  offline SLOT [ID] | online SLOT [ID] | closedown SLOT\n");
+  std::fprintf(stderr,
+               "Usage: drennic-standin [--limit MS] command...\n"
+               "  wait TEXT | listen MS | send SLOT JOB TEL | scan SLOT JOB | abort SLOT |\n"
+               "  offline SLOT [ID] | online SLOT [ID] | closedown SLOT\n");
   return 1;
 }
 
@@ -131,7 +131,7 @@ int Usage() {
 
 int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-    (void)std::fputs(kHelp, stdout);
+    std::fputs(kHelp, stdout);
     return 0;
   }
   std::uint32_t limit = 10000;
@@ -143,7 +143,7 @@ int main(int argc, char** argv) {
   for (Slot& s : g_slots) {
     StatusWord st = MsgMakePipe(s.name, 0, &s.handle);
     if (st != 0) {
-      (void)std::fprintf(stderr, "drennic-standin: cannot hold slot %s (0x%X)\n", s.name, st);
+      std::fprintf(stderr, "drennic-standin: cannot hold slot %s (0x%X)\n", s.name, st);
       return 1;
     }
   }
@@ -165,7 +165,7 @@ int main(int argc, char** argv) {
       auto p = Request(send ? RST_DEVICE_SEND : RST_DEVICE_SCAN, kDeviceRequestSize);
       put_le16(p.data() + 8, static_cast<std::uint16_t>(std::strtoul(argv[i + 2], nullptr, 10)));
       std::memcpy(p.data() + 10, "STANDIN", 7);
-      if (send) (void)std::snprintf(reinterpret_cast<char*>(p.data() + 314), 41, "%s", argv[i + 3]);
+      if (send) std::snprintf(reinterpret_cast<char*>(p.data() + 314), 41, "%s", argv[i + 3]);
       if (!Send(argv[i + 1], p) || !WaitFor(send ? "JOB_RESULT" : "SCAN_RESULT", from, limit)) result = 2;
       i += send ? 4 : 3;
     } else if ((cmd == "abort" || cmd == "closedown") && need(1)) {
