@@ -65,11 +65,11 @@ void ReadFailover(FILE* setup, SystemParams& p) {
   }
   if (!p.DevicesParagraph[0]) SafeStrncpy(p.DevicesParagraph, "[DEVICES]", sizeof p.DevicesParagraph);
 
-  std::int16_t timeout = p.FailoverTimeout;
+  i16 timeout = p.FailoverTimeout;
   if (IniGetShort(setup, "Timeout:", &timeout, para)) {
     p.FailoverTimeout = (timeout >= 1 && timeout <= 30) ? timeout : 2;
   }
-  std::int16_t startup = p.FailoverStartupTimeout;
+  i16 startup = p.FailoverStartupTimeout;
   if (IniGetShort(setup, "StartupTimeout:", &startup, para)) {
     p.FailoverStartupTimeout = (startup >= 5 && startup <= 20) ? startup : 5;
   }
@@ -88,7 +88,7 @@ void ReadOptions(FILE* setup, SystemParams& p) {
     IniGetShort(setup, "LogLevel: ", &p.LogLevel, para);
   }
 
-  std::uint16_t language = 0;
+  u16 language = 0;
   if (have_options && IniGetShort(setup, "Language:", &language, para)) {
     switch (language) {
       case 0x40A: SafeStrncpy(p.LanguageCode, "ESP", sizeof p.LanguageCode); break;

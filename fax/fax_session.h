@@ -55,8 +55,10 @@ enum : u8 {
   FAX_AUTO__EVT_IDLE = 15,
 };
 
-// User-event results beyond 2 and 3.
+// User-event results.
 enum : u8 {
+  FAX_UE_OK = 2,
+  FAX_UE_FAILED = 3,  // the session is being ended
   FAX_UE_END_PAGE = 15,
   FAX_UE_END_PAGE_RENEG = 16,
   FAX_UE_LAST_PAGE = 17,
@@ -193,9 +195,8 @@ void fax_end_session(fax_auto__session* s, u8 status, u8 source, u8 cause);
 // Entity services (fax_mngt.cpp).
 void fax_send_report(fax_auto__session* s, const u8 record[FAX_REPORT_RECORD_SIZE]);
 void fax_event_print(nai_t nai, const char* text);
-u16 fax_next_tmp_counter();
 u16* fax_tmp_counter();
 // The whole data of a message (inline or chain).
 std::vector<u8> fax_msg_bytes(const msg_t* m);
 // Sends a new message with `n` data bytes (inline or in one buffer).
-bool fax_send_new(ent_id_t to, nai_t nai, u8 sapi, u16 conn_id, code_t code, const u8* data, u32 n);
+[[nodiscard]] bool fax_send_new(ent_id_t to, nai_t nai, u8 sapi, u16 conn_id, code_t code, const u8* data, u32 n);

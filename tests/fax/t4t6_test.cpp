@@ -282,7 +282,7 @@ TEST(T4T6Decoder, DataEndingInsideALineGiveAnErrorLine) {
 // layout: leading EOL, then EOL before every line but the first).
 std::vector<size_t> line_ends(const page& p, uint8_t coding, uint32_t k) {
   t4t6_encoder* e = nullptr;
-  t4t6__open_encoder(&e, coding, p.width, k);
+  EXPECT_EQ(t4t6__open_encoder(&e, coding, p.width, k), 0);
   bytes out(size_t{t4t6__max_line_bytes(p.width)} * (p.height + 2));
   e->out = fax_bit_cursor{out.data(), 0, 0, static_cast<int32_t>(out.size() * 8)};
   t4t6__end_page(e, 0);
