@@ -23,7 +23,7 @@
 #define KV_PRINTF_LIKE(fmt_index, first_arg) __attribute__((format(printf, fmt_index, first_arg)))
 
 // Opens the program log K-DB\TESSALY.log in the server folder (emptied),
-// starts the log library on K-DB\SERVER.log with `level` and the identifier
+// starts the log library on K-DB\SERVER.LOG with `level` and the identifier
 // "TESSALY", and sets the program log's threshold to `level`.
 void InitialiseLog(int level);
 

@@ -78,11 +78,12 @@ void ReadFailover(FILE* setup, SystemParams& p) {
 void ReadOptions(FILE* setup, SystemParams& p) {
   char line[kIniLineSize];
   long para = 0;
-  char log_file[kMaxLogFilePath + 1] = "SERVER.LOG";
+  char log_file[kMaxLogFilePath + 1] = {};
+  SafeStrncpy(log_file, kServerLogName, sizeof log_file);
   const bool have_options = IniFindParagraph(setup, "[OPTIONS]", line, sizeof line, &para) != 0;
   if (have_options) {
     if (!IniGetString(setup, "LogFile:", log_file, sizeof log_file, para) || !log_file[0]) {
-      SafeStrncpy(log_file, "SERVER.LOG", sizeof log_file);
+      SafeStrncpy(log_file, kServerLogName, sizeof log_file);
     }
     IniGetShort(setup, "LogKeepDays: ", &p.LogKeepDays, para);
     IniGetShort(setup, "LogLevel: ", &p.LogLevel, para);

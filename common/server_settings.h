@@ -9,6 +9,11 @@
 #include "common/status_words.h"
 #include "platform/int_types.h"
 
+// The log library's file when "LogFile:" names none, in the server's K-DB
+// folder. Tessaly's library log uses the same name, so that on a
+// case-sensitive file system the server programs still share one file.
+inline constexpr const char kServerLogName[] = "SERVER.LOG";
+
 // Folder values are server paths that end in a backslash when not empty.
 struct SystemParams {
   char AllUserArea[256] = "";
