@@ -413,10 +413,10 @@ enum fax_event : int {
   EV_CF_SETPARM_CO,
   EV_CF_CONN_CO,
   EV_CF_INFO_IN,
-  EV_CF_CAPABILITY_CO,
-  EV_CF_CAPABILITY_IN,
+  EV_CF_CAPBILITY_CO,
+  EV_CF_CAPBILITY_IN,
   EV_CF_DATA_MSG,
-  EV_CF_MAJOR_SYNC_CO,
+  EV_CF_MAJR_SYNC_CO,
   EV_CF_DISC_IN,
   EV_CF_DISC_CO,
   EV_TI_WAIT_EOF_T30_SESSION,
@@ -444,10 +444,10 @@ constexpr cell fax_auto_table[FAX_EVENT_COUNT][FAX_STATE_COUNT] = {
     /* CF_CONN_CO */
     {E, E, E, E, {t30_nego_rq_2, ACT}, {check_cf_conn_co, ACT}, {check_cf_conn_co, ACT}, {check_cf_conn_co, ACT}},
     /* CF_INFO_IN */ {E, E, E, E, {give_t30_info_to_user, ACT}, {give_t30_info_to_user, ACT}, N, N},
-    /* CF_CAPABILITY_CO */ {E, E, E, E, {process_cf_cap_co__start_sending_fax_page, ACT}, N, N, N},
-    /* CF_CAPABILITY_IN */ {E, E, E, E, {process_cf_capability_in, KEEP}, E, E, N},
+    /* CF_CAPBILITY_CO */ {E, E, E, E, {process_cf_cap_co__start_sending_fax_page, ACT}, N, N, N},
+    /* CF_CAPBILITY_IN */ {E, E, E, E, {process_cf_capability_in, KEEP}, E, E, N},
     /* CF_DATA_MSG */ {E, E, E, E, N, {fax_pg_processing, ACT}, N, N},
-    /* CF_MAJOR_SYNC_CO */
+    /* CF_MAJR_SYNC_CO */
     {E,
      E,
      E,
@@ -498,14 +498,14 @@ fax_event event_of(const msg_t* m) {
       case CF_SETPARM_CO: return EV_CF_SETPARM_CO;
       case CF_CONN_CO: return EV_CF_CONN_CO;
       case CF_INFO_IN: return EV_CF_INFO_IN;
-      case CF_CAPABILITY_CO: return EV_CF_CAPABILITY_CO;
-      case CF_CAPABILITY_IN: return EV_CF_CAPABILITY_IN;
+      case CF_CAPBILITY_CO: return EV_CF_CAPBILITY_CO;
+      case CF_CAPBILITY_IN: return EV_CF_CAPBILITY_IN;
       case CF_BUSY_IN:
       case CF_INT_SYNC_CO:
       case CF_CLR_BUSY_IN:
       case CF_DA_IN:
       case CF_MAJR_SYNC_IN: return EV_CF_DATA_MSG;
-      case CF_MAJOR_SYNC_CO: return EV_CF_MAJOR_SYNC_CO;
+      case CF_MAJR_SYNC_CO: return EV_CF_MAJR_SYNC_CO;
       case CF_DISC_IN: return EV_CF_DISC_IN;
       case CF_DISC_CO: return EV_CF_DISC_CO;
       case CF_STOP_CO: return EV_CF_STOP_CO;
@@ -611,10 +611,10 @@ constexpr const char* kEventNames[FAX_EVENT_COUNT] = {"FAX_AUTO__MDM_SETPARM",
                                                       "CF_SETPARM_CO",
                                                       "CF_CONN_CO",
                                                       "CF_INFO_IN",
-                                                      "CF_CAPABILITY_CO",
-                                                      "CF_CAPABILITY_IN",
+                                                      "CF_CAPBILITY_CO",
+                                                      "CF_CAPBILITY_IN",
                                                       "CF_DATA_MSG",
-                                                      "CF_MAJOR_SYNC_CO",
+                                                      "CF_MAJR_SYNC_CO",
                                                       "CF_DISC_IN",
                                                       "CF_DISC_CO",
                                                       "FAX__TI_WAIT_EOF_T30_SESSION",

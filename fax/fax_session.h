@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fax/acu.h"
+#include "fax/cf.h"
 #include "fax/cf_info.h"
 #include "fax/cf_params.h"
 #include "fax/fax_config.h"
@@ -70,41 +71,9 @@ enum : u8 {
   FAX_UE_NO_CONVERSION = 23,
 };
 
-// CF primitive codes used by the entity.
-enum : code_t {
-  CF_BUSY_RQ = '(',
-  CF_INT_SYNC_RQ = '+',
-  CF_CONN_RQ = 'F',
-  CF_DISC_RQ = 'H',
-  CF_CLR_BUSY_RQ = '[',
-  CF_INIT_RQ = 'B',
-  CF_STOP_RQ = 'C',
-  CF_MAJR_SYNC_RS = 'Q',
-  CF_CAPBILITY_RQ = 'R',
-  CF_CAPBILITY_RS = 'S',
-  CF_SETPARM_RQ = 'O',
-  CF_DA_RQ = 'J',
-  CF_MAJR_SYNC_RQ = 'P',
-  CF_INIT_CO = 'b',
-  CF_SETPARM_CO = 'o',
-  CF_CONN_CO = 'g',
-  CF_INFO_IN = 'm',
-  CF_CAPABILITY_CO = 'r',
-  CF_CAPABILITY_IN = 's',
-  CF_BUSY_IN = ')',
-  CF_INT_SYNC_CO = '-',
-  CF_CLR_BUSY_IN = ']',
-  CF_DA_IN = 'j',
-  CF_MAJR_SYNC_IN = 'p',
-  CF_MAJOR_SYNC_CO = 'q',
-  CF_DISC_IN = 'h',
-  CF_DISC_CO = 'i',
-  CF_STOP_CO = 'c',
-};
-
-// Record sizes (CF_SETPARM_SIZE, CF_INFO_SIZE) and the ACU codes are those
-// of the session layer's and the V.25 entity's headers.
-inline constexpr u8 CF_SAPI = 255;
+// Record sizes (CF_SETPARM_SIZE, CF_INFO_SIZE), the CF primitive codes and
+// CF_SAPI are the session layer's (fax/cf.h); the ACU codes the V.25
+// entity's.
 inline constexpr u8 ACU_SAPI = 'a';
 
 inline constexpr u32 FAX_SESSION_MAGIC = 0x12345678;
