@@ -188,6 +188,7 @@ bool Controller::ReadConfiguration() {
   dl.group = id_.group;
   dl.channel = id_.channel;
   dl.type_number = id_.device_type;
+  dl.console_level = id_.log_level;
   device_log_.Configure(dl, config_.trace_log);
   if (config_.comms_log_file[0]) {
     comms_log_ = SharedOpen(2, config_.comms_log_file, "a");

@@ -121,8 +121,9 @@ void DeviceLog::EndCallTrace(bool failed, const char* library_file) {
   if (mode_ != DEVICE_LOG_CALL && mode_ != DEVICE_LOG_ERROR) return;
   if (trace_) std::fclose(trace_);
   trace_ = nullptr;
-  LogInit(stdout, library_file, 3, (id_.type_name + "-" + id_.group + "-" + std::to_string(id_.channel)).c_str());
-  SetControllerConsole(true, 3);
+  LogInit(stdout, library_file, id_.console_level,
+          (id_.type_name + "-" + id_.group + "-" + std::to_string(id_.channel)).c_str());
+  SetControllerConsole(true, id_.console_level);
   if (!platform::FileExists(trace_path_)) {
     CtlLog(4, "File error on Device TraceLog");
     return;
