@@ -74,6 +74,21 @@ bool settle_node(sip_prim_cursor& c) {
   return chain_new(c, c.current);
 }
 
+// Closes the current buffer, full, inside the node being written and goes on
+// in a new one: a node larger than one buffer continues over the next (the
+// reader sees one body of logical offsets).  The buffer is left out of the
+// packing of finished nodes.
+bool spill(sip_prim_cursor& c) {
+  buffer_t* full = c.current;
+  if (full == nullptr || c.previous == nullptr || c.previous == full) return fail(c);
+  const u32 used = static_cast<u32>(c.write - Buffer_data(full));
+  full->data_size = static_cast<u16>(used);
+  if (!advance_base(c, used) || !chain_new(c, full)) return false;
+  c.write = Buffer_data(c.current);
+  c.limit = room_end(c.current);
+  return true;
+}
+
 }  // namespace
 
 void sip_prim__init(u16 index_bytes, buffer_t* first_buffer, sip_prim_cursor& c) {
@@ -150,13 +165,25 @@ u16 sip_prim__put(const void* data, u16 count, bool nul, sip_prim_cursor& c) {
   if (c.failed) return 0;
   if (count == 0) return 0;
   const u32 n = static_cast<u32>(count) + (nul ? 1u : 0u);
-  if (data == nullptr || n > static_cast<u32>(c.limit - c.write) || logical(c, c.write) + n > SIP_PRIM_OFFSET_MAX) {
+  const bool fits = n <= static_cast<u32>(c.limit - c.write);
+  if (data == nullptr || (!fits && c.current == nullptr) || logical(c, c.write) + n > SIP_PRIM_OFFSET_MAX) {
     fail(c);
     return 0;
   }
-  std::memcpy(c.write, data, count);
-  if (nul) c.write[count] = 0;
-  c.write += n;
+  // The field's bytes (the NUL last), buffer by buffer in a chained body.
+  const auto* src = static_cast<const u8*>(data);
+  u32 done = 0;
+  while (done < n) {
+    u32 avail = static_cast<u32>(c.limit - c.write);
+    if (n - done > avail && ((c.write + avail - Buffer_data(c.current)) & 1) != 0) --avail;
+    const u32 chunk = n - done < avail ? n - done : avail;
+    const u32 from_data = done < count ? (chunk < count - done ? chunk : count - done) : 0;
+    if (from_data != 0) std::memcpy(c.write, src + done, from_data);
+    if (from_data < chunk) c.write[from_data] = 0;  // the NUL
+    c.write += chunk;
+    done += chunk;
+    if (done < n && !spill(c)) return 0;
+  }
   return static_cast<u16>(n);
 }
 

@@ -16,8 +16,10 @@
 // sip_prim__init_flat (one memory area), then per instance
 // sip_prim__add_element + sip_prim__begin_fixed + sip_prim__put_*, then
 // sip_prim__finish.  Every write is checked against the room of the buffer
-// (or area) and the 65,534 offset limit; a write that does not fit, or a
-// buffer that cannot be had, marks the cursor failed and writes nothing more.
+// (or area) and the 65,534 offset limit; in a chained body a variable field
+// that does not fit the rest of its buffer goes on in the next one (a node
+// may span buffers).  A write that does not fit, or a buffer that cannot be
+// had, marks the cursor failed and writes nothing more.
 // The builder then refuses the primitive; nothing is written past a buffer.
 //
 // Reading works on a flat body (base + offset addresses the node).  The body
@@ -69,7 +71,8 @@ void sip_prim__init_flat(u16 index_bytes, u8* area, u32 size, sip_prim_cursor& c
 // Reserves and zeroes the node's fixed part (link included, which stays 0)
 // and points `write` behind it.  The node, or null when it does not fit.
 [[nodiscard]] u8* sip_prim__begin_fixed(u16 fixed_len, sip_prim_cursor& c);
-// Appends `count` bytes, plus a NUL when `nul`, to the node.  The stored
+// Appends `count` bytes, plus a NUL when `nul`, to the node, continuing in a
+// new buffer of a chained body when the current one is full.  The stored
 // length (count + nul), or 0 for an empty field or when it does not fit (the
 // cursor is then failed).
 u16 sip_prim__put(const void* data, u16 count, bool nul, sip_prim_cursor& c);
