@@ -155,7 +155,15 @@ decoded decode(const std::vector<uint8_t>& data, uint8_t coding, uint32_t width,
     }
     if (h->page_status != 0) break;
     if (h->end_of_data) {
-      if (pos >= data.size()) break;
+      if (pos >= data.size()) {
+        // The data ended without RTC/EOFB: a last complete line still counts.
+        t4t6__finish_page(h);
+        if (h->line_ready) {
+          d.pg.bits.insert(d.pg.bits.end(), line.begin(), line.end());
+          ++d.pg.height;
+        }
+        break;
+      }
       next_block();
     }
   }
