@@ -29,6 +29,7 @@
 #include "controller/device_log.h"
 #include "controller/device_states.h"
 #include "controller/drennic_packets.h"
+#include "controller/send_path.h"
 
 inline constexpr const char* kMarrockVersion = "15.0.928";
 inline constexpr int kMaxCommandArguments = 20;
@@ -143,6 +144,30 @@ class Controller {
   int ProcessSendJob();
   int ProcessScanJob();
   int HandleIncomingCall();
+  // Ends the job in hand at once (closedown): a send is cancelled on
+  // tessaly's side and its job result sent; a receive has what arrived
+  // filed as a partial fax (job result 0xF016), and a receive file that
+  // cannot be filed is kept under a backup name.  Nothing happens without
+  // a job in hand.  Returns a PERC.
+  int EndJobInHand();
+  bool job_in_hand() const { return job_in_hand_ != JobInHand::kNone; }
+
+  // --- send path ---
+  // One send job to a remote fax: header, attempts and retries.  Returns a
+  // PERC; `connect_time` in seconds, `pages` the highest page reached.
+  int SendToRemote(const SendRequestView& v, std::uint16_t* connect_time, std::uint16_t* pages);
+  int MakeConnection(int kind, int format, const char* telephone, std::uint16_t pages);
+  int ConnectHostToRemote(std::uint16_t pages, const char* telephone);
+  int WaitForConnect();
+
+  // --- receive path ---
+  int AcceptIncomingCall();
+  int WaitForReceiveConnect();
+  // One round of the receive: polls tessaly once; `page_done` when a new
+  // page was reported, `doc_done` when the fax has ended and the received
+  // file is converted.  Returns a PERC (36: the fax ended part way and
+  // what arrived was converted).
+  int ReceiveDataFrame(bool* page_done, bool* doc_done);
 
   // --- access for the programs and tests ---
   ControllerIdentity& identity() { return id_; }
@@ -232,4 +257,39 @@ class Controller {
   char remote_csid_[21] = "";
   char receive_file_[16] = "";
   FILE* comms_log_ = nullptr;
+
+  // job in hand
+  enum class JobInHand { kNone, kSend, kReceive };
+  JobInHand job_in_hand_ = JobInHand::kNone;
+  std::uint16_t send_job_number_ = 0;
+  std::uint16_t send_connect_time_ = 0;
+  std::uint16_t send_pages_ = 0;
+  // send attempt
+  int connection_kind_ = 0;
+  int connection_format_ = 0;
+  std::string outgoing_file_;  // Linux path of the file handed to tessaly
+  std::uint16_t outgoing_pages_ = 0;
+  std::uint16_t pages_confirmed_ = 0;  // last page tessaly reported sent
+  std::int64_t connection_time_ = -1;
+  int SendAttempt(const SendRequestView& v, const SendFilePlan& plan, std::vector<int>* page_numbers);
+  int ConnectLoop(const SendRequestView& v, bool first_pass);
+  int WriteOutgoingFile(const SendFilePlan& plan, std::vector<int>* page_numbers);
+  int SendPageMarker(bool last);
+  int WaitForFaxSent();
+  void FinishSendJob(int perc);
+  std::string RetransmissionHeader(const char* name, const char* fallback, int format, bool additional);
+  // receive
+  std::string caller_address_;
+  std::string relay_user_;
+  std::string relay_dest_;
+  bool receive_partial_ = false;
+  int receive_format_ = 0;
+  std::uint32_t receive_start_ms_ = 0;
+  std::int64_t call_taken_s_ = 0;
+  std::string ReceivePath() const;
+  std::string ConvertedPath() const;
+  int ConvertReceivedFax(bool partial);
+  int FileReceivedFax();
+  int EndReceive(bool failed);
+  void KeepPartialReceive();
 };

@@ -63,6 +63,7 @@ inline constexpr StatusWord STATUS_CALL_NOT_TAKEN = 0xF029;
 inline constexpr StatusWord STATUS_ABORT_NOT_DELIVERED = 0xF10E;
 inline constexpr StatusWord STATUS_FILE_FAILURE = 0xF006;
 inline constexpr StatusWord STATUS_JOB_ABORTED = 0xF00A;
+inline constexpr StatusWord STATUS_FAX_F106 = 0xF106;
 
 // The state's name as logged ("???" outside 1..12; the start-up state has
 // none either) and its code for DRENNIC (0 outside 1..12).

@@ -1,5 +1,7 @@
 #include "controller/receive_routing.h"
 
+#include <strings.h>
+
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -7,6 +9,7 @@
 #include <memory>
 
 #include "common/ini_reader.h"
+#include "common/shared_open.h"
 #include "controller/device_log.h"
 #include "controller/device_states.h"
 #include "controller/fax_file.h"
@@ -137,6 +140,34 @@ std::string DirectoryFilterForDid(const std::string& did) {
     }
   }
   return "(&(halvornConnectorUserDID=" + v + ")(halvornConnectorUserReceiveDID=TRUE))";
+}
+
+int SearchEmailnameMail(const std::string& maillist, const std::string& name, std::string* user) {
+  FilePtr f(SharedOpen(30, maillist.c_str(), "r"));
+  if (!f) return 0;
+  char line[kIniLineSize];
+  long pos = 0;
+  while (IniFindParagraph(f.get(), "[USER]", line, sizeof line, &pos)) {
+    char value[kIniLineSize] = "";
+    if (IniGetString(f.get(), "Emailname:", value, sizeof value, pos) && strcasecmp(value, name.c_str()) == 0) {
+      char found[kIniLineSize] = "";
+      (void)IniGetString(f.get(), "Korvname:", found, sizeof found, pos);
+      std::uint32_t profile = 0;
+      if (!IniGetLong(f.get(), "Profile:", &profile, pos) || profile != 0) {
+        char mail_user[kIniLineSize] = "";
+        if (IniGetString(f.get(), "EMailKorvname:", mail_user, sizeof mail_user, pos) && mail_user[0])
+          SafeStrncpy(found, mail_user, sizeof found);
+      }
+      if (found[0]) {
+        std::string u = found;
+        for (char& c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        *user = u;
+        return 1;
+      }
+    }
+    std::fseek(f.get(), pos, SEEK_SET);
+  }
+  return 0;
 }
 
 int CallRouter::LookupSubaddr(const std::string& did, std::string* value) {

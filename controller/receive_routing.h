@@ -56,6 +56,13 @@ class UserDirectory {
 // with the DID escaped as RFC 4515 asks (\2a for '*' and so on).
 std::string DirectoryFilterForDid(const std::string& did);
 
+// The fax server user of a mail name from MAILLIST.INI (path given): the
+// first "[USER]" paragraph whose "Emailname:" equals `name` without regard
+// to case names it by "Korvname:", or by "EMailKorvname:" when that is set
+// and "Profile:" is missing or not 0.  1 with the user upper-cased, 0 when
+// none (or no file).
+int SearchEmailnameMail(const std::string& maillist, const std::string& name, std::string* user);
+
 struct RelaySettings {
   bool enabled = false;
   std::string identifier = "*";

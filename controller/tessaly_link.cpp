@@ -18,6 +18,7 @@ constexpr std::uint32_t kConnectLimitMs = 60000;
 constexpr std::uint32_t kNoIdentityConnectMs = 40000;
 constexpr std::size_t kSenderTelephoneChars = 39;
 constexpr std::size_t kSenderCsidChars = 19;
+constexpr std::size_t kDialledNumberChars = 40;
 
 // Copies `text` into `out`, at most `chars` characters.
 void CopyCut(char* out, std::size_t out_size, const char* text, std::size_t chars) {
@@ -279,6 +280,7 @@ int Controller::ProcessFaxStatusPacket(const FaxStatusPacket& p) {
     case FAX_STATUS_PAGE_SENT:
       device_log_.Write(1, "Sent page %d of %d", value, send_info_.pages);
       current_page_ = value;
+      pages_confirmed_ = value;
       if (value == send_info_.pages) {
         device_log_.Write(1, "Last page_sent notification received");
         last_page_ = true;
@@ -346,20 +348,23 @@ int Controller::SendAbortToTESSALY() {
 }
 
 // The sender number and CSID must fit the send request's fields (39 and 19
-// characters); longer values are cut with a warning.
+// characters); longer values are cut with a warning.  The dialled number
+// is checked against its field (40 characters) before it gets here.
 void Controller::SetFOIPSendInfo(const SendFOIPInfo& info) {
   device_log_.Write(1, "SetFOIPSendInfo");
   send_info_ = info;
-  AddToFOIPSendInfo(info.sender_telephone, info.sender_csid);
+  if (std::strlen(info.sender_telephone) > kSenderTelephoneChars)
+    CtlLog(4, "Sender telephone number too long, cut to %zu characters", kSenderTelephoneChars);
+  CopyCut(send_info_.sender_telephone, sizeof send_info_.sender_telephone, info.sender_telephone,
+          kSenderTelephoneChars);
+  send_info_.sender_csid[0] = '\0';
+  AddToFOIPSendInfo("", info.sender_csid);
 }
 
 void Controller::AddToFOIPSendInfo(const char* telephone, const char* sender_csid) {
   device_log_.Write(1, "AddToFOIPSendInfo");
-  if (telephone && telephone[0]) {
-    if (std::strlen(telephone) > kSenderTelephoneChars)
-      CtlLog(4, "Sender telephone number too long, cut to %zu characters", kSenderTelephoneChars);
-    CopyCut(send_info_.sender_telephone, sizeof send_info_.sender_telephone, telephone, kSenderTelephoneChars);
-  }
+  if (telephone && telephone[0])
+    CopyCut(send_info_.telephone, sizeof send_info_.telephone, telephone, kDialledNumberChars);
   if (sender_csid && sender_csid[0]) {
     if (std::strlen(sender_csid) > kSenderCsidChars)
       CtlLog(4, "Sender CSID too long, cut to %zu characters", kSenderCsidChars);
@@ -501,10 +506,6 @@ void Controller::TakeReceiveConnectedInfo() {
     CopyCut(remote_csid_, sizeof remote_csid_, rc.remote_csid, 20);
     device_log_.Write(1, "Obtained CSID of: '%s')", remote_csid_);
   }
-}
-
-void Controller::DeleteTemporaryFaxFiles() {
-  // The send and receive paths own the temporary files; nothing is open here.
 }
 
 int Controller::CancelJob() {

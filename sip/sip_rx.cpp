@@ -100,7 +100,13 @@ std::uint16_t deliver(sip_endpoint& ep, std::uint32_t ci, std::uint8_t dialog, s
   if (entry.table == nullptr) return 3;
   sip_prim_env.allow_missing_mandatory = (ep.cfg.options & SIP_OPT_LENIENT) != 0;
   buffer_t* chain = nullptr;
+  // A request tells its user where it really came from (received, rport).
+  sip_prim_area.rl_dest_port = request ? sip_mod.rx_port : 0xFFFF;
+  sip_prim_area.rl_dest_addr =
+      request ? sip_str{4, reinterpret_cast<const char*>(sip_mod.rx_address.data())} : sip_str{};
   const std::uint16_t r = sip_prim__build_up(entry, request ? 1 : 0, &chain);
+  sip_prim_area.rl_dest_port = 0xFFFF;
+  sip_prim_area.rl_dest_addr = {};
   if (r != 2) {
     // Not built (no buffer, or an element no buffer holds): reported with
     // cause 37 detail 2; a request is answered and the entity goes on.

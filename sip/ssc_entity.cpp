@@ -7,6 +7,7 @@
 #include "sip/ssc_tx.h"
 #include "sip/ssc_internal.h"
 #include "runtime/entity_ids.h"
+#include "runtime/msg.h"
 #include "runtime/timer.h"
 
 namespace {
@@ -20,6 +21,11 @@ constexpr std::size_t P_NAI = 0, P_CALLS = 2, P_EXTRA = 4, P_AUX = 6, P_REG = 8,
                       P_OPTBYTE = 14, P_ADDR_COUNT = 15, P_PORT = 16, P_FAMILY = 18, P_HOST = 19, P_ADDR = 84;
 
 void reset_call(ssc_call& c) {
+  ssc_internal::release_handle(c.defaults);
+  for (msg_t* m : c.held) {
+    if (m->from == ENT_SSC) ssc_internal::free_self_message(m);  // its handle number too
+    else Free_msg(m);
+  }
   ssc_call* keep_link = c.free_link;
   c = ssc_call{};
   c.free_link = keep_link;
@@ -94,6 +100,7 @@ u8 ssc_configure_profiles(const std::vector<ssc_config_profile>& profiles) {
     ua->entries.resize(entries);
     ua->reg_slots.assign(pr.reg_slots, nullptr);
     ua->aux.resize(pr.aux);
+    ua->aux_records.resize(pr.aux);
     for (u32 i = 0; i < calls; ++i) ua->calls[i].free_link = i + 1 < calls ? &ua->calls[i + 1] : nullptr;
     ua->free_calls = &ua->calls[0];
     for (u32 i = 0; i < entries; ++i) {
@@ -321,6 +328,9 @@ void free_timers(ssc_dialog_entry* e) {
     }
     e->timers[n] = nullptr;
   }
+  // The messages the entry holds go with its timers (reset and release).
+  ssc_internal::release_handle(e->target);
+  ssc_internal::release_handle(e->route_msg);
 }
 }  // namespace
 
@@ -508,6 +518,7 @@ u8 ssc_remove_user_agent(u16 nai) {
     ua->keepalive.probe_timer = nullptr;
   }
   ssc_internal::release_handle(ua->binding.store);
+  for (ssc_aux_record& a : ua->aux_records) ssc_internal::release_handle(a.profile);
   m.agents[nai].reset();
   m.ua = nullptr;
   m.call = nullptr;

@@ -68,6 +68,7 @@ struct ssc_config_profile {
 struct ssc_call;
 struct timer_cell_t;
 struct ssc_handle;
+struct msg_t;
 
 inline constexpr u8 SSC_ENTRY_TIMERS = 3;
 
@@ -89,6 +90,14 @@ struct ssc_dialog_entry {
   // entry; the id of each cell's current start.
   timer_cell_t* timers[SSC_ENTRY_TIMERS] = {};
   u16 timer_ids[SSC_ENTRY_TIMERS] = {};
+  // Dialog state the request builders read: the message whose first Contact
+  // is the remote target, the message whose Record-Route list is the route
+  // set (reversed for a response) and the own-route flag (one reference
+  // each, released with the entry).
+  ssc_handle* target = nullptr;
+  ssc_handle* route_msg = nullptr;
+  bool own_route = false;
+  bool route_reversed = false;
 };
 
 // Starts timer n of the entry for ms milliseconds with the expiry code;
@@ -118,6 +127,31 @@ struct ssc_call {
   char call_id[SSC_TAG_FIELD] = {};
   u8 call_id_kind = 0;                         // '4', '6', 'N'
   char call_id_host[SSC_HOST_FIELD - 1] = {};  // 63 characters and the NUL
+  // Default headers of the call's requests and answers (To the remote party,
+  // From the local party, Contact, Via, route set as Route, option-tag and
+  // product lists, Max-Forwards, credentials header): one handle, one
+  // reference, released with the call.
+  ssc_handle* defaults = nullptr;
+  // Option-tag masks: Supported and Require (each with the configured copy
+  // it returns to after every request) and the header 2 list.
+  u32 supported_mask = 0;
+  u32 require_mask = 0;
+  u32 supported_cfg = 0;
+  u32 require_cfg = 0;
+  u32 hdr2_mask = 0;
+  u8 control_flags = 0;  // bit 0: CANCEL sent
+  u32 rx_tick = 0;       // tick count when the call's last request was received
+  // Messages held back until the call can take them, oldest first (freed
+  // with the call).
+  std::vector<msg_t*> held;
+};
+
+// Auxiliary record: the profile the user registered (route 'A'), state '0'
+// no profile, '1' registered; the profile is the held user handle.
+struct ssc_aux_record {
+  u8 state = '0';
+  ssc_handle* profile = nullptr;
+  u8 byte7 = 255;
 };
 
 struct ssc_binding {
@@ -170,6 +204,7 @@ struct ssc_user_agent {
   std::vector<ssc_dialog_entry> entries;
   std::vector<ssc_dialog_entry*> reg_slots;
   std::vector<u16> aux;
+  std::vector<ssc_aux_record> aux_records;  // by aux index
   ssc_call* free_calls = nullptr;
   ssc_dialog_entry* free_entries = nullptr;
   ssc_binding binding;

@@ -175,6 +175,11 @@ ssc_handle* ssc_new_response_handle(ssc_handle* req) {
   return rs;
 }
 
+void ssc_requeue_deferred(std::vector<msg_t*>& list) {
+  for (msg_t* m : list) g_self_queue.push_back(m);
+  list.clear();
+}
+
 ssc_counts ssc_entity_counts() { return {g_live_handles, g_table_used, static_cast<u32>(g_self_queue.size())}; }
 
 void ssc_send(ent_id_t dest, u8 sap, code_t code) {

@@ -67,6 +67,9 @@ ssc_handle* ssc_new_response_handle(ssc_handle* req);
 u8 ssc_report_error(u8 kind, u8 error_class, u16 number);
 u8 ssc_report_event(u8 kind);
 void ssc_send_error_in(u16 error, u8 fatal);
+// Held messages go to the end of the self-queue (handled again in this run,
+// classified as from their sender); the list is emptied.
+void ssc_requeue_deferred(std::vector<msg_t*>& list);
 void ssc_relay_sip_error();
 
 // Counters for tests and audits: live handles the entity holds, entries of

@@ -11,6 +11,7 @@
 #include "runtime/timer.h"
 #include "sip/codec/ssc_record_codec.h"
 #include "sip/codec/ssc_sdp_glue.h"
+#include "sip/ssc_build.h"
 #include "sip/ssc_handler.h"
 #include "sip/ssc_ident.h"
 #include "sip/ssc_internal.h"
@@ -307,6 +308,7 @@ u8 classify_sip(msg_t* m) {
       mod.route = 'F';
     }
   }
+  if (ssc_msg_type_table[ssc_idx(type)].msg_class == 1) mod.call->rx_tick = om_os_tick();
   (void)ssc_tx_track(h, SSC_TX_RECEIVED);
   auto* st = Ssc_first<ssc_hdr_status>(h, ssc_header_id::RETURN_CODE);
   if (ssc_ptr_set(st) && ssc_status_ends_dialog(st->code)) {
@@ -775,6 +777,12 @@ void ssc_general_event() {
       probe_done(k);
       return;
     }
+    case 90: {  // hold timer: the record runs free again
+      ssc_keepalive& k = mod.ua->keepalive;
+      k.running = 0;
+      k.counter = 0;
+      return;
+    }
     default:
       // Keep-alive probes, local addresses and hold timers are not built here.
       ssc_stub_events().push_back({'G', mod.event, SSC_NO_CONN});
@@ -784,7 +792,7 @@ void ssc_general_event() {
 
 void ssc_route_event() {
   switch (ssc_mod().route) {
-    case 'A': ssc_stub_events().push_back({'A', ssc_mod().event, SSC_NO_CONN}); break;
+    case 'A': ssc_profile_prim(); break;
     case 'C': entry_machine()(); break;
     case 'F': call_machine()(); break;
     case 'G': ssc_general_event(); break;

@@ -146,7 +146,9 @@ u8 ssc_tx_track(ssc_handle* h, u8 direction) {
       else if (code >= 300 && code <= 399) klass = 2;
       else if (code >= 400 && code <= 699) klass = 3;
     }
-    if (req != ssc_msg_type::INVITE) {
+    if (req == ssc_msg_type::OPTIONS && (g_tx.current->flag >> 4) != 0) {
+      // A repeating OPTIONS: its step decides when the transaction ends.
+    } else if (req != ssc_msg_type::INVITE) {
       if (klass >= 1) (void)ssc_tx_close();
     } else if (klass == 1 || klass == 2 || (klass == 4 && code != 35)) {
       (void)ssc_tx_close();

@@ -7,6 +7,8 @@
 //   wait TEXT              until a printed line contains TEXT
 //   listen MS              print what arrives for MS milliseconds
 //   send SLOT JOB TEL      a send request; waits for JOB_RESULT
+//   sendfax SLOT JOB TEL FOLDER FILE FORMAT ROUTE
+//                          a send request of a fax file; waits for JOB_RESULT
 //   scan SLOT JOB          a scan request; waits for SCAN_RESULT
 //   abort SLOT             an abort request (no wait)
 //   offline SLOT [ID]      offline ("may wait", "interrupt"); with ID the
@@ -100,6 +102,9 @@ constexpr const char* kHelp =
     "  wait TEXT              until a printed line contains TEXT\n"
     "  listen MS              print what arrives for MS milliseconds\n"
     "  send SLOT JOB TEL      a send request; waits for JOB_RESULT\n"
+    "  sendfax SLOT JOB TEL FOLDER FILE FORMAT ROUTE\n"
+    "                         a send request of the fax file FOLDER\\FILE (FORMAT 5\n"
+    "                         or 6 with ROUTE 2 or 3); waits for JOB_RESULT\n"
     "  scan SLOT JOB          a scan request; waits for SCAN_RESULT\n"
     "  abort SLOT             an abort request (no wait)\n"
     "  offline SLOT [ID]      offline; with ID waits for OFFLINE_REPLY, else for\n"
@@ -123,6 +128,7 @@ int Usage() {
   std::fprintf(stderr,
                "Usage: drennic-standin [--limit MS] command...\n"
                "  wait TEXT | listen MS | send SLOT JOB TEL | scan SLOT JOB | abort SLOT |\n"
+               "  sendfax SLOT JOB TEL FOLDER FILE FORMAT ROUTE |\n"
                "  offline SLOT [ID] | online SLOT [ID] | closedown SLOT\n");
   return 1;
 }
@@ -168,6 +174,20 @@ int main(int argc, char** argv) {
       if (send) std::snprintf(reinterpret_cast<char*>(p.data() + 314), 41, "%s", argv[i + 3]);
       if (!Send(argv[i + 1], p) || !WaitFor(send ? "JOB_RESULT" : "SCAN_RESULT", from, limit)) result = 2;
       i += send ? 4 : 3;
+    } else if (cmd == "sendfax" && need(7)) {
+      auto p = Request(RST_DEVICE_SEND, kDeviceRequestSize);
+      put_le16(p.data() + 8, static_cast<std::uint16_t>(std::strtoul(argv[i + 2], nullptr, 10)));
+      std::memcpy(p.data() + 10, "STANDIN", 7);
+      std::snprintf(reinterpret_cast<char*>(p.data() + 314), 41, "%s", argv[i + 3]);
+      std::snprintf(reinterpret_cast<char*>(p.data() + 26), 257, "%s", argv[i + 4]);
+      std::snprintf(reinterpret_cast<char*>(p.data() + 283), 13, "%s", argv[i + 5]);
+      put_le16(p.data() + 310, static_cast<std::uint16_t>(std::strtoul(argv[i + 6], nullptr, 10)));
+      put_le16(p.data() + 312, static_cast<std::uint16_t>(std::strtoul(argv[i + 7], nullptr, 10)));
+      std::snprintf(reinterpret_cast<char*>(p.data() + 386), 31, "%s", "Recipient");
+      put_le32(p.data() + 460, 0x1F);  // every header part
+      std::snprintf(reinterpret_cast<char*>(p.data() + 505), 31, "%s", "Stand-in");
+      if (!Send(argv[i + 1], p) || !WaitFor("JOB_RESULT", from, limit)) result = 2;
+      i += 8;
     } else if ((cmd == "abort" || cmd == "closedown") && need(1)) {
       auto p = Request(cmd == "abort" ? RST_DEVICE_ABORT : RST_DEVICE_CLOSEDOWN, 8);
       if (!Send(argv[i + 1], p)) result = 2;

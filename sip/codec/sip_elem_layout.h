@@ -89,11 +89,13 @@ constexpr u32 widen(T v) {
 }
 
 // Fields whose value is not a plain member of the work-area record.
-inline u32 rl_dest_port_get(const void*) { return 0xFFFF; }
+// Upward, a request's Request-URI carries where the datagram came from (set
+// by the receive path for the build, 0xFFFF / empty otherwise).
+inline u32 rl_dest_port_get(const void*) { return sip_prim_area.rl_dest_port; }
 inline void rl_dest_port_set(void*, u32 v) { sip_prim_area.rl_dest_port = static_cast<u16>(v); }
 inline u32 rl_next_hop_get(const void*) { return 0; }
 inline void rl_next_hop_set(void*, u32 v) { sip_prim_area.rl_next_hop = static_cast<u8>(v); }
-inline sip_str rl_dest_addr_get(const void*) { return {}; }
+inline sip_str rl_dest_addr_get(const void*) { return sip_prim_area.rl_dest_addr; }
 inline void rl_dest_addr_set(void*, sip_str v) { sip_prim_area.rl_dest_addr = v; }
 inline u32 via_number_get(const void*) { return sip_prim_area.via_number; }
 inline void via_number_set(void*, u32 v) { sip_prim_area.via_number = static_cast<u16>(v); }

@@ -210,6 +210,10 @@ u16 decode_element(ssc_header_id id, void* inst, ssc_rc_fail* fail) {
             cur_handle->addr_family = '6';
             std::memcpy(cur_handle->addr_v6, data, 16);
           }
+        } else if (f.special == SSC_SP_RURI_PORT) {
+          // The port the request came from, beside its address (slot 40).
+          const u16 port = get_host16(at);
+          if (port != 0xFFFF) cur_handle->addr_port = port;
         } else if (f.special == SSC_SP_VIA_NUMBER && first_via) {
           cur_handle->transaction_number = get_host16(at);
         }

@@ -558,8 +558,11 @@ TEST_F(ControllerTest, SenderNumberAndCsidAreCutWithAWarning) {
   Controller c(&world_.clock);
   ASSERT_EQ(Start(c), 0);
   world_.SetTessaly(TessalyMode::kAnswer);
-  c.AddToFOIPSendInfo(std::string(45, '1').c_str(), "CSID-0123456789-ABCDEFG");
+  SendFOIPInfo info;
+  std::snprintf(info.sender_telephone, sizeof info.sender_telephone, "%s", std::string(40, '1').c_str());
+  c.SetFOIPSendInfo(info);
   EXPECT_TRUE(world_.Logged("4 Sender telephone number too long, cut to 39 characters"));
+  c.AddToFOIPSendInfo("0123456", "CSID-0123456789-ABCDEFG");
   EXPECT_TRUE(world_.Logged("4 Sender CSID too long, cut to 19 characters"));
   c.AddToFOIPSendInfo("", "");  // empty values leave the fields alone
   world_.tessaly_requests().clear();
@@ -570,6 +573,7 @@ TEST_F(ControllerTest, SenderNumberAndCsidAreCutWithAWarning) {
   const Bytes& b = world_.tessaly_requests()[0];
   ASSERT_TRUE(ReadSendFax(b.data(), b.size(), &p));
   EXPECT_EQ(std::string(p.sender_telephone), std::string(39, '1'));
+  EXPECT_STREQ(p.telephone, "0123456");  // the dialled number
   EXPECT_STREQ(p.sender_csid, "CSID-0123456789-ABC");
   EXPECT_EQ(p.pages, 2);
   EXPECT_EQ(p.device_id, c.identity().device_id);

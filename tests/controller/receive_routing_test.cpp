@@ -196,3 +196,32 @@ TEST_F(RoutingTest, PartialReceiveBackupNeverOverwrites) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(RoutingTest, MailNamesFromMaillist) {
+  const std::string path = (dir_ / "MAILLIST.INI").string();
+  std::ofstream(path) << "[USER]\nEmailname: alice@example.org\nKorvname: alice\nProfile: 0\nEMailKorvname: nope\n"
+                         "[USER]\nEmailname: Bob@Example.org\nKorvname: bob\nEMailKorvname: bobmail\n"
+                         "[USER]\nEmailname: carol@example.org\nKorvname:\n"
+                         "[USER]\nEmailname: carol@example.org\nKorvname: carol2\nProfile: 1\n";
+  struct Case {
+    const char* name;
+    int found;
+    const char* user;
+  } cases[] = {
+      {"ALICE@example.org", 1, "ALICE"},   // profile 0 keeps Korvname
+      {"bob@example.org", 1, "BOBMAIL"},   // no profile: EMailKorvname replaces it
+      {"carol@example.org", 1, "CAROL2"},  // an empty user goes on to the next paragraph
+      {"dave@example.org", 0, ""},
+  };
+  for (const Case& c : cases) {
+    std::string user;
+    EXPECT_EQ(SearchEmailnameMail(path, c.name, &user), c.found) << c.name;
+    EXPECT_EQ(user, c.user) << c.name;
+  }
+  std::string user;
+  EXPECT_EQ(SearchEmailnameMail((dir_ / "MISSING.INI").string(), "alice@example.org", &user), 0);
+}
+
+}  // namespace

@@ -121,3 +121,62 @@ TEST(SendFaxFileTest, HeadersJoinReCodedAndScaledPages) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SendRulesTest, TelephoneNumbersAndCsid) {
+  struct Case {
+    std::string in;
+    int result;
+    const char* dialled;
+    const char* ext;
+  } cases[] = {
+      {"X 123-456", 0, "123-456", ""},  // no prefix or suffix after X
+      {"12 34:55", 0, "9,1234#", "55"},
+      {"01\r\n23", 0, "9,0123#", ""},  // control characters dropped
+      {"x", PERC_INVALID_PARAMETER, "", ""},
+      {"x  \t", PERC_INVALID_PARAMETER, "", ""},
+      {"x1234567890123456789012345678901234567890123456789012345678", 0,
+       "1234567890123456789012345678901234567890123456789012345678", ""},
+      {"x12345678901234567890123456789012345678901234567890123456789012", PERC_INVALID_PARAMETER, "", ""},
+      {std::string(99, '1'), PERC_INVALID_PARAMETER, "", ""},
+  };
+  for (const Case& c : cases) {
+    std::string out = "unset", ext;
+    EXPECT_EQ(NormaliseTelephoneNumber(c.in, "9,", "#", &out, &ext), c.result) << c.in;
+    if (c.result == 0) {
+      EXPECT_EQ(out, c.dialled) << c.in;
+    }
+    EXPECT_EQ(ext, c.ext) << c.in;
+  }
+  EXPECT_EQ(SendCsid("0123", "", ":"), "0123");
+  EXPECT_EQ(SendCsid("0123", "55", ":"), "0123:55");
+  EXPECT_EQ(SendCsid("+44 20 7946 0000 99", "55", ":"), "+44 20 7946 0000 :55");  // cut to fit 20
+  EXPECT_EQ(SendCsid("0123", std::string(21, '5'), ":"), "0123");                 // sub-address too long
+  EXPECT_EQ(SendCsid(std::string(25, '7'), "", ":"), std::string(20, '7'));
+}
+
+TEST(SendRulesTest, RestartSkipsAndRoutes) {
+  struct Case {
+    int sent, total, split, initial, from, to;
+  } cases[] = {
+      {6, 10, 3, 1, 2, 6},   // resent as page 1, then 7 to 10
+      {2, 3, 3, 1, 0, -1},   // below the split: all pages again
+      {5, 10, 0, 1, 0, -1},  // restarts off
+      {1, 10, 1, 1, 0, -1},  // nothing beyond the initial pages
+      {12, 10, 3, 1, 2, 10},
+  };
+  for (const Case& c : cases) {
+    int from = -9, to = -9;
+    RestartSkip(c.sent, c.total, c.split, c.initial, &from, &to);
+    EXPECT_EQ(from, c.from) << c.sent << "/" << c.total;
+    EXPECT_EQ(to, c.to) << c.sent << "/" << c.total;
+  }
+  ASSERT_NE(FindRoute(3), nullptr);
+  EXPECT_EQ(FindRoute(3)->format, 6);
+  EXPECT_STREQ(FindRoute(4)->name, "FAX-SFINE");
+  EXPECT_EQ(FindRoute(100)->format, 0);
+  EXPECT_EQ(FindRoute(9), nullptr);
+}
+
+}  // namespace

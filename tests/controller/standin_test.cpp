@@ -13,13 +13,18 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "common/byte_order.h"
 #include "common/tessaly_packets.h"
+#include "controller/fax_file.h"
+#include "controller/page_header_render.h"
 #include "controller/support/controller_harness.h"
+#include "platform/paths.h"
 
 extern char** environ;
 
@@ -89,8 +94,15 @@ std::string Lines(const std::string& text, const std::string& prefix) {
 
 class StandinTest : public ::testing::Test {
  protected:
-  StandinTest() : world_(false) {
-    world_.SetTessaly(TessalyMode::kAnswer);
+  StandinTest() : world_(false) { world_.SetTessaly(TessalyMode::kAnswer); }
+  ~StandinTest() override {
+    stop_ = true;
+    if (tessaly_.joinable()) tessaly_.join();
+  }
+  // The scripted TESSALY serves from its own thread once the programs run
+  // (world_.script is set before).
+  void StartTessaly() {
+    if (tessaly_.joinable()) return;
     tessaly_ = std::thread([this] {
       while (!stop_) {
         world_.ServeTessaly();
@@ -98,12 +110,9 @@ class StandinTest : public ::testing::Test {
       }
     });
   }
-  ~StandinTest() override {
-    stop_ = true;
-    tessaly_.join();
-  }
   std::string Run(const std::vector<std::vector<std::string>>& marrocks, const std::vector<std::string>& standin_args,
                   int* standin_code, std::vector<int>* marrock_codes) {
+    StartTessaly();
     const std::string dir = BinaryDir();
     FILE* out = std::tmpfile();
     std::vector<std::string> sargs = {dir + "/drennic-standin", "--limit", "8000"};
@@ -197,6 +206,114 @@ TEST_F(StandinTest, TwoControllersStartedInTheSameSecond) {
   EXPECT_EQ(world_.reply_slots.size(), 2u);
   EXPECT_THAT(out, HasSubstr("job=11"));
   EXPECT_THAT(out, HasSubstr("job=12"));
+}
+
+// The send and receive of the milestone with the real programs: the
+// stand-in submits a 3-page fine fax, marrock hands it with headers to the
+// scripted TESSALY and reports SENDING per page and the job result; then a
+// call to a DID in ROUTING.INI is filed in the user's K-IN folder.
+TEST_F(StandinTest, FaxSentAndReceivedBetweenStandinAndTessaly) {
+  namespace fs = std::filesystem;
+  const std::string server = world_.tmp.File("server");
+  fs::create_directories(server + "/K-TEMP");
+  ASSERT_EQ(MakeHeaderFontFile(server + "/K-DB/ELIT_LF.FN", true), STATUS_OK);
+  fs::create_directories(world_.tmp.File("users/FAXIN/K-IN"));
+  fs::create_directories(world_.tmp.File("msgs"));
+  kvtest::WriteFile(world_.tmp.File("system/K-DB/ROUTING.INI"), "[SUBADDR]\n5551: FAXIN\n");
+  world_.WriteIni("Port: FOIP\nRecdUser: FAXIN\nRejectIncoming: DID\n");
+  std::vector<FaxBitmap> message;
+  {
+    FaxFileWriter w;
+    ASSERT_EQ(w.Start(world_.tmp.File("msgs/MSG00007.G3F"), 200, FAX_PAGE_WIDTH), STATUS_OK);
+    for (std::uint32_t p = 0; p < 3; ++p) {
+      FaxBitmap b;
+      b.width = FAX_PAGE_WIDTH;
+      b.lines = 100;
+      b.bits.assign(std::size_t{b.stride()} * b.lines, 0);
+      for (std::uint32_t y = p; y < b.lines; y += 3) b.row(y)[y % b.stride()] = 0xF0;
+      message.push_back(b);
+      ASSERT_EQ(w.WritePage(b, p == 2), STATUS_OK);
+    }
+  }
+  std::atomic<int> handed_ok{0};
+  bool rang = false;
+  world_.script = [&](const kvtest::Bytes& req) {
+    const std::uint16_t device = get_le16(req.data() + 6);
+    auto status = [&](std::uint16_t kind, std::uint16_t value) {
+      world_.QueueToController(kvtest::FaxStatusBytes(device, kind, value));
+    };
+    if (req[3] == RST_TESSALY_SEND_FAX) {
+      SendFaxPacket p;
+      if (!ReadSendFax(req.data(), req.size(), &p)) return;
+      std::vector<FaxBitmap> pages;
+      if (ReadFaxFile(platform::ToLinuxPath(p.folder) + p.file_name, &pages) == STATUS_OK && pages.size() == 3) {
+        bool same = true;
+        for (std::size_t i = 0; i < 3; ++i)
+          same = same && pages[i].lines > message[i].lines &&
+                 std::equal(message[i].bits.begin(), message[i].bits.end(),
+                            pages[i].row(pages[i].lines - message[i].lines));
+        handed_ok = same ? 1 : 2;
+      }
+      status(FAX_STATUS_CONNECTED, 0);
+      for (std::uint16_t i = 1; i <= 3; ++i) status(FAX_STATUS_PAGE_SENT, i);
+      status(FAX_STATUS_FAX_SENT, 0);
+    } else if (req[3] == RST_TESSALY_DEVICE_STATUS && handed_ok == 1 && !rang) {
+      // Once the send is over, a call comes in.
+      rang = true;
+      RingInPacket ri;
+      ri.device_id = device;
+      std::snprintf(ri.called, sizeof ri.called, "5551");
+      std::snprintf(ri.caller_number, sizeof ri.caller_number, "0207");
+      kvtest::Bytes b(kRingInSize);
+      WriteRingIn(ri, b.data());
+      world_.QueueToController(b);
+    } else if (req[3] == RST_TESSALY_RECV_FAX) {
+      RecvFaxPacket p;
+      if (!ReadRecvFax(req.data(), req.size(), &p) || !p.accept) return;
+      FaxFileWriter w;
+      if (w.Start(platform::ToLinuxPath(p.folder) + p.file_name, 200, FAX_PAGE_WIDTH) != STATUS_OK) return;
+      (void)w.WritePage(message[0], true);
+      ReceiveConnectedPacket rc;
+      rc.device_id = device;
+      std::snprintf(rc.remote_csid, sizeof rc.remote_csid, "REMOTE");
+      std::snprintf(rc.did, sizeof rc.did, "5551");
+      kvtest::Bytes b(kReceiveConnectedSize);
+      WriteReceiveConnected(rc, b.data());
+      world_.QueueToController(b);
+      status(FAX_STATUS_PAGE_RECEIVED, 1);
+      status(FAX_STATUS_FAX_RECEIVED, 0);
+    }
+  };
+  int code = 0;
+  std::vector<int> codes;
+  const std::string slot = "FOIP\\G1\\1";
+  std::string out =
+      Run({{"GROUP", "G1", "1", "1"}},
+          {"wait", "state=1 ", "sendfax", slot, "7", "555", world_.tmp.File("msgs") + "\\", "MSG00007.G3F", "6", "3",
+           "wait", "MESSAGE_RECEIVED", "wait", "job=0 ", "closedown", slot, "listen", "300"},
+          &code, &codes);
+  EXPECT_EQ(code, 0) << out;
+  EXPECT_EQ(codes, std::vector<int>{0}) << out;
+  EXPECT_EQ(handed_ok.load(), 1) << "the handed file is not header + message pages";
+  EXPECT_THAT(Lines(out, "DRENNIC "), HasSubstr("DRENNIC DEVICE_STATUS FOIP/1 state=3 page=1\n"
+                                                "DRENNIC DEVICE_STATUS FOIP/1 state=3 page=2\n"
+                                                "DRENNIC DEVICE_STATUS FOIP/1 state=3 page=3\n"
+                                                "DRENNIC JOB_RESULT FOIP/1 status=0x0 job=7 state=3 "));
+  EXPECT_THAT(out, HasSubstr("pages=3\n"));
+  EXPECT_THAT(out, HasSubstr("DRENNIC MESSAGE_RECEIVED FOIP/1 user=FAXIN control=~RECD"));
+  EXPECT_THAT(out, HasSubstr("DRENNIC JOB_RESULT FOIP/1 status=0x0 job=0 state=4 "));
+  int filed = 0;
+  for (const auto& e : fs::directory_iterator(world_.tmp.File("users/FAXIN/K-IN"))) {
+    const std::string n = e.path().filename().string();
+    if (n.size() > 4 && n.substr(n.size() - 4) == ".G3F") {
+      ++filed;
+      std::vector<FaxBitmap> pages;
+      ASSERT_EQ(ReadFaxFile(e.path().string(), &pages), STATUS_OK);
+      ASSERT_EQ(pages.size(), 1u);
+      EXPECT_EQ(pages[0].bits, message[0].bits);
+    }
+  }
+  EXPECT_EQ(filed, 1);
 }
 
 }  // namespace

@@ -756,6 +756,20 @@ TEST_F(SscHandler, LocalAddressesMakeTheBinding) {
   EXPECT_EQ(r->uri.port, 5060);
   EXPECT_TRUE(take_for(ENT_FOIP).empty());
 
+  // The hold timer ('3') frees the record: running flag and counter cleared;
+  // for another record index it is dropped.
+  ssc_mod().ua->keepalive.running = 1;
+  ssc_mod().ua->keepalive.counter = 7;
+  ssc_stub_events().clear();
+  send_data(ENT_TI, '3', {1, 0}, NAI, 1);
+  ASSERT_EQ(ssc_ua__select(NAI), 2);
+  EXPECT_EQ(ssc_mod().ua->keepalive.counter, 7);
+  send_data(ENT_TI, '3', {1, 0}, NAI, 0);
+  ASSERT_EQ(ssc_ua__select(NAI), 2);
+  EXPECT_EQ(ssc_mod().ua->keepalive.running, 0);
+  EXPECT_EQ(ssc_mod().ua->keepalive.counter, 0);
+  EXPECT_TRUE(ssc_stub_events().empty());
+
   // From the user (code 91): the binding is made anew and the user is
   // answered with type 36, status 200.
   ssc_handle* h = Ssc_alloc_handle();

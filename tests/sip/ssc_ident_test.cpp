@@ -3,9 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <set>
 #include <string>
+
+#include "sip/support/loopback_udp.h"
 
 TEST(SscIdent, StatusClass) {
   struct Case {
@@ -62,6 +69,26 @@ TEST(SscIdent, TokenMatchesMd5OfValueBytes) {
   EXPECT_EQ(ssc_make_token(1, t, 1), 1);
   EXPECT_STREQ(t, "");
   EXPECT_EQ(ssc_make_token(1, t, 0), 0);
+}
+
+// The same rule against the system's md5sum over the 4 value bytes (least
+// significant first), for values that exercise every byte position.
+TEST(SscIdent, TokenMatchesSystemMd5sum) {
+  if (std::system("command -v md5sum >/dev/null 2>&1") != 0) GTEST_SKIP() << "md5sum is not installed";
+  const std::string file = ::testing::TempDir() + "ssc_token_" + std::to_string(getpid());
+  for (u32 v : {0u, 1u, 0x80u, 0x12345678u, 0xDEADBEEFu, 0xFFFFFFFFu}) {
+    const char bytes[4] = {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+                           static_cast<char>(v >> 24)};
+    std::ofstream(file, std::ios::binary).write(bytes, 4);
+    const std::string hex = ssc_test::run_command("md5sum " + file);
+    ASSERT_GE(hex.size(), 32u);
+    std::string want;
+    for (int i = 0; i < 16; ++i) want += SSC_TOKEN_ALPHABET[std::stoi(hex.substr(2 * i, 2), nullptr, 16) & 63];
+    char t[64];
+    EXPECT_EQ(ssc_make_token(v, t, sizeof t), 17);
+    EXPECT_EQ(std::string(t), want) << std::hex << v;
+  }
+  std::remove(file.c_str());
 }
 
 TEST(SscIdent, DecimalAndHex) {

@@ -13,8 +13,12 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <sys/time.h>
 
 #include "common/byte_order.h"
 #include "runtime/buffer.h"
@@ -25,12 +29,29 @@
 #include "sip/sip_config.h"
 #include "sip/sip_entity.h"
 #include "sip/ssc_handler.h"
+#include "sip/support/loopback_udp.h"
+#include "sip/support/pcap_udp.h"
 
 namespace {
 
 using clock_type = std::chrono::steady_clock;
 
 int g_fd = -1;
+u16 g_port = 0;  // our socket's port
+
+// Every datagram on the wire, both ways, with the time it passed our socket.
+struct datagram {
+  std::string payload;
+  u16 sport, dport;
+  timeval at;
+};
+std::vector<datagram> g_wire;
+
+void capture(const u8* data, std::size_t n, u16 sport, u16 dport) {
+  datagram d{std::string(reinterpret_cast<const char*>(data), n), sport, dport, {}};
+  gettimeofday(&d.at, nullptr);
+  g_wire.push_back(std::move(d));
+}
 
 // Stands in for ENT_IP: each datagram request leaves through the socket.
 void ip_handler(msg_t* m) {
@@ -44,6 +65,7 @@ void ip_handler(msg_t* m) {
       to.sin_port = htons(get_host16(&d[8]));
       (void)sendto(g_fd, d.data() + SOCK_UDP_HEADER_SIZE, d.size() - SOCK_UDP_HEADER_SIZE, 0,
                    reinterpret_cast<const sockaddr*>(&to), sizeof to);
+      capture(d.data() + SOCK_UDP_HEADER_SIZE, d.size() - SOCK_UDP_HEADER_SIZE, g_port, get_host16(&d[8]));
     }
   }
   Free_msg(m);
@@ -57,6 +79,59 @@ const entity_table_row_t TABLE[] = {
     {ENT_FOIP, rt_test::record_handler, 0, 0, nullptr, 0},
     {ENT_NIL, nullptr, 0, 0, nullptr, 0},
 };
+
+// A datagram waiting on our socket (up to 5 ms) goes to ENT_SIP as the
+// socket entity would hand it up.
+void receive_one() {
+  pollfd p{g_fd, POLLIN, 0};
+  if (poll(&p, 1, 5) <= 0) return;
+  char buf[65536];
+  sockaddr_in from{};
+  socklen_t len = sizeof from;
+  const ssize_t n = recvfrom(g_fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+  if (n <= 0) return;
+  capture(reinterpret_cast<const u8*>(buf), static_cast<std::size_t>(n), ntohs(from.sin_port), g_port);
+  std::vector<u8> d(SOCK_UDP_HEADER_SIZE + static_cast<std::size_t>(n));
+  d[0] = 4;
+  std::memcpy(&d[4], &from.sin_addr, 4);
+  put_host16(&d[8], ntohs(from.sin_port));
+  std::memcpy(&d[SOCK_UDP_HEADER_SIZE], buf, static_cast<std::size_t>(n));
+  msg_t* m = rt_test::make_msg(ENT_PH_IT, ENT_SIP, SOCK_U_DA_IN, {}, 2, 0);
+  Msg_attach_chain(m, Store_data_in_buffers(d.data(), static_cast<u32>(d.size()), nullptr));
+  Send_msg(m);
+  rt_test::pump();
+}
+
+// The capture as a pcap file read by tshark with the given arguments; the
+// fields output (lines of '|'-separated fields).
+std::vector<std::string> tshark_lines(const std::string& args) {
+  const std::string pcap = ::testing::TempDir() + "ssc_sipp_" + std::to_string(getpid()) + ".pcap";
+  {
+    std::string file = ssc_test::pcap_header();
+    for (const datagram& d : g_wire)
+      file += ssc_test::pcap_record(d.payload, d.sport, d.dport, static_cast<u32>(d.at.tv_sec),
+                                    static_cast<u32>(d.at.tv_usec));
+    std::ofstream(pcap, std::ios::binary) << file;
+  }
+  const std::string out =
+      ssc_test::run_command("timeout 120 tshark -r " + pcap + " -T fields -E separator='|' " + args + " 2>/dev/null");
+  std::remove(pcap.c_str());
+  std::vector<std::string> lines;
+  std::istringstream in(out);
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  return lines;
+}
+
+std::vector<std::string> split(const std::string& line) {
+  std::vector<std::string> f;
+  std::size_t at = 0;
+  for (std::size_t bar; (bar = line.find('|', at)) != std::string::npos; at = bar + 1)
+    f.push_back(line.substr(at, bar - at));
+  f.push_back(line.substr(at));
+  return f;
+}
+
+bool have_tshark() { return std::system("command -v tshark >/dev/null 2>&1") == 0; }
 
 std::string scenario_dir() {
   std::string f = __FILE__;
@@ -85,6 +160,8 @@ class SscSipp : public ::testing::Test {
     ASSERT_EQ(bind(g_fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
     ASSERT_EQ(getsockname(g_fd, reinterpret_cast<sockaddr*>(&a), &len), 0);
     port = ntohs(a.sin_port);
+    g_port = port;
+    g_wire.clear();
     rt_test::use_real_clock();
     rt_test::start_manual(TABLE);
     ssc_entity_reset(8);
@@ -125,21 +202,7 @@ class SscSipp : public ::testing::Test {
 
   // One turn of the loop: a datagram in (when one waits), timers, messages.
   void turn() {
-    pollfd p{g_fd, POLLIN, 0};
-    if (poll(&p, 1, 5) > 0) {
-      char buf[65536];
-      sockaddr_in from{};
-      socklen_t len = sizeof from;
-      const ssize_t n = recvfrom(g_fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
-      if (n > 0) {
-        std::vector<u8> d(SOCK_UDP_HEADER_SIZE + static_cast<std::size_t>(n));
-        d[0] = 4;
-        std::memcpy(&d[4], &from.sin_addr, 4);
-        put_host16(&d[8], ntohs(from.sin_port));
-        std::memcpy(&d[SOCK_UDP_HEADER_SIZE], buf, static_cast<std::size_t>(n));
-        send_to(ENT_PH_IT, ENT_SIP, SOCK_U_DA_IN, d, 2);
-      }
-    }
+    receive_one();
     om_os_timer_poll();
     rt_test::pump();
     for (const auto& m : rt_test::rec().messages())
@@ -149,13 +212,13 @@ class SscSipp : public ::testing::Test {
   }
   std::string reports;
 
-  int run(const std::string& scenario) {
+  int run(const std::string& scenario, const std::string& extra = "") {
     const std::string log = ::testing::TempDir() + "sipp_" + scenario + "_" + std::to_string(getpid()) + ".log";
     const pid_t pid = fork();
     if (pid == 0) {
       const std::string cmd = "exec timeout 30 sipp 127.0.0.1:" + std::to_string(port) + " -sf " + scenario_dir() +
-                              scenario + " -i 127.0.0.1 -p 0 -m 1 -nostdin -timeout 15s -timeout_error >" + log +
-                              " 2>&1";
+                              scenario + " -i 127.0.0.1 -p 0 -m 1 " + extra +
+                              " -nostdin -timeout 15s -timeout_error >" + log + " 2>&1";
       execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
@@ -167,21 +230,7 @@ class SscSipp : public ::testing::Test {
         status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128;
         break;
       }
-      pollfd p{g_fd, POLLIN, 0};
-      if (poll(&p, 1, 5) > 0) {
-        char buf[65536];
-        sockaddr_in from{};
-        socklen_t len = sizeof from;
-        const ssize_t n = recvfrom(g_fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
-        if (n > 0) {
-          std::vector<u8> d(SOCK_UDP_HEADER_SIZE + static_cast<std::size_t>(n));
-          d[0] = 4;
-          std::memcpy(&d[4], &from.sin_addr, 4);
-          put_host16(&d[8], ntohs(from.sin_port));
-          std::memcpy(&d[SOCK_UDP_HEADER_SIZE], buf, static_cast<std::size_t>(n));
-          send_to(ENT_PH_IT, ENT_SIP, SOCK_U_DA_IN, d, 2);
-        }
-      }
+      receive_one();
       om_os_timer_poll();
       rt_test::pump();
       rt_test::rec().clear();
@@ -201,6 +250,28 @@ class SscSipp : public ::testing::Test {
 TEST_F(SscSipp, UnsupportedRequireGets420AtTheRealPort) {
   EXPECT_EQ(run("uac-require.xml"), 0);
   for (const ssc_stub_event& e : ssc_stub_events()) EXPECT_NE(e.event, 5) << "the INVITE reached a machine";
+  // SIPp's real port: where its datagrams came from (its Via says 5999).
+  u16 sipp_port = 0;
+  for (const datagram& d : g_wire)
+    if (d.dport == port) sipp_port = d.sport;
+  ASSERT_NE(sipp_port, 0);
+  ASSERT_NE(sipp_port, 5999);
+  if (!have_tshark()) GTEST_SKIP() << "tshark is not installed";
+  // The 420's top Via names the real source; it goes to the real port;
+  // Unsupported names foo alone; nothing on the wire is malformed.
+  const auto rows = tshark_lines(
+      "-Y 'sip.Status-Code == 420' -e udp.dstport -e sip.Via.received -e sip.Via.rport "
+      "-e sip.Unsupported");
+  ASSERT_FALSE(rows.empty());
+  for (const std::string& r : rows) {
+    const auto f = split(r);
+    ASSERT_EQ(f.size(), 4u) << r;
+    EXPECT_EQ(f[0], std::to_string(sipp_port));
+    EXPECT_EQ(f[1], "127.0.0.1");
+    EXPECT_EQ(f[2], std::to_string(sipp_port));
+    EXPECT_EQ(f[3], "foo");
+  }
+  EXPECT_TRUE(tshark_lines("-Y _ws.malformed -e frame.number").empty());
 }
 
 TEST_F(SscSipp, KeepAliveProbesAnsweredThenFailed) {
@@ -221,7 +292,7 @@ TEST_F(SscSipp, KeepAliveProbesAnsweredThenFailed) {
   const pid_t pid = fork();
   if (pid == 0) {
     const std::string cmd = "exec timeout 30 sipp -sf " + scenario_dir() + "uas-keepalive.xml -i 127.0.0.1 -p " +
-                            std::to_string(sipp_port) + " -m 1 -nostdin -timeout 15s -timeout_error >" + log + " 2>&1";
+                            std::to_string(sipp_port) + " -m 3 -nostdin -timeout 15s -timeout_error >" + log + " 2>&1";
     execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
@@ -285,7 +356,9 @@ TEST_F(SscSipp, KeepAliveProbesAnsweredThenFailed) {
 
   int status = -1;
   const auto deadline = clock_type::now() + std::chrono::seconds(20);
-  while (clock_type::now() < deadline && reports.find('D') == std::string::npos) {
+  // Until the probe into silence has failed too (two 'D' reports).
+  const auto failures = [&] { return std::count(reports.begin(), reports.end(), 'D'); };
+  while (clock_type::now() < deadline && failures() < 2) {
     int ws = 0;
     if (status == -1 && waitpid(pid, &ws, WNOHANG) == pid) status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128;
     turn();
@@ -304,4 +377,34 @@ TEST_F(SscSipp, KeepAliveProbesAnsweredThenFailed) {
     return t;
   }();
   EXPECT_LT(reports.find("C"), reports.find("D")) << reports;
+  EXPECT_EQ(reports, "ACCDD") << "two answered, the 503 and the silence failed";
+
+  if (!have_tshark()) GTEST_SKIP() << "tshark is not installed";
+  EXPECT_TRUE(tshark_lines("-Y _ws.malformed -e frame.number").empty());
+  // Probes: a new Call-ID each, To the binding's address; each leaves one
+  // interval (300 ms, within 30 ms) after the previous probe's answer.
+  const auto rows = tshark_lines("-e frame.time_epoch -e sip.Method -e sip.Status-Code -e sip.Call-ID -e sip.to.addr");
+  std::vector<std::string> call_ids;
+  double last_answer = -1;
+  int spaced = 0;
+  for (const std::string& r : rows) {
+    const auto f = split(r);
+    ASSERT_EQ(f.size(), 5u) << r;
+    const double t = std::stod(f[0]);
+    if (f[1] == "OPTIONS") {
+      if (std::find(call_ids.begin(), call_ids.end(), f[3]) != call_ids.end()) continue;  // a resent probe
+      call_ids.push_back(f[3]);
+      EXPECT_EQ(f[4], "sip:fax@127.0.0.1:" + std::to_string(sipp_port)) << r;
+      if (last_answer >= 0) {
+        const double gap_ms = (t - last_answer) * 1000.0;
+        EXPECT_GE(gap_ms, 270.0) << r;
+        EXPECT_LE(gap_ms, 330.0) << r;
+        ++spaced;
+      }
+    } else if (!f[2].empty()) {
+      last_answer = t;
+    }
+  }
+  EXPECT_EQ(call_ids.size(), 4u) << "two answered 200, one 503, one into silence";
+  EXPECT_EQ(spaced, 3);
 }

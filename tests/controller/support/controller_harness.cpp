@@ -145,6 +145,7 @@ bool ControllerWorld::ServeTessaly() {
       Bytes answer = FaxStatusBytes(get_le16(request.data() + 6), kind, type);
       MsgSendRequest(reply_slots[device].c_str(), 1, answer.data(), static_cast<std::uint16_t>(answer.size()), 0);
       wrote = true;
+      if (script) script(request);
     }
   }
   for (std::size_t i = 0; i < scheduled_.size();) {

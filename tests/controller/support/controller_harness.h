@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -80,6 +81,9 @@ class ControllerWorld {
   TempFolder tmp;
   std::string reply_slot;                            // learnt from the last registration
   std::map<std::uint16_t, std::string> reply_slots;  // by device id
+  // Runs for every request the scripted TESSALY takes, after its answer:
+  // what it queues (QueueToController) follows at once, in order.
+  std::function<void(const Bytes& request)> script;
   // The scripted TESSALY appears (answering) once the virtual clock reaches
   // this many milliseconds (0: never).
   std::uint64_t tessaly_from_ms = 0;

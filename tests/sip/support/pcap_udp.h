@@ -19,8 +19,9 @@ inline void le16(std::string& s, u16 v) {
   s += static_cast<char>(v & 0xFF);
   s += static_cast<char>(v >> 8);
 }
-// One raw-IPv4 pcap record of a UDP datagram on loopback.
-inline std::string pcap_record(const std::string& payload, u16 sport, u16 dport) {
+// One raw-IPv4 pcap record of a UDP datagram on loopback, stamped with the
+// given time (seconds and microseconds).
+inline std::string pcap_record(const std::string& payload, u16 sport, u16 dport, u32 sec = 1700000000, u32 usec = 0) {
   std::string ip(28, '\0');
   ip[0] = 0x45;
   put16be(ip, 2, static_cast<u16>(28 + payload.size()));
@@ -37,8 +38,8 @@ inline std::string pcap_record(const std::string& payload, u16 sport, u16 dport)
   put16be(ip, 24, static_cast<u16>(8 + payload.size()));
   const std::string packet = ip + payload;
   std::string r;
-  le32(r, 1700000000);
-  le32(r, 0);
+  le32(r, sec);
+  le32(r, usec);
   le32(r, static_cast<u32>(packet.size()));
   le32(r, static_cast<u32>(packet.size()));
   return r + packet;

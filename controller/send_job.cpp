@@ -1,0 +1,514 @@
+// The send path of the device controller: a send job from DRENNIC becomes
+// one outgoing fax file (header pages above the message pages) handed to
+// tessaly, followed page by page, retried and restarted by the configured
+// rules, and answered with a job result.
+//
+// An attempt runs the connection through FOIPStatus: READY -> WAIT PAGE
+// DATA (the data come first) -> WRITING TIFF -> DOCUMENT COMPLETE ->
+// DIALLED (number checked) -> HANDED OVER (tessaly has the file) -> READY
+// (fax sent, or cancelled).
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+
+#include "common/ini_reader.h"
+#include "common/server_settings.h"
+#include "controller/controller.h"
+#include "controller/fax_file.h"
+#include "controller/file_names.h"
+#include "controller/page_header_render.h"
+#include "controller/receive_routing.h"
+#include "platform/paths.h"
+
+namespace {
+
+constexpr int kConnectHostToRemote = 11;
+constexpr int kConnectHostToPrint = 12;
+constexpr int kConnectRemoteToHost = 13;
+constexpr int kConnectRemoteToHostNoUser = 14;
+constexpr int kConnectScanToHost = 15;
+constexpr int kDataFirst = 17;
+
+constexpr std::uint32_t kPollMs = 3000;
+constexpr int kPageWaitRounds = 599;
+constexpr std::size_t kDialledNumberChars = 40;
+
+bool Retryable(int perc) { return perc == 7 || perc == 11 || perc == 14 || perc == 20; }
+
+void RemoveFile(const std::string& path) {
+  std::error_code ec;
+  if (!path.empty()) std::filesystem::remove(path, ec);
+}
+
+}  // namespace
+
+int Controller::ProcessSendJob() {
+  SendRequestView v;
+  ReadSendRequestView(job_.job, &v);
+  status_word_ = STATUS_FAX_NO_CONNECTION;
+  job_in_hand_ = JobInHand::kSend;
+  send_job_number_ = v.job_number;
+  send_connect_time_ = 0;
+  send_pages_ = 0;
+  int r = 0;
+  const RouteRow* route = FindRoute(v.route);
+  if (!route || route->format != v.format) {
+    CtlLog(5, "Format %d not valid for route %d", v.format, v.route);
+    status_word_ = STATUS_BAD_ARGUMENT;
+    r = PERC_INVALID_PARAMETER;
+  } else if ((config_.send_route_mask & (1u << (v.route % 32))) != 0) {
+    SendFOIPInfo info;
+    SafeStrncpy(info.message_name, v.message_name, sizeof info.message_name);
+    info.job_number = static_cast<std::int32_t>(v.job_value);
+    info.job_sub_number = static_cast<std::int16_t>(v.job_sub_value);
+    SafeStrncpy(info.recipient, v.recipient, sizeof info.recipient);
+    SafeStrncpy(info.sender_telephone, v.sender_telephone, sizeof info.sender_telephone);
+    SafeStrncpy(info.sender_name, v.sender_name, sizeof info.sender_name);
+    SafeStrncpy(info.sender_csid, v.sender_csid, sizeof info.sender_csid);
+    SetFOIPSendInfo(info);
+    r = SendToRemote(v, &send_connect_time_, &send_pages_);
+  } else {
+    r = PERC_INVALID_PARAMETER;
+  }
+  FinishSendJob(r);
+  return r;
+}
+
+// Sends the job result once, whoever ends the job.
+void Controller::FinishSendJob(int perc) {
+  if (job_in_hand_ != JobInHand::kSend) return;
+  job_in_hand_ = JobInHand::kNone;
+  bool not_a_fax = false;
+  const StatusWord status = SendJobStatusWord(perc, status_word_, &not_a_fax);
+  if (not_a_fax) CtlLog(3, "Not a fax machine");
+  SendJobResultToDRENNIC(send_job_number_, status, send_connect_time_, send_pages_);
+  if (config_.demo_mode == DEMO_OFF) CtlLog(2, "SendMsgFinished() %d", status);
+}
+
+std::string Controller::RetransmissionHeader(const char* name, const char* fallback, int format, bool additional) {
+  const std::string folder = platform::ToLinuxPath(std::string(SystemParameters().ServerArea) + "K-DB\\");
+  const std::string ext = std::string(".") + FormatExtension(format);
+  std::vector<FaxBitmap> pages;
+  if (name[0]) {
+    const std::string path = folder + name + ext;
+    if (ReadFaxFile(path, &pages) == STATUS_OK && !pages.empty()) return path;
+    CtlLog(4, "Unable to open file %s", path.c_str());
+  }
+  const std::string path = folder + fallback + ext;
+  if (!platform::FileExists(path)) {
+    if (additional) CtlLog(5, "Unable to open file %s. Re-transmit does not contain header", path.c_str());
+    else CtlLog(5, "Unable to open default header file %s", path.c_str());
+    return "";
+  }
+  const StatusWord s = ReadFaxFile(path, &pages);
+  if (s != STATUS_OK || pages.empty()) {
+    CtlLog(5, "Error 0x%X reading file %s", s ? s : STATUS_IO_FAILURE, path.c_str());
+    return "";
+  }
+  return path;
+}
+
+int Controller::SendToRemote(const SendRequestView& v, std::uint16_t* connect_time, std::uint16_t* pages_out) {
+  int pages_sent = v.pages_sent;
+  *connect_time = 0;
+  *pages_out = 0;
+  const std::string folder = platform::ToLinuxPath(v.folder);
+  const std::string sep = folder.empty() || folder.back() == '/' ? "" : "/";
+  std::vector<std::string> files = {folder + sep + v.file_name};
+  if (v.second_file_name[0]) {
+    files.push_back(folder + sep + v.second_file_name);
+    CtlLog(2, "Sending files '%s', '%s'", v.file_name, v.second_file_name);
+  } else {
+    CtlLog(2, "Sending file '%s'", v.file_name);
+  }
+  for (const std::string& f : files) {
+    std::FILE* probe = std::fopen(f.c_str(), "rb");
+    if (!probe || !v.file_name[0]) {
+      if (probe) std::fclose(probe);
+      CtlLog(5, "Error opening send file '%s'", f.c_str());
+      status_word_ = STATUS_FILE_FAILURE;
+      return PERC_FILE_ERROR;
+    }
+    std::fclose(probe);
+  }
+  const int format = v.format;
+  int total = 0;
+  for (const std::string& f : files) {
+    std::uint32_t n = 0;
+    const StatusWord s = FaxFilePageCount(f, &n);
+    if (s != STATUS_OK) {
+      CtlLog(5, "Error 0x%X initialising reading Tiff file", s);
+      status_word_ = STATUS_FILE_FAILURE;
+      return PERC_FILE_ERROR;
+    }
+    total += static_cast<int>(n);
+  }
+  if (total < 1) {
+    CtlLog(5, "No Tiff data to send");
+    status_word_ = STATUS_FILE_FAILURE;
+    return PERC_FILE_ERROR;
+  }
+
+  // The header file: one header page per page of the fax.
+  std::string header_file;
+  {
+    const std::string temp = std::string(SystemParameters().ServerArea) + "K-TEMP\\";
+    char name[16] = "";
+    if (MakeUniqueFileName("TOPL", FormatExtension(format), temp.c_str(), name, sizeof name) != UNIQUE_OK) {
+      CtlLog(5, "Unable to create Header file %s*.%s", (temp + "~TOPL").c_str(), FormatExtension(format));
+    } else {
+      header_file = platform::ToLinuxPath(temp) + name;
+      HeaderSettings hs;
+      hs.date_pattern = config_.date_format_short;
+      hs.phone_num = config_.phone_num;
+      hs.organisation = config_.organisation;
+      const std::time_t now = static_cast<std::time_t>(clock_->NowSeconds());
+      std::tm tm{};
+      localtime_r(&now, &tm);
+      hs.year = tm.tm_year + 1900;
+      hs.month = tm.tm_mon + 1;
+      hs.day = tm.tm_mday;
+      hs.hour = tm.tm_hour;
+      hs.minute = tm.tm_min;
+      hs.second = tm.tm_sec;
+      const std::string fonts = platform::ToLinuxPath(std::string(SystemParameters().ServerArea) + "K-DB\\");
+      if (RenderHeaderFile(format, total, v.sender_name, v.recipient, v.header_value, hs, fonts, header_file) != 0) {
+        RemoveFile(header_file);
+        header_file.clear();
+      }
+    }
+  }
+
+  const bool retransmit_all =
+      config_.restart_split_pages == 0 && config_.restart_initial_pages == 0 && config_.retransmit_head_all != 0;
+  // Each attempt either advances the pages sent or counts as a try; the
+  // whole job is bounded all the same.
+  const int attempt_limit = std::max<int>(config_.send_msg_tries, 1) + total;
+  int tries = 0, attempts = 0, r = 0, reached = pages_sent;
+  for (;;) {
+    ++attempts;
+    SetDeviceState(DS_WAIT_CONNECT);
+    if (pages_sent >= total) pages_sent = total - 1;
+    SendFilePlan plan;
+    plan.message_files = files;
+    plan.header_file = header_file;
+    if (!header_file.empty()) {
+      RestartSkip(pages_sent, total, config_.restart_split_pages, config_.restart_initial_pages, &plan.skip_from,
+                  &plan.skip_to);
+      if (plan.skip_from <= plan.skip_to) {
+        plan.first_page_header = RetransmissionHeader(config_.retransmission_head, "RETRYHDR", format, false);
+      } else if (retransmit_all && pages_sent > 0) {
+        plan.first_page_header = RetransmissionHeader(config_.retransmission_head, "RETRYHDR", format, false);
+        plan.later_page_header = RetransmissionHeader(config_.retransmission_additional, "RETRYHDRADD", format, true);
+      }
+    }
+    device_log_.BeginCallTrace(SystemParameters().LogFile);
+    std::vector<int> numbers;
+    connection_time_ = -1;
+    outgoing_pages_ = static_cast<std::uint16_t>(total);
+    r = SendAttempt(v, plan, &numbers);
+    int attempt_reached = pages_sent;
+    if (pages_confirmed_ > 0 && pages_confirmed_ <= numbers.size())
+      attempt_reached = std::max(pages_sent, numbers[pages_confirmed_ - 1U]);
+    reached = std::max(reached, attempt_reached);
+    if (v.route >= 2 && v.route <= 4 && connection_time_ >= 0) {
+      const std::int64_t seconds = std::max<std::int64_t>(0, clock_->NowSeconds() - connection_time_);
+      *connect_time = static_cast<std::uint16_t>(std::min<std::int64_t>(*connect_time + seconds, 0xFFFF));
+      const char* ok = r == 0 ? "OK" : "ERROR";
+      if (plan.skip_from <= plan.skip_to)
+        CtlLog(3, "Connect time - %.2d:%.2d, Pages - %d to %d, Status - %s", static_cast<int>(seconds / 60),
+               static_cast<int>(seconds % 60), plan.skip_to + 1, attempt_reached, ok);
+      else
+        CtlLog(3, "Connect time - %.2d:%.2d, Pages - %d, Status - %s", static_cast<int>(seconds / 60),
+               static_cast<int>(seconds % 60), attempt_reached, ok);
+    }
+    if (r == 0) {
+      device_log_.EndCallTrace(false, SystemParameters().LogFile);
+      break;
+    }
+    if (config_.demo_mode == DEMO_OFF) r = std::max(r, CancelJob());
+    device_log_.EndCallTrace(true, SystemParameters().LogFile);
+    RemoveFile(outgoing_file_);
+    if (!Retryable(r) || closedown_) {
+      CtlLog(5, "Error %s while sending message to remote", PercText(r));
+      break;
+    }
+    const int sent_now = attempt_reached - pages_sent;
+    if (config_.min_send_retry_pages != 0 && sent_now >= config_.min_send_retry_pages) tries = 0;
+    else ++tries;
+    pages_sent = std::max(pages_sent, attempt_reached);
+    if (tries >= config_.send_msg_tries || attempts >= attempt_limit) break;
+  }
+  if (!header_file.empty() && !config_.no_delete) RemoveFile(header_file);
+  RemoveFile(outgoing_file_);
+  outgoing_file_.clear();
+  if (CheckRingIn() == PERC_INCOMING_CALL) device_log_.Write(1, "Ring-in waiting after the send");
+  *pages_out = static_cast<std::uint16_t>(std::max({pages_sent, reached, r == 0 ? total : 0}));
+  return r;
+}
+
+// One attempt: dial first (tessaly learns that data come), write the
+// outgoing file, dial again with the complete document, then one page
+// marker per page.
+int Controller::SendAttempt(const SendRequestView& v, const SendFilePlan& plan, std::vector<int>* numbers) {
+  pages_confirmed_ = 0;
+  int r = ConnectLoop(v, true);
+  const bool data_first = r == kDataFirst;
+  if (r == 0 && !data_first) r = WriteOutgoingFile(plan, numbers);
+  if (r == 0) SetDeviceState(DS_SENDING);
+  if (data_first) {
+    r = WriteOutgoingFile(plan, numbers);
+    if (r == 0) r = ConnectLoop(v, false);
+  }
+  if (r != 0) return r;
+  for (std::size_t i = 0; i < numbers->size() && r == 0; ++i) {
+    const int page = (*numbers)[i];
+    if (page > current_page_) {
+      current_page_ = static_cast<std::uint16_t>(page);
+      SetDeviceState(device_state_);
+    }
+    r = SendPageMarker(i + 1 == numbers->size());
+  }
+  if (r == 0) WaitForJobToFinish();
+  return r;
+}
+
+int Controller::ConnectLoop(const SendRequestView& v, bool first_pass) {
+  const int tries = std::max<int>(config_.connect_tries, 1);
+  for (int t = 1;; ++t) {
+    current_page_ = 0;
+    status_word_ = STATUS_FAX_NO_CONNECTION;
+    if (first_pass && t == 1) CtlLog(3, "Attempting connection to phone number: %s", v.telephone);
+    int r = MakeConnection(kConnectHostToRemote, v.format, v.telephone, outgoing_pages_);
+    if (r == kDataFirst) return r;
+    if (r == 0) {
+      r = WaitForConnect();
+      if (r == 0) {
+        if (connection_time_ < 0) connection_time_ = clock_->NowSeconds();
+        return 0;
+      }
+      CtlLog(3, "Error %s connecting", PercText(r));
+    }
+    const int c = CancelJob();
+    if (r == 7 || r == 8 || r == 10 || r == 11 || r == 14 || r == 20) {
+      if (c != 0) return c;
+      if (t >= tries) return PERC_UNABLE_TO_CONNECT;
+      continue;
+    }
+    return std::max(r, c);
+  }
+}
+
+int Controller::MakeConnection(int kind, int format, const char* telephone, std::uint16_t pages) {
+  device_log_.Write(1, "MakeConnection()");
+  if (format != 2 && format != 4 && format != 5 && format != 6) {
+    CtlLog(5, "MakeConnection() invalid format %d", format);
+    status_word_ = STATUS_BAD_ARGUMENT;
+    return PERC_INVALID_PARAMETER;
+  }
+  switch (kind) {
+    case kConnectHostToRemote:
+      if (pages < 1) {
+        CtlLog(5, "Page count is 0");
+        status_word_ = STATUS_BAD_ARGUMENT;
+        return PERC_INVALID_PARAMETER;
+      }
+      switch (foip_status_) {
+        case FOIP_READY:
+          device_log_.Write(1, "Changing idle state to wait data");
+          connection_kind_ = kind;
+          connection_format_ = format;
+          SetFOIPStatus(FOIP_WAIT_PAGE_DATA);
+          if (SendReceiveStatusToTESSALY(0) != 0) return PERC_COMMAND_REJECTED;
+          return kDataFirst;
+        case FOIP_DOCUMENT_COMPLETE: {
+          const int r = ConnectHostToRemote(pages, telephone);
+          if (r != 0) {
+            CtlLog(5, "Error with connection to remote host");
+            device_log_.Write(1, "ConnectHostToRemote() - Failed");
+            return r;
+          }
+          connection_kind_ = kind;
+          connection_format_ = format;
+          SetFOIPStatus(FOIP_DIALLED);
+          return 0;
+        }
+        case FOIP_DIALLED: return 0;
+        default:
+          CtlLog(2, "MakeConnection called in state %d", foip_status_);
+          status_word_ = STATUS_FAX_BUSY;
+          return PERC_UNABLE_TO_CONNECT;
+      }
+    case kConnectRemoteToHost:
+      switch (foip_status_) {
+        case FOIP_READY: {
+          connection_kind_ = kind;
+          connection_format_ = format;
+          const int r = AcceptIncomingCall();
+          if (r != 0) {
+            device_log_.Write(1, "Error with connection to remote device - ConnectRemoteToHost()");
+            return r;
+          }
+          SetFOIPStatus(FOIP_RECEIVING);
+          return kDataFirst;
+        }
+        case FOIP_RECEIVING: return kDataFirst;
+        case FOIP_FAX_RECEIVED:
+        case FOIP_FAX_NOT_RECEIVED: SetFOIPStatus(FOIP_READY); return 0;
+        default:
+          CtlLog(2, "MakeConnection called in state %d", foip_status_);
+          status_word_ = STATUS_FAX_BUSY;
+          return PERC_UNABLE_TO_CONNECT;
+      }
+    case kConnectScanToHost:
+      CtlLog(5, "MakeConnection() CONNECT_SCAN_TO_HOST not supported");
+      status_word_ = STATUS_BAD_ARGUMENT;
+      return PERC_INVALID_PARAMETER;
+    case kConnectHostToPrint:
+    case kConnectRemoteToHostNoUser:
+      CtlLog(5, "MakeConnection() CONNECT_HOST_TO_PRINT not supported");
+      status_word_ = STATUS_BAD_ARGUMENT;
+      return PERC_INVALID_PARAMETER;
+    default:
+      CtlLog(5, "MakeConnection() - invalid connection %d", kind);
+      status_word_ = STATUS_BAD_ARGUMENT;
+      return PERC_INVALID_PARAMETER;
+  }
+}
+
+int Controller::ConnectHostToRemote(std::uint16_t pages, const char* telephone) {
+  device_log_.Write(1, "ConnectHostToRemote()");
+  if (pages < 1) {
+    CtlLog(5, "Page count is 0");
+    status_word_ = STATUS_BAD_ARGUMENT;
+    return PERC_INVALID_PARAMETER;
+  }
+  device_log_.Write(1, "Dial Prefix: %s", config_.dial_prefix);
+  std::string number, sub_address;
+  if (NormaliseTelephoneNumber(telephone, config_.dial_prefix, config_.dial_suffix, &number, &sub_address) != 0) {
+    status_word_ = STATUS_BAD_ARGUMENT;
+    return PERC_INVALID_PARAMETER;
+  }
+  if (number.size() > kDialledNumberChars) {
+    // The send request to tessaly holds 40 characters: a longer number would be dialled cut.
+    CtlLog(5, "Telephone number too long");
+    status_word_ = STATUS_BAD_ARGUMENT;
+    return PERC_INVALID_PARAMETER;
+  }
+  current_page_ = 0;
+  device_log_.Write(1, "GetCSIDForSend()");
+  const std::string csid = SendCsid(config_.phone_num, sub_address, config_.csid_separator);
+  device_log_.Write(1, "Sender CSID is: %s", csid.c_str());
+  AddToFOIPSendInfo(number.c_str(), csid.c_str());
+  return 0;
+}
+
+int Controller::WaitForConnect() {
+  switch (connection_kind_) {
+    case kConnectHostToRemote: device_log_.Write(1, "WaitForSendConnect()"); return 0;
+    case kConnectRemoteToHost: return WaitForReceiveConnect();
+    default:
+      CtlLog(6, "WaitForConnect() - invalid connection %d", connection_kind_);
+      status_word_ = STATUS_BAD_ARGUMENT;
+      return PERC_INVALID_PARAMETER;
+  }
+}
+
+int Controller::WriteOutgoingFile(const SendFilePlan& plan, std::vector<int>* numbers) {
+  if (foip_status_ != FOIP_WAIT_PAGE_DATA) return 0;
+  device_log_.Write(1, "WAITDATA state");
+  if (connection_format_ != 5 && connection_format_ != 6) {
+    CtlLog(5, "Invalid format for fax message: %d", connection_format_);
+    status_word_ = STATUS_BAD_ARGUMENT;
+    return PERC_INVALID_PARAMETER;
+  }
+  char name[32];
+  std::snprintf(name, sizeof name, "KV%dP001.TIF", id_.channel);
+  outgoing_file_ = platform::ToLinuxPath(config_.temp_folder) + name;
+  CtlLog(2, "Opened new message file '%s'", outgoing_file_.c_str());
+  SetFOIPStatus(FOIP_WRITING_TIFF);
+  const int r = BuildSendFaxFile(outgoing_file_, connection_format_, plan, numbers);
+  if (r != 0) {
+    status_word_ = r == PERC_FILE_ERROR ? STATUS_IO_FAILURE : STATUS_BAD_ARGUMENT;
+    return r;
+  }
+  device_log_.Write(1, "End of document");
+  outgoing_pages_ = static_cast<std::uint16_t>(numbers->size());
+  SetFOIPStatus(FOIP_DOCUMENT_COMPLETE);
+  return 0;
+}
+
+// A page marker: the first hands the file over; each waits for tessaly to
+// confirm a page, the last also for the fax to be sent.
+int Controller::SendPageMarker(bool last) {
+  device_log_.Write(1, "Page End or Doc End Received");
+  if (foip_status_ == FOIP_READY) return 0;  // tessaly reported the fax sent already
+  if (foip_status_ == FOIP_DIALLED) {
+    // tessaly gets the server's own form of the temporary folder.
+    const std::string file = outgoing_file_.substr(outgoing_file_.rfind('/') + 1);
+    int r = SendFaxToTESSALY(config_.temp_folder, file.c_str(), outgoing_pages_);
+    if (r != 0) return r;
+    SetFOIPStatus(FOIP_HANDED_OVER);
+    pages_confirmed_ = 0;
+    r = WaitForSendConnectedFromTESSALY();
+    if (r != 0) {
+      device_log_.Write(1, "WaitForSendConnectedFromTESSALY returned an error");
+      return r;
+    }
+    SetDeviceState(DS_SENDING);
+  }
+  const std::uint16_t before = pages_confirmed_;
+  for (int round = 0; round < kPageWaitRounds; ++round) {
+    const int r = CheckTESSALYPackets();
+    if (r != 0 && r != 1) {
+      device_log_.Write(1, "TESSALY check for packet return is not OK or a packet");
+      return r;
+    }
+    if (foip_status_ == FOIP_READY) return WaitForFaxSent();
+    if (pages_confirmed_ != before) {
+      if (pages_confirmed_ < outgoing_pages_ && !last) return 0;
+      return WaitForFaxSent();
+    }
+    const int p = ProcessDeviceRequests();
+    if (p != 0) {
+      device_log_.Write(1, "Message received - aborting wait");
+      return p;
+    }
+    if (r == 0) clock_->Pause(kPollMs, ControllerClock::kWakeOnBoth);
+  }
+  CtlLog(3, "Connection not made or was broken");
+  status_word_ = STATUS_FAX_TIMEOUT;
+  return PERC_FAX_ERROR;
+}
+
+int Controller::WaitForFaxSent() {
+  device_log_.Write(1, "Waiting for end of fax notification");
+  const std::uint32_t start = clock_->NowMs();
+  // A limit beyond what the millisecond clock can measure waits as long as it can.
+  const std::uint32_t limit_ms = static_cast<std::uint32_t>(
+      std::min<std::uint64_t>(std::uint64_t{config_.last_page_complete_timeout} * 1000, 0x7FFFFFFF));
+  int r = 0;
+  while (foip_status_ != FOIP_READY) {
+    if (Elapsed(start, limit_ms)) {
+      CtlLog(4, "Timed out waiting for TESSALY fax successful message");
+      RemoveFile(outgoing_file_);
+      status_word_ = STATUS_FAX_TIMEOUT;
+      return PERC_FAX_ERROR;
+    }
+    r = CheckTESSALYPackets();
+    if (r != 0 && r != 1) {
+      device_log_.Write(1, "Error receiving 'fax sent successfully' message");
+      RemoveFile(outgoing_file_);
+      return r;
+    }
+    if (foip_status_ == FOIP_READY) break;
+    const int p = ProcessDeviceRequests();
+    if (p != 0) {
+      device_log_.Write(1, "Message received - aborting wait");
+      return p;
+    }
+    clock_->Pause(kPollMs, ControllerClock::kWakeOnBoth);
+  }
+  RemoveFile(outgoing_file_);
+  return 0;
+}
