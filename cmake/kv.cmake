@@ -53,6 +53,16 @@ function(kv_find_test_peers)
   endif()
 endfunction()
 
+# A test tool on the test-only peer libraries (tools/<name>.cpp), left out
+# when they are missing.
+function(kv_peer_program name main_file)
+  kv_find_test_peers()
+  if(TARGET PkgConfig::KV_TIFF AND TARGET PkgConfig::KV_SPANDSP)
+    add_executable(${name} ${CMAKE_SOURCE_DIR}/${main_file})
+    target_link_libraries(${name} PRIVATE kv_test_peers)
+  endif()
+endfunction()
+
 # Layering of the tests: tests/<folder>/<name>_test.cpp links only its own
 # folder's library (tests/sip/codec/ -> kv_sip_codec) and what that library
 # links, so that a test reaching into a higher folder fails to link.  The

@@ -12,6 +12,10 @@
 namespace {
 
 constexpr std::uint32_t kAnswerLimitMs = 60000;
+// While closing down, tessaly's answer is waited for this long only: the job
+// in hand must still be reported within the stop bound of the run command,
+// also when tessaly hangs.
+constexpr std::uint32_t kClosedownAnswerLimitMs = 5000;
 constexpr std::uint32_t kShortStepMs = 500;
 constexpr std::uint32_t kLongStepMs = 3000;
 constexpr std::uint32_t kConnectLimitMs = 60000;
@@ -130,7 +134,7 @@ int Controller::SendPacketToTESSALY(std::uint8_t* packet, std::uint16_t length) 
 int Controller::WaitForTESSALYPacketResponse(int expected, bool abort) {
   device_log_.Write(1, "WaitForTESSALYPacketResponse %d. Is Abort Packet: %s", expected, abort ? "Yes" : "No");
   const std::uint32_t start = clock_->NowMs();
-  while (!Elapsed(start, kAnswerLimitMs)) {
+  while (!Elapsed(start, closedown_ ? kClosedownAnswerLimitMs : kAnswerLimitMs)) {
     int r = CheckTESSALYPackets();
     device_log_.Write(1, "Returned %d for Check TESSALY in waiting for response", r);
     if ((expected == RST_TESSALY_REGISTER_DEVICE || expected == RST_TESSALY_DEVICE_STATUS) && r != 1 && r != 3) {

@@ -17,8 +17,13 @@
 //                          for the DEVICE OFFLINE state (10)
 //   online SLOT [ID]       online (with id); waits for the IDLE state (1)
 //   closedown SLOT         a closedown request (no wait)
-// Options: --limit MS (default 10000) for every wait; --help alone prints
-// the usage.
+//   shutdown SLOT          the fax server's shutdown packet (class 99) to a
+//                          controller or to TESSALY (no wait)
+//   tessaly-shutdown       RST_TESSALY_SHUTDOWN to TESSALY (no wait)
+// Options: --limit MS (default 10000) for every wait; --post sends the
+// requests without holding the slots, for a stand-in that already holds
+// them (its output shows the answers; nothing is waited for); --help alone
+// prints the usage.
 // Exit code 0, 1 for a bad command line or a slot that cannot be held, 2
 // when a wait ran out ("TIMEOUT waiting for ..." is printed).
 #include <cstdio>
@@ -29,6 +34,7 @@
 
 #include "common/byte_order.h"
 #include "common/mailslot.h"
+#include "common/tessaly_packets.h"
 #include "controller/drennic_packets.h"
 #include "platform/clock.h"
 #include "platform/process.h"
@@ -42,9 +48,14 @@ struct Slot {
 
 Slot g_slots[] = {{"DRENNIC", {}}, {"MORVATH", {}}, {"STANDIN", {}}};
 std::vector<std::string> g_lines;
+bool g_post = false;  // the slots are another stand-in's
 
 // Prints what has arrived; waits up to `ms` for something.
 void Serve(std::uint32_t ms) {
+  if (g_post) {
+    platform::WaitReadable(nullptr, 0, ms);
+    return;
+  }
   int fds[3];
   for (int i = 0; i < 3; ++i) fds[i] = g_slots[i].handle.fd;
   platform::WaitReadable(fds, 3, ms);
@@ -61,6 +72,7 @@ void Serve(std::uint32_t ms) {
 }
 
 bool WaitFor(const std::string& text, std::size_t from, std::uint32_t limit_ms) {
+  if (g_post) return true;
   const std::uint32_t start = plat_tick_ms();
   for (;;) {
     for (std::size_t i = from; i < g_lines.size(); ++i)
@@ -92,7 +104,7 @@ bool Send(const std::string& slot, std::vector<std::uint8_t>& p) {
 }
 
 constexpr const char* kHelp =
-    "Usage: drennic-standin [--limit MS] command...\n"
+    "Usage: drennic-standin [--limit MS] [--post] command...\n"
     "       drennic-standin --help\n"
     "\n"
     "Stands in for the fax server's DRENNIC and MORVATH in front of device\n"
@@ -111,7 +123,12 @@ constexpr const char* kHelp =
     "                         the DEVICE OFFLINE state (10)\n"
     "  online SLOT [ID]       online; waits for the IDLE state (1)\n"
     "  closedown SLOT         a closedown request (no wait)\n"
-    "SLOT is a controller's request mailslot, e.g. FOIP\\G1\\1.\n"
+    "  shutdown SLOT          the shutdown packet (class 99) to a controller or to\n"
+    "                         TESSALY (no wait)\n"
+    "  tessaly-shutdown       RST_TESSALY_SHUTDOWN to TESSALY (no wait)\n"
+    "SLOT is a controller's request mailslot, e.g. FOIP\\G1\\1.  With --post the\n"
+    "requests are sent without holding the slots, for a stand-in that already\n"
+    "holds them and prints the answers; nothing is waited for.\n"
     "\n"
     "Environment:\n"
     "  KORVANE_MAILSLOT_DIR  the folder of the mailslots\n"
@@ -126,10 +143,11 @@ constexpr const char* kHelp =
 
 int Usage() {
   std::fprintf(stderr,
-               "Usage: drennic-standin [--limit MS] command...\n"
+               "Usage: drennic-standin [--limit MS] [--post] command...\n"
                "  wait TEXT | listen MS | send SLOT JOB TEL | scan SLOT JOB | abort SLOT |\n"
                "  sendfax SLOT JOB TEL FOLDER FILE FORMAT ROUTE |\n"
-               "  offline SLOT [ID] | online SLOT [ID] | closedown SLOT\n");
+               "  offline SLOT [ID] | online SLOT [ID] | closedown SLOT | shutdown SLOT |\n"
+               "  tessaly-shutdown\n");
   return 1;
 }
 
@@ -142,11 +160,19 @@ int main(int argc, char** argv) {
   }
   std::uint32_t limit = 10000;
   int i = 1;
-  if (i + 1 < argc && std::strcmp(argv[i], "--limit") == 0) {
-    limit = static_cast<std::uint32_t>(std::strtoul(argv[i + 1], nullptr, 10));
-    i += 2;
+  for (;;) {
+    if (i + 1 < argc && std::strcmp(argv[i], "--limit") == 0) {
+      limit = static_cast<std::uint32_t>(std::strtoul(argv[i + 1], nullptr, 10));
+      i += 2;
+    } else if (i < argc && std::strcmp(argv[i], "--post") == 0) {
+      g_post = true;
+      ++i;
+    } else {
+      break;
+    }
   }
   for (Slot& s : g_slots) {
+    if (g_post) break;
     StatusWord st = MsgMakePipe(s.name, 0, &s.handle);
     if (st != 0) {
       std::fprintf(stderr, "drennic-standin: cannot hold slot %s (0x%X)\n", s.name, st);
@@ -188,6 +214,16 @@ int main(int argc, char** argv) {
       std::snprintf(reinterpret_cast<char*>(p.data() + 505), 31, "%s", "Stand-in");
       if (!Send(argv[i + 1], p) || !WaitFor("JOB_RESULT", from, limit)) result = 2;
       i += 8;
+    } else if (cmd == "shutdown" && need(1)) {
+      std::vector<std::uint8_t> p(8, 0);
+      p[2] = RT_SHUTDOWN;
+      if (!Send(argv[i + 1], p)) result = 2;
+      i += 2;
+    } else if (cmd == "tessaly-shutdown") {
+      std::vector<std::uint8_t> p(kShutdownSize, 0);
+      WriteShutdown(0, p.data());
+      if (!Send("TESSALY", p)) result = 2;
+      i += 1;
     } else if ((cmd == "abort" || cmd == "closedown") && need(1)) {
       auto p = Request(cmd == "abort" ? RST_DEVICE_ABORT : RST_DEVICE_CLOSEDOWN, 8);
       if (!Send(argv[i + 1], p)) result = 2;

@@ -8,10 +8,12 @@
 #      KORVANE.INI.
 # Each program gets a line when it is up (tessaly serving; a controller
 # registered with tessaly and IDLE).  Ctrl-C or SIGTERM stops them in order:
-# each controller gets a closedown (SIGTERM, which it takes as the class-99
-# shutdown packet), then tessaly (SIGTERM, which ends its sessions), then the
-# stand-in.  Every wait is bounded; a program still running after its bound
-# is named and killed.  Exit code 0 when everything came up and stopped within
+# each controller gets the fax server's shutdown packet (class 99) on its
+# request slot, ends the job in hand with its result and exits; then tessaly
+# gets RST_TESSALY_SHUTDOWN and ends every session; then the stand-in.  A
+# packet that cannot be written is replaced by SIGTERM, which the programs
+# take the same way.  Every wait is bounded; a program still running after
+# its bound is named and killed.  Exit code 0 when everything came up and stopped within
 # its bounds, 1 otherwise.
 #
 # Nothing outside the server area is used: KORVANE_INI_PATH and
@@ -115,10 +117,14 @@ stop_all() {
   echo "Stopping"
   local name pid
   for name in "${names[@]}"; do
-    case $name in marrock*)
+    case $name in "marrock G1-"*)
       pid=$(pid_of "$name")
-      echo "closedown to $name (pid $pid)"
-      kill -TERM "$pid" 2> /dev/null || true ;;
+      if "$bin/drennic-standin" --post shutdown "FOIP\\G1\\${name#marrock G1-}" > /dev/null 2>&1; then
+        echo "closedown to $name (pid $pid): shutdown packet (class 99)"
+      else
+        echo "closedown to $name (pid $pid): SIGTERM"
+        kill -TERM "$pid" 2> /dev/null || true
+      fi ;;
     esac
   done
   for name in "${names[@]}"; do
@@ -126,8 +132,12 @@ stop_all() {
   done
   pid=$(pid_of tessaly)
   if [ -n "$pid" ]; then
-    echo "shutdown to tessaly (pid $pid)"
-    kill -TERM "$pid" 2> /dev/null || true
+    if "$bin/drennic-standin" --post tessaly-shutdown > /dev/null 2>&1; then
+      echo "shutdown to tessaly (pid $pid): RST_TESSALY_SHUTDOWN"
+    else
+      echo "shutdown to tessaly (pid $pid): SIGTERM"
+      kill -TERM "$pid" 2> /dev/null || true
+    fi
     stop_wait tessaly
   fi
   pid=$(pid_of drennic-standin)

@@ -1,8 +1,9 @@
 // The run command (tools/run.sh) with the programs of this build on a
 // temporary server area: drennic-standin, tessaly and two marrock channels
 // come up, both controllers register and report IDLE to the stand-in, and a
-// SIGTERM stops them in order (controllers, tessaly, stand-in) with no
-// process left; a second run command on the same area is refused.  The
+// SIGTERM stops them in order (the shutdown packet to each controller,
+// RST_TESSALY_SHUTDOWN to tessaly, then the stand-in) with no process left; a second run command on the same area is
+// refused.  The
 // --help texts of the three programs against their golden files, and
 // marrock's usage lines for a bad command line.
 #include <fcntl.h>
@@ -236,6 +237,11 @@ TEST_F(RunCommandTest, TwoControllersComeUpIdleAndStopInOrder) {
     at = found;
   }
   EXPECT_THAT(out, Not(HasSubstr("killed"))) << out;
+  // The stops went as packets: the fax server's shutdown to the controllers,
+  // RST_TESSALY_SHUTDOWN to tessaly.
+  EXPECT_THAT(out, HasSubstr(" (pid " + std::to_string(pids[2]) + "): shutdown packet (class 99)\n"));
+  EXPECT_THAT(out, HasSubstr(" (pid " + std::to_string(pids[3]) + "): shutdown packet (class 99)\n"));
+  EXPECT_THAT(out, HasSubstr("shutdown to tessaly (pid " + std::to_string(pids[1]) + "): RST_TESSALY_SHUTDOWN\n"));
   EXPECT_THAT(kvtest::ReadFile(tmp_.File("area/K-DB/TESSALY.log")), HasSubstr("Program closing down"));
   for (const char* console : {"area/marrock-G1-1.log", "area/marrock-G1-2.log"})
     EXPECT_THAT(kvtest::ReadFile(tmp_.File(console)), HasSubstr("Program closing down")) << console;
