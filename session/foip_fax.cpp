@@ -15,6 +15,7 @@
 #include "session/app_foip_prim.h"
 #include "session/foip_ctx.h"
 #include "session/foip_err.h"
+#include "session/foip_t38_mgt.h"
 #include "session/foip_trc.h"
 
 namespace {
@@ -266,7 +267,11 @@ u8 process_fax_report_in(foip__na_ctx* s, fax_side&) {
   rep.kind = r[fax_rep::EVENT];
   switch (rep.kind) {
     case FAX_REM_FAX_ID: std::memcpy(rep.body.remote_fax_id, r + fax_rep::PAGE_NUMBER, 20); break;
-    case FAX_REMOTE_IAF: break;
+    case FAX_REMOTE_IAF:
+      // The remote is an IAF device: the T.38 session takes the page data
+      // rate of the configuration.
+      if (foip__hooks().t38_mgt__automaton) foip__hooks().t38_mgt__automaton(s, T38_MGT__EVT_NEW_FAX_PG_DRATE, 0, 0);
+      break;
     case FAX_PG_SENT:
     case FAX_PG_RCV: {
       rep.body.page.pg_number = get_le16(r + fax_rep::PAGE_NUMBER);

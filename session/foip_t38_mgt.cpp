@@ -309,6 +309,8 @@ u8 send_t38_set_config_rq__common(const foip__na_ctx* s) {
               "msg__send_t38_set_config_rq__common");
 }
 
+constexpr u32 kPageDataDelayMs = 40;
+
 t38_session_entry session_template() {
   t38_session_entry e;
   e.ip.idle_ip_inactivity_ms = 2000;
@@ -321,13 +323,16 @@ t38_session_entry session_template() {
   e.report.trace_flush_timer = 500;
   e.report.trace_flush_nb_char = 1500;
   e.report.report__macro_ctrl_bfi = 1;
-  // IAF data control: sizes and delays the IAF service works with.
+  // IAF data control: sizes and delays the IAF service works with.  The
+  // page-data delays give the bytes of one packet (rate / 100 x delay / 80):
+  // 40 ms of data, 72 bytes at 14400 bit/s.  A delay of 0 would send the
+  // page one byte per packet, each waiting for the IAF polling timer.
   e.iaf.v21_size_first_buf = 3;
   e.iaf.v21_size_buf = 3;
-  e.iaf.transparent_first_char_delay_ms = 0;
-  e.iaf.transparent_char_delay_ms = 0;
-  e.iaf.ecm_first_char_delay_ms = 0;
-  e.iaf.ecm_char_delay_ms = 0;
+  e.iaf.transparent_first_char_delay_ms = kPageDataDelayMs;
+  e.iaf.transparent_char_delay_ms = kPageDataDelayMs;
+  e.iaf.ecm_first_char_delay_ms = kPageDataDelayMs;
+  e.iaf.ecm_char_delay_ms = kPageDataDelayMs;
   e.iaf.flow_ctrl_thr_high = 8;
   e.iaf.flow_ctrl_thr_low = 4;
   return e;

@@ -3,6 +3,7 @@
 // T38__DEA_IN with the session's final statistics, and their display.
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "runtime/msg.h"
 #include "session/foip_ctx.h"
@@ -154,44 +155,165 @@ constexpr event_row kEventLines[] = {
     {0x200, "\n(nai %3d) %8lums T.38%s T.30 Evt: T30_FROM_TDM        TCF ", 'T'},
 };
 
+// Frame codes as the T.38 entity reports them (the FCF without its X bit).
+constexpr name_row kFrameCodes[] = {
+    {128, "DIS"}, {130, "DCS"}, {129, "DTC"},     {34, "NSS"},     {32, "NSF"},     {33, "NSC"},  {64, "CSI"},
+    {66, "TSI"},  {250, "DCN"}, {65, "CIG"},      {193, "PWD"},    {162, "PWD2"},   {194, "SUB"}, {161, "SEP"},
+    {190, "PPS"}, {188, "PPR"}, {18, "CTC"},      {132, "CFR"},    {68, "FTT"},     {196, "CTR"}, {142, "EOM"},
+    {78, "MPS"},  {46, "EOP"},  {158, "PRI_EOM"}, {94, "PRI_MPS"}, {62, "PRI_EOP"}, {206, "EOR"}, {110, "RR"},
+    {140, "MCF"}, {204, "RTP"}, {76, "RTN"},      {172, "PIP"},    {44, "PIN"},     {236, "RNR"}, {28, "ERR"},
+    {252, "FDM"}, {26, "CRP"},  {97, "PSA"},
+};
+constexpr name_row kDrates[] = {{0, "V.27ter 2400 bps"}, {2, "V.27ter 4800 bps"}, {1, "V.29 9600 bps"},
+                                {3, "V.29 7200 bps"},    {4, "V.33 14400 bps"},   {6, "V.33 12000 bps"},
+                                {8, "V.17 14400 bps"},   {10, "V.17 12000 bps"},  {9, "V.17 9600 bps"},
+                                {11, "V.17 7200 bps"}};
+constexpr name_row kDisModulations[] = {
+    {2, "V.27ter"}, {1, "V.29"}, {3, "V.27ter / V.29"}, {11, "V.27ter / V.29 / V.17"}};
+constexpr name_row kCodings[] = {{0, "T.4 Mono"}, {1, "T.4 Bi"}, {2, "T.6"}, {3, "Other"}};
+constexpr name_row kCpuActivities[] = {{1, "CNG Tx"},  {2, "CED Rx"},   {3, "CNG Tx"},   {4, "CED Rx"},
+                                       {5, "V.21 Tx"}, {6, "V.21 Rx"},  {7, "V.27 Tx"},  {8, "V.27 Rx"},
+                                       {9, "V.29 Tx"}, {10, "V.29 Rx"}, {11, "V.17 Tx"}, {12, "V.17 Rx"}};
+
+// The frame facts after a T.30 event line (cut to 60 characters).  The
+// record after the event kind: the frame code, then an identity of 20
+// characters (CSI, TSI), the offered and updated modulations, the
+// remote-IAF and update flags (DIS, DTC), the data rate, ECM flag, ECM frame
+// size (u16), coding and remote-IAF flag (DCS), or the data rate (CTC).
+std::string frame_text(const std::string& event, const u8* r) {
+  const std::string head = event.substr(0, 60);
+  const u8 code = r[0];
+  const char* name = find_name(kFrameCodes, code, "Unknown");
+  char out[400];
+  switch (code) {
+    case 18:
+      std::snprintf(out, sizeof out, "%s        T.30 Frame: CTC [Drate = %s]", head.c_str(),
+                    find_name(kDrates, r[1], "Unknown"));
+      break;
+    case 64:
+    case 66: {
+      char ident[21] = {};
+      std::memcpy(ident, r + 1, 20);
+      std::snprintf(out, sizeof out, "%s        T.30 Frame: %s [%s]", head.c_str(), name, ident);
+      break;
+    }
+    case 128:
+    case 129: {
+      const char* iaf = r[3] == 1 ? "  Remote: IAF" : "";
+      const char* upd = r[3] == 1 && r[4] == 0 ? " Upd: Not IAF" : "";
+      if (r[1] == r[2])
+        std::snprintf(out, sizeof out, "%s        T.30 Frame: %s [modulation: %s%s%s]", head.c_str(), name,
+                      find_name(kDisModulations, r[1], "Unknown"), iaf, upd);
+      else
+        std::snprintf(out, sizeof out, "%s        T.30 Frame: %s [Mdm:%s Upd:%s%s%s]", head.c_str(), name,
+                      find_name(kDisModulations, r[1], "Unknown"), find_name(kDisModulations, r[2], "Unknown"), iaf,
+                      upd);
+      break;
+    }
+    case 130: {
+      const char* rate = find_name(kDrates, r[1], "Unknown");
+      const char* coding = find_name(kCodings, r[5], "Other");
+      const char* iaf = r[6] == 1 ? "  Remote: IAF" : "";
+      if (r[2])
+        std::snprintf(out, sizeof out, "%s        T.30 Frame: DCS [Drate = %s  ECM (%d)  %s%s]", head.c_str(), rate,
+                      le16(r + 3), coding, iaf);
+      else
+        std::snprintf(out, sizeof out, "%s        T.30 Frame: DCS [Drate = %s  NO ECM  %s%s]", head.c_str(), rate,
+                      coding, iaf);
+      break;
+    }
+    default: std::snprintf(out, sizeof out, "%s        T.30 Frame: %s", head.c_str(), name); break;
+  }
+  return out;
+}
+
 void event_report(foip__na_ctx* s, const u8* d) {
   const u32 bit = le32(d + 8);
-  const unsigned long ms = le32(d + 4);
-  char line[1000];
+  if (bit == 0x2000 || bit == 0x4000 || bit == 0x8000) foip_stat__update_tcf_pg_len(d[12], d[13], bit, le32(d + 14));
   char letter = ' ';
+  const std::string line = t38_mgt__event_line(s->nai, d, &letter);
+  foip_trc__print_event(s->nai, FOIP__T38_EVT, line.c_str(), letter);
+}
+
+}  // namespace
+
+std::string t38_mgt__event_line(nai_t nai, const u8* d, char* letter) {
+  const u32 bit = le32(d + 8);
+  const unsigned long ms = le32(d + 4);
+  const u8* r = d + 12;  // the record after the event kind
+  char line[1000];
+  *letter = ' ';
   const event_row* row = nullptr;
-  for (const event_row& r : kEventLines)
-    if (r.bit == bit) row = &r;
+  for (const event_row& e : kEventLines)
+    if (e.bit == bit) row = &e;
   if (row) {
-    std::snprintf(line, sizeof line, row->text, s->nai, ms, side(d));
-    letter = row->letter;
+    std::snprintf(line, sizeof line, row->text, nai, ms, side(d));
+    *letter = row->letter;
+    if (*letter == '3') return frame_text(line, r);
   } else if (bit == 0x400 || bit == 0x800 || bit == 0x1000) {
     static constexpr const char* kPg[] = {"\n(nai %3d) %8lums T.38%s T.30 Evt: PG_FROM_IP          (#%d) %s",
                                           "\n(nai %3d) %8lums T.38%s T.30 Evt: PG_TO_IP            (#%d) %s",
                                           "\n(nai %3d) %8lums T.38%s T.30 Evt: PG_FROM_TDM         (#%d) %s"};
     const int i = bit == 0x400 ? 0 : bit == 0x800 ? 1 : 2;
-    std::snprintf(line, sizeof line, kPg[i], s->nai, ms, side(d), le16(d + 12),
-                  find_name(kModulations, d[14], "V.?? ????"));
-    letter = 'P';
+    std::snprintf(line, sizeof line, kPg[i], nai, ms, side(d), le16(r), find_name(kModulations, r[2], "V.?? ????"));
+    // The IP data rate of a page sent to IP, when the report gives one.
+    const u32 drate = le32(r + 4);
+    if (bit == 0x800 && drate != 0)
+      std::snprintf(line, sizeof line,
+                    "\n(nai %3d) %8lums T.38%s T.30 Evt: PG_TO_IP            (#%d) %s (IP drate: %lubps)", nai, ms,
+                    side(d), le16(r), find_name(kModulations, r[2], "V.?? ????"), static_cast<unsigned long>(drate));
+    *letter = 'P';
   } else if (bit == 0x2000 || bit == 0x4000 || bit == 0x8000) {
     static constexpr const char* kLen[] = {"\n(nai %3d) %8lums T.38%s T.30 Evt: TCF_PG_LEN_FROM_IP  %s (len %lu)",
                                            "\n(nai %3d) %8lums T.38%s T.30 Evt: TCF_PG_LEN_TO_IP    %s (len %lu)",
                                            "\n(nai %3d) %8lums T.38%s T.30 Evt: TCF_PG_LEN_FROM_TDM %s (len %lu)"};
     const int i = bit == 0x2000 ? 0 : bit == 0x4000 ? 1 : 2;
-    const u8 kind = d[12];
-    const u32 len = le32(d + 14);
-    std::snprintf(line, sizeof line, kLen[i], s->nai, ms, side(d), kind == 1 ? "TCF" : "Fax Pg / ECM block",
-                  static_cast<unsigned long>(len));
-    foip_stat__update_tcf_pg_len(kind, d[13], bit, len);
-    letter = 'L';
+    std::snprintf(line, sizeof line, kLen[i], nai, ms, side(d), r[0] == 1 ? "TCF" : "Fax Pg / ECM block",
+                  static_cast<unsigned long>(le32(r + 2)));
+    *letter = 'L';
+  } else if (bit == 0x10000) {
+    // Activity, connection flag, maximum, samples, average, global maximum.
+    const u8 activity = r[0];
+    const char* conn = (activity < 1 || activity > 4) && r[1] == 1 ? "Conn" : "    ";
+    std::snprintf(line, sizeof line,
+                  "\n(nai %3d) %8lums T.38%s T.30 Evt: CPU_LOAD            %-7s %s Max: %2d (#smp %ld) \tAverage: %2d  "
+                  "Glb session Max %2d (/%d)",
+                  nai, ms, side(d), find_name(kCpuActivities, activity, "??"), conn, le16(r + 2),
+                  static_cast<long>(le32(r + 4)), le16(r + 8), le16(r + 10), 80);
+    *letter = 'c';
+  } else if (bit == 0x20000) {
+    // Flags, modulation kind, receive level and SNR (i16 each).
+    const u8 flags = r[0];
+    const char* kind = (flags & 1) ? (r[1] == 1 ? "(QAM)" : "(FSK)") : "";
+    const int level = static_cast<i16>(le16(r + 4)), snr = static_cast<i16>(le16(r + 6));
+    if ((flags & 6) == 2)
+      std::snprintf(line, sizeof line, "\n(nai %3d) %8lums T.38%s T.30 Evt: DEMOD_INFO          %s Rcv lvl= %d dBm/10",
+                    nai, ms, side(d), kind, level);
+    else if ((flags & 6) == 4)
+      std::snprintf(line, sizeof line, "\n(nai %3d) %8lums T.38%s T.30 Evt: DEMOD_INFO          %s SNR= %d dB/10", nai,
+                    ms, side(d), kind, snr);
+    else
+      std::snprintf(line, sizeof line,
+                    "\n(nai %3d) %8lums T.38%s T.30 Evt: DEMOD_INFO          %s Rcv lvl= %d dBm/10  SNR= %d dB/10", nai,
+                    ms, side(d), kind, level, snr);
+    *letter = 'd';
   } else if (bit == T38__EVENT__NETWORK_SIMULATION) {
-    std::snprintf(line, sizeof line, "\n(nai %3d) WARNING IP SIMULATION IS RUNNING", s->nai);
-    letter = 'i';
+    std::snprintf(line, sizeof line, "\n(nai %3d) WARNING IP SIMULATION IS RUNNING", nai);
+    *letter = 'i';
+  } else if (bit == 0x200000) {
+    if (r[0] == 0) std::snprintf(line, sizeof line, "\n(nai %3d) WARNING RX HW CALIBRATION IS RUNNING", nai);
+    else std::snprintf(line, sizeof line, "\n(nai %3d) RMS clibration value: %d   Time: %lums\n", nai, le16(r + 2), ms);
+    *letter = 'r';
+  } else if (bit == 0x400000) {
+    std::snprintf(line, sizeof line, "\n(nai %3d) WARNING TX HW CALIBRATION IS RUNNING", nai);
+    *letter = 'w';
   } else {
-    std::snprintf(line, sizeof line, "\n(nai %3d) %8lums T.38%s T.30 Evt: Unknown", s->nai, ms, side(d));
+    std::snprintf(line, sizeof line, "\n(nai %3d) %8lums T.38%s T.30 Evt: Unknown", nai, ms, side(d));
   }
-  foip_trc__print_event(s->nai, FOIP__T38_EVT, line, letter);
+  return line;
 }
+
+namespace {
 
 void copy_dea(t38_mgt__ctx& c, const u8* d) {
   for (u32 i = 0; i < T38_MGT__STAT_WORDS; ++i) c.stats[i] = le32(d + 4 + 4 * i);
