@@ -1,7 +1,8 @@
 // One SDP offer/answer round of the FOIP entity: a peer's offer (audio and
-// T.38) as SDP text read into SSC SDP headers, the description read from
-// them, the answer media chosen and negotiated, the answer built as SSC SDP
-// headers and written as SDP text.
+// T.38) as SDP text read into SSC SDP headers, the INVITE packed as ENT_SSC
+// sends it and read back as ENT_FOIP receives it, the description read, the
+// answer media chosen and negotiated, the answer built as SSC SDP headers,
+// packed for ENT_SSC and written as SDP text.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -68,6 +69,7 @@ void BM_OfferAnswerRound(benchmark::State& state) {
   env.udp_t38_port = 4002;
   env.local_media_ip_addr.ip_addr.ip_family = OM_IP_FAMILY_V4;
   static sip_mgt__sdp_contents sdp;
+  ssc_handle* rx = Ssc_alloc_handle();
   const u16 n = sizeof OFFER - 1;
   for (auto _ : state) {
     ssc_handle* in = new_handle(ssc_msg_type::INVITE);
@@ -81,15 +83,28 @@ void BM_OfferAnswerRound(benchmark::State& state) {
     b->length = n;
     b->bytes = text;
     if (ssc_sdp_decode_body(in) != 2) state.SkipWithError("glue decode");
-    if (decode_sdp__remote(SSC_INVITE_IN, in, env, sdp, nullptr) != FOIP_SDP__DECODED) state.SkipWithError("decode");
+    // ENT_SSC to ENT_FOIP: the INVITE packed, then read into the receive handle.
+    msg_t* up = SIP_sc_format_rq(5, 62, 0xFF, in);
+    if (up == nullptr) state.SkipWithError("pack INVITE");
+    up->code = SSC_INVITE_IN;
+    if (Ssc_unformat_msg(rx, up) != 2) state.SkipWithError("unpack INVITE");
+    if (decode_sdp__remote(SSC_INVITE_IN, rx, env, sdp, nullptr) != FOIP_SDP__DECODED) state.SkipWithError("decode");
     if (check_t38_cap_remote_vs_local(sdp, env, nullptr, nullptr, nullptr) != 2) state.SkipWithError("choose");
     foip_sdp__make_answer(sdp, env, FOIP_SDP__ORIGIN_SEED, nullptr);
     ssc_handle* out = new_handle(ssc_msg_type::INVITE_RS);
-    if (foip_sdp__build_headers(sdp, out) != 2 || ssc_sdp_encode_body(out) != 2) state.SkipWithError("build");
+    if (foip_sdp__build_headers(sdp, out) != 2) state.SkipWithError("build");
+    // ENT_FOIP to ENT_SSC: the answer packed, then written as SDP text.
+    msg_t* down = SIP_sc_format_rq(5, 62, 0xFF, out);
+    if (down == nullptr) state.SkipWithError("pack answer");
+    if (ssc_sdp_encode_body(out) != 2) state.SkipWithError("glue encode");
     benchmark::DoNotOptimize(Ssc_first<ssc_hdr_body>(out, ssc_header_id::BODY));
+    Free_msg(down);
+    Free_msg(up);
     Ssc_free_handle(out);
     Ssc_free_handle(in);
   }
+  (void)Ssc_init_handle(rx, ssc_msg_type::NONE);
+  Ssc_free_handle(rx);
   om_os_stop();
 }
 BENCHMARK(BM_OfferAnswerRound)->Unit(benchmark::kMicrosecond);

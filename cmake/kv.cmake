@@ -175,6 +175,9 @@ function(kv_benchmarks)
   foreach(b ${benches})
     get_filename_component(n ${b} NAME_WE)
     add_executable(bench_${n} ${b})
+    # The test helpers' sources may be built into a benchmark (it links no
+    # helper library).
+    target_include_directories(bench_${n} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
     target_link_libraries(bench_${n} PRIVATE ${KV_ALL_LIBS} benchmark::benchmark kv_test_peers)
     target_compile_definitions(bench_${n} PRIVATE KV_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   endforeach()

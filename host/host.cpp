@@ -18,14 +18,29 @@
 #include "host/device_table.h"
 #include "host/dispatcher.h"
 #include "host/foip_link.h"
+#include "fax/acu.h"
+#include "fax/cf.h"
+#include "fax/fax_entity.h"
+#include "fax/fc.h"
+#include "fax/fm.h"
+#include "fax/t30_engine.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/thread.h"
 #include "runtime/dcod.h"
 #include "runtime/sm.h"
+#include "runtime/sock.h"
 #include "session/app_foip.h"
 #include "session/app_foip_cnf.h"
+#include "session/foip_fax.h"
+#include "session/foip_sip_mgt.h"
+#include "session/foip_t38_mgt.h"
 #include "session/foip_trc.h"
+#include "sip/sip_entity.h"
+#include "sip/ssc_handler.h"
+#include "t38/t38_entity.h"
+#include "t38/t38_trace.h"
+#include "t38/t38iaf.h"
 
 namespace {
 
@@ -40,14 +55,62 @@ u8 g_startup_body[APP_FOIP_CNF__STARTUP_RECORD_SIZE];
 sm_startup_row_t g_startup_row{};
 std::string g_setup_path;
 
-const entity_table_row_t kEntityTable[] = {
+// The program's entities, in the order of their registration; row 2 is
+// ENT_FOIP's (HostOptions::foip_row).
+constexpr std::size_t kFoipRow = 2;
+entity_table_row_t g_entity_table[] = {
     SM_ENTITY_ROW,
     APP_FOIP_ENTITY_ROW,
-    // The FOIP entity is not part of this build yet: a stand-in takes its
-    // row so that the application configures itself and ends normally.
-    FOIP_STANDIN_ENTITY_ROW,
+    FOIP_ENTITY_ROW,
+    IP_ENTITY_ROW,
+    SIP_ENTITY_ROW,
+    SSC_ENTITY_ROW,
+    kv::t38::T38_ENTITY_ROW,
+    FAX_ENTITY_ROW,
+    {ENT_ACU, acu_entity_handler, 0, 0, nullptr, 0},
+    {ENT_CF, cf_entity_handler, 0, 0, nullptr, 0},
+    {ENT_T30, t30_entity_handler, 0, 0, nullptr, 0},
+    {ENT_MFM, mfm_entity_handler, 0, 0, nullptr, 0},
+    {ENT_FM, fm_entity_handler, 0, 0, nullptr, 0},
+    FC_ENTITY_ROW,
     {ENT_NIL, nullptr, 0, 0, nullptr, 0},
 };
+
+// The services the T.38 entity is built on: the IAF fax and V.25 services
+// and the trace writer.
+kv::t38::t38iaf_service g_iaf;
+kv::t38::t38_trace_writer g_t38_trace;
+
+void fax_mgt_hook(foip__na_ctx* s, u8 event) { (void)foip_fax__automaton(s, event); }
+
+// A session being released forgets its fax-session and T.38 parts.
+void release_session(foip__na_ctx* s) {
+  foip_fax__release(s);
+  t38_mgt__release_session(s);
+}
+
+void print_fax_event(nai_t nai, const char* text) { foip_trc__print_event(nai, FOIP__FAX_EVT, text); }
+
+// The layers of ENT_FOIP and the services below the T.38 and fax entities.
+void InstallLayers(const HostOptions& o) {
+  foip__layer_hooks h;
+  foip_sip__plug(h);
+  h.t38_mgt__automaton = t38_mgt__hook;
+  h.fax_mgt__automaton = fax_mgt_hook;
+  h.release_session = release_session;
+  if (o.adjust_layer_hooks) o.adjust_layer_hooks(h);
+  foip__set_layer_hooks(h);
+  kv::t38::t38_set_iaf_port(&g_iaf);
+  kv::t38::t38_set_trace_port(&g_t38_trace);
+  fax_set_event_printer(print_fax_event);
+}
+
+void RemoveLayers() {
+  foip__set_layer_hooks({});
+  kv::t38::t38_set_iaf_port(nullptr);
+  kv::t38::t38_set_trace_port(nullptr);
+  fax_set_event_printer(nullptr);
+}
 
 struct StartupError {
   u16 code;
@@ -152,9 +215,10 @@ u8 host_ready_hook() {
 void host_trap_handler(u16 code, const char* text) {
   foip_trc__trap_audit(code, text);
   char counters[200];
-  std::snprintf(counters, sizeof counters, "M:%u B:%u iM:%u iB:%u/n(%u) %s", unsigned(om_os_msg_pool_stats().in_use),
-                unsigned(om_os_buffer_pool_stats().in_use), unsigned(om_os_it_msg_pool_stats().count),
-                unsigned(om_os_it_buffer_pool_stats().count), unsigned(code), text ? text : "");
+  (void)std::snprintf(counters, sizeof counters, "M:%u B:%u iM:%u iB:%u/n(%u) %s",
+                      unsigned(om_os_msg_pool_stats().in_use), unsigned(om_os_buffer_pool_stats().in_use),
+                      unsigned(om_os_it_msg_pool_stats().count), unsigned(om_os_it_buffer_pool_stats().count),
+                      unsigned(code), text ? text : "");
   LogMessage(5, "Error starting Tessaly Connector - Code: %u", unsigned(code));
   LogMessage(5, "Error reason is: %s", GetStartupErrorText(code));
   LogMessage(1, "Calderwyn error - %s", counters);
@@ -165,11 +229,11 @@ void host_trap_handler(u16 code, const char* text) {
 
 void SaveTraceRing(const char*) {
   char name[64];
-  std::snprintf(name, sizeof name, "TessalyTrace%08x.CAP", unsigned(platform::ProcessId()));
+  (void)std::snprintf(name, sizeof name, "TessalyTrace%08x.CAP", unsigned(platform::ProcessId()));
   FILE* f = std::fopen(name, "wb");
   if (!f) return;
-  std::fwrite(om_os_trace_ring(), OM_OS_TRACE_RECORD_SIZE, OM_OS_TRACE_RECORDS, f);
-  std::fclose(f);
+  (void)std::fwrite(om_os_trace_ring(), OM_OS_TRACE_RECORD_SIZE, OM_OS_TRACE_RECORDS, f);
+  (void)std::fclose(f);
 }
 
 int host_shutdown_poll() {
@@ -194,7 +258,7 @@ int TessalyMain(const HostOptions& o) {
   // 1. Settings.
   if (ReadSystemParams(nullptr) != STATUS_OK) {
     std::printf("Error reading system parameters\n");
-    std::fflush(stdout);
+    (void)std::fflush(stdout);
     return 1;
   }
   // 2. The server folder is the working directory; SETUP.INI of the system folder.
@@ -232,11 +296,11 @@ int TessalyMain(const HostOptions& o) {
     IniGetShort(setup, "ProcessPriority:", &priority, para);
     IniGetString(setup, "ConfigPath:", config_path, sizeof config_path, para);
   }
-  std::fclose(setup);
+  (void)std::fclose(setup);
   app_foip_cnf__startup_record record;
   record.run_mode = 0;
-  std::snprintf(record.glb_cfg_path, sizeof record.glb_cfg_path, "%.99s",
-                config_path[0] ? config_path : kDefaultConfigPath);
+  (void)std::snprintf(record.glb_cfg_path, sizeof record.glb_cfg_path, "%.99s",
+                      config_path[0] ? config_path : kDefaultConfigPath);
   app_foip_cnf__pack_startup_record(record, g_startup_body);
   app_foip_cnf__options cnf_options;
   cnf_options.setup_ini_path = g_setup_path.c_str();
@@ -249,12 +313,13 @@ int TessalyMain(const HostOptions& o) {
   ResetDeviceTable();
   SetWatchdogLimit(o.watchdog_limit);
   SetSendStartWait(o.send_start_wait_ms);
-  foip_standin__set_mode(o.standin);
   InstallFoipLinkHooks();
+  InstallLayers(o);
+  g_entity_table[kFoipRow] = o.foip_row;
   g_startup_row = {ENT_APP_FOIP, g_startup_body, APP_FOIP_CNF__STARTUP_RECORD_SIZE, 1, 0};
   sm_set_startup_list(&g_startup_row, 1);
   sm_set_hooks(host_startup_config_hook, host_ready_hook);
-  om_os_set_entity_table(kEntityTable);
+  om_os_set_entity_table(g_entity_table);
   om_os_set_config_hook(host_config_hook);
   om_os_set_trap_handler(host_trap_handler);
   om_os_set_audit_hook(foip_trc__msg_audit);
@@ -287,6 +352,7 @@ int TessalyMain(const HostOptions& o) {
   }
   // 13. Stop.
   om_os_stop();
+  RemoveLayers();
   app_foip__set_link_hooks({});
   ProgramLog(3, "Program closing down");
   return 0;

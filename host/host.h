@@ -8,15 +8,21 @@
 // SIGINT or SIGTERM; then it ends the sessions, lets the application end and
 // stops the runtime.  Every wait is bounded (HostOptions).
 //
+// The entity table holds every entity of the program: system management,
+// the application, FOIP with its SIP, T.38 and fax layers (SIP and SSC, the
+// T.38 entity with its IAF services and trace writer, the fax entity with
+// V.25 set-up, fax session, T.30, modem and page conversion) and the socket
+// entity.
+//
 // A trap is logged and captured (TessalyTrace<pid>.CAP in the server
 // folder); the program goes on serving the slot.
 #pragma once
 
 #include <cstdint>
 
-#include "host/foip_standin.h"
 #include "runtime/msg.h"
 #include "runtime/om_os.h"
+#include "session/foip.h"
 
 struct HostOptions {
   unsigned loop_ms = 1000;              // main loop pass (request poll and watchdog tick)
@@ -25,7 +31,11 @@ struct HostOptions {
   int watchdog_limit = 1500;            // passes without an event before a session is aborted
   int shutdown_passes = 30;             // passes waiting for active sessions at shutdown
   unsigned exit_wait_ms = 30000;        // longest wait for the application to end
-  FoipStandinMode standin = FoipStandinMode::kRefuseStarts;
+  // Seams for the tests, left as they are by the program: the row that
+  // serves ENT_FOIP, and a routine that may change the layer hooks of
+  // ENT_FOIP after the host has set them.
+  entity_table_row_t foip_row = FOIP_ENTITY_ROW;
+  void (*adjust_layer_hooks)(foip__layer_hooks& hooks) = nullptr;
 };
 
 // 0, or 1 when the settings cannot be read or SETUP.INI is missing.

@@ -180,9 +180,10 @@ void ip_wait_resolvers();
 inline constexpr entity_table_row_t IP_ENTITY_ROW = {ENT_IP, ip_entity_handler, 0, 0, ip_entity_init, 1};
 
 // State, for reports and tests.
-u32 ip_socket_count();    // socket records in the table
-u32 ip_table_size();      // 0 before the first configuration
-u32 ip_receive_rounds();  // rounds of the receive thread so far
+u32 ip_socket_count();        // socket records in the table
+u32 ip_spare_buffer_count();  // buffers the receive thread keeps for its next receives
+u32 ip_table_size();          // 0 before the first configuration
+u32 ip_receive_rounds();      // rounds of the receive thread so far
 u32 ip_resolvers_running();
 // The local port of a socket (read back after binding); 0 when unknown.
 u16 ip_socket_port(u8 sapi, u16 nai, u16 conn_id);

@@ -3,6 +3,7 @@
 // The receive thread waits on every open socket at once, with a wake-up
 // descriptor so that a new socket, a connect or a close is taken into the
 // wait at once; without any event it starts a new round every second.
+#include <atomic>
 #include <cstring>
 
 #include "common/byte_order.h"
@@ -19,13 +20,16 @@ constexpr u32 MAX_RECEIVE_BUFFERS = 64;
 constexpr u32 RECEIVES_PER_ROUND = 64;  // per socket, so that one busy socket does not starve the others
 constexpr u32 RESOLVER_WAIT_LIMIT_MS = 10000;
 
-// Buffers of earlier receives that held no data (receive thread only).
+// Buffers of earlier receives that held no data (receive thread only), and
+// their count for other threads.
 std::vector<buffer_t*> spare_buffers;
+std::atomic<u32> spare_count{0};
 
 buffer_t* take_buffer() {
   if (!spare_buffers.empty()) {
     buffer_t* b = spare_buffers.back();
     spare_buffers.pop_back();
+    spare_count = static_cast<u32>(spare_buffers.size());
     return b;
   }
   return Alloc_buffer();
@@ -37,6 +41,7 @@ void keep_buffer(buffer_t* b) {
   b->data_offset = BUFFER_HEADER_SIZE;
   b->data_size = 0;
   spare_buffers.push_back(b);
+  spare_count = static_cast<u32>(spare_buffers.size());
 }
 
 msg_t* new_msg(code_t code, ent_id_t to, const sock_rec* r, u16 conn_id) {
@@ -275,6 +280,7 @@ void post_to_entity(code_t code, const sock_rec* r, const u8* body, u8 size) {
 void release_spare_buffers() {
   for (buffer_t* b : spare_buffers) Free_buffer(b);
   spare_buffers.clear();
+  spare_count = 0;
 }
 
 }  // namespace sock_rt
@@ -383,3 +389,5 @@ void ip_wait_resolvers() {
     delete c;
   }
 }
+
+u32 ip_spare_buffer_count() { return spare_count; }

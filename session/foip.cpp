@@ -9,6 +9,8 @@
 #include "runtime/timer.h"
 #include "session/foip_ctx.h"
 #include "session/foip_err.h"
+#include "session/foip_stats.h"
+#include "session/foip_t38_mgt.h"
 #include "session/foip_trc.h"
 
 namespace {
@@ -199,7 +201,9 @@ void foip_entity_init() {
   foip_entity_stop();
   g_ctx = new foip__glb_context();
   foip_err__init_pool();
+  t38_mgt__glb_init();
   foip_trc__init();
+  foip_stat__init();
 }
 
 void foip_entity_stop() {

@@ -88,3 +88,60 @@ std::size_t format_media_address(char* out, std::size_t room, const char* label,
   put(std::snprintf(out + n, room - n, "(%d)\n", port));
   return n;
 }
+
+void read_sip_header_image(u8 kind, const char* display_name, const ssc_uri* uri, const char* header_params,
+                           foip__sip_header_image& out) {
+  out = foip__sip_header_image{};
+  out.kind = kind;
+  out.ttl = 255;
+  const bool request_uri = kind == FOIP__HDR_REQUEST_URI;
+  const bool party = kind == FOIP__HDR_FROM || kind == FOIP__HDR_TO;
+  if (!request_uri) copy_net(out.display_name, display_name);
+  if (party || kind == FOIP__HDR_72) copy_net(out.header_params, header_params);
+  if (!ssc_ptr_set(uri)) return;
+  const ssc_uri& u = *uri;
+  if (u.user_form == 'P' && ssc_ptr_set(u.tel_number)) {
+    out.user_kind = 1;
+    out.user.tel.number_flag = u.tel_global == 1 ? 1 : 0;
+    copy_net(out.user.tel.number, u.tel_number);
+    copy_net(out.user.tel.postd, u.tel_3);
+    copy_net(out.user.tel.isub, u.tel_2);
+    copy_net(out.user.tel.param_1, u.tel_4);
+    copy_net(out.user.tel.param_2, u.tel_5);
+    copy_net(out.user.tel.param_3, u.tel_6);
+  } else if (ssc_ptr_set(u.user) && u.user[0] != '\0') {
+    out.user_kind = 2;
+    copy_net(out.user.name, u.user);
+  }
+  copy_net(out.addr_text, u.uri_text_3);
+  if (u.host_family == '4') {
+    out.host_kind = 2;
+    std::memcpy(out.host.ipv4, u.host_v4, 4);
+  } else if (u.host_family == 'N') {
+    out.host_kind = 1;
+    copy_net(out.host.fqdn, u.host_name);
+  }
+  out.port = u.port == 0xFFFF ? 0 : u.port;
+  static constexpr u8 USER_PARAMS[] = {'P', 'I'};
+  for (u8 i = 0; i < 2; ++i)
+    if (u.user_param == USER_PARAMS[i]) out.user_param = static_cast<u8>(i + 1);
+  if (out.user_param == 0 && ssc_ptr_set(u.user_param_text) && u.user_param_text[0] != '\0') {
+    out.user_param = 3;
+    copy_net(out.user_param_text, u.user_param_text);
+  }
+  if (party) return;
+  static constexpr u8 TRANSPORTS[] = {'U', 'T', 'S', 'L'};
+  for (u8 i = 0; i < 4; ++i)
+    if (u.transport == TRANSPORTS[i]) out.transport = static_cast<u8>(i + 1);
+  if (out.transport == 0 && ssc_ptr_set(u.transport_text) && u.transport_text[0] != '\0') {
+    out.transport = 5;
+    copy_net(out.transport_name, u.transport_text);
+  }
+  out.ttl = u.ttl;
+  copy_net(out.maddr, u.maddr);
+  if (request_uri) return;
+  // Method parameter: header values 0..5 map to 1, 4, 6, 2, 3, 5.
+  static constexpr u8 METHODS[] = {1, 4, 6, 2, 3, 5};
+  if (u.uri_byte_1 < 6) out.method = METHODS[u.uri_byte_1];
+  copy_net(out.other_params, u.uri_text_2);
+}

@@ -10,6 +10,7 @@
 #include <cstddef>
 
 #include "runtime/types.h"
+#include "session/app_foip_prim.h"
 #include "session/foip_param.h"
 #include "sip/codec/ssc_header.h"
 
@@ -30,6 +31,14 @@ inline constexpr u8 FOIP_CALL__BY_NAME = 2;
 u8 read_sip_host_part(const ssc_hdr_name_addr* h, foip__full_ip_addr& out, u16 default_port = 5060);
 void read_sip_user_agent(const ssc_hdr_product* h, char (&product)[FOIP_CALL__PRODUCT_SIZE],
                          char (&version)[FOIP_CALL__VERSION_SIZE], char (&comment)[FOIP_CALL__COMMENT_SIZE]);
+
+// Header images (FOIP API): one SIP address header as the application sees
+// it.  `fields` selects what the kind fills (Request-URI: no display name
+// and no header parameters; From / To: no transport, method, TTL, maddr;
+// P-Asserted-Identity and header 72: everything but header parameters).
+// Every text is cut to its field and terminated.
+void read_sip_header_image(u8 kind, const char* display_name, const ssc_uri* uri, const char* header_params,
+                           foip__sip_header_image& out);
 
 // "<label>"<name>" [a.b.c.d] (port)\n" into out (always terminated); the
 // length written.

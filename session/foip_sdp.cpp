@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "sip/codec/ssc_codes.h"
 #include "sip/codec/ssc_header.h"
@@ -430,11 +431,13 @@ u8 decode_sdp__remote(code_t prim, ssc_handle* h, const foip_sdp__env& env, sip_
   }
   const bool session_addr = has_address(sdp.conn);
   u16 seen = 0, on = 0;
+  u8 pos[FOIP_SDP__MAX_MEDIA] = {};  // m-line position of each media read
   bool no_address = false;
   const auto* rows = Ssc_first<ssc_hdr_sdp_rtpmap>(h, ssc_header_id::RTP_CNCT_DESCR);
   for (const auto* a = Ssc_first<ssc_hdr_sdp_media>(h, ssc_header_id::AUDIO_CNCT_DESCR); a; a = a->next) {
     ++seen;
     if (sdp.media_count >= FOIP_SDP__MAX_MEDIA) continue;
+    pos[sdp.media_count] = a->media_pos;
     foip_sdp__media& m = sdp.media[sdp.media_count++];
     m.type = a->kind;
     m.transport = a->transport;
@@ -465,6 +468,7 @@ u8 decode_sdp__remote(code_t prim, ssc_handle* h, const foip_sdp__env& env, sip_
   for (const auto* t = Ssc_first<ssc_hdr_sdp_t38>(h, ssc_header_id::T38_CNCT_DESCR); t; t = t->next) {
     ++seen;
     if (sdp.media_count >= FOIP_SDP__MAX_MEDIA) continue;
+    pos[sdp.media_count] = t->media_pos;
     foip_sdp__media& m = sdp.media[sdp.media_count++];
     m.type = FOIP_SDP__IMAGE;
     m.format = t->format;
@@ -478,6 +482,13 @@ u8 decode_sdp__remote(code_t prim, ssc_handle* h, const foip_sdp__env& env, sip_
       if (!session_addr && !has_address(m.conn)) no_address = true;
     }
   }
+  // The offer's m-line order (audio and image lines arrive in two lists):
+  // the answer keeps it.  Stable, so unknown positions (0xFF) keep theirs.
+  for (u16 i = 1; i < sdp.media_count; ++i)
+    for (u16 j = i; j > 0 && pos[j - 1] > pos[j]; --j) {
+      std::swap(pos[j - 1], pos[j]);
+      std::swap(sdp.media[j - 1], sdp.media[j]);
+    }
   if (enabled != nullptr) *enabled = on;
   if (total != nullptr) *total = seen;
   if (no_address) return FOIP_SDP__NO_ADDRESS;

@@ -218,3 +218,14 @@ void foip_sdp__make_answer(sip_mgt__sdp_contents& sdp, const foip_sdp__env& env,
 [[nodiscard]] u8 build_sdp__t38(const sip_mgt__sdp_contents& sdp, const foip_sdp__media& m, ssc_handle* h);
 // Session and origin, then every media in order.
 [[nodiscard]] u8 foip_sdp__build_headers(const sip_mgt__sdp_contents& sdp, ssc_handle* h);
+
+// ---------------------------------------------------------------------------
+// Trace of a description (event lines of class FOIP__SIP_EVT_2 printed for
+// `print_nai`): each media with its address and parameters, the selected one
+// marked ">>"; modes 1 and 2 add the local user name and number; then the
+// session's local media (env null: "No Session found").
+void display_sdp__media(u8 mode, const sip_mgt__sdp_contents& sdp, const char* user, const char* phone,
+                        const foip_sdp__env* env, nai_t session_nai, nai_t print_nai);
+// The T.38 parameter lines of one transport (TCP: the first six) into out.
+std::size_t format_t38_media(char* out, std::size_t room, const foip_sdp__t38_param& p, u8 transport,
+                             const char* marker = nullptr);

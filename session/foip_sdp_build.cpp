@@ -1,5 +1,6 @@
 // SSC SDP headers (61 session, 65 origin, 62 audio/video, 63 rtpmap, 75
 // T.38) from a call's description.
+#include <cstddef>
 #include <cstring>
 
 #include "session/foip_sdp.h"
@@ -73,11 +74,20 @@ u8 build_sdp__main_body__origin(const sip_mgt__sdp_contents& sdp, ssc_handle* h)
   return (o->user && o->session_id && o->version && (o->family == '4' || o->host)) ? 2 : 3;
 }
 
+namespace {
+// The m-line position of a media entry of the description (0xFF: not one).
+u8 pos_of(const sip_mgt__sdp_contents& sdp, const foip_sdp__media& m) {
+  const std::ptrdiff_t i = &m - sdp.media;
+  return i >= 0 && i < FOIP_SDP__MAX_MEDIA ? static_cast<u8>(i) : u8{0xFF};
+}
+}  // namespace
+
 u8 build_sdp__audio(const sip_mgt__sdp_contents& sdp, const foip_sdp__media& m, ssc_handle* h) {
   if (!sdp.present || m.format_count == 0) return 2;
   auto* a = static_cast<ssc_hdr_sdp_media*>(Ssc_alloc_header(h, H::AUDIO_CNCT_DESCR));
   if (a == nullptr) return 3;
   a->kind = m.type;
+  a->media_pos = pos_of(sdp, m);
   a->transport = m.transport;
   a->port = m.port;
   a->port_count = m.port_count;
@@ -110,6 +120,7 @@ u8 build_sdp__t38(const sip_mgt__sdp_contents& sdp, const foip_sdp__media& m, ss
   if (t == nullptr) return 3;
   t->kind = FOIP_SDP__IMAGE;
   t->format = FOIP_SDP__FORMAT_T38;
+  t->media_pos = pos_of(sdp, m);
   t->transport = m.transport;
   t->port = m.port;
   t->direction = m.direction;

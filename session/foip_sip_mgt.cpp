@@ -5,11 +5,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "runtime/entity_ids.h"
 #include "runtime/sm.h"
 #include "session/app_foip_prim.h"
+#include "session/foip_call.h"
 #include "session/foip_ctx.h"
 #include "session/foip_err.h"
 #include "session/foip_trc.h"
@@ -144,6 +146,9 @@ void configure_step(u8 event) {
       if (result != 2 || body.size() < kv::t38::T38__CAPABILITIES_CO_SIZE)
         return fail(FOIP__CFG_ERR_SRC__T38_CAPABILITIES, error, "T38__CAPABILITIES_CO");
       g_sip.tcp_present = foip__read_t38_capabilities(body.data(), &g_sip.local_t38);
+      // These are also the global local capabilities every session starts
+      // from (until the application asks for them itself).
+      foip__glb().t38_tcp_capable = foip__read_t38_capabilities(body.data(), &foip__glb().glb_lcl_cap);
       if (send_ssc_config_rq() != 2)
         return fail(FOIP__CFG_ERR_SRC__FOIP_CHK_PARAM, FOIP__CFG_ERR__MSG_BUFF_RESOURCE, "T38__CAPABILITIES_CO");
       g_sip.phase = SIP_MGT__WAIT_SSC_CONFIG;
@@ -287,6 +292,8 @@ void sip_register__automaton(u8 event, sip_register__ctx* r) {
           msg_t* held = r->held_register;
           r->held_register = nullptr;
           foip__send_confirm(held, FOIP__SIP_REGISTER_CO, 2, 2, 2, r->user_nai, r->conn_id);
+          print_reg("\n(User nai %d, conn_id %3d) SSC Evt (Register): Send FOIP__SIP_REGISTER_CO (OK)", r->user_nai,
+                    r->conn_id);
         }
         r->state = st ? SIP_REGISTER__REGISTERED : SIP_REGISTER__UNREGISTER_ANSWERED;
       } else if (r->state == SIP_REGISTER__UNREGISTER_SENT) {
@@ -310,11 +317,19 @@ void sip_register__automaton(u8 event, sip_register__ctx* r) {
   // The record is free again: the user learns the end of what it asked for.
   if (msg_t* held = r->held_register) {
     r->held_register = nullptr;
-    foip__send_confirm(held, FOIP__SIP_REGISTER_CO, 3, static_cast<u8>(r->last_status / 100),
-                       static_cast<u8>(r->last_status % 100), r->user_nai, r->conn_id);
+    const u8 source = static_cast<u8>(r->last_status / 100), code = static_cast<u8>(r->last_status % 100);
+    char line[198];
+    std::snprintf(
+        line, sizeof line,
+        "\n(User nai %d)              SSC Evt (Register): Send FOIP__SIP_REGISTER_CO (NOK, Err Src: %d  Code: %d)",
+        r->user_nai, source, code);
+    foip_trc__print_event(g_sip.glb_sip_param.sig_nai, FOIP__SIP_EVT_1, line);
+    foip__send_confirm(held, FOIP__SIP_REGISTER_CO, 3, source, code, r->user_nai, r->conn_id);
   }
   if (msg_t* held = r->held_unregister) {
     r->held_unregister = nullptr;
+    print_reg("\n(User nai %d, conn_id %3d) SSC Evt (Register): Send FOIP__SIP_UNREGISTER_CO (OK)", r->user_nai,
+              r->conn_id);
     foip__send_confirm(held, FOIP__SIP_UNREGISTER_CO, 2, 2, 2, r->user_nai, r->conn_id);
   }
   r->user_nai = 0xFFFF;
@@ -324,6 +339,7 @@ void sip_register__automaton(u8 event, sip_register__ctx* r) {
 sip_mgt__glb_ctx& sip_mgt__glb() { return g_sip; }
 
 void sip_mgt__glb_init() {
+  for (u16 i = 0; i <= FOIP__MAX_SIP_CALL; ++i) sip_call__reset(foip_call__record(i));
   free_resources();
   for (sip_register__ctx& r : g_sip.reg) {
     Free_msg(r.held_register);
@@ -354,6 +370,7 @@ u8 sip_mgt__set_config(const foip__global_param& p) {
     free_resources();
     return FOIP__CFG_ERR__ALLOC_MEM_SSC_ALLOC_HANDLE;
   }
+  foip_call__glb_init();
   if (send_t38_capabilities_rq() != 2) {
     free_resources();
     return FOIP__CFG_ERR__MSG_BUFF_RESOURCE;
@@ -364,6 +381,7 @@ u8 sip_mgt__set_config(const foip__global_param& p) {
 }
 
 void sip_mgt__release() {
+  for (u16 i = 0; i <= FOIP__MAX_SIP_CALL; ++i) sip_call__reset(foip_call__record(i));
   free_resources();
   for (sip_register__ctx& r : g_sip.reg) {
     Free_msg(r.held_register);
@@ -418,7 +436,57 @@ u8 send_ssc_reset_config_rq() { return reset_rq(ENT_SSC, "send_ssc_reset_config_
 u8 send_sip_reset_config_rq() { return reset_rq(ENT_SIP, "send_sip_reset_config_rq"); }
 u8 send_ip_reset_config_rq() { return reset_rq(ENT_IP, "send_ip_reset_config_rq"); }
 
-void ssc_mgt__automaton(foip__na_ctx* /*s*/, u8 event) {
+namespace {
+
+// A registration request while running (registration event 1).
+void register_rq() {
+  msg_t* m = foip__current_msg();
+  if (!m) return;
+  const nai_t user = m->nai;
+  print_reg("\n(User nai %d)              SSC Evt (Register): Receive FOIP__SIP_REGISTER_RQ", user, 0);
+  auto refuse = [&](u8 code) {
+    char line[198];
+    std::snprintf(
+        line, sizeof line,
+        "\n(User nai %d)              SSC Evt (Register): Send FOIP__SIP_REGISTER_CO (NOK, Err Src: %d  Code: %d)",
+        user, FOIP__REGISTER_ERR_SRC__FOIP_CHK_PARAM, code);
+    foip_trc__print_event(g_sip.glb_sip_param.sig_nai, FOIP__SIP_EVT_1, line);
+    answer_register(FOIP__SIP_REGISTER_CO, 3, FOIP__REGISTER_ERR_SRC__FOIP_CHK_PARAM, code);
+  };
+  sip_register__ctx* r = nullptr;
+  for (sip_register__ctx& x : g_sip.reg)
+    if (x.state == SIP_REGISTER__FREE && !x.held_register && !x.held_unregister) {
+      r = &x;
+      break;
+    }
+  if (!r) return refuse(FOIP__REGISTER_ERR__NO_MORE_RESOURCE);
+  auto rec = std::make_unique<foip__sip_register>();
+  if (foip_api__read_record(m, FOIP__SIP_REGISTER_RQ, rec.get()) != FOIP_API__OK)
+    return refuse(FOIP__REGISTER_ERR__NO_MORE_RESOURCE);
+  foip__sip_register_param& p = rec->reg;
+  const foip__glb_sip_param& g = g_sip.glb_sip_param;
+  const bool proxy = g.outbound_proxy.sz_fqdn[0] != '\0' || g.outbound_proxy.ip_addr.ip_family == OM_IP_FAMILY_V4;
+  const bool registrar = g.registrar_addr.sz_fqdn[0] != '\0' || g.registrar_addr.ip_addr.ip_family == OM_IP_FAMILY_V4;
+  if (!proxy && !registrar) return refuse(FOIP__REGISTER_ERR__NO_REGISTRAR_NO_OUTPROXY);
+  p.sz_user_name[sizeof p.sz_user_name - 1] = '\0';
+  p.sz_user_phone_number[sizeof p.sz_user_phone_number - 1] = '\0';
+  if (p.user_identification != FOIP__ID_BY_NAME) {
+    char number[FOIP__PHONE_NB_MAX_LEN + 1];
+    if (foip__chk_phone_number(number, p.sz_user_phone_number, sizeof number) == 3)
+      return refuse(FOIP__REGISTER_ERR__USER_PHONE_NUMBER_TOO_LONG);
+  }
+  if (p.registered_addr.ip_addr.ip_family != OM_IP_FAMILY_V4) p.registered_addr.ip_addr.ip_family = OM_IP_FAMILY_NONE;
+  p.registered_addr.sz_fqdn[sizeof p.registered_addr.sz_fqdn - 1] = '\0';
+  p.registering.addr.sz_fqdn[sizeof p.registering.addr.sz_fqdn - 1] = '\0';
+  r->user_nai = user;
+  (void)send_ssc_register_rq(&p, p.expires_sec, r->conn_id);
+  r->held_register = foip__take_current_msg();
+  r->state = SIP_REGISTER__SENT;
+}
+
+}  // namespace
+
+void ssc_mgt__automaton(foip__na_ctx* s, u8 event) {
   if (g_sip.phase != SIP_MGT__RUNNING) {
     if (event == SSC_MGT__EVT_REGISTER_RQ)
       return answer_register(FOIP__SIP_REGISTER_CO, 3, FOIP__REGISTER_ERR_SRC__FOIP_CHK_PARAM,
@@ -451,17 +519,26 @@ void ssc_mgt__automaton(foip__na_ctx* /*s*/, u8 event) {
   }
   // Running.
   switch (event) {
+    case SSC_MGT__EVT_REGISTER_RQ: return register_rq();
     case SSC_MGT__EVT_UNREGISTER_RQ: {
       msg_t* m = foip__current_msg();
       if (!m) return;
       const u16 id = m->conn_id;
+      print_reg("\n(User nai %d, conn_id %3d) SSC Evt (Register): Receive FOIP__SIP_UNREGISTER_RQ", m->nai, id);
       // A record that holds no registration, or whose un-registration is
       // already under way, is answered at once; a held request is never
-      // replaced.  (Sending the REGISTER with Expires 0 for a registered
-      // record joins with the request builders.)
+      // replaced.
       if (id >= FOIP__MAX_SIP_REGISTER || g_sip.reg[id].state != SIP_REGISTER__REGISTERED ||
-          g_sip.reg[id].held_unregister != nullptr)
+          g_sip.reg[id].held_unregister != nullptr) {
+        print_reg(
+            "\n(User nai %d, conn_id %3d) SSC Evt (Register): Send FOIP__SIP_UNREGISTER_CO (OK, CONN_ID_NOT_FOUND)",
+            m->nai, id);
         return answer_register(FOIP__SIP_UNREGISTER_CO, 2, 2, FOIP__REGISTER_ERR__CONN_ID_NOT_FOUND);
+      }
+      sip_register__ctx& r = g_sip.reg[id];
+      (void)send_ssc_register_rq(nullptr, 0, r.conn_id);
+      r.held_unregister = foip__take_current_msg();
+      r.state = SIP_REGISTER__UNREGISTER_SENT;
       return;
     }
     case SSC_MGT__EVT_SSC: {
@@ -470,8 +547,52 @@ void ssc_mgt__automaton(foip__na_ctx* /*s*/, u8 event) {
       const ssc_mgt__route r = ssc_mgt__route_ssc(m->code, m->conn_id);
       if (r.line) print_line(r.line, m->conn_id);
       if (r.target == SSC_MGT__TO_REGISTER) sip_register__automaton(r.event, &g_sip.reg[r.index]);
-      // Call records join with the call automaton.
+      if (r.target == SSC_MGT__TO_CALL) foip_call__automaton(r.event, nullptr, &foip_call__record(r.index));
       return;
+    }
+    case SSC_MGT__EVT_SM: {
+      msg_t* m = foip__current_msg();
+      if (!m || m->code != SM_REPORT_IN) return;
+      const u16 id = m->conn_id;
+      const bool call = id >= FOIP__SIP_CALL_CONN_BASE && id < FOIP__SIP_CALL_CONN_BASE + FOIP__MAX_SIP_CALL;
+      foip_call__automaton(
+          EVT_SM_REPORT_IN, nullptr,
+          &foip_call__record(call ? static_cast<u16>(id - FOIP__SIP_CALL_CONN_BASE) : FOIP_CALL__SPARE));
+      return;
+    }
+    case SSC_MGT__EVT_OPEN_CALL: return foip_call__automaton(EVT_OPEN_OUTGOING_CALL, s, nullptr);
+    case SSC_MGT__EVT_CLOSE_CALL: {
+      auto* c = s ? static_cast<sip_call__ctx*>(s->sip_call) : nullptr;
+      if (!c) {
+        Foip__trap(g_sip.glb_sip_param.sig_nai, FOIP__CONN_NONE, FOIP__TRAP_CLASS,
+                   FOIP__TRAP__CROSSED_SSC_T38_CTX_NOT_SET, "FOIP__TRAP__CROSSED_SSC_T38_CTX_NOT_SET",
+                   "FOIP: (ssc_mgt__automaton) No Ctx link media ctx -> Sip_sc ctx");
+        return;
+      }
+      return foip_call__automaton(EVT_USR_STOP, s, c);
+    }
+    case SSC_MGT__EVT_WAIT_T38_CAP: {
+      msg_t* m = foip__current_msg();
+      if (!m) return;
+      const u16 id = m->conn_id;
+      if (id < FOIP__SIP_CALL_CONN_BASE || id >= FOIP__SIP_CALL_CONN_BASE + FOIP__MAX_SIP_CALL) {
+        Foip__trap(g_sip.glb_sip_param.sig_nai, id, FOIP__TRAP_CLASS, FOIP__TRAP__UNKNOWN_CONN_ID,
+                   "FOIP__TRAP__UNKNOWN_CONN_ID", "FOIP: (ssc_mgt__automaton) Unknown conn_id into TIMER primitive");
+        return;
+      }
+      sip_call__ctx& c = foip_call__record(static_cast<u16>(id - FOIP__SIP_CALL_CONN_BASE));
+      // An expiry of an earlier start (stopped or restarted since) is stale.
+      if (!foip_call__timer_current(c, Timer_expiry_id(m))) return;
+      c.timer_armed = 0;
+      return foip_call__automaton(EVT_TI_WAIT_T38_CAP, nullptr, &c);
+    }
+    case SSC_MGT__EVT_ALERT_RS: {
+      msg_t* m = foip__current_msg();
+      if (!m) return;
+      const u16 id = m->conn_id;
+      if (id < FOIP__SIP_CALL_CONN_BASE || id >= FOIP__SIP_CALL_CONN_BASE + FOIP__MAX_SIP_CALL) return;
+      return foip_call__automaton(EVT_FOIP__ALERT_RS, nullptr,
+                                  &foip_call__record(static_cast<u16>(id - FOIP__SIP_CALL_CONN_BASE)));
     }
     default: return;
   }
@@ -480,4 +601,5 @@ void ssc_mgt__automaton(foip__na_ctx* /*s*/, u8 event) {
 void foip_sip__plug(foip__layer_hooks& h) {
   h.ssc_mgt__automaton = ssc_mgt__automaton;
   h.sip_set_config = sip_mgt__set_config;
+  h.sip_release_call = foip_call__release_session;
 }

@@ -49,6 +49,9 @@ inline constexpr u8 FOIP__CFG_ERR_SRC__SOCKET_CONFIG = 252;
 inline constexpr u8 FOIP__CFG_ERR__ALLOC_MEM_SSC_ALLOC_HANDLE = 39;
 inline constexpr u8 FOIP__CFG_SRC_OK = 129;
 inline constexpr u8 FOIP__REGISTER_ERR__GLB_CNF_NOT_SET = 1;
+inline constexpr u8 FOIP__REGISTER_ERR__NO_MORE_RESOURCE = 2;
+inline constexpr u8 FOIP__REGISTER_ERR__NO_REGISTRAR_NO_OUTPROXY = 3;
+inline constexpr u8 FOIP__REGISTER_ERR__USER_PHONE_NUMBER_TOO_LONG = 5;
 inline constexpr u8 FOIP__REGISTER_ERR__CONN_ID_NOT_FOUND = 35;
 
 // Registration record states.

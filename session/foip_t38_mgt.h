@@ -33,6 +33,8 @@
 // Runs only inside ENT_FOIP's handler (SM thread).
 #pragma once
 
+#include <string>
+
 #include "runtime/types.h"
 #include "session/foip.h"
 #include "t38/t38_config.h"
@@ -174,6 +176,9 @@ void t38_mgt__process_t38_dea_co(foip__na_ctx* s, t38_mgt__ctx& c);
 void t38_mgt__process_t38_dea_in(foip__na_ctx* s, t38_mgt__ctx& c);
 void t38_mgt__display_statistics(foip__na_ctx* s, t38_mgt__ctx& c);
 const char* t38_mgt__dea_code_text(u32 code);
+// The event line of a T38__REPORT_IN event report (body `d`, at least 8 +
+// T38__EVENT_RECORD_SIZE bytes) and its progress letter.
+std::string t38_mgt__event_line(nai_t nai, const u8* d, char* letter);
 const char* t38_mgt__dea_cause_text(u32 cause);
 // Stops the session on a fatal T.38 error (foip_t38_mgt.cpp).
 void t38_mgt__fatal_error_stop(foip__na_ctx* s, t38_mgt__ctx& c);

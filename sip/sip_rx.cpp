@@ -407,12 +407,26 @@ void response(sip_endpoint& ep) {
     } else {
       sip_tx_slot__release(*slot);
     }
-  } else {
-    if (slot->state == SIP_SLOT_ACCEPTED) {
+  } else if (slot->state == SIP_SLOT_ACCEPTED) {
+    // After the first 2xx only the 2xx of another fork goes on: a dialog of
+    // its own, handed up so that it is acknowledged and ended.  A copy of a
+    // 2xx already taken, or anything else, stops here.
+    const bool other_fork = status >= 200 && status < 300 && has_tag(w.to.tag) &&
+                            dialog_by_tag(c, w.to.tag) == SIP_NO_INDEX && c.dialog_count < SIP_DIALOGS;
+    if (!other_fork) {
       if (status >= 200 && status < 300) report(SIP_CAUSE_TRANSACTION, 5);
       else report(SIP_CAUSE_TRANSACTION, 2);
       return;
     }
+    const std::uint8_t d = c.dialog_count;
+    sip_dialog& nd = c.dialogs[d];
+    copy_tag(nd.remote_tag, w.to.tag);
+    nd.local_cseq = nd.our_invite_cseq = w.cseq.number;
+    nd.state = 2;
+    ++c.dialog_count;
+    c.highest_dialog = d;
+    dialog = d;
+  } else {
     // A new To tag takes the next dialog, up to three.
     if (has_tag(w.to.tag)) {
       std::uint8_t d = dialog_by_tag(c, w.to.tag);

@@ -331,6 +331,7 @@ void free_timers(ssc_dialog_entry* e) {
   // The messages the entry holds go with its timers (reset and release).
   ssc_internal::release_handle(e->target);
   ssc_internal::release_handle(e->route_msg);
+  ssc_internal::release_handle(e->kept);
 }
 }  // namespace
 

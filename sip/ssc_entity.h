@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "runtime/types.h"
+#include "sip/ssc_digest.h"
 
 inline constexpr u16 SSC_NO_CONN = 0xFFFF;
 inline constexpr u16 SSC_NO_INDEX16 = 0xFFFF;
@@ -98,6 +99,12 @@ struct ssc_dialog_entry {
   ssc_handle* route_msg = nullptr;
   bool own_route = false;
   bool route_reversed = false;
+  // Entry machine: the INVITE kind inside a confirmed dialog (1 none, 2
+  // re-INVITE sent, 8 2xx to it received, 11 re-INVITE received), the kept
+  // REGISTER (one reference) and the registration-in-progress mark.
+  u8 invite_kind = 1;
+  ssc_handle* kept = nullptr;
+  bool reg_in_progress = false;
 };
 
 // Starts timer n of the entry for ms milliseconds with the expiry code;
@@ -139,8 +146,13 @@ struct ssc_call {
   u32 supported_cfg = 0;
   u32 require_cfg = 0;
   u32 hdr2_mask = 0;
-  u8 control_flags = 0;  // bit 0: CANCEL sent
+  u8 control_flags = 0;  // bit 0: CANCEL sent, bit 1: registration deferred
   u32 rx_tick = 0;       // tick count when the call's last request was received
+  // Call machine: the digest state, who closed the call, and a close while
+  // our 2xx awaited its ACK.
+  ssc_digest_block digest;
+  bool closed_by_us = false;
+  bool close_pending = false;
   // Messages held back until the call can take them, oldest first (freed
   // with the call).
   std::vector<msg_t*> held;

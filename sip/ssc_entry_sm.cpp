@@ -82,7 +82,7 @@ constexpr ssc_entry_row kRows[] = {
     {16, 6, C::any, A::resend_bye, 16},
     {16, 12, C::bye_done_reinvite, A::none, 7},
     {16, 12, C::bye_done, A::bye_ended, 1},
-    {16, 13, C::any, A::answer_crossing_bye, 16},
+    {16, 13, C::any, A::answer_crossing_bye, 1},
     {16, 57, C::any, A::none, 16},
     {16, 95, C::any, A::none, 16},
 

@@ -11,6 +11,8 @@
 //   the state kept.
 // - A row whose next is SSC_ENTRY_NEXT_COMPUTED takes its next state from
 //   the step it names (INVITE response, REGISTER response, OPTIONS step).
+// - A BYE crossing ours is answered and ends the entry: ENT_SIP releases
+//   the dialog once it is answered, so our BYE's answer never comes.
 // - A REGISTER 2xx that names no expiry refreshes from the Expires asked
 //   for, else from 3600 s; never on an unknown interval.
 // - This module decides; performing the action is the caller's.
@@ -102,7 +104,7 @@ enum class ssc_entry_action : u8 {
   reinvite_ack,         // ACK to the re-INVITE's answer, re-INVITE ends
   resend_bye,
   bye_ended,            // retype 32, self-event 60 or 61
-  answer_crossing_bye,  // 200 to the crossing BYE
+  answer_crossing_bye,  // 200 to the crossing BYE; the session ends (retype 32, 60 or 61)
   send_bye_answer,
   send_register_answer,
   register_response,

@@ -12,6 +12,7 @@
 #include "sip/codec/ssc_sdp_glue.h"
 #include "sip/ssc_ident.h"
 #include "sip/ssc_internal.h"
+#include "sip/ssc_machines.h"
 #include "sip/ssc_tx.h"
 
 namespace {
@@ -27,8 +28,8 @@ void stub_machine() {
   const ssc_module& m = ssc_mod();
   g_stub_events.push_back({m.route, m.event, m.call ? m.call->sip_conn : SSC_NO_CONN});
 }
-ssc_machine_fn g_call_machine = stub_machine;
-ssc_machine_fn g_entry_machine = stub_machine;
+ssc_machine_fn g_call_machine = ssc_call_sm;
+ssc_machine_fn g_entry_machine = ssc_entry_sm;
 
 // ---- handles -----------------------------------------------------------------
 
@@ -392,8 +393,8 @@ void ssc_entity_reset(u16 nai_count) {
   g_stub_events.clear();
   g_run = ssc_run_state{};
   if (ssc_mod().agents.size()) {
-    for (u16 n = 0; n < ssc_mod().agents.size(); ++n)
-      if (ssc_mod().agents[n]) (void)ssc_remove_user_agent(n);
+    for (std::size_t n = 0; n < ssc_mod().agents.size(); ++n)
+      if (ssc_mod().agents[n]) (void)ssc_remove_user_agent(static_cast<u16>(n));
   }
   ssc_tx_reset();
   ssc_entity_init(nai_count);

@@ -11,8 +11,9 @@
 //   one reference until the self-message is handled), byte 8 the route.
 // - Nothing goes to ENT_SIP without its SIP body: when a body cannot be
 //   built the user gets SSC_ERROR_IN instead (error SSC_ERR_NO_BODY).
-// - The call and dialog-entry machines are installed through
-//   ssc_set_machines; until then stubs note the events they get.
+// - Routes 'F' and 'C'/'H' run the call and dialog-entry machines
+//   (ssc_machines.h); ssc_set_machines replaces them, null with stubs that
+//   note the events they get.
 #pragma once
 #include <vector>
 
@@ -31,7 +32,7 @@ void ssc_entity_handler(msg_t* m);
 #define SSC_ENTITY_ROW \
   { ENT_SSC, ssc_entity_handler, 0, 0, nullptr, 0 }
 
-// Machines of routes 'F' (call) and 'C'/'H' (dialog entry); null restores
+// Machines of routes 'F' (call) and 'C'/'H' (dialog entry); null installs
 // the stub.
 using ssc_machine_fn = void (*)();
 void ssc_set_machines(ssc_machine_fn call_machine, ssc_machine_fn entry_machine);

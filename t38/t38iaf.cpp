@@ -322,7 +322,9 @@ struct t38iaf_actions {
     }
     c.fax_user = (*m)->from;
     c.direction = direction;
-    const u16 max_buf = s.negotiated.fax_max_buffer_size;
+    // The adjusted size: over TCP the negotiated one is 0 (no datagrams),
+    // which would cut every packet to a single byte.
+    const u16 max_buf = s.adjusted.fax_max_buffer_size;
     if (c.transmit()) {
       if (c.data_type == T38IAF__DATA_V21) {
         u16 first = s.iaf_cfg.v21_size_first_buf;

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Google Benchmark programs in Release and runs them; each prints
-# its own figures (codec benchmarks print our time against libtiff's).
+# its own figures (codec benchmarks print our time against libtiff's;
+# bench_t38_fax runs whole faxes in real time, a few minutes: tessaly's time
+# over spandsp's, and tessaly's CPU and peak RSS with 19 sessions).
 #   tools/bench.sh           every benchmark
 #   tools/bench.sh NAME ...  only bench/NAME.cpp
 set -euo pipefail

@@ -18,7 +18,7 @@ folders=("$@")
 mapfile -t files < <(find "${folders[@]}" -path fuzz/corpus -prune -o -type f \( -name '*.cpp' -o -name '*.c' \) -print | sort)
 [[ ${#files[@]} -eq 0 ]] && exit 0
 out=$(mktemp)
-trap 'rm -f "$out" "$out.list"' EXIT
+trap 'rm -f "$out" "$out.list" "$out.err"' EXIT
 # lint BUILD_DIR FILE...: checks the files with that build's compile commands.
 # GCC-only options of the test build are dropped for clang-tidy's parser.
 lint() {
@@ -27,11 +27,13 @@ lint() {
   [[ $# -eq 0 ]] && return 0
   printf '%s\n' "$@" |
     xargs -P "${LINT_JOBS:-3}" -I{} clang-tidy -p "$dir" --quiet --header-filter="^$PWD/($libs)/" \
-      --extra-arg=-Wno-unknown-warning-option --extra-arg=-Wno-unused-command-line-argument {} >>"$out" 2>/dev/null || true
+      --extra-arg=-Wno-unknown-warning-option --extra-arg=-Wno-unused-command-line-argument {} >>"$out" 2>>"$out.err" ||
+    failed=1
 }
 fuzz=()
 rest=()
 checked=0
+failed=0
 for f in "${files[@]}"; do
   if [[ $f == fuzz/* ]]; then fuzz+=("$f"); else rest+=("$f"); fi
 done
@@ -49,6 +51,13 @@ grep -E '^[^ ]+:[0-9]+:[0-9]+: (warning|error):' "$out" | sed "s#^$PWD/##" | sor
 if [[ -s "$out.list" ]]; then
   cat "$out.list"
   echo "lint: $(wc -l <"$out.list") finding(s) in ${folders[*]}"
+  exit 1
+fi
+# clang-tidy exits non-zero on a compiler error (listed above) or when it
+# fails outright (a crash): the latter must not pass as clean.
+if [[ $failed -ne 0 ]]; then
+  tail -n 20 "$out.err"
+  echo "lint: clang-tidy failed"
   exit 1
 fi
 echo "lint: clean ($checked files in ${folders[*]})"

@@ -20,7 +20,7 @@ inline constexpr uint8_t SDP_MAX_AV = 3;
 inline constexpr uint8_t SDP_MAX_RTPMAP = 12;
 inline constexpr uint8_t SDP_MAX_OTHER = 2;
 inline constexpr uint8_t SDP_MAX_IMAGE = 4;
-inline constexpr uint8_t SDP_MAX_FORMATS = 4;
+inline constexpr uint8_t SDP_MAX_FORMATS = 10;
 inline constexpr uint16_t SDP_EXTRA_LINES_ROOM = 255;
 inline constexpr uint16_t SDP_HOST_MAX = 64;
 
@@ -118,7 +118,7 @@ struct sdp_media_av {
   uint8_t port_count = SDP_NONE8;
   uint16_t ptime = SDP_NONE16;
   uint16_t maxptime = SDP_NONE16;
-  uint16_t format_count = 0;         // at most 4
+  uint16_t format_count = 0;         // at most SDP_MAX_FORMATS
   const uint8_t* formats = nullptr;  // payload types; 0xFF for a format that is not a number
   sip_str key;                       // at most 128 characters
   sip_str extra_lines;
@@ -312,7 +312,8 @@ uint8_t sdp_parse(const char** pos, const char* end, sdp_desc* desc, sdp_work_bu
 
 // Writes `desc` as SDP text at *pos, which must not pass `end`: a CR LF (the
 // empty line ending a SIP header section), "v=0", then the lines of the
-// session and of each media record.  SIP_RESULT_OK with *pos advanced past the
+// session and of each media record, in the order of their media_index
+// (records of equal index: audio/video, then image, then other media).  SIP_RESULT_OK with *pos advanced past the
 // text, or left where it was when nothing but "v=0" would be written.
 // SIP_RESULT_NOK, *pos unchanged, when the text does not fit or a set coded
 // field has no keyword text.  `options` does not change the text.

@@ -1,5 +1,6 @@
 // SDP encoder: writes an sdp_desc as text in a fixed line order, checking the
 // room of the output at every write.
+#include <algorithm>
 #include <cstring>
 
 #include "sip/codec/sdp.h"
@@ -354,9 +355,22 @@ uint8_t sdp_encode(char** pos, char* end, const sdp_desc* desc, uint16_t /*optio
     w.crlf();
   }
   w.str(s.extra_lines);
-  for (uint8_t i = 0; i < d.av_count; ++i) write_av(w, d, i);
-  for (uint8_t i = 0; i < d.image_count; ++i) write_image(w, d.image[i]);
-  for (uint8_t i = 0; i < d.other_count; ++i) write_other(w, d.other[i]);
+  // The m-lines in the order of the body they came from (an answer keeps
+  // the offer's order); a stable merge by media_index.
+  struct line_ref {
+    uint8_t index, kind, pos;
+  };
+  line_ref lines[255];
+  unsigned n = 0;
+  for (uint8_t i = 0; i < d.av_count && n < 255; ++i) lines[n++] = {d.av[i].media_index, 0, i};
+  for (uint8_t i = 0; i < d.image_count && n < 255; ++i) lines[n++] = {d.image[i].media_index, 1, i};
+  for (uint8_t i = 0; i < d.other_count && n < 255; ++i) lines[n++] = {d.other[i].media_index, 2, i};
+  std::stable_sort(lines, lines + n, [](const line_ref& a, const line_ref& b) { return a.index < b.index; });
+  for (unsigned k = 0; k < n; ++k) {
+    if (lines[k].kind == 0) write_av(w, d, lines[k].pos);
+    else if (lines[k].kind == 1) write_image(w, d.image[lines[k].pos]);
+    else write_other(w, d.other[lines[k].pos]);
+  }
 
   if (w.failed) return SIP_RESULT_NOK;
   if (w.p != after_version) *pos = w.p;

@@ -64,7 +64,7 @@ u8 sip_parse_part_header() {
   return 0;
 }
 
-u8 sip_find_boundary(char** next) {
+sip_boundary_rc sip_find_boundary(char** next) {
   const sip_str& boundary = sip_hdr_area.content_type[0].boundary;
   char* p = sip_scan_state.cursor;
   char* end = sip_scan_state.end;
@@ -89,13 +89,13 @@ u8 sip_find_boundary(char** next) {
         }
         sip_scan_state.cursor = content_end;
         *next = q + le;
-        return close ? 4 : 2;
+        return close ? SIP_BOUNDARY_CLOSE : SIP_BOUNDARY_FOUND;
       }
     }
     while (line < end && *line != '\r' && *line != '\n') ++line;
-    if (line >= end) return 3;
+    if (line >= end) return SIP_BOUNDARY_NONE;
     line += line_end_at(line, end);
-    if (line >= end) return 3;
+    if (line >= end) return SIP_BOUNDARY_NONE;
   }
 }
 
@@ -118,8 +118,7 @@ u8 sip_parse_body() {
   }
   if (ct->boundary.len == 0) return 0;
   char* next = nullptr;
-  u8 found = sip_find_boundary(&next);
-  if (found != 2) return 0;
+  if (sip_find_boundary(&next) != SIP_BOUNDARY_FOUND) return 0;
   u8 part = 0;
   u8 result = 0;
   u8& ct_count = sip_hdr_area.count[static_cast<unsigned>(id_t::part_content_type)];
@@ -129,8 +128,8 @@ u8 sip_parse_body() {
     char* part_start = next;
     sip_scan_state.cursor = part_start;
     sip_scan_state.end = body_end;
-    u8 delim = sip_find_boundary(&next);
-    if (delim == 3) return 0;
+    const sip_boundary_rc delim = sip_find_boundary(&next);
+    if (delim == SIP_BOUNDARY_NONE) return 0;
     char* content_end = sip_scan_state.cursor;
     if (content_end < part_start) content_end = part_start;
     sip_scan_state.cursor = part_start;
@@ -165,7 +164,7 @@ u8 sip_parse_body() {
     result = sip_store_body();
     if (result == BODY_STORED) sip_hdr_area.body[sip_hdr_area.index].part = part;
     sip_scan_state.end = body_end;
-    if (delim == 4) break;
+    if (delim == SIP_BOUNDARY_CLOSE) break;
     if (result == BODY_STORED) ++body_count;
     ++part;
     if (part == 0) return 0;  // 256 parts: refused

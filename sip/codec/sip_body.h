@@ -24,7 +24,12 @@ u8 sip_store_body();
 // Recognises one header line of a body part: 17 Content-Type, 13
 // Content-Disposition, 62 the blank line, 0 any other line (skipped).
 u8 sip_parse_part_header();
+// Results of sip_find_boundary.
+enum sip_boundary_rc : u8 {
+  SIP_BOUNDARY_FOUND = 2,  // `*next` the line after it, `cursor` the end of the content before it
+  SIP_BOUNDARY_NONE = 3,
+  SIP_BOUNDARY_CLOSE = 4,  // "--" after the boundary: the close delimiter
+};
 // From `cursor`, looks line by line for "--" and the boundary of the first
-// Content-Type: 2 found (`*next` the line after it, `cursor` the end of the
-// content before it), 4 the close delimiter, 3 none.
-u8 sip_find_boundary(char** next);
+// Content-Type.
+[[nodiscard]] sip_boundary_rc sip_find_boundary(char** next);

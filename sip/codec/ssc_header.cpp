@@ -246,6 +246,7 @@ constexpr ssc_field L_SDP_MEDIA[] = {
     N(O(sm, format_count), O(sm, formats)),
     S(O(sm, key)),
     S(O(sm, extra)),
+    B(O(sm, media_pos)),
 };
 using rm = ssc_hdr_sdp_rtpmap;
 constexpr ssc_field L_SDP_RTPMAP[] = {B(O(rm, payload_type)), B(O(rm, codec)),    D(O(rm, clock_rate)),
@@ -267,6 +268,7 @@ constexpr ssc_field L_SDP_OTHER[] = {
     S(O(om, format2)),
     S(O(om, key)),
     N(O(om, extra_count), O(om, extra)),
+    B(O(om, media_pos)),
 };
 using og = ssc_hdr_sdp_origin;
 constexpr ssc_field L_SDP_ORIGIN[] = {B(O(og, net_type)), S(O(og, user)),   S(O(og, session_id)),
@@ -306,6 +308,7 @@ constexpr ssc_field L_SDP_T38[] = {
     HOSTN(O(t38, family), O(t38, host_name)),
     S(O(t38, key)),
     S(O(t38, extra)),
+    B(O(t38, media_pos)),
 };
 using dv = ssc_hdr_diversion;
 constexpr ssc_field L_DIVERSION[] = {B(O(dv, b1)), S(O(dv, s1)), B(O(dv, b2)), B(O(dv, b3)),

@@ -424,6 +424,7 @@ struct ssc_hdr_sdp_media {  // 62
   u16 format_count;
   const u8* formats;
   const char *key, *extra;
+  u8 media_pos;  // position among all m-lines of the body, 0xFF unknown
 };
 struct ssc_hdr_sdp_rtpmap {  // 63
   ssc_hdr_sdp_rtpmap* next;
@@ -445,6 +446,7 @@ struct ssc_hdr_sdp_other_media {  // 64
   const char *host, *format, *format2, *key;
   u16 extra_count;
   const u8* extra;
+  u8 media_pos;  // position among all m-lines of the body, 0xFF unknown
 };
 struct ssc_hdr_sdp_origin {  // 65
   ssc_hdr_sdp_origin* next;
@@ -486,6 +488,7 @@ struct ssc_hdr_sdp_t38 {  // 75
   u8 v4[4];
   u8 v6[16];
   const char *host_name, *key, *extra;
+  u8 media_pos;  // position among all m-lines of the body, 0xFF unknown
 };
 struct ssc_hdr_diversion {  // 85
   ssc_hdr_diversion* next;

@@ -146,6 +146,7 @@ bool headers_from_desc(ssc_handle* h) {
     hm->formats = copy_bytes(h, m.formats, m.format_count, &ok);
     hm->key = copy_text(h, m.key, &ok);
     hm->extra = copy_text(h, m.extra_lines, &ok);
+    hm->media_pos = m.media_index;
   }
   for (u8 i = 0; i < desc.rtpmap_count; ++i) {
     const sdp_rtpmap& r = desc.rtpmap[i];
@@ -176,6 +177,7 @@ bool headers_from_desc(ssc_handle* h) {
     hm->key = copy_text(h, m.key, &ok);
     hm->extra_count = m.extra_lines.len;
     hm->extra = copy_bytes(h, reinterpret_cast<const u8*>(m.extra_lines.ptr), m.extra_lines.len, &ok);
+    hm->media_pos = m.media_index;
   }
   for (u8 i = 0; i < desc.image_count; ++i) {
     const sdp_media_image& m = desc.image[i];
@@ -202,6 +204,7 @@ bool headers_from_desc(ssc_handle* h) {
     copy_addr(h, m.conn, &ht->family, ht->v4, &ht->host_name, false, &ok);
     ht->key = copy_text(h, m.key, &ok);
     ht->extra = copy_text(h, m.extra_lines, &ok);
+    ht->media_pos = m.media_index;
   }
   return ok;
 }
@@ -368,6 +371,7 @@ bool conv_av(const ssc_hdr_sdp_media& m, sdp_media_av& r) {
   if (!key_ok(m.key) || !extra_ok(m.extra)) return false;
   r.key = str(m.key);
   r.extra_lines = str(m.extra);
+  r.media_index = m.media_pos;
   return true;
 }
 
@@ -413,6 +417,7 @@ bool conv_other(const ssc_hdr_sdp_other_media& m, sdp_media_other& r) {
   r.format2 = str(m.format2);
   r.key = str(m.key);
   r.extra_lines = {n, reinterpret_cast<const char*>(m.extra)};
+  r.media_index = m.media_pos;
   return true;
 }
 
@@ -451,7 +456,28 @@ bool conv_image(const ssc_hdr_sdp_t38& m, sdp_media_image& r) {
   if (!key_ok(m.key) || !extra_ok(m.extra)) return false;
   r.key = str(m.key);
   r.extra_lines = str(m.extra);
+  r.media_index = m.media_pos;
   return true;
+}
+
+// The m-line order of the text: the positions the headers carry when every
+// media header has its own; otherwise audio/video, image, other media in
+// list order.
+void order_media() {
+  bool seen[256] = {};
+  bool usable = true;
+  auto take = [&](u8 pos) {
+    if (pos == 0xFF || seen[pos]) usable = false;
+    else seen[pos] = true;
+  };
+  for (u8 i = 0; i < desc.av_count; ++i) take(desc.av[i].media_index);
+  for (u8 i = 0; i < desc.image_count; ++i) take(desc.image[i].media_index);
+  for (u8 i = 0; i < desc.other_count; ++i) take(desc.other[i].media_index);
+  if (usable) return;
+  u8 next = 0;
+  for (u8 i = 0; i < desc.av_count; ++i) desc.av[i].media_index = next++;
+  for (u8 i = 0; i < desc.image_count; ++i) desc.image[i].media_index = next++;
+  for (u8 i = 0; i < desc.other_count; ++i) desc.other[i].media_index = next++;
 }
 
 u8 fail(u8 number, H id) {
@@ -610,6 +636,7 @@ u8 ssc_sdp_encode_body(ssc_handle* h) {
   if (convert_list(h, H::OTHER_CNCT_DESCR, SDP_MAX_OTHER, &desc.other_count, desc.other, other_conv{}) != 2) return 3;
   if (convert_list(h, H::T38_CNCT_DESCR, SDP_MAX_IMAGE, &desc.image_count, desc.image, image_conv{}, false) != 2)
     return 3;
+  order_media();
 
   buffer_holder out;
   if (out.b == nullptr) return fail(SSC_SDP_NO_TEXT, H::BODY);

@@ -17,6 +17,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -171,6 +172,17 @@ class RunCommandTest : public ::testing::Test {
   // Starts the run command with `stop_seconds` as its stop bound and waits
   // until it reports everything up.
   void StartRunCommand(int stop_seconds) {
+    // The area is made first, with ports of its own, so that other test
+    // programs running tessaly at the same time do not take its SIP or media
+    // ports; the run command keeps an area that exists.
+    if (!std::filesystem::exists(tmp_.File("area/K-DB/SETUP.INI"))) {
+      const std::string cmd = "bash " + std::string(KV_SOURCE_DIR) + "/tools/make-server-area.sh " + tmp_.File("area") +
+                              " > /dev/null && sed -i -e 's/^LocalSIPPort: 5060/LocalSIPPort: 47460/' -e "
+                              "'s/^SIPGatewayPort: 5070/SIPGatewayPort: 47470/' -e "
+                              "'s/^LocalMediaPortStart: 20000/LocalMediaPortStart: 47500/' " +
+                              tmp_.File("area/K-DB/SETUP.INI");
+      ASSERT_EQ(std::system(cmd.c_str()), 0);
+    }
     run_ = Spawn({"/bin/bash", std::string(KV_SOURCE_DIR) + "/tools/run.sh"}, tmp_.File("run.txt"),
                  {"KV_BIN_DIR=" + BinaryDir(), "KORVANE_HOME=" + tmp_.File("area"), "KV_START_SECONDS=15",
                   "KV_STOP_SECONDS=" + std::to_string(stop_seconds)});

@@ -19,6 +19,7 @@
 #include "common/support/temp_folder.h"
 #include "host/host.h"
 #include "host/scripted_controller.h"
+#include "host/support/foip_standin.h"
 #include "platform/process.h"
 
 namespace {
@@ -36,6 +37,11 @@ class TessalyProcess {
     EXPECT_EQ(std::system(cmd.c_str()), 0);
     std::string setup = kvtest::ReadFile(area_.File("K-DB/SETUP.INI"));
     setup.replace(setup.find("LogLevel: 3"), 11, "LogLevel: 1");
+    // Ports of its own, so that other test programs running tessaly at the
+    // same time do not take its SIP or media ports.
+    setup.replace(setup.find("LocalSIPPort: 5060"), 18, "LocalSIPPort: 47260");
+    setup.replace(setup.find("SIPGatewayPort: 5070"), 20, "SIPGatewayPort: 47270");
+    setup.replace(setup.find("LocalMediaPortStart: 20000"), 26, "LocalMediaPortStart: 47300");
     kvtest::WriteFile(area_.File("K-DB/SETUP.INI"), setup);
     mailslots_ = mailslots.empty() ? area_.File("mailslot") : mailslots;
   }
@@ -163,6 +169,8 @@ TEST_F(Tessaly, RegisterStatusAbortAndShutdownPacket) {
   EXPECT_FALSE(c.Next(200).has_value()) << "a shutdown is not answered";
   const std::string log = t.Log();
   EXPECT_NE(log.find("Tessaly - Version 15.0.930"), std::string::npos);
+  // The real FOIP entity took the configuration, SIP side included.
+  EXPECT_NE(log.find("FOIP__SET_CONFIG_CO Return code         : OK"), std::string::npos);
   EXPECT_NE(log.find("New Device Controller 1234 is registered with session ID 1."), std::string::npos);
   EXPECT_NE(log.find("DeviceControllerDispatcher - RST_TESSALY_SHUTDOWN received"), std::string::npos);
   EXPECT_NE(log.find("vxl_main - Shutdown packet received"), std::string::npos);
@@ -227,7 +235,9 @@ TEST_F(Tessaly, BadPacketsAreDroppedAndClass99ShutsDown) {
 // request accepted, then the call set-up failure.
 TEST_F(Tessaly, SendThatCannotStartReportsNotConnected) {
   TessalyProcess t;
-  t.Start(Fast());
+  HostOptions o = Fast();
+  foip_standin__use(o, FoipStandinMode::kRefuseStarts);
+  t.Start(o);
   ASSERT_TRUE(t.WaitServing());
   ASSERT_TRUE(t.WaitLog("FOIP stand-in - configuration accepted"));
   ScriptedController c(0x0101, "F2\\1");
@@ -256,7 +266,7 @@ TEST_F(Tessaly, SendThatCannotStartReportsNotConnected) {
 TEST_F(Tessaly, AbortAndWatchdogEndARunningSession) {
   TessalyProcess t;
   HostOptions o = Fast();
-  o.standin = FoipStandinMode::kOpenCallOnStart;
+  foip_standin__use(o, FoipStandinMode::kOpenCallOnStart);
   o.watchdog_limit = 5;  // 5 passes of 100 ms
   t.Start(o);
   ASSERT_TRUE(t.WaitServing());
@@ -289,7 +299,7 @@ TEST_F(Tessaly, AbortAndWatchdogEndARunningSession) {
 TEST_F(Tessaly, SendWaitingForItsStartDoesNotBlockOthersAndIsLeftUnanswered) {
   TessalyProcess t;
   HostOptions o = Fast();
-  o.standin = FoipStandinMode::kOpenCallOnStart;
+  foip_standin__use(o, FoipStandinMode::kOpenCallOnStart);
   o.send_start_wait_ms = 3000;
   t.Start(o);
   ASSERT_TRUE(t.WaitServing());
@@ -324,7 +334,7 @@ TEST_F(Tessaly, SendWaitingForItsStartDoesNotBlockOthersAndIsLeftUnanswered) {
 TEST_F(Tessaly, RestartedControllerTakesOverItsEntry) {
   TessalyProcess t;
   HostOptions o = Fast();
-  o.standin = FoipStandinMode::kOpenCallOnStart;
+  foip_standin__use(o, FoipStandinMode::kOpenCallOnStart);
   t.Start(o);
   ASSERT_TRUE(t.WaitServing());
   ScriptedController c(0x0505, "F7\\1");

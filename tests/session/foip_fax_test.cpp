@@ -21,6 +21,7 @@
 #include "runtime/support/rt_harness.h"
 #include "runtime/timer.h"
 #include "session/foip_ctx.h"
+#include "session/foip_t38_mgt.h"
 #include "session/support/cfg_test_support.h"
 #include "session/support/foip_test_support.h"
 #include "t38/t38_entity.h"
@@ -72,8 +73,10 @@ const entity_table_row_t TABLE[] = {
     {ENT_NIL, nullptr, 0, 0, nullptr, 0},
 };
 
-// SIP and T.38 layers that open and close at once.
+// SIP and T.38 layers that open and close at once; the T.38 events seen.
+std::vector<u8> g_t38_events;
 void t38_hook(foip__na_ctx* s, u8 event, u8, u8) {
+  g_t38_events.push_back(event);
   const nai_t nai = foip__session_nai(s);
   if (event == T38_MGT__EVT_USR_ACT_RQ) {
     foip__set_t38_active(s, true);
@@ -200,6 +203,20 @@ TEST_F(FoipFax, OpenedSessionStoppedByItsUserEndsWithTheFaxStatus) {
   EXPECT_EQ(r.body.page.pg_number, 1);
   EXPECT_STREQ(r.body.page.pg.sz_tiff_fname, "page.tif");
   EXPECT_EQ(r.body.page.pg.pg_quality, 'G');
+
+  // The remote is an IAF device: the T.38 session is told of the page data
+  // rate, and the user hears of it.
+  g_t38_events.clear();
+  rep.assign(FAX_REPORT_SIZE, 0);
+  rep[0] = 'E';
+  rep[4 + fax_rep::EVENT] = FAX_REMOTE_IAF;
+  Send_msg(make_msg(ENT_FAX, ENT_FOIP, FAX__REPORT_IN, rep, 1, 0xFFFF));
+  pump();
+  EXPECT_EQ(g_t38_events, std::vector<u8>{T38_MGT__EVT_NEW_FAX_PG_DRATE});
+  reports = taken(ENT_APP_FOIP, FOIP__REPORT_IN);
+  ASSERT_EQ(reports.size(), 2u);
+  std::memcpy(&r, reports[1].data.data(), sizeof r);
+  EXPECT_EQ(r.kind, FAX_REMOTE_IAF);
 
   ASSERT_EQ(foip_api__send_stop_rq(1), FOIP_API__OK);
   pump();

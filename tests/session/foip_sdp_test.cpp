@@ -377,7 +377,61 @@ std::string sdp_text(const sip_mgt__sdp_contents& sdp) {
   return out;
 }
 
-class FoipSdpText : public FoipSdp {};
+class FoipSdpText : public FoipSdp {
+ protected:
+  // Reads an offer's SDP text through the body glue into the description.
+  u8 read_text(const std::string& text) {
+    ssc_handle* h = Ssc_alloc_handle();
+    EXPECT_EQ(Ssc_init_handle(h, ssc_msg_type::INVITE), 2);
+    auto* ct = static_cast<ssc_hdr_content_type*>(Ssc_alloc_header(h, ssc_header_id::CONTENT_TYPE));
+    ct->type = 'A';
+    ct->subtype = 'H';
+    auto* b = static_cast<ssc_hdr_body*>(Ssc_alloc_header(h, ssc_header_id::BODY));
+    b->part = 0xFF;
+    b->length = static_cast<u16>(text.size());
+    b->bytes = reinterpret_cast<const u8*>(text.data());
+    EXPECT_EQ(ssc_sdp_decode_body(h), 2);
+    const u8 r = decode_sdp__remote(SSC_INVITE_IN, h, e_.env, sdp_, nullptr);
+    Ssc_free_handle(h);
+    return r;
+  }
+};
+
+constexpr char TEXT_HEAD[] = "v=0\r\no=peer 1 7 IN IP4 192.0.2.7\r\ns=-\r\nc=IN IP4 192.0.2.7\r\nt=0 0\r\n";
+
+// RFC 3264: the answer has the offer's m-lines in the offer's order, the
+// ones not taken with port 0.
+TEST_F(FoipSdpText, AnswerKeepsTheOffersMediaOrder) {
+  const std::string offer_text = std::string(TEXT_HEAD) +
+                                 "m=image 6000 udptl t38\r\na=T38FaxUdpEC:t38UDPRedundancy\r\n"
+                                 "m=audio 5000 RTP/AVP 0 8\r\n";
+  ASSERT_EQ(read_text(offer_text), FOIP_SDP__DECODED);
+  ASSERT_EQ(sdp_.media_count, 2);
+  EXPECT_EQ(sdp_.media[0].type, FOIP_SDP__IMAGE);
+  EXPECT_EQ(sdp_.media[1].type, FOIP_SDP__AUDIO);
+  ASSERT_EQ(check_t38_cap_remote_vs_local(sdp_, e_.env, nullptr, nullptr, nullptr), 2);
+  sdp_.media[1].port = 0;
+  foip_sdp__make_answer(sdp_, e_.env, 890844530, nullptr);
+  const std::string t = sdp_text(sdp_);
+  const std::size_t image_line = t.find("m=image 4002 udptl t38\r\n");
+  const std::size_t audio_line = t.find("m=audio 0 RTP/AVP");
+  ASSERT_NE(image_line, std::string::npos) << t;
+  ASSERT_NE(audio_line, std::string::npos) << t;
+  EXPECT_LT(image_line, audio_line) << t;
+}
+
+// Nine payload formats on one line, PCMU last, through the SDP text codec.
+TEST_F(FoipSdpText, NineFormatsThroughTheTextCodecStillFindG711) {
+  ASSERT_EQ(read_text(std::string(TEXT_HEAD) + "m=audio 5000 RTP/AVP 18 4 3 97 98 99 101 9 0\r\n"
+                                               "a=rtpmap:97 iLBC/8000\r\na=rtpmap:98 speex/8000\r\n"
+                                               "a=rtpmap:99 GSM-EFR/8000\r\na=rtpmap:101 telephone-event/8000\r\n"),
+            FOIP_SDP__DECODED);
+  ASSERT_EQ(sdp_.media_count, 1);
+  EXPECT_EQ(sdp_.media[0].format_count, 9);
+  EXPECT_EQ(check_t38_cap_remote_vs_local(sdp_, e_.env, nullptr, nullptr, nullptr), 1);
+  adjust_sdp__audio_answer(sdp_.media[0]);
+  EXPECT_EQ(sdp_.media[0].formats[0], 0);
+}
 
 TEST_F(FoipSdpText, OfferOfModeTwoAsText) {
   e_.env.operating_mode = 2;

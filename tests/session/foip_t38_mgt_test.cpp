@@ -642,3 +642,57 @@ TEST(FoipStats, TcfDeviationsAndUnknownModulations) {
 }
 
 }  // namespace
+
+// The event lines of T38__REPORT_IN, T.30 frames with their facts included.
+TEST(T38MgtEventLines, EveryKindOfEventGivesItsLineAndLetter) {
+  struct line_case {
+    u32 bit;
+    std::vector<u8> record;  // after the event kind
+    std::string line;
+    char letter;
+  };
+  std::vector<u8> csi{64};
+  for (char ch : std::string("+33 1 23 45 67 89   ")) csi.push_back(static_cast<u8>(ch));
+  const std::string t30 = "\n(nai   5)     1500ms T.38iaf T.30 Evt: T30_FROM_IP ";
+  const std::string frame = t30.substr(0, 60) + "        T.30 Frame: ";
+  const std::vector<line_case> cases{
+      {0x10, csi, frame + "CSI [+33 1 23 45 67 89   ]", '3'},
+      {0x10, {130, 8, 1, 0, 1, 0, 1}, frame + "DCS [Drate = V.17 14400 bps  ECM (256)  T.4 Mono  Remote: IAF]", '3'},
+      {0x10, {130, 1, 0, 0, 0, 1, 0}, frame + "DCS [Drate = V.29 9600 bps  NO ECM  T.4 Bi]", '3'},
+      {0x10, {128, 11, 11, 0, 0}, frame + "DIS [modulation: V.27ter / V.29 / V.17]", '3'},
+      {0x10,
+       {128, 11, 3, 1, 0},
+       frame + "DIS [Mdm:V.27ter / V.29 / V.17 Upd:V.27ter / V.29  Remote: IAF Upd: Not IAF]",
+       '3'},
+      {0x10, {18, 3}, frame + "CTC [Drate = V.29 7200 bps]", '3'},
+      {0x10, {140}, frame + "MCF", '3'},
+      {0x10, {7}, frame + "Unknown", '3'},
+      {0x800,
+       {2, 0, 8, 0, 0x80, 0x38, 0x01, 0},
+       "\n(nai   5)     1500ms T.38iaf T.30 Evt: PG_TO_IP            (#2) "
+       "V.17 14400 (IP drate: 80000bps)",
+       'P'},
+      {0x400, {1, 0, 1}, "\n(nai   5)     1500ms T.38iaf T.30 Evt: PG_FROM_IP          (#1) V.29 9600", 'P'},
+      {0x20000,
+       {7, 1, 0, 0, 0x9C, 0xFF, 0x5A, 0},
+       "\n(nai   5)     1500ms T.38iaf T.30 Evt: DEMOD_INFO          (QAM) "
+       "Rcv lvl= -100 dBm/10  SNR= 90 dB/10",
+       'd'},
+      {0x200000, {0}, "\n(nai   5) WARNING RX HW CALIBRATION IS RUNNING", 'r'},
+      {0x200000, {1, 0, 42, 0}, "\n(nai   5) RMS clibration value: 42   Time: 1500ms\n", 'r'},
+      {0x400000, {}, "\n(nai   5) WARNING TX HW CALIBRATION IS RUNNING", 'w'},
+      {0x80000000, {}, "\n(nai   5)     1500ms T.38iaf T.30 Evt: Unknown", ' '},
+  };
+  for (const line_case& c : cases) {
+    std::vector<u8> body(8 + T38__EVENT_RECORD_SIZE, 0);
+    body[0] = 'E';
+    body[1] = 'I';
+    const u32 ms = 1500;
+    std::memcpy(body.data() + 4, &ms, 4);
+    std::memcpy(body.data() + 8, &c.bit, 4);
+    std::copy(c.record.begin(), c.record.end(), body.begin() + 12);
+    char letter = 0;
+    EXPECT_EQ(t38_mgt__event_line(5, body.data(), &letter), c.line) << std::hex << c.bit;
+    EXPECT_EQ(letter, c.letter) << std::hex << c.bit;
+  }
+}

@@ -113,7 +113,7 @@ const Case kCases[] = {
      }),
      A::none, 7},
     {16, 12, with([](F& f) { f.internal_24 = true; }), A::bye_ended, 1},
-    {16, 13, {}, A::answer_crossing_bye, 16},
+    {16, 13, {}, A::answer_crossing_bye, 1},
     {16, 57, {}, A::none, 16},
     {16, 95, {}, A::none, 16},
 

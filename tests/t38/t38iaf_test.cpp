@@ -103,7 +103,12 @@ TEST_F(IafTest, PageDataAtEveryRateArrivesWholeAndPaced) {
 }
 
 TEST_F(IafTest, PageDataAndFramesOverTpkt) {
-  start([](t38_session_entry& e) { e.ip.media_transport = T38__MEDIA_TPKT; });
+  // As the FOIP entity configures a TCP session: no datagram sizes.
+  start([](t38_session_entry& e) {
+    e.ip.media_transport = T38__MEDIA_TPKT;
+    e.caps.fax_max_buffer_size = 0;
+    e.caps.max_datagram_size = 0;
+  });
   fax_act(kB, 2, 0x1840);
   fax_act(kA, 1, 0x1840);
   const std::vector<u8> page = pattern(3000, 4);
@@ -113,6 +118,8 @@ TEST_F(IafTest, PageDataAndFramesOverTpkt) {
               3000L * 8000 / 14400, kTick);
   ASSERT_TRUE(run_until([&] { return progress_time(kB, T38IAF__FAX_CD_OFF) >= 0; }, 1000));
   EXPECT_EQ(joined(received(kB)), page);
+  // Packets of the configured 20 ms (36 bytes), not of one byte each.
+  EXPECT_LE(received(kB).size(), page.size() / 30);
   fax_dea(kA);
   fax_dea(kB);
   fm_log->clear();

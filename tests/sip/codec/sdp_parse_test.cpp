@@ -415,13 +415,15 @@ TEST(SdpParse, ImageLineThatIsNotT38IsOtherMedia) {
 
 TEST(SdpParse, RtpmapAndFmtpRules) {
   {
-    // telephone-event, an rtpmap for a type not on the line, a fifth format.
+    // telephone-event, an rtpmap for a type not on the line, a fifth format
+    // (kept: a line keeps up to ten).
     sdp_store s;
     ASSERT_EQ(s.parse(t38_offer_head + crlf({"m=audio 700 RTP/AVP 0 96 8 18 97", "a=rtpmap:96 telephone-event/8000",
                                              "a=rtpmap:100 PCMU/8000", "a=rtpmap:97 G729/8000"})),
               SDP_PARSE_END);
-    ASSERT_EQ(s.av[0].format_count, 4);
-    ASSERT_EQ(s.desc.rtpmap_count, 1);
+    ASSERT_EQ(s.av[0].format_count, 5);
+    ASSERT_EQ(s.desc.rtpmap_count, 2);
+    EXPECT_EQ(s.rtpmap[1].payload_type, 97);
     EXPECT_EQ(s.rtpmap[0].payload_type, 96);
     EXPECT_EQ(s.rtpmap[0].codec, 0x65);
     EXPECT_EQ(s.rtpmap[0].clock_rate, 8000u);

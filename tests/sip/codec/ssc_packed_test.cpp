@@ -639,7 +639,8 @@ TEST_F(SscPacked, BodyCountsAndNeverSetPointers) {
                                                 .b('N')
                                                 .s(nullptr)
                                                 .s(nullptr)
-                                                .s(nullptr));
+                                                .s(nullptr)
+                                                .b(0xFF));
   EXPECT_EQ(got, want.v);
   ssc_handle* r = Ssc_alloc_handle();
   ASSERT_EQ(unpack_bytes(got, r), OM_OS_OK);
@@ -811,7 +812,7 @@ TEST(SscCatalogue, ValueLayoutsInPackedOrder) {
          r->kind = 'A', r->port = 49170, r->port_count = 1, r->transport = 'R', r->net_type = 'I';
          r->bw_type = 2, r->bw_value = 3, r->direction = 's', r->ptime = 20, r->maxptime = 40, r->key_method = 9;
          r->family = 0xFF, r->host = "h", r->format_count = 3, r->formats = reinterpret_cast<const u8*>("\x00\x08\x65");
-         r->key = nullptr, r->extra = "a=x";
+         r->key = nullptr, r->extra = "a=x", r->media_pos = 1;
        },
        bytes()
            .b('A')
@@ -830,7 +831,8 @@ TEST(SscCatalogue, ValueLayoutsInPackedOrder) {
            .w(3)
            .raw({0, 8, 0x65})
            .s(nullptr)
-           .s("a=x")},
+           .s("a=x")
+           .b(1)},
       {H::RTP_CNCT_DESCR,
        [](void* p) {
          auto* r = static_cast<ssc_hdr_sdp_rtpmap*>(p);
@@ -845,7 +847,7 @@ TEST(SscCatalogue, ValueLayoutsInPackedOrder) {
          r->key_method = 0xFF, r->media_name = "text", r->transport = "RTP/AVP", r->family = '4';
          std::memcpy(r->v4, "\x01\x01\x01\x01", 4);
          r->host = nullptr, r->format = "98", r->format2 = nullptr, r->key = nullptr;
-         r->extra_count = 2, r->extra = reinterpret_cast<const u8*>("ab");
+         r->extra_count = 2, r->extra = reinterpret_cast<const u8*>("ab"), r->media_pos = 2;
        },
        bytes()
            .w(9)
@@ -863,7 +865,8 @@ TEST(SscCatalogue, ValueLayoutsInPackedOrder) {
            .s(nullptr)
            .s(nullptr)
            .w(2)
-           .raw({'a', 'b'})},
+           .raw({'a', 'b'})
+           .b(2)},
       {H::ORIGIN_CNCT_DESCR,
        [](void* p) {
          auto* r = static_cast<ssc_hdr_sdp_origin*>(p);
@@ -877,6 +880,7 @@ TEST(SscCatalogue, ValueLayoutsInPackedOrder) {
          r->bw_value = 0xFFFF, r->direction = 0xFF, r->key_method = 0xFF, r->version = 0, r->max_bit_rate = 14400;
          r->fill_bit_removal = 0, r->mmr = 0, r->jbig = 0, r->rate_management = 2, r->max_buffer = 200;
          r->max_datagram = 72, r->udp_ec = 2, r->family = '4', r->key = nullptr, r->extra = nullptr;
+         r->media_pos = 0;
          std::memcpy(r->v4, "\xc0\x00\x02\x01", 4);
        },
        bytes()
@@ -901,7 +905,8 @@ TEST(SscCatalogue, ValueLayoutsInPackedOrder) {
            .b('4')
            .raw({192, 0, 2, 1})
            .s(nullptr)
-           .s(nullptr)},
+           .s(nullptr)
+           .b(0)},
       {H::DIVERSION,
        [](void* p) {
          auto* r = static_cast<ssc_hdr_diversion*>(p);

@@ -1,10 +1,11 @@
-#include "host/foip_standin.h"
+#include "host/support/foip_standin.h"
 
 #include <atomic>
 #include <cstdio>
 #include <memory>
 
 #include "common/program_log.h"
+#include "host/host.h"
 #include "session/app_foip_prim.h"
 
 namespace {
@@ -44,6 +45,11 @@ void open_call(const msg_t* m) {
 }  // namespace
 
 void foip_standin__set_mode(FoipStandinMode mode) { g_mode = mode; }
+
+void foip_standin__use(HostOptions& o, FoipStandinMode mode) {
+  foip_standin__set_mode(mode);
+  o.foip_row = FOIP_STANDIN_ENTITY_ROW;
+}
 
 void foip_standin_handler(msg_t* m) {
   switch (m->code) {

@@ -1,0 +1,254 @@
+// Whole calls through ENT_SIP and ENT_SSC with their machines: SIPp calls
+// at 50 calls per second, 500 calls (tests/sip/sipp/uac-call.xml: INVITE,
+// our 180 and 200, ACK, BYE, our 200), a scripted user answering each call
+// and each BYE, a UDP socket on 127.0.0.1 in place of the socket entity.
+// Reports calls per second and the CPU time of this process per call.
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/byte_order.h"
+#include "runtime/buffer.h"
+#include "runtime/om_os.h"
+#include "runtime/sm.h"
+#include "runtime/sock.h"
+#include "runtime/timer.h"
+#include "sip/codec/ssc_codes.h"
+#include "sip/sip_config.h"
+#include "sip/sip_entity.h"
+#include "sip/ssc_handler.h"
+#include "tests/sip/support/ssc_invite.h"
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+int g_fd = -1;
+u16 g_port = 0;
+int g_closed = 0;
+
+void ip_handler(msg_t* m) {
+  if (m->code == SOCK_U_DA_RQ) {
+    std::vector<u8> d(Buffer_chain_length(m->p_buffer));
+    u32 len = 0;
+    if (m->p_buffer) Reassemble_buffers(d.data(), static_cast<u32>(d.size()), m->p_buffer, &len);
+    if (len > SOCK_UDP_HEADER_SIZE) {
+      sockaddr_in to{};
+      to.sin_family = AF_INET;
+      std::memcpy(&to.sin_addr, &d[4], 4);
+      to.sin_port = htons(get_host16(&d[8]));
+      (void)sendto(g_fd, d.data() + SOCK_UDP_HEADER_SIZE, len - SOCK_UDP_HEADER_SIZE, 0,
+                   reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    }
+  }
+  Free_msg(m);
+}
+
+void to_ssc(code_t code, ssc_handle* h, u16 conn) {
+  msg_t* m = SIP_sc_format_rq(1, conn, 255, h);
+  (void)Ssc_free_handle(h);
+  if (m == nullptr) return;
+  m->from = ENT_FOIP;
+  m->to = ENT_SSC;
+  m->code = code;
+  Send_msg(m);
+}
+
+ssc_handle* answer(ssc_msg_type t, u16 status, const char* reason, u16 number) {
+  ssc_handle* h = Ssc_alloc_handle();
+  if (h == nullptr || Ssc_init_handle(h, t) != 2) return nullptr;
+  auto* st = static_cast<ssc_hdr_status*>(Ssc_alloc_header(h, ssc_header_id::RETURN_CODE));
+  st->code = status;
+  st->reason = reason;
+  if (t == ssc_msg_type::INVITE_RS) {
+    auto* c = static_cast<ssc_hdr_contact*>(Ssc_alloc_header(h, ssc_header_id::CONTACT));
+    c->b1 = 0;
+    c->uri.scheme = 1;
+    c->uri.user = "fax";
+    c->uri.host_family = '4';
+    std::memcpy(c->uri.host_v4, ssc_test::LOOPBACK, 4);
+    c->uri.port = g_port;
+  }
+  h->transaction_number = number;
+  return h;
+}
+
+// The user: each offered call rings and is answered, each BYE answered.
+void user_handler(msg_t* m) {
+  const code_t code = m->code;
+  const u16 conn = m->conn_id;
+  if (code == SSC_INVITE_IN || code == SSC_BYE_IN) {
+    ssc_handle* got = Ssc_alloc_handle();
+    if (got && Ssc_unformat_msg(got, m) == 2) {
+      const u16 number = got->transaction_number;
+      if (code == SSC_INVITE_IN) {
+        to_ssc(SSC_INVITE_RS, answer(ssc_msg_type::INVITE_RS, 180, "Ringing", number), conn);
+        to_ssc(SSC_INVITE_RS, answer(ssc_msg_type::INVITE_RS, 200, "OK", number), conn);
+      } else {
+        to_ssc(SSC_BYE_RS, answer(ssc_msg_type::BYE_RS, 200, "OK", number), conn);
+      }
+    }
+    if (got) (void)Ssc_free_handle(got);
+  }
+  if (code == CALL_CLOSED_IN) ++g_closed;
+  Free_msg(m);
+}
+
+void free_handler(msg_t* m) { Free_msg(m); }
+
+const entity_table_row_t TABLE[] = {
+    SIP_ENTITY_ROW,
+    SSC_ENTITY_ROW,
+    {ENT_SM, free_handler, 0, 0, nullptr, 0},
+    {ENT_IP, ip_handler, 0, 0, nullptr, 0},
+    {ENT_FOIP, user_handler, 0, 0, nullptr, 0},
+    {ENT_NIL, nullptr, 0, 0, nullptr, 0},
+};
+
+void send_data(ent_id_t from, ent_id_t to, code_t code, const u8* data, std::size_t n, u16 nai) {
+  msg_t* m = Alloc_msg();
+  if (m == nullptr) return;
+  m->from = from;
+  m->to = to;
+  m->code = code;
+  m->nai = nai;
+  Msg_attach_chain(m, Store_data_in_buffers(data, static_cast<u32>(n), nullptr));
+  Send_msg(m);
+}
+
+void drive() {
+  om_os_timer_poll();
+  for (int i = 0; i < 64 && om_os_run_ready(0) != 0; ++i) {}
+}
+
+bool start() {
+  om_os_start_options o;
+  o.table = TABLE;
+  o.sm_thread = false;
+  o.timer_thread = false;
+  o.bkgr_thread = false;
+  om_os_start_with(o);
+  om_os_run_ready(0);
+  g_fd = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  if (g_fd < 0 || bind(g_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return false;
+  getsockname(g_fd, reinterpret_cast<sockaddr*>(&a), &len);
+  g_port = ntohs(a.sin_port);
+  ssc_entity_reset(8);
+  sip_config c;
+  c.endpoint_count = 1;
+  sip_config_endpoint& e = c.endpoints[0];
+  e.nai = 1;
+  e.address_type = 1;
+  e.user_entity = ENT_SSC;
+  e.transport_entity = ENT_IP;
+  e.transport_nai = 2;
+  e.t1_ms = 100;
+  e.t2_ms = 800;
+  e.hold_ms = 1000;
+  std::vector<u8> body(SIP_CONFIG_SIZE);
+  sip_config_pack(c, body.data());
+  send_data(ENT_SM, ENT_SIP, SM_CONFIG_RQ, body.data(), body.size(), 0);
+  drive();
+  std::vector<u8> ssc(SSC_CONFIG_SIZE, 0);
+  ssc[4] = 1;
+  ssc[6] = 1;
+  ssc[8] = 62;
+  ssc[10] = 68;
+  ssc[14] = 62;
+  ssc[16] = ENT_FOIP;
+  send_data(ENT_SM, ENT_SSC, SM_CONFIG_RQ, ssc.data(), ssc.size(), 0);
+  drive();
+  return ssc_ua__select(1) == 2;
+}
+
+double cpu_seconds() {
+  rusage r{};
+  getrusage(RUSAGE_SELF, &r);
+  return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
+         static_cast<double>(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
+}
+
+void BM_SippCallsThroughTheStack(benchmark::State& state) {
+  if (std::system("command -v sipp >/dev/null 2>&1") != 0) {
+    state.SkipWithError("sipp is not installed");
+    return;
+  }
+  if (!start()) {
+    state.SkipWithError("stack not configured");
+    return;
+  }
+  constexpr int CALLS = 500;
+  for (auto _ : state) {
+    g_closed = 0;
+    const std::string scenario = std::string(KV_SOURCE_DIR) + "/tests/sip/sipp/uac-call.xml";
+    const std::string log = "/tmp/bench_ssc_calls_sipp_" + std::to_string(getpid()) + ".log";
+    const pid_t pid = fork();
+    if (pid == 0) {
+      std::string cmd = "exec timeout 60 sipp 127.0.0.1:";
+      cmd.append(std::to_string(g_port)).append(" -sf ").append(scenario);
+      cmd.append(" -i 127.0.0.1 -p 0 -r 50 -m ").append(std::to_string(CALLS));
+      cmd.append(" -nostdin -timeout 50s -timeout_error >").append(log).append(" 2>&1");
+      execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    const double cpu0 = cpu_seconds();
+    const auto t0 = clock_type::now();
+    int status = -1;
+    const auto deadline = t0 + std::chrono::seconds(55);
+    while (clock_type::now() < deadline) {
+      int ws = 0;
+      if (waitpid(pid, &ws, WNOHANG) == pid) {
+        status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128;
+        break;
+      }
+      pollfd p{g_fd, POLLIN, 0};
+      if (poll(&p, 1, 1) > 0) {
+        u8 buf[65536];
+        sockaddr_in from{};
+        socklen_t len = sizeof from;
+        const ssize_t n = recvfrom(g_fd, buf + SOCK_UDP_HEADER_SIZE, sizeof buf - SOCK_UDP_HEADER_SIZE, 0,
+                                   reinterpret_cast<sockaddr*>(&from), &len);
+        if (n > 0) {
+          std::memset(buf, 0, SOCK_UDP_HEADER_SIZE);
+          buf[0] = 4;
+          std::memcpy(&buf[4], &from.sin_addr, 4);
+          put_host16(&buf[8], ntohs(from.sin_port));
+          send_data(ENT_PH_IT, ENT_SIP, SOCK_U_DA_IN, buf, SOCK_UDP_HEADER_SIZE + static_cast<std::size_t>(n), 2);
+        }
+      }
+      drive();
+    }
+    const double wall = std::chrono::duration<double>(clock_type::now() - t0).count();
+    const double cpu = cpu_seconds() - cpu0;
+    if (status == -1) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+    if (status != 0) state.SkipWithError(("sipp failed, see " + log).c_str());
+    state.SetIterationTime(wall);
+    state.counters["calls_per_s"] = CALLS / wall;
+    state.counters["cpu_us_per_call"] = cpu * 1e6 / CALLS;
+    state.counters["calls_closed"] = g_closed;
+  }
+}
+BENCHMARK(BM_SippCallsThroughTheStack)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

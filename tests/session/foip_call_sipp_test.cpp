@@ -1,0 +1,453 @@
+// The FOIP entity's SIP side through the real ENT_SSC and ENT_SIP against
+// SIPp on loopback (127.0.0.1 only), in real time: a UDP socket stands in
+// for the socket entity, the T.38 and fax layers open and close at once.
+// An outgoing call of mode 2 is answered without SDP, goes to T.38 with our
+// re-INVITE and ends with our BYE.  Every wait is bounded; SIPp must exit 0.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/byte_order.h"
+#include "runtime/buffer.h"
+#include "runtime/sm.h"
+#include "runtime/sock.h"
+#include "runtime/support/rt_harness.h"
+#include "runtime/timer.h"
+#include "session/app_foip_prim.h"
+#include "session/foip.h"
+#include "session/foip_call.h"
+#include "session/foip_ctx.h"
+#include "session/foip_sip_mgt.h"
+#include "session/foip_trc.h"
+#include "session/support/cfg_test_support.h"
+#include "session/support/foip_test_support.h"
+#include "sip/sip_config.h"
+#include "sip/sip_entity.h"
+#include "sip/ssc_handler.h"
+#include "sip/support/loopback_udp.h"
+#include "t38/t38_entity.h"
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+int g_fd = -1;
+u16 g_port = 0;
+std::vector<std::string> g_sent;  // first lines of what we sent
+
+void ip_handler(msg_t* m) {
+  if (m->code == SOCK_U_DA_RQ) {
+    std::vector<u8> d = rt_test::chain_bytes(m->p_buffer);
+    if (m->p_buffer == nullptr) d.assign(Msg_data(m), Msg_data(m) + m->data_size);
+    if (d.size() > SOCK_UDP_HEADER_SIZE) {
+      sockaddr_in to{};
+      to.sin_family = AF_INET;
+      std::memcpy(&to.sin_addr, &d[4], 4);
+      to.sin_port = htons(get_host16(&d[8]));
+      (void)sendto(g_fd, d.data() + SOCK_UDP_HEADER_SIZE, d.size() - SOCK_UDP_HEADER_SIZE, 0,
+                   reinterpret_cast<const sockaddr*>(&to), sizeof to);
+      const std::string text(d.begin() + SOCK_UDP_HEADER_SIZE, d.end());
+      g_sent.push_back(text.substr(0, text.find("\r\n")));
+    }
+  }
+  Free_msg(m);
+}
+
+void fake_t38(msg_t* m) {
+  if (m->code == kv::t38::T38__CAPABILITIES_RQ) {
+    std::vector<u8> cap(kv::t38::T38__CAPABILITIES_CO_SIZE, 0);
+    cap[0] = 2;
+    cap[4 + 1] = 0x40, cap[4 + 2] = 0x38;
+    cap[4 + 3] = 2;
+    cap[4 + 7] = 0xD0, cap[4 + 8] = 0x07;
+    cap[4 + 9] = 0x90, cap[4 + 10] = 0x01;
+    cap[4 + 11] = 2;
+    Send_msg(rt_test::make_msg(ENT_T38, ENT_FOIP, kv::t38::T38__CAPABILITIES_CO, cap, m->nai, m->conn_id));
+  }
+  Free_msg(m);
+}
+
+// ENT_SM: the SIP entities are configured by the test itself; ENT_FOIP's
+// requests are confirmed.
+void fake_sm(msg_t* m) {
+  if (m->from == ENT_FOIP && m->code == SM_CONFIG_RQ)
+    Send_msg(rt_test::make_msg(ENT_SM, ENT_FOIP, SM_CONFIG_CO, {2, 2, Sm_target(m)}, m->nai, m->conn_id));
+  Free_msg(m);
+}
+
+void t38_hook(foip__na_ctx* s, u8 event, u8, u8) {
+  const nai_t nai = foip__session_nai(s);
+  if (event == T38_MGT__EVT_USR_ACT_RQ) {
+    foip__set_t38_active(s, true);
+    foip__send_mgt(FOIP_MGT__T38_OPENED, nai, 2, 0, 0, 0);
+  }
+  if (event == T38_MGT__EVT_USR_DEA_RQ) {
+    foip__set_t38_active(s, false);
+    foip__send_mgt(FOIP_MGT__T38_CLOSED, nai, 0, 0, 0, 0);
+  }
+}
+
+// Event lines go to stderr when FOIP_SIPP_DEBUG is set (and are shown then).
+void console(const char* t) {
+  if (std::getenv("FOIP_SIPP_DEBUG")) std::fputs(t, stderr);
+}
+
+const entity_table_row_t TABLE[] = {
+    SIP_ENTITY_ROW,
+    SSC_ENTITY_ROW,
+    FOIP_ENTITY_ROW,
+    {ENT_APP_FOIP, rt_test::record_handler, 0, 0, nullptr, 0},
+    {ENT_SM, fake_sm, 0, 0, nullptr, 0},
+    {ENT_IP, ip_handler, 0, 0, nullptr, 0},
+    {ENT_T38, fake_t38, 0, 0, nullptr, 0},
+    {ENT_FAX, rt_test::record_handler, 0, 0, nullptr, 0},
+    {ENT_NIL, nullptr, 0, 0, nullptr, 0},
+};
+
+std::string scenario_dir() {
+  std::string f = __FILE__;
+  return f.substr(0, f.rfind("/session/")) + "/sip/sipp/";
+}
+
+std::string own_scenarios() {
+  std::string f = __FILE__;
+  return f.substr(0, f.rfind('/')) + "/sipp/";
+}
+
+bool have_sipp() { return std::system("command -v sipp >/dev/null 2>&1") == 0; }
+
+void send_to(ent_id_t from, ent_id_t to, code_t code, const std::vector<u8>& data, u16 nai) {
+  msg_t* m = rt_test::make_msg(from, to, code, {}, nai, 0);
+  Msg_attach_chain(m, Store_data_in_buffers(data.data(), static_cast<u32>(data.size()), nullptr));
+  Send_msg(m);
+  rt_test::pump();
+}
+
+class FoipCallSipp : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!have_sipp()) GTEST_SKIP() << "sipp is not installed";
+    dir_ = std::make_unique<cfg_test::temp_dir>();
+    page_ = dir_->path() + "/page.tif";
+    ASSERT_TRUE(foip_test::write_tiff(page_, 200, 200));
+    g_fd = socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(g_fd, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(bind(g_fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(getsockname(g_fd, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    g_port = ntohs(a.sin_port);
+    g_sent.clear();
+    foip__layer_hooks h;
+    foip_sip__plug(h);
+    h.t38_mgt__automaton = t38_hook;
+    h.fax_mgt__automaton = foip_test::fax_side_at_once;
+    foip__set_layer_hooks(h);
+    rt_test::use_real_clock();
+    rt_test::start_manual(TABLE);
+    rt_test::pump();
+    sip_mgt__glb_init();
+    foip_trc__set_console(console);
+    ssc_entity_reset(8);
+    sip_config c;
+    c.endpoint_count = 1;
+    sip_config_endpoint& e = c.endpoints[0];
+    e.nai = 1;
+    e.address_type = 1;
+    e.user_entity = ENT_SSC;
+    e.transport_entity = ENT_IP;
+    e.transport_nai = 2;
+    e.t1_ms = 100;
+    e.t2_ms = 800;
+    e.hold_ms = 1000;
+    std::vector<u8> body(SIP_CONFIG_SIZE);
+    sip_config_pack(c, body.data());
+    send_to(ENT_SM, ENT_SIP, SM_CONFIG_RQ, body, 0);
+    std::vector<u8> ssc(SSC_CONFIG_SIZE, 0);
+    ssc[4] = 1;
+    ssc[6] = 1;
+    ssc[8] = 62;
+    ssc[10] = 68;
+    ssc[14] = 62;
+    ssc[16] = ENT_FOIP;
+    send_to(ENT_SM, ENT_SSC, SM_CONFIG_RQ, ssc, 0);
+    ASSERT_EQ(ssc_ua__select(1), 2);
+    foip__global_param g;
+    foip_test::global_param(g, 2);
+    g.glb_sip_param.sig_nai = 1;
+    g.glb_sip_param.operating_mode = FOIP__SEND_RE_INVITE;
+    g.glb_sip_param.re_invite_delay = 200;
+    g.glb_sip_param.local_sip_addr.ip_addr.ip_family = OM_IP_FAMILY_V4;
+    const u8 lo[4] = {127, 0, 0, 1};
+    std::memcpy(g.glb_sip_param.local_sip_addr.ip_addr.addr.v4.addr, lo, 4);
+    g.glb_sip_param.local_sip_addr.ip_port = g_port;
+    g.glb_trc_param.event.display_event_bfi = std::getenv("FOIP_SIPP_DEBUG") ? 0x00E0 : 0;
+    ASSERT_EQ(foip_api__send_set_config_rq(g), FOIP_API__OK);
+    rt_test::pump();
+    ASSERT_EQ(sip_mgt__glb().phase, SIP_MGT__RUNNING);
+    rt_test::rec().clear();
+  }
+  void TearDown() override {
+    if (g_fd < 0) return;
+    foip_trc__set_console(nullptr);
+    foip_entity_stop();
+    sip_mgt__glb_init();
+    ssc_entity_reset(0);
+    rt_test::stop();
+    foip__set_layer_hooks({});
+    close(g_fd);
+    g_fd = -1;
+  }
+
+  void turn() {
+    pollfd p{g_fd, POLLIN, 0};
+    if (poll(&p, 1, 5) > 0) {
+      char buf[65536];
+      sockaddr_in from{};
+      socklen_t len = sizeof from;
+      const ssize_t n = recvfrom(g_fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+      if (n > 0) {
+        std::vector<u8> d(SOCK_UDP_HEADER_SIZE + static_cast<std::size_t>(n));
+        d[0] = 4;
+        std::memcpy(&d[4], &from.sin_addr, 4);
+        put_host16(&d[8], ntohs(from.sin_port));
+        std::memcpy(&d[SOCK_UDP_HEADER_SIZE], buf, static_cast<std::size_t>(n));
+        send_to(ENT_PH_IT, ENT_SIP, SOCK_U_DA_IN, d, 2);
+      }
+    }
+    om_os_timer_poll();
+    rt_test::pump();
+  }
+
+  std::unique_ptr<cfg_test::temp_dir> dir_;
+  std::string page_;
+};
+
+TEST_F(FoipCallSipp, AnsweredWithoutSdpThenOurReinviteToT38ThenBye) {
+  u16 sipp_port = 0;
+  {
+    const ssc_test::udp probe;  // a free port for SIPp
+    sipp_port = probe.port;
+  }
+  const std::string log = ::testing::TempDir() + "sipp_foip_reinvite_" + std::to_string(getpid()) + ".log";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const std::string cmd = "exec timeout 30 sipp -sf " + scenario_dir() + "uas-reinvite-t38.xml -i 127.0.0.1 -p " +
+                            std::to_string(sipp_port) + " -m 1 -nostdin -timeout 15s -timeout_error >" + log + " 2>&1";
+    execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  usleep(300 * 1000);  // SIPp binds its port
+  foip__session_param p;
+  foip_test::outgoing_param(p, 0, dir_->path(), page_);
+  auto& id = p.t38_media_add_param.sip_media_identification;
+  id.local_user_identification = FOIP__ID_BY_NAME;
+  id.remote_user_identification = FOIP__ID_BY_NAME;
+  foip__copy_text(id.sz_remote_user_name, "sipp");
+  auto& lm = p.t38_media_add_param.local_media_add.local_media_ip_addr;
+  lm.ip_addr.ip_family = OM_IP_FAMILY_V4;
+  const u8 lo[4] = {127, 0, 0, 1};
+  std::memcpy(lm.ip_addr.addr.v4.addr, lo, 4);
+  auto& r = p.sip_session_param.remote_sip_addr;
+  r.ip_addr.ip_family = OM_IP_FAMILY_V4;
+  std::memcpy(r.ip_addr.addr.v4.addr, lo, 4);
+  r.ip_port = sipp_port;
+  ASSERT_EQ(foip_api__send_start_rq(0, p), FOIP_API__OK);
+  rt_test::pump();
+  bool ran = false, stopped = false;
+  int status = -1;
+  const auto deadline = clock_type::now() + std::chrono::seconds(20);
+  while (clock_type::now() < deadline) {
+    int ws = 0;
+    if (waitpid(pid, &ws, WNOHANG) == pid) {
+      status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128;
+      break;
+    }
+    turn();
+    (void)foip_trc__flush_events();
+    if (!stopped && foip__session_state(0) == FOIP_MGT__RUNNING) {
+      ran = true;
+      stopped = true;
+      ASSERT_EQ(foip_api__send_stop_rq(0), FOIP_API__OK);
+      rt_test::pump();
+    }
+  }
+  if (status == -1) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  // ENT_SSC closes the call once its BYE transaction is over.
+  const auto end = clock_type::now() + std::chrono::seconds(2);
+  while (clock_type::now() < end && (foip_call__record(0).state != CALL_FREE || foip__session_count() != 0)) turn();
+  std::string sent;
+  for (const std::string& l : g_sent) sent += l + "\n";
+  EXPECT_EQ(status, 0) << "sipp log: " << log << "\n" << sent;
+  EXPECT_TRUE(ran) << sent;
+  // Our side is closed (BYE answered); the record is free once ENT_SSC has
+  // closed the call, and until then waits for it with the session.
+  if (foip_call__record(0).state == CALL_FREE) {
+    EXPECT_EQ(foip__session_count(), 0);
+  } else {
+    EXPECT_EQ(foip_call__record(0).state, FREE_PROGRESS);
+    EXPECT_EQ(foip__session_state(0), FOIP_MGT__SIP_CLOSE_PROGRESS);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// SIPp calls with an audio offer, which we answer (mode 1: the far end is
+// to re-INVITE), then re-INVITEs to T.38, which we take; our BYE ends it.
+TEST_F(FoipCallSipp, PeerOffersAudioThenReinvitesToT38ThenByes) {
+  sip_mgt__glb().glb_sip_param.operating_mode = FOIP__WAIT_RE_INVITE;
+  foip__session_param p;
+  foip_test::incoming_param(p, 1, dir_->path());
+  auto& id = p.t38_media_add_param.sip_media_identification;
+  id.local_user_identification = FOIP__ID_BY_NAME;
+  foip__copy_text(id.sz_local_user_name, "fax");
+  auto& lm = p.t38_media_add_param.local_media_add.local_media_ip_addr;
+  lm.ip_addr.ip_family = OM_IP_FAMILY_V4;
+  const u8 lo[4] = {127, 0, 0, 1};
+  std::memcpy(lm.ip_addr.addr.v4.addr, lo, 4);
+  ASSERT_EQ(foip_api__send_start_rq(1, p), FOIP_API__OK);
+  rt_test::pump();
+  const std::string log = ::testing::TempDir() + "sipp_foip_uac_reinvite_" + std::to_string(getpid()) + ".log";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const std::string cmd = "exec timeout 30 sipp 127.0.0.1:" + std::to_string(g_port) + " -sf " + own_scenarios() +
+                            "uac-audio-then-t38.xml -i 127.0.0.1 -p 0 -m 1 -nostdin -timeout 15s -timeout_error >" +
+                            log + " 2>&1";
+    execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  bool ran = false;
+  int status = -1;
+  const auto deadline = clock_type::now() + std::chrono::seconds(20);
+  while (clock_type::now() < deadline) {
+    int ws = 0;
+    if (waitpid(pid, &ws, WNOHANG) == pid) {
+      status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128;
+      break;
+    }
+    turn();
+    (void)foip_trc__flush_events();
+    if (!ran && foip__session_state(1) == FOIP_MGT__RUNNING) {
+      ran = true;
+      ASSERT_EQ(foip_api__send_stop_rq(1), FOIP_API__OK);
+      rt_test::pump();
+    }
+  }
+  if (status == -1) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  const auto end = clock_type::now() + std::chrono::seconds(2);
+  while (clock_type::now() < end && foip__session_count() != 0) turn();
+  std::string sent;
+  for (const std::string& l : g_sent) sent += l + "\n";
+  EXPECT_EQ(status, 0) << "sipp log: " << log << "\n" << sent;
+  EXPECT_TRUE(ran) << sent;
+  // Two 200 answers went out: the audio answer, then T.38.
+  int ok = 0;
+  for (const std::string& l : g_sent) ok += l == "SIP/2.0 200 OK" ? 1 : 0;
+  EXPECT_GE(ok, 2) << sent;
+  for (u16 i = 0; i < FOIP__MAX_SIP_CALL; ++i) {
+    const u8 st = foip_call__record(i).state;
+    EXPECT_TRUE(st == CALL_FREE || st == FREE_PROGRESS) << i << " " << int(st);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A registration through ENT_SSC: the registrar challenges with 401, the
+// credentials pass SIPp's verifyauth, FOIP__SIP_REGISTER_CO (2, 2, 2)
+// reaches the user; ENT_SSC refreshes; our un-registration ends it.
+TEST_F(FoipCallSipp, RegistrationPassesADigestChallenge) {
+  u16 sipp_port = 0;
+  {
+    const ssc_test::udp probe;  // a free port for SIPp
+    sipp_port = probe.port;
+  }
+  foip__glb_sip_param& sp = sip_mgt__glb().glb_sip_param;
+  sp.registrar_addr.ip_addr.ip_family = OM_IP_FAMILY_V4;
+  const u8 lo[4] = {127, 0, 0, 1};
+  std::memcpy(sp.registrar_addr.ip_addr.addr.v4.addr, lo, 4);
+  sp.registrar_addr.ip_port = sipp_port;
+  const std::string log = ::testing::TempDir() + "sipp_foip_register_" + std::to_string(getpid()) + ".log";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const std::string cmd = "exec timeout 30 sipp -sf " + scenario_dir() + "uas-register.xml -i 127.0.0.1 -p " +
+                            std::to_string(sipp_port) + " -m 1 -nostdin -timeout 15s -timeout_error >" + log + " 2>&1";
+    execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  usleep(300 * 1000);  // SIPp binds its port
+  foip__sip_register_param r{};
+  r.user_identification = FOIP__ID_BY_NAME;
+  foip__copy_text(r.sz_user_name, "alice");
+  r.registered_addr.ip_addr.ip_family = OM_IP_FAMILY_V4;
+  std::memcpy(r.registered_addr.ip_addr.addr.v4.addr, lo, 4);
+  r.registering.user_identification = 0;
+  r.expires_sec = 4;
+  r.sip_authentication.flag_enable = 1;
+  foip__copy_text(r.sip_authentication.sz_user_name, "alice");
+  foip__copy_text(r.sip_authentication.sz_user_password, "secret");
+  foip__copy_text(r.sip_authentication.sz_realm, "fax.example");
+  ASSERT_EQ(foip_api__send_sip_register_rq(7, r), FOIP_API__OK);
+  rt_test::pump();
+  int status = -1;
+  bool unregistered = false;
+  clock_type::time_point registered_at{};
+  const auto deadline = clock_type::now() + std::chrono::seconds(20);
+  while (clock_type::now() < deadline) {
+    int ws = 0;
+    if (waitpid(pid, &ws, WNOHANG) == pid) {
+      status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128;
+      break;
+    }
+    turn();
+    if (registered_at == clock_type::time_point{} && !foip_test::confirms(FOIP__SIP_REGISTER_CO).empty())
+      registered_at = clock_type::now();
+    // After ENT_SSC's refresh (2 s before the 4 s expiry), un-register.
+    if (!unregistered && registered_at != clock_type::time_point{} &&
+        clock_type::now() > registered_at + std::chrono::milliseconds(3000)) {
+      unregistered = true;
+      ASSERT_EQ(foip_api__send_sip_unregister_rq(7, 0), FOIP_API__OK);
+      rt_test::pump();
+    }
+  }
+  if (status == -1) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  for (int i = 0; i < 100; ++i) turn();
+  std::string sent;
+  for (const std::string& l : g_sent) sent += l + "\n";
+  EXPECT_EQ(status, 0) << "sipp log: " << log << "\n" << sent;
+  const auto co = foip_test::confirms(FOIP__SIP_REGISTER_CO);
+  ASSERT_EQ(co.size(), 1u) << sent;
+  EXPECT_EQ(co[0].return_code, 2);
+  EXPECT_EQ(co[0].error_source, 2);
+  EXPECT_EQ(co[0].error_code, 2);
+}
+
+}  // namespace
