@@ -60,9 +60,10 @@ BENCHMARK(BM_MailslotSendAndRead);
 
 void BM_IniGetStringInSetupIni(benchmark::State& state) {
   FILE* f = std::tmpfile();
-  std::fputs("[OPTIONS]\nLogLevel: 3\n", f);
-  for (int i = 0; i < 40; ++i) std::fprintf(f, "Key%d: value %d\n", i, i);
-  std::fputs("[TESSALY]\nLocalIPAddress: 10.0.0.1\nSIPGatewayAddress: 10.0.0.2\n", f);
+  if (!f || std::fputs("[OPTIONS]\nLogLevel: 3\n", f) < 0) std::abort();
+  for (int i = 0; i < 40; ++i)
+    if (std::fprintf(f, "Key%d: value %d\n", i, i) < 0) std::abort();
+  if (std::fputs("[TESSALY]\nLocalIPAddress: 10.0.0.1\nSIPGatewayAddress: 10.0.0.2\n", f) < 0) std::abort();
   std::rewind(f);
   char line[kIniLineSize];
   long para = 0;
@@ -71,7 +72,7 @@ void BM_IniGetStringInSetupIni(benchmark::State& state) {
   for (auto _ : state) {
     benchmark::DoNotOptimize(IniGetString(f, "SIPGatewayAddress:", value, sizeof value, para));
   }
-  std::fclose(f);
+  (void)std::fclose(f);  // read only
 }
 BENCHMARK(BM_IniGetStringInSetupIni);
 

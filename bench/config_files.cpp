@@ -45,8 +45,7 @@ void BM_ReadSessionFile(benchmark::State& state) {
   if (!mkdtemp(dir)) std::abort();
   const std::string file = std::string(dir) + "/session1.cfg";
   std::FILE* f = std::fopen(file.c_str(), "wb");
-  std::fputs(kSessionFile, f);
-  std::fclose(f);
+  if (!f || std::fputs(kSessionFile, f) < 0 || std::fclose(f) != 0) std::abort();
   const ini_tools__table defaults = app_foip_ini__new_session_table();
   for (auto _ : state) {
     ini_tools__table table = defaults;

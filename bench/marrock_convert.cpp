@@ -50,14 +50,15 @@ std::vector<std::uint8_t> Page(unsigned seed) {
 // The MMR input file, made once.
 const std::string& Input() {
   static const std::string path = [] {
-    const std::string p = Dir() + "in.tif", data = Dir() + "page.dat";
+    std::string p = Dir() + "in.tif";
+    const std::string data = Dir() + "page.dat";
     auto ctx = std::make_unique<tiff__ctx>();
     if (tiff__start_write(ctx.get(), tiff__get_ctx_size(), p.c_str()) != TIFF_DONE) std::abort();
     for (unsigned i = 0; i < kPages; ++i) {
       const auto bits = Page(i + 1);
       std::vector<std::uint8_t> out(std::size_t{kLines} * kStride * 2);
       t4t6_encoder* e = nullptr;
-      t4t6__open_encoder(&e, T4T6_MMR, kWidth, 1);
+      if (t4t6__open_encoder(&e, T4T6_MMR, kWidth, 1) != 0) std::abort();
       e->out = {out.data(), 0, 0, static_cast<std::int32_t>((out.size() - 8) * 8)};
       for (std::uint32_t y = 0; y < kLines; ++y) {
         e->line = bits.data() + std::size_t{y} * kStride;
@@ -67,8 +68,7 @@ const std::string& Input() {
       const std::size_t n = e->out.byte_index + (e->out.bit_offset ? 1 : 0);
       t4t6__release_encoder(e);
       std::FILE* f = std::fopen(data.c_str(), "wb");
-      std::fwrite(out.data(), 1, n, f);
-      std::fclose(f);
+      if (!f || std::fwrite(out.data(), 1, n, f) != n || std::fclose(f) != 0) std::abort();
       tiff__pg_header h;
       h.image_width = kWidth;
       h.image_length = kLines;
@@ -87,7 +87,8 @@ const std::string& Input() {
 }
 
 void BM_ConvertAndHeaders(benchmark::State& state) {
-  const std::string in = Input(), copy = Dir() + "job.tif";
+  const std::string& in = Input();
+  const std::string copy = Dir() + "job.tif";
   HeaderSettings s;
   s.phone_num = "+44 1234 567890";
   s.server_organisation = "Acme";

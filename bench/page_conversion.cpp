@@ -2,6 +2,7 @@
 // messages in, FC__DA_IN messages out, as the fax management entity drives
 // it) and with the T.4/T.6 codec alone (decode each line, encode it), and
 // prints pages per second for both: the entity's cost is the difference.
+#include <cstdlib>
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -46,7 +47,7 @@ std::vector<uint8_t> make_page() {
 std::vector<uint8_t> encode_mh(const std::vector<uint8_t>& bits) {
   std::vector<uint8_t> out(size_t{kLines} * t4t6__max_line_bytes(kWidth) + 64);
   t4t6_encoder* e = nullptr;
-  t4t6__open_encoder(&e, T4T6_MH, kWidth, 1);
+  if (t4t6__open_encoder(&e, T4T6_MH, kWidth, 1) != 0) std::abort();
   e->out = fax_bit_cursor{out.data(), 0, 0, int32_t(out.size() * 8)};
   t4t6__end_page(e, 0);
   for (uint32_t y = 0; y < kLines; ++y) {
@@ -72,8 +73,8 @@ void BM_CodecMhToMmr(benchmark::State& state) {
   for (auto _ : state) {
     t4t6_decoder* d = nullptr;
     t4t6_encoder* e = nullptr;
-    t4t6__open(&d, T4T6_MH, kWidth);
-    t4t6__open_encoder(&e, T4T6_MMR, kWidth, 2);
+    if (t4t6__open(&d, T4T6_MH, kWidth) != 0) std::abort();
+    if (t4t6__open_encoder(&e, T4T6_MMR, kWidth, 2) != 0) std::abort();
     e->out = fax_bit_cursor{out.data(), 0, 0, int32_t(out.size() * 8)};
     d->line = line.data();
     out_bytes = 0;

@@ -200,9 +200,10 @@ void BM_SippCallsThroughTheStack(benchmark::State& state) {
     const std::string log = "/tmp/bench_ssc_calls_sipp_" + std::to_string(getpid()) + ".log";
     const pid_t pid = fork();
     if (pid == 0) {
-      const std::string cmd = "exec timeout 60 sipp 127.0.0.1:" + std::to_string(g_port) + " -sf " + scenario +
-                              " -i 127.0.0.1 -p 0 -r 50 -m " + std::to_string(CALLS) +
-                              " -nostdin -timeout 50s -timeout_error >" + log + " 2>&1";
+      std::string cmd = "exec timeout 60 sipp 127.0.0.1:";
+      cmd.append(std::to_string(g_port)).append(" -sf ").append(scenario);
+      cmd.append(" -i 127.0.0.1 -p 0 -r 50 -m ").append(std::to_string(CALLS));
+      cmd.append(" -nostdin -timeout 50s -timeout_error >").append(log).append(" 2>&1");
       execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }

@@ -32,9 +32,11 @@
 
 // The live peer and the SIP-side stand-in of the tests, built into this
 // program (the benchmarks link no test helper library).
+// NOLINTBEGIN(bugprone-suspicious-include)
 #include "common/support/temp_folder.cpp"
 #include "host/support/sip_side_standin.cpp"
 #include "host/support/t38_live_peer.cpp"
+// NOLINTEND(bugprone-suspicious-include)
 
 namespace {
 
@@ -161,7 +163,7 @@ double spandsp_to_spandsp(char transport, const std::string& pages) {
 // tessaly in a process of its own (a program runs it once; its entities
 // keep process-wide state from one run to the next).
 pid_t start_tessaly() {
-  std::fflush(nullptr);
+  (void)std::fflush(nullptr);
   const pid_t child = fork();
   if (child == 0) _exit(TessalyMain(host_options()));
   return child;

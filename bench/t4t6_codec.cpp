@@ -7,6 +7,7 @@
 // benchmarks run as interleaved repetitions in random order (unless other
 // options are given), and the ratios are taken from the medians of one run,
 // so that load from other processes falls on both codecs alike.
+#include <cstdlib>
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -83,7 +84,7 @@ uint32_t k_of(const page& p) { return p.height > 1500 ? 4 : 2; }
 
 std::vector<uint8_t> ours_encode(const page& p, uint8_t coding, std::vector<uint8_t>& out) {
   t4t6_encoder* e = nullptr;
-  t4t6__open_encoder(&e, coding, kWidth, k_of(p));
+  if (t4t6__open_encoder(&e, coding, kWidth, k_of(p)) != 0) std::abort();
   e->out = fax_bit_cursor{out.data(), 0, 0, int32_t(out.size() * 8)};
   if (coding != T4T6_MMR) t4t6__end_page(e, 0);
   for (uint32_t y = 0; y < p.height; ++y) {
@@ -98,7 +99,7 @@ std::vector<uint8_t> ours_encode(const page& p, uint8_t coding, std::vector<uint
 
 uint32_t ours_decode(const std::vector<uint8_t>& data, uint8_t coding, std::vector<uint8_t>& bitmap) {
   t4t6_decoder* h = nullptr;
-  t4t6__open(&h, coding, kWidth);
+  if (t4t6__open(&h, coding, kWidth) != 0) std::abort();
   h->data = data.data();
   h->data_len = uint32_t(data.size());
   uint32_t lines = 0;
@@ -233,7 +234,7 @@ bool check_document() {
       std::fill(bitmap.begin(), bitmap.end(), 0xA5);
       const uint32_t lines = ours_decode(pages[i], coding, bitmap);
       if (lines != p.height || !std::equal(p.bits.begin(), p.bits.end(), bitmap.begin())) {
-        std::fprintf(stderr, "%s page %zu: our decode differs from the page\n", coding_name(coding), i);
+        (void)std::fprintf(stderr, "%s page %zu: our decode differs from the page\n", coding_name(coding), i);
         ok = false;
       }
     }
@@ -247,13 +248,13 @@ bool check_document() {
       std::fill(bitmap.begin(), bitmap.end(), 0xA5);
       const tmsize_t n = TIFFReadEncodedStrip(t, 0, bitmap.data(), tmsize_t(bitmap.size()));
       if (n != tmsize_t(p.bits.size()) || !std::equal(p.bits.begin(), p.bits.end(), bitmap.begin())) {
-        std::fprintf(stderr, "%s page %zu: libtiff's decode differs from the page\n", coding_name(coding), i);
+        (void)std::fprintf(stderr, "%s page %zu: libtiff's decode differs from the page\n", coding_name(coding), i);
         ok = false;
       }
     } while (++i < document().size() && TIFFReadDirectory(t));
     TIFFClose(t);
     if (i != document().size()) {
-      std::fprintf(stderr, "%s: libtiff wrote %zu of %zu pages\n", coding_name(coding), i, document().size());
+      (void)std::fprintf(stderr, "%s: libtiff wrote %zu of %zu pages\n", coding_name(coding), i, document().size());
       ok = false;
     }
 #endif

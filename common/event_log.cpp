@@ -14,7 +14,7 @@ constexpr const char* kEventSource = "Korvane Server";
 constexpr int kMessageLogTimeoutSeconds = 15;
 }  // namespace
 
-int ReportEventLog(std::uint16_t event_id, const char* /*symbolic_name*/, const char* text) {
+int ReportEventLog(u16 event_id, const char* /*symbolic_name*/, const char* text) {
   platform::EventSeverity severity = platform::EventSeverity::kInformation;
   if ((event_id & 0xC000) == 0xC000) {
     severity = platform::EventSeverity::kError;
@@ -33,9 +33,8 @@ FILE* OpenMessageLog(int year, int month, int day, const char* mode) {
   return SharedOpen(kMessageLogTimeoutSeconds, path.c_str(), mode);
 }
 
-int WriteMessageLog(std::uint16_t event_id, const char* symbolic_name, const char* program_name, const char* job_name,
-                    std::uint32_t number, std::int16_t signed_number, std::uint16_t short_number,
-                    const char* text_format, ...) {
+int WriteMessageLog(u16 event_id, const char* symbolic_name, const char* program_name, const char* job_name, u32 number,
+                    i16 signed_number, u16 short_number, const char* text_format, ...) {
   const platform::LocalTime t = platform::GetLocalTime();
   char when[32];
   (void)std::snprintf(when, sizeof when, "%.2d-%.2d-%.2d %.2d:%.2d:%.2d", t.year % 100, t.month, t.day, t.hour,

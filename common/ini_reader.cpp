@@ -116,28 +116,28 @@ int IniFindEntry(FILE* stream, const char* key, char* buffer, int size, long sta
   return IniFindEntryEx(stream, key, buffer, size, start, position, 0);
 }
 
-int IniGetShort(FILE* stream, const char* key, std::uint16_t* value, long start) {
+int IniGetShort(FILE* stream, const char* key, u16* value, long start) {
   char line[kIniLineSize];
   const char* v = FindValue(stream, key, line, start, 0);
   long long n = 0;
   if (!v || !*v || !ParseNumber(v, -32768, 65535, &n)) return 0;
-  if (value) *value = static_cast<std::uint16_t>(n);
+  if (value) *value = static_cast<u16>(n);
   return 1;
 }
 
-int IniGetShort(FILE* stream, const char* key, std::int16_t* value, long start) {
-  std::uint16_t raw = 0;
+int IniGetShort(FILE* stream, const char* key, i16* value, long start) {
+  u16 raw = 0;
   if (!IniGetShort(stream, key, &raw, start)) return 0;
-  if (value) *value = static_cast<std::int16_t>(raw);
+  if (value) *value = static_cast<i16>(raw);
   return 1;
 }
 
-int IniGetLong(FILE* stream, const char* key, std::uint32_t* value, long start) {
+int IniGetLong(FILE* stream, const char* key, u32* value, long start) {
   char line[kIniLineSize];
   const char* v = FindValue(stream, key, line, start, 0);
   long long n = 0;
   if (!v || !*v || !ParseNumber(v, INT32_MIN, UINT32_MAX, &n)) return 0;
-  if (value) *value = static_cast<std::uint32_t>(n);
+  if (value) *value = static_cast<u32>(n);
   return 1;
 }
 

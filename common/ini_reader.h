@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/int_types.h"
+
 // Line length used for key lookups (280 characters and the NUL).
 inline constexpr int kIniLineSize = 281;
 
@@ -49,9 +51,9 @@ int IniFindParagraph(FILE* stream, const char* name, char* buffer, int size, lon
 // 1; 0 with the value untouched when the key or its value is missing, or when
 // the number does not fit (into -32768..65535 for a short, into
 // -2147483648..4294967295 for a long).
-int IniGetShort(FILE* stream, const char* key, std::uint16_t* value, long start);
-int IniGetShort(FILE* stream, const char* key, std::int16_t* value, long start);
-int IniGetLong(FILE* stream, const char* key, std::uint32_t* value, long start);
+int IniGetShort(FILE* stream, const char* key, u16* value, long start);
+int IniGetShort(FILE* stream, const char* key, i16* value, long start);
+int IniGetLong(FILE* stream, const char* key, u32* value, long start);
 
 // "Y", "YES", "TRUE", "ON", "1" and an empty value give 1; "N", "NO",
 // "FALSE", "OFF", "0" give 0 (without regard to case); anything else counts

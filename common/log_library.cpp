@@ -13,6 +13,7 @@
 #include "common/server_settings.h"
 #include "common/shared_open.h"
 #include "platform/local_time.h"
+#include "platform/int_types.h"
 
 namespace {
 
@@ -26,15 +27,15 @@ struct LibraryState {
   FILE* stream = nullptr;
   char id[kIdLength + 1] = "          ";
   char file_name[kMaxFileName + 1] = "";
-  std::atomic<std::uint16_t> lost_count{0};
+  std::atomic<u16> lost_count{0};
   std::atomic<bool> force_event_log{false};
   std::atomic<bool> message_log_ready{true};
   // Message-log context.
   char context_program[kIdLength + 1] = "";
   char context_job[9] = "";
-  std::uint32_t context_number = 0;
-  std::int16_t context_signed = 0;
-  std::uint16_t context_short = 0;
+  u32 context_number = 0;
+  i16 context_signed = 0;
+  u16 context_short = 0;
 };
 
 LibraryState g_lib;
@@ -60,10 +61,10 @@ void LogForceEventLog() { g_lib.force_event_log.store(true); }
 
 void LogSuspendMessageLogOnce() { g_lib.message_log_ready.store(false); }
 
-std::uint16_t LogLostLineCount() { return g_lib.lost_count.load(); }
+u16 LogLostLineCount() { return g_lib.lost_count.load(); }
 
-void LogSetMessageLogContext(const char* program_name, const char* job_name, std::uint32_t number,
-                             std::int16_t signed_number, std::uint16_t short_number) {
+void LogSetMessageLogContext(const char* program_name, const char* job_name, u32 number, i16 signed_number,
+                             u16 short_number) {
   // Texts are cut to their fixed buffers on purpose, and a log line that cannot
   // be written is lost: the log is where failures would be told.
   (void)std::snprintf(g_lib.context_program, sizeof g_lib.context_program, "%s", program_name ? program_name : "");
@@ -137,7 +138,7 @@ void LogMessage(int level, const char* format, ...) {
   if (g_lib.file_name[0]) {
     const int timeout = g_lib.lost_count.load() != 0 ? 0 : kOpenTimeoutSeconds;
     if (FILE* f = SharedOpen(timeout, g_lib.file_name, "at")) {
-      const std::uint16_t lost = g_lib.lost_count.exchange(0);
+      const u16 lost = g_lib.lost_count.exchange(0);
       if (lost != 0) {
         (void)std::fprintf(f, "%s(E) - (%d system message%s lost)\n", prefix, lost, lost == 1 ? "" : "s");
       }
@@ -145,7 +146,7 @@ void LogMessage(int level, const char* format, ...) {
       (void)std::fclose(f);
     } else {
       const int error = errno;
-      std::uint16_t lost = g_lib.lost_count.load();
+      u16 lost = g_lib.lost_count.load();
       while (lost != UINT16_MAX && !g_lib.lost_count.compare_exchange_weak(lost, lost + 1)) {}
       LogConsole("ERROR opening file '%s' (%d)", g_lib.file_name, error);
     }

@@ -29,7 +29,7 @@ bool NameUsable(const char* slot_name) { return slot_name && *slot_name && std::
 void MsgSetSendTrace(bool on) { g_send_trace.store(on); }
 void MsgSetMakePipeTrace(bool on) { g_make_trace.store(on); }
 
-StatusWord OpenMailslot(std::uint16_t missing_timeout, const char* slot_name, MailslotHandle* handle) {
+StatusWord OpenMailslot(u16 missing_timeout, const char* slot_name, MailslotHandle* handle) {
   if (!handle || !NameUsable(slot_name)) return STATUS_BAD_ARGUMENT;
   std::string path;
   if (!platform::MailslotPath(slot_name, &path).ok()) return STATUS_BAD_ARGUMENT;
@@ -56,8 +56,7 @@ StatusWord OpenMailslot(std::uint16_t missing_timeout, const char* slot_name, Ma
   }
 }
 
-StatusWord WriteData(std::uint16_t timeout, const MailslotHandle& handle, const std::uint8_t* packet,
-                     std::uint16_t length) {
+StatusWord WriteData(u16 timeout, const MailslotHandle& handle, const u8* packet, u16 length) {
   const auto start = Clock::now();
   for (;;) {
     const platform::MailslotStatus st = platform::MailslotWrite(handle.fd, packet, length);
@@ -90,8 +89,7 @@ void CloseMailslot(MailslotHandle* handle) {
   handle->fd = -1;
 }
 
-StatusWord MsgSendRequest(const char* slot_name, std::uint16_t class_argument, std::uint8_t* packet,
-                          std::uint16_t length, std::uint32_t flags) {
+StatusWord MsgSendRequest(const char* slot_name, u16 class_argument, u8* packet, u16 length, u32 flags) {
   if (class_argument > kMailslotMaxClass || length < kServerPacketMinLength || length > kServerPacketMaxLength ||
       flags != 0 || !packet) {
     return STATUS_BAD_ARGUMENT;
@@ -115,7 +113,7 @@ StatusWord MsgSendRequest(const char* slot_name, std::uint16_t class_argument, s
   return STATUS_OK;
 }
 
-StatusWord MsgMakePipe(const char* slot_name, std::uint16_t owner, MailslotHandle* handle) {
+StatusWord MsgMakePipe(const char* slot_name, u16 owner, MailslotHandle* handle) {
   if (!handle || !NameUsable(slot_name)) return STATUS_BAD_ARGUMENT;
   std::string path;
   if (!platform::MailslotPath(slot_name, &path).ok()) return STATUS_BAD_ARGUMENT;
@@ -139,12 +137,11 @@ void MsgClosePipe(MailslotHandle* handle) {
   handle->fd = -1;
 }
 
-StatusWord MsgReadRequest(const MailslotHandle& handle, std::uint8_t* buffer, std::uint16_t buffer_size,
-                          std::uint16_t* length) {
+StatusWord MsgReadRequest(const MailslotHandle& handle, u8* buffer, u16 buffer_size, u16* length) {
   if (buffer_size == 0 || !buffer) return STATUS_BAD_ARGUMENT;
   // Messages are read into a scratch buffer so that a skipped one leaves the
   // caller's buffer untouched.
-  std::vector<std::uint8_t> scratch(buffer_size);
+  std::vector<u8> scratch(buffer_size);
   for (;;) {
     std::size_t next = 0;
     platform::MailslotStatus st = platform::MailslotNextSize(handle.fd, &next);
@@ -168,7 +165,7 @@ StatusWord MsgReadRequest(const MailslotHandle& handle, std::uint8_t* buffer, st
     }
     if (got >= 2 && get_le16(scratch.data()) == got) {
       std::memcpy(buffer, scratch.data(), got);
-      if (length) *length = static_cast<std::uint16_t>(got);
+      if (length) *length = static_cast<u16>(got);
       return STATUS_OK;
     }
     LogMessage(5, "Invalid packet received - ignored");

@@ -26,7 +26,7 @@ FILE* g_program_log = nullptr;
 void InitialiseLog(int level) {
   const SystemParams& params = SystemParameters();
   const std::string log_path = std::string(params.ServerArea) + "K-DB\\TESSALY.log";
-  const std::string server_log = std::string(params.ServerArea) + "K-DB\\SERVER.log";
+  const std::string server_log = std::string(params.ServerArea) + "K-DB\\" + kServerLogName;
   {
     std::lock_guard<std::mutex> hold(g_file_lock);
     // A log line that cannot be written is lost: the log is where it would be told.

@@ -18,10 +18,12 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/int_types.h"
+
 #define KV_PRINTF_LIKE(fmt_index, first_arg) __attribute__((format(printf, fmt_index, first_arg)))
 
 // Opens the program log K-DB\TESSALY.log in the server folder (emptied),
-// starts the log library on K-DB\SERVER.log with `level` and the identifier
+// starts the log library on K-DB\SERVER.LOG with `level` and the identifier
 // "TESSALY", and sets the program log's threshold to `level`.
 void InitialiseLog(int level);
 
@@ -48,8 +50,8 @@ void LogForceEventLog();
 // Context of the daily message log records: a program name that replaces
 // the library identifier when not empty, a job name and three numbers (empty
 // and zero until set).
-void LogSetMessageLogContext(const char* program_name, const char* job_name, std::uint32_t number,
-                             std::int16_t signed_number, std::uint16_t short_number);
+void LogSetMessageLogContext(const char* program_name, const char* job_name, u32 number, i16 signed_number,
+                             u16 short_number);
 
 // The level letter of the log library: 1 '.', 2 '-', 3 'I', 4 'W', 5 'E',
 // 6 'S', any other '?'.
@@ -58,7 +60,7 @@ char LogLevelLetter(int level);
 // Event identifier and symbolic name that a library line of `level` carries
 // to the event log and the daily message log.
 struct LogEventKind {
-  std::uint16_t event_id;
+  u16 event_id;
   const char* name;
 };
 LogEventKind LogEventKindForLevel(int level);
@@ -71,4 +73,4 @@ const char* LogLibraryId();
 void LogSuspendMessageLogOnce();
 
 // Lines lost since the last successful write to the server-wide file.
-std::uint16_t LogLostLineCount();
+u16 LogLostLineCount();

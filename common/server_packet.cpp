@@ -20,7 +20,7 @@ bool Fits(const HeaderField& f, std::size_t size) { return f.offset + f.width <=
 
 }  // namespace
 
-std::size_t ReadServerPacketHeader(const std::uint8_t* data, std::size_t size, ServerPacketHeader* header) {
+std::size_t ReadServerPacketHeader(const u8* data, std::size_t size, ServerPacketHeader* header) {
   *header = ServerPacketHeader{};
   if (!data) return 0;
   if (Fits(kLength, size)) header->length = get_le16(data + kLength.offset);
@@ -31,7 +31,7 @@ std::size_t ReadServerPacketHeader(const std::uint8_t* data, std::size_t size, S
   return size < kServerPacketHeaderSize ? size : kServerPacketHeaderSize;
 }
 
-void WriteServerPacketHeader(const ServerPacketHeader& header, std::uint8_t* data, std::size_t size) {
+void WriteServerPacketHeader(const ServerPacketHeader& header, u8* data, std::size_t size) {
   if (!data) return;
   if (Fits(kLength, size)) put_le16(data + kLength.offset, header.length);
   if (Fits(kClass, size)) data[kClass.offset] = header.packet_class;

@@ -13,6 +13,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/int_types.h"
+
 inline constexpr std::size_t kServerPacketLengthOffset = 0;
 inline constexpr std::size_t kServerPacketClassOffset = 2;
 inline constexpr std::size_t kServerPacketTypeOffset = 3;
@@ -23,21 +25,21 @@ inline constexpr std::size_t kServerPacketMinLength = 3;
 inline constexpr std::size_t kServerPacketMaxLength = 1000;
 
 // Packet classes.
-inline constexpr std::uint8_t RT_MORVATH = 6;
-inline constexpr std::uint8_t RT_TESSALY = 10;
-inline constexpr std::uint8_t RT_SHUTDOWN = 99;
+inline constexpr u8 RT_MORVATH = 6;
+inline constexpr u8 RT_TESSALY = 10;
+inline constexpr u8 RT_SHUTDOWN = 99;
 
 struct ServerPacketHeader {
-  std::uint16_t length = 0;
-  std::uint8_t packet_class = 0;
-  std::uint8_t type = 0;
-  std::uint16_t status = 0;
-  std::uint16_t device_id = 0;
+  u16 length = 0;
+  u8 packet_class = 0;
+  u8 type = 0;
+  u16 status = 0;
+  u16 device_id = 0;
 };
 
 // Reads the header fields that `size` bytes hold; absent fields read as 0.
 // Returns how many header bytes were present (at most 8).
-std::size_t ReadServerPacketHeader(const std::uint8_t* data, std::size_t size, ServerPacketHeader* header);
+std::size_t ReadServerPacketHeader(const u8* data, std::size_t size, ServerPacketHeader* header);
 
 // Writes the header fields that fit into `size` bytes.
-void WriteServerPacketHeader(const ServerPacketHeader& header, std::uint8_t* data, std::size_t size);
+void WriteServerPacketHeader(const ServerPacketHeader& header, u8* data, std::size_t size);

@@ -65,11 +65,11 @@ void ReadFailover(FILE* setup, SystemParams& p) {
   }
   if (!p.DevicesParagraph[0]) SafeStrncpy(p.DevicesParagraph, "[DEVICES]", sizeof p.DevicesParagraph);
 
-  std::int16_t timeout = p.FailoverTimeout;
+  i16 timeout = p.FailoverTimeout;
   if (IniGetShort(setup, "Timeout:", &timeout, para)) {
     p.FailoverTimeout = (timeout >= 1 && timeout <= 30) ? timeout : 2;
   }
-  std::int16_t startup = p.FailoverStartupTimeout;
+  i16 startup = p.FailoverStartupTimeout;
   if (IniGetShort(setup, "StartupTimeout:", &startup, para)) {
     p.FailoverStartupTimeout = (startup >= 5 && startup <= 20) ? startup : 5;
   }
@@ -78,17 +78,18 @@ void ReadFailover(FILE* setup, SystemParams& p) {
 void ReadOptions(FILE* setup, SystemParams& p) {
   char line[kIniLineSize];
   long para = 0;
-  char log_file[kMaxLogFilePath + 1] = "SERVER.LOG";
+  char log_file[kMaxLogFilePath + 1] = {};
+  SafeStrncpy(log_file, kServerLogName, sizeof log_file);
   const bool have_options = IniFindParagraph(setup, "[OPTIONS]", line, sizeof line, &para) != 0;
   if (have_options) {
     if (!IniGetString(setup, "LogFile:", log_file, sizeof log_file, para) || !log_file[0]) {
-      SafeStrncpy(log_file, "SERVER.LOG", sizeof log_file);
+      SafeStrncpy(log_file, kServerLogName, sizeof log_file);
     }
     IniGetShort(setup, "LogKeepDays: ", &p.LogKeepDays, para);
     IniGetShort(setup, "LogLevel: ", &p.LogLevel, para);
   }
 
-  std::uint16_t language = 0;
+  u16 language = 0;
   if (have_options && IniGetShort(setup, "Language:", &language, para)) {
     switch (language) {
       case 0x40A: SafeStrncpy(p.LanguageCode, "ESP", sizeof p.LanguageCode); break;

@@ -7,6 +7,12 @@
 #include <cstdio>
 
 #include "common/status_words.h"
+#include "platform/int_types.h"
+
+// The log library's file when "LogFile:" names none, in the server's K-DB
+// folder. Tessaly's library log uses the same name, so that on a
+// case-sensitive file system the server programs still share one file.
+inline constexpr const char kServerLogName[] = "SERVER.LOG";
 
 // Folder values are server paths that end in a backslash when not empty.
 struct SystemParams {
@@ -18,18 +24,18 @@ struct SystemParams {
   int MailAreaGiven = 0;  // 0 when MailArea was derived from ServerArea
   int ManualODBC = 0;
   char DevicesParagraph[64] = "[DEVICES]";
-  std::int16_t FailoverTimeout = 2;         // 1..30
-  std::int16_t FailoverStartupTimeout = 5;  // 5..20
+  i16 FailoverTimeout = 2;         // 1..30
+  i16 FailoverStartupTimeout = 5;  // 5..20
   int AutoEnrolClient = 0;
-  char LogFile[269] = "";         // the log library's file for the server programs
-  std::uint16_t LogKeepDays = 0;  // 1 or more: daily message log on
-  std::int16_t LogLevel = 3;      // second threshold of LogMessage
-  std::uint16_t Language = 0x409;
+  char LogFile[269] = "";  // the log library's file for the server programs
+  u16 LogKeepDays = 0;     // 1 or more: daily message log on
+  i16 LogLevel = 3;        // second threshold of LogMessage
+  u16 Language = 0x409;
   char LanguageCode[4] = "ENG";
-  std::uint16_t ServerProgSleepMS = 100;
-  std::uint16_t ServiceStartTimeout = 600;
-  std::uint32_t EPSMaxCheckChars = 1000;
-  std::uint32_t EPSMaxCheckEscs = 200;
+  u16 ServerProgSleepMS = 100;
+  u16 ServiceStartTimeout = 600;
+  u32 EPSMaxCheckChars = 1000;
+  u32 EPSMaxCheckEscs = 200;
   int DetectEpson = 1;
 };
 

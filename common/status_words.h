@@ -4,7 +4,9 @@
 
 #include <cstdint>
 
-using StatusWord = std::uint16_t;
+#include "platform/int_types.h"
+
+using StatusWord = u16;
 
 inline constexpr StatusWord STATUS_OK = 0x0000;
 inline constexpr StatusWord STATUS_FOLDER_LOOKUP_FAILED = 0xF000;

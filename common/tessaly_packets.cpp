@@ -53,33 +53,33 @@ static_assert(kRiAddress.offset + kRiAddress.width + 1 == kRingInSize);
 constexpr std::size_t kPsName = 6;
 constexpr std::size_t kPsFlag = 20;
 
-void Header(std::uint8_t* out, std::size_t size, std::uint8_t cls, std::uint8_t type, std::uint16_t device_id) {
+void Header(u8* out, std::size_t size, u8 cls, u8 type, u16 device_id) {
   std::memset(out, 0, size);
   ServerPacketHeader h;
-  h.length = static_cast<std::uint16_t>(size);
+  h.length = static_cast<u16>(size);
   h.packet_class = cls;
   h.type = type;
   h.device_id = device_id;
   WriteServerPacketHeader(h, out, size);
 }
 
-void Put(std::uint8_t* out, const Text& t, const char* text) { PutTextField(out + t.offset, t.width, text); }
+void Put(u8* out, const Text& t, const char* text) { PutTextField(out + t.offset, t.width, text); }
 
 template <std::size_t N>
-void Get(const std::uint8_t* data, const Text& t, char (&out)[N]) {
+void Get(const u8* data, const Text& t, char (&out)[N]) {
   static_assert(N >= 2);
   GetTextField(data + t.offset, t.width, out, N);
 }
 
-bool Is(const std::uint8_t* data, std::size_t size, std::size_t layout, std::uint8_t cls, std::uint8_t type) {
+bool Is(const u8* data, std::size_t size, std::size_t layout, u8 cls, u8 type) {
   return data && size >= layout && data[kServerPacketClassOffset] == cls && data[kServerPacketTypeOffset] == type;
 }
 
-std::uint16_t DeviceIdOf(const std::uint8_t* data) { return get_le16(data + kServerPacketDeviceIdOffset); }
+u16 DeviceIdOf(const u8* data) { return get_le16(data + kServerPacketDeviceIdOffset); }
 
 }  // namespace
 
-void PutTextField(std::uint8_t* field, std::size_t width, const char* text) {
+void PutTextField(u8* field, std::size_t width, const char* text) {
   if (!field || width == 0) return;
   std::memset(field, 0, width);
   if (!text) return;
@@ -88,7 +88,7 @@ void PutTextField(std::uint8_t* field, std::size_t width, const char* text) {
   std::memcpy(field, text, n);
 }
 
-void GetTextField(const std::uint8_t* field, std::size_t width, char* out, std::size_t out_size) {
+void GetTextField(const u8* field, std::size_t width, char* out, std::size_t out_size) {
   if (!out || out_size == 0) return;
   std::size_t n = 0;
   const std::size_t limit = std::min(width, out_size - 1);
@@ -97,17 +97,17 @@ void GetTextField(const std::uint8_t* field, std::size_t width, char* out, std::
   out[n] = '\0';
 }
 
-std::size_t WriteRegisterDevice(const RegisterDevicePacket& p, std::uint8_t* out) {
+std::size_t WriteRegisterDevice(const RegisterDevicePacket& p, u8* out) {
   Header(out, kRegisterDeviceSize, RT_TESSALY, RST_TESSALY_REGISTER_DEVICE, p.device_id);
   Put(out, kRegReplySlot, p.reply_slot);
   return kRegisterDeviceSize;
 }
 
-std::size_t WriteSendFax(const SendFaxPacket& p, std::uint8_t* out) {
+std::size_t WriteSendFax(const SendFaxPacket& p, u8* out) {
   Header(out, kSendFaxSize, RT_TESSALY, RST_TESSALY_SEND_FAX, p.device_id);
   Put(out, kSendMessage, p.message_name);
-  put_le32(out + kSendJobNumber, static_cast<std::uint32_t>(p.job_number));
-  put_le16(out + kSendJobSub, static_cast<std::uint16_t>(p.job_sub_number));
+  put_le32(out + kSendJobNumber, static_cast<u32>(p.job_number));
+  put_le16(out + kSendJobSub, static_cast<u16>(p.job_sub_number));
   Put(out, kSendFolder, p.folder);
   Put(out, kSendFile, p.file_name);
   Put(out, kSendTelephone, p.telephone);
@@ -119,7 +119,7 @@ std::size_t WriteSendFax(const SendFaxPacket& p, std::uint8_t* out) {
   return kSendFaxSize;
 }
 
-std::size_t WriteRecvFax(const RecvFaxPacket& p, std::uint8_t* out) {
+std::size_t WriteRecvFax(const RecvFaxPacket& p, u8* out) {
   Header(out, kRecvFaxSize, RT_TESSALY, RST_TESSALY_RECV_FAX, p.device_id);
   Put(out, kRecvFolder, p.folder);
   Put(out, kRecvFile, p.file_name);
@@ -127,23 +127,23 @@ std::size_t WriteRecvFax(const RecvFaxPacket& p, std::uint8_t* out) {
   return kRecvFaxSize;
 }
 
-std::size_t WriteAbortFax(std::uint16_t device_id, std::uint8_t* out) {
+std::size_t WriteAbortFax(u16 device_id, u8* out) {
   Header(out, kAbortFaxSize, RT_TESSALY, RST_TESSALY_ABORT_FAX, device_id);
   return kAbortFaxSize;
 }
 
-std::size_t WriteDeviceStatus(std::uint16_t device_id, std::uint16_t receive_enabled, std::uint8_t* out) {
+std::size_t WriteDeviceStatus(u16 device_id, u16 receive_enabled, u8* out) {
   Header(out, kDeviceStatusSize, RT_TESSALY, RST_TESSALY_DEVICE_STATUS, device_id);
   put_le16(out + kStatusReceive, receive_enabled);
   return kDeviceStatusSize;
 }
 
-std::size_t WriteShutdown(std::uint16_t device_id, std::uint8_t* out) {
+std::size_t WriteShutdown(u16 device_id, u8* out) {
   Header(out, kShutdownSize, RT_TESSALY, RST_TESSALY_SHUTDOWN, device_id);
   return kShutdownSize;
 }
 
-std::size_t WriteFaxStatus(const FaxStatusPacket& p, std::uint8_t* out) {
+std::size_t WriteFaxStatus(const FaxStatusPacket& p, u8* out) {
   Header(out, kFaxStatusSize, RT_TESSALY_REPLY, TESSALY_FAX_STATUS, p.device_id);
   put_le16(out + kFsKind, p.kind);
   put_le16(out + kFsValue, p.value);
@@ -151,14 +151,14 @@ std::size_t WriteFaxStatus(const FaxStatusPacket& p, std::uint8_t* out) {
   return kFaxStatusSize;
 }
 
-std::size_t WriteReceiveConnected(const ReceiveConnectedPacket& p, std::uint8_t* out) {
+std::size_t WriteReceiveConnected(const ReceiveConnectedPacket& p, u8* out) {
   Header(out, kReceiveConnectedSize, RT_TESSALY_REPLY, TESSALY_RECEIVE_CONNECTED, p.device_id);
   Put(out, kRcCsid, p.remote_csid);
   Put(out, kRcDid, p.did);
   return kReceiveConnectedSize;
 }
 
-std::size_t WriteRingIn(const RingInPacket& p, std::uint8_t* out) {
+std::size_t WriteRingIn(const RingInPacket& p, u8* out) {
   Header(out, kRingInSize, RT_TESSALY_REPLY, TESSALY_RING_IN, p.device_id);
   Put(out, kRiCalled, p.called);
   Put(out, kRiCaller, p.caller_number);
@@ -166,7 +166,7 @@ std::size_t WriteRingIn(const RingInPacket& p, std::uint8_t* out) {
   return kRingInSize;
 }
 
-bool ReadRegisterDevice(const std::uint8_t* data, std::size_t size, RegisterDevicePacket* p) {
+bool ReadRegisterDevice(const u8* data, std::size_t size, RegisterDevicePacket* p) {
   if (!p || !Is(data, size, kRegisterDeviceSize, RT_TESSALY, RST_TESSALY_REGISTER_DEVICE)) return false;
   *p = RegisterDevicePacket{};
   p->device_id = DeviceIdOf(data);
@@ -174,13 +174,13 @@ bool ReadRegisterDevice(const std::uint8_t* data, std::size_t size, RegisterDevi
   return true;
 }
 
-bool ReadSendFax(const std::uint8_t* data, std::size_t size, SendFaxPacket* p) {
+bool ReadSendFax(const u8* data, std::size_t size, SendFaxPacket* p) {
   if (!p || !Is(data, size, kSendFaxSize, RT_TESSALY, RST_TESSALY_SEND_FAX)) return false;
   *p = SendFaxPacket{};
   p->device_id = DeviceIdOf(data);
   Get(data, kSendMessage, p->message_name);
-  p->job_number = static_cast<std::int32_t>(get_le32(data + kSendJobNumber));
-  p->job_sub_number = static_cast<std::int16_t>(get_le16(data + kSendJobSub));
+  p->job_number = static_cast<i32>(get_le32(data + kSendJobNumber));
+  p->job_sub_number = static_cast<i16>(get_le16(data + kSendJobSub));
   Get(data, kSendFolder, p->folder);
   Get(data, kSendFile, p->file_name);
   Get(data, kSendTelephone, p->telephone);
@@ -192,7 +192,7 @@ bool ReadSendFax(const std::uint8_t* data, std::size_t size, SendFaxPacket* p) {
   return true;
 }
 
-bool ReadRecvFax(const std::uint8_t* data, std::size_t size, RecvFaxPacket* p) {
+bool ReadRecvFax(const u8* data, std::size_t size, RecvFaxPacket* p) {
   if (!p || !Is(data, size, kRecvFaxSize, RT_TESSALY, RST_TESSALY_RECV_FAX)) return false;
   *p = RecvFaxPacket{};
   p->device_id = DeviceIdOf(data);
@@ -202,13 +202,13 @@ bool ReadRecvFax(const std::uint8_t* data, std::size_t size, RecvFaxPacket* p) {
   return true;
 }
 
-bool ReadDeviceStatus(const std::uint8_t* data, std::size_t size, std::uint16_t* receive_enabled) {
+bool ReadDeviceStatus(const u8* data, std::size_t size, u16* receive_enabled) {
   if (!receive_enabled || !Is(data, size, kDeviceStatusSize, RT_TESSALY, RST_TESSALY_DEVICE_STATUS)) return false;
   *receive_enabled = get_le16(data + kStatusReceive);
   return true;
 }
 
-bool ReadFaxStatus(const std::uint8_t* data, std::size_t size, FaxStatusPacket* p) {
+bool ReadFaxStatus(const u8* data, std::size_t size, FaxStatusPacket* p) {
   if (!p || !Is(data, size, kFaxStatusSize, RT_TESSALY_REPLY, TESSALY_FAX_STATUS)) return false;
   *p = FaxStatusPacket{};
   p->device_id = DeviceIdOf(data);
@@ -218,7 +218,7 @@ bool ReadFaxStatus(const std::uint8_t* data, std::size_t size, FaxStatusPacket* 
   return true;
 }
 
-bool ReadReceiveConnected(const std::uint8_t* data, std::size_t size, ReceiveConnectedPacket* p) {
+bool ReadReceiveConnected(const u8* data, std::size_t size, ReceiveConnectedPacket* p) {
   if (!p || !Is(data, size, kReceiveConnectedSize, RT_TESSALY_REPLY, TESSALY_RECEIVE_CONNECTED)) return false;
   *p = ReceiveConnectedPacket{};
   p->device_id = DeviceIdOf(data);
@@ -227,7 +227,7 @@ bool ReadReceiveConnected(const std::uint8_t* data, std::size_t size, ReceiveCon
   return true;
 }
 
-bool ReadRingIn(const std::uint8_t* data, std::size_t size, RingInPacket* p) {
+bool ReadRingIn(const u8* data, std::size_t size, RingInPacket* p) {
   if (!p || !Is(data, size, kRingInSize, RT_TESSALY_REPLY, TESSALY_RING_IN)) return false;
   *p = RingInPacket{};
   p->device_id = DeviceIdOf(data);
@@ -237,10 +237,10 @@ bool ReadRingIn(const std::uint8_t* data, std::size_t size, RingInPacket* p) {
   return true;
 }
 
-std::size_t WriteMorvathProgramStart(const char* name, std::size_t max_chars, std::uint8_t* out) {
+std::size_t WriteMorvathProgramStart(const char* name, std::size_t max_chars, u8* out) {
   std::memset(out, 0, kMorvathProgramStartSize);
   ServerPacketHeader h;
-  h.length = static_cast<std::uint16_t>(kMorvathProgramStartSize);
+  h.length = static_cast<u16>(kMorvathProgramStartSize);
   h.packet_class = RT_MORVATH;
   h.type = RST_MORVATH_PROGRAM_START;
   WriteServerPacketHeader(h, out, kServerPacketDeviceIdOffset);  // the name starts at +6

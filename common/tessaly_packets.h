@@ -35,10 +35,11 @@
 #include <cstdint>
 
 #include "common/server_packet.h"
+#include "platform/int_types.h"
 
-inline constexpr std::uint8_t RT_TESSALY_REPLY = 11;
+inline constexpr u8 RT_TESSALY_REPLY = 11;
 
-enum TessalyRequestType : std::uint8_t {
+enum TessalyRequestType : u8 {
   RST_TESSALY_REGISTER_DEVICE = 1,
   RST_TESSALY_SEND_FAX = 2,
   RST_TESSALY_RECV_FAX = 3,
@@ -47,14 +48,14 @@ enum TessalyRequestType : std::uint8_t {
   RST_TESSALY_SHUTDOWN = 6,
 };
 
-enum TessalyReplyType : std::uint8_t {
+enum TessalyReplyType : u8 {
   TESSALY_FAX_STATUS = 1,
   TESSALY_RECEIVE_CONNECTED = 2,
   TESSALY_RING_IN = 3,
 };
 
 // Status kinds of a FaxStatusPacket.
-enum FaxStatusKind : std::uint16_t {
+enum FaxStatusKind : u16 {
   FAX_STATUS_REQUEST_DONE = 0,
   FAX_STATUS_REQUEST_FAILED = 1,
   FAX_STATUS_FAX_SENT = 2,
@@ -85,47 +86,47 @@ inline constexpr std::size_t kTessalyRequestMaxSize = kSendFaxSize;
 inline constexpr std::size_t kTessalyReplyMaxSize = kFaxStatusSize;
 
 struct RegisterDevicePacket {
-  std::uint16_t device_id = 0;
+  u16 device_id = 0;
   char reply_slot[87] = "";
 };
 
 struct SendFaxPacket {
-  std::uint16_t device_id = 0;
+  u16 device_id = 0;
   char message_name[10] = "";
-  std::int32_t job_number = 0;
-  std::int16_t job_sub_number = 0;
+  i32 job_number = 0;
+  i16 job_sub_number = 0;
   char folder[258] = "";
   char file_name[14] = "";
   char telephone[42] = "";
   char recipient[32] = "";
-  std::uint16_t pages = 0;
+  u16 pages = 0;
   char sender_telephone[41] = "";
   char sender_name[32] = "";
   char sender_csid[21] = "";
 };
 
 struct RecvFaxPacket {
-  std::uint16_t device_id = 0;
+  u16 device_id = 0;
   char folder[258] = "";
   char file_name[14] = "";
-  std::uint32_t accept = 0;
+  u32 accept = 0;
 };
 
 struct FaxStatusPacket {
-  std::uint16_t device_id = 0;
-  std::uint16_t kind = 0;
-  std::uint16_t value = 0;
+  u16 device_id = 0;
+  u16 kind = 0;
+  u16 value = 0;
   char text[257] = "";
 };
 
 struct ReceiveConnectedPacket {
-  std::uint16_t device_id = 0;
+  u16 device_id = 0;
   char remote_csid[42] = "";
   char did[42] = "";
 };
 
 struct RingInPacket {
-  std::uint16_t device_id = 0;
+  u16 device_id = 0;
   char called[32] = "";
   char caller_number[42] = "";
   char caller_address[32] = "";
@@ -133,37 +134,37 @@ struct RingInPacket {
 
 // Writers: fill exactly the packet's size (`out` must hold it), the length
 // field included; return that size.
-std::size_t WriteRegisterDevice(const RegisterDevicePacket& p, std::uint8_t* out);
-std::size_t WriteSendFax(const SendFaxPacket& p, std::uint8_t* out);
-std::size_t WriteRecvFax(const RecvFaxPacket& p, std::uint8_t* out);
-std::size_t WriteAbortFax(std::uint16_t device_id, std::uint8_t* out);
-std::size_t WriteDeviceStatus(std::uint16_t device_id, std::uint16_t receive_enabled, std::uint8_t* out);
-std::size_t WriteShutdown(std::uint16_t device_id, std::uint8_t* out);
-std::size_t WriteFaxStatus(const FaxStatusPacket& p, std::uint8_t* out);
-std::size_t WriteReceiveConnected(const ReceiveConnectedPacket& p, std::uint8_t* out);
-std::size_t WriteRingIn(const RingInPacket& p, std::uint8_t* out);
+std::size_t WriteRegisterDevice(const RegisterDevicePacket& p, u8* out);
+std::size_t WriteSendFax(const SendFaxPacket& p, u8* out);
+std::size_t WriteRecvFax(const RecvFaxPacket& p, u8* out);
+std::size_t WriteAbortFax(u16 device_id, u8* out);
+std::size_t WriteDeviceStatus(u16 device_id, u16 receive_enabled, u8* out);
+std::size_t WriteShutdown(u16 device_id, u8* out);
+std::size_t WriteFaxStatus(const FaxStatusPacket& p, u8* out);
+std::size_t WriteReceiveConnected(const ReceiveConnectedPacket& p, u8* out);
+std::size_t WriteRingIn(const RingInPacket& p, u8* out);
 
 // Readers: true when `size` bytes hold the whole layout of that packet.
-[[nodiscard]] bool ReadRegisterDevice(const std::uint8_t* data, std::size_t size, RegisterDevicePacket* p);
-[[nodiscard]] bool ReadSendFax(const std::uint8_t* data, std::size_t size, SendFaxPacket* p);
-[[nodiscard]] bool ReadRecvFax(const std::uint8_t* data, std::size_t size, RecvFaxPacket* p);
-[[nodiscard]] bool ReadDeviceStatus(const std::uint8_t* data, std::size_t size, std::uint16_t* receive_enabled);
-[[nodiscard]] bool ReadFaxStatus(const std::uint8_t* data, std::size_t size, FaxStatusPacket* p);
-[[nodiscard]] bool ReadReceiveConnected(const std::uint8_t* data, std::size_t size, ReceiveConnectedPacket* p);
-[[nodiscard]] bool ReadRingIn(const std::uint8_t* data, std::size_t size, RingInPacket* p);
+[[nodiscard]] bool ReadRegisterDevice(const u8* data, std::size_t size, RegisterDevicePacket* p);
+[[nodiscard]] bool ReadSendFax(const u8* data, std::size_t size, SendFaxPacket* p);
+[[nodiscard]] bool ReadRecvFax(const u8* data, std::size_t size, RecvFaxPacket* p);
+[[nodiscard]] bool ReadDeviceStatus(const u8* data, std::size_t size, u16* receive_enabled);
+[[nodiscard]] bool ReadFaxStatus(const u8* data, std::size_t size, FaxStatusPacket* p);
+[[nodiscard]] bool ReadReceiveConnected(const u8* data, std::size_t size, ReceiveConnectedPacket* p);
+[[nodiscard]] bool ReadRingIn(const u8* data, std::size_t size, RingInPacket* p);
 
 // Program start to MORVATH (class RT_MORVATH, type 3, 24 bytes): +6 the
 // program name cut to `max_chars` characters (at most 10) and NUL-ended,
 // +16 u8 0, +20 u32 1.  The device controller
 // gives its console title and 10, tessaly "TESSALY" and 8 (ending by +14).
-inline constexpr std::uint8_t RST_MORVATH_PROGRAM_START = 3;
-std::size_t WriteMorvathProgramStart(const char* name, std::size_t max_chars, std::uint8_t* out);
+inline constexpr u8 RST_MORVATH_PROGRAM_START = 3;
+std::size_t WriteMorvathProgramStart(const char* name, std::size_t max_chars, u8* out);
 
 // Bounded text fields, shared by the packet modules of both programs.
 // Copies at most width - 1 characters of `text` into the field and pads it
 // with NULs.
-void PutTextField(std::uint8_t* field, std::size_t width, const char* text);
+void PutTextField(u8* field, std::size_t width, const char* text);
 // Copies the field up to its first NUL (or all `width` bytes) into `out`
 // of `out_size` bytes (at least width + 1 to keep a full field), always
 // terminated.
-void GetTextField(const std::uint8_t* field, std::size_t width, char* out, std::size_t out_size);
+void GetTextField(const u8* field, std::size_t width, char* out, std::size_t out_size);

@@ -71,17 +71,17 @@ MarrockCommandLine ParseCommandLine(int argc, const char* const* argv) {
 std::string BuildConsoleTitle(const std::vector<std::string>& args, const char* type_name) {
   char title[128];
   if (args.size() < 2) {
-    std::snprintf(title, sizeof title, "%.8s-%d", type_name, 1);
+    (void)std::snprintf(title, sizeof title, "%.8s-%d", type_name, 1);
   } else if (args[1] == "GROUP") {
     std::int16_t channel = 0;
     if (args.size() >= 4 && !args[2].empty() && ReadShort(args[3], &channel) && channel >= 1 && channel <= 999)
-      std::snprintf(title, sizeof title, "%s-%.60s-%d", type_name, args[2].c_str(), channel);
-    else std::snprintf(title, sizeof title, "%s-?", type_name);
+      (void)std::snprintf(title, sizeof title, "%s-%.60s-%d", type_name, args[2].c_str(), channel);
+    else (void)std::snprintf(title, sizeof title, "%s-?", type_name);
   } else {
     std::int16_t number = 0;
     if (ReadShort(args[1], &number) && number >= 1 && number <= 999)
-      std::snprintf(title, sizeof title, "%.8s-%d", type_name, number);
-    else std::snprintf(title, sizeof title, "%.8s-?", type_name);
+      (void)std::snprintf(title, sizeof title, "%.8s-%d", type_name, number);
+    else (void)std::snprintf(title, sizeof title, "%.8s-?", type_name);
   }
   return title;
 }
@@ -92,7 +92,7 @@ Controller::~Controller() {
   MsgClosePipe(&request_handle_);
   MsgClosePipe(&reply_handle_);
   device_log_.Close();
-  if (comms_log_) std::fclose(comms_log_);
+  if (comms_log_) (void)std::fclose(comms_log_);
   platform::ReleaseLockFile(device_id_lock_);
 }
 
@@ -180,7 +180,7 @@ bool Controller::ReadConfiguration() {
   InitRelayParams(ini, &config_.relay);
   id_.device_id = ChooseDeviceId(clock_->NowSeconds());
   int r = InitLowerParams(ini, id_, SystemParameters().ServerArea, &config_);
-  std::fclose(ini);
+  (void)std::fclose(ini);
   if (r < 0) return false;
   DeviceLogIdentity dl;
   dl.server_area = SystemParameters().ServerArea;
@@ -188,6 +188,7 @@ bool Controller::ReadConfiguration() {
   dl.group = id_.group;
   dl.channel = id_.channel;
   dl.type_number = id_.device_type;
+  dl.console_level = id_.log_level;
   device_log_.Configure(dl, config_.trace_log);
   if (config_.comms_log_file[0]) {
     comms_log_ = SharedOpen(2, config_.comms_log_file, "a");
@@ -217,7 +218,7 @@ int Controller::InitialiseController(const std::vector<std::string>& args) {
     exit_code_ = 1;
     return PERC_INVALID_PARAMETER;
   }
-  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  (void)std::setvbuf(stdout, nullptr, _IONBF, 0);
   LogInit(stdout, SystemParameters().LogFile, id_.log_level, id_.title);
   SetControllerConsole(true, id_.log_level);
   CtlLog(3, "Device controller for %s - Version %s", id_.title, kMarrockVersion);
@@ -294,7 +295,7 @@ int Controller::MainLoopRound(int r) {
       r = HandleIncomingCall();
     }
   }
-  if (comms_log_) std::fflush(comms_log_);
+  if (comms_log_) (void)std::fflush(comms_log_);
   if (closedown_) return r;
   if (!demo) {
     r = CheckRingIn();
@@ -310,7 +311,7 @@ int Controller::MainLoopRound(int r) {
 
 void Controller::Closedown() {
   if (config_.demo_mode == DEMO_OFF) ClosedownDevice();
-  if (comms_log_) std::fclose(comms_log_);
+  if (comms_log_) (void)std::fclose(comms_log_);
   comms_log_ = nullptr;
   CtlLog(3, "Program closing down");
 }
@@ -429,7 +430,7 @@ int Controller::SetDeviceState(unsigned state) {
   }
   if (state == device_state_) return 0;
   char line[64];
-  std::snprintf(line, sizeof line, "Device status now %s", DeviceStateName(state));
+  (void)std::snprintf(line, sizeof line, "Device status now %s", DeviceStateName(state));
   LogSuspendMessageLogOnce();
   if (state == DS_IDLE) CtlLogWhole(3, line);
   else CtlLog(3, "%s", line);

@@ -39,7 +39,7 @@ void ReadDemoMode(const char* value, ControllerConfig* c) {
   c->demo_mode = DEMO_OFF;
   if (!value[0] || StartsWithNoCase(value, "OFF")) return;
   char first[32] = "", second[32] = "";
-  std::sscanf(value, "%31s %31s", first, second);
+  (void)std::sscanf(value, "%31s %31s", first, second);
   if (strcasecmp(first, "on") == 0) {
     c->demo_mode = DEMO_SLOW;
     c->demo_simulated_calls = 1;
@@ -141,8 +141,8 @@ int InitLowerParams(FILE* ini, const ControllerIdentity& id, const char* server_
   char line[kLine];
   char value[kLine];
   char paragraph[160];
-  if (id.group_form) std::snprintf(paragraph, sizeof paragraph, "[%s-%s]", id.type_name, id.group);
-  else std::snprintf(paragraph, sizeof paragraph, "[%s-%d]", id.type_name, id.device_type);
+  if (id.group_form) (void)std::snprintf(paragraph, sizeof paragraph, "[%s-%s]", id.type_name, id.group);
+  else (void)std::snprintf(paragraph, sizeof paragraph, "[%s-%d]", id.type_name, id.device_type);
   long para = 0;
   std::rewind(ini);
   if (!IniFindParagraph(ini, paragraph, line, sizeof line, &para)) {
@@ -260,7 +260,7 @@ int InitLowerParams(FILE* ini, const ControllerIdentity& id, const char* server_
         SafeStrncpy(c->csid_separator, value, sizeof c->csid_separator);
       }
     }
-    std::fseek(ini, here, SEEK_SET);
+    (void)std::fseek(ini, here, SEEK_SET);
   }
   if (c->restart_split_pages == 0 && c->restart_initial_pages == 0)
     IniGetBool(ini, "ReTransmitHeadAll: ", &c->retransmit_head_all, para);
@@ -276,7 +276,7 @@ int InitLowerParams(FILE* ini, const ControllerIdentity& id, const char* server_
   // Channel paragraph.
   if (id.group_form) {
     char channel_para[180];
-    std::snprintf(channel_para, sizeof channel_para, "[%s-%s-%d]", id.type_name, id.group, id.channel);
+    (void)std::snprintf(channel_para, sizeof channel_para, "[%s-%s-%d]", id.type_name, id.group, id.channel);
     long cp = 0;
     std::rewind(ini);
     if (IniFindParagraph(ini, channel_para, line, sizeof line, &cp)) {
@@ -290,7 +290,7 @@ int InitLowerParams(FILE* ini, const ControllerIdentity& id, const char* server_
     CtlLog(6, "Port number out of range: %d", id.device_type);
     return -1;
   }
-  std::snprintf(c->port_name, sizeof c->port_name, "%s%d", id.type_name, id.device_type);
+  (void)std::snprintf(c->port_name, sizeof c->port_name, "%s%d", id.type_name, id.device_type);
   if (c->dial_prefix[0]) c->send_route_mask |= 0x80000000u;
   std::int16_t reserved = 0, reserved_from = 0;
   IniGetShort(ini, "ChannelsReserved:", &reserved, para);

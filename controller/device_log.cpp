@@ -24,12 +24,12 @@ void ConsoleLine(int level, const char* text) {
   if (level < g_console.level && level < SystemParameters().LogLevel) return;
   platform::LocalTime t = platform::GetLocalTime();
   char line[kFormatRoom + 64];
-  std::snprintf(line, sizeof line, "%.2d:%.2d:%.2d  %s - (%c) - %s", t.hour, t.minute, t.second, LogLibraryId(),
-                LogLevelLetter(level), text);
+  (void)std::snprintf(line, sizeof line, "%.2d:%.2d:%.2d  %s - (%c) - %s", t.hour, t.minute, t.second, LogLibraryId(),
+                      LogLevelLetter(level), text);
   const char* out = std::strlen(line) < 11 ? "(Logged line too short - ignored)" : line;
-  std::fputs(out, stdout);
-  if (out[0] && out[std::strlen(out) - 1] != '\n') std::fputc('\n', stdout);
-  std::fflush(stdout);
+  (void)std::fputs(out, stdout);
+  if (out[0] && out[std::strlen(out) - 1] != '\n') (void)std::fputc('\n', stdout);
+  (void)std::fflush(stdout);
 }
 
 void DefaultSink(int level, const char* line) {
@@ -55,7 +55,7 @@ void CtlLog(int level, const char* format, ...) {
   char line[kFormatRoom];
   va_list ap;
   va_start(ap, format);
-  std::vsnprintf(line, sizeof line, format, ap);
+  (void)std::vsnprintf(line, sizeof line, format, ap);
   va_end(ap);
   CutLogLine(line);
   g_sink(level, line);
@@ -82,7 +82,7 @@ void DeviceLog::InitLogFile(const char* library_file) {
 }
 
 void DeviceLog::Close() {
-  if (file_) std::fclose(file_);
+  if (file_) (void)std::fclose(file_);
   file_ = nullptr;
 }
 
@@ -90,18 +90,18 @@ void DeviceLog::Write(int level, const char* format, ...) {
   char text[kFormatRoom];
   va_list ap;
   va_start(ap, format);
-  std::vsnprintf(text, sizeof text, format, ap);
+  (void)std::vsnprintf(text, sizeof text, format, ap);
   va_end(ap);
   FILE* out = trace_ ? trace_ : file_;
   const int threshold = mode_ == DEVICE_LOG_FULL ? 2 : 1;
   if ((level == 1 || level == 2) && out && level >= (trace_ ? 1 : threshold)) {
     platform::LocalTime t = platform::GetLocalTime();
     char line[kFormatRoom + 80];
-    std::snprintf(line, sizeof line, "%.2d-%.2d-%.2d %.2d:%.2d:%.2d  %s-%s-%d - %s", t.year % 100, t.month, t.day,
-                  t.hour, t.minute, t.second, id_.type_name.c_str(), id_.group.c_str(), id_.channel, text);
+    (void)std::snprintf(line, sizeof line, "%.2d-%.2d-%.2d %.2d:%.2d:%.2d  %s-%s-%d - %s", t.year % 100, t.month, t.day,
+                        t.hour, t.minute, t.second, id_.type_name.c_str(), id_.group.c_str(), id_.channel, text);
     CutLogLine(line);
-    std::fprintf(out, "%s\n", line);
-    std::fflush(out);
+    (void)std::fprintf(out, "%s\n", line);
+    (void)std::fflush(out);
     return;
   }
   CutLogLine(text);
@@ -110,7 +110,7 @@ void DeviceLog::Write(int level, const char* format, ...) {
 
 void DeviceLog::BeginCallTrace(const char* library_file) {
   if (mode_ != DEVICE_LOG_CALL && mode_ != DEVICE_LOG_ERROR) return;
-  if (trace_) std::fclose(trace_);
+  if (trace_) (void)std::fclose(trace_);
   trace_ = std::fopen(trace_path_.c_str(), "w");
   std::string ident = id_.type_name + "-" + std::to_string(id_.type_number);
   LogInit(trace_, library_file, 1, ident.c_str());
@@ -119,10 +119,11 @@ void DeviceLog::BeginCallTrace(const char* library_file) {
 
 void DeviceLog::EndCallTrace(bool failed, const char* library_file) {
   if (mode_ != DEVICE_LOG_CALL && mode_ != DEVICE_LOG_ERROR) return;
-  if (trace_) std::fclose(trace_);
+  if (trace_) (void)std::fclose(trace_);
   trace_ = nullptr;
-  LogInit(stdout, library_file, 3, (id_.type_name + "-" + id_.group + "-" + std::to_string(id_.channel)).c_str());
-  SetControllerConsole(true, 3);
+  LogInit(stdout, library_file, id_.console_level,
+          (id_.type_name + "-" + id_.group + "-" + std::to_string(id_.channel)).c_str());
+  SetControllerConsole(true, id_.console_level);
   if (!platform::FileExists(trace_path_)) {
     CtlLog(4, "File error on Device TraceLog");
     return;
@@ -132,16 +133,16 @@ void DeviceLog::EndCallTrace(bool failed, const char* library_file) {
   FILE* out = in ? std::fopen(log_path_.c_str(), "a") : nullptr;
   if (in && out) {
     int c;
-    while ((c = std::fgetc(in)) != EOF) std::fputc(c, out);
+    while ((c = std::fgetc(in)) != EOF) (void)std::fputc(c, out);
   }
-  if (out) std::fclose(out);
-  if (in) std::fclose(in);
+  if (out) (void)std::fclose(out);
+  if (in) (void)std::fclose(in);
 }
 
 StatusWord CopyFileContents(FILE* source, FILE* target) {
   if (!source || !target) return STATUS_IO_FAILURE;
-  std::fflush(source);
-  std::fflush(target);
+  (void)std::fflush(source);
+  (void)std::fflush(target);
   std::rewind(source);
   std::rewind(target);
   const long size = platform::StreamSize(source);
@@ -163,7 +164,7 @@ StatusWord CopyFileContents(FILE* source, FILE* target) {
       break;
     }
   }
-  std::fflush(target);
+  if (std::fflush(target) != 0) result = STATUS_IO_FAILURE;
   if (copied < size) platform::SetStreamSize(target, copied);
   return result;
 }

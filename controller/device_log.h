@@ -45,6 +45,7 @@ struct DeviceLogIdentity {
   std::string group;
   int channel = 0;
   int type_number = 0;
+  int console_level = 3;  // the program's configured log level
 };
 
 // The device log: mode, files and writer.
@@ -61,7 +62,8 @@ class DeviceLog {
   // below the mode's level); the other levels to the log library.
   void Write(int level, const char* format, ...) KV_PRINTF_LIKE(3, 4);
   // Per-call trace (modes 1 and 2): Begin opens the ".tmp" file; End closes
-  // it and appends it to the ".log" file in mode 1, and in mode 2 when the
+  // it, puts the log library back on the console at the configured level and
+  // appends the trace to the ".log" file in mode 1, and in mode 2 when the
   // attempt failed.
   void BeginCallTrace(const char* library_file);
   void EndCallTrace(bool failed, const char* library_file);

@@ -222,7 +222,7 @@ std::string Format(const char* format, ...) {
   char line[400];
   va_list ap;
   va_start(ap, format);
-  std::vsnprintf(line, sizeof line, format, ap);
+  (void)std::vsnprintf(line, sizeof line, format, ap);
   va_end(ap);
   return line;
 }

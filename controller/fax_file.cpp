@@ -59,7 +59,7 @@ class ScratchFile {
       if (n < sizeof buf) break;
     }
     const bool ok = !std::ferror(f);
-    std::fclose(f);
+    (void)std::fclose(f);
     return ok;
   }
   bool Store(const std::uint8_t* data, std::size_t n) const {

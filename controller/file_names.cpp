@@ -88,10 +88,10 @@ int MakeUniqueFileNameAt(const char* prefix, const char* extension, const char* 
   int number = static_cast<int>((seconds + milliseconds) % kDecimalSpan);
   for (int tries = 0; tries < kUniqueDecimalTries; ++tries) {
     Digits(number, 10, digits);
-    std::snprintf(stem, sizeof stem, "~%s%s", prefix, digits);
+    (void)std::snprintf(stem, sizeof stem, "~%s%s", prefix, digits);
     int r = TryCandidate(linux_folder, stem, extension);
     if (r == 0) {
-      std::snprintf(name, name_size, "%s.%s", stem, extension);
+      (void)std::snprintf(name, name_size, "%s.%s", stem, extension);
       return UNIQUE_OK;
     }
     if (r != 1) return r;
@@ -101,10 +101,10 @@ int MakeUniqueFileNameAt(const char* prefix, const char* extension, const char* 
   number = start;
   do {
     Digits(number, 36, digits);
-    std::snprintf(stem, sizeof stem, "~%s%s", prefix, digits);
+    (void)std::snprintf(stem, sizeof stem, "~%s%s", prefix, digits);
     int r = TryCandidate(linux_folder, stem, extension);
     if (r == 0) {
-      std::snprintf(name, name_size, "%s.%s", stem, extension);
+      (void)std::snprintf(name, name_size, "%s.%s", stem, extension);
       return UNIQUE_OK;
     }
     if (r != 1) return r;

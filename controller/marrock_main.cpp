@@ -61,7 +61,7 @@ int MakeFonts(const std::string& folder) {
     const std::string path = base + (fine ? "ELIT_LF.FN" : "ELIT_LN.FN");
     const StatusWord st = MakeHeaderFontFile(path, fine);
     if (st != STATUS_OK) {
-      std::fprintf(stderr, "marrock: cannot write %s (0x%X)\n", path.c_str(), st);
+      (void)std::fprintf(stderr, "marrock: cannot write %s (0x%X)\n", path.c_str(), st);
       return 1;
     }
   }
@@ -72,7 +72,7 @@ int MakeFonts(const std::string& folder) {
 
 int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-    std::fputs(kHelp, stdout);
+    (void)std::fputs(kHelp, stdout);
     return 0;
   }
   if (argc == 3 && std::strcmp(argv[1], "--make-fonts") == 0) return MakeFonts(argv[2]);

@@ -92,21 +92,21 @@ int FormatDate(const char* pattern, char* out, std::size_t size, int year, int m
     char buf[16] = {};
     switch (c) {
       case 'M':
-        if (n >= 4) std::snprintf(buf, sizeof buf, "%s", kMonthNames[month - 1]);
-        else if (n == 3) std::snprintf(buf, sizeof buf, "%s", kMonthShort[month - 1]);
-        else std::snprintf(buf, sizeof buf, n == 2 ? "%02d" : "%d", month);
+        if (n >= 4) (void)std::snprintf(buf, sizeof buf, "%s", kMonthNames[month - 1]);
+        else if (n == 3) (void)std::snprintf(buf, sizeof buf, "%s", kMonthShort[month - 1]);
+        else (void)std::snprintf(buf, sizeof buf, n == 2 ? "%02d" : "%d", month);
         break;
       case 'd':
-        if (n <= 2) std::snprintf(buf, sizeof buf, n == 2 ? "%02d" : "%d", day);
+        if (n <= 2) (void)std::snprintf(buf, sizeof buf, n == 2 ? "%02d" : "%d", day);
         break;
       case 'y':
-        if (n >= 3) std::snprintf(buf, sizeof buf, "%d", year);
-        else std::snprintf(buf, sizeof buf, "%02d", year % 100);
+        if (n >= 3) (void)std::snprintf(buf, sizeof buf, "%d", year);
+        else (void)std::snprintf(buf, sizeof buf, "%02d", year % 100);
         break;
       case 'h':
-      case 'H': std::snprintf(buf, sizeof buf, n >= 2 ? "%02d" : "%d", hour); break;
-      case 'm': std::snprintf(buf, sizeof buf, n >= 2 ? "%02d" : "%d", minute); break;
-      case 's': std::snprintf(buf, sizeof buf, n >= 2 ? "%02d" : "%d", second); break;
+      case 'H': (void)std::snprintf(buf, sizeof buf, n >= 2 ? "%02d" : "%d", hour); break;
+      case 'm': (void)std::snprintf(buf, sizeof buf, n >= 2 ? "%02d" : "%d", minute); break;
+      case 's': (void)std::snprintf(buf, sizeof buf, n >= 2 ? "%02d" : "%d", second); break;
       default:
         // Leading blanks and punctuation (behind an element giving nothing) are skipped.
         for (std::size_t i = 0; i < n; ++i)
@@ -128,7 +128,7 @@ int LoadHeaderFont(const std::string& path, HeaderFont* font) {
   std::vector<std::uint8_t> data(HEADER_FONT_FINE_BYTES + 1);
   const std::size_t n = std::fread(data.data(), 1, data.size(), f);
   const bool err = std::ferror(f);
-  std::fclose(f);
+  (void)std::fclose(f);
   if (err || (n != HEADER_FONT_NORMAL_BYTES && n != HEADER_FONT_FINE_BYTES)) return 2;
   data.resize(n);
   font->rows = n == HEADER_FONT_NORMAL_BYTES ? 12 : 24;
@@ -156,7 +156,7 @@ void BuildHeaderText(const HeaderSettings& s, const char* sender, const char* re
                      std::string* text, int* page_digits) {
   char buf[400];
   std::string lead, org, names, short_names;
-  std::snprintf(buf, sizeof buf, "%c ", HEADER_GLYPH_LEAD);
+  (void)std::snprintf(buf, sizeof buf, "%c ", HEADER_GLYPH_LEAD);
   lead = buf;
   if (flags & HEADER_DATE) {
     char date[100];
@@ -164,11 +164,11 @@ void BuildHeaderText(const HeaderSettings& s, const char* sender, const char* re
       lead += std::string(date) + " ";
   }
   if (flags & HEADER_TIME) {
-    std::snprintf(buf, sizeof buf, "%.2d:%.2d  ", s.hour, s.minute);
+    (void)std::snprintf(buf, sizeof buf, "%.2d:%.2d  ", s.hour, s.minute);
     lead += buf;
   }
   if ((flags & HEADER_OWN_NUMBER) && !s.phone_num.empty()) {
-    std::snprintf(buf, sizeof buf, "%c%.20s  ", HEADER_GLYPH_PHONE, s.phone_num.c_str());
+    (void)std::snprintf(buf, sizeof buf, "%c%.20s  ", HEADER_GLYPH_PHONE, s.phone_num.c_str());
     lead += buf;
   }
   if (flags & HEADER_OWN_NUMBER) {
@@ -180,10 +180,10 @@ void BuildHeaderText(const HeaderSettings& s, const char* sender, const char* re
   const char* to = recipient ? recipient : "";
   if (flags & HEADER_NAMES) {
     if (flags & HEADER_OWN_NUMBER)
-      std::snprintf(buf, sizeof buf, "%.30s%c%c%.30s  ", from, HEADER_GLYPH_FROM, HEADER_GLYPH_TO, to);
-    else std::snprintf(buf, sizeof buf, "%c%c %.30s  ", HEADER_GLYPH_FROM, HEADER_GLYPH_TO, to);
+      (void)std::snprintf(buf, sizeof buf, "%.30s%c%c%.30s  ", from, HEADER_GLYPH_FROM, HEADER_GLYPH_TO, to);
+    else (void)std::snprintf(buf, sizeof buf, "%c%c %.30s  ", HEADER_GLYPH_FROM, HEADER_GLYPH_TO, to);
     names = buf;
-    std::snprintf(buf, sizeof buf, "%c%c%.30s  ", HEADER_GLYPH_FROM, HEADER_GLYPH_TO, to);
+    (void)std::snprintf(buf, sizeof buf, "%c%c%.30s  ", HEADER_GLYPH_FROM, HEADER_GLYPH_TO, to);
     short_names = buf;
   }
   int digits = 0;
@@ -215,7 +215,7 @@ void BuildHeaderText(const HeaderSettings& s, const char* sender, const char* re
 std::string HeaderPageText(const std::string& text, int page_digits, int page, int pages) {
   if (page_digits == 0) return text;
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%0*d/%0*d", page_digits, page % 1000, page_digits, pages % 1000);
+  (void)std::snprintf(buf, sizeof buf, "%0*d/%0*d", page_digits, page % 1000, page_digits, pages % 1000);
   return text + buf;
 }
 

@@ -19,7 +19,7 @@
 namespace {
 
 struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
+  void operator()(std::FILE* f) const { (void)std::fclose(f); }
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
@@ -133,7 +133,7 @@ std::string DirectoryFilterForDid(const std::string& did) {
     const unsigned char u = static_cast<unsigned char>(c);
     if (c == '*' || c == '(' || c == ')' || c == '\\' || u == 0 || u >= 0x80) {
       char buf[4];
-      std::snprintf(buf, sizeof buf, "\\%02x", u);
+      (void)std::snprintf(buf, sizeof buf, "\\%02x", u);
       v += buf;
     } else {
       v += c;
@@ -165,7 +165,7 @@ int SearchEmailnameMail(const std::string& maillist, const std::string& name, st
         return 1;
       }
     }
-    std::fseek(f.get(), pos, SEEK_SET);
+    (void)std::fseek(f.get(), pos, SEEK_SET);
   }
   return 0;
 }
@@ -280,8 +280,8 @@ int WriteReceiveControlFile(const std::string& all_users, const std::string& use
     }
   }
   char accepted[64];
-  std::snprintf(accepted, sizeof accepted, "Accepted: %.2d-%.2d-%.2d %.2d:%.2d:%.2d", call.year % 100, call.month % 100,
-                call.day % 100, call.hour % 100, call.minute % 100, call.second % 100);
+  (void)std::snprintf(accepted, sizeof accepted, "Accepted: %.2d-%.2d-%.2d %.2d:%.2d:%.2d", call.year % 100,
+                      call.month % 100, call.day % 100, call.hour % 100, call.minute % 100, call.second % 100);
   // Names of the receive routes in the route table.
   const std::string route_name = route == 4 ? "FAX-SFINE" : route == 3 ? "FAX-FINE" : "FAX";
   const std::string lines[] = {
@@ -337,7 +337,7 @@ int WriteReceiveControlFile(const std::string& all_users, const std::string& use
 
 std::string PartialReceiveBackupName(const std::string& path, int day, int month, int year, int hour, int minute) {
   char stamp[64];
-  std::snprintf(stamp, sizeof stamp, "_%d.%d.%d.%d.%02d", day, month, year, hour, minute);
+  (void)std::snprintf(stamp, sizeof stamp, "_%d.%d.%d.%d.%02d", day, month, year, hour, minute);
   const std::string base = path + stamp;
   std::error_code ec;
   std::string name = base + ".TIF";

@@ -90,11 +90,11 @@ std::string Controller::RetransmissionHeader(const char* name, const char* fallb
   const std::string ext = std::string(".") + FormatExtension(format);
   std::vector<FaxBitmap> pages;
   if (name[0]) {
-    const std::string path = folder + name + ext;
+    std::string path = folder + name + ext;
     if (ReadFaxFile(path, &pages) == STATUS_OK && !pages.empty()) return path;
     CtlLog(4, "Unable to open file %s", path.c_str());
   }
-  const std::string path = folder + fallback + ext;
+  std::string path = folder + fallback + ext;
   if (!platform::FileExists(path)) {
     if (additional) CtlLog(5, "Unable to open file %s. Re-transmit does not contain header", path.c_str());
     else CtlLog(5, "Unable to open default header file %s", path.c_str());
@@ -124,12 +124,12 @@ int Controller::SendToRemote(const SendRequestView& v, std::uint16_t* connect_ti
   for (const std::string& f : files) {
     std::FILE* probe = std::fopen(f.c_str(), "rb");
     if (!probe || !v.file_name[0]) {
-      if (probe) std::fclose(probe);
+      if (probe) (void)std::fclose(probe);
       CtlLog(5, "Error opening send file '%s'", f.c_str());
       status_word_ = STATUS_FILE_FAILURE;
       return PERC_FILE_ERROR;
     }
-    std::fclose(probe);
+    (void)std::fclose(probe);
   }
   const int format = v.format;
   int total = 0;
@@ -423,7 +423,7 @@ int Controller::WriteOutgoingFile(const SendFilePlan& plan, std::vector<int>* nu
     return PERC_INVALID_PARAMETER;
   }
   char name[32];
-  std::snprintf(name, sizeof name, "KV%dP001.TIF", id_.channel);
+  (void)std::snprintf(name, sizeof name, "KV%dP001.TIF", id_.channel);
   outgoing_file_ = platform::ToLinuxPath(config_.temp_folder) + name;
   CtlLog(2, "Opened new message file '%s'", outgoing_file_.c_str());
   SetFOIPStatus(FOIP_WRITING_TIFF);

@@ -50,14 +50,14 @@ int Controller::InitialiseDevice(int kind) {
     device_log_.Write(1, "Error connecting to TESSALY");
     return r;
   }
-  std::snprintf(receive_file_, sizeof receive_file_, "t%d01.TIF", id_.channel);
+  (void)std::snprintf(receive_file_, sizeof receive_file_, "t%d01.TIF", id_.channel);
   return 0;
 }
 
 int Controller::InitialiseFOIPDevice(int /*kind*/) {
   ClearCallFields();
   // The reply slot: "F" + the request slot name.
-  std::snprintf(reply_slot_, sizeof reply_slot_, "F%s", id_.request_slot);
+  (void)std::snprintf(reply_slot_, sizeof reply_slot_, "F%s", id_.request_slot);
   if (closedown_) return 0;
   int r = InitTESSALYMessagePipe();
   if (r != 0) {

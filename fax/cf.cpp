@@ -556,7 +556,7 @@ void user_request(cf_context& c, msg_t* m) {
     case CF_INT_SYNC_RQ: down(c, T30_SYNC_RQ); return;
     case CF_BUSY_RQ: down(c, T30_BUSY_RQ); return;
     case CF_CLR_BUSY_RQ: down(c, T30_CLR_BUSY_RQ); return;
-    case CF_FLUSH_RQ: return;
+    case CF_FLUSH_RQ:  // nothing is held back here to flush
     default: return;
   }
 }

@@ -401,6 +401,36 @@ void conversion_event(msg_t*, fax_auto__session*) { NAME("fax_pg_conv_processing
 constexpr cell E = {error_process, KEEP};
 constexpr cell N = {no_action, KEEP};
 
+// Events of the automaton: the rows of its table, in order.  The number goes
+// into the step trace.
+enum fax_event : int {
+  EV_NONE = -1,
+  EV_MDM_SETPARM,
+  EV_START_FAX_ORG,
+  EV_START_FAX_ANS,
+  EV_ACU_CONN_CO,
+  EV_CF_INIT_CO,
+  EV_CF_SETPARM_CO,
+  EV_CF_CONN_CO,
+  EV_CF_INFO_IN,
+  EV_CF_CAPBILITY_CO,
+  EV_CF_CAPBILITY_IN,
+  EV_CF_DATA_MSG,
+  EV_CF_MAJR_SYNC_CO,
+  EV_CF_DISC_IN,
+  EV_CF_DISC_CO,
+  EV_TI_WAIT_EOF_T30_SESSION,
+  EV_CF_STOP_CO,
+  EV_STOP_CONNECTION,
+  EV_ACU_CLEAR_CO,
+  EV_ACU_CLEAR_IN,
+  EV_FC_INIT_PG_CONV_CO,
+  EV_FC_DATA_MSG,
+  EV_FC_STOP_PG_CONV_CO,
+  EV_FC_STOP_PG_CONV_IN,
+};
+static_assert(EV_FC_STOP_PG_CONV_IN + 1 == FAX_EVENT_COUNT);
+
 // fax_auto_table: rows are events, columns the states IDLE, WAIT_V25_CONN,
 // START_SESSION, CNF_SESSION, T30_DIS_DCS_NEGO, PAGE, END_OF_SND_PAGE,
 // STOP_SESSION.
@@ -414,10 +444,10 @@ constexpr cell fax_auto_table[FAX_EVENT_COUNT][FAX_STATE_COUNT] = {
     /* CF_CONN_CO */
     {E, E, E, E, {t30_nego_rq_2, ACT}, {check_cf_conn_co, ACT}, {check_cf_conn_co, ACT}, {check_cf_conn_co, ACT}},
     /* CF_INFO_IN */ {E, E, E, E, {give_t30_info_to_user, ACT}, {give_t30_info_to_user, ACT}, N, N},
-    /* CF_CAPABILITY_CO */ {E, E, E, E, {process_cf_cap_co__start_sending_fax_page, ACT}, N, N, N},
-    /* CF_CAPABILITY_IN */ {E, E, E, E, {process_cf_capability_in, KEEP}, E, E, N},
+    /* CF_CAPBILITY_CO */ {E, E, E, E, {process_cf_cap_co__start_sending_fax_page, ACT}, N, N, N},
+    /* CF_CAPBILITY_IN */ {E, E, E, E, {process_cf_capability_in, KEEP}, E, E, N},
     /* CF_DATA_MSG */ {E, E, E, E, N, {fax_pg_processing, ACT}, N, N},
-    /* CF_MAJOR_SYNC_CO */
+    /* CF_MAJR_SYNC_CO */
     {E,
      E,
      E,
@@ -453,56 +483,56 @@ constexpr const char* kStateNames[FAX_STATE_COUNT] = {
     "FAX_PAGE", "FAX_END_OF_SND_PAGE", "FAX_STOP_SESSION"};
 
 // Event number of a message; -1 when it is none of the automaton's.
-int event_of(const msg_t* m) {
+fax_event event_of(const msg_t* m) {
   if (m->from == ENT_ACU) {
     switch (m->code) {
-      case ACU_CONN_CO: return 3;
-      case ACU_CLEAR_CO: return 17;
-      case ACU_CLEAR_IN: return 18;
-      default: return -1;
+      case ACU_CONN_CO: return EV_ACU_CONN_CO;
+      case ACU_CLEAR_CO: return EV_ACU_CLEAR_CO;
+      case ACU_CLEAR_IN: return EV_ACU_CLEAR_IN;
+      default: return EV_NONE;
     }
   }
   if (m->from == ENT_CF) {
     switch (m->code) {
-      case CF_INIT_CO: return 4;
-      case CF_SETPARM_CO: return 5;
-      case CF_CONN_CO: return 6;
-      case CF_INFO_IN: return 7;
-      case CF_CAPABILITY_CO: return 8;
-      case CF_CAPABILITY_IN: return 9;
+      case CF_INIT_CO: return EV_CF_INIT_CO;
+      case CF_SETPARM_CO: return EV_CF_SETPARM_CO;
+      case CF_CONN_CO: return EV_CF_CONN_CO;
+      case CF_INFO_IN: return EV_CF_INFO_IN;
+      case CF_CAPBILITY_CO: return EV_CF_CAPBILITY_CO;
+      case CF_CAPBILITY_IN: return EV_CF_CAPBILITY_IN;
       case CF_BUSY_IN:
       case CF_INT_SYNC_CO:
       case CF_CLR_BUSY_IN:
       case CF_DA_IN:
-      case CF_MAJR_SYNC_IN: return 10;
-      case CF_MAJOR_SYNC_CO: return 11;
-      case CF_DISC_IN: return 12;
-      case CF_DISC_CO: return 13;
-      case CF_STOP_CO: return 15;
-      default: return -1;
+      case CF_MAJR_SYNC_IN: return EV_CF_DATA_MSG;
+      case CF_MAJR_SYNC_CO: return EV_CF_MAJR_SYNC_CO;
+      case CF_DISC_IN: return EV_CF_DISC_IN;
+      case CF_DISC_CO: return EV_CF_DISC_CO;
+      case CF_STOP_CO: return EV_CF_STOP_CO;
+      default: return EV_NONE;
     }
   }
-  if (m->from == ENT_TI) return m->code == FAX__TI_WAIT_EOF_T30_SESSION ? 14 : -1;
+  if (m->from == ENT_TI) return m->code == FAX__TI_WAIT_EOF_T30_SESSION ? EV_TI_WAIT_EOF_T30_SESSION : EV_NONE;
   if (m->from == ENT_FC) {
     switch (m->code) {
-      case 'a': return 19;
+      case 'a': return EV_FC_INIT_PG_CONV_CO;
       case 'd':
-      case 's': return 20;
-      case 'b': return 21;
-      case 'C': return 22;
-      default: return -1;
+      case 's': return EV_FC_DATA_MSG;
+      case 'b': return EV_FC_STOP_PG_CONV_CO;
+      case 'C': return EV_FC_STOP_PG_CONV_IN;
+      default: return EV_NONE;
     }
   }
-  return -1;
+  return EV_NONE;
 }
 
-int event_of_request(u16 rq) {
+fax_event event_of_request(u16 rq) {
   switch (rq) {
-    case FAX_AUTO__MDM_SETPARM_RQ: return 0;
-    case FAX_AUTO__STOP_CONNECTION_RQ: return 16;
-    case FAX_AUTO__START_FAX_ORG_RQ: return 1;
-    case FAX_AUTO__START_FAX_ANS_RQ: return 2;
-    default: return -1;
+    case FAX_AUTO__MDM_SETPARM_RQ: return EV_MDM_SETPARM;
+    case FAX_AUTO__STOP_CONNECTION_RQ: return EV_STOP_CONNECTION;
+    case FAX_AUTO__START_FAX_ORG_RQ: return EV_START_FAX_ORG;
+    case FAX_AUTO__START_FAX_ANS_RQ: return EV_START_FAX_ANS;
+    default: return EV_NONE;
   }
 }
 
@@ -516,10 +546,10 @@ u8 send_end_of_session(fax_auto__session* s) {
   if (!fax_send_new(s->user, s->nai, FAX_SAPI, 0xFFFF, s->stop_requested ? FAX__DEA_CO : FAX__DEA_IN, body.data(),
                     FAX_DEA_SIZE)) {
     om_os_trap(742);
-    return 3;
+    return OM_OS_NOK;
   }
   s->user = ENT_NIL;
-  return 2;
+  return OM_OS_OK;
 }
 
 }  // namespace
@@ -581,10 +611,10 @@ constexpr const char* kEventNames[FAX_EVENT_COUNT] = {"FAX_AUTO__MDM_SETPARM",
                                                       "CF_SETPARM_CO",
                                                       "CF_CONN_CO",
                                                       "CF_INFO_IN",
-                                                      "CF_CAPABILITY_CO",
-                                                      "CF_CAPABILITY_IN",
+                                                      "CF_CAPBILITY_CO",
+                                                      "CF_CAPBILITY_IN",
                                                       "CF_DATA_MSG",
-                                                      "CF_MAJOR_SYNC_CO",
+                                                      "CF_MAJR_SYNC_CO",
                                                       "CF_DISC_IN",
                                                       "CF_DISC_CO",
                                                       "FAX__TI_WAIT_EOF_T30_SESSION",
@@ -599,7 +629,7 @@ constexpr const char* kEventNames[FAX_EVENT_COUNT] = {"FAX_AUTO__MDM_SETPARM",
 
 // The step's trace record (FAX__DBG_AUTO): written to the trace ring and
 // the message audit, never sent.
-void trace_step(fax_auto__session* s, int e, u8 old, u8 now) {
+void trace_step(fax_auto__session* s, fax_event e, u8 old, u8 now) {
   const u32 room = om_os_get_buffer_room();
   std::vector<u8> d(room, 0);
   d[0] = static_cast<u8>(e * 8);
@@ -609,8 +639,8 @@ void trace_step(fax_auto__session* s, int e, u8 old, u8 now) {
   d[4] = static_cast<u8>('a' + old);
   char* text = reinterpret_cast<char*>(d.data() + 5);
   const size_t max = room > 17 ? room - 17 : 0;
-  std::snprintf(text, max + 1, "Evt: %s  Cur state: %s  New state: %s  Branch (%c%c) Func: %s", kEventNames[e],
-                fax_state_name(old), fax_state_name(now), 'a' + e, 'a' + old, g_action);
+  (void)std::snprintf(text, max + 1, "Evt: %s  Cur state: %s  New state: %s  Branch (%c%c) Func: %s", kEventNames[e],
+                      fax_state_name(old), fax_state_name(now), 'a' + e, 'a' + old, g_action);
   const u32 n = static_cast<u32>(std::strlen(text)) + 6;
   msg_t* m = Alloc_msg();
   if (!m) return;
@@ -632,8 +662,8 @@ void trace_step(fax_auto__session* s, int e, u8 old, u8 now) {
 }  // namespace
 
 u8 fax_auto__run(msg_t* m, u16 user_request, fax_auto__session* s) {
-  const int e = user_request ? event_of_request(user_request) : (m ? event_of(m) : -1);
-  if (e < 0 || e >= FAX_EVENT_COUNT) return 3;
+  const fax_event e = user_request ? event_of_request(user_request) : (m ? event_of(m) : EV_NONE);
+  if (e == EV_NONE) return OM_OS_NOK;
   const u8 old = s->state;
   const cell& c = fax_auto_table[e][old];
   g_action = "";
@@ -646,5 +676,5 @@ u8 fax_auto__run(msg_t* m, u16 user_request, fax_auto__session* s) {
     fax_auto__user_event_fn(FAX_AUTO__EVT_IDLE, nullptr, nullptr, nullptr, 0, 0, s);
     if (s->user != ENT_NIL) return send_end_of_session(s);
   }
-  return 2;
+  return OM_OS_OK;
 }

@@ -137,7 +137,7 @@ bool good_byte_order(const std::string& name) {
   if (!f) return false;
   u8 b[2] = {};
   const size_t n = std::fread(b, 1, 2, f);
-  std::fclose(f);
+  (void)std::fclose(f);
   return n == 2 && b[0] == b[1] && (b[0] == 'I' || b[0] == 'M');
 }
 
@@ -219,6 +219,8 @@ u16 fax_resolution_code(u16 x, u16 y, u16 tiff_unit) {
   return 0;
 }
 
+namespace {
+// Dots per inch written for a resolution code; false for an unknown code.
 bool fax_resolution_dpi(u16 code, u16* x, u16* y) {
   for (const res_row& r : kResolutions)
     if (r.code == code) {
@@ -229,11 +231,13 @@ bool fax_resolution_dpi(u16 code, u16* x, u16* y) {
   return false;
 }
 
+// Vertical class (1, 2, 4, 8, 16, 32, 64) of a resolution code; 0 unknown.
 u8 fax_vertical_class(u16 code) {
   for (const res_row& r : kResolutions)
     if (r.code == code) return r.vclass;
   return 0;
 }
+}  // namespace
 
 char fax_width_code(u32 pels, u16 res_code) {
   for (const width_row& w : kWidths)
@@ -247,6 +251,8 @@ u32 fax_width_pels(char width_code, u16 res_code) {
   return 0;
 }
 
+namespace {
+// Most lines of a length code ('A' or 'B') for a class and unit; 0xFFFFFFFF otherwise.
 u32 fax_length_limit(char length_code, u8 vclass, u8 res_unit) {
   for (const length_row& l : kLengths) {
     if (l.vclass != vclass) continue;
@@ -256,15 +262,15 @@ u32 fax_length_limit(char length_code, u8 vclass, u8 res_unit) {
   }
   return 0xFFFFFFFFu;
 }
+}  // namespace
 
 char fax_length_code(u32 lines, u16 res_code, u8 res_unit, char width_code) {
   const u8 vclass = fax_vertical_class(res_code);
   char code = 'U';
   if (lines <= fax_length_limit('A', vclass, res_unit)) code = 'A';
   else if (lines <= fax_length_limit('B', vclass, res_unit)) code = 'B';
-  if (width_code == '1' && code == 'B') code = 'U';
+  if ((width_code == '1' && code == 'B') || width_code == '3') code = 'U';
   else if (width_code == '2' && code == 'A') code = 'B';
-  else if (width_code == '3') code = 'U';
   return code;
 }
 
@@ -278,7 +284,7 @@ std::string fax_format_name(const std::string& format, unsigned first, unsigned 
 }
 
 void fax_free_send_pages(std::vector<fax_page>* pages) {
-  for (const fax_page& p : *pages) std::remove(p.tmp_name.c_str());
+  for (const fax_page& p : *pages) (void)std::remove(p.tmp_name.c_str());  // may be gone already
   pages->clear();
 }
 
@@ -305,7 +311,7 @@ u8 fax_open_send_pages(const std::vector<std::string>& files, const std::string&
     const std::string& name = files[f];
     std::FILE* probe = std::fopen(name.c_str(), "rb+");
     if (!probe) return fail(FAX__CFG_ERR_OPEN_TX_TIFF_FNAME);
-    std::fclose(probe);
+    (void)std::fclose(probe);  // opened only to see that it can be
     if (!good_byte_order(name)) return fail(FAX__CFG_ERR_TIFF_ERR__WRONG_TIFF_HEADER);
     const u8 start = tiff__start_read(ctx.get(), tiff__get_ctx_size(), name.c_str());
     if (start != TIFF_DONE) {
@@ -321,7 +327,7 @@ u8 fax_open_send_pages(const std::vector<std::string>& files, const std::string&
         tiff__close(ctx.get());
         return fail(FAX__CFG_ERR_OPEN_TX_TMP_FNAME);
       }
-      std::fclose(t);
+      (void)std::fclose(t);  // created empty: the page is written into it below
       got.push_back(pg);
       for (tiff__ifd_entry& e : ctx->entries) e.tag = 0;  // only this page's entries count below
       tiff__pg_header hdr;
@@ -355,7 +361,7 @@ bool copy_file(const std::string& from, const std::string& to) {
   if (!in) return false;
   std::FILE* out = std::fopen(to.c_str(), "wb");
   if (!out) {
-    std::fclose(in);
+    (void)std::fclose(in);
     return false;
   }
   bool ok = true;
@@ -368,7 +374,7 @@ bool copy_file(const std::string& from, const std::string& to) {
   if (std::ferror(in)) ok = false;
   if (std::fflush(out) != 0) ok = false;
   if (std::fclose(out) != 0) ok = false;
-  std::fclose(in);
+  (void)std::fclose(in);
   return ok;
 }
 }  // namespace
@@ -378,11 +384,11 @@ bool fax_rcv_file::open(const std::string& name) {
   // The name must be writable: try it, then leave nothing behind.
   std::FILE* probe = std::fopen(name.c_str(), "wb+");
   if (!probe) return false;
-  std::fclose(probe);
-  std::remove(name.c_str());
+  (void)std::fclose(probe);
+  (void)std::remove(name.c_str());
   auto ctx = std::make_unique<tiff__ctx>();
   if (tiff__start_write(ctx.get(), tiff__get_ctx_size(), (name + ".part").c_str()) != TIFF_DONE) {
-    std::remove((name + ".part").c_str());
+    (void)std::remove((name + ".part").c_str());
     return false;
   }
   ctx_ = std::move(ctx);
@@ -397,7 +403,7 @@ bool fax_rcv_file::write_page(tiff__pg_header* hdr, const std::string& page_data
   // Publish: a complete snapshot replaces the file in one rename.
   const std::string tmp = name_ + ".tmp";
   if (!copy_file(name_ + ".part", tmp) || std::rename(tmp.c_str(), name_.c_str()) != 0) {
-    std::remove(tmp.c_str());
+    (void)std::remove(tmp.c_str());
     return false;
   }
   ++pages_;
@@ -408,8 +414,9 @@ void fax_rcv_file::close() {
   if (!ctx_) return;
   tiff__close(ctx_.get());
   ctx_.reset();
-  std::remove((name_ + ".part").c_str());
-  std::remove((name_ + ".tmp").c_str());
+  // Work files only: the published file stays.
+  (void)std::remove((name_ + ".part").c_str());
+  (void)std::remove((name_ + ".tmp").c_str());
 }
 
 bool fax_rcv_page_header(const fax_page& pg, char width_code, u8 fill_flag, const char* remote_id,
@@ -427,13 +434,14 @@ bool fax_rcv_page_header(const fax_page& pg, char width_code, u8 fill_flag, cons
   // The dots per inch below are inches whatever unit was negotiated.
   hdr->resolution_unit = 2;
   if (!fax_resolution_dpi(pg.resolution, &hdr->x_resolution, &hdr->y_resolution)) return false;
-  std::snprintf(hdr->sz_software, sizeof hdr->sz_software, "%s",
-                "CALDERWYN T.38IAF PRODUCT ID: 7 (SW VER: 7 HW VER: 0), v2.7.0, 25 Nov 2009");
+  (void)std::snprintf(hdr->sz_software, sizeof hdr->sz_software, "%s",
+                      "CALDERWYN T.38IAF PRODUCT ID: 7 (SW VER: 7 HW VER: 0), v2.7.0, 25 Nov 2009");
   const char* q = pg.quality == 'G'   ? "[G] Page quality: Good"
                   : pg.quality == 'M' ? "[M] Page quality: Medium"
                   : pg.quality == 'B' ? "[B] Page quality: Bad"
                                       : "[U] Page quality: Unknown";
-  std::snprintf(hdr->sz_image_description, sizeof hdr->sz_image_description, "%s", q);
-  if (remote_id && remote_id[0]) std::snprintf(hdr->sz_tiff_artist, sizeof hdr->sz_tiff_artist, "%.49s", remote_id);
+  (void)std::snprintf(hdr->sz_image_description, sizeof hdr->sz_image_description, "%s", q);
+  if (remote_id && remote_id[0])
+    (void)std::snprintf(hdr->sz_tiff_artist, sizeof hdr->sz_tiff_artist, "%.49s", remote_id);
   return true;
 }

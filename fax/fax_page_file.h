@@ -68,10 +68,6 @@ enum : u8 { FAX_RU_NONE = 0, FAX_RU_METRIC = 1, FAX_RU_INCH = 2 };
 // (1 none, 2 inch, 3 centimetre); the common fax values (204 x 98/196/391
 // dpi, 8 x 3.85/7.7/15.4 lines/mm) are accepted as well.  0 when none fits.
 u16 fax_resolution_code(u16 x, u16 y, u16 tiff_unit);
-// Dots per inch written for a resolution code; false for an unknown code.
-bool fax_resolution_dpi(u16 code, u16* x, u16* y);
-// Vertical class (1, 2, 4, 8, 16, 32, 64) of a resolution code; 0 unknown.
-u8 fax_vertical_class(u16 code);
 // Width code ('1', '2', '3') of `pels` at a resolution: the first row of the
 // width table whose pixel count is at least `pels`; 0 when none.
 char fax_width_code(u32 pels, u16 res_code);
@@ -79,8 +75,6 @@ char fax_width_code(u32 pels, u16 res_code);
 u32 fax_width_pels(char width_code, u16 res_code);
 // Length code of a page ('A', 'B', 'U'), with the width adjustments.
 char fax_length_code(u32 lines, u16 res_code, u8 res_unit, char width_code);
-// Most lines of a length code ('A' or 'B') for a class and unit; 0xFFFFFFFF otherwise.
-u32 fax_length_limit(char length_code, u8 vclass, u8 res_unit);
 
 // One page to send, or the page being received.
 struct fax_page {

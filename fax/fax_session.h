@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fax/acu.h"
+#include "fax/cf.h"
 #include "fax/cf_info.h"
 #include "fax/cf_params.h"
 #include "fax/fax_config.h"
@@ -55,8 +56,10 @@ enum : u8 {
   FAX_AUTO__EVT_IDLE = 15,
 };
 
-// User-event results beyond 2 and 3.
+// User-event results.
 enum : u8 {
+  FAX_UE_OK = 2,
+  FAX_UE_FAILED = 3,  // the session is being ended
   FAX_UE_END_PAGE = 15,
   FAX_UE_END_PAGE_RENEG = 16,
   FAX_UE_LAST_PAGE = 17,
@@ -68,41 +71,9 @@ enum : u8 {
   FAX_UE_NO_CONVERSION = 23,
 };
 
-// CF primitive codes used by the entity.
-enum : code_t {
-  CF_BUSY_RQ = '(',
-  CF_INT_SYNC_RQ = '+',
-  CF_CONN_RQ = 'F',
-  CF_DISC_RQ = 'H',
-  CF_CLR_BUSY_RQ = '[',
-  CF_INIT_RQ = 'B',
-  CF_STOP_RQ = 'C',
-  CF_MAJR_SYNC_RS = 'Q',
-  CF_CAPBILITY_RQ = 'R',
-  CF_CAPBILITY_RS = 'S',
-  CF_SETPARM_RQ = 'O',
-  CF_DA_RQ = 'J',
-  CF_MAJR_SYNC_RQ = 'P',
-  CF_INIT_CO = 'b',
-  CF_SETPARM_CO = 'o',
-  CF_CONN_CO = 'g',
-  CF_INFO_IN = 'm',
-  CF_CAPABILITY_CO = 'r',
-  CF_CAPABILITY_IN = 's',
-  CF_BUSY_IN = ')',
-  CF_INT_SYNC_CO = '-',
-  CF_CLR_BUSY_IN = ']',
-  CF_DA_IN = 'j',
-  CF_MAJR_SYNC_IN = 'p',
-  CF_MAJOR_SYNC_CO = 'q',
-  CF_DISC_IN = 'h',
-  CF_DISC_CO = 'i',
-  CF_STOP_CO = 'c',
-};
-
-// Record sizes (CF_SETPARM_SIZE, CF_INFO_SIZE) and the ACU codes are those
-// of the session layer's and the V.25 entity's headers.
-inline constexpr u8 CF_SAPI = 255;
+// Record sizes (CF_SETPARM_SIZE, CF_INFO_SIZE), the CF primitive codes and
+// CF_SAPI are the session layer's (fax/cf.h); the ACU codes the V.25
+// entity's.
 inline constexpr u8 ACU_SAPI = 'a';
 
 inline constexpr u32 FAX_SESSION_MAGIC = 0x12345678;
@@ -193,9 +164,8 @@ void fax_end_session(fax_auto__session* s, u8 status, u8 source, u8 cause);
 // Entity services (fax_mngt.cpp).
 void fax_send_report(fax_auto__session* s, const u8 record[FAX_REPORT_RECORD_SIZE]);
 void fax_event_print(nai_t nai, const char* text);
-u16 fax_next_tmp_counter();
 u16* fax_tmp_counter();
 // The whole data of a message (inline or chain).
 std::vector<u8> fax_msg_bytes(const msg_t* m);
 // Sends a new message with `n` data bytes (inline or in one buffer).
-bool fax_send_new(ent_id_t to, nai_t nai, u8 sapi, u16 conn_id, code_t code, const u8* data, u32 n);
+[[nodiscard]] bool fax_send_new(ent_id_t to, nai_t nai, u8 sapi, u16 conn_id, code_t code, const u8* data, u32 n);

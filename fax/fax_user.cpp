@@ -73,7 +73,7 @@ u8 param_org(fax_auto__session* s, u8* rec) {
   pair(rec, parm::ECM_SIZE, c.byte(fax_cfg::ECM_OFFERED));
   local_identity(s, rec);
   pair(rec, parm::BIT_ORDER, 1);
-  return 2;
+  return FAX_UE_OK;
 }
 
 u8 param_ans(fax_auto__session* s, u8* rec) {
@@ -100,7 +100,7 @@ u8 param_ans(fax_auto__session* s, u8* rec) {
     pair(rec, parm::SEP_FLAG, c.byte(fax_cfg::SEP) ? 1 : 0);
     pair(rec, parm::PSA_FLAG, c.byte(fax_cfg::PSA) ? 1 : 0);
   }
-  return 2;
+  return FAX_UE_OK;
 }
 
 u8 more_param_rx(fax_auto__session* s, u8* rec) {
@@ -109,7 +109,7 @@ u8 more_param_rx(fax_auto__session* s, u8* rec) {
     pair(rec, parm::POLL_REQUEST, 0);
     polling_off(rec);
   }
-  return 2;
+  return FAX_UE_OK;
 }
 
 const fax_page* current_page(const fax_auto__session* s) {
@@ -142,7 +142,7 @@ u8 more_param_tx(fax_auto__session* s, u8* rec) {
   const fax_page* pg = current_page(s);
   if (!pg) {
     fax_end_session(s, 3, FAX_SOURCE_SELF, FAX_CAUSE_OPEN_SEND_PAGE);
-    return 3;
+    return FAX_UE_FAILED;
   }
   const char local_ecm = static_cast<char>(c.byte(fax_cfg::LOCAL_ECM));
   char ecm = '0';
@@ -162,7 +162,7 @@ u8 more_param_tx(fax_auto__session* s, u8* rec) {
   if (!res && pg->resolution == FAX_RES_200_200 && (n.rem_resolutions & FAX_RES_200_100)) res = FAX_RES_200_100;
   if (!res) {
     fax_end_session(s, 3, FAX_SOURCE_SELF, FAX_CAUSE_NO_RESOLUTION);
-    return 3;
+    return FAX_UE_FAILED;
   }
   rec[parm::RES_PRESENT] = 1;
   put_le16(rec + parm::RES_MASK, res);
@@ -257,18 +257,18 @@ u8 info_in(fax_auto__session* s, const u8* rec) {
     case 'r': break;
     default: print(s, "(unknown CF_INFO_IN)"); break;
   }
-  return 2;
+  return FAX_UE_OK;
 }
 
 // A page goes as it is stored: its coding, resolution and width must be the
 // negotiated ones.
 u8 prepare_page(fax_auto__session* s) {
   const fax_page* pg = current_page(s);
-  if (!pg) return 3;
+  if (!pg) return FAX_UE_FAILED;
   const fax_nego& n = s->nego;
   if (pg->encoding != n.encoding || pg->resolution != n.resolution || pg->width_code > n.width) {
     fax_end_session(s, 3, FAX_SOURCE_SELF, FAX_CAUSE_PAGE_NOT_SENDABLE);
-    return 3;
+    return FAX_UE_FAILED;
   }
   return FAX_UE_NO_CONVERSION;
 }
@@ -278,7 +278,9 @@ void fill_report(const fax_page& pg, u8 event, u16 number, const std::string& fi
   std::memset(r, 0, FAX_REPORT_RECORD_SIZE);
   r[fax_rep::EVENT] = event;
   put_le16(r + fax_rep::PAGE_NUMBER, number);
-  std::memcpy(r + fax_rep::FILE_NAME, file.data(), file.size() < 99 ? file.size() : 99);
+  // The record is zeroed above: the name's last byte of the 100 stays 0.
+  std::memcpy(r + fax_rep::FILE_NAME, file.data(),  // NOLINT(bugprone-not-null-terminated-result)
+              file.size() < 99 ? file.size() : 99);
   r[fax_rep::ENCODING] = pg.encoding;
   put_le16(r + fax_rep::RESOLUTION, pg.resolution);
   r[fax_rep::WIDTH] = static_cast<u8>(pg.width_code);
@@ -309,12 +311,12 @@ u8 send_data(fax_auto__session* s, u8* buf, u32* len) {
   const u32 room = *len;
   *len = 0;
   const fax_page* cur = current_page(s);
-  if (!cur) return 3;
+  if (!cur) return FAX_UE_FAILED;
   if (!s->page_file) {
     s->page_file = std::fopen(cur->tmp_name.c_str(), "rb");
     if (!s->page_file) {
       fax_end_session(s, 3, FAX_SOURCE_SELF, FAX_CAUSE_OPEN_SEND_PAGE);
-      return 3;
+      return FAX_UE_FAILED;
     }
     s->send_pages[s->current % s->send_pages.size()].length = 0xFFFFFFFFu;
     ++s->pages_sent;
@@ -327,8 +329,8 @@ u8 send_data(fax_auto__session* s, u8* buf, u32* len) {
     if (pg.fill_order != TIFF_HIGHEST_BIT_FIRST) fax_bit__copy_reversed(buf, buf, static_cast<u32>(got));
   }
   *len = static_cast<u32>(got);
-  if (got == room) return 2;
-  std::fclose(s->page_file);
+  if (got == room) return FAX_UE_OK;
+  (void)std::fclose(s->page_file);  // read to its end
   s->page_file = nullptr;
   if (s->pages_sent < s->pages_to_send) {
     const fax_page& next = s->send_pages[(s->current + 1) % s->send_pages.size()];
@@ -350,19 +352,19 @@ u8 end_sent_page(fax_auto__session* s, const u8* d, u32 n, u8 post_kind) {
   if (s->sent_row < FAX_PG_ROWS) ++s->sent_row;
   if (pg.quality != 'B') {
     ++s->current;
-    return 2;
+    return FAX_UE_OK;
   }
   s->resend = 1;
   if (s->nego.ecm != '0' && s->nego.ecm != 0) {
     fax_end_session(s, 3, FAX_SOURCE_SELF, FAX_CAUSE_RTN_ECM);
-    return 3;
+    return FAX_UE_FAILED;
   }
   if (s->nego.speed <= 2) {
     fax_end_session(s, 3, FAX_SOURCE_SELF, FAX_CAUSE_RTN_LOWEST_SPEED);
-    return 3;
+    return FAX_UE_FAILED;
   }
   --s->pages_sent;
-  return 2;
+  return FAX_UE_OK;
 }
 
 void check_release(fax_auto__session* s) {
@@ -395,14 +397,14 @@ u8 receive_data(fax_auto__session* s, const u8* d, u32 n) {
           fax_format_name(c.text(fax_cfg::RCV_FORMAT, fax_cfg::NAME_SIZE), c.u16_at(fax_cfg::RCV_NUMBER), s->nai);
       if (!s->rcv_file.open(name)) {
         fax_end_session(s, 3, FAX_SOURCE_SELF, FAX_CAUSE_CREATE_RCV_FILE);
-        return 3;
+        return FAX_UE_FAILED;
       }
     }
     s->tmp_name = fax_tmp_page_name(c.text(fax_cfg::TMP_PG_FORMAT, fax_cfg::NAME_SIZE), s->nai, fax_tmp_counter());
     s->page_file = s->tmp_name.empty() ? nullptr : std::fopen(s->tmp_name.c_str(), "wb+");
     if (!s->page_file) {
       fax_end_session(s, 3, FAX_SOURCE_SELF, FAX_CAUSE_CREATE_RCV_FILE);
-      return 3;
+      return FAX_UE_FAILED;
     }
     ++s->pages_rcv;
     put_le16(s->status.data() + fax_st::PAGES_RCV, s->pages_rcv);
@@ -422,29 +424,29 @@ u8 receive_data(fax_auto__session* s, const u8* d, u32 n) {
     if (!pg.pels || !coding || t4t6__open(&s->check, coding, pg.pels) != T4T6_OPEN_OK) {
       check_release(s);
       fax_end_session(s, 3, FAX_SOURCE_SELF, FAX_CAUSE_PAGE_CHECK);
-      return 3;
+      return FAX_UE_FAILED;
     }
     s->check_line.assign((pg.pels + 7) / 8, 0);
     s->check->line = s->check_line.data();
   }
-  if (!n) return 2;
+  if (!n) return FAX_UE_OK;
   std::vector<u8> bytes(d, d + n);
   check_data(s, bytes.data(), n);
   if (c.byte(fax_cfg::RCV_FILL_ORDER) == 1) fax_bit__copy_reversed(bytes.data(), bytes.data(), n);
   if (std::fwrite(bytes.data(), 1, n, s->page_file) != n) {
     fax_end_session(s, 3, FAX_SOURCE_SELF, FAX_CAUSE_WRITE_RCV_PAGE);
-    return 3;
+    return FAX_UE_FAILED;
   }
   fax_page& pg = s->rcv_page;
   pg.length = (pg.length == 0xFFFFFFFFu ? 0 : pg.length) + n;
   s->rcv_bytes += n;
-  return 2;
+  return FAX_UE_OK;
 }
 
 u8 end_received_page(fax_auto__session* s, const u8* d) {
   const fax_config_view c = s->config();
   fax_page& pg = s->rcv_page;
-  if (!s->page_file) return 2;  // an end without data: nothing to keep
+  if (!s->page_file) return FAX_UE_OK;  // an end without data: nothing to keep
   pg.post_kind = static_cast<char>(d[3]);
   pg.quality = d[4] == 'M' || d[4] == 'B' ? static_cast<char>(d[4]) : 'G';
   if (s->check && !s->check_ended) {
@@ -460,40 +462,41 @@ u8 end_received_page(fax_auto__session* s, const u8* d) {
   if (s->rcv_row < FAX_PG_ROWS) ++s->rcv_row;
   fax_send_report(s, r);
   const bool flushed = std::fflush(s->page_file) == 0;
-  std::fclose(s->page_file);
+  const bool closed = std::fclose(s->page_file) == 0;
   s->page_file = nullptr;
   tiff__pg_header hdr;
-  const bool written = flushed && pg.lines > 0 &&
+  const bool written = flushed && closed && pg.lines > 0 &&
                        fax_rcv_page_header(pg, pg.width_code, c.byte(fax_cfg::RCV_FILL_ORDER), s->remote_id, &hdr) &&
                        s->rcv_file.write_page(&hdr, s->tmp_name);
-  std::remove(s->tmp_name.c_str());
+  (void)std::remove(s->tmp_name.c_str());
   s->tmp_name.clear();
   if (!written) {
     fax_end_session(s, 3, FAX_SOURCE_SELF, FAX_CAUSE_WRITE_RCV_PAGE);
-    return 3;
+    return FAX_UE_FAILED;
   }
   const u16 max_pages = c.u16_at(fax_cfg::MAX_RCV_PAGES);
   if (max_pages && s->pages_rcv > max_pages) {
     fax_end_session(s, 3, FAX_SOURCE_SELF, FAX_CAUSE_MAX_PAGES);
-    return 3;
+    return FAX_UE_FAILED;
   }
   const u32 max_bytes = c.u32_at(fax_cfg::MAX_RCV_BYTES);
   if (max_bytes && s->rcv_bytes > max_bytes) {
     fax_end_session(s, 3, FAX_SOURCE_SELF, FAX_CAUSE_MAX_BYTES);
-    return 3;
+    return FAX_UE_FAILED;
   }
   return pg.quality == 'B' ? FAX_UE_BAD : pg.quality == 'M' ? FAX_UE_MEDIUM : FAX_UE_GOOD;
 }
 
 void session_idle(fax_auto__session* s) {
   char line[64];
-  std::snprintf(line, sizeof line, "Na: %d FAX_AUTO__EVT_IDLE (End of session)\n", s->nai);
+  (void)std::snprintf(line, sizeof line, "Na: %d FAX_AUTO__EVT_IDLE (End of session)\n", s->nai);
   print(s, line);
-  if (s->page_file) std::fclose(s->page_file);
+  // The session is over: an unfinished page and its work file are dropped.
+  if (s->page_file) (void)std::fclose(s->page_file);
   s->page_file = nullptr;
   fax_free_send_pages(&s->send_pages);
   s->rcv_file.close();
-  if (!s->tmp_name.empty()) std::remove(s->tmp_name.c_str());
+  if (!s->tmp_name.empty()) (void)std::remove(s->tmp_name.c_str());
   s->tmp_name.clear();
   s->pages_sent = s->pages_rcv = 0;
   s->current = 0;
@@ -514,7 +517,7 @@ void fax_end_session(fax_auto__session* s, u8 status, u8 source, u8 cause) {
 
 u8 fax_auto__user_event_fn(u8 event, u8* buf, u32* len, const u8* data, u32 data_len, u32 extra, fax_auto__session* s) {
   switch (event) {
-    case FAX_AUTO__EVT_CONFIG_DONE: s->ready = 1; return 2;
+    case FAX_AUTO__EVT_CONFIG_DONE: s->ready = 1; return FAX_UE_OK;
     case FAX_AUTO__EVT_FAX_PARAM_ORG: return param_org(s, buf);
     case FAX_AUTO__EVT_FAX_PARAM_ANS: return param_ans(s, buf);
     case FAX_AUTO__EVT_FAX_MORE_PARAM__TX: return more_param_tx(s, buf);
@@ -524,7 +527,7 @@ u8 fax_auto__user_event_fn(u8 event, u8* buf, u32* len, const u8* data, u32 data
     case FAX_AUTO__EVT_TX_RX_FAX_PG: return buf ? send_data(s, buf, len) : receive_data(s, data, data_len);
     case FAX_AUTO__EVT_EOF_RCV_FAX_PG: return data_len >= 16 ? end_received_page(s, data) : 2;
     case FAX_AUTO__EVT_EOF_SND_FAX_PG: return end_sent_page(s, data, data_len, static_cast<u8>(extra));
-    case FAX_AUTO__EVT_IDLE: session_idle(s); return 2;
-    default: return 2;
+    case FAX_AUTO__EVT_IDLE: session_idle(s); return FAX_UE_OK;
+    default: return FAX_UE_OK;
   }
 }

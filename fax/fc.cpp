@@ -11,6 +11,7 @@
 #include "fax/t4t6.h"
 #include "runtime/om_os.h"
 #include "runtime/sm.h"
+#include "platform/int_types.h"
 
 namespace {
 
@@ -190,8 +191,8 @@ void flush_encoder(fc_page& p, bool final) {
   const bool partial = out.bit_offset != 0;
   emit(p, p.enc_buf.get(), whole + (final && partial ? 1 : 0));
   if (!final && partial) p.enc_buf[0] = p.enc_buf[whole];
-  const int32_t offset = final ? 0 : out.bit_offset;
-  out = fax_bit_cursor{p.enc_buf.get(), 0, offset, static_cast<int32_t>(p.enc_buf_size * 8) - offset};
+  const i32 offset = final ? 0 : out.bit_offset;
+  out = fax_bit_cursor{p.enc_buf.get(), 0, offset, static_cast<i32>(p.enc_buf_size * 8) - offset};
 }
 
 // ---------------------------------------------------------------------------
@@ -205,7 +206,7 @@ void encode_stage(fc_page& p, const u8* line) {
   ++p.lines_out;
   p.enc->line = line;
   (void)t4t6__encode_line(p.enc.get());  // the room below rules out an overflow
-  if (p.enc->out.bits_left < static_cast<int32_t>(p.enc_worst * 8)) flush_encoder(p, false);
+  if (p.enc->out.bits_left < static_cast<i32>(p.enc_worst * 8)) flush_encoder(p, false);
 }
 
 // A line of in_bytes (ours to change) goes through colour and resolution.
@@ -331,7 +332,7 @@ u8 setup_encoder(fc_page& p) {
   p.enc_buf_size = 2 * p.enc_worst;
   p.enc_buf = alloc_bytes(p.enc_buf_size);
   if (!p.enc_buf) return FC__T4T6_INIT_ERR__ALLOC;
-  e->out = fax_bit_cursor{p.enc_buf.get(), 0, 0, static_cast<int32_t>(p.enc_buf_size * 8)};
+  e->out = fax_bit_cursor{p.enc_buf.get(), 0, 0, static_cast<i32>(p.enc_buf_size * 8)};
   // A T.4 page starts with an EOL.
   if (p.rq.out_pg__encoding != FC_MMR) (void)t4t6__end_page(e, 0);
   return FC__INIT_OK;

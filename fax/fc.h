@@ -167,7 +167,7 @@ fc__init_pg_conv fc__init_pg_conv_unpack(const u8 in[FC_INIT_PG_CONV_SIZE]);
 
 // The checks of FC__INIT_PG_RQ alone: fills result, cause, entity and
 // enabled_conversion_bfi; returns the result (2 or 3).
-u8 fc__check_init_pg_conv_param(fc__init_pg_conv* r);
+[[nodiscard]] u8 fc__check_init_pg_conv_param(fc__init_pg_conv* r);
 
 // FC__STOP_PG_RQ body: 24 bytes, byte 3 the reason.
 inline constexpr u32 FC_STOP_PG_RQ_SIZE = 24;

@@ -16,13 +16,13 @@ constexpr tcg_font kFonts[TCG_FONT_COUNT] = {
     {0, 256, 132, 88, 11, 11, &tcg_font1_glyphs[0][0]},
 };
 
-constexpr uint32_t kPageRows100 = 1143;
-constexpr uint32_t kPageRowsOther = 2286;
-constexpr uint8_t kDefaultTab = 8;
-constexpr uint32_t kMaxLine = 132;  // the most characters a line holds in either font
+constexpr u32 kPageRows100 = 1143;
+constexpr u32 kPageRowsOther = 2286;
+constexpr u8 kDefaultTab = 8;
+constexpr u32 kMaxLine = 132;  // the most characters a line holds in either font
 
-constexpr std::array<uint8_t, 256> make_classes() {
-  std::array<uint8_t, 256> t{};
+constexpr std::array<u8, 256> make_classes() {
+  std::array<u8, 256> t{};
   for (auto& c : t) c = TCG_CLASS_PRINTABLE;
   t[0] = TCG_CLASS_IGNORED;
   t[9] = TCG_CLASS_TAB;
@@ -32,46 +32,46 @@ constexpr std::array<uint8_t, 256> make_classes() {
   t[255] = TCG_CLASS_END;
   return t;
 }
-constexpr std::array<uint8_t, 256> kClasses = make_classes();
+constexpr std::array<u8, 256> kClasses = make_classes();
 
 // Output phases.
-enum : uint8_t { kNextLine = 0, kBlankRows = 1, kRender = 2, kCopyRows = 3 };
+enum : u8 { kNextLine = 0, kBlankRows = 1, kRender = 2, kCopyRows = 3 };
 
 }  // namespace
 
 struct tcg_state {
   const tcg_font* font = nullptr;
-  uint32_t tab_width = kDefaultTab;
-  uint32_t chars_per_line = 0;
-  uint32_t top_rows = 0;
-  uint32_t page_rows = 0;
-  uint32_t lines_per_page = 0;
-  uint32_t left_margin = 0;
-  uint32_t row_repeat = 1;
+  u32 tab_width = kDefaultTab;
+  u32 chars_per_line = 0;
+  u32 top_rows = 0;
+  u32 page_rows = 0;
+  u32 lines_per_page = 0;
+  u32 left_margin = 0;
+  u32 row_repeat = 1;
   bool inverse = false;
-  uint8_t phase = kNextLine;
-  std::array<uint8_t, kMaxLine> line{};
-  uint32_t line_len = 0;
-  uint32_t blank_due = 0;
-  uint32_t page_rows_left = 0;
-  uint32_t lines_left = 0;
+  u8 phase = kNextLine;
+  std::array<u8, kMaxLine> line{};
+  u32 line_len = 0;
+  u32 blank_due = 0;
+  u32 page_rows_left = 0;
+  u32 lines_left = 0;
   bool top_pending = true;  // the top rows of this page are still due
-  uint32_t glyph_row = 0;
-  uint32_t repeats_left = 0;
-  std::unique_ptr<uint8_t[]> rows;  // glyph_rows x TCG_ROW_BYTES
+  u32 glyph_row = 0;
+  u32 repeats_left = 0;
+  std::unique_ptr<u8[]> rows;  // glyph_rows x TCG_ROW_BYTES
 };
 
-const tcg_font* tcg_font_of(uint8_t index) { return index < TCG_FONT_COUNT ? &kFonts[index] : nullptr; }
+const tcg_font* tcg_font_of(u8 index) { return index < TCG_FONT_COUNT ? &kFonts[index] : nullptr; }
 
-uint8_t tcg_char_class(uint8_t c) { return kClasses[c]; }
+u8 tcg_char_class(u8 c) { return kClasses[c]; }
 
-uint8_t tcg_init(tcg_handle* h) {
+u8 tcg_init(tcg_handle* h) {
   if (!h) return TCG_INIT_BAD_PARAM;
   const tcg_font* f = tcg_font_of(h->font);
   if (!f || (h->vertical_mode != TCG_VERTICAL_100 && h->vertical_mode != TCG_VERTICAL_OTHER)) return TCG_INIT_BAD_PARAM;
   std::unique_ptr<tcg_state> s(new (std::nothrow) tcg_state);
   if (!s) return TCG_INIT_NO_STATE;
-  s->rows.reset(new (std::nothrow) uint8_t[size_t{f->glyph_rows} * TCG_ROW_BYTES]);
+  s->rows.reset(new (std::nothrow) u8[size_t{f->glyph_rows} * TCG_ROW_BYTES]);
   if (!s->rows) return TCG_INIT_NO_ROW_BUFFER;
   s->font = f;
   s->tab_width = h->tab_width ? h->tab_width : kDefaultTab;
@@ -80,16 +80,16 @@ uint8_t tcg_init(tcg_handle* h) {
   const bool lpi100 = h->vertical_mode == TCG_VERTICAL_100;
   s->page_rows = lpi100 ? kPageRows100 : kPageRowsOther;
   s->row_repeat = lpi100 ? 1 : 2;
-  s->left_margin = (TCG_ROW_PELS + 1 - uint32_t{f->cell_width} * f->chars_per_line) / 2;
-  const uint32_t line_rows = uint32_t{f->glyph_rows} * s->row_repeat;
+  s->left_margin = (TCG_ROW_PELS + 1 - u32{f->cell_width} * f->chars_per_line) / 2;
+  const u32 line_rows = u32{f->glyph_rows} * s->row_repeat;
   if (h->top_margin >= 0) {
     // Cut so that a text line still fits on the page: more would leave
     // nothing but top rows on every page.
-    s->top_rows = std::min(static_cast<uint32_t>(h->top_margin), s->page_rows - line_rows);
+    s->top_rows = std::min(static_cast<u32>(h->top_margin), s->page_rows - line_rows);
   } else {
-    const int64_t text_rows = int64_t{line_rows} * f->lines_per_page;
-    const int64_t top = (int64_t{s->page_rows} - text_rows + 1) / 2;
-    s->top_rows = top > 0 ? static_cast<uint32_t>(top) : 0;
+    const i64 text_rows = i64{line_rows} * f->lines_per_page;
+    const i64 top = (i64{s->page_rows} - text_rows + 1) / 2;
+    s->top_rows = top > 0 ? static_cast<u32>(top) : 0;
   }
   s->inverse = h->inverse != 0;
   s->page_rows_left = s->page_rows;
@@ -112,34 +112,34 @@ void tcg_reset(tcg_handle* h) {
   h->state->line_len = 0;
 }
 
-uint32_t tcg_left_margin(const tcg_handle* h) { return h && h->state ? h->state->left_margin : 0; }
-uint32_t tcg_top_rows(const tcg_handle* h) { return h && h->state ? h->state->top_rows : 0; }
-uint32_t tcg_page_rows(const tcg_handle* h) { return h && h->state ? h->state->page_rows : 0; }
+u32 tcg_left_margin(const tcg_handle* h) { return h && h->state ? h->state->left_margin : 0; }
+u32 tcg_top_rows(const tcg_handle* h) { return h && h->state ? h->state->top_rows : 0; }
+u32 tcg_page_rows(const tcg_handle* h) { return h && h->state ? h->state->page_rows : 0; }
 
 void tcg_render_line(tcg_handle* h) {
   if (!h || !h->state) return;
   tcg_state& s = *h->state;
   const tcg_font& f = *s.font;
   std::memset(s.rows.get(), 0, size_t{f.glyph_rows} * TCG_ROW_BYTES);
-  uint32_t first = 0, end = s.line_len;
+  u32 first = 0, end = s.line_len;
   while (first < end && s.line[first] == ' ') ++first;
   while (end > first && s.line[end - 1] == ' ') --end;
-  for (uint32_t col = first; col < end; ++col) {
-    const uint32_t code = s.line[col];
+  for (u32 col = first; col < end; ++col) {
+    const u32 code = s.line[col];
     if (code < f.first_code || code - f.first_code >= f.glyph_count) continue;
-    const uint32_t* glyph = f.glyphs + size_t{code - f.first_code} * f.glyph_rows;
-    const uint32_t x = s.left_margin + uint32_t{f.cell_width} * col;
-    const uint32_t byte = x / 8;
-    const uint32_t shift = 32 - f.cell_width - x % 8;  // cell width + 7 fits in 32 bits
-    for (uint32_t y = 0; y < f.glyph_rows; ++y) {
-      const uint32_t bits = glyph[y] << shift;
+    const u32* glyph = f.glyphs + size_t{code - f.first_code} * f.glyph_rows;
+    const u32 x = s.left_margin + u32{f.cell_width} * col;
+    const u32 byte = x / 8;
+    const u32 shift = 32 - f.cell_width - x % 8;  // cell width + 7 fits in 32 bits
+    for (u32 y = 0; y < f.glyph_rows; ++y) {
+      const u32 bits = glyph[y] << shift;
       if (!bits) continue;
-      uint8_t* row = s.rows.get() + size_t{y} * TCG_ROW_BYTES + byte;
-      for (uint32_t k = 0; k < 4 && byte + k < TCG_ROW_BYTES; ++k) row[k] |= static_cast<uint8_t>(bits >> (24 - 8 * k));
+      u8* row = s.rows.get() + size_t{y} * TCG_ROW_BYTES + byte;
+      for (u32 k = 0; k < 4 && byte + k < TCG_ROW_BYTES; ++k) row[k] |= static_cast<u8>(bits >> (24 - 8 * k));
     }
   }
   if (s.inverse)
-    for (size_t i = 0; i < size_t{f.glyph_rows} * TCG_ROW_BYTES; ++i) s.rows[i] = static_cast<uint8_t>(~s.rows[i]);
+    for (size_t i = 0; i < size_t{f.glyph_rows} * TCG_ROW_BYTES; ++i) s.rows[i] = static_cast<u8>(~s.rows[i]);
 }
 
 namespace {
@@ -163,7 +163,7 @@ bool next_line(tcg_handle* h) {
     }
   }
   while (h->text_left > 0) {
-    const uint8_t c = *h->text;
+    const u8 c = *h->text;
     switch (kClasses[c]) {
       case TCG_CLASS_PRINTABLE:
         if (s.line_len >= s.chars_per_line) {  // wrap: the character starts the next line
@@ -173,7 +173,7 @@ bool next_line(tcg_handle* h) {
         s.line[s.line_len++] = c;
         break;
       case TCG_CLASS_TAB: {
-        const uint32_t stop = (s.line_len / s.tab_width + 1) * s.tab_width;
+        const u32 stop = (s.line_len / s.tab_width + 1) * s.tab_width;
         while (s.line_len < stop && s.line_len < s.chars_per_line) s.line[s.line_len++] = ' ';
         break;
       }
@@ -236,7 +236,7 @@ void row_written(tcg_handle* h) {
 void tcg_put_rows(tcg_handle* h) {
   if (!h || !h->state) return;
   tcg_state& s = *h->state;
-  const uint32_t glyph_rows = s.font->glyph_rows;
+  const u32 glyph_rows = s.font->glyph_rows;
   while (!h->text_done && h->dest && h->dest_room >= TCG_ROW_BYTES) {
     switch (s.phase) {
       case kNextLine:

@@ -23,29 +23,31 @@
 
 #include <cstdint>
 
-inline constexpr uint32_t TCG_ROW_PELS = 1728;
-inline constexpr uint32_t TCG_ROW_BYTES = TCG_ROW_PELS / 8;
-inline constexpr uint8_t TCG_END_OF_TEXT = 255;
+#include "platform/int_types.h"
+
+inline constexpr u32 TCG_ROW_PELS = 1728;
+inline constexpr u32 TCG_ROW_BYTES = TCG_ROW_PELS / 8;
+inline constexpr u8 TCG_END_OF_TEXT = 255;
 // Header texts up to this many characters use font 0, longer ones font 1.
-inline constexpr uint32_t TCG_FONT0_MAX_TEXT = 80;
+inline constexpr u32 TCG_FONT0_MAX_TEXT = 80;
 
 // A font: its layout and its glyph table (see fax/page_header_font.h).
 struct tcg_font {
-  uint8_t first_code;
-  uint16_t glyph_count;
-  uint8_t chars_per_line;
-  uint8_t lines_per_page;
-  uint8_t cell_width;  // pels
-  uint8_t glyph_rows;
-  const uint32_t* glyphs;  // glyph_count x glyph_rows row words
+  u8 first_code;
+  u16 glyph_count;
+  u8 chars_per_line;
+  u8 lines_per_page;
+  u8 cell_width;  // pels
+  u8 glyph_rows;
+  const u32* glyphs;  // glyph_count x glyph_rows row words
 };
 
-inline constexpr uint8_t TCG_FONT_COUNT = 2;
+inline constexpr u8 TCG_FONT_COUNT = 2;
 // The font of an index (0 or 1), null for any other index.
-const tcg_font* tcg_font_of(uint8_t index);
+const tcg_font* tcg_font_of(u8 index);
 
 // Character classes.
-enum : uint8_t {
+enum : u8 {
   TCG_CLASS_PRINTABLE = 0,
   TCG_CLASS_FORM_FEED = 1,
   TCG_CLASS_TAB = 2,
@@ -54,16 +56,16 @@ enum : uint8_t {
   TCG_CLASS_LINE_FEED = 6,
   TCG_CLASS_END = 7,  // 255
 };
-uint8_t tcg_char_class(uint8_t c);
+u8 tcg_char_class(u8 c);
 
 // Vertical modes.
-enum : uint8_t {
+enum : u8 {
   TCG_VERTICAL_100 = 1,    // 100 lpi output: each glyph row once, 1143 rows a page
   TCG_VERTICAL_OTHER = 2,  // finer output: each glyph row twice, 2286 rows a page
 };
 
 // Results of tcg_init.
-enum : uint8_t {
+enum : u8 {
   TCG_INIT_OK = 0,
   TCG_INIT_NO_STATE = 1,       // no memory for the state
   TCG_INIT_NO_ROW_BUFFER = 2,  // no memory for the row buffer
@@ -76,22 +78,22 @@ struct tcg_state;
 // the room and the text left before each tcg_put_rows.
 struct tcg_handle {
   tcg_state* state = nullptr;
-  uint8_t font = 0;
-  uint8_t vertical_mode = TCG_VERTICAL_100;
-  uint8_t blank_to_end = 0;  // at the end of the text, blank the rest of a started page
-  uint8_t tab_width = 0;     // 0: 8
-  int32_t top_margin = 0;    // blank rows before the first text line (cut so that one text
-                             // line fits on the page); negative: centre the text
-  uint8_t inverse = 0;       // 1: white text on black
-  const uint8_t* text = nullptr;
-  uint32_t text_left = 0;
-  uint8_t* dest = nullptr;  // next row goes here
-  uint32_t dest_room = 0;   // bytes
-  uint8_t text_done = 0;    // the text is used up and nothing is pending
-  uint8_t page_full = 0;    // the rows of a page ran out (the page counters restarted)
+  u8 font = 0;
+  u8 vertical_mode = TCG_VERTICAL_100;
+  u8 blank_to_end = 0;  // at the end of the text, blank the rest of a started page
+  u8 tab_width = 0;     // 0: 8
+  i32 top_margin = 0;   // blank rows before the first text line (cut so that one text
+                        // line fits on the page); negative: centre the text
+  u8 inverse = 0;       // 1: white text on black
+  const u8* text = nullptr;
+  u32 text_left = 0;
+  u8* dest = nullptr;  // next row goes here
+  u32 dest_room = 0;   // bytes
+  u8 text_done = 0;    // the text is used up and nothing is pending
+  u8 page_full = 0;    // the rows of a page ran out (the page counters restarted)
 };
 
-[[nodiscard]] uint8_t tcg_init(tcg_handle* h);
+[[nodiscard]] u8 tcg_init(tcg_handle* h);
 // Writes rows while the destination has room for a whole row; each row
 // advances dest by TCG_ROW_BYTES.  Stops when the text is done.
 void tcg_put_rows(tcg_handle* h);
@@ -102,6 +104,6 @@ void tcg_release(tcg_handle* h);
 void tcg_render_line(tcg_handle* h);
 
 // Layout values of an initialised handle, for callers and tests.
-uint32_t tcg_left_margin(const tcg_handle* h);  // pels
-uint32_t tcg_top_rows(const tcg_handle* h);
-uint32_t tcg_page_rows(const tcg_handle* h);
+u32 tcg_left_margin(const tcg_handle* h);  // pels
+u32 tcg_top_rows(const tcg_handle* h);
+u32 tcg_page_rows(const tcg_handle* h);

@@ -10,20 +10,20 @@ namespace {
 // ---------------------------------------------------------------------------
 // FIF bit access (bit n of the T.30 tables, 1-based).
 
-constexpr uint8_t fif_mask(unsigned bit) { return static_cast<uint8_t>(0x80u >> ((bit - 1) % 8)); }
+constexpr u8 fif_mask(unsigned bit) { return static_cast<u8>(0x80u >> ((bit - 1) % 8)); }
 constexpr unsigned fif_octet(unsigned bit) { return (bit - 1) / 8; }
 
 struct fif_reader {
-  std::span<const uint8_t> octets;  // only the octets that belong to the FIF
+  std::span<const u8> octets;  // only the octets that belong to the FIF
   bool bit(unsigned n) const {
     const unsigned i = fif_octet(n);
     return i < octets.size() && (octets[i] & fif_mask(n)) != 0;
   }
-  uint8_t octet(unsigned i) const { return i < octets.size() ? octets[i] : 0; }
+  u8 octet(unsigned i) const { return i < octets.size() ? octets[i] : 0; }
 };
 
 struct fif_writer {
-  uint8_t* octets;
+  u8* octets;
   void set(unsigned n) { octets[fif_octet(n)] |= fif_mask(n); }
 };
 
@@ -31,7 +31,7 @@ struct fif_writer {
 // Tables of the FIF codec.
 
 // DIS/DTC rate value (bits 11-14, bit 11 highest) -> modulation mask.
-constexpr uint16_t dis_rate_modulation(unsigned v) {
+constexpr u16 dis_rate_modulation(unsigned v) {
   switch (v) {
     case 4: return 0x1106;
     case 8: return 0x1218;
@@ -42,50 +42,50 @@ constexpr uint16_t dis_rate_modulation(unsigned v) {
   }
 }
 
-constexpr std::array<uint8_t, 4> kDisWidth = {T30_WIDTH_A4, 0x07, 0x03, 0x07};
-constexpr std::array<uint8_t, 4> kDcsWidth = {T30_WIDTH_A4, T30_WIDTH_A3, T30_WIDTH_B4, 0};
-constexpr std::array<uint8_t, 4> kDisLength = {T30_LENGTH_A4, 0x07, 0x03, 0};
-constexpr std::array<uint8_t, 4> kDcsLength = {T30_LENGTH_A4, T30_LENGTH_UNLIMITED, T30_LENGTH_B4, 0};
+constexpr std::array<u8, 4> kDisWidth = {T30_WIDTH_A4, 0x07, 0x03, 0x07};
+constexpr std::array<u8, 4> kDcsWidth = {T30_WIDTH_A4, T30_WIDTH_A3, T30_WIDTH_B4, 0};
+constexpr std::array<u8, 4> kDisLength = {T30_LENGTH_A4, 0x07, 0x03, 0};
+constexpr std::array<u8, 4> kDcsLength = {T30_LENGTH_A4, T30_LENGTH_UNLIMITED, T30_LENGTH_B4, 0};
 // Scan time value (bits 21-23, bit 21 highest) -> scan code; 0xFF invalid.
-constexpr std::array<uint8_t, 8> kDisScan = {5, 7, 3, 2, 1, 6, 4, 0};
-constexpr std::array<uint8_t, 8> kDcsScan = {5, 7, 3, 0xFF, 1, 0xFF, 0xFF, 0};
+constexpr std::array<u8, 8> kDisScan = {5, 7, 3, 2, 1, 6, 4, 0};
+constexpr std::array<u8, 8> kDcsScan = {5, 7, 3, 0xFF, 1, 0xFF, 0xFF, 0};
 // Scan code -> octet-3 bits 21-23.
-constexpr std::array<uint8_t, 8> kScanBits = {0x0E, 0x08, 0x06, 0x04, 0x0C, 0x00, 0x0A, 0x02};
+constexpr std::array<u8, 8> kScanBits = {0x0E, 0x08, 0x06, 0x04, 0x0C, 0x00, 0x0A, 0x02};
 
 // Scan code -> time at normal and at fine resolution, in the code units
 // 0 = 0 ms, 1 = 5 ms, 3 = 10 ms, 5 = 20 ms, 7 = 40 ms.
-constexpr std::array<uint8_t, 8> kScanNormal = {0, 1, 3, 3, 5, 5, 7, 7};
-constexpr std::array<uint8_t, 8> kScanFine = {0, 1, 1, 3, 3, 5, 5, 7};
+constexpr std::array<u8, 8> kScanNormal = {0, 1, 3, 3, 5, 5, 7, 7};
+constexpr std::array<u8, 8> kScanFine = {0, 1, 1, 3, 3, 5, 5, 7};
 
-constexpr uint16_t kResNormalGroup = T30_RES_NORMAL | T30_RES_EXCLUDED;
-constexpr uint16_t kResFineGroup = 0x3FE;
+constexpr u16 kResNormalGroup = T30_RES_NORMAL | T30_RES_EXCLUDED;
+constexpr u16 kResFineGroup = 0x3FE;
 
 // Resolution choice order, best first.
-constexpr std::array<uint16_t, 9> kResolutionOrder = {T30_RES_1200,    T30_RES_600_1200,  T30_RES_600,
-                                                      T30_RES_400_800, T30_RES_R16,       T30_RES_300_600,
-                                                      T30_RES_300,     T30_RES_SUPERFINE, T30_RES_FINE};
+constexpr std::array<u16, 9> kResolutionOrder = {T30_RES_1200,    T30_RES_600_1200,  T30_RES_600,
+                                                 T30_RES_400_800, T30_RES_R16,       T30_RES_300_600,
+                                                 T30_RES_300,     T30_RES_SUPERFINE, T30_RES_FINE};
 
 // Speed sets that a DIS can express (strict intersection).
-constexpr std::array<uint16_t, 7> kDisSpeedSets = {0x02, 0x06, 0x18, 0x1E, 0x20, 0x40, 0x7E};
+constexpr std::array<u16, 7> kDisSpeedSets = {0x02, 0x06, 0x18, 0x1E, 0x20, 0x40, 0x7E};
 
 // Frame-size / ECM minimum table (row local, column remote).
-constexpr uint8_t kEcmTable[4][4] = {{0, 0, 0, 0}, {0, 1, 1, 1}, {0, 1, 2, 2}, {0, 1, 2, 3}};
+constexpr u8 kEcmTable[4][4] = {{0, 0, 0, 0}, {0, 1, 1, 1}, {0, 1, 2, 2}, {0, 1, 2, 3}};
 
 struct fallback_entry {
-  uint16_t modulation;
-  uint8_t tries;
+  u16 modulation;
+  u8 tries;
 };
 constexpr std::array<fallback_entry, 7> kFallback = {
     {{0x1840, 1}, {0x1820, 1}, {0x1210, 1}, {0x1208, 1}, {0x1104, 1}, {0x1102, 2}, {0, 0}}};
 
-constexpr uint16_t kFallbackSpeedBits = 0x807F;
-constexpr uint16_t kFallbackTypeBits = 0x8F80;
+constexpr u16 kFallbackSpeedBits = 0x807F;
+constexpr u16 kFallbackTypeBits = 0x8F80;
 
 bool single_bit(unsigned v) { return v != 0 && (v & (v - 1)) == 0; }
 
-uint8_t highest_bit(uint8_t v) { return v == 0 ? 0 : static_cast<uint8_t>(1u << (std::bit_width(v) - 1u)); }
+u8 highest_bit(u8 v) { return v == 0 ? 0 : static_cast<u8>(1u << (std::bit_width(v) - 1u)); }
 
-bool width_valid(uint8_t w, bool strict) {
+bool width_valid(u8 w, bool strict) {
   switch (w) {
     case 1:
     case 3:
@@ -96,7 +96,7 @@ bool width_valid(uint8_t w, bool strict) {
   }
 }
 
-uint8_t ecm_min(uint8_t local, uint8_t remote) { return kEcmTable[local > 3 ? 3 : local][remote > 3 ? 3 : remote]; }
+u8 ecm_min(u8 local, u8 remote) { return kEcmTable[local > 3 ? 3 : local][remote > 3 ? 3 : remote]; }
 
 }  // namespace
 
@@ -129,63 +129,63 @@ t30_capability t30_cap__defaults() {
   return c;
 }
 
-void t30_cap__write_area(std::span<uint8_t, T30_CAP_AREA_SIZE> out, const t30_cap_area& a) {
-  uint8_t* p = out.data();
+void t30_cap__write_area(std::span<u8, T30_CAP_AREA_SIZE> out, const t30_cap_area& a) {
+  u8* p = out.data();
   const t30_capability& c = a.cap;
   put_le16(p + 0, c.service);
   put_le16(p + 2, c.modulation);
   put_le32(p + 4, a.v34_word);
   put_le16(p + 8, c.resolution);
-  const uint8_t bytes[18] = {c.coding,
-                             c.width,
-                             c.length,
-                             c.scan_time,
-                             c.ecm,
-                             c.ecm_frame_size,
-                             c.subaddress,
-                             c.password,
-                             c.selective_polling,
-                             c.polled_subaddress,
-                             c.t37,
-                             c.internet_fax_mode,
-                             c.ira,
-                             c.isp,
-                             c.unit_preference,
-                             c.letter,
-                             c.legal,
-                             c.t85_l0};
+  const u8 bytes[18] = {c.coding,
+                        c.width,
+                        c.length,
+                        c.scan_time,
+                        c.ecm,
+                        c.ecm_frame_size,
+                        c.subaddress,
+                        c.password,
+                        c.selective_polling,
+                        c.polled_subaddress,
+                        c.t37,
+                        c.internet_fax_mode,
+                        c.ira,
+                        c.isp,
+                        c.unit_preference,
+                        c.letter,
+                        c.legal,
+                        c.t85_l0};
   for (size_t i = 0; i < sizeof bytes; ++i) p[10 + i] = bytes[i];
   put_le16(p + 28, a.selection.resolution);
   p[30] = a.selection.coding;
   p[31] = a.selection.width;
 }
 
-t30_cap_area t30_cap__read_area(std::span<const uint8_t, T30_CAP_AREA_SIZE> in) {
-  const uint8_t* p = in.data();
+t30_cap_area t30_cap__read_area(std::span<const u8, T30_CAP_AREA_SIZE> in) {
+  const u8* p = in.data();
   t30_cap_area a;
   t30_capability& c = a.cap;
   c.service = get_le16(p + 0);
   c.modulation = get_le16(p + 2);
   a.v34_word = get_le32(p + 4);
   c.resolution = get_le16(p + 8);
-  uint8_t* fields[18] = {&c.coding,
-                         &c.width,
-                         &c.length,
-                         &c.scan_time,
-                         &c.ecm,
-                         &c.ecm_frame_size,
-                         &c.subaddress,
-                         &c.password,
-                         &c.selective_polling,
-                         &c.polled_subaddress,
-                         &c.t37,
-                         &c.internet_fax_mode,
-                         &c.ira,
-                         &c.isp,
-                         &c.unit_preference,
-                         &c.letter,
-                         &c.legal,
-                         &c.t85_l0};
+  u8* fields[18] = {&c.coding,
+                    &c.width,
+                    &c.length,
+                    &c.scan_time,
+                    &c.ecm,
+                    &c.ecm_frame_size,
+                    &c.subaddress,
+                    &c.password,
+                    &c.selective_polling,
+                    &c.polled_subaddress,
+                    &c.t37,
+                    &c.internet_fax_mode,
+                    &c.ira,
+                    &c.isp,
+                    &c.unit_preference,
+                    &c.letter,
+                    &c.legal,
+                    &c.t85_l0};
   for (size_t i = 0; i < 18; ++i) *fields[i] = p[10 + i];
   c.extra = 0x01FF;
   a.selection.resolution = get_le16(p + 28);
@@ -197,7 +197,7 @@ t30_cap_area t30_cap__read_area(std::span<const uint8_t, T30_CAP_AREA_SIZE> in) 
 // ---------------------------------------------------------------------------
 // FIF parsing.
 
-std::optional<t30_cap_parsed> t30_cap__parse_fif(t30_set_kind kind, std::span<const uint8_t> fif) {
+std::optional<t30_cap_parsed> t30_cap__parse_fif(t30_set_kind kind, std::span<const u8> fif) {
   if (kind != t30_set_kind::dis && kind != t30_set_kind::dtc && kind != t30_set_kind::dcs) return std::nullopt;
   if (fif.size() < 3) return std::nullopt;
   // The FIF ends at the first octet from octet 3 on without the extension
@@ -223,7 +223,7 @@ std::optional<t30_cap_parsed> t30_cap__parse_fif(t30_set_kind kind, std::span<co
   // Data signalling rate.
   const unsigned rate = (r.octet(1) >> 2) & 0x0F;
   if (dcs) {
-    c.modulation = t30_dcs_rate_modulation(static_cast<uint8_t>(rate));
+    c.modulation = t30_dcs_rate_modulation(static_cast<u8>(rate));
     out.force_ftt = rate == 2 || rate == 6;
   } else {
     c.modulation = dis_rate_modulation(rate);
@@ -244,7 +244,7 @@ std::optional<t30_cap_parsed> t30_cap__parse_fif(t30_set_kind kind, std::span<co
     c.ecm = 3;
     c.ecm_frame_size = dcs ? (r.bit(28) ? 1 : 2) : 3;
   }
-  if (r.bit(31)) c.coding = dcs ? T30_CODING_MMR : static_cast<uint8_t>(c.coding | T30_CODING_MMR);
+  if (r.bit(31)) c.coding = dcs ? T30_CODING_MMR : static_cast<u8>(c.coding | T30_CODING_MMR);
 
   c.polled_subaddress = r.bit(35);
   if (r.bit(41)) c.resolution |= T30_RES_SUPERFINE;
@@ -258,7 +258,7 @@ std::optional<t30_cap_parsed> t30_cap__parse_fif(t30_set_kind kind, std::span<co
   c.letter = r.bit(76);
   c.legal = r.bit(77);
   if (r.bit(78)) {
-    c.coding = dcs ? T30_CODING_T85 : static_cast<uint8_t>(c.coding | T30_CODING_T85);
+    c.coding = dcs ? T30_CODING_T85 : static_cast<u8>(c.coding | T30_CODING_T85);
     c.t85_l0 = r.bit(79);
   }
   c.isp = r.bit(101);
@@ -283,8 +283,8 @@ void t30_cap__choose(t30_capability& c) {
   else if (c.coding & T30_CODING_MR) c.coding = T30_CODING_MR;
   else c.coding = T30_CODING_MH;
 
-  uint16_t res = T30_RES_NORMAL;
-  for (uint16_t r : kResolutionOrder) {
+  u16 res = T30_RES_NORMAL;
+  for (u16 r : kResolutionOrder) {
     if (c.resolution & r) {
       res = r;
       break;
@@ -294,7 +294,7 @@ void t30_cap__choose(t30_capability& c) {
   c.width = highest_bit(c.width);
   c.length = highest_bit(c.length);
   if (c.scan_time == 2 || c.scan_time == 4 || c.scan_time == 6)
-    c.scan_time = static_cast<uint8_t>(res == T30_RES_NORMAL ? c.scan_time + 1 : c.scan_time - 1);
+    c.scan_time = static_cast<u8>(res == T30_RES_NORMAL ? c.scan_time + 1 : c.scan_time - 1);
   if (c.ecm == 3) c.ecm = 2;
   if (c.ecm_frame_size == 3) c.ecm_frame_size = 2;
 }
@@ -311,15 +311,15 @@ t30_capability t30_cap__intersect(const t30_capability& L, const t30_capability&
   x.modulation = L.modulation & R.modulation;
   if ((x.modulation & T30_MOD_SPEEDS) == 0 || (x.modulation & T30_MOD_DATA) == 0) return empty;
   if (strict) {
-    const uint16_t speeds = x.modulation & T30_MOD_SPEEDS;
+    const u16 speeds = x.modulation & T30_MOD_SPEEDS;
     bool expressible = false;
-    for (uint16_t set : kDisSpeedSets) expressible |= speeds == set;
+    for (u16 set : kDisSpeedSets) expressible |= speeds == set;
     if (!expressible) return empty;
   }
 
   x.coding = L.coding & R.coding & 0x0F;
   if (x.coding == 0) return empty;
-  x.resolution = L.resolution & R.resolution & static_cast<uint16_t>(~T30_RES_EXCLUDED);
+  x.resolution = L.resolution & R.resolution & static_cast<u16>(~T30_RES_EXCLUDED);
   if (x.resolution == 0) return empty;
   if (strict && (x.resolution & T30_RES_NORMAL) == 0) return empty;
 
@@ -332,17 +332,17 @@ t30_capability t30_cap__intersect(const t30_capability& L, const t30_capability&
   if (x.ecm_frame_size != 3) x.ecm = x.ecm_frame_size;
 
   if (x.ecm == 0) {
-    x.coding &= static_cast<uint8_t>(~(T30_CODING_MMR | T30_CODING_T85));
+    x.coding &= static_cast<u8>(~(T30_CODING_MMR | T30_CODING_T85));
     if (x.coding == 0) return empty;
   }
 
   // Scan time: compare at each resolution present. A code that is not given
   // (above 7) sets no limit of its own.
-  uint8_t lcode = L.scan_time;
+  u8 lcode = L.scan_time;
   if (sw.dcs_check && !strict && t30_cap__ecm_chosen(x)) lcode = 0;
-  const uint8_t rcode = R.scan_time;
+  const u8 rcode = R.scan_time;
   if (lcode > 7 && rcode > 7) return empty;
-  auto time_at = [&](const std::array<uint8_t, 8>& map, int& out) {
+  auto time_at = [&](const std::array<u8, 8>& map, int& out) {
     const int tl = lcode <= 7 ? map[lcode] : map[rcode];
     const int tr = rcode <= 7 ? map[rcode] : tl;
     if (sw.dcs_check && tr < tl) return false;
@@ -354,15 +354,15 @@ t30_capability t30_cap__intersect(const t30_capability& L, const t30_capability&
   int tn = -1, tf = -1;
   if (normal && !time_at(kScanNormal, tn)) return empty;
   if (fine && !time_at(kScanFine, tf)) return empty;
-  uint8_t scan = T30_SCAN_NOT_GIVEN;
+  u8 scan = T30_SCAN_NOT_GIVEN;
   if (normal && fine) {
     static constexpr int kPairs[8][2] = {{0, 0}, {1, 1}, {3, 1}, {3, 3}, {5, 3}, {5, 5}, {7, 5}, {7, 7}};
-    for (uint8_t code = 0; code < 8; ++code)
+    for (u8 code = 0; code < 8; ++code)
       if (kPairs[code][0] == tn && kPairs[code][1] == tf) scan = code;
   } else if (normal) {
-    scan = static_cast<uint8_t>(tn);
+    scan = static_cast<u8>(tn);
   } else if (fine) {
-    scan = static_cast<uint8_t>(tf);
+    scan = static_cast<u8>(tf);
   }
   if (scan == T30_SCAN_NOT_GIVEN) return empty;
   x.scan_time = scan;
@@ -377,7 +377,7 @@ t30_capability t30_cap__intersect(const t30_capability& L, const t30_capability&
   x.letter = L.letter & R.letter;
   x.legal = L.legal & R.legal;
   x.t85_l0 = L.t85_l0 & R.t85_l0;
-  const uint8_t a = L.internet_fax_mode, b = R.internet_fax_mode;
+  const u8 a = L.internet_fax_mode, b = R.internet_fax_mode;
   if (a == 1 && b == 1) x.internet_fax_mode = 1;
   else if ((a == 1 || a == 2) && (b == 1 || b == 2)) x.internet_fax_mode = 2;
   else x.internet_fax_mode = 0;
@@ -389,9 +389,9 @@ t30_capability t30_cap__intersect(const t30_capability& L, const t30_capability&
   return x;
 }
 
-bool t30_cap__selection_ok(uint16_t service, const t30_selection& user, const t30_selection& local) {
+bool t30_cap__selection_ok(u16 service, const t30_selection& user, const t30_selection& local) {
   auto coding_ok = [&] {
-    uint8_t c = user.coding;
+    u8 c = user.coding;
     if (c & T30_CODING_T85) c = T30_CODING_T85;
     else if (c & T30_CODING_MMR) c = T30_CODING_MMR;
     else if (c & T30_CODING_MR) c = T30_CODING_MR;
@@ -439,8 +439,8 @@ t30_neg_dcs t30_neg__on_dcs(const t30_capability& user_record, const t30_capabil
   out.result = t30_cap__intersect(user_record, dcs, {false, true, false});
   if (out.result.empty()) return out;
   if (out.result.service == (T30_SVC_POLL | T30_SVC_RECEIVE)) out.result.service = T30_SVC_TRANSMIT;
-  uint16_t m = dcs.modulation | T30_MOD_DATA;
-  if (t30_cap__ecm_chosen(out.result)) m = static_cast<uint16_t>((m & ~T30_MOD_DATA) | T30_MOD_HDLC);
+  u16 m = dcs.modulation | T30_MOD_DATA;
+  if (t30_cap__ecm_chosen(out.result)) m = static_cast<u16>((m & ~T30_MOD_DATA) | T30_MOD_HDLC);
   out.page_modulation = m;
   return out;
 }
@@ -448,7 +448,7 @@ t30_neg_dcs t30_neg__on_dcs(const t30_capability& user_record, const t30_capabil
 // ---------------------------------------------------------------------------
 // Modulations.
 
-uint16_t t30_cmd_modulation(bool handshake_2400, unsigned count) {
+u16 t30_cmd_modulation(bool handshake_2400, unsigned count) {
   if (!handshake_2400 || count == 0 || (count & 1) != 0) return T30_MOD_V21_CMD;
   return T30_MOD_CMD_2400;
 }
@@ -458,23 +458,23 @@ void t30_speed_fallback::start() {
   tries_left_ = kFallback[0].tries;
 }
 
-std::optional<uint16_t> t30_speed_fallback::choose(uint16_t negotiated, bool retrain, bool ecm) {
+std::optional<u16> t30_speed_fallback::choose(u16 negotiated, bool retrain, bool ecm) {
   if (retrain) tries_left_ = 0;
-  auto fits = [&](uint16_t m) {
+  auto fits = [&](u16 m) {
     return (m & negotiated & kFallbackSpeedBits) != 0 && (m & negotiated & kFallbackTypeBits) != 0;
   };
   while (kFallback[cursor_].modulation != 0 && (tries_left_ == 0 || !fits(kFallback[cursor_].modulation))) {
     ++cursor_;
     tries_left_ = kFallback[cursor_].tries;
   }
-  const uint16_t m = kFallback[cursor_].modulation;
+  const u16 m = kFallback[cursor_].modulation;
   if (m == 0) return std::nullopt;
   --tries_left_;
-  if (ecm) return static_cast<uint16_t>((m & ~T30_MOD_DATA) | T30_MOD_HDLC);
+  if (ecm) return static_cast<u16>((m & ~T30_MOD_DATA) | T30_MOD_HDLC);
   return m;
 }
 
-uint16_t t30_cap__limit_to_trained(uint16_t mask, uint16_t trained) {
+u16 t30_cap__limit_to_trained(u16 mask, u16 trained) {
   switch (trained & T30_MOD_SPEEDS) {
     case T30_MOD_2400: return mask & 0xF183;
     case T30_MOD_4800: return mask & 0xF187;
@@ -485,9 +485,9 @@ uint16_t t30_cap__limit_to_trained(uint16_t mask, uint16_t trained) {
   }
 }
 
-std::optional<uint8_t> t30_dcs_rate_code(uint16_t modulation) {
-  const uint16_t type = modulation & (T30_MOD_V27 | T30_MOD_V29 | T30_MOD_V17);
-  const uint16_t speed = modulation & T30_MOD_SPEEDS;
+std::optional<u8> t30_dcs_rate_code(u16 modulation) {
+  const u16 type = modulation & (T30_MOD_V27 | T30_MOD_V29 | T30_MOD_V17);
+  const u16 speed = modulation & T30_MOD_SPEEDS;
   if (type == T30_MOD_V27) {
     if (speed == T30_MOD_2400) return 0x00;
     if (speed == T30_MOD_4800) return 0x10;
@@ -503,7 +503,7 @@ std::optional<uint8_t> t30_dcs_rate_code(uint16_t modulation) {
   return std::nullopt;
 }
 
-uint16_t t30_dcs_rate_modulation(uint8_t v) {
+u16 t30_dcs_rate_modulation(u8 v) {
   switch (v) {
     case 1:
     case 2: return 0x1840;
@@ -518,8 +518,8 @@ uint16_t t30_dcs_rate_modulation(uint8_t v) {
   }
 }
 
-uint32_t t30_modulation_speed(uint16_t modulation) {
-  static constexpr uint32_t kSpeeds[] = {2400, 4800, 7200, 9600, 12000, 14400};
+u32 t30_modulation_speed(u16 modulation) {
+  static constexpr u32 kSpeeds[] = {2400, 4800, 7200, 9600, 12000, 14400};
   for (unsigned i = 0; i < 6; ++i)
     if (modulation & (0x02u << i)) return kSpeeds[i];
   return 0;
@@ -550,7 +550,7 @@ std::optional<t30_fif> t30_cap__build_fif(t30_set_kind kind, const t30_capabilit
       f.octets[1] |= *code;
     }
   } else {
-    uint8_t code = 0x00;
+    u8 code = 0x00;
     switch (c.modulation & T30_MOD_SPEEDS) {
       case 0x02: code = 0x00; break;
       case 0x04:
@@ -632,6 +632,6 @@ std::optional<t30_fif> t30_cap__build_fif(t30_set_kind kind, const t30_capabilit
     --n;
     f.octets[n - 1] &= 0xFE;
   }
-  f.length = static_cast<uint8_t>(n);
+  f.length = static_cast<u8>(n);
   return f;
 }

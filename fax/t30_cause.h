@@ -5,16 +5,18 @@
 #include <cstdint>
 #include <string_view>
 
-inline constexpr uint16_t W_INT = 0x0000;
-inline constexpr uint16_t W_USER = 0x2000;
-inline constexpr uint16_t W_PROV = 0x4000;
-inline constexpr uint16_t WINF = 0x0000;
-inline constexpr uint16_t WERR = 0x1000;
-inline constexpr uint16_t WFMC = 0x0100;
-inline constexpr uint16_t WT3C = 0x0200;
-inline constexpr uint16_t WUSR = 0x0300;
+#include "platform/int_types.h"
 
-enum t30_cause_number : uint8_t {
+inline constexpr u16 W_INT = 0x0000;
+inline constexpr u16 W_USER = 0x2000;
+inline constexpr u16 W_PROV = 0x4000;
+inline constexpr u16 WINF = 0x0000;
+inline constexpr u16 WERR = 0x1000;
+inline constexpr u16 WFMC = 0x0100;
+inline constexpr u16 WT3C = 0x0200;
+inline constexpr u16 WUSR = 0x0300;
+
+enum t30_cause_number : u8 {
   WLOCDCOK = 1,
   WREMDCOK = 2,
   WXXXDCOK = 3,
@@ -61,7 +63,7 @@ enum t30_cause_number : uint8_t {
 };
 
 // Cause word of a protocol failure of the engine (0x1200 + n).
-constexpr uint16_t t30_protocol_cause(t30_cause_number n) { return static_cast<uint16_t>(WERR | WT3C | n); }
+constexpr u16 t30_protocol_cause(t30_cause_number n) { return static_cast<u16>(WERR | WT3C | n); }
 
 // Text of a cause number; empty for an unknown one.
 std::string_view t30_cause_text(unsigned n);

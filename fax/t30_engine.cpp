@@ -753,7 +753,7 @@ void timer_expiry(t30_channel& ch, msg_t* m) {
   t.running = 0;
   switch (slot) {
     case TI_XRESTART: t30_page_tx_turn(ch); return;
-    case TI_RXSUSP: return;
+    case TI_RXSUSP:
     case TI_T3: return;
     default: ch.event = t30_timer_table[slot].code;
   }

@@ -8,18 +8,18 @@ constexpr size_t kAddressFrameRoom = 83;  // room asked before an address frame
 
 class set_writer {
  public:
-  set_writer(t30_frame_set& out, uint8_t x_bit) : out_(out), x_bit_(x_bit) { out_ = {}; }
+  set_writer(t30_frame_set& out, u8 x_bit) : out_(out), x_bit_(x_bit) { out_ = {}; }
 
-  bool text(uint8_t fcf, const t30_text& t) {
+  bool text(u8 fcf, const t30_text& t) {
     if (!room(T30_TEXT_FRAME_SIZE)) return false;
     t30_ident__write_text_frame(next(), T30_CONTROL_OPTIONAL, fcf | x_bit_, t);
     return commit(T30_TEXT_FRAME_SIZE);
   }
 
-  bool nsd(uint8_t fcf, const t30_local_params& p) {
+  bool nsd(u8 fcf, const t30_local_params& p) {
     const size_t n = 3 + p.nsd_length;
     if (!room(n)) return false;
-    uint8_t* f = next();
+    u8* f = next();
     f[0] = 0xFF;
     f[1] = T30_CONTROL_OPTIONAL;
     f[2] = fcf;
@@ -27,7 +27,7 @@ class set_writer {
     return commit(n);
   }
 
-  bool address(uint8_t fcf, const t30_address& a) {
+  bool address(u8 fcf, const t30_address& a) {
     if (out_.used + kAddressFrameRoom > t30_frame_set::max_octets) return false;
     const size_t n = t30_ident__address_frame_size(a);
     if (!room(n)) return false;
@@ -35,10 +35,10 @@ class set_writer {
     return commit(n);
   }
 
-  bool final(uint8_t fcf, std::span<const uint8_t> fif, uint8_t cls) {
+  bool final(u8 fcf, std::span<const u8> fif, u8 cls) {
     const size_t n = 3 + fif.size();
     if (!room(n)) return false;
-    uint8_t* f = next();
+    u8* f = next();
     f[0] = 0xFF;
     f[1] = T30_CONTROL_FINAL;
     f[2] = fcf | x_bit_;
@@ -51,16 +51,16 @@ class set_writer {
   bool room(size_t n) const {
     return out_.count < t30_frame_set::max_frames && out_.used + n <= t30_frame_set::max_octets;
   }
-  uint8_t* next() { return out_.octets.data() + out_.used; }
+  u8* next() { return out_.octets.data() + out_.used; }
   bool commit(size_t n) {
-    out_.frames[out_.count] = {out_.used, static_cast<uint16_t>(n)};
+    out_.frames[out_.count] = {out_.used, static_cast<u16>(n)};
     ++out_.count;
-    out_.used = static_cast<uint16_t>(out_.used + n);
+    out_.used = static_cast<u16>(out_.used + n);
     return true;
   }
 
   t30_frame_set& out_;
-  uint8_t x_bit_;
+  u8 x_bit_;
 };
 
 bool internet_address_wanted(const t30_capability& r) {
@@ -72,7 +72,7 @@ bool internet_address_wanted(const t30_capability& r) {
 t30_build_status t30_build_set(t30_set_kind kind, const t30_capability& r, const t30_local_params& p,
                                const t30_build_options& opt, t30_frame_set& out) {
   using K = t30_set_kind;
-  uint8_t x_bit = 0;
+  u8 x_bit = 0;
   if (kind == K::dcs && (opt.dis_received || !opt.dcs_received)) x_bit = T30_FCF_X;
   if (kind == K::cfr && opt.dis_received) x_bit = T30_FCF_X;
   set_writer w(out, x_bit);
@@ -118,7 +118,7 @@ t30_build_status t30_build_set(t30_set_kind kind, const t30_capability& r, const
 
   const auto fif = t30_cap__build_fif(kind, r, opt.fif);
   if (!fif) return fail(t30_build_status::no_rate_code);
-  const uint8_t fcf = kind == K::dis ? T30_FCF_DIS : kind == K::dtc ? T30_FCF_DTC : T30_FCF_DCS;
-  if (!w.final(fcf, fif->view(), static_cast<uint8_t>(kind))) return too_long();
+  const u8 fcf = kind == K::dis ? T30_FCF_DIS : kind == K::dtc ? T30_FCF_DTC : T30_FCF_DCS;
+  if (!w.final(fcf, fif->view(), static_cast<u8>(kind))) return too_long();
   return t30_build_status::ok;
 }

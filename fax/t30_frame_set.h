@@ -9,30 +9,30 @@
 
 #include "fax/t30_capability.h"
 #include "fax/t30_ident.h"
+#include "platform/int_types.h"
 
-inline constexpr uint8_t T30_CONTROL_OPTIONAL = 0xC0;
-inline constexpr uint8_t T30_CONTROL_FINAL = 0xC8;
+inline constexpr u8 T30_CONTROL_OPTIONAL = 0xC0;
+inline constexpr u8 T30_CONTROL_FINAL = 0xC8;
 
 struct t30_frame_set {
   static constexpr size_t max_octets = 310;
   static constexpr size_t max_frames = 8;
   struct ref {
-    uint16_t offset = 0;
-    uint16_t length = 0;
+    u16 offset = 0;
+    u16 length = 0;
   };
-  std::array<uint8_t, max_octets> octets{};
-  uint16_t used = 0;
-  uint8_t count = 0;
+  std::array<u8, max_octets> octets{};
+  u16 used = 0;
+  u8 count = 0;
   std::array<ref, max_frames> frames{};
-  uint8_t final_class = 0;  // 1 DIS, 2 DTC, 3 DCS, 4 CFR
+  u8 final_class = 0;  // 1 DIS, 2 DTC, 3 DCS, 4 CFR
 
-  std::span<const uint8_t> frame(size_t i) const {
-    return i < count ? std::span<const uint8_t>(octets.data() + frames[i].offset, frames[i].length)
-                     : std::span<const uint8_t>{};
+  std::span<const u8> frame(size_t i) const {
+    return i < count ? std::span<const u8>(octets.data() + frames[i].offset, frames[i].length) : std::span<const u8>{};
   }
 };
 
-enum class t30_build_status : uint8_t {
+enum class t30_build_status : u8 {
   ok,
   too_long,      // the set would pass 310 octets (WCAP2MUF)
   no_rate_code,  // DCS modulation without a rate code (trap 409)

@@ -7,33 +7,33 @@
 
 namespace {
 
-constexpr uint8_t kAddressOctet = 0xFF;
+constexpr u8 kAddressOctet = 0xFF;
 
 // Identity rule of T30_SETPARM_RQ: at most 20 characters, trailing spaces
 // removed (all spaces give an empty text).
-void store_text(t30_text& t, std::span<const uint8_t> data) {
+void store_text(t30_text& t, std::span<const u8> data) {
   size_t n = std::min(data.size(), T30_TEXT_MAX);
   while (n > 0 && data[n - 1] == ' ') --n;
   t = {};
   std::memcpy(t.text, data.data(), n);
-  t.length = static_cast<uint8_t>(n);
+  t.length = static_cast<u8>(n);
 }
 
 // Received text of a frame: up to 20 characters, reversed in order and in bit
 // order; a longer field is not taken.
-bool take_text(t30_text& t, std::span<const uint8_t> fif) {
+bool take_text(t30_text& t, std::span<const u8> fif) {
   if (fif.size() > T30_TEXT_MAX) return false;
   t = {};
-  fax_bit__copy_reversed_backwards(t.text, fif.data(), static_cast<uint32_t>(fif.size()));
-  t.length = static_cast<uint8_t>(fif.size());
+  fax_bit__copy_reversed_backwards(t.text, fif.data(), static_cast<u32>(fif.size()));
+  t.length = static_cast<u8>(fif.size());
   return true;
 }
 
 // Received address frame: an unread octet, type and length (bit-reversed),
 // then the text; the length must match the frame and be at most 77.
-bool take_address(t30_address& a, std::span<const uint8_t> fif) {
+bool take_address(t30_address& a, std::span<const u8> fif) {
   if (fif.size() < 3) return false;
-  const uint8_t len = fax_bit_tables.reverse[fif[2]];
+  const u8 len = fax_bit_tables.reverse[fif[2]];
   if (len != fif.size() - 3 || len > T30_ADDRESS_TEXT_MAX) return false;
   a = {};
   a.type = fax_bit_tables.reverse[fif[1]];
@@ -44,19 +44,19 @@ bool take_address(t30_address& a, std::span<const uint8_t> fif) {
 
 // FCF of an optional frame with the X bit taken off where the frame exists in
 // both forms (the frames of a DCS set and CSA).
-uint8_t fold_x_bit(uint8_t fcf) {
+u8 fold_x_bit(u8 fcf) {
   if ((fcf >= 0xC2 && fcf <= 0xC7) || fcf == (T30_FCF_CSA | T30_FCF_X)) return fcf & 0x7F;
   return fcf;
 }
 
 }  // namespace
 
-bool t30_setparm(t30_local_params& p, uint16_t selector, std::span<const uint8_t> data) {
+bool t30_setparm(t30_local_params& p, u16 selector, std::span<const u8> data) {
   if (selector >= T30_SETPARM_NSD_FIRST && selector <= T30_SETPARM_NSD_LAST) {
     const size_t n = std::min(data.size(), T30_NSD_MAX);
     std::memset(p.nsd, 0, sizeof p.nsd);
     std::memcpy(p.nsd, data.data(), n);
-    p.nsd_length = static_cast<uint8_t>(n);
+    p.nsd_length = static_cast<u8>(n);
     return true;
   }
   switch (selector) {
@@ -76,18 +76,18 @@ bool t30_setparm(t30_local_params& p, uint16_t selector, std::span<const uint8_t
       // The length octet is cut to 77 and to the text actually given.
       const size_t len = std::min({static_cast<size_t>(data[1]), T30_ADDRESS_TEXT_MAX, data.size() - 2});
       std::memcpy(a.text, data.data() + 2, len);
-      a.length = static_cast<uint8_t>(len);
+      a.length = static_cast<u8>(len);
     }
     return true;
   }
   return false;
 }
 
-void t30_ident__take_optional(std::span<const std::span<const uint8_t>> frames, t30_remote_ident& rx,
+void t30_ident__take_optional(std::span<const std::span<const u8>> frames, t30_remote_ident& rx,
                               t30_capability& remote) {
-  for (std::span<const uint8_t> f : frames) {
+  for (std::span<const u8> f : frames) {
     if (f.size() < 3 || f[0] != kAddressOctet) return;
-    const std::span<const uint8_t> fif = f.subspan(3);
+    const std::span<const u8> fif = f.subspan(3);
     switch (fold_x_bit(f[2])) {
       case T30_FCF_CSI:
       case T30_FCF_CIG:
@@ -98,7 +98,7 @@ void t30_ident__take_optional(std::span<const std::span<const uint8_t>> frames, 
         const size_t n = std::min(fif.size(), T30_NSD_MAX);
         std::memset(rx.nsd, 0, sizeof rx.nsd);
         std::memcpy(rx.nsd, fif.data(), n);
-        rx.nsd_length = static_cast<uint8_t>(n);
+        rx.nsd_length = static_cast<u8>(n);
         rx.present |= T30_RX_NSD;
         break;
       }
@@ -149,7 +149,7 @@ void t30_ident__take_optional(std::span<const std::span<const uint8_t>> frames, 
   }
 }
 
-bool t30_ident__parse_set(t30_set_kind kind, std::span<const std::span<const uint8_t>> frames, t30_remote_ident& rx,
+bool t30_ident__parse_set(t30_set_kind kind, std::span<const std::span<const u8>> frames, t30_remote_ident& rx,
                           t30_capability& remote, bool* force_ftt) {
   if (force_ftt) *force_ftt = false;
   if (kind == t30_set_kind::nss) {
@@ -158,7 +158,7 @@ bool t30_ident__parse_set(t30_set_kind kind, std::span<const std::span<const uin
   }
   remote = {};
   if (frames.empty()) return false;
-  const std::span<const uint8_t> last = frames.back();
+  const std::span<const u8> last = frames.back();
   if (last.size() < 3) return false;
   const auto parsed = t30_cap__parse_fif(kind, last.subspan(3));
   if (!parsed) return false;
@@ -171,20 +171,20 @@ bool t30_ident__parse_set(t30_set_kind kind, std::span<const std::span<const uin
 std::vector<t30_progress_item> t30_ident__progress(const t30_remote_ident& rx, t30_set_kind kind) {
   using K = t30_set_kind;
   std::vector<t30_progress_item> out;
-  auto text = [&](uint8_t sub, const t30_text& t) {
+  auto text = [&](u8 sub, const t30_text& t) {
     if (t.length == 0) return;
-    out.push_back({sub, std::vector<uint8_t>(t.text, t.text + t.length)});
+    out.push_back({sub, std::vector<u8>(t.text, t.text + t.length)});
   };
-  auto address = [&](uint8_t sub, const t30_address& a) {
-    t30_progress_item it{sub, std::vector<uint8_t>(T30_ADDRESS_RECORD_SIZE, 0)};
+  auto address = [&](u8 sub, const t30_address& a) {
+    t30_progress_item it{sub, std::vector<u8>(T30_ADDRESS_RECORD_SIZE, 0)};
     it.data[0] = a.type;
     it.data[1] = a.length;
     std::memcpy(it.data.data() + 2, a.text, std::min<size_t>(a.length, T30_ADDRESS_TEXT_MAX));
     out.push_back(std::move(it));
   };
   if (rx.present & T30_RX_NSD) {
-    const uint8_t sub = kind == K::dis ? 1 : kind == K::dtc ? 2 : kind == K::nss ? 3 : 0;
-    if (sub != 0 && rx.nsd_length != 0) out.push_back({sub, std::vector<uint8_t>(rx.nsd, rx.nsd + rx.nsd_length)});
+    const u8 sub = kind == K::dis ? 1 : kind == K::dtc ? 2 : kind == K::nss ? 3 : 0;
+    if (sub != 0 && rx.nsd_length != 0) out.push_back({sub, std::vector<u8>(rx.nsd, rx.nsd + rx.nsd_length)});
   }
   if (kind == K::dis || kind == K::dtc || kind == K::dcs) text(4, rx.identity);
   if (kind == K::dcs && (rx.present & T30_RX_SUBADDRESS)) text(5, rx.subaddress);
@@ -197,27 +197,27 @@ std::vector<t30_progress_item> t30_ident__progress(const t30_remote_ident& rx, t
   return out;
 }
 
-void t30_ident__write_text_frame(uint8_t* out, uint8_t control, uint8_t fcf, const t30_text& text) {
+void t30_ident__write_text_frame(u8* out, u8 control, u8 fcf, const t30_text& text) {
   out[0] = kAddressOctet;
   out[1] = control;
   out[2] = fcf;
-  uint8_t* fif = out + 3;
+  u8* fif = out + 3;
   const size_t n = std::min<size_t>(text.length, T30_TEXT_MAX);
-  fax_bit__copy_reversed_backwards(fif, text.text, static_cast<uint32_t>(n));
-  t4t6__fill_bytes(fif + n, fax_bit_tables.reverse[' '], static_cast<uint32_t>(T30_TEXT_MAX - n));
+  fax_bit__copy_reversed_backwards(fif, text.text, static_cast<u32>(n));
+  t4t6__fill_bytes(fif + n, fax_bit_tables.reverse[' '], static_cast<u32>(T30_TEXT_MAX - n));
 }
 
 size_t t30_ident__address_frame_size(const t30_address& a) {
   return std::min<size_t>(a.length, T30_ADDRESS_TEXT_MAX) + 6;
 }
 
-void t30_ident__write_address_frame(uint8_t* out, uint8_t control, uint8_t fcf, const t30_address& a) {
+void t30_ident__write_address_frame(u8* out, u8 control, u8 fcf, const t30_address& a) {
   const size_t n = std::min<size_t>(a.length, T30_ADDRESS_TEXT_MAX);
   out[0] = kAddressOctet;
   out[1] = control;
   out[2] = fcf;
   out[3] = 0x00;
   out[4] = fax_bit_tables.reverse[a.type];
-  out[5] = fax_bit_tables.reverse[static_cast<uint8_t>(n)];
-  fax_bit__copy_reversed(out + 6, a.text, static_cast<uint32_t>(n));
+  out[5] = fax_bit_tables.reverse[static_cast<u8>(n)];
+  fax_bit__copy_reversed(out + 6, a.text, static_cast<u32>(n));
 }

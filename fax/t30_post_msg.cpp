@@ -7,7 +7,8 @@
 
 namespace {
 
-constexpr u16 kLocalOk = WT3C | WLOCDCOK;  // 0x201
+constexpr u16 kLocalOk = WT3C | WLOCDCOK;     // 0x201
+constexpr u16 kRemoteNok = WT3C | WREMDCNOK;  // 0x205
 
 bool eop_family(u8 cls) {
   return cls == T30C_EOP || cls == T30C_PRI_EOP || cls == T30C_PPS_EOP || cls == T30C_PPS_PRI_EOP ||
@@ -152,8 +153,11 @@ void t30_act_pmr(t30_channel& ch, u16) {
     return;
   }
   if (eop_family(cmd)) {
-    ch.eop_completed = true;
-    t30_dcn_and_stop(ch, kLocalOk);
+    // A last page refused (RTN) and not to be sent again ends the call
+    // without success: the document did not get through whole.
+    const bool refused = code == T30_RSP_RTN;
+    ch.eop_completed = !refused;
+    t30_dcn_and_stop(ch, refused ? kRemoteNok : kLocalOk);
     return;
   }
   t30_start_phase_b_caller(ch);

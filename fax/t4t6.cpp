@@ -21,24 +21,24 @@ using namespace t4t6_tables;
 
 namespace {
 
-inline uint32_t clz8(uint8_t x) { return fax_bit_tables.zero_count[x] >> 4; }
+inline u32 clz8(u8 x) { return fax_bit_tables.zero_count[x] >> 4; }
 
-inline uint32_t next_change(const uint8_t* line, uint32_t width, uint32_t pos, int colour) {
+inline u32 next_change(const u8* line, u32 width, u32 pos, int colour) {
   if (pos >= width) return width;
-  const uint32_t nbytes = (width + 7) / 8;
-  const uint8_t inv = colour ? 0xFF : 0x00;
-  uint32_t bi = pos >> 3;
-  uint8_t x = static_cast<uint8_t>((line[bi] ^ inv) & fax_bit_tables.low_mask[pos & 7]);
+  const u32 nbytes = (width + 7) / 8;
+  const u8 inv = colour ? 0xFF : 0x00;
+  u32 bi = pos >> 3;
+  u8 x = static_cast<u8>((line[bi] ^ inv) & fax_bit_tables.low_mask[pos & 7]);
   if (x) return std::min(bi * 8 + clz8(x), width);
   ++bi;
-  const uint64_t inv64 = colour ? ~uint64_t{0} : 0;
+  const u64 inv64 = colour ? ~u64{0} : 0;
   while (bi + 8 <= nbytes) {
-    const uint64_t w = get_be64(line + bi) ^ inv64;
-    if (w) return std::min(bi * 8 + static_cast<uint32_t>(__builtin_clzll(w)), width);
+    const u64 w = get_be64(line + bi) ^ inv64;
+    if (w) return std::min(bi * 8 + static_cast<u32>(__builtin_clzll(w)), width);
     bi += 8;
   }
   for (; bi < nbytes; ++bi) {
-    x = static_cast<uint8_t>(line[bi] ^ inv);
+    x = static_cast<u8>(line[bi] ^ inv);
     if (x) return std::min(bi * 8 + clz8(x), width);
   }
   return width;
@@ -48,33 +48,33 @@ inline uint32_t next_change(const uint8_t* line, uint32_t width, uint32_t pos, i
 // bitmap line; returns their number.  The line is read 64 pels at a time: the
 // set bits of x ^ (x >> 1), with the last pel of the previous word shifted
 // in, mark the pels whose colour differs from the pel before.
-uint32_t find_changes(const uint8_t* line, uint32_t width, uint32_t* out) {
-  const uint32_t nbytes = (width + 7) / 8;
-  uint32_t n = 0;
-  uint64_t prev = 0;  // last pel of the previous word, in bit 63
-  for (uint32_t at = 0; at < nbytes; at += 8) {
-    uint64_t x;
+u32 find_changes(const u8* line, u32 width, u32* out) {
+  const u32 nbytes = (width + 7) / 8;
+  u32 n = 0;
+  u64 prev = 0;  // last pel of the previous word, in bit 63
+  for (u32 at = 0; at < nbytes; at += 8) {
+    u64 x;
     if (at + 8 <= nbytes) {
       x = get_be64(line + at);
     } else {
       x = 0;
-      for (uint32_t b = at; b < nbytes; ++b) x |= uint64_t{line[b]} << (56 - 8 * (b - at));
+      for (u32 b = at; b < nbytes; ++b) x |= u64{line[b]} << (56 - 8 * (b - at));
     }
-    uint64_t t = x ^ ((x >> 1) | prev);
+    u64 t = x ^ ((x >> 1) | prev);
     prev = x << 63;
-    const uint32_t base = at * 8;
-    if (base + 64 > width) t &= ~(~uint64_t{0} >> (width - base));  // pels from the width on
+    const u32 base = at * 8;
+    if (base + 64 > width) t &= ~(~u64{0} >> (width - base));  // pels from the width on
     while (t) {
       const int z = __builtin_clzll(t);
-      out[n++] = base + static_cast<uint32_t>(z);
-      t ^= (uint64_t{1} << 63) >> z;
+      out[n++] = base + static_cast<u32>(z);
+      t ^= (u64{1} << 63) >> z;
     }
   }
   out[n] = out[n + 1] = out[n + 2] = width;
   return n;
 }
 
-inline void put_be64(uint8_t* p, uint64_t v) {
+inline void put_be64(u8* p, u64 v) {
   if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
   std::memcpy(p, &v, sizeof v);
 }
@@ -86,47 +86,47 @@ inline void put_be64(uint8_t* p, uint64_t v) {
 // in one word do not wait on each other), then each word starts in the
 // colour of the pel before it and is stored at once.  Pad bits after the
 // width stay 0.  A line without changing elements is white.
-void render_line(uint8_t* out, uint32_t width, const uint32_t* ch, uint32_t n) {
-  const uint32_t nbytes = (width + 7) / 8;
+void render_line(u8* out, u32 width, const u32* ch, u32 n) {
+  const u32 nbytes = (width + 7) / 8;
   if (n == 0) {
     std::memset(out, 0, nbytes);
     return;
   }
-  constexpr uint32_t max_words = (T4T6_MAX_WIDTH + 63) / 64;
-  uint64_t flip_even[max_words], flip_odd[max_words];
-  const uint32_t nwords = (width + 63) / 64;
-  std::memset(flip_even, 0, nwords * sizeof(uint64_t));
-  std::memset(flip_odd, 0, nwords * sizeof(uint64_t));
-  uint32_t k = 0;
+  constexpr u32 max_words = (T4T6_MAX_WIDTH + 63) / 64;
+  u64 flip_even[max_words], flip_odd[max_words];
+  const u32 nwords = (width + 63) / 64;
+  std::memset(flip_even, 0, nwords * sizeof(u64));
+  std::memset(flip_odd, 0, nwords * sizeof(u64));
+  u32 k = 0;
   for (; k + 1 < n; k += 2) {
-    flip_even[ch[k] >> 6] ^= ~uint64_t{0} >> (ch[k] & 63);
-    flip_odd[ch[k + 1] >> 6] ^= ~uint64_t{0} >> (ch[k + 1] & 63);
+    flip_even[ch[k] >> 6] ^= ~u64{0} >> (ch[k] & 63);
+    flip_odd[ch[k + 1] >> 6] ^= ~u64{0} >> (ch[k + 1] & 63);
   }
-  if (k < n) flip_even[ch[k] >> 6] ^= ~uint64_t{0} >> (ch[k] & 63);
-  uint64_t colour = 0;  // all ones when the pel before the word is black
-  for (uint32_t w = 0; w < nwords; ++w) {
-    uint64_t x = colour ^ flip_even[w] ^ flip_odd[w];
+  if (k < n) flip_even[ch[k] >> 6] ^= ~u64{0} >> (ch[k] & 63);
+  u64 colour = 0;  // all ones when the pel before the word is black
+  for (u32 w = 0; w < nwords; ++w) {
+    u64 x = colour ^ flip_even[w] ^ flip_odd[w];
     colour = 0 - (x & 1);
-    if (w * 64 + 64 > width) x &= ~(~uint64_t{0} >> (width - w * 64));  // the last word: pels after the width
-    const uint32_t at = w * 8;
+    if (w * 64 + 64 > width) x &= ~(~u64{0} >> (width - w * 64));  // the last word: pels after the width
+    const u32 at = w * 8;
     if (at + 8 <= nbytes) {
       put_be64(out + at, x);
       continue;
     }
-    for (uint32_t b = at; b < nbytes; ++b, x <<= 8) out[b] = static_cast<uint8_t>(x >> 56);
+    for (u32 b = at; b < nbytes; ++b, x <<= 8) out[b] = static_cast<u8>(x >> 56);
   }
 }
 
 // Index of b1: the first changing element of the reference line after a0
 // whose kind (parity) matches the colour of a0, starting the search at j.
-inline uint32_t seek_b1(const uint32_t* ref, uint32_t j, int32_t a0, uint32_t width) {
-  while (static_cast<int32_t>(ref[j]) <= a0 && ref[j] < width) j += 2;
+inline u32 seek_b1(const u32* ref, u32 j, i32 a0, u32 width) {
+  while (static_cast<i32>(ref[j]) <= a0 && ref[j] < width) j += 2;
   return j;
 }
 
 }  // namespace
 
-uint32_t t4t6__next_changing_element(const uint8_t* line, uint32_t width, uint32_t pos, int colour) {
+u32 t4t6__next_changing_element(const u8* line, u32 width, u32 pos, int colour) {
   return next_change(line, width, pos, colour);
 }
 
@@ -135,7 +135,7 @@ uint32_t t4t6__next_changing_element(const uint8_t* line, uint32_t width, uint32
 
 namespace {
 
-enum line_state : uint8_t {
+enum line_state : u8 {
   S_CODING,    // decoding the codes of a line
   S_WAIT_EOL,  // MH/MR: the line reached the width, its EOL must follow
   S_SKIP,      // MH/MR: error in the line, skipping up to the next EOL
@@ -143,7 +143,7 @@ enum line_state : uint8_t {
 };
 
 // Why the codes of a line stopped.
-enum stop_reason : uint8_t {
+enum stop_reason : u8 {
   W_DONE,     // a run ended (read_run) or a horizontal mode ended
   W_MORE,     // the data ended inside a code
   W_REACHED,  // the line reached the width
@@ -154,49 +154,49 @@ enum stop_reason : uint8_t {
 }  // namespace
 
 struct t4t6_decoder_ctx {
-  uint8_t coding = T4T6_MH;
-  uint32_t width = 0;
+  u8 coding = T4T6_MH;
+  u32 width = 0;
   // Input: the current data block and the bit window filled from it.  Bits
   // of an incomplete code at the end of a block stay in the window.  Bits
   // past `nb` in the window are 0 or the next bits of the block.
-  const uint8_t* in = nullptr;
-  uint32_t in_len = 0;
-  uint32_t in_pos = 0;
-  uint64_t win = 0;  // left aligned
-  int nb = 0;        // valid bits in win
-  uint32_t pending_zeros = 0;
+  const u8* in = nullptr;
+  u32 in_len = 0;
+  u32 in_pos = 0;
+  u64 win = 0;  // left aligned
+  int nb = 0;   // valid bits in win
+  u32 pending_zeros = 0;
   bool need_data = true;
-  uint64_t bits_before = 0;  // bits of the blocks before the current one
+  u64 bits_before = 0;  // bits of the blocks before the current one
   // Changing elements of the current and the reference line.
-  uint32_t* cur = nullptr;
-  uint32_t* ref = nullptr;
-  uint32_t cap = 0;
-  uint32_t ncur = 0;
-  uint8_t kind = 1;  // next line: 1 one-dimensional, 2 two-dimensional
+  u32* cur = nullptr;
+  u32* ref = nullptr;
+  u32 cap = 0;
+  u32 ncur = 0;
+  u8 kind = 1;  // next line: 1 one-dimensional, 2 two-dimensional
   // Position within the line.
-  uint8_t state = S_CODING;
-  uint8_t colour = 0;
-  uint8_t h_left = 0;  // runs left to read in horizontal mode
-  int32_t a0 = -1;
-  uint32_t run_acc = 0;
-  uint32_t h_run1 = 0;
-  uint32_t j = 0;
-  int16_t eol_result = 0;
+  u8 state = S_CODING;
+  u8 colour = 0;
+  u8 h_left = 0;  // runs left to read in horizontal mode
+  i32 a0 = -1;
+  u32 run_acc = 0;
+  u32 h_run1 = 0;
+  u32 j = 0;
+  i16 eol_result = 0;
   // End of page.
-  uint32_t empty_threshold = 4;
-  uint32_t empty_count = 0;
+  u32 empty_threshold = 4;
+  u32 empty_count = 0;
   // Counters.
-  uint32_t lines = 0;
-  uint64_t line_start = 0;
-  uint32_t last_call_bits = 0;
-  uint32_t last_line_bits = 0;
-  uint8_t* out = nullptr;
+  u32 lines = 0;
+  u64 line_start = 0;
+  u32 last_call_bits = 0;
+  u32 last_line_bits = 0;
+  u8* out = nullptr;
 };
 
 namespace {
 
-inline uint64_t bits_consumed(const t4t6_decoder_ctx& c) {
-  return c.bits_before + uint64_t{c.in_pos} * 8 - static_cast<uint32_t>(c.nb);
+inline u64 bits_consumed(const t4t6_decoder_ctx& c) {
+  return c.bits_before + u64{c.in_pos} * 8 - static_cast<u32>(c.nb);
 }
 
 inline void reset_line(t4t6_decoder_ctx& c) {
@@ -226,24 +226,24 @@ inline void deliver_line(t4t6_decoder_ctx& c) {
 // reference line) rather than base plus index, to leave registers for the
 // rest.
 struct line_scan {
-  const uint32_t width;
-  const uint8_t coding;
-  const uint8_t* p;  // next byte of the block
-  const uint8_t* const in_end;
-  uint32_t* out;              // next changing element of the line
-  uint32_t* const out_limit;  // an element stored past it is one too many
-  const uint32_t* b;          // b1 in the reference line
-  uint64_t win;
+  const u32 width;
+  const u8 coding;
+  const u8* p;  // next byte of the block
+  const u8* const in_end;
+  u32* out;              // next changing element of the line
+  u32* const out_limit;  // an element stored past it is one too many
+  const u32* b;          // b1 in the reference line
+  u64 win;
   int nb;
-  uint32_t pending;
-  int32_t a0;
-  uint32_t run;
-  uint32_t run1;
-  uint8_t colour;
-  uint8_t h_left;
-  uint8_t state;
-  uint8_t kind;
-  int16_t eol_result;
+  u32 pending;
+  i32 a0;
+  u32 run;
+  u32 run1;
+  u8 colour;
+  u8 h_left;
+  u8 state;
+  u8 kind;
+  i16 eol_result;
 
   explicit line_scan(const t4t6_decoder_ctx& c)
       : width(c.width),
@@ -267,15 +267,15 @@ struct line_scan {
 
   // Stores the scan state back into the context.
   [[gnu::always_inline]] void store(t4t6_decoder_ctx& c) const {
-    c.in_pos = static_cast<uint32_t>(p - c.in);
+    c.in_pos = static_cast<u32>(p - c.in);
     c.win = win;
     c.nb = nb;
     c.pending_zeros = pending;
-    c.ncur = static_cast<uint32_t>(out - c.cur);
+    c.ncur = static_cast<u32>(out - c.cur);
     c.a0 = a0;
     c.run_acc = run;
     c.h_run1 = run1;
-    c.j = static_cast<uint32_t>(b - c.ref);
+    c.j = static_cast<u32>(b - c.ref);
     c.colour = colour;
     c.h_left = h_left;
     c.state = state;
@@ -294,7 +294,7 @@ struct line_scan {
       return;
     }
     while (nb <= 55 && p < in_end) {  // nb stays below 64
-      win |= uint64_t{*p++} << (56 - nb);
+      win |= u64{*p++} << (56 - nb);
       nb += 8;
     }
   }
@@ -336,12 +336,12 @@ struct line_scan {
       }
       const int z = std::min(win ? __builtin_clzll(win) : 64, nb);
       if (z == nb) {
-        pending += static_cast<uint32_t>(z);
+        pending += static_cast<u32>(z);
         win = z >= 64 ? 0 : win << z;
         nb = 0;
         continue;
       }
-      const uint32_t total = pending + static_cast<uint32_t>(z);
+      const u32 total = pending + static_cast<u32>(z);
       consume(z + 1);
       pending = 0;
       return total >= 11 ? 1 : -1;
@@ -360,7 +360,7 @@ struct line_scan {
   // adding them to `run`.  Make-up codes may not take `run` past `limit`;
   // the caller checks the whole run.
   template <int Col>
-  [[gnu::always_inline]] stop_reason read_run(uint32_t limit) {
+  [[gnu::always_inline]] stop_reason read_run(u32 limit) {
     constexpr int bits = Col ? black_bits : white_bits;
     for (;;) {
       const run_entry e = Col ? black_table[win >> (64 - black_bits)] : white_table[win >> (64 - white_bits)];
@@ -381,29 +381,29 @@ struct line_scan {
   // branch: after a vertical mode b1 is most often one step on, and a loop
   // exit that depends on the data is mispredicted often.
   [[gnu::always_inline]] void seek_b1() {
-    b += static_cast<int32_t>(*b) <= a0 ? 2 : 0;
-    while (static_cast<int32_t>(*b) <= a0) b += 2;
+    b += static_cast<i32>(*b) <= a0 ? 2 : 0;
+    while (static_cast<i32>(*b) <= a0) b += 2;
   }
 
-  [[gnu::always_inline]] bool push(uint32_t pos) {
+  [[gnu::always_inline]] bool push(u32 pos) {
     if (pos >= width) return true;
     if (out > out_limit) [[unlikely]]
       return false;
     *out++ = pos;
     return true;
   }
-  [[gnu::always_inline]] uint32_t base() const { return a0 < 0 ? 0 : static_cast<uint32_t>(a0); }
+  [[gnu::always_inline]] u32 base() const { return a0 < 0 ? 0 : static_cast<u32>(a0); }
 
   // One run of colour C of a one-dimensional line, from `pos`.
   template <int C>
-  [[gnu::always_inline]] stop_reason run_1d(uint32_t& pos) {
+  [[gnu::always_inline]] stop_reason run_1d(u32& pos) {
     const stop_reason w = read_run<C>(width - pos);
     if (w != W_DONE) return w;
-    const uint32_t a1 = pos + run;
+    const u32 a1 = pos + run;
     if (a1 >= width) [[unlikely]] {
       if (a1 > width) return W_ERROR;
       run = 0;
-      a0 = static_cast<int32_t>(a1);
+      a0 = static_cast<i32>(a1);
       colour = C ^ 1;
       return W_REACHED;
     }
@@ -412,14 +412,14 @@ struct line_scan {
       return W_ERROR;
     *out++ = a1;
     pos = a1;
-    a0 = static_cast<int32_t>(a1);
+    a0 = static_cast<i32>(a1);
     colour = C ^ 1;
     return W_DONE;
   }
 
   // One-dimensional: runs alternate from white.
   [[gnu::always_inline]] stop_reason code_1d() {
-    uint32_t pos = base();
+    u32 pos = base();
     for (;;) {
       top_up();
       stop_reason w;
@@ -433,7 +433,7 @@ struct line_scan {
   // table entry of the first run when it was looked up with the mode code.
   template <int C>
   [[gnu::always_inline]] stop_reason horizontal(run_entry first) {
-    const uint32_t b = base();
+    const u32 b = base();
     if (h_left == 2 && first.len <= nb && !first.makeup) [[likely]] {
       consume(first.len);
       run = first.run;
@@ -449,13 +449,13 @@ struct line_scan {
     }
     const stop_reason w = read_run<C ^ 1>(width - b - run1);
     if (w != W_DONE) return w;
-    const uint32_t a1 = b + run1;
-    const uint32_t a2 = a1 + run;
+    const u32 a1 = b + run1;
+    const u32 a2 = a1 + run;
     run = 0;
     h_left = 0;
     if (a2 >= width) [[unlikely]] {
       if (a2 > width || !push(a1)) return W_ERROR;
-      a0 = static_cast<int32_t>(a2);
+      a0 = static_cast<i32>(a2);
       return W_REACHED;
     }
     if (out >= out_limit) [[unlikely]]
@@ -463,7 +463,7 @@ struct line_scan {
     out[0] = a1;
     out[1] = a2;
     out += 2;
-    a0 = static_cast<int32_t>(a2);
+    a0 = static_cast<i32>(a2);
     seek_b1();
     return W_DONE;
   }
@@ -481,7 +481,7 @@ struct line_scan {
       const mode_entry e = mode_table[win >> (64 - mode_bits)];
       // The first run of a horizontal mode (code 001) is looked up at once,
       // not after the mode code is known.
-      const uint64_t after_h = win << 3;
+      const u64 after_h = win << 3;
       const run_entry first =
           colour ? black_table[after_h >> (64 - black_bits)] : white_table[after_h >> (64 - white_bits)];
       if (e.len > nb) [[unlikely]] {
@@ -490,24 +490,24 @@ struct line_scan {
       }
       consume(e.len);
       if (e.mode >= M_V0) [[likely]] {
-        const int32_t a1 = static_cast<int32_t>(*b) + mode_offset[e.mode];
+        const i32 a1 = static_cast<i32>(*b) + mode_offset[e.mode];
         // a1 < 0 shows as above the width
-        if (static_cast<uint32_t>(a1) >= width || a1 < a0) [[unlikely]] {
-          if (a1 < a0 || static_cast<uint32_t>(a1) > width) return W_ERROR;
+        if (static_cast<u32>(a1) >= width || a1 < a0) [[unlikely]] {
+          if (a1 < a0 || static_cast<u32>(a1) > width) return W_ERROR;
           a0 = a1;  // at the width: the line is complete
           colour ^= 1;
           return W_REACHED;
         }
         if (out > out_limit) [[unlikely]]
           return W_ERROR;
-        *out++ = static_cast<uint32_t>(a1);
+        *out++ = static_cast<u32>(a1);
         a0 = a1;
         colour ^= 1;
         --b;  // may reach the entry before the first, which holds -1
         seek_b1();
       } else if (e.mode == M_PASS) {
-        const uint32_t b2 = b[1];
-        a0 = static_cast<int32_t>(b2);
+        const u32 b2 = b[1];
+        a0 = static_cast<i32>(b2);
         if (b2 >= width) return W_REACHED;
         b += 2;
         seek_b1();
@@ -522,7 +522,7 @@ struct line_scan {
   }
 
   // An EOL ended the line with result r; for MR its tag bit comes next.
-  [[gnu::always_inline]] bool tag_follows(int16_t r) {
+  [[gnu::always_inline]] bool tag_follows(i16 r) {
     if (coding != T4T6_MR) return false;
     eol_result = r;
     state = S_NEED_TAG;
@@ -532,7 +532,7 @@ struct line_scan {
   // Decodes up to the end of the current line or of the data.  Returns the
   // result; the line ends (and is delivered when done) when it is not MORE
   // or FATAL.
-  [[gnu::always_inline]] int16_t decode() {
+  [[gnu::always_inline]] i16 decode() {
     for (;;) {
       if (nb < 32) refill();
       switch (state) {
@@ -550,7 +550,7 @@ struct line_scan {
             state = S_SKIP;
             continue;
           }
-          const int16_t res = state == S_WAIT_EOL ? T4T6_LINE_DONE : T4T6_LINE_ERROR;
+          const i16 res = state == S_WAIT_EOL ? T4T6_LINE_DONE : T4T6_LINE_ERROR;
           if (tag_follows(res)) continue;
           return res;
         }
@@ -570,7 +570,7 @@ struct line_scan {
           const int r = scan_eol();
           if (r == 0) return T4T6_LINE_MORE;
           const bool empty = a0 < 0 && run == 0 && h_left == 0;  // no code read in this line
-          const int16_t res = empty ? T4T6_LINE_EMPTY : T4T6_LINE_ERROR;
+          const i16 res = empty ? T4T6_LINE_EMPTY : T4T6_LINE_ERROR;
           if (tag_follows(res)) continue;
           return res;
         }
@@ -583,9 +583,9 @@ struct line_scan {
   }
 };
 
-int16_t decode_line(t4t6_decoder_ctx& c) {
+i16 decode_line(t4t6_decoder_ctx& c) {
   line_scan s(c);
-  const int16_t r = s.decode();
+  const i16 r = s.decode();
   s.store(c);
   if (r != T4T6_LINE_MORE && r != T4T6_LINE_FATAL) {
     if (r == T4T6_LINE_DONE) deliver_line(c);
@@ -601,26 +601,26 @@ namespace {
 // A changing-element array of the decoder: `cap` entries, with one more
 // before the first holding -1 (as int32), so that the b1 search may start
 // one before the first entry.
-uint32_t* new_changes(uint32_t cap) {
-  auto* p = new (std::nothrow) uint32_t[cap + 1];
+u32* new_changes(u32 cap) {
+  auto* p = new (std::nothrow) u32[cap + 1];
   if (!p) return nullptr;
   p[0] = 0xFFFFFFFF;
   return p + 1;
 }
 
-void delete_changes(uint32_t* p) {
+void delete_changes(u32* p) {
   if (p) delete[](p - 1);
 }
 
 // Owns a changing-element array until the decoder takes it.
 struct changes_deleter {
-  void operator()(uint32_t* p) const { delete_changes(p); }
+  void operator()(u32* p) const { delete_changes(p); }
 };
-using changes_ptr = std::unique_ptr<uint32_t, changes_deleter>;
+using changes_ptr = std::unique_ptr<u32, changes_deleter>;
 
 }  // namespace
 
-uint16_t t4t6__open(t4t6_decoder** handle, uint8_t coding, uint32_t width) {
+u16 t4t6__open(t4t6_decoder** handle, u8 coding, u32 width) {
   if (!handle) return T4T6_OPEN_NO_HANDLE;
   *handle = nullptr;
   if (coding < T4T6_MH || coding > T4T6_MMR || width == 0 || width > T4T6_MAX_WIDTH) return T4T6_OPEN_BAD_PARAM;
@@ -648,14 +648,14 @@ uint16_t t4t6__open(t4t6_decoder** handle, uint8_t coding, uint32_t width) {
   return T4T6_OPEN_OK;
 }
 
-int16_t t4t6__decode_line(t4t6_decoder_ctx* ctx) {
+i16 t4t6__decode_line(t4t6_decoder_ctx* ctx) {
   t4t6_decoder_ctx& c = *ctx;
-  const uint64_t before = bits_consumed(c);
-  const int16_t r = decode_line(c);
-  const uint64_t after = bits_consumed(c);
-  c.last_call_bits = static_cast<uint32_t>(after - before);
+  const u64 before = bits_consumed(c);
+  const i16 r = decode_line(c);
+  const u64 after = bits_consumed(c);
+  c.last_call_bits = static_cast<u32>(after - before);
   if (r != T4T6_LINE_MORE) {
-    c.last_line_bits = static_cast<uint32_t>(after - c.line_start);
+    c.last_line_bits = static_cast<u32>(after - c.line_start);
     c.line_start = after;
   }
   return r;
@@ -663,11 +663,11 @@ int16_t t4t6__decode_line(t4t6_decoder_ctx* ctx) {
 
 namespace {
 
-void stop_page(t4t6_decoder* h, uint32_t status) {
+void stop_page(t4t6_decoder* h, u32 status) {
   const t4t6_decoder_ctx& c = *h->ctx;
   h->page_status = status;
-  const int64_t pos = int64_t{c.in_pos} * 8 - c.nb;
-  h->end_bit_pos = static_cast<uint32_t>(std::max<int64_t>(pos, 0));
+  const i64 pos = i64{c.in_pos} * 8 - c.nb;
+  h->end_bit_pos = static_cast<u32>(std::max<i64>(pos, 0));
 }
 
 void clear_output(t4t6_decoder* h) {
@@ -684,7 +684,7 @@ void t4t6__decode_page(t4t6_decoder* h) {
   if (h->page_status != T4T6_PAGE_DECODING) return;
   t4t6_decoder_ctx& c = *h->ctx;
   if (c.need_data) {
-    c.bits_before += uint64_t{c.in_len} * 8;
+    c.bits_before += u64{c.in_len} * 8;
     c.in = h->data;
     c.in_len = h->data ? h->data_len : 0;
     c.in_pos = 0;
@@ -692,7 +692,7 @@ void t4t6__decode_page(t4t6_decoder* h) {
   }
   c.out = h->line;
   for (;;) {
-    const int16_t r = t4t6__decode_line(&c);
+    const i16 r = t4t6__decode_line(&c);
     switch (r) {
       case T4T6_LINE_MORE:
         h->end_of_data = 1;
@@ -767,22 +767,22 @@ void t4t6__release(t4t6_decoder* h) {
   delete h;
 }
 
-uint32_t t4t6__lines_decoded(const t4t6_decoder* h) { return h && h->ctx ? h->ctx->lines : 0; }
-uint32_t t4t6__bits_used(const t4t6_decoder* h) { return h && h->ctx ? h->ctx->last_call_bits : 0; }
-uint32_t t4t6__line_bits(const t4t6_decoder* h) { return h && h->ctx ? h->ctx->last_line_bits : 0; }
+u32 t4t6__lines_decoded(const t4t6_decoder* h) { return h && h->ctx ? h->ctx->lines : 0; }
+u32 t4t6__bits_used(const t4t6_decoder* h) { return h && h->ctx ? h->ctx->last_call_bits : 0; }
+u32 t4t6__line_bits(const t4t6_decoder* h) { return h && h->ctx ? h->ctx->last_line_bits : 0; }
 
 // ---------------------------------------------------------------------------
 // Encoder
 
 struct t4t6_encoder_ctx {
-  uint8_t coding = T4T6_MH;
-  uint32_t width = 0;
-  uint8_t line_coded = 0;  // the EOL goes before every line but the first
-  uint32_t k = 1;
-  uint32_t count_2d = 0;  // lines since the last one-dimensional line (MR)
+  u8 coding = T4T6_MH;
+  u32 width = 0;
+  u8 line_coded = 0;  // the EOL goes before every line but the first
+  u32 k = 1;
+  u32 count_2d = 0;  // lines since the last one-dimensional line (MR)
   // Changing elements of the line being coded and of the reference line.
-  uint32_t* cur = nullptr;
-  uint32_t* ref = nullptr;
+  u32* cur = nullptr;
+  u32* ref = nullptr;
 };
 
 namespace {
@@ -792,38 +792,38 @@ namespace {
 // room of the cursor runs out.
 struct bit_sink {
   fax_bit_cursor& cur;
-  uint8_t* base;
-  uint32_t idx;
-  uint64_t acc = 0;
+  u8* base;
+  u32 idx;
+  u64 acc = 0;
   int n = 0;  // bits in acc, counting the used bits of a partly filled first byte
-  uint64_t written = 0;
-  uint64_t room;
+  u64 written = 0;
+  u64 room;
   bool overflow = false;
 
   explicit bit_sink(fax_bit_cursor& c)
-      : cur(c), base(c.base), idx(c.byte_index), room(c.bits_left > 0 ? static_cast<uint32_t>(c.bits_left) : 0) {
+      : cur(c), base(c.base), idx(c.byte_index), room(c.bits_left > 0 ? static_cast<u32>(c.bits_left) : 0) {
     n = cur.bit_offset;
     if (n) acc = base[idx] >> (8 - n);
   }
 
-  [[gnu::always_inline]] void put(uint32_t bits, int len) {
-    if (written + static_cast<uint32_t>(len) > room) {
+  [[gnu::always_inline]] void put(u32 bits, int len) {
+    if (written + static_cast<u32>(len) > room) {
       overflow = true;
       return;
     }
     acc = (acc << len) | bits;
     n += len;
-    written += static_cast<uint32_t>(len);
+    written += static_cast<u32>(len);
     if (n >= 32) {  // store the oldest 32 bits at once
       n -= 32;
-      const uint32_t v = static_cast<uint32_t>(acc >> n);
+      const u32 v = static_cast<u32>(acc >> n);
       put_be32(base + idx, v);
       idx += 4;
     }
   }
   void flush() {
     while (n >= 8) {
-      base[idx++] = static_cast<uint8_t>(acc >> (n - 8));
+      base[idx++] = static_cast<u8>(acc >> (n - 8));
       n -= 8;
     }
   }
@@ -832,23 +832,23 @@ struct bit_sink {
   }
   void finish() {
     flush();
-    if (n > 0) base[idx] = static_cast<uint8_t>(acc << (8 - n));  // unused bits cleared
+    if (n > 0) base[idx] = static_cast<u8>(acc << (8 - n));  // unused bits cleared
     cur.byte_index = idx;
     cur.bit_offset = n;
-    cur.bits_left -= static_cast<int32_t>(written);
+    cur.bits_left -= static_cast<i32>(written);
   }
 };
 
 // EOL, byte aligned: 0x00 0x01 for MH; for MR 0x02 before a two-dimensional
 // line and 0x03 before a one-dimensional one.
-[[gnu::always_inline]] inline void t4t6__put_eol(bit_sink& s, uint8_t coding, int tag) {
+[[gnu::always_inline]] inline void t4t6__put_eol(bit_sink& s, u8 coding, int tag) {
   s.align();
-  s.put(coding == T4T6_MR ? 0x0002u | static_cast<uint32_t>(tag) : 0x0001u, 16);
+  s.put(coding == T4T6_MR ? 0x0002u | static_cast<u32>(tag) : 0x0001u, 16);
 }
 
 [[gnu::always_inline]] inline void put_code(bit_sink& s, code c) { s.put(c.bits, c.len); }
 
-[[gnu::always_inline]] inline void t4t6__put_run(bit_sink& s, int colour, uint32_t run) {
+[[gnu::always_inline]] inline void t4t6__put_run(bit_sink& s, int colour, u32 run) {
   if (run < 64) {  // most runs: one terminating code
     put_code(s, colour ? black_term[run] : white_term[run]);
     return;
@@ -858,7 +858,7 @@ struct bit_sink {
     run -= 2560;
   }
   if (run >= 1792) {
-    const uint32_t m = (run - 1792) / 64;
+    const u32 m = (run - 1792) / 64;
     put_code(s, ext_makeup[m]);
     run -= 1792 + 64 * m;
   }
@@ -871,52 +871,51 @@ struct bit_sink {
 
 [[gnu::always_inline]] inline void t4t6__put_mode(bit_sink& s, mode m) { put_code(s, mode_code[m]); }
 
-[[gnu::always_inline]] inline void t4t6__encode_1d(bit_sink& s, const uint32_t* ch, uint32_t n, uint32_t width) {
-  uint32_t prev = 0;
+[[gnu::always_inline]] inline void t4t6__encode_1d(bit_sink& s, const u32* ch, u32 n, u32 width) {
+  u32 prev = 0;
   int colour = 0;
-  for (uint32_t i = 0; i <= n; ++i) {
-    const uint32_t pos = i < n ? ch[i] : width;
+  for (u32 i = 0; i <= n; ++i) {
+    const u32 pos = i < n ? ch[i] : width;
     t4t6__put_run(s, colour, pos - prev);
     prev = pos;
     colour ^= 1;
   }
 }
 
-[[gnu::always_inline]] inline void t4t6__encode_2d(bit_sink& s, const uint32_t* cur, const uint32_t* ref,
-                                                   uint32_t width) {
-  int32_t a0 = -1;
+[[gnu::always_inline]] inline void t4t6__encode_2d(bit_sink& s, const u32* cur, const u32* ref, u32 width) {
+  i32 a0 = -1;
   int colour = 0;
-  uint32_t i = 0, j = 0;
+  u32 i = 0, j = 0;
   for (;;) {
-    while (static_cast<int32_t>(cur[i]) <= a0 && cur[i] < width) ++i;
-    const uint32_t a1 = cur[i];
-    const uint32_t b1 = ref[j];
-    const uint32_t b2 = ref[j + 1];
+    while (static_cast<i32>(cur[i]) <= a0 && cur[i] < width) ++i;
+    const u32 a1 = cur[i];
+    const u32 b1 = ref[j];
+    const u32 b2 = ref[j + 1];
     if (b2 < a1) {
       t4t6__put_mode(s, M_PASS);
-      a0 = static_cast<int32_t>(b2);
+      a0 = static_cast<i32>(b2);
       if (b2 < width) j = seek_b1(ref, j + 2, a0, width);
-    } else if (const int32_t d = static_cast<int32_t>(a1) - static_cast<int32_t>(b1); d >= -3 && d <= 3) {
+    } else if (const i32 d = static_cast<i32>(a1) - static_cast<i32>(b1); d >= -3 && d <= 3) {
       static constexpr mode vmode[] = {M_VL3, M_VL2, M_VL1, M_V0, M_VR1, M_VR2, M_VR3};
       t4t6__put_mode(s, vmode[d + 3]);
-      a0 = static_cast<int32_t>(a1);
+      a0 = static_cast<i32>(a1);
       colour ^= 1;
       j = seek_b1(ref, j ? j - 1 : 1, a0, width);
     } else {
-      const uint32_t a2 = cur[i + 1];
+      const u32 a2 = cur[i + 1];
       t4t6__put_mode(s, M_HORIZ);
-      t4t6__put_run(s, colour, a1 - static_cast<uint32_t>(std::max(a0, 0)));
+      t4t6__put_run(s, colour, a1 - static_cast<u32>(std::max(a0, 0)));
       t4t6__put_run(s, colour ^ 1, a2 - a1);
-      a0 = static_cast<int32_t>(a2);
+      a0 = static_cast<i32>(a2);
       j = seek_b1(ref, j, a0, width);
     }
-    if (static_cast<uint32_t>(a0) >= width || s.overflow) break;
+    if (static_cast<u32>(a0) >= width || s.overflow) break;
   }
 }
 
 }  // namespace
 
-uint16_t t4t6__open_encoder(t4t6_encoder** handle, uint8_t coding, uint32_t width, uint32_t k) {
+u16 t4t6__open_encoder(t4t6_encoder** handle, u8 coding, u32 width, u32 k) {
   if (!handle) return T4T6_OPEN_NO_HANDLE;
   *handle = nullptr;
   if (coding < T4T6_MH || coding > T4T6_MMR || width == 0 || width > T4T6_MAX_WIDTH) return T4T6_OPEN_BAD_PARAM;
@@ -927,9 +926,9 @@ uint16_t t4t6__open_encoder(t4t6_encoder** handle, uint8_t coding, uint32_t widt
   if (!c) return T4T6_OPEN_ALLOC_CTX;
   c->coding = coding;
   c->width = width;
-  c->k = std::max<uint32_t>(k, 1);
-  std::unique_ptr<uint32_t[]> cur(new (std::nothrow) uint32_t[width + 4]);
-  std::unique_ptr<uint32_t[]> ref(new (std::nothrow) uint32_t[width + 4]);
+  c->k = std::max<u32>(k, 1);
+  std::unique_ptr<u32[]> cur(new (std::nothrow) u32[width + 4]);
+  std::unique_ptr<u32[]> ref(new (std::nothrow) u32[width + 4]);
   if (!cur || !ref) return T4T6_OPEN_NO_ARRAY_1;
   c->cur = cur.release();
   c->ref = ref.release();
@@ -942,7 +941,7 @@ uint16_t t4t6__open_encoder(t4t6_encoder** handle, uint8_t coding, uint32_t widt
 bool t4t6__encode_line(t4t6_encoder* h) {
   if (!h || !h->ctx || !h->line || !h->out.base) return false;
   t4t6_encoder_ctx& c = *h->ctx;
-  const uint32_t n = find_changes(h->line, c.width, c.cur);
+  const u32 n = find_changes(h->line, c.width, c.cur);
   bit_sink s(h->out);
   if (c.coding == T4T6_MMR || (c.coding == T4T6_MR && c.count_2d != 0)) {
     if (c.coding == T4T6_MR) t4t6__put_eol(s, c.coding, 0);

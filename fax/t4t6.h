@@ -40,15 +40,16 @@
 #include <cstdint>
 
 #include "fax/fax_bit.h"
+#include "platform/int_types.h"
 
-enum t4t6_coding : uint8_t {
+enum t4t6_coding : u8 {
   T4T6_MH = 1,   // T.4 one-dimensional
   T4T6_MR = 2,   // T.4 two-dimensional
   T4T6_MMR = 3,  // T.6
 };
 
 // Results of t4t6__open and t4t6__open_encoder.
-enum : uint16_t {
+enum : u16 {
   T4T6_OPEN_OK = 0,
   T4T6_OPEN_NO_ARRAY_1 = 1,  // first changing-element array / line buffers
   T4T6_OPEN_NO_ARRAY_2 = 2,  // second changing-element array
@@ -58,10 +59,10 @@ enum : uint16_t {
   T4T6_OPEN_BAD_PARAM = 6,  // unknown coding, or a width of 0 or above T4T6_MAX_WIDTH
 };
 
-inline constexpr uint32_t T4T6_MAX_WIDTH = 65535;
+inline constexpr u32 T4T6_MAX_WIDTH = 65535;
 
 // Results of t4t6__decode_line.
-enum : int16_t {
+enum : i16 {
   T4T6_LINE_DONE = 1,    // a line is complete
   T4T6_LINE_MORE = 0,    // more data needed
   T4T6_LINE_ERROR = -1,  // line ended early / EOL inside a line (MMR: end of page)
@@ -70,7 +71,7 @@ enum : int16_t {
 };
 
 // Page status of the decoder handle.
-enum : uint32_t {
+enum : u32 {
   T4T6_PAGE_DECODING = 0,
   T4T6_PAGE_END = 1,
   T4T6_PAGE_ERROR = 2,
@@ -81,24 +82,24 @@ struct t4t6_encoder_ctx;
 
 // Decoder handle: the caller fills data, data_len and line, and reads the rest.
 struct t4t6_decoder {
-  const uint8_t* data = nullptr;
-  uint32_t data_len = 0;     // bytes
-  uint8_t* line = nullptr;   // output line, (width + 7) / 8 bytes; may be null
-  uint8_t end_of_data = 0;   // the data were used up: give new data next call
-  uint8_t line_ready = 0;    // a line was delivered into `line`
-  uint8_t error_line = 0;    // the delivered line was in error (delivered white)
-  uint32_t error_lines = 0;  // number of error lines so far
-  uint32_t page_status = T4T6_PAGE_DECODING;
-  uint32_t end_bit_pos = 0;  // bit position in `data` at which the page ended or failed
+  const u8* data = nullptr;
+  u32 data_len = 0;     // bytes
+  u8* line = nullptr;   // output line, (width + 7) / 8 bytes; may be null
+  u8 end_of_data = 0;   // the data were used up: give new data next call
+  u8 line_ready = 0;    // a line was delivered into `line`
+  u8 error_line = 0;    // the delivered line was in error (delivered white)
+  u32 error_lines = 0;  // number of error lines so far
+  u32 page_status = T4T6_PAGE_DECODING;
+  u32 end_bit_pos = 0;  // bit position in `data` at which the page ended or failed
   t4t6_decoder_ctx* ctx = nullptr;
 };
 
-uint16_t t4t6__open(t4t6_decoder** handle, uint8_t coding, uint32_t width);
+[[nodiscard]] u16 t4t6__open(t4t6_decoder** handle, u8 coding, u32 width);
 // Decodes from the handle's data until a line is ready, the data are used up
 // or the page ends.
 void t4t6__decode_page(t4t6_decoder* handle);
 // Decodes the next line from the context's current data (see t4t6__decode_page).
-int16_t t4t6__decode_line(t4t6_decoder_ctx* ctx);
+i16 t4t6__decode_line(t4t6_decoder_ctx* ctx);
 // Tells the decoder that no more data will come for the page (call it after
 // t4t6__decode_page set end_of_data).  A line whose runs reached the width
 // but whose EOL never came (MH or MR data that end after the last line
@@ -109,20 +110,20 @@ void t4t6__finish_page(t4t6_decoder* handle);
 void t4t6__release(t4t6_decoder* handle);
 
 // Counters of a decoder.
-uint32_t t4t6__lines_decoded(const t4t6_decoder* handle);  // good lines delivered
-uint32_t t4t6__bits_used(const t4t6_decoder* handle);      // bits taken by the last call
-uint32_t t4t6__line_bits(const t4t6_decoder* handle);      // bits of the last line ended (with its EOL)
+u32 t4t6__lines_decoded(const t4t6_decoder* handle);  // good lines delivered
+u32 t4t6__bits_used(const t4t6_decoder* handle);      // bits taken by the last call
+u32 t4t6__line_bits(const t4t6_decoder* handle);      // bits of the last line ended (with its EOL)
 
 // Encoder handle: the caller points `line` at the line to code and sets `out`.
 struct t4t6_encoder {
-  const uint8_t* line = nullptr;
+  const u8* line = nullptr;
   fax_bit_cursor out;
   t4t6_encoder_ctx* ctx = nullptr;
 };
 
 // K is the MR parameter (lines per group starting with a 1-D line); values
 // below 1 count as 1.
-uint16_t t4t6__open_encoder(t4t6_encoder** handle, uint8_t coding, uint32_t width, uint32_t k);
+[[nodiscard]] u16 t4t6__open_encoder(t4t6_encoder** handle, u8 coding, u32 width, u32 k);
 // Codes the line and appends it at the output cursor.  Returns false when the
 // output room ran out (the output is then incomplete and stops at its end).
 bool t4t6__encode_line(t4t6_encoder* handle);
@@ -133,8 +134,8 @@ bool t4t6__end_page(t4t6_encoder* handle, int final);
 void t4t6__release_encoder(t4t6_encoder* handle);
 
 // Output room a coded line can need, EOL included, in bytes.
-inline constexpr uint32_t t4t6__max_line_bytes(uint32_t width) { return width + 16; }
+inline constexpr u32 t4t6__max_line_bytes(u32 width) { return width + 16; }
 
 // Position of the first pel at or after `pos` whose colour differs from the
 // colour `colour` (0 white, 1 black); `width` when there is none.
-uint32_t t4t6__next_changing_element(const uint8_t* line, uint32_t width, uint32_t pos, int colour);
+u32 t4t6__next_changing_element(const u8* line, u32 width, u32 pos, int colour);

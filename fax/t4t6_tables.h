@@ -6,11 +6,13 @@
 #include <array>
 #include <cstdint>
 
+#include "platform/int_types.h"
+
 namespace t4t6_tables {
 
 struct code {
-  uint16_t bits;  // the code, right aligned
-  uint8_t len;    // in bits
+  u16 bits;  // the code, right aligned
+  u8 len;    // in bits
 };
 
 // Terminating codes, runs 0..63.
@@ -66,7 +68,7 @@ inline constexpr std::array<code, 13> ext_makeup{{
 }};
 
 // Two-dimensional modes.
-enum mode : uint8_t {
+enum mode : u8 {
   M_INVALID = 0,
   M_PASS,
   M_HORIZ,
@@ -85,32 +87,32 @@ inline constexpr code mode_code[] = {
 };
 
 // Offset a1 - b1 of the vertical modes.
-inline constexpr int8_t mode_offset[] = {0, 0, 0, 0, 1, 2, 3, -1, -2, -3, 0};
+inline constexpr i8 mode_offset[] = {0, 0, 0, 0, 1, 2, 3, -1, -2, -3, 0};
 
 // Length of the decoding table entries that match no code: longer than any
 // number of bits the decoder holds, so that one comparison tells both "no
 // code" and "code not complete yet".
-inline constexpr uint8_t no_code = 64;
+inline constexpr u8 no_code = 64;
 
 // Decoding table entry for run codes.  The length comes first, so that it
 // is the low byte of the loaded entry and can shift the bit window as it is.
 struct run_entry {
-  uint8_t len = no_code;
-  uint8_t makeup = 0;
-  uint16_t run = 0;
+  u8 len = no_code;
+  u8 makeup = 0;
+  u16 run = 0;
 };
 
 template <int Bits>
 constexpr std::array<run_entry, (1u << Bits)> make_run_table(const std::array<code, 64>& term,
                                                              const std::array<code, 27>& makeup) {
   std::array<run_entry, (1u << Bits)> t{};
-  auto fill = [&t](code c, uint16_t run, uint8_t is_makeup) {
+  auto fill = [&t](code c, u16 run, u8 is_makeup) {
     const unsigned shift = Bits - c.len;
     for (unsigned i = 0; i < (1u << shift); ++i) t[(unsigned{c.bits} << shift) | i] = run_entry{c.len, is_makeup, run};
   };
-  for (unsigned r = 0; r < 64; ++r) fill(term[r], static_cast<uint16_t>(r), 0);
-  for (unsigned m = 0; m < 27; ++m) fill(makeup[m], static_cast<uint16_t>(64 * (m + 1)), 1);
-  for (unsigned m = 0; m < 13; ++m) fill(ext_makeup[m], static_cast<uint16_t>(1792 + 64 * m), 1);
+  for (unsigned r = 0; r < 64; ++r) fill(term[r], static_cast<u16>(r), 0);
+  for (unsigned m = 0; m < 27; ++m) fill(makeup[m], static_cast<u16>(64 * (m + 1)), 1);
+  for (unsigned m = 0; m < 13; ++m) fill(ext_makeup[m], static_cast<u16>(1792 + 64 * m), 1);
   return t;
 }
 
@@ -121,14 +123,14 @@ inline constexpr auto black_table = make_run_table<black_bits>(black_term, black
 
 // Extension codes (M_EXT) are not decoded: their entries match no code.
 struct mode_entry {
-  uint8_t len = no_code;
-  uint8_t mode = M_INVALID;
+  u8 len = no_code;
+  u8 mode = M_INVALID;
 };
 
 inline constexpr int mode_bits = 7;
 inline constexpr std::array<mode_entry, 128> mode_table = [] {
   std::array<mode_entry, 128> t{};
-  for (uint8_t m = M_PASS; m < M_EXT; ++m) {
+  for (u8 m = M_PASS; m < M_EXT; ++m) {
     const code c = mode_code[m];
     const unsigned shift = mode_bits - c.len;
     for (unsigned i = 0; i < (1u << shift); ++i) t[(unsigned{c.bits} << shift) | i] = mode_entry{c.len, m};

@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (f == nullptr) return 0;
     app_foip_cnf__setup setup;
     uint8_t r = app_foip_cnf__read_setup(f, "HOST", &setup);
-    std::fclose(f);
+    (void)std::fclose(f);  // read only
     if (r != 2 && r != 3) std::abort();
     if (setup.max_sessions > FOIP__MAX_MEDIA_NA) std::abort();
     check(setup.user_name);
@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     app_foip_ini__init_session_values(record);
     uint8_t r = ini_tools__read_cfg_stream(f, "fuzz.cfg", app_foip_ini__session_sections,
                                            app_foip_ini__session_keywords, nullptr, record.values.values());
-    std::fclose(f);
+    (void)std::fclose(f);  // read only
     if (r != INI_TOOLS__READ_DONE) return 0;
     foip__global_param glb{};
     glb.glb_sip_param.nat.flag_nat_support = data[0] & 4 ? 1 : 0;
@@ -90,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       // the same text.
       const unsigned char* b = reinterpret_cast<const unsigned char*>(&v);
       char back[16];
-      std::snprintf(back, sizeof back, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+      (void)std::snprintf(back, sizeof back, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
       std::string t(text.c_str());
       bool leading_zero = false;
       for (std::size_t i = 0; i < t.size(); ++i)

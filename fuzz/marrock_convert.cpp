@@ -29,8 +29,8 @@ std::string Folder() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string in = Folder() + "/marrock_convert_" + std::to_string(::getpid()) + ".tif";
   if (std::FILE* f = std::fopen(in.c_str(), "wb")) {
-    if (size) std::fwrite(data, 1, size, f);
-    std::fclose(f);
+    const bool written = size == 0 || std::fwrite(data, 1, size, f) == size;
+    if (std::fclose(f) != 0 || !written) return 0;
   } else {
     return 0;
   }

@@ -24,8 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string dir = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
   const std::string in = dir + "/marrock_read_line_" + std::to_string(::getpid()) + ".tif";
   if (std::FILE* f = std::fopen(in.c_str(), "wb")) {
-    std::fwrite(data + 2, 1, size - 2, f);
-    std::fclose(f);
+    const bool written = std::fwrite(data + 2, 1, size - 2, f) == size - 2;
+    if (std::fclose(f) != 0 || !written) return 0;
   } else {
     return 0;
   }

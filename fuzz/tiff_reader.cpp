@@ -48,14 +48,14 @@ const files& paths() {
 
 void remove_files() {
   const files& f = paths();
-  for (const std::string* s : {&f.in, &f.page, &f.again, &f.out}) std::remove(s->c_str());
+  for (const std::string* s : {&f.in, &f.page, &f.again, &f.out}) (void)std::remove(s->c_str());
 }
 
 bool save(const std::string& name, const uint8_t* data, size_t size) {
   std::FILE* f = std::fopen(name.c_str(), "wb");
   if (!f) return false;
-  const bool ok = (size == 0 || std::fwrite(data, 1, size, f) == size) && std::fclose(f) == 0;
-  return ok;
+  const bool written = size == 0 || std::fwrite(data, 1, size, f) == size;
+  return std::fclose(f) == 0 && written;
 }
 
 bytes load(const std::string& name) {
@@ -64,7 +64,7 @@ bytes load(const std::string& name) {
     uint8_t buf[4096];
     size_t n;
     while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) b.insert(b.end(), buf, buf + n);
-    std::fclose(f);
+    (void)std::fclose(f);  // read only
   }
   return b;
 }

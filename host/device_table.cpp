@@ -56,7 +56,7 @@ void reset_entry(DeviceEntry* old, DeviceEntry fresh) {
 DeviceEntry CreateEntry(const RegisterDevicePacket& packet) {
   DeviceEntry e;
   e.DeviceId = packet.device_id;
-  std::snprintf(e.reply_slot, sizeof e.reply_slot, "%.86s", packet.reply_slot);
+  (void)std::snprintf(e.reply_slot, sizeof e.reply_slot, "%.86s", packet.reply_slot);
   return e;
 }
 

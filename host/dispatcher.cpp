@@ -75,7 +75,7 @@ void ReadGateway(foip__session_param& param) {
   long para = 0;
   if (!IniFindParagraph(f, "[TESSALY]", line, sizeof line, &para)) {
     ProgramLog(5, "TESSALY paragraph not found in SETUP.INI");
-    std::fclose(f);
+    (void)std::fclose(f);
     return;
   }
   foip__full_ip_addr& remote = param.sip_session_param.remote_sip_addr;
@@ -84,7 +84,7 @@ void ReadGateway(foip__session_param& param) {
   if (IniGetString(f, "SIPGatewayAddress:", value, sizeof value, para) && value[0]) {
     ProgramLog(1, "Setting Gateway IP Address to: %s", value);
     unsigned a[4] = {0, 0, 0, 0};
-    std::sscanf(value, "%u.%u.%u.%u", &a[0], &a[1], &a[2], &a[3]);
+    (void)std::sscanf(value, "%u.%u.%u.%u", &a[0], &a[1], &a[2], &a[3]);
     for (int i = 0; i < 4; ++i) remote.ip_addr.addr.v4.addr[i] = static_cast<u8>(a[i]);
   }
   value[0] = 0;
@@ -93,7 +93,7 @@ void ReadGateway(foip__session_param& param) {
     remote.ip_port = static_cast<u16>(std::strtoul(value, nullptr, 10));
   }
   ProgramLog(1, "Completed reading settings from setup.ini");
-  std::fclose(f);
+  (void)std::fclose(f);
 }
 
 // The start mark was found: the session takes the job's parameters and runs
@@ -105,11 +105,11 @@ void CompleteSend(app_foip__session_ctx* s, const SendFaxPacket& p) {
               FOIP__FNAME_MAX_LEN);
   if (FOIP__MAX_SND_TIFF_FILE > 1) param.fax_send_pg.sz_tiff_fname_fax_pg[1][0] = 0;
   auto& id = param.t38_media_add_param.sip_media_identification;
-  std::snprintf(id.sz_local_user_phone_number, sizeof id.sz_local_user_phone_number, "%.25s", p.sender_telephone);
+  (void)std::snprintf(id.sz_local_user_phone_number, sizeof id.sz_local_user_phone_number, "%.25s", p.sender_telephone);
   if (std::strlen(p.telephone) > 24) ProgramLog(4, "Phone number too long - truncating");
-  std::snprintf(id.sz_remote_user_phone_number, sizeof id.sz_remote_user_phone_number, "%.24s", p.telephone);
-  std::snprintf(param.fax_common_param.fax_id, sizeof param.fax_common_param.fax_id, "%.19s", p.sender_csid);
-  if (p.recipient[0]) std::snprintf(id.sz_remote_user_name, sizeof id.sz_remote_user_name, "%.31s", p.recipient);
+  (void)std::snprintf(id.sz_remote_user_phone_number, sizeof id.sz_remote_user_phone_number, "%.24s", p.telephone);
+  (void)std::snprintf(param.fax_common_param.fax_id, sizeof param.fax_common_param.fax_id, "%.19s", p.sender_csid);
+  if (p.recipient[0]) (void)std::snprintf(id.sz_remote_user_name, sizeof id.sz_remote_user_name, "%.31s", p.recipient);
   ReadGateway(param);
   ProgramLog(1, "DeviceControllerDispatcher - Fax TIFF file to be sent %s", param.fax_send_pg.sz_tiff_fname_fax_pg[0]);
   ProgramLog(1, "DeviceControllerDispatcher - Sender phone number %s", id.sz_local_user_phone_number);
@@ -368,7 +368,7 @@ StatusWord ProcessSendFax(const SendFaxPacket& p) {
   // application's poll can take it.
   switch (LookAtMark(pending)) {
     case MarkResult::kStarted: return STATUS_OK;
-    case MarkResult::kNoRecord: break;
+    case MarkResult::kNoRecord:
     case MarkResult::kWaiting: break;
   }
   g_pending.push_back(pending);
@@ -520,7 +520,7 @@ StatusWord SendFaxStatusPacket(std::uint16_t device_id, std::uint16_t kind, cons
   p.kind = kind;
   p.value = value;
   if (text && text_length > 0)
-    std::snprintf(p.text, sizeof p.text, "%.*s", text_length > 255 ? 255 : text_length, text);
+    (void)std::snprintf(p.text, sizeof p.text, "%.*s", text_length > 255 ? 255 : text_length, text);
   ProgramLog(1, "Fax status packet: device %d kind %d value %d text %s", device_id, kind, value, p.text);
   std::uint8_t out[kFaxStatusSize];
   const std::size_t n = WriteFaxStatus(p, out);
@@ -541,8 +541,8 @@ StatusWord SendReceiveConnectedPacket(std::uint16_t device_id, const char* remot
   }
   ReceiveConnectedPacket p;
   p.device_id = device_id;
-  std::snprintf(p.remote_csid, sizeof p.remote_csid, "%.40s", remote_csid ? remote_csid : "");
-  std::snprintf(p.did, sizeof p.did, "%.40s", did ? did : "");
+  (void)std::snprintf(p.remote_csid, sizeof p.remote_csid, "%.40s", remote_csid ? remote_csid : "");
+  (void)std::snprintf(p.did, sizeof p.did, "%.40s", did ? did : "");
   ProgramLog(1, "Receive connected packet: device %d CSID %s DID %s", device_id, p.remote_csid, p.did);
   std::uint8_t out[kReceiveConnectedSize];
   const std::size_t n = WriteReceiveConnected(p, out);
@@ -565,9 +565,9 @@ StatusWord SendRingInPacket(std::uint16_t device_id, const char* called, const c
   }
   RingInPacket p;
   p.device_id = device_id;
-  std::snprintf(p.called, sizeof p.called, "%s", called ? called : "");
-  std::snprintf(p.caller_number, sizeof p.caller_number, "%s", caller_number ? caller_number : "");
-  std::snprintf(p.caller_address, sizeof p.caller_address, "%s", caller_address ? caller_address : "");
+  (void)std::snprintf(p.called, sizeof p.called, "%s", called ? called : "");
+  (void)std::snprintf(p.caller_number, sizeof p.caller_number, "%s", caller_number ? caller_number : "");
+  (void)std::snprintf(p.caller_address, sizeof p.caller_address, "%s", caller_address ? caller_address : "");
   ProgramLog(1, "Ring-in packet: device %d called %s caller %s address %s", device_id, p.called, p.caller_number,
              p.caller_address);
   std::uint8_t out[kRingInSize];

@@ -20,7 +20,7 @@ void CalledText(std::uint8_t kind, const char* number, const char* name, char* o
   const char* src = kind == 1 ? number : kind == 2 ? name : "";
   const std::size_t len = std::strlen(src);
   const std::size_t offset = app_foip__ctx().cnf.setup.called_digits_offset;  // "CalledDigitsOffset:"
-  std::snprintf(out, size, "%.65s", offset < len ? src + offset : "");
+  (void)std::snprintf(out, size, "%.65s", offset < len ? src + offset : "");
 }
 
 std::uint16_t FailureKind(const app_foip__session_ctx* s) {
@@ -86,7 +86,7 @@ void foip_link__alert_in(const msg_t* m, const foip__alert* alert, u8 read_resul
       UpdateEntry(copy);
       char ip[32];
       const u8* a = call.media.media_count > 0 ? call.media.media[0].ipv4 : call.remote_addr.ip_addr.addr.v4.addr;
-      std::snprintf(ip, sizeof ip, "%d.%d.%d.%d", a[0], a[1], a[2], a[3]);
+      (void)std::snprintf(ip, sizeof ip, "%d.%d.%d.%d", a[0], a[1], a[2], a[3]);
       char called[66];
       CalledText(call.called_kind, call.sz_called_phone_number, call.sz_called_user_name, called, sizeof called);
       (void)SendRingInPacket(e->DeviceId, called, call.calling.sz_user_name, ip);
@@ -121,7 +121,7 @@ void foip_link__report_in(const msg_t* m, const foip__report* report, u8 read_re
     case FOIP__EVENT__FAX_REMOTE_FAX_ID: {
       char csid[66] = "";
       if (s) {
-        std::snprintf(csid, sizeof csid, "%.64s", report->body.remote_fax_id);
+        (void)std::snprintf(csid, sizeof csid, "%.64s", report->body.remote_fax_id);
         if (s->direction != FOIP__DIR_IN) {
           (void)SendFaxStatusPacket(e->DeviceId, FAX_STATUS_CONNECTED, csid, 65, 0);
         } else {

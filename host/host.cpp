@@ -215,9 +215,10 @@ u8 host_ready_hook() {
 void host_trap_handler(u16 code, const char* text) {
   foip_trc__trap_audit(code, text);
   char counters[200];
-  std::snprintf(counters, sizeof counters, "M:%u B:%u iM:%u iB:%u/n(%u) %s", unsigned(om_os_msg_pool_stats().in_use),
-                unsigned(om_os_buffer_pool_stats().in_use), unsigned(om_os_it_msg_pool_stats().count),
-                unsigned(om_os_it_buffer_pool_stats().count), unsigned(code), text ? text : "");
+  (void)std::snprintf(counters, sizeof counters, "M:%u B:%u iM:%u iB:%u/n(%u) %s",
+                      unsigned(om_os_msg_pool_stats().in_use), unsigned(om_os_buffer_pool_stats().in_use),
+                      unsigned(om_os_it_msg_pool_stats().count), unsigned(om_os_it_buffer_pool_stats().count),
+                      unsigned(code), text ? text : "");
   LogMessage(5, "Error starting Tessaly Connector - Code: %u", unsigned(code));
   LogMessage(5, "Error reason is: %s", GetStartupErrorText(code));
   LogMessage(1, "Calderwyn error - %s", counters);
@@ -228,11 +229,11 @@ void host_trap_handler(u16 code, const char* text) {
 
 void SaveTraceRing(const char*) {
   char name[64];
-  std::snprintf(name, sizeof name, "TessalyTrace%08x.CAP", unsigned(platform::ProcessId()));
+  (void)std::snprintf(name, sizeof name, "TessalyTrace%08x.CAP", unsigned(platform::ProcessId()));
   FILE* f = std::fopen(name, "wb");
   if (!f) return;
-  std::fwrite(om_os_trace_ring(), OM_OS_TRACE_RECORD_SIZE, OM_OS_TRACE_RECORDS, f);
-  std::fclose(f);
+  (void)std::fwrite(om_os_trace_ring(), OM_OS_TRACE_RECORD_SIZE, OM_OS_TRACE_RECORDS, f);
+  (void)std::fclose(f);
 }
 
 int host_shutdown_poll() {
@@ -257,7 +258,7 @@ int TessalyMain(const HostOptions& o) {
   // 1. Settings.
   if (ReadSystemParams(nullptr) != STATUS_OK) {
     std::printf("Error reading system parameters\n");
-    std::fflush(stdout);
+    (void)std::fflush(stdout);
     return 1;
   }
   // 2. The server folder is the working directory; SETUP.INI of the system folder.
@@ -295,11 +296,11 @@ int TessalyMain(const HostOptions& o) {
     IniGetShort(setup, "ProcessPriority:", &priority, para);
     IniGetString(setup, "ConfigPath:", config_path, sizeof config_path, para);
   }
-  std::fclose(setup);
+  (void)std::fclose(setup);
   app_foip_cnf__startup_record record;
   record.run_mode = 0;
-  std::snprintf(record.glb_cfg_path, sizeof record.glb_cfg_path, "%.99s",
-                config_path[0] ? config_path : kDefaultConfigPath);
+  (void)std::snprintf(record.glb_cfg_path, sizeof record.glb_cfg_path, "%.99s",
+                      config_path[0] ? config_path : kDefaultConfigPath);
   app_foip_cnf__pack_startup_record(record, g_startup_body);
   app_foip_cnf__options cnf_options;
   cnf_options.setup_ini_path = g_setup_path.c_str();

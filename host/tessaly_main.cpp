@@ -34,7 +34,7 @@ constexpr const char* kHelp =
 
 int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-    std::fputs(kHelp, stdout);
+    (void)std::fputs(kHelp, stdout);
     return 0;
   }
   platform::InstallTerminationFlag();

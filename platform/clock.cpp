@@ -5,14 +5,14 @@
 
 #include <cerrno>
 
-uint32_t plat_tick_ms() {
+u32 plat_tick_ms() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
-  uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
-  return static_cast<uint32_t>(ms);
+  u64 ms = static_cast<u64>(ts.tv_sec) * 1000u + static_cast<u64>(ts.tv_nsec) / 1000000u;
+  return static_cast<u32>(ms);
 }
 
-void plat_sleep_ms(uint32_t ms) {
+void plat_sleep_ms(u32 ms) {
   if (ms == 0) {
     sched_yield();
     return;
@@ -22,8 +22,8 @@ void plat_sleep_ms(uint32_t ms) {
   while (nanosleep(&req, &rem) != 0 && errno == EINTR) req = rem;
 }
 
-uint64_t plat_perf_counter() {
+u64 plat_perf_counter() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<uint64_t>(ts.tv_sec) * 1000000000ull + static_cast<uint64_t>(ts.tv_nsec);
+  return static_cast<u64>(ts.tv_sec) * 1000000000ull + static_cast<u64>(ts.tv_nsec);
 }

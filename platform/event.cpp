@@ -22,7 +22,7 @@ bool plat_event::wait() {
   return true;
 }
 
-bool plat_event::wait_for(uint32_t ms) {
+bool plat_event::wait_for(u32 ms) {
   std::unique_lock<std::mutex> g(m_);
   if (!cv_.wait_for(g, std::chrono::milliseconds(ms), [this] { return signalled_; })) return false;
   signalled_ = false;

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <mutex>
 
+#include "platform/int_types.h"
+
 // A critical section: a plain, non-recursive lock.
 class plat_cs {
  public:
@@ -43,7 +45,7 @@ class plat_event {
   bool wait();
   // Waits at most ms milliseconds; returns true when the event was set, false
   // on time-out.
-  bool wait_for(uint32_t ms);
+  bool wait_for(u32 ms);
 
  private:
   std::mutex m_;

@@ -10,13 +10,13 @@
 
 namespace platform {
 
-bool IsLoopbackIPv4(std::uint32_t address_network_order) {
+bool IsLoopbackIPv4(u32 address_network_order) {
   unsigned char bytes[4];
   std::memcpy(bytes, &address_network_order, sizeof bytes);
   return bytes[0] == 127;
 }
 
-std::optional<std::uint32_t> FirstHostIPv4Address() {
+std::optional<u32> FirstHostIPv4Address() {
   ifaddrs* list = nullptr;
   if (getifaddrs(&list) != 0) return std::nullopt;
   std::unique_ptr<ifaddrs, void (*)(ifaddrs*)> holder(list, freeifaddrs);
@@ -25,7 +25,7 @@ std::optional<std::uint32_t> FirstHostIPv4Address() {
     if ((i->ifa_flags & IFF_UP) == 0 || (i->ifa_flags & IFF_LOOPBACK) != 0) continue;
     sockaddr_in sin;
     std::memcpy(&sin, i->ifa_addr, sizeof sin);
-    std::uint32_t address = sin.sin_addr.s_addr;
+    u32 address = sin.sin_addr.s_addr;
     if (IsLoopbackIPv4(address) || address == 0) continue;
     return address;
   }

@@ -23,7 +23,7 @@ volatile sig_atomic_t g_terminate = 0;
 struct CrashPacket {
   sockaddr_un address{};
   socklen_t address_size = 0;
-  std::uint8_t bytes[64] = {};
+  u8 bytes[64] = {};
   std::size_t size = 0;
 };
 CrashPacket g_crash;
@@ -46,7 +46,7 @@ void OnCrash(int sig) {
 
 }  // namespace
 
-bool WaitReadable(const int* fds, std::size_t count, std::uint32_t ms) {
+bool WaitReadable(const int* fds, std::size_t count, u32 ms) {
   pollfd p[4];
   nfds_t n = 0;
   for (std::size_t i = 0; i < count && n < 4; ++i) {
@@ -93,7 +93,7 @@ void InstallTerminationFlag() {
 bool TerminationRequested() { return g_terminate != 0; }
 void ClearTerminationRequest() { g_terminate = 0; }
 
-void InstallCrashPacket(const std::string& socket_path, const std::uint8_t* packet, std::size_t size) {
+void InstallCrashPacket(const std::string& socket_path, const u8* packet, std::size_t size) {
   if (size > sizeof g_crash.bytes || socket_path.size() >= sizeof g_crash.address.sun_path) return;
   g_crash.address.sun_family = AF_UNIX;
   std::memcpy(g_crash.address.sun_path, socket_path.c_str(), socket_path.size() + 1);
@@ -106,6 +106,6 @@ void InstallCrashPacket(const std::string& socket_path, const std::uint8_t* pack
   for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) sigaction(sig, &sa, nullptr);
 }
 
-std::uint32_t ProcessId() { return static_cast<std::uint32_t>(getpid()); }
+u32 ProcessId() { return static_cast<u32>(getpid()); }
 
 }  // namespace platform

@@ -7,11 +7,13 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/int_types.h"
+
 namespace platform {
 
 // Waits up to `ms` milliseconds until one of the `count` descriptors is
 // readable (or a signal arrives).  True when one is readable.
-bool WaitReadable(const int* fds, std::size_t count, std::uint32_t ms);
+bool WaitReadable(const int* fds, std::size_t count, u32 ms);
 
 // Takes the exclusive lock file `path` (created when missing, folders
 // included) without waiting.  The lock belongs to the process until
@@ -29,9 +31,9 @@ void ClearTerminationRequest();  // tests
 // `packet` as one datagram to the socket `socket_path`, then ends the
 // process as the signal would.  The packet and path are copied now; the
 // handler does only async-signal-safe work.
-void InstallCrashPacket(const std::string& socket_path, const std::uint8_t* packet, std::size_t size);
+void InstallCrashPacket(const std::string& socket_path, const u8* packet, std::size_t size);
 
 // The process id.
-std::uint32_t ProcessId();
+u32 ProcessId();
 
 }  // namespace platform

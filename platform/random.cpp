@@ -14,8 +14,8 @@ void fallback_fill(unsigned char* out, std::size_t count) {
   timespec a{}, b{};
   clock_gettime(CLOCK_MONOTONIC, &a);
   clock_gettime(CLOCK_REALTIME, &b);
-  std::uint64_t x = static_cast<std::uint64_t>(a.tv_nsec) ^ (static_cast<std::uint64_t>(b.tv_sec) << 20) ^
-                    static_cast<std::uint64_t>(b.tv_nsec) ^ reinterpret_cast<std::uintptr_t>(out);
+  u64 x = static_cast<u64>(a.tv_nsec) ^ (static_cast<u64>(b.tv_sec) << 20) ^ static_cast<u64>(b.tv_nsec) ^
+          reinterpret_cast<std::uintptr_t>(out);
   for (std::size_t i = 0; i < count; ++i) {
     x ^= x << 13;
     x ^= x >> 7;
@@ -43,8 +43,8 @@ bool plat_random_bytes(void* out, std::size_t count) {
   return true;
 }
 
-std::uint32_t plat_random_u32() {
-  std::uint32_t v = 0;
+u32 plat_random_u32() {
+  u32 v = 0;
   (void)plat_random_bytes(&v, sizeof v);
   return v;
 }

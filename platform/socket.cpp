@@ -20,7 +20,7 @@ namespace {
 
 struct errno_row {
   int e;
-  uint16_t wsa;
+  u16 wsa;
 };
 
 constexpr errno_row ERRNO_MAP[] = {
@@ -67,9 +67,9 @@ constexpr errno_row ERRNO_MAP[] = {
     {EHOSTUNREACH, PLAT_WSAEHOSTUNREACH},
 };
 
-uint16_t last_error() { return plat_sock_error_from_errno(errno); }
+u16 last_error() { return plat_sock_error_from_errno(errno); }
 
-sockaddr_in make_addr(uint32_t addr_net, uint16_t port) {
+sockaddr_in make_addr(u32 addr_net, u16 port) {
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
   sa.sin_addr.s_addr = addr_net;
@@ -77,7 +77,7 @@ sockaddr_in make_addr(uint32_t addr_net, uint16_t port) {
   return sa;
 }
 
-uint16_t set_int_option(int fd, int level, int name, int value) {
+u16 set_int_option(int fd, int level, int name, int value) {
   return setsockopt(fd, level, name, &value, sizeof value) == 0 ? 0 : last_error();
 }
 
@@ -85,14 +85,14 @@ constexpr size_t MAX_PIECES = 64;
 
 }  // namespace
 
-uint16_t plat_sock_error_from_errno(int e) {
+u16 plat_sock_error_from_errno(int e) {
   if (e == 0) return 0;
   for (const errno_row& r : ERRNO_MAP)
     if (r.e == e) return r.wsa;
   return PLAT_WSAEOTHER;
 }
 
-int plat_sock_open(plat_sock_kind kind, uint16_t* err) {
+int plat_sock_open(plat_sock_kind kind, u16* err) {
   int type = SOCK_DGRAM, proto = IPPROTO_UDP;
   if (kind == PLAT_SOCK_TCP) {
     type = SOCK_STREAM;
@@ -114,38 +114,38 @@ void plat_sock_close(int fd) {
   if (fd >= 0) close(fd);
 }
 
-uint16_t plat_sock_set_nonblocking(int fd) {
+u16 plat_sock_set_nonblocking(int fd) {
   int flags = fcntl(fd, F_GETFL, 0);
   if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) return last_error();
   return 0;
 }
 
-uint16_t plat_sock_set_rcvbuf(int fd, uint32_t bytes) {
+u16 plat_sock_set_rcvbuf(int fd, u32 bytes) {
   int v = bytes > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<int>(bytes);
   return set_int_option(fd, SOL_SOCKET, SO_RCVBUF, v);
 }
 
-uint16_t plat_sock_set_reuseaddr(int fd) { return set_int_option(fd, SOL_SOCKET, SO_REUSEADDR, 1); }
+u16 plat_sock_set_reuseaddr(int fd) { return set_int_option(fd, SOL_SOCKET, SO_REUSEADDR, 1); }
 
-uint16_t plat_sock_set_nodelay(int fd) { return set_int_option(fd, IPPROTO_TCP, TCP_NODELAY, 1); }
+u16 plat_sock_set_nodelay(int fd) { return set_int_option(fd, IPPROTO_TCP, TCP_NODELAY, 1); }
 
-uint16_t plat_sock_set_tos(int fd, uint8_t tos) { return set_int_option(fd, IPPROTO_IP, IP_TOS, tos); }
+u16 plat_sock_set_tos(int fd, u8 tos) { return set_int_option(fd, IPPROTO_IP, IP_TOS, tos); }
 
-uint16_t plat_sock_bind(int fd, uint32_t addr_net, uint16_t port) {
+u16 plat_sock_bind(int fd, u32 addr_net, u16 port) {
   sockaddr_in sa = make_addr(addr_net, port);
   return bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 ? 0 : last_error();
 }
 
-uint16_t plat_sock_local_port(int fd) {
+u16 plat_sock_local_port(int fd) {
   sockaddr_in sa{};
   socklen_t len = sizeof sa;
   if (getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0 || sa.sin_family != AF_INET) return 0;
   return ntohs(sa.sin_port);
 }
 
-uint16_t plat_sock_listen(int fd, int backlog) { return listen(fd, backlog) == 0 ? 0 : last_error(); }
+u16 plat_sock_listen(int fd, int backlog) { return listen(fd, backlog) == 0 ? 0 : last_error(); }
 
-int plat_sock_accept(int fd, uint32_t* addr_net, uint16_t* port, uint16_t* err) {
+int plat_sock_accept(int fd, u32* addr_net, u16* port, u16* err) {
   sockaddr_storage ss{};
   socklen_t len = sizeof ss;
   int c;
@@ -157,8 +157,8 @@ int plat_sock_accept(int fd, uint32_t* addr_net, uint16_t* port, uint16_t* err) 
     return PLAT_SOCK_NONE;
   }
   if (err) *err = 0;
-  uint32_t a = 0;
-  uint16_t p = 0;
+  u32 a = 0;
+  u16 p = 0;
   if (ss.ss_family == AF_INET) {
     const sockaddr_in* sa = reinterpret_cast<const sockaddr_in*>(&ss);
     a = sa->sin_addr.s_addr;
@@ -169,13 +169,13 @@ int plat_sock_accept(int fd, uint32_t* addr_net, uint16_t* port, uint16_t* err) 
   return c;
 }
 
-uint16_t plat_sock_connect(int fd, uint32_t addr_net, uint16_t port) {
+u16 plat_sock_connect(int fd, u32 addr_net, u16 port) {
   sockaddr_in sa = make_addr(addr_net, port);
   if (connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) return 0;
   return last_error();
 }
 
-uint16_t plat_sock_pending_error(int fd) {
+u16 plat_sock_pending_error(int fd) {
   int v = 0;
   socklen_t len = sizeof v;
   if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &v, &len) != 0) return last_error();
@@ -186,7 +186,7 @@ void plat_sock_shutdown(int fd) {
   if (fd >= 0) shutdown(fd, SHUT_RDWR);
 }
 
-long plat_sock_sendv(int fd, const plat_sock_piece* pieces, size_t count, bool to, uint32_t addr_net, uint16_t port) {
+long plat_sock_sendv(int fd, const plat_sock_piece* pieces, size_t count, bool to, u32 addr_net, u16 port) {
   if (count > MAX_PIECES) return -static_cast<long>(PLAT_WSAEMSGSIZE);
   iovec iov[MAX_PIECES];
   for (size_t i = 0; i < count; ++i) {
@@ -261,7 +261,7 @@ void plat_poller::clear() {
   got_.clear();
 }
 
-size_t plat_poller::add(int fd, uint8_t events) {
+size_t plat_poller::add(int fd, u8 events) {
   fds_.push_back(fd);
   want_.push_back(events);
   got_.push_back(0);
@@ -287,13 +287,13 @@ int plat_poller::wait(int ms) {
   int r = poll(p, n, ms);
   if (r < 0) return errno == EINTR ? 0 : -1;
   if (p[0].revents) {
-    uint64_t v;
+    u64 v;
     while (read(wake_fd_, &v, sizeof v) > 0) {}
   }
   int count = 0;
   for (size_t i = 0; i < fds_.size(); ++i) {
     short re = p[i + 1].revents;
-    uint8_t g = 0;
+    u8 g = 0;
     if (re & POLLIN) g |= READABLE;
     if (re & POLLOUT) g |= WRITABLE;
     if (re & (POLLERR | POLLHUP | POLLNVAL)) g |= FAILED;
@@ -303,11 +303,11 @@ int plat_poller::wait(int ms) {
   return count;
 }
 
-uint8_t plat_poller::events(size_t slot) const { return slot < got_.size() ? got_[slot] : 0; }
+u8 plat_poller::events(size_t slot) const { return slot < got_.size() ? got_[slot] : 0; }
 
 void plat_poller::wake() {
   if (wake_fd_ < 0) return;
-  uint64_t one = 1;
+  u64 one = 1;
   ssize_t r = write(wake_fd_, &one, sizeof one);
   (void)r;
 }
@@ -330,7 +330,7 @@ plat_dns_result plat_dns_result_from_gai(int gai_error) {
   }
 }
 
-plat_dns_result plat_resolve_ipv4(const char* name, std::vector<uint32_t>* addrs_net) {
+plat_dns_result plat_resolve_ipv4(const char* name, std::vector<u32>* addrs_net) {
   addrs_net->clear();
   if (!name || !*name) return PLAT_DNS_NOT_FOUND;
   addrinfo hints{};

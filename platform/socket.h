@@ -10,8 +10,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/int_types.h"
+
 // Socket kinds.
-enum plat_sock_kind : uint8_t {
+enum plat_sock_kind : u8 {
   PLAT_SOCK_UDP = 1,
   PLAT_SOCK_TCP = 2,
   PLAT_SOCK_RAW = 4,
@@ -20,7 +22,7 @@ enum plat_sock_kind : uint8_t {
 inline constexpr int PLAT_SOCK_NONE = -1;  // no descriptor
 
 // Windows socket error numbers reported by this layer.
-enum : uint16_t {
+enum : u16 {
   PLAT_WSAEINTR = 10004,
   PLAT_WSAEBADF = 10009,
   PLAT_WSAEACCES = 10013,
@@ -59,35 +61,35 @@ enum : uint16_t {
 };
 
 // The Windows socket error number of a Linux errno value (0 for 0).
-uint16_t plat_sock_error_from_errno(int e);
+u16 plat_sock_error_from_errno(int e);
 
 // Creates a socket of the kind (raw: protocol "raw IP"); the descriptor or
 // PLAT_SOCK_NONE with *err set.
-[[nodiscard]] int plat_sock_open(plat_sock_kind kind, uint16_t* err);
+[[nodiscard]] int plat_sock_open(plat_sock_kind kind, u16* err);
 void plat_sock_close(int fd);
 
 // Options; each returns 0 or the error number.
-[[nodiscard]] uint16_t plat_sock_set_nonblocking(int fd);
-[[nodiscard]] uint16_t plat_sock_set_rcvbuf(int fd, uint32_t bytes);
-[[nodiscard]] uint16_t plat_sock_set_reuseaddr(int fd);
-uint16_t plat_sock_set_nodelay(int fd);
-uint16_t plat_sock_set_tos(int fd, uint8_t tos);
+[[nodiscard]] u16 plat_sock_set_nonblocking(int fd);
+[[nodiscard]] u16 plat_sock_set_rcvbuf(int fd, u32 bytes);
+[[nodiscard]] u16 plat_sock_set_reuseaddr(int fd);
+u16 plat_sock_set_nodelay(int fd);
+u16 plat_sock_set_tos(int fd, u8 tos);
 
 // Binds to addr (0 = any) and port (0 = chosen by the system).
-[[nodiscard]] uint16_t plat_sock_bind(int fd, uint32_t addr_net, uint16_t port);
+[[nodiscard]] u16 plat_sock_bind(int fd, u32 addr_net, u16 port);
 // The local port, or 0 when it cannot be read.
-uint16_t plat_sock_local_port(int fd);
+u16 plat_sock_local_port(int fd);
 
-[[nodiscard]] uint16_t plat_sock_listen(int fd, int backlog);
+[[nodiscard]] u16 plat_sock_listen(int fd, int backlog);
 // Accepts one waiting connection as a non-blocking descriptor; PLAT_SOCK_NONE
 // with *err set (10035 when none waits).
-[[nodiscard]] int plat_sock_accept(int fd, uint32_t* addr_net, uint16_t* port, uint16_t* err);
+[[nodiscard]] int plat_sock_accept(int fd, u32* addr_net, u16* port, u16* err);
 
 // Starts a connect: 0 when it completed, 10035 / 10036 while it is under way,
 // else the error.
-[[nodiscard]] uint16_t plat_sock_connect(int fd, uint32_t addr_net, uint16_t port);
+[[nodiscard]] u16 plat_sock_connect(int fd, u32 addr_net, u16 port);
 // The pending error of the socket (SO_ERROR), as a Windows number.
-uint16_t plat_sock_pending_error(int fd);
+u16 plat_sock_pending_error(int fd);
 
 // Shuts both directions down (errors ignored).
 void plat_sock_shutdown(int fd);
@@ -101,15 +103,15 @@ struct plat_sock_piece {
 // Sends the pieces as one datagram (to addr:port when addr_net or port is
 // set) or as stream bytes.  Returns the bytes taken (>= 0) or the negated
 // error number.
-long plat_sock_sendv(int fd, const plat_sock_piece* pieces, size_t count, bool to, uint32_t addr_net, uint16_t port);
+long plat_sock_sendv(int fd, const plat_sock_piece* pieces, size_t count, bool to, u32 addr_net, u16 port);
 
 // Result of a scatter receive.
 struct plat_sock_recv_result {
-  long bytes;         // >= 0 bytes received, < 0 the negated error number
-  bool truncated;     // a datagram larger than the pieces
-  bool from_ipv4;     // the sender's address is IPv4
-  uint32_t addr_net;  // sender (datagram sockets)
-  uint16_t port;
+  long bytes;      // >= 0 bytes received, < 0 the negated error number
+  bool truncated;  // a datagram larger than the pieces
+  bool from_ipv4;  // the sender's address is IPv4
+  u32 addr_net;    // sender (datagram sockets)
+  u16 port;
 };
 [[nodiscard]] plat_sock_recv_result plat_sock_recvv(int fd, const plat_sock_piece* pieces, size_t count);
 
@@ -117,8 +119,8 @@ struct plat_sock_recv_result {
 // thread sets to end a wait at once.
 class plat_poller {
  public:
-  enum : uint8_t { READ = 1, WRITE = 2 };
-  enum : uint8_t { READABLE = 1, WRITABLE = 2, FAILED = 4 };
+  enum : u8 { READ = 1, WRITE = 2 };
+  enum : u8 { READABLE = 1, WRITABLE = 2, FAILED = 4 };
 
   plat_poller();
   ~plat_poller();
@@ -130,27 +132,27 @@ class plat_poller {
   // Empties the set.
   void clear();
   // Adds a descriptor with the wanted events; returns its slot.
-  size_t add(int fd, uint8_t events);
+  size_t add(int fd, u8 events);
   size_t size() const { return fds_.size(); }
   // Waits at most ms milliseconds for an event or a wake-up; returns the
   // number of slots with events (0 on time-out or wake-up, -1 on error).
   int wait(int ms);
   // Events of a slot after wait (READABLE, WRITABLE, FAILED).
-  uint8_t events(size_t slot) const;
+  u8 events(size_t slot) const;
   // Ends the current or the next wait (any thread).
   void wake();
 
  private:
   int wake_fd_ = -1;
   std::vector<int> fds_;
-  std::vector<uint8_t> want_;
-  std::vector<uint8_t> got_;
+  std::vector<u8> want_;
+  std::vector<u8> got_;
   void* pfd_ = nullptr;  // struct pollfd array
   size_t pfd_cap_ = 0;
 };
 
 // Host-name lookup results.
-enum plat_dns_result : uint8_t {
+enum plat_dns_result : u8 {
   PLAT_DNS_OK = 0,
   PLAT_DNS_NOT_FOUND = 2,  // no such host
   PLAT_DNS_NO_DATA = 1,    // the host has no IPv4 address
@@ -161,4 +163,4 @@ enum plat_dns_result : uint8_t {
 plat_dns_result plat_dns_result_from_gai(int gai_error);
 
 // Looks an IPv4 host up (blocking); the addresses in the order given.
-plat_dns_result plat_resolve_ipv4(const char* name, std::vector<uint32_t>* addrs_net);
+plat_dns_result plat_resolve_ipv4(const char* name, std::vector<u32>* addrs_net);

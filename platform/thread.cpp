@@ -11,13 +11,13 @@
 
 struct plat_thread {
   std::thread th;
-  std::atomic<uint32_t> tid{0};
+  std::atomic<u32> tid{0};
   plat_thread_fn fn = nullptr;
   void* arg = nullptr;
   int priority = 0;
 };
 
-uint32_t plat_thread_self_id() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
+u32 plat_thread_self_id() { return static_cast<u32>(syscall(SYS_gettid)); }
 
 static int nice_for(int priority) {
   if (priority >= PLAT_PRIO_TIME_CRITICAL) return -10;
@@ -64,4 +64,4 @@ void plat_thread_detach(plat_thread* t) {
   // The thread still reads *t until it ends: keep the record alive.
 }
 
-uint32_t plat_thread_id(const plat_thread* t) { return t ? t->tid.load() : 0; }
+u32 plat_thread_id(const plat_thread* t) { return t ? t->tid.load() : 0; }

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/int_types.h"
+
 // Relative priorities, highest first: time-critical (timer thread), highest
 // (entity thread), normal, lowest (background thread).  Applied as nice
 // values of the thread; raising a priority needs privileges and is silently
@@ -29,10 +31,10 @@ void plat_thread_join(plat_thread* t);
 void plat_thread_detach(plat_thread* t);
 
 // Numeric id of the calling thread (the kernel thread id).
-uint32_t plat_thread_self_id();
+u32 plat_thread_self_id();
 
 // Numeric id of a started thread (0 until it has run).
-uint32_t plat_thread_id(const plat_thread* t);
+u32 plat_thread_id(const plat_thread* t);
 
 // Applies a relative priority to the calling thread; false when refused.
 bool plat_thread_set_priority(int priority);

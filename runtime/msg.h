@@ -75,7 +75,8 @@ void It_alloc_msg_data(msg_t** m, buffer_t** b, u32 n, u8** data);
 // reserved bytes when it fits (the buffer is then freed), else attached.
 [[nodiscard]] msg_t* Alloc_msg_with_buffer(buffer_t* b, u8 room);
 
-// A new message with a copy of the header, the inline data and the chain.
+// A new message with a copy of the header, the inline data and the whole
+// chain; null when the message or any buffer of the copy cannot be had.
 [[nodiscard]] msg_t* Copy_msg(const msg_t* m);
 
 // Attaches a chain to a message: p_buffer, chain_size = the chain's length.

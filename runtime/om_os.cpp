@@ -77,7 +77,7 @@ om_os_trap_handler_t trap_handler = nullptr;
 std::atomic<om_os_bkgr_tick_t> bkgr_tick{nullptr};
 std::atomic<om_os_tick_source_t> tick_source{nullptr};
 plat_event bkgr_wake;
-uint64_t perf_per_ms = 0, perf_per_us = 0;
+u64 perf_per_ms = 0, perf_per_us = 0;
 
 void sm_task_fn() { om_os_sm_task(); }
 

@@ -686,7 +686,13 @@ msg_t* Copy_msg(const msg_t* src) {
   const u32 broom = om_os_get_buffer_room();
   for (const buffer_t* s = src->p_buffer; s; s = s->next) {
     buffer_t* c = Alloc_buffer();
-    if (!c) break;  // the copy's chain ends here
+    if (!c) {
+      // A copy without all of the data is no copy: the pool trap has told
+      // of the shortage, and the caller gets nothing.
+      if (m->p_buffer) Msg_attach_chain(m, m->p_buffer);
+      Free_msg(m);
+      return nullptr;
+    }
     c->data_offset = s->data_offset;
     c->data_size = s->data_size;
     c->link_count = 1;

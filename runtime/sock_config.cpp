@@ -81,6 +81,8 @@ sock_config_entry sock_config_entry_unpack(const u8* in) {
   return e;
 }
 
+namespace {
+// A body that claims `count` entries and holds the given ones.
 std::vector<u8> sock_config_body_with_count(u32 leading_word, u16 count,
                                             const std::vector<sock_config_entry>& entries) {
   std::vector<u8> out(SOCK_CONFIG_HEADER_SIZE + entries.size() * SOCK_CONFIG_ENTRY_SIZE);
@@ -90,6 +92,7 @@ std::vector<u8> sock_config_body_with_count(u32 leading_word, u16 count,
     sock_config_entry_pack(entries[i], out.data() + SOCK_CONFIG_HEADER_SIZE + i * SOCK_CONFIG_ENTRY_SIZE);
   return out;
 }
+}  // namespace
 
 std::vector<u8> sock_config_body(u32 leading_word, const std::vector<sock_config_entry>& entries) {
   return sock_config_body_with_count(leading_word, static_cast<u16>(entries.size()), entries);

@@ -59,8 +59,6 @@ sock_config_entry sock_config_entry_unpack(const u8* in);
 
 // A whole body: leading word, count, the entries.
 std::vector<u8> sock_config_body(u32 leading_word, const std::vector<sock_config_entry>& entries);
-// A body that claims `count` entries and holds the given ones.
-std::vector<u8> sock_config_body_with_count(u32 leading_word, u16 count, const std::vector<sock_config_entry>& entries);
 
 // The socket-key body of SM_RST_CFG_RQ.
 void sock_key_body_pack(u8 sapi, u16 nai, u16 conn_id, u8 out[SOCK_KEY_BODY_SIZE]);

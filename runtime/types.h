@@ -3,13 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-typedef uint8_t u8;
-typedef uint16_t u16;
-typedef uint32_t u32;
-typedef uint64_t u64;
-typedef int8_t i8;
-typedef int16_t i16;
-typedef int32_t i32;
+#include "platform/int_types.h"
 
 typedef u8 ent_id_t;  // entity identifier
 typedef u16 nai_t;    // network access interface number (session index)

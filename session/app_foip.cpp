@@ -571,9 +571,10 @@ void app_foip__update_global_counters(int n) {
       ++g.batch_count;
       char text[80];
       if (g.batch_mode == 1) {
-        std::snprintf(text, sizeof text, "===== Start new batch process (%d/%d) ======", g.batch_count, g.batch_limit);
+        (void)std::snprintf(text, sizeof text, "===== Start new batch process (%d/%d) ======", g.batch_count,
+                            g.batch_limit);
       } else {
-        std::snprintf(text, sizeof text, "========== Start new batch process ==========");
+        (void)std::snprintf(text, sizeof text, "========== Start new batch process ==========");
       }
       show_batch_header(text);
     }

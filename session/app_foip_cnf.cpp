@@ -240,7 +240,7 @@ void app_foip_cnf_internal::log(int level, const char* fmt, ...) {
   char text[512];
   va_list args;
   va_start(args, fmt);
-  std::vsnprintf(text, sizeof text, fmt, args);
+  (void)std::vsnprintf(text, sizeof text, fmt, args);
   va_end(args);
   ProgramLog(level, "app_foip_cnf - %s", text);
 }

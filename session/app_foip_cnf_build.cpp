@@ -244,7 +244,7 @@ bool build_auto(app_foip_cnf__context& ctx, const app_foip_cnf__options& options
 }
 
 struct file_closer {
-  void operator()(std::FILE* f) const { std::fclose(f); }
+  void operator()(std::FILE* f) const { (void)std::fclose(f); }
 };
 
 // The configuration trace file: dumps, the configuration display, the media
@@ -267,19 +267,20 @@ bool write_config_trace(app_foip_cnf__context& ctx, const char* glb_file_name) {
   for (const auto& s : ctx.sessions) views.push_back({s->file_name, s->nai, s->cfg.values.values()});
   app_foip_ini__display_config(glb_file_name, ctx.glb_table.values(), views.data(), views.size(),
                                [file](const char* text) {
-                                 std::fputs(text, file);
+                                 (void)std::fputs(text, file);
                                  return INI_TOOLS__OUTPUT_OK;
                                });
   if (ctx.app.auto_build_mode != 0) {
-    std::fprintf(file, "\nAuto build sessions\n    Mode                 : %d\n    Session reference    : %s\n",
-                 int(ctx.app.auto_build_mode), ctx.app.auto_build_source_1);
+    (void)std::fprintf(file, "\nAuto build sessions\n    Mode                 : %d\n    Session reference    : %s\n",
+                       int(ctx.app.auto_build_mode), ctx.app.auto_build_source_1);
     if (ctx.app.auto_build_mode == 2)
-      std::fprintf(file, "    Session reference 2  : %s\n", ctx.app.auto_build_source_2);
-    std::fprintf(file, "    Number of sessions   : %d\n\n", int(ctx.app.auto_build_count));
+      (void)std::fprintf(file, "    Session reference 2  : %s\n", ctx.app.auto_build_source_2);
+    (void)std::fprintf(file, "    Number of sessions   : %d\n\n", int(ctx.app.auto_build_count));
   }
   app_foip_cnf__display_media_table(
-      ctx, [](const char* line, void* arg) { std::fprintf(static_cast<std::FILE*>(arg), "%s\n", line); }, file);
-  std::fputs("\nHere APP_FOIP stops to write directly into this file. All access will be done thru FOIP API\n", file);
+      ctx, [](const char* line, void* arg) { (void)std::fprintf(static_cast<std::FILE*>(arg), "%s\n", line); }, file);
+  (void)std::fputs("\nHere APP_FOIP stops to write directly into this file. All access will be done thru FOIP API\n",
+                   file);
   return true;
 }
 

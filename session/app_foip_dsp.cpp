@@ -17,7 +17,7 @@ std::string fmt(const char* format, ...) {
   char line[1024];
   va_list ap;
   va_start(ap, format);
-  std::vsnprintf(line, sizeof line, format, ap);
+  (void)std::vsnprintf(line, sizeof line, format, ap);
   va_end(ap);
   return line;
 }

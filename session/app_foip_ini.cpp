@@ -37,7 +37,7 @@ using ini_tools_text::format;
 
 void app_foip_ini__error_monitor(const char* text) {
   char message[255];
-  std::snprintf(message, sizeof message, "APP_FOIP: (error_monitor) Error into configuration file : %s\n", text);
+  (void)std::snprintf(message, sizeof message, "APP_FOIP: (error_monitor) Error into configuration file : %s\n", text);
   std::string line = std::string("app_foip_ini - error_monitor 1 : ") + message;
   program_log(1, line.c_str());
   raise_trap(APP_FOIP_INI__TRAP_CONFIG_FILE);
@@ -149,7 +149,7 @@ uint8_t app_foip_ini__write_help(const char* file_name) {
   }
   // Each text goes to the help file (or the console) and to the program log.
   auto print_help = [file](const char* text) -> uint8_t {
-    std::fputs(text, file != nullptr ? file : stdout);
+    (void)std::fputs(text, file != nullptr ? file : stdout);
     program_log(1, text);
     return INI_TOOLS__OUTPUT_OK;
   };
@@ -159,8 +159,8 @@ uint8_t app_foip_ini__write_help(const char* file_name) {
   app_foip_ini__write_help_to(print_help);
   if (file != nullptr) {
     std::printf("\nHelp has been saved into file: %s\n", file_name);
-    std::fflush(stdout);
-    std::fclose(file);
+    (void)std::fflush(stdout);
+    (void)std::fclose(file);
   }
   return 2;
 }

@@ -81,8 +81,8 @@ void start_foip_session(app_foip__session_ctx* s) {
   mngt("Start session", s, g.batch_count);
   foip__session_param& p = s->param();
   char info[FOIP__USER_ID_STRING_MAX_LEN];
-  std::snprintf(info, sizeof info, "[User info: nai %d  Session cnt %d  Batch cnt %d]", s->nai, g.session_cnt,
-                g.batch_count);
+  (void)std::snprintf(info, sizeof info, "[User info: nai %d  Session cnt %d  Batch cnt %d]", s->nai, g.session_cnt,
+                      g.batch_count);
   foip__copy_text(p.trc_param.common.sz_user_id_string, info);
   ProgramLog(1, "app_foip_mngt - start_foip_session 1 : %s", info);
   if (g.counters_mode == 0) p.fax_rcv_pg.usr_val = g.batch_count;
@@ -274,11 +274,11 @@ u8 app_foip_mngt__accept_reject_sip_incoming_call(const foip__alert& indication,
     return r == FOIP_API__OK ? OM_OS_OK : OM_OS_NOK;
   }
   char text[80];
-  std::snprintf(text, sizeof text, "A compatible context has been found (ctx nai : %d)", s->nai);
+  (void)std::snprintf(text, sizeof text, "A compatible context has been found (ctx nai : %d)", s->nai);
   app_foip_dsp__mngt_event(1, text, s->nai, g.session_cnt, g.batch_count);
   char info[FOIP__USER_ID_STRING_MAX_LEN];
-  std::snprintf(info, sizeof info, "[User info: nai %d  Session cnt %d  Batch cnt %d]", s->nai, g.session_cnt,
-                g.batch_count);
+  (void)std::snprintf(info, sizeof info, "[User info: nai %d  Session cnt %d  Batch cnt %d]", s->nai, g.session_cnt,
+                      g.batch_count);
   app_foip_dsp__mngt_event(1, info, s->nai, g.session_cnt, g.batch_count);
   foip__copy_text(s->param().trc_param.common.sz_user_id_string, info);
 

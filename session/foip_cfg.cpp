@@ -93,7 +93,7 @@ u8 foip__chk_file_access(const char* name, u8 mode) {
   if (mode == 1) {
     std::FILE* f = std::fopen(name, "rb");
     if (!f) return 3;
-    std::fclose(f);
+    (void)std::fclose(f);
     return 2;
   }
   if (mode == 2) {
@@ -142,7 +142,7 @@ bool foip__format_fname(char* out, std::size_t room, const char* pattern, long a
       spec += 'l';
       spec += *q;
       char num[64];
-      std::snprintf(num, sizeof num, spec.c_str(), args[used++]);
+      (void)std::snprintf(num, sizeof num, spec.c_str(), args[used++]);
       r += num;
       p = q;
     } else {
@@ -591,8 +591,8 @@ u8 configure(foip__glb_context& g, const foip__global_param& in, ent_id_t user) 
   au.nb_of_multiple_audit_files = norm_nb_files(au.nb_of_multiple_audit_files);
   if (ev.sz_fname_event[0]) {
     char name[FOIP__FNAME_MAX_LEN + 16];
-    if (ev.max_length_of_event_file < 65535) std::snprintf(name, sizeof name, "%s_%d", ev.sz_fname_event, 0);
-    else std::snprintf(name, sizeof name, "%s", ev.sz_fname_event);
+    if (ev.max_length_of_event_file < 65535) (void)std::snprintf(name, sizeof name, "%s_%d", ev.sz_fname_event, 0);
+    else (void)std::snprintf(name, sizeof name, "%s", ev.sz_fname_event);
     if (foip__chk_file_access(name, 2) != 2) return FOIP__CFG_ERR__FNAME_GLB_EVENT_ACCES_FILE;
   }
   if (foip__chk_file_access(au.sz_fname_audit, 2) != 2) return FOIP__CFG_ERR__FNAME_GLB_AUDIT_ACCES_FILE;

@@ -23,7 +23,7 @@ void add(std::string& out, const char* fmt, ...) {
   char line[1024];
   va_list ap;
   va_start(ap, fmt);
-  std::vsnprintf(line, sizeof line, fmt, ap);
+  (void)std::vsnprintf(line, sizeof line, fmt, ap);
   va_end(ap);
   out += line;
 }
@@ -90,10 +90,10 @@ void emit(nai_t nai, u16 cls, const std::string& text) {
 
 void foip__ip_addr_text(char* out, std::size_t room, const char* prefix, const om_ip_addr_t& a) {
   if (a.ip_family == OM_IP_FAMILY_V4)
-    std::snprintf(out, room, "%s(%d.%d.%d.%d)", prefix, a.addr.v4.addr[0], a.addr.v4.addr[1], a.addr.v4.addr[2],
-                  a.addr.v4.addr[3]);
-  else if (a.ip_family == 6) std::snprintf(out, room, "%s(IPv6 not supported)", prefix);
-  else std::snprintf(out, room, "%s(empty)", prefix);
+    (void)std::snprintf(out, room, "%s(%d.%d.%d.%d)", prefix, a.addr.v4.addr[0], a.addr.v4.addr[1], a.addr.v4.addr[2],
+                        a.addr.v4.addr[3]);
+  else if (a.ip_family == 6) (void)std::snprintf(out, room, "%s(IPv6 not supported)", prefix);
+  else (void)std::snprintf(out, room, "%s(empty)", prefix);
 }
 
 std::string foip__dsp_bfi(unsigned indent, u32 value, const foip__name_entry* names, std::size_t room) {
@@ -311,9 +311,9 @@ std::string foip__session_param_text(const foip__session_param& p, const foip__n
 }
 
 void foip__write_dumps(std::FILE* file) {
-  std::fputs(foip__module_info_text().c_str(), file);
-  std::fputs(foip__compilation_flags_text().c_str(), file);
-  std::fputs(foip__sizeof_text().c_str(), file);
+  (void)std::fputs(foip__module_info_text().c_str(), file);
+  (void)std::fputs(foip__compilation_flags_text().c_str(), file);
+  (void)std::fputs(foip__sizeof_text().c_str(), file);
 }
 
 void foip__dsp_module_info() {

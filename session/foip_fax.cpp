@@ -105,7 +105,7 @@ bool send_new(ent_id_t to, nai_t nai, u8 sapi, code_t code, const u8* data, u32 
 
 void trap_alloc(foip__na_ctx* s, const char* where) {
   char text[96];
-  std::snprintf(text, sizeof text, "FOIP: (%s) Can't allocate Msg/buffer", where);
+  (void)std::snprintf(text, sizeof text, "FOIP: (%s) Can't allocate Msg/buffer", where);
   Foip__trap(s->nai, 0xFFFF, 1, 21007, "FOIP__TRAP__ERR_ALLOC_MSG_BUFFER", text);
 }
 
@@ -114,9 +114,9 @@ void error_box(foip__na_ctx* s, const char* via, u8 source, u8 code) {
   const char* ct = "";
   foip_err__start_error_text(source, code, &st, &ct);
   char text[400];
-  std::snprintf(text, sizeof text,
-                "Error reported thru %s (nai = %d)\n   error source = (%d) %s\n   error code   = (%d) %s\n", via,
-                s->nai, source, st, code, ct);
+  (void)std::snprintf(text, sizeof text,
+                      "Error reported thru %s (nai = %d)\n   error source = (%d) %s\n   error code   = (%d) %s\n", via,
+                      s->nai, source, st, code, ct);
   foip_trc__print_event(s->nai, FOIP__FAX_EVT, text);
 }
 
@@ -194,7 +194,7 @@ u8 stop_session(foip__na_ctx* s, fax_side& f) {
       st.source = f.diag_entity;
       st.diag = f.diag;
       const char* text = foip_err__fax_diag_text(f.diag_entity, f.diag);
-      std::snprintf(st.sz_diag, sizeof st.sz_diag, "%s", text);
+      (void)std::snprintf(st.sz_diag, sizeof st.sz_diag, "%s", text);
       foip_trc__print_event(s->nai, FOIP__FAX_EVT, text);
       if (d.size() >= 4 + FAX_SESSION_STATUS_SIZE) {
         const u8* p = d.data() + 4;

@@ -41,7 +41,7 @@ class copier {
     char message[512];
     va_list args;
     va_start(args, fmt);
-    std::vsnprintf(message, room_ < sizeof message ? room_ : sizeof message, fmt, args);
+    (void)std::vsnprintf(message, room_ < sizeof message ? room_ : sizeof message, fmt, args);
     va_end(args);
     ProgramLog(1, "%s %d : %s", prefix_, site, message);
     if (cb_) cb_(message);
@@ -857,7 +857,7 @@ uint8_t app_foip_ini__copy_cnf_tbl_2_cnf_struct(ini_tools__value* table, app_foi
   if (empty_text(text)) {
     fax.fax_id[0] = '\0';
   } else {
-    std::snprintf(fax.fax_id, sizeof fax.fax_id, "%-20.20s", text);
+    (void)std::snprintf(fax.fax_id, sizeof fax.fax_id, "%-20.20s", text);
   }
   struct {
     uint16_t id;

@@ -16,7 +16,7 @@ using H = ssc_header_id;
 
 void trap(nai_t nai, u16 conn_id, u16 code, const char* name, const char* who, const char* what) {
   char text[160];
-  std::snprintf(text, sizeof text, "FOIP: (%s) %s", who, what);
+  (void)std::snprintf(text, sizeof text, "FOIP: (%s) %s", who, what);
   Foip__trap(nai, conn_id, FOIP__TRAP_CLASS, code, name, text);
 }
 
@@ -107,8 +107,8 @@ u8 send_ssc_invite_rs_PROVISIONAL(ssc_handle* h, nai_t nai, u16 conn_id, u8 kind
   if (!open(h, ssc_msg_type::INVITE_RS, nai, conn_id, WHO)) return 3;
   const bool ringing = kind == 5;
   char line[253];
-  std::snprintf(line, sizeof line, "\n(nai %d, conn_id %3d) SSC Evt: Send SSC_INVITE_RS (%s)", nai, conn_id,
-                ringing ? "180 Ringing" : "100 Trying");
+  (void)std::snprintf(line, sizeof line, "\n(nai %d, conn_id %3d) SSC Evt: Send SSC_INVITE_RS (%s)", nai, conn_id,
+                      ringing ? "180 Ringing" : "100 Trying");
   event(nai, line);
   if (!status(h, nai, ringing ? 180 : 100, ringing ? "Ringing" : "Trying", WHO)) return 3;
   return send(h, nai, conn_id, FOIP_SIP__INVITE_RS, WHO);
@@ -119,8 +119,8 @@ u8 send_ssc_invite_rs_NOK(ssc_handle* h, nai_t nai, u16 conn_id, u16 code, const
   if (!open(h, ssc_msg_type::INVITE_RS, nai, conn_id, WHO)) return 3;
   const char* r = reason ? reason : "";
   char line[648];
-  std::snprintf(line, sizeof line, "\n(nai %d, conn_id %3d) SSC Evt: Send SSC_INVITE_RS (ret_code: %d (%.500s))", nai,
-                conn_id, code, r);
+  (void)std::snprintf(line, sizeof line, "\n(nai %d, conn_id %3d) SSC Evt: Send SSC_INVITE_RS (ret_code: %d (%.500s))",
+                      nai, conn_id, code, r);
   event(nai, line);
   if (!status(h, nai, code, r, WHO)) return 3;
   return send(h, nai, conn_id, FOIP_SIP__INVITE_RS, WHO);
@@ -130,8 +130,8 @@ u8 send_ssc_invite_rs_OK(ssc_handle* h, nai_t nai, u16 conn_id, const sip_mgt__s
   static constexpr char WHO[] = "send_ssc_invite_rs_OK";
   if (!open(h, ssc_msg_type::INVITE_RS, nai, conn_id, WHO)) return 3;
   char line[253];
-  std::snprintf(line, sizeof line, "\n(nai %d, conn_id %3d) SSC Evt: Send SSC_INVITE_RS (ret_code: %d (%s))", nai,
-                conn_id, 200, "OK");
+  (void)std::snprintf(line, sizeof line, "\n(nai %d, conn_id %3d) SSC Evt: Send SSC_INVITE_RS (ret_code: %d (%s))", nai,
+                      conn_id, 200, "OK");
   event(nai, line);
   if (!status(h, nai, 200, "OK", WHO)) return 3;
   if (sdp.present) {
@@ -144,7 +144,7 @@ u8 send_ssc_invite_rs_OK(ssc_handle* h, nai_t nai, u16 conn_id, const sip_mgt__s
 u8 send_ssc_ack_rq(ssc_handle* h, nai_t nai, u16 conn_id) {
   static constexpr char WHO[] = "send_ssc_ack_rq";
   char line[198];
-  std::snprintf(line, sizeof line, "\n(nai %d, conn_id %3d) SSC Evt: Send SSC_ACK_RQ", nai, conn_id);
+  (void)std::snprintf(line, sizeof line, "\n(nai %d, conn_id %3d) SSC Evt: Send SSC_ACK_RQ", nai, conn_id);
   event(nai, line);
   if (!open(h, ssc_msg_type::ACK, nai, conn_id, WHO)) return 3;
   return send(h, nai, conn_id, FOIP_SIP__ACK_RQ, WHO);
@@ -153,7 +153,7 @@ u8 send_ssc_ack_rq(ssc_handle* h, nai_t nai, u16 conn_id) {
 u8 send_ssc_close_session_rq(ssc_handle* h, nai_t nai, u16 conn_id, u16 code, const char* reason) {
   static constexpr char WHO[] = "send_ssc_close_session_rq";
   char line[198];
-  std::snprintf(line, sizeof line, "\n(nai %d, conn_id %3d) SSC Evt: Send SSC_CLOSE_SESSION_RQ", nai, conn_id);
+  (void)std::snprintf(line, sizeof line, "\n(nai %d, conn_id %3d) SSC Evt: Send SSC_CLOSE_SESSION_RQ", nai, conn_id);
   event(nai, line);
   if (!open(h, ssc_msg_type::CLOSE_SESSION, nai, conn_id, WHO)) return 3;
   if (reason != nullptr && !status(h, nai, code, reason, WHO)) return 3;
@@ -163,7 +163,8 @@ u8 send_ssc_close_session_rq(ssc_handle* h, nai_t nai, u16 conn_id, u16 code, co
 u8 send_ssc_options_rs_OK(ssc_handle* h, nai_t nai, u16 conn_id) {
   static constexpr char WHO[] = "send_ssc_options_rs_OK";
   char line[198];
-  std::snprintf(line, sizeof line, "\n(nai %d, conn_id %3d) SSC Evt: Send SSC_OPTIONS_RS (200 \"OK\")", nai, conn_id);
+  (void)std::snprintf(line, sizeof line, "\n(nai %d, conn_id %3d) SSC Evt: Send SSC_OPTIONS_RS (200 \"OK\")", nai,
+                      conn_id);
   event(nai, line);
   if (!open(h, ssc_msg_type::OPTIONS_RS, nai, conn_id, WHO)) return 3;
   if (!status(h, nai, 200, "OK", WHO)) return 3;

@@ -114,9 +114,9 @@ bool cur_is(code_t code) {
 
 void log_line(nai_t nai, const char* fmt, const char* name, const char* extra = nullptr) {
   char text[160];
-  if (extra) std::snprintf(text, sizeof text, fmt, nai, name, extra);
-  else if (nai != FOIP__NAI_GLOBAL) std::snprintf(text, sizeof text, fmt, nai, name);
-  else std::snprintf(text, sizeof text, fmt, name);
+  if (extra) (void)std::snprintf(text, sizeof text, fmt, nai, name, extra);
+  else if (nai != FOIP__NAI_GLOBAL) (void)std::snprintf(text, sizeof text, fmt, nai, name);
+  else (void)std::snprintf(text, sizeof text, fmt, name);
   foip_trc__print_event(nai == FOIP__NAI_GLOBAL ? foip__glb().sip.sig_nai : nai, FOIP__SMNGT_EVT, text);
 }
 

@@ -160,13 +160,13 @@ std::string foip_stat__tcf_len_text() {
     for (const auto& row : g.tcf[d]) {
       if (!row.cnt) continue;
       const u32 tenth = row.good_len * 10u / 100u;
-      std::snprintf(line, sizeof line,
-                    "       - Drate: %u  Good len: %u  +10%%: %u  -10%%: %u  (cnt %lu)\n         Results -> Average = "
-                    "%lu  Max len = %lu  Min len = %lu   Cnt not %u = %u  Cnt above 10%% = %u  Cnt below 10%% = %u\n",
-                    row.drate, row.good_len, row.good_len + tenth, row.good_len - tenth,
-                    static_cast<unsigned long>(row.cnt), static_cast<unsigned long>(row.sum / row.cnt),
-                    static_cast<unsigned long>(row.max_len), static_cast<unsigned long>(row.min_len), row.good_len,
-                    row.cnt_not_good, row.cnt_above, row.cnt_below);
+      (void)std::snprintf(
+          line, sizeof line,
+          "       - Drate: %u  Good len: %u  +10%%: %u  -10%%: %u  (cnt %lu)\n         Results -> Average = "
+          "%lu  Max len = %lu  Min len = %lu   Cnt not %u = %u  Cnt above 10%% = %u  Cnt below 10%% = %u\n",
+          row.drate, row.good_len, row.good_len + tenth, row.good_len - tenth, static_cast<unsigned long>(row.cnt),
+          static_cast<unsigned long>(row.sum / row.cnt), static_cast<unsigned long>(row.max_len),
+          static_cast<unsigned long>(row.min_len), row.good_len, row.cnt_not_good, row.cnt_above, row.cnt_below);
       out += line;
     }
   }
@@ -185,10 +185,11 @@ std::string foip_stat__fax_pg_len_text() {
     out += kDirectionHeads[d];
     for (const auto& row : g.pg[d]) {
       if (!row.cnt) continue;
-      std::snprintf(line, sizeof line,
-                    "       - Drate: %u  (cnt %lu)\n         Results -> Average = %lu  Max len = %lu  Min len = %lu\n",
-                    row.drate, static_cast<unsigned long>(row.cnt), static_cast<unsigned long>(row.sum / row.cnt),
-                    static_cast<unsigned long>(row.max_len), static_cast<unsigned long>(row.min_len));
+      (void)std::snprintf(
+          line, sizeof line,
+          "       - Drate: %u  (cnt %lu)\n         Results -> Average = %lu  Max len = %lu  Min len = %lu\n", row.drate,
+          static_cast<unsigned long>(row.cnt), static_cast<unsigned long>(row.sum / row.cnt),
+          static_cast<unsigned long>(row.max_len), static_cast<unsigned long>(row.min_len));
       out += line;
     }
   }
@@ -203,13 +204,13 @@ std::string rows_text(u8 list, const char* (*text_of)(u32)) {
   size_t i = 0;
   for (; i < v.size() && v[i].code != 0xFFFF; ++i) {
     if (!v[i].counter) continue;
-    std::snprintf(line, sizeof line, "       - Counter: %4lu  Ret_code: (%d) %s\n",
-                  static_cast<unsigned long>(v[i].counter), v[i].code, text_of(v[i].code));
+    (void)std::snprintf(line, sizeof line, "       - Counter: %4lu  Ret_code: (%d) %s\n",
+                        static_cast<unsigned long>(v[i].counter), v[i].code, text_of(v[i].code));
     out += line;
   }
   if (i + 1 < v.size() && v[i + 1].counter) {
-    std::snprintf(line, sizeof line, "       - Counter: %4lu  Ret_code: (%d) unknown\n",
-                  static_cast<unsigned long>(v[i + 1].counter), v[i + 1].code);
+    (void)std::snprintf(line, sizeof line, "       - Counter: %4lu  Ret_code: (%d) unknown\n",
+                        static_cast<unsigned long>(v[i + 1].counter), v[i + 1].code);
     out += line;
   }
   return out;
@@ -228,12 +229,12 @@ std::string foip_stat__t38_dea_codes_text() {
   if (g.dea_ok) {
     const std::string rows = rows_text(FOIP_STAT__LIST_T38_DEA, t38_mgt__dea_code_text);
     if (!rows.empty())
-      std::snprintf(head, sizeof head,
-                    "\n----------------------------------\nT38__DEA_IN/CO (OK) (cnt = %lu)\nEnhanced return code "
-                    "statistics\n-------------------------------\n",
-                    static_cast<unsigned long>(g.dea_ok));
+      (void)std::snprintf(head, sizeof head,
+                          "\n----------------------------------\nT38__DEA_IN/CO (OK) (cnt = %lu)\nEnhanced return code "
+                          "statistics\n-------------------------------\n",
+                          static_cast<unsigned long>(g.dea_ok));
     else
-      std::snprintf(
+      (void)std::snprintf(
           head, sizeof head,
           "\n----------------------------------\nT38__DEA_IN/CO (OK) (cnt = %lu)\n-------------------------------\n",
           static_cast<unsigned long>(g.dea_ok));
@@ -241,10 +242,10 @@ std::string foip_stat__t38_dea_codes_text() {
     out += rows;
   }
   if (g.dea_nok) {
-    std::snprintf(head, sizeof head,
-                  "\n----------------------------------\nT38__DEA_IN (NOK) (cnt = %lu)\nError causes "
-                  "statistics\n-------------------------------\n",
-                  static_cast<unsigned long>(g.dea_nok));
+    (void)std::snprintf(head, sizeof head,
+                        "\n----------------------------------\nT38__DEA_IN (NOK) (cnt = %lu)\nError causes "
+                        "statistics\n-------------------------------\n",
+                        static_cast<unsigned long>(g.dea_nok));
     out += head;
     out += rows_text(FOIP_STAT__LIST_T38_CAUSE, cause_text);
   }

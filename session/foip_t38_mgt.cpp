@@ -282,7 +282,7 @@ msg_t* out_msg(bool fresh) {
   }
   if (!m) {
     char text[120];
-    std::snprintf(text, sizeof text, "FOIP: (%s) Can't allocate Msg/buffer", who);
+    (void)std::snprintf(text, sizeof text, "FOIP: (%s) Can't allocate Msg/buffer", who);
     Foip__trap(s->nai, FOIP__CONN_NONE, FOIP__TRAP_CLASS, FOIP__TRAP__ERR_ALLOC_MSG_BUFFER,
                "FOIP__TRAP__ERR_ALLOC_MSG_BUFFER", text);
     return 3;
@@ -490,8 +490,8 @@ void record_error(foip__na_ctx* s, t38_mgt__ctx& c, u8 source, u8 code, const ch
   const char* ct = "";
   foip_err__start_error_text(source, code, &st, &ct);
   char text[498];
-  std::snprintf(text, sizeof text, "%s %s (nai = %d)\n   error source = (%d) %s\n   error code   = (%d) %s\n", head,
-                what, s->nai, source, st ? st : "", code, ct ? ct : "");
+  (void)std::snprintf(text, sizeof text, "%s %s (nai = %d)\n   error source = (%d) %s\n   error code   = (%d) %s\n",
+                      head, what, s->nai, source, st ? st : "", code, ct ? ct : "");
   foip_trc__error_box(text, s->nai);
 }
 
@@ -581,7 +581,7 @@ bool take_stop(t38_mgt__ctx& c) {
 void start_dns(foip__na_ctx* s, t38_mgt__ctx& c, const char* who, u8 wait_state) {
   if (c.remote.host[0] == '\0') {
     char text[100];
-    std::snprintf(text, sizeof text, "FOIP: (%s) IP remote media not set", who);
+    (void)std::snprintf(text, sizeof text, "FOIP: (%s) IP remote media not set", who);
     Foip__trap(s->nai, FOIP__CONN_NONE, FOIP__TRAP_CLASS, FOIP__TRAP__REMOTE_ADDR_NOT_SET,
                "FOIP__TRAP__REMOTE_ADDR_NOT_SET", text);
     c.state = T38_MGT__IDLE;
@@ -713,6 +713,8 @@ void run_action(u8 action, foip__na_ctx* s, t38_mgt__ctx& c) {
       break;
     case A_TI_DLY_TCP: go(c, send_sm_set_config_rq_to_socket(s, c), T38_MGT__SOCKET_CNF); break;
     case A_SOCKET_CO_TCP:
+      // Each failed step ends in IDLE.
+      // NOLINTNEXTLINE(bugprone-branch-clone)
       if (check_status(s, c, FOIP__START_ERR_SRC__SOCKET_CONFIG, "SM_SET_CONFIG_CO") != 2) {
         c.state = T38_MGT__IDLE;
       } else if (take_stop(c)) {
@@ -865,7 +867,7 @@ namespace {
 void init_rows(t38_mgt__ctx& c) {
   for (u8 i = 0; i < T38_MGT__NB_RESULT_ROWS; ++i) {
     c.result.rows[i].code = i;
-    std::snprintf(c.result.rows[i].text, sizeof c.result.rows[i].text, "%s", t38_mgt__dea_code_text(i));
+    (void)std::snprintf(c.result.rows[i].text, sizeof c.result.rows[i].text, "%s", t38_mgt__dea_code_text(i));
   }
 }
 }  // namespace

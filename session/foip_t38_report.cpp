@@ -95,31 +95,33 @@ void error_report(foip__na_ctx* s, t38_mgt__ctx& c, const u8* d) {
   char text[1000];
   switch (bits) {
     case 1:
-      std::snprintf(text, sizeof text,
-                    code <= 13000 ? " Error report from T.38%s (nai %d) Time: %lums\n  Class error: T38__TRAP_FATAL or "
-                                    "T38__TRAP_SERIOUS\n  Error code: %d (%s)\n  Error diag: %s\n"
-                                  : " Error report from T.38%s (nai %d) Time: %lums\n  Class error: T38__TRAP_INFO\n "
-                                    " Error code: %d (%s)\n  Error diag: %s\n",
-                    t, nai, ms, code, name, diag);
+      (void)std::snprintf(text, sizeof text,
+                          code <= 13000
+                              ? " Error report from T.38%s (nai %d) Time: %lums\n  Class error: T38__TRAP_FATAL or "
+                                "T38__TRAP_SERIOUS\n  Error code: %d (%s)\n  Error diag: %s\n"
+                              : " Error report from T.38%s (nai %d) Time: %lums\n  Class error: T38__TRAP_INFO\n "
+                                " Error code: %d (%s)\n  Error diag: %s\n",
+                          t, nai, ms, code, name, diag);
       break;
     case 2:
-      std::snprintf(
+      (void)std::snprintf(
           text, sizeof text,
           " \"Sample underrun overrun\" error report from T.38%s (nai %d) Time: %lums\n  Error counter: %lu\n", t, nai,
           ms, static_cast<unsigned long>(count));
       break;
     case 4:
-      std::snprintf(text, sizeof text,
-                    " \"TX underrun\" error report from T.38%s (nai %d) Time: %lums\n  Error counter: %lu\n", t, nai,
-                    ms, static_cast<unsigned long>(count));
+      (void)std::snprintf(text, sizeof text,
+                          " \"TX underrun\" error report from T.38%s (nai %d) Time: %lums\n  Error counter: %lu\n", t,
+                          nai, ms, static_cast<unsigned long>(count));
       break;
     case 8:
-      std::snprintf(text, sizeof text,
-                    " \"UDPTL packet lost\" error report from T.38%s (nai %d)  Time: %lums\n  Error counter: %lu\n", t,
-                    nai, ms, static_cast<unsigned long>(count));
+      (void)std::snprintf(
+          text, sizeof text,
+          " \"UDPTL packet lost\" error report from T.38%s (nai %d)  Time: %lums\n  Error counter: %lu\n", t, nai, ms,
+          static_cast<unsigned long>(count));
       break;
     case 16:
-      std::snprintf(
+      (void)std::snprintf(
           text, sizeof text,
           " Message/Buffer congestion has been detected (now congestion state is ended up) on T.38%s (nai %d) "
           "\n  SM Congestion counter: %lu\n",
@@ -127,9 +129,11 @@ void error_report(foip__na_ctx* s, t38_mgt__ctx& c, const u8* d) {
       break;
     default:
       if (const detection_row* r = find_detection(bits))
-        std::snprintf(text, sizeof text, " %s has been detected on T.38%s (nai %d)  Time: %lums\n  %s counter: %lu\n",
-                      r->event, t, nai, ms, r->counter, static_cast<unsigned long>(count));
-      else std::snprintf(text, sizeof text, " Unknown error report from T.38%s (nai %d)  Time: %lums\n", t, nai, ms);
+        (void)std::snprintf(text, sizeof text,
+                            " %s has been detected on T.38%s (nai %d)  Time: %lums\n  %s counter: %lu\n", r->event, t,
+                            nai, ms, r->counter, static_cast<unsigned long>(count));
+      else
+        (void)std::snprintf(text, sizeof text, " Unknown error report from T.38%s (nai %d)  Time: %lums\n", t, nai, ms);
       break;
   }
   foip_trc__error_box(text, s->nai);
@@ -187,14 +191,14 @@ std::string frame_text(const std::string& event, const u8* r) {
   char out[400];
   switch (code) {
     case 18:
-      std::snprintf(out, sizeof out, "%s        T.30 Frame: CTC [Drate = %s]", head.c_str(),
-                    find_name(kDrates, r[1], "Unknown"));
+      (void)std::snprintf(out, sizeof out, "%s        T.30 Frame: CTC [Drate = %s]", head.c_str(),
+                          find_name(kDrates, r[1], "Unknown"));
       break;
     case 64:
     case 66: {
       char ident[21] = {};
       std::memcpy(ident, r + 1, 20);
-      std::snprintf(out, sizeof out, "%s        T.30 Frame: %s [%s]", head.c_str(), name, ident);
+      (void)std::snprintf(out, sizeof out, "%s        T.30 Frame: %s [%s]", head.c_str(), name, ident);
       break;
     }
     case 128:
@@ -202,12 +206,12 @@ std::string frame_text(const std::string& event, const u8* r) {
       const char* iaf = r[3] == 1 ? "  Remote: IAF" : "";
       const char* upd = r[3] == 1 && r[4] == 0 ? " Upd: Not IAF" : "";
       if (r[1] == r[2])
-        std::snprintf(out, sizeof out, "%s        T.30 Frame: %s [modulation: %s%s%s]", head.c_str(), name,
-                      find_name(kDisModulations, r[1], "Unknown"), iaf, upd);
+        (void)std::snprintf(out, sizeof out, "%s        T.30 Frame: %s [modulation: %s%s%s]", head.c_str(), name,
+                            find_name(kDisModulations, r[1], "Unknown"), iaf, upd);
       else
-        std::snprintf(out, sizeof out, "%s        T.30 Frame: %s [Mdm:%s Upd:%s%s%s]", head.c_str(), name,
-                      find_name(kDisModulations, r[1], "Unknown"), find_name(kDisModulations, r[2], "Unknown"), iaf,
-                      upd);
+        (void)std::snprintf(out, sizeof out, "%s        T.30 Frame: %s [Mdm:%s Upd:%s%s%s]", head.c_str(), name,
+                            find_name(kDisModulations, r[1], "Unknown"), find_name(kDisModulations, r[2], "Unknown"),
+                            iaf, upd);
       break;
     }
     case 130: {
@@ -215,14 +219,14 @@ std::string frame_text(const std::string& event, const u8* r) {
       const char* coding = find_name(kCodings, r[5], "Other");
       const char* iaf = r[6] == 1 ? "  Remote: IAF" : "";
       if (r[2])
-        std::snprintf(out, sizeof out, "%s        T.30 Frame: DCS [Drate = %s  ECM (%d)  %s%s]", head.c_str(), rate,
-                      le16(r + 3), coding, iaf);
+        (void)std::snprintf(out, sizeof out, "%s        T.30 Frame: DCS [Drate = %s  ECM (%d)  %s%s]", head.c_str(),
+                            rate, le16(r + 3), coding, iaf);
       else
-        std::snprintf(out, sizeof out, "%s        T.30 Frame: DCS [Drate = %s  NO ECM  %s%s]", head.c_str(), rate,
-                      coding, iaf);
+        (void)std::snprintf(out, sizeof out, "%s        T.30 Frame: DCS [Drate = %s  NO ECM  %s%s]", head.c_str(), rate,
+                            coding, iaf);
       break;
     }
-    default: std::snprintf(out, sizeof out, "%s        T.30 Frame: %s", head.c_str(), name); break;
+    default: (void)std::snprintf(out, sizeof out, "%s        T.30 Frame: %s", head.c_str(), name); break;
   }
   return out;
 }
@@ -247,7 +251,7 @@ std::string t38_mgt__event_line(nai_t nai, const u8* d, char* letter) {
   for (const event_row& e : kEventLines)
     if (e.bit == bit) row = &e;
   if (row) {
-    std::snprintf(line, sizeof line, row->text, nai, ms, side(d));
+    (void)std::snprintf(line, sizeof line, row->text, nai, ms, side(d));
     *letter = row->letter;
     if (*letter == '3') return frame_text(line, r);
   } else if (bit == 0x400 || bit == 0x800 || bit == 0x1000) {
@@ -255,31 +259,33 @@ std::string t38_mgt__event_line(nai_t nai, const u8* d, char* letter) {
                                           "\n(nai %3d) %8lums T.38%s T.30 Evt: PG_TO_IP            (#%d) %s",
                                           "\n(nai %3d) %8lums T.38%s T.30 Evt: PG_FROM_TDM         (#%d) %s"};
     const int i = bit == 0x400 ? 0 : bit == 0x800 ? 1 : 2;
-    std::snprintf(line, sizeof line, kPg[i], nai, ms, side(d), le16(r), find_name(kModulations, r[2], "V.?? ????"));
+    (void)std::snprintf(line, sizeof line, kPg[i], nai, ms, side(d), le16(r),
+                        find_name(kModulations, r[2], "V.?? ????"));
     // The IP data rate of a page sent to IP, when the report gives one.
     const u32 drate = le32(r + 4);
     if (bit == 0x800 && drate != 0)
-      std::snprintf(line, sizeof line,
-                    "\n(nai %3d) %8lums T.38%s T.30 Evt: PG_TO_IP            (#%d) %s (IP drate: %lubps)", nai, ms,
-                    side(d), le16(r), find_name(kModulations, r[2], "V.?? ????"), static_cast<unsigned long>(drate));
+      (void)std::snprintf(
+          line, sizeof line, "\n(nai %3d) %8lums T.38%s T.30 Evt: PG_TO_IP            (#%d) %s (IP drate: %lubps)", nai,
+          ms, side(d), le16(r), find_name(kModulations, r[2], "V.?? ????"), static_cast<unsigned long>(drate));
     *letter = 'P';
   } else if (bit == 0x2000 || bit == 0x4000 || bit == 0x8000) {
     static constexpr const char* kLen[] = {"\n(nai %3d) %8lums T.38%s T.30 Evt: TCF_PG_LEN_FROM_IP  %s (len %lu)",
                                            "\n(nai %3d) %8lums T.38%s T.30 Evt: TCF_PG_LEN_TO_IP    %s (len %lu)",
                                            "\n(nai %3d) %8lums T.38%s T.30 Evt: TCF_PG_LEN_FROM_TDM %s (len %lu)"};
     const int i = bit == 0x2000 ? 0 : bit == 0x4000 ? 1 : 2;
-    std::snprintf(line, sizeof line, kLen[i], nai, ms, side(d), r[0] == 1 ? "TCF" : "Fax Pg / ECM block",
-                  static_cast<unsigned long>(le32(r + 2)));
+    (void)std::snprintf(line, sizeof line, kLen[i], nai, ms, side(d), r[0] == 1 ? "TCF" : "Fax Pg / ECM block",
+                        static_cast<unsigned long>(le32(r + 2)));
     *letter = 'L';
   } else if (bit == 0x10000) {
     // Activity, connection flag, maximum, samples, average, global maximum.
     const u8 activity = r[0];
     const char* conn = (activity < 1 || activity > 4) && r[1] == 1 ? "Conn" : "    ";
-    std::snprintf(line, sizeof line,
-                  "\n(nai %3d) %8lums T.38%s T.30 Evt: CPU_LOAD            %-7s %s Max: %2d (#smp %ld) \tAverage: %2d  "
-                  "Glb session Max %2d (/%d)",
-                  nai, ms, side(d), find_name(kCpuActivities, activity, "??"), conn, le16(r + 2),
-                  static_cast<long>(le32(r + 4)), le16(r + 8), le16(r + 10), 80);
+    (void)std::snprintf(
+        line, sizeof line,
+        "\n(nai %3d) %8lums T.38%s T.30 Evt: CPU_LOAD            %-7s %s Max: %2d (#smp %ld) \tAverage: %2d  "
+        "Glb session Max %2d (/%d)",
+        nai, ms, side(d), find_name(kCpuActivities, activity, "??"), conn, le16(r + 2), static_cast<long>(le32(r + 4)),
+        le16(r + 8), le16(r + 10), 80);
     *letter = 'c';
   } else if (bit == 0x20000) {
     // Flags, modulation kind, receive level and SNR (i16 each).
@@ -287,28 +293,32 @@ std::string t38_mgt__event_line(nai_t nai, const u8* d, char* letter) {
     const char* kind = (flags & 1) ? (r[1] == 1 ? "(QAM)" : "(FSK)") : "";
     const int level = static_cast<i16>(le16(r + 4)), snr = static_cast<i16>(le16(r + 6));
     if ((flags & 6) == 2)
-      std::snprintf(line, sizeof line, "\n(nai %3d) %8lums T.38%s T.30 Evt: DEMOD_INFO          %s Rcv lvl= %d dBm/10",
-                    nai, ms, side(d), kind, level);
+      (void)std::snprintf(line, sizeof line,
+                          "\n(nai %3d) %8lums T.38%s T.30 Evt: DEMOD_INFO          %s Rcv lvl= %d dBm/10", nai, ms,
+                          side(d), kind, level);
     else if ((flags & 6) == 4)
-      std::snprintf(line, sizeof line, "\n(nai %3d) %8lums T.38%s T.30 Evt: DEMOD_INFO          %s SNR= %d dB/10", nai,
-                    ms, side(d), kind, snr);
+      (void)std::snprintf(line, sizeof line, "\n(nai %3d) %8lums T.38%s T.30 Evt: DEMOD_INFO          %s SNR= %d dB/10",
+                          nai, ms, side(d), kind, snr);
     else
-      std::snprintf(line, sizeof line,
-                    "\n(nai %3d) %8lums T.38%s T.30 Evt: DEMOD_INFO          %s Rcv lvl= %d dBm/10  SNR= %d dB/10", nai,
-                    ms, side(d), kind, level, snr);
+      (void)std::snprintf(
+          line, sizeof line,
+          "\n(nai %3d) %8lums T.38%s T.30 Evt: DEMOD_INFO          %s Rcv lvl= %d dBm/10  SNR= %d dB/10", nai, ms,
+          side(d), kind, level, snr);
     *letter = 'd';
   } else if (bit == T38__EVENT__NETWORK_SIMULATION) {
-    std::snprintf(line, sizeof line, "\n(nai %3d) WARNING IP SIMULATION IS RUNNING", nai);
+    (void)std::snprintf(line, sizeof line, "\n(nai %3d) WARNING IP SIMULATION IS RUNNING", nai);
     *letter = 'i';
   } else if (bit == 0x200000) {
-    if (r[0] == 0) std::snprintf(line, sizeof line, "\n(nai %3d) WARNING RX HW CALIBRATION IS RUNNING", nai);
-    else std::snprintf(line, sizeof line, "\n(nai %3d) RMS clibration value: %d   Time: %lums\n", nai, le16(r + 2), ms);
+    if (r[0] == 0) (void)std::snprintf(line, sizeof line, "\n(nai %3d) WARNING RX HW CALIBRATION IS RUNNING", nai);
+    else
+      (void)std::snprintf(line, sizeof line, "\n(nai %3d) RMS clibration value: %d   Time: %lums\n", nai, le16(r + 2),
+                          ms);
     *letter = 'r';
   } else if (bit == 0x400000) {
-    std::snprintf(line, sizeof line, "\n(nai %3d) WARNING TX HW CALIBRATION IS RUNNING", nai);
+    (void)std::snprintf(line, sizeof line, "\n(nai %3d) WARNING TX HW CALIBRATION IS RUNNING", nai);
     *letter = 'w';
   } else {
-    std::snprintf(line, sizeof line, "\n(nai %3d) %8lums T.38%s T.30 Evt: Unknown", nai, ms, side(d));
+    (void)std::snprintf(line, sizeof line, "\n(nai %3d) %8lums T.38%s T.30 Evt: Unknown", nai, ms, side(d));
   }
   return line;
 }
@@ -385,8 +395,8 @@ void t38_mgt__process_t38_dea_in(foip__na_ctx*, t38_mgt__ctx& c) {
   } else {
     c.result.status = 3;
     c.result.error_cause = d[1];
-    std::snprintf(c.result.cause_text, sizeof c.result.cause_text, "%s",
-                  find_name(kDeaCauses, d[1], "(T38__MSG_ERR__xxxxxxxx) unknown code"));
+    (void)std::snprintf(c.result.cause_text, sizeof c.result.cause_text, "%s",
+                        find_name(kDeaCauses, d[1], "(T38__MSG_ERR__xxxxxxxx) unknown code"));
     foip_stat__count_t38_dea(false, d[1]);
   }
   copy_dea(c, d);
@@ -405,54 +415,57 @@ void t38_mgt__display_statistics(foip__na_ctx* s, t38_mgt__ctx& c) {
   auto out = [&](const char* text) { foip_trc__print_event(s->nai, FOIP__T38_STAT, text, ' '); };
   out("\n\n");
   out("---------------------------------\n");
-  std::snprintf(line, sizeof line, "T.38 session statistics (nai %03d)\n", s->nai);
+  (void)std::snprintf(line, sizeof line, "T.38 session statistics (nai %03d)\n", s->nai);
   out(line);
   out("---------------------------------\n");
-  std::snprintf(line, sizeof line, "T.30 Statistics  - Cnt page = %d\n", le16(raw));
+  (void)std::snprintf(line, sizeof line, "T.30 Statistics  - Cnt page = %d\n", le16(raw));
   out(line);
-  std::snprintf(line, sizeof line, "                 - Mdm/Drate  Max =  %s   Min = %s\n",
-                find_name(kModulations, raw[2], "V.?? ????"), find_name(kModulations, raw[3], "V.?? ????"));
+  (void)std::snprintf(line, sizeof line, "                 - Mdm/Drate  Max =  %s   Min = %s\n",
+                      find_name(kModulations, raw[2], "V.?? ????"), find_name(kModulations, raw[3], "V.?? ????"));
   out(line);
   out("                 - Cnt T.30 frames\n");
   for (u32 i = 0; i < 38; ++i) {
     const u16 n = le16(raw + 4 + 2 * i);
     if (!n) continue;
-    std::snprintf(line, sizeof line, "                   %d - %s\n", n, kFrameNames[i]);
+    (void)std::snprintf(line, sizeof line, "                   %d - %s\n", n, kFrameNames[i]);
     out(line);
   }
-  std::snprintf(line, sizeof line, "                   %d - BAD frame\n", le16(raw + 80));
+  (void)std::snprintf(line, sizeof line, "                   %d - BAD frame\n", le16(raw + 80));
   out(line);
   const u8* u = raw + 116;  // UDPTL send and receive counters
   auto w = [&](u32 i) { return static_cast<unsigned long>(le32(u + 4 * i)); };
   out("\n");
   out("UDP Statistics\n");
-  std::snprintf(line, sizeof line,
-                "   SEND     - UDPTL packet counters  (packets) Total (efficiency + idle):%lu   Idle:%lu\n", w(0),
-                w(1));
+  (void)std::snprintf(line, sizeof line,
+                      "   SEND     - UDPTL packet counters  (packets) Total (efficiency + idle):%lu   Idle:%lu\n", w(0),
+                      w(1));
   out(line);
-  std::snprintf(line, sizeof line,
-                "            - ASN.1 data counters    (bytes)   Total (efficiency + redundancy + idle):%lu\n", w(2));
+  (void)std::snprintf(line, sizeof line,
+                      "            - ASN.1 data counters    (bytes)   Total (efficiency + redundancy + idle):%lu\n",
+                      w(2));
   out(line);
-  std::snprintf(line, sizeof line,
-                "            -                        (bytes)   Efficiency:%lu   Redundancy:%lu   Idle:%lu \n", w(3),
-                w(4), w(5));
+  (void)std::snprintf(line, sizeof line,
+                      "            -                        (bytes)   Efficiency:%lu   Redundancy:%lu   Idle:%lu \n",
+                      w(3), w(4), w(5));
   out(line);
-  std::snprintf(line, sizeof line, "   RECEIVE  - UDPTL packet counters  (packets) Total:%lu   Efficency:%lu \n", w(6),
-                w(7));
+  (void)std::snprintf(line, sizeof line, "   RECEIVE  - UDPTL packet counters  (packets) Total:%lu   Efficency:%lu \n",
+                      w(6), w(7));
   out(line);
-  std::snprintf(line, sizeof line, "            - ASN.1 data counters    (bytes)   Total:%lu   Efficiency:%lu \n", w(9),
-                w(10));
+  (void)std::snprintf(line, sizeof line, "            - ASN.1 data counters    (bytes)   Total:%lu   Efficiency:%lu \n",
+                      w(9), w(10));
   out(line);
-  std::snprintf(line, sizeof line,
-                "            - Rcv packet lost/retreived: %lu   Rcv packet definitively lost: %lu \n", w(11), w(12));
+  (void)std::snprintf(line, sizeof line,
+                      "            - Rcv packet lost/retreived: %lu   Rcv packet definitively lost: %lu \n", w(11),
+                      w(12));
   out(line);
-  std::snprintf(line, sizeof line, "            - Rejected packet by the user: %lu\n", w(8));
+  (void)std::snprintf(line, sizeof line, "            - Rejected packet by the user: %lu\n", w(8));
   out(line);
-  std::snprintf(line, sizeof line, "            - ASN.1 error while decoding received UDPTL packet: %lu\n", w(13));
+  (void)std::snprintf(line, sizeof line, "            - ASN.1 error while decoding received UDPTL packet: %lu\n",
+                      w(13));
   out(line);
-  std::snprintf(line, sizeof line,
-                "\n\n   T.38 Err - Total numbers of T.38 error protocol (T38__DEA__FAX_PROTOCOL_ERR_xx): %lu\n",
-                static_cast<unsigned long>(le32(raw + 172)));
+  (void)std::snprintf(line, sizeof line,
+                      "\n\n   T.38 Err - Total numbers of T.38 error protocol (T38__DEA__FAX_PROTOCOL_ERR_xx): %lu\n",
+                      static_cast<unsigned long>(le32(raw + 172)));
   out(line);
   static constexpr const char* kErrLines[8] = {
       "            - Error Counters: (GW)     T38__ERR_REPORT__SAMPLE_UNDERRUN_OVERRUN : %lu\n",
@@ -464,20 +477,20 @@ void t38_mgt__display_statistics(foip__na_ctx* s, t38_mgt__ctx& c) {
       "                              (GW/IAF) T38__ERR_REPORT__ECM_FRAME_TOO_LONG      : %lu\n",
       "                              (GW/IAF) T38__ERR_REPORT__CORRUPTED_HDLC_FRAME    : %lu\n"};
   for (u32 i = 0; i < 8; ++i) {
-    std::snprintf(line, sizeof line, kErrLines[i], static_cast<unsigned long>(le32(raw + 176 + 4 * i)));
+    (void)std::snprintf(line, sizeof line, kErrLines[i], static_cast<unsigned long>(le32(raw + 176 + 4 * i)));
     out(line);
   }
   out("\n");
   out("Internal memory Statistics\n");
-  std::snprintf(line, sizeof line, "   - data_field object current = %d  max = %d  cnt congestion = %lu\n",
-                le16(raw + 208), le16(raw + 210), static_cast<unsigned long>(le32(raw + 212)));
+  (void)std::snprintf(line, sizeof line, "   - data_field object current = %d  max = %d  cnt congestion = %lu\n",
+                      le16(raw + 208), le16(raw + 210), static_cast<unsigned long>(le32(raw + 212)));
   out(line);
-  std::snprintf(line, sizeof line, "   - IFP packet object current = %d  max = %d  cnt congestion = %lu\n",
-                le16(raw + 216), le16(raw + 218), static_cast<unsigned long>(le32(raw + 220)));
+  (void)std::snprintf(line, sizeof line, "   - IFP packet object current = %d  max = %d  cnt congestion = %lu\n",
+                      le16(raw + 216), le16(raw + 218), static_cast<unsigned long>(le32(raw + 220)));
   out(line);
   out("\n");
   out("System Management VL memory pool Statistics (Mem_alloc/Mem_free)\n");
-  std::snprintf(line, sizeof line, "              - Current = %lu - Max = %lu\n",
-                static_cast<unsigned long>(le32(raw + 252)), static_cast<unsigned long>(le32(raw + 256)));
+  (void)std::snprintf(line, sizeof line, "              - Current = %lu - Max = %lu\n",
+                      static_cast<unsigned long>(le32(raw + 252)), static_cast<unsigned long>(le32(raw + 256)));
   out(line);
 }

@@ -242,15 +242,15 @@ void line_head(const audit_rec& r, char* head) {
   if (r.has_buf) n += std::snprintf(head + n, HEAD_MAX - n, "%08lx", static_cast<unsigned long>(r.buf_addr));
   else n += std::snprintf(head + n, HEAD_MAX - n, "        ");
   char blist[8] = "     ", blcnt[8] = "     ";
-  if (r.chained) std::snprintf(blist, sizeof blist, "%5d", r.total_size);
-  if (r.has_buf) std::snprintf(blcnt, sizeof blcnt, "%5d", r.link_count);
-  std::snprintf(head + n, HEAD_MAX - n, "|%8ld.%03ld-%c|%s|%s|%s|", static_cast<long>(r.time_ms / 1000),
-                static_cast<long>(r.time_ms % 1000), r.kind, congestion_text(r.congestion), blist, blcnt);
+  if (r.chained) (void)std::snprintf(blist, sizeof blist, "%5d", r.total_size);
+  if (r.has_buf) (void)std::snprintf(blcnt, sizeof blcnt, "%5d", r.link_count);
+  (void)std::snprintf(head + n, HEAD_MAX - n, "|%8ld.%03ld-%c|%s|%s|%s|", static_cast<long>(r.time_ms / 1000),
+                      static_cast<long>(r.time_ms % 1000), r.kind, congestion_text(r.congestion), blist, blcnt);
 }
 
 std::string ipv4(const u8* a) {
   char s[20];
-  std::snprintf(s, sizeof s, "%d.%d.%d.%d", a[0], a[1], a[2], a[3]);
+  (void)std::snprintf(s, sizeof s, "%d.%d.%d.%d", a[0], a[1], a[2], a[3]);
   return s;
 }
 
@@ -352,14 +352,14 @@ void detail_blocks(trc_file& t, const audit_rec& r) {
 void write_trap(const audit_rec& r) {
   glb_ctx& c = g();
   char head[HEAD_MAX];
-  std::snprintf(head, sizeof head, "\n%4d-%4d-%3d|%4d-%4d|        -        |%4ld.%03ld-T|%s|     |[TRAP] ",
-                r.counters[0], r.counters[1], r.counters[2], r.counters[3], r.counters[4],
-                static_cast<long>(r.time_ms / 1000), static_cast<long>(r.time_ms % 1000),
-                congestion_text(r.congestion));
+  (void)std::snprintf(head, sizeof head, "\n%4d-%4d-%3d|%4d-%4d|        -        |%4ld.%03ld-T|%s|     |[TRAP] ",
+                      r.counters[0], r.counters[1], r.counters[2], r.counters[3], r.counters[4],
+                      static_cast<long>(r.time_ms / 1000), static_cast<long>(r.time_ms % 1000),
+                      congestion_text(r.congestion));
   std::string text;
   keep_lines(r.data, strnlen(reinterpret_cast<const char*>(r.data), r.length), &text);
   char code[16];
-  std::snprintf(code, sizeof code, "%d", r.trap_code);
+  (void)std::snprintf(code, sizeof code, "%d", r.trap_code);
   const std::string box = "\n===============================================\n[TRAP] code: " + std::string(code) +
                           " diagnostic: " + text + "\n===============================================\n\n";
   const std::string line = std::string(head) + "code: " + code + " diagnostic: " + text + "\n\n";

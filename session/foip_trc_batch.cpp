@@ -44,8 +44,8 @@ void print_line() {
   for (size_t i = 0; i < STRIP; ++i) strip[i] = p.strip[i].load(std::memory_order_relaxed);
   strip[STRIP] = '\0';
   char line[148];
-  std::snprintf(line, sizeof line, "\r[%c] [%-4d ] [%-4d ] [%-4d ] [%s]", p.spinner.load(), p.batch.load(),
-                p.sessions.load(), p.sip.load(), strip);
+  (void)std::snprintf(line, sizeof line, "\r[%c] [%-4d ] [%-4d ] [%-4d ] [%s]", p.spinner.load(), p.batch.load(),
+                      p.sessions.load(), p.sip.load(), strip);
   console(line);
 }
 

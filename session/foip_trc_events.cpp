@@ -58,7 +58,7 @@ void record_into(trc_file& t, const event_rec& r) {
   if (!t.f) return;
   if (r.cls & USER_CLASSES) {
     char prefix[12];
-    std::snprintf(prefix, sizeof prefix, "\n%s", user_prefix(r.cls));
+    (void)std::snprintf(prefix, sizeof prefix, "\n%s", user_prefix(r.cls));
     if (!put(t, prefix)) return;
   }
   if (!put(t, r.text, r.length)) return;
@@ -124,7 +124,7 @@ void foip_trc__print_event(nai_t nai, u16 event_class, const char* text, char le
 void foip_trc__error_box(const char* text, nai_t nai) {
   if (nai >= 0xFFFF) return;
   char head[64];
-  std::snprintf(head, sizeof head, "\n\n---- Error (Nai #%02d) ------------------\n", nai);
+  (void)std::snprintf(head, sizeof head, "\n\n---- Error (Nai #%02d) ------------------\n", nai);
   foip_trc__print_event(nai, FOIP__DSP_ERR, head);
   foip_trc__print_event(nai, FOIP__DSP_ERR, text ? text : "");
   foip_trc__print_event(nai, FOIP__DSP_ERR, "-----------------------------------------\n");

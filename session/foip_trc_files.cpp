@@ -63,15 +63,15 @@ void console(const char* text) {
     c(text);
     return;
   }
-  std::fputs(text, stdout);
-  std::fflush(stdout);
+  (void)std::fputs(text, stdout);
+  (void)std::fflush(stdout);
 }
 
 void console_printf(const char* format, ...) {
   char buf[1024];
   va_list ap;
   va_start(ap, format);
-  std::vsnprintf(buf, sizeof buf, format, ap);
+  (void)std::vsnprintf(buf, sizeof buf, format, ap);
   va_end(ap);
   console(buf);
 }
@@ -85,7 +85,7 @@ namespace {
 
 void fail(trc_file& t, const char* what) {
   ProgramLog(4, "Trace file %s: %s, file closed", t.path.c_str(), what);
-  if (t.f) std::fclose(t.f);
+  if (t.f) (void)std::fclose(t.f);
   t.f = nullptr;
   if (t.kind == 5)
     for (session_ctx& s : g().sessions)
@@ -119,12 +119,12 @@ namespace {
 
 u32 file_size(FILE* f) {
   if (!f) return 0;
-  std::fseek(f, 0, SEEK_END);
+  (void)std::fseek(f, 0, SEEK_END);
   long n = std::ftell(f);
   return n > 0 ? static_cast<u32>(n) : 0;
 }
 
-void remove_file(const std::string& name) { std::remove(platform::ToLinuxPath(name).c_str()); }
+void remove_file(const std::string& name) { (void)std::remove(platform::ToLinuxPath(name).c_str()); }
 
 }  // namespace
 
@@ -226,7 +226,7 @@ bool resume(trc_file& t) {
 void check_rotate(trc_file& t) {
   if (!t.f || t.limit == FOIP_TRC__LIMIT_NONE) return;
   if (t.written < static_cast<u32>(t.limit) * FOIP_TRC__LIMIT_UNIT) return;
-  std::fclose(t.f);
+  (void)std::fclose(t.f);
   t.f = nullptr;
   t.index = static_cast<u8>(t.index + 1);
   remove_file(numbered(t.base, static_cast<u8>(t.index - t.kept)));
@@ -241,7 +241,7 @@ void check_rotate(trc_file& t) {
 }
 
 void drop(trc_file& t) {
-  if (t.f) std::fclose(t.f);
+  if (t.f) (void)std::fclose(t.f);
   t.f = nullptr;
 }
 
@@ -424,7 +424,7 @@ u8 foip_trc__file_check(u8 kind, const std::string& name, u8 mode) {
     default: return OM_OS_OK;
   }
   if (!f) return OM_OS_NOK;
-  std::fclose(f);
+  (void)std::fclose(f);
   return OM_OS_OK;
 }
 

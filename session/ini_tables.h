@@ -23,21 +23,21 @@
 
 // Default value records: value id, section id, state, value, comment.
 #define INI_D_BOOL(vid, sec, st, v, c) \
-  ini_tools__value { vid, sec, st, INI_TOOLS__BOOL, ini_tools__datum{.byte = v}, 0, 0, c, nullptr }
+  ini_tools__value { vid, sec, st, INI_TOOLS__BOOL, ini_tools__datum{.byte = (v)}, 0, 0, c, nullptr }
 #define INI_D_FILE(vid, sec, st, c) \
   ini_tools__value { vid, sec, st, INI_TOOLS__FILE, ini_tools__datum{.text = nullptr}, 0, 0, c, nullptr }
 #define INI_D_STR_ID(vid, sec, st, v, c) \
-  ini_tools__value { vid, sec, st, INI_TOOLS__STR_ID, ini_tools__datum{.id = v}, 0, 0, c, nullptr }
+  ini_tools__value { vid, sec, st, INI_TOOLS__STR_ID, ini_tools__datum{.id = (v)}, 0, 0, c, nullptr }
 #define INI_D_NUM(vid, sec, st, v, c) \
-  ini_tools__value { vid, sec, st, INI_TOOLS__NUM, ini_tools__datum{.num = v}, 0, 0, c, nullptr }
+  ini_tools__value { vid, sec, st, INI_TOOLS__NUM, ini_tools__datum{.num = (v)}, 0, 0, c, nullptr }
 #define INI_D_STRING(vid, sec, st, v, c) \
-  ini_tools__value { vid, sec, st, INI_TOOLS__STRING, ini_tools__datum{.text = v}, 0, 0, c, nullptr }
+  ini_tools__value { vid, sec, st, INI_TOOLS__STRING, ini_tools__datum{.text = (v)}, 0, 0, c, nullptr }
 #define INI_D_IP(vid, sec, st, c) \
   ini_tools__value { vid, sec, st, INI_TOOLS__IP_ADD, ini_tools__datum{.ip = nullptr}, 0, 0, c, nullptr }
 #define INI_D_BFI(vid, sec, st, v, c) \
-  ini_tools__value { vid, sec, st, INI_TOOLS__BFI, ini_tools__datum{.num = v}, 0, 0, c, nullptr }
+  ini_tools__value { vid, sec, st, INI_TOOLS__BFI, ini_tools__datum{.num = (v)}, 0, 0, c, nullptr }
 #define INI_D_CHAR(vid, sec, st, v, c) \
-  ini_tools__value { vid, sec, st, INI_TOOLS__CHAR, ini_tools__datum{.byte = v}, 0, 0, c, nullptr }
+  ini_tools__value { vid, sec, st, INI_TOOLS__CHAR, ini_tools__datum{.byte = (v)}, 0, 0, c, nullptr }
 // A record whose comment is built at writing time.
 #define INI_D_WITH_FN(rec_kind, vid, sec, st, datum, fn) \
   ini_tools__value { vid, sec, st, rec_kind, datum, 0, 1, nullptr, fn }

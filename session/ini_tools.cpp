@@ -38,7 +38,7 @@ void report(const ini_tools__error_cb& cb, const char* format, ...) {
   char message[kMessageMax + 1];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(message, sizeof message, format, args);
+  (void)std::vsnprintf(message, sizeof message, format, args);
   va_end(args);
   cb(message);
 }
@@ -269,7 +269,7 @@ std::string ini_tools_text::bfi_names(const ini_tools__value_name* names, uint32
   if (rest != 0) {
     if (!text.empty()) text += " | ";
     char hex[16];
-    std::snprintf(hex, sizeof hex, "0x%X", rest);
+    (void)std::snprintf(hex, sizeof hex, "0x%X", rest);
     text += hex;
   }
   return text;
@@ -285,7 +285,7 @@ std::string ini_tools_text::format(const char* fmt, ...) {
   std::string out;
   if (n > 0) {
     out.resize(std::size_t(n) + 1);
-    std::vsnprintf(out.data(), out.size(), fmt, args);
+    (void)std::vsnprintf(out.data(), out.size(), fmt, args);
     out.resize(std::size_t(n));
   }
   va_end(args);
@@ -752,7 +752,7 @@ uint8_t ini_tools__read_cfg_file(const char* file_name, const ini_tools__section
     return INI_TOOLS__CANT_OPEN;
   }
   uint8_t result = ini_tools__read_cfg_stream(f, file_name, sections, keywords, error_cb, table);
-  std::fclose(f);
+  (void)std::fclose(f);
   return result;
 }
 

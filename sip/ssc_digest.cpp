@@ -95,7 +95,7 @@ bool sip_digest_compute(const sip_digest_input& in, char response[33]) {
     md5_hex_joined({ha1, in.nonce, ha2}, response);
   } else {
     char nc[9];
-    std::snprintf(nc, sizeof nc, "%08x", static_cast<unsigned>(in.nonce_count));
+    (void)std::snprintf(nc, sizeof nc, "%08x", static_cast<unsigned>(in.nonce_count));
     md5_hex_joined({ha1, in.nonce, nc, in.cnonce, qop, ha2}, response);
   }
   return true;
@@ -192,7 +192,7 @@ ssc_digest_verdict challenge_step(ssc_digest_block& b, const ssc_digest_challeng
   b.header_kind = c.status == 401 ? SSC_KIND_WWW : SSC_KIND_PROXY;
   b.credentials_known = true;
   if (b.cnonce[0] == '\0')
-    std::snprintf(b.cnonce, sizeof b.cnonce, "%016llX", static_cast<unsigned long long>(cnonce_seed));
+    (void)std::snprintf(b.cnonce, sizeof b.cnonce, "%016llX", static_cast<unsigned long long>(cnonce_seed));
   b.nonce_count = 1;
   if (b.user[0] == '\0') {
     if (empty(u.user) || !set_text(b.user, u.user)) {
@@ -222,7 +222,7 @@ bool ssc_digest_prepare(ssc_digest_block& b, std::string_view request_uri, const
   if (!set_text(b.digest_uri, request_uri) || request_uri.empty()) return false;
   b.method = method ? method : "";
   if (b.nonce_count == 0) b.nonce_count = 1;
-  std::snprintf(b.nc_text, sizeof b.nc_text, "%08x", static_cast<unsigned>(b.nonce_count));
+  (void)std::snprintf(b.nc_text, sizeof b.nc_text, "%08x", static_cast<unsigned>(b.nonce_count));
   sip_digest_input in;
   in.user = b.user;
   in.realm = b.realm;

@@ -395,8 +395,8 @@ void ssc_entity_reset(u16 nai_count) {
   g_stub_events.clear();
   g_run = ssc_run_state{};
   if (ssc_mod().agents.size()) {
-    for (u16 n = 0; n < ssc_mod().agents.size(); ++n)
-      if (ssc_mod().agents[n]) (void)ssc_remove_user_agent(n);
+    for (std::size_t n = 0; n < ssc_mod().agents.size(); ++n)
+      if (ssc_mod().agents[n]) (void)ssc_remove_user_agent(static_cast<u16>(n));
   }
   ssc_tx_reset();
   ssc_entity_init(nai_count);

@@ -570,7 +570,7 @@ bool keep_and_copy(ssc_dialog_entry* e, ssc_handle* h) {
 }
 
 void copy_text(char* field, std::size_t size, const char* s) {
-  std::snprintf(field, size, "%s", s != nullptr && ssc_ptr_set(s) ? s : "");
+  (void)std::snprintf(field, size, "%s", s != nullptr && ssc_ptr_set(s) ? s : "");
 }
 
 void register_start() {

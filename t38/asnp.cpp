@@ -7,7 +7,7 @@ namespace kv::t38 {
 
 namespace {
 
-uint8_t fail(asnp_context& ctx, uint8_t error) {
+u8 fail(asnp_context& ctx, u8 error) {
   ctx.error = error;
   return ASNP_NOK;
 }
@@ -24,8 +24,8 @@ bool write_ready(asnp_context& ctx) {
   return asnp_continue(ASNP_CONT_WRITE, ctx) == ASNP_MORE;
 }
 
-void step_bits(asnp_context& ctx, uint8_t used) {
-  ctx.bits = static_cast<uint8_t>(ctx.bits - used);
+void step_bits(asnp_context& ctx, u8 used) {
+  ctx.bits = static_cast<u8>(ctx.bits - used);
   if (ctx.bits == 0) {
     ++ctx.pos;
     ctx.bits = 8;
@@ -33,23 +33,23 @@ void step_bits(asnp_context& ctx, uint8_t used) {
 }
 
 // Fewest octets holding v (at least one).
-uint8_t octets_for(uint32_t v) {
-  uint8_t n = 1;
+u8 octets_for(u32 v) {
+  u8 n = 1;
   while (n < 4 && (v >> (8 * n)) != 0) ++n;
   return n;
 }
 
-uint8_t put_be(asnp_context& ctx, uint32_t v, uint8_t n) {
+u8 put_be(asnp_context& ctx, u32 v, u8 n) {
   for (int i = n - 1; i >= 0; --i) {
-    if (asnp_put_bits(ctx, 8, static_cast<uint8_t>(v >> (8 * i))) != ASNP_OK) return ASNP_NOK;
+    if (asnp_put_bits(ctx, 8, static_cast<u8>(v >> (8 * i))) != ASNP_OK) return ASNP_NOK;
   }
   return ASNP_OK;
 }
 
-uint8_t get_be(asnp_context& ctx, uint32_t* v, uint8_t n) {
-  uint32_t r = 0;
-  for (uint8_t i = 0; i < n; ++i) {
-    uint8_t b = 0;
+u8 get_be(asnp_context& ctx, u32* v, u8 n) {
+  u32 r = 0;
+  for (u8 i = 0; i < n; ++i) {
+    u8 b = 0;
     if (asnp_get_bits(ctx, 8, &b) != ASNP_OK) return ASNP_NOK;
     r = (r << 8) | b;
   }
@@ -58,61 +58,61 @@ uint8_t get_be(asnp_context& ctx, uint32_t* v, uint8_t n) {
 }
 
 // Unconstrained length determinant (no fragmentation).
-uint8_t put_unconstrained_length(asnp_context& ctx, uint32_t length) {
+u8 put_unconstrained_length(asnp_context& ctx, u32 length) {
   asnp_align(ctx);
-  if (length < 128) return asnp_put_bits(ctx, 8, static_cast<uint8_t>(length));
+  if (length < 128) return asnp_put_bits(ctx, 8, static_cast<u8>(length));
   if (length < 16384) {
-    if (asnp_put_bits(ctx, 8, static_cast<uint8_t>(0x80 | (length >> 8))) != ASNP_OK) return ASNP_NOK;
-    return asnp_put_bits(ctx, 8, static_cast<uint8_t>(length));
+    if (asnp_put_bits(ctx, 8, static_cast<u8>(0x80 | (length >> 8))) != ASNP_OK) return ASNP_NOK;
+    return asnp_put_bits(ctx, 8, static_cast<u8>(length));
   }
   return fail(ctx, ASNP_ERR_UNSUPPORTED);
 }
 
-uint8_t get_unconstrained_length(asnp_context& ctx, uint32_t* length) {
+u8 get_unconstrained_length(asnp_context& ctx, u32* length) {
   asnp_align(ctx);
-  uint8_t b = 0;
+  u8 b = 0;
   if (asnp_get_bits(ctx, 8, &b) != ASNP_OK) return ASNP_NOK;
   if ((b & 0x80) == 0) {
     *length = b;
     return ASNP_OK;
   }
   if ((b & 0xC0) == 0x80) {
-    uint8_t lo = 0;
+    u8 lo = 0;
     if (asnp_get_bits(ctx, 8, &lo) != ASNP_OK) return ASNP_NOK;
-    *length = (static_cast<uint32_t>(b & 0x3F) << 8) | lo;
+    *length = (static_cast<u32>(b & 0x3F) << 8) | lo;
     return ASNP_OK;
   }
   return fail(ctx, ASNP_ERR_UNSUPPORTED);  // fragmented
 }
 
 // Unconstrained whole number (two's complement octets) of a value >= 0.
-uint8_t put_unconstrained_number(asnp_context& ctx, uint32_t value) {
-  uint8_t n = octets_for(value);
+u8 put_unconstrained_number(asnp_context& ctx, u32 value) {
+  u8 n = octets_for(value);
   if ((value >> (8 * n - 1)) & 1) ++n;  // room for the sign bit
   if (put_unconstrained_length(ctx, n) != ASNP_OK) return ASNP_NOK;
   if (n == 5 && asnp_put_bits(ctx, 8, 0) != ASNP_OK) return ASNP_NOK;
-  return put_be(ctx, value, static_cast<uint8_t>(std::min<int>(n, 4)));
+  return put_be(ctx, value, static_cast<u8>(std::min<int>(n, 4)));
 }
 
-uint8_t get_unconstrained_number(asnp_context& ctx, uint32_t* value) {
-  uint32_t n = 0;
+u8 get_unconstrained_number(asnp_context& ctx, u32* value) {
+  u32 n = 0;
   if (get_unconstrained_length(ctx, &n) != ASNP_OK) return ASNP_NOK;
   if (n == 0 || n > 5) return fail(ctx, ASNP_ERR_UNSUPPORTED);
-  uint32_t lead = 0;
+  u32 lead = 0;
   if (n == 5) {
     if (get_be(ctx, &lead, 1) != ASNP_OK) return ASNP_NOK;
     if (lead != 0) return fail(ctx, ASNP_ERR_UNSUPPORTED);
     n = 4;
   }
-  uint32_t v = 0;
-  if (get_be(ctx, &v, static_cast<uint8_t>(n)) != ASNP_OK) return ASNP_NOK;
+  u32 v = 0;
+  if (get_be(ctx, &v, static_cast<u8>(n)) != ASNP_OK) return ASNP_NOK;
   if (n < 4 && ((v >> (8 * n - 1)) & 1)) return fail(ctx, ASNP_ERR_UNSUPPORTED);  // negative
   *value = v;
   return ASNP_OK;
 }
 
 // Shared by enumerated and choice indexes.
-uint8_t put_index(asnp_context& ctx, uint8_t kind, bool extended, uint32_t value, uint32_t highest_root) {
+u8 put_index(asnp_context& ctx, u8 kind, bool extended, u32 value, u32 highest_root) {
   if (kind == ASNP_KIND_EXT) {
     if (!extended && value > highest_root) return fail(ctx, ASNP_ERR_OUT_OF_BOUNDS);
     if (asnp_put_bits(ctx, 1, extended ? 1 : 0) != ASNP_OK) return ASNP_NOK;
@@ -126,16 +126,16 @@ uint8_t put_index(asnp_context& ctx, uint8_t kind, bool extended, uint32_t value
   return asnp_put_constrained_whole_number(ctx, value, 0, highest_root);
 }
 
-uint8_t get_index(asnp_context& ctx, uint8_t kind, bool* extended, uint32_t* value, uint32_t highest_root) {
+u8 get_index(asnp_context& ctx, u8 kind, bool* extended, u32* value, u32 highest_root) {
   bool ext = false;
   if (kind == ASNP_KIND_EXT) {
-    uint8_t bit = 0;
+    u8 bit = 0;
     if (asnp_get_bits(ctx, 1, &bit) != ASNP_OK) return ASNP_NOK;
     ext = bit != 0;
   }
   if (extended != nullptr) *extended = ext;
   if (ext) {
-    uint32_t n = 0;
+    u32 n = 0;
     if (asnp_get_normally_small_number(ctx, &n) != ASNP_OK) return ASNP_NOK;
     if (n > ASNP_UNBOUNDED - highest_root - 1) return fail(ctx, ASNP_ERR_UNSUPPORTED);
     *value = highest_root + 1 + n;
@@ -148,8 +148,8 @@ uint8_t get_index(asnp_context& ctx, uint8_t kind, bool* extended, uint32_t* val
 
 // --- context handling ---------------------------------------------------------
 
-uint8_t asnp_init_encode(asnp_context& ctx, uint8_t* flat, uint32_t size, uint16_t headroom, chain_pool* pool,
-                         asnp_room_fn room_fn, void* room_arg) {
+u8 asnp_init_encode(asnp_context& ctx, u8* flat, u32 size, u16 headroom, chain_pool* pool, asnp_room_fn room_fn,
+                    void* room_arg) {
   ctx = asnp_context{};
   ctx.encoding = true;
   ctx.headroom = headroom;
@@ -175,12 +175,12 @@ uint8_t asnp_init_encode(asnp_context& ctx, uint8_t* flat, uint32_t size, uint16
   return ASNP_OK;
 }
 
-uint8_t asnp_end_encode(asnp_context& ctx, uint8_t** data, uint32_t* length, chain_buf* first) {
-  uint32_t used = ctx.pos + (ctx.bits != 8 ? 1u : 0u);
+u8 asnp_end_encode(asnp_context& ctx, u8** data, u32* length, chain_buf* first) {
+  u32 used = ctx.pos + (ctx.bits != 8 ? 1u : 0u);
   if (ctx.mode == ASNP_MODE_CHAIN) {
     if (ctx.current == nullptr) return fail(ctx, ASNP_ERR_NO_BUFFER);
-    uint32_t front = ctx.current == ctx.first ? ctx.headroom : 0;
-    ctx.pool->set_size(ctx.current, static_cast<uint16_t>(front + used));
+    u32 front = ctx.current == ctx.first ? ctx.headroom : 0;
+    ctx.pool->set_size(ctx.current, static_cast<u16>(front + used));
     if (data != nullptr) *data = ctx.pool->data(ctx.first) + ctx.headroom;
     if (first != nullptr) *first = ctx.first;
     ctx.first = ctx.current = nullptr;  // handed over
@@ -192,13 +192,13 @@ uint8_t asnp_end_encode(asnp_context& ctx, uint8_t** data, uint32_t* length, cha
   return ASNP_OK;
 }
 
-uint8_t asnp_init_decode(asnp_context& ctx, const byte_ref& src, chain_pool* pool) {
+u8 asnp_init_decode(asnp_context& ctx, const byte_ref& src, chain_pool* pool) {
   ctx = asnp_context{};
   ctx.pool = pool;
   ctx.limit = src.length;
   if (src.chain == nullptr) {
     ctx.mode = ASNP_MODE_FLAT;
-    ctx.buf_start = const_cast<uint8_t*>(src.first);
+    ctx.buf_start = const_cast<u8*>(src.first);
     ctx.buf_size = src.first == nullptr ? 0 : src.length;
     return ASNP_OK;
   }
@@ -206,12 +206,12 @@ uint8_t asnp_init_decode(asnp_context& ctx, const byte_ref& src, chain_pool* poo
   ctx.mode = ASNP_MODE_CHAIN;
   ctx.capacity = pool->capacity();
   ctx.first = ctx.current = src.chain;
-  uint8_t* begin = pool->data(src.chain);
-  uint8_t* end = begin + pool->size(src.chain);
-  uint8_t* at = const_cast<uint8_t*>(src.first);
+  u8* begin = pool->data(src.chain);
+  u8* end = begin + pool->size(src.chain);
+  u8* at = const_cast<u8*>(src.first);
   if (at == nullptr || at < begin || at > end) at = begin;
   ctx.buf_start = at;
-  ctx.buf_size = std::min<uint32_t>(static_cast<uint32_t>(end - at), ctx.limit);
+  ctx.buf_size = std::min<u32>(static_cast<u32>(end - at), ctx.limit);
   return ASNP_OK;
 }
 
@@ -227,10 +227,10 @@ void asnp_release(asnp_context& ctx) {
 
 chain_buf asnp_alloc_buffer(chain_pool& pool) { return pool.alloc(); }
 
-uint8_t asnp_continue(uint8_t code, asnp_context& ctx) {
+u8 asnp_continue(u8 code, asnp_context& ctx) {
   if (code == ASNP_CONT_READ) {
     ctx.error = ASNP_ERR_READ_CONT;
-    uint32_t consumed = ctx.bytes_before + ctx.buf_size;
+    u32 consumed = ctx.bytes_before + ctx.buf_size;
     if (ctx.mode == ASNP_MODE_FLAT || ctx.current == nullptr || consumed >= ctx.limit) {
       ctx.error = ASNP_ERR_END_OF_DATA;
       return ASNP_STOP;
@@ -247,7 +247,7 @@ uint8_t asnp_continue(uint8_t code, asnp_context& ctx) {
     ctx.bytes_before = consumed;
     ctx.current = next;
     ctx.buf_start = ctx.pool->data(next);
-    ctx.buf_size = std::min<uint32_t>(ctx.pool->size(next), ctx.limit - consumed);
+    ctx.buf_size = std::min<u32>(ctx.pool->size(next), ctx.limit - consumed);
     ctx.pos = 0;
     ctx.bits = 8;
     ctx.error = ASNP_ERR_NONE;
@@ -265,8 +265,8 @@ uint8_t asnp_continue(uint8_t code, asnp_context& ctx) {
         ctx.error = ASNP_ERR_NO_BUFFER;
         return ASNP_STOP;
       }
-      uint32_t front = ctx.current == ctx.first ? ctx.headroom : 0;
-      ctx.pool->set_size(ctx.current, static_cast<uint16_t>(front + ctx.pos));
+      u32 front = ctx.current == ctx.first ? ctx.headroom : 0;
+      ctx.pool->set_size(ctx.current, static_cast<u16>(front + ctx.pos));
       ctx.pool->set_next(ctx.current, b);
       ctx.bytes_before += ctx.pos;
       ctx.current = b;
@@ -280,9 +280,9 @@ uint8_t asnp_continue(uint8_t code, asnp_context& ctx) {
       ctx.error = ASNP_ERR_NO_ROOM;
       return ASNP_STOP;
     }
-    uint32_t written = ctx.headroom + ctx.pos;
-    uint32_t new_size = 0;
-    uint8_t* area = ctx.room_fn(ctx.room_arg, written, &new_size);
+    u32 written = ctx.headroom + ctx.pos;
+    u32 new_size = 0;
+    u8* area = ctx.room_fn(ctx.room_arg, written, &new_size);
     if (area == nullptr || new_size <= written) {
       ctx.error = ASNP_ERR_NO_ROOM;
       return ASNP_STOP;
@@ -295,10 +295,10 @@ uint8_t asnp_continue(uint8_t code, asnp_context& ctx) {
   return ASNP_STOP;
 }
 
-uint32_t asnp_position(const asnp_context& ctx) { return ctx.bytes_before + ctx.pos + (ctx.bits != 8 ? 1u : 0u); }
+u32 asnp_position(const asnp_context& ctx) { return ctx.bytes_before + ctx.pos + (ctx.bits != 8 ? 1u : 0u); }
 
-uint32_t asnp_bytes_left(const asnp_context& ctx) {
-  uint32_t at = ctx.bytes_before + ctx.pos + (ctx.bits != 8 ? 1u : 0u);
+u32 asnp_bytes_left(const asnp_context& ctx) {
+  u32 at = ctx.bytes_before + ctx.pos + (ctx.bits != 8 ? 1u : 0u);
   return ctx.limit > at ? ctx.limit - at : 0;
 }
 
@@ -311,47 +311,47 @@ void asnp_align(asnp_context& ctx) {
   }
 }
 
-uint8_t asnp_get_bits(asnp_context& ctx, uint8_t n, uint8_t* value) {
+u8 asnp_get_bits(asnp_context& ctx, u8 n, u8* value) {
   if (n == 0 || n > 8) return fail(ctx, ASNP_ERR_UNSUPPORTED);
-  uint32_t v = 0;
+  u32 v = 0;
   while (n > 0) {
     if (!read_ready(ctx)) return ASNP_NOK;
-    uint8_t take = std::min(n, ctx.bits);
-    uint8_t shift = static_cast<uint8_t>(ctx.bits - take);
-    uint8_t part = static_cast<uint8_t>((ctx.buf_start[ctx.pos] >> shift) & ((1u << take) - 1));
+    u8 take = std::min(n, ctx.bits);
+    u8 shift = static_cast<u8>(ctx.bits - take);
+    u8 part = static_cast<u8>((ctx.buf_start[ctx.pos] >> shift) & ((1u << take) - 1));
     v = (v << take) | part;
-    n = static_cast<uint8_t>(n - take);
+    n = static_cast<u8>(n - take);
     step_bits(ctx, take);
   }
-  *value = static_cast<uint8_t>(v);
+  *value = static_cast<u8>(v);
   return ASNP_OK;
 }
 
-uint8_t asnp_put_bits(asnp_context& ctx, uint8_t n, uint8_t value) {
+u8 asnp_put_bits(asnp_context& ctx, u8 n, u8 value) {
   if (n == 0 || n > 8) return fail(ctx, ASNP_ERR_UNSUPPORTED);
   while (n > 0) {
     if (!write_ready(ctx)) return ASNP_NOK;
     if (ctx.bits == 8) ctx.buf_start[ctx.pos] = 0;
-    uint8_t take = std::min(n, ctx.bits);
-    uint8_t part = static_cast<uint8_t>((value >> (n - take)) & ((1u << take) - 1));
-    ctx.buf_start[ctx.pos] = static_cast<uint8_t>(ctx.buf_start[ctx.pos] | (part << (ctx.bits - take)));
-    n = static_cast<uint8_t>(n - take);
+    u8 take = std::min(n, ctx.bits);
+    u8 part = static_cast<u8>((value >> (n - take)) & ((1u << take) - 1));
+    ctx.buf_start[ctx.pos] = static_cast<u8>(ctx.buf_start[ctx.pos] | (part << (ctx.bits - take)));
+    n = static_cast<u8>(n - take);
     step_bits(ctx, take);
   }
   return ASNP_OK;
 }
 
-uint8_t asnp_get_u16(asnp_context& ctx, uint16_t* value) {
-  uint32_t v = 0;
+u8 asnp_get_u16(asnp_context& ctx, u16* value) {
+  u32 v = 0;
   if (get_be(ctx, &v, 2) != ASNP_OK) return ASNP_NOK;
-  *value = static_cast<uint16_t>(v);
+  *value = static_cast<u16>(v);
   return ASNP_OK;
 }
 
-uint8_t asnp_put_u16(asnp_context& ctx, uint16_t value) { return put_be(ctx, value, 2); }
+u8 asnp_put_u16(asnp_context& ctx, u16 value) { return put_be(ctx, value, 2); }
 
-uint8_t asnp_get_octets(asnp_context& ctx, uint8_t* out, uint32_t n) {
-  uint32_t done = 0;
+u8 asnp_get_octets(asnp_context& ctx, u8* out, u32 n) {
+  u32 done = 0;
   while (done < n) {
     if (!read_ready(ctx)) return ASNP_NOK;
     if (ctx.bits != 8) {
@@ -359,7 +359,7 @@ uint8_t asnp_get_octets(asnp_context& ctx, uint8_t* out, uint32_t n) {
       ++done;
       continue;
     }
-    uint32_t take = std::min(n - done, ctx.buf_size - ctx.pos);
+    u32 take = std::min(n - done, ctx.buf_size - ctx.pos);
     std::memcpy(out + done, ctx.buf_start + ctx.pos, take);
     ctx.pos += take;
     done += take;
@@ -367,8 +367,8 @@ uint8_t asnp_get_octets(asnp_context& ctx, uint8_t* out, uint32_t n) {
   return ASNP_OK;
 }
 
-uint8_t asnp_put_octets(asnp_context& ctx, const uint8_t* in, uint32_t n) {
-  uint32_t done = 0;
+u8 asnp_put_octets(asnp_context& ctx, const u8* in, u32 n) {
+  u32 done = 0;
   while (done < n) {
     if (!write_ready(ctx)) return ASNP_NOK;
     if (ctx.bits != 8) {
@@ -376,7 +376,7 @@ uint8_t asnp_put_octets(asnp_context& ctx, const uint8_t* in, uint32_t n) {
       ++done;
       continue;
     }
-    uint32_t take = std::min(n - done, ctx.buf_size - ctx.pos);
+    u32 take = std::min(n - done, ctx.buf_size - ctx.pos);
     std::memcpy(ctx.buf_start + ctx.pos, in + done, take);
     ctx.pos += take;
     done += take;
@@ -384,33 +384,33 @@ uint8_t asnp_put_octets(asnp_context& ctx, const uint8_t* in, uint32_t n) {
   return ASNP_OK;
 }
 
-uint8_t asnp_put_bit_field(asnp_context& ctx, const uint8_t* in, uint32_t nbits) {
-  uint32_t i = 0;
+u8 asnp_put_bit_field(asnp_context& ctx, const u8* in, u32 nbits) {
+  u32 i = 0;
   for (; nbits >= 8; nbits -= 8, ++i) {
     if (asnp_put_bits(ctx, 8, in[i]) != ASNP_OK) return ASNP_NOK;
   }
-  if (nbits > 0) return asnp_put_bits(ctx, static_cast<uint8_t>(nbits), static_cast<uint8_t>(in[i] >> (8 - nbits)));
+  if (nbits > 0) return asnp_put_bits(ctx, static_cast<u8>(nbits), static_cast<u8>(in[i] >> (8 - nbits)));
   return ASNP_OK;
 }
 
-uint8_t asnp_range_bits(uint32_t range) {
+u8 asnp_range_bits(u32 range) {
   if (range <= 2) return 1;
-  uint8_t k = 1;
-  while (k < 32 && (uint64_t{1} << k) < range) ++k;
+  u8 k = 1;
+  while (k < 32 && (u64{1} << k) < range) ++k;
   return k;
 }
 
 // --- whole numbers and lengths ------------------------------------------------
 
-uint8_t asnp_get_constrained_whole_number(asnp_context& ctx, uint32_t* value, uint32_t lb, uint32_t ub) {
+u8 asnp_get_constrained_whole_number(asnp_context& ctx, u32* value, u32 lb, u32 ub) {
   if (ub < lb) return fail(ctx, ASNP_ERR_OUT_OF_BOUNDS);
-  uint64_t range = uint64_t{ub} - lb + 1;
-  uint32_t raw = 0;
+  u64 range = u64{ub} - lb + 1;
+  u32 raw = 0;
   if (range == 1) {
     raw = 0;
   } else if (range <= 255) {
-    uint8_t b = 0;
-    if (asnp_get_bits(ctx, asnp_range_bits(static_cast<uint32_t>(range)), &b) != ASNP_OK) return ASNP_NOK;
+    u8 b = 0;
+    if (asnp_get_bits(ctx, asnp_range_bits(static_cast<u32>(range)), &b) != ASNP_OK) return ASNP_NOK;
     raw = b;
   } else if (range == 256) {
     asnp_align(ctx);
@@ -425,12 +425,12 @@ uint8_t asnp_get_constrained_whole_number(asnp_context& ctx, uint32_t* value, ui
   return ASNP_OK;
 }
 
-uint8_t asnp_put_constrained_whole_number(asnp_context& ctx, uint32_t value, uint32_t lb, uint32_t ub) {
+u8 asnp_put_constrained_whole_number(asnp_context& ctx, u32 value, u32 lb, u32 ub) {
   if (ub < lb || value < lb || value > ub) return fail(ctx, ASNP_ERR_OUT_OF_BOUNDS);
-  uint64_t range = uint64_t{ub} - lb + 1;
-  uint32_t raw = value - lb;
+  u64 range = u64{ub} - lb + 1;
+  u32 raw = value - lb;
   if (range == 1) return ASNP_OK;
-  if (range <= 255) return asnp_put_bits(ctx, asnp_range_bits(static_cast<uint32_t>(range)), static_cast<uint8_t>(raw));
+  if (range <= 255) return asnp_put_bits(ctx, asnp_range_bits(static_cast<u32>(range)), static_cast<u8>(raw));
   if (range == 256) {
     asnp_align(ctx);
     return put_be(ctx, raw, 1);
@@ -442,30 +442,30 @@ uint8_t asnp_put_constrained_whole_number(asnp_context& ctx, uint32_t value, uin
   return fail(ctx, ASNP_ERR_UNSUPPORTED);
 }
 
-uint8_t asnp_get_semi_constrained_whole_number(asnp_context& ctx, uint32_t* value, uint32_t lb) {
-  uint32_t n = 0;
+u8 asnp_get_semi_constrained_whole_number(asnp_context& ctx, u32* value, u32 lb) {
+  u32 n = 0;
   if (get_unconstrained_length(ctx, &n) != ASNP_OK) return ASNP_NOK;
   if (n == 0 || n > 4) return fail(ctx, ASNP_ERR_UNSUPPORTED);
-  uint32_t raw = 0;
-  if (get_be(ctx, &raw, static_cast<uint8_t>(n)) != ASNP_OK) return ASNP_NOK;
+  u32 raw = 0;
+  if (get_be(ctx, &raw, static_cast<u8>(n)) != ASNP_OK) return ASNP_NOK;
   if (raw > ASNP_UNBOUNDED - lb) return fail(ctx, ASNP_ERR_UNSUPPORTED);
   *value = lb + raw;
   return ASNP_OK;
 }
 
-uint8_t asnp_put_semi_constrained_whole_number(asnp_context& ctx, uint32_t value, uint32_t lb) {
+u8 asnp_put_semi_constrained_whole_number(asnp_context& ctx, u32 value, u32 lb) {
   if (value < lb) return fail(ctx, ASNP_ERR_OUT_OF_BOUNDS);
-  uint32_t raw = value - lb;
-  uint8_t n = octets_for(raw);
+  u32 raw = value - lb;
+  u8 n = octets_for(raw);
   if (put_unconstrained_length(ctx, n) != ASNP_OK) return ASNP_NOK;
   return put_be(ctx, raw, n);
 }
 
-uint8_t asnp_get_normally_small_number(asnp_context& ctx, uint32_t* value) {
-  uint8_t big = 0;
+u8 asnp_get_normally_small_number(asnp_context& ctx, u32* value) {
+  u8 big = 0;
   if (asnp_get_bits(ctx, 1, &big) != ASNP_OK) return ASNP_NOK;
   if (big == 0) {
-    uint8_t v = 0;
+    u8 v = 0;
     if (asnp_get_bits(ctx, 6, &v) != ASNP_OK) return ASNP_NOK;
     *value = v;
     return ASNP_OK;
@@ -473,26 +473,26 @@ uint8_t asnp_get_normally_small_number(asnp_context& ctx, uint32_t* value) {
   return asnp_get_semi_constrained_whole_number(ctx, value, 0);
 }
 
-uint8_t asnp_put_normally_small_number(asnp_context& ctx, uint32_t value) {
+u8 asnp_put_normally_small_number(asnp_context& ctx, u32 value) {
   if (value <= 63) {
     if (asnp_put_bits(ctx, 1, 0) != ASNP_OK) return ASNP_NOK;
-    return asnp_put_bits(ctx, 6, static_cast<uint8_t>(value));
+    return asnp_put_bits(ctx, 6, static_cast<u8>(value));
   }
   if (asnp_put_bits(ctx, 1, 1) != ASNP_OK) return ASNP_NOK;
   return asnp_put_semi_constrained_whole_number(ctx, value, 0);
 }
 
-uint8_t asnp_get_length(asnp_context& ctx, asnp_length_kind kind, uint32_t* length, uint32_t lb, uint32_t ub) {
-  uint32_t n = 0;
+u8 asnp_get_length(asnp_context& ctx, asnp_length_kind kind, u32* length, u32 lb, u32 ub) {
+  u32 n = 0;
   if (lb == ub) {
     n = lb;
   } else if (kind == asnp_length_kind::normally_small) {
-    uint8_t big = 0;
+    u8 big = 0;
     if (asnp_get_bits(ctx, 1, &big) != ASNP_OK) return ASNP_NOK;
     if (big == 0) {
-      uint8_t v = 0;
+      u8 v = 0;
       if (asnp_get_bits(ctx, 6, &v) != ASNP_OK) return ASNP_NOK;
-      n = uint32_t{v} + 1;
+      n = u32{v} + 1;
     } else if (get_unconstrained_length(ctx, &n) != ASNP_OK) {
       return ASNP_NOK;
     }
@@ -506,13 +506,13 @@ uint8_t asnp_get_length(asnp_context& ctx, asnp_length_kind kind, uint32_t* leng
   return ASNP_OK;
 }
 
-uint8_t asnp_put_length(asnp_context& ctx, asnp_length_kind kind, uint32_t length, uint32_t lb, uint32_t ub) {
+u8 asnp_put_length(asnp_context& ctx, asnp_length_kind kind, u32 length, u32 lb, u32 ub) {
   if (length < lb || length > ub) return fail(ctx, ASNP_ERR_OUT_OF_BOUNDS);
   if (lb == ub) return ASNP_OK;
   if (kind == asnp_length_kind::normally_small) {
     if (length >= 1 && length <= 64) {
       if (asnp_put_bits(ctx, 1, 0) != ASNP_OK) return ASNP_NOK;
-      return asnp_put_bits(ctx, 6, static_cast<uint8_t>(length - 1));
+      return asnp_put_bits(ctx, 6, static_cast<u8>(length - 1));
     }
     if (asnp_put_bits(ctx, 1, 1) != ASNP_OK) return ASNP_NOK;
     return put_unconstrained_length(ctx, length);
@@ -525,7 +525,7 @@ uint8_t asnp_put_length(asnp_context& ctx, asnp_length_kind kind, uint32_t lengt
 
 // --- constructs -----------------------------------------------------------------
 
-uint8_t asnp_set_integer(asnp_context& ctx, uint8_t kind, uint32_t value, uint32_t lb, uint32_t ub) {
+u8 asnp_set_integer(asnp_context& ctx, u8 kind, u32 value, u32 lb, u32 ub) {
   if (kind == ASNP_KIND_EXT) {
     bool in_root = value >= lb && value <= ub;
     if (asnp_put_bits(ctx, 1, in_root ? 0 : 1) != ASNP_OK) return ASNP_NOK;
@@ -536,10 +536,10 @@ uint8_t asnp_set_integer(asnp_context& ctx, uint8_t kind, uint32_t value, uint32
   return asnp_put_constrained_whole_number(ctx, value, lb, ub);
 }
 
-uint8_t asnp_get_integer(asnp_context& ctx, uint8_t kind, uint32_t* value, uint32_t lb, uint32_t ub, bool* extended) {
+u8 asnp_get_integer(asnp_context& ctx, u8 kind, u32* value, u32 lb, u32 ub, bool* extended) {
   if (extended != nullptr) *extended = false;
   if (kind == ASNP_KIND_EXT) {
-    uint8_t ext = 0;
+    u8 ext = 0;
     if (asnp_get_bits(ctx, 1, &ext) != ASNP_OK) return ASNP_NOK;
     if (ext != 0) {
       if (extended != nullptr) *extended = true;
@@ -551,33 +551,33 @@ uint8_t asnp_get_integer(asnp_context& ctx, uint8_t kind, uint32_t* value, uint3
   return asnp_get_constrained_whole_number(ctx, value, lb, ub);
 }
 
-uint8_t asnp_set_enumerated(asnp_context& ctx, uint8_t kind, bool extended, uint32_t value, uint32_t highest_root) {
+u8 asnp_set_enumerated(asnp_context& ctx, u8 kind, bool extended, u32 value, u32 highest_root) {
   return put_index(ctx, kind, extended, value, highest_root);
 }
 
-uint8_t asnp_get_enumerated(asnp_context& ctx, uint8_t kind, bool* extended, uint32_t* value, uint32_t highest_root) {
+u8 asnp_get_enumerated(asnp_context& ctx, u8 kind, bool* extended, u32* value, u32 highest_root) {
   return get_index(ctx, kind, extended, value, highest_root);
 }
 
-uint8_t asnp_set_choice(asnp_context& ctx, uint8_t kind, bool extended, uint32_t index, uint32_t highest_root) {
+u8 asnp_set_choice(asnp_context& ctx, u8 kind, bool extended, u32 index, u32 highest_root) {
   return put_index(ctx, kind, extended, index, highest_root);
 }
 
-uint8_t asnp_get_choice(asnp_context& ctx, uint8_t kind, bool* extended, uint32_t* index, uint32_t highest_root) {
+u8 asnp_get_choice(asnp_context& ctx, u8 kind, bool* extended, u32* index, u32 highest_root) {
   return get_index(ctx, kind, extended, index, highest_root);
 }
 
-uint8_t asnp_set_sequence(asnp_context& ctx, uint8_t kind, uint8_t n_optional, uint8_t presence) {
+u8 asnp_set_sequence(asnp_context& ctx, u8 kind, u8 n_optional, u8 presence) {
   if (n_optional > 8) return fail(ctx, ASNP_ERR_UNSUPPORTED);
   if (kind == ASNP_KIND_EXT && asnp_put_bits(ctx, 1, 0) != ASNP_OK) return ASNP_NOK;
   if (n_optional == 0) return ASNP_OK;
   return asnp_put_bits(ctx, n_optional, presence);
 }
 
-uint8_t asnp_get_sequence(asnp_context& ctx, uint8_t kind, uint8_t n_optional, uint8_t* presence) {
+u8 asnp_get_sequence(asnp_context& ctx, u8 kind, u8 n_optional, u8* presence) {
   if (n_optional > 8) return fail(ctx, ASNP_ERR_UNSUPPORTED);
   if (kind == ASNP_KIND_EXT) {
-    uint8_t ext = 0;
+    u8 ext = 0;
     if (asnp_get_bits(ctx, 1, &ext) != ASNP_OK) return ASNP_NOK;
     if (ext != 0) return fail(ctx, ASNP_ERR_UNSUPPORTED);  // extension additions are not read
   }
@@ -586,23 +586,22 @@ uint8_t asnp_get_sequence(asnp_context& ctx, uint8_t kind, uint8_t n_optional, u
   return asnp_get_bits(ctx, n_optional, presence);
 }
 
-uint8_t asnp_set_sequence_of(asnp_context& ctx, uint8_t kind, bool extended, uint32_t count) {
+u8 asnp_set_sequence_of(asnp_context& ctx, u8 kind, bool extended, u32 count) {
   if (kind == ASNP_KIND_SEQ_OF_EXT && asnp_put_bits(ctx, 1, extended ? 1 : 0) != ASNP_OK) return ASNP_NOK;
   return put_unconstrained_length(ctx, count);
 }
 
-uint8_t asnp_get_sequence_of(asnp_context& ctx, uint8_t kind, bool* extended, uint32_t* count) {
+u8 asnp_get_sequence_of(asnp_context& ctx, u8 kind, bool* extended, u32* count) {
   if (extended != nullptr) *extended = false;
   if (kind == ASNP_KIND_SEQ_OF_EXT) {
-    uint8_t ext = 0;
+    u8 ext = 0;
     if (asnp_get_bits(ctx, 1, &ext) != ASNP_OK) return ASNP_NOK;
     if (extended != nullptr) *extended = ext != 0;
   }
   return get_unconstrained_length(ctx, count);
 }
 
-uint8_t asnp_set_octet_string(asnp_context& ctx, uint8_t kind, uint32_t length, uint32_t lb, uint32_t ub,
-                              const uint8_t* data) {
+u8 asnp_set_octet_string(asnp_context& ctx, u8 kind, u32 length, u32 lb, u32 ub, const u8* data) {
   (void)kind;
   if (lb == ub) {
     if (length != lb) return fail(ctx, ASNP_ERR_OUT_OF_BOUNDS);
@@ -617,12 +616,11 @@ uint8_t asnp_set_octet_string(asnp_context& ctx, uint8_t kind, uint32_t length, 
   return asnp_put_octets(ctx, data, length);
 }
 
-uint8_t asnp_get_octet_string(asnp_context& ctx, uint8_t kind, uint32_t* length, uint32_t lb, uint32_t ub,
-                              uint8_t* dest) {
+u8 asnp_get_octet_string(asnp_context& ctx, u8 kind, u32* length, u32 lb, u32 ub, u8* dest) {
   (void)kind;
-  uint32_t room = *length;
+  u32 room = *length;
   if (ctx.ostr_state != 'L') {
-    uint32_t n = 0;
+    u32 n = 0;
     if (lb == ub) {
       if (lb > 65536) return fail(ctx, ASNP_ERR_UNSUPPORTED);
       n = lb;
@@ -651,7 +649,7 @@ uint8_t asnp_get_octet_string(asnp_context& ctx, uint8_t kind, uint32_t* length,
     ctx.ostr_state = 'I';
     return fail(ctx, ASNP_ERR_NO_ROOM_DEST);
   }
-  uint32_t take = std::min(room, ctx.ostr_left);
+  u32 take = std::min(room, ctx.ostr_left);
   if (asnp_get_octets(ctx, dest, take) != ASNP_OK) {
     ctx.ostr_state = 'I';
     return ASNP_NOK;
@@ -665,7 +663,7 @@ uint8_t asnp_get_octet_string(asnp_context& ctx, uint8_t kind, uint32_t* length,
   return ASNP_MORE;
 }
 
-uint8_t asnp_set_open_type(asnp_context& ctx, const byte_ref& src, chain_pool* pool) {
+u8 asnp_set_open_type(asnp_context& ctx, const byte_ref& src, chain_pool* pool) {
   if (src.length == 0) {
     if (put_unconstrained_length(ctx, 1) != ASNP_OK) return ASNP_NOK;
     return asnp_put_bits(ctx, 8, 0);
@@ -676,15 +674,15 @@ uint8_t asnp_set_open_type(asnp_context& ctx, const byte_ref& src, chain_pool* p
     return asnp_put_octets(ctx, src.first, src.length);
   }
   if (pool == nullptr) return fail(ctx, ASNP_ERR_OUT_OF_BOUNDS);
-  uint32_t done = 0;
+  u32 done = 0;
   chain_buf b = src.chain;
-  const uint8_t* p = src.first;
+  const u8* p = src.first;
   while (done < src.length) {
     if (b == nullptr) return fail(ctx, ASNP_ERR_OUT_OF_BOUNDS);  // chain shorter than its length
-    const uint8_t* begin = pool->data(b);
-    const uint8_t* end = begin + pool->size(b);
+    const u8* begin = pool->data(b);
+    const u8* end = begin + pool->size(b);
     if (p == nullptr || p < begin || p > end) p = begin;
-    uint32_t take = std::min<uint32_t>(static_cast<uint32_t>(end - p), src.length - done);
+    u32 take = std::min<u32>(static_cast<u32>(end - p), src.length - done);
     if (take > 0 && asnp_put_octets(ctx, p, take) != ASNP_OK) return ASNP_NOK;
     done += take;
     b = pool->next(b);
@@ -693,9 +691,9 @@ uint8_t asnp_set_open_type(asnp_context& ctx, const byte_ref& src, chain_pool* p
   return ASNP_OK;
 }
 
-uint8_t asnp_get_open_type(asnp_context& ctx, uint8_t* dest, uint32_t* size, chain_buf* chain, chain_pool* out_pool) {
+u8 asnp_get_open_type(asnp_context& ctx, u8* dest, u32* size, chain_buf* chain, chain_pool* out_pool) {
   if (chain != nullptr) *chain = nullptr;
-  uint32_t n = 0;
+  u32 n = 0;
   if (get_unconstrained_length(ctx, &n) != ASNP_OK) return ASNP_NOK;
   if (n > asnp_bytes_left(ctx)) return fail(ctx, ASNP_ERR_END_OF_DATA);
   if (dest != nullptr) {
@@ -709,7 +707,7 @@ uint8_t asnp_get_open_type(asnp_context& ctx, uint8_t* dest, uint32_t* size, cha
   if (out_pool == nullptr || chain == nullptr) return fail(ctx, ASNP_ERR_OPEN_NO_BUFFER);
   chain_buf first = nullptr;
   chain_buf last = nullptr;
-  uint32_t done = 0;
+  u32 done = 0;
   while (done < n) {
     chain_buf b = asnp_alloc_buffer(*out_pool);
     if (b == nullptr) {
@@ -719,12 +717,12 @@ uint8_t asnp_get_open_type(asnp_context& ctx, uint8_t* dest, uint32_t* size, cha
     if (last == nullptr) first = b;
     else out_pool->set_next(last, b);
     last = b;
-    uint32_t take = std::min<uint32_t>(out_pool->capacity(), n - done);
+    u32 take = std::min<u32>(out_pool->capacity(), n - done);
     if (asnp_get_octets(ctx, out_pool->data(b), take) != ASNP_OK) {
       out_pool->release(first);
       return ASNP_NOK;
     }
-    out_pool->set_size(b, static_cast<uint16_t>(take));
+    out_pool->set_size(b, static_cast<u16>(take));
     done += take;
   }
   *chain = first;

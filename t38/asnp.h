@@ -11,18 +11,19 @@
 #include <cstdint>
 
 #include "t38/byte_chain.h"
+#include "platform/int_types.h"
 
 namespace kv::t38 {
 
 inline constexpr const char* ASNP_BANNER = "(@)ASNP v1.5";
 
-inline constexpr uint8_t ASNP_OK = 2;
-inline constexpr uint8_t ASNP_NOK = 3;
-inline constexpr uint8_t ASNP_STOP = 4;  // continuation step failed
-inline constexpr uint8_t ASNP_MORE = 5;  // continuation done / more to deliver
+inline constexpr u8 ASNP_OK = 2;
+inline constexpr u8 ASNP_NOK = 3;
+inline constexpr u8 ASNP_STOP = 4;  // continuation step failed
+inline constexpr u8 ASNP_MORE = 5;  // continuation done / more to deliver
 
 // Error byte of the context.
-enum : uint8_t {
+enum : u8 {
   ASNP_ERR_NONE = 0,
   ASNP_ERR_UNSUPPORTED = 1,      // value, length or range beyond this codec
   ASNP_ERR_OUT_OF_BOUNDS = 2,    // value or length outside its constraint
@@ -37,18 +38,18 @@ enum : uint8_t {
 };
 
 // Continuation codes of asnp_continue.
-inline constexpr uint8_t ASNP_CONT_WRITE = 11;
-inline constexpr uint8_t ASNP_CONT_READ = 21;
+inline constexpr u8 ASNP_CONT_WRITE = 11;
+inline constexpr u8 ASNP_CONT_READ = 21;
 
 // Kinds: 0 no extension marker, 7 extensible type, 3 extensible SEQUENCE OF.
-inline constexpr uint8_t ASNP_KIND_ROOT = 0;
-inline constexpr uint8_t ASNP_KIND_SEQ_OF_EXT = 3;
-inline constexpr uint8_t ASNP_KIND_EXT = 7;
+inline constexpr u8 ASNP_KIND_ROOT = 0;
+inline constexpr u8 ASNP_KIND_SEQ_OF_EXT = 3;
+inline constexpr u8 ASNP_KIND_EXT = 7;
 
-inline constexpr uint32_t ASNP_UNBOUNDED = 0xFFFFFFFFu;
+inline constexpr u32 ASNP_UNBOUNDED = 0xFFFFFFFFu;
 
 // Length determinant kinds of asnp_get_length / asnp_put_length.
-enum class asnp_length_kind : uint8_t {
+enum class asnp_length_kind : u8 {
   constrained,     // by (lb, ub); unbounded ub falls back to unconstrained
   normally_small,  // extension bitmaps
   unconstrained,
@@ -56,118 +57,114 @@ enum class asnp_length_kind : uint8_t {
 
 // Room supplier for flat encoding: returns an area of *new_size bytes that
 // already holds the `written` bytes at its start (a grown copy), or null.
-using asnp_room_fn = uint8_t* (*)(void* arg, uint32_t written, uint32_t* new_size);
+using asnp_room_fn = u8* (*)(void* arg, u32 written, u32* new_size);
 
 struct asnp_context {
   chain_pool* pool = nullptr;  // where chain buffers come from
-  uint8_t mode = 0;            // ASNP_MODE_CHAIN or ASNP_MODE_FLAT
-  uint8_t error = ASNP_ERR_NONE;
+  u8 mode = 0;                 // ASNP_MODE_CHAIN or ASNP_MODE_FLAT
+  u8 error = ASNP_ERR_NONE;
   bool encoding = false;
-  uint8_t* buf_start = nullptr;  // current buffer's data (after any headroom)
-  uint32_t buf_size = 0;         // decoding: bytes present; encoding: room
-  chain_buf first = nullptr;     // first buffer of the chain (none when flat)
-  chain_buf current = nullptr;   // buffer the cursor is in
-  uint16_t capacity = 0;         // data room of one pool buffer
-  uint16_t headroom = 0;         // bytes kept free in front of the first buffer
-  uint32_t pos = 0;              // current byte within the buffer
-  uint8_t bits = 8;              // bits free (encoding) / unread (decoding); 8 aligned
-  uint32_t bytes_before = 0;     // bytes in the buffers before the current one
-  uint32_t limit = 0;            // decoding: total bytes that may be read
+  u8* buf_start = nullptr;      // current buffer's data (after any headroom)
+  u32 buf_size = 0;             // decoding: bytes present; encoding: room
+  chain_buf first = nullptr;    // first buffer of the chain (none when flat)
+  chain_buf current = nullptr;  // buffer the cursor is in
+  u16 capacity = 0;             // data room of one pool buffer
+  u16 headroom = 0;             // bytes kept free in front of the first buffer
+  u32 pos = 0;                  // current byte within the buffer
+  u8 bits = 8;                  // bits free (encoding) / unread (decoding); 8 aligned
+  u32 bytes_before = 0;         // bytes in the buffers before the current one
+  u32 limit = 0;                // decoding: total bytes that may be read
   // octet-string delivery state: 'I' idle, 'L' a long string in pieces
-  uint8_t ostr_state = 'I';
-  uint32_t ostr_piece = 0;
-  uint32_t ostr_length = 0;
-  uint32_t ostr_left = 0;
+  u8 ostr_state = 'I';
+  u32 ostr_piece = 0;
+  u32 ostr_length = 0;
+  u32 ostr_left = 0;
   void* room_arg = nullptr;
   asnp_room_fn room_fn = nullptr;
 };
 
-inline constexpr uint8_t ASNP_MODE_CHAIN = 0;
-inline constexpr uint8_t ASNP_MODE_FLAT = 1;
+inline constexpr u8 ASNP_MODE_CHAIN = 0;
+inline constexpr u8 ASNP_MODE_FLAT = 1;
 
 // --- context handling -------------------------------------------------------
 
 // Flat mode when `flat` is given (size bytes, room_fn may grow it); otherwise
 // chain mode with buffers from `pool`, encoding `headroom` bytes into the
 // first buffer.  Returns ASNP_NOK (error 12) when no first buffer is had.
-uint8_t asnp_init_encode(asnp_context& ctx, uint8_t* flat, uint32_t size, uint16_t headroom, chain_pool* pool,
-                         asnp_room_fn room_fn = nullptr, void* room_arg = nullptr);
+u8 asnp_init_encode(asnp_context& ctx, u8* flat, u32 size, u16 headroom, chain_pool* pool,
+                    asnp_room_fn room_fn = nullptr, void* room_arg = nullptr);
 // Completes a partly written last byte with 0 bits, records the last
 // buffer's size and hands over: data start, length in bytes and the chain
 // (which the context no longer owns).  The first buffer's size counts the
 // headroom.
-uint8_t asnp_end_encode(asnp_context& ctx, uint8_t** data, uint32_t* length, chain_buf* first);
+[[nodiscard]] u8 asnp_end_encode(asnp_context& ctx, u8** data, u32* length, chain_buf* first);
 // Decodes `src.length` bytes of `src` (flat or chained; `pool` walks chains).
-uint8_t asnp_init_decode(asnp_context& ctx, const byte_ref& src, chain_pool* pool);
+u8 asnp_init_decode(asnp_context& ctx, const byte_ref& src, chain_pool* pool);
 // Frees the chain an encoder still owns.
 void asnp_release(asnp_context& ctx);
 chain_buf asnp_alloc_buffer(chain_pool& pool);
 // Continuation at the end of the current buffer: ASNP_MORE go on, ASNP_STOP fail.
-uint8_t asnp_continue(uint8_t code, asnp_context& ctx);
+u8 asnp_continue(u8 code, asnp_context& ctx);
 
 // Bytes written so far (encoding) or read so far (decoding), counting a
 // partly used byte.
-uint32_t asnp_position(const asnp_context& ctx);
+u32 asnp_position(const asnp_context& ctx);
 // Decoding: whole bytes still readable after the current position.
-uint32_t asnp_bytes_left(const asnp_context& ctx);
+u32 asnp_bytes_left(const asnp_context& ctx);
 
 // --- bits and octets --------------------------------------------------------
 
-uint8_t asnp_get_bits(asnp_context& ctx, uint8_t n, uint8_t* value);
-uint8_t asnp_put_bits(asnp_context& ctx, uint8_t n, uint8_t value);
-uint8_t asnp_get_u16(asnp_context& ctx, uint16_t* value);
-uint8_t asnp_put_u16(asnp_context& ctx, uint16_t value);
-uint8_t asnp_get_octets(asnp_context& ctx, uint8_t* out, uint32_t n);
-uint8_t asnp_put_octets(asnp_context& ctx, const uint8_t* in, uint32_t n);
-uint8_t asnp_put_bit_field(asnp_context& ctx, const uint8_t* in, uint32_t nbits);
-uint8_t asnp_range_bits(uint32_t range);
+u8 asnp_get_bits(asnp_context& ctx, u8 n, u8* value);
+u8 asnp_put_bits(asnp_context& ctx, u8 n, u8 value);
+u8 asnp_get_u16(asnp_context& ctx, u16* value);
+u8 asnp_put_u16(asnp_context& ctx, u16 value);
+u8 asnp_get_octets(asnp_context& ctx, u8* out, u32 n);
+u8 asnp_put_octets(asnp_context& ctx, const u8* in, u32 n);
+u8 asnp_put_bit_field(asnp_context& ctx, const u8* in, u32 nbits);
+u8 asnp_range_bits(u32 range);
 void asnp_align(asnp_context& ctx);
 
 // --- whole numbers and lengths ----------------------------------------------
 
-uint8_t asnp_get_constrained_whole_number(asnp_context& ctx, uint32_t* value, uint32_t lb, uint32_t ub);
-uint8_t asnp_put_constrained_whole_number(asnp_context& ctx, uint32_t value, uint32_t lb, uint32_t ub);
-uint8_t asnp_get_semi_constrained_whole_number(asnp_context& ctx, uint32_t* value, uint32_t lb);
-uint8_t asnp_put_semi_constrained_whole_number(asnp_context& ctx, uint32_t value, uint32_t lb);
-uint8_t asnp_get_normally_small_number(asnp_context& ctx, uint32_t* value);
-uint8_t asnp_put_normally_small_number(asnp_context& ctx, uint32_t value);
-uint8_t asnp_get_length(asnp_context& ctx, asnp_length_kind kind, uint32_t* length, uint32_t lb, uint32_t ub);
-uint8_t asnp_put_length(asnp_context& ctx, asnp_length_kind kind, uint32_t length, uint32_t lb, uint32_t ub);
+u8 asnp_get_constrained_whole_number(asnp_context& ctx, u32* value, u32 lb, u32 ub);
+u8 asnp_put_constrained_whole_number(asnp_context& ctx, u32 value, u32 lb, u32 ub);
+u8 asnp_get_semi_constrained_whole_number(asnp_context& ctx, u32* value, u32 lb);
+u8 asnp_put_semi_constrained_whole_number(asnp_context& ctx, u32 value, u32 lb);
+u8 asnp_get_normally_small_number(asnp_context& ctx, u32* value);
+u8 asnp_put_normally_small_number(asnp_context& ctx, u32 value);
+u8 asnp_get_length(asnp_context& ctx, asnp_length_kind kind, u32* length, u32 lb, u32 ub);
+u8 asnp_put_length(asnp_context& ctx, asnp_length_kind kind, u32 length, u32 lb, u32 ub);
 
 // --- constructs ---------------------------------------------------------------
 
 // kind 0: constrained when ub is bounded, else semi-constrained; kind 7: an
 // extension bit, then the constrained number (or, outside the root, an
 // unconstrained whole number, reported back through *extended).
-uint8_t asnp_set_integer(asnp_context& ctx, uint8_t kind, uint32_t value, uint32_t lb, uint32_t ub);
-uint8_t asnp_get_integer(asnp_context& ctx, uint8_t kind, uint32_t* value, uint32_t lb, uint32_t ub,
-                         bool* extended = nullptr);
+u8 asnp_set_integer(asnp_context& ctx, u8 kind, u32 value, u32 lb, u32 ub);
+u8 asnp_get_integer(asnp_context& ctx, u8 kind, u32* value, u32 lb, u32 ub, bool* extended = nullptr);
 // Values above `highest_root` are extension values (kind 7 only): bit 1 and
 // a normally small number (value - highest_root - 1).
-uint8_t asnp_set_enumerated(asnp_context& ctx, uint8_t kind, bool extended, uint32_t value, uint32_t highest_root);
-uint8_t asnp_get_enumerated(asnp_context& ctx, uint8_t kind, bool* extended, uint32_t* value, uint32_t highest_root);
-uint8_t asnp_set_choice(asnp_context& ctx, uint8_t kind, bool extended, uint32_t index, uint32_t highest_root);
-uint8_t asnp_get_choice(asnp_context& ctx, uint8_t kind, bool* extended, uint32_t* index, uint32_t highest_root);
+u8 asnp_set_enumerated(asnp_context& ctx, u8 kind, bool extended, u32 value, u32 highest_root);
+u8 asnp_get_enumerated(asnp_context& ctx, u8 kind, bool* extended, u32* value, u32 highest_root);
+u8 asnp_set_choice(asnp_context& ctx, u8 kind, bool extended, u32 index, u32 highest_root);
+u8 asnp_get_choice(asnp_context& ctx, u8 kind, bool* extended, u32* index, u32 highest_root);
 // n presence bits (n <= 8), the first optional field in the highest bit.
-uint8_t asnp_set_sequence(asnp_context& ctx, uint8_t kind, uint8_t n_optional, uint8_t presence);
-uint8_t asnp_get_sequence(asnp_context& ctx, uint8_t kind, uint8_t n_optional, uint8_t* presence);
-uint8_t asnp_set_sequence_of(asnp_context& ctx, uint8_t kind, bool extended, uint32_t count);
-uint8_t asnp_get_sequence_of(asnp_context& ctx, uint8_t kind, bool* extended, uint32_t* count);
-uint8_t asnp_set_octet_string(asnp_context& ctx, uint8_t kind, uint32_t length, uint32_t lb, uint32_t ub,
-                              const uint8_t* data);
+u8 asnp_set_sequence(asnp_context& ctx, u8 kind, u8 n_optional, u8 presence);
+u8 asnp_get_sequence(asnp_context& ctx, u8 kind, u8 n_optional, u8* presence);
+u8 asnp_set_sequence_of(asnp_context& ctx, u8 kind, bool extended, u32 count);
+u8 asnp_get_sequence_of(asnp_context& ctx, u8 kind, bool* extended, u32* count);
+u8 asnp_set_octet_string(asnp_context& ctx, u8 kind, u32 length, u32 lb, u32 ub, const u8* data);
 // Resumable: *length holds the destination's room on entry; a longer string
 // is delivered one destination-full at a time with ASNP_MORE, the last piece
 // with ASNP_OK; *length is the size of the piece delivered.
-uint8_t asnp_get_octet_string(asnp_context& ctx, uint8_t kind, uint32_t* length, uint32_t lb, uint32_t ub,
-                              uint8_t* dest);
+u8 asnp_get_octet_string(asnp_context& ctx, u8 kind, u32* length, u32 lb, u32 ub, u8* dest);
 // Unconstrained length and the octets of `src` (flat or chained, walked with
 // `pool`).  Empty contents are written as one 0 octet, the complete encoding
 // of an empty value.
-uint8_t asnp_set_open_type(asnp_context& ctx, const byte_ref& src, chain_pool* pool = nullptr);
+u8 asnp_set_open_type(asnp_context& ctx, const byte_ref& src, chain_pool* pool = nullptr);
 // With `dest`, copies the contents when they fit *size bytes; without it,
 // copies them into a new chain of `out_pool` buffers returned in *chain
 // (none for empty contents).  *size is the contents' length.
-uint8_t asnp_get_open_type(asnp_context& ctx, uint8_t* dest, uint32_t* size, chain_buf* chain,
-                           chain_pool* out_pool = nullptr);
+u8 asnp_get_open_type(asnp_context& ctx, u8* dest, u32* size, chain_buf* chain, chain_pool* out_pool = nullptr);
 
 }  // namespace kv::t38

@@ -10,8 +10,8 @@ namespace {
 
 struct heap_buf {
   heap_buf* next;
-  uint16_t size;
-  uint8_t* data() { return reinterpret_cast<uint8_t*>(this + 1); }
+  u16 size;
+  u8* data() { return reinterpret_cast<u8*>(this + 1); }
 };
 
 heap_buf* as_heap(chain_buf b) { return static_cast<heap_buf*>(b); }
@@ -39,13 +39,13 @@ void heap_chain_pool::release(chain_buf first) {
   }
 }
 
-uint8_t* heap_chain_pool::data(chain_buf b) { return as_heap(b)->data(); }
-uint16_t heap_chain_pool::size(chain_buf b) const { return as_heap(b)->size; }
-void heap_chain_pool::set_size(chain_buf b, uint16_t size) { as_heap(b)->size = std::min(size, capacity_); }
+u8* heap_chain_pool::data(chain_buf b) { return as_heap(b)->data(); }
+u16 heap_chain_pool::size(chain_buf b) const { return as_heap(b)->size; }
+void heap_chain_pool::set_size(chain_buf b, u16 size) { as_heap(b)->size = std::min(size, capacity_); }
 chain_buf heap_chain_pool::next(chain_buf b) const { return as_heap(b)->next; }
 void heap_chain_pool::set_next(chain_buf b, chain_buf next) { as_heap(b)->next = as_heap(next); }
 
-std::size_t copy_bytes(chain_pool* pool, const byte_ref& ref, uint8_t* out, std::size_t room) {
+std::size_t copy_bytes(chain_pool* pool, const byte_ref& ref, u8* out, std::size_t room) {
   std::size_t want = std::min<std::size_t>(ref.length, room);
   if (ref.chain == nullptr || pool == nullptr) {
     if (want > 0) std::memcpy(out, ref.first, want);
@@ -53,10 +53,10 @@ std::size_t copy_bytes(chain_pool* pool, const byte_ref& ref, uint8_t* out, std:
   }
   std::size_t done = 0;
   chain_buf b = ref.chain;
-  const uint8_t* p = ref.first;
+  const u8* p = ref.first;
   while (b != nullptr && done < want) {
-    const uint8_t* begin = pool->data(b);
-    const uint8_t* end = begin + pool->size(b);
+    const u8* begin = pool->data(b);
+    const u8* end = begin + pool->size(b);
     if (p == nullptr || p < begin || p > end) p = begin;
     std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(end - p), want - done);
     if (n > 0) std::memcpy(out + done, p, n);
@@ -67,7 +67,7 @@ std::size_t copy_bytes(chain_pool* pool, const byte_ref& ref, uint8_t* out, std:
   return done;
 }
 
-chain_buf store_in_chain(chain_pool& pool, const uint8_t* bytes, std::size_t length) {
+chain_buf store_in_chain(chain_pool& pool, const u8* bytes, std::size_t length) {
   chain_buf first = nullptr;
   chain_buf last = nullptr;
   std::size_t done = 0;
@@ -79,7 +79,7 @@ chain_buf store_in_chain(chain_pool& pool, const uint8_t* bytes, std::size_t len
     }
     std::size_t n = std::min<std::size_t>(pool.capacity(), length - done);
     if (n > 0) std::memcpy(pool.data(b), bytes + done, n);
-    pool.set_size(b, static_cast<uint16_t>(n));
+    pool.set_size(b, static_cast<u16>(n));
     if (last == nullptr) first = b;
     else pool.set_next(last, b);
     last = b;

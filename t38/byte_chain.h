@@ -11,6 +11,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/int_types.h"
+
 namespace kv::t38 {
 
 // Opaque handle of one buffer of a chain; null ends a chain.
@@ -25,10 +27,10 @@ class chain_pool {
   // Frees every buffer of the chain starting at `first` (null is ignored).
   virtual void release(chain_buf first) = 0;
   // Data room of one buffer in bytes.
-  virtual uint16_t capacity() const = 0;
-  virtual uint8_t* data(chain_buf b) = 0;
-  virtual uint16_t size(chain_buf b) const = 0;
-  virtual void set_size(chain_buf b, uint16_t size) = 0;
+  virtual u16 capacity() const = 0;
+  virtual u8* data(chain_buf b) = 0;
+  virtual u16 size(chain_buf b) const = 0;
+  virtual void set_size(chain_buf b, u16 size) = 0;
   virtual chain_buf next(chain_buf b) const = 0;
   virtual void set_next(chain_buf b, chain_buf next) = 0;
 };
@@ -37,8 +39,8 @@ class chain_pool {
 // `first` inside the chain's first buffer and running on through the next
 // buffers for `length` bytes in all.
 struct byte_ref {
-  const uint8_t* first = nullptr;
-  uint32_t length = 0;
+  const u8* first = nullptr;
+  u32 length = 0;
   chain_buf chain = nullptr;
 };
 
@@ -46,18 +48,17 @@ struct byte_ref {
 // limit to play pool exhaustion.
 class heap_chain_pool final : public chain_pool {
  public:
-  explicit heap_chain_pool(uint16_t capacity = 1600, std::size_t limit = SIZE_MAX)
-      : capacity_(capacity), limit_(limit) {}
+  explicit heap_chain_pool(u16 capacity = 1600, std::size_t limit = SIZE_MAX) : capacity_(capacity), limit_(limit) {}
   ~heap_chain_pool() override = default;
   heap_chain_pool(const heap_chain_pool&) = delete;
   heap_chain_pool& operator=(const heap_chain_pool&) = delete;
 
   chain_buf alloc() override;
   void release(chain_buf first) override;
-  uint16_t capacity() const override { return capacity_; }
-  uint8_t* data(chain_buf b) override;
-  uint16_t size(chain_buf b) const override;
-  void set_size(chain_buf b, uint16_t size) override;
+  u16 capacity() const override { return capacity_; }
+  u8* data(chain_buf b) override;
+  u16 size(chain_buf b) const override;
+  void set_size(chain_buf b, u16 size) override;
   chain_buf next(chain_buf b) const override;
   void set_next(chain_buf b, chain_buf next) override;
 
@@ -65,17 +66,17 @@ class heap_chain_pool final : public chain_pool {
   void set_limit(std::size_t limit) { limit_ = limit; }
 
  private:
-  uint16_t capacity_;
+  u16 capacity_;
   std::size_t limit_;
   std::size_t live_ = 0;
 };
 
 // Copies `ref` into `out` (room `room`); returns the bytes copied, which is
 // ref.length unless the room or the chain ran short.
-std::size_t copy_bytes(chain_pool* pool, const byte_ref& ref, uint8_t* out, std::size_t room);
+std::size_t copy_bytes(chain_pool* pool, const byte_ref& ref, u8* out, std::size_t room);
 
 // Builds a chain holding `bytes`, buffers filled to the pool's capacity;
 // null when a buffer cannot be had (nothing is left allocated then).
-chain_buf store_in_chain(chain_pool& pool, const uint8_t* bytes, std::size_t length);
+chain_buf store_in_chain(chain_pool& pool, const u8* bytes, std::size_t length);
 
 }  // namespace kv::t38

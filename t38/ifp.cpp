@@ -8,30 +8,28 @@ namespace kv::t38 {
 
 namespace {
 
-constexpr std::array<uint8_t, 256> make_reverse_table() {
-  std::array<uint8_t, 256> t{};
+constexpr std::array<u8, 256> make_reverse_table() {
+  std::array<u8, 256> t{};
   for (int i = 0; i < 256; ++i) {
-    uint8_t r = 0;
+    u8 r = 0;
     for (int b = 0; b < 8; ++b) {
-      if (i & (1 << b)) r = static_cast<uint8_t>(r | (0x80 >> b));
+      if (i & (1 << b)) r = static_cast<u8>(r | (0x80 >> b));
     }
     t[static_cast<std::size_t>(i)] = r;
   }
   return t;
 }
 
-constexpr std::array<uint8_t, 256> kReverse = make_reverse_table();
+constexpr std::array<u8, 256> kReverse = make_reverse_table();
 
 bool exhausted(const asnp_context& ctx) {
   return ctx.error == ASNP_ERR_NO_BUFFER || ctx.error == ASNP_ERR_OPEN_NO_BUFFER;
 }
 
 // Encoding failure: pool exhaustion wins over the step's own code.
-uint16_t cod_fail(const asnp_context& ctx, uint16_t trap) {
-  return exhausted(ctx) ? T38__TRAP__IFP_PCK__NO_MORE_BUFFER : trap;
-}
+u16 cod_fail(const asnp_context& ctx, u16 trap) { return exhausted(ctx) ? T38__TRAP__IFP_PCK__NO_MORE_BUFFER : trap; }
 
-uint16_t encode_body(asnp_context& ctx, const t38_ifp_packet& pck) {
+u16 encode_body(asnp_context& ctx, const t38_ifp_packet& pck) {
   bool is_data = pck.type == T38_IFP__TYPE_DATA;
   bool has_fields = pck.fields != nullptr;
   if (asnp_set_sequence(ctx, ASNP_KIND_ROOT, 1, has_fields ? 1 : 0) != ASNP_OK) {
@@ -40,13 +38,13 @@ uint16_t encode_body(asnp_context& ctx, const t38_ifp_packet& pck) {
   if (asnp_set_choice(ctx, ASNP_KIND_ROOT, false, is_data ? 1 : 0, 1) != ASNP_OK) {
     return cod_fail(ctx, is_data ? T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK_5 : T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK_3);
   }
-  uint32_t value = pck.type_value & 0x7F;
-  uint32_t root = is_data ? T38_IFP__DATA_HIGHEST_ROOT : T38_IFP__INDICATOR_HIGHEST_ROOT;
+  u32 value = pck.type_value & 0x7F;
+  u32 root = is_data ? T38_IFP__DATA_HIGHEST_ROOT : T38_IFP__INDICATOR_HIGHEST_ROOT;
   if (asnp_set_enumerated(ctx, ASNP_KIND_EXT, value > root, value, root) != ASNP_OK) {
     return cod_fail(ctx, is_data ? T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK_6 : T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK_4);
   }
   if (!has_fields) return T38__TRAP__NONE;
-  uint32_t count = 0;
+  u32 count = 0;
   for (const t38_data_field* f = pck.fields; f != nullptr; f = f->next) ++count;
   if (asnp_set_sequence_of(ctx, ASNP_KIND_ROOT, false, count) != ASNP_OK) {
     return cod_fail(ctx, T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK_7);
@@ -60,8 +58,8 @@ uint16_t encode_body(asnp_context& ctx, const t38_ifp_packet& pck) {
     }
     if (f->length == 0) continue;
     if (f->length > T38__MAX_SIZE_DATA_FIELD) return T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK_10;
-    uint8_t wire[T38__MAX_SIZE_DATA_FIELD];
-    for (uint16_t i = 0; i < f->length; ++i) wire[i] = kReverse[f->data[i]];
+    u8 wire[T38__MAX_SIZE_DATA_FIELD];
+    for (u16 i = 0; i < f->length; ++i) wire[i] = kReverse[f->data[i]];
     if (asnp_set_octet_string(ctx, ASNP_KIND_ROOT, f->length, 1, 65535, wire) != ASNP_OK) {
       return cod_fail(ctx, T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK_10);
     }
@@ -70,7 +68,7 @@ uint16_t encode_body(asnp_context& ctx, const t38_ifp_packet& pck) {
 }
 
 // The type an object takes when a field overflows it and goes on in the next.
-uint8_t continued_type(uint8_t type) {
+u8 continued_type(u8 type) {
   if (type >= T38_FIELD__HDLC_FCS_OK && type <= T38_FIELD__HDLC_FCS_BAD_SIG_END) return T38_FIELD__HDLC_DATA;
   if (type == T38_FIELD__T4_NON_ECM_SIG_END) return T38_FIELD__T4_NON_ECM_DATA;
   return type;
@@ -113,49 +111,47 @@ class field_list_builder {
   t38_data_field* cur_ = nullptr;
 };
 
-uint16_t dec_fail(const asnp_context& ctx, uint16_t trap) {
-  return exhausted(ctx) ? T38__TRAP__IFP_PCK__NO_MORE_BUFFER : trap;
-}
+u16 dec_fail(const asnp_context& ctx, u16 trap) { return exhausted(ctx) ? T38__TRAP__IFP_PCK__NO_MORE_BUFFER : trap; }
 
-uint16_t decode_fields(asnp_context& ctx, const t38_ifp_decode_env& env, field_list_builder& out) {
-  uint32_t count = 0;
+u16 decode_fields(asnp_context& ctx, const t38_ifp_decode_env& env, field_list_builder& out) {
+  u32 count = 0;
   if (asnp_get_sequence_of(ctx, ASNP_KIND_ROOT, nullptr, &count) != ASNP_OK) {
     return dec_fail(ctx, T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_8);
   }
   // Each field takes at least four bits: a larger count is a lie.
   if (count > 2 * (asnp_bytes_left(ctx) + 1)) return T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_8;
-  for (uint32_t i = 0; i < count; ++i) {
-    uint8_t has_data = 0;
+  for (u32 i = 0; i < count; ++i) {
+    u8 has_data = 0;
     if (asnp_get_sequence(ctx, ASNP_KIND_ROOT, 1, &has_data) != ASNP_OK) {
       return dec_fail(ctx, T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_10);
     }
-    uint32_t type = 0;
+    u32 type = 0;
     if (asnp_get_enumerated(ctx, ASNP_KIND_ROOT, nullptr, &type, T38_FIELD__T4_NON_ECM_SIG_END) != ASNP_OK) {
       return dec_fail(ctx, T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_11);
     }
     if (type > T38_FIELD__T4_NON_ECM_SIG_END) return T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_12;
     t38_data_field* cur = out.open();
     if (cur == nullptr) return T38__TRAP__IFP_PCK__NO_MORE_DATA_FIELD;
-    cur->field_type = static_cast<uint8_t>(type);
+    cur->field_type = static_cast<u8>(type);
     if (has_data == 0) {
       if (env.optimize_filling_dfield) ++cur->packed;
       out.close();
       continue;
     }
-    uint32_t got = T38__MAX_SIZE_DATA_FIELD - cur->length;
-    uint8_t r = asnp_get_octet_string(ctx, ASNP_KIND_ROOT, &got, 1, 65535, cur->data + cur->length);
+    u32 got = T38__MAX_SIZE_DATA_FIELD - cur->length;
+    u8 r = asnp_get_octet_string(ctx, ASNP_KIND_ROOT, &got, 1, 65535, cur->data + cur->length);
     for (;;) {
       if (r != ASNP_OK && r != ASNP_MORE) return dec_fail(ctx, T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_13);
-      for (uint32_t k = 0; k < got; ++k) cur->data[cur->length + k] = kReverse[cur->data[cur->length + k]];
-      cur->length = static_cast<uint16_t>(cur->length + got);
+      for (u32 k = 0; k < got; ++k) cur->data[cur->length + k] = kReverse[cur->data[cur->length + k]];
+      cur->length = static_cast<u16>(cur->length + got);
       if (r == ASNP_OK) break;
       // The field goes on: this object is full.
       cur->continued = 1;
-      cur->field_type = continued_type(static_cast<uint8_t>(type));
+      cur->field_type = continued_type(static_cast<u8>(type));
       out.close();
       cur = out.open();
       if (cur == nullptr) return T38__TRAP__IFP_PCK__NO_MORE_DATA_FIELD;
-      cur->field_type = static_cast<uint8_t>(type);
+      cur->field_type = static_cast<u8>(type);
       got = T38__MAX_SIZE_DATA_FIELD;
       r = asnp_get_octet_string(ctx, ASNP_KIND_ROOT, &got, 1, 65535, cur->data);
     }
@@ -170,30 +166,30 @@ uint16_t decode_fields(asnp_context& ctx, const t38_ifp_decode_env& env, field_l
   return T38__TRAP__NONE;
 }
 
-uint16_t decode_body(asnp_context& ctx, const t38_ifp_decode_env& env, t38_ifp_packet& pck, field_list_builder& out) {
-  uint8_t presence = 0;
+u16 decode_body(asnp_context& ctx, const t38_ifp_decode_env& env, t38_ifp_packet& pck, field_list_builder& out) {
+  u8 presence = 0;
   if (asnp_get_sequence(ctx, ASNP_KIND_ROOT, 1, &presence) != ASNP_OK) {
     return dec_fail(ctx, T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_1);
   }
-  uint32_t choice = 0;
+  u32 choice = 0;
   if (asnp_get_choice(ctx, ASNP_KIND_ROOT, nullptr, &choice, 1) != ASNP_OK) {
     return dec_fail(ctx, T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_2);
   }
-  uint32_t value = 0;
+  u32 value = 0;
   if (choice == 0) {
     if (asnp_get_enumerated(ctx, ASNP_KIND_EXT, nullptr, &value, T38_IFP__INDICATOR_HIGHEST_ROOT) != ASNP_OK) {
       return dec_fail(ctx, T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_3);
     }
     if (value > T38_IFP__INDICATOR_HIGHEST_ROOT) return T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_4;
     pck.type = T38_IFP__TYPE_T30_INDICATOR;
-    pck.type_value = static_cast<uint8_t>(value);
+    pck.type_value = static_cast<u8>(value);
   } else if (choice == 1) {
     if (asnp_get_enumerated(ctx, ASNP_KIND_EXT, nullptr, &value, T38_IFP__DATA_HIGHEST_ROOT) != ASNP_OK) {
       return dec_fail(ctx, T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_5);
     }
     if (value > T38_IFP__DATA_HIGHEST_ROOT) return T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_6;
     pck.type = T38_IFP__TYPE_DATA;
-    pck.type_value = static_cast<uint8_t>(T38_IFP__DATA_BIT | value);
+    pck.type_value = static_cast<u8>(T38_IFP__DATA_BIT | value);
   } else {
     return T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_7;
   }
@@ -223,9 +219,9 @@ void t38_ifp__free_data_fields(t38_field_pool& pool, t38_data_field* list) {
   }
 }
 
-uint8_t t38_ifp__reverse_bits(uint8_t b) { return kReverse[b]; }
+u8 t38_ifp__reverse_bits(u8 b) { return kReverse[b]; }
 
-uint16_t t38_ifp__set_type(t38_ifp_packet& pck, uint8_t type_byte, t38_data_field* fields) {
+u16 t38_ifp__set_type(t38_ifp_packet& pck, u8 type_byte, t38_data_field* fields) {
   if (type_byte & T38_IFP__DATA_BIT) {
     if (fields == nullptr) return T38__TRAP__IFP_PCK__MISSING_DATA_FIELD;
     pck.type = T38_IFP__TYPE_DATA;
@@ -238,33 +234,36 @@ uint16_t t38_ifp__set_type(t38_ifp_packet& pck, uint8_t type_byte, t38_data_fiel
   return T38__TRAP__NONE;
 }
 
-uint16_t encode_ifp_packet(t38_ifp_packet& pck, uint16_t header_room, chain_pool& pool) {
+u16 encode_ifp_packet(t38_ifp_packet& pck, u16 header_room, chain_pool& pool) {
   asnp_context ctx;
   if (asnp_init_encode(ctx, nullptr, 0, header_room, &pool) != ASNP_OK) return T38__TRAP__IFP_PCK__NO_MORE_BUFFER;
-  uint16_t trap = encode_body(ctx, pck);
+  u16 trap = encode_body(ctx, pck);
   if (trap != T38__TRAP__NONE) {
     asnp_release(ctx);
     return trap;
   }
-  uint8_t* data = nullptr;
-  uint32_t length = 0;
+  u8* data = nullptr;
+  u32 length = 0;
   chain_buf chain = nullptr;
-  asnp_end_encode(ctx, &data, &length, &chain);
+  if (asnp_end_encode(ctx, &data, &length, &chain) != ASNP_OK) {
+    asnp_release(ctx);
+    return T38__TRAP__IFP_PCK__NO_MORE_BUFFER;
+  }
   pck.encoded = byte_ref{data, length, chain};
   return T38__TRAP__NONE;
 }
 
-uint16_t encode_ifp_packet_flat(const t38_ifp_packet& pck, uint8_t* out, uint32_t size, uint32_t* length) {
+u16 encode_ifp_packet_flat(const t38_ifp_packet& pck, u8* out, u32 size, u32* length) {
   asnp_context ctx;
   if (asnp_init_encode(ctx, out, size, 0, nullptr) != ASNP_OK) return T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK;
-  uint16_t trap = encode_body(ctx, pck);
+  u16 trap = encode_body(ctx, pck);
   if (trap != T38__TRAP__NONE) return trap;
-  asnp_end_encode(ctx, nullptr, length, nullptr);
+  if (asnp_end_encode(ctx, nullptr, length, nullptr) != ASNP_OK) return T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK;
   return T38__TRAP__NONE;
 }
 
-uint16_t decode_ifp_packet(uint8_t mode, const t38_ifp_decode_env& env, t38_ifp_packet& pck) {
-  uint16_t trap = T38__TRAP__NONE;
+u16 decode_ifp_packet(u8 mode, const t38_ifp_decode_env& env, t38_ifp_packet& pck) {
+  u16 trap = T38__TRAP__NONE;
   if (env.fields == nullptr) {
     trap = T38__TRAP__IFP_PCK__NO_MORE_DATA_FIELD;
   } else {

@@ -12,20 +12,21 @@
 
 #include "t38/asnp.h"
 #include "t38/byte_chain.h"
+#include "platform/int_types.h"
 
 namespace kv::t38 {
 
-inline constexpr uint16_t T38__MAX_SIZE_DATA_FIELD = 50;
+inline constexpr u16 T38__MAX_SIZE_DATA_FIELD = 50;
 
-inline constexpr uint8_t T38_IFP__TYPE_T30_INDICATOR = 1;
-inline constexpr uint8_t T38_IFP__TYPE_DATA = 2;
+inline constexpr u8 T38_IFP__TYPE_T30_INDICATOR = 1;
+inline constexpr u8 T38_IFP__TYPE_DATA = 2;
 // A type byte with this bit set names a data packet (value in the low bits).
-inline constexpr uint8_t T38_IFP__DATA_BIT = 0x80;
-inline constexpr uint8_t T38_IFP__INDICATOR_HIGHEST_ROOT = 15;
-inline constexpr uint8_t T38_IFP__DATA_HIGHEST_ROOT = 8;
+inline constexpr u8 T38_IFP__DATA_BIT = 0x80;
+inline constexpr u8 T38_IFP__INDICATOR_HIGHEST_ROOT = 15;
+inline constexpr u8 T38_IFP__DATA_HIGHEST_ROOT = 8;
 
 // T30-indicator values.
-enum : uint8_t {
+enum : u8 {
   T38_IND__NO_SIGNAL = 0,
   T38_IND__CNG,
   T38_IND__CED,
@@ -45,7 +46,7 @@ enum : uint8_t {
 };
 
 // Data values (modulations).
-enum : uint8_t {
+enum : u8 {
   T38_DATA__V21 = 0,
   T38_DATA__V27_2400,
   T38_DATA__V27_4800,
@@ -58,7 +59,7 @@ enum : uint8_t {
 };
 
 // Field types.
-enum : uint8_t {
+enum : u8 {
   T38_FIELD__HDLC_DATA = 0,
   T38_FIELD__HDLC_SIG_END = 1,
   T38_FIELD__HDLC_FCS_OK = 2,
@@ -71,22 +72,22 @@ enum : uint8_t {
 
 // One data field (or, on receipt, up to 50 bytes of one or more fields).
 struct t38_data_field {
-  uint8_t field_type = 0;
-  uint8_t data_lost = 0;
-  uint8_t data[T38__MAX_SIZE_DATA_FIELD] = {};
-  uint16_t length = 0;
+  u8 field_type = 0;
+  u8 data_lost = 0;
+  u8 data[T38__MAX_SIZE_DATA_FIELD] = {};
+  u16 length = 0;
   t38_data_field* next = nullptr;
-  uint8_t continued = 0;  // the data goes on in the next object
-  uint8_t packed = 0;     // received fields packed into this object
-  uint16_t read_pos = 0;  // read position in data
+  u8 continued = 0;  // the data goes on in the next object
+  u8 packed = 0;     // received fields packed into this object
+  u16 read_pos = 0;  // read position in data
 };
 
 struct t38_ifp_packet {
-  uint8_t decoded = 0;
-  uint8_t type = 0;        // T38_IFP__TYPE_*
-  uint8_t type_value = 0;  // the type byte: indicator, or 0x80 + data value
+  u8 decoded = 0;
+  u8 type = 0;        // T38_IFP__TYPE_*
+  u8 type_value = 0;  // the type byte: indicator, or 0x80 + data value
   t38_data_field* fields = nullptr;
-  uint32_t ext_seq = 0;  // low 16 bits: UDPTL seq-number; upper: wraps
+  u32 ext_seq = 0;  // low 16 bits: UDPTL seq-number; upper: wraps
   t38_ifp_packet* next = nullptr;
   t38_ifp_packet* prev = nullptr;
   byte_ref encoded;  // the PER encoding: chain, first byte, length
@@ -116,18 +117,18 @@ class heap_field_pool final : public t38_field_pool {
 void t38_ifp__free_data_fields(t38_field_pool& pool, t38_data_field* list);
 
 // Bit reversal of one byte (bit 0 <-> bit 7, ...).
-uint8_t t38_ifp__reverse_bits(uint8_t b);
+u8 t38_ifp__reverse_bits(u8 b);
 
 // Sets type and type value from a type byte and checks the field list
 // against it: 12091 (data without fields), 12092 (indicator with fields), 0.
-uint16_t t38_ifp__set_type(t38_ifp_packet& pck, uint8_t type_byte, t38_data_field* fields);
+[[nodiscard]] u16 t38_ifp__set_type(t38_ifp_packet& pck, u8 type_byte, t38_data_field* fields);
 
 // Encodes into a new chain with `header_room` free bytes in front; the
 // encoding is left in pck.encoded (its chain owned by the packet).
 // Returns 0 or a trap code.
-uint16_t encode_ifp_packet(t38_ifp_packet& pck, uint16_t header_room, chain_pool& pool);
+[[nodiscard]] u16 encode_ifp_packet(t38_ifp_packet& pck, u16 header_room, chain_pool& pool);
 // The same into a flat area; *length is the encoded size.
-uint16_t encode_ifp_packet_flat(const t38_ifp_packet& pck, uint8_t* out, uint32_t size, uint32_t* length);
+u16 encode_ifp_packet_flat(const t38_ifp_packet& pck, u8* out, u32 size, u32* length);
 
 struct t38_ifp_decode_env {
   chain_pool* chains = nullptr;  // walks and releases pck.encoded
@@ -135,11 +136,11 @@ struct t38_ifp_decode_env {
   bool optimize_filling_dfield = false;  // pack consecutive fields into one object
 };
 
-inline constexpr uint8_t T38_IFP__DECODE_KEEP = 0;     // the encoding stays (TPKT)
-inline constexpr uint8_t T38_IFP__DECODE_RELEASE = 1;  // release it afterwards (UDPTL)
+inline constexpr u8 T38_IFP__DECODE_KEEP = 0;     // the encoding stays (TPKT)
+inline constexpr u8 T38_IFP__DECODE_RELEASE = 1;  // release it afterwards (UDPTL)
 
 // Decodes pck.encoded into type, type value and data-field objects; returns
 // 0 or a trap code (nothing is left allocated on failure).
-uint16_t decode_ifp_packet(uint8_t mode, const t38_ifp_decode_env& env, t38_ifp_packet& pck);
+[[nodiscard]] u16 decode_ifp_packet(u8 mode, const t38_ifp_decode_env& env, t38_ifp_packet& pck);
 
 }  // namespace kv::t38

@@ -17,15 +17,15 @@ void runtime_chain_pool::release(chain_buf first) {
   if (first != nullptr) Free_buffer(as_buffer(first));
 }
 
-uint16_t runtime_chain_pool::capacity() const { return om_os_get_buffer_room(); }
+u16 runtime_chain_pool::capacity() const { return om_os_get_buffer_room(); }
 
-uint8_t* runtime_chain_pool::data(chain_buf b) { return Buffer_data(as_buffer(b)); }
+u8* runtime_chain_pool::data(chain_buf b) { return Buffer_data(as_buffer(b)); }
 
-uint16_t runtime_chain_pool::size(chain_buf b) const { return as_buffer(b)->data_size; }
+u16 runtime_chain_pool::size(chain_buf b) const { return as_buffer(b)->data_size; }
 
-void runtime_chain_pool::set_size(chain_buf b, uint16_t size) {
+void runtime_chain_pool::set_size(chain_buf b, u16 size) {
   buffer_t* buf = as_buffer(b);
-  uint16_t room = static_cast<uint16_t>(om_os_get_buffer_room() - (buf->data_offset - BUFFER_HEADER_SIZE));
+  u16 room = static_cast<u16>(om_os_get_buffer_room() - (buf->data_offset - BUFFER_HEADER_SIZE));
   buf->data_size = std::min(size, room);
 }
 

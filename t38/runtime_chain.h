@@ -6,6 +6,7 @@
 
 #include "runtime/buffer.h"
 #include "t38/byte_chain.h"
+#include "platform/int_types.h"
 
 namespace kv::t38 {
 
@@ -13,10 +14,10 @@ class runtime_chain_pool final : public chain_pool {
  public:
   chain_buf alloc() override;
   void release(chain_buf first) override;
-  uint16_t capacity() const override;
-  uint8_t* data(chain_buf b) override;
-  uint16_t size(chain_buf b) const override;
-  void set_size(chain_buf b, uint16_t size) override;
+  u16 capacity() const override;
+  u8* data(chain_buf b) override;
+  u16 size(chain_buf b) const override;
+  void set_size(chain_buf b, u16 size) override;
   chain_buf next(chain_buf b) const override;
   void set_next(chain_buf b, chain_buf next) override;
 };

@@ -12,7 +12,7 @@ struct entry_reader {
   const u8* p;
   u32 left;
   bool ok = true;
-  void byte(std::uint8_t& v) {
+  void byte(u8& v) {
     if (left < 1) {
       ok = false;
       return;
@@ -20,7 +20,7 @@ struct entry_reader {
     v = *p++;
     --left;
   }
-  void word(std::uint16_t& v) {
+  void word(u16& v) {
     if (left < 2) {
       ok = false;
       return;
@@ -29,7 +29,7 @@ struct entry_reader {
     p += 2;
     left -= 2;
   }
-  void dword(std::uint32_t& v) {
+  void dword(u32& v) {
     if (left < 4) {
       ok = false;
       return;
@@ -41,15 +41,15 @@ struct entry_reader {
 };
 
 struct entry_writer {
-  std::vector<std::uint8_t>& out;
-  void byte(std::uint8_t& v) { out.push_back(v); }
-  void word(std::uint16_t& v) {
-    std::uint8_t b[2];
+  std::vector<u8>& out;
+  void byte(u8& v) { out.push_back(v); }
+  void word(u16& v) {
+    u8 b[2];
     put_le16(b, v);
     out.insert(out.end(), b, b + 2);
   }
-  void dword(std::uint32_t& v) {
-    std::uint8_t b[4];
+  void dword(u32& v) {
+    u8 b[4];
     put_le32(b, v);
     out.insert(out.end(), b, b + 4);
   }
@@ -57,9 +57,9 @@ struct entry_writer {
 
 struct entry_counter {
   u32 n = 0;
-  void byte(std::uint8_t&) { n += 1; }
-  void word(std::uint16_t&) { n += 2; }
-  void dword(std::uint32_t&) { n += 4; }
+  void byte(u8&) { n += 1; }
+  void word(u16&) { n += 2; }
+  void dword(u32&) { n += 4; }
 };
 
 }  // namespace
@@ -80,11 +80,14 @@ bool t38__read_entry(const u8* in, u32 avail, t38_session_entry& out) {
   return r.ok;
 }
 
+namespace {
+// Appends one entry to `out`.
 void t38__write_entry(const t38_session_entry& e, std::vector<u8>& out) {
   t38_session_entry copy = e;
   entry_writer w{out};
   t38__visit_entry(w, copy);
 }
+}  // namespace
 
 std::vector<u8> t38__common_body(u32 ced_duration_ms) {
   std::vector<u8> b(T38__COMMON_BODY_SIZE, 0);

@@ -151,7 +151,7 @@ struct t38_session_entry {
 };
 
 // Walks the entry's fields in record order; io is a reader or a writer with
-// byte(uint8_t&), word(uint16_t&) and dword(uint32_t&).
+// byte(u8&), word(u16&) and dword(u32&).
 template <class IO>
 void t38__visit_entry(IO& io, t38_session_entry& e) {
   io.byte(e.kind_of_session);
@@ -220,8 +220,6 @@ void t38__visit_entry(IO& io, t38_session_entry& e) {
 u32 t38__entry_size(u8 kind_of_session);
 // Reads one entry from `in` (avail bytes); false when they are too few.
 [[nodiscard]] bool t38__read_entry(const u8* in, u32 avail, t38_session_entry& out);
-// Appends one entry to `out`.
-void t38__write_entry(const t38_session_entry& e, std::vector<u8>& out);
 // Whole request bodies (return code, cause and entity zero).
 std::vector<u8> t38__common_body(u32 ced_duration_ms);
 std::vector<u8> t38__session_body(const std::vector<t38_session_entry>& entries);

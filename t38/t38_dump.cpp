@@ -17,7 +17,7 @@ void put(t38_session& s, u32 trace_class, const char* text) { t38_trace__line(s,
 template <class... A>
 void putf(t38_session& s, u32 trace_class, const char* fmt, A... args) {
   char line[400];
-  std::snprintf(line, sizeof line, fmt, args...);
+  (void)std::snprintf(line, sizeof line, fmt, args...);
   put(s, trace_class, line);
 }
 

@@ -224,14 +224,15 @@ void configure(msg_t*& m) {
   const u32 ref = msg_ref(m);
   u8 cause = T38__CAUSE_OK;
   if (g.table == nullptr) {
+    // The table holds one session pointer per NAI.
+    constexpr std::size_t kSlotSize = sizeof(t38_session*);  // NOLINT(bugprone-sizeof-expression)
     const u16 n = om_os_get_max_nai();
-    g.table =
-        static_cast<t38_session**>(om_os_mem_alloc(static_cast<u32>(n * sizeof(t38_session*)), OM_OS_MEM_LONG_TERM));
+    g.table = static_cast<t38_session**>(om_os_mem_alloc(static_cast<u32>(n * kSlotSize), OM_OS_MEM_LONG_TERM));
     if (g.table == nullptr) {
       cause = T38__CAUSE_NO_MEMORY;
     } else {
       g.table_size = n;
-      std::memset(g.table, 0, n * sizeof(t38_session*));
+      std::memset(g.table, 0, n * kSlotSize);
     }
   }
   if (cause == T38__CAUSE_OK) {
@@ -454,7 +455,7 @@ void t38__log(t38_session& s, u32 trace_class, const char* fmt, ...) {
   char line[512];
   va_list ap;
   va_start(ap, fmt);
-  std::vsnprintf(line, sizeof line, fmt, ap);
+  (void)std::vsnprintf(line, sizeof line, fmt, ap);
   va_end(ap);
   trace_port->line(s, 0, trace_class, line);
 }

@@ -184,12 +184,16 @@ const char* t38__trap_name(u16 code) {
   return r != nullptr ? r->name : "";
 }
 
+namespace {
+// Bounded copy of a NUL-terminated text into a field of `size` bytes: at
+// most size - 1 characters and always a NUL; the rest of the field is 0.
 void t38__copy_text(u8* field, u32 size, const char* text) {
   std::memset(field, 0, size);
   if (text == nullptr || size == 0) return;
   const u32 n = static_cast<u32>(strnlen(text, size - 1));
   std::memcpy(field, text, n);
 }
+}  // namespace
 
 void t38__trap(t38_session& s, u16 code, const char* text, u8 origin) {
   const trap_row* r = find_trap(code);

@@ -93,8 +93,4 @@ void t38_report__end_of_session(t38_session& s);
 // Error counter of a class (0x2 to 0x100; 0x20 / 0x40 are the pools').
 u32 t38_report__count(const t38_session& s, u32 err_class);
 
-// Bounded copy of a NUL-terminated text into a field of `size` bytes: at
-// most size - 1 characters and always a NUL; the rest of the field is 0.
-void t38__copy_text(u8* field, u32 size, const char* text);
-
 }  // namespace kv::t38

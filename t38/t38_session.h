@@ -248,7 +248,7 @@ inline constexpr u8 T38_IFP__MODE_ENCODE_ONLY = 3;
 inline constexpr u8 T38_IFP__NOTHING = 0xFF;  // type byte: nothing to deliver
 
 // Session check at configuration (IFP part): 2.
-u8 t38_ifp__init_session(t38_session& s);
+[[nodiscard]] u8 t38_ifp__init_session(t38_session& s);
 // Send entry: one IFP packet (split when its fields do not fit): 2 or 3.
 [[nodiscard]] u8 t38_ifp__send(u8 mode, u8 type_byte, t38_data_field* fields, t38_session& s);
 [[nodiscard]] u8 send_udptl_pck(u8 mode, u8 type_byte, t38_data_field* fields, t38_session& s);

@@ -41,6 +41,40 @@ constexpr rate_row kDisRates[] = {{2, "V.27ter"}, {1, "V.29"}, {3, "V.27ter / V.
 // Rate fields from the lowest rate up (V.17 above V.29 at equal rates; V.33 as V.17).
 constexpr u8 kRateOrder[] = {0, 2, 3, 11, 1, 9, 6, 10, 4, 8};
 
+// Names of a frame's FCF ("DIS", ...), a DCS rate field ("V.17 14400 bps", ...)
+// and a DIS rate field ("V.27ter", ...); "Unknown" for others.
+const char* t30__fcf_name(u8 fcf) {
+  for (const fcf_row& r : kFcfNames) {
+    if (r.fcf == fcf) return r.name;
+  }
+  return "Unknown";
+}
+
+const char* t30__dcs_rate_name(u8 rate_field) {
+  for (const rate_row& r : kDcsRates) {
+    if (r.field == rate_field) return r.name;
+  }
+  return "Unknown";
+}
+
+const char* t30__dis_rate_name(u8 rate_field) {
+  for (const rate_row& r : kDisRates) {
+    if (r.field == rate_field) return r.name;
+  }
+  return "Unknown";
+}
+
+// FCF of a statistics entry.
+u8 t30__stat_fcf(u32 index) { return index < std::size(kFcfNames) ? kFcfNames[index].fcf : 0x61; }
+
+// Rank of a DCS rate field for highest / lowest (0 lowest).
+u8 t30__rate_rank(u8 rate_field) {
+  for (std::size_t i = 0; i < std::size(kRateOrder); ++i) {
+    if (kRateOrder[i] == rate_field) return static_cast<u8>(i + 1);
+  }
+  return 0;
+}
+
 bool is_text_frame(u8 fcf) {
   return fcf == T30__CSI || fcf == T30__TSI || fcf == T30__CIG || fcf == T30__PWD || fcf == T30__SUB || fcf == T30__SEP;
 }
@@ -63,36 +97,6 @@ void t30__event(t38_session& s, u32 kind, u8 direction, const u8* rest, u32 n) {
   if (n > T38__EVENT_RECORD_SIZE - 4) n = T38__EVENT_RECORD_SIZE - 4;
   if (n != 0) std::memcpy(record + 4, rest, n);
   t38_report__event_report(record, s);
-}
-
-const char* t30__fcf_name(u8 fcf) {
-  for (const fcf_row& r : kFcfNames) {
-    if (r.fcf == fcf) return r.name;
-  }
-  return "Unknown";
-}
-
-const char* t30__dcs_rate_name(u8 rate_field) {
-  for (const rate_row& r : kDcsRates) {
-    if (r.field == rate_field) return r.name;
-  }
-  return "Unknown";
-}
-
-const char* t30__dis_rate_name(u8 rate_field) {
-  for (const rate_row& r : kDisRates) {
-    if (r.field == rate_field) return r.name;
-  }
-  return "Unknown";
-}
-
-u8 t30__stat_fcf(u32 index) { return index < std::size(kFcfNames) ? kFcfNames[index].fcf : 0x61; }
-
-u8 t30__rate_rank(u8 rate_field) {
-  for (u8 i = 0; i < std::size(kRateOrder); ++i) {
-    if (kRateOrder[i] == rate_field) return static_cast<u8>(i + 1);
-  }
-  return 0;
 }
 
 void t30_frame__reset(t30_frame_record& f) {
@@ -241,7 +245,7 @@ t30_frame_verdict t30_frame__end(t30_frame_record& f, bool fcs_ok, t30_call_reco
   }
   if (t38__tracing(s, T38_TRC__T30)) {
     char title[40];
-    std::snprintf(title, sizeof title, "T.30 Frame: %s", t30__fcf_name(f.fcf));
+    (void)std::snprintf(title, sizeof title, "T.30 Frame: %s", t30__fcf_name(f.fcf));
     t38_trace__hex(s, 6, T38_TRC__T30, title, f.capture, f.capture_len < fax_hex(s) ? f.capture_len : fax_hex(s),
                    f.capture_len);
     if (is_text_frame(f.fcf)) t38__log(s, T38_TRC__T30, "            FIF \"%s\"\n", f.fif_text);
@@ -304,11 +308,11 @@ void t30_frame__hs_field(t30_frame_record& f, u8 field_type, const u8* data, u16
   if (length != 0 && t38__tracing(s, T38_TRC__T30)) {
     char title[48];
     if (f.mode == T30__MODE_TRANSPARENT) {
-      std::snprintf(title, sizeof title, "TCF or Fax Page #%d (transparent)", call.page_count);
+      (void)std::snprintf(title, sizeof title, "TCF or Fax Page #%d (transparent)", call.page_count);
     } else if (field_type == 3 || field_type == 5) {
-      std::snprintf(title, sizeof title, "Fax Page #%d (ECM) Bad CRC ", call.page_count);
+      (void)std::snprintf(title, sizeof title, "Fax Page #%d (ECM) Bad CRC ", call.page_count);
     } else {
-      std::snprintf(title, sizeof title, "Fax Page #%d (ECM)", call.page_count);
+      (void)std::snprintf(title, sizeof title, "Fax Page #%d (ECM)", call.page_count);
     }
     t38_trace__hex(s, 6, T38_TRC__T30, title, data, length < fax_hex(s) ? length : fax_hex(s), length);
   }

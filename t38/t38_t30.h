@@ -113,14 +113,6 @@ void t30_frame__hs_field(t30_frame_record& f, u8 field_type, const u8* data, u16
 // with the record's bytes after the kind.
 void t30__event(t38_session& s, u32 kind, u8 direction, const u8* rest = nullptr, u32 n = 0);
 
-// Names.
-const char* t30__fcf_name(u8 fcf);              // "DIS", ..., "Unknown"
-const char* t30__dcs_rate_name(u8 rate_field);  // "V.17 14400 bps", ..., "Unknown"
-const char* t30__dis_rate_name(u8 rate_field);  // "V.27ter", ..., "Unknown"
-u8 t30__stat_fcf(u32 index);                    // FCF of a statistics entry
-// Rank of a DCS rate field for highest / lowest (0 lowest).
-u8 t30__rate_rank(u8 rate_field);
-
 // The T.30 statistics: 84 bytes {u16 page count, u8 highest, u8 lowest, 38
 // u16 frame counters, u16 other frames}, little-endian; traced under class
 // 0x80 when `trace` is set.

@@ -7,6 +7,7 @@
 #include "t38/t38_report.h"
 #include "t38/t38_session.h"
 #include "t38/t38_traps.h"
+#include "platform/int_types.h"
 
 namespace kv::t38 {
 
@@ -31,7 +32,7 @@ void take_frame(const byte_ref& payload, t38_session& s) {
   if (s.pools.data_fields().congested) t38_ifp__release_redundancy(s);
   const t38_ifp_decode_env env{&t38_runtime_chains(), &s.pools, s.ip.flag_optimize_filling_dfield != 0};
   const u32 length = payload.length;
-  const uint16_t trap = decode_ifp_packet(T38_IFP__DECODE_RELEASE, env, *p);
+  const u16 trap = decode_ifp_packet(T38_IFP__DECODE_RELEASE, env, *p);
   p->encoded.length = length;
   if (trap != 0) {
     ++st.cnt.tpkt_errors;

@@ -71,7 +71,7 @@ std::string hex_bytes(const u8* p, u32 n) {
   std::string out;
   char b[4];
   for (u32 i = 0; i < n; ++i) {
-    std::snprintf(b, sizeof b, "%02X ", p[i]);
+    (void)std::snprintf(b, sizeof b, "%02X ", p[i]);
     out += b;
   }
   return out;
@@ -147,6 +147,9 @@ std::string t38_trace__format(const char* fmt, t38_trace_arg a1, t38_trace_arg a
   return out;
 }
 
+namespace {
+// The 19-character label of a trace class and the 11-character label of a
+// direction.
 const char* t38_trace__class_label(u32 trace_class) {
   for (const class_label& c : kClassLabels) {
     if (c.trace_class == trace_class) return c.label;
@@ -157,6 +160,7 @@ const char* t38_trace__class_label(u32 trace_class) {
 const char* t38_trace__direction_label(u8 direction) {
   return direction < std::size(kDirections) ? kDirections[direction] : kDirections[0];
 }
+}  // namespace
 
 std::string t38_trace__header(u32 age_ms, u32 trace_class, u8 direction) {
   char out[64];
@@ -166,11 +170,11 @@ std::string t38_trace__header(u32 age_ms, u32 trace_class, u8 direction) {
       if (c.trace_class == trace_class) letter = c.letter;
     }
     if (letter == '?') return "             : ????           :?:          : ";
-    std::snprintf(out, sizeof out, "             :                :%c:          : ", letter);
+    (void)std::snprintf(out, sizeof out, "             :                :%c:          : ", letter);
     return out;
   }
-  std::snprintf(out, sizeof out, "%09u ms : %s%s", age_ms % 1000000000u, t38_trace__class_label(trace_class),
-                t38_trace__direction_label(direction));
+  (void)std::snprintf(out, sizeof out, "%09u ms : %s%s", age_ms % 1000000000u, t38_trace__class_label(trace_class),
+                      t38_trace__direction_label(direction));
   return out;
 }
 
@@ -203,9 +207,9 @@ void t38_trace__hex(t38_session& s, u8 direction, u32 trace_class, const char* t
     if (first) {
       char head[160];
       if (title != nullptr) {
-        std::snprintf(head, sizeof head, "%s (len = %u) ", title, total);
+        (void)std::snprintf(head, sizeof head, "%s (len = %u) ", title, total);
       } else {
-        std::snprintf(head, sizeof head, "(len = %u) ", total);
+        (void)std::snprintf(head, sizeof head, "(len = %u) ", total);
       }
       line = head + hex + "\n";
       t38_trace__line(s, direction, trace_class, line.c_str());
@@ -294,8 +298,8 @@ void t38_trace_writer::send_report(t38_session& s) {
 void t38_trace_writer::error_record(t38_session& s, u16 code, const char* name, const char* text) {
   if (s.report_cfg.report__macro_ctrl_bfi & 0x2) return;
   char line[400];
-  std::snprintf(line, sizeof line, "             : ERROR          :R:          : Err Id: %u  %s  %s\n", code,
-                name != nullptr ? name : "", text != nullptr ? text : "");
+  (void)std::snprintf(line, sizeof line, "             : ERROR          :R:          : Err Id: %u  %s  %s\n", code,
+                      name != nullptr ? name : "", text != nullptr ? text : "");
   if (g_store != nullptr) g_store(s.nai, 1, line, static_cast<u32>(std::strlen(line)));
 }
 
@@ -328,11 +332,11 @@ void short_fields(t38_session& s, u8 ldir, const t38_data_field* f, u16 max_hex)
       for (u16 i = 0; i < g->length && bytes.size() < max_hex; ++i) bytes.push_back(g->data[i]);
     }
     if (packed >= 2) {
-      std::snprintf(b, sizeof b, "            data-field (%s) (nb_data_field=%d) [Opt Rx data-field=%d] %s\n",
-                    field_name(type), n, packed, continued ? "[Alloc new Dfield]" : "");
+      (void)std::snprintf(b, sizeof b, "            data-field (%s) (nb_data_field=%d) [Opt Rx data-field=%d] %s\n",
+                          field_name(type), n, packed, continued ? "[Alloc new Dfield]" : "");
     } else {
-      std::snprintf(b, sizeof b, "            data-field (%s) (nb_data_field=%d) %s\n", field_name(type), n,
-                    continued ? "[Alloc new Dfield]" : "");
+      (void)std::snprintf(b, sizeof b, "            data-field (%s) (nb_data_field=%d) %s\n", field_name(type), n,
+                          continued ? "[Alloc new Dfield]" : "");
     }
     t38_trace__line(s, ldir, T38_TRC__PACKET, b);
     for (std::size_t i = 0; i < bytes.size(); i += 32) {
@@ -349,12 +353,12 @@ void detailed_fields(t38_session& s, u8 ldir, const t38_data_field* f, u16 max_h
   char b[200];
   const char* pad = secondary ? "    " : "";
   for (; f != nullptr; f = f->next) {
-    std::snprintf(b, sizeof b, secondary ? "            data-field {\n" : "       data-field {\n");
+    (void)std::snprintf(b, sizeof b, secondary ? "            data-field {\n" : "       data-field {\n");
     t38_trace__line(s, ldir, T38_TRC__PACKET, b);
-    std::snprintf(b, sizeof b, "%s           field-type : %s\n", pad, field_name(f->field_type));
+    (void)std::snprintf(b, sizeof b, "%s           field-type : %s\n", pad, field_name(f->field_type));
     t38_trace__line(s, ldir, T38_TRC__PACKET, b);
     if (f->packed >= 2) {
-      std::snprintf(b, sizeof b, "           [Opt Rx data-field: %d]\n", f->packed);
+      (void)std::snprintf(b, sizeof b, "           [Opt Rx data-field: %d]\n", f->packed);
       t38_trace__line(s, ldir, T38_TRC__PACKET, b);
     }
     if (f->continued) t38_trace__line(s, ldir, T38_TRC__PACKET, "           [Alloc new Dfield]\n");
@@ -388,28 +392,28 @@ void t38_trace_writer::packet(t38_session& s, u8 direction, const t38_ifp_packet
   };
   if (!detailed) {
     if (udp) {
-      std::snprintf(b, sizeof b, "%sUDPTL Packet seq-number= %u (Ext #%lu)\n", dir, p.ext_seq & 0xFFFF,
-                    static_cast<unsigned long>(p.ext_seq));
+      (void)std::snprintf(b, sizeof b, "%sUDPTL Packet seq-number= %u (Ext #%lu)\n", dir, p.ext_seq & 0xFFFF,
+                          static_cast<unsigned long>(p.ext_seq));
     } else {
-      std::snprintf(b, sizeof b, "%sTPKT (seq-number= #%lu (Internal value)\n", dir,
-                    static_cast<unsigned long>(p.ext_seq));
+      (void)std::snprintf(b, sizeof b, "%sTPKT (seq-number= #%lu (Internal value)\n", dir,
+                          static_cast<unsigned long>(p.ext_seq));
     }
     out(b);
-    std::snprintf(b, sizeof b, data ? "  Prim-ifp: data (%s)\n" : "  Prim-ifp: t30ind (%s)\n", value_name(p));
+    (void)std::snprintf(b, sizeof b, data ? "  Prim-ifp: data (%s)\n" : "  Prim-ifp: t30ind (%s)\n", value_name(p));
     out(b);
     short_fields(s, ldir, p.fields, max_hex);
     for (u16 k = 1; udp && k <= secondaries; ++k) {
       const u32 ext = p.ext_seq - k;
       const t38_ifp_packet* q = secondary(k);
       if (q == nullptr) {
-        std::snprintf(b, sizeof b, "  Sec-ifp (#%u (Ext #%lu))\n", ext & 0xFFFF, static_cast<unsigned long>(ext));
+        (void)std::snprintf(b, sizeof b, "  Sec-ifp (#%u (Ext #%lu))\n", ext & 0xFFFF, static_cast<unsigned long>(ext));
         out(b);
         continue;
       }
-      std::snprintf(b, sizeof b,
-                    (q->type_value & 0x80) ? "  Sec-ifp (#%u (Ext #%lu)): data (%s)\n"
-                                           : "  Sec-ifp (#%u (Ext #%lu)): t30ind (%s)\n",
-                    ext & 0xFFFF, static_cast<unsigned long>(ext), value_name(*q));
+      (void)std::snprintf(b, sizeof b,
+                          (q->type_value & 0x80) ? "  Sec-ifp (#%u (Ext #%lu)): data (%s)\n"
+                                                 : "  Sec-ifp (#%u (Ext #%lu)): t30ind (%s)\n",
+                          ext & 0xFFFF, static_cast<unsigned long>(ext), value_name(*q));
       out(b);
       short_fields(s, ldir, q->fields, max_hex);
     }
@@ -417,19 +421,19 @@ void t38_trace_writer::packet(t38_session& s, u8 direction, const t38_ifp_packet
     return;
   }
   if (udp) {
-    std::snprintf(b, sizeof b, "%sUDPTL Packet {\n", dir);
+    (void)std::snprintf(b, sizeof b, "%sUDPTL Packet {\n", dir);
     out(b);
-    std::snprintf(b, sizeof b, "   seq-number : %u (Ext #%lu)\n", p.ext_seq & 0xFFFF,
-                  static_cast<unsigned long>(p.ext_seq));
+    (void)std::snprintf(b, sizeof b, "   seq-number : %u (Ext #%lu)\n", p.ext_seq & 0xFFFF,
+                        static_cast<unsigned long>(p.ext_seq));
     out(b);
     out("   primary-ifp_packet {\n");
   } else {
-    std::snprintf(b, sizeof b, "%sTPKT Packet {\n", dir);
+    (void)std::snprintf(b, sizeof b, "%sTPKT Packet {\n", dir);
     out(b);
-    std::snprintf(b, sizeof b, "   (seq-number : %lu Internal value)\n", static_cast<unsigned long>(p.ext_seq));
+    (void)std::snprintf(b, sizeof b, "   (seq-number : %lu Internal value)\n", static_cast<unsigned long>(p.ext_seq));
     out(b);
   }
-  std::snprintf(b, sizeof b, "       type-of-msg : %s (%s)\n", data ? "data" : "t30_indicator", value_name(p));
+  (void)std::snprintf(b, sizeof b, "       type-of-msg : %s (%s)\n", data ? "data" : "t30_indicator", value_name(p));
   out(b);
   detailed_fields(s, ldir, p.fields, max_hex, false);
   out("   }\n");
@@ -439,12 +443,12 @@ void t38_trace_writer::packet(t38_session& s, u8 direction, const t38_ifp_packet
       const u32 ext = p.ext_seq - k;
       const t38_ifp_packet* q = secondary(k);
       out("       Secondary IFP Packet {\n");
-      std::snprintf(b, sizeof b, "           (seq-number : %u (Ext #%lu))\n", ext & 0xFFFF,
-                    static_cast<unsigned long>(ext));
+      (void)std::snprintf(b, sizeof b, "           (seq-number : %u (Ext #%lu))\n", ext & 0xFFFF,
+                          static_cast<unsigned long>(ext));
       out(b);
       if (q != nullptr) {
-        std::snprintf(b, sizeof b, "           type-of-msg : %s (%s)\n",
-                      (q->type_value & 0x80) ? "data" : "t30_indicator", value_name(*q));
+        (void)std::snprintf(b, sizeof b, "           type-of-msg : %s (%s)\n",
+                            (q->type_value & 0x80) ? "data" : "t30_indicator", value_name(*q));
         out(b);
         detailed_fields(s, ldir, q->fields, max_hex, true);
       }
@@ -465,16 +469,16 @@ void t38_trace_writer::asn1_dump(t38_session& s, u8 direction, const byte_ref& b
   char b[80];
   const u32 ref = static_cast<u32>(reinterpret_cast<uintptr_t>(bytes.first));
   if (s.is_udp()) {
-    std::snprintf(b, sizeof b, "ASN.1 packet size = %d\n", static_cast<int>(bytes.length));
+    (void)std::snprintf(b, sizeof b, "ASN.1 packet size = %d\n", static_cast<int>(bytes.length));
     t38_trace__line(s, ldir, T38_TRC__ASN1_HEX, b);
-    std::snprintf(b, sizeof b, "p_buffer = 0x%8X\n", ref);
+    (void)std::snprintf(b, sizeof b, "p_buffer = 0x%8X\n", ref);
     t38_trace__line(s, ldir, T38_TRC__ASN1_HEX, b);
     t38_trace__hex(s, ldir, T38_TRC__ASN1_HEX, nullptr, flat.data(), static_cast<u32>(got), bytes.length);
     return;
   }
-  std::snprintf(b, sizeof b, "TPKT + ASN.1 packet size = %d\n", static_cast<int>(bytes.length));
+  (void)std::snprintf(b, sizeof b, "TPKT + ASN.1 packet size = %d\n", static_cast<int>(bytes.length));
   t38_trace__line(s, ldir, T38_TRC__ASN1_HEX, b);
-  std::snprintf(b, sizeof b, "              (p_buffer = 0x%8X)\n", ref);
+  (void)std::snprintf(b, sizeof b, "              (p_buffer = 0x%8X)\n", ref);
   t38_trace__line(s, ldir, T38_TRC__ASN1_HEX, b);
   const u32 head = got < 4 ? static_cast<u32>(got) : 4;
   t38_trace__hex(s, ldir, T38_TRC__ASN1_HEX, "TPKT Header :", flat.data(), head, 4);

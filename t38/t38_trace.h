@@ -39,10 +39,6 @@ enum : u8 {
   T38_DIR__CONTINUATION = 0x80,
 };
 
-// The 19-character label of a trace class and the 11-character label of a
-// direction.
-const char* t38_trace__class_label(u32 trace_class);
-const char* t38_trace__direction_label(u8 direction);
 // The line header: "000001234 ms : " + class label + direction label, or the
 // continuation header for direction codes with bit 0x80.
 std::string t38_trace__header(u32 age_ms, u32 trace_class, u8 direction);

@@ -18,6 +18,7 @@
 #include "t38/t38_session.h"
 #include "t38/t38_traps.h"
 #include "t38/udptl.h"
+#include "platform/int_types.h"
 
 namespace kv::t38 {
 
@@ -84,11 +85,11 @@ t38_ifp_decode_env decode_env(t38_session& s) {
 
 // Decodes a received packet, keeping its encoded length for the counters.
 // 0 or the decoder's trap code.
-uint16_t decode_received(t38_ifp_packet& p, t38_session& s) {
+u16 decode_received(t38_ifp_packet& p, t38_session& s) {
   if (p.decoded) return 0;
   if (s.pools.data_fields().congested) t38_ifp__release_redundancy(s);
   const u32 length = p.encoded.length;
-  const uint16_t trap = decode_ifp_packet(T38_IFP__DECODE_RELEASE, decode_env(s), p);
+  const u16 trap = decode_ifp_packet(T38_IFP__DECODE_RELEASE, decode_env(s), p);
   p.encoded.length = length;
   return trap;
 }
@@ -104,7 +105,7 @@ insert_result search_and_insert_ifp_pck(t38_ifp_packet* p, t38_session& s) {
     if (q->ext_seq == p->ext_seq) return insert_result::duplicate;
     if (q->ext_seq < p->ext_seq) break;
   }
-  const uint16_t trap = decode_received(*p, s);
+  const u16 trap = decode_received(*p, s);
   if (trap != 0) {
     ++st.cnt.decode_errors;
     t38__trap(s, trap, nullptr);
@@ -340,7 +341,7 @@ u8 send_udptl_pck(u8 mode, u8 type_byte, t38_data_field* fields, t38_session& s)
     c.asn1_redundancy += q->encoded.length;
     if (idle) c.asn1_idle += q->encoded.length;
   }
-  t38_udptl_out out{static_cast<uint16_t>(primary->ext_seq), primary->encoded, secondaries, n_sec};
+  t38_udptl_out out{static_cast<u16>(primary->ext_seq), primary->encoded, secondaries, n_sec};
   t38_udptl_encoded enc;
   const u16 trap = t38_udptl__encode(out, datagram_limit(s), T38_UDPTL__ADDR_RECORD_SIZE, t38_runtime_chains(), enc);
   if (trap == T38__TRAP__IFP_PCK__ASN1__TOO_LONG) {

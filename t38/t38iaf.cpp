@@ -153,14 +153,15 @@ void release_current(t38iaf_session& c) {
 // DCS waiting for its TCF nor high-speed data in progress.
 bool iaf_iaf_page(const t38iaf_session& c) { return c.iaf_iaf_mode && !c.call.dcs_pending && !c.call.hs_in_progress; }
 
-}  // namespace
-
+// The row of a speed mode, or null.
 const t38iaf_speed_mode* t38iaf__speed_mode(u16 mode) {
   for (const t38iaf_speed_mode& r : kSpeedModes) {
     if (r.mode == mode) return &r;
   }
   return nullptr;
 }
+
+}  // namespace
 
 t38iaf_session::~t38iaf_session() {
   for (msg_t* m : fifo) Free_msg(m);

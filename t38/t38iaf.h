@@ -144,8 +144,6 @@ struct t38iaf_speed_mode {
 inline constexpr u8 T38IAF__KIND_HDLC = 1;
 inline constexpr u8 T38IAF__KIND_TRANSPARENT = 2;
 inline constexpr u8 T38IAF__DATA_V21 = 0x80;
-// The row of a speed mode, or null.
-const t38iaf_speed_mode* t38iaf__speed_mode(u16 mode);
 
 struct t38iaf_session;
 

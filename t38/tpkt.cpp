@@ -9,19 +9,19 @@
 
 namespace kv::t38 {
 
-bool t38_tpkt__put_header(uint8_t* out, uint32_t ifp_length) {
-  uint32_t total = ifp_length + T38_TPKT__HEADER_SIZE;
+bool t38_tpkt__put_header(u8* out, u32 ifp_length) {
+  u32 total = ifp_length + T38_TPKT__HEADER_SIZE;
   if (total > 0xFFFF) return false;
   out[0] = T38_TPKT__VERSION;
   out[1] = 0;
-  put_be16(out + 2, static_cast<uint16_t>(total));
+  put_be16(out + 2, static_cast<u16>(total));
   return true;
 }
 
-uint16_t t38_tpkt__encode(t38_ifp_packet& pck, chain_pool& pool) {
-  uint16_t trap = encode_ifp_packet(pck, T38_TPKT__HEADER_SIZE, pool);
+u16 t38_tpkt__encode(t38_ifp_packet& pck, chain_pool& pool) {
+  u16 trap = encode_ifp_packet(pck, T38_TPKT__HEADER_SIZE, pool);
   if (trap != T38__TRAP__NONE) return trap;
-  uint8_t* frame = const_cast<uint8_t*>(pck.encoded.first) - T38_TPKT__HEADER_SIZE;
+  u8* frame = const_cast<u8*>(pck.encoded.first) - T38_TPKT__HEADER_SIZE;
   if (!t38_tpkt__put_header(frame, pck.encoded.length)) {
     pool.release(pck.encoded.chain);
     pck.encoded = byte_ref{};
@@ -32,8 +32,8 @@ uint16_t t38_tpkt__encode(t38_ifp_packet& pck, chain_pool& pool) {
   return T38__TRAP__NONE;
 }
 
-t38_tpkt_reassembler::t38_tpkt_reassembler(chain_pool& pool, uint32_t max_frame)
-    : pool_(pool), max_frame_(std::min<uint32_t>(std::max<uint32_t>(max_frame, T38_TPKT__HEADER_SIZE), 0xFFFF)) {}
+t38_tpkt_reassembler::t38_tpkt_reassembler(chain_pool& pool, u32 max_frame)
+    : pool_(pool), max_frame_(std::min<u32>(std::max<u32>(max_frame, T38_TPKT__HEADER_SIZE), 0xFFFF)) {}
 
 t38_tpkt_reassembler::~t38_tpkt_reassembler() { reset(); }
 
@@ -48,11 +48,11 @@ void t38_tpkt_reassembler::reset() {
 }
 
 bool t38_tpkt_reassembler::header_sound() const {
-  uint32_t length = get_be16(header_ + 2);
+  u32 length = get_be16(header_ + 2);
   return header_[0] == T38_TPKT__VERSION && length >= T38_TPKT__HEADER_SIZE && length <= max_frame_;
 }
 
-void t38_tpkt_reassembler::take_byte(uint8_t b, feed_result& r, const frame_sink& sink) {
+void t38_tpkt_reassembler::take_byte(u8 b, feed_result& r, const frame_sink& sink) {
   header_[header_count_++] = b;
   if (header_count_ < T38_TPKT__HEADER_SIZE) return;
   if (!header_sound()) {
@@ -69,7 +69,7 @@ void t38_tpkt_reassembler::take_byte(uint8_t b, feed_result& r, const frame_sink
   }
   in_sync_ = true;
   header_count_ = 0;
-  uint32_t length = get_be16(header_ + 2);
+  u32 length = get_be16(header_ + 2);
   if (length == T38_TPKT__HEADER_SIZE) {
     ++r.empty_frames;
     return;
@@ -80,11 +80,11 @@ void t38_tpkt_reassembler::take_byte(uint8_t b, feed_result& r, const frame_sink
   (void)sink;
 }
 
-void t38_tpkt_reassembler::take_payload(const uint8_t* p, uint32_t n, feed_result& r, const frame_sink& sink) {
+void t38_tpkt_reassembler::take_payload(const u8* p, u32 n, feed_result& r, const frame_sink& sink) {
   if (state_ == state::payload) {
-    uint32_t done = 0;
+    u32 done = 0;
     while (done < n) {
-      uint16_t used = frame_last_ == nullptr ? pool_.capacity() : pool_.size(frame_last_);
+      u16 used = frame_last_ == nullptr ? pool_.capacity() : pool_.size(frame_last_);
       if (used >= pool_.capacity()) {
         chain_buf b = pool_.alloc();
         if (b == nullptr) {
@@ -103,9 +103,9 @@ void t38_tpkt_reassembler::take_payload(const uint8_t* p, uint32_t n, feed_resul
         frame_last_ = b;
         used = 0;
       }
-      uint32_t take = std::min<uint32_t>(n - done, pool_.capacity() - used);
+      u32 take = std::min<u32>(n - done, pool_.capacity() - used);
       std::memcpy(pool_.data(frame_last_) + used, p + done, take);
-      pool_.set_size(frame_last_, static_cast<uint16_t>(used + take));
+      pool_.set_size(frame_last_, static_cast<u16>(used + take));
       done += take;
     }
     if (state_ == state::payload) {
@@ -131,27 +131,27 @@ t38_tpkt_reassembler::feed_result t38_tpkt_reassembler::feed(const byte_ref& dat
                                                              const frame_sink& sink) {
   feed_result r;
   chain_buf b = data.chain;
-  const uint8_t* p = data.first;
-  uint32_t left = data.length;
+  const u8* p = data.first;
+  u32 left = data.length;
   while (left > 0) {
-    const uint8_t* begin = p;
-    uint32_t avail = left;
+    const u8* begin = p;
+    u32 avail = left;
     if (b != nullptr) {
       if (in_pool == nullptr) break;
-      const uint8_t* d = in_pool->data(b);
-      const uint8_t* e = d + in_pool->size(b);
+      const u8* d = in_pool->data(b);
+      const u8* e = d + in_pool->size(b);
       if (begin == nullptr || begin < d || begin > e) begin = d;
-      avail = std::min<uint32_t>(static_cast<uint32_t>(e - begin), left);
+      avail = std::min<u32>(static_cast<u32>(e - begin), left);
     } else if (begin == nullptr) {
       break;
     }
-    uint32_t i = 0;
+    u32 i = 0;
     while (i < avail) {
       if (state_ == state::header) {
         take_byte(begin[i], r, sink);
         ++i;
       } else {
-        uint32_t take = std::min(avail - i, missing_);
+        u32 take = std::min(avail - i, missing_);
         take_payload(begin + i, take, r, sink);
         i += take;
       }

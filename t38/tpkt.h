@@ -6,23 +6,24 @@
 #include <functional>
 
 #include "t38/byte_chain.h"
+#include "platform/int_types.h"
 
 namespace kv::t38 {
 
 struct t38_ifp_packet;
 
-inline constexpr uint8_t T38_TPKT__VERSION = 3;
-inline constexpr uint16_t T38_TPKT__HEADER_SIZE = 4;
+inline constexpr u8 T38_TPKT__VERSION = 3;
+inline constexpr u16 T38_TPKT__HEADER_SIZE = 4;
 // The largest IFP packet a TCP session takes (50000) and its header.
-inline constexpr uint32_t T38_TPKT__DEFAULT_MAX_FRAME = 50000 + T38_TPKT__HEADER_SIZE;
+inline constexpr u32 T38_TPKT__DEFAULT_MAX_FRAME = 50000 + T38_TPKT__HEADER_SIZE;
 
 // Writes the four header bytes for an IFP packet of `ifp_length` bytes;
 // false when the frame would not fit the 16-bit length.
-bool t38_tpkt__put_header(uint8_t* out, uint32_t ifp_length);
+[[nodiscard]] bool t38_tpkt__put_header(u8* out, u32 ifp_length);
 
 // Encodes the packet with room for the header in front and writes the
 // header: pck.encoded then covers header and packet.  0 or a trap code.
-uint16_t t38_tpkt__encode(t38_ifp_packet& pck, chain_pool& pool);
+[[nodiscard]] u16 t38_tpkt__encode(t38_ifp_packet& pck, chain_pool& pool);
 
 // Reassembles frames from a TCP byte stream that splits and joins them at
 // will.  An impossible header (version not 3, length below 4 or above the
@@ -36,15 +37,15 @@ class t38_tpkt_reassembler {
   using frame_sink = std::function<void(const byte_ref& payload)>;
 
   struct feed_result {
-    uint8_t result = 2;             // 2, or 3 when a trap is reported
-    uint16_t trap = 0;              // 12146 bad header, 12094 no buffer
-    uint32_t frames = 0;            // payloads handed to the sink
-    uint32_t empty_frames = 0;      // length-4 frames skipped
-    uint32_t bytes_skipped = 0;     // dropped while hunting for a header
-    uint32_t payloads_dropped = 0;  // frames lost for want of buffers
+    u8 result = 2;             // 2, or 3 when a trap is reported
+    u16 trap = 0;              // 12146 bad header, 12094 no buffer
+    u32 frames = 0;            // payloads handed to the sink
+    u32 empty_frames = 0;      // length-4 frames skipped
+    u32 bytes_skipped = 0;     // dropped while hunting for a header
+    u32 payloads_dropped = 0;  // frames lost for want of buffers
   };
 
-  explicit t38_tpkt_reassembler(chain_pool& pool, uint32_t max_frame = T38_TPKT__DEFAULT_MAX_FRAME);
+  explicit t38_tpkt_reassembler(chain_pool& pool, u32 max_frame = T38_TPKT__DEFAULT_MAX_FRAME);
   ~t38_tpkt_reassembler();
   t38_tpkt_reassembler(const t38_tpkt_reassembler&) = delete;
   t38_tpkt_reassembler& operator=(const t38_tpkt_reassembler&) = delete;
@@ -57,19 +58,19 @@ class t38_tpkt_reassembler {
   bool in_sync() const { return in_sync_; }
 
  private:
-  enum class state : uint8_t { header, payload, discard };
-  void take_byte(uint8_t b, feed_result& r, const frame_sink& sink);
-  void take_payload(const uint8_t* p, uint32_t n, feed_result& r, const frame_sink& sink);
+  enum class state : u8 { header, payload, discard };
+  void take_byte(u8 b, feed_result& r, const frame_sink& sink);
+  void take_payload(const u8* p, u32 n, feed_result& r, const frame_sink& sink);
   bool header_sound() const;
 
   chain_pool& pool_;
-  uint32_t max_frame_;
+  u32 max_frame_;
   state state_ = state::header;
-  uint8_t header_[T38_TPKT__HEADER_SIZE] = {};
-  uint8_t header_count_ = 0;
+  u8 header_[T38_TPKT__HEADER_SIZE] = {};
+  u8 header_count_ = 0;
   bool in_sync_ = true;
-  uint32_t missing_ = 0;
-  uint32_t frame_length_ = 0;
+  u32 missing_ = 0;
+  u32 frame_length_ = 0;
   chain_buf frame_first_ = nullptr;
   chain_buf frame_last_ = nullptr;
 };

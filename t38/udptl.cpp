@@ -11,16 +11,16 @@ namespace {
 
 // Octets of an unconstrained length determinant and the contents of an
 // open type of n bytes (an empty one is written as one 0 octet).
-uint32_t open_type_size(uint32_t n) {
+u32 open_type_size(u32 n) {
   if (n == 0) n = 1;
   return (n < 128 ? 1u : 2u) + n;
 }
 
-uint16_t cod_fail(const asnp_context& ctx, uint16_t trap) {
+u16 cod_fail(const asnp_context& ctx, u16 trap) {
   return ctx.error == ASNP_ERR_NO_BUFFER ? T38__TRAP__IFP_PCK__NO_MORE_BUFFER : trap;
 }
 
-uint16_t encode_body(asnp_context& ctx, const t38_udptl_out& pkt, uint16_t k, chain_pool* input_pool) {
+u16 encode_body(asnp_context& ctx, const t38_udptl_out& pkt, u16 k, chain_pool* input_pool) {
   if (asnp_set_sequence(ctx, ASNP_KIND_ROOT, 0, 0) != ASNP_OK)
     return cod_fail(ctx, T38__TRAP__IFP_PCK__ERR_COD_UDPTL_1);
   if (asnp_set_integer(ctx, ASNP_KIND_ROOT, pkt.seq, 0, 65535) != ASNP_OK) {
@@ -33,7 +33,7 @@ uint16_t encode_body(asnp_context& ctx, const t38_udptl_out& pkt, uint16_t k, ch
   }
   if (asnp_set_sequence_of(ctx, ASNP_KIND_ROOT, false, k) != ASNP_OK)
     return cod_fail(ctx, T38__TRAP__IFP_PCK__ERR_COD_UDPTL_6);
-  for (uint16_t i = 0; i < k; ++i) {
+  for (u16 i = 0; i < k; ++i) {
     if (asnp_set_open_type(ctx, pkt.secondaries[i], input_pool) != ASNP_OK) {
       return cod_fail(ctx, T38__TRAP__IFP_PCK__ERR_COD_UDPTL_7);
     }
@@ -43,73 +43,76 @@ uint16_t encode_body(asnp_context& ctx, const t38_udptl_out& pkt, uint16_t k, ch
 
 // The most secondaries (newest first) that keep the datagram within max;
 // -1 when even none is too many.
-int fitting_secondaries(const t38_udptl_out& pkt, uint16_t max_datagram_size) {
+int fitting_secondaries(const t38_udptl_out& pkt, u16 max_datagram_size) {
   for (int k = pkt.n_secondaries; k >= 0; --k) {
-    if (t38_udptl__encoded_size(pkt, static_cast<uint16_t>(k)) <= max_datagram_size) return k;
+    if (t38_udptl__encoded_size(pkt, static_cast<u16>(k)) <= max_datagram_size) return k;
   }
   return -1;
 }
 
 }  // namespace
 
-uint32_t t38_udptl__encoded_size(const t38_udptl_out& pkt, uint16_t k) {
-  uint32_t size = 2 + open_type_size(pkt.primary.length) + 1 + (k < 128 ? 1u : 2u);
-  for (uint16_t i = 0; i < k && i < pkt.n_secondaries; ++i) size += open_type_size(pkt.secondaries[i].length);
+u32 t38_udptl__encoded_size(const t38_udptl_out& pkt, u16 k) {
+  u32 size = 2 + open_type_size(pkt.primary.length) + 1 + (k < 128 ? 1u : 2u);
+  for (u16 i = 0; i < k && i < pkt.n_secondaries; ++i) size += open_type_size(pkt.secondaries[i].length);
   return size;
 }
 
-uint16_t t38_udptl__encode(const t38_udptl_out& pkt, uint16_t max_datagram_size, uint16_t headroom, chain_pool& pool,
-                           t38_udptl_encoded& out) {
+u16 t38_udptl__encode(const t38_udptl_out& pkt, u16 max_datagram_size, u16 headroom, chain_pool& pool,
+                      t38_udptl_encoded& out) {
   out = t38_udptl_encoded{};
   int k = fitting_secondaries(pkt, max_datagram_size);
   if (k < 0) return T38__TRAP__IFP_PCK__ASN1__TOO_LONG;
   asnp_context ctx;
   if (asnp_init_encode(ctx, nullptr, 0, headroom, &pool) != ASNP_OK) return T38__TRAP__IFP_PCK__NO_MORE_BUFFER;
-  uint16_t trap = encode_body(ctx, pkt, static_cast<uint16_t>(k), &pool);
+  u16 trap = encode_body(ctx, pkt, static_cast<u16>(k), &pool);
   if (trap != T38__TRAP__NONE) {
     asnp_release(ctx);
     return trap;
   }
-  asnp_end_encode(ctx, &out.data, &out.length, &out.chain);
-  out.secondaries_sent = static_cast<uint16_t>(k);
+  if (asnp_end_encode(ctx, &out.data, &out.length, &out.chain) != ASNP_OK) {
+    asnp_release(ctx);
+    return T38__TRAP__IFP_PCK__NO_MORE_BUFFER;
+  }
+  out.secondaries_sent = static_cast<u16>(k);
   return T38__TRAP__NONE;
 }
 
-uint16_t t38_udptl__encode_flat(const t38_udptl_out& pkt, uint16_t max_datagram_size, uint8_t* area, uint32_t size,
-                                chain_pool* input_pool, t38_udptl_encoded& out) {
+u16 t38_udptl__encode_flat(const t38_udptl_out& pkt, u16 max_datagram_size, u8* area, u32 size, chain_pool* input_pool,
+                           t38_udptl_encoded& out) {
   out = t38_udptl_encoded{};
   int k = fitting_secondaries(pkt, max_datagram_size);
   if (k < 0) return T38__TRAP__IFP_PCK__ASN1__TOO_LONG;
   asnp_context ctx;
   if (asnp_init_encode(ctx, area, size, 0, nullptr) != ASNP_OK) return T38__TRAP__IFP_PCK__ERR_COD_UDPTL_1;
-  uint16_t trap = encode_body(ctx, pkt, static_cast<uint16_t>(k), input_pool);
+  u16 trap = encode_body(ctx, pkt, static_cast<u16>(k), input_pool);
   if (trap != T38__TRAP__NONE) return trap;
-  asnp_end_encode(ctx, &out.data, &out.length, nullptr);
-  out.secondaries_sent = static_cast<uint16_t>(k);
+  if (asnp_end_encode(ctx, &out.data, &out.length, nullptr) != ASNP_OK) return T38__TRAP__IFP_PCK__ERR_COD_UDPTL_1;
+  out.secondaries_sent = static_cast<u16>(k);
   return T38__TRAP__NONE;
 }
 
 void t38_udptl__release(t38_udptl_in& in, chain_pool& pool) {
   pool.release(in.primary.chain);
   in.primary = byte_ref{};
-  for (uint16_t i = 0; i < in.n_secondaries; ++i) {
+  for (u16 i = 0; i < in.n_secondaries; ++i) {
     pool.release(in.secondaries[i].chain);
     in.secondaries[i] = byte_ref{};
   }
   in.n_secondaries = 0;
 }
 
-uint16_t t38_udptl__decode(const byte_ref& datagram, chain_pool* in_pool, chain_pool& out_pool, t38_udptl_in& out) {
+u16 t38_udptl__decode(const byte_ref& datagram, chain_pool* in_pool, chain_pool& out_pool, t38_udptl_in& out) {
   out = t38_udptl_in{};
   asnp_context ctx;
   if (asnp_init_decode(ctx, datagram, in_pool) != ASNP_OK) return T38__TRAP__IFP_PCK__ERR_DECOD_UDPTL_1;
-  uint8_t presence = 0;
+  u8 presence = 0;
   if (asnp_get_sequence(ctx, ASNP_KIND_ROOT, 0, &presence) != ASNP_OK) return T38__TRAP__IFP_PCK__ERR_DECOD_UDPTL_1;
-  uint32_t seq = 0;
+  u32 seq = 0;
   if (asnp_get_integer(ctx, ASNP_KIND_ROOT, &seq, 0, 65535) != ASNP_OK) return T38__TRAP__IFP_PCK__ERR_DECOD_UDPTL_2;
-  out.seq = static_cast<uint16_t>(seq);
+  out.seq = static_cast<u16>(seq);
 
-  uint32_t size = 0;
+  u32 size = 0;
   chain_buf chain = nullptr;
   if (asnp_get_open_type(ctx, nullptr, &size, &chain, &out_pool) != ASNP_OK) {
     return ctx.error == ASNP_ERR_OPEN_NO_BUFFER ? T38__TRAP__IFP_PCK__NO_MORE_BUFFER
@@ -118,18 +121,18 @@ uint16_t t38_udptl__decode(const byte_ref& datagram, chain_pool* in_pool, chain_
   if (chain == nullptr) return T38__TRAP__IFP_PCK__ERR_DECOD_UDPTL_3;  // empty primary
   out.primary = byte_ref{out_pool.data(chain), size, chain};
 
-  uint32_t recovery = 0;
+  u32 recovery = 0;
   if (asnp_get_choice(ctx, ASNP_KIND_ROOT, nullptr, &recovery, 1) != ASNP_OK) {
     t38_udptl__release(out, out_pool);
     return T38__TRAP__IFP_PCK__ERR_DECOD_UDPTL_4;
   }
-  out.recovery = static_cast<uint8_t>(recovery);
+  out.recovery = static_cast<u8>(recovery);
   if (recovery == T38_UDPTL__RECOVERY_FEC) {
     out.recovery_trap = T38__TRAP__IFP_PCK__BAD_ERR_RECOVERY;
     return T38__TRAP__NONE;
   }
 
-  uint32_t count = 0;
+  u32 count = 0;
   if (asnp_get_sequence_of(ctx, ASNP_KIND_ROOT, nullptr, &count) != ASNP_OK) {
     out.secondary_trap = T38__TRAP__IFP_PCK__ERR_DECOD_UDPTL_5;
     return T38__TRAP__NONE;
@@ -139,8 +142,8 @@ uint16_t t38_udptl__decode(const byte_ref& datagram, chain_pool* in_pool, chain_
     out.secondary_trap = T38__TRAP__IFP_PCK__ERR_DECOD_UDPTL_5;
     return T38__TRAP__NONE;
   }
-  for (uint32_t i = 0; i < count; ++i) {
-    uint16_t trap = T38__TRAP__NONE;
+  for (u32 i = 0; i < count; ++i) {
+    u16 trap = T38__TRAP__NONE;
     if (out.n_secondaries < T38_UDPTL__MAX_KEPT_SECONDARIES) {
       chain = nullptr;
       size = 0;
@@ -154,21 +157,21 @@ uint16_t t38_udptl__decode(const byte_ref& datagram, chain_pool* in_pool, chain_
       }
     } else {
       // Beyond what is kept: check the length and step over the contents.
-      uint32_t n = 0;
+      u32 n = 0;
       if (asnp_get_length(ctx, asnp_length_kind::unconstrained, &n, 0, ASNP_UNBOUNDED) != ASNP_OK || n == 0 ||
           n > asnp_bytes_left(ctx)) {
         trap = T38__TRAP__IFP_PCK__ERR_DECOD_UDPTL_6;
       } else {
-        uint8_t sink[64];
+        u8 sink[64];
         while (n > 0 && trap == T38__TRAP__NONE) {
-          uint32_t take = std::min<uint32_t>(n, sizeof sink);
+          u32 take = std::min<u32>(n, sizeof sink);
           if (asnp_get_octets(ctx, sink, take) != ASNP_OK) trap = T38__TRAP__IFP_PCK__ERR_DECOD_UDPTL_6;
           n -= take;
         }
       }
     }
     if (trap != T38__TRAP__NONE) {
-      for (uint16_t j = 0; j < out.n_secondaries; ++j) {
+      for (u16 j = 0; j < out.n_secondaries; ++j) {
         out_pool.release(out.secondaries[j].chain);
         out.secondaries[j] = byte_ref{};
       }
@@ -181,25 +184,25 @@ uint16_t t38_udptl__decode(const byte_ref& datagram, chain_pool* in_pool, chain_
   return T38__TRAP__NONE;
 }
 
-uint32_t t38_udptl__extend_seq(uint16_t seq, uint32_t last_delivered) {
+u32 t38_udptl__extend_seq(u16 seq, u32 last_delivered) {
   if (last_delivered == 0xFFFFFFFFu) return seq;
-  uint32_t high = last_delivered & 0xFFFF0000u;
-  uint16_t low = static_cast<uint16_t>(last_delivered);
+  u32 high = last_delivered & 0xFFFF0000u;
+  u16 low = static_cast<u16>(last_delivered);
   if (seq < low && low - seq > 1000) high += 0x10000u;
   return high | seq;
 }
 
-uint16_t t38_udptl__max_data_field_size(uint16_t n_redundancy, uint16_t max_datagram_size) {
-  uint32_t overhead = 7u * n_redundancy + 13u;
-  uint32_t size =
+u16 t38_udptl__max_data_field_size(u16 n_redundancy, u16 max_datagram_size) {
+  u32 overhead = 7u * n_redundancy + 13u;
+  u32 size =
       overhead < max_datagram_size ? (max_datagram_size - overhead) / (n_redundancy + 1u) : max_datagram_size / 10u;
-  return static_cast<uint16_t>(std::min<uint32_t>(size, T38__MAX_SIZE_DATA_FIELD));
+  return static_cast<u16>(std::min<u32>(size, T38__MAX_SIZE_DATA_FIELD));
 }
 
-uint32_t t38_udptl__estimate_data_room(uint16_t n_redundancy, uint16_t max_datagram_size, uint32_t n_fields) {
-  uint64_t overhead = 7ull * n_redundancy + 10ull + 3ull * n_fields;
+u32 t38_udptl__estimate_data_room(u16 n_redundancy, u16 max_datagram_size, u32 n_fields) {
+  u64 overhead = 7ull * n_redundancy + 10ull + 3ull * n_fields;
   if (overhead < max_datagram_size) {
-    return static_cast<uint32_t>((max_datagram_size - overhead) / (n_redundancy + 1u));
+    return static_cast<u32>((max_datagram_size - overhead) / (n_redundancy + 1u));
   }
   return max_datagram_size / 10u;
 }

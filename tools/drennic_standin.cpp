@@ -65,7 +65,7 @@ void Serve(std::uint32_t ms) {
     while (MsgReadRequest(s.handle, buffer, sizeof buffer, &length) == 0) {
       std::string line = std::string(s.name) + " " + DescribeControllerPacket(buffer, length);
       std::printf("%s\n", line.c_str());
-      std::fflush(stdout);
+      (void)std::fflush(stdout);
       g_lines.push_back(line);
     }
   }
@@ -82,7 +82,7 @@ bool WaitFor(const std::string& text, std::size_t from, std::uint32_t limit_ms) 
     Serve(static_cast<std::uint32_t>(left < 100 ? left : 100));
   }
   std::printf("TIMEOUT waiting for %s\n", text.c_str());
-  std::fflush(stdout);
+  (void)std::fflush(stdout);
   return false;
 }
 
@@ -97,7 +97,7 @@ bool Send(const std::string& slot, std::vector<std::uint8_t>& p) {
   StatusWord st = MsgSendRequest(slot.c_str(), 10, p.data(), static_cast<std::uint16_t>(p.size()), 0);
   if (st != 0) {
     std::printf("ERROR 0x%X sending to %s\n", st, slot.c_str());
-    std::fflush(stdout);
+    (void)std::fflush(stdout);
     return false;
   }
   return true;
@@ -142,12 +142,12 @@ constexpr const char* kHelp =
     "a wait ran out (\"TIMEOUT waiting for ...\" is printed).\n";
 
 int Usage() {
-  std::fprintf(stderr,
-               "Usage: drennic-standin [--limit MS] [--post] command...\n"
-               "  wait TEXT | listen MS | send SLOT JOB TEL | scan SLOT JOB | abort SLOT |\n"
-               "  sendfax SLOT JOB TEL FOLDER FILE FORMAT ROUTE |\n"
-               "  offline SLOT [ID] | online SLOT [ID] | closedown SLOT | shutdown SLOT |\n"
-               "  tessaly-shutdown\n");
+  (void)std::fprintf(stderr,
+                     "Usage: drennic-standin [--limit MS] [--post] command...\n"
+                     "  wait TEXT | listen MS | send SLOT JOB TEL | scan SLOT JOB | abort SLOT |\n"
+                     "  sendfax SLOT JOB TEL FOLDER FILE FORMAT ROUTE |\n"
+                     "  offline SLOT [ID] | online SLOT [ID] | closedown SLOT | shutdown SLOT |\n"
+                     "  tessaly-shutdown\n");
   return 1;
 }
 
@@ -155,7 +155,7 @@ int Usage() {
 
 int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-    std::fputs(kHelp, stdout);
+    (void)std::fputs(kHelp, stdout);
     return 0;
   }
   std::uint32_t limit = 10000;
@@ -175,7 +175,7 @@ int main(int argc, char** argv) {
     if (g_post) break;
     StatusWord st = MsgMakePipe(s.name, 0, &s.handle);
     if (st != 0) {
-      std::fprintf(stderr, "drennic-standin: cannot hold slot %s (0x%X)\n", s.name, st);
+      (void)std::fprintf(stderr, "drennic-standin: cannot hold slot %s (0x%X)\n", s.name, st);
       return 1;
     }
   }
@@ -197,21 +197,21 @@ int main(int argc, char** argv) {
       auto p = Request(send ? RST_DEVICE_SEND : RST_DEVICE_SCAN, kDeviceRequestSize);
       put_le16(p.data() + 8, static_cast<std::uint16_t>(std::strtoul(argv[i + 2], nullptr, 10)));
       std::memcpy(p.data() + 10, "STANDIN", 7);
-      if (send) std::snprintf(reinterpret_cast<char*>(p.data() + 314), 41, "%s", argv[i + 3]);
+      if (send) (void)std::snprintf(reinterpret_cast<char*>(p.data() + 314), 41, "%s", argv[i + 3]);
       if (!Send(argv[i + 1], p) || !WaitFor(send ? "JOB_RESULT" : "SCAN_RESULT", from, limit)) result = 2;
       i += send ? 4 : 3;
     } else if (cmd == "sendfax" && need(7)) {
       auto p = Request(RST_DEVICE_SEND, kDeviceRequestSize);
       put_le16(p.data() + 8, static_cast<std::uint16_t>(std::strtoul(argv[i + 2], nullptr, 10)));
       std::memcpy(p.data() + 10, "STANDIN", 7);
-      std::snprintf(reinterpret_cast<char*>(p.data() + 314), 41, "%s", argv[i + 3]);
-      std::snprintf(reinterpret_cast<char*>(p.data() + 26), 257, "%s", argv[i + 4]);
-      std::snprintf(reinterpret_cast<char*>(p.data() + 283), 13, "%s", argv[i + 5]);
+      (void)std::snprintf(reinterpret_cast<char*>(p.data() + 314), 41, "%s", argv[i + 3]);
+      (void)std::snprintf(reinterpret_cast<char*>(p.data() + 26), 257, "%s", argv[i + 4]);
+      (void)std::snprintf(reinterpret_cast<char*>(p.data() + 283), 13, "%s", argv[i + 5]);
       put_le16(p.data() + 310, static_cast<std::uint16_t>(std::strtoul(argv[i + 6], nullptr, 10)));
       put_le16(p.data() + 312, static_cast<std::uint16_t>(std::strtoul(argv[i + 7], nullptr, 10)));
-      std::snprintf(reinterpret_cast<char*>(p.data() + 386), 31, "%s", "Recipient");
+      (void)std::snprintf(reinterpret_cast<char*>(p.data() + 386), 31, "%s", "Recipient");
       put_le32(p.data() + 460, 0x1F);  // every header part
-      std::snprintf(reinterpret_cast<char*>(p.data() + 505), 31, "%s", "Stand-in");
+      (void)std::snprintf(reinterpret_cast<char*>(p.data() + 505), 31, "%s", "Stand-in");
       if (!Send(argv[i + 1], p) || !WaitFor("JOB_RESULT", from, limit)) result = 2;
       i += 8;
     } else if (cmd == "shutdown" && need(1)) {

@@ -66,8 +66,8 @@ void Draw(Page& p, int number) {
   p.Box(0, 0, 6, kRows);
   p.Box(kWidth - 6, 0, kWidth, kRows);
   char title[120];
-  std::snprintf(title, sizeof title, "\n  KORVANE SAMPLE FAX      PAGE %d OF %d\n  T.38 FAX-OVER-IP DEMONSTRATION\n",
-                number, kPages);
+  (void)std::snprintf(title, sizeof title,
+                      "\n  KORVANE SAMPLE FAX      PAGE %d OF %d\n  T.38 FAX-OVER-IP DEMONSTRATION\n", number, kPages);
   p.Text(title, 20);
   const std::uint32_t top = 240;
   switch (number) {
@@ -110,7 +110,7 @@ std::vector<std::uint8_t> Code(const Page& p) {
 }
 
 int Fail(const char* what, const std::string& path) {
-  std::fprintf(stderr, "make-sample-fax: %s %s\n", what, path.c_str());
+  (void)std::fprintf(stderr, "make-sample-fax: %s %s\n", what, path.c_str());
   return 1;
 }
 
@@ -118,7 +118,7 @@ int Fail(const char* what, const std::string& path) {
 
 int main(int argc, char** argv) {
   if (argc != 2 || argv[1][0] == '-') {
-    std::fprintf(stderr, "Usage: make-sample-fax OUT.TIF\n");
+    (void)std::fprintf(stderr, "Usage: make-sample-fax OUT.TIF\n");
     return argc == 2 && std::strcmp(argv[1], "--help") == 0 ? 0 : 1;
   }
   const std::string out = argv[1];
@@ -142,14 +142,14 @@ int main(int argc, char** argv) {
     h.resolution_unit = 2;
     h.x_resolution = 204;
     h.y_resolution = 196;
-    std::snprintf(h.sz_software, sizeof h.sz_software, "Korvane make-sample-fax");
+    (void)std::snprintf(h.sz_software, sizeof h.sz_software, "Korvane make-sample-fax");
     h.fax_tags = true;
     if (result == 0 && tiff__write_page(&ctx, &h, data.c_str()) != TIFF_DONE) result = 1;
   }
   tiff__close(&ctx);
-  std::remove(data.c_str());
+  (void)std::remove(data.c_str());
   if (result != 0) {
-    std::remove(out.c_str());
+    (void)std::remove(out.c_str());
     return Fail("cannot write", out);
   }
   return 0;

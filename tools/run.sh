@@ -206,7 +206,7 @@ for n in $channels; do
   echo "marrock G1-$n is up (pid $(pid_of "marrock G1-$n")): registered with tessaly, IDLE"
 done
 echo "Up in $(($(now_ms) - began)) ms; server area $KORVANE_HOME"
-echo "Logs: $tessaly_log, $KORVANE_HOME/K-DB/SERVER.log (tessaly), $KORVANE_HOME/K-DB/SERVER.LOG (controllers), $KORVANE_HOME/*.log"
+echo "Logs: $tessaly_log, $KORVANE_HOME/K-DB/SERVER.LOG (tessaly and controllers), $KORVANE_HOME/*.log"
 echo "Stop: Ctrl-C here, or kill -TERM $$"
 
 # Serve until a signal; a program that ends by itself is reported.

@@ -181,7 +181,7 @@ void SetRemote(Peer& p, const sockaddr_in& a) {
   char host[INET_ADDRSTRLEN] = "";
   inet_ntop(AF_INET, &a.sin_addr, host, sizeof host);
   std::printf("t38-fax-peer: remote %s:%u\n", host, ntohs(a.sin_port));
-  std::fflush(stdout);
+  (void)std::fflush(stdout);
 }
 
 void Deliver(Peer& p, const Udptl& u) {
@@ -213,11 +213,11 @@ struct Options {
 };
 
 int Usage() {
-  std::fprintf(stderr,
-               "Usage: t38-fax-peer receive|send FILE [--port N] [--remote H:P] [--remote-file F]\n"
-               "                    [--port-file F] [--seconds N] [--calling] [--unpaced] [--ident TEXT]\n"
-               "                    [--verbose]\n"
-               "       t38-fax-peer compare SENT RECEIVED\n");
+  (void)std::fprintf(stderr,
+                     "Usage: t38-fax-peer receive|send FILE [--port N] [--remote H:P] [--remote-file F]\n"
+                     "                    [--port-file F] [--seconds N] [--calling] [--unpaced] [--ident TEXT]\n"
+                     "                    [--verbose]\n"
+                     "       t38-fax-peer compare SENT RECEIVED\n");
   return 1;
 }
 
@@ -229,16 +229,17 @@ int RunTerminal(const Options& o) {
   local.sin_port = htons(static_cast<std::uint16_t>(o.port));
   local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (p.fd < 0 || bind(p.fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-    std::fprintf(stderr, "t38-fax-peer: cannot bind 127.0.0.1:%u\n", o.port);
+    (void)std::fprintf(stderr, "t38-fax-peer: cannot bind 127.0.0.1:%u\n", o.port);
     return 2;
   }
   socklen_t len = sizeof local;
   getsockname(p.fd, reinterpret_cast<sockaddr*>(&local), &len);
   std::printf("t38-fax-peer: port %u\n", ntohs(local.sin_port));
-  std::fflush(stdout);
+  (void)std::fflush(stdout);
   if (!o.port_file.empty()) {
     std::ofstream(o.port_file + ".new") << ntohs(local.sin_port) << "\n";
-    std::rename((o.port_file + ".new").c_str(), o.port_file.c_str());
+    if (std::rename((o.port_file + ".new").c_str(), o.port_file.c_str()) != 0)
+      (void)std::fprintf(stderr, "t38-fax-peer: cannot write %s\n", o.port_file.c_str());
   }
   sockaddr_in remote{};
   if (!o.remote.empty()) {
@@ -302,7 +303,7 @@ int RunTerminal(const Options& o) {
   std::printf("t38-fax-peer: result %d (%s) pages %d ident \"%s\"%s\n", ended ? p.completion : -1,
               ended ? t30_completion_code_to_str(p.completion) : "no end of call within the time bound", pages,
               ident.c_str(), ended ? "" : " TIMEOUT");
-  std::fflush(stdout);
+  (void)std::fflush(stdout);
   t38_terminal_free(p.terminal);
   close(p.fd);
   return ended && p.completion == T30_ERR_OK ? 0 : 2;
@@ -385,7 +386,7 @@ int main(int argc, char** argv) {
     if (a == "--calling") o.calling = true;
     else if (a == "--unpaced") o.unpaced = true;
     else if (a == "--verbose") o.verbose = true;
-    else if (!has_value) return Usage();
+    else if (!has_value) return Usage();  // NOLINT(bugprone-branch-clone): as an unknown option below
     else if (a == "--port") o.port = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
     else if (a == "--remote") o.remote = argv[++i];
     else if (a == "--remote-file") o.remote_file = argv[++i];

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Builds everything with AddressSanitizer and UndefinedBehaviorSanitizer, runs
-# every test, builds the benchmarks, then replays each fuzz target's corpus.
+# every test, builds the benchmarks, replays each fuzz target's corpus, then
+# runs the static checks (tools/lint.sh) over the project's sources.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/deps.sh test
 jobs=$(nproc)
-# The interoperability tests need their outside peers: a missing one fails the
-# run here rather than letting its tests skip.
-for tool in tshark sipp tiffinfo tiffcp; do
+# The interoperability tests need their outside peers, and the static checks
+# clang-tidy: a missing one fails the run here rather than letting it skip.
+for tool in tshark sipp tiffinfo tiffcp clang-tidy; do
   command -v "$tool" >/dev/null || { echo "test: $tool is missing (bash tools/deps.sh test)"; exit 1; }
 done
 cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -17,3 +18,4 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd build/test && ctest --output-on-failure -j "$jobs")
 bash tools/fuzz.sh 0
+LINT_JOBS=$jobs bash tools/lint.sh

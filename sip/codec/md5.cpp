@@ -6,13 +6,13 @@
 
 namespace {
 
-constexpr std::uint8_t md5_pad[64] = {0x80};
+constexpr u8 md5_pad[64] = {0x80};
 
 // Shift amounts per round and step.
 constexpr unsigned md5_shift[4][4] = {{7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {6, 10, 15, 21}};
 
 // T[i] = floor(2^32 * |sin(i + 1)|).
-constexpr std::uint32_t md5_sine[64] = {
+constexpr u32 md5_sine[64] = {
     0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613, 0xfd469501,
     0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193, 0xa679438e, 0x49b40821,
     0xf61e2562, 0xc040b340, 0x265e5a51, 0xe9b6c7aa, 0xd62f105d, 0x02441453, 0xd8a1e681, 0xe7d3fbc8,
@@ -22,15 +22,15 @@ constexpr std::uint32_t md5_sine[64] = {
     0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
     0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391};
 
-inline std::uint32_t rotl(std::uint32_t x, unsigned n) { return (x << n) | (x >> (32 - n)); }
+inline u32 rotl(u32 x, unsigned n) { return (x << n) | (x >> (32 - n)); }
 
-void md5_transform(std::uint32_t state[4], const std::uint8_t block[64]) {
-  std::uint32_t x[16];
+void md5_transform(u32 state[4], const u8 block[64]) {
+  u32 x[16];
   for (int i = 0; i < 16; ++i) x[i] = get_le32(block + 4 * i);
-  std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+  u32 a = state[0], b = state[1], c = state[2], d = state[3];
   for (unsigned i = 0; i < 64; ++i) {
     unsigned round = i / 16;
-    std::uint32_t f;
+    u32 f;
     unsigned k;
     switch (round) {
       case 0:
@@ -50,7 +50,7 @@ void md5_transform(std::uint32_t state[4], const std::uint8_t block[64]) {
         k = (7 * i) & 15;
         break;
     }
-    std::uint32_t t = a + f + x[k] + md5_sine[i];
+    u32 t = a + f + x[k] + md5_sine[i];
     a = d;
     d = c;
     c = b;
@@ -72,16 +72,16 @@ void md5_init(md5_ctx* ctx) {
   ctx->state[3] = 0x10325476;
 }
 
-void md5_update(md5_ctx* ctx, const void* data, std::uint32_t len) {
-  const auto* in = static_cast<const std::uint8_t*>(data);
-  std::uint32_t index = (ctx->count[0] >> 3) & 0x3F;
-  std::uint32_t bits_low = len << 3;
+void md5_update(md5_ctx* ctx, const void* data, u32 len) {
+  const auto* in = static_cast<const u8*>(data);
+  u32 index = (ctx->count[0] >> 3) & 0x3F;
+  u32 bits_low = len << 3;
   ctx->count[0] += bits_low;
   if (ctx->count[0] < bits_low) ++ctx->count[1];
   ctx->count[1] += len >> 29;
 
-  std::uint32_t part = 64 - index;
-  std::uint32_t i = 0;
+  u32 part = 64 - index;
+  u32 i = 0;
   if (len >= part) {
     std::memcpy(ctx->buffer + index, in, part);
     md5_transform(ctx->state, ctx->buffer);
@@ -91,12 +91,12 @@ void md5_update(md5_ctx* ctx, const void* data, std::uint32_t len) {
   if (len > i) std::memcpy(ctx->buffer + index, in + i, len - i);
 }
 
-void md5_final(std::uint8_t digest[16], md5_ctx* ctx) {
-  std::uint8_t bits[8];
+void md5_final(u8 digest[16], md5_ctx* ctx) {
+  u8 bits[8];
   put_le32(bits, ctx->count[0]);
   put_le32(bits + 4, ctx->count[1]);
-  std::uint32_t index = (ctx->count[0] >> 3) & 0x3F;
-  std::uint32_t pad_len = index < 56 ? 56 - index : 120 - index;
+  u32 index = (ctx->count[0] >> 3) & 0x3F;
+  u32 pad_len = index < 56 ? 56 - index : 120 - index;
   md5_update(ctx, md5_pad, pad_len);
   md5_update(ctx, bits, 8);
   for (int i = 0; i < 4; ++i) put_le32(digest + 4 * i, ctx->state[i]);

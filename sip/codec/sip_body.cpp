@@ -9,7 +9,7 @@ namespace {
 
 using id_t = sip_header_id;
 
-constexpr std::uint8_t BODY_STORED = static_cast<std::uint8_t>(id_t::body);
+constexpr u8 BODY_STORED = static_cast<u8>(id_t::body);
 
 // The line end at `p` (before `end`): its length, 0 when `p` is not on one.
 int line_end_at(const char* p, const char* end) {
@@ -27,7 +27,7 @@ void drop_final_line_end(const char* from, char** end) {
 
 }  // namespace
 
-std::uint8_t sip_store_body() {
+u8 sip_store_body() {
   if (sip_hdr_area.index >= SIP_MAX_BODY) return 0;
   std::size_t n = static_cast<std::size_t>(sip_scan_state.end - sip_scan_state.cursor);
   if (n > SIP_BODY_MAX) {
@@ -37,12 +37,12 @@ std::uint8_t sip_store_body() {
   sip_body_rec* b = &sip_hdr_area.body[sip_hdr_area.index];
   b->part = 0;
   b->text.ptr = sip_scan_state.cursor;
-  b->text.len = static_cast<std::uint16_t>(n);
+  b->text.len = static_cast<u16>(n);
   sip_scan_state.cursor = sip_scan_state.end;
   return BODY_STORED;
 }
 
-std::uint8_t sip_parse_part_header() {
+u8 sip_parse_part_header() {
   char* p = sip_scan_state.cursor;
   char* end = sip_scan_state.end;
   int le = line_end_at(p, end);
@@ -58,13 +58,13 @@ std::uint8_t sip_parse_part_header() {
   if (id == id_t::content_type || id == id_t::content_disposition) {
     sip_hdr_area.index = sip_hdr_area.count[static_cast<unsigned>(
         id == id_t::content_type ? id_t::part_content_type : id_t::part_content_disposition)];
-    return static_cast<std::uint8_t>(id);
+    return static_cast<u8>(id);
   }
   sip_scan_state.cursor = q + line_end_at(q, end);
   return 0;
 }
 
-std::uint8_t sip_find_boundary(char** next) {
+sip_boundary_rc sip_find_boundary(char** next) {
   const sip_str& boundary = sip_hdr_area.content_type[0].boundary;
   char* p = sip_scan_state.cursor;
   char* end = sip_scan_state.end;
@@ -89,20 +89,20 @@ std::uint8_t sip_find_boundary(char** next) {
         }
         sip_scan_state.cursor = content_end;
         *next = q + le;
-        return close ? 4 : 2;
+        return close ? SIP_BOUNDARY_CLOSE : SIP_BOUNDARY_FOUND;
       }
     }
     while (line < end && *line != '\r' && *line != '\n') ++line;
-    if (line >= end) return 3;
+    if (line >= end) return SIP_BOUNDARY_NONE;
     line += line_end_at(line, end);
-    if (line >= end) return 3;
+    if (line >= end) return SIP_BOUNDARY_NONE;
   }
 }
 
-std::uint8_t sip_parse_body() {
+u8 sip_parse_body() {
   char* entry_end = sip_scan_state.end;
   if (sip_hdr_area.count[static_cast<unsigned>(id_t::content_length)] != 0) {
-    std::uint32_t cl = sip_hdr_area.content_length.value;
+    u32 cl = sip_hdr_area.content_length.value;
     if (cl > static_cast<std::size_t>(entry_end - sip_scan_state.cursor)) return SIP_BODY_SHORT;
     sip_scan_state.end = sip_scan_state.cursor + cl;
   }
@@ -111,26 +111,25 @@ std::uint8_t sip_parse_body() {
   const sip_media_type_rec* ct = have_type ? &sip_hdr_area.content_type[0] : nullptr;
   if (sip_parse_env.raw_body || ct == nullptr || ct->type != SIP_MEDIA_MULTIPART) {
     drop_final_line_end(sip_scan_state.cursor, &sip_scan_state.end);
-    std::uint8_t r = sip_store_body();
+    u8 r = sip_store_body();
     sip_scan_state.cursor = body_end;
     sip_scan_state.end = body_end;
     return r;
   }
   if (ct->boundary.len == 0) return 0;
   char* next = nullptr;
-  std::uint8_t found = sip_find_boundary(&next);
-  if (found != 2) return 0;
-  std::uint8_t part = 0;
-  std::uint8_t result = 0;
-  std::uint8_t& ct_count = sip_hdr_area.count[static_cast<unsigned>(id_t::part_content_type)];
-  std::uint8_t& cd_count = sip_hdr_area.count[static_cast<unsigned>(id_t::part_content_disposition)];
-  std::uint8_t& body_count = sip_hdr_area.count[static_cast<unsigned>(id_t::body)];
+  if (sip_find_boundary(&next) != SIP_BOUNDARY_FOUND) return 0;
+  u8 part = 0;
+  u8 result = 0;
+  u8& ct_count = sip_hdr_area.count[static_cast<unsigned>(id_t::part_content_type)];
+  u8& cd_count = sip_hdr_area.count[static_cast<unsigned>(id_t::part_content_disposition)];
+  u8& body_count = sip_hdr_area.count[static_cast<unsigned>(id_t::body)];
   for (;;) {
     char* part_start = next;
     sip_scan_state.cursor = part_start;
     sip_scan_state.end = body_end;
-    std::uint8_t delim = sip_find_boundary(&next);
-    if (delim == 3) return 0;
+    const sip_boundary_rc delim = sip_find_boundary(&next);
+    if (delim == SIP_BOUNDARY_NONE) return 0;
     char* content_end = sip_scan_state.cursor;
     if (content_end < part_start) content_end = part_start;
     sip_scan_state.cursor = part_start;
@@ -138,12 +137,12 @@ std::uint8_t sip_parse_body() {
     bool have_ct = false, have_cd = false;
     for (;;) {
       if (sip_scan_state.cursor >= sip_scan_state.end) break;
-      std::uint8_t h = sip_parse_part_header();
+      u8 h = sip_parse_part_header();
       if (h == BODY_STORED) break;
       if (h == 0) continue;
       char* line_stop = sip_scan_state.line_end;
       bool ok;
-      if (h == static_cast<std::uint8_t>(id_t::content_type)) {
+      if (h == static_cast<u8>(id_t::content_type)) {
         if (have_ct || ct_count >= SIP_MAX_PARTS) return 0;
         sip_media_type_rec* r = &sip_hdr_area.part_content_type[ct_count];
         r->part = part;
@@ -165,13 +164,13 @@ std::uint8_t sip_parse_body() {
     result = sip_store_body();
     if (result == BODY_STORED) sip_hdr_area.body[sip_hdr_area.index].part = part;
     sip_scan_state.end = body_end;
-    if (delim == 4) break;
+    if (delim == SIP_BOUNDARY_CLOSE) break;
     if (result == BODY_STORED) ++body_count;
     ++part;
     if (part == 0) return 0;  // 256 parts: refused
   }
   sip_scan_state.cursor = body_end;
   sip_scan_state.end = body_end;
-  if (result == BODY_STORED) sip_hdr_area.index = static_cast<std::uint8_t>(body_count);
+  if (result == BODY_STORED) sip_hdr_area.index = static_cast<u8>(body_count);
   return result;
 }

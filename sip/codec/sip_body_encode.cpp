@@ -9,6 +9,7 @@
 #include "sip/codec/sip_elem_layout.h"
 #include "sip/codec/sip_encode_int.h"
 #include "sip/codec/sip_hdr_parse.h"
+#include "platform/int_types.h"
 
 namespace {
 
@@ -19,10 +20,10 @@ constexpr unsigned SDP_TEXT_MEDIA = 66;
 constexpr unsigned SDP_ORIGIN = 67;
 constexpr unsigned SDP_DISPOSITION = 70;
 constexpr unsigned SDP_IMAGE = 83;
-constexpr std::uint16_t SDP_OPTIONS = 2056;
+constexpr u16 SDP_OPTIONS = 2056;
 constexpr char SDP_PART_TYPE[] = "Content-Type: application/SDP\r\n";
 
-std::uint8_t count_of(unsigned id) { return sip_hdr_area.count[id]; }
+u8 count_of(unsigned id) { return sip_hdr_area.count[id]; }
 
 // The message's Content-Type when it is multipart, else null.
 const sip_media_type_rec* multipart_type() {
@@ -61,12 +62,10 @@ void put_sdp_part_headers() {
   }
 }
 
-void put_part_headers(std::uint8_t part) {
-  const std::uint8_t cts =
-      std::min<std::uint8_t>(count_of(sip_hdr_slot(sip_header_id::part_content_type)), SIP_MAX_PARTS);
-  const std::uint8_t cds =
-      std::min<std::uint8_t>(count_of(sip_hdr_slot(sip_header_id::part_content_disposition)), SIP_MAX_PARTS);
-  for (std::uint8_t i = 0; i < cts; ++i) {
+void put_part_headers(u8 part) {
+  const u8 cts = std::min<u8>(count_of(sip_hdr_slot(sip_header_id::part_content_type)), SIP_MAX_PARTS);
+  const u8 cds = std::min<u8>(count_of(sip_hdr_slot(sip_header_id::part_content_disposition)), SIP_MAX_PARTS);
+  for (u8 i = 0; i < cts; ++i) {
     const sip_media_type_rec& m = sip_hdr_area.part_content_type[i];
     if (m.part != part) continue;
     put_header_name(sip_header_id::content_type);
@@ -86,7 +85,7 @@ void put_part_headers(std::uint8_t part) {
     }
     put_crlf();
   }
-  for (std::uint8_t i = 0; i < cds; ++i) {
+  for (u8 i = 0; i < cds; ++i) {
     const sip_disposition_rec& d = sip_hdr_area.part_content_disposition[i];
     if (d.part != part) continue;
     put_header_name(sip_header_id::content_disposition);
@@ -109,15 +108,15 @@ void put_part_headers(std::uint8_t part) {
 bool put_sdp(bool* empty) {
   sdp_desc desc;
   desc.session = &sip_prim_area.session;
-  desc.av_count = std::min<std::uint8_t>(count_of(SDP_MEDIA), SDP_MAX_AV);
+  desc.av_count = std::min<u8>(count_of(SDP_MEDIA), SDP_MAX_AV);
   desc.av = sip_prim_area.av;
-  desc.rtpmap_count = std::min<std::uint8_t>(count_of(SDP_FORMAT), SDP_MAX_RTPMAP);
+  desc.rtpmap_count = std::min<u8>(count_of(SDP_FORMAT), SDP_MAX_RTPMAP);
   desc.rtpmap = sip_prim_area.rtpmap;
-  desc.other_count = std::min<std::uint8_t>(count_of(SDP_TEXT_MEDIA), SDP_MAX_OTHER);
+  desc.other_count = std::min<u8>(count_of(SDP_TEXT_MEDIA), SDP_MAX_OTHER);
   desc.other = sip_prim_area.other;
   desc.origin_present = count_of(SDP_ORIGIN) != 0 ? 1 : 0;
   desc.origin = &sip_prim_area.origin;
-  desc.image_count = std::min<std::uint8_t>(count_of(SDP_IMAGE), SDP_MAX_IMAGE);
+  desc.image_count = std::min<u8>(count_of(SDP_IMAGE), SDP_MAX_IMAGE);
   desc.image = sip_prim_area.image;
   if (sip_out.overflow || sip_out.ptr == nullptr) return false;
   char* start = sip_out.ptr;
@@ -156,18 +155,16 @@ void multipart_body(const sip_media_type_rec& ct) {
     sip_hdr_count__drop(static_cast<sip_header_id>(SDP_SESSION));
   }
   // Highest part number among part headers and raw parts.
-  const std::uint8_t raws = std::min<std::uint8_t>(count_of(sip_hdr_slot(sip_header_id::body)), SIP_MAX_BODY);
+  const u8 raws = std::min<u8>(count_of(sip_hdr_slot(sip_header_id::body)), SIP_MAX_BODY);
   int last_part = -1;
-  auto see = [&last_part](std::uint8_t p) { last_part = std::max<int>(last_part, std::min<int>(p, 254)); };
-  for (std::uint8_t i = 0; i < std::min<std::uint8_t>(count_of(68), SIP_MAX_PARTS); ++i)
-    see(sip_hdr_area.part_content_type[i].part);
-  for (std::uint8_t i = 0; i < std::min<std::uint8_t>(count_of(69), SIP_MAX_PARTS); ++i)
-    see(sip_hdr_area.part_content_disposition[i].part);
-  for (std::uint8_t i = 0; i < raws; ++i) see(sip_hdr_area.body[i].part);
+  auto see = [&last_part](u8 p) { last_part = std::max<int>(last_part, std::min<int>(p, 254)); };
+  for (u8 i = 0; i < std::min<u8>(count_of(68), SIP_MAX_PARTS); ++i) see(sip_hdr_area.part_content_type[i].part);
+  for (u8 i = 0; i < std::min<u8>(count_of(69), SIP_MAX_PARTS); ++i) see(sip_hdr_area.part_content_disposition[i].part);
+  for (u8 i = 0; i < raws; ++i) see(sip_hdr_area.body[i].part);
   for (int p = 0; ok && p <= last_part; ++p) {
     put_delimiter(boundary);
-    put_part_headers(static_cast<std::uint8_t>(p));
-    for (std::uint8_t i = 0; ok && i < raws; ++i) {
+    put_part_headers(static_cast<u8>(p));
+    for (u8 i = 0; ok && i < raws; ++i) {
       const sip_body_rec& b = sip_hdr_area.body[i];
       if (b.part != p) continue;
       ok = commit_body(body);
@@ -188,7 +185,7 @@ void multipart_body(const sip_media_type_rec& ct) {
     if (head.cur != nullptr) sip_out__start(reinterpret_cast<char*>(Buffer_data(head.cur)), 0);
     return;
   }
-  std::uint32_t length = 0;
+  u32 length = 0;
   for (const buffer_t* b = body.first; b != nullptr; b = b->next) length += b->data_size;
   Free_buffer(body.cur);
   body.cur = nullptr;
@@ -206,13 +203,13 @@ void multipart_body(const sip_media_type_rec& ct) {
 
 }  // namespace
 
-void sip_out__content_length(std::uint32_t length) {
+void sip_out__content_length(u32 length) {
   put_header_name(sip_header_id::content_length);
   put_dec(length);
   put_crlf();
 }
 
-void sip_out__sdp_body(std::uint8_t) {
+void sip_out__sdp_body(u8) {
   if (sip_encode_failed) return;
   const sip_media_type_rec* ct = multipart_type();
   // The body is written aside first: its length leads it.
@@ -235,7 +232,7 @@ void sip_out__sdp_body(std::uint8_t) {
   } else {
     ok = put_sdp(&empty);
   }
-  const auto written = static_cast<std::uint16_t>(sip_out.ptr - scratch);
+  const auto written = static_cast<u16>(sip_out.ptr - scratch);
   sip_out = line;
   if (!ok) {
     sip_encode__fail();
@@ -247,11 +244,11 @@ void sip_out__sdp_body(std::uint8_t) {
     put_crlf();
     return;
   }
-  sip_out__content_length(static_cast<std::uint32_t>(written - 2));
+  sip_out__content_length(static_cast<u32>(written - 2));
   (void)sip_out__append_bytes(scratch, written);
 }
 
-void sip_out__body(std::uint8_t count) {
+void sip_out__body(u8 count) {
   if (sip_encode_failed || count == 0) return;
   if (count_of(sip_hdr_slot(sip_header_id::content_type)) == 0) {
     // A body nobody can interpret is not sent (RFC 3261 20.15).

@@ -8,9 +8,9 @@
 namespace {
 
 bool seeded = false;
-std::uint32_t counter = 0;
+u32 counter = 0;
 
-char* put_hex(char* p, std::uint32_t v) {
+char* put_hex(char* p, u32 v) {
   char digits[8];
   int n = 0;
   do {
@@ -23,7 +23,7 @@ char* put_hex(char* p, std::uint32_t v) {
 
 }  // namespace
 
-void sip_branch__seed(std::uint32_t value) {
+void sip_branch__seed(u32 value) {
   counter = value;
   seeded = true;
 }
@@ -42,7 +42,7 @@ bool sip_branch__make(sip_str* out) {
   *p++ = '-';
   p = put_hex(p, counter++);
   *p++ = 0;
-  const auto len = static_cast<std::uint16_t>(p - text);
+  const auto len = static_cast<u16>(p - text);
   sip_work__use(len);
   *out = sip_str{len, text};
   return true;

@@ -21,15 +21,16 @@
 #include "sip/codec/sip_elem_layout.h"
 #include "sip/codec/sip_prim.h"
 #include "sip/codec/sip_prim_kind.h"
+#include "platform/int_types.h"
 
 // What the codec asks of the SIP transaction entity.  Unset entries: no
 // report, no live call.
 struct sip_prim_services {
   // sip_call__check: 2 when the call of the connection id exists and is not
   // closing, 3 otherwise.
-  std::uint8_t (*call_check)(std::uint16_t conn_id) = nullptr;
+  u8 (*call_check)(u16 conn_id) = nullptr;
   // Error report to system management (cause, detail).
-  void (*report_error)(std::uint16_t cause, std::uint8_t detail) = nullptr;
+  void (*report_error)(u16 cause, u8 detail) = nullptr;
   // Option bit 0x20 of the SIP configuration: a primitive may be built with
   // a mandatory header missing.
   bool allow_missing_mandatory = false;
@@ -38,34 +39,34 @@ extern sip_prim_services sip_prim_env;
 
 // Code of the primitive being decoded: below 82 (the request kinds) the Via
 // branch rule applies.
-extern std::uint8_t sip_prim_code;
+extern u8 sip_prim_code;
 
-inline constexpr std::uint16_t SIP_ELEM_OK = 2;
-inline constexpr std::uint16_t SIP_ELEM_MISSING = 18;
-inline constexpr std::uint16_t SIP_ELEM_BAD = 19;
-inline constexpr std::uint16_t SIP_ELEM_TOO_MANY = 20;
-inline constexpr std::uint16_t SIP_ELEM_MALFORMED = 21;
-inline constexpr std::uint16_t SIP_ELEM_MANDATORY_ABSENT = 26;
-inline constexpr std::uint16_t SIP_ELEM_BAD_ADDRESS = 48;
+inline constexpr u16 SIP_ELEM_OK = 2;
+inline constexpr u16 SIP_ELEM_MISSING = 18;
+inline constexpr u16 SIP_ELEM_BAD = 19;
+inline constexpr u16 SIP_ELEM_TOO_MANY = 20;
+inline constexpr u16 SIP_ELEM_MALFORMED = 21;
+inline constexpr u16 SIP_ELEM_MANDATORY_ABSENT = 26;
+inline constexpr u16 SIP_ELEM_BAD_ADDRESS = 48;
 
 // Writes the instance `sip_hdr_area.index` of `id` as a new node of the slot
 // at byte `slot_offset`.  A failure marks the cursor failed.
-void sip_elem__encode(sip_header_id id, std::uint16_t slot_offset);
+void sip_elem__encode(sip_header_id id, u16 slot_offset);
 // Reads the list of the u16 `slot` of the body opened in the cursor into the
 // work area: one of the results above.
-std::uint16_t sip_elem__decode(sip_header_id id, const std::uint8_t* slot);
+[[nodiscard]] u16 sip_elem__decode(sip_header_id id, const u8* slot);
 
 // Builds the upward primitive of `entry`'s kind from the work area into a new
 // buffer chain (*out).  2 built; 400 a mandatory header is missing in mode 1
 // (reported with cause 26, unless allowed); 3 no buffer or the body does not
 // fit its buffers or the 65,534-byte offset limit.  On failure nothing is
 // left allocated.
-[[nodiscard]] std::uint16_t sip_prim__build_up(const sip_kind_index_entry& entry, std::uint8_t mode, buffer_t** out);
+[[nodiscard]] u16 sip_prim__build_up(const sip_kind_index_entry& entry, u8 mode, buffer_t** out);
 
 // Checks and decodes the flat `body` of `length` bytes of a primitive of
 // `table`'s kind into the work area (instance counts reset first).  2, or the
 // first failing result with *failed_id the header id: 21 for an index that
 // does not fit the body or a slot at or past its end, 26 for an absent
 // mandatory header, else the decoder's result.
-[[nodiscard]] std::uint16_t sip_prim__decode_body(const std::uint8_t* body, std::uint16_t length,
-                                                  const sip_kind_hdr_table& table, sip_header_id* failed_id);
+[[nodiscard]] u16 sip_prim__decode_body(const u8* body, u16 length, const sip_kind_hdr_table& table,
+                                        sip_header_id* failed_id);

@@ -8,6 +8,7 @@
 #include "sip/codec/sip_branch.h"
 #include "sip/codec/sip_elem.h"
 #include "sip/codec/sip_uri.h"
+#include "platform/int_types.h"
 
 namespace {
 
@@ -22,12 +23,12 @@ constexpr int MISSING = SIP_ELEM_MISSING;
   } while (0)
 
 // Characters of a checked text (its NUL left out).
-std::uint16_t chars(const sip_str& s) { return s.len > 0 && s.ptr[s.len - 1] == 0 ? s.len - 1 : s.len; }
+u16 chars(const sip_str& s) { return s.len > 0 && s.ptr[s.len - 1] == 0 ? s.len - 1 : s.len; }
 
-int cls(const sip_str& s, bool mandatory, std::uint32_t mask) { return sip_check__class(&s, mandatory, mask); }
-int esc(const sip_str& s, bool mandatory, std::uint32_t mask) { return sip_check__class_escaped(&s, mandatory, mask); }
+int cls(const sip_str& s, bool mandatory, u32 mask) { return sip_check__class(&s, mandatory, mask); }
+int esc(const sip_str& s, bool mandatory, u32 mask) { return sip_check__class_escaped(&s, mandatory, mask); }
 // Other-parameter texts: a text that fails is dropped, decoding goes on.
-void drop(sip_str& s, std::uint32_t mask) {
+void drop(sip_str& s, u32 mask) {
   if (cls(s, false, mask) != OK) s = {};
 }
 // Quoted texts: escapes are added in a copy from the work memory; no room
@@ -37,35 +38,35 @@ int comment(const sip_str& s) { return sip_check__comment(&s); }
 // Texts without a class rule: no CR, LF or NUL, so that they cannot end a
 // header line of the text they are written into.
 int plain(const sip_str& s) {
-  const std::uint16_t n = chars(s);
-  for (std::uint16_t i = 0; i < n; ++i)
+  const u16 n = chars(s);
+  for (u16 i = 0; i < n; ++i)
     if (s.ptr[i] == '\r' || s.ptr[i] == '\n' || s.ptr[i] == 0) return BAD;
   return OK;
 }
 int raw4(const sip_str& s) { return s.len == 0 || s.len == 4 ? OK : MISSING; }
-int code(const sip_value_table& t, std::uint8_t v, const char** text = nullptr) {
+int code(const sip_value_table& t, u8 v, const char** text = nullptr) {
   const char* found = nullptr;
   const int r = sip_value__lookup(t, v, &found);
   if (r == OK && text != nullptr) *text = found;
   return r;
 }
 // A code, or with 255 the value as text (mask 0x20).
-int code_or_text(const sip_value_table& t, std::uint8_t v, const sip_str& text, bool mandatory) {
+int code_or_text(const sip_value_table& t, u8 v, const sip_str& text, bool mandatory) {
   if (v == SIP_CODE_NONE) return cls(text, mandatory, SIP_CC_TOKEN);
   return code(t, v) == OK ? OK : BAD;
 }
 
 // SDP texts: every failure gives 19, an empty mandatory text included.
-int sdp(const sip_str& s, bool mandatory, std::uint32_t mask) {
+int sdp(const sip_str& s, bool mandatory, u32 mask) {
   return sdp_str__check_class(s, mandatory ? 1 : 0, mask) == SIP_RESULT_OK ? OK : BAD;
 }
 // Further SDP lines: whole lines of visible characters (and blanks), each
 // ending in CR LF.
 int sdp_lines(const sip_str& s) {
-  std::uint16_t n = s.len;
+  u16 n = s.len;
   if (n > 0 && s.ptr[n - 1] == 0) --n;  // a text field's NUL
   bool line_start = true;
-  for (std::uint16_t i = 0; i < n; ++i) {
+  for (u16 i = 0; i < n; ++i) {
     const auto c = static_cast<unsigned char>(s.ptr[i]);
     if (c == '\r') {
       if (line_start || i + 1 >= n || s.ptr[i + 1] != '\n') return BAD;
@@ -86,7 +87,7 @@ int sdp_conn(sdp_connection& c, bool always) {
   if (c.addr.len == 0) KV_TRY(sdp(c.host, true, 0x400));
   return OK;
 }
-int sdp_code(const sip_value_table& t, std::uint8_t v, const char** text) { return code(t, v, text) == OK ? OK : BAD; }
+int sdp_code(const sip_value_table& t, u8 v, const char** text) { return code(t, v, text) == OK ? OK : BAD; }
 
 // ---------------------------------------------------------------------------
 // URI block
@@ -97,7 +98,7 @@ int uri_block(sip_addr& a, uri_fields which) {
   KV_TRY(code(sip_vt_scheme, a.scheme));
   if (a.scheme == 'A' || a.scheme == '*') return OK;
   if (a.user_param == 'P') {
-    KV_TRY(code(sip_vt_global, static_cast<std::uint8_t>(a.global)));
+    KV_TRY(code(sip_vt_global, static_cast<u8>(a.global)));
     KV_TRY(esc(a.phone_number, false, 0x80009));
     KV_TRY(esc(a.isub, false, 0x80009));
     KV_TRY(esc(a.postd, false, 0x80009));
@@ -205,7 +206,7 @@ int disposition(sip_disposition_rec& d, const sip_str& handling_text) {
   return OK;
 }
 
-int callid(sip_callid_parsed& c, bool mandatory, std::uint32_t mask) {
+int callid(sip_callid_parsed& c, bool mandatory, u32 mask) {
   KV_TRY(cls(c.word, mandatory, mask));
   if (c.addr_len != 0 && c.addr_len != 4) return MISSING;
   if (c.addr_len == 0) KV_TRY(cls(c.host, false, mask));
@@ -466,7 +467,7 @@ int check(sip_header_id id, void* rec, const sip_str* extra) {
       KV_TRY(sdp_code(sip_vt_sdp_nettype, m.conn.nettype, &m.conn.nettype_text));
       KV_TRY(sdp_code(sip_vt_sdp_bwtype, m.bwtype, &m.bwtype_text));
       for (unsigned i = 0; i < m.format_count; ++i) {
-        const std::uint8_t f = m.formats[i];
+        const u8 f = m.formats[i];
         if (!(f >= 96 && f <= 127) && (f == SDP_NONE8 || code(sip_vt_sdp_codec, f) != OK)) return BAD;
       }
       if (m.format_count > SDP_MAX_FORMATS) return BAD;
@@ -538,27 +539,27 @@ int check(sip_header_id id, void* rec, const sip_str* extra) {
 
 }  // namespace
 
-std::uint16_t sip_elem__decode(sip_header_id id, const std::uint8_t* slot) {
+u16 sip_elem__decode(sip_header_id id, const u8* slot) {
   sip_prim_cursor& c = sip_prim_cur;
   const sip_elem_layout* l = sip_elem__layout(id);
   if (l == nullptr) return BAD;
-  const std::uint8_t n = sip_prim__first_element(slot, l->fixed_len, c);
+  const u8 n = sip_prim__first_element(slot, l->fixed_len, c);
   if (n == SIP_PRIM_BAD_LIST) return SIP_ELEM_MALFORMED;
   if (n > l->max) return SIP_ELEM_TOO_MANY;
   sip_hdr_area.index = 0;
   for (unsigned i = 0; i < n; ++i) {
     if (i > 0) {
       (void)sip_prim__next_element(l->fixed_len, c);
-      sip_hdr_area.index = static_cast<std::uint8_t>(i);
+      sip_hdr_area.index = static_cast<u8>(i);
     }
     void* rec = l->record(i);
     l->clear(rec);
-    const std::uint8_t* node = c.element;
+    const u8* node = c.element;
     sip_str extra[2];
     unsigned extras = 0;
     for (std::size_t k = 0; k < l->field_count; ++k) {
       const sip_elem_field& f = l->fields[k];
-      const std::uint8_t* at = node + f.offset;
+      const u8* at = node + f.offset;
       switch (f.kind) {
         case sip_elem_kind::u8:
           if (f.set_num != nullptr) f.set_num(rec, *at);
@@ -571,8 +572,8 @@ std::uint16_t sip_elem__decode(sip_header_id id, const std::uint8_t* slot) {
           break;
         case sip_elem_kind::text:
         case sip_elem_kind::raw: {
-          const std::uint16_t len = get_host16(at);
-          const std::uint8_t* p = sip_prim__take(len, c);
+          const u16 len = get_host16(at);
+          const u8* p = sip_prim__take(len, c);
           if (p == nullptr) return SIP_ELEM_MALFORMED;
           // A text is stored with its NUL.
           if (f.kind == sip_elem_kind::text && len > 0 && p[len - 1] != 0) return BAD;
@@ -587,25 +588,24 @@ std::uint16_t sip_elem__decode(sip_header_id id, const std::uint8_t* slot) {
       }
     }
     const int r = check(id, rec, extra);
-    if (r != OK) return static_cast<std::uint16_t>(r);
-    sip_hdr_area.count[sip_hdr_slot(id)] = static_cast<std::uint8_t>(i + 1);
+    if (r != OK) return static_cast<u16>(r);
+    sip_hdr_area.count[sip_hdr_slot(id)] = static_cast<u8>(i + 1);
   }
   return OK;
 }
 
-std::uint16_t sip_prim__decode_body(const std::uint8_t* body, std::uint16_t length, const sip_kind_hdr_table& table,
-                                    sip_header_id* failed_id) {
+u16 sip_prim__decode_body(const u8* body, u16 length, const sip_kind_hdr_table& table, sip_header_id* failed_id) {
   *failed_id = sip_header_id::none;
   sip_hdr_count__reset();
   sip_hdr_area.index = 0;
   sip_prim_area.rl_dest_port = 0xFFFF;
   sip_prim_area.rl_next_hop = 0;
   sip_prim_area.rl_dest_addr = {};
-  const std::uint32_t index_bytes = (2u * table.row_count + 1u) & ~1u;
+  const u32 index_bytes = (2u * table.row_count + 1u) & ~1u;
   if (body == nullptr || length < index_bytes) return SIP_ELEM_MALFORMED;
   for (unsigned row = 0; row < table.row_count; ++row) {
-    const std::uint8_t* slot = body + 2 * row;
-    const std::uint16_t off = get_host16(slot);
+    const u8* slot = body + 2 * row;
+    const u16 off = get_host16(slot);
     const sip_header_id id = table.rows[row].id;
     if (off == 0) {
       if (table.rows[row].presence == SIP_ROW_MANDATORY) {
@@ -619,7 +619,7 @@ std::uint16_t sip_prim__decode_body(const std::uint8_t* body, std::uint16_t leng
       return SIP_ELEM_MALFORMED;
     }
     sip_prim__open(body, length, sip_prim_cur);
-    const std::uint16_t r = sip_elem__decode(id, slot);
+    const u16 r = sip_elem__decode(id, slot);
     if (r != SIP_ELEM_OK) {
       *failed_id = id;
       return r;

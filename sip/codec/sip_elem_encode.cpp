@@ -4,12 +4,13 @@
 
 #include "common/byte_order.h"
 #include "sip/codec/sip_elem.h"
+#include "platform/int_types.h"
 
 sip_prim_area_t sip_prim_area;
 sip_prim_services sip_prim_env;
-std::uint8_t sip_prim_code = 0;
+u8 sip_prim_code = 0;
 
-void sip_elem__encode(sip_header_id id, std::uint16_t slot_offset) {
+void sip_elem__encode(sip_header_id id, u16 slot_offset) {
   sip_prim_cursor& c = sip_prim_cur;
   const sip_elem_layout* l = sip_elem__layout(id);
   if (l == nullptr || sip_hdr_area.index >= l->max) {
@@ -18,14 +19,14 @@ void sip_elem__encode(sip_header_id id, std::uint16_t slot_offset) {
   }
   const void* rec = l->record(sip_hdr_area.index);
   if (!sip_prim__add_element(slot_offset, c)) return;
-  std::uint8_t* node = sip_prim__begin_fixed(l->fixed_len, c);
+  u8* node = sip_prim__begin_fixed(l->fixed_len, c);
   if (node == nullptr) return;
   for (std::size_t i = 0; i < l->field_count; ++i) {
     const sip_elem_field& f = l->fields[i];
-    std::uint8_t* at = node + f.offset;
+    u8* at = node + f.offset;
     switch (f.kind) {
-      case sip_elem_kind::u8: *at = static_cast<std::uint8_t>(f.get_num(rec)); break;
-      case sip_elem_kind::u16: put_host16(at, static_cast<std::uint16_t>(f.get_num(rec))); break;
+      case sip_elem_kind::u8: *at = static_cast<u8>(f.get_num(rec)); break;
+      case sip_elem_kind::u16: put_host16(at, static_cast<u16>(f.get_num(rec))); break;
       case sip_elem_kind::u32: put_host32(at, f.get_num(rec)); break;
       case sip_elem_kind::text: {
         const sip_str s = f.get_str(rec);
@@ -42,12 +43,12 @@ void sip_elem__encode(sip_header_id id, std::uint16_t slot_offset) {
   }
 }
 
-std::uint16_t sip_prim__build_up(const sip_kind_index_entry& entry, std::uint8_t mode, buffer_t** out) {
+u16 sip_prim__build_up(const sip_kind_index_entry& entry, u8 mode, buffer_t** out) {
   *out = nullptr;
   if (entry.table == nullptr) return 3;
   sip_prim_cursor& c = sip_prim_cur;
   buffer_t* first = Alloc_buffer();
-  sip_prim__init(static_cast<std::uint16_t>(entry.index_bytes), first, c);
+  sip_prim__init(static_cast<u16>(entry.index_bytes), first, c);
   const sip_kind_hdr_table& t = *entry.table;
   for (unsigned row = 0; row < t.row_count && !c.failed; ++row) {
     const sip_header_id id = t.rows[row].id;
@@ -62,12 +63,12 @@ std::uint16_t sip_prim__build_up(const sip_kind_index_entry& entry, std::uint8_t
     const sip_elem_layout* l = sip_elem__layout(id);
     const unsigned held = l == nullptr ? 0 : (n < l->max ? n : l->max);
     for (unsigned i = 0; i < held && !c.failed; ++i) {
-      sip_hdr_area.index = static_cast<std::uint8_t>(i);
-      sip_elem__encode(id, static_cast<std::uint16_t>(2 * row));
+      sip_hdr_area.index = static_cast<u8>(i);
+      sip_elem__encode(id, static_cast<u16>(2 * row));
     }
   }
   sip_hdr_area.index = 0;
-  const std::uint16_t size = sip_prim__finish(c);
+  const u16 size = sip_prim__finish(c);
   if (c.failed || size > om_os_get_buffer_room()) {
     if (first != nullptr) Free_buffer(first);
     return 3;

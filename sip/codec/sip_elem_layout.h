@@ -19,6 +19,7 @@
 
 #include "sip/codec/sdp.h"
 #include "sip/codec/sip_hdr.h"
+#include "platform/int_types.h"
 
 // Ids of the elements that the parser's numbering has no name for.
 inline constexpr sip_header_id SIP_HDR_SDP_SESSION = static_cast<sip_header_id>(63);
@@ -42,35 +43,35 @@ struct sip_prim_area_t {
   sdp_media_image image[SDP_MAX_IMAGE];
   sip_disposition_rec disposition_70[2];
   // Request line of a request to be sent.
-  std::uint16_t rl_dest_port = 0xFFFF;  // 0xFFFF: from the first Route or the Request-URI
-  std::uint8_t rl_next_hop = 0;         // 1: to the Request-URI even with Route headers
-  sip_str rl_dest_addr;                 // 4 address bytes, or empty
+  u16 rl_dest_port = 0xFFFF;  // 0xFFFF: from the first Route or the Request-URI
+  u8 rl_next_hop = 0;         // 1: to the Request-URI even with Route headers
+  sip_str rl_dest_addr;       // 4 address bytes, or empty
   // Via: the first Via number (copied both ways), and what the receive path
   // knew of the message (written by the encoder only).
-  std::uint16_t via_number = 0;
-  std::uint16_t local_port = 0;
+  u16 via_number = 0;
+  u16 local_port = 0;
   sip_str source_addr;
 };
 extern sip_prim_area_t sip_prim_area;
 
-enum class sip_elem_kind : std::uint8_t { u8, u16, u32, text, raw };
+enum class sip_elem_kind : u8 { u8, u16, u32, text, raw };
 
 // One field of an element.  Numbers are read by get_num and stored by
 // set_num; texts and raw fields by get_str / set_str.  A null getter writes
 // 0 (or nothing); a null setter means the decoder skips the field.
 struct sip_elem_field {
-  std::uint8_t offset;
+  u8 offset;
   sip_elem_kind kind;
-  std::uint32_t (*get_num)(const void* rec);
-  void (*set_num)(void* rec, std::uint32_t value);
+  u32 (*get_num)(const void* rec);
+  void (*set_num)(void* rec, u32 value);
   sip_str (*get_str)(const void* rec);
   void (*set_str)(void* rec, sip_str value);
 };
 
 struct sip_elem_layout {
   sip_header_id id;
-  std::uint8_t fixed_len;  // counts the link
-  std::uint8_t max;        // most instances in one primitive
+  u8 fixed_len;  // counts the link
+  u8 max;        // most instances in one primitive
   const sip_elem_field* fields;
   std::size_t field_count;
   void* (*record)(unsigned index);  // the work-area instance
@@ -79,27 +80,27 @@ struct sip_elem_layout {
 
 namespace sip_elem_detail {
 template <class T>
-constexpr void assign(T& dst, std::uint32_t v) {
+constexpr void assign(T& dst, u32 v) {
   dst = static_cast<T>(v);
 }
 template <class T>
-constexpr std::uint32_t widen(T v) {
-  return static_cast<std::uint32_t>(static_cast<std::make_unsigned_t<T>>(v));
+constexpr u32 widen(T v) {
+  return static_cast<u32>(static_cast<std::make_unsigned_t<T>>(v));
 }
 
 // Fields whose value is not a plain member of the work-area record.
 // Upward, a request's Request-URI carries where the datagram came from (set
 // by the receive path for the build, 0xFFFF / empty otherwise).
-inline std::uint32_t rl_dest_port_get(const void*) { return sip_prim_area.rl_dest_port; }
-inline void rl_dest_port_set(void*, std::uint32_t v) { sip_prim_area.rl_dest_port = static_cast<std::uint16_t>(v); }
-inline std::uint32_t rl_next_hop_get(const void*) { return 0; }
-inline void rl_next_hop_set(void*, std::uint32_t v) { sip_prim_area.rl_next_hop = static_cast<std::uint8_t>(v); }
+inline u32 rl_dest_port_get(const void*) { return sip_prim_area.rl_dest_port; }
+inline void rl_dest_port_set(void*, u32 v) { sip_prim_area.rl_dest_port = static_cast<u16>(v); }
+inline u32 rl_next_hop_get(const void*) { return 0; }
+inline void rl_next_hop_set(void*, u32 v) { sip_prim_area.rl_next_hop = static_cast<u8>(v); }
 inline sip_str rl_dest_addr_get(const void*) { return sip_prim_area.rl_dest_addr; }
 inline void rl_dest_addr_set(void*, sip_str v) { sip_prim_area.rl_dest_addr = v; }
-inline std::uint32_t via_number_get(const void*) { return sip_prim_area.via_number; }
-inline void via_number_set(void*, std::uint32_t v) { sip_prim_area.via_number = static_cast<std::uint16_t>(v); }
-inline std::uint32_t via_local_port_get(const void*) { return sip_prim_area.local_port; }
-inline std::uint32_t const_ff_get(const void*) { return 0xFF; }
+inline u32 via_number_get(const void*) { return sip_prim_area.via_number; }
+inline void via_number_set(void*, u32 v) { sip_prim_area.via_number = static_cast<u16>(v); }
+inline u32 via_local_port_get(const void*) { return sip_prim_area.local_port; }
+inline u32 const_ff_get(const void*) { return 0xFF; }
 inline sip_str via_source_get(const void*) { return sip_prim_area.source_addr; }
 inline sip_str callid_addr_get(const void* r) {
   const auto* c = static_cast<const sip_callid_parsed*>(r);
@@ -108,7 +109,7 @@ inline sip_str callid_addr_get(const void* r) {
 inline void callid_addr_set(void* r, sip_str v) {
   auto* c = static_cast<sip_callid_parsed*>(r);
   c->addr_len = v.len;
-  c->addr = reinterpret_cast<const std::uint8_t*>(v.ptr);
+  c->addr = reinterpret_cast<const u8*>(v.ptr);
 }
 inline sip_str repl_addr_get(const void* r) {
   return callid_addr_get(&static_cast<const sip_replaces_rec*>(r)->call_id);
@@ -117,14 +118,13 @@ inline void repl_addr_set(void* r, sip_str v) { callid_addr_set(&static_cast<sip
 // The offered qop options: at most 2 travel.
 inline sip_str qop_options_get(const void* r) {
   const auto* c = static_cast<const sip_challenge_rec*>(r);
-  return {static_cast<std::uint16_t>(c->qop_count < 2 ? c->qop_count : 2),
-          reinterpret_cast<const char*>(c->qop_options)};
+  return {static_cast<u16>(c->qop_count < 2 ? c->qop_count : 2), reinterpret_cast<const char*>(c->qop_options)};
 }
 inline void qop_options_set(void* r, sip_str v) {
   auto* c = static_cast<sip_challenge_rec*>(r);
-  const std::uint16_t n = v.len < SIP_QOP_OPTIONS_MAX ? v.len : SIP_QOP_OPTIONS_MAX;
-  for (std::uint16_t i = 0; i < n; ++i) c->qop_options[i] = static_cast<std::uint8_t>(v.ptr[i]);
-  c->qop_count = static_cast<std::uint8_t>(v.len > 0xFF ? 0xFF : v.len);
+  const u16 n = v.len < SIP_QOP_OPTIONS_MAX ? v.len : SIP_QOP_OPTIONS_MAX;
+  for (u16 i = 0; i < n; ++i) c->qop_options[i] = static_cast<u8>(v.ptr[i]);
+  c->qop_count = static_cast<u8>(v.len > 0xFF ? 0xFF : v.len);
 }
 inline sip_str sdp_formats_get(const void* r) {
   const auto* m = static_cast<const sdp_media_av*>(r);
@@ -133,7 +133,7 @@ inline sip_str sdp_formats_get(const void* r) {
 inline void sdp_formats_set(void* r, sip_str v) {
   auto* m = static_cast<sdp_media_av*>(r);
   m->format_count = v.len;
-  m->formats = reinterpret_cast<const std::uint8_t*>(v.ptr);
+  m->formats = reinterpret_cast<const u8*>(v.ptr);
 }
 // Texts the work area has no place for: sent empty, checked when received.
 inline sip_str none_get(const void*) { return {}; }
@@ -143,22 +143,25 @@ inline constexpr auto warning_other_get = none_get;
 inline constexpr void (*handling_text_set)(void*, sip_str) = nullptr;
 inline constexpr void (*screen_text_set)(void*, sip_str) = nullptr;
 inline constexpr void (*warning_other_set)(void*, sip_str) = nullptr;
-inline constexpr void (*via_local_port_set)(void*, std::uint32_t) = nullptr;
-inline constexpr void (*const_ff_set)(void*, std::uint32_t) = nullptr;
+inline constexpr void (*via_local_port_set)(void*, u32) = nullptr;
+inline constexpr void (*const_ff_set)(void*, u32) = nullptr;
 inline constexpr void (*via_source_set)(void*, sip_str) = nullptr;
 }  // namespace sip_elem_detail
 
-#define KV_ELEM_NUM(off, k, R, m)                                                                             \
-  sip_elem_field {                                                                                            \
-    off, sip_elem_kind::k,                                                                                    \
-        [](const void* r) -> std::uint32_t { return sip_elem_detail::widen(static_cast<const R*>(r)->m); },   \
-        [](void* r, std::uint32_t v) { sip_elem_detail::assign(static_cast<R*>(r)->m, v); }, nullptr, nullptr \
+// R names a record type and m a member inside it: neither can be put in
+// parentheses where these field rows use them.
+// NOLINTBEGIN(bugprone-macro-parentheses)
+#define KV_ELEM_NUM(off, k, R, m)                                                                                    \
+  sip_elem_field {                                                                                                   \
+    off, sip_elem_kind::k, [](const void* r) -> u32 { return sip_elem_detail::widen(static_cast<const R*>(r)->m); }, \
+        [](void* r, u32 v) { sip_elem_detail::assign(static_cast<R*>(r)->m, v); }, nullptr, nullptr                  \
   }
 #define KV_ELEM_STR(off, k, R, m)                                                                                  \
   sip_elem_field {                                                                                                 \
     off, sip_elem_kind::k, nullptr, nullptr, [](const void* r) -> sip_str { return static_cast<const R*>(r)->m; }, \
         [](void* r, sip_str v) { static_cast<R*>(r)->m = v; }                                                      \
   }
+// NOLINTEND(bugprone-macro-parentheses)
 #define KV_ELEM_SPECIAL_NUM(off, k, name) \
   sip_elem_field { off, sip_elem_kind::k, sip_elem_detail::name##_get, sip_elem_detail::name##_set, nullptr, nullptr }
 #define KV_ELEM_SPECIAL_STR(off, k, name) \
@@ -1175,10 +1178,10 @@ inline constexpr sip_elem_layout sip_elem_layouts[] = {
 namespace sip_elem_detail {
 // Position of each id's layout in sip_elem_layouts, -1 for none.
 inline constexpr auto layout_index = [] {
-  std::array<std::int8_t, SIP_HDR_SLOTS> t{};
+  std::array<i16, SIP_HDR_SLOTS> t{};
   t.fill(-1);
   for (std::size_t k = 0; k < std::size(sip_elem_layouts); ++k)
-    t[static_cast<unsigned>(sip_elem_layouts[k].id)] = static_cast<std::int8_t>(k);
+    t[static_cast<unsigned>(sip_elem_layouts[k].id)] = static_cast<i16>(k);
   return t;
 }();
 }  // namespace sip_elem_detail

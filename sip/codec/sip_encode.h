@@ -26,28 +26,29 @@
 
 #include "runtime/buffer.h"
 #include "sip/codec/sip_hdr.h"
+#include "platform/int_types.h"
 
 // Message kinds: 'A' INVITE .. 'F' REGISTER, 'a' .. 'f' their responses
 // ('b' has no table), SIP_KIND_DEFAULT the short stateless response.
-inline constexpr std::uint8_t SIP_KIND_DEFAULT = 255;
+inline constexpr u8 SIP_KIND_DEFAULT = 255;
 
 // Results beyond SIP_RESULT_OK / SIP_RESULT_NOK.
-inline constexpr std::uint8_t SIP_ENCODE_NO_TABLE = 22;
+inline constexpr u8 SIP_ENCODE_NO_TABLE = 22;
 
 // Modes of sip_encode_message.
-inline constexpr std::uint8_t SIP_ENCODE_STATELESS = 1;
-inline constexpr std::uint8_t SIP_ENCODE_CALL = 2;
+inline constexpr u8 SIP_ENCODE_STATELESS = 1;
+inline constexpr u8 SIP_ENCODE_CALL = 2;
 
 // Code with which a stateless message goes to the transport (SOCK_U_DA_RQ).
-inline constexpr std::uint8_t SIP_SEND_DATAGRAM = 'Z';
+inline constexpr u8 SIP_SEND_DATAGRAM = 'Z';
 
 // The parties of the request pending in the current dialog.
 struct sip_pending_request {
-  std::uint8_t request_code = 0;  // SIP_METHOD_INVITE .. SIP_METHOD_REGISTER
-  sip_addr to;                    // the call's To party
-  sip_str to_tag;                 // the call's To tag
-  sip_addr from;                  // the call's From party
-  sip_str from_tag;               // the dialog's remote tag
+  u8 request_code = 0;  // SIP_METHOD_INVITE .. SIP_METHOD_REGISTER
+  sip_addr to;          // the call's To party
+  sip_str to_tag;       // the call's To tag
+  sip_addr from;        // the call's From party
+  sip_str from_tag;     // the dialog's remote tag
 };
 
 // What the encoder asks of the SIP transaction entity.  Unset entries: no
@@ -57,10 +58,10 @@ struct sip_encode_services {
   // The current endpoint: compact header names, and the bytes kept free in
   // front of the first buffer's text for the transport's header.
   bool compact = false;
-  std::uint16_t header_room = 0;
+  u16 header_room = 0;
   // The Call-ID of a call: conn_id 0xFFFF for the current call.  False when
   // there is none (the work area's Call-ID is written instead).
-  bool (*call_id)(std::uint16_t conn_id, sip_callid_parsed* out) = nullptr;
+  bool (*call_id)(u16 conn_id, sip_callid_parsed* out) = nullptr;
   // The current dialog's pending request; false when it has none.
   bool (*pending)(sip_pending_request* out) = nullptr;
   // Fill the CSeq instance of a request / a response of the current call.
@@ -68,13 +69,13 @@ struct sip_encode_services {
   void (*cseq_response)() = nullptr;
   // Take the chain (ownership passes): a message of the current call, whose
   // result byte is returned, or a stateless datagram with its send code.
-  std::uint8_t (*send_by_kind)(buffer_t* chain) = nullptr;
-  void (*send_to_transport)(buffer_t* chain, std::uint8_t code) = nullptr;
+  u8 (*send_by_kind)(buffer_t* chain) = nullptr;
+  void (*send_to_transport)(buffer_t* chain, u8 code) = nullptr;
 };
 extern sip_encode_services sip_encode_env;
 
 // The kind of the message to encode (set by the caller).
-extern std::uint8_t sip_encode_kind;
+extern u8 sip_encode_kind;
 
 // Encodes the message of `sip_encode_kind`.  Mode 2: a message of the
 // current call (Call-ID from the call, CSeq filled through the hooks),
@@ -82,15 +83,15 @@ extern std::uint8_t sip_encode_kind;
 // stateless message handed to send_to_transport, result SIP_RESULT_OK.
 // SIP_ENCODE_NO_TABLE for a kind without a table; SIP_RESULT_NOK when the
 // message could not be written (nothing sent, nothing left allocated).
-[[nodiscard]] std::uint8_t sip_encode_message(std::uint8_t mode);
+[[nodiscard]] u8 sip_encode_message(u8 mode);
 
 // True when the header table of `kind` has a row for header `id`.
-bool sip_encode__table_has(std::uint8_t kind, std::uint8_t id);
+bool sip_encode__table_has(u8 kind, u8 id);
 
 // Moves the text written since the last commit into the output chain and
 // restarts the writer on a fresh place.  False once the message failed (a
 // line overflowed its buffer or no buffer could be had).
-bool sip_out__commit_line();
+[[nodiscard]] bool sip_out__commit_line();
 
 // True when the endpoint asks for compact header names.
 inline bool sip_encode__compact() { return sip_encode_env.compact; }

@@ -7,6 +7,7 @@
 
 #include "sip/codec/sip_encode.h"
 #include "sip/codec/sip_prim_kind.h"
+#include "platform/int_types.h"
 
 // A chain of runtime buffers being filled line by line: `cur` is where the
 // text is written (through sip_out), `last` the last buffer holding committed
@@ -20,11 +21,11 @@ struct sip_out_chain {
 // Takes a fresh buffer as `c.cur` (data offset raised by `room` bytes) and
 // points sip_out at it.  False when no buffer could be had or `room` leaves
 // no data room.
-bool sip_chain__open(sip_out_chain& c, std::uint16_t room);
+[[nodiscard]] bool sip_chain__open(sip_out_chain& c, u16 room);
 // Moves the text written in `c.cur` into the chain (appended to `last` when
 // it fits there, else `cur` joins the chain) and restarts sip_out on a fresh
 // place.  False when the text overflowed or no buffer could be had.
-bool sip_chain__commit(sip_out_chain& c);
+[[nodiscard]] bool sip_chain__commit(sip_out_chain& c);
 // Frees every buffer of the chain and the one being written.
 void sip_chain__free(sip_out_chain& c);
 
@@ -35,14 +36,14 @@ extern bool sip_encode_failed;
 inline void sip_encode__fail() { sip_encode_failed = true; }
 
 // Bytes written in `c.cur` since its data start.
-std::uint16_t sip_chain__pending(const sip_out_chain& c);
+u16 sip_chain__pending(const sip_out_chain& c);
 
 // ---------------------------------------------------------------------------
 // Small writers (all through sip_out; a failure sets its overflow flag)
 
 inline void put(const char* text) { (void)sip_out__append_cstr(text); }
 inline void put(sip_str s) { (void)sip_out__append_str(s); }
-inline void put_dec(std::uint32_t v) { (void)sip_out__append_dec(v); }
+inline void put_dec(u32 v) { (void)sip_out__append_dec(v); }
 inline bool has(sip_str s) { return s.len != 0 && s.ptr != nullptr && s.ptr[0] != 0; }
 void put_char(char c);
 void put_crlf();
@@ -50,12 +51,12 @@ void put_crlf();
 void put_ipv4(sip_str bytes);
 // The name of `code` in `table` when the code is not 255 (nothing for a code
 // the table lacks), else `text`.
-void put_coded(const sip_value_table& table, std::uint8_t code, sip_str text);
+void put_coded(const sip_value_table& table, u8 code, sip_str text);
 // A display name: between double quotes (with '"' and '\' escaped) when
 // `quoted`, else as it is.
-void put_display(sip_str display, std::uint8_t quoted);
+void put_display(sip_str display, u8 quoted);
 // Removes the last `n` bytes written (a trailing separator).
-void unput(std::uint16_t n);
+void unput(u16 n);
 
 // The header name and ": ", or the compact letter when the endpoint asks for
 // it and the header has one.
@@ -80,16 +81,16 @@ void sip_out__addr_short(const sip_addr& a);
 // ---------------------------------------------------------------------------
 // Header encoders: one per header id, called with the instance count.
 
-using sip_hdr_encoder = void (*)(std::uint8_t count);
+using sip_hdr_encoder = void (*)(u8 count);
 
 // The encoder of `id` in the per-kind tables, or null.
 sip_hdr_encoder sip_hdr_encoder_of(sip_header_id id);
 // The parsed-form encoders of the default table.
-void sip_out__call_id_parsed(std::uint8_t count);
-void sip_out__via_parsed(std::uint8_t count);
+void sip_out__call_id_parsed(u8 count);
+void sip_out__via_parsed(u8 count);
 
 // Body rows.
-void sip_out__body(std::uint8_t count);
-void sip_out__sdp_body(std::uint8_t count);
+void sip_out__body(u8 count);
+void sip_out__sdp_body(u8 count);
 // The Content-Length line.
-void sip_out__content_length(std::uint32_t length);
+void sip_out__content_length(u32 length);

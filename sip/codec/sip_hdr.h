@@ -5,9 +5,10 @@
 #include <cstdint>
 
 #include "sip/codec/sip_str.h"
+#include "platform/int_types.h"
 
 // Header numbers of the SIP side (the SSC side numbers its headers apart).
-enum class sip_header_id : std::uint8_t {
+enum class sip_header_id : u8 {
   none = 0,
   request_line = 1,
   status_line = 2,
@@ -79,65 +80,65 @@ enum class sip_header_id : std::uint8_t {
 
 constexpr unsigned sip_hdr_slot(sip_header_id id) { return static_cast<unsigned>(id); }
 
-constexpr std::uint8_t SIP_CODE_NONE = 0xFF;
-constexpr std::uint16_t SIP_PORT_NONE = 0xFFFF;
-constexpr std::uint32_t SIP_U32_NONE = 0xFFFFFFFF;
+constexpr u8 SIP_CODE_NONE = 0xFF;
+constexpr u16 SIP_PORT_NONE = 0xFFFF;
+constexpr u32 SIP_U32_NONE = 0xFFFFFFFF;
 
 // Method codes of a received message.
-constexpr std::uint8_t SIP_METHOD_RESPONSE = 0;
-constexpr std::uint8_t SIP_METHOD_INVITE = 0xE1;
-constexpr std::uint8_t SIP_METHOD_ACK = 0xE2;
-constexpr std::uint8_t SIP_METHOD_OPTIONS = 0xE3;
-constexpr std::uint8_t SIP_METHOD_BYE = 0xE4;
-constexpr std::uint8_t SIP_METHOD_CANCEL = 0xE5;
-constexpr std::uint8_t SIP_METHOD_REGISTER = 0xE6;
-constexpr std::uint8_t SIP_METHOD_UNKNOWN = 0xFF;
+constexpr u8 SIP_METHOD_RESPONSE = 0;
+constexpr u8 SIP_METHOD_INVITE = 0xE1;
+constexpr u8 SIP_METHOD_ACK = 0xE2;
+constexpr u8 SIP_METHOD_OPTIONS = 0xE3;
+constexpr u8 SIP_METHOD_BYE = 0xE4;
+constexpr u8 SIP_METHOD_CANCEL = 0xE5;
+constexpr u8 SIP_METHOD_REGISTER = 0xE6;
+constexpr u8 SIP_METHOD_UNKNOWN = 0xFF;
 
 // One parsed URI.
 struct sip_addr {
-  std::uint8_t scheme;        // 1 "sip", 'S' "sips", 0 other, '*' Contact wildcard
-  std::int8_t global;         // telephone number: 1 global, 0 local, -1 none
-  std::uint16_t port;         // SIP_PORT_NONE when absent
-  std::uint8_t transport;     // 'U' 'T' 'S' 'L', 0xFF absent or other
-  std::uint8_t ttl;           // 0xFF absent
-  std::uint8_t user_param;    // 'P' phone, 'I' ip, 0xFF absent or other
-  std::uint8_t method_param;  // 'A' INVITE .. 'F' REGISTER, 0xFF absent
-  std::uint8_t lr;            // 1 when lr is present
-  sip_str user;               // at most 64
-  sip_str phone_number;       // at most 25
-  sip_str isub;               // at most 20
-  sip_str postd;              // at most 10
-  sip_str phone_context;      // at most 32
-  sip_str tsp;                // at most 32
-  sip_str tel_other;          // at most 64
-  sip_str password;           // at most 64
-  sip_str ipv4;               // 4 bytes, or empty
-  sip_str host;               // at most 64
-  sip_str maddr;              // 1 to 64
-  sip_str transport_other;    // at most 8
-  sip_str user_other;         // at most 16
-  sip_str params_other;       // ';'-joined, at most 512
-  sip_str headers;            // after '?', at most 20
-  sip_str text;               // the whole URI as received
+  u8 scheme;                // 1 "sip", 'S' "sips", 0 other, '*' Contact wildcard
+  i8 global;                // telephone number: 1 global, 0 local, -1 none
+  u16 port;                 // SIP_PORT_NONE when absent
+  u8 transport;             // 'U' 'T' 'S' 'L', 0xFF absent or other
+  u8 ttl;                   // 0xFF absent
+  u8 user_param;            // 'P' phone, 'I' ip, 0xFF absent or other
+  u8 method_param;          // 'A' INVITE .. 'F' REGISTER, 0xFF absent
+  u8 lr;                    // 1 when lr is present
+  sip_str user;             // at most 64
+  sip_str phone_number;     // at most 25
+  sip_str isub;             // at most 20
+  sip_str postd;            // at most 10
+  sip_str phone_context;    // at most 32
+  sip_str tsp;              // at most 32
+  sip_str tel_other;        // at most 64
+  sip_str password;         // at most 64
+  sip_str ipv4;             // 4 bytes, or empty
+  sip_str host;             // at most 64
+  sip_str maddr;            // 1 to 64
+  sip_str transport_other;  // at most 8
+  sip_str user_other;       // at most 16
+  sip_str params_other;     // ';'-joined, at most 512
+  sip_str headers;          // after '?', at most 20
+  sip_str text;             // the whole URI as received
 };
 
 // The value of From, To and the other name-address headers.
 struct sip_name_addr {
   sip_addr addr;
-  std::uint8_t quoted;   // 1 when the display name was a quoted string
+  u8 quoted;             // 1 when the display name was a quoted string
   sip_str tag;           // From and To only, at most 64
   sip_str display;       // at most 64
   sip_str params_other;  // ';'-joined, at most 512
 };
 
 struct sip_status_line_rec {
-  std::uint16_t code;
+  u16 code;
   sip_str reason;
 };
 
 struct sip_accept_rec {
-  std::uint8_t type;
-  std::uint8_t subtype;
+  u8 type;
+  u8 subtype;
   sip_str type_text;
   sip_str subtype_text;
   sip_str params_first;  // at most 32
@@ -146,7 +147,7 @@ struct sip_accept_rec {
 };
 
 struct sip_encoding_rec {  // Accept-Encoding, Content-Encoding
-  std::uint8_t coding;
+  u8 coding;
   sip_str params;
 };
 
@@ -163,11 +164,11 @@ struct sip_info_uri_rec {  // Alert-Info, Error-Info
 };
 
 struct sip_code_rec {  // Allow, Request-Disposition
-  std::uint8_t code;
+  u8 code;
 };
 
 struct sip_code_text_rec {  // Require, Supported, Unsupported, Priority, Privacy, P-Early-Media
-  std::uint8_t code;
+  u8 code;
   sip_str text;
 };
 
@@ -176,25 +177,25 @@ struct sip_text_rec {  // Content-Language, Date, MIME-Version, Organization, Su
 };
 
 struct sip_number_rec {  // Content-Length, Expires, Max-Forwards, Min-Expires
-  std::uint32_t value;
+  u32 value;
 };
 
 struct sip_auth_info_rec {
   sip_str nextnonce;
   sip_str rspauth;
   sip_str cnonce;
-  std::uint8_t qop;
+  u8 qop;
   sip_str qop_text;
-  std::uint32_t nc;  // SIP_U32_NONE when absent
+  u32 nc;  // SIP_U32_NONE when absent
 };
 
 struct sip_credentials_rec {  // Authorization, Proxy-Authorization
-  std::uint8_t scheme;        // 'B' Basic, 'D' Digest
-  std::uint8_t algorithm;     // 'M' MD5, 'D' MD5-sess, 0xFF
-  std::uint8_t aka_version;
-  std::uint8_t qop;        // 'A' auth, 'I' auth-int, 0xFF
-  std::uint8_t stale;      // 'T', 'F', 0xFF
-  std::uint32_t nc;        // SIP_U32_NONE when absent
+  u8 scheme;                  // 'B' Basic, 'D' Digest
+  u8 algorithm;               // 'M' MD5, 'D' MD5-sess, 0xFF
+  u8 aka_version;
+  u8 qop;                  // 'A' auth, 'I' auth-int, 0xFF
+  u8 stale;                // 'T', 'F', 0xFF
+  u32 nc;                  // SIP_U32_NONE when absent
   sip_str basic;           // at most 64
   sip_str uri;             // at most 128
   sip_str username;        // at most 64
@@ -211,25 +212,25 @@ struct sip_credentials_rec {  // Authorization, Proxy-Authorization
 constexpr unsigned SIP_QOP_OPTIONS_MAX = 8;
 
 struct sip_challenge_rec {  // WWW-Authenticate, Proxy-Authenticate (no domain there)
-  std::uint8_t scheme;      // 'B' Basic, 'D' Digest
-  std::uint8_t stale;       // 'T', 'F', 0xFF
-  std::uint8_t algorithm;   // 'M', 'D', 0xFF
-  std::uint8_t aka_version;
+  u8 scheme;                // 'B' Basic, 'D' Digest
+  u8 stale;                 // 'T', 'F', 0xFF
+  u8 algorithm;             // 'M', 'D', 0xFF
+  u8 aka_version;
   sip_str realm;           // at most 64
   sip_str domain;          // at most 64, WWW-Authenticate only
   sip_str nonce;           // at most 64
   sip_str opaque;          // at most 32
   sip_str algorithm_text;  // at most 16
-  std::uint8_t qop_count;
-  std::uint8_t qop_options[SIP_QOP_OPTIONS_MAX];  // 'A', 'I' in the order received
-  std::uint32_t codec_values[2];                  // left to the primitive codec
-  sip_str qop_text;                               // first unknown qop value, at most 16
-  sip_str other;                                  // first other parameter, at most 64
+  u8 qop_count;
+  u8 qop_options[SIP_QOP_OPTIONS_MAX];  // 'A', 'I' in the order received
+  u32 codec_values[2];                  // left to the primitive codec
+  sip_str qop_text;                     // first unknown qop value, at most 16
+  sip_str other;                        // first other parameter, at most 64
 };
 
 struct sip_call_info_rec {
   sip_str uri;
-  std::uint8_t purpose;  // 'i' icon, 'n' info, 'c' card, 0xFF
+  u8 purpose;  // 'i' icon, 'n' info, 'c' card, 0xFF
   sip_str purpose_text;
   sip_str params_other;
 };
@@ -237,17 +238,17 @@ struct sip_call_info_rec {
 struct sip_contact_rec {
   sip_name_addr na;  // wildcard: na.addr.scheme '*'
   sip_str q;
-  std::uint8_t action;    // 'p' proxy, 'r' redirect, 0xFF
-  std::uint32_t expires;  // SIP_U32_NONE when absent
-  sip_str expires_date;   // at most 32
-  sip_str comment;        // at most 32
+  u8 action;             // 'p' proxy, 'r' redirect, 0xFF
+  u32 expires;           // SIP_U32_NONE when absent
+  sip_str expires_date;  // at most 32
+  sip_str comment;       // at most 32
 };
 
 struct sip_media_type_rec {  // Content-Type, body-part Content-Type
-  std::uint8_t part;
-  std::uint8_t type;
-  std::uint8_t subtype;
-  std::uint8_t base;
+  u8 part;
+  u8 type;
+  u8 subtype;
+  u8 base;
   sip_str type_text;     // at most 16
   sip_str subtype_text;  // at most 32
   sip_str boundary;      // at most 70
@@ -257,28 +258,28 @@ struct sip_media_type_rec {  // Content-Type, body-part Content-Type
 };
 
 struct sip_disposition_rec {  // Content-Disposition, body-part Content-Disposition
-  std::uint8_t part;
-  std::uint8_t disposition;  // 'r' 's' 't' 'a' 'i', 0xFF
+  u8 part;
+  u8 disposition;            // 'r' 's' 't' 'a' 'i', 0xFF
   sip_str disposition_text;  // at most 32
-  std::uint8_t handling;     // 'o' 'r', 0xFF
+  u8 handling;               // 'o' 'r', 0xFF
   sip_str params_other;
 };
 
 struct sip_cseq_rec {
-  std::uint32_t number;
-  std::uint8_t method;  // 0xC1 INVITE .. 0xC6 REGISTER, 0xFF other
+  u32 number;
+  u8 method;  // 0xC1 INVITE .. 0xC6 REGISTER, 0xFF other
   sip_str method_text;
 };
 
 struct sip_diversion_rec {
   sip_name_addr na;
-  std::uint8_t reason;   // 1..11, 0xFF
-  sip_str reason_text;   // quoted reason, at most 512
-  std::uint8_t counter;  // 0xFF absent
-  std::uint8_t limit;    // 0xFF absent
-  std::uint8_t privacy;  // 1..4, 0xFF
+  u8 reason;            // 1..11, 0xFF
+  sip_str reason_text;  // quoted reason, at most 512
+  u8 counter;           // 0xFF absent
+  u8 limit;             // 0xFF absent
+  u8 privacy;           // 1..4, 0xFF
   sip_str privacy_text;
-  std::uint8_t screen;  // 1 yes, 0 no, 0xFF
+  u8 screen;  // 1 yes, 0 no, 0xFF
 };
 
 struct sip_history_info_rec {
@@ -287,14 +288,14 @@ struct sip_history_info_rec {
 };
 
 struct sip_min_se_rec {
-  std::uint32_t value;
+  u32 value;
   sip_str params;
 };
 
 struct sip_reason_rec {
-  std::uint8_t protocol;  // 'q' Q.850, 's' SIP, 0xFF
+  u8 protocol;  // 'q' Q.850, 's' SIP, 0xFF
   sip_str protocol_text;
-  std::uint16_t cause;  // 0xFFFF absent
+  u16 cause;  // 0xFFFF absent
   sip_str text;
   sip_str params_other;
 };
@@ -303,14 +304,14 @@ struct sip_replaces_rec {
   sip_callid_parsed call_id;
   sip_str from_tag;
   sip_str to_tag;
-  std::uint8_t early_only;
+  u8 early_only;
   sip_str params_other;
-  std::uint16_t call_ref;  // 0xFFFF when no call was found
+  u16 call_ref;  // 0xFFFF when no call was found
 };
 
 struct sip_retry_after_rec {
-  std::uint32_t delta;
-  std::uint32_t duration;  // SIP_U32_NONE when absent
+  u32 delta;
+  u32 duration;  // SIP_U32_NONE when absent
   sip_str comment;
   sip_str params_other;
 };
@@ -322,8 +323,8 @@ struct sip_product_rec {  // Server, User-Agent
 };
 
 struct sip_session_expires_rec {
-  std::uint32_t delta;
-  std::uint8_t refresher;  // 's' uas, 'c' uac, 0xFF
+  u32 delta;
+  u8 refresher;  // 's' uas, 'c' uac, 0xFF
   sip_str params_other;
 };
 
@@ -333,19 +334,19 @@ struct sip_session_id_rec {
 };
 
 struct sip_timestamp_rec {
-  std::uint32_t time;
-  std::uint32_t time_fraction;
-  std::uint32_t delay;
-  std::uint32_t delay_fraction;
+  u32 time;
+  u32 time_fraction;
+  u32 delay;
+  u32 delay_fraction;
   sip_str extra;
 };
 
 struct sip_via_rec {
-  std::uint8_t protocol;   // 1 SIP, 0 other
-  std::uint8_t transport;  // 'U' 'T' 'S' 'L', 0xFF
-  std::uint16_t port;      // SIP_PORT_NONE when absent
-  std::uint16_t rport;     // 0xFFFF absent, 0 present without value
-  std::uint8_t ttl;        // 0xFF absent
+  u8 protocol;             // 1 SIP, 0 other
+  u8 transport;            // 'U' 'T' 'S' 'L', 0xFF
+  u16 port;                // SIP_PORT_NONE when absent
+  u16 rport;               // 0xFFFF absent, 0 present without value
+  u8 ttl;                  // 0xFF absent
   sip_str protocol_text;   // at most 8
   sip_str version;         // 1 to 6
   sip_str transport_text;  // at most 8
@@ -359,8 +360,8 @@ struct sip_via_rec {
 };
 
 struct sip_warning_rec {
-  std::uint16_t code;
-  std::uint16_t port;  // SIP_PORT_NONE when absent
+  u16 code;
+  u16 port;  // SIP_PORT_NONE when absent
   sip_str agent_ipv4;
   sip_str agent;
   sip_str text;
@@ -372,12 +373,12 @@ struct sip_referred_by_rec {
 };
 
 struct sip_body_rec {
-  std::uint8_t part;  // 0 when the body is not multipart
+  u8 part;  // 0 when the body is not multipart
   sip_str text;
 };
 
 // Most rows kept per message and header.
-enum : std::uint8_t {
+enum : u8 {
   SIP_MAX_ACCEPT = 4,
   SIP_MAX_ACCEPT_ENCODING = 3,
   SIP_MAX_ACCEPT_LANGUAGE = 3,
@@ -416,9 +417,9 @@ constexpr unsigned SIP_HDR_SLOTS = 96;
 
 // The header work area, reused for every message.
 struct sip_hdr_area_t {
-  std::uint8_t count[SIP_HDR_SLOTS];  // instances per sip_header_id
-  std::uint8_t index;                 // row the next value parser writes
-  std::uint8_t method;                // SIP_METHOD_*
+  u8 count[SIP_HDR_SLOTS];  // instances per sip_header_id
+  u8 index;                 // row the next value parser writes
+  u8 method;                // SIP_METHOD_*
 
   sip_addr request_line;
   sip_status_line_rec status_line;
@@ -488,7 +489,7 @@ struct sip_hdr_area_t {
 };
 extern sip_hdr_area_t sip_hdr_area;
 
-inline std::uint8_t& sip_hdr_count(sip_header_id id) { return sip_hdr_area.count[sip_hdr_slot(id)]; }
+inline u8& sip_hdr_count(sip_header_id id) { return sip_hdr_area.count[sip_hdr_slot(id)]; }
 
 // Zeroes the instance counts of all 96 slots.
 void sip_hdr_count__reset();

@@ -7,6 +7,7 @@
 
 #include "sip/codec/sip_branch.h"
 #include "sip/codec/sip_encode_int.h"
+#include "platform/int_types.h"
 
 namespace {
 
@@ -18,25 +19,25 @@ using hid = sip_header_id;
 // One line; every instance followed by `sep`, the last one's replaced by the
 // line end.  `value` returns false for an instance it skipped.
 template <class Rec, class Value>
-void list_line(hid id, std::uint8_t count, std::size_t max, Rec* recs, Value value, const char* sep = ",") {
+void list_line(hid id, u8 count, std::size_t max, Rec* recs, Value value, const char* sep = ",") {
   put_header_name(id);
   const std::size_t n = std::min<std::size_t>(count, max);
   bool any = false;
   for (std::size_t i = 0; i < n; ++i) {
-    sip_hdr_area.index = static_cast<std::uint8_t>(i);
+    sip_hdr_area.index = static_cast<u8>(i);
     if (!value(recs[i], i)) continue;
     put(sep);
     any = true;
   }
-  if (any) unput(static_cast<std::uint16_t>(std::strlen(sep)));
+  if (any) unput(static_cast<u16>(std::strlen(sep)));
   put_crlf();
 }
 
 template <class Rec, class Value>
-void each_line(hid id, std::uint8_t count, std::size_t max, Rec* recs, Value value) {
+void each_line(hid id, u8 count, std::size_t max, Rec* recs, Value value) {
   const std::size_t n = std::min<std::size_t>(count, max);
   for (std::size_t i = 0; i < n; ++i) {
-    sip_hdr_area.index = static_cast<std::uint8_t>(i);
+    sip_hdr_area.index = static_cast<u8>(i);
     put_header_name(id);
     value(recs[i], i);
     put_crlf();
@@ -100,9 +101,9 @@ void put_name_addr(const sip_name_addr& na, bool lr = true) {
 // ---------------------------------------------------------------------------
 // Encoders
 
-void enc_status_line(std::uint8_t) { sip_out__status_line(); }
+void enc_status_line(u8) { sip_out__status_line(); }
 
-void enc_accept(std::uint8_t count) {
+void enc_accept(u8 count) {
   list_line(hid::accept, count, SIP_MAX_ACCEPT, sip_hdr_area.accept, [](const sip_accept_rec& a, std::size_t) {
     if (a.type == SIP_CODE_NONE && !has(a.type_text)) return false;
     put_coded(sip_vt_media_type, a.type, a.type_text);
@@ -120,21 +121,21 @@ void enc_accept(std::uint8_t count) {
   });
 }
 
-void encoding_list(hid id, std::uint8_t count, std::size_t max, sip_encoding_rec* recs) {
+void encoding_list(hid id, u8 count, std::size_t max, sip_encoding_rec* recs) {
   list_line(id, count, max, recs, [](const sip_encoding_rec& e, std::size_t) {
     put_coded(sip_vt_content_coding, e.coding, {});
     put_raw_params(e.params);
     return true;
   });
 }
-void enc_accept_encoding(std::uint8_t count) {
+void enc_accept_encoding(u8 count) {
   encoding_list(hid::accept_encoding, count, SIP_MAX_ACCEPT_ENCODING, sip_hdr_area.accept_encoding);
 }
-void enc_content_encoding(std::uint8_t count) {
+void enc_content_encoding(u8 count) {
   encoding_list(hid::content_encoding, count, SIP_MAX_CONTENT_ENCODING, sip_hdr_area.content_encoding);
 }
 
-void enc_accept_language(std::uint8_t count) {
+void enc_accept_language(u8 count) {
   list_line(hid::accept_language, count, SIP_MAX_ACCEPT_LANGUAGE, sip_hdr_area.accept_language,
             [](const sip_accept_language_rec& l, std::size_t) {
               put(l.primary);
@@ -151,7 +152,7 @@ void enc_accept_language(std::uint8_t count) {
             });
 }
 
-void info_list(hid id, std::uint8_t count, std::size_t max, sip_info_uri_rec* recs) {
+void info_list(hid id, u8 count, std::size_t max, sip_info_uri_rec* recs) {
   list_line(id, count, max, recs, [](const sip_info_uri_rec& r, std::size_t) {
     put_char('<');
     put(r.uri);
@@ -160,14 +161,10 @@ void info_list(hid id, std::uint8_t count, std::size_t max, sip_info_uri_rec* re
     return true;
   });
 }
-void enc_alert_info(std::uint8_t count) {
-  info_list(hid::alert_info, count, SIP_MAX_ALERT_INFO, sip_hdr_area.alert_info);
-}
-void enc_error_info(std::uint8_t count) {
-  info_list(hid::error_info, count, SIP_MAX_ERROR_INFO, sip_hdr_area.error_info);
-}
+void enc_alert_info(u8 count) { info_list(hid::alert_info, count, SIP_MAX_ALERT_INFO, sip_hdr_area.alert_info); }
+void enc_error_info(u8 count) { info_list(hid::error_info, count, SIP_MAX_ERROR_INFO, sip_hdr_area.error_info); }
 
-void enc_allow(std::uint8_t count) {
+void enc_allow(u8 count) {
   list_line(hid::allow, count, SIP_MAX_ALLOW, sip_hdr_area.allow, [](const sip_code_rec& r, std::size_t) {
     const char* name = nullptr;
     if (sip_value__lookup(sip_vt_method, r.code, &name) != SIP_RESULT_OK || name == nullptr) return false;
@@ -180,7 +177,7 @@ void enc_allow(std::uint8_t count) {
 // Authentication
 
 // Lower-case hexadecimal, always 8 digits (the nonce count).
-void put_nc(std::uint32_t nc) {
+void put_nc(u32 nc) {
   char digits[8];
   for (int i = 7; i >= 0; --i, nc >>= 4) digits[i] = "0123456789abcdef"[nc & 0xF];
   put("nc=");
@@ -188,7 +185,7 @@ void put_nc(std::uint32_t nc) {
   put_char(',');
 }
 
-void put_algorithm(std::uint8_t aka, std::uint8_t code, sip_str text) {
+void put_algorithm(u8 aka, u8 code, sip_str text) {
   if (aka != SIP_CODE_NONE) {
     put("algorithm=AKAv");
     put_dec(aka);
@@ -238,10 +235,8 @@ void credentials(hid id, const sip_credentials_rec& c) {
     unput(1);
   });
 }
-void enc_authorization(std::uint8_t) { credentials(hid::authorization, sip_hdr_area.authorization[0]); }
-void enc_proxy_authorization(std::uint8_t) {
-  credentials(hid::proxy_authorization, sip_hdr_area.proxy_authorization[0]);
-}
+void enc_authorization(u8) { credentials(hid::authorization, sip_hdr_area.authorization[0]); }
+void enc_proxy_authorization(u8) { credentials(hid::proxy_authorization, sip_hdr_area.proxy_authorization[0]); }
 
 void challenge(hid id, const sip_challenge_rec& c, bool www) {
   single_line(id, c, [www](const sip_challenge_rec& r) {
@@ -262,10 +257,10 @@ void challenge(hid id, const sip_challenge_rec& c, bool www) {
       put_char(',');
     }
     put_algorithm(r.aka_version, r.algorithm, r.algorithm_text);
-    const std::uint8_t n = std::min<std::uint8_t>(r.qop_count, SIP_QOP_OPTIONS_MAX);
+    const u8 n = std::min<u8>(r.qop_count, SIP_QOP_OPTIONS_MAX);
     if (n != 0 || has(r.qop_text)) {
       put("qop=\"");
-      for (std::uint8_t i = 0; i < n; ++i) {
+      for (u8 i = 0; i < n; ++i) {
         put_coded(sip_vt_qop, r.qop_options[i], {});
         put_char(',');
       }
@@ -283,12 +278,10 @@ void challenge(hid id, const sip_challenge_rec& c, bool www) {
     unput(1);
   });
 }
-void enc_www_authenticate(std::uint8_t) { challenge(hid::www_authenticate, sip_hdr_area.www_authenticate, true); }
-void enc_proxy_authenticate(std::uint8_t) {
-  challenge(hid::proxy_authenticate, sip_hdr_area.proxy_authenticate, false);
-}
+void enc_www_authenticate(u8) { challenge(hid::www_authenticate, sip_hdr_area.www_authenticate, true); }
+void enc_proxy_authenticate(u8) { challenge(hid::proxy_authenticate, sip_hdr_area.proxy_authenticate, false); }
 
-void enc_authentication_info(std::uint8_t) {
+void enc_authentication_info(u8) {
   single_line(hid::authentication_info, sip_hdr_area.authentication_info, [](const sip_auth_info_rec& a) {
     const char* start = sip_out.ptr;
     put_q("nextnonce=\"", a.nextnonce);
@@ -307,56 +300,56 @@ void enc_authentication_info(std::uint8_t) {
 // ---------------------------------------------------------------------------
 // Call-ID, CSeq, numbers and texts
 
-void enc_call_id(std::uint8_t) {
+void enc_call_id(u8) {
   sip_callid_parsed id = sip_hdr_area.call_id;
   sip_callid_parsed from_call;
   if (sip_encode_env.call_id != nullptr && sip_encode_env.call_id(0xFFFF, &from_call)) id = from_call;
   single_line(hid::call_id, id, put_call_id);
 }
 
-void enc_cseq(std::uint8_t) {
+void enc_cseq(u8) {
   single_line(hid::cseq, sip_hdr_area.cseq, [](const sip_cseq_rec& c) {
     put_dec(c.number);
     put_char(' ');
     const char* name = nullptr;
     if (c.method >= 0xC1 && c.method <= 0xC6 &&
-        sip_value__lookup(sip_vt_method, static_cast<std::uint8_t>('A' + (c.method - 0xC1)), &name) == SIP_RESULT_OK &&
+        sip_value__lookup(sip_vt_method, static_cast<u8>('A' + (c.method - 0xC1)), &name) == SIP_RESULT_OK &&
         name != nullptr)
       put(name);
     else put(c.method_text);
   });
 }
 
-void number_line(hid id, std::uint32_t v) {
-  single_line(id, v, [](std::uint32_t x) { put_dec(x); });
+void number_line(hid id, u32 v) {
+  single_line(id, v, [](u32 x) { put_dec(x); });
 }
-void enc_expires(std::uint8_t) { number_line(hid::expires, sip_hdr_area.expires.value); }
-void enc_max_forwards(std::uint8_t) { number_line(hid::max_forwards, sip_hdr_area.max_forwards.value); }
-void enc_min_expires(std::uint8_t) { number_line(hid::min_expires, sip_hdr_area.min_expires.value); }
+void enc_expires(u8) { number_line(hid::expires, sip_hdr_area.expires.value); }
+void enc_max_forwards(u8) { number_line(hid::max_forwards, sip_hdr_area.max_forwards.value); }
+void enc_min_expires(u8) { number_line(hid::min_expires, sip_hdr_area.min_expires.value); }
 
 void text_line(hid id, sip_str text) {
   single_line(id, text, [](sip_str t) { put(t); });
 }
-void enc_date(std::uint8_t) { text_line(hid::date, sip_hdr_area.date[0].text); }
-void enc_mime_version(std::uint8_t) { text_line(hid::mime_version, sip_hdr_area.mime_version.text); }
-void enc_organization(std::uint8_t) { text_line(hid::organization, sip_hdr_area.organization.text); }
-void enc_subject(std::uint8_t) { text_line(hid::subject, sip_hdr_area.subject.text); }
+void enc_date(u8) { text_line(hid::date, sip_hdr_area.date[0].text); }
+void enc_mime_version(u8) { text_line(hid::mime_version, sip_hdr_area.mime_version.text); }
+void enc_organization(u8) { text_line(hid::organization, sip_hdr_area.organization.text); }
+void enc_subject(u8) { text_line(hid::subject, sip_hdr_area.subject.text); }
 
-void text_list(hid id, std::uint8_t count, std::size_t max, sip_text_rec* recs) {
+void text_list(hid id, u8 count, std::size_t max, sip_text_rec* recs) {
   list_line(id, count, max, recs, [](const sip_text_rec& r, std::size_t) {
     if (!has(r.text)) return false;
     put(r.text);
     return true;
   });
 }
-void enc_content_language(std::uint8_t count) {
+void enc_content_language(u8 count) {
   text_list(hid::content_language, count, SIP_MAX_CONTENT_LANGUAGE, sip_hdr_area.content_language);
 }
-void enc_proxy_require(std::uint8_t count) {
+void enc_proxy_require(u8 count) {
   text_list(hid::proxy_require, count, SIP_MAX_PROXY_REQUIRE, sip_hdr_area.proxy_require);
 }
 
-void code_text_list(hid id, std::uint8_t count, std::size_t max, sip_code_text_rec* recs, const sip_value_table& table,
+void code_text_list(hid id, u8 count, std::size_t max, sip_code_text_rec* recs, const sip_value_table& table,
                     const char* sep = ",") {
   list_line(
       id, count, max, recs,
@@ -367,26 +360,24 @@ void code_text_list(hid id, std::uint8_t count, std::size_t max, sip_code_text_r
       },
       sep);
 }
-void enc_require(std::uint8_t count) {
+void enc_require(u8 count) {
   code_text_list(hid::require, count, SIP_MAX_REQUIRE, sip_hdr_area.require, sip_vt_option_tag);
 }
-void enc_supported(std::uint8_t count) {
+void enc_supported(u8 count) {
   code_text_list(hid::supported, count, SIP_MAX_SUPPORTED, sip_hdr_area.supported, sip_vt_option_tag);
 }
-void enc_unsupported(std::uint8_t count) {
+void enc_unsupported(u8 count) {
   code_text_list(hid::unsupported, count, SIP_MAX_UNSUPPORTED, sip_hdr_area.unsupported, sip_vt_option_tag);
 }
-void enc_p_early_media(std::uint8_t count) {
+void enc_p_early_media(u8 count) {
   code_text_list(hid::p_early_media, count, 1, &sip_hdr_area.p_early_media, sip_vt_early_media);
 }
-void enc_privacy(std::uint8_t count) {
-  code_text_list(hid::privacy, count, 1, &sip_hdr_area.privacy, sip_vt_privacy, ";");
-}
-void enc_priority(std::uint8_t) {
+void enc_privacy(u8 count) { code_text_list(hid::privacy, count, 1, &sip_hdr_area.privacy, sip_vt_privacy, ";"); }
+void enc_priority(u8) {
   single_line(hid::priority, sip_hdr_area.priority,
               [](const sip_code_text_rec& r) { put_coded(sip_vt_priority, r.code, r.text); });
 }
-void enc_request_disposition(std::uint8_t count) {
+void enc_request_disposition(u8 count) {
   list_line(hid::request_disposition, count, 1, &sip_hdr_area.request_disposition,
             [](const sip_code_rec& r, std::size_t) {
               if (r.code == SIP_CODE_NONE) return false;
@@ -395,14 +386,14 @@ void enc_request_disposition(std::uint8_t count) {
             });
 }
 
-void enc_min_se(std::uint8_t) {
+void enc_min_se(u8) {
   single_line(hid::min_se, sip_hdr_area.min_se, [](const sip_min_se_rec& r) {
     put_dec(r.value);
     put_params(r.params);
   });
 }
 
-void enc_session_expires(std::uint8_t) {
+void enc_session_expires(u8) {
   single_line(hid::session_expires, sip_hdr_area.session_expires, [](const sip_session_expires_rec& r) {
     put_dec(r.delta);
     if (r.refresher != SIP_CODE_NONE) {
@@ -413,14 +404,14 @@ void enc_session_expires(std::uint8_t) {
   });
 }
 
-void enc_session_id(std::uint8_t) {
+void enc_session_id(u8) {
   single_line(hid::session_id, sip_hdr_area.session_id, [](const sip_session_id_rec& r) {
     put(r.id);
     put_params(r.params_other);
   });
 }
 
-void enc_retry_after(std::uint8_t) {
+void enc_retry_after(u8) {
   single_line(hid::retry_after, sip_hdr_area.retry_after, [](const sip_retry_after_rec& r) {
     put_dec(r.delta);
     if (has(r.comment)) {
@@ -435,7 +426,7 @@ void enc_retry_after(std::uint8_t) {
   });
 }
 
-void enc_timestamp(std::uint8_t) {
+void enc_timestamp(u8) {
   single_line(hid::timestamp, sip_hdr_area.timestamp, [](const sip_timestamp_rec& r) {
     put_dec(r.time);
     if (r.time_fraction != 0) {
@@ -458,7 +449,7 @@ void enc_timestamp(std::uint8_t) {
   });
 }
 
-void product_list(hid id, std::uint8_t count, sip_product_rec* recs) {
+void product_list(hid id, u8 count, sip_product_rec* recs) {
   list_line(
       id, count, SIP_MAX_SERVER, recs,
       [](const sip_product_rec& p, std::size_t) {
@@ -479,10 +470,10 @@ void product_list(hid id, std::uint8_t count, sip_product_rec* recs) {
       },
       " ");
 }
-void enc_server(std::uint8_t count) { product_list(hid::server, count, sip_hdr_area.server); }
-void enc_user_agent(std::uint8_t count) { product_list(hid::user_agent, count, sip_hdr_area.user_agent); }
+void enc_server(u8 count) { product_list(hid::server, count, sip_hdr_area.server); }
+void enc_user_agent(u8 count) { product_list(hid::user_agent, count, sip_hdr_area.user_agent); }
 
-void enc_in_reply_to(std::uint8_t count) {
+void enc_in_reply_to(u8 count) {
   list_line(hid::in_reply_to, count, SIP_MAX_IN_REPLY_TO, sip_hdr_area.in_reply_to,
             [](const sip_callid_parsed& c, std::size_t) {
               put_call_id(c);
@@ -490,7 +481,7 @@ void enc_in_reply_to(std::uint8_t count) {
             });
 }
 
-void enc_warning(std::uint8_t count) {
+void enc_warning(u8 count) {
   list_line(hid::warning, count, SIP_MAX_WARNING, sip_hdr_area.warning, [](const sip_warning_rec& w, std::size_t) {
     put_dec(w.code);
     put_char(' ');
@@ -507,7 +498,7 @@ void enc_warning(std::uint8_t count) {
   });
 }
 
-void enc_reason(std::uint8_t) {
+void enc_reason(u8) {
   single_line(hid::reason, sip_hdr_area.reason[0], [](const sip_reason_rec& r) {
     put_coded(sip_vt_reason_protocol, r.protocol, r.protocol_text);
     if (r.cause != 0xFFFF) {
@@ -549,8 +540,8 @@ void put_disposition(const sip_disposition_rec& d) {
   put_params(d.params_other);
 }
 
-void enc_content_type(std::uint8_t) { single_line(hid::content_type, sip_hdr_area.content_type[0], put_media_type); }
-void enc_content_disposition(std::uint8_t) {
+void enc_content_type(u8) { single_line(hid::content_type, sip_hdr_area.content_type[0], put_media_type); }
+void enc_content_disposition(u8) {
   single_line(hid::content_disposition, sip_hdr_area.content_disposition[0], put_disposition);
 }
 
@@ -571,10 +562,10 @@ void from_to(hid id, const sip_name_addr& na) {
     put_params(r.params_other);
   });
 }
-void enc_from(std::uint8_t) { from_to(hid::from, sip_hdr_area.from); }
-void enc_to(std::uint8_t) { from_to(hid::to, sip_hdr_area.to); }
+void enc_from(u8) { from_to(hid::from, sip_hdr_area.from); }
+void enc_to(u8) { from_to(hid::to, sip_hdr_area.to); }
 
-void enc_reply_to(std::uint8_t) {
+void enc_reply_to(u8) {
   single_line(hid::reply_to, sip_hdr_area.reply_to, [](const sip_name_addr& r) {
     if (has(r.display)) put_display(r.display, r.quoted);
     sip_out__addr_short(r.addr);
@@ -582,36 +573,36 @@ void enc_reply_to(std::uint8_t) {
   });
 }
 
-void route_lines(hid id, std::uint8_t count, std::size_t max, sip_name_addr* recs) {
+void route_lines(hid id, u8 count, std::size_t max, sip_name_addr* recs) {
   each_line(id, count, max, recs, [](const sip_name_addr& na, std::size_t) {
     put_name_addr(na);
     put_params(na.params_other);
   });
 }
-void enc_route(std::uint8_t count) { route_lines(hid::route, count, SIP_MAX_ROUTE, sip_hdr_area.route); }
-void enc_record_route(std::uint8_t count) {
+void enc_route(u8 count) { route_lines(hid::route, count, SIP_MAX_ROUTE, sip_hdr_area.route); }
+void enc_record_route(u8 count) {
   route_lines(hid::record_route, count, SIP_MAX_RECORD_ROUTE, sip_hdr_area.record_route);
 }
-void enc_service_route(std::uint8_t count) { route_lines(hid::service_route, count, 1, &sip_hdr_area.service_route); }
+void enc_service_route(u8 count) { route_lines(hid::service_route, count, 1, &sip_hdr_area.service_route); }
 
-void addr_list(hid id, std::uint8_t count, std::size_t max, sip_name_addr* recs) {
+void addr_list(hid id, u8 count, std::size_t max, sip_name_addr* recs) {
   list_line(id, count, max, recs, [](const sip_name_addr& na, std::size_t) {
     put_name_addr(na);
     return true;
   });
 }
-void enc_p_asserted_identity(std::uint8_t count) {
+void enc_p_asserted_identity(u8 count) {
   addr_list(hid::p_asserted_identity, count, SIP_MAX_P_ASSERTED_IDENTITY, sip_hdr_area.p_asserted_identity);
 }
-void enc_p_preferred_identity(std::uint8_t count) {
+void enc_p_preferred_identity(u8 count) {
   addr_list(hid::p_preferred_identity, count, 1, &sip_hdr_area.p_preferred_identity);
 }
-void enc_p_media_authorization(std::uint8_t count) {
+void enc_p_media_authorization(u8 count) {
   addr_list(hid::p_media_authorization, count, SIP_MAX_P_MEDIA_AUTHORIZATION, sip_hdr_area.p_media_authorization);
 }
-void enc_path(std::uint8_t count) { addr_list(hid::path, count, SIP_MAX_PATH, sip_hdr_area.path); }
+void enc_path(u8 count) { addr_list(hid::path, count, SIP_MAX_PATH, sip_hdr_area.path); }
 
-void enc_history_info(std::uint8_t count) {
+void enc_history_info(u8 count) {
   list_line(hid::history_info, count, 1, &sip_hdr_area.history_info, [](const sip_history_info_rec& h, std::size_t i) {
     // Each entry, not the whole line, must fit a buffer.
     if (i != 0) (void)sip_out__commit_line();
@@ -625,7 +616,7 @@ void enc_history_info(std::uint8_t count) {
   });
 }
 
-void enc_referred_by(std::uint8_t count) {
+void enc_referred_by(u8 count) {
   list_line(hid::referred_by, count, 1, &sip_hdr_area.referred_by, [](const sip_referred_by_rec& r, std::size_t) {
     put_name_addr(r.na);
     put_quoted_param(";cid=\"", r.cid);
@@ -634,7 +625,7 @@ void enc_referred_by(std::uint8_t count) {
   });
 }
 
-void enc_contact(std::uint8_t count) {
+void enc_contact(u8 count) {
   list_line(hid::contact, count, SIP_MAX_CONTACT, sip_hdr_area.contact, [](const sip_contact_rec& c, std::size_t) {
     if (c.na.addr.scheme == '*') {
       put_char('*');
@@ -666,7 +657,7 @@ void enc_contact(std::uint8_t count) {
   });
 }
 
-void enc_diversion(std::uint8_t count) {
+void enc_diversion(u8 count) {
   list_line(hid::diversion, count, 1, &sip_hdr_area.diversion, [](const sip_diversion_rec& d, std::size_t) {
     put_name_addr(d.na);
     // Reason and privacy values outside their tables were quoted strings.
@@ -699,7 +690,7 @@ void enc_diversion(std::uint8_t count) {
   });
 }
 
-void enc_replaces(std::uint8_t) {
+void enc_replaces(u8) {
   single_line(hid::replaces, sip_hdr_area.replaces, [](const sip_replaces_rec& r) {
     sip_callid_parsed id = r.call_id;
     sip_callid_parsed of_call;
@@ -769,16 +760,16 @@ void via_line(sip_via_rec& v, std::size_t i, bool parsed_form) {
   put_params(v.params_other);
 }
 
-void enc_via(std::uint8_t count) {
+void enc_via(u8 count) {
   each_line(hid::via, count, SIP_MAX_VIA, sip_hdr_area.via,
             [](sip_via_rec& v, std::size_t i) { via_line(v, i, false); });
 }
 
 }  // namespace
 
-void sip_out__call_id_parsed(std::uint8_t) { single_line(hid::call_id, sip_hdr_area.call_id, put_call_id); }
+void sip_out__call_id_parsed(u8) { single_line(hid::call_id, sip_hdr_area.call_id, put_call_id); }
 
-void sip_out__via_parsed(std::uint8_t count) {
+void sip_out__via_parsed(u8 count) {
   each_line(hid::via, count, SIP_MAX_VIA, sip_hdr_area.via,
             [](sip_via_rec& v, std::size_t i) { via_line(v, i, true); });
 }
@@ -795,7 +786,7 @@ sip_hdr_encoder sip_hdr_encoder_of(sip_header_id id) {
     case hid::authorization: return enc_authorization;
     case hid::call_id: return enc_call_id;
     case hid::call_info:
-      return [](std::uint8_t count) {
+      return [](u8 count) {
         list_line(hid::call_info, count, SIP_MAX_CALL_INFO, sip_hdr_area.call_info,
                   [](const sip_call_info_rec& r, std::size_t) {
                     put_char('<');

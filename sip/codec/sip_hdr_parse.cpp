@@ -8,7 +8,7 @@
 
 sip_parse_services sip_parse_env;
 
-void sip_parse__report(std::uint16_t cause, std::uint8_t detail) {
+void sip_parse__report(u16 cause, u8 detail) {
   if (sip_parse_env.report_error != nullptr) sip_parse_env.report_error(cause, detail);
 }
 
@@ -19,7 +19,7 @@ bool unescaped_copy(sip_str* value) {
   char* copy = static_cast<char*>(sip_work__alloc(value->len));
   if (copy == nullptr) return false;
   std::memcpy(copy, value->ptr, value->len);
-  std::uint16_t len = value->len;
+  u16 len = value->len;
   if (sip_str__unescape(copy, &len) != SIP_RESULT_OK) return false;
   sip_work__use(len);
   value->ptr = copy;
@@ -29,7 +29,7 @@ bool unescaped_copy(sip_str* value) {
 
 bool as_ipv4(sip_str text, sip_str* ipv4) {
   const char* p = text.ptr;
-  std::uint16_t len = text.len;
+  u16 len = text.len;
   if (!sip_str__parse_ipv4(&p, &len)) return false;
   ipv4->ptr = p;
   ipv4->len = len;
@@ -38,7 +38,7 @@ bool as_ipv4(sip_str text, sip_str* ipv4) {
 
 namespace {
 
-constexpr std::uint16_t DISPLAY_MAX = 64;
+constexpr u16 DISPLAY_MAX = 64;
 
 // Bytes before the '<': tokens separated by blanks.  False when another
 // byte occurs.
@@ -134,7 +134,7 @@ bool word_is(sip_str w, const char* lower) {
   std::size_t n = std::strlen(lower);
   if (w.len != n) return false;
   for (std::size_t i = 0; i < n; ++i)
-    if (sip_fold(static_cast<std::uint8_t>(w.ptr[i])) != static_cast<std::uint8_t>(lower[i])) return false;
+    if (sip_fold(static_cast<u8>(w.ptr[i])) != static_cast<u8>(lower[i])) return false;
   return true;
 }
 
@@ -192,7 +192,7 @@ namespace {
 // Name-address headers
 
 // From, To: tag and other parameters.
-std::uint8_t parse_from_to(id_t id, sip_name_addr* na) {
+u8 parse_from_to(id_t id, sip_name_addr* na) {
   if (!instance_allowed(id, 1)) return SIP_HDR_FAILED;
   bool bare;
   if (!parse_name_addr(na, na_form::bare_noparams, &bare)) return SIP_HDR_FAILED;
@@ -210,15 +210,15 @@ std::uint8_t parse_from_to(id_t id, sip_name_addr* na) {
       continue;
     }
     cur() = start;
-    if (sip_scan__other_param(&na->params_other) != 2) return SIP_HDR_FAILED;
+    if (sip_scan__other_param(&na->params_other) != SIP_SCAN_OK) return SIP_HDR_FAILED;
   }
   return done(id);
 }
 
-std::uint8_t parse_from() { return parse_from_to(id_t::from, &sip_hdr_area.from); }
-std::uint8_t parse_to() { return parse_from_to(id_t::to, &sip_hdr_area.to); }
+u8 parse_from() { return parse_from_to(id_t::from, &sip_hdr_area.from); }
+u8 parse_to() { return parse_from_to(id_t::to, &sip_hdr_area.to); }
 
-std::uint8_t parse_reply_to() {
+u8 parse_reply_to() {
   if (!instance_allowed(id_t::reply_to, 1)) return SIP_HDR_FAILED;
   sip_name_addr* na = &sip_hdr_area.reply_to;
   bool bare;
@@ -226,7 +226,7 @@ std::uint8_t parse_reply_to() {
   for (;;) {
     int np = next_param(false, false);
     if (np == 0) break;
-    if (np < 0 || sip_scan__other_param(&na->params_other) != 2) return SIP_HDR_FAILED;
+    if (np < 0 || sip_scan__other_param(&na->params_other) != SIP_SCAN_OK) return SIP_HDR_FAILED;
   }
   return done(id_t::reply_to);
 }
@@ -239,18 +239,18 @@ elem route_element(sip_name_addr* na) {
   for (;;) {
     int np = next_param(true, true);
     if (np == 0) return elem::ok;
-    if (np < 0 || sip_scan__other_param(&na->params_other) != 2) return elem::fail;
+    if (np < 0 || sip_scan__other_param(&na->params_other) != SIP_SCAN_OK) return elem::fail;
   }
 }
 
-std::uint8_t parse_route() {
+u8 parse_route() {
   return parse_list(id_t::route, SIP_MAX_ROUTE, [](unsigned row) { return route_element(&sip_hdr_area.route[row]); });
 }
-std::uint8_t parse_record_route() {
+u8 parse_record_route() {
   return parse_list(id_t::record_route, SIP_MAX_RECORD_ROUTE,
                     [](unsigned row) { return route_element(&sip_hdr_area.record_route[row]); });
 }
-std::uint8_t parse_service_route() {
+u8 parse_service_route() {
   return parse_list(id_t::service_route, 1, [](unsigned) { return route_element(&sip_hdr_area.service_route); });
 }
 
@@ -266,25 +266,25 @@ elem name_addr_alone(sip_name_addr* na, na_form form) {
 elem bracket_only_element(sip_name_addr* na) { return name_addr_alone(na, na_form::brackets_only); }
 elem identity_element(sip_name_addr* na) { return name_addr_alone(na, na_form::bare_to_comma); }
 
-std::uint8_t parse_path() {
+u8 parse_path() {
   return parse_list(id_t::path, SIP_MAX_PATH,
                     [](unsigned row) { return bracket_only_element(&sip_hdr_area.path[row]); });
 }
-std::uint8_t parse_p_media_authorization() {
+u8 parse_p_media_authorization() {
   return parse_list(id_t::p_media_authorization, SIP_MAX_P_MEDIA_AUTHORIZATION,
                     [](unsigned row) { return bracket_only_element(&sip_hdr_area.p_media_authorization[row]); });
 }
 
-std::uint8_t parse_p_asserted_identity() {
+u8 parse_p_asserted_identity() {
   return parse_list(id_t::p_asserted_identity, SIP_MAX_P_ASSERTED_IDENTITY,
                     [](unsigned row) { return identity_element(&sip_hdr_area.p_asserted_identity[row]); });
 }
-std::uint8_t parse_p_preferred_identity() {
+u8 parse_p_preferred_identity() {
   return parse_list(id_t::p_preferred_identity, 1,
                     [](unsigned) { return identity_element(&sip_hdr_area.p_preferred_identity); });
 }
 
-std::uint8_t parse_history_info() {
+u8 parse_history_info() {
   return parse_list(id_t::history_info, 1, [](unsigned) {
     sip_history_info_rec* r = &sip_hdr_area.history_info;
     r->index = sip_str{};
@@ -303,12 +303,12 @@ std::uint8_t parse_history_info() {
         continue;
       }
       cur() = start;
-      if (sip_scan__other_param(&r->na.params_other) != 2) return elem::fail;
+      if (sip_scan__other_param(&r->na.params_other) != SIP_SCAN_OK) return elem::fail;
     }
   });
 }
 
-std::uint8_t parse_referred_by() {
+u8 parse_referred_by() {
   if (!instance_allowed(id_t::referred_by, 1)) return SIP_HDR_FAILED;
   sip_referred_by_rec* r = &sip_hdr_area.referred_by;
   r->cid = sip_str{};
@@ -328,7 +328,7 @@ std::uint8_t parse_referred_by() {
       continue;
     }
     cur() = start;
-    if (sip_scan__other_param(&r->na.params_other) != 2) return SIP_HDR_FAILED;
+    if (sip_scan__other_param(&r->na.params_other) != SIP_SCAN_OK) return SIP_HDR_FAILED;
   }
   return done(id_t::referred_by);
 }
@@ -392,27 +392,27 @@ elem contact_element(unsigned row) {
       }
     } else {
       cur() = start;
-      if (sip_scan__other_param(&c->na.params_other) != 2) return elem::fail;
+      if (sip_scan__other_param(&c->na.params_other) != SIP_SCAN_OK) return elem::fail;
     }
   }
 }
 
-std::uint8_t parse_contact() { return parse_list(id_t::contact, SIP_MAX_CONTACT, contact_element); }
+u8 parse_contact() { return parse_list(id_t::contact, SIP_MAX_CONTACT, contact_element); }
 
 // ---------------------------------------------------------------------------
 // Via
 
-constexpr std::uint16_t VIA_TEXT_MAX = 8;
+constexpr u16 VIA_TEXT_MAX = 8;
 
 bool via_param(sip_via_rec* v) {
   char* start = cur();
   sip_str name = run(SIP_CC_TOKEN);
   if (name.len == 0) return false;
   static constexpr sip_code_row names[] = {{0, "ttl"}, {1, "maddr"}, {2, "rport"}, {3, "received"}, {4, "branch"}};
-  std::uint8_t which;
+  u8 which;
   if (!lookup(name, names, 5, &which)) {
     cur() = start;
-    return sip_scan__other_param(&v->params_other) == 2;
+    return sip_scan__other_param(&v->params_other) == SIP_SCAN_OK;
   }
   char* after = cur();
   sip_scan__skip_lws();
@@ -425,9 +425,9 @@ bool via_param(sip_via_rec* v) {
   sip_scan__skip_lws();
   switch (which) {
     case 0: {
-      std::uint32_t ttl;
+      u32 ttl;
       if (!number(&ttl) || ttl > 255) return false;
-      v->ttl = static_cast<std::uint8_t>(ttl);
+      v->ttl = static_cast<u8>(ttl);
       return true;
     }
     case 1: {
@@ -437,9 +437,9 @@ bool via_param(sip_via_rec* v) {
       return true;
     }
     case 2: {
-      std::uint32_t port;
+      u32 port;
       if (!number(&port) || port == 0 || port > 65535) return false;
-      v->rport = static_cast<std::uint16_t>(port);
+      v->rport = static_cast<u16>(port);
       return true;
     }
     case 3: {
@@ -498,9 +498,9 @@ elem via_element(unsigned row) {
   sip_scan__skip_lws();
   if (sip_scan__take(':')) {
     sip_scan__skip_lws();
-    std::uint32_t port;
+    u32 port;
     if (!number(&port) || port == 0 || port > 65535) return elem::fail;
-    v->port = static_cast<std::uint16_t>(port);
+    v->port = static_cast<u16>(port);
   }
   v->sent_by = span(sent_by, cur());
   for (;;) {
@@ -510,12 +510,12 @@ elem via_element(unsigned row) {
   }
 }
 
-std::uint8_t parse_via() { return parse_list(id_t::via, SIP_MAX_VIA, via_element); }
+u8 parse_via() { return parse_list(id_t::via, SIP_MAX_VIA, via_element); }
 
 // ---------------------------------------------------------------------------
 // CSeq, Call-ID, numbers
 
-std::uint8_t parse_cseq() {
+u8 parse_cseq() {
   if (!instance_allowed(id_t::cseq, 1)) return SIP_HDR_FAILED;
   sip_cseq_rec* c = &sip_hdr_area.cseq;
   *c = sip_cseq_rec{};
@@ -523,9 +523,9 @@ std::uint8_t parse_cseq() {
   sip_scan__skip_lws();
   sip_str method = run(SIP_CC_TOKEN);
   if (method.len == 0) return SIP_HDR_FAILED;
-  std::uint8_t letter;
+  u8 letter;
   if (lookup(method, sip_method_table, 6, &letter)) {
-    c->method = static_cast<std::uint8_t>(0xC0 + (letter - 'A' + 1));
+    c->method = static_cast<u8>(0xC0 + (letter - 'A' + 1));
   } else {
     if (sip_hdr_area.method != SIP_METHOD_UNKNOWN) return SIP_HDR_FAILED;
     c->method = SIP_CODE_NONE;
@@ -546,7 +546,7 @@ bool callid_value(sip_callid_parsed* id) {
     sip_str ip;
     if (as_ipv4(host, &ip)) {
       id->addr_len = 4;
-      id->addr = reinterpret_cast<const std::uint8_t*>(ip.ptr);
+      id->addr = reinterpret_cast<const u8*>(ip.ptr);
     } else {
       id->host = host;
     }
@@ -554,26 +554,26 @@ bool callid_value(sip_callid_parsed* id) {
   return true;
 }
 
-std::uint8_t parse_call_id() {
+u8 parse_call_id() {
   if (!instance_allowed(id_t::call_id, 1)) return SIP_HDR_FAILED;
   if (!callid_value(&sip_hdr_area.call_id)) return SIP_HDR_FAILED;
   return only_lws_left() ? done(id_t::call_id) : SIP_HDR_FAILED;
 }
 
-std::uint8_t parse_number_header(id_t id, sip_number_rec* rec, bool trailing_lws) {
+u8 parse_number_header(id_t id, sip_number_rec* rec, bool trailing_lws) {
   if (!instance_allowed(id, 1)) return SIP_HDR_FAILED;
   if (!number(&rec->value)) return SIP_HDR_FAILED;
   if (trailing_lws) return only_lws_left() ? done(id) : SIP_HDR_FAILED;
   return at_end() ? done(id) : SIP_HDR_FAILED;
 }
 
-std::uint8_t parse_expires() { return parse_number_header(id_t::expires, &sip_hdr_area.expires, true); }
-std::uint8_t parse_max_forwards() { return parse_number_header(id_t::max_forwards, &sip_hdr_area.max_forwards, false); }
-std::uint8_t parse_min_expires() { return parse_number_header(id_t::min_expires, &sip_hdr_area.min_expires, false); }
+u8 parse_expires() { return parse_number_header(id_t::expires, &sip_hdr_area.expires, true); }
+u8 parse_max_forwards() { return parse_number_header(id_t::max_forwards, &sip_hdr_area.max_forwards, false); }
+u8 parse_min_expires() { return parse_number_header(id_t::min_expires, &sip_hdr_area.min_expires, false); }
 
 // Content-Length keeps its full value; one that does not fit in 32 bits
 // fails and is answered by the message parser.
-std::uint8_t parse_content_length() {
+u8 parse_content_length() {
   if (!instance_allowed(id_t::content_length, 1)) return SIP_HDR_FAILED;
   if (!number(&sip_hdr_area.content_length.value)) return SIP_HDR_FAILED;
   return done(id_t::content_length);
@@ -585,12 +585,12 @@ std::uint8_t parse_content_length() {
 using namespace sip_media;  // the media type, subtype and base-value rows
 
 struct subtype_table {
-  std::uint8_t type;
+  u8 type;
   const sip_code_row* rows;
   unsigned count;
 };
 
-#define KV_ROWS(t) t, sizeof t / sizeof t[0]
+#define KV_ROWS(t) (t), sizeof(t) / sizeof((t)[0])
 constexpr subtype_table subtype_tables[] = {{'M', KV_ROWS(multipart_subtypes)}, {'E', KV_ROWS(message_subtypes)},
                                             {'I', KV_ROWS(image_subtypes)},     {'U', KV_ROWS(audio_subtypes)},
                                             {'V', KV_ROWS(video_subtypes)},     {'O', KV_ROWS(model_subtypes)},
@@ -601,8 +601,7 @@ constexpr subtype_table subtype_tables[] = {{'M', KV_ROWS(multipart_subtypes)}, 
 
 namespace sip_hp {
 
-bool media_type_codes(sip_str type, sip_str subtype, std::uint8_t* tcode, std::uint8_t* scode, sip_str* ttext,
-                      sip_str* stext) {
+bool media_type_codes(sip_str type, sip_str subtype, u8* tcode, u8* scode, sip_str* ttext, sip_str* stext) {
   *tcode = *scode = SIP_CODE_NONE;
   *ttext = *stext = sip_str{};
   if (!lookup(type, media_types, sizeof media_types / sizeof media_types[0], tcode)) {
@@ -626,7 +625,7 @@ bool media_type_codes(sip_str type, sip_str subtype, std::uint8_t* tcode, std::u
 }  // namespace sip_hp
 
 bool sip_parse_media_type(sip_media_type_rec* rec) {
-  std::uint8_t part = rec->part;
+  u8 part = rec->part;
   std::memset(static_cast<void*>(rec), 0, sizeof *rec);
   rec->part = part;
   rec->base = SIP_CODE_NONE;
@@ -663,13 +662,13 @@ bool sip_parse_media_type(sip_media_type_rec* rec) {
       if (!lookup(v, base_values, sizeof base_values / sizeof base_values[0], &rec->base)) rec->base_text = v;
     } else {
       cur() = start;
-      if (sip_scan__other_param(&rec->params_other) != 2) return false;
+      if (sip_scan__other_param(&rec->params_other) != SIP_SCAN_OK) return false;
     }
   }
 }
 
 bool sip_parse_disposition(sip_disposition_rec* rec) {
-  std::uint8_t part = rec->part;
+  u8 part = rec->part;
   std::memset(static_cast<void*>(rec), 0, sizeof *rec);
   rec->part = part;
   rec->handling = SIP_CODE_NONE;
@@ -695,21 +694,21 @@ bool sip_parse_disposition(sip_disposition_rec* rec) {
       if (!lookup(v, handling, 2, &rec->handling)) rec->handling = SIP_CODE_NONE;
     } else {
       cur() = start;
-      if (sip_scan__other_param(&rec->params_other) != 2) return false;
+      if (sip_scan__other_param(&rec->params_other) != SIP_SCAN_OK) return false;
     }
   }
 }
 
 namespace {
 
-std::uint8_t parse_content_type() {
+u8 parse_content_type() {
   if (!instance_allowed(id_t::content_type, SIP_MAX_CONTENT_TYPE)) return SIP_HDR_FAILED;
   sip_media_type_rec* rec = &sip_hdr_area.content_type[sip_hdr_area.index];
   rec->part = 0;
   return sip_parse_media_type(rec) ? done(id_t::content_type) : SIP_HDR_FAILED;
 }
 
-std::uint8_t parse_content_disposition() {
+u8 parse_content_disposition() {
   if (!instance_allowed(id_t::content_disposition, SIP_MAX_CONTENT_DISPOSITION)) return SIP_HDR_FAILED;
   sip_disposition_rec* rec = &sip_hdr_area.content_disposition[sip_hdr_area.index];
   rec->part = 0;
@@ -720,11 +719,11 @@ std::uint8_t parse_content_disposition() {
 
 // The remaining headers (sip_hdr_parse_other.cpp).
 namespace sip_hp {
-std::uint8_t parse_other_header(id_t id);
+u8 parse_other_header(id_t id);
 }
 
-std::uint8_t sip_parse_header_value(sip_header_id id) {
-  std::uint8_t r;
+u8 sip_parse_header_value(sip_header_id id) {
+  u8 r;
   switch (id) {
     case id_t::from: r = parse_from(); break;
     case id_t::to: r = parse_to(); break;

@@ -8,6 +8,7 @@
 #include "sip/codec/sip_hdr_parse.h"
 #include "sip/codec/sip_scan.h"
 #include "sip/codec/sip_uri.h"
+#include "platform/int_types.h"
 
 namespace sip_hp {
 
@@ -17,18 +18,18 @@ inline char*& cur() { return sip_scan_state.cursor; }
 inline char* lend() { return sip_scan_state.line_end; }
 inline bool at_end() { return sip_scan_state.cursor >= sip_scan_state.line_end; }
 inline char peek() { return at_end() ? '\0' : *sip_scan_state.cursor; }
-inline std::uint8_t done(id_t id) { return static_cast<std::uint8_t>(id); }
-inline std::uint8_t slot(id_t id) { return static_cast<std::uint8_t>(id); }
+inline u8 done(id_t id) { return static_cast<u8>(id); }
+inline u8 slot(id_t id) { return static_cast<u8>(id); }
 
 inline sip_str span(const char* from, const char* to) {
   sip_str s;
   s.ptr = from;
-  s.len = static_cast<std::uint16_t>(to - from);
+  s.len = static_cast<u16>(to - from);
   return s;
 }
 
 // A run of `mask` bytes at the cursor, as a counted string.
-inline sip_str run(std::uint32_t mask) {
+inline sip_str run(u32 mask) {
   char* s = cur();
   sip_scan__run(mask);
   return span(s, cur());
@@ -50,13 +51,13 @@ inline bool instance_allowed(id_t id, unsigned limit) {
 }
 
 // Looks up the run from `from` to the cursor in a code table.
-inline bool lookup(sip_str word, const sip_code_row* table, unsigned rows, std::uint8_t* code) {
+inline bool lookup(sip_str word, const sip_code_row* table, unsigned rows, u8* code) {
   const char* p = word.ptr;
-  return sip_scan__match_code(&p, word.len, table, rows, code) == 2;
+  return sip_scan__match_code(&p, word.len, table, rows, code) == SIP_SCAN_OK;
 }
 
 // A quoted string at the cursor whose inside is at most `max` bytes.
-inline bool quoted(sip_str* inside, std::uint16_t max) { return sip_scan__quoted_string(inside) && inside->len <= max; }
+inline bool quoted(sip_str* inside, u16 max) { return sip_scan__quoted_string(inside) && inside->len <= max; }
 
 // The inside of a quoted string with its escapes removed (in the work area
 // when there are any).
@@ -66,7 +67,7 @@ bool unescaped_copy(sip_str* value);
 bool as_ipv4(sip_str text, sip_str* ipv4);
 
 // Checked digits into 32 bits (at least one digit).
-inline bool number(std::uint32_t* v) { return sip_scan__u32(v); }
+inline bool number(u32* v) { return sip_scan__u32(v); }
 
 enum class elem { ok, skip, fail };
 
@@ -74,23 +75,23 @@ enum class elem { ok, skip, fail };
 // one value at the cursor into row `row`.  Rows are counted as they are
 // stored; values beyond `limit` are dropped with cause 20.
 template <class F>
-std::uint8_t parse_list(id_t id, unsigned limit, F element) {
+u8 parse_list(id_t id, unsigned limit, F element) {
   unsigned base = sip_hdr_area.index;
   if (base >= limit) return SIP_HDR_FAILED;
   unsigned stored = 0;
-  std::uint8_t& count = sip_hdr_area.count[slot(id)];
+  u8& count = sip_hdr_area.count[slot(id)];
   for (;;) {
-    sip_hdr_area.index = static_cast<std::uint8_t>(base + stored);
+    sip_hdr_area.index = static_cast<u8>(base + stored);
     elem r = element(base + stored);
     if (r == elem::fail) {
-      count = static_cast<std::uint8_t>(count + stored);
+      count = static_cast<u8>(count + stored);
       return SIP_HDR_FAILED;
     }
     if (r == elem::ok) ++stored;
     sip_scan__skip_lws();
     if (at_end()) break;
     if (!sip_scan__take(',')) {
-      count = static_cast<std::uint8_t>(count + stored);
+      count = static_cast<u8>(count + stored);
       return SIP_HDR_FAILED;
     }
     if (base + stored >= limit) {
@@ -100,7 +101,7 @@ std::uint8_t parse_list(id_t id, unsigned limit, F element) {
     sip_scan__skip_lws();
   }
   if (stored == 0) return SIP_HDR_NOTHING;
-  count = static_cast<std::uint8_t>(count + stored - 1);
+  count = static_cast<u8>(count + stored - 1);
   return done(id);
 }
 
@@ -136,7 +137,6 @@ int next_param(bool tight, bool list);
 
 // Type and subtype codes of a media type; texts (at most 16 and 32 bytes)
 // when not in the tables.  False when a text is longer.
-bool media_type_codes(sip_str type, sip_str subtype, std::uint8_t* tcode, std::uint8_t* scode, sip_str* ttext,
-                      sip_str* stext);
+bool media_type_codes(sip_str type, sip_str subtype, u8* tcode, u8* scode, sip_str* ttext, sip_str* stext);
 
 }  // namespace sip_hp

@@ -2,6 +2,7 @@
 // tags, tokens, texts, numbers with parameters, the authentication headers and
 // the rest of the known headers.
 #include "sip/codec/sip_hdr_parse_int.h"
+#include "platform/int_types.h"
 
 using namespace sip_hp;
 
@@ -39,7 +40,7 @@ elem q_and_other_params(sip_str* q, Keep keep) {
   }
 }
 
-std::uint8_t parse_accept() {
+u8 parse_accept() {
   unsigned first_row = sip_hdr_area.index;
   return parse_list(id_t::accept, SIP_MAX_ACCEPT, [first_row](unsigned row) {
     sip_accept_rec* a = &sip_hdr_area.accept[row];
@@ -82,16 +83,16 @@ elem encoding_element(sip_encoding_rec* e, bool long_params_fail) {
   return elem::ok;
 }
 
-std::uint8_t parse_accept_encoding() {
+u8 parse_accept_encoding() {
   return parse_list(id_t::accept_encoding, SIP_MAX_ACCEPT_ENCODING,
                     [](unsigned row) { return encoding_element(&sip_hdr_area.accept_encoding[row], true); });
 }
-std::uint8_t parse_content_encoding() {
+u8 parse_content_encoding() {
   return parse_list(id_t::content_encoding, SIP_MAX_CONTENT_ENCODING,
                     [](unsigned row) { return encoding_element(&sip_hdr_area.content_encoding[row], false); });
 }
 
-std::uint8_t parse_accept_language() {
+u8 parse_accept_language() {
   return parse_list(id_t::accept_language, SIP_MAX_ACCEPT_LANGUAGE, [](unsigned row) {
     sip_accept_language_rec* l = &sip_hdr_area.accept_language[row];
     *l = sip_accept_language_rec{};
@@ -127,20 +128,20 @@ elem info_element(sip_info_uri_rec* r) {
   for (;;) {
     int np = next_param(false, true);
     if (np == 0) return elem::ok;
-    if (np < 0 || sip_scan__other_param(&r->params_other) != 2) return elem::fail;
+    if (np < 0 || sip_scan__other_param(&r->params_other) != SIP_SCAN_OK) return elem::fail;
   }
 }
 
-std::uint8_t parse_alert_info() {
+u8 parse_alert_info() {
   return parse_list(id_t::alert_info, SIP_MAX_ALERT_INFO,
                     [](unsigned row) { return info_element(&sip_hdr_area.alert_info[row]); });
 }
-std::uint8_t parse_error_info() {
+u8 parse_error_info() {
   return parse_list(id_t::error_info, SIP_MAX_ERROR_INFO,
                     [](unsigned row) { return info_element(&sip_hdr_area.error_info[row]); });
 }
 
-std::uint8_t parse_call_info() {
+u8 parse_call_info() {
   return parse_list(id_t::call_info, SIP_MAX_CALL_INFO, [](unsigned row) {
     sip_call_info_rec* r = &sip_hdr_area.call_info[row];
     *r = sip_call_info_rec{};
@@ -163,7 +164,7 @@ std::uint8_t parse_call_info() {
         continue;
       }
       cur() = start;
-      if (sip_scan__other_param(&r->params_other) != 2) return elem::fail;
+      if (sip_scan__other_param(&r->params_other) != SIP_SCAN_OK) return elem::fail;
     }
   });
 }
@@ -171,12 +172,12 @@ std::uint8_t parse_call_info() {
 // ---------------------------------------------------------------------------
 // Allow and the option-tag lists
 
-std::uint8_t parse_allow() {
+u8 parse_allow() {
   if (at_end()) return SIP_HDR_FAILED;
   return parse_list(id_t::allow, SIP_MAX_ALLOW, [](unsigned row) {
     sip_str m = run(SIP_CC_TOKEN);
     if (m.len == 0) return elem::fail;
-    std::uint8_t code;
+    u8 code;
     if (!lookup(m, sip_method_table, 6, &code)) return elem::skip;
     sip_hdr_area.allow[row].code = code;
     return elem::ok;
@@ -207,31 +208,31 @@ elem option_tag(sip_code_text_rec* r, bool empty_ok) {
   return elem::ok;
 }
 
-std::uint8_t parse_require() {
+u8 parse_require() {
   return parse_list(id_t::require, SIP_MAX_REQUIRE,
                     [](unsigned row) { return option_tag(&sip_hdr_area.require[row], false); });
 }
-std::uint8_t parse_supported() {
+u8 parse_supported() {
   return parse_list(id_t::supported, SIP_MAX_SUPPORTED,
                     [](unsigned row) { return option_tag(&sip_hdr_area.supported[row], true); });
 }
-std::uint8_t parse_unsupported() {
+u8 parse_unsupported() {
   return parse_list(id_t::unsupported, SIP_MAX_UNSUPPORTED,
                     [](unsigned row) { return option_tag(&sip_hdr_area.unsupported[row], false); });
 }
 
-elem token_text(sip_text_rec* r, std::uint16_t max) {
+elem token_text(sip_text_rec* r, u16 max) {
   sip_str t = run(SIP_CC_TOKEN);
   if (t.len == 0 || t.len > max) return elem::fail;
   r->text = t;
   return elem::ok;
 }
 
-std::uint8_t parse_proxy_require() {
+u8 parse_proxy_require() {
   return parse_list(id_t::proxy_require, SIP_MAX_PROXY_REQUIRE,
                     [](unsigned row) { return token_text(&sip_hdr_area.proxy_require[row], 32); });
 }
-std::uint8_t parse_content_language() {
+u8 parse_content_language() {
   return parse_list(id_t::content_language, SIP_MAX_CONTENT_LANGUAGE,
                     [](unsigned row) { return token_text(&sip_hdr_area.content_language[row], 64); });
 }
@@ -239,8 +240,8 @@ std::uint8_t parse_content_language() {
 // One token from `table` (text with 0xFF when not found and `text_max` is
 // not 0); the list then ends: a following ',' (or ';' when `semicolon`)
 // drops the rest with cause 20.
-std::uint8_t single_token_list(id_t id, sip_code_text_rec* r, const sip_code_row* table, unsigned rows,
-                               std::uint16_t text_max, bool empty_row, bool semicolon) {
+u8 single_token_list(id_t id, sip_code_text_rec* r, const sip_code_row* table, unsigned rows, u16 text_max,
+                     bool empty_row, bool semicolon) {
   if (sip_hdr_area.index != 0) return SIP_HDR_FAILED;
   *r = sip_code_text_rec{};
   sip_str t = run(SIP_CC_TOKEN);
@@ -261,29 +262,29 @@ std::uint8_t single_token_list(id_t id, sip_code_text_rec* r, const sip_code_row
   return SIP_HDR_FAILED;
 }
 
-std::uint8_t parse_p_early_media() {
+u8 parse_p_early_media() {
   static constexpr sip_code_row values[] = {{1, "sendrecv"}, {2, "sendonly"}, {3, "recvonly"},
                                             {4, "inactive"}, {5, "gated"},    {6, "supported"}};
   return single_token_list(id_t::p_early_media, &sip_hdr_area.p_early_media, values, 6, 32, true, false);
 }
 
-std::uint8_t parse_privacy() {
+u8 parse_privacy() {
   static constexpr sip_code_row values[] = {{'h', "header"},   {'s', "session"}, {'u', "user"},   {'n', "none"},
                                             {'c', "critical"}, {'i', "id"},      {'t', "history"}};
   return single_token_list(id_t::privacy, &sip_hdr_area.privacy, values, 7, 32, false, true);
 }
 
-std::uint8_t parse_request_disposition() {
+u8 parse_request_disposition() {
   static constexpr sip_code_row values[] = {{1, "proxy"},    {2, "redirect"},    {3, "cancel"},  {4, "no-cancel"},
                                             {5, "fork"},     {6, "no-fork"},     {7, "recurse"}, {8, "no-recurse"},
                                             {9, "parallel"}, {10, "sequential"}, {11, "queue"},  {12, "no-queue"}};
   sip_code_text_rec r;
-  std::uint8_t res = single_token_list(id_t::request_disposition, &r, values, 12, 0, false, false);
+  u8 res = single_token_list(id_t::request_disposition, &r, values, 12, 0, false, false);
   if (res != SIP_HDR_FAILED) sip_hdr_area.request_disposition.code = r.code;
   return res;
 }
 
-std::uint8_t parse_priority() {
+u8 parse_priority() {
   if (!instance_allowed(id_t::priority, 1)) return SIP_HDR_FAILED;
   static constexpr sip_code_row values[] = {{'e', "emergency"}, {'u', "urgent"}, {'n', "normal"}, {'o', "non-urgent"}};
   sip_code_text_rec* r = &sip_hdr_area.priority;
@@ -300,7 +301,7 @@ std::uint8_t parse_priority() {
 // ---------------------------------------------------------------------------
 // Texts and numbers
 
-std::uint8_t text_header(id_t id, sip_text_rec* r, std::uint16_t max) {
+u8 text_header(id_t id, sip_text_rec* r, u16 max) {
   if (!instance_allowed(id, 1)) return SIP_HDR_FAILED;
   sip_str t = run(SIP_CC_TEXT);
   if (!at_end() || t.len > max) return SIP_HDR_FAILED;
@@ -308,7 +309,7 @@ std::uint8_t text_header(id_t id, sip_text_rec* r, std::uint16_t max) {
   return done(id);
 }
 
-std::uint8_t parse_date() {
+u8 parse_date() {
   if (!instance_allowed(id_t::date, SIP_MAX_DATE)) return SIP_HDR_FAILED;
   sip_str t = run(SIP_CC_DATE);
   if (!at_end() || t.len == 0 || t.len > 32) return SIP_HDR_FAILED;
@@ -316,7 +317,7 @@ std::uint8_t parse_date() {
   return done(id_t::date);
 }
 
-std::uint8_t parse_mime_version() {
+u8 parse_mime_version() {
   if (!instance_allowed(id_t::mime_version, 1)) return SIP_HDR_FAILED;
   sip_str t = run(SIP_CC_DIGIT_DOT);
   if (t.len == 0 || t.len > 16 || !only_lws_left()) return SIP_HDR_FAILED;
@@ -324,7 +325,7 @@ std::uint8_t parse_mime_version() {
   return done(id_t::mime_version);
 }
 
-std::uint8_t parse_min_se() {
+u8 parse_min_se() {
   if (!instance_allowed(id_t::min_se, 1)) return SIP_HDR_FAILED;
   sip_min_se_rec* r = &sip_hdr_area.min_se;
   *r = sip_min_se_rec{};
@@ -339,7 +340,7 @@ std::uint8_t parse_min_se() {
   return done(id_t::min_se);
 }
 
-std::uint8_t parse_session_expires() {
+u8 parse_session_expires() {
   if (!instance_allowed(id_t::session_expires, 1)) return SIP_HDR_FAILED;
   sip_session_expires_rec* r = &sip_hdr_area.session_expires;
   *r = sip_session_expires_rec{};
@@ -357,11 +358,11 @@ std::uint8_t parse_session_expires() {
       continue;
     }
     cur() = start;
-    if (sip_scan__other_param(&r->params_other) != 2) return SIP_HDR_FAILED;
+    if (sip_scan__other_param(&r->params_other) != SIP_SCAN_OK) return SIP_HDR_FAILED;
   }
 }
 
-std::uint8_t parse_session_id() {
+u8 parse_session_id() {
   if (!instance_allowed(id_t::session_id, 1)) return SIP_HDR_FAILED;
   sip_session_id_rec* r = &sip_hdr_area.session_id;
   *r = sip_session_id_rec{};
@@ -371,19 +372,19 @@ std::uint8_t parse_session_id() {
   for (;;) {
     int np = next_param(false, false);
     if (np == 0) return done(id_t::session_id);
-    if (np < 0 || sip_scan__other_param(&r->params_other) != 2) return SIP_HDR_FAILED;
+    if (np < 0 || sip_scan__other_param(&r->params_other) != SIP_SCAN_OK) return SIP_HDR_FAILED;
   }
 }
 
 // digits [ '.' digits ]
-bool decimal_with_fraction(std::uint32_t* whole, std::uint32_t* fraction) {
+bool decimal_with_fraction(u32* whole, u32* fraction) {
   *fraction = 0;
   if (!number(whole)) return false;
   if (sip_scan__take('.') && sip_cc(peek(), SIP_CC_DIGIT) && !number(fraction)) return false;
   return true;
 }
 
-std::uint8_t parse_timestamp() {
+u8 parse_timestamp() {
   if (!instance_allowed(id_t::timestamp, 1)) return SIP_HDR_FAILED;
   sip_timestamp_rec* r = &sip_hdr_area.timestamp;
   *r = sip_timestamp_rec{};
@@ -410,7 +411,7 @@ bool comment(sip_str* inside) {
   return true;
 }
 
-std::uint8_t parse_retry_after() {
+u8 parse_retry_after() {
   if (!instance_allowed(id_t::retry_after, 1)) return SIP_HDR_FAILED;
   sip_retry_after_rec* r = &sip_hdr_area.retry_after;
   *r = sip_retry_after_rec{};
@@ -432,16 +433,16 @@ std::uint8_t parse_retry_after() {
       continue;
     }
     cur() = start;
-    if (sip_scan__other_param(&r->params_other) != 2) return SIP_HDR_FAILED;
+    if (sip_scan__other_param(&r->params_other) != SIP_SCAN_OK) return SIP_HDR_FAILED;
   }
 }
 
 // Server, User-Agent: products and comments, one row each.
-std::uint8_t parse_products(id_t id, sip_product_rec* rows) {
+u8 parse_products(id_t id, sip_product_rec* rows) {
   unsigned base = sip_hdr_area.index;
   if (base >= SIP_MAX_SERVER) return SIP_HDR_FAILED;
   unsigned stored = 0;
-  std::uint8_t& count = sip_hdr_area.count[slot(id)];
+  u8& count = sip_hdr_area.count[slot(id)];
   sip_scan__skip_lws();
   while (!at_end()) {
     if (base + stored >= SIP_MAX_SERVER) {
@@ -469,20 +470,20 @@ std::uint8_t parse_products(id_t id, sip_product_rec* rows) {
   }
   bool ok = at_end() || base + stored >= SIP_MAX_SERVER;
   if (!ok || stored == 0) {
-    count = static_cast<std::uint8_t>(count + stored);
+    count = static_cast<u8>(count + stored);
     return SIP_HDR_FAILED;
   }
-  count = static_cast<std::uint8_t>(count + stored - 1);
+  count = static_cast<u8>(count + stored - 1);
   return done(id);
 }
 
-std::uint8_t parse_server() { return parse_products(id_t::server, sip_hdr_area.server); }
-std::uint8_t parse_user_agent() { return parse_products(id_t::user_agent, sip_hdr_area.user_agent); }
+u8 parse_server() { return parse_products(id_t::server, sip_hdr_area.server); }
+u8 parse_user_agent() { return parse_products(id_t::user_agent, sip_hdr_area.user_agent); }
 
 // ---------------------------------------------------------------------------
 // In-Reply-To, Replaces, Reason, Warning, Diversion
 
-std::uint8_t parse_in_reply_to() {
+u8 parse_in_reply_to() {
   if (!instance_allowed(id_t::in_reply_to, SIP_MAX_IN_REPLY_TO)) return SIP_HDR_FAILED;
   if (std::memchr(cur(), ',', static_cast<std::size_t>(lend() - cur())) != nullptr) return SIP_HDR_FAILED;
   sip_callid_parsed* id = &sip_hdr_area.in_reply_to[sip_hdr_area.index];
@@ -496,7 +497,7 @@ std::uint8_t parse_in_reply_to() {
   sip_str ip;
   if (as_ipv4(host, &ip)) {
     id->addr_len = 4;
-    id->addr = reinterpret_cast<const std::uint8_t*>(ip.ptr);
+    id->addr = reinterpret_cast<const u8*>(ip.ptr);
   } else {
     if (host.len > 64) return SIP_HDR_FAILED;
     id->host = host;
@@ -504,7 +505,7 @@ std::uint8_t parse_in_reply_to() {
   return only_lws_left() ? done(id_t::in_reply_to) : SIP_HDR_FAILED;
 }
 
-std::uint8_t parse_replaces() {
+u8 parse_replaces() {
   if (!instance_allowed(id_t::replaces, 1)) return SIP_HDR_FAILED;
   sip_replaces_rec* r = &sip_hdr_area.replaces;
   *r = sip_replaces_rec{};
@@ -518,7 +519,7 @@ std::uint8_t parse_replaces() {
     sip_str ip;
     if (as_ipv4(host, &ip)) {
       r->call_id.addr_len = 4;
-      r->call_id.addr = reinterpret_cast<const std::uint8_t*>(ip.ptr);
+      r->call_id.addr = reinterpret_cast<const u8*>(ip.ptr);
     } else {
       r->call_id.host = host;
     }
@@ -530,7 +531,7 @@ std::uint8_t parse_replaces() {
     char* start = cur();
     bool eq;
     if (param_is("from-tag", &eq) || param_is("to-tag", &eq)) {
-      bool from = sip_fold(static_cast<std::uint8_t>(*start)) == 'f';
+      bool from = sip_fold(static_cast<u8>(*start)) == 'f';
       sip_str v = run(SIP_CC_TOKEN);
       if (!eq || v.len == 0 || v.len > 64) return SIP_HDR_FAILED;
       (from ? r->from_tag : r->to_tag) = v;
@@ -546,13 +547,13 @@ std::uint8_t parse_replaces() {
     sip_scan__skip_lws();
     if (peek() != '=') return SIP_HDR_FAILED;
     cur() = start;
-    if (sip_scan__other_param(&r->params_other) != 2) return SIP_HDR_FAILED;
+    if (sip_scan__other_param(&r->params_other) != SIP_SCAN_OK) return SIP_HDR_FAILED;
   }
   if (sip_parse_env.find_call != nullptr) r->call_ref = sip_parse_env.find_call(*r);
   return done(id_t::replaces);
 }
 
-std::uint8_t parse_reason() {
+u8 parse_reason() {
   return parse_list(id_t::reason, SIP_MAX_REASON, [](unsigned row) {
     sip_reason_rec* r = &sip_hdr_area.reason[row];
     *r = sip_reason_rec{};
@@ -572,9 +573,9 @@ std::uint8_t parse_reason() {
       char* start = cur();
       bool eq;
       if (param_is("cause", &eq) && eq) {
-        std::uint32_t c;
+        u32 c;
         if (!number(&c) || c > 0xFFFE) return elem::fail;
-        r->cause = static_cast<std::uint16_t>(c);
+        r->cause = static_cast<u16>(c);
         continue;
       }
       if (param_is("text", &eq) && eq) {
@@ -584,19 +585,19 @@ std::uint8_t parse_reason() {
         continue;
       }
       cur() = start;
-      if (sip_scan__other_param(&r->params_other) != 2) return elem::fail;
+      if (sip_scan__other_param(&r->params_other) != SIP_SCAN_OK) return elem::fail;
     }
   });
 }
 
-std::uint8_t parse_warning() {
+u8 parse_warning() {
   return parse_list(id_t::warning, SIP_MAX_WARNING, [](unsigned row) {
     sip_warning_rec* w = &sip_hdr_area.warning[row];
     *w = sip_warning_rec{};
     w->port = SIP_PORT_NONE;
     sip_str code = run(SIP_CC_DIGIT);
     if (code.len != 3) return elem::fail;
-    w->code = static_cast<std::uint16_t>((code.ptr[0] - '0') * 100 + (code.ptr[1] - '0') * 10 + (code.ptr[2] - '0'));
+    w->code = static_cast<u16>((code.ptr[0] - '0') * 100 + (code.ptr[1] - '0') * 10 + (code.ptr[2] - '0'));
     if (!sip_cc(peek(), SIP_CC_LWS)) return elem::fail;
     sip_scan__skip_lws();
     sip_str agent = run(SIP_CC_TOKEN);
@@ -606,9 +607,9 @@ std::uint8_t parse_warning() {
       w->agent = agent;
     }
     if (sip_scan__take(':')) {
-      std::uint32_t port;
+      u32 port;
       if (!number(&port) || port > 0xFFFE) return elem::fail;
-      w->port = static_cast<std::uint16_t>(port);
+      w->port = static_cast<u16>(port);
     }
     if (!sip_cc(peek(), SIP_CC_LWS)) return elem::fail;
     sip_scan__skip_lws();
@@ -621,16 +622,16 @@ std::uint8_t parse_warning() {
 }
 
 // A decimal number of one or two digits at the cursor.
-bool one_or_two_digits(std::uint8_t* value) {
+bool one_or_two_digits(u8* value) {
   sip_str v = run(SIP_CC_DIGIT);
   if (v.len == 0 || v.len > 2) return false;
-  std::uint32_t n;
+  u32 n;
   sip_num__dec(v.ptr, v.len, &n);
-  *value = static_cast<std::uint8_t>(n);
+  *value = static_cast<u8>(n);
   return true;
 }
 
-std::uint8_t parse_diversion() {
+u8 parse_diversion() {
   if (sip_hdr_area.index != 0) {
     sip_hdr_count__drop(id_t::diversion);
     return SIP_HDR_FAILED;
@@ -673,7 +674,7 @@ std::uint8_t parse_diversion() {
         if (!lookup(run(SIP_CC_TOKEN), values, 2, &d->screen)) return elem::fail;
       } else {
         cur() = start;
-        if (sip_scan__other_param(&d->na.params_other) != 2) return elem::fail;
+        if (sip_scan__other_param(&d->na.params_other) != SIP_SCAN_OK) return elem::fail;
       }
     }
   });
@@ -698,19 +699,19 @@ bool param_value(sip_str* v, bool* was_quoted) {
 }
 
 // "akav<digits>-" at the start of an algorithm value: the AKA version.
-void aka_prefix(sip_str* v, std::uint8_t* version) {
+void aka_prefix(sip_str* v, u8* version) {
   if (v->len < 6 || !word_is(sip_str{4, v->ptr}, "akav")) return;
-  std::uint16_t i = 4;
+  u16 i = 4;
   while (i < v->len && sip_cc(v->ptr[i], SIP_CC_DIGIT)) ++i;
   if (i == 4 || i >= v->len || v->ptr[i] != '-' || i - 4 > 3) return;
-  std::uint32_t n;
-  if (!sip_num__dec(v->ptr + 4, static_cast<std::uint16_t>(i - 4), &n) || n > 254) return;
-  *version = static_cast<std::uint8_t>(n);
+  u32 n;
+  if (!sip_num__dec(v->ptr + 4, static_cast<u16>(i - 4), &n) || n > 254) return;
+  *version = static_cast<u8>(n);
   v->ptr += i + 1;
-  v->len = static_cast<std::uint16_t>(v->len - (i + 1));
+  v->len = static_cast<u16>(v->len - (i + 1));
 }
 
-bool set_limited(sip_str* field, sip_str v, std::uint16_t max) {
+bool set_limited(sip_str* field, sip_str v, u16 max) {
   if (v.len > max) return false;
   *field = v;
   return true;
@@ -718,7 +719,7 @@ bool set_limited(sip_str* field, sip_str v, std::uint16_t max) {
 
 // The name of a digest parameter and its '=' (blanks allowed around it);
 // *which is the name's code in digest_params, 0xFF for any other name.
-bool digest_param_name(std::uint8_t* which) {
+bool digest_param_name(u8* which) {
   sip_str name = run(SIP_CC_TOKEN);
   if (name.len == 0) return false;
   sip_scan__skip_lws();
@@ -756,7 +757,7 @@ bool credentials(sip_credentials_rec* c) {
   sip_scan__skip_lws();
   for (;;) {
     char* start = cur();
-    std::uint8_t which;
+    u8 which;
     if (!digest_param_name(&which)) return false;
     sip_str v;
     bool q;
@@ -788,15 +789,15 @@ bool credentials(sip_credentials_rec* c) {
   }
 }
 
-std::uint8_t parse_credentials(id_t id, sip_credentials_rec* rows, unsigned limit) {
+u8 parse_credentials(id_t id, sip_credentials_rec* rows, unsigned limit) {
   if (sip_hdr_area.index >= limit) return SIP_HDR_FAILED;
   return credentials(&rows[sip_hdr_area.index]) ? done(id) : SIP_HDR_FAILED;
 }
 
-std::uint8_t parse_authorization() {
+u8 parse_authorization() {
   return parse_credentials(id_t::authorization, sip_hdr_area.authorization, SIP_MAX_AUTHORIZATION);
 }
-std::uint8_t parse_proxy_authorization() {
+u8 parse_proxy_authorization() {
   return parse_credentials(id_t::proxy_authorization, sip_hdr_area.proxy_authorization, SIP_MAX_PROXY_AUTHORIZATION);
 }
 
@@ -808,15 +809,15 @@ bool qop_options(sip_challenge_rec* ch, bool every_unknown_checked) {
   char* after = cur();
   const char* p = inside.ptr;
   const char* end = inside.ptr + inside.len;
-  std::uint8_t codes[SIP_QOP_OPTIONS_MAX];
-  std::uint8_t n = 0;
+  u8 codes[SIP_QOP_OPTIONS_MAX];
+  u8 n = 0;
   while (p < end) {
     while (p < end && (*p == ' ' || *p == '\t' || *p == ',')) ++p;
     const char* w = p;
     while (p < end && *p != ',' && *p != ' ' && *p != '\t') ++p;
     if (p == w) break;
     sip_str word = span(w, p);
-    std::uint8_t code;
+    u8 code;
     if (lookup(word, qops, 2, &code)) {
       if (n < SIP_QOP_OPTIONS_MAX) codes[n++] = code;
     } else if (ch->qop_text.len == 0 || every_unknown_checked) {
@@ -831,7 +832,7 @@ bool qop_options(sip_challenge_rec* ch, bool every_unknown_checked) {
 }
 
 bool challenge(sip_challenge_rec* ch, bool www) {
-  std::uint32_t keep[2] = {ch->codec_values[0], ch->codec_values[1]};
+  u32 keep[2] = {ch->codec_values[0], ch->codec_values[1]};
   *ch = sip_challenge_rec{};
   ch->codec_values[0] = keep[0];
   ch->codec_values[1] = keep[1];
@@ -855,7 +856,7 @@ bool challenge(sip_challenge_rec* ch, bool www) {
   ch->scheme = 'D';
   for (;;) {
     char* start = cur();
-    std::uint8_t which;
+    u8 which;
     if (!digest_param_name(&which)) return false;
     bool ok = true;
     sip_str v;
@@ -889,16 +890,16 @@ bool challenge(sip_challenge_rec* ch, bool www) {
   }
 }
 
-std::uint8_t parse_www_authenticate() {
+u8 parse_www_authenticate() {
   if (sip_hdr_area.index != 0) return SIP_HDR_FAILED;
   return challenge(&sip_hdr_area.www_authenticate, true) ? done(id_t::www_authenticate) : SIP_HDR_FAILED;
 }
-std::uint8_t parse_proxy_authenticate() {
+u8 parse_proxy_authenticate() {
   if (sip_hdr_area.index != 0) return SIP_HDR_FAILED;
   return challenge(&sip_hdr_area.proxy_authenticate, false) ? done(id_t::proxy_authenticate) : SIP_HDR_FAILED;
 }
 
-std::uint8_t parse_authentication_info() {
+u8 parse_authentication_info() {
   if (!instance_allowed(id_t::authentication_info, 1)) return SIP_HDR_FAILED;
   sip_auth_info_rec* a = &sip_hdr_area.authentication_info;
   *a = sip_auth_info_rec{};
@@ -938,7 +939,7 @@ std::uint8_t parse_authentication_info() {
 
 namespace sip_hp {
 
-std::uint8_t parse_other_header(id_t id) {
+u8 parse_other_header(id_t id) {
   switch (id) {
     case id_t::accept: return parse_accept();
     case id_t::accept_encoding: return parse_accept_encoding();

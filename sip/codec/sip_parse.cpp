@@ -10,9 +10,9 @@ namespace {
 
 using id_t = sip_header_id;
 
-inline std::uint8_t& count_of(id_t id) { return sip_hdr_area.count[static_cast<unsigned>(id)]; }
+inline u8& count_of(id_t id) { return sip_hdr_area.count[static_cast<unsigned>(id)]; }
 
-void respond(std::uint16_t code, const char* reason, int datagram) {
+void respond(u16 code, const char* reason, int datagram) {
   if (sip_parse_env.build_response != nullptr) sip_parse_env.build_response(code, reason, 0, datagram);
 }
 
@@ -22,14 +22,14 @@ bool is_lws(char c) { return c == ' ' || c == '\t'; }
 struct method_row {
   char first;
   const char* rest;
-  std::uint8_t code;
+  u8 code;
 };
 constexpr method_row methods[] = {
     {'I', "NVITE ", SIP_METHOD_INVITE}, {'A', "CK ", SIP_METHOD_ACK},       {'O', "PTIONS ", SIP_METHOD_OPTIONS},
     {'B', "YE ", SIP_METHOD_BYE},       {'C', "ANCEL ", SIP_METHOD_CANCEL}, {'R', "EGISTER ", SIP_METHOD_REGISTER},
 };
 
-std::uint8_t parse_status_line() {
+u8 parse_status_line() {
   char*& c = sip_scan_state.cursor;
   char* le = sip_scan_state.line_end;
   c += 3;  // "SIP" in any case
@@ -42,13 +42,13 @@ std::uint8_t parse_status_line() {
   char* digits = c;
   while (c < le && *c >= '0' && *c <= '9') ++c;
   if (c - digits != 3) return 3;
-  std::uint16_t code = static_cast<std::uint16_t>((digits[0] - '0') * 100 + (digits[1] - '0') * 10 + (digits[2] - '0'));
+  u16 code = static_cast<u16>((digits[0] - '0') * 100 + (digits[1] - '0') * 10 + (digits[2] - '0'));
   // Status codes run from 100 to 699.
   if (code < 100 || code > 699) return 3;
   sip_scan__skip_lws();
   sip_hdr_area.status_line.code = code;
   sip_hdr_area.status_line.reason.ptr = c;
-  sip_hdr_area.status_line.reason.len = static_cast<std::uint16_t>(le - c);
+  sip_hdr_area.status_line.reason.len = static_cast<u16>(le - c);
   ++count_of(id_t::status_line);
   sip_hdr_area.method = SIP_METHOD_RESPONSE;
   c = le;
@@ -65,7 +65,7 @@ void sip_parse__start(char* data, std::size_t len) {
   sip_scan_state.line_end = data + len;
 }
 
-std::uint8_t sip_parse_request_uri() {
+u8 sip_parse_request_uri() {
   char*& c = sip_scan_state.cursor;
   char* le = sip_scan_state.line_end;
   char* uri_end = c;
@@ -88,7 +88,7 @@ std::uint8_t sip_parse_request_uri() {
   return 2;
 }
 
-std::uint8_t sip_parse_start_line() {
+u8 sip_parse_start_line() {
   char* start = sip_scan_state.cursor;
   if (!sip_scan__find_line_end()) {
     for (char* p = start; p < sip_scan_state.end; ++p)
@@ -100,7 +100,7 @@ std::uint8_t sip_parse_start_line() {
   char*& c = sip_scan_state.cursor;
   if (c >= le) return 3;  // a message that begins with an empty line
   char first = *c;
-  std::uint8_t r;
+  u8 r;
   if ((first == 'S' || first == 's') && le - c >= 3 && (c[1] | 0x20) == 'i' && (c[2] | 0x20) == 'p') {
     r = parse_status_line();
   } else {
@@ -172,13 +172,13 @@ bool headers_complete(const char* from, const char* end) {
 
 }  // namespace
 
-std::uint8_t sip_parse_message(int datagram) {
+u8 sip_parse_message(int datagram) {
   if (!datagram && !headers_complete(sip_scan_state.cursor, sip_scan_state.end)) return SIP_PARSE_INCOMPLETE;
   char* message_start = sip_scan_state.cursor;
   // The end of the data: joining a folded line moves the rest of the data
   // down, so the end moves with it while the headers are read.
   char* data_end = sip_scan_state.end;
-  std::uint8_t r = sip_parse_start_line();
+  u8 r = sip_parse_start_line();
   data_end = sip_scan_state.end;
   if (r != 2) {
     sip_parse__report(r, 1);
@@ -208,7 +208,7 @@ std::uint8_t sip_parse_message(int datagram) {
         if (answerable) respond(400, "Bad request", datagram);
         return SIP_PARSE_REJECTED;
       }
-      std::uint8_t b = sip_parse_body();
+      u8 b = sip_parse_body();
       if (b == SIP_BODY_SHORT) {
         if (answerable && datagram) respond(400, "Bad request", 1);
         sip_scan_state.end = data_end;
@@ -224,10 +224,10 @@ std::uint8_t sip_parse_message(int datagram) {
       body_parsed = true;
       break;
     }
-    std::uint8_t v = sip_parse_header_value(id);
+    u8 v = sip_parse_header_value(id);
     data_end = sip_scan_state.end;
     if (v == SIP_HDR_FAILED) {
-      sip_parse__report(19, static_cast<std::uint8_t>(id));
+      sip_parse__report(19, static_cast<u8>(id));
       // A Content-Length that cannot be read leaves the body unframed.
       if (id == id_t::content_length) length_refused = true;
       if (!datagram && sip_scan_state.cursor >= sip_scan_state.end) break;
@@ -254,7 +254,7 @@ std::uint8_t sip_parse_message(int datagram) {
     return SIP_PARSE_INCOMPLETE;
   }
   if (is_request && count_of(id_t::cseq) != 0 &&
-      static_cast<std::uint8_t>(sip_hdr_area.cseq.method + 32) != sip_hdr_area.method) {
+      static_cast<u8>(sip_hdr_area.cseq.method + 32) != sip_hdr_area.method) {
     sip_parse__report(400, 0);
     if (answerable) respond(400, "Bad request", datagram);
     return SIP_PARSE_REJECTED;

@@ -7,13 +7,14 @@
 
 #include "sip/codec/sip_hdr.h"
 #include "sip/codec/sip_hdr_parse.h"
+#include "platform/int_types.h"
 
 // Results of sip_parse_message.
-constexpr std::uint8_t SIP_PARSE_MORE = 2;        // parsed; more data follows (stream)
-constexpr std::uint8_t SIP_PARSE_REJECTED = 3;    // rejected (answered where due)
-constexpr std::uint8_t SIP_PARSE_DONE = 4;        // parsed; nothing left
-constexpr std::uint8_t SIP_PARSE_INCOMPLETE = 5;  // no whole message yet, or short body
-constexpr std::uint8_t SIP_PARSE_BAD_URI = 19;    // malformed Request-URI or version
+constexpr u8 SIP_PARSE_MORE = 2;        // parsed; more data follows (stream)
+constexpr u8 SIP_PARSE_REJECTED = 3;    // rejected (answered where due)
+constexpr u8 SIP_PARSE_DONE = 4;        // parsed; nothing left
+constexpr u8 SIP_PARSE_INCOMPLETE = 5;  // no whole message yet, or short body
+constexpr u8 SIP_PARSE_BAD_URI = 19;    // malformed Request-URI or version
 
 // Sets up a parse of `len` bytes at `data` as the receive loop does: zeroes
 // the instance counts and the instance index and points the scanner at the
@@ -23,10 +24,10 @@ void sip_parse__start(char* data, std::size_t len);
 
 // Parses the message at `cursor`; `datagram` is 1 for one received UDP
 // datagram, 0 for a stream that may hold several messages or part of one.
-std::uint8_t sip_parse_message(int datagram);
+[[nodiscard]] u8 sip_parse_message(int datagram);
 
-std::uint8_t sip_parse_start_line();
-std::uint8_t sip_parse_request_uri();
+u8 sip_parse_start_line();
+u8 sip_parse_request_uri();
 // Recognises the header name at `cursor`: a sip_header_id, 62 (a body
 // follows), 130 (end of the headers) or 0 (unknown name, line skipped).
 sip_header_id sip_parse_header_name();

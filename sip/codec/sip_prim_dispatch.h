@@ -19,36 +19,36 @@
 
 #include "runtime/msg.h"
 #include "sip/codec/sip_prim_kind.h"
+#include "platform/int_types.h"
 
-inline constexpr std::uint8_t SIP_TICK_ANSWER = ')';
+inline constexpr u8 SIP_TICK_ANSWER = ')';
 
-inline constexpr std::uint8_t SIP_DISPATCH_DONE = 2;
-inline constexpr std::uint8_t SIP_DISPATCH_HANDLED = 4;
-inline constexpr std::uint8_t SIP_DISPATCH_NOT_READY = 14;
-inline constexpr std::uint8_t SIP_DISPATCH_OUTSIDE = 21;
-inline constexpr std::uint8_t SIP_DISPATCH_MISSING = 26;
-inline constexpr std::uint8_t SIP_DISPATCH_NO_CALL = 27;
-inline constexpr std::uint8_t SIP_DISPATCH_NO_COPY = 31;
-inline constexpr std::uint8_t SIP_DISPATCH_NO_SERVER_TX = 38;
+inline constexpr u8 SIP_DISPATCH_DONE = 2;
+inline constexpr u8 SIP_DISPATCH_HANDLED = 4;
+inline constexpr u8 SIP_DISPATCH_NOT_READY = 14;
+inline constexpr u8 SIP_DISPATCH_OUTSIDE = 21;
+inline constexpr u8 SIP_DISPATCH_MISSING = 26;
+inline constexpr u8 SIP_DISPATCH_NO_CALL = 27;
+inline constexpr u8 SIP_DISPATCH_NO_COPY = 31;
+inline constexpr u8 SIP_DISPATCH_NO_SERVER_TX = 38;
 
 struct sip_dispatch_hooks {
   // The current endpoint is ready to send.
   bool (*endpoint_ready)() = nullptr;
   // sip_call__check: 2 when a usable call of the conn_id exists (it becomes
   // the current call).
-  std::uint8_t (*call_check)(std::uint16_t conn_id) = nullptr;
+  u8 (*call_check)(u16 conn_id) = nullptr;
   // sip_call__alloc_outgoing: 2 when a call was taken for the conn_id.
-  std::uint8_t (*call_alloc_outgoing)(std::uint16_t conn_id) = nullptr;
+  u8 (*call_alloc_outgoing)(u16 conn_id) = nullptr;
   // The current call has an active dialog.
   bool (*call_has_dialog)() = nullptr;
   // sip_server_tx__match with the indication code of the request answered:
   // 2 when the server transaction exists.
-  std::uint8_t (*server_tx_match)(std::uint8_t indication_code) = nullptr;
+  u8 (*server_tx_match)(u8 indication_code) = nullptr;
   // sip_send_prim: the send path's result (2 or 4 done).
-  std::uint8_t (*send_prim)() = nullptr;
+  u8 (*send_prim)() = nullptr;
   // sip_send_error_in: SIP_ERROR_IN to the endpoint's user.
-  void (*send_error_in)(std::uint16_t conn_id, std::uint8_t error, std::uint8_t detail1, std::uint8_t detail2,
-                        std::uint8_t detail3) = nullptr;
+  void (*send_error_in)(u16 conn_id, u8 error, u8 detail1, u8 detail2, u8 detail3) = nullptr;
 };
 extern sip_dispatch_hooks sip_dispatch_env;
 
@@ -56,18 +56,18 @@ extern sip_dispatch_hooks sip_dispatch_env;
 // the sent one by more than `window`, new INVITEs are answered "Not
 // available".
 struct sip_seq_window_t {
-  std::uint16_t sequence = 0;
-  std::uint16_t acknowledged = 0;
-  std::uint16_t window = 10;
-  std::uint8_t not_available = 0;
+  u16 sequence = 0;
+  u16 acknowledged = 0;
+  u16 window = 10;
+  u8 not_available = 0;
 };
 extern sip_seq_window_t sip_seq_window;
 
 // The current code and the copy the encoder reads; 1 while held messages are
 // being sent again after a name lookup.
-extern std::uint8_t sip_dispatch_code;
-extern std::uint8_t sip_dispatch_code_copy;
-extern std::uint8_t sip_dispatch_resending;
+extern u8 sip_dispatch_code;
+extern u8 sip_dispatch_code_copy;
+extern u8 sip_dispatch_resending;
 
 // Dispatches the message (the caller keeps it).
 void sip_prim_dispatch_down(const msg_t* m);
@@ -75,5 +75,4 @@ void sip_prim_dispatch_down(const msg_t* m);
 // Decodes the body (index area first, length bytes) through `table` into the
 // work area and hands it to the send path: 14, 21, 38, 4, or the send path's
 // result.
-[[nodiscard]] std::uint8_t sip_prim_decode_elements(std::uint16_t conn_id, const std::uint8_t* body,
-                                                    std::uint16_t length, const sip_kind_hdr_table& table);
+[[nodiscard]] u8 sip_prim_decode_elements(u16 conn_id, const u8* body, u16 length, const sip_kind_hdr_table& table);

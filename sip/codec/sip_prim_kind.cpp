@@ -8,7 +8,7 @@ using namespace sip_kind_rows;
 
 template <std::size_t N>
 constexpr sip_kind_hdr_table table_of(sip_msg_kind k, const sip_kind_hdr_row (&rows)[N]) {
-  return {k, rows, static_cast<std::uint8_t>(N)};
+  return {k, rows, static_cast<u8>(N)};
 }
 
 constexpr sip_kind_hdr_table t_invite_rq = table_of(sip_msg_kind::invite_rq, rows_invite_rq);
@@ -35,10 +35,10 @@ constexpr sip_kind_index_entry entry(const sip_kind_hdr_table& t) { return {&t, 
 
 template <std::size_t N>
 constexpr sip_value_table vt(const sip_code_row (&rows)[N], bool none_ok) {
-  return {rows, nullptr, static_cast<std::uint8_t>(N), none_ok};
+  return {rows, nullptr, static_cast<u8>(N), none_ok};
 }
 constexpr sip_value_table vt_sdp(const sdp_table& t, bool none_ok) {
-  return {nullptr, t.rows, static_cast<std::uint8_t>(t.count), none_ok};
+  return {nullptr, t.rows, static_cast<u8>(t.count), none_ok};
 }
 
 constexpr sip_code_row scheme_rows[] = {{'S', "sips:"}, {1, "sip:"}, {'*', nullptr}, {0, nullptr}, {'A', nullptr}};
@@ -130,9 +130,9 @@ bool sip_kind__of_method(unsigned method, bool response, sip_msg_kind* kind) {
   return true;
 }
 
-int sip_value__lookup(const sip_value_table& table, std::uint8_t code, const char** text) {
+int sip_value__lookup(const sip_value_table& table, u8 code, const char** text) {
   for (unsigned r = table.count; r-- > 0;) {
-    const std::uint32_t c = table.rows != nullptr ? table.rows[r].code : table.sdp_rows[r].code;
+    const u32 c = table.rows != nullptr ? table.rows[r].code : table.sdp_rows[r].code;
     if (c == code) {
       *text = table.rows != nullptr ? table.rows[r].name : table.sdp_rows[r].keyword;
       return 2;
@@ -187,7 +187,7 @@ const sip_value_table sip_vt_sdp_t38_format = vt_sdp(sdp_t38_format_table, false
 const sip_value_table sip_vt_t38_rate_management = vt(rate_management_rows, true);
 const sip_value_table sip_vt_t38_udp_ec = vt(udp_ec_rows, true);
 
-const sip_value_table* sip_vt__subtypes(std::uint8_t media_type) {
+const sip_value_table* sip_vt__subtypes(u8 media_type) {
   switch (media_type) {
     case '*': return &vt_subtype_wildcard;
     case 'A': return &vt_application;

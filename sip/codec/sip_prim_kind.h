@@ -8,6 +8,7 @@
 #include "sip/codec/sdp.h"
 #include "sip/codec/sip_hdr.h"
 #include "sip/codec/sip_scan.h"
+#include "platform/int_types.h"
 
 // One letter per kind, equal to the code of its request or response
 // primitive.  A request kind serves the request sent down and the one passed
@@ -26,27 +27,27 @@ enum class sip_msg_kind : char {
   register_rs = 'f',
 };
 
-inline constexpr std::uint8_t SIP_ROW_MANDATORY = 0;
-inline constexpr std::uint8_t SIP_ROW_OPTIONAL = 1;
+inline constexpr u8 SIP_ROW_MANDATORY = 0;
+inline constexpr u8 SIP_ROW_OPTIONAL = 1;
 
 // One row of a kind's header table; row k owns slot k (byte 2k) of the
 // index.  The header's encoder and decoder are those of its id
 // (sip_elem.h), the same in every table.
 struct sip_kind_hdr_row {
   sip_header_id id;
-  std::uint8_t presence;  // SIP_ROW_MANDATORY or SIP_ROW_OPTIONAL
+  u8 presence;  // SIP_ROW_MANDATORY or SIP_ROW_OPTIONAL
 };
 
 struct sip_kind_hdr_table {
   sip_msg_kind kind;
   const sip_kind_hdr_row* rows;
-  std::uint8_t row_count;
+  u8 row_count;
 };
 
 // Entry of the kind index: the table and its index size (2 x rows).
 struct sip_kind_index_entry {
   const sip_kind_hdr_table* table;
-  std::uint32_t index_bytes;
+  u32 index_bytes;
 };
 
 // Indexed by the method number 1 (INVITE) .. 6 (REGISTER); other entries
@@ -68,13 +69,13 @@ inline bool sip_kind__is_request(sip_msg_kind k) { return static_cast<char>(k) <
 struct sip_value_table {
   const sip_code_row* rows;         // SIP rows, or
   const sdp_keyword_row* sdp_rows;  // the SDP codec's rows
-  std::uint8_t count;
+  u8 count;
   bool none_ok;  // 255 is an entry (no text)
 };
 
 // 2 with *text the code's text (null for a code without text, such as 255),
 // 19 for a code in no entry.
-int sip_value__lookup(const sip_value_table& table, std::uint8_t code, const char** text);
+int sip_value__lookup(const sip_value_table& table, u8 code, const char** text);
 
 extern const sip_value_table sip_vt_scheme;
 extern const sip_value_table sip_vt_via_protocol;
@@ -120,4 +121,4 @@ extern const sip_value_table sip_vt_t38_udp_ec;
 
 // The subtype table of a media-type code ('*', 'A', 'E', 'I', 'M', 'O', 'T',
 // 'U', 'V'), or null for a media type without one.
-const sip_value_table* sip_vt__subtypes(std::uint8_t media_type);
+const sip_value_table* sip_vt__subtypes(u8 media_type);

@@ -15,13 +15,13 @@ namespace {
 
 using hid = sip_header_id;
 
-constexpr std::uint16_t REASON_MAX = 63;
+constexpr u16 REASON_MAX = 63;
 
 // The work area as the caller left it.
 sip_hdr_area_t saved_area;
 
 struct area_guard {
-  std::uint8_t kind;
+  u8 kind;
   area_guard() : kind(sip_encode_kind) { saved_area = sip_hdr_area; }
   ~area_guard() {
     sip_hdr_area = saved_area;
@@ -32,22 +32,22 @@ struct area_guard {
 };
 
 // A NUL-terminated copy of `s` (at most `max` characters) in the work area.
-bool copy_out(sip_str* s, std::uint16_t max) {
-  const std::uint16_t n = std::min(sip_str__chars(*s), max);
+bool copy_out(sip_str* s, u16 max) {
+  const u16 n = std::min(sip_str__chars(*s), max);
   if (n == 0) {
     *s = sip_str{};
     return true;
   }
-  char* p = static_cast<char*>(sip_work__alloc(static_cast<std::uint16_t>(n + 1)));
+  char* p = static_cast<char*>(sip_work__alloc(static_cast<u16>(n + 1)));
   if (p == nullptr) return false;
   std::memcpy(p, s->ptr, n);
   p[n] = 0;
-  sip_work__use(static_cast<std::uint16_t>(n + 1));
-  *s = sip_str{static_cast<std::uint16_t>(n + 1), p};
+  sip_work__use(static_cast<u16>(n + 1));
+  *s = sip_str{static_cast<u16>(n + 1), p};
   return true;
 }
 
-bool set_status(std::uint16_t status, const char* reason) {
+bool set_status(u16 status, const char* reason) {
   sip_str r;
   sip_str__from_cstr(&r, reason);
   if (!copy_out(&r, REASON_MAX)) return false;
@@ -61,7 +61,7 @@ bool set_status(std::uint16_t status, const char* reason) {
 bool make_tag(sip_str* tag) {
   char* p = static_cast<char*>(sip_work__alloc(9));
   if (p == nullptr) return false;
-  std::uint32_t v = plat_random_u32();
+  u32 v = plat_random_u32();
   for (int i = 7; i >= 0; --i, v >>= 4) p[i] = "0123456789ABCDEF"[v & 0xF];
   p[8] = 0;
   sip_work__use(9);
@@ -71,15 +71,14 @@ bool make_tag(sip_str* tag) {
 
 }  // namespace
 
-std::uint8_t sip_build_response(std::uint16_t status, const char* reason, std::uint16_t retry_after,
-                                std::uint8_t mode) {
+u8 sip_build_response(u16 status, const char* reason, u16 retry_after, u8 mode) {
   const auto present = [](hid id) { return sip_hdr_count(id) != 0; };
   if (!present(hid::cseq) || !present(hid::call_id) || !present(hid::from) || !present(hid::to) || !present(hid::via))
     return SIP_RESULT_NOK;
   area_guard guard;
   const sip_out_buf_t out = sip_out;
-  const std::uint8_t vias = sip_hdr_count(hid::via);
-  const std::uint8_t routes = sip_hdr_count(hid::record_route);
+  const u8 vias = sip_hdr_count(hid::via);
+  const u8 routes = sip_hdr_count(hid::record_route);
   sip_hdr_count__reset();
   sip_hdr_count(hid::cseq) = 1;
   sip_hdr_count(hid::call_id) = 1;
@@ -87,7 +86,7 @@ std::uint8_t sip_build_response(std::uint16_t status, const char* reason, std::u
   sip_hdr_count(hid::to) = 1;
   sip_hdr_count(hid::via) = vias;
   sip_hdr_count(hid::record_route) = routes;
-  std::uint8_t result = SIP_RESULT_NOK;
+  u8 result = SIP_RESULT_NOK;
   if ((has(sip_hdr_area.to.tag) || make_tag(&sip_hdr_area.to.tag)) && set_status(status, reason)) {
     if (retry_after != 0) {
       sip_hdr_area.retry_after = sip_retry_after_rec{};
@@ -96,8 +95,8 @@ std::uint8_t sip_build_response(std::uint16_t status, const char* reason, std::u
       sip_hdr_count(hid::retry_after) = 1;
     }
     if (status == 501) {
-      static constexpr std::uint8_t methods[] = {'A', 'B', 'C', 'D', 'E', 'F'};
-      for (std::uint8_t i = 0; i < sizeof methods; ++i) sip_hdr_area.allow[i].code = methods[i];
+      static constexpr u8 methods[] = {'A', 'B', 'C', 'D', 'E', 'F'};
+      for (std::size_t i = 0; i < sizeof methods; ++i) sip_hdr_area.allow[i].code = methods[i];
       sip_hdr_count(hid::allow) = sizeof methods;
     }
     sip_encode_kind = SIP_KIND_DEFAULT;
@@ -107,12 +106,11 @@ std::uint8_t sip_build_response(std::uint16_t status, const char* reason, std::u
   return result;
 }
 
-void sip_build_response__for_parser(std::uint16_t status, const char* reason, int retry_after, int datagram) {
-  (void)sip_build_response(status, reason, static_cast<std::uint16_t>(retry_after),
-                           static_cast<std::uint8_t>(datagram));
+void sip_build_response__for_parser(u16 status, const char* reason, int retry_after, int datagram) {
+  (void)sip_build_response(status, reason, static_cast<u16>(retry_after), static_cast<u8>(datagram));
 }
 
-std::uint8_t sip_build_pending_response(std::uint16_t status, const char* reason) {
+u8 sip_build_pending_response(u16 status, const char* reason) {
   sip_pending_request pending;
   if (sip_encode_env.pending == nullptr || !sip_encode_env.pending(&pending) ||
       pending.request_code < SIP_METHOD_INVITE || pending.request_code > SIP_METHOD_REGISTER ||
@@ -120,12 +118,12 @@ std::uint8_t sip_build_pending_response(std::uint16_t status, const char* reason
     return SIP_RESULT_NOK;
   area_guard guard;
   const sip_out_buf_t out = sip_out;
-  const std::uint8_t vias = std::min<std::uint8_t>(sip_hdr_count(hid::via), SIP_MAX_VIA);
+  const u8 vias = std::min<u8>(sip_hdr_count(hid::via), SIP_MAX_VIA);
   sip_hdr_count__reset();
-  std::uint8_t result = SIP_RESULT_NOK;
+  u8 result = SIP_RESULT_NOK;
   bool ok = true;
   // Copies of the Vias: each text as long as the parser accepts it.
-  for (std::uint8_t i = 0; i < vias && ok; ++i) {
+  for (u8 i = 0; i < vias && ok; ++i) {
     sip_via_rec& v = sip_hdr_area.via[i];
     ok = copy_out(&v.protocol_text, 8) && copy_out(&v.version, 6) && copy_out(&v.transport_text, 8) &&
          copy_out(&v.host, 64) && copy_out(&v.maddr, 64) && copy_out(&v.branch, 64) &&
@@ -143,10 +141,10 @@ std::uint8_t sip_build_pending_response(std::uint16_t status, const char* reason
     from.tag = pending.from_tag;
     sip_hdr_count(hid::to) = 1;
     sip_hdr_count(hid::from) = 1;
-    sip_hdr_area.cseq.method = static_cast<std::uint8_t>(pending.request_code - SIP_METHOD_INVITE + 0xC1);
+    sip_hdr_area.cseq.method = static_cast<u8>(pending.request_code - SIP_METHOD_INVITE + 0xC1);
     sip_hdr_area.cseq.method_text = sip_str{};
     sip_hdr_count(hid::cseq) = 1;
-    sip_encode_kind = static_cast<std::uint8_t>('a' + (pending.request_code - SIP_METHOD_INVITE));
+    sip_encode_kind = static_cast<u8>('a' + (pending.request_code - SIP_METHOD_INVITE));
     result = sip_encode_message(SIP_ENCODE_CALL);
   }
   sip_out = out;

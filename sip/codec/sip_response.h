@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "sip/codec/sip_encode.h"
+#include "platform/int_types.h"
 
 // Answers the request in the work area with `status` and `reason` (at most
 // 63 characters are kept); `retry_after` seconds (0 = none) add a
@@ -15,12 +16,12 @@
 // is made from 32 random bits.  Always a datagram to the transport (mode 2
 // is sent as mode 1).  The result of sip_encode_message, or SIP_RESULT_NOK
 // when nothing was sent.
-std::uint8_t sip_build_response(std::uint16_t status, const char* reason, std::uint16_t retry_after, std::uint8_t mode);
+[[nodiscard]] u8 sip_build_response(u16 status, const char* reason, u16 retry_after, u8 mode);
 
 // The form the message parser calls (sip_parse_env.build_response).
-void sip_build_response__for_parser(std::uint16_t status, const char* reason, int retry_after, int datagram);
+void sip_build_response__for_parser(u16 status, const char* reason, int retry_after, int datagram);
 
 // Answers the request pending in the current dialog (sip_encode_env.pending)
 // through the call's transaction (mode 2).  Nothing when the dialog has no
 // pending request.  The result of sip_encode_message, or SIP_RESULT_NOK.
-std::uint8_t sip_build_pending_response(std::uint16_t status, const char* reason);
+[[nodiscard]] u8 sip_build_pending_response(u16 status, const char* reason);

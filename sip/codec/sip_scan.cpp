@@ -6,7 +6,7 @@
 namespace {
 
 struct class_members {
-  std::uint32_t bit;
+  u32 bit;
   const char* members;  // ranges written as "a-z"; a lone '-' stands for itself
 };
 
@@ -36,8 +36,8 @@ constexpr class_members sip_class_members[] = {
 
 constexpr bool is_alnum(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-constexpr std::array<std::uint32_t, 256> build_char_class() {
-  std::array<std::uint32_t, 256> t{};
+constexpr std::array<u32, 256> build_char_class() {
+  std::array<u32, 256> t{};
   for (const auto& cm : sip_class_members) {
     const char* m = cm.members;
     for (std::size_t i = 0; m[i] != 0; ++i) {
@@ -57,7 +57,7 @@ constexpr std::array<std::uint32_t, 256> build_char_class() {
   return t;
 }
 
-constexpr std::array<std::uint32_t, 256> sip_char_class_table = build_char_class();
+constexpr std::array<u32, 256> sip_char_class_table = build_char_class();
 
 static_assert(sip_char_class_table['-'] & SIP_CC_HYPHEN);
 static_assert(sip_char_class_table['-'] & SIP_CC_TOKEN);
@@ -73,7 +73,7 @@ static_assert(sip_char_class_table['~'] & SIP_CC_TEXT);
 inline char fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
 
 // Room in the work area, counted as used.
-char* work_take(std::uint16_t n) {
+char* work_take(u16 n) {
   char* p = static_cast<char*>(sip_work__alloc(n));
   if (p != nullptr) sip_work__use(n);
   return p;
@@ -81,11 +81,11 @@ char* work_take(std::uint16_t n) {
 
 }  // namespace
 
-const std::uint32_t sip_char_class[256] = {
-#define KV_CC_ROW(i)                                                                                              \
-  sip_char_class_table[i], sip_char_class_table[i + 1], sip_char_class_table[i + 2], sip_char_class_table[i + 3], \
-      sip_char_class_table[i + 4], sip_char_class_table[i + 5], sip_char_class_table[i + 6],                      \
-      sip_char_class_table[i + 7]
+const u32 sip_char_class[256] = {
+#define KV_CC_ROW(i)                                                                               \
+  sip_char_class_table[(i)], sip_char_class_table[(i) + 1], sip_char_class_table[(i) + 2],         \
+      sip_char_class_table[(i) + 3], sip_char_class_table[(i) + 4], sip_char_class_table[(i) + 5], \
+      sip_char_class_table[(i) + 6], sip_char_class_table[(i) + 7]
     KV_CC_ROW(0),   KV_CC_ROW(8),   KV_CC_ROW(16),  KV_CC_ROW(24),  KV_CC_ROW(32),  KV_CC_ROW(40),  KV_CC_ROW(48),
     KV_CC_ROW(56),  KV_CC_ROW(64),  KV_CC_ROW(72),  KV_CC_ROW(80),  KV_CC_ROW(88),  KV_CC_ROW(96),  KV_CC_ROW(104),
     KV_CC_ROW(112), KV_CC_ROW(120), KV_CC_ROW(128), KV_CC_ROW(136), KV_CC_ROW(144), KV_CC_ROW(152), KV_CC_ROW(160),
@@ -154,29 +154,19 @@ bool sip_scan__find_line_end() {
   return true;
 }
 
-int sip_scan__match_code(const char** text, std::uint16_t len, const sip_code_row* table, unsigned rows,
-                         std::uint8_t* code_out) {
+sip_scan_rc sip_scan__match_code(const char** text, u16 len, const sip_code_row* table, unsigned rows, u8* code_out) {
   for (unsigned r = rows; r-- > 0;) {
     const char* name = table[r].name;
     if (name == nullptr) continue;
     std::size_t i = 0;
     while (i < len && name[i] != 0 && fold((*text)[i]) == fold(name[i])) ++i;
     if (i == len && name[i] == 0) {
-      *code_out = static_cast<std::uint8_t>(table[r].code);
+      *code_out = static_cast<u8>(table[r].code);
       *text += len;
-      return 2;
+      return SIP_SCAN_OK;
     }
   }
-  return 19;
-}
-
-int sip_scan__match_run(const char* stop, const sip_code_row* table, unsigned rows, std::uint8_t* code_out) {
-  const char* t = sip_scan_state.cursor;
-  std::size_t n = static_cast<std::size_t>(stop - t);
-  if (n > 0xFFFF) return 19;
-  int r = sip_scan__match_code(&t, static_cast<std::uint16_t>(n), table, rows, code_out);
-  if (r == 2) sip_scan_state.cursor = const_cast<char*>(t);
-  return r;
+  return SIP_SCAN_BAD;
 }
 
 void sip_scan__skip_lws() {
@@ -185,12 +175,12 @@ void sip_scan__skip_lws() {
     ++sip_scan_state.cursor;
 }
 
-std::uint16_t sip_scan__run(std::uint32_t mask) {
+u16 sip_scan__run(u32 mask) {
   char* start = sip_scan_state.cursor;
   while (sip_scan_state.cursor < sip_scan_state.line_end && sip_cc(*sip_scan_state.cursor, mask))
     ++sip_scan_state.cursor;
   std::size_t n = static_cast<std::size_t>(sip_scan_state.cursor - start);
-  return n > 0xFFFF ? 0xFFFF : static_cast<std::uint16_t>(n);
+  return n > 0xFFFF ? 0xFFFF : static_cast<u16>(n);
 }
 
 bool sip_scan__take(char c) {
@@ -201,16 +191,16 @@ bool sip_scan__take(char c) {
   return false;
 }
 
-bool sip_scan__u32(std::uint32_t* value) {
+bool sip_scan__u32(u32* value) {
   char* p = sip_scan_state.cursor;
-  std::uint64_t v = 0;
+  u64 v = 0;
   while (p < sip_scan_state.line_end && *p >= '0' && *p <= '9') {
     v = v * 10 + static_cast<unsigned>(*p - '0');
     if (v > 0xFFFFFFFFu) return false;
     ++p;
   }
   if (p == sip_scan_state.cursor) return false;
-  *value = static_cast<std::uint32_t>(v);
+  *value = static_cast<u32>(v);
   sip_scan_state.cursor = p;
   return true;
 }
@@ -223,15 +213,15 @@ bool sip_scan__quoted_string(sip_str* inside) {
     return false;
   }
   char* close = sip_scan_state.cursor;
-  inside->len = static_cast<std::uint16_t>(close - start);
+  inside->len = static_cast<u16>(close - start);
   inside->ptr = start;
   sip_scan_state.cursor = close + 1;
   return true;
 }
 
-int sip_scan__other_param(sip_str* params) {
+sip_scan_rc sip_scan__other_param(sip_str* params) {
   char* start = sip_scan_state.cursor;
-  if (sip_scan__run(SIP_CC_TOKEN) == 0) return 3;
+  if (sip_scan__run(SIP_CC_TOKEN) == 0) return SIP_SCAN_MALFORMED;
   char* after_name = sip_scan_state.cursor;
   sip_scan__skip_lws();
   if (!sip_scan__take('=')) {
@@ -240,118 +230,118 @@ int sip_scan__other_param(sip_str* params) {
     sip_scan__skip_lws();
     if (sip_scan_state.cursor < sip_scan_state.line_end && *sip_scan_state.cursor == '"') {
       sip_str q;
-      if (!sip_scan__quoted_string(&q)) return 3;
+      if (!sip_scan__quoted_string(&q)) return SIP_SCAN_MALFORMED;
     } else {
       sip_scan__run(SIP_CC_PARAM_VALUE);
     }
   }
   std::size_t n = static_cast<std::size_t>(sip_scan_state.cursor - start);
   if (params->len == 0) {
-    if (n > SIP_OTHER_PARAMS_MAX) return 2;
+    if (n > SIP_OTHER_PARAMS_MAX) return SIP_SCAN_OK;
     char* room = work_take(SIP_OTHER_PARAMS_MAX);
-    if (room == nullptr) return 2;
+    if (room == nullptr) return SIP_SCAN_OK;
     std::memcpy(room, start, n);
     params->ptr = room;
-    params->len = static_cast<std::uint16_t>(n);
-    return 2;
+    params->len = static_cast<u16>(n);
+    return SIP_SCAN_OK;
   }
-  if (params->len + 1 + n > SIP_OTHER_PARAMS_MAX) return 2;
+  if (params->len + 1 + n > SIP_OTHER_PARAMS_MAX) return SIP_SCAN_OK;
   char* dst = const_cast<char*>(params->ptr) + params->len;
   *dst = ';';
   std::memcpy(dst + 1, start, n);
-  params->len = static_cast<std::uint16_t>(params->len + 1 + n);
-  return 2;
+  params->len = static_cast<u16>(params->len + 1 + n);
+  return SIP_SCAN_OK;
 }
 
 namespace {
 
 // The checked length: a NUL at the end of the string is left out.
-std::uint16_t checked_len(const sip_str* v) {
-  std::uint16_t n = v->len;
+u16 checked_len(const sip_str* v) {
+  u16 n = v->len;
   if (n > 0 && v->ptr[n - 1] == 0) --n;
   return n;
 }
 
 }  // namespace
 
-int sip_check__class(const sip_str* value, int mandatory, std::uint32_t classes) {
-  std::uint16_t n = checked_len(value);
-  if (n == 0) return mandatory ? 18 : 2;
-  for (std::uint16_t i = 0; i < n; ++i)
-    if (!sip_cc(value->ptr[i], classes)) return 19;
-  return 2;
+sip_scan_rc sip_check__class(const sip_str* value, int mandatory, u32 classes) {
+  u16 n = checked_len(value);
+  if (n == 0) return mandatory ? SIP_SCAN_EMPTY : SIP_SCAN_OK;
+  for (u16 i = 0; i < n; ++i)
+    if (!sip_cc(value->ptr[i], classes)) return SIP_SCAN_BAD;
+  return SIP_SCAN_OK;
 }
 
-int sip_check__class_escaped(const sip_str* value, int mandatory, std::uint32_t classes) {
-  std::uint16_t n = checked_len(value);
-  if (n == 0) return mandatory ? 18 : 2;
-  for (std::uint16_t i = 0; i < n; ++i) {
+sip_scan_rc sip_check__class_escaped(const sip_str* value, int mandatory, u32 classes) {
+  u16 n = checked_len(value);
+  if (n == 0) return mandatory ? SIP_SCAN_EMPTY : SIP_SCAN_OK;
+  for (u16 i = 0; i < n; ++i) {
     char c = value->ptr[i];
     if (c == '%') {
-      if (i + 2 >= n) return 19;
-      if (!sip_cc(value->ptr[i + 1], SIP_CC_HEX) || !sip_cc(value->ptr[i + 2], SIP_CC_HEX)) return 19;
+      if (i + 2 >= n) return SIP_SCAN_BAD;
+      if (!sip_cc(value->ptr[i + 1], SIP_CC_HEX) || !sip_cc(value->ptr[i + 2], SIP_CC_HEX)) return SIP_SCAN_BAD;
       i += 2;
       continue;
     }
-    if (!sip_cc(c, classes)) return 19;
+    if (!sip_cc(c, classes)) return SIP_SCAN_BAD;
   }
-  return 2;
+  return SIP_SCAN_OK;
 }
 
-int sip_check__quote(sip_str* value) {
-  std::uint16_t n = checked_len(value);
-  std::uint16_t first = n;
-  for (std::uint16_t i = 0; i < n; ++i) {
+sip_scan_rc sip_check__quote(sip_str* value) {
+  u16 n = checked_len(value);
+  u16 first = n;
+  for (u16 i = 0; i < n; ++i) {
     unsigned char c = static_cast<unsigned char>(value->ptr[i]);
-    if (c == '\r' || c == '\n' || c == 0xFE || c == 0xFF) return 19;
+    if (c == '\r' || c == '\n' || c == 0xFE || c == 0xFF) return SIP_SCAN_BAD;
     bool escape = c == '"' || c == '\\' || (c < 0x80 && !sip_cc(static_cast<char>(c), SIP_CC_TEXT));
     if (escape && first == n) first = i;
   }
-  if (first == n) return 2;
+  if (first == n) return SIP_SCAN_OK;
   // Every remaining byte may double, plus the NUL.
   std::size_t room = static_cast<std::size_t>(first) + 2u * (n - first) + 1u;
-  if (room > 0xFFFF) return 19;
-  char* out = work_take(static_cast<std::uint16_t>(room));
-  if (out == nullptr) return 19;
+  if (room > 0xFFFF) return SIP_SCAN_BAD;
+  char* out = work_take(static_cast<u16>(room));
+  if (out == nullptr) return SIP_SCAN_BAD;
   std::memcpy(out, value->ptr, first);
   std::size_t o = first;
-  for (std::uint16_t i = first; i < n; ++i) {
+  for (u16 i = first; i < n; ++i) {
     unsigned char c = static_cast<unsigned char>(value->ptr[i]);
     if (c == '"' || c == '\\' || (c < 0x80 && !sip_cc(static_cast<char>(c), SIP_CC_TEXT))) out[o++] = '\\';
     out[o++] = static_cast<char>(c);
   }
   out[o++] = 0;
   value->ptr = out;
-  value->len = static_cast<std::uint16_t>(o);
-  return 2;
+  value->len = static_cast<u16>(o);
+  return SIP_SCAN_OK;
 }
 
-int sip_check__comment(const sip_str* value) {
-  std::uint16_t n = checked_len(value);
+sip_scan_rc sip_check__comment(const sip_str* value) {
+  u16 n = checked_len(value);
   int level = 0;
-  for (std::uint16_t i = 0; i < n; ++i) {
+  for (u16 i = 0; i < n; ++i) {
     char c = value->ptr[i];
     if (c == '(') {
       ++level;
     } else if (c == ')') {
-      if (level == 0) return 19;
+      if (level == 0) return SIP_SCAN_BAD;
       --level;
     } else if (c == '\\') {
-      if (i + 1 >= n || static_cast<unsigned char>(value->ptr[i + 1]) >= 0x80) return 19;
+      if (i + 1 >= n || static_cast<unsigned char>(value->ptr[i + 1]) >= 0x80) return SIP_SCAN_BAD;
       ++i;
     } else if (!sip_cc(c, SIP_CC_TEXT)) {
-      return 19;
+      return SIP_SCAN_BAD;
     }
   }
-  return level == 0 ? 2 : 19;
+  return level == 0 ? SIP_SCAN_OK : SIP_SCAN_BAD;
 }
 
-int sip_code_lookup(std::uint16_t code, const sip_code_value_row* table, std::uint32_t* value_out, std::uint32_t rows) {
-  for (std::uint32_t r = rows; r-- > 0;) {
+sip_scan_rc sip_code_lookup(u16 code, const sip_code_value_row* table, u32* value_out, u32 rows) {
+  for (u32 r = rows; r-- > 0;) {
     if (table[r].code == code) {
       *value_out = table[r].value;
-      return 2;
+      return SIP_SCAN_OK;
     }
   }
-  return 19;
+  return SIP_SCAN_BAD;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "sip/codec/sip_str.h"
+#include "platform/int_types.h"
 
 // The scan state is `sip_scan_state` (sip_str.h): `cursor` is the next
 // byte, `end` the first byte after the data (moved back while a message or a
@@ -13,7 +14,7 @@
 // the current (unfolded) header line.
 
 // Character classes: one 32-bit mask per byte value.
-enum : std::uint32_t {
+enum : u32 {
   SIP_CC_DIGIT = 0x1,
   SIP_CC_ALPHA = 0x2,
   SIP_CC_HEX = 0x4,
@@ -49,16 +50,16 @@ enum : std::uint32_t {
   SIP_CC_OTHER_PARAMS = 0x18A0,
 };
 
-extern const std::uint32_t sip_char_class[256];
+extern const u32 sip_char_class[256];
 
-inline bool sip_cc(char c, std::uint32_t mask) { return (sip_char_class[static_cast<unsigned char>(c)] & mask) != 0; }
+inline bool sip_cc(char c, u32 mask) { return (sip_char_class[static_cast<unsigned char>(c)] & mask) != 0; }
 
 // Most bytes a joined other-parameters string may hold.
-constexpr std::uint16_t SIP_OTHER_PARAMS_MAX = 512;
+constexpr u16 SIP_OTHER_PARAMS_MAX = 512;
 
 // {code, name} row of a code table; a row with a null name never matches.
 struct sip_code_row {
-  std::uint32_t code;
+  u32 code;
   const char* name;
 };
 
@@ -79,23 +80,30 @@ int sip_scan__unfold_line();
 // Returns false when no line end lies before `end`.
 bool sip_scan__find_line_end();
 
+// Results of the lookups, parameter scan and value checks below; the
+// numbers are those of the element codes the decoders pass on.
+enum sip_scan_rc : int {
+  SIP_SCAN_OK = 2,         // found, scanned or good
+  SIP_SCAN_MALFORMED = 3,  // a parameter without a name or with a broken quoted value
+  SIP_SCAN_EMPTY = 18,     // a mandatory value is empty
+  SIP_SCAN_BAD = 19,       // not found, or a byte the value may not hold
+};
+
 // Looks up the `len` bytes at `*text` among the names of `table` (last row
-// first, case folded, whole names only).  2 with the code and `*text`
-// advanced, 19 otherwise.
-int sip_scan__match_code(const char** text, std::uint16_t len, const sip_code_row* table, unsigned rows,
-                         std::uint8_t* code_out);
-// The same on the run from `cursor` to `stop`; advances `cursor` on a match.
-int sip_scan__match_run(const char* stop, const sip_code_row* table, unsigned rows, std::uint8_t* code_out);
+// first, case folded, whole names only).  SIP_SCAN_OK with the code and
+// `*text` advanced, SIP_SCAN_BAD otherwise.
+[[nodiscard]] sip_scan_rc sip_scan__match_code(const char** text, u16 len, const sip_code_row* table, unsigned rows,
+                                               u8* code_out);
 
 // Scans one generic parameter at `cursor` and appends its text to `params`
 // (';'-joined, at most 512 bytes; a parameter that does not fit is dropped).
-// 2, or 3 for a malformed quoted value.
-int sip_scan__other_param(sip_str* params);
+// SIP_SCAN_OK, or SIP_SCAN_MALFORMED.
+[[nodiscard]] sip_scan_rc sip_scan__other_param(sip_str* params);
 
 // Small scans bounded by `line_end`.
 void sip_scan__skip_lws();
 // Advances over bytes of `mask`; returns the number of bytes passed.
-std::uint16_t sip_scan__run(std::uint32_t mask);
+u16 sip_scan__run(u32 mask);
 // True when `cursor` is at `line_end`.
 inline bool sip_scan__at_end() { return sip_scan_state.cursor >= sip_scan_state.line_end; }
 // True (and `cursor` advanced) when the byte at `cursor` is `c`.
@@ -103,19 +111,20 @@ bool sip_scan__take(char c);
 // Reads a run of decimal digits at `cursor` into `*value`.  Returns false,
 // with `cursor` unchanged, when there is no digit or the value does not fit
 // in 32 bits.
-bool sip_scan__u32(std::uint32_t* value);
+bool sip_scan__u32(u32* value);
 // With `cursor` on an opening double quote: the inside of the quoted string
 // to `*inside` and `cursor` after the closing quote.  False when malformed.
 bool sip_scan__quoted_string(sip_str* inside);
 
-// Value checks on counted strings: 2 good, 18 mandatory value empty, 19 bad.
-int sip_check__class(const sip_str* value, int mandatory, std::uint32_t classes);
-int sip_check__class_escaped(const sip_str* value, int mandatory, std::uint32_t classes);
-int sip_check__quote(sip_str* value);
-int sip_check__comment(const sip_str* value);
+// Value checks on counted strings: SIP_SCAN_OK, SIP_SCAN_EMPTY or SIP_SCAN_BAD.
+[[nodiscard]] sip_scan_rc sip_check__class(const sip_str* value, int mandatory, u32 classes);
+[[nodiscard]] sip_scan_rc sip_check__class_escaped(const sip_str* value, int mandatory, u32 classes);
+[[nodiscard]] sip_scan_rc sip_check__quote(sip_str* value);
+[[nodiscard]] sip_scan_rc sip_check__comment(const sip_str* value);
 
 struct sip_code_value_row {
-  std::uint16_t code;
-  std::uint32_t value;
+  u16 code;
+  u32 value;
 };
-int sip_code_lookup(std::uint16_t code, const sip_code_value_row* table, std::uint32_t* value_out, std::uint32_t rows);
+// The value of `code` in `table` (last row first): SIP_SCAN_OK, or SIP_SCAN_BAD.
+[[nodiscard]] sip_scan_rc sip_code_lookup(u16 code, const sip_code_value_row* table, u32* value_out, u32 rows);

@@ -5,8 +5,8 @@
 #include "runtime/om_os.h"
 
 const char* sip_str__store(buffer_t** head, sip_str s) {
-  const uint32_t n = sip_str__chars(s);
-  const uint32_t room = om_os_get_buffer_room();
+  const u32 n = sip_str__chars(s);
+  const u32 room = om_os_get_buffer_room();
   if (n + 1 >= room) return nullptr;
   buffer_t* b = *head;
   if (b == nullptr || b->data_size + n + 1 >= room) {
@@ -19,17 +19,17 @@ const char* sip_str__store(buffer_t** head, sip_str s) {
   char* copy = reinterpret_cast<char*>(Buffer_data(b)) + b->data_size;
   if (n) std::memcpy(copy, s.ptr, n);
   copy[n] = '\0';
-  b->data_size = static_cast<uint16_t>(b->data_size + n + 1);
+  b->data_size = static_cast<u16>(b->data_size + n + 1);
   return copy;
 }
 
-msg_t* sip_msg__from_block(buffer_t* chain, uint8_t header_room) {
+msg_t* sip_msg__from_block(buffer_t* chain, u8 header_room) {
   if (chain == nullptr) return nullptr;
   msg_t* m = Alloc_msg();
   if (m == nullptr) return nullptr;
-  if (chain->next == nullptr && static_cast<uint32_t>(header_room) + chain->data_size <= om_os_get_msg_room()) {
-    m->data_offset = static_cast<uint8_t>(m->data_offset + header_room);
-    m->data_size = static_cast<uint8_t>(chain->data_size);
+  if (chain->next == nullptr && static_cast<u32>(header_room) + chain->data_size <= om_os_get_msg_room()) {
+    m->data_offset = static_cast<u8>(m->data_offset + header_room);
+    m->data_size = static_cast<u8>(chain->data_size);
     std::memcpy(Msg_inline_data(m), Buffer_data(chain), chain->data_size);
     Free_buffer(chain);
     return m;

@@ -5,6 +5,7 @@
 #include "runtime/buffer.h"
 #include "runtime/msg.h"
 #include "sip/codec/sip_str.h"
+#include "platform/int_types.h"
 
 // Copies the characters of `s` (up to a NUL inside its length) and a NUL into
 // the head buffer of the store at *head and returns the copy.  A store
@@ -21,4 +22,4 @@ const char* sip_str__store(buffer_t** head, sip_str s);
 // to 1 when the first buffer's count is 0, else raised by one under the pool
 // lock), so that the sender may keep it, e.g. for retransmission.  Null, with
 // the chain left to the caller, when no message can be had or `chain` is null.
-msg_t* sip_msg__from_block(buffer_t* chain, uint8_t header_room);
+msg_t* sip_msg__from_block(buffer_t* chain, u8 header_room);

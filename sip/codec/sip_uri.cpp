@@ -6,26 +6,26 @@
 
 namespace {
 
-enum uri_param_name : std::uint8_t { P_TRANSPORT, P_MADDR, P_TTL, P_METHOD, P_USER, P_LR };
+enum uri_param_name : u8 { P_TRANSPORT, P_MADDR, P_TTL, P_METHOD, P_USER, P_LR };
 
 constexpr sip_code_row uri_param_table[] = {{P_TRANSPORT, "transport"}, {P_MADDR, "maddr"}, {P_TTL, "ttl"},
                                             {P_METHOD, "method"},       {P_USER, "user"},   {P_LR, "lr"}};
 
-enum tel_param_name : std::uint8_t { T_ISUB, T_POSTD, T_CONTEXT, T_TSP };
+enum tel_param_name : u8 { T_ISUB, T_POSTD, T_CONTEXT, T_TSP };
 
 constexpr sip_code_row tel_param_table[] = {
     {T_ISUB, "isub"}, {T_POSTD, "postd"}, {T_CONTEXT, "phone-context"}, {T_TSP, "tsp"}};
-constexpr std::uint16_t tel_param_max[] = {20, 10, 32, 32};
+constexpr u16 tel_param_max[] = {20, 10, 32, 32};
 
-constexpr std::uint16_t TEL_OTHER_MAX = 64;
-constexpr std::uint16_t MADDR_MAX = 64;
-constexpr std::uint16_t TRANSPORT_OTHER_MAX = 8;
-constexpr std::uint16_t USER_OTHER_MAX = 16;
+constexpr u16 TEL_OTHER_MAX = 64;
+constexpr u16 MADDR_MAX = 64;
+constexpr u16 TRANSPORT_OTHER_MAX = 8;
+constexpr u16 USER_OTHER_MAX = 16;
 
 sip_str span(const char* from, const char* to) {
   sip_str s;
   s.ptr = from;
-  s.len = static_cast<std::uint16_t>(to - from);
+  s.len = static_cast<u16>(to - from);
   return s;
 }
 
@@ -75,7 +75,7 @@ bool parse_userinfo_host_port(sip_addr* a, char** stop_out) {
   if (p - host > 0xFFFF) return false;
   sip_str h = span(host, p);
   const char* ip = h.ptr;
-  std::uint16_t iplen = h.len;
+  u16 iplen = h.len;
   if (sip_str__parse_ipv4(&ip, &iplen)) {
     a->ipv4.ptr = ip;
     a->ipv4.len = iplen;
@@ -87,11 +87,11 @@ bool parse_userinfo_host_port(sip_addr* a, char** stop_out) {
     char* saved = sip_scan_state.line_end;
     sip_scan_state.line_end = stop;
     ++sip_scan_state.cursor;
-    std::uint32_t port = 0;
+    u32 port = 0;
     bool ok = sip_scan__u32(&port);
     sip_scan_state.line_end = saved;
     if (!ok || port == 0 || port >= 65535) return false;
-    a->port = static_cast<std::uint16_t>(port);
+    a->port = static_cast<u16>(port);
   }
   return true;
 }
@@ -108,7 +108,7 @@ bool take_headers(sip_addr* a, char* question) {
 bool parse_uri_param(sip_addr* a) {
   sip_scan__skip_lws();
   char* name = sip_scan_state.cursor;
-  std::uint16_t nlen = sip_scan__run(SIP_CC_TOKEN);
+  u16 nlen = sip_scan__run(SIP_CC_TOKEN);
   char* after_name = sip_scan_state.cursor;
   sip_scan__skip_lws();
   if (nlen == 0) return false;
@@ -119,52 +119,52 @@ bool parse_uri_param(sip_addr* a) {
       return true;
     }
     sip_scan_state.cursor = name;
-    return sip_scan__other_param(&a->params_other) == 2;
+    return sip_scan__other_param(&a->params_other) == SIP_SCAN_OK;
   }
   const char* n = name;
-  std::uint8_t which;
-  if (sip_scan__match_code(&n, nlen, uri_param_table, 6, &which) != 2) {
+  u8 which;
+  if (sip_scan__match_code(&n, nlen, uri_param_table, 6, &which) != SIP_SCAN_OK) {
     sip_scan_state.cursor = name;
-    return sip_scan__other_param(&a->params_other) == 2;
+    return sip_scan__other_param(&a->params_other) == SIP_SCAN_OK;
   }
   sip_scan__skip_lws();
   char* v = sip_scan_state.cursor;
   switch (which) {
     case P_TRANSPORT: {
-      std::uint16_t len = sip_scan__run(SIP_CC_TOKEN);
+      u16 len = sip_scan__run(SIP_CC_TOKEN);
       if (len == 0) return false;
       const char* t = v;
-      if (sip_scan__match_code(&t, len, sip_uri_transport_table, 4, &a->transport) != 2) {
+      if (sip_scan__match_code(&t, len, sip_uri_transport_table, 4, &a->transport) != SIP_SCAN_OK) {
         if (len > TRANSPORT_OTHER_MAX) return false;
         a->transport_other = span(v, v + len);
       }
       return true;
     }
     case P_MADDR: {
-      std::uint16_t len = sip_scan__run(SIP_CC_HOST);
+      u16 len = sip_scan__run(SIP_CC_HOST);
       if (len == 0 || len > MADDR_MAX) return false;
       a->maddr = span(v, v + len);
       return true;
     }
     case P_TTL: {
-      std::uint32_t ttl;
+      u32 ttl;
       if (!sip_scan__u32(&ttl) || ttl > 255) return false;
-      a->ttl = static_cast<std::uint8_t>(ttl);
+      a->ttl = static_cast<u8>(ttl);
       return true;
     }
     case P_METHOD: {
-      std::uint16_t len = sip_scan__run(SIP_CC_TOKEN);
+      u16 len = sip_scan__run(SIP_CC_TOKEN);
       if (len == 0) return false;
       const char* t = v;
-      std::uint8_t code;
-      if (sip_scan__match_code(&t, len, sip_method_table, 6, &code) == 2) a->method_param = code;
+      u8 code;
+      if (sip_scan__match_code(&t, len, sip_method_table, 6, &code) == SIP_SCAN_OK) a->method_param = code;
       return true;
     }
     case P_USER: {
-      std::uint16_t len = sip_scan__run(SIP_CC_TOKEN);
+      u16 len = sip_scan__run(SIP_CC_TOKEN);
       if (len == 0) return false;
       const char* t = v;
-      if (sip_scan__match_code(&t, len, sip_user_param_table, 2, &a->user_param) != 2) {
+      if (sip_scan__match_code(&t, len, sip_user_param_table, 2, &a->user_param) != SIP_SCAN_OK) {
         if (len > USER_OTHER_MAX) return false;
         a->user_other = span(v, v + len);
       }
@@ -185,7 +185,7 @@ bool parse_tel_user(sip_addr* a) {
     a->user_param = SIP_CODE_NONE;
     return true;
   }
-  std::int8_t global = 0;
+  i8 global = 0;
   if (*p == '+') {
     global = 1;
     ++p;
@@ -198,7 +198,7 @@ bool parse_tel_user(sip_addr* a) {
     return true;
   }
   if (p - num > SIP_URI_PHONE_MAX) return false;
-  sip_str number{static_cast<std::uint16_t>(p - num), num};
+  sip_str number{static_cast<u16>(p - num), num};
   sip_str isub, postd, context, tsp, other;
   sip_str* known[] = {&isub, &postd, &context, &tsp};
   while (p < end) {
@@ -208,14 +208,14 @@ bool parse_tel_user(sip_addr* a) {
     if (p == piece) continue;
     const char* eq = piece;
     while (eq < p && *eq != '=') ++eq;
-    std::uint8_t which;
+    u8 which;
     const char* n = piece;
-    if (eq < p && sip_scan__match_code(&n, static_cast<std::uint16_t>(eq - piece), tel_param_table, 4, &which) == 2) {
+    if (eq < p && sip_scan__match_code(&n, static_cast<u16>(eq - piece), tel_param_table, 4, &which) == SIP_SCAN_OK) {
       if (p - (eq + 1) > tel_param_max[which]) return false;
-      *known[which] = sip_str{static_cast<std::uint16_t>(p - (eq + 1)), eq + 1};
+      *known[which] = sip_str{static_cast<u16>(p - (eq + 1)), eq + 1};
     } else if (other.len == 0) {
       if (p - piece > TEL_OTHER_MAX) return false;
-      other = sip_str{static_cast<std::uint16_t>(p - piece), piece};
+      other = sip_str{static_cast<u16>(p - piece), piece};
     }
   }
   a->global = global;
@@ -284,15 +284,15 @@ bool parse_other_uri(sip_addr* a) {
 // Length limits and character checks every parsed URI must pass.
 bool final_checks(const sip_addr* a) {
   if (a->user.len > SIP_URI_USER_MAX || a->host.len > SIP_URI_HOST_MAX) return false;
-  std::uint32_t user_classes = a->scheme == 0 ? SIP_CC_OTHER_USER : SIP_CC_USER;
-  if (sip_check__class_escaped(&a->user, 0, user_classes) != 2) return false;
-  if (sip_check__class_escaped(&a->password, 0, SIP_CC_USER) != 2) return false;
+  u32 user_classes = a->scheme == 0 ? SIP_CC_OTHER_USER : SIP_CC_USER;
+  if (sip_check__class_escaped(&a->user, 0, user_classes) != SIP_SCAN_OK) return false;
+  if (sip_check__class_escaped(&a->password, 0, SIP_CC_USER) != SIP_SCAN_OK) return false;
   if (a->ipv4.len != 0 && a->ipv4.len != 4) return false;
   if (a->ipv4.len == 0) {
     if (a->scheme != 0) {
-      if (sip_check__class(&a->host, 1, SIP_CC_HOST) != 2) return false;
+      if (sip_check__class(&a->host, 1, SIP_CC_HOST) != SIP_SCAN_OK) return false;
       if (sip_host__dotted_quad_test(a->host)) return false;
-    } else if (sip_check__class(&a->host, 1, SIP_CC_PARAM) != 2) {
+    } else if (sip_check__class(&a->host, 1, SIP_CC_PARAM) != SIP_SCAN_OK) {
       return false;
     }
   }
@@ -301,7 +301,7 @@ bool final_checks(const sip_addr* a) {
 
 // Reads the scheme at `cursor`: 1 sip, 'S' sips (cursor after the ':'), or 0
 // with `cursor` unchanged.
-std::uint8_t parse_scheme() {
+u8 parse_scheme() {
   char* p = sip_scan_state.cursor;
   char* end = sip_scan_state.line_end;
   if (end - p < 4) return 0;
@@ -325,13 +325,13 @@ int finish(bool ok) {
 }  // namespace
 
 bool sip_host__dotted_quad_test(sip_str host) {
-  std::uint16_t n = host.len;
+  u16 n = host.len;
   if (n > 0 && host.ptr[n - 1] == 0) --n;
   int groups = 0;
   bool out_of_range = false;
-  std::uint16_t i = 0;
+  u16 i = 0;
   while (i < n) {
-    std::uint16_t start = i;
+    u16 start = i;
     unsigned value = 0;
     while (i < n && host.ptr[i] >= '0' && host.ptr[i] <= '9') {
       if (value <= 255) value = value * 10 + static_cast<unsigned>(host.ptr[i] - '0');

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "sip/codec/sip_hdr.h"
+#include "platform/int_types.h"
 
 // Parses the text from `cursor` to `line_end` into `addr`.  2 or 3; `cursor`
 // is left at `line_end` either way.
@@ -16,8 +17,8 @@ int sip_parse_uri_noparams(sip_addr* addr);
 bool sip_host__dotted_quad_test(sip_str host);
 
 // Field limits of a parsed URI.
-constexpr std::uint16_t SIP_URI_USER_MAX = 64;
-constexpr std::uint16_t SIP_URI_HOST_MAX = 64;
-constexpr std::uint16_t SIP_URI_PASSWORD_MAX = 64;
-constexpr std::uint16_t SIP_URI_HEADERS_MAX = 20;
-constexpr std::uint16_t SIP_URI_PHONE_MAX = 25;
+constexpr u16 SIP_URI_USER_MAX = 64;
+constexpr u16 SIP_URI_HOST_MAX = 64;
+constexpr u16 SIP_URI_PASSWORD_MAX = 64;
+constexpr u16 SIP_URI_HEADERS_MAX = 20;
+constexpr u16 SIP_URI_PHONE_MAX = 25;

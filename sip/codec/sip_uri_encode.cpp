@@ -3,6 +3,7 @@
 // URI parameters, and the small writers every encoder shares.
 #include "sip/codec/sip_encode_int.h"
 #include "sip/codec/sip_scan.h"
+#include "platform/int_types.h"
 
 // ---------------------------------------------------------------------------
 // Small writers
@@ -14,11 +15,11 @@ void put_ipv4(sip_str bytes) {
   if (bytes.len != 4 || bytes.ptr == nullptr) return;
   for (int i = 0; i < 4; ++i) {
     if (i != 0) put_char('.');
-    put_dec(static_cast<std::uint8_t>(bytes.ptr[i]));
+    put_dec(static_cast<u8>(bytes.ptr[i]));
   }
 }
 
-void put_coded(const sip_value_table& table, std::uint8_t code, sip_str text) {
+void put_coded(const sip_value_table& table, u8 code, sip_str text) {
   if (code != SIP_CODE_NONE) {
     const char* name = nullptr;
     if (sip_value__lookup(table, code, &name) == SIP_RESULT_OK && name != nullptr) put(name);
@@ -27,15 +28,15 @@ void put_coded(const sip_value_table& table, std::uint8_t code, sip_str text) {
   put(text);
 }
 
-void put_display(sip_str display, std::uint8_t quoted) {
+void put_display(sip_str display, u8 quoted) {
   if (quoted != 1) {
     put(display);
     return;
   }
   // The parser keeps a quoted name without its escapes: they are put back.
   put_char('"');
-  const std::uint16_t n = sip_str__chars(display);
-  for (std::uint16_t i = 0; i < n; ++i) {
+  const u16 n = sip_str__chars(display);
+  for (u16 i = 0; i < n; ++i) {
     const char c = display.ptr[i];
     if (c == '"' || c == '\\') put_char('\\');
     put_char(c);
@@ -43,7 +44,7 @@ void put_display(sip_str display, std::uint8_t quoted) {
   put_char('"');
 }
 
-void unput(std::uint16_t n) {
+void unput(u16 n) {
   if (sip_out.overflow || sip_out.ptr == nullptr) return;
   sip_out.ptr -= n;
 }
@@ -228,7 +229,7 @@ void sip_out__uri(const sip_addr& a) {
 }
 
 bool sip_out__request_line() {
-  const std::uint8_t kind = sip_encode_kind;
+  const u8 kind = sip_encode_kind;
   const char* method = nullptr;
   if (kind < 'A' || kind > 'F' || sip_value__lookup(sip_vt_method, kind, &method) != SIP_RESULT_OK || method == nullptr)
     return false;

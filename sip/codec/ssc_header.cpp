@@ -470,7 +470,7 @@ static_assert(sizes_fit());
 static_assert(DESC.rows[96].slot == SSC_LIST_SLOTS - 1);
 
 constexpr id_info INFO[SSC_HEADER_ID_COUNT] = {
-#define I5(k) info_of(k), info_of(k + 1), info_of(k + 2), info_of(k + 3), info_of(k + 4)
+#define I5(k) info_of(k), info_of((k) + 1), info_of((k) + 2), info_of((k) + 3), info_of((k) + 4)
     I5(0),  I5(5),  I5(10), I5(15), I5(20), I5(25), I5(30), I5(35), I5(40),      I5(45),      I5(50),
     I5(55), I5(60), I5(65), I5(70), I5(75), I5(80), I5(85), I5(90), info_of(95), info_of(96),
 #undef I5
@@ -696,7 +696,7 @@ const id_info* info(ssc_header_id id) {
 }  // namespace
 
 const ssc_header_desc_row ssc_header_desc[SSC_HEADER_ID_COUNT] = {
-#define R5(k) DESC.rows[k], DESC.rows[k + 1], DESC.rows[k + 2], DESC.rows[k + 3], DESC.rows[k + 4]
+#define R5(k) DESC.rows[k], DESC.rows[(k) + 1], DESC.rows[(k) + 2], DESC.rows[(k) + 3], DESC.rows[(k) + 4]
     R5(0),  R5(5),  R5(10), R5(15), R5(20), R5(25), R5(30), R5(35), R5(40),        R5(45),        R5(50),
     R5(55), R5(60), R5(65), R5(70), R5(75), R5(80), R5(85), R5(90), DESC.rows[95], DESC.rows[96],
 #undef R5

@@ -130,6 +130,7 @@ inline constexpr unsigned ssc_idx(ssc_header_id id) { return static_cast<unsigne
 inline constexpr unsigned ssc_idx(ssc_msg_type t) { return static_cast<unsigned>(t); }
 
 // "All ones": a pointer field of a record filled with 0xFF and never set.
+// NOLINTNEXTLINE(performance-no-int-to-ptr): the record layout's own marker, never dereferenced
 inline const char* const SSC_PTR_NEVER_SET = reinterpret_cast<const char*>(~static_cast<std::uintptr_t>(0));
 template <class T>
 inline bool ssc_ptr_set(const T* p) {

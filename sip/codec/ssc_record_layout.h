@@ -82,6 +82,9 @@ struct ssc_elem_binding {
   std::size_t field_count;
 };
 
+// R names a record type and m, P member paths inside it: neither can be put
+// in parentheses where these field rows use them.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define KV_SSC_NUM(off, k, R, m, fl)                                                        \
   ssc_elem_field {                                                                          \
     off, sip_elem_kind::k, ssc_fk::num, fl, 0,                                              \
@@ -125,14 +128,15 @@ struct ssc_elem_binding {
 
 // The URI parts of the address block, as every name-address element writes
 // them (P is the path to the ssc_uri inside the instance).
-#define KV_SSC_TEL(first, R, P)                                                           \
-  KV_SSC_TXT(first, R, P.tel_number, 26, 0), KV_SSC_TXT(first + 2, R, P.tel_2, 21, 0),    \
-      KV_SSC_TXT(first + 4, R, P.tel_3, 11, 0), KV_SSC_TXT(first + 6, R, P.tel_4, 33, 0), \
-      KV_SSC_TXT(first + 8, R, P.tel_5, 33, 0), KV_SSC_TXT(first + 10, R, P.tel_6, 65, 0)
+#define KV_SSC_TEL(first, R, P)                                                               \
+  KV_SSC_TXT(first, R, P.tel_number, 26, 0), KV_SSC_TXT((first) + 2, R, P.tel_2, 21, 0),      \
+      KV_SSC_TXT((first) + 4, R, P.tel_3, 11, 0), KV_SSC_TXT((first) + 6, R, P.tel_4, 33, 0), \
+      KV_SSC_TXT((first) + 8, R, P.tel_5, 33, 0), KV_SSC_TXT((first) + 10, R, P.tel_6, 65, 0)
 #define KV_SSC_URI_FIXED(R, P)                                                                                      \
   KV_SSC_NUM(3, u8, R, P.scheme, 0), KV_SSC_NUM(4, u8, R, P.tel_global, 0), KV_SSC_NUM(6, u16, R, P.port, 0),       \
       KV_SSC_NUM(8, u8, R, P.transport, 0), KV_SSC_NUM(9, u8, R, P.ttl, 0), KV_SSC_NUM(10, u8, R, P.user_param, 0), \
       KV_SSC_NUM(11, u8, R, P.uri_byte_1, SSC_F_METHOD)
+// NOLINTEND(bugprone-macro-parentheses)
 
 // Address block (bytes 2..45) of the route-like headers: own byte, URI,
 // leading string at 26.

@@ -244,7 +244,7 @@ bool both_or_text(u8 code, const char** text, const sdp_table& t) {
 
 sip_str str(const char* p) {
   if (!ssc_ptr_set(p)) return {};
-  return {static_cast<std::uint16_t>(strnlen(p, 0xFFFE)), p};
+  return {static_cast<u16>(strnlen(p, 0xFFFE)), p};
 }
 bool each(const char* p, bool (*ok)(unsigned char)) {
   for (; *p; ++p)

@@ -9,18 +9,18 @@ namespace {
 
 // Method bits of the pairing, one per request type (and the response of the
 // same method).
-constexpr std::uint8_t I = 1, B = 2, R = 4, A = 8, O = 16, C = 32;
-constexpr std::uint8_t ALL_RQ = I | B | R | A | O | C;
-constexpr std::uint8_t ALL_RS = I | B | R | O | C;
-constexpr std::uint8_t NO_CANCEL_RQ = ALL_RQ & ~C;
-constexpr std::uint8_t NO_ACK_RQ = ALL_RQ & ~A;
-constexpr std::uint8_t IBRO = I | B | R | O;
+constexpr u8 I = 1, B = 2, R = 4, A = 8, O = 16, C = 32;
+constexpr u8 ALL_RQ = I | B | R | A | O | C;
+constexpr u8 ALL_RS = I | B | R | O | C;
+constexpr u8 NO_CANCEL_RQ = ALL_RQ & ~C;
+constexpr u8 NO_ACK_RQ = ALL_RQ & ~A;
+constexpr u8 IBRO = I | B | R | O;
 
 struct pairing {
-  std::uint8_t ssc;
-  std::uint8_t sip;
-  std::uint8_t requests;
-  std::uint8_t responses;
+  u8 ssc;
+  u8 sip;
+  u8 requests;
+  u8 responses;
 };
 
 // SSC header, SIP header, the request types and response types that carry it.
@@ -111,7 +111,7 @@ constexpr kind_rows rows_of(const sip_kind_hdr_row (&r)[N]) {
 }
 
 struct type_def {
-  std::uint8_t bit;
+  u8 bit;
   bool response;
   sip_msg_kind kind;
   kind_rows rows;
@@ -138,7 +138,7 @@ constexpr type_def TYPES[SSC_SIP_MAP_ROWS] = {
     {C, true, sip_msg_kind::cancel_rs, rows_of(rows_cancel_rs)},
 };
 
-constexpr int row_of(const kind_rows& k, std::uint8_t sip) {
+constexpr int row_of(const kind_rows& k, u8 sip) {
   for (std::size_t r = 0; r < k.count; ++r)
     if (static_cast<unsigned>(k.rows[r].id) == sip) return static_cast<int>(r);
   return -1;
@@ -158,7 +158,7 @@ constexpr list_t build(unsigned type) {
     for (const pairing& p : PAIRS)
       if (carries(t, p)) {
         const int r = row_of(t.rows, p.sip);
-        out[n++] = {static_cast<ssc_header_id>(p.ssc), 0, static_cast<std::uint16_t>(r < 0 ? 0xFFFF : 2 * r)};
+        out[n++] = {static_cast<ssc_header_id>(p.ssc), 0, static_cast<u16>(r < 0 ? 0xFFFF : 2 * r)};
       }
   out[n] = {static_cast<ssc_header_id>(SSC_MAP_END), 0, 0};
   return out;
@@ -189,7 +189,7 @@ constexpr list_t LISTS[SSC_SIP_MAP_ROWS] = {build(0),  build(1),  build(2),  bui
 constexpr ssc_sip_map_row row(unsigned type) {
   const type_def& t = TYPES[type];
   if (t.bit == 0) return {nullptr, sip_msg_kind::invite_rq, 0};
-  return {LISTS[type].data(), t.kind, static_cast<std::uint16_t>(2 * t.rows.count)};
+  return {LISTS[type].data(), t.kind, static_cast<u16>(2 * t.rows.count)};
 }
 
 }  // namespace

@@ -14,20 +14,21 @@
 
 #include "sip/codec/sip_prim_kind.h"
 #include "sip/codec/ssc_header.h"
+#include "platform/int_types.h"
 
 // One 6-byte entry: SSC header id, 0, slot offset in the index area.  The
 // list head position in the handle comes from the catalogue (Ssc_list_head).
 struct ssc_sip_map_entry {
   ssc_header_id id;  // SSC_MAP_END ends a list
-  std::uint8_t reserved;
-  std::uint16_t slot_offset;
+  u8 reserved;
+  u16 slot_offset;
 };
-inline constexpr std::uint8_t SSC_MAP_END = 0xFF;
+inline constexpr u8 SSC_MAP_END = 0xFF;
 
 struct ssc_sip_map_row {
   const ssc_sip_map_entry* list;  // null: the type does not cross
   sip_msg_kind kind;              // the SIP kind whose table the slots count
-  std::uint16_t index_bytes;      // 2 x the kind's rows
+  u16 index_bytes;                // 2 x the kind's rows
 };
 
 // Rows for types 0..17 (6..12 empty).

@@ -1,4 +1,4 @@
-// Program log (TESSALY.log), log library (SERVER.log), event log hand-over
+// Program log (TESSALY.log), log library (SERVER.LOG), event log hand-over
 // and the daily message log.
 #include <sys/stat.h>
 
@@ -55,7 +55,7 @@ class LogTest : public ::testing::Test {
     LogInit(nullptr, nullptr, 3, "TEST");
   }
   std::string ProgramFile() const { return tmp_.File("K-DB/TESSALY.log"); }
-  std::string ServerFile() const { return tmp_.File("K-DB/SERVER.log"); }
+  std::string ServerFile() const { return tmp_.File("K-DB/SERVER.LOG"); }
   std::string DailyFile(const char* name) const { return tmp_.File(std::string("K-DB/") + name); }
 
   TempFolder tmp_;
@@ -124,7 +124,7 @@ TEST_F(LogTest, MissingLogFolderLeavesProgramLogOffAndCountsLibraryLines) {
   testing::internal::CaptureStdout();
   ProgramLog(3, "nowhere to go");
   const std::string console = testing::internal::GetCapturedStdout();
-  EXPECT_THAT(console, HasSubstr("TESSALY    - ERROR opening file '" + tmp_.ServerPath() + "K-DB\\SERVER.log' (2)"));
+  EXPECT_THAT(console, HasSubstr("TESSALY    - ERROR opening file '" + tmp_.ServerPath() + "K-DB\\SERVER.LOG' (2)"));
   EXPECT_FALSE(kvtest::Exists(ProgramFile()));
   EXPECT_EQ(LogLostLineCount(), 1);
   mkdir(tmp_.File("K-DB").c_str(), 0777);
@@ -206,7 +206,7 @@ TEST_F(LogTest, LibraryWritesToAnExtraStream) {
 }
 
 TEST_F(LogTest, LostLinesAreCountedAndReportedBeforeTheNextLine) {
-  const std::string missing_folder_file = tmp_.File("later/SERVER.log");
+  const std::string missing_folder_file = tmp_.File("later/SERVER.LOG");
   struct Case {
     int failures;
     const char* notice;

@@ -673,6 +673,22 @@ TEST_F(ControllerTest, TraceLogFullAndErr) {
   EXPECT_EQ(text.find("good attempt"), std::string::npos);
 }
 
+TEST_F(ControllerTest, CallTraceEndKeepsTheConfiguredConsoleLevel) {
+  world_.WriteIni("Port: FOIP\nRecdUser: FAXIN\nTraceLog: ERR\n");
+  world_.SetTessaly(TessalyMode::kAnswer);
+  Controller c(&world_.clock);
+  std::vector<std::string> args = kGroupArgs;
+  args.push_back("1");  // log level 1
+  ASSERT_EQ(c.InitialiseController(args), 0);
+  c.device_log().BeginCallTrace(nullptr);
+  c.device_log().EndCallTrace(false, nullptr);
+  SetControllerLogSink(nullptr);  // the real console
+  testing::internal::CaptureStdout();
+  CtlLog(2, "detail after the call");
+  const std::string console = testing::internal::GetCapturedStdout();
+  EXPECT_THAT(console, HasSubstr("detail after the call"));
+}
+
 TEST_F(ControllerTest, LongLinesAreCut) {
   Controller c(&world_.clock);
   ASSERT_EQ(Start(c), 0);

@@ -321,7 +321,7 @@ TEST_F(fax_entity_test, a_page_is_sent_from_a_tiff_file) {
   send(ENT_CF, CF_INFO_IN, info_record('C'));
   send(ENT_CF, CF_SETPARM_CO, setparm_ok());
   one(ENT_CF, CF_CAPBILITY_RQ);
-  send(ENT_CF, CF_CAPABILITY_CO, bytes(4, 2));
+  send(ENT_CF, CF_CAPBILITY_CO, bytes(4, 2));
   bytes sent;
   bool ended = false;
   for (int i = 0; i < 1000 && !ended; ++i) {
@@ -338,7 +338,7 @@ TEST_F(fax_entity_test, a_page_is_sent_from_a_tiff_file) {
   bytes sync(16, 0);
   sync[3] = 'S';
   sync[4] = 'G';
-  send(ENT_CF, CF_MAJOR_SYNC_CO, sync);
+  send(ENT_CF, CF_MAJR_SYNC_CO, sync);
   const seen_msg rep = one(ENT_FOIP, FAX__REPORT_IN);
   EXPECT_EQ(rep.data[4 + fax_rep::EVENT], FAX_PG_SENT);
   EXPECT_EQ(get_le32(rep.data.data() + 4 + fax_rep::PAGE_BYTES), sent.size());
@@ -448,28 +448,28 @@ TEST_F(fax_entity_test, an_rtn_without_ecm_sends_the_page_again) {
   auto send_page = [&] {
     send(ENT_CF, CF_SETPARM_CO, setparm_ok());
     one(ENT_CF, CF_CAPBILITY_RQ);
-    send(ENT_CF, CF_CAPABILITY_CO, bytes(4, 2));
+    send(ENT_CF, CF_CAPBILITY_CO, bytes(4, 2));
     flow_page();
   };
   send_page();
   bytes sync(16, 0);
   sync[3] = 'N';
   sync[4] = 'B';
-  send(ENT_CF, CF_MAJOR_SYNC_CO, sync);  // RTN: the page goes again
+  send(ENT_CF, CF_MAJR_SYNC_CO, sync);  // RTN: the page goes again
   EXPECT_EQ(fax_session_state(kNai), FAX_T30_DIS_DCS_NEGO);
   one(ENT_CF, CF_CAPBILITY_RQ);
   rt_test::rec().clear();
-  send(ENT_CF, CF_CAPABILITY_IN, bytes(4, 0));
+  send(ENT_CF, CF_CAPBILITY_IN, bytes(4, 0));
   one(ENT_CF, CF_SETPARM_RQ);
   send(ENT_CF, CF_SETPARM_CO, setparm_ok());
   // CF_SETPARM_CO in negotiation asks for the capabilities again.
   one(ENT_CF, CF_CAPBILITY_RQ);
-  send(ENT_CF, CF_CAPABILITY_CO, bytes(4, 2));
+  send(ENT_CF, CF_CAPBILITY_CO, bytes(4, 2));
   flow_page();
   EXPECT_EQ(fax_session_state(kNai), FAX_STOP_SESSION);
   sync[3] = 'S';
   sync[4] = 'G';
-  send(ENT_CF, CF_MAJOR_SYNC_CO, sync);
+  send(ENT_CF, CF_MAJR_SYNC_CO, sync);
   const seen_msg in = finish_call(FAX__DEA_IN);
   const u8* st = in.data.data() + 4;
   EXPECT_EQ(get_le16(st + fax_st::PAGES_SENT), 1);

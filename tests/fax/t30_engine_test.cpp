@@ -170,6 +170,35 @@ TEST_F(T30Loop, RtnRetrainsAndSendsThePageAgain) {
   expect_same_page(pages[2], answerer().received[3]);
 }
 
+TEST_F(T30Loop, RtnOnTheLastPageWithoutResendIsNoSuccess) {
+  // Refused last page, no resend asked: DCN, and neither side calls the call
+  // a success.  With the resend flag the page goes again and all is well.
+  struct Case {
+    uint16_t eop_bits;
+    std::vector<uint16_t> end_page_co;
+    uint16_t caller_cause, answerer_cause;
+  };
+  const Case cases[] = {
+      {0, {T30_RSP_RTN}, WT3C | WREMDCNOK, WT3C | WREMDCNOK},
+      {T30_EPQ_RESEND, {T30_RSP_RTN, T30_RSP_MCF}, kLocalOk, WT3C | WREMDCOK},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.eop_bits);
+    TearDown();
+    SetUp();
+    setup_send({test_page(10)});
+    caller().eop_bits = c.eop_bits;
+    answerer().end_page_answers = {T30_RSP_RTN, T30_RSP_MCF};
+    start_call();
+    run();
+    ASSERT_TRUE(both_ended());
+    EXPECT_EQ(caller().end_page_co, c.end_page_co);
+    EXPECT_EQ(caller().cause, c.caller_cause);
+    EXPECT_EQ(answerer().cause, c.answerer_cause);
+    EXPECT_EQ(fcfs(kCaller).back(), 0x5F);  // DCN
+  }
+}
+
 TEST_F(T30Loop, EndPageAnswerIndexThreeIsAnArgumentError) {
   setup_send({test_page(9)});
   answerer().end_page_answers = {3};

@@ -395,7 +395,7 @@ TEST_F(Tessaly, TrapKeepsTheSlotOpen) {
   ScriptedController c(0x0404, "F5\\1");
   ASSERT_EQ(c.Register(), STATUS_OK);
   ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 1);
-  const std::string server_log = kvtest::ReadFile(t.File("K-DB/SERVER.log"));
+  const std::string server_log = kvtest::ReadFile(t.File("K-DB/SERVER.LOG"));
   EXPECT_NE(server_log.find("Error starting Tessaly Connector - Code: 30005"), std::string::npos) << server_log;
   EXPECT_NE(server_log.find("Error reason is: Problem with session configuration file"), std::string::npos);
   bool capture = false;

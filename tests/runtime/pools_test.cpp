@@ -372,6 +372,42 @@ TEST_F(Pools, StoreCopyReassembleAndWrap) {
   EXPECT_TRUE(rec().traps().empty());
 }
 
+TEST_F(Pools, CopyOfAChainIsWholeOrNone) {
+  std::vector<u8> data(3201);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<u8>(i * 7);
+  msg_t* m = Alloc_msg();
+  ASSERT_NE(m, nullptr);
+  Msg_attach_chain(m, Store_data_in_buffers(data.data(), static_cast<u32>(data.size()), nullptr));
+  ASSERT_EQ(Buffer_chain_length(m->p_buffer), 3201u);
+  // The pool keeps only two buffers of the three the copy needs.
+  std::vector<buffer_t*> taken;
+  for (buffer_t* b; (b = Alloc_buffer()) != nullptr;) {
+    taken.push_back(b);
+    ASSERT_LT(taken.size(), 100000u);
+  }
+  ASSERT_GE(taken.size(), 2u);
+  Free_buffer(taken.back());
+  taken.pop_back();
+  Free_buffer(taken.back());
+  taken.pop_back();
+  rec().clear();
+  const int msgs = held_msgs(), bufs = held_bufs();
+  EXPECT_EQ(Copy_msg(m), nullptr);
+  EXPECT_EQ(rec().traps(), (std::vector<u16>{OM_OS_TRAP_BUFFER_POOL}));
+  EXPECT_EQ(held_msgs(), msgs);
+  EXPECT_EQ(held_bufs(), bufs);
+  // With buffers back, the copy carries all of the data.
+  for (buffer_t* b : taken) Free_buffer(b);
+  msg_t* c = Copy_msg(m);
+  ASSERT_NE(c, nullptr);
+  u32 total = 0;
+  std::vector<u8> area(4000);
+  ASSERT_EQ(Reassemble_buffers(area.data(), static_cast<u32>(area.size()), c->p_buffer, &total), area.data());
+  EXPECT_EQ(std::vector<u8>(area.begin(), area.begin() + total), data);
+  Free_msg(c);
+  Free_msg(m);
+}
+
 TEST(PoolConfiguration, BadThresholdsAndSizesAreRefused) {
   struct tc {
     const char* what;

@@ -21,7 +21,7 @@ bytes encode_flat(const std::function<void(asnp_context&)>& fn) {
   fn(ctx);
   uint8_t* data = nullptr;
   uint32_t length = 0;
-  asnp_end_encode(ctx, &data, &length, nullptr);
+  EXPECT_EQ(asnp_end_encode(ctx, &data, &length, nullptr), ASNP_OK);
   return bytes(data, data + length);
 }
 
@@ -227,7 +227,7 @@ TEST(AsnpOctetString, LongStringIsDeliveredInPieces) {
   ASSERT_EQ(asnp_set_octet_string(c, ASNP_KIND_ROOT, 300, 1, 65535, payload.data()), ASNP_OK);
   uint32_t len = 0;
   uint8_t* data = nullptr;
-  asnp_end_encode(c, &data, &len, nullptr);
+  ASSERT_EQ(asnp_end_encode(c, &data, &len, nullptr), ASNP_OK);
   ASSERT_EQ(len, 302u);
 
   asnp_context d;
@@ -360,7 +360,7 @@ TEST(AsnpChains, EncodingAcrossBuffersMatchesFlatEncoding) {
     uint8_t* data = nullptr;
     uint32_t length = 0;
     chain_buf first = nullptr;
-    asnp_end_encode(c, &data, &length, &first);
+    ASSERT_EQ(asnp_end_encode(c, &data, &length, &first), ASNP_OK);
     EXPECT_EQ(length, flat.size());
     EXPECT_EQ(data, pool.data(first) + headroom);
     EXPECT_EQ(flatten(pool, first, headroom), flat) << "capacity " << cap;
@@ -461,7 +461,7 @@ TEST(AsnpEncodeRoom, ExhaustionAndGrowth) {
   ASSERT_EQ(asnp_put_octets(c, seq, 7), ASNP_OK);
   uint8_t* data = nullptr;
   uint32_t length = 0;
-  asnp_end_encode(c, &data, &length, nullptr);
+  ASSERT_EQ(asnp_end_encode(c, &data, &length, nullptr), ASNP_OK);
   EXPECT_EQ(bytes(data, data + length), bytes(seq, seq + 7));
 }
 

@@ -77,7 +77,7 @@ TEST_F(RuntimeChains, TcpDataInRuntimeBuffersIsReframedAndDecoded) {
   bytes stream;
   for (int i = 0; i < 3; ++i) {
     uint8_t h[4];
-    t38_tpkt__put_header(h, static_cast<uint32_t>(ifp.size()));
+    ASSERT_TRUE(t38_tpkt__put_header(h, static_cast<uint32_t>(ifp.size())));
     stream.insert(stream.end(), h, h + 4);
     stream.insert(stream.end(), ifp.begin(), ifp.end());
   }

@@ -1,5 +1,6 @@
 #include "fax/support/fax_test_pages.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -32,10 +33,16 @@ void set_pel(page& p, uint32_t x, uint32_t y) {
   if (x < p.width && y < p.height) p.row(y)[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
 }
 
+// Fills the part of the rectangle that lies on the page.
 void fill_rect(page& p, uint32_t x0, uint32_t y0, uint32_t w, uint32_t h) {
-  for (uint32_t y = y0; y < y0 + h; ++y)
-    for (uint32_t x = x0; x < x0 + w; ++x) set_pel(p, x, y);
+  const uint32_t x1 = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{x0} + w, p.width));
+  const uint32_t y1 = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{y0} + h, p.height));
+  for (uint32_t y = y0; y < y1; ++y)
+    for (uint32_t x = x0; x < x1; ++x) set_pel(p, x, y);
 }
+
+// a - b, or 0 when b is larger.
+uint32_t less(uint32_t a, uint32_t b) { return a > b ? a - b : 0; }
 
 }  // namespace
 
@@ -55,7 +62,7 @@ page make_page(kind k, uint32_t width, uint32_t height, uint32_t seed) {
       for (uint32_t top = 40 * scale; top + line_h < height; top += line_h + 6 * scale) {
         if (rnd(6) == 0) continue;  // paragraph gap
         uint32_t x = 80 + rnd(40);
-        const uint32_t end = width - 80 - rnd(400);
+        const uint32_t end = less(less(width, 80), rnd(400));
         while (x + 14 < end) {
           if (rnd(7) == 0) {
             x += 14;  // space
@@ -86,12 +93,12 @@ page make_page(kind k, uint32_t width, uint32_t height, uint32_t seed) {
     case kind::lines: {
       // A form: frame, ruled rows, columns, a thick bar and pels at both edges.
       fill_rect(p, 0, 0, width, 3);
-      fill_rect(p, 0, height - 3, width, 3);
+      fill_rect(p, 0, less(height, 3), width, 3);
       fill_rect(p, 0, 0, 2, height);
-      fill_rect(p, width - 2, 0, 2, height);
-      for (uint32_t y = 60; y < height; y += 37 * scale) fill_rect(p, 40, y, width - 80, 1 + (y / 37) % 3);
-      for (uint32_t x = 40; x < width; x += 173) fill_rect(p, x, 60, 2, height - 120);
-      fill_rect(p, 300, height / 3, width - 600, 40 * scale);
+      fill_rect(p, less(width, 2), 0, 2, height);
+      for (uint32_t y = 60; y < height; y += 37 * scale) fill_rect(p, 40, y, less(width, 80), 1 + (y / 37) % 3);
+      for (uint32_t x = 40; x < width; x += 173) fill_rect(p, x, 60, 2, less(height, 120));
+      fill_rect(p, 300, height / 3, less(width, 600), 40 * scale);
       for (uint32_t y = 0; y < height; y += 5) set_pel(p, width - 1, y), set_pel(p, 0, y + 2);
       break;
     }
@@ -148,7 +155,15 @@ decoded decode(const std::vector<uint8_t>& data, uint8_t coding, uint32_t width,
     }
     if (h->page_status != 0) break;
     if (h->end_of_data) {
-      if (pos >= data.size()) break;
+      if (pos >= data.size()) {
+        // The data ended without RTC/EOFB: a last complete line still counts.
+        t4t6__finish_page(h);
+        if (h->line_ready) {
+          d.pg.bits.insert(d.pg.bits.end(), line.begin(), line.end());
+          ++d.pg.height;
+        }
+        break;
+      }
       next_block();
     }
   }

@@ -239,16 +239,43 @@ TEST_F(SipPrimRoundTrip, LargeOfferPassesBothWays) {
   EXPECT_EQ(joined(o.diffs), "");
 }
 
-TEST_F(SipPrimRoundTrip, ValuesBeyondOneElementFailCleanly) {
-  // A body larger than one buffer's room cannot be one element: the build
-  // is refused and every buffer handed back.
-  const int before = om_os_buffer_pool_stats().in_use - om_os_it_buffer_pool_stats().count;
+TEST_F(SipPrimRoundTrip, ValuesBeyondOneBufferGoOnInTheNext) {
+  // A body element larger than one buffer's room continues over the next
+  // buffers; the body reads back whole.
+  const u32 room = om_os_get_buffer_room();
+  for (std::size_t size :
+       {std::size_t{room} - 40, std::size_t{room} + 100, std::size_t{2500}, std::size_t{2} * room + 1}) {
+    SCOPED_TRACE(size);
+    sip_parse_run run;
+    sip_parse_text(run, offer(size));
+    ASSERT_EQ(run.result, 4);
+    sip_prim_rt::sdp_loader sdp;
+    ASSERT_TRUE(sdp.load());
+    const auto o = sip_prim_rt::round_trip(sip_msg_kind::invite_rq);
+    EXPECT_EQ(o.built, 2);
+    EXPECT_EQ(o.decoded, 2);
+    EXPECT_GE(o.buffers, size > room ? 3u : 2u);
+    EXPECT_EQ(joined(o.diffs), "");
+  }
+
+  // Without the buffers to carry it, the build is refused and every buffer
+  // handed back.
   sip_parse_run run;
-  sip_parse_text(run, offer(om_os_get_buffer_room() + 100u));
+  sip_parse_text(run, offer(2500));
   ASSERT_EQ(run.result, 4);
+  const int before = om_os_buffer_pool_stats().in_use - om_os_it_buffer_pool_stats().count;
+  std::vector<buffer_t*> hoard;
+  for (buffer_t* b; (b = Alloc_buffer()) != nullptr;) hoard.push_back(b);
+  for (int i = 0; i < 3 && !hoard.empty(); ++i) {
+    Free_buffer(hoard.back());
+    hoard.pop_back();
+  }
+  const int spare = om_os_buffer_pool_stats().in_use - om_os_it_buffer_pool_stats().count;
   buffer_t* chain = nullptr;
   EXPECT_EQ(sip_prim__build_up(sip_kind_index_rq[1], 1, &chain), 3);
   EXPECT_EQ(chain, nullptr);
+  EXPECT_EQ(om_os_buffer_pool_stats().in_use - om_os_it_buffer_pool_stats().count, spare);
+  for (buffer_t* b : hoard) Free_buffer(b);
   EXPECT_EQ(om_os_buffer_pool_stats().in_use - om_os_it_buffer_pool_stats().count, before);
 
   // The largest header values the parser keeps: two 512-byte parameter

@@ -161,15 +161,20 @@ TEST_F(SipPrim, WriterFailsCleanlyInsteadOfOverrunning) {
     EXPECT_TRUE(c.failed);
     EXPECT_FALSE(sip_prim__add_element(0, c));
   }
-  {  // A node larger than one buffer's room: refused, the room untouched.
+  {  // A node larger than one buffer's room goes on in the next buffer; one
+     // that finds no buffer left fails the body, and stays failed.
     buffer_t* b = Alloc_buffer();
     sip_prim_cursor c;
     sip_prim__init(4, b, c);
     std::string big(room, 'x');
-    EXPECT_FALSE(add(c, 0, 4, big));
+    EXPECT_TRUE(add(c, 0, 4, big));
+    std::vector<buffer_t*> hoard;
+    for (buffer_t* x; (x = Alloc_buffer()) != nullptr;) hoard.push_back(x);
+    EXPECT_FALSE(add(c, 2, 4, big));
     EXPECT_TRUE(c.failed);
     EXPECT_FALSE(sip_prim__add_element(0, c));  // sticky
     sip_prim__finish(c);
+    for (buffer_t* x : hoard) Free_buffer(x);
     Free_buffer(b);
   }
   {  // A flat area larger than the offsets can name: the node that would pass

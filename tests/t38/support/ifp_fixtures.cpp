@@ -32,7 +32,7 @@ std::vector<uint8_t> encode_flat(uint8_t type_byte, const std::vector<field_def>
   heap_field_pool pool;
   t38_ifp_packet pck;
   t38_data_field* list = fields.empty() ? nullptr : make_fields(pool, fields);
-  t38_ifp__set_type(pck, type_byte, list);
+  if (t38_ifp__set_type(pck, type_byte, list) != 0) return {};
   uint8_t area[4096];
   uint32_t length = 0;
   uint16_t trap = encode_ifp_packet_flat(pck, area, sizeof area, &length);
