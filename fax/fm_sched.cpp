@@ -419,6 +419,10 @@ void fm_control(fm_channel& ch, const msg_t* m) {
     ch.v34_mode = (mode & 1) != 0;
     ch.v34_option = static_cast<u8>((mode >> 1) & 3);
   };
+  // Waiting for a lost carrier to come back is for the 2400 bit/s
+  // modulation only: at 300 bit/s the commands are answered when their
+  // carrier ends.
+  const u16 flag_wait = (mod & 0x807F) == 2 ? FM_OPT_FLAG_WAIT : 0;
   bool do_restart = false;
   switch (sub) {
     case 'a':
@@ -462,7 +466,7 @@ void fm_control(fm_channel& ch, const msg_t* m) {
     case 'g':
       set_v34();
       add(FM_OP_LS_RX, mod);
-      add(FM_OP_RECV_CMD, 0, FM_OPT_NO_CRP | FM_OPT_FLAG_WAIT, record);
+      add(FM_OP_RECV_CMD, 0, FM_OPT_NO_CRP | flag_wait, record);
       break;
     case 'h':
       add(FM_OP_LS_RX);

@@ -442,8 +442,7 @@ StatusWord ProcessReceiveFax(const RecvFaxPacket& p) {
     ProgramLog(1, "IP address differs from specified gateway IP");
     which = 1;
   }
-  s->cnf->cfg.values = g.cnf.stored_session_table[which];
-  if (app_foip_ini__copy_cnf_tbl_2_cnf_struct(s->cnf->cfg.values.values(), s->cnf->cfg, g.cnf.glb_param) != 2) {
+  if (!app_foip_cnf__reload_session(g.cnf, *s->cnf, which)) {
     om_os_trap(30005);
     return 3;
   }

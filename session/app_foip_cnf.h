@@ -160,6 +160,13 @@ inline constexpr uint16_t APP_FOIP_CNF__TRAP_AUTO_BUILD_NO_SOURCE_2 = 30009;
 uint8_t app_foip_cnf__config(const app_foip_cnf__startup_record& record, app_foip_cnf__context& ctx,
                              const app_foip_cnf__options& options = {});
 
+// An incoming call on session `s`: its value table becomes stored table
+// `which` (0 or 1), turned into its parameters; then, as at start-up, the
+// "[TESSALY]" values are applied again when sessions are not built
+// automatically.  False when the table is refused (the record's parameters
+// are then unusable).
+[[nodiscard]] bool app_foip_cnf__reload_session(const app_foip_cnf__context& ctx, app_foip_cnf__session& s, int which);
+
 // Builds the media addressing table from the session records.
 void app_foip_cnf__build_media_table(app_foip_cnf__context& ctx);
 

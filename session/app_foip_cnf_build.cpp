@@ -44,8 +44,10 @@ void apply_setup_to_global(app_foip_cnf__context& ctx) {
   if (s.has_registrar_port) sip.registrar_addr.ip_port = s.registrar_port;
 }
 
-// The "[TESSALY]" values that concern session i.
-void apply_setup_to_session(const app_foip_cnf__setup& s, app_foip_cnf__session& session, std::size_t i) {
+// The "[TESSALY]" values that concern session i; `quiet` leaves out the
+// notes already logged when the session was built.
+void apply_setup_to_session(const app_foip_cnf__setup& s, app_foip_cnf__session& session, std::size_t i,
+                            bool quiet = false) {
   foip__session_param& p = session.cfg.param;
   auto& media = p.t38_media_add_param.local_media_add.local_media_ip_addr;
   if (s.has_local_ip) {
@@ -62,7 +64,7 @@ void apply_setup_to_session(const app_foip_cnf__setup& s, app_foip_cnf__session&
   if (s.has_user_name) foip__copy_text(auth.sz_user_name, s.user_name);
   if (s.has_password) foip__copy_text(auth.sz_user_password, s.password);
   auth.flag_enable = auth.sz_user_name[0] != '\0' && auth.sz_user_password[0] != '\0' && auth.sz_realm[0] != '\0';
-  if ((s.has_user_name || s.has_password) && auth.flag_enable == 0)
+  if (!quiet && (s.has_user_name || s.has_password) && auth.flag_enable == 0)
     log(4, "SIPUsername:/SIPPassword: not used by session %zu: no authentication realm in its file", i + 1);
   const uint16_t port = static_cast<uint16_t>(s.media_port_start + 10 * i);
   media.ip_port = port;
@@ -350,4 +352,11 @@ uint8_t app_foip_cnf__config(const app_foip_cnf__startup_record& record, app_foi
   if (!write_config_trace(ctx, record.glb_cfg_path)) return APP_FOIP_CNF__FAILED;
   ctx.magic = APP_FOIP_CNF__MAGIC_CONFIGURED;
   return APP_FOIP_CNF__CONFIGURED;
+}
+
+bool app_foip_cnf__reload_session(const app_foip_cnf__context& ctx, app_foip_cnf__session& s, int which) {
+  s.cfg.values = ctx.stored_session_table[which == 0 ? 0 : 1];
+  if (app_foip_ini__copy_cnf_tbl_2_cnf_struct(s.cfg.values.values(), s.cfg, ctx.glb_param) != 2) return false;
+  if (ctx.app.auto_build_mode == 0) apply_setup_to_session(ctx.setup, s, s.index, true);
+  return true;
 }

@@ -281,6 +281,17 @@ struct t38iaf_actions {
     return OM_OS_OK;  // the held packet is released after the action
   }
 
+  // A v21-preamble that comes before the upper layer asks for V.21
+  // reception (the far side answering a CNG that has just stopped): kept,
+  // so that the receive asked for next starts on it instead of missing the
+  // whole command.
+  static u8 idle_t30_ind(t38iaf_service& svc, t38iaf_session& c, msg_t** m) {
+    if (c.rx_type != T38_IND__V21_PREAMBLE) return discard_packet(svc, c, m);
+    t38__log(*c.s, T38_TRC__AUTOMATON, "Rcv IFP Packet (v21-preamble) -> Kept for the next V.21 receive\n");
+    c.v21_seen = 1;
+    return OM_OS_OK;
+  }
+
   static u8 restore_packet(t38iaf_service&, t38iaf_session& c, msg_t**) {
     t38__log(*c.s, T38_TRC__AUTOMATON, "Rcv IFP Packet (mdm - data) -> Restore this one into Rcv IFP fifo\n");
     // The fifo takes the fields, or frees them when it cannot.
@@ -875,7 +886,7 @@ struct t38iaf_actions {
       {ti_data_tx, KEEP},
       {NA, KEEP},
       {NA, KEEP},  // DATA_TX timer
-      {discard_packet, KEEP},
+      {idle_t30_ind, KEEP},
       {NA, KEEP},
       {restore_packet, KEEP},
       {ifp_t30_ind, BY_ACTION},
@@ -1100,6 +1111,7 @@ u8 t38iaf_service::receive_packets(t38iaf_session& c) {
       r = fax_automaton(EVT__IFP_PACKET_TYPE_DATA, nullptr, 0, c);
     } else if (p.type_byte == T38_IND__NO_SIGNAL) {
       t38__log(s, T38_TRC__AUTOMATON, "Rcv IFP Packet (no-signal) -> Discard it\n");
+      c.v21_seen = 0;  // a kept preamble has ended unheard
     } else if (p.type_byte == T38_IND__CNG || p.type_byte == T38_IND__CED) {
       t30__event(s, p.type_byte == T38_IND__CNG ? 0x1 : 0x4, 0);
       r = v25_automaton(p.type_byte == T38_IND__CNG ? 4 : 5, c, nullptr);

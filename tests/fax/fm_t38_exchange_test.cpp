@@ -102,5 +102,28 @@ TEST_F(FmExchange, ShortTrainingGivesFttAndALowerRate) {
   expect_pages(pages);
 }
 
+// The caller takes the DIS as soon as its V.21 carrier ends (the T.30
+// response delay is counted from there), without waiting for the carrier to
+// come back as it would at 2400 bit/s.
+TEST_F(FmExchange, CallerTakesTheDisWhenItsCarrierEnds) {
+  setup_send({test_page(9)});
+  uint32_t last_from_answerer = 0;
+  line_filter = [&](nai_t from, const std::vector<uint8_t>&) {
+    if (from == kAnswerer) last_from_answerer = rt_test::virtual_now();
+    return true;
+  };
+  auto caller_has_frames = [&] {
+    for (const confirm_note& n : *confirms)
+      if (n.nai == kCaller && n.kind == 'f') return true;
+    return false;
+  };
+  start_call();
+  run_until(caller_has_frames, 30000);
+  ASSERT_TRUE(caller_has_frames());
+  EXPECT_LE(rt_test::virtual_now() - last_from_answerer, 20u);
+  run_until([&] { return both_ended(); }, 300000);
+  EXPECT_EQ(user(kCaller).cause, WT3C | WLOCDCOK);
+}
+
 }  // namespace
 }  // namespace fm_test

@@ -282,6 +282,32 @@ TEST_F(ServerArea, SessionxFileFillsTheSecondStoredTable) {
   EXPECT_NE(program_log().find("app_foip_cnf - Tessaly\\sessionx.cfg not detected"), std::string::npos);
 }
 
+TEST_F(ServerArea, IncomingCallReloadAppliesTheTessalySettingsAgain) {
+  write("Tessaly/sessionx.cfg",
+        "[T.38 media address]\nlocal user name = \"gateway_in\"\nlocal media IP address = 198.51.100.7\n");
+  edit("K-DB/SETUP.INI", "MaxSessions: 19", "MaxSessions: 3");
+  ASSERT_EQ(run(), APP_FOIP_CNF__CONFIGURED) << program_log();
+  for (int which : {0, 1}) {
+    for (std::size_t i : {0u, 2u}) {
+      SCOPED_TRACE(testing::Message() << "table " << which << " session " << i);
+      app_foip_cnf__session& s = *ctx_->sessions[i];
+      ASSERT_TRUE(app_foip_cnf__reload_session(*ctx_, s, which));
+      const foip__session_param& p = s.cfg.param;
+      // The call's own values come from the stored table...
+      EXPECT_STREQ(p.t38_media_add_param.sip_media_identification.sz_local_user_name,
+                   which == 0 ? "fax_in" : "gateway_in");
+      // ... and "[TESSALY]" still decides the addresses, ports and speed.
+      EXPECT_EQ(v4(p.t38_media_add_param.local_media_add.local_media_ip_addr.ip_addr), "192.0.2.10");
+      EXPECT_EQ(media_port(*ctx_, i), 30000 + 10 * i);
+      EXPECT_EQ(s.cfg.rotation_base, 30000 + 10 * i);
+      EXPECT_EQ(p.fax_common_param.max_speed, 9);
+      EXPECT_EQ(v4(p.sip_session_param.remote_sip_addr.ip_addr), "192.0.2.1");
+      EXPECT_EQ(p.sip_session_param.remote_sip_addr.ip_port, 5070);
+    }
+  }
+  EXPECT_TRUE(g_traps.empty());
+}
+
 TEST_F(ServerArea, HelpRunModes) {
   app_foip_cnf__startup_record record;
   app_foip_cnf__context ctx;

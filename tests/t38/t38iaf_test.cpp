@@ -348,6 +348,32 @@ TEST_F(IafTest, V21PreambleWhileListeningGivesAlternateCarrier) {
   EXPECT_EQ(iaf.find(session_of(kB))->state, STATE__DATA_RX);
 }
 
+TEST_F(IafTest, V21PreambleBeforeTheReceiveIsKeptForIt) {
+  start();
+  // The far side's command starts before this side asks for V.21 (its CNG
+  // has just stopped): the receive starts on the preamble and gets the frame.
+  fax_act(kA, 1, 0x2081);
+  advance(50);
+  EXPECT_TRUE(progress(kB).empty());
+  fax_act(kB, 2, 0x2081);
+  EXPECT_EQ(progress(kB), (std::vector<u16>{T38IAF__FAX_CD_ON, T38IAF__FAX_FLAGS_DETECTED}));
+  EXPECT_EQ(iaf.find(session_of(kB))->state, STATE__DATA_RX);
+  const std::vector<u8> dis{0xFF, 0x13, 0x80, 0x00, 0x46};
+  fax_da(kA, dis, 1);
+  ASSERT_TRUE(run_until([&] { return !received(kB).empty(); }, 3000));
+  EXPECT_EQ(received(kB), std::vector<std::vector<u8>>{dis});
+
+  // A preamble that ended (no-signal) before the receive is forgotten.
+  ASSERT_TRUE(run_until([&] { return progress_time(kA, T38IAF__FAX_END_OF_DATA) >= 0; }, 3000));
+  fax_dea(kA);
+  fax_dea(kB);
+  advance(50);
+  fm_log->clear();
+  fax_act(kB, 2, 0x2081);
+  EXPECT_TRUE(progress(kB).empty());
+  EXPECT_EQ(iaf.find(session_of(kB))->state, STATE__HDSK_RX);
+}
+
 TEST_F(IafTest, PacketsReceivedWhileSendingWaitForTheNextReceive) {
   start();
   fax_act(kA, 1, 0x1102);

@@ -103,7 +103,6 @@ void MilestoneTest::MakeArea(char transport, uint16_t media_port, uint16_t peer_
   for (const char* name : {"Tessaly/session01.cfg", "Tessaly/session02.cfg"}) {
     std::string cfg = kvtest::ReadFile(area_.File(name));
     Replace(cfg, "[General]\n", "[General]\nkind of T.38 transport = " + kind + "\n");
-    cfg += "\n[T.38 media address]\nlocal media IP address = 127.0.0.1\n";
     kvtest::WriteFile(area_.File(name), cfg);
   }
   sip_standin__set_peer({{127, 0, 0, 1}, peer_port});
