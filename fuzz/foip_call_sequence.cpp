@@ -138,7 +138,7 @@ void write_page() {
     (void)tiff__write_page(ctx.get(), &h, data_path.c_str());
     tiff__close(ctx.get());
   }
-  std::remove(data_path.c_str());
+  (void)std::remove(data_path.c_str());
 }
 
 void configure() {
@@ -193,14 +193,14 @@ void start_session(input& in, bool outgoing) {
   r.ip_port = 5070;
   std::strcpy(p->trc_param.common.sz_user_id_string, "s");
   p->trc_param.event.max_length_of_event_file = 65535;
-  std::snprintf(p->fax_common_param.sz_fname_tiff_tmp_pg, sizeof p->fax_common_param.sz_fname_tiff_tmp_pg,
-                "/tmp/fuzz_foip_call_tmp_%%d.%%d");
+  (void)std::snprintf(p->fax_common_param.sz_fname_tiff_tmp_pg, sizeof p->fax_common_param.sz_fname_tiff_tmp_pg,
+                      "/tmp/fuzz_foip_call_tmp_%%d.%%d");
   if (outgoing)
-    std::snprintf(p->fax_send_pg.sz_tiff_fname_fax_pg[0], sizeof p->fax_send_pg.sz_tiff_fname_fax_pg[0], "%s",
-                  g_page.c_str());
+    (void)std::snprintf(p->fax_send_pg.sz_tiff_fname_fax_pg[0], sizeof p->fax_send_pg.sz_tiff_fname_fax_pg[0], "%s",
+                        g_page.c_str());
   else
-    std::snprintf(p->fax_rcv_pg.sz_tiff_fname_rcv_fax_pg, sizeof p->fax_rcv_pg.sz_tiff_fname_rcv_fax_pg,
-                  "/tmp/fuzz_foip_call_rcv_%%d_%%d.tif");
+    (void)std::snprintf(p->fax_rcv_pg.sz_tiff_fname_rcv_fax_pg, sizeof p->fax_rcv_pg.sz_tiff_fname_rcv_fax_pg,
+                        "/tmp/fuzz_foip_call_rcv_%%d_%%d.tif");
   (void)foip_api__send_start_rq(nai, *p);
   pump();
 }

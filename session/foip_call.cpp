@@ -137,13 +137,13 @@ void event_line(u16 cls, const char* text) { foip_trc__print_event(sig_nai(), cl
 
 void conn_line(const sip_call__ctx& c, const char* fmt, u16 cls = FOIP__SIP_EVT_1) {
   char text[253];
-  std::snprintf(text, sizeof text, fmt, sig_nai(), c.conn_id);
+  (void)std::snprintf(text, sizeof text, fmt, sig_nai(), c.conn_id);
   event_line(cls, text);
 }
 
 void trap(const sip_call__ctx& c, u16 code, const char* name, const char* who, const char* what) {
   char text[160];
-  std::snprintf(text, sizeof text, "FOIP: (%s) %s", who, what);
+  (void)std::snprintf(text, sizeof text, "FOIP: (%s) %s", who, what);
   Foip__trap(sig_nai(), c.conn_id, FOIP__TRAP_CLASS, code, name, text);
 }
 void trap_no_session(const sip_call__ctx& c, const char* who) {
@@ -558,7 +558,7 @@ void give_up(sip_call__ctx& c) {
 
 void no_media_line(sip_call__ctx& c, u8 r) {
   char text[160];
-  std::snprintf(
+  (void)std::snprintf(
       text, sizeof text, "%s%s", PAD,
       r == FOIP_SDP__NO_ADDRESS ? "No compatible media (NO remote media IP address)" : "No compatible media (Bad SDP)");
   event_line(FOIP__SIP_EVT_1, text);
@@ -567,7 +567,7 @@ void no_media_line(sip_call__ctx& c, u8 r) {
 
 void incompatible_line(const sip_call__ctx& c) {
   char text[96];
-  std::snprintf(text, sizeof text, "%sNo compatible or enabled media", PAD);
+  (void)std::snprintf(text, sizeof text, "%sNo compatible or enabled media", PAD);
   event_line(FOIP__SIP_EVT_1, text);
   display(c);
 }
@@ -598,8 +598,9 @@ void process_ssc_invite_co(sip_call__ctx& c) {
   const u16 code = st->code;
   set_status(c, code);
   char text[253];
-  std::snprintf(text, sizeof text, "\n(nai %d, conn_id %3d) SSC Evt: Receive SSC_INVITE_CO (Ret code: (%d)%s%.100s)",
-                sig_nai(), c.conn_id, code, " ", c.info.sz_sip_ret_code);
+  (void)std::snprintf(text, sizeof text,
+                      "\n(nai %d, conn_id %3d) SSC Evt: Receive SSC_INVITE_CO (Ret code: (%d)%s%.100s)", sig_nai(),
+                      c.conn_id, code, " ", c.info.sz_sip_ret_code);
   event_line(FOIP__SIP_EVT_1, text);
   fill_outgoing_info(c);
   if (code >= 200 && code < 300) {
@@ -657,7 +658,7 @@ void process_ssc_invite_co(sip_call__ctx& c) {
     return;
   }
   if (code >= 300) {
-    std::snprintf(text, sizeof text, "%sCall rejected", PAD);
+    (void)std::snprintf(text, sizeof text, "%sCall rejected", PAD);
     event_line(FOIP__SIP_EVT_1, text);
     send_sip_call_report(FOIP__EVENT__SIP_CALL_OPEN, c);
     close_session(c);
@@ -665,7 +666,7 @@ void process_ssc_invite_co(sip_call__ctx& c) {
     return;
   }
   if (code < 100) {
-    std::snprintf(text, sizeof text, "%sInternal error (call aborted)", PAD);
+    (void)std::snprintf(text, sizeof text, "%sInternal error (call aborted)", PAD);
     event_line(FOIP__SIP_EVT_1, text);
   }
   send_sip_call_report(FOIP__EVENT__SIP_CALL_OPEN, c);
@@ -881,7 +882,7 @@ void process_ssc_ack_in(sip_call__ctx& c, bool check_hold, const char* who) {
   if (const auto* st = Ssc_first<ssc_hdr_status>(rx(), H::RETURN_CODE); ssc_ptr_set(st)) set_status(c, st->code);
   if (c.info.sip_ret_code < 100) {
     char text[96];
-    std::snprintf(text, sizeof text, "\n                              Internal error (call aborted)");
+    (void)std::snprintf(text, sizeof text, "\n                              Internal error (call aborted)");
     event_line(FOIP__SIP_EVT_1, text);
     c.state = FREE_PROGRESS;
     close_session(c);
@@ -1014,7 +1015,7 @@ void process_ssc_re_invite_in__t38_opened(sip_call__ctx& c) {
     if (c.sdp.media[i].port == 0) continue;
     if (const u8 err = t38_mismatch(c, c.sdp.media[i]); err != 0) {
       char reason[64];
-      std::snprintf(reason, sizeof reason, "Not Acceptable: Media T.38 already opened (Err %d)", err);
+      (void)std::snprintf(reason, sizeof reason, "Not Acceptable: Media T.38 already opened (Err %d)", err);
       (void)send_ssc_invite_rs_NOK(tx(), sig_nai(), c.conn_id, 406, reason);
       return;
     }
@@ -1031,12 +1032,13 @@ void process_ssc_error_in(sip_call__ctx& c) {
   std::memcpy(b, Msg_data(m), 8);
   const u16 error = static_cast<u16>(b[2] | (b[3] << 8));
   char text[320];
-  std::snprintf(text, sizeof text,
-                " %s report from %s thru SSC_ERROR_IN (nai %d conn_id %d)\n  Origin     : %s\n  Error      : (%d) "
-                "%s\n  Fatal error: %s\n",
-                b[6] == 1 ? "FATAL Error" : "Warning", b[0] == ENT_SIP ? "SIP" : "SIP_SC", sig_nai(), c.conn_id,
-                b[0] == ENT_SIP ? "SIP entity" : "SIP_SC entity", error, foip_err__ret_code_text(error),
-                b[6] == 1 ? "Yes" : "No");
+  (void)std::snprintf(
+      text, sizeof text,
+      " %s report from %s thru SSC_ERROR_IN (nai %d conn_id %d)\n  Origin     : %s\n  Error      : (%d) "
+      "%s\n  Fatal error: %s\n",
+      b[6] == 1 ? "FATAL Error" : "Warning", b[0] == ENT_SIP ? "SIP" : "SIP_SC", sig_nai(), c.conn_id,
+      b[0] == ENT_SIP ? "SIP entity" : "SIP_SC entity", error, foip_err__ret_code_text(error),
+      b[6] == 1 ? "Yes" : "No");
   event_line(FOIP__SIP_EVT_3, text);
   set_status(c, error);
 }
@@ -1052,9 +1054,10 @@ void process_sm_report_in(sip_call__ctx& c) {
   if (kind == 'r' && cause == 38 && b[4] == 5) return;
   const bool sip = b[0] == ENT_SIP;
   char text[320];
-  std::snprintf(text, sizeof text, "\n(nai %d, conn_id %3d) %s Evt: SM_REPORT_IN (%s) %s\n%scause              = %d\n",
-                sig_nai(), c.conn_id, sip ? "SIP" : "SSC", kind == 'e' ? "REPORT_TYPE_EVENT" : "REPORT_TYPE_ERROR",
-                sip ? "From SIP entity" : "From SSC entity", "                            ", cause);
+  (void)std::snprintf(text, sizeof text,
+                      "\n(nai %d, conn_id %3d) %s Evt: SM_REPORT_IN (%s) %s\n%scause              = %d\n", sig_nai(),
+                      c.conn_id, sip ? "SIP" : "SSC", kind == 'e' ? "REPORT_TYPE_EVENT" : "REPORT_TYPE_ERROR",
+                      sip ? "From SIP entity" : "From SSC entity", "                            ", cause);
   event_line(FOIP__SIP_EVT_3, text);
 }
 

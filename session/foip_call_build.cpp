@@ -22,13 +22,13 @@ nai_t sig_nai() { return sip_mgt__glb().glb_sip_param.sig_nai; }
 
 void trap(nai_t nai, u16 conn_id, u16 code, const char* name, const char* who, const char* what) {
   char text[160];
-  std::snprintf(text, sizeof text, "FOIP: (%s) %s", who, what);
+  (void)std::snprintf(text, sizeof text, "FOIP: (%s) %s", who, what);
   Foip__trap(nai, conn_id, FOIP__TRAP_CLASS, code, name, text);
 }
 
 void line(const char* fmt, u16 conn_id) {
   char text[253];
-  std::snprintf(text, sizeof text, fmt, sig_nai(), conn_id);
+  (void)std::snprintf(text, sizeof text, fmt, sig_nai(), conn_id);
   foip_trc__print_event(sig_nai(), FOIP__SIP_EVT_1, text);
 }
 
@@ -99,7 +99,7 @@ bool set_host(addr_parts& a, const foip__full_ip_addr& addr, u16 conn_id, const 
     return true;
   }
   char what[96];
-  std::snprintf(what, sizeof what, "%s unknown", field);
+  (void)std::snprintf(what, sizeof what, "%s unknown", field);
   trap(sig_nai(), conn_id, FOIP__TRAP__UNKNOWN_IP_ADDR, "FOIP__TRAP__UNKNOWN_IP_ADDR", who, what);
   return false;
 }
@@ -262,9 +262,9 @@ u8 send_ssc_invite_rs_OK_with_offer(sip_call__ctx& c) {
   ssc_handle* h = sip_mgt__glb().build_handle;
   if (!open(h, ssc_msg_type::INVITE_RS, c.conn_id, WHO)) return 3;
   char text[253];
-  std::snprintf(text, sizeof text,
-                "\n(nai %d, conn_id %3d) SSC Evt: Send SSC_INVITE_RS (ret_code: %d (%s) with First SDP offer)",
-                sig_nai(), c.conn_id, 200, "OK");
+  (void)std::snprintf(text, sizeof text,
+                      "\n(nai %d, conn_id %3d) SSC Evt: Send SSC_INVITE_RS (ret_code: %d (%s) with First SDP offer)",
+                      sig_nai(), c.conn_id, 200, "OK");
   foip_trc__print_event(sig_nai(), FOIP__SIP_EVT_1, text);
   if (no_session(c, WHO)) return 3;
   auto* st = add<ssc_hdr_status>(h, H::RETURN_CODE, sig_nai(), WHO);

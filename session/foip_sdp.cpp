@@ -274,7 +274,7 @@ bool create_sdp__main_body__origin__dscp(const foip_sdp__env& env, u32 version, 
   }
   copy_text(sdp.origin_user, env.user_name);
   copy_text(sdp.origin_session_id, FOIP_SDP__SESSION_ID);
-  std::snprintf(sdp.version, sizeof sdp.version, "%lu", static_cast<unsigned long>(version));
+  (void)std::snprintf(sdp.version, sizeof sdp.version, "%lu", static_cast<unsigned long>(version));
   sdp.origin_net_type = 'I';
   sdp.origin_conn = foip_sdp__conn{};
   copy_text(sdp.origin_conn.host, FOIP_SDP__ORIGIN_HOST);
@@ -397,7 +397,7 @@ bool foip_sdp__same(const sip_mgt__sdp_contents& a, const sip_mgt__sdp_contents&
 bool foip_sdp__update_version(sip_mgt__sdp_contents& sdp, sip_mgt__sdp_contents& last_sent, u32& counter) {
   const bool changed = !foip_sdp__same(sdp, last_sent);
   if (changed) ++counter;
-  std::snprintf(sdp.version, sizeof sdp.version, "%lu", static_cast<unsigned long>(counter));
+  (void)std::snprintf(sdp.version, sizeof sdp.version, "%lu", static_cast<unsigned long>(counter));
   last_sent = sdp;
   return changed;
 }

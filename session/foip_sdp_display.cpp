@@ -89,11 +89,11 @@ void display_sdp__media(u8 mode, const sip_mgt__sdp_contents& sdp, const char* u
   }
   if (mode == 1 || mode == 2) {
     if (user && user[0]) {
-      std::snprintf(text, sizeof text, "\n                            Local <user name>         = %.64s", user);
+      (void)std::snprintf(text, sizeof text, "\n                            Local <user name>         = %.64s", user);
       print(print_nai, text);
     }
     if (phone && phone[0]) {
-      std::snprintf(text, sizeof text, "\n                            Local <user phone number> = %.26s", phone);
+      (void)std::snprintf(text, sizeof text, "\n                            Local <user phone number> = %.26s", phone);
       print(print_nai, text);
     }
   }
@@ -101,7 +101,7 @@ void display_sdp__media(u8 mode, const sip_mgt__sdp_contents& sdp, const char* u
     print(print_nai, "\n                            No Session found\n");
     return;
   }
-  std::snprintf(text, sizeof text, "\n                            Session activated (NAI)   = %d\n", session_nai);
+  (void)std::snprintf(text, sizeof text, "\n                            Session activated (NAI)   = %d\n", session_nai);
   print(print_nai, text);
   const bool tcp = env->kind_of_t38_transport == 'T';
   const u16 port = tcp ? env->tcp_t38_port : env->udp_t38_port;

@@ -227,13 +227,13 @@ constexpr call_route_row CALL_ROUTES[] = {
 
 void print_line(const char* fmt, u16 conn_id) {
   char line[198];
-  std::snprintf(line, sizeof line, fmt, g_sip.glb_sip_param.sig_nai, conn_id);
+  (void)std::snprintf(line, sizeof line, fmt, g_sip.glb_sip_param.sig_nai, conn_id);
   foip_trc__print_event(g_sip.glb_sip_param.sig_nai, FOIP__SIP_EVT_1, line);
 }
 
 void print_reg(const char* fmt, int a, int b) {
   char line[198];
-  std::snprintf(line, sizeof line, fmt, a, b);
+  (void)std::snprintf(line, sizeof line, fmt, a, b);
   foip_trc__print_event(g_sip.glb_sip_param.sig_nai, FOIP__SIP_EVT_1, line);
 }
 
@@ -284,9 +284,9 @@ void sip_register__automaton(u8 event, sip_register__ctx* r) {
       if (r->state == SIP_REGISTER__SENT) {
         r->last_status = code;
         char line[198];
-        std::snprintf(line, sizeof line,
-                      "\n(nai %d, conn_id %3d)      SSC Evt (Register): Receive SSC_REGISTER_CO (%d)",
-                      g_sip.glb_sip_param.sig_nai, r->conn_id, code);
+        (void)std::snprintf(line, sizeof line,
+                            "\n(nai %d, conn_id %3d)      SSC Evt (Register): Receive SSC_REGISTER_CO (%d)",
+                            g_sip.glb_sip_param.sig_nai, r->conn_id, code);
         foip_trc__print_event(g_sip.glb_sip_param.sig_nai, FOIP__SIP_EVT_1, line);
         if (st && code >= 200 && code < 300 && r->held_register) {
           msg_t* held = r->held_register;
@@ -298,7 +298,7 @@ void sip_register__automaton(u8 event, sip_register__ctx* r) {
         r->state = st ? SIP_REGISTER__REGISTERED : SIP_REGISTER__UNREGISTER_ANSWERED;
       } else if (r->state == SIP_REGISTER__UNREGISTER_SENT) {
         char line[198];
-        std::snprintf(
+        (void)std::snprintf(
             line, sizeof line, "\n(nai %d, conn_id %3d)      SSC Evt (Register): Receive SSC_REGISTER_CO (%d) %s",
             g_sip.glb_sip_param.sig_nai, r->conn_id, code, code >= 200 && code < 300 ? " " : "Rem: ignore SIP error");
         foip_trc__print_event(g_sip.glb_sip_param.sig_nai, FOIP__SIP_EVT_1, line);
@@ -319,7 +319,7 @@ void sip_register__automaton(u8 event, sip_register__ctx* r) {
     r->held_register = nullptr;
     const u8 source = static_cast<u8>(r->last_status / 100), code = static_cast<u8>(r->last_status % 100);
     char line[198];
-    std::snprintf(
+    (void)std::snprintf(
         line, sizeof line,
         "\n(User nai %d)              SSC Evt (Register): Send FOIP__SIP_REGISTER_CO (NOK, Err Src: %d  Code: %d)",
         r->user_nai, source, code);
@@ -423,7 +423,7 @@ u8 reset_rq(ent_id_t target, const char* who) {
   }
   if (r != 2) {
     char text[96];
-    std::snprintf(text, sizeof text, "FOIP: (%s) Can't allocate Msg/buffer", who);
+    (void)std::snprintf(text, sizeof text, "FOIP: (%s) Can't allocate Msg/buffer", who);
     Foip__trap(nai, FOIP__CONN_NONE, FOIP__TRAP_CLASS, FOIP__TRAP__ERR_ALLOC_MSG_BUFFER,
                "FOIP__TRAP__ERR_ALLOC_MSG_BUFFER", text);
   }
@@ -446,7 +446,7 @@ void register_rq() {
   print_reg("\n(User nai %d)              SSC Evt (Register): Receive FOIP__SIP_REGISTER_RQ", user, 0);
   auto refuse = [&](u8 code) {
     char line[198];
-    std::snprintf(
+    (void)std::snprintf(
         line, sizeof line,
         "\n(User nai %d)              SSC Evt (Register): Send FOIP__SIP_REGISTER_CO (NOK, Err Src: %d  Code: %d)",
         user, FOIP__REGISTER_ERR_SRC__FOIP_CHK_PARAM, code);
