@@ -251,12 +251,14 @@ u8 ssc_send_to_user(code_t code) {
     g_run.handle->carried_byte_1 = mod.call->carried_byte_1;
     g_run.handle->carried_byte_2 = mod.call->carried_byte_2;
   }
-  msg_t* m = SIP_sc_format_rq(agent_nai(), mod.entry ? mod.entry->conn_id : SSC_NO_CONN,
-                              mod.entry ? mod.entry->index : 0, g_run.handle);
+  // Without a dialog entry (a call that has none left) the call itself is
+  // named, so that the user finds it.
+  const u16 conn = mod.entry ? mod.entry->conn_id : mod.call ? mod.call->user_conn : SSC_NO_CONN;
+  msg_t* m = SIP_sc_format_rq(agent_nai(), conn, mod.entry ? mod.entry->index : 0, g_run.handle);
   if (m == nullptr) return 3;
   m->from = ENT_SSC;
   m->nai = agent_nai();
-  m->conn_id = mod.entry ? mod.entry->conn_id : SSC_NO_CONN;
+  m->conn_id = conn;
   m->code = code;
   m->to = mod.ua ? mod.ua->user_entity : 'A';
   if (mod.call) mod.call->pending_indication = 0;

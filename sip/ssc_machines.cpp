@@ -1049,9 +1049,11 @@ void ssc_call_sm() {
     if (mod().call == c) c->state = s.next;
   }
   if (c->state == CALL_IDLE && c->first == nullptr) {
-    if (c->pending_indication == 0) fresh_pass(ssc_msg_type::CLOSE_SESSION, CALL_CLOSED_IN);
+    // The call is named on its indication even when a step above has let go
+    // of it (the user finds the call by its conn id).
     m.call = c;
     m.entry = nullptr;
+    if (c->pending_indication == 0) fresh_pass(ssc_msg_type::CLOSE_SESSION, CALL_CLOSED_IN);
     (void)ssc_call__release();
   }
 }

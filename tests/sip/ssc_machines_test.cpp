@@ -424,6 +424,8 @@ TEST_F(SscMachines, ChallengeAnsweredOncePerNonceForEachHeaderKind) {
     auto u = to_user();
     ASSERT_EQ(codes(u), (std::vector<code_t>{SSC_INVITE_CO, CALL_CLOSED_IN}));
     EXPECT_EQ(u[0].status, std::atoi(k.status));
+    // The end of the call names the call the user opened.
+    EXPECT_EQ(u[1].conn, u[0].conn);
     w = wire();
     ASSERT_EQ(w.size(), 1u);
     EXPECT_EQ(first_line(w[0]).substr(0, 4), "ACK ");

@@ -1,0 +1,266 @@
+#include "host/support/sip_road.h"
+
+#if defined(KV_HAVE_SPANDSP) && defined(KV_HAVE_LIBTIFF)
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <tiffio.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+
+#include "host/host.h"
+
+namespace sip_road {
+
+using tessaly_test::Reply;
+using clock_type = std::chrono::steady_clock;
+
+namespace {
+
+// The source tree, from where this file lies in it.
+std::string SourceDir() {
+  const std::string me = __FILE__;
+  return me.substr(0, me.rfind("/tests/host/support/"));
+}
+
+void Replace(std::string& text, const std::string& from, const std::string& to) {
+  const std::size_t at = text.find(from);
+  ASSERT_NE(at, std::string::npos) << from;
+  text.replace(at, from.size(), to);
+}
+
+}  // namespace
+
+sipp_process::sipp_process(const std::string& dir, const std::string& scenario, uint16_t local, uint16_t remote,
+                           const std::vector<std::pair<std::string, std::string>>& keys)
+    : dir_(dir), name_(std::filesystem::path(scenario).stem().string()) {
+  std::vector<std::string> args = {"sipp"};
+  if (remote) args.push_back("127.0.0.1:" + std::to_string(remote));
+  for (const char* a : {"-sf", scenario.c_str(), "-i", "127.0.0.1", "-p"}) args.emplace_back(a);
+  args.push_back(std::to_string(local));
+  for (const char* a : {"-m", "1", "-nostdin", "-timeout", "100s", "-timeout_error", "-trace_msg", "-trace_err"})
+    args.emplace_back(a);
+  args.push_back("-message_file");
+  args.push_back(dir_ + "/" + name_ + "_messages.log");
+  args.push_back("-error_file");
+  args.push_back(dir_ + "/" + name_ + "_errors.log");
+  for (const auto& [k, v] : keys) {
+    args.push_back("-key");
+    args.push_back(k);
+    args.push_back(v);
+  }
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const std::string out = dir_ + "/" + name_ + "_screen.log";
+  std::fflush(nullptr);
+  pid_ = fork();
+  if (pid_ == 0) {
+    const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int null_fd = open("/dev/null", O_RDONLY);
+    if (fd >= 0) {
+      dup2(fd, 1);
+      dup2(fd, 2);
+    }
+    if (null_fd >= 0) dup2(null_fd, 0);
+    execvp("sipp", argv.data());
+    _exit(127);
+  }
+}
+
+sipp_process::~sipp_process() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+}
+
+int sipp_process::wait(int ms) {
+  if (pid_ <= 0) return -1;
+  const auto end = clock_type::now() + std::chrono::milliseconds(ms);
+  while (clock_type::now() < end) {
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  kill(pid_, SIGKILL);
+  waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+  return -1;
+}
+
+std::string sipp_process::messages() const { return kvtest::ReadFile(dir_ + "/" + name_ + "_messages.log"); }
+std::string sipp_process::errors() const {
+  return kvtest::ReadFile(dir_ + "/" + name_ + "_errors.log") + kvtest::ReadFile(dir_ + "/" + name_ + "_screen.log");
+}
+
+std::string SipRoadTest::Scenario(const std::string& name) { return SourceDir() + "/tests/host/sipp/" + name; }
+
+void SipRoadTest::MakeArea(uint16_t sip_port, uint16_t gateway_port, uint16_t media_port) {
+  const std::string cmd = "bash " + SourceDir() + "/tools/make-server-area.sh " + area_.path() + " > /dev/null";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  std::string setup = kvtest::ReadFile(area_.File("K-DB/SETUP.INI"));
+  Replace(setup, "LogLevel: 3", "LogLevel: 1");
+  Replace(setup, "LocalSIPPort: 5060", "LocalSIPPort: " + std::to_string(sip_port));
+  Replace(setup, "SIPGatewayPort: 5070", "SIPGatewayPort: " + std::to_string(gateway_port));
+  Replace(setup, "LocalMediaPortStart: 20000", "LocalMediaPortStart: " + std::to_string(media_port));
+  kvtest::WriteFile(area_.File("K-DB/SETUP.INI"), setup);
+  std::string glb = kvtest::ReadFile(area_.File("Tessaly/glb.cfg"));
+  Replace(glb, "local SIP IP port = 5060", "local SIP IP port = " + std::to_string(sip_port));
+  // SIP and session-management events; with SIP_ROAD_KEEP also every message
+  // between the entities.
+  std::string events = "record event = CNF_GLB | SIP_EVT | SMNGT_EVT";
+  if (std::getenv("SIP_ROAD_KEEP")) events += "\naudit file name = glb_audit.txt\nlog options = SEND_MSG | RCV_MSG";
+  Replace(glb, "record event = CNF_GLB", events);
+  kvtest::WriteFile(area_.File("Tessaly/glb.cfg"), glb);
+  for (const char* name : {"Tessaly/session01.cfg", "Tessaly/session02.cfg"}) {
+    std::string cfg = kvtest::ReadFile(area_.File(name));
+    Replace(cfg, "[General]\n", "[General]\nkind of T.38 transport = UDP\n");
+    // Sessions built from these files keep the host's first address for
+    // their media unless told: the media stay on loopback.
+    cfg += "\n[T.38 media address]\nlocal media IP address = 127.0.0.1\n";
+    // The session's T.38, fax, management and message events, read when a case fails.
+    cfg += "\n[Traces / Reports]\nrecord event = T38_EVT | FAX_EVT | USR_MNGT_EVT | USR_MSG\nevent file name = " +
+           std::string(name).substr(8, 9) + "_events.txt\n";
+    kvtest::WriteFile(area_.File(name), cfg);
+  }
+  std::string out = kvtest::ReadFile(area_.File("Tessaly/session02.cfg"));
+  Replace(out, "remote SIP port = 5070", "remote SIP port = " + std::to_string(gateway_port));
+  kvtest::WriteFile(area_.File("Tessaly/session02.cfg"), out);
+}
+
+void SipRoadTest::StartTessaly(bool receive) {
+  setenv("KORVANE_INI_PATH", area_.File("KORVANE.INI").c_str(), 1);
+  setenv("KORVANE_MAILSLOT_DIR", area_.File("mailslot").c_str(), 1);
+  HostOptions o;
+  o.loop_ms = 100;
+  o.send_poll_ms = 50;
+  o.shutdown_passes = 50;
+  o.exit_wait_ms = 10000;
+  tessaly_ = std::thread([this, o] { exit_code_ = TessalyMain(o); });
+  controller_ = std::make_unique<tessaly_test::ScriptedController>(0x0A01, "FA\\1");
+  ASSERT_TRUE(controller_->ok());
+  // The request slot exists once the runtime is up.
+  StatusWord sent = STATUS_MAILSLOT_MISSING;
+  for (int i = 0; i < 200 && sent != STATUS_OK; ++i) {
+    sent = controller_->Register();
+    if (sent != STATUS_OK) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  ASSERT_EQ(sent, STATUS_OK);
+  std::optional<Reply> r = controller_->Next(5000);
+  ASSERT_TRUE(r && r->type == TESSALY_FAX_STATUS && r->status.kind == FAX_STATUS_REQUEST_DONE);
+  ASSERT_EQ(controller_->Status(receive ? 1 : 0), STATUS_OK);
+  r = controller_->Next(5000);
+  ASSERT_TRUE(r && r->type == TESSALY_FAX_STATUS && r->status.kind == FAX_STATUS_REQUEST_DONE);
+  // FOIP with its SIP side is configured before anything starts.
+  const std::string ready = "FOIP__SET_CONFIG_CO Return code         : OK";
+  const auto end = clock_type::now() + std::chrono::seconds(10);
+  while (clock_type::now() < end && Log().find(ready) == std::string::npos)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_NE(Log().find(ready), std::string::npos) << "SIP side not configured";
+}
+
+bool SipRoadTest::StopTessaly() {
+  if (!tessaly_.joinable()) return true;
+  if (controller_) (void)controller_->Shutdown();
+  tessaly_.join();
+  return exit_code_ == 0;
+}
+
+void SipRoadTest::TearDown() {
+  if (tessaly_.joinable()) {
+    if (!controller_ || controller_->Shutdown() != STATUS_OK) {
+      tessaly_test::ScriptedController c(0x0A02, "FA\\2");
+      (void)c.Shutdown();
+    }
+    tessaly_.join();
+  }
+  controller_.reset();
+  if (::testing::Test::HasFailure() && std::getenv("TESSALY_TEST_LOG"))
+    std::fprintf(stderr, "%s\n%s", Log().c_str(), Traces().c_str());
+  // SIP_ROAD_KEEP=<folder>: the area and sipp's logs of the case are copied
+  // there.
+  if (const char* keep = std::getenv("SIP_ROAD_KEEP")) {
+    const std::string cmd =
+        "mkdir -p '" + std::string(keep) + "' && cp -r " + area_.path() + " " + peer_dir_.path() + " '" + keep + "'";
+    (void)std::system(cmd.c_str());
+  }
+  unsetenv("KORVANE_INI_PATH");
+  unsetenv("KORVANE_MAILSLOT_DIR");
+}
+
+std::string SipRoadTest::Traces() const {
+  std::string all;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(area_.path(), ec)) {
+    const std::string name = e.path().filename().string();
+    if (e.is_regular_file() && (name.find("events") != std::string::npos || name.find(".CAP") != std::string::npos))
+      all += "==== " + name + "\n" + kvtest::ReadFile(e.path().string());
+  }
+  return all;
+}
+
+std::optional<Reply> SipRoadTest::NextOf(std::initializer_list<uint16_t> kinds, int ms) {
+  const auto end = clock_type::now() + std::chrono::milliseconds(ms);
+  while (clock_type::now() < end) {
+    const int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(end - clock_type::now()).count());
+    std::optional<Reply> r = controller_->Next(left > 0 ? left : 1);
+    if (!r) break;
+    if (r->type != TESSALY_FAX_STATUS) {
+      if (kinds.size() == 0) return r;
+      continue;
+    }
+    for (uint16_t k : kinds)
+      if (r->status.kind == k) return r;
+  }
+  return std::nullopt;
+}
+
+void SipRoadTest::ExpectPages(const std::string& path, const std::vector<fax_test::page>& pages) {
+  TIFF* t = TIFFOpen(path.c_str(), "r");
+  ASSERT_NE(t, nullptr) << path;
+  int n = 0;
+  do ++n;
+  while (TIFFReadDirectory(t));
+  TIFFClose(t);
+  ASSERT_EQ(n, static_cast<int>(pages.size())) << path;
+  for (size_t i = 0; i < pages.size(); ++i) {
+    const fax_test::page got = fax_test::libtiff_read(path, static_cast<int>(i));
+    EXPECT_TRUE(got == pages[i]) << "page " << i << ": " << fax_test::describe_difference(pages[i], got);
+  }
+}
+
+void write_fax_tiff(const std::string& path, const std::vector<fax_test::page>& pages) {
+  TIFF* t = TIFFOpen(path.c_str(), "w");
+  ASSERT_NE(t, nullptr) << path;
+  for (size_t i = 0; i < pages.size(); ++i) {
+    const fax_test::page& p = pages[i];
+    TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, p.width);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, p.height);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+    TIFFSetField(t, TIFFTAG_FILLORDER, FILLORDER_LSB2MSB);
+    TIFFSetField(t, TIFFTAG_XRESOLUTION, 204.0f);
+    TIFFSetField(t, TIFFTAG_YRESOLUTION, 196.0f);
+    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, p.height);
+    TIFFSetField(t, TIFFTAG_PAGENUMBER, static_cast<int>(i), static_cast<int>(pages.size()));
+    for (uint32_t y = 0; y < p.height; ++y) TIFFWriteScanline(t, const_cast<uint8_t*>(p.row(y)), y, 0);
+    TIFFWriteDirectory(t);
+  }
+  TIFFClose(t);
+}
+
+}  // namespace sip_road
+
+#endif

@@ -1,0 +1,92 @@
+// A fax through the whole of tessaly over SIP and T.38: tessaly's real
+// entities (host, application, FOIP with its SIP side, ENT_SSC, ENT_SIP,
+// T.38, fax engine, sockets) run in this process on a temporary server
+// area; a scripted device controller talks to it on the mailslots; sipp is
+// the far SIP side on loopback and spandsp's T.38 terminal the far fax,
+// its UDPTL port given to tessaly by sipp's SDP.  Every wait is bounded.
+// Test-only.
+#pragma once
+
+#if defined(KV_HAVE_SPANDSP) && defined(KV_HAVE_LIBTIFF)
+
+#include <gtest/gtest.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/support/temp_folder.h"
+#include "fax/support/fax_test_pages.h"
+#include "host/scripted_controller.h"
+
+namespace sip_road {
+
+// sipp in a child process, its messages and errors logged in `dir`.
+class sipp_process {
+ public:
+  // `scenario` is a file of tests/host/sipp/; `remote` the port sipp
+  // calls (0: sipp only answers); `keys` pairs of -key name value.
+  sipp_process(const std::string& dir, const std::string& scenario, uint16_t local, uint16_t remote,
+               const std::vector<std::pair<std::string, std::string>>& keys);
+  ~sipp_process();
+  sipp_process(const sipp_process&) = delete;
+  sipp_process& operator=(const sipp_process&) = delete;
+
+  // sipp's exit code (0: its scenario passed), or -1 when it has not ended
+  // within `ms` (it is killed then).
+  int wait(int ms);
+  // What sipp wrote: its message trace and its errors.
+  std::string messages() const;
+  std::string errors() const;
+
+ private:
+  std::string dir_;
+  std::string name_;
+  pid_t pid_ = -1;
+};
+
+// A fine-resolution MH fax file of `pages`, as a fax server stores them.
+void write_fax_tiff(const std::string& path, const std::vector<fax_test::page>& pages);
+
+class SipRoadTest : public ::testing::Test {
+ protected:
+  // A server area whose SIP side listens on `sip_port`, calls the gateway at
+  // `gateway_port`, its media ports from `media_port` (UDPTL + 2).
+  void MakeArea(uint16_t sip_port, uint16_t gateway_port, uint16_t media_port);
+  // Starts tessaly, registers the controller (receive enabled or not) and
+  // waits until the SIP side is configured.
+  void StartTessaly(bool receive);
+  bool StopTessaly();
+  void TearDown() override;
+
+  // Status packets until one of `kinds` comes (returned); with no kinds, the
+  // next packet that is not a status.  Nothing within `ms`: none.
+  std::optional<tessaly_test::Reply> NextOf(std::initializer_list<uint16_t> kinds, int ms);
+  // Every page of `path` equals `pages`, pixel for pixel (libtiff).
+  void ExpectPages(const std::string& path, const std::vector<fax_test::page>& pages);
+  static void WriteFaxTiff(const std::string& path, const std::vector<fax_test::page>& pages) {
+    write_fax_tiff(path, pages);
+  }
+
+  std::string PagesFile() const { return area_.File("Tessaly/pages/page1.tif"); }
+  std::string ReceivedFile() const { return area_.File("Tessaly/rcv/in.tif"); }
+  std::string Log() const { return kvtest::ReadFile(area_.File("K-DB/TESSALY.log")); }
+  // The FOIP entity's event and trace files of the area, for failures.
+  std::string Traces() const;
+  static std::string Scenario(const std::string& name);
+
+  kvtest::TempFolder area_;
+  kvtest::TempFolder peer_dir_;
+  std::unique_ptr<tessaly_test::ScriptedController> controller_;
+  std::thread tessaly_;
+  int exit_code_ = -1;
+};
+
+}  // namespace sip_road
+
+#endif

@@ -1,0 +1,191 @@
+// A fax received by the whole system: the run command brings up the
+// stand-in, tessaly and two controllers on a temporary area; sipp calls the
+// DID of ROUTING.INI with a T.38 offer for spandsp's T.38 terminal, which
+// sends three pages; the controller files ~RECDxxx.CTL and a .G3F in the
+// user's K-IN folder, whose pages equal those sent, and tells the fax
+// server (MESSAGE_RECEIVED, a job result with status 0 and 3 pages); the run
+// command then stops everything in order.
+#include "host/support/sip_road.h"
+
+#if defined(KV_HAVE_SPANDSP) && defined(KV_HAVE_LIBTIFF)
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/support/temp_folder.h"
+#include "host/support/milestone_fixture.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Ports of this program: SIP 44160-44161, media 46000-46199.
+constexpr uint16_t kSip = 44160, kGateway = 44161, kMedia = 46000;
+
+std::string BinaryDir() {
+  char path[4096];
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return ".";
+  path[n] = '\0';
+  const std::string s(path);
+  return s.substr(0, s.rfind('/'));
+}
+
+// A child with its output in `out`, extra environment `env`; its pid.
+pid_t Spawn(const std::vector<std::string>& args, const std::string& out, const std::vector<std::string>& env) {
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  std::vector<std::string> env_text(env);
+  for (char** e = environ; *e; ++e) env_text.emplace_back(*e);
+  std::vector<char*> envp;
+  for (std::string& e : env_text) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+// Exit code of `pid` within `ms`; -1 (and killed) when it has not ended.
+int WaitFor(pid_t pid, int ms) {
+  const auto end = Clock::now() + std::chrono::milliseconds(ms);
+  while (Clock::now() < end) {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  return -1;
+}
+
+bool WaitText(const std::string& file, const std::string& text, int ms) {
+  const auto end = Clock::now() + std::chrono::milliseconds(ms);
+  while (Clock::now() < end) {
+    if (kvtest::ReadFile(file).find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+// The run command of an area, stopped with SIGTERM at the end of the case.
+class RunCommand {
+ public:
+  RunCommand(const std::string& area, const std::string& log) : log_(log) {
+    pid_ = Spawn({"/usr/bin/setsid", "/bin/bash", std::string(KV_SOURCE_DIR) + "/tools/run.sh"}, log,
+                 {"KV_BIN_DIR=" + BinaryDir(), "KORVANE_HOME=" + area, "KV_START_SECONDS=15"});
+  }
+  ~RunCommand() {
+    if (pid_ > 0) (void)Stop();
+  }
+  bool Up() const { return pid_ > 0 && WaitText(log_, "Up in ", 40000); }
+  int Stop() {
+    kill(pid_, SIGTERM);
+    const int code = WaitFor(pid_, 60000);
+    pid_ = -1;
+    return code;
+  }
+
+ private:
+  std::string log_;
+  pid_t pid_ = -1;
+};
+
+TEST(SystemReceive, CallToADidIsFiledInTheUsersInFolder) {
+  kvtest::TempFolder tmp;
+  const std::string area = tmp.File("area");
+  const std::string source = KV_SOURCE_DIR;
+  const std::string make = "KV_MARROCK=" + BinaryDir() + "/marrock bash " + source + "/tools/make-server-area.sh " +
+                           area + " > " + tmp.File("make.txt") + " 2>&1";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  std::string setup = kvtest::ReadFile(area + "/K-DB/SETUP.INI");
+  for (auto [from, to] : {std::pair<std::string, std::string>{"LocalSIPPort: 5060", "LocalSIPPort: 44160"},
+                          {"SIPGatewayPort: 5070", "SIPGatewayPort: 44161"},
+                          {"LocalMediaPortStart: 20000", "LocalMediaPortStart: 46000"}}) {
+    const std::size_t at = setup.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    setup.replace(at, from.size(), to);
+  }
+  kvtest::WriteFile(area + "/K-DB/SETUP.INI", setup);
+  // The sessions' media on loopback.
+  for (const char* name : {"/Tessaly/session01.cfg", "/Tessaly/session02.cfg"})
+    kvtest::WriteFile(area + name,
+                      kvtest::ReadFile(area + name) + "\n[T.38 media address]\nlocal media IP address = 127.0.0.1\n");
+
+  RunCommand run(area, tmp.File("run.txt"));
+  ASSERT_TRUE(run.Up()) << kvtest::ReadFile(tmp.File("run.txt"));
+  EXPECT_TRUE(WaitText(tmp.File("run.txt"), "marrock G1-1 is up", 5000));
+  EXPECT_TRUE(WaitText(tmp.File("run.txt"), "marrock G1-2 is up", 5000));
+
+  // Three short fine pages, so that the fax takes seconds, not a minute.
+  const std::string sample = tmp.File("tx.tif");
+  sip_road::write_fax_tiff(sample, milestone::three_pages(41));
+  const pid_t peer =
+      Spawn({BinaryDir() + "/t38-fax-peer", "send", sample, "--calling", "--port-file", tmp.File("peer.port"),
+             "--remote-file", tmp.File("remote.txt"), "--seconds", "80", "--ident", "RX PEER"},
+            tmp.File("peer.txt"), {});
+  ASSERT_GT(peer, 0);
+  for (int i = 0; i < 100 && kvtest::ReadFile(tmp.File("peer.port")).empty(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const std::string peer_port = kvtest::ReadFile(tmp.File("peer.port"));
+  ASSERT_FALSE(peer_port.empty()) << kvtest::ReadFile(tmp.File("peer.txt"));
+
+  const auto began = Clock::now();
+  sip_road::sipp_process sipp(
+      tmp.path(), source + "/tests/host/sipp/uac-t38-call.xml", kGateway, kSip,
+      {{"peer_port", std::to_string(std::stoi(peer_port))}, {"did", "00001"}, {"remote_file", tmp.File("remote.txt")}});
+  const std::string standin = area + "/standin.log";
+  EXPECT_TRUE(WaitText(standin, "DRENNIC JOB_RESULT", 90000)) << kvtest::ReadFile(standin);
+  const double seconds = std::chrono::duration<double>(Clock::now() - began).count();
+  std::printf("[ system ] 3-page receive from the call to the job result: %.2f s\n", seconds);
+  EXPECT_EQ(WaitFor(peer, 30000), 0) << kvtest::ReadFile(tmp.File("peer.txt"));
+  EXPECT_EQ(sipp.wait(30000), 0) << sipp.errors() << sipp.messages();
+  EXPECT_EQ(kvtest::ReadFile(tmp.File("remote.txt")).rfind("127.0.0.1 ", 0), 0u) << "media on loopback";
+
+  const std::string log = kvtest::ReadFile(standin);
+  EXPECT_NE(log.find("MESSAGE_RECEIVED FOIP/"), std::string::npos) << log;
+  EXPECT_NE(log.find(" user=FAXIN control=~RECD"), std::string::npos) << log;
+  const std::size_t result = log.find("DRENNIC JOB_RESULT");
+  ASSERT_NE(result, std::string::npos) << log;
+  const std::string line = log.substr(result, log.find('\n', result) - result);
+  EXPECT_NE(line.find(" status=0x0 job=0 "), std::string::npos) << line;
+  EXPECT_NE(line.find(" pages=3"), std::string::npos) << line;
+
+  std::string control, fax;
+  for (const auto& e : std::filesystem::directory_iterator(area + "/USERS/FAXIN/K-IN")) {
+    const std::string name = e.path().filename().string();
+    if (name.rfind("~RECD", 0) == 0 && e.path().extension() == ".CTL") control = e.path().string();
+    if (name.rfind("~RECD", 0) == 0 && e.path().extension() == ".G3F") fax = e.path().string();
+  }
+  ASSERT_FALSE(control.empty()) << "no receive control file";
+  ASSERT_FALSE(fax.empty()) << "no received fax file";
+  EXPECT_NE(kvtest::ReadFile(control).find("DTMF: 00001"), std::string::npos) << kvtest::ReadFile(control);
+  const pid_t compare = Spawn({BinaryDir() + "/t38-fax-peer", "compare", sample, fax}, tmp.File("compare.txt"), {});
+  EXPECT_EQ(WaitFor(compare, 20000), 0) << kvtest::ReadFile(tmp.File("compare.txt"));
+
+  EXPECT_EQ(run.Stop(), 0) << kvtest::ReadFile(tmp.File("run.txt"));
+  const std::string out = kvtest::ReadFile(tmp.File("run.txt"));
+  EXPECT_NE(out.find("All stopped"), std::string::npos) << out;
+  EXPECT_EQ(out.find("killed"), std::string::npos) << out;
+}
+
+}  // namespace
+
+#endif
