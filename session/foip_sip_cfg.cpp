@@ -79,6 +79,9 @@ ssc_config_profile foip_sip__ssc_profile(const foip__glb_sip_param& p) {
   pr.aux = 0;
   pr.reg_slots = FOIP__MAX_SIP_REGISTER;
   pr.user_entity = ENT_FOIP;
+  // The call automaton knows the far end's hang-up only as SESS_CLOSED_IN:
+  // ENT_SSC answers the BYE itself.
+  pr.option_byte = SSC_OPT_SESSION_NOTICES;
   const foip__full_ip_addr& px = p.outbound_proxy;
   const bool name = has_name(px);
   const bool v4 = px.ip_addr.ip_family == OM_IP_FAMILY_V4;

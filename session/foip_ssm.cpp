@@ -306,6 +306,13 @@ void close_session(foip__na_ctx* s) {
     }
   } else if (!s->stop_rqs.empty()) {
     if (g.nb_stop_phase) --g.nb_stop_phase;
+    // A session stopped before it ran still owes the user the answer to its
+    // start: the start failed (the stop's answer follows).
+    if (s->start_rq) {
+      msg_t* m = s->start_rq;
+      s->start_rq = nullptr;
+      foip__send_confirm(m, FOIP__START_CO, 3, FOIP__STOP_SRC, 15, nai, FOIP__CONN_NONE);
+    }
     bool later = false;
     for (msg_t* m : s->stop_rqs) {
       foip__send_stop_answer(s, m, later);

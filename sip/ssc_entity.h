@@ -44,6 +44,11 @@ inline constexpr std::size_t SSC_CONFIG_PROFILE = 100;
 inline constexpr std::size_t SSC_CONFIG_SIZE = SSC_CONFIG_HEAD + SSC_CONFIG_PROFILE;  // 106 with one profile
 inline constexpr std::size_t SSC_HOST_FIELD = 65;
 
+// Option byte bit 0: ENT_SSC answers a received BYE or CANCEL itself and
+// tells the user with SESS_CLOSED_IN (clear: the user gets the indication
+// and answers it).
+inline constexpr u8 SSC_OPT_SESSION_NOTICES = 0x01;
+
 struct ssc_config_profile {
   u16 nai = 0;
   u16 calls = 0;          // a: calls opened either way

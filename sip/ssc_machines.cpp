@@ -295,7 +295,7 @@ void open_request() {
 }
 
 // The agent closes sessions itself (bit 0 of its option byte).
-bool session_notices() { return mod().ua && (mod().ua->option_byte & 0x01) != 0; }
+bool session_notices() { return mod().ua && (mod().ua->option_byte & SSC_OPT_SESSION_NOTICES) != 0; }
 
 void notice_final() {
   if (!session_notices()) return;

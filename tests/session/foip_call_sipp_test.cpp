@@ -31,6 +31,7 @@
 #include "session/foip.h"
 #include "session/foip_call.h"
 #include "session/foip_ctx.h"
+#include "session/foip_sip_cfg.h"
 #include "session/foip_sip_mgt.h"
 #include "session/foip_trc.h"
 #include "session/support/cfg_test_support.h"
@@ -179,14 +180,10 @@ class FoipCallSipp : public ::testing::Test {
     std::vector<u8> body(SIP_CONFIG_SIZE);
     sip_config_pack(c, body.data());
     send_to(ENT_SM, ENT_SIP, SM_CONFIG_RQ, body, 0);
-    std::vector<u8> ssc(SSC_CONFIG_SIZE, 0);
-    ssc[4] = 1;
-    ssc[6] = 1;
-    ssc[8] = 62;
-    ssc[10] = 68;
-    ssc[14] = 62;
-    ssc[16] = ENT_FOIP;
-    send_to(ENT_SM, ENT_SSC, SM_CONFIG_RQ, ssc, 0);
+    // ENT_SSC gets the configuration that ENT_FOIP makes for it.
+    foip__glb_sip_param sp{};
+    sp.sig_nai = 1;
+    send_to(ENT_SM, ENT_SSC, SM_CONFIG_RQ, foip_sip__ssc_config_body(sp), 0);
     ASSERT_EQ(ssc_ua__select(1), 2);
     foip__global_param g;
     foip_test::global_param(g, 2);
@@ -235,78 +232,108 @@ class FoipCallSipp : public ::testing::Test {
     rt_test::pump();
   }
 
+  // An outgoing call of mode 2 to SIPp playing `scenario`; with `stop`, the
+  // user stops the session once it runs.  Result: SIPp's exit status (-1
+  // when it did not end in time); `ran` tells whether the session ran.
+  int call_sipp(const std::string& scenario, bool stop, bool& ran) {
+    u16 sipp_port = 0;
+    {
+      const ssc_test::udp probe;  // a free port for SIPp
+      sipp_port = probe.port;
+    }
+    log_ = ::testing::TempDir() + "sipp_foip_call_" + std::to_string(getpid()) + ".log";
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const std::string cmd = "exec timeout 30 sipp -sf " + scenario + " -i 127.0.0.1 -p " + std::to_string(sipp_port) +
+                              " -m 1 -nostdin -timeout 15s -timeout_error >" + log_ + " 2>&1";
+      execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    usleep(300 * 1000);  // SIPp binds its port
+    foip__session_param p;
+    foip_test::outgoing_param(p, 0, dir_->path(), page_);
+    auto& id = p.t38_media_add_param.sip_media_identification;
+    id.local_user_identification = FOIP__ID_BY_NAME;
+    id.remote_user_identification = FOIP__ID_BY_NAME;
+    foip__copy_text(id.sz_remote_user_name, "sipp");
+    auto& lm = p.t38_media_add_param.local_media_add.local_media_ip_addr;
+    lm.ip_addr.ip_family = OM_IP_FAMILY_V4;
+    const u8 lo[4] = {127, 0, 0, 1};
+    std::memcpy(lm.ip_addr.addr.v4.addr, lo, 4);
+    auto& r = p.sip_session_param.remote_sip_addr;
+    r.ip_addr.ip_family = OM_IP_FAMILY_V4;
+    std::memcpy(r.ip_addr.addr.v4.addr, lo, 4);
+    r.ip_port = sipp_port;
+    EXPECT_EQ(foip_api__send_start_rq(0, p), FOIP_API__OK);
+    rt_test::pump();
+    ran = false;
+    bool stopped = false;
+    int status = -1;
+    const auto deadline = clock_type::now() + std::chrono::seconds(20);
+    while (clock_type::now() < deadline) {
+      int ws = 0;
+      if (waitpid(pid, &ws, WNOHANG) == pid) {
+        status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128;
+        break;
+      }
+      turn();
+      (void)foip_trc__flush_events();
+      if (foip__session_state(0) == FOIP_MGT__RUNNING) ran = true;
+      if (stop && !stopped && ran) {
+        stopped = true;
+        EXPECT_EQ(foip_api__send_stop_rq(0), FOIP_API__OK);
+        rt_test::pump();
+      }
+    }
+    if (status == -1) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+    // ENT_SSC closes the call once its BYE transaction is over.
+    const auto end = clock_type::now() + std::chrono::seconds(2);
+    while (clock_type::now() < end && (foip_call__record(0).state != CALL_FREE || foip__session_count() != 0)) turn();
+    return status;
+  }
+
   std::unique_ptr<cfg_test::temp_dir> dir_;
   std::string page_;
+  std::string log_;  // SIPp's output of call_sipp
 };
 
 TEST_F(FoipCallSipp, AnsweredWithoutSdpThenOurReinviteToT38ThenBye) {
-  u16 sipp_port = 0;
-  {
-    const ssc_test::udp probe;  // a free port for SIPp
-    sipp_port = probe.port;
-  }
-  const std::string log = ::testing::TempDir() + "sipp_foip_reinvite_" + std::to_string(getpid()) + ".log";
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const std::string cmd = "exec timeout 30 sipp -sf " + scenario_dir() + "uas-reinvite-t38.xml -i 127.0.0.1 -p " +
-                            std::to_string(sipp_port) + " -m 1 -nostdin -timeout 15s -timeout_error >" + log + " 2>&1";
-    execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  usleep(300 * 1000);  // SIPp binds its port
-  foip__session_param p;
-  foip_test::outgoing_param(p, 0, dir_->path(), page_);
-  auto& id = p.t38_media_add_param.sip_media_identification;
-  id.local_user_identification = FOIP__ID_BY_NAME;
-  id.remote_user_identification = FOIP__ID_BY_NAME;
-  foip__copy_text(id.sz_remote_user_name, "sipp");
-  auto& lm = p.t38_media_add_param.local_media_add.local_media_ip_addr;
-  lm.ip_addr.ip_family = OM_IP_FAMILY_V4;
-  const u8 lo[4] = {127, 0, 0, 1};
-  std::memcpy(lm.ip_addr.addr.v4.addr, lo, 4);
-  auto& r = p.sip_session_param.remote_sip_addr;
-  r.ip_addr.ip_family = OM_IP_FAMILY_V4;
-  std::memcpy(r.ip_addr.addr.v4.addr, lo, 4);
-  r.ip_port = sipp_port;
-  ASSERT_EQ(foip_api__send_start_rq(0, p), FOIP_API__OK);
-  rt_test::pump();
-  bool ran = false, stopped = false;
-  int status = -1;
-  const auto deadline = clock_type::now() + std::chrono::seconds(20);
-  while (clock_type::now() < deadline) {
-    int ws = 0;
-    if (waitpid(pid, &ws, WNOHANG) == pid) {
-      status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128;
-      break;
-    }
-    turn();
-    (void)foip_trc__flush_events();
-    if (!stopped && foip__session_state(0) == FOIP_MGT__RUNNING) {
-      ran = true;
-      stopped = true;
-      ASSERT_EQ(foip_api__send_stop_rq(0), FOIP_API__OK);
-      rt_test::pump();
-    }
-  }
-  if (status == -1) {
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-  }
-  // ENT_SSC closes the call once its BYE transaction is over.
-  const auto end = clock_type::now() + std::chrono::seconds(2);
-  while (clock_type::now() < end && (foip_call__record(0).state != CALL_FREE || foip__session_count() != 0)) turn();
+  bool ran = false;
+  const int status = call_sipp(scenario_dir() + "uas-reinvite-t38.xml", true, ran);
   std::string sent;
   for (const std::string& l : g_sent) sent += l + "\n";
-  EXPECT_EQ(status, 0) << "sipp log: " << log << "\n" << sent;
+  EXPECT_EQ(status, 0) << "sipp log: " << log_ << "\n" << sent;
   EXPECT_TRUE(ran) << sent;
-  // Our side is closed (BYE answered); the record is free once ENT_SSC has
-  // closed the call, and until then waits for it with the session.
-  if (foip_call__record(0).state == CALL_FREE) {
-    EXPECT_EQ(foip__session_count(), 0);
-  } else {
-    EXPECT_EQ(foip_call__record(0).state, FREE_PROGRESS);
-    EXPECT_EQ(foip__session_state(0), FOIP_MGT__SIP_CLOSE_PROGRESS);
+  // Our BYE answered 200: ENT_SSC closes the call, the record comes free and
+  // the session ends with the answer to its stop.
+  EXPECT_EQ(foip_call__record(0).state, CALL_FREE) << sent;
+  EXPECT_EQ(foip__session_count(), 0);
+  EXPECT_EQ(foip_test::confirms(FOIP__STOP_CO).size(), 1u);
+}
+
+// The far end hangs up a running call: ENT_SSC answers its BYE 200 (not 408
+// after the user failed to answer), the call closes and the session ends
+// with FOIP__STOP_IN.
+TEST_F(FoipCallSipp, PeerByeIsAnswered200AndEndsTheSession) {
+  bool ran = false;
+  const int status = call_sipp(own_scenarios() + "uas-t38-peer-bye.xml", false, ran);
+  std::string sent;
+  bool ok_to_bye = false;
+  for (const std::string& l : g_sent) {
+    sent += l + "\n";
+    EXPECT_NE(l, "SIP/2.0 408 Request Timeout");
+    ok_to_bye = ok_to_bye || l == "SIP/2.0 200 OK";
   }
+  EXPECT_EQ(status, 0) << "sipp log: " << log_ << "\n" << sent;
+  EXPECT_TRUE(ran) << sent;
+  EXPECT_TRUE(ok_to_bye) << sent;
+  EXPECT_EQ(foip_call__record(0).state, CALL_FREE) << sent;
+  EXPECT_EQ(foip__session_count(), 0);
+  EXPECT_EQ(foip_test::confirms(FOIP__STOP_IN).size(), 1u);
+  EXPECT_TRUE(foip_test::confirms(FOIP__STOP_CO).empty());
 }
 
 }  // namespace

@@ -138,6 +138,7 @@ TEST(FoipSipCfg, SscConfigReadBackByEntSsc) {
     EXPECT_EQ(pr.aux, 0);
     EXPECT_EQ(pr.reg_slots, 62);
     EXPECT_EQ(pr.user_entity, ENT_FOIP);
+    EXPECT_EQ(pr.option_byte, SSC_OPT_SESSION_NOTICES) << "a far end's BYE is answered by ENT_SSC";
     EXPECT_EQ(pr.addr_count, r.want_count);
     if (r.want_count == 0) continue;
     EXPECT_EQ(pr.family, r.want_family);
