@@ -136,7 +136,7 @@ TEST(SystemReceive, CallToADidIsFiledInTheUsersInFolder) {
 
   // Three short fine pages, so that the fax takes seconds, not a minute.
   const std::string sample = tmp.File("tx.tif");
-  sip_road::write_fax_tiff(sample, milestone::three_pages(41));
+  fax_test::libtiff_write_fax(sample, milestone::three_pages(41));
   const pid_t peer =
       Spawn({BinaryDir() + "/t38-fax-peer", "send", sample, "--calling", "--port-file", tmp.File("peer.port"),
              "--remote-file", tmp.File("remote.txt"), "--seconds", "80", "--ident", "RX PEER"},
