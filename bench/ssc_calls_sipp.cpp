@@ -7,10 +7,8 @@
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -29,6 +27,7 @@
 #include "sip/sip_config.h"
 #include "sip/sip_entity.h"
 #include "sip/ssc_handler.h"
+#include "tests/sip/support/sipp_run.h"
 #include "tests/sip/support/ssc_invite.h"
 
 namespace {
@@ -185,7 +184,7 @@ double cpu_seconds() {
 }
 
 void BM_SippCallsThroughTheStack(benchmark::State& state) {
-  if (std::system("command -v sipp >/dev/null 2>&1") != 0) {
+  if (!sipp_test::have_sipp()) {
     state.SkipWithError("sipp is not installed");
     return;
   }
@@ -198,25 +197,16 @@ void BM_SippCallsThroughTheStack(benchmark::State& state) {
     g_closed = 0;
     const std::string scenario = std::string(KV_SOURCE_DIR) + "/tests/sip/sipp/uac-call.xml";
     const std::string log = "/tmp/bench_ssc_calls_sipp_" + std::to_string(getpid()) + ".log";
-    const pid_t pid = fork();
-    if (pid == 0) {
-      std::string cmd = "exec timeout 60 sipp 127.0.0.1:";
-      cmd.append(std::to_string(g_port)).append(" -sf ").append(scenario);
-      cmd.append(" -i 127.0.0.1 -p 0 -r 50 -m ").append(std::to_string(CALLS));
-      cmd.append(" -nostdin -timeout 50s -timeout_error >").append(log).append(" 2>&1");
-      execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
+    sipp_test::sipp_process sipp;
+    if (!sipp.start("127.0.0.1:" + std::to_string(g_port) + " -sf " + scenario + " -i 127.0.0.1 -p 0 -r 50 -m " +
+                        std::to_string(CALLS) + " -nostdin -timeout 50s -timeout_error",
+                    log, 60)) {
+      state.SkipWithError("sipp did not start");
+      return;
     }
     const double cpu0 = cpu_seconds();
     const auto t0 = clock_type::now();
-    int status = -1;
-    const auto deadline = t0 + std::chrono::seconds(55);
-    while (clock_type::now() < deadline) {
-      int ws = 0;
-      if (waitpid(pid, &ws, WNOHANG) == pid) {
-        status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128;
-        break;
-      }
+    const int status = sipp.wait(std::chrono::seconds(55), [] {
       pollfd p{g_fd, POLLIN, 0};
       if (poll(&p, 1, 1) > 0) {
         u8 buf[65536];
@@ -233,13 +223,9 @@ void BM_SippCallsThroughTheStack(benchmark::State& state) {
         }
       }
       drive();
-    }
+    });
     const double wall = std::chrono::duration<double>(clock_type::now() - t0).count();
     const double cpu = cpu_seconds() - cpu0;
-    if (status == -1) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
     if (status != 0) state.SkipWithError(("sipp failed, see " + log).c_str());
     state.SetIterationTime(wall);
     state.counters["calls_per_s"] = CALLS / wall;

@@ -336,7 +336,7 @@ TEST_F(CfStackSpandsp, SpandspSendsUsTwoPagesPacedAndUnpaced) {
                                                fax_test::make_page(fax_test::kind::text, 1728, 80, 62)};
     fax_test::temp_dir dir;
     const std::string tx = dir.file("tx.tif");
-    write_fax_tiff(tx, pages);
+    fax_test::libtiff_write_fax(tx, pages);
     spandsp_terminal peer(true, paced);
     t30_set_tx_file(peer.t30(), tx.c_str(), -1, -1);
     ip_tap = [&](nai_t from, const bytes& d) {

@@ -257,7 +257,7 @@ class FaxE2e : public FmT38Loop, public fax_sides {
 TEST_F(FaxE2e, ThreePagesFromATiffThroughTwoOfOurStacks) {
   const std::vector<page> pages = three_pages(11);
   const std::string tx = dir.file("tx.tif");
-  write_fax_tiff(tx, pages);
+  fax_test::libtiff_write_fax(tx, pages);
   ASSERT_EQ(configure(kAnswerer, "", "+33 2 RECEIVER"), 2);
   ASSERT_EQ(configure(kCaller, tx, "+33 1 SENDER"), 2);
   ASSERT_EQ(activate(kAnswerer, 2), 2);
@@ -275,7 +275,7 @@ TEST_F(FaxE2e, ThreePagesFromATiffThroughTwoOfOurStacks) {
 TEST_F(FaxE2e, WeSendThreePagesToSpandsp) {
   const std::vector<page> pages = three_pages(21);
   const std::string tx = dir.file("tx.tif");
-  write_fax_tiff(tx, pages);
+  fax_test::libtiff_write_fax(tx, pages);
   const std::string rx = dir.file("spandsp_rx.tif");
   spandsp_terminal peer(false, true);
   t30_set_rx_file(peer.t30(), rx.c_str(), -1);
@@ -304,7 +304,7 @@ TEST_F(FaxE2e, SpandspSendsUsThreePagesPacedAndUnpaced) {
     }
     const std::vector<page> pages = three_pages(paced ? 31 : 35);
     const std::string tx = dir.file("spandsp_tx.tif");
-    write_fax_tiff(tx, pages);
+    fax_test::libtiff_write_fax(tx, pages);
     spandsp_t38_terminal peer(true, paced);
     t30_set_tx_file(peer.t30(), tx.c_str(), -1, -1);
     ip_tap = [&](nai_t from, const bytes& d) {
@@ -415,7 +415,7 @@ class FaxE2eUdp : public ::testing::Test, public fax_sides {
 TEST_F(FaxE2eUdp, ThreePagesFromATiffOverUdpOnLoopback) {
   const std::vector<page> pages = three_pages(41);
   const std::string tx = dir.file("tx.tif");
-  write_fax_tiff(tx, pages);
+  fax_test::libtiff_write_fax(tx, pages);
   ASSERT_EQ(configure(kAnswerer, "", "+33 2 RECEIVER"), 2);
   ASSERT_EQ(configure(kCaller, tx, "+33 1 SENDER"), 2);
   ASSERT_EQ(activate(kAnswerer, 2), 2);

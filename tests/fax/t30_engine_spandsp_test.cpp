@@ -28,31 +28,6 @@ std::vector<fax_test::page> three_pages() {
           fax_test::make_page(fax_test::kind::text, 1728, 150, 23)};
 }
 
-// A multi-page fine-resolution MH fax file for spandsp to send.
-void write_tiff(const std::string& path, const std::vector<fax_test::page>& pages) {
-  TIFF* t = TIFFOpen(path.c_str(), "w");
-  ASSERT_NE(t, nullptr);
-  for (size_t i = 0; i < pages.size(); ++i) {
-    const fax_test::page& p = pages[i];
-    TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
-    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, p.width);
-    TIFFSetField(t, TIFFTAG_IMAGELENGTH, p.height);
-    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1);
-    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
-    TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
-    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-    TIFFSetField(t, TIFFTAG_FILLORDER, FILLORDER_LSB2MSB);
-    TIFFSetField(t, TIFFTAG_XRESOLUTION, 204.0f);
-    TIFFSetField(t, TIFFTAG_YRESOLUTION, 196.0f);
-    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, p.height);
-    TIFFSetField(t, TIFFTAG_PAGENUMBER, static_cast<int>(i), static_cast<int>(pages.size()));
-    for (uint32_t y = 0; y < p.height; ++y) TIFFWriteScanline(t, const_cast<uint8_t*>(p.row(y)), y, 0);
-    TIFFWriteDirectory(t);
-  }
-  TIFFClose(t);
-}
-
 int tiff_pages(const std::string& path) {
   TIFF* t = TIFFOpen(path.c_str(), "r");
   if (!t) return 0;
@@ -149,7 +124,7 @@ TEST_P(T30SpandspEcm, WeAnswerAndReceiveThreePages) {
   peer = std::make_unique<spandsp_peer>(true, kChannel);
   configure_peer(ecm);
   const std::string tx = dir.file("tx.tif");
-  write_tiff(tx, pages);
+  fax_test::libtiff_write_fax(tx, pages);
   t30_set_tx_file(peer->state(), tx.c_str(), -1, -1);
   connect(kChannel, 1);
   rt_test::pump();
@@ -246,7 +221,7 @@ TEST_F(T30Spandsp, EcmPprWhenWeReceive) {
   peer = std::make_unique<spandsp_peer>(true, kChannel);
   configure_peer(true);
   const std::string tx = dir.file("tx.tif");
-  write_tiff(tx, pages);
+  fax_test::libtiff_write_fax(tx, pages);
   t30_set_tx_file(peer->state(), tx.c_str(), -1, -1);
   int lost = 0;
   fake_modem::get().filter = nullptr;
@@ -282,7 +257,7 @@ TEST_F(T30Spandsp, RtnWhenWeReceive) {
   peer = std::make_unique<spandsp_peer>(true, kChannel);
   configure_peer(false);
   const std::string tx = dir.file("tx.tif");
-  write_tiff(tx, pages);
+  fax_test::libtiff_write_fax(tx, pages);
   t30_set_tx_file(peer->state(), tx.c_str(), -1, -1);
   connect(kChannel, 1);
   rt_test::pump();

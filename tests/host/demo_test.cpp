@@ -4,10 +4,7 @@
 // the job result; it must pass (a job reported sent with 3 pages and the
 // same pages at the peer), and it leaves no process behind and the area free
 // for the next run command.
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gmock/gmock.h>
@@ -21,52 +18,13 @@
 #include <vector>
 
 #include "common/support/temp_folder.h"
-
-extern char** environ;
+#include "host/support/child_process.h"
 
 namespace {
 
 using ::testing::HasSubstr;
 using ::testing::Not;
 using Clock = std::chrono::steady_clock;
-
-std::string BinaryDir() {
-  char path[4096];
-  ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return ".";
-  path[n] = '\0';
-  std::string s(path);
-  return s.substr(0, s.rfind('/'));
-}
-
-int RunScript(const std::vector<std::string>& args, const std::string& out_path, const std::vector<std::string>& env,
-              int ms) {
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  std::vector<std::string> env_text(env);
-  for (char** e = environ; *e; ++e) env_text.emplace_back(*e);
-  std::vector<char*> envp;
-  for (std::string& e : env_text) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  if (pid <= 0) return -3;
-  const auto end = Clock::now() + std::chrono::milliseconds(ms);
-  while (Clock::now() < end) {
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-  return -1;
-}
 
 bool Alive(pid_t pid) { return kill(pid, 0) == 0; }
 
@@ -75,15 +33,18 @@ TEST(Demo, VerdictFollowsTheJobAndNothingIsLeft) {
   const std::string area = tmp.File("area");
   const std::string source = KV_SOURCE_DIR;
   // An area of its own on ports no other test uses.
-  ASSERT_EQ(RunScript({"/bin/bash", source + "/tools/make-server-area.sh", area}, tmp.File("make.txt"), {}, 20000), 0);
-  ASSERT_EQ(RunScript({"/bin/sed", "-i", "-e", "s/5060/47060/; s/5070/47070/; s/20000/47100/", area + "/K-DB/SETUP.INI",
-                       area + "/Tessaly/glb.cfg", area + "/Tessaly/session02.cfg"},
-                      tmp.File("sed.txt"), {}, 10000),
+  ASSERT_EQ(
+      kvtest::RunProgram({"/bin/bash", source + "/tools/make-server-area.sh", area}, tmp.File("make.txt"), {}, 20000),
+      0);
+  ASSERT_EQ(kvtest::RunProgram({"/bin/sed", "-i", "-e", "s/5060/47060/; s/5070/47070/; s/20000/47100/",
+                                area + "/K-DB/SETUP.INI", area + "/Tessaly/glb.cfg", area + "/Tessaly/session02.cfg"},
+                               tmp.File("sed.txt"), {}, 10000),
             0);
   const auto began = Clock::now();
-  const int code = RunScript(
+  const int code = kvtest::RunProgram(
       {"/bin/bash", source + "/tools/demo.sh"}, tmp.File("demo.txt"),
-      {"KV_BIN_DIR=" + BinaryDir(), "KORVANE_HOME=" + area, "KV_DEMO_SECONDS=90", "KV_START_SECONDS=15"}, 240000);
+      {"KV_BIN_DIR=" + kvtest::BinaryDir(), "KORVANE_HOME=" + area, "KV_DEMO_SECONDS=90", "KV_START_SECONDS=15"},
+      240000);
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - began).count();
   const std::string out = kvtest::ReadFile(tmp.File("demo.txt"));
   std::printf("demo: exit code %d after %lld ms\n", code, static_cast<long long>(ms));
@@ -111,10 +72,12 @@ TEST(Demo, VerdictFollowsTheJobAndNothingIsLeft) {
     const pid_t pid = static_cast<pid_t>(std::atol(out.c_str() + at + 5));
     EXPECT_FALSE(pid > 1 && Alive(pid)) << pid;
   }
-  EXPECT_EQ(RunScript({"/usr/bin/flock", "-n", area + "/run.lock", "true"}, tmp.File("lock.txt"), {}, 5000), 0);
-  EXPECT_EQ(RunScript({"/usr/bin/pgrep", "-f", "remote_file " + area}, tmp.File("pgrep.txt"), {}, 5000), 1)
+  EXPECT_EQ(kvtest::RunProgram({"/usr/bin/flock", "-n", area + "/run.lock", "true"}, tmp.File("lock.txt"), {}, 5000),
+            0);
+  EXPECT_EQ(kvtest::RunProgram({"/usr/bin/pgrep", "-f", "remote_file " + area}, tmp.File("pgrep.txt"), {}, 5000), 1)
       << "sipp still running";
-  EXPECT_EQ(RunScript({"/usr/bin/pgrep", "-f", "t38-fax-peer receive " + area}, tmp.File("pgrep.txt"), {}, 5000), 1)
+  EXPECT_EQ(
+      kvtest::RunProgram({"/usr/bin/pgrep", "-f", "t38-fax-peer receive " + area}, tmp.File("pgrep.txt"), {}, 5000), 1)
       << "the fax peer still running";
 }
 

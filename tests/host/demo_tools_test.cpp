@@ -5,11 +5,8 @@
 // apart; garbage datagrams do not upset it; the stand-in's fax request
 // carries the file, format and route where the controller reads them.
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gmock/gmock.h>
@@ -25,60 +22,26 @@
 #include "common/byte_order.h"
 #include "common/mailslot.h"
 #include "common/support/temp_folder.h"
+#include "host/support/child_process.h"
 
 #if defined(KV_HAVE_LIBTIFF)
 #include <tiffio.h>
 #endif
 
-extern char** environ;
-
 namespace {
+
+using kvtest::BinaryDir;
+using kvtest::Reap;
+using kvtest::Spawn;
 
 using ::testing::HasSubstr;
 using ::testing::Not;
 using Clock = std::chrono::steady_clock;
 
-std::string BinaryDir() {
-  char path[4096];
-  ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return ".";
-  path[n] = '\0';
-  std::string s(path);
-  return s.substr(0, s.rfind('/'));
-}
-
 const std::string kSample = std::string(KV_SOURCE_DIR) + "/tools/samples/SAMPLE3.TIF";
 
-pid_t Spawn(const std::vector<std::string>& args, const std::string& out_path) {
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
-
-// Exit code, -2 for a signal, -1 when it had to be killed after `ms`.
-int Reap(pid_t pid, int ms) {
-  const auto end = Clock::now() + std::chrono::milliseconds(ms);
-  while (Clock::now() < end) {
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-  return -1;
-}
-
 int RunProgram(const std::vector<std::string>& args, const std::string& out_path, int ms = 20000) {
-  const pid_t pid = Spawn(args, out_path);
-  return pid > 0 ? Reap(pid, ms) : -3;
+  return kvtest::RunProgram(args, out_path, {}, ms);
 }
 
 // Waits until `path` holds a number (a port).

@@ -6,9 +6,7 @@
 // refused.  The
 // --help texts of the three programs against their golden files, and
 // marrock's usage lines for a bad command line.
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,59 +23,17 @@
 #include <vector>
 
 #include "common/support/temp_folder.h"
-
-extern char** environ;
+#include "host/support/child_process.h"
 
 namespace {
+
+using kvtest::BinaryDir;
+using kvtest::Reap;
+using kvtest::Spawn;
 
 using ::testing::HasSubstr;
 using ::testing::Not;
 using Clock = std::chrono::steady_clock;
-
-std::string BinaryDir() {
-  char path[4096];
-  ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return ".";
-  path[n] = '\0';
-  std::string s(path);
-  return s.substr(0, s.rfind('/'));
-}
-
-// Starts `args` with stdout and stderr into `out_path`; `env` is added to
-// this process's environment.
-pid_t Spawn(const std::vector<std::string>& args, const std::string& out_path,
-            const std::vector<std::string>& env = {}) {
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  std::vector<std::string> env_text(env);
-  for (char** e = environ; *e; ++e) env_text.emplace_back(*e);
-  std::vector<char*> envp;
-  for (std::string& e : env_text) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
-
-// Waits up to `ms` for the process; kills it after that.  Returns its exit
-// code, -2 for a signal, -1 when it had to be killed.
-int Reap(pid_t pid, int ms) {
-  const auto end = Clock::now() + std::chrono::milliseconds(ms);
-  while (Clock::now() < end) {
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-  return -1;
-}
 
 // The numbers behind every "(pid " in `text`.
 std::vector<pid_t> PidsIn(const std::string& text) {

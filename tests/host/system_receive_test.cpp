@@ -9,10 +9,7 @@
 
 #if defined(KV_HAVE_SPANDSP) && defined(KV_HAVE_LIBTIFF)
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -22,59 +19,19 @@
 #include <vector>
 
 #include "common/support/temp_folder.h"
+#include "host/support/child_process.h"
 #include "host/support/milestone_fixture.h"
 
-extern char** environ;
-
 namespace {
+
+using kvtest::BinaryDir;
+using kvtest::Reap;
+using kvtest::Spawn;
 
 using Clock = std::chrono::steady_clock;
 
 // Ports of this program: SIP 44160-44161, media 46000-46199.
 constexpr uint16_t kSip = 44160, kGateway = 44161, kMedia = 46000;
-
-std::string BinaryDir() {
-  char path[4096];
-  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return ".";
-  path[n] = '\0';
-  const std::string s(path);
-  return s.substr(0, s.rfind('/'));
-}
-
-// A child with its output in `out`, extra environment `env`; its pid.
-pid_t Spawn(const std::vector<std::string>& args, const std::string& out, const std::vector<std::string>& env) {
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  std::vector<std::string> env_text(env);
-  for (char** e = environ; *e; ++e) env_text.emplace_back(*e);
-  std::vector<char*> envp;
-  for (std::string& e : env_text) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
-
-// Exit code of `pid` within `ms`; -1 (and killed) when it has not ended.
-int WaitFor(pid_t pid, int ms) {
-  const auto end = Clock::now() + std::chrono::milliseconds(ms);
-  while (Clock::now() < end) {
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-  return -1;
-}
 
 bool WaitText(const std::string& file, const std::string& text, int ms) {
   const auto end = Clock::now() + std::chrono::milliseconds(ms);
@@ -98,7 +55,7 @@ class RunCommand {
   bool Up() const { return pid_ > 0 && WaitText(log_, "Up in ", 40000); }
   int Stop() {
     kill(pid_, SIGTERM);
-    const int code = WaitFor(pid_, 60000);
+    const int code = Reap(pid_, 60000);
     pid_ = -1;
     return code;
   }
@@ -136,7 +93,7 @@ TEST(SystemReceive, CallToADidIsFiledInTheUsersInFolder) {
 
   // Three short fine pages, so that the fax takes seconds, not a minute.
   const std::string sample = tmp.File("tx.tif");
-  sip_road::write_fax_tiff(sample, milestone::three_pages(41));
+  fax_test::libtiff_write_fax(sample, milestone::three_pages(41));
   const pid_t peer =
       Spawn({BinaryDir() + "/t38-fax-peer", "send", sample, "--calling", "--port-file", tmp.File("peer.port"),
              "--remote-file", tmp.File("remote.txt"), "--seconds", "80", "--ident", "RX PEER"},
@@ -155,7 +112,7 @@ TEST(SystemReceive, CallToADidIsFiledInTheUsersInFolder) {
   EXPECT_TRUE(WaitText(standin, "DRENNIC JOB_RESULT", 90000)) << kvtest::ReadFile(standin);
   const double seconds = std::chrono::duration<double>(Clock::now() - began).count();
   std::printf("[ system ] 3-page receive from the call to the job result: %.2f s\n", seconds);
-  EXPECT_EQ(WaitFor(peer, 30000), 0) << kvtest::ReadFile(tmp.File("peer.txt"));
+  EXPECT_EQ(Reap(peer, 30000), 0) << kvtest::ReadFile(tmp.File("peer.txt"));
   EXPECT_EQ(sipp.wait(30000), 0) << sipp.errors() << sipp.messages();
   EXPECT_EQ(kvtest::ReadFile(tmp.File("remote.txt")).rfind("127.0.0.1 ", 0), 0u) << "media on loopback";
 
@@ -178,7 +135,7 @@ TEST(SystemReceive, CallToADidIsFiledInTheUsersInFolder) {
   ASSERT_FALSE(fax.empty()) << "no received fax file";
   EXPECT_NE(kvtest::ReadFile(control).find("DTMF: 00001"), std::string::npos) << kvtest::ReadFile(control);
   const pid_t compare = Spawn({BinaryDir() + "/t38-fax-peer", "compare", sample, fax}, tmp.File("compare.txt"), {});
-  EXPECT_EQ(WaitFor(compare, 20000), 0) << kvtest::ReadFile(tmp.File("compare.txt"));
+  EXPECT_EQ(Reap(compare, 20000), 0) << kvtest::ReadFile(tmp.File("compare.txt"));
 
   EXPECT_EQ(run.Stop(), 0) << kvtest::ReadFile(tmp.File("run.txt"));
   const std::string out = kvtest::ReadFile(tmp.File("run.txt"));

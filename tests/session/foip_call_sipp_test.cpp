@@ -8,9 +8,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -40,6 +38,7 @@
 #include "sip/sip_entity.h"
 #include "sip/ssc_handler.h"
 #include "sip/support/loopback_udp.h"
+#include "sip/support/sipp_run.h"
 #include "t38/t38_entity.h"
 
 namespace {
@@ -129,8 +128,6 @@ std::string own_scenarios() {
   return f.substr(0, f.rfind('/')) + "/sipp/";
 }
 
-bool have_sipp() { return std::system("command -v sipp >/dev/null 2>&1") == 0; }
-
 void send_to(ent_id_t from, ent_id_t to, code_t code, const std::vector<u8>& data, u16 nai) {
   msg_t* m = rt_test::make_msg(from, to, code, {}, nai, 0);
   Msg_attach_chain(m, Store_data_in_buffers(data.data(), static_cast<u32>(data.size()), nullptr));
@@ -141,7 +138,7 @@ void send_to(ent_id_t from, ent_id_t to, code_t code, const std::vector<u8>& dat
 class FoipCallSipp : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!have_sipp()) GTEST_SKIP() << "sipp is not installed";
+    if (!sipp_test::have_sipp()) GTEST_SKIP() << "sipp is not installed";
     dir_ = std::make_unique<cfg_test::temp_dir>();
     page_ = dir_->path() + "/page.tif";
     ASSERT_TRUE(foip_test::write_tiff(page_, 200, 200));
@@ -241,14 +238,11 @@ class FoipCallSipp : public ::testing::Test {
       const ssc_test::udp probe;  // a free port for SIPp
       sipp_port = probe.port;
     }
-    log_ = ::testing::TempDir() + "sipp_foip_call_" + std::to_string(getpid()) + ".log";
-    const pid_t pid = fork();
-    if (pid == 0) {
-      const std::string cmd = "exec timeout 30 sipp -sf " + scenario + " -i 127.0.0.1 -p " + std::to_string(sipp_port) +
-                              " -m 1 -nostdin -timeout 15s -timeout_error >" + log_ + " 2>&1";
-      execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
+    log_ = sipp_test::log_path(::testing::TempDir(), "foip_call");
+    sipp_test::sipp_process sipp;
+    EXPECT_TRUE(sipp.start("-sf " + scenario + " -i 127.0.0.1 -p " + std::to_string(sipp_port) +
+                               " -m 1 -nostdin -timeout 15s -timeout_error",
+                           log_));
     usleep(300 * 1000);  // SIPp binds its port
     foip__session_param p;
     foip_test::outgoing_param(p, 0, dir_->path(), page_);
@@ -271,11 +265,7 @@ class FoipCallSipp : public ::testing::Test {
     int status = -1;
     const auto deadline = clock_type::now() + std::chrono::seconds(20);
     while (clock_type::now() < deadline) {
-      int ws = 0;
-      if (waitpid(pid, &ws, WNOHANG) == pid) {
-        status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128;
-        break;
-      }
+      if ((status = sipp.poll_exit()) != sipp_test::sipp_process::RUNNING) break;
       turn();
       (void)foip_trc__flush_events();
       if (foip__session_state(0) == FOIP_MGT__RUNNING) ran = true;
@@ -285,10 +275,7 @@ class FoipCallSipp : public ::testing::Test {
         rt_test::pump();
       }
     }
-    if (status == -1) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
+    sipp.kill_now();
     // ENT_SSC closes the call once its BYE transaction is over.
     const auto end = clock_type::now() + std::chrono::seconds(2);
     while (clock_type::now() < end && (foip_call__record(0).state != CALL_FREE || foip__session_count() != 0)) turn();
@@ -355,24 +342,16 @@ TEST_F(FoipCallSipp, PeerOffersAudioThenReinvitesToT38ThenByes) {
   std::memcpy(lm.ip_addr.addr.v4.addr, lo, 4);
   ASSERT_EQ(foip_api__send_start_rq(1, p), FOIP_API__OK);
   rt_test::pump();
-  const std::string log = ::testing::TempDir() + "sipp_foip_uac_reinvite_" + std::to_string(getpid()) + ".log";
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const std::string cmd = "exec timeout 30 sipp 127.0.0.1:" + std::to_string(g_port) + " -sf " + own_scenarios() +
-                            "uac-audio-then-t38.xml -i 127.0.0.1 -p 0 -m 1 -nostdin -timeout 15s -timeout_error >" +
-                            log + " 2>&1";
-    execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
+  const std::string log = sipp_test::log_path(::testing::TempDir(), "foip_uac_reinvite");
+  sipp_test::sipp_process sipp;
+  ASSERT_TRUE(sipp.start("127.0.0.1:" + std::to_string(g_port) + " -sf " + own_scenarios() +
+                             "uac-audio-then-t38.xml -i 127.0.0.1 -p 0 -m 1 -nostdin -timeout 15s -timeout_error",
+                         log));
   bool ran = false;
   int status = -1;
   const auto deadline = clock_type::now() + std::chrono::seconds(20);
   while (clock_type::now() < deadline) {
-    int ws = 0;
-    if (waitpid(pid, &ws, WNOHANG) == pid) {
-      status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128;
-      break;
-    }
+    if ((status = sipp.poll_exit()) != sipp_test::sipp_process::RUNNING) break;
     turn();
     (void)foip_trc__flush_events();
     if (!ran && foip__session_state(1) == FOIP_MGT__RUNNING) {
@@ -381,10 +360,7 @@ TEST_F(FoipCallSipp, PeerOffersAudioThenReinvitesToT38ThenByes) {
       rt_test::pump();
     }
   }
-  if (status == -1) {
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-  }
+  sipp.kill_now();
   const auto end = clock_type::now() + std::chrono::seconds(2);
   while (clock_type::now() < end && foip__session_count() != 0) turn();
   std::string sent;
@@ -419,14 +395,11 @@ TEST_F(FoipCallSipp, RegistrationPassesADigestChallenge) {
   const u8 lo[4] = {127, 0, 0, 1};
   std::memcpy(sp.registrar_addr.ip_addr.addr.v4.addr, lo, 4);
   sp.registrar_addr.ip_port = sipp_port;
-  const std::string log = ::testing::TempDir() + "sipp_foip_register_" + std::to_string(getpid()) + ".log";
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const std::string cmd = "exec timeout 30 sipp -sf " + scenario_dir() + "uas-register.xml -i 127.0.0.1 -p " +
-                            std::to_string(sipp_port) + " -m 1 -nostdin -timeout 15s -timeout_error >" + log + " 2>&1";
-    execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
+  const std::string log = sipp_test::log_path(::testing::TempDir(), "foip_register");
+  sipp_test::sipp_process sipp;
+  ASSERT_TRUE(sipp.start("-sf " + scenario_dir() + "uas-register.xml -i 127.0.0.1 -p " + std::to_string(sipp_port) +
+                             " -m 1 -nostdin -timeout 15s -timeout_error",
+                         log));
   usleep(300 * 1000);  // SIPp binds its port
   foip__sip_register_param r{};
   r.user_identification = FOIP__ID_BY_NAME;
@@ -446,11 +419,7 @@ TEST_F(FoipCallSipp, RegistrationPassesADigestChallenge) {
   clock_type::time_point registered_at{};
   const auto deadline = clock_type::now() + std::chrono::seconds(20);
   while (clock_type::now() < deadline) {
-    int ws = 0;
-    if (waitpid(pid, &ws, WNOHANG) == pid) {
-      status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128;
-      break;
-    }
+    if ((status = sipp.poll_exit()) != sipp_test::sipp_process::RUNNING) break;
     turn();
     if (registered_at == clock_type::time_point{} && !foip_test::confirms(FOIP__SIP_REGISTER_CO).empty())
       registered_at = clock_type::now();
@@ -462,10 +431,7 @@ TEST_F(FoipCallSipp, RegistrationPassesADigestChallenge) {
       rt_test::pump();
     }
   }
-  if (status == -1) {
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-  }
+  sipp.kill_now();
   for (int i = 0; i < 100; ++i) turn();
   std::string sent;
   for (const std::string& l : g_sent) sent += l + "\n";

@@ -11,9 +11,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -33,6 +31,8 @@
 #include "sip/codec/sip_prim_kind.h"
 #include "sip/sip_entity.h"
 #include "sip/sip_entity_int.h"
+#include "sip/support/loopback_udp.h"
+#include "sip/support/sipp_run.h"
 
 namespace {
 
@@ -126,35 +126,6 @@ std::string scenario_dir() {
   return f.substr(0, f.rfind('/')) + "/sipp/";
 }
 
-bool have_sipp() { return std::system("command -v sipp >/dev/null 2>&1") == 0; }
-
-struct Sipp {
-  pid_t pid = -1;
-  bool start(const std::string& args, const std::string& log) {
-    pid = fork();
-    if (pid < 0) return false;
-    if (pid == 0) {
-      const std::string cmd = "exec timeout 30 sipp " + args + " >" + log + " 2>&1";
-      execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    return true;
-  }
-  int poll_exit() {
-    int status = 0;
-    if (pid < 0) return -2;
-    if (waitpid(pid, &status, WNOHANG) != pid) return -1;
-    pid = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-  }
-  ~Sipp() {
-    if (pid > 0) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-  }
-};
-
 void send_to_sip(ent_id_t from, code_t code, const std::vector<std::uint8_t>& data, std::uint16_t nai,
                  std::uint16_t conn) {
   msg_t* m = rt_test::make_msg(from, ENT_SIP, code, {}, nai, conn);
@@ -204,7 +175,7 @@ std::string header_value(const std::string& text, const std::string& name) {
 class SipSipp : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!have_sipp()) GTEST_SKIP() << "sipp is not installed";
+    if (!sipp_test::have_sipp()) GTEST_SKIP() << "sipp is not installed";
     g_fd = socket(AF_INET, SOCK_DGRAM, 0);
     ASSERT_GE(g_fd, 0);
     sockaddr_in a{};
@@ -253,8 +224,8 @@ class SipSipp : public ::testing::Test {
 
   // Runs the scenario to its end; SIPp's exit status.
   int run(const std::string& scenario, bool ringing, user mode = user::plain) {
-    const std::string log = ::testing::TempDir() + "sipp_" + scenario + "_" + std::to_string(getpid()) + ".log";
-    Sipp sipp;
+    const std::string log = sipp_test::log_path(::testing::TempDir(), scenario);
+    sipp_test::sipp_process sipp;
     if (!sipp.start("127.0.0.1:" + std::to_string(port) + " -sf " + scenario_dir() + scenario +
                         " -i 127.0.0.1 -p 0 -m 1 -nostdin -timeout 15s -timeout_error -max_recv_loops 100",
                     log))
@@ -340,20 +311,13 @@ class SipSipp : public ::testing::Test {
   // With `glare`: a re-INVITE once the call is set up, our ACK of its
   // 491, then the BYE.
   int call_out(const std::string& scenario, bool cancel = false, bool glare = false, bool options = false) {
-    const std::string log = ::testing::TempDir() + "sipp_" + scenario + "_" + std::to_string(getpid()) + ".log";
+    const std::string log = sipp_test::log_path(::testing::TempDir(), scenario);
     std::uint16_t sipp_port = 0;
     {
-      const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-      sockaddr_in a{};
-      a.sin_family = AF_INET;
-      a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      socklen_t len = sizeof a;
-      bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-      getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-      sipp_port = ntohs(a.sin_port);
-      close(fd);
+      const ssc_test::udp probe;  // a free port for SIPp
+      sipp_port = probe.port;
     }
-    Sipp sipp;
+    sipp_test::sipp_process sipp;
     if (!sipp.start("-sf " + scenario_dir() + scenario + " -i 127.0.0.1 -p " + std::to_string(sipp_port) +
                         " -m 1 -nostdin -timeout 15s -timeout_error -max_recv_loops 100",
                     log))

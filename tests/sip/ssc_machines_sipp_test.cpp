@@ -8,10 +8,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -37,6 +35,7 @@
 #include "sip/ssc_handler.h"
 #include "sip/support/loopback_udp.h"
 #include "sip/support/pcap_udp.h"
+#include "sip/support/sipp_run.h"
 #include "sip/support/ssc_invite.h"
 
 namespace {
@@ -248,34 +247,23 @@ class SscMachinesSipp : public ::testing::Test {
   // status.
   int run(const std::string& scenario, const std::string& args, const std::function<void()>& start,
           const std::function<void(const up_msg&)>& user_reacts) {
-    const std::string log = ::testing::TempDir() + "sipp_" + scenario + "_" + std::to_string(getpid()) + ".log";
-    const pid_t pid = fork();
-    if (pid == 0) {
-      const std::string cmd = "exec timeout 30 sipp " + args + " -sf " + scenario_dir() + scenario +
-                              " -i 127.0.0.1 -m 1 -nostdin -timeout 15s -timeout_error >" + log + " 2>&1";
-      execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
+    const std::string log = sipp_test::log_path(::testing::TempDir(), scenario);
+    sipp_test::sipp_process sipp;
+    if (!sipp.start(
+            args + " -sf " + scenario_dir() + scenario + " -i 127.0.0.1 -m 1 -nostdin -timeout 15s -timeout_error",
+            log)) {
+      ADD_FAILURE() << "sipp did not start";
+      return -3;
     }
-    int status = -1;
-    const auto deadline = clock_type::now() + std::chrono::seconds(20);
     const auto start_at = clock_type::now() + std::chrono::milliseconds(300);  // SIPp binds its port
     bool started = !start;
-    while (clock_type::now() < deadline) {
-      int ws = 0;
-      if (waitpid(pid, &ws, WNOHANG) == pid) {
-        status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128;
-        break;
-      }
+    const int status = sipp.wait(std::chrono::seconds(20), [&] {
       if (!started && clock_type::now() >= start_at) {
         started = true;
         start();
       }
       turn(user_reacts);
-    }
-    if (status == -1) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
+    });
     // What is still on its way (a last answer) is handled before the checks.
     for (int i = 0; i < 20; ++i) turn(user_reacts);
     if (status != 0) ADD_FAILURE() << "sipp log: " << log;

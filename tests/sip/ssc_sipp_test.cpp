@@ -6,9 +6,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -31,6 +29,7 @@
 #include "sip/ssc_handler.h"
 #include "sip/support/loopback_udp.h"
 #include "sip/support/pcap_udp.h"
+#include "sip/support/sipp_run.h"
 
 namespace {
 
@@ -138,8 +137,6 @@ std::string scenario_dir() {
   return f.substr(0, f.rfind('/')) + "/sipp/";
 }
 
-bool have_sipp() { return std::system("command -v sipp >/dev/null 2>&1") == 0; }
-
 void send_to(ent_id_t from, ent_id_t to, code_t code, const std::vector<u8>& data, u16 nai) {
   msg_t* m = rt_test::make_msg(from, to, code, {}, nai, 0);
   Msg_attach_chain(m, Store_data_in_buffers(data.data(), static_cast<u32>(data.size()), nullptr));
@@ -150,7 +147,7 @@ void send_to(ent_id_t from, ent_id_t to, code_t code, const std::vector<u8>& dat
 class SscSipp : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!have_sipp()) GTEST_SKIP() << "sipp is not installed";
+    if (!sipp_test::have_sipp()) GTEST_SKIP() << "sipp is not installed";
     g_fd = socket(AF_INET, SOCK_DGRAM, 0);
     ASSERT_GE(g_fd, 0);
     sockaddr_in a{};
@@ -213,32 +210,18 @@ class SscSipp : public ::testing::Test {
   std::string reports;
 
   int run(const std::string& scenario, const std::string& extra = "") {
-    const std::string log = ::testing::TempDir() + "sipp_" + scenario + "_" + std::to_string(getpid()) + ".log";
-    const pid_t pid = fork();
-    if (pid == 0) {
-      const std::string cmd = "exec timeout 30 sipp 127.0.0.1:" + std::to_string(port) + " -sf " + scenario_dir() +
-                              scenario + " -i 127.0.0.1 -p 0 -m 1 " + extra +
-                              " -nostdin -timeout 15s -timeout_error >" + log + " 2>&1";
-      execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    int status = -1;
-    const auto deadline = clock_type::now() + std::chrono::seconds(20);
-    while (clock_type::now() < deadline) {
-      int ws = 0;
-      if (waitpid(pid, &ws, WNOHANG) == pid) {
-        status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128;
-        break;
-      }
+    const std::string log = sipp_test::log_path(::testing::TempDir(), scenario);
+    sipp_test::sipp_process sipp;
+    if (!sipp.start("127.0.0.1:" + std::to_string(port) + " -sf " + scenario_dir() + scenario +
+                        " -i 127.0.0.1 -p 0 -m 1 " + extra + " -nostdin -timeout 15s -timeout_error",
+                    log))
+      return -3;
+    const int status = sipp.wait(std::chrono::seconds(20), [] {
       receive_one();
       om_os_timer_poll();
       rt_test::pump();
       rt_test::rec().clear();
-    }
-    if (status == -1) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
+    });
     if (status != 0) ADD_FAILURE() << "sipp log: " << log;
     return status;
   }
@@ -278,24 +261,15 @@ TEST_F(SscSipp, KeepAliveProbesAnsweredThenFailed) {
   // SIPp as the binding's local address on a port of its own.
   u16 sipp_port = 0;
   {
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    sipp_port = ntohs(a.sin_port);
-    close(fd);
+    const ssc_test::udp probe;
+    ASSERT_NE(probe.port, 0);
+    sipp_port = probe.port;
   }
-  const std::string log = ::testing::TempDir() + "sipp_uas-keepalive_" + std::to_string(getpid()) + ".log";
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const std::string cmd = "exec timeout 30 sipp -sf " + scenario_dir() + "uas-keepalive.xml -i 127.0.0.1 -p " +
-                            std::to_string(sipp_port) + " -m 3 -nostdin -timeout 15s -timeout_error >" + log + " 2>&1";
-    execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
+  const std::string log = sipp_test::log_path(::testing::TempDir(), "uas-keepalive");
+  sipp_test::sipp_process sipp;
+  ASSERT_TRUE(sipp.start("-sf " + scenario_dir() + "uas-keepalive.xml -i 127.0.0.1 -p " + std::to_string(sipp_port) +
+                             " -m 3 -nostdin -timeout 15s -timeout_error",
+                         log));
   usleep(300 * 1000);  // sipp binds its port
   // The binding: From and Via of ours, the local-address Route to SIPp.
   ssc_handle* h = Ssc_alloc_handle();
@@ -359,14 +333,10 @@ TEST_F(SscSipp, KeepAliveProbesAnsweredThenFailed) {
   // Until the probe into silence has failed too (two 'D' reports).
   const auto failures = [&] { return std::count(reports.begin(), reports.end(), 'D'); };
   while (clock_type::now() < deadline && failures() < 2) {
-    int ws = 0;
-    if (status == -1 && waitpid(pid, &ws, WNOHANG) == pid) status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128;
+    if (status == -1) status = sipp.poll_exit();
     turn();
   }
-  if (status == -1) {
-    int ws = 0;
-    if (waitpid(pid, &ws, 0) == pid) status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128;
-  }
+  if (status == -1) status = sipp.finish();
   EXPECT_EQ(status, 0) << "sipp log: " << log;
   // Record started, the probe answered, then a probe failed.
   EXPECT_EQ(reports.substr(0, 1), "A") << reports;

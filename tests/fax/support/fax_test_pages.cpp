@@ -1,5 +1,7 @@
 #include "fax/support/fax_test_pages.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -226,6 +228,30 @@ void libtiff_write(const std::string& path, const page& p, int compression, int 
       if (TIFFWriteScanline(t, row.data(), y, 0) < 0) throw std::runtime_error("TIFFWriteScanline");
     }
     if (!TIFFWriteDirectory(t)) throw std::runtime_error("TIFFWriteDirectory");
+  }
+  TIFFClose(t);
+}
+
+void libtiff_write_fax(const std::string& path, const std::vector<page>& pages) {
+  TIFF* t = TIFFOpen(path.c_str(), "w");
+  ASSERT_NE(t, nullptr) << path;
+  for (size_t i = 0; i < pages.size(); ++i) {
+    const page& p = pages[i];
+    TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, p.width);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, p.height);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+    TIFFSetField(t, TIFFTAG_FILLORDER, FILLORDER_LSB2MSB);
+    TIFFSetField(t, TIFFTAG_XRESOLUTION, 204.0f);
+    TIFFSetField(t, TIFFTAG_YRESOLUTION, 196.0f);
+    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, p.height);
+    TIFFSetField(t, TIFFTAG_PAGENUMBER, static_cast<int>(i), static_cast<int>(pages.size()));
+    for (uint32_t y = 0; y < p.height; ++y) TIFFWriteScanline(t, const_cast<uint8_t*>(p.row(y)), y, 0);
+    TIFFWriteDirectory(t);
   }
   TIFFClose(t);
 }

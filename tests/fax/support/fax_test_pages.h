@@ -44,6 +44,9 @@ std::string describe_difference(const page& want, const page& got);
 // g3opts = Group3Options), rows per strip, big-endian when `msb`, fill order.
 void libtiff_write(const std::string& path, const page& p, int compression, int g3opts, uint32_t rows_per_strip,
                    bool big_endian, int fill_order, int pages = 1);
+// Writes `pages` as a fax server stores them: one fine-resolution MH page
+// per bitmap (a test failure when the file cannot be made).
+void libtiff_write_fax(const std::string& path, const std::vector<page>& pages);
 // Reads page `dir` of a TIFF file as a bitmap (libtiff decodes it).
 page libtiff_read(const std::string& path, int dir = 0);
 // Decodes a raw coded strip with libtiff by wrapping it in a one-strip TIFF.

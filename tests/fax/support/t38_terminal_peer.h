@@ -16,9 +16,6 @@
 
 namespace fm_test {
 
-// Writes one fine-resolution (204 x 196 dpi) MH page per bitmap.
-void write_fax_tiff(const std::string& path, const std::vector<fax_test::page>& pages);
-
 class spandsp_t38_terminal {
  public:
   // `calling`: spandsp is the calling side; `paced`: it spaces its packets

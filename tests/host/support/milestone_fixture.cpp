@@ -57,31 +57,6 @@ std::string SourceDir() {
   return me.substr(0, me.rfind("/tests/host/support/"));
 }
 
-// One fine-resolution MH page per bitmap, as a fax server stores them.
-void WriteFaxTiff(const std::string& path, const std::vector<fax_test::page>& pages) {
-  TIFF* t = TIFFOpen(path.c_str(), "w");
-  ASSERT_NE(t, nullptr) << path;
-  for (size_t i = 0; i < pages.size(); ++i) {
-    const fax_test::page& p = pages[i];
-    TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
-    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, p.width);
-    TIFFSetField(t, TIFFTAG_IMAGELENGTH, p.height);
-    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1);
-    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
-    TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
-    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-    TIFFSetField(t, TIFFTAG_FILLORDER, FILLORDER_LSB2MSB);
-    TIFFSetField(t, TIFFTAG_XRESOLUTION, 204.0f);
-    TIFFSetField(t, TIFFTAG_YRESOLUTION, 196.0f);
-    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, p.height);
-    TIFFSetField(t, TIFFTAG_PAGENUMBER, static_cast<int>(i), static_cast<int>(pages.size()));
-    for (uint32_t y = 0; y < p.height; ++y) TIFFWriteScanline(t, const_cast<uint8_t*>(p.row(y)), y, 0);
-    TIFFWriteDirectory(t);
-  }
-  TIFFClose(t);
-}
-
 void Replace(std::string& text, const std::string& from, const std::string& to) {
   const std::size_t at = text.find(from);
   ASSERT_NE(at, std::string::npos) << from;
@@ -209,7 +184,7 @@ void MilestoneTest::SendScenario(char transport, uint16_t media_port, peer_optio
   t38_live_peer peer(po);
   ASSERT_NE(peer.port(), 0);
   MakeArea(transport, media_port, peer.port());
-  WriteFaxTiff(PagesFile(), pages);
+  fax_test::libtiff_write_fax(PagesFile(), pages);
   peer.start();
   StartTessaly(false);
   if (HasFatalFailure()) return;
@@ -241,7 +216,7 @@ void MilestoneTest::ReceiveScenario(char transport, uint16_t media_port) {
   po.listen = false;
   po.tx_file = peer_dir_.File("tx.tif");
   po.remote_port = transport == 'T' ? media_port : static_cast<uint16_t>(media_port + 2);
-  WriteFaxTiff(po.tx_file, pages);
+  fax_test::libtiff_write_fax(po.tx_file, pages);
   t38_live_peer peer(po);
   ASSERT_NE(peer.port(), 0);
   MakeArea(transport, media_port, peer.port());

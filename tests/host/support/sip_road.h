@@ -50,9 +50,6 @@ class sipp_process {
   pid_t pid_ = -1;
 };
 
-// A fine-resolution MH fax file of `pages`, as a fax server stores them.
-void write_fax_tiff(const std::string& path, const std::vector<fax_test::page>& pages);
-
 class SipRoadTest : public ::testing::Test {
  protected:
   // A server area whose SIP side listens on `sip_port`, calls the gateway at
@@ -70,7 +67,7 @@ class SipRoadTest : public ::testing::Test {
   // Every page of `path` equals `pages`, pixel for pixel (libtiff).
   void ExpectPages(const std::string& path, const std::vector<fax_test::page>& pages);
   static void WriteFaxTiff(const std::string& path, const std::vector<fax_test::page>& pages) {
-    write_fax_tiff(path, pages);
+    fax_test::libtiff_write_fax(path, pages);
   }
 
   std::string PagesFile() const { return area_.File("Tessaly/pages/page1.tif"); }
