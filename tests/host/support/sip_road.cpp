@@ -8,6 +8,7 @@
 #include <tiffio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -101,6 +102,80 @@ std::string sipp_process::errors() const {
   return kvtest::ReadFile(dir_ + "/" + name_ + "_errors.log") + kvtest::ReadFile(dir_ + "/" + name_ + "_screen.log");
 }
 
+std::vector<sipp_message> sipp_messages(const std::string& trace) {
+  // Each message follows a line of dashes and a line naming its direction
+  // ("UDP message received [n] bytes :" or "UDP message sent (n bytes):"),
+  // then an empty line.
+  static const std::string dashes = "-----------------------------------------------";
+  std::vector<sipp_message> out;
+  std::size_t at = trace.find(dashes);
+  while (at != std::string::npos) {
+    const std::size_t next = trace.find(dashes, at + dashes.size());
+    const std::string block = trace.substr(at, next == std::string::npos ? std::string::npos : next - at);
+    at = next;
+    const std::size_t line2 = block.find('\n');
+    const std::size_t body = block.find("\n\n");
+    if (line2 == std::string::npos || body == std::string::npos) continue;
+    const std::string head = block.substr(line2 + 1, body - line2 - 1);
+    if (head.find("message received") == std::string::npos && head.find("message sent") == std::string::npos) continue;
+    sipp_message m;
+    m.received = head.find("message received") != std::string::npos;
+    m.text = block.substr(body + 2);
+    out.push_back(std::move(m));
+  }
+  return out;
+}
+
+std::vector<std::string> received_messages(const std::string& trace, const std::string& start) {
+  std::vector<std::string> out;
+  for (sipp_message& m : sipp_messages(trace)) {
+    if (!m.received || m.text.compare(0, start.size(), start) != 0) continue;
+    if (std::find(out.begin(), out.end(), m.text) == out.end()) out.push_back(std::move(m.text));
+  }
+  return out;
+}
+
+namespace {
+// The lines of a message's body (after the first empty line), without CRs.
+std::vector<std::string> body_lines(const std::string& message) {
+  std::vector<std::string> out;
+  bool in_body = false;
+  std::size_t at = 0;
+  while (at < message.size()) {
+    std::size_t end = message.find('\n', at);
+    if (end == std::string::npos) end = message.size();
+    std::string line = message.substr(at, end - at);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (in_body) out.push_back(line);
+    else if (line.empty()) in_body = true;
+    at = end + 1;
+  }
+  return out;
+}
+}  // namespace
+
+std::vector<std::string> media_lines(const std::string& message) {
+  std::vector<std::string> out;
+  for (const std::string& l : body_lines(message))
+    if (l.compare(0, 2, "m=") == 0) out.push_back(l.substr(2));
+  return out;
+}
+
+long long origin_version(const std::string& message) {
+  for (const std::string& l : body_lines(message)) {
+    if (l.compare(0, 2, "o=") != 0) continue;
+    // o=<user> <session id> <version> <net type> <address type> <address>
+    std::size_t at = 2;
+    for (int field = 0; field < 2 && at != std::string::npos; ++field) {
+      at = l.find(' ', at);
+      if (at != std::string::npos) ++at;
+    }
+    if (at == std::string::npos || at >= l.size() || l[at] < '0' || l[at] > '9') return -1;
+    return std::strtoll(l.c_str() + at, nullptr, 10);
+  }
+  return -1;
+}
+
 std::string SipRoadTest::Scenario(const std::string& name) { return SourceDir() + "/tests/host/sipp/" + name; }
 
 void SipRoadTest::MakeArea(uint16_t sip_port, uint16_t gateway_port, uint16_t media_port) {
@@ -134,6 +209,12 @@ void SipRoadTest::MakeArea(uint16_t sip_port, uint16_t gateway_port, uint16_t me
   std::string out = kvtest::ReadFile(area_.File("Tessaly/session02.cfg"));
   Replace(out, "remote SIP port = 5070", "remote SIP port = " + std::to_string(gateway_port));
   kvtest::WriteFile(area_.File("Tessaly/session02.cfg"), out);
+}
+
+void SipRoadTest::SetSipMode(const std::string& mode, unsigned delay_ms) {
+  std::string glb = kvtest::ReadFile(area_.File("Tessaly/glb.cfg"));
+  Replace(glb, "[SIP]\n", "[SIP]\nSIP operating mode = " + mode + "\nSIP delay = " + std::to_string(delay_ms) + "\n");
+  kvtest::WriteFile(area_.File("Tessaly/glb.cfg"), glb);
 }
 
 void SipRoadTest::StartTessaly(bool receive) {
