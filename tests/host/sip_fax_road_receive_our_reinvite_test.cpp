@@ -37,6 +37,11 @@ TEST_F(SipAudioRoadTest, ReceivesThreePagesAfterAudioThenOurReInvite) {
   EXPECT_EQ(media_lines(invites[0]), (lines{kImage})) << invites[0];
   EXPECT_GE(origin_version(audio), 0);
   EXPECT_EQ(origin_version(invites[0]), origin_version(audio) + 1) << invites[0];
+  // The re-INVITE of an incoming call waits "SIP delay" + 100 ms after our
+  // audio answer.
+  const double wait = time_of(trace_, true, "INVITE ") - time_of(trace_, true, "SIP/2.0 200", "CSeq: 1 INVITE");
+  EXPECT_GE(wait, 0.55);
+  EXPECT_LT(wait, 3.0);
 }
 
 }  // namespace

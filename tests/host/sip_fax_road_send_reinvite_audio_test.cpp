@@ -33,6 +33,10 @@ TEST_F(SipAudioRoadTest, SendsThreePagesAfterAudioThenOurReInvite) {
   EXPECT_EQ(media_lines(invites[1]), (lines{kImage})) << invites[1];
   EXPECT_GE(origin_version(invites[0]), 0);
   EXPECT_EQ(origin_version(invites[1]), origin_version(invites[0]) + 1) << invites[1];
+  // The re-INVITE waits "SIP delay" after our ACK of the audio answer.
+  const double wait = time_of(trace_, true, "INVITE ", "CSeq: 2 INVITE") - time_of(trace_, true, "ACK ", "CSeq: 1 ACK");
+  EXPECT_GE(wait, 0.45);
+  EXPECT_LT(wait, 3.0);
 }
 
 }  // namespace

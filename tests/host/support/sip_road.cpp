@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -120,6 +121,14 @@ std::vector<sipp_message> sipp_messages(const std::string& trace) {
     if (head.find("message received") == std::string::npos && head.find("message sent") == std::string::npos) continue;
     sipp_message m;
     m.received = head.find("message received") != std::string::npos;
+    // The line of dashes ends with the date and "HH:MM:SS.ffffff".
+    unsigned h = 0, min = 0;
+    double sec = 0;
+    const std::string first = block.substr(0, line2);
+    const std::size_t colon = first.find(':');
+    if (colon != std::string::npos && colon >= 2 &&
+        std::sscanf(first.c_str() + colon - 2, "%u:%u:%lf", &h, &min, &sec) == 3)
+      m.at = h * 3600.0 + min * 60.0 + sec;
     m.text = block.substr(body + 2);
     out.push_back(std::move(m));
   }
@@ -133,6 +142,14 @@ std::vector<std::string> received_messages(const std::string& trace, const std::
     if (std::find(out.begin(), out.end(), m.text) == out.end()) out.push_back(std::move(m.text));
   }
   return out;
+}
+
+double time_of(const std::string& trace, bool received, const std::string& start, const std::string& holding) {
+  for (const sipp_message& m : sipp_messages(trace))
+    if (m.received == received && m.text.compare(0, start.size(), start) == 0 &&
+        m.text.find(holding) != std::string::npos)
+      return m.at;
+  return -1.0;
 }
 
 namespace {

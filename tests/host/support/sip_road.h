@@ -53,6 +53,7 @@ class sipp_process {
 // One SIP message of sipp's message trace.
 struct sipp_message {
   bool received = false;  // sipp received it (else sipp sent it)
+  double at = -1.0;       // when, in seconds of sipp's day
   std::string text;
 };
 std::vector<sipp_message> sipp_messages(const std::string& trace);
@@ -60,6 +61,9 @@ std::vector<sipp_message> sipp_messages(const std::string& trace);
 // `start` ("INVITE ", "SIP/2.0 200"), in order; a retransmission (the same
 // text again) is left out.
 std::vector<std::string> received_messages(const std::string& trace, const std::string& start);
+// When sipp received (or sent) the first message whose text starts with
+// `start` and holds `holding`, in seconds of its day; -1 when none.
+double time_of(const std::string& trace, bool received, const std::string& start, const std::string& holding = "");
 // The m= lines of a message's SDP as written, without the "m=".
 std::vector<std::string> media_lines(const std::string& message);
 // The version of a message's o= line; -1 when it has none.
