@@ -32,8 +32,10 @@ bool appears(const std::string& path, int ms) {
 }
 
 // Waits up to `ms` until the pools and tables are back to `want`.  Buffers
-// are left out: the real SIP side keeps two from its first call on (no more
-// after a second call), which a one-call program cannot tell from a leak.
+// are left out: the SIP side's SSC handles keep the last message they read
+// and the block they built into (two buffers from the first call on, no
+// more after a second call), which a one-call program cannot tell from a
+// leak.
 bool settles_to(milestone::resources want, int ms) {
   const auto now = [&want] {
     milestone::resources r = milestone::in_use();
