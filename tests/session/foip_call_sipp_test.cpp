@@ -589,4 +589,61 @@ TEST_F(FoipCallSipp, ReinviteMetBy491RetriesAfterTheGrowingBackoff) {
   }
 }
 
+// SIPp offers three media, audio, T.38, audio: our answer keeps their order
+// and count, takes the T.38 one with our port and rejects the two audio
+// lines with port 0; nothing on the wire is malformed.
+TEST_F(FoipCallSipp, AnswerKeepsTheOffersMediaOrderAndCount) {
+  sip_mgt__glb().glb_sip_param.operating_mode = FOIP__WAIT_RE_INVITE;
+  foip__session_param p;
+  foip_test::incoming_param(p, 1, dir_->path());
+  auto& id = p.t38_media_add_param.sip_media_identification;
+  id.local_user_identification = FOIP__ID_BY_NAME;
+  foip__copy_text(id.sz_local_user_name, "fax");
+  auto& lm = p.t38_media_add_param.local_media_add.local_media_ip_addr;
+  lm.ip_addr.ip_family = OM_IP_FAMILY_V4;
+  const u8 lo[4] = {127, 0, 0, 1};
+  std::memcpy(lm.ip_addr.addr.v4.addr, lo, 4);
+  ASSERT_EQ(foip_api__send_start_rq(1, p), FOIP_API__OK);
+  rt_test::pump();
+  const std::string log = sipp_test::log_path(::testing::TempDir(), "foip_uac_three_media");
+  sipp_test::sipp_process sipp;
+  ASSERT_TRUE(sipp.start("127.0.0.1:" + std::to_string(g_port) + " -sf " + own_scenarios() +
+                             "uac-three-media.xml -i 127.0.0.1 -p 0 -m 1 -nostdin -timeout 15s -timeout_error",
+                         log));
+  bool ran = false;
+  int status = -1;
+  const auto deadline = clock_type::now() + std::chrono::seconds(20);
+  while (clock_type::now() < deadline) {
+    if ((status = sipp.poll_exit()) != sipp_test::sipp_process::RUNNING) break;
+    turn();
+    if (!ran && foip__session_state(1) == FOIP_MGT__RUNNING) {
+      ran = true;
+      ASSERT_EQ(foip_api__send_stop_rq(1), FOIP_API__OK);
+      rt_test::pump();
+    }
+  }
+  sipp.kill_now();
+  const auto end = clock_type::now() + std::chrono::seconds(2);
+  while (clock_type::now() < end && foip__session_count() != 0) turn();
+  std::string sent;
+  for (const std::string& l : g_sent) sent += l + "\n";
+  EXPECT_EQ(status, 0) << "sipp log: " << log << "\n" << sent;
+  EXPECT_TRUE(ran) << sent;
+  if (!have_tshark()) GTEST_SKIP() << "tshark is not installed";
+  expect_well_formed();
+  const auto rows = tshark_rows(
+      "-Y 'sip.Status-Code == 200 && sip.CSeq.method == INVITE && sdp' -e udp.srcport -e sdp.media.media "
+      "-e sdp.media.port -e sdp.media.proto");
+  ASSERT_FALSE(rows.empty()) << "no 200 with SDP\n" << sent;
+  const auto& a = rows.front();
+  ASSERT_EQ(a.size(), 4u);
+  EXPECT_EQ(a[0], std::to_string(g_port));
+  EXPECT_EQ(a[1], "audio,image,audio");
+  const std::string ports = a[2];
+  EXPECT_EQ(ports.substr(0, 2), "0,") << ports;
+  EXPECT_EQ(ports.substr(ports.size() - 2), ",0") << ports;
+  EXPECT_NE(ports, "0,0,0") << "the T.38 line is taken";
+  EXPECT_EQ(a[3], "RTP/AVP,udptl,RTP/AVP");
+}
+
 }  // namespace
