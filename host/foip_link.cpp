@@ -204,6 +204,13 @@ void foip_link__start_co(const msg_t* m, app_foip__session_ctx* s, const foip__c
     ProgramLog(1, "Error source: %s", c->sz_error_source);
     ProgramLog(1, "Error cause %d", c->error_code);
   }
+  if (e->session_active == 1 && e->abort_state != ABORT_NONE) {
+    // A stop is already under way (the controller's abort, or tessaly's own):
+    // the start failed because of it.  Its confirm answers the controller;
+    // neither another stop nor another answer is due.
+    ProgramLog(1, "app_foip - start of session %d ended by the abort under way", e->session_id);
+    return;
+  }
   DeviceEntry copy = *e;
   copy.abort_state = ABORT_CALL_SETUP_FAILED;
   UpdateEntry(copy);
