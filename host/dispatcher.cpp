@@ -63,6 +63,17 @@ void Reject(const foip__alert& call, const CallAddress& a) {
   app_foip_mngt__accept_reject_sip_incoming_call(call, a.nai, a.sapi, a.conn_id, nullptr);
 }
 
+// A call its controller turned down leaves the entry free for the next one
+// (the end of that call, reported later, then finds no entry ringing).
+void ReleaseRejectedCall(DeviceEntry* e) {
+  (void)StopEntryWatchdog(e->session_id);
+  DeviceEntry copy = *e;
+  copy.session_active = 0;
+  copy.abort_state = ABORT_NONE;
+  UpdateEntry(copy);
+  FreeEntryFaxFile(e);
+}
+
 // Rereads the gateway of "[TESSALY]" into the session's parameters.
 void ReadGateway(foip__session_param& param) {
   const std::string path = platform::ToLinuxPath(std::string(SystemParameters().SystemArea) + "K-DB\\SETUP.INI");
@@ -420,6 +431,7 @@ StatusWord ProcessReceiveFax(const RecvFaxPacket& p) {
   if (p.accept != 1) {
     ProgramLog(4, "Device is not available for receive, Device ID: %d\n", p.device_id);
     Reject(*call, address);
+    ReleaseRejectedCall(e);
     return STATUS_OK;
   }
   app_foip__session_ctx* s = nullptr;
@@ -432,6 +444,7 @@ StatusWord ProcessReceiveFax(const RecvFaxPacket& p) {
   }
   if (!s) {
     Reject(*call, address);
+    ReleaseRejectedCall(e);
     return STATUS_OK;
   }
   app_foip__glb_ctx& g = app_foip__ctx();
