@@ -385,6 +385,40 @@ TEST_F(fax_entity_test, pages_are_received_into_a_tiff_file) {
   EXPECT_FALSE(std::filesystem::exists(rcv_name() + ".part"));
 }
 
+// A page refused with RTN comes again after a new training, without a new
+// negotiation: the session keeps taking pages (for a page to follow and for
+// the last one alike), and the page sent again is received.
+TEST_F(fax_entity_test, a_refused_page_is_received_when_it_comes_again) {
+  const page p = fax_test::make_page(fax_test::kind::text, 1728, 40, 12);
+  const bytes coded = fax_test::encode(p, T4T6_MH);
+  for (u8 kind : {'P', 'S'}) {
+    SCOPED_TRACE(testing::Message() << "post-page kind " << kind);
+    if (kind == 'S') {
+      TearDown();
+      SetUp();
+    }
+    ASSERT_EQ(configure(config()).data[0], 2);
+    make_ready();
+    start_call(2);
+    send(ENT_CF, CF_INFO_IN, info_record('c'));
+    bytes sync(16, 0);
+    sync[3] = kind;
+    for (u8 quality : {'B', 'G'}) {
+      send(ENT_CF, CF_DA_IN, coded);
+      sync[4] = quality;
+      send(ENT_CF, CF_MAJR_SYNC_IN, sync);
+      EXPECT_EQ(one(ENT_CF, CF_MAJR_SYNC_RS).data[4], quality);
+      EXPECT_EQ(fax_session_state(kNai), FAX_PAGE);
+    }
+    const seen_msg in = finish_call(FAX__DEA_IN);
+    const u8* st = in.data.data() + 4;
+    EXPECT_EQ(get_le16(st + fax_st::PAGES_RCV), 2);
+    EXPECT_EQ(get_le16(st + fax_st::RCV_BAD), 1);
+    EXPECT_EQ(get_le16(st + fax_st::RCV_GOOD), 1);
+    EXPECT_EQ(fax_test::libtiff_read(rcv_name(), 1), p);
+  }
+}
+
 TEST_F(fax_entity_test, a_page_that_cannot_be_written_ends_the_session_with_a_failure) {
   const page p1 = fax_test::make_page(fax_test::kind::text, 1728, 50, 10);
   ASSERT_EQ(configure(config()).data[0], 2);
