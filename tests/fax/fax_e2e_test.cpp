@@ -20,6 +20,7 @@
 #include "common/byte_order.h"
 #include "fax/acu.h"
 #include "fax/cf.h"
+#include "fax/cf_map.h"
 #include "fax/fax_config.h"
 #include "fax/fax_entity.h"
 #include "fax/fc.h"
@@ -27,6 +28,7 @@
 #include "fax/support/fax_test_pages.h"
 #include "fax/support/fm_t38_loop.h"
 #include "fax/support/t38_terminal_peer.h"
+#include "fax/t30_cause.h"
 #include "fax/t30_engine.h"
 #include "runtime/om_os.h"
 #include "runtime/sm.h"
@@ -170,6 +172,11 @@ struct fax_sides {
   int end_status(nai_t nai) {
     auto v = from_fax(ENT_FOIP, FAX__DEA_IN, nai);
     return v.empty() || v.back().data.empty() ? -1 : v.back().data[0];
+  }
+  // End cause byte of the session of a nai, -1 before it ended.
+  int end_cause(nai_t nai) {
+    auto v = from_fax(ENT_FOIP, FAX__DEA_IN, nai);
+    return v.empty() || v.back().data.size() < 2 ? -1 : v.back().data[1];
   }
   // A u16 of the fax__session_status carried by the end of session.
   int status_u16(nai_t nai, u32 off) {
@@ -341,6 +348,9 @@ TEST_F(FaxE2e, ARefusedLastPageIsTrainedForAndSentAgain) {
   EXPECT_GT(spoiled, 0);
   EXPECT_EQ(end_status(kCaller), 2) << end_text(kCaller);
   EXPECT_EQ(end_status(kAnswerer), 2) << end_text(kAnswerer);
+  // Both ends see the call end well: the sender's DCN after the page's MCF.
+  EXPECT_EQ(end_cause(kCaller), cf_session_cause(WLOCDCOK & 0x3F)) << end_text(kCaller);
+  EXPECT_EQ(end_cause(kAnswerer), cf_session_cause(WREMDCOK & 0x3F)) << end_text(kAnswerer);
   EXPECT_EQ(status_u16(kCaller, fax_st::PAGES_SENT), 3);
   EXPECT_EQ(status_u16(kCaller, fax_st::SENT_BAD), 1);
   EXPECT_EQ(status_u16(kCaller, fax_st::SENT_GOOD), 3);
@@ -380,6 +390,7 @@ TEST_F(FaxE2e, SpandspRefusesAPageOnceAndWeSendItAgain) {
   EXPECT_GT(spoiled, 0);
   EXPECT_EQ(peer.completion, T30_ERR_OK);
   EXPECT_EQ(end_status(kCaller), 2) << end_text(kCaller);
+  EXPECT_EQ(end_cause(kCaller), cf_session_cause(WLOCDCOK & 0x3F)) << end_text(kCaller);
   EXPECT_EQ(status_u16(kCaller, fax_st::PAGES_SENT), 3);
   EXPECT_EQ(status_u16(kCaller, fax_st::SENT_BAD), 1);
   EXPECT_EQ(status_u16(kCaller, fax_st::SENT_GOOD), 3);
