@@ -573,6 +573,50 @@ TEST_F(fax_entity_test, a_refused_page_that_never_goes_again_is_not_counted_as_s
   EXPECT_EQ(get_le16(st + fax_st::SENT_BAD), 1);
   EXPECT_EQ(get_le16(st + fax_st::SENT_GOOD), 0);
 }
+// A refused page cannot go again with error correction in use or at the
+// lowest speed already: the call ends with its own cause; the page stays
+// counted as sent, and as bad.
+TEST_F(fax_entity_test, a_refused_page_that_cannot_go_again_ends_the_call_with_its_cause) {
+  struct row {
+    u8 ecm, speed, cause;
+  };
+  const row rows[] = {{'2', 14, FAX_CAUSE_RTN_ECM}, {'0', 2, FAX_CAUSE_RTN_LOWEST_SPEED}};
+  const page p = fax_test::make_page(fax_test::kind::text, 1728, 30, 4);
+  for (const row& r : rows) {
+    SCOPED_TRACE(testing::Message() << "ecm " << r.ecm << " speed " << int(r.speed));
+    if (&r != rows) {
+      TearDown();
+      SetUp();
+    }
+    fax_test::libtiff_write(dir.file("send.tif"), p, 3, 0, 30, false, 1);
+    ASSERT_EQ(configure(config(dir.file("send.tif"))).data[0], 2);
+    make_ready();
+    start_call(1);
+    send(ENT_CF, CF_INFO_IN, info_record('i'));
+    send(ENT_CF, CF_CONN_CO, bytes(12, 2));
+    bytes dcs = info_record('C');
+    dcs[471] = r.speed;
+    dcs[477] = r.ecm;
+    send(ENT_CF, CF_INFO_IN, dcs);
+    send(ENT_CF, CF_SETPARM_CO, setparm_ok());
+    one(ENT_CF, CF_CAPBILITY_RQ);
+    send(ENT_CF, CF_CAPBILITY_CO, bytes(4, 2));
+    flow_page();
+    bytes sync(16, 0);
+    sync[3] = 'S';
+    sync[4] = 'B';
+    send(ENT_CF, CF_MAJR_SYNC_CO, sync);
+    one(ENT_CF, CF_DISC_RQ);
+    EXPECT_TRUE(take(ENT_CF, CF_CAPBILITY_RQ).empty());
+    EXPECT_EQ(fax_session_state(kNai), FAX_STOP_SESSION);
+    const seen_msg in = finish_call(FAX__DEA_IN);
+    EXPECT_EQ(in.data[0], 3);
+    EXPECT_EQ(in.data[1], r.cause);
+    EXPECT_EQ(in.data[2], FAX_SOURCE_SELF);
+    EXPECT_EQ(get_le16(in.data.data() + 4 + fax_st::PAGES_SENT), 1);
+    EXPECT_EQ(get_le16(in.data.data() + 4 + fax_st::SENT_BAD), 1);
+  }
+}
 #endif
 
 std::vector<std::string> g_steps;
