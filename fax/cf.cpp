@@ -436,6 +436,7 @@ void user_request(cf_context& c, msg_t* m) {
         c.what_to_do = 0;
         c.exchanges = 0;
         c.readiness = 0;
+        c.answered = false;
         c.pending = 0;
         c.state = 0;
         c.phase = 0;
@@ -500,9 +501,14 @@ void user_request(cf_context& c, msg_t* m) {
       }
       c.readiness |= 2;
       c.pending = 'R';
+      // The engine's question may have been answered already (a retrain
+      // after a refused page): a second answer would stop it. The
+      // confirmation then comes with the end of that negotiation.
+      if (c.answered) return;
       negotiate(c);
       full_set(c);
       what_to_do_rs(c);
+      c.answered = true;
       return;
     case CF_CAPBILITY_RS:
       if (!connected || c.phase != 2) return;
@@ -623,6 +629,7 @@ void t30_event(cf_context& c, msg_t* m) {
     case T30_WhatToDo_IN: {
       if (d.size() < T30_CAP_AREA_SIZE) return;
       const t30_cap_area a = t30_cap__read_area(std::span<const u8, T30_CAP_AREA_SIZE>(d.data(), T30_CAP_AREA_SIZE));
+      c.answered = false;
       if (c.phase == 1) {
         ++c.exchanges;
         c.what_to_do = get_le32(d.data() + 4);
@@ -643,6 +650,7 @@ void t30_event(cf_context& c, msg_t* m) {
             if ((c.readiness & 6) == 6) {
               setparm_set(c, {17, 20, 26, 22, 23, 28});
               what_to_do_rs(c);
+              c.answered = true;
             }
           }
         } else if (first) {
@@ -663,6 +671,7 @@ void t30_event(cf_context& c, msg_t* m) {
         negotiate(c);
         setparm_set(c, {20, 26, 22, 23, 28});
         what_to_do_rs(c);
+        c.answered = true;
         c.phase = 5;
         c.data_flows = false;  // the next page waits for the end of negotiation
       }
@@ -672,6 +681,7 @@ void t30_event(cf_context& c, msg_t* m) {
       if ((c.phase != 2 && c.phase != 5) || d.size() < T30_CAP_AREA_SIZE) return;
       const t30_cap_area a = t30_cap__read_area(std::span<const u8, T30_CAP_AREA_SIZE>(d.data(), T30_CAP_AREA_SIZE));
       store_negotiated(c, a.cap);
+      c.answered = false;
       const bool we_send = c.phase == 5 || (a.cap.service & 0x200) != 0;
       if (we_send) {
         info_in(c, CF_INFO_IN_DCS_SENT);

@@ -120,12 +120,13 @@ struct cf_context {
   u8 state = 0;  // 0 idle, 1 connecting, 2 connected
   u8 phase = 0;  // 0..5
   u16 service = 0;
-  u8 options56 = 0;    // byte 56 of CF_INIT_RQ
-  u16 options6 = 0;    // u16 at 6 of CF_INIT_RQ
-  u8 readiness = 0;    // bit 1: a capability answer came, bit 2: the far side's set is known
-  u32 exchanges = 0;   // T30_WhatToDo_IN counted in phase 1
-  u32 what_to_do = 0;  // u32 at 4 of the last T30_WhatToDo_IN
-  char pending = 0;    // 'R' capability request, 'F' connect request waiting for negotiation
+  u8 options56 = 0;       // byte 56 of CF_INIT_RQ
+  u16 options6 = 0;       // u16 at 6 of CF_INIT_RQ
+  u8 readiness = 0;       // bit 1: a capability answer came, bit 2: the far side's set is known
+  u32 exchanges = 0;      // T30_WhatToDo_IN counted in phase 1
+  u32 what_to_do = 0;     // u32 at 4 of the last T30_WhatToDo_IN
+  char pending = 0;       // 'R' capability request, 'F' connect request waiting for negotiation
+  bool answered = false;  // the engine's last T30_WhatToDo_IN has had its T30_WhatToDo_RS
   cf_info_state info;
   // Counted non-standard data and the 20-byte fields to send.
   u8 nsf_kind = 0, nsf_length = 0;

@@ -36,9 +36,14 @@ void send_acu(fax_auto__session* s, code_t code, const u8* data, u32 n) {
   if (!fax_send_new(ENT_ACU, s->nai, ACU_SAPI, 0, code, data, n)) om_os_trap(742);
 }
 
+// The end of a sent page. The last page asks for a retrain: a far side that
+// refuses it (RTN) gets a new training and the page again instead of the
+// end of the call; the pages before it are sent again after an RTN in any
+// case (the next page goes on after a new training).
 void send_majr_sync_rq(fax_auto__session* s, u8 kind) {
   u8 d[16] = {};
   d[3] = kind;
+  if (kind == 'S') d[5] = 1;
   if (!fax_send_new(ENT_CF, s->nai, CF_SAPI, 0, CF_MAJR_SYNC_RQ, d, sizeof d)) om_os_trap(742);
 }
 
@@ -303,7 +308,11 @@ void fax_pg_processing(msg_t* m, fax_auto__session* s) {
       }
       s->verdict = r;
       fax_auto__send_cf(s, CF_MAJR_SYNC_RS);
-      set_state(s, r == FAX_UE_BAD || rec[3] == 'N' ? FAX_T30_DIS_DCS_NEGO : FAX_PAGE);
+      // A page refused (RTN) comes again after a new training within the
+      // same document: its data must find the session still taking pages
+      // (the session layer stays ready to receive it, and tells of no new
+      // negotiation). Only a new document negotiates again.
+      set_state(s, rec[3] == 'N' ? FAX_T30_DIS_DCS_NEGO : FAX_PAGE);
       return;
     }
     default: set_state(s, FAX_PAGE); return;

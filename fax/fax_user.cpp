@@ -364,6 +364,7 @@ u8 end_sent_page(fax_auto__session* s, const u8* d, u32 n, u8 post_kind) {
     return FAX_UE_FAILED;
   }
   --s->pages_sent;
+  put_le16(s->status.data() + fax_st::PAGES_SENT, s->pages_sent);
   return FAX_UE_OK;
 }
 

@@ -419,9 +419,9 @@ void fm_control(fm_channel& ch, const msg_t* m) {
     ch.v34_mode = (mode & 1) != 0;
     ch.v34_option = static_cast<u8>((mode >> 1) & 3);
   };
-  // Waiting for a lost carrier to come back is for the 2400 bit/s
-  // modulation only: at 300 bit/s the commands are answered when their
-  // carrier ends.
+  // Flag-wait (waiting for a lost carrier to come back, listening for V.21
+  // while a page is received) is for the 2400 bit/s modulation only: at
+  // other rates the commands are answered when their carrier ends.
   const u16 flag_wait = (mod & 0x807F) == 2 ? FM_OPT_FLAG_WAIT : 0;
   bool do_restart = false;
   switch (sub) {
@@ -459,7 +459,7 @@ void fm_control(fm_channel& ch, const msg_t* m) {
       break;
     case 'f':
       add(FM_OP_HS_RX, mod);
-      add(FM_OP_RECV_PAGE, 0, static_cast<u16>(((mode & 1) ? FM_OPT_LONG : 0) | ((mode & 2) ? FM_OPT_FLAG_WAIT : 0)));
+      add(FM_OP_RECV_PAGE, 0, static_cast<u16>(((mode & 1) ? FM_OPT_LONG : 0) | ((mode & 2) ? flag_wait : 0)));
       add(FM_OP_LS_RX);
       add(FM_OP_RECV_CMD, 0, FM_OPT_NO_CRP, record);
       break;

@@ -20,6 +20,7 @@
 #include "common/byte_order.h"
 #include "fax/acu.h"
 #include "fax/cf.h"
+#include "fax/cf_map.h"
 #include "fax/fax_config.h"
 #include "fax/fax_entity.h"
 #include "fax/fc.h"
@@ -27,6 +28,7 @@
 #include "fax/support/fax_test_pages.h"
 #include "fax/support/fm_t38_loop.h"
 #include "fax/support/t38_terminal_peer.h"
+#include "fax/t30_cause.h"
 #include "fax/t30_engine.h"
 #include "runtime/om_os.h"
 #include "runtime/sm.h"
@@ -171,6 +173,11 @@ struct fax_sides {
     auto v = from_fax(ENT_FOIP, FAX__DEA_IN, nai);
     return v.empty() || v.back().data.empty() ? -1 : v.back().data[0];
   }
+  // End cause byte of the session of a nai, -1 before it ended.
+  int end_cause(nai_t nai) {
+    auto v = from_fax(ENT_FOIP, FAX__DEA_IN, nai);
+    return v.empty() || v.back().data.size() < 2 ? -1 : v.back().data[1];
+  }
   // A u16 of the fax__session_status carried by the end of session.
   int status_u16(nai_t nai, u32 off) {
     auto v = from_fax(ENT_FOIP, FAX__DEA_IN, nai);
@@ -290,6 +297,103 @@ TEST_F(FaxE2e, WeSendThreePagesToSpandsp) {
   EXPECT_EQ(peer.completion, T30_ERR_OK);
   EXPECT_EQ(end_status(kCaller), 2) << end_text(kCaller);
   EXPECT_EQ(status_u16(kCaller, fax_st::PAGES_SENT), 3);
+  expect_received(rx, pages);
+}
+
+// Spoils the page data of one UDPTL datagram (the primary IFP packet only,
+// its framing kept) so that the rows it carries do not decode: true when it
+// was page data.
+bool spoil_page_data(bytes& d) {
+  if (d.size() < 4 || (d[2] & 0x80)) return false;  // a short length prefix only
+  const size_t ifp = 3, len = d[2];
+  if (ifp + len > d.size() || len < 24) return false;
+  // Data (not an indicator), with a data field, of a high-speed modulation.
+  const u8 type = d[ifp];
+  if ((type & 0xC0) != 0xC0 || ((type >> 1) & 0x0F) == 0) return false;
+  for (size_t i = ifp + 8; i + 6 < ifp + len; i += 3) d[i] ^= 0xA5;
+  return true;
+}
+
+// Pages the caller has had answered (its FAX_PG_SENT reports so far).
+int pages_answered() {
+  int n = 0;
+  for (const auto& m : rt_test::rec().messages())
+    if (m.from == ENT_FAX && m.to == ENT_FOIP && m.code == FAX__REPORT_IN && m.nai == kCaller && m.data.size() > 4 &&
+        m.data[4] == FAX_PG_SENT)
+      ++n;
+  return n;
+}
+
+// Two of our stacks: the receiver refuses the last page once (its data
+// spoiled on the way, RTN after EOP). The sender trains again and sends it
+// again instead of ending the call, and both sides end well.
+TEST_F(FaxE2e, ARefusedLastPageIsTrainedForAndSentAgain) {
+  const std::vector<page> pages = three_pages(13);
+  const std::string tx = dir.file("tx.tif");
+  fax_test::libtiff_write_fax(tx, pages);
+  int spoiled = 0;
+  ip_tap = [&](nai_t from, const bytes& d) {
+    bytes copy = d;
+    // The third page's first try: after the second page's answer.
+    if (from == kCaller && pages_answered() == 2 && spoil_page_data(copy)) ++spoiled;
+    deliver(from == kCaller ? kAnswerer : kCaller, copy);
+  };
+  ASSERT_EQ(configure(kAnswerer, "", "+33 2 RECEIVER"), 2);
+  ASSERT_EQ(configure(kCaller, tx, "+33 1 SENDER"), 2);
+  ASSERT_EQ(activate(kAnswerer, 2), 2);
+  ASSERT_EQ(activate(kCaller, 1), 2);
+  run_until([&] { return ended(kCaller) && ended(kAnswerer); }, 300000);
+  ASSERT_TRUE(ended(kCaller)) << dump() << "state " << fax_session_state(kCaller);
+  ASSERT_TRUE(ended(kAnswerer)) << dump() << "state " << fax_session_state(kAnswerer);
+  EXPECT_GT(spoiled, 0);
+  EXPECT_EQ(end_status(kCaller), 2) << end_text(kCaller);
+  EXPECT_EQ(end_status(kAnswerer), 2) << end_text(kAnswerer);
+  // Both ends see the call end well: the sender's DCN after the page's MCF.
+  EXPECT_EQ(end_cause(kCaller), cf_session_cause(WLOCDCOK & 0x3F)) << end_text(kCaller);
+  EXPECT_EQ(end_cause(kAnswerer), cf_session_cause(WREMDCOK & 0x3F)) << end_text(kAnswerer);
+  EXPECT_EQ(status_u16(kCaller, fax_st::PAGES_SENT), 3);
+  EXPECT_EQ(status_u16(kCaller, fax_st::SENT_BAD), 1);
+  EXPECT_EQ(status_u16(kCaller, fax_st::SENT_GOOD), 3);
+  EXPECT_EQ(status_u16(kAnswerer, fax_st::RCV_BAD), 1);
+  // The page received again follows the refused one in the file.
+  const std::string rx = received_file();
+  ASSERT_EQ(tiff_pages(rx), 4);
+  for (int i : {0, 1, 3}) {
+    const page got = fax_test::libtiff_read(rx, i);
+    const page& want = pages[static_cast<size_t>(i == 3 ? 2 : i)];
+    EXPECT_TRUE(got == want) << "page " << i << ": " << fax_test::describe_difference(want, got);
+  }
+}
+
+// spandsp refuses our second page once (its data spoiled on the way, RTN
+// after MPS): the page is trained for and sent again, and spandsp's file
+// ends with the three pages.
+TEST_F(FaxE2e, SpandspRefusesAPageOnceAndWeSendItAgain) {
+  const std::vector<page> pages = three_pages(23);
+  const std::string tx = dir.file("tx.tif");
+  fax_test::libtiff_write_fax(tx, pages);
+  const std::string rx = dir.file("spandsp_rx.tif");
+  spandsp_terminal peer(false, true);
+  t30_set_rx_file(peer.t30(), rx.c_str(), -1);
+  int spoiled = 0;
+  ip_tap = [&](nai_t from, const bytes& d) {
+    if (from != kCaller) return;
+    bytes copy = d;
+    if (pages_answered() == 1 && spoil_page_data(copy)) ++spoiled;
+    peer.from_us(copy);
+  };
+  ASSERT_EQ(configure(kCaller, tx, "+33 1 SENDER"), 2);
+  ASSERT_EQ(activate(kCaller, 1), 2);
+  run_with(peer);
+  ASSERT_TRUE(ended(kCaller)) << dump() << "state " << fax_session_state(kCaller);
+  ASSERT_TRUE(peer.done);
+  EXPECT_GT(spoiled, 0);
+  EXPECT_EQ(peer.completion, T30_ERR_OK);
+  EXPECT_EQ(end_status(kCaller), 2) << end_text(kCaller);
+  EXPECT_EQ(end_cause(kCaller), cf_session_cause(WLOCDCOK & 0x3F)) << end_text(kCaller);
+  EXPECT_EQ(status_u16(kCaller, fax_st::PAGES_SENT), 3);
+  EXPECT_EQ(status_u16(kCaller, fax_st::SENT_BAD), 1);
+  EXPECT_EQ(status_u16(kCaller, fax_st::SENT_GOOD), 3);
   expect_received(rx, pages);
 }
 

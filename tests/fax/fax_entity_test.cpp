@@ -176,13 +176,15 @@ struct fax_entity_test : ::testing::Test {
     ASSERT_EQ(fax_session_state(kNai), FAX_T30_DIS_DCS_NEGO);
   }
   // Lets the page data flow (each internal sync answered) until the page ends.
-  void flow_page() {
-    bool ended = false;
-    for (int i = 0; i < 200 && !ended; ++i) {
-      ended = !take(ENT_CF, CF_MAJR_SYNC_RQ).empty();
+  // Returns the page end (CF_MAJR_SYNC_RQ data).
+  bytes flow_page() {
+    std::vector<seen_msg> end;
+    for (int i = 0; i < 200 && end.empty(); ++i) {
+      end = take(ENT_CF, CF_MAJR_SYNC_RQ);
       if (!take(ENT_CF, CF_INT_SYNC_RQ).empty()) send(ENT_CF, CF_INT_SYNC_CO);
     }
-    EXPECT_TRUE(ended);
+    EXPECT_EQ(end.size(), 1u);
+    return end.empty() ? bytes{} : end.back().data;
   }
   // Ends the T.30 session from ENT_CF (cause 2) and clears the call.
   seen_msg finish_call(code_t end_code) {
@@ -383,6 +385,40 @@ TEST_F(fax_entity_test, pages_are_received_into_a_tiff_file) {
   EXPECT_FALSE(std::filesystem::exists(rcv_name() + ".part"));
 }
 
+// A page refused with RTN comes again after a new training, without a new
+// negotiation: the session keeps taking pages (for a page to follow and for
+// the last one alike), and the page sent again is received.
+TEST_F(fax_entity_test, a_refused_page_is_received_when_it_comes_again) {
+  const page p = fax_test::make_page(fax_test::kind::text, 1728, 40, 12);
+  const bytes coded = fax_test::encode(p, T4T6_MH);
+  for (u8 kind : {'P', 'S'}) {
+    SCOPED_TRACE(testing::Message() << "post-page kind " << kind);
+    if (kind == 'S') {
+      TearDown();
+      SetUp();
+    }
+    ASSERT_EQ(configure(config()).data[0], 2);
+    make_ready();
+    start_call(2);
+    send(ENT_CF, CF_INFO_IN, info_record('c'));
+    bytes sync(16, 0);
+    sync[3] = kind;
+    for (u8 quality : {'B', 'G'}) {
+      send(ENT_CF, CF_DA_IN, coded);
+      sync[4] = quality;
+      send(ENT_CF, CF_MAJR_SYNC_IN, sync);
+      EXPECT_EQ(one(ENT_CF, CF_MAJR_SYNC_RS).data[4], quality);
+      EXPECT_EQ(fax_session_state(kNai), FAX_PAGE);
+    }
+    const seen_msg in = finish_call(FAX__DEA_IN);
+    const u8* st = in.data.data() + 4;
+    EXPECT_EQ(get_le16(st + fax_st::PAGES_RCV), 2);
+    EXPECT_EQ(get_le16(st + fax_st::RCV_BAD), 1);
+    EXPECT_EQ(get_le16(st + fax_st::RCV_GOOD), 1);
+    EXPECT_EQ(fax_test::libtiff_read(rcv_name(), 1), p);
+  }
+}
+
 TEST_F(fax_entity_test, a_page_that_cannot_be_written_ends_the_session_with_a_failure) {
   const page p1 = fax_test::make_page(fax_test::kind::text, 1728, 50, 10);
   ASSERT_EQ(configure(config()).data[0], 2);
@@ -475,6 +511,111 @@ TEST_F(fax_entity_test, an_rtn_without_ecm_sends_the_page_again) {
   EXPECT_EQ(get_le16(st + fax_st::PAGES_SENT), 1);
   EXPECT_EQ(get_le16(st + fax_st::SENT_BAD), 1);
   EXPECT_EQ(get_le16(st + fax_st::SENT_GOOD), 1);
+}
+
+// Only the last page asks for a retrain with its end: a refused last page
+// must get a new training and go again rather than end the call. The pages
+// before it go on after any answer.
+TEST_F(fax_entity_test, the_last_page_end_asks_for_a_retrain_and_the_pages_before_it_do_not) {
+  const page p = fax_test::make_page(fax_test::kind::text, 1728, 30, 5);
+  fax_test::libtiff_write(dir.file("send.tif"), p, 3, 0, 30, false, 1, 2);
+  ASSERT_EQ(configure(config(dir.file("send.tif"))).data[0], 2);
+  make_ready();
+  start_call(1);
+  send(ENT_CF, CF_INFO_IN, info_record('i'));
+  send(ENT_CF, CF_CONN_CO, bytes(12, 2));
+  send(ENT_CF, CF_INFO_IN, info_record('C'));
+  send(ENT_CF, CF_SETPARM_CO, setparm_ok());
+  one(ENT_CF, CF_CAPBILITY_RQ);
+  send(ENT_CF, CF_CAPBILITY_CO, bytes(4, 2));
+  const bytes first = flow_page();
+  ASSERT_EQ(first.size(), 16u);
+  EXPECT_EQ(first[3], 'P');
+  EXPECT_EQ(first[5], 0);
+  EXPECT_EQ(fax_session_state(kNai), FAX_END_OF_SND_PAGE);
+  bytes sync(16, 0);
+  sync[3] = 'P';
+  sync[4] = 'G';
+  send(ENT_CF, CF_MAJR_SYNC_CO, sync);
+  const bytes last = flow_page();
+  ASSERT_EQ(last.size(), 16u);
+  EXPECT_EQ(last[3], 'S');
+  EXPECT_EQ(last[5], 1);
+  EXPECT_EQ(fax_session_state(kNai), FAX_STOP_SESSION);
+}
+
+// A page refused with RTN is not counted as sent while it waits to go again:
+// a call that ends before the page went again reports only the pages that
+// passed, in the counter and in the end-of-session status alike.
+TEST_F(fax_entity_test, a_refused_page_that_never_goes_again_is_not_counted_as_sent) {
+  const page p = fax_test::make_page(fax_test::kind::text, 1728, 30, 4);
+  fax_test::libtiff_write(dir.file("send.tif"), p, 3, 0, 30, false, 1);
+  ASSERT_EQ(configure(config(dir.file("send.tif"))).data[0], 2);
+  make_ready();
+  start_call(1);
+  send(ENT_CF, CF_INFO_IN, info_record('i'));
+  send(ENT_CF, CF_CONN_CO, bytes(12, 2));
+  send(ENT_CF, CF_INFO_IN, info_record('C'));
+  send(ENT_CF, CF_SETPARM_CO, setparm_ok());
+  one(ENT_CF, CF_CAPBILITY_RQ);
+  send(ENT_CF, CF_CAPBILITY_CO, bytes(4, 2));
+  flow_page();
+  bytes sync(16, 0);
+  sync[3] = 'S';
+  sync[4] = 'B';
+  send(ENT_CF, CF_MAJR_SYNC_CO, sync);  // RTN on the last page
+  one(ENT_CF, CF_CAPBILITY_RQ);
+  ASSERT_EQ(fax_session_state(kNai), FAX_T30_DIS_DCS_NEGO);
+  // The far side hangs up before the page went again.
+  const seen_msg in = finish_call(FAX__DEA_IN);
+  const u8* st = in.data.data() + 4;
+  EXPECT_EQ(get_le16(st + fax_st::PAGES_SENT), 0);
+  EXPECT_EQ(get_le16(st + fax_st::SENT_BAD), 1);
+  EXPECT_EQ(get_le16(st + fax_st::SENT_GOOD), 0);
+}
+// A refused page cannot go again with error correction in use or at the
+// lowest speed already: the call ends with its own cause; the page stays
+// counted as sent, and as bad.
+TEST_F(fax_entity_test, a_refused_page_that_cannot_go_again_ends_the_call_with_its_cause) {
+  struct row {
+    u8 ecm, speed, cause;
+  };
+  const row rows[] = {{'2', 14, FAX_CAUSE_RTN_ECM}, {'0', 2, FAX_CAUSE_RTN_LOWEST_SPEED}};
+  const page p = fax_test::make_page(fax_test::kind::text, 1728, 30, 4);
+  for (const row& r : rows) {
+    SCOPED_TRACE(testing::Message() << "ecm " << r.ecm << " speed " << int(r.speed));
+    if (&r != rows) {
+      TearDown();
+      SetUp();
+    }
+    fax_test::libtiff_write(dir.file("send.tif"), p, 3, 0, 30, false, 1);
+    ASSERT_EQ(configure(config(dir.file("send.tif"))).data[0], 2);
+    make_ready();
+    start_call(1);
+    send(ENT_CF, CF_INFO_IN, info_record('i'));
+    send(ENT_CF, CF_CONN_CO, bytes(12, 2));
+    bytes dcs = info_record('C');
+    dcs[471] = r.speed;
+    dcs[477] = r.ecm;
+    send(ENT_CF, CF_INFO_IN, dcs);
+    send(ENT_CF, CF_SETPARM_CO, setparm_ok());
+    one(ENT_CF, CF_CAPBILITY_RQ);
+    send(ENT_CF, CF_CAPBILITY_CO, bytes(4, 2));
+    flow_page();
+    bytes sync(16, 0);
+    sync[3] = 'S';
+    sync[4] = 'B';
+    send(ENT_CF, CF_MAJR_SYNC_CO, sync);
+    one(ENT_CF, CF_DISC_RQ);
+    EXPECT_TRUE(take(ENT_CF, CF_CAPBILITY_RQ).empty());
+    EXPECT_EQ(fax_session_state(kNai), FAX_STOP_SESSION);
+    const seen_msg in = finish_call(FAX__DEA_IN);
+    EXPECT_EQ(in.data[0], 3);
+    EXPECT_EQ(in.data[1], r.cause);
+    EXPECT_EQ(in.data[2], FAX_SOURCE_SELF);
+    EXPECT_EQ(get_le16(in.data.data() + 4 + fax_st::PAGES_SENT), 1);
+    EXPECT_EQ(get_le16(in.data.data() + 4 + fax_st::SENT_BAD), 1);
+  }
 }
 #endif
 

@@ -241,6 +241,32 @@ TEST_F(FmTest, TrainingThatNeverEndsOrNeverComesIsJudged) {
   EXPECT_EQ(results()[0], std::make_tuple('c', u16{2}, u32{0}));
 }
 
+// A page receive listens for V.21 (flag-wait, option 8 of the service) only
+// when the engine asks for it and the page comes at 2400 bit/s.
+TEST_F(FmTest, PageReceiveListensForV21OnlyAt2400WhenAsked) {
+  struct row {
+    u8 mode;
+    u16 modulation;
+    u16 options;
+  };
+  const row rows[] = {
+      {2, 0x1102, 8},  // V.27 ter 2400, flag-wait asked
+      {2, 0x1104, 0},  // V.27 ter 4800
+      {2, 0x1840, 0},  // V.17 14400
+      {0, 0x1102, 0},  // not asked
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(testing::Message() << "mode " << int(r.mode) << " modulation " << r.modulation);
+    reconnect();
+    control('f', r.modulation, r.mode);
+    advance(100);
+    const auto acts = down('A');
+    ASSERT_EQ(acts.size(), 1u);
+    EXPECT_EQ(word(acts[0], 0), 2);  // receive
+    EXPECT_EQ(word(acts[0], 4), r.options);
+  }
+}
+
 TEST_F(FmTest, PageDataIsHeldUntilTheFarSideIsReady) {
   control('a', 0x1102);
   EXPECT_TRUE(down('A').empty()) << "75 ms turnaround first";

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <set>
 
 #include "runtime/entity.h"
 #include "runtime/msg.h"
@@ -15,8 +16,9 @@
 
 namespace {
 
-constexpr code_t kOfferCue = 'Z';  // ENT_SSC -> ENT_FOIP: play an incoming call
-constexpr u16 kCallConnId = 70;    // connection id of the offered call
+constexpr code_t kOfferCue = 'Z';   // ENT_SSC -> ENT_FOIP: play an incoming call
+constexpr code_t kHangUpCue = 'Y';  // ENT_SSC -> ENT_FOIP: play the far end's BYE
+constexpr u16 kCallConnId = 70;     // connection id of the offered call
 constexpr u8 kCallNameSize = 24;
 
 std::mutex g_lock;
@@ -25,6 +27,7 @@ std::map<nai_t, sip_standin_peer> g_session_peers;
 char g_called[kCallNameSize] = "";
 nai_t g_bound = FOIP__NAI_GLOBAL;  // session of the offered call
 int g_call_token = 0;              // the "call record" a session points at
+std::set<nai_t> g_open;            // sessions with an open call (runtime thread only)
 
 sip_standin_peer peer(nai_t nai = FOIP__NAI_GLOBAL) {
   std::lock_guard<std::mutex> hold(g_lock);
@@ -63,6 +66,7 @@ void write_media(foip__na_ctx* s) {
 void open_call(foip__na_ctx* s, u16 origin) {
   write_media(s);
   foip__set_sip_call(s, &g_call_token, true);
+  g_open.insert(s->nai);
   foip__send_mgt(FOIP_MGT__SIP_CALL_OPENED, s->nai, FOIP__RC_OK, origin, 0, 0);
 }
 
@@ -120,6 +124,19 @@ void alert_answer() {
   open_call(s, 0);
 }
 
+// The far end's BYE as the SIP side passes it on: the call is gone and the
+// session hears that its call closed.
+void far_end_hangs_up() {
+  const std::set<nai_t> open = std::move(g_open);
+  g_open.clear();
+  for (nai_t nai : open) {
+    foip__na_ctx* s = foip__get_na_ctx(nai);
+    if (!s || !s->sip_call) continue;
+    foip__set_sip_call(s, nullptr, false);
+    foip__send_mgt(FOIP_MGT__SIP_CALL_CLOSED, nai, 0, 0, 0, 0);
+  }
+}
+
 void standin(foip__na_ctx* s, u8 event) {
   switch (event) {
     case SSC_MGT__EVT_OPEN_CALL:
@@ -127,11 +144,13 @@ void standin(foip__na_ctx* s, u8 event) {
       break;
     case SSC_MGT__EVT_CLOSE_CALL:
       if (!s) break;
+      g_open.erase(s->nai);
       foip__set_sip_call(s, nullptr, false);
       foip__send_mgt(FOIP_MGT__SIP_CALL_CLOSED, s->nai, FOIP__RC_OK, 1, 0, 0);
       break;
     case SSC_MGT__EVT_SSC:
       if (const msg_t* m = foip__current_msg(); m && m->code == kOfferCue) offer_call();
+      if (const msg_t* m = foip__current_msg(); m && m->code == kHangUpCue) far_end_hangs_up();
       break;
     case SSC_MGT__EVT_ALERT_RS: alert_answer(); break;
     case SSC_MGT__EVT_RESET: foip_cnf__close(); break;
@@ -140,6 +159,7 @@ void standin(foip__na_ctx* s, u8 event) {
 }
 
 void release_call(foip__na_ctx* s) {
+  g_open.erase(s->nai);
   foip__set_sip_call(s, nullptr, false);
   if (s->nai == g_bound) g_bound = FOIP__NAI_GLOBAL;
 }
@@ -176,5 +196,17 @@ void sip_standin__offer_call(const char* called) {
   m->sapi = 0;
   m->conn_id = kCallConnId;
   m->code = kOfferCue;
+  Send_msg(m);
+}
+
+void sip_standin__far_end_hangs_up() {
+  msg_t* m = It_get_msg();
+  if (!m) return;
+  m->from = ENT_SSC;
+  m->to = ENT_FOIP;
+  m->nai = 0;
+  m->sapi = 0;
+  m->conn_id = kCallConnId;
+  m->code = kHangUpCue;
   Send_msg(m);
 }

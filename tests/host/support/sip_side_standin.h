@@ -14,6 +14,9 @@
 //   provisional; the accepting answer writes the peer, for TCP starts the
 //   T.38 management as the listening side ('T', 'I'), and sends 'S' with
 //   origin 0.  A reject ends the offer.
+// - sip_standin__far_end_hangs_up (any thread): every call open so far ends
+//   as the far end's BYE ends it on the real SIP side: the session loses its
+//   call and FOIP_MGT__SIP_CALL_CLOSED 'T' {0, 0, 0, 0} goes to ENT_FOIP.
 // - Reset (event 8): FOIP is closed at once.
 #pragma once
 
@@ -35,3 +38,6 @@ void sip_standin__install(foip__layer_hooks& hooks);
 
 // Offers one incoming call to `called` (a phone number); from any thread.
 void sip_standin__offer_call(const char* called);
+
+// The far end hangs up every open call (its BYE); from any thread.
+void sip_standin__far_end_hangs_up();
