@@ -486,6 +486,13 @@ bool read_offer(sip_call__ctx& c, code_t prim) {
   const u8 r = decode_sdp__remote(prim, rx(), foip_call__env(c.session), c.sdp, &enabled, &total);
   c.offer_total = total;
   c.offer_had_sdp = r == FOIP_SDP__DECODED ? 1 : 0;
+  // RFC 3264: the answer has as many m-lines as the offer; more than we keep
+  // cannot be answered.
+  if (total > FOIP_SDP__MAX_MEDIA) {
+    stop_wait(c);
+    refuse(c, 488, "Not Acceptable Here");
+    return false;
+  }
   if (r == FOIP_SDP__NO_ADDRESS) {
     stop_wait(c);
     refuse(c, 400, "NO remote media IP address");
@@ -494,13 +501,6 @@ bool read_offer(sip_call__ctx& c, code_t prim) {
   if (r == FOIP_SDP__BAD_SDP) {
     stop_wait(c);
     refuse(c, 406, "Several SDP section");
-    return false;
-  }
-  // RFC 3264: the answer has as many m-lines as the offer; more than we keep
-  // cannot be answered.
-  if (total > FOIP_SDP__MAX_MEDIA) {
-    stop_wait(c);
-    refuse(c, 488, "Not Acceptable Here");
     return false;
   }
   return true;
