@@ -167,6 +167,7 @@ struct sdp_spec {
   const u8* addr = LOOP;
   const char* version = "1";
   std::vector<sdp_media_spec> media = {sdp_media_spec{}};
+  u8 media_lines = 0xFF;  // m-lines the codec counted (0xFF: not counted)
 };
 
 void add_sdp(ssc_handle* h, const sdp_spec& d) {
@@ -180,6 +181,7 @@ void add_sdp(ssc_handle* h, const sdp_spec& d) {
   s->session_name = "-";
   s->start_time = "0";
   s->stop_time = "0";
+  s->media_lines = d.media_lines;
   auto* o = static_cast<ssc_hdr_sdp_origin*>(Ssc_alloc_header(h, H::ORIGIN_CNCT_DESCR));
   o->net_type = 'I';
   o->user = "peer";
@@ -804,6 +806,12 @@ TEST_F(FoipCall, InviteThatCannotBeTakenIsAnsweredAndItsRecordWaits) {
   no_addr.session_addr = false;
   sdp_spec twelve;
   twelve.media.assign(12, sdp_media_spec{});
+  // The codec passes ten media lines and counts the rest.
+  sdp_spec eleven = twelve;
+  eleven.media.resize(10);
+  eleven.media_lines = 11;
+  sdp_spec eleven_no_addr = eleven;
+  eleven_no_addr.session_addr = false;
   sdp_spec tcp_only;
   tcp_only.media = {sdp_media_spec{'I', 40000, SDP_TRANSPORT_TCP}};
   const row rows[] = {
@@ -813,6 +821,8 @@ TEST_F(FoipCall, InviteThatCannotBeTakenIsAnsweredAndItsRecordWaits) {
        "FOIP: (process_incoming_call_sip_invite_in) SIP_INVITE_IN without field To:"},
       {"no media address", [&] { invite_in(80, no_addr); }, 400, "NO remote media IP address"},
       {"twelve media lines", [&] { invite_in(80, twelve); }, 488, "Not Acceptable Here"},
+      {"eleven media lines counted by the codec", [&] { invite_in(80, eleven); }, 488, "Not Acceptable Here"},
+      {"eleven media lines without address", [&] { invite_in(80, eleven_no_addr); }, 488, "Not Acceptable Here"},
       {"no compatible media", [&] { invite_in(80, tcp_only, "fax3"); }, 415, "No compatible T.38 capabilites"},
   };
   configure();
