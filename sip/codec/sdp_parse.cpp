@@ -843,9 +843,8 @@ uint8_t sdp_parse(const char** pos, const char* end, sdp_desc* desc, sdp_work_bu
     const char* le = c.line_end;
     if (c.level == SDP_LEVEL_SKIPPED && type != 'm' && type != 'o' && type != 's' && type != 't' &&
         type != SDP_LINE_MALFORMED && type != 'v') {
-      // A line of a skipped media line: not read (a connection still counts
-      // as one seen).
-      if (type == 'c') seen_c = true;
+      // A line of a skipped media line: not read.  (Its connection is no
+      // connection of the description: what is kept must have its own.)
       type = SDP_LINE_SKIPPED;
     }
     switch (type) {

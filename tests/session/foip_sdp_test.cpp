@@ -458,11 +458,11 @@ TEST_F(FoipSdpText, TenMediaOfEveryKindAnsweredInOrder) {
   for (u16 i = 0; i < sdp_.media_count; ++i) sdp_.media[i].port = i == idx ? port : 0;
   foip_sdp__make_answer(sdp_, e_.env, 890844530, nullptr);
   const std::string t = sdp_text(sdp_);
-  EXPECT_EQ(media_lines(t), (std::vector<std::string>{"m=audio 0 RTP/AVP 0 8", "m=video 0 RTP/AVP 31",
-                                                      "m=application 0 udp wb", "m=image 4002 udptl t38",
-                                                      "m=message 0 TCP/MSRP *", "m=text 0 RTP/AVP 98",
-                                                      "m=image 0 tcp t38", "m=audio 0 RTP/AVP 8",
-                                                      "m=application 0 TCP/BFCP *", "m=video 0 RTP/AVP 34"}))
+  EXPECT_EQ(media_lines(t),
+            (std::vector<std::string>{"m=audio 0 RTP/AVP 0 8", "m=video 0 RTP/AVP 31", "m=application 0 udp wb",
+                                      "m=image 4002 udptl t38", "m=message 0 TCP/MSRP *", "m=text 0 RTP/AVP 98",
+                                      "m=image 0 tcp t38", "m=audio 0 RTP/AVP 8", "m=application 0 TCP/BFCP *",
+                                      "m=video 0 RTP/AVP 34"}))
       << t;
   // What the other media carried beside their m-line is not answered.
   EXPECT_EQ(t.find("a=orient"), std::string::npos) << t;
@@ -475,8 +475,13 @@ TEST_F(FoipSdpText, ElevenAndTwelveMediaLinesAreCounted) {
   for (int n : {11, 12}) {
     std::string text = TEXT_HEAD;
     for (int i = 0; i < n; ++i)
-      text += (i % 3 == 0 ? "m=image " : i % 3 == 1 ? "m=audio " : "m=application ") + std::to_string(5000 + 2 * i) +
-              (i % 3 == 0 ? " udptl t38\r\n" : i % 3 == 1 ? " RTP/AVP 0\r\n" : " udp wb\r\n");
+      text += (i % 3 == 0   ? "m=image "
+               : i % 3 == 1 ? "m=audio "
+                            : "m=application ") +
+              std::to_string(5000 + 2 * i) +
+              (i % 3 == 0   ? " udptl t38\r\n"
+               : i % 3 == 1 ? " RTP/AVP 0\r\n"
+                            : " udp wb\r\n");
     u16 total = 0;
     ASSERT_EQ(read_text(text, &total), FOIP_SDP__DECODED) << n;
     EXPECT_EQ(sdp_.media_count, FOIP_SDP__MAX_MEDIA) << n;

@@ -781,6 +781,15 @@ TEST(SdpParse, MediaBudgetSharedByEveryKind) {
        10, 12},
       {"three hundred media lines", t38_offer_head + media(300, ""), 10, 255},
   };
+  // What is kept must have its connection: one on a skipped line is none.
+  {
+    sdp_store s;
+    sdp_reason why = sdp_reason::none;
+    EXPECT_EQ(
+        s.parse("v=0\r\ns=-\r\nt=0 0\r\n" + media(10, "") + "m=audio 9 RTP/AVP 0\r\nc=IN IP4 192.0.2.1\r\n", &why),
+        SDP_PARSE_REFUSED);
+    EXPECT_EQ(why, sdp_reason::no_connection);
+  }
   for (const auto& r : rows) {
     sdp_store s;
     sdp_reason why = sdp_reason::none;

@@ -134,8 +134,10 @@ TEST_F(SscSdpGlue, RefusedBodies) {
       {"not SDP", "hello", true},
       {"IPv6", "v=0\r\no=a 1 1 IN IP6 ::1\r\ns=-\r\nc=IN IP6 ::1\r\nt=0 0\r\nm=audio 4000 RTP/AVP 0\r\n", true},
       {"no connection line", "v=0\r\ns=-\r\nt=0 0\r\nm=audio 1 RTP/AVP 0\r\n", true},
-      {"T.38 with a wild version", "v=0\r\ns=-\r\nc=IN IP4 1.2.3.4\r\nt=0 0\r\nm=image 1 udptl t38\r\n"
-       "a=T38FaxVersion:99999\r\n", true},
+      {"T.38 with a wild version",
+       "v=0\r\ns=-\r\nc=IN IP4 1.2.3.4\r\nt=0 0\r\nm=image 1 udptl t38\r\n"
+       "a=T38FaxVersion:99999\r\n",
+       true},
       {"response without connection", "v=0\r\ns=-\r\nt=0 0\r\nm=image 4000 udptl t38\r\n", false},
   };
   for (const auto& c : cases) {
@@ -427,14 +429,14 @@ TEST_F(SscSdpGlue, TenMediaOfEveryKindBothWays) {
     // Sent back (as an answer would be, every port 0), the text keeps the
     // order of the media lines.
     ssc_handle* out = handle(T::INVITE_RS);
-    for (H id : {H::SDP_MAIN_BODY, H::ORIGIN_CNCT_DESCR, H::AUDIO_CNCT_DESCR, H::RTP_CNCT_DESCR,
-                 H::OTHER_CNCT_DESCR, H::T38_CNCT_DESCR})
+    for (H id : {H::SDP_MAIN_BODY, H::ORIGIN_CNCT_DESCR, H::AUDIO_CNCT_DESCR, H::RTP_CNCT_DESCR, H::OTHER_CNCT_DESCR,
+                 H::T38_CNCT_DESCR})
       *Ssc_list_head(out, id) = *Ssc_list_head(h, id);
     for (auto* a = Ssc_first<ssc_hdr_sdp_media>(out, H::AUDIO_CNCT_DESCR); a; a = a->next) a->port = 0;
     for (auto* t = Ssc_first<ssc_hdr_sdp_t38>(out, H::T38_CNCT_DESCR); t; t = t->next) t->port = 0;
     for (auto* o = Ssc_first<ssc_hdr_sdp_other_media>(out, H::OTHER_CNCT_DESCR); o; o = o->next) o->port = 0;
-    ASSERT_EQ(ssc_sdp_encode_body(out), 2) << r.what << " error " << int(ssc_sdp_error.number) << " "
-                                           << ssc_sdp_error.detail;
+    ASSERT_EQ(ssc_sdp_encode_body(out), 2)
+        << r.what << " error " << int(ssc_sdp_error.number) << " " << ssc_sdp_error.detail;
     const std::string text = body_text(out);
     std::vector<std::string> mlines;
     for (std::size_t p = 0, e; (e = text.find("\r\n", p)) != std::string::npos; p = e + 2)
