@@ -25,8 +25,11 @@ inline constexpr uint8_t SDP_MAX_MEDIA = 10;
 inline constexpr uint8_t SDP_MAX_AV = SDP_MAX_MEDIA;
 inline constexpr uint8_t SDP_MAX_OTHER = SDP_MAX_MEDIA;
 inline constexpr uint8_t SDP_MAX_IMAGE = SDP_MAX_MEDIA;
-inline constexpr uint8_t SDP_MAX_RTPMAP = 32;
 inline constexpr uint8_t SDP_MAX_FORMATS = 10;
+// One rtpmap entry for every format of every audio or video line: the
+// encoder writes one for each such pair that has an entry, so a description
+// it wrote always parses again.
+inline constexpr uint8_t SDP_MAX_RTPMAP = SDP_MAX_AV * SDP_MAX_FORMATS;
 inline constexpr uint16_t SDP_EXTRA_LINES_ROOM = 255;
 inline constexpr uint16_t SDP_HOST_MAX = 64;
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "sip/codec/sdp.h"
 #include "sip/support/sdp_support.h"
@@ -465,17 +466,25 @@ TEST(SdpParse, RtpmapAndFmtpRules) {
     EXPECT_EQ(sdp_str_text(t.rtpmap[0].fmtp), "mode=1");
   }
   {
-    // Twelve entries fit; a thirteenth rtpmap refuses the body.
+    // Every format of every audio line with its rtpmap fits, and what the
+    // encoder writes of it (one rtpmap per format of each line) parses again.
     std::string text = t38_offer_head;
-    for (int line = 0; line < 3; ++line) {
-      text += "m=audio " + std::to_string(1000 + line) + " RTP/AVP 96 97 98 99\r\n";
-      for (int pt = 96; pt < 100; ++pt) text += "a=rtpmap:" + std::to_string(pt) + " L16/8000\r\n";
+    for (int line = 0; line < SDP_MAX_AV; ++line) {
+      text += "m=audio " + std::to_string(1000 + line) + " RTP/AVP 96 97 98 99 100 101 102 103 104 105\r\n";
+      for (int pt = 96; pt < 106; ++pt) text += "a=rtpmap:" + std::to_string(pt) + " L16/8000\r\n";
     }
     sdp_store s;
     ASSERT_EQ(s.parse(text), SDP_PARSE_END);
-    EXPECT_EQ(s.desc.rtpmap_count, 12);
-    EXPECT_EQ(s.rtpmap[11].media_pos, 2);
-    EXPECT_EQ(s.rtpmap[11].codec, 11);  // the last "L16" row of the table
+    EXPECT_EQ(s.desc.rtpmap_count, SDP_MAX_RTPMAP);
+    EXPECT_EQ(s.rtpmap[SDP_MAX_RTPMAP - 1].media_pos, SDP_MAX_AV - 1);
+    EXPECT_EQ(s.rtpmap[SDP_MAX_RTPMAP - 1].codec, 11);  // the last "L16" row of the table
+    sdp_fill_texts(s.desc);
+    std::vector<char> out(16384);
+    char* w = out.data();
+    ASSERT_EQ(sdp_encode(&w, out.data() + out.size(), &s.desc, 0), SIP_RESULT_OK);
+    sdp_store again;
+    ASSERT_EQ(again.parse(std::string(out.data() + 2, w)), SDP_PARSE_END);
+    EXPECT_EQ(again.desc.rtpmap_count, SDP_MAX_RTPMAP);
   }
 }
 
