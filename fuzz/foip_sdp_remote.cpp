@@ -33,6 +33,9 @@ void check(const sip_mgt__sdp_contents& s) {
     const foip_sdp__media& m = s.media[i];
     if (m.format_count > FOIP_SDP__MAX_FORMATS) std::abort();
     check_text(m.conn.host);
+    check_text(m.other.name);
+    check_text(m.other.transport);
+    check_text(m.other.format);
     for (const foip_sdp__attr& a : m.attr) {
       check_text(a.encoding);
       check_text(a.fmtp);
@@ -88,6 +91,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     u16 on = 0, total = 0;
     const u8 r = decode_sdp__remote(SSC_INVITE_IN, h, g_env, g_sdp, &on, &total);
     if (r < 1 || r > 4 || on > total) std::abort();
+    // Every media line is kept while there are at most ten.
+    if (total <= FOIP_SDP__MAX_MEDIA && g_sdp.media_count != total) std::abort();
     check(g_sdp);
     if (r == FOIP_SDP__DECODED) {
       u16 idx = FOIP_SDP__NO_INDEX, port = 0, nat = 0;
@@ -98,6 +103,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       foip_sdp__make_answer(g_sdp, g_env, FOIP_SDP__ORIGIN_SEED, &run);
       if (g_sdp.media_count != before) std::abort();
       check(g_sdp);
+      // The answer goes out as SDP text with as many m-lines as were kept.
+      if (ssc_handle* out = new_handle(ssc_msg_type::INVITE_RS)) {
+        if (foip_sdp__build_headers(g_sdp, out) == 2 && ssc_sdp_encode_body(out) == 2) {
+          const auto* ab = Ssc_first<ssc_hdr_body>(out, ssc_header_id::BODY);
+          if (ab == nullptr) std::abort();
+          u16 mlines = 0;
+          for (u16 i = 0; i + 2 < ab->length; ++i)
+            if ((i == 0 || ab->bytes[i - 1] == '\n') && ab->bytes[i] == 'm' && ab->bytes[i + 1] == '=') ++mlines;
+          // Audio or video lines without any format are the only ones left out.
+          u16 want = 0;
+          for (u16 i = 0; i < g_sdp.media_count; ++i)
+            if (g_sdp.media[i].type == FOIP_SDP__IMAGE || g_sdp.media[i].type == FOIP_SDP__OTHER ||
+                g_sdp.media[i].format_count != 0)
+              ++want;
+          if (mlines != want) std::abort();
+        }
+        Ssc_free_handle(out);
+      }
       u32 counter = FOIP_SDP__ORIGIN_SEED;
       (void)foip_sdp__update_version(g_sdp, g_last, counter);
       create_sdp__t38_media(FOIP_SDP__NO_INDEX, g_sdp, g_env);

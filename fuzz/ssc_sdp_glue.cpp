@@ -59,7 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       d.rtpmap = rtpmap;
       d.other = other;
       d.image = image;
-      static uint8_t work[2048];
+      // Room for ten media lines, each with its extra lines.
+      static uint8_t work[4096];
       sdp_work_buf w{work, 0, sizeof work};
       const char* pos = reinterpret_cast<const char*>(out->bytes);
       sdp_reason why = sdp_reason::none;

@@ -486,6 +486,13 @@ bool read_offer(sip_call__ctx& c, code_t prim) {
   const u8 r = decode_sdp__remote(prim, rx(), foip_call__env(c.session), c.sdp, &enabled, &total);
   c.offer_total = total;
   c.offer_had_sdp = r == FOIP_SDP__DECODED ? 1 : 0;
+  // RFC 3264: the answer has as many m-lines as the offer; more than we keep
+  // cannot be answered.
+  if (total > FOIP_SDP__MAX_MEDIA) {
+    stop_wait(c);
+    refuse(c, 488, "Not Acceptable Here");
+    return false;
+  }
   if (r == FOIP_SDP__NO_ADDRESS) {
     stop_wait(c);
     refuse(c, 400, "NO remote media IP address");
@@ -494,13 +501,6 @@ bool read_offer(sip_call__ctx& c, code_t prim) {
   if (r == FOIP_SDP__BAD_SDP) {
     stop_wait(c);
     refuse(c, 406, "Several SDP section");
-    return false;
-  }
-  // RFC 3264: the answer has as many m-lines as the offer; more than we keep
-  // cannot be answered.
-  if (total > FOIP_SDP__MAX_MEDIA) {
-    stop_wait(c);
-    refuse(c, 488, "Not Acceptable Here");
     return false;
   }
   return true;
@@ -1030,34 +1030,28 @@ void process_ssc_error_in(sip_call__ctx& c) {
   if (!m || Msg_total_size(m) < 8) return;
   u8 b[8];
   std::memcpy(b, Msg_data(m), 8);
-  const u16 error = static_cast<u16>(b[2] | (b[3] << 8));
-  char text[320];
-  (void)std::snprintf(
-      text, sizeof text,
-      " %s report from %s thru SSC_ERROR_IN (nai %d conn_id %d)\n  Origin     : %s\n  Error      : (%d) "
-      "%s\n  Fatal error: %s\n",
-      b[6] == 1 ? "FATAL Error" : "Warning", b[0] == ENT_SIP ? "SIP" : "SIP_SC", sig_nai(), c.conn_id,
-      b[0] == ENT_SIP ? "SIP entity" : "SIP_SC entity", error, foip_err__ret_code_text(error),
-      b[6] == 1 ? "Yes" : "No");
-  event_line(FOIP__SIP_EVT_3, text);
-  set_status(c, error);
+  char text[400];
+  if (format_ssc_error_in(text, sizeof text, b, sizeof b, sig_nai(), c.conn_id) > 0) event_line(FOIP__SIP_EVT_3, text);
+  set_status(c, static_cast<u16>(b[2] | (b[3] << 8)));
 }
 
 void process_sm_report_in(sip_call__ctx& c) {
   msg_t* m = foip__current_msg();
   if (!m || Msg_total_size(m) < 5) return;
-  u8 b[5];
-  std::memcpy(b, Msg_data(m), 5);
+  u8 b[72] = {};  // the longest report body (ENT_SIP's)
+  const u32 n = std::min<u32>(Msg_total_size(m), sizeof b);
+  std::memcpy(b, Msg_data(m), n);
   const u8 kind = b[1];
   if (kind != 'e' && kind != 'r') return;
-  const u16 cause = static_cast<u16>(b[2] | (b[3] << 8));
-  if (kind == 'r' && cause == 38 && b[4] == 5) return;
   const bool sip = b[0] == ENT_SIP;
-  char text[320];
-  (void)std::snprintf(text, sizeof text,
-                      "\n(nai %d, conn_id %3d) %s Evt: SM_REPORT_IN (%s) %s\n%scause              = %d\n", sig_nai(),
-                      c.conn_id, sip ? "SIP" : "SSC", kind == 'e' ? "REPORT_TYPE_EVENT" : "REPORT_TYPE_ERROR",
-                      sip ? "From SIP entity" : "From SSC entity", "                            ", cause);
+  if (sip && kind == 'r' && static_cast<u16>(b[2] | (b[3] << 8)) == 38 && b[4] == 5) return;
+  char text[600];
+  int head = std::snprintf(text, sizeof text, "\n(nai %d, conn_id %3d) %s Evt: SM_REPORT_IN (%s) %s\n", sig_nai(),
+                           c.conn_id, sip ? "SIP" : "SSC", kind == 'e' ? "REPORT_TYPE_EVENT" : "REPORT_TYPE_ERROR",
+                           sip ? "From SIP entity" : "From SSC entity");
+  head = std::clamp(head, 0, static_cast<int>(sizeof text) - 1);
+  (void)format_sm_report_in(text + head, sizeof text - static_cast<std::size_t>(head), b, n, PAD + 1, sig_nai(),
+                            c.conn_id);
   event_line(FOIP__SIP_EVT_3, text);
 }
 

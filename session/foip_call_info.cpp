@@ -3,10 +3,14 @@
 #include "session/foip_call_info.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "session/foip.h"
+#include "session/foip_err.h"
+#include "session/foip_trc.h"
 
 namespace {
 
@@ -144,4 +148,166 @@ void read_sip_header_image(u8 kind, const char* display_name, const ssc_uri* uri
   static constexpr u8 METHODS[] = {1, 4, 6, 2, 3, 5};
   if (u.uri_byte_1 < 6) out.method = METHODS[u.uri_byte_1];
   copy_net(out.other_params, u.uri_text_2);
+}
+
+// ---------------------------------------------------------------------------
+// Report texts.
+
+namespace {
+
+struct name_row {
+  u8 value;
+  const char* name;
+};
+
+// Report kinds of ENT_SSC that have a name.
+constexpr name_row SSC_CAUSE_NAMES[] = {
+    {'a', "SSC_UNKNOWN_UAI"},
+    {'b', "SSC_DISCARDED_EVENT"},
+};
+
+// States of an ENT_SIP dialog.
+constexpr name_row SIP_CALL_STATE_NAMES[] = {
+    {1, "idle"},
+    {2, "invite_sent"},
+    {3, "cancelling"},
+    {4, "proceeding"},
+    {5, "accepted"},
+    {6, "rejected"},
+    {7, "confirmed"},
+    {8, "invite_received"},
+    {9, "reject_sent"},
+    {10, "bye_while_inviting"},
+    {11, "cancel_received"},
+    {12, "accept_sent"},
+    {13, "bye_sent"},
+    {14, "bye_received"},
+    {15, "options_sent"},
+    {16, "options_received"},
+    {17, "register_sent"},
+    {18, "register_received"},
+};
+
+template <std::size_t N>
+const char* name_of(const name_row (&rows)[N], u8 value) {
+  for (const name_row& r : rows)
+    if (r.value == value) return r.name;
+  return "??";
+}
+
+// Error numbers whose detail byte names a parameter.
+bool names_parameter(u16 error) { return (error >= 18 && error <= 21) || error == 26; }
+
+// Bounded appender: never past the room, always terminated.
+struct text_out {
+  char* out;
+  std::size_t room;
+  std::size_t n = 0;
+  text_out(char* o, std::size_t r) : out(o), room(r) {
+    if (room) out[0] = '\0';
+  }
+  void add(const char* fmt, ...) __attribute__((format(printf, 2, 3))) {
+    if (room == 0 || n >= room - 1) return;
+    va_list ap;
+    va_start(ap, fmt);
+    const int w = std::vsnprintf(out + n, room - n, fmt, ap);
+    va_end(ap);
+    if (w > 0) n = std::min(room - 1, n + static_cast<std::size_t>(w));
+  }
+};
+
+u16 le16(const u8* p) { return static_cast<u16>(p[0] | (p[1] << 8)); }
+
+// Primitives of ENT_SIP's interface (the one an error concerns).
+constexpr name_row SIP_PRIMITIVE_NAMES[] = {
+    {63, "SIP_ERROR_IN"},     {65, "SIP_INVITE_RQ"},   {66, "SIP_ACK_RQ"},       {67, "SIP_OPTIONS_RQ"},
+    {68, "SIP_BYE_RQ"},       {69, "SIP_CANCEL_RQ"},   {70, "SIP_REGISTER_RQ"},  {97, "SIP_INVITE_RS"},
+    {99, "SIP_OPTIONS_RS"},   {100, "SIP_BYE_RS"},     {101, "SIP_CANCEL_RS"},   {102, "SIP_REGISTER_RS"},
+    {193, "SIP_INVITE_CO"},   {195, "SIP_OPTIONS_CO"}, {196, "SIP_BYE_CO"},      {197, "SIP_CANCEL_CO"},
+    {198, "SIP_REGISTER_CO"}, {225, "SIP_INVITE_IN"},  {226, "SIP_ACK_IN"},      {227, "SIP_OPTIONS_IN"},
+    {228, "SIP_BYE_IN"},      {229, "SIP_CANCEL_IN"},  {230, "SIP_REGISTER_IN"},
+};
+
+// ENT_SSC report: byte 1 kind, byte 2 cause, bytes 6, 7, 8 dialog,
+// subscription and call state, byte 9 the code of the message concerned.
+constexpr u32 SSC_REPORT_MIN = 10;
+// ENT_SIP error: bytes 2-3 the error number, byte 4 its parameter or
+// extended error.  Event: byte 5 the dialog's state, from byte 6 its tag.
+constexpr u32 SIP_ERROR_MIN = 5;
+constexpr u32 SIP_EVENT_MIN = 6;
+constexpr u32 SIP_TAG_MAX = 65;
+
+}  // namespace
+
+const char* foip_call__ssc_cause_name(u8 cause) { return name_of(SSC_CAUSE_NAMES, cause); }
+const char* foip_call__sip_call_state_name(u8 state) { return name_of(SIP_CALL_STATE_NAMES, state); }
+
+std::size_t format_sm_report_in(char* out, std::size_t room, const u8* d, u32 length, const char* prefix, int nai,
+                                int conn_id) {
+  text_out t(out, room);
+  if (d == nullptr || length < 2) return 0;
+  const char* p = prefix != nullptr ? prefix : "";
+  const u8 kind = d[1];
+  if (d[0] != ENT_SIP) {
+    if (length < SSC_REPORT_MIN || (kind != 'e' && kind != 'r')) return 0;
+    if (kind == 'e') t.add("%scause              = %d\n%scode               = %d\n", p, d[2], p, d[9]);
+    else
+      t.add("%scause              = (%d) %s\n%scode               = %d\n", p, d[2], foip_call__ssc_cause_name(d[2]), p,
+            d[9]);
+    if (d[6] < 255) t.add("%sdialog_state       = %d\n", p, d[6]);
+    if (d[7] < 255) t.add("%ssubscription_state = %d\n", p, d[7]);
+    if (d[8] < 255) t.add("%scall_state         = %d\n", p, d[8]);
+    return t.n;
+  }
+  if (kind == 'e') {
+    if (length < SIP_EVENT_MIN) return 0;
+    t.add("%sCall state : %s\n", p, foip_call__sip_call_state_name(d[5]));
+    // The tag: network text, cut at its end, its field or the body.
+    std::string tag;
+    for (u32 i = 6; i < length && i < 6 + SIP_TAG_MAX && d[i] != 0; ++i)
+      tag.push_back(d[i] >= 0x20 && d[i] < 0x7F ? static_cast<char>(d[i]) : '?');
+    t.add("%sCall tag   : \"%s\"", p, tag.c_str());
+    return t.n;
+  }
+  if (kind != 'r' || length < SIP_ERROR_MIN) return 0;
+  const u16 error = le16(d + 2);
+  char parameter[96];
+  if (names_parameter(error))
+    (void)std::snprintf(parameter, sizeof parameter, "Parameter     : %s (%d)", foip_trc__ssc_header_name(d[4]), d[4]);
+  else (void)std::snprintf(parameter, sizeof parameter, "Extended error: %d", d[4]);
+  t.add("%sWarning report from SIP thru SM_REPORT_IN (nai %d conn_id %d)\n%s Error         : (%d) %s\n%s %s\n", p, nai,
+        conn_id, p, error, foip_err__ret_code_text(error), p, parameter);
+  return t.n;
+}
+
+std::size_t format_ssc_error_in(char* out, std::size_t room, const u8* d, u32 length, int nai, int conn_id) {
+  text_out t(out, room);
+  // Byte 0 origin, bytes 2-3 the error number, byte 4 the extended error,
+  // byte 5 the parameter (0: none), byte 6 the fatal flag, byte 7 the code.
+  if (d == nullptr || length < 8) return 0;
+  const u16 error = le16(d + 2);
+  const char* level = d[6] == 1 ? "FATAL Error" : "Warning";
+  const char* fatal = d[6] == 1 ? "Yes" : "No";
+  const char* text = foip_err__ret_code_text(error);
+  if (d[0] != ENT_SIP) {
+    t.add(
+        " %s report from SIP_SC thru SSC_ERROR_IN (nai %d conn_id %d)\n  Origin     : SIP_SC entity\n  Error      : "
+        "(%d) "
+        "%s\n  Fatal error: %s\n",
+        level, nai, conn_id, error, text, fatal);
+    return t.n;
+  }
+  const char* primitive = name_of(SIP_PRIMITIVE_NAMES, d[7]);
+  if (d[5] == 0) {
+    t.add(
+        " %s report from SIP thru SIP_ERROR_IN (nai %d conn_id %d)\n  Origin     : SIP entity\n  Error      : (%d) "
+        "%s\n  Primitive  : %s\n  Fatal error: %s\n",
+        level, nai, conn_id, error, text, primitive, fatal);
+    return t.n;
+  }
+  t.add(
+      " %s report from SIP_SC thru SSC_ERROR_IN (nai %d conn_id %d)\n  Origin     : SIP entity\n  Error      : (%d) "
+      "%s\n  Parameter  : (%d) %s\n  Primitive  : %s\n  Fatal error: %s\n",
+      level, nai, conn_id, error, text, d[5], foip_trc__ssc_header_name(d[5]), primitive, fatal);
+  return t.n;
 }

@@ -44,3 +44,20 @@ void read_sip_header_image(u8 kind, const char* display_name, const ssc_uri* uri
 // length written.
 std::size_t format_media_address(char* out, std::size_t room, const char* label, const char* name, u8 family,
                                  const u8 ipv4[4], u16 port);
+
+// ---------------------------------------------------------------------------
+// Report texts of the SIP side (event lines and the message audit).  Each
+// writes at most room - 1 characters, always terminated, and returns the
+// length written; a body too short for its origin and kind writes nothing.
+
+// Name tables of the report texts (a value not listed: "??").
+const char* foip_call__ssc_cause_name(u8 cause);       // ENT_SSC report kinds
+const char* foip_call__sip_call_state_name(u8 state);  // ENT_SIP dialog states
+
+// Details of an SM_REPORT_IN of ENT_SSC or ENT_SIP (`data`: the message
+// body), every line opened by `prefix`; nai and conn_id name the report's
+// call in the warning line of an ENT_SIP error.
+std::size_t format_sm_report_in(char* out, std::size_t room, const u8* data, u32 length, const char* prefix, int nai,
+                                int conn_id);
+// The report of an SSC_ERROR_IN (`data`: the message body).
+std::size_t format_ssc_error_in(char* out, std::size_t room, const u8* data, u32 length, int nai, int conn_id);

@@ -230,6 +230,46 @@ std::string foip__glb_config_text(const foip__global_param& p) {
   return t;
 }
 
+std::string foip__sip_register_param_text(const foip__sip_register_param& p) {
+  // Texts of the request are the user's: each cut at its field.
+  const auto text = [](const auto& field) { return std::string(field, strnlen(field, sizeof field)); };
+  const auto addr = [&](const char* indent, const char* name, const foip__full_ip_addr& a) {
+    std::string t;
+    add(t, "%s%s: sz_fqdn (%s) %s port (%u)\n", indent, name, text(a.sz_fqdn).c_str(), addr_text("ip_addr ", a).c_str(),
+        a.ip_port);
+    return t;
+  };
+  std::string t;
+  add(t, "\n%s   SIP Register parameters (from FOIP__SIP_REGISTER_RQ):\n\n       struct foip__sip_register_param {\n",
+      kLine);
+  add(t, "           u8 user_identification (%u)\n", p.user_identification);
+  add(t, "           char sz_user_name (%s)\n", text(p.sz_user_name).c_str());
+  add(t, "           char sz_user_phone_number (%s)\n", text(p.sz_user_phone_number).c_str());
+  t += addr("           ", "registered_addr", p.registered_addr);
+  const foip__sip_registering& r = p.registering;
+  add(t, "           struct foip__sip_registering {\n");
+  add(t, "               u8 user_identification (%u)\n", r.user_identification);
+  add(t, "               char sz_user_name (%s)\n", text(r.sz_user_name).c_str());
+  add(t, "               char sz_user_phone_number (%s)\n", text(r.sz_user_phone_number).c_str());
+  t += addr("               ", "addr", r.addr);
+  add(t, "           }registering;\n");
+  add(t, "           u32 expires_sec (%u)\n", p.expires_sec);
+  const foip__sip_authentication& a = p.sip_authentication;
+  add(t, "           struct foip__sip_authentication {\n");
+  add(t, "               u8 flag_enable (%u)\n", a.flag_enable);
+  add(t, "               char sz_user_name (%s)\n", text(a.sz_user_name).c_str());
+  add(t, "               char sz_user_password (%s)\n", a.sz_user_password[0] != '\0' ? "********" : "");
+  add(t, "               char sz_realm (%s)\n", text(a.sz_realm).c_str());
+  add(t, "           }sip_authentication;\n");
+  add(t, "           u8 flag_snd_sip_register_to_registrar (%u)\n", p.flag_snd_sip_register_to_registrar);
+  add(t, "      };\n\n%s\n", kLine);
+  return t;
+}
+
+void foip__dsp_sip_register_param(const foip__sip_register_param& p) {
+  emit(0, FOIP__CNF_GLB, foip__sip_register_param_text(p));
+}
+
 std::string foip__session_param_text(const foip__session_param& p, const foip__na_ctx* s) {
   std::string t;
   add(t, "\n%s   Session parameters (from FOIP__START_RQ or FOIP__ALERT_RS):\n\n       struct foip__session_param {\n",

@@ -22,6 +22,10 @@ std::string foip__module_info_text();
 std::string foip__compilation_flags_text();
 std::string foip__sizeof_text();
 std::string foip__glb_config_text(const foip__global_param& p);
+// An accepted registration request (the password is not written out).
+std::string foip__sip_register_param_text(const foip__sip_register_param& p);
+// Prints it on the global event display (class FOIP__CNF_GLB).
+void foip__dsp_sip_register_param(const foip__sip_register_param& p);
 // s (may be null) adds the effective media ports.
 std::string foip__session_param_text(const foip__session_param& p, const foip__na_ctx* s);
 

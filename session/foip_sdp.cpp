@@ -106,6 +106,9 @@ bool same_media(const foip_sdp__media& a, const foip_sdp__media& b) {
       return false;
   }
   if (std::memcmp(a.t38_state, b.t38_state, sizeof a.t38_state) != 0) return false;
+  if (a.type == FOIP_SDP__OTHER)
+    return std::strcmp(a.other.name, b.other.name) == 0 && std::strcmp(a.other.transport, b.other.transport) == 0 &&
+           std::strcmp(a.other.format, b.other.format) == 0;
   return a.type != FOIP_SDP__IMAGE || same_t38(a.t38, b.t38);
 }
 
@@ -482,8 +485,27 @@ u8 decode_sdp__remote(code_t prim, ssc_handle* h, const foip_sdp__env& env, sip_
       if (!session_addr && !has_address(m.conn)) no_address = true;
     }
   }
-  // The offer's m-line order (audio and image lines arrive in two lists):
-  // the answer keeps it.  Stable, so unknown positions (0xFF) keep theirs.
+  for (const auto* o = Ssc_first<ssc_hdr_sdp_other_media>(h, ssc_header_id::OTHER_CNCT_DESCR); o; o = o->next) {
+    ++seen;
+    if (sdp.media_count >= FOIP_SDP__MAX_MEDIA) continue;
+    pos[sdp.media_count] = o->media_pos;
+    foip_sdp__media& m = sdp.media[sdp.media_count++];
+    m.type = FOIP_SDP__OTHER;
+    // A line without port ("m=name") offers nothing usable: kept as disabled.
+    m.port = o->port == 0xFFFF ? u16{0} : o->port;
+    m.port_count = o->port_count;
+    read_conn(m.conn, o->family, o->v4, o->host);
+    if (ssc_ptr_set(o->media_name)) copy_text(m.other.name, o->media_name);
+    if (ssc_ptr_set(o->transport)) copy_text(m.other.transport, o->transport);
+    if (ssc_ptr_set(o->format)) copy_text(m.other.format, o->format);
+    if (m.port != 0) ++on;
+  }
+  // The codec passes at most as many media lines as it keeps; it counts the
+  // others.
+  if (s->media_lines != 0xFF && s->media_lines > seen) seen = s->media_lines;
+  // The offer's m-line order (audio, image and other lines arrive in three
+  // lists): the answer keeps it.  Stable, so unknown positions (0xFF) keep
+  // theirs.
   for (u16 i = 1; i < sdp.media_count; ++i)
     for (u16 j = i; j > 0 && pos[j - 1] > pos[j]; --j) {
       std::swap(pos[j - 1], pos[j]);

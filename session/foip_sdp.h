@@ -38,6 +38,7 @@ inline constexpr char FOIP_SDP__ORIGIN_HOST[] = "tessaly.invalid";
 inline constexpr u8 FOIP_SDP__AUDIO = 'U';
 inline constexpr u8 FOIP_SDP__VIDEO = 'V';
 inline constexpr u8 FOIP_SDP__IMAGE = 'I';
+inline constexpr u8 FOIP_SDP__OTHER = 'H';  // any other media line (application, text, message, ...)
 inline constexpr u8 FOIP_SDP__FORMAT_T38 = '8';
 inline constexpr u8 FOIP_SDP__UDPTL = 16;
 inline constexpr u8 FOIP_SDP__TCP = 17;
@@ -91,6 +92,14 @@ struct foip_sdp__attr {
   char fmtp[FOIP_SDP__FMTP_SIZE] = {};
 };
 
+// What an other media line says of itself, kept to answer it (rejected, in
+// its place).
+struct foip_sdp__other_line {
+  char name[17] = {};      // "application", "text", ...
+  char transport[9] = {};  // "udp", "TCP/MSRP", ...
+  char format[65] = {};    // its first format
+};
+
 struct foip_sdp__media {
   u8 type = 0;
   u8 format = 0;
@@ -108,6 +117,7 @@ struct foip_sdp__media {
   foip_sdp__t38_param t38{};
   u8 t38_state[10] = {};
   u8 selected = 0;
+  foip_sdp__other_line other;  // type FOIP_SDP__OTHER only
 };
 
 struct sip_mgt__sdp_contents {
@@ -182,9 +192,12 @@ inline constexpr u8 FOIP_SDP__NO_ADDRESS = 4;
 
 [[nodiscard]] bool ssc_prim_has_sdp(code_t prim, ssc_handle* h);
 // 1 read with media, 2 no SDP, 3 bad SDP or no media, 4 a media without
-// connection address.  `enabled` (may be null) gets the number of media
-// with a port; `total` (may be null) the number of media lines received,
-// kept or not.
+// connection address.  Audio and video (header 62), image (75) and other
+// media (64) are read in the offer's m-line order; an other media is kept
+// to be answered rejected and needs no address.  `enabled` (may be null)
+// gets the number of media with a port; `total` (may be null) the number of
+// media lines of the offer, kept or not (what the codec counted, when it
+// counted more than it passed on).
 [[nodiscard]] u8 decode_sdp__remote(code_t prim, ssc_handle* h, const foip_sdp__env& env, sip_mgt__sdp_contents& sdp,
                                     u16* enabled, u16* total = nullptr);
 
@@ -216,6 +229,8 @@ void foip_sdp__make_answer(sip_mgt__sdp_contents& sdp, const foip_sdp__env& env,
 [[nodiscard]] u8 build_sdp__main_body__origin(const sip_mgt__sdp_contents& sdp, ssc_handle* h);
 [[nodiscard]] u8 build_sdp__audio(const sip_mgt__sdp_contents& sdp, const foip_sdp__media& m, ssc_handle* h);
 [[nodiscard]] u8 build_sdp__t38(const sip_mgt__sdp_contents& sdp, const foip_sdp__media& m, ssc_handle* h);
+// Header 64 of an other media (its name, transport and format as offered).
+[[nodiscard]] u8 build_sdp__other(const sip_mgt__sdp_contents& sdp, const foip_sdp__media& m, ssc_handle* h);
 // Session and origin, then every media in order.
 [[nodiscard]] u8 foip_sdp__build_headers(const sip_mgt__sdp_contents& sdp, ssc_handle* h);
 

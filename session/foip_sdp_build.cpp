@@ -1,5 +1,5 @@
-// SSC SDP headers (61 session, 65 origin, 62 audio/video, 63 rtpmap, 75
-// T.38) from a call's description.
+// SSC SDP headers (61 session, 65 origin, 62 audio/video, 63 rtpmap, 64
+// other media, 75 T.38) from a call's description.
 #include <cstddef>
 #include <cstring>
 
@@ -152,13 +152,34 @@ u8 build_sdp__t38(const sip_mgt__sdp_contents& sdp, const foip_sdp__media& m, ss
   return 2;
 }
 
+u8 build_sdp__other(const sip_mgt__sdp_contents& sdp, const foip_sdp__media& m, ssc_handle* h) {
+  if (!sdp.present) return 2;
+  auto* o = static_cast<ssc_hdr_sdp_other_media*>(Ssc_alloc_header(h, H::OTHER_CNCT_DESCR));
+  if (o == nullptr) return 3;
+  o->media_pos = pos_of(sdp, m);
+  o->port = m.port;
+  o->port_count = m.port_count;
+  if (!put_conn(h, m.conn, &o->net_type, &o->family, o->v4, &o->host)) return 3;
+  // Texts left out stay unset (not written).
+  const auto text = [h](const char* s, const char** field) {
+    if (s[0] == '\0') return true;
+    return (*field = dup(h, s)) != nullptr;
+  };
+  if (!text(m.other.name, &o->media_name) || !text(m.other.transport, &o->transport) ||
+      !text(m.other.format, &o->format))
+    return 3;
+  return 2;
+}
+
 u8 foip_sdp__build_headers(const sip_mgt__sdp_contents& sdp, ssc_handle* h) {
   if (!sdp.present) return 2;
   if (build_sdp__main_body__origin(sdp, h) != 2) return 3;
   const u16 n = sdp.media_count > FOIP_SDP__MAX_MEDIA ? FOIP_SDP__MAX_MEDIA : sdp.media_count;
   for (u16 i = 0; i < n; ++i) {
     const foip_sdp__media& m = sdp.media[i];
-    const u8 r = m.type == FOIP_SDP__IMAGE ? build_sdp__t38(sdp, m, h) : build_sdp__audio(sdp, m, h);
+    const u8 r = m.type == FOIP_SDP__IMAGE   ? build_sdp__t38(sdp, m, h)
+                 : m.type == FOIP_SDP__OTHER ? build_sdp__other(sdp, m, h)
+                                             : build_sdp__audio(sdp, m, h);
     if (r != 2) return 3;
   }
   return 2;

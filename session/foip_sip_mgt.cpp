@@ -12,7 +12,9 @@
 #include "runtime/sm.h"
 #include "session/app_foip_prim.h"
 #include "session/foip_call.h"
+#include "session/foip_call_info.h"
 #include "session/foip_ctx.h"
+#include "session/foip_dump.h"
 #include "session/foip_err.h"
 #include "session/foip_trc.h"
 #include "sip/codec/ssc_codes.h"
@@ -349,7 +351,18 @@ void sip_mgt__glb_init() {
   g_sip = sip_mgt__glb_ctx{};
 }
 
+namespace {
+// Detail blocks of the message audit for the SIP side's reports.
+void audit_sm_report_in(const u8* d, u32 n, u16 nai, u16 conn_id, char* out, u32 size) {
+  (void)format_sm_report_in(out, size, d, n, "  ", nai, conn_id);
+}
+void audit_ssc_error_in(const u8* d, u32 n, u16 nai, u16 conn_id, char* out, u32 size) {
+  (void)format_ssc_error_in(out, size, d, n, nai, conn_id);
+}
+}  // namespace
+
 u8 sip_mgt__set_config(const foip__global_param& p) {
+  foip_trc__set_report_writers(audit_sm_report_in, audit_ssc_error_in);
   sip_mgt__release();
   g_sip.glb_sip_param = p.glb_sip_param;
   sip_mgt__validate_sip_param(g_sip.glb_sip_param);
@@ -478,6 +491,7 @@ void register_rq() {
   if (p.registered_addr.ip_addr.ip_family != OM_IP_FAMILY_V4) p.registered_addr.ip_addr.ip_family = OM_IP_FAMILY_NONE;
   p.registered_addr.sz_fqdn[sizeof p.registered_addr.sz_fqdn - 1] = '\0';
   p.registering.addr.sz_fqdn[sizeof p.registering.addr.sz_fqdn - 1] = '\0';
+  foip__dsp_sip_register_param(p);
   r->user_nai = user;
   (void)send_ssc_register_rq(&p, p.expires_sec, r->conn_id);
   r->held_register = foip__take_current_msg();

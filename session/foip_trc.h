@@ -197,10 +197,13 @@ void foip_trc__set_connected_hook(foip_trc__connected_hook_t hook);
 
 // Writers of the detail blocks of two SIP-side reports in the global audit
 // file (SM_REPORT_IN from ENT_SIP, SSC_ERROR_IN from ENT_SSC): write at most
-// `size` - 1 characters of text for the message data into `out`.  Null: the
-// block is left out.
-typedef void (*foip_trc__report_writer_t)(const u8* data, u32 length, char* out, u32 size);
+// `size` - 1 characters of text for the message data (and the nai and
+// conn_id of its header) into `out`.  Null: the block is left out.
+typedef void (*foip_trc__report_writer_t)(const u8* data, u32 length, u16 nai, u16 conn_id, char* out, u32 size);
 void foip_trc__set_report_writers(foip_trc__report_writer_t sm_report_in, foip_trc__report_writer_t ssc_error_in);
+// Name of an SSC header id in the FOIP entity's table ("Unknow Header" for
+// an id it does not list).
+const char* foip_trc__ssc_header_name(u8 id);
 
 // ---------------------------------------------------------------------------
 // State, for reports and tests.

@@ -297,7 +297,7 @@ void detail_blocks(trc_file& t, const audit_rec& r) {
   if (v.from == ENT_SIP && v.to == ENT_SM && v.code == SM_REPORT_IN) {
     if (foip_trc__report_writer_t w = sm_report_writer) {
       char out[REPORT_MAX] = {};
-      w(d, n, out, sizeof out);
+      w(d, n, v.nai, v.conn_id, out, sizeof out);
       out[REPORT_MAX - 1] = '\0';
       std::string s = "  ";
       keep_lines(reinterpret_cast<const u8*>(out), std::strlen(out), &s);
@@ -309,7 +309,7 @@ void detail_blocks(trc_file& t, const audit_rec& r) {
   if (v.from == ENT_SSC && v.to == ENT_FOIP && v.code == SSC_ERROR_IN_CODE) {
     if (foip_trc__report_writer_t w = ssc_error_writer) {
       char out[REPORT_MAX] = {};
-      w(d, n, out, sizeof out);
+      w(d, n, v.nai, v.conn_id, out, sizeof out);
       out[REPORT_MAX - 1] = '\0';
       std::string s;
       keep_lines(reinterpret_cast<const u8*>(out), std::strlen(out), &s);
@@ -456,6 +456,8 @@ void write_audit_head(trc_file& t) {
 }  // namespace foip_trc_detail
 
 // ---------------------------------------------------------------------------
+
+const char* foip_trc__ssc_header_name(u8 id) { return ssc_header_name_of(id); }
 
 void foip_trc__set_report_writers(foip_trc__report_writer_t sm_report_in, foip_trc__report_writer_t ssc_error_in) {
   sm_report_writer = sm_report_in;

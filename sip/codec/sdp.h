@@ -16,11 +16,20 @@
 // ---------------------------------------------------------------------------
 // Limits and "none" values
 
-inline constexpr uint8_t SDP_MAX_AV = 3;
-inline constexpr uint8_t SDP_MAX_RTPMAP = 12;
-inline constexpr uint8_t SDP_MAX_OTHER = 2;
-inline constexpr uint8_t SDP_MAX_IMAGE = 4;
+// Media lines a description holds: one budget shared by every kind, so any
+// mix of audio, video, image and other media lines up to this count is
+// kept.  Further media lines are counted (sdp_desc::media_lines) and skipped
+// with their lines, so that the user can refuse the offer knowingly.
+inline constexpr uint8_t SDP_MAX_MEDIA = 10;
+// Each kind may take the whole budget.
+inline constexpr uint8_t SDP_MAX_AV = SDP_MAX_MEDIA;
+inline constexpr uint8_t SDP_MAX_OTHER = SDP_MAX_MEDIA;
+inline constexpr uint8_t SDP_MAX_IMAGE = SDP_MAX_MEDIA;
 inline constexpr uint8_t SDP_MAX_FORMATS = 10;
+// One rtpmap entry for every format of every audio or video line: the
+// encoder writes one for each such pair that has an entry, so a description
+// it wrote always parses again.
+inline constexpr uint8_t SDP_MAX_RTPMAP = SDP_MAX_AV * SDP_MAX_FORMATS;
 inline constexpr uint16_t SDP_EXTRA_LINES_ROOM = 255;
 inline constexpr uint16_t SDP_HOST_MAX = 64;
 
@@ -35,6 +44,7 @@ inline constexpr uint8_t SDP_KIND_IMAGE = 'I';   // kind of an image record
 inline constexpr uint8_t SDP_LEVEL_IMAGE = '3';  // parser level / media line result of image
 inline constexpr uint8_t SDP_LEVEL_OTHER = 'H';
 inline constexpr uint8_t SDP_LEVEL_SESSION = 0xFF;
+inline constexpr uint8_t SDP_LEVEL_SKIPPED = 0xFE;  // a media line past the budget, and its lines
 inline constexpr uint8_t SDP_FORMAT_T38 = '8';
 
 // Network types, directions, transports, rate management and error correction.
@@ -214,6 +224,10 @@ struct sdp_desc {
   sdp_origin* origin = nullptr;
   uint8_t image_count = 0;
   sdp_media_image* image = nullptr;  // SDP_MAX_IMAGE
+  // Media lines of the body, kept or skipped (255 stands for 255 or more).
+  // More than av_count + other_count + image_count when the body carried
+  // more media lines than SDP_MAX_MEDIA.
+  uint8_t media_lines = 0;
 };
 
 // ---------------------------------------------------------------------------

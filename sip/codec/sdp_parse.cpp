@@ -10,6 +10,7 @@ namespace {
 constexpr int SDP_LINE_MALFORMED = 0;
 constexpr int SDP_LINE_EMPTY = 0x100;
 constexpr int SDP_LINE_DOT = 0x101;
+constexpr int SDP_LINE_SKIPPED = 0x102;  // a line of a media line past the budget
 
 struct sdp_parse_ctx {
   const char* pos = nullptr;       // text position
@@ -323,6 +324,12 @@ void start_media(sdp_parse_ctx& c, uint8_t* media_index) { *media_index = c.next
 
 step parse_media(sdp_parse_ctx& c, const char* p, const char* le) {
   sdp_desc& d = *c.desc;
+  if (d.media_lines < 0xFF) ++d.media_lines;
+  if (d.av_count + d.image_count + d.other_count >= SDP_MAX_MEDIA) {
+    // Past the budget: counted, not read; its lines are skipped with it.
+    c.level = SDP_LEVEL_SKIPPED;
+    return step::ok;
+  }
   const char* name_end = run_to_blank(p, le);
   uint8_t kind = 0;
   uint32_t v = 0;
@@ -816,7 +823,7 @@ uint8_t sdp_parse(const char** pos, const char* end, sdp_desc* desc, sdp_work_bu
   }
 
   *desc->session = sdp_session{};
-  desc->av_count = desc->rtpmap_count = desc->other_count = desc->image_count = 0;
+  desc->av_count = desc->rtpmap_count = desc->other_count = desc->image_count = desc->media_lines = 0;
   desc->origin_present = 0;
   bool seen_o = false, seen_s = false, seen_t = false, seen_c = false, seen_m = false;
   uint8_t result = SDP_PARSE_END;
@@ -834,8 +841,15 @@ uint8_t sdp_parse(const char** pos, const char* end, sdp_desc* desc, sdp_work_bu
     }
     step s = step::ok;
     const char* le = c.line_end;
+    if (c.level == SDP_LEVEL_SKIPPED && type != 'm' && type != 'o' && type != 's' && type != 't' &&
+        type != SDP_LINE_MALFORMED && type != 'v') {
+      // A line of a skipped media line: not read.  (Its connection is no
+      // connection of the description: what is kept must have its own.)
+      type = SDP_LINE_SKIPPED;
+    }
     switch (type) {
       case SDP_LINE_MALFORMED:
+      case SDP_LINE_SKIPPED:
       case 'v': break;
       case 'o':
         if (seen_o) return refused(sdp_reason::duplicate_line, line_start);

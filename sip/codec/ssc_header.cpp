@@ -226,7 +226,8 @@ constexpr ssc_field L_SDP_SESSION[] = {B(O(ss, net_type)),
                                        S(O(ss, session_name)),
                                        S(O(ss, start_time)),
                                        S(O(ss, stop_time)),
-                                       S(O(ss, extra))};
+                                       S(O(ss, extra)),
+                                       B(O(ss, media_lines))};
 using sm = ssc_hdr_sdp_media;
 constexpr ssc_field L_SDP_MEDIA[] = {
     B(O(sm, kind)),

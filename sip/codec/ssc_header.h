@@ -407,6 +407,7 @@ struct ssc_hdr_sdp_session {  // 61
   u8 v4[4];
   u8 v6[16];
   const char *host, *session_name, *start_time, *stop_time, *extra;
+  u8 media_lines;  // m-lines of the received body, kept or not (254: 254 or more; 0xFF: not counted)
 };
 struct ssc_hdr_sdp_media {  // 62
   ssc_hdr_sdp_media* next;

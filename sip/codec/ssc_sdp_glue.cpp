@@ -23,6 +23,13 @@ struct desc_records {
 desc_records records;
 sdp_desc desc;
 
+// The parser's work area (payload types, address bytes, extra lines).  A
+// runtime buffer (1600 bytes) is too small for a full description: every
+// level with lines the parser does not read takes 255 bytes of it, and a
+// media line that finds no room for its formats refuses the whole body.
+constexpr u16 WORK_ROOM = (SDP_MAX_MEDIA + 1) * (SDP_EXTRA_LINES_ROOM + 2 * SDP_MAX_FORMATS + 24);
+u8 work_area[WORK_ROOM];
+
 // Clears every record and points the description at them, counts 0.
 void reset_desc() {
   records = desc_records{};
@@ -110,6 +117,7 @@ bool headers_from_desc(ssc_handle* h) {
   hs->start_time = copy_text(h, s.start_time, &ok);
   hs->stop_time = copy_text(h, s.stop_time, &ok);
   hs->extra = copy_text(h, s.extra_lines, &ok);
+  hs->media_lines = desc.media_lines < 0xFE ? desc.media_lines : u8{0xFE};  // 0xFF: not counted
   if (desc.origin_present) {
     const sdp_origin& o = *desc.origin;
     auto* ho = static_cast<ssc_hdr_sdp_origin*>(Ssc_alloc_header(h, H::ORIGIN_CNCT_DESCR));
@@ -255,6 +263,7 @@ bool visible(unsigned char c) { return c > 0x20 && c < 0x7F; }
 bool printable(unsigned char c) { return c >= 0x20 && c < 0x7F; }
 bool digit(unsigned char c) { return c >= '0' && c <= '9'; }
 bool alnum(unsigned char c) { return digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool token(unsigned char c) { return sdp_in_class(c, SDP_CL_TOKEN); }
 bool host_char(unsigned char c) { return visible(c) && c != '*' && c != '/' && c != '@' && c != '~'; }
 bool present(const char* p) { return ssc_ptr_set(p) && *p != 0; }
 bool host_ok(const char* p) { return present(p) && each(p, host_char); }
@@ -406,8 +415,14 @@ bool conv_other(const ssc_hdr_sdp_other_media& m, sdp_media_other& r) {
     return false;
   if (m.family == '6') return false;
   if (!set_addr(r.conn, m.family, m.v4, m.host, m.net_type != SDP_NONE8)) return false;
-  if (!opt(m.media_name, alnum) || !opt(m.transport, alnum) || !opt(m.format, alnum) || !opt(m.format2, alnum))
+  // The classes the parser takes them in: a name and a transport of visible
+  // characters ("TCP/MSRP"), a format of token characters ("*", "t140").
+  if (!opt(m.media_name, visible) || !opt(m.transport, visible) || !opt(m.format, token) || !opt(m.format2, alnum))
     return false;
+  if (present(m.media_name) && strnlen(m.media_name, 17) > 16) return false;
+  if (present(m.transport) && strnlen(m.transport, 9) > 8) return false;
+  if (present(m.format) && strnlen(m.format, 65) > 64) return false;
+  if (present(m.format2) && strnlen(m.format2, 65) > 64) return false;
   if (!key_ok(m.key)) return false;
   const u16 n = ssc_ptr_set(m.extra) && m.extra_count != 0xFFFF ? m.extra_count : 0;
   if (n > SDP_EXTRA_LINES_ROOM || !lines_ok(m.extra, n)) return false;
@@ -574,10 +589,9 @@ u8 ssc_sdp_decode_body(ssc_handle* h) {
   if (body == nullptr) return 2;
 
   reset_desc();
-  buffer_holder work;
   u8 r = SDP_PARSE_REFUSED;
-  if (work.b != nullptr && ssc_ptr_set(body->bytes) && body->length != 0xFFFF) {
-    sdp_work_buf w{Buffer_data(work.b), 0, om_os_get_buffer_room()};
+  if (ssc_ptr_set(body->bytes) && body->length != 0xFFFF) {
+    sdp_work_buf w{work_area, 0, WORK_ROOM};
     const char* pos = reinterpret_cast<const char*>(body->bytes);
     bool ignored = false;
     r = sdp_parse(&pos, pos + body->length, &desc, &w, 0, nullptr, &ignored);
@@ -631,10 +645,14 @@ u8 ssc_sdp_encode_body(ssc_handle* h) {
     desc.origin_present = 1;
     *Ssc_list_head(h, H::ORIGIN_CNCT_DESCR) = nullptr;
   }
+  // The media lists share one budget of SDP_MAX_MEDIA lines.
   if (convert_list(h, H::AUDIO_CNCT_DESCR, SDP_MAX_AV, &desc.av_count, desc.av, av_conv{}) != 2) return 3;
   if (convert_list(h, H::RTP_CNCT_DESCR, SDP_MAX_RTPMAP, &desc.rtpmap_count, desc.rtpmap, rtpmap_conv{}) != 2) return 3;
-  if (convert_list(h, H::OTHER_CNCT_DESCR, SDP_MAX_OTHER, &desc.other_count, desc.other, other_conv{}) != 2) return 3;
-  if (convert_list(h, H::T38_CNCT_DESCR, SDP_MAX_IMAGE, &desc.image_count, desc.image, image_conv{}, false) != 2)
+  if (convert_list(h, H::OTHER_CNCT_DESCR, static_cast<u8>(SDP_MAX_MEDIA - desc.av_count), &desc.other_count,
+                   desc.other, other_conv{}) != 2)
+    return 3;
+  if (convert_list(h, H::T38_CNCT_DESCR, static_cast<u8>(SDP_MAX_MEDIA - desc.av_count - desc.other_count),
+                   &desc.image_count, desc.image, image_conv{}, false) != 2)
     return 3;
   order_media();
 

@@ -6,6 +6,9 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
+
+#include "runtime/entity_ids.h"
 
 namespace {
 
@@ -117,3 +120,94 @@ TEST(FoipCallInfo, MediaAddressText) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string sm_report(std::vector<u8> body, std::size_t room = 600) {
+  std::vector<char> out(room + 1, '#');
+  const std::size_t n = format_sm_report_in(out.data(), room, body.data(), static_cast<u32>(body.size()), "  ", 3, 70);
+  EXPECT_EQ(out[room], '#');  // nothing past the room
+  EXPECT_EQ(std::strlen(out.data()), n);
+  return out.data();
+}
+
+std::string ssc_error(std::vector<u8> body) {
+  char out[600];
+  const std::size_t n = format_ssc_error_in(out, sizeof out, body.data(), static_cast<u32>(body.size()), 3, 70);
+  EXPECT_EQ(std::strlen(out), n);
+  return out;
+}
+
+}  // namespace
+
+// The detail lines of SM_REPORT_IN, by origin and kind (golden texts).
+TEST(FoipCallInfo, SmReportInDetails) {
+  std::vector<u8> tag_body = {'~', 'e', 0xFF, 0xFF, 255, 0};
+  for (int i = 0; i < 70; ++i) tag_body.push_back(i == 3 ? 0x01 : 'x');  // no end within its field
+  const struct {
+    const char* what;
+    std::vector<u8> body;
+    std::string want;
+  } rows[] = {
+      {"ENT_SSC error: the cause by name, the states given",
+       {ENT_SSC, 'r', 'b', 0, 0x10, 0x00, 3, 255, 7, 0xE1},
+       "  cause              = (98) SSC_DISCARDED_EVENT\n  code               = 225\n"
+       "  dialog_state       = 3\n  call_state         = 7\n"},
+      {"ENT_SSC error: a cause without name",
+       {ENT_SSC, 'r', 'd', 0, 27, 0, 255, 4, 255, 0},
+       "  cause              = (100) ??\n  code               = 0\n  subscription_state = 4\n"},
+      {"ENT_SSC event, no state",
+       {ENT_SSC, 'e', 'A', 0, 0, 0, 255, 255, 255, 193, 0, 0},
+       "  cause              = 65\n  code               = 193\n"},
+      {"ENT_SIP dialog event",
+       {'~', 'e', 0xFF, 0xFF, 255, 7, 'a', '1', 'b', 0, 'z'},
+       "  Call state : confirmed\n  Call tag   : \"a1b\""},
+      {"ENT_SIP dialog event, unknown state, tag cut to its field", tag_body,
+       "  Call state : ??\n  Call tag   : \"xxx?" + std::string(61, 'x') + "\""},
+      {"ENT_SIP error naming a parameter",
+       {'~', 'r', 20, 0, 54, 255, 0},
+       "  Warning report from SIP thru SM_REPORT_IN (nai 3 conn_id 70)\n"
+       "   Error         : (20) Parameter number error (20 internal SIP)\n   Parameter     : TO (54)\n"},
+      {"ENT_SIP error with an extended error",
+       {'~', 'r', 38, 0, 2, 255, 0},
+       "  Warning report from SIP thru SM_REPORT_IN (nai 3 conn_id 70)\n"
+       "   Error         : (38) Transaction error (38 internal SIP)\n   Extended error: 2\n"},
+      {"ENT_SIP error of a number without text",
+       {'~', 'r', 0xF5, 0x01, 0, 255, 0},
+       "  Warning report from SIP thru SM_REPORT_IN (nai 3 conn_id 70)\n"
+       "   Error         : (501) The SIP request method is not implemented here (501)\n   Extended error: 0\n"},
+      {"status report", {ENT_SSC, 's', 0, 0, 0, 0, 0, 0, 0, 0}, ""},
+      {"ENT_SSC body too short", {ENT_SSC, 'r', 'b', 0, 0}, ""},
+      {"ENT_SIP error too short", {'~', 'r', 20, 0}, ""},
+      {"empty", {}, ""},
+  };
+  for (const auto& r : rows) EXPECT_EQ(sm_report(r.body), r.want) << r.what;
+  // A short room cuts the text, terminated.
+  EXPECT_EQ(sm_report({ENT_SSC, 'e', 'A', 0, 0, 0, 255, 255, 255, 193}, 12), "  cause    ");
+}
+
+// The report of SSC_ERROR_IN by origin (golden texts).
+TEST(FoipCallInfo, SscErrorInReport) {
+  const struct {
+    const char* what;
+    std::vector<u8> body;
+    const char* want;
+  } rows[] = {
+      {"from ENT_SSC",
+       {ENT_SSC, 0, 0x84, 0x03, 255, 0, 0, 0xE1},
+       " Warning report from SIP_SC thru SSC_ERROR_IN (nai 3 conn_id 70)\n  Origin     : SIP_SC entity\n"
+       "  Error      : (900) Unknown error\n  Fatal error: No\n"},
+      {"from ENT_SIP, fatal, no parameter",
+       {'~', 0, 24, 0, 255, 0, 1, 'A'},
+       " FATAL Error report from SIP thru SIP_ERROR_IN (nai 3 conn_id 70)\n  Origin     : SIP entity\n"
+       "  Error      : (24) No response from remote gateway (24 internal SIP)\n  Primitive  : SIP_INVITE_RQ\n"
+       "  Fatal error: Yes\n"},
+      {"from ENT_SIP with a parameter",
+       {'~', 0, 26, 0, 255, 23, 0, 'a'},
+       " Warning report from SIP_SC thru SSC_ERROR_IN (nai 3 conn_id 70)\n  Origin     : SIP entity\n"
+       "  Error      : (26) Parameter missing (26 internal SIP)\n  Parameter  : (23) FROM\n"
+       "  Primitive  : SIP_INVITE_RS\n  Fatal error: No\n"},
+      {"too short", {'~', 0, 26, 0, 255, 23, 0}, ""},
+  };
+  for (const auto& r : rows) EXPECT_EQ(ssc_error(r.body), r.want) << r.what;
+}

@@ -167,6 +167,7 @@ struct sdp_spec {
   const u8* addr = LOOP;
   const char* version = "1";
   std::vector<sdp_media_spec> media = {sdp_media_spec{}};
+  u8 media_lines = 0xFF;  // m-lines the codec counted (0xFF: not counted)
 };
 
 void add_sdp(ssc_handle* h, const sdp_spec& d) {
@@ -180,6 +181,7 @@ void add_sdp(ssc_handle* h, const sdp_spec& d) {
   s->session_name = "-";
   s->start_time = "0";
   s->stop_time = "0";
+  s->media_lines = d.media_lines;
   auto* o = static_cast<ssc_hdr_sdp_origin*>(Ssc_alloc_header(h, H::ORIGIN_CNCT_DESCR));
   o->net_type = 'I';
   o->user = "peer";
@@ -804,6 +806,12 @@ TEST_F(FoipCall, InviteThatCannotBeTakenIsAnsweredAndItsRecordWaits) {
   no_addr.session_addr = false;
   sdp_spec twelve;
   twelve.media.assign(12, sdp_media_spec{});
+  // The codec passes ten media lines and counts the rest.
+  sdp_spec eleven = twelve;
+  eleven.media.resize(10);
+  eleven.media_lines = 11;
+  sdp_spec eleven_no_addr = eleven;
+  eleven_no_addr.session_addr = false;
   sdp_spec tcp_only;
   tcp_only.media = {sdp_media_spec{'I', 40000, SDP_TRANSPORT_TCP}};
   const row rows[] = {
@@ -813,6 +821,8 @@ TEST_F(FoipCall, InviteThatCannotBeTakenIsAnsweredAndItsRecordWaits) {
        "FOIP: (process_incoming_call_sip_invite_in) SIP_INVITE_IN without field To:"},
       {"no media address", [&] { invite_in(80, no_addr); }, 400, "NO remote media IP address"},
       {"twelve media lines", [&] { invite_in(80, twelve); }, 488, "Not Acceptable Here"},
+      {"eleven media lines counted by the codec", [&] { invite_in(80, eleven); }, 488, "Not Acceptable Here"},
+      {"eleven media lines without address", [&] { invite_in(80, eleven_no_addr); }, 488, "Not Acceptable Here"},
       {"no compatible media", [&] { invite_in(80, tcp_only, "fax3"); }, 415, "No compatible T.38 capabilites"},
   };
   configure();
@@ -1015,3 +1025,37 @@ TEST_F(FoipCall, AckWithoutSdpArmsOurReinvite) {
 }
 
 }  // namespace
+
+// Reports of the SIP side on a call are traced with their details; a
+// transaction error with parameter 5 is not.
+TEST_F(FoipCall, ReportsOfTheSipSideAreTracedWithTheirDetails) {
+  configure();
+  start_out(0);  // call 62 in progress: it takes SSC_ERROR_IN
+  const std::string pad(28, ' ');
+  Send_msg(make_msg(ENT_SM, ENT_FOIP, SM_REPORT_IN, {'~', 'r', 20, 0, 54, 255, 0}, SIG, 70));
+  Send_msg(make_msg(ENT_SM, ENT_FOIP, SM_REPORT_IN, {'~', 'r', 38, 0, 5, 255, 0}, SIG, 70));
+  Send_msg(make_msg(ENT_SM, ENT_FOIP, SM_REPORT_IN, {ENT_SSC, 'r', 'b', 0, 7, 0, 3, 255, 8, 0xE1}, SIG, 65535));
+  Send_msg(make_msg(ENT_SSC, ENT_FOIP, SSC_ERROR_IN, {ENT_SSC, 0, 0x84, 0x03, 255, 0, 0, 0xE1}, SIG, 62));
+  pump();
+  std::string l = lines();
+  std::erase(l, '\r');  // the console starts its lines with one
+  const std::string sip_error =
+      "(nai " + std::to_string(SIG) + ", conn_id  70) SIP Evt: SM_REPORT_IN (REPORT_TYPE_ERROR) From SIP entity\n" +
+      pad + "Warning report from SIP thru SM_REPORT_IN (nai " + std::to_string(SIG) + " conn_id 70)\n" + pad +
+      " Error         : (20) Parameter number error (20 internal SIP)\n" + pad + " Parameter     : TO (54)\n";
+  EXPECT_NE(l.find(sip_error), std::string::npos) << l;
+  EXPECT_EQ(l.find("(38)"), std::string::npos) << l;
+  const std::string ssc_report =
+      "(nai " + std::to_string(SIG) + ", conn_id 65535) SSC Evt: SM_REPORT_IN (REPORT_TYPE_ERROR) From SSC entity\n" +
+      pad + "cause              = (98) SSC_DISCARDED_EVENT\n" + pad + "code               = 225\n" + pad +
+      "dialog_state       = 3\n" + pad + "call_state         = 8\n";
+  EXPECT_NE(l.find(ssc_report), std::string::npos) << l;
+  const std::string ssc_error = "(nai " + std::to_string(SIG) + ", conn_id  62) SSC Evt: SSC_ERROR_IN";
+  EXPECT_NE(l.find(ssc_error), std::string::npos) << l;
+  EXPECT_NE(
+      l.find(" Warning report from SIP_SC thru SSC_ERROR_IN (nai " + std::to_string(SIG) +
+             " conn_id 62)\n  Origin     : SIP_SC entity\n  Error      : (900) Unknown error\n  Fatal error: No\n"),
+      std::string::npos)
+      << l;
+  EXPECT_EQ(foip_call__record(0).info.sip_ret_code, 900);
+}

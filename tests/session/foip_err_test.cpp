@@ -297,6 +297,32 @@ TEST(FoipDump, AddressTexts) {
   EXPECT_STREQ(buf, "(empty)");
 }
 
+// An accepted registration request as the global event display shows it;
+// the password stays out of the trace, unterminated texts are cut.
+TEST(FoipDump, SipRegisterParameters) {
+  foip__sip_register_param p{};
+  p.user_identification = 2;
+  foip__copy_text(p.sz_user_name, "fax-server");
+  foip__copy_text(p.sz_user_phone_number, "+33123456789");
+  foip__set_ipv4(p.registered_addr.ip_addr, 0x050200C0);
+  p.registered_addr.ip_port = 5060;
+  p.registering.user_identification = 1;
+  std::memset(p.registering.sz_user_name, 'n', sizeof p.registering.sz_user_name);  // no end
+  foip__copy_text(p.registering.sz_user_phone_number, "0123");
+  foip__copy_text(p.registering.addr.sz_fqdn, "registrar.example");
+  p.registering.addr.ip_addr.ip_family = OM_IP_FAMILY_NONE;
+  p.registering.addr.ip_port = 5070;
+  p.expires_sec = 3600;
+  p.sip_authentication.flag_enable = 1;
+  foip__copy_text(p.sip_authentication.sz_user_name, "alice");
+  foip__copy_text(p.sip_authentication.sz_user_password, "s3cret-pass");
+  foip__copy_text(p.sip_authentication.sz_realm, "example");
+  p.flag_snd_sip_register_to_registrar = 1;
+  const std::string t = foip__sip_register_param_text(p);
+  EXPECT_EQ(cfg_test::check_golden(kGolden + "foip_sip_register_param.txt", t), "");
+  EXPECT_EQ(t.find("s3cret"), std::string::npos);
+}
+
 TEST(FoipDump, GoldenTexts) {
   EXPECT_EQ(cfg_test::check_golden(kGolden + "foip_module_info.txt", foip__module_info_text()), "");
   foip__global_param g;

@@ -380,7 +380,7 @@ std::string sdp_text(const sip_mgt__sdp_contents& sdp) {
 class FoipSdpText : public FoipSdp {
  protected:
   // Reads an offer's SDP text through the body glue into the description.
-  u8 read_text(const std::string& text) {
+  u8 read_text(const std::string& text, u16* total = nullptr) {
     ssc_handle* h = Ssc_alloc_handle();
     EXPECT_EQ(Ssc_init_handle(h, ssc_msg_type::INVITE), 2);
     auto* ct = static_cast<ssc_hdr_content_type*>(Ssc_alloc_header(h, ssc_header_id::CONTENT_TYPE));
@@ -391,7 +391,7 @@ class FoipSdpText : public FoipSdp {
     b->length = static_cast<u16>(text.size());
     b->bytes = reinterpret_cast<const u8*>(text.data());
     EXPECT_EQ(ssc_sdp_decode_body(h), 2);
-    const u8 r = decode_sdp__remote(SSC_INVITE_IN, h, e_.env, sdp_, nullptr);
+    const u8 r = decode_sdp__remote(SSC_INVITE_IN, h, e_.env, sdp_, nullptr, total);
     Ssc_free_handle(h);
     return r;
   }
@@ -418,6 +418,75 @@ TEST_F(FoipSdpText, AnswerKeepsTheOffersMediaOrder) {
   ASSERT_NE(image_line, std::string::npos) << t;
   ASSERT_NE(audio_line, std::string::npos) << t;
   EXPECT_LT(image_line, audio_line) << t;
+}
+
+// The m-lines of an SDP text, in order.
+std::vector<std::string> media_lines(const std::string& t) {
+  std::vector<std::string> out;
+  for (std::size_t p = 0, e; (e = t.find("\r\n", p)) != std::string::npos; p = e + 2)
+    if (t.compare(p, 2, "m=") == 0) out.push_back(t.substr(p, e - p));
+  return out;
+}
+
+// Ten media of every kind (audio, video, T.38 over UDPTL and TCP, other
+// media of several names): the T.38 line is taken, every other one is
+// answered in its place with port 0, other media as offered.
+TEST_F(FoipSdpText, TenMediaOfEveryKindAnsweredInOrder) {
+  const std::string offer_text = std::string(TEXT_HEAD) +
+                                 "m=audio 5000 RTP/AVP 0 8\r\n"
+                                 "m=video 5002 RTP/AVP 31\r\n"
+                                 "m=application 5004 udp wb\r\na=orient:portrait\r\n"
+                                 "m=image 6000 udptl t38\r\na=T38FaxUdpEC:t38UDPRedundancy\r\n"
+                                 "m=message 5006 TCP/MSRP *\r\na=path:msrp://192.0.2.7:5006/x;tcp\r\n"
+                                 "m=text 5008 RTP/AVP 98\r\na=rtpmap:98 t140/1000\r\n"
+                                 "m=image 6002 tcp t38\r\n"
+                                 "m=audio 5010 RTP/AVP 8\r\n"
+                                 "m=application 5012 TCP/BFCP *\r\n"
+                                 "m=video 5014 RTP/AVP 34\r\n";
+  u16 total = 0;
+  ASSERT_EQ(read_text(offer_text, &total), FOIP_SDP__DECODED);
+  EXPECT_EQ(total, 10);
+  ASSERT_EQ(sdp_.media_count, 10);
+  EXPECT_EQ(sdp_.media[2].type, FOIP_SDP__OTHER);
+  EXPECT_STREQ(sdp_.media[2].other.name, "application");
+  EXPECT_EQ(sdp_.media[2].port, 5004);
+  EXPECT_STREQ(sdp_.media[4].other.transport, "TCP/MSRP");
+  EXPECT_STREQ(sdp_.media[4].other.format, "*");
+  u16 idx = 0, port = 0;
+  ASSERT_EQ(check_t38_cap_remote_vs_local(sdp_, e_.env, &idx, &port, nullptr), 2);
+  EXPECT_EQ(idx, 3);
+  for (u16 i = 0; i < sdp_.media_count; ++i) sdp_.media[i].port = i == idx ? port : 0;
+  foip_sdp__make_answer(sdp_, e_.env, 890844530, nullptr);
+  const std::string t = sdp_text(sdp_);
+  EXPECT_EQ(media_lines(t),
+            (std::vector<std::string>{"m=audio 0 RTP/AVP 0 8", "m=video 0 RTP/AVP 31", "m=application 0 udp wb",
+                                      "m=image 4002 udptl t38", "m=message 0 TCP/MSRP *", "m=text 0 RTP/AVP 98",
+                                      "m=image 0 tcp t38", "m=audio 0 RTP/AVP 8", "m=application 0 TCP/BFCP *",
+                                      "m=video 0 RTP/AVP 34"}))
+      << t;
+  // What the other media carried beside their m-line is not answered.
+  EXPECT_EQ(t.find("a=orient"), std::string::npos) << t;
+  EXPECT_EQ(t.find("a=path"), std::string::npos) << t;
+}
+
+// More media lines than a description holds: counted through the text
+// codec, so that the offer can be refused rather than answered short.
+TEST_F(FoipSdpText, ElevenAndTwelveMediaLinesAreCounted) {
+  for (int n : {11, 12}) {
+    std::string text = TEXT_HEAD;
+    for (int i = 0; i < n; ++i)
+      text += (i % 3 == 0   ? "m=image "
+               : i % 3 == 1 ? "m=audio "
+                            : "m=application ") +
+              std::to_string(5000 + 2 * i) +
+              (i % 3 == 0   ? " udptl t38\r\n"
+               : i % 3 == 1 ? " RTP/AVP 0\r\n"
+                            : " udp wb\r\n");
+    u16 total = 0;
+    ASSERT_EQ(read_text(text, &total), FOIP_SDP__DECODED) << n;
+    EXPECT_EQ(sdp_.media_count, FOIP_SDP__MAX_MEDIA) << n;
+    EXPECT_EQ(total, n);
+  }
 }
 
 // Nine payload formats on one line, PCMU last, through the SDP text codec.

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "sip/codec/sdp.h"
 #include "sip/support/sdp_support.h"
@@ -237,13 +239,6 @@ TEST(SdpParse, AcceptsAndRefuses) {
       {"port count without digits, other media", t38_offer_head + crlf({"m=text 1/ RTP/AVP 98"}), 0,
        sdp_reason::bad_media},
       {"image without format", t38_offer_head + crlf({"m=image 1 udptl"}), 0, sdp_reason::bad_media},
-      {"fourth audio line",
-       t38_offer_head +
-           crlf({"m=audio 1 RTP/AVP 0", "m=audio 2 RTP/AVP 0", "m=audio 3 RTP/AVP 0", "m=audio 4 RTP/AVP 0"}),
-       0, sdp_reason::too_many_media},
-      {"third other media line",
-       t38_offer_head + crlf({"m=text 1 RTP/AVP 98", "m=message 2 TCP/MSRP *", "m=application 3 TCP/MSRP *"}), 0,
-       sdp_reason::too_many_media},
       {"fifth image line goes to other media",
        t38_offer_head + crlf({"m=image 1 udptl t38", "m=image 2 udptl t38", "m=image 3 udptl t38",
                               "m=image 4 udptl t38", "m=image 5 udptl t38"}),
@@ -471,17 +466,25 @@ TEST(SdpParse, RtpmapAndFmtpRules) {
     EXPECT_EQ(sdp_str_text(t.rtpmap[0].fmtp), "mode=1");
   }
   {
-    // Twelve entries fit; a thirteenth rtpmap refuses the body.
+    // Every format of every audio line with its rtpmap fits, and what the
+    // encoder writes of it (one rtpmap per format of each line) parses again.
     std::string text = t38_offer_head;
-    for (int line = 0; line < 3; ++line) {
-      text += "m=audio " + std::to_string(1000 + line) + " RTP/AVP 96 97 98 99\r\n";
-      for (int pt = 96; pt < 100; ++pt) text += "a=rtpmap:" + std::to_string(pt) + " L16/8000\r\n";
+    for (int line = 0; line < SDP_MAX_AV; ++line) {
+      text += "m=audio " + std::to_string(1000 + line) + " RTP/AVP 96 97 98 99 100 101 102 103 104 105\r\n";
+      for (int pt = 96; pt < 106; ++pt) text += "a=rtpmap:" + std::to_string(pt) + " L16/8000\r\n";
     }
     sdp_store s;
     ASSERT_EQ(s.parse(text), SDP_PARSE_END);
-    EXPECT_EQ(s.desc.rtpmap_count, 12);
-    EXPECT_EQ(s.rtpmap[11].media_pos, 2);
-    EXPECT_EQ(s.rtpmap[11].codec, 11);  // the last "L16" row of the table
+    EXPECT_EQ(s.desc.rtpmap_count, SDP_MAX_RTPMAP);
+    EXPECT_EQ(s.rtpmap[SDP_MAX_RTPMAP - 1].media_pos, SDP_MAX_AV - 1);
+    EXPECT_EQ(s.rtpmap[SDP_MAX_RTPMAP - 1].codec, 11);  // the last "L16" row of the table
+    sdp_fill_texts(s.desc);
+    std::vector<char> out(16384);
+    char* w = out.data();
+    ASSERT_EQ(sdp_encode(&w, out.data() + out.size(), &s.desc, 0), SIP_RESULT_OK);
+    sdp_store again;
+    ASSERT_EQ(again.parse(std::string(out.data() + 2, w)), SDP_PARSE_END);
+    EXPECT_EQ(again.desc.rtpmap_count, SDP_MAX_RTPMAP);
   }
 }
 
@@ -753,4 +756,64 @@ TEST(SdpParse, LineEndsWithLoneCarriageReturns) {
   ASSERT_EQ(s.parse("v=0\r\nc=IN IP4 192.0.2.1\rX\r\nm=image 1 udptl t38\r\n"), SDP_PARSE_END);
   EXPECT_EQ(addr_text(s.session.conn.addr), "192.0.2.1");
   EXPECT_EQ(s.desc.image_count, 1);
+}
+
+// Media lines share one budget of SDP_MAX_MEDIA, whatever their kinds; the
+// lines past it are counted and skipped with everything they carry.
+TEST(SdpParse, MediaBudgetSharedByEveryKind) {
+  const auto media = [](int n, const char* extra) {
+    // Audio, video, image, other media in turn, each with `extra` lines.
+    static const char* const kinds[] = {"m=audio %d RTP/AVP 0 8", "m=video %d RTP/AVP 31", "m=image %d udptl t38",
+                                        "m=application %d udp wb", "m=message %d TCP/MSRP *"};
+    std::string t;
+    for (int i = 0; i < n; ++i) {
+      char line[64];
+      std::snprintf(line, sizeof line, kinds[i % 5], 1000 + i);
+      t += std::string(line) + "\r\n" + extra;
+    }
+    return t;
+  };
+  const struct {
+    const char* what;
+    std::string text;
+    uint8_t kept, lines;
+  } rows[] = {
+      {"four audio lines", t38_offer_head + media(1, "") + media(1, "") + media(1, "") + media(1, ""), 4, 4},
+      {"ten media of every kind", t38_offer_head + media(10, ""), 10, 10},
+      {"ten media, each with lines the parser does not read",
+       t38_offer_head + media(10, "a=label:1\r\na=mid:x\r\ni=info\r\n"), 10, 10},
+      {"eleven media lines", t38_offer_head + media(11, ""), 10, 11},
+      // Lines of skipped media are not read, even malformed or IPv6 ones.
+      {"twelve media lines, the last two with their own lines",
+       t38_offer_head + media(10, "") + "m=audio 7 RTP/AVP 96\r\na=sendonly\r\nc=IN IP6 ::1\r\nb=AS:x\r\n" +
+           "m=video 8 RTP/AVP 97\r\nk=secret\r\na=:\r\n",
+       10, 12},
+      {"three hundred media lines", t38_offer_head + media(300, ""), 10, 255},
+  };
+  // What is kept must have its connection: one on a skipped line is none.
+  {
+    sdp_store s;
+    sdp_reason why = sdp_reason::none;
+    EXPECT_EQ(
+        s.parse("v=0\r\ns=-\r\nt=0 0\r\n" + media(10, "") + "m=audio 9 RTP/AVP 0\r\nc=IN IP4 192.0.2.1\r\n", &why),
+        SDP_PARSE_REFUSED);
+    EXPECT_EQ(why, sdp_reason::no_connection);
+  }
+  for (const auto& r : rows) {
+    sdp_store s;
+    sdp_reason why = sdp_reason::none;
+    ASSERT_EQ(s.parse(r.text, &why), SDP_PARSE_END) << r.what << ": " << sdp_reason__text(why);
+    const sdp_desc& d = s.desc;
+    EXPECT_EQ(d.av_count + d.image_count + d.other_count, r.kept) << r.what;
+    EXPECT_EQ(d.media_lines, r.lines) << r.what;
+    // The kept lines are the first ones, each with its m-line position.
+    bool seen[SDP_MAX_MEDIA] = {};
+    for (uint8_t i = 0; i < d.av_count; ++i) seen[s.av[i].media_index] = true;
+    for (uint8_t i = 0; i < d.image_count; ++i) seen[s.image[i].media_index] = true;
+    for (uint8_t i = 0; i < d.other_count; ++i) seen[s.other[i].media_index] = true;
+    for (uint8_t i = 0; i < r.kept; ++i) EXPECT_TRUE(seen[i]) << r.what << " position " << int(i);
+    // The skipped lines changed nothing at the session level.
+    EXPECT_EQ(s.session.direction, SDP_NONE8) << r.what;
+    EXPECT_EQ(addr_text(s.session.conn.addr), "192.0.2.1") << r.what;
+  }
 }

@@ -804,8 +804,9 @@ TEST(SscCatalogue, ValueLayoutsInPackedOrder) {
          r->net_type = 'I', r->bw_type = 0xFF, r->bw_value = 64, r->family = '4';
          std::memcpy(r->v4, "\x0a\x01\x02\x03", 4);
          r->host = nullptr, r->session_name = "s", r->start_time = "0", r->stop_time = "0", r->extra = nullptr;
+         r->media_lines = 12;
        },
-       bytes().b('I').b(0xFF).w(64).b('4').raw({10, 1, 2, 3}).s(nullptr).s("s").s("0").s("0").s(nullptr)},
+       bytes().b('I').b(0xFF).w(64).b('4').raw({10, 1, 2, 3}).s(nullptr).s("s").s("0").s("0").s(nullptr).b(12)},
       {H::AUDIO_CNCT_DESCR,
        [](void* p) {
          auto* r = static_cast<ssc_hdr_sdp_media*>(p);

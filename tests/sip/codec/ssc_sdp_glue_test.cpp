@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -132,9 +133,10 @@ TEST_F(SscSdpGlue, RefusedBodies) {
       {"no connection line", "v=0\r\no=a 1 1 IN IP4 1.2.3.4\r\ns=-\r\nt=0 0\r\nm=image 4000 udptl t38\r\n", true},
       {"not SDP", "hello", true},
       {"IPv6", "v=0\r\no=a 1 1 IN IP6 ::1\r\ns=-\r\nc=IN IP6 ::1\r\nt=0 0\r\nm=audio 4000 RTP/AVP 0\r\n", true},
-      {"too many media",
-       "v=0\r\ns=-\r\nc=IN IP4 1.2.3.4\r\nt=0 0\r\nm=audio 1 RTP/AVP 0\r\nm=audio 2 RTP/AVP 0\r\n"
-       "m=audio 3 RTP/AVP 0\r\nm=audio 4 RTP/AVP 0\r\n",
+      {"no connection line", "v=0\r\ns=-\r\nt=0 0\r\nm=audio 1 RTP/AVP 0\r\n", true},
+      {"T.38 with a wild version",
+       "v=0\r\ns=-\r\nc=IN IP4 1.2.3.4\r\nt=0 0\r\nm=image 1 udptl t38\r\n"
+       "a=T38FaxVersion:99999\r\n",
        true},
       {"response without connection", "v=0\r\ns=-\r\nt=0 0\r\nm=image 4000 udptl t38\r\n", false},
   };
@@ -249,9 +251,9 @@ TEST_F(SscSdpGlue, EncodeFailuresNumberAndDetail) {
       {"origin without user",
        [](SscSdpGlue*, ssc_handle* h) { Ssc_first<ssc_hdr_sdp_origin>(h, H::ORIGIN_CNCT_DESCR)->user = nullptr; }, 19,
        'A'},
-      {"four audio lines",
+      {"eleven audio lines",
        [](SscSdpGlue* t, ssc_handle* h) {
-         for (int i = 0; i < 4; ++i) {
+         for (int i = 0; i < 11; ++i) {
            auto* m = t->add<ssc_hdr_sdp_media>(h, H::AUDIO_CNCT_DESCR);
            m->kind = 'U';
            m->transport = SDP_TRANSPORT_RTP_AVP;
@@ -263,6 +265,20 @@ TEST_F(SscSdpGlue, EncodeFailuresNumberAndDetail) {
          }
        },
        20, '>'},
+      {"ten audio lines beside the T.38 line",
+       [](SscSdpGlue* t, ssc_handle* h) {
+         for (int i = 0; i < 10; ++i) {
+           auto* m = t->add<ssc_hdr_sdp_media>(h, H::AUDIO_CNCT_DESCR);
+           m->kind = 'U';
+           m->transport = SDP_TRANSPORT_RTP_AVP;
+           m->net_type = 0xFF;
+           m->bw_type = 0xFF;
+           m->direction = 0xFF;
+           m->key_method = 0xFF;
+           m->format_count = 0;
+         }
+       },
+       20, 'K'},
       {"rtpmap unknown codec",
        [](SscSdpGlue* t, ssc_handle* h) {
          auto* r = t->add<ssc_hdr_sdp_rtpmap>(h, H::RTP_CNCT_DESCR);
@@ -283,10 +299,10 @@ TEST_F(SscSdpGlue, EncodeFailuresNumberAndDetail) {
        [](SscSdpGlue*, ssc_handle* h) { Ssc_first<ssc_hdr_sdp_t38>(h, H::T38_CNCT_DESCR)->transport = 0x55; }, 19, 'K'},
       {"T.38 IPv6", [](SscSdpGlue*, ssc_handle* h) { Ssc_first<ssc_hdr_sdp_t38>(h, H::T38_CNCT_DESCR)->family = '6'; },
        19, 'K'},
-      {"five T.38 lines",
+      {"eleven T.38 lines",
        [](SscSdpGlue* t, ssc_handle* h) {
          auto* first = Ssc_first<ssc_hdr_sdp_t38>(h, H::T38_CNCT_DESCR);
-         for (int i = 0; i < 4; ++i) {
+         for (int i = 0; i < 10; ++i) {
            auto* m = t->add<ssc_hdr_sdp_t38>(h, H::T38_CNCT_DESCR);
            ssc_hdr_sdp_t38 keep = *first;
            keep.next = nullptr;
@@ -364,3 +380,72 @@ TEST(SscSdpGlueTables, TextByCodeSearchesFromTheLastRow) {
 }
 
 }  // namespace
+
+// Any mix of up to ten media lines crosses both ways in its order; more are
+// counted for the user, who refuses the offer; other media lines (MSRP,
+// applications) are answered as offered.
+TEST_F(SscSdpGlue, TenMediaOfEveryKindBothWays) {
+  const auto body = [](int n, const char* extra) {
+    static const char* const lines[] = {"m=audio %d RTP/AVP 0 8", "m=video %d RTP/AVP 31", "m=image %d udptl t38",
+                                        "m=application %d udp wb", "m=message %d TCP/MSRP *"};
+    std::string t = "v=0\r\no=x 1 1 IN IP4 192.0.2.9\r\ns=-\r\nc=IN IP4 192.0.2.9\r\nt=0 0\r\n";
+    for (int i = 0; i < n; ++i) {
+      char line[64];
+      std::snprintf(line, sizeof line, lines[i % 5], 2000 + i);
+      t += std::string(line) + "\r\n" + extra;
+    }
+    return t;
+  };
+  const struct {
+    const char* what;
+    std::string text;
+    int kept;
+    u8 lines;
+  } rows[] = {
+      {"ten media", body(10, ""), 10, 10},
+      {"ten media with lines the parser keeps aside", body(10, "a=label:1\r\na=mid:m\r\ni=some information\r\n"), 10,
+       10},
+      {"eleven media", body(11, ""), 10, 11},
+      {"twelve media", body(12, "a=sendonly\r\n"), 10, 12},
+  };
+  for (const auto& r : rows) {
+    Hooks::reports.clear();
+    ssc_handle* h = with_body(T::INVITE, r.text);
+    ASSERT_EQ(ssc_sdp_decode_body(h), 2) << r.what;
+    EXPECT_TRUE(Hooks::reports.empty()) << r.what;
+    auto* s = Ssc_first<ssc_hdr_sdp_session>(h, H::SDP_MAIN_BODY);
+    ASSERT_NE(s, nullptr) << r.what;
+    EXPECT_EQ(s->media_lines, r.lines) << r.what;
+    // Every kept line with its position, once.
+    std::vector<int> at(SDP_MAX_MEDIA, 0);
+    int kept = 0;
+    for (auto* a = Ssc_first<ssc_hdr_sdp_media>(h, H::AUDIO_CNCT_DESCR); a; a = a->next, ++kept) ++at.at(a->media_pos);
+    for (auto* t = Ssc_first<ssc_hdr_sdp_t38>(h, H::T38_CNCT_DESCR); t; t = t->next, ++kept) ++at.at(t->media_pos);
+    for (auto* o = Ssc_first<ssc_hdr_sdp_other_media>(h, H::OTHER_CNCT_DESCR); o; o = o->next, ++kept)
+      ++at.at(o->media_pos);
+    EXPECT_EQ(kept, r.kept) << r.what;
+    EXPECT_EQ(at, std::vector<int>(SDP_MAX_MEDIA, 1)) << r.what;
+    if (r.lines > SDP_MAX_MEDIA) continue;
+    // Sent back (as an answer would be, every port 0), the text keeps the
+    // order of the media lines.
+    ssc_handle* out = handle(T::INVITE_RS);
+    for (H id : {H::SDP_MAIN_BODY, H::ORIGIN_CNCT_DESCR, H::AUDIO_CNCT_DESCR, H::RTP_CNCT_DESCR, H::OTHER_CNCT_DESCR,
+                 H::T38_CNCT_DESCR})
+      *Ssc_list_head(out, id) = *Ssc_list_head(h, id);
+    for (auto* a = Ssc_first<ssc_hdr_sdp_media>(out, H::AUDIO_CNCT_DESCR); a; a = a->next) a->port = 0;
+    for (auto* t = Ssc_first<ssc_hdr_sdp_t38>(out, H::T38_CNCT_DESCR); t; t = t->next) t->port = 0;
+    for (auto* o = Ssc_first<ssc_hdr_sdp_other_media>(out, H::OTHER_CNCT_DESCR); o; o = o->next) o->port = 0;
+    ASSERT_EQ(ssc_sdp_encode_body(out), 2)
+        << r.what << " error " << int(ssc_sdp_error.number) << " " << ssc_sdp_error.detail;
+    const std::string text = body_text(out);
+    std::vector<std::string> mlines;
+    for (std::size_t p = 0, e; (e = text.find("\r\n", p)) != std::string::npos; p = e + 2)
+      if (text.compare(p, 2, "m=") == 0) mlines.push_back(text.substr(p, e - p));
+    EXPECT_EQ(mlines, (std::vector<std::string>{"m=audio 0 RTP/AVP 0 8", "m=video 0 RTP/AVP 31", "m=image 0 udptl t38",
+                                                "m=application 0 udp wb", "m=message 0 TCP/MSRP *",
+                                                "m=audio 0 RTP/AVP 0 8", "m=video 0 RTP/AVP 31", "m=image 0 udptl t38",
+                                                "m=application 0 udp wb", "m=message 0 TCP/MSRP *"}))
+        << r.what << "\n"
+        << text;
+  }
+}
