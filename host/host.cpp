@@ -69,7 +69,7 @@ entity_table_row_t g_entity_table[] = {
     FAX_ENTITY_ROW,
     {ENT_ACU, acu_entity_handler, 0, 0, nullptr, 0},
     {ENT_CF, cf_entity_handler, 0, 0, nullptr, 0},
-    {ENT_T30, t30_entity_handler, 0, 0, nullptr, 0},
+    T30_ENTITY_ROW,
     {ENT_MFM, mfm_entity_handler, 0, 0, nullptr, 0},
     {ENT_FM, fm_entity_handler, 0, 0, nullptr, 0},
     FC_ENTITY_ROW,
