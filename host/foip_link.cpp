@@ -35,6 +35,9 @@ std::uint16_t FailureValue(const DeviceEntry& e, const foip__fax_session_status&
   return GetAcuErrorCode(fax.source == 'u' ? fax.diag : fax.source);
 }
 
+// Code of a stop confirm whose session no longer existed.
+constexpr u8 kStopSessionGone = 25;
+
 void SetFaxConnected(DeviceEntry* e) {
   if (e->fax_connected) return;
   DeviceEntry copy = *e;
@@ -204,6 +207,14 @@ void foip_link__start_co(const msg_t* m, app_foip__session_ctx* s, const foip__c
     ProgramLog(1, "Error source: %s", c->sz_error_source);
     ProgramLog(1, "Error cause %d", c->error_code);
   }
+  if (e->abort_state != ABORT_NONE) {
+    // A stop of the session is already on its way (the controller's abort, a
+    // send not started in time, the watchdog): its confirm answers the
+    // controller, once.  A second stop would only bring a confirm for a
+    // session that is gone.
+    ProgramLog(1, "Stop of session %d already requested (abort state %d)", e->session_id, int(e->abort_state));
+    return;
+  }
   DeviceEntry copy = *e;
   copy.abort_state = ABORT_CALL_SETUP_FAILED;
   UpdateEntry(copy);
@@ -270,6 +281,11 @@ void foip_link__stop_co(const msg_t* m, app_foip__session_ctx* s, const foip__co
     return;
   }
   const bool ok = read_result == FOIP_API__OK && c && c->return_code == 2;
+  if (ok && c->error_code == kStopSessionGone && e->session_active == 0 && e->abort_state == ABORT_NONE) {
+    // The session's end was reported and cleared already: nothing to tell.
+    ProgramLog(1, "app_foip - FOIP__STOP_CO of session %d that has already ended: no answer", m->nai);
+    return;
+  }
   if (read_result != FOIP_API__OK || !c) ProgramLog(1, "app_foip - FOIP__STOP_CO, couldn't find confirm result");
   else
     ProgramLog(1,
