@@ -877,9 +877,4 @@ void t30_release_all() {
   g_ent.configurer = 0;
 }
 
-void t30_entity_init() {
-  om_os_entity_attrs_t a{};
-  om_os_get_entity_attrs(ENT_T30, &a);
-  a.stop = t30_release_all;
-  om_os_update_entity(t30_entity_handler, &a);
-}
+void t30_entity_init() { om_os_set_entity_stop(ENT_T30, t30_release_all); }

@@ -206,10 +206,7 @@ void foip_entity_init() {
   foip_stat__init();
   // The contexts, the trap pool and the timers go back while the runtime
   // that lent them still runs: its stop frees all its memory at once.
-  om_os_entity_attrs_t a{};
-  om_os_get_entity_attrs(ENT_FOIP, &a);
-  a.stop = foip_entity_stop;
-  om_os_update_entity(foip_entity_handler, &a);
+  om_os_set_entity_stop(ENT_FOIP, foip_entity_stop);
 }
 
 void foip_entity_stop() {
