@@ -132,6 +132,13 @@ DeviceEntry* GetEntryInfoFromSessionId(std::uint16_t session_id) {
   return nullptr;
 }
 
+DeviceEntry* GetEntryHoldingCall(nai_t nai, std::uint16_t conn_id) {
+  Hold hold(app_foip__lock());
+  for (auto& e : table().entries)
+    if (e.call_address && e.call_address->nai == nai && e.call_address->conn_id == conn_id) return &e;
+  return nullptr;
+}
+
 int GetEntryIndex(const DeviceEntry& entry) {
   Hold hold(app_foip__lock());
   const auto& es = table().entries;

@@ -77,6 +77,8 @@ void FreeEntryFaxFile(DeviceEntry* entry);
 int EntryExists(std::uint16_t device_id);
 DeviceEntry* GetEntryInfo(std::uint16_t device_id);
 DeviceEntry* GetEntryInfoFromSessionId(std::uint16_t session_id);
+// The entry whose held incoming call came with this nai and connection id.
+DeviceEntry* GetEntryHoldingCall(nai_t nai, std::uint16_t conn_id);
 int GetEntryIndex(const DeviceEntry& entry);
 DeviceEntry* GetAvailableEntryForReceive();
 int GetMaxSessions();

@@ -65,6 +65,17 @@ void Reject(const foip__alert& call, const CallAddress& a) {
   app_foip_mngt__accept_reject_sip_incoming_call(call, a.nai, a.sapi, a.conn_id, nullptr);
 }
 
+// A call its controller turned down leaves the entry free for the next one
+// (the end of that call, reported later, then finds no entry ringing).
+void ReleaseRejectedCall(DeviceEntry* e) {
+  (void)StopEntryWatchdog(e->session_id);
+  DeviceEntry copy = *e;
+  copy.session_active = 0;
+  copy.abort_state = ABORT_NONE;
+  UpdateEntry(copy);
+  FreeEntryFaxFile(e);
+}
+
 // The start mark was found: the session takes the job's parameters and runs
 // its start event.
 void CompleteSend(app_foip__session_ctx* s, const SendFaxPacket& p) {
@@ -429,6 +440,7 @@ StatusWord ProcessReceiveFax(const RecvFaxPacket& p) {
   if (p.accept != 1) {
     ProgramLog(4, "Device is not available for receive, Device ID: %d\n", p.device_id);
     Reject(*call, address);
+    ReleaseRejectedCall(e);
     return STATUS_OK;
   }
   app_foip__session_ctx* s = nullptr;
@@ -441,6 +453,7 @@ StatusWord ProcessReceiveFax(const RecvFaxPacket& p) {
   }
   if (!s) {
     Reject(*call, address);
+    ReleaseRejectedCall(e);
     return STATUS_OK;
   }
   app_foip__glb_ctx& g = app_foip__ctx();

@@ -207,12 +207,11 @@ void foip_link__start_co(const msg_t* m, app_foip__session_ctx* s, const foip__c
     ProgramLog(1, "Error source: %s", c->sz_error_source);
     ProgramLog(1, "Error cause %d", c->error_code);
   }
-  if (e->abort_state != ABORT_NONE) {
-    // A stop of the session is already on its way (the controller's abort, a
-    // send not started in time, the watchdog): its confirm answers the
-    // controller, once.  A second stop would only bring a confirm for a
-    // session that is gone.
-    ProgramLog(1, "Stop of session %d already requested (abort state %d)", e->session_id, int(e->abort_state));
+  if (e->session_active == 1 && e->abort_state != ABORT_NONE) {
+    // A stop is already under way (the controller's abort, or tessaly's own):
+    // the start failed because of it.  Its confirm answers the controller;
+    // neither another stop nor another answer is due.
+    ProgramLog(1, "app_foip - start of session %d ended by the abort under way", e->session_id);
     return;
   }
   DeviceEntry copy = *e;
@@ -227,6 +226,20 @@ void foip_link__stop_in(const msg_t* m, app_foip__session_ctx* s, const foip__co
                         const foip__fax_session_status* fax, u8 read_result) {
   ProgramLog(1, "FOIP__STOP_IN received");
   Hold hold(app_foip__lock());
+  // An incoming call that ended while its controller was still ringing (the
+  // caller gave up) is reported on the call's connection id, with no
+  // session: the controller hears that the call is gone and its entry is
+  // free for the next call.
+  if (m->conn_id != FOIP__CONN_NONE) {
+    if (DeviceEntry* rung = GetEntryHoldingCall(m->nai, m->conn_id)) {
+      ProgramLog(1, "app_foip - incoming call (conn_id %d) ended before device %d answered it", m->conn_id,
+                 rung->DeviceId);
+      (void)StopEntryWatchdog(rung->session_id);
+      (void)SendFaxStatusPacket(rung->DeviceId, FAX_STATUS_FAX_NOT_RECEIVED, nullptr, 0, STATUS_FAX_NOT_ANSWERED);
+      ClearSession(rung, nullptr);
+      return;
+    }
+  }
   DeviceEntry* e = GetEntryInfoFromSessionId(m->nai);
   if (!e) {
     ProgramLog(1, "Unable to get device controller entry for call termination");

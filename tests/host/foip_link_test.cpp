@@ -231,16 +231,94 @@ TEST_F(FoipLink, StopConfirmAnswersByAbortState) {
   EXPECT_EQ(entry().session_active, 1u);
 }
 
-// A start that fails while a stop of the session is already under way (the
-// controller's abort, a send that did not start in time, the watchdog) asks
-// for no second stop: the one under way answers the controller, once.
-TEST_F(FoipLink, FailedStartWithAStopUnderWayAsksForNoSecondStop) {
+// A caller that gives up while the controller rings: FOIP reports the end of
+// the call on the call's connection id with no session; the controller
+// hears "not received, not answered" once and its entry takes the next call.
+TEST_F(FoipLink, CallEndedWhileRingingIsReportedAndFreesTheController) {
+  Set([](DeviceEntry& e) { e.receive_enabled = 1; });
+  msg_.nai = 0;  // FOIP's signalling nai, no session of the application
+  msg_.conn_id = 123;
+  auto call = std::make_unique<foip__alert>();
+  foip_link__alert_in(&msg_, call.get(), FOIP_API__OK);
+  ASSERT_EQ(controller_->Next(2000)->type, TESSALY_RING_IN);
+  ASSERT_EQ(entry().session_active, 1u);
+
+  foip__confirm gone{};
+  gone.return_code = 3;
+  gone.error_source = 4;
+  gone.error_code = 87;
+  auto fax = std::make_unique<foip__fax_session_status>();
+  foip_link__stop_in(&msg_, nullptr, &gone, fax.get(), FOIP_API__OK);
+  ExpectStatus(FAX_STATUS_FAX_NOT_RECEIVED, STATUS_FAX_NOT_ANSWERED);
+  EXPECT_EQ(entry().session_active, 0u);
+  EXPECT_FALSE(entry().call);
+  EXPECT_EQ(entry().watchdog, -1);
+  foip_link__stop_in(&msg_, nullptr, &gone, fax.get(), FOIP_API__OK);
+  ExpectNothing();
+  // The answer that comes too late finds no call; the next call rings.
+  RecvFaxPacket answer;
+  answer.device_id = kId;
+  answer.accept = 1;
+  EXPECT_NE(ProcessReceiveFax(answer), STATUS_OK);
+  msg_.conn_id = 122;
+  foip_link__alert_in(&msg_, call.get(), FOIP_API__OK);
+  ASSERT_EQ(controller_->Next(2000)->type, TESSALY_RING_IN);
+  EXPECT_EQ(entry().call_address->conn_id, 122);
+}
+
+// A ring the controller turns down frees its entry at once; the end of that
+// call, reported afterwards, sends the controller nothing more.
+TEST_F(FoipLink, RejectedRingFreesTheControllerWithoutAnotherStatus) {
+  Set([](DeviceEntry& e) { e.receive_enabled = 1; });
+  msg_.nai = 0;
+  msg_.conn_id = 123;
+  auto call = std::make_unique<foip__alert>();
+  foip_link__alert_in(&msg_, call.get(), FOIP_API__OK);
+  ASSERT_EQ(controller_->Next(2000)->type, TESSALY_RING_IN);
+  RecvFaxPacket answer;
+  answer.device_id = kId;
+  answer.accept = 0;
+  EXPECT_EQ(ProcessReceiveFax(answer), STATUS_OK);
+  EXPECT_EQ(entry().session_active, 0u);
+  EXPECT_FALSE(entry().call);
+  foip__confirm gone{};
+  gone.return_code = 3;
+  auto fax = std::make_unique<foip__fax_session_status>();
+  foip_link__stop_in(&msg_, nullptr, &gone, fax.get(), FOIP_API__OK);
+  ExpectNothing();
+}
+
+// A send aborted by its controller before the call opened: FOIP answers
+// the held start as failed, then confirms the stop.  The abort under way is
+// kept, no second stop is asked, and the stop's confirm answers the abort.
+TEST_F(FoipLink, StartFailedByTheControllersAbortLeavesTheAbortsAnswer) {
+  Set([](DeviceEntry& e) {
+    e.session_active = 1;
+    e.abort_state = ABORT_BY_CONTROLLER;
+  });
+  foip__confirm failed{};
+  failed.return_code = 3;
+  failed.error_source = 129;
+  failed.error_code = 15;
+  foip_link__start_co(&msg_, session_, &failed, FOIP_API__OK);
+  ExpectNothing();
+  EXPECT_EQ(entry().abort_state, ABORT_BY_CONTROLLER);
+  foip__confirm ok{};
+  ok.return_code = FOIP__RC_OK;
+  foip_link__stop_co(&msg_, session_, &ok, FOIP_API__OK);
+  ExpectStatus(FAX_STATUS_REQUEST_DONE, RST_TESSALY_ABORT_FAX);
+  EXPECT_EQ(entry().session_active, 0u);
+}
+
+// The same for the stops tessaly asks for itself (a send not started in
+// time, the watchdog): the failed start asks for no second stop, and the
+// stop under way answers the controller as its abort state says, once.
+TEST_F(FoipLink, StartFailedByTessalysOwnStopLeavesThatStopsAnswer) {
   struct Case {
     std::int32_t abort_state;
     std::uint16_t kind, value;  // the answer of the stop under way; kind 0xFFFF: none
   };
   const Case cases[] = {
-      {ABORT_BY_CONTROLLER, FAX_STATUS_REQUEST_DONE, 4},
       {ABORT_SEND_NOT_STARTED, 0xFFFF, 0},
       {ABORT_WATCHDOG, FOIP_STATUS_FAX_NOT_SENT, 0xF10A},
   };

@@ -11,8 +11,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <sys/time.h>
+
 #include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -38,6 +42,7 @@
 #include "sip/sip_entity.h"
 #include "sip/ssc_handler.h"
 #include "sip/support/loopback_udp.h"
+#include "sip/support/pcap_udp.h"
 #include "sip/support/sipp_run.h"
 #include "t38/t38_entity.h"
 
@@ -48,6 +53,55 @@ using clock_type = std::chrono::steady_clock;
 int g_fd = -1;
 u16 g_port = 0;
 std::vector<std::string> g_sent;  // first lines of what we sent
+
+// Every datagram either way, stamped when our socket sent or read it.
+struct datagram {
+  std::string payload;
+  u16 sport, dport;
+  timeval at;
+};
+std::vector<datagram> g_wire;
+
+void capture(const char* data, std::size_t n, u16 sport, u16 dport) {
+  datagram d{std::string(data, n), sport, dport, {}};
+  gettimeofday(&d.at, nullptr);
+  g_wire.push_back(std::move(d));
+}
+
+bool have_tshark() { return std::system("command -v tshark >/dev/null 2>&1") == 0; }
+
+// tshark's fields output over the capture (lines of '|'-separated fields).
+std::vector<std::vector<std::string>> tshark_rows(const std::string& args) {
+  const std::string pcap = ::testing::TempDir() + "foip_call_sipp_" + std::to_string(getpid()) + ".pcap";
+  {
+    std::string file = ssc_test::pcap_header();
+    for (const datagram& d : g_wire)
+      file += ssc_test::pcap_record(d.payload, d.sport, d.dport, static_cast<u32>(d.at.tv_sec),
+                                    static_cast<u32>(d.at.tv_usec));
+    std::ofstream(pcap, std::ios::binary) << file;
+  }
+  const std::string out =
+      ssc_test::run_command("timeout 120 tshark -r " + pcap + " -T fields -E separator='|' " + args + " 2>/dev/null");
+  std::remove(pcap.c_str());
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);) {
+    std::vector<std::string> f;
+    std::size_t at = 0;
+    for (std::size_t bar; (bar = line.find('|', at)) != std::string::npos; at = bar + 1)
+      f.push_back(line.substr(at, bar - at));
+    f.push_back(line.substr(at));
+    rows.push_back(std::move(f));
+  }
+  return rows;
+}
+
+// Nothing that tshark decodes from the capture is malformed or an error.
+void expect_well_formed() {
+  EXPECT_TRUE(tshark_rows("-Y _ws.malformed -e frame.number").empty()) << "malformed frames";
+  const auto errors = tshark_rows("-Y '_ws.expert.severity == error' -e frame.number -e _ws.expert.message");
+  for (const auto& r : errors) ADD_FAILURE() << "expert error in frame " << r[0] << ": " << r.back();
+}
 
 void ip_handler(msg_t* m) {
   if (m->code == SOCK_U_DA_RQ) {
@@ -60,6 +114,8 @@ void ip_handler(msg_t* m) {
       to.sin_port = htons(get_host16(&d[8]));
       (void)sendto(g_fd, d.data() + SOCK_UDP_HEADER_SIZE, d.size() - SOCK_UDP_HEADER_SIZE, 0,
                    reinterpret_cast<const sockaddr*>(&to), sizeof to);
+      capture(reinterpret_cast<const char*>(d.data() + SOCK_UDP_HEADER_SIZE), d.size() - SOCK_UDP_HEADER_SIZE, g_port,
+              get_host16(&d[8]));
       const std::string text(d.begin() + SOCK_UDP_HEADER_SIZE, d.end());
       g_sent.push_back(text.substr(0, text.find("\r\n")));
     }
@@ -152,6 +208,7 @@ class FoipCallSipp : public ::testing::Test {
     ASSERT_EQ(getsockname(g_fd, reinterpret_cast<sockaddr*>(&a), &len), 0);
     g_port = ntohs(a.sin_port);
     g_sent.clear();
+    g_wire.clear();
     foip__layer_hooks h;
     foip_sip__plug(h);
     h.t38_mgt__automaton = t38_hook;
@@ -217,6 +274,7 @@ class FoipCallSipp : public ::testing::Test {
       socklen_t len = sizeof from;
       const ssize_t n = recvfrom(g_fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
       if (n > 0) {
+        capture(buf, static_cast<std::size_t>(n), ntohs(from.sin_port), g_port);
         std::vector<u8> d(SOCK_UDP_HEADER_SIZE + static_cast<std::size_t>(n));
         d[0] = 4;
         std::memcpy(&d[4], &from.sin_addr, 4);
@@ -441,6 +499,151 @@ TEST_F(FoipCallSipp, RegistrationPassesADigestChallenge) {
   EXPECT_EQ(co[0].return_code, 2);
   EXPECT_EQ(co[0].error_source, 2);
   EXPECT_EQ(co[0].error_code, 2);
+}
+
+}  // namespace
+
+namespace {
+
+// A row of the capture as tshark decodes it.
+struct sip_row {
+  double t = 0;
+  bool ours = false;
+  std::string method, status, cseq_method, version, media;
+  unsigned long cseq = 0;
+};
+
+std::vector<sip_row> sip_rows() {
+  std::vector<sip_row> rows;
+  for (const auto& f : tshark_rows("-Y sip -e frame.time_epoch -e udp.srcport -e sip.Method -e sip.Status-Code "
+                                   "-e sip.CSeq.seq -e sip.CSeq.method -e sdp.owner.version -e sdp.media.media")) {
+    if (f.size() != 8) {
+      ADD_FAILURE() << "tshark row of " << f.size() << " fields";
+      continue;
+    }
+    sip_row r;
+    r.t = std::stod(f[0]);
+    r.ours = f[1] == std::to_string(g_port);
+    r.method = f[2];
+    r.status = f[3];
+    r.cseq = std::stoul(f[4].empty() ? "0" : f[4]);
+    r.cseq_method = f[5];
+    r.version = f[6];
+    r.media = f[7];
+    rows.push_back(r);
+  }
+  return rows;
+}
+
+// Our re-INVITE to T.38 after an audio answer (mode 4) meets 491 three
+// times: each retry waits the growing back-off of an outgoing call, 2100 ms,
+// then 2150, then 2200 (from the 491), and the first re-INVITE left the
+// configured re-INVITE delay (200 ms) after the audio answer.  On the wire:
+// nothing malformed, the re-INVITE's o= version is the offer's + 1 and the
+// retries, offering the same, keep it.
+TEST_F(FoipCallSipp, ReinviteMetBy491RetriesAfterTheGrowingBackoff) {
+  sip_mgt__glb().glb_sip_param.operating_mode = FOIP__INVITE_MEDIA_AUDIO__SEND_RE_INVITE;
+  bool ran = false;
+  const int status = call_sipp(own_scenarios() + "uas-audio-reinvite-491.xml", true, ran);
+  std::string sent;
+  for (const std::string& l : g_sent) sent += l + "\n";
+  EXPECT_EQ(status, 0) << "sipp log: " << log_ << "\n" << sent;
+  EXPECT_TRUE(ran) << sent;
+  EXPECT_EQ(foip_call__record(0).state, CALL_FREE) << sent;
+  EXPECT_EQ(foip__session_count(), 0);
+  if (!have_tshark()) GTEST_SKIP() << "tshark is not installed";
+  expect_well_formed();
+
+  // Our INVITEs (first copy of each CSeq) and the answers to them.
+  std::vector<sip_row> invites;
+  std::vector<double> answered_at;  // the first final answer to each of them
+  std::vector<std::string> answers;
+  for (const sip_row& r : sip_rows()) {
+    if (r.ours && r.method == "INVITE" && (invites.empty() || invites.back().cseq != r.cseq)) {
+      invites.push_back(r);
+      answered_at.push_back(-1);
+      answers.emplace_back();
+    }
+    if (!r.ours && !invites.empty() && r.cseq == invites.back().cseq && r.cseq_method == "INVITE" &&
+        r.status.size() == 3 && r.status[0] != '1' && answered_at.back() < 0) {
+      answered_at.back() = r.t;
+      answers.back() = r.status;
+    }
+  }
+  ASSERT_EQ(invites.size(), 5u) << "the offer, the re-INVITE and its three retries\n" << sent;
+  EXPECT_EQ(answers, (std::vector<std::string>{"200", "491", "491", "491", "200"}));
+  // Waits: the re-INVITE delay after the audio answer, then the back-off.
+  constexpr double kTolerance = 30.0;  // ms
+  const double waits[] = {200, 2100, 2150, 2200};
+  for (std::size_t i = 0; i < 4; ++i) {
+    const double ms = (invites[i + 1].t - answered_at[i]) * 1000.0;
+    EXPECT_NEAR(ms, waits[i], kTolerance) << "wait before INVITE " << i + 1;
+    std::printf("[ 491 ] wait before INVITE %zu: %.1f ms (expected %.0f)\n", i + 1, ms, waits[i]);
+  }
+  // o= versions: the audio offer's, then + 1 for T.38, kept by the retries.
+  EXPECT_EQ(invites[0].media, "audio,audio");
+  const unsigned long first = std::stoul(invites[0].version);
+  for (std::size_t i = 1; i < invites.size(); ++i) {
+    EXPECT_EQ(invites[i].media, "image") << i;
+    EXPECT_EQ(std::stoul(invites[i].version), first + 1) << "INVITE " << i;
+  }
+}
+
+// SIPp offers three media, audio, T.38, audio: our answer keeps their order
+// and count, takes the T.38 one with our port and rejects the two audio
+// lines with port 0; nothing on the wire is malformed.
+TEST_F(FoipCallSipp, AnswerKeepsTheOffersMediaOrderAndCount) {
+  sip_mgt__glb().glb_sip_param.operating_mode = FOIP__WAIT_RE_INVITE;
+  foip__session_param p;
+  foip_test::incoming_param(p, 1, dir_->path());
+  auto& id = p.t38_media_add_param.sip_media_identification;
+  id.local_user_identification = FOIP__ID_BY_NAME;
+  foip__copy_text(id.sz_local_user_name, "fax");
+  auto& lm = p.t38_media_add_param.local_media_add.local_media_ip_addr;
+  lm.ip_addr.ip_family = OM_IP_FAMILY_V4;
+  const u8 lo[4] = {127, 0, 0, 1};
+  std::memcpy(lm.ip_addr.addr.v4.addr, lo, 4);
+  ASSERT_EQ(foip_api__send_start_rq(1, p), FOIP_API__OK);
+  rt_test::pump();
+  const std::string log = sipp_test::log_path(::testing::TempDir(), "foip_uac_three_media");
+  sipp_test::sipp_process sipp;
+  ASSERT_TRUE(sipp.start("127.0.0.1:" + std::to_string(g_port) + " -sf " + own_scenarios() +
+                             "uac-three-media.xml -i 127.0.0.1 -p 0 -m 1 -nostdin -timeout 15s -timeout_error",
+                         log));
+  bool ran = false;
+  int status = -1;
+  const auto deadline = clock_type::now() + std::chrono::seconds(20);
+  while (clock_type::now() < deadline) {
+    if ((status = sipp.poll_exit()) != sipp_test::sipp_process::RUNNING) break;
+    turn();
+    if (!ran && foip__session_state(1) == FOIP_MGT__RUNNING) {
+      ran = true;
+      ASSERT_EQ(foip_api__send_stop_rq(1), FOIP_API__OK);
+      rt_test::pump();
+    }
+  }
+  sipp.kill_now();
+  const auto end = clock_type::now() + std::chrono::seconds(2);
+  while (clock_type::now() < end && foip__session_count() != 0) turn();
+  std::string sent;
+  for (const std::string& l : g_sent) sent += l + "\n";
+  EXPECT_EQ(status, 0) << "sipp log: " << log << "\n" << sent;
+  EXPECT_TRUE(ran) << sent;
+  if (!have_tshark()) GTEST_SKIP() << "tshark is not installed";
+  expect_well_formed();
+  const auto rows = tshark_rows(
+      "-Y 'sip.Status-Code == 200 && sip.CSeq.method == INVITE && sdp' -e udp.srcport -e sdp.media.media "
+      "-e sdp.media.port -e sdp.media.proto");
+  ASSERT_FALSE(rows.empty()) << "no 200 with SDP\n" << sent;
+  const auto& a = rows.front();
+  ASSERT_EQ(a.size(), 4u);
+  EXPECT_EQ(a[0], std::to_string(g_port));
+  EXPECT_EQ(a[1], "audio,image,audio");
+  const std::string ports = a[2];
+  EXPECT_EQ(ports.substr(0, 2), "0,") << ports;
+  EXPECT_EQ(ports.substr(ports.size() - 2), ",0") << ports;
+  EXPECT_NE(ports, "0,0,0") << "the T.38 line is taken";
+  EXPECT_EQ(a[3], "RTP/AVP,udptl,RTP/AVP");
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #if defined(KV_HAVE_SPANDSP) && defined(KV_HAVE_LIBTIFF)
 
 #include <spandsp.h>
-#include <tiffio.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -12,6 +11,7 @@
 
 #include "host/host.h"
 #include "host/support/sip_side_standin.h"
+#include "host/support/tessaly_in_process.h"
 #include "runtime/msg.h"
 #include "runtime/sock.h"
 #include "runtime/timer.h"
@@ -49,106 +49,40 @@ std::vector<fax_test::page> three_pages(uint32_t seed) {
           fax_test::make_page(fax_test::kind::text, 1728, 100, seed + 2)};
 }
 
-namespace {
-
-// The source tree, from where this file lies in it.
-std::string SourceDir() {
-  const std::string me = __FILE__;
-  return me.substr(0, me.rfind("/tests/host/support/"));
-}
-
-void Replace(std::string& text, const std::string& from, const std::string& to) {
-  const std::size_t at = text.find(from);
-  ASSERT_NE(at, std::string::npos) << from;
-  text.replace(at, from.size(), to);
-}
-
-}  // namespace
-
 void MilestoneTest::MakeArea(char transport, uint16_t media_port, uint16_t peer_port) {
   media_port_ = media_port;
-  const std::string cmd = "bash " + SourceDir() + "/tools/make-server-area.sh " + area_.path() + " > /dev/null";
+  const std::string cmd =
+      "bash " + tessaly_test::source_dir() + "/tools/make-server-area.sh " + area_.path() + " > /dev/null";
   ASSERT_EQ(std::system(cmd.c_str()), 0);
   std::string setup = kvtest::ReadFile(area_.File("K-DB/SETUP.INI"));
-  Replace(setup, "LogLevel: 3", "LogLevel: 1");
-  Replace(setup, "SIPGatewayPort: 5070", "SIPGatewayPort: " + std::to_string(peer_port));
-  Replace(setup, "LocalMediaPortStart: 20000", "LocalMediaPortStart: " + std::to_string(media_port));
+  tessaly_test::replace_text(setup, "LogLevel: 3", "LogLevel: 1");
+  tessaly_test::replace_text(setup, "SIPGatewayPort: 5070", "SIPGatewayPort: " + std::to_string(peer_port));
+  tessaly_test::replace_text(setup, "LocalMediaPortStart: 20000", "LocalMediaPortStart: " + std::to_string(media_port));
   kvtest::WriteFile(area_.File("K-DB/SETUP.INI"), setup);
   const std::string kind = transport == 'T' ? "TCP" : "UDP";
   for (const char* name : {"Tessaly/session01.cfg", "Tessaly/session02.cfg"}) {
     std::string cfg = kvtest::ReadFile(area_.File(name));
-    Replace(cfg, "[General]\n", "[General]\nkind of T.38 transport = " + kind + "\n");
+    tessaly_test::replace_text(cfg, "[General]\n", "[General]\nkind of T.38 transport = " + kind + "\n");
     kvtest::WriteFile(area_.File(name), cfg);
   }
   sip_standin__set_peer({{127, 0, 0, 1}, peer_port});
 }
 
 void MilestoneTest::StartTessaly(bool receive) {
-  setenv("KORVANE_INI_PATH", area_.File("KORVANE.INI").c_str(), 1);
-  setenv("KORVANE_MAILSLOT_DIR", area_.File("mailslot").c_str(), 1);
-  HostOptions o;
-  o.loop_ms = 100;
-  o.send_poll_ms = 50;
-  o.shutdown_passes = 50;
-  o.exit_wait_ms = 10000;
+  HostOptions o = tessaly_test::test_host_options();
   o.adjust_layer_hooks = sip_standin__install;
-  tessaly_ = std::thread([this, o] { exit_code_ = TessalyMain(o); });
-  controller_ = std::make_unique<tessaly_test::ScriptedController>(0x0901, "F9\\1");
-  ASSERT_TRUE(controller_->ok());
-  // The request slot exists once the runtime is up.
-  StatusWord sent = STATUS_MAILSLOT_MISSING;
-  for (int i = 0; i < 200 && sent != STATUS_OK; ++i) {
-    sent = controller_->Register();
-    if (sent != STATUS_OK) std::this_thread::sleep_for(std::chrono::milliseconds(25));
-  }
-  ASSERT_EQ(sent, STATUS_OK);
-  std::optional<Reply> r = controller_->Next(5000);
-  ASSERT_TRUE(r && r->type == TESSALY_FAX_STATUS && r->status.kind == FAX_STATUS_REQUEST_DONE);
-  ASSERT_EQ(controller_->Status(receive ? 1 : 0), STATUS_OK);
-  r = controller_->Next(5000);
-  ASSERT_TRUE(r && r->type == TESSALY_FAX_STATUS && r->status.kind == FAX_STATUS_REQUEST_DONE);
-  // FOIP is configured (its SIP side by the stand-in) before anything starts.
-  const auto end = clock_type::now() + std::chrono::seconds(10);
-  while (clock_type::now() < end && Log().find("FOIP__SET_CONFIG_CO Return code         : OK") == std::string::npos)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  ASSERT_NE(Log().find("FOIP__SET_CONFIG_CO Return code         : OK"), std::string::npos);
+  tessaly_test::start_tessaly(area_, o, 0x0901, "F9\\1", receive, tessaly_, exit_code_, controller_);
 }
 
-bool MilestoneTest::StopTessaly() {
-  if (!tessaly_.joinable()) return true;
-  if (controller_) (void)controller_->Shutdown();
-  tessaly_.join();
-  return exit_code_ == 0;
-}
+bool MilestoneTest::StopTessaly() { return tessaly_test::stop_tessaly(tessaly_, controller_, exit_code_); }
 
 void MilestoneTest::TearDown() {
-  if (tessaly_.joinable()) {
-    if (!controller_ || controller_->Shutdown() != STATUS_OK) {
-      tessaly_test::ScriptedController c(0x0902, "F9\\2");
-      (void)c.Shutdown();
-    }
-    tessaly_.join();
-  }
-  controller_.reset();
+  tessaly_test::end_tessaly(tessaly_, controller_, 0x0902, "F9\\2");
   if (::testing::Test::HasFailure() && std::getenv("TESSALY_TEST_LOG")) std::fprintf(stderr, "%s", Log().c_str());
-  unsetenv("KORVANE_INI_PATH");
-  unsetenv("KORVANE_MAILSLOT_DIR");
 }
 
 std::optional<Reply> MilestoneTest::NextOf(std::initializer_list<uint16_t> kinds, int ms) {
-  const auto end = clock_type::now() + std::chrono::milliseconds(ms);
-  while (clock_type::now() < end) {
-    const int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(end - clock_type::now()).count());
-    std::optional<Reply> r = controller_->Next(left > 0 ? left : 1);
-    if (!r) break;
-    if (r->type != TESSALY_FAX_STATUS) {
-      if (kinds.size() == 0) return r;
-      continue;
-    }
-    for (uint16_t k : kinds)
-      if (r->status.kind == k) return r;
-  }
-  return std::nullopt;
+  return tessaly_test::next_of(*controller_, kinds, ms);
 }
 
 bool MilestoneTest::SettlesTo(const resources& want, int ms) {
@@ -161,17 +95,7 @@ bool MilestoneTest::SettlesTo(const resources& want, int ms) {
 }
 
 void MilestoneTest::ExpectPages(const std::string& path, const std::vector<fax_test::page>& pages) {
-  TIFF* t = TIFFOpen(path.c_str(), "r");
-  ASSERT_NE(t, nullptr) << path;
-  int n = 0;
-  do ++n;
-  while (TIFFReadDirectory(t));
-  TIFFClose(t);
-  ASSERT_EQ(n, static_cast<int>(pages.size())) << path;
-  for (size_t i = 0; i < pages.size(); ++i) {
-    const fax_test::page got = fax_test::libtiff_read(path, static_cast<int>(i));
-    EXPECT_TRUE(got == pages[i]) << "page " << i << ": " << fax_test::describe_difference(pages[i], got);
-  }
+  tessaly_test::expect_pages(path, pages);
 }
 
 void MilestoneTest::SendScenario(char transport, uint16_t media_port, peer_options po, uint16_t want_kind) {

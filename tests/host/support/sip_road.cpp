@@ -5,35 +5,20 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <tiffio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
-#include "host/host.h"
+#include "host/support/tessaly_in_process.h"
 
 namespace sip_road {
 
 using tessaly_test::Reply;
 using clock_type = std::chrono::steady_clock;
-
-namespace {
-
-// The source tree, from where this file lies in it.
-std::string SourceDir() {
-  const std::string me = __FILE__;
-  return me.substr(0, me.rfind("/tests/host/support/"));
-}
-
-void Replace(std::string& text, const std::string& from, const std::string& to) {
-  const std::size_t at = text.find(from);
-  ASSERT_NE(at, std::string::npos) << from;
-  text.replace(at, from.size(), to);
-}
-
-}  // namespace
 
 sipp_process::sipp_process(const std::string& dir, const std::string& scenario, uint16_t local, uint16_t remote,
                            const std::vector<std::pair<std::string, std::string>>& keys)
@@ -101,28 +86,121 @@ std::string sipp_process::errors() const {
   return kvtest::ReadFile(dir_ + "/" + name_ + "_errors.log") + kvtest::ReadFile(dir_ + "/" + name_ + "_screen.log");
 }
 
-std::string SipRoadTest::Scenario(const std::string& name) { return SourceDir() + "/tests/host/sipp/" + name; }
+std::vector<sipp_message> sipp_messages(const std::string& trace) {
+  // Each message follows a line of dashes and a line naming its direction
+  // ("UDP message received [n] bytes :" or "UDP message sent (n bytes):"),
+  // then an empty line.
+  static const std::string dashes = "-----------------------------------------------";
+  std::vector<sipp_message> out;
+  std::size_t at = trace.find(dashes);
+  while (at != std::string::npos) {
+    const std::size_t next = trace.find(dashes, at + dashes.size());
+    const std::string block = trace.substr(at, next == std::string::npos ? std::string::npos : next - at);
+    at = next;
+    const std::size_t line2 = block.find('\n');
+    const std::size_t body = block.find("\n\n");
+    if (line2 == std::string::npos || body == std::string::npos) continue;
+    const std::string head = block.substr(line2 + 1, body - line2 - 1);
+    if (head.find("message received") == std::string::npos && head.find("message sent") == std::string::npos) continue;
+    sipp_message m;
+    m.received = head.find("message received") != std::string::npos;
+    // The line of dashes ends with the date and "HH:MM:SS.ffffff".
+    unsigned h = 0, min = 0;
+    double sec = 0;
+    const std::string first = block.substr(0, line2);
+    const std::size_t colon = first.find(':');
+    if (colon != std::string::npos && colon >= 2 &&
+        std::sscanf(first.c_str() + colon - 2, "%u:%u:%lf", &h, &min, &sec) == 3)
+      m.at = h * 3600.0 + min * 60.0 + sec;
+    m.text = block.substr(body + 2);
+    out.push_back(std::move(m));
+  }
+  return out;
+}
+
+std::vector<std::string> received_messages(const std::string& trace, const std::string& start) {
+  std::vector<std::string> out;
+  for (sipp_message& m : sipp_messages(trace)) {
+    if (!m.received || m.text.compare(0, start.size(), start) != 0) continue;
+    if (std::find(out.begin(), out.end(), m.text) == out.end()) out.push_back(std::move(m.text));
+  }
+  return out;
+}
+
+double time_of(const std::string& trace, bool received, const std::string& start, const std::string& holding) {
+  for (const sipp_message& m : sipp_messages(trace))
+    if (m.received == received && m.text.compare(0, start.size(), start) == 0 &&
+        m.text.find(holding) != std::string::npos)
+      return m.at;
+  return -1.0;
+}
+
+namespace {
+// The lines of a message's body (after the first empty line), without CRs.
+std::vector<std::string> body_lines(const std::string& message) {
+  std::vector<std::string> out;
+  bool in_body = false;
+  std::size_t at = 0;
+  while (at < message.size()) {
+    std::size_t end = message.find('\n', at);
+    if (end == std::string::npos) end = message.size();
+    std::string line = message.substr(at, end - at);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (in_body) out.push_back(line);
+    else if (line.empty()) in_body = true;
+    at = end + 1;
+  }
+  return out;
+}
+}  // namespace
+
+std::vector<std::string> media_lines(const std::string& message) {
+  std::vector<std::string> out;
+  for (const std::string& l : body_lines(message))
+    if (l.compare(0, 2, "m=") == 0) out.push_back(l.substr(2));
+  return out;
+}
+
+long long origin_version(const std::string& message) {
+  for (const std::string& l : body_lines(message)) {
+    if (l.compare(0, 2, "o=") != 0) continue;
+    // o=<user> <session id> <version> <net type> <address type> <address>
+    std::size_t at = 2;
+    for (int field = 0; field < 2 && at != std::string::npos; ++field) {
+      at = l.find(' ', at);
+      if (at != std::string::npos) ++at;
+    }
+    if (at == std::string::npos || at >= l.size() || l[at] < '0' || l[at] > '9') return -1;
+    return std::strtoll(l.c_str() + at, nullptr, 10);
+  }
+  return -1;
+}
+
+std::string SipRoadTest::Scenario(const std::string& name) {
+  return tessaly_test::source_dir() + "/tests/host/sipp/" + name;
+}
 
 void SipRoadTest::MakeArea(uint16_t sip_port, uint16_t gateway_port, uint16_t media_port) {
-  const std::string cmd = "bash " + SourceDir() + "/tools/make-server-area.sh " + area_.path() + " > /dev/null";
+  const std::string cmd =
+      "bash " + tessaly_test::source_dir() + "/tools/make-server-area.sh " + area_.path() + " > /dev/null";
   ASSERT_EQ(std::system(cmd.c_str()), 0);
   std::string setup = kvtest::ReadFile(area_.File("K-DB/SETUP.INI"));
-  Replace(setup, "LogLevel: 3", "LogLevel: 1");
-  Replace(setup, "LocalSIPPort: 5060", "LocalSIPPort: " + std::to_string(sip_port));
-  Replace(setup, "SIPGatewayPort: 5070", "SIPGatewayPort: " + std::to_string(gateway_port));
-  Replace(setup, "LocalMediaPortStart: 20000", "LocalMediaPortStart: " + std::to_string(media_port));
+  tessaly_test::replace_text(setup, "LogLevel: 3", "LogLevel: 1");
+  tessaly_test::replace_text(setup, "LocalSIPPort: 5060", "LocalSIPPort: " + std::to_string(sip_port));
+  tessaly_test::replace_text(setup, "SIPGatewayPort: 5070", "SIPGatewayPort: " + std::to_string(gateway_port));
+  tessaly_test::replace_text(setup, "LocalMediaPortStart: 20000", "LocalMediaPortStart: " + std::to_string(media_port));
   kvtest::WriteFile(area_.File("K-DB/SETUP.INI"), setup);
   std::string glb = kvtest::ReadFile(area_.File("Tessaly/glb.cfg"));
-  Replace(glb, "local SIP IP port = 5060", "local SIP IP port = " + std::to_string(sip_port));
+  tessaly_test::replace_text(glb, "local SIP IP port = 5060", "local SIP IP port = " + std::to_string(sip_port));
   // SIP and session-management events; with SIP_ROAD_KEEP also every message
   // between the entities.
   std::string events = "record event = CNF_GLB | SIP_EVT | SMNGT_EVT";
   if (std::getenv("SIP_ROAD_KEEP")) events += "\naudit file name = glb_audit.txt\nlog options = SEND_MSG | RCV_MSG";
-  Replace(glb, "record event = CNF_GLB", events);
+  tessaly_test::replace_text(glb, "record event = CNF_GLB", events);
   kvtest::WriteFile(area_.File("Tessaly/glb.cfg"), glb);
   for (const char* name : {"Tessaly/session01.cfg", "Tessaly/session02.cfg"}) {
     std::string cfg = kvtest::ReadFile(area_.File(name));
-    Replace(cfg, "[General]\n", "[General]\nkind of T.38 transport = UDP\n");
+    tessaly_test::replace_text(cfg, "[General]\n", "[General]\nkind of T.38 transport = UDP\n");
     // Sessions built from these files keep the host's first address for
     // their media unless told: the media stay on loopback.
     cfg += "\n[T.38 media address]\nlocal media IP address = 127.0.0.1\n";
@@ -132,57 +210,26 @@ void SipRoadTest::MakeArea(uint16_t sip_port, uint16_t gateway_port, uint16_t me
     kvtest::WriteFile(area_.File(name), cfg);
   }
   std::string out = kvtest::ReadFile(area_.File("Tessaly/session02.cfg"));
-  Replace(out, "remote SIP port = 5070", "remote SIP port = " + std::to_string(gateway_port));
+  tessaly_test::replace_text(out, "remote SIP port = 5070", "remote SIP port = " + std::to_string(gateway_port));
   kvtest::WriteFile(area_.File("Tessaly/session02.cfg"), out);
 }
 
-void SipRoadTest::StartTessaly(bool receive) {
-  setenv("KORVANE_INI_PATH", area_.File("KORVANE.INI").c_str(), 1);
-  setenv("KORVANE_MAILSLOT_DIR", area_.File("mailslot").c_str(), 1);
-  HostOptions o;
-  o.loop_ms = 100;
-  o.send_poll_ms = 50;
-  o.shutdown_passes = 50;
-  o.exit_wait_ms = 10000;
-  tessaly_ = std::thread([this, o] { exit_code_ = TessalyMain(o); });
-  controller_ = std::make_unique<tessaly_test::ScriptedController>(0x0A01, "FA\\1");
-  ASSERT_TRUE(controller_->ok());
-  // The request slot exists once the runtime is up.
-  StatusWord sent = STATUS_MAILSLOT_MISSING;
-  for (int i = 0; i < 200 && sent != STATUS_OK; ++i) {
-    sent = controller_->Register();
-    if (sent != STATUS_OK) std::this_thread::sleep_for(std::chrono::milliseconds(25));
-  }
-  ASSERT_EQ(sent, STATUS_OK);
-  std::optional<Reply> r = controller_->Next(5000);
-  ASSERT_TRUE(r && r->type == TESSALY_FAX_STATUS && r->status.kind == FAX_STATUS_REQUEST_DONE);
-  ASSERT_EQ(controller_->Status(receive ? 1 : 0), STATUS_OK);
-  r = controller_->Next(5000);
-  ASSERT_TRUE(r && r->type == TESSALY_FAX_STATUS && r->status.kind == FAX_STATUS_REQUEST_DONE);
-  // FOIP with its SIP side is configured before anything starts.
-  const std::string ready = "FOIP__SET_CONFIG_CO Return code         : OK";
-  const auto end = clock_type::now() + std::chrono::seconds(10);
-  while (clock_type::now() < end && Log().find(ready) == std::string::npos)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  ASSERT_NE(Log().find(ready), std::string::npos) << "SIP side not configured";
+void SipRoadTest::SetSipMode(const std::string& mode, unsigned delay_ms) {
+  std::string glb = kvtest::ReadFile(area_.File("Tessaly/glb.cfg"));
+  tessaly_test::replace_text(
+      glb, "[SIP]\n", "[SIP]\nSIP operating mode = " + mode + "\nSIP delay = " + std::to_string(delay_ms) + "\n");
+  kvtest::WriteFile(area_.File("Tessaly/glb.cfg"), glb);
 }
 
-bool SipRoadTest::StopTessaly() {
-  if (!tessaly_.joinable()) return true;
-  if (controller_) (void)controller_->Shutdown();
-  tessaly_.join();
-  return exit_code_ == 0;
+void SipRoadTest::StartTessaly(bool receive) {
+  tessaly_test::start_tessaly(area_, tessaly_test::test_host_options(), 0x0A01, "FA\\1", receive, tessaly_, exit_code_,
+                              controller_);
 }
+
+bool SipRoadTest::StopTessaly() { return tessaly_test::stop_tessaly(tessaly_, controller_, exit_code_); }
 
 void SipRoadTest::TearDown() {
-  if (tessaly_.joinable()) {
-    if (!controller_ || controller_->Shutdown() != STATUS_OK) {
-      tessaly_test::ScriptedController c(0x0A02, "FA\\2");
-      (void)c.Shutdown();
-    }
-    tessaly_.join();
-  }
-  controller_.reset();
+  tessaly_test::end_tessaly(tessaly_, controller_, 0x0A02, "FA\\2");
   if (::testing::Test::HasFailure() && std::getenv("TESSALY_TEST_LOG"))
     std::fprintf(stderr, "%s\n%s", Log().c_str(), Traces().c_str());
   // SIP_ROAD_KEEP=<folder>: the area and sipp's logs of the case are copied
@@ -192,8 +239,6 @@ void SipRoadTest::TearDown() {
         "mkdir -p '" + std::string(keep) + "' && cp -r " + area_.path() + " " + peer_dir_.path() + " '" + keep + "'";
     (void)std::system(cmd.c_str());
   }
-  unsetenv("KORVANE_INI_PATH");
-  unsetenv("KORVANE_MAILSLOT_DIR");
 }
 
 std::string SipRoadTest::Traces() const {
@@ -208,33 +253,11 @@ std::string SipRoadTest::Traces() const {
 }
 
 std::optional<Reply> SipRoadTest::NextOf(std::initializer_list<uint16_t> kinds, int ms) {
-  const auto end = clock_type::now() + std::chrono::milliseconds(ms);
-  while (clock_type::now() < end) {
-    const int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(end - clock_type::now()).count());
-    std::optional<Reply> r = controller_->Next(left > 0 ? left : 1);
-    if (!r) break;
-    if (r->type != TESSALY_FAX_STATUS) {
-      if (kinds.size() == 0) return r;
-      continue;
-    }
-    for (uint16_t k : kinds)
-      if (r->status.kind == k) return r;
-  }
-  return std::nullopt;
+  return tessaly_test::next_of(*controller_, kinds, ms);
 }
 
 void SipRoadTest::ExpectPages(const std::string& path, const std::vector<fax_test::page>& pages) {
-  TIFF* t = TIFFOpen(path.c_str(), "r");
-  ASSERT_NE(t, nullptr) << path;
-  int n = 0;
-  do ++n;
-  while (TIFFReadDirectory(t));
-  TIFFClose(t);
-  ASSERT_EQ(n, static_cast<int>(pages.size())) << path;
-  for (size_t i = 0; i < pages.size(); ++i) {
-    const fax_test::page got = fax_test::libtiff_read(path, static_cast<int>(i));
-    EXPECT_TRUE(got == pages[i]) << "page " << i << ": " << fax_test::describe_difference(pages[i], got);
-  }
+  tessaly_test::expect_pages(path, pages);
 }
 
 }  // namespace sip_road

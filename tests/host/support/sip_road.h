@@ -50,11 +50,33 @@ class sipp_process {
   pid_t pid_ = -1;
 };
 
+// One SIP message of sipp's message trace.
+struct sipp_message {
+  bool received = false;  // sipp received it (else sipp sent it)
+  double at = -1.0;       // when, in seconds of sipp's day
+  std::string text;
+};
+std::vector<sipp_message> sipp_messages(const std::string& trace);
+// The texts of the messages sipp received whose first line starts with
+// `start` ("INVITE ", "SIP/2.0 200"), in order; a retransmission (the same
+// text again) is left out.
+std::vector<std::string> received_messages(const std::string& trace, const std::string& start);
+// When sipp received (or sent) the first message whose text starts with
+// `start` and holds `holding`, in seconds of its day; -1 when none.
+double time_of(const std::string& trace, bool received, const std::string& start, const std::string& holding = "");
+// The m= lines of a message's SDP as written, without the "m=".
+std::vector<std::string> media_lines(const std::string& message);
+// The version of a message's o= line; -1 when it has none.
+long long origin_version(const std::string& message);
+
 class SipRoadTest : public ::testing::Test {
  protected:
   // A server area whose SIP side listens on `sip_port`, calls the gateway at
   // `gateway_port`, its media ports from `media_port` (UDPTL + 2).
   void MakeArea(uint16_t sip_port, uint16_t gateway_port, uint16_t media_port);
+  // After MakeArea: the SIP side's operating mode (one of the names of "SIP
+  // operating mode") and its wait before a re-INVITE ("SIP delay", ms).
+  void SetSipMode(const std::string& mode, unsigned delay_ms);
   // Starts tessaly, registers the controller (receive enabled or not) and
   // waits until the SIP side is configured.
   void StartTessaly(bool receive);
