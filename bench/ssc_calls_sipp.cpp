@@ -3,12 +3,8 @@
 // our 180 and 200, ACK, BYE, our 200), a scripted user answering each call
 // and each BYE, a UDP socket on 127.0.0.1 in place of the socket entity.
 // Reports calls per second and the CPU time of this process per call.
-#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -17,43 +13,23 @@
 #include <string>
 #include <vector>
 
-#include "common/byte_order.h"
 #include "runtime/buffer.h"
 #include "runtime/om_os.h"
 #include "runtime/sm.h"
-#include "runtime/sock.h"
 #include "runtime/timer.h"
 #include "sip/codec/ssc_codes.h"
-#include "sip/sip_config.h"
 #include "sip/sip_entity.h"
 #include "sip/ssc_handler.h"
 #include "tests/sip/support/sipp_run.h"
+#include "tests/sip/support/loopback_stack.h"
 #include "tests/sip/support/ssc_invite.h"
 
 namespace {
 
 using clock_type = std::chrono::steady_clock;
 
-int g_fd = -1;
-u16 g_port = 0;
+ssc_test::stack_socket& g_sock = ssc_test::loopback_socket();
 int g_closed = 0;
-
-void ip_handler(msg_t* m) {
-  if (m->code == SOCK_U_DA_RQ) {
-    std::vector<u8> d(Buffer_chain_length(m->p_buffer));
-    u32 len = 0;
-    if (m->p_buffer) Reassemble_buffers(d.data(), static_cast<u32>(d.size()), m->p_buffer, &len);
-    if (len > SOCK_UDP_HEADER_SIZE) {
-      sockaddr_in to{};
-      to.sin_family = AF_INET;
-      std::memcpy(&to.sin_addr, &d[4], 4);
-      to.sin_port = htons(get_host16(&d[8]));
-      (void)sendto(g_fd, d.data() + SOCK_UDP_HEADER_SIZE, len - SOCK_UDP_HEADER_SIZE, 0,
-                   reinterpret_cast<const sockaddr*>(&to), sizeof to);
-    }
-  }
-  Free_msg(m);
-}
 
 void to_ssc(code_t code, ssc_handle* h, u16 conn) {
   msg_t* m = SIP_sc_format_rq(1, conn, 255, h);
@@ -78,7 +54,7 @@ ssc_handle* answer(ssc_msg_type t, u16 status, const char* reason, u16 number) {
     c->uri.user = "fax";
     c->uri.host_family = '4';
     std::memcpy(c->uri.host_v4, ssc_test::LOOPBACK, 4);
-    c->uri.port = g_port;
+    c->uri.port = g_sock.port();
   }
   h->transaction_number = number;
   return h;
@@ -111,7 +87,7 @@ const entity_table_row_t TABLE[] = {
     SIP_ENTITY_ROW,
     SSC_ENTITY_ROW,
     {ENT_SM, free_handler, 0, 0, nullptr, 0},
-    {ENT_IP, ip_handler, 0, 0, nullptr, 0},
+    {ENT_IP, ssc_test::loopback_ip_handler, 0, 0, nullptr, 0},
     {ENT_FOIP, user_handler, 0, 0, nullptr, 0},
     {ENT_NIL, nullptr, 0, 0, nullptr, 0},
 };
@@ -140,40 +116,12 @@ bool start() {
   o.bkgr_thread = false;
   om_os_start_with(o);
   om_os_run_ready(0);
-  g_fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  if (g_fd < 0 || bind(g_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return false;
-  getsockname(g_fd, reinterpret_cast<sockaddr*>(&a), &len);
-  g_port = ntohs(a.sin_port);
+  if (!g_sock.open()) return false;
   ssc_entity_reset(8);
-  sip_config c;
-  c.endpoint_count = 1;
-  sip_config_endpoint& e = c.endpoints[0];
-  e.nai = 1;
-  e.address_type = 1;
-  e.user_entity = ENT_SSC;
-  e.transport_entity = ENT_IP;
-  e.transport_nai = 2;
-  e.t1_ms = 100;
-  e.t2_ms = 800;
-  e.hold_ms = 1000;
-  std::vector<u8> body(SIP_CONFIG_SIZE);
-  sip_config_pack(c, body.data());
-  send_data(ENT_SM, ENT_SIP, SM_CONFIG_RQ, body.data(), body.size(), 0);
-  drive();
-  std::vector<u8> ssc(SSC_CONFIG_SIZE, 0);
-  ssc[4] = 1;
-  ssc[6] = 1;
-  ssc[8] = 62;
-  ssc[10] = 68;
-  ssc[14] = 62;
-  ssc[16] = ENT_FOIP;
-  send_data(ENT_SM, ENT_SSC, SM_CONFIG_RQ, ssc.data(), ssc.size(), 0);
-  drive();
-  return ssc_ua__select(1) == 2;
+  return ssc_test::configure_stack([](ent_id_t to, const std::vector<u8>& body) {
+    send_data(ENT_SM, to, SM_CONFIG_RQ, body.data(), body.size(), 0);
+    drive();
+  });
 }
 
 double cpu_seconds() {
@@ -198,7 +146,7 @@ void BM_SippCallsThroughTheStack(benchmark::State& state) {
     const std::string scenario = std::string(KV_SOURCE_DIR) + "/tests/sip/sipp/uac-call.xml";
     const std::string log = "/tmp/bench_ssc_calls_sipp_" + std::to_string(getpid()) + ".log";
     sipp_test::sipp_process sipp;
-    if (!sipp.start("127.0.0.1:" + std::to_string(g_port) + " -sf " + scenario + " -i 127.0.0.1 -p 0 -r 50 -m " +
+    if (!sipp.start("127.0.0.1:" + std::to_string(g_sock.port()) + " -sf " + scenario + " -i 127.0.0.1 -p 0 -r 50 -m " +
                         std::to_string(CALLS) + " -nostdin -timeout 50s -timeout_error",
                     log, 60)) {
       state.SkipWithError("sipp did not start");
@@ -207,21 +155,7 @@ void BM_SippCallsThroughTheStack(benchmark::State& state) {
     const double cpu0 = cpu_seconds();
     const auto t0 = clock_type::now();
     const int status = sipp.wait(std::chrono::seconds(55), [] {
-      pollfd p{g_fd, POLLIN, 0};
-      if (poll(&p, 1, 1) > 0) {
-        u8 buf[65536];
-        sockaddr_in from{};
-        socklen_t len = sizeof from;
-        const ssize_t n = recvfrom(g_fd, buf + SOCK_UDP_HEADER_SIZE, sizeof buf - SOCK_UDP_HEADER_SIZE, 0,
-                                   reinterpret_cast<sockaddr*>(&from), &len);
-        if (n > 0) {
-          std::memset(buf, 0, SOCK_UDP_HEADER_SIZE);
-          buf[0] = 4;
-          std::memcpy(&buf[4], &from.sin_addr, 4);
-          put_host16(&buf[8], ntohs(from.sin_port));
-          send_data(ENT_PH_IT, ENT_SIP, SOCK_U_DA_IN, buf, SOCK_UDP_HEADER_SIZE + static_cast<std::size_t>(n), 2);
-        }
-      }
+      (void)g_sock.receive_one(1);
       drive();
     });
     const double wall = std::chrono::duration<double>(clock_type::now() - t0).count();

@@ -587,3 +587,5 @@ void acu_release_all() {
     if (c) free_context(*c);
   g_acu = {};
 }
+
+void acu_entity_init() { om_os_set_entity_stop(ENT_ACU, acu_release_all); }

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "runtime/entity.h"
 #include "runtime/msg.h"
 #include "runtime/types.h"
 
@@ -65,3 +66,6 @@ void acu_entity_handler(msg_t* m);
 // Drops every context (no messages are sent): for the end of the runtime
 // and for tests.
 void acu_release_all();
+// Registration: acu_release_all becomes the entity's stop routine.
+void acu_entity_init();
+inline constexpr entity_table_row_t ACU_ENTITY_ROW = {ENT_ACU, acu_entity_handler, 0, 0, acu_entity_init, 0};

@@ -931,4 +931,6 @@ void cf_release_all() {
   g.config = nullptr;
 }
 
+void cf_entity_init() { om_os_set_entity_stop(ENT_CF, cf_release_all); }
+
 const cf_context* cf_find(nai_t nai) { return find(nai); }

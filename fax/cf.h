@@ -35,6 +35,7 @@
 #include "fax/cf_info.h"
 #include "fax/cf_map.h"
 #include "fax/cf_params.h"
+#include "runtime/entity.h"
 #include "runtime/msg.h"
 #include "runtime/types.h"
 
@@ -153,5 +154,8 @@ struct cf_context {
 void cf_entity_handler(msg_t* m);
 // Releases every context and the slot table (no messages are sent).
 void cf_release_all();
+// Registration: cf_release_all becomes the entity's stop routine.
+void cf_entity_init();
+inline constexpr entity_table_row_t CF_ENTITY_ROW = {ENT_CF, cf_entity_handler, 0, 0, cf_entity_init, 0};
 // The context of a nai, or null (tests, traces).
 const cf_context* cf_find(nai_t nai);

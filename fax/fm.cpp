@@ -334,6 +334,8 @@ void fm_release_all() {
   g_layer = {};
 }
 
+void mfm_entity_init() { om_os_set_entity_stop(ENT_MFM, fm_release_all); }
+
 // ---------------------------------------------------------------------------
 // Management entity.
 

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <span>
 
+#include "runtime/entity.h"
 #include "runtime/msg.h"
 #include "runtime/types.h"
 
@@ -89,3 +90,7 @@ void mfm_entity_handler(msg_t* m);
 // Releases every channel and the layer (no messages are sent): for the end
 // of the runtime and for tests.
 void fm_release_all();
+// Registration of the management entity: fm_release_all becomes its stop
+// routine (the layer is one for both entities).
+void mfm_entity_init();
+inline constexpr entity_table_row_t MFM_ENTITY_ROW = {ENT_MFM, mfm_entity_handler, 0, 0, mfm_entity_init, 0};

@@ -876,3 +876,5 @@ void t30_release_all() {
   g_ent.configured = false;
   g_ent.configurer = 0;
 }
+
+void t30_entity_init() { om_os_set_entity_stop(ENT_T30, t30_release_all); }

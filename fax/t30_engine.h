@@ -26,6 +26,7 @@
 #include <string_view>
 
 #include "fax/t30_frame_set.h"
+#include "runtime/entity.h"
 #include "runtime/msg.h"
 #include "runtime/types.h"
 
@@ -200,6 +201,11 @@ void t30_entity_handler(msg_t* m);
 // Releases every channel and the channel table (no messages are sent); for
 // the end of the runtime and for tests.
 void t30_release_all();
+// Registration: makes t30_release_all the entity's stop routine, so that the
+// channels give their timers and queued messages back before the runtime
+// frees its memory.
+void t30_entity_init();
+inline constexpr entity_table_row_t T30_ENTITY_ROW = {ENT_T30, t30_entity_handler, 0, 0, t30_entity_init, 0};
 
 // For the modem layer: the frame set behind a handle of FM_CONTROL_RQ (null
 // when the channel is gone), and the start of a timer slot named by the

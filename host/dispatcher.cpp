@@ -1,7 +1,9 @@
 #include "host/dispatcher.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -74,39 +76,6 @@ void ReleaseRejectedCall(DeviceEntry* e) {
   FreeEntryFaxFile(e);
 }
 
-// Rereads the gateway of "[TESSALY]" into the session's parameters.
-void ReadGateway(foip__session_param& param) {
-  const std::string path = platform::ToLinuxPath(std::string(SystemParameters().SystemArea) + "K-DB\\SETUP.INI");
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) {
-    ProgramLog(5, "Unable to update configuration settings before send");
-    return;
-  }
-  char line[kIniLineSize];
-  long para = 0;
-  if (!IniFindParagraph(f, "[TESSALY]", line, sizeof line, &para)) {
-    ProgramLog(5, "TESSALY paragraph not found in SETUP.INI");
-    (void)std::fclose(f);
-    return;
-  }
-  foip__full_ip_addr& remote = param.sip_session_param.remote_sip_addr;
-  remote.ip_addr.ip_family = OM_IP_FAMILY_V4;
-  char value[kIniLineSize] = "";
-  if (IniGetString(f, "SIPGatewayAddress:", value, sizeof value, para) && value[0]) {
-    ProgramLog(1, "Setting Gateway IP Address to: %s", value);
-    unsigned a[4] = {0, 0, 0, 0};
-    (void)std::sscanf(value, "%u.%u.%u.%u", &a[0], &a[1], &a[2], &a[3]);
-    for (int i = 0; i < 4; ++i) remote.ip_addr.addr.v4.addr[i] = static_cast<u8>(a[i]);
-  }
-  value[0] = 0;
-  if (IniGetString(f, "SIPGatewayPort:", value, sizeof value, para) && value[0]) {
-    ProgramLog(1, "Setting Gateway Port to: %s", value);
-    remote.ip_port = static_cast<u16>(std::strtoul(value, nullptr, 10));
-  }
-  ProgramLog(1, "Completed reading settings from setup.ini");
-  (void)std::fclose(f);
-}
-
 // The start mark was found: the session takes the job's parameters and runs
 // its start event.
 void CompleteSend(app_foip__session_ctx* s, const SendFaxPacket& p) {
@@ -121,7 +90,7 @@ void CompleteSend(app_foip__session_ctx* s, const SendFaxPacket& p) {
   (void)std::snprintf(id.sz_remote_user_phone_number, sizeof id.sz_remote_user_phone_number, "%.24s", p.telephone);
   (void)std::snprintf(param.fax_common_param.fax_id, sizeof param.fax_common_param.fax_id, "%.19s", p.sender_csid);
   if (p.recipient[0]) (void)std::snprintf(id.sz_remote_user_name, sizeof id.sz_remote_user_name, "%.31s", p.recipient);
-  ReadGateway(param);
+  ReadGatewaySettings(param);
   ProgramLog(1, "DeviceControllerDispatcher - Fax TIFF file to be sent %s", param.fax_send_pg.sz_tiff_fname_fax_pg[0]);
   ProgramLog(1, "DeviceControllerDispatcher - Sender phone number %s", id.sz_local_user_phone_number);
   ProgramLog(1, "DeviceControllerDispatcher - Destination phone number %s", id.sz_remote_user_phone_number);
@@ -170,6 +139,46 @@ void AbandonSend(const PendingSend& p) {
 std::uint64_t HostNowMs() {
   using namespace std::chrono;
   return std::uint64_t(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+void ReadGatewaySettings(foip__session_param& param) {
+  const std::string path = platform::ToLinuxPath(std::string(SystemParameters().SystemArea) + "K-DB\\SETUP.INI");
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) {
+    ProgramLog(5, "Unable to update configuration settings before send");
+    return;
+  }
+  char line[kIniLineSize];
+  long para = 0;
+  if (!IniFindParagraph(f, "[TESSALY]", line, sizeof line, &para)) {
+    ProgramLog(5, "TESSALY paragraph not found in SETUP.INI");
+    (void)std::fclose(f);
+    return;
+  }
+  foip__full_ip_addr& remote = param.sip_session_param.remote_sip_addr;
+  remote.ip_addr.ip_family = OM_IP_FAMILY_V4;
+  char value[kIniLineSize] = "";
+  if (IniGetString(f, "SIPGatewayAddress:", value, sizeof value, para) && value[0]) {
+    ProgramLog(1, "Setting Gateway IP Address to: %s", value);
+    // Only four dotted decimal numbers of 0 to 255 make an address; anything
+    // else leaves the session's own gateway address in place.
+    u32 address = 0;
+    if (foip__parse_ipv4(value, &address)) foip__set_ipv4(remote.ip_addr, address);
+    else ProgramLog(5, "Invalid SIPGatewayAddress in SETUP.INI: %s", value);
+  }
+  value[0] = 0;
+  if (IniGetString(f, "SIPGatewayPort:", value, sizeof value, para) && value[0]) {
+    ProgramLog(1, "Setting Gateway Port to: %s", value);
+    // A port is 1 to 65535 in decimal; a larger number is not cut down.
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long port = std::strtoul(value, &end, 10);
+    if (errno == 0 && end != value && *end == '\0' && value[0] >= '0' && value[0] <= '9' && port >= 1 && port <= 65535)
+      remote.ip_port = static_cast<u16>(port);
+    else ProgramLog(5, "Invalid SIPGatewayPort in SETUP.INI: %s", value);
+  }
+  ProgramLog(1, "Completed reading settings from setup.ini");
+  (void)std::fclose(f);
 }
 
 void SetSendStartWait(std::uint32_t ms) {

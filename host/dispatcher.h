@@ -22,6 +22,7 @@
 
 #include "common/status_words.h"
 #include "common/tessaly_packets.h"
+#include "session/foip_param.h"
 
 inline constexpr std::uint16_t kDispatchShutdown = 99;
 inline constexpr std::uint32_t kSendStartWaitMs = 60000;
@@ -46,6 +47,11 @@ StatusWord ProcessReceiveFax(const RecvFaxPacket& p);
 StatusWord ProcessAbortFax(std::uint16_t device_id);
 StatusWord ProcessDeviceStatus(std::uint16_t device_id, std::uint16_t receive_enabled);
 StatusWord AbortFax(std::uint16_t session_id);
+// Rereads the SIP gateway of "[TESSALY]" in the system folder's SETUP.INI into
+// a session's parameters before its send.  A value that is no IPv4 address
+// (four decimal numbers 0 to 255) or no port (1 to 65535) is logged at level 5
+// and leaves the parameter as it was.
+void ReadGatewaySettings(foip__session_param& param);
 
 // Looks at the pending sends (start mark, stop mark, 60 s limit).  `now_ms`
 // is a monotonic clock in ms.

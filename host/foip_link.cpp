@@ -35,6 +35,9 @@ std::uint16_t FailureValue(const DeviceEntry& e, const foip__fax_session_status&
   return GetAcuErrorCode(fax.source == 'u' ? fax.diag : fax.source);
 }
 
+// Code of a stop confirm whose session no longer existed.
+constexpr u8 kStopSessionGone = 25;
+
 void SetFaxConnected(DeviceEntry* e) {
   if (e->fax_connected) return;
   DeviceEntry copy = *e;
@@ -291,6 +294,11 @@ void foip_link__stop_co(const msg_t* m, app_foip__session_ctx* s, const foip__co
     return;
   }
   const bool ok = read_result == FOIP_API__OK && c && c->return_code == 2;
+  if (ok && c->error_code == kStopSessionGone && e->session_active == 0 && e->abort_state == ABORT_NONE) {
+    // The session's end was reported and cleared already: nothing to tell.
+    ProgramLog(1, "app_foip - FOIP__STOP_CO of session %d that has already ended: no answer", m->nai);
+    return;
+  }
   if (read_result != FOIP_API__OK || !c) ProgramLog(1, "app_foip - FOIP__STOP_CO, couldn't find confirm result");
   else
     ProgramLog(1,

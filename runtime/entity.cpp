@@ -271,6 +271,12 @@ u8 om_os_get_entity_flag(u32 id, u8 which) {
   return which == 1 ? e->wants_busy : e->wants_clr_busy;
 }
 
+void om_os_set_entity_stop(u32 id, om_os_stop_routine_t stop) {
+  plat_cs_hold hold(cs_init);
+  entity_rec* e = entity_of(id);
+  if (e && e->task != OM_OS_NO_TASK) e->stop = stop;
+}
+
 void om_os_get_entity_attrs(u32 id, om_os_entity_attrs_t* out) {
   entity_rec* e = entity_of(id);
   if (!e || !out) return;

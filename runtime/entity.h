@@ -71,6 +71,11 @@ void om_os_update_entity(om_os_handler_t handler, const om_os_entity_attrs_t* at
 u8 om_os_entity_task(u32 id);                // 255 when not registered
 u8 om_os_get_entity_flag(u32 id, u8 which);  // which 1: wants SM_BUSY_RQ, else SM_CLR_BUSY_RQ
 void om_os_get_entity_attrs(u32 id, om_os_entity_attrs_t* out);
+// Makes `stop` the stop routine of the registered entity `id` (from its init
+// routine), its other attributes kept.  The routine runs when the runtime
+// stops, before the runtime frees its memory: the place to give back the
+// timers and messages an entity keeps.
+void om_os_set_entity_stop(u32 id, om_os_stop_routine_t stop);
 u8 om_os_entity_long_config(u32 id);  // the long-configuration flag, 0 outside 32..150
 u16 om_os_current_entity();           // ENT_NIL when no task runs
 

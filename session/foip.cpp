@@ -204,6 +204,9 @@ void foip_entity_init() {
   t38_mgt__glb_init();
   foip_trc__init();
   foip_stat__init();
+  // The contexts, the trap pool and the timers go back while the runtime
+  // that lent them still runs: its stop frees all its memory at once.
+  om_os_set_entity_stop(ENT_FOIP, foip_entity_stop);
 }
 
 void foip_entity_stop() {

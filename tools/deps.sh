@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a build needs, only those that are missing.
 #   tools/deps.sh build   compilers and build tools
-#   tools/deps.sh test    build + GoogleTest, the test-only peers and clang-tidy
+#   tools/deps.sh test    build + GoogleTest, the test-only peers, clang-tidy and
+#                         clang-format
 set -euo pipefail
 what=${1:-build}
 pkgs=(g++ cmake ninja-build pkg-config)
 if [ "$what" = test ]; then
-  pkgs+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev clang-tidy
+  pkgs+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev clang-tidy clang-format
          libtiff-tools libtiff-dev libspandsp-dev tshark sip-tester socat)
 fi
 missing=()

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds everything with AddressSanitizer and UndefinedBehaviorSanitizer, runs
+# Checks the formatting of the project's sources (tools/format.sh --check),
+# builds everything with AddressSanitizer and UndefinedBehaviorSanitizer, runs
 # every test, builds the benchmarks, replays each fuzz target's corpus, then
 # runs the static checks (tools/lint.sh) over the project's sources.
 set -euo pipefail
@@ -8,9 +9,12 @@ bash tools/deps.sh test
 jobs=$(nproc)
 # The interoperability tests need their outside peers, and the static checks
 # clang-tidy: a missing one fails the run here rather than letting it skip.
-for tool in tshark sipp tiffinfo tiffcp clang-tidy; do
+for tool in tshark sipp tiffinfo tiffcp clang-tidy clang-format; do
   command -v "$tool" >/dev/null || { echo "test: $tool is missing (bash tools/deps.sh test)"; exit 1; }
 done
+# Formatting first: a file that clang-format would change fails the run at
+# once, named, before the long build.
+bash tools/format.sh --check || { echo "test: the files above are not formatted (bash tools/format.sh)"; exit 1; }
 cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DKV_SANITIZE=ON -DKV_TESTS=ON -DKV_BENCH=ON -DKV_WERROR=ON -DKV_REQUIRE_PEERS=ON
 cmake --build build/test -j "$jobs"

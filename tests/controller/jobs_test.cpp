@@ -240,74 +240,42 @@ TEST_F(JobsTest, BusyAbortAndBadJobsEndWithTheirStatusWords) {
   WriteFax(world_.tmp.File("msgs/MSG00042.G3F"), 2, 100);
   kvtest::WriteFile(world_.tmp.File("msgs/NOTAFAX.G3N"), "II*_ but nothing more");
   const std::string folder = world_.tmp.File("msgs") + "\\";
+  // A job of MSG00042 for route 2, format 5, to 1234 unless the case says otherwise.
+  const auto job = [&](std::uint16_t id, const char* file = "MSG00042.G3F", int format = 5,
+                       const char* number = "1234") { return SendJob(id, folder, file, format, 2, number); };
   struct Case {
     const char* name;
     Bytes job;
-    std::vector<Bytes> script;  // tessaly's reports after the file
-    bool abort_after_page;
     StatusWord status;
     std::uint16_t pages;
     const char* log;
+    std::vector<Bytes> script = {};  // tessaly's reports after the file
+    bool abort_after_page = false;
+    bool retried = false;  // a second try follows the first
   };
+  const Bytes connected = Status(device_, FAX_STATUS_CONNECTED, 0);
+  const Bytes page1 = Status(device_, FAX_STATUS_PAGE_SENT, 1);
+  const Bytes page2 = Status(device_, FAX_STATUS_PAGE_SENT, 2);
+  const Bytes sent = Status(device_, FAX_STATUS_FAX_SENT, 0);
+  const Bytes engaged = Status(device_, FOIP_STATUS_FAX_NOT_CONNECTED, STATUS_FAX_ENGAGED);
   const Case cases[] = {
-      {"busy (486)",
-       SendJob(11, folder, "MSG00042.G3F", 5, 2, "1234"),
-       {Status(device_, FOIP_STATUS_FAX_NOT_CONNECTED, STATUS_FAX_ENGAGED)},
-       false,
-       STATUS_FAX_ENGAGED,
-       0,
-       "3 Phone number engaged"},
-      {"abort",
-       SendJob(12, folder, "MSG00042.G3F", 5, 2, "1234"),
-       {Status(device_, FAX_STATUS_CONNECTED, 0), Status(device_, FAX_STATUS_PAGE_SENT, 1)},
-       true,
-       STATUS_JOB_ABORTED,
-       1,
-       "3 Abort received in state SENDING"},
-      {"format not the route's",
-       SendJob(13, folder, "MSG00042.G3F", 6, 2, "1234"),
-       {},
-       false,
-       STATUS_BAD_ARGUMENT,
-       0,
+      {"busy (486)", job(11), STATUS_FAX_ENGAGED, 0, "3 Phone number engaged", {engaged}},
+      {"abort", job(12), STATUS_JOB_ABORTED, 1, "3 Abort received in state SENDING", {connected, page1}, true},
+      {"format not the route's", job(13, "MSG00042.G3F", 6), STATUS_BAD_ARGUMENT, 0,
        "5 Format 6 not valid for route 2"},
-      {"missing file",
-       SendJob(14, folder, "NOFILE.G3N", 5, 2, "1234"),
-       {},
-       false,
-       STATUS_FILE_FAILURE,
-       0,
-       "5 Error opening send file"},
-      {"empty number",
-       SendJob(15, folder, "MSG00042.G3F", 5, 2, "x  "),
-       {},
-       false,
-       STATUS_BAD_ARGUMENT,
-       0,
-       "5 Invalid telephone number x  "},
-      {"message file not a fax",
-       SendJob(16, folder, "NOTAFAX.G3N", 5, 2, "1234"),
-       {},
-       false,
-       STATUS_FILE_FAILURE,
-       0,
+      {"missing file", job(14, "NOFILE.G3N"), STATUS_FILE_FAILURE, 0, "5 Error opening send file"},
+      {"empty number", job(15, "MSG00042.G3F", 5, "x  "), STATUS_BAD_ARGUMENT, 0, "5 Invalid telephone number x  "},
+      {"message file not a fax", job(16, "NOTAFAX.G3N"), STATUS_FILE_FAILURE, 0,
        "5 Error 0xF01C initialising reading Tiff file"},
       {"last page without fax sent, twice",
-       SendJob(17, folder, "MSG00042.G3F", 5, 2, "1234"),
-       {Status(device_, FAX_STATUS_CONNECTED, 0), Status(device_, FAX_STATUS_PAGE_SENT, 1),
-        Status(device_, FAX_STATUS_PAGE_SENT, 2)},
-       false,
+       job(17),
        STATUS_FAX_FAILED,
        2,
-       "4 Timed out waiting for TESSALY fax successful message"},
-      {"fax sent before its last page report",
-       SendJob(18, folder, "MSG00042.G3F", 5, 2, "1234"),
-       {Status(device_, FAX_STATUS_CONNECTED, 0), Status(device_, FAX_STATUS_PAGE_SENT, 1),
-        Status(device_, FAX_STATUS_FAX_SENT, 0)},
+       "4 Timed out waiting for TESSALY fax successful message",
+       {connected, page1, page2},
        false,
-       0,
-       2,
-       "3 Fax sent successfully"},
+       true},
+      {"fax sent before its last page report", job(18), 0, 2, "3 Fax sent successfully", {connected, page1, sent}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -330,7 +298,7 @@ TEST_F(JobsTest, BusyAbortAndBadJobsEndWithTheirStatusWords) {
     if (c.abort_after_page) {
       EXPECT_EQ(Requests(RST_TESSALY_ABORT_FAX).size(), 1u);
     }
-    if (c.job[8] == 17) {
+    if (c.retried) {
       // Retried once (two tries), each attempt cancelled on tessaly's side.
       EXPECT_EQ(world_.CountLogged("Timed out waiting for TESSALY fax successful message"), 2);
       EXPECT_EQ(Requests(RST_TESSALY_SEND_FAX).size(), 2u);

@@ -249,4 +249,31 @@ TEST_F(AcuTest, RefusedStringsRunNothing) {
   EXPECT_EQ(acu_run_commands(50, "i."), ACU_ERR_NO_CONTEXT);
 }
 
+// The entity's stop routine gives the contexts and their timers back when the
+// runtime stops: a second start in the same process configures the same nai
+// again.
+class AcuRestart : public AcuTest {
+ protected:
+  void SetUp() override {}
+  void TearDown() override {}
+};
+
+TEST_F(AcuRestart, RuntimeStopLeavesNoContextForTheNextStart) {
+  const entity_table_row_t table[] = {
+      {ENT_SM, rt_test::record_handler, 0, 0, nullptr, 0},
+      {ENT_FAX, rt_test::record_handler, 0, 0, nullptr, 0},
+      {kLower, rt_test::record_handler, 0, 0, nullptr, 0},
+      ACU_ENTITY_ROW,
+      {ENT_NIL, nullptr, 0, 0, nullptr, 0},
+  };
+  for (int round = 1; round <= 2; ++round) {
+    SCOPED_TRACE(round);
+    rt_test::use_virtual_clock(1000);
+    rt_test::start_manual(table);
+    EXPECT_EQ(configure(config_record(kNai)), (std::vector<u8>{2, 0, 0}));
+    advance(200);  // the start-up delay runs when the runtime stops
+    rt_test::stop();
+  }
+}
+
 }  // namespace

@@ -509,4 +509,29 @@ TEST_F(CfTest, ShortAndEmptyBodiesAreHandledSafely) {
   SUCCEED();
 }
 
+// The entity's stop routine gives the contexts back when the runtime stops:
+// a second start in the same process configures the same nai again.
+class CfRestart : public CfTest {
+ protected:
+  void SetUp() override {}
+  void TearDown() override {}
+};
+
+TEST_F(CfRestart, RuntimeStopLeavesNoContextForTheNextStart) {
+  const entity_table_row_t table[] = {
+      {ENT_SM, rt_test::record_handler, 0, 0, nullptr, 0},
+      {kUser, rt_test::record_handler, 0, 0, nullptr, 0},
+      {ENT_T30, rt_test::record_handler, 0, 0, nullptr, 0},
+      CF_ENTITY_ROW,
+      {ENT_NIL, nullptr, 0, 0, nullptr, 0},
+  };
+  for (int round = 1; round <= 2; ++round) {
+    SCOPED_TRACE(round);
+    rt_test::use_virtual_clock(1000);
+    rt_test::start_manual(table);
+    EXPECT_EQ(configure(config_record(kNai)), (bytes{2, 0, ENT_CF}));
+    rt_test::stop();
+  }
+}
+
 }  // namespace

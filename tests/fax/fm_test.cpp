@@ -362,4 +362,33 @@ TEST_F(FmTest, ReleasesByRequestAndByExhaustion) {
   EXPECT_TRUE(up(FM_DISC_IN).empty());
 }
 
+// The layer's stop routine gives the channels and their timers back when the
+// runtime stops: a second start in the same process connects the same
+// channel again.
+class FmRestart : public FmTest {
+ protected:
+  void SetUp() override {}
+  void TearDown() override {}
+};
+
+TEST_F(FmRestart, RuntimeStopLeavesNoChannelForTheNextStart) {
+  const entity_table_row_t table[] = {
+      {ENT_SM, rt_test::record_handler, 0, 0, nullptr, 0},
+      {ENT_T30, rt_test::record_handler, 0, 0, nullptr, 0},
+      {ENT_T38, rt_test::record_handler, 0, 0, nullptr, 0},
+      {ENT_FM, fm_entity_handler, 0, 0, nullptr, 0},
+      MFM_ENTITY_ROW,
+      {ENT_NIL, nullptr, 0, 0, nullptr, 0},
+  };
+  for (int round = 1; round <= 2; ++round) {
+    SCOPED_TRACE(round);
+    rt_test::use_virtual_clock(1000);
+    rt_test::start_manual(table);
+    EXPECT_EQ(configure(8), (std::vector<u8>{2, 0, 'F'}));
+    send(ENT_T30, FM_CONN_RQ, {0, ENT_T38});
+    EXPECT_EQ(up(FM_CONN_IN).size(), 1u);
+    rt_test::stop();
+  }
+}
+
 }  // namespace

@@ -644,6 +644,41 @@ t30_class classify(const std::vector<bytes>& set) {
   return t30_classify(spans);
 }
 
+// The runtime's stop releases the channels with their timers and queued
+// frames: a second start of the runtime in the same process configures the
+// same channels again and runs a call on them.
+TEST(T30Entity, RuntimeStopLeavesNoChannelForTheNextStart) {
+  const entity_table_row_t table[] = {
+      T30_ENTITY_ROW,
+      {ENT_FM, fake_modem::handler, 0, 0, nullptr, 0},
+      {ENT_CF, fake_users::handler, 0, 0, nullptr, 0},
+      {ENT_MT30, rt_test::record_handler, 0, 0, nullptr, 0},
+      {ENT_T38, rt_test::record_handler, 0, 0, nullptr, 0},
+      {'L', rt_test::record_handler, 0, 0, nullptr, 0},
+      {ENT_NIL, nullptr, 0, 0, nullptr, 0},
+  };
+  for (int round = 1; round <= 2; ++round) {
+    SCOPED_TRACE(round);
+    rt_test::use_virtual_clock(1000);
+    rt_test::start_manual(table);
+    fake_modem::get().reset();
+    fake_users::get().reset();
+    ASSERT_EQ(configure_channel(kCaller, 4, ENT_T38), OM_OS_OK);
+    ASSERT_EQ(configure_channel(kAnswerer, 4, ENT_T38), OM_OS_OK);
+    fake_modem::get().link(kCaller, kAnswerer);
+    fake_users::get()[kCaller].sender = true;
+    fake_users::get()[kCaller].fields = user_fields(false);
+    fake_users::get()[kAnswerer].fields = user_fields(false);
+    connect(kAnswerer, 1);
+    connect(kCaller, 2);
+    // The call is under way (its timers run) when the runtime stops.
+    (void)run_until([] { return false; }, 2000);
+    EXPECT_FALSE(fake_users::get()[kCaller].disconnected);
+    fake_modem::get().reset();
+    rt_test::stop();
+  }
+}
+
 TEST(T30Classify, FrameSets) {
   const bytes dis_fif = {0x00, 0x70, 0x1E};
   const bytes tsi = frame(0xC0, 0x42, bytes(20, 0x04));

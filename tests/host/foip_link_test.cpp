@@ -288,26 +288,64 @@ TEST_F(FoipLink, RejectedRingFreesTheControllerWithoutAnotherStatus) {
   ExpectNothing();
 }
 
-// A send aborted by its controller before the call opened: FOIP answers
+// A send stopped before its call opened (by its controller's abort, or by
+// tessaly itself: a send not started in time, the watchdog): FOIP answers
 // the held start as failed, then confirms the stop.  The abort under way is
-// kept, no second stop is asked, and the stop's confirm answers the abort.
-TEST_F(FoipLink, StartFailedByTheControllersAbortLeavesTheAbortsAnswer) {
+// kept, no second stop is asked, and the stop's confirm answers as its abort
+// state says, once.
+TEST_F(FoipLink, StartFailedByAStopUnderWayLeavesThatStopsAnswer) {
+  struct Case {
+    std::int32_t abort_state;
+    std::uint16_t kind, value;  // the answer of the stop under way; kind 0xFFFF: none
+  };
+  const Case cases[] = {
+      {ABORT_BY_CONTROLLER, FAX_STATUS_REQUEST_DONE, RST_TESSALY_ABORT_FAX},
+      {ABORT_SEND_NOT_STARTED, 0xFFFF, 0},
+      {ABORT_WATCHDOG, FOIP_STATUS_FAX_NOT_SENT, 0xF10A},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.abort_state);
+    session_->direction = FOIP__DIR_OUT;
+    DeviceEntry copy = entry();
+    copy.session_active = 1;
+    copy.abort_state = c.abort_state;
+    copy.sip_status = 486;
+    ASSERT_EQ(UpdateEntry(copy), 1);
+    // The session ended before it ran: its start failed (code 15), then the
+    // stop is confirmed.
+    foip__confirm failed{};
+    failed.return_code = 3;
+    failed.error_source = 129;
+    failed.error_code = 15;
+    foip_link__start_co(&msg_, session_, &failed, FOIP_API__OK);
+    ExpectNothing();
+    EXPECT_EQ(entry().abort_state, c.abort_state);
+    foip__confirm stopped{};
+    stopped.return_code = FOIP__RC_OK;
+    stopped.error_code = 26;
+    foip_link__stop_co(&msg_, session_, &stopped, FOIP_API__OK);
+    if (c.kind == 0xFFFF) ExpectNothing();
+    else ExpectStatus(c.kind, c.value);
+    EXPECT_EQ(entry().session_active, 0u);
+    ExpectNothing();
+  }
+}
+
+// A stop confirm saying the session was already gone (code 25), for a
+// session whose end has been reported and cleared, sends nothing more.
+TEST_F(FoipLink, StopConfirmOfASessionAlreadyEndedSendsNothing) {
   Set([](DeviceEntry& e) {
-    e.session_active = 1;
-    e.abort_state = ABORT_BY_CONTROLLER;
+    e.session_active = 0;
+    e.abort_state = ABORT_NONE;
   });
-  foip__confirm failed{};
-  failed.return_code = 3;
-  failed.error_source = 129;
-  failed.error_code = 15;
-  foip_link__start_co(&msg_, session_, &failed, FOIP_API__OK);
+  foip__confirm gone{};
+  gone.return_code = FOIP__RC_OK;
+  gone.error_source = 129;
+  gone.error_code = 25;
+  foip_link__stop_co(&msg_, session_, &gone, FOIP_API__OK);
   ExpectNothing();
-  EXPECT_EQ(entry().abort_state, ABORT_BY_CONTROLLER);
-  foip__confirm ok{};
-  ok.return_code = FOIP__RC_OK;
-  foip_link__stop_co(&msg_, session_, &ok, FOIP_API__OK);
-  ExpectStatus(FAX_STATUS_REQUEST_DONE, RST_TESSALY_ABORT_FAX);
   EXPECT_EQ(entry().session_active, 0u);
+  EXPECT_EQ(entry().abort_state, ABORT_NONE);
 }
 
 }  // namespace

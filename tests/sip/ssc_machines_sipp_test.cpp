@@ -5,11 +5,6 @@
 // Every wait is bounded; each scenario must end with SIPp's exit status 0.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -21,21 +16,19 @@
 #include <string>
 #include <vector>
 
-#include "common/byte_order.h"
 #include "runtime/buffer.h"
 #include "runtime/sm.h"
-#include "runtime/sock.h"
 #include "runtime/support/rt_harness.h"
 #include "runtime/timer.h"
 #include "sip/codec/md5.h"
 #include "sip/codec/ssc_codes.h"
-#include "sip/sip_config.h"
 #include "sip/sip_entity.h"
 #include "sip/ssc_digest.h"
 #include "sip/ssc_handler.h"
 #include "sip/support/loopback_udp.h"
 #include "sip/support/pcap_udp.h"
 #include "sip/support/sipp_run.h"
+#include "sip/support/loopback_stack.h"
 #include "sip/support/ssc_invite.h"
 
 namespace {
@@ -43,7 +36,7 @@ namespace {
 using clock_type = std::chrono::steady_clock;
 using H = ssc_header_id;
 
-int g_fd = -1;
+ssc_test::stack_socket& g_sock = ssc_test::loopback_socket();
 u16 g_port = 0;
 std::string g_pcap;
 
@@ -56,29 +49,11 @@ void capture(const u8* data, std::size_t n, u16 sport, u16 dport) {
                                   static_cast<u32>(us / 1000000), static_cast<u32>(us % 1000000));
 }
 
-// Stands in for ENT_IP: each datagram request leaves through the socket.
-void ip_handler(msg_t* m) {
-  if (m->code == SOCK_U_DA_RQ) {
-    std::vector<u8> d = rt_test::chain_bytes(m->p_buffer);
-    if (m->p_buffer == nullptr) d.assign(Msg_data(m), Msg_data(m) + m->data_size);
-    if (d.size() > SOCK_UDP_HEADER_SIZE) {
-      sockaddr_in to{};
-      to.sin_family = AF_INET;
-      std::memcpy(&to.sin_addr, &d[4], 4);
-      to.sin_port = htons(get_host16(&d[8]));
-      (void)sendto(g_fd, d.data() + SOCK_UDP_HEADER_SIZE, d.size() - SOCK_UDP_HEADER_SIZE, 0,
-                   reinterpret_cast<const sockaddr*>(&to), sizeof to);
-      capture(d.data() + SOCK_UDP_HEADER_SIZE, d.size() - SOCK_UDP_HEADER_SIZE, g_port, get_host16(&d[8]));
-    }
-  }
-  Free_msg(m);
-}
-
 const entity_table_row_t TABLE[] = {
     SIP_ENTITY_ROW,
     SSC_ENTITY_ROW,
     {ENT_SM, rt_test::record_handler, 0, 0, nullptr, 0},
-    {ENT_IP, ip_handler, 0, 0, nullptr, 0},
+    {ENT_IP, ssc_test::loopback_ip_handler, 0, 0, nullptr, 0},
     {ENT_FOIP, rt_test::record_handler, 0, 0, nullptr, 0},
     {ENT_NIL, nullptr, 0, 0, nullptr, 0},
 };
@@ -150,73 +125,30 @@ u16 free_port() {
 class SscMachinesSipp : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!have("sipp")) GTEST_SKIP() << "sipp is not installed";
-    g_fd = socket(AF_INET, SOCK_DGRAM, 0);
-    ASSERT_GE(g_fd, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ASSERT_EQ(bind(g_fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(getsockname(g_fd, reinterpret_cast<sockaddr*>(&a), &len), 0);
-    g_port = ntohs(a.sin_port);
+    if (!sipp_test::have_sipp()) GTEST_SKIP() << "sipp is not installed";
+    ASSERT_TRUE(g_sock.open());
+    g_sock.tap = capture;
+    g_port = g_sock.port();
     g_pcap = ssc_test::pcap_header();
     rt_test::use_real_clock();
     rt_test::start_manual(TABLE);
     ssc_entity_reset(8);
-    sip_config c;
-    c.endpoint_count = 1;
-    sip_config_endpoint& e = c.endpoints[0];
-    e.nai = 1;
-    e.address_type = 1;
-    e.user_entity = ENT_SSC;
-    e.transport_entity = ENT_IP;
-    e.transport_nai = 2;
-    e.t1_ms = 100;
-    e.t2_ms = 800;
-    e.hold_ms = 1000;
-    std::vector<u8> body(SIP_CONFIG_SIZE);
-    sip_config_pack(c, body.data());
-    send_to(ENT_SM, ENT_SIP, SM_CONFIG_RQ, body, 0);
-    std::vector<u8> ssc(SSC_CONFIG_SIZE, 0);
-    ssc[4] = 1;
-    ssc[6] = 1;
-    ssc[8] = 62;
-    ssc[10] = 68;
-    ssc[14] = 62;
-    ssc[16] = ENT_FOIP;
-    send_to(ENT_SM, ENT_SSC, SM_CONFIG_RQ, ssc, 0);
-    ASSERT_EQ(ssc_ua__select(1), 2);
+    ASSERT_TRUE(ssc_test::configure_stack(
+        [](ent_id_t to, const std::vector<u8>& body) { send_to(ENT_SM, to, SM_CONFIG_RQ, body, 0); }));
     rt_test::rec().clear();
   }
   void TearDown() override {
-    if (g_fd < 0) return;
+    if (g_sock.port() == 0) return;
     send_to(ENT_SM, ENT_SSC, SM_RST_CFG_RQ, {0}, 1);
     EXPECT_EQ(ssc_entity_counts().handles, 0u);
     ssc_entity_reset(0);
     rt_test::stop();
-    close(g_fd);
-    g_fd = -1;
+    g_sock.close();
   }
 
   // One turn: a datagram in (when one waits), timers, messages, the user.
   void turn(const std::function<void(const up_msg&)>& user_reacts) {
-    pollfd p{g_fd, POLLIN, 0};
-    if (poll(&p, 1, 5) > 0) {
-      char buf[65536];
-      sockaddr_in from{};
-      socklen_t len = sizeof from;
-      const ssize_t n = recvfrom(g_fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
-      if (n > 0) {
-        capture(reinterpret_cast<const u8*>(buf), static_cast<std::size_t>(n), ntohs(from.sin_port), g_port);
-        std::vector<u8> d(SOCK_UDP_HEADER_SIZE + static_cast<std::size_t>(n));
-        d[0] = 4;
-        std::memcpy(&d[4], &from.sin_addr, 4);
-        put_host16(&d[8], ntohs(from.sin_port));
-        std::memcpy(&d[SOCK_UDP_HEADER_SIZE], buf, static_cast<std::size_t>(n));
-        send_to(ENT_PH_IT, ENT_SIP, SOCK_U_DA_IN, d, 2);
-      }
-    }
+    if (g_sock.receive_one(5)) rt_test::pump();
     om_os_timer_poll();
     rt_test::pump();
     if (tick) tick();

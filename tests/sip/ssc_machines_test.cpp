@@ -21,6 +21,7 @@
 #include "sip/ssc_call_sm.h"
 #include "sip/ssc_digest.h"
 #include "sip/ssc_handler.h"
+#include "sip/support/loopback_stack.h"
 #include "sip/support/sip_harness.h"
 #include "sip/support/ssc_invite.h"
 
@@ -147,14 +148,7 @@ class SscMachines : public ::testing::Test {
     std::vector<u8> sip(SIP_CONFIG_SIZE);
     sip_config_pack(sip_test::one_endpoint(), sip.data());
     send(ENT_SM, ENT_SIP, SM_CONFIG_RQ, sip, 0);
-    std::vector<u8> ssc(SSC_CONFIG_SIZE, 0);
-    ssc[4] = 1;
-    ssc[6] = sip_test::USER_NAI;
-    ssc[8] = 62;
-    ssc[10] = 68;
-    ssc[14] = 62;
-    ssc[16] = ENT_FOIP;
-    send(ENT_SM, ENT_SSC, SM_CONFIG_RQ, ssc, 0);
+    send(ENT_SM, ENT_SSC, SM_CONFIG_RQ, ssc_test::ssc_config_body(sip_test::USER_NAI), 0);
     rt_test::rec().clear();
     ASSERT_EQ(ssc_ua__select(sip_test::USER_NAI), 2);
   }

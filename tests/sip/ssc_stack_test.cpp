@@ -16,6 +16,7 @@
 #include "sip/codec/ssc_codes.h"
 #include "sip/sip_entity.h"
 #include "sip/ssc_handler.h"
+#include "sip/support/loopback_stack.h"
 #include "sip/support/sip_harness.h"
 
 namespace {
@@ -49,15 +50,8 @@ class SscStack : public ::testing::Test {
     std::vector<u8> sip(SIP_CONFIG_SIZE);
     sip_config_pack(sip_test::one_endpoint(), sip.data());
     send(ENT_SM, ENT_SIP, SM_CONFIG_RQ, sip, 0);
-    std::vector<u8> ssc(SSC_CONFIG_SIZE, 0);
-    ssc[4] = 1;
-    ssc[6] = sip_test::USER_NAI;
-    ssc[8] = 62;
-    ssc[10] = 68;
-    ssc[14] = 62;
-    ssc[16] = ENT_FOIP;
-    ssc[18] = 0x02;  // Require check on
-    send(ENT_SM, ENT_SSC, SM_CONFIG_RQ, ssc, 0);
+    send(ENT_SM, ENT_SSC, SM_CONFIG_RQ, ssc_test::ssc_config_body(sip_test::USER_NAI, ssc_test::SSC_FLAG_REQUIRE_CHECK),
+         0);
     std::vector<rt_test::seen_msg> co;
     for (const auto& m : rt_test::rec().messages())
       if (m.to == ENT_SM && m.code == SM_CONFIG_CO) co.push_back(m);
