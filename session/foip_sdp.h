@@ -166,7 +166,8 @@ void create_sdp__t38_media(u16 at, sip_mgt__sdp_contents& sdp, const foip_sdp__e
 // entry of kind_of_t38_transport is rebuilt where `prev` has an image entry
 // of its transport; otherwise, with `replace_audio`, it takes the place of
 // the first audio line not yet taken, else it is appended (with no room
-// left: a line `prev` had disabled is reused).  The origin is not touched.
+// left: a line `prev` had disabled is reused, else an audio line).  The
+// origin is not touched.
 // The number of T.38 entries placed (0: nothing to offer).
 [[nodiscard]] u16 foip_sdp__create_t38_reoffer(const foip_sdp__env& env, const sip_mgt__sdp_contents& prev,
                                                bool replace_audio, sip_mgt__sdp_contents& sdp);

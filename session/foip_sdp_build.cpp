@@ -201,7 +201,9 @@ u16 foip_sdp__create_t38_reoffer(const foip_sdp__env& env, const sip_mgt__sdp_co
     if (at == FOIP_SDP__NO_INDEX && replace_audio)
       at = first_free([&](u16 i) { return sdp.media[i].type == FOIP_SDP__AUDIO; });
     if (at == FOIP_SDP__NO_INDEX && sdp.media_count < FOIP_SDP__MAX_MEDIA) at = sdp.media_count++;
+    // No room left: a line we had disabled already, else an audio line.
     if (at == FOIP_SDP__NO_INDEX) at = first_free([&](u16 i) { return prev.media[i].port == 0; });
+    if (at == FOIP_SDP__NO_INDEX) at = first_free([&](u16 i) { return sdp.media[i].type == FOIP_SDP__AUDIO; });
     if (at == FOIP_SDP__NO_INDEX) continue;
     sdp.media[at] = t;
     taken[at] = true;
