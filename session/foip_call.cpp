@@ -680,13 +680,10 @@ void process_sip_invite_co(sip_call__ctx& c) {
     return;
   }
   stop_wait(c);
-  const u8 mode = sip_mgt__glb().glb_sip_param.operating_mode;
-  if (mode == FOIP__SEND_RE_INVITE) {
-    c.sdp.media_count = 0;
-  } else if (c.sdp.present) {
-    for (u16 i = 0; i < c.sdp.media_count; ++i) c.sdp.media[i].port = 0;
-  }
-  switch (mode) {
+  // The re-INVITE builds its offer from the description we sent last (every
+  // line kept, disabled but for T.38): nothing of the far end's answer is
+  // carried over.
+  switch (sip_mgt__glb().glb_sip_param.operating_mode) {
     case FOIP__SEND_RE_INVITE:
     case FOIP__INVITE_MEDIA_AUDIO__SEND_RE_INVITE:
     case FOIP__INVITE_MEDIA_AUDIO__SEND_RE_INVITE_T38:

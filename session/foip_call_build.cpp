@@ -240,16 +240,13 @@ u8 send_ssc_invite_rq(bool re_invite, sip_call__ctx& c) {
     if (foip_sdp__create_offer(env, c.origin_seed, c.sdp) == 0) return 3;  // nothing to offer
     c.last_sent = c.sdp;
   } else {
+    // The new offer keeps every m-line we sent last, in its place: T.38
+    // replaces the audio (modes 4 and 5) or is rebuilt where it was offered
+    // before (else appended); every other line goes to port 0.
     const u8 mode = env.operating_mode;
-    if (mode == FOIP__INVITE_MEDIA_AUDIO__SEND_RE_INVITE || mode == FOIP__INVITE_MEDIA_AUDIO__SEND_RE_INVITE_T38 ||
-        !c.sdp.present) {
-      c.sdp.media_count = 0;
-      c.sdp.present = 1;
-      create_sdp__t38_media(0, c.sdp, env);
-    } else {
-      create_sdp__t38_media(FOIP_SDP__NO_INDEX, c.sdp, env);
-    }
-    if (c.sdp.media_count == 0) return 3;
+    const bool replace_audio =
+        mode == FOIP__INVITE_MEDIA_AUDIO__SEND_RE_INVITE || mode == FOIP__INVITE_MEDIA_AUDIO__SEND_RE_INVITE_T38;
+    if (foip_sdp__create_t38_reoffer(env, c.last_sent, replace_audio, c.sdp) == 0) return 3;
     (void)create_sdp__main_body__origin__dscp(env, c.origin_seed, c.sdp);
     (void)foip_sdp__update_version(c.sdp, c.last_sent, c.origin_seed);
   }

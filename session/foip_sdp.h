@@ -170,6 +170,17 @@ void create_sdp__t38_entry(const foip_sdp__t38_param* local, u8 transport, foip_
 // T.38 entries by kind_of_t38_transport from media index `at`, or with
 // FOIP_SDP__NO_INDEX rebuilding an existing entry of each transport in place.
 void create_sdp__t38_media(u16 at, sip_mgt__sdp_contents& sdp, const foip_sdp__env& env);
+// The offer of a re-INVITE moving a call to T.38, built on `prev` (the last
+// description we sent in the dialog): every m-line of `prev` stays in its
+// place, disabled (port 0), so the offer never has fewer lines.  Each T.38
+// entry of kind_of_t38_transport is rebuilt where `prev` has an image entry
+// of its transport; otherwise, with `replace_audio`, it takes the place of
+// the first audio line not yet taken, else it is appended (with no room
+// left: a line `prev` had disabled is reused, else an audio line).  The
+// origin is not touched.
+// The number of T.38 entries placed (0: nothing to offer).
+[[nodiscard]] u16 foip_sdp__create_t38_reoffer(const foip_sdp__env& env, const sip_mgt__sdp_contents& prev,
+                                               bool replace_audio, sip_mgt__sdp_contents& sdp);
 // The first offer of a call (INVITE or 200 with offer) for the env's
 // operating mode: fresh origin with `version`, then the media.  The number
 // of media offered (0: nothing to offer, the call cannot be placed).

@@ -184,3 +184,51 @@ u8 foip_sdp__build_headers(const sip_mgt__sdp_contents& sdp, ssc_handle* h) {
   }
   return 2;
 }
+
+// ---------------------------------------------------------------------------
+// Re-offer to T.38
+
+u16 foip_sdp__create_t38_reoffer(const foip_sdp__env& env, const sip_mgt__sdp_contents& prev, bool replace_audio,
+                                 sip_mgt__sdp_contents& sdp) {
+  // The T.38 entries of the session, in the order of its transports.
+  static sip_mgt__sdp_contents wanted;  // large: kept off the stack
+  sip_mgt__sdp_clear(wanted);
+  wanted.present = 1;
+  create_sdp__t38_media(0, wanted, env);
+
+  if (prev.present) {
+    sdp = prev;
+  } else {
+    sip_mgt__sdp_clear(sdp);
+  }
+  const u16 n = sdp.media_count > FOIP_SDP__MAX_MEDIA ? FOIP_SDP__MAX_MEDIA : sdp.media_count;
+  sdp.media_count = n;
+  bool taken[FOIP_SDP__MAX_MEDIA] = {};
+  for (u16 i = 0; i < n; ++i) {
+    sdp.media[i].port = 0;
+    sdp.media[i].selected = 0;
+  }
+
+  const auto first_free = [&](auto&& fits) -> u16 {
+    for (u16 i = 0; i < sdp.media_count; ++i)
+      if (!taken[i] && fits(i)) return i;
+    return FOIP_SDP__NO_INDEX;
+  };
+  u16 placed = 0;
+  for (u16 k = 0; k < wanted.media_count; ++k) {
+    const foip_sdp__media& t = wanted.media[k];
+    u16 at = first_free(
+        [&](u16 i) { return sdp.media[i].type == FOIP_SDP__IMAGE && sdp.media[i].transport == t.transport; });
+    if (at == FOIP_SDP__NO_INDEX && replace_audio)
+      at = first_free([&](u16 i) { return sdp.media[i].type == FOIP_SDP__AUDIO; });
+    if (at == FOIP_SDP__NO_INDEX && sdp.media_count < FOIP_SDP__MAX_MEDIA) at = sdp.media_count++;
+    // No room left: a line we had disabled already, else an audio line.
+    if (at == FOIP_SDP__NO_INDEX) at = first_free([&](u16 i) { return prev.media[i].port == 0; });
+    if (at == FOIP_SDP__NO_INDEX) at = first_free([&](u16 i) { return sdp.media[i].type == FOIP_SDP__AUDIO; });
+    if (at == FOIP_SDP__NO_INDEX) continue;
+    sdp.media[at] = t;
+    taken[at] = true;
+    ++placed;
+  }
+  return placed;
+}

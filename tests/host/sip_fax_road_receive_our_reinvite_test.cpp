@@ -1,9 +1,10 @@
 // A fax received through tessaly over a call that starts with audio, tessaly
 // moving it to T.38: in the operating mode "Send re-invite (Audio Media)"
 // sipp calls with an audio offer (PCMA, PCMU), tessaly answers PCMA and,
-// after the re-INVITE delay, re-INVITEs with T.38 alone; sipp answers with
-// the spandsp terminal's port and the terminal sends three pages.  One case
-// per program: tessaly runs once in a process.
+// after the re-INVITE delay, re-INVITEs with T.38 in place of the audio line
+// (the one line of the dialog); sipp answers with the spandsp terminal's
+// port and the terminal sends three pages.  One case per program: tessaly
+// runs once in a process.
 #include "host/support/sip_audio_road.h"
 
 #if defined(KV_HAVE_SPANDSP) && defined(KV_HAVE_LIBTIFF)

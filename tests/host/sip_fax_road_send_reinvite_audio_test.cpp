@@ -1,8 +1,9 @@
 // A fax sent through tessaly over a call that starts with audio: in the
 // operating mode "Send re-invite (Audio Media)" the INVITE offers a PCMA and
 // a PCMU line, sipp accepts PCMA, and after the re-INVITE delay tessaly
-// re-INVITEs with T.38 alone; sipp answers with the spandsp terminal's
-// port and the three pages go over UDPTL.  One case per program: tessaly
+// re-INVITEs with T.38 in place of the first audio line and the second at
+// port 0; sipp answers line for line with the spandsp terminal's port and
+// the three pages go over UDPTL.  One case per program: tessaly
 // runs once in a process.
 #include "host/support/sip_audio_road.h"
 
@@ -30,7 +31,7 @@ TEST_F(SipAudioRoadTest, SendsThreePagesAfterAudioThenOurReInvite) {
   const lines invites = received_messages(trace_, "INVITE ");
   ASSERT_EQ(invites.size(), 2u) << trace_;
   EXPECT_EQ(media_lines(invites[0]), (lines{kAudio + " RTP/AVP 8", kAudio + " RTP/AVP 0"})) << invites[0];
-  EXPECT_EQ(media_lines(invites[1]), (lines{kImage})) << invites[1];
+  EXPECT_EQ(media_lines(invites[1]), (lines{kImage, "audio 0 RTP/AVP 0"})) << invites[1];
   EXPECT_GE(origin_version(invites[0]), 0);
   EXPECT_EQ(origin_version(invites[1]), origin_version(invites[0]) + 1) << invites[1];
   // The re-INVITE waits "SIP delay" after our ACK of the audio answer.

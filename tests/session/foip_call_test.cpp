@@ -6,10 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "runtime/sm.h"
@@ -49,6 +52,7 @@ struct ssc_seen {
   u16 t38_media = 0;
   std::string version;  // o= version
   std::vector<u16> ports;
+  std::string m_lines;  // in m-line order: "U0 I+" (kind, port 0 or set)
   bool has_to = false, has_from = false, has_contact = false, has_via = false;
 };
 std::vector<ssc_seen> g_ssc;
@@ -73,10 +77,20 @@ void fake_ssc(msg_t* m) {
       s.status = st->code;
       if (ssc_ptr_set(st->reason)) s.reason = st->reason;
     }
-    for (auto* a = Ssc_first<ssc_hdr_sdp_media>(h, H::AUDIO_CNCT_DESCR); a; a = a->next, ++s.media)
+    std::vector<std::pair<u8, std::string>> by_pos;
+    const auto line = [&](u8 pos, u8 kind, u16 port) {
+      by_pos.emplace_back(pos, std::string(1, static_cast<char>(kind)) + (port == 0 ? "0" : "+"));
+    };
+    for (auto* a = Ssc_first<ssc_hdr_sdp_media>(h, H::AUDIO_CNCT_DESCR); a; a = a->next, ++s.media) {
       s.ports.push_back(a->port);
-    for (auto* t = Ssc_first<ssc_hdr_sdp_t38>(h, H::T38_CNCT_DESCR); t; t = t->next, ++s.media, ++s.t38_media)
+      line(a->media_pos, a->kind, a->port);
+    }
+    for (auto* t = Ssc_first<ssc_hdr_sdp_t38>(h, H::T38_CNCT_DESCR); t; t = t->next, ++s.media, ++s.t38_media) {
       s.ports.push_back(t->port);
+      line(t->media_pos, 'I', t->port);
+    }
+    std::stable_sort(by_pos.begin(), by_pos.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& [pos, text] : by_pos) s.m_lines += (s.m_lines.empty() ? "" : " ") + text;
     if (auto* o = Ssc_first<ssc_hdr_sdp_origin>(h, H::ORIGIN_CNCT_DESCR); o && ssc_ptr_set(o->version))
       s.version = o->version;
     s.has_to = Ssc_first<ssc_hdr_name_addr>(h, H::TO) != nullptr;
@@ -189,9 +203,11 @@ void add_sdp(ssc_handle* h, const sdp_spec& d) {
   o->version = d.version;
   o->family = '4';
   std::memcpy(o->v4, LOOP, 4);
+  u8 pos = 0;
   for (const sdp_media_spec& m : d.media) {
     if (m.kind == 'I') {
       auto* t = static_cast<ssc_hdr_sdp_t38*>(Ssc_alloc_header(h, H::T38_CNCT_DESCR));
+      t->media_pos = pos++;
       t->kind = 'I';
       t->format = '8';
       t->port = m.port;
@@ -207,6 +223,7 @@ void add_sdp(ssc_handle* h, const sdp_spec& d) {
       t->udp_ec = m.udp_ec;
     } else {
       auto* a = static_cast<ssc_hdr_sdp_media*>(Ssc_alloc_header(h, H::AUDIO_CNCT_DESCR));
+      a->media_pos = pos++;
       a->kind = m.kind;
       a->port = m.port;
       a->transport = SDP_TRANSPORT_RTP_AVP;
@@ -1023,6 +1040,113 @@ TEST_F(FoipCall, AckWithoutSdpArmsOurReinvite) {
   EXPECT_EQ(c.state, CALL_DONE);
   EXPECT_EQ(foip__session_state(1), FOIP_MGT__RUNNING);
 }
+
+// ---------------------------------------------------------------------------
+// Our re-INVITE to T.38 keeps every m-line of the last description we sent
+// (first offer, or answer to the far end's offer) in its place: T.38 takes
+// the first audio line (modes 4 and 5) or the line T.38 had, else comes
+// last; every other line is disabled.  The far end's answer with the same
+// lines opens the call.
+
+sdp_media_spec audio(u16 port, std::vector<u8> formats = {8}) { return {'U', port, 0, 0, std::move(formats)}; }
+sdp_media_spec video(u16 port) { return {'V', port, 0, 0, {31}}; }
+const sdp_media_spec T38_OFF{'I', 0};
+
+struct reoffer_case {
+  const char* name;
+  u8 mode;
+  bool incoming;
+  std::vector<sdp_media_spec> peer;  // the answer to our first offer, or the far end's offer
+  const char* first;                 // m-lines of our first offer or of our answer
+  const char* reinvite;              // m-lines of our re-INVITE
+};
+void PrintTo(const reoffer_case& k, std::ostream* os) { *os << k.name; }
+
+// Offers of an incoming call: one, two and three lines.
+const std::vector<sdp_media_spec> ONE = {audio(30000, {8, 0})};
+const std::vector<sdp_media_spec> TWO = {audio(30000), audio(30002, {0})};
+const std::vector<sdp_media_spec> WITH_T38 = {audio(30000), T38_OFF, audio(30004, {0})};
+const std::vector<sdp_media_spec> WITH_VIDEO = {audio(30000), video(30002), audio(30004, {0})};
+
+const reoffer_case REOFFER_CASES[] = {
+    // Outgoing: the lines of our first offer.
+    {"Send_Mode2", 2, false, {audio(30000), audio(0, {0}), T38_OFF}, "U+ U+ I+", "U0 U0 I+"},
+    {"Send_Mode4", 4, false, {audio(30000), audio(0, {0})}, "U+ U+", "I+ U0"},
+    {"Send_Mode5", 5, false, {audio(30000)}, "U+", "I+"},
+    {"Send_Mode6", 6, false, {audio(30000), T38_OFF}, "U+ I+", "U0 I+"},
+    {"Send_Mode8", 8, false, {audio(30000)}, "U+", "U0 I+"},
+    // Incoming: the lines of our answer, as many as the offer had.
+    {"Receive_Mode2_One", 2, true, ONE, "U+", "U0 I+"},
+    {"Receive_Mode4_One", 4, true, ONE, "U+", "I+"},
+    {"Receive_Mode5_One", 5, true, ONE, "U+", "I+"},
+    {"Receive_Mode6_One", 6, true, ONE, "U+", "U0 I+"},
+    {"Receive_Mode8_One", 8, true, ONE, "U+", "U0 I+"},
+    {"Receive_Mode2_Two", 2, true, TWO, "U+ U0", "U0 U0 I+"},
+    {"Receive_Mode4_Two", 4, true, TWO, "U+ U0", "I+ U0"},
+    {"Receive_Mode5_Two", 5, true, TWO, "U+ U0", "I+ U0"},
+    {"Receive_Mode6_Two", 6, true, TWO, "U+ U0", "U0 U0 I+"},
+    {"Receive_Mode8_Two", 8, true, TWO, "U+ U0", "U0 U0 I+"},
+    {"Receive_Mode2_T38Off", 2, true, WITH_T38, "U+ I0 U0", "U0 I+ U0"},
+    {"Receive_Mode4_T38Off", 4, true, WITH_T38, "U+ I0 U0", "U0 I+ U0"},
+    {"Receive_Mode5_T38Off", 5, true, WITH_T38, "U+ I0 U0", "U0 I+ U0"},
+    {"Receive_Mode6_T38Off", 6, true, WITH_T38, "U+ I0 U0", "U0 I+ U0"},
+    {"Receive_Mode8_T38Off", 8, true, WITH_T38, "U+ I0 U0", "U0 I+ U0"},
+    {"Receive_Mode2_Video", 2, true, WITH_VIDEO, "U+ V0 U0", "U0 V0 U0 I+"},
+    {"Receive_Mode4_Video", 4, true, WITH_VIDEO, "U+ V0 U0", "I+ V0 U0"},
+    {"Receive_Mode5_Video", 5, true, WITH_VIDEO, "U+ V0 U0", "I+ V0 U0"},
+    {"Receive_Mode6_Video", 6, true, WITH_VIDEO, "U+ V0 U0", "U0 V0 U0 I+"},
+    {"Receive_Mode8_Video", 8, true, WITH_VIDEO, "U+ V0 U0", "U0 V0 U0 I+"},
+};
+
+class FoipCallReoffer : public FoipCall, public ::testing::WithParamInterface<reoffer_case> {};
+
+TEST_P(FoipCallReoffer, KeepsEveryLineOfTheLastDescriptionSent) {
+  const reoffer_case& k = GetParam();
+  configure(k.mode, 500);
+  sdp_spec peer;
+  peer.media = k.peer;
+  const nai_t nai = k.incoming ? 1 : 0;
+  const u16 conn = k.incoming ? 123 : 62;
+  if (k.incoming) {
+    start_in(nai);
+    invite_in(conn, peer);
+    ASSERT_FALSE(g_ssc.empty());
+    ASSERT_EQ(g_ssc.back().status, 200);
+  } else {
+    start_out(nai);
+    ASSERT_FALSE(g_ssc.empty());
+    ASSERT_EQ(g_ssc.back().code, INVITE);
+  }
+  const ssc_seen first = g_ssc.back();
+  EXPECT_EQ(first.m_lines, k.first);
+  if (k.incoming) {
+    ack_in(conn);
+  } else {
+    invite_co(conn, 200, peer);
+    ASSERT_EQ(g_ssc.back().code, ACK);
+  }
+  run_for(1000);
+  ASSERT_EQ(g_ssc.back().code, INVITE);
+  const ssc_seen re = g_ssc.back();
+  EXPECT_EQ(re.m_lines, k.reinvite);
+  EXPECT_EQ(std::stoul(re.version), std::stoul(first.version) + 1);
+
+  // The far end takes T.38 on the same lines.
+  sdp_spec answer;
+  answer.media.clear();
+  for (std::size_t i = 0; i + 1 < re.m_lines.size(); i += 3) {
+    const char kind = re.m_lines[i];
+    if (kind == 'I') answer.media.push_back({'I', static_cast<u16>(re.m_lines[i + 1] == '+' ? 40000 : 0)});
+    else answer.media.push_back({static_cast<u8>(kind), 0, 0, 0, {8}});
+  }
+  invite_co(conn, 200, answer);
+  EXPECT_EQ(g_ssc.back().code, ACK);
+  EXPECT_EQ(foip__session_state(nai), FOIP_MGT__RUNNING);
+  EXPECT_EQ(t38_mgt__get_ctx(nai).remote.port, 40000);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, FoipCallReoffer, ::testing::ValuesIn(REOFFER_CASES),
+                         [](const ::testing::TestParamInfo<reoffer_case>& i) { return std::string(i.param.name); });
 
 }  // namespace
 

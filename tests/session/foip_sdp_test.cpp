@@ -353,6 +353,77 @@ TEST(FoipSdpOffer, VersionGrowsOnlyWhenTheDescriptionChanges) {
   EXPECT_EQ(counter, 890844527u);
 }
 
+// The re-offer to T.38 keeps every line of the previous description in its
+// place (disabled) and places one T.38 line per transport to offer.
+TEST(FoipSdpOffer, ReofferKeepsEveryPreviousLine) {
+  const auto lines_of = [](const sip_mgt__sdp_contents& sdp) {
+    std::string got;
+    for (u16 i = 0; i < sdp.media_count; ++i) {
+      const foip_sdp__media& m = sdp.media[i];
+      if (i) got += ' ';
+      got += static_cast<char>(m.type);
+      got += m.transport == FOIP_SDP__UDPTL ? 'u' : m.transport == FOIP_SDP__TCP ? 't' : '-';
+      got += m.port ? '+' : '0';
+      for (u8 f = 0; m.type == 'U' && f < m.format_count; ++f) got += static_cast<char>('0' + m.formats[f]);
+    }
+    return got;
+  };
+  struct row {
+    u8 prev_mode;   // the first offer; 0: no previous description
+    u8 first_kind;  // its transports
+    u8 kind;
+    u8 tcp;
+    bool replace_audio;
+    u16 placed;
+    const char* want;
+  };
+  const row rows[] = {
+      {4, 'U', 'U', 0, true, 1, "Iu+ U-00"},
+      {4, 'X', 'X', 1, true, 2, "Iu+ It+"},
+      {4, 'X', 'X', 0, true, 2, "Iu+ It0"},  // TCP announced off, as in a first offer
+      {5, 'X', 'X', 1, true, 2, "Iu+ It+"},
+      {8, 'X', 'X', 1, false, 2, "U-080 Iu+ It+"},
+      {2, 'U', 'x', 1, false, 2, "U-08 U-00 Iu+ It+"},  // UDPTL in its place, TCP appended
+      {6, 'U', 'U', 0, false, 1, "U-080 Iu+"},
+      {2, 'x', 'x', 1, false, 2, "U-08 U-00 It+ Iu+"},  // both in their places
+      {1, 'X', 'X', 1, false, 2, "Iu+ It+"},
+      {0, 'U', 'U', 0, false, 1, "Iu+"},
+      {5, 'U', 'T', 0, true, 0, "U-080"},  // nothing to offer
+  };
+  for (const row& r : rows) {
+    Env e;
+    e.env.operating_mode = r.prev_mode ? r.prev_mode : 1;
+    e.env.kind_of_t38_transport = r.kind;
+    e.env.tcp_enabled = r.tcp;
+    sip_mgt__sdp_contents prev, sdp;
+    if (r.prev_mode) {
+      Env first;
+      first.env.operating_mode = r.prev_mode;
+      first.env.kind_of_t38_transport = r.first_kind;
+      first.env.tcp_enabled = r.tcp;
+      ASSERT_GT(foip_sdp__create_offer(first.env, 1, prev), 0);
+    }
+    sdp.media_count = 7;  // whatever the call held before is not kept
+    EXPECT_EQ(foip_sdp__create_t38_reoffer(e.env, prev, r.replace_audio, sdp), r.placed)
+        << "mode " << int(r.prev_mode) << " kind " << r.kind;
+    EXPECT_EQ(lines_of(sdp), r.want) << "mode " << int(r.prev_mode) << " kind " << r.kind;
+  }
+
+  // Ten lines already: T.38 takes a line that was off, else an audio line.
+  Env e;
+  sip_mgt__sdp_contents prev, sdp;
+  prev.present = 1;
+  prev.media_count = FOIP_SDP__MAX_MEDIA;
+  for (foip_sdp__media& m : prev.media) create_sdp__audio_codec(FOIP_SDP__PT_PCMA, m, e.env);
+  prev.media[6].port = 0;
+  ASSERT_EQ(foip_sdp__create_t38_reoffer(e.env, prev, false, sdp), 1);
+  EXPECT_EQ(sdp.media_count, FOIP_SDP__MAX_MEDIA);
+  EXPECT_EQ(lines_of(sdp), "U-08 U-08 U-08 U-08 U-08 U-08 Iu+ U-08 U-08 U-08");
+  prev.media[6].port = 4000;
+  ASSERT_EQ(foip_sdp__create_t38_reoffer(e.env, prev, false, sdp), 1);
+  EXPECT_EQ(lines_of(sdp), "Iu+ U-08 U-08 U-08 U-08 U-08 U-08 U-08 U-08 U-08");
+}
+
 TEST(FoipSdpOffer, UnknownMediaAddressFamilyOffersNothing) {
   Env e;
   e.env.local_media_ip_addr.ip_addr.ip_family = 7;
