@@ -53,7 +53,7 @@ void start_tessaly(const kvtest::TempFolder& area, const HostOptions& o, uint16_
   // FOIP (with its SIP side) is configured before anything starts.
   const std::string log = area.File("K-DB/TESSALY.log");
   const std::string ready = "FOIP__SET_CONFIG_CO Return code         : OK";
-  const auto end = clock_type::now() + std::chrono::seconds(10);
+  const auto end = clock_type::now() + std::chrono::seconds(30);
   while (clock_type::now() < end && kvtest::ReadFile(log).find(ready) == std::string::npos)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   ASSERT_NE(kvtest::ReadFile(log).find(ready), std::string::npos) << "FOIP not configured";
