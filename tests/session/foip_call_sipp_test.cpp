@@ -589,6 +589,29 @@ TEST_F(FoipCallSipp, ReinviteMetBy491RetriesAfterTheGrowingBackoff) {
   }
 }
 
+// SIPp probes the fax side with an OPTIONS outside any dialog: the FOIP
+// entity answers 200 without a session and keeps no call record.
+TEST_F(FoipCallSipp, OptionsOutsideADialogAnswered200) {
+  const std::string log = sipp_test::log_path(::testing::TempDir(), "foip_uac_options");
+  sipp_test::sipp_process sipp;
+  ASSERT_TRUE(sipp.start("127.0.0.1:" + std::to_string(g_port) + " -sf " + scenario_dir() +
+                             "uac-options.xml -i 127.0.0.1 -p 0 -m 1 -nostdin -timeout 10s -timeout_error",
+                         log));
+  int status = -1;
+  const auto deadline = clock_type::now() + std::chrono::seconds(12);
+  while (clock_type::now() < deadline) {
+    if ((status = sipp.poll_exit()) != sipp_test::sipp_process::RUNNING) break;
+    turn();
+  }
+  sipp.kill_now();
+  std::string sent;
+  for (const std::string& l : g_sent) sent += l + "\n";
+  EXPECT_EQ(status, 0) << "sipp log: " << log << "\n" << sent;
+  EXPECT_NE(sent.find("SIP/2.0 200 OK"), std::string::npos) << sent;
+  EXPECT_EQ(foip__session_count(), 0u);
+  for (u16 i = 0; i < FOIP__MAX_SIP_CALL; ++i) EXPECT_EQ(foip_call__record(i).state, CALL_FREE) << i;
+}
+
 // SIPp offers three media, audio, T.38, audio: our answer keeps their order
 // and count, takes the T.38 one with our port and rejects the two audio
 // lines with port 0; nothing on the wire is malformed.
