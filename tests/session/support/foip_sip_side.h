@@ -15,6 +15,7 @@
 #include "session/foip.h"
 #include "session/foip_ctx.h"
 #include "session/foip_sip_cfg.h"
+#include "session/foip_sip_mgt.h"
 #include "sip/ssc_handler.h"
 #include "sip/support/loopback_stack.h"
 #include "t38/t38_entity.h"
@@ -51,11 +52,11 @@ inline void t38_capabilities_handler(msg_t* m) {
   if (m->code == kv::t38::T38__CAPABILITIES_RQ) {
     std::vector<u8> cap(kv::t38::T38__CAPABILITIES_CO_SIZE, 0);
     cap[0] = 2;
-    cap[4 + 1] = 0x40, cap[4 + 2] = 0x38;
-    cap[4 + 3] = 2;
-    cap[4 + 7] = 0xD0, cap[4 + 8] = 0x07;
-    cap[4 + 9] = 0x90, cap[4 + 10] = 0x01;
-    cap[4 + 11] = 2;
+    cap[4 + 1] = 0x40, cap[4 + 2] = 0x38;   // 14400
+    cap[4 + 3] = 2;                         // transferredTCF
+    cap[4 + 7] = 0xD0, cap[4 + 8] = 0x07;   // max buffer 2000
+    cap[4 + 9] = 0x90, cap[4 + 10] = 0x01;  // max datagram 400
+    cap[4 + 11] = 2;                        // t38UDPRedundancy
     if (msg_t* co = make_reply(ENT_T38, ENT_FOIP, kv::t38::T38__CAPABILITIES_CO, cap, m->nai, m->conn_id)) Send_msg(co);
   }
   Free_msg(m);
