@@ -45,6 +45,7 @@
 #include "sip/support/loopback_udp.h"
 #include "sip/support/pcap_udp.h"
 #include "sip/support/sipp_run.h"
+#include "sip/support/wire_capture.h"
 #include "t38/t38_entity.h"
 
 namespace {
@@ -56,46 +57,21 @@ u16 g_port = 0;
 std::vector<std::string> g_sent;  // first lines of what we sent
 
 // Every datagram either way, stamped when our socket sent or read it.
-struct datagram {
-  std::string payload;
-  u16 sport, dport;
-  timeval at;
-};
-std::vector<datagram> g_wire;
+ssc_test::wire_capture g_wire;
 
 void capture(const u8* data, std::size_t n, u16 sport, u16 dport) {
-  datagram d{std::string(reinterpret_cast<const char*>(data), n), sport, dport, {}};
-  gettimeofday(&d.at, nullptr);
-  if (sport == g_port) g_sent.push_back(d.payload.substr(0, d.payload.find("\r\n")));
-  g_wire.push_back(std::move(d));
+  g_wire.add(data, n, sport, dport);
+  if (sport == g_port) {
+    const std::string& text = g_wire.datagrams.back().payload;
+    g_sent.push_back(text.substr(0, text.find("\r\n")));
+  }
 }
 
-bool have_tshark() { return std::system("command -v tshark >/dev/null 2>&1") == 0; }
+using ssc_test::have_tshark;
 
-// tshark's fields output over the capture (lines of '|'-separated fields).
+// tshark's fields output over the capture (rows of fields).
 std::vector<std::vector<std::string>> tshark_rows(const std::string& args) {
-  const std::string pcap = ::testing::TempDir() + "foip_call_sipp_" + std::to_string(getpid()) + ".pcap";
-  {
-    std::string file = ssc_test::pcap_header();
-    for (const datagram& d : g_wire)
-      file += ssc_test::pcap_record(d.payload, d.sport, d.dport, static_cast<u32>(d.at.tv_sec),
-                                    static_cast<u32>(d.at.tv_usec));
-    std::ofstream(pcap, std::ios::binary) << file;
-  }
-  const std::string out =
-      ssc_test::run_command("timeout 120 tshark -r " + pcap + " -T fields -E separator='|' " + args + " 2>/dev/null");
-  std::remove(pcap.c_str());
-  std::vector<std::vector<std::string>> rows;
-  std::istringstream in(out);
-  for (std::string line; std::getline(in, line);) {
-    std::vector<std::string> f;
-    std::size_t at = 0;
-    for (std::size_t bar; (bar = line.find('|', at)) != std::string::npos; at = bar + 1)
-      f.push_back(line.substr(at, bar - at));
-    f.push_back(line.substr(at));
-    rows.push_back(std::move(f));
-  }
-  return rows;
+  return g_wire.tshark_rows(::testing::TempDir() + "foip_call_sipp_" + std::to_string(getpid()) + ".pcap", args);
 }
 
 // Nothing that tshark decodes from the capture is malformed or an error.
