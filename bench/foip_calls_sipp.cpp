@@ -39,6 +39,7 @@
 #include "sip/ssc_handler.h"
 #include "t38/t38_entity.h"
 #include "tests/session/support/foip_sip_side.h"
+#include "tests/runtime/support/unthreaded_runtime.h"
 #include "tests/sip/support/sipp_run.h"
 
 namespace {
@@ -51,17 +52,6 @@ ssc_test::stack_socket& g_sock = ssc_test::loopback_socket();
 int g_ended = 0;     // sessions ended (FOIP__STOP_IN)
 int g_answered = 0;  // sessions that ran
 int g_failed = 0;    // sessions that ended with a failure
-
-void send_data(ent_id_t from, ent_id_t to, code_t code, const u8* data, std::size_t n, u16 nai) {
-  msg_t* m = Alloc_msg();
-  if (m == nullptr) return;
-  m->from = from;
-  m->to = to;
-  m->code = code;
-  m->nai = nai;
-  Msg_attach_chain(m, Store_data_in_buffers(data, static_cast<u32>(n), nullptr));
-  Send_msg(m);
-}
 
 void free_handler(msg_t* m) { Free_msg(m); }
 
@@ -122,10 +112,7 @@ const entity_table_row_t TABLE[] = {
     {ENT_NIL, nullptr, 0, 0, nullptr, 0},
 };
 
-void drive() {
-  om_os_timer_poll();
-  for (int i = 0; i < 256 && om_os_run_ready(0) != 0; ++i) {}
-}
+void drive() { rt_test::drive(256); }
 
 // Datagrams from SIPp go to ENT_SIP; then the runtime runs.
 void turn() {
@@ -135,18 +122,13 @@ void turn() {
 
 bool start() {
   foip_sip_test::plug_hooks(fax_hook);
-  om_os_start_options o;
-  o.table = TABLE;
-  o.sm_thread = false;
-  o.timer_thread = false;
-  o.bkgr_thread = false;
-  om_os_start_with(o);
+  rt_test::start_unthreaded(TABLE);
   drive();
   if (!g_sock.open(4 << 20)) return false;
   sip_mgt__glb_init();
   ssc_entity_reset(8);
   const bool configured = foip_sip_test::configure_sip_entities([](ent_id_t to, const std::vector<u8>& body) {
-    send_data(ENT_SM, to, SM_CONFIG_RQ, body.data(), body.size(), 0);
+    rt_test::send_chain(ENT_SM, to, SM_CONFIG_RQ, body.data(), body.size(), 0);
     drive();
   });
   if (!configured) return false;
@@ -162,13 +144,6 @@ bool start() {
     if (!start_incoming(n)) return false;
   drive();
   return true;
-}
-
-double cpu_seconds() {
-  rusage r{};
-  getrusage(RUSAGE_SELF, &r);
-  return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
-         static_cast<double>(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
 }
 
 struct step_result {
@@ -195,11 +170,11 @@ step_result run_step(int rate, int calls) {
                       " -l 200 -nostdin -timeout 50s -timeout_error -recv_timeout 5000",
                   log, 60))
     return r;
-  const double cpu0 = cpu_seconds();
+  const double cpu0 = rt_test::cpu_seconds();
   const auto t0 = clock_type::now();
   r.sipp_status = sipp.wait(std::chrono::seconds(55), turn);
   r.wall_s = std::chrono::duration<double>(clock_type::now() - t0).count();
-  r.cpu_s = cpu_seconds() - cpu0;
+  r.cpu_s = rt_test::cpu_seconds() - cpu0;
   // The last sessions end once ENT_SSC has closed their calls.
   const auto end = clock_type::now() + std::chrono::seconds(3);
   while (clock_type::now() < end && g_ended - ended0 < calls) turn();

@@ -11,6 +11,7 @@
 #include "runtime/buffer.h"
 #include "runtime/msg.h"
 #include "runtime/sm.h"
+#include "runtime/support/msg_make.h"
 #include "session/app_foip_prim.h"
 #include "session/foip.h"
 #include "session/foip_ctx.h"
@@ -30,23 +31,6 @@ inline void set_loopback(om_ip_addr_t& a) {
   std::memcpy(a.addr.v4.addr, LOOPBACK, 4);
 }
 
-// A message of `data` from `from` to `to`, or null when the pools are out.
-inline msg_t* make_reply(ent_id_t from, ent_id_t to, code_t code, const std::vector<u8>& data, nai_t nai, u16 conn_id) {
-  msg_t* m = nullptr;
-  buffer_t* b = nullptr;
-  u8* p = nullptr;
-  Alloc_msg_data(&m, &b, static_cast<u32>(data.size()), &p);
-  if (p == nullptr) return nullptr;  // nothing of this call is left then
-  if (!data.empty()) std::memcpy(p, data.data(), data.size());
-  m->from = from;
-  m->to = to;
-  m->code = code;
-  m->nai = nai;
-  m->sapi = 0;
-  m->conn_id = conn_id;
-  return m;
-}
-
 // ENT_T38: the capabilities of a UDPTL terminal; anything else is dropped.
 inline void t38_capabilities_handler(msg_t* m) {
   if (m->code == kv::t38::T38__CAPABILITIES_RQ) {
@@ -57,7 +41,8 @@ inline void t38_capabilities_handler(msg_t* m) {
     cap[4 + 7] = 0xD0, cap[4 + 8] = 0x07;   // max buffer 2000
     cap[4 + 9] = 0x90, cap[4 + 10] = 0x01;  // max datagram 400
     cap[4 + 11] = 2;                        // t38UDPRedundancy
-    if (msg_t* co = make_reply(ENT_T38, ENT_FOIP, kv::t38::T38__CAPABILITIES_CO, cap, m->nai, m->conn_id)) Send_msg(co);
+    if (msg_t* co = rt_test::make_msg(ENT_T38, ENT_FOIP, kv::t38::T38__CAPABILITIES_CO, cap, m->nai, m->conn_id))
+      Send_msg(co);
   }
   Free_msg(m);
 }
@@ -66,7 +51,8 @@ inline void t38_capabilities_handler(msg_t* m) {
 // configuration requests are confirmed.
 inline void sm_confirm_handler(msg_t* m) {
   if (m->from == ENT_FOIP && m->code == SM_CONFIG_RQ) {
-    if (msg_t* co = make_reply(ENT_SM, ENT_FOIP, SM_CONFIG_CO, {2, 2, Sm_target(m)}, m->nai, m->conn_id)) Send_msg(co);
+    if (msg_t* co = rt_test::make_msg(ENT_SM, ENT_FOIP, SM_CONFIG_CO, {2, 2, Sm_target(m)}, m->nai, m->conn_id))
+      Send_msg(co);
   }
   Free_msg(m);
 }
