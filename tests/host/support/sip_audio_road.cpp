@@ -50,6 +50,23 @@ bool settles_to(milestone::resources want, int ms) {
   return now() == want;
 }
 
+// The run's final status is `want`, after three pages; the timing line.
+void expect_three_pages(const std::optional<Reply>& r, uint16_t want, int pages, const road_run& run, double seconds) {
+  EXPECT_TRUE(r.has_value()) << "no final status";
+  if (r) {
+    EXPECT_EQ(r->status.kind, want) << "value " << r->status.value << " " << r->status.text;
+  }
+  EXPECT_EQ(pages, 3);
+  std::printf("[ sip road ] %s: INVITE to final status %.2f s\n", run.label.c_str(), seconds);
+}
+
+// The call leaves nothing behind: messages, buffers, timers, sockets and
+// sessions are back to what they were `before` it.
+void expect_nothing_left(const milestone::resources& before) {
+  EXPECT_TRUE(settles_to(before, 5000)) << milestone::describe(milestone::in_use())
+                                        << "; before the call: " << milestone::describe(before);
+}
+
 }  // namespace
 
 void SipAudioRoadTest::SendThreePages(const road_run& run) {
@@ -80,12 +97,7 @@ void SipAudioRoadTest::SendThreePages(const road_run& run) {
                                                   FOIP_STATUS_FAX_NOT_CONNECTED, FAX_STATUS_SESSION_LOST},
                                                  pages_sent);
   seconds_ = since(started);
-  EXPECT_TRUE(r.has_value()) << "no final status";
-  if (r) {
-    EXPECT_EQ(r->status.kind, FAX_STATUS_FAX_SENT) << "value " << r->status.value << " " << r->status.text;
-  }
-  EXPECT_EQ(pages_sent, 3);
-  std::printf("[ sip road ] %s: INVITE to final status %.2f s\n", run.label.c_str(), seconds_);
+  expect_three_pages(r, FAX_STATUS_FAX_SENT, pages_sent, run, seconds_);
 
   EXPECT_TRUE(peer.wait(20000));
   EXPECT_EQ(peer.completion.load(), T30_ERR_OK);
@@ -97,10 +109,7 @@ void SipAudioRoadTest::SendThreePages(const road_run& run) {
   EXPECT_EQ(sipp.wait(20000), 0) << sipp.errors() << sipp.messages();
   trace_ = sipp.messages();
   EXPECT_EQ(received_messages(trace_, "BYE ").size(), 1u) << "tessaly ends the call";
-  // The call leaves nothing behind: messages, buffers, timers, sockets and
-  // sessions are back to what they were before it.
-  EXPECT_TRUE(settles_to(before, 5000)) << milestone::describe(milestone::in_use())
-                                        << "; before the call: " << milestone::describe(before);
+  expect_nothing_left(before);
   EXPECT_TRUE(StopTessaly());
 }
 
@@ -138,12 +147,7 @@ void SipAudioRoadTest::ReceiveThreePages(const road_run& run) {
       {FAX_STATUS_PAGE_RECEIVED, FAX_STATUS_FAX_RECEIVED, FAX_STATUS_FAX_NOT_RECEIVED, FAX_STATUS_SESSION_LOST},
       pages_received);
   seconds_ = since(started);
-  EXPECT_TRUE(r.has_value()) << "no final status";
-  if (r) {
-    EXPECT_EQ(r->status.kind, FAX_STATUS_FAX_RECEIVED) << "value " << r->status.value << " " << r->status.text;
-  }
-  EXPECT_EQ(pages_received, 3);
-  std::printf("[ sip road ] %s: INVITE to final status %.2f s\n", run.label.c_str(), seconds_);
+  expect_three_pages(r, FAX_STATUS_FAX_RECEIVED, pages_received, run, seconds_);
 
   EXPECT_TRUE(peer.wait(20000));
   EXPECT_EQ(peer.completion.load(), T30_ERR_OK);
@@ -153,10 +157,7 @@ void SipAudioRoadTest::ReceiveThreePages(const road_run& run) {
   // tessaly's UDPTL port on loopback, as the T.38 exchange gave it.
   EXPECT_EQ(kvtest::ReadFile(remote_file), "127.0.0.1 " + std::to_string(run.ports.media + 2) + "\n");
   EXPECT_EQ(received_messages(trace_, "BYE ").size(), 1u) << "tessaly ends the call";
-  // The call leaves nothing behind: messages, buffers, timers, sockets and
-  // sessions are back to what they were before it.
-  EXPECT_TRUE(settles_to(before, 5000)) << milestone::describe(milestone::in_use())
-                                        << "; before the call: " << milestone::describe(before);
+  expect_nothing_left(before);
   EXPECT_TRUE(StopTessaly());
 }
 
