@@ -132,7 +132,7 @@ void fake_sm(msg_t* m) {
 // T.38 and fax layers that open and close at once.
 void t38_hook(foip__na_ctx* s, u8 event, u8, u8) {
   g_t38_events.push_back(event);
-  foip_sip_test::t38_side_at_once(s, event);
+  foip_test::t38_side_at_once(s, event);
 }
 
 void console(const char* text) { g_console += text; }

@@ -78,7 +78,7 @@ const entity_table_row_t TABLE[] = {
 std::vector<u8> g_t38_events;
 void t38_hook(foip__na_ctx* s, u8 event, u8, u8) {
   g_t38_events.push_back(event);
-  foip_sip_test::t38_side_at_once(s, event);
+  foip_test::t38_side_at_once(s, event);
 }
 void fax_hook(foip__na_ctx* s, u8 event) { (void)foip_fax__automaton(s, event); }
 

@@ -17,6 +17,7 @@
 #include "session/foip_ctx.h"
 #include "session/foip_sip_cfg.h"
 #include "session/foip_sip_mgt.h"
+#include "session/support/layers_at_once.h"
 #include "sip/ssc_handler.h"
 #include "sip/support/loopback_stack.h"
 #include "t38/t38_entity.h"
@@ -57,25 +58,11 @@ inline void sm_confirm_handler(msg_t* m) {
   Free_msg(m);
 }
 
-// The T.38 layer of a session opens and closes at once.
-inline void t38_side_at_once(foip__na_ctx* s, u8 event) {
-  const nai_t nai = foip__session_nai(s);
-  if (event == T38_MGT__EVT_USR_ACT_RQ) {
-    foip__set_t38_active(s, true);
-    foip__send_mgt(FOIP_MGT__T38_OPENED, nai, 2, 0, 0, 0);
-  }
-  if (event == T38_MGT__EVT_USR_DEA_RQ) {
-    foip__set_t38_active(s, false);
-    foip__send_mgt(FOIP_MGT__T38_CLOSED, nai, 0, 0, 0, 0);
-  }
-}
-inline void t38_hook_at_once(foip__na_ctx* s, u8 event, u8, u8) { t38_side_at_once(s, event); }
-
 // The SIP side's layer hooks with the T.38 layer at once and `fax_hook`.
 inline void plug_hooks(void (*fax_hook)(foip__na_ctx*, u8)) {
   foip__layer_hooks h;
   foip_sip__plug(h);
-  h.t38_mgt__automaton = t38_hook_at_once;
+  h.t38_mgt__automaton = foip_test::t38_hook_at_once;
   h.fax_mgt__automaton = fax_hook;
   foip__set_layer_hooks(h);
 }
