@@ -180,8 +180,8 @@ step_result run_step(int rate, int calls) {
   while (clock_type::now() < end && g_ended - ended0 < calls) turn();
   r.ended = g_ended - ended0;
   r.failed = g_failed - failed0;
-  if (r.sipp_status == 0) std::remove(log.c_str());
-  else std::fprintf(stderr, "rate %d: sipp status %d, see %s\n", rate, r.sipp_status, log.c_str());
+  if (r.sipp_status == 0) (void)std::remove(log.c_str());
+  else (void)std::fprintf(stderr, "rate %d: sipp status %d, see %s\n", rate, r.sipp_status, log.c_str());
   return r;
 }
 
