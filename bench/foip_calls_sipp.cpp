@@ -38,6 +38,8 @@
 #include "sip/sip_entity.h"
 #include "sip/ssc_handler.h"
 #include "t38/t38_entity.h"
+#include "tests/session/support/foip_sip_side.h"
+#include "tests/runtime/support/unthreaded_runtime.h"
 #include "tests/sip/support/sipp_run.h"
 
 namespace {
@@ -45,94 +47,13 @@ namespace {
 using clock_type = std::chrono::steady_clock;
 
 constexpr nai_t kSessions = 16;  // incoming sessions waiting for any call
-constexpr u8 kLoopback[4] = {127, 0, 0, 1};
 
-int g_fd = -1;
-u16 g_port = 0;
+ssc_test::stack_socket& g_sock = ssc_test::loopback_socket();
 int g_ended = 0;     // sessions ended (FOIP__STOP_IN)
 int g_answered = 0;  // sessions that ran
 int g_failed = 0;    // sessions that ended with a failure
 
-msg_t* make_msg(ent_id_t from, ent_id_t to, code_t code, const std::vector<u8>& data, nai_t nai, u16 conn_id) {
-  msg_t* m = nullptr;
-  buffer_t* b = nullptr;
-  u8* p = nullptr;
-  Alloc_msg_data(&m, &b, static_cast<u32>(data.size()), &p);
-  if (!p) return nullptr;
-  if (!data.empty()) std::copy(data.begin(), data.end(), p);
-  m->from = from;
-  m->to = to;
-  m->code = code;
-  m->nai = nai;
-  m->sapi = 0;
-  m->conn_id = conn_id;
-  return m;
-}
-
-void send_data(ent_id_t from, ent_id_t to, code_t code, const u8* data, std::size_t n, u16 nai) {
-  msg_t* m = Alloc_msg();
-  if (m == nullptr) return;
-  m->from = from;
-  m->to = to;
-  m->code = code;
-  m->nai = nai;
-  Msg_attach_chain(m, Store_data_in_buffers(data, static_cast<u32>(n), nullptr));
-  Send_msg(m);
-}
-
-void ip_handler(msg_t* m) {
-  if (m->code == SOCK_U_DA_RQ) {
-    std::vector<u8> d(Buffer_chain_length(m->p_buffer));
-    u32 len = 0;
-    if (m->p_buffer) Reassemble_buffers(d.data(), static_cast<u32>(d.size()), m->p_buffer, &len);
-    if (len > SOCK_UDP_HEADER_SIZE) {
-      sockaddr_in to{};
-      to.sin_family = AF_INET;
-      std::memcpy(&to.sin_addr, &d[4], 4);
-      to.sin_port = htons(get_host16(&d[8]));
-      (void)sendto(g_fd, d.data() + SOCK_UDP_HEADER_SIZE, len - SOCK_UDP_HEADER_SIZE, 0,
-                   reinterpret_cast<const sockaddr*>(&to), sizeof to);
-    }
-  }
-  Free_msg(m);
-}
-
-// ENT_T38: the capabilities of a UDPTL terminal.
-void t38_handler(msg_t* m) {
-  if (m->code == kv::t38::T38__CAPABILITIES_RQ) {
-    std::vector<u8> cap(kv::t38::T38__CAPABILITIES_CO_SIZE, 0);
-    cap[0] = 2;
-    cap[4 + 1] = 0x40, cap[4 + 2] = 0x38;
-    cap[4 + 3] = 2;
-    cap[4 + 7] = 0xD0, cap[4 + 8] = 0x07;
-    cap[4 + 9] = 0x90, cap[4 + 10] = 0x01;
-    cap[4 + 11] = 2;
-    if (msg_t* co = make_msg(ENT_T38, ENT_FOIP, kv::t38::T38__CAPABILITIES_CO, cap, m->nai, m->conn_id)) Send_msg(co);
-  }
-  Free_msg(m);
-}
-
-// ENT_SM: ENT_FOIP's configuration requests are confirmed.
-void sm_handler(msg_t* m) {
-  if (m->from == ENT_FOIP && m->code == SM_CONFIG_RQ) {
-    if (msg_t* co = make_msg(ENT_SM, ENT_FOIP, SM_CONFIG_CO, {2, 2, Sm_target(m)}, m->nai, m->conn_id)) Send_msg(co);
-  }
-  Free_msg(m);
-}
-
 void free_handler(msg_t* m) { Free_msg(m); }
-
-void t38_hook(foip__na_ctx* s, u8 event, u8, u8) {
-  const nai_t nai = foip__session_nai(s);
-  if (event == T38_MGT__EVT_USR_ACT_RQ) {
-    foip__set_t38_active(s, true);
-    foip__send_mgt(FOIP_MGT__T38_OPENED, nai, 2, 0, 0, 0);
-  }
-  if (event == T38_MGT__EVT_USR_DEA_RQ) {
-    foip__set_t38_active(s, false);
-    foip__send_mgt(FOIP_MGT__T38_CLOSED, nai, 0, 0, 0, 0);
-  }
-}
 
 void fax_hook(foip__na_ctx* s, u8 event) {
   const nai_t nai = foip__session_nai(s);
@@ -158,8 +79,7 @@ bool start_incoming(nai_t nai) {
   id.flag_invite_in__no_filter = 1;
   foip__copy_text(id.sz_local_user_name, "fax");
   auto& lm = p.t38_media_add_param.local_media_add.local_media_ip_addr;
-  lm.ip_addr.ip_family = OM_IP_FAMILY_V4;
-  std::memcpy(lm.ip_addr.addr.v4.addr, kLoopback, 4);
+  foip_sip_test::set_loopback(lm.ip_addr);
   lm.ip_port = 20000;
   foip__copy_text(p.fax_common_param.sz_fname_tiff_tmp_pg, "/tmp/bench_foip_calls_tmp_%d.%d");
   foip__copy_text(p.fax_rcv_pg.sz_tiff_fname_rcv_fax_pg, "/tmp/bench_foip_calls_rcv_%d_%d.tif");
@@ -185,94 +105,38 @@ const entity_table_row_t TABLE[] = {
     SSC_ENTITY_ROW,
     FOIP_ENTITY_ROW,
     {ENT_APP_FOIP, user_handler, 0, 0, nullptr, 0},
-    {ENT_SM, sm_handler, 0, 0, nullptr, 0},
-    {ENT_IP, ip_handler, 0, 0, nullptr, 0},
-    {ENT_T38, t38_handler, 0, 0, nullptr, 0},
+    {ENT_SM, foip_sip_test::sm_confirm_handler, 0, 0, nullptr, 0},
+    {ENT_IP, ssc_test::loopback_ip_handler, 0, 0, nullptr, 0},
+    {ENT_T38, foip_sip_test::t38_capabilities_handler, 0, 0, nullptr, 0},
     {ENT_FAX, free_handler, 0, 0, nullptr, 0},
     {ENT_NIL, nullptr, 0, 0, nullptr, 0},
 };
 
-void drive() {
-  om_os_timer_poll();
-  for (int i = 0; i < 256 && om_os_run_ready(0) != 0; ++i) {}
-}
+void drive() { rt_test::drive(256); }
 
 // Datagrams from SIPp go to ENT_SIP; then the runtime runs.
 void turn() {
-  pollfd p{g_fd, POLLIN, 0};
-  for (int i = 0; i < 32 && poll(&p, 1, i == 0 ? 1 : 0) > 0; ++i) {
-    u8 buf[65536];
-    sockaddr_in from{};
-    socklen_t len = sizeof from;
-    const ssize_t n = recvfrom(g_fd, buf + SOCK_UDP_HEADER_SIZE, sizeof buf - SOCK_UDP_HEADER_SIZE, 0,
-                               reinterpret_cast<sockaddr*>(&from), &len);
-    if (n <= 0) break;
-    std::memset(buf, 0, SOCK_UDP_HEADER_SIZE);
-    buf[0] = 4;
-    std::memcpy(&buf[4], &from.sin_addr, 4);
-    put_host16(&buf[8], ntohs(from.sin_port));
-    send_data(ENT_PH_IT, ENT_SIP, SOCK_U_DA_IN, buf, SOCK_UDP_HEADER_SIZE + static_cast<std::size_t>(n), 2);
-    drive();
-  }
+  for (int i = 0; i < 32 && g_sock.receive_one(i == 0 ? 1 : 0); ++i) drive();
   drive();
 }
 
 bool start() {
-  foip__layer_hooks h;
-  foip_sip__plug(h);
-  h.t38_mgt__automaton = t38_hook;
-  h.fax_mgt__automaton = fax_hook;
-  foip__set_layer_hooks(h);
-  om_os_start_options o;
-  o.table = TABLE;
-  o.sm_thread = false;
-  o.timer_thread = false;
-  o.bkgr_thread = false;
-  om_os_start_with(o);
+  foip_sip_test::plug_hooks(fax_hook);
+  rt_test::start_unthreaded(TABLE);
   drive();
-  g_fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  if (g_fd < 0 || bind(g_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return false;
-  const int big = 4 << 20;
-  (void)setsockopt(g_fd, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
-  if (getsockname(g_fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) return false;
-  g_port = ntohs(a.sin_port);
+  if (!g_sock.open(4 << 20)) return false;
   sip_mgt__glb_init();
   ssc_entity_reset(8);
-  sip_config c;
-  c.endpoint_count = 1;
-  sip_config_endpoint& e = c.endpoints[0];
-  e.nai = 1;
-  e.address_type = 1;
-  e.user_entity = ENT_SSC;
-  e.transport_entity = ENT_IP;
-  e.transport_nai = 2;
-  e.t1_ms = 100;
-  e.t2_ms = 800;
-  e.hold_ms = 1000;
-  std::vector<u8> body(SIP_CONFIG_SIZE);
-  sip_config_pack(c, body.data());
-  send_data(ENT_SM, ENT_SIP, SM_CONFIG_RQ, body.data(), body.size(), 0);
-  drive();
-  foip__glb_sip_param sp{};
-  sp.sig_nai = 1;
-  const std::vector<u8> ssc = foip_sip__ssc_config_body(sp);
-  send_data(ENT_SM, ENT_SSC, SM_CONFIG_RQ, ssc.data(), ssc.size(), 0);
-  drive();
-  if (ssc_ua__select(1) != 2) return false;
+  const bool configured = foip_sip_test::configure_sip_entities([](ent_id_t to, const std::vector<u8>& body) {
+    rt_test::send_chain(ENT_SM, to, SM_CONFIG_RQ, body.data(), body.size(), 0);
+    drive();
+  });
+  if (!configured) return false;
   foip__global_param g{};
   g.glb_common_param.nb_simultaneous_start_stop = kSessions;
   g.glb_trc_param.event.max_length_of_event_file = 65535;
   g.glb_trc_param.audit.max_length_of_audit_file = 65535;
-  g.glb_sip_param.sig_nai = 1;
-  g.glb_sip_param.operating_mode = FOIP__WAIT_RE_INVITE;
-  g.glb_sip_param.re_invite_delay = 200;
-  g.glb_sip_param.local_sip_addr.ip_addr.ip_family = OM_IP_FAMILY_V4;
-  std::memcpy(g.glb_sip_param.local_sip_addr.ip_addr.addr.v4.addr, kLoopback, 4);
-  g.glb_sip_param.local_sip_addr.ip_port = g_port;
+  foip_sip_test::sip_side_param(g, FOIP__WAIT_RE_INVITE, g_sock.port());
   if (foip_api__send_set_config_rq(g) != FOIP_API__OK) return false;
   for (int i = 0; i < 50 && sip_mgt__glb().phase != SIP_MGT__RUNNING; ++i) drive();
   if (sip_mgt__glb().phase != SIP_MGT__RUNNING) return false;
@@ -280,13 +144,6 @@ bool start() {
     if (!start_incoming(n)) return false;
   drive();
   return true;
-}
-
-double cpu_seconds() {
-  rusage r{};
-  getrusage(RUSAGE_SELF, &r);
-  return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
-         static_cast<double>(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
 }
 
 struct step_result {
@@ -308,23 +165,23 @@ step_result run_step(int rate, int calls) {
   const std::string log =
       "/tmp/bench_foip_calls_sipp_" + std::to_string(getpid()) + "_" + std::to_string(rate) + ".log";
   sipp_test::sipp_process sipp;
-  if (!sipp.start("127.0.0.1:" + std::to_string(g_port) + " -sf " + scenario + " -i 127.0.0.1 -p 0 -r " +
+  if (!sipp.start("127.0.0.1:" + std::to_string(g_sock.port()) + " -sf " + scenario + " -i 127.0.0.1 -p 0 -r " +
                       std::to_string(rate) + " -m " + std::to_string(calls) +
                       " -l 200 -nostdin -timeout 50s -timeout_error -recv_timeout 5000",
                   log, 60))
     return r;
-  const double cpu0 = cpu_seconds();
+  const double cpu0 = rt_test::cpu_seconds();
   const auto t0 = clock_type::now();
   r.sipp_status = sipp.wait(std::chrono::seconds(55), turn);
   r.wall_s = std::chrono::duration<double>(clock_type::now() - t0).count();
-  r.cpu_s = cpu_seconds() - cpu0;
+  r.cpu_s = rt_test::cpu_seconds() - cpu0;
   // The last sessions end once ENT_SSC has closed their calls.
   const auto end = clock_type::now() + std::chrono::seconds(3);
   while (clock_type::now() < end && g_ended - ended0 < calls) turn();
   r.ended = g_ended - ended0;
   r.failed = g_failed - failed0;
-  if (r.sipp_status == 0) std::remove(log.c_str());
-  else std::fprintf(stderr, "rate %d: sipp status %d, see %s\n", rate, r.sipp_status, log.c_str());
+  if (r.sipp_status == 0) (void)std::remove(log.c_str());
+  else (void)std::fprintf(stderr, "rate %d: sipp status %d, see %s\n", rate, r.sipp_status, log.c_str());
   return r;
 }
 

@@ -20,6 +20,7 @@
 #include "sip/codec/ssc_codes.h"
 #include "sip/sip_entity.h"
 #include "sip/ssc_handler.h"
+#include "tests/runtime/support/unthreaded_runtime.h"
 #include "tests/sip/support/sipp_run.h"
 #include "tests/sip/support/loopback_stack.h"
 #include "tests/sip/support/ssc_invite.h"
@@ -92,43 +93,17 @@ const entity_table_row_t TABLE[] = {
     {ENT_NIL, nullptr, 0, 0, nullptr, 0},
 };
 
-void send_data(ent_id_t from, ent_id_t to, code_t code, const u8* data, std::size_t n, u16 nai) {
-  msg_t* m = Alloc_msg();
-  if (m == nullptr) return;
-  m->from = from;
-  m->to = to;
-  m->code = code;
-  m->nai = nai;
-  Msg_attach_chain(m, Store_data_in_buffers(data, static_cast<u32>(n), nullptr));
-  Send_msg(m);
-}
-
-void drive() {
-  om_os_timer_poll();
-  for (int i = 0; i < 64 && om_os_run_ready(0) != 0; ++i) {}
-}
+void drive() { rt_test::drive(64); }
 
 bool start() {
-  om_os_start_options o;
-  o.table = TABLE;
-  o.sm_thread = false;
-  o.timer_thread = false;
-  o.bkgr_thread = false;
-  om_os_start_with(o);
+  rt_test::start_unthreaded(TABLE);
   om_os_run_ready(0);
   if (!g_sock.open()) return false;
   ssc_entity_reset(8);
   return ssc_test::configure_stack([](ent_id_t to, const std::vector<u8>& body) {
-    send_data(ENT_SM, to, SM_CONFIG_RQ, body.data(), body.size(), 0);
+    rt_test::send_chain(ENT_SM, to, SM_CONFIG_RQ, body.data(), body.size(), 0);
     drive();
   });
-}
-
-double cpu_seconds() {
-  rusage r{};
-  getrusage(RUSAGE_SELF, &r);
-  return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
-         static_cast<double>(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
 }
 
 void BM_SippCallsThroughTheStack(benchmark::State& state) {
@@ -152,14 +127,14 @@ void BM_SippCallsThroughTheStack(benchmark::State& state) {
       state.SkipWithError("sipp did not start");
       return;
     }
-    const double cpu0 = cpu_seconds();
+    const double cpu0 = rt_test::cpu_seconds();
     const auto t0 = clock_type::now();
     const int status = sipp.wait(std::chrono::seconds(55), [] {
       (void)g_sock.receive_one(1);
       drive();
     });
     const double wall = std::chrono::duration<double>(clock_type::now() - t0).count();
-    const double cpu = cpu_seconds() - cpu0;
+    const double cpu = rt_test::cpu_seconds() - cpu0;
     if (status != 0) state.SkipWithError(("sipp failed, see " + log).c_str());
     state.SetIterationTime(wall);
     state.counters["calls_per_s"] = CALLS / wall;

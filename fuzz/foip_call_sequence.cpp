@@ -35,6 +35,7 @@
 #include "sip/codec/ssc_header.h"
 #include "sip/codec/ssc_msg.h"
 #include "t38/t38_entity.h"
+#include "tests/session/support/layers_at_once.h"
 
 namespace {
 
@@ -92,27 +93,6 @@ const entity_table_row_t TABLE[] = {
     {ENT_IP, free_handler, 0, 0, nullptr, 0},       {ENT_SSC, free_handler, 0, 0, nullptr, 0},
     {ENT_FAX, free_handler, 0, 0, nullptr, 0},      {ENT_NIL, nullptr, 0, 0, nullptr, 0},
 };
-
-// T.38 and fax layers that open and close at once.
-void t38_hook(foip__na_ctx* s, u8 event, u8, u8) {
-  const nai_t nai = foip__session_nai(s);
-  if (event == T38_MGT__EVT_USR_ACT_RQ) {
-    foip__set_t38_active(s, true);
-    foip__send_mgt(FOIP_MGT__T38_OPENED, nai, 2, 0, 0, 0);
-  }
-  if (event == T38_MGT__EVT_USR_DEA_RQ) {
-    foip__set_t38_active(s, false);
-    foip__send_mgt(FOIP_MGT__T38_CLOSED, nai, 0, 0, 0, 0);
-  }
-}
-void fax_hook(foip__na_ctx* s, u8 event) {
-  const nai_t nai = foip__session_nai(s);
-  if (event == FAX_MGT__EVT_USR_ACT_RQ) {
-    foip__send_mgt(FOIP_MGT__START_DONE, nai, 0, 0, 0, 0);
-    foip__send_mgt(FOIP_MGT__FAX_OPENED, nai, 2, 0, 0, 0);
-  }
-  if (event == FAX_MGT__EVT_USR_DEA_RQ) foip__send_mgt(FOIP_MGT__FAX_CLOSED, nai, 0, 0, 0, 0);
-}
 
 void pump() { (void)om_os_run_ready(0, 20000); }
 
@@ -386,8 +366,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   write_page();
   foip__layer_hooks hooks;
   foip_sip__plug(hooks);
-  hooks.t38_mgt__automaton = t38_hook;
-  hooks.fax_mgt__automaton = fax_hook;
+  // T.38 and fax layers that open and close at once.
+  hooks.t38_mgt__automaton = foip_test::t38_hook_at_once;
+  hooks.fax_mgt__automaton = foip_test::fax_side_at_once;
   foip__set_layer_hooks(hooks);
   om_os_start_options o;
   o.table = TABLE;

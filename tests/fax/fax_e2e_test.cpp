@@ -259,21 +259,37 @@ class FaxE2e : public FmT38Loop, public fax_sides {
       rt_test::pump();
     }
   }
+  // Two of our stacks: the caller sends `tx` to the answerer; runs until
+  // both have ended, and both end well.
+  void run_two_stacks(const std::string& tx) {
+    ASSERT_EQ(configure(kAnswerer, "", "+33 2 RECEIVER"), 2);
+    ASSERT_EQ(configure(kCaller, tx, "+33 1 SENDER"), 2);
+    ASSERT_EQ(activate(kAnswerer, 2), 2);
+    ASSERT_EQ(activate(kCaller, 1), 2);
+    run_until([&] { return ended(kCaller) && ended(kAnswerer); }, 300000);
+    ASSERT_TRUE(ended(kCaller)) << dump() << "state " << fax_session_state(kCaller);
+    ASSERT_TRUE(ended(kAnswerer)) << dump() << "state " << fax_session_state(kAnswerer);
+    EXPECT_EQ(end_status(kCaller), 2) << end_text(kCaller);
+    EXPECT_EQ(end_status(kAnswerer), 2) << end_text(kAnswerer);
+  }
+  // Our caller sends `tx` to spandsp's `peer` until both have ended, and
+  // both end well.
+  void send_to_spandsp(spandsp_terminal& peer, const std::string& tx) {
+    ASSERT_EQ(configure(kCaller, tx, "+33 1 SENDER"), 2);
+    ASSERT_EQ(activate(kCaller, 1), 2);
+    run_with(peer);
+    ASSERT_TRUE(ended(kCaller)) << dump() << "state " << fax_session_state(kCaller);
+    ASSERT_TRUE(peer.done);
+    EXPECT_EQ(peer.completion, T30_ERR_OK);
+    EXPECT_EQ(end_status(kCaller), 2) << end_text(kCaller);
+  }
 };
 
 TEST_F(FaxE2e, ThreePagesFromATiffThroughTwoOfOurStacks) {
   const std::vector<page> pages = three_pages(11);
   const std::string tx = dir.file("tx.tif");
   fax_test::libtiff_write_fax(tx, pages);
-  ASSERT_EQ(configure(kAnswerer, "", "+33 2 RECEIVER"), 2);
-  ASSERT_EQ(configure(kCaller, tx, "+33 1 SENDER"), 2);
-  ASSERT_EQ(activate(kAnswerer, 2), 2);
-  ASSERT_EQ(activate(kCaller, 1), 2);
-  run_until([&] { return ended(kCaller) && ended(kAnswerer); }, 300000);
-  ASSERT_TRUE(ended(kCaller)) << dump() << "state " << fax_session_state(kCaller);
-  ASSERT_TRUE(ended(kAnswerer)) << dump() << "state " << fax_session_state(kAnswerer);
-  EXPECT_EQ(end_status(kCaller), 2) << end_text(kCaller);
-  EXPECT_EQ(end_status(kAnswerer), 2) << end_text(kAnswerer);
+  ASSERT_NO_FATAL_FAILURE(run_two_stacks(tx));
   EXPECT_EQ(status_u16(kCaller, fax_st::PAGES_SENT), 3);
   EXPECT_EQ(status_u16(kAnswerer, fax_st::PAGES_RCV), 3);
   expect_received(received_file(), pages);
@@ -289,13 +305,7 @@ TEST_F(FaxE2e, WeSendThreePagesToSpandsp) {
   ip_tap = [&](nai_t from, const bytes& d) {
     if (from == kCaller) peer.from_us(d);
   };
-  ASSERT_EQ(configure(kCaller, tx, "+33 1 SENDER"), 2);
-  ASSERT_EQ(activate(kCaller, 1), 2);
-  run_with(peer);
-  ASSERT_TRUE(ended(kCaller)) << dump() << "state " << fax_session_state(kCaller);
-  ASSERT_TRUE(peer.done);
-  EXPECT_EQ(peer.completion, T30_ERR_OK);
-  EXPECT_EQ(end_status(kCaller), 2) << end_text(kCaller);
+  ASSERT_NO_FATAL_FAILURE(send_to_spandsp(peer, tx));
   EXPECT_EQ(status_u16(kCaller, fax_st::PAGES_SENT), 3);
   expect_received(rx, pages);
 }
@@ -338,16 +348,8 @@ TEST_F(FaxE2e, ARefusedLastPageIsTrainedForAndSentAgain) {
     if (from == kCaller && pages_answered() == 2 && spoil_page_data(copy)) ++spoiled;
     deliver(from == kCaller ? kAnswerer : kCaller, copy);
   };
-  ASSERT_EQ(configure(kAnswerer, "", "+33 2 RECEIVER"), 2);
-  ASSERT_EQ(configure(kCaller, tx, "+33 1 SENDER"), 2);
-  ASSERT_EQ(activate(kAnswerer, 2), 2);
-  ASSERT_EQ(activate(kCaller, 1), 2);
-  run_until([&] { return ended(kCaller) && ended(kAnswerer); }, 300000);
-  ASSERT_TRUE(ended(kCaller)) << dump() << "state " << fax_session_state(kCaller);
-  ASSERT_TRUE(ended(kAnswerer)) << dump() << "state " << fax_session_state(kAnswerer);
+  ASSERT_NO_FATAL_FAILURE(run_two_stacks(tx));
   EXPECT_GT(spoiled, 0);
-  EXPECT_EQ(end_status(kCaller), 2) << end_text(kCaller);
-  EXPECT_EQ(end_status(kAnswerer), 2) << end_text(kAnswerer);
   // Both ends see the call end well: the sender's DCN after the page's MCF.
   EXPECT_EQ(end_cause(kCaller), cf_session_cause(WLOCDCOK & 0x3F)) << end_text(kCaller);
   EXPECT_EQ(end_cause(kAnswerer), cf_session_cause(WREMDCOK & 0x3F)) << end_text(kAnswerer);
@@ -382,14 +384,8 @@ TEST_F(FaxE2e, SpandspRefusesAPageOnceAndWeSendItAgain) {
     if (pages_answered() == 1 && spoil_page_data(copy)) ++spoiled;
     peer.from_us(copy);
   };
-  ASSERT_EQ(configure(kCaller, tx, "+33 1 SENDER"), 2);
-  ASSERT_EQ(activate(kCaller, 1), 2);
-  run_with(peer);
-  ASSERT_TRUE(ended(kCaller)) << dump() << "state " << fax_session_state(kCaller);
-  ASSERT_TRUE(peer.done);
+  ASSERT_NO_FATAL_FAILURE(send_to_spandsp(peer, tx));
   EXPECT_GT(spoiled, 0);
-  EXPECT_EQ(peer.completion, T30_ERR_OK);
-  EXPECT_EQ(end_status(kCaller), 2) << end_text(kCaller);
   EXPECT_EQ(end_cause(kCaller), cf_session_cause(WLOCDCOK & 0x3F)) << end_text(kCaller);
   EXPECT_EQ(status_u16(kCaller, fax_st::PAGES_SENT), 3);
   EXPECT_EQ(status_u16(kCaller, fax_st::SENT_BAD), 1);

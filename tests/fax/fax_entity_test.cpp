@@ -69,6 +69,14 @@ bytes setparm_ok() {
   return b;
 }
 
+// A page end (CF_MAJR_SYNC_*) of post-page `kind` and page `quality`.
+bytes page_end(u8 kind, u8 quality) {
+  bytes b(16, 0);
+  b[3] = kind;
+  b[4] = quality;
+  return b;
+}
+
 struct fax_entity_test : ::testing::Test {
   fax_test::temp_dir dir;
 
@@ -174,6 +182,19 @@ struct fax_entity_test : ::testing::Test {
     send(ENT_CF, CF_SETPARM_CO, setparm_ok());
     one(ENT_CF, CF_CONN_RQ);
     ASSERT_EQ(fax_session_state(kNai), FAX_T30_DIS_DCS_NEGO);
+  }
+  // A call that sends `file`: up to T.30 negotiation, then the far side's
+  // DIS, our `dcs` and the parameters pass, and the first page may flow.
+  void start_sending(const std::string& file, const bytes& dcs = info_record('C')) {
+    ASSERT_EQ(configure(config(file)).data[0], 2);
+    make_ready();
+    start_call(1);
+    send(ENT_CF, CF_INFO_IN, info_record('i'));
+    send(ENT_CF, CF_CONN_CO, bytes(12, 2));
+    send(ENT_CF, CF_INFO_IN, dcs);
+    send(ENT_CF, CF_SETPARM_CO, setparm_ok());
+    one(ENT_CF, CF_CAPBILITY_RQ);
+    send(ENT_CF, CF_CAPBILITY_CO, bytes(4, 2));
   }
   // Lets the page data flow (each internal sync answered) until the page ends.
   // Returns the page end (CF_MAJR_SYNC_RQ data).
@@ -337,10 +358,7 @@ TEST_F(fax_entity_test, a_page_is_sent_from_a_tiff_file) {
   }
   ASSERT_TRUE(ended);
   EXPECT_EQ(fax_test::decode(sent, T4T6_MH, 1728).pg, p);
-  bytes sync(16, 0);
-  sync[3] = 'S';
-  sync[4] = 'G';
-  send(ENT_CF, CF_MAJR_SYNC_CO, sync);
+  send(ENT_CF, CF_MAJR_SYNC_CO, page_end('S', 'G'));
   const seen_msg rep = one(ENT_FOIP, FAX__REPORT_IN);
   EXPECT_EQ(rep.data[4 + fax_rep::EVENT], FAX_PG_SENT);
   EXPECT_EQ(get_le32(rep.data.data() + 4 + fax_rep::PAGE_BYTES), sent.size());
@@ -426,14 +444,11 @@ TEST_F(fax_entity_test, a_page_that_cannot_be_written_ends_the_session_with_a_fa
   start_call(2);
   send(ENT_CF, CF_INFO_IN, info_record('c'));
   send(ENT_CF, CF_DA_IN, fax_test::encode(p1, T4T6_MH));
-  bytes sync(16, 0);
-  sync[3] = 'P';
-  sync[4] = 'G';
-  send(ENT_CF, CF_MAJR_SYNC_IN, sync);
+  send(ENT_CF, CF_MAJR_SYNC_IN, page_end('P', 'G'));
   one(ENT_CF, CF_MAJR_SYNC_RS);
   // Second page: data without a single line.
   send(ENT_CF, CF_DA_IN, bytes(64, 0));
-  send(ENT_CF, CF_MAJR_SYNC_IN, sync);
+  send(ENT_CF, CF_MAJR_SYNC_IN, page_end('P', 'G'));
   one(ENT_CF, CF_DISC_RQ);
   const seen_msg in = finish_call(FAX__DEA_IN);
   EXPECT_EQ(in.data[0], 3);
@@ -488,10 +503,7 @@ TEST_F(fax_entity_test, an_rtn_without_ecm_sends_the_page_again) {
     flow_page();
   };
   send_page();
-  bytes sync(16, 0);
-  sync[3] = 'N';
-  sync[4] = 'B';
-  send(ENT_CF, CF_MAJR_SYNC_CO, sync);  // RTN: the page goes again
+  send(ENT_CF, CF_MAJR_SYNC_CO, page_end('N', 'B'));  // RTN: the page goes again
   EXPECT_EQ(fax_session_state(kNai), FAX_T30_DIS_DCS_NEGO);
   one(ENT_CF, CF_CAPBILITY_RQ);
   rt_test::rec().clear();
@@ -503,9 +515,7 @@ TEST_F(fax_entity_test, an_rtn_without_ecm_sends_the_page_again) {
   send(ENT_CF, CF_CAPBILITY_CO, bytes(4, 2));
   flow_page();
   EXPECT_EQ(fax_session_state(kNai), FAX_STOP_SESSION);
-  sync[3] = 'S';
-  sync[4] = 'G';
-  send(ENT_CF, CF_MAJR_SYNC_CO, sync);
+  send(ENT_CF, CF_MAJR_SYNC_CO, page_end('S', 'G'));
   const seen_msg in = finish_call(FAX__DEA_IN);
   const u8* st = in.data.data() + 4;
   EXPECT_EQ(get_le16(st + fax_st::PAGES_SENT), 1);
@@ -519,24 +529,13 @@ TEST_F(fax_entity_test, an_rtn_without_ecm_sends_the_page_again) {
 TEST_F(fax_entity_test, the_last_page_end_asks_for_a_retrain_and_the_pages_before_it_do_not) {
   const page p = fax_test::make_page(fax_test::kind::text, 1728, 30, 5);
   fax_test::libtiff_write(dir.file("send.tif"), p, 3, 0, 30, false, 1, 2);
-  ASSERT_EQ(configure(config(dir.file("send.tif"))).data[0], 2);
-  make_ready();
-  start_call(1);
-  send(ENT_CF, CF_INFO_IN, info_record('i'));
-  send(ENT_CF, CF_CONN_CO, bytes(12, 2));
-  send(ENT_CF, CF_INFO_IN, info_record('C'));
-  send(ENT_CF, CF_SETPARM_CO, setparm_ok());
-  one(ENT_CF, CF_CAPBILITY_RQ);
-  send(ENT_CF, CF_CAPBILITY_CO, bytes(4, 2));
+  ASSERT_NO_FATAL_FAILURE(start_sending(dir.file("send.tif")));
   const bytes first = flow_page();
   ASSERT_EQ(first.size(), 16u);
   EXPECT_EQ(first[3], 'P');
   EXPECT_EQ(first[5], 0);
   EXPECT_EQ(fax_session_state(kNai), FAX_END_OF_SND_PAGE);
-  bytes sync(16, 0);
-  sync[3] = 'P';
-  sync[4] = 'G';
-  send(ENT_CF, CF_MAJR_SYNC_CO, sync);
+  send(ENT_CF, CF_MAJR_SYNC_CO, page_end('P', 'G'));
   const bytes last = flow_page();
   ASSERT_EQ(last.size(), 16u);
   EXPECT_EQ(last[3], 'S');
@@ -550,20 +549,9 @@ TEST_F(fax_entity_test, the_last_page_end_asks_for_a_retrain_and_the_pages_befor
 TEST_F(fax_entity_test, a_refused_page_that_never_goes_again_is_not_counted_as_sent) {
   const page p = fax_test::make_page(fax_test::kind::text, 1728, 30, 4);
   fax_test::libtiff_write(dir.file("send.tif"), p, 3, 0, 30, false, 1);
-  ASSERT_EQ(configure(config(dir.file("send.tif"))).data[0], 2);
-  make_ready();
-  start_call(1);
-  send(ENT_CF, CF_INFO_IN, info_record('i'));
-  send(ENT_CF, CF_CONN_CO, bytes(12, 2));
-  send(ENT_CF, CF_INFO_IN, info_record('C'));
-  send(ENT_CF, CF_SETPARM_CO, setparm_ok());
-  one(ENT_CF, CF_CAPBILITY_RQ);
-  send(ENT_CF, CF_CAPBILITY_CO, bytes(4, 2));
+  ASSERT_NO_FATAL_FAILURE(start_sending(dir.file("send.tif")));
   flow_page();
-  bytes sync(16, 0);
-  sync[3] = 'S';
-  sync[4] = 'B';
-  send(ENT_CF, CF_MAJR_SYNC_CO, sync);  // RTN on the last page
+  send(ENT_CF, CF_MAJR_SYNC_CO, page_end('S', 'B'));  // RTN on the last page
   one(ENT_CF, CF_CAPBILITY_RQ);
   ASSERT_EQ(fax_session_state(kNai), FAX_T30_DIS_DCS_NEGO);
   // The far side hangs up before the page went again.
@@ -589,23 +577,12 @@ TEST_F(fax_entity_test, a_refused_page_that_cannot_go_again_ends_the_call_with_i
       SetUp();
     }
     fax_test::libtiff_write(dir.file("send.tif"), p, 3, 0, 30, false, 1);
-    ASSERT_EQ(configure(config(dir.file("send.tif"))).data[0], 2);
-    make_ready();
-    start_call(1);
-    send(ENT_CF, CF_INFO_IN, info_record('i'));
-    send(ENT_CF, CF_CONN_CO, bytes(12, 2));
     bytes dcs = info_record('C');
     dcs[471] = r.speed;
     dcs[477] = r.ecm;
-    send(ENT_CF, CF_INFO_IN, dcs);
-    send(ENT_CF, CF_SETPARM_CO, setparm_ok());
-    one(ENT_CF, CF_CAPBILITY_RQ);
-    send(ENT_CF, CF_CAPBILITY_CO, bytes(4, 2));
+    ASSERT_NO_FATAL_FAILURE(start_sending(dir.file("send.tif"), dcs));
     flow_page();
-    bytes sync(16, 0);
-    sync[3] = 'S';
-    sync[4] = 'B';
-    send(ENT_CF, CF_MAJR_SYNC_CO, sync);
+    send(ENT_CF, CF_MAJR_SYNC_CO, page_end('S', 'B'));
     one(ENT_CF, CF_DISC_RQ);
     EXPECT_TRUE(take(ENT_CF, CF_CAPBILITY_RQ).empty());
     EXPECT_EQ(fax_session_state(kNai), FAX_STOP_SESSION);

@@ -57,6 +57,15 @@ class FoipLink : public ::testing::Test {
     change(copy);
     ASSERT_EQ(UpdateEntry(copy), 1);
   }
+  // An outgoing session in its stop after a 486 answer, in `abort_state`.
+  void StoppingAfterBusy(std::int32_t abort_state) {
+    session_->direction = FOIP__DIR_OUT;  // a confirmed stop leaves it incoming
+    DeviceEntry copy = entry();
+    copy.session_active = 1;
+    copy.abort_state = abort_state;
+    copy.sip_status = 486;
+    ASSERT_EQ(UpdateEntry(copy), 1);
+  }
   void ExpectStatus(std::uint16_t kind, std::uint16_t value, const char* text = "") {
     const std::optional<Reply> r = controller_->Next(2000);
     ASSERT_TRUE(r.has_value()) << "expected kind " << kind;
@@ -207,12 +216,7 @@ TEST_F(FoipLink, StopConfirmAnswersByAbortState) {
       {ABORT_NONE, true, FAX_STATUS_SESSION_LOST, 0xF100},
   };
   for (const Case& c : cases) {
-    session_->direction = FOIP__DIR_OUT;  // a confirmed stop leaves it incoming
-    DeviceEntry copy = entry();
-    copy.session_active = 1;
-    copy.abort_state = c.abort_state;
-    copy.sip_status = 486;
-    ASSERT_EQ(UpdateEntry(copy), 1);
+    ASSERT_NO_FATAL_FAILURE(StoppingAfterBusy(c.abort_state));
     foip__confirm conf{};
     conf.return_code = c.ok ? FOIP__RC_OK : 3;
     foip_link__stop_co(&msg_, session_, &conf, FOIP_API__OK);
@@ -305,12 +309,7 @@ TEST_F(FoipLink, StartFailedByAStopUnderWayLeavesThatStopsAnswer) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.abort_state);
-    session_->direction = FOIP__DIR_OUT;
-    DeviceEntry copy = entry();
-    copy.session_active = 1;
-    copy.abort_state = c.abort_state;
-    copy.sip_status = 486;
-    ASSERT_EQ(UpdateEntry(copy), 1);
+    ASSERT_NO_FATAL_FAILURE(StoppingAfterBusy(c.abort_state));
     // The session ended before it ran: its start failed (code 15), then the
     // stop is confirmed.
     foip__confirm failed{};

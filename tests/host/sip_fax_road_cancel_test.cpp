@@ -62,9 +62,7 @@ TEST_F(SipRoadTest, SendAbortedWhileRingingCancelsTheInvite) {
   StartTessaly(false);
   if (HasFatalFailure()) return;
 
-  ASSERT_EQ(controller_->Send("0612345678"), STATUS_OK);
-  std::optional<tessaly_test::Reply> r = NextOf({FAX_STATUS_REQUEST_DONE, FAX_STATUS_REQUEST_FAILED}, 5000);
-  ASSERT_TRUE(r && r->status.kind == FAX_STATUS_REQUEST_DONE);
+  ASSERT_TRUE(RequestDone(controller_->Send("0612345678")));
   // sipp rings: its 180 is in its log once it went out.
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (std::chrono::steady_clock::now() < end && sipp.messages().find("180 Ringing") == std::string::npos)
@@ -78,7 +76,7 @@ TEST_F(SipRoadTest, SendAbortedWhileRingingCancelsTheInvite) {
   const std::initializer_list<uint16_t> finals = {FAX_STATUS_REQUEST_DONE,       FAX_STATUS_REQUEST_FAILED,
                                                   FAX_STATUS_FAX_SENT,           FOIP_STATUS_FAX_NOT_SENT,
                                                   FOIP_STATUS_FAX_NOT_CONNECTED, FAX_STATUS_SESSION_LOST};
-  r = NextOf(finals, 15000);
+  std::optional<tessaly_test::Reply> r = NextOf(finals, 15000);
   ASSERT_TRUE(r.has_value()) << "no answer to the abort\n" << Log();
   EXPECT_EQ(r->status.kind, FAX_STATUS_REQUEST_DONE) << "value " << r->status.value;
   EXPECT_EQ(r->status.value, RST_TESSALY_ABORT_FAX);

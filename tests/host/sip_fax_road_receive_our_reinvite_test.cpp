@@ -13,20 +13,13 @@ namespace sip_road {
 namespace {
 
 // Ports of this program: 44360-44379.
-constexpr uint16_t kSip = 44360, kGateway = 44361, kMedia = 44370;
-
-using lines = std::vector<std::string>;
-
-// tessaly's media lines: audio on the port after the first, UDPTL on the one after that.
-const std::string kAudio = "audio " + std::to_string(kMedia + 1);
-const std::string kImage = "image " + std::to_string(kMedia + 2) + " udptl t38";
+constexpr road_ports kPorts{44360, 44361, 44370};
+const std::string kAudio = kPorts.audio();
+const std::string kImage = kPorts.image();
 
 TEST_F(SipAudioRoadTest, ReceivesThreePagesAfterAudioThenOurReInvite) {
-  ReceiveThreePages({"Send re-invite (Audio Media)",
-                     500,
-                     "uac-audio-then-our-reinvite.xml",
-                     "receive, audio answer then our re-INVITE",
-                     {kSip, kGateway, kMedia}});
+  ReceiveThreePages({"Send re-invite (Audio Media)", 500, "uac-audio-then-our-reinvite.xml",
+                     "receive, audio answer then our re-INVITE", kPorts});
   if (HasFatalFailure()) return;
   const lines answers = received_messages(trace_, "SIP/2.0 200");
   ASSERT_FALSE(answers.empty()) << trace_;

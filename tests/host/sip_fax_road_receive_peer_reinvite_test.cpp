@@ -12,13 +12,9 @@ namespace sip_road {
 namespace {
 
 // Ports of this program: 44340-44359.
-constexpr uint16_t kSip = 44340, kGateway = 44341, kMedia = 44350;
-
-using lines = std::vector<std::string>;
-
-// tessaly's media lines: audio on the port after the first, UDPTL on the one after that.
-const std::string kAudio = "audio " + std::to_string(kMedia + 1);
-const std::string kImage = "image " + std::to_string(kMedia + 2) + " udptl t38";
+constexpr road_ports kPorts{44340, 44341, 44350};
+const std::string kAudio = kPorts.audio();
+const std::string kImage = kPorts.image();
 
 // The first of `messages` that holds `text`, or "".
 std::string with(const lines& messages, const std::string& text) {
@@ -30,11 +26,8 @@ std::string with(const lines& messages, const std::string& text) {
 TEST_F(SipAudioRoadTest, ReceivesThreePagesAfterAudioThenThePeersReInvite) {
   // The wait for the caller's re-INVITE ends the call when it passes: long
   // enough for sipp's pause after its ACK.
-  ReceiveThreePages({"Wait re-invite",
-                     2000,
-                     "uac-audio-then-t38.xml",
-                     "receive, audio answer then the peer's re-INVITE",
-                     {kSip, kGateway, kMedia}});
+  ReceiveThreePages(
+      {"Wait re-invite", 2000, "uac-audio-then-t38.xml", "receive, audio answer then the peer's re-INVITE", kPorts});
   if (HasFatalFailure()) return;
   const lines answers = received_messages(trace_, "SIP/2.0 200");
   const std::string audio = with(answers, "CSeq: 1 INVITE");

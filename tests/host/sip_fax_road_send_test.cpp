@@ -41,17 +41,13 @@ TEST_F(SipRoadTest, SendsThreePagesOverSipAndUdptl) {
   if (HasFatalFailure()) return;
 
   const auto started = clock_type::now();
-  ASSERT_EQ(controller_->Send("0612345678"), STATUS_OK);
-  std::optional<tessaly_test::Reply> r = NextOf({FAX_STATUS_REQUEST_DONE, FAX_STATUS_REQUEST_FAILED}, 5000);
-  ASSERT_TRUE(r && r->status.kind == FAX_STATUS_REQUEST_DONE);
+  ASSERT_TRUE(RequestDone(controller_->Send("0612345678")));
   int pages_sent = 0;
-  for (;;) {
-    r = NextOf({FAX_STATUS_PAGE_SENT, FAX_STATUS_FAX_SENT, FOIP_STATUS_FAX_NOT_SENT, FOIP_STATUS_FAX_NOT_CONNECTED,
-                FAX_STATUS_SESSION_LOST},
-               60000);
-    if (!r || r->status.kind != FAX_STATUS_PAGE_SENT) break;
-    ++pages_sent;
-  }
+  const std::optional<tessaly_test::Reply> r =
+      CountPagesUntil(FAX_STATUS_PAGE_SENT,
+                      {FAX_STATUS_PAGE_SENT, FAX_STATUS_FAX_SENT, FOIP_STATUS_FAX_NOT_SENT,
+                       FOIP_STATUS_FAX_NOT_CONNECTED, FAX_STATUS_SESSION_LOST},
+                      pages_sent);
   ASSERT_TRUE(r.has_value()) << "no final status";
   EXPECT_EQ(r->status.kind, FAX_STATUS_FAX_SENT) << "value " << r->status.value << " " << r->status.text;
   EXPECT_EQ(pages_sent, 3);

@@ -129,6 +129,15 @@ void ExpectStatus(const std::optional<Reply>& r, std::uint16_t kind, std::uint16
   EXPECT_STREQ(r->status.text, text);
 }
 
+// The controller registers, then tells its device status (receiving or
+// not); tessaly takes both.
+void RegisterWithStatus(ScriptedController& c, std::uint16_t receive) {
+  ASSERT_EQ(c.Register(), STATUS_OK);
+  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 1);
+  ASSERT_EQ(c.Status(receive), STATUS_OK);
+  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 5);
+}
+
 class Tessaly : public ::testing::Test {
  protected:
   void TearDown() override {
@@ -159,10 +168,7 @@ TEST_F(Tessaly, RegisterStatusAbortAndShutdownPacket) {
   ScriptedController c(0x1234, "F1\\1");
   ASSERT_TRUE(c.ok());
 
-  ASSERT_EQ(c.Register(), STATUS_OK);
-  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 1);
-  ASSERT_EQ(c.Status(1), STATUS_OK);
-  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 5);
+  ASSERT_NO_FATAL_FAILURE(RegisterWithStatus(c, 1));
   // No session is running: the abort fails.
   ASSERT_EQ(c.Abort(), STATUS_OK);
   ExpectStatus(c.Next(), FAX_STATUS_REQUEST_FAILED, 4);
@@ -248,10 +254,7 @@ TEST_F(Tessaly, SendThatCannotStartReportsNotConnected) {
   ASSERT_TRUE(t.WaitServing());
   ASSERT_TRUE(t.WaitLog("FOIP stand-in - configuration accepted"));
   ScriptedController c(0x0101, "F2\\1");
-  ASSERT_EQ(c.Register(), STATUS_OK);
-  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 1);
-  ASSERT_EQ(c.Status(0), STATUS_OK);
-  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 5);
+  ASSERT_NO_FATAL_FAILURE(RegisterWithStatus(c, 0));
   ASSERT_EQ(c.Send(), STATUS_OK);
   ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 2);
   ExpectStatus(c.Next(), FOIP_STATUS_FAX_NOT_CONNECTED, STATUS_FAX_FAILED);
@@ -278,10 +281,7 @@ TEST_F(Tessaly, AbortAndWatchdogEndARunningSession) {
   t.Start(o);
   ASSERT_TRUE(t.WaitServing());
   ScriptedController c(0x0202, "F3\\1");
-  ASSERT_EQ(c.Register(), STATUS_OK);
-  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 1);
-  ASSERT_EQ(c.Status(0), STATUS_OK);
-  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 5);
+  ASSERT_NO_FATAL_FAILURE(RegisterWithStatus(c, 0));
 
   ASSERT_EQ(c.Send(), STATUS_OK);
   ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 2);
@@ -345,10 +345,7 @@ TEST_F(Tessaly, RestartedControllerTakesOverItsEntry) {
   t.Start(o);
   ASSERT_TRUE(t.WaitServing());
   ScriptedController c(0x0505, "F7\\1");
-  ASSERT_EQ(c.Register(), STATUS_OK);
-  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 1);
-  ASSERT_EQ(c.Status(0), STATUS_OK);
-  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 5);
+  ASSERT_NO_FATAL_FAILURE(RegisterWithStatus(c, 0));
   ASSERT_EQ(c.Send(), STATUS_OK);
   ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 2);
   ExpectStatus(c.Next(), FAX_STATUS_CALL_CONNECTED, 0, "0123");
@@ -455,10 +452,7 @@ TEST_F(Tessaly, SecondRunInTheSameProcessServesAndEndsCleanly) {
       std::this_thread::sleep_for(20ms);
     ASSERT_EQ(start_length, 24);
     ScriptedController c(0x0707, "F9\\1");
-    ASSERT_EQ(c.Register(), STATUS_OK);
-    ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 1);
-    ASSERT_EQ(c.Status(0), STATUS_OK);
-    ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 5);
+    ASSERT_NO_FATAL_FAILURE(RegisterWithStatus(c, 0));
     // A send towards the gateway, which never answers, keeps a session of
     // the FOIP entity busy until the abort.
     ASSERT_EQ(c.Send(), STATUS_OK);

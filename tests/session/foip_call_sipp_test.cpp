@@ -37,6 +37,7 @@
 #include "session/foip_sip_mgt.h"
 #include "session/foip_trc.h"
 #include "session/support/cfg_test_support.h"
+#include "session/support/foip_sip_side.h"
 #include "session/support/foip_test_support.h"
 #include "sip/sip_config.h"
 #include "sip/sip_entity.h"
@@ -44,56 +45,33 @@
 #include "sip/support/loopback_udp.h"
 #include "sip/support/pcap_udp.h"
 #include "sip/support/sipp_run.h"
+#include "sip/support/wire_capture.h"
 #include "t38/t38_entity.h"
 
 namespace {
 
 using clock_type = std::chrono::steady_clock;
 
-int g_fd = -1;
+ssc_test::stack_socket& g_sock = ssc_test::loopback_socket();
 u16 g_port = 0;
 std::vector<std::string> g_sent;  // first lines of what we sent
 
 // Every datagram either way, stamped when our socket sent or read it.
-struct datagram {
-  std::string payload;
-  u16 sport, dport;
-  timeval at;
-};
-std::vector<datagram> g_wire;
+ssc_test::wire_capture g_wire;
 
-void capture(const char* data, std::size_t n, u16 sport, u16 dport) {
-  datagram d{std::string(data, n), sport, dport, {}};
-  gettimeofday(&d.at, nullptr);
-  g_wire.push_back(std::move(d));
+void capture(const u8* data, std::size_t n, u16 sport, u16 dport) {
+  g_wire.add(data, n, sport, dport);
+  if (sport == g_port) {
+    const std::string& text = g_wire.datagrams.back().payload;
+    g_sent.push_back(text.substr(0, text.find("\r\n")));
+  }
 }
 
-bool have_tshark() { return std::system("command -v tshark >/dev/null 2>&1") == 0; }
+using ssc_test::have_tshark;
 
-// tshark's fields output over the capture (lines of '|'-separated fields).
+// tshark's fields output over the capture (rows of fields).
 std::vector<std::vector<std::string>> tshark_rows(const std::string& args) {
-  const std::string pcap = ::testing::TempDir() + "foip_call_sipp_" + std::to_string(getpid()) + ".pcap";
-  {
-    std::string file = ssc_test::pcap_header();
-    for (const datagram& d : g_wire)
-      file += ssc_test::pcap_record(d.payload, d.sport, d.dport, static_cast<u32>(d.at.tv_sec),
-                                    static_cast<u32>(d.at.tv_usec));
-    std::ofstream(pcap, std::ios::binary) << file;
-  }
-  const std::string out =
-      ssc_test::run_command("timeout 120 tshark -r " + pcap + " -T fields -E separator='|' " + args + " 2>/dev/null");
-  std::remove(pcap.c_str());
-  std::vector<std::vector<std::string>> rows;
-  std::istringstream in(out);
-  for (std::string line; std::getline(in, line);) {
-    std::vector<std::string> f;
-    std::size_t at = 0;
-    for (std::size_t bar; (bar = line.find('|', at)) != std::string::npos; at = bar + 1)
-      f.push_back(line.substr(at, bar - at));
-    f.push_back(line.substr(at));
-    rows.push_back(std::move(f));
-  }
-  return rows;
+  return g_wire.tshark_rows(::testing::TempDir() + "foip_call_sipp_" + std::to_string(getpid()) + ".pcap", args);
 }
 
 // Nothing that tshark decodes from the capture is malformed or an error.
@@ -101,60 +79,6 @@ void expect_well_formed() {
   EXPECT_TRUE(tshark_rows("-Y _ws.malformed -e frame.number").empty()) << "malformed frames";
   const auto errors = tshark_rows("-Y '_ws.expert.severity == error' -e frame.number -e _ws.expert.message");
   for (const auto& r : errors) ADD_FAILURE() << "expert error in frame " << r[0] << ": " << r.back();
-}
-
-void ip_handler(msg_t* m) {
-  if (m->code == SOCK_U_DA_RQ) {
-    std::vector<u8> d = rt_test::chain_bytes(m->p_buffer);
-    if (m->p_buffer == nullptr) d.assign(Msg_data(m), Msg_data(m) + m->data_size);
-    if (d.size() > SOCK_UDP_HEADER_SIZE) {
-      sockaddr_in to{};
-      to.sin_family = AF_INET;
-      std::memcpy(&to.sin_addr, &d[4], 4);
-      to.sin_port = htons(get_host16(&d[8]));
-      (void)sendto(g_fd, d.data() + SOCK_UDP_HEADER_SIZE, d.size() - SOCK_UDP_HEADER_SIZE, 0,
-                   reinterpret_cast<const sockaddr*>(&to), sizeof to);
-      capture(reinterpret_cast<const char*>(d.data() + SOCK_UDP_HEADER_SIZE), d.size() - SOCK_UDP_HEADER_SIZE, g_port,
-              get_host16(&d[8]));
-      const std::string text(d.begin() + SOCK_UDP_HEADER_SIZE, d.end());
-      g_sent.push_back(text.substr(0, text.find("\r\n")));
-    }
-  }
-  Free_msg(m);
-}
-
-void fake_t38(msg_t* m) {
-  if (m->code == kv::t38::T38__CAPABILITIES_RQ) {
-    std::vector<u8> cap(kv::t38::T38__CAPABILITIES_CO_SIZE, 0);
-    cap[0] = 2;
-    cap[4 + 1] = 0x40, cap[4 + 2] = 0x38;
-    cap[4 + 3] = 2;
-    cap[4 + 7] = 0xD0, cap[4 + 8] = 0x07;
-    cap[4 + 9] = 0x90, cap[4 + 10] = 0x01;
-    cap[4 + 11] = 2;
-    Send_msg(rt_test::make_msg(ENT_T38, ENT_FOIP, kv::t38::T38__CAPABILITIES_CO, cap, m->nai, m->conn_id));
-  }
-  Free_msg(m);
-}
-
-// ENT_SM: the SIP entities are configured by the test itself; ENT_FOIP's
-// requests are confirmed.
-void fake_sm(msg_t* m) {
-  if (m->from == ENT_FOIP && m->code == SM_CONFIG_RQ)
-    Send_msg(rt_test::make_msg(ENT_SM, ENT_FOIP, SM_CONFIG_CO, {2, 2, Sm_target(m)}, m->nai, m->conn_id));
-  Free_msg(m);
-}
-
-void t38_hook(foip__na_ctx* s, u8 event, u8, u8) {
-  const nai_t nai = foip__session_nai(s);
-  if (event == T38_MGT__EVT_USR_ACT_RQ) {
-    foip__set_t38_active(s, true);
-    foip__send_mgt(FOIP_MGT__T38_OPENED, nai, 2, 0, 0, 0);
-  }
-  if (event == T38_MGT__EVT_USR_DEA_RQ) {
-    foip__set_t38_active(s, false);
-    foip__send_mgt(FOIP_MGT__T38_CLOSED, nai, 0, 0, 0, 0);
-  }
 }
 
 // Event lines go to stderr when FOIP_SIPP_DEBUG is set (and are shown then).
@@ -167,9 +91,9 @@ const entity_table_row_t TABLE[] = {
     SSC_ENTITY_ROW,
     FOIP_ENTITY_ROW,
     {ENT_APP_FOIP, rt_test::record_handler, 0, 0, nullptr, 0},
-    {ENT_SM, fake_sm, 0, 0, nullptr, 0},
-    {ENT_IP, ip_handler, 0, 0, nullptr, 0},
-    {ENT_T38, fake_t38, 0, 0, nullptr, 0},
+    {ENT_SM, foip_sip_test::sm_confirm_handler, 0, 0, nullptr, 0},
+    {ENT_IP, ssc_test::loopback_ip_handler, 0, 0, nullptr, 0},
+    {ENT_T38, foip_sip_test::t38_capabilities_handler, 0, 0, nullptr, 0},
     {ENT_FAX, rt_test::record_handler, 0, 0, nullptr, 0},
     {ENT_NIL, nullptr, 0, 0, nullptr, 0},
 };
@@ -198,56 +122,24 @@ class FoipCallSipp : public ::testing::Test {
     dir_ = std::make_unique<cfg_test::temp_dir>();
     page_ = dir_->path() + "/page.tif";
     ASSERT_TRUE(foip_test::write_tiff(page_, 200, 200));
-    g_fd = socket(AF_INET, SOCK_DGRAM, 0);
-    ASSERT_GE(g_fd, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ASSERT_EQ(bind(g_fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(getsockname(g_fd, reinterpret_cast<sockaddr*>(&a), &len), 0);
-    g_port = ntohs(a.sin_port);
+    ASSERT_TRUE(g_sock.open());
+    g_sock.tap = capture;
+    g_port = g_sock.port();
     g_sent.clear();
     g_wire.clear();
-    foip__layer_hooks h;
-    foip_sip__plug(h);
-    h.t38_mgt__automaton = t38_hook;
-    h.fax_mgt__automaton = foip_test::fax_side_at_once;
-    foip__set_layer_hooks(h);
+    foip_sip_test::plug_hooks(foip_test::fax_side_at_once);
     rt_test::use_real_clock();
     rt_test::start_manual(TABLE);
     rt_test::pump();
     sip_mgt__glb_init();
     foip_trc__set_console(console);
     ssc_entity_reset(8);
-    sip_config c;
-    c.endpoint_count = 1;
-    sip_config_endpoint& e = c.endpoints[0];
-    e.nai = 1;
-    e.address_type = 1;
-    e.user_entity = ENT_SSC;
-    e.transport_entity = ENT_IP;
-    e.transport_nai = 2;
-    e.t1_ms = 100;
-    e.t2_ms = 800;
-    e.hold_ms = 1000;
-    std::vector<u8> body(SIP_CONFIG_SIZE);
-    sip_config_pack(c, body.data());
-    send_to(ENT_SM, ENT_SIP, SM_CONFIG_RQ, body, 0);
     // ENT_SSC gets the configuration that ENT_FOIP makes for it.
-    foip__glb_sip_param sp{};
-    sp.sig_nai = 1;
-    send_to(ENT_SM, ENT_SSC, SM_CONFIG_RQ, foip_sip__ssc_config_body(sp), 0);
-    ASSERT_EQ(ssc_ua__select(1), 2);
+    ASSERT_TRUE(foip_sip_test::configure_sip_entities(
+        [](ent_id_t to, const std::vector<u8>& body) { send_to(ENT_SM, to, SM_CONFIG_RQ, body, 0); }));
     foip__global_param g;
     foip_test::global_param(g, 2);
-    g.glb_sip_param.sig_nai = 1;
-    g.glb_sip_param.operating_mode = FOIP__SEND_RE_INVITE;
-    g.glb_sip_param.re_invite_delay = 200;
-    g.glb_sip_param.local_sip_addr.ip_addr.ip_family = OM_IP_FAMILY_V4;
-    const u8 lo[4] = {127, 0, 0, 1};
-    std::memcpy(g.glb_sip_param.local_sip_addr.ip_addr.addr.v4.addr, lo, 4);
-    g.glb_sip_param.local_sip_addr.ip_port = g_port;
+    foip_sip_test::sip_side_param(g, FOIP__SEND_RE_INVITE, g_port);
     g.glb_trc_param.event.display_event_bfi = std::getenv("FOIP_SIPP_DEBUG") ? 0x00E0 : 0;
     ASSERT_EQ(foip_api__send_set_config_rq(g), FOIP_API__OK);
     rt_test::pump();
@@ -255,34 +147,18 @@ class FoipCallSipp : public ::testing::Test {
     rt_test::rec().clear();
   }
   void TearDown() override {
-    if (g_fd < 0) return;
+    if (g_sock.port() == 0) return;
     foip_trc__set_console(nullptr);
     foip_entity_stop();
     sip_mgt__glb_init();
     ssc_entity_reset(0);
     rt_test::stop();
     foip__set_layer_hooks({});
-    close(g_fd);
-    g_fd = -1;
+    g_sock.close();
   }
 
   void turn() {
-    pollfd p{g_fd, POLLIN, 0};
-    if (poll(&p, 1, 5) > 0) {
-      char buf[65536];
-      sockaddr_in from{};
-      socklen_t len = sizeof from;
-      const ssize_t n = recvfrom(g_fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
-      if (n > 0) {
-        capture(buf, static_cast<std::size_t>(n), ntohs(from.sin_port), g_port);
-        std::vector<u8> d(SOCK_UDP_HEADER_SIZE + static_cast<std::size_t>(n));
-        d[0] = 4;
-        std::memcpy(&d[4], &from.sin_addr, 4);
-        put_host16(&d[8], ntohs(from.sin_port));
-        std::memcpy(&d[SOCK_UDP_HEADER_SIZE], buf, static_cast<std::size_t>(n));
-        send_to(ENT_PH_IT, ENT_SIP, SOCK_U_DA_IN, d, 2);
-      }
-    }
+    if (g_sock.receive_one(5)) rt_test::pump();
     om_os_timer_poll();
     rt_test::pump();
   }
@@ -291,53 +167,98 @@ class FoipCallSipp : public ::testing::Test {
   // user stops the session once it runs.  Result: SIPp's exit status (-1
   // when it did not end in time); `ran` tells whether the session ran.
   int call_sipp(const std::string& scenario, bool stop, bool& ran) {
-    u16 sipp_port = 0;
-    {
-      const ssc_test::udp probe;  // a free port for SIPp
-      sipp_port = probe.port;
-    }
-    log_ = sipp_test::log_path(::testing::TempDir(), "foip_call");
     sipp_test::sipp_process sipp;
-    EXPECT_TRUE(sipp.start("-sf " + scenario + " -i 127.0.0.1 -p " + std::to_string(sipp_port) +
-                               " -m 1 -nostdin -timeout 15s -timeout_error",
-                           log_));
-    usleep(300 * 1000);  // SIPp binds its port
+    const u16 sipp_port = start_uas(sipp, scenario, "foip_call");
+    EXPECT_NE(sipp_port, 0);
     foip__session_param p;
     foip_test::outgoing_param(p, 0, dir_->path(), page_);
     auto& id = p.t38_media_add_param.sip_media_identification;
     id.local_user_identification = FOIP__ID_BY_NAME;
     id.remote_user_identification = FOIP__ID_BY_NAME;
     foip__copy_text(id.sz_remote_user_name, "sipp");
-    auto& lm = p.t38_media_add_param.local_media_add.local_media_ip_addr;
-    lm.ip_addr.ip_family = OM_IP_FAMILY_V4;
-    const u8 lo[4] = {127, 0, 0, 1};
-    std::memcpy(lm.ip_addr.addr.v4.addr, lo, 4);
+    foip_sip_test::set_loopback(p.t38_media_add_param.local_media_add.local_media_ip_addr.ip_addr);
     auto& r = p.sip_session_param.remote_sip_addr;
-    r.ip_addr.ip_family = OM_IP_FAMILY_V4;
-    std::memcpy(r.ip_addr.addr.v4.addr, lo, 4);
+    foip_sip_test::set_loopback(r.ip_addr);
     r.ip_port = sipp_port;
     EXPECT_EQ(foip_api__send_start_rq(0, p), FOIP_API__OK);
     rt_test::pump();
+    // ENT_SSC closes the call once its BYE transaction is over.
+    return run_sipp(sipp, 0, stop, ran, std::chrono::seconds(20),
+                    [] { return foip_call__record(0).state == CALL_FREE && foip__session_count() == 0; });
+  }
+
+  // SIPp answering once with `scenario` on a free port (its output in log_
+  // under `name`), given time to bind it; the port, 0 when SIPp did not
+  // start.
+  u16 start_uas(sipp_test::sipp_process& sipp, const std::string& scenario, const std::string& name) {
+    u16 port = 0;
+    {
+      const ssc_test::udp probe;  // a free port for SIPp
+      port = probe.port;
+    }
+    log_ = sipp_test::log_path(::testing::TempDir(), name);
+    if (!sipp.start("-sf " + scenario + " -i 127.0.0.1 -p " + std::to_string(port) +
+                        " -m 1 -nostdin -timeout 15s -timeout_error",
+                    log_))
+      return 0;
+    usleep(300 * 1000);  // SIPp binds its port
+    return port;
+  }
+
+  // An incoming session on `nai` that takes a call to "fax", its media on
+  // 127.0.0.1.
+  void start_incoming(nai_t nai) {
+    foip__session_param p;
+    foip_test::incoming_param(p, nai, dir_->path());
+    auto& id = p.t38_media_add_param.sip_media_identification;
+    id.local_user_identification = FOIP__ID_BY_NAME;
+    foip__copy_text(id.sz_local_user_name, "fax");
+    foip_sip_test::set_loopback(p.t38_media_add_param.local_media_add.local_media_ip_addr.ip_addr);
+    ASSERT_EQ(foip_api__send_start_rq(nai, p), FOIP_API__OK);
+    rt_test::pump();
+  }
+
+  // SIPp calling us once with `scenario` (its output in log_ under `name`),
+  // giving up after `timeout_s`; whether it started.
+  bool start_uac(sipp_test::sipp_process& sipp, const std::string& scenario, const std::string& name, int timeout_s) {
+    log_ = sipp_test::log_path(::testing::TempDir(), name);
+    return sipp.start("127.0.0.1:" + std::to_string(g_port) + " -sf " + scenario +
+                          " -i 127.0.0.1 -p 0 -m 1 -nostdin -timeout " + std::to_string(timeout_s) + "s -timeout_error",
+                      log_);
+  }
+
+  // Turns until SIPp exits or `limit` passes; `ran` tells whether the
+  // session on `nai` ran, and with `stop` the user stops it once it does.
+  // SIPp is killed then, and the loop turns up to 2 s more until `settled`.
+  // Result: SIPp's exit status (-1 when it did not end in time).
+  int run_sipp(sipp_test::sipp_process& sipp, nai_t nai, bool stop, bool& ran, std::chrono::seconds limit,
+               bool (*settled)()) {
     ran = false;
     bool stopped = false;
     int status = -1;
-    const auto deadline = clock_type::now() + std::chrono::seconds(20);
+    const auto deadline = clock_type::now() + limit;
     while (clock_type::now() < deadline) {
       if ((status = sipp.poll_exit()) != sipp_test::sipp_process::RUNNING) break;
       turn();
       (void)foip_trc__flush_events();
-      if (foip__session_state(0) == FOIP_MGT__RUNNING) ran = true;
+      if (foip__session_state(nai) == FOIP_MGT__RUNNING) ran = true;
       if (stop && !stopped && ran) {
         stopped = true;
-        EXPECT_EQ(foip_api__send_stop_rq(0), FOIP_API__OK);
+        EXPECT_EQ(foip_api__send_stop_rq(nai), FOIP_API__OK);
         rt_test::pump();
       }
     }
     sipp.kill_now();
-    // ENT_SSC closes the call once its BYE transaction is over.
     const auto end = clock_type::now() + std::chrono::seconds(2);
-    while (clock_type::now() < end && (foip_call__record(0).state != CALL_FREE || foip__session_count() != 0)) turn();
+    while (clock_type::now() < end && !settled()) turn();
     return status;
+  }
+
+  // The first lines of what we sent, one a line.
+  static std::string sent() {
+    std::string all;
+    for (const std::string& l : g_sent) all += l + "\n";
+    return all;
   }
 
   std::unique_ptr<cfg_test::temp_dir> dir_;
@@ -348,8 +269,7 @@ class FoipCallSipp : public ::testing::Test {
 TEST_F(FoipCallSipp, AnsweredWithoutSdpThenOurReinviteToT38ThenBye) {
   bool ran = false;
   const int status = call_sipp(scenario_dir() + "uas-reinvite-t38.xml", true, ran);
-  std::string sent;
-  for (const std::string& l : g_sent) sent += l + "\n";
+  const std::string sent = FoipCallSipp::sent();
   EXPECT_EQ(status, 0) << "sipp log: " << log_ << "\n" << sent;
   EXPECT_TRUE(ran) << sent;
   // Our BYE answered 200: ENT_SSC closes the call, the record comes free and
@@ -365,10 +285,9 @@ TEST_F(FoipCallSipp, AnsweredWithoutSdpThenOurReinviteToT38ThenBye) {
 TEST_F(FoipCallSipp, PeerByeIsAnswered200AndEndsTheSession) {
   bool ran = false;
   const int status = call_sipp(own_scenarios() + "uas-t38-peer-bye.xml", false, ran);
-  std::string sent;
+  const std::string sent = FoipCallSipp::sent();
   bool ok_to_bye = false;
   for (const std::string& l : g_sent) {
-    sent += l + "\n";
     EXPECT_NE(l, "SIP/2.0 408 Request Timeout");
     ok_to_bye = ok_to_bye || l == "SIP/2.0 200 OK";
   }
@@ -389,41 +308,14 @@ namespace {
 // to re-INVITE), then re-INVITEs to T.38, which we take; our BYE ends it.
 TEST_F(FoipCallSipp, PeerOffersAudioThenReinvitesToT38ThenByes) {
   sip_mgt__glb().glb_sip_param.operating_mode = FOIP__WAIT_RE_INVITE;
-  foip__session_param p;
-  foip_test::incoming_param(p, 1, dir_->path());
-  auto& id = p.t38_media_add_param.sip_media_identification;
-  id.local_user_identification = FOIP__ID_BY_NAME;
-  foip__copy_text(id.sz_local_user_name, "fax");
-  auto& lm = p.t38_media_add_param.local_media_add.local_media_ip_addr;
-  lm.ip_addr.ip_family = OM_IP_FAMILY_V4;
-  const u8 lo[4] = {127, 0, 0, 1};
-  std::memcpy(lm.ip_addr.addr.v4.addr, lo, 4);
-  ASSERT_EQ(foip_api__send_start_rq(1, p), FOIP_API__OK);
-  rt_test::pump();
-  const std::string log = sipp_test::log_path(::testing::TempDir(), "foip_uac_reinvite");
+  start_incoming(1);
+  if (HasFatalFailure()) return;
   sipp_test::sipp_process sipp;
-  ASSERT_TRUE(sipp.start("127.0.0.1:" + std::to_string(g_port) + " -sf " + own_scenarios() +
-                             "uac-audio-then-t38.xml -i 127.0.0.1 -p 0 -m 1 -nostdin -timeout 15s -timeout_error",
-                         log));
+  ASSERT_TRUE(start_uac(sipp, own_scenarios() + "uac-audio-then-t38.xml", "foip_uac_reinvite", 15));
   bool ran = false;
-  int status = -1;
-  const auto deadline = clock_type::now() + std::chrono::seconds(20);
-  while (clock_type::now() < deadline) {
-    if ((status = sipp.poll_exit()) != sipp_test::sipp_process::RUNNING) break;
-    turn();
-    (void)foip_trc__flush_events();
-    if (!ran && foip__session_state(1) == FOIP_MGT__RUNNING) {
-      ran = true;
-      ASSERT_EQ(foip_api__send_stop_rq(1), FOIP_API__OK);
-      rt_test::pump();
-    }
-  }
-  sipp.kill_now();
-  const auto end = clock_type::now() + std::chrono::seconds(2);
-  while (clock_type::now() < end && foip__session_count() != 0) turn();
-  std::string sent;
-  for (const std::string& l : g_sent) sent += l + "\n";
-  EXPECT_EQ(status, 0) << "sipp log: " << log << "\n" << sent;
+  const int status = run_sipp(sipp, 1, true, ran, std::chrono::seconds(20), [] { return foip__session_count() == 0; });
+  const std::string sent = FoipCallSipp::sent();
+  EXPECT_EQ(status, 0) << "sipp log: " << log_ << "\n" << sent;
   EXPECT_TRUE(ran) << sent;
   // Two 200 answers went out: the audio answer, then T.38.
   int ok = 0;
@@ -443,27 +335,16 @@ namespace {
 // credentials pass SIPp's verifyauth, FOIP__SIP_REGISTER_CO (2, 2, 2)
 // reaches the user; ENT_SSC refreshes; our un-registration ends it.
 TEST_F(FoipCallSipp, RegistrationPassesADigestChallenge) {
-  u16 sipp_port = 0;
-  {
-    const ssc_test::udp probe;  // a free port for SIPp
-    sipp_port = probe.port;
-  }
-  foip__glb_sip_param& sp = sip_mgt__glb().glb_sip_param;
-  sp.registrar_addr.ip_addr.ip_family = OM_IP_FAMILY_V4;
-  const u8 lo[4] = {127, 0, 0, 1};
-  std::memcpy(sp.registrar_addr.ip_addr.addr.v4.addr, lo, 4);
-  sp.registrar_addr.ip_port = sipp_port;
-  const std::string log = sipp_test::log_path(::testing::TempDir(), "foip_register");
   sipp_test::sipp_process sipp;
-  ASSERT_TRUE(sipp.start("-sf " + scenario_dir() + "uas-register.xml -i 127.0.0.1 -p " + std::to_string(sipp_port) +
-                             " -m 1 -nostdin -timeout 15s -timeout_error",
-                         log));
-  usleep(300 * 1000);  // SIPp binds its port
+  const u16 sipp_port = start_uas(sipp, scenario_dir() + "uas-register.xml", "foip_register");
+  ASSERT_NE(sipp_port, 0);
+  foip__glb_sip_param& sp = sip_mgt__glb().glb_sip_param;
+  foip_sip_test::set_loopback(sp.registrar_addr.ip_addr);
+  sp.registrar_addr.ip_port = sipp_port;
   foip__sip_register_param r{};
   r.user_identification = FOIP__ID_BY_NAME;
   foip__copy_text(r.sz_user_name, "alice");
-  r.registered_addr.ip_addr.ip_family = OM_IP_FAMILY_V4;
-  std::memcpy(r.registered_addr.ip_addr.addr.v4.addr, lo, 4);
+  foip_sip_test::set_loopback(r.registered_addr.ip_addr);
   r.registering.user_identification = 0;
   r.expires_sec = 4;
   r.sip_authentication.flag_enable = 1;
@@ -491,9 +372,8 @@ TEST_F(FoipCallSipp, RegistrationPassesADigestChallenge) {
   }
   sipp.kill_now();
   for (int i = 0; i < 100; ++i) turn();
-  std::string sent;
-  for (const std::string& l : g_sent) sent += l + "\n";
-  EXPECT_EQ(status, 0) << "sipp log: " << log << "\n" << sent;
+  const std::string sent = FoipCallSipp::sent();
+  EXPECT_EQ(status, 0) << "sipp log: " << log_ << "\n" << sent;
   const auto co = foip_test::confirms(FOIP__SIP_REGISTER_CO);
   ASSERT_EQ(co.size(), 1u) << sent;
   EXPECT_EQ(co[0].return_code, 2);
@@ -545,8 +425,7 @@ TEST_F(FoipCallSipp, ReinviteMetBy491RetriesAfterTheGrowingBackoff) {
   sip_mgt__glb().glb_sip_param.operating_mode = FOIP__INVITE_MEDIA_AUDIO__SEND_RE_INVITE;
   bool ran = false;
   const int status = call_sipp(own_scenarios() + "uas-audio-reinvite-491.xml", true, ran);
-  std::string sent;
-  for (const std::string& l : g_sent) sent += l + "\n";
+  const std::string sent = FoipCallSipp::sent();
   EXPECT_EQ(status, 0) << "sipp log: " << log_ << "\n" << sent;
   EXPECT_TRUE(ran) << sent;
   EXPECT_EQ(foip_call__record(0).state, CALL_FREE) << sent;
@@ -592,21 +471,13 @@ TEST_F(FoipCallSipp, ReinviteMetBy491RetriesAfterTheGrowingBackoff) {
 // SIPp probes the fax side with an OPTIONS outside any dialog: the FOIP
 // entity answers 200 without a session and keeps no call record.
 TEST_F(FoipCallSipp, OptionsOutsideADialogAnswered200) {
-  const std::string log = sipp_test::log_path(::testing::TempDir(), "foip_uac_options");
   sipp_test::sipp_process sipp;
-  ASSERT_TRUE(sipp.start("127.0.0.1:" + std::to_string(g_port) + " -sf " + scenario_dir() +
-                             "uac-options.xml -i 127.0.0.1 -p 0 -m 1 -nostdin -timeout 10s -timeout_error",
-                         log));
-  int status = -1;
-  const auto deadline = clock_type::now() + std::chrono::seconds(12);
-  while (clock_type::now() < deadline) {
-    if ((status = sipp.poll_exit()) != sipp_test::sipp_process::RUNNING) break;
-    turn();
-  }
-  sipp.kill_now();
-  std::string sent;
-  for (const std::string& l : g_sent) sent += l + "\n";
-  EXPECT_EQ(status, 0) << "sipp log: " << log << "\n" << sent;
+  ASSERT_TRUE(start_uac(sipp, scenario_dir() + "uac-options.xml", "foip_uac_options", 10));
+  bool ran = false;
+  const int status = run_sipp(sipp, 1, false, ran, std::chrono::seconds(12), [] { return true; });
+  const std::string sent = FoipCallSipp::sent();
+  EXPECT_EQ(status, 0) << "sipp log: " << log_ << "\n" << sent;
+  EXPECT_FALSE(ran);
   EXPECT_NE(sent.find("SIP/2.0 200 OK"), std::string::npos) << sent;
   EXPECT_EQ(foip__session_count(), 0u);
   for (u16 i = 0; i < FOIP__MAX_SIP_CALL; ++i) EXPECT_EQ(foip_call__record(i).state, CALL_FREE) << i;
@@ -617,40 +488,14 @@ TEST_F(FoipCallSipp, OptionsOutsideADialogAnswered200) {
 // lines with port 0; nothing on the wire is malformed.
 TEST_F(FoipCallSipp, AnswerKeepsTheOffersMediaOrderAndCount) {
   sip_mgt__glb().glb_sip_param.operating_mode = FOIP__WAIT_RE_INVITE;
-  foip__session_param p;
-  foip_test::incoming_param(p, 1, dir_->path());
-  auto& id = p.t38_media_add_param.sip_media_identification;
-  id.local_user_identification = FOIP__ID_BY_NAME;
-  foip__copy_text(id.sz_local_user_name, "fax");
-  auto& lm = p.t38_media_add_param.local_media_add.local_media_ip_addr;
-  lm.ip_addr.ip_family = OM_IP_FAMILY_V4;
-  const u8 lo[4] = {127, 0, 0, 1};
-  std::memcpy(lm.ip_addr.addr.v4.addr, lo, 4);
-  ASSERT_EQ(foip_api__send_start_rq(1, p), FOIP_API__OK);
-  rt_test::pump();
-  const std::string log = sipp_test::log_path(::testing::TempDir(), "foip_uac_three_media");
+  start_incoming(1);
+  if (HasFatalFailure()) return;
   sipp_test::sipp_process sipp;
-  ASSERT_TRUE(sipp.start("127.0.0.1:" + std::to_string(g_port) + " -sf " + own_scenarios() +
-                             "uac-three-media.xml -i 127.0.0.1 -p 0 -m 1 -nostdin -timeout 15s -timeout_error",
-                         log));
+  ASSERT_TRUE(start_uac(sipp, own_scenarios() + "uac-three-media.xml", "foip_uac_three_media", 15));
   bool ran = false;
-  int status = -1;
-  const auto deadline = clock_type::now() + std::chrono::seconds(20);
-  while (clock_type::now() < deadline) {
-    if ((status = sipp.poll_exit()) != sipp_test::sipp_process::RUNNING) break;
-    turn();
-    if (!ran && foip__session_state(1) == FOIP_MGT__RUNNING) {
-      ran = true;
-      ASSERT_EQ(foip_api__send_stop_rq(1), FOIP_API__OK);
-      rt_test::pump();
-    }
-  }
-  sipp.kill_now();
-  const auto end = clock_type::now() + std::chrono::seconds(2);
-  while (clock_type::now() < end && foip__session_count() != 0) turn();
-  std::string sent;
-  for (const std::string& l : g_sent) sent += l + "\n";
-  EXPECT_EQ(status, 0) << "sipp log: " << log << "\n" << sent;
+  const int status = run_sipp(sipp, 1, true, ran, std::chrono::seconds(20), [] { return foip__session_count() == 0; });
+  const std::string sent = FoipCallSipp::sent();
+  EXPECT_EQ(status, 0) << "sipp log: " << log_ << "\n" << sent;
   EXPECT_TRUE(ran) << sent;
   if (!have_tshark()) GTEST_SKIP() << "tshark is not installed";
   expect_well_formed();

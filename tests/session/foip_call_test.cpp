@@ -24,6 +24,7 @@
 #include "session/foip_sip_mgt.h"
 #include "session/foip_t38_mgt.h"
 #include "session/foip_trc.h"
+#include "session/support/foip_sip_side.h"
 #include "session/support/cfg_test_support.h"
 #include "session/support/foip_test_support.h"
 #include "sip/codec/sdp.h"
@@ -121,20 +122,6 @@ void fake_app(msg_t* m) {
   Free_msg(m);
 }
 
-void fake_t38(msg_t* m) {
-  if (m->code == kv::t38::T38__CAPABILITIES_RQ) {
-    std::vector<u8> cap(kv::t38::T38__CAPABILITIES_CO_SIZE, 0);
-    cap[0] = 2;
-    cap[4 + 1] = 0x40, cap[4 + 2] = 0x38;   // 14400
-    cap[4 + 3] = 2;                         // transferredTCF
-    cap[4 + 7] = 0xD0, cap[4 + 8] = 0x07;   // max buffer 2000
-    cap[4 + 9] = 0x90, cap[4 + 10] = 0x01;  // max datagram 400
-    cap[4 + 11] = 2;                        // t38UDPRedundancy
-    Send_msg(make_msg(ENT_T38, ENT_FOIP, kv::t38::T38__CAPABILITIES_CO, cap, m->nai, m->conn_id));
-  }
-  Free_msg(m);
-}
-
 void fake_sm(msg_t* m) {
   const ent_id_t target = Sm_target(m);
   if (m->code == SM_CONFIG_RQ) Send_msg(make_msg(ENT_SM, ENT_FOIP, SM_CONFIG_CO, {2, 2, target}, m->nai, m->conn_id));
@@ -145,24 +132,20 @@ void fake_sm(msg_t* m) {
 // T.38 and fax layers that open and close at once.
 void t38_hook(foip__na_ctx* s, u8 event, u8, u8) {
   g_t38_events.push_back(event);
-  const nai_t nai = foip__session_nai(s);
-  if (event == T38_MGT__EVT_USR_ACT_RQ) {
-    foip__set_t38_active(s, true);
-    foip__send_mgt(FOIP_MGT__T38_OPENED, nai, 2, 0, 0, 0);
-  }
-  if (event == T38_MGT__EVT_USR_DEA_RQ) {
-    foip__set_t38_active(s, false);
-    foip__send_mgt(FOIP_MGT__T38_CLOSED, nai, 0, 0, 0, 0);
-  }
+  foip_test::t38_side_at_once(s, event);
 }
 
 void console(const char* text) { g_console += text; }
 
 const entity_table_row_t TABLE[] = {
-    {ENT_APP_FOIP, fake_app, 0, 0, nullptr, 0},  FOIP_ENTITY_ROW,
-    {ENT_T38, fake_t38, 0, 0, nullptr, 0},       {ENT_SM, fake_sm, 0, 0, nullptr, 0},
-    {ENT_IP, record_handler, 0, 0, nullptr, 0},  {ENT_SSC, fake_ssc, 0, 0, nullptr, 0},
-    {ENT_FAX, record_handler, 0, 0, nullptr, 0}, {ENT_NIL, nullptr, 0, 0, nullptr, 0},
+    {ENT_APP_FOIP, fake_app, 0, 0, nullptr, 0},
+    FOIP_ENTITY_ROW,
+    {ENT_T38, foip_sip_test::t38_capabilities_handler, 0, 0, nullptr, 0},
+    {ENT_SM, fake_sm, 0, 0, nullptr, 0},
+    {ENT_IP, record_handler, 0, 0, nullptr, 0},
+    {ENT_SSC, fake_ssc, 0, 0, nullptr, 0},
+    {ENT_FAX, record_handler, 0, 0, nullptr, 0},
+    {ENT_NIL, nullptr, 0, 0, nullptr, 0},
 };
 
 // ---------------------------------------------------------------------------

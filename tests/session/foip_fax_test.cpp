@@ -22,6 +22,7 @@
 #include "runtime/timer.h"
 #include "session/foip_ctx.h"
 #include "session/foip_t38_mgt.h"
+#include "session/support/foip_sip_side.h"
 #include "session/support/cfg_test_support.h"
 #include "session/support/foip_test_support.h"
 #include "t38/t38_entity.h"
@@ -77,15 +78,7 @@ const entity_table_row_t TABLE[] = {
 std::vector<u8> g_t38_events;
 void t38_hook(foip__na_ctx* s, u8 event, u8, u8) {
   g_t38_events.push_back(event);
-  const nai_t nai = foip__session_nai(s);
-  if (event == T38_MGT__EVT_USR_ACT_RQ) {
-    foip__set_t38_active(s, true);
-    foip__send_mgt(FOIP_MGT__T38_OPENED, nai, 2, 0, 0, 0);
-  }
-  if (event == T38_MGT__EVT_USR_DEA_RQ) {
-    foip__set_t38_active(s, false);
-    foip__send_mgt(FOIP_MGT__T38_CLOSED, nai, 0, 0, 0, 0);
-  }
+  foip_test::t38_side_at_once(s, event);
 }
 void fax_hook(foip__na_ctx* s, u8 event) { (void)foip_fax__automaton(s, event); }
 

@@ -290,6 +290,21 @@ TEST_F(FoipSdp, AnswerNegotiatesT38AndKeepsMediaCount) {
   EXPECT_EQ(sdp_.conn.family, 4);
 }
 
+// The first `n` media lines of `sdp`, one word each: type, transport
+// (u UDPTL, t TCP, - RTP), + for a port or 0, and an audio line's formats.
+std::string media_summary(const sip_mgt__sdp_contents& sdp, u16 n) {
+  std::string got;
+  for (u16 i = 0; i < n; ++i) {
+    const foip_sdp__media& m = sdp.media[i];
+    if (i) got += ' ';
+    got += static_cast<char>(m.type);
+    got += m.transport == FOIP_SDP__UDPTL ? 'u' : m.transport == FOIP_SDP__TCP ? 't' : '-';
+    got += m.port ? '+' : '0';
+    for (u8 f = 0; m.type == 'U' && f < m.format_count; ++f) got += static_cast<char>('0' + m.formats[f]);
+  }
+  return got;
+}
+
 TEST(FoipSdpOffer, MediaByOperatingMode) {
   struct row {
     u8 mode;
@@ -310,21 +325,12 @@ TEST(FoipSdpOffer, MediaByOperatingMode) {
     e.env.tcp_enabled = r.tcp;
     sip_mgt__sdp_contents sdp;
     const u16 n = foip_sdp__create_offer(e.env, FOIP_SDP__ORIGIN_SEED, sdp);
-    std::string got;
     for (u16 i = 0; i < n; ++i) {
       const foip_sdp__media& m = sdp.media[i];
-      if (i) got += ' ';
-      got += static_cast<char>(m.type);
-      got += m.transport == FOIP_SDP__UDPTL ? 'u' : m.transport == FOIP_SDP__TCP ? 't' : '-';
-      got += m.port ? '+' : '0';
-      for (u8 f = 0; m.type == 'U' && f < m.format_count; ++f) got += static_cast<char>('0' + m.formats[f]);
-      if (m.type == 'U') {
-        for (u8 f = 0; f < m.format_count; ++f) {
-          EXPECT_STREQ(m.attr[f].encoding, m.formats[f] == 8 ? "PCMA" : "PCMU");
-        }
-      }
+      for (u8 f = 0; m.type == 'U' && f < m.format_count; ++f)
+        EXPECT_STREQ(m.attr[f].encoding, m.formats[f] == 8 ? "PCMA" : "PCMU");
     }
-    EXPECT_EQ(got, r.want) << "mode " << int(r.mode) << " kind " << r.kind;
+    EXPECT_EQ(media_summary(sdp, n), r.want) << "mode " << int(r.mode) << " kind " << r.kind;
     EXPECT_STREQ(sdp.version, "890844526");
     EXPECT_STREQ(sdp.session_name, "-");
     EXPECT_STREQ(sdp.origin_session_id, "2890844526");
@@ -356,18 +362,7 @@ TEST(FoipSdpOffer, VersionGrowsOnlyWhenTheDescriptionChanges) {
 // The re-offer to T.38 keeps every line of the previous description in its
 // place (disabled) and places one T.38 line per transport to offer.
 TEST(FoipSdpOffer, ReofferKeepsEveryPreviousLine) {
-  const auto lines_of = [](const sip_mgt__sdp_contents& sdp) {
-    std::string got;
-    for (u16 i = 0; i < sdp.media_count; ++i) {
-      const foip_sdp__media& m = sdp.media[i];
-      if (i) got += ' ';
-      got += static_cast<char>(m.type);
-      got += m.transport == FOIP_SDP__UDPTL ? 'u' : m.transport == FOIP_SDP__TCP ? 't' : '-';
-      got += m.port ? '+' : '0';
-      for (u8 f = 0; m.type == 'U' && f < m.format_count; ++f) got += static_cast<char>('0' + m.formats[f]);
-    }
-    return got;
-  };
+  const auto lines_of = [](const sip_mgt__sdp_contents& sdp) { return media_summary(sdp, sdp.media_count); };
   struct row {
     u8 prev_mode;   // the first offer; 0: no previous description
     u8 first_kind;  // its transports

@@ -24,6 +24,7 @@
 #include "sip/support/pcap_udp.h"
 #include "sip/support/sipp_run.h"
 #include "sip/support/loopback_stack.h"
+#include "sip/support/wire_capture.h"
 
 namespace {
 
@@ -32,18 +33,9 @@ using clock_type = std::chrono::steady_clock;
 ssc_test::stack_socket& g_sock = ssc_test::loopback_socket();
 
 // Every datagram on the wire, both ways, with the time it passed our socket.
-struct datagram {
-  std::string payload;
-  u16 sport, dport;
-  timeval at;
-};
-std::vector<datagram> g_wire;
+ssc_test::wire_capture g_wire;
 
-void capture(const u8* data, std::size_t n, u16 sport, u16 dport) {
-  datagram d{std::string(reinterpret_cast<const char*>(data), n), sport, dport, {}};
-  gettimeofday(&d.at, nullptr);
-  g_wire.push_back(std::move(d));
-}
+void capture(const u8* data, std::size_t n, u16 sport, u16 dport) { g_wire.add(data, n, sport, dport); }
 
 const entity_table_row_t TABLE[] = {
     SIP_ENTITY_ROW,
@@ -60,36 +52,12 @@ void receive_one() {
   if (g_sock.receive_one(5)) rt_test::pump();
 }
 
-// The capture as a pcap file read by tshark with the given arguments; the
-// fields output (lines of '|'-separated fields).
+// The capture read by tshark with the given arguments: the fields output.
 std::vector<std::string> tshark_lines(const std::string& args) {
-  const std::string pcap = ::testing::TempDir() + "ssc_sipp_" + std::to_string(getpid()) + ".pcap";
-  {
-    std::string file = ssc_test::pcap_header();
-    for (const datagram& d : g_wire)
-      file += ssc_test::pcap_record(d.payload, d.sport, d.dport, static_cast<u32>(d.at.tv_sec),
-                                    static_cast<u32>(d.at.tv_usec));
-    std::ofstream(pcap, std::ios::binary) << file;
-  }
-  const std::string out =
-      ssc_test::run_command("timeout 120 tshark -r " + pcap + " -T fields -E separator='|' " + args + " 2>/dev/null");
-  std::remove(pcap.c_str());
-  std::vector<std::string> lines;
-  std::istringstream in(out);
-  for (std::string l; std::getline(in, l);) lines.push_back(l);
-  return lines;
+  return g_wire.tshark_lines(::testing::TempDir() + "ssc_sipp_" + std::to_string(getpid()) + ".pcap", args);
 }
 
-std::vector<std::string> split(const std::string& line) {
-  std::vector<std::string> f;
-  std::size_t at = 0;
-  for (std::size_t bar; (bar = line.find('|', at)) != std::string::npos; at = bar + 1)
-    f.push_back(line.substr(at, bar - at));
-  f.push_back(line.substr(at));
-  return f;
-}
-
-bool have_tshark() { return std::system("command -v tshark >/dev/null 2>&1") == 0; }
+using ssc_test::have_tshark;
 
 std::string scenario_dir() {
   std::string f = __FILE__;
@@ -165,7 +133,7 @@ TEST_F(SscSipp, UnsupportedRequireGets420AtTheRealPort) {
   for (const ssc_stub_event& e : ssc_stub_events()) EXPECT_NE(e.event, 5) << "the INVITE reached a machine";
   // SIPp's real port: where its datagrams came from (its Via says 5999).
   u16 sipp_port = 0;
-  for (const datagram& d : g_wire)
+  for (const ssc_test::datagram& d : g_wire.datagrams)
     if (d.dport == port) sipp_port = d.sport;
   ASSERT_NE(sipp_port, 0);
   ASSERT_NE(sipp_port, 5999);
@@ -177,7 +145,7 @@ TEST_F(SscSipp, UnsupportedRequireGets420AtTheRealPort) {
       "-e sip.Unsupported");
   ASSERT_FALSE(rows.empty());
   for (const std::string& r : rows) {
-    const auto f = split(r);
+    const auto f = ssc_test::split_fields(r);
     ASSERT_EQ(f.size(), 4u) << r;
     EXPECT_EQ(f[0], std::to_string(sipp_port));
     EXPECT_EQ(f[1], "127.0.0.1");
@@ -288,7 +256,7 @@ TEST_F(SscSipp, KeepAliveProbesAnsweredThenFailed) {
   double last_answer = -1;
   int spaced = 0;
   for (const std::string& r : rows) {
-    const auto f = split(r);
+    const auto f = ssc_test::split_fields(r);
     ASSERT_EQ(f.size(), 5u) << r;
     const double t = std::stod(f[0]);
     if (f[1] == "OPTIONS") {

@@ -50,6 +50,23 @@ bool settles_to(milestone::resources want, int ms) {
   return now() == want;
 }
 
+// The run's final status is `want`, after three pages; the timing line.
+void expect_three_pages(const std::optional<Reply>& r, uint16_t want, int pages, const road_run& run, double seconds) {
+  EXPECT_TRUE(r.has_value()) << "no final status";
+  if (r) {
+    EXPECT_EQ(r->status.kind, want) << "value " << r->status.value << " " << r->status.text;
+  }
+  EXPECT_EQ(pages, 3);
+  std::printf("[ sip road ] %s: INVITE to final status %.2f s\n", run.label.c_str(), seconds);
+}
+
+// The call leaves nothing behind: messages, buffers, timers, sockets and
+// sessions are back to what they were `before` it.
+void expect_nothing_left(const milestone::resources& before) {
+  EXPECT_TRUE(settles_to(before, 5000)) << milestone::describe(milestone::in_use())
+                                        << "; before the call: " << milestone::describe(before);
+}
+
 }  // namespace
 
 void SipAudioRoadTest::SendThreePages(const road_run& run) {
@@ -73,24 +90,14 @@ void SipAudioRoadTest::SendThreePages(const road_run& run) {
   const milestone::resources before = milestone::in_use();
 
   const auto started = clock_type::now();
-  ASSERT_EQ(controller_->Send("0612345678"), STATUS_OK);
-  std::optional<Reply> r = NextOf({FAX_STATUS_REQUEST_DONE, FAX_STATUS_REQUEST_FAILED}, 5000);
-  ASSERT_TRUE(r && r->status.kind == FAX_STATUS_REQUEST_DONE);
+  ASSERT_TRUE(RequestDone(controller_->Send("0612345678")));
   int pages_sent = 0;
-  for (;;) {
-    r = NextOf({FAX_STATUS_PAGE_SENT, FAX_STATUS_FAX_SENT, FOIP_STATUS_FAX_NOT_SENT, FOIP_STATUS_FAX_NOT_CONNECTED,
-                FAX_STATUS_SESSION_LOST},
-               60000);
-    if (!r || r->status.kind != FAX_STATUS_PAGE_SENT) break;
-    ++pages_sent;
-  }
+  const std::optional<Reply> r = CountPagesUntil(FAX_STATUS_PAGE_SENT,
+                                                 {FAX_STATUS_PAGE_SENT, FAX_STATUS_FAX_SENT, FOIP_STATUS_FAX_NOT_SENT,
+                                                  FOIP_STATUS_FAX_NOT_CONNECTED, FAX_STATUS_SESSION_LOST},
+                                                 pages_sent);
   seconds_ = since(started);
-  EXPECT_TRUE(r.has_value()) << "no final status";
-  if (r) {
-    EXPECT_EQ(r->status.kind, FAX_STATUS_FAX_SENT) << "value " << r->status.value << " " << r->status.text;
-  }
-  EXPECT_EQ(pages_sent, 3);
-  std::printf("[ sip road ] %s: INVITE to final status %.2f s\n", run.label.c_str(), seconds_);
+  expect_three_pages(r, FAX_STATUS_FAX_SENT, pages_sent, run, seconds_);
 
   EXPECT_TRUE(peer.wait(20000));
   EXPECT_EQ(peer.completion.load(), T30_ERR_OK);
@@ -102,10 +109,7 @@ void SipAudioRoadTest::SendThreePages(const road_run& run) {
   EXPECT_EQ(sipp.wait(20000), 0) << sipp.errors() << sipp.messages();
   trace_ = sipp.messages();
   EXPECT_EQ(received_messages(trace_, "BYE ").size(), 1u) << "tessaly ends the call";
-  // The call leaves nothing behind: messages, buffers, timers, sockets and
-  // sessions are back to what they were before it.
-  EXPECT_TRUE(settles_to(before, 5000)) << milestone::describe(milestone::in_use())
-                                        << "; before the call: " << milestone::describe(before);
+  expect_nothing_left(before);
   EXPECT_TRUE(StopTessaly());
 }
 
@@ -133,27 +137,17 @@ void SipAudioRoadTest::ReceiveThreePages(const road_run& run) {
   std::optional<Reply> r = NextOf({}, 10000);
   ASSERT_TRUE(r && r->type == TESSALY_RING_IN) << "no ring";
   EXPECT_STREQ(r->ring.called, "0000001");
-  ASSERT_EQ(controller_->Receive(1), STATUS_OK);
-  r = NextOf({FAX_STATUS_REQUEST_DONE, FAX_STATUS_REQUEST_FAILED}, 5000);
-  ASSERT_TRUE(r && r->status.kind == FAX_STATUS_REQUEST_DONE);
+  ASSERT_TRUE(RequestDone(controller_->Receive(1)));
   // The terminal sends once the T.38 exchange has named tessaly's port.
   ASSERT_TRUE(appears(remote_file, 20000)) << "no T.38 exchange\n" << sipp.errors() << sipp.messages();
   peer.start();
   int pages_received = 0;
-  for (;;) {
-    r = NextOf(
-        {FAX_STATUS_PAGE_RECEIVED, FAX_STATUS_FAX_RECEIVED, FAX_STATUS_FAX_NOT_RECEIVED, FAX_STATUS_SESSION_LOST},
-        60000);
-    if (!r || r->status.kind != FAX_STATUS_PAGE_RECEIVED) break;
-    ++pages_received;
-  }
+  r = CountPagesUntil(
+      FAX_STATUS_PAGE_RECEIVED,
+      {FAX_STATUS_PAGE_RECEIVED, FAX_STATUS_FAX_RECEIVED, FAX_STATUS_FAX_NOT_RECEIVED, FAX_STATUS_SESSION_LOST},
+      pages_received);
   seconds_ = since(started);
-  EXPECT_TRUE(r.has_value()) << "no final status";
-  if (r) {
-    EXPECT_EQ(r->status.kind, FAX_STATUS_FAX_RECEIVED) << "value " << r->status.value << " " << r->status.text;
-  }
-  EXPECT_EQ(pages_received, 3);
-  std::printf("[ sip road ] %s: INVITE to final status %.2f s\n", run.label.c_str(), seconds_);
+  expect_three_pages(r, FAX_STATUS_FAX_RECEIVED, pages_received, run, seconds_);
 
   EXPECT_TRUE(peer.wait(20000));
   EXPECT_EQ(peer.completion.load(), T30_ERR_OK);
@@ -163,11 +157,21 @@ void SipAudioRoadTest::ReceiveThreePages(const road_run& run) {
   // tessaly's UDPTL port on loopback, as the T.38 exchange gave it.
   EXPECT_EQ(kvtest::ReadFile(remote_file), "127.0.0.1 " + std::to_string(run.ports.media + 2) + "\n");
   EXPECT_EQ(received_messages(trace_, "BYE ").size(), 1u) << "tessaly ends the call";
-  // The call leaves nothing behind: messages, buffers, timers, sockets and
-  // sessions are back to what they were before it.
-  EXPECT_TRUE(settles_to(before, 5000)) << milestone::describe(milestone::in_use())
-                                        << "; before the call: " << milestone::describe(before);
+  expect_nothing_left(before);
   EXPECT_TRUE(StopTessaly());
+}
+
+void SipAudioRoadTest::ExpectOfferThenReInvite(const lines& offer, const lines& reinvite) {
+  const lines invites = received_messages(trace_, "INVITE ");
+  ASSERT_EQ(invites.size(), 2u) << trace_;
+  EXPECT_EQ(media_lines(invites[0]), offer) << invites[0];
+  EXPECT_EQ(media_lines(invites[1]), reinvite) << invites[1];
+  EXPECT_GE(origin_version(invites[0]), 0);
+  EXPECT_EQ(origin_version(invites[1]), origin_version(invites[0]) + 1) << invites[1];
+  // The re-INVITE waits "SIP delay" after our ACK of the audio answer.
+  const double wait = time_of(trace_, true, "INVITE ", "CSeq: 2 INVITE") - time_of(trace_, true, "ACK ", "CSeq: 1 ACK");
+  EXPECT_GE(wait, 0.45);
+  EXPECT_LT(wait, 3.0);
 }
 
 }  // namespace sip_road

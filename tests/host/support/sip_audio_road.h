@@ -11,15 +11,23 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "host/support/sip_road.h"
 
 namespace sip_road {
 
+using lines = std::vector<std::string>;
+
 struct road_ports {
   uint16_t sip = 0;      // tessaly's SIP port
   uint16_t gateway = 0;  // sipp's SIP port
   uint16_t media = 0;    // tessaly's first media port (UDPTL at + 2)
+
+  // tessaly's media lines (m= lines without the "m="): audio on the port
+  // after the first, UDPTL on the one after that.
+  std::string audio() const { return "audio " + std::to_string(media + 1); }
+  std::string image() const { return "image " + std::to_string(media + 2) + " udptl t38"; }
 };
 
 struct road_run {
@@ -38,6 +46,10 @@ class SipAudioRoadTest : public SipRoadTest {
   // sipp calls tessaly with audio; the controller accepts the ring; the
   // terminal sends once the T.38 answer has given it tessaly's port.
   void ReceiveThreePages(const road_run& run);
+  // After SendThreePages: tessaly's INVITE offered the media lines `offer`,
+  // its one re-INVITE `reinvite` with the o= version one up, "SIP delay"
+  // (at least 450 ms) after its ACK of the audio answer.
+  void ExpectOfferThenReInvite(const lines& offer, const lines& reinvite);
 
   std::string trace_;     // sipp's message trace of the run
   double seconds_ = 0.0;  // INVITE to the final status

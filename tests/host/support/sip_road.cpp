@@ -256,6 +256,25 @@ std::optional<Reply> SipRoadTest::NextOf(std::initializer_list<uint16_t> kinds, 
   return tessaly_test::next_of(*controller_, kinds, ms);
 }
 
+::testing::AssertionResult SipRoadTest::RequestDone(StatusWord sent) {
+  if (sent != STATUS_OK) return ::testing::AssertionFailure() << "the request was not sent: " << sent;
+  const std::optional<Reply> r = NextOf({FAX_STATUS_REQUEST_DONE, FAX_STATUS_REQUEST_FAILED}, 5000);
+  if (!r) return ::testing::AssertionFailure() << "no answer to the request";
+  if (r->status.kind != FAX_STATUS_REQUEST_DONE)
+    return ::testing::AssertionFailure() << "request answered with kind " << r->status.kind << ", value "
+                                         << r->status.value;
+  return ::testing::AssertionSuccess();
+}
+
+std::optional<Reply> SipRoadTest::CountPagesUntil(uint16_t page_kind, std::initializer_list<uint16_t> kinds,
+                                                  int& pages) {
+  for (;;) {
+    std::optional<Reply> r = NextOf(kinds, 60000);
+    if (!r || r->status.kind != page_kind) return r;
+    ++pages;
+  }
+}
+
 void SipRoadTest::ExpectPages(const std::string& path, const std::vector<fax_test::page>& pages) {
   tessaly_test::expect_pages(path, pages);
 }

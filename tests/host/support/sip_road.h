@@ -86,6 +86,14 @@ class SipRoadTest : public ::testing::Test {
   // Status packets until one of `kinds` comes (returned); with no kinds, the
   // next packet that is not a status.  Nothing within `ms`: none.
   std::optional<tessaly_test::Reply> NextOf(std::initializer_list<uint16_t> kinds, int ms);
+  // The controller's request, whose sending returned `sent`, is taken:
+  // FAX_STATUS_REQUEST_DONE comes within 5 s.
+  ::testing::AssertionResult RequestDone(StatusWord sent);
+  // Status packets of `kinds` (`page_kind` among them) until one that is not
+  // `page_kind` (returned; none when 60 s pass without one of `kinds`);
+  // `pages` counts those of `page_kind` on the way.
+  std::optional<tessaly_test::Reply> CountPagesUntil(uint16_t page_kind, std::initializer_list<uint16_t> kinds,
+                                                     int& pages);
   // Every page of `path` equals `pages`, pixel for pixel (libtiff).
   void ExpectPages(const std::string& path, const std::vector<fax_test::page>& pages);
   static void WriteFaxTiff(const std::string& path, const std::vector<fax_test::page>& pages) {

@@ -182,31 +182,30 @@ void sip_standin__install(foip__layer_hooks& h) {
   h.sip_release_call = release_call;
 }
 
+namespace {
+
+// A cue to the stand-in on the call, posted from outside the runtime's
+// thread: an interrupt-side message.
+void post_cue(code_t cue) {
+  msg_t* m = It_get_msg();
+  if (!m) return;
+  m->from = ENT_SSC;
+  m->to = ENT_FOIP;
+  m->nai = 0;
+  m->sapi = 0;
+  m->conn_id = kCallConnId;
+  m->code = cue;
+  Send_msg(m);
+}
+
+}  // namespace
+
 void sip_standin__offer_call(const char* called) {
   {
     std::lock_guard<std::mutex> hold(g_lock);
     std::snprintf(g_called, sizeof g_called, "%s", called);
   }
-  // Posted from outside the runtime's thread: an interrupt-side message.
-  msg_t* m = It_get_msg();
-  if (!m) return;
-  m->from = ENT_SSC;
-  m->to = ENT_FOIP;
-  m->nai = 0;
-  m->sapi = 0;
-  m->conn_id = kCallConnId;
-  m->code = kOfferCue;
-  Send_msg(m);
+  post_cue(kOfferCue);
 }
 
-void sip_standin__far_end_hangs_up() {
-  msg_t* m = It_get_msg();
-  if (!m) return;
-  m->from = ENT_SSC;
-  m->to = ENT_FOIP;
-  m->nai = 0;
-  m->sapi = 0;
-  m->conn_id = kCallConnId;
-  m->code = kHangUpCue;
-  Send_msg(m);
-}
+void sip_standin__far_end_hangs_up() { post_cue(kHangUpCue); }

@@ -73,22 +73,6 @@ void record_handler(msg_t* m) {
   Free_msg(m);
 }
 
-msg_t* make_msg(ent_id_t from, ent_id_t to, code_t code, const std::vector<u8>& data, nai_t nai, u16 conn_id) {
-  msg_t* m = nullptr;
-  buffer_t* b = nullptr;
-  u8* p = nullptr;
-  Alloc_msg_data(&m, &b, static_cast<u32>(data.size()), &p);
-  if (!p) return nullptr;
-  if (!data.empty()) std::copy(data.begin(), data.end(), p);
-  m->from = from;
-  m->to = to;
-  m->code = code;
-  m->nai = nai;
-  m->sapi = 0;
-  m->conn_id = conn_id;
-  return m;
-}
-
 namespace {
 std::vector<u16> last_start_traps;
 std::atomic<u32> vclock{0};

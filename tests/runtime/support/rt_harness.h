@@ -10,6 +10,7 @@
 #include "runtime/entity.h"
 #include "runtime/msg.h"
 #include "runtime/om_os.h"
+#include "runtime/support/msg_make.h"
 
 namespace rt_test {
 
@@ -54,9 +55,8 @@ unsigned chain_count(const buffer_t* b);
 // A handler that records and frees every message.
 void record_handler(msg_t* m);
 
-// A message from `from` to `to` with the given code and inline data.
-msg_t* make_msg(ent_id_t from, ent_id_t to, code_t code, const std::vector<u8>& data = {}, nai_t nai = 0,
-                u16 conn_id = 0);
+// make_msg (runtime/support/msg_make.h): a message from `from` to `to`
+// with the given code and data.
 
 // Virtual clock: the runtime reads it once installed.
 void use_virtual_clock(u32 start_ms);

@@ -110,13 +110,4 @@ void sip_side_at_once(foip__na_ctx* s, u8 event) {
   }
 }
 
-void fax_side_at_once(foip__na_ctx* s, u8 event) {
-  const nai_t nai = foip__session_nai(s);
-  if (event == FAX_MGT__EVT_USR_ACT_RQ) {
-    foip__send_mgt(FOIP_MGT__START_DONE, nai, 0, 0, 0, 0);
-    foip__send_mgt(FOIP_MGT__FAX_OPENED, nai, 2, 0, 0, 0);
-  }
-  if (event == FAX_MGT__EVT_USR_DEA_RQ) foip__send_mgt(FOIP_MGT__FAX_CLOSED, nai, 0, 0, 0, 0);
-}
-
 }  // namespace foip_test

@@ -10,6 +10,7 @@
 #include "runtime/msg.h"
 #include "session/app_foip_prim.h"
 #include "session/foip_param.h"
+#include "session/support/layers_at_once.h"
 
 struct foip__na_ctx;
 
@@ -34,7 +35,6 @@ std::vector<foip__confirm> confirms(code_t code);
 // A SIP side (layer hook) that opens and closes the call at once and closes
 // FOIP on its reset.
 void sip_side_at_once(foip__na_ctx* s, u8 event);
-// A fax side (layer hook) that starts, opens and closes at once.
-void fax_side_at_once(foip__na_ctx* s, u8 event);
+// fax_side_at_once: in session/support/layers_at_once.h.
 
 }  // namespace foip_test

@@ -97,6 +97,21 @@ class SscSdpGlue : public Runtime {
     ssc_test::add_t38_offer(h, f);
     return h;
   }
+
+ public:
+  // `n` RTP/AVP audio lines with no format and nothing optional.
+  void add_bare_audio(ssc_handle* h, int n) {
+    for (int i = 0; i < n; ++i) {
+      auto* m = add<ssc_hdr_sdp_media>(h, H::AUDIO_CNCT_DESCR);
+      m->kind = 'U';
+      m->transport = SDP_TRANSPORT_RTP_AVP;
+      m->net_type = 0xFF;
+      m->bw_type = 0xFF;
+      m->direction = 0xFF;
+      m->key_method = 0xFF;
+      m->format_count = 0;
+    }
+  }
 };
 
 TEST_F(SscSdpGlue, DecodeT38OfferIntoHeaders) {
@@ -251,34 +266,8 @@ TEST_F(SscSdpGlue, EncodeFailuresNumberAndDetail) {
       {"origin without user",
        [](SscSdpGlue*, ssc_handle* h) { Ssc_first<ssc_hdr_sdp_origin>(h, H::ORIGIN_CNCT_DESCR)->user = nullptr; }, 19,
        'A'},
-      {"eleven audio lines",
-       [](SscSdpGlue* t, ssc_handle* h) {
-         for (int i = 0; i < 11; ++i) {
-           auto* m = t->add<ssc_hdr_sdp_media>(h, H::AUDIO_CNCT_DESCR);
-           m->kind = 'U';
-           m->transport = SDP_TRANSPORT_RTP_AVP;
-           m->net_type = 0xFF;
-           m->bw_type = 0xFF;
-           m->direction = 0xFF;
-           m->key_method = 0xFF;
-           m->format_count = 0;
-         }
-       },
-       20, '>'},
-      {"ten audio lines beside the T.38 line",
-       [](SscSdpGlue* t, ssc_handle* h) {
-         for (int i = 0; i < 10; ++i) {
-           auto* m = t->add<ssc_hdr_sdp_media>(h, H::AUDIO_CNCT_DESCR);
-           m->kind = 'U';
-           m->transport = SDP_TRANSPORT_RTP_AVP;
-           m->net_type = 0xFF;
-           m->bw_type = 0xFF;
-           m->direction = 0xFF;
-           m->key_method = 0xFF;
-           m->format_count = 0;
-         }
-       },
-       20, 'K'},
+      {"eleven audio lines", [](SscSdpGlue* t, ssc_handle* h) { t->add_bare_audio(h, 11); }, 20, '>'},
+      {"ten audio lines beside the T.38 line", [](SscSdpGlue* t, ssc_handle* h) { t->add_bare_audio(h, 10); }, 20, 'K'},
       {"rtpmap unknown codec",
        [](SscSdpGlue* t, ssc_handle* h) {
          auto* r = t->add<ssc_hdr_sdp_rtpmap>(h, H::RTP_CNCT_DESCR);

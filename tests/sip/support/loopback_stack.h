@@ -81,10 +81,13 @@ class stack_socket {
   using tap_fn = void (*)(const u8* data, std::size_t n, u16 sport, u16 dport);
   tap_fn tap = nullptr;
 
-  // Binds a free port on 127.0.0.1; whether it did.
-  [[nodiscard]] bool open() {
+  // Binds a free port on 127.0.0.1, with a receive buffer of
+  // `receive_buffer` bytes when not 0 (for bursts of calls); whether it did.
+  [[nodiscard]] bool open(int receive_buffer = 0) {
     udp_ = std::make_unique<udp>();
-    return udp_->fd >= 0 && udp_->port != 0;
+    if (udp_->fd < 0 || udp_->port == 0) return false;
+    if (receive_buffer > 0) (void)setsockopt(udp_->fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+    return true;
   }
   void close() { udp_.reset(); }
   [[nodiscard]] u16 port() const { return udp_ ? udp_->port : 0; }

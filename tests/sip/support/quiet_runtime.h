@@ -5,6 +5,7 @@
 #include "runtime/entity.h"
 #include "runtime/msg.h"
 #include "runtime/om_os.h"
+#include "tests/runtime/support/unthreaded_runtime.h"
 
 namespace sip_rt {
 
@@ -17,12 +18,7 @@ inline constexpr entity_table_row_t SM_ONLY[] = {
 
 // Starts the runtime on `table` without its SM, timer or background threads.
 inline void start(const entity_table_row_t* table = SM_ONLY) {
-  om_os_start_options o;
-  o.table = table;
-  o.sm_thread = false;
-  o.timer_thread = false;
-  o.bkgr_thread = false;
-  om_os_start_with(o);
+  rt_test::start_unthreaded(table);
   om_os_run_ready(0);
 }
 
