@@ -20,6 +20,7 @@ cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build build/test -j "$jobs"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-(cd build/test && ctest --output-on-failure -j "$jobs")
+# Twice as many tests as cores: many of them wait on real-time peers.
+(cd build/test && ctest --output-on-failure -j "$((jobs * 2))")
 bash tools/fuzz.sh 0
 LINT_JOBS=$jobs bash tools/lint.sh

@@ -30,6 +30,12 @@ struct resources {
 };
 resources in_use();
 std::string describe(const resources& r);
+// Nothing in `have` above `want`: what a run holds once it is over.  Fewer
+// is fine: a snapshot taken while tessaly settles after its start may count
+// messages still on their way.
+bool within(const resources& have, const resources& want);
+// in_use() once it has stayed the same for 200 ms (at most `ms`).
+resources quiet_in_use(int ms);
 
 // Three small fine-resolution pages, different for each seed.
 std::vector<fax_test::page> three_pages(uint32_t seed);
