@@ -255,13 +255,9 @@ void foip_entity_handler(msg_t* m) {
   g.second_msg = nullptr;
 }
 
-void foip__send_mgt(code_t code, nai_t nai, u16 result, u16 origin, u16 source, u16 code_value) {
+msg_t* foip__make_mgt(code_t code, nai_t nai, u16 result, u16 origin, u16 source, u16 code_value) {
   msg_t* m = Alloc_msg();
-  if (!m) {
-    Foip__trap(nai, FOIP__CONN_NONE, FOIP__TRAP_CLASS, FOIP__TRAP__ERR_SEND_MNGT_PRIMITIVE,
-               "FOIP__TRAP__ERR_SEND_MNGT_PRIMITIVE", "FOIP: (foip__send_mgt) Can't alloc message");
-    return;
-  }
+  if (!m) return nullptr;
   const u16 body[5] = {result, origin, source, code_value, 0};
   m->from = ENT_FOIP;
   m->to = ENT_FOIP;
@@ -270,6 +266,16 @@ void foip__send_mgt(code_t code, nai_t nai, u16 result, u16 origin, u16 source, 
   m->conn_id = FOIP__CONN_NONE;
   m->code = code;
   Msg_set_inline_body(m, reinterpret_cast<const u8*>(body), sizeof body);
+  return m;
+}
+
+void foip__send_mgt(code_t code, nai_t nai, u16 result, u16 origin, u16 source, u16 code_value) {
+  msg_t* m = foip__make_mgt(code, nai, result, origin, source, code_value);
+  if (!m) {
+    Foip__trap(nai, FOIP__CONN_NONE, FOIP__TRAP_CLASS, FOIP__TRAP__ERR_SEND_MNGT_PRIMITIVE,
+               "FOIP__TRAP__ERR_SEND_MNGT_PRIMITIVE", "FOIP: (foip__send_mgt) Can't alloc message");
+    return;
+  }
   Send_msg(m);
 }
 

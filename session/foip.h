@@ -137,6 +137,9 @@ msg_t* foip__current_msg();
 // Takes the current message over (the handler will not free it).
 msg_t* foip__take_current_msg();
 // Sends an internal message of the session-control automaton for a nai.
+// The internal message itself, for a sender with a trap of its own; null when
+// no message can be taken.
+msg_t* foip__make_mgt(code_t code, nai_t nai, u16 result, u16 origin, u16 source, u16 code_value);
 void foip__send_mgt(code_t code, nai_t nai, u16 result, u16 origin, u16 source, u16 code_value);
 
 // Readiness of the SIP side: 2 configured, 1 refused, other not ready.

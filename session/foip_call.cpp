@@ -185,21 +185,13 @@ void ack(sip_call__ctx& c) { (void)send_ssc_ack_rq(tx(), sig_nai(), c.conn_id); 
 
 // An internal message to the session-control automaton.
 void send_session_mngt(nai_t nai, code_t code, u16 result, u16 origin, u16 source, u16 value) {
-  msg_t* m = Alloc_msg();
+  msg_t* m = foip__make_mgt(code, nai, result, origin, source, value);
   if (!m) {
     Foip__trap(sig_nai(), FOIP__CONN_NONE, FOIP__TRAP_CLASS, FOIP__TRAP__ERR_SEND_MNGT_PRIMITIVE,
                "FOIP__TRAP__ERR_SEND_MNGT_PRIMITIVE",
                "FOIP: (Foip__send_session_mngt_msg) Can't send Management primitive (p_rcv_msg = P_NIL)");
     return;
   }
-  const u16 body[5] = {result, origin, source, value, 0};
-  m->from = ENT_FOIP;
-  m->to = ENT_FOIP;
-  m->nai = nai;
-  m->sapi = FOIP_MGT__SAPI;
-  m->conn_id = FOIP__CONN_NONE;
-  m->code = code;
-  Msg_set_inline_body(m, reinterpret_cast<const u8*>(body), sizeof body);
   Send_msg(m);
 }
 
