@@ -98,15 +98,9 @@ const entity_table_row_t TABLE[] = {
     {ENT_NIL, nullptr, 0, 0, nullptr, 0},
 };
 
-std::string scenario_dir() {
-  std::string f = __FILE__;
-  return f.substr(0, f.rfind("/session/")) + "/sip/sipp/";
-}
+std::string scenario_dir() { return std::string(KV_SOURCE_DIR) + "/tests/sip/sipp/"; }
 
-std::string own_scenarios() {
-  std::string f = __FILE__;
-  return f.substr(0, f.rfind('/')) + "/sipp/";
-}
+std::string own_scenarios() { return std::string(KV_SOURCE_DIR) + "/tests/session/sipp/"; }
 
 void send_to(ent_id_t from, ent_id_t to, code_t code, const std::vector<u8>& data, u16 nai) {
   msg_t* m = rt_test::make_msg(from, to, code, {}, nai, 0);

@@ -121,10 +121,7 @@ const entity_table_row_t TABLE[] = {
     {ENT_NIL, nullptr, 0, 0, nullptr, 0},
 };
 
-std::string scenario_dir() {
-  std::string f = __FILE__;
-  return f.substr(0, f.rfind('/')) + "/sipp/";
-}
+std::string scenario_dir() { return std::string(KV_SOURCE_DIR) + "/tests/sip/sipp/"; }
 
 void send_to_sip(ent_id_t from, code_t code, const std::vector<std::uint8_t>& data, std::uint16_t nai,
                  std::uint16_t conn) {

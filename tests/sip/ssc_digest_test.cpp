@@ -585,10 +585,7 @@ using ssc_test::run_command;
 using ssc_test::pcap_header;
 using ssc_test::pcap_record;
 
-std::string sipp_dir() {
-  std::string f = __FILE__;
-  return f.substr(0, f.rfind('/')) + "/sipp/";
-}
+std::string sipp_dir() { return std::string(KV_SOURCE_DIR) + "/tests/sip/sipp/"; }
 
 class SscDigestSipp : public SscDigestWire {
  protected:

@@ -58,10 +58,7 @@ const entity_table_row_t TABLE[] = {
     {ENT_NIL, nullptr, 0, 0, nullptr, 0},
 };
 
-std::string scenario_dir() {
-  std::string f = __FILE__;
-  return f.substr(0, f.rfind('/')) + "/sipp/";
-}
+std::string scenario_dir() { return std::string(KV_SOURCE_DIR) + "/tests/sip/sipp/"; }
 
 bool have(const char* tool) {
   return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;

@@ -59,10 +59,7 @@ std::vector<std::string> tshark_lines(const std::string& args) {
 
 using ssc_test::have_tshark;
 
-std::string scenario_dir() {
-  std::string f = __FILE__;
-  return f.substr(0, f.rfind('/')) + "/sipp/";
-}
+std::string scenario_dir() { return std::string(KV_SOURCE_DIR) + "/tests/sip/sipp/"; }
 
 void send_to(ent_id_t from, ent_id_t to, code_t code, const std::vector<u8>& data, u16 nai) {
   msg_t* m = rt_test::make_msg(from, to, code, {}, nai, 0);

@@ -11,10 +11,7 @@ namespace tessaly_test {
 
 using clock_type = std::chrono::steady_clock;
 
-std::string source_dir() {
-  const std::string me = __FILE__;
-  return me.substr(0, me.rfind("/tests/host/support/"));
-}
+std::string source_dir() { return KV_SOURCE_DIR; }
 
 void replace_text(std::string& text, const std::string& from, const std::string& to) {
   const std::size_t at = text.find(from);

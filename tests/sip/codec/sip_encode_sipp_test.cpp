@@ -26,10 +26,7 @@ using namespace sip_enc_test;
 
 namespace {
 
-std::string scenario_dir() {
-  std::string f = __FILE__;
-  return f.substr(0, f.rfind("/codec/")) + "/sipp/";
-}
+std::string scenario_dir() { return std::string(KV_SOURCE_DIR) + "/tests/sip/sipp/"; }
 
 // A UDP socket bound to 127.0.0.1 on a port the kernel picks.
 int udp_socket(std::uint16_t* port) {
