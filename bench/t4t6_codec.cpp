@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/ratio_reporter.h"
 #include "fax/t4t6.h"
 
 #ifdef KV_HAVE_LIBTIFF
@@ -262,21 +263,6 @@ bool check_document() {
   return ok;
 }
 
-// Keeps the median time of every benchmark so that the ratios can be printed
-// at the end (the time of a single run when there are no repetitions).
-class ratio_reporter : public benchmark::ConsoleReporter {
- public:
-  std::map<std::string, double> times;
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const auto& r : runs) {
-      if (r.run_type == Run::RT_Iteration && r.repetitions <= 1) times[r.run_name.str()] = r.GetAdjustedRealTime();
-      if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median")
-        times[r.run_name.str()] = r.GetAdjustedRealTime();
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-};
-
 }  // namespace
 
 BENCHMARK(BM_ours_encode)->DenseRange(1, 3)->Unit(benchmark::kMillisecond);
@@ -287,20 +273,12 @@ BENCHMARK(BM_libtiff_decode)->DenseRange(1, 3)->Unit(benchmark::kMillisecond);
 #endif
 
 int main(int argc, char** argv) {
-  // Without options: interleaved repetitions in random order, medians only.
-  std::vector<char*> args(argv, argv + argc);
-  static char reps[] = "--benchmark_repetitions=7";
-  static char interleave[] = "--benchmark_enable_random_interleaving=true";
-  static char aggregates[] = "--benchmark_report_aggregates_only=true";
-  static char min_time[] = "--benchmark_min_time=0.1";
-  if (argc == 1) args.insert(args.end(), {reps, interleave, aggregates, min_time});
-  int n = int(args.size());
-  benchmark::Initialize(&n, args.data());
+  kv_bench::initialize_with_medians(argc, argv);
 #ifdef KV_HAVE_LIBTIFF
   TIFFSetWarningHandler(nullptr);
 #endif
   if (!check_document()) return 1;
-  ratio_reporter reporter;
+  kv_bench::ratio_reporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   std::printf("\nOur time / libtiff's time, %zu-page document (goal: decode <= 0.60, encode <= 0.50):\n",
               document().size());

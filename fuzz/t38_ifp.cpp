@@ -1,4 +1,5 @@
-// Fuzzes the IFP packet decoder; a packet that decodes without packing is
+// Fuzzes the IFP packet decoder: the bytes decode alike held flat and in a
+// chain of small buffers, and a packet that decodes without packing is
 // encoded again and must give back the same type and fields.
 #include <cstddef>
 #include <cstdint>
@@ -19,7 +20,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     t38_ifp_packet pck;
     pck.encoded = byte_ref{chain == nullptr ? nullptr : pool.data(chain), static_cast<uint32_t>(size), chain};
     t38_ifp_decode_env env{&pool, &fields, optimize};
-    if (decode_ifp_packet(T38_IFP__DECODE_KEEP, env, pck) != 0) continue;
+    // The same bytes held flat decode alike.
+    t38_ifp_packet flat;
+    flat.encoded = byte_ref{data, static_cast<uint32_t>(size), nullptr};
+    t38_ifp_decode_env flat_env{nullptr, &fields, optimize};
+    const uint16_t flat_trap = decode_ifp_packet(T38_IFP__DECODE_KEEP, flat_env, flat);
+    const uint16_t trap = decode_ifp_packet(T38_IFP__DECODE_KEEP, env, pck);
+    if (trap != flat_trap) std::abort();
+    const t38_data_field* fa = pck.fields;
+    const t38_data_field* fb = flat.fields;
+    for (; fa != nullptr && fb != nullptr; fa = fa->next, fb = fb->next) {
+      if (fa->length != fb->length || fa->field_type != fb->field_type || fa->continued != fb->continued ||
+          fa->packed != fb->packed || std::memcmp(fa->data, fb->data, fa->length) != 0) {
+        std::abort();
+      }
+    }
+    if (fa != nullptr || fb != nullptr) std::abort();
+    t38_ifp__free_data_fields(fields, flat.fields);
+    if (trap != 0) continue;
     if (!optimize) {
       // Fields that were split over objects come back as several fields:
       // compare the data they carry.

@@ -19,13 +19,17 @@ heap_buf* as_heap(chain_buf b) { return static_cast<heap_buf*>(b); }
 }  // namespace
 
 chain_buf heap_chain_pool::alloc() {
+  chain_buf b = alloc_for_writing();
+  if (b != nullptr) std::memset(data(b), 0, capacity_);
+  return b;
+}
+
+chain_buf heap_chain_pool::alloc_for_writing() {
   if (live_ >= limit_) return nullptr;
   void* raw = ::operator new(sizeof(heap_buf) + capacity_, std::nothrow);
   if (raw == nullptr) return nullptr;
-  auto* b = new (raw) heap_buf{nullptr, 0};
-  std::memset(b->data(), 0, capacity_);
   ++live_;
-  return b;
+  return new (raw) heap_buf{nullptr, 0};
 }
 
 void heap_chain_pool::release(chain_buf first) {

@@ -24,6 +24,9 @@ class chain_pool {
   // A buffer with its whole data area cleared, data size 0 and no next
   // buffer, or null when none can be had.
   virtual chain_buf alloc() = 0;
+  // A buffer whose data the caller writes before anything reads it: data
+  // size 0 and no next buffer, its data area left as it was.
+  virtual chain_buf alloc_for_writing() { return alloc(); }
   // Frees every buffer of the chain starting at `first` (null is ignored).
   virtual void release(chain_buf first) = 0;
   // Data room of one buffer in bytes.
@@ -54,6 +57,7 @@ class heap_chain_pool final : public chain_pool {
   heap_chain_pool& operator=(const heap_chain_pool&) = delete;
 
   chain_buf alloc() override;
+  chain_buf alloc_for_writing() override;
   void release(chain_buf first) override;
   u16 capacity() const override { return capacity_; }
   u8* data(chain_buf b) override;

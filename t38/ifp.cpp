@@ -1,6 +1,8 @@
 #include "t38/ifp.h"
 
 #include <array>
+#include <cstring>
+#include <vector>
 
 #include "t38/t38_traps.h"
 
@@ -22,49 +24,220 @@ constexpr std::array<u8, 256> make_reverse_table() {
 
 constexpr std::array<u8, 256> kReverse = make_reverse_table();
 
-bool exhausted(const asnp_context& ctx) {
-  return ctx.error == ASNP_ERR_NO_BUFFER || ctx.error == ASNP_ERR_OPEN_NO_BUFFER;
+// Bit order of the field data: eight bytes at a time, the table for the rest.
+// Kept out of line: inlined into a field's tail, the compiler takes the
+// eight-byte steps for writes past the field.
+[[gnu::noinline]] void reverse_copy(u8* out, const u8* in, u32 n) {
+  // Sixteen bytes at a time in a vector register: swap neighbouring bits,
+  // then pairs, then nibbles.
+  using v16 = u64 __attribute__((vector_size(16)));
+  constexpr v16 k1 = {0x5555555555555555ull, 0x5555555555555555ull};
+  constexpr v16 k2 = {0x3333333333333333ull, 0x3333333333333333ull};
+  constexpr v16 k4 = {0x0F0F0F0F0F0F0F0Full, 0x0F0F0F0F0F0F0F0Full};
+  u32 i = 0;
+  for (; i + 16 <= n; i += 16) {
+    v16 x;
+    std::memcpy(&x, in + i, 16);
+    x = ((x >> 1) & k1) | ((x & k1) << 1);
+    x = ((x >> 2) & k2) | ((x & k2) << 2);
+    x = ((x >> 4) & k4) | ((x & k4) << 4);
+    std::memcpy(out + i, &x, 16);
+  }
+  for (; i + 8 <= n; i += 8) {
+    u64 x;
+    std::memcpy(&x, in + i, 8);
+    x = ((x >> 1) & 0x5555555555555555ull) | ((x & 0x5555555555555555ull) << 1);
+    x = ((x >> 2) & 0x3333333333333333ull) | ((x & 0x3333333333333333ull) << 2);
+    x = ((x >> 4) & 0x0F0F0F0F0F0F0F0Full) | ((x & 0x0F0F0F0F0F0F0F0Full) << 4);
+    std::memcpy(out + i, &x, 8);
+  }
+  for (; i < n; ++i) out[i] = kReverse[in[i]];
 }
 
-// Encoding failure: pool exhaustion wins over the step's own code.
-u16 cod_fail(const asnp_context& ctx, u16 trap) { return exhausted(ctx) ? T38__TRAP__IFP_PCK__NO_MORE_BUFFER : trap; }
+// The aligned-PER layout of an IFP packet is small and fixed: a bit cursor
+// over one flat area writes and reads it.  Only the octet string's length and
+// the field count are octet-aligned.
+class per_writer {
+ public:
+  per_writer(u8* area, u32 room) : area_(area), room_(room) {}
+  // n <= 8 bits, most significant first; whole octets go out at once, the
+  // rest waits in the accumulator.
+  bool bits(u32 value, u8 n) {
+    acc_ = (acc_ << n) | (value & ((1u << n) - 1));
+    pending_ = static_cast<u8>(pending_ + n);
+    if (pending_ < 8) return true;
+    pending_ = static_cast<u8>(pending_ - 8);
+    if (pos_ >= room_) return false;
+    area_[pos_++] = static_cast<u8>(acc_ >> pending_);
+    return true;
+  }
+  // Pads the last octet with 0 bits.
+  bool align() {
+    if (pending_ == 0) return true;
+    return bits(0, static_cast<u8>(8 - pending_));
+  }
+  // Aligned octets, bit-reversed from the engine's order.
+  bool reversed_octets(const u8* in, u32 n) {
+    if (n > room_ - pos_) return false;
+    reverse_copy(area_ + pos_, in, n);
+    pos_ += n;
+    return true;
+  }
+  // One aligned octet.
+  bool octet(u8 v) {
+    if (pos_ >= room_) return false;
+    area_[pos_++] = v;
+    return true;
+  }
+  // Completes the last octet; the encoding's length in octets, or 0 when
+  // there is no room for it.
+  u32 finish() { return align() ? pos_ : 0; }
 
-u16 encode_body(asnp_context& ctx, const t38_ifp_packet& pck) {
-  bool is_data = pck.type == T38_IFP__TYPE_DATA;
-  bool has_fields = pck.fields != nullptr;
-  if (asnp_set_sequence(ctx, ASNP_KIND_ROOT, 1, has_fields ? 1 : 0) != ASNP_OK) {
-    return cod_fail(ctx, has_fields ? T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK_1 : T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK_2);
+ private:
+  u8* area_;
+  u32 room_;
+  u32 pos_ = 0;
+  u32 acc_ = 0;
+  u8 pending_ = 0;  // bits in the accumulator not yet written
+};
+
+// Unconstrained length (count of a SEQUENCE OF): one octet below 128, two
+// below 16384; fragmented lengths are not written.
+bool put_unconstrained_length(per_writer& w, u32 n) {
+  if (!w.align()) return false;
+  if (n < 128) return w.octet(static_cast<u8>(n));
+  if (n < 16384) return w.octet(static_cast<u8>(0x80 | (n >> 8))) && w.octet(static_cast<u8>(n));
+  return false;
+}
+
+// An enumerated value of an extensible type whose root runs 0..root (4 bits
+// for both the indicator and the data roots); beyond the root, a normally
+// small number.
+bool put_extensible_enum(per_writer& w, u32 value, u32 root) {
+  if (value <= root) return w.bits(0, 1) && w.bits(value, 4);
+  u32 n = value - root - 1;
+  if (n <= 63) return w.bits(1, 1) && w.bits(0, 1) && w.bits(n, 6);
+  // Semi-constrained: a length octet and the value's octet (n < 256 here).
+  return w.bits(1, 1) && w.bits(1, 1) && put_unconstrained_length(w, 1) && w.octet(static_cast<u8>(n));
+}
+
+u16 encode_body(per_writer& w, const t38_ifp_packet& pck) {
+  const bool is_data = pck.type == T38_IFP__TYPE_DATA;
+  const bool has_fields = pck.fields != nullptr;
+  if (!w.bits(has_fields ? 1 : 0, 1)) {
+    return has_fields ? T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK_1 : T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK_2;
   }
-  if (asnp_set_choice(ctx, ASNP_KIND_ROOT, false, is_data ? 1 : 0, 1) != ASNP_OK) {
-    return cod_fail(ctx, is_data ? T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK_5 : T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK_3);
+  if (!w.bits(is_data ? 1 : 0, 1)) {
+    return is_data ? T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK_5 : T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK_3;
   }
-  u32 value = pck.type_value & 0x7F;
-  u32 root = is_data ? T38_IFP__DATA_HIGHEST_ROOT : T38_IFP__INDICATOR_HIGHEST_ROOT;
-  if (asnp_set_enumerated(ctx, ASNP_KIND_EXT, value > root, value, root) != ASNP_OK) {
-    return cod_fail(ctx, is_data ? T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK_6 : T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK_4);
+  const u32 value = pck.type_value & 0x7F;
+  const u32 root = is_data ? T38_IFP__DATA_HIGHEST_ROOT : T38_IFP__INDICATOR_HIGHEST_ROOT;
+  if (!put_extensible_enum(w, value, root)) {
+    return is_data ? T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK_6 : T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK_4;
   }
   if (!has_fields) return T38__TRAP__NONE;
   u32 count = 0;
   for (const t38_data_field* f = pck.fields; f != nullptr; f = f->next) ++count;
-  if (asnp_set_sequence_of(ctx, ASNP_KIND_ROOT, false, count) != ASNP_OK) {
-    return cod_fail(ctx, T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK_7);
-  }
+  if (!put_unconstrained_length(w, count)) return T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK_7;
   for (const t38_data_field* f = pck.fields; f != nullptr; f = f->next) {
-    if (asnp_set_sequence(ctx, ASNP_KIND_ROOT, 1, f->length != 0 ? 1 : 0) != ASNP_OK) {
-      return cod_fail(ctx, T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK_8);
-    }
-    if (asnp_set_enumerated(ctx, ASNP_KIND_ROOT, false, f->field_type, T38_FIELD__T4_NON_ECM_SIG_END) != ASNP_OK) {
-      return cod_fail(ctx, T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK_9);
+    if (!w.bits(f->length != 0 ? 1 : 0, 1)) return T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK_8;
+    // field-type: ENUMERATED 0..7, no extension.
+    if (f->field_type > T38_FIELD__T4_NON_ECM_SIG_END || !w.bits(f->field_type, 3)) {
+      return T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK_9;
     }
     if (f->length == 0) continue;
     if (f->length > T38__MAX_SIZE_DATA_FIELD) return T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK_10;
-    u8 wire[T38__MAX_SIZE_DATA_FIELD];
-    for (u16 i = 0; i < f->length; ++i) wire[i] = kReverse[f->data[i]];
-    if (asnp_set_octet_string(ctx, ASNP_KIND_ROOT, f->length, 1, 65535, wire) != ASNP_OK) {
-      return cod_fail(ctx, T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK_10);
+    // field-data: OCTET STRING (SIZE (1..65535)), its length as an aligned
+    // 16-bit offset from 1.
+    const u32 raw = f->length - 1u;
+    if (!w.align() || !w.octet(static_cast<u8>(raw >> 8)) || !w.octet(static_cast<u8>(raw)) ||
+        !w.reversed_octets(f->data, f->length)) {
+      return T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK_10;
     }
   }
   return T38__TRAP__NONE;
+}
+
+// The reading side of the same layout; every read stops at the end of the
+// area.
+class per_reader {
+ public:
+  per_reader(const u8* area, u32 length) : area_(area), bit_end_(length * 8u) {}
+  // n <= 8 bits, most significant first.
+  bool bits(u8 n, u32* value) {
+    const u32 end = bit_ + n;
+    if (end > bit_end_) return false;
+    const u32 at = bit_ >> 3;
+    u32 window = u32{area_[at]} << 8;
+    if (((end - 1) >> 3) != at) window |= area_[at + 1];
+    *value = (window >> (16 - (bit_ & 7) - n)) & ((1u << n) - 1);
+    bit_ = end;
+    return true;
+  }
+  void align() { bit_ = (bit_ + 7) & ~7u; }
+  // One aligned octet.
+  bool octet(u32* value) {
+    if (bit_ + 8 > bit_end_) return false;
+    *value = area_[bit_ >> 3];
+    bit_ += 8;
+    return true;
+  }
+  // Whole octets left after the current position.
+  u32 bytes_left() const {
+    const u32 at = (bit_ + 7) >> 3;
+    const u32 length = bit_end_ >> 3;
+    return at < length ? length - at : 0;
+  }
+  // Aligned octets into the engine's bit order; the caller checked that
+  // they are there.
+  void reversed_octets(u8* out, u32 n) {
+    reverse_copy(out, area_ + (bit_ >> 3), n);
+    bit_ += 8 * n;
+  }
+
+ private:
+  const u8* area_;
+  u32 bit_end_;
+  u32 bit_ = 0;
+};
+
+bool get_unconstrained_length(per_reader& r, u32* n) {
+  r.align();
+  u32 b = 0;
+  if (!r.octet(&b)) return false;
+  if ((b & 0x80) == 0) {
+    *n = b;
+    return true;
+  }
+  if ((b & 0xC0) != 0x80) return false;  // fragmented
+  u32 lo = 0;
+  if (!r.octet(&lo)) return false;
+  *n = ((b & 0x3F) << 8) | lo;
+  return true;
+}
+
+bool get_extensible_enum(per_reader& r, u32 root, u32* value) {
+  u32 ext = 0;
+  if (!r.bits(1, &ext)) return false;
+  if (ext == 0) return r.bits(4, value);
+  u32 big = 0;
+  if (!r.bits(1, &big)) return false;
+  u32 n = 0;
+  if (big == 0) {
+    if (!r.bits(6, &n)) return false;
+  } else {
+    // Semi-constrained whole number: 1 to 4 octets.
+    u32 octets = 0;
+    if (!get_unconstrained_length(r, &octets) || octets == 0 || octets > 4) return false;
+    for (u32 i = 0; i < octets; ++i) {
+      u32 b = 0;
+      if (!r.octet(&b)) return false;
+      n = (n << 8) | b;
+    }
+    if (n > 0xFFFFFFFFu - root - 1) return false;
+  }
+  *value = root + 1 + n;
+  return true;
 }
 
 // The type an object takes when a field overflows it and goes on in the next.
@@ -111,25 +284,16 @@ class field_list_builder {
   t38_data_field* cur_ = nullptr;
 };
 
-u16 dec_fail(const asnp_context& ctx, u16 trap) { return exhausted(ctx) ? T38__TRAP__IFP_PCK__NO_MORE_BUFFER : trap; }
-
-u16 decode_fields(asnp_context& ctx, const t38_ifp_decode_env& env, field_list_builder& out) {
+u16 decode_fields(per_reader& r, const t38_ifp_decode_env& env, field_list_builder& out) {
   u32 count = 0;
-  if (asnp_get_sequence_of(ctx, ASNP_KIND_ROOT, nullptr, &count) != ASNP_OK) {
-    return dec_fail(ctx, T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_8);
-  }
+  if (!get_unconstrained_length(r, &count)) return T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_8;
   // Each field takes at least four bits: a larger count is a lie.
-  if (count > 2 * (asnp_bytes_left(ctx) + 1)) return T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_8;
+  if (count > 2 * (r.bytes_left() + 1)) return T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_8;
   for (u32 i = 0; i < count; ++i) {
-    u8 has_data = 0;
-    if (asnp_get_sequence(ctx, ASNP_KIND_ROOT, 1, &has_data) != ASNP_OK) {
-      return dec_fail(ctx, T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_10);
-    }
+    u32 has_data = 0;
+    if (!r.bits(1, &has_data)) return T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_10;
     u32 type = 0;
-    if (asnp_get_enumerated(ctx, ASNP_KIND_ROOT, nullptr, &type, T38_FIELD__T4_NON_ECM_SIG_END) != ASNP_OK) {
-      return dec_fail(ctx, T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_11);
-    }
-    if (type > T38_FIELD__T4_NON_ECM_SIG_END) return T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_12;
+    if (!r.bits(3, &type)) return T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_11;
     t38_data_field* cur = out.open();
     if (cur == nullptr) return T38__TRAP__IFP_PCK__NO_MORE_DATA_FIELD;
     cur->field_type = static_cast<u8>(type);
@@ -138,13 +302,19 @@ u16 decode_fields(asnp_context& ctx, const t38_ifp_decode_env& env, field_list_b
       out.close();
       continue;
     }
-    u32 got = T38__MAX_SIZE_DATA_FIELD - cur->length;
-    u8 r = asnp_get_octet_string(ctx, ASNP_KIND_ROOT, &got, 1, 65535, cur->data + cur->length);
+    r.align();
+    u32 hi = 0, lo = 0;
+    if (!r.octet(&hi) || !r.octet(&lo)) return T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_13;
+    u32 left = ((hi << 8) | lo) + 1;
+    // A lying length fails here, before anything is delivered.
+    if (left > 65535 || left > r.bytes_left()) return T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_13;
     for (;;) {
-      if (r != ASNP_OK && r != ASNP_MORE) return dec_fail(ctx, T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_13);
-      for (u32 k = 0; k < got; ++k) cur->data[cur->length + k] = kReverse[cur->data[cur->length + k]];
+      const u32 room = T38__MAX_SIZE_DATA_FIELD - cur->length;
+      const u32 got = left < room ? left : room;
+      r.reversed_octets(cur->data + cur->length, got);
       cur->length = static_cast<u16>(cur->length + got);
-      if (r == ASNP_OK) break;
+      left -= got;
+      if (left == 0) break;
       // The field goes on: this object is full.
       cur->continued = 1;
       cur->field_type = continued_type(static_cast<u8>(type));
@@ -152,8 +322,6 @@ u16 decode_fields(asnp_context& ctx, const t38_ifp_decode_env& env, field_list_b
       cur = out.open();
       if (cur == nullptr) return T38__TRAP__IFP_PCK__NO_MORE_DATA_FIELD;
       cur->field_type = static_cast<u8>(type);
-      got = T38__MAX_SIZE_DATA_FIELD;
-      r = asnp_get_octet_string(ctx, ASNP_KIND_ROOT, &got, 1, 65535, cur->data);
     }
     if (!env.optimize_filling_dfield) {
       out.close();
@@ -166,35 +334,26 @@ u16 decode_fields(asnp_context& ctx, const t38_ifp_decode_env& env, field_list_b
   return T38__TRAP__NONE;
 }
 
-u16 decode_body(asnp_context& ctx, const t38_ifp_decode_env& env, t38_ifp_packet& pck, field_list_builder& out) {
-  u8 presence = 0;
-  if (asnp_get_sequence(ctx, ASNP_KIND_ROOT, 1, &presence) != ASNP_OK) {
-    return dec_fail(ctx, T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_1);
-  }
+u16 decode_body(per_reader& r, const t38_ifp_decode_env& env, t38_ifp_packet& pck, field_list_builder& out) {
+  u32 presence = 0;
+  if (!r.bits(1, &presence)) return T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_1;
   u32 choice = 0;
-  if (asnp_get_choice(ctx, ASNP_KIND_ROOT, nullptr, &choice, 1) != ASNP_OK) {
-    return dec_fail(ctx, T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_2);
-  }
+  if (!r.bits(1, &choice)) return T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_2;
   u32 value = 0;
   if (choice == 0) {
-    if (asnp_get_enumerated(ctx, ASNP_KIND_EXT, nullptr, &value, T38_IFP__INDICATOR_HIGHEST_ROOT) != ASNP_OK) {
-      return dec_fail(ctx, T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_3);
-    }
+    if (!get_extensible_enum(r, T38_IFP__INDICATOR_HIGHEST_ROOT, &value))
+      return T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_3;
     if (value > T38_IFP__INDICATOR_HIGHEST_ROOT) return T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_4;
     pck.type = T38_IFP__TYPE_T30_INDICATOR;
     pck.type_value = static_cast<u8>(value);
-  } else if (choice == 1) {
-    if (asnp_get_enumerated(ctx, ASNP_KIND_EXT, nullptr, &value, T38_IFP__DATA_HIGHEST_ROOT) != ASNP_OK) {
-      return dec_fail(ctx, T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_5);
-    }
+  } else {
+    if (!get_extensible_enum(r, T38_IFP__DATA_HIGHEST_ROOT, &value)) return T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_5;
     if (value > T38_IFP__DATA_HIGHEST_ROOT) return T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_6;
     pck.type = T38_IFP__TYPE_DATA;
     pck.type_value = static_cast<u8>(T38_IFP__DATA_BIT | value);
-  } else {
-    return T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_7;
   }
   if (presence == 0) return T38__TRAP__NONE;
-  return decode_fields(ctx, env, out);
+  return decode_fields(r, env, out);
 }
 
 }  // namespace
@@ -235,30 +394,57 @@ u16 t38_ifp__set_type(t38_ifp_packet& pck, u8 type_byte, t38_data_field* fields)
 }
 
 u16 encode_ifp_packet(t38_ifp_packet& pck, u16 header_room, chain_pool& pool) {
-  asnp_context ctx;
-  if (asnp_init_encode(ctx, nullptr, 0, header_room, &pool) != ASNP_OK) return T38__TRAP__IFP_PCK__NO_MORE_BUFFER;
-  u16 trap = encode_body(ctx, pck);
-  if (trap != T38__TRAP__NONE) {
-    asnp_release(ctx);
-    return trap;
+  if (header_room >= pool.capacity()) return T38__TRAP__IFP_PCK__NO_MORE_BUFFER;
+  chain_buf first = pool.alloc_for_writing();
+  if (first == nullptr) return T38__TRAP__IFP_PCK__NO_MORE_BUFFER;
+  // Nearly every packet fits the first buffer behind its header room.
+  u8* area = pool.data(first) + header_room;
+  per_writer direct(area, pool.capacity() - header_room);
+  u16 trap = encode_body(direct, pck);
+  const u32 length = trap == T38__TRAP__NONE ? direct.finish() : 0;
+  if (length != 0) {
+    pool.set_size(first, static_cast<u16>(header_room + length));
+    pck.encoded = byte_ref{area, length, first};
+    return T38__TRAP__NONE;
   }
-  u8* data = nullptr;
-  u32 length = 0;
-  chain_buf chain = nullptr;
-  if (asnp_end_encode(ctx, &data, &length, &chain) != ASNP_OK) {
-    asnp_release(ctx);
-    return T38__TRAP__IFP_PCK__NO_MORE_BUFFER;
+  pool.release(first);
+  // Too long for one buffer (or wrong): encode it whole, then lay it over
+  // as many buffers as it takes.
+  u32 need = 0;
+  {
+    // Each field takes at most one octet of header bits, two of length and
+    // its data.
+    u32 count = 0;
+    for (const t38_data_field* f = pck.fields; f != nullptr; f = f->next) ++count;
+    std::vector<u8> probe(16 + static_cast<std::size_t>(count) * (3 + T38__MAX_SIZE_DATA_FIELD));
+    per_writer w(probe.data(), static_cast<u32>(probe.size()));
+    trap = encode_body(w, pck);
+    if (trap != T38__TRAP__NONE) return trap;
+    need = w.finish();
+    probe.resize(need);
+    asnp_context ctx;
+    if (asnp_init_encode(ctx, nullptr, 0, header_room, &pool) != ASNP_OK) return T38__TRAP__IFP_PCK__NO_MORE_BUFFER;
+    u8* data = nullptr;
+    u32 length = 0;
+    chain_buf chain = nullptr;
+    if (asnp_put_octets(ctx, probe.data(), need) != ASNP_OK ||
+        asnp_end_encode(ctx, &data, &length, &chain) != ASNP_OK) {
+      asnp_release(ctx);
+      return T38__TRAP__IFP_PCK__NO_MORE_BUFFER;
+    }
+    pck.encoded = byte_ref{data, length, chain};
   }
-  pck.encoded = byte_ref{data, length, chain};
   return T38__TRAP__NONE;
 }
 
 u16 encode_ifp_packet_flat(const t38_ifp_packet& pck, u8* out, u32 size, u32* length) {
-  asnp_context ctx;
-  if (asnp_init_encode(ctx, out, size, 0, nullptr) != ASNP_OK) return T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK;
-  u16 trap = encode_body(ctx, pck);
+  if (out == nullptr) return T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK;
+  per_writer w(out, size);
+  u16 trap = encode_body(w, pck);
   if (trap != T38__TRAP__NONE) return trap;
-  if (asnp_end_encode(ctx, nullptr, length, nullptr) != ASNP_OK) return T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK;
+  const u32 n = w.finish();
+  if (n == 0) return T38__TRAP__IFP_PCK__ERR_COD_IFP_PCK;
+  if (length != nullptr) *length = n;
   return T38__TRAP__NONE;
 }
 
@@ -267,13 +453,26 @@ u16 decode_ifp_packet(u8 mode, const t38_ifp_decode_env& env, t38_ifp_packet& pc
   if (env.fields == nullptr) {
     trap = T38__TRAP__IFP_PCK__NO_MORE_DATA_FIELD;
   } else {
-    asnp_context ctx;
-    field_list_builder out(*env.fields);
-    if (asnp_init_decode(ctx, pck.encoded, env.chains) != ASNP_OK) {
-      trap = T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_1;
-    } else {
-      trap = decode_body(ctx, env, pck, out);
+    // The reader wants the packet in one piece: a packet spread over several
+    // buffers is gathered first.
+    const u8* bytes = pck.encoded.first;
+    u32 length = pck.encoded.length;
+    std::vector<u8> gathered;
+    if (pck.encoded.chain != nullptr && env.chains != nullptr) {
+      chain_pool& chains = *env.chains;
+      const u8* begin = chains.data(pck.encoded.chain);
+      const u8* end = begin + chains.size(pck.encoded.chain);
+      if (bytes == nullptr || bytes < begin || bytes > end) bytes = begin;
+      if (static_cast<u32>(end - bytes) < length) {
+        gathered.resize(length);
+        length = static_cast<u32>(copy_bytes(env.chains, pck.encoded, gathered.data(), length));
+        bytes = gathered.data();
+      }
     }
+    if (bytes == nullptr) length = 0;
+    field_list_builder out(*env.fields);
+    per_reader r(bytes, length);
+    trap = decode_body(r, env, pck, out);
     if (trap != T38__TRAP__NONE) {
       out.discard();
     } else {

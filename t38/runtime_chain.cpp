@@ -6,9 +6,14 @@
 namespace kv::t38 {
 
 chain_buf runtime_chain_pool::alloc() {
+  chain_buf b = alloc_for_writing();
+  if (b != nullptr) std::memset(Buffer_data(as_buffer(b)), 0, capacity());
+  return b;
+}
+
+chain_buf runtime_chain_pool::alloc_for_writing() {
   buffer_t* b = Alloc_buffer();
   if (b == nullptr) return nullptr;
-  std::memset(Buffer_data(b), 0, capacity());
   b->link_count = 1;
   return b;
 }

@@ -13,6 +13,7 @@ namespace kv::t38 {
 class runtime_chain_pool final : public chain_pool {
  public:
   chain_buf alloc() override;
+  chain_buf alloc_for_writing() override;
   void release(chain_buf first) override;
   u16 capacity() const override;
   u8* data(chain_buf b) override;

@@ -39,13 +39,23 @@ struct decoded {
   std::vector<uint8_t> packed;
 };
 
-decoded decode(const bytes& in, bool optimize = false, std::size_t field_limit = SIZE_MAX) {
+bool operator==(const decoded& a, const decoded& b) {
+  return a.trap == b.trap && a.type == b.type && a.type_value == b.type_value && a.fields == b.fields &&
+         a.continued == b.continued && a.packed == b.packed;
+}
+
+// Decodes `in` held flat (chain_buffer 0) or in a chain of buffers of that
+// many bytes.
+decoded decode_held(const bytes& in, std::size_t chain_buffer, bool optimize, std::size_t field_limit) {
   heap_field_pool fields(field_limit);
-  heap_chain_pool chains(7);
+  heap_chain_pool chains(static_cast<u16>(chain_buffer + 2));
   t38_ifp_packet pck;
-  // Decode from a chain of small buffers so that fields straddle them.
-  pck.encoded.chain = in.empty() ? nullptr : chain_of(chains, in, 5);
-  pck.encoded.first = in.empty() ? nullptr : chains.data(pck.encoded.chain);
+  if (chain_buffer == 0 || in.empty()) {
+    pck.encoded.first = in.data();
+  } else {
+    pck.encoded.chain = chain_of(chains, in, chain_buffer);
+    pck.encoded.first = chains.data(pck.encoded.chain);
+  }
   pck.encoded.length = static_cast<uint32_t>(in.size());
   t38_ifp_decode_env env{&chains, &fields, optimize};
   decoded out;
@@ -63,6 +73,15 @@ decoded decode(const bytes& in, bool optimize = false, std::size_t field_limit =
   if (out.trap != 0) {
     EXPECT_TRUE(out.fields.empty());
   }
+  return out;
+}
+
+// Decodes from a chain of small buffers, so that fields straddle them, and
+// checks that the same bytes held flat and in one large buffer decode alike.
+decoded decode(const bytes& in, bool optimize = false, std::size_t field_limit = SIZE_MAX) {
+  decoded out = decode_held(in, 5, optimize, field_limit);
+  EXPECT_TRUE(decode_held(in, 0, optimize, field_limit) == out) << "flat";
+  EXPECT_TRUE(decode_held(in, 1600, optimize, field_limit) == out) << "one buffer";
   return out;
 }
 
