@@ -205,5 +205,8 @@ function(kv_fuzzers)
     target_compile_options(fuzz_${n} PRIVATE -fsanitize=fuzzer)
     target_link_options(fuzz_${n} PRIVATE -fsanitize=fuzzer)
     target_link_libraries(fuzz_${n} PRIVATE ${KV_ALL_LIBS} kv_test_peers)
+    # Header-only test stand-ins (runtime, SIP stack, FOIP layers) serve the
+    # targets that run several entities together.
+    target_include_directories(fuzz_${n} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   endforeach()
 endfunction()

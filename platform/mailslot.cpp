@@ -15,8 +15,53 @@ namespace platform {
 
 namespace {
 
-constexpr unsigned kFolderMode = 0777;
-constexpr unsigned kSocketMode = 0666;
+// Only the server's own account and the group of the server area may reach a
+// slot: a datagram can stop tessaly or post a send job.
+constexpr unsigned kFolderMode = 0770;
+constexpr unsigned kSocketMode = 0660;
+
+// The group given to slot folders and sockets: that of the folder holding
+// the mailslot folder (the server area).  -1 (keep the creator's group) when
+// it cannot be read.
+gid_t ServerAreaGroup() {
+  const std::string root = MailslotDirectory();
+  const std::size_t slash = root.rfind('/');
+  const std::string area = slash == std::string::npos ? std::string(".")
+                           : slash == 0               ? std::string("/")
+                                                      : root.substr(0, slash);
+  struct stat info {};
+  if (stat(area.c_str(), &info) != 0) return static_cast<gid_t>(-1);
+  return info.st_gid;
+}
+
+// Gives `path` the slot mode and group.  Folders that already exist (made
+// by an older build, or by hand) are narrowed too when we own them; a
+// failure leaves the entry as it is (another account's folder).
+void Restrict(const std::string& path, unsigned mode, gid_t group) {
+  if (group != static_cast<gid_t>(-1)) (void)!chown(path.c_str(), static_cast<uid_t>(-1), group);
+  (void)chmod(path.c_str(), mode);
+}
+
+// Makes the mailslot folder and the folders down to `folder` (inside it)
+// with the slot mode and group.
+bool MakeSlotFolders(const std::string& folder) {
+  const std::string root = MailslotDirectory();
+  if (!MakeFolders(folder, kFolderMode)) return false;
+  const gid_t group = ServerAreaGroup();
+  std::string partial = root;
+  Restrict(partial, kFolderMode, group);
+  if (folder.size() > root.size()) {
+    std::size_t pos = root.size() + 1;
+    while (pos <= folder.size()) {
+      std::size_t next = folder.find('/', pos);
+      if (next == std::string::npos) next = folder.size();
+      partial = folder.substr(0, next);
+      Restrict(partial, kFolderMode, group);
+      pos = next + 1;
+    }
+  }
+  return true;
+}
 
 MailslotStatus Fail(MailslotCode code, int error = 0) { return MailslotStatus{code, error}; }
 
@@ -95,7 +140,7 @@ MailslotStatus MailslotCreate(std::string_view name, int* fd) {
   MailslotStatus st = MailslotPath(name, &path);
   if (!st.ok()) return st;
   const std::string folder = path.substr(0, path.rfind('/'));
-  if (!MakeFolders(folder, kFolderMode)) return Fail(MailslotCode::kFailed, errno ? errno : ENOTDIR);
+  if (!MakeSlotFolders(folder)) return Fail(MailslotCode::kFailed, errno ? errno : ENOTDIR);
 
   FolderLock lock(folder);
   if (!lock.locked()) return Fail(MailslotCode::kFailed, errno ? errno : EWOULDBLOCK);
@@ -123,7 +168,9 @@ MailslotStatus MailslotCreate(std::string_view name, int* fd) {
       return Fail(error == EADDRINUSE ? MailslotCode::kInUse : MailslotCode::kFailed, error);
     }
   }
-  chmod(path.c_str(), kSocketMode);
+  // The folder already keeps other accounts out while the socket briefly has
+  // the mode that the umask gave it.
+  Restrict(path, kSocketMode, ServerAreaGroup());
   *fd = s;
   return {};
 }

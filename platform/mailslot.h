@@ -31,8 +31,9 @@ struct MailslotStatus {
 // name is unusable or the path does not fit a socket address.
 MailslotStatus MailslotPath(std::string_view name, std::string* path);
 
-// Creates the slot for reading (non-blocking), with its folders (mode 0777)
-// and the socket writable by every local user.  A socket file left by a dead
+// Creates the slot for reading (non-blocking), with its folders (mode 0770)
+// and the socket (0660) reachable only by the server's own account and the
+// group of the folder that holds the mailslot folder.  A socket file left by a dead
 // process is replaced; one held by a live process gives kInUse.
 MailslotStatus MailslotCreate(std::string_view name, int* fd);
 

@@ -137,7 +137,10 @@ sip_header_id sip_parse_header_name() {
     c += (*c == '\r' && c + 1 < end && c[1] == '\n') ? 2 : 1;
     if (count_of(id_t::content_type) == 0 || c >= end) {
       if (count_of(id_t::content_type) == 0) {
-        while (c < end && (*c == '\r' || *c == '\n')) ++c;
+        // Extra empty lines are dropped, unless Content-Length says that a
+        // body (which may begin with a line end) follows.
+        if (count_of(id_t::content_length) == 0 || sip_hdr_area.content_length.value == 0)
+          while (c < end && (*c == '\r' || *c == '\n')) ++c;
         sip_scan_state.end = c;
       }
       return id_t::end_of_headers;
@@ -266,12 +269,19 @@ u8 sip_parse_message(int datagram) {
     return SIP_PARSE_INCOMPLETE;
   }
   sip_hdr_area.index = 0;
-  if (sip_hdr_area.content_length.value != 0 && !body_parsed) {
-    sip_scan_state.cursor = message_start;
-    sip_scan_state.end = data_end;
-    return SIP_PARSE_INCOMPLETE;
-  }
   char* message_end = sip_scan_state.end;
+  if (sip_hdr_area.content_length.value != 0 && !body_parsed) {
+    // A body without Content-Type is not recorded, but Content-Length still
+    // frames it: the next message of the stream begins after it.
+    const std::size_t room = static_cast<std::size_t>(data_end - message_end);
+    if (!blank_line_seen || count_of(id_t::content_type) != 0 || sip_hdr_area.content_length.value > room) {
+      sip_scan_state.cursor = message_start;
+      sip_scan_state.end = data_end;
+      return SIP_PARSE_INCOMPLETE;
+    }
+    message_end += sip_hdr_area.content_length.value;
+    sip_scan_state.cursor = message_end;
+  }
   sip_scan_state.end = data_end;
   if (message_end < data_end) {
     sip_scan_state.cursor = message_end;

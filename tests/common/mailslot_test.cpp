@@ -244,15 +244,31 @@ TEST_F(MailslotTest, NameRules) {
   EXPECT_EQ(MsgMakePipe(nullptr, 0, nullptr), 0xF001);
 }
 
-TEST_F(MailslotTest, SlotsAreWritableByEveryLocalAccount) {
+// Slots are for the server's account and the group of the folder holding
+// the mailslot folder; a folder left wide open by an older build is narrowed.
+TEST_F(MailslotTest, SlotsAreForTheServerAccountAndGroupOnly) {
+  if (getuid() == 0) {
+    ASSERT_EQ(chown(tmp_.path().c_str(), static_cast<uid_t>(-1), 4242), 0);
+  }
+  ASSERT_EQ(mkdir(tmp_.File("slots").c_str(), 0777), 0);
+  ASSERT_EQ(chmod(tmp_.File("slots").c_str(), 0777), 0);
   MailslotHandle h;
   ASSERT_EQ(MsgMakePipe("F3\\4", 0, &h), 0);
+  struct stat area {};
+  ASSERT_EQ(stat(tmp_.path().c_str(), &area), 0);
+  struct Entry {
+    std::string path;
+    unsigned mode;
+  };
+  for (const Entry& e : {Entry{"slots/F3/4", 0660}, Entry{"slots/F3", 0770}, Entry{"slots", 0770}}) {
+    struct stat st {};
+    ASSERT_EQ(stat(tmp_.File(e.path).c_str(), &st), 0) << e.path;
+    EXPECT_EQ(st.st_mode & 07777, e.mode) << e.path;
+    EXPECT_EQ(st.st_gid, area.st_gid) << e.path;
+  }
   struct stat st {};
   ASSERT_EQ(stat(tmp_.File("slots/F3/4").c_str(), &st), 0);
   EXPECT_TRUE(S_ISSOCK(st.st_mode));
-  EXPECT_EQ(st.st_mode & 0777, 0666u);
-  ASSERT_EQ(stat(tmp_.File("slots/F3").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0777u);
   MsgClosePipe(&h);
   EXPECT_FALSE(kvtest::Exists(tmp_.File("slots/F3/4")));
 }

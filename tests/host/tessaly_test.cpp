@@ -4,7 +4,9 @@
 // bad packets; exact replies, exit codes and log lines.
 #include <gtest/gtest.h>
 
+#include <grp.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,6 +23,7 @@
 #include "host/host.h"
 #include "host/scripted_controller.h"
 #include "host/support/foip_standin.h"
+#include "platform/mailslot.h"
 #include "platform/process.h"
 
 namespace {
@@ -242,6 +245,67 @@ TEST_F(Tessaly, BadPacketsAreDroppedAndClass99ShutsDown) {
   ASSERT_EQ(c.SendRaw(shutdown), STATUS_OK);
   EXPECT_EQ(t.Wait(), 0);
   EXPECT_TRUE(t.LogHas("RT_SHUTDOWN packet received, changed to RT_TESSALY shutdown packet"));
+}
+
+// Runs `attempt` in a child process under another account (uid 65534 with
+// the group `gid` only); true when the child's datagram reached the slot.
+bool SentAs(gid_t gid, const std::vector<std::uint8_t>& packet) {
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(65534) != 0) _exit(2);
+    int fd = -1;
+    if (!platform::MailslotOpenWriter("TESSALY", &fd).ok()) _exit(1);
+    _exit(platform::MailslotWrite(fd, packet.data(), packet.size()).ok() ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// The slot folder and the sockets tessaly makes belong to the server's
+// account and the group of the server area: a member of that group reaches
+// tessaly, any other account is refused (its shutdown never arrives).
+TEST_F(Tessaly, MailslotsAreForTheServerAccountAndGroupOnly) {
+  TessalyProcess t;
+  const bool root = getuid() == 0;
+  constexpr gid_t kServerGroup = 4242;
+  if (root) {
+    ASSERT_EQ(chown(t.area().path().c_str(), static_cast<uid_t>(-1), kServerGroup), 0);
+    ASSERT_EQ(chmod(t.area().path().c_str(), 0755), 0);  // only the slots keep others out
+  }
+  t.Start(Fast());
+  ASSERT_TRUE(t.WaitServing());
+  struct stat folder {};
+  struct stat slot {};
+  ASSERT_EQ(stat(t.mailslots().c_str(), &folder), 0);
+  ASSERT_EQ(stat((t.mailslots() + "/TESSALY").c_str(), &slot), 0);
+  EXPECT_EQ(folder.st_mode & 07777, 0770u);
+  EXPECT_TRUE(S_ISSOCK(slot.st_mode));
+  EXPECT_EQ(slot.st_mode & 07777, 0660u);
+  struct stat area {};
+  ASSERT_EQ(stat(t.area().path().c_str(), &area), 0);
+  EXPECT_EQ(folder.st_gid, area.st_gid);
+  EXPECT_EQ(slot.st_gid, area.st_gid);
+
+  ScriptedController c(7, "F1\\5");
+  ASSERT_EQ(c.Register(), STATUS_OK);
+  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 1);
+  if (root) {
+    std::vector<std::uint8_t> shutdown(7, 0);
+    shutdown[2] = RT_SHUTDOWN;
+    shutdown[3] = 6;
+    EXPECT_FALSE(SentAs(65534, shutdown)) << "another account reached tessaly";
+    std::vector<std::uint8_t> status(kDeviceStatusSize);
+    WriteDeviceStatus(7, 1, status.data());
+    EXPECT_TRUE(SentAs(kServerGroup, status)) << "a member of the server group was refused";
+    ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 5);
+  }
+  // Still serving: the stranger's shutdown did not arrive.
+  ASSERT_EQ(c.Status(0), STATUS_OK);
+  ExpectStatus(c.Next(), FAX_STATUS_REQUEST_DONE, 5);
+  ASSERT_EQ(c.Shutdown(), STATUS_OK);
+  EXPECT_EQ(t.Wait(), 0);
 }
 
 // The stand-in FOIP entity refuses the start: the controller hears the

@@ -509,3 +509,83 @@ TEST_F(FoipCallSipp, AnswerKeepsTheOffersMediaOrderAndCount) {
 }
 
 }  // namespace
+
+namespace {
+
+// An INVITE from 127.0.0.1:`from` to "fax" with `sdp` as its body (none
+// when empty).
+std::string invite_to_us(u16 to, u16 from, int n, const std::string& sdp) {
+  std::string m = "INVITE sip:fax@127.0.0.1:" + std::to_string(to) + " SIP/2.0\r\n" +
+                  "Via: SIP/2.0/UDP 127.0.0.1:" + std::to_string(from) + ";branch=z9hG4bKtable" + std::to_string(n) +
+                  "\r\n" + "From: <sip:peer@127.0.0.1>;tag=t" + std::to_string(n) + "\r\n" +
+                  "To: <sip:fax@127.0.0.1>\r\n" + "Call-ID: table" + std::to_string(n) + "@127.0.0.1\r\n" +
+                  "CSeq: 1 INVITE\r\n" + "Contact: <sip:peer@127.0.0.1:" + std::to_string(from) + ">\r\n" +
+                  "Max-Forwards: 70\r\n";
+  if (!sdp.empty()) m += "Content-Type: application/sdp\r\n";
+  m += "Content-Length: " + std::to_string(sdp.size()) + "\r\n\r\n" + sdp;
+  return m;
+}
+
+std::string t38_offer(const std::string& media_line, const std::string& connection, const std::string& extra = "") {
+  return "v=0\r\no=peer 1 1 IN IP4 127.0.0.1\r\ns=-\r\n" + connection + "t=0 0\r\n" + media_line +
+         "a=T38FaxVersion:0\r\na=T38FaxRateManagement:transferredTCF\r\na=T38FaxUdpEC:t38UDPRedundancy\r\n" + extra;
+}
+
+}  // namespace
+
+// Every INVITE gets a final answer, whatever its offer.  No session waits
+// for a call, so the application is alerted and, never answering, the call
+// ends with 408; an offer that cannot be read is answered 400 at once.
+TEST_F(FoipCallSipp, EveryInviteGetsAFinalAnswer) {
+  const std::string c_line = "c=IN IP4 127.0.0.1\r\n";
+  const std::string good = "m=image 40000 udptl t38\r\n";
+  std::string formats = "m=image 40000 udptl";
+  for (int i = 0; i < 500; ++i) formats += " t38";
+  formats += "\r\n";
+  struct Case {
+    const char* name;
+    std::string sdp;
+    const char* answer;
+  };
+  const char* kRead = "SIP/2.0 400 Bad request";
+  const char* kUnanswered = "SIP/2.0 408 Request Timeout";
+  const Case cases[] = {
+      {"port -1 (other media without port)", t38_offer("m=image -1 udptl t38\r\n", c_line), kUnanswered},
+      {"port 70000", t38_offer("m=image 70000 udptl t38\r\n", c_line), kRead},
+      {"c=0.0.0.0", t38_offer(good, "c=IN IP4 0.0.0.0\r\n"), kUnanswered},
+      {"T38FaxVersion 255", t38_offer(good, c_line, "a=T38FaxVersion:255\r\n"), kUnanswered},
+      {"unknown error correction", t38_offer(good, c_line, "a=T38FaxUdpEC:t38UDPMagic\r\n"), kUnanswered},
+      {"30000-character attribute", t38_offer(good, c_line, "a=x-long:" + std::string(30000, 'a') + "\r\n"),
+       kUnanswered},
+      {"500 payload formats", t38_offer(formats, c_line), kUnanswered},
+      {"T.38 over TCP", t38_offer("m=image 40000 tcp t38\r\n", c_line), kUnanswered},
+      {"T.38 on port 0", t38_offer("m=image 0 udptl t38\r\n", c_line), kUnanswered},
+      {"T.38 version 255 without connection", t38_offer(good, "", "a=T38FaxVersion:255\r\n"), kRead},
+      {"no offer", "", kUnanswered},
+  };
+  // One peer socket per case, all sent at once; each waits for its first
+  // final answer (retransmissions go to its own socket).
+  std::vector<std::unique_ptr<ssc_test::udp>> peers;
+  std::vector<std::string> answers(std::size(cases));
+  int n = 0;
+  for (const Case& c : cases) {
+    peers.push_back(std::make_unique<ssc_test::udp>());
+    ASSERT_NE(peers.back()->port, 0);
+    ASSERT_TRUE(peers.back()->send_to(g_port, invite_to_us(g_port, peers.back()->port, ++n, c.sdp))) << c.name;
+  }
+  const auto deadline = clock_type::now() + std::chrono::seconds(15);
+  auto all_answered = [&] {
+    for (const std::string& a : answers)
+      if (a.empty()) return false;
+    return true;
+  };
+  while (!all_answered() && clock_type::now() < deadline) {
+    turn();
+    for (std::size_t i = 0; i < peers.size(); ++i) {
+      if (!answers[i].empty()) continue;
+      const std::string r = peers[i]->receive(0);
+      if (!r.empty() && r.rfind("SIP/2.0 1", 0) != 0) answers[i] = r.substr(0, r.find("\r\n"));
+    }
+  }
+  for (std::size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(answers[i], cases[i].answer) << cases[i].name;
+}

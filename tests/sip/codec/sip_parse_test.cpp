@@ -310,6 +310,31 @@ TEST_F(SipParse, StreamRules) {
   sip_hdr_area.index = 0;
   EXPECT_EQ(sip_parse_message(0), 4);
   EXPECT_EQ(sip_hdr_area.cseq.number, 2u);
+  // A body without Content-Type (here beginning with a line end) is framed
+  // by Content-Length: the next message starts after it; until the body is
+  // whole the message is incomplete.
+  const std::string untyped = crlf("INVITE sip:a@b SIP/2.0\nCSeq: 1 INVITE\nl: 7\n\n\nabc\n");
+  const std::string next = crlf("BYE sip:a@b SIP/2.0\nCSeq: 2 BYE\nl: 0\n\n");
+  sip_parse_run framed;
+  sip_parse_text(framed, untyped + next, 0);
+  ASSERT_EQ(framed.result, 2);
+  EXPECT_EQ(sip_scan_state.cursor - framed.buf.data(), static_cast<std::ptrdiff_t>(untyped.size()));
+  sip_hdr_count__reset();
+  sip_hdr_area.index = 0;
+  EXPECT_EQ(sip_parse_message(0), 4);
+  EXPECT_EQ(sip_hdr_area.method, SIP_METHOD_BYE);
+  sip_parse_run whole;
+  sip_parse_text(whole, untyped, 0);
+  EXPECT_EQ(whole.result, 4);
+  sip_parse_run cut;
+  sip_parse_text(cut, untyped.substr(0, untyped.size() - 2), 0);
+  EXPECT_EQ(cut.result, 5);
+  EXPECT_TRUE(cut.responses.empty());
+  // As a datagram the same body is whole (not answered 400).
+  sip_parse_run datagram;
+  sip_parse_text(datagram, untyped, 1);
+  EXPECT_EQ(datagram.result, 4);
+  EXPECT_TRUE(datagram.responses.empty());
 }
 
 TEST_F(SipParse, RawBodyOptionKeepsAMultipartBodyWhole) {
