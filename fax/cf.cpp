@@ -232,6 +232,12 @@ bytes what_to_do_area(const cf_context& c) {
   cap.scan_time = n.scan;
   cap.ecm = n.ecm == 0 ? 0 : (n.ecm == 1 ? 1 : 2);
   cap.ecm_frame_size = cap.ecm;
+  // A receiver that is given a frame size offers error correction with it,
+  // whatever the ECM code (the frame size is what the DIS bit stands for).
+  if ((c.service & 0x100) && cap.ecm_frame_size == 0 && n.ecm_frame != 0) {
+    cap.ecm_frame_size = n.ecm_frame == 1 ? 1 : 2;
+    cap.ecm = cap.ecm_frame_size;
+  }
   cap.subaddress = n.flags[CF_FLAG_SUBADDRESS];
   cap.password = n.flags[CF_FLAG_PASSWORD];
   cap.selective_polling = n.flags[CF_FLAG_SELECTIVE_POLLING];

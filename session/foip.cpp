@@ -9,6 +9,7 @@
 #include "runtime/timer.h"
 #include "session/foip_ctx.h"
 #include "session/foip_err.h"
+#include "session/foip_long_data.h"
 #include "session/foip_stats.h"
 #include "session/foip_t38_mgt.h"
 #include "session/foip_trc.h"
@@ -397,7 +398,8 @@ void foip__answer(msg_t* m, ent_id_t to, code_t code, u16 conn_id) {
 
 namespace {
 
-// Sends `size` bytes of record as `code`; traps when it cannot.
+// Sends `size` bytes of record as `code`; the long-data routines trap when
+// it cannot.
 void send_record(ent_id_t to, code_t code, nai_t nai, u16 conn_id, const void* rec, u32 size) {
   foip_api__addr a;
   a.from = ENT_FOIP;
@@ -405,15 +407,7 @@ void send_record(ent_id_t to, code_t code, nai_t nai, u16 conn_id, const void* r
   a.nai = nai;
   a.sapi = FOIP__SAPI;
   a.conn_id = conn_id;
-  const u8 r = foip_api__send(a, code, rec, size);
-  if (r == FOIP_API__ERR_NO_BLOCK)
-    Foip__trap(FOIP__NAI_GLOBAL, FOIP__CONN_NONE, FOIP__TRAP_CLASS, FOIP__TRAP__ERR_NO_MORE_SEGMENTED_BUFFER,
-               "FOIP__TRAP__ERR_NO_MORE_SEGMENTED_BUFFER",
-               "FOIP: (foip__prepare_long_data_to_send) Alloc_tmp_block returns P_NIL");
-  else if (r != FOIP_API__OK)
-    Foip__trap(FOIP__NAI_GLOBAL, FOIP__CONN_NONE, FOIP__TRAP_CLASS, FOIP__TRAP__ERR_ALLOC_MSG_BUFFER__,
-               "FOIP__TRAP__ERR_ALLOC_MSG_BUFFER__",
-               "FOIP: (foip__prepare_long_data_to_send) Can't alloc message or buffer");
+  (void)foip__send_long_record(a, code, rec, size);  // a failure is trapped where it happens
 }
 
 }  // namespace

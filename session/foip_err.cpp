@@ -8,6 +8,7 @@
 #include "runtime/buffer.h"
 #include "runtime/entity.h"
 #include "session/foip_ctx.h"
+#include "session/foip_long_data.h"
 #include "t38/t38_report.h"
 
 namespace {
@@ -769,7 +770,7 @@ void foip_err__relay_t38_report() {
   u8 body[T38__REPORT_BODY_SIZE];
   {
     foip_proc_api__long_data ld;
-    if (foip_proc_api__get_long_data_received(in, 0, ld) != FOIP_API__OK) return;
+    if (foip__get_long_data_received(in, 0, ld) != FOIP__LD_OK) return;
     std::memcpy(body, ld.data, sizeof body);
   }
   if (body[0] != 'R') return;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "session/foip_long_data.h"
 #include "session/foip.h"
 #include "session/foip_ctx.h"
 #include "session/foip_err.h"
@@ -384,10 +385,7 @@ void stop_rq(msg_t* m) {
     a.from = ENT_FOIP;
     a.to = m->from;
     a.nai = m->nai;
-    if (foip_api__send(a, FOIP__STOP_CO, rec.get(), sizeof(foip__stop)) != FOIP_API__OK)
-      Foip__trap(FOIP__NAI_GLOBAL, FOIP__CONN_NONE, FOIP__TRAP_CLASS, FOIP__TRAP__ERR_ALLOC_MSG_BUFFER__,
-                 "FOIP__TRAP__ERR_ALLOC_MSG_BUFFER__",
-                 "FOIP: (foip__prepare_long_data_to_send) Can't alloc message or buffer");
+    (void)foip__send_long_record(a, FOIP__STOP_CO, rec.get(), sizeof(foip__stop));  // failures are trapped
     Free_msg(m);
     return;
   }

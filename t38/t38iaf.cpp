@@ -726,6 +726,21 @@ struct t38iaf_actions {
     return OM_OS_OK;
   }
 
+  // A DATA packet of the awaited type while no indicator has opened the
+  // carrier: the far side sends without indicators (they are optional over
+  // TCP), so its first data packet stands for the indicator.  Any other data
+  // packet is left alone, as before.
+  static u8 hdsk_rx_data(t38iaf_service& svc, t38iaf_session& c, msg_t** m) {
+    t38_session& s = *c.s;
+    if (c.transmit() || c.rx_type != c.data_type) return OM_OS_OK;
+    t38__log(s, T38_TRC__AUTOMATON, "Rcv IFP Packet (data) without indicator -> Carrier taken as detected\n");
+    send_t38iaf__fax_progress_in(c, T38IAF__FAX_CD_ON);
+    if (c.kind == T38IAF__KIND_HDLC) send_t38iaf__fax_progress_in(c, T38IAF__FAX_FLAGS_DETECTED);
+    c.last_carrier = T38IAF__FAX_CD_ON;
+    c.state = STATE__DATA_RX;
+    return ifp_data(svc, c, m);
+  }
+
   static void protocol_error(t38iaf_session& c, u32 counter, const char* err, u8 field_type) {
     ++c.proto_errors;
     if (c.enh[counter] != 0xFFFF) ++c.enh[counter];
@@ -894,7 +909,7 @@ struct t38iaf_actions {
       {discard_packet, KEEP},
       {NA, KEEP},
       {restore_packet, KEEP},
-      {NA, KEEP},
+      {hdsk_rx_data, BY_ACTION},
       {ifp_data, KEEP},  // DATA
   };
 };
@@ -1107,7 +1122,21 @@ u8 t38iaf_service::receive_packets(t38iaf_session& c) {
     c.rx_fields = p.fields;
     u8 r = OM_OS_OK;
     bool stop = false;
-    if (p.type_byte & 0x80) {
+    if (p.type_byte == T38IAF__DATA_V21 && c.state == STATE__IDLE) {
+      // V.21 data before the upper layer asks for V.21 reception.  A far
+      // side that sends no indicators (allowed over TCP) gives no preamble:
+      // its first data stand for one.  The data are kept for the receive
+      // asked for next, so that it gets the whole command.
+      if (!c.v21_seen) {
+        t38__log(s, T38_TRC__AUTOMATON, "Rcv IFP Packet (v21 data) without indicator -> Taken as v21-preamble\n");
+        r = v25_automaton(6, c, nullptr);
+        c.v21_seen = 1;
+      }
+      t38__log(s, T38_TRC__AUTOMATON, "Rcv IFP Packet (v21 data) -> Kept for the next V.21 receive\n");
+      (void)t38_ifp__store_again_rcv_ifp_pck(c.rx_type, c.rx_fields, s);  // frees the fields when it cannot keep them
+      c.rx_fields = nullptr;
+      stop = true;
+    } else if (p.type_byte & 0x80) {
       r = fax_automaton(EVT__IFP_PACKET_TYPE_DATA, nullptr, 0, c);
     } else if (p.type_byte == T38_IND__NO_SIGNAL) {
       t38__log(s, T38_TRC__AUTOMATON, "Rcv IFP Packet (no-signal) -> Discard it\n");

@@ -442,6 +442,33 @@ TEST_F(CfTest, RequestsFromStrangersAndUnknownTimersAreTrapped) {
   EXPECT_EQ(codes_to(kUser), "]");
 }
 
+// Answering with ECM code '0' and frame size '2' (256 octets): the offer
+// to the engine carries ECM with 256-octet frames; originating, the ECM
+// code alone decides.
+TEST_F(CfTest, FrameSizeOfferedOnReceiveTurnsEcmOn) {
+  for (const u8 role : {u8('A'), u8('O')}) {
+    SCOPED_TRACE(role);
+    bytes r(CF_SETPARM_SIZE, 0);
+    r[3] = 'P';
+    r[64] = 1;
+    r[65] = '0';
+    r[66] = 1;
+    r[67] = '2';
+    connect(role);
+    request(CF_SETPARM_RQ, r);
+    rt_test::rec().clear();
+    from_t30(T30_WhatToDo_IN, cap_area(t30_cap__defaults()));
+    if (role == 'O') request(CF_CAPBILITY_RQ);
+    const auto rs = find(ENT_T30, T30_WhatToDo_RS);
+    ASSERT_EQ(rs.size(), 1u);
+    const t30_cap_area a = t30_cap__read_area(std::span<const u8, T30_CAP_AREA_SIZE>(rs[0].data.data(), 32));
+    EXPECT_EQ(a.cap.ecm_frame_size, role == 'A' ? 2 : 0);
+    EXPECT_EQ(a.cap.ecm, role == 'A' ? 2 : 0);
+    request(CF_DISC_RQ);
+    rt_test::rec().clear();
+  }
+}
+
 TEST_F(CfTest, SetparmConfirmsAndTheBitOrderOptionTurnsTheDataPath) {
   bytes r(CF_SETPARM_SIZE, 0);
   r[3] = 'P';

@@ -16,11 +16,13 @@
 #include <string>
 #include <vector>
 
+#include "runtime/mem.h"
 #include "runtime/om_os.h"
 #include "runtime/support/rt_harness.h"
 #include "session/foip_ctx.h"
 #include "session/foip_dump.h"
 #include "session/foip_err.h"
+#include "session/foip_long_data.h"
 #include "session/foip_trc.h"
 #include "session/support/cfg_test_support.h"
 #include "session/support/foip_test_support.h"
@@ -916,6 +918,51 @@ TEST_F(FoipEntity, TrapsAreRoutedToTheUser) {
     if (i == 0) {
       EXPECT_EQ(std::string(r.body.error.trap_foip.sz_trap_name), long_name.substr(0, 44));
     }
+  }
+}
+
+// The entity's long-data routines answer with their own result codes and
+// trap what went wrong; nothing is kept after a failure.
+TEST_F(FoipEntity, LongDataRoutinesGiveResultCodesAndTraps) {
+  configure();
+  rec().clear();
+  std::vector<u8*> blocks;
+  for (int i = 0; i < 64; ++i) {
+    u8* b = Alloc_tmp_block(sizeof(foip__stop));
+    if (!b) break;
+    blocks.push_back(b);
+  }
+  {
+    foip_proc_api__long_data ld;
+    EXPECT_EQ(foip__prepare_long_data_to_send(sizeof(foip__stop), ld), FOIP__LD_NO_TMP_BLOCK);
+    EXPECT_EQ(ld.msg, nullptr);
+    foip_proc_api__long_data none;
+    EXPECT_EQ(foip__eof_long_data_to_send(none), FOIP__LD_NOK);
+  }
+  for (u8* b : blocks) Free_tmp_block(b);
+  {
+    foip_proc_api__long_data ld;
+    ASSERT_EQ(foip__prepare_long_data_to_send(sizeof(foip__stop), ld), FOIP__LD_OK);
+    std::memset(ld.data, 0x5A, sizeof(foip__stop));
+    ASSERT_EQ(foip__eof_long_data_to_send(ld), FOIP__LD_OK);
+    msg_t* m = ld.take_msg();
+    foip_proc_api__long_data in;
+    EXPECT_EQ(foip__get_long_data_received(m, sizeof(foip__stop) + 1, in), FOIP__LD_LENGTH);
+    EXPECT_EQ(in.block, nullptr);
+    foip_proc_api__long_data in2;
+    ASSERT_EQ(foip__get_long_data_received(m, sizeof(foip__stop), in2), FOIP__LD_OK);
+    EXPECT_EQ(in2.data[sizeof(foip__stop) - 1], 0x5A);
+    foip__release_long_data(in2);
+    Free_msg(m);
+  }
+  pump();
+  auto a = user_answers(FOIP__REPORT_IN);
+  ASSERT_EQ(a.size(), 2u);
+  const u16 want[] = {FOIP__TRAP__ERR_NO_MORE_SEGMENTED_BUFFER, FOIP__TRAP__ERR_MSG_NOT_ALLOCATED};
+  for (size_t i = 0; i < a.size(); ++i) {
+    foip__report r{};
+    std::memcpy(static_cast<void*>(&r), a[i].data.data(), FOIP__REPORT_SHORT_SIZE);
+    EXPECT_EQ(r.body.error.trap_foip.trap_code, want[i]);
   }
 }
 

@@ -212,7 +212,7 @@ void t38_live_peer::run() {
   r.self = this;
   r.o = &o_;
   r.term = t38_terminal_init(nullptr, o_.calling, &on_tx, &r);
-  t38_terminal_set_config(r.term, 0);
+  t38_terminal_set_config(r.term, o_.no_indicators ? T38_TERMINAL_OPTION_NO_INDICATORS : 0);
   t30_state_t* t30 = t38_terminal_get_t30_state(r.term);
   t30_set_phase_e_handler(t30, &on_phase_e, &r);
   t30_set_real_time_frame_handler(t30, &on_frame, &r);

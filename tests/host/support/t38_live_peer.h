@@ -27,7 +27,8 @@ struct peer_options {
   unsigned redundancy = 3;  // UDPTL secondaries per datagram
   // After the peer has sent CFR, it stops dead after this many ms (0: never).
   unsigned die_after_cfr_ms = 0;
-  unsigned limit_ms = 90000;  // the peer gives up after this long
+  unsigned limit_ms = 90000;   // the peer gives up after this long
+  bool no_indicators = false;  // send no T30_INDICATOR packets (an option of spandsp over TCP)
 };
 
 class t38_live_peer {
