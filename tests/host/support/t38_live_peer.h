@@ -28,6 +28,7 @@ struct peer_options {
   // After the peer has sent CFR, it stops dead after this many ms (0: never).
   unsigned die_after_cfr_ms = 0;
   unsigned limit_ms = 90000;  // the peer gives up after this long
+  uint16_t local_port = 0;    // the port to take (0: any free one)
 };
 
 class t38_live_peer {
