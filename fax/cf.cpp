@@ -871,7 +871,13 @@ void config_answer(const msg_t* m) {
 void reset(msg_t* m) {
   cf_context* c = find(m->nai);
   const u8 b[3] = {static_cast<u8>(c ? 2 : 3), 0, ENT_CF};
-  if (c) g.slots[m->nai].reset();
+  if (c) {
+    // The engine's channel of this nai goes with the context: the next
+    // configuration of the nai configures it again.
+    const nai_t nai = m->nai;
+    g.slots[nai].reset();
+    if (msg_t* r = new_msg(ENT_T30, MT30_RELEASE_RQ, nai, CF_SAPI, nai, {})) Send_msg(r);
+  }
   if (msg_t* a = new_msg(ENT_SM, SM_RST_CFG_CO, m->nai, m->sapi, m->conn_id, b)) Send_msg(a);
 }
 

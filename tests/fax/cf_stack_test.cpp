@@ -15,6 +15,7 @@
 #include "fax/support/fax_test_pages.h"
 #include "fax/support/fm_t38_loop.h"
 #include "fax/support/t38_terminal_peer.h"
+#include "t38/t38_entity.h"
 #include "fax/t30_cause.h"
 #include "fax/t30_engine.h"
 #include "runtime/sm.h"
@@ -244,6 +245,61 @@ TEST_F(CfStack, TwoOfOurStacksCarryTwoPagesThroughTheSessionLayer) {
     const cf_context* c = cf_find(kCaller);
     ASSERT_NE(c, nullptr);
     EXPECT_EQ(cf_speed_code(c->info.params.negotiated.max_speed), speed);
+  }
+}
+
+// A session layer lives as long as the server: each call resets the nai's
+// configuration when it ends and configures it again for the next one. The
+// engine's channel goes with the reset, so every later configuration is taken
+// and every later fax on the same nais arrives whole, in either direction.
+TEST_F(CfStack, FaxAfterFaxOnTheSameNaisAfterAResetAndANewConfiguration) {
+  auto reset_and_configure = [](nai_t n) {
+    rt_test::rec().clear();
+    Send_msg(rt_test::make_msg(ENT_SM, ENT_CF, SM_RST_CFG_RQ, {}, n, OM_OS_CONN_NONE));
+    rt_test::pump();
+    configure_cf(n);
+    bytes rst, co;
+    for (const rt_test::seen_msg& m : rt_test::rec().messages()) {
+      if (m.to != ENT_SM) continue;
+      if (m.code == SM_RST_CFG_CO) rst = m.data;
+      if (m.code == SM_CONFIG_CO) co = m.data;
+    }
+    EXPECT_EQ(rst, (bytes{2, 0, ENT_CF})) << "nai " << n;
+    EXPECT_EQ(co, (bytes{2, 0, ENT_CF})) << "nai " << n;
+    ASSERT_NE(cf_find(n), nullptr);
+  };
+  using namespace kv::t38;
+  for (int call = 0; call < 4; ++call) {
+    SCOPED_TRACE(call);
+    users_ = {};
+    if (call > 0) {
+      // The T.38 sessions of the last call end and new ones start, as each call has them.
+      for (nai_t n : {kCaller, kAnswerer}) {
+        const auto rst = t38_request(T38__RESET_CONFIG_RQ, {}, n);
+        ASSERT_FALSE(rst.empty());
+        ASSERT_EQ(rst[0], OM_OS_OK);
+        const auto co = t38_request(T38__SET_CONFIG_RQ, t38__session_body({iaf_entry(n, 4000)}), 0);
+        ASSERT_GE(co.size(), 2u);
+        ASSERT_EQ(co[0], 2) << "cause " << int(co[1]);
+        ASSERT_EQ(t38_request(T38__ACT_RQ, {}, n), (std::vector<u8>{2, 0, 'J'}));
+      }
+      for (nai_t n : {kCaller, kAnswerer}) reset_and_configure(n);
+    }
+    // Odd calls go the other way: the nai that received now sends.
+    const nai_t from = call % 2 ? kAnswerer : kCaller;
+    const nai_t to = call % 2 ? kCaller : kAnswerer;
+    const std::vector<fax_test::page> pages = {test_page(70u + static_cast<u32>(call))};
+    cf_user& sender = side(from);
+    sender.sender = true;
+    for (const auto& p : pages) sender.to_send.push_back(fax_test::encode(p, 1));
+    start_side(to, false, false);
+    start_side(from, true, true);
+    run_until([&] { return side(from).ended && side(to).ended; }, 300000);
+    ASSERT_TRUE(side(from).ended) << side(from).codes;
+    ASSERT_TRUE(side(to).ended) << side(to).codes;
+    EXPECT_EQ(side(from).sync_co, "S") << side(from).codes << " / " << side(to).codes;
+    expect_pages(side(to), pages);
+    EXPECT_EQ(side(from).cause, cf_session_cause(WLOCDCOK & 0x3F));
   }
 }
 

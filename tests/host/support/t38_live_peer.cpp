@@ -147,7 +147,7 @@ t38_live_peer::t38_live_peer(const peer_options& o) : o_(o) {
   if (fd_ < 0) return;
   const int one = 1;
   setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in sa = loopback(0);
+  sockaddr_in sa = loopback(o_.local_port);
   if (bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) return;
   socklen_t len = sizeof sa;
   getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len);

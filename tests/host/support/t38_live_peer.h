@@ -29,6 +29,7 @@ struct peer_options {
   unsigned die_after_cfr_ms = 0;
   unsigned limit_ms = 90000;   // the peer gives up after this long
   bool no_indicators = false;  // send no T30_INDICATOR packets (an option of spandsp over TCP)
+  uint16_t local_port = 0;     // the port to take (0: any free one)
 };
 
 class t38_live_peer {
