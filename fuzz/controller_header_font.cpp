@@ -34,7 +34,7 @@ std::vector<std::uint8_t> built_in(bool fine) {
   if (MakeHeaderFontFile(path, fine) != 0) return out;
   std::ifstream f(path, std::ios::binary);
   out.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-  std::remove(path.c_str());
+  (void)std::remove(path.c_str());
   return out;
 }
 
@@ -59,12 +59,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::string path = temp_name(".FN");
   if (FILE* f = std::fopen(path.c_str(), "wb")) {
-    std::fwrite(file.data(), 1, file.size(), f);
-    std::fclose(f);
+    (void)std::fwrite(file.data(), 1, file.size(), f);
+    (void)std::fclose(f);
   }
   HeaderFont font;
   const int r = LoadHeaderFont(path, &font);
-  std::remove(path.c_str());
+  (void)std::remove(path.c_str());
   check(r == 0 || r == 2);
   if (r != 0) return 0;
   check((font.rows == 12 && file.size() == HEADER_FONT_NORMAL_BYTES) ||

@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ReadStartOptions(ini, &config);
   std::rewind(ini);
   const int r = InitLowerParams(ini, id, "/tmp/", &config);
-  std::fclose(ini);
+  (void)std::fclose(ini);
   check(r >= -1);
 
   terminated(config.relay.default_user);

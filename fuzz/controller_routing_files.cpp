@@ -24,8 +24,8 @@ std::string g_file;
 void write_file(const std::string& text) {
   if (g_file.empty()) g_file = "/tmp/fuzz_routing_" + std::to_string(static_cast<long>(getpid())) + ".ini";
   if (FILE* f = std::fopen(g_file.c_str(), "wb")) {
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
+    (void)std::fwrite(text.data(), 1, text.size(), f);
+    (void)std::fclose(f);
   }
 }
 

@@ -44,7 +44,7 @@ const std::string* g_checked = nullptr;  // the datagram being checked, shown on
 
 void check(bool ok) {
   if (ok) return;
-  if (g_checked != nullptr) std::fprintf(stderr, "failed check on what we sent:\n%s\n", g_checked->c_str());
+  if (g_checked != nullptr) (void)std::fprintf(stderr, "failed check on what we sent:\n%s\n", g_checked->c_str());
   __builtin_trap();
 }
 
