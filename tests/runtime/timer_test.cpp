@@ -223,4 +223,30 @@ TEST(TimerRealClock, TheOwnerMayWatchACellWhileTheTimerThreadTurns) {
   stop();
 }
 
+// With nothing due, the timer thread waits long between turns; a timer
+// started meanwhile still fires on time, and a stop does not wait for the
+// end of that wait.
+TEST(TimerRealClock, ATimerStartedWhileTheThreadWaitsIdleFiresOnTime) {
+  start_threaded(TABLE, true);
+  timer_cell_t* far = Timer_alloc(ENT_P, 0, 0, 0);
+  timer_cell_t* near = Timer_alloc(ENT_P, 0, 0, 0);
+  ASSERT_NE(far, nullptr);
+  ASSERT_NE(near, nullptr);
+  Timer_start(far, 5000, 1, 'f');
+  plat_sleep_ms(50);  // the thread is now waiting for the far timer
+  const u32 t0 = plat_tick_ms();
+  Timer_start(near, 40, 2, 'n');
+  ASSERT_TRUE(rec().wait_for(1, 3000));
+  const u32 elapsed = plat_tick_ms() - t0;
+  EXPECT_GE(elapsed, 30u);
+  EXPECT_LT(elapsed, 600u);
+  EXPECT_EQ(rec().messages()[0].code, 'n');
+  Timer_free(near);
+  Timer_free(far);
+  plat_sleep_ms(50);
+  const u32 s0 = plat_tick_ms();
+  stop();
+  EXPECT_LT(plat_tick_ms() - s0, 600u);
+}
+
 }  // namespace
