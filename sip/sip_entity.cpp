@@ -12,6 +12,7 @@
 #include "runtime/sock.h"
 #include "runtime/timer.h"
 #include "sip/codec/sip_prim_dispatch.h"
+#include "sip/codec/sip_str.h"
 #include "sip/sip_call.h"
 #include "sip/sip_entity_int.h"
 #include "sip/sip_timer.h"
@@ -320,6 +321,15 @@ void sip_entity_init() {
 }
 
 void sip_entity_handler(msg_t* m) {
+  // What the parser and the response builders took from the work area for
+  // this message goes back with it: the area would otherwise fill up after
+  // a few thousand messages and every later parse and answer would fail.
+  struct work_area_release {
+    work_area_release() = default;
+    work_area_release(const work_area_release&) = delete;
+    work_area_release& operator=(const work_area_release&) = delete;
+    ~work_area_release() { sip_work__release(); }
+  } const release_after;
   sip_mod.msg = m;
   sip_mod.msg_owned = true;
   sip_mod.ep = nullptr;
