@@ -17,6 +17,7 @@
 #include "sip/sip_entity_int.h"
 #include "sip/sip_timer.h"
 #include "sip/sip_send.h"
+#include "sip/sip_tx.h"
 #include "sip/sip_rx.h"
 
 sip_module sip_mod;
@@ -351,6 +352,11 @@ void sip_entity_handler(msg_t* m) {
       break;
     }
     case ENT_SM: mgt_event(); break;
+    case ENT_SIP: {
+      sip_endpoint* ep = sip_endpoint_by_user_nai(m->nai);
+      if (ep != nullptr && m->code == SIP_SLOT_ARM_RQ) sip_tx_slot__arm_sent(*ep, m);
+      break;
+    }
     default: {
       sip_endpoint* ep = sip_endpoint_by_user_nai(m->nai);
       if (ep != nullptr && m->from == ep->cfg.user_entity) {
