@@ -80,10 +80,10 @@ struct levels {
   bool operator==(const levels&) const = default;
   std::string text() const {
     char b[200];
-    std::snprintf(b, sizeof b,
-                  "sip calls %u, server transactions %u, ssc calls %u, ssc entries %u, messages %u, buffers %u, "
-                  "timer cells %u",
-                  sip_calls, server_txs, ssc_calls, ssc_entries, messages, buffers, timers);
+    (void)std::snprintf(b, sizeof b,
+                        "sip calls %u, server transactions %u, ssc calls %u, ssc entries %u, messages %u, buffers %u, "
+                        "timer cells %u",
+                        sip_calls, server_txs, ssc_calls, ssc_entries, messages, buffers, timers);
     return b;
   }
 };
@@ -109,13 +109,13 @@ levels Now() {
 std::string HighWater() {
   const sip_entity_view v = sip_entity_state();
   char b[200];
-  std::snprintf(b, sizeof b,
-                "high-water: sip calls %u of %u, server transactions %u of %u, messages %u, buffers %u, timer "
-                "cells %u",
-                v.pools ? v.pools->calls.high_water() : 0, v.pools ? v.pools->calls.capacity() : 0,
-                v.pools ? v.pools->server_txs.high_water() : 0, v.pools ? v.pools->server_txs.capacity() : 0,
-                om_os_msg_pool_stats().high_water, om_os_buffer_pool_stats().high_water,
-                om_os_timer_pool_stats().high_water);
+  (void)std::snprintf(b, sizeof b,
+                      "high-water: sip calls %u of %u, server transactions %u of %u, messages %u, buffers %u, timer "
+                      "cells %u",
+                      v.pools ? v.pools->calls.high_water() : 0, v.pools ? v.pools->calls.capacity() : 0,
+                      v.pools ? v.pools->server_txs.high_water() : 0, v.pools ? v.pools->server_txs.capacity() : 0,
+                      om_os_msg_pool_stats().high_water, om_os_buffer_pool_stats().high_water,
+                      om_os_timer_pool_stats().high_water);
   return b;
 }
 
@@ -147,8 +147,8 @@ std::string LeftOver() {
     if (c.conn_id == SIP_NO_CONN) continue;
     ++shown;
     char b[160];
-    std::snprintf(b, sizeof b, "sip call conn %u closing %u dialog 0 state %u pending %u\n", c.conn_id, c.closing,
-                  c.dialogs[0].state, c.dialogs[0].pending_request);
+    (void)std::snprintf(b, sizeof b, "sip call conn %u closing %u dialog 0 state %u pending %u\n", c.conn_id, c.closing,
+                        c.dialogs[0].state, c.dialogs[0].pending_request);
     out += b;
   }
   return out;
