@@ -16,6 +16,7 @@
 #include "session/foip_ctx.h"
 #include "session/foip_dump.h"
 #include "session/foip_err.h"
+#include "session/foip_sip_build.h"
 #include "session/foip_trc.h"
 #include "sip/codec/ssc_codes.h"
 #include "sip/codec/ssc_header.h"
@@ -233,6 +234,14 @@ void print_line(const char* fmt, u16 conn_id) {
   foip_trc__print_event(g_sip.glb_sip_param.sig_nai, FOIP__SIP_EVT_1, line);
 }
 
+// A new request on a connection id that no call record serves: the caller
+// is answered at once instead of waiting for a time-out.
+void answer_without_call(u8 event, u16 conn_id) {
+  const nai_t nai = g_sip.glb_sip_param.sig_nai;
+  if (event == 63) (void)send_ssc_options_rs_OK(g_sip.build_handle, nai, conn_id);
+  else (void)send_ssc_close_session_rq(g_sip.build_handle, nai, conn_id, 503, "Service Unavailable");
+}
+
 void print_reg(const char* fmt, int a, int b) {
   char line[198];
   (void)std::snprintf(line, sizeof line, fmt, a, b);
@@ -248,6 +257,13 @@ ssc_mgt__route ssc_mgt__route_ssc(code_t code, u16 conn_id) {
       if (row.code != code) continue;
       r.target = SSC_MGT__TO_CALL;
       r.index = static_cast<u16>(conn_id - FOIP__SIP_CALL_CONN_BASE);
+      r.event = row.event;
+      r.line = row.line;
+    }
+  } else if (code == SSC_INVITE_IN || code == SSC_OPTIONS_IN) {
+    for (const call_route_row& row : CALL_ROUTES) {
+      if (row.code != code) continue;
+      r.target = SSC_MGT__TO_NO_CALL;
       r.event = row.event;
       r.line = row.line;
     }
@@ -562,6 +578,7 @@ void ssc_mgt__automaton(foip__na_ctx* s, u8 event) {
       if (r.line) print_line(r.line, m->conn_id);
       if (r.target == SSC_MGT__TO_REGISTER) sip_register__automaton(r.event, &g_sip.reg[r.index]);
       if (r.target == SSC_MGT__TO_CALL) foip_call__automaton(r.event, nullptr, &foip_call__record(r.index));
+      if (r.target == SSC_MGT__TO_NO_CALL) answer_without_call(r.event, m->conn_id);
       return;
     }
     case SSC_MGT__EVT_SM: {

@@ -115,7 +115,10 @@ void ssc_mgt__automaton(foip__na_ctx* s, u8 event);
 // Where a primitive from ENT_SSC goes while running: a call record (ids 62
 // to 123) with a call-automaton event, or a registration record (ids 0 to
 // 61) with a registration event; target 0 for a primitive that is ignored.
-enum : u8 { SSC_MGT__TO_NONE = 0, SSC_MGT__TO_CALL = 1, SSC_MGT__TO_REGISTER = 2 };
+// ENT_SIP gives incoming calls any id it holds: an INVITE or OPTIONS that
+// comes on an id without call record (event 10 or 63) is answered at once,
+// the OPTIONS as on a call, the INVITE refused 503.
+enum : u8 { SSC_MGT__TO_NONE = 0, SSC_MGT__TO_CALL = 1, SSC_MGT__TO_REGISTER = 2, SSC_MGT__TO_NO_CALL = 3 };
 struct ssc_mgt__route {
   u8 target = SSC_MGT__TO_NONE;
   u16 index = 0;

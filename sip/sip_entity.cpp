@@ -12,10 +12,12 @@
 #include "runtime/sock.h"
 #include "runtime/timer.h"
 #include "sip/codec/sip_prim_dispatch.h"
+#include "sip/codec/sip_str.h"
 #include "sip/sip_call.h"
 #include "sip/sip_entity_int.h"
 #include "sip/sip_timer.h"
 #include "sip/sip_send.h"
+#include "sip/sip_tx.h"
 #include "sip/sip_rx.h"
 
 sip_module sip_mod;
@@ -320,6 +322,15 @@ void sip_entity_init() {
 }
 
 void sip_entity_handler(msg_t* m) {
+  // What the parser and the response builders took from the work area for
+  // this message goes back with it: the area would otherwise fill up after
+  // a few thousand messages and every later parse and answer would fail.
+  struct work_area_release {
+    work_area_release() = default;
+    work_area_release(const work_area_release&) = delete;
+    work_area_release& operator=(const work_area_release&) = delete;
+    ~work_area_release() { sip_work__release(); }
+  } const release_after;
   sip_mod.msg = m;
   sip_mod.msg_owned = true;
   sip_mod.ep = nullptr;
@@ -341,6 +352,11 @@ void sip_entity_handler(msg_t* m) {
       break;
     }
     case ENT_SM: mgt_event(); break;
+    case ENT_SIP: {
+      sip_endpoint* ep = sip_endpoint_by_user_nai(m->nai);
+      if (ep != nullptr && m->code == SIP_SLOT_ARM_RQ) sip_tx_slot__arm_sent(*ep, m);
+      break;
+    }
     default: {
       sip_endpoint* ep = sip_endpoint_by_user_nai(m->nai);
       if (ep != nullptr && m->from == ep->cfg.user_entity) {

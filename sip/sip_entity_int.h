@@ -14,6 +14,11 @@
 #include "sip/sip_records.h"
 #include "sip/sip_timer_owner.h"
 
+// ENT_SIP's message to itself that starts a slot's timers once its message
+// has left (sip_tx.h).
+inline constexpr code_t SIP_SLOT_ARM_RQ = 0xA0;
+inline constexpr std::uint8_t SIP_SLOT_ARM_SIZE = 3;
+
 struct sip_endpoint {
   sip_endpoint_settings cfg{};
   std::uint8_t running = 0;

@@ -25,6 +25,14 @@ struct sip_timer_owner {
     Timer_stop(cell);
     running = 0;
   }
+  // Starts the cell of a start made with SIP_TIMER_NEVER_MS (the flag set,
+  // no cell running) when that start is still the current one (`id` its
+  // counter); false otherwise.
+  bool resume(std::uint8_t id, std::uint32_t ms, code_t code) {
+    if (running == 0 || counter != id) return false;
+    if (ms != SIP_TIMER_NEVER_MS) Timer_start(cell, ms, counter, code);
+    return true;
+  }
   // True (and the flag cleared) when the expiry is the current one.
   bool accept(const msg_t* m) {
     if (running == 0 || Timer_expiry_id(m) != counter) return false;

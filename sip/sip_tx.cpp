@@ -16,15 +16,65 @@ constexpr std::size_t ADDR_RECORD = 28;
 
 bool is_request(std::uint8_t code) { return code <= 81; }
 
-void arm_slot(const sip_endpoint& ep, sip_transaction_slot& s) {
+std::uint32_t timeout_of(const sip_endpoint& ep) {
+  return ep.cfg.t1_ms == SIP_TIMER_NEVER ? SIP_TIMER_NEVER : 64u * ep.cfg.t1_ms;
+}
+
+// The slot's retransmission (T1) and time-out (64 x T1) run from the moment
+// its message leaves, not from the moment it was handed to the transport:
+// the transport entity works in this task and takes the datagram request
+// before anything queued after it, so an arm request that ENT_SIP sends
+// itself just behind the datagram starts the cells when the datagram has
+// gone.  While the task is busy (several calls set up at once), a request
+// queued behind other work would otherwise be sent a second time as soon as
+// it had left.  Until then both owners count as running without a cell.
+// Call after the datagram request has been sent.
+void arm_slot(const sip_endpoint& ep, const sip_call& c, sip_transaction_slot& s) {
   s.interval_ms = ep.cfg.t1_ms;
-  s.retransmit.start(ep.cfg.t1_ms, s.index);
-  const std::uint32_t t = ep.cfg.t1_ms == SIP_TIMER_NEVER ? SIP_TIMER_NEVER : 64u * ep.cfg.t1_ms;
-  s.timeout.start(t, s.index);
+  s.retransmit.stop();
+  s.timeout.stop();
+  s.retransmit.start(SIP_TIMER_NEVER, s.index);
+  s.timeout.start(SIP_TIMER_NEVER, s.index);
   s.last_use = om_os_tick();
+  msg_t* m = nullptr;
+  buffer_t* b = nullptr;
+  std::uint8_t* p = nullptr;
+  Alloc_msg_data(&m, &b, SIP_SLOT_ARM_SIZE, &p);
+  if (m == nullptr || p == nullptr) {
+    if (m != nullptr) Free_msg(m);
+    // No message to wait with: the cells start now.
+    (void)s.retransmit.resume(s.retransmit.counter, s.interval_ms, s.index);
+    (void)s.timeout.resume(s.timeout.counter, timeout_of(ep), s.index);
+    return;
+  }
+  p[0] = s.index;
+  p[1] = s.retransmit.counter;
+  p[2] = s.timeout.counter;
+  m->from = ENT_SIP;
+  m->to = ENT_SIP;
+  m->nai = ep.cfg.nai;
+  m->sapi = 0;
+  m->conn_id = c.conn_id;
+  m->code = SIP_SLOT_ARM_RQ;
+  Send_msg(m);
 }
 
 }  // namespace
+
+void sip_tx_slot__arm_sent(sip_endpoint& ep, const msg_t* m) {
+  if (m->data_size < SIP_SLOT_ARM_SIZE || m->conn_id >= ep.active_calls.size()) return;
+  const std::uint8_t* p = Msg_inline_data(m);
+  if (p[0] >= SIP_SLOTS) return;
+  // The slot of the call that sent it, active or closing since; a slot
+  // released or armed again meanwhile has other counters.
+  for (std::uint32_t ci : {ep.active_calls[m->conn_id], ep.closing_calls[m->conn_id]}) {
+    if (ci == SIP_NONE) continue;
+    sip_transaction_slot& s = sip_mod.pools.calls[ci].slots[p[0]];
+    if (!s.retransmit.resume(p[1], s.interval_ms, s.index)) continue;
+    (void)s.timeout.resume(p[2], timeout_of(ep), s.index);
+    return;
+  }
+}
 
 std::vector<std::uint8_t> sip_tx__take_chain(buffer_t* chain, std::uint16_t skip) {
   std::vector<std::uint8_t> out;
@@ -102,13 +152,13 @@ std::uint8_t sip_tx__send_by_kind(sip_endpoint& ep, const sip_tx_msg& msg, const
     s.cseq = msg.cseq;
     s.kind = 226;
     s.stored = text;
-    arm_slot(ep, s);
     if (stx != nullptr) {
       stx->stored.clear();
       stx->has_stored = false;
       if (msg.status < 300) sip_server_tx__complete(ep, msg.server_tx);
     }
     send();
+    arm_slot(ep, c, s);
     return 2;
   }
   if (!is_request(msg.code)) {
@@ -129,8 +179,8 @@ std::uint8_t sip_tx__send_by_kind(sip_endpoint& ep, const sip_tx_msg& msg, const
   if (msg.branch != nullptr) std::strncpy(s.branch.data(), msg.branch, s.branch.size() - 1);
   s.kind = static_cast<std::uint8_t>(msg.code + 128);
   s.stored = text;
-  arm_slot(ep, s);
   send();
+  arm_slot(ep, c, s);
   return 2;
 }
 

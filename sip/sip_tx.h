@@ -39,5 +39,10 @@ std::vector<std::uint8_t> sip_tx__take_chain(buffer_t* chain, std::uint16_t skip
 // nothing.  True when something was sent.
 bool sip_server_tx__resend(sip_endpoint& ep, std::uint32_t stx);
 
+// ENT_SIP's own request to start a slot's timers now that its message has
+// left (code SIP_SLOT_ARM_RQ: slot index, retransmission and time-out
+// counters); ignored when the slot was released or sent again since.
+void sip_tx_slot__arm_sent(sip_endpoint& ep, const msg_t* m);
+
 // Re-sends the slot's stored text.
 void sip_tx_slot__resend(const sip_endpoint& ep, const sip_call& c, const sip_transaction_slot& s);

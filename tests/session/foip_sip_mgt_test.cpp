@@ -54,13 +54,26 @@ void fake_sm(msg_t* m) {
   Free_msg(m);
 }
 
+// ENT_SSC records what it gets and, for a packed SSC message, its status.
+std::vector<std::string> g_ssc_answers;  // "<conn> <code letter> <status>"
+void fake_ssc(msg_t* m) {
+  rec().add(describe(m));
+  std::string a = std::to_string(m->conn_id) + " " + static_cast<char>(m->code);
+  ssc_handle* h = Ssc_alloc_handle();
+  if (h != nullptr && Ssc_unformat_msg(h, m) == 2)
+    if (const auto* st = Ssc_first<ssc_hdr_status>(h, ssc_header_id::RETURN_CODE)) a += " " + std::to_string(st->code);
+  if (h != nullptr) (void)Ssc_free_handle(h);
+  g_ssc_answers.push_back(a);
+  Free_msg(m);
+}
+
 const entity_table_row_t TABLE[] = {
     {ENT_APP_FOIP, record_handler, 0, 0, nullptr, 0},
     FOIP_ENTITY_ROW,
     {ENT_T38, fake_t38, 0, 0, nullptr, 0},
     {ENT_SM, fake_sm, 0, 0, nullptr, 0},
     {ENT_IP, record_handler, 0, 0, nullptr, 0},
-    {ENT_SSC, record_handler, 0, 0, nullptr, 0},
+    {ENT_SSC, fake_ssc, 0, 0, nullptr, 0},
     {ENT_FAX, record_handler, 0, 0, nullptr, 0},
     {ENT_NIL, nullptr, 0, 0, nullptr, 0},
 };
@@ -256,11 +269,14 @@ TEST(FoipSipMgtRoute, PrimitivesOfEntSscByConnectionId) {
       {SSC_INVITE_CO, 123, SSC_MGT__TO_CALL, 61, 5, false},
       {SSC_ACK_IN, 70, SSC_MGT__TO_CALL, 8, 15, true},
       {SSC_OPTIONS_IN, 70, SSC_MGT__TO_CALL, 8, 63, true},
-      {SSC_OPTIONS_IN, 3, SSC_MGT__TO_NONE, 0, 0, false},  // on a registration id: ignored
+      // A new request on an id without call record: answered at once.
+      {SSC_OPTIONS_IN, 3, SSC_MGT__TO_NO_CALL, 0, 63, true},
+      {SSC_INVITE_IN, 0, SSC_MGT__TO_NO_CALL, 0, 10, false},
+      {SSC_INVITE_IN, 124, SSC_MGT__TO_NO_CALL, 0, 10, false},
+      {SSC_ACK_IN, 3, SSC_MGT__TO_NONE, 0, 0, false},
       {CALL_CLOSED_IN, 70, SSC_MGT__TO_CALL, 8, 30, true},
       {CALL_CLOSED_IN, 3, SSC_MGT__TO_REGISTER, 3, SIP_REGISTER__EVT_SSC_CALL_CLOSED_IN, false},
       {SSC_REGISTER_CO, 61, SSC_MGT__TO_REGISTER, 61, SIP_REGISTER__EVT_SSC_REGISTER_CO, false},
-      {SSC_INVITE_IN, 124, SSC_MGT__TO_NONE, 0, 0, false},
       {SSC_BYE_IN, 70, SSC_MGT__TO_NONE, 0, 0, false},
   };
   for (const row& r : rows) {
@@ -272,6 +288,24 @@ TEST(FoipSipMgtRoute, PrimitivesOfEntSscByConnectionId) {
     EXPECT_EQ(got.event, r.event);
     EXPECT_EQ(got.line != nullptr, r.line);
   }
+}
+
+// ENT_SIP hands incoming calls any of its 124 ids; once the 62 call records
+// are taken, an INVITE comes on a registration id.  It is refused at once
+// (503) and an OPTIONS there answered 200, instead of being left to the
+// SIP side's time-out; no call or registration record changes.
+TEST_F(FoipSipMgt, RequestsOnAnIdWithoutCallRecordAreAnsweredAtOnce) {
+  configure();
+  rec().clear();
+  g_ssc_answers.clear();
+  for (const u16 conn : {u16{3}, u16{61}}) {
+    Send_msg(make_msg(ENT_SSC, ENT_FOIP, SSC_INVITE_IN, {0, 0}, 5, conn));
+    Send_msg(make_msg(ENT_SSC, ENT_FOIP, SSC_OPTIONS_IN, {0, 0}, 5, conn));
+  }
+  pump();
+  EXPECT_EQ(g_ssc_answers, (std::vector<std::string>{"3 R 503", "3 c 200", "61 R 503", "61 c 200"}));
+  EXPECT_EQ(sip_mgt__glb().reg[3].state, SIP_REGISTER__FREE);
+  EXPECT_TRUE(rec().traps().empty());
 }
 
 // A registration closed by ENT_SSC tells the user its end: a held REGISTER

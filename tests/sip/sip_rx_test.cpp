@@ -9,6 +9,7 @@
 #include "common/byte_order.h"
 #include "runtime/sm.h"
 #include "runtime/sock.h"
+#include "sip/codec/sip_str.h"
 #include "sip/sip_call.h"
 #include "sip/sip_entity.h"
 #include "sip/sip_rx.h"
@@ -201,6 +202,28 @@ TEST_F(Rx, CallsOverTheMaximumAreAnswered503) {
   EXPECT_TRUE(o.up.empty());
   ASSERT_EQ(o.answers, (std::vector<std::string>{"SIP/2.0 503 Service Unavailable"}));
   EXPECT_EQ(o.reports, (std::vector<std::pair<std::uint16_t, std::uint8_t>>{{49, SIP_CALL_NONE}}));
+  EXPECT_EQ(sip_mod.pools.server_txs.in_use(), 2u);
+}
+
+// A server answers requests for weeks: the work memory that a parse and a
+// stateless answer take goes back with each message, so the thousandth
+// refusal is sent like the first (the area holds about 2,500 such answers).
+TEST_F(Rx, StatelessAnswersKeepComingThroughALongLifetime) {
+  ASSERT_EQ(feed(request("INVITE", "z9hG4bKa", "a@host", "1 INVITE")).up.size(), 1u);
+  ASSERT_EQ(feed(request("INVITE", "z9hG4bKb", "b@host", "1 INVITE")).up.size(), 1u);
+  constexpr int kRequests = 6000;
+  int answered = 0;
+  for (int i = 0; i < kRequests; ++i) {
+    const std::string n = std::to_string(i);
+    // Calls full: 503; a BYE of no call: 481.
+    const outcome o = i % 2 == 0 ? feed(request("INVITE", "z9hG4bKi" + n, "i" + n + "@host", "1 INVITE"))
+                                 : feed(request("BYE", "z9hG4bKb" + n, "b" + n + "@host", "2 BYE", "t" + n));
+    const char* want = i % 2 == 0 ? "SIP/2.0 503 Service Unavailable" : "SIP/2.0 481 Call/Transaction Does Not Exist";
+    if (o.answers == std::vector<std::string>{want}) ++answered;
+  }
+  EXPECT_EQ(answered, kRequests);
+  EXPECT_EQ(sip_work__blocks(), 0u) << "work memory kept after the last request";
+  EXPECT_EQ(sip_mod.pools.calls.in_use(), 2u);
   EXPECT_EQ(sip_mod.pools.server_txs.in_use(), 2u);
 }
 

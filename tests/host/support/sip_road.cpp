@@ -21,14 +21,19 @@ using tessaly_test::Reply;
 using clock_type = std::chrono::steady_clock;
 
 sipp_process::sipp_process(const std::string& dir, const std::string& scenario, uint16_t local, uint16_t remote,
-                           const std::vector<std::pair<std::string, std::string>>& keys)
+                           const std::vector<std::pair<std::string, std::string>>& keys,
+                           const std::vector<std::string>& run)
     : dir_(dir), name_(std::filesystem::path(scenario).stem().string()) {
   std::vector<std::string> args = {"sipp"};
   if (remote) args.push_back("127.0.0.1:" + std::to_string(remote));
   for (const char* a : {"-sf", scenario.c_str(), "-i", "127.0.0.1", "-p"}) args.emplace_back(a);
   args.push_back(std::to_string(local));
-  for (const char* a : {"-m", "1", "-nostdin", "-timeout", "100s", "-timeout_error", "-trace_msg", "-trace_err"})
-    args.emplace_back(a);
+  if (run.empty()) {
+    for (const char* a : {"-m", "1", "-trace_msg"}) args.emplace_back(a);
+  } else {
+    args.insert(args.end(), run.begin(), run.end());
+  }
+  for (const char* a : {"-nostdin", "-timeout", "100s", "-timeout_error", "-trace_err"}) args.emplace_back(a);
   args.push_back("-message_file");
   args.push_back(dir_ + "/" + name_ + "_messages.log");
   args.push_back("-error_file");

@@ -30,9 +30,11 @@ namespace sip_road {
 class sipp_process {
  public:
   // `scenario` is a file of tests/host/sipp/; `remote` the port sipp
-  // calls (0: sipp only answers); `keys` pairs of -key name value.
+  // calls (0: sipp only answers); `keys` pairs of -key name value.  With
+  // `run` (sipp's options of a load: "-m", "5000", "-r", "500" ...) in place
+  // of one call with its message trace, the trace is not kept.
   sipp_process(const std::string& dir, const std::string& scenario, uint16_t local, uint16_t remote,
-               const std::vector<std::pair<std::string, std::string>>& keys);
+               const std::vector<std::pair<std::string, std::string>>& keys, const std::vector<std::string>& run = {});
   ~sipp_process();
   sipp_process(const sipp_process&) = delete;
   sipp_process& operator=(const sipp_process&) = delete;
