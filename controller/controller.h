@@ -302,5 +302,4 @@ class Controller {
   // Moves the receive and converted files aside instead of deleting them
   // (at a closedown, or when what arrived could not be filed).
   void KeepPartialReceive();
-  bool receive_unfiled_ = false;  // the received fax could not be filed
 };

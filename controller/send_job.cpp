@@ -124,7 +124,8 @@ int Controller::SendToRemote(const SendRequestView& v, std::uint16_t* connect_ti
   // Files are taken from the server's folders only, and only regular files
   // (a FIFO would block the controller until a writer came).
   for (const std::string& f : files) {
-    if (v.file_name[0] && !InsideServerArea(f)) {
+    // (A folder that does not exist is reported as a missing file below.)
+    if (v.file_name[0] && !platform::ResolvedPath(f).empty() && !InsideServerArea(f)) {
       CtlLog(5, "Send file '%s' lies outside the server area - refused", f.c_str());
       status_word_ = STATUS_BAD_ARGUMENT;
       return PERC_INVALID_PARAMETER;

@@ -367,7 +367,7 @@ int Controller::ReRegisterIfRequired(int result) {
 
 int Controller::SendAbortToTESSALY() {
   if (foip_status_ == FOIP_READY) return 0;
-  if (TessalyLost() || platform::MailslotHolder("TESSALY") == 0) {
+  if (!closedown_ && (TessalyLost() || platform::MailslotHolder("TESSALY") == 0)) {
     // The fax ended with the tessaly that held it (or none runs): nothing
     // to abort, and the device must not stay marked busy.
     device_log_.Write(1, "SendAbortToTESSALY() - TESSALY has gone, nothing to abort");

@@ -9,6 +9,8 @@
 // partial receives marked, relay fields written), calls to unknown DIDs or
 // without a receive user are refused.  Every fax file marrock writes is read
 // back by libtiff.
+#include <sys/mount.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -666,6 +668,48 @@ TEST_F(ReceiveTest, ClosedownKeepsAReceiveFileThatCannotBeFiled) {
   }
   EXPECT_EQ(kept, 1);
   EXPECT_FALSE(fs::exists(world_.tmp.File("temp/t301.TIF")));
+}
+
+// The user's K-IN folder on a file system of 12 KiB: the received pages
+// do not fit.  They are kept beside the receive files, nothing half written
+// is left in K-IN, and DRENNIC gets a failed result instead of nothing.
+TEST_F(ReceiveTest, FullDiskKeepsThePagesAndReportsAFailure) {
+  Start("Port: FOIP\nRecdUser: FAXIN\n");
+  const std::string inbox = world_.tmp.File("users/FAXIN/K-IN");
+  fs::create_directories(inbox);
+  if (mount("kvtest", inbox.c_str(), "tmpfs", 0, "size=12k") != 0) GTEST_SKIP() << "no tmpfs can be mounted here";
+  struct Unmount {
+    std::string path;
+    ~Unmount() { (void)umount2(path.c_str(), MNT_DETACH); }
+  } unmount{inbox};
+  ReceiveScript s;
+  s.pages = 3;
+  Script(&s);
+  Ring("");
+  Run();
+  std::vector<JobResult> results;
+  std::vector<std::string> states;
+  std::vector<Bytes> received;
+  Collect(&results, &states, &received);
+  EXPECT_TRUE(received.empty()) << "no message-received report for a fax not filed";
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].status, STATUS_IO_FAILURE);
+  EXPECT_EQ(results[0].pages, 3);
+  EXPECT_TRUE(Inbox().empty());
+  EXPECT_TRUE(world_.Logged("5 Received fax could not be filed in"));
+  // The converted pages are kept, whole.
+  int kept = 0;
+  for (const auto& e : fs::directory_iterator(world_.tmp.File("temp"))) {
+    const std::string n = e.path().filename().string();
+    if (n.rfind("ct301.TIF_", 0) != 0) continue;
+    ++kept;
+    std::vector<FaxBitmap> pages;
+    ASSERT_EQ(ReadFaxFile(e.path().string(), &pages), STATUS_OK);
+    EXPECT_EQ(pages.size(), 3u);
+  }
+  EXPECT_EQ(kept, 1);
+  EXPECT_EQ(c_.foip_status(), FOIP_READY);
+  EXPECT_EQ(states.back(), "1/0");
 }
 
 TEST_F(JobsTest, ScanJobWaitsForADocumentThatNeverComes) {
