@@ -137,7 +137,7 @@ class System {
     while (Clock::now() < end) {
       const std::string log = ReadFile(standin());
       for (std::size_t at = log.find(key); at != std::string::npos; at = log.find(key, at + 1)) {
-        const std::string line = log.substr(at, log.find('\n', at) - at);
+        std::string line = log.substr(at, log.find('\n', at) - at);
         if (line.find(job_text) != std::string::npos) return line;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
