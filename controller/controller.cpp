@@ -298,6 +298,7 @@ int Controller::MainLoopRound(int r) {
   if (comms_log_) (void)std::fflush(comms_log_);
   if (closedown_) return r;
   if (!demo) {
+    CheckTessalyHolder();
     r = CheckRingIn();
     if (r == PERC_INCOMING_CALL) {
       CtlLog(1, "AppMain - incoming FOIP call");

@@ -139,6 +139,12 @@ class Controller {
   int WaitForSendConnectedFromTESSALY();
   int WaitForReceiveConnectedFromTESSALY();
   void TakeReceiveConnectedInfo();
+  // True when the process holding "TESSALY" is not the one this device
+  // registered with (it ended, or another one started since).
+  bool TessalyLost();
+  // Idle check: a tessaly that started since the registration gets the
+  // registration again at once; one that is gone is waited for.
+  void CheckTessalyHolder();
 
   // --- entry points of the send and receive paths ---
   int ProcessSendJob();
@@ -242,6 +248,8 @@ class Controller {
   bool request_in_progress_ = false;
   bool reregister_ = false;
   bool registering_ = false;
+  std::uint64_t tessaly_holder_ = 0;  // who held "TESSALY" at the last registration
+  bool tessaly_missing_logged_ = false;
   bool ring_in_flag_ = false;
   bool connected_ = false;
   bool last_page_ = false;
@@ -291,5 +299,7 @@ class Controller {
   int ConvertReceivedFax(bool partial);
   int FileReceivedFax();
   int EndReceive(bool failed);
+  // Moves the receive and converted files aside instead of deleting them
+  // (at a closedown, or when what arrived could not be filed).
   void KeepPartialReceive();
 };

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "common/ini_reader.h"
+#include "common/server_settings.h"
 #include "common/shared_open.h"
 #include "controller/device_log.h"
 #include "platform/local_time.h"
@@ -158,4 +159,12 @@ int OpenByMode(std::FILE** file, const char* folder, const char* name, char mode
   std::string path = std::string(folder) + name;
   *file = SharedOpen(-1, path.c_str(), how);
   return *file ? 0 : 15;
+}
+
+bool InsideServerArea(const std::string& linux_path) {
+  const SystemParams& sp = SystemParameters();
+  for (const char* area : {sp.ServerArea, sp.SystemArea, sp.AllUserArea, sp.RequestArea, sp.MailArea}) {
+    if (area[0] && platform::PathInside(linux_path, platform::ToLinuxPath(area))) return true;
+  }
+  return false;
 }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
 
 // Results of MakeUniqueFileName.
 enum UniqueNameResult : int {
@@ -49,3 +50,9 @@ int CutToFolder(char* path);
 // (logged "Invalid OpFile parameter (%d)" at level 6; the caller ends the
 // program).
 int OpenByMode(std::FILE** file, const char* folder, const char* name, char mode);
+
+// True when the Linux path lies inside one of the server's folders
+// (ServerArea, SystemArea, AllUserArea, RequestArea and MailArea of
+// KORVANE.INI) once ".", ".." and symbolic links are resolved.  Files that
+// jobs name are taken only from there.
+bool InsideServerArea(const std::string& linux_path);

@@ -321,19 +321,25 @@ int Controller::FileReceivedFax() {
   call.minute = tm.tm_min;
   call.second = tm.tm_sec;
   std::string control, message;
-  int r = WriteReceiveControlFile(SystemParameters().AllUserArea, config_.recd_user, route, format, call,
-                                  config_.csid_separator, &control, &message);
-  if (r != 0) return r;
   const std::string folder =
       platform::ToLinuxPath(std::string(SystemParameters().AllUserArea) + config_.recd_user + "\\K-IN\\");
   // The message file is complete before DRENNIC hears of it; a fax that
-  // cannot be filed whole leaves neither file behind.
+  // cannot be filed whole (a full disk) leaves neither file behind, its
+  // pages are kept aside and DRENNIC gets a failed result for it.
   auto unfile = [&] {
     std::error_code ec;
-    std::filesystem::remove(folder + message, ec);
-    std::filesystem::remove(folder + control, ec);
+    if (!message.empty()) std::filesystem::remove(folder + message, ec);
+    if (!control.empty()) std::filesystem::remove(folder + control, ec);
+    CtlLog(5, "Received fax could not be filed in '%s' - its pages are kept", folder.c_str());
+    KeepPartialReceive();
+    SendJobResultToDRENNIC(0, STATUS_IO_FAILURE, 0, received_pages_);
+    job_in_hand_ = JobInHand::kNone;
+    status_word_ = STATUS_IO_FAILURE;
     return PERC_FILE_ERROR;
   };
+  int r = WriteReceiveControlFile(SystemParameters().AllUserArea, config_.recd_user, route, format, call,
+                                  config_.csid_separator, &control, &message);
+  if (r != 0) return unfile();
   std::vector<FaxBitmap> pages;
   StatusWord st = ReadFaxFile(ConvertedPath(), &pages);
   if (st != STATUS_OK || pages.empty()) {

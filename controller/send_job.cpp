@@ -121,15 +121,26 @@ int Controller::SendToRemote(const SendRequestView& v, std::uint16_t* connect_ti
   } else {
     CtlLog(2, "Sending file '%s'", v.file_name);
   }
+  // Files are taken from the server's folders only, and only regular files
+  // (a FIFO would block the controller until a writer came).
   for (const std::string& f : files) {
-    std::FILE* probe = std::fopen(f.c_str(), "rb");
-    if (!probe || !v.file_name[0]) {
-      if (probe) (void)std::fclose(probe);
+    // (A folder that does not exist is reported as a missing file below.)
+    if (v.file_name[0] && !platform::ResolvedPath(f).empty() && !InsideServerArea(f)) {
+      CtlLog(5, "Send file '%s' lies outside the server area - refused", f.c_str());
+      status_word_ = STATUS_BAD_ARGUMENT;
+      return PERC_INVALID_PARAMETER;
+    }
+    const platform::FileKind kind = v.file_name[0] ? platform::RegularFileForReading(f) : platform::FileKind::kMissing;
+    if (kind == platform::FileKind::kNotRegular) {
+      CtlLog(5, "Send file '%s' is not a regular file - refused", f.c_str());
+      status_word_ = STATUS_FILE_FAILURE;
+      return PERC_FILE_ERROR;
+    }
+    if (kind != platform::FileKind::kRegular) {
       CtlLog(5, "Error opening send file '%s'", f.c_str());
       status_word_ = STATUS_FILE_FAILURE;
       return PERC_FILE_ERROR;
     }
-    (void)std::fclose(probe);
   }
   const int format = v.format;
   int total = 0;
@@ -142,6 +153,19 @@ int Controller::SendToRemote(const SendRequestView& v, std::uint16_t* connect_ti
       return PERC_FILE_ERROR;
     }
     total += static_cast<int>(n);
+  }
+  // Every page must read and decode before a call is placed: a file that
+  // breaks half way would only be found out after dialling.
+  for (const std::string& f : files) {
+    std::vector<FaxBitmap> pages;
+    const StatusWord s = ReadFaxFile(f, &pages);
+    const bool blank = std::any_of(pages.begin(), pages.end(), [](const FaxBitmap& p) { return p.lines == 0; });
+    if (s != STATUS_OK || blank) {
+      CtlLog(5, "Error 0x%X reading Tiff file '%s' - nothing sent", s != STATUS_OK ? s : STATUS_TIFF_DIRECTORY,
+             f.c_str());
+      status_word_ = STATUS_FILE_FAILURE;
+      return PERC_FILE_ERROR;
+    }
   }
   if (total < 1) {
     CtlLog(5, "No Tiff data to send");

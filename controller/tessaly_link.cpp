@@ -7,6 +7,7 @@
 #include "common/ini_reader.h"
 #include "common/server_settings.h"
 #include "controller/controller.h"
+#include "platform/mailslot.h"
 #include "platform/paths.h"
 
 namespace {
@@ -100,6 +101,8 @@ int Controller::RegisterDeviceWithTESSALY() {
   SafeStrncpy(p.reply_slot, reply_slot_, sizeof p.reply_slot);
   std::uint8_t packet[kRegisterDeviceSize];
   WriteRegisterDevice(p, packet);
+  tessaly_holder_ = platform::MailslotHolder("TESSALY");
+  tessaly_missing_logged_ = false;
   // A registration re-registers nothing itself: the flag is looked at again
   // by the next request.
   const bool outer = !registering_;
@@ -137,6 +140,12 @@ int Controller::WaitForTESSALYPacketResponse(int expected, bool abort) {
   while (!Elapsed(start, closedown_ ? kClosedownAnswerLimitMs : kAnswerLimitMs)) {
     int r = CheckTESSALYPackets();
     device_log_.Write(1, "Returned %d for Check TESSALY in waiting for response", r);
+    if (r == PERC_FAX_ERROR && TessalyLost()) {
+      // The request went to a tessaly that no longer runs, or to one that
+      // started since and does not know this device: no answer will come.
+      reregister_ = true;
+      return r;
+    }
     if ((expected == RST_TESSALY_REGISTER_DEVICE || expected == RST_TESSALY_DEVICE_STATUS) && r != 1 && r != 3) {
       clock_->Pause(kShortStepMs, ControllerClock::kWakeOnReply);
       continue;
@@ -147,6 +156,15 @@ int Controller::WaitForTESSALYPacketResponse(int expected, bool abort) {
       const bool is_status = ReadFaxStatus(last_packet_, last_packet_size_, &fs);
       device_log_.Write(1, "Packet subtype %d, status %d, numerical param %d, expected result %d", type,
                         is_status ? fs.kind : 0, is_status ? fs.value : 0, expected);
+      if (is_status && fs.kind == FAX_STATUS_REQUEST_FAILED && fs.value == RST_TESSALY_REGISTER_DEVICE &&
+          expected != RST_TESSALY_REGISTER_DEVICE) {
+        // The refusal of a tessaly that does not know this device (one
+        // started since the registration): register again.
+        CtlLog(4, "TESSALY does not know this device - it will be registered again");
+        reregister_ = true;
+        status_word_ = STATUS_FAX_OFFLINE;
+        return PERC_COMMAND_REJECTED;
+      }
       if (is_status && fs.value == expected) {
         if (fs.kind == FAX_STATUS_REQUEST_DONE) return 0;
         status_word_ = STATUS_FAX_OFFLINE;
@@ -183,7 +201,16 @@ int Controller::CheckTESSALYPackets() {
   for (;;) {
     std::uint8_t buffer[kTessalyReplyMaxSize];
     std::uint16_t length = 0;
-    if (MsgReadRequest(reply_handle_, buffer, sizeof buffer, &length) != 0) return 0;
+    if (MsgReadRequest(reply_handle_, buffer, sizeof buffer, &length) != 0) {
+      // Something in hand on tessaly's side (a request, a fax) is lost with
+      // the process that held it.
+      if ((request_in_progress_ || foip_status_ != FOIP_READY) && TessalyLost()) {
+        CtlLog(5, "TESSALY has gone - the request or fax in hand is lost");
+        status_word_ = STATUS_FAX_TIMEOUT;
+        return PERC_FAX_ERROR;
+      }
+      return 0;
+    }
     int r = HandleTessalyPacket(buffer, length);
     if (r >= 0) return r;
   }
@@ -340,6 +367,14 @@ int Controller::ReRegisterIfRequired(int result) {
 
 int Controller::SendAbortToTESSALY() {
   if (foip_status_ == FOIP_READY) return 0;
+  if (!closedown_ && (TessalyLost() || platform::MailslotHolder("TESSALY") == 0)) {
+    // The fax ended with the tessaly that held it (or none runs): nothing
+    // to abort, and the device must not stay marked busy.
+    device_log_.Write(1, "SendAbortToTESSALY() - TESSALY has gone, nothing to abort");
+    SetFOIPStatus(FOIP_READY);
+    reregister_ = true;
+    return ReRegisterIfRequired(0);
+  }
   device_log_.Write(1, "SendAbortToTESSALY()");
   std::uint8_t packet[kAbortFaxSize];
   WriteAbortFax(id_.device_id, packet);
@@ -449,7 +484,14 @@ int Controller::WaitForSendConnectedFromTESSALY() {
       }
       if (fs.kind == FAX_STATUS_CALL_CONNECTED) device_log_.Write(1, "SIP Connection active");
     }
-    clock_->Pause(kLongStepMs, ControllerClock::kWakeOnReply);
+    // A closedown or an abort from the fax server ends the wait: the job is
+    // answered at once instead of after the whole connect wait.
+    const int p = ProcessDeviceRequests();
+    if (p != 0) {
+      device_log_.Write(1, "Message received - aborting wait");
+      return p;
+    }
+    clock_->Pause(kLongStepMs, ControllerClock::kWakeOnBoth);
   }
   CtlLog(3, "Timed out while waiting for send connected message from TESSALY");
   SendAbortToTESSALY();
@@ -538,6 +580,22 @@ int Controller::CancelJob() {
   device_log_.Write(1, "CancelJob - returning Port Access Error");
   status_word_ = STATUS_ABORT_NOT_DELIVERED;
   return PERC_PORT_FAULT;
+}
+
+bool Controller::TessalyLost() {
+  return reply_handle_.valid() && platform::MailslotHolder("TESSALY") != tessaly_holder_;
+}
+
+void Controller::CheckTessalyHolder() {
+  if (closedown_ || !TessalyLost()) return;
+  if (platform::MailslotHolder("TESSALY") == 0) {
+    if (!tessaly_missing_logged_) CtlLog(5, "TESSALY is not running - waiting for it to start");
+    tessaly_missing_logged_ = true;
+    return;
+  }
+  CtlLog(4, "TESSALY has started again - registering the device");
+  reregister_ = false;
+  if (RegisterDeviceWithTESSALY() != 0) CtlLog(6, "Failed to register device with TESSALY");
 }
 
 void Controller::TidyUpOnClosedown() {

@@ -368,6 +368,8 @@ u8 tiff__start_read(tiff__ctx* ctx, u32 ctx_size, const char* file_name) {
   ctx->file_size = size;
   const u8 lo = tiff__get_u8(ctx), hi = tiff__get_u8(ctx);
   ctx->byte_order = static_cast<u16>(hi << 8 | lo);
+  // Only "II" and "MM" say how the numbers are stored.
+  if (ctx->byte_order != ORDER_II && ctx->byte_order != ORDER_MM) return TIFF_ERR_MAGIC;
   if (tiff__get_u16(ctx) != 42 || ctx->io_error) return TIFF_ERR_MAGIC;
   ctx->offset = tiff__get_u32(ctx);
   if (ctx->io_error) return TIFF_ERR_MAGIC;
@@ -656,7 +658,11 @@ u8 tiff__read_page(tiff__ctx* ctx, tiff__pg_header* hdr, const char* output_file
       case TAG_STRIP_BYTE_COUNTS:
         if (counts_seen++ == 0) strip_counts = i;
         break;
-      case TAG_ROWS_PER_STRIP: rows_per_strip = e.value; break;
+      case TAG_ROWS_PER_STRIP:
+        // No strip can hold no rows.
+        if (e.value == 0) return TIFF_ERR_ROWS_PER_STRIP;
+        rows_per_strip = e.value;
+        break;
       default: break;
     }
   }

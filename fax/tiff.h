@@ -34,7 +34,7 @@ enum tiff_return_codes : u8 {
   TIFF_ERR_SEEK = 32,   // an IFD, value or strip lies outside the file, or IFDs loop
   TIFF_ERR_TOO_MANY_ENTRIES = 33,
   TIFF_ERR_STRIP_OFFSETS = 34,   // IFD without entries, or StripOffsets not present exactly once
-  TIFF_ERR_ROWS_PER_STRIP = 35,  // (translated by callers, never returned here)
+  TIFF_ERR_ROWS_PER_STRIP = 35,  // RowsPerStrip of 0
   TIFF_ERR_STRIP_BYTE_COUNTS = 36,
   TIFF_ERR_STRIP_COUNTS = 37,  // StripOffsets and StripByteCounts counts differ
   TIFF_ERR_BYTE_VALUE = 38,    // a BYTE or ASCII value of 256 bytes or more

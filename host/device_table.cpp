@@ -85,6 +85,9 @@ int RegisterDeviceEntry(const RegisterDevicePacket& packet) {
   t.entries.push_back(std::move(fresh));
   ProgramLog(1, "New Device Controller %x is registered with session ID %d.", packet.device_id,
              t.entries.back().session_id);
+  if (t.entries.back().session_id >= GetMaxSessions())
+    ProgramLog(5, "Device controller %d has session %d but TESSALY has sessions 1 to %d only: its jobs are refused",
+               packet.device_id, t.entries.back().session_id, GetMaxSessions() - 1);
   return 1;
 }
 

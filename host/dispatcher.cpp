@@ -275,6 +275,9 @@ std::uint16_t DispatchPacket(const std::uint8_t* packet, std::size_t size) {
       } else if (r != kSendPending) {
         ProgramLog(5, "Unable to send fax message for device %d, recipient %s, filename %s", p.device_id, p.telephone,
                    p.file_name);
+        // The controller learns it at once instead of waiting for an answer.
+        Answer(p.device_id, FAX_STATUS_REQUEST_FAILED, 2,
+               "Error sending fax status packet in response to RST_TESSALY_SEND_FAX after a failed start");
       }
       break;
     }
@@ -361,6 +364,11 @@ StatusWord ProcessSendFax(const SendFaxPacket& p) {
   Hold hold(app_foip__lock());
   DeviceEntry* e = GetEntryInfo(p.device_id);
   if (!e) return kSendNotStarted;
+  if (e->session_id >= GetMaxSessions()) {
+    ProgramLog(5, "Device controller %d has session %d but TESSALY has sessions 1 to %d only", p.device_id,
+               e->session_id, GetMaxSessions() - 1);
+    return kSendNotStarted;
+  }
   if (std::strlen(p.folder) + std::strlen(p.file_name) >= FOIP__FNAME_MAX_LEN) {
     ProgramLog(5, "DeviceControllerDispatcher - file path too long: %s%s", p.folder, p.file_name);
     return kSendNotStarted;

@@ -231,6 +231,23 @@ MailslotStatus MailslotOpenWriter(std::string_view name, int* fd) {
   return {};
 }
 
+std::uint64_t MailslotHolder(std::string_view name) {
+  std::string path;
+  if (!MailslotPath(name, &path).ok()) return 0;
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode)) return 0;
+  sockaddr_un addr{};
+  socklen_t len = 0;
+  ToAddress(path, &addr, &len);
+  int probe = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (probe < 0) return 0;
+  const bool live = connect(probe, reinterpret_cast<const sockaddr*>(&addr), len) == 0;
+  close(probe);
+  if (!live) return 0;
+  const std::uint64_t holder = (static_cast<std::uint64_t>(st.st_dev) << 40) ^ static_cast<std::uint64_t>(st.st_ino);
+  return holder != 0 ? holder : 1;
+}
+
 MailslotStatus MailslotWrite(int fd, const void* data, std::size_t size) {
   for (;;) {
     const ssize_t n = send(fd, data, size, MSG_DONTWAIT | MSG_NOSIGNAL);

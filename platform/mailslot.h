@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -50,6 +51,11 @@ MailslotStatus MailslotOpenWriter(std::string_view name, int* fd);
 // Writes one message without waiting: kBusy when the reader's queue is full,
 // kMissing when the reader went away.
 MailslotStatus MailslotWrite(int fd, const void* data, std::size_t size);
+
+// Who holds a slot now: 0 when nobody does (no socket file, or one left by a
+// dead process), else a value that differs whenever another process has
+// created the slot since (from the socket file's device and inode).
+std::uint64_t MailslotHolder(std::string_view name);
 
 // Closes a reader (removing its socket file when `path` is given) or writer.
 void MailslotClose(int fd, const std::string& path = std::string());

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -54,6 +56,38 @@ bool CopyFileTo(const std::string& source, const std::string& target) {
 bool FileExists(const std::string& path) {
   struct stat st {};
   return stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+std::string ResolvedPath(const std::string& path) {
+  if (path.empty()) return "";
+  char buffer[PATH_MAX];
+  if (realpath(path.c_str(), buffer)) return buffer;
+  if (errno != ENOENT) return "";
+  const std::size_t slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.empty() || name == "." || name == "..") return "";
+  if (!realpath(folder.c_str(), buffer)) return "";
+  const std::string base = buffer;
+  return base == "/" ? "/" + name : base + "/" + name;
+}
+
+bool PathInside(const std::string& path, const std::string& root) {
+  const std::string p = ResolvedPath(path);
+  std::string r = ResolvedPath(root);
+  if (p.empty() || r.empty()) return false;
+  if (p == r) return true;
+  if (r.back() != '/') r += '/';
+  return p.compare(0, r.size(), r) == 0;
+}
+
+FileKind RegularFileForReading(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? FileKind::kMissing : FileKind::kUnreadable;
+  struct stat st {};
+  const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  (void)close(fd);
+  return regular ? FileKind::kRegular : FileKind::kNotRegular;
 }
 
 bool MakeFolders(const std::string& path, unsigned mode) {

@@ -36,6 +36,20 @@ std::string ApplicationDataFolder();
 // True when `path` names an existing file (not a folder).
 bool FileExists(const std::string& path);
 
+// The absolute path of `path` with ".", ".." and symbolic links resolved.
+// A last component that does not exist is appended to its resolved folder.
+// Empty when the folder cannot be resolved.
+std::string ResolvedPath(const std::string& path);
+
+// True when `path`, once resolved, lies inside the folder `root` (also
+// resolved), or is that folder.
+bool PathInside(const std::string& path, const std::string& root);
+
+// What a file is, looked at without waiting for it: an open of a FIFO or a
+// device is never blocked on.
+enum class FileKind { kRegular, kMissing, kNotRegular, kUnreadable };
+FileKind RegularFileForReading(const std::string& path);
+
 // Creates `path` and its missing parents with the given permissions
 // (applied with chmod, so the umask does not narrow them).  True when the
 // folder exists afterwards.

@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -584,6 +586,48 @@ TEST_F(ControllerTest, AbortSendsNothingWhenReady) {
   ASSERT_EQ(Start(c), 0);
   EXPECT_EQ(c.SendAbortToTESSALY(), 0);
   EXPECT_TRUE(world_.tessaly_requests().empty());
+}
+
+// A tessaly started since the registration refuses every request of the
+// device as unknown: the refusal ends the wait at once (an abort too, which
+// waits for its own answer otherwise) and the device registers again.
+TEST_F(ControllerTest, RefusalAsAnUnknownDeviceRegistersAgain) {
+  struct Case {
+    const char* name;
+    std::function<int(Controller&)> request;
+    int first_type;
+  } cases[] = {
+      {"abort",
+       [](Controller& c) {
+         c.SetFOIPStatus(FOIP_HANDED_OVER);
+         return c.SendAbortToTESSALY();
+       },
+       4},
+      {"receive status", [](Controller& c) { return c.SendReceiveStatusToTESSALY(1); }, 5},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    Controller c(&world_.clock);
+    ASSERT_EQ(Start(c), 0);
+    world_.SetTessaly(TessalyMode::kUnknownDevice);
+    world_.tessaly_requests().clear();
+    world_.ClearLog();
+    const std::uint64_t before = world_.clock.elapsed_ms();
+    EXPECT_NE(k.request(c), 0);
+    EXPECT_TRUE(world_.Logged("4 TESSALY does not know this device - it will be registered again"));
+    EXPECT_LT(world_.clock.elapsed_ms() - before, 10000u);
+    EXPECT_EQ(c.status_word(), 0xF102);
+    // Registered again, by the abort itself or by the next request.
+    if (k.first_type == 5) (void)c.SendReceiveStatusToTESSALY(1);
+    const std::vector<int> types = Types(world_.tessaly_requests());
+    ASSERT_GE(types.size(), 3u);
+    EXPECT_EQ(types[0], k.first_type);
+    EXPECT_EQ(types[1], RST_TESSALY_REGISTER_DEVICE);
+    EXPECT_FALSE(c.reregistration_required());
+    EXPECT_EQ(c.foip_status(), FOIP_READY);
+    world_.SetTessaly(TessalyMode::kAnswer);
+    (void)c.ClosedownDevice();
+  }
 }
 
 TEST_F(ControllerTest, TwoControllersStartedInTheSameSecond) {

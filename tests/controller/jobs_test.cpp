@@ -9,6 +9,8 @@
 // partial receives marked, relay fields written), calls to unknown DIDs or
 // without a receive user are refused.  Every fax file marrock writes is read
 // back by libtiff.
+#include <sys/mount.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -119,7 +121,7 @@ class JobsTest : public ::testing::Test {
     EXPECT_EQ(MakeHeaderFontFile(server + "/K-DB/ELIT_LN.FN", false), STATUS_OK);
     EXPECT_EQ(MakeHeaderFontFile(server + "/K-DB/ELIT_LF.FN", true), STATUS_OK);
     fs::create_directories(world_.tmp.File("users/FAXIN/K-IN"));
-    fs::create_directories(world_.tmp.File("msgs"));
+    fs::create_directories(world_.tmp.File("server/msgs"));
     kvtest::WriteFile(world_.tmp.File("system/K-DB/ROUTING.INI"), "[SUBADDR]\n5551: FAXIN\n7777: @nobody\n");
   }
   void Start(const std::string& device_body = "Port: FOIP\nRecdUser: FAXIN\nPhoneNum: 0123\n",
@@ -186,7 +188,7 @@ struct HandedFiles {
 
 TEST_F(JobsTest, ThreePageFineSendGetsHeadersAndIsFollowedPageByPage) {
   Start();
-  const auto message = WriteFax(world_.tmp.File("msgs/MSG00042.G3F"), 3, 200);
+  const auto message = WriteFax(world_.tmp.File("server/msgs/MSG00042.G3F"), 3, 200);
   HandedFiles handed;
   world_.script = [&](const Bytes& req) {
     if (TypeOf(req) != RST_TESSALY_SEND_FAX) return;
@@ -196,7 +198,9 @@ TEST_F(JobsTest, ThreePageFineSendGetsHeadersAndIsFollowedPageByPage) {
                     Status(device_, FAX_STATUS_FAX_SENT, 0)})
       world_.QueueToController(b);
   };
-  ASSERT_EQ(world_.SendRequest(kSlot, SendJob(7, world_.tmp.File("msgs") + "\\", "MSG00042.G3F", 6, 3, "x 555 01")), 0);
+  ASSERT_EQ(
+      world_.SendRequest(kSlot, SendJob(7, world_.tmp.File("server/msgs") + "\\", "MSG00042.G3F", 6, 3, "x 555 01")),
+      0);
   Run();
   std::vector<JobResult> results;
   std::vector<std::string> states;
@@ -237,9 +241,9 @@ TEST_F(JobsTest, ThreePageFineSendGetsHeadersAndIsFollowedPageByPage) {
 
 TEST_F(JobsTest, BusyAbortAndBadJobsEndWithTheirStatusWords) {
   Start();
-  WriteFax(world_.tmp.File("msgs/MSG00042.G3F"), 2, 100);
-  kvtest::WriteFile(world_.tmp.File("msgs/NOTAFAX.G3N"), "II*_ but nothing more");
-  const std::string folder = world_.tmp.File("msgs") + "\\";
+  WriteFax(world_.tmp.File("server/msgs/MSG00042.G3F"), 2, 100);
+  kvtest::WriteFile(world_.tmp.File("server/msgs/NOTAFAX.G3N"), "II*_ but nothing more");
+  const std::string folder = world_.tmp.File("server/msgs") + "\\";
   // A job of MSG00042 for route 2, format 5, to 1234 unless the case says otherwise.
   const auto job = [&](std::uint16_t id, const char* file = "MSG00042.G3F", int format = 5,
                        const char* number = "1234") { return SendJob(id, folder, file, format, 2, number); };
@@ -312,7 +316,7 @@ TEST_F(JobsTest, BusyAbortAndBadJobsEndWithTheirStatusWords) {
 
 TEST_F(JobsTest, RestartSkipsSentPagesBehindTheRetransmissionHeader) {
   Start("Port: FOIP\nRecdUser: FAXIN\nRestartSplitPages: 2\nRestartInitialPages: 1\nMinSendRetryPages: 0\n");
-  const auto message = WriteFax(world_.tmp.File("msgs/MSG00042.G3N"), 4, 100, 60);
+  const auto message = WriteFax(world_.tmp.File("server/msgs/MSG00042.G3N"), 4, 100, 60);
   const FaxBitmap retry_header = Pattern(FAX_PAGE_WIDTH, 9, 30, 100);
   {
     FaxFileWriter w;
@@ -333,7 +337,8 @@ TEST_F(JobsTest, RestartSkipsSentPagesBehindTheRetransmissionHeader) {
       world_.QueueToController(Status(device_, FAX_STATUS_FAX_SENT, 0));
     }
   };
-  ASSERT_EQ(world_.SendRequest(kSlot, SendJob(21, world_.tmp.File("msgs") + "\\", "MSG00042.G3N", 5, 2, "1234")), 0);
+  ASSERT_EQ(world_.SendRequest(kSlot, SendJob(21, world_.tmp.File("server/msgs") + "\\", "MSG00042.G3N", 5, 2, "1234")),
+            0);
   Run();
   std::vector<JobResult> results;
   std::vector<std::string> states;
@@ -362,7 +367,7 @@ TEST_F(JobsTest, AttemptThatSentEnoughPagesDoesNotCountAsATry) {
   Start(
       "Port: FOIP\nRecdUser: FAXIN\nSendMsgTries: 1\nMinSendRetryPages: 1\nRestartSplitPages: 0\n"
       "RestartInitialPages: 0\n");
-  WriteFax(world_.tmp.File("msgs/MSG00042.G3N"), 3, 100, 40);
+  WriteFax(world_.tmp.File("server/msgs/MSG00042.G3N"), 3, 100, 40);
   int attempts = 0;
   world_.script = [&](const Bytes& req) {
     if (TypeOf(req) != RST_TESSALY_SEND_FAX) return;
@@ -375,7 +380,8 @@ TEST_F(JobsTest, AttemptThatSentEnoughPagesDoesNotCountAsATry) {
       world_.QueueToController(Status(device_, FOIP_STATUS_FAX_NOT_SENT, STATUS_FAX_BUSY));  // nothing sent
     }
   };
-  ASSERT_EQ(world_.SendRequest(kSlot, SendJob(51, world_.tmp.File("msgs") + "\\", "MSG00042.G3N", 5, 2, "1234")), 0);
+  ASSERT_EQ(world_.SendRequest(kSlot, SendJob(51, world_.tmp.File("server/msgs") + "\\", "MSG00042.G3N", 5, 2, "1234")),
+            0);
   Run();
   EXPECT_EQ(attempts, 2);
   std::vector<JobResult> results;
@@ -664,6 +670,48 @@ TEST_F(ReceiveTest, ClosedownKeepsAReceiveFileThatCannotBeFiled) {
   EXPECT_FALSE(fs::exists(world_.tmp.File("temp/t301.TIF")));
 }
 
+// The user's K-IN folder on a file system of 12 KiB: the received pages
+// do not fit.  They are kept beside the receive files, nothing half written
+// is left in K-IN, and DRENNIC gets a failed result instead of nothing.
+TEST_F(ReceiveTest, FullDiskKeepsThePagesAndReportsAFailure) {
+  Start("Port: FOIP\nRecdUser: FAXIN\n");
+  const std::string inbox = world_.tmp.File("users/FAXIN/K-IN");
+  fs::create_directories(inbox);
+  if (mount("kvtest", inbox.c_str(), "tmpfs", 0, "size=12k") != 0) GTEST_SKIP() << "no tmpfs can be mounted here";
+  struct Unmount {
+    std::string path;
+    ~Unmount() { (void)umount2(path.c_str(), MNT_DETACH); }
+  } unmount{inbox};
+  ReceiveScript s;
+  s.pages = 3;
+  Script(&s);
+  Ring("");
+  Run();
+  std::vector<JobResult> results;
+  std::vector<std::string> states;
+  std::vector<Bytes> received;
+  Collect(&results, &states, &received);
+  EXPECT_TRUE(received.empty()) << "no message-received report for a fax not filed";
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].status, STATUS_IO_FAILURE);
+  EXPECT_EQ(results[0].pages, 3);
+  EXPECT_TRUE(Inbox().empty());
+  EXPECT_TRUE(world_.Logged("5 Received fax could not be filed in"));
+  // The converted pages are kept, whole.
+  int kept = 0;
+  for (const auto& e : fs::directory_iterator(world_.tmp.File("temp"))) {
+    const std::string n = e.path().filename().string();
+    if (n.rfind("ct301.TIF_", 0) != 0) continue;
+    ++kept;
+    std::vector<FaxBitmap> pages;
+    ASSERT_EQ(ReadFaxFile(e.path().string(), &pages), STATUS_OK);
+    EXPECT_EQ(pages.size(), 3u);
+  }
+  EXPECT_EQ(kept, 1);
+  EXPECT_EQ(c_.foip_status(), FOIP_READY);
+  EXPECT_EQ(states.back(), "1/0");
+}
+
 TEST_F(JobsTest, ScanJobWaitsForADocumentThatNeverComes) {
   Start("Port: FOIP\nRecdUser: FAXIN\nScanDocWait: 30\n");
   auto scan = [](std::uint16_t job) {
@@ -701,14 +749,15 @@ TEST_F(JobsTest, ScanJobWaitsForADocumentThatNeverComes) {
 
 TEST_F(JobsTest, ClosedownWhileSendingCancelsAndReports) {
   Start();
-  WriteFax(world_.tmp.File("msgs/MSG00042.G3F"), 3, 200);
+  WriteFax(world_.tmp.File("server/msgs/MSG00042.G3F"), 3, 200);
   world_.script = [&](const Bytes& req) {
     if (TypeOf(req) != RST_TESSALY_SEND_FAX) return;
     world_.QueueToController(Status(device_, FAX_STATUS_CONNECTED, 0));
     world_.QueueToController(Status(device_, FAX_STATUS_PAGE_SENT, 1));
     world_.SendRequest(kSlot, kvtest::DeviceRequestPacket(RST_DEVICE_CLOSEDOWN, 0, 8));
   };
-  ASSERT_EQ(world_.SendRequest(kSlot, SendJob(31, world_.tmp.File("msgs") + "\\", "MSG00042.G3F", 6, 3, "1234")), 0);
+  ASSERT_EQ(world_.SendRequest(kSlot, SendJob(31, world_.tmp.File("server/msgs") + "\\", "MSG00042.G3F", 6, 3, "1234")),
+            0);
   Run();
   EXPECT_TRUE(c_.closedown_requested());
   EXPECT_FALSE(c_.job_in_hand());

@@ -218,13 +218,13 @@ TEST_F(StandinTest, FaxSentAndReceivedBetweenStandinAndTessaly) {
   fs::create_directories(server + "/K-TEMP");
   ASSERT_EQ(MakeHeaderFontFile(server + "/K-DB/ELIT_LF.FN", true), STATUS_OK);
   fs::create_directories(world_.tmp.File("users/FAXIN/K-IN"));
-  fs::create_directories(world_.tmp.File("msgs"));
+  fs::create_directories(world_.tmp.File("server/msgs"));
   kvtest::WriteFile(world_.tmp.File("system/K-DB/ROUTING.INI"), "[SUBADDR]\n5551: FAXIN\n");
   world_.WriteIni("Port: FOIP\nRecdUser: FAXIN\nRejectIncoming: DID\n");
   std::vector<FaxBitmap> message;
   {
     FaxFileWriter w;
-    ASSERT_EQ(w.Start(world_.tmp.File("msgs/MSG00007.G3F"), 200, FAX_PAGE_WIDTH), STATUS_OK);
+    ASSERT_EQ(w.Start(world_.tmp.File("server/msgs/MSG00007.G3F"), 200, FAX_PAGE_WIDTH), STATUS_OK);
     for (std::uint32_t p = 0; p < 3; ++p) {
       FaxBitmap b;
       b.width = FAX_PAGE_WIDTH;
@@ -289,8 +289,8 @@ TEST_F(StandinTest, FaxSentAndReceivedBetweenStandinAndTessaly) {
   const std::string slot = "FOIP\\G1\\1";
   std::string out =
       Run({{"GROUP", "G1", "1", "1"}},
-          {"wait", "state=1 ", "sendfax", slot, "7", "555", world_.tmp.File("msgs") + "\\", "MSG00007.G3F", "6", "3",
-           "wait", "MESSAGE_RECEIVED", "wait", "job=0 ", "closedown", slot, "listen", "300"},
+          {"wait", "state=1 ", "sendfax", slot, "7", "555", world_.tmp.File("server/msgs") + "\\", "MSG00007.G3F", "6",
+           "3", "wait", "MESSAGE_RECEIVED", "wait", "job=0 ", "closedown", slot, "listen", "300"},
           &code, &codes);
   EXPECT_EQ(code, 0) << out;
   EXPECT_EQ(codes, std::vector<int>{0}) << out;

@@ -419,6 +419,8 @@ TEST(TiffRead, MalformedFilesGetTheirCodes) {
     for (int i = 0; i < 31; ++i) many.push_back(short1(be, static_cast<uint16_t>(40000 + i), 0));
     bytes bad_magic = build(be, basic(be));
     bad_magic[be ? 3 : 2] = 43;
+    bytes bad_order = build(be, basic(be));
+    bad_order[0] = 'I', bad_order[1] = 'M';
 
     struct {
       const char* what;
@@ -427,6 +429,8 @@ TEST(TiffRead, MalformedFilesGetTheirCodes) {
     } cases[] = {
         {"good", build(be, basic(be)), TIFF_DONE},
         {"magic 43", bad_magic, TIFF_ERR_MAGIC},
+        {"byte order IM", bad_order, TIFF_ERR_MAGIC},
+        {"rows per strip 0", build(be, with({short1(be, 278, 0)})), TIFF_ERR_ROWS_PER_STRIP},
         {"31 entries", build(be, many), TIFF_ERR_TOO_MANY_ENTRIES},
         {"no entries", build(be, {}), TIFF_ERR_STRIP_OFFSETS},
         {"strip offsets twice", build(be, with({long1(be, 273, 8)})), TIFF_ERR_STRIP_OFFSETS},

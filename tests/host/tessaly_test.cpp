@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <memory>
+#include <vector>
 #include <cstdlib>
 #include <fcntl.h>
 #include <string>
@@ -332,6 +334,34 @@ TEST_F(Tessaly, SendThatCannotStartReportsNotConnected) {
   t.Signal(SIGTERM);
   EXPECT_EQ(t.Wait(), 0);
   EXPECT_TRUE(t.LogHas("vxl_main - Termination signal received"));
+}
+
+// Sessions are 1 to 19: the 20th controller registers (the table takes
+// more) but is told at once that its sends cannot start, with the limit in
+// the log; the 19th still sends.
+TEST_F(Tessaly, ControllerBeyondTheSessionsIsRefusedAtOnce) {
+  TessalyProcess t;
+  HostOptions o = Fast();
+  foip_standin__use(o, FoipStandinMode::kRefuseStarts);
+  t.Start(o);
+  ASSERT_TRUE(t.WaitServing());
+  std::vector<std::unique_ptr<ScriptedController>> controllers;
+  for (std::uint16_t i = 1; i <= 20; ++i) {
+    controllers.push_back(std::make_unique<ScriptedController>(0x0500 + i, "F5\\" + std::to_string(i)));
+    ASSERT_NO_FATAL_FAILURE(RegisterWithStatus(*controllers.back(), 0));
+  }
+  EXPECT_TRUE(t.WaitLog("Device controller 1300 has session 20 but TESSALY has sessions 1 to 19 only"));
+  ScriptedController& last = *controllers.back();
+  const auto sent = std::chrono::steady_clock::now();
+  ASSERT_EQ(last.Send(), STATUS_OK);
+  ExpectStatus(last.Next(), FAX_STATUS_REQUEST_FAILED, 2);
+  EXPECT_LT(std::chrono::steady_clock::now() - sent, 2000ms);
+  ScriptedController& nineteenth = *controllers[18];
+  ASSERT_EQ(nineteenth.Send(), STATUS_OK);
+  ExpectStatus(nineteenth.Next(), FAX_STATUS_REQUEST_DONE, 2);
+  ExpectStatus(nineteenth.Next(), FOIP_STATUS_FAX_NOT_CONNECTED, STATUS_FAX_FAILED);
+  ASSERT_EQ(last.Shutdown(), STATUS_OK);
+  EXPECT_EQ(t.Wait(), 0);
 }
 
 // A session whose call opened and then stays silent: the controller aborts

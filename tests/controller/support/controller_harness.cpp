@@ -141,8 +141,13 @@ bool ControllerWorld::ServeTessaly() {
       const std::uint16_t device = get_le16(request.data() + 6);
       if (mode_ == TessalyMode::kSilent || !reply_slots.count(device) || type < 1 || type > 5) continue;
       if (mode_ == TessalyMode::kRegisterOnly && type != RST_TESSALY_REGISTER_DEVICE) continue;
-      const std::uint16_t kind = mode_ == TessalyMode::kRefuse ? FAX_STATUS_REQUEST_FAILED : FAX_STATUS_REQUEST_DONE;
-      Bytes answer = FaxStatusBytes(get_le16(request.data() + 6), kind, type);
+      std::uint16_t kind = mode_ == TessalyMode::kRefuse ? FAX_STATUS_REQUEST_FAILED : FAX_STATUS_REQUEST_DONE;
+      std::uint16_t value = type;
+      if (mode_ == TessalyMode::kUnknownDevice) {
+        if (type == RST_TESSALY_REGISTER_DEVICE) mode_ = TessalyMode::kAnswer;
+        else kind = FAX_STATUS_REQUEST_FAILED, value = RST_TESSALY_REGISTER_DEVICE;
+      }
+      Bytes answer = FaxStatusBytes(get_le16(request.data() + 6), kind, value);
       MsgSendRequest(reply_slots[device].c_str(), 1, answer.data(), static_cast<std::uint16_t>(answer.size()), 0);
       wrote = true;
       if (script) script(request);

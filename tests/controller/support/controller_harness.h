@@ -38,11 +38,14 @@ class PeerSlot {
 };
 
 enum class TessalyMode {
-  kMissing,       // no "TESSALY" slot
-  kAnswer,        // every request of types 1-5 answered "done"
-  kSilent,        // the slot exists, nothing is answered
-  kRegisterOnly,  // only registrations are answered
-  kRefuse,        // every request answered "failed"
+  kMissing,        // no "TESSALY" slot
+  kAnswer,         // every request of types 1-5 answered "done"
+  kSilent,         // the slot exists, nothing is answered
+  kRegisterOnly,   // only registrations are answered
+  kRefuse,         // every request answered "failed"
+  kUnknownDevice,  // like a tessaly started since: other requests than a
+                   // registration refused as from an unknown device, until
+                   // the device registers
 };
 
 class ControllerWorld {
