@@ -18,6 +18,7 @@
 #include "host/device_table.h"
 #include "host/dispatcher.h"
 #include "host/foip_link.h"
+#include "host/resource_report.h"
 #include "fax/acu.h"
 #include "fax/cf.h"
 #include "fax/fax_entity.h"
@@ -334,10 +335,20 @@ int TessalyMain(const HostOptions& o) {
   (void)MsgSendRequest("MORVATH", 1, start, static_cast<std::uint16_t>(n), 0);
   // 10. The application lock exists from the application's initialisation.
   // 11. Serve.
+  bool reported = false;
   while (host_shutdown_poll() == 0) {
     SleepPass(o);
     WatchdogTick();
+    // What an idle system holds, once it is up: the report at shutdown is
+    // compared with it.
+    if (!reported && g_ready) {
+      reported = true;
+      LogResourceReport("start");
+    }
   }
+  // What a long life has left behind: every call has ended, and nothing has
+  // been taken down yet.
+  LogResourceReport("shutdown");
   // 12. Shutdown.
   (void)ProcessTESSALYShutdown(o.shutdown_passes, o.loop_ms);
   if (PipeInterfaceValid()) DestroyPipeInterface();
