@@ -420,3 +420,158 @@ int FaxPageReader::ReadLine(int line, std::uint8_t* row) {
   next_ = y + 1;
   return static_cast<int>(page_.width);
 }
+
+// ---------------------------------------------------------------------------
+// Raw strip reading.
+
+namespace {
+
+constexpr std::uint16_t kMaxDirectoryEntries = 256;
+constexpr std::size_t kMaxRawPages = 4096;
+
+bool ReadAt(std::FILE* f, std::uint64_t at, std::uint8_t* out, std::size_t n) {
+  if (std::fseek(f, static_cast<long>(at), SEEK_SET) != 0) return false;
+  return std::fread(out, 1, n, f) == n;
+}
+std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+std::uint32_t Le32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+struct RawDirectory {
+  std::uint16_t compression = 1, fill_order = 1, unit = 2;
+  std::uint32_t width = 0, length = 0, rows_per_strip = 0xFFFFFFFF;
+  std::uint32_t strip_offset = 0, strip_bytes = 0;
+  std::uint32_t offsets_count = 0, bytes_count = 0, rows_count = 1;
+  std::uint16_t x_type = 0, y_type = 0;
+  std::uint32_t x_at = 0, y_at = 0;
+  std::uint32_t next = 0;
+};
+
+// A SHORT or LONG value held in an entry.
+std::uint32_t EntryValue(const std::uint8_t* e) { return Le16(e + 2) == 3 ? Le16(e + 8) : Le32(e + 8); }
+
+// Reads and checks the directory at `at`; positions nothing.
+StatusWord ReadRawDirectory(std::FILE* f, TiffReadState* st, std::uint32_t at, std::uint16_t* x_res,
+                            std::uint16_t* y_res) {
+  if (st->directories.size() >= kMaxRawPages ||
+      std::find(st->directories.begin(), st->directories.end(), at) != st->directories.end())
+    return STATUS_TIFF_DIRECTORY;
+  st->directories.push_back(at);
+  std::uint8_t two[2];
+  if (at < 8 || at + 2ull > st->file_size || !ReadAt(f, at, two, 2)) return STATUS_TIFF_DIRECTORY;
+  const std::uint16_t count = Le16(two);
+  if (count == 0 || count > kMaxDirectoryEntries || at + 2ull + count * 12ull + 4 > st->file_size)
+    return STATUS_TIFF_DIRECTORY;
+  std::vector<std::uint8_t> d(count * 12u + 4u);
+  if (!ReadAt(f, at + 2ull, d.data(), d.size())) return STATUS_IO_FAILURE;
+  RawDirectory r;
+  for (std::uint16_t i = 0; i < count; ++i) {
+    const std::uint8_t* e = d.data() + i * 12u;
+    switch (Le16(e)) {
+      case 256: r.width = EntryValue(e); break;
+      case 257: r.length = EntryValue(e); break;
+      case 259: r.compression = static_cast<std::uint16_t>(EntryValue(e)); break;
+      case 266: r.fill_order = static_cast<std::uint16_t>(EntryValue(e)); break;
+      case 273:
+        r.offsets_count = Le32(e + 4);
+        r.strip_offset = EntryValue(e);
+        break;
+      case 278:
+        r.rows_count = Le32(e + 4);
+        r.rows_per_strip = EntryValue(e);
+        break;
+      case 279:
+        r.bytes_count = Le32(e + 4);
+        r.strip_bytes = EntryValue(e);
+        break;
+      case 282:
+        r.x_type = Le16(e + 2);
+        r.x_at = Le32(e + 8);
+        break;
+      case 283:
+        r.y_type = Le16(e + 2);
+        r.y_at = Le32(e + 8);
+        break;
+      case 296: r.unit = static_cast<std::uint16_t>(EntryValue(e)); break;
+      default: break;
+    }
+  }
+  r.next = Le32(d.data() + count * 12u);
+  if (r.compression != 3) return STATUS_TIFF_NOT_T4;
+  if (r.offsets_count != 1 || r.bytes_count != 1 || r.rows_count != 1 || r.rows_per_strip < r.length)
+    return STATUS_TIFF_STRIPS;
+  if (r.unit != 2) return STATUS_TIFF_RES_UNIT;
+  if (r.x_type != 5 || r.y_type != 5) return STATUS_TIFF_RES_TYPE;
+  std::uint8_t xr[8], yr[8];
+  if (r.x_at + 8ull > st->file_size || r.y_at + 8ull > st->file_size || !ReadAt(f, r.x_at, xr, 8) ||
+      !ReadAt(f, r.y_at, yr, 8))
+    return STATUS_TIFF_DIRECTORY;
+  double x = Le32(xr + 4) ? double(Le32(xr)) / Le32(xr + 4) : 0;
+  double y = Le32(yr + 4) ? double(Le32(yr)) / Le32(yr + 4) : 0;
+  if (r.fill_order != 2) {
+    // Files of one old writer: FillOrder 1 on T.4 data that are in fact
+    // least significant bit first, and the resolutions stored as doubles.
+    double xd = 0, yd = 0;
+    const std::uint64_t xb = Le32(xr) | (std::uint64_t{Le32(xr + 4)} << 32);
+    const std::uint64_t yb = Le32(yr) | (std::uint64_t{Le32(yr + 4)} << 32);
+    std::memcpy(&xd, &xb, sizeof xd);
+    std::memcpy(&yd, &yb, sizeof yd);
+    if (r.fill_order != 1 || xd != 200.0) return STATUS_TIFF_DIRECTORY;
+    x = xd;
+    y = yd;
+  }
+  if (r.strip_offset + std::uint64_t{r.strip_bytes} > st->file_size) return STATUS_TIFF_DIRECTORY;
+  if (x_res) *x_res = static_cast<std::uint16_t>(x > 0 && x < 65536 ? x : 0);
+  if (y_res) *y_res = FaxLinesPerInch(static_cast<std::uint16_t>(y > 0 && y < 65536 ? y : 0));
+  st->next_directory = r.next;
+  st->strip_offset = r.strip_offset;
+  st->strip_bytes = r.strip_bytes;
+  st->strip_read = 0;
+  st->width = r.width;
+  st->lines = r.length;
+  return STATUS_OK;
+}
+
+}  // namespace
+
+StatusWord TiffStartRead(std::FILE* file, TiffReadState* st, std::uint16_t* x_res, std::uint16_t* y_res) {
+  if (!file || !st) return STATUS_IO_FAILURE;
+  *st = TiffReadState{};
+  if (std::fseek(file, 0, SEEK_END) != 0) return STATUS_IO_FAILURE;
+  const long size = std::ftell(file);
+  if (size < 0) return STATUS_IO_FAILURE;
+  st->file_size = static_cast<std::uint64_t>(size);
+  std::uint8_t h[8];
+  if (!ReadAt(file, 0, h, sizeof h)) return STATUS_NOT_TIFF;
+  if (h[0] == 'M' && h[1] == 'M') return STATUS_TIFF_BIG_ENDIAN;
+  if (h[0] != 'I' || h[1] != 'I' || Le16(h + 2) != 42) return STATUS_NOT_TIFF;
+  const StatusWord s = ReadRawDirectory(file, st, Le32(h + 4), x_res, y_res);
+  if (s != STATUS_OK) return s;
+  return std::fseek(file, static_cast<long>(st->strip_offset), SEEK_SET) == 0 ? STATUS_OK : STATUS_IO_FAILURE;
+}
+
+StatusWord TiffReadData(std::FILE* file, TiffReadState* st, std::uint8_t* buffer, std::size_t size, std::size_t* length,
+                        bool* end_of_page, bool* last_page) {
+  *length = 0;
+  *end_of_page = false;
+  *last_page = st->next_directory == 0;
+  if (st->strip_read >= st->strip_bytes && st->next_directory != 0) {
+    const StatusWord s = ReadRawDirectory(file, st, st->next_directory, nullptr, nullptr);
+    if (s != STATUS_OK) return s;
+    *last_page = st->next_directory == 0;
+  }
+  const std::size_t want = std::min<std::size_t>(size, st->strip_bytes - st->strip_read);
+  if (want && !ReadAt(file, std::uint64_t{st->strip_offset} + st->strip_read, buffer, want)) return STATUS_IO_FAILURE;
+  st->strip_read += static_cast<std::uint32_t>(want);
+  *length = want;
+  *end_of_page = st->strip_read >= st->strip_bytes;
+  return STATUS_OK;
+}
+
+StatusWord TiffNextPage(std::FILE*, TiffReadState* st, bool* last_page) {
+  st->strip_read = st->strip_bytes;
+  *last_page = st->next_directory == 0;
+  return STATUS_OK;
+}

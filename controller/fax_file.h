@@ -28,6 +28,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -110,6 +111,41 @@ class FaxFileWriter {
 // Reads every page of a file as bitmaps.  Grey, colour and palette pages
 // give 0xF01E.  0 or a status word.
 [[nodiscard]] StatusWord ReadFaxFile(const std::string& path, std::vector<FaxBitmap>* pages);
+
+// Raw strip reading of the fax files marrock writes: one directory and one
+// strip per page, little-endian, Compression 3 (T.4), FillOrder 2,
+// ResolutionUnit inch, RATIONAL resolutions.  TiffStartRead refuses any
+// other layout: "MM" 0xF01D, no TIFF header 0xF01C, another compression
+// 0xF01E, more than one strip or RowsPerStrip below ImageLength 0xF01F,
+// another unit 0xF020, resolutions not RATIONAL 0xF021, FillOrder 1 or a
+// directory or strip that the file does not hold 0xF022.  One exception:
+// a T.4 file with FillOrder 1 whose XResolution holds the IEEE double 200.0
+// is read with both resolutions as doubles, as FillOrder 2.  The same
+// checks apply to every later page.
+//
+//   std::FILE* f = ...; TiffReadState st; std::uint16_t x, y;
+//   if (TiffStartRead(f, &st, &x, &y)) refuse;
+//   std::uint8_t b[TIFF_READ_BLOCK]; std::size_t n; bool eop, last;
+//   do { if (TiffReadData(f, &st, b, sizeof b, &n, &eop, &last)) fail; use b, n; } while (!(eop && last));
+inline constexpr std::size_t TIFF_READ_BLOCK = 1024;
+struct TiffReadState {
+  std::uint32_t next_directory = 0;  // offset of the next page's directory (0: none)
+  std::uint32_t strip_offset = 0;
+  std::uint32_t strip_bytes = 0;  // bytes of the current strip
+  std::uint32_t strip_read = 0;   // bytes read of it
+  std::uint32_t width = 0, lines = 0;
+  std::uint64_t file_size = 0;
+  std::vector<std::uint32_t> directories;  // read so far (a loop is refused)
+};
+[[nodiscard]] StatusWord TiffStartRead(std::FILE* file, TiffReadState* st, std::uint16_t* x_res, std::uint16_t* y_res);
+// Up to `size` bytes of the current strip (least significant bit first, as
+// filed).  At the end of a strip `end_of_page` is set, and `last_page` when
+// no directory follows; a call at the end of a strip moves to the next
+// page's strip first.
+[[nodiscard]] StatusWord TiffReadData(std::FILE* file, TiffReadState* st, std::uint8_t* buffer, std::size_t size,
+                                      std::size_t* length, bool* end_of_page, bool* last_page);
+// Skips the rest of the current page.
+[[nodiscard]] StatusWord TiffNextPage(std::FILE* file, TiffReadState* st, bool* last_page);
 
 // Line-by-line reading of one page (TiffOpenPage / TiffReadLine).  Each
 // reader is independent, so a message page and its header page can be read

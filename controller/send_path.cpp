@@ -1,7 +1,9 @@
 #include "controller/send_path.h"
 
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
+#include <memory>
 
 #include "controller/convert.h"
 #include "controller/device_log.h"
@@ -53,6 +55,32 @@ static_assert(sizeof kRoutes / sizeof kRoutes[0] == 36);
 constexpr std::size_t kDialledChars = 59;
 constexpr std::size_t kDialStringChars = 99;
 constexpr std::size_t kCsidChars = 20;
+
+// The raw strips of a file in marrock's own layout (TiffStartRead takes
+// it), page by page; empty when the file has another layout.  Such pages go
+// out as they are filed.  Files of other layouts (other codings, widths,
+// fill orders, byte orders: among them the faxes tessaly receives, which
+// are stored in the coding and fill order of the call) are not refused:
+// they are decoded and coded again below.
+std::vector<std::vector<std::uint8_t>> RawPagesOf(const std::string& path) {
+  std::vector<std::vector<std::uint8_t>> pages;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
+  TiffReadState st;
+  std::uint16_t x = 0, y = 0;
+  if (!f || TiffStartRead(f.get(), &st, &x, &y) != STATUS_OK || st.width != FAX_PAGE_WIDTH) return {};
+  pages.emplace_back();
+  for (int guard = 0; guard < 1 << 20; ++guard) {
+    std::uint8_t block[TIFF_READ_BLOCK];
+    std::size_t n = 0;
+    bool end_of_page = false, last_page = false;
+    if (TiffReadData(f.get(), &st, block, sizeof block, &n, &end_of_page, &last_page) != STATUS_OK) return {};
+    if (st.width != FAX_PAGE_WIDTH) return {};
+    pages.back().insert(pages.back().end(), block, block + n);
+    if (end_of_page && last_page) return pages;
+    if (end_of_page) pages.emplace_back();
+  }
+  return {};
+}
 
 // The first page of a fax file, or false when it cannot be read.
 bool FirstPageOf(const std::string& path, FaxBitmap* page) {
@@ -156,6 +184,7 @@ int BuildSendFaxFile(const std::string& out, int format, const SendFilePlan& pla
   const bool have_first = !plan.first_page_header.empty() && FirstPageOf(plan.first_page_header, &first_header);
   const bool have_later = !plan.later_page_header.empty() && FirstPageOf(plan.later_page_header, &later_header);
   std::vector<FaxBitmap> pages;
+  std::vector<std::vector<std::uint8_t>> raw;  // per page: its strip as filed, or empty
   for (const std::string& m : plan.message_files) {
     std::vector<FaxBitmap> some;
     const StatusWord s = ReadFaxFile(m, &some);
@@ -163,7 +192,10 @@ int BuildSendFaxFile(const std::string& out, int format, const SendFilePlan& pla
       CtlLog(5, "Error 0x%X initialising reading Tiff file", s);
       return PERC_FILE_ERROR;
     }
+    std::vector<std::vector<std::uint8_t>> strips = RawPagesOf(m);
+    if (strips.size() != some.size()) strips.assign(some.size(), {});
     for (FaxBitmap& p : some) pages.push_back(std::move(p));
+    for (auto& r : strips) raw.push_back(std::move(r));
   }
   if (pages.empty()) {
     CtlLog(5, "No Tiff data to send");
@@ -190,6 +222,11 @@ int BuildSendFaxFile(const std::string& out, int format, const SendFilePlan& pla
     if (p == 1 && have_first) header = &first_header;
     else if (p > 1 && have_later) header = &later_header;
     else if (static_cast<std::size_t>(p - 1) < headers.size()) header = &headers[static_cast<std::size_t>(p - 1)];
+    const std::vector<std::uint8_t>& strip = raw[static_cast<std::size_t>(p - 1)];
+    if (!header && !strip.empty()) {
+      st = w.WriteData(strip.data(), strip.size(), true, i + 1 == numbers.size());
+      continue;
+    }
     if (header) {
       const FaxBitmap head = ScaleToFaxWidth(*header);
       for (std::uint32_t y = 0; y < head.lines && st == STATUS_OK; ++y)

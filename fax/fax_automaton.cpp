@@ -6,6 +6,7 @@
 
 #include "common/byte_order.h"
 #include "fax/fax_session.h"
+#include "fax/fc.h"
 #include "runtime/buffer.h"
 #include "runtime/om_os.h"
 
@@ -51,6 +52,72 @@ void send_majr_sync_rq(fax_auto__session* s, u8 kind) {
 void send_setparm(fax_auto__session* s);
 void user_disconnect(fax_auto__session* s);
 
+// Converter requests: FC__INIT_PG_RQ goes from the user-event function;
+// data always travel in a buffer.
+void send_fc(fax_auto__session* s, code_t code, const u8* data, u32 n) {
+  msg_t* m = Alloc_msg();
+  buffer_t* b = m && n ? Store_data_in_buffers(data, n, nullptr) : nullptr;
+  if (!m || (n && !b)) {
+    if (m) Free_msg(m);
+    om_os_trap(742);
+    return;
+  }
+  if (b) Msg_attach_chain(m, b);
+  m->from = ENT_FAX;
+  m->to = ENT_FC;
+  m->nai = s->nai;
+  m->sapi = FC_SAPI;
+  m->conn_id = 0xFFFF;
+  m->code = code;
+  Send_msg(m);
+}
+
+void stop_conversion(fax_auto__session* s, u8 reason) {
+  u8 d[FC_STOP_PG_RQ_SIZE] = {};
+  d[FC_STOP_REASON_OFFSET] = reason;
+  send_fc(s, FC__STOP_PG_RQ, d, sizeof d);
+}
+
+// A conversion that runs is stopped (the session is ending).
+void abort_conversion(fax_auto__session* s) {
+  if (s->conv_state == FAX_CONV_FEEDING || s->conv_state == FAX_CONV_PAUSED || s->conv_stop_pending)
+    stop_conversion(s, 1);
+  s->conv_state = FAX_CONV_NONE;  // late converter data are dropped
+  s->conv_stop_pending = 0;
+  s->conv_queue.clear();
+}
+
+// Raw page data to the converter, up to five blocks, then FC__SYNC_RQ so
+// that feeding goes on when the converter has taken them.  False when the
+// session is being ended.
+bool feed_converter(fax_auto__session* s) {
+  bool sent = false;
+  for (int pass = 0; pass < 5 && s->conv_state == FAX_CONV_FEEDING; ++pass) {
+    u8 buf[FAX_CONV_FEED_MAX];
+    u32 len = sizeof buf;
+    const u8 r = fax_auto__user_event_fn(FAX_AUTO__EVT_FAX_PG_CONV, buf, &len, nullptr, 0, FAX_CONV_READ, s);
+    if (r == FAX_UE_FAILED) {
+      abort_conversion(s);
+      fax_auto__send_cf(s, CF_DISC_RQ);
+      set_state(s, FAX_STOP_SESSION);
+      return false;
+    }
+    if (len) {
+      send_fc(s, FC__DA_RQ, buf, len);
+      sent = true;
+    }
+    if (r == FAX_UE_CONV_END_OF_FILE) {
+      s->conv_state = FAX_CONV_DONE;
+      s->conv_stop_pending = 1;
+      stop_conversion(s, FC_STOP_FINISH);
+      break;
+    }
+    if (s->conv_queue.size() >= FAX_CONV_QUEUE_HIGH) s->conv_state = FAX_CONV_PAUSED;
+  }
+  if (sent && s->conv_state == FAX_CONV_FEEDING) send_fc(s, FC__SYNC_RQ, nullptr, 0);
+  return true;
+}
+
 // Page data while ENT_CF takes them (up to five buffers per call).
 void send_page_data(fax_auto__session* s) {
   bool sent = false;
@@ -58,7 +125,11 @@ void send_page_data(fax_auto__session* s) {
     const u32 room = om_os_get_buffer_room();
     std::vector<u8> buf(room);
     u32 len = room;
-    const u8 mode = s->conv_state == 0 ? 0 : s->conv_state == 3 ? 2 : 1;
+    // The conversion counts as finished only once the converter has
+    // confirmed the end of the page: its last data are then queued.
+    const u8 mode = s->conv_state == FAX_CONV_NONE                            ? 0
+                    : s->conv_state == FAX_CONV_DONE && !s->conv_stop_pending ? 2
+                                                                              : 1;
     const u8 r = fax_auto__user_event_fn(FAX_AUTO__EVT_TX_RX_FAX_PG, buf.data(), &len, nullptr, 0, mode, s);
     if (r == 3) {
       fax_auto__send_cf(s, CF_DISC_RQ);
@@ -82,6 +153,10 @@ void send_page_data(fax_auto__session* s) {
       }
       break;
     }
+    if (s->conv_state == FAX_CONV_PAUSED && s->conv_queue.size() < FAX_CONV_QUEUE_LOW) {
+      s->conv_state = FAX_CONV_FEEDING;
+      if (!feed_converter(s)) return;
+    }
   }
   if (sent) {
     s->int_sync_pending = 1;
@@ -91,6 +166,8 @@ void send_page_data(fax_auto__session* s) {
 
 // Prepares the next page and starts sending it; false to stop the session.
 bool start_page(fax_auto__session* s) {
+  s->conv_state = FAX_CONV_NONE;
+  s->conv_stop_pending = 0;
   const u8 r = fax_auto__user_event_fn(FAX_AUTO__EVT_FAX_PARAM_PG_CONV, nullptr, nullptr, nullptr, 0, 0, s);
   if (r == 3) return false;
   s->cf_busy = 0;
@@ -362,7 +439,10 @@ void fax_eop_process__RTN_start_sending_fax_page(msg_t* m, fax_auto__session* s)
   }
 }
 
-void user_disconnect(fax_auto__session* s) { fax_auto__send_cf(s, CF_DISC_RQ); }
+void user_disconnect(fax_auto__session* s) {
+  abort_conversion(s);
+  fax_auto__send_cf(s, CF_DISC_RQ);
+}
 
 void fax_user_disconnect_rq(msg_t*, fax_auto__session* s) {
   NAME("fax_user_disconnect_rq");
@@ -401,9 +481,84 @@ void send_cf_stop_rq(msg_t*, fax_auto__session* s) {
   fax_auto__send_cf(s, CF_STOP_RQ);
 }
 
-// The page converter is not used: pages go as they are stored, so its
-// primitives only appear after a reset of a former conversion.
-void conversion_event(msg_t*, fax_auto__session*) { NAME("fax_pg_conv_processing"); }
+// Ends the session from a conversion action.
+void conversion_failed(fax_auto__session* s) {
+  abort_conversion(s);
+  user_disconnect(s);
+  set_state(s, FAX_STOP_SESSION);
+}
+
+// Page sending after a conversion event, in FAX_PAGE only (between pages
+// nothing is sent).
+void resume_page_sending(fax_auto__session* s) {
+  if (s->state != FAX_PAGE) return;
+  send_page_data(s);
+  if (g_new_state == KEEP) set_state(s, FAX_PAGE);
+}
+
+void start_fax_pg_conversion(msg_t* m, fax_auto__session* s) {
+  NAME("start_fax_pg_conversion");
+  const std::vector<u8> d = fax_msg_bytes(m);
+  const u8 r = fax_auto__user_event_fn(FAX_AUTO__EVT_FAX_PG_CONV, nullptr, nullptr, d.data(),
+                                       static_cast<u32>(d.size()), FAX_CONV_INIT_CO, s);
+  if (r == FAX_UE_FAILED) {
+    s->conv_state = FAX_CONV_NONE;  // the converter holds nothing for a refused page
+    return conversion_failed(s);
+  }
+  if (r == FAX_UE_NO_CONVERSION) {
+    // Nothing to convert after all: the page goes as it is stored.
+    stop_conversion(s, 1);
+    s->conv_state = FAX_CONV_NONE;
+    s->conv_queue.clear();
+    return resume_page_sending(s);  // from the page file, already open and counted
+  }
+  if (!feed_converter(s)) return;
+  set_state(s, FAX_PAGE);
+}
+
+void fax_pg_conv_processing(msg_t* m, fax_auto__session* s) {
+  NAME("fax_pg_conv_processing");
+  if (m->code == FC__SYNC_CO) {
+    if (s->conv_state == FAX_CONV_FEEDING && !feed_converter(s)) return;
+    return;
+  }
+  if (!m->p_buffer && Msg_data_size(m)) {
+    om_os_trap(745);
+    return;
+  }
+  if (s->conv_state == FAX_CONV_NONE) return;  // a page no longer converted
+  const std::vector<u8> d = fax_msg_bytes(m);
+  (void)fax_auto__user_event_fn(FAX_AUTO__EVT_FAX_PG_CONV, nullptr, nullptr, d.data(), static_cast<u32>(d.size()),
+                                FAX_CONV_DATA_IN, s);
+  if (s->conv_state == FAX_CONV_PAUSED && s->conv_queue.size() < FAX_CONV_QUEUE_LOW) {
+    s->conv_state = FAX_CONV_FEEDING;
+    if (!feed_converter(s)) return;
+  } else if (s->conv_state == FAX_CONV_FEEDING && s->conv_queue.size() >= FAX_CONV_QUEUE_HIGH) {
+    s->conv_state = FAX_CONV_PAUSED;
+  }
+  resume_page_sending(s);
+}
+
+void process_fc__stop_pg_conv_co(msg_t* m, fax_auto__session* s) {
+  NAME("process_fc__stop_pg_conv_co");
+  if (!s->conv_stop_pending) return;  // the answer to an abort, or to a page already complete
+  const std::vector<u8> d = fax_msg_bytes(m);
+  (void)fax_auto__user_event_fn(FAX_AUTO__EVT_FAX_PG_CONV, nullptr, nullptr, d.data(), static_cast<u32>(d.size()),
+                                FAX_CONV_STOP_CO, s);
+  s->conv_stop_pending = 0;
+  if (!s->int_sync_pending) resume_page_sending(s);
+}
+
+void process_fc__stop_pg_conv_in(msg_t* m, fax_auto__session* s) {
+  NAME("process_fc__stop_pg_conv_in");
+  if (s->conv_state == FAX_CONV_NONE) return;
+  const std::vector<u8> d = fax_msg_bytes(m);
+  (void)fax_auto__user_event_fn(FAX_AUTO__EVT_FAX_PG_CONV, nullptr, nullptr, d.data(), static_cast<u32>(d.size()),
+                                FAX_CONV_STOP_IN, s);
+  s->conv_state = FAX_CONV_DONE;
+  s->conv_stop_pending = 0;
+  if (!s->int_sync_pending) resume_page_sending(s);
+}
 
 #undef NAME
 
@@ -481,10 +636,13 @@ constexpr cell fax_auto_table[FAX_EVENT_COUNT][FAX_STATE_COUNT] = {
      {update_ti_wait_eof_t30_session, KEEP}},
     /* ACU_CLEAR_CO */ {N, N, N, N, N, N, N, {no_action, 0}},
     /* ACU_CLEAR_IN */ {{no_action, 0}, {process_acu_clear_in, ACT}, N, N, N, N, N, N},
-    /* FC__INIT_PG_CONV_CO */ {{no_action, 0}, N, N, N, N, {conversion_event, KEEP}, N, N},
-    /* FC__DATA_MSG */ {{no_action, 0}, N, N, N, N, {conversion_event, KEEP}, {conversion_event, KEEP}, N},
-    /* FC__STOP_PG_CONV_CO */ {{no_action, 0}, N, N, N, N, {conversion_event, KEEP}, {conversion_event, KEEP}, N},
-    /* FC__STOP_PG_CONV_IN */ {{no_action, 0}, N, N, N, N, {conversion_event, KEEP}, {conversion_event, KEEP}, N},
+    /* FC__INIT_PG_CONV_CO */ {{no_action, 0}, N, N, N, N, {start_fax_pg_conversion, ACT}, N, N},
+    /* FC__DATA_MSG */
+    {{no_action, 0}, N, N, N, N, {fax_pg_conv_processing, ACT}, {fax_pg_conv_processing, ACT}, N},
+    /* FC__STOP_PG_CONV_CO */
+    {{no_action, 0}, N, N, N, N, {process_fc__stop_pg_conv_co, KEEP}, {process_fc__stop_pg_conv_co, KEEP}, N},
+    /* FC__STOP_PG_CONV_IN */
+    {{no_action, 0}, N, N, N, N, {process_fc__stop_pg_conv_in, KEEP}, {process_fc__stop_pg_conv_in, KEEP}, N},
 };
 
 constexpr const char* kStateNames[FAX_STATE_COUNT] = {
@@ -682,6 +840,7 @@ u8 fax_auto__run(msg_t* m, u16 user_request, fax_auto__session* s) {
   const u8 now = s->state;
   trace_step(s, e, old, now);
   if (now != old && now == FAX_IDLE) {
+    abort_conversion(s);  // the converter's page is free for the next session
     fax_auto__user_event_fn(FAX_AUTO__EVT_IDLE, nullptr, nullptr, nullptr, 0, 0, s);
     if (s->user != ENT_NIL) return send_end_of_session(s);
   }

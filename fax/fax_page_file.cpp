@@ -230,14 +230,13 @@ bool fax_resolution_dpi(u16 code, u16* x, u16* y) {
     }
   return false;
 }
+}  // namespace
 
-// Vertical class (1, 2, 4, 8, 16, 32, 64) of a resolution code; 0 unknown.
 u8 fax_vertical_class(u16 code) {
   for (const res_row& r : kResolutions)
     if (r.code == code) return r.vclass;
   return 0;
 }
-}  // namespace
 
 char fax_width_code(u32 pels, u16 res_code) {
   for (const width_row& w : kWidths)
@@ -251,8 +250,6 @@ u32 fax_width_pels(char width_code, u16 res_code) {
   return 0;
 }
 
-namespace {
-// Most lines of a length code ('A' or 'B') for a class and unit; 0xFFFFFFFF otherwise.
 u32 fax_length_limit(char length_code, u8 vclass, u8 res_unit) {
   for (const length_row& l : kLengths) {
     if (l.vclass != vclass) continue;
@@ -262,7 +259,6 @@ u32 fax_length_limit(char length_code, u8 vclass, u8 res_unit) {
   }
   return 0xFFFFFFFFu;
 }
-}  // namespace
 
 char fax_length_code(u32 lines, u16 res_code, u8 res_unit, char width_code) {
   const u8 vclass = fax_vertical_class(res_code);

@@ -73,6 +73,12 @@ u16 fax_resolution_code(u16 x, u16 y, u16 tiff_unit);
 char fax_width_code(u32 pels, u16 res_code);
 // Pixels per line of a width code at a resolution; 0 when none.
 u32 fax_width_pels(char width_code, u16 res_code);
+// Vertical class (1, 2, 4, 8, 16, 32, 64: 100 to 1200 lpi) of a resolution
+// code; 0 when unknown.
+u8 fax_vertical_class(u16 res_code);
+// Most lines of a length code ('A' or 'B') for a vertical class, in the inch
+// column when `res_unit` is inch; 0xFFFFFFFF for any other code.
+u32 fax_length_limit(char length_code, u8 vclass, u8 res_unit);
 // Length code of a page ('A', 'B', 'U'), with the width adjustments.
 char fax_length_code(u32 lines, u16 res_code, u8 res_unit, char width_code);
 

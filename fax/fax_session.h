@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -69,7 +70,30 @@ enum : u8 {
   FAX_UE_PAGE_PARAMS = 21,
   FAX_UE_POLLING = 22,
   FAX_UE_NO_CONVERSION = 23,
+  FAX_UE_CONV_END_OF_FILE = 24,
 };
+
+// Sub-events of FAX_AUTO__EVT_FAX_PG_CONV (the `extra` argument).
+enum : u8 {
+  FAX_CONV_INIT_CO = 1,  // FC__INIT_PG_CO (data: the record)
+  FAX_CONV_READ = 2,     // raw page data for the converter (buffer given)
+  FAX_CONV_DATA_IN = 3,  // FC__DA_IN (data: converted bytes)
+  FAX_CONV_STOP_CO = 4,  // FC__STOP_PG_CO (data: the decoder report)
+  FAX_CONV_STOP_IN = 5,  // FC__STOP_PG_IN
+};
+
+// Conversion states of a session.
+enum : u8 {
+  FAX_CONV_NONE = 0,
+  FAX_CONV_FEEDING = 1,
+  FAX_CONV_PAUSED = 2,  // enough converted data queued: feeding waits
+  FAX_CONV_DONE = 3,    // no more input goes to the converter
+};
+// Flow control of the converted-data queue.
+inline constexpr size_t FAX_CONV_QUEUE_HIGH = 15;
+inline constexpr size_t FAX_CONV_QUEUE_LOW = 8;
+// Largest raw data block fed to the converter.
+inline constexpr u32 FAX_CONV_FEED_MAX = 300;
 
 // Record sizes (CF_SETPARM_SIZE, CF_INFO_SIZE), the CF primitive codes and
 // CF_SAPI are the session layer's (fax/cf.h); the ACU codes the V.25
@@ -104,7 +128,13 @@ struct fax_auto__session {
   u8 state = FAX_IDLE;
   u8 cf_busy = 0;
   u8 int_sync_pending = 0;
-  u8 conv_state = 0;
+  u8 conv_state = FAX_CONV_NONE;
+  // The converter has yet to confirm the end of the page (FC__STOP_PG_CO or
+  // FC__STOP_PG_IN): converted data may still come, the page is not over.
+  u8 conv_stop_pending = 0;
+  std::deque<std::vector<u8>> conv_queue;  // converted data not yet sent
+  u32 conv_underruns = 0;
+  u8 conv_trace = 0;  // "encoding on fly" traces of the page so far
   u8 direction = 'O';
   u8 page_direction = 1;
   u8 verdict = 0;
@@ -160,6 +190,11 @@ const char* fax_state_name(u8 state);
 // User events (fax_user.cpp).
 u8 fax_auto__user_event_fn(u8 event, u8* buf, u32* len, const u8* data, u32 data_len, u32 extra, fax_auto__session* s);
 void fax_end_session(fax_auto__session* s, u8 status, u8 source, u8 cause);
+
+// Page header text of the page being sent (the template of the
+// configuration expanded); false when the text did not fit in `room - 1`
+// characters (what fitted stands, NUL-terminated).
+[[nodiscard]] bool fax_page_header_expand(fax_auto__session* s, char* out, u32 room);
 
 // Entity services (fax_mngt.cpp).
 void fax_send_report(fax_auto__session* s, const u8 record[FAX_REPORT_RECORD_SIZE]);

@@ -5,8 +5,10 @@
 
 #include "common/byte_order.h"
 #include "fax/fax_bit.h"
+#include "fax/fc.h"
 #include "fax/fax_session.h"
 #include "fax/t4t6.h"
+#include "platform/local_time.h"
 
 namespace {
 
@@ -151,9 +153,8 @@ u8 more_param_tx(fax_auto__session* s, u8* rec) {
   pair(rec, parm::ECM, static_cast<u8>(ecm));
   u8 common = static_cast<u8>(c.byte(fax_cfg::LOCAL_CODINGS) & n.rem_codings);
   if (ecm == '0') common &= static_cast<u8>(~FAX_ENC_MMR);
-  // Pages go as they are stored: the page's own coding when both sides
-  // have it, else the best common one.
-  u8 coding = (common & pg->encoding) ? pg->encoding : (common & 4) ? 4 : (common & 2) ? 2 : 1;
+  // The best coding both sides have; a page stored otherwise is converted.
+  const u8 coding = common >= 4 ? FAX_ENC_MMR : common >= 2 ? FAX_ENC_MR : FAX_ENC_MH;
   pair(rec, parm::CODING, coding);
   const u8 speed = c.byte(fax_cfg::MAX_SPEED) < n.rem_max_speed || n.rem_max_speed == 0 ? c.byte(fax_cfg::MAX_SPEED)
                                                                                         : n.rem_max_speed;
@@ -260,17 +261,170 @@ u8 info_in(fax_auto__session* s, const u8* rec) {
   return FAX_UE_OK;
 }
 
-// A page goes as it is stored: its coding, resolution and width must be the
-// negotiated ones.
+// Opens the current page's work file for sending and counts the page.
+bool open_page_to_send(fax_auto__session* s) {
+  fax_page& pg = s->send_pages[s->current % s->send_pages.size()];
+  char line[160];
+  (void)std::snprintf(line, sizeof line, "      Open new fax page to send %s\n", pg.tmp_name.c_str());
+  print(s, line);
+  s->page_file = std::fopen(pg.tmp_name.c_str(), "rb");
+  if (!s->page_file) {
+    fax_end_session(s, 3, FAX_SOURCE_SELF, FAX_CAUSE_OPEN_SEND_PAGE);
+    return false;
+  }
+  pg.length = 0xFFFFFFFFu;
+  pg.enabled_conversion_bfi = 0;
+  pg.discarded_lines = 0;
+  pg.decoded_valid = 0;
+  pg.decoded_lines = 0;
+  pg.t6_error = 0;
+  pg.t4_errors = 0;
+  ++s->pages_sent;
+  put_le16(s->status.data() + fax_st::PAGES_SENT, s->pages_sent);
+  return true;
+}
+
+// Converter codings of the page encodings.
+u8 fc_encoding_of(u8 encoding) {
+  switch (encoding) {
+    case FAX_ENC_MH: return FC_MH;
+    case FAX_ENC_MR: return FC_MR;
+    case FAX_ENC_MMR: return FC_MMR;
+    default: return FC_RAW_BITMAP;
+  }
+}
+
+void trace_conv_request(fax_auto__session* s, const fc__init_pg_conv& r) {
+  print(s, "      Contents of FC__INIT_PG_RQ\n");
+  char line[240];
+  (void)std::snprintf(line, sizeof line,
+                      "        in: encoding %u line_length %u padding %u vres %u nb_lines %u white_is_zero %u\n",
+                      r.in_pg__encoding, r.in_pg__line_length, r.in_pg__line_padding_mode, r.in_pg__vertical_resolution,
+                      r.in_pg__nb_lines, r.in_pg__color_bilevel__flag_white_is_zero);
+  print(s, line);
+  (void)std::snprintf(line, sizeof line,
+                      "        out: encoding %u line_length %u vres %u nb_lines %u white_is_zero %u\n",
+                      r.out_pg__encoding, r.out_pg__line_length, r.out_pg__vertical_resolution, r.out_pg__nb_lines,
+                      r.out_pg__color_bilevel__flag_white_is_zero);
+  print(s, line);
+  (void)std::snprintf(line, sizeof line, "        page header \"%s\" top margin %u\n", r.sz_page_header,
+                      r.bmp_top_margin_pels);
+  print(s, line);
+}
+
+// Before each page: the conversion the page needs to go out in the
+// negotiated coding, resolution and width.  None: the page goes as it is
+// stored (23).  Else FC__INIT_PG_RQ goes to the converter (2).
 u8 prepare_page(fax_auto__session* s) {
   const fax_page* pg = current_page(s);
   if (!pg) return FAX_UE_FAILED;
+  const fax_config_view c = s->config();
   const fax_nego& n = s->nego;
-  if (pg->encoding != n.encoding || pg->resolution != n.resolution || pg->width_code > n.width) {
-    fax_end_session(s, 3, FAX_SOURCE_SELF, FAX_CAUSE_PAGE_NOT_SENDABLE);
+  s->conv_queue.clear();
+  s->conv_stop_pending = 0;
+  s->conv_underruns = 0;
+  fc__init_pg_conv r;
+  r.in_pg__encoding = fc_encoding_of(pg->encoding);
+  r.in_pg__line_length = static_cast<u16>(pg->pels);
+  r.in_pg__line_padding_mode = c.byte(fax_cfg::PADDING_MODE);
+  r.in_pg__vertical_resolution = fax_vertical_class(pg->resolution);
+  r.in_pg__nb_lines = pg->lines;
+  r.in_pg__kind_of_color = 0;
+  r.in_pg__color_bilevel__flag_white_is_zero = pg->white_is_zero;
+  r.out_pg__encoding = n.encoding == FAX_ENC_MMR ? FC_MMR : n.encoding == FAX_ENC_MR ? FC_MR : FC_MH;
+  r.out_pg__line_length = static_cast<u16>(fax_width_pels(n.width, n.resolution));
+  r.out_pg__vertical_resolution = fax_vertical_class(n.resolution);
+  r.out_pg__nb_lines = n.length == 'A' || n.length == 'B'
+                           ? fax_length_limit(n.length, r.out_pg__vertical_resolution, pg->res_unit)
+                           : FC_NO_LINE_LIMIT;
+  r.out_pg__kind_of_color = 0;
+  r.out_pg__color_bilevel__flag_white_is_zero = 1;
+  (void)fax_page_header_expand(s, r.sz_page_header, sizeof r.sz_page_header);
+  r.bmp_top_margin_pels = c.u16_at(fax_cfg::TOP_MARGIN);
+  trace_conv_request(s, r);
+  if (fc__check_init_pg_conv_param(&r) != FC_OK) {
+    char line[200];
+    (void)std::snprintf(line, sizeof line, "      Page conversion refused: %s\n", fc__cause_text(r.cause));
+    print(s, line);
+    fax_end_session(s, 3, ENT_FC, r.cause);
     return FAX_UE_FAILED;
   }
-  return FAX_UE_NO_CONVERSION;
+  fax_page& cur = s->send_pages[s->current % s->send_pages.size()];
+  cur.enabled_conversion_bfi = static_cast<u16>(r.enabled_conversion_bfi);
+  if (!r.enabled_conversion_bfi) {
+    s->conv_state = FAX_CONV_NONE;
+    return FAX_UE_NO_CONVERSION;
+  }
+  if (!open_page_to_send(s)) return FAX_UE_FAILED;
+  cur.enabled_conversion_bfi = static_cast<u16>(r.enabled_conversion_bfi);
+  u8 rec[FC_INIT_PG_CONV_SIZE];
+  fc__init_pg_conv_pack(r, rec);
+  if (!fax_send_new(ENT_FC, s->nai, FC_SAPI, 0xFFFF, FC__INIT_PG_RQ, rec, sizeof rec)) {
+    fax_end_session(s, 3, FAX_SOURCE_SELF, FAX_CAUSE_OPEN_SEND_PAGE);
+    return FAX_UE_FAILED;
+  }
+  s->conv_state = FAX_CONV_FEEDING;
+  return FAX_UE_OK;
+}
+
+// Raw page data for the converter, bits in the order the codec reads.
+u8 conv_read(fax_auto__session* s, u8* buf, u32* len) {
+  const u32 room = *len;
+  *len = 0;
+  if (!s->page_file) return FAX_UE_CONV_END_OF_FILE;
+  fax_page& pg = s->send_pages[s->current % s->send_pages.size()];
+  const size_t got = std::fread(buf, 1, room, s->page_file);
+  if (got) {
+    pg.length = (pg.length == 0xFFFFFFFFu ? 0 : pg.length) + static_cast<u32>(got);
+    if (pg.fill_order != TIFF_HIGHEST_BIT_FIRST) fax_bit__copy_reversed(buf, buf, static_cast<u32>(got));
+  }
+  *len = static_cast<u32>(got);
+  if (got == room) return FAX_UE_OK;
+  if (std::ferror(s->page_file)) {
+    fax_end_session(s, 3, FAX_SOURCE_SELF, FAX_CAUSE_OPEN_SEND_PAGE);
+    return FAX_UE_FAILED;
+  }
+  return FAX_UE_CONV_END_OF_FILE;
+}
+
+u8 page_conversion(fax_auto__session* s, u8 sub, u8* buf, u32* len, const u8* d, u32 n) {
+  switch (sub) {
+    case FAX_CONV_INIT_CO: {
+      if (n < 3 || d[0] != FC_OK) {
+        const u8 cause = n >= 2 ? d[1] : u8{FC__INIT_ERR__NO_INIT_DATA};
+        char line[200];
+        (void)std::snprintf(line, sizeof line, "      Page conversion refused: %s\n", fc__cause_text(cause));
+        print(s, line);
+        fax_end_session(s, 3, ENT_FC, cause);
+        return FAX_UE_FAILED;
+      }
+      const u32 bfi = n >= 8 ? get_le32(d + fc_rec::BFI) : 0;
+      if (!bfi) return FAX_UE_NO_CONVERSION;
+      print(s, "      Page conversion started\n");
+      return FAX_UE_OK;
+    }
+    case FAX_CONV_READ: return conv_read(s, buf, len);
+    case FAX_CONV_DATA_IN:
+      if (n) s->conv_queue.emplace_back(d, d + n);
+      return FAX_UE_OK;
+    case FAX_CONV_STOP_CO: {
+      if (n < FC_STOP_PG_CO_SIZE || s->send_pages.empty()) return FAX_UE_OK;
+      fax_page& pg = s->send_pages[s->current % s->send_pages.size()];
+      pg.decoded_valid = d[3];
+      pg.decoded_lines = get_le32(d + 4);
+      pg.t6_error = d[8];
+      pg.t4_errors = get_le32(d + 12);
+      return FAX_UE_OK;
+    }
+    case FAX_CONV_STOP_IN: {
+      if (n >= 8 && d[0] == FC_OK && d[1] == FC__INIT_ERR__BAD_PG_ID && !s->send_pages.empty()) {
+        fax_page& pg = s->send_pages[s->current % s->send_pages.size()];
+        pg.discarded_lines = static_cast<i32>(get_le32(d + 4));
+      }
+      return FAX_UE_OK;
+    }
+    default: return FAX_UE_OK;
+  }
 }
 
 // Page record -> report record (and, from byte 8, a page row).
@@ -307,21 +461,52 @@ void bump(fax_auto__session* s, u32 off) {
   if (v < 0xFFFF) put_le16(s->status.data() + off, static_cast<u16>(v + 1));
 }
 
-u8 send_data(fax_auto__session* s, u8* buf, u32* len) {
+// The result that ends a sent page: another page follows (16 when it needs
+// a new negotiation), or this was the last.
+u8 end_of_page_result(const fax_auto__session* s) {
+  if (s->pages_sent < s->pages_to_send) {
+    const fax_page& next = s->send_pages[(s->current + 1) % s->send_pages.size()];
+    return next.renegotiate ? FAX_UE_END_PAGE_RENEG : FAX_UE_END_PAGE;
+  }
+  return FAX_UE_LAST_PAGE;
+}
+
+// Page data to send.  Mode 0: straight from the page's work file.  Mode 1:
+// converted data as the converter delivers them (none yet: an underrun,
+// nothing now).  Mode 2: the conversion is over; the page ends once its
+// converted data are sent.
+u8 send_data(fax_auto__session* s, u8* buf, u32* len, u32 mode) {
   const u32 room = *len;
   *len = 0;
   const fax_page* cur = current_page(s);
   if (!cur) return FAX_UE_FAILED;
-  if (!s->page_file) {
-    s->page_file = std::fopen(cur->tmp_name.c_str(), "rb");
-    if (!s->page_file) {
-      fax_end_session(s, 3, FAX_SOURCE_SELF, FAX_CAUSE_OPEN_SEND_PAGE);
-      return FAX_UE_FAILED;
+  if (mode != 0) {
+    if (s->conv_trace < 2) {
+      ++s->conv_trace;
+      char line[120];
+      (void)std::snprintf(line, sizeof line,
+                          "Na: %d FAX_AUTO__EVT_TX_RX_FAX_PG (send fax page data) Fax page encoding on fly\n", s->nai);
+      print(s, line);
     }
-    s->send_pages[s->current % s->send_pages.size()].length = 0xFFFFFFFFu;
-    ++s->pages_sent;
-    put_le16(s->status.data() + fax_st::PAGES_SENT, s->pages_sent);
+    u32 used = 0;
+    while (!s->conv_queue.empty() && used + s->conv_queue.front().size() <= room) {
+      const std::vector<u8>& b = s->conv_queue.front();
+      std::memcpy(buf + used, b.data(), b.size());
+      used += static_cast<u32>(b.size());
+      s->conv_queue.pop_front();
+    }
+    *len = used;
+    if (used) return FAX_UE_OK;
+    if (mode == 1) {
+      ++s->conv_underruns;
+      return FAX_UE_OK;
+    }
+    if (s->page_file) (void)std::fclose(s->page_file);  // read only
+    s->page_file = nullptr;
+    s->conv_state = FAX_CONV_NONE;
+    return end_of_page_result(s);
   }
+  if (!s->page_file && !open_page_to_send(s)) return FAX_UE_FAILED;
   fax_page& pg = s->send_pages[s->current % s->send_pages.size()];
   const size_t got = std::fread(buf, 1, room, s->page_file);
   if (got) {
@@ -332,14 +517,12 @@ u8 send_data(fax_auto__session* s, u8* buf, u32* len) {
   if (got == room) return FAX_UE_OK;
   (void)std::fclose(s->page_file);  // read to its end
   s->page_file = nullptr;
-  if (s->pages_sent < s->pages_to_send) {
-    const fax_page& next = s->send_pages[(s->current + 1) % s->send_pages.size()];
-    return next.renegotiate ? FAX_UE_END_PAGE_RENEG : FAX_UE_END_PAGE;
-  }
-  return FAX_UE_LAST_PAGE;
+  return end_of_page_result(s);
 }
 
 u8 end_sent_page(fax_auto__session* s, const u8* d, u32 n, u8 post_kind) {
+  s->conv_underruns = 0;
+  s->conv_trace = 0;
   const char q = n > 4 ? static_cast<char>(d[4]) : 'G';
   fax_page& pg = s->send_pages[s->current % s->send_pages.size()];
   pg.quality = q == 'M' || q == 'B' ? q : 'G';
@@ -495,6 +678,10 @@ void session_idle(fax_auto__session* s) {
   // The session is over: an unfinished page and its work file are dropped.
   if (s->page_file) (void)std::fclose(s->page_file);
   s->page_file = nullptr;
+  s->conv_queue.clear();
+  s->conv_state = FAX_CONV_NONE;
+  s->conv_stop_pending = 0;
+  s->conv_trace = 0;
   fax_free_send_pages(&s->send_pages);
   s->rcv_file.close();
   if (!s->tmp_name.empty()) (void)std::remove(s->tmp_name.c_str());
@@ -509,6 +696,49 @@ void session_idle(fax_auto__session* s) {
 }
 
 }  // namespace
+
+bool fax_page_header_expand(fax_auto__session* s, char* out, u32 room) {
+  if (!room) return false;
+  out[0] = 0;
+  const std::string tmpl = s->config().text(fax_cfg::PAGE_HEADER, fax_cfg::PAGE_HEADER_SIZE);
+  u32 used = 0;
+  // Appends `text` whole, or as much as fits and fails.
+  const auto put = [&](const char* text) {
+    for (; *text; ++text) {
+      if (used + 1 >= room) return false;
+      out[used++] = *text;
+    }
+    out[used] = 0;
+    return true;
+  };
+  const platform::LocalTime now = platform::GetLocalTime();
+  char field[24];
+  for (size_t i = 0; i < tmpl.size(); ++i) {
+    if (tmpl[i] != '%') {
+      const char one[2] = {tmpl[i], 0};
+      if (!put(one)) return false;
+      continue;
+    }
+    if (++i >= tmpl.size()) break;
+    field[0] = 0;
+    switch (tmpl[i]) {
+      case 'c': (void)std::snprintf(field, sizeof field, "%02d:%02d:%04d", s->day, s->month, s->year); break;
+      case 'C': (void)std::snprintf(field, sizeof field, "%04d:%02d:%02d", s->year, s->month, s->day); break;
+      case 'd': (void)std::snprintf(field, sizeof field, "%02d:%02d:%04d", now.day, now.month, now.year); break;
+      case 'D': (void)std::snprintf(field, sizeof field, "%04d:%02d:%02d", now.year, now.month, now.day); break;
+      case 't': (void)std::snprintf(field, sizeof field, "%02d:%02d:%02d", now.hour, now.minute, now.second); break;
+      case 'T': (void)std::snprintf(field, sizeof field, "%02d:%02d:%02d", s->hour, s->minute, s->second); break;
+      case 'P': (void)std::snprintf(field, sizeof field, "%3d", s->pages_to_send); break;
+      case 'p':
+        (void)std::snprintf(field, sizeof field, "%3d%c", s->pages_sent + 1, s->resend ? 'R' : ' ');
+        s->resend = 0;
+        break;
+      default: break;  // another letter is dropped
+    }
+    if (!put(field)) return false;
+  }
+  return true;
+}
 
 void fax_end_session(fax_auto__session* s, u8 status, u8 source, u8 cause) {
   s->end_status = status;
@@ -525,7 +755,8 @@ u8 fax_auto__user_event_fn(u8 event, u8* buf, u32* len, const u8* data, u32 data
     case FAX_AUTO__EVT_FAX_MORE_PARAM__RX: return more_param_rx(s, buf);
     case FAX_AUTO__EVT_FAX_PARAM_PG_CONV: return prepare_page(s);
     case FAX_AUTO__EVT_FAX_INFO_IN: return data_len >= CF_INFO_SIZE ? info_in(s, data) : 2;
-    case FAX_AUTO__EVT_TX_RX_FAX_PG: return buf ? send_data(s, buf, len) : receive_data(s, data, data_len);
+    case FAX_AUTO__EVT_FAX_PG_CONV: return page_conversion(s, static_cast<u8>(extra), buf, len, data, data_len);
+    case FAX_AUTO__EVT_TX_RX_FAX_PG: return buf ? send_data(s, buf, len, extra) : receive_data(s, data, data_len);
     case FAX_AUTO__EVT_EOF_RCV_FAX_PG: return data_len >= 16 ? end_received_page(s, data) : 2;
     case FAX_AUTO__EVT_EOF_SND_FAX_PG: return end_sent_page(s, data, data_len, static_cast<u8>(extra));
     case FAX_AUTO__EVT_IDLE: session_idle(s); return FAX_UE_OK;

@@ -14,6 +14,7 @@
 #include <unistd.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
@@ -436,6 +437,102 @@ TEST_F(FaxFileTest, ColourPagesAreRefused) {
   TIFFClose(t);
   EXPECT_EQ(ConvertGraphicsFile(f, FORMAT_G3_KEEP_RES, "G3F", nullptr), STATUS_CONVERT_FAILED);
   EXPECT_TRUE(fs::exists(f));
+}
+
+// The raw strip reader takes the files marrock writes, block by block, and
+// refuses every other layout with its status word.
+TEST_F(FaxFileTest, RawStripsOfMarrocksFilesComeInBlocksAndOtherLayoutsAreRefused) {
+  TiffSilencer quiet;
+  const std::string own = Path("own.g3f");
+  const FaxBitmap a = Pattern(1728, 300, 1), b = Pattern(1728, 40, 2);
+  {
+    FaxFileWriter w;
+    ASSERT_EQ(w.Start(own, 196, 1728), STATUS_OK);
+    ASSERT_EQ(w.WritePage(a, false), STATUS_OK);
+    ASSERT_EQ(w.WritePage(b, true), STATUS_OK);
+  }
+  // The strips as libtiff sees them.
+  std::vector<std::vector<std::uint8_t>> strips;
+  {
+    TIFF* t = TIFFOpen(own.c_str(), "r");
+    ASSERT_NE(t, nullptr);
+    do {
+      std::vector<std::uint8_t> raw(TIFFRawStripSize(t, 0));
+      ASSERT_EQ(TIFFReadRawStrip(t, 0, raw.data(), static_cast<tmsize_t>(raw.size())),
+                static_cast<tmsize_t>(raw.size()));
+      strips.push_back(raw);
+    } while (TIFFReadDirectory(t));
+    TIFFClose(t);
+  }
+  ASSERT_EQ(strips.size(), 2u);
+  ASSERT_GT(strips[0].size(), TIFF_READ_BLOCK);  // the first page takes several blocks
+
+  std::FILE* f = std::fopen(own.c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  TiffReadState st;
+  std::uint16_t x = 0, y = 0;
+  ASSERT_EQ(TiffStartRead(f, &st, &x, &y), STATUS_OK);
+  EXPECT_EQ(x, 200);
+  EXPECT_EQ(y, 200);
+  std::vector<std::vector<std::uint8_t>> got(1);
+  bool last = false;
+  for (int guard = 0; guard < 1000; ++guard) {
+    std::uint8_t block[TIFF_READ_BLOCK];
+    std::size_t n = 0;
+    bool eop = false;
+    ASSERT_EQ(TiffReadData(f, &st, block, sizeof block, &n, &eop, &last), STATUS_OK);
+    ASSERT_LE(n, TIFF_READ_BLOCK);
+    got.back().insert(got.back().end(), block, block + n);
+    if (eop && last) break;
+    if (eop) got.emplace_back();
+  }
+  EXPECT_TRUE(last);
+  EXPECT_EQ(got, strips);
+  // TiffNextPage skips the rest of a page.
+  ASSERT_EQ(TiffStartRead(f, &st, &x, &y), STATUS_OK);
+  ASSERT_EQ(TiffNextPage(f, &st, &last), STATUS_OK);
+  EXPECT_FALSE(last);
+  std::uint8_t block[TIFF_READ_BLOCK];
+  std::size_t n = 0;
+  bool eop = false;
+  ASSERT_EQ(TiffReadData(f, &st, block, sizeof block, &n, &eop, &last), STATUS_OK);
+  EXPECT_TRUE(last);
+  EXPECT_TRUE(std::equal(block, block + n, strips[1].begin()));
+  std::fclose(f);
+
+  struct refusal {
+    const char* name;
+    std::function<void(const std::string&)> make;
+    StatusWord want;
+  };
+  const FaxBitmap p = Pattern(1728, 50, 3);
+  const refusal cases[] = {
+      {"big-endian", [&](const std::string& path) { WriteWithLibtiff(path, p, COMPRESSION_CCITTFAX3, 2, true, 50); },
+       STATUS_TIFF_BIG_ENDIAN},
+      {"fill order 1", [&](const std::string& path) { WriteWithLibtiff(path, p, COMPRESSION_CCITTFAX3, 1, false, 50); },
+       STATUS_TIFF_DIRECTORY},
+      {"T.6", [&](const std::string& path) { WriteWithLibtiff(path, p, COMPRESSION_CCITTFAX4, 2, false, 50); },
+       STATUS_TIFF_NOT_T4},
+      {"several strips",
+       [&](const std::string& path) { WriteWithLibtiff(path, p, COMPRESSION_CCITTFAX3, 2, false, 10); },
+       STATUS_TIFF_STRIPS},
+      {"not a TIFF file", [&](const std::string& path) { std::ofstream(path) << "II*-not really"; }, STATUS_NOT_TIFF},
+      {"strip cut short",
+       [&](const std::string& path) {
+         fs::copy_file(own, path);
+         fs::resize_file(path, 400);
+       },
+       STATUS_TIFF_DIRECTORY},
+  };
+  for (const refusal& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = Path(std::string("r_") + std::to_string(&c - cases));
+    c.make(path);
+    std::FILE* r = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(TiffStartRead(r, &st, &x, &y), c.want);
+    std::fclose(r);
+  }
 }
 
 #endif  // KV_HAVE_LIBTIFF

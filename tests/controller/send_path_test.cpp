@@ -14,6 +14,7 @@
 #include "controller/device_states.h"
 #include "controller/fax_file.h"
 #include "controller/page_header_render.h"
+#include "fax/fax_bit.h"
 #include "fax/t4t6.h"
 #include "fax/tiff.h"
 
@@ -123,6 +124,80 @@ TEST(SendFaxFileTest, HeadersJoinReCodedAndScaledPages) {
 }  // namespace
 
 namespace {
+
+// Every page strip of a file, read with the raw strip reader.
+std::vector<std::vector<std::uint8_t>> Strips(const std::string& path) {
+  std::vector<std::vector<std::uint8_t>> out;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return out;
+  TiffReadState st;
+  std::uint16_t x = 0, y = 0;
+  if (TiffStartRead(f, &st, &x, &y) == STATUS_OK) {
+    out.emplace_back();
+    for (int guard = 0; guard < 10000; ++guard) {
+      std::uint8_t b[TIFF_READ_BLOCK];
+      std::size_t n = 0;
+      bool eop = false, last = false;
+      if (TiffReadData(f, &st, b, sizeof b, &n, &eop, &last) != STATUS_OK) break;
+      out.back().insert(out.back().end(), b, b + n);
+      if (eop && last) break;
+      if (eop) out.emplace_back();
+    }
+  }
+  std::fclose(f);
+  return out;
+}
+
+// Pages of a file in marrock's own layout, without a header above them,
+// go out as filed (their strips copied block by block); a file of another
+// layout (here most significant bit first, T.6) is still sent, re-coded.
+TEST(SendFaxFileTest, OwnFilesGoOutAsFiledAndOtherLayoutsAreReCoded) {
+  const fs::path dir = fs::temp_directory_path() / ("marrock_send_raw_" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const std::string d = dir.string() + "/";
+  const FaxBitmap a = Pattern(1728, 400, 4), b = Pattern(1728, 90, 5), c = Pattern(1728, 70, 6);
+  {
+    // The first page filed with a fill byte ahead of its first EOL, as a
+    // re-coding would never write it.
+    std::vector<std::uint8_t> coded(std::size_t{a.stride()} * a.lines * 3 + 64);
+    t4t6_encoder* e = nullptr;
+    ASSERT_EQ(t4t6__open_encoder(&e, T4T6_MH, a.width, 2), T4T6_OPEN_OK);
+    e->out = {coded.data() + 1, 0, 0, static_cast<std::int32_t>((coded.size() - 16) * 8)};
+    t4t6__end_page(e, 0);
+    for (std::uint32_t y = 0; y < a.lines; ++y) {
+      e->line = a.row(y);
+      ASSERT_TRUE(t4t6__encode_line(e));
+    }
+    t4t6__end_page(e, 1);
+    coded.resize(1 + e->out.byte_index + (e->out.bit_offset ? 1 : 0));
+    t4t6__release_encoder(e);
+    fax_bit__copy_reversed(coded.data(), coded.data(), static_cast<std::uint32_t>(coded.size()));
+    FaxFileWriter w;
+    ASSERT_EQ(w.Start(d + "own.tif", 200, 1728), STATUS_OK);
+    ASSERT_EQ(w.WriteData(coded.data(), coded.size(), true, false), STATUS_OK);
+    ASSERT_EQ(w.WritePage(b, true), STATUS_OK);
+  }
+  WriteCoded(d + "other.tif", {c}, T4T6_MMR);
+  std::uint16_t pages = 0;
+  ASSERT_EQ(BuildSendFaxFile(d + "out.tif", 6, "", {d + "own.tif", d + "other.tif"}, &pages), 0);
+  EXPECT_EQ(pages, 3);
+  const auto in = Strips(d + "own.tif");
+  const auto out = Strips(d + "out.tif");
+  ASSERT_EQ(in.size(), 2u);
+  ASSERT_EQ(out.size(), 3u);
+  ASSERT_FALSE(in[0].empty());
+  EXPECT_EQ(in[0][0], 0);  // the fill byte went out as filed
+  EXPECT_EQ(out[0], in[0]);
+  EXPECT_EQ(out[1], in[1]);
+  std::vector<FaxBitmap> back;
+  ASSERT_EQ(ReadFaxFile(d + "out.tif", &back), STATUS_OK);
+  ASSERT_EQ(back.size(), 3u);
+  EXPECT_EQ(back[0].bits, a.bits);
+  EXPECT_EQ(back[1].bits, b.bits);
+  EXPECT_EQ(back[2].bits, c.bits);
+  fs::remove_all(dir);
+}
 
 TEST(SendRulesTest, TelephoneNumbersAndCsid) {
   struct Case {

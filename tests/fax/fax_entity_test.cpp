@@ -15,6 +15,8 @@
 #include "fax/fax_config.h"
 #include "fax/fax_entity.h"
 #include "fax/fax_session.h"
+#include "fax/fc.h"
+#include "platform/local_time.h"
 #include "fax/support/fax_test_pages.h"
 #include "fax/t4t6.h"
 #include "runtime/buffer.h"
@@ -338,8 +340,8 @@ TEST_F(fax_entity_test, a_page_is_sent_from_a_tiff_file) {
   EXPECT_EQ(one(ENT_FOIP, FAX__REPORT_IN).data[4], FAX_REM_FAX_ID);
   send(ENT_CF, CF_CONN_CO, bytes(12, 2));
   const seen_msg parm = one(ENT_CF, CF_SETPARM_RQ);
-  EXPECT_EQ(parm.data[62], 1);  // coding present: the page's MH
-  EXPECT_EQ(parm.data[63], FAX_ENC_MH);
+  EXPECT_EQ(parm.data[62], 1);  // coding present: the best common one without ECM
+  EXPECT_EQ(parm.data[63], FAX_ENC_MR);
   EXPECT_EQ(get_le16(parm.data.data() + 48), FAX_RES_200_100);
   send(ENT_CF, CF_INFO_IN, info_record('C'));
   send(ENT_CF, CF_SETPARM_CO, setparm_ok());
@@ -619,6 +621,167 @@ TEST_F(fax_entity_test, each_step_is_traced_and_unexpected_events_change_nothing
       "Evt: FAX_AUTO__MDM_SETPARM  Cur state: IDLE  New state: IDLE  Branch (aa) Func: store_modem_parameters ()");
   EXPECT_EQ(g_steps[1], "Evt: CF_INIT_CO  Cur state: IDLE  New state: IDLE  Branch (ea) Func: error_process ()");
   EXPECT_EQ(g_steps[2], "Evt: FC__INIT_PG_CONV_CO  Cur state: IDLE  New state: IDLE  Branch (ta) Func: no_action ()");
+}
+
+// ENT_FAX with the real page converter: a page stored otherwise than the
+// far side takes goes out converted.
+const entity_table_row_t kTableWithFc[] = {
+    {ENT_SM, rt_test::record_handler, 0, 0, nullptr, 0},
+    {ENT_ACU, rt_test::record_handler, 0, 0, nullptr, 0},
+    {ENT_CF, rt_test::record_handler, 0, 0, nullptr, 0},
+    FC_ENTITY_ROW,
+    {ENT_MFM, rt_test::record_handler, 0, 0, nullptr, 0},
+    {ENT_FOIP, rt_test::record_handler, 0, 0, nullptr, 0},
+    FAX_ENTITY_ROW,
+    {ENT_NIL, nullptr, 0, 0, nullptr, 0},
+};
+
+struct fax_conversion_test : fax_entity_test {
+  void SetUp() override {
+    rt_test::use_virtual_clock(1000);
+    rt_test::start_manual(kTableWithFc);
+    bytes body(FC_CONFIG_SIZE, 0);
+    put_le16(body.data() + 4, 4);
+    put_le16(body.data() + 6, 300);
+    msg_t* m = Alloc_msg();
+    ASSERT_NE(m, nullptr);
+    std::memcpy(Msg_inline_data(m), body.data(), body.size());
+    m->data_size = static_cast<u8>(body.size());
+    m->from = ENT_SM;
+    m->to = ENT_FC;
+    m->code = SM_CONFIG_RQ;
+    Send_msg(m);
+    rt_test::pump();
+    rt_test::rec().clear();
+  }
+  // Sends one page through a call whose DCS gives `coding`, `res` and
+  // `width`; returns the page data sent (empty when no page end came).
+  bytes send_converted(const std::string& file, u8 coding, u16 res, char width, const std::string& header = "") {
+    fax_config_writer c = config(file);
+    if (!header.empty()) c.text(fax_cfg::PAGE_HEADER, fax_cfg::PAGE_HEADER_SIZE, header);
+    EXPECT_EQ(configure(c).data[0], 2);
+    make_ready();
+    start_call(1);
+    send(ENT_CF, CF_INFO_IN, info_record('i'));
+    send(ENT_CF, CF_CONN_CO, bytes(12, 2));
+    bytes dcs = info_record('C', coding, res);
+    dcs[472] = static_cast<u8>(width);
+    send(ENT_CF, CF_INFO_IN, dcs);
+    send(ENT_CF, CF_SETPARM_CO, setparm_ok());
+    one(ENT_CF, CF_CAPBILITY_RQ);
+    send(ENT_CF, CF_CAPBILITY_CO, bytes(4, 2));
+    bytes sent;
+    for (int i = 0; i < 2000; ++i) {
+      for (const seen_msg& m : take(ENT_CF, CF_DA_RQ)) sent.insert(sent.end(), m.data.begin(), m.data.end());
+      if (!take(ENT_CF, CF_MAJR_SYNC_RQ).empty()) return sent;
+      if (fax_session_state(kNai) != FAX_PAGE) break;
+      if (!take(ENT_CF, CF_INT_SYNC_RQ).empty()) send(ENT_CF, CF_INT_SYNC_CO);
+    }
+    return {};
+  }
+};
+
+// Keeps lines 0, 2, 4 ... of a page (200 lpi sent at 100 lpi).
+page every_second_line(const page& p) {
+  page out = p;
+  out.height = (p.height + 1) / 2;
+  out.bits.assign(size_t{out.height} * out.stride(), 0);
+  for (u32 y = 0; y < out.height; ++y) std::memcpy(out.row(y), p.row(2 * y), p.stride());
+  return out;
+}
+
+TEST_F(fax_conversion_test, a_page_that_differs_from_the_negotiated_form_arrives_converted) {
+  struct conv_case {
+    const char* name;
+    int compression;  // TIFF: 3 T.4, 4 T.6
+    int g3opts;       // 1: two-dimensional
+    u32 yres;         // 98 or 196 lines per inch
+    u8 dcs_coding;    // negotiated (CF_INFO_IN coding byte)
+    u16 dcs_res;
+    bool halved;
+  };
+  const conv_case cases[] = {
+      {"fine page to a normal-only peer", 3, 0, 196, 1, FAX_RES_200_100, true},
+      {"MMR page to a peer without T.6", 4, 0, 98, 1, FAX_RES_200_100, false},
+      {"MMR fine page sent MR normal", 4, 0, 196, 2, FAX_RES_200_100, true},
+      {"MH page sent MR", 3, 0, 98, 2, FAX_RES_200_100, false},
+  };
+  for (const conv_case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const page p = fax_test::make_page(fax_test::kind::text, 1728, 101, 6);
+    const std::string file = dir.file(std::string("conv_") + std::to_string(&c - cases) + ".tif");
+    fax_test::libtiff_write(file, p, c.compression, c.g3opts, 101, false, 1, 1, static_cast<float>(c.yres));
+    const bytes sent = send_converted(file, c.dcs_coding, c.dcs_res, '1');
+    ASSERT_FALSE(sent.empty());
+    const u8 coding = c.dcs_coding == 2 ? T4T6_MR : T4T6_MH;
+    const fax_test::decoded got = fax_test::decode(sent, coding, 1728);
+    EXPECT_EQ(got.error_lines, 0u);
+    EXPECT_EQ(got.pg, c.halved ? every_second_line(p) : p) << fax_test::describe_difference(p, got.pg);
+    take(ENT_FOIP, FAX__REPORT_IN);
+    send(ENT_CF, CF_MAJR_SYNC_CO, page_end('S', 'G'));
+    const seen_msg rep = one(ENT_FOIP, FAX__REPORT_IN);
+    EXPECT_NE(get_le16(rep.data.data() + 4 + fax_rep::CONVERSIONS) & FC_CONV_ENCODE, 0);
+    EXPECT_EQ(get_le32(rep.data.data() + 4 + fax_rep::DECODED_LINES), 101u);
+    finish_call(FAX__DEA_IN);
+    EXPECT_EQ(fc__page_state(kNai), FC_PAGE_IDLE);
+    fax_release_all();  // the next case configures the session again
+    rt_test::pump();
+    rt_test::rec().clear();
+  }
+}
+
+// A long busy page: the converted data outrun the sending, so feeding the
+// converter pauses and resumes; nothing is lost or reordered.
+TEST_F(fax_conversion_test, a_long_page_converted_while_sending_keeps_every_line) {
+  const page p = fax_test::make_page(fax_test::kind::noise, 1728, 900, 3);
+  fax_test::libtiff_write(dir.file("long.tif"), p, 4, 0, 900, false, 2, 1, 196.0f);
+  const bytes sent = send_converted(dir.file("long.tif"), 2, FAX_RES_200_200, '1');
+  ASSERT_FALSE(sent.empty());
+  const fax_test::decoded got = fax_test::decode(sent, T4T6_MR, 1728);
+  EXPECT_EQ(got.pg, p) << fax_test::describe_difference(p, got.pg);
+}
+
+std::vector<std::string> g_printed;
+void keep_printed(nai_t, const char* text) { g_printed.emplace_back(text); }
+platform::LocalTime fixed_time() { return {2026, 12, 11, 9, 8, 7, 0, 5}; }
+
+// The page header: its directives expanded, its band laid over the first
+// lines of the page, the rest of the page unchanged.
+TEST_F(fax_conversion_test, the_page_header_is_expanded_and_laid_over_the_first_lines) {
+  platform::SetLocalTimeSource(fixed_time);
+  g_printed.clear();
+  fax_set_event_printer(keep_printed);
+  const page p = fax_test::make_page(fax_test::kind::lines, 1728, 120, 2);
+  fax_test::libtiff_write(dir.file("hdr.tif"), p, 3, 0, 120, false, 1);
+  const bytes sent = send_converted(dir.file("hdr.tif"), 1, FAX_RES_200_100, '1', "Page %p of %P %c %t%Q end");
+  fax_set_event_printer(nullptr);
+  platform::SetLocalTimeSource(nullptr);
+  ASSERT_FALSE(sent.empty());
+  bool traced = false;
+  for (const std::string& l : g_printed)
+    traced |= l.find("page header \"Page   1  of   1 11:12:2026 09:08:07 end\"") != std::string::npos;
+  EXPECT_TRUE(traced);
+  const fax_test::decoded got = fax_test::decode(sent, T4T6_MH, 1728);
+  ASSERT_EQ(got.pg.height, p.height);
+  bool band_differs = false;
+  for (u32 y = 0; y < 17; ++y) band_differs |= std::memcmp(got.pg.row(y), p.row(y), p.stride()) != 0;
+  EXPECT_TRUE(band_differs);
+  for (u32 y = 17; y < p.height; ++y) ASSERT_EQ(std::memcmp(got.pg.row(y), p.row(y), p.stride()), 0) << "line " << y;
+}
+
+// A page wider than the far side takes cannot be made narrower: the call
+// ends with the converter's cause, and the next call is not held up.
+TEST_F(fax_conversion_test, a_page_wider_than_the_far_side_takes_ends_the_call_with_the_converters_cause) {
+  const page wide = fax_test::make_page(fax_test::kind::text, 2048, 80, 5);
+  fax_test::libtiff_write(dir.file("wide.tif"), wide, 3, 0, 80, false, 1);
+  EXPECT_TRUE(send_converted(dir.file("wide.tif"), 1, FAX_RES_200_100, '1').empty());
+  EXPECT_EQ(fax_session_state(kNai), FAX_STOP_SESSION);
+  one(ENT_CF, CF_DISC_RQ);
+  const seen_msg in = finish_call(FAX__DEA_IN);
+  EXPECT_EQ(in.data[0], 3);
+  EXPECT_EQ(in.data[1], FC__INIT_ERR__LINE_LENGTH);
+  EXPECT_EQ(in.data[2], ENT_FC);
+  EXPECT_EQ(fc__page_state(kNai), FC_PAGE_IDLE);
 }
 
 }  // namespace

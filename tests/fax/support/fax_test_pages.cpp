@@ -201,7 +201,7 @@ struct silence {
 }  // namespace
 
 void libtiff_write(const std::string& path, const page& p, int compression, int g3opts, uint32_t rows_per_strip,
-                   bool big_endian, int fill_order, int pages) {
+                   bool big_endian, int fill_order, int pages, float yres) {
   silence s;
   TIFF* t = TIFFOpen(path.c_str(), big_endian ? "wb" : "wl");
   if (!t) throw std::runtime_error("TIFFOpen " + path);
@@ -216,7 +216,7 @@ void libtiff_write(const std::string& path, const page& p, int compression, int 
     if (compression == COMPRESSION_CCITTFAX3) TIFFSetField(t, TIFFTAG_GROUP3OPTIONS, g3opts);
     TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rows_per_strip);
     TIFFSetField(t, TIFFTAG_XRESOLUTION, 204.0f);
-    TIFFSetField(t, TIFFTAG_YRESOLUTION, p.height > 1500 ? 196.0f : 98.0f);
+    TIFFSetField(t, TIFFTAG_YRESOLUTION, yres > 0 ? yres : p.height > 1500 ? 196.0f : 98.0f);
     TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
     if (pages > 1) {
       TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);

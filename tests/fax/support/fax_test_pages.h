@@ -41,9 +41,10 @@ std::string describe_difference(const page& want, const page& got);
 
 #ifdef KV_HAVE_LIBTIFF
 // Writes `p` to a TIFF file with libtiff (compression 1 none, 3 G3, 4 G4;
-// g3opts = Group3Options), rows per strip, big-endian when `msb`, fill order.
+// g3opts = Group3Options), rows per strip, big-endian when `msb`, fill order;
+// YResolution `yres` (0: 196 for pages above 1500 lines, else 98).
 void libtiff_write(const std::string& path, const page& p, int compression, int g3opts, uint32_t rows_per_strip,
-                   bool big_endian, int fill_order, int pages = 1);
+                   bool big_endian, int fill_order, int pages = 1, float yres = 0);
 // Writes `pages` as a fax server stores them: one fine-resolution MH page
 // per bitmap (a test failure when the file cannot be made).
 void libtiff_write_fax(const std::string& path, const std::vector<page>& pages);

@@ -153,13 +153,16 @@ void MilestoneTest::SendScenario(char transport, uint16_t media_port, peer_optio
   EXPECT_TRUE(StopTessaly());
 }
 
-void MilestoneTest::ReceiveScenario(char transport, uint16_t media_port, bool peer_no_indicators) {
+void MilestoneTest::ReceiveScenario(char transport, uint16_t media_port, bool peer_no_indicators, int peer_compressions,
+                                    bool peer_ecm) {
   const std::vector<fax_test::page> pages = three_pages(media_port);
   peer_options po;
   po.tcp = transport == 'T';
   po.calling = true;
   po.listen = false;
   po.no_indicators = peer_no_indicators;
+  po.compressions = peer_compressions;
+  po.ecm = peer_ecm;
   po.tx_file = peer_dir_.File("tx.tif");
   po.remote_port = transport == 'T' ? media_port : static_cast<uint16_t>(media_port + 2);
   fax_test::libtiff_write_fax(po.tx_file, pages);

@@ -64,7 +64,9 @@ class MilestoneTest : public ::testing::Test {
   // `transport`; `peer` adds loss or a death.  Returns the final status kind.
   void SendScenario(char transport, uint16_t media_port, peer_options peer, uint16_t want_kind);
   // The peer calls and sends three pages; the controller accepts the call.
-  void ReceiveScenario(char transport, uint16_t media_port, bool peer_no_indicators = false);
+  // The peer's compressions (spandsp bits, 0: its default) and ECM.
+  void ReceiveScenario(char transport, uint16_t media_port, bool peer_no_indicators = false, int peer_compressions = 0,
+                       bool peer_ecm = false);
 
   std::string PagesFile() const { return area_.File("Tessaly/pages/page1.tif"); }
   std::string ReceivedFile() const { return area_.File("Tessaly/rcv/in.tif"); }

@@ -218,8 +218,10 @@ void t38_live_peer::run() {
   t30_set_real_time_frame_handler(t30, &on_frame, &r);
   t30_set_tx_ident(t30, "SPANDSP T38");
   t30_set_supported_modems(t30, T30_SUPPORT_V27TER | T30_SUPPORT_V29 | T30_SUPPORT_V17);
-  t30_set_supported_compressions(t30, T30_SUPPORT_T4_1D_COMPRESSION);
-  t30_set_ecm_capability(t30, false);
+  t30_set_supported_compressions(t30, o_.compressions ? o_.compressions : T30_SUPPORT_T4_1D_COMPRESSION);
+  if (o_.resolutions) t30_set_supported_resolutions(t30, o_.resolutions);
+  if (o_.image_sizes) t30_set_supported_image_sizes(t30, o_.image_sizes);
+  t30_set_ecm_capability(t30, o_.ecm);
   if (!o_.tx_file.empty()) t30_set_tx_file(t30, o_.tx_file.c_str(), -1, -1);
   if (!o_.rx_file.empty()) t30_set_rx_file(t30, o_.rx_file.c_str(), -1);
   t38_core_state_t* core = t38_terminal_get_t38_core_state(r.term);

@@ -30,6 +30,13 @@ struct peer_options {
   unsigned limit_ms = 90000;   // the peer gives up after this long
   bool no_indicators = false;  // send no T30_INDICATOR packets (an option of spandsp over TCP)
   uint16_t local_port = 0;     // the port to take (0: any free one)
+  // What the peer takes (spandsp's T30_SUPPORT_ bits; 0: its defaults):
+  // compressions (default T.4 one-dimensional only), resolutions, image
+  // sizes; ECM offered or not.
+  int compressions = 0;
+  int resolutions = 0;
+  int image_sizes = 0;
+  bool ecm = false;
 };
 
 class t38_live_peer {
