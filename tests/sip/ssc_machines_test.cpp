@@ -198,7 +198,7 @@ class SscMachines : public ::testing::Test {
           Free_msg(mm);
         }
         up.push_back(u);
-      } else if (m.to == ENT_SM && m.code == SSC_SM_REPORT && m.data.size() > 4) {
+      } else if (m.from == ENT_SSC && m.to == ENT_SM && m.code == SSC_SM_REPORT && m.data.size() > 4) {
         reports.push_back(m.data[2]);
       }
     }
