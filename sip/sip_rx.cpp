@@ -27,7 +27,6 @@ constexpr std::uint8_t OPTIONS_IN = SIP_METHOD_OPTIONS;
 constexpr std::uint8_t CANCEL_IN = SIP_METHOD_CANCEL;
 constexpr std::uint8_t REGISTER_IN = SIP_METHOD_REGISTER;
 constexpr std::uint8_t INVITE_CO = 193;
-constexpr std::uint8_t CANCEL_CO = 197;
 
 // Dialog states set when a request opens a dialog.
 constexpr std::uint8_t DLG_INVITE_RECEIVED = 8;

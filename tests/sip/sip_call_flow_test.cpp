@@ -316,7 +316,7 @@ class OurCall : public Flow {
     out o = request_from_user('A', ours("INVITE sip:far@127.0.0.1:5070 SIP/2.0", "z9hG4bKoc", "1 INVITE", ""), conn);
     EXPECT_EQ(o.texts.size(), 1u);
     const std::string cs = o.texts.empty() ? "1 INVITE" : header_of(o.texts[0], "CSeq");
-    const std::string n = cs.substr(0, cs.find(' '));
+    std::string n = cs.substr(0, cs.find(' '));
     o = from_net(ours("SIP/2.0 " + final_status, "z9hG4bKoc", n + " INVITE", "farc"));
     EXPECT_EQ(o.up, (std::vector<std::uint8_t>{193}));
     if (ack)
