@@ -321,7 +321,56 @@ std::string addr_text(const char* label, const foip__full_ip_addr& a) {
   return s;
 }
 
+const char* header_name(u8 kind) {
+  switch (kind) {
+    case FOIP__HDR_REQUEST_URI: return "Request-URI";
+    case FOIP__HDR_FROM: return "From";
+    case FOIP__HDR_TO: return "To";
+    case FOIP__HDR_P_ASSERTED_IDENTITY: return "P-Asserted-Identity";
+    case FOIP__HDR_72: return "Referred-By";
+    default: return "?";
+  }
+}
+
+// The "SIP Header / SIP URI" block: every header image in use.
+void sip_headers(std::string& out, const foip__sip_header_image (&headers)[FOIP__SIP_HEADER_IMAGES]) {
+  line(out, "SIP Header / SIP URI");
+  for (const foip__sip_header_image& h : headers)
+    if (h.kind != 0) dsp_foip__sip_header(out, header_name(h.kind), h);
+}
+
 }  // namespace
+
+void dsp_foip__sip_header(std::string& out, const char* name, const foip__sip_header_image& h) {
+  const std::string display = field(h.display_name);
+  std::string s = fmt("%s: %s %csip:", name, display.c_str(), '<');
+  if (h.user_kind == 1) s += field(h.user.tel.number);
+  else if (h.user_kind == 2) s += field(h.user.name);
+  const bool has_user = h.user_kind == 1 || h.user_kind == 2;
+  if (has_user && h.host_kind != 0) s += "@";
+  if (h.host_kind == 1) s += field(h.host.fqdn);
+  else if (h.host_kind == 2) s += fmt("%d.%d.%d.%d", h.host.ipv4[0], h.host.ipv4[1], h.host.ipv4[2], h.host.ipv4[3]);
+  if (h.port != 0 && h.port != 0xFFFF) s += fmt(":%d", h.port);
+  static constexpr const char* TRANSPORTS[] = {"", "udp", "tcp", "sctp", "tls"};
+  if (h.transport >= 1 && h.transport <= 4) s += fmt(";transport=%s", TRANSPORTS[h.transport]);
+  else if (h.transport == 5) s += fmt(";transport=%s", field(h.transport_name).c_str());
+  if (h.user_param == 1) s += ";user=phone";
+  else if (h.user_param == 2) s += ";user=ip";
+  else if (h.user_param == 3) s += fmt(";user=%s", field(h.user_param_text).c_str());
+  if (h.ttl != 255 && h.ttl != 0) s += fmt(";ttl=%d", h.ttl);
+  if (h.maddr[0] != '\0') s += fmt(";maddr=%s", field(h.maddr).c_str());
+  if (h.lr != 0) s += ";lr";
+  if (h.other_params[0] != '\0') s += fmt(";%s", field(h.other_params).c_str());
+  if (h.user_kind == 1) {
+    const foip__sip_tel_user& t = h.user.tel;
+    if (t.isub[0] != '\0') s += fmt(";isub=%s", field(t.isub).c_str());
+    if (t.postd[0] != '\0') s += fmt(";postd=%s", field(t.postd).c_str());
+    if (t.param_1[0] != '\0') s += fmt(";phone-context=%s", field(t.param_1).c_str());
+    if (t.param_2[0] != '\0') s += fmt(";tsp=%s", field(t.param_2).c_str());
+  }
+  s += '>';
+  line(out, s);
+}
 
 void app_foip_dsp__foip__sip_ret_code(std::string& out, const foip__call_info& call) {
   line(out, fmt("sip_ret_code                : %d", call.sip_ret_code));
@@ -332,6 +381,15 @@ void app_foip_dsp__foip__sip_ret_code(std::string& out, const foip__call_info& c
   line(out, fmt("remote_sip__product_string  : %s", field(call.remote_sip__product_string).c_str()));
   line(out, fmt("remote_sip__version_string  : %s", field(call.remote_sip__version_string).c_str()));
   line(out, fmt("remote_sip__comment_string  : %s", field(call.remote_sip__comment_string).c_str()));
+  const foip__negotiated_media& m = call.media;
+  const std::string fqdn = field(m.sz_rem_media_fqdn);
+  if (!fqdn.empty()) line(out, fmt("rem_media_addr              : %s", fqdn.c_str()));
+  else if (m.rem_media_family == 4)
+    line(out, fmt("rem_media_addr              : %d.%d.%d.%d", m.rem_media_ipv4[0], m.rem_media_ipv4[1],
+                  m.rem_media_ipv4[2], m.rem_media_ipv4[3]));
+  else line(out, "rem_media_addr              : empty");
+  line(out, fmt("rem_media_port              : %d", m.rem_media_port));
+  sip_headers(out, call.headers);
 }
 
 void app_foip_dsp__foip__alert_text(std::string& out, const foip__alert& a) {
@@ -346,6 +404,7 @@ void app_foip_dsp__foip__alert_text(std::string& out, const foip__alert& a) {
   line(out, fmt("remote_sip__product_string  : %s", field(a.remote_sip__product_string).c_str()));
   line(out, fmt("remote_sip__version_string  : %s", field(a.remote_sip__version_string).c_str()));
   line(out, fmt("remote_sip__comment_string  : %s", field(a.remote_sip__comment_string).c_str()));
+  sip_headers(out, a.headers);
   const u16 listed = a.media.media_count < FOIP__ALERT_MEDIA ? a.media.media_count : FOIP__ALERT_MEDIA;
   line(out, "List of media described into SDP array of SIP Invite received");
   line(out, fmt("(Nb medias into SIP message: %d / Nb medias listed: %d)", a.media.media_count, listed));

@@ -44,6 +44,8 @@ std::string app_foip_dsp__format_primitive_hdr(const char* name, nai_t nai, bool
 void app_foip_dsp__foip__confirm(std::string& out, const char* name, const foip__confirm& c);
 void app_foip_dsp__foip__fax_pg_descriptor(std::string& out, u16 pg_number, const foip__fax_pg_descriptor& pg);
 void app_foip_dsp__foip__sip_ret_code(std::string& out, const foip__call_info& call);
+// One header image as "<name>: <display name> <sip:user@host:port;params>".
+void dsp_foip__sip_header(std::string& out, const char* name, const foip__sip_header_image& header);
 void app_foip_dsp__foip__alert_text(std::string& out, const foip__alert& alert);
 
 // Content displays (USR_MSG_FULL).

@@ -240,18 +240,36 @@ void sip_tx_slot__release(sip_transaction_slot& s) {
 
 void sip_dialog__close(sip_call& c, std::uint8_t dialog) {
   sip_dialog& d = c.dialogs[dialog];
-  if (d.state != SIP_DLG_IDLE && c.dialog_count > 0) --c.dialog_count;
+  const bool was_open = d.state != SIP_DLG_IDLE;
+  if (was_open && c.dialog_count > 0) --c.dialog_count;
   d.state = SIP_DLG_IDLE;
   d.supervision.stop();
+  // A hold left running would close whatever dialog takes this place next.
+  if (d.bye_hold.running != 0) d.bye_hold.stop();
+  d.flags = static_cast<std::uint16_t>(d.flags & ~0x0040);
   for (sip_transaction_slot& s : c.slots)
     if (s.state != SIP_SLOT_FREE && s.dialog == dialog) sip_tx_slot__release(s);
+  if (was_open) sip_report_dialog_event(SIP_DIALOG_EVENT_ANY, &c, dialog);
+}
+
+void sip_dialog__arm_supervision(const sip_endpoint& ep, sip_call& c, std::uint8_t dialog) {
+  sip_dialog& d = c.dialogs[dialog];
+  ++d.pending_answers;
+  const std::uint32_t deadline = om_os_tick() + ep.cfg.supervision_ms;
+  if (d.supervision.running == 0 || static_cast<std::int32_t>(deadline - d.supervision_deadline) > 0) {
+    d.supervision.start(ep.cfg.supervision_ms, static_cast<code_t>(dialog + 3));
+    d.supervision_deadline = deadline;
+  }
 }
 
 void sip_dialog__release_if_idle_but_ack(sip_call& c, std::uint8_t dialog) {
   sip_dialog& d = c.dialogs[dialog];
-  if (d.state != SIP_DLG_IDLE && c.dialog_count > 0) --c.dialog_count;
+  const bool was_open = d.state != SIP_DLG_IDLE;
+  if (was_open && c.dialog_count > 0) --c.dialog_count;
   d.state = SIP_DLG_IDLE;
   d.supervision.stop();
+  if (d.bye_hold.running != 0) d.bye_hold.stop();
+  if (was_open) sip_report_dialog_event(SIP_DIALOG_EVENT_ANY, &c, dialog);
   for (sip_transaction_slot& s : c.slots) {
     if (s.state == SIP_SLOT_FREE || s.dialog != dialog) continue;
     if (s.kind == 0 && s.retransmit.running != 0) continue;  // the kept ACK

@@ -54,6 +54,9 @@ void sip_dialog_generation_set(std::uint32_t v);
 [[nodiscard]] std::uint8_t sip_tx_slot__take(sip_call& c, std::uint8_t dialog);
 void sip_tx_slot__release(sip_transaction_slot& s);
 void sip_dialog__close(sip_call& c, std::uint8_t dialog);
+// One more answer owed by the user on the dialog: its supervision timer runs
+// for the supervision interval from now (pushed back, never brought forward).
+void sip_dialog__arm_supervision(const sip_endpoint& ep, sip_call& c, std::uint8_t dialog);
 // The dialog is done but for the ACK it sent: as a close, except that the
 // kept ACK stays in its slot (to answer copies of the final response) until
 // its life ends.

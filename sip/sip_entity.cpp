@@ -2,6 +2,7 @@
 // the upward error and report messages.
 #include "sip/sip_entity.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -406,6 +407,25 @@ void sip_report_error(std::uint16_t cause, std::uint8_t detail) {
   body[6] = 0;
   const std::uint16_t nai = sip_mod.ep != nullptr ? sip_mod.ep->cfg.nai : NO_NAI;
   send_simple(ENT_SM, nai, 0, 0xFFFF, SM_REPORT_IN, body, REPORT_SIZE);
+}
+
+void sip_report_dialog_event(std::uint16_t number, const sip_call* call, std::uint8_t dialog) {
+  std::uint8_t body[REPORT_SIZE] = {};
+  body[0] = ENT_SIP;
+  body[1] = 'e';
+  put_host16(body + 2, number);
+  body[4] = 255;
+  body[5] = 255;
+  if (call != nullptr && dialog < SIP_DIALOGS) {
+    const sip_dialog& d = call->dialogs[dialog];
+    body[5] = d.state;
+    // The tag text, 64 characters at most and always terminated.
+    const char* tag = d.remote_tag.data();
+    const auto n = static_cast<std::size_t>(std::find(tag, tag + SIP_TEXT_SIZE - 1, '\0') - tag);
+    std::memcpy(body + 6, d.remote_tag.data(), n);
+  }
+  const std::uint16_t nai = sip_mod.ep != nullptr ? sip_mod.ep->cfg.nai : NO_NAI;
+  send_simple(ENT_SM, nai, 0, call != nullptr ? call->conn_id : 0xFFFF, SM_REPORT_IN, body, REPORT_SIZE);
 }
 
 sip_entity_view sip_entity_state() {

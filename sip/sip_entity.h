@@ -61,6 +61,10 @@ void sip_send_error_in(ent_id_t dest, std::uint16_t nai, std::uint16_t conn_id, 
                        std::uint8_t detail1, std::uint8_t detail2, std::uint8_t detail3);
 // Error report (SM_REPORT_IN, class 'r') to ENT_SM.
 void sip_report_error(std::uint16_t cause, std::uint8_t detail);
+// Dialog event report (SM_REPORT_IN, class 'e') to ENT_SM: the state and
+// remote tag of `dialog` of `call` (255 and no tag without them).
+inline constexpr std::uint16_t SIP_DIALOG_EVENT_ANY = 0xFFFF;
+void sip_report_dialog_event(std::uint16_t number, const sip_call* call = nullptr, std::uint8_t dialog = 255);
 
 // What tests and benchmarks may look at.
 struct sip_entity_view {

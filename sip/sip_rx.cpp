@@ -27,7 +27,6 @@ constexpr std::uint8_t OPTIONS_IN = SIP_METHOD_OPTIONS;
 constexpr std::uint8_t CANCEL_IN = SIP_METHOD_CANCEL;
 constexpr std::uint8_t REGISTER_IN = SIP_METHOD_REGISTER;
 constexpr std::uint8_t INVITE_CO = 193;
-constexpr std::uint8_t CANCEL_CO = 197;
 
 // Dialog states set when a request opens a dialog.
 constexpr std::uint8_t DLG_INVITE_RECEIVED = 8;
@@ -134,15 +133,7 @@ std::uint16_t deliver(sip_endpoint& ep, std::uint32_t ci, std::uint8_t dialog, s
   m->conn_id = c.conn_id;
   m->code = code;
   Send_msg(m);
-  if (request && code != ACK_IN && dialog < SIP_DIALOGS) {
-    sip_dialog& d = c.dialogs[dialog];
-    ++d.pending_answers;
-    const std::uint32_t deadline = om_os_tick() + ep.cfg.supervision_ms;
-    if (d.supervision.running == 0 || static_cast<std::int32_t>(deadline - d.supervision_deadline) > 0) {
-      d.supervision.start(ep.cfg.supervision_ms, static_cast<code_t>(dialog + 3));
-      d.supervision_deadline = deadline;
-    }
-  }
+  if (request && code != ACK_IN && dialog < SIP_DIALOGS) sip_dialog__arm_supervision(ep, c, dialog);
   return 2;
 }
 
@@ -177,6 +168,7 @@ bool dialog_admits(sip_endpoint& ep, sip_call& c, std::uint8_t dialog, std::uint
     drop_new_stx(ep, stx);
     return false;
   }
+  if (d.state != before) sip_report_dialog_event(SIP_DIALOG_EVENT_ANY, &c, dialog);
   if ((o.actions & SIP_DLGA_ANSWER) != 0) {
     const std::uint16_t retry =
         (o.actions & SIP_DLGA_RETRY_AFTER) != 0 ? static_cast<std::uint16_t>(1 + om_os_tick() % 9) : 0;
@@ -192,6 +184,22 @@ bool dialog_admits(sip_endpoint& ep, sip_call& c, std::uint8_t dialog, std::uint
     return false;
   }
   return true;
+}
+
+// What the dialog machine asked for on a received response, but the
+// release, which waits until the response went up.
+void carry_out_response_actions(sip_endpoint& ep, sip_call& c, std::uint8_t dialog, std::uint32_t actions) {
+  sip_dialog& d = c.dialogs[dialog];
+  if ((actions & SIP_DLGA_CALL_FAILED) != 0) c.flags |= SIP_CALLF_FAILED;
+  if ((actions & SIP_DLGA_FORK_TIMER) != 0 && c.dialog_count > 1 && c.fork.running == 0)
+    c.fork.start(ep.cfg.hold_ms, SIP_TIMER_CODE_FORK);
+  if ((actions & SIP_DLGA_END_EARLY) != 0) sip_call__end_early_dialogs(c, dialog);
+  if ((actions & SIP_DLGA_INVITE_TIMEOUT) != 0)
+    for (sip_transaction_slot& s : c.slots)
+      if (s.state != SIP_SLOT_FREE && s.kind == INVITE_CO && s.dialog == dialog)
+        s.timeout.start(64u * ep.cfg.t1_ms, s.index);
+  if ((actions & SIP_DLGA_SUPERVISE) != 0) sip_dialog__arm_supervision(ep, c, dialog);
+  if ((actions & SIP_DLGA_BYE_HOLD) != 0) d.bye_hold.start(ep.cfg.bye_hold_ms, dialog);
 }
 
 void request(sip_endpoint& ep) {
@@ -277,6 +285,7 @@ void request(sip_endpoint& ep) {
                                    : DLG_REGISTER_RECEIVED;
     c.dialog_count = 1;
     c.highest_dialog = 0;
+    sip_report_dialog_event(SIP_DIALOG_EVENT_ANY, &c, 0);
   } else {
     sip_call& c = sip_mod.pools.calls[ci];
     if (ack_stx != SIP_NONE) {
@@ -314,7 +323,9 @@ void request(sip_endpoint& ep) {
         report(SIP_CAUSE_TRANSACTION, 6);
         return;
       }
+      const std::uint8_t before = d.state;
       const sip_dlg_outcome o = sip_dialog_sm_step(d.state, d.flags, dialog_event(c, d, code, 0));
+      if (d.state != before) sip_report_dialog_event(SIP_DIALOG_EVENT_ANY, &c, dialog);
       if ((o.actions & (SIP_DLGA_RELEASE | SIP_DLGA_RELEASE_BUT_ACK)) != 0) release_after_ack = true;
     } else if (code == CANCEL_IN) {
       if (d.received_invite_cseq != w.cseq.number) {
@@ -468,23 +479,33 @@ void response(sip_endpoint& ep) {
       if (status < 300) c.dialogs[dialog].accepted_slot = slot->index;
     }
   }
-  std::uint32_t actions = 0;
-  if ((code == INVITE_CO || code == CANCEL_CO) && dialog < SIP_DIALOGS) {
-    sip_dialog& d = c.dialogs[dialog];
-    actions = sip_dialog_sm_step(d.state, d.flags, dialog_event(c, d, code, status)).actions;
-    if ((actions & SIP_DLGA_FORK_TIMER) != 0 && c.dialog_count > 1 && c.fork.running == 0)
-      c.fork.start(ep.cfg.hold_ms, 1);
-    if ((actions & SIP_DLGA_END_EARLY) != 0) sip_call__end_early_dialogs(c, dialog);
-    if ((actions & SIP_DLGA_INVITE_TIMEOUT) != 0)
-      for (sip_transaction_slot& s : c.slots)
-        if (s.state != SIP_SLOT_FREE && s.kind == INVITE_CO && s.dialog == dialog)
-          s.timeout.start(64u * ep.cfg.t1_ms, s.index);
+  if (dialog >= SIP_DIALOGS) {
+    (void)deliver(ep, ci, dialog, code, false);
+    sip_call__cleanup(ep, ci);
+    return;
   }
-  const std::uint16_t r = deliver(ep, ci, dialog, code, false);
-  if ((actions & SIP_DLGA_RELEASE) != 0) sip_dialog__close(c, dialog);
-  // A final answer ends a BYE, OPTIONS or REGISTER dialog.
-  if (r == 2 && code != INVITE_CO && code != 0xC5 && status >= 200 && dialog < SIP_DIALOGS)
+  // The dialog machine decides whether the response goes up and what the
+  // records do with it.
+  sip_dialog& d = c.dialogs[dialog];
+  const std::uint8_t before = d.state;
+  const sip_dlg_outcome o = sip_dialog_sm_step(d.state, d.flags, dialog_event(c, d, code, status));
+  if (o.result == SIP_DLG_BAD_STATE) {
+    report(SIP_CAUSE_TRANSACTION, before);
     sip_dialog__close(c, dialog);
+    sip_call__cleanup(ep, ci);
+    return;
+  }
+  if (d.state != before) sip_report_dialog_event(SIP_DIALOG_EVENT_ANY, &c, dialog);
+  carry_out_response_actions(ep, c, dialog, o.actions);
+  if (o.result == SIP_DLG_GO_ON) {
+    (void)deliver(ep, ci, dialog, code, false);
+    // A failure to our INVITE ends the forks still early.
+    if ((c.flags & SIP_CALLF_FAILED) != 0) {
+      c.flags = static_cast<std::uint8_t>(c.flags & ~SIP_CALLF_FAILED);
+      sip_call__end_early_dialogs(c, dialog);
+    }
+  }
+  if ((o.actions & SIP_DLGA_RELEASE) != 0) sip_dialog__close(c, dialog);
   sip_call__cleanup(ep, ci);
 }
 

@@ -93,16 +93,20 @@ void stop_supervision_if_done(sip_dialog& d) {
 
 // The dialog's new state and flags after what the user sent, and what the
 // machine asked for once the message is out.
-void commit_dialog(sip_call& c, std::uint8_t di, std::uint8_t state, std::uint16_t flags, std::uint32_t actions) {
+void commit_dialog(const sip_endpoint& ep, sip_call& c, std::uint8_t di, std::uint8_t state, std::uint16_t flags,
+                   std::uint32_t actions) {
   sip_dialog& d = c.dialogs[di];
   const bool was_idle = d.state == SIP_DLG_IDLE;
+  const bool changed = d.state != state;
   d.state = state;
   d.flags = flags;
   if ((actions & SIP_DLGA_STOP_BYE_HOLD) != 0) d.bye_hold.stop();
+  if ((actions & SIP_DLGA_BYE_HOLD) != 0) d.bye_hold.start(ep.cfg.bye_hold_ms, di);
   if (was_idle && d.state != SIP_DLG_IDLE) {
     ++c.dialog_count;
     if (di > c.highest_dialog) c.highest_dialog = di;
   }
+  if (changed) sip_report_dialog_event(SIP_DIALOG_EVENT_ANY, &c, di);
   if ((actions & (SIP_DLGA_RELEASE | SIP_DLGA_CLOSE | SIP_DLGA_CLOSE_CALL)) != 0) sip_dialog__close(c, di);
   else if ((actions & SIP_DLGA_RELEASE_BUT_ACK) != 0) sip_dialog__release_if_idle_but_ack(c, di);
 }
@@ -238,7 +242,7 @@ std::uint8_t send_prim() {
   if ((o.actions & SIP_DLGA_CALL_CANCELLED) != 0) c.flags |= SIP_CALLF_CANCELLED;
   if (o.result == SIP_DLG_ABSORBED) {
     if ((o.actions & SIP_DLGA_CONFIRM) != 0) sip_confirm_local(*ep, c, code, o.confirm);
-    commit_dialog(c, di, next_state, next_flags, o.actions & ~SIP_DLGA_CONFIRM);
+    commit_dialog(*ep, c, di, next_state, next_flags, o.actions & ~SIP_DLGA_CONFIRM);
     sip_call__cleanup(*ep, sip_mod.call);
     return SIP_DISPATCH_HANDLED;
   }
@@ -254,7 +258,7 @@ std::uint8_t send_prim() {
   if ((o.actions & SIP_DLGA_BRANCH_ACK) != 0) restore_branch(c, di, 'B');
   sip_encode_kind = code;
   const std::uint8_t r = sip_encode_message(SIP_ENCODE_CALL);
-  if (r == 2) commit_dialog(c, di, next_state, next_flags, o.actions);
+  if (r == 2) commit_dialog(*ep, c, di, next_state, next_flags, o.actions);
   sip_call__cleanup(*ep, sip_mod.call);
   return r == 2 ? 2 : r;
 }

@@ -8,6 +8,7 @@
 #include "sip/ssc_internal.h"
 #include "runtime/entity_ids.h"
 #include "runtime/msg.h"
+#include "runtime/om_os.h"
 #include "runtime/timer.h"
 
 namespace {
@@ -456,6 +457,28 @@ u8 ssc_call__match_sip(u16 conn, const char* tag) {
   return ssc_dialog__fork(tag);
 }
 
+u8 ssc_reg_dialog__link(u16 n) {
+  ssc_module& m = g_mod;
+  ssc_dialog_entry* e = m.entry;
+  if (m.ua == nullptr || e == nullptr || n >= m.ua->reg_slots.size() || m.ua->reg_slots[n] != nullptr) return 3;
+  m.ua->reg_slots[n] = e;
+  e->reg_slot = n;
+  return 2;
+}
+
+u8 ssc_reg_dialog__select(u16 n) {
+  ssc_module& m = g_mod;
+  if (m.ua == nullptr || n >= m.ua->reg_slots.size() || m.ua->reg_slots[n] == nullptr) return 3;
+  ssc_dialog_entry* e = m.ua->reg_slots[n];
+  if (e->call == nullptr) {
+    (void)om_os_trap(307);
+    return 3;
+  }
+  m.reg_entry = e;
+  m.reg_call = e->call;
+  return 2;
+}
+
 void ssc_dialog__release() {
   ssc_module& m = g_mod;
   ssc_dialog_entry* e = m.entry;
@@ -463,6 +486,11 @@ void ssc_dialog__release() {
   ssc_call* c = e->call;
   ssc_user_agent* ua = m.ua;
   if (e->reg_slot != SSC_NO_INDEX16 && e->reg_slot < ua->reg_slots.size()) ua->reg_slots[e->reg_slot] = nullptr;
+  e->reg_slot = SSC_NO_INDEX16;
+  if (m.reg_entry == e) {
+    m.reg_entry = nullptr;
+    m.reg_call = nullptr;
+  }
   ssc_dialog_entry* after = e->next;
   if (c) {
     if (e->prev) e->prev->next = e->next;
@@ -500,6 +528,8 @@ u8 ssc_remove_user_agent(u16 nai) {
   ssc_module& m = g_mod;
   if (ssc_ua__select(nai) != 2) return 3;
   ssc_user_agent* ua = m.ua;
+  m.reg_entry = nullptr;
+  m.reg_call = nullptr;
   // Every call in use, whether reachable from the user side or not (a
   // keep-alive probe has only a SIP side).
   for (ssc_call& c : ua->calls) {

@@ -243,6 +243,10 @@ struct ssc_module {
   u8 event = 126;
   u16 cseq = 0;
   u32 call_id_offset = 0;
+  // The saved registration entry and its call (route 'H', registration
+  // defaults of new calls).
+  ssc_dialog_entry* reg_entry = nullptr;
+  ssc_call* reg_call = nullptr;
 };
 
 ssc_module& ssc_mod();
@@ -276,4 +280,9 @@ void ssc_call__unbind_user_conn();
 [[nodiscard]] u8 ssc_dialog__fork(const char* tag);
 void ssc_dialog__reset(ssc_dialog_entry* e);
 void ssc_dialog__release();
+// Registration slots: the current entry put into slot n (3 when n is out of
+// range or taken); slot n's entry made the saved registration entry (3 when
+// the slot is empty).
+[[nodiscard]] u8 ssc_reg_dialog__link(u16 n);
+[[nodiscard]] u8 ssc_reg_dialog__select(u16 n);
 [[nodiscard]] u8 ssc_call__release();

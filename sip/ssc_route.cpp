@@ -296,6 +296,10 @@ u8 classify_sip(msg_t* m) {
   const bool response = ssc_msg_type_table[ssc_idx(type)].msg_class == 2;
   const char* tag = m->code == 197 ? nullptr : tag_of(h, response ? ssc_header_id::TO : ssc_header_id::FROM);
   if (ssc_call__match_sip(m->conn_id, tag) != 2) return DROP;
+  if (row.steps & SSC_STEP_REG_LINK) {  // a REGISTER answer: its entry is the saved one
+    mod.reg_entry = mod.entry;
+    mod.reg_call = mod.call;
+  }
   if (row.steps & SSC_STEP_IDLE_TO_F) {
     if (mod.call->user_conn == SSC_NO_CONN) {
       if (mod.ua->keepalive.mode != 0 && mod.ua->keepalive.call_index == m->conn_id) {
@@ -362,6 +366,7 @@ u8 classify_user(msg_t* m) {
   const ssc_class_row& row = ssc_user_row(static_cast<u8>(m->code));
   if (row.route == SSC_ROUTE_NONE) return DISPATCH;
   const int index = m->sapi == 255 ? -1 : m->sapi;
+  bool fresh = false;  // the call was made for this message
   switch (row.sel) {
     case ssc_sel::open_call:
       if (ssc_call__open_for_user(m->conn_id, index) != 2 && ssc_call__new_for_user(m->conn_id) != 2) return DROP;
@@ -370,7 +375,10 @@ u8 classify_user(msg_t* m) {
       if (ssc_call__open_for_user(m->conn_id, -1) != 2 && ssc_call__new_for_user(m->conn_id) != 2) return DROP;
       break;
     case ssc_sel::entry0:
-      if (ssc_call__open_for_user(m->conn_id, 0) != 2 && ssc_call__new_for_user(m->conn_id) != 2) return DROP;
+      if (ssc_call__open_for_user(m->conn_id, 0) != 2) {
+        if (ssc_call__new_for_user(m->conn_id) != 2) return DROP;
+        fresh = true;
+      }
       break;
     case ssc_sel::aux_only:
       if (h->carried_word_1 == 0xFFFF || h->carried_word_1 >= mod.ua->aux_count) {
@@ -379,6 +387,22 @@ u8 classify_user(msg_t* m) {
       }
       break;
     default: break;
+  }
+  if ((row.steps & SSC_STEP_REG_LINK) && mod.entry != nullptr) {
+    // A REGISTER for registration number n takes slot n the first time.
+    if (h->carried_word_2 < 0xFFFF && mod.entry->reg_slot == SSC_NO_INDEX16 &&
+        ssc_reg_dialog__link(h->carried_word_2) != 2) {
+      if (fresh && mod.entry->state == SSC_ENTRY_IDLE) {
+        ssc_dialog__release();
+        (void)ssc_call__release();
+      }
+      mod.event = SSC_EVENT_FAILED;
+      return DROP;
+    }
+    mod.reg_entry = mod.entry;
+    mod.reg_call = mod.call;
+  } else if ((row.steps & SSC_STEP_SLOT) && h->carried_word_2 < 0xFFFF) {
+    (void)ssc_reg_dialog__select(h->carried_word_2);
   }
   u8 route = row.route;
   if ((row.steps & SSC_STEP_IDLE_TO_F) && mod.entry && mod.entry->state == SSC_ENTRY_IDLE) route = 'F';
@@ -626,6 +650,29 @@ u8 ssc_classify_msg() {
   return classify_user(m);
 }
 
+namespace {
+
+// Every entry of the registration list registers again (event 91 on route
+// 'H' to this entity, one message each).
+void register_all_again() {
+  ssc_module& mod = ssc_mod();
+  ssc_call* const keep_call = mod.call;
+  ssc_dialog_entry* const keep_entry = mod.entry;
+  const u8 keep_route = mod.route;
+  for (ssc_dialog_entry* e : mod.ua->reg_slots) {
+    if (e == nullptr || e->call == nullptr || !e->call->in_use) continue;
+    mod.call = e->call;
+    mod.entry = e;
+    mod.route = 'H';
+    ssc_send(ENT_SSC, 'H', 91);
+  }
+  mod.call = keep_call;
+  mod.entry = keep_entry;
+  mod.route = keep_route;
+}
+
+}  // namespace
+
 void ssc_general_event() {
   ssc_module& mod = ssc_mod();
   ssc_hdr_mgmt* g = run().handle ? mgmt_of(run().handle) : nullptr;
@@ -650,6 +697,7 @@ void ssc_general_event() {
       if (mod.ua->primary == SSC_NO_INDEX8 && k.primary_candidate && k.mode != 0) mod.ua->primary = k.index;
       if (mod.ua->primary != old) {
         mod.ua->previous_primary = old;
+        if (mod.ua->primary != SSC_NO_INDEX8 && (mod.ua->option_flags & 0x20) != 0) register_all_again();
         (void)ssc_report_event('E');
       }
       answer_management();
@@ -796,7 +844,20 @@ void ssc_route_event() {
     case 'C': entry_machine()(); break;
     case 'F': call_machine()(); break;
     case 'G': ssc_general_event(); break;
-    case 'H': entry_machine()(); break;
+    case 'H': {
+      // The entry of the message becomes the saved registration entry; a
+      // message whose call is gone runs on the one saved before.
+      ssc_module& mod = ssc_mod();
+      if (mod.entry != nullptr && mod.call != nullptr) {
+        mod.reg_entry = mod.entry;
+        mod.reg_call = mod.call;
+      } else if (mod.reg_entry != nullptr && mod.reg_call != nullptr && mod.reg_call->in_use) {
+        mod.entry = mod.reg_entry;
+        mod.call = mod.reg_call;
+      }
+      entry_machine()();
+      break;
+    }
     case 'I':
       call_machine()();
       ssc_general_event();

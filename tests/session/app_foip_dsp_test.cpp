@@ -135,4 +135,49 @@ TEST(AppDisplays, TheDecoderNamesTheFoipApiPrimitives) {
   EXPECT_NE(std::string(line).find("FOI-APP|FOIP_SET_CNF_CO"), std::string::npos) << line;
 }
 
+TEST(AppDisplays, SipStatusShowsMediaAndEachHeaderImage) {
+  auto call = std::make_unique<foip__call_info>();
+  call->sip_ret_code = 200;
+  call->media.rem_media_family = 4;
+  const u8 media[4] = {192, 0, 2, 7};
+  std::memcpy(call->media.rem_media_ipv4, media, 4);
+  call->media.rem_media_port = 40960;
+  // A telephone user at an IPv4 host with its parameters, and a name at a
+  // domain behind a display name; unused images show nothing.
+  foip__sip_header_image& to = call->headers[0];
+  to.kind = FOIP__HDR_TO;
+  to.user_kind = 1;
+  std::strcpy(to.user.tel.number, "+331234");
+  std::strcpy(to.user.tel.isub, "12");
+  std::strcpy(to.user.tel.param_1, "example.net");
+  to.host_kind = 2;
+  const u8 host[4] = {127, 0, 0, 1};
+  std::memcpy(to.host.ipv4, host, 4);
+  to.port = 5060;
+  to.transport = 1;
+  to.user_param = 1;
+  to.ttl = 255;
+  foip__sip_header_image& from = call->headers[1];
+  from.kind = FOIP__HDR_FROM;
+  std::strcpy(from.display_name, "Fax");
+  from.user_kind = 2;
+  std::strcpy(from.user.name, "alice");
+  from.host_kind = 1;
+  std::strcpy(from.host.fqdn, "example.com");
+  from.ttl = 255;
+  from.lr = 1;
+  std::strcpy(from.maddr, "239.1.1.1");
+  std::string out;
+  app_foip_dsp__foip__sip_ret_code(out, *call);
+  EXPECT_NE(out.find("rem_media_addr              : 192.0.2.7\nrem_media_port              : 40960\n"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("SIP Header / SIP URI\n"
+                     "To:  <sip:+331234@127.0.0.1:5060;transport=udp;user=phone;isub=12;phone-context=example.net>\n"
+                     "From: Fax <sip:alice@example.com;maddr=239.1.1.1;lr>\n"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(out.find("Request-URI"), std::string::npos);
+}
+
 }  // namespace

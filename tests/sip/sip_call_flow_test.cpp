@@ -307,4 +307,131 @@ TEST_F(Flow, ResponseWithUnknownTagIsRefused481) {
   EXPECT_TRUE(refused);
 }
 
+// Our call to far@, answered 200 and acknowledged: the dialog is confirmed.
+// Returns the INVITE's CSeq number.
+class OurCall : public Flow {
+ protected:
+  static constexpr std::uint16_t conn = 7;
+  std::string invite_and_answer(const std::string& final_status, bool ack) {
+    out o = request_from_user('A', ours("INVITE sip:far@127.0.0.1:5070 SIP/2.0", "z9hG4bKoc", "1 INVITE", ""), conn);
+    EXPECT_EQ(o.texts.size(), 1u);
+    const std::string cs = o.texts.empty() ? "1 INVITE" : header_of(o.texts[0], "CSeq");
+    std::string n = cs.substr(0, cs.find(' '));
+    o = from_net(ours("SIP/2.0 " + final_status, "z9hG4bKoc", n + " INVITE", "farc"));
+    EXPECT_EQ(o.up, (std::vector<std::uint8_t>{193}));
+    if (ack)
+      (void)request_from_user('B', ours("ACK sip:far@127.0.0.1:5070 SIP/2.0", "z9hG4bKak", n + " ACK", "farc"), conn);
+    return n;
+  }
+  // SIP_ERROR_IN numbers and dialog states reported, since the last take.
+  void sort(std::vector<std::uint16_t>* errors, std::vector<std::uint8_t>* states) {
+    for (const auto& m : h.take()) {
+      if (m.to == ENT_SSC && m.code == SIP_ERROR_IN) errors->push_back(get_host16(m.data.data()));
+      if (m.to == ENT_SM && m.code == SM_REPORT_IN && m.data.size() == 72 && m.data[1] == 'e')
+        states->push_back(m.data[5]);
+    }
+  }
+};
+
+TEST_F(OurCall, FinalAnswerToOurInviteWaitsForTheAckUnderSupervision) {
+  // 200 and 486 both: no ACK from the user within the supervision interval
+  // ends the dialog with error 25; an ACK in time keeps it.
+  for (const char* final_status : {"200 OK", "486 Busy Here"}) {
+    SCOPED_TRACE(final_status);
+    (void)invite_and_answer(final_status, false);
+    h.advance(2900);
+    std::vector<std::uint16_t> errors;
+    std::vector<std::uint8_t> states;
+    sort(&errors, &states);
+    EXPECT_TRUE(errors.empty());
+    h.advance(200);
+    sort(&errors, &states);
+    EXPECT_EQ(errors, (std::vector<std::uint16_t>{25}));
+    EXPECT_EQ(states, (std::vector<std::uint8_t>{1}));
+    h.advance(40000);
+    (void)h.take();
+    EXPECT_EQ(sip_mod.pools.calls.in_use(), 0u);
+  }
+  (void)invite_and_answer("200 OK", true);
+  h.advance(5000);
+  std::vector<std::uint16_t> errors;
+  std::vector<std::uint8_t> states;
+  sort(&errors, &states);
+  EXPECT_TRUE(errors.empty());
+  EXPECT_EQ(sip_mod.pools.calls.in_use(), 1u);
+}
+
+TEST_F(OurCall, EachDialogStateChangeIsReportedWithItsTag) {
+  out o = request_from_user('A', ours("INVITE sip:far@127.0.0.1:5070 SIP/2.0", "z9hG4bKr", "1 INVITE", ""), conn);
+  const std::string cs = header_of(o.texts.at(0), "CSeq");
+  const std::string n = cs.substr(0, cs.find(' '));
+  std::vector<rt_test::seen_msg> seen;
+  auto step = [&](const std::string& text) {
+    h.send(ENT_PH_IT, SOCK_U_DA_IN, datagram(text), sip_test::TRANSPORT_NAI);
+    for (auto& m : h.take())
+      if (m.to == ENT_SM && m.code == SM_REPORT_IN && m.data.size() == 72 && m.data[1] == 'e') seen.push_back(m);
+  };
+  step(ours("SIP/2.0 180 Ringing", "z9hG4bKr", n + " INVITE", "farr"));
+  step(ours("SIP/2.0 180 Ringing", "z9hG4bKr", n + " INVITE", "farr"));  // no change, no report
+  step(ours("SIP/2.0 200 OK", "z9hG4bKr", n + " INVITE", "farr"));
+  ASSERT_EQ(seen.size(), 2u);
+  for (const auto& m : seen) {
+    EXPECT_EQ(m.data[0], ENT_SIP);
+    EXPECT_EQ(get_host16(&m.data[2]), 0xFFFF);
+    EXPECT_EQ(m.data[4], 255);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&m.data[6])), "farr");
+    EXPECT_EQ(m.conn_id, conn);
+  }
+  EXPECT_EQ(seen[0].data[5], 4);  // proceeding
+  EXPECT_EQ(seen[1].data[5], 5);  // accepted
+}
+
+TEST_F(OurCall, OptionsInsideTheCallLeaveItConfirmed) {
+  const std::string n = invite_and_answer("200 OK", true);
+  const std::string next = std::to_string(std::stoul(n) + 1);
+  out o = request_from_user('C', ours("OPTIONS sip:far@127.0.0.1:5070 SIP/2.0", "z9hG4bKop", next + " OPTIONS", "farc"),
+                            conn);
+  ASSERT_EQ(o.texts.size(), 1u);
+  const std::string ocs = header_of(o.texts[0], "CSeq");
+  o = from_net(ours("SIP/2.0 200 OK", branch_of(o.texts[0]), ocs, "farc"));
+  EXPECT_EQ(o.up, (std::vector<std::uint8_t>{195}));
+  // The call is still there: its BYE goes out and its 200 ends it.
+  o = request_from_user('D', ours("BYE sip:far@127.0.0.1:5070 SIP/2.0", "z9hG4bKby", "9 BYE", "farc"), conn);
+  ASSERT_EQ(o.wire, (std::vector<std::string>{"BYE sip:far@127.0.0.1:5070 SIP/2.0"}));
+  o = from_net(ours("SIP/2.0 200 OK", branch_of(o.texts[0]), header_of(o.texts[0], "CSeq"), "farc"));
+  EXPECT_EQ(o.up, (std::vector<std::uint8_t>{196}));
+  EXPECT_EQ(sip_mod.pools.calls.in_use(), 0u);
+}
+
+TEST_F(OurCall, ByeRefusedByTheFarEndHoldsTheDialogThenEndsIt) {
+  (void)invite_and_answer("200 OK", true);
+  out o = request_from_user('D', ours("BYE sip:far@127.0.0.1:5070 SIP/2.0", "z9hG4bKbh", "9 BYE", "farc"), conn);
+  ASSERT_EQ(o.texts.size(), 1u);
+  o = from_net(ours("SIP/2.0 481 Call/Transaction Does Not Exist", branch_of(o.texts[0]), header_of(o.texts[0], "CSeq"),
+                    "farc"));
+  EXPECT_EQ(o.up, (std::vector<std::uint8_t>{196}));
+  h.advance(29900);
+  std::vector<std::uint16_t> errors;
+  std::vector<std::uint8_t> states;
+  sort(&errors, &states);
+  EXPECT_TRUE(errors.empty());
+  EXPECT_EQ(sip_mod.pools.calls.in_use(), 1u);
+  h.advance(200);  // BYE hold time 30 s
+  sort(&errors, &states);
+  EXPECT_EQ(errors, (std::vector<std::uint16_t>{45}));
+  EXPECT_EQ(states, (std::vector<std::uint8_t>{1}));
+  EXPECT_EQ(sip_mod.pools.calls.in_use(), 0u);
+}
+
+TEST_F(OurCall, LateTryingAfterRingingStaysBelow) {
+  out o = request_from_user('A', ours("INVITE sip:far@127.0.0.1:5070 SIP/2.0", "z9hG4bKt", "1 INVITE", ""), conn);
+  const std::string cs = header_of(o.texts.at(0), "CSeq");
+  const std::string n = cs.substr(0, cs.find(' '));
+  EXPECT_EQ(from_net(ours("SIP/2.0 180 Ringing", "z9hG4bKt", n + " INVITE", "fart")).up,
+            (std::vector<std::uint8_t>{193}));
+  EXPECT_TRUE(from_net(ours("SIP/2.0 100 Trying", "z9hG4bKt", n + " INVITE", "fart")).up.empty());
+  EXPECT_EQ(from_net(ours("SIP/2.0 183 Session Progress", "z9hG4bKt", n + " INVITE", "fart")).up,
+            (std::vector<std::uint8_t>{193}));
+}
+
 }  // namespace

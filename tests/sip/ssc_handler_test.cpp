@@ -15,6 +15,7 @@
 #include "runtime/timer.h"
 #include "runtime/support/rt_harness.h"
 #include "sip/codec/ssc_record_codec.h"
+#include "sip/ssc_build.h"
 #include "sip/ssc_internal.h"
 #include "sip/support/ssc_requests.h"
 
@@ -811,4 +812,45 @@ TEST_F(SscHandler, EntityResetReleasesBindingAndProbe) {
   ssc_entity_reset(8);
   expect_counts_zero();
   EXPECT_EQ(om_os_timer_pool_stats().in_use, 0u);
+}
+
+// With option 0x20 a change of the primary keep-alive record sends every
+// registered entry event 91 on route 'H'; without it nothing is re-sent.
+TEST_F(SscHandler, PrimaryChangeRegistersEveryEntryAgain) {
+  ssc_set_machines(nullptr, nullptr);
+  for (const u16 option : {u16{0x20}, u16{0}}) {
+    SCOPED_TRACE(option);
+    ASSERT_EQ(configure(config_body(NAI)), B({2, 0, 0}));
+    ASSERT_EQ(ssc_ua__select(NAI), 2);
+    ssc_mod().ua->option_flags = option;
+    for (u16 slot : {u16{2}, u16{5}}) {
+      ssc_handle* h = ssc_test::invite();
+      ASSERT_NE(ssc_set_type_filtered(h, ssc_msg_type::REGISTER), nullptr);
+      h->carried_word_2 = slot;
+      msg_t* m = SIP_sc_format_rq(NAI, static_cast<u16>(10 + slot), 255, h);
+      (void)Ssc_free_handle(h);
+      ASSERT_NE(m, nullptr);
+      m->from = ENT_FOIP;
+      m->to = ENT_SSC;
+      m->code = SSC_REGISTER_RQ;
+      send(m);
+    }
+    ASSERT_EQ(ssc_ua__select(NAI), 2);
+    ASSERT_NE(ssc_mod().ua->reg_slots[2], nullptr);
+    ASSERT_NE(ssc_mod().ua->reg_slots[5], nullptr);
+    send(management_rq('D', 100, 200, true));
+    send(management_rq('A', 0xFFFFFFFFu, 0xFFFFFFFFu, false));
+    ASSERT_EQ(ssc_ua__select(NAI), 2);
+    ssc_mod().ua->primary = SSC_NO_INDEX8;
+    ssc_stub_events().clear();
+    send(management_rq('C', 0, 0, false));
+    ASSERT_EQ(ssc_ua__select(NAI), 2);
+    EXPECT_EQ(ssc_mod().ua->primary, 0);
+    int again = 0;
+    for (const ssc_stub_event& e : ssc_stub_events())
+      if (e.route == 'H' && e.event == 91) ++again;
+    EXPECT_EQ(again, option != 0 ? 2 : 0);
+    send_data(ENT_SM, SM_RST_CFG_RQ, {0}, NAI);
+    expect_counts_zero();
+  }
 }

@@ -198,7 +198,7 @@ class SscMachines : public ::testing::Test {
           Free_msg(mm);
         }
         up.push_back(u);
-      } else if (m.to == ENT_SM && m.code == SSC_SM_REPORT && m.data.size() > 4) {
+      } else if (m.from == ENT_SSC && m.to == ENT_SM && m.code == SSC_SM_REPORT && m.data.size() > 4) {
         reports.push_back(m.data[2]);
       }
     }
@@ -841,6 +841,38 @@ TEST_F(SscMachines, UnexpectedEventsAreReportedAndTheStateKept) {
   EXPECT_TRUE(wire().empty());
   ASSERT_TRUE(call_open());
   EXPECT_EQ(ssc_mod().call->state, CALL_OPTIONS);
+}
+
+// A REGISTER for registration number n takes slot n; the Service-Route its
+// 200 gives becomes the route set of later calls; a second REGISTER naming a
+// slot already taken is dropped and leaves no call.
+TEST_F(SscMachines, RegistrationSlotGivesItsServiceRouteToNewCalls) {
+  auto reg = [](u16 slot) {
+    ssc_handle* h = new_handle(ssc_msg_type::REGISTER);
+    ssc_test::invite_fields f;
+    f.addr_port = PEER_PORT;
+    add_invite_headers(h, f);
+    Ssc_first<ssc_hdr_contact>(h, H::CONTACT)->d1 = 60;
+    h->transaction_number = 1;
+    h->carried_word_2 = slot;
+    return h;
+  };
+  user(SSC_REGISTER_RQ, reg(3), 0);
+  auto w = wire();
+  ASSERT_EQ(w.size(), 1u);
+  peer(respond(w[0], "200 OK", "reg1", "Service-Route: <sip:edge@127.0.0.1:5090;lr>\r\n"));
+  EXPECT_EQ(codes(to_user()), std::vector<code_t>{SSC_REGISTER_CO});
+  ASSERT_NE(ssc_mod().ua->reg_slots[3], nullptr);
+
+  user(SSC_REGISTER_RQ, reg(3), 1);
+  EXPECT_TRUE(wire().empty());
+  EXPECT_FALSE(call_open(1));
+
+  user(SSC_INVITE_RQ, invite(false));
+  w = wire();
+  ASSERT_EQ(w.size(), 1u);
+  EXPECT_NE(header(w[0], "Route").find("sip:edge@127.0.0.1:5090;lr"), std::string::npos) << w[0];
+  EXPECT_EQ(ssc_mod().ua->reg_slots[3]->reg_slot, 3);
 }
 
 }  // namespace

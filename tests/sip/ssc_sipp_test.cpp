@@ -98,7 +98,7 @@ class SscSipp : public ::testing::Test {
     om_os_timer_poll();
     rt_test::pump();
     for (const auto& m : rt_test::rec().messages())
-      if (m.to == ENT_SM && m.code == SSC_SM_REPORT && m.data.size() > 2 && m.data[1] == 'e')
+      if (m.from == ENT_SSC && m.to == ENT_SM && m.code == SSC_SM_REPORT && m.data.size() > 2 && m.data[1] == 'e')
         reports.push_back(m.data[2]);
     rt_test::rec().clear();
   }
