@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "common/status_words.h"
+#include "host/support/milestone_fixture.h"
 #include "sip/support/loopback_udp.h"
 
 namespace sip_road {
@@ -47,6 +49,12 @@ std::string invite_to(uint16_t to, uint16_t from, int n, const std::string& sdp,
   if (!sdp.empty()) m += "Content-Type: " + content_type + "\r\n";
   m += "Content-Length: " + std::to_string(sdp.size()) + "\r\n\r\n" + sdp;
   return m;
+}
+
+void replace_text_in(std::string& text, const std::string& from, const std::string& to) {
+  const std::size_t at = text.find(from);
+  ASSERT_NE(at, std::string::npos) << from;
+  text.replace(at, from.size(), to);
 }
 
 std::string offer(const std::string& media_line, const std::string& connection, const std::string& extra = "") {
@@ -134,6 +142,57 @@ TEST_F(SipRoadTest, EveryInviteGetsItsFinalAnswer) {
   const std::optional<tessaly_test::Reply> ring = NextOf({}, 10000);
   EXPECT_TRUE(ring && ring->type == TESSALY_RING_IN) << "a good call after the hostile ones";
   EXPECT_TRUE(StopTessaly());
+}
+
+// A call from an address other than the configured gateway is taken like
+// any other (a trunk may send from several addresses), but nothing in it
+// changes the settings or the gateway: the next send still goes to the
+// configured gateway (sipp there answers 486), and SETUP.INI and the
+// configuration files are as they were.
+TEST_F(SipRoadTest, ACallFromAStrangerLeavesTheGatewayAlone) {
+  const uint16_t sip = free_port(), gateway = free_port(), media = free_port();
+  ASSERT_NE(sip, 0);
+  MakeArea(sip, gateway, media);
+  WriteFaxTiff(PagesFile(), milestone::three_pages(5));
+  const std::vector<std::string> files = {"K-DB/SETUP.INI", "KORVANE.INI", "Tessaly/glb.cfg", "Tessaly/session01.cfg",
+                                          "Tessaly/session02.cfg"};
+  StartTessaly(true);
+  if (HasFatalFailure()) return;
+  std::vector<std::string> before;
+  for (const std::string& f : files) before.push_back(kvtest::ReadFile(area_.File(f)));
+
+  // The stranger names itself everywhere a gateway could be taken from.
+  ssc_test::udp stranger;
+  std::string text = invite_to(sip, stranger.port, 1, offer("m=image 40000 udptl t38\r\n", "c=IN IP4 127.0.0.1\r\n"));
+  replace_text_in(text, "Max-Forwards: 70\r\n",
+                  "Max-Forwards: 70\r\nRecord-Route: <sip:127.0.0.1:" + std::to_string(stranger.port) +
+                      ";lr>\r\nReply-To: <sip:gw@127.0.0.1:" + std::to_string(stranger.port) + ">\r\n");
+  ASSERT_TRUE(stranger.send_to(sip, text));
+  std::optional<tessaly_test::Reply> r = NextOf({}, 5000);
+  ASSERT_TRUE(r && r->type == TESSALY_RING_IN) << "the stranger's call rings";
+  ASSERT_TRUE(RequestDone(controller_->Receive(1)));
+  const std::string ok = stranger.final_response(8000);
+  ASSERT_EQ(ok.rfind("SIP/2.0 200", 0), 0u) << ok;
+  (void)stranger.send_to(sip, in_call("ACK", 1, ok, sip));
+  (void)stranger.send_to(sip, in_call("BYE", 2, ok, sip));
+  (void)stranger.final_response(3000);
+  r = NextOf({FAX_STATUS_FAX_RECEIVED, FAX_STATUS_FAX_NOT_RECEIVED, FAX_STATUS_SESSION_LOST}, 10000);
+  ASSERT_TRUE(r.has_value()) << "the stranger's call ends";
+
+  // The next send goes to the configured gateway.
+  sipp_process sipp(peer_dir_.path(), Scenario("uas-busy.xml"), gateway, 0, {});
+  ASSERT_TRUE(RequestDone(controller_->Send("0612345678")));
+  r = NextOf({FAX_STATUS_FAX_SENT, FOIP_STATUS_FAX_NOT_SENT, FOIP_STATUS_FAX_NOT_CONNECTED, FAX_STATUS_SESSION_LOST},
+             20000);
+  ASSERT_TRUE(r.has_value()) << "no final status of the send";
+  EXPECT_EQ(r->status.kind, FOIP_STATUS_FAX_NOT_CONNECTED);
+  EXPECT_EQ(r->status.value, STATUS_FAX_ENGAGED) << "the send reached the configured gateway";
+  EXPECT_EQ(sipp.wait(20000), 0) << sipp.errors() << sipp.messages();
+  const std::string stray = stranger.receive(0);
+  EXPECT_EQ(stray.find("INVITE"), std::string::npos) << "the send went to the stranger: " << stray;
+  EXPECT_TRUE(StopTessaly());
+  for (std::size_t i = 0; i < files.size(); ++i)
+    EXPECT_EQ(kvtest::ReadFile(area_.File(files[i])), before[i]) << files[i] << " changed";
 }
 
 }  // namespace
