@@ -32,6 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (args.size() > 64) return 0;
   std::vector<const char*> argv;
+  argv.reserve(args.size());
   for (const std::string& a : args) argv.push_back(a.c_str());
   const MarrockCommandLine cl = ParseCommandLine(static_cast<int>(argv.size()), argv.data());
   check_paragraph(cl.server_paragraph, sizeof cl.server_paragraph);
