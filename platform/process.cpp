@@ -67,8 +67,9 @@ bool WaitReadable(const int* fds, std::size_t count, u32 ms) {
 int TakeLockFile(const std::string& path) {
   std::size_t slash = path.rfind('/');
   // A folder that cannot be made shows as the open below failing.
-  if (slash != std::string::npos && slash > 0) (void)MakeFolders(path.substr(0, slash), 0777);
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (slash != std::string::npos && slash > 0) (void)MakeFolders(path.substr(0, slash), 0770);
+  // Like the mailslots: the server's own account and group only.
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0660);
   if (fd < 0) return -1;
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     close(fd);

@@ -936,10 +936,21 @@ void entry_act(ssc_entry_action a, u8 event, u8* next) {
       answer_invite_status(487, "Request Terminated");
       c->closed_by_us = true;
       break;
-    case A::close_404:
-      answer_invite_status(404, "Not Found");
+    case A::close_404: {
+      // The user's own failure status (415, 488, 486...) is the answer;
+      // anything else closes with 404.
+      const ssc_hdr_status* asked = first<ssc_hdr_status>(cur(), H::RETURN_CODE);
+      char reason[64] = "Not Found";
+      u16 status = 404;
+      if (asked != nullptr && asked->code >= 300 && asked->code <= 699) {
+        status = asked->code;
+        if (asked->reason != nullptr && asked->reason[0] != '\0')
+          (void)std::snprintf(reason, sizeof reason, "%s", asked->reason);
+      }
+      answer_invite_status(status, reason);
       c->closed_by_us = true;
       break;
+    }
     case A::expired_487:
       answer_invite_status(487, "Request Terminated");
       c->closed_by_us = true;

@@ -337,6 +337,38 @@ TEST_F(SipParse, StreamRules) {
   EXPECT_TRUE(datagram.responses.empty());
 }
 
+TEST_F(SipParse, StreamMessageAfterFoldedLinesParsesAsItWouldAlone) {
+  // Joining the folded lines of the first message moves the rest of the
+  // data down; the second message must then read as it does on its own.
+  struct Case {
+    const char* what;
+    std::string first;
+  };
+  const std::string second = crlf("BYE sip:c@d SIP/2.0\nCall-ID: c2@h\nCSeq: 2 BYE\nl: 0\n\n");
+  const Case cases[] = {
+      {"one folded line", crlf("OPTIONS sip:a@b SIP/2.0\nSubject: one\n two\nCSeq: 1 OPTIONS\nl: 0\n\n")},
+      {"several folds and tabs", crlf("OPTIONS sip:a@b SIP/2.0\nSubject: a\n   b\n\tc\nFrom: \"A\n B\" "
+                                      "<sip:a@b>;tag=1\nCSeq: 1 OPTIONS\nl: 0\n\n")},
+      {"folded Content-Length and a body",
+       crlf("INVITE sip:a@b SIP/2.0\nCSeq: 1 INVITE\nContent-Type: application/sdp\nContent-Length:\n 5\n\nv=0\r\n")},
+      {"folded start line", crlf("OPTIONS sip:a@b\n SIP/2.0\nCSeq: 1 OPTIONS\nl: 0\n\n")},
+  };
+  sip_parse_run alone;
+  sip_parse_text(alone, second, 0);
+  ASSERT_EQ(alone.result, 4);
+  for (const Case& c : cases) {
+    sip_parse_run both;
+    sip_parse_text(both, c.first + second, 0);
+    ASSERT_EQ(both.result, 2) << c.what;
+    sip_hdr_count__reset();
+    sip_hdr_area.index = 0;
+    EXPECT_EQ(sip_parse_message(0), 4) << c.what;
+    EXPECT_EQ(sip_hdr_area.method, SIP_METHOD_BYE) << c.what;
+    EXPECT_EQ(sip_hdr_area.cseq.number, 2u) << c.what;
+    EXPECT_EQ(str_of(sip_hdr_area.call_id.word), "c2") << c.what;
+  }
+}
+
 TEST_F(SipParse, RawBodyOptionKeepsAMultipartBodyWhole) {
   sip_parse_env.raw_body = true;
   std::string body = "--b\r\nContent-Type: text/plain\r\n\r\nx\r\n--b--";
