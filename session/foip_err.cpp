@@ -774,8 +774,16 @@ void foip_err__relay_t38_report() {
     std::memcpy(body, ld.data, sizeof body);
   }
   if (body[0] != 'R') return;
-  // The received message joins the pool in place of the one used.
+  // The received message joins the pool in place of the one used, without
+  // its data: a pool message waits for its next report holding no buffer.
   g.cur_msg = nullptr;
+  if (in->p_buffer != nullptr) {
+    Free_buffer(in->p_buffer);
+    in->p_buffer = nullptr;
+    in->chain_size = 0;
+  }
+  in->data_offset = MSG_HEADER_SIZE;
+  in->data_size = 0;
   if (g_pool.msgs.empty()) {
     g_pool.msgs.push_back(in);
     return;

@@ -286,6 +286,11 @@ int RunTerminal(const Options& o) {
       if (ParseAddress(text, &remote)) SetRemote(p, remote);
     }
     const auto now = Clock::now();
+    // The terminal's clock runs from the moment the call is up (the far
+    // end's media address known): an answering terminal started before the
+    // call would otherwise spend its DIS attempts on nobody while a busy
+    // caller still sets the call up, and give up before the first word.
+    if (!p.remote_known) last = now;
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - last).count();
     if (ms > 0) {
       t38_terminal_send_timeout(p.terminal, static_cast<int>(ms * 8));  // 8000 samples a second
