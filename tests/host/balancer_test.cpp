@@ -63,13 +63,13 @@ std::vector<std::string> LinesWith(const std::string& file, const std::string& t
 // The port number a fax peer wrote into `file`.
 std::string PortIn(const std::string& file) { return std::to_string(std::atoi(ReadFile(file).c_str())); }
 
-// A block of `n` consecutive UDP ports of 127.0.0.1 that are free now, away
-// from the fixed ranges of the other interoperability tests and from the
-// ephemeral range.
+// A block of `n` (at most 500) consecutive UDP ports of 127.0.0.1 that are
+// free now, in 21000-29999: away from the fixed ranges of the other
+// interoperability tests and from the ephemeral range.
 uint16_t FreePortBlock(unsigned n) {
-  const unsigned first = 21000 + (static_cast<unsigned>(getpid()) % 100) * 100;
+  const unsigned first = static_cast<unsigned>(getpid()) % 85;
   for (unsigned attempt = 0; attempt < 20; ++attempt) {
-    const unsigned base = 21000 + (first - 21000 + attempt * 100) % 10000;
+    const unsigned base = 21000 + ((first + attempt * 7) % 85) * 100;
     bool free = true;
     for (unsigned p = base; p < base + n && free; ++p) {
       const int fd = socket(AF_INET, SOCK_DGRAM, 0);
@@ -229,8 +229,9 @@ class Upstream {
 
 class BalancerTest : public ::testing::Test {
  protected:
-  // Ports, from a block found free: the balancer, each server's SIP port and
-  // media range, the upstream gateway, the callers.
+  // Ports, from a block of 500 found free: the balancer (+0), each server's
+  // SIP port (+1, +2) and media range (10 ports for each of its 19 sessions,
+  // from +100 and +300), the upstream gateway (+3), the callers (+4 on).
   struct Server {
     std::string area;
     uint16_t sip = 0;
@@ -241,13 +242,13 @@ class BalancerTest : public ::testing::Test {
   // Two servers with `channels_a` and `channels_b` channels (1 or 2) behind
   // the balancer; every far fax sends `Pages()`, one short page.
   void StartAll(int channels_a, int channels_b) {
-    base_ = FreePortBlock(100);
-    ASSERT_NE(base_, 0) << "no free block of 100 UDP ports";
+    base_ = FreePortBlock(500);
+    ASSERT_NE(base_, 0) << "no free block of 500 UDP ports";
     balancer_ = base_;
     upstream_ = static_cast<uint16_t>(base_ + 3);
     fax_test::libtiff_write_fax(Pages(), {fax_test::make_page(fax_test::kind::text, 1728, 80, base_)});
-    MakeArea(a_, "A", static_cast<uint16_t>(base_ + 1), static_cast<uint16_t>(base_ + 20), channels_a);
-    MakeArea(b_, "B", static_cast<uint16_t>(base_ + 2), static_cast<uint16_t>(base_ + 60), channels_b);
+    MakeArea(a_, "A", static_cast<uint16_t>(base_ + 1), static_cast<uint16_t>(base_ + 100), channels_a);
+    MakeArea(b_, "B", static_cast<uint16_t>(base_ + 2), static_cast<uint16_t>(base_ + 300), channels_b);
     if (HasFatalFailure()) return;
     a_.run = std::make_unique<RunCommand>(a_.area, tmp_.File("runA.txt"));
     b_.run = std::make_unique<RunCommand>(b_.area, tmp_.File("runB.txt"));
