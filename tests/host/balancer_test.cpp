@@ -376,6 +376,11 @@ class BalancerTest : public ::testing::Test {
   }
   // The job results the server's stand-in logged.
   static std::vector<std::string> Results(const Server& s) { return LinesWith(s.Standin(), "DRENNIC JOB_RESULT "); }
+  // Waits up to 20 s until the server has logged `n` job results: a
+  // controller reports its job once the call is over, after the far end.
+  static bool ResultsCome(const Server& s, std::size_t n) {
+    return WaitFor(20000, [&] { return Results(s).size() >= n; });
+  }
   // The job results of `job` that report the fax done with its page.
   static int DoneCount(const Server& s, const std::string& job) {
     int n = 0;
@@ -460,6 +465,8 @@ TEST_F(BalancerTest, CallsSpreadAndAFullServerPassesTheCallOn) {
   EXPECT_TRUE(out[0].ends_with("@127.0.0.1:" + std::to_string(upstream_))) << out[0];
 
   // Each job ended well on the server that took it, and every page arrived.
+  EXPECT_TRUE(ResultsCome(full, 2)) << ReadFile(full.Standin());
+  EXPECT_TRUE(ResultsCome(other, 2)) << ReadFile(other.Standin());
   EXPECT_EQ(DoneCount(full, "0"), 1) << ReadFile(full.Standin());
   EXPECT_EQ(DoneCount(full, "4711"), 1) << ReadFile(full.Standin());
   EXPECT_EQ(DoneCount(other, "0"), 2) << ReadFile(other.Standin());
@@ -523,6 +530,7 @@ TEST_F(BalancerTest, AKilledServerLeavesTheOtherServing) {
   EXPECT_TRUE(third.Passed(60000));
   EXPECT_EQ(DispatchedTo(third.CallId()), b_.sip) << Balancer();
   EXPECT_TRUE(LinesWith(kamailio_log_, "incoming call " + third.CallId() + ": ").empty()) << Balancer();
+  EXPECT_TRUE(ResultsCome(b_, 2)) << ReadFile(b_.Standin());
   EXPECT_EQ(DoneCount(b_, "0"), 2) << ReadFile(b_.Standin());
   EXPECT_EQ(Results(b_).size(), 2u) << ReadFile(b_.Standin());
   ExpectFiledPages(b_, 2);
