@@ -169,10 +169,21 @@ function(kv_tests)
     # more than they compute (a few per cent of a core each), so they start
     # first and run beside the tests that compute, instead of at the end of
     # the run one after another.
-    if(tname MATCHES "^host_(t38_milestone_|sip_fax_road_|system_receive_test|demo_test)")
+    if(tname MATCHES "^host_(t38_milestone_|sip_fax_road_|system_receive_test|demo_test|balancer_test)")
       set_tests_properties(${tname} PROPERTIES COST 1000)
     endif()
   endforeach()
+  # The balancer recipe (tools/kamailio) is tried with Kamailio, a test-only
+  # peer program.
+  if(TARGET host_balancer_test)
+    find_program(KV_KAMAILIO_PROGRAM kamailio PATHS /usr/sbin /usr/local/sbin)
+    if(KV_KAMAILIO_PROGRAM)
+      target_compile_definitions(host_balancer_test PRIVATE KV_KAMAILIO="${KV_KAMAILIO_PROGRAM}")
+    elseif(KV_REQUIRE_PEERS)
+      message(FATAL_ERROR "KV_REQUIRE_PEERS: kamailio is needed for the balancer test "
+                          "(bash tools/deps.sh test installs it)")
+    endif()
+  endif()
 endfunction()
 
 # bench/<name>.cpp becomes one Google Benchmark program each.

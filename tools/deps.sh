@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a build needs, only those that are missing.
 #   tools/deps.sh build   compilers and build tools
-#   tools/deps.sh test    build + GoogleTest, the test-only peers, clang-tidy and
-#                         clang-format
+#   tools/deps.sh test    build + GoogleTest, the test-only peers (Kamailio among
+#                         them), clang-tidy and clang-format
 set -euo pipefail
 what=${1:-build}
 pkgs=(g++ cmake ninja-build pkg-config)
 if [ "$what" = test ]; then
   pkgs+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev clang-tidy clang-format
-         libtiff-tools libtiff-dev libspandsp-dev tshark sip-tester socat)
+         libtiff-tools libtiff-dev libspandsp-dev tshark sip-tester socat kamailio)
 fi
 missing=()
 for p in "${pkgs[@]}"; do
@@ -19,4 +19,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   SUDO=; [ "$(id -u)" -eq 0 ] || SUDO=sudo
   $SUDO apt-get update -q
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q "${missing[@]}"
+  # The balancer test runs Kamailio in the foreground on loopback; the system
+  # service that its package enables and starts is not wanted.
+  if [[ " ${missing[*]} " == *" kamailio "* ]] && [ -d /run/systemd/system ]; then
+    $SUDO systemctl disable --now kamailio > /dev/null 2>&1 || true
+  fi
 fi
