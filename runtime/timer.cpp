@@ -144,19 +144,16 @@ void turn(std::vector<expiry_info>& due) {
 
 bool behind() { return static_cast<i32>(om_os_tick() - (w.time + w.tick)) >= 0; }
 
-// Under TIMR.  Milliseconds from `now` until the turn that can fire the
-// earliest running cell (a cell fires on the first turn whose wheel time
-// passes its expiry less one tick), at most IDLE_WAIT_MS; 0 when that turn
-// is due already.  Between waits the wheel turns slot by slot as always, so
-// a cell fires on the turn it would have fired on had the thread woken every
-// tick.
+// Under TIMR.  Milliseconds from `now` until the expiry of the earliest
+// running cell, at most IDLE_WAIT_MS; 0 when one is due already.  The thread
+// wakes at that expiry and turns the wheel up to the clock, so a cell never
+// fires before its expiry, and between waits the wheel turns slot by slot as
+// always.
 u32 quiet_ms(u32 now) {
   u32 best = IDLE_WAIT_MS;
   for (u16 s = 0; s < w.n_slots; ++s) {
     for (const timer_cell_t* c = w.slots[s]; c; c = c->next) {
-      const i32 ahead = static_cast<i32>(c->expiry - w.tick - w.time);
-      const u32 turns = ahead < 0 ? 1u : static_cast<u32>(ahead) / w.tick + 1u;
-      const i32 until = static_cast<i32>(w.time + turns * w.tick - now);
+      const i32 until = static_cast<i32>(c->expiry - now);
       if (until <= 0) return 0;
       if (static_cast<u32>(until) < best) best = static_cast<u32>(until);
     }
@@ -281,7 +278,7 @@ void Timer_start(timer_cell_t* c, u32 duration, u16 timer_id, code_t code) {
     if (d < 2) d = 2;
     slot = d < w.n_slots ? static_cast<u16>((w.current + d) % w.n_slots) : w.current;
     link_cell(c, slot);
-    wake = w.waiting && static_cast<i32>(c->expiry - w.tick - w.wake_at) < 0;
+    wake = w.waiting && static_cast<i32>(c->expiry - w.wake_at) < 0;
   }
   if (wake) timer_wake.set();
   trace_timer('<', c);

@@ -367,10 +367,11 @@ class BalancerTest : public ::testing::Test {
   // A send job of the server's controller G1-`channel` for the pages: the
   // stand-in posts it on the request slot.
   void SubmitSend(const Server& s, int channel, int job) {
-    kvtest::WriteFile(tmp_.File("TX.TIF"), ReadFile(Pages()));
+    // A send file lies in the server's own area (its request folder).
+    kvtest::WriteFile(s.area + "/REQ/TX.TIF", ReadFile(Pages()));
     const int code = kvtest::RunProgram(
         {BinaryDir() + "/drennic-standin", "--post", "sendfax", "FOIP\\G1\\" + std::to_string(channel),
-         std::to_string(job), "00001", tmp_.path() + "\\", "TX.TIF", "6", "3"},
+         std::to_string(job), "00001", s.area + "/REQ\\", "TX.TIF", "6", "3"},
         tmp_.File("post.txt"), {"KORVANE_MAILSLOT_DIR=" + s.area + "/mailslot"}, 10000);
     ASSERT_EQ(code, 0) << ReadFile(tmp_.File("post.txt"));
   }
@@ -480,8 +481,9 @@ TEST_F(BalancerTest, CallsSpreadAndAFullServerPassesTheCallOn) {
               std::chrono::duration<double>(Clock::now() - began).count());
 }
 
-// Whether a controller ends the jobs in hand with a result when its tessaly
-// dies; until it does, the last check of the next case is skipped.
+// Whether a controller ends a received fax in hand with a result when its
+// tessaly dies (a send in hand does); until it does, the last check of the
+// next case is skipped.
 constexpr bool kJobsEndWhenTessalyDies = false;
 
 // Server A dies (SIGKILL of its tessaly) in the middle of a send job and a
@@ -541,7 +543,8 @@ TEST_F(BalancerTest, AKilledServerLeavesTheOtherServing) {
   std::printf("[ balancer ] killed server marked down after %.1f s; case %.1f s\n", down_s,
               std::chrono::duration<double>(Clock::now() - began).count());
   if (!kJobsEndWhenTessalyDies)
-    GTEST_SKIP() << "the controllers do not yet end their jobs with a result when tessaly dies; A's stand-in saw:\n"
+    GTEST_SKIP() << "a controller does not yet end a received fax in hand with a result when tessaly dies; A's "
+                    "stand-in saw:\n"
                  << ReadFile(a_.Standin());
   const std::vector<std::string> a_results = Results(a_);
   EXPECT_EQ(a_results.size(), 2u) << ReadFile(a_.Standin());
