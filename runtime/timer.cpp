@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "common/byte_order.h"
-#include "platform/event.h"
 #include "runtime/mem.h"
 #include "runtime/msg.h"
 #include "runtime/om_os_internal.h"
@@ -44,18 +43,8 @@ struct wheel_state {
   relaxed_value<u16> in_use = 0;  // also read without CACH by trace records
   u16 high_water = 0, cache_limit = 0, cache_count = 0;
   timer_cell_t* cache = nullptr;
-  // The TIMR thread waits until it next has work (under TIMR).
-  bool waiting = false;
-  u32 wake_at = 0;  // tick count at which the wait ends
 };
 wheel_state w;
-
-// Set when a timer is started that is due before the TIMR thread's planned
-// wake-up, and when the runtime stops.
-plat_event timer_wake;
-
-// Longest wait of the TIMR thread when no timer is due sooner.
-constexpr u32 IDLE_WAIT_MS = 1000;
 
 struct expiry_info {
   ent_id_t entity;
@@ -144,50 +133,6 @@ void turn(std::vector<expiry_info>& due) {
 
 bool behind() { return static_cast<i32>(om_os_tick() - (w.time + w.tick)) >= 0; }
 
-// Under TIMR.  Milliseconds from `now` until the expiry of the earliest
-// running cell, at most IDLE_WAIT_MS; 0 when one is due already.  The thread
-// wakes at that expiry and turns the wheel up to the clock, so a cell never
-// fires before its expiry, and between waits the wheel turns slot by slot as
-// always.
-u32 quiet_ms(u32 now) {
-  u32 best = IDLE_WAIT_MS;
-  for (u16 s = 0; s < w.n_slots; ++s) {
-    for (const timer_cell_t* c = w.slots[s]; c; c = c->next) {
-      const i32 until = static_cast<i32>(c->expiry - now);
-      if (until <= 0) return 0;
-      if (static_cast<u32>(until) < best) best = static_cast<u32>(until);
-    }
-  }
-  return best;
-}
-
-// The TIMR thread's wait between turns.  With the system clock it sleeps
-// until the next turn that has a cell to fire (a timer started meanwhile
-// that is due sooner wakes it); with a test's tick source it looks at the
-// clock every tick, as that clock may jump.
-void wait_for_work() {
-  if (!om_os_rt::tick_is_system_clock()) {
-    om_os_sleep(w.tick);
-    return;
-  }
-  u32 wait = 0;
-  {
-    plat_cs_hold hold(cs_timr);
-    const u32 now = om_os_tick();
-    // Wheel time never runs ahead of the clock: a turn is due at most one
-    // tick after the last.
-    const i32 next_turn = static_cast<i32>(w.time + w.tick - now);
-    wait = quiet_ms(now);
-    if (next_turn > 0 && wait < static_cast<u32>(next_turn)) wait = static_cast<u32>(next_turn);
-    if (wait == 0) return;
-    w.waiting = true;
-    w.wake_at = now + wait;
-  }
-  (void)timer_wake.wait_for(wait);
-  plat_cs_hold hold(cs_timr);
-  w.waiting = false;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -265,7 +210,6 @@ void Timer_start(timer_cell_t* c, u32 duration, u16 timer_id, code_t code) {
   if (!c || !c->in_use) return;
   if (duration > MAX_DURATION_MS) duration = MAX_DURATION_MS;
   u16 slot{};
-  bool wake = false;
   {
     plat_cs_hold hold(cs_timr);
     if (!w.slots) return;
@@ -278,9 +222,7 @@ void Timer_start(timer_cell_t* c, u32 duration, u16 timer_id, code_t code) {
     if (d < 2) d = 2;
     slot = d < w.n_slots ? static_cast<u16>((w.current + d) % w.n_slots) : w.current;
     link_cell(c, slot);
-    wake = w.waiting && static_cast<i32>(c->expiry - w.wake_at) < 0;
   }
-  if (wake) timer_wake.set();
   trace_timer('<', c);
 }
 
@@ -354,8 +296,6 @@ void om_os_timer_task() {
   while (g.state.load() == OM_OS_STATE_INIT) om_os_sleep(w.tick ? w.tick : 10);
   while (g.state.load() == OM_OS_STATE_RUNNING) {
     turn(due);
-    if (!behind()) wait_for_work();
+    if (!behind()) om_os_sleep(w.tick);
   }
 }
-
-void om_os_rt::timers_wake() { timer_wake.set(); }
