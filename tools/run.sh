@@ -162,7 +162,8 @@ wait_standin() {  # wait_standin PROGRAM-NAME TEXT...
     pump
     ok=1
     for text in "$@"; do grep -qF -- "$text" "$standin_log" || ok=0; done
-    [ "$ok" = 1 ] && return 0
+    # The lines that answered the wait are printed before the caller says so.
+    [ "$ok" = 1 ] && { pump; return 0; }
     kill -0 "$pid" 2> /dev/null || break
     sleep 0.1
   done
