@@ -197,7 +197,7 @@ void BM_IdleSystemCost(benchmark::State& state) {
     std::string ini = kvtest::ReadFile(area + "/KORVANE.INI");
     for (int n = 3; n <= kChannels; ++n) {
       char paragraph[80];
-      std::snprintf(paragraph, sizeof paragraph, "\n[FOIP-G1-%d]\nPhoneNum: +44 20 7946 %04d\n", n, n);
+      (void)std::snprintf(paragraph, sizeof paragraph, "\n[FOIP-G1-%d]\nPhoneNum: +44 20 7946 %04d\n", n, n);
       ini += paragraph;
     }
     kvtest::WriteFile(area + "/KORVANE.INI", ini);
