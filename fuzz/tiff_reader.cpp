@@ -197,6 +197,9 @@ void own_page(tiff__ctx* ctx, const uint8_t* data, size_t size) {
   const uint32_t stride = (h.image_width * (h.image_type == TIFF_RGB_IMAGE ? 24 : 1) + 7) / 8;
   // Up to 255 lines, at most 4 KiB of bitmap.
   h.image_length = std::min<uint32_t>(p[4], (4u << 10) / stride);
+  // A page of no rows is written with RowsPerStrip 0, which the reader
+  // refuses as no fax page: there is nothing to read back.
+  if (h.image_length == 0) return;
   // Texts of the lengths p[5] gives, from the input's bytes (NUL ends them early).
   auto text = [&](char* dst, size_t room, unsigned len) {
     len = std::min<unsigned>(len, static_cast<unsigned>(std::min<size_t>(room - 1, size)));
