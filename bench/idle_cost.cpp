@@ -63,8 +63,13 @@ void set_values(const std::string& file, const std::vector<std::pair<std::string
   std::string out, line;
   while (std::getline(in, line)) {
     for (const auto& [key, value] : values)
-      if (line.rfind(key + ":", 0) == 0) line = key + ": " + value;
-    out += line + "\n";
+      if (line.rfind(key + ":", 0) == 0) {
+        line = key;
+        line += ": ";
+        line += value;
+      }
+    out += line;
+    out += '\n';
   }
   kvtest::WriteFile(file, out);
 }
@@ -179,8 +184,13 @@ void BM_IdleSystemCost(benchmark::State& state) {
   for (auto _ : state) {
     kvtest::TempFolder tmp;
     const std::string area = tmp.File("area");
-    const std::string make = "KV_MARROCK='" + bin + "/marrock' bash '" + std::string(KV_SOURCE_DIR) +
-                             "/tools/make-server-area.sh' '" + area + "' > /dev/null";
+    std::string make = "KV_MARROCK='";
+    make += bin;
+    make += "/marrock' bash '";
+    make += KV_SOURCE_DIR;
+    make += "/tools/make-server-area.sh' '";
+    make += area;
+    make += "' > /dev/null";
     if (std::system(make.c_str()) != 0) {
       state.SkipWithError("the server area could not be made");
       return;
@@ -223,6 +233,7 @@ void BM_IdleSystemCost(benchmark::State& state) {
     std::this_thread::sleep_for(std::chrono::seconds(3));
     const double t0 = cpu_seconds(tessaly);
     std::vector<double> m0;
+    m0.reserve(marrocks.size());
     for (pid_t p : marrocks) m0.push_back(cpu_seconds(p));
     const auto began = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(watch));
