@@ -507,6 +507,21 @@ void answer_fresh(ssc_msg_type rs, code_t code) {
   (void)ssc_send_answer(code);
 }
 
+// A received CANCEL answered 200.  While the INVITE is open its transaction
+// is the pending request and gives the answer its Via, parties and Call-ID;
+// once the INVITE has its 2xx or 3xx that transaction is closed, and the
+// CANCEL itself stands in for it (it carries the INVITE's Via, parties and
+// Call-ID), so that the CANCEL still gets its 200 and the INVITE keeps its
+// answer.
+void answer_received_cancel() {
+  ssc_tx_state& tx = ssc_tx();
+  ssc_handle* received = ssc_run().handle;
+  const bool borrowed = tx.pending == nullptr && received != nullptr && received->type == ssc_msg_type::CANCEL;
+  if (borrowed) tx.pending = received;
+  answer_fresh(ssc_msg_type::CANCEL_RS, SIP_CANCEL_RS);
+  if (borrowed && tx.pending == received) tx.pending = nullptr;
+}
+
 // The received BYE answered 200.
 void answer_bye() {
   if (ssc_tx_find(ssc_msg_type::BYE, 0xFFFF, SSC_TX_RECEIVED) != 2) return;
@@ -857,7 +872,7 @@ void entry_act(ssc_entry_action a, u8 event, u8* next) {
         self_event('F', 60);
       }
       break;
-    case A::answer_cancel: answer_fresh(ssc_msg_type::CANCEL_RS, SIP_CANCEL_RS); break;
+    case A::answer_cancel: answer_received_cancel(); break;
     case A::mark_closed: c->closed_by_us = true; break;
     case A::answer_reinvite:
       use_received();

@@ -467,6 +467,20 @@ TEST_F(SscMachinesSipp, UacCancelWithSessionNotices) {
   EXPECT_FALSE(got(SSC_CANCEL_IN));
 }
 
+// A CANCEL that crosses our 200 finds the INVITE's transaction closed: the
+// CANCEL is still answered 200, the call goes on and the far end's BYE ends
+// it.
+TEST_F(SscMachinesSipp, UacCancelAfterThe200IsAnsweredAndTheCallGoesOn) {
+  ssc_mod().ua->option_byte = 0x01;
+  const int status =
+      run("uac-cancel-after-200.xml", "127.0.0.1:" + std::to_string(g_port) + " -p 0", nullptr, [&](const up_msg& u) {
+        if (u.code == SSC_INVITE_IN) answer_invite(u, 200, "OK");
+      });
+  EXPECT_EQ(status, 0);
+  EXPECT_TRUE(got(SESS_CLOSED_IN)) << ::testing::PrintToString(codes());
+  EXPECT_FALSE(got(SSC_CANCEL_IN));
+}
+
 TEST_F(SscMachinesSipp, UacLateAckCloseWaitsForIt) {
   const int status =
       run("uac-late-ack.xml", "127.0.0.1:" + std::to_string(g_port) + " -p 0", nullptr, [&](const up_msg& u) {
