@@ -341,6 +341,7 @@ u8 om_os_stop() {
     Post_msg(task_id, m);
   }
   bkgr_wake.set();
+  timers_wake();
 
   // 4. Wait, bounded, for every task to stop.
   u32 waited = 0;
@@ -393,6 +394,8 @@ void om_os_set_bkgr_tick(om_os_bkgr_tick_t tick) { bkgr_tick.store(tick); }
 // Clock.
 
 void om_os_set_tick_source(om_os_tick_source_t source) { tick_source.store(source); }
+
+bool om_os_rt::tick_is_system_clock() { return tick_source.load() == nullptr; }
 
 u32 om_os_tick() {
   om_os_tick_source_t s = tick_source.load();

@@ -157,6 +157,10 @@ void audit(u8 letter, const msg_t* m);
 [[nodiscard]] u8 timers_apply(const om_os_config& c);
 void timers_reset();
 void timers_stats(u16* in_use);
+// Wakes the TIMR thread from its wait (the runtime is stopping).
+void timers_wake();
+// True when the tick count comes from the system clock (no test source).
+bool tick_is_system_clock();
 
 // Heap and temporary blocks.
 void mem_reset();

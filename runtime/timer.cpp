@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/byte_order.h"
+#include "platform/event.h"
 #include "runtime/mem.h"
 #include "runtime/msg.h"
 #include "runtime/om_os_internal.h"
@@ -43,8 +44,16 @@ struct wheel_state {
   relaxed_value<u16> in_use = 0;  // also read without CACH by trace records
   u16 high_water = 0, cache_limit = 0, cache_count = 0;
   timer_cell_t* cache = nullptr;
+  // The TIMR thread's wait over turns whose slots are empty (under TIMR):
+  // while it waits, the turns from the current slot up to its wake-up.
+  bool waiting = false;
+  u16 wake_turns = 0;
 };
 wheel_state w;
+
+// Set when a timer is started into a slot whose turn comes before the TIMR
+// thread's planned wake-up, and when the runtime stops.
+plat_event timer_wake;
 
 struct expiry_info {
   ent_id_t entity;
@@ -133,6 +142,46 @@ void turn(std::vector<expiry_info>& due) {
 
 bool behind() { return static_cast<i32>(om_os_tick() - (w.time + w.tick)) >= 0; }
 
+// Under TIMR.  Turns from the current slot to the next slot that holds a
+// cell: 1 to the number of slots (a full turn of the wheel when only the
+// current slot holds cells, or none does).
+u16 turns_to_next_cells() {
+  for (u16 k = 1; k < w.n_slots; ++k) {
+    if (w.slots[(w.current + k) % w.n_slots]) return k;
+  }
+  return w.n_slots;
+}
+
+// The TIMR thread's wait until its next turn.  A turn over an empty slot
+// does nothing, so with the system clock the thread sleeps over the turns up
+// to the next slot that holds a cell, and turns the wheel from there on
+// until it has caught up with the clock, as after any hold-up: cells expire
+// in the same turns and the same order as with a turn every tick, and no
+// turn runs before the clock has reached its wheel time, so a cell fires at
+// most a tick before its expiry.  A timer started meanwhile into a slot that
+// comes sooner wakes it.
+void wait_for_work() {
+  u32 wait = 0;
+  {
+    plat_cs_hold hold(cs_timr);
+    if (!w.slots || w.n_slots == 0) {
+      wait = w.tick;
+    } else {
+      const u16 turns = turns_to_next_cells();
+      // The turn that reaches that slot runs once the clock has reached its
+      // wheel time.
+      const i32 until = static_cast<i32>(w.time + static_cast<u32>(turns) * w.tick - om_os_tick());
+      if (until <= 0) return;
+      wait = static_cast<u32>(until);
+      w.waiting = true;
+      w.wake_turns = turns;
+    }
+  }
+  (void)timer_wake.wait_for(wait);
+  plat_cs_hold hold(cs_timr);
+  w.waiting = false;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -210,6 +259,7 @@ void Timer_start(timer_cell_t* c, u32 duration, u16 timer_id, code_t code) {
   if (!c || !c->in_use) return;
   if (duration > MAX_DURATION_MS) duration = MAX_DURATION_MS;
   u16 slot{};
+  bool wake = false;
   {
     plat_cs_hold hold(cs_timr);
     if (!w.slots) return;
@@ -222,7 +272,13 @@ void Timer_start(timer_cell_t* c, u32 duration, u16 timer_id, code_t code) {
     if (d < 2) d = 2;
     slot = d < w.n_slots ? static_cast<u16>((w.current + d) % w.n_slots) : w.current;
     link_cell(c, slot);
+    // Turns until this slot comes up (the current slot: a full turn).
+    u16 turns = static_cast<u16>((slot + w.n_slots - w.current) % w.n_slots);
+    if (turns == 0) turns = w.n_slots;
+    wake = w.waiting && turns < w.wake_turns;
+    if (wake) w.waiting = false;
   }
+  if (wake) timer_wake.set();
   trace_timer('<', c);
 }
 
@@ -295,7 +351,18 @@ void om_os_timer_task() {
   due.reserve(64);
   while (g.state.load() == OM_OS_STATE_INIT) om_os_sleep(w.tick ? w.tick : 10);
   while (g.state.load() == OM_OS_STATE_RUNNING) {
-    turn(due);
-    if (!behind()) om_os_sleep(w.tick);
+    if (!om_os_rt::tick_is_system_clock()) {
+      // A test's clock may jump: the wheel turns every tick.
+      turn(due);
+      if (!behind()) om_os_sleep(w.tick);
+      continue;
+    }
+    // A turn runs once the clock has reached its wheel time; a wake-up
+    // before that (a timer started into a slot that comes sooner, a stale
+    // wake signal) only plans the wait again.
+    if (behind()) turn(due);
+    else wait_for_work();
   }
 }
+
+void om_os_rt::timers_wake() { timer_wake.set(); }

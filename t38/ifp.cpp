@@ -24,34 +24,45 @@ constexpr std::array<u8, 256> make_reverse_table() {
 
 constexpr std::array<u8, 256> kReverse = make_reverse_table();
 
-// Bit order of the field data: eight bytes at a time, the table for the rest.
-// Kept out of line: inlined into a field's tail, the compiler takes the
+// Bit order of the field data: sixteen or eight bytes at a time, the table
+// for runs shorter than eight.  Kept out of line: inlined into a field's tail, the compiler takes the
 // eight-byte steps for writes past the field.
 [[gnu::noinline]] void reverse_copy(u8* out, const u8* in, u32 n) {
   // Sixteen bytes at a time in a vector register: swap neighbouring bits,
-  // then pairs, then nibbles.
+  // then pairs, then nibbles.  A tail of a longer run is done as the last
+  // sixteen bytes again (the same values written twice).
   using v16 = u64 __attribute__((vector_size(16)));
   constexpr v16 k1 = {0x5555555555555555ull, 0x5555555555555555ull};
   constexpr v16 k2 = {0x3333333333333333ull, 0x3333333333333333ull};
   constexpr v16 k4 = {0x0F0F0F0F0F0F0F0Full, 0x0F0F0F0F0F0F0F0Full};
-  u32 i = 0;
-  for (; i + 16 <= n; i += 16) {
+  auto step16 = [&](u32 at) {
     v16 x;
-    std::memcpy(&x, in + i, 16);
+    std::memcpy(&x, in + at, 16);
     x = ((x >> 1) & k1) | ((x & k1) << 1);
     x = ((x >> 2) & k2) | ((x & k2) << 2);
     x = ((x >> 4) & k4) | ((x & k4) << 4);
-    std::memcpy(out + i, &x, 16);
-  }
-  for (; i + 8 <= n; i += 8) {
+    std::memcpy(out + at, &x, 16);
+  };
+  auto step8 = [&](u32 at) {
     u64 x;
-    std::memcpy(&x, in + i, 8);
+    std::memcpy(&x, in + at, 8);
     x = ((x >> 1) & 0x5555555555555555ull) | ((x & 0x5555555555555555ull) << 1);
     x = ((x >> 2) & 0x3333333333333333ull) | ((x & 0x3333333333333333ull) << 2);
     x = ((x >> 4) & 0x0F0F0F0F0F0F0F0Full) | ((x & 0x0F0F0F0F0F0F0F0Full) << 4);
-    std::memcpy(out + i, &x, 8);
+    std::memcpy(out + at, &x, 8);
+  };
+  if (n >= 16) {
+    u32 i = 0;
+    for (; i + 16 <= n; i += 16) step16(i);
+    if (i < n) step16(n - 16);
+    return;
   }
-  for (; i < n; ++i) out[i] = kReverse[in[i]];
+  if (n >= 8) {
+    step8(0);
+    step8(n - 8);
+    return;
+  }
+  for (u32 i = 0; i < n; ++i) out[i] = kReverse[in[i]];
 }
 
 // The aligned-PER layout of an IFP packet is small and fixed: a bit cursor
@@ -92,6 +103,14 @@ class per_writer {
   // Completes the last octet; the encoding's length in octets, or 0 when
   // there is no room for it.
   u32 finish() { return align() ? pos_ : 0; }
+  // `n` whole octets to be written by the caller, at an octet boundary; null
+  // when there is no room.
+  u8* take_octets(u32 n) {
+    if (pending_ != 0 || n > room_ - pos_) return nullptr;
+    u8* p = area_ + pos_;
+    pos_ += n;
+    return p;
+  }
 
  private:
   u8* area_;
@@ -121,7 +140,42 @@ bool put_extensible_enum(per_writer& w, u32 value, u32 root) {
   return w.bits(1, 1) && w.bits(1, 1) && put_unconstrained_length(w, 1) && w.octet(static_cast<u8>(n));
 }
 
+// Nearly every packet is a type value within its root and fewer than 128
+// fields that each carry data: every element then ends on an octet boundary
+// (header bits padded), so the packet is written octet by octet.  False
+// (nothing written) for any other shape, which takes the general path.
+bool encode_octet_shaped(per_writer& w, const t38_ifp_packet& pck) {
+  const bool is_data = pck.type == T38_IFP__TYPE_DATA;
+  const u32 value = pck.type_value & 0x7F;
+  if (value > (is_data ? T38_IFP__DATA_HIGHEST_ROOT : T38_IFP__INDICATOR_HIGHEST_ROOT)) return false;
+  u32 count = 0, need = 1;
+  for (const t38_data_field* f = pck.fields; f != nullptr; f = f->next) {
+    if (f->length == 0 || f->length > T38__MAX_SIZE_DATA_FIELD || f->field_type > T38_FIELD__T4_NON_ECM_SIG_END)
+      return false;
+    need += 3u + f->length;
+    ++count;
+  }
+  if (count >= 128) return false;
+  if (count != 0) ++need;
+  u8* p = w.take_octets(need);
+  if (p == nullptr) return false;
+  // presence, choice, extension bit 0, the 4-bit value, one pad bit.
+  *p++ = static_cast<u8>((count != 0 ? 0x80 : 0) | (is_data ? 0x40 : 0) | (value << 1));
+  if (count == 0) return true;
+  *p++ = static_cast<u8>(count);
+  for (const t38_data_field* f = pck.fields; f != nullptr; f = f->next) {
+    // data present, field type, four pad bits; the length less one in two octets.
+    *p++ = static_cast<u8>(0x80 | (f->field_type << 4));
+    *p++ = 0;
+    *p++ = static_cast<u8>(f->length - 1);
+    reverse_copy(p, f->data, f->length);
+    p += f->length;
+  }
+  return true;
+}
+
 u16 encode_body(per_writer& w, const t38_ifp_packet& pck) {
+  if (encode_octet_shaped(w, pck)) return T38__TRAP__NONE;
   const bool is_data = pck.type == T38_IFP__TYPE_DATA;
   const bool has_fields = pck.fields != nullptr;
   if (!w.bits(has_fields ? 1 : 0, 1)) {
@@ -188,6 +242,13 @@ class per_reader {
     const u32 length = bit_end_ >> 3;
     return at < length ? length - at : 0;
   }
+  // The next `n` octets when the position is on an octet boundary and they
+  // are all there, else null; skip() moves past them.
+  const u8* octets_here(u32 n) const {
+    if ((bit_ & 7) != 0 || bit_ + 8 * n > bit_end_) return nullptr;
+    return area_ + (bit_ >> 3);
+  }
+  void skip_bits(u32 n) { bit_ += n; }
   // Aligned octets into the engine's bit order; the caller checked that
   // they are there.
   void reversed_octets(u8* out, u32 n) {
@@ -291,9 +352,18 @@ u16 decode_fields(per_reader& r, const t38_ifp_decode_env& env, field_list_build
   if (count > 2 * (r.bytes_left() + 1)) return T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_8;
   for (u32 i = 0; i < count; ++i) {
     u32 has_data = 0;
-    if (!r.bits(1, &has_data)) return T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_10;
     u32 type = 0;
-    if (!r.bits(3, &type)) return T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_11;
+    // A field with data that starts on an octet boundary (the usual case)
+    // has its header bits, padding and length in three octets.
+    const u8* head = r.octets_here(3);
+    const bool octet_shaped = head != nullptr && (head[0] & 0x80) != 0;
+    if (octet_shaped) {
+      has_data = 1;
+      type = (head[0] >> 4) & 7u;
+    } else {
+      if (!r.bits(1, &has_data)) return T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_10;
+      if (!r.bits(3, &type)) return T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_11;
+    }
     t38_data_field* cur = out.open();
     if (cur == nullptr) return T38__TRAP__IFP_PCK__NO_MORE_DATA_FIELD;
     cur->field_type = static_cast<u8>(type);
@@ -302,10 +372,16 @@ u16 decode_fields(per_reader& r, const t38_ifp_decode_env& env, field_list_build
       out.close();
       continue;
     }
-    r.align();
-    u32 hi = 0, lo = 0;
-    if (!r.octet(&hi) || !r.octet(&lo)) return T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_13;
-    u32 left = ((hi << 8) | lo) + 1;
+    u32 left = 0;
+    if (octet_shaped) {
+      left = ((u32{head[1]} << 8) | head[2]) + 1;
+      r.skip_bits(24);
+    } else {
+      r.align();
+      u32 hi = 0, lo = 0;
+      if (!r.octet(&hi) || !r.octet(&lo)) return T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_13;
+      left = ((hi << 8) | lo) + 1;
+    }
     // A lying length fails here, before anything is delivered.
     if (left > 65535 || left > r.bytes_left()) return T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_13;
     for (;;) {
@@ -336,18 +412,29 @@ u16 decode_fields(per_reader& r, const t38_ifp_decode_env& env, field_list_build
 
 u16 decode_body(per_reader& r, const t38_ifp_decode_env& env, t38_ifp_packet& pck, field_list_builder& out) {
   u32 presence = 0;
-  if (!r.bits(1, &presence)) return T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_1;
   u32 choice = 0;
-  if (!r.bits(1, &choice)) return T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_2;
   u32 value = 0;
+  // A type value within its root: presence, choice, extension bit and value
+  // in the first octet.
+  const u8* first = r.octets_here(1);
+  if (first != nullptr && (first[0] & 0x20) == 0) {
+    presence = first[0] >> 7;
+    choice = (first[0] >> 6) & 1u;
+    value = (first[0] >> 1) & 0x0Fu;
+    r.skip_bits(7);
+  } else {
+    if (!r.bits(1, &presence)) return T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_1;
+    if (!r.bits(1, &choice)) return T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_2;
+    const u32 root = choice == 0 ? T38_IFP__INDICATOR_HIGHEST_ROOT : T38_IFP__DATA_HIGHEST_ROOT;
+    if (!get_extensible_enum(r, root, &value)) {
+      return choice == 0 ? T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_3 : T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_5;
+    }
+  }
   if (choice == 0) {
-    if (!get_extensible_enum(r, T38_IFP__INDICATOR_HIGHEST_ROOT, &value))
-      return T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_3;
     if (value > T38_IFP__INDICATOR_HIGHEST_ROOT) return T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_4;
     pck.type = T38_IFP__TYPE_T30_INDICATOR;
     pck.type_value = static_cast<u8>(value);
   } else {
-    if (!get_extensible_enum(r, T38_IFP__DATA_HIGHEST_ROOT, &value)) return T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_5;
     if (value > T38_IFP__DATA_HIGHEST_ROOT) return T38__TRAP__IFP_PCK__ERR_DECOD_IFP_PCK_6;
     pck.type = T38_IFP__TYPE_DATA;
     pck.type_value = static_cast<u8>(T38_IFP__DATA_BIT | value);
@@ -394,12 +481,13 @@ u16 t38_ifp__set_type(t38_ifp_packet& pck, u8 type_byte, t38_data_field* fields)
 }
 
 u16 encode_ifp_packet(t38_ifp_packet& pck, u16 header_room, chain_pool& pool) {
-  if (header_room >= pool.capacity()) return T38__TRAP__IFP_PCK__NO_MORE_BUFFER;
+  const u16 capacity = pool.capacity();
+  if (header_room >= capacity) return T38__TRAP__IFP_PCK__NO_MORE_BUFFER;
   chain_buf first = pool.alloc_for_writing();
   if (first == nullptr) return T38__TRAP__IFP_PCK__NO_MORE_BUFFER;
   // Nearly every packet fits the first buffer behind its header room.
   u8* area = pool.data(first) + header_room;
-  per_writer direct(area, pool.capacity() - header_room);
+  per_writer direct(area, capacity - header_room);
   u16 trap = encode_body(direct, pck);
   const u32 length = trap == T38__TRAP__NONE ? direct.finish() : 0;
   if (length != 0) {

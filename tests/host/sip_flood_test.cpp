@@ -28,7 +28,9 @@
 #include "host/support/milestone_fixture.h"
 #include "host/support/t38_live_peer.h"
 #include "runtime/msg.h"
+#include "runtime/om_os.h"
 #include "runtime/timer.h"
+#include "sip/sip_call.h"
 #include "sip/sip_entity.h"
 #include "sip/ssc_entity.h"
 
@@ -151,6 +153,24 @@ std::string LeftOver() {
                         c.dialogs[0].state, c.dialogs[0].pending_request);
     out += b;
   }
+  // Server transactions left, by state: answered ones wait on the finished
+  // list until their hold is over; the others belong to a call.
+  std::uint32_t fresh = 0, delivered = 0, answered = 0, overdue = 0, with_call = 0;
+  const std::uint32_t now = om_os_tick();
+  for (std::uint32_t i = 0; v.pools != nullptr && i < v.pools->server_txs.capacity(); ++i) {
+    const sip_server_transaction& t = v.pools->server_txs[i];
+    if (t.request_code == 0) continue;  // free
+    if (t.call != SIP_NONE) ++with_call;
+    if (t.state == SIP_STX_NEW) ++fresh;
+    else if (t.state == SIP_STX_DELIVERED) ++delivered;
+    else if (t.state == SIP_STX_ANSWERED) ++answered;
+    if (t.state == SIP_STX_ANSWERED && static_cast<std::int32_t>(t.deadline - now) <= 0) ++overdue;
+  }
+  char b[200];
+  (void)std::snprintf(b, sizeof b,
+                      "server transactions: new %u, delivered %u, answered %u (%u past their hold), %u on a call\n",
+                      fresh, delivered, answered, overdue, with_call);
+  out += b;
   return out;
 }
 

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <map>
+#include <vector>
 
 #include "platform/clock.h"
 #include "runtime/om_os.h"
@@ -247,6 +248,49 @@ TEST(TimerRealClock, ATimerStartedWhileTheThreadWaitsIdleFiresOnTime) {
   const u32 s0 = plat_tick_ms();
   stop();
   EXPECT_LT(plat_tick_ms() - s0, 600u);
+}
+
+// The thread sleeps over turns whose slots are empty: timers of very
+// different lengths, some started while it sleeps, still expire in the order
+// of their expiries, none more than a tick before its time.
+TEST(TimerRealClock, TimersExpireInOrderAcrossTheThreadsWaits) {
+  start_threaded(TABLE, true);
+  struct row {
+    u16 id;
+    u32 start_after_ms;  // after the first start
+    u32 duration_ms;
+  };
+  const row rows[] = {{1, 0, 700}, {2, 0, 90}, {3, 40, 300}, {4, 40, 20}, {5, 150, 1200}, {6, 150, 260}};
+  std::vector<timer_cell_t*> cells;
+  std::map<u16, u32> due;
+  const u32 t0 = plat_tick_ms();
+  for (const row& r : rows) {
+    while (plat_tick_ms() - t0 < r.start_after_ms) plat_sleep_ms(1);
+    timer_cell_t* c = Timer_alloc(ENT_P, 0, 0, r.id);
+    ASSERT_NE(c, nullptr);
+    cells.push_back(c);
+    Timer_start(c, r.duration_ms, r.id, 'o');
+    due[r.id] = plat_tick_ms() + r.duration_ms;
+  }
+  // The moment each expiry is seen, watched every millisecond.
+  std::map<u16, u32> seen;
+  std::vector<u16> order;
+  while (order.size() < std::size(rows) && plat_tick_ms() - t0 < 5000) {
+    const std::vector<seen_msg> all = rec().messages();
+    for (std::size_t k = order.size(); k < all.size(); ++k) {
+      order.push_back(all[k].conn_id);
+      seen[all[k].conn_id] = plat_tick_ms();
+    }
+    plat_sleep_ms(1);
+  }
+  EXPECT_EQ(order, (std::vector<u16>{4, 2, 3, 6, 1, 5}));
+  for (const row& r : rows) {
+    ASSERT_TRUE(seen.count(r.id)) << r.id;
+    EXPECT_GE(static_cast<i32>(seen[r.id] - due[r.id]), -12) << "timer " << r.id << " early";
+    EXPECT_LT(static_cast<i32>(seen[r.id] - due[r.id]), 500) << "timer " << r.id << " late";
+  }
+  for (timer_cell_t* c : cells) Timer_free(c);
+  stop();
 }
 
 }  // namespace

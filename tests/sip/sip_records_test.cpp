@@ -188,6 +188,51 @@ TEST_F(Records, AnsweredServerTransactionsAreSweptOrReclaimed) {
   EXPECT_EQ(sip_mod.pools.server_txs.in_use(), 2u);
 }
 
+// A timer thread that sleeps over quiet stretches turns the wheel many
+// times in one go when it wakes: the sweep's expiry then comes late, queued
+// behind work that answers and reclaims transactions meanwhile.  Every
+// answered transaction is still freed once its hold has run out, and none
+// before.
+TEST_F(Records, AnsweredServerTransactionsAreSweptWhenExpiriesComeLateAndInBatches) {
+  // The clock jumps `ms` at once; the wheel catches up in one batch, and
+  // the expiries run only when `run` is set.
+  auto jump = [&](std::uint32_t ms, bool run) {
+    rt_test::advance_clock(ms);
+    (void)om_os_timer_poll();
+    if (run) rt_test::pump();
+  };
+  auto& pool = sip_mod.pools.server_txs;
+  std::uint32_t t[3];
+  for (auto& x : t) {
+    x = sip_server_tx__alloc(*ep, 227);
+    ASSERT_NE(x, SIP_NONE);
+  }
+  sip_server_tx__complete(*ep, t[0]);
+  jump(1500, false);                   // the sweep's expiry waits in the queue ...
+  sip_server_tx__complete(*ep, t[1]);  // ... behind two answers
+  sip_server_tx__complete(*ep, t[2]);
+  rt_test::pump();  // frees t[0] only: the others were answered just now
+  EXPECT_EQ(ep->finished.size(), 2u);
+  EXPECT_EQ(pool.in_use(), 2u);
+  jump(1000, true);  // the sweep went on for them
+  EXPECT_TRUE(ep->finished.empty());
+  EXPECT_EQ(pool.in_use(), 0u);
+
+  // A full pool reclaims the oldest answered transaction while the sweep's
+  // expiry for it is queued.
+  for (auto& x : t) x = sip_server_tx__alloc(*ep, 227);
+  sip_server_tx__complete(*ep, t[0]);
+  jump(600, true);
+  sip_server_tx__complete(*ep, t[1]);
+  jump(400, false);
+  EXPECT_EQ(sip_server_tx__alloc(*ep, 227), t[0]);
+  rt_test::pump();  // the late expiry finds t[1] not yet due
+  EXPECT_EQ(ep->finished.size(), 1u);
+  jump(600, true);
+  EXPECT_TRUE(ep->finished.empty());
+  EXPECT_EQ(pool.in_use(), 2u);
+}
+
 TEST_F(Records, ReleasingTheEndpointFreesEveryRecordAndCell) {
   std::uint32_t c = SIP_NONE;
   ASSERT_EQ(sip_call__alloc_outgoing(*ep, 3, &c), SIP_CALL_OK);
