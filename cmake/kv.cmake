@@ -26,12 +26,14 @@ function(kv_program name main_file lib)
 endfunction()
 
 # Test-only peers: libtiff and spandsp are linked into tests, benchmarks and
-# fuzzers when present, never into the programs.
+# fuzzers when present, never into the programs; sofia-sip is a reference
+# for the SIP parser's benchmark only.
 function(kv_find_test_peers)
   find_package(PkgConfig QUIET)
   if(PKG_CONFIG_FOUND AND NOT TARGET kv_test_peers)
     pkg_check_modules(KV_TIFF QUIET IMPORTED_TARGET libtiff-4)
     pkg_check_modules(KV_SPANDSP QUIET IMPORTED_TARGET spandsp)
+    pkg_check_modules(KV_SOFIA QUIET IMPORTED_TARGET sofia-sip-ua)
     if(KV_REQUIRE_PEERS AND NOT (KV_TIFF_FOUND AND KV_SPANDSP_FOUND))
       message(FATAL_ERROR "KV_REQUIRE_PEERS: libtiff-4 and spandsp are needed for the interoperability tests "
                           "(bash tools/deps.sh test installs them)")
@@ -45,11 +47,17 @@ function(kv_find_test_peers)
       target_link_libraries(kv_test_peers INTERFACE PkgConfig::KV_SPANDSP)
       target_compile_definitions(kv_test_peers INTERFACE KV_HAVE_SPANDSP=1)
     endif()
+    add_library(kv_bench_peers INTERFACE)
+    if(KV_SOFIA_FOUND)
+      target_link_libraries(kv_bench_peers INTERFACE PkgConfig::KV_SOFIA)
+      target_compile_definitions(kv_bench_peers INTERFACE KV_HAVE_SOFIA=1)
+    endif()
   elseif(NOT TARGET kv_test_peers)
     if(KV_REQUIRE_PEERS)
       message(FATAL_ERROR "KV_REQUIRE_PEERS: pkg-config is needed to find the test peers")
     endif()
     add_library(kv_test_peers INTERFACE)
+    add_library(kv_bench_peers INTERFACE)
   endif()
 endfunction()
 
@@ -197,7 +205,7 @@ function(kv_benchmarks)
     # The test helpers' sources may be built into a benchmark (it links no
     # helper library).
     target_include_directories(bench_${n} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-    target_link_libraries(bench_${n} PRIVATE ${KV_ALL_LIBS} benchmark::benchmark kv_test_peers)
+    target_link_libraries(bench_${n} PRIVATE ${KV_ALL_LIBS} benchmark::benchmark kv_test_peers kv_bench_peers)
     target_compile_definitions(bench_${n} PRIVATE KV_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   endforeach()
 endfunction()

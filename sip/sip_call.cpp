@@ -383,7 +383,12 @@ void sip_server_tx__free(sip_endpoint& ep, std::uint32_t idx) {
   sip_server_transaction& t = sip_mod.pools.server_txs[idx];
   if (t.bucket != 0xFFFF && t.bucket < ep.branch_hash.size()) bucket_remove(ep.branch_hash[t.bucket], idx);
   if (t.call != SIP_NONE) bucket_remove(sip_mod.pools.calls[t.call].server_txs, idx);
-  ep.finished.remove(idx);
+  // Only an answered transaction is on the finished list; the sweep frees
+  // them from its front, so a search of the whole list is rarely needed.
+  if (t.state == SIP_STX_ANSWERED) {
+    if (!ep.finished.empty() && ep.finished.front() == idx) ep.finished.pop_front();
+    else ep.finished.remove(idx);
+  }
   t = sip_server_transaction{};
   sip_mod.pools.server_txs.give_back(idx);
 }

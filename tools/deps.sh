@@ -8,7 +8,7 @@ what=${1:-build}
 pkgs=(g++ cmake ninja-build pkg-config)
 if [ "$what" = test ]; then
   pkgs+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev clang-tidy clang-format
-         libtiff-tools libtiff-dev libspandsp-dev tshark sip-tester socat kamailio)
+         libtiff-tools libtiff-dev libspandsp-dev libsofia-sip-ua-dev tshark sip-tester socat kamailio)
 fi
 missing=()
 for p in "${pkgs[@]}"; do

@@ -1,5 +1,7 @@
 #include "sip/codec/sip_hdr.h"
 
+#include <array>
+#include <cstddef>
 #include <cstring>
 
 sip_hdr_area_t sip_hdr_area;
@@ -105,6 +107,31 @@ constexpr compact_row sip_compact_forms[] = {
 
 inline char fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
+constexpr std::size_t name_length(const char* name) {
+  std::size_t n = 0;
+  while (name[n] != 0) ++n;
+  return n;
+}
+
+// The rows of the names that begin with each letter.
+struct name_bucket {
+  unsigned count = 0;
+  unsigned char rows[12] = {};
+  unsigned char lengths[12] = {};
+};
+
+constexpr std::array<name_bucket, 26> build_name_buckets() {
+  std::array<name_bucket, 26> t{};
+  for (unsigned r = 0; r < sizeof sip_header_names / sizeof sip_header_names[0]; ++r) {
+    name_bucket& b = t[static_cast<unsigned>(sip_header_names[r].name[0] - 'a')];
+    b.lengths[b.count] = static_cast<unsigned char>(name_length(sip_header_names[r].name));
+    b.rows[b.count++] = static_cast<unsigned char>(r);
+  }
+  return t;
+}
+
+constexpr std::array<name_bucket, 26> name_buckets = build_name_buckets();
+
 // After a name: optional blanks, ':' and optional blanks; `p` is moved past
 // them.  False when anything else follows.
 bool colon_follows(char*& p, const char* stop) {
@@ -128,28 +155,29 @@ sip_header_id sip_hdr__match_name() {
   char* start = sip_scan_state.cursor;
   const char* stop = sip_scan_state.line_end;
   if (start >= stop) return sip_header_id::none;
-  char first = fold(*start);
-  for (const auto& row : sip_header_names) {
-    if (row.name[0] != first) continue;
-    char* p = start + 1;
-    const char* n = row.name + 1;
-    while (*n != 0 && p < stop && fold(*p) == *n) {
-      ++p;
-      ++n;
-    }
-    if (*n != 0) continue;
-    if (colon_follows(p, stop)) {
-      sip_scan_state.cursor = p;
-      return row.id;
+  // The name runs to the first blank or colon; a known name holds neither.
+  char* q = start;
+  while (q < stop && *q != ':' && *q != ' ' && *q != '\t') ++q;
+  const auto len = static_cast<std::size_t>(q - start);
+  const char first = fold(*start);
+  sip_header_id id = sip_header_id::none;
+  if (len == 1) {
+    for (const auto& row : sip_compact_forms)
+      if (row.letter == first) {
+        id = row.id;
+        break;
+      }
+  } else if (first >= 'a' && first <= 'z') {
+    const name_bucket& b = name_buckets[static_cast<unsigned>(first - 'a')];
+    for (unsigned i = 0; i < b.count && id == sip_header_id::none; ++i) {
+      if (b.lengths[i] != len) continue;
+      const header_name_row& row = sip_header_names[b.rows[i]];
+      std::size_t k = 1;
+      while (k < len && fold(start[k]) == row.name[k]) ++k;
+      if (k == len) id = row.id;
     }
   }
-  for (const auto& row : sip_compact_forms) {
-    if (row.letter != first) continue;
-    char* p = start + 1;
-    if (colon_follows(p, stop)) {
-      sip_scan_state.cursor = p;
-      return row.id;
-    }
-  }
-  return sip_header_id::none;
+  if (id == sip_header_id::none || !colon_follows(q, stop)) return sip_header_id::none;
+  sip_scan_state.cursor = q;
+  return id;
 }

@@ -87,7 +87,7 @@ bool uri_up_to(char* stop, sip_addr* addr, bool params) {
 }  // namespace
 
 bool parse_name_addr(sip_name_addr* na, na_form form, bool* bare) {
-  std::memset(static_cast<void*>(na), 0, sizeof *na);
+  sip_scan__clear(na, sizeof *na);
   *bare = false;
   char* start = cur();
   if (peek() == '"') {
@@ -128,28 +128,6 @@ bool parse_name_addr(sip_name_addr* na, na_form form, bool* bare) {
       return uri_up_to(lend(), &na->addr, true);
     default: return false;
   }
-}
-
-bool word_is(sip_str w, const char* lower) {
-  std::size_t n = std::strlen(lower);
-  if (w.len != n) return false;
-  for (std::size_t i = 0; i < n; ++i)
-    if (sip_fold(static_cast<u8>(w.ptr[i])) != static_cast<u8>(lower[i])) return false;
-  return true;
-}
-
-bool param_is(const char* lower, bool* has_eq) {
-  char* start = cur();
-  if (!word_is(run(SIP_CC_TOKEN), lower)) {
-    cur() = start;
-    return false;
-  }
-  char* after = cur();
-  sip_scan__skip_lws();
-  *has_eq = sip_scan__take('=');
-  if (*has_eq) sip_scan__skip_lws();
-  else cur() = after;
-  return true;
 }
 
 bool skip_param() {
@@ -336,14 +314,14 @@ u8 parse_referred_by() {
 // Contact: '*' or name-addresses with q, action and expires.
 elem contact_element(unsigned row) {
   sip_contact_rec* c = &sip_hdr_area.contact[row];
-  std::memset(static_cast<void*>(c), 0, sizeof *c);
+  sip_scan__clear(c, sizeof *c);
   c->action = SIP_CODE_NONE;
   c->expires = SIP_U32_NONE;
   if (peek() == '*') {
     char* after = cur() + 1;
     cur() = after;
     if (only_lws_left()) {
-      std::memset(static_cast<void*>(&c->na), 0, sizeof c->na);
+      sip_scan__clear(&c->na, sizeof c->na);
       c->na.addr.scheme = '*';
       c->na.addr.port = SIP_PORT_NONE;
       c->na.addr.global = -1;
@@ -457,7 +435,7 @@ bool via_param(sip_via_rec* v) {
 
 elem via_element(unsigned row) {
   sip_via_rec* v = &sip_hdr_area.via[row];
-  std::memset(static_cast<void*>(v), 0, sizeof *v);
+  sip_scan__clear(v, sizeof *v);
   v->transport = SIP_CODE_NONE;
   v->port = SIP_PORT_NONE;
   v->rport = 0xFFFF;
@@ -626,7 +604,7 @@ bool media_type_codes(sip_str type, sip_str subtype, u8* tcode, u8* scode, sip_s
 
 bool sip_parse_media_type(sip_media_type_rec* rec) {
   u8 part = rec->part;
-  std::memset(static_cast<void*>(rec), 0, sizeof *rec);
+  sip_scan__clear(rec, sizeof *rec);
   rec->part = part;
   rec->base = SIP_CODE_NONE;
   sip_str type = run(SIP_CC_TOKEN);
@@ -669,7 +647,7 @@ bool sip_parse_media_type(sip_media_type_rec* rec) {
 
 bool sip_parse_disposition(sip_disposition_rec* rec) {
   u8 part = rec->part;
-  std::memset(static_cast<void*>(rec), 0, sizeof *rec);
+  sip_scan__clear(rec, sizeof *rec);
   rec->part = part;
   rec->handling = SIP_CODE_NONE;
   sip_str type = run(SIP_CC_TOKEN);
@@ -749,6 +727,15 @@ u8 sip_parse_header_value(sip_header_id id) {
     case id_t::content_disposition: r = parse_content_disposition(); break;
     default: r = parse_other_header(id); break;
   }
-  sip_scan__unfold_line();
+  // The line was joined and its end found before the value was read: the
+  // rest of it holds no line end, and no continuation follows its end, so
+  // the next line begins right after that end (when it is still where it
+  // was).
+  char* le = sip_scan_state.line_end;
+  char* end = sip_scan_state.end;
+  if (sip_scan_state.cursor <= le && le < end && (*le == '\r' || *le == '\n'))
+    sip_scan_state.cursor = le + ((*le == '\r' && le + 1 < end && le[1] == '\n') ? 2 : 1);
+  else if (sip_scan_state.cursor <= le && le == end) sip_scan_state.cursor = end;
+  else sip_scan__unfold_line();
   return r;
 }

@@ -1,6 +1,7 @@
 // Helpers shared by the header value parsers (internal to the parser).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -118,13 +119,32 @@ enum class na_form {
 bool parse_name_addr(sip_name_addr* na, na_form form, bool* bare);
 
 // Whether the word is `lower` (given in lower case), letters compared
-// without case.
-bool word_is(sip_str w, const char* lower);
+// without case.  Inline: the names are literals, so their lengths are known
+// where it is called.
+inline bool word_is(sip_str w, const char* lower) {
+  const std::size_t n = std::strlen(lower);
+  if (w.len != n) return false;
+  for (std::size_t i = 0; i < n; ++i)
+    if (sip_fold(static_cast<u8>(w.ptr[i])) != static_cast<u8>(lower[i])) return false;
+  return true;
+}
 
 // Reads the parameter name `lower` at the cursor followed by optional
 // blanks, and then, when present, '=' and optional blanks (*has_eq tells
 // which).  False, with the cursor unchanged, when the name differs.
-bool param_is(const char* lower, bool* has_eq);
+inline bool param_is(const char* lower, bool* has_eq) {
+  char* start = cur();
+  if (!word_is(run(SIP_CC_TOKEN), lower)) {
+    cur() = start;
+    return false;
+  }
+  char* after = cur();
+  sip_scan__skip_lws();
+  *has_eq = sip_scan__take('=');
+  if (*has_eq) sip_scan__skip_lws();
+  else cur() = after;
+  return true;
+}
 
 // Passes over one generic parameter (token, optional '=' and a value or a
 // quoted string) without keeping it.  False when malformed.

@@ -1,6 +1,7 @@
 #include "sip/codec/sip_scan.h"
 
 #include <array>
+#include <bit>
 #include <cstring>
 
 namespace {
@@ -100,10 +101,31 @@ const sip_code_row sip_method_table[6] = {{'A', "INVITE"}, {'B', "ACK"},    {'C'
                                           {'D', "BYE"},    {'E', "CANCEL"}, {'F', "REGISTER"}};
 const sip_code_row sip_user_param_table[2] = {{'P', "phone"}, {'I', "ip"}};
 
-int sip_scan__line_end() {
-  char* p = sip_scan_state.cursor;
-  char* end = sip_scan_state.end;
+char* sip_scan__find_break(char* p, const char* end) {
+  if constexpr (std::endian::native == std::endian::little) {
+    // Eight bytes at a time: a byte of CR or LF becomes a zero byte of one of
+    // the two words, and the lowest flagged byte is the first such byte.
+    constexpr u64 ones = 0x0101010101010101ULL;
+    constexpr u64 highs = 0x8080808080808080ULL;
+    while (end - p >= 8) {
+      u64 w;
+      std::memcpy(&w, p, 8);
+      const u64 cr = w ^ (ones * '\r');
+      const u64 lf = w ^ (ones * '\n');
+      const u64 hit = (((cr - ones) & ~cr) | ((lf - ones) & ~lf)) & highs;
+      if (hit != 0) return p + (std::countr_zero(hit) >> 3);
+      p += 8;
+    }
+  }
   while (p < end && *p != '\r' && *p != '\n') ++p;
+  return p;
+}
+
+void sip_scan__clear(void* p, std::size_t n) { std::memset(p, 0, n); }
+
+int sip_scan__line_end() {
+  char* end = sip_scan_state.end;
+  char* p = sip_scan__find_break(sip_scan_state.cursor, end);
   if (p >= end) {
     sip_scan_state.cursor = end;
     return 0;
@@ -119,7 +141,7 @@ int sip_scan__line_end() {
 int sip_scan__unfold_line() {
   char* p = sip_scan_state.cursor;
   for (;;) {
-    while (p < sip_scan_state.end && *p != '\r' && *p != '\n') ++p;
+    p = sip_scan__find_break(p, sip_scan_state.end);
     if (p >= sip_scan_state.end) {
       sip_scan_state.cursor = sip_scan_state.end;
       return 0;
@@ -155,11 +177,15 @@ bool sip_scan__find_line_end() {
 }
 
 sip_scan_rc sip_scan__match_code(const char** text, u16 len, const sip_code_row* table, unsigned rows, u8* code_out) {
+  const char* t = *text;
+  // Most rows differ in their first letter.
+  const char first = len > 0 ? fold(t[0]) : '\0';
   for (unsigned r = rows; r-- > 0;) {
     const char* name = table[r].name;
     if (name == nullptr) continue;
-    std::size_t i = 0;
-    while (i < len && name[i] != 0 && fold((*text)[i]) == fold(name[i])) ++i;
+    if (len > 0 && (name[0] == 0 || fold(name[0]) != first)) continue;
+    std::size_t i = len > 0 ? 1 : 0;
+    while (i < len && name[i] != 0 && fold(t[i]) == fold(name[i])) ++i;
     if (i == len && name[i] == 0) {
       *code_out = static_cast<u8>(table[r].code);
       *text += len;
@@ -167,42 +193,6 @@ sip_scan_rc sip_scan__match_code(const char** text, u16 len, const sip_code_row*
     }
   }
   return SIP_SCAN_BAD;
-}
-
-void sip_scan__skip_lws() {
-  while (sip_scan_state.cursor < sip_scan_state.line_end &&
-         (*sip_scan_state.cursor == ' ' || *sip_scan_state.cursor == '\t'))
-    ++sip_scan_state.cursor;
-}
-
-u16 sip_scan__run(u32 mask) {
-  char* start = sip_scan_state.cursor;
-  while (sip_scan_state.cursor < sip_scan_state.line_end && sip_cc(*sip_scan_state.cursor, mask))
-    ++sip_scan_state.cursor;
-  std::size_t n = static_cast<std::size_t>(sip_scan_state.cursor - start);
-  return n > 0xFFFF ? 0xFFFF : static_cast<u16>(n);
-}
-
-bool sip_scan__take(char c) {
-  if (sip_scan_state.cursor < sip_scan_state.line_end && *sip_scan_state.cursor == c) {
-    ++sip_scan_state.cursor;
-    return true;
-  }
-  return false;
-}
-
-bool sip_scan__u32(u32* value) {
-  char* p = sip_scan_state.cursor;
-  u64 v = 0;
-  while (p < sip_scan_state.line_end && *p >= '0' && *p <= '9') {
-    v = v * 10 + static_cast<unsigned>(*p - '0');
-    if (v > 0xFFFFFFFFu) return false;
-    ++p;
-  }
-  if (p == sip_scan_state.cursor) return false;
-  *value = static_cast<u32>(v);
-  sip_scan_state.cursor = p;
-  return true;
 }
 
 bool sip_scan__quoted_string(sip_str* inside) {

@@ -418,10 +418,20 @@ struct sip_work_block {
 sip_work_block* sip_work_first = nullptr;
 sip_work_block* sip_work_current = nullptr;
 u16 sip_work_count = 0;
+// The first block of the last message, kept for the next one: most messages
+// need one block, and the parser runs once per datagram.
+sip_work_block* sip_work_spare = nullptr;
 
 sip_work_block* new_block() {
   if (sip_work_count >= SIP_WORK_MAX_BLOCKS) return nullptr;
-  auto* b = new (std::nothrow) sip_work_block;
+  sip_work_block* b = sip_work_spare;
+  if (b != nullptr) {
+    sip_work_spare = nullptr;
+    b->next = nullptr;
+    b->data_size = 0;
+  } else {
+    b = new (std::nothrow) sip_work_block;
+  }
   if (b) ++sip_work_count;
   return b;
 }
@@ -453,7 +463,8 @@ void sip_work__release() {
   sip_work_block* b = sip_work_first;
   while (b) {
     sip_work_block* next = b->next;
-    delete b;
+    if (sip_work_spare == nullptr) sip_work_spare = b;
+    else delete b;
     b = next;
   }
   sip_work_first = sip_work_current = nullptr;

@@ -30,7 +30,7 @@ sip_str span(const char* from, const char* to) {
 }
 
 void clear_addr(sip_addr* a) {
-  std::memset(static_cast<void*>(a), 0, sizeof *a);
+  sip_scan__clear(a, sizeof *a);
   a->global = -1;
   a->port = SIP_PORT_NONE;
   a->transport = SIP_CODE_NONE;
@@ -40,8 +40,9 @@ void clear_addr(sip_addr* a) {
 }
 
 char* find_byte(char* from, const char* to, char c) {
-  while (from < to && *from != c) ++from;
-  return from;
+  if (from >= to) return from;
+  void* at = std::memchr(from, c, static_cast<std::size_t>(to - from));
+  return at != nullptr ? static_cast<char*>(at) : const_cast<char*>(to);
 }
 
 // Userinfo, host and port of a sip or sips URI: the userinfo is looked for

@@ -51,6 +51,11 @@ const NameCase name_cases[] = {
     {"X-Unknown: 1", 0, ""},
     {": no name", 0, ""},
     {"Content-Lengthy: 3", 0, ""},
+    {"Content-Typf: x", 0, ""},  // a known name's first letter and length
+    {"Accept-Encoding : gzip", 4, "gzip"},
+    {"CONTACT\t:\t*", 12, "*"},
+    {"Accept-Encoding x: 1", 0, ""},
+    {"Call-ID", 0, ""},
 };
 
 TEST(SipHeaderName, Recognition) {

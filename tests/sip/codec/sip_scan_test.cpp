@@ -75,6 +75,31 @@ TEST_F(SipScan, LineEnds) {
   }
 }
 
+// The line end is found wherever it falls, also among bytes that differ
+// from CR or LF by one bit, and the first of several is taken.
+TEST_F(SipScan, LineEndsAtEveryOffset) {
+  const std::string fillers[] = {"a", "\x0c", "\x0e", "\x8d", "\x8a", "\x0b", "\t"};
+  const struct {
+    const char* brk;
+    int result;
+  } breaks[] = {{"\r\n", 2}, {"\n", 1}, {"\r", 1}, {"\n\r", 1}};
+  for (const auto& filler : fillers) {
+    for (std::size_t offset = 0; offset < 20; ++offset) {
+      for (const auto& b : breaks) {
+        std::string line;
+        for (std::size_t i = 0; i < offset; ++i) line += filler;
+        const std::string in = line + b.brk + "next\r\nlast";
+        text.load(in);
+        EXPECT_EQ(sip_scan__line_end(), b.result) << offset << " " << b.brk;
+        EXPECT_EQ(text.rest(), in.substr(offset + static_cast<std::size_t>(b.result))) << offset << " " << b.brk;
+      }
+      text.load(std::string(offset, filler[0]));
+      EXPECT_EQ(sip_scan__line_end(), 0) << offset;
+      EXPECT_EQ(sip_scan_state.cursor, sip_scan_state.end) << offset;
+    }
+  }
+}
+
 TEST_F(SipScan, UnfoldJoinsContinuationLinesInPlace) {
   struct {
     const char* in;
@@ -127,7 +152,7 @@ TEST_F(SipScan, MatchCodeFindsWholeNamesInAnyCase) {
     std::uint8_t code;
   } cases[] = {
       {"udp", 2, 'U'}, {"UDP", 2, 'U'}, {"uDp", 2, 'U'}, {"sctp", 2, 'S'}, {"TLS", 2, 'L'},
-      {"udpx", 19, 0}, {"ud", 19, 0},   {"", 19, 0},     {"ws", 19, 0},
+      {"udpx", 19, 0}, {"ud", 19, 0},   {"", 19, 0},     {"ws", 19, 0},    {"Udp", 2, 'U'},
   };
   for (const auto& c : cases) {
     const char* t = c.word;
