@@ -405,7 +405,7 @@ void configure(msg_t* m) {
   if (m->p_buffer) {
     Reassemble_buffers(data.data(), total, m->p_buffer, &got);
   } else {
-    std::memcpy(data.data(), Msg_inline_data(m), m->data_size);
+    if (m->data_size != 0) std::memcpy(data.data(), Msg_inline_data(m), m->data_size);
     got = m->data_size;
   }
   ent_id_t user = ENT_FAX;

@@ -45,7 +45,7 @@ u8 encoding_code(u8 mask) {
 
 void cf_text_field::keep(std::span<const u8> value) {
   text.fill(' ');
-  std::memcpy(text.data(), value.data(), std::min(value.size(), CF_ID_SIZE));
+  if (!value.empty()) std::memcpy(text.data(), value.data(), std::min(value.size(), CF_ID_SIZE));
   length = CF_ID_SIZE;
 }
 
@@ -60,7 +60,7 @@ void cf_remote::keep_address(cf_address& a, std::span<const u8> record) {
 void cf_remote::keep_nsf(std::span<const u8> data) {
   nsf.fill(0);
   nsf_length = static_cast<u8>(std::min(data.size(), CF_NSF_SIZE));
-  std::memcpy(nsf.data(), data.data(), nsf_length);
+  if (nsf_length != 0) std::memcpy(nsf.data(), data.data(), nsf_length);
 }
 
 cf_info_state::cf_info_state() {

@@ -8,7 +8,8 @@
 // after every datagram.
 //
 // Input: records of {u16 length (little-endian), bytes[length]}, each the
-// SIP text of one datagram from 127.0.0.1:5060.
+// SIP text of one datagram from 127.0.0.1:5060; bit 15 of the length marks
+// the datagram as one the socket layer cut to its receive size.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
@@ -207,6 +208,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::size_t at = 0;
   while (at + 2 <= size) {
     std::size_t n = data[at] | (data[at + 1] << 8);
+    const bool cut = (n & 0x8000) != 0;
+    n &= 0x7FFF;
     at += 2;
     if (n > size - at) n = size - at;
     std::vector<u8> d(SOCK_UDP_HEADER_SIZE + n);
@@ -214,6 +217,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     from.addr_net = htonl(INADDR_LOOPBACK);
     from.port = 5060;
     sock_addr_pack(from, d.data());
+    if (cut) d[SOCK_UDP_CUT_AT] = SOCK_UDP_CUT;
     if (n) std::memcpy(&d[SOCK_UDP_HEADER_SIZE], data + at, n);
     (void)read_all(std::string(reinterpret_cast<const char*>(data + at), n), [] {
       if (sip_hdr_area.method != SIP_METHOD_RESPONSE) g_received.push_back(key_of_message());

@@ -12,7 +12,10 @@
 //   UDP address header (SOCK_UDP_HEADER_SIZE) in front of the datagram of
 //     SOCK_U_DA_RQ / SOCK_U_DA_IN: the remote address block at 0 (family 9
 //     and port 65535 for a sender that is not IPv4), the local address
-//     {u8 family at 12, IPv4 address at 16}; bytes 20 to 27 carry nothing.
+//     {u8 family at 12, IPv4 address at 16}; byte 20 is SOCK_UDP_CUT when
+//     the datagram was longer than the socket's receive size and is handed
+//     up cut to it (sockets configured for that only), else 0; bytes 21 to
+//     27 carry nothing.
 //   SOCK_EST_CO body (12 bytes): u8 result (2 ok, 3 failed) at 0, u8 error
 //     letter at 1, u16 local port at 4.
 //   SOCK_REL_CO / SOCK_LISTEN_CO / 'd' (3 bytes): u8 result, u8 error byte,
@@ -93,6 +96,8 @@ inline constexpr u8 SOCK_KIND_RAW = 4;
 
 inline constexpr u32 SOCK_ADDR_BLOCK_SIZE = 12;
 inline constexpr u32 SOCK_UDP_HEADER_SIZE = 28;
+inline constexpr u32 SOCK_UDP_CUT_AT = 20;  // byte of the UDP address header
+inline constexpr u8 SOCK_UDP_CUT = 1;
 inline constexpr u32 SOCK_EST_CO_SIZE = SOCK_ADDR_BLOCK_SIZE;
 inline constexpr u32 SOCK_DNS_MAX_ADDRS = 10;
 inline constexpr u32 SOCK_DNS_CO_SIZE = 8 + 12 * SOCK_DNS_MAX_ADDRS;

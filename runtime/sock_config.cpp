@@ -28,9 +28,9 @@ enum : u32 {
   OFF_BACKLOG = 31,
   OFF_COALESCE = 35,
   OFF_TOS = 36,
-  OFF_END = 37,
+  OFF_CUT_UP = 37,
 };
-static_assert(OFF_END + 1 == SOCK_CONFIG_ENTRY_SIZE, "sock_config entry layout");
+static_assert(OFF_CUT_UP + 1 == SOCK_CONFIG_ENTRY_SIZE, "sock_config entry layout");
 
 }  // namespace
 
@@ -55,6 +55,7 @@ void sock_config_entry_pack(const sock_config_entry& e, u8* out) {
   put_le32(out + OFF_BACKLOG, e.tcp_backlog);
   out[OFF_COALESCE] = e.tcp_keep_coalescing;
   out[OFF_TOS] = e.tos;
+  out[OFF_CUT_UP] = e.cut_up;
 }
 
 sock_config_entry sock_config_entry_unpack(const u8* in) {
@@ -78,6 +79,7 @@ sock_config_entry sock_config_entry_unpack(const u8* in) {
   e.tcp_backlog = get_le32(in + OFF_BACKLOG);
   e.tcp_keep_coalescing = in[OFF_COALESCE];
   e.tos = in[OFF_TOS];
+  e.cut_up = in[OFF_CUT_UP];
   return e;
 }
 

@@ -16,7 +16,10 @@
 //       25 u32 retry delay of a blocked send (ms)  29 u8 retry limit
 //       30 u8 TCP listening  31 u32 TCP backlog
 //       35 u8 TCP: keep the platform's send coalescing
-//       36 u8 type of service                      (37 spare)
+//       36 u8 type of service
+//       37 u8 cut datagrams: 1 = a datagram longer than the receive size is
+//          handed up cut to that size and marked (UDP address header byte
+//          20, runtime/sock.h); anything else = it is dropped and reported
 //
 // Socket-key body of SM_RST_CFG_RQ (SOCK_KEY_BODY_SIZE bytes): u32 leading
 // word, u8 sapi at 4, u16 nai at 6, u16 conn_id at 8.
@@ -50,6 +53,7 @@ struct sock_config_entry {
   u32 tcp_backlog = 0;
   u8 tcp_keep_coalescing = 0;
   u8 tos = 0;
+  u8 cut_up = 0;
 };
 
 // Writes one entry at out (SOCK_CONFIG_ENTRY_SIZE bytes).

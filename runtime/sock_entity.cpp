@@ -100,6 +100,7 @@ sock_rec* new_record(const sock_config_entry& e) {
   r->backlog = e.tcp_backlog ? e.tcp_backlog : 1;
   r->keep_coalescing = e.tcp_keep_coalescing;
   r->tos = e.tos;
+  r->cut_up = e.cut_up == 1 ? 1 : 0;
   r->desc = new (std::nothrow) sock_desc;
   if (!r->desc) {
     delete r;
@@ -131,6 +132,7 @@ sock_rec* new_child(const sock_rec* p, u16 conn_id) {
   c->retry_limit = p->retry_limit;
   c->keep_coalescing = p->keep_coalescing;
   c->tos = p->tos;
+  c->cut_up = p->cut_up;
   c->parent = const_cast<sock_rec*>(p);
   c->desc = new (std::nothrow) sock_desc;
   c->timer = Timer_alloc(sh.own_id, c->nai, c->sapi, c->conn_id);

@@ -74,6 +74,7 @@ struct sock_rec {
   std::atomic<u8> listen_started{0};
   u32 backlog = 1;
   u8 tos = 0;
+  u8 cut_up = 0;                // a UDP datagram longer than receive_size goes up cut and marked
   u16 flow = 0;                 // sends still due before SOCK_COMMIT_CO
   std::vector<msg_t*> commits;  // SOCK_COMMIT_RQ waiting for the flow counter
   sock_desc* desc = nullptr;

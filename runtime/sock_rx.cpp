@@ -97,7 +97,14 @@ bool receive_on(sock_desc* d, const sock_rec* r) {
     }
     const plat_sock_recv_result res = plat_sock_recvv(d->fd, pieces, got);
     const bool empty_stream = stream && res.bytes == 0;
-    if (res.bytes < 0 || empty_stream || (!stream && res.truncated)) {
+    // A datagram longer than the receive size: the platform keeps no more
+    // of it than the buffers hold, so it never takes more of the pools than
+    // a datagram of the receive size.  Reported; handed up cut and marked
+    // when the socket's user asked for that (it answers the sender), else
+    // dropped.
+    const bool cut = !stream && res.bytes >= 0 && res.truncated;
+    if (cut) send_report(r, 'e', SOCK_REPORT_OVERSIZE, r->receive_size);
+    if (res.bytes < 0 || empty_stream || (cut && r->cut_up == 0)) {
       for (u32 i = 0; i < got; ++i) keep_buffer(bufs[i]);
       Free_msg(m);
       if (res.bytes < 0) {
@@ -113,9 +120,7 @@ bool receive_on(sock_desc* d, const sock_rec* r) {
         peer_closed(d, r, 0);
         return true;
       }
-      // A datagram larger than the receive size is not handed on cut short.
-      send_report(r, 'e', SOCK_REPORT_OVERSIZE, r->receive_size);
-      continue;
+      continue;  // a datagram larger than the receive size, reported above
     }
     if (r->kind == SOCK_KIND_RAW && r->address_count == 1 && res.bytes >= 20) {
       u32 dest;
@@ -153,6 +158,7 @@ bool receive_on(sock_desc* d, const sock_rec* r) {
         remote.port = 65535;
       }
       sock_udp_header_pack(remote, SOCK_FAMILY_IPV4, r->address_net, Buffer_data(bufs[0]));
+      if (cut) Buffer_data(bufs[0])[SOCK_UDP_CUT_AT] = SOCK_UDP_CUT;
     }
     Msg_attach_chain(m, bufs[0]);
     Send_msg(m);

@@ -172,6 +172,9 @@ sock_config_entry foip_sip__sock_entry(const foip__glb_sip_param& p) {
   e.rcvbuf_size = 40000;
   e.retry_delay_ms = 100;
   e.retry_limit = 10;
+  // A request longer than the receive size still gets its answer: ENT_SIP
+  // answers "Message Too Large" from the part that was received.
+  e.cut_up = 1;
   return e;
 }
 

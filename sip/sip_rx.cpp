@@ -2,6 +2,7 @@
 #include "sip/sip_rx.h"
 
 #include <cstring>
+#include <string_view>
 
 #include "runtime/buffer.h"
 #include "runtime/msg.h"
@@ -526,6 +527,25 @@ bool required_headers_present() {
   return true;
 }
 
+// A body goes up to the session-control entity in one runtime buffer (the
+// block the SSC message keeps it in, less its alignment): a longer one can
+// be read but not carried, and the request is answered at once.
+bool bodies_go_up() {
+  const std::uint32_t room = om_os_get_buffer_room() > 8 ? om_os_get_buffer_room() - 8u : 0u;
+  const unsigned n = sip_hdr_count(sip_header_id::body);
+  for (unsigned i = 0; i < n && i < SIP_MAX_BODY; ++i)
+    if (sip_hdr_area.body[i].text.len > room) return false;
+  return true;
+}
+
+// Reported like a primitive no buffer holds; a request other than ACK is
+// told that the size is the reason, a response is dropped.
+void refuse_body() {
+  report(SIP_CAUSE_PARSE, 2);
+  const std::uint8_t m = sip_hdr_area.method;
+  if (m != SIP_METHOD_RESPONSE && m != SIP_METHOD_ACK) answer(413, "Request Entity Too Large");
+}
+
 }  // namespace
 
 void sip_rx__install_hooks(sip_endpoint* ep) {
@@ -554,11 +574,45 @@ void sip_rx__datagram(sip_endpoint& ep, char* text, std::size_t length, const st
       break;
     }
     if (required_headers_present()) {
-      if (sip_hdr_area.method == SIP_METHOD_RESPONSE) response(ep);
+      if (!bodies_go_up()) refuse_body();
+      else if (sip_hdr_area.method == SIP_METHOD_RESPONSE) response(ep);
       else request(ep);
     }
     if (r == SIP_PARSE_DONE) break;
   }
+}
+
+void sip_rx__too_large(sip_endpoint& ep, const char* text, std::size_t length, const std::array<std::uint8_t, 4>& from,
+                       std::uint16_t port) {
+  sip_rx__install_hooks(&ep);
+  sip_mod.rx_address = from;
+  sip_mod.rx_port = port;
+  report(SIP_CAUSE_PARSE, 0);
+  // Only the header lines that came whole are read: up to the blank line,
+  // or up to the last line end of what was received, then a blank line.
+  const std::string_view all(text, length);
+  std::size_t end = all.find("\r\n\r\n");
+  if (end != std::string_view::npos) {
+    end += 2;
+  } else {
+    end = all.rfind('\n');
+    if (end == std::string_view::npos) return;
+    ++end;
+  }
+  std::vector<char> head(text, text + end);
+  head.push_back('\r');
+  head.push_back('\n');
+  // The parser's own answers (a body shorter than its Content-Length) are
+  // not the reason here: switched off while it reads.
+  const auto parser_answer = sip_parse_env.build_response;
+  sip_parse_env.build_response = nullptr;
+  sip_parse__start(head.data(), head.size());
+  (void)sip_parse_message(1);
+  sip_parse_env.build_response = parser_answer;
+  const sip_hdr_area_t& w = sip_hdr_area;
+  const bool request =
+      sip_hdr_count(sip_header_id::request_line) != 0 && w.method != SIP_METHOD_RESPONSE && w.method != SIP_METHOD_ACK;
+  if (request && required_headers_present()) answer(513, "Message Too Large");
 }
 
 bool sip_rx__answer_timed_out(sip_endpoint& ep, sip_call& c, std::uint8_t request_code) {

@@ -29,6 +29,14 @@ enum : std::uint16_t {
 void sip_rx__datagram(sip_endpoint& ep, char* text, std::size_t length, const std::array<std::uint8_t, 4>& from,
                       std::uint16_t port);
 
+// Handles the first `length` bytes of a datagram that was longer than the
+// socket's receive size (the rest is lost): a request whose header lines
+// came whole as far as an answer needs them (Via, From, To, Call-ID, CSeq)
+// is answered 513 "Message Too Large"; nothing of it goes further, and an
+// ACK or a response is dropped.
+void sip_rx__too_large(sip_endpoint& ep, const char* text, std::size_t length, const std::array<std::uint8_t, 4>& from,
+                       std::uint16_t port);
+
 // Installs the parser's, the primitive codec's and the encoder's hooks.
 void sip_rx__install_hooks(sip_endpoint* ep);
 

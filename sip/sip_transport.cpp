@@ -224,7 +224,13 @@ void sip_transport_event() {
       std::array<std::uint8_t, 4> from{};
       std::memcpy(from.data(), data.data() + 4, 4);
       const std::uint16_t port = get_host16(reinterpret_cast<const std::uint8_t*>(data.data()) + 8);
-      sip_rx__datagram(*ep, data.data() + SOCK_UDP_HEADER_SIZE, total - SOCK_UDP_HEADER_SIZE, from, port);
+      char* text = data.data() + SOCK_UDP_HEADER_SIZE;
+      const std::size_t length = total - SOCK_UDP_HEADER_SIZE;
+      if (static_cast<std::uint8_t>(data[SOCK_UDP_CUT_AT]) == SOCK_UDP_CUT) {
+        sip_rx__too_large(*ep, text, length, from, port);
+      } else {
+        sip_rx__datagram(*ep, text, length, from, port);
+      }
       return;
     }
     default: return;  // commit confirms and the rest need no action

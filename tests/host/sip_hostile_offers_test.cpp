@@ -1,8 +1,8 @@
-// INVITEs with offers we cannot read or cannot use, sent from a raw UDP
-// socket to the whole of tessaly (a controller registered, ready to receive
-// and taking every call): each gets its final answer, a request that cannot
-// be read never rings the controller, and a good call afterwards still
-// rings.
+// INVITEs with offers we cannot read or cannot use, or larger than we
+// take, sent from a raw UDP socket to the whole of tessaly (a controller
+// registered, ready to receive and taking every call): each gets its final
+// answer, a request that cannot be read never rings the controller, and a
+// good call afterwards still rings.
 #include "host/support/sip_road.h"
 
 #if defined(KV_HAVE_SPANDSP) && defined(KV_HAVE_LIBTIFF)
@@ -57,6 +57,28 @@ void replace_text_in(std::string& text, const std::string& from, const std::stri
   text.replace(at, from.size(), to);
 }
 
+// A request of the INVITE with `lines` header lines added before
+// Max-Forwards.
+std::string with_lines(std::string text, const std::string& lines) {
+  const std::size_t at = text.find("Max-Forwards:");
+  if (at != std::string::npos) text.insert(at, lines);
+  return text;
+}
+
+// `n` Via lines of relays the request came through, below the sender's.
+std::string relay_vias(int n) {
+  std::string v;
+  for (int i = 0; i < n; ++i) {
+    const std::string k = std::to_string(i);
+    v += "Via: SIP/2.0/UDP relay";
+    v += k;
+    v += ".example.com:5060;branch=z9hG4bKrelay";
+    v += k;
+    v += "\r\n";
+  }
+  return v;
+}
+
 std::string offer(const std::string& media_line, const std::string& connection, const std::string& extra = "") {
   return "v=0\r\no=peer 1 1 IN IP4 127.0.0.1\r\ns=-\r\n" + connection + "t=0 0\r\n" + media_line +
          "a=T38FaxVersion:0\r\na=T38FaxRateManagement:transferredTCF\r\na=T38FaxUdpEC:t38UDPRedundancy\r\n" + extra;
@@ -93,12 +115,21 @@ TEST_F(SipRoadTest, EveryInviteGetsItsFinalAnswer) {
   // unspecified connection address is a call on hold, taken (200) and left
   // waiting for a re-INVITE; a T.38 version or error correction we do not
   // know is answered with our own; audio alone is taken, for a re-INVITE to
-  // T.38 later.
+  // T.38 later.  Sizes: a body longer than the session side can carry is
+  // answered 413, a datagram longer than the SIP receive size (4,500 bytes)
+  // 513 from the header lines that came whole; a long request within the
+  // receive size is read.
+  std::string formats;
+  for (int i = 0; i < 500; ++i) {
+    formats += ' ';
+    formats += std::to_string(i);
+  }
   struct Case {
     const char* name;
     std::string sdp;
-    int answer;  // the status code of the final answer
-    bool rings;  // the controller hears of the call
+    int answer;              // the status code of the final answer
+    bool rings;              // the controller hears of the call
+    std::string lines = {};  // header lines added
   };
   const Case cases[] = {
       {"port -1", offer("m=image -1 udptl t38\r\n", c), 415, true},
@@ -110,12 +141,18 @@ TEST_F(SipRoadTest, EveryInviteGetsItsFinalAnswer) {
       {"T.38 on port 0", offer("m=image 0 udptl t38\r\n", c), 415, true},
       {"no connection line", offer(good, "", "a=T38FaxVersion:255\r\n"), 400, false},
       {"audio only", offer("m=audio 40000 RTP/AVP 0\r\n", c), 200, true},
+      {"500 payload formats", offer("m=audio 40000 RTP/AVP" + formats + "\r\n" + good, c), 413, false},
+      {"a 30,000-character attribute", offer(good, c, "a=X-long:" + std::string(30000, 'x') + "\r\n"), 513, false},
+      {"header lines past the receive size", offer(good, c), 513, false, relay_vias(70)},
+      {"a 60,000-byte datagram", offer(good, c, "a=X-pad:" + std::string(60000, 'p') + "\r\n"), 513, false},
+      {"a long request within the receive size", offer(good, c), 200, true, relay_vias(30)},
   };
   int n = 0;
   for (const Case& k : cases) {
     ssc_test::udp peer;
     ASSERT_NE(peer.port, 0);
-    ASSERT_TRUE(peer.send_to(sip, invite_to(sip, peer.port, ++n, k.sdp))) << k.name;
+    const std::string text = with_lines(invite_to(sip, peer.port, ++n, k.sdp), k.lines);
+    ASSERT_TRUE(peer.send_to(sip, text)) << k.name << ": " << text.size() << " bytes";
     // The controller takes every call it hears of.
     const std::optional<tessaly_test::Reply> rang = NextOf({}, 1500);
     if (rang && rang->type == TESSALY_RING_IN) (void)controller_->Receive(1);
@@ -141,6 +178,39 @@ TEST_F(SipRoadTest, EveryInviteGetsItsFinalAnswer) {
   ASSERT_TRUE(peer.send_to(sip, invite_to(sip, peer.port, ++n, offer(good, c))));
   const std::optional<tessaly_test::Reply> ring = NextOf({}, 10000);
   EXPECT_TRUE(ring && ring->type == TESSALY_RING_IN) << "a good call after the hostile ones";
+  EXPECT_TRUE(StopTessaly());
+}
+
+// Datagrams of 60,000 bytes as fast as a peer can send them: each one the
+// socket takes is answered 513, none takes more of the pools than a
+// datagram of the receive size, and a good call afterwards is answered.
+TEST_F(SipRoadTest, AFloodOfHugeDatagramsLeavesRoomForTheNextCall) {
+  const uint16_t sip = free_port(), gateway = free_port(), media = free_port();
+  ASSERT_NE(sip, 0);
+  MakeArea(sip, gateway, media);
+  StartTessaly(true);
+  if (HasFatalFailure()) return;
+  const std::string c = "c=IN IP4 127.0.0.1\r\n", good = "m=image 40000 udptl t38\r\n";
+  ssc_test::udp flood;
+  const std::string huge = offer(good, c, "a=X-pad:" + std::string(60000, 'p') + "\r\n");
+  for (int i = 0; i < 300; ++i) (void)flood.send_to(sip, invite_to(sip, flood.port, 1000 + i, huge));
+  int too_large = 0;
+  for (std::string r = flood.receive(3000); !r.empty(); r = flood.receive(1000))
+    if (r.rfind("SIP/2.0 513 Message Too Large\r\n", 0) == 0) ++too_large;
+  EXPECT_GT(too_large, 0) << "no datagram of the flood was answered";
+
+  ssc_test::udp peer;
+  ASSERT_TRUE(peer.send_to(sip, invite_to(sip, peer.port, 1, offer(good, c))));
+  const std::optional<tessaly_test::Reply> ring = NextOf({}, 10000);
+  ASSERT_TRUE(ring && ring->type == TESSALY_RING_IN) << "a good call after the flood";
+  (void)controller_->Receive(1);
+  const std::string r = peer.final_response(8000);
+  EXPECT_EQ(r.rfind("SIP/2.0 200", 0), 0u) << r.substr(0, r.find("\r\n"));
+  if (!r.empty()) {
+    (void)peer.send_to(sip, in_call("ACK", 1, r, sip));
+    (void)peer.send_to(sip, in_call("BYE", 2, r, sip));
+    (void)peer.final_response(3000);
+  }
   EXPECT_TRUE(StopTessaly());
 }
 

@@ -495,6 +495,30 @@ TEST_F(SockTest, DatagramLargerThanTheReceiveSizeIsReportedNotCut) {
   EXPECT_EQ(in->data.size(), SOCK_UDP_HEADER_SIZE + 100);
 }
 
+// A socket whose user asked for it gets such a datagram cut to the receive
+// size and marked, still reported; a datagram that fits is not marked.
+TEST_F(SockTest, DatagramLargerThanTheReceiveSizeGoesUpCutWhenAskedFor) {
+  auto e = udp_entry();
+  e.receive_size = 2000;
+  e.cut_up = 1;
+  ASSERT_EQ(configure(e), ok_confirm());
+  fd_holder peer(bound_socket(SOCK_DGRAM, 0));
+  sockaddr_in to = loop_addr(ip_socket_port(1, 5, 0));
+  std::vector<u8> big(60000);
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<u8>(i * 13);
+  for (const size_t n : {big.size(), size_t{2001}, size_t{2000}}) {
+    SCOPED_TRACE(n);
+    ASSERT_EQ(sendto(peer.fd, big.data(), n, 0, reinterpret_cast<sockaddr*>(&to), sizeof to), static_cast<ssize_t>(n));
+    auto in = take(USER, SOCK_U_DA_IN);
+    ASSERT_TRUE(in);
+    ASSERT_EQ(in->data.size(), SOCK_UDP_HEADER_SIZE + 2000);
+    EXPECT_EQ(in->data[SOCK_UDP_CUT_AT], n > 2000 ? SOCK_UDP_CUT : 0);
+    EXPECT_EQ(std::memcmp(in->data.data() + SOCK_UDP_HEADER_SIZE, big.data(), 2000), 0);
+    auto rep = take(ENT_SM, SM_REPORT_IN, 200);
+    EXPECT_EQ(rep.has_value(), n > 2000);
+  }
+}
+
 TEST_F(SockTest, LargeReceiveSizeSpreadsADatagramOverABufferChain) {
   auto e = udp_entry();
   e.receive_size = 4000;

@@ -175,6 +175,7 @@ TEST(FoipSipCfg, SockEntryBindsOnlyAConfiguredAddress) {
   EXPECT_EQ(e.rcvbuf_size, 40000u);
   EXPECT_EQ(e.retry_delay_ms, 100u);
   EXPECT_EQ(e.retry_limit, 10);
+  EXPECT_EQ(e.cut_up, 1) << "a datagram over the receive size is answered, not dropped";
 
   set_v4(p.local_sip_addr, 127, 0, 0, 1, 5062);
   body = foip_sip__sock_config_body(p);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/byte_order.h"
+#include "runtime/om_os.h"
 #include "runtime/sm.h"
 #include "runtime/sock.h"
 #include "sip/codec/sip_str.h"
@@ -156,16 +157,25 @@ TEST_F(Rx, BadDatagramsGetTheirCauseOrAStatelessAnswer) {
   }
 }
 
-std::string invite_with_sdp(const std::string& callid, std::size_t sdp_size) {
-  std::string sdp =
-      "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\n"
-      "m=image 4000 udptl t38\r\n";
-  while (sdp.size() < sdp_size) sdp += "a=X-pad:" + std::string(60, 'p') + "\r\n";
+std::string invite_with_body(const std::string& callid, const std::string& sdp) {
   std::string inv = request("INVITE", "z9hG4bK" + callid, callid + "@host", "1 INVITE");
   inv.replace(inv.find("Content-Length: 0"), 17,
               "Content-Type: application/sdp\r\nContent-Length: " + std::to_string(sdp.size()));
   return inv + sdp;
 }
+
+const std::string kOffer =
+    "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\n"
+    "m=image 4000 udptl t38\r\n";
+
+std::string invite_with_sdp(const std::string& callid, std::size_t sdp_size) {
+  std::string sdp = kOffer;
+  while (sdp.size() < sdp_size) sdp += "a=X-pad:" + std::string(60, 'p') + "\r\n";
+  return invite_with_body(callid, sdp);
+}
+
+// An offer of exactly `n` bytes, its last line padded.
+std::string offer_of(std::size_t n) { return kOffer + "a=X-pad:" + std::string(n - kOffer.size() - 10, 'p') + "\r\n"; }
 
 TEST_F(Rx, LargeInvitesNeverStopTheEntity) {
   // 1.4 kB and more: the primitive spans buffers and goes up.
@@ -179,14 +189,84 @@ TEST_F(Rx, LargeInvitesNeverStopTheEntity) {
       EXPECT_GT(m.data.size(), 1300u);
     }
   EXPECT_TRUE(up);
-  // A body element larger than one buffer goes up as well, over the next
-  // buffers, and its call is kept.
-  const outcome o = feed(invite_with_sdp("huge", 2500));
-  EXPECT_EQ(o.up, (std::vector<std::uint8_t>{225}));
-  EXPECT_TRUE(o.answers.empty());
-  EXPECT_TRUE(o.reports.empty());
-  EXPECT_EQ(sip_mod.pools.calls.in_use(), 2u);
+  // A body up to what the session side keeps in one buffer (its room less
+  // 8) goes up, over the next buffers when the primitive needs them; a
+  // longer one is answered 413 at once, reported like a primitive no
+  // buffer holds, and leaves no call behind.
+  const std::size_t limit = om_os_get_buffer_room() - 8u;
+  struct row {
+    const char* what;
+    std::size_t body;
+    std::vector<std::uint8_t> up;
+    std::vector<std::string> answers;
+  };
+  const row rows[] = {
+      {"a body of the limit", limit, {225}, {}},
+      {"a body one byte over", limit + 1, {}, {"SIP/2.0 413 Request Entity Too Large"}},
+      {"a body of 2,200 bytes", 2200, {}, {"SIP/2.0 413 Request Entity Too Large"}},
+  };
+  std::size_t calls = sip_mod.pools.calls.in_use();
+  int n = 0;
+  for (const row& r : rows) {
+    // The body kept is the text less its final line end.
+    const std::string sdp = offer_of(r.body + 2);
+    ASSERT_EQ(sdp.size(), r.body + 2) << r.what;
+    const outcome o = feed(invite_with_body("size" + std::to_string(++n), sdp));
+    EXPECT_EQ(o.up, r.up) << r.what;
+    EXPECT_EQ(o.answers, r.answers) << r.what;
+    if (r.up.empty()) {
+      EXPECT_EQ(o.reports, (std::vector<std::pair<std::uint16_t, std::uint8_t>>{{37, 2}})) << r.what;
+    }
+    calls += r.up.size();
+    EXPECT_EQ(sip_mod.pools.calls.in_use(), calls) << r.what;
+  }
   EXPECT_TRUE(rt_test::rec().traps().empty());
+}
+
+// Datagrams the socket layer cut to its receive size (marked in the
+// address header): a request whose header lines came whole as far as an
+// answer needs them is answered 513, anything else is dropped; nothing goes
+// up and no call is kept.
+TEST_F(Rx, CutDatagramsAreAnswered513WhenTheirHeadersCameWhole) {
+  const std::string inv = invite_with_sdp("cut", 1300);
+  const std::size_t body_at = inv.find("\r\n\r\n") + 4;
+  const std::size_t callid_at = inv.find("Call-ID:");
+  const std::string resp =
+      "SIP/2.0 200 OK\r\nVia: SIP/2.0/UDP 127.0.0.1:5060;branch=z9hG4bKr\r\nFrom: <sip:a@h>;tag=1\r\n"
+      "To: <sip:b@h>;tag=2\r\nCall-ID: r@host\r\nCSeq: 1 INVITE\r\nContent-Length: 900\r\n\r\nv=0\r\n";
+  struct row {
+    const char* what;
+    std::string text;
+    std::vector<std::string> answers;
+  };
+  const row rows[] = {
+      {"cut in the body", inv.substr(0, body_at + 200), {"SIP/2.0 513 Message Too Large"}},
+      {"cut at the blank line", inv.substr(0, body_at - 2), {"SIP/2.0 513 Message Too Large"}},
+      {"cut in the middle of a header line",
+       inv.substr(0, inv.find("Max-Forwards") + 5),
+       {"SIP/2.0 513 Message Too Large"}},
+      {"cut before its Call-ID", inv.substr(0, callid_at + 4), {}},
+      {"an ACK", request("ACK", "z9hG4bKcutack", "cutack@host", "1 ACK", "t1"), {}},
+      {"a response", resp, {}},
+      {"no line end at all", "INVITE sip:fax@127.0.0.1 SIP/2.0", {}},
+  };
+  for (const row& r : rows) {
+    std::vector<std::uint8_t> d = datagram(r.text);
+    d[SOCK_UDP_CUT_AT] = SOCK_UDP_CUT;
+    h.send(ENT_PH_IT, SOCK_U_DA_IN, d, sip_test::TRANSPORT_NAI);
+    std::vector<std::string> answers;
+    for (const auto& m : h.take()) {
+      EXPECT_NE(m.to, ENT_SSC) << r.what;
+      if (m.to == ENT_IP && m.code == SOCK_U_DA_RQ) {
+        const std::string t(m.data.begin() + 28, m.data.end());
+        answers.push_back(t.substr(0, t.find("\r\n")));
+        EXPECT_EQ(get_host16(&m.data[8]), SRC_PORT) << r.what;
+      }
+    }
+    EXPECT_EQ(answers, r.answers) << r.what;
+    EXPECT_EQ(sip_mod.pools.calls.in_use(), 0u) << r.what;
+    EXPECT_EQ(sip_mod.pools.server_txs.in_use(), 0u) << r.what;
+  }
 }
 
 TEST_F(Rx, StoppedEndpointPassesNothingUp) {
