@@ -259,6 +259,15 @@ void frame_check(t38iaf_session& c, bool fcs_ok, u8 direction) {
   }
 }
 
+// Whether the receive fifo holds a v21-preamble: the far side has begun a
+// newer V.21 transmission than the packet just taken from the fifo.
+bool newer_v21_preamble_waiting(const t38_session& s) {
+  for (const t38_ifp_packet* p = s.ifp.rx_head; p != nullptr; p = p->next) {
+    if (p->type == T38_IFP__TYPE_T30_INDICATOR && p->type_value == T38_IND__V21_PREAMBLE) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -293,6 +302,12 @@ struct t38iaf_actions {
   }
 
   static u8 restore_packet(t38iaf_service&, t38iaf_session& c, msg_t**) {
+    if (newer_v21_preamble_waiting(*c.s)) {
+      // The far side has started its V.21 transmission again: what it
+      // sent before is stale, and keeping it would fill the packet pool.
+      t38__log(*c.s, T38_TRC__AUTOMATON, "Rcv IFP Packet (mdm - data) -> Discarded: a newer v21-preamble is waiting\n");
+      return OM_OS_OK;  // the held packet is released after the action
+    }
     t38__log(*c.s, T38_TRC__AUTOMATON, "Rcv IFP Packet (mdm - data) -> Restore this one into Rcv IFP fifo\n");
     // The fifo takes the fields, or frees them when it cannot.
     (void)t38_ifp__store_again_rcv_ifp_pck(c.rx_type, c.rx_fields, *c.s);
@@ -549,7 +564,7 @@ struct t38iaf_actions {
   static u8 send_xmit_fifo(t38iaf_service& svc, t38iaf_session& c) {
     t38_session& s = *c.s;
     if (c.cur == nullptr) take_next(c);
-    if (c.cur != nullptr && s.pools.congested()) {
+    if (c.cur != nullptr && s.pools.data_fields().congested) {
       t38__log(s, T38_TRC__AUTOMATON,
                "-> A Data field congestion state has been detected then ignore T38IAF_FAX_DA_RQ\n");
       release_current(c);
@@ -1122,7 +1137,11 @@ u8 t38iaf_service::receive_packets(t38iaf_session& c) {
     c.rx_fields = p.fields;
     u8 r = OM_OS_OK;
     bool stop = false;
-    if (p.type_byte == T38IAF__DATA_V21 && c.state == STATE__IDLE) {
+    if (p.type_byte == T38IAF__DATA_V21 && c.state == STATE__IDLE && newer_v21_preamble_waiting(s)) {
+      // Data of a V.21 transmission that the far side has already started
+      // again: only the newest one is kept for the receive asked for next.
+      t38__log(s, T38_TRC__AUTOMATON, "Rcv IFP Packet (v21 data) -> Discarded: a newer v21-preamble is waiting\n");
+    } else if (p.type_byte == T38IAF__DATA_V21 && c.state == STATE__IDLE) {
       // V.21 data before the upper layer asks for V.21 reception.  A far
       // side that sends no indicators (allowed over TCP) gives no preamble:
       // its first data stand for one.  The data are kept for the receive
@@ -1385,11 +1404,10 @@ u8 t38iaf_service::main_entry(u8 kind, msg_t** m, i32 overrun, t38iaf_session& c
                  : "Store Rx IFP packet into IFP Rx fifo (SOCK_DA_IN p_msg = 0x%8X)\n",
              msg_ref(*m));
     const u8 st = udp ? t38_ifp__store_rcv_udptl_pck(*m, s) : t38_ifp__store_rcv_tpkt_pck(*m, s);
-    if (st != OM_OS_OK) {
-      t38__log(s, T38_TRC__AUTOMATON, "Bad Rx IFP packet -> ignore it\n");
-    } else if (c.active) {
-      r = receive_packets(c);
-    }
+    if (st != OM_OS_OK) t38__log(s, T38_TRC__AUTOMATON, "Bad Rx IFP packet -> ignore it\n");
+    // Also after a datagram that was not stored (a congested pool): the
+    // packets already waiting are the ones that can relieve it.
+    if (c.active) r = receive_packets(c);
   } else if (kind == T38IAF__KIND_HNDSHK || kind == T38IAF__KIND_DATA_TX) {
     r = fax_automaton(kind == T38IAF__KIND_HNDSHK ? EVT__TMR_CELL_EOF_HNDSHK : EVT__TMR_CELL_DATA_TX, m, overrun, c);
   } else if (kind == T38IAF__KIND_USER && m != nullptr && *m != nullptr) {

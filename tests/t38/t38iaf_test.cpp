@@ -7,6 +7,7 @@
 #include <numeric>
 
 #include "common/byte_order.h"
+#include "runtime/sock.h"
 #include "t38/support/t38iaf_b2b.h"
 #include "t38/t38_entity.h"
 #include "t38/t38_report.h"
@@ -389,6 +390,86 @@ TEST_F(IafTest, PacketsReceivedWhileSendingWaitForTheNextReceive) {
   fax_dea(kA);
   fax_act(kA, 2, 0x2081);
   EXPECT_EQ(received(kA), frames);
+}
+
+// A far side that sends V.21 as a slow modem would: one byte per packet,
+// each datagram repeating the three packets before it.
+class v21_far_side {
+ public:
+  // One V.21 transmission of `frame`: preamble, the bytes, the frame end
+  // with its FCS, no-signal.
+  std::vector<std::vector<u8>> command(const std::vector<u8>& frame) {
+    std::vector<std::vector<u8>> out;
+    out.push_back(next(ifp(T38_IND__V21_PREAMBLE)));
+    for (u8 b : frame) out.push_back(next(ifp(T38IAF__DATA_V21, {{T38_FIELD__HDLC_DATA, {b}}})));
+    out.push_back(next(ifp(T38IAF__DATA_V21, {{T38_FIELD__HDLC_FCS_OK_SIG_END, {}}})));
+    out.push_back(next(ifp(T38_IND__NO_SIGNAL)));
+    return out;
+  }
+  // V.21 data packets with no preamble before them.
+  std::vector<std::vector<u8>> bare_data(size_t n) {
+    std::vector<std::vector<u8>> out;
+    for (size_t i = 0; i < n; ++i) {
+      out.push_back(next(ifp(T38IAF__DATA_V21, {{T38_FIELD__HDLC_DATA, {static_cast<u8>(i)}}})));
+    }
+    return out;
+  }
+
+ private:
+  std::vector<u8> next(const std::vector<u8>& primary) {
+    std::vector<u8> d = udptl(seq_++, primary, history_);
+    history_.insert(history_.begin(), primary);
+    if (history_.size() > 3) history_.pop_back();
+    return d;
+  }
+  u16 seq_ = 0;
+  std::vector<std::vector<u8>> history_;  // newest first
+};
+
+// The far side repeats its command while this side has not yet asked for
+// V.21 reception (a busy machine answers late): the repetitions must not
+// fill the packet pool, or every datagram after them is refused.  The
+// receive asked for then gets the newest command, once.
+TEST_F(IafTest, RepeatedV21CommandsBeforeTheReceiveKeepOnlyTheNewest) {
+  ip_tap = [](nai_t, const std::vector<u8>&) {};  // only the far side below talks to B
+  start();
+  const std::vector<u8> dis = pattern(30, 9);
+  v21_far_side far;
+  for (int repeat = 0; repeat < 3; ++repeat) {
+    for (const auto& d : far.command(dis)) deliver(kB, d);
+    advance(20);
+  }
+  const t38_session& b = session_of(kB);
+  EXPECT_EQ(b.pools.ifp_packets().congestion_count, 0u) << "high-water " << b.pools.ifp_packets().high_water;
+  EXPECT_LT(b.ifp.rx_count, dis.size() + 4) << "one command at most waits for the receive";
+  fax_act(kB, 2, 0x2081);
+  EXPECT_EQ(received(kB), std::vector<std::vector<u8>>{dis});
+  // The session still takes what comes next.
+  fax_dea(kB);
+  fax_act(kB, 2, 0x2081);
+  const std::vector<u8> dcn{0xFF, 0x13, 0xFB};
+  for (const auto& d : far.command(dcn)) deliver(kB, d);
+  EXPECT_EQ(received(kB), (std::vector<std::vector<u8>>{dis, dcn}));
+  EXPECT_LE(b.pools.ifp_packets().in_use, 4u) << "the pool is back at its idle use";
+}
+
+// Packets kept while this side sends a page may fill the packet pool: the
+// page itself must still go out whole, only the received packets wait.
+TEST_F(IafTest, PageGoesOutWholeWhileReceivedPacketsFillThePool) {
+  ip_tap = [](nai_t nai, const std::vector<u8>& d) {
+    if (nai == kA) Send_msg(socket_msg(SOCK_U_DA_IN, kB, with_source(d)));  // A to B only
+  };
+  start();
+  fax_act(kB, 2, 0x1102);
+  fax_act(kA, 1, 0x1102);
+  const std::vector<u8> page = pattern(600, 3);  // two seconds at 2400 bit/s
+  fax_da(kA, page, 1);
+  ASSERT_TRUE(run_until([&] { return progress_time(kA, T38IAF__FAX_SENDING_DATA) >= 0; }, 3000));
+  v21_far_side far;
+  for (const auto& d : far.bare_data(T38__MAX_NB_IFP_PACKET)) deliver(kA, d);
+  EXPECT_GE(session_of(kA).pools.ifp_packets().congestion_count, 1u) << "the case this test is about";
+  ASSERT_TRUE(run_until([&] { return progress_time(kB, T38IAF__FAX_CD_OFF) >= 0; }, 5000));
+  EXPECT_EQ(joined(received(kB)), page);
 }
 
 TEST_F(IafTest, DatagramsBeforeActivationAreTakenAfterIt) {
