@@ -250,6 +250,7 @@ class Controller {
   bool registering_ = false;
   std::uint64_t tessaly_holder_ = 0;  // who held "TESSALY" at the last registration
   bool tessaly_missing_logged_ = false;
+  bool tessaly_went_ = false;  // the tessaly that held the job in hand has gone
   bool ring_in_flag_ = false;
   bool connected_ = false;
   bool last_page_ = false;
@@ -291,6 +292,7 @@ class Controller {
   std::string relay_user_;
   std::string relay_dest_;
   bool receive_partial_ = false;
+  bool receive_accepted_ = false;  // tessaly was told to take the call
   int receive_format_ = 0;
   std::uint32_t receive_start_ms_ = 0;
   std::int64_t call_taken_s_ = 0;
@@ -302,4 +304,7 @@ class Controller {
   // Moves the receive and converted files aside instead of deleting them
   // (at a closedown, or when what arrived could not be filed).
   void KeepPartialReceive();
+  // A taken call that ends without a filed fax (closedown, tessaly gone)
+  // still gets its job result: not received, with the pages that arrived.
+  void ReportUnfiledReceive();
 };

@@ -51,6 +51,8 @@ int Controller::HandleIncomingCall() {
   current_page_ = 0;
   status_word_ = STATUS_FAX_NO_CONNECTION;
   receive_partial_ = false;
+  receive_accepted_ = false;
+  tessaly_went_ = false;
   receive_format_ = 0;
   job_in_hand_ = JobInHand::kReceive;
   call_taken_s_ = clock_->NowSeconds();
@@ -103,12 +105,24 @@ int Controller::HandleIncomingCall() {
   if (r == 0) {
     WaitForJobToFinish();
   } else {
-    // A receive file that was not filed is kept at a closedown.
-    if (closedown_ && job_in_hand_ == JobInHand::kReceive) KeepPartialReceive();
+    // A receive cut short by a closedown or by the end of tessaly keeps
+    // what was not filed, and its result is sent all the same.
+    if ((closedown_ || tessaly_went_) && job_in_hand_ == JobInHand::kReceive) {
+      KeepPartialReceive();
+      ReportUnfiledReceive();
+    }
     const int c = CancelJob();
     r = receive_partial_ ? PERC_FAX_INTERRUPTED : std::max(r, c);
   }
   return EndReceive(r != 0);
+}
+
+void Controller::ReportUnfiledReceive() {
+  if (job_in_hand_ != JobInHand::kReceive) return;
+  job_in_hand_ = JobInHand::kNone;
+  if (!receive_accepted_) return;
+  CtlLog(5, "Received fax not filed (%d pages arrived) - reported as not received", received_pages_);
+  SendJobResultToDRENNIC(0, STATUS_FAX_NOT_RECEIVED_DEFAULT, 0, received_pages_);
 }
 
 int Controller::EndReceive(bool failed) {
@@ -165,6 +179,7 @@ int Controller::AcceptIncomingCall() {
     device_log_.Write(1, "Error while processing incoming call: %d", r);
     return r;
   }
+  receive_accepted_ = true;
   r = WaitForReceiveConnectedFromTESSALY();
   if (r != 0) return r;
   TakeReceiveConnectedInfo();
@@ -247,6 +262,17 @@ int Controller::ReceiveDataFrame(bool* page_done, bool* doc_done) {
   if (r != 0) {
     if (status && fs.kind == FAX_STATUS_FAX_NOT_RECEIVED) {
       *doc_done = true;
+      const int c = ConvertReceivedFax(true);
+      if (c != 0) return c;
+      CtlLog(4, "Converted partially received message");
+      return PERC_FAX_INTERRUPTED;
+    }
+    if (r == PERC_FAX_ERROR && tessaly_went_) {
+      // tessaly ended in the middle of the fax.  The receive file only ever
+      // holds whole pages (each is published once complete, the status
+      // follows), so what it holds is the partial fax.
+      *doc_done = true;
+      if (received_pages_ == 0 && platform::FileExists(ReceivePath())) received_pages_ = 1;
       const int c = ConvertReceivedFax(true);
       if (c != 0) return c;
       CtlLog(4, "Converted partially received message");
@@ -412,7 +438,10 @@ int Controller::EndJobInHand() {
         device_state_ = state;
       }
       if (r == 0) r = FileReceivedFax();
-      if (r != 0) KeepPartialReceive();
+      if (r != 0) {
+        KeepPartialReceive();
+        ReportUnfiledReceive();
+      }
       job_in_hand_ = JobInHand::kNone;
       const int c = CancelJob();
       return r != 0 ? r : c;

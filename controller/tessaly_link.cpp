@@ -1,6 +1,7 @@
 // The controller's side of the conversation with tessaly: reply slot,
 // registration, requests and their answers, fax status packets and the
 // device operations built on them.
+#include <algorithm>
 #include <cstring>
 
 #include "common/byte_order.h"
@@ -13,10 +14,10 @@
 namespace {
 
 constexpr std::uint32_t kAnswerLimitMs = 60000;
-// While closing down, tessaly's answer is waited for this long only: the job
-// in hand must still be reported within the stop bound of the run command,
-// also when tessaly hangs.
-constexpr std::uint32_t kClosedownAnswerLimitMs = 5000;
+// While closing down, tessaly's answer is waited for this long only: the
+// request has reached its slot, and the program must end promptly, also when
+// tessaly hangs or is slow to answer an abort.
+constexpr std::uint32_t kClosedownAnswerLimitMs = 2000;
 constexpr std::uint32_t kShortStepMs = 500;
 constexpr std::uint32_t kLongStepMs = 3000;
 constexpr std::uint32_t kConnectLimitMs = 60000;
@@ -137,7 +138,13 @@ int Controller::SendPacketToTESSALY(std::uint8_t* packet, std::uint16_t length) 
 int Controller::WaitForTESSALYPacketResponse(int expected, bool abort) {
   device_log_.Write(1, "WaitForTESSALYPacketResponse %d. Is Abort Packet: %s", expected, abort ? "Yes" : "No");
   const std::uint32_t start = clock_->NowMs();
-  while (!Elapsed(start, closedown_ ? kClosedownAnswerLimitMs : kAnswerLimitMs)) {
+  const std::uint32_t limit = closedown_ ? kClosedownAnswerLimitMs : kAnswerLimitMs;
+  // A pause never reaches past the limit.
+  auto step = [&](std::uint32_t ms) {
+    const std::uint32_t spent = clock_->NowMs() - start;
+    return spent >= limit ? 1 : std::min(ms, limit - spent);
+  };
+  while (!Elapsed(start, limit)) {
     int r = CheckTESSALYPackets();
     device_log_.Write(1, "Returned %d for Check TESSALY in waiting for response", r);
     if (r == PERC_FAX_ERROR && TessalyLost()) {
@@ -147,7 +154,7 @@ int Controller::WaitForTESSALYPacketResponse(int expected, bool abort) {
       return r;
     }
     if ((expected == RST_TESSALY_REGISTER_DEVICE || expected == RST_TESSALY_DEVICE_STATUS) && r != 1 && r != 3) {
-      clock_->Pause(kShortStepMs, ControllerClock::kWakeOnReply);
+      clock_->Pause(step(kShortStepMs), ControllerClock::kWakeOnReply);
       continue;
     }
     if (r == 1 || r == 3) {
@@ -182,7 +189,7 @@ int Controller::WaitForTESSALYPacketResponse(int expected, bool abort) {
       }
       device_log_.Write(1, "Discarding packet while waiting for abort");
     }
-    clock_->Pause(kLongStepMs, ControllerClock::kWakeOnReply);
+    clock_->Pause(step(kLongStepMs), ControllerClock::kWakeOnReply);
   }
   CtlLog(4, "Timed out while waiting for acknowledgement from TESSALY");
   reregister_ = true;
@@ -202,10 +209,11 @@ int Controller::CheckTESSALYPackets() {
     std::uint8_t buffer[kTessalyReplyMaxSize];
     std::uint16_t length = 0;
     if (MsgReadRequest(reply_handle_, buffer, sizeof buffer, &length) != 0) {
-      // Something in hand on tessaly's side (a request, a fax) is lost with
-      // the process that held it.
-      if ((request_in_progress_ || foip_status_ != FOIP_READY) && TessalyLost()) {
+      // Something in hand on tessaly's side (a request, a fax, a call it
+      // offered) is lost with the process that held it.
+      if ((request_in_progress_ || foip_status_ != FOIP_READY || job_in_hand_ != JobInHand::kNone) && TessalyLost()) {
         CtlLog(5, "TESSALY has gone - the request or fax in hand is lost");
+        tessaly_went_ = true;
         status_word_ = STATUS_FAX_TIMEOUT;
         return PERC_FAX_ERROR;
       }
@@ -534,7 +542,14 @@ int Controller::WaitForReceiveConnectedFromTESSALY() {
       device_log_.Write(1, "Receiving fax connected with no remote ID information");
       return 0;
     }
-    clock_->Pause(kLongStepMs, ControllerClock::kWakeOnReply);
+    // A closedown ends the wait at once: the call tessaly holds for this
+    // device is aborted by the receive's end.
+    if (ProcessDeviceRequests() != 0 && closedown_) {
+      device_log_.Write(1, "Message received - aborting wait");
+      SetFOIPStatus(FOIP_RECEIVING);
+      return PERC_SHUTDOWN_REQUESTED;
+    }
+    clock_->Pause(kLongStepMs, ControllerClock::kWakeOnBoth);
   }
   CtlLog(3, "Timed out while waiting for receive connected message from TESSALY");
   SendAbortToTESSALY();
@@ -578,6 +593,9 @@ int Controller::CancelJob() {
     return r;
   }
   device_log_.Write(1, "CancelJob - returning Port Access Error");
+  // While closing down nothing more is tried: the closedown of the device
+  // must not wait for the same abort again.
+  if (closedown_) SetFOIPStatus(FOIP_READY);
   status_word_ = STATUS_ABORT_NOT_DELIVERED;
   return PERC_PORT_FAULT;
 }
@@ -591,11 +609,15 @@ void Controller::CheckTessalyHolder() {
   if (platform::MailslotHolder("TESSALY") == 0) {
     if (!tessaly_missing_logged_) CtlLog(5, "TESSALY is not running - waiting for it to start");
     tessaly_missing_logged_ = true;
+    // Whoever holds the slot next is a new tessaly, even when its slot
+    // happens to get the identity the old one had.
+    tessaly_holder_ = 0;
     return;
   }
   CtlLog(4, "TESSALY has started again - registering the device");
   reregister_ = false;
   if (RegisterDeviceWithTESSALY() != 0) CtlLog(6, "Failed to register device with TESSALY");
+  else CtlLog(3, "Device registered with TESSALY again - ready for calls");
 }
 
 void Controller::TidyUpOnClosedown() {

@@ -397,9 +397,11 @@ TEST_F(JobsTest, AttemptThatSentEnoughPagesDoesNotCountAsATry) {
 struct ReceiveScript {
   int pages = 2;
   std::uint16_t lpi = 200;
-  bool complete = true;    // fax received, else fax not received after the pages
-  bool closedown = false;  // a closedown arrives after the pages instead
-  bool garbage = false;    // the receive file is not a fax
+  bool complete = true;       // fax received, else fax not received after the pages
+  bool closedown = false;     // a closedown arrives after the pages instead
+  bool garbage = false;       // the receive file is not a fax
+  bool connected = true;      // the receive-connected report comes
+  bool tessaly_dies = false;  // tessaly's slot goes after the pages instead
   const char* csid = "ACME:23";
   const char* did = "5551";
   std::vector<FaxBitmap> written;
@@ -424,9 +426,13 @@ class ReceiveTest : public JobsTest {
       std::snprintf(rc.did, sizeof rc.did, "%s", s->did);
       Bytes b(kReceiveConnectedSize);
       WriteReceiveConnected(rc, b.data());
-      world_.QueueToController(b);
+      if (s->connected) world_.QueueToController(b);
       for (int i = 1; i <= s->pages; ++i)
         world_.QueueToController(Status(device_, FAX_STATUS_PAGE_RECEIVED, static_cast<std::uint16_t>(i)));
+      if (s->tessaly_dies) {
+        world_.SetTessaly(TessalyMode::kMissing);
+        return;
+      }
       if (s->closedown) {
         world_.SendRequest(kSlot, kvtest::DeviceRequestPacket(RST_DEVICE_CLOSEDOWN, 0, 8));
         return;
@@ -655,7 +661,10 @@ TEST_F(ReceiveTest, ClosedownKeepsAReceiveFileThatCannotBeFiled) {
   std::vector<JobResult> results;
   std::vector<std::string> states;
   Collect(&results, &states, nullptr);
-  EXPECT_TRUE(results.empty());
+  // Not filed, but reported: not received, with the page that arrived.
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].status, 0xF016);
+  EXPECT_EQ(results[0].pages, 1);
   EXPECT_TRUE(Inbox().empty());
   EXPECT_TRUE(world_.Logged("3 Shutdown whilst receiving fax, attempting to back up"));
   int kept = 0;
@@ -668,6 +677,100 @@ TEST_F(ReceiveTest, ClosedownKeepsAReceiveFileThatCannotBeFiled) {
   }
   EXPECT_EQ(kept, 1);
   EXPECT_FALSE(fs::exists(world_.tmp.File("temp/t301.TIF")));
+}
+
+// tessaly ends (its slot goes) while a call it offered is in hand: before
+// the call connected, before any page, or after two pages.  Each ends with
+// one result, not received (0xF016) with the pages that arrived; pages that
+// arrived are filed as a partial fax.  The device is idle again, nothing is
+// left in the receive folder, and a tessaly that starts again gets the
+// device registered.
+struct TessalyGoneCase {
+  const char* name;
+  bool connected;
+  int pages;
+};
+
+class TessalyGoneWhileReceiving : public ReceiveTest, public ::testing::WithParamInterface<TessalyGoneCase> {};
+
+TEST_P(TessalyGoneWhileReceiving, EndsWithAResultAndKeepsThePages) {
+  const TessalyGoneCase& c = GetParam();
+  Start("Port: FOIP\nRecdUser: FAXIN\n");
+  ReceiveScript s;
+  s.pages = c.pages;
+  s.connected = c.connected;
+  s.tessaly_dies = true;
+  Script(&s);
+  Ring("");
+  const std::uint64_t before = world_.clock.elapsed_ms();
+  Run();
+  // Noticed at the first poll, not after the connect or page waits.
+  EXPECT_LT(world_.clock.elapsed_ms() - before, 10000u);
+  EXPECT_FALSE(c_.job_in_hand());
+  EXPECT_EQ(c_.foip_status(), FOIP_READY);
+  EXPECT_EQ(c_.device_state(), DS_IDLE);
+  std::vector<JobResult> results;
+  std::vector<std::string> states;
+  std::vector<Bytes> received;
+  Collect(&results, &states, &received);
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].status, 0xF016);
+  EXPECT_EQ(results[0].job, 0);
+  EXPECT_EQ(results[0].pages, c.pages);
+  EXPECT_TRUE(world_.Logged("5 TESSALY has gone - the request or fax in hand is lost"));
+  const auto inbox = Inbox();
+  if (c.pages > 0) {
+    EXPECT_EQ(received.size(), 1u);
+    ASSERT_EQ(inbox.size(), 2u);
+    ExpectTiffinfoClean(world_.tmp.File("users/FAXIN/K-IN/" + inbox[1]), c.pages);
+    std::vector<FaxBitmap> pages;
+    ASSERT_EQ(ReadFaxFile(world_.tmp.File("users/FAXIN/K-IN/" + inbox[1]), &pages), STATUS_OK);
+    ASSERT_EQ(pages.size(), s.written.size());
+    for (std::size_t i = 0; i < pages.size(); ++i) EXPECT_EQ(pages[i].bits, s.written[i].bits) << "page " << i + 1;
+  } else {
+    EXPECT_TRUE(received.empty());
+    EXPECT_TRUE(inbox.empty());
+  }
+  EXPECT_FALSE(fs::exists(world_.tmp.File("temp/t301.TIF")));
+  EXPECT_FALSE(fs::exists(world_.tmp.File("temp/ct301.TIF")));
+  EXPECT_TRUE(Requests(RST_TESSALY_ABORT_FAX).empty()) << "an abort for a tessaly that is gone";
+
+  // A tessaly again: the device registers in its idle round.
+  world_.tessaly_requests().clear();
+  world_.SetTessaly(TessalyMode::kAnswer);
+  Run();
+  EXPECT_TRUE(world_.Logged("TESSALY has started again - registering the device"));
+  EXPECT_EQ(Requests(RST_TESSALY_REGISTER_DEVICE).size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, TessalyGoneWhileReceiving,
+                         ::testing::Values(TessalyGoneCase{"BeforeConnected", false, 0},
+                                           TessalyGoneCase{"BeforeAnyPage", true, 0},
+                                           TessalyGoneCase{"AfterTwoPages", true, 2}),
+                         [](const ::testing::TestParamInfo<TessalyGoneCase>& i) { return i.param.name; });
+
+// A closedown while the call is being connected ends the wait at once:
+// tessaly is told to abort the call, the call gets its result.
+TEST_F(ReceiveTest, ClosedownWhileTheCallConnectsEndsTheWaitAtOnce) {
+  Start("Port: FOIP\nRecdUser: FAXIN\n");
+  ReceiveScript s;
+  s.pages = 0;
+  s.connected = false;
+  s.closedown = true;
+  Script(&s);
+  Ring("");
+  const std::uint64_t before = world_.clock.elapsed_ms();
+  Run();
+  EXPECT_LT(world_.clock.elapsed_ms() - before, 5000u);
+  EXPECT_TRUE(c_.closedown_requested());
+  EXPECT_FALSE(c_.job_in_hand());
+  std::vector<JobResult> results;
+  std::vector<std::string> states;
+  Collect(&results, &states, nullptr);
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].status, 0xF016);
+  EXPECT_EQ(results[0].pages, 0);
+  EXPECT_EQ(Requests(RST_TESSALY_ABORT_FAX).size(), 1u);
 }
 
 // The user's K-IN folder on a file system of 12 KiB: the received pages

@@ -481,11 +481,6 @@ TEST_F(BalancerTest, CallsSpreadAndAFullServerPassesTheCallOn) {
               std::chrono::duration<double>(Clock::now() - began).count());
 }
 
-// Whether a controller ends a received fax in hand with a result when its
-// tessaly dies (a send in hand does); until it does, the last check of the
-// next case is skipped.
-constexpr bool kJobsEndWhenTessalyDies = false;
-
 // Server A dies (SIGKILL of its tessaly) in the middle of a send job and a
 // received call; server B's fax goes on to its end, the balancer marks A down
 // and sends the next call to B; A's run command ends, and each of A's jobs
@@ -542,10 +537,6 @@ TEST_F(BalancerTest, AKilledServerLeavesTheOtherServing) {
   EXPECT_NE(code, -1) << a_.run->Output();
   std::printf("[ balancer ] killed server marked down after %.1f s; case %.1f s\n", down_s,
               std::chrono::duration<double>(Clock::now() - began).count());
-  if (!kJobsEndWhenTessalyDies)
-    GTEST_SKIP() << "a controller does not yet end a received fax in hand with a result when tessaly dies; A's "
-                    "stand-in saw:\n"
-                 << ReadFile(a_.Standin());
   const std::vector<std::string> a_results = Results(a_);
   EXPECT_EQ(a_results.size(), 2u) << ReadFile(a_.Standin());
   for (const char* job : {"4712", "0"}) {
