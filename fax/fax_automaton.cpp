@@ -72,6 +72,26 @@ void send_fc(fax_auto__session* s, code_t code, const u8* data, u32 n) {
   Send_msg(m);
 }
 
+// Page data for the session layer travel in a buffer however few they are:
+// below it, the inline room of a data message holds its parameter word.
+void send_cf_data(fax_auto__session* s, const u8* data, u32 n) {
+  msg_t* m = Alloc_msg();
+  buffer_t* b = m ? Store_data_in_buffers(data, n, nullptr) : nullptr;
+  if (!b) {
+    if (m) Free_msg(m);
+    om_os_trap(742);
+    return;
+  }
+  Msg_attach_chain(m, b);
+  m->from = ENT_FAX;
+  m->to = ENT_CF;
+  m->nai = s->nai;
+  m->sapi = CF_SAPI;
+  m->conn_id = 0;
+  m->code = CF_DA_RQ;
+  Send_msg(m);
+}
+
 void stop_conversion(fax_auto__session* s, u8 reason) {
   u8 d[FC_STOP_PG_RQ_SIZE] = {};
   d[FC_STOP_REASON_OFFSET] = reason;
@@ -137,7 +157,7 @@ void send_page_data(fax_auto__session* s) {
       return;
     }
     if (len) {
-      if (!fax_send_new(ENT_CF, s->nai, CF_SAPI, 0, CF_DA_RQ, buf.data(), len)) om_os_trap(742);
+      send_cf_data(s, buf.data(), len);
       sent = true;
     }
     if (r != 2) {

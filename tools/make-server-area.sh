@@ -123,12 +123,12 @@ path of rcv fax pages = Tessaly\rcv\
 
 [FAX common]
 fax id = "TESSALY"
-; Every coding the engine has, both ways (the best that both sides have is
-; used), with error correction (256-byte frames) on reception.
+; Every coding the engine has, with error correction (256-byte frames),
+; both ways: the best that both sides have is used.
 (Rx path) page algorithm = T.4 Mono | T.4 Bi | T.6
 (Rx path) ECM frame size = 256
 (Tx path) wished page algorithm = T.4 Mono | T.4 Bi | T.6
-(Tx path) wished ECM frame size = No Ecm
+(Tx path) wished ECM frame size = 256
 
 [FAX Receive pages]
 file name = in_%d.tif
@@ -146,12 +146,12 @@ remote SIP port = 5070
 
 [FAX common]
 fax id = "TESSALY"
-; Every coding the engine has, both ways (the best that both sides have is
-; used), with error correction (256-byte frames) on reception.
+; Every coding the engine has, with error correction (256-byte frames),
+; both ways: the best that both sides have is used.
 (Rx path) page algorithm = T.4 Mono | T.4 Bi | T.6
 (Rx path) ECM frame size = 256
 (Tx path) wished page algorithm = T.4 Mono | T.4 Bi | T.6
-(Tx path) wished ECM frame size = No Ecm
+(Tx path) wished ECM frame size = 256
 
 [[FAX Send page]]
 {

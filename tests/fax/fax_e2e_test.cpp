@@ -30,6 +30,7 @@
 #include "fax/support/t38_terminal_peer.h"
 #include "fax/t30_cause.h"
 #include "fax/t30_engine.h"
+#include "runtime/msg.h"
 #include "runtime/om_os.h"
 #include "runtime/sm.h"
 #include "runtime/sock.h"
@@ -106,7 +107,9 @@ struct fax_sides {
   virtual void wait_for(const std::function<bool()>& done, uint32_t limit_ms) = 0;
 
   // Configures ENT_FAX for a nai as the FOIP entity would; the answer's status.
-  int configure(nai_t nai, const std::string& send_file, const std::string& id) {
+  // `ecm`: the ECM frame size offered and wished ('0' none, '2' 256 octets,
+  // '6' 64); `codings`: MH 1, MR 2, MMR 4, both ways.
+  int configure(nai_t nai, const std::string& send_file, const std::string& id, char ecm = '0', u8 codings = 1) {
     fax_config_writer c;
     c.u16_at(fax_cfg::NB_SESSIONS, 1);
     c.u16_at(fax_cfg::NAI, nai);
@@ -114,13 +117,13 @@ struct fax_sides {
     c.byte(fax_cfg::MAX_SPEED, 14);
     c.byte(fax_cfg::MIN_SPEED_ORG, 2);
     c.text(fax_cfg::TMP_PG_FORMAT, fax_cfg::NAME_SIZE, dir.file("pg_%d_%d.tmp"));
-    c.byte(fax_cfg::ECM_OFFERED, '0');
-    c.byte(fax_cfg::CODINGS_ANS, 1);
+    c.byte(fax_cfg::ECM_OFFERED, static_cast<u8>(ecm));
+    c.byte(fax_cfg::CODINGS_ANS, codings);
     c.u16_at(fax_cfg::RESOLUTIONS_ANS, 0x7F);
     c.byte(fax_cfg::WIDTH_ANS, '3');
     c.byte(fax_cfg::LENGTH_ANS, 'U');
-    c.byte(fax_cfg::LOCAL_ECM, '0');
-    c.byte(fax_cfg::LOCAL_CODINGS, 1);
+    c.byte(fax_cfg::LOCAL_ECM, static_cast<u8>(ecm));
+    c.byte(fax_cfg::LOCAL_CODINGS, codings);
     c.text(fax_cfg::LOCAL_ID, 20, id);
     if (!send_file.empty()) c.send_file(0, send_file);
     c.u16_at(fax_cfg::COPIES, 1);
@@ -309,6 +312,69 @@ TEST_F(FaxE2e, WeSendThreePagesToSpandsp) {
   EXPECT_EQ(status_u16(kCaller, fax_st::PAGES_SENT), 3);
   expect_received(rx, pages);
 }
+
+// Error correction on the way out: three pages of different lengths, stored
+// in MH or MMR, sent to spandsp in ECM frames as stored or converted to the
+// coding negotiated; they arrive pixel for pixel.  In MMR the second page
+// codes to fewer octets than a message holds inline: its data must still
+// reach the engine (they once went in the inline room, which the engine
+// reads as the parameter word, and the page went out empty).  Once the
+// session is over no message is left behind.
+struct ecm_send_case {
+  const char* name;
+  int file_compression;   // 3 MH, 4 MMR
+  u8 codings;             // ours, both ways
+  int peer_compressions;  // spandsp's
+  int line_coding;        // the coding spandsp saw (its value)
+  char ecm;               // our frame size: '2' 256 octets, '6' 64
+};
+
+class FaxE2eEcmSend : public FaxE2e, public ::testing::WithParamInterface<ecm_send_case> {};
+
+TEST_P(FaxE2eEcmSend, ThreePagesArriveWhole) {
+  const ecm_send_case& c = GetParam();
+  const std::vector<page> pages = three_pages(25);
+  const std::string tx = dir.file("tx.tif");
+  fax_test::libtiff_write_fax(tx, pages, c.file_compression);
+  const std::string rx = dir.file("spandsp_rx.tif");
+  spandsp_terminal peer(false, true);
+  t30_set_rx_file(peer.t30(), rx.c_str(), -1);
+  t30_set_ecm_capability(peer.t30(), true);
+  t30_set_supported_compressions(peer.t30(), c.peer_compressions);
+  ip_tap = [&](nai_t from, const bytes& d) {
+    if (from == kCaller) peer.from_us(d);
+  };
+  ASSERT_EQ(configure(kCaller, tx, "+33 1 SENDER", c.ecm, c.codings), 2);
+  const om_os_pool_stats msgs_before = om_os_msg_pool_stats();
+  ASSERT_EQ(activate(kCaller, 1), 2);
+  run_with(peer);
+  ASSERT_TRUE(ended(kCaller)) << dump() << "state " << fax_session_state(kCaller);
+  ASSERT_TRUE(peer.done);
+  EXPECT_EQ(peer.completion, T30_ERR_OK);
+  EXPECT_EQ(end_status(kCaller), 2) << end_text(kCaller);
+  t30_stats_t stats{};
+  t30_get_transfer_statistics(peer.t30(), &stats);
+  EXPECT_NE(stats.error_correcting_mode, 0);
+  EXPECT_EQ(stats.encoding, c.line_coding);
+  EXPECT_EQ(status_u16(kCaller, fax_st::PAGES_SENT), 3);
+  EXPECT_EQ(status_u16(kCaller, fax_st::SENT_GOOD), 3);
+  expect_received(rx, pages);
+  rt_test::rec().clear();
+  wait_for([] { return false; }, 2000);
+  EXPECT_EQ(om_os_msg_pool_stats().in_use, msgs_before.in_use);
+}
+
+constexpr int kT4 = T30_SUPPORT_T4_1D_COMPRESSION;
+constexpr int kAllCodings = T30_SUPPORT_T4_1D_COMPRESSION | T30_SUPPORT_T4_2D_COMPRESSION | T30_SUPPORT_T6_COMPRESSION;
+
+INSTANTIATE_TEST_SUITE_P(
+    Codings, FaxE2eEcmSend,
+    ::testing::Values(ecm_send_case{"MhAsStored", 3, 7, kT4, T4_COMPRESSION_ITU_T4_1D, '2'},
+                      ecm_send_case{"MhConvertedToMmr", 3, 7, kAllCodings, T4_COMPRESSION_ITU_T6, '2'},
+                      ecm_send_case{"MmrAsStored", 4, 7, kAllCodings, T4_COMPRESSION_ITU_T6, '2'},
+                      ecm_send_case{"MmrConvertedToMh", 4, 7, kT4, T4_COMPRESSION_ITU_T4_1D, '2'},
+                      ecm_send_case{"MmrIn64OctetFrames", 4, 7, kAllCodings, T4_COMPRESSION_ITU_T6, '6'}),
+    [](const ::testing::TestParamInfo<ecm_send_case>& i) { return std::string(i.param.name); });
 
 // Spoils the page data of one UDPTL datagram (the primary IFP packet only,
 // its framing kept) so that the rows it carries do not decode: true when it

@@ -232,7 +232,7 @@ void libtiff_write(const std::string& path, const page& p, int compression, int 
   TIFFClose(t);
 }
 
-void libtiff_write_fax(const std::string& path, const std::vector<page>& pages) {
+void libtiff_write_fax(const std::string& path, const std::vector<page>& pages, int compression) {
   TIFF* t = TIFFOpen(path.c_str(), "w");
   ASSERT_NE(t, nullptr) << path;
   for (size_t i = 0; i < pages.size(); ++i) {
@@ -242,7 +242,7 @@ void libtiff_write_fax(const std::string& path, const std::vector<page>& pages) 
     TIFFSetField(t, TIFFTAG_IMAGELENGTH, p.height);
     TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1);
     TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
-    TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, compression == 4 ? COMPRESSION_CCITTFAX4 : COMPRESSION_CCITTFAX3);
     TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
     TIFFSetField(t, TIFFTAG_FILLORDER, FILLORDER_LSB2MSB);
     TIFFSetField(t, TIFFTAG_XRESOLUTION, 204.0f);

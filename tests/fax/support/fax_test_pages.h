@@ -45,9 +45,10 @@ std::string describe_difference(const page& want, const page& got);
 // YResolution `yres` (0: 196 for pages above 1500 lines, else 98).
 void libtiff_write(const std::string& path, const page& p, int compression, int g3opts, uint32_t rows_per_strip,
                    bool big_endian, int fill_order, int pages = 1, float yres = 0);
-// Writes `pages` as a fax server stores them: one fine-resolution MH page
-// per bitmap (a test failure when the file cannot be made).
-void libtiff_write_fax(const std::string& path, const std::vector<page>& pages);
+// Writes `pages` as a fax server stores them: one fine-resolution page per
+// bitmap, MH (compression 3) or MMR (4) (a test failure when the file cannot
+// be made).
+void libtiff_write_fax(const std::string& path, const std::vector<page>& pages, int compression = 3);
 // Reads page `dir` of a TIFF file as a bitmap (libtiff decodes it).
 page libtiff_read(const std::string& path, int dir = 0);
 // Decodes a raw coded strip with libtiff by wrapping it in a one-strip TIFF.

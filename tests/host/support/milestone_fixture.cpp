@@ -119,7 +119,8 @@ void MilestoneTest::ExpectPages(const std::string& path, const std::vector<fax_t
   tessaly_test::expect_pages(path, pages);
 }
 
-void MilestoneTest::SendScenario(char transport, uint16_t media_port, peer_options po, uint16_t want_kind) {
+void MilestoneTest::SendScenario(char transport, uint16_t media_port, peer_options po, uint16_t want_kind,
+                                 int file_compression) {
   const std::vector<fax_test::page> pages = three_pages(media_port);
   po.tcp = transport == 'T';
   po.calling = false;
@@ -129,7 +130,7 @@ void MilestoneTest::SendScenario(char transport, uint16_t media_port, peer_optio
   t38_live_peer peer(po);
   ASSERT_NE(peer.port(), 0);
   MakeArea(transport, media_port, peer.port());
-  fax_test::libtiff_write_fax(PagesFile(), pages);
+  fax_test::libtiff_write_fax(PagesFile(), pages, file_compression);
   peer.start();
   StartTessaly(false);
   if (HasFatalFailure()) return;
@@ -145,6 +146,8 @@ void MilestoneTest::SendScenario(char transport, uint16_t media_port, peer_optio
   const double seconds = std::chrono::duration<double>(clock_type::now() - started).count();
   std::printf("[ milestone ] send over %s: %.2f s\n", transport == 'T' ? "TPKT" : "UDPTL", seconds);
   ASSERT_TRUE(peer.wait(20000));
+  peer_ecm_used_ = peer.ecm_used.load();
+  peer_encoding_ = peer.encoding.load();
   if (want_kind == FAX_STATUS_FAX_SENT) {
     EXPECT_EQ(peer.completion.load(), T30_ERR_OK);
     ExpectPages(po.rx_file, pages);

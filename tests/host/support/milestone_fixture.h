@@ -61,8 +61,10 @@ class MilestoneTest : public ::testing::Test {
   void ExpectPages(const std::string& path, const std::vector<fax_test::page>& pages);
 
   // tessaly sends three pages to the peer (which answers), over
-  // `transport`; `peer` adds loss or a death.  Returns the final status kind.
-  void SendScenario(char transport, uint16_t media_port, peer_options peer, uint16_t want_kind);
+  // `transport`; `peer` adds loss or a death, or cuts its capabilities.  The
+  // pages are stored in MH (compression 3) or MMR (4).
+  void SendScenario(char transport, uint16_t media_port, peer_options peer, uint16_t want_kind,
+                    int file_compression = 3);
   // The peer calls and sends three pages; the controller accepts the call.
   // The peer's compressions (spandsp bits, 0: its default) and ECM.
   void ReceiveScenario(char transport, uint16_t media_port, bool peer_no_indicators = false, int peer_compressions = 0,
@@ -78,6 +80,9 @@ class MilestoneTest : public ::testing::Test {
   std::thread tessaly_;
   int exit_code_ = -1;
   uint16_t media_port_ = 0;
+  // What the peer of the last send scenario reported at its phase E.
+  bool peer_ecm_used_ = false;
+  int peer_encoding_ = -1;
 };
 
 }  // namespace milestone

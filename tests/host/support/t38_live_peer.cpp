@@ -125,8 +125,12 @@ int on_tx(t38_core_state_t*, void* user, const uint8_t* buf, int len, int count)
   return 0;
 }
 
-void on_phase_e(t30_state_t*, void* user, int completion) {
+void on_phase_e(t30_state_t* t30, void* user, int completion) {
   auto* r = static_cast<peer_run*>(user);
+  t30_stats_t stats{};
+  t30_get_transfer_statistics(t30, &stats);
+  r->self->ecm_used = stats.error_correcting_mode != 0;
+  r->self->encoding = stats.encoding;
   r->self->completion = completion;
   r->phase_e = true;
 }

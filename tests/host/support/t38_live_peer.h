@@ -54,6 +54,10 @@ class t38_live_peer {
 
   std::atomic<bool> done{false};    // the peer has ended (files closed)
   std::atomic<int> completion{-1};  // its T30_ERR_ code when phase E was reached
+  // At phase E: whether the call ran in ECM, and the page coding (spandsp's
+  // T4_COMPRESSION_ value).
+  std::atomic<bool> ecm_used{false};
+  std::atomic<int> encoding{-1};
   std::atomic<bool> died{false};
   std::atomic<unsigned> dropped{0}, datagrams{0};
 
