@@ -152,14 +152,7 @@ u8 foip_proc_api__release_long_data(foip_proc_api__long_data& ld) {
 // ---------------------------------------------------------------------------
 // Whole records.
 
-u8 foip_api__send(const foip_api__addr& addr, code_t code, const void* record, u32 size) {
-  if (!record && size) return FOIP_API__ERR_ARG;
-  foip_proc_api__long_data ld;
-  u8 r = foip_proc_api__prepare_long_data_to_send(size, ld);
-  if (r != FOIP_API__OK) return r;
-  if (size) std::memcpy(ld.data, record, size);
-  r = foip_proc_api__eof_long_data_to_send(ld);
-  if (r != FOIP_API__OK) return r;
+void foip_api__post(foip_proc_api__long_data& ld, const foip_api__addr& addr, code_t code) {
   msg_t* m = ld.take_msg();
   m->from = addr.from;
   m->to = addr.to;
@@ -168,6 +161,17 @@ u8 foip_api__send(const foip_api__addr& addr, code_t code, const void* record, u
   m->conn_id = addr.conn_id;
   m->code = code;
   Send_msg(m);
+}
+
+u8 foip_api__send(const foip_api__addr& addr, code_t code, const void* record, u32 size) {
+  if (!record && size) return FOIP_API__ERR_ARG;
+  foip_proc_api__long_data ld;
+  u8 r = foip_proc_api__prepare_long_data_to_send(size, ld);
+  if (r != FOIP_API__OK) return r;
+  if (size) std::memcpy(ld.data, record, size);
+  r = foip_proc_api__eof_long_data_to_send(ld);
+  if (r != FOIP_API__OK) return r;
+  foip_api__post(ld, addr, code);
   return FOIP_API__OK;
 }
 

@@ -464,6 +464,9 @@ struct foip_api__addr {
   u16 conn_id = FOIP__CONN_NONE;
 };
 
+// Sends the message of a finished record (after
+// foip_proc_api__eof_long_data_to_send) to `addr` as primitive `code`.
+void foip_api__post(foip_proc_api__long_data& ld, const foip_api__addr& addr, code_t code);
 // Builds and sends one primitive whose record is `size` bytes of `record`.
 // 2 or a long-data failure (nothing is sent then).
 [[nodiscard]] u8 foip_api__send(const foip_api__addr& addr, code_t code, const void* record, u32 size);

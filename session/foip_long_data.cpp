@@ -66,13 +66,6 @@ u8 foip__send_long_record(const foip_api__addr& addr, code_t code, const void* r
   if (size) std::memcpy(ld.data, record, size);
   r = foip__eof_long_data_to_send(ld);
   if (r != FOIP__LD_OK) return r;
-  msg_t* m = ld.take_msg();
-  m->from = addr.from;
-  m->to = addr.to;
-  m->nai = addr.nai;
-  m->sapi = addr.sapi;
-  m->conn_id = addr.conn_id;
-  m->code = code;
-  Send_msg(m);
+  foip_api__post(ld, addr, code);
   return FOIP__LD_OK;
 }

@@ -35,17 +35,19 @@ void start_tessaly(const kvtest::TempFolder& area, const HostOptions& o, uint16_
   thread = std::thread([o, &exit_code] { exit_code = TessalyMain(o); });
   controller = std::make_unique<ScriptedController>(id, slot);
   ASSERT_TRUE(controller->ok());
-  // The request slot exists once the runtime is up.
+  // The request slot exists once the runtime is up; on a busy machine the
+  // start of a sanitizer build can take many seconds.
   StatusWord sent = STATUS_MAILSLOT_MISSING;
-  for (int i = 0; i < 200 && sent != STATUS_OK; ++i) {
+  const auto up_by = clock_type::now() + std::chrono::seconds(30);
+  while (sent != STATUS_OK && clock_type::now() < up_by) {
     sent = controller->Register();
     if (sent != STATUS_OK) std::this_thread::sleep_for(std::chrono::milliseconds(25));
   }
   ASSERT_EQ(sent, STATUS_OK);
-  std::optional<Reply> r = controller->Next(5000);
+  std::optional<Reply> r = controller->Next(15000);
   ASSERT_TRUE(r && r->type == TESSALY_FAX_STATUS && r->status.kind == FAX_STATUS_REQUEST_DONE);
   ASSERT_EQ(controller->Status(receive ? 1 : 0), STATUS_OK);
-  r = controller->Next(5000);
+  r = controller->Next(15000);
   ASSERT_TRUE(r && r->type == TESSALY_FAX_STATUS && r->status.kind == FAX_STATUS_REQUEST_DONE);
   // FOIP (with its SIP side) is configured before anything starts.
   const std::string log = area.File("K-DB/TESSALY.log");
