@@ -181,6 +181,15 @@ function(kv_tests)
       set_tests_properties(${tname} PROPERTIES COST 1000)
     endif()
   endforeach()
+  # One lifetime of the whole system (tools/soak.sh at a reduced scale): the
+  # longest test, started before every other one, with its own bound.
+  if(TARGET host_lifetime_test)
+    set_tests_properties(host_lifetime_test PROPERTIES TIMEOUT 1500 COST 100000)
+    add_dependencies(host_lifetime_test tessaly marrock drennic-standin)
+    if(TARGET t38-fax-peer)
+      add_dependencies(host_lifetime_test t38-fax-peer)
+    endif()
+  endif()
   # The balancer recipe (tools/kamailio) is tried with Kamailio, a test-only
   # peer program.
   if(TARGET host_balancer_test)

@@ -9,6 +9,7 @@
 #include "runtime/timer.h"
 #include "session/foip_ctx.h"
 #include "session/foip_err.h"
+#include "session/foip_fax.h"
 #include "session/foip_long_data.h"
 #include "session/foip_stats.h"
 #include "session/foip_t38_mgt.h"
@@ -119,9 +120,30 @@ void on_timer(msg_t* m) {
   }
 }
 
+// The entity a session's configuration confirm answers for.  A refusal of
+// the socket entity carries its second error byte (the platform's error)
+// where other confirms name the answering entity, and ENT_SM leaves a byte
+// that is not 0 as it is: such a refusal belongs to the side of the session
+// that waits for a configuration confirm, the T.38 side for its media socket
+// (a port taken by another program) before the fax side.  Dropped, it would
+// leave the session waiting for ever, its call and controller with it.
+ent_id_t answering_entity(const msg_t* m, const foip__na_ctx* s) {
+  const u32 size = Msg_total_size(m);
+  const ent_id_t ent = size > 2 ? Msg_data(m)[2] : 0;
+  if (!s || ent == ENT_FAX || ent == ENT_IP || size == 0 || Msg_data(m)[0] == 2) return ent;
+  const u8 t38_state = t38_mgt__get_ctx(s->nai).state;
+  if (t38_state == T38_MGT__SOCKET_CNF ||
+      (t38_state == T38_MGT__SOCKET_RESET_CNF__UDP && t38_mgt__get_ctx(s->nai).transport == 1) ||
+      (t38_state == T38_MGT__SOCKET_RESET_CNF__TCP && t38_mgt__get_ctx(s->nai).transport == 2))
+    return ENT_IP;
+  const u8 fax_state = foip_fax__state(s->nai);
+  if (fax_state == FOIP_FAX__CONFIG || fax_state == FOIP_FAX__RESET_CONFIG) return ENT_FAX;
+  return ent;
+}
+
 void on_sm(msg_t* m) {
   foip__na_ctx* s = foip__get_na_ctx(m->nai);
-  const ent_id_t ent = Msg_total_size(m) > 2 ? Msg_data(m)[2] : 0;  // entity word of the confirm
+  const ent_id_t ent = answering_entity(m, s);  // entity word of the confirm
   if (m->code == SM_CONFIG_CO || m->code == SM_RST_CFG_CO) {
     const bool set = m->code == SM_CONFIG_CO;
     if (ent == ENT_FAX) {

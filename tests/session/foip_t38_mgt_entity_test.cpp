@@ -1,8 +1,10 @@
 // The T.38 session management plugged into the real ENT_FOIP: a session
 // started and stopped through the FOIP API runs the whole T.38 set-up and
 // teardown against answering fake ENT_T38 and ENT_SM, with a scripted SIP
-// side and fax side; a refused activation reaches the user as the start's
-// failure with its source and cause.
+// side and fax side; a refused activation, and a media socket the socket
+// entity cannot configure (its port taken by another program), reach the
+// user as the start's failure with its source and cause, and the session is
+// released.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/socket.h"
 #include "runtime/sm.h"
+#include "runtime/sock.h"
 #include "runtime/timer.h"
 #include "runtime/support/rt_harness.h"
 #include "session/foip.h"
@@ -27,6 +31,8 @@ using foip_test::confirms;
 using namespace kv::t38;
 
 u8 g_act_status = 2;  // status the fake T.38 entity gives T38__ACT_RQ
+// The answer the fake ENT_SM relays to the media socket's configuration.
+std::vector<u8> g_socket_answer = {2, 0, ENT_IP};
 
 void answer(msg_t* m, code_t code, std::vector<u8> body) {
   msg_t* a = make_msg(m->to, ENT_FOIP, code, body, m->nai, m->conn_id);
@@ -62,7 +68,7 @@ void fake_t38(msg_t* m) {
 
 void fake_sm(msg_t* m) {
   rec().add(describe(m));
-  if (m->code == SM_CONFIG_RQ) answer(m, SM_CONFIG_CO, {2, 0, ENT_IP});
+  if (m->code == SM_CONFIG_RQ) answer(m, SM_CONFIG_CO, g_socket_answer);
   if (m->code == SM_RST_CFG_RQ) answer(m, SM_RST_CFG_CO, {2, 0, ENT_IP});
   Free_msg(m);
 }
@@ -97,6 +103,7 @@ class T38MgtEntity : public ::testing::Test {
     page_ = dir_->path() + "/page.tif";
     ASSERT_TRUE(foip_test::write_tiff(page_, 200, 200));
     g_act_status = 2;
+    g_socket_answer = {2, 0, ENT_IP};
     foip__layer_hooks h;
     h.ssc_mgt__automaton = ssc_hook;
     h.t38_mgt__automaton = t38_mgt__hook;
@@ -169,6 +176,37 @@ TEST_F(T38MgtEntity, RefusedActivationFailsTheStartWithItsCause) {
   EXPECT_EQ(st[0].error_source, FOIP__START_ERR_SRC__T38_ACTIVATE);
   EXPECT_EQ(st[0].error_code, 9);
   EXPECT_EQ(foip__session_state(1), 0xFF);
+}
+
+// The socket entity refuses a configuration with {3, error byte 1, error
+// byte 2}; the second error byte (the platform's error) stands where the
+// answering entity stands in other confirms, and ENT_SM leaves a non-zero
+// byte as it is.  Whatever that byte holds, the refusal ends the start.
+TEST_F(T38MgtEntity, RefusedMediaSocketFailsTheStartWithItsCause) {
+  const struct {
+    const char* what;
+    std::vector<u8> answer;
+  } cases[] = {
+      {"port in use", {3, SOCK_CFG_ERR_BIND, static_cast<u8>(PLAT_WSAEADDRINUSE)}},
+      {"no second error byte", {3, SOCK_CFG_ERR_BIND, ENT_IP}},
+      {"no such address", {3, SOCK_CFG_ERR_BIND, static_cast<u8>(PLAT_WSAEADDRNOTAVAIL)}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    rec().clear();
+    g_socket_answer = c.answer;
+    foip__session_param p;
+    foip_test::outgoing_param(p, 1, dir_->path(), page_);
+    ASSERT_EQ(foip_api__send_start_rq(1, p), FOIP_API__OK);
+    run_for(3000);
+    auto st = confirms(FOIP__START_CO);
+    ASSERT_EQ(st.size(), 1u);
+    EXPECT_EQ(st[0].return_code, 3);
+    EXPECT_EQ(st[0].error_source, FOIP__START_ERR_SRC__SOCKET_CONFIG);
+    EXPECT_EQ(st[0].error_code, SOCK_CFG_ERR_BIND);
+    EXPECT_EQ(foip__session_state(1), 0xFF);  // session released
+    EXPECT_EQ(foip__session_count(), 0u);
+  }
 }
 
 }  // namespace
