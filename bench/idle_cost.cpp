@@ -45,14 +45,7 @@ void BM_IdleSystemCost(benchmark::State& state) {
   for (auto _ : state) {
     kvtest::TempFolder tmp;
     const std::string area = tmp.File("area");
-    std::string make = "KV_MARROCK='";
-    make += bin;
-    make += "/marrock' bash '";
-    make += KV_SOURCE_DIR;
-    make += "/tools/make-server-area.sh' '";
-    make += area;
-    make += "' > /dev/null";
-    if (std::system(make.c_str()) != 0) {
+    if (!make_server_area(bin, area)) {
       state.SkipWithError("the server area could not be made");
       return;
     }

@@ -32,6 +32,19 @@ inline std::string folder_of_this_program() {
   return path.substr(0, path.rfind('/'));
 }
 
+// A server area at `area` as tools/make-server-area.sh writes it, with the
+// controllers of `bin`; false when the script failed.
+inline bool make_server_area(const std::string& bin, const std::string& area) {
+  std::string make = "KV_MARROCK='";
+  make += bin;
+  make += "/marrock' bash '";
+  make += KV_SOURCE_DIR;
+  make += "/tools/make-server-area.sh' '";
+  make += area;
+  make += "' > /dev/null";
+  return std::system(make.c_str()) == 0;
+}
+
 // A UDP port on loopback that nobody holds now.
 inline int free_udp_port() {
   const int s = socket(AF_INET, SOCK_DGRAM, 0);

@@ -241,26 +241,6 @@ void BM_spandsp(benchmark::State& state) {
 }
 #endif
 
-// The ratio reporter that also keeps the CPU time of each benchmark: on a
-// shared machine the wall time of a run includes the time others took.
-class cpu_ratio_reporter final : public kv_bench::ratio_reporter {
- public:
-  std::map<std::string, double> cpu;
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const auto& r : runs) {
-      if (r.run_type == Run::RT_Iteration && r.repetitions <= 1) cpu[r.run_name.str()] = r.GetAdjustedCPUTime();
-      if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median")
-        cpu[r.run_name.str()] = r.GetAdjustedCPUTime();
-    }
-    ratio_reporter::ReportRuns(runs);
-  }
-  double cpu_ratio(const std::string& ours, const std::string& theirs) const {
-    auto a = cpu.find(ours), b = cpu.find(theirs);
-    if (a == cpu.end() || b == cpu.end() || b->second <= 0) return -1.0;
-    return a->second / b->second;
-  }
-};
-
 }  // namespace
 
 BENCHMARK(BM_ours_flat)->DenseRange(0, 2);
@@ -271,7 +251,7 @@ BENCHMARK(BM_spandsp)->DenseRange(0, 2);
 
 int main(int argc, char** argv) {
   kv_bench::initialize_with_medians(argc, argv);
-  cpu_ratio_reporter reporter;
+  kv_bench::ratio_reporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   std::printf("\nOur time / spandsp t38_core's time for one IFP packet, encode and decode (goal: <= 1.0),\n");
   std::printf("wall time and CPU time:\n");
