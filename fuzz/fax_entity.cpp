@@ -29,6 +29,7 @@
 #include "fax/fax_config.h"
 #include "fax/fax_entity.h"
 #include "fuzz/entity_fuzz.h"
+#include "fuzz/fax_fuzz.h"
 
 #if defined(KV_HAVE_LIBTIFF)
 #include <tiffio.h>
@@ -69,11 +70,7 @@ const entity_table_row_t TABLE[] = {
 };
 
 const fs::path& scratch() {
-  static const fs::path dir = [] {
-    std::string t = (fs::temp_directory_path() / "fuzz_fax_entity_XXXXXX").string();
-    if (mkdtemp(t.data()) == nullptr) std::abort();
-    return fs::path(t);
-  }();
+  static const fs::path dir = fax_fuzz::make_scratch("fuzz_fax_entity");
   return dir;
 }
 
@@ -120,28 +117,7 @@ std::size_t g_configured = 0;  // messages posted by the configuration
 bool g_sender = false;         // the sending session was configured too
 
 bytes config(nai_t nai, const std::string& tx, bool ecm) {
-  fax_config_writer c;
-  c.u16_at(fax_cfg::NB_SESSIONS, 1);
-  c.u16_at(fax_cfg::NAI, nai);
-  c.u32_at(fax_cfg::START_TIMER_MS, 10);
-  c.byte(fax_cfg::MAX_SPEED, 14);
-  c.byte(fax_cfg::MIN_SPEED_ORG, 2);
-  c.text(fax_cfg::TMP_PG_FORMAT, fax_cfg::NAME_SIZE, (scratch() / "pg_%d_%d.tmp").string());
-  c.byte(fax_cfg::ECM_OFFERED, ecm ? '2' : '0');
-  c.byte(fax_cfg::CODINGS_ANS, 1);
-  c.u16_at(fax_cfg::RESOLUTIONS_ANS, 0x7F);
-  c.byte(fax_cfg::WIDTH_ANS, '3');
-  c.byte(fax_cfg::LENGTH_ANS, 'U');
-  c.byte(fax_cfg::LOCAL_ECM, ecm ? '2' : '0');
-  c.byte(fax_cfg::LOCAL_CODINGS, 1);
-  c.text(fax_cfg::LOCAL_ID, 20, "+33 1 FUZZ");
-  if (!tx.empty()) c.send_file(0, tx);
-  c.u16_at(fax_cfg::COPIES, 1);
-  c.text(fax_cfg::RCV_FORMAT, fax_cfg::NAME_SIZE, (scratch() / "rcv_%d_%d.tif").string());
-  c.u16_at(fax_cfg::RCV_NUMBER, 7);
-  c.u16_at(fax_cfg::MAX_RCV_PAGES, 4);
-  c.u32_at(fax_cfg::MAX_RCV_BYTES, 200000);
-  return bytes(c.p, c.p + FAX_CONFIG_SIZE);
+  return fax_fuzz::session_config(nai, ecm, "+33 1 FUZZ", scratch(), tx, 200000);
 }
 
 void configure(entity_fuzz::reader& in) {

@@ -34,6 +34,7 @@
 #include "fax/fm.h"
 #include "fax/t30_engine.h"
 #include "fuzz/entity_fuzz.h"
+#include "fuzz/fax_fuzz.h"
 #include "runtime/sock.h"
 #include "t38/t38_config.h"
 #include "t38/t38_entity.h"
@@ -110,11 +111,7 @@ const entity_table_row_t TABLE[] = {
 t38iaf_service g_iaf;
 
 const fs::path& scratch() {
-  static const fs::path dir = [] {
-    std::string t = (fs::temp_directory_path() / "fuzz_t38_fax_road_XXXXXX").string();
-    if (mkdtemp(t.data()) == nullptr) std::abort();
-    return fs::path(t);
-  }();
+  static const fs::path dir = fax_fuzz::make_scratch("fuzz_t38_fax_road");
   return dir;
 }
 
@@ -151,29 +148,7 @@ void to_t38(code_t code, const bytes& body, nai_t nai) {
   entity_fuzz::post(ENT_FOIP, ENT_T38, code, nai, T38__SAPI_MANAGEMENT, OM_OS_CONN_NONE, body, true);
 }
 
-bytes fax_config(bool ecm) {
-  fax_config_writer c;
-  c.u16_at(fax_cfg::NB_SESSIONS, 1);
-  c.u16_at(fax_cfg::NAI, kNai);
-  c.u32_at(fax_cfg::START_TIMER_MS, 10);
-  c.byte(fax_cfg::MAX_SPEED, 14);
-  c.byte(fax_cfg::MIN_SPEED_ORG, 2);
-  c.text(fax_cfg::TMP_PG_FORMAT, fax_cfg::NAME_SIZE, (scratch() / "pg_%d_%d.tmp").string());
-  c.byte(fax_cfg::ECM_OFFERED, ecm ? '2' : '0');
-  c.byte(fax_cfg::CODINGS_ANS, 1);
-  c.u16_at(fax_cfg::RESOLUTIONS_ANS, 0x7F);
-  c.byte(fax_cfg::WIDTH_ANS, '3');
-  c.byte(fax_cfg::LENGTH_ANS, 'U');
-  c.byte(fax_cfg::LOCAL_ECM, ecm ? '2' : '0');
-  c.byte(fax_cfg::LOCAL_CODINGS, 1);
-  c.text(fax_cfg::LOCAL_ID, 20, "+33 2 FUZZ");
-  c.u16_at(fax_cfg::COPIES, 1);
-  c.text(fax_cfg::RCV_FORMAT, fax_cfg::NAME_SIZE, (scratch() / "rcv_%d_%d.tif").string());
-  c.u16_at(fax_cfg::RCV_NUMBER, 7);
-  c.u16_at(fax_cfg::MAX_RCV_PAGES, 4);
-  c.u32_at(fax_cfg::MAX_RCV_BYTES, 300000);
-  return bytes(c.p, c.p + FAX_CONFIG_SIZE);
-}
+bytes fax_config(bool ecm) { return fax_fuzz::session_config(kNai, ecm, "+33 2 FUZZ", scratch(), "", 300000); }
 
 void datagram(const bytes& payload, bool stranger) {
   bytes d(SOCK_UDP_HEADER_SIZE);
