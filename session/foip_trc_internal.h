@@ -1,8 +1,10 @@
 // State shared by the modules of foip_trc.  Not for other modules.
 #pragma once
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -18,23 +20,25 @@ inline constexpr char LOST_WARNING[] = "\n>>> WARNING: Trace Lost\n\n";
 
 // ---------------------------------------------------------------------------
 // Pool with a FIFO of records linked through `next`; changed under the
-// runtime's pool lock.
+// runtime's pool lock.  Records are made in blocks the first time they are
+// needed, up to `limit`, and kept until the queue is made again or dropped:
+// a queue that is never busy costs little memory.
 template <class R>
 struct rec_queue {
-  std::vector<R> pool;
+  static constexpr u16 BLOCK = 64;
+  std::vector<std::unique_ptr<R[]>> blocks;
+  u16 made = 0;
   R* free_head = nullptr;
   R* head = nullptr;
   R* tail = nullptr;
   u16 count = 0, high_water = 0, limit = 0;
 
   void create(u16 n) {
-    pool.assign(n, R{});
+    blocks.clear();
+    blocks.reserve((n + BLOCK - 1) / BLOCK);  // growing under the lock never moves the list
+    made = 0;
     limit = n;
     free_head = nullptr;
-    for (u16 i = n; i-- > 0;) {
-      pool[i].next = free_head;
-      free_head = &pool[i];
-    }
     head = tail = nullptr;
     count = high_water = 0;
   }
@@ -42,7 +46,7 @@ struct rec_queue {
   // Under the lock: a free record, or null (the last queued one then gets
   // the lost flag) when the queue is full or the pool is empty.
   R* take_locked() {
-    if (count >= limit || !free_head) {
+    if (count >= limit || (!free_head && !grow_locked())) {
       if (tail) tail->lost = 1;
       return nullptr;
     }
@@ -50,6 +54,20 @@ struct rec_queue {
     free_head = r->next;
     r->next = nullptr;
     return r;
+  }
+  // One more block of free records while fewer than `limit` were made.
+  bool grow_locked() {
+    if (made >= limit) return false;
+    const u16 n = static_cast<u16>(std::min<u32>(BLOCK, static_cast<u32>(limit - made)));
+    std::unique_ptr<R[]> b(new (std::nothrow) R[n]);
+    if (!b) return false;
+    for (u16 i = n; i-- > 0;) {
+      b[i].next = free_head;
+      free_head = &b[i];
+    }
+    blocks.push_back(std::move(b));
+    made = static_cast<u16>(made + n);
+    return true;
   }
   void append_locked(R* r) {
     r->next = nullptr;
