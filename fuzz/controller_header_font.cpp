@@ -3,8 +3,10 @@
 // byte), then bytes.  Shape bit 0 clear: the bytes are the whole font file;
 // set: the bytes overwrite a built-in font (bit 1: the fine one) from
 // `offset`, so the file has a valid size and hostile glyphs.  A font is taken
-// only at one of the two sizes, with its rows; drawing stays inside the
-// bitmap and leaves the rows below the font's untouched.
+// only at one of the two sizes, with its rows and exactly the file's bytes;
+// drawing stays inside the bitmap, leaves the rows below the font's
+// untouched, and every cell reads back as its glyph (the 15 left pels of
+// each glyph row, nothing for a blank, nothing right of the last cell).
 #include <unistd.h>
 
 #include <algorithm>
@@ -69,9 +71,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (r != 0) return 0;
   check((font.rows == 12 && file.size() == HEADER_FONT_NORMAL_BYTES) ||
         (font.rows == 24 && file.size() == HEADER_FONT_FINE_BYTES));
+  check(font.data == file);
   std::vector<std::uint8_t> bitmap(HEADER_ROWS * HEADER_ROW_BYTES, 0);
   DrawHeaderTextBitmapFont(font, text, bitmap.data());
   check(
       std::all_of(bitmap.begin() + font.rows * HEADER_ROW_BYTES, bitmap.end(), [](std::uint8_t b) { return b == 0; }));
+
+  // Read the drawing back cell by cell against the glyphs of the file.
+  const auto pel = [&](std::uint32_t row, std::uint32_t x) {
+    return (bitmap[std::size_t{row} * HEADER_ROW_BYTES + (x >> 3)] & (0x80u >> (x & 7))) != 0;
+  };
+  std::uint32_t x = HEADER_PEN_START;
+  for (const char ch : text) {
+    if (x + HEADER_CELL >= HEADER_WIDTH) break;
+    const unsigned c = static_cast<unsigned char>(ch);
+    for (std::uint32_t r = 0; r < font.rows; ++r) {
+      const std::uint8_t* g = file.data() + 2 * (std::size_t{font.rows} * c + r);
+      const unsigned bits = c == ' ' ? 0u : static_cast<unsigned>(g[0] << 8 | g[1]);
+      for (std::uint32_t i = 0; i < HEADER_CELL; ++i) check(pel(r, x + i) == ((bits & (0x8000u >> i)) != 0));
+    }
+    x += HEADER_CELL;
+  }
+  for (std::uint32_t r = 0; r < font.rows; ++r) {
+    for (std::uint32_t i = 0; i < HEADER_PEN_START; ++i) check(!pel(r, i));
+    for (std::uint32_t i = x; i < HEADER_WIDTH; ++i) check(!pel(r, i));
+  }
   return 0;
 }

@@ -2,13 +2,18 @@
 // the first input line is the query (a DID, relay digits or a mail name),
 // the rest the file.  A user found by DID is never empty and never an
 // '@' value; relay answers keep their limits; a user found by mail name is
-// upper-cased; the results are 0 or 1.
+// upper-cased; the results are 0 or 1.  Then the round trip: an entry
+// written in front of the hostile file (a DID made of the query's dial
+// characters with a user, a "[USER]" paragraph with the query as mail
+// name) is what the readers find, whatever follows it.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "controller/receive_routing.h"
@@ -67,5 +72,35 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check(mail == 0 || mail == 1);
   if (mail == 1)
     for (char c : mail_user) check(!std::islower(static_cast<unsigned char>(c)));
+
+  // Round trip.  The DID keeps the query's dial characters (a ':' or '='
+  // would end the key); the user is a plain name of 1 to 8 letters.
+  std::string did;
+  for (const char c : query)
+    if (c != 0 && std::strchr("0123456789*#+ABCD", c) && did.size() < 20) did += c;
+  const std::string written_user = std::string("Us") + static_cast<char>('a' + size % 26);
+  // A mail name is matched as the trimmed text of its line.
+  std::string name;
+  for (const char c : query)
+    if (static_cast<unsigned char>(c) >= 32 && c != 127 && name.size() < 60) name += c;
+  while (!name.empty() && name.back() == ' ') name.pop_back();
+  name.erase(0, std::min(name.find_first_not_of(' '), name.size()));
+  if (did.empty() && name.empty()) return 0;
+  std::string front;
+  if (!did.empty()) front += "[SUBADDR]\r\n" + did + ": " + written_user + "\r\n";
+  if (!name.empty()) front += "[USER]\r\nEmailname: " + name + "\r\nKorvname: " + written_user + "\r\nProfile: 0\r\n";
+  write_file(front + file);
+  if (!did.empty()) {
+    CallRouter again(g_file, nullptr);
+    std::string back;
+    check(again.UserFromDid(did, &back) == 1 && back == written_user);
+    check(again.IsKnownDid(did) == 1);
+  }
+  if (!name.empty()) {
+    std::string back;
+    std::string upper = written_user;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    check(SearchEmailnameMail(g_file, name, &back) == 1 && back == upper);
+  }
   return 0;
 }
