@@ -321,6 +321,19 @@ std::string addr_text(const char* label, const foip__full_ip_addr& a) {
   return s;
 }
 
+// "<what>_addr" (domain name, IPv4 address or empty) and "<what>_port" of
+// one side of the negotiated media.
+template <std::size_t N>
+void media_lines(std::string& out, const char* what, const char (&fqdn)[N], u8 family, const u8 (&ipv4)[4], u16 port) {
+  const std::string name = field(fqdn);
+  const std::string label = fmt("%s_addr", what);
+  if (!name.empty()) line(out, fmt("%-27s : %s", label.c_str(), name.c_str()));
+  else if (family == OM_IP_FAMILY_V4)
+    line(out, fmt("%-27s : %d.%d.%d.%d", label.c_str(), ipv4[0], ipv4[1], ipv4[2], ipv4[3]));
+  else line(out, fmt("%-27s : empty", label.c_str()));
+  line(out, fmt("%-27s : %d", fmt("%s_port", what).c_str(), port));
+}
+
 const char* header_name(u8 kind) {
   switch (kind) {
     case FOIP__HDR_REQUEST_URI: return "Request-URI";
@@ -376,19 +389,14 @@ void app_foip_dsp__foip__sip_ret_code(std::string& out, const foip__call_info& c
   line(out, fmt("sip_ret_code                : %d", call.sip_ret_code));
   line(out, fmt("sz_sip_ret_code             : %s", field(call.sz_sip_ret_code).c_str()));
   line(out, fmt("sip_conn_id                 : %d", call.sip_conn_id));
-  out += addr_text("remote_sip_addr", call.remote_addr);
-  out += addr_text("contact_sip_addr", call.contact_addr);
+  out += addr_text("private remote_sip_addr", call.remote_addr);
+  out += addr_text("public remote_sip_addr", call.source_addr);
   line(out, fmt("remote_sip__product_string  : %s", field(call.remote_sip__product_string).c_str()));
   line(out, fmt("remote_sip__version_string  : %s", field(call.remote_sip__version_string).c_str()));
   line(out, fmt("remote_sip__comment_string  : %s", field(call.remote_sip__comment_string).c_str()));
   const foip__negotiated_media& m = call.media;
-  const std::string fqdn = field(m.sz_rem_media_fqdn);
-  if (!fqdn.empty()) line(out, fmt("rem_media_addr              : %s", fqdn.c_str()));
-  else if (m.rem_media_family == 4)
-    line(out, fmt("rem_media_addr              : %d.%d.%d.%d", m.rem_media_ipv4[0], m.rem_media_ipv4[1],
-                  m.rem_media_ipv4[2], m.rem_media_ipv4[3]));
-  else line(out, "rem_media_addr              : empty");
-  line(out, fmt("rem_media_port              : %d", m.rem_media_port));
+  media_lines(out, "loc_media", m.sz_loc_media_fqdn, m.loc_media_family, m.loc_media_ipv4, m.loc_media_port);
+  media_lines(out, "rem_media", m.sz_rem_media_fqdn, m.rem_media_family, m.rem_media_ipv4, m.rem_media_port);
   sip_headers(out, call.headers);
 }
 

@@ -238,6 +238,12 @@ struct foip__negotiated_media {
   u8 rem_media_family;  // 4 or 9
   u8 rem_media_ipv4[4];
   u16 rem_media_port;
+  // Our side of the chosen media as our description announced it (the NAT
+  // address and port when NAT support is on).
+  char sz_loc_media_fqdn[64];
+  u8 loc_media_family;  // 4 or 9
+  u8 loc_media_ipv4[4];
+  u16 loc_media_port;
 };
 
 // Call information record.

@@ -404,6 +404,14 @@ void set_remote_media(sip_call__ctx& c, u16 idx, const foip_sdp__t38_param& para
   nm.rem_media_family = cn.family == OM_IP_FAMILY_V4 ? OM_IP_FAMILY_V4 : OM_IP_FAMILY_NONE;
   std::memcpy(nm.rem_media_ipv4, cn.ipv4, 4);
   nm.rem_media_port = m.port;
+  const foip_sdp__env env = foip_call__env(s);
+  const bool nat = env.flag_nat_support == 1;
+  const foip__full_ip_addr& la = nat ? env.nat_local_media_ip_addr : env.local_media_ip_addr;
+  foip__copy_text(nm.sz_loc_media_fqdn, la.sz_fqdn);
+  nm.loc_media_family = la.ip_addr.ip_family == OM_IP_FAMILY_V4 ? OM_IP_FAMILY_V4 : OM_IP_FAMILY_NONE;
+  std::memcpy(nm.loc_media_ipv4, la.ip_addr.addr.v4.addr, 4);
+  if (m.transport == FOIP_SDP__UDPTL) nm.loc_media_port = nat ? env.nat_udp_t38_port : env.udp_t38_port;
+  else nm.loc_media_port = nat ? env.nat_tcp_t38_port : env.tcp_t38_port;
   const auto& u = params.udptl_param;
   nm.t38.use_t38_cap_bfi = u.use_t38_cap_bfi;
   nm.t38.t38_version = u.t38_version;
@@ -1161,6 +1169,7 @@ void reset_info(foip__call_info& i) {
   for (foip__full_ip_addr* a : {&i.remote_addr, &i.contact_addr, &i.source_addr})
     a->ip_addr.ip_family = OM_IP_FAMILY_NONE;
   i.media.rem_media_family = OM_IP_FAMILY_NONE;
+  i.media.loc_media_family = OM_IP_FAMILY_NONE;
 }
 
 }  // namespace

@@ -142,6 +142,16 @@ TEST(AppDisplays, SipStatusShowsMediaAndEachHeaderImage) {
   const u8 media[4] = {192, 0, 2, 7};
   std::memcpy(call->media.rem_media_ipv4, media, 4);
   call->media.rem_media_port = 40960;
+  call->media.loc_media_family = 4;
+  const u8 local[4] = {198, 51, 100, 2};
+  std::memcpy(call->media.loc_media_ipv4, local, 4);
+  call->media.loc_media_port = 20002;
+  call->remote_addr.ip_addr.ip_family = OM_IP_FAMILY_V4;
+  const u8 private_addr[4] = {10, 0, 0, 9};
+  std::memcpy(call->remote_addr.ip_addr.addr.v4.addr, private_addr, 4);
+  call->remote_addr.ip_port = 5062;
+  std::strcpy(call->source_addr.sz_fqdn, "gw.example.net");
+  call->source_addr.ip_port = 5060;
   // A telephone user at an IPv4 host with its parameters, and a name at a
   // domain behind a display name; unused images show nothing.
   foip__sip_header_image& to = call->headers[0];
@@ -169,7 +179,14 @@ TEST(AppDisplays, SipStatusShowsMediaAndEachHeaderImage) {
   std::strcpy(from.maddr, "239.1.1.1");
   std::string out;
   app_foip_dsp__foip__sip_ret_code(out, *call);
-  EXPECT_NE(out.find("rem_media_addr              : 192.0.2.7\nrem_media_port              : 40960\n"),
+  // The private and public remote SIP addresses, then our media and the
+  // peer's, in that order.
+  EXPECT_NE(out.find("private remote_sip_addr : 10.0.0.9\nprivate remote_sip_addr : 5062\n"
+                     "public remote_sip_addr : gw.example.net\npublic remote_sip_addr : 5060\n"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("loc_media_addr              : 198.51.100.2\nloc_media_port              : 20002\n"
+                     "rem_media_addr              : 192.0.2.7\nrem_media_port              : 40960\n"),
             std::string::npos)
       << out;
   EXPECT_NE(out.find("SIP Header / SIP URI\n"
@@ -178,6 +195,17 @@ TEST(AppDisplays, SipStatusShowsMediaAndEachHeaderImage) {
             std::string::npos)
       << out;
   EXPECT_EQ(out.find("Request-URI"), std::string::npos);
+
+  // Media not negotiated yet: both sides empty, by domain name when one is set.
+  auto idle = std::make_unique<foip__call_info>();
+  idle->media.loc_media_family = OM_IP_FAMILY_NONE;
+  std::strcpy(idle->media.sz_rem_media_fqdn, "media.example.net");
+  std::string none;
+  app_foip_dsp__foip__sip_ret_code(none, *idle);
+  EXPECT_NE(none.find("loc_media_addr              : empty\nloc_media_port              : 0\n"
+                      "rem_media_addr              : media.example.net\n"),
+            std::string::npos)
+      << none;
 }
 
 }  // namespace

@@ -327,6 +327,7 @@ class FoipCall : public ::testing::Test {
     auto& lm = p.t38_media_add_param.local_media_add.local_media_ip_addr;
     lm.ip_addr.ip_family = OM_IP_FAMILY_V4;
     std::memcpy(lm.ip_addr.addr.v4.addr, LOOP, 4);
+    lm.ip_port = 30000;
     auto& r = p.sip_session_param.remote_sip_addr;
     r.ip_addr.ip_family = OM_IP_FAMILY_V4;
     std::memcpy(r.ip_addr.addr.v4.addr, LOOP, 4);
@@ -399,6 +400,11 @@ TEST_F(FoipCall, OutgoingCallGoesToT38AndEndsOnCallClosed) {
   EXPECT_EQ(g_reports.back().kind, FOIP__EVENT__SIP_CALL_OPEN);
   EXPECT_EQ(g_reports.back().body.call_open.sip_ret_code, 200);
   EXPECT_EQ(g_reports.back().body.call_open.media.rem_media_port, 40000);
+  // Our side as our offer announced it: the session's address and UDPTL port.
+  const foip__negotiated_media& local = g_reports.back().body.call_open.media;
+  EXPECT_EQ(local.loc_media_family, OM_IP_FAMILY_V4);
+  EXPECT_EQ(0, std::memcmp(local.loc_media_ipv4, LOOP, 4));
+  EXPECT_EQ(local.loc_media_port, 30002);
 
   ASSERT_EQ(foip_api__send_stop_rq(0), FOIP_API__OK);
   pump();
