@@ -260,10 +260,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     sock_addr_pack(from, d.data());
     if (cut) d[SOCK_UDP_CUT_AT] = SOCK_UDP_CUT;
     if (n) std::memcpy(&d[SOCK_UDP_HEADER_SIZE], data + at, n);
-    (void)read_all(std::string(reinterpret_cast<const char*>(data + at), n), [] {
+    const auto note_request = [] {
       if (sip_hdr_area.method != SIP_METHOD_RESPONSE) g_received.push_back(key_of_message());
       if (sip_hdr_area.method == SIP_METHOD_UNKNOWN) g_extension.push_back(key_of_message());
-    });
+    };
+    const std::string text(reinterpret_cast<const char*>(data + at), n);
+    (void)read_all(text, note_request);
+    // A cut datagram is answered from its header lines that came whole: up
+    // to the blank line, else up to the last line end.
+    if (cut) {
+      std::size_t end = text.find("\r\n\r\n");
+      if (end != std::string::npos) end += 2;
+      else if ((end = text.rfind('\n')) != std::string::npos) ++end;
+      if (end != std::string::npos) (void)read_all(text.substr(0, end) + "\r\n", note_request);
+    }
     at += n;
     send(ENT_PH_IT, ENT_SIP, SOCK_U_DA_IN, d.data(), d.size(), ssc_test::STACK_TRANSPORT_NAI);
   }
