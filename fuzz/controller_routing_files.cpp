@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -27,7 +28,11 @@ void check(bool ok) {
 std::string g_file;
 
 void write_file(const std::string& text) {
-  if (g_file.empty()) g_file = "/tmp/fuzz_routing_" + std::to_string(static_cast<long>(getpid())) + ".ini";
+  if (g_file.empty()) {
+    g_file = "/tmp/fuzz_routing_" + std::to_string(static_cast<long>(getpid())) + ".ini";
+    // The scratch file goes when the run ends.
+    (void)std::atexit([] { (void)std::remove(g_file.c_str()); });
+  }
   if (FILE* f = std::fopen(g_file.c_str(), "wb")) {
     (void)std::fwrite(text.data(), 1, text.size(), f);
     (void)std::fclose(f);
