@@ -1145,8 +1145,10 @@ u8 t38iaf_service::receive_packets(t38iaf_session& c) {
       // V.21 data before the upper layer asks for V.21 reception.  A far
       // side that sends no indicators (allowed over TCP) gives no preamble:
       // its first data stand for one.  The data are kept for the receive
-      // asked for next, so that it gets the whole command.
-      if (!c.v21_seen) {
+      // asked for next, so that it gets the whole command.  The answer-tone
+      // detector hears of them again when it was reset since (its flags
+      // cleared), or a repeated command would never reach it.
+      if (!c.v21_seen || !c.v21_preamble_received) {
         t38__log(s, T38_TRC__AUTOMATON, "Rcv IFP Packet (v21 data) without indicator -> Taken as v21-preamble\n");
         r = v25_automaton(6, c, nullptr);
         c.v21_seen = 1;

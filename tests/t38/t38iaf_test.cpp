@@ -472,6 +472,28 @@ TEST_F(IafTest, PageGoesOutWholeWhileReceivedPacketsFillThePool) {
   EXPECT_EQ(joined(received(kB)), page);
 }
 
+// A far side that sends no indicators (allowed over TCP) repeats its
+// command as bare V.21 data.  Data that came while the answer-tone detector
+// was off, and were then forgotten when the detector was reset, must not
+// hide the repetition from the detector started next: each repetition
+// stands for a preamble as long as the detector knows of none.
+TEST_F(IafTest, RepeatedV21DataWithoutIndicatorsReachTheDetector) {
+  ip_tap = [](nai_t, const std::vector<u8>&) {};  // only the far side below talks to B
+  start();
+  v21_far_side far;
+  for (const auto& d : far.bare_data(3)) deliver(kB, d);
+  EXPECT_EQ(iaf.find(session_of(kB))->v21_preamble_received, 1);
+  signal(kB, T38IAF__DEA_SIGNAL_RQ, T38IAF__TONE_DETECTION, T38IAF__TONE_ALL);
+  signal(kB, T38IAF__ACT_SIGNAL_RQ, T38IAF__TONE_DETECTION, T38IAF__TONE_CED);
+  EXPECT_TRUE(events(kB, T38IAF__SIGNAL_IN).empty());
+  advance(3000);
+  for (const auto& d : far.bare_data(3)) deliver(kB, d);
+  EXPECT_EQ(events(kB, T38IAF__SIGNAL_IN).size(), 1u);
+  // Further data of the same command give no second indication.
+  for (const auto& d : far.bare_data(3)) deliver(kB, d);
+  EXPECT_EQ(events(kB, T38IAF__SIGNAL_IN).size(), 1u);
+}
+
 TEST_F(IafTest, DatagramsBeforeActivationAreTakenAfterIt) {
   auto co = request(ENT_FOIP, T38__SET_CONFIG_RQ, t38__session_body({entry(kA), entry(kB)}), 0, T38__SAPI_MANAGEMENT);
   ASSERT_EQ(co[0], 2);
