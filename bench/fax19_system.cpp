@@ -54,6 +54,14 @@ int env_int(const char* name, int fallback, int low, int high) {
   return n >= low && n <= high ? n : fallback;
 }
 
+// The parts one after the other.
+template <class... Parts>
+std::string joined(const Parts&... parts) {
+  std::string s;
+  ((s += parts), ...);
+  return s;
+}
+
 bool wait_for_file(const std::string& file, int ms) {
   for (int t = 0; t < ms / 20; ++t) {
     if (!kvtest::ReadFile(file).empty()) return true;
@@ -85,20 +93,20 @@ round_figures run_round(run_command& run, pid_t tessaly, const std::string& work
     const std::string tag = mode + "-" + std::to_string(i);
     std::vector<std::string> args = {bin + "/t38-fax-peer", mode};
     if (mode == "receive") {
-      args.push_back(work + "/rx-" + tag + ".tif");
+      args.push_back(joined(work, "/rx-", tag, ".tif"));
     } else {
       args.push_back(fax);
       args.emplace_back("--calling");
     }
-    for (const std::string& a : {std::string("--port-file"), work + "/port-" + tag, std::string("--remote-file"),
-                                 work + "/remote-" + tag, std::string("--seconds"), std::to_string(limit)})
+    for (const std::string& a : {std::string("--port-file"), joined(work, "/port-", tag), std::string("--remote-file"),
+                                 joined(work, "/remote-", tag), std::string("--seconds"), std::to_string(limit)})
       args.push_back(a);
-    peers.push_back(std::make_unique<child_process>(args, work, work + "/peer-" + tag + ".log"));
+    peers.push_back(std::make_unique<child_process>(args, work, joined(work, "/peer-", tag, ".log")));
   }
   for (int i = 1; i <= kChannels; ++i) {
     const std::string tag = mode + "-" + std::to_string(i);
-    if (!wait_for_file(work + "/port-" + tag, 5000)) return {};
-    std::string port = kvtest::ReadFile(work + "/port-" + tag);
+    if (!wait_for_file(joined(work, "/port-", tag), 5000)) return {};
+    std::string port = kvtest::ReadFile(joined(work, "/port-", tag));
     port.erase(std::remove_if(port.begin(), port.end(), [](char c) { return c < '0' || c > '9'; }), port.end());
     csv += port;
     csv += ';';
@@ -126,7 +134,7 @@ round_figures run_round(run_command& run, pid_t tessaly, const std::string& work
     if (!far_ends_done && sipp->wait(0) >= 0) {
       far_ends_done = true;
       for (int i = 1; i <= kChannels && far_ends_done; ++i) {
-        const std::string remote = work + "/remote-" + mode + "-" + std::to_string(i);
+        const std::string remote = joined(work, "/remote-", mode, "-", std::to_string(i));
         if (!kvtest::ReadFile(remote).empty() && peers[static_cast<std::size_t>(i - 1)]->wait(0) < 0)
           far_ends_done = false;
       }
@@ -158,7 +166,7 @@ round_figures run_round(run_command& run, pid_t tessaly, const std::string& work
   (void)sipp->wait(5);
   // What the far ends of the failed calls said.
   for (int i = 1; i <= kChannels; ++i) {
-    const std::string log = kvtest::ReadFile(work + "/peer-" + mode + "-" + std::to_string(i) + ".log");
+    const std::string log = kvtest::ReadFile(joined(work, "/peer-", mode, "-", std::to_string(i), ".log"));
     if (log.find("result 0 ") != std::string::npos) continue;
     const std::size_t at = log.rfind("t38-fax-peer: ");
     std::printf("  far end %s %d: %s\n", mode.c_str(), i,
@@ -266,9 +274,9 @@ void BM_NineteenFaxes(benchmark::State& state) {
               work, work + "/sipp-uas.log");
           std::this_thread::sleep_for(std::chrono::milliseconds(300));
           for (int i = 1; i <= kChannels; ++i) {
-            const std::string post = "'" + bin + "/drennic-standin' --post sendfax 'FOIP\\G1\\" + std::to_string(i) +
-                                     "' " + std::to_string(100 + i) + " 00001 '" + work +
-                                     "\\' FAX.TIF 6 3 > /dev/null 2>&1";
+            const std::string post =
+                joined(std::string("'"), bin, "/drennic-standin' --post sendfax 'FOIP\\G1\\", std::to_string(i), "' ",
+                       std::to_string(100 + i), " 00001 '", work, "\\' FAX.TIF 6 3 > /dev/null 2>&1");
             (void)std::system(post.c_str());
           }
           return sipp;
