@@ -4,6 +4,7 @@
 // from /proc.
 #pragma once
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -179,6 +181,69 @@ class run_command {
   pid_t pid_ = -1;
   int out_ = -1;
   std::string buffer_;
+};
+
+// A process's peak resident size (VmHWM), -1 when it is gone.
+inline long peak_rss_kb(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+  return -1;
+}
+
+// A program started in `dir` with its output in `log`, stopped (SIGTERM,
+// then SIGKILL after a bounded wait) when it goes out of scope.
+class child_process {
+ public:
+  child_process(const std::vector<std::string>& args, const std::string& dir, const std::string& log) {
+    pid_ = fork();
+    if (pid_ == 0) {
+      std::vector<char*> argv;
+      argv.reserve(args.size() + 1);
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      if (chdir(dir.c_str()) != 0) _exit(126);
+      if (std::freopen(log.c_str(), "w", stdout) == nullptr) _exit(126);
+      dup2(1, 2);
+      const int null_in = open("/dev/null", O_RDONLY);
+      if (null_in >= 0) dup2(null_in, 0);
+      execvp(argv[0], argv.data());
+      _exit(127);
+    }
+  }
+  ~child_process() { stop(1); }
+  child_process(const child_process&) = delete;
+  child_process& operator=(const child_process&) = delete;
+
+  bool started() const { return pid_ > 0; }
+  // Waits up to `seconds` for the program to end; its exit code, or -1 when
+  // it is still running (or was never started).
+  int wait(int seconds) {
+    if (pid_ <= 0) return code_;
+    for (int i = 0; i <= seconds * 10; ++i) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return code_;
+      }
+      if (i < seconds * 10) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return -1;
+  }
+  void stop(int seconds) {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    if (wait(seconds) >= 0) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int code_ = -1;
 };
 
 // The pid in "NAME is up (pid N)...", or 0.

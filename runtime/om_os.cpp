@@ -85,7 +85,12 @@ void timer_task_fn() { om_os_timer_task(); }
 
 void bkgr_task_fn() {
   while (g.state.load() != OM_OS_STATE_STOPPING) {
-    bkgr_wake.wait_for(100);
+    // The timer thread is awake at its turns anyway: taking the beat from it
+    // spares this thread a wake-up of its own every 100 ms.  Should the beat
+    // not come (the timer thread held up), the tick is called after a
+    // second all the same.
+    if (om_os_rt::timers_give_background_beat()) (void)bkgr_wake.wait_for(10 * om_os_rt::BKGR_BEAT_MS);
+    else (void)bkgr_wake.wait_for(om_os_rt::BKGR_BEAT_MS);
     if (g.state.load() == OM_OS_STATE_STOPPING) break;
     om_os_bkgr_tick_t t = bkgr_tick.load();
     if (t) t();
@@ -396,6 +401,8 @@ void om_os_set_bkgr_tick(om_os_bkgr_tick_t tick) { bkgr_tick.store(tick); }
 void om_os_set_tick_source(om_os_tick_source_t source) { tick_source.store(source); }
 
 bool om_os_rt::tick_is_system_clock() { return tick_source.load() == nullptr; }
+
+void om_os_rt::background_beat() { bkgr_wake.set(); }
 
 u32 om_os_tick() {
   om_os_tick_source_t s = tick_source.load();

@@ -159,6 +159,14 @@ void timers_reset();
 void timers_stats(u16* in_use);
 // Wakes the TIMR thread from its wait (the runtime is stopping).
 void timers_wake();
+// The background task's beat: BKGR_BEAT_MS between two calls of its tick.
+// While the TIMR thread turns the wheel on the system clock it gives the beat
+// (true here), at a turn of the wheel; otherwise the background thread keeps
+// its own time.
+inline constexpr u32 BKGR_BEAT_MS = 100;
+bool timers_give_background_beat();
+// Called by the TIMR thread at each beat (wakes the background thread).
+void background_beat();
 // True when the tick count comes from the system clock (no test source).
 bool tick_is_system_clock();
 

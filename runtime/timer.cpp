@@ -1,6 +1,7 @@
 // Timer cells, their pool, the timing wheel and the TIMR thread.
 #include "runtime/timer.h"
 
+#include <atomic>
 #include <cstring>
 #include <vector>
 
@@ -54,6 +55,9 @@ wheel_state w;
 // Set when a timer is started into a slot whose turn comes before the TIMR
 // thread's planned wake-up, and when the runtime stops.
 plat_event timer_wake;
+
+// Set while the TIMR thread gives the background task its beat.
+std::atomic<bool> beat_given{false};
 
 struct expiry_info {
   ent_id_t entity;
@@ -160,14 +164,23 @@ u16 turns_to_next_cells() {
 // turn runs before the clock has reached its wheel time, so a cell fires at
 // most a tick before its expiry.  A timer started meanwhile into a slot that
 // comes sooner wakes it.
-void wait_for_work() {
+//
+// The background beat due at wheel time `beat_due` is given at the first
+// turn at or after it that the thread runs anyway, when one comes within
+// half a beat; otherwise the thread wakes for the beat itself.  The next beat
+// is due a beat after the turn that gave it, so that beats keep riding on the
+// turns of a periodic timer once they have met one.
+void wait_for_work(u32 beat_due) {
   u32 wait = 0;
   {
     plat_cs_hold hold(cs_timr);
     if (!w.slots || w.n_slots == 0) {
       wait = w.tick;
     } else {
-      const u16 turns = turns_to_next_cells();
+      u16 turns = turns_to_next_cells();
+      const i32 to_beat = static_cast<i32>(beat_due - w.time);
+      const i32 beat_turns = to_beat <= 0 ? 1 : (to_beat + w.tick - 1) / w.tick;
+      if (turns > beat_turns + static_cast<i32>(BKGR_BEAT_MS / 2 / w.tick)) turns = static_cast<u16>(beat_turns);
       // The turn that reaches that slot runs once the clock has reached its
       // wheel time.
       const i32 until = static_cast<i32>(w.time + static_cast<u32>(turns) * w.tick - om_os_tick());
@@ -350,19 +363,37 @@ void om_os_timer_task() {
   std::vector<expiry_info> due;
   due.reserve(64);
   while (g.state.load() == OM_OS_STATE_INIT) om_os_sleep(w.tick ? w.tick : 10);
+  u32 beat_due = 0;
   while (g.state.load() == OM_OS_STATE_RUNNING) {
     if (!om_os_rt::tick_is_system_clock()) {
-      // A test's clock may jump: the wheel turns every tick.
+      // A test's clock may jump: the wheel turns every tick, and the
+      // background thread keeps its own time.
+      beat_given.store(false);
       turn(due);
       if (!behind()) om_os_sleep(w.tick);
       continue;
     }
+    if (!beat_given.load()) {
+      beat_due = w.time + BKGR_BEAT_MS;
+      beat_given.store(true);
+    }
     // A turn runs once the clock has reached its wheel time; a wake-up
     // before that (a timer started into a slot that comes sooner, a stale
     // wake signal) only plans the wait again.
-    if (behind()) turn(due);
-    else wait_for_work();
+    if (behind()) {
+      turn(due);
+      continue;
+    }
+    // Caught up with the clock: the background beat, when due.
+    if (static_cast<i32>(w.time - beat_due) >= 0) {
+      beat_due = w.time + BKGR_BEAT_MS;
+      om_os_rt::background_beat();
+    }
+    wait_for_work(beat_due);
   }
+  beat_given.store(false);
 }
+
+bool om_os_rt::timers_give_background_beat() { return beat_given.load(); }
 
 void om_os_rt::timers_wake() { timer_wake.set(); }

@@ -167,10 +167,16 @@ u8 asnp_init_encode(asnp_context& ctx, u8* flat, u32 size, u16 headroom, chain_p
   if (pool == nullptr) return fail(ctx, ASNP_ERR_NO_BUFFER);
   ctx.capacity = pool->capacity();
   if (headroom >= ctx.capacity) return fail(ctx, ASNP_ERR_NO_ROOM);
-  chain_buf b = asnp_alloc_buffer(*pool);
+  // The bit writer clears each byte it starts, so only the header room of
+  // the first buffer, which is the caller's, needs clearing; the rest of the
+  // data area is never read.
+  u8* area = nullptr;
+  u16 room = 0;
+  chain_buf b = pool->alloc_area(&area, &room);
   if (b == nullptr) return fail(ctx, ASNP_ERR_NO_BUFFER);
+  std::memset(area, 0, headroom);
   ctx.first = ctx.current = b;
-  ctx.buf_start = pool->data(b) + headroom;
+  ctx.buf_start = area + headroom;
   ctx.buf_size = ctx.capacity - headroom;
   return ASNP_OK;
 }
@@ -260,7 +266,7 @@ u8 asnp_continue(u8 code, asnp_context& ctx) {
         ctx.error = ASNP_ERR_NO_BUFFER;
         return ASNP_STOP;
       }
-      chain_buf b = asnp_alloc_buffer(*ctx.pool);
+      chain_buf b = ctx.pool->alloc_for_writing();
       if (b == nullptr) {
         ctx.error = ASNP_ERR_NO_BUFFER;
         return ASNP_STOP;
@@ -709,7 +715,8 @@ u8 asnp_get_open_type(asnp_context& ctx, u8* dest, u32* size, chain_buf* chain, 
   chain_buf last = nullptr;
   u32 done = 0;
   while (done < n) {
-    chain_buf b = asnp_alloc_buffer(*out_pool);
+    // Filled up to its data size from the packet.
+    chain_buf b = out_pool->alloc_for_writing();
     if (b == nullptr) {
       out_pool->release(first);
       return fail(ctx, ASNP_ERR_OPEN_NO_BUFFER);

@@ -49,6 +49,22 @@ void heap_chain_pool::set_size(chain_buf b, u16 size) { as_heap(b)->size = std::
 chain_buf heap_chain_pool::next(chain_buf b) const { return as_heap(b)->next; }
 void heap_chain_pool::set_next(chain_buf b, chain_buf next) { as_heap(b)->next = as_heap(next); }
 
+chain_buf heap_chain_pool::alloc_area(u8** area, u16* room) {
+  chain_buf b = alloc_for_writing();
+  if (b != nullptr) {
+    *area = as_heap(b)->data();
+    *room = capacity_;
+  }
+  return b;
+}
+
+u32 heap_chain_pool::bytes_from(chain_buf b, const u8** at) {
+  const u8* begin = as_heap(b)->data();
+  const u8* end = begin + as_heap(b)->size;
+  if (*at == nullptr || *at < begin || *at > end) *at = begin;
+  return static_cast<u32>(end - *at);
+}
+
 std::size_t copy_bytes(chain_pool* pool, const byte_ref& ref, u8* out, std::size_t room) {
   std::size_t want = std::min<std::size_t>(ref.length, room);
   if (ref.chain == nullptr || pool == nullptr) {

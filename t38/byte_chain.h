@@ -36,6 +36,26 @@ class chain_pool {
   virtual void set_size(chain_buf b, u16 size) = 0;
   virtual chain_buf next(chain_buf b) const = 0;
   virtual void set_next(chain_buf b, chain_buf next) = 0;
+
+  // What the codec asks for each packet, each in one call: a buffer taken as
+  // alloc_for_writing takes it, with its data area and the room of that area
+  // (null when none can be had) ...
+  virtual chain_buf alloc_area(u8** area, u16* room) {
+    chain_buf b = alloc_for_writing();
+    if (b != nullptr) {
+      *area = data(b);
+      *room = capacity();
+    }
+    return b;
+  }
+  // ... and the bytes of b's data from *at to their end, with *at moved to
+  // the start of the data when it does not point inside them.
+  virtual u32 bytes_from(chain_buf b, const u8** at) {
+    const u8* begin = data(b);
+    const u8* end = begin + size(b);
+    if (*at == nullptr || *at < begin || *at > end) *at = begin;
+    return static_cast<u32>(end - *at);
+  }
 };
 
 // Bytes held either in one flat area (`chain` null) or in a chain, starting at
@@ -65,6 +85,8 @@ class heap_chain_pool final : public chain_pool {
   void set_size(chain_buf b, u16 size) override;
   chain_buf next(chain_buf b) const override;
   void set_next(chain_buf b, chain_buf next) override;
+  chain_buf alloc_area(u8** area, u16* room) override;
+  u32 bytes_from(chain_buf b, const u8** at) override;
 
   std::size_t live() const { return live_; }
   void set_limit(std::size_t limit) { limit_ = limit; }

@@ -24,45 +24,48 @@ constexpr std::array<u8, 256> make_reverse_table() {
 
 constexpr std::array<u8, 256> kReverse = make_reverse_table();
 
-// Bit order of the field data: sixteen or eight bytes at a time, the table
-// for runs shorter than eight.  Kept out of line: inlined into a field's tail, the compiler takes the
-// eight-byte steps for writes past the field.
+// Bit order of the field data: sixteen bytes at a time, then eight, then
+// four, then the table for the last few.  The steps never overlap: a packet decoded soon
+// after it was encoded (a loop-back, a test) reads each step back with one
+// load that matches one store, which the processor forwards; an overlapping
+// tail would make it wait for the stores to reach the cache.  Kept out of
+// line: inlined into a field's tail, the compiler takes the eight-byte steps
+// for writes past the field.
 [[gnu::noinline]] void reverse_copy(u8* out, const u8* in, u32 n) {
-  // Sixteen bytes at a time in a vector register: swap neighbouring bits,
-  // then pairs, then nibbles.  A tail of a longer run is done as the last
-  // sixteen bytes again (the same values written twice).
+  // Sixteen bytes in a vector register: swap neighbouring bits, then pairs,
+  // then nibbles.
   using v16 = u64 __attribute__((vector_size(16)));
   constexpr v16 k1 = {0x5555555555555555ull, 0x5555555555555555ull};
   constexpr v16 k2 = {0x3333333333333333ull, 0x3333333333333333ull};
   constexpr v16 k4 = {0x0F0F0F0F0F0F0F0Full, 0x0F0F0F0F0F0F0F0Full};
-  auto step16 = [&](u32 at) {
+  u32 i = 0;
+  for (; i + 16 <= n; i += 16) {
     v16 x;
-    std::memcpy(&x, in + at, 16);
+    std::memcpy(&x, in + i, 16);
     x = ((x >> 1) & k1) | ((x & k1) << 1);
     x = ((x >> 2) & k2) | ((x & k2) << 2);
     x = ((x >> 4) & k4) | ((x & k4) << 4);
-    std::memcpy(out + at, &x, 16);
-  };
-  auto step8 = [&](u32 at) {
+    std::memcpy(out + i, &x, 16);
+  }
+  if (i + 8 <= n) {
     u64 x;
-    std::memcpy(&x, in + at, 8);
+    std::memcpy(&x, in + i, 8);
     x = ((x >> 1) & 0x5555555555555555ull) | ((x & 0x5555555555555555ull) << 1);
     x = ((x >> 2) & 0x3333333333333333ull) | ((x & 0x3333333333333333ull) << 2);
     x = ((x >> 4) & 0x0F0F0F0F0F0F0F0Full) | ((x & 0x0F0F0F0F0F0F0F0Full) << 4);
-    std::memcpy(out + at, &x, 8);
-  };
-  if (n >= 16) {
-    u32 i = 0;
-    for (; i + 16 <= n; i += 16) step16(i);
-    if (i < n) step16(n - 16);
-    return;
+    std::memcpy(out + i, &x, 8);
+    i += 8;
   }
-  if (n >= 8) {
-    step8(0);
-    step8(n - 8);
-    return;
+  if (i + 4 <= n) {
+    u32 x;
+    std::memcpy(&x, in + i, 4);
+    x = ((x >> 1) & 0x55555555u) | ((x & 0x55555555u) << 1);
+    x = ((x >> 2) & 0x33333333u) | ((x & 0x33333333u) << 2);
+    x = ((x >> 4) & 0x0F0F0F0Fu) | ((x & 0x0F0F0F0Fu) << 4);
+    std::memcpy(out + i, &x, 4);
+    i += 4;
   }
-  for (u32 i = 0; i < n; ++i) out[i] = kReverse[in[i]];
+  for (; i < n; ++i) out[i] = kReverse[in[i]];
 }
 
 // The aligned-PER layout of an IFP packet is small and fixed: a bit cursor
@@ -481,12 +484,16 @@ u16 t38_ifp__set_type(t38_ifp_packet& pck, u8 type_byte, t38_data_field* fields)
 }
 
 u16 encode_ifp_packet(t38_ifp_packet& pck, u16 header_room, chain_pool& pool) {
-  const u16 capacity = pool.capacity();
-  if (header_room >= capacity) return T38__TRAP__IFP_PCK__NO_MORE_BUFFER;
-  chain_buf first = pool.alloc_for_writing();
+  u8* base = nullptr;
+  u16 capacity = 0;
+  chain_buf first = pool.alloc_area(&base, &capacity);
   if (first == nullptr) return T38__TRAP__IFP_PCK__NO_MORE_BUFFER;
+  if (header_room >= capacity) {
+    pool.release(first);
+    return T38__TRAP__IFP_PCK__NO_MORE_BUFFER;
+  }
   // Nearly every packet fits the first buffer behind its header room.
-  u8* area = pool.data(first) + header_room;
+  u8* area = base + header_room;
   per_writer direct(area, capacity - header_room);
   u16 trap = encode_body(direct, pck);
   const u32 length = trap == T38__TRAP__NONE ? direct.finish() : 0;
@@ -547,11 +554,7 @@ u16 decode_ifp_packet(u8 mode, const t38_ifp_decode_env& env, t38_ifp_packet& pc
     u32 length = pck.encoded.length;
     std::vector<u8> gathered;
     if (pck.encoded.chain != nullptr && env.chains != nullptr) {
-      chain_pool& chains = *env.chains;
-      const u8* begin = chains.data(pck.encoded.chain);
-      const u8* end = begin + chains.size(pck.encoded.chain);
-      if (bytes == nullptr || bytes < begin || bytes > end) bytes = begin;
-      if (static_cast<u32>(end - bytes) < length) {
+      if (env.chains->bytes_from(pck.encoded.chain, &bytes) < length) {
         gathered.resize(length);
         length = static_cast<u32>(copy_bytes(env.chains, pck.encoded, gathered.data(), length));
         bytes = gathered.data();

@@ -2,6 +2,7 @@
 // one with the TIMR thread).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <map>
 #include <vector>
@@ -248,6 +249,39 @@ TEST(TimerRealClock, ATimerStartedWhileTheThreadWaitsIdleFiresOnTime) {
   const u32 s0 = plat_tick_ms();
   stop();
   EXPECT_LT(plat_tick_ms() - s0, 600u);
+}
+
+std::atomic<int> g_beats{0};
+void count_beat() { ++g_beats; }
+
+// The background tick comes every 100 ms from the timer thread's turns: with
+// no timer on the wheel (the thread wakes for the beat alone) and beside a
+// timer started again every 30 ms, whose turns the beat rides on.
+TEST(TimerRealClock, TheBackgroundTickKeepsItsBeat) {
+  for (const u32 period : {0u, 30u}) {
+    start_threaded(TABLE, true);
+    om_os_set_bkgr_tick(count_beat);
+    timer_cell_t* t = Timer_alloc(ENT_P, 0, 0, 0);
+    ASSERT_NE(t, nullptr);
+    plat_sleep_ms(150);  // the beat has started
+    const int b0 = g_beats.load();
+    const u32 t0 = plat_tick_ms();
+    std::size_t expiries = 0;
+    if (period != 0) Timer_start(t, period, 1, 'p');
+    while (plat_tick_ms() - t0 < 1000) {
+      if (period != 0 && rec().messages().size() > expiries) {
+        ++expiries;
+        Timer_start(t, period, 1, 'p');
+      }
+      plat_sleep_ms(1);
+    }
+    const int beats = g_beats.load() - b0;
+    EXPECT_GE(beats, 8) << "period " << period;
+    EXPECT_LE(beats, 11) << "period " << period;
+    Timer_free(t);
+    stop();
+    rec().clear();
+  }
 }
 
 // The thread sleeps over turns whose slots are empty: timers of very

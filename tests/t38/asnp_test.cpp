@@ -369,6 +369,57 @@ TEST(AsnpChains, EncodingAcrossBuffersMatchesFlatEncoding) {
   }
 }
 
+// Buffers handed out with the bytes a previous user left in them (all
+// ones), as a pool that does not clear for writers does.
+class used_buffers final : public chain_pool {
+ public:
+  explicit used_buffers(u16 capacity) : heap_(capacity) {}
+  chain_buf alloc() override { return heap_.alloc(); }
+  chain_buf alloc_for_writing() override {
+    chain_buf b = heap_.alloc_for_writing();
+    if (b != nullptr) std::memset(heap_.data(b), 0xFF, heap_.capacity());
+    return b;
+  }
+  void release(chain_buf first) override { heap_.release(first); }
+  u16 capacity() const override { return heap_.capacity(); }
+  u8* data(chain_buf b) override { return heap_.data(b); }
+  u16 size(chain_buf b) const override { return heap_.size(b); }
+  void set_size(chain_buf b, u16 size) override { heap_.set_size(b, size); }
+  chain_buf next(chain_buf b) const override { return heap_.next(b); }
+  void set_next(chain_buf b, chain_buf next) override { heap_.set_next(b, next); }
+  std::size_t live() const { return heap_.live(); }
+
+ private:
+  heap_chain_pool heap_;
+};
+
+// The encoder writes every byte it uses and clears the header room in front:
+// what a buffer held before does not show.
+TEST(AsnpChains, EncodingIntoUsedBuffersMatchesFlatEncoding) {
+  bytes blob(23);
+  for (std::size_t i = 0; i < blob.size(); ++i) blob[i] = static_cast<uint8_t>(0x31 * i);
+  bytes flat = encode_flat([&](asnp_context& c) { write_mixture(c, blob); });
+  for (uint16_t cap : {7, 64}) {
+    used_buffers pool(cap);
+    asnp_context c;
+    const uint16_t headroom = 3;
+    ASSERT_EQ(asnp_init_encode(c, nullptr, 0, headroom, &pool), ASNP_OK);
+    write_mixture(c, blob);
+    uint8_t* data = nullptr;
+    uint32_t length = 0;
+    chain_buf first = nullptr;
+    ASSERT_EQ(asnp_end_encode(c, &data, &length, &first), ASNP_OK);
+    bytes got;
+    for (chain_buf b = first; b != nullptr; b = pool.next(b))
+      got.insert(got.end(), pool.data(b), pool.data(b) + pool.size(b));
+    ASSERT_GE(got.size(), headroom);
+    EXPECT_EQ(bytes(got.begin(), got.begin() + headroom), bytes(headroom, 0)) << "capacity " << cap;
+    EXPECT_EQ(bytes(got.begin() + headroom, got.end()), flat) << "capacity " << cap;
+    pool.release(first);
+    EXPECT_EQ(pool.live(), 0u);
+  }
+}
+
 TEST(AsnpChains, FieldsStraddlingBuffersDecodeAsIfContiguous) {
   bytes blob(23, 0x5A);
   bytes flat = encode_flat([&](asnp_context& c) { write_mixture(c, blob); });

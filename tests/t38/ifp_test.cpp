@@ -136,6 +136,22 @@ TEST(IfpRoundTrip, EveryDataValueAndFieldType) {
   }
 }
 
+// The field data is bit-reversed in steps of 16, 8 and 4 bytes and the
+// rest byte by byte: every length of a field, on the wire and back.
+TEST(IfpRoundTrip, EveryFieldLength) {
+  for (uint16_t n = 1; n <= T38__MAX_SIZE_DATA_FIELD; ++n) {
+    bytes payload(n);
+    for (uint16_t i = 0; i < n; ++i) payload[i] = static_cast<uint8_t>(i * 37 + n * 11 + 1);
+    const std::vector<field_def> fields{{T38_FIELD__T4_NON_ECM_DATA, payload}};
+    const bytes wire = encode_flat(data_byte(T38_DATA__V17_14400), fields);
+    ASSERT_EQ(wire.size(), 5u + n) << n;
+    for (uint16_t i = 0; i < n; ++i) ASSERT_EQ(wire[5 + i], t38_ifp__reverse_bits(payload[i])) << n << "/" << i;
+    decoded d = decode(wire);
+    ASSERT_EQ(d.trap, 0) << n;
+    EXPECT_EQ(d.fields, fields) << n;
+  }
+}
+
 TEST(IfpEncode, ChainedEncodingKeepsHeaderRoomAndBitReversesWithoutTouchingTheFields) {
   heap_field_pool fields;
   heap_chain_pool chains(8);

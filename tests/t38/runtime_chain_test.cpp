@@ -70,6 +70,32 @@ TEST_F(RuntimeChains, DatagramSpanningBuffersBehindTheAddressRecord) {
   Free_buffer(first);
 }
 
+// The IFP codec's road through one runtime buffer: the encoding behind its
+// header room, ready to hang on a message, then decoded and given back.
+TEST_F(RuntimeChains, IfpPacketInOneBufferIsDecodedAndReleased) {
+  runtime_chain_pool& pool = t38_runtime_chains();
+  heap_field_pool fields;
+  const bytes payload(50, 0x5A);
+  t38_ifp_packet pck;
+  t38_data_field* list = testing::make_fields(fields, {{T38_FIELD__T4_NON_ECM_DATA, payload}});
+  ASSERT_EQ(t38_ifp__set_type(pck, T38_IFP__DATA_BIT | T38_DATA__V17_14400, list), 0);
+  ASSERT_EQ(encode_ifp_packet(pck, 16, pool), 0);
+  buffer_t* b = as_buffer(pck.encoded.chain);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b->link_count, 1);
+  EXPECT_EQ(b->next, nullptr);
+  EXPECT_EQ(pck.encoded.first, Buffer_data(b) + 16);
+  EXPECT_EQ(b->data_size, 16 + pck.encoded.length);
+  t38_ifp_packet rx;
+  rx.encoded = pck.encoded;
+  t38_ifp_decode_env env{&pool, &fields, false};
+  ASSERT_EQ(decode_ifp_packet(T38_IFP__DECODE_RELEASE, env, rx), 0);
+  EXPECT_EQ(testing::fields_of(rx.fields), testing::fields_of(list));
+  t38_ifp__free_data_fields(fields, rx.fields);
+  t38_ifp__free_data_fields(fields, list);
+  EXPECT_EQ(fields.live(), 0u);
+}
+
 TEST_F(RuntimeChains, TcpDataInRuntimeBuffersIsReframedAndDecoded) {
   runtime_chain_pool& pool = t38_runtime_chains();
   heap_field_pool fields;
