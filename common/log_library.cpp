@@ -25,7 +25,7 @@ constexpr int kOpenTimeoutSeconds = 15;
 struct LibraryState {
   std::atomic<int> level{3};
   FILE* stream = nullptr;
-  char id[kIdLength + 1] = "          ";
+  char LibId[kIdLength + 1] = "          ";
   char file_name[kMaxFileName + 1] = "";
   std::atomic<u16> lost_count{0};
   std::atomic<bool> force_event_log{false};
@@ -55,7 +55,7 @@ LogEventKind LogEventKindForLevel(int level) {
   return {0x5801, "LIB_I_INFO"};
 }
 
-const char* LogLibraryId() { return g_lib.id; }
+const char* LogLibraryId() { return g_lib.LibId; }
 
 void LogForceEventLog() { g_lib.force_event_log.store(true); }
 
@@ -80,7 +80,7 @@ void LogInit(FILE* stream, const char* file_name, int level, const char* identif
   if (std::strlen(id) > kIdLength) {
     std::printf("LogInit() - warning: szID too long\n");
   }
-  (void)std::snprintf(g_lib.id, sizeof g_lib.id, "%-10.10s", id);
+  (void)std::snprintf(g_lib.LibId, sizeof g_lib.LibId, "%-10.10s", id);
   g_lib.stream = stream;
   if (!file_name || !*file_name) {
     g_lib.file_name[0] = '\0';
@@ -103,7 +103,7 @@ void LogConsole(const char* format, ...) {
   (void)std::vsnprintf(text, sizeof text, format, ap);
   va_end(ap);
   const platform::LocalTime t = platform::GetLocalTime();
-  std::printf("%.2d:%.2d:%.2d  %s - %s\n", t.hour, t.minute, t.second, g_lib.id, text);
+  std::printf("%.2d:%.2d:%.2d  %s - %s\n", t.hour, t.minute, t.second, g_lib.LibId, text);
   (void)std::fflush(stdout);
 }
 
@@ -117,7 +117,7 @@ void LogMessage(int level, const char* format, ...) {
   const platform::LocalTime t = platform::GetLocalTime();
   char prefix[64];
   (void)std::snprintf(prefix, sizeof prefix, "%.2d-%.2d-%.2d %.2d:%.2d:%.2d  %s - ", TwoDigitYear(t), t.month, t.day,
-                      t.hour, t.minute, t.second, g_lib.id);
+                      t.hour, t.minute, t.second, g_lib.LibId);
 
   char line[kLineRoom];
   int head = std::snprintf(line, sizeof line, "%s(%c) - ", prefix, LogLevelLetter(level));
@@ -164,7 +164,7 @@ void LogMessage(int level, const char* format, ...) {
     ReportEventLog(kind.event_id, kind.name, text);
   }
   if (params.LogKeepDays >= 1 && level >= 3 && message_log_ready && g_lib.file_name[0]) {
-    const char* program = g_lib.context_program[0] ? g_lib.context_program : g_lib.id;
+    const char* program = g_lib.context_program[0] ? g_lib.context_program : g_lib.LibId;
     WriteMessageLog(kind.event_id, kind.name, program, g_lib.context_job, g_lib.context_number, g_lib.context_signed,
                     g_lib.context_short, "\"%s\"", text);
   }

@@ -17,7 +17,7 @@ constexpr std::size_t kLineBuffer = 5000;
 constexpr std::size_t kPrefixLength = 20;  // "YY-MM-DD HH:MM:SS - "
 constexpr std::size_t kMaxLine = 150;
 
-std::atomic<int> g_program_log_level{6};
+std::atomic<int> ProgramLogLevel{6};
 std::mutex g_file_lock;  // guards the stream pointer, not the writes
 FILE* g_program_log = nullptr;
 
@@ -34,11 +34,11 @@ void InitialiseLog(int level) {
     g_program_log = std::fopen(platform::ToLinuxPath(log_path).c_str(), "w");
   }
   LogInit(nullptr, server_log.c_str(), level, "TESSALY");
-  g_program_log_level.store(level);
+  ProgramLogLevel.store(level);
 }
 
 void ProgramLog(int level, const char* format, ...) {
-  if (level < g_program_log_level.load()) return;
+  if (level < ProgramLogLevel.load()) return;
 
   const platform::LocalTime t = platform::GetLocalTime();
   char line[kLineBuffer];

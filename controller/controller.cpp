@@ -45,6 +45,15 @@ bool IsStateOf(unsigned s, std::initializer_list<unsigned> states) {
   return false;
 }
 
+// Arms the fault report: a fatal signal sends RST_MORVATH_FAULT with this
+// process's id to MORVATH before the process ends.
+void ReportFaultToMORVATH() {
+  std::uint8_t fault[kFaultSize];
+  WriteFault(platform::ProcessId(), fault);
+  std::string morvath;
+  if (platform::MailslotPath("MORVATH", &morvath).ok()) platform::InstallCrashPacket(morvath, fault, sizeof fault);
+}
+
 }  // namespace
 
 MarrockCommandLine ParseCommandLine(int argc, const char* const* argv) {
@@ -228,10 +237,7 @@ int Controller::InitialiseController(const std::vector<std::string>& args) {
   }
   device_log_.InitLogFile(SystemParameters().LogFile);
   if (!OpenRequestSlot()) return PERC_INVALID_PARAMETER;
-  std::uint8_t fault[kFaultSize];
-  WriteFault(platform::ProcessId(), fault);
-  std::string morvath;
-  if (platform::MailslotPath("MORVATH", &morvath).ok()) platform::InstallCrashPacket(morvath, fault, sizeof fault);
+  ReportFaultToMORVATH();
 
   int r = 0;
   if (config_.demo_mode == DEMO_OFF) {
@@ -356,7 +362,7 @@ int Controller::CheckForIncomingCall() {
 }
 
 int Controller::HandleOffline(int r) {
-  ClosedownDevice();
+  DeviceOffline();
   if (offline_reply_wanted_ && have_last_offline_id_) SendOfflineReply(0, last_offline_id_);
   offline_reply_wanted_ = false;
   bool was_pending = false;
@@ -376,7 +382,7 @@ int Controller::HandleOffline(int r) {
       if (r != 0) break;
     }
     if (closedown_ || r != 0 || (was_pending && !offline_pending_) || (!was_pending && DeviceCheck() != 2)) {
-      if (!closedown_) InitialiseDevice(4);
+      if (!closedown_) DeviceOnline();
       return r;
     }
   }

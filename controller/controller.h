@@ -135,6 +135,9 @@ class Controller {
   void TidyUpOnClosedown();
   int CancelJob();
   int ClosedownDevice();
+  // The offline and online steps of an offline request.
+  int DeviceOffline() { return ClosedownDevice(); }
+  int DeviceOnline() { return InitialiseDevice(4); }
   void WaitForJobToFinish();
   int WaitForSendConnectedFromTESSALY();
   int WaitForReceiveConnectedFromTESSALY();

@@ -48,6 +48,7 @@ enum : code_t {
   CF_STOP_RQ = 'C',
   CF_STOP_CO = 'c',
   CF_CONN_RQ = 'F',
+  CF_CONN_IN = 'f',  // known, never sent
   CF_CONN_CO = 'g',
   CF_DISC_RQ = 'H',
   CF_DISC_IN = 'h',
@@ -56,6 +57,7 @@ enum : code_t {
   CF_DA_IN = 'j',
   CF_FLUSH_RQ = 'K',
   CF_SIGNAL_RQ = 'L',
+  CF_SIGNAL_IN = 'l',  // known, never sent
   CF_INFO_RQ = 'M',
   CF_INFO_IN = 'm',
   CF_INFO_CO = 'n',
@@ -71,6 +73,9 @@ enum : code_t {
   CF_MAJR_SYNC_RS = 'Q',
   CF_INT_SYNC_RQ = '+',
   CF_INT_SYNC_CO = '-',
+  CF_TEST_RQ = 'T',  // the test primitives are known and not handled
+  CF_TEST_IN = 'u',
+  CF_TEST_CO = 't',
   CF_BUSY_RQ = '(',
   CF_BUSY_IN = ')',
   CF_CLR_BUSY_RQ = '[',
@@ -85,6 +90,10 @@ enum : u8 {
   CF_INFO_IN_DIS_RECEIVED = 'i',
   CF_INFO_IN_DTC_RECEIVED = 't',
   CF_INFO_IN_LINE_RATE = 'r',
+  // Known to the user; this layer never sends them.
+  CF_INFO_IN_FRAME_RECEIVED = '<',
+  CF_INFO_IN_FRAME_SENT = '>',
+  CF_INFO_IN_NSS_RECEIVED = 'n',
 };
 
 // Configuration causes of SM_CONFIG_CO.

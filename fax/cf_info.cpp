@@ -2,16 +2,22 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string_view>
 
 #include "fax/cf_map.h"
 
 namespace {
 
-constexpr std::string_view kWidths = "123", kLengths = "ABU", kEcm = "062";
+constexpr u8 kWidths[] = {CF_PW_215_MM, CF_PW_255_MM, CF_PW_303_MM};
+constexpr u8 kLengths[] = {CF_PL_A4, CF_PL_B4, CF_PL_UNLIM};
+constexpr u8 kEcm[] = {CF_ECM_NO, CF_ECM_64, CF_ECM_256};
+constexpr u8 kScanTimes[] = {CF_ST_0000, CF_ST_0505, CF_ST_1005, CF_ST_1010,
+                             CF_ST_2010, CF_ST_2020, CF_ST_4020, CF_ST_4040};
 
-u8 code_of(std::string_view table, u8 pos) { return static_cast<u8>(table[pos < table.size() ? pos : 0]); }
-u8 scan_code(u8 pos) { return static_cast<u8>('0' + (pos < 8 ? pos : 0)); }
+template <size_t N>
+u8 code_of(const u8 (&table)[N], u8 pos) {
+  return table[pos < N ? pos : 0];
+}
+u8 scan_code(u8 pos) { return code_of(kScanTimes, pos); }
 
 void put16(u8* p, u16 v) { std::memcpy(p, &v, 2); }
 void put32(u8* p, u32 v) { std::memcpy(p, &v, 4); }
@@ -36,9 +42,9 @@ void put_nine(u8* p, const std::array<u8, CF_FLAGS>& f) {
 
 u8 encoding_code(u8 mask) {
   if (mask & 8) return 8;
-  if (mask & 4) return 7;
-  if (mask & 2) return 3;
-  return mask & 1;
+  if (mask & CF_PENC_T6_MMR) return 7;
+  if (mask & CF_PENC_T4_2D_MR) return 3;
+  return mask & CF_PENC_T4_1D_MH;
 }
 
 }  // namespace
@@ -90,27 +96,27 @@ void cf_write_info(const cf_info_state& s, u8 kind, std::span<u8, CF_INFO_SIZE> 
   std::memcpy(r + 20, c.flags.data(), CF_FLAGS);
   // Far side.
   const cf_param_set& f = s.remote.set;
-  r[30] = (s.remote.service & 0x1000) && (s.remote.service & 0x200) ? 1 : 0;
-  put16(r + 32, f.resolution);
-  r[34] = cf_speed_code(f.max_speed);
-  r[35] = code_of(kWidths, f.width);
+  r[rem_rdy_to_be_polled] = (s.remote.service & 0x1000) && (s.remote.service & 0x200) ? 1 : 0;
+  put16(r + rem_page_resol, f.resolution);
+  r[rem_max_speed] = cf_speed_code(f.max_speed);
+  r[rem_max_page_width] = code_of(kWidths, f.width);
   r[36] = f.letter;
   r[37] = f.legal;
-  r[38] = code_of(kLengths, f.length);
-  r[39] = f.coding;
-  r[40] = code_of(kEcm, std::min(f.ecm, f.ecm_frame));
-  r[41] = scan_code(f.scan);
+  r[rem_max_page_length] = code_of(kLengths, f.length);
+  r[rem_encoding] = f.coding;
+  r[rem_ecm_frame_size] = code_of(kEcm, std::min(f.ecm, f.ecm_frame));
+  r[rem_scan_time] = scan_code(f.scan);
   r[42] = 0;
-  std::memcpy(r + 43, f.flags.data(), CF_FLAGS);
+  std::memcpy(r + rem_flags, f.flags.data(), CF_FLAGS);
   r[53] = s.remote.id.length;
-  if (s.remote.id.length) std::memcpy(r + 54, s.remote.id.text.data(), CF_ID_SIZE);
+  if (s.remote.id.length) std::memcpy(r + rem_id, s.remote.id.text.data(), CF_ID_SIZE);
   put_address(r + 74, s.remote.addresses[0]);
   put_address(r + 153, s.remote.addresses[1]);
   put_address(r + 232, s.remote.addresses[2]);
   put_field(r + 311, s.remote.subaddress);
-  put_field(r + 332, s.remote.password);
-  put_field(r + 353, s.remote.selective_polling);
-  put_field(r + 374, s.remote.psa);
+  put_field(r + rem_pwd_sid, s.remote.password);
+  put_field(r + rem_sep, s.remote.selective_polling);
+  put_field(r + rem_psa, s.remote.psa);
   r[395] = s.remote.nsf_length;
   std::memcpy(r + 396, s.remote.nsf.data(), s.remote.nsf_length);
   // Session set.
@@ -129,18 +135,18 @@ void cf_write_info(const cf_info_state& s, u8 kind, std::span<u8, CF_INFO_SIZE> 
   put_nine(r + 458, e.flags);
   // Negotiated set.
   const cf_param_set& n = p.negotiated;
-  put16(r + 468, n.resolution);
-  r[470] = cf_speed_code(n.min_speed);
-  r[471] = cf_speed_code(n.max_speed);
-  r[472] = code_of(kWidths, n.width);
-  r[473] = code_of(kLengths, n.length);
+  put16(r + cur_page_resol, n.resolution);
+  r[cur_min_speed] = cf_speed_code(n.min_speed);
+  r[cur_max_speed] = cf_speed_code(n.max_speed);
+  r[cur_max_page_width] = code_of(kWidths, n.width);
+  r[cur_max_page_length] = code_of(kLengths, n.length);
   r[474] = n.letter;
   r[475] = n.legal;
-  r[476] = encoding_code(n.coding);
-  r[477] = code_of(kEcm, n.ecm);
+  r[cur_encoding] = encoding_code(n.coding);
+  r[cur_s_ecm_frame_size] = code_of(kEcm, n.ecm);
   r[478] = code_of(kEcm, n.ecm_frame);
   r[479] = 0;
-  r[480] = scan_code(n.scan);
+  r[cur_scan_time] = scan_code(n.scan);
   r[481] = p.value_92;
   put_nine(r + 482, n.flags);
   put16(r + 492, s.line_rate);

@@ -14,13 +14,15 @@
 
 #include <cstdint>
 
+#include "fax/cf_info.h"
 #include "runtime/types.h"
 
 inline constexpr size_t CF_SPEEDS = 7;
 // T.30 modulation words of the speed indexes (2400 to 14400, then V.34).
 inline constexpr u16 cf_speed_modulation[CF_SPEEDS] = {0x1102, 0x1104, 0x1208, 0x1210, 0x1820, 0x1840, 0x9000};
-// Speed codes of the indexes (CF_SPD_2400 ... CF_SPD_33600).
-inline constexpr u8 cf_speed_codes[CF_SPEEDS] = {2, 4, 7, 9, 12, 14, 33};
+// Speed codes of the indexes.
+inline constexpr u8 cf_speed_codes[CF_SPEEDS] = {CF_SPD_2400,  CF_SPD_4800,  CF_SPD_7200, CF_SPD_9600,
+                                                 CF_SPD_12000, CF_SPD_14400, CF_SPD_33600};
 
 // Index of a modulation word (0 for a word not in the table).
 u8 cf_speed_index(u16 modulation);

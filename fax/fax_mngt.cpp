@@ -50,13 +50,13 @@ u16 nai_count() {
   return n ? n : 10;
 }
 
-fax_auto__session* find_session(nai_t nai) {
+fax_auto__session* fax_find_session(nai_t nai) {
   if (nai >= g.table.size()) return nullptr;
   fax_auto__session* s = g.table[nai].get();
   return s && s->magic == FAX_SESSION_MAGIC ? s : nullptr;
 }
 
-void answer(msg_t* m, ent_id_t to, code_t code) {
+void fax_answer_current(msg_t* m, ent_id_t to, code_t code) {
   m->from = ENT_FAX;
   m->to = to;
   m->sapi = FAX_SAPI;
@@ -70,7 +70,7 @@ void answer_sm(msg_t* m, code_t code, u8 status, u8 cause) {
   Msg_set_inline_body(m, body, sizeof body);
   Sm_set_target(m, ENT_FAX);
   Msg_data(m)[0] = status;
-  answer(m, ENT_SM, code);
+  fax_answer_current(m, ENT_SM, code);
 }
 
 bool send_sm(nai_t nai, code_t code, ent_id_t target, const u8* body, u32 n) {
@@ -335,7 +335,7 @@ void handle_sm(msg_t* m) {
       return;
     }
     case SM_RST_CFG_RQ: {
-      fax_auto__session* s = find_session(m->nai);
+      fax_auto__session* s = fax_find_session(m->nai);
       if (!s) return answer_sm(m, SM_RST_CFG_CO, 3, 20);
       if (s->queue_state == Q_WAITING) {
         release_session(s);
@@ -366,7 +366,7 @@ void handle_sm(msg_t* m) {
 // ---------------------------------------------------------------------------
 // User primitives.
 
-void user_api(msg_t* m, fax_auto__session* s) {
+void fax_user_api(msg_t* m, fax_auto__session* s) {
   if (m->code == FAX__ACT_RQ) {
     if (Msg_data_size(m) < 4) {
       const u8 body[4] = {};
@@ -378,7 +378,7 @@ void user_api(msg_t* m, fax_auto__session* s) {
       d[0] = 3;
       d[1] = code;
       d[2] = source;
-      answer(m, requester, FAX__ACT_CO);
+      fax_answer_current(m, requester, FAX__ACT_CO);
     };
     if (!s->ready) return refuse(FAX__NOT_READY, FAX_ERRSRC_REQUEST);
     if (s->user != ENT_NIL) return refuse(FAX__SESSION_ALREADY_RUNNING, FAX_ERRSRC_REQUEST);
@@ -408,7 +408,7 @@ void user_api(msg_t* m, fax_auto__session* s) {
     s->end_cause = 2;
     s->end_source = FAX_SOURCE_SELF;
     fax_auto__run(nullptr, request, s);
-    answer(m, requester, FAX__ACT_CO);
+    fax_answer_current(m, requester, FAX__ACT_CO);
     return;
   }
   if (m->code == FAX__DEA_RQ) {
@@ -417,7 +417,7 @@ void user_api(msg_t* m, fax_auto__session* s) {
       u8 body[4] = {2, 2, FAX_SOURCE_SELF, reason};
       if (Msg_data_size(m) >= 3) std::memcpy(Msg_data(m), body, 3);
       else Msg_set_inline_body(m, body, 4);
-      answer(m, m->from, FAX__DEA_CO);
+      fax_answer_current(m, m->from, FAX__DEA_CO);
       return;
     }
     s->stop_requested = 1;
@@ -491,7 +491,7 @@ u16* fax_tmp_counter() { return &g.tmp_counter; }
 void fax_set_event_printer(fax_event_printer_t printer) { g.printer = printer; }
 
 int fax_session_state(nai_t nai) {
-  const fax_auto__session* s = find_session(nai);
+  const fax_auto__session* s = fax_find_session(nai);
   return s ? s->state : -1;
 }
 
@@ -511,7 +511,7 @@ void fax_entity_init() {
 void fax_entity_handler(msg_t* m) {
   if (!m) return;
   if (m->from == ENT_TI) {
-    fax_auto__session* s = find_session(m->nai);
+    fax_auto__session* s = fax_find_session(m->nai);
     const u16 id = Timer_expiry_id(m);
     if (s && m->code == FAX__TI_WAIT_EOF_T30_SESSION && s->eof_armed && id == s->eof_seq) {
       s->eof_armed = 0;
@@ -524,7 +524,7 @@ void fax_entity_handler(msg_t* m) {
     return;
   }
   if (m->from == ENT_SM) return handle_sm(m);
-  fax_auto__session* s = find_session(m->nai);
+  fax_auto__session* s = fax_find_session(m->nai);
   if (!s) {
     Free_msg(m);
     return;
@@ -534,5 +534,5 @@ void fax_entity_handler(msg_t* m) {
     Free_msg(m);
     return;
   }
-  user_api(m, s);
+  fax_user_api(m, s);
 }

@@ -267,11 +267,12 @@ bool write_config_trace(app_foip_cnf__context& ctx, const char* glb_file_name) {
   app_foip_cnf_internal::write_dumps(file);
   std::vector<app_foip_ini__session_view> views;
   for (const auto& s : ctx.sessions) views.push_back({s->file_name, s->nai, s->cfg.values.values()});
+  const auto app_foip_ini__print_display = [file](const char* text) {
+    (void)std::fputs(text, file);
+    return INI_TOOLS__OUTPUT_OK;
+  };
   app_foip_ini__display_config(glb_file_name, ctx.glb_table.values(), views.data(), views.size(),
-                               [file](const char* text) {
-                                 (void)std::fputs(text, file);
-                                 return INI_TOOLS__OUTPUT_OK;
-                               });
+                               app_foip_ini__print_display);
   if (ctx.app.auto_build_mode != 0) {
     (void)std::fprintf(file, "\nAuto build sessions\n    Mode                 : %d\n    Session reference    : %s\n",
                        int(ctx.app.auto_build_mode), ctx.app.auto_build_source_1);

@@ -148,15 +148,15 @@ uint8_t app_foip_ini__write_help(const char* file_name) {
     }
   }
   // Each text goes to the help file (or the console) and to the program log.
-  auto print_help = [file](const char* text) -> uint8_t {
+  auto app_foip_ini__print_help = [file](const char* text) -> uint8_t {
     (void)std::fputs(text, file != nullptr ? file : stdout);
     program_log(1, text);
     return INI_TOOLS__OUTPUT_OK;
   };
-  print_help("\n");
-  print_help(kIdentification);
-  print_help("\n\n");
-  app_foip_ini__write_help_to(print_help);
+  app_foip_ini__print_help("\n");
+  app_foip_ini__print_help(kIdentification);
+  app_foip_ini__print_help("\n\n");
+  app_foip_ini__write_help_to(app_foip_ini__print_help);
   if (file != nullptr) {
     std::printf("\nHelp has been saved into file: %s\n", file_name);
     (void)std::fflush(stdout);

@@ -129,7 +129,7 @@ std::string foip__module_info_text() {
   return t;
 }
 
-std::string foip__compilation_flags_text() {
+std::string foip__dsp_compilation_flags() {
   std::string t;
   add(t, "\n%s   Compilation Flags (foip_par)\n\n   Global compilation flags\n", kLine);
   add(t, "       OS = Linux    OM_IPV6 = undefined\n");
@@ -153,7 +153,7 @@ std::string foip__compilation_flags_text() {
   return t;
 }
 
-std::string foip__sizeof_text() {
+std::string foip__dsp_sizeof() {
   std::string t;
   add(t, "\n%s   Sizeof of main structures of FOIP API\n\n", kLine);
   add(t, "       sizeof(foip__confirm) = %zu\n", sizeof(foip__confirm));
@@ -352,14 +352,14 @@ std::string foip__session_param_text(const foip__session_param& p, const foip__n
 
 void foip__write_dumps(std::FILE* file) {
   (void)std::fputs(foip__module_info_text().c_str(), file);
-  (void)std::fputs(foip__compilation_flags_text().c_str(), file);
-  (void)std::fputs(foip__sizeof_text().c_str(), file);
+  (void)std::fputs(foip__dsp_compilation_flags().c_str(), file);
+  (void)std::fputs(foip__dsp_sizeof().c_str(), file);
 }
 
 void foip__dsp_module_info() {
   emit(0, 256, foip__module_info_text());
-  emit(0, FOIP__CNF_GLB, foip__compilation_flags_text());
-  emit(0, FOIP__CNF_GLB, foip__sizeof_text());
+  emit(0, FOIP__CNF_GLB, foip__dsp_compilation_flags());
+  emit(0, FOIP__CNF_GLB, foip__dsp_sizeof());
 }
 
 void foip__dsp_glb_config() {

@@ -19,8 +19,8 @@ void foip__ip_addr_text(char* out, std::size_t room, const char* prefix, const o
 std::string foip__dsp_bfi(unsigned indent, u32 value, const foip__name_entry* names, std::size_t room);
 
 std::string foip__module_info_text();
-std::string foip__compilation_flags_text();
-std::string foip__sizeof_text();
+std::string foip__dsp_compilation_flags();
+std::string foip__dsp_sizeof();
 std::string foip__glb_config_text(const foip__global_param& p);
 // An accepted registration request (the password is not written out).
 std::string foip__sip_register_param_text(const foip__sip_register_param& p);

@@ -242,7 +242,7 @@ constexpr redundancy_row kRedundancy[] = {
 // ---------------------------------------------------------------------------
 // Records.
 
-struct glb_t {
+struct t38_mgt__glb_ctx {
   u8 common_configured = 0;
   std::vector<std::unique_ptr<t38_mgt__ctx>> ctx;
 } g;
@@ -503,7 +503,25 @@ u8 check_status(foip__na_ctx* s, t38_mgt__ctx& c, u8 source, const char* what) {
   return 3;
 }
 
-u8 check_t38_set_config_co__common(foip__na_ctx* s, t38_mgt__ctx& c) {
+// The status checks of the confirms, each with the start error source it
+// records on a refusal.
+u8 msg__check_t38_set_config_co__session(foip__na_ctx* s, t38_mgt__ctx& c) {
+  return check_status(s, c, FOIP__START_ERR_SRC__T38_SESSION_CONFIG, "T38__SET_CONFIG_CO");
+}
+u8 msg__check_sm_set_config_co(foip__na_ctx* s, t38_mgt__ctx& c) {
+  return check_status(s, c, FOIP__START_ERR_SRC__SOCKET_CONFIG, "SM_SET_CONFIG_CO");
+}
+u8 msg__check_t38_act_co(foip__na_ctx* s, t38_mgt__ctx& c) {
+  return check_status(s, c, FOIP__START_ERR_SRC__T38_ACTIVATE, "T38__ACT_CO");
+}
+u8 msg__check_sock_start_listen_co(foip__na_ctx* s, t38_mgt__ctx& c) {
+  return check_status(s, c, FOIP__START_ERR_SRC__SOCKET_LISTEN, "SOCK_START_LISTEN_CO");
+}
+u8 msg__check_sock_est_co(foip__na_ctx* s, t38_mgt__ctx& c) {
+  return check_status(s, c, FOIP__START_ERR_SRC__SOCKET_EST_CO, "SOCK_EST_CO");
+}
+
+u8 msg__check_t38_set_config_co__common(foip__na_ctx* s, t38_mgt__ctx& c) {
   const u8* d = cur_data(4);
   if (!d || d[3] != T38__COMMON_CNF) {
     Foip__trap(s->nai, FOIP__CONN_NONE, FOIP__TRAP_CLASS, FOIP__TRAP__ERR_NOT_COMMON_T38_CONFIG_CO,
@@ -519,7 +537,7 @@ u8 check_t38_set_config_co__common(foip__na_ctx* s, t38_mgt__ctx& c) {
 }
 
 // SOCK_EST_IN: the peer's negotiated IPv4 address, from any source port.
-u8 check_sock_est_in(foip__na_ctx* s, t38_mgt__ctx& c) {
+u8 msg__check_sock_est_in(foip__na_ctx* s, t38_mgt__ctx& c) {
   const u8* d = cur_data(SOCK_ADDR_BLOCK_SIZE);
   if (d && c.remote.addr_kind == SOCK_FAMILY_IPV4 && d[0] == SOCK_FAMILY_IPV4 &&
       std::memcmp(d + 4, c.remote.ipv4, 4) == 0)
@@ -528,7 +546,7 @@ u8 check_sock_est_in(foip__na_ctx* s, t38_mgt__ctx& c) {
   return 3;
 }
 
-u8 check_sock_dns_co(foip__na_ctx* s, t38_mgt__ctx& c) {
+u8 msg__check_sock_dns_co(foip__na_ctx* s, t38_mgt__ctx& c) {
   const u8* d = cur_data(8);
   if (!d || d[4] != 2) {
     record_error(s, c, FOIP__START_ERR_SRC__DNS_REQUEST, d ? d[5] : 0, "SOCK_DNS_CO");
@@ -571,6 +589,8 @@ void configure_t38(foip__na_ctx* s, t38_mgt__ctx& c) {
     go(c, send_t38_set_config_rq__session(s, c), T38_MGT__T38_SESSION_CNF);
   }
 }
+
+void defer_stop(t38_mgt__ctx& c) { c.stop_requested = 1; }
 
 bool take_stop(t38_mgt__ctx& c) {
   if (!c.stop_requested) return false;
@@ -627,8 +647,8 @@ void release_socket__tcp(foip__na_ctx* s, t38_mgt__ctx& c) {
 void run_action(u8 action, foip__na_ctx* s, t38_mgt__ctx& c) {
   switch (action) {
     case A_NONE: break;
-    case A_DEFER_STOP: c.stop_requested = 1; break;
-    case A_REPORT_IN: t38_mgt__process_t38_report_in(s, c); break;
+    case A_DEFER_STOP: defer_stop(c); break;
+    case A_REPORT_IN: process_t38_report_in(s, c); break;
     case A_SET_PARAM_CO: {
       const u8* d = cur_data(1);
       if (!d || d[0] != 2)
@@ -652,28 +672,27 @@ void run_action(u8 action, foip__na_ctx* s, t38_mgt__ctx& c) {
       break;
     case A_DNS_CO_UDP:
       stop_t38_timer(s);
-      if (check_sock_dns_co(s, c) == 2) start_t38_config__udp(s, c);
+      if (msg__check_sock_dns_co(s, c) == 2) start_t38_config__udp(s, c);
       else c.state = T38_MGT__IDLE;
       break;
     case A_TI_DLY_UDP: configure_t38(s, c); break;
     case A_COMMON_CO_UDP:
-      if (check_t38_set_config_co__common(s, c) != 2 || take_stop(c)) c.state = T38_MGT__IDLE;
+      if (msg__check_t38_set_config_co__common(s, c) != 2 || take_stop(c)) c.state = T38_MGT__IDLE;
       else go(c, send_t38_set_config_rq__session(s, c), T38_MGT__T38_SESSION_CNF);
       break;
     case A_SESSION_CO_UDP:
-      if (check_status(s, c, FOIP__START_ERR_SRC__T38_SESSION_CONFIG, "T38__SET_CONFIG_CO") != 2)
-        c.state = T38_MGT__IDLE;
+      if (msg__check_t38_set_config_co__session(s, c) != 2) c.state = T38_MGT__IDLE;
       else if (take_stop(c)) go(c, send_t38_reset_config_rq(s), T38_MGT__T38_SESSION_RESET_CNF__UDP);
       else go(c, send_sm_set_config_rq_to_socket(s, c), T38_MGT__SOCKET_CNF);
       break;
     case A_SOCKET_CO_UDP:
-      if (check_status(s, c, FOIP__START_ERR_SRC__SOCKET_CONFIG, "SM_SET_CONFIG_CO") != 2)
+      if (msg__check_sm_set_config_co(s, c) != 2)
         go(c, send_t38_reset_config_rq(s), T38_MGT__T38_SESSION_RESET_CNF__UDP);
       else if (take_stop(c)) go(c, send_sm_reset_config_rq(s, c), T38_MGT__SOCKET_RESET_CNF__UDP);
       else go(c, send_t38_act_rq(s), T38_MGT__T38_SESSION_ACT__UDP);
       break;
     case A_ACT_CO_UDP:
-      if (check_status(s, c, FOIP__START_ERR_SRC__T38_ACTIVATE, "T38__ACT_CO") != 2) {
+      if (msg__check_t38_act_co(s, c) != 2) {
         c.p_stats = nullptr;
         go(c, send_sm_reset_config_rq(s, c), T38_MGT__SOCKET_RESET_CNF__UDP);
       } else if (take_stop(c)) {
@@ -685,11 +704,11 @@ void run_action(u8 action, foip__na_ctx* s, t38_mgt__ctx& c) {
       break;
     case A_STOP_UDP: go(c, send_t38_dea_rq(s), T38_MGT__T38_SESSION_DEA__UDP); break;
     case A_DEA_CO_UDP:
-      t38_mgt__process_t38_dea_co(s, c);
+      msg__process_t38_dea_co(s, c);
       go(c, send_sm_reset_config_rq(s, c), T38_MGT__SOCKET_RESET_CNF__UDP);
       break;
     case A_DEA_IN_UDP:
-      t38_mgt__process_t38_dea_in(s, c);
+      msg__process_t38_dea_in(s, c);
       go(c, send_sm_reset_config_rq(s, c), T38_MGT__SOCKET_RESET_CNF__UDP);
       break;
     case A_SOCKET_RESET_CO_UDP: go(c, send_t38_reset_config_rq(s), T38_MGT__T38_SESSION_RESET_CNF__UDP); break;
@@ -708,14 +727,14 @@ void run_action(u8 action, foip__na_ctx* s, t38_mgt__ctx& c) {
       break;
     case A_DNS_CO_TCP:
       stop_t38_timer(s);
-      if (check_sock_dns_co(s, c) == 2) start_socket_cnf__tcp(s, c);
+      if (msg__check_sock_dns_co(s, c) == 2) start_socket_cnf__tcp(s, c);
       else c.state = T38_MGT__IDLE;
       break;
     case A_TI_DLY_TCP: go(c, send_sm_set_config_rq_to_socket(s, c), T38_MGT__SOCKET_CNF); break;
     case A_SOCKET_CO_TCP:
       // Each failed step ends in IDLE.
       // NOLINTNEXTLINE(bugprone-branch-clone)
-      if (check_status(s, c, FOIP__START_ERR_SRC__SOCKET_CONFIG, "SM_SET_CONFIG_CO") != 2) {
+      if (msg__check_sm_set_config_co(s, c) != 2) {
         c.state = T38_MGT__IDLE;
       } else if (take_stop(c)) {
         go(c, send_sm_reset_config_rq(s, c), T38_MGT__SOCKET_RESET_CNF__TCP);
@@ -729,7 +748,7 @@ void run_action(u8 action, foip__na_ctx* s, t38_mgt__ctx& c) {
       }
       break;
     case A_LISTEN_CO_TCP:
-      if (check_status(s, c, FOIP__START_ERR_SRC__SOCKET_LISTEN, "SOCK_START_LISTEN_CO") != 2 || take_stop(c)) {
+      if (msg__check_sock_start_listen_co(s, c) != 2 || take_stop(c)) {
         go(c, send_sm_reset_config_rq(s, c), T38_MGT__SOCKET_RESET_CNF__TCP);
       } else {
         start_t38_timer(s, FOIP__WDOG_TCP_CONNECT);
@@ -747,7 +766,7 @@ void run_action(u8 action, foip__na_ctx* s, t38_mgt__ctx& c) {
       break;
     case A_EST_CO_TCP:
       stop_t38_timer(s);
-      if (check_status(s, c, FOIP__START_ERR_SRC__SOCKET_EST_CO, "SOCK_EST_CO") != 2) {
+      if (msg__check_sock_est_co(s, c) != 2) {
         go(c, send_sm_reset_config_rq(s, c), T38_MGT__SOCKET_RESET_CNF__TCP);
       } else {
         c.sock_established = 1;
@@ -756,7 +775,7 @@ void run_action(u8 action, foip__na_ctx* s, t38_mgt__ctx& c) {
       break;
     case A_EST_IN_TCP:
       stop_t38_timer(s);
-      if (check_sock_est_in(s, c) != 2) {
+      if (msg__check_sock_est_in(s, c) != 2) {
         go(c, send_sm_reset_config_rq(s, c), T38_MGT__SOCKET_RESET_CNF__TCP);
       } else {
         c.sock_established = 1;
@@ -765,13 +784,12 @@ void run_action(u8 action, foip__na_ctx* s, t38_mgt__ctx& c) {
       }
       break;
     case A_COMMON_CO_TCP:
-      if (check_t38_set_config_co__common(s, c) != 2 || take_stop(c))
+      if (msg__check_t38_set_config_co__common(s, c) != 2 || take_stop(c))
         go(c, send_sock_rel_rq(s, c), T38_MGT__WAIT_REL_CO__TCP);
       else go(c, send_t38_set_config_rq__session(s, c), T38_MGT__T38_SESSION_CNF);
       break;
     case A_SESSION_CO_TCP:
-      if (check_status(s, c, FOIP__START_ERR_SRC__T38_SESSION_CONFIG, "T38__SET_CONFIG_CO") != 2)
-        go(c, send_sock_rel_rq(s, c), T38_MGT__WAIT_REL_CO__TCP);
+      if (msg__check_t38_set_config_co__session(s, c) != 2) go(c, send_sock_rel_rq(s, c), T38_MGT__WAIT_REL_CO__TCP);
       else if (take_stop(c)) go(c, send_t38_reset_config_rq(s), T38_MGT__T38_SESSION_RESET_CNF__TCP);
       else go(c, send_t38_act_rq(s), T38_MGT__T38_SESSION_ACT__TCP);
       break;
@@ -782,7 +800,7 @@ void run_action(u8 action, foip__na_ctx* s, t38_mgt__ctx& c) {
       go(c, send_t38_reset_config_rq(s), T38_MGT__T38_SESSION_RESET_CNF__TCP);
       break;
     case A_ACT_CO_TCP:
-      if (check_status(s, c, FOIP__START_ERR_SRC__T38_ACTIVATE, "T38__ACT_CO") != 2) {
+      if (msg__check_t38_act_co(s, c) != 2) {
         c.p_stats = nullptr;
         go(c, send_t38_reset_config_rq(s), T38_MGT__T38_SESSION_RESET_CNF__TCP);
       } else if (take_stop(c)) {
@@ -798,11 +816,11 @@ void run_action(u8 action, foip__na_ctx* s, t38_mgt__ctx& c) {
       go(c, send_t38_dea_rq(s), T38_MGT__T38_SESSION_DEA__TCP);
       break;
     case A_DEA_CO_TCP:
-      t38_mgt__process_t38_dea_co(s, c);
+      msg__process_t38_dea_co(s, c);
       go(c, send_t38_reset_config_rq(s), T38_MGT__T38_SESSION_RESET_CNF__TCP);
       break;
     case A_DEA_IN_TCP:
-      t38_mgt__process_t38_dea_in(s, c);
+      msg__process_t38_dea_in(s, c);
       go(c, send_t38_reset_config_rq(s), T38_MGT__T38_SESSION_RESET_CNF__TCP);
       break;
     case A_RELEASE_SOCKET_TCP: release_socket__tcp(s, c); break;

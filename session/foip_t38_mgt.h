@@ -171,9 +171,9 @@ const char* t38_mgt__state_name(u8 transport, u8 state);
 const char* t38_mgt__event_name(u8 event);
 
 // Reports and deactivation answers (foip_t38_report.cpp).
-void t38_mgt__process_t38_report_in(foip__na_ctx* s, t38_mgt__ctx& c);
-void t38_mgt__process_t38_dea_co(foip__na_ctx* s, t38_mgt__ctx& c);
-void t38_mgt__process_t38_dea_in(foip__na_ctx* s, t38_mgt__ctx& c);
+void process_t38_report_in(foip__na_ctx* s, t38_mgt__ctx& c);
+void msg__process_t38_dea_co(foip__na_ctx* s, t38_mgt__ctx& c);
+void msg__process_t38_dea_in(foip__na_ctx* s, t38_mgt__ctx& c);
 void t38_mgt__display_statistics(foip__na_ctx* s, t38_mgt__ctx& c);
 const char* t38_mgt__dea_code_text(u32 code);
 // The event line of a T38__REPORT_IN event report (body `d`, at least 8 +

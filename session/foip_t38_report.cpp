@@ -358,7 +358,7 @@ const char* t38_mgt__dea_cause_text(u32 cause) {
   return find_name(kDeaCauses, cause, "(T38__MSG_ERR__xxxxxxxx) unknown code");
 }
 
-void t38_mgt__process_t38_report_in(foip__na_ctx* s, t38_mgt__ctx& c) {
+void process_t38_report_in(foip__na_ctx* s, t38_mgt__ctx& c) {
   const u8* d = cur(12);
   if (!d || d[0] == 'T') return;
   if (d[0] == 'E') {
@@ -370,7 +370,7 @@ void t38_mgt__process_t38_report_in(foip__na_ctx* s, t38_mgt__ctx& c) {
   error_report(s, c, d);
 }
 
-void t38_mgt__process_t38_dea_co(foip__na_ctx*, t38_mgt__ctx& c) {
+void msg__process_t38_dea_co(foip__na_ctx*, t38_mgt__ctx& c) {
   const u8* d = cur(T38__DEA_IN_SIZE);
   if (!d || d[0] != 2) {
     c.p_stats = nullptr;
@@ -382,7 +382,7 @@ void t38_mgt__process_t38_dea_co(foip__na_ctx*, t38_mgt__ctx& c) {
   copy_dea(c, d);
 }
 
-void t38_mgt__process_t38_dea_in(foip__na_ctx*, t38_mgt__ctx& c) {
+void msg__process_t38_dea_in(foip__na_ctx*, t38_mgt__ctx& c) {
   const u8* d = cur(T38__DEA_IN_SIZE);
   if (!d) {
     c.p_stats = nullptr;

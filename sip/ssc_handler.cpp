@@ -266,7 +266,7 @@ u8 ssc_send_to_user(code_t code) {
   return 2;
 }
 
-void ssc_send_response_handle(ssc_handle* response, u16 conn_id) {
+void ssc_send_response(ssc_handle* response, u16 conn_id) {
   if (response == nullptr) return;
   buffer_t* body = sip_body_of(response);
   const code_t code = ssc_msg_type_table[ssc_idx(response->type)].code;
@@ -372,7 +372,7 @@ namespace {
 ssc_handle* glue_new_response(ssc_handle* req) { return ssc_new_response_handle(req); }
 
 void glue_send_response(ssc_handle* rs) {
-  ssc_send_response_handle(rs, g_run.msg ? g_run.msg->conn_id : SSC_NO_CONN);
+  ssc_send_response(rs, g_run.msg ? g_run.msg->conn_id : SSC_NO_CONN);
   release_handle(rs);
 }
 

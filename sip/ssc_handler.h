@@ -60,7 +60,7 @@ ssc_run_state& ssc_run();
 // Send side.
 void ssc_send(ent_id_t dest, u8 sap, code_t code);
 u8 ssc_send_to_user(code_t code);
-void ssc_send_response_handle(ssc_handle* response, u16 conn_id);
+void ssc_send_response(ssc_handle* response, u16 conn_id);
 // A new handle of the response type paired with the request, holding its
 // Via (the top one with received address and rport of the request's
 // source), Record-Route, From, To and Call-ID; null for a non-request.

@@ -49,7 +49,7 @@ void set(u8 route, u8 event) {
   ssc_mod().event = event;
 }
 
-void binding_release();
+void ssc_binding__release();
 
 // The configured local address of a profile as a local-address message of
 // the entity to itself (event 66 on 'G'): the binding is made from it.
@@ -150,7 +150,7 @@ void management(msg_t* m) {
           ++it;
         }
       }
-      if (ssc_ua__select(m->nai) == 2) binding_release();  // its keep-alive record, probe call and headers
+      if (ssc_ua__select(m->nai) == 2) ssc_binding__release();  // its keep-alive record, probe call and headers
       const u8 co[1] = {ssc_remove_user_agent(m->nai)};
       reply_in_place(SM_RST_CFG_CO, co, 1);
       return;
@@ -217,11 +217,11 @@ void refuse_extensions(ssc_handle* req, u32 supported, u16 conn) {
     u->code = r->code;
     u->text = r->text;
   }
-  ssc_send_response_handle(rs, conn);
+  ssc_send_response(rs, conn);
   release_handle(rs);
 }
 
-u8 check_require(ssc_handle* h, u16 conn) {
+u8 ssc_check_require(ssc_handle* h, u16 conn) {
   ssc_user_agent* ua = ssc_mod().ua;
   if ((ua->option_flags & 0x02) == 0) return 2;
   const u8 cls = ssc_msg_type_table[ssc_idx(h->type)].msg_class;
@@ -292,7 +292,7 @@ u8 classify_sip(msg_t* m) {
   if (!ok) return DROP;
   if (ssc_sdp_decode_body(h) != 2) return DROP;
   set(row.route, row.event);
-  if (check_require(h, m->conn_id) != 2) return DROP;
+  if (ssc_check_require(h, m->conn_id) != 2) return DROP;
   const bool response = ssc_msg_type_table[ssc_idx(type)].msg_class == 2;
   const char* tag = m->code == 197 ? nullptr : tag_of(h, response ? ssc_header_id::TO : ssc_header_id::FROM);
   if (ssc_call__match_sip(m->conn_id, tag) != 2) return DROP;
@@ -431,7 +431,7 @@ ssc_hdr_mgmt* mgmt_of(ssc_handle* h) {
   return ssc_ptr_set(reinterpret_cast<const char*>(g)) ? g : nullptr;
 }
 
-void answer_management() {
+void ssc_answer_management() {
   msg_t* m = run().msg;
   ssc_hdr_mgmt* g = run().handle ? mgmt_of(run().handle) : nullptr;
   if (m == nullptr || m->p_buffer == nullptr || g == nullptr || m->p_buffer->data_size < SSC_SM_PREFIX_SIZE) return;
@@ -470,11 +470,11 @@ u8 classify_sm(msg_t* m) {
     mod.binding = &mod.ua->binding;
     set('G', row->event);
   }
-  if (mod.event == SSC_EVENT_NONE) answer_management();
+  if (mod.event == SSC_EVENT_NONE) ssc_answer_management();
   return DISPATCH;
 }
 
-void keepalive_take() {
+void ssc_keepalive__take() {
   ssc_module& mod = ssc_mod();
   ssc_keepalive& k = mod.ua->keepalive;
   if (k.mode != 0) return;
@@ -506,7 +506,7 @@ void release_probe_call(ssc_keepalive& k) {
   mod.entry = mod.call ? keep_entry : nullptr;
 }
 
-void keepalive_release() {
+void ssc_keepalive__release() {
   ssc_module& mod = ssc_mod();
   ssc_keepalive& k = mod.ua->keepalive;
   if (k.mode == 0) return;
@@ -526,10 +526,10 @@ void keepalive_release() {
   k.probe_id = id;
 }
 
-void binding_release() {
+void ssc_binding__release() {
   ssc_binding& b = ssc_mod().ua->binding;
   if (b.state == 0) return;
-  keepalive_release();
+  ssc_keepalive__release();
   const u8 index = b.index;
   const u32 id = b.id;
   release_handle(b.store);
@@ -688,7 +688,7 @@ void ssc_general_event() {
       } else {
         g->b1 = 3;
         g->b2 = 'C';
-        answer_management();
+        ssc_answer_management();
         return;
       }
       k.primary_candidate = g->b5 ? 1 : 0;
@@ -700,7 +700,7 @@ void ssc_general_event() {
         if (mod.ua->primary != SSC_NO_INDEX8 && (mod.ua->option_flags & 0x20) != 0) register_all_again();
         (void)ssc_report_event('E');
       }
-      answer_management();
+      ssc_answer_management();
       return;
     }
     case 86: {  // set binding
@@ -709,7 +709,7 @@ void ssc_general_event() {
       if (b.state != 0) {
         g->b1 = 3;
         g->b2 = 'E';
-        answer_management();
+        ssc_answer_management();
         return;
       }
       g->b1 = 2;
@@ -721,17 +721,17 @@ void ssc_general_event() {
       b.store = run().handle;
       ++b.store->ref_count;
       if (Ssc_first<ssc_hdr_route>(run().handle, ssc_header_id::ROUTE) != nullptr) {
-        keepalive_take();
+        ssc_keepalive__take();
         b.state = 3;
       }
-      answer_management();
+      ssc_answer_management();
       return;
     }
     case 87:  // clear binding, no answer
-      binding_release();
+      ssc_binding__release();
       return;
     case 66: {  // local addresses: the binding is made anew from them
-      binding_release();
+      ssc_binding__release();
       ssc_handle* h = run().handle;
       if (h == nullptr) return;
       ssc_binding& b = mod.ua->binding;
@@ -741,7 +741,7 @@ void ssc_general_event() {
         b.store = h;
         ++h->ref_count;
         mod.binding = &b;
-        keepalive_take();
+        ssc_keepalive__take();
         b.state = 3;
       }
       if (run().sender != ENT_SSC && run().msg != nullptr) {
@@ -786,7 +786,7 @@ void ssc_general_event() {
       if (k.mode == 0 || !has_from || !has_via) {
         g->b1 = 3;
         g->b2 = 'C';
-        answer_management();
+        ssc_answer_management();
         return;
       }
       k.interval_mode2 = g->d1 != 0xFFFFFFFFu ? g->d1 : b->interval_mode2;
@@ -796,13 +796,13 @@ void ssc_general_event() {
         if (k.probe_timer == nullptr) {
           g->b1 = 3;
           g->b2 = 'D';
-          answer_management();
+          ssc_answer_management();
           return;
         }
       }
       mod.keepalive = &k;
       ssc_send(ENT_SSC, 'G', 88);
-      answer_management();
+      ssc_answer_management();
       return;
     }
     case 85:

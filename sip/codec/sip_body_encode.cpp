@@ -152,7 +152,7 @@ void multipart_body(const sip_media_type_rec& ct) {
     put_sdp_part_headers();
     bool empty = false;
     ok = put_sdp(&empty) && commit_body(body);
-    sip_hdr_count__drop(static_cast<sip_header_id>(SDP_SESSION));
+    sip_hdr_count__decrement(static_cast<sip_header_id>(SDP_SESSION));
   }
   // Highest part number among part headers and raw parts.
   const u8 raws = std::min<u8>(count_of(sip_hdr_slot(sip_header_id::body)), SIP_MAX_BODY);

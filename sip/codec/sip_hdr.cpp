@@ -146,7 +146,7 @@ bool colon_follows(char*& p, const char* stop) {
 
 void sip_hdr_count__reset() { std::memset(sip_hdr_area.count, 0, sizeof sip_hdr_area.count); }
 
-void sip_hdr_count__drop(sip_header_id id) {
+void sip_hdr_count__decrement(sip_header_id id) {
   u8& c = sip_hdr_count(id);
   if (c > 0) --c;
 }

@@ -494,7 +494,7 @@ inline u8& sip_hdr_count(sip_header_id id) { return sip_hdr_area.count[sip_hdr_s
 // Zeroes the instance counts of all 96 slots.
 void sip_hdr_count__reset();
 // Lowers the instance count of `id` by one, not below 0.
-void sip_hdr_count__drop(sip_header_id id);
+void sip_hdr_count__decrement(sip_header_id id);
 
 // Recognises the header name at `cursor` (the name, optional blanks, ':' and
 // optional blanks) and leaves `cursor` on the value: the header's id, or 0

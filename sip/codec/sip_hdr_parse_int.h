@@ -45,7 +45,7 @@ inline bool only_lws_left() {
 // removes the header: its count is lowered and the line fails.
 inline bool instance_allowed(id_t id, unsigned limit) {
   if (sip_hdr_area.index >= limit) {
-    sip_hdr_count__drop(id);
+    sip_hdr_count__decrement(id);
     return false;
   }
   return true;

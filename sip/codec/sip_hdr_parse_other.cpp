@@ -633,7 +633,7 @@ bool one_or_two_digits(u8* value) {
 
 u8 parse_diversion() {
   if (sip_hdr_area.index != 0) {
-    sip_hdr_count__drop(id_t::diversion);
+    sip_hdr_count__decrement(id_t::diversion);
     return SIP_HDR_FAILED;
   }
   return parse_list(id_t::diversion, 1, [](unsigned) {

@@ -179,7 +179,7 @@ bool parse_uri_param(sip_addr* a) {
 }
 
 // The user part of a user=phone URI read as a telephone number.
-bool parse_tel_user(sip_addr* a) {
+bool sip_parse_tel_user(sip_addr* a) {
   const char* p = a->user.ptr;
   const char* end = p + a->user.len;
   if (a->user.len == 0) {
@@ -230,7 +230,7 @@ bool parse_tel_user(sip_addr* a) {
   return true;
 }
 
-bool parse_sip_uri(sip_addr* a) {
+bool sip_parse_sip_uri(sip_addr* a) {
   char* end = sip_scan_state.line_end;
   char* question = end;
   if (!parse_userinfo_host_port(a, &question)) return false;
@@ -259,11 +259,11 @@ bool parse_sip_uri(sip_addr* a) {
   sip_scan_state.line_end = saved;
   if (!ok) return false;
   if (question < end && !take_headers(a, question)) return false;
-  if (a->user_param == 'P' && !parse_tel_user(a)) return false;
+  if (a->user_param == 'P' && !sip_parse_tel_user(a)) return false;
   return true;
 }
 
-bool parse_other_uri(sip_addr* a) {
+bool sip_parse_other_uri(sip_addr* a) {
   char* start = sip_scan_state.cursor;
   char* end = sip_scan_state.line_end;
   char* p = start;
@@ -354,7 +354,7 @@ int sip_parse_uri(sip_addr* addr) {
   clear_addr(addr);
   addr->text = span(sip_scan_state.cursor, sip_scan_state.line_end);
   addr->scheme = parse_scheme();
-  bool ok = addr->scheme != 0 ? parse_sip_uri(addr) : parse_other_uri(addr);
+  bool ok = addr->scheme != 0 ? sip_parse_sip_uri(addr) : sip_parse_other_uri(addr);
   return finish(ok && final_checks(addr));
 }
 
@@ -367,7 +367,7 @@ int sip_parse_uri_noparams(sip_addr* addr) {
     char* question = sip_scan_state.line_end;
     ok = parse_userinfo_host_port(addr, &question);
   } else {
-    ok = parse_other_uri(addr);
+    ok = sip_parse_other_uri(addr);
   }
   if (ok) {
     sip_scan__skip_lws();

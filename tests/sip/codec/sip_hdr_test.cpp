@@ -75,10 +75,10 @@ TEST(SipHeaderCounts, ResetAndDropNeverGoBelowZero) {
   sip_hdr_area.count[95] = 1;
   sip_hdr_count__reset();
   for (unsigned i = 0; i < SIP_HDR_SLOTS; ++i) ASSERT_EQ(sip_hdr_area.count[i], 0) << i;
-  sip_hdr_count__drop(sip_header_id::from);
+  sip_hdr_count__decrement(sip_header_id::from);
   EXPECT_EQ(sip_hdr_count(sip_header_id::from), 0);
   sip_hdr_count(sip_header_id::from) = 2;
-  sip_hdr_count__drop(sip_header_id::from);
+  sip_hdr_count__decrement(sip_header_id::from);
   EXPECT_EQ(sip_hdr_count(sip_header_id::from), 1);
 }
 
