@@ -219,6 +219,33 @@ function(kv_benchmarks)
   endforeach()
 endfunction()
 
+# The tests replay every fuzz target's seed corpus: fuzz/<name>.cpp linked with
+# a small main of our own (fuzz/replay/replay_main.cpp) instead of libFuzzer
+# becomes fuzz_replay_<name>, built with the other tests under the same
+# sanitizers, and test fuzz_replay_<name> hands it fuzz/corpus/<name>/.  Real
+# fuzzing runs use the clang libFuzzer build (kv_fuzzers, tools/fuzz.sh).
+function(kv_fuzz_replays)
+  kv_find_test_peers()
+  file(GLOB fuzzers CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/fuzz/*.cpp)
+  if(NOT fuzzers)
+    return()
+  endif()
+  add_library(kv_fuzz_replay_main STATIC ${CMAKE_SOURCE_DIR}/fuzz/replay/replay_main.cpp)
+  foreach(f ${fuzzers})
+    get_filename_component(n ${f} NAME_WE)
+    add_executable(fuzz_replay_${n} ${f})
+    target_link_libraries(fuzz_replay_${n} PRIVATE kv_fuzz_replay_main ${KV_ALL_LIBS} kv_test_peers)
+    target_include_directories(fuzz_replay_${n} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+    # A target without a corpus folder yet is run on generated inputs.
+    set(corpus)
+    if(IS_DIRECTORY ${CMAKE_SOURCE_DIR}/fuzz/corpus/${n})
+      set(corpus ${CMAKE_SOURCE_DIR}/fuzz/corpus/${n})
+    endif()
+    add_test(NAME fuzz_replay_${n} COMMAND fuzz_replay_${n} ${corpus})
+    set_tests_properties(fuzz_replay_${n} PROPERTIES TIMEOUT 300 LABELS fuzz)
+  endforeach()
+endfunction()
+
 # fuzz/<name>.cpp becomes one libFuzzer target each (fuzz_<name>); its seed
 # corpus lives in fuzz/corpus/<name>/.
 function(kv_fuzzers)

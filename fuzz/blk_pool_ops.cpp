@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         break;
       }
       default:
-        om_os_blk_get(area.data() + 2 == base ? base + 1 : base + 2);  // a wrong pool address
+        (void)om_os_blk_get(area.data() + 2 == base ? base + 1 : base + 2);  // a wrong pool address
         break;
     }
   }

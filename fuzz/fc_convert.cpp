@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   r.in_pg__line_length = kWidths[(data[2] >> 3) & 7];
   if (r.in_pg__line_length > r.out_pg__line_length) r.in_pg__line_length = r.out_pg__line_length;
   r.in_pg__vertical_resolution = static_cast<u8>(1 + (data[3] & 1));
-  r.out_pg__vertical_resolution = (data[3] & 2) ? FC_LPI_100 : r.in_pg__vertical_resolution;
+  r.out_pg__vertical_resolution = (data[3] & 2) ? static_cast<u8>(FC_LPI_100) : r.in_pg__vertical_resolution;
   r.in_pg__color_bilevel__flag_white_is_zero = data[4] & 1;
   r.out_pg__color_bilevel__flag_white_is_zero = (data[4] >> 1) & 1;
   r.in_pg__line_padding_mode = static_cast<u8>(((data[4] >> 2) & 3) % 3);

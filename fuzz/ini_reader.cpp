@@ -56,13 +56,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (std::strlen(value) >= sizeof value) __builtin_trap();
       char copy[260];
       SafeStrncpy(copy, value, sizeof copy);
-      AddBackslash(copy, sizeof copy);
+      (void)AddBackslash(copy, sizeof copy);
       StrTrim(copy);
       GetFileNamePart(copy);
     }
-    IniGetStringAt(f, nullptr, value, sizeof value, para, '#');
+    (void)IniGetStringAt(f, nullptr, value, sizeof value, para, '#');
     long pos = 0;
-    IniFindEntryEx(f, "", line, sizeof line, para, &pos, ';');
+    (void)IniFindEntryEx(f, "", line, sizeof line, para, &pos, ';');
   }
   (void)std::fclose(f);  // read only
   return 0;

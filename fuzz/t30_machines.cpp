@@ -275,7 +275,9 @@ void feed(const uint8_t* data, size_t size, uint8_t frame_size_code) {
         std::vector<bytes> frames;
         const unsigned n = next() % 10;
         for (unsigned i = 0; i < n && at < size; ++i) {
-          const size_t len = std::min<size_t>(next(), size - at);
+          // The length byte is taken before what is left is measured.
+          const size_t want = next();
+          const size_t len = std::min<size_t>(want, size - at);
           frames.emplace_back(data + at, data + at + len);
           at += len;
         }

@@ -2,12 +2,13 @@
 # Installs the Debian packages a build needs, only those that are missing.
 #   tools/deps.sh build   compilers and build tools
 #   tools/deps.sh test    build + GoogleTest, the test-only peers (Kamailio among
-#                         them), clang-tidy and clang-format
+#                         them), clang-tidy, clang-format and lld (the test
+#                         build's linker)
 set -euo pipefail
 what=${1:-build}
 pkgs=(g++ cmake ninja-build pkg-config)
 if [ "$what" = test ]; then
-  pkgs+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev clang-tidy clang-format
+  pkgs+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev clang-tidy clang-format lld
          libtiff-tools libtiff-dev libspandsp-dev libsofia-sip-ua-dev tshark sip-tester socat kamailio)
 fi
 missing=()

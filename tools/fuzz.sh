@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang and runs each one.
-#   tools/fuzz.sh 0         replay every seed corpus once (what the tests do)
+#   tools/fuzz.sh 0         replay every seed corpus once in this build (the
+#                           tests replay them in the sanitizer build without
+#                           libFuzzer: fuzz_replay_<name>)
 #   tools/fuzz.sh SECONDS   fuzz each target for SECONDS, growing a scratch corpus
 #   tools/fuzz.sh SECONDS NAME   only fuzz/NAME.cpp
 # A target's dictionary fuzz/NAME.dict (libFuzzer format), when present, is

@@ -2,8 +2,9 @@
 # Runs clang-tidy with the .clang-tidy at the top over the project's sources in
 # the given folders (default: every library folder, bench, tools and fuzz),
 # using the compile commands of the test build (build/test, configured by
-# tools/test.sh); the fuzz targets use those of build/fuzz (tools/fuzz.sh) and
-# are left out when that build is missing.  Headers of the project's folders
+# tools/test.sh), which also builds the fuzz targets (as corpus replays).
+# Clang-tidy parses each file with clang, so a fuzz target that clang would
+# not compile fails here too.  Headers of the project's folders
 # are checked through the sources that include them.  Exits non-zero when
 # clang-tidy reports anything.  LINT_JOBS sets how many files are checked at
 # once (default 3).
@@ -19,34 +20,13 @@ mapfile -t files < <(find "${folders[@]}" -path fuzz/corpus -prune -o -type f \(
 [[ ${#files[@]} -eq 0 ]] && exit 0
 out=$(mktemp)
 trap 'rm -f "$out" "$out.list" "$out.err"' EXIT
-# lint BUILD_DIR FILE...: checks the files with that build's compile commands.
 # GCC-only options of the test build are dropped for clang-tidy's parser.
-lint() {
-  local dir=$1
-  shift
-  [[ $# -eq 0 ]] && return 0
-  printf '%s\n' "$@" |
-    xargs -P "${LINT_JOBS:-3}" -I{} clang-tidy -p "$dir" --quiet --header-filter="^$PWD/($libs)/" \
-      --extra-arg=-Wno-unknown-warning-option --extra-arg=-Wno-unused-command-line-argument {} >>"$out" 2>>"$out.err" ||
-    failed=1
-}
-fuzz=()
-rest=()
-checked=0
 failed=0
-for f in "${files[@]}"; do
-  if [[ $f == fuzz/* ]]; then fuzz+=("$f"); else rest+=("$f"); fi
-done
-lint build/test "${rest[@]}"
-checked=${#rest[@]}
-if [[ ${#fuzz[@]} -gt 0 ]]; then
-  if [[ -f build/fuzz/compile_commands.json ]]; then
-    lint build/fuzz "${fuzz[@]}"
-    checked=$((checked + ${#fuzz[@]}))
-  else
-    echo "lint: build/fuzz is missing (tools/fuzz.sh): fuzz targets not checked"
-  fi
-fi
+printf '%s\n' "${files[@]}" |
+  xargs -P "${LINT_JOBS:-3}" -I{} clang-tidy -p build/test --quiet --header-filter="^$PWD/($libs)/" \
+    --extra-arg=-Wno-unknown-warning-option --extra-arg=-Wno-unused-command-line-argument {} >>"$out" 2>>"$out.err" ||
+  failed=1
+checked=${#files[@]}
 grep -E '^[^ ]+:[0-9]+:[0-9]+: (warning|error):' "$out" | sed "s#^$PWD/##" | sort -u >"$out.list" || true
 if [[ -s "$out.list" ]]; then
   cat "$out.list"
