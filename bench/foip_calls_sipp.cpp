@@ -75,7 +75,7 @@ bool start_incoming(nai_t nai) {
   g.kind_of_t38_transport = 'U';
   g.start_t38_session_ms = 100;
   auto& id = p.t38_media_add_param.sip_media_identification;
-  id.local_user_identification = FOIP__ID_BY_NAME;
+  id.local_user_identification = FOIP__USR_ID__NAME;
   id.flag_invite_in__no_filter = 1;
   foip__copy_text(id.sz_local_user_name, "fax");
   auto& lm = p.t38_media_add_param.local_media_add.local_media_ip_addr;

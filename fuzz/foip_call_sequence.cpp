@@ -158,8 +158,8 @@ void start_session(input& in, bool outgoing) {
   static constexpr u8 KINDS[] = {'U', 'T', 'X', 'x'};
   g.kind_of_t38_transport = KINDS[in.b() % 4];
   auto& id = p->t38_media_add_param.sip_media_identification;
-  id.local_user_identification = FOIP__ID_BY_NAME;
-  id.remote_user_identification = FOIP__ID_BY_NAME;
+  id.local_user_identification = FOIP__USR_ID__NAME;
+  id.remote_user_identification = FOIP__USR_ID__NAME;
   id.flag_invite_in__no_filter = in.b() & 1;
   std::strcpy(id.sz_local_user_name, "fax");
   std::strcpy(id.sz_remote_user_name, "peer");

@@ -291,11 +291,11 @@ std::string addr_text(const foip__full_ip_addr& a) {
 
 std::string local_id(const foip__session_param& p) {
   const auto& id = p.t38_media_add_param.sip_media_identification;
-  return id.local_user_identification == FOIP__ID_BY_NAME ? id.sz_local_user_name : id.sz_local_user_phone_number;
+  return id.local_user_identification == FOIP__USR_ID__NAME ? id.sz_local_user_name : id.sz_local_user_phone_number;
 }
 std::string remote_id(const foip__session_param& p) {
   const auto& id = p.t38_media_add_param.sip_media_identification;
-  return id.remote_user_identification == FOIP__ID_BY_NAME ? id.sz_remote_user_name : id.sz_remote_user_phone_number;
+  return id.remote_user_identification == FOIP__USR_ID__NAME ? id.sz_remote_user_name : id.sz_remote_user_phone_number;
 }
 const char* dir_text(uint8_t direction) { return direction == FOIP__DIR_OUT ? " Snd " : " Rcv "; }
 
@@ -362,7 +362,7 @@ void app_foip_cnf__build_media_table(app_foip_cnf__context& ctx) {
     app_foip_cnf__media_entry& e = ctx.media_table[i];
     e.nai = s->nai;
     const auto& mine = s->cfg.param.t38_media_add_param.sip_media_identification;
-    const bool by_name = mine.remote_user_identification == FOIP__ID_BY_NAME;
+    const bool by_name = mine.remote_user_identification == FOIP__USR_ID__NAME;
     for (std::size_t j = 0; j < FOIP__MAX_MEDIA_NA; ++j) {
       if (j == i) continue;
       const app_foip_cnf__session* other = ctx.session_of(ctx.session_nai[j]);

@@ -142,8 +142,8 @@ bool copy_from_source(app_foip_cnf__context& ctx, const app_foip_cnf__session& s
 
   auto& id = p.t38_media_add_param.sip_media_identification;
   const int number = is_source_1 ? int(i + 1) : int(i);
-  const bool local_by_name = id.local_user_identification == FOIP__ID_BY_NAME;
-  const bool remote_by_name = id.remote_user_identification == FOIP__ID_BY_NAME;
+  const bool local_by_name = id.local_user_identification == FOIP__USR_ID__NAME;
+  const bool remote_by_name = id.remote_user_identification == FOIP__USR_ID__NAME;
   bool fits = local_by_name ? numbered_identity(id.sz_local_user_name, true, number)
                             : numbered_identity(id.sz_local_user_phone_number, false, number);
   fits = fits && (remote_by_name ? numbered_identity(id.sz_remote_user_name, true, number)

@@ -236,7 +236,7 @@ void send_sip_call_report(u8 kind, sip_call__ctx& c) {
 void read_party(const ssc_hdr_name_addr* h, foip__party& p) {
   char name[FOIP_CALL__USER_NAME_SIZE];
   char phone[FOIP_CALL__PHONE_SIZE];
-  if (read_sip_user_part(h, &p.kind, name, phone) != 2) p.kind = 0;
+  if (read_sip_user_part(h, &p.kind, name, phone) != 2) p.kind = FOIP__USR_ID__UNKNOWN;
   foip__copy_text(p.sz_user_name, name);
   foip__copy_text(p.sz_phone_number, phone);
 }

@@ -74,7 +74,7 @@ struct addr_parts {
 };
 
 void set_user(addr_parts& a, u8 identification, const char* name, const char* phone) {
-  if (identification == FOIP__ID_BY_NAME) {
+  if (identification == FOIP__USR_ID__NAME) {
     a.user_form = 'U';
     a.user = name;
     a.user_param = 0xFF;

@@ -393,12 +393,12 @@ u8 check_into(code_t primitive, nai_t msg_nai, const foip__session_param& in, en
   if (id.sz_local_user_name[0] == '\0') return FOIP__START_ERR__NO_LOCAL_USER_NAME;
   if (!foip__chk_user_name(id.sz_local_user_name)) return FOIP__START_ERR__LOCAL_USER_NAME;
   if (primitive == FOIP__START_RQ) {
-    if (id.remote_user_identification == FOIP__ID_BY_NAME && !foip__chk_user_name(id.sz_remote_user_name))
+    if (id.remote_user_identification == FOIP__USR_ID__NAME && !foip__chk_user_name(id.sz_remote_user_name))
       return FOIP__START_ERR__REMOTE_USER_NAME;
-    if (id.local_user_identification == FOIP__ID_BY_PHONE_NUMBER &&
+    if (id.local_user_identification == FOIP__USR_ID__PHONE_NUMBER &&
         foip__chk_phone_number(id.sz_local_user_phone_number, id.sz_local_user_phone_number, 25) == 3)
       return FOIP__START_ERR__LOCAL_USER_PHONE_NUMBER_TOO_LONG;
-    if (id.remote_user_identification == FOIP__ID_BY_PHONE_NUMBER &&
+    if (id.remote_user_identification == FOIP__USR_ID__PHONE_NUMBER &&
         foip__chk_phone_number(id.sz_remote_user_phone_number, id.sz_remote_user_phone_number, 25) == 3)
       return FOIP__START_ERR__REMOTE_USER_PHONE_NUMBER_TOO_LONG;
   }

@@ -237,8 +237,9 @@ struct foip__overwrite_lcl_t38_cap {
 };
 
 // Kinds of user identification (media identification and registration).
-inline constexpr u8 FOIP__ID_BY_PHONE_NUMBER = 1;
-inline constexpr u8 FOIP__ID_BY_NAME = 2;
+inline constexpr u8 FOIP__USR_ID__UNKNOWN = 0;
+inline constexpr u8 FOIP__USR_ID__PHONE_NUMBER = 1;
+inline constexpr u8 FOIP__USR_ID__NAME = 2;
 
 struct foip__sip_media_identification {
   u8 local_user_identification;

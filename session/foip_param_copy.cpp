@@ -802,10 +802,10 @@ uint8_t app_foip_ini__copy_cnf_tbl_2_cnf_struct(ini_tools__value* table, app_foi
   } else {
     if (!c.rd_id(user_identification, id16, &st) || !c.required(8, user_identification, st)) return kRefused;
     reg.user_identification = static_cast<uint8_t>(id16);
-    if (id16 == FOIP__ID_BY_PHONE_NUMBER) {
+    if (id16 == FOIP__USR_ID__PHONE_NUMBER) {
       if (!phone_number(c, user_phone_number, reg.sz_user_phone_number)) return kRefused;
       c.ignore(user_name);
-    } else if (id16 == FOIP__ID_BY_NAME) {
+    } else if (id16 == FOIP__USR_ID__NAME) {
       if (!c.rd_string(user_name, text)) return kRefused;
       foip__copy_text(reg.sz_user_name, text);
       c.ignore(user_phone_number);

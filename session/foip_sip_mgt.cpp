@@ -499,7 +499,7 @@ void register_rq() {
   if (!proxy && !registrar) return refuse(FOIP__REGISTER_ERR__NO_REGISTRAR_NO_OUTPROXY);
   p.sz_user_name[sizeof p.sz_user_name - 1] = '\0';
   p.sz_user_phone_number[sizeof p.sz_user_phone_number - 1] = '\0';
-  if (p.user_identification != FOIP__ID_BY_NAME) {
+  if (p.user_identification != FOIP__USR_ID__NAME) {
     char number[FOIP__PHONE_NB_MAX_LEN + 1];
     if (foip__chk_phone_number(number, p.sz_user_phone_number, sizeof number) == 3)
       return refuse(FOIP__REGISTER_ERR__USER_PHONE_NUMBER_TOO_LONG);

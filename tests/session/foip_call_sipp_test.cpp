@@ -167,8 +167,8 @@ class FoipCallSipp : public ::testing::Test {
     foip__session_param p;
     foip_test::outgoing_param(p, 0, dir_->path(), page_);
     auto& id = p.t38_media_add_param.sip_media_identification;
-    id.local_user_identification = FOIP__ID_BY_NAME;
-    id.remote_user_identification = FOIP__ID_BY_NAME;
+    id.local_user_identification = FOIP__USR_ID__NAME;
+    id.remote_user_identification = FOIP__USR_ID__NAME;
     foip__copy_text(id.sz_remote_user_name, "sipp");
     foip_sip_test::set_loopback(p.t38_media_add_param.local_media_add.local_media_ip_addr.ip_addr);
     auto& r = p.sip_session_param.remote_sip_addr;
@@ -205,7 +205,7 @@ class FoipCallSipp : public ::testing::Test {
     foip__session_param p;
     foip_test::incoming_param(p, nai, dir_->path());
     auto& id = p.t38_media_add_param.sip_media_identification;
-    id.local_user_identification = FOIP__ID_BY_NAME;
+    id.local_user_identification = FOIP__USR_ID__NAME;
     foip__copy_text(id.sz_local_user_name, "fax");
     foip_sip_test::set_loopback(p.t38_media_add_param.local_media_add.local_media_ip_addr.ip_addr);
     ASSERT_EQ(foip_api__send_start_rq(nai, p), FOIP_API__OK);
@@ -336,7 +336,7 @@ TEST_F(FoipCallSipp, RegistrationPassesADigestChallenge) {
   foip_sip_test::set_loopback(sp.registrar_addr.ip_addr);
   sp.registrar_addr.ip_port = sipp_port;
   foip__sip_register_param r{};
-  r.user_identification = FOIP__ID_BY_NAME;
+  r.user_identification = FOIP__USR_ID__NAME;
   foip__copy_text(r.sz_user_name, "alice");
   foip_sip_test::set_loopback(r.registered_addr.ip_addr);
   r.registering.user_identification = 0;

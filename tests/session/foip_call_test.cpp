@@ -332,8 +332,8 @@ class FoipCall : public ::testing::Test {
     r.ip_addr.ip_family = OM_IP_FAMILY_V4;
     std::memcpy(r.ip_addr.addr.v4.addr, LOOP, 4);
     r.ip_port = 5070;
-    p.t38_media_add_param.sip_media_identification.local_user_identification = FOIP__ID_BY_NAME;
-    p.t38_media_add_param.sip_media_identification.remote_user_identification = FOIP__ID_BY_NAME;
+    p.t38_media_add_param.sip_media_identification.local_user_identification = FOIP__USR_ID__NAME;
+    p.t38_media_add_param.sip_media_identification.remote_user_identification = FOIP__USR_ID__NAME;
     foip__copy_text(p.t38_media_add_param.sip_media_identification.sz_remote_user_name, "peer");
   }
   void start_out(nai_t nai, u8 transport = 'U') {
@@ -944,7 +944,7 @@ TEST_F(FoipCall, RegisterSendsAndUnregisterOfAFreeRecordAnswersAtOnce) {
   configure();
   // No registrar, no proxy: refused (200, 3).
   foip__sip_register_param p{};
-  p.user_identification = FOIP__ID_BY_NAME;
+  p.user_identification = FOIP__USR_ID__NAME;
   foip__copy_text(p.sz_user_name, "fax");
   ASSERT_EQ(foip_api__send_sip_register_rq(7, p), FOIP_API__OK);
   pump();

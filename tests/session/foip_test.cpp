@@ -360,21 +360,21 @@ TEST_F(FoipRefusals, EveryProvokableSourceAndCodeIsAnsweredWithItsTexts) {
       {"remote user name invalid", FOIP__START_CO, 240, 12, "Error code unknown",
        [&](FoipEntity*, S& p, G&) {
          auto& id = p.t38_media_add_param.sip_media_identification;
-         id.remote_user_identification = FOIP__ID_BY_NAME;
+         id.remote_user_identification = FOIP__USR_ID__NAME;
          foip__copy_text(id.sz_remote_user_name, "a b");
        }},
       {"local phone number of 25 characters", FOIP__START_CO, 240, 8,
        "FOIP__START_ERR__LOCAL_USER_PHONE_NUMBER_TOO_LONG",
        [&](FoipEntity*, S& p, G&) {
          auto& id = p.t38_media_add_param.sip_media_identification;
-         id.local_user_identification = FOIP__ID_BY_PHONE_NUMBER;
+         id.local_user_identification = FOIP__USR_ID__PHONE_NUMBER;
          foip__copy_text(id.sz_local_user_phone_number, "1234567890123456789012345");
        }},
       {"remote phone number with a bad escape", FOIP__START_CO, 240, 9,
        "FOIP__START_ERR__REMOTE_USER_PHONE_NUMBER_TOO_LONG",
        [&](FoipEntity*, S& p, G&) {
          auto& id = p.t38_media_add_param.sip_media_identification;
-         id.remote_user_identification = FOIP__ID_BY_PHONE_NUMBER;
+         id.remote_user_identification = FOIP__USR_ID__PHONE_NUMBER;
          foip__copy_text(id.sz_remote_user_phone_number, "12%G4");
        }},
       {"media port 65535", FOIP__START_CO, 240, 24, "FOIP__START_ERR__LOCAL_MEDIA_PORT",
@@ -551,7 +551,7 @@ TEST_F(FoipEntity, AcceptedParametersAreCleanedAndLimited) {
   foip__session_param p;
   foip_test::outgoing_param(p, 2, dir_->path(), page_);
   auto& id = p.t38_media_add_param.sip_media_identification;
-  id.local_user_identification = FOIP__ID_BY_PHONE_NUMBER;
+  id.local_user_identification = FOIP__USR_ID__PHONE_NUMBER;
   foip__copy_text(id.sz_local_user_phone_number, "+33 1 23 45");
   auto& o = p.overwrite_lcl_t38_cap.udptl_param;
   o.use_t38_cap_bfi = FOIP__T38_CAP_VERSION | FOIP__T38_CAP_MAX_DATAGRAM;
@@ -816,7 +816,7 @@ TEST_F(FoipEntity, IncomingSessionsTakeCallsByUserOrAny) {
   foip__session_param p;
   foip_test::incoming_param(p, 1, dir_->path());
   auto& id = p.t38_media_add_param.sip_media_identification;
-  id.local_user_identification = FOIP__ID_BY_PHONE_NUMBER;
+  id.local_user_identification = FOIP__USR_ID__PHONE_NUMBER;
   foip__copy_text(id.sz_local_user_phone_number, "(01)23-45");
   start(p, 1);
   foip_test::incoming_param(p, 2, dir_->path());
