@@ -362,6 +362,10 @@ int Controller::CheckForIncomingCall() {
 }
 
 int Controller::HandleOffline(int r) {
+  // Closing down tells TESSALY only of a device in the middle of a fax; an
+  // idle one must say too that it takes no calls while offline, or calls are
+  // rung in to it that nobody answers (and are found stale when it is back).
+  if (foip_status_ == FOIP_READY) (void)SendReceiveStatusToTESSALY(0);
   DeviceOffline();
   if (offline_reply_wanted_ && have_last_offline_id_) SendOfflineReply(0, last_offline_id_);
   offline_reply_wanted_ = false;

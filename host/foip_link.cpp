@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 #include "common/program_log.h"
 #include "common/tessaly_packets.h"
@@ -13,7 +14,19 @@ namespace {
 
 using Hold = std::lock_guard<std::recursive_mutex>;
 
-bool g_rcv_connected_sent = false;
+// Per device (by its session): whether the receive under way has sent its
+// ReceiveConnectedPacket.  Cleared when a call is rung in on that device, so
+// that a call offered to another device, or refused, leaves it as it is.
+std::vector<bool> g_rcv_connected_sent;
+
+bool RcvConnectedSent(const DeviceEntry& e) {
+  return e.session_id < g_rcv_connected_sent.size() && g_rcv_connected_sent[e.session_id];
+}
+void SetRcvConnectedSent(const DeviceEntry& e, bool sent) {
+  if (e.session_id == kNoSession) return;
+  if (e.session_id >= g_rcv_connected_sent.size()) g_rcv_connected_sent.resize(e.session_id + 1u, false);
+  g_rcv_connected_sent[e.session_id] = sent;
+}
 
 // Text of a called number or name from the configured offset on.
 void CalledText(std::uint8_t kind, const char* number, const char* name, char* out, std::size_t size) {
@@ -67,7 +80,6 @@ void InstallFoipLinkHooks() {
 }
 
 void foip_link__alert_in(const msg_t* m, const foip__alert* alert, u8 read_result) {
-  g_rcv_connected_sent = false;
   const foip__alert empty{};
   const foip__alert& call = alert ? *alert : empty;
   CallAddress address{m->from, m->to, m->nai, m->sapi, m->conn_id};
@@ -77,6 +89,7 @@ void foip_link__alert_in(const msg_t* m, const foip__alert* alert, u8 read_resul
   if (!e) {
     ProgramLog(4, "Unable to reserve a device for receiving, all devices are busy");
   } else {
+    SetRcvConnectedSent(*e, false);
     StartEntryWatchdog(e->session_id);
     if (read_result != FOIP_API__OK || !alert) {
       ProgramLog(4, "Unable to retrieve message ring-in information for incoming fax, Error Code: %d\n", read_result);
@@ -129,7 +142,7 @@ void foip_link__report_in(const msg_t* m, const foip__report* report, u8 read_re
           (void)SendFaxStatusPacket(e->DeviceId, FAX_STATUS_CONNECTED, csid, 65, 0);
         } else {
           (void)SendReceiveConnectedPacket(e->DeviceId, csid, e->did);
-          g_rcv_connected_sent = true;
+          SetRcvConnectedSent(*e, true);
         }
       }
       SetFaxConnected(e);
@@ -151,10 +164,10 @@ void foip_link__report_in(const msg_t* m, const foip__report* report, u8 read_re
       const auto* name = reinterpret_cast<const unsigned char*>(pg.pg.sz_tiff_fname);
       const bool excluded = (name[0] == 0x48 && name[1] == 0x2F) || (name[0] == 0x46 && name[1] == 0x33);
       if (s && s->direction == FOIP__DIR_IN && !excluded) {
-        if (!g_rcv_connected_sent) {
+        if (!RcvConnectedSent(*e)) {
           ProgramLog(1, "No CSID received, sending receive connected as 1 page has been received");
           (void)SendReceiveConnectedPacket(e->DeviceId, "", e->did);
-          g_rcv_connected_sent = true;
+          SetRcvConnectedSent(*e, true);
         }
         if (pg.pg.pg_state == 'S') {
           DeviceEntry copy = *e;

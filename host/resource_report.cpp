@@ -81,6 +81,13 @@ std::vector<std::string> ResourceReportLines() {
   out.push_back(Format("SIP calls: in use %u, high-water %u, size %u", r.sip_calls, sip_calls_high, sip_calls_size));
   out.push_back(Format("SIP server transactions: in use %u, high-water %u, size %u", r.sip_server_transactions,
                        sip_tx_high, sip_tx_size));
+  unsigned refused_calls = 0, refused_txs = 0;
+  if (const sip_shared_pools* p = sip_entity_state().pools) {
+    refused_calls = p->refused_no_call;
+    refused_txs = p->refused_no_server_tx;
+  }
+  out.push_back(Format("SIP requests answered 503 for want of a record: call %u, server transaction %u", refused_calls,
+                       refused_txs));
   out.push_back(Format("SSC calls %u, SSC dialogs %u, FOIP sessions %u, T.38 sessions %u, sockets %u", r.ssc_calls,
                        r.ssc_dialogs, r.foip_sessions, r.t38_sessions, r.sockets));
   return out;

@@ -8,6 +8,7 @@
 #include "runtime/om_os.h"
 #include "runtime/timer.h"
 #include "sip/sip_entity.h"
+#include "sip/sip_tx.h"
 
 namespace {
 
@@ -379,8 +380,36 @@ void sip_server_tx__complete(sip_endpoint& ep, std::uint32_t idx) {
   t.state = SIP_STX_ANSWERED;
 }
 
+void sip_server_tx__await_ack(sip_endpoint& ep, std::uint32_t idx, const std::array<std::uint8_t, 4>& address,
+                              std::uint16_t port) {
+  sip_server_tx__complete(ep, idx);
+  sip_server_transaction& t = sip_mod.pools.server_txs[idx];
+  t.awaiting_ack = 1;
+  t.dest_address = address;
+  t.dest_port = port;
+  t.resend_ms = ep.cfg.t1_ms;
+  // Without a cell (the pool is empty, or the record number does not fit a
+  // conn_id) the response is only sent again for copies of the INVITE.
+  if (t.resend_ms == SIP_TIMER_NEVER || idx > 0xFFFEu) return;
+  if (t.resend.cell == nullptr)
+    t.resend.cell = Timer_alloc(ENT_SIP, ep.cfg.nai, SIP_TIMER_SERVER_TX, static_cast<std::uint16_t>(idx));
+  if (t.resend.cell != nullptr) t.resend.start(t.resend_ms, 0);
+}
+
+void sip_server_tx__resend_due(sip_endpoint& ep, const msg_t* m) {
+  const std::uint32_t idx = m->conn_id;
+  if (idx >= sip_mod.pools.server_txs.capacity()) return;
+  sip_server_transaction& t = sip_mod.pools.server_txs[idx];
+  if (t.awaiting_ack == 0 || t.resend.cell == nullptr || !t.resend.accept(m)) return;
+  if (t.has_stored && !t.stored.empty())
+    sip_tx__send_datagram(ep, t.dest_address, t.dest_port, t.stored.data(), t.stored.size());
+  t.resend_ms = t.resend_ms > ep.cfg.t2_ms / 2 ? ep.cfg.t2_ms : t.resend_ms * 2;
+  t.resend.start(t.resend_ms, 0);
+}
+
 void sip_server_tx__free(sip_endpoint& ep, std::uint32_t idx) {
   sip_server_transaction& t = sip_mod.pools.server_txs[idx];
+  if (t.resend.cell != nullptr) t.resend.release();
   if (t.bucket != 0xFFFF && t.bucket < ep.branch_hash.size()) bucket_remove(ep.branch_hash[t.bucket], idx);
   if (t.call != SIP_NONE) bucket_remove(sip_mod.pools.calls[t.call].server_txs, idx);
   // Only an answered transaction is on the finished list; the sweep frees

@@ -86,6 +86,14 @@ void sip_server_tx__link_call(sip_endpoint& ep, std::uint32_t stx, std::uint32_t
 // Answered with a final response: out of the hash table, onto the finished
 // list until now + hold time.
 void sip_server_tx__complete(sip_endpoint& ep, std::uint32_t stx);
+// A final response of 300 or more to an INVITE that opened no dialog: the
+// transaction keeps it (already stored) and, completed as above, re-sends it
+// to `address`:`port` at T1, doubling up to T2, until the ACK ends it (or
+// its hold time does); the call need not wait for the ACK.
+void sip_server_tx__await_ack(sip_endpoint& ep, std::uint32_t stx, const std::array<std::uint8_t, 4>& address,
+                              std::uint16_t port);
+// Expiry of such a transaction's re-send timer.
+void sip_server_tx__resend_due(sip_endpoint& ep, const msg_t* m);
 void sip_server_tx__free(sip_endpoint& ep, std::uint32_t stx);
 // Expiry of the finished-list sweep: frees what is due, re-arms for the rest.
 void sip_server_tx__sweep(sip_endpoint& ep);

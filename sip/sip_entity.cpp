@@ -294,6 +294,7 @@ void timer_dispatch() {
     case SIP_TIMER_LOOKUP:
       if (ep->lookup_sweep.accept(m)) sip_dns__lookup_sweep(*ep);
       return;
+    case SIP_TIMER_SERVER_TX: sip_server_tx__resend_due(*ep, m); return;
     case SIP_TIMER_ENDPOINT:
       if (m->code == SIP_TIMER_CODE_CACHE && ep->cache_refresh.accept(m)) sip_dns__cache_refresh(*ep);
       if (m->code == SIP_TIMER_CODE_FINISHED) sip_server_tx__sweep(*ep);

@@ -33,6 +33,9 @@ inline constexpr std::uint8_t SIP_TIMER_BYE_HOLD = 66;
 inline constexpr std::uint8_t SIP_TIMER_ENDPOINT = 0;  // codes below
 inline constexpr std::uint8_t SIP_TIMER_LOOKUP = 45;
 inline constexpr std::uint8_t SIP_TIMER_TICK = 123;
+// Re-sending of a refused INVITE's final response by its server transaction
+// (the conn_id of the cell is the transaction's record number).
+inline constexpr std::uint8_t SIP_TIMER_SERVER_TX = 161;
 inline constexpr code_t SIP_TIMER_CODE_CACHE = 0;
 inline constexpr code_t SIP_TIMER_CODE_FORK = 1;
 inline constexpr code_t SIP_TIMER_CODE_FINISHED = 2;

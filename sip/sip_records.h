@@ -183,6 +183,14 @@ struct sip_server_transaction {
   std::uint16_t conn_id = SIP_NO_CONN;
   std::uint32_t call = 0xFFFFFFFFu;
   std::uint8_t state = SIP_STX_NEW;
+  // An INVITE refused outside any dialog: the transaction alone re-sends
+  // the final response (T1 doubling up to T2) to where it went until the
+  // ACK comes or it ends; its call is gone.
+  std::uint8_t awaiting_ack = 0;
+  sip_timer_owner resend;
+  std::uint32_t resend_ms = 0;
+  std::array<std::uint8_t, 4> dest_address{};
+  std::uint16_t dest_port = 0;
 };
 
 // The shared pools, built at the first configuration.
@@ -192,6 +200,10 @@ struct sip_shared_pools {
   sip_pool<sip_name_cache_entry> cache;
   sip_pool<sip_pending_lookup> lookups;
   bool built = false;
+  // Requests answered 503 at once because no call record, or no server
+  // transaction, was free.
+  std::uint32_t refused_no_call = 0;
+  std::uint32_t refused_no_server_tx = 0;
 };
 
 // One address of a SOCK_DNS_CO.

@@ -44,6 +44,10 @@ void answer(std::uint16_t status, const char* reason, std::uint16_t retry_after 
   (void)sip_build_response(status, reason, retry_after, SIP_ENCODE_STATELESS);
 }
 
+// Seconds a client refused for want of records waits before it tries again:
+// 1 to 9, so that the clients of a burst do not all come back at once.
+std::uint16_t retry_after() { return static_cast<std::uint16_t>(1 + om_os_tick() % 9); }
+
 // Stateless datagrams of the encoder go to the source of the datagram being
 // handled.
 void stateless_send(buffer_t* chain, std::uint8_t) {
@@ -218,6 +222,10 @@ void request(sip_endpoint& ep) {
       (void)sip_server_tx__resend(ep, stx);
       return;
     }
+    if (code == ACK_IN && t.awaiting_ack != 0) {  // the ACK of a refusal: it ends its transaction
+      sip_server_tx__free(ep, stx);
+      return;
+    }
     ack_stx = stx;
     ci = t.call;
     stx = SIP_NONE;
@@ -227,6 +235,8 @@ void request(sip_endpoint& ep) {
     stx = sip_server_tx__alloc(ep, code);
     if (stx == SIP_NONE) {
       report(SIP_CAUSE_NO_SERVER_TX, 0);
+      ++sip_mod.pools.refused_no_server_tx;
+      answer(503, "Service Unavailable", retry_after());
       return;
     }
     sip_server_tx__fill(ep, stx, k);
@@ -269,7 +279,8 @@ void request(sip_endpoint& ep) {
     const std::uint8_t r = sip_call__alloc_incoming(ep, code, w.cseq.number, &ci);
     if (r != SIP_CALL_OK) {
       report(SIP_CAUSE_NO_CALL_RECORD, r);
-      answer(503, "Service Unavailable");
+      ++sip_mod.pools.refused_no_call;
+      answer(503, "Service Unavailable", retry_after());
       drop_new_stx(ep, stx);
       return;
     }
@@ -613,6 +624,31 @@ void sip_rx__too_large(sip_endpoint& ep, const char* text, std::size_t length, c
   const bool request =
       sip_hdr_count(sip_header_id::request_line) != 0 && w.method != SIP_METHOD_RESPONSE && w.method != SIP_METHOD_ACK;
   if (request && required_headers_present()) answer(513, "Message Too Large");
+}
+
+void sip_rx__local_ack(sip_endpoint& ep, std::uint32_t ci, std::uint8_t dialog) {
+  sip_call& c = sip_mod.pools.calls[ci];
+  sip_dialog& d = c.dialogs[dialog];
+  const std::uint8_t before = d.state;
+  (void)sip_dialog_sm_step(d.state, d.flags, dialog_event(c, d, ACK_IN, 0));
+  if (d.state != before) sip_report_dialog_event(SIP_DIALOG_EVENT_ANY, &c, dialog);
+  // The refusal's headers (Via, From, To with our tag, Call-ID) are the
+  // ACK's; its Request-URI is our own address as the To names it.
+  sip_hdr_area_t& w = sip_hdr_area;
+  w.method = ACK_IN;
+  w.request_line = w.to.addr;
+  sip_hdr_count(sip_header_id::request_line) = 1;
+  sip_hdr_count(sip_header_id::status_line) = 0;
+  w.cseq.method = 0xC2;
+  w.cseq.method_text = sip_str{};
+  const std::array<std::uint8_t, 4> rx_address = sip_mod.rx_address;
+  const std::uint16_t rx_port = sip_mod.rx_port;
+  sip_mod.rx_address = c.dest_address;
+  sip_mod.rx_port = c.dest_port;
+  (void)deliver(ep, ci, dialog, ACK_IN, true);
+  sip_mod.rx_address = rx_address;
+  sip_mod.rx_port = rx_port;
+  sip_dialog__close(c, dialog);
 }
 
 bool sip_rx__answer_timed_out(sip_endpoint& ep, sip_call& c, std::uint8_t request_code) {

@@ -45,3 +45,9 @@ void sip_rx__install_hooks(sip_endpoint* ep);
 // from the datagram kept with it, to where the call's answers go.  False
 // when there was nothing to answer.
 bool sip_rx__answer_timed_out(sip_endpoint& ep, sip_call& c, std::uint8_t request_code);
+
+// The final refusal just sent for the INVITE of `dialog` (in the header work
+// area) ends the dialog at once: its server transaction waits for the ACK
+// and absorbs it, so the user is given the ACK now, the dialog is closed and
+// the call can go back to the pool.
+void sip_rx__local_ack(sip_endpoint& ep, std::uint32_t call, std::uint8_t dialog);

@@ -16,6 +16,7 @@
 #include "sip/sip_call.h"
 #include "sip/sip_dialog_sm.h"
 #include "sip/sip_entity.h"
+#include "sip/sip_rx.h"
 #include "sip/sip_tx.h"
 
 namespace {
@@ -42,6 +43,10 @@ std::uint8_t dialog_by_tag(const sip_call& c, sip_str tag) {
 }
 
 bool is_request(std::uint8_t code) { return code <= 'Q'; }
+
+// Set while the message being encoded is a final refusal of an INVITE that
+// opened no dialog (sip_tx_msg).
+bool refusal_outside_dialog = false;
 
 // No dialog for the tag: SIP_ERROR_IN 481 to the user (the dispatch's result
 // byte cannot carry it), nothing sent.
@@ -257,8 +262,13 @@ std::uint8_t send_prim() {
   if ((o.actions & SIP_DLGA_BRANCH_CANCEL) != 0) restore_branch(c, di, 'E');
   if ((o.actions & SIP_DLGA_BRANCH_ACK) != 0) restore_branch(c, di, 'B');
   sip_encode_kind = code;
+  refusal_outside_dialog = code == 'a' && status >= 300 && next_state == SIP_DLG_S_REJECT_SENT &&
+                           (next_flags & SIP_DLGF_IN_DIALOG) == 0 && c.dialog_count <= 1 && sip_mod.stx != SIP_NONE;
   const std::uint8_t r = sip_encode_message(SIP_ENCODE_CALL);
+  const bool refused = refusal_outside_dialog;
+  refusal_outside_dialog = false;
   if (r == 2) commit_dialog(*ep, c, di, next_state, next_flags, o.actions);
+  if (r == 2 && refused) sip_rx__local_ack(*ep, sip_mod.call, di);
   sip_call__cleanup(*ep, sip_mod.call);
   return r == 2 ? 2 : r;
 }
@@ -325,7 +335,7 @@ std::uint8_t send_by_kind(buffer_t* chain) {
   const sip_tx_msg m{sip_mod.call,    sip_mod.dialog < SIP_DIALOGS ? sip_mod.dialog : std::uint8_t{0},
                      sip_encode_kind, w.status_line.code,
                      w.cseq.number,   branch,
-                     sip_mod.stx};
+                     sip_mod.stx,     refusal_outside_dialog};
   return sip_tx__send_by_kind(*sip_mod.ep, m, text);
 }
 

@@ -145,6 +145,13 @@ std::uint8_t sip_tx__send_by_kind(sip_endpoint& ep, const sip_tx_msg& msg, const
       send();
       return 2;
     }
+    if (msg.refusal_outside_dialog && stx != nullptr) {
+      stx->stored = text;
+      stx->has_stored = true;
+      send();
+      sip_server_tx__await_ack(ep, msg.server_tx, c.dest_address, c.dest_port);
+      return 2;
+    }
     const std::uint8_t i = sip_tx_slot__take(c, msg.dialog);
     if (i == SIP_NO_INDEX) return 34;
     sip_transaction_slot& s = c.slots[i];

@@ -22,6 +22,9 @@ struct sip_tx_msg {
   std::uint32_t cseq;
   const char* branch;       // top Via branch of a request, may be null
   std::uint32_t server_tx;  // server transaction of a response, or SIP_NONE
+  // A final refusal of an INVITE that opened no dialog: its server
+  // transaction, not a slot of the call, waits for the ACK.
+  bool refusal_outside_dialog = false;
 };
 
 // 2 sent, 34 no transaction slot (nothing sent).  `text` is the message

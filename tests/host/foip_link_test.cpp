@@ -153,6 +153,12 @@ TEST_F(FoipLink, PageReceivedBeforeAnyIdentitySendsOneConnectedFirst) {
   foip_link__report_in(&msg_, Page(FOIP__EVENT__FAX_PG_RECEIVED, 2, 'S').get(), FOIP_API__OK);
   ExpectNothing();
   EXPECT_EQ(entry().page_received, 1u);
+  // Another call, refused while this device receives, leaves its mark: the
+  // next page sends no second connected.
+  foip_link__alert_in(&msg_, alert.get(), FOIP_API__OK);
+  foip_link__report_in(&msg_, Page(FOIP__EVENT__FAX_PG_RECEIVED, 3, 'G').get(), FOIP_API__OK);
+  ExpectStatus(FAX_STATUS_PAGE_RECEIVED, 3);
+  ExpectNothing();
 }
 
 TEST_F(FoipLink, EndOfASendReportsPagesOrTheFailure) {

@@ -2,8 +2,9 @@
 // receiving, sipp sends thousands of INVITEs (each refused at once with 404
 // and acknowledged) and as many OPTIONS beside them; every request gets its
 // final answer.  A fax sent afterwards goes through; then a burst of INVITEs
-// that are never acknowledged fills the call table: each still gets a final
-// answer at once (404, or 503 once no call record is left), never silence.
+// that are never acknowledged: each still gets its final answer at once
+// (404, or 503 should a record run out), never silence, and only the server
+// transactions wait for the ACKs.
 // When the hold times have run out, the SIP entities' tables and the
 // runtime's pools are back at their idle level.
 //
@@ -246,9 +247,9 @@ TEST_F(SipRoadTest, RefusedCallsAndProbesByTheThousandLeaveTessalyAsItWas) {
     EXPECT_EQ(called.wait(20000), 0) << called.errors() << called.messages();
   }
 
-  // INVITEs never acknowledged: their calls stay until the hold time runs
-  // out, so the call table fills; every INVITE still has its final answer
-  // within seconds.
+  // INVITEs never acknowledged: their server transactions re-send the 404
+  // until the hold time ends them (the calls are free at once); every
+  // INVITE has its final answer within seconds.
   started = clock_type::now();
   {
     sipp_process burst(peer_dir_.path(), Scenario("uac-refused-noack.xml"), caller, sip,

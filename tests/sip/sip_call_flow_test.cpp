@@ -102,10 +102,17 @@ std::string branch_of(const std::string& text) {
 }
 
 struct out {
-  std::vector<std::string> wire;   // first lines sent
-  std::vector<std::uint8_t> up;    // codes to the user
-  std::vector<std::string> texts;  // whole messages sent
+  std::vector<std::string> wire;     // first lines sent
+  std::vector<std::uint8_t> up;      // codes to the user
+  std::vector<std::string> texts;    // whole messages sent
+  std::vector<std::uint16_t> conns;  // conn_ids of what went to the user
 };
+
+// `text` with the Call-ID of call number `n`.
+std::string of_call(std::string text, int n) {
+  const std::size_t at = text.find(CALLID);
+  return text.replace(at, std::strlen(CALLID), "call-" + std::to_string(n) + "@127.0.0.1");
+}
 
 class Flow : public ::testing::Test {
  protected:
@@ -120,7 +127,10 @@ class Flow : public ::testing::Test {
         o.wire.push_back(t.substr(0, t.find("\r\n")));
         o.texts.push_back(t);
       }
-      if (m.to == ENT_SSC) o.up.push_back(m.code);
+      if (m.to == ENT_SSC) {
+        o.up.push_back(m.code);
+        o.conns.push_back(m.conn_id);
+      }
     }
     return o;
   }
@@ -183,17 +193,110 @@ TEST_F(Flow, IncomingCallAnsweredAcknowledgedAndClosed) {
 }
 
 TEST_F(Flow, RejectedCallResendsItsFinalUntilAck) {
+  // A refusal outside any dialog: the call goes back to the pool at once
+  // (the user is given the ACK with it) and the server transaction alone
+  // re-sends the final response until the ACK, which it absorbs.
   const std::string invite = msg("INVITE sip:fax@127.0.0.1 SIP/2.0", "z9hG4bKr1", "1 INVITE", "");
   ASSERT_EQ(from_net(invite).up, (std::vector<std::uint8_t>{225}));
   out o = from_user('a', msg("SIP/2.0 486 Busy Here", "z9hG4bKr1", "1 INVITE", "t2"), 99);
   EXPECT_EQ(o.wire, (std::vector<std::string>{"SIP/2.0 486 Busy Here"}));
+  EXPECT_EQ(o.up, (std::vector<std::uint8_t>{226}));
+  EXPECT_EQ(sip_mod.pools.calls.in_use(), 0u);
+  EXPECT_EQ(sip_mod.pools.server_txs.in_use(), 1u);
   // A copy of the INVITE gets the final response, not a null one.
   o = from_net(invite);
   EXPECT_EQ(o.wire, (std::vector<std::string>{"SIP/2.0 486 Busy Here"}));
   EXPECT_TRUE(o.up.empty());
+  h.advance(350);  // T1 100: copies at 100 and 300
+  o = collect();
+  EXPECT_EQ(o.wire, (std::vector<std::string>{"SIP/2.0 486 Busy Here", "SIP/2.0 486 Busy Here"}));
+  EXPECT_EQ(header_of(o.texts[0], "To"), "<sip:fax@127.0.0.1>;tag=t2");
   o = from_net(msg("ACK sip:fax@127.0.0.1 SIP/2.0", "z9hG4bKr1", "1 ACK", "t2"));
+  EXPECT_TRUE(o.up.empty());
+  EXPECT_TRUE(o.wire.empty());
+  EXPECT_EQ(sip_mod.pools.server_txs.in_use(), 0u);
   h.advance(3000);
   EXPECT_TRUE(collect().wire.empty());
+
+  // Without an ACK the copies go on, T2 (800) apart at most, until the
+  // hold time ends the transaction.
+  ASSERT_EQ(from_net(of_call(msg("INVITE sip:fax@127.0.0.1 SIP/2.0", "z9hG4bKr2", "1 INVITE", ""), 2)).up.size(), 1u);
+  (void)from_user('a', of_call(msg("SIP/2.0 404 Not Found", "z9hG4bKr2", "1 INVITE", "t3"), 2), 99);
+  EXPECT_EQ(sip_mod.pools.calls.in_use(), 0u);
+  h.advance(32100);
+  o = collect();
+  EXPECT_GE(o.wire.size(), 40u);  // 100, 300, 700, 1500, then every 800 ms
+  EXPECT_LE(o.wire.size(), 44u);
+  EXPECT_EQ(sip_mod.pools.server_txs.in_use(), 0u);
+  h.advance(2000);
+  EXPECT_TRUE(collect().wire.empty());
+}
+
+// A pool that runs dry is never silent: the request is answered 503 with a
+// Retry-After at once, counted, and everything is back at idle once the
+// calls it refused for have ended.
+TEST(DryPools, AnswerServiceUnavailableWithRetryAfterAndComeBackToIdle) {
+  struct dry_case {
+    const char* what;
+    std::uint32_t calls, server_txs;
+    std::uint32_t sip_shared_pools::*counter;
+  };
+  const dry_case cases[] = {{"calls", 2, 50, &sip_shared_pools::refused_no_call},
+                            {"server transactions", 50, 2, &sip_shared_pools::refused_no_server_tx}};
+  for (const dry_case& c : cases) {
+    SCOPED_TRACE(c.what);
+    harness h;
+    sip_config cfg = sip_test::one_endpoint();
+    cfg.call_count = c.calls;
+    cfg.server_tx_count = c.server_txs;
+    ASSERT_EQ(h.configure(cfg), (std::vector<std::uint8_t>{2, 2, ENT_SIP}));
+    auto net = [&](const std::string& text) {
+      h.send(ENT_PH_IT, SOCK_U_DA_IN, datagram(text), sip_test::TRANSPORT_NAI);
+    };
+    auto invite = [&](int n) {
+      return of_call(msg("INVITE sip:fax@127.0.0.1 SIP/2.0", "z9hG4bKd" + std::to_string(n), "1 INVITE", ""), n);
+    };
+    // Two calls wait for the user; the third finds its pool empty.
+    std::vector<std::uint16_t> conns;
+    for (int n = 1; n <= 2; ++n) {
+      net(invite(n));
+      for (const auto& m : h.take_for(ENT_SSC)) conns.push_back(m.conn_id);
+    }
+    ASSERT_EQ(conns.size(), 2u);
+    h.take();
+    for (const std::string& request :
+         {invite(3), of_call(msg("OPTIONS sip:fax@127.0.0.1 SIP/2.0", "z9hG4bKo3", "1 OPTIONS", ""), 4)}) {
+      net(request);
+      std::vector<std::string> wire;
+      for (const auto& m : h.take()) {
+        EXPECT_NE(m.to, ENT_SSC);
+        if (m.to == ENT_IP && m.code == SOCK_U_DA_RQ) wire.emplace_back(m.data.begin() + 28, m.data.end());
+      }
+      ASSERT_EQ(wire.size(), 1u);
+      EXPECT_EQ(wire[0].substr(0, wire[0].find("\r\n")), "SIP/2.0 503 Service Unavailable");
+      const std::string retry = header_of(wire[0], "Retry-After");
+      ASSERT_FALSE(retry.empty()) << wire[0];
+      EXPECT_GE(std::stoi(retry), 1);
+      EXPECT_LE(std::stoi(retry), 9);
+    }
+    EXPECT_EQ(sip_mod.pools.*c.counter, 2u);
+    // The user refuses both calls; the ACKs end their transactions.
+    for (int n = 1; n <= 2; ++n) {
+      h.send(ENT_SSC, 'a',
+             response_prim('a', of_call(msg("SIP/2.0 480 Temporarily Unavailable", "z9hG4bKd" + std::to_string(n),
+                                            "1 INVITE", "r" + std::to_string(n)),
+                                        n)),
+             USER_NAI, conns[n - 1]);
+      net(of_call(
+          msg("ACK sip:fax@127.0.0.1 SIP/2.0", "z9hG4bKd" + std::to_string(n), "1 ACK", "r" + std::to_string(n)), n));
+    }
+    EXPECT_EQ(sip_mod.pools.calls.in_use(), 0u);
+    EXPECT_EQ(sip_mod.pools.server_txs.in_use(), 0u);
+    // The next call is taken again.
+    h.take();
+    net(invite(5));
+    EXPECT_EQ(h.take_for(ENT_SSC).size(), 1u);
+  }
 }
 
 TEST_F(Flow, CancelAndItsAckReuseTheInviteBranchAndCseq) {

@@ -586,6 +586,34 @@ TEST_F(SscMachines, IncomingCallAnsweredAcknowledgedAndClosedByPeer) {
   EXPECT_FALSE(call_open(in_conn));
 }
 
+// A call refused by the user, or closed before its answer (404), ends on
+// both entities with the refusal: the far end's ACK, on the INVITE's
+// branch, only ends the server transaction that re-sent the refusal.
+TEST_F(SscMachines, RefusedCallEndsWithItsRefusalAndTheAckIsAbsorbed) {
+  for (const bool close : {false, true}) {
+    SCOPED_TRACE(close ? "closed before the answer" : "refused 486");
+    const u16 number = offered_call();
+    if (close) user(CLOSE_SESS_RQ, new_handle(ssc_msg_type::CLOSE_SESSION), in_conn);
+    else user_answer(number, 486, "Busy Here");
+    auto w = wire();
+    ASSERT_EQ(w.size(), 1u);
+    EXPECT_EQ(first_line(w[0]), close ? "SIP/2.0 404 Not Found" : "SIP/2.0 486 Busy Here");
+    EXPECT_FALSE(call_open(in_conn));
+    EXPECT_EQ(sip_entity_state().pools->calls.in_use(), 0u);
+    EXPECT_EQ(sip_entity_state().pools->server_txs.in_use(), 1u);
+    advance(600);  // the refusal again, at T1 and after
+    EXPECT_GE(wire().size(), 1u);
+    const std::string to = header(w[0], "To");
+    peer(peer_request("ACK", "1", to.substr(to.find(";tag=") + 5), "z9hG4bKin1"));
+    EXPECT_TRUE(wire().empty());
+    EXPECT_EQ(sip_entity_state().pools->server_txs.in_use(), 0u);
+    (void)to_user();
+    advance(5000);
+    EXPECT_TRUE(wire().empty());
+    EXPECT_TRUE(to_user().empty());
+  }
+}
+
 TEST_F(SscMachines, CloseBeforeTheAckSendsTheByeAfterIt) {
   const u16 number = offered_call();
   user_answer(number, 200, "OK");
@@ -619,11 +647,13 @@ TEST_F(SscMachines, CancelWithSessionNoticesAnswers200And487) {
   EXPECT_NE(header(w[0], "CSeq").find("CANCEL"), std::string::npos);
   EXPECT_EQ(first_line(w[1]), "SIP/2.0 487 Request Terminated");
   EXPECT_NE(header(w[1], "CSeq").find("INVITE"), std::string::npos);
-  EXPECT_EQ(codes(to_user()), std::vector<code_t>{SESS_CLOSED_IN});
+  // The 487 opened no dialog: the call ends with it, and the ACK only ends
+  // the INVITE's server transaction.
+  EXPECT_EQ(codes(to_user()), (std::vector<code_t>{SESS_CLOSED_IN, CALL_CLOSED_IN}));
+  EXPECT_FALSE(call_open(in_conn));
   const std::string to = header(w[1], "To");
   peer(peer_request("ACK", "1", to.substr(to.find(";tag=") + 5), "z9hG4bKin1"));
-  EXPECT_EQ(codes(to_user()), std::vector<code_t>{CALL_CLOSED_IN});
-  EXPECT_FALSE(call_open(in_conn));
+  EXPECT_TRUE(to_user().empty());
 }
 
 TEST_F(SscMachines, CancelWithoutSessionNoticesIsTheUsersToAnswer) {
