@@ -58,12 +58,12 @@ struct task_row {
 
 void sm_task_fn();
 void timer_task_fn();
-void bkgr_task_fn();
+void om_os_bkgr_task();
 
 constexpr task_row ENTITY_TASKS[] = {{"SM", sm_task_fn, PLAT_PRIO_HIGHEST, true, 0}};
 constexpr task_row SERVICE_TASKS[] = {
     {"TIMR", timer_task_fn, PLAT_PRIO_TIME_CRITICAL, false, 4},
-    {"BKGR", bkgr_task_fn, PLAT_PRIO_LOWEST, false, 5},
+    {"BKGR", om_os_bkgr_task, PLAT_PRIO_LOWEST, false, 5},
 };
 
 plat_thread* threads[THREAD_SLOTS] = {};
@@ -83,7 +83,7 @@ void sm_task_fn() { om_os_sm_task(); }
 
 void timer_task_fn() { om_os_timer_task(); }
 
-void bkgr_task_fn() {
+void om_os_bkgr_task() {
   while (g.state.load() != OM_OS_STATE_STOPPING) {
     // The timer thread is awake at its turns anyway: taking the beat from it
     // spares this thread a wake-up of its own every 100 ms.  Should the beat

@@ -31,7 +31,7 @@ void release_call_timers(sip_call& c) {
   }
 }
 
-std::uint8_t call_init(const sip_endpoint& ep, sip_call& c) {
+std::uint8_t sip_call__init(const sip_endpoint& ep, sip_call& c) {
   const std::uint16_t nai = ep.cfg.nai;
   bool ok = (c.fork.cell = Timer_alloc(ENT_SIP, nai, SIP_TIMER_ENDPOINT, c.conn_id)) != nullptr;
   for (sip_dialog& d : c.dialogs) {
@@ -91,7 +91,7 @@ std::uint8_t take_call(sip_endpoint& ep, std::uint16_t conn_id, bool incoming, s
         }
     ep.next_incoming_conn_id = next;
   }
-  if (call_init(ep, c) != SIP_CALL_OK) {
+  if (sip_call__init(ep, c) != SIP_CALL_OK) {
     sip_call__close(ep, idx);
     sip_call__free(ep, idx);
     sip_report_error(15, static_cast<std::uint8_t>(idx));

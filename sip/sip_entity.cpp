@@ -88,7 +88,7 @@ void install_dispatch_hooks() {
 
 // ---- pools and endpoints -------------------------------------------------
 
-std::uint8_t pools_init(const sip_config& cfg) {
+std::uint8_t sip_pools_init(const sip_config& cfg) {
   if (sip_mod.pools.built) return SIP_CFG_OK;
   const sip_global_settings g = sip_config_resolve_global(cfg);
   try {
@@ -151,7 +151,7 @@ void endpoint_unlink(sip_endpoint* ep) {
 }
 
 // Builds and configures the endpoint of one entry.
-std::uint8_t endpoint_configure(const sip_config_endpoint& entry) {
+std::uint8_t sip_endpoint_configure(const sip_config_endpoint& entry) {
   const std::uint16_t nais = static_cast<std::uint16_t>(sip_mod.by_user_nai.size());
   if (entry.nai >= nais || sip_mod.by_user_nai[entry.nai] != nullptr) return SIP_CFG_BAD_NAI;
   if (entry.transport_nai != NO_NAI &&
@@ -193,10 +193,10 @@ std::uint8_t endpoint_configure(const sip_config_endpoint& entry) {
 std::uint8_t configure(const std::uint8_t* body, std::uint32_t length) {
   sip_config cfg;
   if (!sip_config_read(body, length, &cfg)) return SIP_CFG_NOT_GATHERED;
-  std::uint8_t r = pools_init(cfg);
+  std::uint8_t r = sip_pools_init(cfg);
   if (r != SIP_CFG_OK) return r;
   for (std::uint16_t i = 0; i < cfg.endpoint_count; ++i) {
-    r = endpoint_configure(cfg.endpoints[i]);
+    r = sip_endpoint_configure(cfg.endpoints[i]);
     if (r != SIP_CFG_OK) return r;
   }
   return SIP_CFG_OK;
@@ -212,7 +212,7 @@ std::uint8_t endpoint_release(std::uint16_t nai) {
 }
 
 // The management request goes back to ENT_SM as its confirm.
-void reply_in_place(code_t code, const std::uint8_t* data, std::uint8_t n) {
+void sip_reply_in_place(code_t code, const std::uint8_t* data, std::uint8_t n) {
   msg_t* m = sip_mod.msg;
   Msg_set_inline_body(m, data, n);
   m->code = code;
@@ -222,7 +222,7 @@ void reply_in_place(code_t code, const std::uint8_t* data, std::uint8_t n) {
   Send_msg(m);
 }
 
-void mgt_event() {
+void sip_mgt_event() {
   msg_t* m = sip_mod.msg;
   switch (m->code) {
     case SM_CONFIG_RQ: {
@@ -242,25 +242,25 @@ void mgt_event() {
       }
       const std::uint8_t co[3] = {static_cast<std::uint8_t>(r == SIP_CFG_OK ? 2 : 3), r,
                                   static_cast<std::uint8_t>(r == SIP_CFG_OK ? ENT_SIP : 0)};
-      reply_in_place(SM_CONFIG_CO, co, 3);
+      sip_reply_in_place(SM_CONFIG_CO, co, 3);
       return;
     }
     case SM_RST_CFG_RQ: {
       const std::uint8_t co[2] = {endpoint_release(m->nai), 0};
-      reply_in_place(SM_RST_CFG_CO, co, 2);
+      sip_reply_in_place(SM_RST_CFG_CO, co, 2);
       return;
     }
     case SM_STOP_RQ: {
       sip_endpoint* ep = sip_endpoint_by_user_nai(m->nai);
       if (ep != nullptr) ep->running = 0;
       const std::uint8_t co[2] = {static_cast<std::uint8_t>(ep != nullptr ? 2 : 3), 0};
-      reply_in_place(SM_STOP_CO, co, 2);
+      sip_reply_in_place(SM_STOP_CO, co, 2);
       return;
     }
     case SM_INFO_RQ: {
       std::uint8_t co[4] = {2, 0, 0, 0};
       put_host16(co + 2, 3);
-      reply_in_place(SM_INFO_CO, co, 4);
+      sip_reply_in_place(SM_INFO_CO, co, 4);
       return;
     }
     default: return;  // freed by the handler
@@ -353,7 +353,7 @@ void sip_entity_handler(msg_t* m) {
       }
       break;
     }
-    case ENT_SM: mgt_event(); break;
+    case ENT_SM: sip_mgt_event(); break;
     case ENT_SIP: {
       sip_endpoint* ep = sip_endpoint_by_user_nai(m->nai);
       if (ep != nullptr && m->code == SIP_SLOT_ARM_RQ) sip_tx_slot__arm_sent(*ep, m);

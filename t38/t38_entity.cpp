@@ -154,12 +154,12 @@ u8 configure_entry(const t38_session_entry& e, ent_id_t user, u32 request_ref, b
     release_session(s);
     return cause;
   }
-  s->timer_val[T38_TI_ERROR_REPORT] = s->report_cfg.freq_error_report_ms;
-  s->timer_val[T38_TI_TRACE_REPORT] = s->report_cfg.trace_flush_timer;
-  s->timer_val[T38_TI_IP_INACTIVE] = s->ip.idle_ip_inactivity_ms;
-  s->timer_val[T38_TI_START_IP] = s->ip.start_ip_ms;
-  s->timer_val[T38_TI_IAF_CED_XMIT] = g.ced_duration_ms;
-  s->timer_val[T38_TI_RX_SIMUL] = s->sim_cfg.pck_delayed_ms;
+  s->timer_val[TI_ERROR_REPORT] = s->report_cfg.freq_error_report_ms;
+  s->timer_val[TI_TRACE_REPORT] = s->report_cfg.trace_flush_timer;
+  s->timer_val[TI_IP_INACTIVE] = s->ip.idle_ip_inactivity_ms;
+  s->timer_val[TI_START_IP] = s->ip.start_ip_ms;
+  s->timer_val[TI_IAF_CED_XMIT] = g.ced_duration_ms;
+  s->timer_val[TI_RX_SIMUL] = s->sim_cfg.pck_delayed_ms;
   s->dcn_seen = 0;
   s->mark = T38__SESSION_CONFIGURED;
 
@@ -357,14 +357,14 @@ void timer_expiry(msg_t*& m) {
   if (t.armed == 0 || Timer_expiry_id(m) != t.id) return;
   t.armed = 0;
   switch (slot) {
-    case T38_TI_ERROR_REPORT: t38_report__periodic(*s); break;
-    case T38_TI_TRACE_REPORT:
+    case TI_ERROR_REPORT: t38_report__periodic(*s); break;
+    case TI_TRACE_REPORT:
       if (trace_port != nullptr) trace_port->flush_timer(*s);
       break;
-    case T38_TI_IP_INACTIVE: t38_ifp__send_idle(*s); break;
-    case T38_TI_START_IP:
-    case T38_TI_IAF_CED_XMIT: to_iaf(T38IAF__KIND_USER, m, *s); break;
-    case T38_TI_RX_SIMUL: t38_udp_simul__release_held(*s); break;
+    case TI_IP_INACTIVE: t38_ifp__send_idle(*s); break;
+    case TI_START_IP:
+    case TI_IAF_CED_XMIT: to_iaf(T38IAF__KIND_USER, m, *s); break;
+    case TI_RX_SIMUL: t38_udp_simul__release_held(*s); break;
     default: break;
   }
 }

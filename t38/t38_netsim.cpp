@@ -53,7 +53,7 @@ bool t38_udp_simul__filter_rx(msg_t** m, t38_session& s) {
     }
     if (st.held_count == 0) {
       t38__log(s, T38_TRC__UDP_SIMUL, " (Start delay timer %dms)\n", static_cast<int>(cfg.pck_delayed_ms));
-      t38__timer_start(s, T38_TI_RX_SIMUL);
+      t38__timer_start(s, TI_RX_SIMUL);
     }
     st.held[st.held_count++] = *m;
     *m = nullptr;

@@ -166,14 +166,14 @@ void address_to_user(msg_t* m, const t38_session& s) {
 }
 
 void stop_error_timer(t38_session& s) {
-  t38__timer_stop(s, T38_TI_ERROR_REPORT);
+  t38__timer_stop(s, TI_ERROR_REPORT);
   s.rep.error_timer_running = 0;
 }
 
 void start_error_timer(t38_session& s, u32 duration) {
   if (s.rep.error_timer_running) return;
   s.rep.error_timer_duration = duration;
-  t38__timer_start_for(s, T38_TI_ERROR_REPORT, duration);
+  t38__timer_start_for(s, TI_ERROR_REPORT, duration);
   s.rep.error_timer_running = 1;
 }
 
@@ -340,7 +340,7 @@ void t38_report__end_of_session(t38_session& s) {
     Free_msg(s.rep.prealloc);
     s.rep.prealloc = nullptr;
   }
-  t38__timer_stop(s, T38_TI_TRACE_REPORT);
+  t38__timer_stop(s, TI_TRACE_REPORT);
   if (t38_trace() != nullptr) t38_trace()->end_of_session(s, s.rep.trap_count != 0);
 }
 

@@ -38,12 +38,12 @@ inline constexpr u8 T38IAF__SAPI_SIGNAL = 18;
 
 // Timer slots of a session and their codes.
 enum t38_timer_slot_index : u8 {
-  T38_TI_ERROR_REPORT = 0,
-  T38_TI_TRACE_REPORT,
-  T38_TI_IP_INACTIVE,
-  T38_TI_START_IP,
-  T38_TI_IAF_CED_XMIT,
-  T38_TI_RX_SIMUL,
+  TI_ERROR_REPORT = 0,
+  TI_TRACE_REPORT,
+  TI_IP_INACTIVE,
+  TI_START_IP,
+  TI_IAF_CED_XMIT,
+  TI_RX_SIMUL,
   T38_TI_SLOTS,
 };
 struct t38_timer_def {

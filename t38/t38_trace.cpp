@@ -253,8 +253,8 @@ void t38_trace_writer::write(t38_session& s, u8, u8 direction, u32 trace_class, 
   chain += line;
   if (s.report_cfg.trace_flush_nb_char != 0 && chain.size() >= s.report_cfg.trace_flush_nb_char) {
     send_report(s);
-  } else if (!chain.empty() && !s.timers[T38_TI_TRACE_REPORT].armed) {
-    t38__timer_start_for(s, T38_TI_TRACE_REPORT, s.report_cfg.trace_flush_timer);
+  } else if (!chain.empty() && !s.timers[TI_TRACE_REPORT].armed) {
+    t38__timer_start_for(s, TI_TRACE_REPORT, s.report_cfg.trace_flush_timer);
   }
 }
 

@@ -192,12 +192,12 @@ void after_send(t38_session& s) {
   if (st.inact_current != 0) {
     if (st.inact_pending != 0 && --st.inact_pending == 0) {
       st.inact_current = st.inact_requested;
-      s.timer_val[T38_TI_IP_INACTIVE] = st.inact_current;
+      s.timer_val[TI_IP_INACTIVE] = st.inact_current;
     }
     if (st.inact_current != 0) {
-      t38__timer_start_for(s, T38_TI_IP_INACTIVE, st.inact_current);
+      t38__timer_start_for(s, TI_IP_INACTIVE, st.inact_current);
     } else {
-      t38__timer_stop(s, T38_TI_IP_INACTIVE);
+      t38__timer_stop(s, TI_IP_INACTIVE);
     }
   }
   if (st.red_pending != 0 && --st.red_pending == 0) {
@@ -597,7 +597,7 @@ u8 t38_ifp__store_again_rcv_ifp_pck(u8 type_byte, t38_data_field* fields, t38_se
 void t38_ifp__update_inactivity(u32 ms, t38_session& s) {
   t38_ifp_state& st = s.ifp;
   if (!s.is_udp()) {
-    t38__timer_stop(s, T38_TI_IP_INACTIVE);
+    t38__timer_stop(s, TI_IP_INACTIVE);
     return;
   }
   if (ms == st.inact_current) {
@@ -608,7 +608,7 @@ void t38_ifp__update_inactivity(u32 ms, t38_session& s) {
     t38__log(s, T38_TRC__PACKET, "Stop Ip inactivity timer\n");
     st.inact_current = 0;
     st.inact_pending = 0;
-    t38__timer_stop(s, T38_TI_IP_INACTIVE);
+    t38__timer_stop(s, TI_IP_INACTIVE);
     return;
   }
   if (st.inact_current != 0 && (ms == 0 || ms > st.inact_current)) {
@@ -622,9 +622,9 @@ void t38_ifp__update_inactivity(u32 ms, t38_session& s) {
            static_cast<int>(ms));
   st.inact_current = st.inact_requested = ms;
   st.inact_pending = 0;
-  s.timer_val[T38_TI_IP_INACTIVE] = ms;
-  if (ms != 0) t38__timer_start(s, T38_TI_IP_INACTIVE);
-  else t38__timer_stop(s, T38_TI_IP_INACTIVE);
+  s.timer_val[TI_IP_INACTIVE] = ms;
+  if (ms != 0) t38__timer_start(s, TI_IP_INACTIVE);
+  else t38__timer_stop(s, TI_IP_INACTIVE);
 }
 
 void t38_ifp__update_redundancy(u16 n, t38_session& s) {
@@ -667,7 +667,7 @@ void t38_ifp__send_idle(t38_session& s) {
 }
 
 void t38_ifp__release_lists(t38_session& s) {
-  t38__timer_stop(s, T38_TI_IP_INACTIVE);
+  t38__timer_stop(s, TI_IP_INACTIVE);
   while (s.ifp.tx_first != nullptr) tx_drop_oldest(s);
   while (t38_ifp_packet* p = rx_pop_head(s.ifp)) s.pools.free_ifp_pck(p);
   if (s.tpkt) s.tpkt->reset();

@@ -1232,7 +1232,7 @@ u8 t38iaf_service::act_rq(msg_t** m, t38iaf_session& c) {
       cause = 3;
     }
   } else {
-    t38__timer_start(s, T38_TI_START_IP);
+    t38__timer_start(s, TI_START_IP);
   }
   t38_ifp__update_inactivity(s.ip.idle_ip_inactivity_ms, s);
   t38_ifp__update_redundancy(s.ip.nb_red_ifp_pck__default, s);

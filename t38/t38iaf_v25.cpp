@@ -64,7 +64,7 @@ void t38iaf_service::v25_reset(t38iaf_session& c) {
 
 void t38iaf_service::v25_stop(t38iaf_session& c) {
   v25_reset(c);
-  t38__timer_stop(*c.s, T38_TI_IAF_CED_XMIT);
+  t38__timer_stop(*c.s, TI_IAF_CED_XMIT);
 }
 
 u8 t38iaf_service::v25_automaton(u8 event, t38iaf_session& c, const msg_t* m) {
@@ -88,7 +88,7 @@ u8 t38iaf_service::v25_automaton(u8 event, t38iaf_session& c, const msg_t* m) {
         if (r != OM_OS_OK) break;
         c.ced_requester = m->from;
         c.ced_gen_on = 1;
-        t38__timer_start(s, T38_TI_IAF_CED_XMIT);
+        t38__timer_start(s, TI_IAF_CED_XMIT);
       } else if (action == T38IAF__TONE_XMT && tone == T38IAF__TONE_CNG) {
         t38__log(s, T38_TRC__AUTOMATON, "-> Send IFP (cng) packet\n");
         r = send_indicator(c, T38_IND__CNG);
@@ -117,7 +117,7 @@ u8 t38iaf_service::v25_automaton(u8 event, t38iaf_session& c, const msg_t* m) {
         t38__log(s, T38_TRC__AUTOMATON, "-> Stop pseudo tone generator\n");
         t38__log(s, T38_TRC__AUTOMATON, "-> Send IFP (no_signal) packet\n");
         c.ced_gen_on = 0;
-        t38__timer_stop(s, T38_TI_IAF_CED_XMIT);
+        t38__timer_stop(s, TI_IAF_CED_XMIT);
         r = send_indicator(c, T38_IND__NO_SIGNAL);
       } else if (action == T38IAF__TONE_DETECTION && (tone == T38IAF__TONE_CED || tone == T38IAF__TONE_ALL)) {
         t38__log(s, T38_TRC__AUTOMATON, "-> Stop pseudo CED tone detector\n");

@@ -256,8 +256,8 @@ TEST_F(T38EntityTest, TimerExpiryCountsOnlyWithTheCurrentIdentifier) {
   t38_session& s = session(2);
   ASSERT_EQ(t38_ifp__send(T38_IFP__MODE_SEND, T38_IND__CNG, nullptr, s), 2);
   ASSERT_EQ(datagrams().size(), 1u);
-  const u8 current = s.timers[T38_TI_IP_INACTIVE].id;
-  EXPECT_EQ(s.timers[T38_TI_IP_INACTIVE].armed, 1);
+  const u8 current = s.timers[TI_IP_INACTIVE].id;
+  EXPECT_EQ(s.timers[TI_IP_INACTIVE].armed, 1);
   auto expiry = [&](u8 id) {
     msg_t* m = rt_test::make_msg(ENT_TI, ENT_T38, 'i', {id, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 2);
     Send_msg(m);

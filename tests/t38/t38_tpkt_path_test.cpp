@@ -63,7 +63,7 @@ TEST_F(TpktPathTest, EveryPacketGoesOutInOneFrame) {
   EXPECT_TRUE(t38_ifp__has_sent(s));
   EXPECT_EQ(s.ifp.cnt.tpkt_sent, 2u);
   // No idle packets and no redundancy over TCP.
-  EXPECT_EQ(s.timers[T38_TI_IP_INACTIVE].armed, 0);
+  EXPECT_EQ(s.timers[TI_IP_INACTIVE].armed, 0);
   EXPECT_EQ(s.pools.ifp_packets().in_use, 0);
 }
 

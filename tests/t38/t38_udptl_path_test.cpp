@@ -160,7 +160,7 @@ TEST_F(UdptlPathTest, InactivityUpdates) {
   EXPECT_EQ(s.ifp.inact_current, 400u);
   t38_ifp__update_inactivity(0xFFFF, s);
   EXPECT_EQ(s.ifp.inact_current, 0u);
-  EXPECT_EQ(s.timers[T38_TI_IP_INACTIVE].armed, 0);
+  EXPECT_EQ(s.timers[TI_IP_INACTIVE].armed, 0);
   const size_t n = datagrams().size();
   advance(1000);
   EXPECT_EQ(datagrams().size(), n);

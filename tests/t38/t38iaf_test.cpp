@@ -616,7 +616,7 @@ TEST_F(IafTest, DetectorStartedAfterAV21PreambleAnswersAtOnce) {
 TEST_F(IafTest, CngSendsItsIndicatorWithoutTimer) {
   start();
   signal(kA, T38IAF__SIGNAL_RQ, T38IAF__TONE_XMT, T38IAF__TONE_CNG);
-  EXPECT_FALSE(session_of(kA).timers[T38_TI_IAF_CED_XMIT].armed);
+  EXPECT_FALSE(session_of(kA).timers[TI_IAF_CED_XMIT].armed);
   advance(5000);
   EXPECT_TRUE(events(kA, T38IAF__SIGNAL_CO).empty());
   EXPECT_TRUE(events(kB, T38IAF__SIGNAL_IN).empty()) << "cng is no answer tone";
