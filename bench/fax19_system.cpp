@@ -44,10 +44,6 @@ constexpr int kChannels = 19;
 
 using namespace kvbench;
 
-}
-
-namespace {
-
 int env_int(const char* name, int fallback, int low, int high) {
   const char* v = std::getenv(name);
   const int n = v != nullptr ? std::atoi(v) : 0;
@@ -174,8 +170,6 @@ round_figures run_round(run_command& run, pid_t tessaly, const std::string& work
   }
   return r;
 }
-
-}  // namespace
 
 void BM_NineteenFaxes(benchmark::State& state) {
   const int pages = env_int("KV_FAX19_PAGES", 1, 1, 3);

@@ -36,8 +36,6 @@ constexpr int kChannels = 19;
 
 using namespace kvbench;
 
-}
-
 void BM_IdleSystemCost(benchmark::State& state) {
   const char* env = std::getenv("KV_IDLE_SECONDS");
   const int watch = env != nullptr && std::atoi(env) > 0 ? std::atoi(env) : 60;

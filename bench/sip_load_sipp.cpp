@@ -53,8 +53,6 @@ int env_int(const char* name, int fallback) {
 
 using namespace kvbench;
 
-}
-
 // One sipp client sending a scenario for `seconds` at `rate` calls per
 // second; its cumulative figures are read from its statistics file and its
 // last screen when it has ended.

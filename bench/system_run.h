@@ -250,5 +250,6 @@ class child_process {
 inline pid_t pid_in(const std::string& line) {
   const std::size_t at = line.find("is up (pid ");
   return at == std::string::npos ? 0 : static_cast<pid_t>(std::atoi(line.c_str() + at + 11));
+}
 
 }  // namespace kvbench
