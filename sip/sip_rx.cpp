@@ -50,7 +50,7 @@ std::uint16_t retry_after() { return static_cast<std::uint16_t>(1 + om_os_tick()
 
 // Stateless datagrams of the encoder go to the source of the datagram being
 // handled.
-void stateless_send(buffer_t* chain, std::uint8_t) {
+void sip_send_to_transport(buffer_t* chain, std::uint8_t) {
   const std::vector<std::uint8_t> text = sip_tx__take_chain(chain, 0);
   if (rx_ep != nullptr) sip_tx__send_datagram(*rx_ep, sip_mod.rx_address, sip_mod.rx_port, text.data(), text.size());
 }
@@ -97,7 +97,8 @@ std::uint8_t dialog_by_tag(const sip_call& c, sip_str tag) {
 
 // Sends the primitive of the message in the work area up: 2, or the
 // builder's failure after the request was answered.
-std::uint16_t deliver(sip_endpoint& ep, std::uint32_t ci, std::uint8_t dialog, std::uint8_t code, bool request) {
+std::uint16_t sip_rx__deliver(sip_endpoint& ep, std::uint32_t ci, std::uint8_t dialog, std::uint8_t code,
+                              bool request) {
   const char letter = static_cast<char>((code & 0x1F) - 1 + (request ? 'A' : 'a'));
   const sip_kind_index_entry& entry =
       request ? sip_kind_index_rq[letter - 'A' + 1] : sip_kind_index_rs[letter - 'a' + 1];
@@ -377,7 +378,7 @@ void request(sip_endpoint& ep) {
     }
   }
   if (stx != SIP_NONE) sip_server_tx__link_call(ep, stx, ci);
-  const std::uint16_t r = deliver(ep, ci, dialog, code, true);
+  const std::uint16_t r = sip_rx__deliver(ep, ci, dialog, code, true);
   if (r == 2) {
     if (stx != SIP_NONE) sip_mod.pools.server_txs[stx].state = SIP_STX_DELIVERED;
   } else {
@@ -492,7 +493,7 @@ void response(sip_endpoint& ep) {
     }
   }
   if (dialog >= SIP_DIALOGS) {
-    (void)deliver(ep, ci, dialog, code, false);
+    (void)sip_rx__deliver(ep, ci, dialog, code, false);
     sip_call__cleanup(ep, ci);
     return;
   }
@@ -510,7 +511,7 @@ void response(sip_endpoint& ep) {
   if (d.state != before) sip_report_dialog_event(SIP_DIALOG_EVENT_ANY, &c, dialog);
   carry_out_response_actions(ep, c, dialog, o.actions);
   if (o.result == SIP_DLG_GO_ON) {
-    (void)deliver(ep, ci, dialog, code, false);
+    (void)sip_rx__deliver(ep, ci, dialog, code, false);
     // A failure to our INVITE ends the forks still early.
     if ((c.flags & SIP_CALLF_FAILED) != 0) {
       c.flags = static_cast<std::uint8_t>(c.flags & ~SIP_CALLF_FAILED);
@@ -565,7 +566,7 @@ void sip_rx__install_hooks(sip_endpoint* ep) {
   sip_parse_env.build_response = sip_build_response__for_parser;
   sip_prim_env.report_error = sip_report_error;
   sip_prim_env.call_check = call_check;
-  sip_encode_env.send_to_transport = stateless_send;
+  sip_encode_env.send_to_transport = sip_send_to_transport;
   sip_encode_env.header_room = 0;
   if (ep != nullptr) sip_encode_env.compact = false;
 }
@@ -645,7 +646,7 @@ void sip_rx__local_ack(sip_endpoint& ep, std::uint32_t ci, std::uint8_t dialog) 
   const std::uint16_t rx_port = sip_mod.rx_port;
   sip_mod.rx_address = c.dest_address;
   sip_mod.rx_port = c.dest_port;
-  (void)deliver(ep, ci, dialog, ACK_IN, true);
+  (void)sip_rx__deliver(ep, ci, dialog, ACK_IN, true);
   sip_mod.rx_address = rx_address;
   sip_mod.rx_port = rx_port;
   sip_dialog__close(c, dialog);

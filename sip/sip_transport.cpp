@@ -95,7 +95,7 @@ std::uint32_t lookup_release(sip_endpoint& ep, std::uint32_t number) {
   return rec;
 }
 
-std::uint8_t start_lookup(sip_endpoint& ep, std::string_view host, std::uint16_t conn_id) {
+std::uint8_t sip_dns__start_lookup(sip_endpoint& ep, std::string_view host, std::uint16_t conn_id) {
   auto& pool = sip_mod.pools.lookups;
   if (ep.lookup_next >= ep.lookup_table.size()) return 3;
   const std::uint32_t rec = pool.take();
@@ -263,7 +263,7 @@ void sip_dns__cache_refresh(sip_endpoint& ep) {
     if (ticks_until(e.expiry_tick) > 0) break;
     if (e.lookup_number != SIP_LOOKUP_RESOLVED) continue;
     const std::uint32_t number = ep.lookup_next;
-    if (start_lookup(ep, e.name.data(), SIP_NO_CONN) == 4) e.lookup_number = number;
+    if (sip_dns__start_lookup(ep, e.name.data(), SIP_NO_CONN) == 4) e.lookup_number = number;
   }
   cache_drop_expired(ep);
   if (!ep.cache.empty()) {
@@ -293,7 +293,7 @@ std::uint8_t sip_dns__resolve(std::uint16_t nai, std::string_view host, std::uin
       return 2;
     }
   }
-  return start_lookup(*ep, host, conn_id);
+  return sip_dns__start_lookup(*ep, host, conn_id);
 }
 
 std::uint32_t sip_dns__cache_size(std::uint16_t nai) {
