@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "sip/codec/sdp.h"
-#include "sip/codec/sip_elem_layout.h"
+#include "sip/codec/sip_prim_area.h"
 #include "sip/codec/sip_encode_int.h"
 #include "sip/codec/sip_hdr_parse.h"
 #include "platform/int_types.h"

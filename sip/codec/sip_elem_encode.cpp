@@ -6,7 +6,6 @@
 #include "sip/codec/sip_elem.h"
 #include "platform/int_types.h"
 
-sip_prim_area_t sip_prim_area;
 sip_prim_services sip_prim_env;
 u8 sip_prim_code = 0;
 

@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "sip/codec/sip_encode_int.h"
-#include "sip/codec/sip_elem_layout.h"
 
 sip_encode_services sip_encode_env;
 u8 sip_encode_kind = SIP_KIND_DEFAULT;

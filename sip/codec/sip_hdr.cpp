@@ -1,10 +1,13 @@
 #include "sip/codec/sip_hdr.h"
 
+#include "sip/codec/sip_prim_area.h"
+
 #include <array>
 #include <cstddef>
 #include <cstring>
 
 sip_hdr_area_t sip_hdr_area;
+sip_prim_area_t sip_prim_area;
 
 namespace {
 
