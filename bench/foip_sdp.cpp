@@ -11,8 +11,8 @@
 #include "runtime/msg.h"
 #include "runtime/om_os.h"
 #include "session/foip_sdp.h"
-#include "sip/codec/ssc_codes.h"
-#include "sip/codec/ssc_sdp_glue.h"
+#include "sip/prim/ssc_codes.h"
+#include "sip/prim/ssc_sdp_glue.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <string>
 
-#include "sip/codec/sdp.h"
-#include "sip/codec/sip_str.h"
-#include "tests/sip/support/sdp_store.h"
+#include "sip/text/sdp.h"
+#include "sip/text/sip_str.h"
+#include "tests/sip/text/support/sdp_store.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include "runtime/entity.h"
 #include "runtime/msg.h"
 #include "runtime/om_os.h"
-#include "sip/codec/sip_encode.h"
-#include "sip/codec/sip_parse.h"
-#include "sip/codec/sip_response.h"
+#include "sip/text/sip_encode.h"
+#include "sip/text/sip_parse.h"
+#include "sip/text/sip_response.h"
 #include "tests/sip/support/quiet_runtime.h"
 
 namespace {

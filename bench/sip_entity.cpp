@@ -14,11 +14,11 @@
 #include "runtime/om_os.h"
 #include "runtime/sm.h"
 #include "runtime/sock.h"
-#include "sip/codec/sip_elem.h"
-#include "sip/codec/sip_parse.h"
-#include "sip/codec/sip_prim_kind.h"
-#include "sip/sip_config.h"
-#include "sip/sip_entity.h"
+#include "sip/prim/sip_elem.h"
+#include "sip/text/sip_parse.h"
+#include "sip/text/sip_prim_kind.h"
+#include "sip/ent/sip_config.h"
+#include "sip/ent/sip_entity.h"
 #include "tests/sip/support/quiet_runtime.h"
 
 namespace {

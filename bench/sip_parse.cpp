@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "bench/sip_parse_corpus.h"
-#include "sip/codec/sip_parse.h"
+#include "sip/text/sip_parse.h"
 
 namespace {
 

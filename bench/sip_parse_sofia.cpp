@@ -23,9 +23,9 @@
 
 #include "bench/ratio_reporter.h"
 #include "bench/sip_parse_corpus.h"
-#include "sip/codec/sdp.h"
-#include "sip/codec/sip_parse.h"
-#include "tests/sip/support/sdp_store.h"
+#include "sip/text/sdp.h"
+#include "sip/text/sip_parse.h"
+#include "tests/sip/text/support/sdp_store.h"
 
 #ifdef KV_HAVE_SOFIA
 #include <sofia-sip/msg.h>

@@ -13,9 +13,9 @@
 #include "runtime/entity.h"
 #include "runtime/msg.h"
 #include "runtime/om_os.h"
-#include "sip/codec/sdp.h"
-#include "sip/codec/sip_elem.h"
-#include "sip/codec/sip_parse.h"
+#include "sip/text/sdp.h"
+#include "sip/prim/sip_elem.h"
+#include "sip/text/sip_parse.h"
 #include "tests/sip/support/quiet_runtime.h"
 
 namespace {

@@ -17,13 +17,13 @@
 #include "runtime/om_os.h"
 #include "runtime/sm.h"
 #include "runtime/timer.h"
-#include "sip/codec/ssc_codes.h"
-#include "sip/sip_entity.h"
-#include "sip/ssc_handler.h"
+#include "sip/prim/ssc_codes.h"
+#include "sip/ent/sip_entity.h"
+#include "sip/ssc/ssc_handler.h"
 #include "tests/runtime/support/unthreaded_runtime.h"
 #include "tests/sip/support/sipp_run.h"
 #include "tests/sip/support/loopback_stack.h"
-#include "tests/sip/support/ssc_invite.h"
+#include "tests/sip/prim/support/ssc_invite.h"
 
 namespace {
 

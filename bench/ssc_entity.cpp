@@ -16,9 +16,9 @@
 #include "runtime/msg.h"
 #include "runtime/om_os.h"
 #include "runtime/sm.h"
-#include "sip/ssc_build.h"
-#include "sip/ssc_handler.h"
-#include "tests/sip/support/ssc_requests.h"
+#include "sip/ssc/ssc_build.h"
+#include "sip/ssc/ssc_handler.h"
+#include "tests/sip/prim/support/ssc_requests.h"
 
 namespace {
 

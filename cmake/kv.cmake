@@ -1,7 +1,7 @@
 # Build helpers shared by every folder.  Sources are picked up by glob so that
 # adding a module never needs an edit here.
 
-set(KV_ALL_LIBS kv_host kv_session kv_sip kv_sip_codec kv_t38 kv_fax kv_controller kv_runtime kv_common kv_platform)
+set(KV_ALL_LIBS kv_host kv_session kv_sip kv_sip_ent kv_sip_ssc kv_sip_prim kv_sip_text kv_t38 kv_fax kv_controller kv_runtime kv_common kv_platform)
 set(KV_MAIN_FILES ${CMAKE_SOURCE_DIR}/host/tessaly_main.cpp ${CMAKE_SOURCE_DIR}/controller/marrock_main.cpp)
 
 function(kv_library name folder)
@@ -72,16 +72,13 @@ function(kv_peer_program name main_file)
 endfunction()
 
 # Layering of the tests: tests/<folder>/<name>_test.cpp links only its own
-# folder's library (tests/sip/codec/ -> kv_sip_codec) and what that library
+# folder's library (tests/sip/text/ -> kv_sip_text) and what that library
 # links, so that a test reaching into a higher folder fails to link.  The
 # helpers in tests/<folder>/support/ form one library per folder, linked with
 # that folder's library; a test gets the helper libraries of its own folder and
 # of the folders below it.
 #
-# Folders whose tests need more than that (integration across folders), why:
-#   tests/sip/codec: the SDP stores and helpers of tests/sip/support, which
-#     the SIP codec tests share with the SIP tests (brings kv_sip).
-set(KV_FOLDER_NEEDS_sip_codec kv_test_support_sip)
+# The tests of sip/ itself run the whole SIP stack (both entities, kv_sip).
 #
 # Helpers that cross folders, and the libraries a test including one needs
 # beyond its own folder's, with why:

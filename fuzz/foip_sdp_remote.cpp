@@ -9,9 +9,9 @@
 #include <cstring>
 
 #include "session/foip_sdp.h"
-#include "sip/codec/ssc_codes.h"
-#include "sip/codec/ssc_sdp_glue.h"
-#include "tests/sip/support/ssc_fuzz_runtime.h"
+#include "sip/prim/ssc_codes.h"
+#include "sip/prim/ssc_sdp_glue.h"
+#include "tests/sip/prim/support/ssc_fuzz_runtime.h"
 
 namespace {
 

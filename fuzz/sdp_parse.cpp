@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
-#include "sip/codec/sdp.h"
-#include "tests/sip/support/sdp_store.h"
+#include "sip/text/sdp.h"
+#include "tests/sip/text/support/sdp_store.h"
 
 namespace {
 

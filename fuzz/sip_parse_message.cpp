@@ -4,8 +4,8 @@
 #include <cstring>
 #include <memory>
 
-#include "sip/codec/sip_parse.h"
-#include "sip/codec/sip_scan.h"
+#include "sip/text/sip_parse.h"
+#include "sip/text/sip_scan.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "runtime/entity.h"
 #include "runtime/msg.h"
 #include "runtime/om_os.h"
-#include "sip/codec/sip_elem.h"
+#include "sip/prim/sip_elem.h"
 
 namespace {
 

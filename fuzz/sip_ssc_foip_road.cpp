@@ -36,11 +36,11 @@
 #include "session/foip_sip_mgt.h"
 #include "session/foip_trc.h"
 #include "session/support/foip_sip_side.h"  // under tests/
-#include "sip/codec/sip_parse.h"
-#include "sip/codec/sip_scan.h"
-#include "sip/sip_config.h"
-#include "sip/sip_entity.h"
-#include "sip/ssc_handler.h"
+#include "sip/text/sip_parse.h"
+#include "sip/text/sip_scan.h"
+#include "sip/ent/sip_config.h"
+#include "sip/ent/sip_entity.h"
+#include "sip/ssc/ssc_handler.h"
 #include "sip/support/loopback_stack.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "sip/codec/sip_str.h"
+#include "sip/text/sip_str.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1 || size > 4096) return 0;

@@ -16,8 +16,8 @@
 #include "runtime/om_os.h"
 #include "runtime/sm.h"
 #include "runtime/sock.h"
-#include "sip/sip_config.h"
-#include "sip/sip_entity.h"
+#include "sip/ent/sip_config.h"
+#include "sip/ent/sip_entity.h"
 
 namespace {
 

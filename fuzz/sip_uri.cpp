@@ -7,8 +7,8 @@
 #include <cstring>
 #include <memory>
 
-#include "sip/codec/sip_scan.h"
-#include "sip/codec/sip_uri.h"
+#include "sip/text/sip_scan.h"
+#include "sip/text/sip_uri.h"
 
 namespace {
 

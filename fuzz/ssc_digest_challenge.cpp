@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "sip/ssc_digest.h"
+#include "sip/ssc/ssc_digest.h"
 
 namespace {
 

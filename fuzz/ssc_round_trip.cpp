@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "runtime/msg.h"
-#include "sip/codec/ssc_record_codec.h"
-#include "tests/sip/support/ssc_fuzz_runtime.h"
+#include "sip/prim/ssc_record_codec.h"
+#include "tests/sip/prim/support/ssc_fuzz_runtime.h"
 
 namespace {
 

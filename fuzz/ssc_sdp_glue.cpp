@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "sip/codec/ssc_sdp_glue.h"
-#include "tests/sip/support/ssc_fuzz_runtime.h"
+#include "sip/prim/ssc_sdp_glue.h"
+#include "tests/sip/prim/support/ssc_fuzz_runtime.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 
 #include "common/byte_order.h"
 #include "runtime/msg.h"
-#include "sip/codec/ssc_msg.h"
-#include "tests/sip/support/ssc_fuzz_runtime.h"
+#include "sip/prim/ssc_msg.h"
+#include "tests/sip/prim/support/ssc_fuzz_runtime.h"
 
 namespace {
 

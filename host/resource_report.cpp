@@ -8,8 +8,8 @@
 #include "runtime/sock.h"
 #include "runtime/timer.h"
 #include "session/foip.h"
-#include "sip/sip_entity.h"
-#include "sip/ssc_entity.h"
+#include "sip/ent/sip_entity.h"
+#include "sip/ssc/ssc_entity.h"
 #include "t38/t38_entity.h"
 
 namespace {

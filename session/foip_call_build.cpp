@@ -11,8 +11,8 @@
 #include "session/foip_sip_build.h"
 #include "session/foip_sip_mgt.h"
 #include "session/foip_trc.h"
-#include "sip/codec/ssc_codes.h"
-#include "sip/codec/ssc_header.h"
+#include "sip/prim/ssc_codes.h"
+#include "sip/prim/ssc_header.h"
 
 namespace {
 

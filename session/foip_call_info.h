@@ -12,7 +12,7 @@
 #include "runtime/types.h"
 #include "session/app_foip_prim.h"
 #include "session/foip_param.h"
-#include "sip/codec/ssc_header.h"
+#include "sip/prim/ssc_header.h"
 
 inline constexpr std::size_t FOIP_CALL__USER_NAME_SIZE = 65;
 inline constexpr std::size_t FOIP_CALL__PHONE_SIZE = 26;

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <utility>
 
-#include "sip/codec/ssc_codes.h"
-#include "sip/codec/ssc_header.h"
+#include "sip/prim/ssc_codes.h"
+#include "sip/prim/ssc_header.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include "runtime/types.h"
 #include "session/foip_param.h"
 #include "session/foip_sip_cfg.h"
-#include "sip/codec/ssc_msg.h"
+#include "sip/prim/ssc_msg.h"
 
 inline constexpr u16 FOIP_SDP__MAX_MEDIA = 10;
 inline constexpr u8 FOIP_SDP__MAX_FORMATS = 10;

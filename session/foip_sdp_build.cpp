@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "session/foip_sdp.h"
-#include "sip/codec/ssc_header.h"
+#include "sip/prim/ssc_header.h"
 
 namespace {
 

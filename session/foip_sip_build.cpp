@@ -8,7 +8,7 @@
 #include "runtime/entity_ids.h"
 #include "session/foip_err.h"
 #include "session/foip_trc.h"
-#include "sip/codec/ssc_header.h"
+#include "sip/prim/ssc_header.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 
 #include "runtime/types.h"
 #include "session/foip_sdp.h"
-#include "sip/codec/ssc_msg.h"
+#include "sip/prim/ssc_msg.h"
 
 inline constexpr char FOIP_SIP__PRODUCT[] = "Calderwyn-Sip-T.38IAF";
 inline constexpr char FOIP_SIP__VERSION[] = "v2.7.0";

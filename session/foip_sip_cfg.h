@@ -20,8 +20,8 @@
 #include "runtime/sock_config.h"
 #include "runtime/types.h"
 #include "session/foip_param.h"
-#include "sip/sip_config.h"
-#include "sip/ssc_entity.h"
+#include "sip/ent/sip_config.h"
+#include "sip/ssc/ssc_entity.h"
 
 // Records shared with ENT_SSC: connection ids 0..61 name registration
 // records, 62..123 call records.

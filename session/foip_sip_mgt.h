@@ -28,7 +28,7 @@
 #include "session/foip_param.h"
 #include "session/foip_sdp.h"
 #include "session/foip_sip_cfg.h"
-#include "sip/codec/ssc_msg.h"
+#include "sip/prim/ssc_msg.h"
 
 enum : u8 {
   SIP_MGT__NOT_CONFIGURED = 0,

@@ -31,9 +31,9 @@
 #include "runtime/msg.h"
 #include "runtime/om_os.h"
 #include "runtime/timer.h"
-#include "sip/sip_call.h"
-#include "sip/sip_entity.h"
-#include "sip/ssc_entity.h"
+#include "sip/ent/sip_call.h"
+#include "sip/ent/sip_entity.h"
+#include "sip/ssc/ssc_entity.h"
 
 namespace sip_road {
 namespace {

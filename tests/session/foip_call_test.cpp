@@ -27,10 +27,10 @@
 #include "session/support/foip_sip_side.h"
 #include "session/support/cfg_test_support.h"
 #include "session/support/foip_test_support.h"
-#include "sip/codec/sdp.h"
-#include "sip/codec/ssc_codes.h"
-#include "sip/codec/ssc_header.h"
-#include "sip/codec/ssc_msg.h"
+#include "sip/text/sdp.h"
+#include "sip/prim/ssc_codes.h"
+#include "sip/prim/ssc_header.h"
+#include "sip/prim/ssc_msg.h"
 #include "t38/t38_entity.h"
 
 namespace {

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "runtime/support/rt_harness.h"
-#include "sip/codec/ssc_codes.h"
-#include "sip/codec/ssc_header.h"
-#include "sip/codec/ssc_sdp_glue.h"
+#include "sip/prim/ssc_codes.h"
+#include "sip/prim/ssc_header.h"
+#include "sip/prim/ssc_sdp_glue.h"
 
 namespace {
 

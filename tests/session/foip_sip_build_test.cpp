@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "runtime/support/rt_harness.h"
-#include "sip/codec/ssc_codes.h"
-#include "sip/codec/ssc_header.h"
+#include "sip/prim/ssc_codes.h"
+#include "sip/prim/ssc_header.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "runtime/sm.h"
-#include "sip/codec/ssc_codes.h"
-#include "sip/codec/ssc_header.h"
-#include "sip/codec/ssc_msg.h"
+#include "sip/prim/ssc_codes.h"
+#include "sip/prim/ssc_header.h"
+#include "sip/prim/ssc_msg.h"
 #include "runtime/support/rt_harness.h"
 #include "session/app_foip_prim.h"
 #include "session/foip.h"

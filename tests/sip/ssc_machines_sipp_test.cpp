@@ -20,16 +20,16 @@
 #include "runtime/sm.h"
 #include "runtime/support/rt_harness.h"
 #include "runtime/timer.h"
-#include "sip/codec/md5.h"
-#include "sip/codec/ssc_codes.h"
-#include "sip/sip_entity.h"
-#include "sip/ssc_digest.h"
-#include "sip/ssc_handler.h"
+#include "sip/text/md5.h"
+#include "sip/prim/ssc_codes.h"
+#include "sip/ent/sip_entity.h"
+#include "sip/ssc/ssc_digest.h"
+#include "sip/ssc/ssc_handler.h"
 #include "sip/support/loopback_udp.h"
 #include "sip/support/pcap_udp.h"
 #include "sip/support/sipp_run.h"
 #include "sip/support/loopback_stack.h"
-#include "sip/support/ssc_invite.h"
+#include "sip/prim/support/ssc_invite.h"
 
 namespace {
 

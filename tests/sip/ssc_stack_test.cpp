@@ -12,12 +12,12 @@
 #include "runtime/sm.h"
 #include "runtime/sock.h"
 #include "runtime/support/rt_harness.h"
-#include "sip/sip_config.h"
-#include "sip/codec/ssc_codes.h"
-#include "sip/sip_entity.h"
-#include "sip/ssc_handler.h"
+#include "sip/ent/sip_config.h"
+#include "sip/prim/ssc_codes.h"
+#include "sip/ent/sip_entity.h"
+#include "sip/ssc/ssc_handler.h"
 #include "sip/support/loopback_stack.h"
-#include "sip/support/sip_harness.h"
+#include "sip/ent/support/sip_harness.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include "session/foip_sip_cfg.h"
 #include "session/foip_sip_mgt.h"
 #include "session/support/layers_at_once.h"
-#include "sip/ssc_handler.h"
+#include "sip/ssc/ssc_handler.h"
 #include "sip/support/loopback_stack.h"
 #include "t38/t38_entity.h"
 

@@ -16,8 +16,8 @@
 #include "runtime/entity.h"
 #include "runtime/msg.h"
 #include "runtime/sock.h"
-#include "sip/sip_config.h"
-#include "sip/ssc_entity.h"
+#include "sip/ent/sip_config.h"
+#include "sip/ssc/ssc_entity.h"
 #include "sip/support/loopback_udp.h"
 
 namespace ssc_test {

@@ -1,0 +1,162 @@
+// Helpers shared by the header value parsers (internal to the parser).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "sip/text/sip_hdr.h"
+#include "sip/text/sip_hdr_parse.h"
+#include "sip/text/sip_scan.h"
+#include "sip/text/sip_uri.h"
+#include "platform/int_types.h"
+
+namespace sip_hp {
+
+using id_t = sip_header_id;
+
+inline char*& cur() { return sip_scan_state.cursor; }
+inline char* lend() { return sip_scan_state.line_end; }
+inline bool at_end() { return sip_scan_state.cursor >= sip_scan_state.line_end; }
+inline char peek() { return at_end() ? '\0' : *sip_scan_state.cursor; }
+inline u8 done(id_t id) { return static_cast<u8>(id); }
+inline u8 slot(id_t id) { return static_cast<u8>(id); }
+
+inline sip_str span(const char* from, const char* to) {
+  sip_str s;
+  s.ptr = from;
+  s.len = static_cast<u16>(to - from);
+  return s;
+}
+
+// A run of `mask` bytes at the cursor, as a counted string.
+inline sip_str run(u32 mask) {
+  char* s = cur();
+  sip_scan__run(mask);
+  return span(s, cur());
+}
+
+inline bool only_lws_left() {
+  sip_scan__skip_lws();
+  return at_end();
+}
+
+// A second instance of a single-instance header (or one beyond `limit`)
+// removes the header: its count is lowered and the line fails.
+inline bool instance_allowed(id_t id, unsigned limit) {
+  if (sip_hdr_area.index >= limit) {
+    sip_hdr_count__decrement(id);
+    return false;
+  }
+  return true;
+}
+
+// Looks up the run from `from` to the cursor in a code table.
+inline bool lookup(sip_str word, const sip_code_row* table, unsigned rows, u8* code) {
+  const char* p = word.ptr;
+  return sip_scan__match_code(&p, word.len, table, rows, code) == SIP_SCAN_OK;
+}
+
+// A quoted string at the cursor whose inside is at most `max` bytes.
+inline bool quoted(sip_str* inside, u16 max) { return sip_scan__quoted_string(inside) && inside->len <= max; }
+
+// The inside of a quoted string with its escapes removed (in the work area
+// when there are any).
+bool unescaped_copy(sip_str* value);
+
+// The IPv4 bytes of a dotted quad host, else false.
+bool as_ipv4(sip_str text, sip_str* ipv4);
+
+// Checked digits into 32 bits (at least one digit).
+inline bool number(u32* v) { return sip_scan__u32(v); }
+
+enum class elem { ok, skip, fail };
+
+// The shared form of a comma-separated list header: `element(row)` parses
+// one value at the cursor into row `row`.  Rows are counted as they are
+// stored; values beyond `limit` are dropped with cause 20.
+template <class F>
+u8 parse_list(id_t id, unsigned limit, F element) {
+  unsigned base = sip_hdr_area.index;
+  if (base >= limit) return SIP_HDR_FAILED;
+  unsigned stored = 0;
+  u8& count = sip_hdr_area.count[slot(id)];
+  for (;;) {
+    sip_hdr_area.index = static_cast<u8>(base + stored);
+    elem r = element(base + stored);
+    if (r == elem::fail) {
+      count = static_cast<u8>(count + stored);
+      return SIP_HDR_FAILED;
+    }
+    if (r == elem::ok) ++stored;
+    sip_scan__skip_lws();
+    if (at_end()) break;
+    if (!sip_scan__take(',')) {
+      count = static_cast<u8>(count + stored);
+      return SIP_HDR_FAILED;
+    }
+    if (base + stored >= limit) {
+      sip_parse__report(20, slot(id));
+      break;
+    }
+    sip_scan__skip_lws();
+  }
+  if (stored == 0) return SIP_HDR_NOTHING;
+  count = static_cast<u8>(count + stored - 1);
+  return done(id);
+}
+
+// Name-address forms.
+enum class na_form {
+  bare_noparams,  // From, To, Reply-To, Diversion, Contact
+  bare_to_comma,  // P-Asserted-Identity, P-Preferred-Identity, History-Info
+  referred_by,    // the rest of the line as one URI; single-token display name
+  brackets_only,  // Route family, Path, P-Media-Authorization
+};
+
+// Display name and URI of a name-address value; the cursor is left after
+// the '>' or the bare URI.  `bare` tells which form was read.
+bool parse_name_addr(sip_name_addr* na, na_form form, bool* bare);
+
+// Whether the word is `lower` (given in lower case), letters compared
+// without case.  Inline: the names are literals, so their lengths are known
+// where it is called.
+inline bool word_is(sip_str w, const char* lower) {
+  const std::size_t n = std::strlen(lower);
+  if (w.len != n) return false;
+  for (std::size_t i = 0; i < n; ++i)
+    if (sip_fold(static_cast<u8>(w.ptr[i])) != static_cast<u8>(lower[i])) return false;
+  return true;
+}
+
+// Reads the parameter name `lower` at the cursor followed by optional
+// blanks, and then, when present, '=' and optional blanks (*has_eq tells
+// which).  False, with the cursor unchanged, when the name differs.
+inline bool param_is(const char* lower, bool* has_eq) {
+  char* start = cur();
+  if (!word_is(run(SIP_CC_TOKEN), lower)) {
+    cur() = start;
+    return false;
+  }
+  char* after = cur();
+  sip_scan__skip_lws();
+  *has_eq = sip_scan__take('=');
+  if (*has_eq) sip_scan__skip_lws();
+  else cur() = after;
+  return true;
+}
+
+// Passes over one generic parameter (token, optional '=' and a value or a
+// quoted string) without keeping it.  False when malformed.
+bool skip_param();
+
+// The next header parameter: after optional blanks a ';' and (unless
+// `tight`) optional blanks.  Returns 1 when a parameter starts at the
+// cursor, 0 at the end of the value or a ',' (`list`), -1 otherwise.
+int next_param(bool tight, bool list);
+
+// Type and subtype codes of a media type; texts (at most 16 and 32 bytes)
+// when not in the tables.  False when a text is longer.
+bool media_type_codes(sip_str type, sip_str subtype, u8* tcode, u8* scode, sip_str* ttext, sip_str* stext);
+
+}  // namespace sip_hp
