@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "session/foip_sdp.h"
+#include "session/foip/foip_sdp.h"
 #include "sip/codec/ssc_codes.h"
 #include "sip/codec/ssc_sdp_glue.h"
 #include "tests/sip/support/ssc_fuzz_runtime.h"
