@@ -8,7 +8,7 @@
 #include "runtime/entity.h"
 #include "runtime/msg.h"
 #include "runtime/om_os.h"
-#include "session/app_foip_prim.h"
+#include "session/foip/app_foip_prim.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <string>
 
-#include "session/app_foip_ini.h"
-#include "session/app_foip_session_cfg.h"
-#include "session/ini_tools.h"
+#include "session/config/app_foip_ini.h"
+#include "session/config/app_foip_session_cfg.h"
+#include "session/config/ini_tools.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "runtime/entity.h"
 #include "runtime/msg.h"
 #include "runtime/om_os.h"
-#include "session/foip_sdp.h"
+#include "session/foip/foip_sdp.h"
 #include "sip/prim/ssc_codes.h"
 #include "sip/prim/ssc_sdp_glue.h"
 

@@ -15,7 +15,7 @@
 #include "runtime/msg.h"
 #include "runtime/om_os.h"
 #include "runtime/sm.h"
-#include "session/foip_trc.h"
+#include "session/trace/foip_trc.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 # Build helpers shared by every folder.  Sources are picked up by glob so that
 # adding a module never needs an edit here.
 
-set(KV_ALL_LIBS kv_host kv_session kv_sip kv_sip_ent kv_sip_ssc kv_sip_prim kv_sip_text kv_t38 kv_fax kv_controller kv_runtime kv_common kv_platform)
+set(KV_ALL_LIBS kv_host kv_session kv_session_app kv_session_foip kv_session_trace kv_session_config kv_sip kv_sip_ent kv_sip_ssc kv_sip_prim kv_sip_text kv_t38 kv_fax kv_controller kv_runtime kv_common kv_platform)
 set(KV_MAIN_FILES ${CMAKE_SOURCE_DIR}/host/tessaly_main.cpp ${CMAKE_SOURCE_DIR}/controller/marrock_main.cpp)
 
 function(kv_library name folder)
@@ -87,9 +87,13 @@ endfunction()
 #     fax_fm_spandsp_test, fax_fm_t38_exchange_test).
 #   common/support/temp_folder.h: the temporary folder helper, also used by
 #     platform tests (platform_paths_test, platform_shared_file_test).
-set(KV_CROSSING_HELPERS fax/support/fm_t38_loop.h common/support/temp_folder.h)
+#   session/config/support/cfg_test_support.h: the temporary configuration
+#     area, also used by the trace tests (session_trace_foip_trc_audit_test,
+#     session_trace_foip_trc_files_test), whose library holds no configuration.
+set(KV_CROSSING_HELPERS fax/support/fm_t38_loop.h common/support/temp_folder.h session/config/support/cfg_test_support.h)
 set(KV_HELPER_NEEDS_fax/support/fm_t38_loop.h kv_t38 kv_test_support_t38)
 set(KV_HELPER_NEEDS_common/support/temp_folder.h kv_test_support_common)
+set(KV_HELPER_NEEDS_session/config/support/cfg_test_support.h kv_test_support_session_config)
 
 # The project libraries `lib` links, directly or through others.
 function(kv_lib_closure lib out)

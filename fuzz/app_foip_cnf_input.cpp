@@ -12,10 +12,10 @@
 #include <cstring>
 #include <string>
 
-#include "session/app_foip_cnf.h"
-#include "session/app_foip_mngt.h"
-#include "session/app_foip_session_cfg.h"
-#include "session/foip_param_copy.h"
+#include "session/config/app_foip_cnf.h"
+#include "session/config/app_foip_mngt.h"
+#include "session/config/app_foip_session_cfg.h"
+#include "session/config/foip_param_copy.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include "runtime/entity.h"
 #include "runtime/msg.h"
 #include "runtime/om_os.h"
-#include "session/app_foip.h"
-#include "session/app_foip_dsp.h"
-#include "session/app_foip_prim.h"
+#include "session/app/app_foip.h"
+#include "session/app/app_foip_dsp.h"
+#include "session/foip/app_foip_prim.h"
 
 namespace {
 

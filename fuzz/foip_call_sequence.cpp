@@ -25,17 +25,17 @@
 #include "runtime/om_os.h"
 #include "runtime/sm.h"
 #include "runtime/timer.h"
-#include "session/app_foip_prim.h"
-#include "session/foip.h"
-#include "session/foip_call.h"
-#include "session/foip_sip_mgt.h"
-#include "session/foip_trc.h"
+#include "session/foip/app_foip_prim.h"
+#include "session/foip/foip.h"
+#include "session/foip/foip_call.h"
+#include "session/foip/foip_sip_mgt.h"
+#include "session/trace/foip_trc.h"
 #include "sip/text/sdp.h"
 #include "sip/prim/ssc_codes.h"
 #include "sip/prim/ssc_header.h"
 #include "sip/prim/ssc_msg.h"
 #include "t38/t38_entity.h"
-#include "tests/session/support/layers_at_once.h"
+#include "tests/session/foip/support/layers_at_once.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "session/foip.h"
+#include "session/foip/foip.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;

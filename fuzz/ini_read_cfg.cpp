@@ -17,10 +17,10 @@
 #include <string_view>
 #include <vector>
 
-#include "session/app_foip_glb_cfg.h"
-#include "session/app_foip_session_cfg.h"
-#include "session/ini_tools.h"
-#include "session/ini_tools_text.h"
+#include "session/config/app_foip_glb_cfg.h"
+#include "session/config/app_foip_session_cfg.h"
+#include "session/config/ini_tools.h"
+#include "session/config/ini_tools_text.h"
 
 namespace {
 

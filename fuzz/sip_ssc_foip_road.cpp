@@ -30,12 +30,12 @@
 #include "runtime/om_os.h"
 #include "runtime/sm.h"
 #include "runtime/sock.h"
-#include "session/app_foip_prim.h"
-#include "session/foip.h"
-#include "session/foip_sip_cfg.h"
-#include "session/foip_sip_mgt.h"
-#include "session/foip_trc.h"
-#include "session/support/foip_sip_side.h"  // under tests/
+#include "session/foip/app_foip_prim.h"
+#include "session/foip/foip.h"
+#include "session/config/foip_sip_cfg.h"
+#include "session/foip/foip_sip_mgt.h"
+#include "session/trace/foip_trc.h"
+#include "session/foip/support/foip_sip_side.h"  // under tests/
 #include "sip/text/sip_parse.h"
 #include "sip/text/sip_scan.h"
 #include "sip/ent/sip_config.h"

@@ -7,7 +7,7 @@
 
 #include "common/program_log.h"
 #include "host/dispatcher.h"
-#include "session/app_foip.h"
+#include "session/app/app_foip.h"
 
 namespace {
 

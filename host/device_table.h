@@ -24,7 +24,7 @@
 
 #include "common/tessaly_packets.h"
 #include "runtime/msg.h"
-#include "session/app_foip_prim.h"
+#include "session/foip/app_foip_prim.h"
 
 inline constexpr std::size_t kMaxDeviceEntries = 199;
 inline constexpr std::uint16_t kNoSession = 0xFFFF;

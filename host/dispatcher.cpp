@@ -17,8 +17,8 @@
 #include "host/device_table.h"
 #include "platform/paths.h"
 #include "runtime/om_os.h"
-#include "session/app_foip.h"
-#include "session/app_foip_session.h"
+#include "session/app/app_foip.h"
+#include "session/app/app_foip_session.h"
 
 namespace {
 

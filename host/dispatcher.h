@@ -22,7 +22,7 @@
 
 #include "common/status_words.h"
 #include "common/tessaly_packets.h"
-#include "session/foip_param.h"
+#include "session/config/foip_param.h"
 
 inline constexpr std::uint16_t kDispatchShutdown = 99;
 inline constexpr std::uint32_t kSendStartWaitMs = 60000;

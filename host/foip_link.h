@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "runtime/msg.h"
-#include "session/app_foip.h"
+#include "session/app/app_foip.h"
 
 void InstallFoipLinkHooks();
 

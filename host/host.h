@@ -22,7 +22,7 @@
 
 #include "runtime/msg.h"
 #include "runtime/om_os.h"
-#include "session/foip.h"
+#include "session/foip/foip.h"
 
 struct HostOptions {
   unsigned loop_ms = 1000;              // main loop pass (request poll and watchdog tick)

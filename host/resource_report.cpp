@@ -7,7 +7,7 @@
 #include "runtime/msg.h"
 #include "runtime/sock.h"
 #include "runtime/timer.h"
-#include "session/foip.h"
+#include "session/foip/foip.h"
 #include "sip/ent/sip_entity.h"
 #include "sip/ssc/ssc_entity.h"
 #include "t38/t38_entity.h"

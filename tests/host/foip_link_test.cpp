@@ -13,7 +13,7 @@
 #include "host/device_table.h"
 #include "host/dispatcher.h"
 #include "host/scripted_controller.h"
-#include "session/app_foip.h"
+#include "session/app/app_foip.h"
 
 namespace {
 

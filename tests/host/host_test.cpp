@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "session/app_foip_cnf.h"
+#include "session/config/app_foip_cnf.h"
 
 namespace {
 

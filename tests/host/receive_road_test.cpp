@@ -22,9 +22,9 @@
 #include "runtime/om_os.h"
 #include "runtime/sm.h"
 #include "runtime/support/rt_harness.h"
-#include "session/app_foip.h"
-#include "session/app_foip_dsp.h"
-#include "session/support/cfg_test_support.h"
+#include "session/app/app_foip.h"
+#include "session/app/app_foip_dsp.h"
+#include "session/config/support/cfg_test_support.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "common/program_log.h"
 #include "host/host.h"
-#include "session/app_foip_prim.h"
+#include "session/foip/app_foip_prim.h"
 
 namespace {
 

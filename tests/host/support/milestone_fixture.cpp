@@ -15,8 +15,8 @@
 #include "runtime/msg.h"
 #include "runtime/sock.h"
 #include "runtime/timer.h"
-#include "session/foip.h"
-#include "session/foip_t38_mgt.h"
+#include "session/foip/foip.h"
+#include "session/foip/foip_t38_mgt.h"
 #include "t38/t38_entity.h"
 
 namespace milestone {

@@ -15,7 +15,7 @@
 #include <string>
 
 #include "host/support/sip_side_standin.h"
-#include "session/foip_t38_mgt.h"
+#include "session/foip/foip_t38_mgt.h"
 
 namespace milestone {
 

@@ -8,10 +8,10 @@
 
 #include "runtime/entity.h"
 #include "runtime/msg.h"
-#include "session/app_foip_prim.h"
-#include "session/foip_ctx.h"
-#include "session/foip_err.h"
-#include "session/foip_t38_mgt.h"
+#include "session/foip/app_foip_prim.h"
+#include "session/foip/foip_ctx.h"
+#include "session/foip/foip_err.h"
+#include "session/foip/foip_t38_mgt.h"
 #include "t38/t38_config.h"
 
 namespace {

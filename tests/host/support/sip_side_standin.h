@@ -23,7 +23,7 @@
 #include <cstdint>
 #include <map>
 
-#include "session/foip.h"
+#include "session/foip/foip.h"
 
 struct sip_standin_peer {
   uint8_t ipv4[4] = {127, 0, 0, 1};
