@@ -253,6 +253,9 @@ bool registered_user(copier& c, S& t) {
                    "registered_addr.ip_addr.addr.vX", reg.registered_addr, 0);
 }
 
+// "Registering user_identification" = "no registering".
+constexpr u16 kNoRegistering = 3;
+
 // The registering party, unless "no registering".
 bool registering(copier& c, S& t) {
   auto& r = t.record.reg.registering;
@@ -260,7 +263,7 @@ bool registering(copier& c, S& t) {
   if (!c.rd_id(registering_user_identification, id)) return false;
   r.user_identification = static_cast<u8>(id);
   foip__clear_addr(r.addr);
-  if (id == 3) {
+  if (id == kNoRegistering) {
     c.ignore_all({registering_user_name, registering_user_phone_number, registering_domain_name, registering_ip_address,
                   registering_port});
     return true;
