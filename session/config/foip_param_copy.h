@@ -19,21 +19,21 @@
 #include "session/config/foip_param.h"
 #include "session/config/ini_tools.h"
 
-inline constexpr uint8_t APP_FOIP_INI__COPY_DONE = 2;
-inline constexpr uint8_t APP_FOIP_INI__COPY_REFUSED = 3;
+inline constexpr u8 APP_FOIP_INI__COPY_DONE = 2;
+inline constexpr u8 APP_FOIP_INI__COPY_REFUSED = 3;
 
 // Bit of "assert control" that keeps the runtime from audits and checks.
-inline constexpr uint32_t APP_FOIP_INI__NO_AUDIT_NO_CHECKS = 0x8000;
+inline constexpr u32 APP_FOIP_INI__NO_AUDIT_NO_CHECKS = 0x8000;
 
 // The application's own settings from glb.cfg.
 struct app_foip_ini__app_settings {
-  uint8_t overwrite_rcv_fax_pages = 0;
-  uint8_t batch_mode = 0;          // "launch batch process"
-  uint16_t batch_limit = 0;        // "batch session counter"
-  uint32_t start_delay = 0;        // "session delay", in ms
-  uint8_t incoming_call_mode = 0;  // "SIP incoming call mode"
-  uint8_t auto_build_mode = 0;     // 0 none, 1 contiguous, 2 even and odd
-  uint16_t auto_build_count = 0;
+  u8 overwrite_rcv_fax_pages = 0;
+  u8 batch_mode = 0;          // "launch batch process"
+  u16 batch_limit = 0;        // "batch session counter"
+  u32 start_delay = 0;        // "session delay", in ms
+  u8 incoming_call_mode = 0;  // "SIP incoming call mode"
+  u8 auto_build_mode = 0;     // 0 none, 1 contiguous, 2 even and odd
+  u16 auto_build_count = 0;
   char auto_build_source_1[FOIP__FNAME_MAX_LEN] = "";
   char auto_build_source_2[FOIP__FNAME_MAX_LEN] = "";
   char auto_build_trace_path[FOIP__FNAME_MAX_LEN] = "";
@@ -41,26 +41,26 @@ struct app_foip_ini__app_settings {
   char trace_path[FOIP__FNAME_MAX_LEN] = "";
   // Session configuration files: element k of "Session configurations"
   // configures session k + 1; an empty name is no file.
-  uint16_t session_file_count = 0;
+  u16 session_file_count = 0;
   char session_file[FOIP__MAX_MEDIA_NA][FOIP__FNAME_MAX_LEN] = {};
   // The runtime trace mask set by the copy.
-  uint32_t trace_mask = 0;
+  u32 trace_mask = 0;
 };
 
 // The configuration part of an application session record.
 struct app_foip_ini__session_values {
   ini_tools__table values;         // the session's value table (send-page area included)
-  uint8_t direction = 0;           // FOIP__DIR_OUT or FOIP__DIR_IN
-  uint16_t rotation_base = 0;      // the session's first local media port
-  uint8_t register_wanted = 0;     // "send SIP register"
+  u8 direction = 0;                // FOIP__DIR_OUT or FOIP__DIR_IN
+  u16 rotation_base = 0;           // the session's first local media port
+  u8 register_wanted = 0;          // "send SIP register"
   foip__sip_register_param reg{};  // registration settings
   foip__session_param param{};
 };
 
 // Access to the runtime's trace mask (defaults: the runtime's own).
 struct app_foip_ini__trace_mask_hooks {
-  uint32_t (*get)() = nullptr;
-  void (*set)(uint32_t) = nullptr;
+  u32 (*get)() = nullptr;
+  void (*set)(u32) = nullptr;
 };
 // nullptr members restore the runtime's functions.
 void app_foip_ini__set_trace_mask_hooks(const app_foip_ini__trace_mask_hooks& hooks);
@@ -74,15 +74,15 @@ void app_foip_ini__init_array_areas(ini_tools__table& glb_table);
 void app_foip_ini__init_session_values(app_foip_ini__session_values& record);
 
 // Global copy: glb_table -> out and app.  2 done, 3 refused.
-uint8_t app_foip_ini__copy_glb_cnf_tbl_2_glb_cnf_struct(ini_tools__value* glb_table, foip__global_param& out,
-                                                        app_foip_ini__app_settings& app,
-                                                        const ini_tools__error_cb& error_cb);
-uint8_t app_foip_ini__copy_glb_cnf_tbl_2_glb_cnf_struct(ini_tools__value* glb_table, foip__global_param& out,
-                                                        app_foip_ini__app_settings& app);
+u8 app_foip_ini__copy_glb_cnf_tbl_2_glb_cnf_struct(ini_tools__value* glb_table, foip__global_param& out,
+                                                   app_foip_ini__app_settings& app,
+                                                   const ini_tools__error_cb& error_cb);
+u8 app_foip_ini__copy_glb_cnf_tbl_2_glb_cnf_struct(ini_tools__value* glb_table, foip__global_param& out,
+                                                   app_foip_ini__app_settings& app);
 
 // Session copy: table -> record (parameters, direction, registration).  The
 // global parameters give the NAT support flag.  2 done, 3 refused.
-uint8_t app_foip_ini__copy_cnf_tbl_2_cnf_struct(ini_tools__value* table, app_foip_ini__session_values& record,
-                                                const foip__global_param& glb, const ini_tools__error_cb& error_cb);
-uint8_t app_foip_ini__copy_cnf_tbl_2_cnf_struct(ini_tools__value* table, app_foip_ini__session_values& record,
-                                                const foip__global_param& glb);
+u8 app_foip_ini__copy_cnf_tbl_2_cnf_struct(ini_tools__value* table, app_foip_ini__session_values& record,
+                                           const foip__global_param& glb, const ini_tools__error_cb& error_cb);
+u8 app_foip_ini__copy_cnf_tbl_2_cnf_struct(ini_tools__value* table, app_foip_ini__session_values& record,
+                                           const foip__global_param& glb);

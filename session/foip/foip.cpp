@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "fax/fax_entity.h"
 #include "runtime/entity.h"
+#include "runtime/sm.h"
+#include "runtime/sock.h"
 #include "runtime/timer.h"
 #include "session/foip/foip_ctx.h"
 #include "session/foip/foip_err.h"
@@ -14,29 +17,17 @@
 #include "session/foip/foip_stats.h"
 #include "session/foip/foip_t38_mgt.h"
 #include "session/trace/foip_trc.h"
+#include "t38/t38_entity.h"
+#include "t38/t38_report.h"
+#include "t38/t38iaf.h"
 
 namespace {
 
 foip__glb_context* g_ctx = nullptr;
 foip__layer_hooks g_hooks;
 
-// Message codes of the other entities that ENT_FOIP routes.
-enum : code_t {
-  SOCK_DNS_CO = 't',
-  SOCK_LISTEN_CO = 'b',
-  SM_CONFIG_CO = 'c',
-  SM_RST_CFG_CO = 'd',
-  SM_REPORT_IN = 'k',
-  SOCK_REL_CO = 'v',
-  SOCK_REL_IN = 'w',
-  SOCK_EST_CO = 'x',
-  SOCK_EST_IN = 'y',
-  T38__CAPABILITIES_CO = 'p',
-  FAX__DEA_IN = 'I',
-  FAX__ACT_CO = 'a',
-  FAX__DEA_CO = 'y',
-  FAX__REPORT_IN = 'z',
-};
+// The T.38 entity's codes (its answers, indications and reports).
+namespace t38_codes = kv::t38;
 
 // Fixed {code, event} routing tables of the per-session messages.
 struct route_row {
@@ -53,9 +44,13 @@ constexpr route_row kSockRoutes[] = {
     {SOCK_EST_IN, T38_MGT__EVT_SOCK_EST_IN},
 };
 constexpr route_row kT38Routes[] = {
-    {'I', T38_MGT__EVT_T38_DEA_IN},          {'R', T38_MGT__EVT_T38_REPORT_IN}, {'e', T38_MGT__EVT_T38_ACT_CO},
-    {'q', T38_MGT__EVT_T38__SET_PARAM_CO},   {'s', T38_MGT__EVT_T38_DEA_CO},    {'y', T38_MGT__EVT_T38_SET_CONFIG_CO},
-    {'z', T38_MGT__EVT_T38_RESET_CONFIG_CO},
+    {t38_codes::T38__DEA_IN, T38_MGT__EVT_T38_DEA_IN},
+    {t38_codes::T38__REPORT_IN, T38_MGT__EVT_T38_REPORT_IN},
+    {t38_codes::T38__ACT_CO, T38_MGT__EVT_T38_ACT_CO},
+    {t38_codes::T38__SET_PARAM_CO, T38_MGT__EVT_T38__SET_PARAM_CO},
+    {t38_codes::T38__DEA_CO, T38_MGT__EVT_T38_DEA_CO},
+    {t38_codes::T38__SET_CONFIG_CO, T38_MGT__EVT_T38_SET_CONFIG_CO},
+    {t38_codes::T38__RESET_CONFIG_CO, T38_MGT__EVT_T38_RESET_CONFIG_CO},
 };
 constexpr route_row kFaxRoutes[] = {
     {FAX__DEA_IN, FAX_MGT__EVT_FAX_DEA_IN},
@@ -171,12 +166,12 @@ void route(msg_t* m) {
       return;
     }
     case ENT_T38: {
-      if (m->code == T38__CAPABILITIES_CO) {
+      if (m->code == t38_codes::T38__CAPABILITIES_CO) {
         if (g.pending_t38_cap) foip_cnf__t38_capabilities();
         else ssc(nullptr, SSC_MGT__EVT_T38_CAPABILITIES_CO);
       } else if (const route_row* r = find_route(kT38Routes, m->code)) {
         if (foip__na_ctx* s = foip__get_na_ctx(m->nai)) t38(s, r->event);
-        else if (m->code == 'R') foip_err__relay_t38_report();
+        else if (m->code == t38_codes::T38__REPORT_IN) foip_err__relay_t38_report();
       }
       return;
     }
@@ -266,7 +261,7 @@ void foip_entity_handler(msg_t* m) {
   foip__glb_context& g = foip__glb();
   g.cur_msg = m;
   if (g.configured_mark != FOIP__MARK_VALID && m->code != FOIP__SET_CONFIG_RQ && m->code != FOIP__T38_CAPABILITIES_RQ &&
-      !(m->from == ENT_T38 && m->code == T38__CAPABILITIES_CO)) {
+      !(m->from == ENT_T38 && m->code == t38_codes::T38__CAPABILITIES_CO)) {
     // Not configured: dropped without an answer.
   } else {
     route(m);

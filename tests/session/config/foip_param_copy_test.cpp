@@ -12,6 +12,7 @@
 #include "session/config/app_foip_mngt.h"
 #include "session/config/app_foip_session_cfg.h"
 #include "session/config/support/cfg_test_support.h"
+#include "session/config/support/foip_param_dump.h"
 
 namespace {
 
@@ -404,6 +405,189 @@ TEST(GlobalCopy, CapsAndOverwrites) {
   EXPECT_STREQ(o.param.glb_trc_param.audit.sz_fname_audit, "");
   EXPECT_EQ(o.value(audit_file_name).substr(0, 2), "0:");
   EXPECT_EQ(g_mask_set, 0x8000u);
+}
+
+// ---------------------------------------------------------------------------
+// Every field of the copies, against golden files: fully set files and the
+// files that take the other branches (transports, NAT, registration, audit,
+// automatic building), with the values written back and set ignored.
+
+const std::string kGolden = std::string(KV_SOURCE_DIR) + "/tests/session/golden/";
+
+// The host's own address varies: it reads "<host>" in the golden files.
+std::string without_host(std::string text) {
+  const std::string host = host_address();
+  for (std::size_t at = text.find(host); at != std::string::npos; at = text.find(host, at))
+    text.replace(at, host.size(), "<host>");
+  return text;
+}
+
+std::string outcome_head(uint8_t result, const std::vector<std::string>& errors) {
+  std::string t = "result = " + std::to_string(result) + "\n";
+  for (const std::string& e : errors) t += "error: " + e + "\n";
+  return t;
+}
+
+std::string displayed(ini_tools__value* table, const ini_tools__section* sections, const ini_tools__keyword* keywords) {
+  return cfg_test::collect(
+      [&](const ini_tools__output_cb& out) { return ini_tools__display_values(table, sections, keywords, out); });
+}
+
+std::string app_text(const app_foip_ini__app_settings& a) {
+  std::string t;
+  auto num = [&](const char* name, unsigned long v) {
+    t += std::string("app.") + name + " = " + std::to_string(v) + "\n";
+  };
+  auto txt = [&](const char* name, const char* v) { t += std::string("app.") + name + " = \"" + v + "\"\n"; };
+  num("overwrite_rcv_fax_pages", a.overwrite_rcv_fax_pages);
+  num("batch_mode", a.batch_mode);
+  num("batch_limit", a.batch_limit);
+  num("start_delay", a.start_delay);
+  num("incoming_call_mode", a.incoming_call_mode);
+  num("auto_build_mode", a.auto_build_mode);
+  num("auto_build_count", a.auto_build_count);
+  txt("auto_build_source_1", a.auto_build_source_1);
+  txt("auto_build_source_2", a.auto_build_source_2);
+  txt("auto_build_trace_path", a.auto_build_trace_path);
+  txt("session_path", a.session_path);
+  txt("trace_path", a.trace_path);
+  num("session_file_count", a.session_file_count);
+  for (const auto& f : a.session_file)
+    if (f[0] != '\0') txt("session_file", f);
+  num("trace_mask", a.trace_mask);
+  return t;
+}
+
+const std::string kFullGlb =
+    "[General]\ndisplay progress bar = TRUE\nassert control = CHECK_BLOCKS | CHECK_CACHE\n"
+    "overwrite rcv fax pages = TRUE\npath of session files = cfg/\npath of trace files = trc/\n"
+    "nb simultaneous start = 12\n"
+    "[Batch processing]\nlaunch batch process = TRUE\nbatch session counter = 4\nsession delay = 7\n"
+    "nb simultaneous start = 3\n"
+    "[Batch Auto Build]\nmode = Duplicate Loop\nnumber of sessions = 5\nsession reference = a.cfg\n"
+    "session reference 2 = b.cfg\npath of trace files = auto/\n"
+    "[Batch statistics]\nmode = When no more session running\nstatistic timer = 20\n"
+    "[SIP]\nSIP incoming call mode = Register all sessions\nSIP operating mode = FOIP__SEND_RE_INVITE\n"
+    "SIP delay = 2500\nlocal SIP domain name = \"me.example\"\nlocal SIP IP port = 5062\nNAT support = TRUE\n"
+    "(NAT) local SIP Domain Name = \"nat.example\"\n(NAT) local SIP IP port = 5064\n"
+    "[SIP Outbound Proxy]\nOutbound SIP proxy IP address = 192.0.2.7\nOutbound SIP proxy port = 5070\n"
+    "[SIP Registrar server]\nRegistrar domain name = \"reg.example\"\nRegistrar port = 5080\n"
+    "[[Session configurations]]\n{\nsession file name = s1.cfg\n}\n{\nsession file name = s2.cfg\n}\n"
+    "{\nsession file name = s3.cfg\n}\n"
+    "[Traces / Reports]\ndisplay event = SIP_EVT | CNF\nlevel of sip event displayed = 3\n"
+    "record event = SIP_EVT | T38_EVT\nlevel of sip event recorded = 2\nevent file name = ev.txt\n"
+    "max length of event file = 300\nmax number of event log files = 4\naudit file name = au.txt\n"
+    "max length of audit file = 200\nmax number of audit log files = 3\n"
+    "log options = SEND_MSG | RCV_MSG | ALLOC_FREE_MSG\n"
+    "[[Message Audit Filtering]]\n{\nmode = ignore field code\nentity from = ENT_IP\nentity to = ENT_FOIP\n"
+    "msg code = 'S'\nAscii Msg code = \"START\"\n}\n{\nentity from = ENT_FOIP\nentity to = ENT_IP\n"
+    "msg code = 's'\nAscii Msg code = \"STOP\"\n}\n"
+    "[Debug Fields]\nTag debug Field = 1\ndebug field 1 = 11\ndebug field 2 = 22\n";
+
+const std::string kFullSession =
+    "[General]\nkind of T.38 session = GW\nkind of T.38 transport = UDP_TCP\ndelay end of fax session = 3000\n"
+    "path of fax pages to send = pages/\npath of rcv fax pages = rcv/\npath of trace files = trc/\n"
+    "path of TIFF temporary files = tmp/\n"
+    "[IAF Enhanced]\nIAF equipment = TRUE\nUDP IP data rate = 64000\nTCP IP data rate = 32000\n"
+    "[SIP]\nremote SIP Domain Name = \"peer.example\"\nremote SIP IP port = 5090\n"
+    "[SIP Authentication]\nauthentication User Name = \"bob\"\nauthentication Password = \"pw\"\n"
+    "authentication Realm = \"realm\"\n"
+    "[SIP Register]\nsend SIP register = TRUE\nuser identification = by phone number\nuser name = \"un\"\n"
+    "user phone number = \"+33 1 23\"\nregistered IP address = 192.0.2.9\n"
+    "Registering user_identification = by name\nRegistering sz_user_name = \"rn\"\n"
+    "Registering sz_user_phone_number = \"(12)34\"\nRegistering addr.sz_fqdn = \"rg.example\"\n"
+    "Registering addr.ip_port = 5100\nregister expire delay = 600\nuse Authentication parameters = TRUE\n"
+    "send SIP Register to registrar = TRUE\n"
+    "[T.38 remote capabilities]\nT38FaxVersion [UDP] = 300\nT38MaxBitRate [UDP] = 33600\n"
+    "T38FaxRateManagement [UDP] = localTCF\nT38FaxFillBitRemoval [UDP] = TRUE\nT38FaxTranscodingMMR [UDP] = TRUE\n"
+    "T38FaxTranscodingJBIG [UDP] = TRUE\nT38FaxMaxBuffer [UDP] = 2000\nT38FaxMaxDatagram [UDP] = 400\n"
+    "T38FaxUdpEC [UDP] = t38UDPFEC\nforce t38 remote cap [UDP] = T38FaxVersion | UdpEC\n"
+    "T38FaxVersion [TCP] = 3\nT38MaxBitRate [TCP] = 9600\nT38FaxRateManagement [TCP] = transferredTCF\n"
+    "T38FaxFillBitRemoval [TCP] = TRUE\nT38FaxTranscodingMMR [TCP] = FALSE\nT38FaxTranscodingJBIG [TCP] = TRUE\n"
+    "force t38 remote cap [TCP] = MaxBitRate\n"
+    "[T.38 local capabilities]\nT38FaxVersion [UDP] = 1\nT38MaxBitRate [UDP] = 14400\n"
+    "T38FaxRateManagement [UDP] = transferredTCF\nT38FaxFillBitRemoval [UDP] = TRUE\n"
+    "T38FaxTranscodingMMR [UDP] = TRUE\nT38FaxTranscodingJBIG [UDP] = FALSE\nT38FaxMaxBuffer [UDP] = 1800\n"
+    "T38FaxMaxDatagram [UDP] = 300\nT38FaxUdpEC [UDP] = t38UDPRedundancy\nT38FaxVersion [TCP] = 0\n"
+    "T38MaxBitRate [TCP] = 4800\nT38FaxRateManagement [TCP] = localTCF\nT38FaxFillBitRemoval [TCP] = FALSE\n"
+    "T38FaxTranscodingMMR [TCP] = TRUE\nT38FaxTranscodingJBIG [TCP] = TRUE\n"
+    "[T.38 media address]\nincoming call no filter = TRUE\nlocal user identification = by phone number\n"
+    "local user name = \"Local\"\nlocal user phone number = \"+1 555 0100\"\n"
+    "remote user identification = by name\nremote user name = \"Remote\"\nremote user phone number = \"200%41\"\n"
+    "local media IP address = 192.0.2.10\nlocal media IP port = 30000\nupdate media port rules = INC\n"
+    "(NAT) local media Domain Name = \"natm.example\"\n(NAT) local media IP port = 31000\n"
+    "[FAX common]\nfax id = \"+33 123\"\nmax speed = 9600\nmin speed = 4800\nTemporary tiff file name = t%d.tif\n"
+    "(Rx path) ECM frame size = 64\n(Rx path) page algorithm = MR | T.6\n"
+    "(Rx path) page resolution = 200dpi / 200dpi | 300dpi / 300dpi\n(Rx path) page width = 255mm\n"
+    "(Rx path) page length = B4\n(Tx path) wished ECM frame size = 256\n(Tx path) wished page algorithm = T.6\n"
+    "[FAX Send]\ncounter send = 2\npage header = \"HEAD\"\nBmp top margin = 12\nline padding mode = Left\n"
+    "[[FAX Send page]]\n{\nTiff file name = p1.tif\npage encoding = MH\n}\n{\nTiff file name = p2.tif\n}\n"
+    "[Traces / Reports]\ndisplay event = T38_EVT | FAX_EVT\nrecord event = CNF_SESSION\nevent file name = ev.txt\n"
+    "max length of event file = 700\nmax number of event log files = 30\nlist of T.38 events = CNG<IP | CED<IP\n"
+    "audit file name = au.txt\nmax length of audit file = 100\nmax number of audit log files = 2\n"
+    "append audit file = TRUE\nT.38 trace file name = t38.txt\nmax length of T.38 trace file = 50\n"
+    "max number of T.38 log files = 6\nappend T.38 trace file = TRUE\n"
+    "(T.38 Trc) list of T.38 traces = MSG | GW_SMODEM | MEM_ALLOC\n(T.38 Trc) max ASN.1 nb bytes stored = 40\n"
+    "(T.38 Trc) full display T.38 packet = TRUE\n(T.38 Trc) max T.38 pck bytes stored = 20\n"
+    "(T.38 Trc) max fax data stored = 500\n(T.38 Trc) kept dfield organization = FALSE\n"
+    "[Debug Fields]\nTag debug Field = 1\ndebug field 1 = 5\ndebug field 2 = 6\n";
+
+TEST(CopyGolden, EveryFieldOfEveryBranch) {
+  const struct {
+    const char* name;
+    std::string text;
+  } glb_cases[] = {
+      {"glb_full", kFullGlb},
+      {"glb_defaults", ""},
+      {"glb_no_audit",
+       "[General]\nassert control = NO_AUDIT__NO_CHECKS\n[Batch Auto Build]\nmode = Duplicate\n"
+       "number of sessions = 3\nsession reference = a.cfg\n[SIP]\nlocal SIP IP address = 192.0.2.1\n"
+       "[Traces / Reports]\ndisplay event = SIP_EVT\nlevel of sip event displayed = 2\naudit file name = au.txt\n"},
+  };
+  for (const auto& c : glb_cases) {
+    SCOPED_TRACE(c.name);
+    g_mask_now = 0x801E;
+    glb_outcome o = glb_copy(c.text);
+    g_mask_now = 0x300;
+    ASSERT_EQ(o.read, INI_TOOLS__READ_DONE);
+    std::string t = outcome_head(o.result, o.errors) + "trace mask set = " + std::to_string(g_mask_set) + "\n" +
+                    cfg_test::dump(o.param) + app_text(o.app) +
+                    displayed(o.table.values(), app_foip_ini__glb_sections, app_foip_ini__glb_keywords);
+    EXPECT_EQ(cfg_test::check_golden(kGolden + "copy_" + c.name + ".txt", without_host(t)), "");
+  }
+  const struct {
+    const char* name;
+    std::string text;
+    uint8_t nat;
+  } session_cases[] = {
+      {"session_full", kFullSession, 1},
+      {"session_full_no_nat", kFullSession, 0},
+      {"session_receive_tcp",
+       "[General]\nkind of T.38 transport = TCP\n[IAF Enhanced]\nIAF equipment = TRUE\n"
+       "[SIP Register]\nsend SIP register = TRUE\nuser identification = use local user name/phone nb\n"
+       "Registering user_identification = no registering\nuse Authentication parameters = TRUE\n"
+       "[FAX Send]\ncounter send = 0\n" +
+           kReceive + "Max received fax pages = 9\nMax received fax data = 123456\n",
+       1},
+      {"session_send_udp_register_by_name",
+       "[SIP Register]\nsend SIP register = TRUE\nuser identification = by name\nuser name = \"me\"\n"
+       "Registering user_identification = by phone number\nRegistering addr.ip_addr = 192.0.2.4\n"
+       "[SIP]\nremote SIP IP address = 192.0.2.5\n" +
+           kSend,
+       0},
+  };
+  for (const auto& c : session_cases) {
+    SCOPED_TRACE(c.name);
+    session_outcome o = session_copy(c.text, c.nat);
+    ASSERT_EQ(o.read, INI_TOOLS__READ_DONE);
+    const app_foip_ini__session_values& r = o.record;
+    std::string t = outcome_head(o.result, o.errors) + "direction = " + std::to_string(r.direction) +
+                    "\nrotation_base = " + std::to_string(r.rotation_base) +
+                    "\nregister_wanted = " + std::to_string(r.register_wanted) + "\n" + cfg_test::dump(r.reg) +
+                    cfg_test::dump(r.param) +
+                    displayed(o.record.values.values(), app_foip_ini__session_sections, app_foip_ini__session_keywords);
+    EXPECT_EQ(cfg_test::check_golden(kGolden + "copy_" + c.name + ".txt", without_host(t)), "");
+  }
 }
 
 }  // namespace
