@@ -12,26 +12,58 @@
 
 #include <cstdint>
 
+#include "runtime/automaton.h"
+
 // Dialog states.
-enum : std::uint8_t {
-  SIP_DLG_S_IDLE = 1,
-  SIP_DLG_S_INVITE_SENT = 2,
-  SIP_DLG_S_CANCELLING = 3,
-  SIP_DLG_S_PROCEEDING = 4,
-  SIP_DLG_S_ACCEPTED = 5,
-  SIP_DLG_S_REJECTED = 6,
-  SIP_DLG_S_CONFIRMED = 7,
-  SIP_DLG_S_INVITE_RECEIVED = 8,
-  SIP_DLG_S_REJECT_SENT = 9,
-  SIP_DLG_S_BYE_WHILE_INVITING = 10,
-  SIP_DLG_S_CANCEL_RECEIVED = 11,
-  SIP_DLG_S_ACCEPT_SENT = 12,
-  SIP_DLG_S_BYE_SENT = 13,
-  SIP_DLG_S_BYE_RECEIVED = 14,
-  SIP_DLG_S_OPTIONS_SENT = 15,
-  SIP_DLG_S_OPTIONS_RECEIVED = 16,
-  SIP_DLG_S_REGISTER_SENT = 17,
-  SIP_DLG_S_REGISTER_RECEIVED = 18,
+enum class sip_dlg_st : std::uint8_t {
+  idle = 1,
+  invite_sent = 2,
+  cancelling = 3,
+  proceeding = 4,
+  accepted = 5,
+  rejected = 6,
+  confirmed = 7,
+  invite_received = 8,
+  reject_sent = 9,
+  bye_while_inviting = 10,
+  cancel_received = 11,
+  accept_sent = 12,
+  bye_sent = 13,
+  bye_received = 14,
+  options_sent = 15,
+  options_received = 16,
+  register_sent = 17,
+  register_received = 18,
+  count_
+};
+inline constexpr std::uint8_t SIP_DLG_S_REJECT_SENT = static_cast<std::uint8_t>(sip_dlg_st::reject_sent);
+
+// Dialog events: requests and responses the user sends, responses and
+// requests received.
+enum class sip_dlg_ev : std::uint8_t {
+  invite_rq = 'A',
+  ack_rq = 'B',
+  options_rq = 'C',
+  bye_rq = 'D',
+  cancel_rq = 'E',
+  register_rq = 'F',
+  invite_rs = 'a',
+  options_rs = 'c',
+  bye_rs = 'd',
+  cancel_rs = 'e',
+  register_rs = 'f',
+  invite_co = 193,
+  options_co = 195,
+  bye_co = 196,
+  cancel_co = 197,
+  register_co = 198,
+  invite_in = 225,
+  ack_in = 226,
+  options_in = 227,
+  bye_in = 228,
+  cancel_in = 229,
+  register_in = 230,
+  count_
 };
 
 // Dialog flags.
@@ -112,6 +144,9 @@ struct sip_dlg_outcome {
 
 // One step: changes `state` and `flags`, returns what the caller must do.
 [[nodiscard]] sip_dlg_outcome sip_dialog_sm_step(std::uint8_t& state, std::uint16_t& flags, const sip_dlg_event& ev);
+
+// The machine's rows (one per state and event), for the automaton check.
+[[nodiscard]] kv::fsm::machine_view sip_dialog_machine();
 
 // True for an event that is a request received from the far end.
 constexpr bool sip_dlg_is_received_request(std::uint8_t code) { return code >= 225 && code <= 230; }
