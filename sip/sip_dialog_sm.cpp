@@ -20,7 +20,7 @@ using E = sip_dlg_ev;
 constexpr S STAYS = S{0};
 
 // Extra conditions on the message or the call.
-enum guard : std::uint8_t {
+enum guard : u8 {
   G_NONE,
   G_BAD_OWN_TAGS,      // our request has no From tag, or has a To tag
   G_TO_TAG,            // the message has a To tag
@@ -30,37 +30,37 @@ enum guard : std::uint8_t {
   G_REMOTE_TAG_NO_TO,  // the dialog knows the far tag and the request has no To tag
 };
 
-constexpr std::uint16_t ANY_HI = 0xFFFF;
+constexpr u16 ANY_HI = 0xFFFF;
 
 struct row {
   S state;
-  std::array<E, 5> ev;                // events, unused ones E{0}
-  std::uint16_t lo = 0, hi = ANY_HI;  // status range
-  std::uint16_t req = 0, forbid = 0;  // dialog flags required / forbidden
-  std::uint8_t call_req = 0, call_forbid = 0;
+  std::array<E, 5> ev;      // events, unused ones E{0}
+  u16 lo = 0, hi = ANY_HI;  // status range
+  u16 req = 0, forbid = 0;  // dialog flags required / forbidden
+  u8 call_req = 0, call_forbid = 0;
   guard g = G_NONE;
   S next = STAYS;
-  std::uint16_t set = 0, clear = 0;
+  u16 set = 0, clear = 0;
   bool assign = false;  // flags := set
-  std::uint32_t act = 0;
-  std::uint16_t result = SIP_DLG_GO_ON;
-  std::uint16_t answer = 0;
+  u32 act = 0;
+  u16 result = SIP_DLG_GO_ON;
+  u16 answer = 0;
   const char* reason = nullptr;
-  std::uint16_t confirm = 0;
+  u16 confirm = 0;
 };
 
 // Status ranges.
-constexpr std::uint16_t PROV_HI = 199, OK_LO = 200, OK_HI = 299, FAIL_LO = 300;
+constexpr u16 PROV_HI = 199, OK_LO = 200, OK_HI = 299, FAIL_LO = 300;
 
 constexpr const char* PENDING = "request pending";
 constexpr const char* NO_DIALOG = "Dialog does not exist";
 
-constexpr std::uint32_t STORE_OWN = SIP_DLGA_STORE_OWN, STORE_RX = SIP_DLGA_STORE_RECEIVED,
-                        RX_CSEQ = SIP_DLGA_RX_INVITE_CSEQ, ANSWER = SIP_DLGA_ANSWER, CLOSE_CALL = SIP_DLGA_CLOSE_CALL,
-                        CONFIRM = SIP_DLGA_CONFIRM, REL_ACK = SIP_DLGA_RELEASE_BUT_ACK, REL = SIP_DLGA_RELEASE,
-                        BR_ACK = SIP_DLGA_BRANCH_ACK, BR_CAN = SIP_DLGA_BRANCH_CANCEL, SUP = SIP_DLGA_SUPERVISE,
-                        FORK = SIP_DLGA_FORK_TIMER, HOLD = SIP_DLGA_BYE_HOLD, STOP = SIP_DLGA_STOP_BYE_HOLD,
-                        S500 = SIP_DLGA_STATUS_500, CANCELLED = SIP_DLGA_CALL_CANCELLED;
+constexpr u32 STORE_OWN = SIP_DLGA_STORE_OWN, STORE_RX = SIP_DLGA_STORE_RECEIVED, RX_CSEQ = SIP_DLGA_RX_INVITE_CSEQ,
+              ANSWER = SIP_DLGA_ANSWER, CLOSE_CALL = SIP_DLGA_CLOSE_CALL, CONFIRM = SIP_DLGA_CONFIRM,
+              REL_ACK = SIP_DLGA_RELEASE_BUT_ACK, REL = SIP_DLGA_RELEASE, BR_ACK = SIP_DLGA_BRANCH_ACK,
+              BR_CAN = SIP_DLGA_BRANCH_CANCEL, SUP = SIP_DLGA_SUPERVISE, FORK = SIP_DLGA_FORK_TIMER,
+              HOLD = SIP_DLGA_BYE_HOLD, STOP = SIP_DLGA_STOP_BYE_HOLD, S500 = SIP_DLGA_STATUS_500,
+              CANCELLED = SIP_DLGA_CALL_CANCELLED;
 
 constexpr row sip_dialog_table[] = {
     // 1 idle
@@ -424,9 +424,9 @@ constexpr bool has_event(const row& r, E code) {
 
 // The cell of a state and event: the first of its rows.
 struct first_row {
-  std::uint8_t index;
+  u8 index;
 };
-constexpr std::uint8_t NO_ROW = 0xFF;
+constexpr u8 NO_ROW = 0xFF;
 static_assert(std::size(sip_dialog_table) < NO_ROW);
 
 constexpr bool first_of_cell(std::size_t i, E e) {
@@ -470,7 +470,7 @@ consteval dialog_row cell_row(std::size_t k) {
     for (const E e : sip_dialog_table[i].ev)
       if (e != E{0} && first_of_cell(i, e) && k-- == 0) {
         const S st = sip_dialog_table[i].state;
-        return {st, e, first_row{static_cast<std::uint8_t>(i)}, cell_next(st, e)};
+        return {st, e, first_row{static_cast<u8>(i)}, cell_next(st, e)};
       }
   throw "dialog cell out of range";
 }
@@ -484,9 +484,9 @@ constexpr auto kPlain = fsm::plain(kRows.r);
 
 // The states rows lead to.
 constexpr auto kTargets = [] {
-  std::array<std::uint8_t, fsm::count_of<S>> out{};
+  std::array<u8, fsm::count_of<S>> out{};
   std::size_t n = 0;
-  for (std::uint8_t s = 1; s < fsm::count_of<S>; ++s)
+  for (u8 s = 1; s < fsm::count_of<S>; ++s)
     for (const row& r : sip_dialog_table)
       if (r.next == S{s}) {
         out[n++] = s;
@@ -508,19 +508,19 @@ bool guard_holds(guard g, const sip_dlg_event& ev) {
   return false;
 }
 
-bool matches(const row& r, std::uint16_t flags, const sip_dlg_event& ev) {
+bool matches(const row& r, u16 flags, const sip_dlg_event& ev) {
   return ev.status >= r.lo && ev.status <= r.hi && (flags & r.req) == r.req && (flags & r.forbid) == 0 &&
          (ev.call_flags & r.call_req) == r.call_req && (ev.call_flags & r.call_forbid) == 0 && guard_holds(r.g, ev);
 }
 
 // The first row of the state and event whose conditions hold, or null.
-const row* find_row(std::uint8_t state, const sip_dlg_event& ev, std::uint16_t flags) {
+const row* find_row(u8 state, const sip_dlg_event& ev, u16 flags) {
   const auto* cell = kTable.find(state, ev.code);
   if (cell == nullptr || cell->action.index == NO_ROW) return nullptr;
   const E e = static_cast<E>(ev.code);
   for (std::size_t i = cell->action.index; i < std::size(sip_dialog_table); ++i) {
     const row& r = sip_dialog_table[i];
-    if (static_cast<std::uint8_t>(r.state) == state && has_event(r, e) && matches(r, flags, ev)) return &r;
+    if (static_cast<u8>(r.state) == state && has_event(r, e) && matches(r, flags, ev)) return &r;
   }
   return nullptr;
 }
@@ -531,24 +531,24 @@ kv::fsm::machine_view sip_dialog_machine() {
   return {"sip dialog",
           fsm::count_of<S>,
           fsm::count_of<E>,
-          static_cast<std::uint8_t>(S::idle),
+          static_cast<u8>(S::idle),
           kPlain,
-          std::span<const std::uint8_t>(kTargets.first.data(), kTargets.second),
+          std::span<const u8>(kTargets.first.data(), kTargets.second),
           {}};
 }
 
-sip_dlg_outcome sip_dialog_sm_step(std::uint8_t& state, std::uint16_t& flags, const sip_dlg_event& ev) {
+sip_dlg_outcome sip_dialog_sm_step(u8& state, u16& flags, const sip_dlg_event& ev) {
   sip_dlg_outcome out;
-  if (state < static_cast<std::uint8_t>(S::idle) || state >= fsm::count_of<S>) {
+  if (state < static_cast<u8>(S::idle) || state >= fsm::count_of<S>) {
     out.result = SIP_DLG_BAD_STATE;
     return out;
   }
   if (const row* found = find_row(state, ev, flags)) {
     const row& r = *found;
     if (r.assign) flags = r.set;
-    else flags = static_cast<std::uint16_t>((flags | r.set) & ~r.clear);
-    if ((r.act & STOP) != 0) flags = static_cast<std::uint16_t>(flags & ~SIP_DLGF_BYE_HOLD);
-    if (r.next != STAYS) state = static_cast<std::uint8_t>(r.next);
+    else flags = static_cast<u16>((flags | r.set) & ~r.clear);
+    if ((r.act & STOP) != 0) flags = static_cast<u16>(flags & ~SIP_DLGF_BYE_HOLD);
+    if (r.next != STAYS) state = static_cast<u8>(r.next);
     out.result = r.result;
     out.actions = r.act;
     out.answer = r.answer;
@@ -559,14 +559,13 @@ sip_dlg_outcome sip_dialog_sm_step(std::uint8_t& state, std::uint16_t& flags, co
   // No row: a received request other than ACK is answered 500; the request
   // is refused (an INVITE of ours with 44, but in the states that never
   // take one).
-  if (sip_dlg_is_received_request(ev.code) && ev.code != static_cast<std::uint8_t>(E::ack_in)) {
+  if (sip_dlg_is_received_request(ev.code) && ev.code != static_cast<u8>(E::ack_in)) {
     out.actions = ANSWER;
     out.answer = 500;
     out.reason = "Internal Server Error";
   }
   const S st = static_cast<S>(state);
   const bool invite_405 = st == S::idle || st == S::confirmed || st == S::invite_received || st == S::bye_received;
-  out.result =
-      ev.code == static_cast<std::uint8_t>(E::invite_rq) && !invite_405 ? SIP_DLG_INVITE_REFUSED : SIP_DLG_REFUSED;
+  out.result = ev.code == static_cast<u8>(E::invite_rq) && !invite_405 ? SIP_DLG_INVITE_REFUSED : SIP_DLG_REFUSED;
   return out;
 }

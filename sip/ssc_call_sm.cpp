@@ -5,6 +5,8 @@
 #include <array>
 #include <utility>
 
+#include "sip/ssc_row_index.h"
+
 namespace {
 
 namespace fsm = kv::fsm;
@@ -181,16 +183,7 @@ constexpr auto kTable = fsm::compile(kRows.r, fsm::cell<choose>{unexpected, fsm:
 constexpr auto kPlain = fsm::plain(kRows.r);
 
 // The row of each cell, for traces and tests.
-constexpr auto kRowOf = [] {
-  std::array<short, fsm::count_of<S> * fsm::count_of<E>> at{};
-  for (auto& i : at) i = -1;
-  for (std::size_t i = 0; i < kRowCount; ++i) {
-    const call_row& r = kRows.r[i];
-    at[static_cast<std::size_t>(r.event) * fsm::count_of<S> + static_cast<std::size_t>(r.state)] =
-        static_cast<short>(i);
-  }
-  return at;
-}();
+constexpr ssc_row_index kRowOf(kRows.r);
 
 // States the choices may pick.
 constexpr u8 kChosen[] = {CALL_IDLE,    CALL_INVITING, CALL_PROCEEDING, CALL_ACTIVE,
@@ -212,7 +205,7 @@ ssc_call_step ssc_call_decide(u8 state, u8 event, const ssc_call_facts& f) {
     return {c.action, c.next, -1};
   }
   const choice c = cell->action(state, f);
-  const int row = c.taken ? kRowOf[static_cast<std::size_t>(event) * fsm::count_of<S> + state] : -1;
+  const int row = c.taken ? kRowOf.of(state, event) : -1;
   if (!c.taken || cell->next == fsm::kByAction) return {c.action, c.next, row};
   return {c.action, fsm::next_of(*cell, state), row};
 }

@@ -1,11 +1,12 @@
-// ENT_SSC dialog entry machine table, INVITE response step and the REGISTER
-// response and refresh rules.
+// ENT_SSC dialog entry machine: its rows and their choices, the INVITE
+// response step and the REGISTER response and refresh rules.
 #include "sip/ssc_entry_sm.h"
 
 #include <array>
 #include <iterator>
 
 #include "sip/ssc_ident.h"
+#include "sip/ssc_row_index.h"
 
 namespace {
 
@@ -233,14 +234,7 @@ constexpr auto kTable = fsm::compile(kRows, fsm::cell<choose>{common, fsm::kKeep
 constexpr auto kPlain = fsm::plain(kRows);
 
 // The row of each cell, for traces and tests.
-constexpr auto kRowOf = [] {
-  std::array<short, fsm::count_of<S> * fsm::count_of<E>> at{};
-  for (auto& i : at) i = -1;
-  for (std::size_t i = 0; i < std::size(kRows); ++i)
-    at[static_cast<std::size_t>(kRows[i].event) * fsm::count_of<S> + static_cast<std::size_t>(kRows[i].state)] =
-        static_cast<short>(i);
-  return at;
-}();
+constexpr ssc_row_index kRowOf(kRows);
 
 // States the choices and the actions that compute the next state may pick.
 constexpr u8 kChosen[] = {ENTRY_IDLE,        ENTRY_EARLY,      ENTRY_2XX_RECEIVED, ENTRY_REJECTED,
@@ -257,7 +251,7 @@ ssc_entry_step ssc_entry_decide(u8 state, u8 event, const ssc_entry_facts& f) {
   const auto* cell = kTable.find(state, event);
   const choice c = cell != nullptr ? cell->action(state, event, f) : common(state, event, f);
   if (!c.taken) return {c.action, c.next, -1, c.error_fatal};
-  const int row = kRowOf[static_cast<std::size_t>(event) * fsm::count_of<S> + state];
+  const int row = kRowOf.of(state, event);
   if (cell->next == fsm::kByAction) return {c.action, c.next, row};
   return {c.action, fsm::next_of(*cell, state), row};
 }

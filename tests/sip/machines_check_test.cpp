@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sip/sip_dialog_sm.h"
+#include "sip/sip_slot_sm.h"
 #include "sip/ssc_call_sm.h"
 #include "sip/ssc_entry_sm.h"
 
@@ -27,6 +28,7 @@ bool unused_state_fault(const std::string& fault, const std::vector<unsigned>& u
 TEST(SipMachines, EveryMachinePassesTheAutomatonCheck) {
   const machine machines[] = {
       {sip_dialog_machine(), {0}},
+      {sip_slot_machine(), {}},
       {ssc_call_machine(), {0, 4, 9}},
       {ssc_entry_machine(), {0, 2, 3, 4, 5, 6, 12, 13, 15}},
   };
