@@ -9,6 +9,7 @@
 #include "runtime/timer.h"
 #include "sip/ent/sip_entity.h"
 #include "sip/ent/sip_tx.h"
+#include "sip/ent/sip_slot_sm.h"
 
 namespace {
 
@@ -235,7 +236,7 @@ void sip_tx_slot__release(sip_transaction_slot& s) {
   s.timeout.stop();
   s.stored.clear();
   s.stored.shrink_to_fit();
-  s.state = SIP_SLOT_FREE;
+  s.state = sip_slot_next(s.state, sip_slot_ev::released);
   s.kind = 0;
 }
 

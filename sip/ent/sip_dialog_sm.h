@@ -10,32 +10,63 @@
 // restore) come back as bits for the caller to carry out.
 #pragma once
 
-#include <cstdint>
+#include "runtime/automaton.h"
+#include "runtime/types.h"
 
 // Dialog states.
-enum : std::uint8_t {
-  SIP_DLG_S_IDLE = 1,
-  SIP_DLG_S_INVITE_SENT = 2,
-  SIP_DLG_S_CANCELLING = 3,
-  SIP_DLG_S_PROCEEDING = 4,
-  SIP_DLG_S_ACCEPTED = 5,
-  SIP_DLG_S_REJECTED = 6,
-  SIP_DLG_S_CONFIRMED = 7,
-  SIP_DLG_S_INVITE_RECEIVED = 8,
-  SIP_DLG_S_REJECT_SENT = 9,
-  SIP_DLG_S_BYE_WHILE_INVITING = 10,
-  SIP_DLG_S_CANCEL_RECEIVED = 11,
-  SIP_DLG_S_ACCEPT_SENT = 12,
-  SIP_DLG_S_BYE_SENT = 13,
-  SIP_DLG_S_BYE_RECEIVED = 14,
-  SIP_DLG_S_OPTIONS_SENT = 15,
-  SIP_DLG_S_OPTIONS_RECEIVED = 16,
-  SIP_DLG_S_REGISTER_SENT = 17,
-  SIP_DLG_S_REGISTER_RECEIVED = 18,
+enum class sip_dlg_st : u8 {
+  idle = 1,
+  invite_sent = 2,
+  cancelling = 3,
+  proceeding = 4,
+  accepted = 5,
+  rejected = 6,
+  confirmed = 7,
+  invite_received = 8,
+  reject_sent = 9,
+  bye_while_inviting = 10,
+  cancel_received = 11,
+  accept_sent = 12,
+  bye_sent = 13,
+  bye_received = 14,
+  options_sent = 15,
+  options_received = 16,
+  register_sent = 17,
+  register_received = 18,
+  count_
+};
+inline constexpr u8 SIP_DLG_S_REJECT_SENT = static_cast<u8>(sip_dlg_st::reject_sent);
+
+// Dialog events: requests and responses the user sends, responses and
+// requests received.
+enum class sip_dlg_ev : u8 {
+  invite_rq = 'A',
+  ack_rq = 'B',
+  options_rq = 'C',
+  bye_rq = 'D',
+  cancel_rq = 'E',
+  register_rq = 'F',
+  invite_rs = 'a',
+  options_rs = 'c',
+  bye_rs = 'd',
+  cancel_rs = 'e',
+  register_rs = 'f',
+  invite_co = 193,
+  options_co = 195,
+  bye_co = 196,
+  cancel_co = 197,
+  register_co = 198,
+  invite_in = 225,
+  ack_in = 226,
+  options_in = 227,
+  bye_in = 228,
+  cancel_in = 229,
+  register_in = 230,
+  count_
 };
 
 // Dialog flags.
-enum : std::uint16_t {
+enum : u16 {
   SIP_DLGF_ACK = 0x0001,           // the INVITE's ACK was sent or received
   SIP_DLGF_FINAL = 0x0002,         // a final INVITE response received or sent
   SIP_DLGF_BYE_ANSWERED = 0x0004,  // BYE answered finally while the INVITE was open
@@ -48,13 +79,13 @@ enum : std::uint16_t {
 };
 
 // Call flags the machine reads and sets.
-enum : std::uint8_t {
+enum : u8 {
   SIP_CALLF_CANCELLED = 0x08,  // a CANCEL was asked for (or confirmed locally)
   SIP_CALLF_FAILED = 0x10,     // a failure to our INVITE was received
 };
 
 // Results of a step.
-enum : std::uint16_t {
+enum : u16 {
   SIP_DLG_GO_ON = 2,
   SIP_DLG_BAD_STATE = 3,  // state outside 1..18
   SIP_DLG_ABSORBED = 4,
@@ -65,7 +96,7 @@ enum : std::uint16_t {
 };
 
 // Actions for the caller, in the order they are listed.
-enum : std::uint32_t {
+enum : u32 {
   SIP_DLGA_STORE_OWN = 1u << 0,        // parties of our own request stored
   SIP_DLGA_STORE_RECEIVED = 1u << 1,   // parties of the received request stored
   SIP_DLGA_RX_INVITE_CSEQ = 1u << 2,   // received-INVITE CSeq := the CSeq
@@ -91,27 +122,30 @@ enum : std::uint32_t {
 
 // One event for a dialog.
 struct sip_dlg_event {
-  std::uint8_t code = 0;       // 'A'..'F', 'a'..'f', 193..198, 225..230
-  std::uint16_t status = 0;    // status of the message (responses)
+  u8 code = 0;                 // 'A'..'F', 'a'..'f', 193..198, 225..230
+  u16 status = 0;              // status of the message (responses)
   bool from_tag = true;        // the message has a From tag
   bool to_tag = false;         // the message has a To tag
   bool not_available = false;  // the endpoint's user lags
-  std::uint8_t call_flags = 0;
-  std::uint8_t active_dialogs = 1;
+  u8 call_flags = 0;
+  u8 active_dialogs = 1;
   bool remote_tag = false;  // the dialog knows the far end's tag
 };
 
 // What a step gives back.
 struct sip_dlg_outcome {
-  std::uint16_t result = SIP_DLG_GO_ON;
-  std::uint32_t actions = 0;
-  std::uint16_t answer = 0;      // status of SIP_DLGA_ANSWER
+  u16 result = SIP_DLG_GO_ON;
+  u32 actions = 0;
+  u16 answer = 0;                // status of SIP_DLGA_ANSWER
   const char* reason = nullptr;  // its reason phrase
-  std::uint16_t confirm = 0;     // status of SIP_DLGA_CONFIRM
+  u16 confirm = 0;               // status of SIP_DLGA_CONFIRM
 };
 
 // One step: changes `state` and `flags`, returns what the caller must do.
-[[nodiscard]] sip_dlg_outcome sip_dialog_sm_step(std::uint8_t& state, std::uint16_t& flags, const sip_dlg_event& ev);
+[[nodiscard]] sip_dlg_outcome sip_dialog_sm_step(u8& state, u16& flags, const sip_dlg_event& ev);
+
+// The machine's rows (one per state and event), for the automaton check.
+[[nodiscard]] kv::fsm::machine_view sip_dialog_machine();
 
 // True for an event that is a request received from the far end.
-constexpr bool sip_dlg_is_received_request(std::uint8_t code) { return code >= 225 && code <= 230; }
+constexpr bool sip_dlg_is_received_request(u8 code) { return code >= 225 && code <= 230; }

@@ -19,6 +19,7 @@
 #include "sip/ent/sip_dialog_sm.h"
 #include "sip/ent/sip_entity.h"
 #include "sip/ent/sip_tx.h"
+#include "sip/ent/sip_slot_sm.h"
 
 namespace {
 
@@ -427,7 +428,7 @@ void response(sip_endpoint& ep) {
       }
       slot->interval_ms = ep.cfg.t2_ms;
       slot->retransmit.start(ep.cfg.t2_ms, slot->index);
-      slot->state = SIP_SLOT_PROCEEDING;
+      slot->state = sip_slot_next(slot->state, sip_slot_ev::provisional);
     } else {
       sip_tx_slot__release(*slot);
     }
@@ -446,7 +447,7 @@ void response(sip_endpoint& ep) {
     sip_dialog& nd = c.dialogs[d];
     copy_tag(nd.remote_tag, w.to.tag);
     nd.local_cseq = nd.our_invite_cseq = w.cseq.number;
-    nd.state = 2;
+    nd.state = static_cast<std::uint8_t>(sip_dlg_st::invite_sent);
     ++c.dialog_count;
     c.highest_dialog = d;
     dialog = d;
@@ -467,7 +468,7 @@ void response(sip_endpoint& ep) {
         sip_dialog& nd = c.dialogs[d];
         copy_tag(nd.remote_tag, w.to.tag);
         nd.local_cseq = nd.our_invite_cseq = w.cseq.number;
-        nd.state = 2;
+        nd.state = static_cast<std::uint8_t>(sip_dlg_st::invite_sent);
         ++c.dialog_count;
         c.highest_dialog = d;
       }
@@ -481,13 +482,13 @@ void response(sip_endpoint& ep) {
         slot->retransmit.stop();
         slot->timeout.start(ep.cfg.provisional_wait_ms, slot->index);
       }
-      slot->state = SIP_SLOT_PROCEEDING;
+      slot->state = sip_slot_next(slot->state, sip_slot_ev::provisional);
     } else {
       slot->stored.clear();
       slot->kind = 'B';
       slot->retransmit.stop();
       slot->timeout.stop();
-      slot->state = status < 300 ? SIP_SLOT_ACCEPTED : SIP_SLOT_COMPLETED;
+      slot->state = sip_slot_next(slot->state, status < 300 ? sip_slot_ev::final_2xx : sip_slot_ev::final_failure);
       slot->dialog = dialog;
       if (status < 300) c.dialogs[dialog].accepted_slot = slot->index;
     }

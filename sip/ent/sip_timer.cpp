@@ -7,6 +7,7 @@
 #include "sip/ent/sip_entity.h"
 #include "sip/ent/sip_rx.h"
 #include "sip/ent/sip_tx.h"
+#include "sip/ent/sip_slot_sm.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ void retransmit(sip_endpoint& ep, std::uint32_t ci, sip_transaction_slot& s) {
   sip_call& c = sip_mod.pools.calls[ci];
   if (s.kind == 0) {  // a kept ACK whose life ended
     s.stored.clear();
-    s.state = SIP_SLOT_FREE;
+    s.state = sip_slot_next(s.state, sip_slot_ev::released);
     if (c.closing != 0) sip_call__free(ep, ci);
     return;
   }

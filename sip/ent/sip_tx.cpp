@@ -9,6 +9,7 @@
 #include "runtime/sock.h"
 #include "sip/ent/sip_call.h"
 #include "sip/ent/sip_entity.h"
+#include "sip/ent/sip_slot_sm.h"
 
 namespace {
 
@@ -125,7 +126,7 @@ std::uint8_t sip_tx__send_by_kind(sip_endpoint& ep, const sip_tx_msg& msg, const
   if (msg.code == 'B') {
     for (sip_transaction_slot& s : c.slots) {
       if (s.state == SIP_SLOT_FREE || s.kind != 'B' || s.dialog != msg.dialog) continue;
-      if (s.state != SIP_SLOT_ACCEPTED) s.state = SIP_SLOT_ACK_SENT;
+      s.state = sip_slot_next(s.state, sip_slot_ev::ack_sent);
       s.kind = 0;
       s.stored = text;
       s.timeout.stop();
@@ -134,7 +135,7 @@ std::uint8_t sip_tx__send_by_kind(sip_endpoint& ep, const sip_tx_msg& msg, const
       break;
     }
     send();
-    return 2;
+    return SIP_TX_SENT;
   }
   if (msg.code == 'a') {
     if (msg.status < 200) {
@@ -143,19 +144,19 @@ std::uint8_t sip_tx__send_by_kind(sip_endpoint& ep, const sip_tx_msg& msg, const
         stx->has_stored = true;
       }
       send();
-      return 2;
+      return SIP_TX_SENT;
     }
     if (msg.refusal_outside_dialog && stx != nullptr) {
       stx->stored = text;
       stx->has_stored = true;
       send();
       sip_server_tx__await_ack(ep, msg.server_tx, c.dest_address, c.dest_port);
-      return 2;
+      return SIP_TX_SENT;
     }
     const std::uint8_t i = sip_tx_slot__take(c, msg.dialog);
-    if (i == SIP_NO_INDEX) return 34;
+    if (i == SIP_NO_INDEX) return SIP_TX_NO_SLOT;
     sip_transaction_slot& s = c.slots[i];
-    s.state = SIP_SLOT_COMPLETED;
+    s.state = sip_slot_next(s.state, sip_slot_ev::answer_sent);
     s.cseq = msg.cseq;
     s.kind = 226;
     s.stored = text;
@@ -166,7 +167,7 @@ std::uint8_t sip_tx__send_by_kind(sip_endpoint& ep, const sip_tx_msg& msg, const
     }
     send();
     arm_slot(ep, c, s);
-    return 2;
+    return SIP_TX_SENT;
   }
   if (!is_request(msg.code)) {
     if (stx != nullptr) {
@@ -175,12 +176,12 @@ std::uint8_t sip_tx__send_by_kind(sip_endpoint& ep, const sip_tx_msg& msg, const
       if (msg.status >= 200) sip_server_tx__complete(ep, msg.server_tx);
     }
     send();
-    return 2;
+    return SIP_TX_SENT;
   }
   const std::uint8_t i = sip_tx_slot__take(c, msg.dialog);
-  if (i == SIP_NO_INDEX) return 34;
+  if (i == SIP_NO_INDEX) return SIP_TX_NO_SLOT;
   sip_transaction_slot& s = c.slots[i];
-  s.state = SIP_SLOT_CALLING;
+  s.state = sip_slot_next(s.state, sip_slot_ev::request_sent);
   s.cseq = msg.cseq;
   s.branch = {};
   if (msg.branch != nullptr) std::strncpy(s.branch.data(), msg.branch, s.branch.size() - 1);
@@ -188,7 +189,7 @@ std::uint8_t sip_tx__send_by_kind(sip_endpoint& ep, const sip_tx_msg& msg, const
   s.stored = text;
   send();
   arm_slot(ep, c, s);
-  return 2;
+  return SIP_TX_SENT;
 }
 
 bool sip_server_tx__resend(sip_endpoint& ep, std::uint32_t idx) {

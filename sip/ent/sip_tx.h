@@ -27,8 +27,12 @@ struct sip_tx_msg {
   bool refusal_outside_dialog = false;
 };
 
-// 2 sent, 34 no transaction slot (nothing sent).  `text` is the message
-// without the transport's address record.
+// Results of sip_tx__send_by_kind.
+inline constexpr std::uint8_t SIP_TX_SENT = 2;
+inline constexpr std::uint8_t SIP_TX_NO_SLOT = 34;  // no transaction slot free: nothing sent
+
+// SIP_TX_SENT or SIP_TX_NO_SLOT.  `text` is the message without the
+// transport's address record.
 [[nodiscard]] std::uint8_t sip_tx__send_by_kind(sip_endpoint& ep, const sip_tx_msg& msg,
                                                 const std::vector<std::uint8_t>& text);
 // A datagram request of `text` to address and port.

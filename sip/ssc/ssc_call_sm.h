@@ -1,12 +1,13 @@
 // ENT_SSC call machine (`ssc_call_sm`): one state per call, one row per
-// (state, event, condition) in a constexpr table; the row names the action
-// and the next state.
+// (state, event) compiled into a table; a row's choice picks the action and
+// the next state from the facts of the message (its status class, a fatal
+// error, the entries left).
 //
 // Contract:
-// - ssc_call_decide is a pure lookup: the first row whose state, event and
-//   condition match wins.  No row: states 8 and 12 report the event
-//   (SSC_ERROR_IN 900 and SSC_DISCARDED_EVENT), every other state ignores it;
-//   the state is kept either way.
+// - ssc_call_decide is a pure lookup.  No row, or a row whose facts do not
+//   fit: states 8 and 12 report the event (SSC_ERROR_IN 900 and
+//   SSC_DISCARDED_EVENT), every other state ignores it; the state is kept
+//   either way.
 // - States 4 and 9 have no rows: events leave them unchanged.
 // - A close while our 2xx awaits its ACK (state 7, event 19) is remembered:
 //   the call goes to CALL_CLOSING and the ACK, when it comes, sends the BYE.
@@ -18,35 +19,56 @@
 #pragma once
 #include <cstddef>
 
+#include "runtime/automaton.h"
 #include "runtime/types.h"
 
-enum ssc_call_state : u8 {
-  CALL_IDLE = 1,
-  CALL_INVITING = 2,
-  CALL_PROCEEDING = 3,
-  CALL_ACTIVE = 5,
-  CALL_CLOSING = 6,
-  CALL_ANSWERED = 7,
-  CALL_REGISTERING = 8,
-  CALL_OFFERED = 10,
-  CALL_READY = 11,
-  CALL_OPTIONS = 12,
+// Call states (the byte of `ssc_call`); 4 and 9 are unused numbers.
+enum class ssc_call_st : u8 {
+  idle = 1,         // CALL_IDLE
+  inviting = 2,     // CALL_INVITING
+  proceeding = 3,   // CALL_PROCEEDING
+  active = 5,       // CALL_ACTIVE
+  closing = 6,      // CALL_CLOSING
+  answered = 7,     // CALL_ANSWERED
+  registering = 8,  // CALL_REGISTERING
+  offered = 10,     // CALL_OFFERED
+  ready = 11,       // CALL_READY
+  options = 12,     // CALL_OPTIONS
+  count_
 };
+// The same values as the record's byte.
+inline constexpr u8 CALL_IDLE = static_cast<u8>(ssc_call_st::idle);
+inline constexpr u8 CALL_INVITING = static_cast<u8>(ssc_call_st::inviting);
+inline constexpr u8 CALL_PROCEEDING = static_cast<u8>(ssc_call_st::proceeding);
+inline constexpr u8 CALL_ACTIVE = static_cast<u8>(ssc_call_st::active);
+inline constexpr u8 CALL_CLOSING = static_cast<u8>(ssc_call_st::closing);
+inline constexpr u8 CALL_ANSWERED = static_cast<u8>(ssc_call_st::answered);
+inline constexpr u8 CALL_REGISTERING = static_cast<u8>(ssc_call_st::registering);
+inline constexpr u8 CALL_OFFERED = static_cast<u8>(ssc_call_st::offered);
+inline constexpr u8 CALL_READY = static_cast<u8>(ssc_call_st::ready);
+inline constexpr u8 CALL_OPTIONS = static_cast<u8>(ssc_call_st::options);
 
-// What a row looks at besides state and event.
-enum class ssc_call_cond : u8 {
-  any,
-  class0,        // 1xx
-  class1,        // 2xx
-  class2or4,     // 3xx, or no / odd status
-  class3_retry,  // 4xx-6xx and the challenge step answers it
-  class3,        // 4xx-6xx otherwise
-  class2to4,     // anything but 1xx and 2xx
-  class2or4_no_entries,
-  fatal,          // the error (made fatal where the row says) ends the call
-  no_entries,     // the call has no dialog entry left
-  options_done,   // the OPTIONS step returned 4
-  close_pending,  // the user closed while our 2xx awaited its ACK
+// Events of the call machine (the numbers of the classification tables).
+enum class ssc_call_ev : u8 {
+  invite_rq = 1,        // SSC_INVITE_RQ from the user
+  user_answered = 2,    // self-event: the user answered an incoming INVITE
+  invite_response = 4,  // self-event: a response to our INVITE
+  invite_received = 5,  // self-event: an INVITE was received
+  ack_received = 6,     // self-event: an ACK was received
+  cancel_co = 10,       // SIP_CANCEL_CO
+  close_rq = 19,        // CLOSE_SESS_RQ from the user
+  register_rq = 20,     // SSC_REGISTER_RQ from the user
+  options_rq = 40,      // SSC_OPTIONS_RQ outside a dialog
+  options_co = 43,      // SIP_OPTIONS_CO outside a dialog
+  error_in = 56,        // SIP_ERROR_IN
+  closed_by_us = 60,    // self-event: the session ended after we closed it
+  session_ended = 61,   // self-event: the session ended
+  set_parm = 62,        // SSC_SET_PARM_RQ
+  entry_idle = 63,      // self-event: a dialog entry went idle
+  close_answer = 68,    // the user's close-session answer
+  options_timer = 69,   // timer '1' expired
+  sdp_failed = 81,      // a user request whose SDP could not be encoded
+  count_
 };
 
 enum class ssc_call_action : u8 {
@@ -83,17 +105,10 @@ enum class ssc_call_action : u8 {
   options_error,       // SIP error other than 24 ends the OPTIONS call
   retype_notice,       // retype 31, 242
   report,              // SSC_ERROR_IN 900 and SSC_DISCARDED_EVENT
+  count_
 };
 
-struct ssc_call_row {
-  u8 state;
-  u8 event;
-  ssc_call_cond cond;
-  ssc_call_action action;
-  u8 next;
-};
-
-// Facts the conditions read.
+// Facts the choices read.
 struct ssc_call_facts {
   u8 status_class = 4;  // ssc_status_class of the response
   bool challenge_retry = false;
@@ -106,8 +121,9 @@ struct ssc_call_facts {
 struct ssc_call_step {
   ssc_call_action action;
   u8 next;
-  int row;  // index in the table, -1 when none matched
+  int row;  // index in the rows, -1 when none took the event
 };
 
 [[nodiscard]] ssc_call_step ssc_call_decide(u8 state, u8 event, const ssc_call_facts& f);
-[[nodiscard]] const ssc_call_row* ssc_call_rows(std::size_t* count);
+// The machine's rows, for the automaton check and the tests.
+[[nodiscard]] kv::fsm::machine_view ssc_call_machine();

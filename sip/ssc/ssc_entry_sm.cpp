@@ -1,145 +1,29 @@
-// ENT_SSC dialog entry machine table, INVITE response step and the REGISTER
-// response and refresh rules.
+// ENT_SSC dialog entry machine: its rows and their choices, the INVITE
+// response step and the REGISTER response and refresh rules.
 #include "sip/ssc/ssc_entry_sm.h"
 
+#include <array>
 #include <iterator>
 
 #include "sip/ssc/ssc_ident.h"
+#include "sip/ssc/ssc_row_index.h"
 
 namespace {
 
-using C = ssc_entry_cond;
+namespace fsm = kv::fsm;
+using S = ssc_entry_st;
+using E = ssc_entry_ev;
 using A = ssc_entry_action;
+using F = ssc_entry_facts;
 constexpr u8 NX = SSC_ENTRY_NEXT_COMPUTED;
 
-constexpr ssc_entry_row kRows[] = {
-    {1, 4, C::any, A::invite_response, NX},
-    {1, 5, C::expires_zero, A::refuse_invite_487, 9},
-    {1, 5, C::any, A::take_invite, 11},
-    {1, 19, C::any, A::closed_notice, 1},
-    {1, 20, C::refresh_zero, A::register_start, 1},
-    {1, 20, C::any, A::register_start, 19},
-    {1, 22, C::any, A::take_register, 18},
-    {1, 40, C::any, A::options_start, NX},
-    {1, 41, C::any, A::take_options, 22},
-    {1, 3, C::any, A::none, 1},
-    {1, 6, C::any, A::none, 1},
-    {1, 27, C::any, A::none, 1},
-    {1, 57, C::any, A::none, 1},
-    {1, 65, C::any, A::none, 1},
-    {1, 95, C::any, A::none, 1},
-
-    {7, 4, C::any, A::invite_response, NX},
-    {7, 7, C::any, A::send_cancel, 7},
-    {7, 13, C::no_notices, A::pass_bye_in, 17},
-    {7, 13, C::notices, A::bye_notice, 1},
-    {7, 57, C::any, A::none, 1},
-    {7, 65, C::any, A::none, 1},
-
-    {8, 3, C::any, A::send_ack, 10},
-    {8, 11, C::any, A::send_bye, 16},
-    {8, 13, C::no_notices, A::pass_bye_in, 17},
-    {8, 13, C::notices, A::bye_notice, 1},
-    {8, 19, C::any, A::ack_and_bye_user, 16},
-    {8, 64, C::any, A::ack_and_bye, 16},
-
-    {9, 6, C::any, A::pass_ack_or_closed, 1},
-    {9, 8, C::any, A::answer_cancel, 9},
-    {9, 19, C::any, A::mark_closed, 9},
-
-    {10, 2, C::reinvite_received, A::answer_reinvite, 10},
-    {10, 3, C::reinvite_2xx, A::send_user_ack, 10},
-    {10, 4, C::reinvite_running, A::reinvite_response, NX},
-    {10, 5, C::any, A::take_reinvite, 10},
-    {10, 6, C::ack_internal_24, A::ack_ends_session, 1},
-    {10, 6, C::ack_plain, A::pass_ack_in, 10},
-    {10, 8, C::any, A::answer_cancel, 10},
-    {10, 11, C::any, A::send_bye, 16},
-    {10, 13, C::no_notices, A::pass_bye_in, 17},
-    {10, 13, C::notices, A::bye_notice_reinvite, 1},
-    {10, 19, C::any, A::close_with_bye, 16},
-    {10, 40, C::any, A::options_step, 10},
-    {10, 43, C::any, A::options_step, 10},
-    {10, 69, C::any, A::options_step, 10},
-    {10, 41, C::any, A::pass_options_in, 10},
-    {10, 42, C::any, A::send_options_answer, 10},
-    {10, 64, C::any, A::bye_closed, 16},
-    {10, 95, C::any, A::bye_not_closed, 16},
-
-    {11, 2, C::status_1xx, A::answer_invite, 11},
-    {11, 2, C::status_2xx, A::answer_invite, 10},
-    {11, 2, C::status_final_error, A::answer_invite, 9},
-    {11, 8, C::no_notices, A::pass_cancel_in, 14},
-    {11, 8, C::notices, A::cancel_notice, 9},
-    {11, 13, C::any, A::bye_and_487, 9},
-    {11, 19, C::any, A::close_404, 9},
-    {11, 54, C::any, A::expired_487, 9},
-
-    {14, 9, C::any, A::cancel_answer_487, 1},
-
-    {16, 4, C::reinvite_running, A::reinvite_ack, 16},
-    {16, 6, C::ack_internal, A::none, 16},
-    {16, 6, C::any, A::resend_bye, 16},
-    {16, 12, C::bye_done_reinvite, A::none, 7},
-    {16, 12, C::bye_done, A::bye_ended, 1},
-    {16, 13, C::any, A::answer_crossing_bye, 1},
-    {16, 57, C::any, A::none, 16},
-    {16, 95, C::any, A::none, 16},
-
-    {17, 14, C::any, A::send_bye_answer, 1},
-
-    {18, 23, C::any, A::send_register_answer, 1},
-
-    {19, 21, C::any, A::register_response, NX},
-    {19, 40, C::any, A::options_in_register, 19},
-    {19, 43, C::any, A::options_in_register, 19},
-    {19, 69, C::any, A::options_in_register, 19},
-    {19, 89, C::any, A::defer_register, 19},
-    {19, 91, C::any, A::defer_register, 19},
-    {19, 57, C::any, A::none, 19},
-    {19, 65, C::any, A::none, 19},
-
-    {20, 20, C::any, A::register_again, 19},
-    {20, 40, C::any, A::options_in_register, 20},
-    {20, 43, C::any, A::options_in_register, 20},
-    {20, 69, C::any, A::options_in_register, 20},
-    {20, 41, C::any, A::pass_options_in, 20},
-    {20, 54, C::any, A::register_refresh, NX},
-    {20, 89, C::any, A::register_refresh, NX},
-    {20, 91, C::any, A::register_refresh, NX},
-
-    {21, 40, C::any, A::options_step, NX},
-    {21, 43, C::any, A::options_step, NX},
-    {21, 69, C::any, A::options_step, NX},
-
-    {22, 42, C::answer_final, A::send_options_answer, 1},
-    {22, 42, C::any, A::send_options_answer, 22},
+struct choice {
+  A action;
+  u8 next;            // used by rows whose next the choice gives
+  bool taken = true;  // false: the row does not take this message
+  bool error_fatal = false;
 };
-
-bool holds(ssc_entry_cond c, const ssc_entry_facts& f, u8 event) {
-  switch (c) {
-    case C::any: return true;
-    case C::notices: return f.notices;
-    case C::no_notices: return !f.notices;
-    case C::expires_zero: return f.expires_zero;
-    case C::refresh_zero: return f.refresh_zero;
-    case C::status_1xx: return f.status_class == 0;
-    case C::status_2xx: return f.status_class == 1;
-    case C::status_final_error: return f.status_class >= 2;
-    case C::reinvite_received: return f.reinvite_received;
-    case C::reinvite_2xx: return f.reinvite_2xx;
-    case C::reinvite_running: return f.reinvite_running;
-    case C::ack_plain: return f.status == 0 && !f.internal_24;
-    case C::ack_internal_24: return f.internal_24;
-    case C::ack_internal: return f.internal_24 || f.internal_50;
-    case C::bye_done_reinvite: return (f.status_class == 1 || f.internal_24) && f.reinvite_running;
-    case C::bye_done: return f.status_class == 1 || f.internal_24;
-    case C::answer_final: return f.status_class >= 1 && f.status_class <= 3;
-    case C::fatal: return f.fatal;
-  }
-  (void)event;
-  return false;
-}
+using choose = choice (*)(u8 state, u8 event, const F& f);
 
 bool has_common_options(u8 state) { return state == 7 || state == 8 || state == 11 || state == 16 || state == 17; }
 
@@ -158,37 +42,218 @@ bool error_ends_always(u8 state) {
   }
 }
 
-}  // namespace
-
-const ssc_entry_row* ssc_entry_rows(std::size_t* count) {
-  *count = std::size(kRows);
-  return kRows;
+bool handled(u8 state) {
+  return state == 1 || state == 7 || state == 8 || state == 9 || state == 10 || state == 11 || state == 14 ||
+         (state >= 16 && state <= 22);
 }
 
-ssc_entry_step ssc_entry_decide(u8 state, u8 event, const ssc_entry_facts& f) {
-  for (std::size_t i = 0; i < std::size(kRows); ++i) {
-    const ssc_entry_row& r = kRows[i];
-    if (r.state == state && r.event == event && holds(r.cond, f, event)) return {r.action, r.next, static_cast<int>(i)};
-  }
+// What no row of the state takes: the common rows (OPTIONS inside a dialog,
+// the error record, abort, release), else a report; the state is kept.
+choice common(u8 state, u8 event, const F& f) {
   if (has_common_options(state)) {
     switch (event) {
-      case 40: return {A::send_options, state, -1};
-      case 41: return {A::pass_options_in, state, -1};
-      case 42: return {A::send_options_answer, state, -1};
-      case 43: return {A::pass_options_co, state, -1};
+      case 40: return {A::send_options, state, false};
+      case 41: return {A::pass_options_in, state, false};
+      case 42: return {A::send_options_answer, state, false};
+      case 43: return {A::pass_options_co, state, false};
       default: break;
     }
   }
-  const bool handled_state = state == 1 || state == 7 || state == 8 || state == 9 || state == 10 || state == 11 ||
-                             state == 14 || (state >= 16 && state <= 22);
-  if (!handled_state) return {A::none, state, -1};
+  if (!handled(state)) return {A::none, state, false};
   if (event == 56) {
     const bool ends = error_ends_always(state) || (state != 1 && f.fatal);
-    return {A::pass_error, ends ? u8{ENTRY_IDLE} : state, -1};
+    return {A::pass_error, ends ? ENTRY_IDLE : state, false};
   }
-  if (event == 65) return {A::none, state == 19 ? state : u8{ENTRY_IDLE}, -1};
-  if (event == 57) return {A::none, (state == 7 || state == 8 || state == 11) ? u8{ENTRY_IDLE} : state, -1};
-  return {A::report, state, -1, state == ENTRY_IDLE};
+  if (event == 65) return {A::none, state == 19 ? state : ENTRY_IDLE, false};
+  if (event == 57) return {A::none, (state == 7 || state == 8 || state == 11) ? ENTRY_IDLE : state, false};
+  return {A::report, state, false, state == ENTRY_IDLE};
+}
+
+// The row's action, its next state written in the row.
+template <A a>
+choice run(u8 state, u8, const F&) {
+  return {a, state};
+}
+
+// The row's action; the action computes the next state.
+template <A a>
+choice computed(u8, u8, const F&) {
+  return {a, NX};
+}
+
+// Only while the fact holds; otherwise as no row.
+template <A a, bool F::*fact>
+choice only_when(u8 state, u8 event, const F& f) {
+  return f.*fact ? choice{a, state} : common(state, event, f);
+}
+
+// A BYE received: passed to the user, or ended here with session notices.
+template <A notice>
+choice bye_received(u8, u8, const F& f) {
+  return f.notices ? choice{notice, ENTRY_IDLE} : choice{A::pass_bye_in, ENTRY_BYE_RECEIVED};
+}
+
+choice invite_received(u8, u8, const F& f) {
+  return f.expires_zero ? choice{A::refuse_invite_487, ENTRY_REJECTED} : choice{A::take_invite, ENTRY_INVITED};
+}
+
+choice register_rq(u8, u8, const F& f) { return {A::register_start, f.refresh_zero ? ENTRY_IDLE : ENTRY_REGISTERING}; }
+
+choice reinvite_response(u8 state, u8 event, const F& f) {
+  return f.reinvite_running ? choice{A::reinvite_response, NX} : common(state, event, f);
+}
+
+choice confirmed_ack(u8 state, u8 event, const F& f) {
+  if (f.internal_24) return {A::ack_ends_session, ENTRY_IDLE};
+  if (f.status == 0) return {A::pass_ack_in, state};
+  return common(state, event, f);
+}
+
+// The user's answer to a received INVITE: its status class decides.
+choice invite_answer(u8, u8, const F& f) {
+  if (f.status_class == 0) return {A::answer_invite, ENTRY_INVITED};
+  return {A::answer_invite, f.status_class == 1 ? ENTRY_CONFIRMED : ENTRY_REJECTED};
+}
+
+choice cancel_received(u8, u8, const F& f) {
+  return f.notices ? choice{A::cancel_notice, ENTRY_REJECTED} : choice{A::pass_cancel_in, ENTRY_CANCELLED};
+}
+
+choice ack_while_bye_sent(u8 state, u8, const F& f) {
+  return {f.internal_24 || f.internal_50 ? A::none : A::resend_bye, state};
+}
+
+// Our BYE answered (a 2xx, or the internal 24).
+choice bye_response(u8 state, u8 event, const F& f) {
+  if (f.status_class != 1 && !f.internal_24) return common(state, event, f);
+  return f.reinvite_running ? choice{A::none, ENTRY_EARLY} : choice{A::bye_ended, ENTRY_IDLE};
+}
+
+choice options_answer(u8, u8, const F& f) {
+  const bool final = f.status_class >= 1 && f.status_class <= 3;
+  return {A::send_options_answer, final ? ENTRY_IDLE : ENTRY_OPTIONS_RECEIVED};
+}
+
+using entry_row = fsm::row<S, E, choose>;
+constexpr auto by_action = fsm::by_action;
+constexpr auto keep = fsm::keep;
+
+constexpr entry_row kRows[] = {
+    {S::idle, E::invite_response, computed<A::invite_response>, by_action},
+    {S::idle, E::invite_received, invite_received, by_action},
+    {S::idle, E::close, run<A::closed_notice>, keep},
+    {S::idle, E::register_rq, register_rq, by_action},
+    {S::idle, E::register_received, run<A::take_register>, S::register_received},
+    {S::idle, E::options_rq, computed<A::options_start>, by_action},
+    {S::idle, E::options_received, run<A::take_options>, S::options_received},
+    {S::idle, E::ack_rq, run<A::none>, keep},
+    {S::idle, E::ack_received, run<A::none>, keep},
+    {S::idle, E::event_27, run<A::none>, keep},
+    {S::idle, E::release, run<A::none>, keep},
+    {S::idle, E::abort, run<A::none>, keep},
+    {S::idle, E::dialog_gone, run<A::none>, keep},
+
+    {S::early, E::invite_response, computed<A::invite_response>, by_action},
+    {S::early, E::cancel_rq, run<A::send_cancel>, keep},
+    {S::early, E::bye_received, bye_received<A::bye_notice>, by_action},
+    {S::early, E::release, run<A::none>, S::idle},
+    {S::early, E::abort, run<A::none>, S::idle},
+
+    {S::received_2xx, E::ack_rq, run<A::send_ack>, S::confirmed},
+    {S::received_2xx, E::bye_rq, run<A::send_bye>, S::bye_sent},
+    {S::received_2xx, E::bye_received, bye_received<A::bye_notice>, by_action},
+    {S::received_2xx, E::close, run<A::ack_and_bye_user>, S::bye_sent},
+    {S::received_2xx, E::ack_and_end, run<A::ack_and_bye>, S::bye_sent},
+
+    {S::rejected, E::ack_received, run<A::pass_ack_or_closed>, S::idle},
+    {S::rejected, E::cancel_received, run<A::answer_cancel>, keep},
+    {S::rejected, E::close, run<A::mark_closed>, keep},
+
+    {S::confirmed, E::invite_answer, only_when<A::answer_reinvite, &F::reinvite_received>, keep},
+    {S::confirmed, E::ack_rq, only_when<A::send_user_ack, &F::reinvite_2xx>, keep},
+    {S::confirmed, E::invite_response, reinvite_response, by_action},
+    {S::confirmed, E::invite_received, run<A::take_reinvite>, keep},
+    {S::confirmed, E::ack_received, confirmed_ack, by_action},
+    {S::confirmed, E::cancel_received, run<A::answer_cancel>, keep},
+    {S::confirmed, E::bye_rq, run<A::send_bye>, S::bye_sent},
+    {S::confirmed, E::bye_received, bye_received<A::bye_notice_reinvite>, by_action},
+    {S::confirmed, E::close, run<A::close_with_bye>, S::bye_sent},
+    {S::confirmed, E::options_rq, run<A::options_step>, keep},
+    {S::confirmed, E::options_response, run<A::options_step>, keep},
+    {S::confirmed, E::options_timer, run<A::options_step>, keep},
+    {S::confirmed, E::options_received, run<A::pass_options_in>, keep},
+    {S::confirmed, E::options_answer, run<A::send_options_answer>, keep},
+    {S::confirmed, E::ack_and_end, run<A::bye_closed>, S::bye_sent},
+    {S::confirmed, E::dialog_gone, run<A::bye_not_closed>, S::bye_sent},
+
+    {S::invited, E::invite_answer, invite_answer, by_action},
+    {S::invited, E::cancel_received, cancel_received, by_action},
+    {S::invited, E::bye_received, run<A::bye_and_487>, S::rejected},
+    {S::invited, E::close, run<A::close_404>, S::rejected},
+    {S::invited, E::entry_timer, run<A::expired_487>, S::rejected},
+
+    {S::cancelled, E::cancel_answer, run<A::cancel_answer_487>, S::idle},
+
+    {S::bye_sent, E::invite_response, only_when<A::reinvite_ack, &F::reinvite_running>, keep},
+    {S::bye_sent, E::ack_received, ack_while_bye_sent, keep},
+    {S::bye_sent, E::bye_response, bye_response, by_action},
+    {S::bye_sent, E::bye_received, run<A::answer_crossing_bye>, S::idle},
+    {S::bye_sent, E::release, run<A::none>, keep},
+    {S::bye_sent, E::dialog_gone, run<A::none>, keep},
+
+    {S::bye_received, E::bye_answer, run<A::send_bye_answer>, S::idle},
+
+    {S::register_received, E::register_answer, run<A::send_register_answer>, S::idle},
+
+    {S::registering, E::register_response, computed<A::register_response>, by_action},
+    {S::registering, E::options_rq, run<A::options_in_register>, keep},
+    {S::registering, E::options_response, run<A::options_in_register>, keep},
+    {S::registering, E::options_timer, run<A::options_in_register>, keep},
+    {S::registering, E::registration_event, run<A::defer_register>, keep},
+    {S::registering, E::registration_reset, run<A::defer_register>, keep},
+    {S::registering, E::release, run<A::none>, keep},
+    {S::registering, E::abort, run<A::none>, keep},
+
+    {S::registered, E::register_rq, run<A::register_again>, S::registering},
+    {S::registered, E::options_rq, run<A::options_in_register>, keep},
+    {S::registered, E::options_response, run<A::options_in_register>, keep},
+    {S::registered, E::options_timer, run<A::options_in_register>, keep},
+    {S::registered, E::options_received, run<A::pass_options_in>, keep},
+    {S::registered, E::entry_timer, computed<A::register_refresh>, by_action},
+    {S::registered, E::registration_event, computed<A::register_refresh>, by_action},
+    {S::registered, E::registration_reset, computed<A::register_refresh>, by_action},
+
+    {S::options_sent, E::options_rq, computed<A::options_step>, by_action},
+    {S::options_sent, E::options_response, computed<A::options_step>, by_action},
+    {S::options_sent, E::options_timer, computed<A::options_step>, by_action},
+
+    {S::options_received, E::options_answer, options_answer, by_action},
+};
+
+constexpr auto kTable = fsm::compile(kRows, fsm::cell<choose>{common, fsm::kKeep});
+constexpr auto kPlain = fsm::plain(kRows);
+
+// The row of each cell, for traces and tests.
+constexpr ssc_row_index kRowOf(kRows);
+
+// States the choices and the actions that compute the next state may pick.
+constexpr u8 kChosen[] = {ENTRY_IDLE,        ENTRY_EARLY,      ENTRY_2XX_RECEIVED, ENTRY_REJECTED,
+                          ENTRY_CONFIRMED,   ENTRY_INVITED,    ENTRY_CANCELLED,    ENTRY_BYE_RECEIVED,
+                          ENTRY_REGISTERING, ENTRY_REGISTERED, ENTRY_OPTIONS_SENT, ENTRY_OPTIONS_RECEIVED};
+
+}  // namespace
+
+kv::fsm::machine_view ssc_entry_machine() {
+  return {"ssc entry", fsm::count_of<S>, fsm::count_of<E>, ENTRY_IDLE, kPlain, kChosen, {}};
+}
+
+ssc_entry_step ssc_entry_decide(u8 state, u8 event, const ssc_entry_facts& f) {
+  const auto* cell = kTable.find(state, event);
+  const choice c = cell != nullptr ? cell->action(state, event, f) : common(state, event, f);
+  if (!c.taken) return {c.action, c.next, -1, c.error_fatal};
+  const int row = kRowOf.of(state, event);
+  if (cell->next == fsm::kByAction) return {c.action, c.next, row};
+  return {c.action, fsm::next_of(*cell, state), row};
 }
 
 ssc_invite_outcome ssc_invite_response(u8 status_class, u16 status, bool own_route, bool has_remote_tag,

@@ -1,15 +1,16 @@
 // ENT_SSC dialog entry machine (`ssc_entry_sm`): one state per dialog entry,
-// rows (state, event, condition) -> action and next state in a constexpr
-// table, the common rows of every state, the INVITE response step
+// one row per (state, event) compiled into a table, a row's choice picking
+// the action and the next state from the facts of the message, the common
+// rows of every state, the INVITE response step
 // (`ssc_invite_response`) and the REGISTER response and refresh rules.
 //
 // Contract:
-// - ssc_entry_decide is a pure lookup.  Order: the state's own rows, then
+// - ssc_entry_decide is a pure lookup: the state's own rows, then
 //   the common rows (OPTIONS inside a dialog in states 7, 8, 11, 16, 17; the
 //   error record 56; abort 65; release 57); anything else is reported
 //   (SSC_ERROR_IN 900, fatal only in ENTRY_IDLE, and SSC_DISCARDED_EVENT) and
 //   the state kept.
-// - A row whose next is SSC_ENTRY_NEXT_COMPUTED takes its next state from
+// - A step whose next is SSC_ENTRY_NEXT_COMPUTED takes its next state from
 //   the step it names (INVITE response, REGISTER response, OPTIONS step).
 // - A BYE crossing ours is answered and ends the entry: ENT_SIP releases
 //   the dialog once it is answered, so our BYE's answer never comes.
@@ -19,47 +20,80 @@
 #pragma once
 #include <cstddef>
 
+#include "runtime/automaton.h"
 #include "runtime/types.h"
 
-enum ssc_entry_state : u8 {
-  ENTRY_IDLE = 1,
-  ENTRY_EARLY = 7,
-  ENTRY_2XX_RECEIVED = 8,
-  ENTRY_REJECTED = 9,
-  ENTRY_CONFIRMED = 10,
-  ENTRY_INVITED = 11,
-  ENTRY_CANCELLED = 14,
-  ENTRY_BYE_SENT = 16,
-  ENTRY_BYE_RECEIVED = 17,
-  ENTRY_REGISTER_RECEIVED = 18,
-  ENTRY_REGISTERING = 19,
-  ENTRY_REGISTERED = 20,
-  ENTRY_OPTIONS_SENT = 21,
-  ENTRY_OPTIONS_RECEIVED = 22,
+// Entry states (the byte of `ssc_dialog_entry`); other numbers are unused.
+enum class ssc_entry_st : u8 {
+  idle = 1,                // ENTRY_IDLE
+  early = 7,               // ENTRY_EARLY
+  received_2xx = 8,        // ENTRY_2XX_RECEIVED
+  rejected = 9,            // ENTRY_REJECTED
+  confirmed = 10,          // ENTRY_CONFIRMED
+  invited = 11,            // ENTRY_INVITED
+  cancelled = 14,          // ENTRY_CANCELLED
+  bye_sent = 16,           // ENTRY_BYE_SENT
+  bye_received = 17,       // ENTRY_BYE_RECEIVED
+  register_received = 18,  // ENTRY_REGISTER_RECEIVED
+  registering = 19,        // ENTRY_REGISTERING
+  registered = 20,         // ENTRY_REGISTERED
+  options_sent = 21,       // ENTRY_OPTIONS_SENT
+  options_received = 22,   // ENTRY_OPTIONS_RECEIVED
+  count_
+};
+// The same values as the record's byte.
+inline constexpr u8 ENTRY_IDLE = static_cast<u8>(ssc_entry_st::idle);
+inline constexpr u8 ENTRY_EARLY = static_cast<u8>(ssc_entry_st::early);
+inline constexpr u8 ENTRY_2XX_RECEIVED = static_cast<u8>(ssc_entry_st::received_2xx);
+inline constexpr u8 ENTRY_REJECTED = static_cast<u8>(ssc_entry_st::rejected);
+inline constexpr u8 ENTRY_CONFIRMED = static_cast<u8>(ssc_entry_st::confirmed);
+inline constexpr u8 ENTRY_INVITED = static_cast<u8>(ssc_entry_st::invited);
+inline constexpr u8 ENTRY_CANCELLED = static_cast<u8>(ssc_entry_st::cancelled);
+inline constexpr u8 ENTRY_BYE_SENT = static_cast<u8>(ssc_entry_st::bye_sent);
+inline constexpr u8 ENTRY_BYE_RECEIVED = static_cast<u8>(ssc_entry_st::bye_received);
+inline constexpr u8 ENTRY_REGISTER_RECEIVED = static_cast<u8>(ssc_entry_st::register_received);
+inline constexpr u8 ENTRY_REGISTERING = static_cast<u8>(ssc_entry_st::registering);
+inline constexpr u8 ENTRY_REGISTERED = static_cast<u8>(ssc_entry_st::registered);
+inline constexpr u8 ENTRY_OPTIONS_SENT = static_cast<u8>(ssc_entry_st::options_sent);
+inline constexpr u8 ENTRY_OPTIONS_RECEIVED = static_cast<u8>(ssc_entry_st::options_received);
+
+// Events of the entry machine (the numbers of the classification tables).
+enum class ssc_entry_ev : u8 {
+  invite_answer = 2,       // SSC_INVITE_RS
+  ack_rq = 3,              // SSC_ACK_RQ
+  invite_response = 4,     // SIP_INVITE_CO
+  invite_received = 5,     // SIP_INVITE_IN
+  ack_received = 6,        // SIP_ACK_IN
+  cancel_rq = 7,           // SSC_CANCEL_RQ
+  cancel_received = 8,     // SIP_CANCEL_IN
+  cancel_answer = 9,       // SSC_CANCEL_RS
+  bye_rq = 11,             // SSC_BYE_RQ
+  bye_response = 12,       // SIP_BYE_CO
+  bye_received = 13,       // SIP_BYE_IN
+  bye_answer = 14,         // SSC_BYE_RS
+  close = 19,              // self-event of the call machine
+  register_rq = 20,        // self-event of the call machine
+  register_response = 21,  // SIP_REGISTER_CO
+  register_received = 22,  // SIP_REGISTER_IN
+  register_answer = 23,    // SSC_REGISTER_RS
+  event_27 = 27,           // taken silently by an idle entry
+  options_rq = 40,         // SSC_OPTIONS_RQ
+  options_received = 41,   // SIP_OPTIONS_IN
+  options_answer = 42,     // SSC_OPTIONS_RS
+  options_response = 43,   // SIP_OPTIONS_CO
+  entry_timer = 54,        // timer '0' expired
+  error_in = 56,           // SIP_ERROR_IN
+  release = 57,            // release of an idle entry
+  ack_and_end = 64,        // self-event: acknowledge and end this fork
+  abort = 65,              // abort the entry
+  options_timer = 69,      // timer '1' expired
+  registration_event = 89,
+  registration_reset = 91,  // a registration event that resets the digest state
+  dialog_gone = 95,         // end of the dialog
+  count_
 };
 
 inline constexpr u8 SSC_ENTRY_NEXT_COMPUTED = 0;
-
-enum class ssc_entry_cond : u8 {
-  any,
-  notices,  // the agent closes sessions itself
-  no_notices,
-  expires_zero,  // received INVITE with Expires 0 (flag bit 2)
-  refresh_zero,  // the REGISTER's refresh interval is 0
-  status_1xx,    // the user's answer
-  status_2xx,
-  status_final_error,
-  reinvite_received,
-  reinvite_2xx,  // a 2xx to our re-INVITE came, the user's ACK is due
-  reinvite_running,
-  ack_plain,  // an ACK without status
-  ack_internal_24,
-  ack_internal,       // internal status 24 or 50
-  bye_done_reinvite,  // BYE answered (2xx or internal 24) while our re-INVITE runs
-  bye_done,
-  answer_final,
-  fatal,
-};
 
 enum class ssc_entry_action : u8 {
   none,
@@ -116,14 +150,7 @@ enum class ssc_entry_action : u8 {
   send_options,         // common: OPTIONS inside the dialog
   pass_options_co,      // common: 195
   report,
-};
-
-struct ssc_entry_row {
-  u8 state;
-  u8 event;
-  ssc_entry_cond cond;
-  ssc_entry_action action;
-  u8 next;
+  count_
 };
 
 struct ssc_entry_facts {
@@ -143,12 +170,13 @@ struct ssc_entry_facts {
 struct ssc_entry_step {
   ssc_entry_action action;
   u8 next;                   // SSC_ENTRY_NEXT_COMPUTED: from the named step
-  int row;                   // index in the state rows; -1 common rule or report
+  int row;                   // index in the rows; -1 common rule or report
   bool error_fatal = false;  // for report: SSC_ERROR_IN fatal
 };
 
 [[nodiscard]] ssc_entry_step ssc_entry_decide(u8 state, u8 event, const ssc_entry_facts& f);
-[[nodiscard]] const ssc_entry_row* ssc_entry_rows(std::size_t* count);
+// The machine's rows, for the automaton check and the tests.
+[[nodiscard]] kv::fsm::machine_view ssc_entry_machine();
 
 // INVITE response on a fresh or early entry.
 struct ssc_invite_outcome {
