@@ -1,27 +1,29 @@
 // The controller's side of the conversation with tessaly: reply slot,
 // registration, requests and their answers, fax status packets and the
 // device operations built on them.
+#include "controller/tessaly_link.h"
+
 #include <algorithm>
 #include <cstring>
 
 #include "common/byte_order.h"
 #include "common/ini_reader.h"
 #include "common/server_settings.h"
-#include "controller/controller.h"
+#include "controller/fax_server_link.h"
 #include "platform/mailslot.h"
 #include "platform/paths.h"
 
 namespace {
 
-constexpr std::uint32_t kAnswerLimitMs = 60000;
+constexpr u32 kAnswerLimitMs = 60000;
 // While closing down, tessaly's answer is waited for this long only: the
 // request has reached its slot, and the program must end promptly, also when
 // tessaly hangs or is slow to answer an abort.
-constexpr std::uint32_t kClosedownAnswerLimitMs = 2000;
-constexpr std::uint32_t kShortStepMs = 500;
-constexpr std::uint32_t kLongStepMs = 3000;
-constexpr std::uint32_t kConnectLimitMs = 60000;
-constexpr std::uint32_t kNoIdentityConnectMs = 40000;
+constexpr u32 kClosedownAnswerLimitMs = 2000;
+constexpr u32 kShortStepMs = 500;
+constexpr u32 kLongStepMs = 3000;
+constexpr u32 kConnectLimitMs = 60000;
+constexpr u32 kNoIdentityConnectMs = 40000;
 constexpr std::size_t kSenderTelephoneChars = 39;
 constexpr std::size_t kSenderCsidChars = 19;
 constexpr std::size_t kDialledNumberChars = 40;
@@ -37,30 +39,30 @@ void CopyCut(char* out, std::size_t out_size, const char* text, std::size_t char
 
 }  // namespace
 
-void Controller::SetFOIPStatus(std::uint16_t value) {
+void TessalyLink::SetFOIPStatus(FoipStatusValue value) {
   foip_status_ = value;
-  device_log_.Write(1, "FOIPStatus changed to %d", value);
+  ctx_.device_log.Write(1, "FOIPStatus changed to %d", value);
 }
 
-void Controller::ClearCallFields() { did_[0] = sub_address_[0] = caller_number_[0] = remote_csid_[0] = '\0'; }
+void TessalyLink::ClearCallFields() { did_[0] = sub_address_[0] = caller_number_[0] = remote_csid_[0] = '\0'; }
 
-int Controller::InitialiseDevice(int kind) {
-  device_log_.InitLogFile(SystemParameters().LogFile);
-  device_log_.Write(1, "InitialiseDevice()");
+int TessalyLink::InitialiseDevice(int kind) {
+  ctx_.device_log.InitLogFile(SystemParameters().LogFile);
+  ctx_.device_log.Write(1, "InitialiseDevice()");
   int r = InitialiseFOIPDevice(kind);
   if (r != 0) {
-    device_log_.Write(1, "Error connecting to TESSALY");
+    ctx_.device_log.Write(1, "Error connecting to TESSALY");
     return r;
   }
-  (void)std::snprintf(receive_file_, sizeof receive_file_, "t%d01.TIF", id_.channel);
+  (void)std::snprintf(receive_file_, sizeof receive_file_, "t%d01.TIF", ctx_.id.channel);
   return 0;
 }
 
-int Controller::InitialiseFOIPDevice(int /*kind*/) {
+int TessalyLink::InitialiseFOIPDevice(int /*kind*/) {
   ClearCallFields();
   // The reply slot: "F" + the request slot name.
-  (void)std::snprintf(reply_slot_, sizeof reply_slot_, "F%s", id_.request_slot);
-  if (closedown_) return 0;
+  (void)std::snprintf(reply_slot_, sizeof reply_slot_, "F%s", ctx_.id.request_slot);
+  if (ctx_.closedown) return 0;
   int r = InitTESSALYMessagePipe();
   if (r != 0) {
     CtlLog(6, "Failed to initialise TESSALY message pipe");
@@ -70,37 +72,37 @@ int Controller::InitialiseFOIPDevice(int /*kind*/) {
     CtlLog(4, "Failed to register. Device will be re-registered");
     if (RegisterDeviceWithTESSALY() != 0) {
       CtlLog(6, "Failed to register device with TESSALY");
-      status_word_ = STATUS_REGISTER_FAILED;
+      ctx_.status_word = STATUS_REGISTER_FAILED;
       return PERC_FAX_NOT_CONNECTED;
     }
   }
   return 0;
 }
 
-int Controller::InitTESSALYMessagePipe() {
+int TessalyLink::InitTESSALYMessagePipe() {
   if (!reply_handle_.valid()) {
     StatusWord st = MsgMakePipe(reply_slot_, 0, &reply_handle_);
     if (st != 0) {
       CtlLog(6, "FATAL Error 0x%X creating message queue '%s'", st, reply_slot_);
-      status_word_ = STATUS_REGISTER_FAILED;
+      ctx_.status_word = STATUS_REGISTER_FAILED;
       return PERC_FAX_NOT_CONNECTED;
     }
-    clock_->Watch(request_handle_.fd, reply_handle_.fd);
+    ctx_.clock->Watch(fax_server_.request_fd(), reply_handle_.fd);
   }
-  std::uint8_t buffer[kTessalyReplyMaxSize];
-  std::uint16_t length = 0;
+  u8 buffer[kTessalyReplyMaxSize];
+  u16 length = 0;
   while (MsgReadRequest(reply_handle_, buffer, sizeof buffer, &length) == 0)
     CtlLog(5, "Found stray message to pipe when pipe hasn't been set up yet");
   return 0;
 }
 
-int Controller::RegisterDeviceWithTESSALY() {
-  device_log_.Write(1, "Registering device with TESSALY");
+int TessalyLink::RegisterDeviceWithTESSALY() {
+  ctx_.device_log.Write(1, "Registering device with TESSALY");
   ring_in_flag_ = false;
   RegisterDevicePacket p;
-  p.device_id = id_.device_id;
+  p.device_id = ctx_.id.device_id;
   SafeStrncpy(p.reply_slot, reply_slot_, sizeof p.reply_slot);
-  std::uint8_t packet[kRegisterDeviceSize];
+  u8 packet[kRegisterDeviceSize];
   WriteRegisterDevice(p, packet);
   tessaly_holder_ = platform::MailslotHolder("TESSALY");
   tessaly_missing_logged_ = false;
@@ -111,21 +113,21 @@ int Controller::RegisterDeviceWithTESSALY() {
   int r = SendPacketToTESSALY(packet, sizeof packet);
   if (r != 0) {
     if (outer) registering_ = false;
-    status_word_ = STATUS_REGISTER_FAILED;
+    ctx_.status_word = STATUS_REGISTER_FAILED;
     return PERC_FAX_NOT_CONNECTED;
   }
   SetFOIPStatus(FOIP_READY);
-  SendReceiveStatusToTESSALY(config_.receive_wanted);
+  SendReceiveStatusToTESSALY(ctx_.config.receive_wanted);
   if (outer) registering_ = false;
   return 0;
 }
 
-int Controller::SendPacketToTESSALY(std::uint8_t* packet, std::uint16_t length) {
+int TessalyLink::SendPacketToTESSALY(u8* packet, u16 length) {
   request_in_progress_ = true;
   StatusWord st = MsgSendRequest("TESSALY", 10, packet, length, 0);
   int r;
   if (st != 0) {
-    if (!closedown_) CtlLog(5, "Error 0x%X sending message to TESSALY", st);
+    if (!ctx_.closedown) CtlLog(5, "Error 0x%X sending message to TESSALY", st);
     r = st;
   } else {
     const int type = packet[kServerPacketTypeOffset];
@@ -135,111 +137,117 @@ int Controller::SendPacketToTESSALY(std::uint8_t* packet, std::uint16_t length) 
   return r;
 }
 
-int Controller::WaitForTESSALYPacketResponse(int expected, bool abort) {
-  device_log_.Write(1, "WaitForTESSALYPacketResponse %d. Is Abort Packet: %s", expected, abort ? "Yes" : "No");
-  const std::uint32_t start = clock_->NowMs();
-  const std::uint32_t limit = closedown_ ? kClosedownAnswerLimitMs : kAnswerLimitMs;
+int TessalyLink::WaitForTESSALYPacketResponse(int expected, bool abort) {
+  ctx_.device_log.Write(1, "WaitForTESSALYPacketResponse %d. Is Abort Packet: %s", expected, abort ? "Yes" : "No");
+  const u32 start = ctx_.clock->NowMs();
+  const u32 limit = ctx_.closedown ? kClosedownAnswerLimitMs : kAnswerLimitMs;
   // A pause never reaches past the limit.
-  auto step = [&](std::uint32_t ms) {
-    const std::uint32_t spent = clock_->NowMs() - start;
+  auto step = [&](u32 ms) {
+    const u32 spent = ctx_.clock->NowMs() - start;
     return spent >= limit ? 1 : std::min(ms, limit - spent);
   };
-  while (!Elapsed(start, limit)) {
+  while (!ctx_.Elapsed(start, limit)) {
     int r = CheckTESSALYPackets();
-    device_log_.Write(1, "Returned %d for Check TESSALY in waiting for response", r);
+    ctx_.device_log.Write(1, "Returned %d for Check TESSALY in waiting for response", r);
     if (r == PERC_FAX_ERROR && TessalyLost()) {
       // The request went to a tessaly that no longer runs, or to one that
       // started since and does not know this device: no answer will come.
       reregister_ = true;
       return r;
     }
-    if ((expected == RST_TESSALY_REGISTER_DEVICE || expected == RST_TESSALY_DEVICE_STATUS) && r != 1 && r != 3) {
-      clock_->Pause(step(kShortStepMs), ControllerClock::kWakeOnReply);
+    if ((expected == RST_TESSALY_REGISTER_DEVICE || expected == RST_TESSALY_DEVICE_STATUS) && r != kPacketStored &&
+        r != PERC_INCOMING_CALL) {
+      ctx_.clock->Pause(step(kShortStepMs), ControllerClock::kWakeOnReply);
       continue;
     }
-    if (r == 1 || r == 3) {
-      const std::uint8_t type = last_packet_[kServerPacketTypeOffset];
+    if (r == kPacketStored || r == PERC_INCOMING_CALL) {
+      const u8 type = last_packet_[kServerPacketTypeOffset];
       FaxStatusPacket fs;
       const bool is_status = ReadFaxStatus(last_packet_, last_packet_size_, &fs);
-      device_log_.Write(1, "Packet subtype %d, status %d, numerical param %d, expected result %d", type,
-                        is_status ? fs.kind : 0, is_status ? fs.value : 0, expected);
+      ctx_.device_log.Write(1, "Packet subtype %d, status %d, numerical param %d, expected result %d", type,
+                            is_status ? fs.kind : 0, is_status ? fs.value : 0, expected);
       if (is_status && fs.kind == FAX_STATUS_REQUEST_FAILED && fs.value == RST_TESSALY_REGISTER_DEVICE &&
           expected != RST_TESSALY_REGISTER_DEVICE) {
         // The refusal of a tessaly that does not know this device (one
         // started since the registration): register again.
         CtlLog(4, "TESSALY does not know this device - it will be registered again");
         reregister_ = true;
-        status_word_ = STATUS_FAX_OFFLINE;
+        ctx_.status_word = STATUS_FAX_OFFLINE;
         return PERC_COMMAND_REJECTED;
       }
       if (is_status && fs.value == expected) {
         if (fs.kind == FAX_STATUS_REQUEST_DONE) return 0;
-        status_word_ = STATUS_FAX_OFFLINE;
+        ctx_.status_word = STATUS_FAX_OFFLINE;
         return PERC_COMMAND_REJECTED;
       }
       if (!abort) {
         if (type == TESSALY_RING_IN) {
-          device_log_.Write(1, "Ring-in detected while waiting for TESSALY response");
+          ctx_.device_log.Write(1, "Ring-in detected while waiting for TESSALY response");
           ring_in_flag_ = true;
           continue;
         }
         reregister_ = true;
-        status_word_ = STATUS_FAX_OFFLINE;
+        ctx_.status_word = STATUS_FAX_OFFLINE;
         return PERC_UNABLE_TO_CONNECT;
       }
-      device_log_.Write(1, "Discarding packet while waiting for abort");
+      ctx_.device_log.Write(1, "Discarding packet while waiting for abort");
     }
-    clock_->Pause(step(kLongStepMs), ControllerClock::kWakeOnReply);
+    ctx_.clock->Pause(step(kLongStepMs), ControllerClock::kWakeOnReply);
   }
   CtlLog(4, "Timed out while waiting for acknowledgement from TESSALY");
   reregister_ = true;
-  status_word_ = STATUS_FAX_TIMEOUT;
+  ctx_.status_word = STATUS_FAX_TIMEOUT;
   return PERC_FAX_ERROR;
 }
 
-void Controller::StoreLastPacket(const std::uint8_t* data, std::size_t size) {
+void TessalyLink::StoreLastPacket(const u8* data, std::size_t size) {
   std::memset(last_packet_, 0, sizeof last_packet_);
   last_packet_size_ = size < sizeof last_packet_ ? size : sizeof last_packet_;
   std::memcpy(last_packet_, data, last_packet_size_);
 }
 
-int Controller::CheckTESSALYPackets() {
+void TessalyLink::StoreStatus(const FaxStatusPacket& p) {
+  WriteFaxStatus(p, last_packet_);
+  last_packet_size_ = kFaxStatusSize;
+}
+
+int TessalyLink::CheckTESSALYPackets() {
   if (!reply_handle_.valid()) return 0;
   for (;;) {
-    std::uint8_t buffer[kTessalyReplyMaxSize];
-    std::uint16_t length = 0;
+    u8 buffer[kTessalyReplyMaxSize];
+    u16 length = 0;
     if (MsgReadRequest(reply_handle_, buffer, sizeof buffer, &length) != 0) {
       // Something in hand on tessaly's side (a request, a fax, a call it
       // offered) is lost with the process that held it.
-      if ((request_in_progress_ || foip_status_ != FOIP_READY || job_in_hand_ != JobInHand::kNone) && TessalyLost()) {
+      if ((request_in_progress_ || foip_status_ != FOIP_READY || jobs_.JobInHand()) && TessalyLost()) {
         CtlLog(5, "TESSALY has gone - the request or fax in hand is lost");
         tessaly_went_ = true;
-        status_word_ = STATUS_FAX_TIMEOUT;
+        ctx_.status_word = STATUS_FAX_TIMEOUT;
         return PERC_FAX_ERROR;
       }
       return 0;
     }
     int r = HandleTessalyPacket(buffer, length);
-    if (r >= 0) return r;
+    if (r != kReadOn) return r;
   }
 }
 
-int Controller::HandleTessalyPacket(const std::uint8_t* data, std::size_t size) {
+int TessalyLink::HandleTessalyPacket(const u8* data, std::size_t size) {
   ServerPacketHeader h;
   ReadServerPacketHeader(data, size, &h);
   if (h.packet_class != RT_TESSALY_REPLY) return 0;  // the read stops here
-  if (h.device_id != 0 && h.device_id != id_.device_id) {
+  if (h.device_id != 0 && h.device_id != ctx_.id.device_id) {
     CtlLog(4, "Request received for previous device (%u)", h.type);
-    return -1;
+    return kReadOn;
   }
-  device_log_.Write(1, "Packet received: %d", h.type);
+  ctx_.device_log.Write(1, "Packet received: %d", h.type);
   switch (h.type) {
     case TESSALY_FAX_STATUS: {
       FaxStatusPacket p;
       if (!ReadFaxStatus(data, size, &p)) break;
       if (request_in_progress_) {
         StoreLastPacket(data, size);
-        return 1;
+        return kPacketStored;
       }
       return ProcessFaxStatusPacket(p);
     }
@@ -247,12 +255,12 @@ int Controller::HandleTessalyPacket(const std::uint8_t* data, std::size_t size) 
       ReceiveConnectedPacket p;
       if (!ReadReceiveConnected(data, size, &p)) break;
       StoreLastPacket(data, size);
-      return 1;
+      return kPacketStored;
     }
     case TESSALY_RING_IN: {
       RingInPacket p;
       if (!ReadRingIn(data, size, &p)) break;
-      device_log_.Write(1, "Ring-in packet from %s", p.caller_address);
+      ctx_.device_log.Write(1, "Ring-in packet from %s", p.caller_address);
       StoreLastPacket(data, size);
       ring_in_record_ = p;
       ring_in_flag_ = true;
@@ -260,19 +268,19 @@ int Controller::HandleTessalyPacket(const std::uint8_t* data, std::size_t size) 
     }
     default:
       CtlLog(5, "Invalid request subtype received (%d)", h.type);
-      clock_->Pause(10, 0);
-      return -1;
+      ctx_.clock->Pause(10, 0);
+      return kReadOn;
   }
   CtlLog(5, "Packet of type %d too short (%zu bytes) - ignored", h.type, size);
-  return -1;
+  return kReadOn;
 }
 
-int Controller::CheckRingIn() {
+int TessalyLink::CheckRingIn() {
   if (ring_in_flag_) return PERC_INCOMING_CALL;
   return CheckTESSALYPackets() == PERC_INCOMING_CALL ? PERC_INCOMING_CALL : 0;
 }
 
-int Controller::ProcessFaxStatusPacket(const FaxStatusPacket& p) {
+int TessalyLink::ProcessFaxStatusPacket(const FaxStatusPacket& p) {
   StatusWord value = p.value;
   switch (p.kind) {
     case FAX_STATUS_FAX_SENT:
@@ -280,66 +288,56 @@ int Controller::ProcessFaxStatusPacket(const FaxStatusPacket& p) {
       SetFOIPStatus(FOIP_READY);
       return 0;
     case FAX_STATUS_FAX_RECEIVED:
-      device_log_.Write(1, "Fax received successfully");
-      WriteFaxStatus(p, last_packet_);
-      last_packet_size_ = kFaxStatusSize;
+      ctx_.device_log.Write(1, "Fax received successfully");
+      StoreStatus(p);
       SetFOIPStatus(FOIP_FAX_RECEIVED);
       return 0;
     case FOIP_STATUS_FAX_NOT_SENT:
       CtlLog(5, "Failed to send fax");
-      device_log_.Write(1, "Error code returned from TESSALY: %d", value);
-      device_log_.Write(1, "Returning for FOIP_STATUS_FAX_NOT_SENT status %d", value);
-      status_word_ = value ? value : STATUS_FAX_NOT_SENT_DEFAULT;
+      ctx_.device_log.Write(1, "Error code returned from TESSALY: %d", value);
+      ctx_.device_log.Write(1, "Returning for FOIP_STATUS_FAX_NOT_SENT status %d", value);
+      ctx_.status_word = value ? value : STATUS_FAX_NOT_SENT_DEFAULT;
       SetFOIPStatus(FOIP_READY);
-      SendReceiveStatusToTESSALY(config_.receive_wanted);
+      SendReceiveStatusToTESSALY(ctx_.config.receive_wanted);
       return FOIPErrorToPERC(value);
     case FAX_STATUS_CONNECTED:
-      device_log_.Write(1, "Connected");
-      connected_ = true;
-      WriteFaxStatus(p, last_packet_);
-      last_packet_size_ = kFaxStatusSize;
+      ctx_.device_log.Write(1, "Connected");
+      StoreStatus(p);
       return 0;
     case FOIP_STATUS_FAX_NOT_CONNECTED:
       CtlLog(5, "Failed to connect to: %s", send_info_.telephone);
-      device_log_.Write(1, "Error code returned from TESSALY: %d", value);
-      device_log_.Write(1, "Returning for FOIP_STATUS_FAX_NOT_CONNECTED status %d", value);
-      status_word_ = value ? value : STATUS_FAX_FAILED;
+      ctx_.device_log.Write(1, "Error code returned from TESSALY: %d", value);
+      ctx_.device_log.Write(1, "Returning for FOIP_STATUS_FAX_NOT_CONNECTED status %d", value);
+      ctx_.status_word = value ? value : STATUS_FAX_FAILED;
       SetFOIPStatus(FOIP_READY);
-      SendReceiveStatusToTESSALY(config_.receive_wanted);
+      SendReceiveStatusToTESSALY(ctx_.config.receive_wanted);
       return FOIPErrorToPERC(value);
     case FAX_STATUS_FAX_NOT_RECEIVED:
       CtlLog(5, "Fax not received successfully");
-      device_log_.Write(1, "Error code returned from TESSALY: %d", value);
-      device_log_.Write(1, "Returning for not received status %d", value);
-      status_word_ = value ? value : STATUS_FAX_NOT_RECEIVED_DEFAULT;
-      WriteFaxStatus(p, last_packet_);
-      last_packet_size_ = kFaxStatusSize;
+      ctx_.device_log.Write(1, "Error code returned from TESSALY: %d", value);
+      ctx_.device_log.Write(1, "Returning for not received status %d", value);
+      ctx_.status_word = value ? value : STATUS_FAX_NOT_RECEIVED_DEFAULT;
+      StoreStatus(p);
       SetFOIPStatus(FOIP_FAX_NOT_RECEIVED);
       return FOIPErrorToPERC(value);
     case FAX_STATUS_PAGE_SENT:
-      device_log_.Write(1, "Sent page %d of %d", value, send_info_.pages);
-      current_page_ = value;
+      ctx_.device_log.Write(1, "Sent page %d of %d", value, send_info_.pages);
+      ctx_.current_page = value;
       pages_confirmed_ = value;
-      if (value == send_info_.pages) {
-        device_log_.Write(1, "Last page_sent notification received");
-        last_page_ = true;
-      }
-      WriteFaxStatus(p, last_packet_);
-      last_packet_size_ = kFaxStatusSize;
+      if (value == send_info_.pages) ctx_.device_log.Write(1, "Last page_sent notification received");
+      StoreStatus(p);
       return 0;
     case FAX_STATUS_PAGE_RECEIVED:
-      device_log_.Write(1, "Received page %d", value);
-      WriteFaxStatus(p, last_packet_);
-      last_packet_size_ = kFaxStatusSize;
+      ctx_.device_log.Write(1, "Received page %d", value);
+      StoreStatus(p);
       return 0;
     case FAX_STATUS_CALL_CONNECTED:
-      device_log_.Write(1, "SIP call connected");
+      ctx_.device_log.Write(1, "SIP call connected");
       if (p.text[0]) {
         CtlLog(3, "Direct dial routing '%s' (DID)", p.text);
         CopyCut(did_, sizeof did_, p.text, 60);
       }
-      WriteFaxStatus(p, last_packet_);
-      last_packet_size_ = kFaxStatusSize;
+      StoreStatus(p);
       return 0;
     default:
       CtlLog(4, "Unknown status type received from TESSALY (%d)", p.kind);
@@ -348,48 +346,47 @@ int Controller::ProcessFaxStatusPacket(const FaxStatusPacket& p) {
   }
 }
 
-int Controller::SendReceiveStatusToTESSALY(int wanted) {
-  device_log_.Write(1, "SendReceiveStatusToTESSALY()");
-  connected_ = false;
-  if (closedown_) return 0;
-  if (!config_.receive_wanted) {
-    device_log_.Write(1, "Request to change receive status of send-only device");
+int TessalyLink::SendReceiveStatusToTESSALY(int wanted) {
+  ctx_.device_log.Write(1, "SendReceiveStatusToTESSALY()");
+  if (ctx_.closedown) return 0;
+  if (!ctx_.config.receive_wanted) {
+    ctx_.device_log.Write(1, "Request to change receive status of send-only device");
     return 0;
   }
-  std::uint8_t packet[kDeviceStatusSize];
-  WriteDeviceStatus(id_.device_id, (wanted == 1 && !offline_pending_) ? 1 : 0, packet);
+  u8 packet[kDeviceStatusSize];
+  WriteDeviceStatus(ctx_.id.device_id, (wanted == 1 && !fax_server_.offline_pending()) ? 1 : 0, packet);
   if (wanted) received_pages_ = 0;
   int r = SendPacketToTESSALY(packet, sizeof packet);
   return ReRegisterIfRequired(r);
 }
 
-int Controller::ReRegisterIfRequired(int result) {
+int TessalyLink::ReRegisterIfRequired(int result) {
   // Once per request: a registration in progress does not start another.
-  if (reregister_ && !closedown_ && !registering_) {
-    device_log_.Write(1, "Device re-registration required");
+  if (reregister_ && !ctx_.closedown && !registering_) {
+    ctx_.device_log.Write(1, "Device re-registration required");
     reregister_ = false;
     if (RegisterDeviceWithTESSALY() != 0) CtlLog(6, "Failed to register device with TESSALY");
   }
   return result;
 }
 
-int Controller::SendAbortToTESSALY() {
+int TessalyLink::SendAbortToTESSALY() {
   if (foip_status_ == FOIP_READY) return 0;
-  if (!closedown_ && (TessalyLost() || platform::MailslotHolder("TESSALY") == 0)) {
+  if (!ctx_.closedown && (TessalyLost() || platform::MailslotHolder("TESSALY") == 0)) {
     // The fax ended with the tessaly that held it (or none runs): nothing
     // to abort, and the device must not stay marked busy.
-    device_log_.Write(1, "SendAbortToTESSALY() - TESSALY has gone, nothing to abort");
+    ctx_.device_log.Write(1, "SendAbortToTESSALY() - TESSALY has gone, nothing to abort");
     SetFOIPStatus(FOIP_READY);
     reregister_ = true;
     return ReRegisterIfRequired(0);
   }
-  device_log_.Write(1, "SendAbortToTESSALY()");
-  std::uint8_t packet[kAbortFaxSize];
-  WriteAbortFax(id_.device_id, packet);
+  ctx_.device_log.Write(1, "SendAbortToTESSALY()");
+  u8 packet[kAbortFaxSize];
+  WriteAbortFax(ctx_.id.device_id, packet);
   int r = SendPacketToTESSALY(packet, sizeof packet);
   if (r == 0) {
     SetFOIPStatus(FOIP_READY);
-    SendReceiveStatusToTESSALY(config_.receive_wanted);
+    SendReceiveStatusToTESSALY(ctx_.config.receive_wanted);
   }
   return ReRegisterIfRequired(r);
 }
@@ -397,8 +394,8 @@ int Controller::SendAbortToTESSALY() {
 // The sender number and CSID must fit the send request's fields (39 and 19
 // characters); longer values are cut with a warning.  The dialled number
 // is checked against its field (40 characters) before it gets here.
-void Controller::SetFOIPSendInfo(const SendFOIPInfo& info) {
-  device_log_.Write(1, "SetFOIPSendInfo");
+void TessalyLink::SetFOIPSendInfo(const SendFOIPInfo& info) {
+  ctx_.device_log.Write(1, "SetFOIPSendInfo");
   send_info_ = info;
   if (std::strlen(info.sender_telephone) > kSenderTelephoneChars)
     CtlLog(4, "Sender telephone number too long, cut to %zu characters", kSenderTelephoneChars);
@@ -408,8 +405,8 @@ void Controller::SetFOIPSendInfo(const SendFOIPInfo& info) {
   AddToFOIPSendInfo("", info.sender_csid);
 }
 
-void Controller::AddToFOIPSendInfo(const char* telephone, const char* sender_csid) {
-  device_log_.Write(1, "AddToFOIPSendInfo");
+void TessalyLink::AddToFOIPSendInfo(const char* telephone, const char* sender_csid) {
+  ctx_.device_log.Write(1, "AddToFOIPSendInfo");
   if (telephone && telephone[0])
     CopyCut(send_info_.telephone, sizeof send_info_.telephone, telephone, kDialledNumberChars);
   if (sender_csid && sender_csid[0]) {
@@ -419,15 +416,15 @@ void Controller::AddToFOIPSendInfo(const char* telephone, const char* sender_csi
   }
 }
 
-int Controller::SendFaxToTESSALY(const char* folder, const char* file_name, std::uint16_t pages) {
-  device_log_.Write(1, "SendFaxToTESSALY()");
-  device_log_.Write(1, "Tel: %s", send_info_.telephone);
-  device_log_.Write(1, "Sender CSID: %s", send_info_.sender_csid);
-  device_log_.Write(1, "Path: %s", folder);
-  device_log_.Write(1, "FileName: %s", file_name);
+int TessalyLink::SendFaxToTESSALY(const char* folder, const char* file_name, u16 pages) {
+  ctx_.device_log.Write(1, "SendFaxToTESSALY()");
+  ctx_.device_log.Write(1, "Tel: %s", send_info_.telephone);
+  ctx_.device_log.Write(1, "Sender CSID: %s", send_info_.sender_csid);
+  ctx_.device_log.Write(1, "Path: %s", folder);
+  ctx_.device_log.Write(1, "FileName: %s", file_name);
   send_info_.pages = pages;
   SendFaxPacket p;
-  p.device_id = id_.device_id;
+  p.device_id = ctx_.id.device_id;
   SafeStrncpy(p.message_name, send_info_.message_name, sizeof p.message_name);
   p.job_number = send_info_.job_number;
   p.job_sub_number = send_info_.job_sub_number;
@@ -439,173 +436,174 @@ int Controller::SendFaxToTESSALY(const char* folder, const char* file_name, std:
   SafeStrncpy(p.sender_telephone, send_info_.sender_telephone, sizeof p.sender_telephone);
   SafeStrncpy(p.sender_name, send_info_.sender_name, sizeof p.sender_name);
   SafeStrncpy(p.sender_csid, send_info_.sender_csid, sizeof p.sender_csid);
-  std::uint8_t packet[kSendFaxSize];
+  u8 packet[kSendFaxSize];
   WriteSendFax(p, packet);
   int r = SendPacketToTESSALY(packet, sizeof packet);
   return ReRegisterIfRequired(r);
 }
 
-int Controller::ProcessRingIn(bool accept) {
-  device_log_.Write(1, "ProcessRingIn");
+int TessalyLink::ProcessRingIn(bool accept) {
+  ctx_.device_log.Write(1, "ProcessRingIn");
   RecvFaxPacket p;
-  p.device_id = id_.device_id;
-  SafeStrncpy(p.folder, config_.temp_receive_folder, sizeof p.folder);
+  p.device_id = ctx_.id.device_id;
+  SafeStrncpy(p.folder, ctx_.config.temp_receive_folder, sizeof p.folder);
   SafeStrncpy(p.file_name, receive_file_, sizeof p.file_name);
-  const bool take = accept && foip_status_ == FOIP_READY && config_.receive_wanted;
+  const bool take = accept && foip_status_ == FOIP_READY && ctx_.config.receive_wanted;
   p.accept = take ? 1 : 0;
-  std::uint8_t packet[kRecvFaxSize];
+  u8 packet[kRecvFaxSize];
   WriteRecvFax(p, packet);
   int r = SendPacketToTESSALY(packet, sizeof packet);
   ring_in_flag_ = false;
   if (!take) {
     if (accept) {
       CtlLog(4, "Device not able to receive incoming call");
-      status_word_ = STATUS_FAX_BUSY;
+      ctx_.status_word = STATUS_FAX_BUSY;
       r = PERC_DEVICE_BUSY;
     } else {
-      status_word_ = STATUS_CALL_NOT_TAKEN;
+      ctx_.status_word = STATUS_CALL_NOT_TAKEN;
       r = PERC_UNABLE_TO_CONNECT;
     }
     SetFOIPStatus(FOIP_READY);
-    SendReceiveStatusToTESSALY(config_.receive_wanted);
+    SendReceiveStatusToTESSALY(ctx_.config.receive_wanted);
   }
   return ReRegisterIfRequired(r);
 }
 
-int Controller::WaitForSendConnectedFromTESSALY() {
-  const std::uint32_t start = clock_->NowMs();
-  while (!Elapsed(start, kConnectLimitMs)) {
+int TessalyLink::WaitForSendConnectedFromTESSALY() {
+  const u32 start = ctx_.clock->NowMs();
+  while (!ctx_.Elapsed(start, kConnectLimitMs)) {
     last_packet_[kServerPacketTypeOffset] = 0;
     int r = CheckTESSALYPackets();
-    if (r == 1) {
+    if (r == kPacketStored) {
       CtlLog(5, "Unexpected packet while waiting for send connect");
       RegisterDeviceWithTESSALY();
-      status_word_ = STATUS_FAX_PORT_ACCESS;
+      ctx_.status_word = STATUS_FAX_PORT_ACCESS;
       return PERC_UNABLE_TO_CONNECT;
     }
-    if (r > 3) return r;
+    if (r > PERC_INCOMING_CALL) return r;
     FaxStatusPacket fs;
     if (r == 0 && ReadFaxStatus(last_packet_, last_packet_size_, &fs)) {
       if (fs.kind == FAX_STATUS_CONNECTED) {
-        device_log_.Write(1, "Send connected message from TESSALY");
+        ctx_.device_log.Write(1, "Send connected message from TESSALY");
         return 0;
       }
-      if (fs.kind == FAX_STATUS_CALL_CONNECTED) device_log_.Write(1, "SIP Connection active");
+      if (fs.kind == FAX_STATUS_CALL_CONNECTED) ctx_.device_log.Write(1, "SIP Connection active");
     }
     // A closedown or an abort from the fax server ends the wait: the job is
     // answered at once instead of after the whole connect wait.
-    const int p = ProcessDeviceRequests();
+    const int p = fax_server_.ProcessDeviceRequests();
     if (p != 0) {
-      device_log_.Write(1, "Message received - aborting wait");
+      ctx_.device_log.Write(1, "Message received - aborting wait");
       return p;
     }
-    clock_->Pause(kLongStepMs, ControllerClock::kWakeOnBoth);
+    ctx_.clock->Pause(kLongStepMs, ControllerClock::kWakeOnBoth);
   }
   CtlLog(3, "Timed out while waiting for send connected message from TESSALY");
   SendAbortToTESSALY();
   SetFOIPStatus(FOIP_READY);
-  SendReceiveStatusToTESSALY(config_.receive_wanted);
-  status_word_ = STATUS_FAX_TIMEOUT;
+  SendReceiveStatusToTESSALY(ctx_.config.receive_wanted);
+  ctx_.status_word = STATUS_FAX_TIMEOUT;
   return PERC_UNABLE_TO_CONNECT;
 }
 
-int Controller::WaitForReceiveConnectedFromTESSALY() {
-  const std::uint32_t start = clock_->NowMs();
-  sip_connected_seen_ = false;
-  while (!Elapsed(start, kConnectLimitMs)) {
+int TessalyLink::WaitForReceiveConnectedFromTESSALY() {
+  const u32 start = ctx_.clock->NowMs();
+  bool sip_connected_seen = false;
+  while (!ctx_.Elapsed(start, kConnectLimitMs)) {
     last_packet_[kServerPacketTypeOffset] = 0;
     int r = CheckTESSALYPackets();
-    if (r == 1) {
+    if (r == kPacketStored) {
       ReceiveConnectedPacket rc;
       if (ReadReceiveConnected(last_packet_, last_packet_size_, &rc)) {
-        device_log_.Write(1, "Receive connected message from TESSALY");
+        ctx_.device_log.Write(1, "Receive connected message from TESSALY");
         return 0;
       }
       CtlLog(5, "Unexpected packet while waiting for receive connect");
       reregister_ = true;
-      status_word_ = STATUS_FAX_PORT_ACCESS;
+      ctx_.status_word = STATUS_FAX_PORT_ACCESS;
       return PERC_UNABLE_TO_CONNECT;
     }
-    if (r > 3) return r;
+    if (r > PERC_INCOMING_CALL) return r;
     FaxStatusPacket fs;
     if (ReadFaxStatus(last_packet_, last_packet_size_, &fs)) {
-      if (fs.kind == FAX_STATUS_CALL_CONNECTED) sip_connected_seen_ = true;
+      if (fs.kind == FAX_STATUS_CALL_CONNECTED) sip_connected_seen = true;
       if (fs.kind == FAX_STATUS_FAX_NOT_RECEIVED) {
-        device_log_.Write(1, "Fax not received message from TESSALY before 'receive connected'");
+        ctx_.device_log.Write(1, "Fax not received message from TESSALY before 'receive connected'");
         SetFOIPStatus(FOIP_READY);
-        SendReceiveStatusToTESSALY(config_.receive_wanted);
-        status_word_ = STATUS_FAX_TIMEOUT;
+        SendReceiveStatusToTESSALY(ctx_.config.receive_wanted);
+        ctx_.status_word = STATUS_FAX_TIMEOUT;
         return PERC_UNABLE_TO_CONNECT;
       }
     }
-    if (sip_connected_seen_ && Elapsed(start, kNoIdentityConnectMs)) {
-      device_log_.Write(1, "Receiving fax connected with no remote ID information");
+    if (sip_connected_seen && ctx_.Elapsed(start, kNoIdentityConnectMs)) {
+      ctx_.device_log.Write(1, "Receiving fax connected with no remote ID information");
       return 0;
     }
     // A closedown ends the wait at once: the call tessaly holds for this
     // device is aborted by the receive's end.
-    if (ProcessDeviceRequests() != 0 && closedown_) {
-      device_log_.Write(1, "Message received - aborting wait");
+    if (fax_server_.ProcessDeviceRequests() != 0 && ctx_.closedown) {
+      ctx_.device_log.Write(1, "Message received - aborting wait");
       SetFOIPStatus(FOIP_RECEIVING);
       return PERC_SHUTDOWN_REQUESTED;
     }
-    clock_->Pause(kLongStepMs, ControllerClock::kWakeOnBoth);
+    ctx_.clock->Pause(kLongStepMs, ControllerClock::kWakeOnBoth);
   }
   CtlLog(3, "Timed out while waiting for receive connected message from TESSALY");
   SendAbortToTESSALY();
   SetFOIPStatus(FOIP_READY);
-  SendReceiveStatusToTESSALY(config_.receive_wanted);
-  status_word_ = STATUS_FAX_TIMEOUT;
+  SendReceiveStatusToTESSALY(ctx_.config.receive_wanted);
+  ctx_.status_word = STATUS_FAX_TIMEOUT;
   return PERC_UNABLE_TO_CONNECT;
 }
 
-void Controller::TakeReceiveConnectedInfo() {
+void TessalyLink::TakeReceiveConnectedInfo() {
   ReceiveConnectedPacket rc;
   if (!ReadReceiveConnected(last_packet_, last_packet_size_, &rc)) return;
   if (rc.did[0]) CopyCut(did_, sizeof did_, rc.did, 60);
   if (rc.remote_csid[0]) {
     CopyCut(remote_csid_, sizeof remote_csid_, rc.remote_csid, 20);
-    device_log_.Write(1, "Obtained CSID of: '%s')", remote_csid_);
+    ctx_.device_log.Write(1, "Obtained CSID of: '%s')", remote_csid_);
   }
 }
 
-int Controller::CancelJob() {
-  device_log_.Write(1, "Cancel Job");
+int TessalyLink::CancelJob() {
+  ctx_.device_log.Write(1, "Cancel Job");
   ClearCallFields();
-  current_page_ = 0;
-  if (device_log_.mode() == DEVICE_LOG_DEBUG) device_log_.Write(1, "Cancel Job called: device state %u", foip_status_);
+  ctx_.current_page = 0;
+  if (ctx_.device_log.mode() == DEVICE_LOG_DEBUG)
+    ctx_.device_log.Write(1, "Cancel Job called: device state %u", foip_status_);
   if (foip_status_ == FOIP_READY) return 0;
   int r = SendAbortToTESSALY();
-  device_log_.Write(1, "SendAbortToTESSALY returned %d", r);
+  ctx_.device_log.Write(1, "SendAbortToTESSALY returned %d", r);
   if (r == 0) {
-    DeleteTemporaryFaxFiles();
+    jobs_.DeleteTemporaryFaxFiles();
     SetFOIPStatus(FOIP_READY);
-    if (!closedown_) SendReceiveStatusToTESSALY(config_.receive_wanted);
+    if (!ctx_.closedown) SendReceiveStatusToTESSALY(ctx_.config.receive_wanted);
     return 0;
   }
   if (r == PERC_COMMAND_REJECTED) {
-    device_log_.Write(1, "CancelJob - command rejected");
+    ctx_.device_log.Write(1, "CancelJob - command rejected");
     SetFOIPStatus(FOIP_READY);
-    if (!closedown_) {
+    if (!ctx_.closedown) {
       received_pages_ = 0;
-      SendReceiveStatusToTESSALY(config_.receive_wanted);
+      SendReceiveStatusToTESSALY(ctx_.config.receive_wanted);
     }
     return r;
   }
-  device_log_.Write(1, "CancelJob - returning Port Access Error");
+  ctx_.device_log.Write(1, "CancelJob - returning Port Access Error");
   // While closing down nothing more is tried: the closedown of the device
   // must not wait for the same abort again.
-  if (closedown_) SetFOIPStatus(FOIP_READY);
-  status_word_ = STATUS_ABORT_NOT_DELIVERED;
+  if (ctx_.closedown) SetFOIPStatus(FOIP_READY);
+  ctx_.status_word = STATUS_ABORT_NOT_DELIVERED;
   return PERC_PORT_FAULT;
 }
 
-bool Controller::TessalyLost() {
+bool TessalyLink::TessalyLost() {
   return reply_handle_.valid() && platform::MailslotHolder("TESSALY") != tessaly_holder_;
 }
 
-void Controller::CheckTessalyHolder() {
-  if (closedown_ || !TessalyLost()) return;
+void TessalyLink::CheckTessalyHolder() {
+  if (ctx_.closedown || !TessalyLost()) return;
   if (platform::MailslotHolder("TESSALY") == 0) {
     if (!tessaly_missing_logged_) CtlLog(5, "TESSALY is not running - waiting for it to start");
     tessaly_missing_logged_ = true;
@@ -620,26 +618,34 @@ void Controller::CheckTessalyHolder() {
   else CtlLog(3, "Device registered with TESSALY again - ready for calls");
 }
 
-void Controller::TidyUpOnClosedown() {
-  device_log_.Write(1, "TidyUpOnClosedown");
+void TessalyLink::TidyUpOnClosedown() {
+  ctx_.device_log.Write(1, "TidyUpOnClosedown");
   send_info_ = SendFOIPInfo{};
 }
 
-int Controller::ClosedownDevice() {
-  device_log_.Write(1, "ClosedownDevice()");
+int TessalyLink::ClosedownDevice() {
+  ctx_.device_log.Write(1, "ClosedownDevice()");
   int r = 0;
   if (foip_status_ == FOIP_DIALLED || foip_status_ == FOIP_RECEIVING) r = CancelJob();
   if (foip_status_ != FOIP_READY) SendReceiveStatusToTESSALY(0);
-  device_log_.Close();
-  current_page_ = 0;
+  ctx_.device_log.Close();
+  ctx_.current_page = 0;
   TidyUpOnClosedown();
   return r;
 }
 
-void Controller::WaitForJobToFinish() {
-  device_log_.Write(1, "WaitForJobToFinish()");
+void TessalyLink::WaitForJobToFinish() {
+  ctx_.device_log.Write(1, "WaitForJobToFinish()");
   ClearCallFields();
   received_pages_ = 0;
   SetFOIPStatus(FOIP_READY);
-  SendReceiveStatusToTESSALY(config_.receive_wanted);
+  SendReceiveStatusToTESSALY(ctx_.config.receive_wanted);
+}
+
+TessalyLink::~TessalyLink() { MsgClosePipe(&reply_handle_); }
+
+int TessalyLink::FOIPErrorToPERC(StatusWord status) {
+  FoipErrorMap m = FoipErrorEntry(status);
+  if (m.log_text) CtlLog(3, "%s", m.log_text);
+  return m.perc;
 }

@@ -6,7 +6,7 @@
 #include <mutex>
 
 #include "common/program_log.h"
-#include "host/dispatcher.h"
+#include "runtime/om_os.h"
 #include "session/app/app_foip.h"
 
 namespace {
@@ -276,4 +276,15 @@ std::size_t DeviceCount() {
 void ResetDeviceTable() {
   Hold hold(app_foip__lock());
   table() = Table{};
+}
+
+StatusWord AbortFax(std::uint16_t session_id) {
+  ProgramLog(2, "DeviceControllerDispatcher - AbortFax() called");
+  ProgramLog(1, "DeviceControllerDispatcher - AbortFax() session ID: %d", session_id);
+  const char* text = "";
+  if (__app_foip__stop(session_id, &text) != OM_OS_OK) {
+    ProgramLog(5, "Error aborting fax message. Error: %s", text);
+    return kNoSessionRecord;
+  }
+  return STATUS_OK;
 }

@@ -22,6 +22,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/status_words.h"
 #include "common/tessaly_packets.h"
 #include "runtime/msg.h"
 #include "session/foip/app_foip_prim.h"
@@ -93,6 +94,11 @@ void WatchdogTick();
 void SetWatchdogLimit(int limit);
 int StartEntryWatchdog(std::uint16_t session_id);
 int StopEntryWatchdog(std::uint16_t session_id);
+
+// Stops one application session (an entry's session that is aborted):
+// 0, or kNoSessionRecord when the application refuses.
+inline constexpr StatusWord kNoSessionRecord = 0xF000;
+StatusWord AbortFax(std::uint16_t session_id);
 
 // Number of entries, and a fresh table (tests, program start).
 std::size_t DeviceCount();

@@ -35,7 +35,6 @@ struct PendingSend {
 std::vector<PendingSend> g_pending;
 std::uint32_t g_send_start_wait_ms = kSendStartWaitMs;
 
-constexpr StatusWord kNoSessionRecord = 0xF000;
 constexpr StatusWord kNoActiveSession = 0xF00E;
 constexpr StatusWord kRegistrationRefused = 0xF011;
 constexpr StatusWord kNoWaitingCall = 0xF016;
@@ -500,17 +499,6 @@ StatusWord ProcessAbortFax(std::uint16_t device_id) {
   for (auto it = g_pending.begin(); it != g_pending.end();)
     it = it->session_id == e->session_id ? g_pending.erase(it) : it + 1;
   return AbortFax(e->session_id);
-}
-
-StatusWord AbortFax(std::uint16_t session_id) {
-  ProgramLog(2, "DeviceControllerDispatcher - AbortFax() called");
-  ProgramLog(1, "DeviceControllerDispatcher - AbortFax() session ID: %d", session_id);
-  const char* text = "";
-  if (__app_foip__stop(session_id, &text) != OM_OS_OK) {
-    ProgramLog(5, "Error aborting fax message. Error: %s", text);
-    return kNoSessionRecord;
-  }
-  return STATUS_OK;
 }
 
 StatusWord ProcessTESSALYShutdown(int max_passes, unsigned pause_ms) {

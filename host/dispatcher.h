@@ -46,7 +46,6 @@ StatusWord ProcessSendFax(const SendFaxPacket& p);
 StatusWord ProcessReceiveFax(const RecvFaxPacket& p);
 StatusWord ProcessAbortFax(std::uint16_t device_id);
 StatusWord ProcessDeviceStatus(std::uint16_t device_id, std::uint16_t receive_enabled);
-StatusWord AbortFax(std::uint16_t session_id);
 // Rereads the SIP gateway of "[TESSALY]" in the system folder's SETUP.INI into
 // a session's parameters before its send.  A value that is no IPv4 address
 // (four decimal numbers 0 to 255) or no port (1 to 65535) is logged at level 5

@@ -66,7 +66,7 @@ TEST_F(ControllerTest, StartUpRegistersAndReportsIdle) {
   EXPECT_EQ(c.exit_code(), -1);
   EXPECT_STREQ(c.identity().title, "FOIP-G1-3");
   EXPECT_STREQ(c.identity().request_slot, "FOIP\\G1\\3");
-  EXPECT_STREQ(c.reply_slot(), "FFOIP\\G1\\3");
+  EXPECT_STREQ(c.tessaly().reply_slot(), "FFOIP\\G1\\3");
   EXPECT_NE(c.identity().device_id, 0);
 
   // tessaly: registration with the reply slot, then the receive status.
@@ -223,12 +223,12 @@ TEST_F(ControllerTest, BusyAnswersCarryTheRequestsJob) {
                {DS_DEVICE_FAILED, RST_DEVICE_SEND, RST_DRENNIC_JOB_RESULT, 0xF100},
                {DS_CALL_RECEIVED, RST_DEVICE_SCAN, RST_DRENNIC_SCAN_RESULT, 0xF101}};
   for (const auto& k : cases) {
-    c.SetDeviceState(k.state);
+    c.fax_server().SetDeviceState(k.state);
     world_.DrennicPackets();
     Bytes req = kvtest::SendRequestPacket(0x0777, 0);
     req[3] = k.type;
     ASSERT_EQ(world_.SendRequest("FOIP\\G1\\3", req), 0);
-    EXPECT_EQ(c.ProcessDeviceRequests(), 0);
+    EXPECT_EQ(c.fax_server().ProcessDeviceRequests(), 0);
     auto out = world_.DrennicPackets();
     ASSERT_EQ(out.size(), 1u) << k.state;
     EXPECT_EQ(TypeOf(out[0]), k.answer);
@@ -237,16 +237,16 @@ TEST_F(ControllerTest, BusyAnswersCarryTheRequestsJob) {
     EXPECT_EQ(U16(out[0], 20), DeviceStateCode(k.state));
   }
   // Idle: the job is taken; another device's request is dropped.
-  c.SetDeviceState(DS_IDLE);
+  c.fax_server().SetDeviceState(DS_IDLE);
   world_.SendRequest("FOIP\\G1\\3",
                      kvtest::SendRequestPacket(5, static_cast<std::uint16_t>(c.identity().device_id + 1)));
-  EXPECT_EQ(c.ProcessDeviceRequests(), 0);
+  EXPECT_EQ(c.fax_server().ProcessDeviceRequests(), 0);
   EXPECT_TRUE(world_.Logged("4 Request received for previous device (11)"));
   world_.SendRequest("FOIP\\G1\\3", kvtest::SendRequestPacket(5, 0));
-  EXPECT_EQ(c.ProcessDeviceRequests(), 1);
-  EXPECT_TRUE(c.job_waiting());
-  EXPECT_EQ(c.waiting_job().job_number, 5);
-  EXPECT_EQ(c.ProcessDeviceRequests(), 1);  // already waiting: nothing read
+  EXPECT_EQ(c.fax_server().ProcessDeviceRequests(), 1);
+  EXPECT_TRUE(c.fax_server().job_waiting());
+  EXPECT_EQ(c.fax_server().waiting_job().job_number, 5);
+  EXPECT_EQ(c.fax_server().ProcessDeviceRequests(), 1);  // already waiting: nothing read
 }
 
 TEST_F(ControllerTest, ShortAndUnknownRequestsAreLoggedAndDropped) {
@@ -259,8 +259,8 @@ TEST_F(ControllerTest, ShortAndUnknownRequestsAreLoggedAndDropped) {
   world_.SendRequest("FOIP\\G1\\3", kvtest::DeviceRequestPacket(12, 0, 8));
   world_.SendRequest("FOIP\\G1\\3", kvtest::DeviceRequestPacket(1, 0, 8));
   world_.SendRequest("FOIP\\G1\\3", kvtest::DeviceRequestPacket(4, 0, 8));
-  EXPECT_EQ(c.ProcessDeviceRequests(), 0);
-  EXPECT_FALSE(c.job_waiting());
+  EXPECT_EQ(c.fax_server().ProcessDeviceRequests(), 0);
+  EXPECT_FALSE(c.fax_server().job_waiting());
   EXPECT_TRUE(world_.Logged("Request of type 11 too short (300 bytes) - ignored"));
   EXPECT_TRUE(world_.Logged("5 Invalid request subtype received (12)"));
   EXPECT_TRUE(world_.Logged("5 Device initialise - Not supported"));
@@ -270,18 +270,18 @@ TEST_F(ControllerTest, ShortAndUnknownRequestsAreLoggedAndDropped) {
 TEST_F(ControllerTest, AbortAndClosedown) {
   Controller c(&world_.clock);
   ASSERT_EQ(Start(c), 0);
-  c.SetDeviceState(DS_IDLE);
+  c.fax_server().SetDeviceState(DS_IDLE);
   world_.SendRequest("FOIP\\G1\\3", kvtest::DeviceRequestPacket(RST_DEVICE_ABORT, 0, 8));
-  EXPECT_EQ(c.ProcessDeviceRequests(), 0);
+  EXPECT_EQ(c.fax_server().ProcessDeviceRequests(), 0);
   EXPECT_TRUE(world_.Logged("3 Abort received in state IDLE"));
-  c.SetDeviceState(DS_SENDING);
+  c.fax_server().SetDeviceState(DS_SENDING);
   world_.SendRequest("FOIP\\G1\\3", kvtest::DeviceRequestPacket(RST_DEVICE_ABORT, 0, 8));
-  EXPECT_EQ(c.ProcessDeviceRequests(), PERC_ABORT_REQUEST);
+  EXPECT_EQ(c.fax_server().ProcessDeviceRequests(), PERC_ABORT_REQUEST);
   // Class 99 closes down even with another device's id.
   Bytes shutdown = kvtest::DeviceRequestPacket(1, 0x4321, 8);
   shutdown[2] = 99;
   world_.SendRequest("FOIP\\G1\\3", shutdown);
-  EXPECT_EQ(c.ProcessDeviceRequests(), PERC_SHUTDOWN_REQUESTED);
+  EXPECT_EQ(c.fax_server().ProcessDeviceRequests(), PERC_SHUTDOWN_REQUESTED);
   EXPECT_TRUE(c.closedown_requested());
 }
 
@@ -290,7 +290,7 @@ TEST_F(ControllerTest, SigtermActsAsShutdownPacket) {
   ASSERT_EQ(Start(c), 0);
   platform::InstallTerminationFlag();
   raise(SIGTERM);
-  EXPECT_EQ(c.ProcessDeviceRequests(), PERC_SHUTDOWN_REQUESTED);
+  EXPECT_EQ(c.fax_server().ProcessDeviceRequests(), PERC_SHUTDOWN_REQUESTED);
   EXPECT_TRUE(c.closedown_requested());
   signal(SIGTERM, SIG_DFL);
   signal(SIGINT, SIG_DFL);
@@ -327,14 +327,14 @@ TEST_F(ControllerTest, OfflineAndOnlineWithAndWithoutId) {
 
   // While sending, "may wait" and "interrupt": the job is aborted, the
   // offline stays pending, and the reply with status 0 comes with HandleOffline.
-  c.SetDeviceState(DS_SENDING);
+  c.fax_server().SetDeviceState(DS_SENDING);
   world_.SendRequest("FOIP\\G1\\3", kvtest::OfflineRequestPacket(true, 1, 1, 42, "OFFREPLY"));
-  EXPECT_EQ(c.ProcessDeviceRequests(), PERC_ABORT_REQUEST);
-  EXPECT_TRUE(c.offline_pending());
+  EXPECT_EQ(c.fax_server().ProcessDeviceRequests(), PERC_ABORT_REQUEST);
+  EXPECT_TRUE(c.fax_server().offline_pending());
   EXPECT_TRUE(reply.Drain().empty());
   // A second offline with id while pending is refused with 0xF101.
   world_.SendRequest("FOIP\\G1\\3", kvtest::OfflineRequestPacket(true, 1, 0, 43, "OFFREPLY"));
-  EXPECT_EQ(c.ProcessDeviceRequests(), 0);
+  EXPECT_EQ(c.fax_server().ProcessDeviceRequests(), 0);
   auto refused = reply.Drain();
   ASSERT_EQ(refused.size(), 1u);
   EXPECT_EQ(kvtest::Hex(refused[0]), "0800080101f12b00");
@@ -342,7 +342,7 @@ TEST_F(ControllerTest, OfflineAndOnlineWithAndWithoutId) {
 
   // The main loop takes the device offline; an online with another id is
   // ignored, the matching one (a minute later) ends the offline windows.
-  c.SetDeviceState(DS_DEVICE_OFFLINE);
+  c.fax_server().SetDeviceState(DS_DEVICE_OFFLINE);
   world_.SendRequest("FOIP\\G1\\3", kvtest::OnlineRequestPacket(true, 99));
   const std::uint64_t start = world_.clock.elapsed_ms();
   world_.ScheduleRequest(start + 60000, "FOIP\\G1\\3", kvtest::OnlineRequestPacket(true, 42));
@@ -350,7 +350,7 @@ TEST_F(ControllerTest, OfflineAndOnlineWithAndWithoutId) {
   EXPECT_EQ(c.HandleOffline(0), 0);
   EXPECT_GE(world_.clock.elapsed_ms() - start, 60000u);
   EXPECT_LT(world_.clock.elapsed_ms() - start, 80000u);
-  EXPECT_FALSE(c.offline_pending());
+  EXPECT_FALSE(c.fax_server().offline_pending());
   EXPECT_TRUE(world_.Logged("3 Online request id does not match last offline - ignoring request"));
   // Replies: status 0 when the offline began, 0xF101 to the pending offline at the online.
   auto replies = reply.Drain();
@@ -365,19 +365,19 @@ TEST_F(ControllerTest, OfflineAndOnlineWithAndWithoutId) {
   EXPECT_EQ(TypeOf(world_.tessaly_requests()[1]), RST_TESSALY_REGISTER_DEVICE);
 
   // Offline without id while idle: pending, no reply; busy without "may wait".
-  c.SetDeviceState(DS_IDLE);
+  c.fax_server().SetDeviceState(DS_IDLE);
   world_.SendRequest("FOIP\\G1\\3", kvtest::OfflineRequestPacket(false, 0, 0, 0, ""));
-  EXPECT_EQ(c.ProcessDeviceRequests(), 0);
-  EXPECT_TRUE(c.offline_pending());
+  EXPECT_EQ(c.fax_server().ProcessDeviceRequests(), 0);
+  EXPECT_TRUE(c.fax_server().offline_pending());
   world_.SendRequest("FOIP\\G1\\3", kvtest::OnlineRequestPacket(false, 0));
-  EXPECT_EQ(c.ProcessDeviceRequests(), 0);
-  EXPECT_FALSE(c.offline_pending());
+  EXPECT_EQ(c.fax_server().ProcessDeviceRequests(), 0);
+  EXPECT_FALSE(c.fax_server().offline_pending());
   // The online answers the last offline-with-id request.
   EXPECT_EQ(reply.Drain().size(), 1u);
-  c.SetDeviceState(DS_SENDING);
+  c.fax_server().SetDeviceState(DS_SENDING);
   world_.SendRequest("FOIP\\G1\\3", kvtest::OfflineRequestPacket(false, 0, 0, 0, ""));
-  EXPECT_EQ(c.ProcessDeviceRequests(), 0);
-  EXPECT_FALSE(c.offline_pending());
+  EXPECT_EQ(c.fax_server().ProcessDeviceRequests(), 0);
+  EXPECT_FALSE(c.fax_server().offline_pending());
   EXPECT_TRUE(world_.Logged("3 Device not idle - ignoring offline request"));
   EXPECT_TRUE(reply.Drain().empty());
 }
@@ -385,7 +385,7 @@ TEST_F(ControllerTest, OfflineAndOnlineWithAndWithoutId) {
 TEST_F(ControllerTest, OfflineWithoutRequestComesBackAfterFirstWindow) {
   Controller c(&world_.clock);
   ASSERT_EQ(Start(c), 0);
-  c.SetDeviceState(DS_DEVICE_OFFLINE);
+  c.fax_server().SetDeviceState(DS_DEVICE_OFFLINE);
   const std::uint64_t before = world_.clock.elapsed_ms();
   EXPECT_EQ(c.HandleOffline(2), 0);
   const std::uint64_t took = world_.clock.elapsed_ms() - before;
@@ -432,17 +432,17 @@ TEST_F(ControllerTest, TessalySilentTimesOutAndReRegistersOncePerRequest) {
   EXPECT_EQ(world_.CountLogged("4 Timed out while waiting for acknowledgement from TESSALY"), 2);
   EXPECT_GE(world_.clock.elapsed_ms(), 120000u);
   EXPECT_LT(world_.clock.elapsed_ms(), 125000u);
-  EXPECT_TRUE(c.reregistration_required());
+  EXPECT_TRUE(c.tessaly().reregistration_required());
 
   // Only registrations answered: each request re-registers once at most.
   world_.SetTessaly(TessalyMode::kRegisterOnly);
   world_.tessaly_requests().clear();
   world_.ClearLog();
-  EXPECT_EQ(c.InitialiseDevice(4), 0);
+  EXPECT_EQ(c.tessaly().InitialiseDevice(4), 0);
   EXPECT_EQ(Types(world_.tessaly_requests()), (std::vector<int>{1, 5}));
-  EXPECT_TRUE(c.reregistration_required());
+  EXPECT_TRUE(c.tessaly().reregistration_required());
   world_.tessaly_requests().clear();
-  c.SendReceiveStatusToTESSALY(1);
+  c.tessaly().SendReceiveStatusToTESSALY(1);
   EXPECT_EQ(Types(world_.tessaly_requests()), (std::vector<int>{5, 1, 5}));
   EXPECT_EQ(world_.CountLogged("Device re-registration required"), 1);
   EXPECT_EQ(c.status_word(), 0xF108);
@@ -458,28 +458,28 @@ TEST_F(ControllerTest, FaxStatusAndReplyPackets) {
   };
   // A packet for another device is dropped.
   deliver(kvtest::FaxStatusBytes(static_cast<std::uint16_t>(id + 1), FAX_STATUS_FAX_SENT, 0));
-  EXPECT_EQ(c.CheckTESSALYPackets(), 0);
+  EXPECT_EQ(c.tessaly().CheckTESSALYPackets(), 0);
   EXPECT_TRUE(world_.Logged("4 Request received for previous device (1)"));
 
   // Not sent: the status word and PERC follow tessaly's value.
   deliver(kvtest::FaxStatusBytes(id, FOIP_STATUS_FAX_NOT_SENT, 0xF10A));
-  EXPECT_EQ(c.CheckTESSALYPackets(), PERC_UNABLE_TO_CONNECT);
+  EXPECT_EQ(c.tessaly().CheckTESSALYPackets(), PERC_UNABLE_TO_CONNECT);
   EXPECT_EQ(c.status_word(), 0xF10A);
   EXPECT_TRUE(world_.Logged("3 Phone number engaged"));
   deliver(kvtest::FaxStatusBytes(id, FOIP_STATUS_FAX_NOT_SENT, 0));
-  EXPECT_EQ(c.CheckTESSALYPackets(), PERC_UNABLE_TO_CONNECT);
+  EXPECT_EQ(c.tessaly().CheckTESSALYPackets(), PERC_UNABLE_TO_CONNECT);
   EXPECT_EQ(c.status_word(), 0xF013);
 
   // Call connected: the DID, cut to 60 characters; text is never a format.
   deliver(kvtest::FaxStatusBytes(id, FAX_STATUS_CALL_CONNECTED, 0, "%s%n%x-200"));
-  EXPECT_EQ(c.CheckTESSALYPackets(), 0);
-  EXPECT_STREQ(c.did(), "%s%n%x-200");
+  EXPECT_EQ(c.tessaly().CheckTESSALYPackets(), 0);
+  EXPECT_STREQ(c.tessaly().did(), "%s%n%x-200");
   EXPECT_TRUE(world_.Logged("3 Direct dial routing '%s%n%x-200' (DID)"));
 
   // Kind 15 makes the device register again.
   world_.tessaly_requests().clear();
   deliver(kvtest::FaxStatusBytes(id, FAX_STATUS_SESSION_LOST, 0));
-  EXPECT_EQ(c.CheckTESSALYPackets(), 0);
+  EXPECT_EQ(c.tessaly().CheckTESSALYPackets(), 0);
   EXPECT_TRUE(world_.Logged("4 Unknown status type received from TESSALY (15)"));
   EXPECT_EQ(Types(world_.tessaly_requests()), (std::vector<int>{1, 5}));
 
@@ -490,10 +490,10 @@ TEST_F(ControllerTest, FaxStatusAndReplyPackets) {
   ring[3] = TESSALY_RING_IN;
   put_le16(ring.data() + 6, 0);
   deliver(ring);
-  EXPECT_EQ(c.CheckRingIn(), PERC_INCOMING_CALL);
-  EXPECT_EQ(std::strlen(c.ring_in_record().called), 31u);
-  EXPECT_EQ(std::strlen(c.ring_in_record().caller_address), 31u);
-  EXPECT_EQ(c.CheckRingIn(), PERC_INCOMING_CALL);  // the flag holds it
+  EXPECT_EQ(c.tessaly().CheckRingIn(), PERC_INCOMING_CALL);
+  EXPECT_EQ(std::strlen(c.tessaly().ring_in_record().called), 31u);
+  EXPECT_EQ(std::strlen(c.tessaly().ring_in_record().caller_address), 31u);
+  EXPECT_EQ(c.tessaly().CheckRingIn(), PERC_INCOMING_CALL);  // the flag holds it
 
   // A short fax status is dropped; an unknown subtype is logged.
   Bytes short_status = kvtest::FaxStatusBytes(id, FAX_STATUS_FAX_SENT, 0);
@@ -503,7 +503,7 @@ TEST_F(ControllerTest, FaxStatusAndReplyPackets) {
   Bytes other = kvtest::FaxStatusBytes(id, 0, 0);
   other[3] = 9;
   deliver(other);
-  EXPECT_EQ(c.CheckTESSALYPackets(), 0);
+  EXPECT_EQ(c.tessaly().CheckTESSALYPackets(), 0);
   EXPECT_TRUE(world_.Logged("Packet of type 1 too short (20 bytes) - ignored"));
   EXPECT_TRUE(world_.Logged("5 Invalid request subtype received (9)"));
 }
@@ -517,11 +517,11 @@ TEST_F(ControllerTest, FirstReceiveConnectedPacketIsKept) {
   Bytes b(kReceiveConnectedSize);
   WriteReceiveConnected(rc, b.data());
   world_.QueueToController(b);
-  EXPECT_EQ(c.WaitForReceiveConnectedFromTESSALY(), 0);
+  EXPECT_EQ(c.tessaly().WaitForReceiveConnectedFromTESSALY(), 0);
   EXPECT_TRUE(world_.Logged("Receive connected message from TESSALY"));
-  c.TakeReceiveConnectedInfo();
-  EXPECT_STREQ(c.did(), "200");
-  EXPECT_STREQ(c.remote_csid(), "REMOTE CSID 01234567");  // 20 characters
+  c.tessaly().TakeReceiveConnectedInfo();
+  EXPECT_STREQ(c.tessaly().did(), "200");
+  EXPECT_STREQ(c.tessaly().remote_csid(), "REMOTE CSID 01234567");  // 20 characters
 }
 
 TEST_F(ControllerTest, RingInWhileWaitingForAnAnswerIsServedAfterIt) {
@@ -533,13 +533,13 @@ TEST_F(ControllerTest, RingInWhileWaitingForAnAnswerIsServedAfterIt) {
   WriteRingIn(ri, b.data());
   world_.QueueToController(b);
   world_.ServeTessaly();  // the ring-in is waiting before the request goes out
-  EXPECT_EQ(c.SendReceiveStatusToTESSALY(1), 0);
+  EXPECT_EQ(c.tessaly().SendReceiveStatusToTESSALY(1), 0);
   EXPECT_TRUE(world_.Logged("Ring-in detected while waiting for TESSALY response"));
-  EXPECT_TRUE(c.ring_in());
-  EXPECT_EQ(c.CheckRingIn(), PERC_INCOMING_CALL);
+  EXPECT_TRUE(c.tessaly().ring_in());
+  EXPECT_EQ(c.tessaly().CheckRingIn(), PERC_INCOMING_CALL);
   // Refused (no receive path yet): RST_TESSALY_RECV_FAX with accept 0.
   world_.tessaly_requests().clear();
-  EXPECT_EQ(c.ProcessRingIn(false), PERC_UNABLE_TO_CONNECT);
+  EXPECT_EQ(c.tessaly().ProcessRingIn(false), PERC_UNABLE_TO_CONNECT);
   EXPECT_EQ(c.status_word(), 0xF029);
   ASSERT_FALSE(world_.tessaly_requests().empty());
   const Bytes& recv = world_.tessaly_requests().front();
@@ -552,11 +552,11 @@ TEST_F(ControllerTest, RingInWhileWaitingForAnAnswerIsServedAfterIt) {
 TEST_F(ControllerTest, FailedWriteDuringClosedownReturnsAtOnce) {
   Controller c(&world_.clock);
   ASSERT_EQ(Start(c), 0);
-  c.SetFOIPStatus(FOIP_DIALLED);
+  c.tessaly().SetFOIPStatus(FOIP_DIALLED);
   world_.SetTessaly(TessalyMode::kMissing);
   c.RequestClosedown();
   const std::uint64_t before = world_.clock.elapsed_ms();
-  EXPECT_EQ(c.ClosedownDevice(), PERC_PORT_FAULT);  // the abort could not be delivered
+  EXPECT_EQ(c.tessaly().ClosedownDevice(), PERC_PORT_FAULT);  // the abort could not be delivered
   EXPECT_LT(world_.clock.elapsed_ms() - before, 1000u);
   EXPECT_EQ(c.status_word(), 0xF10E);
   EXPECT_FALSE(world_.Logged("sending message to TESSALY"));  // not logged while closing down
@@ -568,14 +568,14 @@ TEST_F(ControllerTest, SenderNumberAndCsidAreCutWithAWarning) {
   world_.SetTessaly(TessalyMode::kAnswer);
   SendFOIPInfo info;
   std::snprintf(info.sender_telephone, sizeof info.sender_telephone, "%s", std::string(40, '1').c_str());
-  c.SetFOIPSendInfo(info);
+  c.tessaly().SetFOIPSendInfo(info);
   EXPECT_TRUE(world_.Logged("4 Sender telephone number too long, cut to 39 characters"));
-  c.AddToFOIPSendInfo("0123456", "CSID-0123456789-ABCDEFG");
+  c.tessaly().AddToFOIPSendInfo("0123456", "CSID-0123456789-ABCDEFG");
   EXPECT_TRUE(world_.Logged("4 Sender CSID too long, cut to 19 characters"));
-  c.AddToFOIPSendInfo("", "");  // empty values leave the fields alone
+  c.tessaly().AddToFOIPSendInfo("", "");  // empty values leave the fields alone
   world_.tessaly_requests().clear();
-  c.SetFOIPStatus(FOIP_DIALLED);
-  EXPECT_EQ(c.SendFaxToTESSALY("/tmp/x\\", "KV1P001.TIF", 2), 0);
+  c.tessaly().SetFOIPStatus(FOIP_DIALLED);
+  EXPECT_EQ(c.tessaly().SendFaxToTESSALY("/tmp/x\\", "KV1P001.TIF", 2), 0);
   ASSERT_EQ(world_.tessaly_requests().size(), 1u);
   SendFaxPacket p;
   const Bytes& b = world_.tessaly_requests()[0];
@@ -590,7 +590,7 @@ TEST_F(ControllerTest, SenderNumberAndCsidAreCutWithAWarning) {
 TEST_F(ControllerTest, AbortSendsNothingWhenReady) {
   Controller c(&world_.clock);
   ASSERT_EQ(Start(c), 0);
-  EXPECT_EQ(c.SendAbortToTESSALY(), 0);
+  EXPECT_EQ(c.tessaly().SendAbortToTESSALY(), 0);
   EXPECT_TRUE(world_.tessaly_requests().empty());
 }
 
@@ -605,11 +605,11 @@ TEST_F(ControllerTest, RefusalAsAnUnknownDeviceRegistersAgain) {
   } cases[] = {
       {"abort",
        [](Controller& c) {
-         c.SetFOIPStatus(FOIP_HANDED_OVER);
-         return c.SendAbortToTESSALY();
+         c.tessaly().SetFOIPStatus(FOIP_HANDED_OVER);
+         return c.tessaly().SendAbortToTESSALY();
        },
        4},
-      {"receive status", [](Controller& c) { return c.SendReceiveStatusToTESSALY(1); }, 5},
+      {"receive status", [](Controller& c) { return c.tessaly().SendReceiveStatusToTESSALY(1); }, 5},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
@@ -624,15 +624,15 @@ TEST_F(ControllerTest, RefusalAsAnUnknownDeviceRegistersAgain) {
     EXPECT_LT(world_.clock.elapsed_ms() - before, 10000u);
     EXPECT_EQ(c.status_word(), 0xF102);
     // Registered again, by the abort itself or by the next request.
-    if (k.first_type == 5) (void)c.SendReceiveStatusToTESSALY(1);
+    if (k.first_type == 5) (void)c.tessaly().SendReceiveStatusToTESSALY(1);
     const std::vector<int> types = Types(world_.tessaly_requests());
     ASSERT_GE(types.size(), 3u);
     EXPECT_EQ(types[0], k.first_type);
     EXPECT_EQ(types[1], RST_TESSALY_REGISTER_DEVICE);
-    EXPECT_FALSE(c.reregistration_required());
-    EXPECT_EQ(c.foip_status(), FOIP_READY);
+    EXPECT_FALSE(c.tessaly().reregistration_required());
+    EXPECT_EQ(c.tessaly().foip_status(), FOIP_READY);
     world_.SetTessaly(TessalyMode::kAnswer);
-    (void)c.ClosedownDevice();
+    (void)c.tessaly().ClosedownDevice();
   }
 }
 
@@ -644,12 +644,12 @@ TEST_F(ControllerTest, TwoControllersStartedInTheSameSecond) {
   ASSERT_EQ(b.InitialiseController({"marrock", "GROUP", "G2", "3", "5"}), 0);
   EXPECT_NE(a.identity().device_id, b.identity().device_id);
   EXPECT_NE(b.identity().device_id, 0);
-  EXPECT_STRNE(a.reply_slot(), b.reply_slot());
+  EXPECT_STRNE(a.tessaly().reply_slot(), b.tessaly().reply_slot());
   EXPECT_EQ(world_.reply_slots.size(), 2u);
   // Both work side by side: each gets its own answers.
   world_.tessaly_requests().clear();
-  EXPECT_EQ(a.SendReceiveStatusToTESSALY(1), 0);
-  EXPECT_EQ(b.SendReceiveStatusToTESSALY(1), 0);
+  EXPECT_EQ(a.tessaly().SendReceiveStatusToTESSALY(1), 0);
+  EXPECT_EQ(b.tessaly().SendReceiveStatusToTESSALY(1), 0);
   EXPECT_EQ(world_.tessaly_requests().size(), 2u);
   // The id 0 is never taken.
   Controller z(&world_.clock);

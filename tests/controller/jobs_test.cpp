@@ -236,7 +236,7 @@ TEST_F(JobsTest, ThreePageFineSendGetsHeadersAndIsFollowedPageByPage) {
   EXPECT_FALSE(fs::exists(world_.tmp.File("temp/KV3P001.TIF")));
   EXPECT_TRUE(fs::is_empty(world_.tmp.File("server/K-TEMP")));
   EXPECT_TRUE(world_.Logged("2 SendMsgFinished() 0"));
-  EXPECT_EQ(c_.foip_status(), FOIP_READY);
+  EXPECT_EQ(c_.tessaly().foip_status(), FOIP_READY);
 }
 
 TEST_F(JobsTest, BusyAbortAndBadJobsEndWithTheirStatusWords) {
@@ -308,8 +308,8 @@ TEST_F(JobsTest, BusyAbortAndBadJobsEndWithTheirStatusWords) {
       EXPECT_EQ(Requests(RST_TESSALY_SEND_FAX).size(), 2u);
       EXPECT_EQ(Requests(RST_TESSALY_ABORT_FAX).size(), 2u);
     }
-    EXPECT_EQ(c_.foip_status(), FOIP_READY);
-    EXPECT_EQ(c_.device_state(), DS_IDLE);
+    EXPECT_EQ(c_.tessaly().foip_status(), FOIP_READY);
+    EXPECT_EQ(c_.fax_server().device_state(), DS_IDLE);
     EXPECT_FALSE(fs::exists(world_.tmp.File("temp/KV3P001.TIF")));
   }
 }
@@ -505,7 +505,7 @@ TEST_F(ReceiveTest, CallToKnownDidIsFiledInTheUsersInbox) {
   // The temporary receive files are gone.
   EXPECT_FALSE(fs::exists(world_.tmp.File("temp/t301.TIF")));
   EXPECT_FALSE(fs::exists(world_.tmp.File("temp/ct301.TIF")));
-  EXPECT_EQ(c_.foip_status(), FOIP_READY);
+  EXPECT_EQ(c_.tessaly().foip_status(), FOIP_READY);
 }
 
 TEST_F(ReceiveTest, SuperfinePartialAndEmptyReceives) {
@@ -578,7 +578,7 @@ TEST_F(ReceiveTest, UnknownDidAndRelayRulesRefuseTheCall) {
   std::vector<std::string> states;
   Collect(&results, &states, nullptr);
   EXPECT_TRUE(results.empty());
-  EXPECT_EQ(c_.device_state(), DS_IDLE);
+  EXPECT_EQ(c_.fax_server().device_state(), DS_IDLE);
   // A call whose CLI carries CR LF cannot add lines to the control file.
   s.answers.clear();
   Ring("5551", "0207\r\nRelayUser: EVIL");
@@ -707,8 +707,8 @@ TEST_P(TessalyGoneWhileReceiving, EndsWithAResultAndKeepsThePages) {
   // Noticed at the first poll, not after the connect or page waits.
   EXPECT_LT(world_.clock.elapsed_ms() - before, 10000u);
   EXPECT_FALSE(c_.job_in_hand());
-  EXPECT_EQ(c_.foip_status(), FOIP_READY);
-  EXPECT_EQ(c_.device_state(), DS_IDLE);
+  EXPECT_EQ(c_.tessaly().foip_status(), FOIP_READY);
+  EXPECT_EQ(c_.fax_server().device_state(), DS_IDLE);
   std::vector<JobResult> results;
   std::vector<std::string> states;
   std::vector<Bytes> received;
@@ -811,7 +811,7 @@ TEST_F(ReceiveTest, FullDiskKeepsThePagesAndReportsAFailure) {
     EXPECT_EQ(pages.size(), 3u);
   }
   EXPECT_EQ(kept, 1);
-  EXPECT_EQ(c_.foip_status(), FOIP_READY);
+  EXPECT_EQ(c_.tessaly().foip_status(), FOIP_READY);
   EXPECT_EQ(states.back(), "1/0");
 }
 

@@ -310,11 +310,11 @@ TEST(ClosedownAbort, AnUnansweredAbortIsGivenUpSoonerWhileClosingDown) {
     Controller controller(&world.clock);
     ASSERT_EQ(controller.InitialiseController({"marrock", "GROUP", "G1", "3", "5"}), 0);
     world.tessaly_requests().clear();
-    controller.SetFOIPStatus(FOIP_DIALLED);  // a fax handed over
-    world.SetTessaly(TessalyMode::kSilent);  // tessaly hangs
+    controller.tessaly().SetFOIPStatus(FOIP_DIALLED);  // a fax handed over
+    world.SetTessaly(TessalyMode::kSilent);            // tessaly hangs
     if (c.closedown) controller.RequestClosedown();
     const std::uint64_t before = world.clock.elapsed_ms();
-    EXPECT_EQ(controller.CancelJob(), PERC_PORT_FAULT);
+    EXPECT_EQ(controller.tessaly().CancelJob(), PERC_PORT_FAULT);
     const std::uint64_t waited = world.clock.elapsed_ms() - before;
     EXPECT_GE(waited, c.at_least_ms);
     EXPECT_LE(waited, c.at_most_ms);
