@@ -384,7 +384,8 @@ void give_t30_info_to_user(step& t, msg_t* m, fax_auto__session* s) {
     om_os_trap(744);
     return;
   }
-  if (fax_auto__user_event_fn(FAX_AUTO__EVT_FAX_INFO_IN, nullptr, nullptr, rec.data(), CF_INFO_SIZE, 0, s) == FAX_UE_FAILED) {
+  if (fax_auto__user_event_fn(FAX_AUTO__EVT_FAX_INFO_IN, nullptr, nullptr, rec.data(), CF_INFO_SIZE, 0, s) ==
+      FAX_UE_FAILED) {
     user_disconnect(s);
     set_state(t, s, FAX_STOP_SESSION);
     return;
@@ -733,7 +734,7 @@ constexpr row kRows[] = {
 constexpr auto kTable = fsm::compile(kRows, fsm::cell<action>{error_process, fsm::kKeep});
 constexpr auto kPlainRows = fsm::plain(kRows);
 // The states that by_action rows lead to.
-constexpr u8 kActionTargets[] = {FAX_IDLE, FAX_START_SESSION, FAX_CNF_SESSION, FAX_T30_DIS_DCS_NEGO,
+constexpr u8 kActionTargets[] = {FAX_IDLE, FAX_START_SESSION,   FAX_CNF_SESSION, FAX_T30_DIS_DCS_NEGO,
                                  FAX_PAGE, FAX_END_OF_SND_PAGE, FAX_STOP_SESSION};
 
 constexpr const char* kStateNames[FAX_STATE_COUNT] = {
@@ -770,7 +771,8 @@ std::optional<ev> event_of(const msg_t* m) {
       default: return std::nullopt;
     }
   }
-  if (m->from == ENT_TI) return m->code == FAX__TI_WAIT_EOF_T30_SESSION ? std::optional{ev::TI_WAIT_EOF_T30_SESSION} : std::nullopt;
+  if (m->from == ENT_TI)
+    return m->code == FAX__TI_WAIT_EOF_T30_SESSION ? std::optional{ev::TI_WAIT_EOF_T30_SESSION} : std::nullopt;
   if (m->from == ENT_FC) {
     switch (m->code) {
       case 'a': return ev::FC_INIT_PG_CONV_CO;
