@@ -9,6 +9,7 @@
 #include "t38/t38_entity.h"
 #include "t38/t38_report.h"
 #include "t38/t38_trace.h"
+#include "runtime/automaton.h"
 #include "t38/t38iaf_parts.h"
 
 namespace kv::t38 {
@@ -62,9 +63,6 @@ constexpr const char* kEventNames[T38IAF__EVENTS] = {
     "EVT__MSG_FAX_ACT_RQ",   "EVT__MSG_FAX_DEA_RQ",          "EVT__MSG_FAX_DA_RQ",       "EVT__TMR_CELL_EOF_HNDSHK",
     "EVT__TMR_CELL_DATA_TX", "EVT__IFP_PACKET_TYPE_T30_IND", "EVT__IFP_PACKET_TYPE_DATA"};
 
-constexpr u8 KEEP = 254;       // the action leaves the state as it is
-constexpr u8 BY_ACTION = 255;  // the action sets the state itself
-
 }  // namespace
 
 // The row of a speed mode, or null.
@@ -110,6 +108,65 @@ u8 t38iaf_actions::restore_packet(t38iaf_service&, t38iaf_session& c, msg_t**) {
   return OM_OS_OK;
 }
 
+namespace {
+
+// The byte budgets of the first and the next packets of a transmission,
+// and the redundancy and inactivity that go with its kind.
+void set_tx_budgets(t38iaf_session& c) {
+  t38_session& s = *c.s;
+  // The adjusted size: over TCP the negotiated one is 0 (no datagrams),
+  // which would cut every packet to a single byte.
+  const u16 max_buf = s.adjusted.fax_max_buffer_size;
+  if (c.data_type == T38IAF__DATA_V21) {
+    u16 first = s.iaf_cfg.v21_size_first_buf;
+    u16 next = s.iaf_cfg.v21_size_buf;
+    if (first == T38IAF__T30_FRM_LENGTH || next == T38IAF__T30_FRM_LENGTH) {
+      first = next = max_buf;
+    } else {
+      if (first > max_buf) first = max_buf;
+      if (next > max_buf) next = max_buf;
+    }
+    c.first_budget = first;
+    c.next_budget = next;
+    t38_ifp__update_redundancy(s.ip.nb_red_ifp_pck__default, s);
+    t38_ifp__update_inactivity(s.ip.v21preamb_ip_inactivity_ms, s);
+  } else if (c.kind == T38IAF__KIND_TRANSPARENT) {
+    if (c.call.fact == 1 && c.call.dcs_pending) {
+      t38_ifp__update_redundancy(s.ip.nb_red_ifp_pck__tcf, s);
+    } else {
+      u32 first = c.rate / 100 * s.iaf_cfg.transparent_first_char_delay_ms / 80;
+      u32 next = c.rate / 100 * s.iaf_cfg.transparent_char_delay_ms / 80;
+      if (c.iaf_iaf_mode) {
+        t38__log(s, T38_TRC__AUTOMATON, "-> IAF / IAF mode and Transparent Fax page -> Ignore first_char_delay_ms\n");
+        first = 0;
+        next = c.t38_packet_size;
+      }
+      c.first_budget = static_cast<u16>(first > max_buf ? max_buf : first);
+      c.next_budget = static_cast<u16>(next > max_buf ? max_buf : next);
+      t38_ifp__update_redundancy(s.ip.nb_red_ifp_pck__fax_pg_no_ecm, s);
+    }
+    t38_ifp__update_inactivity(s.ip.vhspd_ip_inactivity_ms, s);
+  } else {
+    const u32 d1 = s.iaf_cfg.ecm_first_char_delay_ms;
+    const u32 d2 = s.iaf_cfg.ecm_char_delay_ms;
+    if (d1 == T38IAF__ECM_FRM_LENGTH || d2 == T38IAF__ECM_FRM_LENGTH) {
+      c.first_budget = c.next_budget = 300;
+    } else {
+      const u32 first = c.rate / 100 * d1 / 80;
+      const u32 next = c.rate / 100 * d2 / 80;
+      c.first_budget = static_cast<u16>(first > 0xFFFF ? 0xFFFF : first);
+      c.next_budget = static_cast<u16>(next > 0xFFFF ? 0xFFFF : next);
+    }
+    t38_ifp__update_redundancy(s.ip.nb_red_ifp_pck__fax_pg_ecm, s);
+    t38_ifp__update_inactivity(s.ip.vhspd_ip_inactivity_ms, s);
+  }
+  // A budget of 0 would send nothing and start no timer: the smallest
+  // useful packet is one byte.
+  if (c.next_budget == 0) c.next_budget = 1;
+}
+
+}  // namespace
+
 u8 t38iaf_actions::fax_act_rq(t38iaf_service& svc, t38iaf_session& c, msg_t** m) {
   t38_session& s = *c.s;
   const u8 old_v21_seen = c.v21_seen;
@@ -142,56 +199,8 @@ u8 t38iaf_actions::fax_act_rq(t38iaf_service& svc, t38iaf_session& c, msg_t** m)
   }
   c.fax_user = (*m)->from;
   c.direction = direction;
-  // The adjusted size: over TCP the negotiated one is 0 (no datagrams),
-  // which would cut every packet to a single byte.
-  const u16 max_buf = s.adjusted.fax_max_buffer_size;
   if (c.transmit()) {
-    if (c.data_type == T38IAF__DATA_V21) {
-      u16 first = s.iaf_cfg.v21_size_first_buf;
-      u16 next = s.iaf_cfg.v21_size_buf;
-      if (first == T38IAF__T30_FRM_LENGTH || next == T38IAF__T30_FRM_LENGTH) {
-        first = next = max_buf;
-      } else {
-        if (first > max_buf) first = max_buf;
-        if (next > max_buf) next = max_buf;
-      }
-      c.first_budget = first;
-      c.next_budget = next;
-      t38_ifp__update_redundancy(s.ip.nb_red_ifp_pck__default, s);
-      t38_ifp__update_inactivity(s.ip.v21preamb_ip_inactivity_ms, s);
-    } else if (c.kind == T38IAF__KIND_TRANSPARENT) {
-      if (c.call.fact == 1 && c.call.dcs_pending) {
-        t38_ifp__update_redundancy(s.ip.nb_red_ifp_pck__tcf, s);
-      } else {
-        u32 first = c.rate / 100 * s.iaf_cfg.transparent_first_char_delay_ms / 80;
-        u32 next = c.rate / 100 * s.iaf_cfg.transparent_char_delay_ms / 80;
-        if (c.iaf_iaf_mode) {
-          t38__log(s, T38_TRC__AUTOMATON, "-> IAF / IAF mode and Transparent Fax page -> Ignore first_char_delay_ms\n");
-          first = 0;
-          next = c.t38_packet_size;
-        }
-        c.first_budget = static_cast<u16>(first > max_buf ? max_buf : first);
-        c.next_budget = static_cast<u16>(next > max_buf ? max_buf : next);
-        t38_ifp__update_redundancy(s.ip.nb_red_ifp_pck__fax_pg_no_ecm, s);
-      }
-      t38_ifp__update_inactivity(s.ip.vhspd_ip_inactivity_ms, s);
-    } else {
-      const u32 d1 = s.iaf_cfg.ecm_first_char_delay_ms;
-      const u32 d2 = s.iaf_cfg.ecm_char_delay_ms;
-      if (d1 == T38IAF__ECM_FRM_LENGTH || d2 == T38IAF__ECM_FRM_LENGTH) {
-        c.first_budget = c.next_budget = 300;
-      } else {
-        const u32 first = c.rate / 100 * d1 / 80;
-        const u32 next = c.rate / 100 * d2 / 80;
-        c.first_budget = static_cast<u16>(first > 0xFFFF ? 0xFFFF : first);
-        c.next_budget = static_cast<u16>(next > 0xFFFF ? 0xFFFF : next);
-      }
-      t38_ifp__update_redundancy(s.ip.nb_red_ifp_pck__fax_pg_ecm, s);
-      t38_ifp__update_inactivity(s.ip.vhspd_ip_inactivity_ms, s);
-    }
-    // A budget of 0 would send nothing and start no timer: the smallest
-    // useful packet is one byte.
-    if (c.next_budget == 0) c.next_budget = 1;
+    set_tx_budgets(c);
     t38__log(s, T38_TRC__AUTOMATON, "-> Send IFP packet (%s)\n", type_name(c.indicator));
     if (send_ifp(c, c.indicator, nullptr) != OM_OS_OK) return OM_OS_NOK;
     c.overrun = 0;
@@ -235,51 +244,60 @@ u8 t38iaf_actions::fax_dea_rq(t38iaf_service& svc, t38iaf_session& c, msg_t**) {
 
 namespace {
 
-using action_fn = u8 (*)(t38iaf_service&, t38iaf_session&, msg_t**);
-struct cell {
-  action_fn action;
-  u8 next;
+// States and events, with the numbers of the session record and the traces.
+enum class st : u8 {
+  IDLE = STATE__IDLE,
+  HDSK_TX = STATE__HDSK_TX,
+  DATA_TX = STATE__DATA_TX,
+  HDSK_RX = STATE__HDSK_RX,
+  DATA_RX = STATE__DATA_RX,
+  count_
 };
+static_assert(fsm::count_of<st> == T38IAF__STATES);
+enum class ev : u8 {
+  FAX_ACT_RQ = EVT__MSG_FAX_ACT_RQ,
+  FAX_DEA_RQ = EVT__MSG_FAX_DEA_RQ,
+  FAX_DA_RQ = EVT__MSG_FAX_DA_RQ,
+  TMR_CELL_EOF_HNDSHK = EVT__TMR_CELL_EOF_HNDSHK,
+  TMR_CELL_DATA_TX = EVT__TMR_CELL_DATA_TX,
+  IFP_T30_IND = EVT__IFP_PACKET_TYPE_T30_IND,
+  IFP_DATA = EVT__IFP_PACKET_TYPE_DATA,
+  count_
+};
+static_assert(fsm::count_of<ev> == T38IAF__EVENTS);
+
+// An action returns 2, or 3 when the session is to stop.
+using action = u8 (*)(t38iaf_service&, t38iaf_session&, msg_t**);
 using A = t38iaf_actions;
-constexpr action_fn NA = A::no_action;
-constexpr cell kTable[T38IAF__EVENTS * T38IAF__STATES] = {
-    // IDLE                 HDSK_TX                          DATA_TX                  HDSK_RX                  DATA_RX
-    {A::fax_act_rq, BY_ACTION},
-    {NA, KEEP},
-    {NA, KEEP},
-    {NA, KEEP},
-    {NA, KEEP},  // FAX_ACT_RQ
-    {NA, KEEP},
-    {A::fax_dea_rq, STATE__IDLE},
-    {A::fax_dea_rq, STATE__IDLE},
-    {A::fax_dea_rq, STATE__IDLE},
-    {A::fax_dea_rq, STATE__IDLE},  // FAX_DEA_RQ
-    {NA, KEEP},
-    {A::queue_fax_da_rq, KEEP},
-    {A::fax_da_rq, KEEP},
-    {NA, KEEP},
-    {NA, KEEP},  // FAX_DA_RQ
-    {NA, KEEP},
-    {A::ti_eof_handshake_tx, STATE__DATA_TX},
-    {NA, KEEP},
-    {NA, KEEP},
-    {NA, KEEP},  // EOF_HNDSHK
-    {NA, KEEP},
-    {NA, KEEP},
-    {A::ti_data_tx, KEEP},
-    {NA, KEEP},
-    {NA, KEEP},  // DATA_TX timer
-    {A::idle_t30_ind, KEEP},
-    {NA, KEEP},
-    {A::restore_packet, KEEP},
-    {A::ifp_t30_ind, BY_ACTION},
-    {NA, KEEP},  // T30_IND
-    {A::discard_packet, KEEP},
-    {NA, KEEP},
-    {A::restore_packet, KEEP},
-    {A::hdsk_rx_data, BY_ACTION},
-    {A::ifp_data, KEEP},  // DATA
+
+// The table; every cell that no row names runs `no_action` and keeps the
+// state.
+constexpr fsm::row<st, ev, action> kRows[] = {
+    {st::IDLE, ev::FAX_ACT_RQ, A::fax_act_rq, fsm::by_action},
+    {st::IDLE, ev::IFP_T30_IND, A::idle_t30_ind, fsm::keep},
+    {st::IDLE, ev::IFP_DATA, A::discard_packet, fsm::keep},
+
+    {st::HDSK_TX, ev::FAX_DEA_RQ, A::fax_dea_rq, st::IDLE},
+    {st::HDSK_TX, ev::FAX_DA_RQ, A::queue_fax_da_rq, fsm::keep},
+    {st::HDSK_TX, ev::TMR_CELL_EOF_HNDSHK, A::ti_eof_handshake_tx, st::DATA_TX},
+
+    {st::DATA_TX, ev::FAX_DEA_RQ, A::fax_dea_rq, st::IDLE},
+    {st::DATA_TX, ev::FAX_DA_RQ, A::fax_da_rq, fsm::keep},
+    {st::DATA_TX, ev::TMR_CELL_DATA_TX, A::ti_data_tx, fsm::keep},
+    {st::DATA_TX, ev::IFP_T30_IND, A::restore_packet, fsm::keep},
+    {st::DATA_TX, ev::IFP_DATA, A::restore_packet, fsm::keep},
+
+    {st::HDSK_RX, ev::FAX_DEA_RQ, A::fax_dea_rq, st::IDLE},
+    {st::HDSK_RX, ev::IFP_T30_IND, A::ifp_t30_ind, fsm::by_action},
+    {st::HDSK_RX, ev::IFP_DATA, A::hdsk_rx_data, fsm::by_action},
+
+    {st::DATA_RX, ev::FAX_DEA_RQ, A::fax_dea_rq, st::IDLE},
+    {st::DATA_RX, ev::IFP_DATA, A::ifp_data, fsm::keep},
 };
+constexpr auto kTable = fsm::compile(kRows, fsm::cell<action>{A::no_action, fsm::kKeep});
+constexpr auto kPlainRows = fsm::plain(kRows);
+// States that the by_action rows choose (an activation, a carrier found).
+constexpr u8 kActionTargets[] = {STATE__IDLE, STATE__HDSK_TX, STATE__HDSK_RX, STATE__DATA_RX};
 
 }  // namespace
 
@@ -292,17 +310,16 @@ void t38iaf_service::fax_stop(t38iaf_session& c) {
 }
 
 u8 t38iaf_service::fax_automaton(u8 event, msg_t** m, i32 overrun, t38iaf_session& c) {
-  const u32 index = static_cast<u32>(event) * T38IAF__STATES + c.state;
   if (overrun != 0 || event == EVT__TMR_CELL_DATA_TX || event == EVT__TMR_CELL_EOF_HNDSHK) c.overrun = overrun;
-  if (index >= std::size(kTable)) {
+  const auto* cell = kTable.find(c.state, event);
+  if (cell == nullptr) {
     t38__trap(*c.s, T38IAF__TRAP__FAX__BAD_AUTOMATON_IDX, "T38IAF->t38_auto__automaton: bad index");
     return OM_OS_NOK;
   }
   t38__log(*c.s, T38_TRC__AUTOMATON, "  >> FAX AUTOMATON ENTRY (%s, %s)\n", kStateNames[c.state], kEventNames[event]);
-  const cell& cell = kTable[index];
-  const u8 r = cell.action(*this, c, m);
+  const u8 r = cell->action(*this, c, m);
   if (r == OM_OS_OK) {
-    if (cell.next < KEEP) c.state = cell.next;
+    c.state = fsm::next_of(*cell, c.state);
   } else {
     c.state = STATE__IDLE;
     c.stat_countdown = 0;
@@ -314,6 +331,10 @@ u8 t38iaf_service::fax_automaton(u8 event, msg_t** m, i32 overrun, t38iaf_sessio
   }
   t38__log(*c.s, T38_TRC__AUTOMATON, "  << FAX AUTOMATON EXIT (%s)\n", kStateNames[c.state]);
   return r;
+}
+
+fsm::machine_view t38iaf_fax_machine() {
+  return {"IAF fax automaton", T38IAF__STATES, T38IAF__EVENTS, STATE__IDLE, kPlainRows, kActionTargets, {}};
 }
 
 }  // namespace kv::t38
