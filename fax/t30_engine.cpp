@@ -414,9 +414,14 @@ void t30_run_machine(t30_channel& ch) {
   if (ev == T30_DECODE_FRAMES) ev = mc.class_events[t30_classify(ch.rx)];
   if (ev >= mc.events || ch.state >= mc.states) ev = 0;
   const u16 state = ch.state < mc.states ? ch.state : 0;
-  const t30_cell& cell = mc.table[ev * mc.states + state];
+  const t30_cell& cell = mc.table[ev * mc.states + state].action;
   if (cell.fn) cell.fn(ch, cell.arg);
   else t30_stop(ch, t30_protocol_cause(WUNEXP));
+}
+
+fsm::machine_view t30_machine_view(const t30_machine& mc) {
+  static constexpr u8 kAllStates[] = {0, 1, 2, 3, 4, 5};
+  return {mc.name, mc.states, mc.events, 0, mc.rows, {}, std::span<const u8>(kAllStates, mc.states)};
 }
 
 // ---------------------------------------------------------------------------
