@@ -88,14 +88,97 @@ struct t30_cell {
 enum class t30_m0 : u8 { idle, v34_caller, v34_answerer, count_ };
 enum class t30_m0_ev : u8 { other, none_1, none_2, lower_a, lower_b, wtd_rs, twtd, t1, count_ };
 enum class t30_m1 : u8 { wait_dis, wait_user, wait_cfr, sending_page, wait_response, count_ };
-enum class t30_m1_ev : u8 { other, none, dis, dtc, cfr_ftt, mcf_rtn_rtp, pip_pin, dcn, invalid, fm_b, fm_a, fm_d, wtd_rs, end_page_rq, t1, txnext, twtd, tansw, lower_b, count_ };
+enum class t30_m1_ev : u8 {
+  other,
+  none,
+  dis,
+  dtc,
+  cfr_ftt,
+  mcf_rtn_rtp,
+  pip_pin,
+  dcn,
+  invalid,
+  fm_b,
+  fm_a,
+  fm_d,
+  wtd_rs,
+  end_page_rq,
+  t1,
+  txnext,
+  twtd,
+  tansw,
+  lower_b,
+  count_
+};
 enum class t30_m2 : u8 { wait_user, wait_command, next_command, receiving_tcf, wait_page, receiving_page, count_ };
-enum class t30_m2_ev : u8 { other, none, dis, dtc, dcs, nss, eom, eop, mps, dcn, invalid, fm_b, fm_a, fm_c, fm_d, wtd_rs, end_page_rs, fm_e, page_timer, t1, tansw, t2, twtd, trst, lower_b, count_ };
+enum class t30_m2_ev : u8 {
+  other,
+  none,
+  dis,
+  dtc,
+  dcs,
+  nss,
+  eom,
+  eop,
+  mps,
+  dcn,
+  invalid,
+  fm_b,
+  fm_a,
+  fm_c,
+  fm_d,
+  wtd_rs,
+  end_page_rs,
+  fm_e,
+  page_timer,
+  t1,
+  tansw,
+  t2,
+  twtd,
+  trst,
+  lower_b,
+  count_
+};
 enum class t30_m4 : u8 { sending_block, pps_sent, ctc_sent, eor_sent, count_ };
-enum class t30_m4_ev : u8 { other, none_1, fm_b, fm_a, invalid, rnr, mcf, pip_pin, ppr, ctr, err, none_11, fm_d, none_13, end_page_rq, txnext, t5, count_ };
+enum class t30_m4_ev : u8 {
+  other,
+  none_1,
+  fm_b,
+  fm_a,
+  invalid,
+  rnr,
+  mcf,
+  pip_pin,
+  ppr,
+  ctr,
+  err,
+  none_11,
+  fm_d,
+  none_13,
+  end_page_rq,
+  txnext,
+  t5,
+  count_
+};
 enum class t30_m5 : u8 { receiving_block, response_sent, rnr_sent, wait_data, count_ };
-enum class t30_m5_ev : u8 { other, none_1, fm_d, fm_a, none_4, invalid_dcn, dis_dtc_dcs_nss, pps, ctc_eor, rr, end_page_rs, fm_e, tansw, trst, busycyc, count_ };
-
+enum class t30_m5_ev : u8 {
+  other,
+  none_1,
+  fm_d,
+  fm_a,
+  none_4,
+  invalid_dcn,
+  dis_dtc_dcs_nss,
+  pps,
+  ctc_eor,
+  rr,
+  end_page_rs,
+  fm_e,
+  tansw,
+  trst,
+  busycyc,
+  count_
+};
 
 // A row of a machine's table: a cell that no row names is unexpected.
 template <typename S, typename E>
