@@ -16,39 +16,6 @@
 
 namespace kv::t38 {
 
-namespace {
-
-constexpr const char* kIndicatorNames[] = {"no-signal",
-                                           "cng",
-                                           "ced",
-                                           "v21-preamble",
-                                           "v27-2400-training",
-                                           "v27-4800-training",
-                                           "v29-7200-training",
-                                           "v29-9600-training",
-                                           "v17-7200-short-training",
-                                           "v17-7200-long-training",
-                                           "v17-9600-short-training",
-                                           "v17-9600-long-training",
-                                           "v17-12000-short-training",
-                                           "v17-12000-long-training",
-                                           "v17-14400-short-training",
-                                           "v17-14400-long-training"};
-constexpr const char* kDataNames[] = {"v21",      "v27-2400", "v27-4800",  "v29-7200", "v29-9600",
-                                      "v17-7200", "v17-9600", "v17-12000", "v17-14400"};
-constexpr const char* kFieldNames[] = {"hdlc-data",       "hdlc-sig-end",        "hdlc-fcs-OK",
-                                       "hdlc-fcs-BAD",    "hdlc-fcs-OK-sig-end", "hdlc-fcs-BAD-sig-end",
-                                       "t4-non-ecm-data", "t4-non-ecm-sig-end"};
-
-}  // namespace
-
-const char* type_name(u8 type_byte) {
-  const u8 v = type_byte & 0x7F;
-  if (type_byte & 0x80) return v < std::size(kDataNames) ? kDataNames[v] : "";
-  return v < std::size(kIndicatorNames) ? kIndicatorNames[v] : "";
-}
-const char* field_name(u8 t) { return t < std::size(kFieldNames) ? kFieldNames[t] : ""; }
-
 u32 msg_ref(const msg_t* m) { return static_cast<u32>(reinterpret_cast<uintptr_t>(m)); }
 
 // A fresh message of n data bytes to the fax user, or null (trap 12182).

@@ -201,7 +201,7 @@ u8 t38iaf_actions::fax_act_rq(t38iaf_service& svc, t38iaf_session& c, msg_t** m)
   c.direction = direction;
   if (c.transmit()) {
     set_tx_budgets(c);
-    t38__log(s, T38_TRC__AUTOMATON, "-> Send IFP packet (%s)\n", type_name(c.indicator));
+    t38__log(s, T38_TRC__AUTOMATON, "-> Send IFP packet (%s)\n", t38_trace__type_name(c.indicator));
     if (send_ifp(c, c.indicator, nullptr) != OM_OS_OK) return OM_OS_NOK;
     c.overrun = 0;
     svc.poll_start(c, T38IAF__KIND_HNDSHK, static_cast<i32>(hndshk));

@@ -136,7 +136,7 @@ void t38iaf_actions::protocol_error(t38iaf_session& c, u32 counter, const char* 
   ++c.proto_errors;
   if (c.enh[counter] != 0xFFFF) ++c.enh[counter];
   t38__log(*c.s, T38_TRC__AUTOMATON, "Fax protocol err: %s Rcv unexpected IFP Packet (%s) -> Discard it\n", err,
-           field_name(field_type));
+           t38_trace__field_name(field_type));
 }
 
 u8 t38iaf_actions::ifp_data(t38iaf_service&, t38iaf_session& c, msg_t**) {

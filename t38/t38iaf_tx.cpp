@@ -259,8 +259,8 @@ u8 t38iaf_actions::send_packet(t38iaf_service& svc, t38iaf_session& c) {
         t30_frame__hs_field(c.frame, f->field_type, f->data, f->length, c.call, s, 1);
       }
     }
-    t38__log(s, T38_TRC__AUTOMATON, "-> Send UDPTL Packet (IFP (%s, data field: %s))\n", type_name(c.data_type),
-             field_name(first->field_type));
+    t38__log(s, T38_TRC__AUTOMATON, "-> Send UDPTL Packet (IFP (%s, data field: %s))\n",
+             t38_trace__type_name(c.data_type), t38_trace__field_name(first->field_type));
     if (send_ifp(c, c.data_type, first) != OM_OS_OK) {
       release_current(c);
       return OM_OS_NOK;
