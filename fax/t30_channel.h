@@ -9,6 +9,7 @@
 #include <initializer_list>
 #include <memory>
 #include <span>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -420,3 +421,35 @@ inline constexpr t30_cell U{};
 inline constexpr t30_cell IGN{t30_act_ignore, 0};
 constexpr t30_cell STOP(t30_cause_number n) { return {t30_act_stop, t30_protocol_cause(n)}; }
 constexpr t30_cell DCN_STOP(t30_cause_number n) { return {t30_act_dcn_stop, t30_protocol_cause(n)}; }
+
+// The machines by number (the channel record's `machine`).
+inline constexpr u16 T30_START_UP = 0, T30_TRANSMIT = 1, T30_MAIN = 2, T30_ECM_TX = 4, T30_ECM_RX = 5;
+template <typename S>
+struct t30_machine_of;
+template <>
+struct t30_machine_of<t30_m0> : std::integral_constant<u16, T30_START_UP> {};
+template <>
+struct t30_machine_of<t30_m1> : std::integral_constant<u16, T30_TRANSMIT> {};
+template <>
+struct t30_machine_of<t30_m2> : std::integral_constant<u16, T30_MAIN> {};
+template <>
+struct t30_machine_of<t30_m4> : std::integral_constant<u16, T30_ECM_TX> {};
+template <>
+struct t30_machine_of<t30_m5> : std::integral_constant<u16, T30_ECM_RX> {};
+
+// Enters a state of a machine: the machine and the state change.
+template <typename S>
+void t30_enter(t30_channel& ch, S s) {
+  ch.machine = t30_machine_of<S>::value;
+  ch.state = static_cast<u16>(s);
+}
+// A new state within the running machine.
+template <typename S>
+void t30_set_state(t30_channel& ch, S s) {
+  ch.state = static_cast<u16>(s);
+}
+// Whether the channel is in a state of a machine.
+template <typename S>
+bool t30_in(const t30_channel& ch, S s) {
+  return ch.machine == t30_machine_of<S>::value && ch.state == static_cast<u16>(s);
+}

@@ -142,8 +142,7 @@ void tx_block_start(t30_channel& ch) {
   e.tx_cursor = 0;
   e.rcp_sent = 0;
   e.tx_sending = true;
-  ch.machine = 4;
-  ch.state = 0;
+  t30_enter(ch, t30_m4::sending_block);
   t30_fm_control(ch, 'a', ch.modulation);
   t30_ecm_tx_turn(ch);
 }
@@ -253,8 +252,7 @@ void t30_ecm_send_pps(t30_channel& ch) {
   ch.pm_sends = 1;
   send_frame_and_wait(ch, T30C_PPS_NULL, fif);
   ch.last_sent_class = e.pps_class;
-  ch.machine = 4;
-  ch.state = 1;
+  t30_enter(ch, t30_m4::pps_sent);
 }
 
 namespace {
@@ -267,7 +265,7 @@ void send_eor(t30_channel& ch) {
   ch.pm_sends = 1;
   send_frame_and_wait(ch, T30C_EOR_NULL, fif);
   ch.last_sent_class = eor_class;
-  ch.state = 3;
+  t30_set_state(ch, t30_m4::eor_sent);
 }
 
 void send_ctc(t30_channel& ch) {
@@ -277,7 +275,7 @@ void send_ctc(t30_channel& ch) {
   ch.rr_count = 0;
   ch.pm_sends = 1;
   send_frame_and_wait(ch, T30C_CTC, fif);
-  ch.state = 2;
+  t30_set_state(ch, t30_m4::ctc_sent);
 }
 
 // The next block of the page, or what follows the page.
@@ -436,7 +434,7 @@ void respond_and_receive(t30_channel& ch, u8 cls, std::span<const u8> fif = {}) 
   t30_build_single(ch, cls, fif);
   t30_fm_control(ch, 'd', ch.cmd_modulation, true);
   t30_fm_control(ch, 'f', ch.modulation);
-  ch.state = 3;
+  t30_set_state(ch, t30_m5::wait_data);
 }
 
 // The final PPS or EOR of a page: the post-message exchange of the main
@@ -448,7 +446,7 @@ void final_command(t30_channel& ch, bool eor) {
   ch.page_verdict = eor ? t30_page_response::rtn : t30_page_response::mcf;
   e.pending_final = false;
   e.last_response = eor ? T30C_ERR : T30C_MCF;
-  ch.state = 1;
+  t30_set_state(ch, t30_m5::response_sent);
   t30_act_pmc(ch, 0);
 }
 
@@ -495,7 +493,7 @@ void a_pps(t30_channel& ch, u16) {
     t30_fm_control(ch, 'd', ch.cmd_modulation, true);
     t30_fm_control(ch, 'e', ch.cmd_modulation);
     t30_timer_start(ch, TI_BUSYCYC);
-    ch.state = 2;
+    t30_set_state(ch, t30_m5::rnr_sent);
     return;
   }
   if (cls == T30C_PPS_NULL) {
@@ -511,7 +509,7 @@ void a_eor(t30_channel& ch, u16) {
   const u8 cls = t30_classify(ch.rx);
   t30_timer_start(ch, TI_TANSW);
   if (cls == T30C_CTC) {
-    if (ch.state == 1) {
+    if (t30_in(ch, t30_m5::response_sent)) {
       t30_stop(ch, t30_protocol_cause(WAUXFR));
       return;
     }
@@ -537,7 +535,7 @@ void a_again(t30_channel& ch, u16) {
     t30_stop(ch, t30_protocol_cause(WUNEXP));
     return;
   }
-  if (ch.state == 1) {
+  if (t30_in(ch, t30_m5::response_sent)) {
     // The final response is the main machine's: it goes out with RESP.
     ch.resp_flags |= RF_CMD_RECEIVED | RF_WINDOW_OPEN;
     t30_resp(ch);
@@ -600,7 +598,7 @@ void a_dstart(t30_channel& ch, u16) {
   const u16 what = t30_param(t30_current_msg(), 1);
   if (what == 1) {
     ch.ecm->rx_has_data = false;
-    ch.state = 0;
+    t30_set_state(ch, t30_m5::receiving_block);
     return;
   }
   if (what != 2) t30_stop(ch, t30_protocol_cause(WUNEXP));
@@ -619,12 +617,11 @@ void t30_ecm_rx_start_page(t30_channel& ch) {
   std::memset(e.last_pps, 0xFF, sizeof e.last_pps);
   ch.user_hold = false;
   ch.cmd_was_eor = false;
-  ch.machine = 5;
-  ch.state = 0;
+  t30_enter(ch, t30_m5::receiving_block);
 }
 
 void t30_ecm_rx_data(t30_channel& ch, msg_t* m) {
-  if (!ch.ecm || ch.machine != 5) return;
+  if (!ch.ecm || ch.machine != T30_ECM_RX) return;
   t30_ecm_state& e = *ch.ecm;
   std::vector<u8> d;
   for (const buffer_t* b = m->p_buffer; b; b = b->next)
@@ -649,7 +646,7 @@ void t30_ecm_rx_data(t30_channel& ch, msg_t* m) {
 }
 
 void t30_ecm_user_clear_busy(t30_channel& ch) {
-  if (ch.ecm && ch.machine == 5 && ch.state == 2) a_rr(ch, 0);
+  if (ch.ecm && t30_in(ch, t30_m5::rnr_sent)) a_rr(ch, 0);
 }
 
 u8 t30_ecm_response(const t30_channel& ch) { return ch.cmd_was_eor ? T30C_ERR : T30C_MCF; }

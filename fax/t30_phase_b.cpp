@@ -90,8 +90,7 @@ void send_dtc(t30_channel& ch) {
   if (!build(ch, t30_set_kind::dtc)) return;
   t30_fm_control(ch, 'd', ch.cmd_modulation, true);
   t30_fm_control(ch, 'h', ch.v34_mode ? 0x6102 : ch.cmd_modulation);
-  ch.machine = 2;
-  ch.state = 1;
+  t30_enter(ch, t30_m2::wait_command);
 }
 
 // The calling side's answer to the DIS, once the user has answered and the
@@ -133,8 +132,7 @@ void a_actv(t30_channel& ch, u16 established) {
     t30_timer_start(ch, TI_T1X);
     if (ch.resp_flags & RF_USER_ANSWERED) t30_send_dis(ch);
     else {
-      ch.machine = 2;
-      ch.state = 0;
+      t30_enter(ch, t30_m2::wait_user);
     }
   } else {
     t30_start_phase_b_caller(ch);
@@ -149,7 +147,7 @@ void a_wtd(t30_channel& ch, u16) {
   ch.user_cap = t30_neg__offer(area.cap, ch.local);
   ch.result = ch.user_cap;
   ch.resp_flags |= RF_USER_ANSWERED;
-  if (ch.machine == 0 && ch.state == 2) {
+  if (t30_in(ch, t30_m0::v34_answerer)) {
     u8 body[T30_V34_BODY_SIZE] = {};
     body[1] = 'A';
     body[2] = 37;
@@ -192,8 +190,7 @@ void a_dis(t30_channel& ch, u16) {
   t30_send_cap_area(ch, T30_WhatToDo_IN, ch.user_cap, T30_LOCAL_SELECTION);
   t30_timer_start(ch, TI_TWTD);
   receive_commands(ch);
-  ch.machine = 1;
-  ch.state = 1;
+  t30_enter(ch, t30_m1::wait_user);
 }
 
 // DIS2: DIS or DTC again while waiting for the user.
@@ -283,8 +280,7 @@ void a_dtc(t30_channel& ch, u16) {
   ++ch.dis_received;
   t30_send_cap_area(ch, T30_WhatToDo_IN, ch.user_cap, T30_LOCAL_SELECTION);
   t30_timer_start(ch, TI_TWTD);
-  ch.machine = 1;
-  ch.state = 1;
+  t30_enter(ch, t30_m1::wait_user);
 }
 
 // DCS received.
@@ -309,8 +305,7 @@ void a_dcs(t30_channel& ch, u16) {
   ch.result = n.result;
   ch.modulation = n.page_modulation;
   ch.speed_bps = t30_modulation_speed(ch.modulation);
-  ch.machine = 2;
-  ch.state = 3;
+  t30_enter(ch, t30_m2::receiving_tcf);
   t30_fm_control(ch, 'i', ch.modulation, true);
 }
 
@@ -332,7 +327,7 @@ void send_ftt(t30_channel& ch) {
   t30_build_single(ch, T30C_FTT);
   t30_fm_control(ch, 'd', ch.cmd_modulation, true);
   t30_fm_control(ch, 'e', ch.cmd_modulation);
-  ch.state = 2;
+  t30_set_state(ch, t30_m2::next_command);
 }
 
 // TCF: the modem layer's training verdict.
@@ -344,7 +339,7 @@ void a_tcf(t30_channel& ch, u16) {
     if (!build(ch, t30_set_kind::cfr)) return;
     t30_fm_control(ch, 'd', ch.cmd_modulation, true);
     t30_fm_control(ch, 'f', ch.modulation);
-    ch.state = 4;
+    t30_set_state(ch, t30_m2::wait_page);
     return;
   }
   if (verdict == 3) {
@@ -679,8 +674,7 @@ void t30_send_dis(t30_channel& ch) {
   const u16 mod = t30_cmd_modulation(ch.handshake_2400, ch.dis_sends);
   ++ch.dis_sends;
   t30_fm_control(ch, 'c', mod, true);
-  ch.machine = 2;
-  ch.state = 1;
+  t30_enter(ch, t30_m2::wait_command);
 }
 
 // SENDDCS.
@@ -708,13 +702,11 @@ void t30_send_dcs(t30_channel& ch, bool first) {
   ch.speed_bps = t30_modulation_speed(ch.modulation);
   ++ch.dcs_sends;
   t30_fm_control(ch, 'b', ch.modulation, true);
-  ch.machine = 1;
-  ch.state = 2;
+  t30_enter(ch, t30_m1::wait_cfr);
 }
 
 void t30_start_phase_b_caller(t30_channel& ch) {
-  ch.machine = 1;
-  ch.state = 0;
+  t30_enter(ch, t30_m1::wait_dis);
   ch.resp_flags = 0;
   t30_timer_start(ch, TI_T1R);
   receive_commands(ch);
