@@ -632,13 +632,13 @@ u8 configure(const u8* body, u32 n) {
   fc.count = count;
   fc.max_data = max_data;
   fc.marker = FC_MARKER_CONFIGURED;
-  return 0;
+  return FC_CFG_OK;
 }
 
 void handle_config(msg_t* m) {
   u8 body[FC_CONFIG_SIZE] = {};
   const u8 cause = configure(body, copy_data(m, body, sizeof body));
-  answer_sm(m, SM_CONFIG_CO, cause ? FC_NOK : FC_OK, cause);
+  answer_sm(m, SM_CONFIG_CO, cause != FC_CFG_OK ? FC_NOK : FC_OK, cause);
 }
 
 void handle_reset(msg_t* m) {

@@ -96,6 +96,7 @@ const char* fc__cause_text(u8 cause);
 
 // Configuration errors (byte 1 of SM_CONFIG_CO).
 enum : u8 {
+  FC_CFG_OK = 0,
   FC_CFG_ERR_NO_BODY = 15,
   FC_CFG_ERR_CONTEXTS = 16,  // more than FC_MAX_PAGE_CONTEXTS
   FC_CFG_ERR_TWICE = 17,     // configured again without a reset
