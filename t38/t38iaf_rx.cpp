@@ -139,6 +139,131 @@ void t38iaf_actions::protocol_error(t38iaf_session& c, u32 counter, const char* 
            t38_trace__field_name(field_type));
 }
 
+namespace {
+
+// Whether a data field of the current mode carries page or frame bytes.
+bool carries_page_data(const t38iaf_session& c, u8 type) {
+  if (c.kind == T38IAF__KIND_HDLC)
+    return type == T38_FIELD__HDLC_DATA || type == T38_FIELD__HDLC_FCS_OK || type == T38_FIELD__HDLC_FCS_OK_SIG_END;
+  return type == T38_FIELD__T4_NON_ECM_DATA || type == T38_FIELD__T4_NON_ECM_SIG_END;
+}
+
+// The bytes of a data field into the receive buffer, as many as fit.  A
+// sender that does not pace its data (spandsp's terminal among them) puts
+// the last bytes of a page into the sig-end field and may end a frame with
+// bytes in its fcs-OK field: those are page data too.  False when no buffer
+// can be had.
+bool store_field_bytes(t38iaf_session& c, const t38_data_field* f, u32 limit, u16 room) {
+  t38_session& s = *c.s;
+  const bool v21 = c.data_type == T38IAF__DATA_V21;
+  const bool hdlc = c.kind == T38IAF__KIND_HDLC;
+  u16 pos = 0;
+  while (pos < f->length) {
+    if (hdlc && c.frame_too_long) break;
+    if (c.rx_buf == nullptr) {
+      c.rx_buf = Alloc_buffer();
+      if (c.rx_buf == nullptr) {
+        t38__trap(s, T38IAF__TRAP__FAX__NO_MSG_NO_BUFFER,
+                  "T38IAF->process_evt__ifp_packet_type_data: No more memory ressource");
+        t38__send_t38__dea_in(OM_OS_NOK, 4, "T38GW__MSG_ERR__MEMORY_ALLOC", s);
+        return false;
+      }
+    }
+    const u32 cap = hdlc ? limit : room;
+    if (c.rx_buf->data_size >= cap) {
+      if (hdlc) {
+        // Longer than a frame may be: dropped, and the frame noted too long.
+        free_rx_buffer(c);
+        c.frame_too_long = 1;
+        break;
+      }
+      send_fax_da_in(c);
+      continue;
+    }
+    u32 n = f->length - pos;
+    if (n > cap - c.rx_buf->data_size) n = cap - c.rx_buf->data_size;
+    u8* dst = Buffer_data(c.rx_buf) + c.rx_buf->data_size;
+    std::memcpy(dst, f->data + pos, n);
+    if (v21) {
+      for (u32 i = 0; i < n; ++i) t30_frame__octet(c.frame, dst[i], s.adjusted.fax_max_bit_rate, c.call);
+    }
+    c.rx_buf->data_size = static_cast<u16>(c.rx_buf->data_size + n);
+    pos = static_cast<u16>(pos + n);
+  }
+  return true;
+}
+
+// The end of a transparent (T.4 non-ECM) data field.
+void end_t4_field(t38iaf_session& c, u8 type, u16 room) {
+  switch (type) {
+    case T38_FIELD__T4_NON_ECM_DATA:
+      if (c.rx_buf != nullptr && c.rx_buf->data_size >= room) send_fax_da_in(c);
+      break;
+    case T38_FIELD__T4_NON_ECM_SIG_END:
+      if (c.rx_buf != nullptr && c.rx_buf->data_size != 0) send_fax_da_in(c);
+      free_rx_buffer(c);
+      cd_off_once(c);
+      break;
+    case T38_FIELD__HDLC_FCS_BAD:
+    case T38_FIELD__HDLC_FCS_BAD_SIG_END: break;
+    default:
+      free_rx_buffer(c);
+      t38iaf_actions::protocol_error(c, 9, "T38__DEA__FAX_PROTOCOL_ERR_20", type);
+      break;
+  }
+}
+
+// The end of an HDLC data field: a frame checked and handed on, or dropped.
+void end_hdlc_field(t38iaf_session& c, u8 type) {
+  t38_session& s = *c.s;
+  const bool v21 = c.data_type == T38IAF__DATA_V21;
+  switch (type) {
+    case T38_FIELD__HDLC_DATA:
+      if (c.frame_too_long) free_rx_buffer(c);
+      break;
+    case T38_FIELD__HDLC_SIG_END:
+      free_rx_buffer(c);
+      c.frame_too_long = 0;
+      cd_off_once(c);
+      if (c.rx_data_lost) t38_report__trap(0, T38__ERR_REPORT__CORRUPTED_HDLC_FRAME, 0, "", "", s);
+      break;
+    case T38_FIELD__HDLC_FCS_OK:
+    case T38_FIELD__HDLC_FCS_OK_SIG_END: {
+      const bool good = !c.rx_data_lost && !c.frame_too_long && c.rx_buf != nullptr && c.rx_buf->data_size != 0;
+      if (v21 && !c.frame_too_long) frame_check(c, true, 0);
+      if (good) {
+        send_fax_da_in(c);
+      } else {
+        free_rx_buffer(c);
+      }
+      if (c.frame_too_long) {
+        t38_report__trap(0, T38__ERR_REPORT__ECM_FRAME_TOO_LONG, 0, "", "", s);
+      } else if (c.rx_data_lost) {
+        t38_report__trap(0, T38__ERR_REPORT__CORRUPTED_HDLC_FRAME, 0, "", "", s);
+      }
+      c.frame_too_long = 0;
+      c.rx_data_lost = 0;
+      if (v21) t30_frame__reset(c.frame);
+      if (type == T38_FIELD__HDLC_FCS_OK_SIG_END) cd_off_once(c);
+      break;
+    }
+    case T38_FIELD__HDLC_FCS_BAD:
+    case T38_FIELD__HDLC_FCS_BAD_SIG_END:
+      if (v21) frame_check(c, false, 0);
+      free_rx_buffer(c);
+      c.frame_too_long = 0;
+      if (v21) t30_frame__reset(c.frame);
+      if (type == T38_FIELD__HDLC_FCS_BAD_SIG_END) cd_off_once(c);
+      break;
+    default:
+      free_rx_buffer(c);
+      t38iaf_actions::protocol_error(c, 8, "T38__DEA__FAX_PROTOCOL_ERR_21", type);
+      break;
+  }
+}
+
+}  // namespace
+
 u8 t38iaf_actions::ifp_data(t38iaf_service&, t38iaf_session& c, msg_t**) {
   t38_session& s = *c.s;
   if (!rx_checks(c)) return OM_OS_OK;
@@ -157,109 +282,10 @@ u8 t38iaf_actions::ifp_data(t38iaf_service&, t38iaf_session& c, msg_t**) {
     first_field = false;
     const u8 type = f->field_type;
     if (!v21 && (hdlc ? type <= 5 : type >= 6)) t30_frame__hs_field(c.frame, type, f->data, f->length, c.call, s);
-    // The bytes into the receive buffer, as many as fit.  A sender that
-    // does not pace its data (spandsp's terminal among them) puts the last
-    // bytes of a page into the sig-end field and may end a frame with bytes
-    // in its fcs-OK field: those are page data too.
-    u16 pos = 0;
-    const bool carries =
-        hdlc ? type == T38_FIELD__HDLC_DATA || type == T38_FIELD__HDLC_FCS_OK || type == T38_FIELD__HDLC_FCS_OK_SIG_END
-             : type == T38_FIELD__T4_NON_ECM_DATA || type == T38_FIELD__T4_NON_ECM_SIG_END;
-    while (carries && pos < f->length) {
-      if (hdlc && c.frame_too_long) break;
-      if (c.rx_buf == nullptr) {
-        c.rx_buf = Alloc_buffer();
-        if (c.rx_buf == nullptr) {
-          t38__trap(s, T38IAF__TRAP__FAX__NO_MSG_NO_BUFFER,
-                    "T38IAF->process_evt__ifp_packet_type_data: No more memory ressource");
-          t38__send_t38__dea_in(OM_OS_NOK, 4, "T38GW__MSG_ERR__MEMORY_ALLOC", s);
-          return OM_OS_NOK;
-        }
-      }
-      const u32 cap = hdlc ? limit : room;
-      if (c.rx_buf->data_size >= cap) {
-        if (hdlc) {
-          // Longer than a frame may be: dropped, and the frame noted too long.
-          free_rx_buffer(c);
-          c.frame_too_long = 1;
-          break;
-        }
-        send_fax_da_in(c);
-        continue;
-      }
-      u32 n = f->length - pos;
-      if (n > cap - c.rx_buf->data_size) n = cap - c.rx_buf->data_size;
-      u8* dst = Buffer_data(c.rx_buf) + c.rx_buf->data_size;
-      std::memcpy(dst, f->data + pos, n);
-      if (v21) {
-        for (u32 i = 0; i < n; ++i) t30_frame__octet(c.frame, dst[i], s.adjusted.fax_max_bit_rate, c.call);
-      }
-      c.rx_buf->data_size = static_cast<u16>(c.rx_buf->data_size + n);
-      pos = static_cast<u16>(pos + n);
-    }
+    if (carries_page_data(c, type) && !store_field_bytes(c, f, limit, room)) return OM_OS_NOK;
     if (f->continued) continue;  // the same field goes on in the next object
-    if (!hdlc) {
-      switch (type) {
-        case T38_FIELD__T4_NON_ECM_DATA:
-          if (c.rx_buf != nullptr && c.rx_buf->data_size >= room) send_fax_da_in(c);
-          break;
-        case T38_FIELD__T4_NON_ECM_SIG_END:
-          if (c.rx_buf != nullptr && c.rx_buf->data_size != 0) send_fax_da_in(c);
-          free_rx_buffer(c);
-          cd_off_once(c);
-          break;
-        case 3:
-        case 5: break;
-        default:
-          free_rx_buffer(c);
-          protocol_error(c, 9, "T38__DEA__FAX_PROTOCOL_ERR_20", type);
-          break;
-      }
-      continue;
-    }
-    switch (type) {
-      case T38_FIELD__HDLC_DATA:
-        if (c.frame_too_long) free_rx_buffer(c);
-        break;
-      case T38_FIELD__HDLC_SIG_END:
-        free_rx_buffer(c);
-        c.frame_too_long = 0;
-        cd_off_once(c);
-        if (c.rx_data_lost) t38_report__trap(0, T38__ERR_REPORT__CORRUPTED_HDLC_FRAME, 0, "", "", s);
-        break;
-      case T38_FIELD__HDLC_FCS_OK:
-      case T38_FIELD__HDLC_FCS_OK_SIG_END: {
-        const bool good = !c.rx_data_lost && !c.frame_too_long && c.rx_buf != nullptr && c.rx_buf->data_size != 0;
-        if (v21 && !c.frame_too_long) frame_check(c, true, 0);
-        if (good) {
-          send_fax_da_in(c);
-        } else {
-          free_rx_buffer(c);
-        }
-        if (c.frame_too_long) {
-          t38_report__trap(0, T38__ERR_REPORT__ECM_FRAME_TOO_LONG, 0, "", "", s);
-        } else if (c.rx_data_lost) {
-          t38_report__trap(0, T38__ERR_REPORT__CORRUPTED_HDLC_FRAME, 0, "", "", s);
-        }
-        c.frame_too_long = 0;
-        c.rx_data_lost = 0;
-        if (v21) t30_frame__reset(c.frame);
-        if (type == T38_FIELD__HDLC_FCS_OK_SIG_END) cd_off_once(c);
-        break;
-      }
-      case T38_FIELD__HDLC_FCS_BAD:
-      case T38_FIELD__HDLC_FCS_BAD_SIG_END:
-        if (v21) frame_check(c, false, 0);
-        free_rx_buffer(c);
-        c.frame_too_long = 0;
-        if (v21) t30_frame__reset(c.frame);
-        if (type == T38_FIELD__HDLC_FCS_BAD_SIG_END) cd_off_once(c);
-        break;
-      default:
-        free_rx_buffer(c);
-        protocol_error(c, 8, "T38__DEA__FAX_PROTOCOL_ERR_21", type);
-        break;
-    }
+    if (hdlc) end_hdlc_field(c, type);
+    else end_t4_field(c, type, room);
   }
   return OM_OS_OK;
 }
