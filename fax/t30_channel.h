@@ -201,8 +201,8 @@ struct t30_machine {
   const t30_table_cell* table;  // [event * states + state]
   std::span<const fsm::plain_row> rows;
 };
-// The rows of a machine for `fsm::check`: every state is entered by the
-// actions (of this machine or another).
+// The rows of a machine for `fsm::check`: every row leaves the next state to
+// its action, and the actions (of this machine or another) enter every state.
 fsm::machine_view t30_machine_view(const t30_machine& mc);
 
 // A decoder: internal event codes to a machine's events; with `frames`,

@@ -421,7 +421,7 @@ void t30_run_machine(t30_channel& ch) {
 
 fsm::machine_view t30_machine_view(const t30_machine& mc) {
   static constexpr u8 kAllStates[] = {0, 1, 2, 3, 4, 5};
-  return {mc.name, mc.states, mc.events, 0, mc.rows, {}, std::span<const u8>(kAllStates, mc.states)};
+  return {mc.name, mc.states, mc.events, 0, mc.rows, std::span<const u8>(kAllStates, mc.states), {}};
 }
 
 // ---------------------------------------------------------------------------
