@@ -18,6 +18,15 @@ namespace kv::t38 {
 
 u32 msg_ref(const msg_t* m) { return static_cast<u32>(reinterpret_cast<uintptr_t>(m)); }
 
+void address_to_fax_user(const t38iaf_session& c, msg_t* m, code_t code) {
+  m->from = ENT_T38;
+  m->to = c.fax_user;
+  m->nai = c.s->nai;
+  m->sapi = T38IAF__SAPI_FAX;
+  m->conn_id = OM_OS_CONN_NONE;
+  m->code = code;
+}
+
 // A fresh message of n data bytes to the fax user, or null (trap 12182).
 msg_t* fax_msg(t38iaf_session& c, code_t code, u32 n, u8** p, const char* who) {
   msg_t* m = nullptr;
@@ -28,12 +37,7 @@ msg_t* fax_msg(t38iaf_session& c, code_t code, u32 n, u8** p, const char* who) {
     return nullptr;
   }
   if (n != 0) std::memset(*p, 0, n);
-  m->from = ENT_T38;
-  m->to = c.fax_user;
-  m->nai = c.s->nai;
-  m->sapi = T38IAF__SAPI_FAX;
-  m->conn_id = OM_OS_CONN_NONE;
-  m->code = code;
+  address_to_fax_user(c, m, code);
   return m;
 }
 
@@ -102,12 +106,7 @@ void send_t38iaf__busy__clear_busy_in(t38iaf_session& c, code_t code) {
               "T38IAF->send_t38iaf__busy__clear_busy_in: No more memory ressource");
     return;
   }
-  m->from = ENT_T38;
-  m->to = c.fax_user;
-  m->nai = c.s->nai;
-  m->sapi = T38IAF__SAPI_FAX;
-  m->conn_id = OM_OS_CONN_NONE;
-  m->code = code;
+  address_to_fax_user(c, m, code);
   t38__log(*c.s, T38_TRC__MSG,
            code == T38IAF__FAX_BUSY_IN ? "Send T38IAF__FAX_BUSY_IN\n" : "Send T38IAF__FAX_CLEAR_BUSY_IN\n");
   Send_msg(m);

@@ -13,6 +13,8 @@ const char* type_name(u8 type_byte);
 const char* field_name(u8 t);
 u32 msg_ref(const msg_t* m);
 
+// A message from this entity to the fax user, on the fax SAP.
+void address_to_fax_user(const t38iaf_session& c, msg_t* m, code_t code);
 // A fresh message of n data bytes to the fax user, or null (trap 12182).
 msg_t* fax_msg(t38iaf_session& c, code_t code, u32 n, u8** p, const char* who);
 void ifp_error(t38iaf_session& c);

@@ -21,12 +21,7 @@ void send_fax_da_in(t38iaf_session& c) {
     free_rx_buffer(c);
     return;
   }
-  m->from = ENT_T38;
-  m->to = c.fax_user;
-  m->nai = c.s->nai;
-  m->sapi = T38IAF__SAPI_FAX;
-  m->conn_id = OM_OS_CONN_NONE;
-  m->code = T38IAF__FAX_DA_IN;
+  address_to_fax_user(c, m, T38IAF__FAX_DA_IN);
   const u8 zero[2] = {0, 0};
   Msg_set_inline_body(m, zero, 2);
   c.rx_buf->link_count = 1;
