@@ -425,7 +425,7 @@ void answer_init_stop(const cf_context& c, const msg_t* m, code_t code, bool ok,
 void full_set(const cf_context& c) { setparm_set(c, {17, 20, 26, 22, 23, 24, 25, 27, 28}); }
 
 void user_request(cf_context& c, msg_t* m) {
-  const bool connected = c.state == 2;
+  const bool connected = c.state == CF_CONN_CONNECTED;
   switch (m->code) {
     case CF_INIT_RQ: {
       const bytes d = data_of(m);
@@ -444,7 +444,7 @@ void user_request(cf_context& c, msg_t* m) {
         c.readiness = 0;
         c.answered = false;
         c.pending = 0;
-        c.state = 0;
+        c.state = CF_CONN_IDLE;
         c.phase = 0;
         c.initialised = true;
       }
@@ -452,7 +452,7 @@ void user_request(cf_context& c, msg_t* m) {
       return;
     }
     case CF_STOP_RQ: {
-      const bool ok = c.state == 0;
+      const bool ok = c.state == CF_CONN_IDLE;
       if (ok) {
         c.initialised = false;
         c.info.params.session = c.info.params.configured;
@@ -484,7 +484,7 @@ void user_request(cf_context& c, msg_t* m) {
   }
   switch (m->code) {
     case CF_CONN_RQ: {
-      if (c.state != 0) return;  // refused while connecting or connected
+      if (c.state != CF_CONN_IDLE) return;  // refused while connecting or connected
       const cf_params& p = c.info.params;
       u8 b[9] = {};
       put_le16(b, c.role == 'O' ? 2 : 1);
@@ -493,7 +493,7 @@ void user_request(cf_context& c, msg_t* m) {
       b[6] = c.options56;
       put_le16(b + 7, c.options6);
       down(c, T30_CONN_RQ, b);
-      c.state = 1;
+      c.state = CF_CONN_CONNECTING;
       c.pending = 'F';
       c.exchanges = 0;
       return;
@@ -583,16 +583,16 @@ void t30_event(cf_context& c, msg_t* m) {
     case T30_CLR_BUSY_IN: up(c, CF_CLR_BUSY_IN); return;
     case T30_SYNC_CO: up(c, CF_INT_SYNC_CO); return;
     case T30_CONN_CO:
-      if (c.state != 1) return;
-      c.state = 2;
+      if (c.state != CF_CONN_CONNECTING) return;
+      c.state = CF_CONN_CONNECTED;
       c.phase = 1;
       return;
     case T30_DISC_IN: {
-      if (c.state == 0) return;
+      if (c.state == CF_CONN_IDLE) return;
       const u16 cause = static_cast<u16>(word_of(d, 0) & 0x3F);
       release_held(c);
       c.data_flows = false;
-      c.state = 0;
+      c.state = CF_CONN_IDLE;
       c.phase = 0;
       if (cause == 8) {
         up(c, CF_DISC_CO);
@@ -630,7 +630,7 @@ void t30_event(cf_context& c, msg_t* m) {
     }
     default: break;
   }
-  if (c.state != 2) return;
+  if (c.state != CF_CONN_CONNECTED) return;
   switch (m->code) {
     case T30_WhatToDo_IN: {
       if (d.size() < T30_CAP_AREA_SIZE) return;
@@ -911,7 +911,7 @@ void handle(msg_t* m) {
       case SM_RST_CFG_RQ: reset(m); return;
       case SM_BUSY_RQ:
       case SM_CLR_BUSY_RQ:
-        if (cf_context* c = find(m->nai); c && c->mode == 'F' && c->state == 2)
+        if (cf_context* c = find(m->nai); c && c->mode == 'F' && c->state == CF_CONN_CONNECTED)
           down(*c, m->code == SM_BUSY_RQ ? T30_BUSY_RQ : T30_CLR_BUSY_RQ);
         return;
       default: return;

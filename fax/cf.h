@@ -120,6 +120,11 @@ inline constexpr size_t CF_CONFIG_SIZE = 68;
 inline constexpr u8 CF_SAPI = 255;
 
 // One session context.
+// Connection states of a context.
+inline constexpr u8 CF_CONN_IDLE = 0;
+inline constexpr u8 CF_CONN_CONNECTING = 1;
+inline constexpr u8 CF_CONN_CONNECTED = 2;
+
 struct cf_context {
   nai_t nai = 0;
   u16 conn_id = 0;
@@ -127,7 +132,7 @@ struct cf_context {
   u8 mode = 0;  // 'F': fax
   u8 role = 0;  // 'O' originate, else answer
   bool initialised = false;
-  u8 state = 0;  // 0 idle, 1 connecting, 2 connected
+  u8 state = CF_CONN_IDLE;
   u8 phase = 0;  // 0..5
   u16 service = 0;
   u8 options56 = 0;       // byte 56 of CF_INIT_RQ

@@ -1,33 +1,74 @@
-// Fax automaton of ENT_FAX: 23 events x 8 states, one table of
-// {action, next state} cells.
+// Fax automaton of ENT_FAX: 23 events x 8 states, written as rows of
+// {state, event, action, next state} compiled into one table.
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "common/byte_order.h"
 #include "fax/fax_session.h"
 #include "fax/fc.h"
+#include "runtime/automaton.h"
 #include "runtime/buffer.h"
 #include "runtime/om_os.h"
 
+namespace fsm = kv::fsm;
+
 namespace {
 
-using action_fn = void (*)(msg_t*, fax_auto__session*);
+// States, with the numbers that the session record and the trace hold.
+enum class st : u8 {
+  IDLE = FAX_IDLE,
+  FAX_WAIT_V25_CONN = ::FAX_WAIT_V25_CONN,
+  FAX_START_SESSION = ::FAX_START_SESSION,
+  FAX_CNF_SESSION = ::FAX_CNF_SESSION,
+  FAX_T30_DIS_DCS_NEGO = ::FAX_T30_DIS_DCS_NEGO,
+  FAX_PAGE = ::FAX_PAGE,
+  FAX_END_OF_SND_PAGE = ::FAX_END_OF_SND_PAGE,
+  FAX_STOP_SESSION = ::FAX_STOP_SESSION,
+  count_
+};
+static_assert(fsm::count_of<st> == FAX_STATE_COUNT);
 
-constexpr u8 KEEP = 254;  // "=": the state stays
-constexpr u8 ACT = 255;   // the action sets the state
+// Events: the number goes into the step trace (as e x 8).
+enum class ev : u8 {
+  MDM_SETPARM,
+  START_FAX_ORG,
+  START_FAX_ANS,
+  ACU_CONN_CO,
+  CF_INIT_CO,
+  CF_SETPARM_CO,
+  CF_CONN_CO,
+  CF_INFO_IN,
+  CF_CAPBILITY_CO,
+  CF_CAPBILITY_IN,
+  CF_DATA_MSG,
+  CF_MAJR_SYNC_CO,
+  CF_DISC_IN,
+  CF_DISC_CO,
+  TI_WAIT_EOF_T30_SESSION,
+  CF_STOP_CO,
+  STOP_CONNECTION,
+  ACU_CLEAR_CO,
+  ACU_CLEAR_IN,
+  FC_INIT_PG_CONV_CO,
+  FC_DATA_MSG,
+  FC_STOP_PG_CONV_CO,
+  FC_STOP_PG_CONV_IN,
+  count_
+};
+static_assert(fsm::count_of<ev> == FAX_EVENT_COUNT);
 
-struct cell {
-  action_fn action;
-  u8 next;
+// What one step learns from its action: the action's name for the trace,
+// and whether the action chose the next state.
+struct step {
+  const char* name = "";
+  bool state_chosen = false;
 };
 
-const char* g_action = "";
-u8 g_new_state = KEEP;  // state chosen by an ACT action
-
-void set_state(fax_auto__session* s, u8 st) {
-  s->state = st;
-  g_new_state = st;
+void set_state(step& t, fax_auto__session* s, u8 next) {
+  s->state = next;
+  t.state_chosen = true;
 }
 
 // ---------------------------------------------------------------------------
@@ -49,7 +90,7 @@ void send_majr_sync_rq(fax_auto__session* s, u8 kind) {
 }
 
 // Session parameters: CF_SETPARM_RQ filled by the user-event function.
-void send_setparm(fax_auto__session* s);
+void send_setparm(step& t, fax_auto__session* s);
 void user_disconnect(fax_auto__session* s);
 
 // Converter requests: FC__INIT_PG_RQ goes from the user-event function;
@@ -110,7 +151,7 @@ void abort_conversion(fax_auto__session* s) {
 // Raw page data to the converter, up to five blocks, then FC__SYNC_RQ so
 // that feeding goes on when the converter has taken them.  False when the
 // session is being ended.
-bool feed_converter(fax_auto__session* s) {
+bool feed_converter(step& t, fax_auto__session* s) {
   bool sent = false;
   for (int pass = 0; pass < 5 && s->conv_state == FAX_CONV_FEEDING; ++pass) {
     u8 buf[FAX_CONV_FEED_MAX];
@@ -119,7 +160,7 @@ bool feed_converter(fax_auto__session* s) {
     if (r == FAX_UE_FAILED) {
       abort_conversion(s);
       fax_auto__send_cf(s, CF_DISC_RQ);
-      set_state(s, FAX_STOP_SESSION);
+      set_state(t, s, FAX_STOP_SESSION);
       return false;
     }
     if (len) {
@@ -139,7 +180,7 @@ bool feed_converter(fax_auto__session* s) {
 }
 
 // Page data while ENT_CF takes them (up to five buffers per call).
-void send_page_data(fax_auto__session* s) {
+void send_page_data(step& t, fax_auto__session* s) {
   bool sent = false;
   for (int pass = 0; pass < 5 && !s->cf_busy && !s->int_sync_pending; ++pass) {
     const u32 room = om_os_get_buffer_room();
@@ -151,31 +192,31 @@ void send_page_data(fax_auto__session* s) {
                     : s->conv_state == FAX_CONV_DONE && !s->conv_stop_pending ? 2
                                                                               : 1;
     const u8 r = fax_auto__user_event_fn(FAX_AUTO__EVT_TX_RX_FAX_PG, buf.data(), &len, nullptr, 0, mode, s);
-    if (r == 3) {
+    if (r == FAX_UE_FAILED) {
       fax_auto__send_cf(s, CF_DISC_RQ);
-      set_state(s, FAX_STOP_SESSION);
+      set_state(t, s, FAX_STOP_SESSION);
       return;
     }
     if (len) {
       send_cf_data(s, buf.data(), len);
       sent = true;
     }
-    if (r != 2) {
+    if (r != FAX_UE_OK) {
       if (r == FAX_UE_END_PAGE_RENEG) {
         send_majr_sync_rq(s, 'N');
-        set_state(s, FAX_T30_DIS_DCS_NEGO);
+        set_state(t, s, FAX_T30_DIS_DCS_NEGO);
       } else if (r == FAX_UE_LAST_PAGE) {
         send_majr_sync_rq(s, 'S');
-        set_state(s, FAX_STOP_SESSION);
+        set_state(t, s, FAX_STOP_SESSION);
       } else {
         send_majr_sync_rq(s, 'P');
-        set_state(s, FAX_END_OF_SND_PAGE);
+        set_state(t, s, FAX_END_OF_SND_PAGE);
       }
       break;
     }
     if (s->conv_state == FAX_CONV_PAUSED && s->conv_queue.size() < FAX_CONV_QUEUE_LOW) {
       s->conv_state = FAX_CONV_FEEDING;
-      if (!feed_converter(s)) return;
+      if (!feed_converter(t, s)) return;
     }
   }
   if (sent) {
@@ -185,46 +226,46 @@ void send_page_data(fax_auto__session* s) {
 }
 
 // Prepares the next page and starts sending it; false to stop the session.
-bool start_page(fax_auto__session* s) {
+bool start_page(step& t, fax_auto__session* s) {
   s->conv_state = FAX_CONV_NONE;
   s->conv_stop_pending = 0;
   const u8 r = fax_auto__user_event_fn(FAX_AUTO__EVT_FAX_PARAM_PG_CONV, nullptr, nullptr, nullptr, 0, 0, s);
-  if (r == 3) return false;
+  if (r == FAX_UE_FAILED) return false;
   s->cf_busy = 0;
   // The page before has ended (its end was confirmed): an internal sync
   // answered after that end, which the table ignores, must not hold the
   // new page back.
   s->int_sync_pending = 0;
-  send_page_data(s);
+  send_page_data(t, s);
   return true;
 }
 
-void start_page_or_stop(fax_auto__session* s) {
-  if (!start_page(s)) {
+void start_page_or_stop(step& t, fax_auto__session* s) {
+  if (!start_page(t, s)) {
     user_disconnect(s);
-    set_state(s, FAX_STOP_SESSION);
-  } else if (g_new_state == KEEP) {
-    set_state(s, FAX_PAGE);
+    set_state(t, s, FAX_STOP_SESSION);
+  } else if (!t.state_chosen) {
+    set_state(t, s, FAX_PAGE);
   }
 }
 
 // Status byte 0 of a confirm.
-u8 status_of(const msg_t* m) { return Msg_data_size(m) ? Msg_data(m)[0] : 3; }
+u8 status_of(const msg_t* m) { return Msg_data_size(m) ? Msg_data(m)[0] : OM_OS_NOK; }
 
 // ---------------------------------------------------------------------------
 // Actions.
 
-#define NAME(n) g_action = n " ()"
+#define NAME(n) t.name = n " ()"
 
-void no_action(msg_t*, fax_auto__session*) { NAME("no_action"); }
-void error_process(msg_t*, fax_auto__session*) { NAME("error_process"); }
+void no_action(step& t, msg_t*, fax_auto__session*) { NAME("no_action"); }
+void error_process(step& t, msg_t*, fax_auto__session*) { NAME("error_process"); }
 
-void store_modem_parameters(msg_t*, fax_auto__session* s) {
+void store_modem_parameters(step& t, msg_t*, fax_auto__session* s) {
   NAME("store_modem_parameters");
   fax_auto__user_event_fn(FAX_AUTO__EVT_CONFIG_DONE, nullptr, nullptr, nullptr, 0, 0, s);
 }
 
-void start_v25__org(msg_t*, fax_auto__session* s) {
+void start_v25__org(step& t, msg_t*, fax_auto__session* s) {
   NAME("start_v25__org");
   u8 d[140] = {};
   d[0] = 'H';
@@ -236,7 +277,7 @@ void start_v25__org(msg_t*, fax_auto__session* s) {
   send_acu(s, ACU_CONN_RQ, d, sizeof d);
 }
 
-void start_v25__ans(msg_t*, fax_auto__session* s) {
+void start_v25__ans(step& t, msg_t*, fax_auto__session* s) {
   NAME("start_v25__ans");
   u8 d[116] = {};
   d[0] = 'H';
@@ -253,13 +294,13 @@ void stop_acu(fax_auto__session* s) {
   send_acu(s, ACU_CLEAR_RQ, d, sizeof d);
 }
 
-void stop_acu_v25(msg_t*, fax_auto__session* s) {
+void stop_acu_v25(step& t, msg_t*, fax_auto__session* s) {
   NAME("stop_acu_v25");
   stop_acu(s);
 }
 
 // A stop before the T.30 session began: the call is cleared from here.
-void stop_before_t30(msg_t*, fax_auto__session* s) {
+void stop_before_t30(step& t, msg_t*, fax_auto__session* s) {
   NAME("stop_before_t30");
   s->end_status = 3;
   s->end_source = FAX_SOURCE_SELF;
@@ -271,125 +312,126 @@ void stop_before_t30(msg_t*, fax_auto__session* s) {
   }
 }
 
-void modem_conn_rq(msg_t*, fax_auto__session* s) {
+void modem_conn_rq(step& t, msg_t*, fax_auto__session* s) {
   NAME("modem_conn_rq");
   fax_auto__send_cf(s, CF_INIT_RQ);
 }
 
-void process_acu_clear_in(msg_t* m, fax_auto__session* s) {
+void process_acu_clear_in(step& t, msg_t* m, fax_auto__session* s) {
   NAME("process_acu_clear_in");
   const u8 b = Msg_data_size(m) ? Msg_data(m)[0] : 0;
   if (b == 't') {
     fax_auto__send_cf(s, CF_INIT_RQ);
-    set_state(s, FAX_START_SESSION);
+    set_state(t, s, FAX_START_SESSION);
   } else {
     s->end_status = 2;
     s->end_source = ENT_ACU;
     s->end_cause = b;
-    set_state(s, FAX_IDLE);
+    set_state(t, s, FAX_IDLE);
   }
 }
 
-void set_faxparam(msg_t* m, fax_auto__session* s) {
+void set_faxparam(step& t, msg_t* m, fax_auto__session* s) {
   NAME("set_faxparam");
-  if (status_of(m) == 2) {
-    send_setparm(s);  // first parameters: chosen while the state is FAX_START_SESSION
-    if (g_new_state == KEEP) set_state(s, FAX_CNF_SESSION);
+  if (status_of(m) == OM_OS_OK) {
+    send_setparm(t, s);  // first parameters: chosen while the state is FAX_START_SESSION
+    if (!t.state_chosen) set_state(t, s, FAX_CNF_SESSION);
   } else {
-    set_state(s, FAX_IDLE);
+    set_state(t, s, FAX_IDLE);
   }
 }
 
-void t30_nego_rq(msg_t* m, fax_auto__session* s) {
+void t30_nego_rq(step& t, msg_t* m, fax_auto__session* s) {
   NAME("t30_nego_rq");
-  if (status_of(m) == 2) {
+  if (status_of(m) == OM_OS_OK) {
     fax_auto__send_cf(s, CF_CONN_RQ);
-    set_state(s, FAX_T30_DIS_DCS_NEGO);
+    set_state(t, s, FAX_T30_DIS_DCS_NEGO);
   } else {
-    set_state(s, FAX_IDLE);
+    set_state(t, s, FAX_IDLE);
   }
 }
 
-void t30_nego_rq_3(msg_t* m, fax_auto__session* s) {
+void t30_nego_rq_3(step& t, msg_t* m, fax_auto__session* s) {
   NAME("t30_nego_rq_3");
-  if (status_of(m) == 2) {
+  if (status_of(m) == OM_OS_OK) {
     fax_auto__send_cf(s, s->page_direction == 2 ? CF_CAPBILITY_RS : CF_CAPBILITY_RQ);
-    set_state(s, FAX_T30_DIS_DCS_NEGO);
+    set_state(t, s, FAX_T30_DIS_DCS_NEGO);
   } else {
-    set_state(s, FAX_IDLE);
+    set_state(t, s, FAX_IDLE);
   }
 }
 
-void t30_nego_rq_2(msg_t* m, fax_auto__session* s) {
+void t30_nego_rq_2(step& t, msg_t* m, fax_auto__session* s) {
   NAME("t30_nego_rq_2");
-  if (status_of(m) != 2) {
-    set_state(s, FAX_IDLE);
+  if (status_of(m) != OM_OS_OK) {
+    set_state(t, s, FAX_IDLE);
   } else if (s->page_direction == 2) {
-    set_state(s, FAX_PAGE);
+    set_state(t, s, FAX_PAGE);
   } else if (s->page_direction == 1) {
-    send_setparm(s);
+    send_setparm(t, s);
   }
 }
 
-void check_cf_conn_co(msg_t* m, fax_auto__session* s) {
+void check_cf_conn_co(step& t, msg_t* m, fax_auto__session* s) {
   NAME("check_cf_conn_co");
-  if (status_of(m) != 2) set_state(s, FAX_IDLE);
+  if (status_of(m) != OM_OS_OK) set_state(t, s, FAX_IDLE);
 }
 
-void give_t30_info_to_user(msg_t* m, fax_auto__session* s) {
+void give_t30_info_to_user(step& t, msg_t* m, fax_auto__session* s) {
   NAME("give_t30_info_to_user");
   const std::vector<u8> rec = fax_msg_bytes(m);
   if (rec.size() < CF_INFO_SIZE) {
     om_os_trap(744);
     return;
   }
-  if (fax_auto__user_event_fn(FAX_AUTO__EVT_FAX_INFO_IN, nullptr, nullptr, rec.data(), CF_INFO_SIZE, 0, s) == 3) {
+  if (fax_auto__user_event_fn(FAX_AUTO__EVT_FAX_INFO_IN, nullptr, nullptr, rec.data(), CF_INFO_SIZE, 0, s) ==
+      FAX_UE_FAILED) {
     user_disconnect(s);
-    set_state(s, FAX_STOP_SESSION);
+    set_state(t, s, FAX_STOP_SESSION);
     return;
   }
   if (rec[3] == 'c') {
     s->page_direction = 2;
-    set_state(s, FAX_PAGE);
+    set_state(t, s, FAX_PAGE);
   } else if (rec[3] == 't') {
     s->page_direction = 1;
-    set_state(s, FAX_T30_DIS_DCS_NEGO);
-    send_setparm(s);
+    set_state(t, s, FAX_T30_DIS_DCS_NEGO);
+    send_setparm(t, s);
   }
 }
 
-void process_cf_capability_in(msg_t*, fax_auto__session* s) {
+void process_cf_capability_in(step& t, msg_t*, fax_auto__session* s) {
   NAME("process_cf_capability_in");
-  send_setparm(s);
+  send_setparm(t, s);
 }
 
-void process_cf_cap_co__start_sending_fax_page(msg_t*, fax_auto__session* s) {
+void process_cf_cap_co__start_sending_fax_page(step& t, msg_t*, fax_auto__session* s) {
   NAME("process_cf_cap_co__start_sending_fax_page");
-  start_page_or_stop(s);
+  start_page_or_stop(t, s);
 }
 
-void fax_pg_processing(msg_t* m, fax_auto__session* s) {
+void fax_pg_processing(step& t, msg_t* m, fax_auto__session* s) {
   NAME("fax_pg_processing");
   switch (m->code) {
     case CF_BUSY_IN:
       s->cf_busy = 1;
-      set_state(s, FAX_PAGE);
+      set_state(t, s, FAX_PAGE);
       return;
     case CF_INT_SYNC_CO:
     case CF_CLR_BUSY_IN:
       if (m->code == CF_INT_SYNC_CO) s->int_sync_pending = 0;
       else s->cf_busy = 0;
-      send_page_data(s);
-      if (g_new_state == KEEP) set_state(s, FAX_PAGE);
+      send_page_data(t, s);
+      if (!t.state_chosen) set_state(t, s, FAX_PAGE);
       return;
     case CF_DA_IN: {
       const std::vector<u8> d = fax_msg_bytes(m);
       if (fax_auto__user_event_fn(FAX_AUTO__EVT_TX_RX_FAX_PG, nullptr, nullptr, d.data(), static_cast<u32>(d.size()), 0,
-                                  s) == 3) {
+                                  s) == FAX_UE_FAILED) {
         user_disconnect(s);
-        set_state(s, FAX_STOP_SESSION);
+        set_state(t, s, FAX_STOP_SESSION);
       } else {
-        set_state(s, FAX_PAGE);
+        set_state(t, s, FAX_PAGE);
       }
       return;
     }
@@ -398,9 +440,9 @@ void fax_pg_processing(msg_t* m, fax_auto__session* s) {
       u8 rec[16] = {};
       std::memcpy(rec, d.data(), d.size() < 16 ? d.size() : 16);
       const u8 r = fax_auto__user_event_fn(FAX_AUTO__EVT_EOF_RCV_FAX_PG, nullptr, nullptr, rec, 16, 0, s);
-      if (r == 3) {
+      if (r == FAX_UE_FAILED) {
         user_disconnect(s);
-        set_state(s, FAX_STOP_SESSION);
+        set_state(t, s, FAX_STOP_SESSION);
         return;
       }
       s->verdict = r;
@@ -409,53 +451,53 @@ void fax_pg_processing(msg_t* m, fax_auto__session* s) {
       // same document: its data must find the session still taking pages
       // (the session layer stays ready to receive it, and tells of no new
       // negotiation). Only a new document negotiates again.
-      set_state(s, rec[3] == 'N' ? FAX_T30_DIS_DCS_NEGO : FAX_PAGE);
+      set_state(t, s, rec[3] == 'N' ? FAX_T30_DIS_DCS_NEGO : FAX_PAGE);
       return;
     }
-    default: set_state(s, FAX_PAGE); return;
+    default: set_state(t, s, FAX_PAGE); return;
   }
 }
 
-void fax_mps_process__start_sending_fax_page(msg_t* m, fax_auto__session* s) {
+void fax_mps_process__start_sending_fax_page(step& t, msg_t* m, fax_auto__session* s) {
   NAME("fax_mps_process__start_sending_fax_page");
   s->cf_busy = 0;
   const std::vector<u8> d = fax_msg_bytes(m);
   const u8 r = fax_auto__user_event_fn(FAX_AUTO__EVT_EOF_SND_FAX_PG, nullptr, nullptr, d.data(),
                                        static_cast<u32>(d.size()), 'P', s);
-  if (r != 2) {
+  if (r != FAX_UE_OK) {
     user_disconnect(s);
-    set_state(s, FAX_STOP_SESSION);
+    set_state(t, s, FAX_STOP_SESSION);
     return;
   }
-  start_page_or_stop(s);
+  start_page_or_stop(t, s);
 }
 
-void fax_eom_process__start_reneg(msg_t* m, fax_auto__session* s) {
+void fax_eom_process__start_reneg(step& t, msg_t* m, fax_auto__session* s) {
   NAME("fax_eom_process__start_reneg");
   s->cf_busy = 0;
   const std::vector<u8> d = fax_msg_bytes(m);
   if (fax_auto__user_event_fn(FAX_AUTO__EVT_EOF_SND_FAX_PG, nullptr, nullptr, d.data(), static_cast<u32>(d.size()), 'N',
-                              s) == 3) {
+                              s) == FAX_UE_FAILED) {
     user_disconnect(s);
-    set_state(s, FAX_STOP_SESSION);
+    set_state(t, s, FAX_STOP_SESSION);
     return;
   }
-  send_setparm(s);
+  send_setparm(t, s);
 }
 
-void fax_eop_process__RTN_start_sending_fax_page(msg_t* m, fax_auto__session* s) {
+void fax_eop_process__RTN_start_sending_fax_page(step& t, msg_t* m, fax_auto__session* s) {
   NAME("fax_eop_process__RTN_start_sending_fax_page");
   const std::vector<u8> d = fax_msg_bytes(m);
   const bool rtn = d.size() > 4 && d[4] == 'B';
   if (fax_auto__user_event_fn(FAX_AUTO__EVT_EOF_SND_FAX_PG, nullptr, nullptr, d.data(), static_cast<u32>(d.size()),
-                              rtn ? 'N' : 'S', s) == 3) {
+                              rtn ? 'N' : 'S', s) == FAX_UE_FAILED) {
     user_disconnect(s);
-    set_state(s, FAX_STOP_SESSION);
+    set_state(t, s, FAX_STOP_SESSION);
   } else if (rtn) {
     fax_auto__send_cf(s, CF_CAPBILITY_RQ);
-    set_state(s, FAX_T30_DIS_DCS_NEGO);
+    set_state(t, s, FAX_T30_DIS_DCS_NEGO);
   } else {
-    set_state(s, FAX_STOP_SESSION);
+    set_state(t, s, FAX_STOP_SESSION);
   }
 }
 
@@ -464,7 +506,7 @@ void user_disconnect(fax_auto__session* s) {
   fax_auto__send_cf(s, CF_DISC_RQ);
 }
 
-void fax_user_disconnect_rq(msg_t*, fax_auto__session* s) {
+void fax_user_disconnect_rq(step& t, msg_t*, fax_auto__session* s) {
   NAME("fax_user_disconnect_rq");
   user_disconnect(s);
 }
@@ -475,7 +517,7 @@ void start_eof_timer(fax_auto__session* s, u32 ms) {
   Timer_start(s->ti_eof, ms, s->eof_seq, FAX__TI_WAIT_EOF_T30_SESSION);
 }
 
-void disconnect_in_co(msg_t* m, fax_auto__session* s) {
+void disconnect_in_co(step& t, msg_t* m, fax_auto__session* s) {
   NAME("disconnect_in_co");
   const u8 b = Msg_data_size(m) ? Msg_data(m)[0] : 0;
   // A failure decided here before the disconnection keeps its cause.
@@ -488,7 +530,7 @@ void disconnect_in_co(msg_t* m, fax_auto__session* s) {
   else fax_auto__send_cf(s, CF_STOP_RQ);
 }
 
-void update_ti_wait_eof_t30_session(msg_t*, fax_auto__session* s) {
+void update_ti_wait_eof_t30_session(step& t, msg_t*, fax_auto__session* s) {
   NAME("update_ti_wait_eof_t30_session");
   if (s->eof_armed) {
     Timer_stop(s->ti_eof);
@@ -496,50 +538,50 @@ void update_ti_wait_eof_t30_session(msg_t*, fax_auto__session* s) {
   }
 }
 
-void send_cf_stop_rq(msg_t*, fax_auto__session* s) {
+void send_cf_stop_rq(step& t, msg_t*, fax_auto__session* s) {
   NAME("send_cf_stop_rq");
   fax_auto__send_cf(s, CF_STOP_RQ);
 }
 
 // Ends the session from a conversion action.
-void conversion_failed(fax_auto__session* s) {
+void conversion_failed(step& t, fax_auto__session* s) {
   abort_conversion(s);
   user_disconnect(s);
-  set_state(s, FAX_STOP_SESSION);
+  set_state(t, s, FAX_STOP_SESSION);
 }
 
 // Page sending after a conversion event, in FAX_PAGE only (between pages
 // nothing is sent).
-void resume_page_sending(fax_auto__session* s) {
+void resume_page_sending(step& t, fax_auto__session* s) {
   if (s->state != FAX_PAGE) return;
-  send_page_data(s);
-  if (g_new_state == KEEP) set_state(s, FAX_PAGE);
+  send_page_data(t, s);
+  if (!t.state_chosen) set_state(t, s, FAX_PAGE);
 }
 
-void start_fax_pg_conversion(msg_t* m, fax_auto__session* s) {
+void start_fax_pg_conversion(step& t, msg_t* m, fax_auto__session* s) {
   NAME("start_fax_pg_conversion");
   const std::vector<u8> d = fax_msg_bytes(m);
   const u8 r = fax_auto__user_event_fn(FAX_AUTO__EVT_FAX_PG_CONV, nullptr, nullptr, d.data(),
                                        static_cast<u32>(d.size()), FAX_CONV_INIT_CO, s);
   if (r == FAX_UE_FAILED) {
     s->conv_state = FAX_CONV_NONE;  // the converter holds nothing for a refused page
-    return conversion_failed(s);
+    return conversion_failed(t, s);
   }
   if (r == FAX_UE_NO_CONVERSION) {
     // Nothing to convert after all: the page goes as it is stored.
     stop_conversion(s, 1);
     s->conv_state = FAX_CONV_NONE;
     s->conv_queue.clear();
-    return resume_page_sending(s);  // from the page file, already open and counted
+    return resume_page_sending(t, s);  // from the page file, already open and counted
   }
-  if (!feed_converter(s)) return;
-  set_state(s, FAX_PAGE);
+  if (!feed_converter(t, s)) return;
+  set_state(t, s, FAX_PAGE);
 }
 
-void fax_pg_conv_processing(msg_t* m, fax_auto__session* s) {
+void fax_pg_conv_processing(step& t, msg_t* m, fax_auto__session* s) {
   NAME("fax_pg_conv_processing");
   if (m->code == FC__SYNC_CO) {
-    if (s->conv_state == FAX_CONV_FEEDING && !feed_converter(s)) return;
+    if (s->conv_state == FAX_CONV_FEEDING && !feed_converter(t, s)) return;
     return;
   }
   if (!m->p_buffer && Msg_data_size(m)) {
@@ -552,24 +594,24 @@ void fax_pg_conv_processing(msg_t* m, fax_auto__session* s) {
                                 FAX_CONV_DATA_IN, s);
   if (s->conv_state == FAX_CONV_PAUSED && s->conv_queue.size() < FAX_CONV_QUEUE_LOW) {
     s->conv_state = FAX_CONV_FEEDING;
-    if (!feed_converter(s)) return;
+    if (!feed_converter(t, s)) return;
   } else if (s->conv_state == FAX_CONV_FEEDING && s->conv_queue.size() >= FAX_CONV_QUEUE_HIGH) {
     s->conv_state = FAX_CONV_PAUSED;
   }
-  resume_page_sending(s);
+  resume_page_sending(t, s);
 }
 
-void process_fc__stop_pg_conv_co(msg_t* m, fax_auto__session* s) {
+void process_fc__stop_pg_conv_co(step& t, msg_t* m, fax_auto__session* s) {
   NAME("process_fc__stop_pg_conv_co");
   if (!s->conv_stop_pending) return;  // the answer to an abort, or to a page already complete
   const std::vector<u8> d = fax_msg_bytes(m);
   (void)fax_auto__user_event_fn(FAX_AUTO__EVT_FAX_PG_CONV, nullptr, nullptr, d.data(), static_cast<u32>(d.size()),
                                 FAX_CONV_STOP_CO, s);
   s->conv_stop_pending = 0;
-  if (!s->int_sync_pending) resume_page_sending(s);
+  if (!s->int_sync_pending) resume_page_sending(t, s);
 }
 
-void process_fc__stop_pg_conv_in(msg_t* m, fax_auto__session* s) {
+void process_fc__stop_pg_conv_in(step& t, msg_t* m, fax_auto__session* s) {
   NAME("process_fc__stop_pg_conv_in");
   if (s->conv_state == FAX_CONV_NONE) return;
   const std::vector<u8> d = fax_msg_bytes(m);
@@ -577,149 +619,180 @@ void process_fc__stop_pg_conv_in(msg_t* m, fax_auto__session* s) {
                                 FAX_CONV_STOP_IN, s);
   s->conv_state = FAX_CONV_DONE;
   s->conv_stop_pending = 0;
-  if (!s->int_sync_pending) resume_page_sending(s);
+  if (!s->int_sync_pending) resume_page_sending(t, s);
 }
 
 #undef NAME
 
-constexpr cell E = {error_process, KEEP};
-constexpr cell N = {no_action, KEEP};
+using action = void (*)(step&, msg_t*, fax_auto__session*);
+using row = fsm::row<st, ev, action>;
 
-// Events of the automaton: the rows of its table, in order.  The number goes
-// into the step trace.
-enum fax_event : int {
-  EV_NONE = -1,
-  EV_MDM_SETPARM,
-  EV_START_FAX_ORG,
-  EV_START_FAX_ANS,
-  EV_ACU_CONN_CO,
-  EV_CF_INIT_CO,
-  EV_CF_SETPARM_CO,
-  EV_CF_CONN_CO,
-  EV_CF_INFO_IN,
-  EV_CF_CAPBILITY_CO,
-  EV_CF_CAPBILITY_IN,
-  EV_CF_DATA_MSG,
-  EV_CF_MAJR_SYNC_CO,
-  EV_CF_DISC_IN,
-  EV_CF_DISC_CO,
-  EV_TI_WAIT_EOF_T30_SESSION,
-  EV_CF_STOP_CO,
-  EV_STOP_CONNECTION,
-  EV_ACU_CLEAR_CO,
-  EV_ACU_CLEAR_IN,
-  EV_FC_INIT_PG_CONV_CO,
-  EV_FC_DATA_MSG,
-  EV_FC_STOP_PG_CONV_CO,
-  EV_FC_STOP_PG_CONV_IN,
-};
-static_assert(EV_FC_STOP_PG_CONV_IN + 1 == FAX_EVENT_COUNT);
+// The table: one row per cell that does more than `error_process` with the
+// state kept. "-" cells run `no_action`.
+constexpr row kRows[] = {
+    {st::IDLE, ev::MDM_SETPARM, store_modem_parameters, fsm::keep},
+    {st::IDLE, ev::START_FAX_ORG, start_v25__org, st::FAX_WAIT_V25_CONN},
+    {st::IDLE, ev::START_FAX_ANS, start_v25__ans, st::FAX_WAIT_V25_CONN},
+    {st::IDLE, ev::STOP_CONNECTION, no_action, fsm::keep},
+    {st::IDLE, ev::ACU_CLEAR_CO, no_action, fsm::keep},
+    {st::IDLE, ev::ACU_CLEAR_IN, no_action, st::IDLE},
+    {st::IDLE, ev::FC_INIT_PG_CONV_CO, no_action, st::IDLE},
+    {st::IDLE, ev::FC_DATA_MSG, no_action, st::IDLE},
+    {st::IDLE, ev::FC_STOP_PG_CONV_CO, no_action, st::IDLE},
+    {st::IDLE, ev::FC_STOP_PG_CONV_IN, no_action, st::IDLE},
 
-// fax_auto_table: rows are events, columns the states IDLE, WAIT_V25_CONN,
-// START_SESSION, CNF_SESSION, T30_DIS_DCS_NEGO, PAGE, END_OF_SND_PAGE,
-// STOP_SESSION.
-constexpr cell fax_auto_table[FAX_EVENT_COUNT][FAX_STATE_COUNT] = {
-    /* MDM_SETPARM */ {{store_modem_parameters, KEEP}, E, E, E, E, E, E, E},
-    /* START_FAX_ORG */ {{start_v25__org, 1}, E, E, E, E, E, E, E},
-    /* START_FAX_ANS */ {{start_v25__ans, 1}, E, E, E, E, E, E, E},
-    /* ACU_CONN_CO */ {E, {modem_conn_rq, 2}, E, E, E, E, E, N},
-    /* CF_INIT_CO */ {E, E, {set_faxparam, ACT}, E, E, E, E, E},
-    /* CF_SETPARM_CO */ {E, E, E, {t30_nego_rq, ACT}, {t30_nego_rq_3, ACT}, E, N, E},
-    /* CF_CONN_CO */
-    {E, E, E, E, {t30_nego_rq_2, ACT}, {check_cf_conn_co, ACT}, {check_cf_conn_co, ACT}, {check_cf_conn_co, ACT}},
-    /* CF_INFO_IN */ {E, E, E, E, {give_t30_info_to_user, ACT}, {give_t30_info_to_user, ACT}, N, N},
-    /* CF_CAPBILITY_CO */ {E, E, E, E, {process_cf_cap_co__start_sending_fax_page, ACT}, N, N, N},
-    /* CF_CAPBILITY_IN */ {E, E, E, E, {process_cf_capability_in, KEEP}, E, E, N},
-    /* CF_DATA_MSG */ {E, E, E, E, N, {fax_pg_processing, ACT}, N, N},
-    /* CF_MAJR_SYNC_CO */
-    {E,
-     E,
-     E,
-     E,
-     {fax_eom_process__start_reneg, ACT},
-     E,
-     {fax_mps_process__start_sending_fax_page, ACT},
-     {fax_eop_process__RTN_start_sending_fax_page, ACT}},
-    /* CF_DISC_IN */
-    {E, E, E, E, {disconnect_in_co, 7}, {disconnect_in_co, 7}, {disconnect_in_co, 7}, {disconnect_in_co, 7}},
-    /* CF_DISC_CO */ {E, E, E, E, E, E, E, {disconnect_in_co, 7}},
-    /* TI_WAIT_EOF_T30_SESSION */ {E, E, E, E, E, E, E, {send_cf_stop_rq, 7}},
-    /* CF_STOP_CO */ {E, E, E, E, E, E, E, {stop_acu_v25, 7}},
-    /* STOP_CONNECTION: a stop is honoured in every state of a running session */
-    {N,
-     {stop_before_t30, 7},
-     {stop_before_t30, 7},
-     {stop_before_t30, 7},
-     {fax_user_disconnect_rq, 7},
-     {fax_user_disconnect_rq, 7},
-     {fax_user_disconnect_rq, 7},
-     {update_ti_wait_eof_t30_session, KEEP}},
-    /* ACU_CLEAR_CO */ {N, N, N, N, N, N, N, {no_action, 0}},
-    /* ACU_CLEAR_IN */ {{no_action, 0}, {process_acu_clear_in, ACT}, N, N, N, N, N, N},
-    /* FC__INIT_PG_CONV_CO */ {{no_action, 0}, N, N, N, N, {start_fax_pg_conversion, ACT}, N, N},
-    /* FC__DATA_MSG */
-    {{no_action, 0}, N, N, N, N, {fax_pg_conv_processing, ACT}, {fax_pg_conv_processing, ACT}, N},
-    /* FC__STOP_PG_CONV_CO */
-    {{no_action, 0}, N, N, N, N, {process_fc__stop_pg_conv_co, KEEP}, {process_fc__stop_pg_conv_co, KEEP}, N},
-    /* FC__STOP_PG_CONV_IN */
-    {{no_action, 0}, N, N, N, N, {process_fc__stop_pg_conv_in, KEEP}, {process_fc__stop_pg_conv_in, KEEP}, N},
+    {st::FAX_WAIT_V25_CONN, ev::ACU_CONN_CO, modem_conn_rq, st::FAX_START_SESSION},
+    {st::FAX_WAIT_V25_CONN, ev::STOP_CONNECTION, stop_before_t30, st::FAX_STOP_SESSION},
+    {st::FAX_WAIT_V25_CONN, ev::ACU_CLEAR_CO, no_action, fsm::keep},
+    {st::FAX_WAIT_V25_CONN, ev::ACU_CLEAR_IN, process_acu_clear_in, fsm::by_action},
+    {st::FAX_WAIT_V25_CONN, ev::FC_INIT_PG_CONV_CO, no_action, fsm::keep},
+    {st::FAX_WAIT_V25_CONN, ev::FC_DATA_MSG, no_action, fsm::keep},
+    {st::FAX_WAIT_V25_CONN, ev::FC_STOP_PG_CONV_CO, no_action, fsm::keep},
+    {st::FAX_WAIT_V25_CONN, ev::FC_STOP_PG_CONV_IN, no_action, fsm::keep},
+
+    {st::FAX_START_SESSION, ev::CF_INIT_CO, set_faxparam, fsm::by_action},
+    {st::FAX_START_SESSION, ev::STOP_CONNECTION, stop_before_t30, st::FAX_STOP_SESSION},
+    {st::FAX_START_SESSION, ev::ACU_CLEAR_CO, no_action, fsm::keep},
+    {st::FAX_START_SESSION, ev::ACU_CLEAR_IN, no_action, fsm::keep},
+    {st::FAX_START_SESSION, ev::FC_INIT_PG_CONV_CO, no_action, fsm::keep},
+    {st::FAX_START_SESSION, ev::FC_DATA_MSG, no_action, fsm::keep},
+    {st::FAX_START_SESSION, ev::FC_STOP_PG_CONV_CO, no_action, fsm::keep},
+    {st::FAX_START_SESSION, ev::FC_STOP_PG_CONV_IN, no_action, fsm::keep},
+
+    {st::FAX_CNF_SESSION, ev::CF_SETPARM_CO, t30_nego_rq, fsm::by_action},
+    {st::FAX_CNF_SESSION, ev::STOP_CONNECTION, stop_before_t30, st::FAX_STOP_SESSION},
+    {st::FAX_CNF_SESSION, ev::ACU_CLEAR_CO, no_action, fsm::keep},
+    {st::FAX_CNF_SESSION, ev::ACU_CLEAR_IN, no_action, fsm::keep},
+    {st::FAX_CNF_SESSION, ev::FC_INIT_PG_CONV_CO, no_action, fsm::keep},
+    {st::FAX_CNF_SESSION, ev::FC_DATA_MSG, no_action, fsm::keep},
+    {st::FAX_CNF_SESSION, ev::FC_STOP_PG_CONV_CO, no_action, fsm::keep},
+    {st::FAX_CNF_SESSION, ev::FC_STOP_PG_CONV_IN, no_action, fsm::keep},
+
+    {st::FAX_T30_DIS_DCS_NEGO, ev::CF_SETPARM_CO, t30_nego_rq_3, fsm::by_action},
+    {st::FAX_T30_DIS_DCS_NEGO, ev::CF_CONN_CO, t30_nego_rq_2, fsm::by_action},
+    {st::FAX_T30_DIS_DCS_NEGO, ev::CF_INFO_IN, give_t30_info_to_user, fsm::by_action},
+    {st::FAX_T30_DIS_DCS_NEGO, ev::CF_CAPBILITY_CO, process_cf_cap_co__start_sending_fax_page, fsm::by_action},
+    {st::FAX_T30_DIS_DCS_NEGO, ev::CF_CAPBILITY_IN, process_cf_capability_in, fsm::keep},
+    {st::FAX_T30_DIS_DCS_NEGO, ev::CF_DATA_MSG, no_action, fsm::keep},
+    {st::FAX_T30_DIS_DCS_NEGO, ev::CF_MAJR_SYNC_CO, fax_eom_process__start_reneg, fsm::by_action},
+    {st::FAX_T30_DIS_DCS_NEGO, ev::CF_DISC_IN, disconnect_in_co, st::FAX_STOP_SESSION},
+    {st::FAX_T30_DIS_DCS_NEGO, ev::STOP_CONNECTION, fax_user_disconnect_rq, st::FAX_STOP_SESSION},
+    {st::FAX_T30_DIS_DCS_NEGO, ev::ACU_CLEAR_CO, no_action, fsm::keep},
+    {st::FAX_T30_DIS_DCS_NEGO, ev::ACU_CLEAR_IN, no_action, fsm::keep},
+    {st::FAX_T30_DIS_DCS_NEGO, ev::FC_INIT_PG_CONV_CO, no_action, fsm::keep},
+    {st::FAX_T30_DIS_DCS_NEGO, ev::FC_DATA_MSG, no_action, fsm::keep},
+    {st::FAX_T30_DIS_DCS_NEGO, ev::FC_STOP_PG_CONV_CO, no_action, fsm::keep},
+    {st::FAX_T30_DIS_DCS_NEGO, ev::FC_STOP_PG_CONV_IN, no_action, fsm::keep},
+
+    {st::FAX_PAGE, ev::CF_CONN_CO, check_cf_conn_co, fsm::by_action},
+    {st::FAX_PAGE, ev::CF_INFO_IN, give_t30_info_to_user, fsm::by_action},
+    {st::FAX_PAGE, ev::CF_CAPBILITY_CO, no_action, fsm::keep},
+    {st::FAX_PAGE, ev::CF_DATA_MSG, fax_pg_processing, fsm::by_action},
+    {st::FAX_PAGE, ev::CF_DISC_IN, disconnect_in_co, st::FAX_STOP_SESSION},
+    {st::FAX_PAGE, ev::STOP_CONNECTION, fax_user_disconnect_rq, st::FAX_STOP_SESSION},
+    {st::FAX_PAGE, ev::ACU_CLEAR_CO, no_action, fsm::keep},
+    {st::FAX_PAGE, ev::ACU_CLEAR_IN, no_action, fsm::keep},
+    {st::FAX_PAGE, ev::FC_INIT_PG_CONV_CO, start_fax_pg_conversion, fsm::by_action},
+    {st::FAX_PAGE, ev::FC_DATA_MSG, fax_pg_conv_processing, fsm::by_action},
+    {st::FAX_PAGE, ev::FC_STOP_PG_CONV_CO, process_fc__stop_pg_conv_co, fsm::keep},
+    {st::FAX_PAGE, ev::FC_STOP_PG_CONV_IN, process_fc__stop_pg_conv_in, fsm::keep},
+
+    {st::FAX_END_OF_SND_PAGE, ev::CF_SETPARM_CO, no_action, fsm::keep},
+    {st::FAX_END_OF_SND_PAGE, ev::CF_CONN_CO, check_cf_conn_co, fsm::by_action},
+    {st::FAX_END_OF_SND_PAGE, ev::CF_INFO_IN, no_action, fsm::keep},
+    {st::FAX_END_OF_SND_PAGE, ev::CF_CAPBILITY_CO, no_action, fsm::keep},
+    {st::FAX_END_OF_SND_PAGE, ev::CF_DATA_MSG, no_action, fsm::keep},
+    {st::FAX_END_OF_SND_PAGE, ev::CF_MAJR_SYNC_CO, fax_mps_process__start_sending_fax_page, fsm::by_action},
+    {st::FAX_END_OF_SND_PAGE, ev::CF_DISC_IN, disconnect_in_co, st::FAX_STOP_SESSION},
+    {st::FAX_END_OF_SND_PAGE, ev::STOP_CONNECTION, fax_user_disconnect_rq, st::FAX_STOP_SESSION},
+    {st::FAX_END_OF_SND_PAGE, ev::ACU_CLEAR_CO, no_action, fsm::keep},
+    {st::FAX_END_OF_SND_PAGE, ev::ACU_CLEAR_IN, no_action, fsm::keep},
+    {st::FAX_END_OF_SND_PAGE, ev::FC_INIT_PG_CONV_CO, no_action, fsm::keep},
+    {st::FAX_END_OF_SND_PAGE, ev::FC_DATA_MSG, fax_pg_conv_processing, fsm::by_action},
+    {st::FAX_END_OF_SND_PAGE, ev::FC_STOP_PG_CONV_CO, process_fc__stop_pg_conv_co, fsm::keep},
+    {st::FAX_END_OF_SND_PAGE, ev::FC_STOP_PG_CONV_IN, process_fc__stop_pg_conv_in, fsm::keep},
+
+    {st::FAX_STOP_SESSION, ev::ACU_CONN_CO, no_action, fsm::keep},
+    {st::FAX_STOP_SESSION, ev::CF_CONN_CO, check_cf_conn_co, fsm::by_action},
+    {st::FAX_STOP_SESSION, ev::CF_INFO_IN, no_action, fsm::keep},
+    {st::FAX_STOP_SESSION, ev::CF_CAPBILITY_CO, no_action, fsm::keep},
+    {st::FAX_STOP_SESSION, ev::CF_CAPBILITY_IN, no_action, fsm::keep},
+    {st::FAX_STOP_SESSION, ev::CF_DATA_MSG, no_action, fsm::keep},
+    {st::FAX_STOP_SESSION, ev::CF_MAJR_SYNC_CO, fax_eop_process__RTN_start_sending_fax_page, fsm::by_action},
+    {st::FAX_STOP_SESSION, ev::CF_DISC_IN, disconnect_in_co, st::FAX_STOP_SESSION},
+    {st::FAX_STOP_SESSION, ev::CF_DISC_CO, disconnect_in_co, st::FAX_STOP_SESSION},
+    {st::FAX_STOP_SESSION, ev::TI_WAIT_EOF_T30_SESSION, send_cf_stop_rq, st::FAX_STOP_SESSION},
+    {st::FAX_STOP_SESSION, ev::CF_STOP_CO, stop_acu_v25, st::FAX_STOP_SESSION},
+    {st::FAX_STOP_SESSION, ev::STOP_CONNECTION, update_ti_wait_eof_t30_session, fsm::keep},
+    {st::FAX_STOP_SESSION, ev::ACU_CLEAR_CO, no_action, st::IDLE},
+    {st::FAX_STOP_SESSION, ev::ACU_CLEAR_IN, no_action, fsm::keep},
+    {st::FAX_STOP_SESSION, ev::FC_INIT_PG_CONV_CO, no_action, fsm::keep},
+    {st::FAX_STOP_SESSION, ev::FC_DATA_MSG, no_action, fsm::keep},
+    {st::FAX_STOP_SESSION, ev::FC_STOP_PG_CONV_CO, no_action, fsm::keep},
+    {st::FAX_STOP_SESSION, ev::FC_STOP_PG_CONV_IN, no_action, fsm::keep},
 };
+constexpr auto kTable = fsm::compile(kRows, fsm::cell<action>{error_process, fsm::kKeep});
+constexpr auto kPlainRows = fsm::plain(kRows);
+// The states that by_action rows lead to.
+constexpr u8 kActionTargets[] = {FAX_IDLE, FAX_START_SESSION,   FAX_CNF_SESSION, FAX_T30_DIS_DCS_NEGO,
+                                 FAX_PAGE, FAX_END_OF_SND_PAGE, FAX_STOP_SESSION};
 
 constexpr const char* kStateNames[FAX_STATE_COUNT] = {
     "IDLE",     "FAX_WAIT_V25_CONN",   "FAX_START_SESSION", "FAX_CNF_SESSION", "FAX_T30_DIS_DCS_NEGO",
     "FAX_PAGE", "FAX_END_OF_SND_PAGE", "FAX_STOP_SESSION"};
 
-// Event number of a message; -1 when it is none of the automaton's.
-fax_event event_of(const msg_t* m) {
+// The event of a message; none when it is none of the automaton's.
+std::optional<ev> event_of(const msg_t* m) {
   if (m->from == ENT_ACU) {
     switch (m->code) {
-      case ACU_CONN_CO: return EV_ACU_CONN_CO;
-      case ACU_CLEAR_CO: return EV_ACU_CLEAR_CO;
-      case ACU_CLEAR_IN: return EV_ACU_CLEAR_IN;
-      default: return EV_NONE;
+      case ACU_CONN_CO: return ev::ACU_CONN_CO;
+      case ACU_CLEAR_CO: return ev::ACU_CLEAR_CO;
+      case ACU_CLEAR_IN: return ev::ACU_CLEAR_IN;
+      default: return std::nullopt;
     }
   }
   if (m->from == ENT_CF) {
     switch (m->code) {
-      case CF_INIT_CO: return EV_CF_INIT_CO;
-      case CF_SETPARM_CO: return EV_CF_SETPARM_CO;
-      case CF_CONN_CO: return EV_CF_CONN_CO;
-      case CF_INFO_IN: return EV_CF_INFO_IN;
-      case CF_CAPBILITY_CO: return EV_CF_CAPBILITY_CO;
-      case CF_CAPBILITY_IN: return EV_CF_CAPBILITY_IN;
+      case CF_INIT_CO: return ev::CF_INIT_CO;
+      case CF_SETPARM_CO: return ev::CF_SETPARM_CO;
+      case CF_CONN_CO: return ev::CF_CONN_CO;
+      case CF_INFO_IN: return ev::CF_INFO_IN;
+      case CF_CAPBILITY_CO: return ev::CF_CAPBILITY_CO;
+      case CF_CAPBILITY_IN: return ev::CF_CAPBILITY_IN;
       case CF_BUSY_IN:
       case CF_INT_SYNC_CO:
       case CF_CLR_BUSY_IN:
       case CF_DA_IN:
-      case CF_MAJR_SYNC_IN: return EV_CF_DATA_MSG;
-      case CF_MAJR_SYNC_CO: return EV_CF_MAJR_SYNC_CO;
-      case CF_DISC_IN: return EV_CF_DISC_IN;
-      case CF_DISC_CO: return EV_CF_DISC_CO;
-      case CF_STOP_CO: return EV_CF_STOP_CO;
-      default: return EV_NONE;
+      case CF_MAJR_SYNC_IN: return ev::CF_DATA_MSG;
+      case CF_MAJR_SYNC_CO: return ev::CF_MAJR_SYNC_CO;
+      case CF_DISC_IN: return ev::CF_DISC_IN;
+      case CF_DISC_CO: return ev::CF_DISC_CO;
+      case CF_STOP_CO: return ev::CF_STOP_CO;
+      default: return std::nullopt;
     }
   }
-  if (m->from == ENT_TI) return m->code == FAX__TI_WAIT_EOF_T30_SESSION ? EV_TI_WAIT_EOF_T30_SESSION : EV_NONE;
+  if (m->from == ENT_TI)
+    return m->code == FAX__TI_WAIT_EOF_T30_SESSION ? std::optional{ev::TI_WAIT_EOF_T30_SESSION} : std::nullopt;
   if (m->from == ENT_FC) {
     switch (m->code) {
-      case 'a': return EV_FC_INIT_PG_CONV_CO;
+      case 'a': return ev::FC_INIT_PG_CONV_CO;
       case 'd':
-      case 's': return EV_FC_DATA_MSG;
-      case 'b': return EV_FC_STOP_PG_CONV_CO;
-      case 'C': return EV_FC_STOP_PG_CONV_IN;
-      default: return EV_NONE;
+      case 's': return ev::FC_DATA_MSG;
+      case 'b': return ev::FC_STOP_PG_CONV_CO;
+      case 'C': return ev::FC_STOP_PG_CONV_IN;
+      default: return std::nullopt;
     }
   }
-  return EV_NONE;
+  return std::nullopt;
 }
 
-fax_event event_of_request(u16 rq) {
+std::optional<ev> event_of_request(u16 rq) {
   switch (rq) {
-    case FAX_AUTO__MDM_SETPARM_RQ: return EV_MDM_SETPARM;
-    case FAX_AUTO__STOP_CONNECTION_RQ: return EV_STOP_CONNECTION;
-    case FAX_AUTO__START_FAX_ORG_RQ: return EV_START_FAX_ORG;
-    case FAX_AUTO__START_FAX_ANS_RQ: return EV_START_FAX_ANS;
-    default: return EV_NONE;
+    case FAX_AUTO__MDM_SETPARM_RQ: return ev::MDM_SETPARM;
+    case FAX_AUTO__STOP_CONNECTION_RQ: return ev::STOP_CONNECTION;
+    case FAX_AUTO__START_FAX_ORG_RQ: return ev::START_FAX_ORG;
+    case FAX_AUTO__START_FAX_ANS_RQ: return ev::START_FAX_ANS;
+    default: return std::nullopt;
   }
 }
 
@@ -769,7 +842,7 @@ void fax_auto__send_cf(fax_auto__session* s, code_t code) {
 
 // Defined here to see the state helpers; declared above for the actions.
 namespace {
-void send_setparm(fax_auto__session* s) {
+void send_setparm(step& t, fax_auto__session* s) {
   u8 rec[CF_SETPARM_SIZE] = {};
   u8 event;
   if (s->page_direction == 1)
@@ -777,8 +850,8 @@ void send_setparm(fax_auto__session* s) {
   else event = s->state == FAX_START_SESSION ? FAX_AUTO__EVT_FAX_PARAM_ANS : FAX_AUTO__EVT_FAX_MORE_PARAM__RX;
   u32 len = CF_SETPARM_SIZE;
   const u8 r = fax_auto__user_event_fn(event, rec, &len, nullptr, 0, 0, s);
-  if (r == 3) {
-    set_state(s, FAX_STOP_SESSION);
+  if (r == FAX_UE_FAILED) {
+    set_state(t, s, FAX_STOP_SESSION);
     user_disconnect(s);
     return;
   }
@@ -816,7 +889,7 @@ constexpr const char* kEventNames[FAX_EVENT_COUNT] = {"FAX_AUTO__MDM_SETPARM",
 
 // The step's trace record (FAX__DBG_AUTO): written to the trace ring and
 // the message audit, never sent.
-void trace_step(fax_auto__session* s, fax_event e, u8 old, u8 now) {
+void trace_step(fax_auto__session* s, u8 e, u8 old, u8 now, const char* action_name) {
   const u32 room = om_os_get_buffer_room();
   std::vector<u8> d(room, 0);
   d[0] = static_cast<u8>(e * 8);
@@ -827,7 +900,7 @@ void trace_step(fax_auto__session* s, fax_event e, u8 old, u8 now) {
   char* text = reinterpret_cast<char*>(d.data() + 5);
   const size_t max = room > 17 ? room - 17 : 0;
   (void)std::snprintf(text, max + 1, "Evt: %s  Cur state: %s  New state: %s  Branch (%c%c) Func: %s", kEventNames[e],
-                      fax_state_name(old), fax_state_name(now), 'a' + e, 'a' + old, g_action);
+                      fax_state_name(old), fax_state_name(now), 'a' + e, 'a' + old, action_name);
   const u32 n = static_cast<u32>(std::strlen(text)) + 6;
   msg_t* m = Alloc_msg();
   if (!m) return;
@@ -849,20 +922,24 @@ void trace_step(fax_auto__session* s, fax_event e, u8 old, u8 now) {
 }  // namespace
 
 u8 fax_auto__run(msg_t* m, u16 user_request, fax_auto__session* s) {
-  const fax_event e = user_request ? event_of_request(user_request) : (m ? event_of(m) : EV_NONE);
-  if (e == EV_NONE) return OM_OS_NOK;
+  const std::optional<ev> e = user_request ? event_of_request(user_request) : (m ? event_of(m) : std::nullopt);
+  if (!e) return OM_OS_NOK;
   const u8 old = s->state;
-  const cell& c = fax_auto_table[e][old];
-  g_action = "";
-  g_new_state = KEEP;
-  c.action(m, s);
-  if (c.next < KEEP) s->state = c.next;
+  const auto* c = kTable.find(old, static_cast<u8>(*e));
+  if (!c) return OM_OS_NOK;
+  step t;
+  c->action(t, m, s);
+  s->state = fsm::next_of(*c, s->state);
   const u8 now = s->state;
-  trace_step(s, e, old, now);
+  trace_step(s, static_cast<u8>(*e), old, now, t.name);
   if (now != old && now == FAX_IDLE) {
     abort_conversion(s);  // the converter's page is free for the next session
     fax_auto__user_event_fn(FAX_AUTO__EVT_IDLE, nullptr, nullptr, nullptr, 0, 0, s);
     if (s->user != ENT_NIL) return send_end_of_session(s);
   }
   return OM_OS_OK;
+}
+
+kv::fsm::machine_view fax_auto__machine() {
+  return {"fax automaton", FAX_STATE_COUNT, FAX_EVENT_COUNT, FAX_IDLE, kPlainRows, kActionTargets, {}};
 }

@@ -15,6 +15,7 @@
 #include "fax/fax_config.h"
 #include "fax/fax_entity.h"
 #include "fax/fax_page_file.h"
+#include "runtime/automaton.h"
 #include "runtime/msg.h"
 #include "runtime/timer.h"
 
@@ -186,6 +187,8 @@ struct fax_auto__session {
 u8 fax_auto__run(msg_t* m, u16 user_request, fax_auto__session* s);
 void fax_auto__send_cf(fax_auto__session* s, code_t code);
 const char* fax_state_name(u8 state);
+// The automaton's rows, for their check.
+kv::fsm::machine_view fax_auto__machine();
 
 // User events (fax_user.cpp).
 u8 fax_auto__user_event_fn(u8 event, u8* buf, u32* len, const u8* data, u32 data_len, u32 extra, fax_auto__session* s);

@@ -9,9 +9,12 @@
 #include "common/byte_order.h"
 #include "fax/page_header.h"
 #include "fax/t4t6.h"
+#include "runtime/automaton.h"
 #include "runtime/om_os.h"
 #include "runtime/sm.h"
 #include "platform/int_types.h"
+
+namespace fsm = kv::fsm;
 
 namespace {
 
@@ -439,13 +442,29 @@ void answer_init(msg_t* m, fc__init_pg_conv& r, u8 result, u8 cause) {
   answer(m, FC__INIT_PG_CO);
 }
 
-void handle_init_pg(msg_t* m) {
+// The page machine: a page is idle, passes its data through, or converts
+// them.  The state numbers are those of fc__page_state.
+enum class page_st : u8 {
+  IDLE = FC_PAGE_IDLE,
+  PASS_THROUGH = FC_PAGE_PASS_THROUGH,
+  CONVERTING = FC_PAGE_CONVERTING,
+  count_
+};
+enum class page_ev : u8 { INIT_PG_RQ, DA_RQ, STOP_PG_RQ, count_ };
+
+// One request for a page; the action answers it (or frees it).
+struct page_step {
+  msg_t* m;
+  fc_page& p;
+};
+using page_action = void (*)(page_step&);
+
+void init_page(page_step& t) {
+  msg_t* m = t.m;
+  fc_page* p = &t.p;
   u8 body[FC_INIT_PG_CONV_SIZE] = {};
   const u32 n = copy_data(m, body, sizeof body);
   fc__init_pg_conv r = fc__init_pg_conv_unpack(body);
-  fc_page* p = find_page(m->nai);
-  if (!p) return answer_init(m, r, FC_NOK, FC__INIT_ERR__BAD_PG_ID);
-  if (p->state != FC_PAGE_IDLE) return answer_init(m, r, FC_NOK, FC__INIT_ERR__CONV_IN_PROGRESS);
   if (n < FC_INIT_PG_CONV_SIZE) {
     const u8 refusal[3] = {FC_NOK, FC__INIT_ERR__NO_INIT_DATA, ENT_FC};
     set_body(m, refusal, sizeof refusal);
@@ -467,22 +486,33 @@ void handle_init_pg(msg_t* m) {
   answer_init(m, r, FC_OK, FC__INIT_OK);
 }
 
-void handle_data(msg_t* m) {
-  fc_page* p = find_page(m->nai);
-  if (!p || p->state == FC_PAGE_IDLE) {
-    Free_msg(m);
-    return;
-  }
-  if (!m->p_buffer) {
-    om_os_trap(FC_TRAP_NO_DATA_BUFFER);
-    Free_msg(m);
-    return;
-  }
-  if (p->state == FC_PAGE_PASS_THROUGH) {
-    address_to_requester(*p, m, FC__DA_IN);
-    Send_msg(m);
-    return;
-  }
+void refuse_init(page_step& t) {
+  u8 body[FC_INIT_PG_CONV_SIZE] = {};
+  copy_data(t.m, body, sizeof body);
+  fc__init_pg_conv r = fc__init_pg_conv_unpack(body);
+  answer_init(t.m, r, FC_NOK, FC__INIT_ERR__CONV_IN_PROGRESS);
+}
+
+void drop_data(page_step& t) { Free_msg(t.m); }
+
+// Data without a buffer are refused whatever the page does with data.
+bool data_in_buffer(msg_t* m) {
+  if (m->p_buffer) return true;
+  om_os_trap(FC_TRAP_NO_DATA_BUFFER);
+  Free_msg(m);
+  return false;
+}
+
+void pass_data(page_step& t) {
+  if (!data_in_buffer(t.m)) return;
+  address_to_requester(t.p, t.m, FC__DA_IN);
+  Send_msg(t.m);
+}
+
+void convert_data(page_step& t) {
+  msg_t* m = t.m;
+  fc_page* p = &t.p;
+  if (!data_in_buffer(m)) return;
   if (p->ready) {
     for (const buffer_t* b = m->p_buffer; b; b = b->next) {
       if (p->dec) decode_data(*p, Buffer_data(b), b->data_size);
@@ -496,27 +526,72 @@ void handle_data(msg_t* m) {
   }
 }
 
-void handle_stop_pg(msg_t* m) {
-  u8 rq[FC_STOP_PG_RQ_SIZE] = {};
-  copy_data(m, rq, sizeof rq);
+// The stop's answer carries the decoder report of the page.
+void answer_stop(page_step& t) {
   u8 body[FC_STOP_PG_CO_SIZE] = {};
+  body[0] = FC_OK;
+  body[1] = FC__INIT_OK;
   body[2] = ENT_FC;
-  fc_page* p = find_page(m->nai);
-  if (!p) {
-    body[0] = FC_NOK;
-    body[1] = FC__INIT_ERR__BAD_PG_ID;
-  } else {
-    if (p->state != FC_PAGE_IDLE) {
-      if (rq[FC_STOP_REASON_OFFSET] == FC_STOP_FINISH) finish_page(*p);
-      else abort_page(*p);
-    }
-    body[0] = FC_OK;
-    body[1] = FC__INIT_OK;
-    body[3] = p->report.valid;
-    put_le32(body + 4, p->report.lines_decoded);
-    body[8] = p->report.ended_by_error;
-    put_le32(body + 12, p->report.error_lines);
+  body[3] = t.p.report.valid;
+  put_le32(body + 4, t.p.report.lines_decoded);
+  body[8] = t.p.report.ended_by_error;
+  put_le32(body + 12, t.p.report.error_lines);
+  set_body(t.m, body, sizeof body);
+  answer(t.m, FC__STOP_PG_CO);
+}
+
+void stop_page(page_step& t) {
+  u8 rq[FC_STOP_PG_RQ_SIZE] = {};
+  copy_data(t.m, rq, sizeof rq);
+  if (rq[FC_STOP_REASON_OFFSET] == FC_STOP_FINISH) finish_page(t.p);
+  else abort_page(t.p);
+  answer_stop(t);
+}
+
+constexpr fsm::row<page_st, page_ev, page_action> kPageRows[] = {
+    {page_st::IDLE, page_ev::INIT_PG_RQ, init_page, fsm::by_action},
+    {page_st::IDLE, page_ev::DA_RQ, drop_data, fsm::keep},
+    {page_st::IDLE, page_ev::STOP_PG_RQ, answer_stop, fsm::keep},
+
+    {page_st::PASS_THROUGH, page_ev::INIT_PG_RQ, refuse_init, fsm::keep},
+    {page_st::PASS_THROUGH, page_ev::DA_RQ, pass_data, fsm::keep},
+    {page_st::PASS_THROUGH, page_ev::STOP_PG_RQ, stop_page, page_st::IDLE},
+
+    {page_st::CONVERTING, page_ev::INIT_PG_RQ, refuse_init, fsm::keep},
+    {page_st::CONVERTING, page_ev::DA_RQ, convert_data, fsm::by_action},
+    {page_st::CONVERTING, page_ev::STOP_PG_RQ, stop_page, page_st::IDLE},
+};
+constexpr auto kPageTable = fsm::compile(kPageRows, fsm::cell<page_action>{drop_data, fsm::kKeep});
+constexpr auto kPagePlain = fsm::plain(kPageRows);
+// An accepted page passes through or converts; a converted page ends when
+// its last line is out.
+constexpr u8 kPageTargets[] = {FC_PAGE_IDLE, FC_PAGE_PASS_THROUGH, FC_PAGE_CONVERTING};
+
+void run_page(fc_page& p, page_ev e, msg_t* m) {
+  const auto* cell = kPageTable.find(p.state, static_cast<u8>(e));
+  if (cell == nullptr) {  // a state no page can hold
+    Free_msg(m);
+    return;
   }
+  page_step t{m, p};
+  cell->action(t);
+  p.state = fsm::next_of(*cell, p.state);
+}
+
+void handle_page_request(msg_t* m, page_ev e) {
+  fc_page* p = find_page(m->nai);
+  if (p) return run_page(*p, e, m);
+  if (e == page_ev::DA_RQ) return Free_msg(m);
+  if (e == page_ev::INIT_PG_RQ) {
+    u8 body[FC_INIT_PG_CONV_SIZE] = {};
+    copy_data(m, body, sizeof body);
+    fc__init_pg_conv r = fc__init_pg_conv_unpack(body);
+    return answer_init(m, r, FC_NOK, FC__INIT_ERR__BAD_PG_ID);
+  }
+  u8 body[FC_STOP_PG_CO_SIZE] = {};
+  body[0] = FC_NOK;
+  body[1] = FC__INIT_ERR__BAD_PG_ID;
+  body[2] = ENT_FC;
   set_body(m, body, sizeof body);
   answer(m, FC__STOP_PG_CO);
 }
@@ -557,13 +632,13 @@ u8 configure(const u8* body, u32 n) {
   fc.count = count;
   fc.max_data = max_data;
   fc.marker = FC_MARKER_CONFIGURED;
-  return 0;
+  return FC_CFG_OK;
 }
 
 void handle_config(msg_t* m) {
   u8 body[FC_CONFIG_SIZE] = {};
   const u8 cause = configure(body, copy_data(m, body, sizeof body));
-  answer_sm(m, SM_CONFIG_CO, cause ? FC_NOK : FC_OK, cause);
+  answer_sm(m, SM_CONFIG_CO, cause != FC_CFG_OK ? FC_NOK : FC_OK, cause);
 }
 
 void handle_reset(msg_t* m) {
@@ -750,15 +825,20 @@ void fc_entity_handler(msg_t* m) {
     }
   }
   switch (m->code) {
-    case FC__INIT_PG_RQ: return handle_init_pg(m);
-    case FC__DA_RQ: return handle_data(m);
-    case FC__STOP_PG_RQ: return handle_stop_pg(m);
+    case FC__INIT_PG_RQ: return handle_page_request(m, page_ev::INIT_PG_RQ);
+    case FC__DA_RQ: return handle_page_request(m, page_ev::DA_RQ);
+    case FC__STOP_PG_RQ: return handle_page_request(m, page_ev::STOP_PG_RQ);
     case FC__SYNC_RQ: return answer(m, FC__SYNC_CO);
     default: Free_msg(m); return;
   }
 }
 
 u32 fc__marker() { return fc.marker; }
+
+kv::fsm::machine_view fc__page_machine() {
+  return {
+      "page conversion", fsm::count_of<page_st>, fsm::count_of<page_ev>, FC_PAGE_IDLE, kPagePlain, kPageTargets, {}};
+}
 
 u8 fc__page_state(u16 page_id) {
   const fc_page* p = find_page(page_id);

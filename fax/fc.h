@@ -25,6 +25,7 @@
 
 #include <cstdint>
 
+#include "runtime/automaton.h"
 #include "runtime/entity.h"
 #include "runtime/msg.h"
 
@@ -95,6 +96,7 @@ const char* fc__cause_text(u8 cause);
 
 // Configuration errors (byte 1 of SM_CONFIG_CO).
 enum : u8 {
+  FC_CFG_OK = 0,
   FC_CFG_ERR_NO_BODY = 15,
   FC_CFG_ERR_CONTEXTS = 16,  // more than FC_MAX_PAGE_CONTEXTS
   FC_CFG_ERR_TWICE = 17,     // configured again without a reset
@@ -197,6 +199,8 @@ inline constexpr entity_table_row_t FC_ENTITY_ROW = {ENT_FC, fc_entity_handler, 
 // (0 idle, 1 pass-through, 2 converting; 0xFF when there is no such page).
 u32 fc__marker();
 u8 fc__page_state(u16 page_id);
+// The page machine's rows, for their check.
+kv::fsm::machine_view fc__page_machine();
 inline constexpr u8 FC_PAGE_IDLE = 0;
 inline constexpr u8 FC_PAGE_PASS_THROUGH = 1;
 inline constexpr u8 FC_PAGE_CONVERTING = 2;

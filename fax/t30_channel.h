@@ -6,7 +6,11 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <initializer_list>
 #include <memory>
+#include <span>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "fax/t30_capability.h"
@@ -15,7 +19,10 @@
 #include "fax/t30_frame_set.h"
 #include "fax/t30_ident.h"
 #include "fax/t30_page_check.h"
+#include "runtime/automaton.h"
 #include "runtime/timer.h"
+
+namespace fsm = kv::fsm;
 
 struct t30_ecm_state;
 struct t30_ecm_deleter {
@@ -65,9 +72,125 @@ struct t30_cell {
   u16 arg = 0;
 };
 
+// The machines' states and events, numbered as the channel record and the
+// decoders hold them.  Every action sets the machine and the state that
+// follow itself.
+//   0 start-up: idle (waiting for the modem layer), V.34 activation as
+//     caller, V.34 activation as answerer.
+//   1 transmit: waiting for DIS, DIS received waiting for the user, DCS and
+//     TCF sent waiting for CFR/FTT, sending a page, post-message command
+//     sent waiting for the response.
+//   2 main: answerer waiting for the user before DIS, DIS/DTC sent waiting
+//     for a command, waiting for the next command, receiving TCF, CFR sent
+//     waiting for page data, receiving a page and its post-message command.
+//   4 ECM transmit: sending the block, PPS sent, CTC sent, EOR sent.
+//   5 ECM receive: receiving the block, response sent, RNR sent, CTR, ERR,
+//     PPR or MCF sent waiting for data.
+enum class t30_m0 : u8 { idle, v34_caller, v34_answerer, count_ };
+enum class t30_m0_ev : u8 { other, none_1, none_2, lower_a, lower_b, wtd_rs, twtd, t1, count_ };
+enum class t30_m1 : u8 { wait_dis, wait_user, wait_cfr, sending_page, wait_response, count_ };
+enum class t30_m1_ev : u8 {
+  other,
+  none,
+  dis,
+  dtc,
+  cfr_ftt,
+  mcf_rtn_rtp,
+  pip_pin,
+  dcn,
+  invalid,
+  fm_b,
+  fm_a,
+  fm_d,
+  wtd_rs,
+  end_page_rq,
+  t1,
+  txnext,
+  twtd,
+  tansw,
+  lower_b,
+  count_
+};
+enum class t30_m2 : u8 { wait_user, wait_command, next_command, receiving_tcf, wait_page, receiving_page, count_ };
+enum class t30_m2_ev : u8 {
+  other,
+  none,
+  dis,
+  dtc,
+  dcs,
+  nss,
+  eom,
+  eop,
+  mps,
+  dcn,
+  invalid,
+  fm_b,
+  fm_a,
+  fm_c,
+  fm_d,
+  wtd_rs,
+  end_page_rs,
+  fm_e,
+  page_timer,
+  t1,
+  tansw,
+  t2,
+  twtd,
+  trst,
+  lower_b,
+  count_
+};
+enum class t30_m4 : u8 { sending_block, pps_sent, ctc_sent, eor_sent, count_ };
+enum class t30_m4_ev : u8 {
+  other,
+  none_1,
+  fm_b,
+  fm_a,
+  invalid,
+  rnr,
+  mcf,
+  pip_pin,
+  ppr,
+  ctr,
+  err,
+  none_11,
+  fm_d,
+  none_13,
+  end_page_rq,
+  txnext,
+  t5,
+  count_
+};
+enum class t30_m5 : u8 { receiving_block, response_sent, rnr_sent, wait_data, count_ };
+enum class t30_m5_ev : u8 {
+  other,
+  none_1,
+  fm_d,
+  fm_a,
+  none_4,
+  invalid_dcn,
+  dis_dtc_dcs_nss,
+  pps,
+  ctc_eor,
+  rr,
+  end_page_rs,
+  fm_e,
+  tansw,
+  trst,
+  busycyc,
+  count_
+};
+
+// A row of a machine's table: a cell that no row names is unexpected.
+template <typename S, typename E>
+using t30_row = fsm::row<S, E, t30_cell>;
+using t30_table_cell = fsm::cell<t30_cell>;
+inline constexpr t30_table_cell T30_UNEXPECTED{{}, fsm::kByAction};
+
 // A machine: its decoder (internal event code -> event, 0xFF = classify the
-// received frames and map the class through `class_events`) and its table,
-// `events` rows of `states` cells.
+// received frames and map the class through `class_events`), its table,
+// `events` rows of `states` cells compiled from its rows, and the rows for
+// their check.
 inline constexpr u8 T30_DECODE_FRAMES = 0xFF;
 struct t30_machine {
   const char* name;
@@ -75,8 +198,29 @@ struct t30_machine {
   u16 events;
   std::array<u8, EV_CODES> decode;
   std::array<u8, T30C_COUNT> class_events;
-  const t30_cell* table;  // [event * states + state]
+  const t30_table_cell* table;  // [event * states + state]
+  std::span<const fsm::plain_row> rows;
 };
+// The rows of a machine for `fsm::check`: every row leaves the next state to
+// its action, and the actions (of this machine or another) enter every state.
+fsm::machine_view t30_machine_view(const t30_machine& mc);
+
+// A decoder: internal event codes to a machine's events; with `frames`,
+// received frames are classified first.
+template <typename E>
+constexpr std::array<u8, EV_CODES> t30_decode(std::initializer_list<std::pair<u16, E>> rows, bool frames = true) {
+  std::array<u8, EV_CODES> d{};
+  if (frames) d[EV_FRAMES] = T30_DECODE_FRAMES;
+  for (const auto& [code, ev] : rows) d[code] = static_cast<u8>(ev);
+  return d;
+}
+// Frame classes to a machine's events.
+template <typename E>
+constexpr std::array<u8, T30C_COUNT> t30_classes(std::initializer_list<std::pair<t30_class, E>> rows) {
+  std::array<u8, T30C_COUNT> c{};
+  for (const auto& [cls, ev] : rows) c[cls] = static_cast<u8>(ev);
+  return c;
+}
 
 struct t30_timer {
   timer_cell_t* cell = nullptr;
@@ -277,3 +421,35 @@ inline constexpr t30_cell U{};
 inline constexpr t30_cell IGN{t30_act_ignore, 0};
 constexpr t30_cell STOP(t30_cause_number n) { return {t30_act_stop, t30_protocol_cause(n)}; }
 constexpr t30_cell DCN_STOP(t30_cause_number n) { return {t30_act_dcn_stop, t30_protocol_cause(n)}; }
+
+// The machines by number (the channel record's `machine`).
+inline constexpr u16 T30_START_UP = 0, T30_TRANSMIT = 1, T30_MAIN = 2, T30_ECM_TX = 4, T30_ECM_RX = 5;
+template <typename S>
+struct t30_machine_of;
+template <>
+struct t30_machine_of<t30_m0> : std::integral_constant<u16, T30_START_UP> {};
+template <>
+struct t30_machine_of<t30_m1> : std::integral_constant<u16, T30_TRANSMIT> {};
+template <>
+struct t30_machine_of<t30_m2> : std::integral_constant<u16, T30_MAIN> {};
+template <>
+struct t30_machine_of<t30_m4> : std::integral_constant<u16, T30_ECM_TX> {};
+template <>
+struct t30_machine_of<t30_m5> : std::integral_constant<u16, T30_ECM_RX> {};
+
+// Enters a state of a machine: the machine and the state change.
+template <typename S>
+void t30_enter(t30_channel& ch, S s) {
+  ch.machine = t30_machine_of<S>::value;
+  ch.state = static_cast<u16>(s);
+}
+// A new state within the running machine.
+template <typename S>
+void t30_set_state(t30_channel& ch, S s) {
+  ch.state = static_cast<u16>(s);
+}
+// Whether the channel is in a state of a machine.
+template <typename S>
+bool t30_in(const t30_channel& ch, S s) {
+  return ch.machine == t30_machine_of<S>::value && ch.state == static_cast<u16>(s);
+}

@@ -142,8 +142,7 @@ void tx_block_start(t30_channel& ch) {
   e.tx_cursor = 0;
   e.rcp_sent = 0;
   e.tx_sending = true;
-  ch.machine = 4;
-  ch.state = 0;
+  t30_enter(ch, t30_m4::sending_block);
   t30_fm_control(ch, 'a', ch.modulation);
   t30_ecm_tx_turn(ch);
 }
@@ -253,8 +252,7 @@ void t30_ecm_send_pps(t30_channel& ch) {
   ch.pm_sends = 1;
   send_frame_and_wait(ch, T30C_PPS_NULL, fif);
   ch.last_sent_class = e.pps_class;
-  ch.machine = 4;
-  ch.state = 1;
+  t30_enter(ch, t30_m4::pps_sent);
 }
 
 namespace {
@@ -267,7 +265,7 @@ void send_eor(t30_channel& ch) {
   ch.pm_sends = 1;
   send_frame_and_wait(ch, T30C_EOR_NULL, fif);
   ch.last_sent_class = eor_class;
-  ch.state = 3;
+  t30_set_state(ch, t30_m4::eor_sent);
 }
 
 void send_ctc(t30_channel& ch) {
@@ -277,7 +275,7 @@ void send_ctc(t30_channel& ch) {
   ch.rr_count = 0;
   ch.pm_sends = 1;
   send_frame_and_wait(ch, T30C_CTC, fif);
-  ch.state = 2;
+  t30_set_state(ch, t30_m4::ctc_sent);
 }
 
 // The next block of the page, or what follows the page.
@@ -436,7 +434,7 @@ void respond_and_receive(t30_channel& ch, u8 cls, std::span<const u8> fif = {}) 
   t30_build_single(ch, cls, fif);
   t30_fm_control(ch, 'd', ch.cmd_modulation, true);
   t30_fm_control(ch, 'f', ch.modulation);
-  ch.state = 3;
+  t30_set_state(ch, t30_m5::wait_data);
 }
 
 // The final PPS or EOR of a page: the post-message exchange of the main
@@ -448,7 +446,7 @@ void final_command(t30_channel& ch, bool eor) {
   ch.page_verdict = eor ? t30_page_response::rtn : t30_page_response::mcf;
   e.pending_final = false;
   e.last_response = eor ? T30C_ERR : T30C_MCF;
-  ch.state = 1;
+  t30_set_state(ch, t30_m5::response_sent);
   t30_act_pmc(ch, 0);
 }
 
@@ -495,7 +493,7 @@ void a_pps(t30_channel& ch, u16) {
     t30_fm_control(ch, 'd', ch.cmd_modulation, true);
     t30_fm_control(ch, 'e', ch.cmd_modulation);
     t30_timer_start(ch, TI_BUSYCYC);
-    ch.state = 2;
+    t30_set_state(ch, t30_m5::rnr_sent);
     return;
   }
   if (cls == T30C_PPS_NULL) {
@@ -511,7 +509,7 @@ void a_eor(t30_channel& ch, u16) {
   const u8 cls = t30_classify(ch.rx);
   t30_timer_start(ch, TI_TANSW);
   if (cls == T30C_CTC) {
-    if (ch.state == 1) {
+    if (t30_in(ch, t30_m5::response_sent)) {
       t30_stop(ch, t30_protocol_cause(WAUXFR));
       return;
     }
@@ -537,7 +535,7 @@ void a_again(t30_channel& ch, u16) {
     t30_stop(ch, t30_protocol_cause(WUNEXP));
     return;
   }
-  if (ch.state == 1) {
+  if (t30_in(ch, t30_m5::response_sent)) {
     // The final response is the main machine's: it goes out with RESP.
     ch.resp_flags |= RF_CMD_RECEIVED | RF_WINDOW_OPEN;
     t30_resp(ch);
@@ -600,7 +598,7 @@ void a_dstart(t30_channel& ch, u16) {
   const u16 what = t30_param(t30_current_msg(), 1);
   if (what == 1) {
     ch.ecm->rx_has_data = false;
-    ch.state = 0;
+    t30_set_state(ch, t30_m5::receiving_block);
     return;
   }
   if (what != 2) t30_stop(ch, t30_protocol_cause(WUNEXP));
@@ -619,12 +617,11 @@ void t30_ecm_rx_start_page(t30_channel& ch) {
   std::memset(e.last_pps, 0xFF, sizeof e.last_pps);
   ch.user_hold = false;
   ch.cmd_was_eor = false;
-  ch.machine = 5;
-  ch.state = 0;
+  t30_enter(ch, t30_m5::receiving_block);
 }
 
 void t30_ecm_rx_data(t30_channel& ch, msg_t* m) {
-  if (!ch.ecm || ch.machine != 5) return;
+  if (!ch.ecm || ch.machine != T30_ECM_RX) return;
   t30_ecm_state& e = *ch.ecm;
   std::vector<u8> d;
   for (const buffer_t* b = m->p_buffer; b; b = b->next)
@@ -649,7 +646,7 @@ void t30_ecm_rx_data(t30_channel& ch, msg_t* m) {
 }
 
 void t30_ecm_user_clear_busy(t30_channel& ch) {
-  if (ch.ecm && ch.machine == 5 && ch.state == 2) a_rr(ch, 0);
+  if (ch.ecm && t30_in(ch, t30_m5::rnr_sent)) a_rr(ch, 0);
 }
 
 u8 t30_ecm_response(const t30_channel& ch) { return ch.cmd_was_eor ? T30C_ERR : T30C_MCF; }
@@ -681,97 +678,143 @@ constexpr t30_cell WCLOSE{t30_act_wclose, 0};
 
 // Machine 4, ECM transmit: 0 sending the block, 1 PPS sent, 2 CTC sent, 3
 // EOR sent.
-constexpr t30_cell m4_table[17][4] = {
-    /*  0 other        */ {U, U, U, U},
-    /*  1 none         */ {U, U, U, U},
-    /*  2 FM 'b'       */ {U, RPT, RPT, RPT},
-    /*  3 FM 'a'       */ {U, RPT, RPT, RPT},
-    /*  4 invalid      */ {U, RPT, RPT, RPT},
-    /*  5 RNR          */ {U, RNR, DCN11, RNR},
-    /*  6 MCF          */ {U, MCF, DCN11, DCN11},
-    /*  7 PIP/PIN      */ {U, U, DCN11, U},
-    /*  8 PPR          */ {U, PPR, DCN11, DCN11},
-    /*  9 CTR          */ {U, DCN11, CTR, DCN11},
-    /* 10 ERR          */ {U, DCN11, DCN11, ERR},
-    /* 11 none         */ {U, U, U, U},
-    /* 12 FM 'd'       */ {EOB, U, U, U},
-    /* 13 none         */ {U, U, U, U},
-    /* 14 END_PAGE_RQ  */ {EPQ, EPQ, U, U},
-    /* 15 TXNEXT       */ {STOP(WTXNEXT), U, U, U},
-    /* 16 T5           */ {U, T5, U, U},
+namespace m4 {
+using S = t30_m4;
+using E = t30_m4_ev;
+constexpr t30_row<S, E> kRows[] = {
+    {S::sending_block, E::fm_d, EOB, fsm::by_action},
+    {S::sending_block, E::end_page_rq, EPQ, fsm::by_action},
+    {S::sending_block, E::txnext, STOP(WTXNEXT), fsm::by_action},
+
+    {S::pps_sent, E::fm_b, RPT, fsm::by_action},
+    {S::pps_sent, E::fm_a, RPT, fsm::by_action},
+    {S::pps_sent, E::invalid, RPT, fsm::by_action},
+    {S::pps_sent, E::rnr, RNR, fsm::by_action},
+    {S::pps_sent, E::mcf, MCF, fsm::by_action},
+    {S::pps_sent, E::ppr, PPR, fsm::by_action},
+    {S::pps_sent, E::ctr, DCN11, fsm::by_action},
+    {S::pps_sent, E::err, DCN11, fsm::by_action},
+    {S::pps_sent, E::end_page_rq, EPQ, fsm::by_action},
+    {S::pps_sent, E::t5, T5, fsm::by_action},
+
+    {S::ctc_sent, E::fm_b, RPT, fsm::by_action},
+    {S::ctc_sent, E::fm_a, RPT, fsm::by_action},
+    {S::ctc_sent, E::invalid, RPT, fsm::by_action},
+    {S::ctc_sent, E::rnr, DCN11, fsm::by_action},
+    {S::ctc_sent, E::mcf, DCN11, fsm::by_action},
+    {S::ctc_sent, E::pip_pin, DCN11, fsm::by_action},
+    {S::ctc_sent, E::ppr, DCN11, fsm::by_action},
+    {S::ctc_sent, E::ctr, CTR, fsm::by_action},
+    {S::ctc_sent, E::err, DCN11, fsm::by_action},
+
+    {S::eor_sent, E::fm_b, RPT, fsm::by_action},
+    {S::eor_sent, E::fm_a, RPT, fsm::by_action},
+    {S::eor_sent, E::invalid, RPT, fsm::by_action},
+    {S::eor_sent, E::rnr, RNR, fsm::by_action},
+    {S::eor_sent, E::mcf, DCN11, fsm::by_action},
+    {S::eor_sent, E::ppr, DCN11, fsm::by_action},
+    {S::eor_sent, E::ctr, DCN11, fsm::by_action},
+    {S::eor_sent, E::err, ERR, fsm::by_action},
 };
+}  // namespace m4
 
 // Machine 5, ECM receive: 0 receiving the block, 1 response sent, 2 RNR
 // sent, 3 CTR, ERR, PPR or MCF sent, waiting for data.
-constexpr t30_cell m5_table[15][4] = {
-    /*  0 other          */ {U, U, U, U},
-    /*  1 none           */ {U, U, U, U},
-    /*  2 FM 'd'         */ {U, U, U, DSTART},
-    /*  3 FM 'a'         */ {RXP, U, STOP(WECNORRR), STOP(WUNXEVT)},
-    /*  4 none           */ {U, U, U, U},
-    /*  5 invalid/DCN    */ {RXP, STOP(WEUXFR), STOP(WEUXFR), STOP(WEUXFR)},
-    /*  6 DIS/DTC/DCS/NSS*/ {STOP(WAUXFR), STOP(WAUXFR), STOP(WAUXFR), STOP(WAUXFR)},
-    /*  7 PPS            */ {PPS, AGAIN, CHECK, AGAIN},
-    /*  8 CTC/EOR        */ {EOR, EOR, CHECK, EOR},
-    /*  9 RR             */ {STOP(WAUXFR), U, RR, STOP(WAUXFR)},
-    /* 10 END_PAGE_RS    */ {EPR, EPR, EPR, U},
-    /* 11 FM 'e'         */ {PCD, U, U, U},
-    /* 12 TANSW          */ {WCLOSE, WCLOSE, WCLOSE, U},
-    /* 13 TRST           */ {STOP(WTRSTATUS), STOP(WTRSTATUS), STOP(WTRSTATUS), U},
-    /* 14 BUSYCYC        */ {BUSY0, U, BUSY2, U},
-};
+namespace m5 {
+using S = t30_m5;
+using E = t30_m5_ev;
+constexpr t30_row<S, E> kRows[] = {
+    {S::receiving_block, E::fm_a, RXP, fsm::by_action},
+    {S::receiving_block, E::invalid_dcn, RXP, fsm::by_action},
+    {S::receiving_block, E::dis_dtc_dcs_nss, STOP(WAUXFR), fsm::by_action},
+    {S::receiving_block, E::pps, PPS, fsm::by_action},
+    {S::receiving_block, E::ctc_eor, EOR, fsm::by_action},
+    {S::receiving_block, E::rr, STOP(WAUXFR), fsm::by_action},
+    {S::receiving_block, E::end_page_rs, EPR, fsm::by_action},
+    {S::receiving_block, E::fm_e, PCD, fsm::by_action},
+    {S::receiving_block, E::tansw, WCLOSE, fsm::by_action},
+    {S::receiving_block, E::trst, STOP(WTRSTATUS), fsm::by_action},
+    {S::receiving_block, E::busycyc, BUSY0, fsm::by_action},
 
-constexpr std::array<u8, EV_CODES> decode(std::initializer_list<std::pair<u16, u8>> rows) {
-  std::array<u8, EV_CODES> d{};
-  for (const auto& [code, ev] : rows) d[code] = ev;
-  return d;
-}
-constexpr std::array<u8, T30C_COUNT> classes(std::initializer_list<std::pair<u8, u8>> rows) {
-  std::array<u8, T30C_COUNT> c{};
-  for (const auto& [cls, ev] : rows) c[cls] = ev;
-  return c;
-}
+    {S::response_sent, E::invalid_dcn, STOP(WEUXFR), fsm::by_action},
+    {S::response_sent, E::dis_dtc_dcs_nss, STOP(WAUXFR), fsm::by_action},
+    {S::response_sent, E::pps, AGAIN, fsm::by_action},
+    {S::response_sent, E::ctc_eor, EOR, fsm::by_action},
+    {S::response_sent, E::end_page_rs, EPR, fsm::by_action},
+    {S::response_sent, E::tansw, WCLOSE, fsm::by_action},
+    {S::response_sent, E::trst, STOP(WTRSTATUS), fsm::by_action},
+
+    {S::rnr_sent, E::fm_a, STOP(WECNORRR), fsm::by_action},
+    {S::rnr_sent, E::invalid_dcn, STOP(WEUXFR), fsm::by_action},
+    {S::rnr_sent, E::dis_dtc_dcs_nss, STOP(WAUXFR), fsm::by_action},
+    {S::rnr_sent, E::pps, CHECK, fsm::by_action},
+    {S::rnr_sent, E::ctc_eor, CHECK, fsm::by_action},
+    {S::rnr_sent, E::rr, RR, fsm::by_action},
+    {S::rnr_sent, E::end_page_rs, EPR, fsm::by_action},
+    {S::rnr_sent, E::tansw, WCLOSE, fsm::by_action},
+    {S::rnr_sent, E::trst, STOP(WTRSTATUS), fsm::by_action},
+    {S::rnr_sent, E::busycyc, BUSY2, fsm::by_action},
+
+    {S::wait_data, E::fm_d, DSTART, fsm::by_action},
+    {S::wait_data, E::fm_a, STOP(WUNXEVT), fsm::by_action},
+    {S::wait_data, E::invalid_dcn, STOP(WEUXFR), fsm::by_action},
+    {S::wait_data, E::dis_dtc_dcs_nss, STOP(WAUXFR), fsm::by_action},
+    {S::wait_data, E::pps, AGAIN, fsm::by_action},
+    {S::wait_data, E::ctc_eor, EOR, fsm::by_action},
+    {S::wait_data, E::rr, STOP(WAUXFR), fsm::by_action},
+};
+}  // namespace m5
+
+constexpr auto kTable4 = fsm::compile(m4::kRows, T30_UNEXPECTED);
+constexpr auto kTable5 = fsm::compile(m5::kRows, T30_UNEXPECTED);
+constexpr auto kPlain4 = fsm::plain(m4::kRows);
+constexpr auto kPlain5 = fsm::plain(m5::kRows);
 
 }  // namespace
 
 const t30_machine t30_machine_4{"ecm transmit",
-                                4,
-                                17,
-                                decode({{EV_FRAMES, T30_DECODE_FRAMES},
-                                        {EV_FM_B, 2},
-                                        {EV_FM_A, 3},
-                                        {EV_FM_D, 12},
-                                        {EV_END_PAGE_RQ, 14},
-                                        {EV_TXNEXT, 15},
-                                        {EV_T5, 16}}),
-                                classes({{T30C_NONE, 4},
-                                         {T30C_RNR, 5},
-                                         {T30C_MCF, 6},
-                                         {T30C_RTN, 7},
-                                         {T30C_RTP, 7},
-                                         {T30C_PIP, 7},
-                                         {T30C_PIN, 7},
-                                         {T30C_PPR, 8},
-                                         {T30C_CTR, 9},
-                                         {T30C_ERR, 10}}),
-                                &m4_table[0][0]};
+                                fsm::count_of<t30_m4>,
+                                fsm::count_of<t30_m4_ev>,
+                                t30_decode<t30_m4_ev>({{EV_FM_B, t30_m4_ev::fm_b},
+                                                       {EV_FM_A, t30_m4_ev::fm_a},
+                                                       {EV_FM_D, t30_m4_ev::fm_d},
+                                                       {EV_END_PAGE_RQ, t30_m4_ev::end_page_rq},
+                                                       {EV_TXNEXT, t30_m4_ev::txnext},
+                                                       {EV_T5, t30_m4_ev::t5}}),
+                                t30_classes<t30_m4_ev>({{T30C_NONE, t30_m4_ev::invalid},
+                                                        {T30C_RNR, t30_m4_ev::rnr},
+                                                        {T30C_MCF, t30_m4_ev::mcf},
+                                                        {T30C_RTN, t30_m4_ev::pip_pin},
+                                                        {T30C_RTP, t30_m4_ev::pip_pin},
+                                                        {T30C_PIP, t30_m4_ev::pip_pin},
+                                                        {T30C_PIN, t30_m4_ev::pip_pin},
+                                                        {T30C_PPR, t30_m4_ev::ppr},
+                                                        {T30C_CTR, t30_m4_ev::ctr},
+                                                        {T30C_ERR, t30_m4_ev::err}}),
+                                kTable4.cells.data(),
+                                kPlain4};
 
 const t30_machine t30_machine_5{
     "ecm receive",
-    4,
-    15,
-    decode({{EV_FRAMES, T30_DECODE_FRAMES},
-            {EV_FM_D, 2},
-            {EV_FM_A, 3},
-            {EV_END_PAGE_RS, 10},
-            {EV_FM_E, 11},
-            {EV_TANSW, 12},
-            {EV_TRST, 13},
-            {EV_BUSYCYC, 14}}),
-    classes({{T30C_NONE, 5},        {T30C_DCN, 5},     {T30C_DIS, 6},         {T30C_DTC, 6},
-             {T30C_DCS, 6},         {T30C_NSS, 6},     {T30C_PPS_NULL, 7},    {T30C_PPS_MPS, 7},
-             {T30C_PPS_PRI_MPS, 7}, {T30C_PPS_EOM, 7}, {T30C_PPS_PRI_EOM, 7}, {T30C_PPS_EOP, 7},
-             {T30C_PPS_PRI_EOP, 7}, {T30C_CTC, 8},     {T30C_EOR_NULL, 8},    {T30C_EOR_MPS, 8},
-             {T30C_EOR_PRI_MPS, 8}, {T30C_EOR_EOM, 8}, {T30C_EOR_PRI_EOM, 8}, {T30C_EOR_EOP, 8},
-             {T30C_EOR_PRI_EOP, 8}, {T30C_RR, 9}}),
-    &m5_table[0][0]};
+    fsm::count_of<t30_m5>,
+    fsm::count_of<t30_m5_ev>,
+    t30_decode<t30_m5_ev>({{EV_FM_D, t30_m5_ev::fm_d},
+                           {EV_FM_A, t30_m5_ev::fm_a},
+                           {EV_END_PAGE_RS, t30_m5_ev::end_page_rs},
+                           {EV_FM_E, t30_m5_ev::fm_e},
+                           {EV_TANSW, t30_m5_ev::tansw},
+                           {EV_TRST, t30_m5_ev::trst},
+                           {EV_BUSYCYC, t30_m5_ev::busycyc}}),
+    t30_classes<t30_m5_ev>({{T30C_NONE, t30_m5_ev::invalid_dcn},    {T30C_DCN, t30_m5_ev::invalid_dcn},
+                            {T30C_DIS, t30_m5_ev::dis_dtc_dcs_nss}, {T30C_DTC, t30_m5_ev::dis_dtc_dcs_nss},
+                            {T30C_DCS, t30_m5_ev::dis_dtc_dcs_nss}, {T30C_NSS, t30_m5_ev::dis_dtc_dcs_nss},
+                            {T30C_PPS_NULL, t30_m5_ev::pps},        {T30C_PPS_MPS, t30_m5_ev::pps},
+                            {T30C_PPS_PRI_MPS, t30_m5_ev::pps},     {T30C_PPS_EOM, t30_m5_ev::pps},
+                            {T30C_PPS_PRI_EOM, t30_m5_ev::pps},     {T30C_PPS_EOP, t30_m5_ev::pps},
+                            {T30C_PPS_PRI_EOP, t30_m5_ev::pps},     {T30C_CTC, t30_m5_ev::ctc_eor},
+                            {T30C_EOR_NULL, t30_m5_ev::ctc_eor},    {T30C_EOR_MPS, t30_m5_ev::ctc_eor},
+                            {T30C_EOR_PRI_MPS, t30_m5_ev::ctc_eor}, {T30C_EOR_EOM, t30_m5_ev::ctc_eor},
+                            {T30C_EOR_PRI_EOM, t30_m5_ev::ctc_eor}, {T30C_EOR_EOP, t30_m5_ev::ctc_eor},
+                            {T30C_EOR_PRI_EOP, t30_m5_ev::ctc_eor}, {T30C_RR, t30_m5_ev::rr}}),
+    kTable5.cells.data(),
+    kPlain5};

@@ -351,8 +351,7 @@ void complete_stop(t30_channel& ch, u16 cause) {
   free_queues(ch);
   ch.rx_check.reset();
   ch.ecm.reset();
-  ch.machine = 0;
-  ch.state = 0;
+  t30_enter(ch, t30_m0::idle);
   ch.active = false;
   ch.stopping = false;
   ch.tx_page_active = false;
@@ -376,7 +375,8 @@ void request_stop(t30_channel& ch, u16 cause, bool after_dcn) {
     complete_stop(ch, cause);
     return;
   }
-  if (ch.v34_allowed && ch.machine == 0 && (ch.state == 1 || ch.state == 2)) t30_send_lower(ch, T30_V34_DEA_RQ, {});
+  if (ch.v34_allowed && (t30_in(ch, t30_m0::v34_caller) || t30_in(ch, t30_m0::v34_answerer)))
+    t30_send_lower(ch, T30_V34_DEA_RQ, {});
   u8 body[FM_DISC_RQ_SIZE] = {};
   put_le16(body, static_cast<u16>((cause & ~0x6000) | W_USER));
   put_le16(body + 4, released_after_program(cause, after_dcn) ? 0 : 1);
@@ -414,9 +414,14 @@ void t30_run_machine(t30_channel& ch) {
   if (ev == T30_DECODE_FRAMES) ev = mc.class_events[t30_classify(ch.rx)];
   if (ev >= mc.events || ch.state >= mc.states) ev = 0;
   const u16 state = ch.state < mc.states ? ch.state : 0;
-  const t30_cell& cell = mc.table[ev * mc.states + state];
+  const t30_cell& cell = mc.table[ev * mc.states + state].action;
   if (cell.fn) cell.fn(ch, cell.arg);
   else t30_stop(ch, t30_protocol_cause(WUNEXP));
+}
+
+fsm::machine_view t30_machine_view(const t30_machine& mc) {
+  static constexpr u8 kAllStates[] = {0, 1, 2, 3, 4, 5};
+  return {mc.name, mc.states, mc.events, 0, mc.rows, std::span<const u8>(kAllStates, mc.states), {}};
 }
 
 // ---------------------------------------------------------------------------
@@ -679,8 +684,7 @@ void start_call(u16 number, msg_t* m) {
     ch.active = false;
     return;
   }
-  ch.machine = 0;
-  ch.state = 0;
+  t30_enter(ch, t30_m0::idle);
   // The modem layer's answer is awaited under T1.
   t30_timer_start(ch, TI_T1X);
   const u8 body[2] = {ch.role, ch.lower};
@@ -711,20 +715,17 @@ void fm_connected(t30_channel& ch) {
     if (answering) {
       t30_send_cap_area(ch, T30_WhatToDo_IN, ch.local, T30_LOCAL_SELECTION);
       t30_timer_start(ch, TI_TWTD);
-      ch.machine = 0;
-      ch.state = 2;
+      t30_enter(ch, t30_m0::v34_answerer);
     } else {
       t30_send_lower(ch, T30_V34_ACT_RQ, body);
-      ch.machine = 0;
-      ch.state = 1;
+      t30_enter(ch, t30_m0::v34_caller);
     }
     // The lower entity's answer is awaited under T1.
     t30_timer_start(ch, TI_T1X);
     return;
   }
   if (answering) {
-    ch.machine = 2;
-    ch.state = 0;
+    t30_enter(ch, t30_m2::wait_user);
     t30_send_cap_area(ch, T30_WhatToDo_IN, ch.local, T30_LOCAL_SELECTION);
     t30_timer_start(ch, TI_T1X);
     t30_timer_start(ch, TI_TWTD);

@@ -90,8 +90,7 @@ void send_dtc(t30_channel& ch) {
   if (!build(ch, t30_set_kind::dtc)) return;
   t30_fm_control(ch, 'd', ch.cmd_modulation, true);
   t30_fm_control(ch, 'h', ch.v34_mode ? 0x6102 : ch.cmd_modulation);
-  ch.machine = 2;
-  ch.state = 1;
+  t30_enter(ch, t30_m2::wait_command);
 }
 
 // The calling side's answer to the DIS, once the user has answered and the
@@ -133,8 +132,7 @@ void a_actv(t30_channel& ch, u16 established) {
     t30_timer_start(ch, TI_T1X);
     if (ch.resp_flags & RF_USER_ANSWERED) t30_send_dis(ch);
     else {
-      ch.machine = 2;
-      ch.state = 0;
+      t30_enter(ch, t30_m2::wait_user);
     }
   } else {
     t30_start_phase_b_caller(ch);
@@ -149,7 +147,7 @@ void a_wtd(t30_channel& ch, u16) {
   ch.user_cap = t30_neg__offer(area.cap, ch.local);
   ch.result = ch.user_cap;
   ch.resp_flags |= RF_USER_ANSWERED;
-  if (ch.machine == 0 && ch.state == 2) {
+  if (t30_in(ch, t30_m0::v34_answerer)) {
     u8 body[T30_V34_BODY_SIZE] = {};
     body[1] = 'A';
     body[2] = 37;
@@ -192,8 +190,7 @@ void a_dis(t30_channel& ch, u16) {
   t30_send_cap_area(ch, T30_WhatToDo_IN, ch.user_cap, T30_LOCAL_SELECTION);
   t30_timer_start(ch, TI_TWTD);
   receive_commands(ch);
-  ch.machine = 1;
-  ch.state = 1;
+  t30_enter(ch, t30_m1::wait_user);
 }
 
 // DIS2: DIS or DTC again while waiting for the user.
@@ -283,8 +280,7 @@ void a_dtc(t30_channel& ch, u16) {
   ++ch.dis_received;
   t30_send_cap_area(ch, T30_WhatToDo_IN, ch.user_cap, T30_LOCAL_SELECTION);
   t30_timer_start(ch, TI_TWTD);
-  ch.machine = 1;
-  ch.state = 1;
+  t30_enter(ch, t30_m1::wait_user);
 }
 
 // DCS received.
@@ -309,8 +305,7 @@ void a_dcs(t30_channel& ch, u16) {
   ch.result = n.result;
   ch.modulation = n.page_modulation;
   ch.speed_bps = t30_modulation_speed(ch.modulation);
-  ch.machine = 2;
-  ch.state = 3;
+  t30_enter(ch, t30_m2::receiving_tcf);
   t30_fm_control(ch, 'i', ch.modulation, true);
 }
 
@@ -332,7 +327,7 @@ void send_ftt(t30_channel& ch) {
   t30_build_single(ch, T30C_FTT);
   t30_fm_control(ch, 'd', ch.cmd_modulation, true);
   t30_fm_control(ch, 'e', ch.cmd_modulation);
-  ch.state = 2;
+  t30_set_state(ch, t30_m2::next_command);
 }
 
 // TCF: the modem layer's training verdict.
@@ -344,7 +339,7 @@ void a_tcf(t30_channel& ch, u16) {
     if (!build(ch, t30_set_kind::cfr)) return;
     t30_fm_control(ch, 'd', ch.cmd_modulation, true);
     t30_fm_control(ch, 'f', ch.modulation);
-    ch.state = 4;
+    t30_set_state(ch, t30_m2::wait_page);
     return;
   }
   if (verdict == 3) {
@@ -428,145 +423,243 @@ constexpr t30_cell LOST = STOP(WLOCCDLOST);
 // Machine 0, start-up: 0 idle (waiting for the modem layer), 1 V.34
 // activation as caller, 2 V.34 activation as answerer. Event 7 (T1) guards
 // the waits for the modem layer and for the lower entity.
-constexpr t30_cell m0_table[8][3] = {
-    /* 0 other      */ {U, U, U},
-    /* 1 none       */ {U, U, U},
-    /* 2 none       */ {U, U, U},
-    /* 3 lower 'a'  */ {U, ACTV, ACTV},
-    /* 4 lower 'b'  */ {U, NOACT, NOACT},
-    /* 5 WhatToDo   */ {U, U, WTD},
-    /* 6 TWTD       */ {U, U, STOP(WT1WTDO)},
-    /* 7 T1         */ {STOP(WNOCD), STOP(WNODISR), STOP(WT1WTDO)},
+namespace m0 {
+using S = t30_m0;
+using E = t30_m0_ev;
+constexpr t30_row<S, E> kRows[] = {
+    {S::idle, E::t1, STOP(WNOCD), fsm::by_action},
+
+    {S::v34_caller, E::lower_a, ACTV, fsm::by_action},       {S::v34_caller, E::lower_b, NOACT, fsm::by_action},
+    {S::v34_caller, E::t1, STOP(WNODISR), fsm::by_action},
+
+    {S::v34_answerer, E::lower_a, ACTV, fsm::by_action},     {S::v34_answerer, E::lower_b, NOACT, fsm::by_action},
+    {S::v34_answerer, E::wtd_rs, WTD, fsm::by_action},       {S::v34_answerer, E::twtd, STOP(WT1WTDO), fsm::by_action},
+    {S::v34_answerer, E::t1, STOP(WT1WTDO), fsm::by_action},
 };
+}  // namespace m0
 
 // Machine 1, transmit: 0 waiting for DIS, 1 DIS received waiting for the
 // user, 2 DCS and TCF sent waiting for CFR/FTT, 3 sending a page, 4
 // post-message command sent.
-constexpr t30_cell m1_table[19][5] = {
-    /*  0 other        */ {U, U, U, U, U},
-    /*  1 none         */ {U, U, U, U, U},
-    /*  2 DIS          */ {DIS, DIS2, RDCS, U, DCN11},
-    /*  3 DTC          */ {U, DIS2, RDCS, U, DCN11},
-    /*  4 CFR/FTT      */ {STOP(WAUXFR), STOP(WAUXFR), CFR, U, DCN11},
-    /*  5 MCF/RTN/RTP  */ {STOP(WAUXFR), STOP(WAUXFR), DCN11, U, PMR},
-    /*  6 PIP/PIN      */ {STOP(WAUXFR), STOP(WAUXFR), DCN11, U, U},
-    /*  7 DCN          */ {RDCN, RDCN, RDCN, U, RDCN},
-    /*  8 invalid      */ {RXD, RXD, DCN11, U, DCN11},
-    /*  9 FM 'b'       */ {U, U, RDCS, U, RPT},
-    /* 10 FM 'a'       */ {RXD, RXD, RDCS, U, RPT},
-    /* 11 FM 'd'       */ {U, U, U, EPQ0, U},
-    /* 12 WhatToDo_RS  */ {U, WTD2, U, U, U},
-    /* 13 END_PAGE_RQ  */ {U, U, U, EPQ, U},
-    /* 14 T1           */ {STOP(WNODISR), U, U, U, U},
-    /* 15 TXNEXT       */ {U, U, U, STOP(WTXNEXT), U},
-    /* 16 TWTD         */ {U, STOP(WT1WTDO), U, U, U},
-    /* 17 TANSW        */ {U, WCLOSE, U, U, U},
-    /* 18 lower 'b'    */ {LOST, LOST, LOST, LOST, LOST},
+namespace m1 {
+using S = t30_m1;
+using E = t30_m1_ev;
+constexpr t30_row<S, E> kRows[] = {
+    {S::wait_dis, E::dis, DIS, fsm::by_action},
+    {S::wait_dis, E::cfr_ftt, STOP(WAUXFR), fsm::by_action},
+    {S::wait_dis, E::mcf_rtn_rtp, STOP(WAUXFR), fsm::by_action},
+    {S::wait_dis, E::pip_pin, STOP(WAUXFR), fsm::by_action},
+    {S::wait_dis, E::dcn, RDCN, fsm::by_action},
+    {S::wait_dis, E::invalid, RXD, fsm::by_action},
+    {S::wait_dis, E::fm_a, RXD, fsm::by_action},
+    {S::wait_dis, E::t1, STOP(WNODISR), fsm::by_action},
+    {S::wait_dis, E::lower_b, LOST, fsm::by_action},
+
+    {S::wait_user, E::dis, DIS2, fsm::by_action},
+    {S::wait_user, E::dtc, DIS2, fsm::by_action},
+    {S::wait_user, E::cfr_ftt, STOP(WAUXFR), fsm::by_action},
+    {S::wait_user, E::mcf_rtn_rtp, STOP(WAUXFR), fsm::by_action},
+    {S::wait_user, E::pip_pin, STOP(WAUXFR), fsm::by_action},
+    {S::wait_user, E::dcn, RDCN, fsm::by_action},
+    {S::wait_user, E::invalid, RXD, fsm::by_action},
+    {S::wait_user, E::fm_a, RXD, fsm::by_action},
+    {S::wait_user, E::wtd_rs, WTD2, fsm::by_action},
+    {S::wait_user, E::twtd, STOP(WT1WTDO), fsm::by_action},
+    {S::wait_user, E::tansw, WCLOSE, fsm::by_action},
+    {S::wait_user, E::lower_b, LOST, fsm::by_action},
+
+    {S::wait_cfr, E::dis, RDCS, fsm::by_action},
+    {S::wait_cfr, E::dtc, RDCS, fsm::by_action},
+    {S::wait_cfr, E::cfr_ftt, CFR, fsm::by_action},
+    {S::wait_cfr, E::mcf_rtn_rtp, DCN11, fsm::by_action},
+    {S::wait_cfr, E::pip_pin, DCN11, fsm::by_action},
+    {S::wait_cfr, E::dcn, RDCN, fsm::by_action},
+    {S::wait_cfr, E::invalid, DCN11, fsm::by_action},
+    {S::wait_cfr, E::fm_b, RDCS, fsm::by_action},
+    {S::wait_cfr, E::fm_a, RDCS, fsm::by_action},
+    {S::wait_cfr, E::lower_b, LOST, fsm::by_action},
+
+    {S::sending_page, E::fm_d, EPQ0, fsm::by_action},
+    {S::sending_page, E::end_page_rq, EPQ, fsm::by_action},
+    {S::sending_page, E::txnext, STOP(WTXNEXT), fsm::by_action},
+    {S::sending_page, E::lower_b, LOST, fsm::by_action},
+
+    {S::wait_response, E::dis, DCN11, fsm::by_action},
+    {S::wait_response, E::dtc, DCN11, fsm::by_action},
+    {S::wait_response, E::cfr_ftt, DCN11, fsm::by_action},
+    {S::wait_response, E::mcf_rtn_rtp, PMR, fsm::by_action},
+    {S::wait_response, E::dcn, RDCN, fsm::by_action},
+    {S::wait_response, E::invalid, DCN11, fsm::by_action},
+    {S::wait_response, E::fm_b, RPT, fsm::by_action},
+    {S::wait_response, E::fm_a, RPT, fsm::by_action},
+    {S::wait_response, E::lower_b, LOST, fsm::by_action},
 };
+}  // namespace m1
 
 // Machine 2, main: 0 answerer waiting for the user before DIS, 1 DIS/DTC
 // sent waiting for a command, 2 waiting for the next command, 3 receiving
 // TCF, 4 CFR sent waiting for page data, 5 receiving a page and its
 // post-message command.
-constexpr t30_cell m2_table[25][6] = {
-    /*  0 other        */ {U, U, U, U, U, U},
-    /*  1 none         */ {U, U, U, U, U, U},
-    /*  2 DIS          */ {STOP(WAUXFR), RCMD, STOP(WAUXFR), U, U, STOP(WAUXFR)},
-    /*  3 DTC          */ {STOP(WAUXFR), DTC, STOP(WAUXFR), U, U, STOP(WAUXFR)},
-    /*  4 DCS          */ {STOP(WAUXFR), DCS, DCS, IGN, DCS, DCS},
-    /*  5 NSS          */ {STOP(WAUXFR), NSS, NSS, U, U, STOP(WAUXFR)},
-    /*  6 EOM          */ {RESEND, RCMD, RESEND, U, PMC5, PMC},
-    /*  7 EOP          */ {STOP(WAUXFR), RCMD, RESEND, U, PMC5, PMC},
-    /*  8 MPS          */ {STOP(WAUXFR), STOP(WAUXFR), RESEND, PMC5, PMC2, PMC},
-    /*  9 DCN          */ {RDCN, RDCN, RDCN, U, STOP(WEUXFR), STOP(WEUXFR)},
-    /* 10 invalid      */ {RXA, RCMD, RXA, U, RXF, RXA},
-    /* 11 FM 'b'       */ {U, RCMD, U, U, U, U},
-    /* 12 FM 'a'       */ {RXA, RCMD, STOP(WUNXEVT), U, STOP(WUNXEVT), RXP},
-    /* 13 FM 'c'       */ {U, U, U, TCF, U, U},
-    /* 14 FM 'd'       */ {U, U, U, IGN, PG, IGN},
-    /* 15 WhatToDo_RS  */ {WTD, U, U, U, U, U},
-    /* 16 END_PAGE_RS  */ {U, U, U, U, U, EPR},
-    /* 17 FM 'e'       */ {U, U, U, U, U, PCD},
-    /* 18 page timer   */ {U, U, U, SRH, U, U},
-    /* 19 T1           */ {STOP(WT1WTDO), DCN_T1S, U, U, U, U},
-    /* 20 TANSW        */ {U, U, U, U, U, WCLOSE},
-    /* 21 T2           */ {TA, U, U, U, U, U},
-    /* 22 TWTD         */ {STOP(WT1WTDO), U, U, U, U, U},
-    /* 23 TRST         */ {U, U, U, U, U, STOP(WTRSTATUS)},
-    /* 24 lower 'b'    */ {LOST, LOST, LOST, LOST, LOST, LOST},
-};
+namespace m2 {
+using S = t30_m2;
+using E = t30_m2_ev;
+constexpr t30_row<S, E> kRows[] = {
+    {S::wait_user, E::dis, STOP(WAUXFR), fsm::by_action},
+    {S::wait_user, E::dtc, STOP(WAUXFR), fsm::by_action},
+    {S::wait_user, E::dcs, STOP(WAUXFR), fsm::by_action},
+    {S::wait_user, E::nss, STOP(WAUXFR), fsm::by_action},
+    {S::wait_user, E::eom, RESEND, fsm::by_action},
+    {S::wait_user, E::eop, STOP(WAUXFR), fsm::by_action},
+    {S::wait_user, E::mps, STOP(WAUXFR), fsm::by_action},
+    {S::wait_user, E::dcn, RDCN, fsm::by_action},
+    {S::wait_user, E::invalid, RXA, fsm::by_action},
+    {S::wait_user, E::fm_a, RXA, fsm::by_action},
+    {S::wait_user, E::wtd_rs, WTD, fsm::by_action},
+    {S::wait_user, E::t1, STOP(WT1WTDO), fsm::by_action},
+    {S::wait_user, E::t2, TA, fsm::by_action},
+    {S::wait_user, E::twtd, STOP(WT1WTDO), fsm::by_action},
+    {S::wait_user, E::lower_b, LOST, fsm::by_action},
 
-constexpr std::array<u8, EV_CODES> decode(std::initializer_list<std::pair<u16, u8>> rows) {
-  std::array<u8, EV_CODES> d{};
-  for (const auto& [code, ev] : rows) d[code] = ev;
-  return d;
-}
-constexpr std::array<u8, T30C_COUNT> classes(std::initializer_list<std::pair<u8, u8>> rows) {
-  std::array<u8, T30C_COUNT> c{};
-  for (const auto& [cls, ev] : rows) c[cls] = ev;
-  return c;
-}
+    {S::wait_command, E::dis, RCMD, fsm::by_action},
+    {S::wait_command, E::dtc, DTC, fsm::by_action},
+    {S::wait_command, E::dcs, DCS, fsm::by_action},
+    {S::wait_command, E::nss, NSS, fsm::by_action},
+    {S::wait_command, E::eom, RCMD, fsm::by_action},
+    {S::wait_command, E::eop, RCMD, fsm::by_action},
+    {S::wait_command, E::mps, STOP(WAUXFR), fsm::by_action},
+    {S::wait_command, E::dcn, RDCN, fsm::by_action},
+    {S::wait_command, E::invalid, RCMD, fsm::by_action},
+    {S::wait_command, E::fm_b, RCMD, fsm::by_action},
+    {S::wait_command, E::fm_a, RCMD, fsm::by_action},
+    {S::wait_command, E::t1, DCN_T1S, fsm::by_action},
+    {S::wait_command, E::lower_b, LOST, fsm::by_action},
+
+    {S::next_command, E::dis, STOP(WAUXFR), fsm::by_action},
+    {S::next_command, E::dtc, STOP(WAUXFR), fsm::by_action},
+    {S::next_command, E::dcs, DCS, fsm::by_action},
+    {S::next_command, E::nss, NSS, fsm::by_action},
+    {S::next_command, E::eom, RESEND, fsm::by_action},
+    {S::next_command, E::eop, RESEND, fsm::by_action},
+    {S::next_command, E::mps, RESEND, fsm::by_action},
+    {S::next_command, E::dcn, RDCN, fsm::by_action},
+    {S::next_command, E::invalid, RXA, fsm::by_action},
+    {S::next_command, E::fm_a, STOP(WUNXEVT), fsm::by_action},
+    {S::next_command, E::lower_b, LOST, fsm::by_action},
+
+    {S::receiving_tcf, E::dcs, IGN, fsm::by_action},
+    {S::receiving_tcf, E::mps, PMC5, fsm::by_action},
+    {S::receiving_tcf, E::fm_c, TCF, fsm::by_action},
+    {S::receiving_tcf, E::fm_d, IGN, fsm::by_action},
+    {S::receiving_tcf, E::page_timer, SRH, fsm::by_action},
+    {S::receiving_tcf, E::lower_b, LOST, fsm::by_action},
+
+    {S::wait_page, E::dcs, DCS, fsm::by_action},
+    {S::wait_page, E::eom, PMC5, fsm::by_action},
+    {S::wait_page, E::eop, PMC5, fsm::by_action},
+    {S::wait_page, E::mps, PMC2, fsm::by_action},
+    {S::wait_page, E::dcn, STOP(WEUXFR), fsm::by_action},
+    {S::wait_page, E::invalid, RXF, fsm::by_action},
+    {S::wait_page, E::fm_a, STOP(WUNXEVT), fsm::by_action},
+    {S::wait_page, E::fm_d, PG, fsm::by_action},
+    {S::wait_page, E::lower_b, LOST, fsm::by_action},
+
+    {S::receiving_page, E::dis, STOP(WAUXFR), fsm::by_action},
+    {S::receiving_page, E::dtc, STOP(WAUXFR), fsm::by_action},
+    {S::receiving_page, E::dcs, DCS, fsm::by_action},
+    {S::receiving_page, E::nss, STOP(WAUXFR), fsm::by_action},
+    {S::receiving_page, E::eom, PMC, fsm::by_action},
+    {S::receiving_page, E::eop, PMC, fsm::by_action},
+    {S::receiving_page, E::mps, PMC, fsm::by_action},
+    {S::receiving_page, E::dcn, STOP(WEUXFR), fsm::by_action},
+    {S::receiving_page, E::invalid, RXA, fsm::by_action},
+    {S::receiving_page, E::fm_a, RXP, fsm::by_action},
+    {S::receiving_page, E::fm_d, IGN, fsm::by_action},
+    {S::receiving_page, E::end_page_rs, EPR, fsm::by_action},
+    {S::receiving_page, E::fm_e, PCD, fsm::by_action},
+    {S::receiving_page, E::tansw, WCLOSE, fsm::by_action},
+    {S::receiving_page, E::trst, STOP(WTRSTATUS), fsm::by_action},
+    {S::receiving_page, E::lower_b, LOST, fsm::by_action},
+};
+}  // namespace m2
+
+constexpr auto kTable0 = fsm::compile(m0::kRows, T30_UNEXPECTED);
+constexpr auto kTable1 = fsm::compile(m1::kRows, T30_UNEXPECTED);
+constexpr auto kTable2 = fsm::compile(m2::kRows, T30_UNEXPECTED);
+constexpr auto kPlain0 = fsm::plain(m0::kRows);
+constexpr auto kPlain1 = fsm::plain(m1::kRows);
+constexpr auto kPlain2 = fsm::plain(m2::kRows);
 
 }  // namespace
 
-const t30_machine t30_machine_0{
-    "start-up",  3,
-    8,           decode({{EV_LOWER_A, 3}, {EV_LOWER_B, 4}, {EV_WTD_RS, 5}, {EV_TWTD, 6}, {EV_T1, 7}}),
-    classes({}), &m0_table[0][0]};
+const t30_machine t30_machine_0{"start-up",
+                                fsm::count_of<t30_m0>,
+                                fsm::count_of<t30_m0_ev>,
+                                t30_decode<t30_m0_ev>({{EV_LOWER_A, t30_m0_ev::lower_a},
+                                                       {EV_LOWER_B, t30_m0_ev::lower_b},
+                                                       {EV_WTD_RS, t30_m0_ev::wtd_rs},
+                                                       {EV_TWTD, t30_m0_ev::twtd},
+                                                       {EV_T1, t30_m0_ev::t1}},
+                                                      false),
+                                {},
+                                kTable0.cells.data(),
+                                kPlain0};
 
 const t30_machine t30_machine_1{"transmit",
-                                5,
-                                19,
-                                decode({{EV_FRAMES, T30_DECODE_FRAMES},
-                                        {EV_FM_B, 9},
-                                        {EV_FM_A, 10},
-                                        {EV_FM_D, 11},
-                                        {EV_WTD_RS, 12},
-                                        {EV_END_PAGE_RQ, 13},
-                                        {EV_T1, 14},
-                                        {EV_TXNEXT, 15},
-                                        {EV_TWTD, 16},
-                                        {EV_TANSW, 17},
-                                        {EV_LOWER_B, 18}}),
-                                classes({{T30C_NONE, 8},
-                                         {T30C_DIS, 2},
-                                         {T30C_DTC, 3},
-                                         {T30C_CFR, 4},
-                                         {T30C_FTT, 4},
-                                         {T30C_MCF, 5},
-                                         {T30C_RTN, 5},
-                                         {T30C_RTP, 5},
-                                         {T30C_PIP, 6},
-                                         {T30C_PIN, 6},
-                                         {T30C_DCN, 7}}),
-                                &m1_table[0][0]};
+                                fsm::count_of<t30_m1>,
+                                fsm::count_of<t30_m1_ev>,
+                                t30_decode<t30_m1_ev>({{EV_FM_B, t30_m1_ev::fm_b},
+                                                       {EV_FM_A, t30_m1_ev::fm_a},
+                                                       {EV_FM_D, t30_m1_ev::fm_d},
+                                                       {EV_WTD_RS, t30_m1_ev::wtd_rs},
+                                                       {EV_END_PAGE_RQ, t30_m1_ev::end_page_rq},
+                                                       {EV_T1, t30_m1_ev::t1},
+                                                       {EV_TXNEXT, t30_m1_ev::txnext},
+                                                       {EV_TWTD, t30_m1_ev::twtd},
+                                                       {EV_TANSW, t30_m1_ev::tansw},
+                                                       {EV_LOWER_B, t30_m1_ev::lower_b}}),
+                                t30_classes<t30_m1_ev>({{T30C_NONE, t30_m1_ev::invalid},
+                                                        {T30C_DIS, t30_m1_ev::dis},
+                                                        {T30C_DTC, t30_m1_ev::dtc},
+                                                        {T30C_CFR, t30_m1_ev::cfr_ftt},
+                                                        {T30C_FTT, t30_m1_ev::cfr_ftt},
+                                                        {T30C_MCF, t30_m1_ev::mcf_rtn_rtp},
+                                                        {T30C_RTN, t30_m1_ev::mcf_rtn_rtp},
+                                                        {T30C_RTP, t30_m1_ev::mcf_rtn_rtp},
+                                                        {T30C_PIP, t30_m1_ev::pip_pin},
+                                                        {T30C_PIN, t30_m1_ev::pip_pin},
+                                                        {T30C_DCN, t30_m1_ev::dcn}}),
+                                kTable1.cells.data(),
+                                kPlain1};
 
 const t30_machine t30_machine_2{
     "main",
-    6,
-    25,
-    decode({{EV_FRAMES, T30_DECODE_FRAMES},
-            {EV_FM_B, 11},
-            {EV_FM_A, 12},
-            {EV_FM_C, 13},
-            {EV_FM_D, 14},
-            {EV_WTD_RS, 15},
-            {EV_END_PAGE_RS, 16},
-            {EV_FM_E, 17},
-            {EV_PAGE_TIMER, 18},
-            {EV_T1, 19},
-            {EV_TANSW, 20},
-            {EV_T2, 21},
-            {EV_TWTD, 22},
-            {EV_TRST, 23},
-            {EV_LOWER_B, 24}}),
-    classes({{T30C_NONE, 10},       {T30C_DIS, 2},     {T30C_DTC, 3},         {T30C_DCS, 4},
-             {T30C_NSS, 5},         {T30C_EOM, 6},     {T30C_PRI_EOM, 6},     {T30C_PPS_EOM, 6},
-             {T30C_PPS_PRI_EOM, 6}, {T30C_EOR_EOM, 6}, {T30C_EOR_PRI_EOM, 6}, {T30C_EOP, 7},
-             {T30C_PRI_EOP, 7},     {T30C_PPS_EOP, 7}, {T30C_PPS_PRI_EOP, 7}, {T30C_EOR_EOP, 7},
-             {T30C_EOR_PRI_EOP, 7}, {T30C_MPS, 8},     {T30C_PRI_MPS, 8},     {T30C_PPS_MPS, 8},
-             {T30C_PPS_PRI_MPS, 8}, {T30C_EOR_MPS, 8}, {T30C_EOR_PRI_MPS, 8}, {T30C_DCN, 9}}),
-    &m2_table[0][0]};
+    fsm::count_of<t30_m2>,
+    fsm::count_of<t30_m2_ev>,
+    t30_decode<t30_m2_ev>({{EV_FM_B, t30_m2_ev::fm_b},
+                           {EV_FM_A, t30_m2_ev::fm_a},
+                           {EV_FM_C, t30_m2_ev::fm_c},
+                           {EV_FM_D, t30_m2_ev::fm_d},
+                           {EV_WTD_RS, t30_m2_ev::wtd_rs},
+                           {EV_END_PAGE_RS, t30_m2_ev::end_page_rs},
+                           {EV_FM_E, t30_m2_ev::fm_e},
+                           {EV_PAGE_TIMER, t30_m2_ev::page_timer},
+                           {EV_T1, t30_m2_ev::t1},
+                           {EV_TANSW, t30_m2_ev::tansw},
+                           {EV_T2, t30_m2_ev::t2},
+                           {EV_TWTD, t30_m2_ev::twtd},
+                           {EV_TRST, t30_m2_ev::trst},
+                           {EV_LOWER_B, t30_m2_ev::lower_b}}),
+    t30_classes<t30_m2_ev>(
+        {{T30C_NONE, t30_m2_ev::invalid}, {T30C_DIS, t30_m2_ev::dis},         {T30C_DTC, t30_m2_ev::dtc},
+         {T30C_DCS, t30_m2_ev::dcs},      {T30C_NSS, t30_m2_ev::nss},         {T30C_EOM, t30_m2_ev::eom},
+         {T30C_PRI_EOM, t30_m2_ev::eom},  {T30C_PPS_EOM, t30_m2_ev::eom},     {T30C_PPS_PRI_EOM, t30_m2_ev::eom},
+         {T30C_EOR_EOM, t30_m2_ev::eom},  {T30C_EOR_PRI_EOM, t30_m2_ev::eom}, {T30C_EOP, t30_m2_ev::eop},
+         {T30C_PRI_EOP, t30_m2_ev::eop},  {T30C_PPS_EOP, t30_m2_ev::eop},     {T30C_PPS_PRI_EOP, t30_m2_ev::eop},
+         {T30C_EOR_EOP, t30_m2_ev::eop},  {T30C_EOR_PRI_EOP, t30_m2_ev::eop}, {T30C_MPS, t30_m2_ev::mps},
+         {T30C_PRI_MPS, t30_m2_ev::mps},  {T30C_PPS_MPS, t30_m2_ev::mps},     {T30C_PPS_PRI_MPS, t30_m2_ev::mps},
+         {T30C_EOR_MPS, t30_m2_ev::mps},  {T30C_EOR_PRI_MPS, t30_m2_ev::mps}, {T30C_DCN, t30_m2_ev::dcn}}),
+    kTable2.cells.data(),
+    kPlain2};
 
 // ---------------------------------------------------------------------------
 // Shared phase B routines.
@@ -581,8 +674,7 @@ void t30_send_dis(t30_channel& ch) {
   const u16 mod = t30_cmd_modulation(ch.handshake_2400, ch.dis_sends);
   ++ch.dis_sends;
   t30_fm_control(ch, 'c', mod, true);
-  ch.machine = 2;
-  ch.state = 1;
+  t30_enter(ch, t30_m2::wait_command);
 }
 
 // SENDDCS.
@@ -610,13 +702,11 @@ void t30_send_dcs(t30_channel& ch, bool first) {
   ch.speed_bps = t30_modulation_speed(ch.modulation);
   ++ch.dcs_sends;
   t30_fm_control(ch, 'b', ch.modulation, true);
-  ch.machine = 1;
-  ch.state = 2;
+  t30_enter(ch, t30_m1::wait_cfr);
 }
 
 void t30_start_phase_b_caller(t30_channel& ch) {
-  ch.machine = 1;
-  ch.state = 0;
+  t30_enter(ch, t30_m1::wait_dis);
   ch.resp_flags = 0;
   t30_timer_start(ch, TI_T1R);
   receive_commands(ch);

@@ -64,8 +64,7 @@ void send_command(t30_channel& ch) {
     t30_ecm_send_pps(ch);
     return;
   }
-  ch.machine = 1;
-  ch.state = 4;
+  t30_enter(ch, t30_m1::wait_response);
   t30_act_rpt(ch, 0);
 }
 
@@ -107,7 +106,7 @@ void t30_act_rpt(t30_channel& ch, u16) {
         ch, t30_protocol_cause(eop_family(ch.last_sent_class) || eop_family(ch.pm_class) ? WNOMCFREOP : WNOMCFR));
     return;
   }
-  if (ch.machine == 1) t30_build_single(ch, ch.pm_class);
+  if (ch.machine == T30_TRANSMIT) t30_build_single(ch, ch.pm_class);
   ++ch.pm_sends;
   t30_fm_control(ch, 'd', ch.cmd_modulation, true);
   t30_fm_control(ch, 'h', ch.cmd_modulation);
@@ -122,8 +121,7 @@ void t30_next_page_tx(t30_channel& ch) {
   ch.pm_requested = false;
   ch.data_ended = false;
   ch.pm_sends = 0;
-  ch.machine = 1;
-  ch.state = 3;
+  t30_enter(ch, t30_m1::sending_page);
   // In ECM every block asks for page transmission itself.
   if (!t30_ecm_active(ch)) t30_fm_control(ch, 'a', ch.modulation);
   t30_page_tx_start(ch);
@@ -148,8 +146,7 @@ void t30_act_pmr(t30_channel& ch, u16) {
     ch.resp_flags = RF_WINDOW_OPEN;
     t30_send_cap_area(ch, T30_WhatToDo_IN, ch.user_cap, T30_LOCAL_SELECTION);
     t30_timer_start(ch, TI_TWTD);
-    ch.machine = 1;
-    ch.state = 1;
+    t30_enter(ch, t30_m1::wait_user);
     return;
   }
   if (eop_family(cmd)) {
@@ -193,7 +190,7 @@ void t30_resp(t30_channel& ch) {
   const u8 rsp = ch.response_class;
   t30_build_single(ch, rsp);
   // The ECM receiver hands the page back to the main machine.
-  if (ch.machine == 5) ch.machine = 2;
+  if (ch.machine == T30_ECM_RX) ch.machine = T30_MAIN;
   const bool eom = is_eom(ch.cmd_class);
   const u32 extra = eom && rsp != T30C_PIP && rsp != T30C_PIN ? t30_timer_handle(ch, TI_T2) : 0;
   t30_fm_control(ch, 'd', ch.cmd_modulation, true, 0, extra);
@@ -202,18 +199,17 @@ void t30_resp(t30_channel& ch) {
   if (good && is_mps(ch.cmd_class)) {
     // The next page follows.
     t30_fm_control(ch, 'f', ch.modulation);
-    ch.state = ch.machine == 2 ? 4 : ch.state;
+    if (ch.machine == T30_MAIN) t30_set_state(ch, t30_m2::wait_page);
     return;
   }
   if (eom && good) {
     // A new phase B follows: T2, then DIS.
-    ch.machine = 2;
-    ch.state = 0;
+    t30_enter(ch, t30_m2::wait_user);
     ch.dis_sends = 0;
     return;
   }
   t30_fm_control(ch, 'e', ch.cmd_modulation);
-  if (ch.machine == 2) ch.state = 2;
+  if (ch.machine == T30_MAIN) t30_set_state(ch, t30_m2::next_command);
 }
 
 // PMC / PMC5: a post-message command after a page.
@@ -225,7 +221,7 @@ void t30_act_pmc(t30_channel& ch, u16 enter_state5) {
   ch.resp_flags |= RF_WINDOW_OPEN | RF_CMD_RECEIVED;
   t30_fm_control(ch, 'e', ch.cmd_modulation);
   if (eop_family(cls)) ch.eop_received = true;
-  if (enter_state5) ch.state = 5;
+  if (enter_state5) t30_set_state(ch, t30_m2::receiving_page);
   if (!ch.page_cmd_reported) {
     ch.page_cmd_reported = true;
     const bool ecm = t30_ecm_active(ch);
@@ -252,9 +248,9 @@ void t30_act_resend(t30_channel& ch, u16) {
   if (t30_timer_running(ch, TI_T2)) t30_timer_stop(ch, TI_T2);
   t30_build_single(ch, ch.response_class);
   t30_fm_control(ch, 'd', ch.cmd_modulation, true);
-  if (ch.machine == 2 && ch.state == 4) t30_fm_control(ch, 'f', ch.modulation);
+  if (t30_in(ch, t30_m2::wait_page)) t30_fm_control(ch, 'f', ch.modulation);
   else t30_fm_control(ch, 'e', ch.cmd_modulation);
-  if (ch.machine == 2 && ch.state == 0) ch.state = 2;
+  if (t30_in(ch, t30_m2::wait_user)) t30_set_state(ch, t30_m2::next_command);
 }
 
 // PMC2: MPS while waiting for page data.
@@ -291,7 +287,7 @@ void t30_act_pg(t30_channel& ch, u16) {
     ch.resp_flags = 0;
     ch.rx_rearms = 0;
     ch.page_verdict = t30_page_response::mcf;
-    ch.state = 5;
+    t30_set_state(ch, t30_m2::receiving_page);
     t30_page_rx_start(ch);
     return;
   }

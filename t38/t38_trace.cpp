@@ -56,12 +56,8 @@ constexpr const char* kFieldNames[] = {"hdlc-data",       "hdlc-sig-end",       
                                        "hdlc-fcs-BAD",    "hdlc-fcs-OK-sig-end", "hdlc-fcs-BAD-sig-end",
                                        "t4-non-ecm-data", "t4-non-ecm-sig-end"};
 
-const char* value_name(const t38_ifp_packet& p) {
-  const u8 v = p.type_value & 0x7F;
-  if (p.type_value & 0x80) return v < std::size(kDataNames) ? kDataNames[v] : "";
-  return v < std::size(kIndicatorNames) ? kIndicatorNames[v] : "";
-}
-const char* field_name(u8 t) { return t < std::size(kFieldNames) ? kFieldNames[t & 0x7F] : ""; }
+const char* value_name(const t38_ifp_packet& p) { return t38_trace__type_name(p.type_value); }
+const char* field_name(u8 t) { return t38_trace__field_name(t); }
 
 t38_trace_writer* writer() { return dynamic_cast<t38_trace_writer*>(t38_trace()); }
 
@@ -78,6 +74,16 @@ std::string hex_bytes(const u8* p, u32 n) {
 }
 
 }  // namespace
+
+const char* t38_trace__type_name(u8 type_byte) {
+  const u8 v = type_byte & 0x7F;
+  if (type_byte & 0x80) return v < std::size(kDataNames) ? kDataNames[v] : "";
+  return v < std::size(kIndicatorNames) ? kIndicatorNames[v] : "";
+}
+
+const char* t38_trace__field_name(u8 field_type) {
+  return field_type < std::size(kFieldNames) ? kFieldNames[field_type] : "";
+}
 
 void t38_trace__set_store(t38_trace_store_fn fn) { g_store = fn; }
 

@@ -43,6 +43,11 @@ enum : u8 {
 // continuation header for direction codes with bit 0x80.
 std::string t38_trace__header(u32 age_ms, u32 trace_class, u8 direction);
 
+// Names of an IFP type (an indicator, or 0x80 + a data value) and of a data
+// field type, as the traces print them; "" for a value without one.
+const char* t38_trace__type_name(u8 type_byte);
+const char* t38_trace__field_name(u8 field_type);
+
 // Writes one line (header added) through the installed writer.
 void t38_trace__line(t38_session& s, u8 direction, u32 trace_class, const char* text);
 // Hex dump: up to 32 bytes a line ("XX "); the first line carries the title

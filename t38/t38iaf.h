@@ -36,6 +36,7 @@
 #include <memory>
 #include <unordered_map>
 
+#include "runtime/automaton.h"
 #include "runtime/msg.h"
 #include "runtime/timer.h"
 #include "runtime/types.h"
@@ -129,6 +130,8 @@ enum t38iaf_event : u8 {
 };
 inline constexpr u8 T38IAF__STATES = 5;
 inline constexpr u8 T38IAF__EVENTS = 7;
+// The fax automaton's rows, for their check.
+fsm::machine_view t38iaf_fax_machine();
 
 // One row of the speed-mode table.
 struct t38iaf_speed_mode {
