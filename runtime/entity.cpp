@@ -1,5 +1,6 @@
 // Entity registration, task queues, sending, receiving and dispatch.
 #include "platform/thread.h"
+#include "runtime/dcod.h"
 #include "runtime/om_os_internal.h"
 
 using namespace om_os_rt;
@@ -117,6 +118,7 @@ u8 om_os_register_entities(u16 task_id, const entity_table_row_t* table) {
     e->wants_busy = row->wants_busy;
     e->long_config = row->long_config;
     e->stop = nullptr;
+    if (row->names) dcod__register_vocabulary(static_cast<ent_id_t>(row->id), row->names);
     if (row->init) {
       hold.unlock();
       row->init();

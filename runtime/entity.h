@@ -12,6 +12,8 @@
 #include "runtime/msg.h"
 #include "runtime/types.h"
 
+struct dcod__vocabulary;
+
 typedef void (*om_os_handler_t)(msg_t*);
 typedef void (*om_os_init_t)();
 typedef void (*om_os_stop_routine_t)();
@@ -24,6 +26,8 @@ struct entity_table_row_t {
   u8 wants_busy;      // wants SM_BUSY_RQ
   om_os_init_t init;  // may be null
   u8 long_config;     // accepts configuration data longer than one buffer
+  // Names of its primitives and timers for the message trace, or null.
+  const dcod__vocabulary* names = nullptr;
 };
 
 // Attributes that an entity may change after registration.
