@@ -55,6 +55,15 @@ void om_os_dispatch(u16 task_id, msg_t* m);
 // Queues the message for its destination; callable from any thread.
 void Send_msg(msg_t* m);
 
+// Builds and sends one message with n bytes copied inline (n at most the
+// inline room); false, and nothing sent, when no message can be had or the
+// body does not fit.
+[[nodiscard]] bool Send_new_msg(const msg_head& h, const u8* body = nullptr, u8 n = 0);
+
+// Sends a message back to its source, from `self`, with `code`; its session
+// fields and data stay.
+void Reply_msg(msg_t* m, ent_id_t self, code_t code);
+
 // Next message of the task (blocking on its external queue when the internal
 // one is empty); null when the runtime stops.
 [[nodiscard]] msg_t* Receive_msg(u16 task_id);
