@@ -110,7 +110,10 @@ inline constexpr u32 T4_ERRORS = 140;  // u32
 
 void fax_entity_handler(msg_t* m);
 void fax_entity_init();
-inline constexpr entity_table_row_t FAX_ENTITY_ROW = {ENT_FAX, fax_entity_handler, 0, 0, fax_entity_init, 1};
+// Its debug texts for the message trace.
+extern const dcod__vocabulary fax_vocabulary;
+inline constexpr entity_table_row_t FAX_ENTITY_ROW = {ENT_FAX, fax_entity_handler, 0, 0, fax_entity_init,
+                                                      1,       &fax_vocabulary};
 
 // Where the entity's fax event lines go (class 16 of the FOIP event
 // printer in the program); null drops them.

@@ -2,6 +2,7 @@
 // formatter.  The tables themselves are in dcod_names.cpp.
 #include "runtime/dcod.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -50,6 +51,26 @@ const registry& reg() {
     return x;
   }();
   return r;
+}
+
+// Vocabularies that entities registered, by entity id.
+std::atomic<const dcod__vocabulary*> vocabularies[256];
+
+// A row's primitive names, body decoder and timer names, the registered
+// vocabulary's first.
+struct words {
+  const dcod__name* prims;
+  dcod__body_decoder body;
+  const dcod__name* timers;
+};
+words words_of(ent_id_t e, const dcod__service* row) {
+  words w{row->prims, row->body, row->timers};
+  if (const dcod__vocabulary* v = vocabularies[e].load(std::memory_order_acquire)) {
+    if (v->prims) w.prims = v->prims;
+    if (v->body) w.body = v->body;
+    if (v->timers) w.timers = v->timers;
+  }
+  return w;
 }
 
 // Switches.
@@ -132,6 +153,10 @@ void dcod__init(bool verbose) {
     for (const std::string& s : r.clashes) (void)std::fputs(s.c_str(), stdout);
 }
 
+void dcod__register_vocabulary(ent_id_t entity, const dcod__vocabulary* v) {
+  vocabularies[entity].store(v, std::memory_order_release);
+}
+
 void dcod__set_pipe_form(bool on) { pipe_form = on; }
 void dcod__set_byte_order(bool stored) { as_stored = stored; }
 
@@ -154,11 +179,12 @@ void dcod__format_view(const dcod__msg_view& view, char* line, size_t size, u32 
   const reg_row& owner = src.position <= dst.position ? src : dst;
   const reg_row& other = &owner == &src ? dst : src;
 
-  dcod__body b{&m, &o, owner.row->prims, nullptr, !as_stored};
-  const dcod__name* other_prims = other.row->prims;
-  dcod__body_decoder body = owner.row->body;
+  const words owner_words = words_of(&owner == &src ? m.from : m.to, owner.row);
+  dcod__body b{&m, &o, owner_words.prims, nullptr, !as_stored};
+  const dcod__name* other_prims = words_of(&owner == &src ? m.to : m.from, other.row).prims;
+  dcod__body_decoder body = owner_words.body;
   if (m.from == ENT_TI) {
-    b.prims = other_prims = dst.row->timers;
+    b.prims = other_prims = words_of(m.to, dst.row).timers;
     body = timer_body;
   }
 

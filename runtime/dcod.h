@@ -13,8 +13,12 @@
 // the other entity's.  Messages from ENT_TI are named from the destination's
 // timer names.  Unknown codes print as 'x' when printable, else "(0x07)".
 //
-// The service table and every entity's name tables and body decoders live in
-// dcod_names.cpp, one section per entity: a new entity adds its tables there.
+// The service table (names and decoding order of every service) lives in
+// dcod_names.cpp with the runtime's own vocabularies (ENT_SM, ENT_IP,
+// ENT_PH_IT).  Every other entity brings its vocabulary along: its primitive
+// names, body decoder and timer names sit beside its message codes, and its
+// entity table row carries them (entity_table_row_t::names), so registering
+// the entity registers them here (dcod__register_vocabulary).
 //
 // Formatting never reads past the data length it is given and never writes
 // past the line size (the line is always NUL-terminated).  Text taken from
@@ -85,6 +89,13 @@ struct dcod__service {
   const dcod__name* timers;  // names of the timer codes ENT_TI delivers, or null
 };
 
+// What an entity brings to the decoder; any member may be null.
+struct dcod__vocabulary {
+  const dcod__name* prims;   // primitive names
+  dcod__body_decoder body;   // body decoder
+  const dcod__name* timers;  // names of the timer codes ENT_TI delivers
+};
+
 // The service table: rows in table order, the first one "L0" for entity 0,
 // ended by a row whose entity is 0.
 extern const dcod__service dcod__services[];
@@ -93,6 +104,12 @@ extern const dcod__service dcod__services[];
 // switches and maps every entity id to its row.  With `verbose`, rows whose
 // entity was taken by an earlier row are listed on stdout.
 void dcod__init(bool verbose = false);
+
+// Gives an entity's row its vocabulary (null takes it back); a member that is
+// null leaves the row's own.  Entity registration calls it for a row that
+// carries names; it may be called from any thread, before or after
+// dcod__init.
+void dcod__register_vocabulary(ent_id_t entity, const dcod__vocabulary* v);
 
 // Appends one line for the message to `line` (size bytes in all, its current
 // text kept).  max_bytes bounds the hex dump.

@@ -1,10 +1,8 @@
-// Vocabulary of the message trace decoder: the service table, each entity's
-// primitive and timer names and its body decoder.
+// The message trace decoder's service table, and the vocabularies of the
+// runtime's own entities (ENT_SM, ENT_IP, ENT_PH_IT).
 //
-// One section per entity.  An entity that is added to the program fills its
-// names and, when its bodies deserve a summary, a body decoder in its own
-// section here, and points its row of dcod__services at them.  Codes in the
-// tables are the primitive codes of the entity's own headers.
+// Every other entity brings its names along in its entity table row
+// (entity_table_row_t::names), written beside its message codes.
 #include <cstring>
 
 #include "common/byte_order.h"
@@ -173,134 +171,6 @@ u32 it_body(dcod__body& b) {
   return 0;
 }
 
-// ---------------------------------------------------------------------------
-// ENT_SSC (SIP session control primitives)
-
-constexpr dcod__name ssc_names[] = {{' ', "SSC_SM_RQ"},
-                                    {'!', "SSC_SM_ANSWER"},
-                                    {38, "SSC_SET_PARM_RQ"},
-                                    {58, "SSC_SET_PARM_CO"},
-                                    {40, "SSC_PROF_REG_RQ"},
-                                    {41, "SSC_PROF_REG_CO"},
-                                    {43, "SSC_PROF_REM_RQ"},
-                                    {45, "SSC_PROF_REM_CO"},
-                                    {63, "SSC_ERROR_IN"},
-                                    {65, "SSC_INVITE_RQ"},
-                                    {97, "SSC_INVITE_RS"},
-                                    {193, "SSC_INVITE_CO"},
-                                    {225, "SSC_INVITE_IN"},
-                                    {66, "SSC_ACK_RQ"},
-                                    {226, "SSC_ACK_IN"},
-                                    {67, "SSC_OPTIONS_RQ"},
-                                    {99, "SSC_OPTIONS_RS"},
-                                    {195, "SSC_OPTIONS_CO"},
-                                    {227, "SSC_OPTIONS_IN"},
-                                    {68, "SSC_BYE_RQ"},
-                                    {100, "SSC_BYE_RS"},
-                                    {196, "SSC_BYE_CO"},
-                                    {228, "SSC_BYE_IN"},
-                                    {69, "SSC_CANCEL_RQ"},
-                                    {101, "SSC_CANCEL_RS"},
-                                    {197, "SSC_CANCEL_CO"},
-                                    {229, "SSC_CANCEL_IN"},
-                                    {70, "SSC_REGISTER_RQ"},
-                                    {102, "SSC_REGISTER_RS"},
-                                    {198, "SSC_REGISTER_CO"},
-                                    {230, "SSC_REGISTER_IN"},
-                                    {82, "SSC_CLOSE_SESSION_RQ"},
-                                    {114, "SSC_CLOSE_SESSION_RS"},
-                                    {210, "SSC_CLOSE_SESSION_CO"},
-                                    {88, "SSC_CALL_CLOSED_IN"},
-                                    {242, "SSC_SESSION_CLOSED_IN"},
-                                    {91, "SSC_LOCAL_ADDR_RQ"},
-                                    {93, "SSC_LOCAL_ADDR_RS"},
-                                    {DCOD__END, nullptr}};
-
-// ---------------------------------------------------------------------------
-// ENT_FOIP: timer names (its primitives are added with the entity).
-
-constexpr dcod__name foip_timers[] = {{'l', "TI_LAUNCH_FAX"}, {'m', "TI_T38_DLY"},   {'t', "TI_TRC"},
-                                      {'g', "TI_GENERAL"},    {'3', "WAIT_T38_CAP"}, {DCOD__END, nullptr}};
-
-// Internal messages of the session-control automaton (ENT_FOIP to itself).
-// 'T' is also the user's FOIP__T38_CAPABILITIES_RQ: the body decoder names
-// the internal one.
-constexpr dcod__name foip_names[] = {{'S', "FOIP_MGT__SIP_CALL_OPENED"},
-                                     {'U', "FOIP_MGT__T38_OPENED"},
-                                     {'V', "FOIP_MGT__T38_CLOSED"},
-                                     {'W', "FOIP_MGT__FAX_OPENED"},
-                                     {'X', "FOIP_MGT__FAX_CLOSED"},
-                                     {'Y', "FOIP_MGT__START_DONE"},
-                                     {'y', "AUTO_FOIP_MGT"},
-                                     {DCOD__END, nullptr}};
-
-// The automaton trace record 'y': event, old and new state, two branch
-// letters, then its text (shown as text).
-u32 foip_body(dcod__body& b) {
-  const dcod__msg_view& m = *b.m;
-  if (m.from != ENT_FOIP || m.to != ENT_FOIP) return 0;
-  if (m.code == 'T') b.fixed_name = "FOIP_MGT__SIP_CALL_CLOSED";
-  if (m.code == 'y' && m.length > 5) {
-    const char* text = reinterpret_cast<const char*>(m.data) + 5;
-    const size_t n = strnlen(text, m.length - 5);
-    b.out->printf("%.*s", static_cast<int>(n), text);
-    return m.length;
-  }
-  return 0;
-}
-
-// ---------------------------------------------------------------------------
-// ENT_APP_FOIP: timer names, and the FOIP API primitives between it and
-// ENT_FOIP (the codes of session/app_foip_prim.h).
-
-constexpr dcod__name app_foip_api_names[] = {{'A', "FOIP_SET_CNF_RQ"},
-                                             {'a', "FOIP_SET_CNF_CO"},
-                                             {'I', "FOIP_RST_CNF_RQ"},
-                                             {'i', "FOIP_RST_CNF_CO"},
-                                             {'T', "FOIP__T38_CAPABILITIES_RQ"},
-                                             {'t', "FOIP__T38_CAPABILITIES_CO"},
-                                             {'B', "FOIP__START_RQ"},
-                                             {'b', "FOIP__START_CO"},
-                                             {'E', "FOIP__STOP_RQ"},
-                                             {'e', "FOIP__STOP_CO"},
-                                             {'F', "FOIP__STOP_IN"},
-                                             {'G', "FOIP__ALERT_IN"},
-                                             {'g', "FOIP__ALERT_RS"},
-                                             {'H', "FOIP__REPORT_IN"},
-                                             {'R', "FOIP__SIP_REGISTER_RQ"},
-                                             {'r', "FOIP__SIP_REGISTER_CO"},
-                                             {'N', "FOIP__SIP_UNREGISTER_RQ"},
-                                             {'n', "FOIP__SIP_UNREGISTER_CO"},
-                                             {DCOD__END, nullptr}};
-
-constexpr dcod__name app_timers[] = {
-    {'d', "TI_DELAYED_START"}, {'s', "TI_USER_EVT"}, {'i', "TI_IPC"}, {DCOD__END, nullptr}};
-
-// ---------------------------------------------------------------------------
-// ENT_FAX: its debug texts (SAP 20, to itself) carry their text from the
-// sixth data byte.  Its primitive and timer names are added with the entity.
-
-constexpr u8 FAX_DEBUG_SAPI = 20;
-constexpr u32 FAX_DEBUG_TEXT_AT = 5;
-
-u32 fax_body(dcod__body& b) {
-  const dcod__msg_view& m = *b.m;
-  if (m.from != ENT_FAX || m.to != ENT_FAX || m.sapi != FAX_DEBUG_SAPI) return 0;
-  b.fixed_name = "FAX__DBG_AUTO";
-  if (m.length <= FAX_DEBUG_TEXT_AT) return m.length;
-  const u8* text = m.data + FAX_DEBUG_TEXT_AT;
-  const u8* end = static_cast<const u8*>(std::memchr(text, 0, m.length - FAX_DEBUG_TEXT_AT));
-  size_t n = end ? static_cast<size_t>(end - text) : m.length - FAX_DEBUG_TEXT_AT;
-  b.out->text(" ");
-  b.out->printable(text, n);
-  return m.length;
-}
-
-// ---------------------------------------------------------------------------
-// Entities whose vocabulary comes with them (T.38, SIP, ACU, CCE, MFM, FM,
-// M30, T30, CF, FC): their rows are in place; add the name tables and
-// body decoders in a section above and point the row at them.
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -314,7 +184,7 @@ const dcod__service dcod__services[] = {
     {ENT_T38, "T38", nullptr, nullptr, nullptr},
     {ENT_IP, "IP", sock_names, ip_body, nullptr},
     {ENT_SIP, "SIP", nullptr, nullptr, nullptr},
-    {ENT_SSC, "SSC", ssc_names, nullptr, nullptr},
+    {ENT_SSC, "SSC", nullptr, nullptr, nullptr},
     {ENT_ACU, "ACU", nullptr, nullptr, nullptr},
     {'[', "CCE", nullptr, nullptr, nullptr},
     {ENT_MFM, "MFM", nullptr, nullptr, nullptr},
@@ -323,9 +193,9 @@ const dcod__service dcod__services[] = {
     {ENT_T30, "T30", nullptr, nullptr, nullptr},
     {ENT_CF, "CF", nullptr, nullptr, nullptr},
     {ENT_FC, "FC", nullptr, nullptr, nullptr},
-    {ENT_FAX, "FAX", nullptr, fax_body, nullptr},
-    {ENT_FOIP, "FOI", foip_names, foip_body, foip_timers},
-    {ENT_APP_FOIP, "APP", app_foip_api_names, nullptr, app_timers},
+    {ENT_FAX, "FAX", nullptr, nullptr, nullptr},
+    {ENT_FOIP, "FOI", nullptr, nullptr, nullptr},
+    {ENT_APP_FOIP, "APP", nullptr, nullptr, nullptr},
     {ENT_TI, "TI", nullptr, nullptr, nullptr},
     {ENT_NIL, "nil", nullptr, nullptr, nullptr},
     // Services that this program does not contain: names only.

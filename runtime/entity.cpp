@@ -1,5 +1,8 @@
 // Entity registration, task queues, sending, receiving and dispatch.
+#include <cstring>
+
 #include "platform/thread.h"
+#include "runtime/dcod.h"
 #include "runtime/om_os_internal.h"
 
 using namespace om_os_rt;
@@ -117,6 +120,7 @@ u8 om_os_register_entities(u16 task_id, const entity_table_row_t* table) {
     e->wants_busy = row->wants_busy;
     e->long_config = row->long_config;
     e->stop = nullptr;
+    if (row->names) dcod__register_vocabulary(static_cast<ent_id_t>(row->id), row->names);
     if (row->init) {
       hold.unlock();
       row->init();
@@ -147,6 +151,23 @@ void om_os_dispatch(u16, msg_t* m) {
     return;
   }
   e->handler(m);
+}
+
+bool Send_new_msg(const msg_head& h, const u8* body, u8 n) {
+  if (n > om_os_get_msg_room()) return false;
+  msg_t* m = Alloc_msg(h);
+  if (!m) return false;
+  m->data_size = n;
+  if (n) std::memcpy(Msg_inline_data(m), body, n);
+  Send_msg(m);
+  return true;
+}
+
+void Reply_msg(msg_t* m, ent_id_t self, code_t code) {
+  m->to = m->from;
+  m->from = self;
+  m->code = code;
+  Send_msg(m);
 }
 
 void Send_msg(msg_t* m) {

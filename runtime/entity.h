@@ -12,6 +12,8 @@
 #include "runtime/msg.h"
 #include "runtime/types.h"
 
+struct dcod__vocabulary;
+
 typedef void (*om_os_handler_t)(msg_t*);
 typedef void (*om_os_init_t)();
 typedef void (*om_os_stop_routine_t)();
@@ -24,6 +26,8 @@ struct entity_table_row_t {
   u8 wants_busy;      // wants SM_BUSY_RQ
   om_os_init_t init;  // may be null
   u8 long_config;     // accepts configuration data longer than one buffer
+  // Names of its primitives and timers for the message trace, or null.
+  const dcod__vocabulary* names = nullptr;
 };
 
 // Attributes that an entity may change after registration.
@@ -50,6 +54,15 @@ void om_os_dispatch(u16 task_id, msg_t* m);
 
 // Queues the message for its destination; callable from any thread.
 void Send_msg(msg_t* m);
+
+// Builds and sends one message with n bytes copied inline (n at most the
+// inline room); false, and nothing sent, when no message can be had or the
+// body does not fit.
+[[nodiscard]] bool Send_new_msg(const msg_head& h, const u8* body = nullptr, u8 n = 0);
+
+// Sends a message back to its source, from `self`, with `code`; its session
+// fields and data stay.
+void Reply_msg(msg_t* m, ent_id_t self, code_t code);
 
 // Next message of the task (blocking on its external queue when the internal
 // one is empty); null when the runtime stops.

@@ -58,6 +58,21 @@ u32 Msg_total_size(const msg_t* m);
 [[nodiscard]] msg_t* Alloc_msg();
 void Free_msg(msg_t* m);
 
+// The header of a message: who sends what to whom, for which session,
+// access point and connection.  Runtime-internal messages name no session.
+struct msg_head {
+  ent_id_t from;
+  ent_id_t to;
+  code_t code;
+  nai_t nai = OM_OS_NAI_NONE;
+  u8 sapi = OM_OS_SAPI_NONE;
+  u16 conn_id = OM_OS_CONN_NONE;
+};
+// Alloc_msg with the header set; null at the limit.
+[[nodiscard]] msg_t* Alloc_msg(const msg_head& h);
+// Sets a message's header (its data stay).
+void Msg_set_head(msg_t* m, const msg_head& h);
+
 // Interrupt-side message pool (never traps; null when empty).
 [[nodiscard]] msg_t* It_get_msg();
 void It_put_msg(msg_t* m);

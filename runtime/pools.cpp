@@ -378,6 +378,21 @@ msg_t* Alloc_msg() {
   return m;
 }
 
+void Msg_set_head(msg_t* m, const msg_head& h) {
+  m->from = h.from;
+  m->to = h.to;
+  m->code = h.code;
+  m->nai = h.nai;
+  m->sapi = h.sapi;
+  m->conn_id = h.conn_id;
+}
+
+msg_t* Alloc_msg(const msg_head& h) {
+  msg_t* m = Alloc_msg();
+  if (m) Msg_set_head(m, h);
+  return m;
+}
+
 void Free_msg(msg_t* m) {
   if (!m) return;
   if (m->in_use != 1) {  // freed twice, or not a message

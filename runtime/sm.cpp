@@ -45,12 +45,6 @@ u32 startup_count = 0;
 sm_startup_config_hook_t startup_config_hook = nullptr;
 sm_ready_hook_t ready_hook = nullptr;
 
-void set_internal_header(msg_t* m) {
-  m->nai = OM_OS_NAI_NONE;
-  m->sapi = OM_OS_SAPI_NONE;
-  m->conn_id = OM_OS_CONN_NONE;
-}
-
 bool registered(ent_id_t id) { return om_os_entity_task(id) != OM_OS_NO_TASK; }
 
 // Byte idx of the message data (chain or inline), the data being extended
@@ -108,10 +102,7 @@ u16 send_startup_config(const sm_startup_row_t& row) {
     Free_buffer(chain);
     return SM_TRAP_STARTUP_SEND;
   }
-  m->from = ENT_SM;
-  m->to = row.entity;
-  set_internal_header(m);
-  m->code = SM_CONFIG_RQ;
+  Msg_set_head(m, {ENT_SM, row.entity, SM_CONFIG_RQ});
   Msg_inline_area(m)[0] = row.entity;  // target byte, as in relayed requests
   chain->link_count = 1;
   Msg_attach_chain(m, chain);
@@ -266,10 +257,7 @@ void relay_request(msg_t* m, ent_id_t target) {
     // itself is no target: the request would come back here for ever.
     const u8 body[3] = {OM_OS_NOK, SM_CAUSE_UNKNOWN_ENTITY, target};
     Msg_set_inline_body(m, body, 3);
-    m->to = m->from;
-    m->from = ENT_SM;
-    m->code = co;
-    Send_msg(m);
+    Reply_msg(m, ENT_SM, co);
     return;
   }
   s.pending.push_back(pending_rq{co, target, m->from, m->nai});
@@ -314,18 +302,7 @@ void handle_config_confirm(msg_t* m) {
     if (s.unconfirmed == 0) {
       bool ok = false;
       call_ready_hook(&ok);
-      if (s.requester != ENT_NIL) {
-        msg_t* r = Alloc_msg();
-        if (r) {
-          r->from = ENT_SM;
-          r->to = s.requester;
-          set_internal_header(r);
-          r->code = SM_CONFIG_CO;
-          r->data_size = 1;
-          Msg_inline_data(r)[0] = s.result;
-          Send_msg(r);
-        }
-      }
+      if (s.requester != ENT_NIL) (void)Send_new_msg({ENT_SM, s.requester, SM_CONFIG_CO}, &s.result, 1);
     }
     return;
   }
@@ -347,10 +324,7 @@ void broadcast(msg_t* m, code_t code, u8 which) {
     msg_t* n = reuse ? reuse : Alloc_msg();
     reuse = nullptr;
     if (!n) return;
-    n->from = ENT_SM;
-    n->to = static_cast<ent_id_t>(id);
-    set_internal_header(n);
-    n->code = code;
+    Msg_set_head(n, {ENT_SM, static_cast<ent_id_t>(id), code});
     n->data_size = 0;
     Send_msg(n);
   }
@@ -389,18 +363,10 @@ void reply_info(msg_t* m) {
   }
   chain->link_count = 1;
   Msg_attach_chain(m, chain);
-  m->to = m->from;
-  m->from = ENT_SM;
-  m->code = SM_INFO_RS;
-  Send_msg(m);
+  Reply_msg(m, ENT_SM, SM_INFO_RS);
 }
 
-void reply_same(msg_t* m, code_t code) {
-  m->to = m->from;
-  m->from = ENT_SM;
-  m->code = code;
-  Send_msg(m);
-}
+void reply_same(msg_t* m, code_t code) { Reply_msg(m, ENT_SM, code); }
 
 void handle_running(msg_t* m) {
   switch (m->code) {

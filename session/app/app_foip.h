@@ -82,8 +82,10 @@ void app_foip__init_critical_section();
 // Entity.
 void app_foip_entity_init();
 void app_foip_entity_handler(msg_t* m);
+// Names of the FOIP API primitives and of its timers for the message trace.
+extern const dcod__vocabulary app_foip_vocabulary;
 inline constexpr entity_table_row_t APP_FOIP_ENTITY_ROW = {
-    ENT_APP_FOIP, app_foip_entity_handler, 0, 0, app_foip_entity_init, 0};
+    ENT_APP_FOIP, app_foip_entity_handler, 0, 0, app_foip_entity_init, 0, &app_foip_vocabulary};
 
 // Where the configuration finds its files (the server area); the next
 // SM_CONFIG_RQ uses them.

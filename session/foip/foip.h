@@ -130,7 +130,10 @@ void foip_entity_handler(msg_t* m);
 // Releases every context, message and timer (runtime stop, tests).
 void foip_entity_stop();
 
-inline constexpr entity_table_row_t FOIP_ENTITY_ROW = {ENT_FOIP, foip_entity_handler, 0, 0, foip_entity_init, 1};
+// Names of its own messages and timers for the message trace.
+extern const dcod__vocabulary foip_vocabulary;
+inline constexpr entity_table_row_t FOIP_ENTITY_ROW = {ENT_FOIP, foip_entity_handler, 0, 0, foip_entity_init,
+                                                       1,        &foip_vocabulary};
 
 // The message the handler is processing (null once kept or sent).
 msg_t* foip__current_msg();

@@ -29,8 +29,10 @@ inline constexpr code_t SSC_SM_REPORT = 107;  // 'k'
 inline constexpr u8 SSC_REPORT_SIZE = 40;
 
 void ssc_entity_handler(msg_t* m);
+// Names of the SSC primitives for the message trace.
+extern const dcod__vocabulary ssc_vocabulary;
 #define SSC_ENTITY_ROW \
-  { ENT_SSC, ssc_entity_handler, 0, 0, nullptr, 0 }
+  { ENT_SSC, ssc_entity_handler, 0, 0, nullptr, 0, &ssc_vocabulary }
 
 // Machines of routes 'F' (call) and 'C'/'H' (dialog entry); null installs
 // the stub.

@@ -43,6 +43,21 @@ dcod__msg_view view(ent_id_t from, ent_id_t to, code_t code, const std::vector<u
   return v;
 }
 
+// Vocabularies of the entities above the runtime, as they bring them along in
+// their entity table rows: only the names these tests read.
+constexpr dcod__name kFoipTimers[] = {{'l', "TI_LAUNCH_FAX"}, {'t', "TI_TRC"}, {DCOD__END, nullptr}};
+constexpr dcod__name kAppTimers[] = {{'d', "TI_DELAYED_START"}, {DCOD__END, nullptr}};
+constexpr dcod__name kSscNames[] = {{65, "SSC_INVITE_RQ"}, {242, "SSC_SESSION_CLOSED_IN"}, {DCOD__END, nullptr}};
+constexpr dcod__vocabulary kFoip = {nullptr, nullptr, kFoipTimers};
+constexpr dcod__vocabulary kApp = {nullptr, nullptr, kAppTimers};
+constexpr dcod__vocabulary kSsc = {kSscNames, nullptr, nullptr};
+
+void register_vocabularies() {
+  dcod__register_vocabulary(ENT_FOIP, &kFoip);
+  dcod__register_vocabulary(ENT_APP_FOIP, &kApp);
+  dcod__register_vocabulary(ENT_SSC, &kSsc);
+}
+
 std::vector<u8> udp(const char* text, u8 family = SOCK_FAMILY_IPV4) {
   std::vector<u8> d(SOCK_UDP_HEADER_SIZE, 0);
   d[0] = family;
@@ -54,6 +69,7 @@ std::vector<u8> udp(const char* text, u8 family = SOCK_FAMILY_IPV4) {
 
 TEST(Dcod, GoldenLines) {
   dcod__init();
+  register_vocabularies();
   const std::string dots28(28, '.');
   const line_case cases[] = {
       {"confirm ok",
@@ -137,13 +153,6 @@ TEST(Dcod, GoldenLines) {
        false,
        "IT -IP |'f'            |  12: 3:  1f|4: code 3  state F7"},
   };
-  // The fax engine's debug text (SAP 20, to itself).
-  const std::vector<u8> dbg_data = {1, 2, 3, 4, 5, 'p', 'g', ' ', '1', 0x1b, 0, 'x'};
-  dcod__msg_view dbg = view(ENT_FAX, ENT_FAX, 'D', dbg_data);
-  dbg.sapi = 20;
-  EXPECT_EQ(format(dbg), "FAX-FAX|FAX__DBG_AUTO  |  12:14:  1f|12: pg 1.");
-  dbg.sapi = 19;
-  EXPECT_EQ(format(dbg), "FAX-FAX|'D'            |  12:13:  1f|12: 01 02 03 04 05 70 67 20 31 1b 00 78");
   for (const line_case& c : cases) {
     SCOPED_TRACE(c.what);
     std::string got = format(view(c.from, c.to, c.code, c.data, c.chained));
@@ -163,6 +172,7 @@ TEST(Dcod, GoldenLines) {
 
 TEST(Dcod, CommaFormAndByteOrder) {
   dcod__init();
+  register_vocabularies();
   dcod__set_pipe_form(false);
   dcod__set_byte_order(false);
   std::vector<u8> d = {0, 5};
@@ -205,6 +215,31 @@ TEST(Dcod, BoundsOfLineAndData) {
           ASSERT_LT(std::strlen(small), sizeof small);
         }
   }
+}
+
+TEST(Dcod, AnEntityVocabularyNamesItsMessagesUntilTakenBack) {
+  dcod__init();
+  const std::vector<u8> seq = {5, 0};
+  const dcod__msg_view invite = view(ENT_FOIP, ENT_SSC, 65, {});
+  const dcod__msg_view timer = view(ENT_TI, ENT_FOIP, 'l', seq);
+  dcod__register_vocabulary(ENT_SSC, nullptr);
+  dcod__register_vocabulary(ENT_FOIP, nullptr);
+  EXPECT_EQ(format(invite), "FOI-SSC|'A'            |  12: 3:  1f|0:");
+  EXPECT_EQ(format(timer), "TI -FOI|'l'            |  12: 3:  1f|2: Seq nb = 5");
+  register_vocabularies();
+  EXPECT_EQ(format(invite), "FOI-SSC|SSC_INVITE_RQ  |  12: 3:  1f|0:");
+  EXPECT_EQ(format(timer), "TI -FOI|TI_LAUNCH_FAX  |  12: 3:  1f|2: Seq nb = 5");
+  // A vocabulary without primitive names leaves the names of the other
+  // entity of the interface in place.
+  EXPECT_EQ(format(view(ENT_FOIP, ENT_IP, SOCK_U_DA_RQ, udp("\x01"))),
+            "FOI-IP |SOCK_U_DA_RQ   |  12: 3:  1f|29: 192.168.1.20:5060 01");
+  // Registered with the entity: a row that carries names brings them.
+  static const entity_table_row_t table[] = {{ENT_SSC, rt_test::record_handler, 0, 0, nullptr, 0, &kSsc},
+                                             {ENT_NIL, nullptr, 0, 0, nullptr, 0}};
+  dcod__register_vocabulary(ENT_SSC, nullptr);
+  rt_test::start_manual(table);
+  EXPECT_EQ(format(invite), "FOI-SSC|SSC_INVITE_RQ  |  12: 3:  1f|0:");
+  rt_test::stop();
 }
 
 TEST(Dcod, ServiceNames) {

@@ -70,6 +70,43 @@ TEST_F(Manual, InternalQueueRunsToCompletionBeforeExternal) {
   EXPECT_TRUE(rec().traps().empty());
 }
 
+TEST_F(Manual, NewMessagesAndRepliesCarryTheirWholeHeader) {
+  start_manual(PQ_TABLE);
+  const u8 body[] = {1, 2, 3};
+  ASSERT_TRUE(Send_new_msg({ENT_P, ENT_Q, 'n', 7, 2, 9}, body, 3));
+  ASSERT_TRUE(Send_new_msg({ENT_P, ENT_Q, 'i'}));  // runtime-internal: no session
+  // A body longer than the inline room is refused and nothing is sent.
+  const std::vector<u8> big(om_os_get_msg_room() + 1u, 0);
+  EXPECT_FALSE(Send_new_msg({ENT_P, ENT_Q, 'b'}, big.data(), static_cast<u8>(big.size())));
+  msg_t* m = make_msg(ENT_Q, ENT_P, 'q', {4, 5});
+  ASSERT_NE(m, nullptr);
+  m->nai = 3;
+  Reply_msg(m, ENT_Q, 'r');  // back to ENT_Q's source, data and session kept
+  pump();
+  const auto seen = rec().messages();
+  ASSERT_EQ(seen.size(), 3u);
+  const struct {
+    ent_id_t from, to;
+    code_t code;
+    nai_t nai;
+    u8 sapi;
+    u16 conn;
+    std::vector<u8> data;
+  } want[] = {{ENT_P, ENT_Q, 'n', 7, 2, 9, {1, 2, 3}},
+              {ENT_P, ENT_Q, 'i', OM_OS_NAI_NONE, OM_OS_SAPI_NONE, OM_OS_CONN_NONE, {}},
+              {ENT_Q, ENT_Q, 'r', 3, seen[2].sapi, seen[2].conn_id, {4, 5}}};
+  for (size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(seen[i].from, want[i].from);
+    EXPECT_EQ(seen[i].to, want[i].to);
+    EXPECT_EQ(seen[i].code, want[i].code);
+    EXPECT_EQ(seen[i].nai, want[i].nai);
+    EXPECT_EQ(seen[i].sapi, want[i].sapi);
+    EXPECT_EQ(seen[i].conn_id, want[i].conn);
+    EXPECT_EQ(seen[i].data, want[i].data);
+  }
+}
+
 TEST_F(Manual, BufferChainsArriveWhole) {
   start_manual(PQ_TABLE);
   std::vector<u8> big(3500);

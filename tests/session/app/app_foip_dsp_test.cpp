@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "runtime/dcod.h"
+#include "session/app/app_foip.h"
 
 namespace {
 
@@ -120,6 +121,7 @@ TEST(AppDisplays, T38Capabilities) {
 
 TEST(AppDisplays, TheDecoderNamesTheFoipApiPrimitives) {
   dcod__init();
+  dcod__register_vocabulary(ENT_APP_FOIP, APP_FOIP_ENTITY_ROW.names);
   dcod__msg_view v;
   v.from = ENT_APP_FOIP;
   v.to = ENT_FOIP;
