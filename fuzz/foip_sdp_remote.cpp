@@ -11,7 +11,7 @@
 #include "session/foip/foip_sdp.h"
 #include "sip/prim/ssc_codes.h"
 #include "sip/prim/ssc_sdp_glue.h"
-#include "tests/sip/support/ssc_fuzz_runtime.h"
+#include "tests/sip/prim/support/ssc_fuzz_runtime.h"
 
 namespace {
 
