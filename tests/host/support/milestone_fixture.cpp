@@ -49,7 +49,13 @@ std::vector<fax_test::page> three_pages(uint32_t seed) {
           fax_test::make_page(fax_test::kind::text, 1728, 100, seed + 2)};
 }
 
+uint16_t media_port_shift() {
+  const char* shift = std::getenv("MILESTONE_PORT_SHIFT");
+  return shift != nullptr ? static_cast<uint16_t>(std::atoi(shift)) : 0;
+}
+
 void MilestoneTest::MakeArea(char transport, uint16_t media_port, uint16_t peer_port) {
+  media_port = static_cast<uint16_t>(media_port + media_port_shift());
   media_port_ = media_port;
   const std::string cmd =
       "bash " + tessaly_test::source_dir() + "/tools/make-server-area.sh " + area_.path() + " > /dev/null";
@@ -126,7 +132,7 @@ void MilestoneTest::SendScenario(char transport, uint16_t media_port, peer_optio
   po.calling = false;
   po.listen = true;
   po.rx_file = peer_dir_.File("rx.tif");
-  po.remote_port = static_cast<uint16_t>(media_port + 2);
+  po.remote_port = static_cast<uint16_t>(media_port + media_port_shift() + 2);
   t38_live_peer peer(po);
   ASSERT_NE(peer.port(), 0);
   MakeArea(transport, media_port, peer.port());
@@ -167,7 +173,7 @@ void MilestoneTest::ReceiveScenario(char transport, uint16_t media_port, bool pe
   po.compressions = peer_compressions;
   po.ecm = peer_ecm;
   po.tx_file = peer_dir_.File("tx.tif");
-  po.remote_port = transport == 'T' ? media_port : static_cast<uint16_t>(media_port + 2);
+  po.remote_port = static_cast<uint16_t>(media_port + media_port_shift() + (transport == 'T' ? 0 : 2));
   fax_test::libtiff_write_fax(po.tx_file, pages);
   t38_live_peer peer(po);
   ASSERT_NE(peer.port(), 0);

@@ -40,10 +40,15 @@ resources quiet_in_use(int ms);
 // Three small fine-resolution pages, different for each seed.
 std::vector<fax_test::page> three_pages(uint32_t seed);
 
+// MILESTONE_PORT_SHIFT moves every media port of a run by that much, so
+// that copies of one test can run side by side (repeated runs under load).
+uint16_t media_port_shift();
+
 class MilestoneTest : public ::testing::Test {
  protected:
   // A server area whose first session runs T.38 over `transport` ('U' or
-  // 'T'), its media ports from `media_port` (UDPTL + 2, TPKT + 0); the far
+  // 'T'), its media ports from `media_port` (UDPTL + 2, TPKT + 0, both moved
+  // by media_port_shift()); the far
   // fax answers at 127.0.0.1:`peer_port`.
   void MakeArea(char transport, uint16_t media_port, uint16_t peer_port);
   // Starts tessaly and registers the controller (receive enabled or not).
