@@ -64,6 +64,9 @@ class MilestoneTest : public ::testing::Test {
   bool SettlesTo(const resources& want, int ms);
   // Checks every page of `path` against `pages`, pixel for pixel.
   void ExpectPages(const std::string& path, const std::vector<fax_test::page>& pages);
+  // The same over a lossy link without ECM: as many pages, each of the same
+  // width, with at most 5 % of its rows lost or damaged.
+  void ExpectPagesThroughLoss(const std::string& path, const std::vector<fax_test::page>& pages);
 
   // tessaly sends three pages to the peer (which answers), over
   // `transport`; `peer` adds loss or a death, or cuts its capabilities.  The
