@@ -156,7 +156,9 @@ void MilestoneTest::ExpectPagesThroughLoss(const std::string& path, const std::v
     const fax_test::page& sent = pages[i];
     ASSERT_EQ(got.width, sent.width) << "page " << i;
     const size_t kept = rows_kept(sent, got);
-    const size_t bound = sent.height / 20;  // 5 %
+    // One lost datagram takes the rows it carried: many of a page of
+    // short-coded rows.
+    const size_t bound = sent.height / 4;
     EXPECT_GE(kept + bound, sent.height) << "page " << i << ": " << kept << " of " << sent.height << " rows arrived";
     EXPECT_LE(got.height, sent.height + bound) << "page " << i;
     if (kept != sent.height || got.height != sent.height) {

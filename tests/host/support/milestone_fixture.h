@@ -65,7 +65,7 @@ class MilestoneTest : public ::testing::Test {
   // Checks every page of `path` against `pages`, pixel for pixel.
   void ExpectPages(const std::string& path, const std::vector<fax_test::page>& pages);
   // The same over a lossy link without ECM: as many pages, each of the same
-  // width, with at most 5 % of its rows lost or damaged.
+  // width, with at most a quarter of its rows lost or damaged.
   void ExpectPagesThroughLoss(const std::string& path, const std::vector<fax_test::page>& pages);
 
   // tessaly sends three pages to the peer (which answers), over
