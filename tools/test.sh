@@ -17,13 +17,11 @@ done
 # once, named, before the long build.
 bash tools/format.sh --check || { echo "test: the files above are not formatted (bash tools/format.sh)"; exit 1; }
 # Line tables are all a sanitizer report needs (-g1): full debug information
-# costs a third more compile time.  The tests' and benchmarks' own sources
-# (GoogleTest's macros, most of the compile time) are built at -O1, a third
-# less time than -O2; the libraries they test stay at -O2.  lld links the
-# programs that take in most libraries in half the time of the default linker.
+# costs a third more compile time.  lld links the programs that take in most
+# libraries in half the time of the default linker.
 cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" \
-      -DKV_TEST_COMPILE_OPTIONS=-O1 -DKV_LINKER=lld \
+      -DKV_LINKER=lld \
       -DKV_SANITIZE=ON -DKV_TESTS=ON -DKV_BENCH=ON -DKV_WERROR=ON -DKV_REQUIRE_PEERS=ON
 cmake --build build/test -j "$jobs"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
