@@ -172,6 +172,7 @@ function(kv_tests)
     target_link_libraries(${tname} PRIVATE ${libs} GTest::gtest GTest::gtest_main GTest::gmock
                                            kv_test_peers)
     target_compile_definitions(${tname} PRIVATE KV_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+    target_compile_options(${tname} PRIVATE ${KV_TEST_COMPILE_OPTIONS})
     add_test(NAME ${tname} COMMAND ${tname})
     set_tests_properties(${tname} PROPERTIES TIMEOUT 300)
     # Faxes in real time against outside peers: they wait on the clock far
@@ -217,6 +218,7 @@ function(kv_benchmarks)
     target_include_directories(bench_${n} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
     target_link_libraries(bench_${n} PRIVATE ${KV_ALL_LIBS} benchmark::benchmark kv_test_peers kv_bench_peers)
     target_compile_definitions(bench_${n} PRIVATE KV_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+    target_compile_options(bench_${n} PRIVATE ${KV_TEST_COMPILE_OPTIONS})
   endforeach()
 endfunction()
 

@@ -2,8 +2,8 @@
 # Checks the formatting of the project's sources (tools/format.sh --check),
 # builds everything with AddressSanitizer and UndefinedBehaviorSanitizer, runs
 # every test (each fuzz target's corpus replay among them: fuzz_replay_*),
-# builds the benchmarks, then runs the static checks (tools/lint.sh) over the
-# project's sources.
+# builds the benchmarks, and runs the static checks (tools/lint.sh) over the
+# project's sources beside the tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/deps.sh test
@@ -26,6 +26,16 @@ cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build build/test -j "$jobs"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+# The static checks run beside the tests at the lowest priority: they take
+# only what the tests leave of the cores, so the real-time tests keep theirs.
+lint_out=$(mktemp)
+trap 'rm -f "$lint_out"' EXIT
+LINT_JOBS=$jobs nice -n 19 bash tools/lint.sh >"$lint_out" 2>&1 &
+lint_pid=$!
 # Twice as many tests as cores: many of them wait on real-time peers.
-(cd build/test && ctest --output-on-failure -j "$((jobs * 2))")
-LINT_JOBS=$jobs bash tools/lint.sh
+tests_rc=0
+(cd build/test && ctest --output-on-failure -j "$((jobs * 2))") || tests_rc=$?
+lint_rc=0
+wait "$lint_pid" || lint_rc=$?
+cat "$lint_out"
+[[ $tests_rc -eq 0 && $lint_rc -eq 0 ]] || { echo "test: tests exit code $tests_rc, static checks exit code $lint_rc"; exit 1; }

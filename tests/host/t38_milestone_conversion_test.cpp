@@ -59,7 +59,7 @@ class ConversionTest : public MilestoneTest {
     po.calling = false;
     po.listen = true;
     po.rx_file = peer_dir_.File("rx.tif");
-    po.remote_port = static_cast<uint16_t>(media_port + 2);
+    po.remote_port = static_cast<uint16_t>(media_port + media_port_shift() + 2);
     t38_live_peer peer(po);
     EXPECT_NE(peer.port(), 0);
     MakeArea('U', media_port, peer.port());

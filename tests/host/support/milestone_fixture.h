@@ -40,10 +40,15 @@ resources quiet_in_use(int ms);
 // Three small fine-resolution pages, different for each seed.
 std::vector<fax_test::page> three_pages(uint32_t seed);
 
+// MILESTONE_PORT_SHIFT moves every media port of a run by that much, so
+// that copies of one test can run side by side (repeated runs under load).
+uint16_t media_port_shift();
+
 class MilestoneTest : public ::testing::Test {
  protected:
   // A server area whose first session runs T.38 over `transport` ('U' or
-  // 'T'), its media ports from `media_port` (UDPTL + 2, TPKT + 0); the far
+  // 'T'), its media ports from `media_port` (UDPTL + 2, TPKT + 0, both moved
+  // by media_port_shift()); the far
   // fax answers at 127.0.0.1:`peer_port`.
   void MakeArea(char transport, uint16_t media_port, uint16_t peer_port);
   // Starts tessaly and registers the controller (receive enabled or not).
@@ -59,6 +64,9 @@ class MilestoneTest : public ::testing::Test {
   bool SettlesTo(const resources& want, int ms);
   // Checks every page of `path` against `pages`, pixel for pixel.
   void ExpectPages(const std::string& path, const std::vector<fax_test::page>& pages);
+  // The same over a lossy link without ECM: as many pages, each of the same
+  // width, with at most a quarter of its rows lost or damaged.
+  void ExpectPagesThroughLoss(const std::string& path, const std::vector<fax_test::page>& pages);
 
   // tessaly sends three pages to the peer (which answers), over
   // `transport`; `peer` adds loss or a death, or cuts its capabilities.  The

@@ -242,7 +242,10 @@ void t38_live_peer::run() {
   uint16_t rx_next = 0;
   uint16_t tpkt_rx_seq = 0;
   bytes stream;  // TPKT bytes received, not yet framed
+  // MILESTONE_LOSS_SEED gives repeated runs other loss patterns.
   lcg loss;
+  if (const char* seed = std::getenv("MILESTONE_LOSS_SEED"))
+    loss.x = static_cast<uint32_t>(std::strtoul(seed, nullptr, 10));
   auto lost = [&] {
     if (o_.loss_percent == 0 || loss.percent() >= o_.loss_percent) return false;
     ++dropped;
