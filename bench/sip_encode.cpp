@@ -47,8 +47,9 @@ std::vector<parsed>& corpus() {
     for (const std::string& t : sip_bench::corpus()) {
       parsed p;
       p.text.assign(t.begin(), t.end());
-      sip_parse__start(p.text.data(), p.text.size());
-      if (sip_parse_message(1) != SIP_PARSE_DONE) continue;
+      sip_parser parser;
+      sip_parse__start(parser, p.text.data(), p.text.size());
+      if (sip_parse_message(parser, 1) != SIP_PARSE_DONE) continue;
       const std::uint8_t m = sip_hdr_area.method;
       if (m >= SIP_METHOD_INVITE && m <= SIP_METHOD_REGISTER) p.kind = static_cast<std::uint8_t>('A' + (m - 0xE1));
       if (m == SIP_METHOD_RESPONSE) p.kind = static_cast<std::uint8_t>('a' + (sip_hdr_area.cseq.method - 0xC1));
@@ -89,8 +90,9 @@ void BM_SipParseSameCorpus(benchmark::State& state) {
   for (auto _ : state) {
     for (const parsed& p : corpus()) {
       std::memcpy(buf.data(), p.text.data(), p.text.size());
-      sip_parse__start(buf.data(), p.text.size());
-      benchmark::DoNotOptimize(sip_parse_message(1));
+      sip_parser parser;
+      sip_parse__start(parser, buf.data(), p.text.size());
+      benchmark::DoNotOptimize(sip_parse_message(parser, 1));
       sip_work__release();
       ++parsed_count;
     }
@@ -110,8 +112,9 @@ void BM_SipParseAndBuildResponse400(benchmark::State& state) {
     for (const parsed& p : corpus()) {
       if (p.kind < 'A' || p.kind > 'F' || p.kind == 'B') continue;
       std::memcpy(buf.data(), p.text.data(), p.text.size());
-      sip_parse__start(buf.data(), p.text.size());
-      if (sip_parse_message(1) == SIP_PARSE_DONE)
+      sip_parser parser;
+      sip_parse__start(parser, buf.data(), p.text.size());
+      if (sip_parse_message(parser, 1) == SIP_PARSE_DONE)
         benchmark::DoNotOptimize(sip_build_response(400, "Bad request", 0, 1));
       sip_work__release();
       ++built;

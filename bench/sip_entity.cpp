@@ -82,8 +82,9 @@ std::vector<std::uint8_t> datagram(const std::string& text) {
 }
 
 std::vector<std::uint8_t> response_prim(char kind, std::string text) {
-  sip_parse__start(text.data(), text.size());
-  (void)sip_parse_message(1);
+  sip_parser parser;
+  sip_parse__start(parser, text.data(), text.size());
+  (void)sip_parse_message(parser, 1);
   buffer_t* chain = nullptr;
   std::vector<std::uint8_t> body;
   if (sip_prim__build_up(sip_kind_index_rs[kind - 'a' + 1], 0, &chain) == 2) {

@@ -22,8 +22,9 @@ void BM_SipParseCorpus(benchmark::State& state) {
   for (auto _ : state) {
     for (const auto& text : messages) {
       std::memcpy(buf.data(), text.data(), text.size());
-      sip_parse__start(buf.data(), text.size());
-      std::uint8_t r = sip_parse_message(1);
+      sip_parser parser;
+      sip_parse__start(parser, buf.data(), text.size());
+      std::uint8_t r = sip_parse_message(parser, 1);
       if (r != SIP_PARSE_DONE) {
         state.SkipWithError("message not parsed");
         return;

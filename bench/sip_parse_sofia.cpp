@@ -52,8 +52,9 @@ std::vector<std::string> sdp_set() {
 // One message through our parser; false when it is not parsed whole.
 bool parse_ours(const std::string& text, std::vector<char>& buf, sdp_store* sdp) {
   std::memcpy(buf.data(), text.data(), text.size());
-  sip_parse__start(buf.data(), text.size());
-  if (sip_parse_message(1) != SIP_PARSE_DONE) return false;
+  sip_parser parser;
+  sip_parse__start(parser, buf.data(), text.size());
+  if (sip_parse_message(parser, 1) != SIP_PARSE_DONE) return false;
   bool ok = true;
   if (sdp != nullptr) {
     const sip_str& body = sip_hdr_area.body[0].text;

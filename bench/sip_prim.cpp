@@ -37,8 +37,9 @@ struct parsed {
 
   explicit parsed(const std::string& t) : text(t.begin(), t.end()) {
     sip_work__release();
-    sip_parse__start(text.data(), text.size());
-    if (sip_parse_message(1) != SIP_PARSE_DONE) return;
+    sip_parser parser;
+    sip_parse__start(parser, text.data(), text.size());
+    if (sip_parse_message(parser, 1) != SIP_PARSE_DONE) return;
     const std::uint8_t m = sip_hdr_area.method;
     const bool response = m == SIP_METHOD_RESPONSE;
     const unsigned number = response ? sip_hdr_area.cseq.method - 0xC0u : m - 0xE0u;
@@ -77,8 +78,9 @@ void BM_Parse(benchmark::State& state) {
   std::vector<char> buf(t.size());
   for (auto _ : state) {
     std::memcpy(buf.data(), t.data(), t.size());
-    sip_parse__start(buf.data(), t.size());
-    if (sip_parse_message(1) != SIP_PARSE_DONE) {
+    sip_parser parser;
+    sip_parse__start(parser, buf.data(), t.size());
+    if (sip_parse_message(parser, 1) != SIP_PARSE_DONE) {
       state.SkipWithError("message not parsed");
       return;
     }

@@ -120,8 +120,9 @@ void BM_TextToHandle(benchmark::State& state) {
   for (auto _ : state) {
     text.assign(answer.begin(), answer.end());
     sip_work__release();
-    sip_parse__start(text.data(), text.size());
-    if (sip_parse_message(1) != SIP_PARSE_DONE) state.SkipWithError("parse");
+    sip_parser parser;
+    sip_parse__start(parser, text.data(), text.size());
+    if (sip_parse_message(parser, 1) != SIP_PARSE_DONE) state.SkipWithError("parse");
     buffer_t* body = nullptr;
     if (sip_prim__build_up(sip_kind_index_rs[1], 0, &body) != 2) state.SkipWithError("build");
     u32 len = 0;

@@ -52,8 +52,9 @@ void check_text(const std::string& text) {
   std::vector<char> buf(text.begin(), text.end());
   sip_hdr_area_t* area = &sip_hdr_area;
   sip_parse_env.build_response = nullptr;
-  sip_parse__start(buf.data(), buf.size());
-  const std::uint8_t r = sip_parse_message(1);
+  sip_parser parser;
+  sip_parse__start(parser, buf.data(), buf.size());
+  const std::uint8_t r = sip_parse_message(parser, 1);
   check(r == SIP_PARSE_DONE);
   check(area->count[static_cast<unsigned>(sip_header_id::content_length)] == 1);
   check(area->content_length.value == text.size() - (blank + 4) ||
@@ -85,8 +86,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<char> buf(data + 1, data + size);
   sip_work__release();
   sip_parse_env.build_response = sip_build_response__for_parser;
-  sip_parse__start(buf.data(), buf.size());
-  const std::uint8_t r = sip_parse_message(1);
+  sip_parser parser;
+  sip_parse__start(parser, buf.data(), buf.size());
+  const std::uint8_t r = sip_parse_message(parser, 1);
   if (r == SIP_PARSE_DONE) {
     (void)sip_build_response(400, "Bad request", (data[0] & 4) != 0 ? 30 : 0, 1);
     std::uint8_t kind = 0;

@@ -85,14 +85,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (int datagram = 1; datagram >= 0; --datagram) {
     std::unique_ptr<char[]> buf(new char[size == 0 ? 1 : size]);
     if (size != 0) std::memcpy(buf.get(), data, size);
-    sip_parse__start(buf.get(), size);
+    sip_parser parser;
+    sip_parse__start(parser, buf.get(), size);
     for (int n = 0; n < 64; ++n) {
-      char* before = sip_scan_state.cursor;
-      std::uint8_t r = sip_parse_message(datagram);
-      check(sip_scan_state.cursor >= buf.get() && sip_scan_state.cursor <= buf.get() + size);
-      check(sip_scan_state.end <= buf.get() + size);
+      char* before = parser.scan.cursor;
+      std::uint8_t r = sip_parse_message(parser, datagram);
+      check(parser.scan.cursor >= buf.get() && parser.scan.cursor <= buf.get() + size);
+      check(parser.scan.end <= buf.get() + size);
       if (r == SIP_PARSE_DONE || r == SIP_PARSE_MORE) check_area(buf.get(), size);
-      if (r != SIP_PARSE_MORE || sip_scan_state.cursor <= before) break;
+      if (r != SIP_PARSE_MORE || parser.scan.cursor <= before) break;
       sip_hdr_count__reset();
       sip_hdr_area.index = 0;
     }

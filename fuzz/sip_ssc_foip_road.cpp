@@ -125,10 +125,11 @@ u8 read_all(const std::string& text, Each&& each) {
   sip_parse_env.report_error = nullptr;
   std::vector<char> buf(text.begin(), text.end());
   sip_work__release();
-  sip_parse__start(buf.data(), buf.size());
+  sip_parser parser;
+  sip_parse__start(parser, buf.data(), buf.size());
   u8 r = 0;
   for (int n = 0; n < 64; ++n) {
-    r = sip_parse_message(1);
+    r = sip_parse_message(parser, 1);
     // A refused or cut request is answered too, from what was read of it.
     if (sip_hdr_area.count[static_cast<unsigned>(sip_header_id::request_line)] != 0 ||
         sip_hdr_area.count[static_cast<unsigned>(sip_header_id::status_line)] != 0)

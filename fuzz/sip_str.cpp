@@ -1,5 +1,5 @@
 // Fuzz target of the SIP stack utilities: comparisons with %-escapes, dotted
-// quads, the scans at the shared cursor, unescaping and number conversion,
+// quads, the scans at a cursor, unescaping and number conversion,
 // all on exactly sized copies so that a read past either end is caught.
 #include <cstdint>
 #include <cstdlib>
@@ -37,24 +37,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<char> scan(counted);
   char* start = scan.data();
   char* end = scan.data() + scan.size();
+  sip_scan_state_t sc;
+  sc.end = end;
   auto at_start = [&] {
-    sip_text_ptr = start;
-    sip_text_end = end;
+    sc.cursor = start;
+    sc.line_end = end;
   };
-  auto inside = [&] { return sip_text_ptr >= start && sip_text_ptr <= end; };
+  auto inside = [&] { return sc.cursor >= start && sc.cursor <= end; };
   at_start();
-  if (sip_scan__keyword(text.data()) != 0 && sip_text_ptr != start) std::abort();
+  if (sip_scan__keyword(sc, text.data()) != 0 && sc.cursor != start) std::abort();
   at_start();
-  if (sip_scan__literal(text.data()) && sip_text_ptr != start) std::abort();
+  if (sip_scan__literal(sc, text.data()) && sc.cursor != start) std::abort();
   at_start();
   sip_str t{static_cast<uint16_t>(split), text.data()};
-  (void)sip_scan__str(t);
+  (void)sip_scan__str(sc, t);
   if (!inside()) std::abort();
   at_start();
-  (void)sip_scan__comment();
+  (void)sip_scan__comment(sc);
   if (!inside()) std::abort();
   at_start();
-  (void)sip_scan__quoted();
+  (void)sip_scan__quoted(sc);
   if (!inside()) std::abort();
 
   uint16_t ulen = s.len;

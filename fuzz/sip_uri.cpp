@@ -77,13 +77,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::unique_ptr<char[]> buf(new char[size == 0 ? 1 : size]);
     if (size != 0) std::memcpy(buf.get(), data, size);
     const input in{buf.get(), buf.get() + size};
-    sip_scan_state.cursor = buf.get();
-    sip_scan_state.end = buf.get() + size;
-    sip_scan_state.line_end = buf.get() + size;
+    sip_scan_state_t sc;
+    sc.cursor = buf.get();
+    sc.end = buf.get() + size;
+    sc.line_end = buf.get() + size;
     sip_addr addr;
-    int r = pass == 0 ? sip_parse_uri(&addr) : sip_parse_uri_noparams(&addr);
+    int r = pass == 0 ? sip_parse_uri(sc, &addr) : sip_parse_uri_noparams(sc, &addr);
     check(r == 2 || r == 3);
-    check(sip_scan_state.cursor == sip_scan_state.line_end);
+    check(sc.cursor == sc.line_end);
     check_addr(in, addr, r == 2);
     if (pass == 1 && r == 2) {
       // Without parameters nothing after the host and port is kept.

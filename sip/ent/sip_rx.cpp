@@ -578,9 +578,10 @@ void sip_rx__datagram(sip_endpoint& ep, char* text, std::size_t length, const st
   sip_mod.rx_address = from;
   sip_mod.rx_port = port;
   rx_original.assign(text, text + length);
-  sip_parse__start(text, length);
+  sip_parser parser;
+  sip_parse__start(parser, text, length);
   for (;;) {
-    const std::uint8_t r = sip_parse_message(1);
+    const std::uint8_t r = sip_parse_message(parser, 1);
     if (r == SIP_PARSE_INCOMPLETE) break;
     if (r != SIP_PARSE_MORE && r != SIP_PARSE_DONE) {
       report(SIP_CAUSE_PARSE, 0);
@@ -616,12 +617,12 @@ void sip_rx__too_large(sip_endpoint& ep, const char* text, std::size_t length, c
   head.push_back('\r');
   head.push_back('\n');
   // The parser's own answers (a body shorter than its Content-Length) are
-  // not the reason here: switched off while it reads.
-  const auto parser_answer = sip_parse_env.build_response;
-  sip_parse_env.build_response = nullptr;
-  sip_parse__start(head.data(), head.size());
-  (void)sip_parse_message(1);
-  sip_parse_env.build_response = parser_answer;
+  // not the reason here: this parser has none.
+  sip_parse_services no_answers = sip_parse_env;
+  no_answers.build_response = nullptr;
+  sip_parser parser(sip_hdr_area, no_answers);
+  sip_parse__start(parser, head.data(), head.size());
+  (void)sip_parse_message(parser, 1);
   const sip_hdr_area_t& w = sip_hdr_area;
   const bool request =
       sip_hdr_count(sip_header_id::request_line) != 0 && w.method != SIP_METHOD_RESPONSE && w.method != SIP_METHOD_ACK;
@@ -664,9 +665,10 @@ bool sip_rx__answer_timed_out(sip_endpoint& ep, sip_call& c, std::uint8_t reques
   sip_rx__install_hooks(&ep);
   sip_mod.rx_address = c.dest_address;
   sip_mod.rx_port = c.dest_port;
-  sip_parse__start(text.data(), text.size());
+  sip_parser parser;
+  sip_parse__start(parser, text.data(), text.size());
   for (;;) {
-    const std::uint8_t r = sip_parse_message(1);
+    const std::uint8_t r = sip_parse_message(parser, 1);
     if (r != SIP_PARSE_MORE && r != SIP_PARSE_DONE) return false;
     if (sip_hdr_area.method == request_code && sip_hdr_area.cseq.number == t->cseq) break;
     if (r == SIP_PARSE_DONE) return false;

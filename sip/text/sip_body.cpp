@@ -27,47 +27,47 @@ void drop_final_line_end(const char* from, char** end) {
 
 }  // namespace
 
-u8 sip_store_body() {
-  if (sip_hdr_area.index >= SIP_MAX_BODY) return 0;
-  std::size_t n = static_cast<std::size_t>(sip_scan_state.end - sip_scan_state.cursor);
+u8 sip_store_body(sip_parser& ps) {
+  if (ps.area.index >= SIP_MAX_BODY) return 0;
+  std::size_t n = static_cast<std::size_t>(ps.scan.end - ps.scan.cursor);
   if (n > SIP_BODY_MAX) {
-    sip_scan_state.cursor = sip_scan_state.end;
+    ps.scan.cursor = ps.scan.end;
     return 0;
   }
-  sip_body_rec* b = &sip_hdr_area.body[sip_hdr_area.index];
+  sip_body_rec* b = &ps.area.body[ps.area.index];
   b->part = 0;
-  b->text.ptr = sip_scan_state.cursor;
+  b->text.ptr = ps.scan.cursor;
   b->text.len = static_cast<u16>(n);
-  sip_scan_state.cursor = sip_scan_state.end;
+  ps.scan.cursor = ps.scan.end;
   return BODY_STORED;
 }
 
-u8 sip_parse_part_header() {
-  char* p = sip_scan_state.cursor;
-  char* end = sip_scan_state.end;
+u8 sip_parse_part_header(sip_parser& ps) {
+  char* p = ps.scan.cursor;
+  char* end = ps.scan.end;
   int le = line_end_at(p, end);
   if (le != 0) {
-    sip_scan_state.cursor = p + le;
+    ps.scan.cursor = p + le;
     return BODY_STORED;
   }
   // Continuation lines are joined first (within the part).
-  if (!sip_scan__find_line_end()) sip_scan_state.line_end = sip_scan_state.end;
-  end = sip_scan_state.end;
-  char* q = sip_scan_state.line_end;
-  id_t id = sip_hdr__match_name();
+  if (!sip_scan__find_line_end(ps.scan)) ps.scan.line_end = ps.scan.end;
+  end = ps.scan.end;
+  char* q = ps.scan.line_end;
+  id_t id = sip_hdr__match_name(ps.scan);
   if (id == id_t::content_type || id == id_t::content_disposition) {
-    sip_hdr_area.index = sip_hdr_area.count[static_cast<unsigned>(
-        id == id_t::content_type ? id_t::part_content_type : id_t::part_content_disposition)];
+    ps.area.index = ps.area.count[static_cast<unsigned>(id == id_t::content_type ? id_t::part_content_type
+                                                                                 : id_t::part_content_disposition)];
     return static_cast<u8>(id);
   }
-  sip_scan_state.cursor = q + line_end_at(q, end);
+  ps.scan.cursor = q + line_end_at(q, end);
   return 0;
 }
 
-sip_boundary_rc sip_find_boundary(char** next) {
-  const sip_str& boundary = sip_hdr_area.content_type[0].boundary;
-  char* p = sip_scan_state.cursor;
-  char* end = sip_scan_state.end;
+sip_boundary_rc sip_find_boundary(sip_parser& ps, char** next) {
+  const sip_str& boundary = ps.area.content_type[0].boundary;
+  char* p = ps.scan.cursor;
+  char* end = ps.scan.end;
   char* line = p;
   for (;;) {
     // `line` is the start of a line.
@@ -87,7 +87,7 @@ sip_boundary_rc sip_find_boundary(char** next) {
         } else if (content_end > p && content_end[-1] == '\r') {
           --content_end;
         }
-        sip_scan_state.cursor = content_end;
+        ps.scan.cursor = content_end;
         *next = q + le;
         return close ? SIP_BOUNDARY_CLOSE : SIP_BOUNDARY_FOUND;
       }
@@ -99,78 +99,78 @@ sip_boundary_rc sip_find_boundary(char** next) {
   }
 }
 
-u8 sip_parse_body() {
-  char* entry_end = sip_scan_state.end;
-  if (sip_hdr_area.count[static_cast<unsigned>(id_t::content_length)] != 0) {
-    u32 cl = sip_hdr_area.content_length.value;
-    if (cl > static_cast<std::size_t>(entry_end - sip_scan_state.cursor)) return SIP_BODY_SHORT;
-    sip_scan_state.end = sip_scan_state.cursor + cl;
+u8 sip_parse_body(sip_parser& ps) {
+  char* entry_end = ps.scan.end;
+  if (ps.area.count[static_cast<unsigned>(id_t::content_length)] != 0) {
+    u32 cl = ps.area.content_length.value;
+    if (cl > static_cast<std::size_t>(entry_end - ps.scan.cursor)) return SIP_BODY_SHORT;
+    ps.scan.end = ps.scan.cursor + cl;
   }
-  char* body_end = sip_scan_state.end;
-  bool have_type = sip_hdr_area.count[static_cast<unsigned>(id_t::content_type)] != 0;
-  const sip_media_type_rec* ct = have_type ? &sip_hdr_area.content_type[0] : nullptr;
-  if (sip_parse_env.raw_body || ct == nullptr || ct->type != SIP_MEDIA_MULTIPART) {
-    drop_final_line_end(sip_scan_state.cursor, &sip_scan_state.end);
-    u8 r = sip_store_body();
-    sip_scan_state.cursor = body_end;
-    sip_scan_state.end = body_end;
+  char* body_end = ps.scan.end;
+  bool have_type = ps.area.count[static_cast<unsigned>(id_t::content_type)] != 0;
+  const sip_media_type_rec* ct = have_type ? &ps.area.content_type[0] : nullptr;
+  if (ps.env.raw_body || ct == nullptr || ct->type != SIP_MEDIA_MULTIPART) {
+    drop_final_line_end(ps.scan.cursor, &ps.scan.end);
+    u8 r = sip_store_body(ps);
+    ps.scan.cursor = body_end;
+    ps.scan.end = body_end;
     return r;
   }
   if (ct->boundary.len == 0) return 0;
   char* next = nullptr;
-  if (sip_find_boundary(&next) != SIP_BOUNDARY_FOUND) return 0;
+  if (sip_find_boundary(ps, &next) != SIP_BOUNDARY_FOUND) return 0;
   u8 part = 0;
   u8 result = 0;
-  u8& ct_count = sip_hdr_area.count[static_cast<unsigned>(id_t::part_content_type)];
-  u8& cd_count = sip_hdr_area.count[static_cast<unsigned>(id_t::part_content_disposition)];
-  u8& body_count = sip_hdr_area.count[static_cast<unsigned>(id_t::body)];
+  u8& ct_count = ps.area.count[static_cast<unsigned>(id_t::part_content_type)];
+  u8& cd_count = ps.area.count[static_cast<unsigned>(id_t::part_content_disposition)];
+  u8& body_count = ps.area.count[static_cast<unsigned>(id_t::body)];
   for (;;) {
     char* part_start = next;
-    sip_scan_state.cursor = part_start;
-    sip_scan_state.end = body_end;
-    const sip_boundary_rc delim = sip_find_boundary(&next);
+    ps.scan.cursor = part_start;
+    ps.scan.end = body_end;
+    const sip_boundary_rc delim = sip_find_boundary(ps, &next);
     if (delim == SIP_BOUNDARY_NONE) return 0;
-    char* content_end = sip_scan_state.cursor;
+    char* content_end = ps.scan.cursor;
     if (content_end < part_start) content_end = part_start;
-    sip_scan_state.cursor = part_start;
-    sip_scan_state.end = content_end;
+    ps.scan.cursor = part_start;
+    ps.scan.end = content_end;
     bool have_ct = false, have_cd = false;
     for (;;) {
-      if (sip_scan_state.cursor >= sip_scan_state.end) break;
-      u8 h = sip_parse_part_header();
+      if (ps.scan.cursor >= ps.scan.end) break;
+      u8 h = sip_parse_part_header(ps);
       if (h == BODY_STORED) break;
       if (h == 0) continue;
-      char* line_stop = sip_scan_state.line_end;
+      char* line_stop = ps.scan.line_end;
       bool ok;
       if (h == static_cast<u8>(id_t::content_type)) {
         if (have_ct || ct_count >= SIP_MAX_PARTS) return 0;
-        sip_media_type_rec* r = &sip_hdr_area.part_content_type[ct_count];
+        sip_media_type_rec* r = &ps.area.part_content_type[ct_count];
         r->part = part;
-        ok = sip_parse_media_type(r);
+        ok = sip_parse_media_type(ps, r);
         if (ok) ++ct_count;
         have_ct = true;
       } else {
         if (have_cd || cd_count >= SIP_MAX_PARTS) return 0;
-        sip_disposition_rec* r = &sip_hdr_area.part_content_disposition[cd_count];
+        sip_disposition_rec* r = &ps.area.part_content_disposition[cd_count];
         r->part = part;
-        ok = sip_parse_disposition(r);
+        ok = sip_parse_disposition(ps, r);
         if (ok) ++cd_count;
         have_cd = true;
       }
       if (!ok) return 0;
-      sip_scan_state.cursor = line_stop + line_end_at(line_stop, sip_scan_state.end);
+      ps.scan.cursor = line_stop + line_end_at(line_stop, ps.scan.end);
     }
-    sip_hdr_area.index = body_count;
-    result = sip_store_body();
-    if (result == BODY_STORED) sip_hdr_area.body[sip_hdr_area.index].part = part;
-    sip_scan_state.end = body_end;
+    ps.area.index = body_count;
+    result = sip_store_body(ps);
+    if (result == BODY_STORED) ps.area.body[ps.area.index].part = part;
+    ps.scan.end = body_end;
     if (delim == SIP_BOUNDARY_CLOSE) break;
     if (result == BODY_STORED) ++body_count;
     ++part;
     if (part == 0) return 0;  // 256 parts: refused
   }
-  sip_scan_state.cursor = body_end;
-  sip_scan_state.end = body_end;
-  if (result == BODY_STORED) sip_hdr_area.index = static_cast<u8>(body_count);
+  ps.scan.cursor = body_end;
+  ps.scan.end = body_end;
+  if (result == BODY_STORED) ps.area.index = static_cast<u8>(body_count);
   return result;
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "sip/text/sip_hdr.h"
+#include "sip/text/sip_hdr_parse.h"
 #include "platform/int_types.h"
 
 // Largest body accepted: the most one datagram can carry (the length field
@@ -17,13 +18,13 @@ constexpr u8 SIP_BODY_SHORT = 0x81;
 // With `cursor` at the first byte after the blank line: 62 when the body
 // (or the last part's body) was stored, 0 when it is refused, 0x81 when the
 // data is shorter than Content-Length.
-[[nodiscard]] u8 sip_parse_body();
+[[nodiscard]] u8 sip_parse_body(sip_parser& ps);
 // Stores the text from `cursor` to `end` as the body record of the current
 // instance index: 62, or 0 for a third body or one above SIP_BODY_MAX.
-u8 sip_store_body();
+u8 sip_store_body(sip_parser& ps);
 // Recognises one header line of a body part: 17 Content-Type, 13
 // Content-Disposition, 62 the blank line, 0 any other line (skipped).
-u8 sip_parse_part_header();
+u8 sip_parse_part_header(sip_parser& ps);
 // Results of sip_find_boundary.
 enum sip_boundary_rc : u8 {
   SIP_BOUNDARY_FOUND = 2,  // `*next` the line after it, `cursor` the end of the content before it
@@ -32,4 +33,4 @@ enum sip_boundary_rc : u8 {
 };
 // From `cursor`, looks line by line for "--" and the boundary of the first
 // Content-Type.
-[[nodiscard]] sip_boundary_rc sip_find_boundary(char** next);
+[[nodiscard]] sip_boundary_rc sip_find_boundary(sip_parser& ps, char** next);

@@ -147,16 +147,16 @@ bool colon_follows(char*& p, const char* stop) {
 
 }  // namespace
 
-void sip_hdr_count__reset() { std::memset(sip_hdr_area.count, 0, sizeof sip_hdr_area.count); }
+void sip_hdr_count__reset(sip_hdr_area_t& area) { std::memset(area.count, 0, sizeof area.count); }
 
-void sip_hdr_count__decrement(sip_header_id id) {
-  u8& c = sip_hdr_count(id);
+void sip_hdr_count__decrement(sip_hdr_area_t& area, sip_header_id id) {
+  u8& c = sip_hdr_count(area, id);
   if (c > 0) --c;
 }
 
-sip_header_id sip_hdr__match_name() {
-  char* start = sip_scan_state.cursor;
-  const char* stop = sip_scan_state.line_end;
+sip_header_id sip_hdr__match_name(sip_scan_state_t& sc) {
+  char* start = sc.cursor;
+  const char* stop = sc.line_end;
   if (start >= stop) return sip_header_id::none;
   // The name runs to the first blank or colon; a known name holds neither.
   char* q = start;
@@ -181,6 +181,6 @@ sip_header_id sip_hdr__match_name() {
     }
   }
   if (id == sip_header_id::none || !colon_follows(q, stop)) return sip_header_id::none;
-  sip_scan_state.cursor = q;
+  sc.cursor = q;
   return id;
 }

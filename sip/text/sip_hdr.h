@@ -489,14 +489,18 @@ struct sip_hdr_area_t {
 };
 extern sip_hdr_area_t sip_hdr_area;
 
-inline u8& sip_hdr_count(sip_header_id id) { return sip_hdr_area.count[sip_hdr_slot(id)]; }
+// The instance count of `id` in `area` (by default the SIP entity's).
+inline u8& sip_hdr_count(sip_hdr_area_t& area, sip_header_id id) { return area.count[sip_hdr_slot(id)]; }
+inline u8& sip_hdr_count(sip_header_id id) { return sip_hdr_count(sip_hdr_area, id); }
 
 // Zeroes the instance counts of all 96 slots.
-void sip_hdr_count__reset();
+void sip_hdr_count__reset(sip_hdr_area_t& area);
+inline void sip_hdr_count__reset() { sip_hdr_count__reset(sip_hdr_area); }
 // Lowers the instance count of `id` by one, not below 0.
-void sip_hdr_count__decrement(sip_header_id id);
+void sip_hdr_count__decrement(sip_hdr_area_t& area, sip_header_id id);
+inline void sip_hdr_count__decrement(sip_header_id id) { sip_hdr_count__decrement(sip_hdr_area, id); }
 
 // Recognises the header name at `cursor` (the name, optional blanks, ':' and
 // optional blanks) and leaves `cursor` on the value: the header's id, or 0
 // for an unknown or malformed name.  Does not treat the blank line.
-sip_header_id sip_hdr__match_name();
+sip_header_id sip_hdr__match_name(sip_scan_state_t& sc);

@@ -8,8 +8,8 @@
 
 sip_parse_services sip_parse_env;
 
-void sip_parse__report(u16 cause, u8 detail) {
-  if (sip_parse_env.report_error != nullptr) sip_parse_env.report_error(cause, detail);
+void sip_parse__report(sip_parser& ps, u16 cause, u8 detail) {
+  if (ps.env.report_error != nullptr) ps.env.report_error(cause, detail);
 }
 
 namespace sip_hp {
@@ -63,99 +63,99 @@ bool display_tokens(char* from, char* lt, bool single, sip_str* display) {
 }
 
 // The URI between '<' (at the cursor) and the next '>'.
-bool bracketed_uri(sip_addr* addr) {
-  char* gt = static_cast<char*>(std::memchr(cur(), '>', static_cast<std::size_t>(lend() - cur())));
+bool bracketed_uri(sip_parser& ps, sip_addr* addr) {
+  char* gt = static_cast<char*>(std::memchr(cur(ps), '>', static_cast<std::size_t>(lend(ps) - cur(ps))));
   if (gt == nullptr) return false;
-  ++cur();
-  char* saved = lend();
-  sip_scan_state.line_end = gt;
-  int r = sip_parse_uri(addr);
-  sip_scan_state.line_end = saved;
-  cur() = gt + 1;
+  ++cur(ps);
+  char* saved = lend(ps);
+  ps.scan.line_end = gt;
+  int r = sip_parse_uri(ps.scan, addr);
+  ps.scan.line_end = saved;
+  cur(ps) = gt + 1;
   return r == 2;
 }
 
-bool uri_up_to(char* stop, sip_addr* addr, bool params) {
-  char* saved = lend();
-  sip_scan_state.line_end = stop;
-  int r = params ? sip_parse_uri(addr) : sip_parse_uri_noparams(addr);
-  sip_scan_state.line_end = saved;
-  cur() = stop;
+bool uri_up_to(sip_parser& ps, char* stop, sip_addr* addr, bool params) {
+  char* saved = lend(ps);
+  ps.scan.line_end = stop;
+  int r = params ? sip_parse_uri(ps.scan, addr) : sip_parse_uri_noparams(ps.scan, addr);
+  ps.scan.line_end = saved;
+  cur(ps) = stop;
   return r == 2;
 }
 
 }  // namespace
 
-bool parse_name_addr(sip_name_addr* na, na_form form, bool* bare) {
+bool parse_name_addr(sip_parser& ps, sip_name_addr* na, na_form form, bool* bare) {
   sip_scan__clear(na, sizeof *na);
   *bare = false;
-  char* start = cur();
-  if (peek() == '"') {
+  char* start = cur(ps);
+  if (peek(ps) == '"') {
     sip_str name;
-    if (!quoted(&name, DISPLAY_MAX) || !unescaped_copy(&name)) return false;
+    if (!quoted(ps, &name, DISPLAY_MAX) || !unescaped_copy(&name)) return false;
     na->display = name;
     na->quoted = 1;
-    sip_scan__skip_lws();
-    if (peek() != '<') return false;
-    return bracketed_uri(&na->addr);
+    sip_scan__skip_lws(ps.scan);
+    if (peek(ps) != '<') return false;
+    return bracketed_uri(ps, &na->addr);
   }
-  char* lt = static_cast<char*>(std::memchr(start, '<', static_cast<std::size_t>(lend() - start)));
+  char* lt = static_cast<char*>(std::memchr(start, '<', static_cast<std::size_t>(lend(ps) - start)));
   if (lt != nullptr) {
     sip_str display;
     if (display_tokens(start, lt, form == na_form::referred_by, &display)) {
       if (display.len > DISPLAY_MAX) return false;
       na->display = display;
-      cur() = lt;
-      return bracketed_uri(&na->addr);
+      cur(ps) = lt;
+      return bracketed_uri(ps, &na->addr);
     }
   }
   *bare = true;
   switch (form) {
     case na_form::bare_noparams: {
       char* p = start;
-      while (p < lend() && sip_cc(*p, SIP_CC_PARAM)) ++p;
-      return uri_up_to(p, &na->addr, false);
+      while (p < lend(ps) && sip_cc(*p, SIP_CC_PARAM)) ++p;
+      return uri_up_to(ps, p, &na->addr, false);
     }
     case na_form::bare_to_comma: {
       if (lt != nullptr) return false;
       char* p = start;
-      while (p < lend() && *p != ',') ++p;
+      while (p < lend(ps) && *p != ',') ++p;
       while (p > start && (p[-1] == ' ' || p[-1] == '\t')) --p;
-      return uri_up_to(p, &na->addr, true);
+      return uri_up_to(ps, p, &na->addr, true);
     }
     case na_form::referred_by:
       if (lt != nullptr) return false;
-      return uri_up_to(lend(), &na->addr, true);
+      return uri_up_to(ps, lend(ps), &na->addr, true);
     default: return false;
   }
 }
 
-bool skip_param() {
-  if (sip_scan__run(SIP_CC_TOKEN) == 0) return false;
-  char* after_name = cur();
-  sip_scan__skip_lws();
-  if (!sip_scan__take('=')) {
-    cur() = after_name;
+bool skip_param(sip_parser& ps) {
+  if (sip_scan__run(ps.scan, SIP_CC_TOKEN) == 0) return false;
+  char* after_name = cur(ps);
+  sip_scan__skip_lws(ps.scan);
+  if (!sip_scan__take(ps.scan, '=')) {
+    cur(ps) = after_name;
     return true;
   }
-  sip_scan__skip_lws();
-  if (peek() == '"') {
+  sip_scan__skip_lws(ps.scan);
+  if (peek(ps) == '"') {
     sip_str q;
-    return sip_scan__quoted_string(&q);
+    return sip_scan__quoted_string(ps.scan, &q);
   }
-  sip_scan__run(SIP_CC_PARAM_VALUE);
+  sip_scan__run(ps.scan, SIP_CC_PARAM_VALUE);
   return true;
 }
 
-int next_param(bool tight, bool list) {
-  sip_scan__skip_lws();
-  if (at_end()) return 0;
-  if (list && peek() == ',') return 0;
-  if (!sip_scan__take(';')) return -1;
+int next_param(sip_parser& ps, bool tight, bool list) {
+  sip_scan__skip_lws(ps.scan);
+  if (at_end(ps)) return 0;
+  if (list && peek(ps) == ',') return 0;
+  if (!sip_scan__take(ps.scan, ';')) return -1;
   if (tight) {
-    if (peek() == ' ' || peek() == '\t') return -1;
+    if (peek(ps) == ' ' || peek(ps) == '\t') return -1;
   } else {
-    sip_scan__skip_lws();
+    sip_scan__skip_lws(ps.scan);
   }
   return 1;
 }
@@ -170,157 +170,158 @@ namespace {
 // Name-address headers
 
 // From, To: tag and other parameters.
-u8 parse_from_to(id_t id, sip_name_addr* na) {
-  if (!instance_allowed(id, 1)) return SIP_HDR_FAILED;
+u8 parse_from_to(sip_parser& ps, id_t id, sip_name_addr* na) {
+  if (!instance_allowed(ps, id, 1)) return SIP_HDR_FAILED;
   bool bare;
-  if (!parse_name_addr(na, na_form::bare_noparams, &bare)) return SIP_HDR_FAILED;
+  if (!parse_name_addr(ps, na, na_form::bare_noparams, &bare)) return SIP_HDR_FAILED;
   for (;;) {
-    int np = next_param(false, false);
+    int np = next_param(ps, false, false);
     if (np == 0) break;
     if (np < 0) return SIP_HDR_FAILED;
-    char* start = cur();
+    char* start = cur(ps);
     bool eq;
-    if (param_is("tag", &eq)) {
+    if (param_is(ps, "tag", &eq)) {
       if (!eq || na->tag.len != 0) return SIP_HDR_FAILED;
-      sip_str tag = run(SIP_CC_TOKEN);
+      sip_str tag = run(ps, SIP_CC_TOKEN);
       if (tag.len == 0 || tag.len > 64) return SIP_HDR_FAILED;
       na->tag = tag;
       continue;
     }
-    cur() = start;
-    if (sip_scan__other_param(&na->params_other) != SIP_SCAN_OK) return SIP_HDR_FAILED;
+    cur(ps) = start;
+    if (sip_scan__other_param(ps.scan, &na->params_other) != SIP_SCAN_OK) return SIP_HDR_FAILED;
   }
   return done(id);
 }
 
-u8 parse_from() { return parse_from_to(id_t::from, &sip_hdr_area.from); }
-u8 parse_to() { return parse_from_to(id_t::to, &sip_hdr_area.to); }
+u8 parse_from(sip_parser& ps) { return parse_from_to(ps, id_t::from, &ps.area.from); }
+u8 parse_to(sip_parser& ps) { return parse_from_to(ps, id_t::to, &ps.area.to); }
 
-u8 parse_reply_to() {
-  if (!instance_allowed(id_t::reply_to, 1)) return SIP_HDR_FAILED;
-  sip_name_addr* na = &sip_hdr_area.reply_to;
+u8 parse_reply_to(sip_parser& ps) {
+  if (!instance_allowed(ps, id_t::reply_to, 1)) return SIP_HDR_FAILED;
+  sip_name_addr* na = &ps.area.reply_to;
   bool bare;
-  if (!parse_name_addr(na, na_form::bare_noparams, &bare)) return SIP_HDR_FAILED;
+  if (!parse_name_addr(ps, na, na_form::bare_noparams, &bare)) return SIP_HDR_FAILED;
   for (;;) {
-    int np = next_param(false, false);
+    int np = next_param(ps, false, false);
     if (np == 0) break;
-    if (np < 0 || sip_scan__other_param(&na->params_other) != SIP_SCAN_OK) return SIP_HDR_FAILED;
+    if (np < 0 || sip_scan__other_param(ps.scan, &na->params_other) != SIP_SCAN_OK) return SIP_HDR_FAILED;
   }
   return done(id_t::reply_to);
 }
 
 // Route, Record-Route, Service-Route: brackets required, parameters right
 // after their ';'.
-elem route_element(sip_name_addr* na) {
+elem route_element(sip_parser& ps, sip_name_addr* na) {
   bool bare;
-  if (!parse_name_addr(na, na_form::brackets_only, &bare)) return elem::fail;
+  if (!parse_name_addr(ps, na, na_form::brackets_only, &bare)) return elem::fail;
   for (;;) {
-    int np = next_param(true, true);
+    int np = next_param(ps, true, true);
     if (np == 0) return elem::ok;
-    if (np < 0 || sip_scan__other_param(&na->params_other) != SIP_SCAN_OK) return elem::fail;
+    if (np < 0 || sip_scan__other_param(ps.scan, &na->params_other) != SIP_SCAN_OK) return elem::fail;
   }
 }
 
-u8 parse_route() {
-  return parse_list(id_t::route, SIP_MAX_ROUTE, [](unsigned row) { return route_element(&sip_hdr_area.route[row]); });
+u8 parse_route(sip_parser& ps) {
+  return parse_list(ps, id_t::route, SIP_MAX_ROUTE,
+                    [&ps](unsigned row) { return route_element(ps, &ps.area.route[row]); });
 }
-u8 parse_record_route() {
-  return parse_list(id_t::record_route, SIP_MAX_RECORD_ROUTE,
-                    [](unsigned row) { return route_element(&sip_hdr_area.record_route[row]); });
+u8 parse_record_route(sip_parser& ps) {
+  return parse_list(ps, id_t::record_route, SIP_MAX_RECORD_ROUTE,
+                    [&ps](unsigned row) { return route_element(ps, &ps.area.record_route[row]); });
 }
-u8 parse_service_route() {
-  return parse_list(id_t::service_route, 1, [](unsigned) { return route_element(&sip_hdr_area.service_route); });
+u8 parse_service_route(sip_parser& ps) {
+  return parse_list(ps, id_t::service_route, 1, [&ps](unsigned) { return route_element(ps, &ps.area.service_route); });
 }
 
 // A name-address element without header parameters: Path and
 // P-Media-Authorization (brackets required), P-Asserted-Identity and
 // P-Preferred-Identity (bare URI up to a ',').
-elem name_addr_alone(sip_name_addr* na, na_form form) {
+elem name_addr_alone(sip_parser& ps, sip_name_addr* na, na_form form) {
   bool bare;
-  if (!parse_name_addr(na, form, &bare)) return elem::fail;
-  sip_scan__skip_lws();
-  return (at_end() || peek() == ',') ? elem::ok : elem::fail;
+  if (!parse_name_addr(ps, na, form, &bare)) return elem::fail;
+  sip_scan__skip_lws(ps.scan);
+  return (at_end(ps) || peek(ps) == ',') ? elem::ok : elem::fail;
 }
-elem bracket_only_element(sip_name_addr* na) { return name_addr_alone(na, na_form::brackets_only); }
-elem identity_element(sip_name_addr* na) { return name_addr_alone(na, na_form::bare_to_comma); }
+elem bracket_only_element(sip_parser& ps, sip_name_addr* na) { return name_addr_alone(ps, na, na_form::brackets_only); }
+elem identity_element(sip_parser& ps, sip_name_addr* na) { return name_addr_alone(ps, na, na_form::bare_to_comma); }
 
-u8 parse_path() {
-  return parse_list(id_t::path, SIP_MAX_PATH,
-                    [](unsigned row) { return bracket_only_element(&sip_hdr_area.path[row]); });
+u8 parse_path(sip_parser& ps) {
+  return parse_list(ps, id_t::path, SIP_MAX_PATH,
+                    [&ps](unsigned row) { return bracket_only_element(ps, &ps.area.path[row]); });
 }
-u8 parse_p_media_authorization() {
-  return parse_list(id_t::p_media_authorization, SIP_MAX_P_MEDIA_AUTHORIZATION,
-                    [](unsigned row) { return bracket_only_element(&sip_hdr_area.p_media_authorization[row]); });
-}
-
-u8 parse_p_asserted_identity() {
-  return parse_list(id_t::p_asserted_identity, SIP_MAX_P_ASSERTED_IDENTITY,
-                    [](unsigned row) { return identity_element(&sip_hdr_area.p_asserted_identity[row]); });
-}
-u8 parse_p_preferred_identity() {
-  return parse_list(id_t::p_preferred_identity, 1,
-                    [](unsigned) { return identity_element(&sip_hdr_area.p_preferred_identity); });
+u8 parse_p_media_authorization(sip_parser& ps) {
+  return parse_list(ps, id_t::p_media_authorization, SIP_MAX_P_MEDIA_AUTHORIZATION,
+                    [&ps](unsigned row) { return bracket_only_element(ps, &ps.area.p_media_authorization[row]); });
 }
 
-u8 parse_history_info() {
-  return parse_list(id_t::history_info, 1, [](unsigned) {
-    sip_history_info_rec* r = &sip_hdr_area.history_info;
+u8 parse_p_asserted_identity(sip_parser& ps) {
+  return parse_list(ps, id_t::p_asserted_identity, SIP_MAX_P_ASSERTED_IDENTITY,
+                    [&ps](unsigned row) { return identity_element(ps, &ps.area.p_asserted_identity[row]); });
+}
+u8 parse_p_preferred_identity(sip_parser& ps) {
+  return parse_list(ps, id_t::p_preferred_identity, 1,
+                    [&ps](unsigned) { return identity_element(ps, &ps.area.p_preferred_identity); });
+}
+
+u8 parse_history_info(sip_parser& ps) {
+  return parse_list(ps, id_t::history_info, 1, [&ps](unsigned) {
+    sip_history_info_rec* r = &ps.area.history_info;
     r->index = sip_str{};
     bool bare;
-    if (!parse_name_addr(&r->na, na_form::bare_to_comma, &bare)) return elem::fail;
+    if (!parse_name_addr(ps, &r->na, na_form::bare_to_comma, &bare)) return elem::fail;
     for (;;) {
-      int np = next_param(false, true);
+      int np = next_param(ps, false, true);
       if (np == 0) return elem::ok;
       if (np < 0) return elem::fail;
-      char* start = cur();
+      char* start = cur(ps);
       bool eq;
-      if (param_is("index", &eq) && eq) {
-        sip_str v = run(SIP_CC_DIGIT_DOT);
+      if (param_is(ps, "index", &eq) && eq) {
+        sip_str v = run(ps, SIP_CC_DIGIT_DOT);
         if (v.len == 0 || v.len > 32) return elem::fail;
         r->index = v;
         continue;
       }
-      cur() = start;
-      if (sip_scan__other_param(&r->na.params_other) != SIP_SCAN_OK) return elem::fail;
+      cur(ps) = start;
+      if (sip_scan__other_param(ps.scan, &r->na.params_other) != SIP_SCAN_OK) return elem::fail;
     }
   });
 }
 
-u8 parse_referred_by() {
-  if (!instance_allowed(id_t::referred_by, 1)) return SIP_HDR_FAILED;
-  sip_referred_by_rec* r = &sip_hdr_area.referred_by;
+u8 parse_referred_by(sip_parser& ps) {
+  if (!instance_allowed(ps, id_t::referred_by, 1)) return SIP_HDR_FAILED;
+  sip_referred_by_rec* r = &ps.area.referred_by;
   r->cid = sip_str{};
   bool bare;
-  if (!parse_name_addr(&r->na, na_form::referred_by, &bare)) return SIP_HDR_FAILED;
+  if (!parse_name_addr(ps, &r->na, na_form::referred_by, &bare)) return SIP_HDR_FAILED;
   if (bare) return done(id_t::referred_by);
   for (;;) {
-    int np = next_param(false, false);
+    int np = next_param(ps, false, false);
     if (np == 0) break;
     if (np < 0) return SIP_HDR_FAILED;
-    char* start = cur();
+    char* start = cur(ps);
     bool eq;
-    if (param_is("cid", &eq) && eq) {
+    if (param_is(ps, "cid", &eq) && eq) {
       sip_str v;
-      if (!quoted(&v, 64)) return SIP_HDR_FAILED;
+      if (!quoted(ps, &v, 64)) return SIP_HDR_FAILED;
       r->cid = v;
       continue;
     }
-    cur() = start;
-    if (sip_scan__other_param(&r->na.params_other) != SIP_SCAN_OK) return SIP_HDR_FAILED;
+    cur(ps) = start;
+    if (sip_scan__other_param(ps.scan, &r->na.params_other) != SIP_SCAN_OK) return SIP_HDR_FAILED;
   }
   return done(id_t::referred_by);
 }
 
 // Contact: '*' or name-addresses with q, action and expires.
-elem contact_element(unsigned row) {
-  sip_contact_rec* c = &sip_hdr_area.contact[row];
+elem contact_element(sip_parser& ps, unsigned row) {
+  sip_contact_rec* c = &ps.area.contact[row];
   sip_scan__clear(c, sizeof *c);
   c->action = SIP_CODE_NONE;
   c->expires = SIP_U32_NONE;
-  if (peek() == '*') {
-    char* after = cur() + 1;
-    cur() = after;
-    if (only_lws_left()) {
+  if (peek(ps) == '*') {
+    char* after = cur(ps) + 1;
+    cur(ps) = after;
+    if (only_lws_left(ps)) {
       sip_scan__clear(&c->na, sizeof c->na);
       c->na.addr.scheme = '*';
       c->na.addr.port = SIP_PORT_NONE;
@@ -328,104 +329,106 @@ elem contact_element(unsigned row) {
       c->na.addr.transport = c->na.addr.ttl = c->na.addr.user_param = c->na.addr.method_param = SIP_CODE_NONE;
       return elem::ok;
     }
-    cur() = after - 1;
+    cur(ps) = after - 1;
   }
   bool bare;
-  if (!parse_name_addr(&c->na, na_form::bare_noparams, &bare)) return elem::fail;
+  if (!parse_name_addr(ps, &c->na, na_form::bare_noparams, &bare)) return elem::fail;
   for (;;) {
-    sip_scan__skip_lws();
-    if (peek() == '(') {
-      ++cur();
-      char* inside = cur();
-      if (sip_scan__comment() != SIP_RESULT_OK) return elem::fail;
-      if (cur() - inside > 32) return elem::fail;
-      c->comment = span(inside, cur());
-      ++cur();
-      sip_scan__skip_lws();
-      return (at_end() || peek() == ',') ? elem::ok : elem::fail;
+    sip_scan__skip_lws(ps.scan);
+    if (peek(ps) == '(') {
+      ++cur(ps);
+      char* inside = cur(ps);
+      if (sip_scan__comment(ps.scan) != SIP_RESULT_OK) return elem::fail;
+      if (cur(ps) - inside > 32) return elem::fail;
+      c->comment = span(inside, cur(ps));
+      ++cur(ps);
+      sip_scan__skip_lws(ps.scan);
+      return (at_end(ps) || peek(ps) == ',') ? elem::ok : elem::fail;
     }
-    int np = next_param(false, true);
+    int np = next_param(ps, false, true);
     if (np == 0) return elem::ok;
     if (np < 0) return elem::fail;
-    char* start = cur();
+    char* start = cur(ps);
     bool eq;
-    if (param_is("q", &eq)) {
+    if (param_is(ps, "q", &eq)) {
       if (!eq) return elem::fail;
-      sip_str v = run(SIP_CC_DIGIT_DOT);
+      sip_str v = run(ps, SIP_CC_DIGIT_DOT);
       if (v.len > 5) return elem::fail;
       c->q = v;
-    } else if (param_is("action", &eq)) {
+    } else if (param_is(ps, "action", &eq)) {
       if (!eq) return elem::fail;
-      sip_str v = run(SIP_CC_TOKEN);
+      sip_str v = run(ps, SIP_CC_TOKEN);
       static constexpr sip_code_row actions[] = {{'p', "proxy"}, {'r', "redirect"}};
       if (!lookup(v, actions, 2, &c->action)) return elem::fail;
-    } else if (param_is("expires", &eq)) {
+    } else if (param_is(ps, "expires", &eq)) {
       if (!eq) return elem::fail;
-      if (peek() == '"') {
+      if (peek(ps) == '"') {
         sip_str date;
-        if (!quoted(&date, 32)) return elem::fail;
+        if (!quoted(ps, &date, 32)) return elem::fail;
         c->expires_date = date;
-      } else if (!number(&c->expires)) {
+      } else if (!number(ps, &c->expires)) {
         return elem::fail;
       }
     } else {
-      cur() = start;
-      if (sip_scan__other_param(&c->na.params_other) != SIP_SCAN_OK) return elem::fail;
+      cur(ps) = start;
+      if (sip_scan__other_param(ps.scan, &c->na.params_other) != SIP_SCAN_OK) return elem::fail;
     }
   }
 }
 
-u8 parse_contact() { return parse_list(id_t::contact, SIP_MAX_CONTACT, contact_element); }
+u8 parse_contact(sip_parser& ps) {
+  return parse_list(ps, id_t::contact, SIP_MAX_CONTACT, [&ps](unsigned row) { return contact_element(ps, row); });
+}
 
 // ---------------------------------------------------------------------------
 // Via
 
 constexpr u16 VIA_TEXT_MAX = 8;
 
-bool via_param(sip_via_rec* v) {
-  char* start = cur();
-  sip_str name = run(SIP_CC_TOKEN);
+bool via_param(sip_parser& ps, sip_via_rec* v) {
+  char* start = cur(ps);
+  sip_str name = run(ps, SIP_CC_TOKEN);
   if (name.len == 0) return false;
   static constexpr sip_code_row names[] = {{0, "ttl"}, {1, "maddr"}, {2, "rport"}, {3, "received"}, {4, "branch"}};
   u8 which;
   if (!lookup(name, names, 5, &which)) {
-    cur() = start;
-    return sip_scan__other_param(&v->params_other) == SIP_SCAN_OK;
+    cur(ps) = start;
+    return sip_scan__other_param(ps.scan, &v->params_other) == SIP_SCAN_OK;
   }
-  char* after = cur();
-  sip_scan__skip_lws();
-  if (!sip_scan__take('=')) {
+  char* after = cur(ps);
+  sip_scan__skip_lws(ps.scan);
+  if (!sip_scan__take(ps.scan, '=')) {
     if (which != 2) return false;
-    cur() = after;
+    cur(ps) = after;
     v->rport = 0;
     return true;
   }
-  sip_scan__skip_lws();
+  sip_scan__skip_lws(ps.scan);
   switch (which) {
     case 0: {
       u32 ttl;
-      if (!number(&ttl) || ttl > 255) return false;
+      if (!number(ps, &ttl) || ttl > 255) return false;
       v->ttl = static_cast<u8>(ttl);
       return true;
     }
     case 1: {
-      sip_str m = run(SIP_CC_HOST);
+      sip_str m = run(ps, SIP_CC_HOST);
       if (m.len == 0 || m.len > 64) return false;
       v->maddr = m;
       return true;
     }
     case 2: {
       u32 port;
-      if (!number(&port) || port == 0 || port > 65535) return false;
+      if (!number(ps, &port) || port == 0 || port > 65535) return false;
       v->rport = static_cast<u16>(port);
       return true;
     }
     case 3: {
-      sip_str r = run(SIP_CC_DIGIT_DOT);
+      sip_str r = run(ps, SIP_CC_DIGIT_DOT);
       return r.len > 0 && as_ipv4(r, &v->received);
     }
     default: {
-      sip_str b = run(SIP_CC_BRANCH);
+      sip_str b = run(ps, SIP_CC_BRANCH);
       if (b.len == 0 || b.len > 64) return false;
       v->branch = b;
       return true;
@@ -433,14 +436,14 @@ bool via_param(sip_via_rec* v) {
   }
 }
 
-elem via_element(unsigned row) {
-  sip_via_rec* v = &sip_hdr_area.via[row];
+elem via_element(sip_parser& ps, unsigned row) {
+  sip_via_rec* v = &ps.area.via[row];
   sip_scan__clear(v, sizeof *v);
   v->transport = SIP_CODE_NONE;
   v->port = SIP_PORT_NONE;
   v->rport = 0xFFFF;
   v->ttl = SIP_CODE_NONE;
-  sip_str proto = run(SIP_CC_TOKEN);
+  sip_str proto = run(ps, SIP_CC_TOKEN);
   if (proto.len == 0) return elem::fail;
   if (proto.len == 3 && sip_fold(proto.ptr[0]) == 's' && sip_fold(proto.ptr[1]) == 'i' &&
       sip_fold(proto.ptr[2]) == 'p') {
@@ -449,77 +452,79 @@ elem via_element(unsigned row) {
     if (proto.len > VIA_TEXT_MAX) return elem::fail;
     v->protocol_text = proto;
   }
-  sip_scan__skip_lws();
-  if (!sip_scan__take('/')) return elem::fail;
-  sip_scan__skip_lws();
-  sip_str version = run(SIP_CC_TOKEN);
+  sip_scan__skip_lws(ps.scan);
+  if (!sip_scan__take(ps.scan, '/')) return elem::fail;
+  sip_scan__skip_lws(ps.scan);
+  sip_str version = run(ps, SIP_CC_TOKEN);
   if (version.len == 0 || version.len > 6) return elem::fail;
   v->version = version;
-  sip_scan__skip_lws();
-  if (!sip_scan__take('/')) return elem::fail;
-  sip_scan__skip_lws();
-  sip_str transport = run(SIP_CC_TOKEN);
+  sip_scan__skip_lws(ps.scan);
+  if (!sip_scan__take(ps.scan, '/')) return elem::fail;
+  sip_scan__skip_lws(ps.scan);
+  sip_str transport = run(ps, SIP_CC_TOKEN);
   if (transport.len == 0) return elem::fail;
   if (!lookup(transport, sip_via_transport_table, 4, &v->transport)) {
     if (transport.len > VIA_TEXT_MAX) return elem::fail;
     v->transport_text = transport;
   }
-  if (!sip_cc(peek(), SIP_CC_LWS)) return elem::fail;
-  sip_scan__skip_lws();
-  char* sent_by = cur();
-  sip_str host = run(SIP_CC_HOST);
+  if (!sip_cc(peek(ps), SIP_CC_LWS)) return elem::fail;
+  sip_scan__skip_lws(ps.scan);
+  char* sent_by = cur(ps);
+  sip_str host = run(ps, SIP_CC_HOST);
   if (host.len == 0) return elem::fail;
   if (!as_ipv4(host, &v->host_ipv4)) {
     if (host.len > 64 || sip_host__dotted_quad_test(host)) return elem::fail;
     v->host = host;
   }
-  sip_scan__skip_lws();
-  if (sip_scan__take(':')) {
-    sip_scan__skip_lws();
+  sip_scan__skip_lws(ps.scan);
+  if (sip_scan__take(ps.scan, ':')) {
+    sip_scan__skip_lws(ps.scan);
     u32 port;
-    if (!number(&port) || port == 0 || port > 65535) return elem::fail;
+    if (!number(ps, &port) || port == 0 || port > 65535) return elem::fail;
     v->port = static_cast<u16>(port);
   }
-  v->sent_by = span(sent_by, cur());
+  v->sent_by = span(sent_by, cur(ps));
   for (;;) {
-    int np = next_param(false, true);
+    int np = next_param(ps, false, true);
     if (np == 0) return elem::ok;
-    if (np < 0 || !via_param(v)) return elem::fail;
+    if (np < 0 || !via_param(ps, v)) return elem::fail;
   }
 }
 
-u8 parse_via() { return parse_list(id_t::via, SIP_MAX_VIA, via_element); }
+u8 parse_via(sip_parser& ps) {
+  return parse_list(ps, id_t::via, SIP_MAX_VIA, [&ps](unsigned row) { return via_element(ps, row); });
+}
 
 // ---------------------------------------------------------------------------
 // CSeq, Call-ID, numbers
 
-u8 parse_cseq() {
-  if (!instance_allowed(id_t::cseq, 1)) return SIP_HDR_FAILED;
-  sip_cseq_rec* c = &sip_hdr_area.cseq;
+u8 parse_cseq(sip_parser& ps) {
+  if (!instance_allowed(ps, id_t::cseq, 1)) return SIP_HDR_FAILED;
+  sip_cseq_rec* c = &ps.area.cseq;
   *c = sip_cseq_rec{};
-  if (!number(&c->number)) return SIP_HDR_FAILED;
-  sip_scan__skip_lws();
-  sip_str method = run(SIP_CC_TOKEN);
+  if (!number(ps, &c->number)) return SIP_HDR_FAILED;
+  sip_scan__skip_lws(ps.scan);
+  sip_str method = run(ps, SIP_CC_TOKEN);
   if (method.len == 0) return SIP_HDR_FAILED;
   u8 letter;
   if (lookup(method, sip_method_table, 6, &letter)) {
     c->method = static_cast<u8>(0xC0 + (letter - 'A' + 1));
   } else {
-    if (sip_hdr_area.method != SIP_METHOD_UNKNOWN) return SIP_HDR_FAILED;
+    if (ps.area.method != SIP_METHOD_UNKNOWN) return SIP_HDR_FAILED;
     c->method = SIP_CODE_NONE;
     c->method_text = method;
   }
-  return only_lws_left() ? done(id_t::cseq) : SIP_HDR_FAILED;
+  return only_lws_left(ps) ? done(id_t::cseq) : SIP_HDR_FAILED;
 }
 
 // A Call-ID value (word, optional '@' host) into `id`.
-bool callid_value(sip_callid_parsed* id) {
+bool callid_value(sip_parser& ps, sip_callid_parsed* id) {
   *id = sip_callid_parsed{};
-  sip_str word = run(SIP_CC_WORD);
+  sip_str word = run(ps, SIP_CC_WORD);
   if (word.len == 0 || word.len > 64) return false;
   id->word = word;
-  if (sip_scan__take('@')) {
-    sip_str host = run(SIP_CC_WORD);
+  if (sip_scan__take(ps.scan, '@')) {
+    sip_str host = run(ps, SIP_CC_WORD);
     if (host.len == 0 || host.len > 64) return false;
     sip_str ip;
     if (as_ipv4(host, &ip)) {
@@ -532,28 +537,30 @@ bool callid_value(sip_callid_parsed* id) {
   return true;
 }
 
-u8 parse_call_id() {
-  if (!instance_allowed(id_t::call_id, 1)) return SIP_HDR_FAILED;
-  if (!callid_value(&sip_hdr_area.call_id)) return SIP_HDR_FAILED;
-  return only_lws_left() ? done(id_t::call_id) : SIP_HDR_FAILED;
+u8 parse_call_id(sip_parser& ps) {
+  if (!instance_allowed(ps, id_t::call_id, 1)) return SIP_HDR_FAILED;
+  if (!callid_value(ps, &ps.area.call_id)) return SIP_HDR_FAILED;
+  return only_lws_left(ps) ? done(id_t::call_id) : SIP_HDR_FAILED;
 }
 
-u8 parse_number_header(id_t id, sip_number_rec* rec, bool trailing_lws) {
-  if (!instance_allowed(id, 1)) return SIP_HDR_FAILED;
-  if (!number(&rec->value)) return SIP_HDR_FAILED;
-  if (trailing_lws) return only_lws_left() ? done(id) : SIP_HDR_FAILED;
-  return at_end() ? done(id) : SIP_HDR_FAILED;
+u8 parse_number_header(sip_parser& ps, id_t id, sip_number_rec* rec, bool trailing_lws) {
+  if (!instance_allowed(ps, id, 1)) return SIP_HDR_FAILED;
+  if (!number(ps, &rec->value)) return SIP_HDR_FAILED;
+  if (trailing_lws) return only_lws_left(ps) ? done(id) : SIP_HDR_FAILED;
+  return at_end(ps) ? done(id) : SIP_HDR_FAILED;
 }
 
-u8 parse_expires() { return parse_number_header(id_t::expires, &sip_hdr_area.expires, true); }
-u8 parse_max_forwards() { return parse_number_header(id_t::max_forwards, &sip_hdr_area.max_forwards, false); }
-u8 parse_min_expires() { return parse_number_header(id_t::min_expires, &sip_hdr_area.min_expires, false); }
+u8 parse_expires(sip_parser& ps) { return parse_number_header(ps, id_t::expires, &ps.area.expires, true); }
+u8 parse_max_forwards(sip_parser& ps) {
+  return parse_number_header(ps, id_t::max_forwards, &ps.area.max_forwards, false);
+}
+u8 parse_min_expires(sip_parser& ps) { return parse_number_header(ps, id_t::min_expires, &ps.area.min_expires, false); }
 
 // Content-Length keeps its full value; one that does not fit in 32 bits
 // fails and is answered by the message parser.
-u8 parse_content_length() {
-  if (!instance_allowed(id_t::content_length, 1)) return SIP_HDR_FAILED;
-  if (!number(&sip_hdr_area.content_length.value)) return SIP_HDR_FAILED;
+u8 parse_content_length(sip_parser& ps) {
+  if (!instance_allowed(ps, id_t::content_length, 1)) return SIP_HDR_FAILED;
+  if (!number(ps, &ps.area.content_length.value)) return SIP_HDR_FAILED;
   return done(id_t::content_length);
 }
 
@@ -602,55 +609,55 @@ bool media_type_codes(sip_str type, sip_str subtype, u8* tcode, u8* scode, sip_s
 
 }  // namespace sip_hp
 
-bool sip_parse_media_type(sip_media_type_rec* rec) {
+bool sip_parse_media_type(sip_parser& ps, sip_media_type_rec* rec) {
   u8 part = rec->part;
   sip_scan__clear(rec, sizeof *rec);
   rec->part = part;
   rec->base = SIP_CODE_NONE;
-  sip_str type = run(SIP_CC_TOKEN);
-  sip_scan__skip_lws();
-  if (type.len == 0 || !sip_scan__take('/')) return false;
-  sip_scan__skip_lws();
-  sip_str subtype = run(SIP_CC_TOKEN);
+  sip_str type = run(ps, SIP_CC_TOKEN);
+  sip_scan__skip_lws(ps.scan);
+  if (type.len == 0 || !sip_scan__take(ps.scan, '/')) return false;
+  sip_scan__skip_lws(ps.scan);
+  sip_str subtype = run(ps, SIP_CC_TOKEN);
   if (subtype.len == 0) return false;
   if (!media_type_codes(type, subtype, &rec->type, &rec->subtype, &rec->type_text, &rec->subtype_text)) return false;
   for (;;) {
-    int np = next_param(false, false);
+    int np = next_param(ps, false, false);
     if (np == 0) return true;
     if (np < 0) return false;
-    char* start = cur();
+    char* start = cur(ps);
     bool eq;
-    if (param_is("boundary", &eq) && eq) {
+    if (param_is(ps, "boundary", &eq) && eq) {
       sip_str b;
-      if (peek() == '"') {
-        if (!quoted(&b, 70)) return false;
+      if (peek(ps) == '"') {
+        if (!quoted(ps, &b, 70)) return false;
       } else {
-        b = run(SIP_CC_TOKEN);
+        b = run(ps, SIP_CC_TOKEN);
         if (b.len == 0 || b.len > 70) return false;
       }
       rec->boundary = b;
-    } else if (param_is("version", &eq) && eq) {
-      sip_str v = peek() == '"' ? sip_str{} : run(SIP_CC_PARAM_VALUE);
-      if (v.len == 0 && !quoted(&v, 64)) return false;
+    } else if (param_is(ps, "version", &eq) && eq) {
+      sip_str v = peek(ps) == '"' ? sip_str{} : run(ps, SIP_CC_PARAM_VALUE);
+      if (v.len == 0 && !quoted(ps, &v, 64)) return false;
       if (v.len > 64) return false;
       rec->version = v;
-    } else if (param_is("base", &eq) && eq) {
-      sip_str v = run(SIP_CC_PARAM_VALUE);
+    } else if (param_is(ps, "base", &eq) && eq) {
+      sip_str v = run(ps, SIP_CC_PARAM_VALUE);
       if (v.len == 0 || v.len > 64) return false;
       if (!lookup(v, base_values, sizeof base_values / sizeof base_values[0], &rec->base)) rec->base_text = v;
     } else {
-      cur() = start;
-      if (sip_scan__other_param(&rec->params_other) != SIP_SCAN_OK) return false;
+      cur(ps) = start;
+      if (sip_scan__other_param(ps.scan, &rec->params_other) != SIP_SCAN_OK) return false;
     }
   }
 }
 
-bool sip_parse_disposition(sip_disposition_rec* rec) {
+bool sip_parse_disposition(sip_parser& ps, sip_disposition_rec* rec) {
   u8 part = rec->part;
   sip_scan__clear(rec, sizeof *rec);
   rec->part = part;
   rec->handling = SIP_CODE_NONE;
-  sip_str type = run(SIP_CC_TOKEN);
+  sip_str type = run(ps, SIP_CC_TOKEN);
   if (type.len == 0) return false;
   static constexpr sip_code_row dispositions[] = {
       {'r', "render"}, {'s', "session"}, {'t', "icon"}, {'a', "alert"}, {'i', "signal"}};
@@ -660,82 +667,82 @@ bool sip_parse_disposition(sip_disposition_rec* rec) {
     rec->disposition_text = type;
   }
   for (;;) {
-    int np = next_param(false, false);
+    int np = next_param(ps, false, false);
     if (np == 0) return true;
     if (np < 0) return false;
-    char* start = cur();
+    char* start = cur(ps);
     bool eq;
-    if (param_is("handling", &eq) && eq) {
+    if (param_is(ps, "handling", &eq) && eq) {
       static constexpr sip_code_row handling[] = {{'o', "optional"}, {'r', "required"}};
-      sip_str v = run(SIP_CC_TOKEN);
+      sip_str v = run(ps, SIP_CC_TOKEN);
       if (v.len == 0) return false;
       if (!lookup(v, handling, 2, &rec->handling)) rec->handling = SIP_CODE_NONE;
     } else {
-      cur() = start;
-      if (sip_scan__other_param(&rec->params_other) != SIP_SCAN_OK) return false;
+      cur(ps) = start;
+      if (sip_scan__other_param(ps.scan, &rec->params_other) != SIP_SCAN_OK) return false;
     }
   }
 }
 
 namespace {
 
-u8 parse_content_type() {
-  if (!instance_allowed(id_t::content_type, SIP_MAX_CONTENT_TYPE)) return SIP_HDR_FAILED;
-  sip_media_type_rec* rec = &sip_hdr_area.content_type[sip_hdr_area.index];
+u8 parse_content_type(sip_parser& ps) {
+  if (!instance_allowed(ps, id_t::content_type, SIP_MAX_CONTENT_TYPE)) return SIP_HDR_FAILED;
+  sip_media_type_rec* rec = &ps.area.content_type[ps.area.index];
   rec->part = 0;
-  return sip_parse_media_type(rec) ? done(id_t::content_type) : SIP_HDR_FAILED;
+  return sip_parse_media_type(ps, rec) ? done(id_t::content_type) : SIP_HDR_FAILED;
 }
 
-u8 parse_content_disposition() {
-  if (!instance_allowed(id_t::content_disposition, SIP_MAX_CONTENT_DISPOSITION)) return SIP_HDR_FAILED;
-  sip_disposition_rec* rec = &sip_hdr_area.content_disposition[sip_hdr_area.index];
+u8 parse_content_disposition(sip_parser& ps) {
+  if (!instance_allowed(ps, id_t::content_disposition, SIP_MAX_CONTENT_DISPOSITION)) return SIP_HDR_FAILED;
+  sip_disposition_rec* rec = &ps.area.content_disposition[ps.area.index];
   rec->part = 0;
-  return sip_parse_disposition(rec) ? done(id_t::content_disposition) : SIP_HDR_FAILED;
+  return sip_parse_disposition(ps, rec) ? done(id_t::content_disposition) : SIP_HDR_FAILED;
 }
 
 }  // namespace
 
 // The remaining headers (sip_hdr_parse_other.cpp).
 namespace sip_hp {
-u8 parse_other_header(id_t id);
+u8 parse_other_header(sip_parser& ps, id_t id);
 }
 
-u8 sip_parse_header_value(sip_header_id id) {
+u8 sip_parse_header_value(sip_parser& ps, sip_header_id id) {
   u8 r;
   switch (id) {
-    case id_t::from: r = parse_from(); break;
-    case id_t::to: r = parse_to(); break;
-    case id_t::reply_to: r = parse_reply_to(); break;
-    case id_t::route: r = parse_route(); break;
-    case id_t::record_route: r = parse_record_route(); break;
-    case id_t::service_route: r = parse_service_route(); break;
-    case id_t::path: r = parse_path(); break;
-    case id_t::p_media_authorization: r = parse_p_media_authorization(); break;
-    case id_t::p_asserted_identity: r = parse_p_asserted_identity(); break;
-    case id_t::p_preferred_identity: r = parse_p_preferred_identity(); break;
-    case id_t::history_info: r = parse_history_info(); break;
-    case id_t::referred_by: r = parse_referred_by(); break;
-    case id_t::contact: r = parse_contact(); break;
-    case id_t::via: r = parse_via(); break;
-    case id_t::cseq: r = parse_cseq(); break;
-    case id_t::call_id: r = parse_call_id(); break;
-    case id_t::expires: r = parse_expires(); break;
-    case id_t::max_forwards: r = parse_max_forwards(); break;
-    case id_t::min_expires: r = parse_min_expires(); break;
-    case id_t::content_length: r = parse_content_length(); break;
-    case id_t::content_type: r = parse_content_type(); break;
-    case id_t::content_disposition: r = parse_content_disposition(); break;
-    default: r = parse_other_header(id); break;
+    case id_t::from: r = parse_from(ps); break;
+    case id_t::to: r = parse_to(ps); break;
+    case id_t::reply_to: r = parse_reply_to(ps); break;
+    case id_t::route: r = parse_route(ps); break;
+    case id_t::record_route: r = parse_record_route(ps); break;
+    case id_t::service_route: r = parse_service_route(ps); break;
+    case id_t::path: r = parse_path(ps); break;
+    case id_t::p_media_authorization: r = parse_p_media_authorization(ps); break;
+    case id_t::p_asserted_identity: r = parse_p_asserted_identity(ps); break;
+    case id_t::p_preferred_identity: r = parse_p_preferred_identity(ps); break;
+    case id_t::history_info: r = parse_history_info(ps); break;
+    case id_t::referred_by: r = parse_referred_by(ps); break;
+    case id_t::contact: r = parse_contact(ps); break;
+    case id_t::via: r = parse_via(ps); break;
+    case id_t::cseq: r = parse_cseq(ps); break;
+    case id_t::call_id: r = parse_call_id(ps); break;
+    case id_t::expires: r = parse_expires(ps); break;
+    case id_t::max_forwards: r = parse_max_forwards(ps); break;
+    case id_t::min_expires: r = parse_min_expires(ps); break;
+    case id_t::content_length: r = parse_content_length(ps); break;
+    case id_t::content_type: r = parse_content_type(ps); break;
+    case id_t::content_disposition: r = parse_content_disposition(ps); break;
+    default: r = parse_other_header(ps, id); break;
   }
   // The line was joined and its end found before the value was read: the
   // rest of it holds no line end, and no continuation follows its end, so
   // the next line begins right after that end (when it is still where it
   // was).
-  char* le = sip_scan_state.line_end;
-  char* end = sip_scan_state.end;
-  if (sip_scan_state.cursor <= le && le < end && (*le == '\r' || *le == '\n'))
-    sip_scan_state.cursor = le + ((*le == '\r' && le + 1 < end && le[1] == '\n') ? 2 : 1);
-  else if (sip_scan_state.cursor <= le && le == end) sip_scan_state.cursor = end;
-  else sip_scan__unfold_line();
+  char* le = ps.scan.line_end;
+  char* end = ps.scan.end;
+  if (ps.scan.cursor <= le && le < end && (*le == '\r' || *le == '\n'))
+    ps.scan.cursor = le + ((*le == '\r' && le + 1 < end && le[1] == '\n') ? 2 : 1);
+  else if (ps.scan.cursor <= le && le == end) ps.scan.cursor = end;
+  else sip_scan__unfold_line(ps.scan);
   return r;
 }

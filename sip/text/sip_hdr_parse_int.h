@@ -15,10 +15,10 @@ namespace sip_hp {
 
 using id_t = sip_header_id;
 
-inline char*& cur() { return sip_scan_state.cursor; }
-inline char* lend() { return sip_scan_state.line_end; }
-inline bool at_end() { return sip_scan_state.cursor >= sip_scan_state.line_end; }
-inline char peek() { return at_end() ? '\0' : *sip_scan_state.cursor; }
+inline char*& cur(sip_parser& ps) { return ps.scan.cursor; }
+inline char* lend(sip_parser& ps) { return ps.scan.line_end; }
+inline bool at_end(sip_parser& ps) { return ps.scan.cursor >= ps.scan.line_end; }
+inline char peek(sip_parser& ps) { return at_end(ps) ? '\0' : *ps.scan.cursor; }
 inline u8 done(id_t id) { return static_cast<u8>(id); }
 inline u8 slot(id_t id) { return static_cast<u8>(id); }
 
@@ -30,22 +30,22 @@ inline sip_str span(const char* from, const char* to) {
 }
 
 // A run of `mask` bytes at the cursor, as a counted string.
-inline sip_str run(u32 mask) {
-  char* s = cur();
-  sip_scan__run(mask);
-  return span(s, cur());
+inline sip_str run(sip_parser& ps, u32 mask) {
+  char* s = cur(ps);
+  sip_scan__run(ps.scan, mask);
+  return span(s, cur(ps));
 }
 
-inline bool only_lws_left() {
-  sip_scan__skip_lws();
-  return at_end();
+inline bool only_lws_left(sip_parser& ps) {
+  sip_scan__skip_lws(ps.scan);
+  return at_end(ps);
 }
 
 // A second instance of a single-instance header (or one beyond `limit`)
 // removes the header: its count is lowered and the line fails.
-inline bool instance_allowed(id_t id, unsigned limit) {
-  if (sip_hdr_area.index >= limit) {
-    sip_hdr_count__decrement(id);
+inline bool instance_allowed(sip_parser& ps, id_t id, unsigned limit) {
+  if (ps.area.index >= limit) {
+    sip_hdr_count__decrement(ps.area, id);
     return false;
   }
   return true;
@@ -58,7 +58,9 @@ inline bool lookup(sip_str word, const sip_code_row* table, unsigned rows, u8* c
 }
 
 // A quoted string at the cursor whose inside is at most `max` bytes.
-inline bool quoted(sip_str* inside, u16 max) { return sip_scan__quoted_string(inside) && inside->len <= max; }
+inline bool quoted(sip_parser& ps, sip_str* inside, u16 max) {
+  return sip_scan__quoted_string(ps.scan, inside) && inside->len <= max;
+}
 
 // The inside of a quoted string with its escapes removed (in the work area
 // when there are any).
@@ -68,7 +70,7 @@ bool unescaped_copy(sip_str* value);
 bool as_ipv4(sip_str text, sip_str* ipv4);
 
 // Checked digits into 32 bits (at least one digit).
-inline bool number(u32* v) { return sip_scan__u32(v); }
+inline bool number(sip_parser& ps, u32* v) { return sip_scan__u32(ps.scan, v); }
 
 enum class elem { ok, skip, fail };
 
@@ -76,30 +78,30 @@ enum class elem { ok, skip, fail };
 // one value at the cursor into row `row`.  Rows are counted as they are
 // stored; values beyond `limit` are dropped with cause 20.
 template <class F>
-u8 parse_list(id_t id, unsigned limit, F element) {
-  unsigned base = sip_hdr_area.index;
+u8 parse_list(sip_parser& ps, id_t id, unsigned limit, F element) {
+  unsigned base = ps.area.index;
   if (base >= limit) return SIP_HDR_FAILED;
   unsigned stored = 0;
-  u8& count = sip_hdr_area.count[slot(id)];
+  u8& count = ps.area.count[slot(id)];
   for (;;) {
-    sip_hdr_area.index = static_cast<u8>(base + stored);
+    ps.area.index = static_cast<u8>(base + stored);
     elem r = element(base + stored);
     if (r == elem::fail) {
       count = static_cast<u8>(count + stored);
       return SIP_HDR_FAILED;
     }
     if (r == elem::ok) ++stored;
-    sip_scan__skip_lws();
-    if (at_end()) break;
-    if (!sip_scan__take(',')) {
+    sip_scan__skip_lws(ps.scan);
+    if (at_end(ps)) break;
+    if (!sip_scan__take(ps.scan, ',')) {
       count = static_cast<u8>(count + stored);
       return SIP_HDR_FAILED;
     }
     if (base + stored >= limit) {
-      sip_parse__report(20, slot(id));
+      sip_parse__report(ps, 20, slot(id));
       break;
     }
-    sip_scan__skip_lws();
+    sip_scan__skip_lws(ps.scan);
   }
   if (stored == 0) return SIP_HDR_NOTHING;
   count = static_cast<u8>(count + stored - 1);
@@ -116,7 +118,7 @@ enum class na_form {
 
 // Display name and URI of a name-address value; the cursor is left after
 // the '>' or the bare URI.  `bare` tells which form was read.
-bool parse_name_addr(sip_name_addr* na, na_form form, bool* bare);
+bool parse_name_addr(sip_parser& ps, sip_name_addr* na, na_form form, bool* bare);
 
 // Whether the word is `lower` (given in lower case), letters compared
 // without case.  Inline: the names are literals, so their lengths are known
@@ -132,28 +134,28 @@ inline bool word_is(sip_str w, const char* lower) {
 // Reads the parameter name `lower` at the cursor followed by optional
 // blanks, and then, when present, '=' and optional blanks (*has_eq tells
 // which).  False, with the cursor unchanged, when the name differs.
-inline bool param_is(const char* lower, bool* has_eq) {
-  char* start = cur();
-  if (!word_is(run(SIP_CC_TOKEN), lower)) {
-    cur() = start;
+inline bool param_is(sip_parser& ps, const char* lower, bool* has_eq) {
+  char* start = cur(ps);
+  if (!word_is(run(ps, SIP_CC_TOKEN), lower)) {
+    cur(ps) = start;
     return false;
   }
-  char* after = cur();
-  sip_scan__skip_lws();
-  *has_eq = sip_scan__take('=');
-  if (*has_eq) sip_scan__skip_lws();
-  else cur() = after;
+  char* after = cur(ps);
+  sip_scan__skip_lws(ps.scan);
+  *has_eq = sip_scan__take(ps.scan, '=');
+  if (*has_eq) sip_scan__skip_lws(ps.scan);
+  else cur(ps) = after;
   return true;
 }
 
 // Passes over one generic parameter (token, optional '=' and a value or a
 // quoted string) without keeping it.  False when malformed.
-bool skip_param();
+bool skip_param(sip_parser& ps);
 
 // The next header parameter: after optional blanks a ';' and (unless
 // `tight`) optional blanks.  Returns 1 when a parameter starts at the
 // cursor, 0 at the end of the value or a ',' (`list`), -1 otherwise.
-int next_param(bool tight, bool list);
+int next_param(sip_parser& ps, bool tight, bool list);
 
 // Type and subtype codes of a media type; texts (at most 16 and 32 bytes)
 // when not in the tables.  False when a text is longer.

@@ -9,9 +9,9 @@ using namespace sip_hp;
 namespace {
 
 // q=<digits and dots, 1 to 5>
-bool q_value(sip_str* q) {
+bool q_value(sip_parser& ps, sip_str* q) {
   if (q->len != 0) return false;
-  sip_str v = run(SIP_CC_DIGIT_DOT);
+  sip_str v = run(ps, SIP_CC_DIGIT_DOT);
   if (v.len == 0 || v.len > 5) return false;
   *q = v;
   return true;
@@ -23,38 +23,38 @@ bool q_value(sip_str* q) {
 // The parameters of an Accept or Accept-Language element: q into *q, each
 // other parameter's text handed to keep(text).
 template <class Keep>
-elem q_and_other_params(sip_str* q, Keep keep) {
+elem q_and_other_params(sip_parser& ps, sip_str* q, Keep keep) {
   for (;;) {
-    int np = next_param(false, true);
+    int np = next_param(ps, false, true);
     if (np == 0) return elem::ok;
     if (np < 0) return elem::fail;
-    char* start = cur();
+    char* start = cur(ps);
     bool eq;
-    if (param_is("q", &eq) && eq) {
-      if (!q_value(q)) return elem::fail;
+    if (param_is(ps, "q", &eq) && eq) {
+      if (!q_value(ps, q)) return elem::fail;
       continue;
     }
-    cur() = start;
-    if (!skip_param()) return elem::fail;
-    keep(span(start, cur()));
+    cur(ps) = start;
+    if (!skip_param(ps)) return elem::fail;
+    keep(span(start, cur(ps)));
   }
 }
 
-u8 parse_accept() {
-  unsigned first_row = sip_hdr_area.index;
-  return parse_list(id_t::accept, SIP_MAX_ACCEPT, [first_row](unsigned row) {
-    sip_accept_rec* a = &sip_hdr_area.accept[row];
+u8 parse_accept(sip_parser& ps) {
+  unsigned first_row = ps.area.index;
+  return parse_list(ps, id_t::accept, SIP_MAX_ACCEPT, [&ps, first_row](unsigned row) {
+    sip_accept_rec* a = &ps.area.accept[row];
     *a = sip_accept_rec{};
     a->type = a->subtype = SIP_CODE_NONE;
-    if (at_end() && row == first_row) return elem::ok;  // an empty value
-    char* slash = static_cast<char*>(std::memchr(cur(), '/', static_cast<std::size_t>(lend() - cur())));
-    if (slash == nullptr || slash == cur()) return elem::fail;
-    sip_str type = span(cur(), slash);
-    cur() = slash + 1;
-    sip_str subtype = run(SIP_CC_TOKEN);
+    if (at_end(ps) && row == first_row) return elem::ok;  // an empty value
+    char* slash = static_cast<char*>(std::memchr(cur(ps), '/', static_cast<std::size_t>(lend(ps) - cur(ps))));
+    if (slash == nullptr || slash == cur(ps)) return elem::fail;
+    sip_str type = span(cur(ps), slash);
+    cur(ps) = slash + 1;
+    sip_str subtype = run(ps, SIP_CC_TOKEN);
     if (subtype.len == 0) return elem::fail;
     if (!media_type_codes(type, subtype, &a->type, &a->subtype, &a->type_text, &a->subtype_text)) return elem::fail;
-    return q_and_other_params(&a->q, [a](sip_str raw) {
+    return q_and_other_params(ps, &a->q, [a](sip_str raw) {
       if (a->q.len == 0 && a->params_first.len == 0 && raw.len <= 32) a->params_first = raw;
       else if (a->params_second.len == 0 && raw.len <= SIP_OTHER_PARAMS_MAX) a->params_second = raw;
     });
@@ -63,14 +63,14 @@ u8 parse_accept() {
 
 constexpr sip_code_row codings[] = {{'g', "gzip"}, {'c', "compress"}, {'d', "deflate"}, {'i', "identity"}};
 
-elem encoding_element(sip_encoding_rec* e, bool long_params_fail) {
+elem encoding_element(sip_parser& ps, sip_encoding_rec* e, bool long_params_fail) {
   *e = sip_encoding_rec{};
-  sip_str coding = run(SIP_CC_TOKEN);
+  sip_str coding = run(ps, SIP_CC_TOKEN);
   if (coding.len == 0 || !lookup(coding, codings, 4, &e->coding)) return elem::fail;
-  sip_scan__skip_lws();
-  char* start = cur();
+  sip_scan__skip_lws(ps.scan);
+  char* start = cur(ps);
   char* p = start;
-  while (p < lend() && *p != ',') ++p;
+  while (p < lend(ps) && *p != ',') ++p;
   char* stop = p;
   while (stop > start && (stop[-1] == ' ' || stop[-1] == '\t')) --stop;
   sip_str params = span(start, stop);
@@ -79,32 +79,32 @@ elem encoding_element(sip_encoding_rec* e, bool long_params_fail) {
   } else {
     e->params = params;
   }
-  cur() = p;
+  cur(ps) = p;
   return elem::ok;
 }
 
-u8 parse_accept_encoding() {
-  return parse_list(id_t::accept_encoding, SIP_MAX_ACCEPT_ENCODING,
-                    [](unsigned row) { return encoding_element(&sip_hdr_area.accept_encoding[row], true); });
+u8 parse_accept_encoding(sip_parser& ps) {
+  return parse_list(ps, id_t::accept_encoding, SIP_MAX_ACCEPT_ENCODING,
+                    [&ps](unsigned row) { return encoding_element(ps, &ps.area.accept_encoding[row], true); });
 }
-u8 parse_content_encoding() {
-  return parse_list(id_t::content_encoding, SIP_MAX_CONTENT_ENCODING,
-                    [](unsigned row) { return encoding_element(&sip_hdr_area.content_encoding[row], false); });
+u8 parse_content_encoding(sip_parser& ps) {
+  return parse_list(ps, id_t::content_encoding, SIP_MAX_CONTENT_ENCODING,
+                    [&ps](unsigned row) { return encoding_element(ps, &ps.area.content_encoding[row], false); });
 }
 
-u8 parse_accept_language() {
-  return parse_list(id_t::accept_language, SIP_MAX_ACCEPT_LANGUAGE, [](unsigned row) {
-    sip_accept_language_rec* l = &sip_hdr_area.accept_language[row];
+u8 parse_accept_language(sip_parser& ps) {
+  return parse_list(ps, id_t::accept_language, SIP_MAX_ACCEPT_LANGUAGE, [&ps](unsigned row) {
+    sip_accept_language_rec* l = &ps.area.accept_language[row];
     *l = sip_accept_language_rec{};
-    sip_str primary = run(SIP_CC_ALPHA);
+    sip_str primary = run(ps, SIP_CC_ALPHA);
     if (primary.len == 0 || primary.len > 2) return elem::fail;
     l->primary = primary;
-    if (sip_scan__take('-')) {
-      sip_str sub = run(SIP_CC_ALPHA);
+    if (sip_scan__take(ps.scan, '-')) {
+      sip_str sub = run(ps, SIP_CC_ALPHA);
       if (sub.len > 3) return elem::fail;
       l->subtag = sub;
     }
-    return q_and_other_params(&l->q, [l](sip_str raw) {
+    return q_and_other_params(ps, &l->q, [l](sip_str raw) {
       if (l->params.len == 0 && raw.len <= SIP_OTHER_PARAMS_MAX) l->params = raw;
     });
   });
@@ -113,49 +113,49 @@ u8 parse_accept_language() {
 // ---------------------------------------------------------------------------
 // Alert-Info, Error-Info, Call-Info
 
-bool info_uri(sip_str* uri) {
-  if (!sip_scan__take('<')) return false;
-  char* gt = static_cast<char*>(std::memchr(cur(), '>', static_cast<std::size_t>(lend() - cur())));
-  if (gt == nullptr || gt == cur() || gt - cur() > 128) return false;
-  *uri = span(cur(), gt);
-  cur() = gt + 1;
+bool info_uri(sip_parser& ps, sip_str* uri) {
+  if (!sip_scan__take(ps.scan, '<')) return false;
+  char* gt = static_cast<char*>(std::memchr(cur(ps), '>', static_cast<std::size_t>(lend(ps) - cur(ps))));
+  if (gt == nullptr || gt == cur(ps) || gt - cur(ps) > 128) return false;
+  *uri = span(cur(ps), gt);
+  cur(ps) = gt + 1;
   return true;
 }
 
-elem info_element(sip_info_uri_rec* r) {
+elem info_element(sip_parser& ps, sip_info_uri_rec* r) {
   *r = sip_info_uri_rec{};
-  if (!info_uri(&r->uri)) return elem::fail;
+  if (!info_uri(ps, &r->uri)) return elem::fail;
   for (;;) {
-    int np = next_param(false, true);
+    int np = next_param(ps, false, true);
     if (np == 0) return elem::ok;
-    if (np < 0 || sip_scan__other_param(&r->params_other) != SIP_SCAN_OK) return elem::fail;
+    if (np < 0 || sip_scan__other_param(ps.scan, &r->params_other) != SIP_SCAN_OK) return elem::fail;
   }
 }
 
-u8 parse_alert_info() {
-  return parse_list(id_t::alert_info, SIP_MAX_ALERT_INFO,
-                    [](unsigned row) { return info_element(&sip_hdr_area.alert_info[row]); });
+u8 parse_alert_info(sip_parser& ps) {
+  return parse_list(ps, id_t::alert_info, SIP_MAX_ALERT_INFO,
+                    [&ps](unsigned row) { return info_element(ps, &ps.area.alert_info[row]); });
 }
-u8 parse_error_info() {
-  return parse_list(id_t::error_info, SIP_MAX_ERROR_INFO,
-                    [](unsigned row) { return info_element(&sip_hdr_area.error_info[row]); });
+u8 parse_error_info(sip_parser& ps) {
+  return parse_list(ps, id_t::error_info, SIP_MAX_ERROR_INFO,
+                    [&ps](unsigned row) { return info_element(ps, &ps.area.error_info[row]); });
 }
 
-u8 parse_call_info() {
-  return parse_list(id_t::call_info, SIP_MAX_CALL_INFO, [](unsigned row) {
-    sip_call_info_rec* r = &sip_hdr_area.call_info[row];
+u8 parse_call_info(sip_parser& ps) {
+  return parse_list(ps, id_t::call_info, SIP_MAX_CALL_INFO, [&ps](unsigned row) {
+    sip_call_info_rec* r = &ps.area.call_info[row];
     *r = sip_call_info_rec{};
     r->purpose = SIP_CODE_NONE;
-    if (!info_uri(&r->uri)) return elem::fail;
+    if (!info_uri(ps, &r->uri)) return elem::fail;
     for (;;) {
-      int np = next_param(false, true);
+      int np = next_param(ps, false, true);
       if (np == 0) return elem::ok;
       if (np < 0) return elem::fail;
-      char* start = cur();
+      char* start = cur(ps);
       bool eq;
-      if (param_is("purpose", &eq) && eq) {
+      if (param_is(ps, "purpose", &eq) && eq) {
         static constexpr sip_code_row purposes[] = {{'i', "icon"}, {'n', "info"}, {'c', "card"}};
-        sip_str v = run(SIP_CC_TOKEN);
+        sip_str v = run(ps, SIP_CC_TOKEN);
         if (v.len == 0) return elem::fail;
         if (!lookup(v, purposes, 3, &r->purpose)) {
           if (v.len > 8) return elem::fail;
@@ -163,8 +163,8 @@ u8 parse_call_info() {
         }
         continue;
       }
-      cur() = start;
-      if (sip_scan__other_param(&r->params_other) != SIP_SCAN_OK) return elem::fail;
+      cur(ps) = start;
+      if (sip_scan__other_param(ps.scan, &r->params_other) != SIP_SCAN_OK) return elem::fail;
     }
   });
 }
@@ -172,14 +172,14 @@ u8 parse_call_info() {
 // ---------------------------------------------------------------------------
 // Allow and the option-tag lists
 
-u8 parse_allow() {
-  if (at_end()) return SIP_HDR_FAILED;
-  return parse_list(id_t::allow, SIP_MAX_ALLOW, [](unsigned row) {
-    sip_str m = run(SIP_CC_TOKEN);
+u8 parse_allow(sip_parser& ps) {
+  if (at_end(ps)) return SIP_HDR_FAILED;
+  return parse_list(ps, id_t::allow, SIP_MAX_ALLOW, [&ps](unsigned row) {
+    sip_str m = run(ps, SIP_CC_TOKEN);
     if (m.len == 0) return elem::fail;
     u8 code;
     if (!lookup(m, sip_method_table, 6, &code)) return elem::skip;
-    sip_hdr_area.allow[row].code = code;
+    ps.area.allow[row].code = code;
     return elem::ok;
   });
 }
@@ -192,9 +192,9 @@ constexpr sip_code_row option_tags[] = {{'f', "histinfo"},
                                         {'h', "path"},
                                         {'l', "recipient-list-invite"}};
 
-elem option_tag(sip_code_text_rec* r, bool empty_ok) {
+elem option_tag(sip_parser& ps, sip_code_text_rec* r, bool empty_ok) {
   *r = sip_code_text_rec{};
-  sip_str tag = run(SIP_CC_TOKEN);
+  sip_str tag = run(ps, SIP_CC_TOKEN);
   if (tag.len == 0) {
     if (!empty_ok) return elem::fail;
     r->code = SIP_CODE_NONE;
@@ -208,43 +208,43 @@ elem option_tag(sip_code_text_rec* r, bool empty_ok) {
   return elem::ok;
 }
 
-u8 parse_require() {
-  return parse_list(id_t::require, SIP_MAX_REQUIRE,
-                    [](unsigned row) { return option_tag(&sip_hdr_area.require[row], false); });
+u8 parse_require(sip_parser& ps) {
+  return parse_list(ps, id_t::require, SIP_MAX_REQUIRE,
+                    [&ps](unsigned row) { return option_tag(ps, &ps.area.require[row], false); });
 }
-u8 parse_supported() {
-  return parse_list(id_t::supported, SIP_MAX_SUPPORTED,
-                    [](unsigned row) { return option_tag(&sip_hdr_area.supported[row], true); });
+u8 parse_supported(sip_parser& ps) {
+  return parse_list(ps, id_t::supported, SIP_MAX_SUPPORTED,
+                    [&ps](unsigned row) { return option_tag(ps, &ps.area.supported[row], true); });
 }
-u8 parse_unsupported() {
-  return parse_list(id_t::unsupported, SIP_MAX_UNSUPPORTED,
-                    [](unsigned row) { return option_tag(&sip_hdr_area.unsupported[row], false); });
+u8 parse_unsupported(sip_parser& ps) {
+  return parse_list(ps, id_t::unsupported, SIP_MAX_UNSUPPORTED,
+                    [&ps](unsigned row) { return option_tag(ps, &ps.area.unsupported[row], false); });
 }
 
-elem token_text(sip_text_rec* r, u16 max) {
-  sip_str t = run(SIP_CC_TOKEN);
+elem token_text(sip_parser& ps, sip_text_rec* r, u16 max) {
+  sip_str t = run(ps, SIP_CC_TOKEN);
   if (t.len == 0 || t.len > max) return elem::fail;
   r->text = t;
   return elem::ok;
 }
 
-u8 parse_proxy_require() {
-  return parse_list(id_t::proxy_require, SIP_MAX_PROXY_REQUIRE,
-                    [](unsigned row) { return token_text(&sip_hdr_area.proxy_require[row], 32); });
+u8 parse_proxy_require(sip_parser& ps) {
+  return parse_list(ps, id_t::proxy_require, SIP_MAX_PROXY_REQUIRE,
+                    [&ps](unsigned row) { return token_text(ps, &ps.area.proxy_require[row], 32); });
 }
-u8 parse_content_language() {
-  return parse_list(id_t::content_language, SIP_MAX_CONTENT_LANGUAGE,
-                    [](unsigned row) { return token_text(&sip_hdr_area.content_language[row], 64); });
+u8 parse_content_language(sip_parser& ps) {
+  return parse_list(ps, id_t::content_language, SIP_MAX_CONTENT_LANGUAGE,
+                    [&ps](unsigned row) { return token_text(ps, &ps.area.content_language[row], 64); });
 }
 
 // One token from `table` (text with 0xFF when not found and `text_max` is
 // not 0); the list then ends: a following ',' (or ';' when `semicolon`)
 // drops the rest with cause 20.
-u8 single_token_list(id_t id, sip_code_text_rec* r, const sip_code_row* table, unsigned rows, u16 text_max,
-                     bool empty_row, bool semicolon) {
-  if (sip_hdr_area.index != 0) return SIP_HDR_FAILED;
+u8 single_token_list(sip_parser& ps, id_t id, sip_code_text_rec* r, const sip_code_row* table, unsigned rows,
+                     u16 text_max, bool empty_row, bool semicolon) {
+  if (ps.area.index != 0) return SIP_HDR_FAILED;
   *r = sip_code_text_rec{};
-  sip_str t = run(SIP_CC_TOKEN);
+  sip_str t = run(ps, SIP_CC_TOKEN);
   if (t.len == 0) {
     if (!empty_row) return SIP_HDR_FAILED;
     r->code = SIP_CODE_NONE;
@@ -253,222 +253,222 @@ u8 single_token_list(id_t id, sip_code_text_rec* r, const sip_code_row* table, u
     r->code = SIP_CODE_NONE;
     r->text = t;
   }
-  sip_scan__skip_lws();
-  if (at_end()) return done(id);
-  if (peek() == ',' || (semicolon && peek() == ';')) {
-    sip_parse__report(20, slot(id));
+  sip_scan__skip_lws(ps.scan);
+  if (at_end(ps)) return done(id);
+  if (peek(ps) == ',' || (semicolon && peek(ps) == ';')) {
+    sip_parse__report(ps, 20, slot(id));
     return done(id);
   }
   return SIP_HDR_FAILED;
 }
 
-u8 parse_p_early_media() {
+u8 parse_p_early_media(sip_parser& ps) {
   static constexpr sip_code_row values[] = {{1, "sendrecv"}, {2, "sendonly"}, {3, "recvonly"},
                                             {4, "inactive"}, {5, "gated"},    {6, "supported"}};
-  return single_token_list(id_t::p_early_media, &sip_hdr_area.p_early_media, values, 6, 32, true, false);
+  return single_token_list(ps, id_t::p_early_media, &ps.area.p_early_media, values, 6, 32, true, false);
 }
 
-u8 parse_privacy() {
+u8 parse_privacy(sip_parser& ps) {
   static constexpr sip_code_row values[] = {{'h', "header"},   {'s', "session"}, {'u', "user"},   {'n', "none"},
                                             {'c', "critical"}, {'i', "id"},      {'t', "history"}};
-  return single_token_list(id_t::privacy, &sip_hdr_area.privacy, values, 7, 32, false, true);
+  return single_token_list(ps, id_t::privacy, &ps.area.privacy, values, 7, 32, false, true);
 }
 
-u8 parse_request_disposition() {
+u8 parse_request_disposition(sip_parser& ps) {
   static constexpr sip_code_row values[] = {{1, "proxy"},    {2, "redirect"},    {3, "cancel"},  {4, "no-cancel"},
                                             {5, "fork"},     {6, "no-fork"},     {7, "recurse"}, {8, "no-recurse"},
                                             {9, "parallel"}, {10, "sequential"}, {11, "queue"},  {12, "no-queue"}};
   sip_code_text_rec r;
-  u8 res = single_token_list(id_t::request_disposition, &r, values, 12, 0, false, false);
-  if (res != SIP_HDR_FAILED) sip_hdr_area.request_disposition.code = r.code;
+  u8 res = single_token_list(ps, id_t::request_disposition, &r, values, 12, 0, false, false);
+  if (res != SIP_HDR_FAILED) ps.area.request_disposition.code = r.code;
   return res;
 }
 
-u8 parse_priority() {
-  if (!instance_allowed(id_t::priority, 1)) return SIP_HDR_FAILED;
+u8 parse_priority(sip_parser& ps) {
+  if (!instance_allowed(ps, id_t::priority, 1)) return SIP_HDR_FAILED;
   static constexpr sip_code_row values[] = {{'e', "emergency"}, {'u', "urgent"}, {'n', "normal"}, {'o', "non-urgent"}};
-  sip_code_text_rec* r = &sip_hdr_area.priority;
+  sip_code_text_rec* r = &ps.area.priority;
   *r = sip_code_text_rec{};
-  sip_str t = run(SIP_CC_TOKEN);
+  sip_str t = run(ps, SIP_CC_TOKEN);
   if (t.len == 0) return SIP_HDR_FAILED;
   if (!lookup(t, values, 4, &r->code)) {
     r->code = SIP_CODE_NONE;
     r->text = t;
   }
-  return only_lws_left() ? done(id_t::priority) : SIP_HDR_FAILED;
+  return only_lws_left(ps) ? done(id_t::priority) : SIP_HDR_FAILED;
 }
 
 // ---------------------------------------------------------------------------
 // Texts and numbers
 
-u8 text_header(id_t id, sip_text_rec* r, u16 max) {
-  if (!instance_allowed(id, 1)) return SIP_HDR_FAILED;
-  sip_str t = run(SIP_CC_TEXT);
-  if (!at_end() || t.len > max) return SIP_HDR_FAILED;
+u8 text_header(sip_parser& ps, id_t id, sip_text_rec* r, u16 max) {
+  if (!instance_allowed(ps, id, 1)) return SIP_HDR_FAILED;
+  sip_str t = run(ps, SIP_CC_TEXT);
+  if (!at_end(ps) || t.len > max) return SIP_HDR_FAILED;
   r->text = t;
   return done(id);
 }
 
-u8 parse_date() {
-  if (!instance_allowed(id_t::date, SIP_MAX_DATE)) return SIP_HDR_FAILED;
-  sip_str t = run(SIP_CC_DATE);
-  if (!at_end() || t.len == 0 || t.len > 32) return SIP_HDR_FAILED;
-  sip_hdr_area.date[sip_hdr_area.index].text = t;
+u8 parse_date(sip_parser& ps) {
+  if (!instance_allowed(ps, id_t::date, SIP_MAX_DATE)) return SIP_HDR_FAILED;
+  sip_str t = run(ps, SIP_CC_DATE);
+  if (!at_end(ps) || t.len == 0 || t.len > 32) return SIP_HDR_FAILED;
+  ps.area.date[ps.area.index].text = t;
   return done(id_t::date);
 }
 
-u8 parse_mime_version() {
-  if (!instance_allowed(id_t::mime_version, 1)) return SIP_HDR_FAILED;
-  sip_str t = run(SIP_CC_DIGIT_DOT);
-  if (t.len == 0 || t.len > 16 || !only_lws_left()) return SIP_HDR_FAILED;
-  sip_hdr_area.mime_version.text = t;
+u8 parse_mime_version(sip_parser& ps) {
+  if (!instance_allowed(ps, id_t::mime_version, 1)) return SIP_HDR_FAILED;
+  sip_str t = run(ps, SIP_CC_DIGIT_DOT);
+  if (t.len == 0 || t.len > 16 || !only_lws_left(ps)) return SIP_HDR_FAILED;
+  ps.area.mime_version.text = t;
   return done(id_t::mime_version);
 }
 
-u8 parse_min_se() {
-  if (!instance_allowed(id_t::min_se, 1)) return SIP_HDR_FAILED;
-  sip_min_se_rec* r = &sip_hdr_area.min_se;
+u8 parse_min_se(sip_parser& ps) {
+  if (!instance_allowed(ps, id_t::min_se, 1)) return SIP_HDR_FAILED;
+  sip_min_se_rec* r = &ps.area.min_se;
   *r = sip_min_se_rec{};
-  if (!number(&r->value)) return SIP_HDR_FAILED;
-  sip_scan__skip_lws();
-  if (at_end()) return done(id_t::min_se);
-  if (!sip_scan__take(';')) return SIP_HDR_FAILED;
-  sip_scan__skip_lws();
-  sip_str params = span(cur(), lend());
+  if (!number(ps, &r->value)) return SIP_HDR_FAILED;
+  sip_scan__skip_lws(ps.scan);
+  if (at_end(ps)) return done(id_t::min_se);
+  if (!sip_scan__take(ps.scan, ';')) return SIP_HDR_FAILED;
+  sip_scan__skip_lws(ps.scan);
+  sip_str params = span(cur(ps), lend(ps));
   if (params.len <= SIP_OTHER_PARAMS_MAX) r->params = params;
-  cur() = lend();
+  cur(ps) = lend(ps);
   return done(id_t::min_se);
 }
 
-u8 parse_session_expires() {
-  if (!instance_allowed(id_t::session_expires, 1)) return SIP_HDR_FAILED;
-  sip_session_expires_rec* r = &sip_hdr_area.session_expires;
+u8 parse_session_expires(sip_parser& ps) {
+  if (!instance_allowed(ps, id_t::session_expires, 1)) return SIP_HDR_FAILED;
+  sip_session_expires_rec* r = &ps.area.session_expires;
   *r = sip_session_expires_rec{};
   r->refresher = SIP_CODE_NONE;
-  if (!number(&r->delta)) return SIP_HDR_FAILED;
+  if (!number(ps, &r->delta)) return SIP_HDR_FAILED;
   for (;;) {
-    int np = next_param(false, false);
+    int np = next_param(ps, false, false);
     if (np == 0) return done(id_t::session_expires);
     if (np < 0) return SIP_HDR_FAILED;
-    char* start = cur();
+    char* start = cur(ps);
     bool eq;
-    if (param_is("refresher", &eq) && eq) {
+    if (param_is(ps, "refresher", &eq) && eq) {
       static constexpr sip_code_row values[] = {{'s', "uas"}, {'c', "uac"}};
-      if (!lookup(run(SIP_CC_TOKEN), values, 2, &r->refresher)) return SIP_HDR_FAILED;
+      if (!lookup(run(ps, SIP_CC_TOKEN), values, 2, &r->refresher)) return SIP_HDR_FAILED;
       continue;
     }
-    cur() = start;
-    if (sip_scan__other_param(&r->params_other) != SIP_SCAN_OK) return SIP_HDR_FAILED;
+    cur(ps) = start;
+    if (sip_scan__other_param(ps.scan, &r->params_other) != SIP_SCAN_OK) return SIP_HDR_FAILED;
   }
 }
 
-u8 parse_session_id() {
-  if (!instance_allowed(id_t::session_id, 1)) return SIP_HDR_FAILED;
-  sip_session_id_rec* r = &sip_hdr_area.session_id;
+u8 parse_session_id(sip_parser& ps) {
+  if (!instance_allowed(ps, id_t::session_id, 1)) return SIP_HDR_FAILED;
+  sip_session_id_rec* r = &ps.area.session_id;
   *r = sip_session_id_rec{};
-  sip_str id = run(SIP_CC_ALNUM);
+  sip_str id = run(ps, SIP_CC_ALNUM);
   if (id.len != 32) return SIP_HDR_FAILED;
   r->id = id;
   for (;;) {
-    int np = next_param(false, false);
+    int np = next_param(ps, false, false);
     if (np == 0) return done(id_t::session_id);
-    if (np < 0 || sip_scan__other_param(&r->params_other) != SIP_SCAN_OK) return SIP_HDR_FAILED;
+    if (np < 0 || sip_scan__other_param(ps.scan, &r->params_other) != SIP_SCAN_OK) return SIP_HDR_FAILED;
   }
 }
 
 // digits [ '.' digits ]
-bool decimal_with_fraction(u32* whole, u32* fraction) {
+bool decimal_with_fraction(sip_parser& ps, u32* whole, u32* fraction) {
   *fraction = 0;
-  if (!number(whole)) return false;
-  if (sip_scan__take('.') && sip_cc(peek(), SIP_CC_DIGIT) && !number(fraction)) return false;
+  if (!number(ps, whole)) return false;
+  if (sip_scan__take(ps.scan, '.') && sip_cc(peek(ps), SIP_CC_DIGIT) && !number(ps, fraction)) return false;
   return true;
 }
 
-u8 parse_timestamp() {
-  if (!instance_allowed(id_t::timestamp, 1)) return SIP_HDR_FAILED;
-  sip_timestamp_rec* r = &sip_hdr_area.timestamp;
+u8 parse_timestamp(sip_parser& ps) {
+  if (!instance_allowed(ps, id_t::timestamp, 1)) return SIP_HDR_FAILED;
+  sip_timestamp_rec* r = &ps.area.timestamp;
   *r = sip_timestamp_rec{};
-  if (!decimal_with_fraction(&r->time, &r->time_fraction)) return SIP_HDR_FAILED;
-  if (at_end()) return done(id_t::timestamp);
-  if (!sip_cc(peek(), SIP_CC_LWS)) return SIP_HDR_FAILED;
-  sip_scan__skip_lws();
-  if (at_end()) return done(id_t::timestamp);
-  if (!decimal_with_fraction(&r->delay, &r->delay_fraction)) return SIP_HDR_FAILED;
-  sip_scan__skip_lws();
-  sip_str extra = span(cur(), lend());
+  if (!decimal_with_fraction(ps, &r->time, &r->time_fraction)) return SIP_HDR_FAILED;
+  if (at_end(ps)) return done(id_t::timestamp);
+  if (!sip_cc(peek(ps), SIP_CC_LWS)) return SIP_HDR_FAILED;
+  sip_scan__skip_lws(ps.scan);
+  if (at_end(ps)) return done(id_t::timestamp);
+  if (!decimal_with_fraction(ps, &r->delay, &r->delay_fraction)) return SIP_HDR_FAILED;
+  sip_scan__skip_lws(ps.scan);
+  sip_str extra = span(cur(ps), lend(ps));
   if (extra.len > SIP_OTHER_PARAMS_MAX) return SIP_HDR_FAILED;
   r->extra = extra;
-  cur() = lend();
+  cur(ps) = lend(ps);
   return done(id_t::timestamp);
 }
 
-bool comment(sip_str* inside) {
-  if (!sip_scan__take('(')) return false;
-  char* start = cur();
-  if (sip_scan__comment() != SIP_RESULT_OK || cur() - start > 32) return false;
-  *inside = span(start, cur());
-  ++cur();
+bool comment(sip_parser& ps, sip_str* inside) {
+  if (!sip_scan__take(ps.scan, '(')) return false;
+  char* start = cur(ps);
+  if (sip_scan__comment(ps.scan) != SIP_RESULT_OK || cur(ps) - start > 32) return false;
+  *inside = span(start, cur(ps));
+  ++cur(ps);
   return true;
 }
 
-u8 parse_retry_after() {
-  if (!instance_allowed(id_t::retry_after, 1)) return SIP_HDR_FAILED;
-  sip_retry_after_rec* r = &sip_hdr_area.retry_after;
+u8 parse_retry_after(sip_parser& ps) {
+  if (!instance_allowed(ps, id_t::retry_after, 1)) return SIP_HDR_FAILED;
+  sip_retry_after_rec* r = &ps.area.retry_after;
   *r = sip_retry_after_rec{};
   r->duration = SIP_U32_NONE;
-  if (!number(&r->delta)) return SIP_HDR_FAILED;
+  if (!number(ps, &r->delta)) return SIP_HDR_FAILED;
   for (;;) {
-    sip_scan__skip_lws();
-    if (at_end()) return done(id_t::retry_after);
-    if (peek() == '(') {
-      if (r->comment.len != 0 || !comment(&r->comment)) return SIP_HDR_FAILED;
+    sip_scan__skip_lws(ps.scan);
+    if (at_end(ps)) return done(id_t::retry_after);
+    if (peek(ps) == '(') {
+      if (r->comment.len != 0 || !comment(ps, &r->comment)) return SIP_HDR_FAILED;
       continue;
     }
-    if (!sip_scan__take(';')) return SIP_HDR_FAILED;
-    sip_scan__skip_lws();
-    char* start = cur();
+    if (!sip_scan__take(ps.scan, ';')) return SIP_HDR_FAILED;
+    sip_scan__skip_lws(ps.scan);
+    char* start = cur(ps);
     bool eq;
-    if (r->duration == SIP_U32_NONE && param_is("duration", &eq)) {
-      if (!eq || !number(&r->duration)) return SIP_HDR_FAILED;
+    if (r->duration == SIP_U32_NONE && param_is(ps, "duration", &eq)) {
+      if (!eq || !number(ps, &r->duration)) return SIP_HDR_FAILED;
       continue;
     }
-    cur() = start;
-    if (sip_scan__other_param(&r->params_other) != SIP_SCAN_OK) return SIP_HDR_FAILED;
+    cur(ps) = start;
+    if (sip_scan__other_param(ps.scan, &r->params_other) != SIP_SCAN_OK) return SIP_HDR_FAILED;
   }
 }
 
 // Server, User-Agent: products and comments, one row each.
-u8 parse_products(id_t id, sip_product_rec* rows) {
-  unsigned base = sip_hdr_area.index;
+u8 parse_products(sip_parser& ps, id_t id, sip_product_rec* rows) {
+  unsigned base = ps.area.index;
   if (base >= SIP_MAX_SERVER) return SIP_HDR_FAILED;
   unsigned stored = 0;
-  u8& count = sip_hdr_area.count[slot(id)];
-  sip_scan__skip_lws();
-  while (!at_end()) {
+  u8& count = ps.area.count[slot(id)];
+  sip_scan__skip_lws(ps.scan);
+  while (!at_end(ps)) {
     if (base + stored >= SIP_MAX_SERVER) {
-      sip_parse__report(20, slot(id));
+      sip_parse__report(ps, 20, slot(id));
       break;
     }
     sip_product_rec* r = &rows[base + stored];
     *r = sip_product_rec{};
-    if (peek() == '(') {
-      if (!comment(&r->comment)) break;
+    if (peek(ps) == '(') {
+      if (!comment(ps, &r->comment)) break;
     } else {
-      sip_str product = run(SIP_CC_TOKEN_LWS);
+      sip_str product = run(ps, SIP_CC_TOKEN_LWS);
       if (product.len == 0 || product.len > 32) break;
       r->product = product;
-      sip_scan__skip_lws();
-      if (sip_scan__take('/')) {
-        sip_scan__skip_lws();
-        sip_str version = run(SIP_CC_TOKEN);
+      sip_scan__skip_lws(ps.scan);
+      if (sip_scan__take(ps.scan, '/')) {
+        sip_scan__skip_lws(ps.scan);
+        sip_str version = run(ps, SIP_CC_TOKEN);
         if (version.len == 0 || version.len > 16) break;
         r->version = version;
       }
     }
     ++stored;
-    sip_scan__skip_lws();
+    sip_scan__skip_lws(ps.scan);
   }
-  bool ok = at_end() || base + stored >= SIP_MAX_SERVER;
+  bool ok = at_end(ps) || base + stored >= SIP_MAX_SERVER;
   if (!ok || stored == 0) {
     count = static_cast<u8>(count + stored);
     return SIP_HDR_FAILED;
@@ -477,22 +477,22 @@ u8 parse_products(id_t id, sip_product_rec* rows) {
   return done(id);
 }
 
-u8 parse_server() { return parse_products(id_t::server, sip_hdr_area.server); }
-u8 parse_user_agent() { return parse_products(id_t::user_agent, sip_hdr_area.user_agent); }
+u8 parse_server(sip_parser& ps) { return parse_products(ps, id_t::server, ps.area.server); }
+u8 parse_user_agent(sip_parser& ps) { return parse_products(ps, id_t::user_agent, ps.area.user_agent); }
 
 // ---------------------------------------------------------------------------
 // In-Reply-To, Replaces, Reason, Warning, Diversion
 
-u8 parse_in_reply_to() {
-  if (!instance_allowed(id_t::in_reply_to, SIP_MAX_IN_REPLY_TO)) return SIP_HDR_FAILED;
-  if (std::memchr(cur(), ',', static_cast<std::size_t>(lend() - cur())) != nullptr) return SIP_HDR_FAILED;
-  sip_callid_parsed* id = &sip_hdr_area.in_reply_to[sip_hdr_area.index];
+u8 parse_in_reply_to(sip_parser& ps) {
+  if (!instance_allowed(ps, id_t::in_reply_to, SIP_MAX_IN_REPLY_TO)) return SIP_HDR_FAILED;
+  if (std::memchr(cur(ps), ',', static_cast<std::size_t>(lend(ps) - cur(ps))) != nullptr) return SIP_HDR_FAILED;
+  sip_callid_parsed* id = &ps.area.in_reply_to[ps.area.index];
   *id = sip_callid_parsed{};
-  char* at = static_cast<char*>(std::memchr(cur(), '@', static_cast<std::size_t>(lend() - cur())));
-  if (at == nullptr || at == cur() || at - cur() > 64) return SIP_HDR_FAILED;
-  id->word = span(cur(), at);
-  cur() = at + 1;
-  sip_str host = run(SIP_CC_TOKEN);
+  char* at = static_cast<char*>(std::memchr(cur(ps), '@', static_cast<std::size_t>(lend(ps) - cur(ps))));
+  if (at == nullptr || at == cur(ps) || at - cur(ps) > 64) return SIP_HDR_FAILED;
+  id->word = span(cur(ps), at);
+  cur(ps) = at + 1;
+  sip_str host = run(ps, SIP_CC_TOKEN);
   if (host.len == 0) return SIP_HDR_FAILED;
   sip_str ip;
   if (as_ipv4(host, &ip)) {
@@ -502,19 +502,19 @@ u8 parse_in_reply_to() {
     if (host.len > 64) return SIP_HDR_FAILED;
     id->host = host;
   }
-  return only_lws_left() ? done(id_t::in_reply_to) : SIP_HDR_FAILED;
+  return only_lws_left(ps) ? done(id_t::in_reply_to) : SIP_HDR_FAILED;
 }
 
-u8 parse_replaces() {
-  if (!instance_allowed(id_t::replaces, 1)) return SIP_HDR_FAILED;
-  sip_replaces_rec* r = &sip_hdr_area.replaces;
+u8 parse_replaces(sip_parser& ps) {
+  if (!instance_allowed(ps, id_t::replaces, 1)) return SIP_HDR_FAILED;
+  sip_replaces_rec* r = &ps.area.replaces;
   *r = sip_replaces_rec{};
   r->call_ref = 0xFFFF;
-  sip_str word = run(SIP_CC_WORD);
+  sip_str word = run(ps, SIP_CC_WORD);
   if (word.len == 0 || word.len > 64) return SIP_HDR_FAILED;
   r->call_id.word = word;
-  if (sip_scan__take('@')) {
-    sip_str host = run(SIP_CC_WORD);
+  if (sip_scan__take(ps.scan, '@')) {
+    sip_str host = run(ps, SIP_CC_WORD);
     if (host.len == 0 || host.len > 64) return SIP_HDR_FAILED;
     sip_str ip;
     if (as_ipv4(host, &ip)) {
@@ -525,41 +525,41 @@ u8 parse_replaces() {
     }
   }
   for (;;) {
-    int np = next_param(false, false);
+    int np = next_param(ps, false, false);
     if (np == 0) break;
     if (np < 0) return SIP_HDR_FAILED;
-    char* start = cur();
+    char* start = cur(ps);
     bool eq;
-    if (param_is("from-tag", &eq) || param_is("to-tag", &eq)) {
+    if (param_is(ps, "from-tag", &eq) || param_is(ps, "to-tag", &eq)) {
       bool from = sip_fold(static_cast<u8>(*start)) == 'f';
-      sip_str v = run(SIP_CC_TOKEN);
+      sip_str v = run(ps, SIP_CC_TOKEN);
       if (!eq || v.len == 0 || v.len > 64) return SIP_HDR_FAILED;
       (from ? r->from_tag : r->to_tag) = v;
       continue;
     }
-    if (param_is("early-only", &eq)) {
+    if (param_is(ps, "early-only", &eq)) {
       if (eq) return SIP_HDR_FAILED;
       r->early_only = 1;
       continue;
     }
-    cur() = start;
-    run(SIP_CC_TOKEN);
-    sip_scan__skip_lws();
-    if (peek() != '=') return SIP_HDR_FAILED;
-    cur() = start;
-    if (sip_scan__other_param(&r->params_other) != SIP_SCAN_OK) return SIP_HDR_FAILED;
+    cur(ps) = start;
+    run(ps, SIP_CC_TOKEN);
+    sip_scan__skip_lws(ps.scan);
+    if (peek(ps) != '=') return SIP_HDR_FAILED;
+    cur(ps) = start;
+    if (sip_scan__other_param(ps.scan, &r->params_other) != SIP_SCAN_OK) return SIP_HDR_FAILED;
   }
-  if (sip_parse_env.find_call != nullptr) r->call_ref = sip_parse_env.find_call(*r);
+  if (ps.env.find_call != nullptr) r->call_ref = ps.env.find_call(*r);
   return done(id_t::replaces);
 }
 
-u8 parse_reason() {
-  return parse_list(id_t::reason, SIP_MAX_REASON, [](unsigned row) {
-    sip_reason_rec* r = &sip_hdr_area.reason[row];
+u8 parse_reason(sip_parser& ps) {
+  return parse_list(ps, id_t::reason, SIP_MAX_REASON, [&ps](unsigned row) {
+    sip_reason_rec* r = &ps.area.reason[row];
     *r = sip_reason_rec{};
     r->cause = 0xFFFF;
     static constexpr sip_code_row protocols[] = {{'q', "q.850"}, {'s', "sip"}};
-    sip_str p = run(SIP_CC_TOKEN);
+    sip_str p = run(ps, SIP_CC_TOKEN);
     if (p.len == 0) return elem::fail;
     if (!lookup(p, protocols, 2, &r->protocol)) {
       if (p.len > 64) return elem::fail;
@@ -567,63 +567,63 @@ u8 parse_reason() {
       r->protocol_text = p;
     }
     for (;;) {
-      int np = next_param(false, true);
+      int np = next_param(ps, false, true);
       if (np == 0) return elem::ok;
       if (np < 0) return elem::fail;
-      char* start = cur();
+      char* start = cur(ps);
       bool eq;
-      if (param_is("cause", &eq) && eq) {
+      if (param_is(ps, "cause", &eq) && eq) {
         u32 c;
-        if (!number(&c) || c > 0xFFFE) return elem::fail;
+        if (!number(ps, &c) || c > 0xFFFE) return elem::fail;
         r->cause = static_cast<u16>(c);
         continue;
       }
-      if (param_is("text", &eq) && eq) {
+      if (param_is(ps, "text", &eq) && eq) {
         sip_str t;
-        if (!quoted(&t, 64)) return elem::fail;
+        if (!quoted(ps, &t, 64)) return elem::fail;
         r->text = t;
         continue;
       }
-      cur() = start;
-      if (sip_scan__other_param(&r->params_other) != SIP_SCAN_OK) return elem::fail;
+      cur(ps) = start;
+      if (sip_scan__other_param(ps.scan, &r->params_other) != SIP_SCAN_OK) return elem::fail;
     }
   });
 }
 
-u8 parse_warning() {
-  return parse_list(id_t::warning, SIP_MAX_WARNING, [](unsigned row) {
-    sip_warning_rec* w = &sip_hdr_area.warning[row];
+u8 parse_warning(sip_parser& ps) {
+  return parse_list(ps, id_t::warning, SIP_MAX_WARNING, [&ps](unsigned row) {
+    sip_warning_rec* w = &ps.area.warning[row];
     *w = sip_warning_rec{};
     w->port = SIP_PORT_NONE;
-    sip_str code = run(SIP_CC_DIGIT);
+    sip_str code = run(ps, SIP_CC_DIGIT);
     if (code.len != 3) return elem::fail;
     w->code = static_cast<u16>((code.ptr[0] - '0') * 100 + (code.ptr[1] - '0') * 10 + (code.ptr[2] - '0'));
-    if (!sip_cc(peek(), SIP_CC_LWS)) return elem::fail;
-    sip_scan__skip_lws();
-    sip_str agent = run(SIP_CC_TOKEN);
+    if (!sip_cc(peek(ps), SIP_CC_LWS)) return elem::fail;
+    sip_scan__skip_lws(ps.scan);
+    sip_str agent = run(ps, SIP_CC_TOKEN);
     if (agent.len == 0) return elem::fail;
     if (!as_ipv4(agent, &w->agent_ipv4)) {
       if (agent.len > 64) return elem::fail;
       w->agent = agent;
     }
-    if (sip_scan__take(':')) {
+    if (sip_scan__take(ps.scan, ':')) {
       u32 port;
-      if (!number(&port) || port > 0xFFFE) return elem::fail;
+      if (!number(ps, &port) || port > 0xFFFE) return elem::fail;
       w->port = static_cast<u16>(port);
     }
-    if (!sip_cc(peek(), SIP_CC_LWS)) return elem::fail;
-    sip_scan__skip_lws();
+    if (!sip_cc(peek(ps), SIP_CC_LWS)) return elem::fail;
+    sip_scan__skip_lws(ps.scan);
     sip_str text;
-    if (!quoted(&text, 64)) return elem::fail;
+    if (!quoted(ps, &text, 64)) return elem::fail;
     w->text = text;
-    sip_scan__skip_lws();
-    return (at_end() || peek() == ',') ? elem::ok : elem::fail;
+    sip_scan__skip_lws(ps.scan);
+    return (at_end(ps) || peek(ps) == ',') ? elem::ok : elem::fail;
   });
 }
 
 // A decimal number of one or two digits at the cursor.
-bool one_or_two_digits(u8* value) {
-  sip_str v = run(SIP_CC_DIGIT);
+bool one_or_two_digits(sip_parser& ps, u8* value) {
+  sip_str v = run(ps, SIP_CC_DIGIT);
   if (v.len == 0 || v.len > 2) return false;
   u32 n;
   sip_num__dec(v.ptr, v.len, &n);
@@ -631,50 +631,50 @@ bool one_or_two_digits(u8* value) {
   return true;
 }
 
-u8 parse_diversion() {
-  if (sip_hdr_area.index != 0) {
-    sip_hdr_count__decrement(id_t::diversion);
+u8 parse_diversion(sip_parser& ps) {
+  if (ps.area.index != 0) {
+    sip_hdr_count__decrement(ps.area, id_t::diversion);
     return SIP_HDR_FAILED;
   }
-  return parse_list(id_t::diversion, 1, [](unsigned) {
-    sip_diversion_rec* d = &sip_hdr_area.diversion;
+  return parse_list(ps, id_t::diversion, 1, [&ps](unsigned) {
+    sip_diversion_rec* d = &ps.area.diversion;
     *d = sip_diversion_rec{};
     d->reason = d->counter = d->limit = d->privacy = d->screen = SIP_CODE_NONE;
     bool bare;
-    if (!parse_name_addr(&d->na, na_form::bare_noparams, &bare)) return elem::fail;
+    if (!parse_name_addr(ps, &d->na, na_form::bare_noparams, &bare)) return elem::fail;
     for (;;) {
-      int np = next_param(false, true);
+      int np = next_param(ps, false, true);
       if (np == 0) return elem::ok;
       if (np < 0) return elem::fail;
-      char* start = cur();
+      char* start = cur(ps);
       bool eq;
-      if (param_is("reason", &eq) && eq) {
+      if (param_is(ps, "reason", &eq) && eq) {
         static constexpr sip_code_row reasons[] = {{1, "unknown"},         {2, "user-busy"},     {3, "no-answer"},
                                                    {4, "unavailable"},     {5, "unconditional"}, {6, "time-of-day"},
                                                    {7, "do-not-disturb"},  {8, "deflection"},    {9, "follow-me"},
                                                    {10, "out-of-service"}, {11, "away"}};
-        if (peek() == '"') {
-          if (!quoted(&d->reason_text, SIP_OTHER_PARAMS_MAX)) return elem::fail;
-        } else if (!lookup(run(SIP_CC_TOKEN), reasons, 11, &d->reason)) {
+        if (peek(ps) == '"') {
+          if (!quoted(ps, &d->reason_text, SIP_OTHER_PARAMS_MAX)) return elem::fail;
+        } else if (!lookup(run(ps, SIP_CC_TOKEN), reasons, 11, &d->reason)) {
           return elem::fail;
         }
-      } else if (param_is("counter", &eq) && eq) {
-        if (!one_or_two_digits(&d->counter)) return elem::fail;
-      } else if (param_is("limit", &eq) && eq) {
-        if (!one_or_two_digits(&d->limit)) return elem::fail;
-      } else if (param_is("privacy", &eq) && eq) {
+      } else if (param_is(ps, "counter", &eq) && eq) {
+        if (!one_or_two_digits(ps, &d->counter)) return elem::fail;
+      } else if (param_is(ps, "limit", &eq) && eq) {
+        if (!one_or_two_digits(ps, &d->limit)) return elem::fail;
+      } else if (param_is(ps, "privacy", &eq) && eq) {
         static constexpr sip_code_row values[] = {{1, "full"}, {2, "name"}, {3, "uri"}, {4, "off"}};
-        if (peek() == '"') {
-          if (!quoted(&d->privacy_text, SIP_OTHER_PARAMS_MAX)) return elem::fail;
-        } else if (!lookup(run(SIP_CC_TOKEN), values, 4, &d->privacy)) {
+        if (peek(ps) == '"') {
+          if (!quoted(ps, &d->privacy_text, SIP_OTHER_PARAMS_MAX)) return elem::fail;
+        } else if (!lookup(run(ps, SIP_CC_TOKEN), values, 4, &d->privacy)) {
           return elem::fail;
         }
-      } else if (param_is("screen", &eq) && eq) {
+      } else if (param_is(ps, "screen", &eq) && eq) {
         static constexpr sip_code_row values[] = {{1, "yes"}, {0, "no"}};
-        if (!lookup(run(SIP_CC_TOKEN), values, 2, &d->screen)) return elem::fail;
+        if (!lookup(run(ps, SIP_CC_TOKEN), values, 2, &d->screen)) return elem::fail;
       } else {
-        cur() = start;
-        if (sip_scan__other_param(&d->na.params_other) != SIP_SCAN_OK) return elem::fail;
+        cur(ps) = start;
+        if (sip_scan__other_param(ps.scan, &d->na.params_other) != SIP_SCAN_OK) return elem::fail;
       }
     }
   });
@@ -691,10 +691,10 @@ constexpr sip_code_row qops[] = {{'A', "auth"}, {'I', "auth-int"}};
 constexpr sip_code_row stales[] = {{'T', "true"}, {'F', "false"}};
 
 // A parameter value: a quoted string (its inside) or a token.
-bool param_value(sip_str* v, bool* was_quoted) {
-  *was_quoted = peek() == '"';
-  if (*was_quoted) return sip_scan__quoted_string(v);
-  *v = run(SIP_CC_PARAM_VALUE);
+bool param_value(sip_parser& ps, sip_str* v, bool* was_quoted) {
+  *was_quoted = peek(ps) == '"';
+  if (*was_quoted) return sip_scan__quoted_string(ps.scan, v);
+  *v = run(ps, SIP_CC_PARAM_VALUE);
   return true;
 }
 
@@ -719,49 +719,49 @@ bool set_limited(sip_str* field, sip_str v, u16 max) {
 
 // The name of a digest parameter and its '=' (blanks allowed around it);
 // *which is the name's code in digest_params, 0xFF for any other name.
-bool digest_param_name(u8* which) {
-  sip_str name = run(SIP_CC_TOKEN);
+bool digest_param_name(sip_parser& ps, u8* which) {
+  sip_str name = run(ps, SIP_CC_TOKEN);
   if (name.len == 0) return false;
-  sip_scan__skip_lws();
-  if (!sip_scan__take('=')) return false;
-  sip_scan__skip_lws();
+  sip_scan__skip_lws(ps.scan);
+  if (!sip_scan__take(ps.scan, '=')) return false;
+  sip_scan__skip_lws(ps.scan);
   if (!lookup(name, digest_params, 12, which)) *which = 0xFF;
   return true;
 }
 
 // Behind a digest parameter's value: 1 at the end of the header value, 0
 // when a ',' (and blanks) led to the next parameter, -1 otherwise.
-int digest_param_end() {
-  sip_scan__skip_lws();
-  if (at_end()) return 1;
-  if (!sip_scan__take(',')) return -1;
-  sip_scan__skip_lws();
+int digest_param_end(sip_parser& ps) {
+  sip_scan__skip_lws(ps.scan);
+  if (at_end(ps)) return 1;
+  if (!sip_scan__take(ps.scan, ',')) return -1;
+  sip_scan__skip_lws(ps.scan);
   return 0;
 }
 
-bool credentials(sip_credentials_rec* c) {
+bool credentials(sip_parser& ps, sip_credentials_rec* c) {
   *c = sip_credentials_rec{};
   c->algorithm = c->aka_version = c->qop = c->stale = SIP_CODE_NONE;
   c->nc = SIP_U32_NONE;
-  sip_str scheme = run(SIP_CC_TOKEN);
+  sip_str scheme = run(ps, SIP_CC_TOKEN);
   if (word_is(scheme, "basic")) {
     c->scheme = 'B';
-    sip_scan__skip_lws();
-    sip_str cred = run(SIP_CC_BASE64);
-    if (cred.len == 0 || cred.len > 64 || !only_lws_left()) return false;
+    sip_scan__skip_lws(ps.scan);
+    sip_str cred = run(ps, SIP_CC_BASE64);
+    if (cred.len == 0 || cred.len > 64 || !only_lws_left(ps)) return false;
     c->basic = cred;
     return true;
   }
   if (!word_is(scheme, "digest")) return false;
   c->scheme = 'D';
-  sip_scan__skip_lws();
+  sip_scan__skip_lws(ps.scan);
   for (;;) {
-    char* start = cur();
+    char* start = cur(ps);
     u8 which;
-    if (!digest_param_name(&which)) return false;
+    if (!digest_param_name(ps, &which)) return false;
     sip_str v;
     bool q;
-    if (!param_value(&v, &q)) return false;
+    if (!param_value(ps, &v, &q)) return false;
     bool ok = true;
     switch (which) {
       case '0': ok = set_limited(&c->username, v, 64); break;
@@ -781,32 +781,32 @@ bool credentials(sip_credentials_rec* c) {
       case '9': ok = v.len > 0 && sip_num__hex(v.ptr, v.len, &c->nc); break;
       case 'b': ok = lookup(v, stales, 2, &c->stale); break;
       default:
-        if (c->other.len == 0) ok = set_limited(&c->other, span(start, cur()), 64);
+        if (c->other.len == 0) ok = set_limited(&c->other, span(start, cur(ps)), 64);
         break;
     }
     if (!ok) return false;
-    if (int end = digest_param_end(); end != 0) return end > 0;
+    if (int end = digest_param_end(ps); end != 0) return end > 0;
   }
 }
 
-u8 parse_credentials(id_t id, sip_credentials_rec* rows, unsigned limit) {
-  if (sip_hdr_area.index >= limit) return SIP_HDR_FAILED;
-  return credentials(&rows[sip_hdr_area.index]) ? done(id) : SIP_HDR_FAILED;
+u8 parse_credentials(sip_parser& ps, id_t id, sip_credentials_rec* rows, unsigned limit) {
+  if (ps.area.index >= limit) return SIP_HDR_FAILED;
+  return credentials(ps, &rows[ps.area.index]) ? done(id) : SIP_HDR_FAILED;
 }
 
-u8 parse_authorization() {
-  return parse_credentials(id_t::authorization, sip_hdr_area.authorization, SIP_MAX_AUTHORIZATION);
+u8 parse_authorization(sip_parser& ps) {
+  return parse_credentials(ps, id_t::authorization, ps.area.authorization, SIP_MAX_AUTHORIZATION);
 }
-u8 parse_proxy_authorization() {
-  return parse_credentials(id_t::proxy_authorization, sip_hdr_area.proxy_authorization, SIP_MAX_PROXY_AUTHORIZATION);
+u8 parse_proxy_authorization(sip_parser& ps) {
+  return parse_credentials(ps, id_t::proxy_authorization, ps.area.proxy_authorization, SIP_MAX_PROXY_AUTHORIZATION);
 }
 
 // The quoted qop list of a challenge: known options as codes in the order
 // received, the first unknown one as text.
-bool qop_options(sip_challenge_rec* ch, bool every_unknown_checked) {
+bool qop_options(sip_parser& ps, sip_challenge_rec* ch, bool every_unknown_checked) {
   sip_str inside;
-  if (!sip_scan__quoted_string(&inside)) return false;
-  char* after = cur();
+  if (!sip_scan__quoted_string(ps.scan, &inside)) return false;
+  char* after = cur(ps);
   const char* p = inside.ptr;
   const char* end = inside.ptr + inside.len;
   u8 codes[SIP_QOP_OPTIONS_MAX];
@@ -827,27 +827,27 @@ bool qop_options(sip_challenge_rec* ch, bool every_unknown_checked) {
   }
   std::memcpy(ch->qop_options, codes, n);
   ch->qop_count = n;
-  cur() = after;
+  cur(ps) = after;
   return true;
 }
 
-bool challenge(sip_challenge_rec* ch, bool www) {
+bool challenge(sip_parser& ps, sip_challenge_rec* ch, bool www) {
   u32 keep[2] = {ch->codec_values[0], ch->codec_values[1]};
   *ch = sip_challenge_rec{};
   ch->codec_values[0] = keep[0];
   ch->codec_values[1] = keep[1];
   ch->stale = ch->algorithm = ch->aka_version = SIP_CODE_NONE;
-  sip_str scheme = run(SIP_CC_TOKEN);
-  sip_scan__skip_lws();
+  sip_str scheme = run(ps, SIP_CC_TOKEN);
+  sip_scan__skip_lws(ps.scan);
   if (word_is(scheme, "basic")) {
     ch->scheme = 'B';
     bool eq;
-    if (!param_is("realm", &eq) || !eq) return false;
-    if (!quoted(&ch->realm, 64)) return false;
-    sip_scan__skip_lws();
-    if (at_end()) return true;
-    if (peek() == ',') {
-      sip_parse__report(20, slot(www ? id_t::www_authenticate : id_t::proxy_authenticate));
+    if (!param_is(ps, "realm", &eq) || !eq) return false;
+    if (!quoted(ps, &ch->realm, 64)) return false;
+    sip_scan__skip_lws(ps.scan);
+    if (at_end(ps)) return true;
+    if (peek(ps) == ',') {
+      sip_parse__report(ps, 20, slot(www ? id_t::www_authenticate : id_t::proxy_authenticate));
       return true;
     }
     return false;
@@ -855,83 +855,83 @@ bool challenge(sip_challenge_rec* ch, bool www) {
   if (!word_is(scheme, "digest")) return false;
   ch->scheme = 'D';
   for (;;) {
-    char* start = cur();
+    char* start = cur(ps);
     u8 which;
-    if (!digest_param_name(&which)) return false;
+    if (!digest_param_name(ps, &which)) return false;
     bool ok = true;
     sip_str v;
     switch (which) {
-      case '1': ok = quoted(&ch->realm, 64); break;
+      case '1': ok = quoted(ps, &ch->realm, 64); break;
       case 'a':
-        ok = quoted(&v, 64);
+        ok = quoted(ps, &v, 64);
         if (www) ch->domain = v;
         break;
-      case '2': ok = quoted(&ch->nonce, 64); break;
-      case '7': ok = quoted(&ch->opaque, 32); break;
-      case 'b': ok = lookup(run(SIP_CC_TOKEN), stales, 2, &ch->stale); break;
+      case '2': ok = quoted(ps, &ch->nonce, 64); break;
+      case '7': ok = quoted(ps, &ch->opaque, 32); break;
+      case 'b': ok = lookup(run(ps, SIP_CC_TOKEN), stales, 2, &ch->stale); break;
       case '5': {
-        bool q = sip_scan__take('"');
-        sip_str a = run(SIP_CC_TOKEN);
+        bool q = sip_scan__take(ps.scan, '"');
+        sip_str a = run(ps, SIP_CC_TOKEN);
         aka_prefix(&a, &ch->aka_version);
         if (!lookup(a, algorithms, 2, &ch->algorithm)) ok = set_limited(&ch->algorithm_text, a, 16);
-        if (q && !sip_scan__take('"')) ok = false;
+        if (q && !sip_scan__take(ps.scan, '"')) ok = false;
         break;
       }
-      case '8': ok = peek() == '"' && qop_options(ch, !www); break;
+      case '8': ok = peek(ps) == '"' && qop_options(ps, ch, !www); break;
       default: {
         bool q;
-        ok = param_value(&v, &q);
-        if (ok && ch->other.len == 0) ok = set_limited(&ch->other, span(start, cur()), 64);
+        ok = param_value(ps, &v, &q);
+        if (ok && ch->other.len == 0) ok = set_limited(&ch->other, span(start, cur(ps)), 64);
         break;
       }
     }
     if (!ok) return false;
-    if (int end = digest_param_end(); end != 0) return end > 0;
+    if (int end = digest_param_end(ps); end != 0) return end > 0;
   }
 }
 
-u8 parse_www_authenticate() {
-  if (sip_hdr_area.index != 0) return SIP_HDR_FAILED;
-  return challenge(&sip_hdr_area.www_authenticate, true) ? done(id_t::www_authenticate) : SIP_HDR_FAILED;
+u8 parse_www_authenticate(sip_parser& ps) {
+  if (ps.area.index != 0) return SIP_HDR_FAILED;
+  return challenge(ps, &ps.area.www_authenticate, true) ? done(id_t::www_authenticate) : SIP_HDR_FAILED;
 }
-u8 parse_proxy_authenticate() {
-  if (sip_hdr_area.index != 0) return SIP_HDR_FAILED;
-  return challenge(&sip_hdr_area.proxy_authenticate, false) ? done(id_t::proxy_authenticate) : SIP_HDR_FAILED;
+u8 parse_proxy_authenticate(sip_parser& ps) {
+  if (ps.area.index != 0) return SIP_HDR_FAILED;
+  return challenge(ps, &ps.area.proxy_authenticate, false) ? done(id_t::proxy_authenticate) : SIP_HDR_FAILED;
 }
 
-u8 parse_authentication_info() {
-  if (!instance_allowed(id_t::authentication_info, 1)) return SIP_HDR_FAILED;
-  sip_auth_info_rec* a = &sip_hdr_area.authentication_info;
+u8 parse_authentication_info(sip_parser& ps) {
+  if (!instance_allowed(ps, id_t::authentication_info, 1)) return SIP_HDR_FAILED;
+  sip_auth_info_rec* a = &ps.area.authentication_info;
   *a = sip_auth_info_rec{};
   a->qop = SIP_CODE_NONE;
   a->nc = SIP_U32_NONE;
   for (;;) {
-    sip_str name = run(SIP_CC_TOKEN);
-    sip_scan__skip_lws();
-    if (name.len == 0 || !sip_scan__take('=')) return SIP_HDR_FAILED;
-    sip_scan__skip_lws();
+    sip_str name = run(ps, SIP_CC_TOKEN);
+    sip_scan__skip_lws(ps.scan);
+    if (name.len == 0 || !sip_scan__take(ps.scan, '=')) return SIP_HDR_FAILED;
+    sip_scan__skip_lws(ps.scan);
     bool ok;
     if (word_is(name, "nextnonce")) {
-      ok = quoted(&a->nextnonce, 64);
+      ok = quoted(ps, &a->nextnonce, 64);
     } else if (word_is(name, "rspauth")) {
-      ok = quoted(&a->rspauth, 128);
+      ok = quoted(ps, &a->rspauth, 128);
     } else if (word_is(name, "cnonce")) {
-      ok = quoted(&a->cnonce, 32);
+      ok = quoted(ps, &a->cnonce, 32);
     } else if (word_is(name, "qop")) {
-      sip_str v = run(SIP_CC_TOKEN);
+      sip_str v = run(ps, SIP_CC_TOKEN);
       ok = v.len > 0 && (lookup(v, qops, 2, &a->qop) || set_limited(&a->qop_text, v, 16));
     } else if (word_is(name, "nc")) {
-      bool q = sip_scan__take('"');
-      sip_str v = run(SIP_CC_HEX);
-      ok = v.len > 0 && sip_num__hex(v.ptr, v.len, &a->nc) && (!q || sip_scan__take('"'));
+      bool q = sip_scan__take(ps.scan, '"');
+      sip_str v = run(ps, SIP_CC_HEX);
+      ok = v.len > 0 && sip_num__hex(v.ptr, v.len, &a->nc) && (!q || sip_scan__take(ps.scan, '"'));
     } else {
       return SIP_HDR_FAILED;
     }
     if (!ok) return SIP_HDR_FAILED;
-    sip_scan__skip_lws();
-    if (at_end()) return done(id_t::authentication_info);
-    if (!sip_scan__take(',')) return SIP_HDR_FAILED;
-    sip_scan__skip_lws();
+    sip_scan__skip_lws(ps.scan);
+    if (at_end(ps)) return done(id_t::authentication_info);
+    if (!sip_scan__take(ps.scan, ',')) return SIP_HDR_FAILED;
+    sip_scan__skip_lws(ps.scan);
   }
 }
 
@@ -939,46 +939,46 @@ u8 parse_authentication_info() {
 
 namespace sip_hp {
 
-u8 parse_other_header(id_t id) {
+u8 parse_other_header(sip_parser& ps, id_t id) {
   switch (id) {
-    case id_t::accept: return parse_accept();
-    case id_t::accept_encoding: return parse_accept_encoding();
-    case id_t::accept_language: return parse_accept_language();
-    case id_t::alert_info: return parse_alert_info();
-    case id_t::allow: return parse_allow();
-    case id_t::authentication_info: return parse_authentication_info();
-    case id_t::authorization: return parse_authorization();
-    case id_t::call_info: return parse_call_info();
-    case id_t::content_encoding: return parse_content_encoding();
-    case id_t::content_language: return parse_content_language();
-    case id_t::date: return parse_date();
-    case id_t::diversion: return parse_diversion();
-    case id_t::error_info: return parse_error_info();
-    case id_t::in_reply_to: return parse_in_reply_to();
-    case id_t::mime_version: return parse_mime_version();
-    case id_t::min_se: return parse_min_se();
-    case id_t::organization: return text_header(id, &sip_hdr_area.organization, 32);
-    case id_t::subject: return text_header(id, &sip_hdr_area.subject, 128);
-    case id_t::p_early_media: return parse_p_early_media();
-    case id_t::priority: return parse_priority();
-    case id_t::privacy: return parse_privacy();
-    case id_t::proxy_authenticate: return parse_proxy_authenticate();
-    case id_t::proxy_authorization: return parse_proxy_authorization();
-    case id_t::proxy_require: return parse_proxy_require();
-    case id_t::reason: return parse_reason();
-    case id_t::replaces: return parse_replaces();
-    case id_t::request_disposition: return parse_request_disposition();
-    case id_t::require: return parse_require();
-    case id_t::retry_after: return parse_retry_after();
-    case id_t::server: return parse_server();
-    case id_t::session_expires: return parse_session_expires();
-    case id_t::session_id: return parse_session_id();
-    case id_t::supported: return parse_supported();
-    case id_t::timestamp: return parse_timestamp();
-    case id_t::unsupported: return parse_unsupported();
-    case id_t::user_agent: return parse_user_agent();
-    case id_t::warning: return parse_warning();
-    case id_t::www_authenticate: return parse_www_authenticate();
+    case id_t::accept: return parse_accept(ps);
+    case id_t::accept_encoding: return parse_accept_encoding(ps);
+    case id_t::accept_language: return parse_accept_language(ps);
+    case id_t::alert_info: return parse_alert_info(ps);
+    case id_t::allow: return parse_allow(ps);
+    case id_t::authentication_info: return parse_authentication_info(ps);
+    case id_t::authorization: return parse_authorization(ps);
+    case id_t::call_info: return parse_call_info(ps);
+    case id_t::content_encoding: return parse_content_encoding(ps);
+    case id_t::content_language: return parse_content_language(ps);
+    case id_t::date: return parse_date(ps);
+    case id_t::diversion: return parse_diversion(ps);
+    case id_t::error_info: return parse_error_info(ps);
+    case id_t::in_reply_to: return parse_in_reply_to(ps);
+    case id_t::mime_version: return parse_mime_version(ps);
+    case id_t::min_se: return parse_min_se(ps);
+    case id_t::organization: return text_header(ps, id, &ps.area.organization, 32);
+    case id_t::subject: return text_header(ps, id, &ps.area.subject, 128);
+    case id_t::p_early_media: return parse_p_early_media(ps);
+    case id_t::priority: return parse_priority(ps);
+    case id_t::privacy: return parse_privacy(ps);
+    case id_t::proxy_authenticate: return parse_proxy_authenticate(ps);
+    case id_t::proxy_authorization: return parse_proxy_authorization(ps);
+    case id_t::proxy_require: return parse_proxy_require(ps);
+    case id_t::reason: return parse_reason(ps);
+    case id_t::replaces: return parse_replaces(ps);
+    case id_t::request_disposition: return parse_request_disposition(ps);
+    case id_t::require: return parse_require(ps);
+    case id_t::retry_after: return parse_retry_after(ps);
+    case id_t::server: return parse_server(ps);
+    case id_t::session_expires: return parse_session_expires(ps);
+    case id_t::session_id: return parse_session_id(ps);
+    case id_t::supported: return parse_supported(ps);
+    case id_t::timestamp: return parse_timestamp(ps);
+    case id_t::unsupported: return parse_unsupported(ps);
+    case id_t::user_agent: return parse_user_agent(ps);
+    case id_t::warning: return parse_warning(ps);
+    case id_t::www_authenticate: return parse_www_authenticate(ps);
     default: return SIP_HDR_FAILED;
   }
 }

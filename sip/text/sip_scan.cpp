@@ -123,56 +123,56 @@ char* sip_scan__find_break(char* p, const char* end) {
 
 void sip_scan__clear(void* p, std::size_t n) { std::memset(p, 0, n); }
 
-int sip_scan__line_end() {
-  char* end = sip_scan_state.end;
-  char* p = sip_scan__find_break(sip_scan_state.cursor, end);
+int sip_scan__line_end(sip_scan_state_t& sc) {
+  char* end = sc.end;
+  char* p = sip_scan__find_break(sc.cursor, end);
   if (p >= end) {
-    sip_scan_state.cursor = end;
+    sc.cursor = end;
     return 0;
   }
   if (*p == '\r' && p + 1 < end && p[1] == '\n') {
-    sip_scan_state.cursor = p + 2;
+    sc.cursor = p + 2;
     return 2;
   }
-  sip_scan_state.cursor = p + 1;
+  sc.cursor = p + 1;
   return 1;
 }
 
-int sip_scan__unfold_line() {
-  char* p = sip_scan_state.cursor;
+int sip_scan__unfold_line(sip_scan_state_t& sc) {
+  char* p = sc.cursor;
   for (;;) {
-    p = sip_scan__find_break(p, sip_scan_state.end);
-    if (p >= sip_scan_state.end) {
-      sip_scan_state.cursor = sip_scan_state.end;
+    p = sip_scan__find_break(p, sc.end);
+    if (p >= sc.end) {
+      sc.cursor = sc.end;
       return 0;
     }
-    int len = (*p == '\r' && p + 1 < sip_scan_state.end && p[1] == '\n') ? 2 : 1;
+    int len = (*p == '\r' && p + 1 < sc.end && p[1] == '\n') ? 2 : 1;
     char* next = p + len;
-    if (next < sip_scan_state.end && (*next == ' ' || *next == '\t')) {
+    if (next < sc.end && (*next == ' ' || *next == '\t')) {
       // Continuation: keep only the last blank of the leading run.
       char* run_end = next;
-      while (run_end < sip_scan_state.end && (*run_end == ' ' || *run_end == '\t')) ++run_end;
+      while (run_end < sc.end && (*run_end == ' ' || *run_end == '\t')) ++run_end;
       char* keep = run_end - 1;
       std::size_t removed = static_cast<std::size_t>(keep - p);
-      std::memmove(p, keep, static_cast<std::size_t>(sip_scan_state.end - keep));
-      sip_scan_state.end -= removed;
+      std::memmove(p, keep, static_cast<std::size_t>(sc.end - keep));
+      sc.end -= removed;
       ++p;
       continue;
     }
-    sip_scan_state.cursor = next;
+    sc.cursor = next;
     return len;
   }
 }
 
-bool sip_scan__find_line_end() {
-  char* start = sip_scan_state.cursor;
-  int len = sip_scan__unfold_line();
+bool sip_scan__find_line_end(sip_scan_state_t& sc) {
+  char* start = sc.cursor;
+  int len = sip_scan__unfold_line(sc);
   if (len == 0) {
-    sip_scan_state.cursor = start;
+    sc.cursor = start;
     return false;
   }
-  sip_scan_state.line_end = sip_scan_state.cursor - len;
-  sip_scan_state.cursor = start;
+  sc.line_end = sc.cursor - len;
+  sc.cursor = start;
   return true;
 }
 
@@ -195,37 +195,37 @@ sip_scan_rc sip_scan__match_code(const char** text, u16 len, const sip_code_row*
   return SIP_SCAN_BAD;
 }
 
-bool sip_scan__quoted_string(sip_str* inside) {
-  if (!sip_scan__take('"')) return false;
-  char* start = sip_scan_state.cursor;
-  if (sip_scan__quoted() != SIP_RESULT_OK) {
-    sip_scan_state.cursor = start - 1;
+bool sip_scan__quoted_string(sip_scan_state_t& sc, sip_str* inside) {
+  if (!sip_scan__take(sc, '"')) return false;
+  char* start = sc.cursor;
+  if (sip_scan__quoted(sc) != SIP_RESULT_OK) {
+    sc.cursor = start - 1;
     return false;
   }
-  char* close = sip_scan_state.cursor;
+  char* close = sc.cursor;
   inside->len = static_cast<u16>(close - start);
   inside->ptr = start;
-  sip_scan_state.cursor = close + 1;
+  sc.cursor = close + 1;
   return true;
 }
 
-sip_scan_rc sip_scan__other_param(sip_str* params) {
-  char* start = sip_scan_state.cursor;
-  if (sip_scan__run(SIP_CC_TOKEN) == 0) return SIP_SCAN_MALFORMED;
-  char* after_name = sip_scan_state.cursor;
-  sip_scan__skip_lws();
-  if (!sip_scan__take('=')) {
-    sip_scan_state.cursor = after_name;
+sip_scan_rc sip_scan__other_param(sip_scan_state_t& sc, sip_str* params) {
+  char* start = sc.cursor;
+  if (sip_scan__run(sc, SIP_CC_TOKEN) == 0) return SIP_SCAN_MALFORMED;
+  char* after_name = sc.cursor;
+  sip_scan__skip_lws(sc);
+  if (!sip_scan__take(sc, '=')) {
+    sc.cursor = after_name;
   } else {
-    sip_scan__skip_lws();
-    if (sip_scan_state.cursor < sip_scan_state.line_end && *sip_scan_state.cursor == '"') {
+    sip_scan__skip_lws(sc);
+    if (sc.cursor < sc.line_end && *sc.cursor == '"') {
       sip_str q;
-      if (!sip_scan__quoted_string(&q)) return SIP_SCAN_MALFORMED;
+      if (!sip_scan__quoted_string(sc, &q)) return SIP_SCAN_MALFORMED;
     } else {
-      sip_scan__run(SIP_CC_PARAM_VALUE);
+      sip_scan__run(sc, SIP_CC_PARAM_VALUE);
     }
   }
-  std::size_t n = static_cast<std::size_t>(sip_scan_state.cursor - start);
+  std::size_t n = static_cast<std::size_t>(sc.cursor - start);
   if (params->len == 0) {
     if (n > SIP_OTHER_PARAMS_MAX) return SIP_SCAN_OK;
     char* room = work_take(SIP_OTHER_PARAMS_MAX);

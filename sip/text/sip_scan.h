@@ -1,4 +1,4 @@
-// SIP text scanner: the module-wide scan state, the character classes and
+// SIP text scanner: the scans at a cursor, the character classes and
 // case fold, line ends and header folding, the small scans the header
 // parsers share and the value checks run on counted strings.
 #pragma once
@@ -9,7 +9,8 @@
 #include "sip/text/sip_str.h"
 #include "platform/int_types.h"
 
-// The scan state is `sip_scan_state` (sip_str.h): `cursor` is the next
+// The scans take the cursor they run at (`sip_scan_state_t`, sip_str.h,
+// a parser's own): `cursor` is the next
 // byte, `end` the first byte after the data (moved back while a message or a
 // body part is parsed) and `line_end` the first byte after the content of
 // the current (unfolded) header line.
@@ -73,15 +74,15 @@ extern const sip_code_row sip_user_param_table[2];
 char* sip_scan__find_break(char* p, const char* end);
 // Moves `cursor` past the next line end before `end`: 0 none (cursor at
 // end), 1 lone LF or CR, 2 CR LF.
-int sip_scan__line_end();
+int sip_scan__line_end(sip_scan_state_t& sc);
 // As sip_scan__line_end, but joins continuation lines in place (the line end
 // and the leading blanks become the last blank of the run) and moves `end`
 // back by the bytes removed.
-int sip_scan__unfold_line();
+int sip_scan__unfold_line(sip_scan_state_t& sc);
 // The end of the current line's content from `cursor`, with continuation
 // lines joined; `line_end` is set to it and `cursor` is left in place.
 // Returns false when no line end lies before `end`.
-bool sip_scan__find_line_end();
+bool sip_scan__find_line_end(sip_scan_state_t& sc);
 
 // Zeroes `n` bytes at `p` through the C library: for the records of a few
 // hundred bytes that every header value clears, that is quicker than the
@@ -106,32 +107,32 @@ enum sip_scan_rc : int {
 // Scans one generic parameter at `cursor` and appends its text to `params`
 // (';'-joined, at most 512 bytes; a parameter that does not fit is dropped).
 // SIP_SCAN_OK, or SIP_SCAN_MALFORMED.
-[[nodiscard]] sip_scan_rc sip_scan__other_param(sip_str* params);
+[[nodiscard]] sip_scan_rc sip_scan__other_param(sip_scan_state_t& sc, sip_str* params);
 
 // Small scans bounded by `line_end`; inline, as every header value runs
 // through them.
-inline void sip_scan__skip_lws() {
-  char* p = sip_scan_state.cursor;
-  char* const le = sip_scan_state.line_end;
+inline void sip_scan__skip_lws(sip_scan_state_t& sc) {
+  char* p = sc.cursor;
+  char* const le = sc.line_end;
   while (p < le && (*p == ' ' || *p == '\t')) ++p;
-  sip_scan_state.cursor = p;
+  sc.cursor = p;
 }
 // Advances over bytes of `mask`; returns the number of bytes passed.
-inline u16 sip_scan__run(u32 mask) {
-  char* const start = sip_scan_state.cursor;
-  char* const le = sip_scan_state.line_end;
+inline u16 sip_scan__run(sip_scan_state_t& sc, u32 mask) {
+  char* const start = sc.cursor;
+  char* const le = sc.line_end;
   char* p = start;
   while (p < le && sip_cc(*p, mask)) ++p;
-  sip_scan_state.cursor = p;
+  sc.cursor = p;
   const auto n = static_cast<std::size_t>(p - start);
   return n > 0xFFFF ? 0xFFFF : static_cast<u16>(n);
 }
 // True when `cursor` is at `line_end`.
-inline bool sip_scan__at_end() { return sip_scan_state.cursor >= sip_scan_state.line_end; }
+inline bool sip_scan__at_end(sip_scan_state_t& sc) { return sc.cursor >= sc.line_end; }
 // True (and `cursor` advanced) when the byte at `cursor` is `c`.
-inline bool sip_scan__take(char c) {
-  if (sip_scan_state.cursor < sip_scan_state.line_end && *sip_scan_state.cursor == c) {
-    ++sip_scan_state.cursor;
+inline bool sip_scan__take(sip_scan_state_t& sc, char c) {
+  if (sc.cursor < sc.line_end && *sc.cursor == c) {
+    ++sc.cursor;
     return true;
   }
   return false;
@@ -139,23 +140,23 @@ inline bool sip_scan__take(char c) {
 // Reads a run of decimal digits at `cursor` into `*value`.  Returns false,
 // with `cursor` unchanged, when there is no digit or the value does not fit
 // in 32 bits.
-inline bool sip_scan__u32(u32* value) {
-  char* p = sip_scan_state.cursor;
-  char* const le = sip_scan_state.line_end;
+inline bool sip_scan__u32(sip_scan_state_t& sc, u32* value) {
+  char* p = sc.cursor;
+  char* const le = sc.line_end;
   u64 v = 0;
   while (p < le && *p >= '0' && *p <= '9') {
     v = v * 10 + static_cast<unsigned>(*p - '0');
     if (v > 0xFFFFFFFFu) return false;
     ++p;
   }
-  if (p == sip_scan_state.cursor) return false;
+  if (p == sc.cursor) return false;
   *value = static_cast<u32>(v);
-  sip_scan_state.cursor = p;
+  sc.cursor = p;
   return true;
 }
 // With `cursor` on an opening double quote: the inside of the quoted string
 // to `*inside` and `cursor` after the closing quote.  False when malformed.
-bool sip_scan__quoted_string(sip_str* inside);
+bool sip_scan__quoted_string(sip_scan_state_t& sc, sip_str* inside);
 
 // Value checks on counted strings: SIP_SCAN_OK, SIP_SCAN_EMPTY or SIP_SCAN_BAD.
 [[nodiscard]] sip_scan_rc sip_check__class(const sip_str* value, int mandatory, u32 classes);

@@ -42,7 +42,6 @@ int hex_pair(const char* p) {
 
 }  // namespace
 
-sip_scan_state_t sip_scan_state;
 sip_out_buf_t sip_out;
 
 // ---------------------------------------------------------------------------
@@ -194,82 +193,82 @@ bool sip_str__parse_ipv4(const char** text, u16* len) {
 // ---------------------------------------------------------------------------
 // Scans
 
-u8 sip_scan__keyword(const char* keyword) {
-  const char* p = sip_text_ptr;
-  const char* end = sip_text_end;
+u8 sip_scan__keyword(sip_scan_state_t& sc, const char* keyword) {
+  const char* p = sc.cursor;
+  const char* end = sc.line_end;
   unsigned matched = 0;
   for (; keyword[matched] != '\0'; ++matched) {
     if (p + matched >= end) break;
     if (sip_fold(static_cast<u8>(p[matched])) != static_cast<u8>(keyword[matched])) break;
   }
   if (keyword[matched] == '\0') {
-    sip_text_ptr += matched;
+    sc.cursor += matched;
     return 0;
   }
   return static_cast<u8>(matched + 1 > 255 ? 255 : matched + 1);
 }
 
-bool sip_scan__literal(const char* literal) {
-  const char* p = sip_text_ptr;
-  const char* end = sip_text_end;
+bool sip_scan__literal(sip_scan_state_t& sc, const char* literal) {
+  const char* p = sc.cursor;
+  const char* end = sc.line_end;
   size_t k = 0;
   for (; literal[k] != '\0'; ++k) {
     if (p + k >= end || p[k] != literal[k]) return true;
   }
-  sip_text_ptr += k;
+  sc.cursor += k;
   return false;
 }
 
-u16 sip_scan__str(sip_str s) {
+u16 sip_scan__str(sip_scan_state_t& sc, sip_str s) {
   u16 n = s.len;
   if (n > 0 && s.ptr[n - 1] == '\0') --n;
   for (u16 i = 0; i < n; ++i) {
-    if (sip_text_ptr >= sip_text_end) return static_cast<u16>(n - i);
-    char c = *sip_text_ptr++;
+    if (sc.cursor >= sc.line_end) return static_cast<u16>(n - i);
+    char c = *sc.cursor++;
     if (c != s.ptr[i]) return static_cast<u16>(n - i);
   }
   return 0;
 }
 
-u8 sip_scan__comment() {
+u8 sip_scan__comment(sip_scan_state_t& sc) {
   u32 depth = 1;
-  for (char* p = sip_text_ptr; p < sip_text_end; ++p) {
+  for (char* p = sc.cursor; p < sc.line_end; ++p) {
     if (*p == '(') {
       ++depth;
     } else if (*p == ')') {
       if (--depth == 0) {
-        sip_text_ptr = p;
+        sc.cursor = p;
         return SIP_RESULT_OK;
       }
     }
   }
-  sip_text_ptr = sip_text_end;
+  sc.cursor = sc.line_end;
   return SIP_RESULT_NOK;
 }
 
-u8 sip_scan__quoted() {
-  char* p = sip_text_ptr;
-  while (p < sip_text_end) {
+u8 sip_scan__quoted(sip_scan_state_t& sc) {
+  char* p = sc.cursor;
+  while (p < sc.line_end) {
     u8 c = static_cast<u8>(*p);
     if (c == '"') {
-      sip_text_ptr = p;
+      sc.cursor = p;
       return SIP_RESULT_OK;
     }
     if (c >= 254) break;
     if (c == '\\') {
-      if (p + 1 >= sip_text_end || static_cast<u8>(p[1]) >= 128) break;
+      if (p + 1 >= sc.line_end || static_cast<u8>(p[1]) >= 128) break;
       p += 2;
       continue;
     }
     ++p;
   }
-  sip_text_ptr = p;
+  sc.cursor = p;
   return SIP_RESULT_NOK;
 }
 
-void sip_scan__copy_down(const char* src, size_t count) {
-  if (count) std::memmove(sip_text_ptr, src, count);
-  sip_text_ptr += count;
+void sip_scan__copy_down(sip_scan_state_t& sc, const char* src, size_t count) {
+  if (count) std::memmove(sc.cursor, src, count);
+  sc.cursor += count;
 }
 
 // ---------------------------------------------------------------------------

@@ -2,8 +2,7 @@
 // per-header primitive codecs, the SDP codec and the transaction entity:
 //
 //   - `sip_str` counted strings and their comparisons (with %-escapes),
-//   - the shared text cursor (`sip_scan_state`, aliased as `sip_text_ptr` /
-//     `sip_text_end`) and the scans that run at it,
+//   - the text cursor (`sip_scan_state_t`) and the scans that run at it,
 //   - decimal / hexadecimal conversion (overflow refused),
 //   - the case-folded CRC-16 hash and the Call-ID hash and comparison,
 //   - the bounded output buffer (`sip_out`) and its appends,
@@ -92,52 +91,48 @@ inline constexpr std::array<u8, 128> sip_fold_table = [] {
 inline u8 sip_fold(u8 c) { return c < 128 ? sip_fold_table[c] : c; }
 
 // ---------------------------------------------------------------------------
-// The shared text cursor
+// The text cursor
 
-// While a message is parsed: `cursor` is the scan position, `end` the first
+// While a text is parsed: `cursor` is the scan position, `end` the first
 // byte after the data, `line_end` the end of the current line (scans never
-// pass it).  The parser sets them before calling the scans below.
+// pass it).  Every parse has its own (a parser's, sip_hdr_parse.h), set
+// before the scans below run on it.
 struct sip_scan_state_t {
   char* cursor = nullptr;
   char* end = nullptr;
   char* line_end = nullptr;
 };
-extern sip_scan_state_t sip_scan_state;
-
-// The same cursor under the names the stack utilities use.
-inline char*& sip_text_ptr = sip_scan_state.cursor;
-inline char*& sip_text_end = sip_scan_state.line_end;
 
 // Folds each text character and compares it with the lower-case `keyword`.
 // Whole match: cursor advanced past it, result 0.  Otherwise the cursor stays
 // and the result is non-zero: the number of matching characters + 1, capped
 // at 255 so that a long partial match never reads as a match.
-u8 sip_scan__keyword(const char* keyword);
+u8 sip_scan__keyword(sip_scan_state_t& sc, const char* keyword);
 
 // The same comparison without folding: false on a whole match (cursor
 // advanced), true otherwise (cursor unchanged).
-bool sip_scan__literal(const char* literal);
+bool sip_scan__literal(sip_scan_state_t& sc, const char* literal);
 
 // Compares the characters of `s` (a final NUL left out) with the text,
 // advancing the cursor over every compared character including the first
 // different one.  Returns the number of characters of `s` not matched: 0 when
 // all matched (an empty string always matches).  Stops at the line end.
-u16 sip_scan__str(sip_str s);
+u16 sip_scan__str(sip_scan_state_t& sc, sip_str s);
 
 // Cursor just after an opening "(": counts nested parentheses from depth 1 and
 // stops on the ")" that closes the comment (cursor on it): SIP_RESULT_OK;
 // reaching the line end first: SIP_RESULT_NOK.
-u8 sip_scan__comment();
+u8 sip_scan__comment(sip_scan_state_t& sc);
 
 // Cursor just after an opening double quote: stops on the closing quote
 // (cursor on it): SIP_RESULT_OK.  A backslash takes the next character, which
 // must be below 128 and before the line end.  A byte 254 or 255, a bad escape
 // or reaching the line end: SIP_RESULT_NOK.
-u8 sip_scan__quoted();
+u8 sip_scan__quoted(sip_scan_state_t& sc);
 
 // Copies `count` bytes from `src` to the cursor and advances the cursor by
 // `count` (an in-place move towards lower addresses; the ranges may overlap).
-void sip_scan__copy_down(const char* src, size_t count);
+void sip_scan__copy_down(sip_scan_state_t& sc, const char* src, size_t count);
 
 // ---------------------------------------------------------------------------
 // Numbers, ticks, hashing

@@ -48,9 +48,9 @@ char* find_byte(char* from, const char* to, char c) {
 // Userinfo, host and port of a sip or sips URI: the userinfo is looked for
 // up to `line_end`, the host and port end at the first '?' after it (or at
 // `line_end`), which goes to `*stop`.
-bool parse_userinfo_host_port(sip_addr* a, char** stop_out) {
-  char* start = sip_scan_state.cursor;
-  char* line_end = sip_scan_state.line_end;
+bool parse_userinfo_host_port(sip_scan_state_t& sc, sip_addr* a, char** stop_out) {
+  char* start = sc.cursor;
+  char* line_end = sc.line_end;
   char* at = find_byte(start, line_end, '@');
   if (at < line_end) {
     if (at == start) return false;
@@ -65,9 +65,9 @@ bool parse_userinfo_host_port(sip_addr* a, char** stop_out) {
       // lost from the user part: refused.
       return false;
     }
-    sip_scan_state.cursor = at + 1;
+    sc.cursor = at + 1;
   }
-  char* host = sip_scan_state.cursor;
+  char* host = sc.cursor;
   char* stop = find_byte(host, line_end, '?');
   *stop_out = stop;
   char* p = host;
@@ -83,22 +83,22 @@ bool parse_userinfo_host_port(sip_addr* a, char** stop_out) {
   } else {
     a->host = h;
   }
-  sip_scan_state.cursor = p;
+  sc.cursor = p;
   if (p < stop && *p == ':') {
-    char* saved = sip_scan_state.line_end;
-    sip_scan_state.line_end = stop;
-    ++sip_scan_state.cursor;
+    char* saved = sc.line_end;
+    sc.line_end = stop;
+    ++sc.cursor;
     u32 port = 0;
-    bool ok = sip_scan__u32(&port);
-    sip_scan_state.line_end = saved;
+    bool ok = sip_scan__u32(sc, &port);
+    sc.line_end = saved;
     if (!ok || port == 0 || port >= 65535) return false;
     a->port = static_cast<u16>(port);
   }
   return true;
 }
 
-bool take_headers(sip_addr* a, char* question) {
-  char* end = sip_scan_state.line_end;
+bool take_headers(sip_scan_state_t& sc, sip_addr* a, char* question) {
+  char* end = sc.line_end;
   if (end - (question + 1) > SIP_URI_HEADERS_MAX) return false;
   a->headers = span(question + 1, end);
   return true;
@@ -106,33 +106,33 @@ bool take_headers(sip_addr* a, char* question) {
 
 // One URI parameter at `cursor` (bounded by `line_end`, already set to the
 // end of the parameters).
-bool parse_uri_param(sip_addr* a) {
-  sip_scan__skip_lws();
-  char* name = sip_scan_state.cursor;
-  u16 nlen = sip_scan__run(SIP_CC_TOKEN);
-  char* after_name = sip_scan_state.cursor;
-  sip_scan__skip_lws();
+bool parse_uri_param(sip_scan_state_t& sc, sip_addr* a) {
+  sip_scan__skip_lws(sc);
+  char* name = sc.cursor;
+  u16 nlen = sip_scan__run(sc, SIP_CC_TOKEN);
+  char* after_name = sc.cursor;
+  sip_scan__skip_lws(sc);
   if (nlen == 0) return false;
-  if (!sip_scan__take('=')) {
+  if (!sip_scan__take(sc, '=')) {
     if (nlen == 2 && std::memcmp(name, "lr", 2) == 0) {
       a->lr = 1;
-      sip_scan_state.cursor = after_name;
+      sc.cursor = after_name;
       return true;
     }
-    sip_scan_state.cursor = name;
-    return sip_scan__other_param(&a->params_other) == SIP_SCAN_OK;
+    sc.cursor = name;
+    return sip_scan__other_param(sc, &a->params_other) == SIP_SCAN_OK;
   }
   const char* n = name;
   u8 which;
   if (sip_scan__match_code(&n, nlen, uri_param_table, 6, &which) != SIP_SCAN_OK) {
-    sip_scan_state.cursor = name;
-    return sip_scan__other_param(&a->params_other) == SIP_SCAN_OK;
+    sc.cursor = name;
+    return sip_scan__other_param(sc, &a->params_other) == SIP_SCAN_OK;
   }
-  sip_scan__skip_lws();
-  char* v = sip_scan_state.cursor;
+  sip_scan__skip_lws(sc);
+  char* v = sc.cursor;
   switch (which) {
     case P_TRANSPORT: {
-      u16 len = sip_scan__run(SIP_CC_TOKEN);
+      u16 len = sip_scan__run(sc, SIP_CC_TOKEN);
       if (len == 0) return false;
       const char* t = v;
       if (sip_scan__match_code(&t, len, sip_uri_transport_table, 4, &a->transport) != SIP_SCAN_OK) {
@@ -142,19 +142,19 @@ bool parse_uri_param(sip_addr* a) {
       return true;
     }
     case P_MADDR: {
-      u16 len = sip_scan__run(SIP_CC_HOST);
+      u16 len = sip_scan__run(sc, SIP_CC_HOST);
       if (len == 0 || len > MADDR_MAX) return false;
       a->maddr = span(v, v + len);
       return true;
     }
     case P_TTL: {
       u32 ttl;
-      if (!sip_scan__u32(&ttl) || ttl > 255) return false;
+      if (!sip_scan__u32(sc, &ttl) || ttl > 255) return false;
       a->ttl = static_cast<u8>(ttl);
       return true;
     }
     case P_METHOD: {
-      u16 len = sip_scan__run(SIP_CC_TOKEN);
+      u16 len = sip_scan__run(sc, SIP_CC_TOKEN);
       if (len == 0) return false;
       const char* t = v;
       u8 code;
@@ -162,7 +162,7 @@ bool parse_uri_param(sip_addr* a) {
       return true;
     }
     case P_USER: {
-      u16 len = sip_scan__run(SIP_CC_TOKEN);
+      u16 len = sip_scan__run(sc, SIP_CC_TOKEN);
       if (len == 0) return false;
       const char* t = v;
       if (sip_scan__match_code(&t, len, sip_user_param_table, 2, &a->user_param) != SIP_SCAN_OK) {
@@ -172,7 +172,7 @@ bool parse_uri_param(sip_addr* a) {
       return true;
     }
     default:  // lr with a value: the value is passed over
-      sip_scan__run(SIP_CC_TOKEN);
+      sip_scan__run(sc, SIP_CC_TOKEN);
       a->lr = 1;
       return true;
   }
@@ -230,42 +230,42 @@ bool sip_parse_tel_user(sip_addr* a) {
   return true;
 }
 
-bool sip_parse_sip_uri(sip_addr* a) {
-  char* end = sip_scan_state.line_end;
+bool sip_parse_sip_uri(sip_scan_state_t& sc, sip_addr* a) {
+  char* end = sc.line_end;
   char* question = end;
-  if (!parse_userinfo_host_port(a, &question)) return false;
-  char* saved = sip_scan_state.line_end;
-  sip_scan_state.line_end = question;
-  sip_scan__skip_lws();
+  if (!parse_userinfo_host_port(sc, a, &question)) return false;
+  char* saved = sc.line_end;
+  sc.line_end = question;
+  sip_scan__skip_lws(sc);
   bool ok = true;
-  if (sip_scan_state.cursor < question) {
-    if (!sip_scan__take(';')) {
+  if (sc.cursor < question) {
+    if (!sip_scan__take(sc, ';')) {
       ok = false;
     } else {
       for (;;) {
-        if (!parse_uri_param(a)) {
+        if (!parse_uri_param(sc, a)) {
           ok = false;
           break;
         }
-        sip_scan__skip_lws();
-        if (sip_scan__at_end()) break;
-        if (!sip_scan__take(';')) {
+        sip_scan__skip_lws(sc);
+        if (sip_scan__at_end(sc)) break;
+        if (!sip_scan__take(sc, ';')) {
           ok = false;
           break;
         }
       }
     }
   }
-  sip_scan_state.line_end = saved;
+  sc.line_end = saved;
   if (!ok) return false;
-  if (question < end && !take_headers(a, question)) return false;
+  if (question < end && !take_headers(sc, a, question)) return false;
   if (a->user_param == 'P' && !sip_parse_tel_user(a)) return false;
   return true;
 }
 
-bool sip_parse_other_uri(sip_addr* a) {
-  char* start = sip_scan_state.cursor;
-  char* end = sip_scan_state.line_end;
+bool sip_parse_other_uri(sip_scan_state_t& sc, sip_addr* a) {
+  char* start = sc.cursor;
+  char* end = sc.line_end;
   char* p = start;
   while (p < end && sip_cc(*p, SIP_CC_OTHER_USER)) ++p;
   char* host = start;
@@ -278,7 +278,7 @@ bool sip_parse_other_uri(sip_addr* a) {
   while (h < end && sip_cc(*h, SIP_CC_PARAM)) ++h;
   if (h == host) return false;
   a->host = span(host, h);
-  sip_scan_state.cursor = h;
+  sc.cursor = h;
   return true;
 }
 
@@ -302,24 +302,24 @@ bool final_checks(const sip_addr* a) {
 
 // Reads the scheme at `cursor`: 1 sip, 'S' sips (cursor after the ':'), or 0
 // with `cursor` unchanged.
-u8 parse_scheme() {
-  char* p = sip_scan_state.cursor;
-  char* end = sip_scan_state.line_end;
+u8 parse_scheme(sip_scan_state_t& sc) {
+  char* p = sc.cursor;
+  char* end = sc.line_end;
   if (end - p < 4) return 0;
   if ((p[0] | 0x20) != 's' || (p[1] | 0x20) != 'i' || (p[2] | 0x20) != 'p') return 0;
   if (p[3] == ':') {
-    sip_scan_state.cursor = p + 4;
+    sc.cursor = p + 4;
     return 1;
   }
   if ((p[3] | 0x20) == 's' && end - p >= 5 && p[4] == ':') {
-    sip_scan_state.cursor = p + 5;
+    sc.cursor = p + 5;
     return 'S';
   }
   return 0;
 }
 
-int finish(bool ok) {
-  sip_scan_state.cursor = sip_scan_state.line_end;
+int finish(sip_scan_state_t& sc, bool ok) {
+  sc.cursor = sc.line_end;
   return ok ? 2 : 3;
 }
 
@@ -350,28 +350,28 @@ bool sip_host__dotted_quad_test(sip_str host) {
   return groups == 4 && out_of_range;
 }
 
-int sip_parse_uri(sip_addr* addr) {
+int sip_parse_uri(sip_scan_state_t& sc, sip_addr* addr) {
   clear_addr(addr);
-  addr->text = span(sip_scan_state.cursor, sip_scan_state.line_end);
-  addr->scheme = parse_scheme();
-  bool ok = addr->scheme != 0 ? sip_parse_sip_uri(addr) : sip_parse_other_uri(addr);
-  return finish(ok && final_checks(addr));
+  addr->text = span(sc.cursor, sc.line_end);
+  addr->scheme = parse_scheme(sc);
+  bool ok = addr->scheme != 0 ? sip_parse_sip_uri(sc, addr) : sip_parse_other_uri(sc, addr);
+  return finish(sc, ok && final_checks(addr));
 }
 
-int sip_parse_uri_noparams(sip_addr* addr) {
+int sip_parse_uri_noparams(sip_scan_state_t& sc, sip_addr* addr) {
   clear_addr(addr);
-  addr->text = span(sip_scan_state.cursor, sip_scan_state.line_end);
-  addr->scheme = parse_scheme();
+  addr->text = span(sc.cursor, sc.line_end);
+  addr->scheme = parse_scheme(sc);
   bool ok;
   if (addr->scheme != 0) {
-    char* question = sip_scan_state.line_end;
-    ok = parse_userinfo_host_port(addr, &question);
+    char* question = sc.line_end;
+    ok = parse_userinfo_host_port(sc, addr, &question);
   } else {
-    ok = sip_parse_other_uri(addr);
+    ok = sip_parse_other_uri(sc, addr);
   }
   if (ok) {
-    sip_scan__skip_lws();
-    ok = sip_scan__at_end();
+    sip_scan__skip_lws(sc);
+    ok = sip_scan__at_end(sc);
   }
-  return finish(ok && final_checks(addr));
+  return finish(sc, ok && final_checks(addr));
 }

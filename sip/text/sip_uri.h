@@ -7,10 +7,10 @@
 
 // Parses the text from `cursor` to `line_end` into `addr`.  2 or 3; `cursor`
 // is left at `line_end` either way.
-int sip_parse_uri(sip_addr* addr);
+int sip_parse_uri(sip_scan_state_t& sc, sip_addr* addr);
 // The same for a URI without angle brackets in a name-address header: no URI
 // parameters or headers are read, only blanks may follow the host and port.
-int sip_parse_uri_noparams(sip_addr* addr);
+int sip_parse_uri_noparams(sip_scan_state_t& sc, sip_addr* addr);
 
 // True when `host` is written as four dot-separated digit groups that do not
 // form an IPv4 address (a group above 255, or of more than three digits).

@@ -50,8 +50,9 @@ std::string msg(const std::string& start, const std::string& branch, const std::
 // into the work area and built as the kind's primitive.
 std::vector<std::uint8_t> response_prim(char kind, const std::string& text) {
   std::string copy = text;
-  sip_parse__start(copy.data(), copy.size());
-  const std::uint8_t r = sip_parse_message(1);
+  sip_parser parser;
+  sip_parse__start(parser, copy.data(), copy.size());
+  const std::uint8_t r = sip_parse_message(parser, 1);
   EXPECT_TRUE(r == SIP_PARSE_DONE || r == SIP_PARSE_MORE);
   buffer_t* chain = nullptr;
   EXPECT_EQ(sip_prim__build_up(sip_kind_index_rs[kind - 'a' + 1], 0, &chain), 2);
@@ -63,8 +64,9 @@ std::vector<std::uint8_t> response_prim(char kind, const std::string& text) {
 // A request of the user: its text built as the kind's primitive.
 std::vector<std::uint8_t> request_prim(char kind, const std::string& text) {
   std::string copy = text;
-  sip_parse__start(copy.data(), copy.size());
-  const std::uint8_t r = sip_parse_message(1);
+  sip_parser parser;
+  sip_parse__start(parser, copy.data(), copy.size());
+  const std::uint8_t r = sip_parse_message(parser, 1);
   EXPECT_TRUE(r == SIP_PARSE_DONE || r == SIP_PARSE_MORE);
   buffer_t* chain = nullptr;
   EXPECT_EQ(sip_prim__build_up(sip_kind_index_rq[kind - 'A' + 1], 0, &chain), 2);

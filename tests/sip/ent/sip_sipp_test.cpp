@@ -138,8 +138,9 @@ std::vector<std::uint8_t> answer_prim(char kind, const std::string& request, con
   const std::size_t to = text.find("\nTo:");
   const std::size_t eol = text.find("\r\n", to);
   if (text.substr(to, eol - to).find(";tag=") == std::string::npos) text.insert(eol, ";tag=tes1");
-  sip_parse__start(text.data(), text.size());
-  (void)sip_parse_message(1);
+  sip_parser parser;
+  sip_parse__start(parser, text.data(), text.size());
+  (void)sip_parse_message(parser, 1);
   buffer_t* chain = nullptr;
   std::vector<std::uint8_t> body;
   if (sip_prim__build_up(sip_kind_index_rs[kind - 'a' + 1], 0, &chain) == 2) {
@@ -151,8 +152,9 @@ std::vector<std::uint8_t> answer_prim(char kind, const std::string& request, con
 
 // A request of the user: its text parsed and built as the kind's primitive.
 std::vector<std::uint8_t> request_prim(char kind, std::string text) {
-  sip_parse__start(text.data(), text.size());
-  (void)sip_parse_message(1);
+  sip_parser parser;
+  sip_parse__start(parser, text.data(), text.size());
+  (void)sip_parse_message(parser, 1);
   buffer_t* chain = nullptr;
   std::vector<std::uint8_t> body;
   if (sip_prim__build_up(sip_kind_index_rq[kind - 'A' + 1], 0, &chain) == 2) {

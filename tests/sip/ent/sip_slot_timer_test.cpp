@@ -86,8 +86,9 @@ std::vector<std::uint8_t> invite_prim() {
       "Contact: <sip:fax@127.0.0.1:5060>\r\n"
       "Max-Forwards: 70\r\n"
       "Content-Length: 0\r\n\r\n";
-  sip_parse__start(text.data(), text.size());
-  const std::uint8_t r = sip_parse_message(1);
+  sip_parser parser;
+  sip_parse__start(parser, text.data(), text.size());
+  const std::uint8_t r = sip_parse_message(parser, 1);
   EXPECT_TRUE(r == SIP_PARSE_DONE || r == SIP_PARSE_MORE);
   buffer_t* chain = nullptr;
   EXPECT_EQ(sip_prim__build_up(sip_kind_index_rq['A' - 'A' + 1], 0, &chain), 2);

@@ -27,11 +27,12 @@ std::vector<Parsed> parse_stream(const std::string& text, std::size_t split) {
     for (int guard = 0; guard < 10 && !pending.empty(); ++guard) {
       std::vector<char> buf(pending.begin(), pending.end());
       sip_work__release();
-      sip_parse__start(buf.data(), buf.size());
-      const std::uint8_t r = sip_parse_message(0);
+      sip_parser parser;
+      sip_parse__start(parser, buf.data(), buf.size());
+      const std::uint8_t r = sip_parse_message(parser, 0);
       if (r == SIP_PARSE_INCOMPLETE) {
         // Keep what the parser says is still data.
-        pending.assign(sip_scan_state.cursor, sip_scan_state.end);
+        pending.assign(parser.scan.cursor, parser.scan.end);
         return;
       }
       if (r == SIP_PARSE_MORE || r == SIP_PARSE_DONE) {
@@ -41,7 +42,7 @@ std::vector<Parsed> parse_stream(const std::string& text, std::size_t split) {
       } else {
         out.push_back({r, "refused", ""});
       }
-      if (r == SIP_PARSE_MORE) pending.assign(sip_scan_state.cursor, sip_scan_state.end);
+      if (r == SIP_PARSE_MORE) pending.assign(parser.scan.cursor, parser.scan.end);
       else pending.clear();
     }
   };

@@ -208,8 +208,9 @@ TEST_F(SipEncodeSipp, SippMatchesOurStatelessRefusals) {
     g_peer = from;
     std::vector<char> buf(text.begin(), text.end());
     sip_work__release();
-    sip_parse__start(buf.data(), buf.size());
-    if (sip_parse_message(1) != SIP_PARSE_DONE) continue;  // refused: answered by the parser
+    sip_parser parser;
+    sip_parse__start(parser, buf.data(), buf.size());
+    if (sip_parse_message(parser, 1) != SIP_PARSE_DONE) continue;  // refused: answered by the parser
     switch (sip_hdr_area.method) {
       case SIP_METHOD_INVITE: (void)sip_build_response(400, "Bad request", 0, 1); break;
       case SIP_METHOD_BYE: (void)sip_build_response(481, "Call/Transaction Does Not Exist", 0, 1); break;

@@ -514,8 +514,9 @@ TEST_F(SipEncode, ParserRefusalsAreAnsweredThroughTheBuilder) {
   text.replace(0, 6, "NOTIFY");
   text.replace(text.find("1 INVITE"), 8, "1 NOTIFY");
   run.buf.assign(text.begin(), text.end());
-  sip_parse__start(run.buf.data(), run.buf.size());
-  EXPECT_EQ(sip_parse_message(1), SIP_PARSE_REJECTED);
+  sip_parser parser;
+  sip_parse__start(parser, run.buf.data(), run.buf.size());
+  EXPECT_EQ(sip_parse_message(parser, 1), SIP_PARSE_REJECTED);
   ASSERT_EQ(sent().size(), 1u);
   EXPECT_EQ(sent().back().text.rfind("SIP/2.0 501 Not implemented\r\n", 0), 0u);
   EXPECT_NE(at(sent().back().text, "CSeq: 1 NOTIFY\r\n"), std::string::npos) << sent().back().text;

@@ -192,8 +192,9 @@ TEST_F(SscChain, T38InviteAgainstSippUas) {
   // Up: text -> parser -> upward primitive -> SSC decode walk -> glue.
   std::vector<char> text(answer.begin(), answer.end());
   sip_work__release();
-  sip_parse__start(text.data(), text.size());
-  ASSERT_EQ(sip_parse_message(1), SIP_PARSE_DONE);
+  sip_parser parser;
+  sip_parse__start(parser, text.data(), text.size());
+  ASSERT_EQ(sip_parse_message(parser, 1), SIP_PARSE_DONE);
   buffer_t* up = nullptr;
   ASSERT_EQ(sip_prim__build_up(sip_kind_index_rs[1], 0, &up), 2);
   std::vector<u8> flat(Buffer_chain_length(up));

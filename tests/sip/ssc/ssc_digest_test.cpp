@@ -358,8 +358,9 @@ class SscDigestReceived : public ssc_bridge_test::Runtime {
                             header + "\r\nContent-Length: 0\r\n\r\n";
     std::vector<char> text(msg.begin(), msg.end());
     sip_work__release();
-    sip_parse__start(text.data(), text.size());
-    EXPECT_EQ(sip_parse_message(1), SIP_PARSE_DONE) << msg;
+    sip_parser parser;
+    sip_parse__start(parser, text.data(), text.size());
+    EXPECT_EQ(sip_parse_message(parser, 1), SIP_PARSE_DONE) << msg;
     buffer_t* up = nullptr;
     EXPECT_EQ(sip_prim__build_up(sip_kind_index_rs[1], 0, &up), 2);
     if (up == nullptr) return nullptr;
@@ -592,8 +593,9 @@ class SscDigestSipp : public SscDigestWire {
   ssc_handle* parse_answer(const std::string& msg, int method = 1, ssc_msg_type type = ssc_msg_type::INVITE_RS) {
     std::vector<char> text(msg.begin(), msg.end());
     sip_work__release();
-    sip_parse__start(text.data(), text.size());
-    EXPECT_EQ(sip_parse_message(1), SIP_PARSE_DONE) << msg;
+    sip_parser parser;
+    sip_parse__start(parser, text.data(), text.size());
+    EXPECT_EQ(sip_parse_message(parser, 1), SIP_PARSE_DONE) << msg;
     buffer_t* up = nullptr;
     EXPECT_EQ(sip_prim__build_up(sip_kind_index_rs[method], 0, &up), 2);
     if (up == nullptr) return nullptr;

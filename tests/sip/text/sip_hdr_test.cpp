@@ -62,11 +62,11 @@ TEST(SipHeaderName, Recognition) {
   sip_text_fixture text;
   for (const auto& c : name_cases) {
     text.load(c.line);
-    char* start = sip_scan_state.cursor;
-    auto id = sip_hdr__match_name();
+    char* start = text.scan.cursor;
+    auto id = sip_hdr__match_name(text.scan);
     EXPECT_EQ(static_cast<unsigned>(id), c.id) << c.line;
-    if (c.id != 0) EXPECT_EQ(std::string(sip_scan_state.cursor, sip_scan_state.line_end), c.value) << c.line;
-    else EXPECT_EQ(sip_scan_state.cursor, start) << c.line;
+    if (c.id != 0) EXPECT_EQ(std::string(text.scan.cursor, text.scan.line_end), c.value) << c.line;
+    else EXPECT_EQ(text.scan.cursor, start) << c.line;
   }
 }
 

@@ -15,6 +15,7 @@ struct sip_parse_run {
   std::vector<std::pair<unsigned, std::string>> responses;  // code, reason
   std::vector<int> response_datagram_flags;
   std::vector<char> buf;
+  sip_parser parser;  // the SIP entity's work area and services
 
   bool reported(unsigned cause, unsigned detail) const {
     for (const auto& r : reports)
@@ -52,6 +53,6 @@ inline void sip_parse_text(sip_parse_run& run, const std::string& text, int data
     sip_parse_current_run()->responses.emplace_back(code, reason);
     sip_parse_current_run()->response_datagram_flags.push_back(dg);
   };
-  sip_parse__start(run.buf.empty() ? nullptr : run.buf.data(), run.buf.size());
-  run.result = sip_parse_message(datagram);
+  sip_parse__start(run.parser, run.buf.empty() ? nullptr : run.buf.data(), run.buf.size());
+  run.result = sip_parse_message(run.parser, datagram);
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "sip/text/sip_body.h"
@@ -215,7 +216,7 @@ TEST_F(SipParse, ShortBodyDatagramIsAnswered400) {
   EXPECT_EQ(run.result, 5);
   ASSERT_EQ(run.response(), 400u);
   EXPECT_EQ(run.response_datagram_flags.back(), 1);
-  EXPECT_EQ(sip_scan_state.cursor, run.buf.data());  // back at the message start
+  EXPECT_EQ(run.parser.scan.cursor, run.buf.data());  // back at the message start
 
   sip_parse_run ack;
   sip_parse_text(ack, invite_with_body("v=0\r\n", "50", "ACK"));
@@ -281,12 +282,12 @@ TEST_F(SipParse, ContentLengthShorterThanTheDataFramesTheBody) {
   sip_parse_text(run, first + next, 0);
   ASSERT_EQ(run.result, 2);
   EXPECT_EQ(str_of(sip_hdr_area.body[0].text), "v=0");
-  EXPECT_EQ(sip_scan_state.cursor, run.buf.data() + first.size());
+  EXPECT_EQ(run.parser.scan.cursor, run.buf.data() + first.size());
 
   // The receive loop then parses the next message from the cursor.
   sip_hdr_count__reset();
   sip_hdr_area.index = 0;
-  EXPECT_EQ(sip_parse_message(0), 4);
+  EXPECT_EQ(sip_parse_message(run.parser, 0), 4);
   EXPECT_EQ(sip_hdr_area.method, SIP_METHOD_BYE);
 }
 
@@ -308,7 +309,7 @@ TEST_F(SipParse, StreamRules) {
   ASSERT_EQ(two.result, 2);
   sip_hdr_count__reset();
   sip_hdr_area.index = 0;
-  EXPECT_EQ(sip_parse_message(0), 4);
+  EXPECT_EQ(sip_parse_message(two.parser, 0), 4);
   EXPECT_EQ(sip_hdr_area.cseq.number, 2u);
   // A body without Content-Type (here beginning with a line end) is framed
   // by Content-Length: the next message starts after it; until the body is
@@ -318,10 +319,10 @@ TEST_F(SipParse, StreamRules) {
   sip_parse_run framed;
   sip_parse_text(framed, untyped + next, 0);
   ASSERT_EQ(framed.result, 2);
-  EXPECT_EQ(sip_scan_state.cursor - framed.buf.data(), static_cast<std::ptrdiff_t>(untyped.size()));
+  EXPECT_EQ(framed.parser.scan.cursor - framed.buf.data(), static_cast<std::ptrdiff_t>(untyped.size()));
   sip_hdr_count__reset();
   sip_hdr_area.index = 0;
-  EXPECT_EQ(sip_parse_message(0), 4);
+  EXPECT_EQ(sip_parse_message(framed.parser, 0), 4);
   EXPECT_EQ(sip_hdr_area.method, SIP_METHOD_BYE);
   sip_parse_run whole;
   sip_parse_text(whole, untyped, 0);
@@ -362,11 +363,54 @@ TEST_F(SipParse, StreamMessageAfterFoldedLinesParsesAsItWouldAlone) {
     ASSERT_EQ(both.result, 2) << c.what;
     sip_hdr_count__reset();
     sip_hdr_area.index = 0;
-    EXPECT_EQ(sip_parse_message(0), 4) << c.what;
+    EXPECT_EQ(sip_parse_message(both.parser, 0), 4) << c.what;
     EXPECT_EQ(sip_hdr_area.method, SIP_METHOD_BYE) << c.what;
     EXPECT_EQ(sip_hdr_area.cseq.number, 2u) << c.what;
     EXPECT_EQ(str_of(sip_hdr_area.call_id.word), "c2") << c.what;
   }
+}
+
+// Two parsers, each with its own work area, reading two streams message by
+// message in turn: each reads what it would read alone, and neither touches
+// the other's area or the SIP entity's.
+TEST_F(SipParse, ParsersOnSeparateAreasDoNotMeet) {
+  std::string a = crlf(
+      "OPTIONS sip:a@b SIP/2.0\nCall-ID: a1@h\nCSeq: 1 OPTIONS\nl: 0\n\n"
+      "BYE sip:a@b SIP/2.0\nCall-ID: a2@h\nCSeq: 2 BYE\nl: 0\n\n");
+  std::string b = crlf(
+      "INVITE sip:c@d SIP/2.0\nSubject: one\n two\nCall-ID: b1@h\nCSeq: 7 INVITE\nl: 0\n\n"
+      "REGISTER sip:c@d SIP/2.0\nCall-ID: b2@h\nCSeq: 8 REGISTER\nl: 0\n\n");
+  const sip_parse_services quiet;
+  auto area_a = std::make_unique<sip_hdr_area_t>();
+  auto area_b = std::make_unique<sip_hdr_area_t>();
+  sip_parser pa(*area_a, quiet);
+  sip_parser pb(*area_b, quiet);
+  sip_hdr_area.method = 0;
+  sip_parse__start(pa, a.data(), a.size());
+  sip_parse__start(pb, b.data(), b.size());
+
+  ASSERT_EQ(sip_parse_message(pa, 0), SIP_PARSE_MORE);
+  ASSERT_EQ(sip_parse_message(pb, 0), SIP_PARSE_MORE);
+  EXPECT_EQ(area_a->method, SIP_METHOD_OPTIONS);
+  EXPECT_EQ(str_of(area_a->call_id.word), "a1");
+  EXPECT_EQ(area_b->method, SIP_METHOD_INVITE);
+  EXPECT_EQ(str_of(area_b->call_id.word), "b1");
+  EXPECT_EQ(str_of(area_b->subject.text), "one two");
+  EXPECT_EQ(area_b->cseq.number, 7u);
+
+  for (sip_parser* p : {&pa, &pb}) {
+    sip_hdr_count__reset(p->area);
+    p->area.index = 0;
+  }
+  ASSERT_EQ(sip_parse_message(pb, 0), SIP_PARSE_DONE);
+  ASSERT_EQ(sip_parse_message(pa, 0), SIP_PARSE_DONE);
+  EXPECT_EQ(area_a->method, SIP_METHOD_BYE);
+  EXPECT_EQ(str_of(area_a->call_id.word), "a2");
+  EXPECT_EQ(area_a->cseq.number, 2u);
+  EXPECT_EQ(area_b->method, SIP_METHOD_REGISTER);
+  EXPECT_EQ(str_of(area_b->call_id.word), "b2");
+  EXPECT_EQ(area_b->cseq.number, 8u);
+  EXPECT_EQ(sip_hdr_area.method, 0);
 }
 
 TEST_F(SipParse, RawBodyOptionKeepsAMultipartBodyWhole) {

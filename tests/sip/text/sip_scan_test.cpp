@@ -70,7 +70,7 @@ TEST_F(SipScan, LineEnds) {
   };
   for (const auto& c : cases) {
     text.load(c.in);
-    EXPECT_EQ(sip_scan__line_end(), c.result) << c.in;
+    EXPECT_EQ(sip_scan__line_end(text.scan), c.result) << c.in;
     EXPECT_EQ(text.rest(), c.rest) << c.in;
   }
 }
@@ -90,12 +90,12 @@ TEST_F(SipScan, LineEndsAtEveryOffset) {
         for (std::size_t i = 0; i < offset; ++i) line += filler;
         const std::string in = line + b.brk + "next\r\nlast";
         text.load(in);
-        EXPECT_EQ(sip_scan__line_end(), b.result) << offset << " " << b.brk;
+        EXPECT_EQ(sip_scan__line_end(text.scan), b.result) << offset << " " << b.brk;
         EXPECT_EQ(text.rest(), in.substr(offset + static_cast<std::size_t>(b.result))) << offset << " " << b.brk;
       }
       text.load(std::string(offset, filler[0]));
-      EXPECT_EQ(sip_scan__line_end(), 0) << offset;
-      EXPECT_EQ(sip_scan_state.cursor, sip_scan_state.end) << offset;
+      EXPECT_EQ(sip_scan__line_end(text.scan), 0) << offset;
+      EXPECT_EQ(text.scan.cursor, text.scan.end) << offset;
     }
   }
 }
@@ -115,14 +115,14 @@ TEST_F(SipScan, UnfoldJoinsContinuationLinesInPlace) {
   };
   for (const auto& c : cases) {
     text.load(c.in);
-    char* start = sip_scan_state.cursor;
+    char* start = text.scan.cursor;
     std::size_t before = text.buf.size();
-    int r = sip_scan__unfold_line();
+    int r = sip_scan__unfold_line(text.scan);
     EXPECT_EQ(r, c.result) << c.in;
     if (r != 0) {
-      std::string line(start, sip_scan_state.cursor - r);
+      std::string line(start, text.scan.cursor - r);
       EXPECT_EQ(line, c.line) << c.in;
-      EXPECT_LT(static_cast<std::size_t>(sip_scan_state.end - start), before + 1);
+      EXPECT_LT(static_cast<std::size_t>(text.scan.end - start), before + 1);
     }
     EXPECT_EQ(text.rest(), c.rest) << c.in;
   }
@@ -130,19 +130,19 @@ TEST_F(SipScan, UnfoldJoinsContinuationLinesInPlace) {
 
 TEST_F(SipScan, UnfoldMovesEndBackByTheBytesRemoved) {
   text.load("A: a\r\n   b\r\n");
-  char* end = sip_scan_state.end;
-  EXPECT_EQ(sip_scan__unfold_line(), 2);
-  EXPECT_EQ(end - sip_scan_state.end, 4);  // CR LF and two blanks
+  char* end = text.scan.end;
+  EXPECT_EQ(sip_scan__unfold_line(text.scan), 2);
+  EXPECT_EQ(end - text.scan.end, 4);  // CR LF and two blanks
 }
 
 TEST_F(SipScan, FindLineEndKeepsTheCursor) {
   text.load("a b\r\n c\r\nnext");
-  char* start = sip_scan_state.cursor;
-  ASSERT_TRUE(sip_scan__find_line_end());
-  EXPECT_EQ(sip_scan_state.cursor, start);
-  EXPECT_EQ(std::string(start, sip_scan_state.line_end), "a b c");
+  char* start = text.scan.cursor;
+  ASSERT_TRUE(sip_scan__find_line_end(text.scan));
+  EXPECT_EQ(text.scan.cursor, start);
+  EXPECT_EQ(std::string(start, text.scan.line_end), "a b c");
   text.load("no line end");
-  EXPECT_FALSE(sip_scan__find_line_end());
+  EXPECT_FALSE(sip_scan__find_line_end(text.scan));
 }
 
 TEST_F(SipScan, MatchCodeFindsWholeNamesInAnyCase) {
@@ -172,30 +172,30 @@ TEST_F(SipScan, MatchCodeFindsWholeNamesInAnyCase) {
 TEST_F(SipScan, OtherParamsAreJoinedAndCappedAt512) {
   sip_str params{};
   text.load("a=1;b;c = \"x;y\";" + std::string(600, 'd') + ";e=2");
-  ASSERT_EQ(sip_scan__other_param(&params), 2);
+  ASSERT_EQ(sip_scan__other_param(text.scan, &params), 2);
   for (int i = 0; i < 4; ++i) {
-    ASSERT_TRUE(sip_scan__take(';'));
-    ASSERT_EQ(sip_scan__other_param(&params), 2);
+    ASSERT_TRUE(sip_scan__take(text.scan, ';'));
+    ASSERT_EQ(sip_scan__other_param(text.scan, &params), 2);
   }
   EXPECT_EQ(str_of(params), "a=1;b;c = \"x;y\";e=2");  // the 600-byte one is dropped
 
   sip_str full{};
   std::string p500 = "p=" + std::string(498, 'v');
   text.load(p500 + ";q=12345678901;r=1");
-  ASSERT_EQ(sip_scan__other_param(&full), 2);
-  ASSERT_TRUE(sip_scan__take(';'));
-  ASSERT_EQ(sip_scan__other_param(&full), 2);  // 500 + 1 + 13 > 512: dropped
-  ASSERT_TRUE(sip_scan__take(';'));
-  ASSERT_EQ(sip_scan__other_param(&full), 2);  // 500 + 1 + 3 fits
+  ASSERT_EQ(sip_scan__other_param(text.scan, &full), 2);
+  ASSERT_TRUE(sip_scan__take(text.scan, ';'));
+  ASSERT_EQ(sip_scan__other_param(text.scan, &full), 2);  // 500 + 1 + 13 > 512: dropped
+  ASSERT_TRUE(sip_scan__take(text.scan, ';'));
+  ASSERT_EQ(sip_scan__other_param(text.scan, &full), 2);  // 500 + 1 + 3 fits
   EXPECT_EQ(str_of(full), p500 + ";r=1");
 }
 
 TEST_F(SipScan, OtherParamFailures) {
   sip_str params{};
   text.load("a=\"open");
-  EXPECT_EQ(sip_scan__other_param(&params), 3);
+  EXPECT_EQ(sip_scan__other_param(text.scan, &params), 3);
   text.load("=1");
-  EXPECT_EQ(sip_scan__other_param(&params), 3);  // no name
+  EXPECT_EQ(sip_scan__other_param(text.scan, &params), 3);  // no name
 }
 
 TEST_F(SipScan, DecimalRunsRefuseOverflow) {
@@ -212,7 +212,7 @@ TEST_F(SipScan, DecimalRunsRefuseOverflow) {
   for (const auto& c : cases) {
     text.load(c.in);
     std::uint32_t v = 7;
-    EXPECT_EQ(sip_scan__u32(&v), c.ok) << c.in;
+    EXPECT_EQ(sip_scan__u32(text.scan, &v), c.ok) << c.in;
     if (c.ok) {
       EXPECT_EQ(v, c.value) << c.in;
     }

@@ -11,15 +11,16 @@ namespace {
 sip_str counted(const std::string& s) { return sip_str{static_cast<uint16_t>(s.size()), s.data()}; }
 sip_str lit(const char* s) { return sip_str{static_cast<uint16_t>(std::strlen(s)), s}; }
 
-// Points the shared cursor at a text; the line ends where the text ends.
+// A cursor on a text; the line ends where the text ends.
 struct cursor_text {
   std::string text;
+  sip_scan_state_t sc;
   explicit cursor_text(std::string t) : text(std::move(t)) {
-    sip_text_ptr = text.data();
-    sip_text_end = text.data() + text.size();
-    sip_scan_state.end = sip_text_end;
+    sc.cursor = text.data();
+    sc.line_end = text.data() + text.size();
+    sc.end = sc.line_end;
   }
-  size_t pos() const { return static_cast<size_t>(sip_text_ptr - text.data()); }
+  size_t pos() const { return static_cast<size_t>(sc.cursor - text.data()); }
 };
 
 std::string out_text(const char* buf) { return std::string(buf, static_cast<size_t>(sip_out.ptr - buf)); }
@@ -172,40 +173,40 @@ TEST(SipStr, ParseIpv4AcceptsDottedQuadsOnly) {
 TEST(SipScan, KeywordFoldsTheTextLiteralDoesNot) {
   {
     cursor_text t("INVITE sip:x");
-    EXPECT_EQ(sip_scan__keyword("invite"), 0);
+    EXPECT_EQ(sip_scan__keyword(t.sc, "invite"), 0);
     EXPECT_EQ(t.pos(), 6u);
   }
   {
     cursor_text t("Invite");
-    EXPECT_EQ(sip_scan__keyword("invite"), 0);
+    EXPECT_EQ(sip_scan__keyword(t.sc, "invite"), 0);
   }
   {
     cursor_text t("INVITX");
-    EXPECT_EQ(sip_scan__keyword("invite"), 6);  // 5 matched + 1
+    EXPECT_EQ(sip_scan__keyword(t.sc, "invite"), 6);  // 5 matched + 1
     EXPECT_EQ(t.pos(), 0u);
   }
   {
     // The line ends before the keyword does.
     cursor_text t("INVITE");
-    sip_text_end = sip_text_ptr + 3;
-    EXPECT_NE(sip_scan__keyword("invite"), 0);
+    t.sc.line_end = t.sc.cursor + 3;
+    EXPECT_NE(sip_scan__keyword(t.sc, "invite"), 0);
     EXPECT_EQ(t.pos(), 0u);
   }
   {
     // A long partial match never wraps to 0 (a false "match").
     std::string kw(300, 'a');
     cursor_text t(std::string(255, 'a') + "b" + std::string(50, 'a'));
-    EXPECT_NE(sip_scan__keyword(kw.c_str()), 0);
+    EXPECT_NE(sip_scan__keyword(t.sc, kw.c_str()), 0);
     EXPECT_EQ(t.pos(), 0u);
   }
   {
     cursor_text t("sip/2.0");
-    EXPECT_TRUE(sip_scan__literal("SIP/2.0"));
+    EXPECT_TRUE(sip_scan__literal(t.sc, "SIP/2.0"));
     EXPECT_EQ(t.pos(), 0u);
   }
   {
     cursor_text t("SIP/2.0 200");
-    EXPECT_FALSE(sip_scan__literal("SIP/2.0"));
+    EXPECT_FALSE(sip_scan__literal(t.sc, "SIP/2.0"));
     EXPECT_EQ(t.pos(), 7u);
   }
 }
@@ -213,47 +214,47 @@ TEST(SipScan, KeywordFoldsTheTextLiteralDoesNot) {
 TEST(SipScan, StrAdvancesOverComparedCharacters) {
   {
     cursor_text t("abcdef");
-    EXPECT_EQ(sip_scan__str(counted("abc")), 0);
+    EXPECT_EQ(sip_scan__str(t.sc, counted("abc")), 0);
     EXPECT_EQ(t.pos(), 3u);
   }
   {
     cursor_text t("abXdef");
-    EXPECT_EQ(sip_scan__str(counted("abc")), 1);  // 'c' not matched
-    EXPECT_EQ(t.pos(), 3u);                       // over the first different one
+    EXPECT_EQ(sip_scan__str(t.sc, counted("abc")), 1);  // 'c' not matched
+    EXPECT_EQ(t.pos(), 3u);                             // over the first different one
   }
   {
     cursor_text t("axc");
-    EXPECT_EQ(sip_scan__str(counted("abc")), 2);
+    EXPECT_EQ(sip_scan__str(t.sc, counted("abc")), 2);
   }
   {
     cursor_text t("ab");
-    EXPECT_EQ(sip_scan__str(counted("abc")), 1);
+    EXPECT_EQ(sip_scan__str(t.sc, counted("abc")), 1);
     EXPECT_EQ(t.pos(), 2u);
   }
   {
     cursor_text t("abc");
     sip_str s;
     sip_str__from_cstr(&s, "abc");  // a final NUL is not compared
-    EXPECT_EQ(sip_scan__str(s), 0);
-    EXPECT_EQ(sip_scan__str(sip_str{}), 0);
+    EXPECT_EQ(sip_scan__str(t.sc, s), 0);
+    EXPECT_EQ(sip_scan__str(t.sc, sip_str{}), 0);
   }
 }
 
 TEST(SipScan, CommentAndQuoted) {
   {
     cursor_text t("a(b)c)rest");
-    EXPECT_EQ(sip_scan__comment(), SIP_RESULT_OK);
+    EXPECT_EQ(sip_scan__comment(t.sc), SIP_RESULT_OK);
     EXPECT_EQ(t.pos(), 5u);
   }
   {
     cursor_text t("a(b)c");
-    EXPECT_EQ(sip_scan__comment(), SIP_RESULT_NOK);
-    EXPECT_EQ(sip_text_ptr, sip_text_end);
+    EXPECT_EQ(sip_scan__comment(t.sc), SIP_RESULT_NOK);
+    EXPECT_EQ(t.sc.cursor, t.sc.line_end);
   }
   {
     // Deep nesting does not wrap a one-byte depth counter.
     cursor_text t(std::string(256, '(') + std::string(256, ')'));
-    EXPECT_EQ(sip_scan__comment(), SIP_RESULT_NOK);
+    EXPECT_EQ(sip_scan__comment(t.sc), SIP_RESULT_NOK);
   }
   struct row {
     std::string text;
@@ -267,15 +268,15 @@ TEST(SipScan, CommentAndQuoted) {
   };
   for (auto& r : rows) {
     cursor_text t(r.text);
-    EXPECT_EQ(sip_scan__quoted(), r.result) << r.text;
+    EXPECT_EQ(sip_scan__quoted(t.sc), r.result) << r.text;
     EXPECT_EQ(t.pos(), r.pos) << r.text;
   }
 }
 
 TEST(SipScan, CopyDownMovesBytesToTheCursor) {
   cursor_text t("ab  cd");
-  sip_text_ptr += 2;
-  sip_scan__copy_down(t.text.data() + 3, 3);
+  t.sc.cursor += 2;
+  sip_scan__copy_down(t.sc, t.text.data() + 3, 3);
   EXPECT_EQ(t.text.substr(0, 5), "ab cd");
   EXPECT_EQ(t.pos(), 5u);
 }

@@ -75,14 +75,14 @@ class SipUri : public ::testing::Test {
   void TearDown() override { sip_work__release(); }
   int parse(const std::string& uri) {
     text.load(uri);
-    return sip_parse_uri(&addr);
+    return sip_parse_uri(text.scan, &addr);
   }
 };
 
 TEST_F(SipUri, GoodUris) {
   for (const auto& c : good_uris) {
     ASSERT_EQ(parse(c.uri), 2) << c.uri;
-    EXPECT_EQ(sip_scan_state.cursor, sip_scan_state.line_end);
+    EXPECT_EQ(text.scan.cursor, text.scan.line_end);
     EXPECT_EQ(addr.scheme, c.scheme) << c.uri;
     EXPECT_EQ(str_of(addr.user), c.user) << c.uri;
     EXPECT_EQ(str_of(addr.password), c.password) << c.uri;
@@ -178,7 +178,7 @@ const BadUri bad_uris[] = {
 TEST_F(SipUri, BadUris) {
   for (const auto& c : bad_uris) {
     EXPECT_EQ(parse(c.uri), 3) << c.uri << " (" << c.why << ")";
-    EXPECT_EQ(sip_scan_state.cursor, sip_scan_state.line_end) << c.uri;
+    EXPECT_EQ(text.scan.cursor, text.scan.line_end) << c.uri;
   }
 }
 
@@ -191,22 +191,22 @@ TEST_F(SipUri, UserAndHostAreLimitedTo64) {
 
 TEST_F(SipUri, NoParamsFormStopsAtTheHostAndPort) {
   text.load("sip:alice@atlanta.com:5070  ");
-  EXPECT_EQ(sip_parse_uri_noparams(&addr), 2);
+  EXPECT_EQ(sip_parse_uri_noparams(text.scan, &addr), 2);
   EXPECT_EQ(addr.port, 5070);
   text.load("sip:alice@atlanta.com?x=1");
-  EXPECT_EQ(sip_parse_uri_noparams(&addr), 3);
+  EXPECT_EQ(sip_parse_uri_noparams(text.scan, &addr), 3);
   text.load("tel:+1-555");
-  EXPECT_EQ(sip_parse_uri_noparams(&addr), 2);
+  EXPECT_EQ(sip_parse_uri_noparams(text.scan, &addr), 2);
   EXPECT_EQ(str_of(addr.host), "tel:+1-555");
 }
 
 TEST_F(SipUri, ParsingStopsAtLineEnd) {
   // The caller bounds the URI, e.g. at the '>' of a name-address.
   text.load("sip:a@b.example>;tag=1");
-  sip_scan_state.line_end = sip_scan_state.cursor + 15;
-  ASSERT_EQ(sip_parse_uri(&addr), 2);
+  text.scan.line_end = text.scan.cursor + 15;
+  ASSERT_EQ(sip_parse_uri(text.scan, &addr), 2);
   EXPECT_EQ(str_of(addr.host), "b.example");
-  EXPECT_EQ(*sip_scan_state.cursor, '>');
+  EXPECT_EQ(*text.scan.cursor, '>');
 }
 
 TEST(SipHostDottedQuad, TellsMalformedQuadsFromNames) {
