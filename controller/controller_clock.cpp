@@ -1,3 +1,4 @@
+#include "platform/int_types.h"
 #include "controller/controller_clock.h"
 
 #include <ctime>
@@ -5,11 +6,11 @@
 #include "platform/clock.h"
 #include "platform/process.h"
 
-std::uint32_t SystemControllerClock::NowMs() { return plat_tick_ms(); }
+u32 SystemControllerClock::NowMs() { return plat_tick_ms(); }
 
-std::int64_t SystemControllerClock::NowSeconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
+i64 SystemControllerClock::NowSeconds() { return static_cast<i64>(std::time(nullptr)); }
 
-void SystemControllerClock::Pause(std::uint32_t ms, unsigned wake) {
+void SystemControllerClock::Pause(u32 ms, unsigned wake) {
   if (ms == 0) {
     plat_sleep_ms(0);
     return;

@@ -6,13 +6,15 @@
 
 #include <cstdint>
 
+#include "platform/int_types.h"
+
 class ControllerClock {
  public:
   virtual ~ControllerClock() = default;
   // Monotonic milliseconds (wrapping).
-  virtual std::uint32_t NowMs() = 0;
+  virtual u32 NowMs() = 0;
   // Wall-clock seconds (may go backwards).
-  virtual std::int64_t NowSeconds() = 0;
+  virtual i64 NowSeconds() = 0;
   // Waits up to `ms` milliseconds; returns early when one of the slots named
   // by `wake` has a packet waiting (or a signal arrives).  A wait for an
   // answer of tessaly names the reply slot only, so that a request waiting
@@ -20,7 +22,7 @@ class ControllerClock {
   static constexpr unsigned kWakeOnRequest = 1;
   static constexpr unsigned kWakeOnReply = 2;
   static constexpr unsigned kWakeOnBoth = 3;
-  virtual void Pause(std::uint32_t ms, unsigned wake) = 0;
+  virtual void Pause(u32 ms, unsigned wake) = 0;
   // The slots to watch (descriptors, -1 for none).
   void Watch(int request_fd, int reply_fd) {
     fds_[0] = request_fd;
@@ -34,9 +36,9 @@ class ControllerClock {
 // The system clock with poll() on the watched slots.
 class SystemControllerClock : public ControllerClock {
  public:
-  std::uint32_t NowMs() override;
-  std::int64_t NowSeconds() override;
-  void Pause(std::uint32_t ms, unsigned wake) override;
+  u32 NowMs() override;
+  i64 NowSeconds() override;
+  void Pause(u32 ms, unsigned wake) override;
 };
 
 // A virtual clock: Pause advances time; the hook (a test's scripted peers)
@@ -49,18 +51,18 @@ class VirtualControllerClock : public ControllerClock {
     hook_ = hook;
     context_ = context;
   }
-  std::uint32_t NowMs() override { return static_cast<std::uint32_t>(now_ms_); }
-  std::int64_t NowSeconds() override { return base_seconds_ + static_cast<std::int64_t>(now_ms_ / 1000); }
-  void Pause(std::uint32_t ms, unsigned /*wake*/) override {
+  u32 NowMs() override { return static_cast<u32>(now_ms_); }
+  i64 NowSeconds() override { return base_seconds_ + static_cast<i64>(now_ms_ / 1000); }
+  void Pause(u32 ms, unsigned /*wake*/) override {
     bool delivered = hook_ ? hook_(context_) : false;
     now_ms_ += delivered ? 1 : (ms ? ms : 1);
   }
-  void Advance(std::uint64_t ms) { now_ms_ += ms; }
-  std::uint64_t elapsed_ms() const { return now_ms_; }
+  void Advance(u64 ms) { now_ms_ += ms; }
+  u64 elapsed_ms() const { return now_ms_; }
 
  private:
   Hook hook_ = nullptr;
   void* context_ = nullptr;
-  std::uint64_t now_ms_ = 0;
-  std::int64_t base_seconds_ = 1700000000;
+  u64 now_ms_ = 0;
+  i64 base_seconds_ = 1700000000;
 };

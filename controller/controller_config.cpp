@@ -1,3 +1,4 @@
+#include "platform/int_types.h"
 #include "controller/controller_config.h"
 
 #include <strings.h>
@@ -172,7 +173,7 @@ int InitLowerParams(FILE* ini, const ControllerIdentity& id, const char* server_
   SafeStrncpy(c->port, p, sizeof c->port);
   bool port_zero = std::strcmp(c->port, "0") == 0;
 
-  std::int16_t s16 = 0;
+  i16 s16 = 0;
   if (IniGetShort(ini, "BaudRate:", &s16, para) && s16 != 0) c->baud_rate = s16;
   GetCut(ini, "PhoneNum:", c->phone_num, sizeof c->phone_num, para);
   GetCut(ini, "ScanWaitingDocFile:", c->scan_waiting_file, sizeof c->scan_waiting_file, para);
@@ -292,7 +293,7 @@ int InitLowerParams(FILE* ini, const ControllerIdentity& id, const char* server_
   }
   (void)std::snprintf(c->port_name, sizeof c->port_name, "%s%d", id.type_name, id.device_type);
   if (c->dial_prefix[0]) c->send_route_mask |= 0x80000000u;
-  std::int16_t reserved = 0, reserved_from = 0;
+  i16 reserved = 0, reserved_from = 0;
   IniGetShort(ini, "ChannelsReserved:", &reserved, para);
   IniGetShort(ini, "ChannelsReservedFrom:", &reserved_from, para);
   if (reserved > 0 && reserved_from < id.channel && id.channel <= reserved_from + reserved) {
@@ -313,7 +314,7 @@ int InitLowerParams(FILE* ini, const ControllerIdentity& id, const char* server_
   }
   if (IniGetString(ini, "RejectIncoming:", value, sizeof value, para))
     c->reject_incoming_did = strcasecmp(value, "DID") == 0;
-  std::uint32_t wait = 0;
+  u32 wait = 0;
   if (IniGetLong(ini, "CallWaitForCompleteTimeout:", &wait, para)) {
     if (wait > 32000) {
       CtlLog(5, "Call wait for complete timeout parameter out of range (0 to 32000ms)");

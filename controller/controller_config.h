@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/int_types.h"
+
 struct RelayParams {
   char default_user[9] = "";
   char identifier[5] = "*";
@@ -26,24 +28,24 @@ struct ControllerConfig {
   char character_set[81] = "";
   RelayParams relay;
   // device type table row of "FOIP"
-  std::uint32_t send_route_mask = 0x4000000C;
-  std::uint32_t print_route_mask = 0;
+  u32 send_route_mask = 0x4000000C;
+  u32 print_route_mask = 0;
   // device paragraph
   char port[282] = "";
-  std::int16_t baud_rate = 9600;
+  i16 baud_rate = 9600;
   char phone_num[41] = "";
   char scan_waiting_file[13] = "SCANWAIT.TXT";
   char scan_confirm_file[13] = "SCANCONF.TXT";
   char scan_completed_file[13] = "SCANDONE.TXT";
   char scan_aborted_file[13] = "SCANFAIL.TXT";
   char organisation[31] = "DEFAULT";
-  std::int16_t scan_doc_wait = 120;
-  std::int16_t scan_confirm_wait = 10;
-  std::int16_t send_msg_tries = 2;
-  std::int16_t connect_tries = 1;
-  std::int16_t restart_split_pages = 3;
-  std::int16_t restart_initial_pages = 1;
-  std::int16_t min_send_retry_pages = 5;
+  i16 scan_doc_wait = 120;
+  i16 scan_confirm_wait = 10;
+  i16 send_msg_tries = 2;
+  i16 connect_tries = 1;
+  i16 restart_split_pages = 3;
+  i16 restart_initial_pages = 1;
+  i16 min_send_retry_pages = 5;
   char comms_log_file[269] = "";
   char dial_prefix[41] = "";
   char dial_suffix[41] = "";
@@ -55,10 +57,10 @@ struct ControllerConfig {
   int demo_simulated_calls = 0;
   int demo_result = -1;  // -1 cycle, -2 telephone digit, 0..14 fixed
   int no_delete = 0;
-  std::uint32_t demo_ri = 60;
+  u32 demo_ri = 60;
   char demo_rec_file[261] = "Bar-b-q.G3F";
-  std::uint32_t demo_rec_pages = 1;
-  std::uint32_t called_digits_to_dtmf = 0;
+  u32 demo_rec_pages = 1;
+  u32 called_digits_to_dtmf = 0;
   int retransmit_head_all = 0;
   char retransmission_head[13] = "";
   char retransmission_additional[13] = "";
@@ -67,8 +69,8 @@ struct ControllerConfig {
   char port_name[16] = "";
   int trace_log = 0;  // device log mode
   int reject_incoming_did = 0;
-  std::uint32_t call_wait_for_complete_timeout = 0;
-  std::uint32_t last_page_complete_timeout = 60;
+  u32 call_wait_for_complete_timeout = 0;
+  u32 last_page_complete_timeout = 60;
   char temp_folder[262] = "";
   char temp_receive_folder[262] = "";
   int receive_wanted = 0;  // "[DRENNIC]" found
@@ -76,15 +78,15 @@ struct ControllerConfig {
 
 // Who this controller is, from its command line.
 struct ControllerIdentity {
-  std::int16_t device_type = 1;  // 1..200
-  char group[61] = "";           // GROUP form only, at most 60 characters
-  std::int16_t channel = 0;      // GROUP form only
+  i16 device_type = 1;  // 1..200
+  char group[61] = "";  // GROUP form only, at most 60 characters
+  i16 channel = 0;      // GROUP form only
   bool group_form = false;
-  std::int16_t log_level = 3;
+  i16 log_level = 3;
   char type_name[10] = "FOIP";
   char title[96] = "";
   char request_slot[96] = "";
-  std::uint16_t device_id = 0;
+  u16 device_id = 0;
 };
 
 // InitRelayParams: "[RELAY]" from the start of the file.

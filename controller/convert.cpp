@@ -1,3 +1,4 @@
+#include "platform/int_types.h"
 #include "controller/convert.h"
 
 #include <strings.h>
@@ -33,25 +34,23 @@ FaxBitmap ScaleToFaxWidth(const FaxBitmap& page) {
   out.width = FAX_PAGE_WIDTH;
   out.x_res = page.x_res;
   out.y_res = page.y_res;
-  const std::uint64_t scaled = std::uint64_t{page.lines} * FAX_PAGE_WIDTH / page.width;
-  out.lines = static_cast<std::uint32_t>(std::min<std::uint64_t>(scaled, FAX_MAX_SCALED_LINES));
+  const u64 scaled = u64{page.lines} * FAX_PAGE_WIDTH / page.width;
+  out.lines = static_cast<u32>(std::min<u64>(scaled, FAX_MAX_SCALED_LINES));
   if (page.lines > 0 && out.lines == 0) out.lines = 1;
   out.bits.assign(std::size_t{out.stride()} * out.lines, 0);
   // Source columns covered by each target column: a target pel is black
   // when any pel it covers is (thin strokes survive a reduction).
-  std::vector<std::uint32_t> x0(FAX_PAGE_WIDTH + 1);
-  for (std::uint32_t x = 0; x <= FAX_PAGE_WIDTH; ++x)
-    x0[x] = static_cast<std::uint32_t>(std::uint64_t{x} * page.width / FAX_PAGE_WIDTH);
-  for (std::uint32_t y = 0; y < out.lines; ++y) {
-    const std::uint32_t sy = static_cast<std::uint32_t>(std::uint64_t{y} * page.lines / out.lines);
-    const std::uint8_t* src = page.row(sy);
-    std::uint8_t* dst = out.row(y);
-    for (std::uint32_t x = 0; x < FAX_PAGE_WIDTH; ++x) {
-      const std::uint32_t end = std::max(x0[x + 1], x0[x] + 1);
+  std::vector<u32> x0(FAX_PAGE_WIDTH + 1);
+  for (u32 x = 0; x <= FAX_PAGE_WIDTH; ++x) x0[x] = static_cast<u32>(u64{x} * page.width / FAX_PAGE_WIDTH);
+  for (u32 y = 0; y < out.lines; ++y) {
+    const u32 sy = static_cast<u32>(u64{y} * page.lines / out.lines);
+    const u8* src = page.row(sy);
+    u8* dst = out.row(y);
+    for (u32 x = 0; x < FAX_PAGE_WIDTH; ++x) {
+      const u32 end = std::max(x0[x + 1], x0[x] + 1);
       bool black = false;
-      for (std::uint32_t sx = x0[x]; sx < end && sx < page.width && !black; ++sx)
-        black = (src[sx >> 3] >> (7 - (sx & 7))) & 1;
-      if (black) dst[x >> 3] |= static_cast<std::uint8_t>(0x80 >> (x & 7));
+      for (u32 sx = x0[x]; sx < end && sx < page.width && !black; ++sx) black = (src[sx >> 3] >> (7 - (sx & 7))) & 1;
+      if (black) dst[x >> 3] |= static_cast<u8>(0x80 >> (x & 7));
     }
   }
   return out;
@@ -112,7 +111,7 @@ StatusWord ConvertGraphicsFile(const std::string& source, int target_format, con
   fs::remove(dest, ec);
 
   const bool forced_200 = target_format != FORMAT_G3_KEEP_RES;
-  const std::uint16_t y_res = forced_200 ? 200 : FaxLinesPerInch(pages[0].y_res);
+  const u16 y_res = forced_200 ? 200 : FaxLinesPerInch(pages[0].y_res);
   FaxFileWriter writer;
   if (writer.Start(dest.string(), y_res, FAX_PAGE_WIDTH) != STATUS_OK) {
     CtlLog(2, "ConvertGraphicsFile - Cannot open file for reading/writing %s", dest.c_str());

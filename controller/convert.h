@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/int_types.h"
 #include "common/status_words.h"
 #include "controller/fax_file.h"
 
@@ -22,7 +23,7 @@ inline constexpr StatusWord STATUS_CONVERT_READ = 0xF218;
 
 inline constexpr int FORMAT_G3_FAX = 58;
 inline constexpr int FORMAT_G3_KEEP_RES = 69;
-inline constexpr std::uint32_t FAX_MAX_SCALED_LINES = 2400;
+inline constexpr u32 FAX_MAX_SCALED_LINES = 2400;
 
 // The page at 1728 pels: unchanged when already 1728 wide; else resized to
 // 1728 x min(lines * 1728 / width, 2400).

@@ -1,3 +1,4 @@
+#include "platform/int_types.h"
 #include "controller/device_states.h"
 
 #include <array>
@@ -7,7 +8,7 @@ namespace {
 struct StateRow {
   const char* name;
   // Report cells against the current state 1..13.
-  std::array<std::uint8_t, 13> report;
+  std::array<u8, 13> report;
 };
 
 // Rows: new state 1..12.
@@ -88,9 +89,7 @@ const char* DeviceStateName(unsigned state) {
   return (state >= 1 && state <= kStates.size()) ? kStates[state - 1].name : "???";
 }
 
-std::uint16_t DeviceStateCode(unsigned state) {
-  return (state >= 1 && state <= kStates.size()) ? static_cast<std::uint16_t>(state) : 0;
-}
+u16 DeviceStateCode(unsigned state) { return (state >= 1 && state <= kStates.size()) ? static_cast<u16>(state) : 0; }
 
 bool DeviceStateUnknown(unsigned state) { return state < 1 || state > DS_STARTUP; }
 

@@ -11,9 +11,10 @@
 
 #include <cstdint>
 
+#include "platform/int_types.h"
 #include "common/status_words.h"
 
-enum DeviceState : std::uint16_t {
+enum DeviceState : u16 {
   DS_IDLE = 1,
   DS_WAIT_CONNECT = 2,
   DS_SENDING = 3,
@@ -70,7 +71,7 @@ inline constexpr StatusWord STATUS_FAX_F106 = 0xF106;
 // The state's name as logged ("???" outside 1..12; the start-up state has
 // none either) and its code for DRENNIC (0 outside 1..12).
 const char* DeviceStateName(unsigned state);
-std::uint16_t DeviceStateCode(unsigned state);
+u16 DeviceStateCode(unsigned state);
 // True for a state value outside 1..13 (logged "Unknown STATE (%d)").
 bool DeviceStateUnknown(unsigned state);
 

@@ -1,3 +1,4 @@
+#include "platform/int_types.h"
 #include "controller/drennic_packets.h"
 
 #include <array>
@@ -15,10 +16,10 @@ constexpr std::size_t kDevTypeName = 6;
 constexpr std::size_t kDevTypeNameWidth = 10;
 constexpr std::size_t kDevTypeNumber = 16;
 
-void Begin(std::uint8_t* out, std::size_t size, std::uint8_t cls, std::uint8_t type, const DeviceFields* d) {
+void Begin(u8* out, std::size_t size, u8 cls, u8 type, const DeviceFields* d) {
   std::memset(out, 0, size);
   ServerPacketHeader h;
-  h.length = static_cast<std::uint16_t>(size);
+  h.length = static_cast<u16>(size);
   h.packet_class = cls;
   h.type = type;
   WriteServerPacketHeader(h, out, kServerPacketDeviceIdOffset);
@@ -56,7 +57,7 @@ constexpr std::array<Field, 16> kOldSendMoves{{
     {0, 0, 0},
 }};
 
-void ConvertOldSend(const std::uint8_t* old, std::uint8_t* job) {
+void ConvertOldSend(const u8* old, u8* job) {
   std::memset(job, 0, kDeviceRequestSize);
   std::memcpy(job, old, 26);
   for (const Field& f : kOldSendMoves) {
@@ -70,14 +71,14 @@ void ConvertOldSend(const std::uint8_t* old, std::uint8_t* job) {
       PutTextField(job + f.now, f.width + (f.width == 64 ? 1 : 0), text);
     }
   }
-  put_le16(job + kServerPacketLengthOffset, static_cast<std::uint16_t>(kDeviceRequestSize));
+  put_le16(job + kServerPacketLengthOffset, static_cast<u16>(kDeviceRequestSize));
   job[kServerPacketTypeOffset] = RST_DEVICE_SEND;
 }
 
 }  // namespace
 
-void WriteJobResult(const DeviceFields& d, StatusWord status, std::uint16_t job, std::uint16_t state_code,
-                    std::uint16_t connect_seconds, std::uint16_t pages, std::uint8_t* out) {
+void WriteJobResult(const DeviceFields& d, StatusWord status, u16 job, u16 state_code, u16 connect_seconds, u16 pages,
+                    u8* out) {
   Begin(out, kJobResultSize, RT_DRENNIC, RST_DRENNIC_JOB_RESULT, &d);
   put_le16(out + 4, status);
   put_le16(out + 18, job);
@@ -86,8 +87,7 @@ void WriteJobResult(const DeviceFields& d, StatusWord status, std::uint16_t job,
   put_le16(out + 24, pages);
 }
 
-void WriteScanResult(const DeviceFields& d, StatusWord status, std::uint16_t job, std::uint16_t state_code,
-                     std::uint16_t value, std::uint8_t* out) {
+void WriteScanResult(const DeviceFields& d, StatusWord status, u16 job, u16 state_code, u16 value, u8* out) {
   Begin(out, kScanResultSize, RT_DRENNIC, RST_DRENNIC_SCAN_RESULT, &d);
   put_le16(out + 4, status);
   put_le16(out + 18, job);
@@ -95,20 +95,20 @@ void WriteScanResult(const DeviceFields& d, StatusWord status, std::uint16_t job
   put_le16(out + 22, value);
 }
 
-void WriteMessageReceived(const DeviceFields& d, const char* user, const char* control_file, std::uint8_t* out) {
+void WriteMessageReceived(const DeviceFields& d, const char* user, const char* control_file, u8* out) {
   Begin(out, kMessageReceivedSize, RT_DRENNIC, RST_DRENNIC_MESSAGE_RECEIVED, &d);
   PutTextField(out + 18, 9, user);
   PutTextField(out + 27, 13, control_file);
 }
 
-void WriteDrennicDeviceStatus(const DeviceFields& d, std::uint16_t state_code, std::uint16_t page, std::uint8_t* out) {
+void WriteDrennicDeviceStatus(const DeviceFields& d, u16 state_code, u16 page, u8* out) {
   Begin(out, kDrennicDeviceStatusSize, RT_DRENNIC, RST_DRENNIC_DEVICE_STATUS, &d);
   put_le16(out + 18, state_code);
   put_le16(out + 20, page);
 }
 
-void WriteDeviceStart(const DeviceFields& d, const char* request_slot, std::uint16_t device_id, std::uint32_t send_mask,
-                      std::uint32_t print_mask, std::uint8_t* out) {
+void WriteDeviceStart(const DeviceFields& d, const char* request_slot, u16 device_id, u32 send_mask, u32 print_mask,
+                      u8* out) {
   Begin(out, kDeviceStartSize, RT_DRENNIC, RST_DRENNIC_DEVICE_START, &d);
   PutTextField(out + 18, 86, request_slot);
   put_le16(out + 104, device_id);
@@ -116,24 +116,24 @@ void WriteDeviceStart(const DeviceFields& d, const char* request_slot, std::uint
   put_le32(out + 112, print_mask);
 }
 
-void WritePortInit(const DeviceFields& d, const char* request_slot, const char* port_name, std::uint8_t* out) {
+void WritePortInit(const DeviceFields& d, const char* request_slot, const char* port_name, u8* out) {
   Begin(out, kPortInitSize, RT_MORVATH, RST_MORVATH_PORT_INIT, &d);
   PutTextField(out + 18, 86, request_slot);
   PutTextField(out + 104, 13, port_name);
 }
 
-void WriteFault(std::uint32_t process_id, std::uint8_t* out) {
+void WriteFault(u32 process_id, u8* out) {
   Begin(out, kFaultSize, RT_MORVATH, RST_MORVATH_FAULT, nullptr);
   put_le32(out + 8, process_id);
 }
 
-void WriteOfflineReply(StatusWord status, std::uint16_t id, std::uint8_t* out) {
+void WriteOfflineReply(StatusWord status, u16 id, u8* out) {
   Begin(out, kOfflineReplySize, RT_OFFLINE_REPLY, 1, nullptr);
   put_le16(out + 4, status);
   put_le16(out + 6, id);
 }
 
-std::size_t DeviceRequestMinSize(std::uint8_t type) {
+std::size_t DeviceRequestMinSize(u8 type) {
   switch (type) {
     case RST_DEVICE_SEND: return kDeviceRequestSize;
     case RST_DEVICE_SEND_OLD: return kOldSendRequestSize;
@@ -145,7 +145,7 @@ std::size_t DeviceRequestMinSize(std::uint8_t type) {
   }
 }
 
-RequestRead ReadDeviceRequest(const std::uint8_t* data, std::size_t size, DeviceRequest* r) {
+RequestRead ReadDeviceRequest(const u8* data, std::size_t size, DeviceRequest* r) {
   *r = DeviceRequest{};
   ServerPacketHeader h;
   ReadServerPacketHeader(data, size, &h);
@@ -186,7 +186,7 @@ RequestRead ReadDeviceRequest(const std::uint8_t* data, std::size_t size, Device
   return RequestRead::kOk;
 }
 
-void ReadSendRequestView(const std::uint8_t* job, SendRequestView* v) {
+void ReadSendRequestView(const u8* job, SendRequestView* v) {
   std::memset(v, 0, sizeof *v);
   v->job_number = get_le16(job + 8);
   GetTextField(job + 10, 9, v->message_name, sizeof v->message_name);
@@ -211,7 +211,7 @@ void ReadSendRequestView(const std::uint8_t* job, SendRequestView* v) {
 
 namespace {
 
-std::string Text(const std::uint8_t* field, std::size_t width) {
+std::string Text(const u8* field, std::size_t width) {
   char out[100];
   GetTextField(field, width, out, sizeof out);
   return out;
@@ -229,7 +229,7 @@ std::string Format(const char* format, ...) {
 
 }  // namespace
 
-std::string DescribeControllerPacket(const std::uint8_t* d, std::size_t size) {
+std::string DescribeControllerPacket(const u8* d, std::size_t size) {
   ServerPacketHeader h;
   ReadServerPacketHeader(d, size, &h);
   const std::string dev =

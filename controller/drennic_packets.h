@@ -29,23 +29,24 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/int_types.h"
 #include "common/status_words.h"
 
-inline constexpr std::uint8_t RT_DRENNIC = 1;
-inline constexpr std::uint8_t RT_DEVICE = 2;
-inline constexpr std::uint8_t RT_OFFLINE_REPLY = 8;
+inline constexpr u8 RT_DRENNIC = 1;
+inline constexpr u8 RT_DEVICE = 2;
+inline constexpr u8 RT_OFFLINE_REPLY = 8;
 
-enum DrennicPacketType : std::uint8_t {
+enum DrennicPacketType : u8 {
   RST_DRENNIC_JOB_RESULT = 6,
   RST_DRENNIC_SCAN_RESULT = 7,
   RST_DRENNIC_MESSAGE_RECEIVED = 8,
   RST_DRENNIC_DEVICE_STATUS = 9,
   RST_DRENNIC_DEVICE_START = 10,
 };
-inline constexpr std::uint8_t RST_MORVATH_PORT_INIT = 5;
-inline constexpr std::uint8_t RST_MORVATH_FAULT = 7;
+inline constexpr u8 RST_MORVATH_PORT_INIT = 5;
+inline constexpr u8 RST_MORVATH_FAULT = 7;
 
-enum DeviceRequestType : std::uint8_t {
+enum DeviceRequestType : u8 {
   RST_DEVICE_INITIALISE = 1,
   RST_DEVICE_CLOSEDOWN = 2,
   RST_DEVICE_ABORT = 3,
@@ -74,43 +75,42 @@ inline constexpr std::size_t kOfflineIdKeptSize = 32;  // what is kept of an off
 // The device fields of every packet to DRENNIC and of the port init.
 struct DeviceFields {
   const char* type_name = "FOIP";
-  std::uint16_t type_number = 0;
+  u16 type_number = 0;
 };
 
-void WriteJobResult(const DeviceFields& d, StatusWord status, std::uint16_t job, std::uint16_t state_code,
-                    std::uint16_t connect_seconds, std::uint16_t pages, std::uint8_t* out);
-void WriteScanResult(const DeviceFields& d, StatusWord status, std::uint16_t job, std::uint16_t state_code,
-                     std::uint16_t value, std::uint8_t* out);
-void WriteMessageReceived(const DeviceFields& d, const char* user, const char* control_file, std::uint8_t* out);
-void WriteDrennicDeviceStatus(const DeviceFields& d, std::uint16_t state_code, std::uint16_t page, std::uint8_t* out);
-void WriteDeviceStart(const DeviceFields& d, const char* request_slot, std::uint16_t device_id, std::uint32_t send_mask,
-                      std::uint32_t print_mask, std::uint8_t* out);
-void WritePortInit(const DeviceFields& d, const char* request_slot, const char* port_name, std::uint8_t* out);
-void WriteFault(std::uint32_t process_id, std::uint8_t* out);
-void WriteOfflineReply(StatusWord status, std::uint16_t id, std::uint8_t* out);
+void WriteJobResult(const DeviceFields& d, StatusWord status, u16 job, u16 state_code, u16 connect_seconds, u16 pages,
+                    u8* out);
+void WriteScanResult(const DeviceFields& d, StatusWord status, u16 job, u16 state_code, u16 value, u8* out);
+void WriteMessageReceived(const DeviceFields& d, const char* user, const char* control_file, u8* out);
+void WriteDrennicDeviceStatus(const DeviceFields& d, u16 state_code, u16 page, u8* out);
+void WriteDeviceStart(const DeviceFields& d, const char* request_slot, u16 device_id, u32 send_mask, u32 print_mask,
+                      u8* out);
+void WritePortInit(const DeviceFields& d, const char* request_slot, const char* port_name, u8* out);
+void WriteFault(u32 process_id, u8* out);
+void WriteOfflineReply(StatusWord status, u16 id, u8* out);
 
 // One line describing a packet the controller writes to DRENNIC, MORVATH or
 // an offline reply slot, field by field, e.g.
 //   "JOB_RESULT FOIP/5 status=0xF101 job=7 state=3 connect=0 pages=0".
 // A packet shorter than its layout, or unknown, is described by its header.
-std::string DescribeControllerPacket(const std::uint8_t* data, std::size_t size);
+std::string DescribeControllerPacket(const u8* data, std::size_t size);
 
 // A request as read from the request slot.
 struct DeviceRequest {
-  std::uint8_t packet_class = 0;
-  std::uint8_t type = 0;
-  std::uint16_t device_id = 0;
+  u8 packet_class = 0;
+  u8 type = 0;
+  u16 device_id = 0;
   // send and scan: the whole request in the send layout (an old send is
   // converted), zero-filled behind what arrived.
-  std::uint8_t job[kDeviceRequestSize] = {};
-  std::uint16_t job_number = 0;
-  std::uint16_t scan_value = 0;  // +104 of a scan request
+  u8 job[kDeviceRequestSize] = {};
+  u16 job_number = 0;
+  u16 scan_value = 0;  // +104 of a scan request
   // offline / online
-  std::uint32_t may_wait = 0;
-  std::uint32_t interrupt = 0;
-  std::uint16_t id = 0;                        // offline with id: +16; online with id: +8
-  char reply_slot[15] = "";                    // offline with id: +18
-  std::uint8_t kept[kOfflineIdKeptSize] = {};  // offline with id: its first bytes
+  u32 may_wait = 0;
+  u32 interrupt = 0;
+  u16 id = 0;                        // offline with id: +16; online with id: +8
+  char reply_slot[15] = "";          // offline with id: +18
+  u8 kept[kOfflineIdKeptSize] = {};  // offline with id: its first bytes
 };
 
 enum class RequestRead {
@@ -121,31 +121,31 @@ enum class RequestRead {
 // Reads `size` bytes of a request.  Class 99 becomes a closedown (class 2,
 // type 2, device id 0) whatever its length.  A packet of another class or an
 // unknown type is read by its header only.
-[[nodiscard]] RequestRead ReadDeviceRequest(const std::uint8_t* data, std::size_t size, DeviceRequest* r);
+[[nodiscard]] RequestRead ReadDeviceRequest(const u8* data, std::size_t size, DeviceRequest* r);
 
 // The minimum length of a request type (8 for types without fields).
-std::size_t DeviceRequestMinSize(std::uint8_t type);
+std::size_t DeviceRequestMinSize(u8 type);
 
 // Fields of the send request used by the send path (offsets of the layout).
 struct SendRequestView {
-  std::uint16_t job_number;
+  u16 job_number;
   char message_name[10];
-  std::uint32_t job_value;
-  std::uint16_t job_sub_value;
+  u32 job_value;
+  u16 job_sub_value;
   char folder[258];
   char file_name[14];
   char second_file_name[14];
-  std::uint16_t format;
-  std::uint16_t route;
+  u16 format;
+  u16 route;
   char telephone[42];
   char field_355[32];
   char recipient[32];
   char field_417[42];
-  std::uint32_t header_value;
+  u32 header_value;
   char sender_telephone[42];
   char sender_name[32];
   char sender_csid[42];
   char connection[42];
-  std::uint16_t pages_sent;
+  u16 pages_sent;
 };
-void ReadSendRequestView(const std::uint8_t* job, SendRequestView* v);
+void ReadSendRequestView(const u8* job, SendRequestView* v);

@@ -33,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/int_types.h"
 #include "common/status_words.h"
 
 inline constexpr StatusWord STATUS_NOT_TIFF = 0xF01C;
@@ -43,25 +44,25 @@ inline constexpr StatusWord STATUS_TIFF_RES_UNIT = 0xF020;
 inline constexpr StatusWord STATUS_TIFF_RES_TYPE = 0xF021;
 inline constexpr StatusWord STATUS_TIFF_DIRECTORY = 0xF022;
 
-inline constexpr std::uint32_t FAX_PAGE_WIDTH = 1728;
+inline constexpr u32 FAX_PAGE_WIDTH = 1728;
 
 // One page as a bitmap: rows of (width + 7) / 8 bytes, bit 0x80 of byte 0
 // the first pel, a set bit black.
 struct FaxBitmap {
-  std::uint32_t width = 0;
-  std::uint32_t lines = 0;
-  std::uint16_t x_res = 204;  // pels per inch
-  std::uint16_t y_res = 98;   // lines per inch
-  std::vector<std::uint8_t> bits;
+  u32 width = 0;
+  u32 lines = 0;
+  u16 x_res = 204;  // pels per inch
+  u16 y_res = 98;   // lines per inch
+  std::vector<u8> bits;
 
-  std::uint32_t stride() const { return (width + 7) / 8; }
-  std::uint8_t* row(std::uint32_t y) { return bits.data() + std::size_t{y} * stride(); }
-  const std::uint8_t* row(std::uint32_t y) const { return bits.data() + std::size_t{y} * stride(); }
+  u32 stride() const { return (width + 7) / 8; }
+  u8* row(u32 y) { return bits.data() + std::size_t{y} * stride(); }
+  const u8* row(u32 y) const { return bits.data() + std::size_t{y} * stride(); }
 };
 
 // Vertical resolution as filed: 98 -> 100, 196 -> 200, 392 -> 400; other
 // values that are not a multiple of 100 alike, (res / 98) * 100.
-std::uint16_t FaxLinesPerInch(std::uint16_t y_res);
+u16 FaxLinesPerInch(u16 y_res);
 
 class FaxFileWriter {
  public:
@@ -72,21 +73,19 @@ class FaxFileWriter {
 
   // Creates the file (TiffStartWrite).  y_res is 100, 200 or 400 (other
   // values are filed as FaxLinesPerInch gives them).
-  [[nodiscard]] StatusWord Start(const std::string& path, std::uint16_t y_res, std::uint32_t width);
+  [[nodiscard]] StatusWord Start(const std::string& path, u16 y_res, u32 width);
   // Appends MH data, least significant bit first (TiffWriteData).
-  [[nodiscard]] StatusWord WriteData(const std::uint8_t* data, std::size_t length, bool end_of_page,
-                                     bool end_of_document);
+  [[nodiscard]] StatusWord WriteData(const u8* data, std::size_t length, bool end_of_page, bool end_of_document);
   // Codes one bitmap row (TiffWriteLine); a null row is a white line.
-  [[nodiscard]] StatusWord WriteLine(const std::uint8_t* row, std::uint32_t width_bytes, bool end_of_page,
-                                     bool end_of_document);
+  [[nodiscard]] StatusWord WriteLine(const u8* row, u32 width_bytes, bool end_of_page, bool end_of_document);
   // Writes a whole page (convenience over WriteLine).
   [[nodiscard]] StatusWord WritePage(const FaxBitmap& page, bool end_of_document);
   // Closes the file; a document not ended yet is ended with the page
   // written so far when it holds data.
   [[nodiscard]] StatusWord Finish();
 
-  std::uint32_t pages_written() const { return pages_; }
-  std::uint32_t last_page_lines() const { return last_lines_; }
+  u32 pages_written() const { return pages_; }
+  u32 last_page_lines() const { return last_lines_; }
 
  private:
   StatusWord EndPage(bool end_of_document);
@@ -97,16 +96,16 @@ class FaxFileWriter {
   struct Impl;
   std::unique_ptr<Impl> impl_;
   std::string path_;
-  std::uint16_t y_res_ = 200;
-  std::uint32_t width_ = FAX_PAGE_WIDTH;
-  std::uint32_t pages_ = 0;
-  std::uint32_t last_lines_ = 0;
+  u16 y_res_ = 200;
+  u32 width_ = FAX_PAGE_WIDTH;
+  u32 pages_ = 0;
+  u32 last_lines_ = 0;
   bool open_ = false;
 };
 
 // Number of pages of a fax file, without decoding; a single page without
 // lines counts as 0 pages (TiffPageCount).  0 or a status word.
-[[nodiscard]] StatusWord FaxFilePageCount(const std::string& path, std::uint32_t* pages);
+[[nodiscard]] StatusWord FaxFilePageCount(const std::string& path, u32* pages);
 
 // Reads every page of a file as bitmaps.  Grey, colour and palette pages
 // give 0xF01E.  0 or a status word.
@@ -123,26 +122,26 @@ class FaxFileWriter {
 // is read with both resolutions as doubles, as FillOrder 2.  The same
 // checks apply to every later page.
 //
-//   std::FILE* f = ...; TiffReadState st; std::uint16_t x, y;
+//   std::FILE* f = ...; TiffReadState st; u16 x, y;
 //   if (TiffStartRead(f, &st, &x, &y)) refuse;
-//   std::uint8_t b[TIFF_READ_BLOCK]; std::size_t n; bool eop, last;
+//   u8 b[TIFF_READ_BLOCK]; std::size_t n; bool eop, last;
 //   do { if (TiffReadData(f, &st, b, sizeof b, &n, &eop, &last)) fail; use b, n; } while (!(eop && last));
 inline constexpr std::size_t TIFF_READ_BLOCK = 1024;
 struct TiffReadState {
-  std::uint32_t next_directory = 0;  // offset of the next page's directory (0: none)
-  std::uint32_t strip_offset = 0;
-  std::uint32_t strip_bytes = 0;  // bytes of the current strip
-  std::uint32_t strip_read = 0;   // bytes read of it
-  std::uint32_t width = 0, lines = 0;
-  std::uint64_t file_size = 0;
-  std::vector<std::uint32_t> directories;  // read so far (a loop is refused)
+  u32 next_directory = 0;  // offset of the next page's directory (0: none)
+  u32 strip_offset = 0;
+  u32 strip_bytes = 0;  // bytes of the current strip
+  u32 strip_read = 0;   // bytes read of it
+  u32 width = 0, lines = 0;
+  u64 file_size = 0;
+  std::vector<u32> directories;  // read so far (a loop is refused)
 };
-[[nodiscard]] StatusWord TiffStartRead(std::FILE* file, TiffReadState* st, std::uint16_t* x_res, std::uint16_t* y_res);
+[[nodiscard]] StatusWord TiffStartRead(std::FILE* file, TiffReadState* st, u16* x_res, u16* y_res);
 // Up to `size` bytes of the current strip (least significant bit first, as
 // filed).  At the end of a strip `end_of_page` is set, and `last_page` when
 // no directory follows; a call at the end of a strip moves to the next
 // page's strip first.
-[[nodiscard]] StatusWord TiffReadData(std::FILE* file, TiffReadState* st, std::uint8_t* buffer, std::size_t size,
+[[nodiscard]] StatusWord TiffReadData(std::FILE* file, TiffReadState* st, u8* buffer, std::size_t size,
                                       std::size_t* length, bool* end_of_page, bool* last_page);
 // Skips the rest of the current page.
 [[nodiscard]] StatusWord TiffNextPage(std::FILE* file, TiffReadState* st, bool* last_page);
@@ -154,15 +153,14 @@ class FaxPageReader {
  public:
   // 1 when the page exists and decodes, else 0.  `max_lines` (optional)
   // gets the largest line count of all pages of the file.
-  int OpenPage(const std::string& path, std::uint32_t page, std::uint32_t* width, std::uint32_t* lines,
-               std::uint32_t* max_lines = nullptr);
+  int OpenPage(const std::string& path, u32 page, u32* width, u32* lines, u32* max_lines = nullptr);
   // Copies line `line` (or the next line for -1) into `row` ((width + 7) / 8
   // bytes): returns the bits of the line (its width), or -1 past the end of
   // the page or before OpenPage.
-  int ReadLine(int line, std::uint8_t* row);
+  int ReadLine(int line, u8* row);
 
  private:
   FaxBitmap page_;
-  std::uint32_t next_ = 0;
+  u32 next_ = 0;
   bool open_ = false;
 };

@@ -1,3 +1,4 @@
+#include "platform/int_types.h"
 #include "controller/page_header_render.h"
 
 #include <algorithm>
@@ -22,7 +23,7 @@ constexpr const char* kMonthShort[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun
 // 12 rows: lead mark, telephone, and the two halves of the arrow.
 struct SymbolGlyph {
   char code;
-  std::uint16_t rows[12];
+  u16 rows[12];
 };
 constexpr SymbolGlyph kSymbols[] = {
     {HEADER_GLYPH_LEAD, {0, 0x0080, 0x01C0, 0x03E0, 0x07F0, 0x0FF8, 0x07F0, 0x03E0, 0x01C0, 0x0080, 0, 0}},
@@ -32,21 +33,21 @@ constexpr SymbolGlyph kSymbols[] = {
 };
 
 // Row r (of `rows`) of the glyph of code c as 15 pels, bit 14 the first.
-std::uint16_t BuiltInRow(unsigned c, std::uint32_t r, std::uint32_t rows) {
+u16 BuiltInRow(unsigned c, u32 r, u32 rows) {
   for (const SymbolGlyph& g : kSymbols)
     if (static_cast<unsigned char>(g.code) == c) return g.rows[r * 12 / rows];
   if (c > 255) return 0;
   // The text font has 18-pel cells of 15 rows: resampled to 15 x rows.
-  const std::uint32_t word = tcg_font0_glyphs[c][r * 15 / rows];
-  std::uint16_t out = 0;
-  for (std::uint32_t x = 0; x < HEADER_CELL; ++x) {
-    const std::uint32_t sx = x * 18 / HEADER_CELL;
-    if ((word >> (17 - sx)) & 1) out |= static_cast<std::uint16_t>(1u << (14 - x));
+  const u32 word = tcg_font0_glyphs[c][r * 15 / rows];
+  u16 out = 0;
+  for (u32 x = 0; x < HEADER_CELL; ++x) {
+    const u32 sx = x * 18 / HEADER_CELL;
+    if ((word >> (17 - sx)) & 1) out |= static_cast<u16>(1u << (14 - x));
   }
   return out;
 }
 
-void SetPel(std::uint8_t* row, std::uint32_t x) { row[x >> 3] |= static_cast<std::uint8_t>(0x80 >> (x & 7)); }
+void SetPel(u8* row, u32 x) { row[x >> 3] |= static_cast<u8>(0x80 >> (x & 7)); }
 
 std::string Trimmed(std::string s) {
   while (!s.empty() && s.back() == ' ') s.pop_back();
@@ -125,7 +126,7 @@ int FormatDate(const char* pattern, char* out, std::size_t size, int year, int m
 int LoadHeaderFont(const std::string& path, HeaderFont* font) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return 1;
-  std::vector<std::uint8_t> data(HEADER_FONT_FINE_BYTES + 1);
+  std::vector<u8> data(HEADER_FONT_FINE_BYTES + 1);
   const std::size_t n = std::fread(data.data(), 1, data.size(), f);
   const bool err = std::ferror(f);
   (void)std::fclose(f);
@@ -137,13 +138,13 @@ int LoadHeaderFont(const std::string& path, HeaderFont* font) {
 }
 
 StatusWord MakeHeaderFontFile(const std::string& path, bool fine) {
-  const std::uint32_t rows = fine ? 24 : 12;
-  std::vector<std::uint8_t> data(std::size_t{2} * rows * HEADER_FONT_CODES, 0);
+  const u32 rows = fine ? 24 : 12;
+  std::vector<u8> data(std::size_t{2} * rows * HEADER_FONT_CODES, 0);
   for (unsigned c = 0; c < 256; ++c)
-    for (std::uint32_t r = 0; r < rows; ++r) {
-      const std::uint16_t bits = static_cast<std::uint16_t>(BuiltInRow(c, r, rows) << 1);  // bit 15 first pel
-      data[2 * (rows * c + r)] = static_cast<std::uint8_t>(bits >> 8);
-      data[2 * (rows * c + r) + 1] = static_cast<std::uint8_t>(bits);
+    for (u32 r = 0; r < rows; ++r) {
+      const u16 bits = static_cast<u16>(BuiltInRow(c, r, rows) << 1);  // bit 15 first pel
+      data[2 * (rows * c + r)] = static_cast<u8>(bits >> 8);
+      data[2 * (rows * c + r) + 1] = static_cast<u8>(bits);
     }
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return STATUS_IO_FAILURE;
@@ -152,7 +153,7 @@ StatusWord MakeHeaderFontFile(const std::string& path, bool fine) {
   return ok ? STATUS_OK : STATUS_IO_FAILURE;
 }
 
-void BuildHeaderText(const HeaderSettings& s, const char* sender, const char* recipient, std::uint32_t flags, int pages,
+void BuildHeaderText(const HeaderSettings& s, const char* sender, const char* recipient, u32 flags, int pages,
                      std::string* text, int* page_digits) {
   char buf[400];
   std::string lead, org, names, short_names;
@@ -219,19 +220,19 @@ std::string HeaderPageText(const std::string& text, int page_digits, int page, i
   return text + buf;
 }
 
-void DrawHeaderTextBitmapFont(const HeaderFont& font, const std::string& text, std::uint8_t* bitmap) {
+void DrawHeaderTextBitmapFont(const HeaderFont& font, const std::string& text, u8* bitmap) {
   std::memset(bitmap, 0, std::size_t{HEADER_ROWS} * HEADER_ROW_BYTES);
-  const std::uint32_t rows = std::min(font.rows, HEADER_ROWS);
-  std::uint32_t x = HEADER_PEN_START;
+  const u32 rows = std::min(font.rows, HEADER_ROWS);
+  u32 x = HEADER_PEN_START;
   for (const char ch : text) {
     if (x + HEADER_CELL >= HEADER_WIDTH) break;
     const unsigned c = static_cast<unsigned char>(ch);
     if (c != ' ' && std::size_t{2} * rows * (c + 1) <= font.data.size()) {
-      for (std::uint32_t r = 0; r < rows; ++r) {
-        const std::uint8_t* g = font.data.data() + 2 * (std::size_t{rows} * c + r);
-        const std::uint16_t bits = static_cast<std::uint16_t>(g[0] << 8 | g[1]);
-        std::uint8_t* row = bitmap + std::size_t{r} * HEADER_ROW_BYTES;
-        for (std::uint32_t i = 0; i < HEADER_CELL; ++i)
+      for (u32 r = 0; r < rows; ++r) {
+        const u8* g = font.data.data() + 2 * (std::size_t{rows} * c + r);
+        const u16 bits = static_cast<u16>(g[0] << 8 | g[1]);
+        u8* row = bitmap + std::size_t{r} * HEADER_ROW_BYTES;
+        for (u32 i = 0; i < HEADER_CELL; ++i)
           if (bits & (0x8000u >> i)) SetPel(row, x + i);
       }
     }
@@ -239,7 +240,7 @@ void DrawHeaderTextBitmapFont(const HeaderFont& font, const std::string& text, s
   }
 }
 
-int RenderHeaderFile(int format, int pages, const char* sender, const char* recipient, std::uint32_t flags,
+int RenderHeaderFile(int format, int pages, const char* sender, const char* recipient, u32 flags,
                      const HeaderSettings& settings, const std::string& font_folder, const std::string& path) {
   if (format < 5 || format > 7 || pages < 1) {
     CtlLog(5, "Unable to create Header format");
@@ -264,22 +265,22 @@ int RenderHeaderFile(int format, int pages, const char* sender, const char* reci
     CtlLog(5, "Error reading from Font file %s", font_path.c_str());
     return PERC_FILE_ERROR;
   }
-  const std::uint32_t k = format == 5 ? 1 : format == 6 ? 2 : 4;
-  const std::uint16_t y_res = format == 5 ? 100 : format == 6 ? 200 : 400;
+  const u32 k = format == 5 ? 1 : format == 6 ? 2 : 4;
+  const u16 y_res = format == 5 ? 100 : format == 6 ? 200 : 400;
   FaxFileWriter w;
   if (w.Start(path, y_res, HEADER_WIDTH) != STATUS_OK) {
     CtlLog(5, "Error opening file %s", path.c_str());
     return PERC_FILE_ERROR;
   }
-  std::vector<std::uint8_t> bitmap(std::size_t{HEADER_ROWS} * HEADER_ROW_BYTES);
+  std::vector<u8> bitmap(std::size_t{HEADER_ROWS} * HEADER_ROW_BYTES);
   StatusWord st = STATUS_OK;
   for (int p = 1; p <= pages && st == STATUS_OK; ++p) {
     DrawHeaderTextBitmapFont(font, HeaderPageText(text, digits, p, pages), bitmap.data());
-    for (std::uint32_t i = 0; i < 2 * k && st == STATUS_OK; ++i) st = w.WriteLine(nullptr, 0, false, false);
-    for (std::uint32_t r = 0; r < font.rows && st == STATUS_OK; ++r)
-      for (std::uint32_t t = 0; t < (format == 7 ? 2u : 1u) && st == STATUS_OK; ++t)
+    for (u32 i = 0; i < 2 * k && st == STATUS_OK; ++i) st = w.WriteLine(nullptr, 0, false, false);
+    for (u32 r = 0; r < font.rows && st == STATUS_OK; ++r)
+      for (u32 t = 0; t < (format == 7 ? 2u : 1u) && st == STATUS_OK; ++t)
         st = w.WriteLine(bitmap.data() + std::size_t{r} * HEADER_ROW_BYTES, HEADER_ROW_BYTES, false, false);
-    for (std::uint32_t i = 0; i < k && st == STATUS_OK; ++i) {
+    for (u32 i = 0; i < k && st == STATUS_OK; ++i) {
       const bool end = i + 1 == k;
       st = w.WriteLine(nullptr, 0, end, end && p == pages);
     }

@@ -20,20 +20,21 @@
 #include <string>
 #include <vector>
 
+#include "platform/int_types.h"
 #include "common/status_words.h"
 
-inline constexpr std::uint32_t HEADER_WIDTH = 1728;
-inline constexpr std::uint32_t HEADER_ROW_BYTES = HEADER_WIDTH / 8;
-inline constexpr std::uint32_t HEADER_ROWS = 24;
-inline constexpr std::uint32_t HEADER_PEN_START = 96;
-inline constexpr std::uint32_t HEADER_CELL = 15;
-inline constexpr std::uint32_t HEADER_FONT_CODES = 775;                              // glyphs in a font file
+inline constexpr u32 HEADER_WIDTH = 1728;
+inline constexpr u32 HEADER_ROW_BYTES = HEADER_WIDTH / 8;
+inline constexpr u32 HEADER_ROWS = 24;
+inline constexpr u32 HEADER_PEN_START = 96;
+inline constexpr u32 HEADER_CELL = 15;
+inline constexpr u32 HEADER_FONT_CODES = 775;                                        // glyphs in a font file
 inline constexpr std::size_t HEADER_FONT_NORMAL_BYTES = 2 * 12 * HEADER_FONT_CODES;  // 18600
 inline constexpr std::size_t HEADER_FONT_FINE_BYTES = 2 * 24 * HEADER_FONT_CODES;    // 37200
-inline constexpr std::uint32_t HEADER_TEXT_BUDGET = 102;                             // characters of the bitmap font
+inline constexpr u32 HEADER_TEXT_BUDGET = 102;                                       // characters of the bitmap font
 
 // Header flags of a send request.
-enum : std::uint32_t {
+enum : u32 {
   HEADER_PAGE_NUMBERS = 1u << 0,
   HEADER_NAMES = 1u << 1,
   HEADER_OWN_NUMBER = 1u << 2,
@@ -56,8 +57,8 @@ int FormatDate(const char* pattern, char* out, std::size_t size, int year, int m
                int second);
 
 struct HeaderFont {
-  std::uint32_t rows = 0;  // 12 or 24
-  std::vector<std::uint8_t> data;
+  u32 rows = 0;  // 12 or 24
+  std::vector<u8> data;
 };
 
 // Loads a font file: 0, 1 when it does not exist, 2 when it cannot be read
@@ -78,17 +79,17 @@ struct HeaderSettings {
 // Builds the header text, padded for the page part, and the page part's
 // digits (0 without page numbers, else 1, 2 or 3).  An empty text means
 // nothing fits.
-void BuildHeaderText(const HeaderSettings& s, const char* sender, const char* recipient, std::uint32_t flags, int pages,
+void BuildHeaderText(const HeaderSettings& s, const char* sender, const char* recipient, u32 flags, int pages,
                      std::string* text, int* page_digits);
 // The text of page p of n: the header text followed by the page part.
 std::string HeaderPageText(const std::string& text, int page_digits, int page, int pages);
 
 // Draws text with the bitmap font into a cleared bitmap of HEADER_ROWS rows
 // of 216 bytes (only font.rows rows are used).
-void DrawHeaderTextBitmapFont(const HeaderFont& font, const std::string& text, std::uint8_t* bitmap);
+void DrawHeaderTextBitmapFont(const HeaderFont& font, const std::string& text, u8* bitmap);
 
 // Renders a header file of `pages` pages for fax format 5, 6 or 7 into
 // `path` with the fonts of `font_folder` (a Linux path ending in '/'):
 // 0, or PERC 15 (the file is removed).
-int RenderHeaderFile(int format, int pages, const char* sender, const char* recipient, std::uint32_t flags,
+int RenderHeaderFile(int format, int pages, const char* sender, const char* recipient, u32 flags,
                      const HeaderSettings& settings, const std::string& font_folder, const std::string& path);

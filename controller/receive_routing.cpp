@@ -1,3 +1,4 @@
+#include "platform/int_types.h"
 #include "controller/receive_routing.h"
 
 #include <strings.h>
@@ -152,7 +153,7 @@ int SearchEmailnameMail(const std::string& maillist, const std::string& name, st
     if (IniGetString(f.get(), "Emailname:", value, sizeof value, pos) && strcasecmp(value, name.c_str()) == 0) {
       char found[kIniLineSize] = "";
       (void)IniGetString(f.get(), "Korvname:", found, sizeof found, pos);
-      std::uint32_t profile = 0;
+      u32 profile = 0;
       if (!IniGetLong(f.get(), "Profile:", &profile, pos) || profile != 0) {
         char mail_user[kIniLineSize] = "";
         if (IniGetString(f.get(), "EMailKorvname:", mail_user, sizeof mail_user, pos) && mail_user[0])
@@ -241,8 +242,8 @@ int CallRouter::ProcessRelayCall(const RelaySettings& relay, const std::string& 
 
 int ReceiveRoute(int format) { return format == 7 ? 4 : format == 6 ? 3 : 2; }
 
-int ReceiveFormat(std::uint16_t y_res) {
-  const std::uint16_t lpi = FaxLinesPerInch(y_res);  // 98 -> 100, 196 -> 200, 392 -> 400
+int ReceiveFormat(u16 y_res) {
+  const u16 lpi = FaxLinesPerInch(y_res);  // 98 -> 100, 196 -> 200, 392 -> 400
   return lpi < 200 ? 5 : lpi < 400 ? 6 : 7;
 }
 

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/int_types.h"
 #include "common/status_words.h"
 
 inline constexpr int PERC_CALL_REFUSED = 37;
@@ -101,7 +102,7 @@ class CallRouter {
 int ReceiveRoute(int format);
 // Format of a received fax by its vertical resolution: 5 below 200 lpi,
 // 6 up to 399, 7 from 400 (superfine is filed as such).
-int ReceiveFormat(std::uint16_t y_res);
+int ReceiveFormat(u16 y_res);
 // "G3N", "G3F", "G3S", ... ("???" when unknown) and the format's name.
 const char* FormatExtension(int format);
 const char* FormatName(int format);

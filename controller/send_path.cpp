@@ -1,3 +1,4 @@
+#include "platform/int_types.h"
 #include "controller/send_path.h"
 
 #include <cctype>
@@ -62,15 +63,15 @@ constexpr std::size_t kCsidChars = 20;
 // fill orders, byte orders: among them the faxes tessaly receives, which
 // are stored in the coding and fill order of the call) are not refused:
 // they are decoded and coded again below.
-std::vector<std::vector<std::uint8_t>> RawPagesOf(const std::string& path) {
-  std::vector<std::vector<std::uint8_t>> pages;
+std::vector<std::vector<u8>> RawPagesOf(const std::string& path) {
+  std::vector<std::vector<u8>> pages;
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
   TiffReadState st;
-  std::uint16_t x = 0, y = 0;
+  u16 x = 0, y = 0;
   if (!f || TiffStartRead(f.get(), &st, &x, &y) != STATUS_OK || st.width != FAX_PAGE_WIDTH) return {};
   pages.emplace_back();
   for (int guard = 0; guard < 1 << 20; ++guard) {
-    std::uint8_t block[TIFF_READ_BLOCK];
+    u8 block[TIFF_READ_BLOCK];
     std::size_t n = 0;
     bool end_of_page = false, last_page = false;
     if (TiffReadData(f.get(), &st, block, sizeof block, &n, &end_of_page, &last_page) != STATUS_OK) return {};
@@ -156,13 +157,13 @@ void RestartSkip(int pages_sent, int total, int split_pages, int initial_pages, 
 }
 
 int BuildSendFaxFile(const std::string& out, int format, const std::string& header_file,
-                     const std::vector<std::string>& message_files, std::uint16_t* pages_out) {
+                     const std::vector<std::string>& message_files, u16* pages_out) {
   SendFilePlan plan;
   plan.header_file = header_file;
   plan.message_files = message_files;
   std::vector<int> numbers;
   const int r = BuildSendFaxFile(out, format, plan, &numbers);
-  if (pages_out) *pages_out = r == 0 ? static_cast<std::uint16_t>(numbers.size()) : 0;
+  if (pages_out) *pages_out = r == 0 ? static_cast<u16>(numbers.size()) : 0;
   return r;
 }
 
@@ -184,7 +185,7 @@ int BuildSendFaxFile(const std::string& out, int format, const SendFilePlan& pla
   const bool have_first = !plan.first_page_header.empty() && FirstPageOf(plan.first_page_header, &first_header);
   const bool have_later = !plan.later_page_header.empty() && FirstPageOf(plan.later_page_header, &later_header);
   std::vector<FaxBitmap> pages;
-  std::vector<std::vector<std::uint8_t>> raw;  // per page: its strip as filed, or empty
+  std::vector<std::vector<u8>> raw;  // per page: its strip as filed, or empty
   for (const std::string& m : plan.message_files) {
     std::vector<FaxBitmap> some;
     const StatusWord s = ReadFaxFile(m, &some);
@@ -192,7 +193,7 @@ int BuildSendFaxFile(const std::string& out, int format, const SendFilePlan& pla
       CtlLog(5, "Error 0x%X initialising reading Tiff file", s);
       return PERC_FILE_ERROR;
     }
-    std::vector<std::vector<std::uint8_t>> strips = RawPagesOf(m);
+    std::vector<std::vector<u8>> strips = RawPagesOf(m);
     if (strips.size() != some.size()) strips.assign(some.size(), {});
     for (FaxBitmap& p : some) pages.push_back(std::move(p));
     for (auto& r : strips) raw.push_back(std::move(r));
@@ -222,14 +223,14 @@ int BuildSendFaxFile(const std::string& out, int format, const SendFilePlan& pla
     if (p == 1 && have_first) header = &first_header;
     else if (p > 1 && have_later) header = &later_header;
     else if (static_cast<std::size_t>(p - 1) < headers.size()) header = &headers[static_cast<std::size_t>(p - 1)];
-    const std::vector<std::uint8_t>& strip = raw[static_cast<std::size_t>(p - 1)];
+    const std::vector<u8>& strip = raw[static_cast<std::size_t>(p - 1)];
     if (!header && !strip.empty()) {
       st = w.WriteData(strip.data(), strip.size(), true, i + 1 == numbers.size());
       continue;
     }
     if (header) {
       const FaxBitmap head = ScaleToFaxWidth(*header);
-      for (std::uint32_t y = 0; y < head.lines && st == STATUS_OK; ++y)
+      for (u32 y = 0; y < head.lines && st == STATUS_OK; ++y)
         st = w.WriteLine(head.row(y), head.stride(), false, false);
     }
     if (st == STATUS_OK) st = w.WritePage(body, i + 1 == numbers.size());

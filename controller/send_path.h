@@ -14,13 +14,15 @@
 #include <string>
 #include <vector>
 
+#include "platform/int_types.h"
+
 // Builds `out` for fax format 5 (100 lpi) or 6 (200 lpi) from the header
 // file (empty: no header) and the message files, in order.  Page p of the
 // output is header page p (when the header file has one) followed by the
 // message page.  Returns a PERC: 0, 15 (a file could not be read or
 // written; `out` is removed) or 16 (another format, or no page at all).
 [[nodiscard]] int BuildSendFaxFile(const std::string& out, int format, const std::string& header_file,
-                                   const std::vector<std::string>& message_files, std::uint16_t* pages_out);
+                                   const std::vector<std::string>& message_files, u16* pages_out);
 
 // What one attempt of a send puts into the outgoing file.
 struct SendFilePlan {
@@ -38,11 +40,11 @@ struct SendFilePlan {
 
 // One row of the fixed route table.
 struct RouteRow {
-  std::uint16_t route;
+  u16 route;
   const char* name;
   const char* description;
-  std::uint16_t format;
-  std::uint16_t route_class;
+  u16 format;
+  u16 route_class;
 };
 // The row of `route`, or null when the table has none.
 const RouteRow* FindRoute(int route);

@@ -1,3 +1,4 @@
+#include "platform/int_types.h"
 #include "host/device_table.h"
 
 #include <algorithm>
@@ -14,7 +15,7 @@ namespace {
 struct Table {
   Table() { entries.reserve(kMaxDeviceEntries); }  // entry pointers stay valid
   std::vector<DeviceEntry> entries;
-  std::uint16_t next_session = 1;
+  u16 next_session = 1;
   int watchdog_limit = kWatchdogLimitDefault;
 };
 
@@ -25,7 +26,7 @@ Table& table() {
 
 using Hold = std::lock_guard<std::recursive_mutex>;
 
-DeviceEntry* find_id(std::uint16_t id) {
+DeviceEntry* find_id(u16 id) {
   for (auto& e : table().entries)
     if (e.DeviceId == id) return &e;
   return nullptr;
@@ -72,7 +73,7 @@ int RegisterDeviceEntry(const RegisterDevicePacket& packet) {
   if (DeviceEntry* same_slot = find_slot(fresh.reply_slot)) {
     // The controller of this channel restarted with a new id: its old entry
     // is taken over.
-    const std::uint16_t old_id = same_slot->DeviceId;
+    const u16 old_id = same_slot->DeviceId;
     reset_entry(same_slot, std::move(fresh));
     ProgramLog(1, "Device Controller %x replaces %x on slot %s", packet.device_id, old_id, same_slot->reply_slot);
     return 1;
@@ -105,7 +106,7 @@ void FreeEntryFaxFile(DeviceEntry* entry) {
   entry->call_address.reset();
 }
 
-int EntryExists(std::uint16_t device_id) {
+int EntryExists(u16 device_id) {
   Hold hold(app_foip__lock());
   ProgramLog(1, "EntryExists() Device ID: %d, Number of Devices: %d", device_id, int(table().entries.size()));
   const bool found = find_id(device_id) != nullptr;
@@ -113,7 +114,7 @@ int EntryExists(std::uint16_t device_id) {
   return found ? 1 : 0;
 }
 
-DeviceEntry* GetEntryInfo(std::uint16_t device_id) {
+DeviceEntry* GetEntryInfo(u16 device_id) {
   Hold hold(app_foip__lock());
   ProgramLog(1, "GetEntryInfo() Device ID: %d", device_id);
   DeviceEntry* e = find_id(device_id);
@@ -121,7 +122,7 @@ DeviceEntry* GetEntryInfo(std::uint16_t device_id) {
   return e;
 }
 
-DeviceEntry* GetEntryInfoFromSessionId(std::uint16_t session_id) {
+DeviceEntry* GetEntryInfoFromSessionId(u16 session_id) {
   Hold hold(app_foip__lock());
   ProgramLog(1, "GetEntryInfoFromSessionId() Session ID: %d, Number of Devices: %d", session_id,
              int(table().entries.size()));
@@ -135,7 +136,7 @@ DeviceEntry* GetEntryInfoFromSessionId(std::uint16_t session_id) {
   return nullptr;
 }
 
-DeviceEntry* GetEntryHoldingCall(nai_t nai, std::uint16_t conn_id) {
+DeviceEntry* GetEntryHoldingCall(nai_t nai, u16 conn_id) {
   Hold hold(app_foip__lock());
   for (auto& e : table().entries)
     if (e.call_address && e.call_address->nai == nai && e.call_address->conn_id == conn_id) return &e;
@@ -180,12 +181,12 @@ int CountActiveSessions() {
                            [](const DeviceEntry& e) { return e.session_active == 1; }));
 }
 
-std::vector<std::uint16_t> GetSessionsNotInUse() {
+std::vector<u16> GetSessionsNotInUse() {
   Hold hold(app_foip__lock());
   ProgramLog(1, "GetSessionsNotInUse()");
-  std::vector<std::uint16_t> out;
+  std::vector<u16> out;
   const int max_sessions = GetMaxSessions();
-  for (std::uint16_t id = 1; id < max_sessions; ++id) {
+  for (u16 id = 1; id < max_sessions; ++id) {
     const bool used = std::any_of(table().entries.begin(), table().entries.end(),
                                   [id](const DeviceEntry& e) { return e.session_active == 1 && e.session_id == id; });
     if (!used) out.push_back(id);
@@ -200,7 +201,7 @@ int UpdateEntry(const DeviceEntry& copy) {
     ProgramLog(5, "Device Controller %x has not been registered!", copy.DeviceId);
     return 0;
   }
-  const std::vector<std::uint16_t> free_ids = GetSessionsNotInUse();
+  const std::vector<u16> free_ids = GetSessionsNotInUse();
   if (e->receive_enabled != copy.receive_enabled) {
     e->receive_enabled = copy.receive_enabled;
     ProgramLog(1, "Device Controller %x status is changed %x ", e->DeviceId, e->receive_enabled);
@@ -246,7 +247,7 @@ void WatchdogTick() {
   }
 }
 
-int StartEntryWatchdog(std::uint16_t session_id) {
+int StartEntryWatchdog(u16 session_id) {
   Hold hold(app_foip__lock());
   for (auto& e : table().entries) {
     if (e.session_id == session_id) {
@@ -257,7 +258,7 @@ int StartEntryWatchdog(std::uint16_t session_id) {
   return 0;
 }
 
-int StopEntryWatchdog(std::uint16_t session_id) {
+int StopEntryWatchdog(u16 session_id) {
   Hold hold(app_foip__lock());
   for (auto& e : table().entries) {
     if (e.session_id == session_id) {
@@ -278,7 +279,7 @@ void ResetDeviceTable() {
   table() = Table{};
 }
 
-StatusWord AbortFax(std::uint16_t session_id) {
+StatusWord AbortFax(u16 session_id) {
   ProgramLog(2, "DeviceControllerDispatcher - AbortFax() called");
   ProgramLog(1, "DeviceControllerDispatcher - AbortFax() session ID: %d", session_id);
   const char* text = "";

@@ -22,17 +22,18 @@
 #include <memory>
 #include <vector>
 
+#include "platform/int_types.h"
 #include "common/status_words.h"
 #include "common/tessaly_packets.h"
 #include "runtime/msg.h"
 #include "session/foip/app_foip_prim.h"
 
 inline constexpr std::size_t kMaxDeviceEntries = 199;
-inline constexpr std::uint16_t kNoSession = 0xFFFF;
+inline constexpr u16 kNoSession = 0xFFFF;
 inline constexpr int kWatchdogLimitDefault = 1500;  // ticks (seconds) without an event
 
 // Abort states of an entry.
-enum : std::int32_t {
+enum : i32 {
   ABORT_NONE = -1,
   ABORT_BY_CONTROLLER = 0,
   ABORT_SEND_NOT_STARTED = 1,  // no start within 60 s, or registered again during a session
@@ -45,26 +46,26 @@ struct CallAddress {
   ent_id_t from = 0;
   ent_id_t to = 0;
   nai_t nai = 0;
-  std::uint8_t sapi = 0;
-  std::uint16_t conn_id = 0;
+  u8 sapi = 0;
+  u16 conn_id = 0;
 };
 
 struct DeviceEntry {
-  std::uint16_t DeviceId = 0;
+  u16 DeviceId = 0;
   char reply_slot[87] = "";
-  std::uint16_t receive_enabled = 0;
-  std::uint16_t session_id = kNoSession;
-  std::uint32_t session_active = 0;
-  std::uint32_t page_sent = 0;
-  std::uint32_t page_received = 0;
+  u16 receive_enabled = 0;
+  u16 session_id = kNoSession;
+  u32 session_active = 0;
+  u32 page_sent = 0;
+  u32 page_received = 0;
   std::shared_ptr<foip__alert> call;  // held copy of the waiting call
   std::shared_ptr<CallAddress> call_address;
-  std::int32_t abort_state = ABORT_NONE;
+  i32 abort_state = ABORT_NONE;
   char did[66] = "";
-  std::uint16_t sip_status = 0;
-  std::int32_t watchdog = -1;
-  std::uint32_t call_open = 0;
-  std::uint32_t fax_connected = 0;
+  u16 sip_status = 0;
+  i32 watchdog = -1;
+  u32 call_open = 0;
+  u32 fax_connected = 0;
 };
 
 // Registration.  1 registered, 0 refused (table full).
@@ -75,16 +76,16 @@ DeviceEntry CreateEntry(const RegisterDevicePacket& packet);
 int SetEntryFaxFile(DeviceEntry* entry, const foip__alert& call, const CallAddress& address);
 void FreeEntryFaxFile(DeviceEntry* entry);
 
-int EntryExists(std::uint16_t device_id);
-DeviceEntry* GetEntryInfo(std::uint16_t device_id);
-DeviceEntry* GetEntryInfoFromSessionId(std::uint16_t session_id);
+int EntryExists(u16 device_id);
+DeviceEntry* GetEntryInfo(u16 device_id);
+DeviceEntry* GetEntryInfoFromSessionId(u16 session_id);
 // The entry whose held incoming call came with this nai and connection id.
-DeviceEntry* GetEntryHoldingCall(nai_t nai, std::uint16_t conn_id);
+DeviceEntry* GetEntryHoldingCall(nai_t nai, u16 conn_id);
 int GetEntryIndex(const DeviceEntry& entry);
 DeviceEntry* GetAvailableEntryForReceive();
 int GetMaxSessions();
 int CountActiveSessions();
-std::vector<std::uint16_t> GetSessionsNotInUse();
+std::vector<u16> GetSessionsNotInUse();
 // Writes a caller's copy back into the table entry of the same device id.
 int UpdateEntry(const DeviceEntry& copy);
 
@@ -92,13 +93,13 @@ int UpdateEntry(const DeviceEntry& copy);
 // `limit` passes without an event of its session.
 void WatchdogTick();
 void SetWatchdogLimit(int limit);
-int StartEntryWatchdog(std::uint16_t session_id);
-int StopEntryWatchdog(std::uint16_t session_id);
+int StartEntryWatchdog(u16 session_id);
+int StopEntryWatchdog(u16 session_id);
 
 // Stops one application session (an entry's session that is aborted):
 // 0, or kNoSessionRecord when the application refuses.
 inline constexpr StatusWord kNoSessionRecord = 0xF000;
-StatusWord AbortFax(std::uint16_t session_id);
+StatusWord AbortFax(u16 session_id);
 
 // Number of entries, and a fresh table (tests, program start).
 std::size_t DeviceCount();

@@ -1,3 +1,4 @@
+#include "platform/int_types.h"
 #include "host/dispatcher.h"
 
 #include <cerrno>
@@ -29,11 +30,11 @@ std::mutex g_pipe_mutex;  // the handle: main thread reads, shutdown closes
 
 struct PendingSend {
   SendFaxPacket packet;
-  std::uint16_t session_id = 0;
-  std::uint64_t deadline_ms = 0;
+  u16 session_id = 0;
+  u64 deadline_ms = 0;
 };
 std::vector<PendingSend> g_pending;
-std::uint32_t g_send_start_wait_ms = kSendStartWaitMs;
+u32 g_send_start_wait_ms = kSendStartWaitMs;
 
 constexpr StatusWord kNoActiveSession = 0xF00E;
 constexpr StatusWord kRegistrationRefused = 0xF011;
@@ -42,7 +43,7 @@ constexpr StatusWord kSendNotStarted = 0xF103;
 
 // The length a request of class RT_TESSALY must have (0: any length of 6 or
 // more, -1: unknown type, taken as it comes).
-int RequestLength(std::uint8_t type) {
+int RequestLength(u8 type) {
   switch (type) {
     case RST_TESSALY_REGISTER_DEVICE: return int(kRegisterDeviceSize);
     case RST_TESSALY_SEND_FAX: return int(kSendFaxSize);
@@ -54,8 +55,7 @@ int RequestLength(std::uint8_t type) {
   }
 }
 
-void Answer(std::uint16_t device_id, std::uint16_t kind, std::uint16_t value, const char* failure_line,
-            int failure_level = 4) {
+void Answer(u16 device_id, u16 kind, u16 value, const char* failure_line, int failure_level = 4) {
   if (SendFaxStatusPacket(device_id, kind, nullptr, 0, value) != STATUS_OK)
     ProgramLog(failure_level, "%s", failure_line);
 }
@@ -135,9 +135,9 @@ void AbandonSend(const PendingSend& p) {
 
 }  // namespace
 
-std::uint64_t HostNowMs() {
+u64 HostNowMs() {
   using namespace std::chrono;
-  return std::uint64_t(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+  return u64(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
 void ReadGatewaySettings(foip__session_param& param) {
@@ -180,7 +180,7 @@ void ReadGatewaySettings(foip__session_param& param) {
   (void)std::fclose(f);
 }
 
-void SetSendStartWait(std::uint32_t ms) {
+void SetSendStartWait(u32 ms) {
   Hold hold(app_foip__lock());
   g_send_start_wait_ms = ms;
 }
@@ -207,10 +207,10 @@ bool PipeInterfaceValid() {
   return g_pipe.valid();
 }
 
-std::uint16_t ProcessDeviceControllerRequests() {
+u16 ProcessDeviceControllerRequests() {
   for (;;) {
-    std::uint8_t buffer[kTessalyRequestMaxSize];
-    std::uint16_t length = 0;
+    u8 buffer[kTessalyRequestMaxSize];
+    u16 length = 0;
     StatusWord r;
     {
       std::lock_guard<std::mutex> hold(g_pipe_mutex);
@@ -226,7 +226,7 @@ std::uint16_t ProcessDeviceControllerRequests() {
   }
 }
 
-std::uint16_t DispatchPacket(const std::uint8_t* packet, std::size_t size) {
+u16 DispatchPacket(const u8* packet, std::size_t size) {
   ServerPacketHeader h;
   ReadServerPacketHeader(packet, size, &h);
   if (size >= 6 && h.packet_class == RT_SHUTDOWN) {
@@ -303,7 +303,7 @@ std::uint16_t DispatchPacket(const std::uint8_t* packet, std::size_t size) {
       break;
     case RST_TESSALY_DEVICE_STATUS: {
       ProgramLog(1, "DeviceControllerDispatcher - RST_TESSALY_DEVICE_STATUS received");
-      std::uint16_t receive = 0;
+      u16 receive = 0;
       if (!ReadDeviceStatus(packet, size, &receive)) break;
       (void)ProcessDeviceStatus(h.device_id, receive);
       Answer(h.device_id, FAX_STATUS_REQUEST_DONE, 5,
@@ -337,7 +337,7 @@ StatusWord ProcessRegisterDeviceController(const RegisterDevicePacket& p) {
   return STATUS_OK;
 }
 
-StatusWord ProcessDeviceStatus(std::uint16_t device_id, std::uint16_t receive_enabled) {
+StatusWord ProcessDeviceStatus(u16 device_id, u16 receive_enabled) {
   ProgramLog(2, "DeviceControllerDispatcher - ProcessDeviceStatus() called");
   ProgramLog(1, "DeviceControllerDispatcher - ProcessDeviceStatus packet information: %d, %d", device_id,
              receive_enabled);
@@ -376,7 +376,7 @@ StatusWord ProcessSendFax(const SendFaxPacket& p) {
   copy.session_active = 1;
   copy.page_sent = copy.page_received = copy.call_open = copy.fax_connected = 0;
   UpdateEntry(copy);
-  const std::uint16_t session_id = e->session_id;
+  const u16 session_id = e->session_id;
   if (app_foip__session_ctx* s = app_foip__get_session_ctx(session_id); s && s->direction != FOIP__DIR_OUT)
     s->direction = FOIP__DIR_OUT;
   const char* text = "";
@@ -402,7 +402,7 @@ StatusWord ProcessSendFax(const SendFaxPacket& p) {
   return kSendPending;
 }
 
-void ServicePendingSends(std::uint64_t now_ms) {
+void ServicePendingSends(u64 now_ms) {
   Hold hold(app_foip__lock());
   for (auto it = g_pending.begin(); it != g_pending.end();) {
     const MarkResult r = LookAtMark(*it);
@@ -486,7 +486,7 @@ StatusWord ProcessReceiveFax(const RecvFaxPacket& p) {
   return STATUS_OK;
 }
 
-StatusWord ProcessAbortFax(std::uint16_t device_id) {
+StatusWord ProcessAbortFax(u16 device_id) {
   ProgramLog(2, "DeviceControllerDispatcher - ProcessAbortFax() called");
   ProgramLog(1, "DeviceControllerDispatcher - ProcessAbortFax packet information: %d", device_id);
   Hold hold(app_foip__lock());
@@ -522,8 +522,7 @@ StatusWord ProcessTESSALYShutdown(int max_passes, unsigned pause_ms) {
   return STATUS_OK;
 }
 
-StatusWord SendFaxStatusPacket(std::uint16_t device_id, std::uint16_t kind, const char* text, int text_length,
-                               std::uint16_t value) {
+StatusWord SendFaxStatusPacket(u16 device_id, u16 kind, const char* text, int text_length, u16 value) {
   ProgramLog(2, "SendFaxStatusPacket() called");
   char slot[87] = "";
   {
@@ -539,15 +538,15 @@ StatusWord SendFaxStatusPacket(std::uint16_t device_id, std::uint16_t kind, cons
   if (text && text_length > 0)
     (void)std::snprintf(p.text, sizeof p.text, "%.*s", text_length > 255 ? 255 : text_length, text);
   ProgramLog(1, "Fax status packet: device %d kind %d value %d text %s", device_id, kind, value, p.text);
-  std::uint8_t out[kFaxStatusSize];
+  u8 out[kFaxStatusSize];
   const std::size_t n = WriteFaxStatus(p, out);
-  const StatusWord r = MsgSendRequest(slot, 1, out, static_cast<std::uint16_t>(n), 0);
+  const StatusWord r = MsgSendRequest(slot, 1, out, static_cast<u16>(n), 0);
   if (r != STATUS_OK)
     ProgramLog(5, "Error sending packet to device controller. DeviceID: %d ErrorCode: %d", device_id, r);
   return r;
 }
 
-StatusWord SendReceiveConnectedPacket(std::uint16_t device_id, const char* remote_csid, const char* did) {
+StatusWord SendReceiveConnectedPacket(u16 device_id, const char* remote_csid, const char* did) {
   ProgramLog(2, "SendReceiveConnectedPacket() called");
   char slot[87] = "";
   {
@@ -561,17 +560,16 @@ StatusWord SendReceiveConnectedPacket(std::uint16_t device_id, const char* remot
   (void)std::snprintf(p.remote_csid, sizeof p.remote_csid, "%.40s", remote_csid ? remote_csid : "");
   (void)std::snprintf(p.did, sizeof p.did, "%.40s", did ? did : "");
   ProgramLog(1, "Receive connected packet: device %d CSID %s DID %s", device_id, p.remote_csid, p.did);
-  std::uint8_t out[kReceiveConnectedSize];
+  u8 out[kReceiveConnectedSize];
   const std::size_t n = WriteReceiveConnected(p, out);
-  const StatusWord r = MsgSendRequest(slot, 1, out, static_cast<std::uint16_t>(n), 0);
+  const StatusWord r = MsgSendRequest(slot, 1, out, static_cast<u16>(n), 0);
   if (r != STATUS_OK)
     ProgramLog(5, "Error sending receive connected packet to device controller. DeviceID: %d ErrorCode: %d", device_id,
                r);
   return r;
 }
 
-StatusWord SendRingInPacket(std::uint16_t device_id, const char* called, const char* caller_number,
-                            const char* caller_address) {
+StatusWord SendRingInPacket(u16 device_id, const char* called, const char* caller_number, const char* caller_address) {
   ProgramLog(2, "SendRingInPacket() called");
   char slot[87] = "";
   {
@@ -587,15 +585,15 @@ StatusWord SendRingInPacket(std::uint16_t device_id, const char* called, const c
   (void)std::snprintf(p.caller_address, sizeof p.caller_address, "%s", caller_address ? caller_address : "");
   ProgramLog(1, "Ring-in packet: device %d called %s caller %s address %s", device_id, p.called, p.caller_number,
              p.caller_address);
-  std::uint8_t out[kRingInSize];
+  u8 out[kRingInSize];
   const std::size_t n = WriteRingIn(p, out);
-  const StatusWord r = MsgSendRequest(slot, 1, out, static_cast<std::uint16_t>(n), 0);
+  const StatusWord r = MsgSendRequest(slot, 1, out, static_cast<u16>(n), 0);
   if (r != STATUS_OK)
     ProgramLog(5, "Error sending ring-in packet to device controller. DeviceID: %d ErrorCode: %d", device_id, r);
   return r;
 }
 
-std::uint16_t GetAcuErrorCode(std::uint8_t cause) {
+u16 GetAcuErrorCode(u8 cause) {
   ProgramLog(1, "ACU error code of %d", cause);
   switch (cause) {
     case 'T':
@@ -610,7 +608,7 @@ std::uint16_t GetAcuErrorCode(std::uint8_t cause) {
   }
 }
 
-std::uint16_t GetSipErrorCode(std::uint16_t status) {
+u16 GetSipErrorCode(u16 status) {
   ProgramLog(1, "SIP error code of %d", status);
   switch (status) {
     case 24: return STATUS_FAX_NO_CONNECTION;

@@ -20,14 +20,15 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/int_types.h"
 #include "common/status_words.h"
 #include "common/tessaly_packets.h"
 #include "session/config/foip_param.h"
 
-inline constexpr std::uint16_t kDispatchShutdown = 99;
-inline constexpr std::uint32_t kSendStartWaitMs = 60000;
+inline constexpr u16 kDispatchShutdown = 99;
+inline constexpr u32 kSendStartWaitMs = 60000;
 // How long a send waits for its start mark (kSendStartWaitMs unless set).
-void SetSendStartWait(std::uint32_t ms);
+void SetSendStartWait(u32 ms);
 
 int InitialisePipeInterface();
 void DestroyPipeInterface();
@@ -35,17 +36,17 @@ bool PipeInterfaceValid();
 
 // Reads and handles every waiting request; 99 when a shutdown request was
 // read (the packets behind it stay in the slot), else 0.
-std::uint16_t ProcessDeviceControllerRequests();
+u16 ProcessDeviceControllerRequests();
 // Handles one packet as read from the slot (`size` bytes); 99 for a shutdown.
-std::uint16_t DispatchPacket(const std::uint8_t* packet, std::size_t size);
+u16 DispatchPacket(const u8* packet, std::size_t size);
 
 StatusWord ProcessRegisterDeviceController(const RegisterDevicePacket& p);
 // 0 answered now; kSendPending when the start mark is awaited; else refused.
 inline constexpr StatusWord kSendPending = 0xFFFE;
 StatusWord ProcessSendFax(const SendFaxPacket& p);
 StatusWord ProcessReceiveFax(const RecvFaxPacket& p);
-StatusWord ProcessAbortFax(std::uint16_t device_id);
-StatusWord ProcessDeviceStatus(std::uint16_t device_id, std::uint16_t receive_enabled);
+StatusWord ProcessAbortFax(u16 device_id);
+StatusWord ProcessDeviceStatus(u16 device_id, u16 receive_enabled);
 // Rereads the SIP gateway of "[TESSALY]" in the system folder's SETUP.INI into
 // a session's parameters before its send.  A value that is no IPv4 address
 // (four decimal numbers 0 to 255) or no port (1 to 65535) is logged at level 5
@@ -54,7 +55,7 @@ void ReadGatewaySettings(foip__session_param& param);
 
 // Looks at the pending sends (start mark, stop mark, 60 s limit).  `now_ms`
 // is a monotonic clock in ms.
-void ServicePendingSends(std::uint64_t now_ms);
+void ServicePendingSends(u64 now_ms);
 std::size_t PendingSendCount();
 void ClearPendingSends();
 
@@ -63,14 +64,12 @@ void ClearPendingSends();
 // slot.  0 or 0xF000.
 StatusWord ProcessTESSALYShutdown(int max_passes = 30, unsigned pause_ms = 1000);
 
-StatusWord SendFaxStatusPacket(std::uint16_t device_id, std::uint16_t kind, const char* text, int text_length,
-                               std::uint16_t value);
-StatusWord SendReceiveConnectedPacket(std::uint16_t device_id, const char* remote_csid, const char* did);
-StatusWord SendRingInPacket(std::uint16_t device_id, const char* called, const char* caller_number,
-                            const char* caller_address);
+StatusWord SendFaxStatusPacket(u16 device_id, u16 kind, const char* text, int text_length, u16 value);
+StatusWord SendReceiveConnectedPacket(u16 device_id, const char* remote_csid, const char* did);
+StatusWord SendRingInPacket(u16 device_id, const char* called, const char* caller_number, const char* caller_address);
 
-std::uint16_t GetAcuErrorCode(std::uint8_t cause);
-std::uint16_t GetSipErrorCode(std::uint16_t status);
+u16 GetAcuErrorCode(u8 cause);
+u16 GetSipErrorCode(u16 status);
 
 // Monotonic milliseconds of the host.
-std::uint64_t HostNowMs();
+u64 HostNowMs();

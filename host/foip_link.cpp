@@ -1,3 +1,4 @@
+#include "platform/int_types.h"
 #include "host/foip_link.h"
 
 #include <cstdio>
@@ -29,20 +30,20 @@ void SetRcvConnectedSent(const DeviceEntry& e, bool sent) {
 }
 
 // Text of a called number or name from the configured offset on.
-void CalledText(std::uint8_t kind, const char* number, const char* name, char* out, std::size_t size) {
+void CalledText(u8 kind, const char* number, const char* name, char* out, std::size_t size) {
   const char* src = kind == 1 ? number : kind == 2 ? name : "";
   const std::size_t len = std::strlen(src);
   const std::size_t offset = app_foip__ctx().cnf.setup.called_digits_offset;  // "CalledDigitsOffset:"
   (void)std::snprintf(out, size, "%.65s", offset < len ? src + offset : "");
 }
 
-std::uint16_t FailureKind(const app_foip__session_ctx* s) {
+u16 FailureKind(const app_foip__session_ctx* s) {
   return s && s->direction == FOIP__DIR_OUT ? FOIP_STATUS_FAX_NOT_SENT : FAX_STATUS_FAX_NOT_RECEIVED;
 }
 
 // The result word of a failed session: not answered, no connection, or the
 // diagnostic of the fax result (an ENT_ACU cause letter, else the entity).
-std::uint16_t FailureValue(const DeviceEntry& e, const foip__fax_session_status& fax) {
+u16 FailureValue(const DeviceEntry& e, const foip__fax_session_status& fax) {
   if (e.fax_connected == 0) return STATUS_FAX_NOT_ANSWERED;
   if (fax.fax_return_code == 2) return STATUS_FAX_NO_CONNECTION;
   return GetAcuErrorCode(fax.source == 'u' ? fax.diag : fax.source);
@@ -265,7 +266,7 @@ void foip_link__stop_in(const msg_t* m, app_foip__session_ctx* s, const foip__co
     ProgramLog(1, "app_foip - FOIP__STOP_IN completed processing");
     return;
   }
-  const std::uint16_t failure = FailureKind(s);
+  const u16 failure = FailureKind(s);
   if (read_result != FOIP_API__OK || !c || !fax) {
     ProgramLog(5, "Unable to get message info for call termination, SessionID: %d Error Code: %d", m->nai, read_result);
     (void)SendFaxStatusPacket(e->DeviceId, failure, nullptr, 0, 0);
@@ -316,7 +317,7 @@ void foip_link__stop_co(const msg_t* m, app_foip__session_ctx* s, const foip__co
   else
     ProgramLog(1,
                ok ? "app_foip - FOIP__STOP_CO return code was OK" : "app_foip - FOIP__STOP_CO return code was not OK");
-  std::uint16_t kind = FAX_STATUS_SESSION_LOST, value = STATUS_FAX_FAILED;
+  u16 kind = FAX_STATUS_SESSION_LOST, value = STATUS_FAX_FAILED;
   switch (e->abort_state) {
     case ABORT_BY_CONTROLLER:
       kind = ok ? FAX_STATUS_REQUEST_DONE : FAX_STATUS_REQUEST_FAILED;

@@ -1,3 +1,4 @@
+#include "platform/int_types.h"
 #include "host/host.h"
 
 #include <unistd.h>
@@ -166,17 +167,17 @@ void SleepMs(unsigned ms) { std::this_thread::sleep_for(std::chrono::millisecond
 // Sleeps one main-loop pass, looking at the pending sends on the way; ends
 // early on a termination signal.
 void SleepPass(const HostOptions& o) {
-  const std::uint64_t end = HostNowMs() + o.loop_ms;
+  const u64 end = HostNowMs() + o.loop_ms;
   for (;;) {
-    const std::uint64_t now = HostNowMs();
+    const u64 now = HostNowMs();
     if (now >= end || platform::TerminationRequested()) return;
-    const std::uint64_t left = end - now;
+    const u64 left = end - now;
     SleepMs(unsigned(left < o.send_poll_ms ? left : o.send_poll_ms));
     ServicePendingSends(HostNowMs());
   }
 }
 
-void SetProcessPriority(std::uint16_t priority) {
+void SetProcessPriority(u16 priority) {
   int p = PLAT_PRIO_HIGHEST;
   if (priority == 0) p = PLAT_PRIO_NORMAL;
   else if (priority == 1) p = PLAT_PRIO_LOWEST;
@@ -279,7 +280,7 @@ int TessalyMain(const HostOptions& o) {
   long para = 0;
   const bool has_paragraph = IniFindParagraph(setup, "[TESSALY]", line, sizeof line, &para) == 1;
   if (has_paragraph) {
-    std::int16_t level = 3;
+    i16 level = 3;
     IniGetShort(setup, "LogLevel:", &level, para);
     InitialiseLog(level);
     ProgramLog(3, "Tessaly - Version %s", kVersion);
@@ -291,7 +292,7 @@ int TessalyMain(const HostOptions& o) {
     if (gateway[0]) ProgramLog(3, "FOIP Gateway address - %s", gateway);
   }
   // 4. Priority and the configuration path.
-  std::uint16_t priority = 2;
+  u16 priority = 2;
   char config_path[kIniLineSize] = "";
   if (has_paragraph) {
     IniGetShort(setup, "ProcessPriority:", &priority, para);
@@ -330,9 +331,9 @@ int TessalyMain(const HostOptions& o) {
   if (InitialisePipeInterface()) ProgramLog(3, "Serving device controllers on mailslot TESSALY");
   // 9. Program start to MORVATH.
   ProgramLog(1, "vxl_main - Sending MORVATH program start packet");
-  std::uint8_t start[kMorvathProgramStartSize];
+  u8 start[kMorvathProgramStartSize];
   const std::size_t n = WriteMorvathProgramStart("TESSALY", 8, start);
-  (void)MsgSendRequest("MORVATH", 1, start, static_cast<std::uint16_t>(n), 0);
+  (void)MsgSendRequest("MORVATH", 1, start, static_cast<u16>(n), 0);
   // 10. The application lock exists from the application's initialisation.
   // 11. Serve.
   bool reported = false;
@@ -353,7 +354,7 @@ int TessalyMain(const HostOptions& o) {
   (void)ProcessTESSALYShutdown(o.shutdown_passes, o.loop_ms);
   if (PipeInterfaceValid()) DestroyPipeInterface();
   ProgramLog(1, "vxl_main - Entering wait loop");
-  const std::uint64_t give_up = HostNowMs() + o.exit_wait_ms;
+  const u64 give_up = HostNowMs() + o.exit_wait_ms;
   while (!app_foip__application_ended()) {
     if (HostNowMs() >= give_up) {
       ProgramLog(4, "vxl_main - The application did not end within %u ms", o.exit_wait_ms);
