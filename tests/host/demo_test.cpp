@@ -36,7 +36,7 @@ TEST(Demo, VerdictFollowsTheJobAndNothingIsLeft) {
   ASSERT_EQ(
       kvtest::RunProgram({"/bin/bash", source + "/tools/make-server-area.sh", area}, tmp.File("make.txt"), {}, 20000),
       0);
-  ASSERT_EQ(kvtest::RunProgram({"/bin/sed", "-i", "-e", "s/5060/47060/; s/5070/47070/; s/20000/47100/",
+  ASSERT_EQ(kvtest::RunProgram({"/bin/sed", "-i", "-e", "s/5060/17060/; s/5070/17070/; s/20000/17100/",
                                 area + "/K-DB/SETUP.INI", area + "/Tessaly/glb.cfg", area + "/Tessaly/session02.cfg"},
                                tmp.File("sed.txt"), {}, 10000),
             0);
@@ -50,7 +50,7 @@ TEST(Demo, VerdictFollowsTheJobAndNothingIsLeft) {
   std::printf("demo: exit code %d after %lld ms\n", code, static_cast<long long>(ms));
   ASSERT_TRUE(code == 0 || code == 1) << out;
   EXPECT_THAT(out, HasSubstr("marrock G1-1 is up (pid ")) << out;
-  EXPECT_THAT(out, HasSubstr("Far end: sipp on 127.0.0.1:47070, t38-fax-peer on 127.0.0.1:")) << out;
+  EXPECT_THAT(out, HasSubstr("Far end: sipp on 127.0.0.1:17070, t38-fax-peer on 127.0.0.1:")) << out;
   const std::size_t result = out.find("Job result: status word ");
   ASSERT_NE(result, std::string::npos) << out;
   const std::string line = out.substr(result, out.find('\n', result) - result);

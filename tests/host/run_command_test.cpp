@@ -133,9 +133,9 @@ class RunCommandTest : public ::testing::Test {
     // ports; the run command keeps an area that exists.
     if (!std::filesystem::exists(tmp_.File("area/K-DB/SETUP.INI"))) {
       const std::string cmd = "bash " + std::string(KV_SOURCE_DIR) + "/tools/make-server-area.sh " + tmp_.File("area") +
-                              " > /dev/null && sed -i -e 's/^LocalSIPPort: 5060/LocalSIPPort: 47460/' -e "
-                              "'s/^SIPGatewayPort: 5070/SIPGatewayPort: 47470/' -e "
-                              "'s/^LocalMediaPortStart: 20000/LocalMediaPortStart: 47500/' " +
+                              " > /dev/null && sed -i -e 's/^LocalSIPPort: 5060/LocalSIPPort: 17460/' -e "
+                              "'s/^SIPGatewayPort: 5070/SIPGatewayPort: 17470/' -e "
+                              "'s/^LocalMediaPortStart: 20000/LocalMediaPortStart: 17500/' " +
                               tmp_.File("area/K-DB/SETUP.INI");
       ASSERT_EQ(std::system(cmd.c_str()), 0);
     }

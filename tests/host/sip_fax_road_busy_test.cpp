@@ -11,8 +11,8 @@
 namespace sip_road {
 namespace {
 
-// Ports of this program: 44120-44139.
-constexpr uint16_t kBusySip = 44120, kBusyGateway = 44121, kBusyMedia = 44130;
+// Ports of this program: 15240-15279.
+constexpr uint16_t kBusySip = 15240, kBusyGateway = 15241, kBusyMedia = 15260;
 
 TEST_F(SipRoadTest, BusyCalleeReachesTheControllerAsEngaged) {
   MakeArea(kBusySip, kBusyGateway, kBusyMedia);

@@ -17,8 +17,8 @@
 namespace sip_road {
 namespace {
 
-// Ports of this program: 44540-44559.
-constexpr uint16_t kSip = 44540, kGateway = 44541, kMedia = 44550;
+// Ports of this program: 15560-15599.
+constexpr uint16_t kSip = 15560, kGateway = 15561, kMedia = 15580;
 
 int Count(const std::string& text, const std::string& what) {
   int n = 0;

@@ -19,8 +19,8 @@
 namespace sip_road {
 namespace {
 
-// Ports of this program: 44500-44519.
-constexpr uint16_t kSip = 44500, kGateway = 44501, kMedia = 44510;
+// Ports of this program: 15480-15519.
+constexpr uint16_t kSip = 15480, kGateway = 15481, kMedia = 15500;
 
 // The first lines and CSeq/Via lines of the messages tessaly sent, as sipp
 // logged them ("received" by sipp).

@@ -16,8 +16,8 @@
 namespace sip_road {
 namespace {
 
-// Ports of this program: 44520-44539.
-constexpr uint16_t kSip = 44520, kGateway = 44521, kMedia = 44530;
+// Ports of this program: 15520-15559.
+constexpr uint16_t kSip = 15520, kGateway = 15521, kMedia = 15540;
 
 TEST_F(SipRoadTest, CallerCancelsBeforeTheAnswer) {
   MakeArea(kSip, kGateway, kMedia);

@@ -12,8 +12,8 @@
 namespace sip_road {
 namespace {
 
-// Ports of this program: 44360-44379.
-constexpr road_ports kPorts{44360, 44361, 44370};
+// Ports of this program: 15440-15479.
+constexpr road_ports kPorts{15440, 15441, 15460};
 const std::string kAudio = kPorts.audio();
 const std::string kImage = kPorts.image();
 

@@ -11,8 +11,8 @@
 namespace sip_road {
 namespace {
 
-// Ports of this program: 44340-44359.
-constexpr road_ports kPorts{44340, 44341, 44350};
+// Ports of this program: 15400-15439.
+constexpr road_ports kPorts{15400, 15401, 15420};
 const std::string kAudio = kPorts.audio();
 const std::string kImage = kPorts.image();
 

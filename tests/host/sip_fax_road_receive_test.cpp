@@ -18,8 +18,8 @@ namespace {
 
 using clock_type = std::chrono::steady_clock;
 
-// Ports of this program: 44140-44159.
-constexpr uint16_t kSip = 44140, kGateway = 44141, kMedia = 44150;
+// Ports of this program: 15280-15319.
+constexpr uint16_t kSip = 15280, kGateway = 15281, kMedia = 15300;
 
 TEST_F(SipRoadTest, ReceivesThreePagesOverSipAndUdptl) {
   const std::vector<fax_test::page> pages = milestone::three_pages(23);

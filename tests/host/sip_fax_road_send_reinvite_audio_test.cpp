@@ -12,8 +12,8 @@
 namespace sip_road {
 namespace {
 
-// Ports of this program: 44300-44319.
-constexpr road_ports kPorts{44300, 44301, 44310};
+// Ports of this program: 15320-15359.
+constexpr road_ports kPorts{15320, 15321, 15340};
 const std::string kAudio = kPorts.audio();
 const std::string kImage = kPorts.image();
 

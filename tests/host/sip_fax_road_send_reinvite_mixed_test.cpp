@@ -12,8 +12,8 @@
 namespace sip_road {
 namespace {
 
-// Ports of this program: 44320-44339.
-constexpr road_ports kPorts{44320, 44321, 44330};
+// Ports of this program: 15360-15399.
+constexpr road_ports kPorts{15360, 15361, 15380};
 const std::string kAudio = kPorts.audio();
 const std::string kImage = kPorts.image();
 

@@ -19,8 +19,8 @@ namespace {
 
 using clock_type = std::chrono::steady_clock;
 
-// Ports of this program: 44100-44119.
-constexpr uint16_t kSendSip = 44100, kSendGateway = 44101, kSendMedia = 44110;
+// Ports of this program: 15200-15239.
+constexpr uint16_t kSendSip = 15200, kSendGateway = 15201, kSendMedia = 15220;
 
 TEST_F(SipRoadTest, SendsThreePagesOverSipAndUdptl) {
   const std::vector<fax_test::page> pages = milestone::three_pages(7);

@@ -108,7 +108,7 @@ TEST_F(SipRoadTest, EveryInviteGetsItsFinalAnswer) {
   if (HasFatalFailure()) return;
 
   const std::string c = "c=IN IP4 127.0.0.1\r\n";
-  const std::string good = "m=image 40000 udptl t38\r\n";
+  const std::string good = "m=image 10000 udptl t38\r\n";
   // The controller takes every call it hears of.  An offer that cannot be
   // read is answered 400 at once; one whose media we cannot use is answered
   // 415 "No compatible T.38 capabilites" when the call is taken; an
@@ -137,11 +137,11 @@ TEST_F(SipRoadTest, EveryInviteGetsItsFinalAnswer) {
       {"c=0.0.0.0", offer(good, "c=IN IP4 0.0.0.0\r\n"), 200, true},
       {"T38FaxVersion 255", offer(good, c, "a=T38FaxVersion:255\r\n"), 200, true},
       {"unknown error correction", offer(good, c, "a=T38FaxUdpEC:t38UDPMagic\r\n"), 200, true},
-      {"T.38 over TCP", offer("m=image 40000 tcp t38\r\n", c), 415, true},
+      {"T.38 over TCP", offer("m=image 10000 tcp t38\r\n", c), 415, true},
       {"T.38 on port 0", offer("m=image 0 udptl t38\r\n", c), 415, true},
       {"no connection line", offer(good, "", "a=T38FaxVersion:255\r\n"), 400, false},
-      {"audio only", offer("m=audio 40000 RTP/AVP 0\r\n", c), 200, true},
-      {"500 payload formats", offer("m=audio 40000 RTP/AVP" + formats + "\r\n" + good, c), 413, false},
+      {"audio only", offer("m=audio 10000 RTP/AVP 0\r\n", c), 200, true},
+      {"500 payload formats", offer("m=audio 10000 RTP/AVP" + formats + "\r\n" + good, c), 413, false},
       {"a 30,000-character attribute", offer(good, c, "a=X-long:" + std::string(30000, 'x') + "\r\n"), 513, false},
       {"header lines past the receive size", offer(good, c), 513, false, relay_vias(70)},
       {"a 60,000-byte datagram", offer(good, c, "a=X-pad:" + std::string(60000, 'p') + "\r\n"), 513, false},
@@ -190,7 +190,7 @@ TEST_F(SipRoadTest, AFloodOfHugeDatagramsLeavesRoomForTheNextCall) {
   MakeArea(sip, gateway, media);
   StartTessaly(true);
   if (HasFatalFailure()) return;
-  const std::string c = "c=IN IP4 127.0.0.1\r\n", good = "m=image 40000 udptl t38\r\n";
+  const std::string c = "c=IN IP4 127.0.0.1\r\n", good = "m=image 10000 udptl t38\r\n";
   ssc_test::udp flood;
   const std::string huge = offer(good, c, "a=X-pad:" + std::string(60000, 'p') + "\r\n");
   for (int i = 0; i < 300; ++i) (void)flood.send_to(sip, invite_to(sip, flood.port, 1000 + i, huge));
@@ -233,7 +233,7 @@ TEST_F(SipRoadTest, ACallFromAStrangerLeavesTheGatewayAlone) {
 
   // The stranger names itself everywhere a gateway could be taken from.
   ssc_test::udp stranger;
-  std::string text = invite_to(sip, stranger.port, 1, offer("m=image 40000 udptl t38\r\n", "c=IN IP4 127.0.0.1\r\n"));
+  std::string text = invite_to(sip, stranger.port, 1, offer("m=image 10000 udptl t38\r\n", "c=IN IP4 127.0.0.1\r\n"));
   replace_text_in(text, "Max-Forwards: 70\r\n",
                   "Max-Forwards: 70\r\nRecord-Route: <sip:127.0.0.1:" + std::to_string(stranger.port) +
                       ";lr>\r\nReply-To: <sip:gw@127.0.0.1:" + std::to_string(stranger.port) + ">\r\n");

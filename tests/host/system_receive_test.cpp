@@ -30,8 +30,8 @@ using kvtest::Spawn;
 
 using Clock = std::chrono::steady_clock;
 
-// Ports of this program: SIP 44160-44161, media 46000-46199.
-constexpr uint16_t kSip = 44160, kGateway = 44161, kMedia = 46000;
+// Ports of this program: SIP 14160-14161, media 16000-16199.
+constexpr uint16_t kSip = 14160, kGateway = 14161, kMedia = 16000;
 
 bool WaitText(const std::string& file, const std::string& text, int ms) {
   const auto end = Clock::now() + std::chrono::milliseconds(ms);
@@ -73,9 +73,9 @@ TEST(SystemReceive, CallToADidIsFiledInTheUsersInFolder) {
                            area + " > " + tmp.File("make.txt") + " 2>&1";
   ASSERT_EQ(std::system(make.c_str()), 0);
   std::string setup = kvtest::ReadFile(area + "/K-DB/SETUP.INI");
-  for (auto [from, to] : {std::pair<std::string, std::string>{"LocalSIPPort: 5060", "LocalSIPPort: 44160"},
-                          {"SIPGatewayPort: 5070", "SIPGatewayPort: 44161"},
-                          {"LocalMediaPortStart: 20000", "LocalMediaPortStart: 46000"}}) {
+  for (auto [from, to] : {std::pair<std::string, std::string>{"LocalSIPPort: 5060", "LocalSIPPort: 14160"},
+                          {"SIPGatewayPort: 5070", "SIPGatewayPort: 14161"},
+                          {"LocalMediaPortStart: 20000", "LocalMediaPortStart: 16000"}}) {
     const std::size_t at = setup.find(from);
     ASSERT_NE(at, std::string::npos) << from;
     setup.replace(at, from.size(), to);

@@ -51,8 +51,8 @@ using kvtest::Reap;
 using kvtest::Spawn;
 using Clock = std::chrono::steady_clock;
 
-// Ports of this program: SIP 44180-44181, media 46400-46599.
-constexpr int kSip = 44180, kGateway = 44181, kMedia = 46400;
+// Ports of this program: SIP 14180-14181, media 16400-16599.
+constexpr int kSip = 14180, kGateway = 14181, kMedia = 16400;
 
 int CountText(const std::string& text, const std::string& what) {
   int n = 0;

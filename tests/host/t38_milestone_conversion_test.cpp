@@ -86,10 +86,10 @@ class ConversionTest : public MilestoneTest {
 };
 
 TEST_F(ConversionTest, FinePagesGoAtNormalResolutionToAPeerWithoutFine) {
-  const std::vector<fax_test::page> pages = three_pages(44700);
+  const std::vector<fax_test::page> pages = three_pages(14700);
   peer_options po;
   po.resolutions = T30_SUPPORT_STANDARD_RESOLUTION | T30_SUPPORT_R8_RESOLUTION;
-  const uint16_t kind = Send(44700, po, [&](const std::string& f) { fax_test::libtiff_write_fax(f, pages); });
+  const uint16_t kind = Send(14700, po, [&](const std::string& f) { fax_test::libtiff_write_fax(f, pages); });
   EXPECT_EQ(kind, FAX_STATUS_FAX_SENT) << status_text_;
   EXPECT_EQ(completion_, T30_ERR_OK);
   const std::vector<received_page> got = read_received(peer_dir_.File("rx.tif"));
@@ -105,10 +105,10 @@ TEST_F(ConversionTest, FinePagesGoAtNormalResolutionToAPeerWithoutFine) {
 }
 
 TEST_F(ConversionTest, AnMmrFileGoesInOneDimensionalCodingToAPeerWithoutT6) {
-  const fax_test::page p = fax_test::make_page(fax_test::kind::text, 1728, 150, 44800);
+  const fax_test::page p = fax_test::make_page(fax_test::kind::text, 1728, 150, 14800);
   peer_options po;  // T.4 one-dimensional only, no ECM
   const uint16_t kind =
-      Send(44800, po, [&](const std::string& f) { fax_test::libtiff_write(f, p, 4, 0, p.height, false, 2, 2, 98.0f); });
+      Send(14800, po, [&](const std::string& f) { fax_test::libtiff_write(f, p, 4, 0, p.height, false, 2, 2, 98.0f); });
   EXPECT_EQ(kind, FAX_STATUS_FAX_SENT) << status_text_;
   EXPECT_EQ(completion_, T30_ERR_OK);
   const std::vector<received_page> got = read_received(peer_dir_.File("rx.tif"));
@@ -125,11 +125,11 @@ TEST_F(ConversionTest, AnMmrFileGoesInOneDimensionalCodingToAPeerWithoutT6) {
 // an A4-only peer is refused before any page data go, with the converter's
 // cause, and the session ends cleanly.
 TEST_F(ConversionTest, AB4PageToAnA4OnlyPeerIsRefusedWithTheConvertersCause) {
-  const fax_test::page p = fax_test::make_page(fax_test::kind::text, 2048, 100, 44900);
+  const fax_test::page p = fax_test::make_page(fax_test::kind::text, 2048, 100, 14900);
   peer_options po;
   po.image_sizes = T30_SUPPORT_215MM_WIDTH | T30_SUPPORT_UNLIMITED_LENGTH | T30_SUPPORT_A4_LENGTH;
   const uint16_t kind =
-      Send(44900, po, [&](const std::string& f) { fax_test::libtiff_write(f, p, 3, 0, p.height, false, 2, 1, 98.0f); });
+      Send(14900, po, [&](const std::string& f) { fax_test::libtiff_write(f, p, 3, 0, p.height, false, 2, 1, 98.0f); });
   EXPECT_EQ(kind, FOIP_STATUS_FAX_NOT_SENT) << status_text_;
   EXPECT_NE(completion_, T30_ERR_OK);
 }

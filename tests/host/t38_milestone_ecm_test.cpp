@@ -14,7 +14,7 @@ namespace {
 
 constexpr int kAllCodings = T30_SUPPORT_T4_1D_COMPRESSION | T30_SUPPORT_T4_2D_COMPRESSION | T30_SUPPORT_T6_COMPRESSION;
 
-TEST_F(MilestoneTest, EcmReceiveWithEveryCoding) { ReceiveScenario('U', 44980, false, kAllCodings, true); }
+TEST_F(MilestoneTest, EcmReceiveWithEveryCoding) { ReceiveScenario('U', 14980, false, kAllCodings, true); }
 
 struct ecm_send_case {
   const char* name;
@@ -40,9 +40,9 @@ TEST_P(EcmSendTest, ThreePagesArriveAndThePoolsAreBackAtIdle) {
 
 INSTANTIATE_TEST_SUITE_P(
     Codings, EcmSendTest,
-    ::testing::Values(ecm_send_case{"MhAsStored", T30_SUPPORT_T4_1D_COMPRESSION, 3, T4_COMPRESSION_ITU_T4_1D, 45100},
-                      ecm_send_case{"MhConvertedToMmr", kAllCodings, 3, T4_COMPRESSION_ITU_T6, 45120},
-                      ecm_send_case{"MmrAsStored", kAllCodings, 4, T4_COMPRESSION_ITU_T6, 45140}),
+    ::testing::Values(ecm_send_case{"MhAsStored", T30_SUPPORT_T4_1D_COMPRESSION, 3, T4_COMPRESSION_ITU_T4_1D, 15100},
+                      ecm_send_case{"MhConvertedToMmr", kAllCodings, 3, T4_COMPRESSION_ITU_T6, 15120},
+                      ecm_send_case{"MmrAsStored", kAllCodings, 4, T4_COMPRESSION_ITU_T6, 15140}),
     [](const ::testing::TestParamInfo<ecm_send_case>& i) { return std::string(i.param.name); });
 
 }  // namespace

@@ -14,7 +14,7 @@ namespace {
 TEST_F(MilestoneTest, PeerKilledMidPageFailsTheSendAndFreesEverything) {
   peer_options dying;
   dying.die_after_cfr_ms = 500;
-  SendScenario('T', 43500, dying, FOIP_STATUS_FAX_NOT_SENT);
+  SendScenario('T', 13500, dying, FOIP_STATUS_FAX_NOT_SENT);
 }
 
 }  // namespace

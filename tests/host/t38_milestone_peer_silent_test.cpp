@@ -14,7 +14,7 @@ namespace {
 TEST_F(MilestoneTest, UdptlPeerSilentMidPageFailsTheSendAndFreesEverything) {
   peer_options dying;
   dying.die_after_cfr_ms = 500;
-  SendScenario('U', 43600, dying, FOIP_STATUS_FAX_NOT_SENT);
+  SendScenario('U', 13600, dying, FOIP_STATUS_FAX_NOT_SENT);
 }
 
 }  // namespace

@@ -11,7 +11,7 @@ namespace {
 TEST_F(MilestoneRepeatTest, AFailedSendLeavesTheChannelReadyForTheNextFaxes) {
   const uint16_t peer_port = FreePeerPort();
   ASSERT_NE(peer_port, 0);
-  MakeArea('U', 43800, peer_port);
+  MakeArea('U', 14000, peer_port);
   StartTessaly(true);
   if (HasFatalFailure()) return;
   const resources idle = quiet_in_use(2000);

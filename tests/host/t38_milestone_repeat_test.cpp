@@ -11,7 +11,7 @@ namespace {
 TEST_F(MilestoneRepeatTest, SendsAndReceivesTakeTurnsOnOneChannel) {
   const uint16_t peer_port = FreePeerPort();
   ASSERT_NE(peer_port, 0);
-  MakeArea('U', 43700, peer_port);
+  MakeArea('U', 13900, peer_port);
   StartTessaly(true);
   if (HasFatalFailure()) return;
   const resources idle = quiet_in_use(2000);

@@ -8,7 +8,7 @@
 namespace milestone {
 namespace {
 
-TEST_F(MilestoneTest, TpktReceivesFromPeerWithoutIndicators) { ReceiveScenario('T', 43800, true); }
+TEST_F(MilestoneTest, TpktReceivesFromPeerWithoutIndicators) { ReceiveScenario('T', 13800, true); }
 
 }  // namespace
 }  // namespace milestone

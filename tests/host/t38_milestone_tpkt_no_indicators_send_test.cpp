@@ -11,7 +11,7 @@ namespace {
 TEST_F(MilestoneTest, TpktSendsToPeerWithoutIndicators) {
   peer_options po;
   po.no_indicators = true;
-  SendScenario('T', 43700, po, FAX_STATUS_FAX_SENT);
+  SendScenario('T', 13700, po, FAX_STATUS_FAX_SENT);
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 namespace milestone {
 namespace {
 
-TEST_F(MilestoneTest, TpktReceivesThreePagesAsServer) { ReceiveScenario('T', 43300); }
+TEST_F(MilestoneTest, TpktReceivesThreePagesAsServer) { ReceiveScenario('T', 13300); }
 
 }  // namespace
 }  // namespace milestone

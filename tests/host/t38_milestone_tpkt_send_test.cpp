@@ -10,7 +10,7 @@
 namespace milestone {
 namespace {
 
-TEST_F(MilestoneTest, TpktSendsThreePagesAsClient) { SendScenario('T', 43200, {}, FAX_STATUS_FAX_SENT); }
+TEST_F(MilestoneTest, TpktSendsThreePagesAsClient) { SendScenario('T', 13200, {}, FAX_STATUS_FAX_SENT); }
 
 }  // namespace
 }  // namespace milestone

@@ -14,7 +14,7 @@ TEST_F(MilestoneTest, UdptlSendCompletesThroughTenPercentLoss) {
   peer_options lossy;
   lossy.loss_percent = 10;
   lossy.redundancy = 3;
-  SendScenario('U', 43400, lossy, FAX_STATUS_FAX_SENT);
+  SendScenario('U', 13400, lossy, FAX_STATUS_FAX_SENT);
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 namespace milestone {
 namespace {
 
-TEST_F(MilestoneTest, UdptlReceivesThreePages) { ReceiveScenario('U', 43100); }
+TEST_F(MilestoneTest, UdptlReceivesThreePages) { ReceiveScenario('U', 13100); }
 
 }  // namespace
 }  // namespace milestone

@@ -10,7 +10,7 @@
 namespace milestone {
 namespace {
 
-TEST_F(MilestoneTest, UdptlSendsThreePages) { SendScenario('U', 43000, {}, FAX_STATUS_FAX_SENT); }
+TEST_F(MilestoneTest, UdptlSendsThreePages) { SendScenario('U', 13000, {}, FAX_STATUS_FAX_SENT); }
 
 }  // namespace
 }  // namespace milestone

@@ -45,9 +45,9 @@ class TessalyProcess {
     setup.replace(setup.find("LogLevel: 3"), 11, "LogLevel: 1");
     // Ports of its own, so that other test programs running tessaly at the
     // same time do not take its SIP or media ports.
-    setup.replace(setup.find("LocalSIPPort: 5060"), 18, "LocalSIPPort: 47260");
-    setup.replace(setup.find("SIPGatewayPort: 5070"), 20, "SIPGatewayPort: 47270");
-    setup.replace(setup.find("LocalMediaPortStart: 20000"), 26, "LocalMediaPortStart: 47300");
+    setup.replace(setup.find("LocalSIPPort: 5060"), 18, "LocalSIPPort: 17260");
+    setup.replace(setup.find("SIPGatewayPort: 5070"), 20, "SIPGatewayPort: 17270");
+    setup.replace(setup.find("LocalMediaPortStart: 20000"), 26, "LocalMediaPortStart: 17300");
     kvtest::WriteFile(area_.File("K-DB/SETUP.INI"), setup);
     mailslots_ = mailslots.empty() ? area_.File("mailslot") : mailslots;
   }

@@ -48,8 +48,9 @@ class MilestoneTest : public ::testing::Test {
  protected:
   // A server area whose first session runs T.38 over `transport` ('U' or
   // 'T'), its media ports from `media_port` (UDPTL + 2, TPKT + 0, both moved
-  // by media_port_shift()); the far
-  // fax answers at 127.0.0.1:`peer_port`.
+  // by media_port_shift()); the far fax answers at 127.0.0.1:`peer_port`.
+  // `media_port` stays below 32768, out of the ephemeral range (see
+  // host/support/sip_road.h).
   void MakeArea(char transport, uint16_t media_port, uint16_t peer_port);
   // Starts tessaly and registers the controller (receive enabled or not).
   void StartTessaly(bool receive);

@@ -5,6 +5,25 @@
 // the far SIP side on loopback and spandsp's T.38 terminal the far fax,
 // its UDPTL port given to tessaly by sipp's SDP.  Every wait is bounded.
 // Test-only.
+//
+// Fixed ports of the real-time tests.  Tests that run in parallel under
+// ctest take fixed loopback ports ("Ports of this program: ..." in each
+// test), and peers such as spandsp, sipp and kamailio, and our own sockets,
+// bind port 0 at the same time.  Linux hands those out from the ephemeral
+// range (/proc/sys/net/ipv4/ip_local_port_range, 32768-60999 by default),
+// so a fixed port there may already be held by another test's peer.  Every
+// fixed test port therefore stays below 32768, clear of the shipped server
+// area's defaults (SIP 5060, gateway 5070, media 20000-20199) and of the
+// balancer test's free blocks (21000-29999).  Ranges in use, one test each:
+//   13000-14019  T.38 milestones, a media base each (base + 0..19)
+//   14160-14161, 14180-14181  system receive and recovery SIP ports, their
+//                media 16000-16199 and 16400-16599
+//   14700-14999, 15100-15159  T.38 milestones: conversion and ECM
+//   15200-15599  SIP fax roads, 40 each: SIP, gateway, then the media of
+//                sessions 1 and 2 from + 20
+//   17060-17599  demo, tessaly and run command areas
+//   18000-18599  bench/t38_fax (run alone)
+//   10000-11000  far media ports named in SDP offers (nothing binds them)
 #pragma once
 
 #if defined(KV_HAVE_SPANDSP) && defined(KV_HAVE_LIBTIFF)
