@@ -1,4 +1,5 @@
 // Records of ENT_SIP: calls, dialogs, transaction slots, server transactions.
+#include "platform/int_types.h"
 #include "sip/ent/sip_call.h"
 
 #include <algorithm>
@@ -13,7 +14,7 @@
 
 namespace {
 
-std::uint32_t generation = 0;
+u32 generation = 0;
 
 void copy_text(sip_text& dst, sip_str s) {
   const std::size_t n = std::min<std::size_t>(s.ptr != nullptr ? s.len : 0, dst.size() - 1);
@@ -22,7 +23,7 @@ void copy_text(sip_text& dst, sip_str s) {
 }
 bool text_equal(const sip_text& t, sip_str s) { return sip_str__cmp_cstr(t.data(), s) == 0; }
 
-std::int32_t ticks_until(std::uint32_t deadline) { return static_cast<std::int32_t>(deadline - om_os_tick()); }
+i32 ticks_until(u32 deadline) { return static_cast<i32>(deadline - om_os_tick()); }
 
 void release_call_timers(sip_call& c) {
   c.fork.release();
@@ -32,8 +33,8 @@ void release_call_timers(sip_call& c) {
   }
 }
 
-std::uint8_t sip_call__init(const sip_endpoint& ep, sip_call& c) {
-  const std::uint16_t nai = ep.cfg.nai;
+u8 sip_call__init(const sip_endpoint& ep, sip_call& c) {
+  const u16 nai = ep.cfg.nai;
   bool ok = (c.fork.cell = Timer_alloc(ENT_SIP, nai, SIP_TIMER_ENDPOINT, c.conn_id)) != nullptr;
   for (sip_dialog& d : c.dialogs) {
     ok = ok && (d.supervision.cell = Timer_alloc(ENT_SIP, nai, SIP_TIMER_ENDPOINT, c.conn_id)) != nullptr;
@@ -47,10 +48,9 @@ std::uint8_t sip_call__init(const sip_endpoint& ep, sip_call& c) {
 }
 
 // Steps 2-8 of taking a record for `conn_id`.
-std::uint8_t take_call(sip_endpoint& ep, std::uint16_t conn_id, bool incoming, std::uint8_t code, std::uint32_t cseq,
-                       std::uint32_t* out) {
+u8 take_call(sip_endpoint& ep, u16 conn_id, bool incoming, u8 code, u32 cseq, u32* out) {
   auto& pool = sip_mod.pools.calls;
-  const std::uint32_t held = ep.active_calls[conn_id];
+  const u32 held = ep.active_calls[conn_id];
   if (held != SIP_NONE) {
     if (pool[held].closing == 0) return SIP_CALL_IN_USE;
     if (ep.closing_calls[conn_id] != SIP_NONE && ep.closing_calls[conn_id] != held)
@@ -58,7 +58,7 @@ std::uint8_t take_call(sip_endpoint& ep, std::uint16_t conn_id, bool incoming, s
     ep.closing_calls[conn_id] = held;
     ep.active_calls[conn_id] = SIP_NONE;
   }
-  const std::uint32_t idx = pool.take();
+  const u32 idx = pool.take();
   if (idx == SIP_NONE) return incoming ? SIP_CALL_NONE : SIP_CALL_NO_RECORD;
   ep.active_calls[conn_id] = idx;
   sip_call& c = pool[idx];
@@ -72,22 +72,22 @@ std::uint8_t take_call(sip_endpoint& ep, std::uint16_t conn_id, bool incoming, s
       d.remote_cseq = cseq;
     }
   }
-  for (std::uint8_t i = 0; i < SIP_SLOTS; ++i) {
+  for (u8 i = 0; i < SIP_SLOTS; ++i) {
     c.slots[i].interval_ms = ep.cfg.t1_ms;
     c.slots[i].index = i;
   }
   generation = generation >= 0x7fffffffu ? 0 : generation + 1;
   if (conn_id == ep.next_incoming_conn_id) {
-    std::uint16_t next = 0xFFFF;
-    for (std::uint32_t k = conn_id; k-- > 0;)
+    u16 next = 0xFFFF;
+    for (u32 k = conn_id; k-- > 0;)
       if (ep.active_calls[k] == SIP_NONE) {
-        next = static_cast<std::uint16_t>(k);
+        next = static_cast<u16>(k);
         break;
       }
     if (next == 0xFFFF)
-      for (std::uint32_t k = conn_id; k-- > 0;)
+      for (u32 k = conn_id; k-- > 0;)
         if (ep.active_calls[k] != SIP_NONE && pool[ep.active_calls[k]].closing != 0) {
-          next = static_cast<std::uint16_t>(k);
+          next = static_cast<u16>(k);
           break;
         }
     ep.next_incoming_conn_id = next;
@@ -95,42 +95,40 @@ std::uint8_t take_call(sip_endpoint& ep, std::uint16_t conn_id, bool incoming, s
   if (sip_call__init(ep, c) != SIP_CALL_OK) {
     sip_call__close(ep, idx);
     sip_call__free(ep, idx);
-    sip_report_error(15, static_cast<std::uint8_t>(idx));
+    sip_report_error(15, static_cast<u8>(idx));
     return SIP_CALL_TIMER;
   }
   *out = idx;
   return SIP_CALL_OK;
 }
 
-void bucket_remove(std::vector<std::uint32_t>& b, std::uint32_t v) {
-  b.erase(std::remove(b.begin(), b.end(), v), b.end());
-}
+void bucket_remove(std::vector<u32>& b, u32 v) { b.erase(std::remove(b.begin(), b.end(), v), b.end()); }
 
 }  // namespace
 
-std::uint32_t sip_dialog_generation() { return generation; }
-void sip_dialog_generation_set(std::uint32_t v) { generation = v; }
+u32 sip_dialog_generation() { return generation; }
+void sip_dialog_generation_set(u32 v) { generation = v; }
 
-std::uint32_t sip_call__check(const sip_endpoint& ep, std::uint16_t conn_id) {
+u32 sip_call__check(const sip_endpoint& ep, u16 conn_id) {
   if (conn_id >= ep.active_calls.size()) return SIP_NONE;
-  const std::uint32_t c = ep.active_calls[conn_id];
+  const u32 c = ep.active_calls[conn_id];
   if (c == SIP_NONE || sip_mod.pools.calls[c].closing != 0) return SIP_NONE;
   return c;
 }
 
-std::uint8_t sip_call__alloc_outgoing(sip_endpoint& ep, std::uint16_t conn_id, std::uint32_t* call) {
+u8 sip_call__alloc_outgoing(sip_endpoint& ep, u16 conn_id, u32* call) {
   if (om_os_get_congestion() != 0) return SIP_CALL_CONGESTED;
   if (conn_id >= ep.active_calls.size()) return SIP_CALL_BAD_CONN;
   return take_call(ep, conn_id, false, 0, 0, call);
 }
 
-std::uint8_t sip_call__alloc_incoming(sip_endpoint& ep, std::uint8_t code, std::uint32_t cseq, std::uint32_t* call) {
+u8 sip_call__alloc_incoming(sip_endpoint& ep, u8 code, u32 cseq, u32* call) {
   if (om_os_get_congestion() != 0) return SIP_CALL_CONGESTED;
   if (ep.next_incoming_conn_id == 0xFFFF) return SIP_CALL_NONE;
   return take_call(ep, ep.next_incoming_conn_id, true, code, cseq, call);
 }
 
-void sip_call__close(sip_endpoint& ep, std::uint32_t idx) {
+void sip_call__close(sip_endpoint& ep, u32 idx) {
   sip_call& c = sip_mod.pools.calls[idx];
   release_call_timers(c);
   c.parked.clear();
@@ -142,10 +140,10 @@ void sip_call__close(sip_endpoint& ep, std::uint32_t idx) {
   }
 }
 
-void sip_call__free(sip_endpoint& ep, std::uint32_t idx) {
+void sip_call__free(sip_endpoint& ep, u32 idx) {
   sip_call& c = sip_mod.pools.calls[idx];
-  const std::vector<std::uint32_t> stxs = c.server_txs;
-  for (std::uint32_t s : stxs) sip_server_tx__free(ep, s);
+  const std::vector<u32> stxs = c.server_txs;
+  for (u32 s : stxs) sip_server_tx__free(ep, s);
   for (sip_transaction_slot& s : c.slots) {
     sip_tx_slot__release(s);
     s.retransmit.release();
@@ -161,7 +159,7 @@ void sip_call__free(sip_endpoint& ep, std::uint32_t idx) {
   sip_mod.pools.calls.give_back(idx);
 }
 
-void sip_call__cleanup(sip_endpoint& ep, std::uint32_t idx) {
+void sip_call__cleanup(sip_endpoint& ep, u32 idx) {
   sip_call& c = sip_mod.pools.calls[idx];
   if (c.dialog_count > 0) {
     while (c.highest_dialog > 0 && c.dialogs[c.highest_dialog].state == SIP_DLG_IDLE) --c.highest_dialog;
@@ -178,7 +176,7 @@ void sip_call__cleanup(sip_endpoint& ep, std::uint32_t idx) {
   if (!ack_kept) sip_call__free(ep, idx);
 }
 
-void sip_call__enter_callid(sip_endpoint& ep, std::uint32_t idx, const sip_callid_parsed& id) {
+void sip_call__enter_callid(sip_endpoint& ep, u32 idx, const sip_callid_parsed& id) {
   sip_call& c = sip_mod.pools.calls[idx];
   copy_text(c.callid_word, id.word);
   copy_text(c.callid_host, id.host);
@@ -191,9 +189,9 @@ void sip_call__enter_callid(sip_endpoint& ep, std::uint32_t idx, const sip_calli
   c.in_bucket = true;
 }
 
-std::uint32_t sip_call__by_callid(const sip_endpoint& ep, const sip_callid_parsed& id, std::uint32_t after) {
+u32 sip_call__by_callid(const sip_endpoint& ep, const sip_callid_parsed& id, u32 after) {
   if (ep.callid_hash.empty()) return SIP_NONE;
-  const std::uint16_t h = sip_hash__host(id);
+  const u16 h = sip_hash__host(id);
   const auto& b = ep.callid_hash[h % ep.callid_hash.size()];
   auto it = b.begin();
   if (after != SIP_NONE) {
@@ -209,7 +207,7 @@ std::uint32_t sip_call__by_callid(const sip_endpoint& ep, const sip_callid_parse
   return SIP_NONE;
 }
 
-std::uint8_t sip_tx_slot__take(sip_call& c, std::uint8_t dialog) {
+u8 sip_tx_slot__take(sip_call& c, u8 dialog) {
   sip_transaction_slot* pick = nullptr;
   for (sip_transaction_slot& s : c.slots)
     if (s.state == SIP_SLOT_FREE) {
@@ -218,8 +216,7 @@ std::uint8_t sip_tx_slot__take(sip_call& c, std::uint8_t dialog) {
     }
   if (pick == nullptr) {
     for (sip_transaction_slot& s : c.slots)
-      if (s.state == SIP_SLOT_ACK_SENT &&
-          (pick == nullptr || static_cast<std::int32_t>(s.last_use - pick->last_use) < 0))
+      if (s.state == SIP_SLOT_ACK_SENT && (pick == nullptr || static_cast<i32>(s.last_use - pick->last_use) < 0))
         pick = &s;
     if (pick == nullptr) return SIP_NO_INDEX;
     sip_tx_slot__release(*pick);
@@ -240,7 +237,7 @@ void sip_tx_slot__release(sip_transaction_slot& s) {
   s.kind = 0;
 }
 
-void sip_dialog__close(sip_call& c, std::uint8_t dialog) {
+void sip_dialog__close(sip_call& c, u8 dialog) {
   sip_dialog& d = c.dialogs[dialog];
   const bool was_open = d.state != SIP_DLG_IDLE;
   if (was_open && c.dialog_count > 0) --c.dialog_count;
@@ -248,23 +245,23 @@ void sip_dialog__close(sip_call& c, std::uint8_t dialog) {
   d.supervision.stop();
   // A hold left running would close whatever dialog takes this place next.
   if (d.bye_hold.running != 0) d.bye_hold.stop();
-  d.flags = static_cast<std::uint16_t>(d.flags & ~0x0040);
+  d.flags = static_cast<u16>(d.flags & ~0x0040);
   for (sip_transaction_slot& s : c.slots)
     if (s.state != SIP_SLOT_FREE && s.dialog == dialog) sip_tx_slot__release(s);
   if (was_open) sip_report_dialog_event(SIP_DIALOG_EVENT_ANY, &c, dialog);
 }
 
-void sip_dialog__arm_supervision(const sip_endpoint& ep, sip_call& c, std::uint8_t dialog) {
+void sip_dialog__arm_supervision(const sip_endpoint& ep, sip_call& c, u8 dialog) {
   sip_dialog& d = c.dialogs[dialog];
   ++d.pending_answers;
-  const std::uint32_t deadline = om_os_tick() + ep.cfg.supervision_ms;
-  if (d.supervision.running == 0 || static_cast<std::int32_t>(deadline - d.supervision_deadline) > 0) {
+  const u32 deadline = om_os_tick() + ep.cfg.supervision_ms;
+  if (d.supervision.running == 0 || static_cast<i32>(deadline - d.supervision_deadline) > 0) {
     d.supervision.start(ep.cfg.supervision_ms, static_cast<code_t>(dialog + 3));
     d.supervision_deadline = deadline;
   }
 }
 
-void sip_dialog__release_if_idle_but_ack(sip_call& c, std::uint8_t dialog) {
+void sip_dialog__release_if_idle_but_ack(sip_call& c, u8 dialog) {
   sip_dialog& d = c.dialogs[dialog];
   const bool was_open = d.state != SIP_DLG_IDLE;
   if (was_open && c.dialog_count > 0) --c.dialog_count;
@@ -279,23 +276,23 @@ void sip_dialog__release_if_idle_but_ack(sip_call& c, std::uint8_t dialog) {
   }
 }
 
-void sip_call__end_early_dialogs(sip_call& c, std::uint8_t except) {
-  for (std::uint8_t d = 0; d < SIP_DIALOGS; ++d) {
-    const std::uint8_t st = c.dialogs[d].state;
+void sip_call__end_early_dialogs(sip_call& c, u8 except) {
+  for (u8 d = 0; d < SIP_DIALOGS; ++d) {
+    const u8 st = c.dialogs[d].state;
     if (d != except && (st == 2 || st == 3 || st == 4)) sip_dialog__close(c, d);
   }
 }
 
 // ---- server transactions ----------------------------------------------------
 
-std::uint32_t sip_server_tx__alloc(sip_endpoint& ep, std::uint8_t request_code) {
+u32 sip_server_tx__alloc(sip_endpoint& ep, u8 request_code) {
   auto& pool = sip_mod.pools.server_txs;
-  std::uint32_t idx = pool.take();
+  u32 idx = pool.take();
   if (idx == SIP_NONE && !ep.finished.empty()) {
     sip_server_tx__free(ep, ep.finished.front());
     if (!ep.finished.empty()) {
-      const std::int32_t left = ticks_until(pool[ep.finished.front()].deadline);
-      ep.finished_sweep.start(left > 0 ? static_cast<std::uint32_t>(left) : 0, SIP_TIMER_CODE_FINISHED);
+      const i32 left = ticks_until(pool[ep.finished.front()].deadline);
+      ep.finished_sweep.start(left > 0 ? static_cast<u32>(left) : 0, SIP_TIMER_CODE_FINISHED);
     }
     idx = pool.take();
   }
@@ -305,10 +302,10 @@ std::uint32_t sip_server_tx__alloc(sip_endpoint& ep, std::uint8_t request_code) 
   return idx;
 }
 
-void sip_server_tx__fill(sip_endpoint& ep, std::uint32_t idx, const sip_stx_key& k) {
+void sip_server_tx__fill(sip_endpoint& ep, u32 idx, const sip_stx_key& k) {
   sip_server_transaction& t = sip_mod.pools.server_txs[idx];
   if (!ep.branch_hash.empty()) {
-    t.bucket = static_cast<std::uint16_t>(sip_hash__str(k.branch) % ep.branch_hash.size());
+    t.bucket = static_cast<u16>(sip_hash__str(k.branch) % ep.branch_hash.size());
     auto& b = ep.branch_hash[t.bucket];
     b.insert(b.begin(), idx);
   }
@@ -327,12 +324,12 @@ void sip_server_tx__fill(sip_endpoint& ep, std::uint32_t idx, const sip_stx_key&
   copy_text(t.from_tag, k.from_tag);
 }
 
-std::uint32_t sip_server_tx__match(const sip_endpoint& ep, std::uint8_t code, const sip_stx_key& k,
-                                   std::uint16_t call_conn, bool by_call, bool by_number) {
+u32 sip_server_tx__match(const sip_endpoint& ep, u8 code, const sip_stx_key& k, u16 call_conn, bool by_call,
+                         bool by_number) {
   if (ep.branch_hash.empty()) return SIP_NONE;
   const auto& b = ep.branch_hash[sip_hash__str(k.branch) % ep.branch_hash.size()];
-  constexpr std::uint8_t ACK_IN = 226, INVITE_IN = 225;
-  for (std::uint32_t idx : b) {
+  constexpr u8 ACK_IN = 226, INVITE_IN = 225;
+  for (u32 idx : b) {
     const sip_server_transaction& t = sip_mod.pools.server_txs[idx];
     if (code == ACK_IN) {
       if (t.request_code != INVITE_IN && t.state != SIP_STX_ANSWERED) continue;
@@ -356,7 +353,7 @@ std::uint32_t sip_server_tx__match(const sip_endpoint& ep, std::uint8_t code, co
   return SIP_NONE;
 }
 
-void sip_server_tx__link_call(sip_endpoint&, std::uint32_t idx, std::uint32_t call) {
+void sip_server_tx__link_call(sip_endpoint&, u32 idx, u32 call) {
   sip_server_transaction& t = sip_mod.pools.server_txs[idx];
   if (t.state == SIP_STX_ANSWERED || t.call != SIP_NONE) return;
   sip_call& c = sip_mod.pools.calls[call];
@@ -365,7 +362,7 @@ void sip_server_tx__link_call(sip_endpoint&, std::uint32_t idx, std::uint32_t ca
   c.server_txs.push_back(idx);
 }
 
-void sip_server_tx__complete(sip_endpoint& ep, std::uint32_t idx) {
+void sip_server_tx__complete(sip_endpoint& ep, u32 idx) {
   sip_server_transaction& t = sip_mod.pools.server_txs[idx];
   if (t.state == SIP_STX_ANSWERED) return;
   // It stays in the branch table so that a copy of its request still finds
@@ -381,8 +378,7 @@ void sip_server_tx__complete(sip_endpoint& ep, std::uint32_t idx) {
   t.state = SIP_STX_ANSWERED;
 }
 
-void sip_server_tx__await_ack(sip_endpoint& ep, std::uint32_t idx, const std::array<std::uint8_t, 4>& address,
-                              std::uint16_t port) {
+void sip_server_tx__await_ack(sip_endpoint& ep, u32 idx, const std::array<u8, 4>& address, u16 port) {
   sip_server_tx__complete(ep, idx);
   sip_server_transaction& t = sip_mod.pools.server_txs[idx];
   t.awaiting_ack = 1;
@@ -393,12 +389,12 @@ void sip_server_tx__await_ack(sip_endpoint& ep, std::uint32_t idx, const std::ar
   // conn_id) the response is only sent again for copies of the INVITE.
   if (t.resend_ms == SIP_TIMER_NEVER || idx > 0xFFFEu) return;
   if (t.resend.cell == nullptr)
-    t.resend.cell = Timer_alloc(ENT_SIP, ep.cfg.nai, SIP_TIMER_SERVER_TX, static_cast<std::uint16_t>(idx));
+    t.resend.cell = Timer_alloc(ENT_SIP, ep.cfg.nai, SIP_TIMER_SERVER_TX, static_cast<u16>(idx));
   if (t.resend.cell != nullptr) t.resend.start(t.resend_ms, 0);
 }
 
 void sip_server_tx__resend_due(sip_endpoint& ep, const msg_t* m) {
-  const std::uint32_t idx = m->conn_id;
+  const u32 idx = m->conn_id;
   if (idx >= sip_mod.pools.server_txs.capacity()) return;
   sip_server_transaction& t = sip_mod.pools.server_txs[idx];
   if (t.awaiting_ack == 0 || t.resend.cell == nullptr || !t.resend.accept(m)) return;
@@ -408,7 +404,7 @@ void sip_server_tx__resend_due(sip_endpoint& ep, const msg_t* m) {
   t.resend.start(t.resend_ms, 0);
 }
 
-void sip_server_tx__free(sip_endpoint& ep, std::uint32_t idx) {
+void sip_server_tx__free(sip_endpoint& ep, u32 idx) {
   sip_server_transaction& t = sip_mod.pools.server_txs[idx];
   if (t.resend.cell != nullptr) t.resend.release();
   if (t.bucket != 0xFFFF && t.bucket < ep.branch_hash.size()) bucket_remove(ep.branch_hash[t.bucket], idx);
@@ -429,7 +425,7 @@ void sip_server_tx__sweep(sip_endpoint& ep) {
   while (!ep.finished.empty() && ticks_until(pool[ep.finished.front()].deadline) <= 0)
     sip_server_tx__free(ep, ep.finished.front());
   if (!ep.finished.empty()) {
-    const std::int32_t left = ticks_until(pool[ep.finished.front()].deadline);
-    ep.finished_sweep.start(static_cast<std::uint32_t>(left) * Timer_get_unit(), SIP_TIMER_CODE_FINISHED);
+    const i32 left = ticks_until(pool[ep.finished.front()].deadline);
+    ep.finished_sweep.start(static_cast<u32>(left) * Timer_get_unit(), SIP_TIMER_CODE_FINISHED);
   }
 }

@@ -1,4 +1,5 @@
 // The layout of the SIP entity's configuration body, written once.
+#include "platform/int_types.h"
 #include "sip/ent/sip_config.h"
 
 #include <cstring>
@@ -9,11 +10,11 @@ namespace {
 // Little-endian field access.  The same visitor walks the fields for both
 // directions: `writer` copies members into the bytes, `reader` the reverse.
 struct writer {
-  std::uint8_t* base;
+  u8* base;
   template <class T>
   void operator()(std::size_t at, const T& v) const {
     if constexpr (std::is_integral_v<T>) {
-      for (std::size_t i = 0; i < sizeof(T); ++i) base[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+      for (std::size_t i = 0; i < sizeof(T); ++i) base[at + i] = static_cast<u8>(v >> (8 * i));
     } else {
       std::memcpy(base + at, v.data(), v.size());
     }
@@ -21,12 +22,12 @@ struct writer {
 };
 
 struct reader {
-  const std::uint8_t* base;
+  const u8* base;
   template <class T>
   void operator()(std::size_t at, T& v) const {
     if constexpr (std::is_integral_v<T>) {
-      std::uint64_t x = 0;
-      for (std::size_t i = 0; i < sizeof(T); ++i) x |= static_cast<std::uint64_t>(base[at + i]) << (8 * i);
+      u64 x = 0;
+      for (std::size_t i = 0; i < sizeof(T); ++i) x |= static_cast<u64>(base[at + i]) << (8 * i);
       v = static_cast<T>(x);
     } else {
       std::memcpy(v.data(), base + at, v.size());
@@ -91,17 +92,17 @@ T or_default(T v, T def) {
   return v != 0 ? v : def;
 }
 
-std::uint16_t even(std::uint16_t n) { return static_cast<std::uint16_t>((n + 1u) & ~1u); }
+u16 even(u16 n) { return static_cast<u16>((n + 1u) & ~1u); }
 
 }  // namespace
 
-void sip_config_pack(const sip_config& cfg, std::uint8_t out[SIP_CONFIG_SIZE]) {
+void sip_config_pack(const sip_config& cfg, u8 out[SIP_CONFIG_SIZE]) {
   std::memset(out, 0, SIP_CONFIG_SIZE);
   const writer w{out};
   config_fields(cfg, [&](std::size_t at, const auto& v) { w(at, v); });
 }
 
-bool sip_config_read(const std::uint8_t* body, std::size_t length, sip_config* out) {
+bool sip_config_read(const u8* body, std::size_t length, sip_config* out) {
   if (body == nullptr || out == nullptr || length < SIP_CONFIG_SIZE) return false;
   *out = sip_config{};
   const reader r{body};
@@ -113,12 +114,12 @@ bool sip_config_read(const std::uint8_t* body, std::size_t length, sip_config* o
 
 sip_global_settings sip_config_resolve_global(const sip_config& cfg) {
   sip_global_settings g{};
-  g.server_tx_count = or_default<std::uint32_t>(cfg.server_tx_count, 200);
-  g.call_count = or_default<std::uint32_t>(cfg.call_count, 200);
+  g.server_tx_count = or_default<u32>(cfg.server_tx_count, 200);
+  g.call_count = or_default<u32>(cfg.call_count, 200);
   g.cache_count = cfg.cache_count;
-  g.lookup_count = or_default<std::uint32_t>(cfg.lookup_count, 50);
-  g.tick_period_ms = or_default<std::uint32_t>(cfg.tick_period_ms, 1000);
-  g.tick_window = or_default<std::uint16_t>(cfg.tick_window, 10);
+  g.lookup_count = or_default<u32>(cfg.lookup_count, 50);
+  g.tick_period_ms = or_default<u32>(cfg.tick_period_ms, 1000);
+  g.tick_window = or_default<u16>(cfg.tick_window, 10);
   return g;
 }
 
@@ -131,29 +132,29 @@ sip_endpoint_settings sip_config_resolve(const sip_config_endpoint& e) {
   std::memcpy(s.address.data(), e.address.data(), 4);
   s.proxy_host = e.proxy_host;
   s.proxy_host.back() = '\0';
-  s.proxy_host_length = static_cast<std::uint16_t>(std::strlen(s.proxy_host.data()));
+  s.proxy_host_length = static_cast<u16>(std::strlen(s.proxy_host.data()));
   s.options = e.options;
   if ((s.options & (SIP_OPT_PROXY_ADDRESS | SIP_OPT_PROXY_NAME)) == 0) s.options &= ~SIP_OPT_PROXY_PORT;
-  s.proxy_port = or_default<std::uint16_t>(e.proxy_port, 5060);
-  s.default_port = or_default<std::uint16_t>(e.default_port, 5060);
+  s.proxy_port = or_default<u16>(e.proxy_port, 5060);
+  s.default_port = or_default<u16>(e.default_port, 5060);
   s.user_entity = e.user_entity;
   s.transport_entity = e.transport_entity;
   s.resolver_entity = or_default(e.resolver_entity, e.transport_entity);
   s.endpoint_flags = e.endpoint_flags;
-  s.datagram_room = static_cast<std::uint16_t>(even(e.datagram_room) + 28);
+  s.datagram_room = static_cast<u16>(even(e.datagram_room) + 28);
   s.other_room = even(e.other_room);
-  s.hold_ms = or_default<std::uint32_t>(e.hold_ms, 32000);
+  s.hold_ms = or_default<u32>(e.hold_ms, 32000);
   s.ack_life_ms = s.hold_ms;
-  s.t1_ms = or_default<std::uint32_t>(e.t1_ms, 500);
-  s.t2_ms = or_default<std::uint32_t>(e.t2_ms, 4000);
-  s.supervision_ms = or_default<std::uint32_t>(e.supervision_ms, 3000);
-  s.invite_resend_ms = or_default<std::uint32_t>(e.invite_resend_ms, 20000);
-  s.provisional_wait_ms = or_default<std::uint32_t>(e.provisional_wait_ms, 360000);
-  s.bye_hold_ms = or_default<std::uint32_t>(e.bye_hold_ms, 30000);
-  s.lookup_life_ms = or_default<std::uint32_t>(e.lookup_life_ms, 30000);
+  s.t1_ms = or_default<u32>(e.t1_ms, 500);
+  s.t2_ms = or_default<u32>(e.t2_ms, 4000);
+  s.supervision_ms = or_default<u32>(e.supervision_ms, 3000);
+  s.invite_resend_ms = or_default<u32>(e.invite_resend_ms, 20000);
+  s.provisional_wait_ms = or_default<u32>(e.provisional_wait_ms, 360000);
+  s.bye_hold_ms = or_default<u32>(e.bye_hold_ms, 30000);
+  s.lookup_life_ms = or_default<u32>(e.lookup_life_ms, 30000);
   s.max_calls = e.max_calls == 0 ? 100 : (e.max_calls > 65534 ? 65534 : e.max_calls);
-  s.lookup_table_size = or_default<std::uint32_t>(e.lookup_table_size, 50);
-  s.callid_buckets = or_default<std::uint16_t>(e.callid_buckets, 10);
-  s.branch_buckets = or_default<std::uint16_t>(e.branch_buckets, 10);
+  s.lookup_table_size = or_default<u32>(e.lookup_table_size, 50);
+  s.callid_buckets = or_default<u16>(e.callid_buckets, 10);
+  s.branch_buckets = or_default<u16>(e.branch_buckets, 10);
   return s;
 }

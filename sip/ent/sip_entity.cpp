@@ -1,5 +1,6 @@
 // ENT_SIP: handler, management by ENT_SM, endpoints, pools, the tick, and
 // the upward error and report messages.
+#include "platform/int_types.h"
 #include "sip/ent/sip_entity.h"
 
 #include <algorithm>
@@ -25,15 +26,14 @@ sip_module sip_mod;
 
 namespace {
 
-constexpr std::uint16_t NO_NAI = 0xFFFF;
+constexpr u16 NO_NAI = 0xFFFF;
 constexpr std::size_t REPORT_SIZE = 72;
-constexpr std::uint8_t ERROR_IN_SIZE = 6;
+constexpr u8 ERROR_IN_SIZE = 6;
 
-void send_simple(ent_id_t to, std::uint16_t nai, std::uint8_t sapi, std::uint16_t conn_id, code_t code,
-                 const std::uint8_t* data, std::uint32_t n) {
+void send_simple(ent_id_t to, u16 nai, u8 sapi, u16 conn_id, code_t code, const u8* data, u32 n) {
   msg_t* m = nullptr;
   buffer_t* b = nullptr;
-  std::uint8_t* p = nullptr;
+  u8* p = nullptr;
   Alloc_msg_data(&m, &b, n, &p);
   if (m == nullptr || p == nullptr) {
     if (m != nullptr) Free_msg(m);
@@ -53,23 +53,23 @@ void send_simple(ent_id_t to, std::uint16_t nai, std::uint8_t sapi, std::uint16_
 
 bool hook_endpoint_ready() { return sip_mod.ep != nullptr && sip_mod.ep->running != 0; }
 
-void hook_send_error_in(std::uint16_t conn_id, std::uint8_t error, std::uint8_t d1, std::uint8_t d2, std::uint8_t d3) {
+void hook_send_error_in(u16 conn_id, u8 error, u8 d1, u8 d2, u8 d3) {
   if (sip_mod.ep == nullptr) return;
   sip_send_error_in(sip_mod.ep->cfg.user_entity, sip_mod.ep->cfg.nai, conn_id, error, d1, d2, d3);
 }
 
-std::uint8_t hook_call_check(std::uint16_t conn_id) {
+u8 hook_call_check(u16 conn_id) {
   if (sip_mod.ep == nullptr) return 3;
-  const std::uint32_t c = sip_call__check(*sip_mod.ep, conn_id);
+  const u32 c = sip_call__check(*sip_mod.ep, conn_id);
   if (c == SIP_NONE) return 3;
   sip_mod.call = c;
   return 2;
 }
 
-std::uint8_t hook_call_alloc_outgoing(std::uint16_t conn_id) {
+u8 hook_call_alloc_outgoing(u16 conn_id) {
   if (sip_mod.ep == nullptr) return 3;
-  std::uint32_t c = SIP_NONE;
-  const std::uint8_t r = sip_call__alloc_outgoing(*sip_mod.ep, conn_id, &c);
+  u32 c = SIP_NONE;
+  const u8 r = sip_call__alloc_outgoing(*sip_mod.ep, conn_id, &c);
   if (r == SIP_CALL_OK) sip_mod.call = c;
   return r;
 }
@@ -88,7 +88,7 @@ void install_dispatch_hooks() {
 
 // ---- pools and endpoints -------------------------------------------------
 
-std::uint8_t sip_pools_init(const sip_config& cfg) {
+u8 sip_pools_init(const sip_config& cfg) {
   if (sip_mod.pools.built) return SIP_CFG_OK;
   const sip_global_settings g = sip_config_resolve_global(cfg);
   try {
@@ -96,8 +96,8 @@ std::uint8_t sip_pools_init(const sip_config& cfg) {
     sip_mod.pools.server_txs.build(g.server_tx_count);
     sip_mod.pools.cache.build(g.cache_count);
     sip_mod.pools.lookups.build(g.lookup_count);
-    for (std::uint32_t i = 0; i < g.server_tx_count; ++i) sip_mod.pools.server_txs[i].index = i;
-    const std::uint16_t nais = om_os_get_max_nai();
+    for (u32 i = 0; i < g.server_tx_count; ++i) sip_mod.pools.server_txs[i].index = i;
+    const u16 nais = om_os_get_max_nai();
     sip_mod.by_user_nai.assign(nais, nullptr);
     sip_mod.by_transport_nai.assign(nais, nullptr);
   } catch (const std::bad_alloc&) {
@@ -138,7 +138,7 @@ void endpoint_unlink(sip_endpoint* ep) {
   ep->cache_refresh.release();
   sip_dns__release_all(*ep);
   for (auto* table : {&ep->active_calls, &ep->closing_calls})
-    for (std::uint32_t c : *table)
+    for (u32 c : *table)
       if (c != SIP_NONE) {
         sip_call__close(*ep, c);
         sip_call__free(*ep, c);
@@ -151,8 +151,8 @@ void endpoint_unlink(sip_endpoint* ep) {
 }
 
 // Builds and configures the endpoint of one entry.
-std::uint8_t sip_endpoint_configure(const sip_config_endpoint& entry) {
-  const std::uint16_t nais = static_cast<std::uint16_t>(sip_mod.by_user_nai.size());
+u8 sip_endpoint_configure(const sip_config_endpoint& entry) {
+  const u16 nais = static_cast<u16>(sip_mod.by_user_nai.size());
   if (entry.nai >= nais || sip_mod.by_user_nai[entry.nai] != nullptr) return SIP_CFG_BAD_NAI;
   if (entry.transport_nai != NO_NAI &&
       (entry.transport_nai >= nais || sip_mod.by_transport_nai[entry.transport_nai] != nullptr))
@@ -170,7 +170,7 @@ std::uint8_t sip_endpoint_configure(const sip_config_endpoint& entry) {
   } catch (const std::bad_alloc&) {
     return SIP_CFG_MEMORY;
   }
-  const std::uint16_t nai = ep->cfg.nai;
+  const u16 nai = ep->cfg.nai;
   ep->lookup_sweep.cell = Timer_alloc(ENT_SIP, nai, SIP_TIMER_LOOKUP, 0);
   ep->finished_sweep.cell = Timer_alloc(ENT_SIP, nai, SIP_TIMER_ENDPOINT, 0);
   if ((ep->cfg.endpoint_flags & SIP_EP_CACHE_REFRESH) != 0)
@@ -182,7 +182,7 @@ std::uint8_t sip_endpoint_configure(const sip_config_endpoint& entry) {
     ep->cache_refresh.release();
     return SIP_CFG_TIMER;
   }
-  ep->next_incoming_conn_id = static_cast<std::uint16_t>(ep->cfg.max_calls - 1);
+  ep->next_incoming_conn_id = static_cast<u16>(ep->cfg.max_calls - 1);
   ep->running = 1;
   sip_mod.by_user_nai[nai] = ep.get();
   if (ep->cfg.transport_nai != NO_NAI) sip_mod.by_transport_nai[ep->cfg.transport_nai] = ep.get();
@@ -190,19 +190,19 @@ std::uint8_t sip_endpoint_configure(const sip_config_endpoint& entry) {
   return SIP_CFG_OK;
 }
 
-std::uint8_t configure(const std::uint8_t* body, std::uint32_t length) {
+u8 configure(const u8* body, u32 length) {
   sip_config cfg;
   if (!sip_config_read(body, length, &cfg)) return SIP_CFG_NOT_GATHERED;
-  std::uint8_t r = sip_pools_init(cfg);
+  u8 r = sip_pools_init(cfg);
   if (r != SIP_CFG_OK) return r;
-  for (std::uint16_t i = 0; i < cfg.endpoint_count; ++i) {
+  for (u16 i = 0; i < cfg.endpoint_count; ++i) {
     r = sip_endpoint_configure(cfg.endpoints[i]);
     if (r != SIP_CFG_OK) return r;
   }
   return SIP_CFG_OK;
 }
 
-std::uint8_t endpoint_release(std::uint16_t nai) {
+u8 endpoint_release(u16 nai) {
   if (nai > 65534) return 2;
   sip_endpoint* ep = sip_endpoint_by_user_nai(nai);
   if (ep == nullptr) return 3;
@@ -212,7 +212,7 @@ std::uint8_t endpoint_release(std::uint16_t nai) {
 }
 
 // The management request goes back to ENT_SM as its confirm.
-void sip_reply_in_place(code_t code, const std::uint8_t* data, std::uint8_t n) {
+void sip_reply_in_place(code_t code, const u8* data, u8 n) {
   msg_t* m = sip_mod.msg;
   Msg_set_inline_body(m, data, n);
   m->code = code;
@@ -226,11 +226,11 @@ void sip_mgt_event() {
   msg_t* m = sip_mod.msg;
   switch (m->code) {
     case SM_CONFIG_RQ: {
-      std::uint8_t area[SIP_CONFIG_SIZE];
-      std::uint8_t r;
+      u8 area[SIP_CONFIG_SIZE];
+      u8 r;
       if (m->p_buffer != nullptr) {
-        std::uint32_t total = 0;
-        std::uint8_t* body = Reassemble_buffers(area, sizeof area, m->p_buffer, &total);
+        u32 total = 0;
+        u8* body = Reassemble_buffers(area, sizeof area, m->p_buffer, &total);
         if (body == nullptr) {
           r = SIP_CFG_NOT_GATHERED;
         } else {
@@ -240,25 +240,24 @@ void sip_mgt_event() {
       } else {
         r = configure(Msg_data(m), m->data_size);
       }
-      const std::uint8_t co[3] = {static_cast<std::uint8_t>(r == SIP_CFG_OK ? 2 : 3), r,
-                                  static_cast<std::uint8_t>(r == SIP_CFG_OK ? ENT_SIP : 0)};
+      const u8 co[3] = {static_cast<u8>(r == SIP_CFG_OK ? 2 : 3), r, static_cast<u8>(r == SIP_CFG_OK ? ENT_SIP : 0)};
       sip_reply_in_place(SM_CONFIG_CO, co, 3);
       return;
     }
     case SM_RST_CFG_RQ: {
-      const std::uint8_t co[2] = {endpoint_release(m->nai), 0};
+      const u8 co[2] = {endpoint_release(m->nai), 0};
       sip_reply_in_place(SM_RST_CFG_CO, co, 2);
       return;
     }
     case SM_STOP_RQ: {
       sip_endpoint* ep = sip_endpoint_by_user_nai(m->nai);
       if (ep != nullptr) ep->running = 0;
-      const std::uint8_t co[2] = {static_cast<std::uint8_t>(ep != nullptr ? 2 : 3), 0};
+      const u8 co[2] = {static_cast<u8>(ep != nullptr ? 2 : 3), 0};
       sip_reply_in_place(SM_STOP_CO, co, 2);
       return;
     }
     case SM_INFO_RQ: {
-      std::uint8_t co[4] = {2, 0, 0, 0};
+      u8 co[4] = {2, 0, 0, 0};
       put_host16(co + 2, 3);
       sip_reply_in_place(SM_INFO_CO, co, 4);
       return;
@@ -270,12 +269,12 @@ void sip_mgt_event() {
 // ---- timers ----------------------------------------------------------------
 
 void tick() {
-  const std::uint16_t lag = static_cast<std::uint16_t>(sip_seq_window.sequence - sip_seq_window.acknowledged);
-  const std::uint8_t lagging = lag > sip_seq_window.window ? 1 : 0;
+  const u16 lag = static_cast<u16>(sip_seq_window.sequence - sip_seq_window.acknowledged);
+  const u8 lagging = lag > sip_seq_window.window ? 1 : 0;
   ++sip_seq_window.sequence;
   if (!sip_mod.endpoints.empty()) {
     const sip_endpoint& first = *sip_mod.endpoints.front();
-    std::uint8_t data[4] = {0, 0, lagging, 0};
+    u8 data[4] = {0, 0, lagging, 0};
     put_host16(data, sip_seq_window.sequence);
     send_simple(first.cfg.user_entity, first.cfg.nai, 0, 0xFFFF, SIP_TICK_IN, data, 4);
   }
@@ -306,10 +305,10 @@ void timer_dispatch() {
 
 }  // namespace
 
-sip_endpoint* sip_endpoint_by_user_nai(std::uint16_t nai) {
+sip_endpoint* sip_endpoint_by_user_nai(u16 nai) {
   return nai < sip_mod.by_user_nai.size() ? sip_mod.by_user_nai[nai] : nullptr;
 }
-sip_endpoint* sip_endpoint_by_transport_nai(std::uint16_t nai) {
+sip_endpoint* sip_endpoint_by_transport_nai(u16 nai) {
   return nai < sip_mod.by_transport_nai.size() ? sip_mod.by_transport_nai[nai] : nullptr;
 }
 
@@ -388,30 +387,29 @@ void sip_entity_handler(msg_t* m) {
   sip_mod.ep = nullptr;
 }
 
-void sip_send_error_in(ent_id_t dest, std::uint16_t nai, std::uint16_t conn_id, std::uint16_t error,
-                       std::uint8_t detail1, std::uint8_t detail2, std::uint8_t detail3) {
+void sip_send_error_in(ent_id_t dest, u16 nai, u16 conn_id, u16 error, u8 detail1, u8 detail2, u8 detail3) {
   if (sip_mod.pending_error_nai != NO_NAI) return;
   sip_mod.pending_error_nai = nai;
   sip_mod.pending_error_conn = conn_id;
-  std::uint8_t body[ERROR_IN_SIZE] = {0, 0, detail1, detail2, detail3, 0};
+  u8 body[ERROR_IN_SIZE] = {0, 0, detail1, detail2, detail3, 0};
   put_host16(body, error);
   send_simple(dest, nai, 0, conn_id, SIP_ERROR_IN, body, ERROR_IN_SIZE);
 }
 
-void sip_report_error(std::uint16_t cause, std::uint8_t detail) {
-  std::uint8_t body[REPORT_SIZE] = {};
+void sip_report_error(u16 cause, u8 detail) {
+  u8 body[REPORT_SIZE] = {};
   body[0] = ENT_SIP;
   body[1] = 'r';
   put_host16(body + 2, cause);
   body[4] = detail;
   body[5] = 255;
   body[6] = 0;
-  const std::uint16_t nai = sip_mod.ep != nullptr ? sip_mod.ep->cfg.nai : NO_NAI;
+  const u16 nai = sip_mod.ep != nullptr ? sip_mod.ep->cfg.nai : NO_NAI;
   send_simple(ENT_SM, nai, 0, 0xFFFF, SM_REPORT_IN, body, REPORT_SIZE);
 }
 
-void sip_report_dialog_event(std::uint16_t number, const sip_call* call, std::uint8_t dialog) {
-  std::uint8_t body[REPORT_SIZE] = {};
+void sip_report_dialog_event(u16 number, const sip_call* call, u8 dialog) {
+  u8 body[REPORT_SIZE] = {};
   body[0] = ENT_SIP;
   body[1] = 'e';
   put_host16(body + 2, number);
@@ -425,23 +423,23 @@ void sip_report_dialog_event(std::uint16_t number, const sip_call* call, std::ui
     const auto n = static_cast<std::size_t>(std::find(tag, tag + SIP_TEXT_SIZE - 1, '\0') - tag);
     std::memcpy(body + 6, d.remote_tag.data(), n);
   }
-  const std::uint16_t nai = sip_mod.ep != nullptr ? sip_mod.ep->cfg.nai : NO_NAI;
+  const u16 nai = sip_mod.ep != nullptr ? sip_mod.ep->cfg.nai : NO_NAI;
   send_simple(ENT_SM, nai, 0, call != nullptr ? call->conn_id : 0xFFFF, SM_REPORT_IN, body, REPORT_SIZE);
 }
 
 sip_entity_view sip_entity_state() {
-  return {static_cast<std::uint32_t>(sip_mod.endpoints.size()), sip_mod.pools.built ? &sip_mod.pools : nullptr};
+  return {static_cast<u32>(sip_mod.endpoints.size()), sip_mod.pools.built ? &sip_mod.pools : nullptr};
 }
 
-const sip_endpoint_settings* sip_endpoint_settings_of(std::uint16_t nai) {
+const sip_endpoint_settings* sip_endpoint_settings_of(u16 nai) {
   const sip_endpoint* ep = sip_endpoint_by_user_nai(nai);
   return ep != nullptr ? &ep->cfg : nullptr;
 }
-bool sip_endpoint_running(std::uint16_t nai) {
+bool sip_endpoint_running(u16 nai) {
   const sip_endpoint* ep = sip_endpoint_by_user_nai(nai);
   return ep != nullptr && ep->running != 0;
 }
-std::uint16_t sip_endpoint_next_conn_id(std::uint16_t nai) {
+u16 sip_endpoint_next_conn_id(u16 nai) {
   const sip_endpoint* ep = sip_endpoint_by_user_nai(nai);
   return ep != nullptr ? ep->next_incoming_conn_id : 0xFFFF;
 }

@@ -1,4 +1,5 @@
 // Receive path and admission of ENT_SIP.
+#include "platform/int_types.h"
 #include "sip/ent/sip_rx.h"
 
 #include <cstring>
@@ -23,42 +24,40 @@
 
 namespace {
 
-constexpr std::uint8_t INVITE_IN = SIP_METHOD_INVITE;  // 225
-constexpr std::uint8_t ACK_IN = SIP_METHOD_ACK;
-constexpr std::uint8_t OPTIONS_IN = SIP_METHOD_OPTIONS;
-constexpr std::uint8_t CANCEL_IN = SIP_METHOD_CANCEL;
-constexpr std::uint8_t REGISTER_IN = SIP_METHOD_REGISTER;
-constexpr std::uint8_t INVITE_CO = 193;
+constexpr u8 INVITE_IN = SIP_METHOD_INVITE;  // 225
+constexpr u8 ACK_IN = SIP_METHOD_ACK;
+constexpr u8 OPTIONS_IN = SIP_METHOD_OPTIONS;
+constexpr u8 CANCEL_IN = SIP_METHOD_CANCEL;
+constexpr u8 REGISTER_IN = SIP_METHOD_REGISTER;
+constexpr u8 INVITE_CO = 193;
 
 // Dialog states set when a request opens a dialog.
-constexpr std::uint8_t DLG_INVITE_RECEIVED = 8;
-constexpr std::uint8_t DLG_OPTIONS_RECEIVED = 16;
-constexpr std::uint8_t DLG_REGISTER_RECEIVED = 18;
+constexpr u8 DLG_INVITE_RECEIVED = 8;
+constexpr u8 DLG_OPTIONS_RECEIVED = 16;
+constexpr u8 DLG_REGISTER_RECEIVED = 18;
 
 sip_endpoint* rx_ep = nullptr;
 // The datagram being handled as it came, before the parser rewrote it.
 std::vector<char> rx_original;
 
-void report(std::uint16_t cause, std::uint8_t detail) { sip_report_error(cause, detail); }
+void report(u16 cause, u8 detail) { sip_report_error(cause, detail); }
 
-void answer(std::uint16_t status, const char* reason, std::uint16_t retry_after = 0) {
+void answer(u16 status, const char* reason, u16 retry_after = 0) {
   (void)sip_build_response(status, reason, retry_after, SIP_ENCODE_STATELESS);
 }
 
 // Seconds a client refused for want of records waits before it tries again:
 // 1 to 9, so that the clients of a burst do not all come back at once.
-std::uint16_t retry_after() { return static_cast<std::uint16_t>(1 + om_os_tick() % 9); }
+u16 retry_after() { return static_cast<u16>(1 + om_os_tick() % 9); }
 
 // Stateless datagrams of the encoder go to the source of the datagram being
 // handled.
-void sip_send_to_transport(buffer_t* chain, std::uint8_t) {
-  const std::vector<std::uint8_t> text = sip_tx__take_chain(chain, 0);
+void sip_send_to_transport(buffer_t* chain, u8) {
+  const std::vector<u8> text = sip_tx__take_chain(chain, 0);
   if (rx_ep != nullptr) sip_tx__send_datagram(*rx_ep, sip_mod.rx_address, sip_mod.rx_port, text.data(), text.size());
 }
 
-std::uint8_t call_check(std::uint16_t conn_id) {
-  return rx_ep != nullptr && sip_call__check(*rx_ep, conn_id) != SIP_NONE ? 2 : 3;
-}
+u8 call_check(u16 conn_id) { return rx_ep != nullptr && sip_call__check(*rx_ep, conn_id) != SIP_NONE ? 2 : 3; }
 
 bool tag_equal(const sip_text& stored, sip_str tag) {
   // Whole tags: equal length and bytes.
@@ -90,16 +89,15 @@ sip_stx_key key_of_message() {
 }
 
 // The dialog whose remote tag is `tag`, or SIP_NO_INDEX.
-std::uint8_t dialog_by_tag(const sip_call& c, sip_str tag) {
-  for (std::uint8_t d = 0; d < SIP_DIALOGS; ++d)
+u8 dialog_by_tag(const sip_call& c, sip_str tag) {
+  for (u8 d = 0; d < SIP_DIALOGS; ++d)
     if (c.dialogs[d].state != SIP_DLG_IDLE && tag_equal(c.dialogs[d].remote_tag, tag)) return d;
   return SIP_NO_INDEX;
 }
 
 // Sends the primitive of the message in the work area up: 2, or the
 // builder's failure after the request was answered.
-std::uint16_t sip_rx__deliver(sip_endpoint& ep, std::uint32_t ci, std::uint8_t dialog, std::uint8_t code,
-                              bool request) {
+u16 sip_rx__deliver(sip_endpoint& ep, u32 ci, u8 dialog, u8 code, bool request) {
   const char letter = static_cast<char>((code & 0x1F) - 1 + (request ? 'A' : 'a'));
   const sip_kind_index_entry& entry =
       request ? sip_kind_index_rq[letter - 'A' + 1] : sip_kind_index_rs[letter - 'a' + 1];
@@ -110,7 +108,7 @@ std::uint16_t sip_rx__deliver(sip_endpoint& ep, std::uint32_t ci, std::uint8_t d
   sip_prim_area.rl_dest_port = request ? sip_mod.rx_port : 0xFFFF;
   sip_prim_area.rl_dest_addr =
       request ? sip_str{4, reinterpret_cast<const char*>(sip_mod.rx_address.data())} : sip_str{};
-  const std::uint16_t r = sip_prim__build_up(entry, request ? 1 : 0, &chain);
+  const u16 r = sip_prim__build_up(entry, request ? 1 : 0, &chain);
   sip_prim_area.rl_dest_port = 0xFFFF;
   sip_prim_area.rl_dest_addr = {};
   if (r != 2) {
@@ -144,12 +142,12 @@ std::uint16_t sip_rx__deliver(sip_endpoint& ep, std::uint32_t ci, std::uint8_t d
   return 2;
 }
 
-void drop_new_stx(sip_endpoint& ep, std::uint32_t stx) {
+void drop_new_stx(sip_endpoint& ep, u32 stx) {
   if (stx != SIP_NONE && sip_mod.pools.server_txs[stx].state == SIP_STX_NEW) sip_server_tx__free(ep, stx);
 }
 
 // The dialog machine's event for the message in the work area.
-sip_dlg_event dialog_event(const sip_call& c, const sip_dialog& d, std::uint8_t code, std::uint16_t status) {
+sip_dlg_event dialog_event(const sip_call& c, const sip_dialog& d, u8 code, u16 status) {
   const sip_hdr_area_t& w = sip_hdr_area;
   sip_dlg_event e;
   e.code = code;
@@ -166,9 +164,9 @@ sip_dlg_event dialog_event(const sip_call& c, const sip_dialog& d, std::uint8_t 
 // Runs the dialog machine for a request received in a dialog.  True when
 // the request goes on; otherwise it was answered (491, 500) or refused and
 // its server transaction is dropped.
-bool dialog_admits(sip_endpoint& ep, sip_call& c, std::uint8_t dialog, std::uint8_t code, std::uint32_t stx) {
+bool dialog_admits(sip_endpoint& ep, sip_call& c, u8 dialog, u8 code, u32 stx) {
   sip_dialog& d = c.dialogs[dialog];
-  const std::uint8_t before = d.state;
+  const u8 before = d.state;
   const sip_dlg_outcome o = sip_dialog_sm_step(d.state, d.flags, dialog_event(c, d, code, 0));
   if (o.result == SIP_DLG_BAD_STATE) {
     report(SIP_CAUSE_TRANSACTION, before);
@@ -177,8 +175,7 @@ bool dialog_admits(sip_endpoint& ep, sip_call& c, std::uint8_t dialog, std::uint
   }
   if (d.state != before) sip_report_dialog_event(SIP_DIALOG_EVENT_ANY, &c, dialog);
   if ((o.actions & SIP_DLGA_ANSWER) != 0) {
-    const std::uint16_t retry =
-        (o.actions & SIP_DLGA_RETRY_AFTER) != 0 ? static_cast<std::uint16_t>(1 + om_os_tick() % 9) : 0;
+    const u16 retry = (o.actions & SIP_DLGA_RETRY_AFTER) != 0 ? static_cast<u16>(1 + om_os_tick() % 9) : 0;
     answer(o.answer, o.reason, retry);
     drop_new_stx(ep, stx);
     return false;
@@ -195,7 +192,7 @@ bool dialog_admits(sip_endpoint& ep, sip_call& c, std::uint8_t dialog, std::uint
 
 // What the dialog machine asked for on a received response, but the
 // release, which waits until the response went up.
-void carry_out_response_actions(sip_endpoint& ep, sip_call& c, std::uint8_t dialog, std::uint32_t actions) {
+void carry_out_response_actions(sip_endpoint& ep, sip_call& c, u8 dialog, u32 actions) {
   sip_dialog& d = c.dialogs[dialog];
   if ((actions & SIP_DLGA_CALL_FAILED) != 0) c.flags |= SIP_CALLF_FAILED;
   if ((actions & SIP_DLGA_FORK_TIMER) != 0 && c.dialog_count > 1 && c.fork.running == 0)
@@ -211,12 +208,12 @@ void carry_out_response_actions(sip_endpoint& ep, sip_call& c, std::uint8_t dial
 
 void request(sip_endpoint& ep) {
   const sip_hdr_area_t& w = sip_hdr_area;
-  const std::uint8_t code = w.method;
+  const u8 code = w.method;
   if (code < INVITE_IN || code > REGISTER_IN) return;  // the parser answered it
   const sip_stx_key k = key_of_message();
-  std::uint32_t ci = SIP_NONE;
-  std::uint32_t stx = sip_server_tx__match(ep, code, k, SIP_NO_CONN, false, false);
-  std::uint32_t ack_stx = SIP_NONE;
+  u32 ci = SIP_NONE;
+  u32 stx = sip_server_tx__match(ep, code, k, SIP_NO_CONN, false, false);
+  u32 ack_stx = SIP_NONE;
   if (stx != SIP_NONE) {
     const sip_server_transaction& t = sip_mod.pools.server_txs[stx];
     if (t.request_code == code) {
@@ -232,7 +229,7 @@ void request(sip_endpoint& ep) {
     ci = t.call;
     stx = SIP_NONE;
   }
-  std::uint16_t cancel_conn = SIP_NO_CONN;
+  u16 cancel_conn = SIP_NO_CONN;
   if (code != ACK_IN) {
     stx = sip_server_tx__alloc(ep, code);
     if (stx == SIP_NONE) {
@@ -244,7 +241,7 @@ void request(sip_endpoint& ep) {
     sip_server_tx__fill(ep, stx, k);
     sip_mod.pools.server_txs[stx].request_text = rx_original;
     if (code == CANCEL_IN) {
-      const std::uint32_t inv = sip_server_tx__match(ep, INVITE_IN, k, SIP_NO_CONN, false, true);
+      const u32 inv = sip_server_tx__match(ep, INVITE_IN, k, SIP_NO_CONN, false, true);
       if (inv != SIP_NONE && sip_mod.pools.server_txs[inv].call != SIP_NONE &&
           sip_mod.pools.server_txs[inv].state != SIP_STX_ANSWERED) {
         ci = sip_mod.pools.server_txs[inv].call;
@@ -255,7 +252,7 @@ void request(sip_endpoint& ep) {
   if (ci == SIP_NONE) ci = sip_call__by_callid(ep, w.call_id);
   if (ci != SIP_NONE && sip_mod.pools.calls[ci].closing != 0) ci = SIP_NONE;
 
-  std::uint8_t dialog = 0;
+  u8 dialog = 0;
   bool release_after_ack = false;
   if (ci == SIP_NONE) {
     if (code == ACK_IN) {
@@ -278,7 +275,7 @@ void request(sip_endpoint& ep) {
       drop_new_stx(ep, stx);
       return;
     }
-    const std::uint8_t r = sip_call__alloc_incoming(ep, code, w.cseq.number, &ci);
+    const u8 r = sip_call__alloc_incoming(ep, code, w.cseq.number, &ci);
     if (r != SIP_CALL_OK) {
       report(SIP_CAUSE_NO_CALL_RECORD, r);
       ++sip_mod.pools.refused_no_call;
@@ -337,7 +334,7 @@ void request(sip_endpoint& ep) {
         report(SIP_CAUSE_TRANSACTION, 6);
         return;
       }
-      const std::uint8_t before = d.state;
+      const u8 before = d.state;
       const sip_dlg_outcome o = sip_dialog_sm_step(d.state, d.flags, dialog_event(c, d, code, 0));
       if (d.state != before) sip_report_dialog_event(SIP_DIALOG_EVENT_ANY, &c, dialog);
       if ((o.actions & (SIP_DLGA_RELEASE | SIP_DLGA_RELEASE_BUT_ACK)) != 0) release_after_ack = true;
@@ -379,7 +376,7 @@ void request(sip_endpoint& ep) {
     }
   }
   if (stx != SIP_NONE) sip_server_tx__link_call(ep, stx, ci);
-  const std::uint16_t r = sip_rx__deliver(ep, ci, dialog, code, true);
+  const u16 r = sip_rx__deliver(ep, ci, dialog, code, true);
   if (r == 2) {
     if (stx != SIP_NONE) sip_mod.pools.server_txs[stx].state = SIP_STX_DELIVERED;
   } else {
@@ -392,7 +389,7 @@ void request(sip_endpoint& ep) {
 
 void response(sip_endpoint& ep) {
   const sip_hdr_area_t& w = sip_hdr_area;
-  const std::uint8_t code = w.cseq.method;  // 0xC1 .. 0xC6
+  const u8 code = w.cseq.method;  // 0xC1 .. 0xC6
   if (code == 0xC2) {
     report(SIP_CAUSE_PARSE, 1);
     return;
@@ -402,8 +399,8 @@ void response(sip_endpoint& ep) {
     return;
   }
   if (code < 0xC1 || code > 0xC6) return;
-  const std::uint16_t status = w.status_line.code;
-  const std::uint32_t ci = sip_call__by_callid(ep, w.call_id);
+  const u16 status = w.status_line.code;
+  const u32 ci = sip_call__by_callid(ep, w.call_id);
   if (ci == SIP_NONE) {
     report(SIP_CAUSE_NO_CALL, code);
     return;
@@ -419,7 +416,7 @@ void response(sip_endpoint& ep) {
     }
   }
   if (slot == nullptr) return;
-  std::uint8_t dialog = slot->dialog;
+  u8 dialog = slot->dialog;
   if (code != INVITE_CO) {
     if (status < 200) {
       if (slot->state == SIP_SLOT_PROCEEDING && status == 100) {
@@ -443,18 +440,18 @@ void response(sip_endpoint& ep) {
       else report(SIP_CAUSE_TRANSACTION, 2);
       return;
     }
-    const std::uint8_t d = c.dialog_count;
+    const u8 d = c.dialog_count;
     sip_dialog& nd = c.dialogs[d];
     copy_tag(nd.remote_tag, w.to.tag);
     nd.local_cseq = nd.our_invite_cseq = w.cseq.number;
-    nd.state = static_cast<std::uint8_t>(sip_dlg_st::invite_sent);
+    nd.state = static_cast<u8>(sip_dlg_st::invite_sent);
     ++c.dialog_count;
     c.highest_dialog = d;
     dialog = d;
   } else {
     // A new To tag takes the next dialog, up to three.
     if (has_tag(w.to.tag)) {
-      std::uint8_t d = dialog_by_tag(c, w.to.tag);
+      u8 d = dialog_by_tag(c, w.to.tag);
       if (d == SIP_NO_INDEX && c.dialogs[0].remote_tag[0] == '\0') {
         copy_tag(c.dialogs[0].remote_tag, w.to.tag);
         d = 0;
@@ -468,7 +465,7 @@ void response(sip_endpoint& ep) {
         sip_dialog& nd = c.dialogs[d];
         copy_tag(nd.remote_tag, w.to.tag);
         nd.local_cseq = nd.our_invite_cseq = w.cseq.number;
-        nd.state = static_cast<std::uint8_t>(sip_dlg_st::invite_sent);
+        nd.state = static_cast<u8>(sip_dlg_st::invite_sent);
         ++c.dialog_count;
         c.highest_dialog = d;
       }
@@ -501,7 +498,7 @@ void response(sip_endpoint& ep) {
   // The dialog machine decides whether the response goes up and what the
   // records do with it.
   sip_dialog& d = c.dialogs[dialog];
-  const std::uint8_t before = d.state;
+  const u8 before = d.state;
   const sip_dlg_outcome o = sip_dialog_sm_step(d.state, d.flags, dialog_event(c, d, code, status));
   if (o.result == SIP_DLG_BAD_STATE) {
     report(SIP_CAUSE_TRANSACTION, before);
@@ -515,7 +512,7 @@ void response(sip_endpoint& ep) {
     (void)sip_rx__deliver(ep, ci, dialog, code, false);
     // A failure to our INVITE ends the forks still early.
     if ((c.flags & SIP_CALLF_FAILED) != 0) {
-      c.flags = static_cast<std::uint8_t>(c.flags & ~SIP_CALLF_FAILED);
+      c.flags = static_cast<u8>(c.flags & ~SIP_CALLF_FAILED);
       sip_call__end_early_dialogs(c, dialog);
     }
   }
@@ -526,7 +523,7 @@ void response(sip_endpoint& ep) {
 bool required_headers_present() {
   static constexpr struct {
     sip_header_id id;
-    std::uint8_t number;
+    u8 number;
   } required[] = {{sip_header_id::call_id, 10},
                   {sip_header_id::cseq, 18},
                   {sip_header_id::from, 23},
@@ -544,7 +541,7 @@ bool required_headers_present() {
 // block the SSC message keeps it in, less its alignment): a longer one can
 // be read but not carried, and the request is answered at once.
 bool bodies_go_up() {
-  const std::uint32_t room = om_os_get_buffer_room() > 8 ? om_os_get_buffer_room() - 8u : 0u;
+  const u32 room = om_os_get_buffer_room() > 8 ? om_os_get_buffer_room() - 8u : 0u;
   const unsigned n = sip_hdr_count(sip_header_id::body);
   for (unsigned i = 0; i < n && i < SIP_MAX_BODY; ++i)
     if (sip_hdr_area.body[i].text.len > room) return false;
@@ -555,7 +552,7 @@ bool bodies_go_up() {
 // told that the size is the reason, a response is dropped.
 void refuse_body() {
   report(SIP_CAUSE_PARSE, 2);
-  const std::uint8_t m = sip_hdr_area.method;
+  const u8 m = sip_hdr_area.method;
   if (m != SIP_METHOD_RESPONSE && m != SIP_METHOD_ACK) answer(413, "Request Entity Too Large");
 }
 
@@ -572,8 +569,7 @@ void sip_rx__install_hooks(sip_endpoint* ep) {
   if (ep != nullptr) sip_encode_env.compact = false;
 }
 
-void sip_rx__datagram(sip_endpoint& ep, char* text, std::size_t length, const std::array<std::uint8_t, 4>& from,
-                      std::uint16_t port) {
+void sip_rx__datagram(sip_endpoint& ep, char* text, std::size_t length, const std::array<u8, 4>& from, u16 port) {
   sip_rx__install_hooks(&ep);
   sip_mod.rx_address = from;
   sip_mod.rx_port = port;
@@ -581,7 +577,7 @@ void sip_rx__datagram(sip_endpoint& ep, char* text, std::size_t length, const st
   sip_parser parser;
   sip_parse__start(parser, text, length);
   for (;;) {
-    const std::uint8_t r = sip_parse_message(parser, 1);
+    const u8 r = sip_parse_message(parser, 1);
     if (r == SIP_PARSE_INCOMPLETE) break;
     if (r != SIP_PARSE_MORE && r != SIP_PARSE_DONE) {
       report(SIP_CAUSE_PARSE, 0);
@@ -596,8 +592,8 @@ void sip_rx__datagram(sip_endpoint& ep, char* text, std::size_t length, const st
   }
 }
 
-void sip_rx__too_large(sip_endpoint& ep, const char* text, std::size_t length, const std::array<std::uint8_t, 4>& from,
-                       std::uint16_t port) {
+void sip_rx__too_large(sip_endpoint& ep, const char* text, std::size_t length, const std::array<u8, 4>& from,
+                       u16 port) {
   sip_rx__install_hooks(&ep);
   sip_mod.rx_address = from;
   sip_mod.rx_port = port;
@@ -629,10 +625,10 @@ void sip_rx__too_large(sip_endpoint& ep, const char* text, std::size_t length, c
   if (request && required_headers_present()) answer(513, "Message Too Large");
 }
 
-void sip_rx__local_ack(sip_endpoint& ep, std::uint32_t ci, std::uint8_t dialog) {
+void sip_rx__local_ack(sip_endpoint& ep, u32 ci, u8 dialog) {
   sip_call& c = sip_mod.pools.calls[ci];
   sip_dialog& d = c.dialogs[dialog];
-  const std::uint8_t before = d.state;
+  const u8 before = d.state;
   (void)sip_dialog_sm_step(d.state, d.flags, dialog_event(c, d, ACK_IN, 0));
   if (d.state != before) sip_report_dialog_event(SIP_DIALOG_EVENT_ANY, &c, dialog);
   // The refusal's headers (Via, From, To with our tag, Call-ID) are the
@@ -644,8 +640,8 @@ void sip_rx__local_ack(sip_endpoint& ep, std::uint32_t ci, std::uint8_t dialog) 
   sip_hdr_count(sip_header_id::status_line) = 0;
   w.cseq.method = 0xC2;
   w.cseq.method_text = sip_str{};
-  const std::array<std::uint8_t, 4> rx_address = sip_mod.rx_address;
-  const std::uint16_t rx_port = sip_mod.rx_port;
+  const std::array<u8, 4> rx_address = sip_mod.rx_address;
+  const u16 rx_port = sip_mod.rx_port;
   sip_mod.rx_address = c.dest_address;
   sip_mod.rx_port = c.dest_port;
   (void)sip_rx__deliver(ep, ci, dialog, ACK_IN, true);
@@ -654,9 +650,9 @@ void sip_rx__local_ack(sip_endpoint& ep, std::uint32_t ci, std::uint8_t dialog) 
   sip_dialog__close(c, dialog);
 }
 
-bool sip_rx__answer_timed_out(sip_endpoint& ep, sip_call& c, std::uint8_t request_code) {
+bool sip_rx__answer_timed_out(sip_endpoint& ep, sip_call& c, u8 request_code) {
   sip_server_transaction* t = nullptr;
-  for (const std::uint32_t i : c.server_txs) {
+  for (const u32 i : c.server_txs) {
     sip_server_transaction& s = sip_mod.pools.server_txs[i];
     if (s.request_code == request_code && s.state != SIP_STX_ANSWERED && !s.request_text.empty()) t = &s;
   }
@@ -668,14 +664,14 @@ bool sip_rx__answer_timed_out(sip_endpoint& ep, sip_call& c, std::uint8_t reques
   sip_parser parser;
   sip_parse__start(parser, text.data(), text.size());
   for (;;) {
-    const std::uint8_t r = sip_parse_message(parser, 1);
+    const u8 r = sip_parse_message(parser, 1);
     if (r != SIP_PARSE_MORE && r != SIP_PARSE_DONE) return false;
     if (sip_hdr_area.method == request_code && sip_hdr_area.cseq.number == t->cseq) break;
     if (r == SIP_PARSE_DONE) return false;
   }
   // The tag the user gave the dialog, when it answered before.
   if (c.local_tag[0] != '\0' && !has_tag(sip_hdr_area.to.tag))
-    sip_hdr_area.to.tag = sip_str{static_cast<std::uint16_t>(std::strlen(c.local_tag.data())), c.local_tag.data()};
+    sip_hdr_area.to.tag = sip_str{static_cast<u16>(std::strlen(c.local_tag.data())), c.local_tag.data()};
   answer(408, "Request Timeout");
   t->request_text.clear();
   return true;

@@ -1,6 +1,7 @@
 // Send path of ENT_SIP: a primitive of the user, decoded into the header work
 // area by the downward dispatch, is checked against its dialog, given its
 // destination and CSeq, encoded and handed to the sending side.
+#include "platform/int_types.h"
 #include "sip/ent/sip_send.h"
 
 #include <cstring>
@@ -34,15 +35,15 @@ void copy_tag(sip_text& dst, sip_str s) {
   dst[n] = '\0';
 }
 
-std::uint8_t dialog_by_tag(const sip_call& c, sip_str tag) {
-  for (std::uint8_t d = 0; d < SIP_DIALOGS; ++d)
+u8 dialog_by_tag(const sip_call& c, sip_str tag) {
+  for (u8 d = 0; d < SIP_DIALOGS; ++d)
     if (c.dialogs[d].state != SIP_DLG_IDLE && c.dialogs[d].remote_tag[0] != '\0' &&
         tag_equal(c.dialogs[d].remote_tag, tag))
       return d;
   return SIP_NO_INDEX;
 }
 
-bool is_request(std::uint8_t code) { return code <= 'Q'; }
+bool is_request(u8 code) { return code <= 'Q'; }
 
 // Set while the message being encoded is a final refusal of an INVITE that
 // opened no dialog (sip_tx_msg).
@@ -50,7 +51,7 @@ bool refusal_outside_dialog = false;
 
 // No dialog for the tag: SIP_ERROR_IN 481 to the user (the dispatch's result
 // byte cannot carry it), nothing sent.
-std::uint8_t no_dialog(const sip_endpoint& ep, const sip_call& c, std::uint8_t code) {
+u8 no_dialog(const sip_endpoint& ep, const sip_call& c, u8 code) {
   // from=%.*s to=%.*s d0=%s st=%d\n", sip_hdr_area.from.tag.len, sip_hdr_area.from.tag.ptr, sip_hdr_area.to.tag.len,
   // sip_hdr_area.to.tag.ptr, c.dialogs[0].remote_tag.data(), c.dialogs[0].state);
   sip_send_error_in(ep.cfg.user_entity, ep.cfg.nai, c.conn_id, 481, 0, 0, code);
@@ -61,7 +62,7 @@ std::uint8_t no_dialog(const sip_endpoint& ep, const sip_call& c, std::uint8_t c
 // address (option 0x0004), else a name from the cache.  False when none.
 bool next_hop_request(sip_endpoint& ep, sip_call& c) {
   const sip_addr& uri = sip_hdr_area.request_line;
-  std::uint16_t port = ep.cfg.default_port;
+  u16 port = ep.cfg.default_port;
   if ((ep.cfg.options & SIP_OPT_PROXY_PORT) != 0) port = ep.cfg.proxy_port;
   else if (uri.port != SIP_PORT_NONE) port = uri.port;
   if (uri.ipv4.len == 4 && uri.ipv4.ptr != nullptr) {
@@ -69,7 +70,7 @@ bool next_hop_request(sip_endpoint& ep, sip_call& c) {
   } else if ((ep.cfg.options & SIP_OPT_PROXY_ADDRESS) != 0) {
     c.dest_address = ep.cfg.address;
   } else if (uri.host.len > 0) {
-    std::array<std::uint8_t, 4> a{};
+    std::array<u8, 4> a{};
     const std::string_view host(uri.host.ptr, uri.host.len);
     if (sip_dns__resolve(ep.cfg.nai, host, c.conn_id, &a) != 2) return false;
     c.dest_address = a;
@@ -98,8 +99,7 @@ void stop_supervision_if_done(sip_dialog& d) {
 
 // The dialog's new state and flags after what the user sent, and what the
 // machine asked for once the message is out.
-void commit_dialog(const sip_endpoint& ep, sip_call& c, std::uint8_t di, std::uint8_t state, std::uint16_t flags,
-                   std::uint32_t actions) {
+void commit_dialog(const sip_endpoint& ep, sip_call& c, u8 di, u8 state, u16 flags, u32 actions) {
   sip_dialog& d = c.dialogs[di];
   const bool was_idle = d.state == SIP_DLG_IDLE;
   const bool changed = d.state != state;
@@ -119,13 +119,13 @@ void commit_dialog(const sip_endpoint& ep, sip_call& c, std::uint8_t di, std::ui
 // The INVITE's branch back in the work area's top Via, for a CANCEL (from
 // the INVITE's client slot) or an ACK of a failure (from the slot that
 // took the INVITE's final response).
-void restore_branch(const sip_call& c, std::uint8_t di, std::uint8_t kind) {
+void restore_branch(const sip_call& c, u8 di, u8 kind) {
   if (sip_hdr_count(sip_header_id::via) == 0) return;
   for (const sip_transaction_slot& s : c.slots) {
     if (s.state == SIP_SLOT_FREE || s.dialog != di || s.branch[0] == '\0') continue;
     const bool match = kind == 'B' ? s.kind == 'B' : s.kind == 193;
     if (!match) continue;
-    sip_hdr_area.via[0].branch = sip_str{static_cast<std::uint16_t>(std::strlen(s.branch.data())), s.branch.data()};
+    sip_hdr_area.via[0].branch = sip_str{static_cast<u16>(std::strlen(s.branch.data())), s.branch.data()};
     return;
   }
 }
@@ -133,7 +133,7 @@ void restore_branch(const sip_call& c, std::uint8_t di, std::uint8_t kind) {
 // A local confirm of the user's request `code`: the work area given the
 // status and built as the request's response primitive, sent up with the
 // confirm code; nothing goes on the wire.
-void sip_confirm_local(const sip_endpoint& ep, const sip_call& c, std::uint8_t code, std::uint16_t status) {
+void sip_confirm_local(const sip_endpoint& ep, const sip_call& c, u8 code, u16 status) {
   if (!is_request(code)) return;
   const sip_kind_index_entry& entry = sip_kind_index_rs[code - 'A' + 1];
   if (entry.table == nullptr) return;
@@ -159,15 +159,15 @@ void sip_confirm_local(const sip_endpoint& ep, const sip_call& c, std::uint8_t c
   Send_msg(m);
 }
 
-std::uint8_t send_prim() {
+u8 send_prim() {
   sip_endpoint* ep = sip_mod.ep;
   if (ep == nullptr || sip_mod.call == SIP_NONE) return 27;
   sip_call& c = sip_mod.pools.calls[sip_mod.call];
-  const std::uint8_t code = sip_dispatch_code;
-  const std::uint16_t status = sip_hdr_area.status_line.code;
+  const u8 code = sip_dispatch_code;
+  const u16 status = sip_hdr_area.status_line.code;
   const sip_hdr_area_t& w = sip_hdr_area;
 
-  std::uint8_t di = SIP_NO_INDEX;
+  u8 di = SIP_NO_INDEX;
   if (code == 'A' || code == 'C' || code == 'F') {
     if (c.dialog_count > 0 && has_tag(w.to.tag)) {
       di = dialog_by_tag(c, w.to.tag);
@@ -226,15 +226,15 @@ std::uint8_t send_prim() {
   // The Call-ID written is the call's own.
   if (c.in_bucket) {
     sip_callid_parsed& id = sip_hdr_area.call_id;
-    id.word = sip_str{static_cast<std::uint16_t>(std::strlen(c.callid_word.data())), c.callid_word.data()};
-    id.host = sip_str{static_cast<std::uint16_t>(std::strlen(c.callid_host.data())), c.callid_host.data()};
+    id.word = sip_str{static_cast<u16>(std::strlen(c.callid_word.data())), c.callid_word.data()};
+    id.host = sip_str{static_cast<u16>(std::strlen(c.callid_host.data())), c.callid_host.data()};
     id.addr_len = c.callid_addr_len;
     id.addr = c.callid_addr_len != 0 ? c.callid_addr.data() : nullptr;
     sip_hdr_count(sip_header_id::call_id) = 1;
   }
   // The dialog machine decides whether the message goes out.
-  std::uint8_t next_state = d.state;
-  std::uint16_t next_flags = d.flags;
+  u8 next_state = d.state;
+  u16 next_flags = d.flags;
   sip_dlg_event ev;
   ev.code = code;
   ev.status = status;
@@ -264,7 +264,7 @@ std::uint8_t send_prim() {
   sip_encode_kind = code;
   refusal_outside_dialog = code == 'a' && status >= 300 && next_state == SIP_DLG_S_REJECT_SENT &&
                            (next_flags & SIP_DLGF_IN_DIALOG) == 0 && c.dialog_count <= 1 && sip_mod.stx != SIP_NONE;
-  const std::uint8_t r = sip_encode_message(SIP_ENCODE_CALL);
+  const u8 r = sip_encode_message(SIP_ENCODE_CALL);
   const bool refused = refusal_outside_dialog;
   refusal_outside_dialog = false;
   if (r == 2) commit_dialog(*ep, c, di, next_state, next_flags, o.actions);
@@ -273,10 +273,10 @@ std::uint8_t send_prim() {
   return r == 2 ? 2 : r;
 }
 
-std::uint8_t server_tx_match(std::uint8_t indication) {
+u8 server_tx_match(u8 indication) {
   if (sip_mod.call == SIP_NONE) return 3;
   const sip_call& c = sip_mod.pools.calls[sip_mod.call];
-  for (std::uint32_t t : c.server_txs) {
+  for (u32 t : c.server_txs) {
     const sip_server_transaction& s = sip_mod.pools.server_txs[t];
     if (s.request_code == indication && s.state != SIP_STX_ANSWERED) {
       sip_mod.stx = t;
@@ -289,8 +289,8 @@ std::uint8_t server_tx_match(std::uint8_t indication) {
 void cseq_request() {
   sip_call& c = sip_mod.pools.calls[sip_mod.call];
   sip_dialog& d = c.dialogs[sip_mod.dialog < SIP_DIALOGS ? sip_mod.dialog : 0];
-  const std::uint8_t code = sip_encode_kind;
-  std::uint32_t n;
+  const u8 code = sip_encode_kind;
+  u32 n;
   if (code == 'B' || code == 'E') {
     n = d.our_invite_cseq;
   } else {
@@ -302,7 +302,7 @@ void cseq_request() {
     }
   }
   sip_hdr_area.cseq.number = n;
-  sip_hdr_area.cseq.method = static_cast<std::uint8_t>(0xC0 + (code - 'A' + 1));
+  sip_hdr_area.cseq.method = static_cast<u8>(0xC0 + (code - 'A' + 1));
   sip_hdr_area.cseq.method_text = sip_str{};
   if (sip_hdr_count(sip_header_id::cseq) == 0) sip_hdr_count(sip_header_id::cseq) = 1;
 }
@@ -310,20 +310,20 @@ void cseq_request() {
 void cseq_response() {
   sip_call& c = sip_mod.pools.calls[sip_mod.call];
   sip_dialog& d = c.dialogs[sip_mod.dialog < SIP_DIALOGS ? sip_mod.dialog : 0];
-  const std::uint8_t code = sip_encode_kind;
-  std::uint32_t n;
+  const u8 code = sip_encode_kind;
+  u32 n;
   if (code == 'a' || code == 'e') n = d.received_invite_cseq;
   else if (sip_mod.stx != SIP_NONE) n = sip_mod.pools.server_txs[sip_mod.stx].cseq;
   else n = d.remote_cseq;
   if (sip_hdr_area.status_line.code >= 200) d.pending_request = 0;
   sip_hdr_area.cseq.number = n;
-  sip_hdr_area.cseq.method = static_cast<std::uint8_t>(0xC0 + (code - 'a' + 1));
+  sip_hdr_area.cseq.method = static_cast<u8>(0xC0 + (code - 'a' + 1));
   sip_hdr_area.cseq.method_text = sip_str{};
   if (sip_hdr_count(sip_header_id::cseq) == 0) sip_hdr_count(sip_header_id::cseq) = 1;
 }
 
-std::uint8_t send_by_kind(buffer_t* chain) {
-  const std::vector<std::uint8_t> text = sip_tx__take_chain(chain, 0);
+u8 send_by_kind(buffer_t* chain) {
+  const std::vector<u8> text = sip_tx__take_chain(chain, 0);
   if (sip_mod.ep == nullptr || sip_mod.call == SIP_NONE) return 3;
   const sip_hdr_area_t& w = sip_hdr_area;
   const char* branch = nullptr;
@@ -332,7 +332,7 @@ std::uint8_t send_by_kind(buffer_t* chain) {
     std::memcpy(room, w.via[0].branch.ptr, std::min<std::size_t>(w.via[0].branch.len, SIP_TEXT_SIZE - 1));
     branch = room;
   }
-  const sip_tx_msg m{sip_mod.call,    sip_mod.dialog < SIP_DIALOGS ? sip_mod.dialog : std::uint8_t{0},
+  const sip_tx_msg m{sip_mod.call,    sip_mod.dialog < SIP_DIALOGS ? sip_mod.dialog : u8{0},
                      sip_encode_kind, w.status_line.code,
                      w.cseq.number,   branch,
                      sip_mod.stx,     refusal_outside_dialog};

@@ -1,5 +1,6 @@
 // Expiries of the call timers of ENT_SIP: slot retransmission, slot
 // time-out, INVITE re-send, dialog supervision and the BYE hold.
+#include "platform/int_types.h"
 #include "sip/ent/sip_timer.h"
 
 #include "runtime/timer.h"
@@ -11,14 +12,14 @@
 
 namespace {
 
-constexpr std::uint8_t INVITE_CLIENT = 193;
+constexpr u8 INVITE_CLIENT = 193;
 
 // The call of the expiry: the closing table first, then the active one, in
 // which the owner picked by `pick` accepts the expiry.
 template <class Pick>
-std::uint32_t find_owner(sip_endpoint& ep, const msg_t* m, Pick pick) {
+u32 find_owner(sip_endpoint& ep, const msg_t* m, Pick pick) {
   if (m->conn_id >= ep.active_calls.size()) return SIP_NONE;
-  for (std::uint32_t c : {ep.closing_calls[m->conn_id], ep.active_calls[m->conn_id]}) {
+  for (u32 c : {ep.closing_calls[m->conn_id], ep.active_calls[m->conn_id]}) {
     if (c == SIP_NONE) continue;
     sip_timer_owner* o = pick(sip_mod.pools.calls[c]);
     if (o != nullptr && o->accept(m)) return c;
@@ -26,11 +27,11 @@ std::uint32_t find_owner(sip_endpoint& ep, const msg_t* m, Pick pick) {
   return SIP_NONE;
 }
 
-void error_up(const sip_endpoint& ep, const sip_call& c, std::uint16_t error, std::uint8_t fatal, std::uint8_t code) {
+void error_up(const sip_endpoint& ep, const sip_call& c, u16 error, u8 fatal, u8 code) {
   sip_send_error_in(ep.cfg.user_entity, ep.cfg.nai, c.conn_id, error, 0, fatal, code);
 }
 
-void retransmit(sip_endpoint& ep, std::uint32_t ci, sip_transaction_slot& s) {
+void retransmit(sip_endpoint& ep, u32 ci, sip_transaction_slot& s) {
   sip_call& c = sip_mod.pools.calls[ci];
   if (s.kind == 0) {  // a kept ACK whose life ended
     s.stored.clear();
@@ -38,23 +39,23 @@ void retransmit(sip_endpoint& ep, std::uint32_t ci, sip_transaction_slot& s) {
     if (c.closing != 0) sip_call__free(ep, ci);
     return;
   }
-  std::uint32_t next = s.interval_ms > 0x7FFFFFFFu ? SIP_TIMER_NEVER : s.interval_ms * 2;
+  u32 next = s.interval_ms > 0x7FFFFFFFu ? SIP_TIMER_NEVER : s.interval_ms * 2;
   if (s.kind != INVITE_CLIENT && next > ep.cfg.t2_ms) next = ep.cfg.t2_ms;
   s.interval_ms = next;
   s.retransmit.start(next, s.index);
   sip_tx_slot__resend(ep, c, s);
 }
 
-void timeout(sip_endpoint& ep, std::uint32_t ci, sip_transaction_slot& s) {
+void timeout(sip_endpoint& ep, u32 ci, sip_transaction_slot& s) {
   sip_call& c = sip_mod.pools.calls[ci];
-  const std::uint8_t kind = s.kind;
-  const std::uint8_t d = s.dialog;
+  const u8 kind = s.kind;
+  const u8 d = s.dialog;
   sip_dialog__close(c, d);
   error_up(ep, c, 24, c.dialog_count == 0 ? 1 : 0, kind);
   sip_call__cleanup(ep, ci);
 }
 
-void invite_resend(sip_endpoint& ep, std::uint32_t ci, sip_transaction_slot& s) {
+void invite_resend(sip_endpoint& ep, u32 ci, sip_transaction_slot& s) {
   sip_call& c = sip_mod.pools.calls[ci];
   sip_tx_slot__resend(ep, c, s);
   if (ep.cfg.invite_resend_ms != SIP_TIMER_NEVER) s.retransmit.start(ep.cfg.invite_resend_ms, s.index);
@@ -64,14 +65,14 @@ void invite_resend(sip_endpoint& ep, std::uint32_t ci, sip_transaction_slot& s) 
 }  // namespace
 
 void sip_timer_dispatch_call(sip_endpoint& ep, const msg_t* m) {
-  const std::uint8_t kind = m->sapi;
-  const std::uint8_t code = m->code;
+  const u8 kind = m->sapi;
+  const u8 code = m->code;
   switch (kind) {
     case SIP_TIMER_RETRANSMIT:
     case SIP_TIMER_INVITE_RESEND:
     case SIP_TIMER_TIMEOUT: {
       if (code >= SIP_SLOTS) return;
-      const std::uint32_t ci = find_owner(ep, m, [&](sip_call& c) -> sip_timer_owner* {
+      const u32 ci = find_owner(ep, m, [&](sip_call& c) -> sip_timer_owner* {
         return kind == SIP_TIMER_TIMEOUT ? &c.slots[code].timeout : &c.slots[code].retransmit;
       });
       if (ci == SIP_NONE) return;
@@ -83,7 +84,7 @@ void sip_timer_dispatch_call(sip_endpoint& ep, const msg_t* m) {
     }
     case SIP_TIMER_BYE_HOLD: {
       if (code >= SIP_DIALOGS) return;
-      const std::uint32_t ci = find_owner(ep, m, [&](sip_call& c) { return &c.dialogs[code].bye_hold; });
+      const u32 ci = find_owner(ep, m, [&](sip_call& c) { return &c.dialogs[code].bye_hold; });
       if (ci == SIP_NONE || ep.active_calls[m->conn_id] != ci) return;
       sip_call& c = sip_mod.pools.calls[ci];
       c.dialogs[code].flags &= ~0x0040;
@@ -95,16 +96,16 @@ void sip_timer_dispatch_call(sip_endpoint& ep, const msg_t* m) {
     case SIP_TIMER_ENDPOINT: {
       if (code == 1) {  // no more forks: the early dialogs end
         if (m->conn_id >= ep.active_calls.size()) return;
-        const std::uint32_t ci = ep.active_calls[m->conn_id];
+        const u32 ci = ep.active_calls[m->conn_id];
         if (ci == SIP_NONE || !sip_mod.pools.calls[ci].fork.accept(m)) return;
         sip_call__end_early_dialogs(sip_mod.pools.calls[ci], SIP_NO_INDEX);
         sip_call__cleanup(ep, ci);
         return;
       }
       if (code < 3 || code > 8) return;
-      const std::uint8_t d = static_cast<std::uint8_t>(code >= 6 ? code - 6 : code - 3);
+      const u8 d = static_cast<u8>(code >= 6 ? code - 6 : code - 3);
       if (m->conn_id >= ep.active_calls.size()) return;
-      const std::uint32_t ci = ep.active_calls[m->conn_id];
+      const u32 ci = ep.active_calls[m->conn_id];
       if (ci == SIP_NONE || !sip_mod.pools.calls[ci].dialogs[d].supervision.accept(m)) return;
       sip_call& c = sip_mod.pools.calls[ci];
       sip_dialog& dl = c.dialogs[d];

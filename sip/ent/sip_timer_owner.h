@@ -3,20 +3,21 @@
 
 #include <cstdint>
 
+#include "platform/int_types.h"
 #include "runtime/msg.h"
 #include "runtime/timer.h"
 
-inline constexpr std::uint32_t SIP_TIMER_NEVER_MS = 0xFFFFFFFFu;
+inline constexpr u32 SIP_TIMER_NEVER_MS = 0xFFFFFFFFu;
 
 // A timer cell with the owner's running flag and counter: every start
 // increments the counter and passes it as id; an expiry is taken only while
 // the flag is set and its id is the counter.
 struct sip_timer_owner {
   timer_cell_t* cell = nullptr;
-  std::uint8_t running = 0;
-  std::uint8_t counter = 0;
+  u8 running = 0;
+  u8 counter = 0;
 
-  void start(std::uint32_t ms, code_t code) {
+  void start(u32 ms, code_t code) {
     ++counter;
     if (ms != SIP_TIMER_NEVER_MS) Timer_start(cell, ms, counter, code);
     running = 1;
@@ -28,7 +29,7 @@ struct sip_timer_owner {
   // Starts the cell of a start made with SIP_TIMER_NEVER_MS (the flag set,
   // no cell running) when that start is still the current one (`id` its
   // counter); false otherwise.
-  bool resume(std::uint8_t id, std::uint32_t ms, code_t code) {
+  bool resume(u8 id, u32 ms, code_t code) {
     if (running == 0 || counter != id) return false;
     if (ms != SIP_TIMER_NEVER_MS) Timer_start(cell, ms, counter, code);
     return true;

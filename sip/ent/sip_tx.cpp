@@ -1,4 +1,5 @@
 // Transmission by message kind, stored texts and re-sending.
+#include "platform/int_types.h"
 #include "sip/ent/sip_tx.h"
 
 #include <cstring>
@@ -15,9 +16,9 @@ namespace {
 
 constexpr std::size_t ADDR_RECORD = 28;
 
-bool is_request(std::uint8_t code) { return code <= 81; }
+bool is_request(u8 code) { return code <= 81; }
 
-std::uint32_t timeout_of(const sip_endpoint& ep) {
+u32 timeout_of(const sip_endpoint& ep) {
   return ep.cfg.t1_ms == SIP_TIMER_NEVER ? SIP_TIMER_NEVER : 64u * ep.cfg.t1_ms;
 }
 
@@ -39,7 +40,7 @@ void arm_slot(const sip_endpoint& ep, const sip_call& c, sip_transaction_slot& s
   s.last_use = om_os_tick();
   msg_t* m = nullptr;
   buffer_t* b = nullptr;
-  std::uint8_t* p = nullptr;
+  u8* p = nullptr;
   Alloc_msg_data(&m, &b, SIP_SLOT_ARM_SIZE, &p);
   if (m == nullptr || p == nullptr) {
     if (m != nullptr) Free_msg(m);
@@ -64,11 +65,11 @@ void arm_slot(const sip_endpoint& ep, const sip_call& c, sip_transaction_slot& s
 
 void sip_tx_slot__arm_sent(sip_endpoint& ep, const msg_t* m) {
   if (m->data_size < SIP_SLOT_ARM_SIZE || m->conn_id >= ep.active_calls.size()) return;
-  const std::uint8_t* p = Msg_inline_data(m);
+  const u8* p = Msg_inline_data(m);
   if (p[0] >= SIP_SLOTS) return;
   // The slot of the call that sent it, active or closing since; a slot
   // released or armed again meanwhile has other counters.
-  for (std::uint32_t ci : {ep.active_calls[m->conn_id], ep.closing_calls[m->conn_id]}) {
+  for (u32 ci : {ep.active_calls[m->conn_id], ep.closing_calls[m->conn_id]}) {
     if (ci == SIP_NONE) continue;
     sip_transaction_slot& s = sip_mod.pools.calls[ci].slots[p[0]];
     if (!s.retransmit.resume(p[1], s.interval_ms, s.index)) continue;
@@ -77,10 +78,10 @@ void sip_tx_slot__arm_sent(sip_endpoint& ep, const msg_t* m) {
   }
 }
 
-std::vector<std::uint8_t> sip_tx__take_chain(buffer_t* chain, std::uint16_t skip) {
-  std::vector<std::uint8_t> out;
+std::vector<u8> sip_tx__take_chain(buffer_t* chain, u16 skip) {
+  std::vector<u8> out;
   for (const buffer_t* b = chain; b != nullptr; b = b->next) {
-    const std::uint8_t* d = Buffer_data(b);
+    const u8* d = Buffer_data(b);
     out.insert(out.end(), d, d + b->data_size);
   }
   Free_buffer(chain);
@@ -88,9 +89,9 @@ std::vector<std::uint8_t> sip_tx__take_chain(buffer_t* chain, std::uint16_t skip
   return out;
 }
 
-void sip_tx__send_datagram(const sip_endpoint& ep, const std::array<std::uint8_t, 4>& address, std::uint16_t port,
-                           const std::uint8_t* text, std::size_t length) {
-  std::vector<std::uint8_t> data(ADDR_RECORD + length);
+void sip_tx__send_datagram(const sip_endpoint& ep, const std::array<u8, 4>& address, u16 port, const u8* text,
+                           std::size_t length) {
+  std::vector<u8> data(ADDR_RECORD + length);
   data[0] = 4;
   std::memcpy(&data[4], address.data(), 4);
   put_host16(&data[8], port);
@@ -118,7 +119,7 @@ void sip_tx_slot__resend(const sip_endpoint& ep, const sip_call& c, const sip_tr
   sip_tx__send_datagram(ep, c.dest_address, c.dest_port, s.stored.data(), s.stored.size());
 }
 
-std::uint8_t sip_tx__send_by_kind(sip_endpoint& ep, const sip_tx_msg& msg, const std::vector<std::uint8_t>& text) {
+u8 sip_tx__send_by_kind(sip_endpoint& ep, const sip_tx_msg& msg, const std::vector<u8>& text) {
   sip_call& c = sip_mod.pools.calls[msg.call];
   auto send = [&] { sip_tx__send_datagram(ep, c.dest_address, c.dest_port, text.data(), text.size()); };
   sip_server_transaction* stx = msg.server_tx != SIP_NONE ? &sip_mod.pools.server_txs[msg.server_tx] : nullptr;
@@ -153,7 +154,7 @@ std::uint8_t sip_tx__send_by_kind(sip_endpoint& ep, const sip_tx_msg& msg, const
       sip_server_tx__await_ack(ep, msg.server_tx, c.dest_address, c.dest_port);
       return SIP_TX_SENT;
     }
-    const std::uint8_t i = sip_tx_slot__take(c, msg.dialog);
+    const u8 i = sip_tx_slot__take(c, msg.dialog);
     if (i == SIP_NO_INDEX) return SIP_TX_NO_SLOT;
     sip_transaction_slot& s = c.slots[i];
     s.state = sip_slot_next(s.state, sip_slot_ev::answer_sent);
@@ -178,21 +179,21 @@ std::uint8_t sip_tx__send_by_kind(sip_endpoint& ep, const sip_tx_msg& msg, const
     send();
     return SIP_TX_SENT;
   }
-  const std::uint8_t i = sip_tx_slot__take(c, msg.dialog);
+  const u8 i = sip_tx_slot__take(c, msg.dialog);
   if (i == SIP_NO_INDEX) return SIP_TX_NO_SLOT;
   sip_transaction_slot& s = c.slots[i];
   s.state = sip_slot_next(s.state, sip_slot_ev::request_sent);
   s.cseq = msg.cseq;
   s.branch = {};
   if (msg.branch != nullptr) std::strncpy(s.branch.data(), msg.branch, s.branch.size() - 1);
-  s.kind = static_cast<std::uint8_t>(msg.code + 128);
+  s.kind = static_cast<u8>(msg.code + 128);
   s.stored = text;
   send();
   arm_slot(ep, c, s);
   return SIP_TX_SENT;
 }
 
-bool sip_server_tx__resend(sip_endpoint& ep, std::uint32_t idx) {
+bool sip_server_tx__resend(sip_endpoint& ep, u32 idx) {
   const sip_server_transaction& t = sip_mod.pools.server_txs[idx];
   if (t.has_stored && !t.stored.empty()) {
     // The destination is the source of the request being handled.
@@ -201,7 +202,7 @@ bool sip_server_tx__resend(sip_endpoint& ep, std::uint32_t idx) {
   }
   // After a final INVITE response the copy is the one its slot keeps (the
   // transaction may have left its call when a 2xx completed it).
-  std::uint32_t ci = t.call;
+  u32 ci = t.call;
   if (ci == SIP_NONE && t.conn_id < ep.active_calls.size()) {
     ci = ep.active_calls[t.conn_id];
     if (ci == SIP_NONE) ci = ep.closing_calls[t.conn_id];

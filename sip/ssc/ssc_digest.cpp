@@ -1,4 +1,5 @@
 // ENT_SSC digest authentication: challenge step, response, credentials.
+#include "platform/int_types.h"
 #include "sip/ssc/ssc_digest.h"
 
 #include <cstdio>
@@ -33,7 +34,7 @@ void md5_hex_joined(std::initializer_list<std::string_view> parts, char out[33])
   for (std::string_view p : parts) {
     if (!first) md5_update(&ctx, ":", 1);
     first = false;
-    md5_update(&ctx, p.data(), static_cast<std::uint32_t>(p.size()));
+    md5_update(&ctx, p.data(), static_cast<u32>(p.size()));
   }
   u8 d[16];
   md5_final(d, &ctx);
@@ -81,7 +82,7 @@ bool sip_digest_compute(const sip_digest_input& in, char response[33]) {
   if (in.qop == SSC_QOP_AUTH_INT) {
     md5_ctx ctx;
     md5_init(&ctx);
-    if (in.body != nullptr && in.body_len > 0) md5_update(&ctx, in.body, static_cast<std::uint32_t>(in.body_len));
+    if (in.body != nullptr && in.body_len > 0) md5_update(&ctx, in.body, static_cast<u32>(in.body_len));
     u8 d[16];
     md5_final(d, &ctx);
     char hbody[33];
