@@ -1,5 +1,6 @@
 // Start-up configuration: glb.cfg, "[TESSALY]" of SETUP.INI, session records,
 // stored session tables, media addressing table and configuration trace file.
+#include "platform/int_types.h"
 #include "session/config/app_foip_cnf.h"
 
 #include <cctype>
@@ -28,7 +29,7 @@ void default_print(const char* line) {
   std::printf("%s\n", line);
   ProgramLog(1, "app_foip_cnf - %s", line);
 }
-void default_trap(uint16_t code) { om_os_trap(code); }
+void default_trap(u16 code) { om_os_trap(code); }
 
 app_foip_cnf__hooks g_hooks;
 
@@ -45,15 +46,15 @@ std::string dotted(const om_ip_addr_t& a) {
 // SETUP.INI values
 
 // Decimal digits only, at most 65535.
-bool parse_u16(const char* text, uint16_t* out) {
+bool parse_u16(const char* text, u16* out) {
   if (text == nullptr || *text == '\0') return false;
-  uint32_t v = 0;
+  u32 v = 0;
   for (const char* p = text; *p != '\0'; ++p) {
     if (*p < '0' || *p > '9') return false;
-    v = v * 10 + uint32_t(*p - '0');
+    v = v * 10 + u32(*p - '0');
     if (v > 0xFFFF) return false;
   }
-  *out = static_cast<uint16_t>(v);
+  *out = static_cast<u16>(v);
   return true;
 }
 
@@ -78,10 +79,10 @@ class setup_reader {
   }
 
   // A 16-bit number; a value that is not one keeps the default, logged.
-  bool number(const char* key, uint16_t* value) {
+  bool number(const char* key, u16* value) {
     std::string t;
     if (!text(key, t)) return false;
-    uint16_t v = 0;
+    u16 v = 0;
     if (!parse_u16(t.c_str(), &v)) {
       log(4, "Bad value for %s \"%s\", %u used", key, t.c_str(), unsigned(*value));
       return false;
@@ -91,13 +92,13 @@ class setup_reader {
   }
 
   // An IPv4 text; false with *bad set when the value is not a valid one.
-  bool ipv4(const char* key, const std::string& t, uint32_t* value) {
+  bool ipv4(const char* key, const std::string& t, u32* value) {
     if (foip__parse_ipv4(t.c_str(), value)) return true;
     log(5, "Bad IPv4 address for %s \"%s\"", key, t.c_str());
     bad_ = true;
     return false;
   }
-  bool ipv4(const char* key, uint32_t* value, bool* present) {
+  bool ipv4(const char* key, u32* value, bool* present) {
     std::string t;
     *present = false;
     if (!text(key, t) || t.empty()) return false;
@@ -146,7 +147,7 @@ class setup_reader {
 
 }  // namespace
 
-uint8_t app_foip_cnf__speed_code(uint16_t speed) {
+u8 app_foip_cnf__speed_code(u16 speed) {
   switch (speed) {
     case 2400: return 2;
     case 4800: return 4;
@@ -157,7 +158,7 @@ uint8_t app_foip_cnf__speed_code(uint16_t speed) {
   }
 }
 
-uint8_t app_foip_cnf__read_setup(std::FILE* setup_ini, const char* computer_name, app_foip_cnf__setup* out) {
+u8 app_foip_cnf__read_setup(std::FILE* setup_ini, const char* computer_name, app_foip_cnf__setup* out) {
   *out = app_foip_cnf__setup{};
   char line[kIniLineSize];
   long position = 0;
@@ -180,7 +181,7 @@ uint8_t app_foip_cnf__read_setup(std::FILE* setup_ini, const char* computer_name
     case 1: out->has_local_ip = r.ipv4("LocalIPAddressAlt:", value, &out->local_ip); break;
     default: break;
   }
-  uint16_t max_sessions = 0;
+  u16 max_sessions = 0;
   if (r.number("MaxSessions:", &max_sessions) && max_sessions > FOIP__MAX_MEDIA_NA) {
     log(4, "MaxSessions: %u is more than the %zu sessions of the program, %zu sessions are built",
         unsigned(max_sessions), FOIP__MAX_MEDIA_NA, FOIP__MAX_MEDIA_NA);
@@ -194,7 +195,7 @@ uint8_t app_foip_cnf__read_setup(std::FILE* setup_ini, const char* computer_name
   r.bounded("SIPPassword:", out->password, sizeof out->password, &out->has_password);
   r.number("LocalMediaPortStart:", &out->media_port_start);
   // Each session takes ten ports from its first one.
-  if (uint32_t(out->media_port_start) + 10u * out->max_sessions > 0x10000u) {
+  if (u32(out->media_port_start) + 10u * out->max_sessions > 0x10000u) {
     log(5, "LocalMediaPortStart: %u leaves no room for the ports of %u sessions", unsigned(out->media_port_start),
         unsigned(out->max_sessions));
     return 3;
@@ -209,7 +210,7 @@ uint8_t app_foip_cnf__read_setup(std::FILE* setup_ini, const char* computer_name
 // Start-up record
 
 void app_foip_cnf__pack_startup_record(const app_foip_cnf__startup_record& r,
-                                       uint8_t out[APP_FOIP_CNF__STARTUP_RECORD_SIZE]) {
+                                       u8 out[APP_FOIP_CNF__STARTUP_RECORD_SIZE]) {
   std::memcpy(out, r.reserved, 3);
   out[3] = r.run_mode;
   std::memcpy(out + 4, r.help_fname, APP_FOIP_CNF__FNAME_SIZE);
@@ -218,7 +219,7 @@ void app_foip_cnf__pack_startup_record(const app_foip_cnf__startup_record& r,
   for (std::size_t i = 0; i < FOIP__MAX_MEDIA_NA; ++i) put_le16(out + 206 + 2 * i, r.session_nai[i]);
 }
 
-bool app_foip_cnf__unpack_startup_record(const uint8_t* data, std::size_t size, app_foip_cnf__startup_record* out) {
+bool app_foip_cnf__unpack_startup_record(const u8* data, std::size_t size, app_foip_cnf__startup_record* out) {
   if (data == nullptr || size != APP_FOIP_CNF__STARTUP_RECORD_SIZE) return false;
   std::memcpy(out->reserved, data, 3);
   out->run_mode = data[3];
@@ -245,7 +246,7 @@ void app_foip_cnf_internal::log(int level, const char* fmt, ...) {
   ProgramLog(level, "app_foip_cnf - %s", text);
 }
 
-void app_foip_cnf_internal::trap(uint16_t code) { (g_hooks.trap != nullptr ? g_hooks.trap : default_trap)(code); }
+void app_foip_cnf_internal::trap(u16 code) { (g_hooks.trap != nullptr ? g_hooks.trap : default_trap)(code); }
 
 void app_foip_cnf_internal::write_dumps(std::FILE* file) {
   if (g_hooks.write_dumps != nullptr) g_hooks.write_dumps(file);
@@ -297,7 +298,7 @@ std::string remote_id(const foip__session_param& p) {
   const auto& id = p.t38_media_add_param.sip_media_identification;
   return id.remote_user_identification == FOIP__USR_ID__NAME ? id.sz_remote_user_name : id.sz_remote_user_phone_number;
 }
-const char* dir_text(uint8_t direction) { return direction == FOIP__DIR_OUT ? " Snd " : " Rcv "; }
+const char* dir_text(u8 direction) { return direction == FOIP__DIR_OUT ? " Snd " : " Rcv "; }
 
 }  // namespace
 
@@ -379,7 +380,7 @@ void app_foip_cnf__build_media_table(app_foip_cnf__context& ctx) {
     for (std::size_t k = i; k-- > 0;) {
       const app_foip_cnf__media_entry& m = ctx.media_table[k];
       if (m.nai == e.peer_nai && m.peer_nai == e.nai) {
-        e.loop_index = static_cast<uint16_t>(k);
+        e.loop_index = static_cast<u16>(k);
         break;
       }
     }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/int_types.h"
 #include "common/program_log.h"
 #include "platform/paths.h"
 #include "session/config/app_foip_cnf.h"
@@ -21,7 +22,7 @@ using app_foip_cnf_internal::log;
 
 using app_foip_cnf_internal::trap;
 
-uint8_t help_only(app_foip_cnf__context& ctx) {
+u8 help_only(app_foip_cnf__context& ctx) {
   ctx.app_ended = 1;
   ctx.closed = 1;
   return APP_FOIP_CNF__HELP_ONLY;
@@ -66,7 +67,7 @@ void apply_setup_to_session(const app_foip_cnf__setup& s, app_foip_cnf__session&
   auth.flag_enable = auth.sz_user_name[0] != '\0' && auth.sz_user_password[0] != '\0' && auth.sz_realm[0] != '\0';
   if (!quiet && (s.has_user_name || s.has_password) && auth.flag_enable == 0)
     log(4, "SIPUsername:/SIPPassword: not used by session %zu: no authentication realm in its file", i + 1);
-  const uint16_t port = static_cast<uint16_t>(s.media_port_start + 10 * i);
+  const u16 port = static_cast<u16>(s.media_port_start + 10 * i);
   media.ip_port = port;
   session.cfg.rotation_base = port;
   if (s.has_speed) p.fax_common_param.max_speed = app_foip_cnf__speed_code(s.speed);
@@ -122,22 +123,21 @@ bool numbered_identity(char (&field)[N], bool by_name, int number) {
 }
 
 // Makes session index i a copy of a source record.
-bool copy_from_source(app_foip_cnf__context& ctx, const app_foip_cnf__session& source, bool is_source_1,
-                      uint16_t offset, app_foip_cnf__session& s) {
+bool copy_from_source(app_foip_cnf__context& ctx, const app_foip_cnf__session& source, bool is_source_1, u16 offset,
+                      app_foip_cnf__session& s) {
   const std::size_t i = s.index;
   s.cfg = source.cfg;
   s.ref_nai = source.nai;
   foip__copy_text(s.file_name, source.file_name);
   foip__session_param& p = s.cfg.param;
   auto& media = p.t38_media_add_param.local_media_add.local_media_ip_addr;
-  const uint32_t port =
-      uint32_t(source.cfg.param.t38_media_add_param.local_media_add.local_media_ip_addr.ip_port) + offset;
+  const u32 port = u32(source.cfg.param.t38_media_add_param.local_media_add.local_media_ip_addr.ip_port) + offset;
   if (port + 9 > 0xFFFF) {
     log(5, "app_foip_cnf__config session %zu: no room for its media ports above %u", i + 1, unsigned(port - offset));
     trap(APP_FOIP_CNF__TRAP_SESSION_CONFIG);
     return false;
   }
-  media.ip_port = static_cast<uint16_t>(port);
+  media.ip_port = static_cast<u16>(port);
   s.cfg.rotation_base = media.ip_port;
 
   auto& id = p.t38_media_add_param.sip_media_identification;
@@ -202,7 +202,7 @@ bool build_plain(app_foip_cnf__context& ctx, const app_foip_cnf__options& option
     const char* file = session_file_for(ctx.app, i);
     if (file[0] == '\0') continue;
     auto s = std::make_unique<app_foip_cnf__session>();
-    s->index = static_cast<uint16_t>(i);
+    s->index = static_cast<u16>(i);
     if (!read_session(ctx, options, *s, file)) return false;
     apply_setup_to_session(ctx.setup, *s, i);
     bind(ctx, *s, ctx.session_nai[i]);
@@ -219,10 +219,10 @@ bool build_auto(app_foip_cnf__context& ctx, const app_foip_cnf__options& options
   }
   const app_foip_cnf__session* source_1 = nullptr;
   const app_foip_cnf__session* source_2 = nullptr;
-  uint16_t offset = 0;
+  u16 offset = 0;
   for (std::size_t i = 0; i < ctx.setup.max_sessions; ++i) {
     auto s = std::make_unique<app_foip_cnf__session>();
-    s->index = static_cast<uint16_t>(i);
+    s->index = static_cast<u16>(i);
     const char* own = i < app.session_file_count ? app.session_file[i] : "";
     if (own[0] != '\0') {
       if (!read_session(ctx, options, *s, own)) return false;
@@ -236,7 +236,7 @@ bool build_auto(app_foip_cnf__context& ctx, const app_foip_cnf__options& options
         trap(APP_FOIP_CNF__TRAP_AUTO_BUILD_NO_SOURCE_2);
         return false;
       }
-      if (use_source_1) offset = static_cast<uint16_t>(offset + 10);
+      if (use_source_1) offset = static_cast<u16>(offset + 10);
       if (!copy_from_source(ctx, use_source_1 ? *source_1 : *source_2, use_source_1, offset, *s)) return false;
       bind(ctx, *s, ctx.session_nai[i]);
     }
@@ -289,8 +289,8 @@ bool write_config_trace(app_foip_cnf__context& ctx, const char* glb_file_name) {
 
 }  // namespace
 
-uint8_t app_foip_cnf__config(const app_foip_cnf__startup_record& record, app_foip_cnf__context& ctx,
-                             const app_foip_cnf__options& options) {
+u8 app_foip_cnf__config(const app_foip_cnf__startup_record& record, app_foip_cnf__context& ctx,
+                        const app_foip_cnf__options& options) {
   ctx.magic = APP_FOIP_CNF__MAGIC_INIT;
   ctx.foip_ready = 0;
   ctx.sessions.clear();
@@ -328,7 +328,7 @@ uint8_t app_foip_cnf__config(const app_foip_cnf__startup_record& record, app_foi
     return APP_FOIP_CNF__FAILED;
   }
   std::string computer = options.computer_name != nullptr ? options.computer_name : platform::ComputerName();
-  uint8_t read = app_foip_cnf__read_setup(setup.get(), computer.c_str(), &ctx.setup);
+  u8 read = app_foip_cnf__read_setup(setup.get(), computer.c_str(), &ctx.setup);
   setup.reset();
   if (read != 2) return APP_FOIP_CNF__FAILED;
   if (ctx.setup.paragraph_found) {

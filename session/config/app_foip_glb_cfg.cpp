@@ -1,4 +1,5 @@
 // glb.cfg: section table, keyword table, named values and default values.
+#include "platform/int_types.h"
 #include "session/config/app_foip_glb_cfg.h"
 
 #include "session/config/app_foip_ini.h"
@@ -8,9 +9,9 @@ using namespace glb_cfg;
 
 namespace {
 
-constexpr uint8_t U = INI_TOOLS__UNDEFINED;
-constexpr uint8_t D = INI_TOOLS__DEFAULT;
-constexpr uint8_t I = INI_TOOLS__IGNORED;
+constexpr u8 U = INI_TOOLS__UNDEFINED;
+constexpr u8 D = INI_TOOLS__DEFAULT;
+constexpr u8 I = INI_TOOLS__IGNORED;
 
 // ---------------------------------------------------------------------------
 // Named values
@@ -136,7 +137,7 @@ INI_NAMES(n_tag_debug_field, INI_V("Tag debug Field"), INI_C("tag_dbg_field_are_
 INI_NAMES(n_debug_field_1, INI_V("debug field 1"), INI_C("dbg_field1"))
 INI_NAMES(n_debug_field_2, INI_V("debug field 2"), INI_C("dbg_field2"))
 
-constexpr int32_t kMaxI32 = 2147483647;
+constexpr i32 kMaxI32 = 2147483647;
 
 }  // namespace
 

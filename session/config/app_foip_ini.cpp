@@ -1,5 +1,6 @@
 // The application's configuration files: reading, error monitor, help writer
 // and the comment builders of the tables.
+#include "platform/int_types.h"
 #include "session/config/app_foip_ini.h"
 
 #include <cstdio>
@@ -18,7 +19,7 @@ namespace {
 void program_log(int level, const char* text) { ProgramLog(level, "%s", text); }
 
 // The trap's text is the host's to print from its code.
-void raise_trap(uint16_t code) { om_os_trap(code); }
+void raise_trap(u16 code) { om_os_trap(code); }
 
 // Identification of the program at the top of the help.
 constexpr const char* kIdentification = "TESSALY - fax over IP manager (@)APP_FOIP v2.7.1";
@@ -43,15 +44,15 @@ void app_foip_ini__error_monitor(const char* text) {
   raise_trap(APP_FOIP_INI__TRAP_CONFIG_FILE);
 }
 
-uint8_t app_foip_ini__read_glb_cfg(const char* file_name, ini_tools__value* glb_table) {
-  uint8_t result = ini_tools__read_cfg_file(file_name, app_foip_ini__glb_sections, app_foip_ini__glb_keywords,
-                                            app_foip_ini__error_monitor, glb_table);
+u8 app_foip_ini__read_glb_cfg(const char* file_name, ini_tools__value* glb_table) {
+  u8 result = ini_tools__read_cfg_file(file_name, app_foip_ini__glb_sections, app_foip_ini__glb_keywords,
+                                       app_foip_ini__error_monitor, glb_table);
   return result == INI_TOOLS__READ_DONE ? 2 : 3;
 }
 
-uint8_t app_foip_ini__read_session_cfg(const char* file_name, ini_tools__value* session_table) {
-  uint8_t result = ini_tools__read_cfg_file(file_name, app_foip_ini__session_sections, app_foip_ini__session_keywords,
-                                            app_foip_ini__error_monitor, session_table);
+u8 app_foip_ini__read_session_cfg(const char* file_name, ini_tools__value* session_table) {
+  u8 result = ini_tools__read_cfg_file(file_name, app_foip_ini__session_sections, app_foip_ini__session_keywords,
+                                       app_foip_ini__error_monitor, session_table);
   return result == INI_TOOLS__READ_DONE ? 2 : 3;
 }
 
@@ -84,12 +85,12 @@ void app_foip_ini__display_config(const char* glb_file_name, const ini_tools__va
 // ---------------------------------------------------------------------------
 // Help
 
-uint8_t app_foip_ini__write_help_to(const ini_tools__output_cb& output) {
+u8 app_foip_ini__write_help_to(const ini_tools__output_cb& output) {
   bool stopped = false;
   auto put = [&](const char* text) {
     if (!stopped && output(text) == INI_TOOLS__OUTPUT_STOP) stopped = true;
   };
-  auto part = [&](uint8_t result) {
+  auto part = [&](u8 result) {
     if (result == INI_TOOLS__OUTPUT_STOP) stopped = true;
   };
 
@@ -138,7 +139,7 @@ uint8_t app_foip_ini__write_help_to(const ini_tools__output_cb& output) {
   return stopped ? INI_TOOLS__OUTPUT_STOP : INI_TOOLS__OUTPUT_OK;
 }
 
-uint8_t app_foip_ini__write_help(const char* file_name) {
+u8 app_foip_ini__write_help(const char* file_name) {
   std::FILE* file = nullptr;
   if (file_name != nullptr && file_name[0] != '\0') {
     file = std::fopen(file_name, "wb");
@@ -148,7 +149,7 @@ uint8_t app_foip_ini__write_help(const char* file_name) {
     }
   }
   // Each text goes to the help file (or the console) and to the program log.
-  auto app_foip_ini__print_help = [file](const char* text) -> uint8_t {
+  auto app_foip_ini__print_help = [file](const char* text) -> u8 {
     (void)std::fputs(text, file != nullptr ? file : stdout);
     program_log(1, text);
     return INI_TOOLS__OUTPUT_OK;

@@ -1,4 +1,5 @@
 // The host's own address and the phone-number filter.
+#include "platform/int_types.h"
 #include "session/config/app_foip_mngt.h"
 
 #include <cstring>
@@ -7,7 +8,7 @@
 #include "platform/netif.h"
 
 void app_foip_mngt__get_local_ip_address(om_ip_addr_t* out) {
-  std::optional<uint32_t> a = platform::FirstHostIPv4Address();
+  std::optional<u32> a = platform::FirstHostIPv4Address();
   foip__set_ipv4(*out, a ? *a : 0);
 }
 
@@ -20,10 +21,10 @@ bool is_one_of(char c, const char* set) { return c != '\0' && std::strchr(set, c
 
 }  // namespace
 
-uint8_t app_foip_mngt__filter_phone_number(const char* text, char* out, std::size_t room) {
+u8 app_foip_mngt__filter_phone_number(const char* text, char* out, std::size_t room) {
   if (room == 0) return APP_FOIP_MNGT__PHONE_REFUSED;
   if (text == nullptr) text = "";
-  uint8_t result = APP_FOIP_MNGT__PHONE_KEPT;
+  u8 result = APP_FOIP_MNGT__PHONE_KEPT;
   std::size_t n = 0;
   // Appends one character when room is left for it and the final NUL.
   auto put = [&](char c) {

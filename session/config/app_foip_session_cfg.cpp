@@ -1,5 +1,6 @@
 // sessionx.cfg: section table, keyword table, named values and the session
 // default value table.
+#include "platform/int_types.h"
 #include "session/config/app_foip_session_cfg.h"
 
 #include "session/config/app_foip_ini.h"
@@ -9,19 +10,19 @@ using namespace session_cfg;
 
 namespace {
 
-constexpr uint8_t U = INI_TOOLS__UNDEFINED;
-constexpr uint8_t D = INI_TOOLS__DEFAULT;
-constexpr uint8_t I = INI_TOOLS__IGNORED;
+constexpr u8 U = INI_TOOLS__UNDEFINED;
+constexpr u8 D = INI_TOOLS__DEFAULT;
+constexpr u8 I = INI_TOOLS__IGNORED;
 
-constexpr uint16_t NUM = INI_TOOLS__NUM;
-constexpr uint16_t BOOL = INI_TOOLS__BOOL;
-constexpr uint16_t FILE_ = INI_TOOLS__FILE;
-constexpr uint16_t STR_ID = INI_TOOLS__STR_ID;
-constexpr uint16_t STRING = INI_TOOLS__STRING;
-constexpr uint16_t IP = INI_TOOLS__IP_ADD;
-constexpr uint16_t BFI = INI_TOOLS__BFI;
+constexpr u16 NUM = INI_TOOLS__NUM;
+constexpr u16 BOOL = INI_TOOLS__BOOL;
+constexpr u16 FILE_ = INI_TOOLS__FILE;
+constexpr u16 STR_ID = INI_TOOLS__STR_ID;
+constexpr u16 STRING = INI_TOOLS__STRING;
+constexpr u16 IP = INI_TOOLS__IP_ADD;
+constexpr u16 BFI = INI_TOOLS__BFI;
 
-constexpr int32_t kMaxI32 = 2147483647;
+constexpr i32 kMaxI32 = 2147483647;
 
 // ---------------------------------------------------------------------------
 // Named values
@@ -325,14 +326,13 @@ INI_NAMES(n_debug_1, INI_V("debug field 1"), INI_C("dbg_field1"))
 INI_NAMES(n_debug_2, INI_V("debug field 2"), INI_C("dbg_field2"))
 
 // A keyword whose keyword id is its value id.
-constexpr ini_tools__keyword kw(const ini_tools__name* names, uint16_t id, uint16_t section, uint32_t kind,
-                                const ini_tools__value_name* values = nullptr, int32_t min = 0, int32_t max = 0) {
+constexpr ini_tools__keyword kw(const ini_tools__name* names, u16 id, u16 section, u32 kind,
+                                const ini_tools__value_name* values = nullptr, i32 min = 0, i32 max = 0) {
   return ini_tools__keyword{names, id, section, kind, values, min, max, id};
 }
 // A keyword whose keyword id differs from its value id.
-constexpr ini_tools__keyword kw2(const ini_tools__name* names, uint16_t keyword_id, uint16_t value_id, uint16_t section,
-                                 uint32_t kind, const ini_tools__value_name* values = nullptr, int32_t min = 0,
-                                 int32_t max = 0) {
+constexpr ini_tools__keyword kw2(const ini_tools__name* names, u16 keyword_id, u16 value_id, u16 section, u32 kind,
+                                 const ini_tools__value_name* values = nullptr, i32 min = 0, i32 max = 0) {
   return ini_tools__keyword{names, keyword_id, section, kind, values, min, max, value_id};
 }
 

@@ -1,4 +1,5 @@
 // Keyword engine: value tables, file reading, read and write by id.
+#include "platform/int_types.h"
 #include "session/config/ini_tools.h"
 
 #include <cctype>
@@ -116,7 +117,7 @@ ini_tools__table::ini_tools__table(const ini_tools__value* defaults, const ini_t
       }
     }
     if (array == nullptr) {
-      uint16_t max = 1;
+      u16 max = 1;
       for (const ini_tools__array_size* s = sizes; s != nullptr && s->section_id != 0; ++s) {
         if (s->section_id == top.section_id) max = s->max;
       }
@@ -130,9 +131,9 @@ ini_tools__table::ini_tools__table(const ini_tools__value* defaults, const ini_t
       element.push_back(ini_tools__value{});
       auto descriptor = std::make_unique<ini_tools__array>();
       descriptor->max = max;
-      descriptor->records_per_element = static_cast<uint16_t>(element.size());
+      descriptor->records_per_element = static_cast<u16>(element.size());
       std::vector<ini_tools__value> area;
-      for (uint16_t k = 0; k < max; ++k) area.insert(area.end(), element.begin(), element.end());
+      for (u16 k = 0; k < max; ++k) area.insert(area.end(), element.begin(), element.end());
       areas_.push_back(std::move(area));
       descriptor->elements = areas_.back().data();
       array = descriptor.get();
@@ -221,7 +222,7 @@ bool ini_tools__names_match(const char* a, const char* b) {
   return la == lb && std::memcmp(na, nb, la) == 0;
 }
 
-const ini_tools__section* ini_tools_text::find_section(const ini_tools__section* sections, uint16_t id) {
+const ini_tools__section* ini_tools_text::find_section(const ini_tools__section* sections, u16 id) {
   for (const ini_tools__section* s = sections; s != nullptr && s->section_id != 0; ++s) {
     if (s->section_id == id) return s;
   }
@@ -236,7 +237,7 @@ const ini_tools__keyword* ini_tools_text::find_keyword(const ini_tools__keyword*
   return nullptr;
 }
 
-const char* ini_tools_text::name_of_kind(const ini_tools__keyword* k, uint32_t name_kind) {
+const char* ini_tools_text::name_of_kind(const ini_tools__keyword* k, u32 name_kind) {
   if (k == nullptr) return nullptr;
   for (const ini_tools__name* n = k->names; n->name != nullptr && n->name[0] != '\0'; ++n) {
     if (n->name_kind == name_kind) return n->name;
@@ -249,23 +250,23 @@ const char* ini_tools_text::first_name(const ini_tools__keyword* k) {
   return k->names[0].name;
 }
 
-const char* ini_tools_text::value_name(const ini_tools__value_name* names, uint32_t value) {
+const char* ini_tools_text::value_name(const ini_tools__value_name* names, u32 value) {
   for (const ini_tools__value_name* v = names; v != nullptr && v->name[0] != '\0'; ++v) {
     if (v->value == value) return v->name;
   }
   return nullptr;
 }
 
-std::string ini_tools_text::bfi_names(const ini_tools__value_name* names, uint32_t value) {
+std::string ini_tools_text::bfi_names(const ini_tools__value_name* names, u32 value) {
   std::string text;
-  uint32_t shown = 0;
+  u32 shown = 0;
   for (const ini_tools__value_name* v = names; v != nullptr && v->name[0] != '\0'; ++v) {
     if (v->value == 0 || (value & v->value) != v->value || (v->value & ~shown) == 0) continue;
     if (!text.empty()) text += " | ";
     text += v->name;
     shown |= v->value;
   }
-  uint32_t rest = value & ~shown;
+  u32 rest = value & ~shown;
   if (rest != 0) {
     if (!text.empty()) text += " | ";
     char hex[16];
@@ -302,13 +303,13 @@ bool is_blank(char c) { return c == ' ' || c == '\t'; }
 // inet_addr-style conversion: one to four parts separated by dots, each part
 // decimal, octal (leading 0) or hexadecimal (leading 0x); the last part fills
 // the remaining bytes.  The text ends at its end or at a blank.
-bool parse_dotted(const char* s, uint32_t* host_order) {
-  uint32_t parts[4];
+bool parse_dotted(const char* s, u32* host_order) {
+  u32 parts[4];
   int count = 0;
   const char* p = s;
   for (;;) {
     if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
-    uint64_t v = 0;
+    u64 v = 0;
     int base = 10;
     if (*p == '0') {
       base = 8;
@@ -327,11 +328,11 @@ bool parse_dotted(const char* s, uint32_t* host_order) {
       else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
       else break;
       if (d >= base) return false;
-      v = v * uint64_t(base) + uint64_t(d);
+      v = v * u64(base) + u64(d);
       if (v > 0xFFFFFFFFull) return false;
     }
     if (count == 4) return false;
-    parts[count++] = static_cast<uint32_t>(v);
+    parts[count++] = static_cast<u32>(v);
     if (*p == '.') {
       ++p;
       continue;
@@ -339,7 +340,7 @@ bool parse_dotted(const char* s, uint32_t* host_order) {
     if (*p != '\0' && !std::isspace(static_cast<unsigned char>(*p))) return false;
     break;
   }
-  uint32_t addr = 0;
+  u32 addr = 0;
   switch (count) {
     case 1: addr = parts[0]; break;
     case 2:
@@ -360,8 +361,8 @@ bool parse_dotted(const char* s, uint32_t* host_order) {
   return true;
 }
 
-uint32_t to_network(uint32_t host_order) {
-  uint8_t b[4];
+u32 to_network(u32 host_order) {
+  u8 b[4];
   put_be32(b, host_order);
   return get_host32(b);
 }
@@ -374,18 +375,18 @@ int hex_digit(char c) {
 }
 
 // Result codes of the keyword line.
-constexpr uint8_t kLineIgnored = 1;
-constexpr uint8_t kLineStored = 2;
+constexpr u8 kLineIgnored = 1;
+constexpr u8 kLineStored = 2;
 
 // Stores a new text (or none) in the record, releasing an owned one.
-void store_text(ini_tools__value& r, char* text, uint8_t state) {
+void store_text(ini_tools__value& r, char* text, u8 state) {
   release_record(r);
   r.value.text = text;
   r.owned = text != nullptr ? 1 : 0;
   r.state = state;
 }
 
-uint8_t parse_value(const ini_tools__keyword& k, ini_tools__value& r, const char* text) {
+u8 parse_value(const ini_tools__keyword& k, ini_tools__value& r, const char* text) {
   if (r.kind != k.kind) return INI_TOOLS__INTERNAL_ERR_2;
   std::size_t len = std::strlen(text);
   switch (k.kind) {
@@ -423,7 +424,7 @@ uint8_t parse_value(const ini_tools__keyword& k, ini_tools__value& r, const char
       if (len == 0) return INI_TOOLS__BAD_PARAMETER;
       for (const ini_tools__value_name* v = k.value_names; v != nullptr && v->name[0] != '\0'; ++v) {
         if (ini_tools__names_match(text, v->name)) {
-          r.value.id = static_cast<uint16_t>(v->value);
+          r.value.id = static_cast<u16>(v->value);
           r.state = INI_TOOLS__USER;
           return kLineStored;
         }
@@ -435,14 +436,14 @@ uint8_t parse_value(const ini_tools__keyword& k, ini_tools__value& r, const char
       const char* p = text;
       bool negative = false;
       if (*p == '+' || *p == '-') negative = *p++ == '-';
-      int64_t v = 0;
+      i64 v = 0;
       while (std::isdigit(static_cast<unsigned char>(*p))) {
         v = v * 10 + (*p++ - '0');
-        if (v > int64_t(1) << 32) return INI_TOOLS__BAD_PARAMETER;  // far outside any range
+        if (v > i64(1) << 32) return INI_TOOLS__BAD_PARAMETER;  // far outside any range
       }
       if (negative) v = -v;
       if (v < k.min || v > k.max) return INI_TOOLS__BAD_PARAMETER;
-      r.value.num = static_cast<uint32_t>(static_cast<int32_t>(v));
+      r.value.num = static_cast<u32>(static_cast<i32>(v));
       r.state = INI_TOOLS__USER;
       return kLineStored;
     }
@@ -472,7 +473,7 @@ uint8_t parse_value(const ini_tools__keyword& k, ini_tools__value& r, const char
         ip.family = INI_TOOLS__IP_NONE;
         ip.addr = 0;
       } else {
-        uint32_t host = 0;
+        u32 host = 0;
         if (!parse_dotted(text, &host) || host == 0xFFFFFFFFu) return INI_TOOLS__BAD_PARAMETER;
         ip.family = INI_TOOLS__IP_V4;
         ip.addr = to_network(host);
@@ -487,7 +488,7 @@ uint8_t parse_value(const ini_tools__keyword& k, ini_tools__value& r, const char
       return kLineStored;
     }
     case INI_TOOLS__BFI: {
-      uint32_t value = 0;
+      u32 value = 0;
       if (len != 0) {
         std::string rest(text);
         std::size_t start = 0;
@@ -513,7 +514,7 @@ uint8_t parse_value(const ini_tools__keyword& k, ini_tools__value& r, const char
     }
     case INI_TOOLS__CHAR: {
       if (len == 3 && text[0] == '\'' && text[2] == '\'') {
-        r.value.byte = static_cast<uint8_t>(text[1]);
+        r.value.byte = static_cast<u8>(text[1]);
         r.state = INI_TOOLS__USER;
         return kLineStored;
       }
@@ -521,7 +522,7 @@ uint8_t parse_value(const ini_tools__keyword& k, ini_tools__value& r, const char
       if (zero != nullptr && (zero[1] == 'x' || zero[1] == 'X') && hex_digit(zero[2]) >= 0) {
         int v = hex_digit(zero[2]);
         if (hex_digit(zero[3]) >= 0) v = v * 16 + hex_digit(zero[3]);
-        r.value.byte = static_cast<uint8_t>(v);
+        r.value.byte = static_cast<u8>(v);
         r.state = INI_TOOLS__USER;
         return kLineStored;
       }
@@ -532,14 +533,14 @@ uint8_t parse_value(const ini_tools__keyword& k, ini_tools__value& r, const char
 }
 
 // Finds the top record of value id `id` in an array section.
-ini_tools__value* find_top(ini_tools__value* table, uint16_t id, uint16_t section) {
+ini_tools__value* find_top(ini_tools__value* table, u16 id, u16 section) {
   for (ini_tools__value* r = table; r->value_id != 0; ++r) {
     if (r->value_id == id && r->section_id == section && is_top_record(*r)) return r;
   }
   return nullptr;
 }
 
-ini_tools__value* find_in_element(ini_tools__array* a, uint16_t element, uint16_t id) {
+ini_tools__value* find_in_element(ini_tools__array* a, u16 element, u16 id) {
   if (a == nullptr || a->elements == nullptr || element >= a->max) return nullptr;
   for (ini_tools__value* r = a->elements + std::size_t(element) * a->records_per_element; r->value_id != 0; ++r) {
     if (r->value_id == id) return r;
@@ -548,8 +549,8 @@ ini_tools__value* find_in_element(ini_tools__array* a, uint16_t element, uint16_
 }
 
 // Parses one keyword line (comment cut and trimmed) of the current section.
-uint8_t parse_keyword_line(const char* line, uint16_t section, uint16_t element, const ini_tools__keyword* keywords,
-                           ini_tools__value* table, ini_tools__array** array_out) {
+u8 parse_keyword_line(const char* line, u16 section, u16 element, const ini_tools__keyword* keywords,
+                      ini_tools__value* table, ini_tools__array** array_out) {
   const char* eq = std::strchr(line, '=');
   std::string name(line, eq != nullptr ? std::size_t(eq - line) : std::strlen(line));
   const ini_tools__keyword* keyword = nullptr;
@@ -610,14 +611,14 @@ struct reader {
   const ini_tools__keyword* keywords;
   const ini_tools__error_cb& error_cb;
   ini_tools__value* table;
-  uint16_t section = 0;
-  uint16_t element_count = 0;
-  uint16_t element_limit = 65535;
+  u16 section = 0;
+  u16 element_count = 0;
+  u16 element_limit = 65535;
   bool element_open = false;
   bool element_has_value = false;
 
   // Returns 0 to go on, else the result of the reading.
-  uint8_t handle(char* raw) {
+  u8 handle(char* raw) {
     char* line = trim_line(raw);
     if (*line == '\0') return 0;
 
@@ -646,7 +647,7 @@ struct reader {
       }
     }
 
-    uint16_t element = INI_TOOLS__NO_ELEMENT;
+    u16 element = INI_TOOLS__NO_ELEMENT;
     if (section & INI_TOOLS__ARRAY_SECTION) {
       if (!element_open) {
         if (std::strcmp(line, "{") == 0) {
@@ -670,7 +671,7 @@ struct reader {
         }
         return 0;
       }
-      element = static_cast<uint16_t>(element_count - 1);
+      element = static_cast<u16>(element_count - 1);
     } else {
       if (element_open) {
         report(error_cb, "Array not closed: %s", line);
@@ -681,7 +682,7 @@ struct reader {
     }
 
     ini_tools__array* array = nullptr;
-    uint8_t result = parse_keyword_line(line, section, element, keywords, table, &array);
+    u8 result = parse_keyword_line(line, section, element, keywords, table, &array);
     switch (result) {
       case kLineIgnored:
       case kLineStored:
@@ -706,9 +707,9 @@ struct reader {
 
 }  // namespace
 
-uint8_t ini_tools__read_cfg_stream(std::FILE* stream, const char* file_name, const ini_tools__section* sections,
-                                   const ini_tools__keyword* keywords, const ini_tools__error_cb& error_cb,
-                                   ini_tools__value* table) {
+u8 ini_tools__read_cfg_stream(std::FILE* stream, const char* file_name, const ini_tools__section* sections,
+                              const ini_tools__keyword* keywords, const ini_tools__error_cb& error_cb,
+                              ini_tools__value* table) {
   reader r{sections, keywords, error_cb, table};
   char line[kLineMax + 1];
   for (;;) {
@@ -737,21 +738,21 @@ uint8_t ini_tools__read_cfg_stream(std::FILE* stream, const char* file_name, con
     for (std::size_t i = 0; i < n; ++i) {
       if (line[i] == '\0') line[i] = ' ';
     }
-    uint8_t result = r.handle(line);
+    u8 result = r.handle(line);
     if (result != 0) return result;
     if (end_mark) return INI_TOOLS__READ_DONE;
   }
 }
 
-uint8_t ini_tools__read_cfg_file(const char* file_name, const ini_tools__section* sections,
-                                 const ini_tools__keyword* keywords, const ini_tools__error_cb& error_cb,
-                                 ini_tools__value* table) {
+u8 ini_tools__read_cfg_file(const char* file_name, const ini_tools__section* sections,
+                            const ini_tools__keyword* keywords, const ini_tools__error_cb& error_cb,
+                            ini_tools__value* table) {
   std::FILE* f = std::fopen(file_name, "rb");
   if (f == nullptr) {
     report(error_cb, "Can't open configuration file: %s", file_name);
     return INI_TOOLS__CANT_OPEN;
   }
-  uint8_t result = ini_tools__read_cfg_stream(f, file_name, sections, keywords, error_cb, table);
+  u8 result = ini_tools__read_cfg_stream(f, file_name, sections, keywords, error_cb, table);
   (void)std::fclose(f);
   return result;
 }
@@ -764,8 +765,8 @@ namespace {
 // Finds the record of `id` (in element `element` of its array section).
 // Returns nullptr after reporting; *error holds the result then.  A read
 // reaches the elements present, a write any element of the array's area.
-ini_tools__value* locate(ini_tools__value* table, uint16_t id, uint16_t element, bool for_write, const char* op,
-                         const ini_tools__error_cb& cb, uint8_t* error, ini_tools__array** array_out) {
+ini_tools__value* locate(ini_tools__value* table, u16 id, u16 element, bool for_write, const char* op,
+                         const ini_tools__error_cb& cb, u8* error, ini_tools__array** array_out) {
   ini_tools__value* found = nullptr;
   for (ini_tools__value* r = table; r != nullptr && r->value_id != 0; ++r) {
     if (r->value_id == id && r->value_id != INI_TOOLS__COMMENT_ID) {
@@ -802,8 +803,8 @@ ini_tools__value* locate(ini_tools__value* table, uint16_t id, uint16_t element,
   return r;
 }
 
-ini_tools__value* locate_kind(ini_tools__value* table, uint16_t id, uint16_t element, bool for_write, uint16_t kind,
-                              const char* op, const ini_tools__error_cb& cb, uint8_t* error) {
+ini_tools__value* locate_kind(ini_tools__value* table, u16 id, u16 element, bool for_write, u16 kind, const char* op,
+                              const ini_tools__error_cb& cb, u8* error) {
   ini_tools__array* array = nullptr;
   ini_tools__value* r = locate(table, id, element, for_write, op, cb, error, &array);
   if (r == nullptr) return nullptr;
@@ -813,80 +814,74 @@ ini_tools__value* locate_kind(ini_tools__value* table, uint16_t id, uint16_t ele
     return nullptr;
   }
   // A write beyond the elements present makes the array grow to it.
-  if (for_write && array != nullptr && element >= array->count) array->count = static_cast<uint16_t>(element + 1);
+  if (for_write && array != nullptr && element >= array->count) array->count = static_cast<u16>(element + 1);
   return r;
 }
 
 }  // namespace
 
 #define INI_READ_PROLOGUE(op, kind_code)                                                         \
-  uint8_t error = 0;                                                                             \
+  u8 error = 0;                                                                                  \
   ini_tools__value* r = locate_kind(table, id, element, false, kind_code, op, error_cb, &error); \
   if (r == nullptr) return error
 
 #define INI_WRITE_PROLOGUE(op, kind_code)                                                       \
-  uint8_t error = 0;                                                                            \
+  u8 error = 0;                                                                                 \
   ini_tools__value* r = locate_kind(table, id, element, true, kind_code, op, error_cb, &error); \
   if (r == nullptr) return error
 
-uint8_t ini_tools__read_bool(ini_tools__value* table, uint16_t id, uint16_t element,
-                             const ini_tools__error_cb& error_cb, uint8_t* out) {
+u8 ini_tools__read_bool(ini_tools__value* table, u16 id, u16 element, const ini_tools__error_cb& error_cb, u8* out) {
   INI_READ_PROLOGUE("ini_tools__read_bool", INI_TOOLS__BOOL);
   *out = r->value.byte;
   return r->state;
 }
 
-uint8_t ini_tools__read_file(ini_tools__value* table, uint16_t id, uint16_t element,
-                             const ini_tools__error_cb& error_cb, const char** out) {
+u8 ini_tools__read_file(ini_tools__value* table, u16 id, u16 element, const ini_tools__error_cb& error_cb,
+                        const char** out) {
   INI_READ_PROLOGUE("ini_tools__read_file", INI_TOOLS__FILE);
   *out = r->value.text;
   return r->state;
 }
 
-uint8_t ini_tools__read_str_id(ini_tools__value* table, uint16_t id, uint16_t element,
-                               const ini_tools__error_cb& error_cb, uint16_t* out) {
+u8 ini_tools__read_str_id(ini_tools__value* table, u16 id, u16 element, const ini_tools__error_cb& error_cb, u16* out) {
   INI_READ_PROLOGUE("ini_tools__read_str_id", INI_TOOLS__STR_ID);
   *out = r->value.id;
   return r->state;
 }
 
-uint8_t ini_tools__read_num(ini_tools__value* table, uint16_t id, uint16_t element, const ini_tools__error_cb& error_cb,
-                            uint32_t* out) {
+u8 ini_tools__read_num(ini_tools__value* table, u16 id, u16 element, const ini_tools__error_cb& error_cb, u32* out) {
   INI_READ_PROLOGUE("ini_tools__read_num", INI_TOOLS__NUM);
   *out = r->value.num;
   return r->state;
 }
 
-uint8_t ini_tools__read_string(ini_tools__value* table, uint16_t id, uint16_t element,
-                               const ini_tools__error_cb& error_cb, const char** out) {
+u8 ini_tools__read_string(ini_tools__value* table, u16 id, u16 element, const ini_tools__error_cb& error_cb,
+                          const char** out) {
   INI_READ_PROLOGUE("ini_tools__read_string", INI_TOOLS__STRING);
   *out = r->value.text;
   return r->state;
 }
 
-uint8_t ini_tools__read_ip_add(ini_tools__value* table, uint16_t id, uint16_t element,
-                               const ini_tools__error_cb& error_cb, ini_tools__ip* out) {
+u8 ini_tools__read_ip_add(ini_tools__value* table, u16 id, u16 element, const ini_tools__error_cb& error_cb,
+                          ini_tools__ip* out) {
   INI_READ_PROLOGUE("ini_tools__read_ip_add", INI_TOOLS__IP_ADD);
   *out = r->value.ip != nullptr ? *r->value.ip : ini_tools__ip{INI_TOOLS__IP_NONE, 0};
   return r->state;
 }
 
-uint8_t ini_tools__read_bfi(ini_tools__value* table, uint16_t id, uint16_t element, const ini_tools__error_cb& error_cb,
-                            uint32_t* out) {
+u8 ini_tools__read_bfi(ini_tools__value* table, u16 id, u16 element, const ini_tools__error_cb& error_cb, u32* out) {
   INI_READ_PROLOGUE("ini_tools__read_bfi", INI_TOOLS__BFI);
   *out = r->value.num;
   return r->state;
 }
 
-uint8_t ini_tools__read_char(ini_tools__value* table, uint16_t id, uint16_t element,
-                             const ini_tools__error_cb& error_cb, uint8_t* out) {
+u8 ini_tools__read_char(ini_tools__value* table, u16 id, u16 element, const ini_tools__error_cb& error_cb, u8* out) {
   INI_READ_PROLOGUE("ini_tools__read_char", INI_TOOLS__CHAR);
   *out = r->value.byte;
   return r->state;
 }
 
-uint8_t ini_tools__write_bool(ini_tools__value* table, uint16_t id, uint16_t element, uint8_t value,
-                              const ini_tools__error_cb& error_cb) {
+u8 ini_tools__write_bool(ini_tools__value* table, u16 id, u16 element, u8 value, const ini_tools__error_cb& error_cb) {
   INI_WRITE_PROLOGUE("ini_tools__write_bool", INI_TOOLS__BOOL);
   r->value.byte = value;
   r->state = INI_TOOLS__OVERWRITTEN;
@@ -895,7 +890,7 @@ uint8_t ini_tools__write_bool(ini_tools__value* table, uint16_t id, uint16_t ele
 
 namespace {
 
-uint8_t write_text(ini_tools__value* r, const char* value, const char* op, const ini_tools__error_cb& error_cb) {
+u8 write_text(ini_tools__value* r, const char* value, const char* op, const ini_tools__error_cb& error_cb) {
   char* copy = nullptr;
   if (value != nullptr) {
     copy = copy_text(value, std::strlen(value));
@@ -913,36 +908,35 @@ uint8_t write_text(ini_tools__value* r, const char* value, const char* op, const
 
 }  // namespace
 
-uint8_t ini_tools__write_file(ini_tools__value* table, uint16_t id, uint16_t element, const char* value,
-                              const ini_tools__error_cb& error_cb) {
+u8 ini_tools__write_file(ini_tools__value* table, u16 id, u16 element, const char* value,
+                         const ini_tools__error_cb& error_cb) {
   INI_WRITE_PROLOGUE("ini_tools__write_file", INI_TOOLS__FILE);
   return write_text(r, value, "ini_tools__write_file", error_cb);
 }
 
-uint8_t ini_tools__write_str_id(ini_tools__value* table, uint16_t id, uint16_t element, uint16_t value,
-                                const ini_tools__error_cb& error_cb) {
+u8 ini_tools__write_str_id(ini_tools__value* table, u16 id, u16 element, u16 value,
+                           const ini_tools__error_cb& error_cb) {
   INI_WRITE_PROLOGUE("ini_tools__write_str_id", INI_TOOLS__STR_ID);
   r->value.id = value;
   r->state = INI_TOOLS__OVERWRITTEN;
   return INI_TOOLS__OVERWRITTEN;
 }
 
-uint8_t ini_tools__write_num(ini_tools__value* table, uint16_t id, uint16_t element, uint32_t value,
-                             const ini_tools__error_cb& error_cb) {
+u8 ini_tools__write_num(ini_tools__value* table, u16 id, u16 element, u32 value, const ini_tools__error_cb& error_cb) {
   INI_WRITE_PROLOGUE("ini_tools__write_num", INI_TOOLS__NUM);
   r->value.num = value;
   r->state = INI_TOOLS__OVERWRITTEN;
   return INI_TOOLS__OVERWRITTEN;
 }
 
-uint8_t ini_tools__write_string(ini_tools__value* table, uint16_t id, uint16_t element, const char* value,
-                                const ini_tools__error_cb& error_cb) {
+u8 ini_tools__write_string(ini_tools__value* table, u16 id, u16 element, const char* value,
+                           const ini_tools__error_cb& error_cb) {
   INI_WRITE_PROLOGUE("ini_tools__write_string", INI_TOOLS__STRING);
   return write_text(r, value, "ini_tools__write_string", error_cb);
 }
 
-uint8_t ini_tools__write_ip_add(ini_tools__value* table, uint16_t id, uint16_t element, const ini_tools__ip& value,
-                                const ini_tools__error_cb& error_cb) {
+u8 ini_tools__write_ip_add(ini_tools__value* table, u16 id, u16 element, const ini_tools__ip& value,
+                           const ini_tools__error_cb& error_cb) {
   INI_WRITE_PROLOGUE("ini_tools__write_ip_add", INI_TOOLS__IP_ADD);
   auto* ip = static_cast<ini_tools__ip*>(engine_alloc(sizeof(ini_tools__ip)));
   if (ip == nullptr) {
@@ -957,8 +951,7 @@ uint8_t ini_tools__write_ip_add(ini_tools__value* table, uint16_t id, uint16_t e
   return INI_TOOLS__OVERWRITTEN;
 }
 
-uint8_t ini_tools__write_bfi(ini_tools__value* table, uint16_t id, uint16_t element, uint32_t value,
-                             const ini_tools__error_cb& error_cb) {
+u8 ini_tools__write_bfi(ini_tools__value* table, u16 id, u16 element, u32 value, const ini_tools__error_cb& error_cb) {
   INI_WRITE_PROLOGUE("ini_tools__write_bfi", INI_TOOLS__BFI);
   r->value.num = value;
   r->state = INI_TOOLS__OVERWRITTEN;

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/int_types.h"
 #include "session/config/ini_tools.h"
 #include "session/config/ini_tools_text.h"
 
@@ -10,7 +11,7 @@ using ini_tools_text::format;
 
 namespace {
 
-bool is_array_section(uint16_t id) { return (id & INI_TOOLS__ARRAY_SECTION) != 0; }
+bool is_array_section(u16 id) { return (id & INI_TOOLS__ARRAY_SECTION) != 0; }
 
 bool is_top_record(const ini_tools__value& r) {
   return is_array_section(r.section_id) && r.value_id != INI_TOOLS__COMMENT_ID;
@@ -26,7 +27,7 @@ struct writer {
     if (stopped) return;
     if (output && output(text.c_str()) == INI_TOOLS__OUTPUT_STOP) stopped = true;
   }
-  uint8_t result() const { return stopped ? INI_TOOLS__OUTPUT_STOP : INI_TOOLS__OUTPUT_OK; }
+  u8 result() const { return stopped ? INI_TOOLS__OUTPUT_STOP : INI_TOOLS__OUTPUT_OK; }
 };
 
 std::string ip_text(const ini_tools__ip* ip) {
@@ -72,7 +73,7 @@ std::string reader_text(const ini_tools__value& r, const ini_tools__keyword* k) 
       const char* name = ini_tools_text::value_name(k->value_names, r.value.id);
       return name != nullptr ? name : "";
     }
-    case INI_TOOLS__NUM: return format("%d", static_cast<int32_t>(r.value.num));
+    case INI_TOOLS__NUM: return format("%d", static_cast<i32>(r.value.num));
     case INI_TOOLS__STRING: return r.value.text != nullptr ? format("\"%s\"", r.value.text) : "";
     case INI_TOOLS__IP_ADD: return ip_text(r.value.ip);
     case INI_TOOLS__BFI: return ini_tools_text::bfi_names(k->value_names, r.value.num);
@@ -83,7 +84,7 @@ std::string reader_text(const ini_tools__value& r, const ini_tools__keyword* k) 
   }
 }
 
-const char* state_label(uint8_t state) {
+const char* state_label(u8 state) {
   switch (state) {
     case INI_TOOLS__UNDEFINED: return "(undef)      ";
     case INI_TOOLS__DEFAULT: return "(default)    ";
@@ -113,13 +114,13 @@ std::size_t name_width(const ini_tools__value& r, const ini_tools__keyword* keyw
 }
 
 template <typename F>
-void for_each_element_record(const ini_tools__array* a, uint16_t element, F f) {
+void for_each_element_record(const ini_tools__array* a, u16 element, F f) {
   if (a == nullptr || a->elements == nullptr || element >= a->max) return;
   for (const ini_tools__value* e = a->elements + std::size_t(element) * a->records_per_element; e->value_id != 0; ++e)
     f(*e);
 }
 
-std::string section_bracket(const ini_tools__section* s, uint16_t id) {
+std::string section_bracket(const ini_tools__section* s, u16 id) {
   if (s == nullptr) return "[Error: unknown section]";
   return is_array_section(id) ? format("[[%s]]", s->name) : format("[%s]", s->name);
 }
@@ -147,14 +148,14 @@ const char* comment_of(const ini_tools__value& r) {
 
 }  // namespace
 
-uint8_t ini_tools__display_values(const ini_tools__value* table, const ini_tools__section* sections,
-                                  const ini_tools__keyword* keywords, const ini_tools__output_cb& output) {
+u8 ini_tools__display_values(const ini_tools__value* table, const ini_tools__section* sections,
+                             const ini_tools__keyword* keywords, const ini_tools__output_cb& output) {
   writer w{output};
   std::size_t width = 0;
   for (const ini_tools__value* r = table; r->value_id != 0; ++r) {
     if (is_top_record(*r)) {
       const ini_tools__array* a = r->value.array;
-      for (uint16_t k = 0; a != nullptr && k < a->count; ++k) {
+      for (u16 k = 0; a != nullptr && k < a->count; ++k) {
         for_each_element_record(a, k, [&](const ini_tools__value& e) {
           if (displayed(e)) width = std::max(width, name_width(e, keywords));
         });
@@ -166,7 +167,7 @@ uint8_t ini_tools__display_values(const ini_tools__value* table, const ini_tools
   std::size_t element_width = width > 5 ? width - 4 : width;
 
   bool have_section = false;
-  uint16_t section = 0;
+  u16 section = 0;
   for (const ini_tools__value* r = table; r->value_id != 0 && !w.stopped; ++r) {
     bool top = is_top_record(*r);
     if (!top && !displayed(*r)) continue;
@@ -180,7 +181,7 @@ uint8_t ini_tools__display_values(const ini_tools__value* table, const ini_tools
       else w.put(format(is_array_section(section) ? "\n[[%s]]\n" : "\n[%s]\n", s->name));
       if (top) {
         const ini_tools__array* a = r->value.array;
-        for (uint16_t k = 0; a != nullptr && k < a->count && !w.stopped; ++k) {
+        for (u16 k = 0; a != nullptr && k < a->count && !w.stopped; ++k) {
           w.put("    {\n");
           for_each_element_record(a, k, [&](const ini_tools__value& e) {
             if (displayed(e)) display_record(w, e, "    ", element_width, keywords);
@@ -195,9 +196,9 @@ uint8_t ini_tools__display_values(const ini_tools__value* table, const ini_tools
   return w.result();
 }
 
-uint8_t ini_tools__write_section_help(int mode, uint16_t section_id, const ini_tools__value* table,
-                                      const ini_tools__section* sections, const ini_tools__keyword* keywords,
-                                      const ini_tools__output_cb& output) {
+u8 ini_tools__write_section_help(int mode, u16 section_id, const ini_tools__value* table,
+                                 const ini_tools__section* sections, const ini_tools__keyword* keywords,
+                                 const ini_tools__output_cb& output) {
   writer w{output};
   const ini_tools__section* s = ini_tools_text::find_section(sections, section_id);
   std::string bracket = section_bracket(s, section_id);
@@ -245,8 +246,8 @@ uint8_t ini_tools__write_section_help(int mode, uint16_t section_id, const ini_t
   return w.result();
 }
 
-uint8_t ini_tools__write_keyword_help(int mode, const ini_tools__value& r, const char* indent,
-                                      const ini_tools__keyword* keywords, const ini_tools__output_cb& output) {
+u8 ini_tools__write_keyword_help(int mode, const ini_tools__value& r, const char* indent,
+                                 const ini_tools__keyword* keywords, const ini_tools__output_cb& output) {
   writer w{output};
   if (r.state == INI_TOOLS__IGNORED) return w.result();
   if (r.state == INI_TOOLS__COMMENT) {
@@ -296,12 +297,12 @@ uint8_t ini_tools__write_keyword_help(int mode, const ini_tools__value& r, const
       }
       case INI_TOOLS__NUM:
         w.put(format(";   %s: Value     : decimal value\n", in));
-        w.put(format(";   %s:   Min     : %lu\n", in, static_cast<unsigned long>(static_cast<uint32_t>(k->min))));
-        w.put(format(";   %s:   Max     : %lu\n", in, static_cast<unsigned long>(static_cast<uint32_t>(k->max))));
+        w.put(format(";   %s:   Min     : %lu\n", in, static_cast<unsigned long>(static_cast<u32>(k->min))));
+        w.put(format(";   %s:   Max     : %lu\n", in, static_cast<unsigned long>(static_cast<u32>(k->max))));
         break;
       case INI_TOOLS__STRING:
         w.put(format(";   %s: Value     : \"Ascii string\"\n", in));
-        w.put(format(";   %s:   Max len : %lu\n", in, static_cast<unsigned long>(static_cast<uint32_t>(k->max))));
+        w.put(format(";   %s:   Max len : %lu\n", in, static_cast<unsigned long>(static_cast<u32>(k->max))));
         break;
       case INI_TOOLS__IP_ADD: w.put(format(";   %s: Value     : Valid IP address (255.255.255.255) \n", in)); break;
       case INI_TOOLS__BFI: {
@@ -387,15 +388,15 @@ uint8_t ini_tools__write_keyword_help(int mode, const ini_tools__value& r, const
   return w.result();
 }
 
-uint8_t ini_tools__write_skeleton(int mode, const ini_tools__value* table, const ini_tools__section* sections,
-                                  const ini_tools__keyword* keywords, const ini_tools__output_cb& output) {
+u8 ini_tools__write_skeleton(int mode, const ini_tools__value* table, const ini_tools__section* sections,
+                             const ini_tools__keyword* keywords, const ini_tools__output_cb& output) {
   writer w{output};
   // Collects what the part writers ask, so that a stop ends everything.
   auto sub = [&](auto write_part) {
     if (!w.stopped && write_part() == INI_TOOLS__OUTPUT_STOP) w.stopped = true;
   };
   bool have_section = false;
-  uint16_t section = 0;
+  u16 section = 0;
   for (const ini_tools__value* r = table; r->value_id != 0 && !w.stopped; ++r) {
     if (have_section && r->section_id == section) {
       if (is_top_record(*r)) continue;  // the array was written with its first record

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 
+#include "platform/int_types.h"
 #include "sip/text/sdp_str.h"
 #include "sip/text/sip_str.h"
 
@@ -20,77 +21,77 @@
 // mix of audio, video, image and other media lines up to this count is
 // kept.  Further media lines are counted (sdp_desc::media_lines) and skipped
 // with their lines, so that the user can refuse the offer knowingly.
-inline constexpr uint8_t SDP_MAX_MEDIA = 10;
+inline constexpr u8 SDP_MAX_MEDIA = 10;
 // Each kind may take the whole budget.
-inline constexpr uint8_t SDP_MAX_AV = SDP_MAX_MEDIA;
-inline constexpr uint8_t SDP_MAX_OTHER = SDP_MAX_MEDIA;
-inline constexpr uint8_t SDP_MAX_IMAGE = SDP_MAX_MEDIA;
-inline constexpr uint8_t SDP_MAX_FORMATS = 10;
+inline constexpr u8 SDP_MAX_AV = SDP_MAX_MEDIA;
+inline constexpr u8 SDP_MAX_OTHER = SDP_MAX_MEDIA;
+inline constexpr u8 SDP_MAX_IMAGE = SDP_MAX_MEDIA;
+inline constexpr u8 SDP_MAX_FORMATS = 10;
 // One rtpmap entry for every format of every audio or video line: the
 // encoder writes one for each such pair that has an entry, so a description
 // it wrote always parses again.
-inline constexpr uint8_t SDP_MAX_RTPMAP = SDP_MAX_AV * SDP_MAX_FORMATS;
-inline constexpr uint16_t SDP_EXTRA_LINES_ROOM = 255;
-inline constexpr uint16_t SDP_HOST_MAX = 64;
+inline constexpr u8 SDP_MAX_RTPMAP = SDP_MAX_AV * SDP_MAX_FORMATS;
+inline constexpr u16 SDP_EXTRA_LINES_ROOM = 255;
+inline constexpr u16 SDP_HOST_MAX = 64;
 
-inline constexpr uint8_t SDP_NONE8 = 0xFF;
-inline constexpr uint16_t SDP_NONE16 = 0xFFFF;
-inline constexpr uint32_t SDP_NONE32 = 0xFFFFFFFF;
+inline constexpr u8 SDP_NONE8 = 0xFF;
+inline constexpr u16 SDP_NONE16 = 0xFFFF;
+inline constexpr u32 SDP_NONE32 = 0xFFFFFFFF;
 
 // Media kinds and levels.
-inline constexpr uint8_t SDP_KIND_AUDIO = 'U';
-inline constexpr uint8_t SDP_KIND_VIDEO = 'V';
-inline constexpr uint8_t SDP_KIND_IMAGE = 'I';   // kind of an image record
-inline constexpr uint8_t SDP_LEVEL_IMAGE = '3';  // parser level / media line result of image
-inline constexpr uint8_t SDP_LEVEL_OTHER = 'H';
-inline constexpr uint8_t SDP_LEVEL_SESSION = 0xFF;
-inline constexpr uint8_t SDP_LEVEL_SKIPPED = 0xFE;  // a media line past the budget, and its lines
-inline constexpr uint8_t SDP_FORMAT_T38 = '8';
+inline constexpr u8 SDP_KIND_AUDIO = 'U';
+inline constexpr u8 SDP_KIND_VIDEO = 'V';
+inline constexpr u8 SDP_KIND_IMAGE = 'I';   // kind of an image record
+inline constexpr u8 SDP_LEVEL_IMAGE = '3';  // parser level / media line result of image
+inline constexpr u8 SDP_LEVEL_OTHER = 'H';
+inline constexpr u8 SDP_LEVEL_SESSION = 0xFF;
+inline constexpr u8 SDP_LEVEL_SKIPPED = 0xFE;  // a media line past the budget, and its lines
+inline constexpr u8 SDP_FORMAT_T38 = '8';
 
 // Network types, directions, transports, rate management and error correction.
-inline constexpr uint8_t SDP_NET_IN = 'I';
-inline constexpr uint8_t SDP_NET_ATM = 'A';
-inline constexpr uint8_t SDP_NET_LOCAL = 'L';
-inline constexpr uint8_t SDP_DIR_SENDONLY = 0;
-inline constexpr uint8_t SDP_DIR_RECVONLY = 1;
-inline constexpr uint8_t SDP_DIR_SENDRECV = 2;
-inline constexpr uint8_t SDP_DIR_INACTIVE = 4;
-inline constexpr uint8_t SDP_TRANSPORT_RTP_AVP = 0;
-inline constexpr uint8_t SDP_TRANSPORT_RTP_SAVP = 1;
-inline constexpr uint8_t SDP_TRANSPORT_UDP = 2;
-inline constexpr uint8_t SDP_TRANSPORT_LOCAL = 3;
-inline constexpr uint8_t SDP_TRANSPORT_UDPTL = 0x10;
-inline constexpr uint8_t SDP_TRANSPORT_TCP = 0x11;
-inline constexpr uint8_t SDP_RATEMGMT_LOCAL_TCF = 1;
-inline constexpr uint8_t SDP_RATEMGMT_TRANSFERRED_TCF = 2;
-inline constexpr uint8_t SDP_UDPEC_FEC = 1;
-inline constexpr uint8_t SDP_UDPEC_REDUNDANCY = 2;
-inline constexpr uint8_t SDP_BOTH_SEEN = 3;
-inline constexpr uint8_t SDP_BEARER_FREE = 'f';  // bearer outside the table, named by its detail
+inline constexpr u8 SDP_NET_IN = 'I';
+inline constexpr u8 SDP_NET_ATM = 'A';
+inline constexpr u8 SDP_NET_LOCAL = 'L';
+inline constexpr u8 SDP_DIR_SENDONLY = 0;
+inline constexpr u8 SDP_DIR_RECVONLY = 1;
+inline constexpr u8 SDP_DIR_SENDRECV = 2;
+inline constexpr u8 SDP_DIR_INACTIVE = 4;
+inline constexpr u8 SDP_TRANSPORT_RTP_AVP = 0;
+inline constexpr u8 SDP_TRANSPORT_RTP_SAVP = 1;
+inline constexpr u8 SDP_TRANSPORT_UDP = 2;
+inline constexpr u8 SDP_TRANSPORT_LOCAL = 3;
+inline constexpr u8 SDP_TRANSPORT_UDPTL = 0x10;
+inline constexpr u8 SDP_TRANSPORT_TCP = 0x11;
+inline constexpr u8 SDP_RATEMGMT_LOCAL_TCF = 1;
+inline constexpr u8 SDP_RATEMGMT_TRANSFERRED_TCF = 2;
+inline constexpr u8 SDP_UDPEC_FEC = 1;
+inline constexpr u8 SDP_UDPEC_REDUNDANCY = 2;
+inline constexpr u8 SDP_BOTH_SEEN = 3;
+inline constexpr u8 SDP_BEARER_FREE = 'f';  // bearer outside the table, named by its detail
 
 // Address type of a connection or origin address ("IP4" or "IP6").
-inline constexpr uint8_t SDP_ADDR_IP4 = 4;
-inline constexpr uint8_t SDP_ADDR_IP6 = 6;
+inline constexpr u8 SDP_ADDR_IP4 = 4;
+inline constexpr u8 SDP_ADDR_IP6 = 6;
 
 // ---------------------------------------------------------------------------
 // Records
 
 // A connection ("c=" line) as every level record keeps it.
 struct sdp_connection {
-  uint8_t nettype = SDP_NONE8;  // code of sdp_nettype_table
+  u8 nettype = SDP_NONE8;  // code of sdp_nettype_table
   const char* nettype_text = nullptr;
-  uint8_t addrtype = SDP_ADDR_IP4;  // SDP_ADDR_IP4 or SDP_ADDR_IP6 (network type IN)
-  sip_str addr;                     // length 4 and the bytes of a dotted quad, else empty
-  sip_str host;                     // the address when it is not a dotted quad (at most 64 characters)
-  sip_str extra;                    // the token after "LOCAL EPN"
+  u8 addrtype = SDP_ADDR_IP4;  // SDP_ADDR_IP4 or SDP_ADDR_IP6 (network type IN)
+  sip_str addr;                // length 4 and the bytes of a dotted quad, else empty
+  sip_str host;                // the address when it is not a dotted quad (at most 64 characters)
+  sip_str extra;               // the token after "LOCAL EPN"
 };
 
 struct sdp_session {
   sdp_connection conn;
-  uint8_t bwtype = SDP_NONE8;  // code of sdp_bwtype_table
+  u8 bwtype = SDP_NONE8;  // code of sdp_bwtype_table
   const char* bwtype_text = nullptr;
-  uint16_t bw_value = SDP_NONE16;
-  uint8_t direction = SDP_NONE8;
+  u16 bw_value = SDP_NONE16;
+  u8 direction = SDP_NONE8;
   const char* direction_text = nullptr;
   sip_str name;        // "s=", at most 32 characters
   sip_str start_time;  // "t=", 1 to 10 digits each
@@ -99,9 +100,9 @@ struct sdp_session {
 };
 
 struct sdp_origin {
-  uint8_t nettype = SDP_NONE8;
+  u8 nettype = SDP_NONE8;
   const char* nettype_text = nullptr;
-  uint8_t addrtype = SDP_ADDR_IP4;
+  u8 addrtype = SDP_ADDR_IP4;
   sip_str user;        // 1 to 64 visible characters
   sip_str session_id;  // 1 to 20 digits
   sip_str version;     // 1 to 20 digits
@@ -111,69 +112,69 @@ struct sdp_origin {
 
 // One "m=audio" or "m=video" line.
 struct sdp_media_av {
-  uint8_t media_index = 0;  // position among all media lines of the body
-  uint8_t kind = SDP_KIND_AUDIO;
+  u8 media_index = 0;  // position among all media lines of the body
+  u8 kind = SDP_KIND_AUDIO;
   const char* kind_text = nullptr;
   sdp_connection conn;
-  uint8_t bwtype = SDP_NONE8;
+  u8 bwtype = SDP_NONE8;
   const char* bwtype_text = nullptr;
-  uint16_t bw_value = SDP_NONE16;
-  uint8_t direction = SDP_NONE8;
+  u16 bw_value = SDP_NONE16;
+  u8 direction = SDP_NONE8;
   const char* direction_text = nullptr;
-  uint8_t transport = SDP_NONE8;
+  u8 transport = SDP_NONE8;
   const char* transport_text = nullptr;
-  uint8_t keymethod = SDP_NONE8;
+  u8 keymethod = SDP_NONE8;
   const char* keymethod_text = nullptr;
-  uint16_t port = 0;
-  uint8_t port_count = SDP_NONE8;
-  uint16_t ptime = SDP_NONE16;
-  uint16_t maxptime = SDP_NONE16;
-  uint16_t format_count = 0;         // at most SDP_MAX_FORMATS
-  const uint8_t* formats = nullptr;  // payload types; 0xFF for a format that is not a number
-  sip_str key;                       // at most 128 characters
+  u16 port = 0;
+  u8 port_count = SDP_NONE8;
+  u16 ptime = SDP_NONE16;
+  u16 maxptime = SDP_NONE16;
+  u16 format_count = 0;         // at most SDP_MAX_FORMATS
+  const u8* formats = nullptr;  // payload types; 0xFF for a format that is not a number
+  sip_str key;                  // at most 128 characters
   sip_str extra_lines;
 };
 
 // One payload type of an audio or video line ("a=rtpmap" / "a=fmtp").
 struct sdp_rtpmap {
-  uint8_t media_pos = 0;  // position of its sdp_media_av record in the array
-  uint8_t payload_type = 0;
-  uint8_t codec = SDP_NONE8;  // code of sdp_codec_table
+  u8 media_pos = 0;  // position of its sdp_media_av record in the array
+  u8 payload_type = 0;
+  u8 codec = SDP_NONE8;  // code of sdp_codec_table
   const char* codec_text = nullptr;
-  uint8_t channels = SDP_NONE8;
-  uint32_t clock_rate = SDP_NONE32;
+  u8 channels = SDP_NONE8;
+  u32 clock_rate = SDP_NONE32;
   sip_str encoding_name;  // only when not in the codec table, at most 32 characters
   sip_str fmtp;           // at most 255 characters
 };
 
 // One "m=image ... t38" line.
 struct sdp_media_image {
-  uint8_t media_index = 0;
-  uint8_t kind = SDP_KIND_IMAGE;
+  u8 media_index = 0;
+  u8 kind = SDP_KIND_IMAGE;
   const char* kind_text = nullptr;
-  uint8_t format = SDP_FORMAT_T38;
+  u8 format = SDP_FORMAT_T38;
   const char* format_text = nullptr;
   sdp_connection conn;
-  uint8_t bwtype = SDP_NONE8;
+  u8 bwtype = SDP_NONE8;
   const char* bwtype_text = nullptr;
-  uint16_t bw_value = SDP_NONE16;
-  uint8_t direction = SDP_NONE8;
+  u16 bw_value = SDP_NONE16;
+  u8 direction = SDP_NONE8;
   const char* direction_text = nullptr;
-  uint8_t transport = SDP_NONE8;
+  u8 transport = SDP_NONE8;
   const char* transport_text = nullptr;
-  uint8_t keymethod = SDP_NONE8;
+  u8 keymethod = SDP_NONE8;
   const char* keymethod_text = nullptr;
-  uint16_t port = 0;
-  uint8_t t38_version = SDP_NONE8;
-  uint32_t t38_max_bit_rate = SDP_NONE32;
-  uint8_t t38_fill_bit_removal = 0;
-  uint8_t t38_transcoding_mmr = 0;
-  uint8_t t38_transcoding_jbig = 0;
-  uint8_t t38_rate_management = SDP_NONE8;  // 1 localTCF, 2 transferredTCF, 3 both seen
+  u16 port = 0;
+  u8 t38_version = SDP_NONE8;
+  u32 t38_max_bit_rate = SDP_NONE32;
+  u8 t38_fill_bit_removal = 0;
+  u8 t38_transcoding_mmr = 0;
+  u8 t38_transcoding_jbig = 0;
+  u8 t38_rate_management = SDP_NONE8;  // 1 localTCF, 2 transferredTCF, 3 both seen
   const char* t38_rate_management_text = nullptr;
-  uint32_t t38_max_buffer = SDP_NONE32;
-  uint32_t t38_max_datagram = SDP_NONE32;
-  uint8_t t38_udp_ec = SDP_NONE8;  // 1 t38UDPFEC, 2 t38UDPRedundancy, 3 both seen
+  u32 t38_max_buffer = SDP_NONE32;
+  u32 t38_max_datagram = SDP_NONE32;
+  u8 t38_udp_ec = SDP_NONE8;  // 1 t38UDPFEC, 2 t38UDPRedundancy, 3 both seen
   const char* t38_udp_ec_text = nullptr;
   sip_str key;
   sip_str extra_lines;
@@ -181,22 +182,22 @@ struct sdp_media_image {
 
 // Any other "m=" line.
 struct sdp_media_other {
-  uint16_t port = SDP_NONE16;
-  uint8_t port_count = SDP_NONE8;
-  uint8_t media_index = 0;
+  u16 port = SDP_NONE16;
+  u8 port_count = SDP_NONE8;
+  u8 media_index = 0;
   sdp_connection conn;
-  uint8_t bwtype = SDP_NONE8;
+  u8 bwtype = SDP_NONE8;
   const char* bwtype_text = nullptr;
-  uint16_t bw_value = SDP_NONE16;
-  uint8_t keymethod = SDP_NONE8;
+  u16 bw_value = SDP_NONE16;
+  u8 keymethod = SDP_NONE8;
   const char* keymethod_text = nullptr;
-  uint8_t bearer = SDP_NONE8;  // code of sdp_bearer_table, or SDP_BEARER_FREE
+  u8 bearer = SDP_NONE8;  // code of sdp_bearer_table, or SDP_BEARER_FREE
   const char* bearer_text = nullptr;
-  uint8_t framing = SDP_NONE8;
+  u8 framing = SDP_NONE8;
   const char* framing_text = nullptr;
-  uint8_t subnet_nettype = SDP_NONE8;
+  u8 subnet_nettype = SDP_NONE8;
   const char* subnet_nettype_text = nullptr;
-  uint8_t subnet_prefix = 0;
+  u8 subnet_prefix = 0;
   sip_str name;       // 1 to 16 characters
   sip_str transport;  // 1 to 8 characters
   sip_str format;     // 1 to 64 token characters
@@ -214,20 +215,20 @@ struct sdp_media_other {
 // array of the size given.
 struct sdp_desc {
   sdp_session* session = nullptr;
-  uint8_t av_count = 0;
+  u8 av_count = 0;
   sdp_media_av* av = nullptr;  // SDP_MAX_AV
-  uint8_t rtpmap_count = 0;
+  u8 rtpmap_count = 0;
   sdp_rtpmap* rtpmap = nullptr;  // SDP_MAX_RTPMAP
-  uint8_t other_count = 0;
+  u8 other_count = 0;
   sdp_media_other* other = nullptr;  // SDP_MAX_OTHER
-  uint8_t origin_present = 0;
+  u8 origin_present = 0;
   sdp_origin* origin = nullptr;
-  uint8_t image_count = 0;
+  u8 image_count = 0;
   sdp_media_image* image = nullptr;  // SDP_MAX_IMAGE
   // Media lines of the body, kept or skipped (255 stands for 255 or more).
   // More than av_count + other_count + image_count when the body carried
   // more media lines than SDP_MAX_MEDIA.
-  uint8_t media_lines = 0;
+  u8 media_lines = 0;
 };
 
 // ---------------------------------------------------------------------------
@@ -235,7 +236,7 @@ struct sdp_desc {
 
 struct sdp_table {
   const sdp_keyword_row* rows;
-  uint32_t count;
+  u32 count;
 };
 
 extern const sdp_table sdp_media_table;
@@ -256,7 +257,7 @@ extern const sdp_table sdp_framing_table;
 extern const sdp_table sdp_codec_table;  // 82 rows, looked up without case
 
 // Attribute codes of the attribute tables.
-enum sdp_attr : uint8_t {
+enum sdp_attr : u8 {
   SDP_ATTR_RTPMAP = 5,
   SDP_ATTR_PTIME = 6,
   SDP_ATTR_MAXPTIME = 7,
@@ -282,13 +283,13 @@ enum sdp_attr : uint8_t {
 // Parser
 
 // Results of sdp_parse.
-inline constexpr uint8_t SDP_PARSE_END = 'l';         // parsed to the end of the text
-inline constexpr uint8_t SDP_PARSE_EMPTY_LINE = 'r';  // stopped at an empty line (position after it)
-inline constexpr uint8_t SDP_PARSE_DOT = '.';         // stopped at a line holding "." (position after it)
-inline constexpr uint8_t SDP_PARSE_REFUSED = 0;       // the body is refused
+inline constexpr u8 SDP_PARSE_END = 'l';         // parsed to the end of the text
+inline constexpr u8 SDP_PARSE_EMPTY_LINE = 'r';  // stopped at an empty line (position after it)
+inline constexpr u8 SDP_PARSE_DOT = '.';         // stopped at a line holding "." (position after it)
+inline constexpr u8 SDP_PARSE_REFUSED = 0;       // the body is refused
 
 // Why a body was refused.
-enum class sdp_reason : uint8_t {
+enum class sdp_reason : u8 {
   none = 0,
   no_work_buffer,
   bad_version,     // the text does not begin with "v=0" and a line end
@@ -318,8 +319,8 @@ const char* sdp_reason__text(sdp_reason reason);
 // An optional T.38 attribute without a usable value (bare, empty, not a
 // number) does not refuse the body: it is dropped, and `ignored_attribute`,
 // when given, is set to report it.
-uint8_t sdp_parse(const char** pos, const char* end, sdp_desc* desc, sdp_work_buf* work, uint16_t options,
-                  sdp_reason* reason = nullptr, bool* ignored_attribute = nullptr);
+u8 sdp_parse(const char** pos, const char* end, sdp_desc* desc, sdp_work_buf* work, u16 options,
+             sdp_reason* reason = nullptr, bool* ignored_attribute = nullptr);
 
 // ---------------------------------------------------------------------------
 // Encoder
@@ -331,4 +332,4 @@ uint8_t sdp_parse(const char** pos, const char* end, sdp_desc* desc, sdp_work_bu
 // text, or left where it was when nothing but "v=0" would be written.
 // SIP_RESULT_NOK, *pos unchanged, when the text does not fit or a set coded
 // field has no keyword text.  `options` does not change the text.
-uint8_t sdp_encode(char** pos, char* end, const sdp_desc* desc, uint16_t options);
+u8 sdp_encode(char** pos, char* end, const sdp_desc* desc, u16 options);

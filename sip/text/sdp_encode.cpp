@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/int_types.h"
 #include "sip/text/sdp.h"
 
 namespace {
@@ -30,7 +31,7 @@ struct sdp_writer {
     bytes(s, std::strlen(s));
   }
   void str(sip_str s) { bytes(s.ptr, sip_str__chars(s)); }
-  void dec(uint32_t v) {
+  void dec(u32 v) {
     char d[10];
     int n = 0;
     do {
@@ -43,7 +44,7 @@ struct sdp_writer {
   void quad(sip_str a) {
     for (int i = 0; i < 4; ++i) {
       if (i) bytes(".", 1);
-      dec(static_cast<uint8_t>(a.ptr[i]));
+      dec(static_cast<u8>(a.ptr[i]));
     }
   }
   // Dotted quad when the 4 address bytes are set, else the host text.
@@ -56,9 +57,9 @@ struct sdp_writer {
   }
 };
 
-bool set8(uint8_t v) { return v != SDP_NONE8; }
-bool set16(uint16_t v) { return v != SDP_NONE16; }
-bool set32(uint32_t v) { return v != SDP_NONE32; }
+bool set8(u8 v) { return v != SDP_NONE8; }
+bool set16(u16 v) { return v != SDP_NONE16; }
+bool set32(u32 v) { return v != SDP_NONE32; }
 bool set_str(sip_str s) { return s.len != 0 && s.ptr != nullptr; }
 
 void write_connection(sdp_writer& w, const sdp_connection& c) {
@@ -80,7 +81,7 @@ void write_connection(sdp_writer& w, const sdp_connection& c) {
   w.crlf();
 }
 
-void write_bandwidth(sdp_writer& w, uint8_t type, const char* text, uint16_t value) {
+void write_bandwidth(sdp_writer& w, u8 type, const char* text, u16 value) {
   if (!set8(type)) return;
   w.bytes("b=", 2);
   w.text(text);
@@ -89,7 +90,7 @@ void write_bandwidth(sdp_writer& w, uint8_t type, const char* text, uint16_t val
   w.crlf();
 }
 
-void write_key(sdp_writer& w, uint8_t method, const char* text, sip_str key) {
+void write_key(sdp_writer& w, u8 method, const char* text, sip_str key) {
   if (!set8(method)) return;
   w.bytes("k=", 2);
   w.text(text);
@@ -100,14 +101,14 @@ void write_key(sdp_writer& w, uint8_t method, const char* text, sip_str key) {
   w.crlf();
 }
 
-void write_direction(sdp_writer& w, uint8_t direction, const char* text) {
+void write_direction(sdp_writer& w, u8 direction, const char* text) {
   if (!set8(direction)) return;
   w.bytes("a=", 2);
   w.text(text);
   w.crlf();
 }
 
-void write_port(sdp_writer& w, uint16_t port) {
+void write_port(sdp_writer& w, u16 port) {
   if (port == SDP_NONE16) {
     w.bytes("$", 1);
   } else {
@@ -117,9 +118,9 @@ void write_port(sdp_writer& w, uint16_t port) {
 
 // The rtpmap entry of a format: the record's own entry, else the first entry
 // of the table with that payload type.
-const sdp_rtpmap* rtpmap_for(const sdp_desc& d, uint8_t media_pos, uint8_t pt) {
+const sdp_rtpmap* rtpmap_for(const sdp_desc& d, u8 media_pos, u8 pt) {
   const sdp_rtpmap* first = nullptr;
-  for (uint8_t i = 0; i < d.rtpmap_count; ++i) {
+  for (u8 i = 0; i < d.rtpmap_count; ++i) {
     const sdp_rtpmap& r = d.rtpmap[i];
     if (r.payload_type != pt) continue;
     if (r.media_pos == media_pos) return &r;
@@ -128,7 +129,7 @@ const sdp_rtpmap* rtpmap_for(const sdp_desc& d, uint8_t media_pos, uint8_t pt) {
   return first;
 }
 
-void write_av(sdp_writer& w, const sdp_desc& d, uint8_t pos) {
+void write_av(sdp_writer& w, const sdp_desc& d, u8 pos) {
   const sdp_media_av& m = d.av[pos];
   w.bytes("m=", 2);
   w.text(m.kind_text);
@@ -140,7 +141,7 @@ void write_av(sdp_writer& w, const sdp_desc& d, uint8_t pos) {
   }
   w.bytes(" ", 1);
   w.text(m.transport_text);
-  for (uint16_t i = 0; i < m.format_count; ++i) {
+  for (u16 i = 0; i < m.format_count; ++i) {
     w.bytes(" ", 1);
     if (m.formats[i] == 0xFF) {
       w.bytes("$", 1);
@@ -152,7 +153,7 @@ void write_av(sdp_writer& w, const sdp_desc& d, uint8_t pos) {
   write_connection(w, m.conn);
   write_bandwidth(w, m.bwtype, m.bwtype_text, m.bw_value);
   write_key(w, m.keymethod, m.keymethod_text, m.key);
-  for (uint16_t i = 0; i < m.format_count; ++i) {
+  for (u16 i = 0; i < m.format_count; ++i) {
     const sdp_rtpmap* r = rtpmap_for(d, pos, m.formats[i]);
     if (r == nullptr) continue;
     if (set_str(r->encoding_name) || set8(r->codec)) {
@@ -196,13 +197,13 @@ void write_av(sdp_writer& w, const sdp_desc& d, uint8_t pos) {
   w.str(m.extra_lines);
 }
 
-void write_flag(sdp_writer& w, uint8_t flag, const char* line) {
+void write_flag(sdp_writer& w, u8 flag, const char* line) {
   if (flag != 1) return;
   w.text(line);
   w.crlf();
 }
 
-void write_number_attr(sdp_writer& w, bool set, const char* name, uint32_t value) {
+void write_number_attr(sdp_writer& w, bool set, const char* name, u32 value) {
   if (!set) return;
   w.text(name);
   w.dec(value);
@@ -317,7 +318,7 @@ void write_other(sdp_writer& w, const sdp_media_other& m) {
 
 }  // namespace
 
-uint8_t sdp_encode(char** pos, char* end, const sdp_desc* desc, uint16_t /*options*/) {
+u8 sdp_encode(char** pos, char* end, const sdp_desc* desc, u16 /*options*/) {
   if (pos == nullptr || *pos == nullptr || end < *pos || desc == nullptr || desc->session == nullptr)
     return SIP_RESULT_NOK;
   const sdp_desc& d = *desc;
@@ -358,13 +359,13 @@ uint8_t sdp_encode(char** pos, char* end, const sdp_desc* desc, uint16_t /*optio
   // The m-lines in the order of the body they came from (an answer keeps
   // the offer's order); a stable merge by media_index.
   struct line_ref {
-    uint8_t index, kind, pos;
+    u8 index, kind, pos;
   };
   line_ref lines[255];
   unsigned n = 0;
-  for (uint8_t i = 0; i < d.av_count && n < 255; ++i) lines[n++] = {d.av[i].media_index, 0, i};
-  for (uint8_t i = 0; i < d.image_count && n < 255; ++i) lines[n++] = {d.image[i].media_index, 1, i};
-  for (uint8_t i = 0; i < d.other_count && n < 255; ++i) lines[n++] = {d.other[i].media_index, 2, i};
+  for (u8 i = 0; i < d.av_count && n < 255; ++i) lines[n++] = {d.av[i].media_index, 0, i};
+  for (u8 i = 0; i < d.image_count && n < 255; ++i) lines[n++] = {d.image[i].media_index, 1, i};
+  for (u8 i = 0; i < d.other_count && n < 255; ++i) lines[n++] = {d.other[i].media_index, 2, i};
   std::stable_sort(lines, lines + n, [](const line_ref& a, const line_ref& b) { return a.index < b.index; });
   for (unsigned k = 0; k < n; ++k) {
     if (lines[k].kind == 0) write_av(w, d, lines[k].pos);

@@ -2,6 +2,7 @@
 // point into it and a few bytes in the caller's work buffer.
 #include <cstring>
 
+#include "platform/int_types.h"
 #include "sip/text/sdp.h"
 
 namespace {
@@ -16,11 +17,11 @@ struct sdp_parse_ctx {
   const char* pos = nullptr;       // text position
   const char* end = nullptr;       // end of the text
   const char* line_end = nullptr;  // end of the current line (its CR or LF)
-  uint16_t options = 0;
-  uint8_t next_media_index = 0;
+  u16 options = 0;
+  u8 next_media_index = 0;
   sdp_work_buf* work = nullptr;
   sdp_desc* desc = nullptr;
-  uint8_t level = SDP_LEVEL_SESSION;
+  u8 level = SDP_LEVEL_SESSION;
   sdp_reason reason = sdp_reason::none;
   bool ignored_attribute = false;  // an optional T.38 attribute was dropped
 };
@@ -31,7 +32,7 @@ enum class step { ok, ignored, to_extra, refused };
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_visible(char c) { return c > ' ' && c < 0x7F; }
-bool is_alnum(char c) { return sdp_in_class(static_cast<uint8_t>(c), SDP_CL_DIGIT | SDP_CL_ALPHA); }
+bool is_alnum(char c) { return sdp_in_class(static_cast<u8>(c), SDP_CL_DIGIT | SDP_CL_ALPHA); }
 
 const char* skip_blanks(const char* p, const char* le) {
   while (p < le && is_blank(*p)) ++p;
@@ -47,17 +48,17 @@ const char* run_while(const char* p, const char* le, Pred pred) {
   return p;
 }
 
-sip_str text_of(const char* from, const char* to) { return sip_str{static_cast<uint16_t>(to - from), from}; }
+sip_str text_of(const char* from, const char* to) { return sip_str{static_cast<u16>(to - from), from}; }
 
 bool same(const char* from, const char* to, const char* word) {
   size_t n = std::strlen(word);
   return static_cast<size_t>(to - from) == n && std::memcmp(from, word, n) == 0;
 }
 
-uint8_t lookup(const sdp_table& t, const char* from, const char* to, bool nocase, uint8_t* code) {
+u8 lookup(const sdp_table& t, const char* from, const char* to, bool nocase, u8* code) {
   if (to - from > 0xFFFF) return SIP_RESULT_NOK;
   const char* p = from;
-  auto n = static_cast<uint16_t>(to - from);
+  auto n = static_cast<u16>(to - from);
   return nocase ? sdp_keyword__lookup_nocase(&p, n, t.rows, t.count, code)
                 : sdp_keyword__lookup(&p, n, t.rows, t.count, code);
 }
@@ -65,11 +66,11 @@ uint8_t lookup(const sdp_table& t, const char* from, const char* to, bool nocase
 // Reads a run of digits at *p.  `none` when there is no digit; `too_large`
 // when the value exceeds `max`.
 enum class num { ok, none, too_large };
-num read_number(const char** p, const char* le, uint32_t max, uint32_t* value) {
+num read_number(const char** p, const char* le, u32 max, u32* value) {
   const char* q = run_while(*p, le, is_digit);
   if (q == *p) return num::none;
-  uint32_t v = 0;
-  if (q - *p > 0xFFFF || !sip_num__dec(*p, static_cast<uint16_t>(q - *p), &v) || v > max) return num::too_large;
+  u32 v = 0;
+  if (q - *p > 0xFFFF || !sip_num__dec(*p, static_cast<u16>(q - *p), &v) || v > max) return num::too_large;
   *p = q;
   *value = v;
   return num::ok;
@@ -77,16 +78,16 @@ num read_number(const char** p, const char* le, uint32_t max, uint32_t* value) {
 
 // Reads the port of a media line and the "/count" that may follow it; on
 // failure, how the first failing number failed.
-num read_port(const char** p, const char* le, uint16_t* port, uint8_t* count) {
-  uint32_t v = 0;
+num read_port(const char** p, const char* le, u16* port, u8* count) {
+  u32 v = 0;
   num n = read_number(p, le, 0xFFFF, &v);
   if (n != num::ok) return n;
-  *port = static_cast<uint16_t>(v);
+  *port = static_cast<u16>(v);
   if (*p < le && **p == '/') {
     ++*p;
     n = read_number(p, le, 0xFF, &v);
     if (n != num::ok) return n;
-    *count = static_cast<uint8_t>(v);
+    *count = static_cast<u8>(v);
   }
   return num::ok;
 }
@@ -148,7 +149,7 @@ int sdp_line__type(sdp_parse_ctx& c) {
   if (std::memchr(p, 0, static_cast<size_t>(le - p)) != nullptr) return SDP_LINE_MALFORMED;
   c.line_end = le;
   c.pos = p + 2;
-  return static_cast<uint8_t>(p[0]);
+  return static_cast<u8>(p[0]);
 }
 
 // ---------------------------------------------------------------------------
@@ -182,9 +183,9 @@ sip_str* level_extra(sdp_parse_ctx& c) {
 void add_extra_line(sdp_parse_ctx& c, const char* line_start) {
   sip_str* x = level_extra(c);
   if (x->ptr == nullptr) {
-    uint8_t* room = sdp_work__room(SDP_EXTRA_LINES_ROOM, c.work);
+    u8* room = sdp_work__room(SDP_EXTRA_LINES_ROOM, c.work);
     if (room == nullptr) return;
-    c.work->size = static_cast<uint16_t>(c.work->size + SDP_EXTRA_LINES_ROOM);
+    c.work->size = static_cast<u16>(c.work->size + SDP_EXTRA_LINES_ROOM);
     *x = sip_str{0, reinterpret_cast<const char*>(room)};
   }
   size_t n = static_cast<size_t>(c.line_end - line_start);
@@ -193,7 +194,7 @@ void add_extra_line(sdp_parse_ctx& c, const char* line_start) {
   std::memcpy(w, line_start, n);
   w[n] = '\r';
   w[n + 1] = '\n';
-  x->len = static_cast<uint16_t>(x->len + n + 2);
+  x->len = static_cast<u16>(x->len + n + 2);
 }
 
 // ---------------------------------------------------------------------------
@@ -215,24 +216,24 @@ bool is_dotted_quad_form(const char* p, const char* e) {
 
 // Reads the address run of a connection, origin or subnet.  A dotted quad
 // becomes 4 bytes in the work buffer; an octet above 255 is refused.
-sdp_reason read_address(sdp_parse_ctx& c, const char* p, const char* run_end, uint8_t addrtype, sip_str* addr,
+sdp_reason read_address(sdp_parse_ctx& c, const char* p, const char* run_end, u8 addrtype, sip_str* addr,
                         sip_str* host) {
   if (run_end == p) return sdp_reason::bad_connection;
   *addr = sip_str{};
   *host = sip_str{};
   if (addrtype == SDP_ADDR_IP4 && is_dotted_quad_form(p, run_end)) {
-    uint8_t bytes[4];
+    u8 bytes[4];
     const char* q = p;
-    for (uint8_t& b : bytes) {
-      uint32_t v = 0;
+    for (u8& b : bytes) {
+      u32 v = 0;
       if (read_number(&q, run_end, 255, &v) != num::ok) return sdp_reason::number_too_large;
-      b = static_cast<uint8_t>(v);
+      b = static_cast<u8>(v);
       if (q < run_end) ++q;  // the dot
     }
-    uint8_t* room = sdp_work__room(4, c.work);
+    u8* room = sdp_work__room(4, c.work);
     if (room == nullptr) return sdp_reason::work_buffer_full;
     std::memcpy(room, bytes, 4);
-    c.work->size = static_cast<uint16_t>(c.work->size + 4);
+    c.work->size = static_cast<u16>(c.work->size + 4);
     *addr = sip_str{4, reinterpret_cast<const char*>(room)};
     return sdp_reason::none;
   }
@@ -244,7 +245,7 @@ sdp_reason read_address(sdp_parse_ctx& c, const char* p, const char* run_end, ui
 bool address_char(char ch) { return is_visible(ch) && ch != '*' && ch != '/' && ch != '@' && ch != '~'; }
 
 // "IP4" or "IP6" followed by a blank.
-bool read_addrtype(const char** p, const char* le, uint8_t* addrtype) {
+bool read_addrtype(const char** p, const char* le, u8* addrtype) {
   const char* q = *p;
   if (le - q < 4 || !is_blank(q[3])) return false;
   if (std::memcmp(q, "IP4", 3) == 0) {
@@ -269,13 +270,13 @@ step parse_connection(sdp_parse_ctx& c, const char* p, const char* le) {
   conn->addrtype = SDP_ADDR_IP4;
   const char* nt_end = run_to_blank(p, le);
   if (nt_end == le) return refuse(c, sdp_reason::bad_connection);
-  uint8_t nettype = 0;
+  u8 nettype = 0;
   if (lookup(sdp_nettype_table, p, nt_end, false, &nettype) != SIP_RESULT_OK)
     return refuse(c, sdp_reason::bad_connection);
   conn->nettype = nettype;
   p = skip_blanks(nt_end, le);
   if (nettype == SDP_NET_IN) {
-    uint8_t addrtype = SDP_ADDR_IP4;
+    u8 addrtype = SDP_ADDR_IP4;
     if (!read_addrtype(&p, le, &addrtype)) return refuse(c, sdp_reason::bad_connection);
     conn->addrtype = addrtype;
     p = skip_blanks(p, le);
@@ -320,7 +321,7 @@ step parse_origin(sdp_parse_ctx& c, const char* p, const char* le) {
 }
 
 // Fills the "none" values every media record starts with.
-void start_media(sdp_parse_ctx& c, uint8_t* media_index) { *media_index = c.next_media_index++; }
+void start_media(sdp_parse_ctx& c, u8* media_index) { *media_index = c.next_media_index++; }
 
 step parse_media(sdp_parse_ctx& c, const char* p, const char* le) {
   sdp_desc& d = *c.desc;
@@ -331,8 +332,8 @@ step parse_media(sdp_parse_ctx& c, const char* p, const char* le) {
     return step::ok;
   }
   const char* name_end = run_to_blank(p, le);
-  uint8_t kind = 0;
-  uint32_t v = 0;
+  u8 kind = 0;
+  u32 v = 0;
 
   if (lookup(sdp_media_table, p, name_end, true, &kind) == SIP_RESULT_OK) {
     if (d.av_count >= SDP_MAX_AV) return refuse(c, sdp_reason::too_many_media);
@@ -344,16 +345,16 @@ step parse_media(sdp_parse_ctx& c, const char* p, const char* le) {
     const char* t_end = run_to_blank(q, le);
     if (t_end == le || lookup(sdp_transport_table, q, t_end, false, &m.transport) != SIP_RESULT_OK)
       return refuse(c, sdp_reason::bad_media);
-    uint8_t* room = sdp_work__room(SDP_MAX_FORMATS, c.work);
+    u8* room = sdp_work__room(SDP_MAX_FORMATS, c.work);
     if (room == nullptr) return refuse(c, sdp_reason::work_buffer_full);
     q = skip_blanks(t_end, le);
-    uint16_t count = 0;
+    u16 count = 0;
     while (count < SDP_MAX_FORMATS && q < le) {
       const char* f_end = run_to_blank(q, le);
       if (run_while(q, f_end, is_digit) == f_end) {
         const char* r = q;
         if (read_number(&r, f_end, 0xFF, &v) != num::ok) return refuse(c, sdp_reason::number_too_large);
-        room[count++] = static_cast<uint8_t>(v);
+        room[count++] = static_cast<u8>(v);
       } else {
         // A format that is not a payload-type number keeps its slot as 0xFF,
         // which the encoder writes as "$".
@@ -363,7 +364,7 @@ step parse_media(sdp_parse_ctx& c, const char* p, const char* le) {
     }
     // A media line names at least one format.
     if (count == 0) return refuse(c, sdp_reason::bad_media);
-    c.work->size = static_cast<uint16_t>(c.work->size + count);
+    c.work->size = static_cast<u16>(c.work->size + count);
     m.format_count = count;
     m.formats = room;
     m.kind = kind;
@@ -380,7 +381,7 @@ step parse_media(sdp_parse_ctx& c, const char* p, const char* le) {
     num n = read_number(&q, le, 0xFFFF, &v);
     if (n == num::too_large) return refuse(c, sdp_reason::number_too_large);
     if (n == num::ok) {
-      m.port = static_cast<uint16_t>(v);
+      m.port = static_cast<u16>(v);
       q = skip_blanks(q, le);
       const char* t_end = run_to_blank(q, le);
       if (t_end == le) return refuse(c, sdp_reason::bad_media);
@@ -413,7 +414,7 @@ step parse_media(sdp_parse_ctx& c, const char* p, const char* le) {
     if (t_end == le || t_end == q || t_end - q > 8) return refuse(c, sdp_reason::bad_media);
     m.transport = text_of(q, t_end);
     q = skip_blanks(t_end, le);
-    const char* f_end = run_while(q, le, [](char ch) { return sdp_in_class(static_cast<uint8_t>(ch), SDP_CL_TOKEN); });
+    const char* f_end = run_while(q, le, [](char ch) { return sdp_in_class(static_cast<u8>(ch), SDP_CL_TOKEN); });
     if (f_end == q || f_end - q > 64) return refuse(c, sdp_reason::bad_media);
     m.format = text_of(q, f_end);
     q = skip_blanks(f_end, le);
@@ -431,22 +432,22 @@ step parse_media(sdp_parse_ctx& c, const char* p, const char* le) {
 step parse_bandwidth(sdp_parse_ctx& c, const char* p, const char* le) {
   const char* colon = static_cast<const char*>(std::memchr(p, ':', static_cast<size_t>(le - p)));
   if (colon == nullptr || colon == p) return refuse(c, sdp_reason::bad_bandwidth);
-  uint8_t type = 0;
+  u8 type = 0;
   if (lookup(sdp_bwtype_table, p, colon, false, &type) != SIP_RESULT_OK) return step::ignored;
   const char* q = colon + 1;
-  uint32_t v = 0;
+  u32 v = 0;
   num n = read_number(&q, le, 0xFFFF, &v);
   if (n != num::ok) return refuse(c, n == num::none ? sdp_reason::bad_bandwidth : sdp_reason::number_too_large);
   at_level(c, [&](auto& r) {
     r.bwtype = type;
-    r.bw_value = static_cast<uint16_t>(v);
+    r.bw_value = static_cast<u16>(v);
   });
   return step::ok;
 }
 
 step parse_key(sdp_parse_ctx& c, const char* p, const char* le) {
   const char* m_end = run_while(p, le, is_alnum);
-  uint8_t method = 0;
+  u8 method = 0;
   if (m_end == p || lookup(sdp_keymethod_table, p, m_end, false, &method) != SIP_RESULT_OK)
     return refuse(c, sdp_reason::bad_key);
   if (c.level == SDP_LEVEL_SESSION) return step::ok;
@@ -466,29 +467,29 @@ step parse_key(sdp_parse_ctx& c, const char* p, const char* le) {
   return step::ok;
 }
 
-sdp_rtpmap* find_rtpmap(sdp_desc& d, uint8_t media_pos, uint8_t pt) {
-  for (uint8_t i = 0; i < d.rtpmap_count; ++i)
+sdp_rtpmap* find_rtpmap(sdp_desc& d, u8 media_pos, u8 pt) {
+  for (u8 i = 0; i < d.rtpmap_count; ++i)
     if (d.rtpmap[i].media_pos == media_pos && d.rtpmap[i].payload_type == pt) return &d.rtpmap[i];
   return nullptr;
 }
 
-bool has_format(const sdp_media_av& m, uint8_t pt) {
-  for (uint16_t i = 0; i < m.format_count; ++i)
+bool has_format(const sdp_media_av& m, u8 pt) {
+  for (u16 i = 0; i < m.format_count; ++i)
     if (m.formats[i] == pt) return true;
   return false;
 }
 
 // "a=rtpmap:" and "a=fmtp:" of an audio or video line.
-step parse_rtpmap_fmtp(sdp_parse_ctx& c, uint8_t attr, const char* p, const char* le) {
+step parse_rtpmap_fmtp(sdp_parse_ctx& c, u8 attr, const char* p, const char* le) {
   sdp_desc& d = *c.desc;
-  auto pos = static_cast<uint8_t>(d.av_count - 1);
+  auto pos = static_cast<u8>(d.av_count - 1);
   sdp_media_av& m = d.av[pos];
-  uint32_t v = 0;
+  u32 v = 0;
   const char* q = p;
   num n = read_number(&q, le, 0xFF, &v);
   if (n == num::none) return step::to_extra;
   if (n == num::too_large) return refuse(c, sdp_reason::number_too_large);
-  auto pt = static_cast<uint8_t>(v);
+  auto pt = static_cast<u8>(v);
   sdp_rtpmap* existing = find_rtpmap(d, pos, pt);
   sdp_rtpmap entry;
   if (existing) {
@@ -515,7 +516,7 @@ step parse_rtpmap_fmtp(sdp_parse_ctx& c, uint8_t attr, const char* p, const char
     if (existing && (existing->codec != SDP_NONE8 || existing->encoding_name.len != 0)) return step::ignored;
     const char* e_end = run_while(q, le, [](char ch) { return ch != '/'; });
     if (e_end == q) return step::to_extra;
-    uint8_t codec = 0;
+    u8 codec = 0;
     if (lookup(sdp_codec_table, q, e_end, true, &codec) == SIP_RESULT_OK) {
       entry.codec = codec;
     } else {
@@ -534,7 +535,7 @@ step parse_rtpmap_fmtp(sdp_parse_ctx& c, uint8_t attr, const char* p, const char
         n = read_number(&q, le, 0xFF, &v);
         if (n == num::none) return step::to_extra;
         if (n == num::too_large) return refuse(c, sdp_reason::number_too_large);
-        entry.channels = static_cast<uint8_t>(v);
+        entry.channels = static_cast<u8>(v);
       }
     }
   }
@@ -546,7 +547,7 @@ step parse_rtpmap_fmtp(sdp_parse_ctx& c, uint8_t attr, const char* p, const char
   return step::ok;
 }
 
-step parse_av_attribute(sdp_parse_ctx& c, uint8_t attr, const char* name_end, const char* le) {
+step parse_av_attribute(sdp_parse_ctx& c, u8 attr, const char* name_end, const char* le) {
   sdp_media_av& m = c.desc->av[c.desc->av_count - 1];
   switch (attr) {
     case SDP_DIR_SENDONLY:
@@ -565,11 +566,11 @@ step parse_av_attribute(sdp_parse_ctx& c, uint8_t attr, const char* name_end, co
     case SDP_ATTR_MAXPTIME: {
       if (name_end == le || *name_end != ':') return refuse(c, sdp_reason::bad_attribute);
       const char* q = name_end + 1;
-      uint32_t v = 0;
+      u32 v = 0;
       num n = read_number(&q, le, 0xFFFF, &v);
       if (n == num::none) return attr == SDP_ATTR_PTIME ? step::to_extra : step::ignored;
       if (n == num::too_large) return refuse(c, sdp_reason::number_too_large);
-      (attr == SDP_ATTR_PTIME ? m.ptime : m.maxptime) = static_cast<uint16_t>(v);
+      (attr == SDP_ATTR_PTIME ? m.ptime : m.maxptime) = static_cast<u16>(v);
       return step::ok;
     }
     default: return step::to_extra;
@@ -578,7 +579,7 @@ step parse_av_attribute(sdp_parse_ctx& c, uint8_t attr, const char* name_end, co
 
 // Stores a rate-management or error-correction value: the first one seen, or
 // 3 once two different values were seen.
-void merge_both(uint8_t* field, uint8_t value) {
+void merge_both(u8* field, u8 value) {
   if (*field == SDP_NONE8) {
     *field = value;
   } else if (*field != value) {
@@ -593,11 +594,11 @@ step ignore_attribute(sdp_parse_ctx& c) {
   return step::ok;
 }
 
-step parse_image_attribute(sdp_parse_ctx& c, uint8_t attr, const char* name_end, const char* le) {
+step parse_image_attribute(sdp_parse_ctx& c, u8 attr, const char* name_end, const char* le) {
   sdp_media_image& m = c.desc->image[c.desc->image_count - 1];
   bool has_value = name_end < le && *name_end == ':';
   const char* q = has_value ? name_end + 1 : le;
-  uint32_t v = 0;
+  u32 v = 0;
   switch (attr) {
     case SDP_DIR_SENDONLY:
     case SDP_DIR_RECVONLY:
@@ -614,7 +615,7 @@ step parse_image_attribute(sdp_parse_ctx& c, uint8_t attr, const char* name_end,
       num n = read_number(&q, le, attr == SDP_ATTR_T38_VERSION ? 0xFF : 0xFFFFFFFF, &v);
       if (n == num::none) return ignore_attribute(c);
       if (n == num::too_large) return refuse(c, sdp_reason::number_too_large);
-      if (attr == SDP_ATTR_T38_VERSION) m.t38_version = static_cast<uint8_t>(v);
+      if (attr == SDP_ATTR_T38_VERSION) m.t38_version = static_cast<u8>(v);
       if (attr == SDP_ATTR_T38_MAX_BIT_RATE) m.t38_max_bit_rate = v;
       if (attr == SDP_ATTR_T38_MAX_BUFFER) m.t38_max_buffer = v;
       if (attr == SDP_ATTR_T38_MAX_DATAGRAM) m.t38_max_datagram = v;
@@ -623,7 +624,7 @@ step parse_image_attribute(sdp_parse_ctx& c, uint8_t attr, const char* name_end,
     case SDP_ATTR_T38_FILL_BIT_REMOVAL:
     case SDP_ATTR_T38_TRANSCODING_MMR:
     case SDP_ATTR_T38_TRANSCODING_JBIG: {
-      uint8_t flag = (has_value && q < le && *q == '0') ? 0 : 1;
+      u8 flag = (has_value && q < le && *q == '0') ? 0 : 1;
       if (attr == SDP_ATTR_T38_FILL_BIT_REMOVAL) m.t38_fill_bit_removal = flag;
       if (attr == SDP_ATTR_T38_TRANSCODING_MMR) m.t38_transcoding_mmr = flag;
       if (attr == SDP_ATTR_T38_TRANSCODING_JBIG) m.t38_transcoding_jbig = flag;
@@ -634,10 +635,10 @@ step parse_image_attribute(sdp_parse_ctx& c, uint8_t attr, const char* name_end,
       if (!has_value) return ignore_attribute(c);
       bool rate = attr == SDP_ATTR_T38_RATE_MANAGEMENT;
       const char* v_end =
-          rate ? run_while(q, le, [](char ch) { return sdp_in_class(static_cast<uint8_t>(ch), SDP_CL_ALPHA); })
+          rate ? run_while(q, le, [](char ch) { return sdp_in_class(static_cast<u8>(ch), SDP_CL_ALPHA); })
                : run_while(q, le, is_alnum);
       if (v_end == q) return ignore_attribute(c);
-      uint8_t code = 0;
+      u8 code = 0;
       if (lookup(rate ? sdp_ratemgmt_table : sdp_udpec_table, q, v_end, true, &code) == SIP_RESULT_OK)
         merge_both(rate ? &m.t38_rate_management : &m.t38_udp_ec, code);
       return step::ok;
@@ -648,7 +649,7 @@ step parse_image_attribute(sdp_parse_ctx& c, uint8_t attr, const char* name_end,
 
 bool is_printable(char ch) { return ch >= ' ' && ch <= '~'; }
 
-step parse_other_attribute(sdp_parse_ctx& c, uint8_t attr, const char* name_end, const char* le) {
+step parse_other_attribute(sdp_parse_ctx& c, u8 attr, const char* name_end, const char* le) {
   sdp_media_other& m = c.desc->other[c.desc->other_count - 1];
   if (name_end == le || *name_end != ':') return refuse(c, sdp_reason::bad_attribute);
   const char* q = name_end + 1;
@@ -656,7 +657,7 @@ step parse_other_attribute(sdp_parse_ctx& c, uint8_t attr, const char* name_end,
     case SDP_ATTR_BEARER: {
       const char* b_end = run_while(q, le, [](char ch) { return ch != '/'; });
       if (b_end == q) return refuse(c, sdp_reason::bad_attribute);
-      uint8_t code = 0;
+      u8 code = 0;
       if (lookup(sdp_bearer_table, q, b_end, false, &code) == SIP_RESULT_OK) {
         sip_str detail;
         if (b_end < le) {
@@ -674,7 +675,7 @@ step parse_other_attribute(sdp_parse_ctx& c, uint8_t attr, const char* name_end,
       return step::ok;
     }
     case SDP_ATTR_FRAMING: {
-      uint8_t code = 0;
+      u8 code = 0;
       if (lookup(sdp_framing_table, q, le, false, &code) != SIP_RESULT_OK) return refuse(c, sdp_reason::bad_attribute);
       m.framing = code;
       return step::ok;
@@ -682,14 +683,14 @@ step parse_other_attribute(sdp_parse_ctx& c, uint8_t attr, const char* name_end,
     case SDP_ATTR_DIALED:
     case SDP_ATTR_CALLED:
     case SDP_ATTR_DIALING: {
-      const char* n_end = run_while(q, le, [](char ch) { return sdp_in_class(static_cast<uint8_t>(ch), SDP_CL_DIAL); });
+      const char* n_end = run_while(q, le, [](char ch) { return sdp_in_class(static_cast<u8>(ch), SDP_CL_DIAL); });
       if (n_end != le || n_end == q || n_end - q > 20) return refuse(c, sdp_reason::bad_attribute);
       (attr == SDP_ATTR_DIALED ? m.dialed : attr == SDP_ATTR_CALLED ? m.called : m.dialing) = text_of(q, le);
       return step::ok;
     }
     case SDP_ATTR_SUBNET: {
       const char* nt_end = run_to_blank(q, le);
-      uint8_t nettype = 0;
+      u8 nettype = 0;
       if (lookup(sdp_nettype_table, q, nt_end, false, &nettype) != SIP_RESULT_OK)
         return refuse(c, sdp_reason::bad_attribute);
       m.subnet_nettype = nettype;
@@ -703,11 +704,11 @@ step parse_other_attribute(sdp_parse_ctx& c, uint8_t attr, const char* name_end,
       sdp_reason r = read_address(c, q, a_end, SDP_ADDR_IP4, &m.subnet_addr, &host);
       if (r != sdp_reason::none) return refuse(c, r);
       q = a_end + 1;
-      uint32_t v = 0;
+      u32 v = 0;
       num n = read_number(&q, le, 32, &v);
       if (n != num::ok || q != le)
         return refuse(c, n == num::too_large ? sdp_reason::number_too_large : sdp_reason::bad_attribute);
-      m.subnet_prefix = static_cast<uint8_t>(v);
+      m.subnet_prefix = static_cast<u8>(v);
       return step::ok;
     }
     default: return step::to_extra;
@@ -717,7 +718,7 @@ step parse_other_attribute(sdp_parse_ctx& c, uint8_t attr, const char* name_end,
 step parse_attribute(sdp_parse_ctx& c, const char* p, const char* le) {
   const char* name_end = run_while(p, le, [](char ch) { return ch != ':'; });
   if (name_end == p) return refuse(c, sdp_reason::bad_attribute);
-  uint8_t attr = 0;
+  u8 attr = 0;
   switch (c.level) {
     case SDP_LEVEL_SESSION:
       if (lookup(sdp_direction_table, p, name_end, false, &attr) != SIP_RESULT_OK) return step::to_extra;
@@ -749,18 +750,18 @@ bool final_checks(sdp_parse_ctx& c, bool seen_m, bool seen_c) {
     c.reason = sdp_reason::no_connection;
     return false;
   }
-  for (uint8_t i = 0; i < d.av_count; ++i) {
+  for (u8 i = 0; i < d.av_count; ++i) {
     const sdp_media_av& m = d.av[i];
     if (m.port == 0) continue;
-    for (uint16_t f = 0; f < m.format_count; ++f) {
-      uint8_t pt = m.formats[f];
+    for (u16 f = 0; f < m.format_count; ++f) {
+      u8 pt = m.formats[f];
       if (pt >= 96 && pt <= 254 && find_rtpmap(d, i, pt) == nullptr) {
         c.reason = sdp_reason::missing_rtpmap;
         return false;
       }
     }
   }
-  for (uint8_t i = 0; i < d.image_count; ++i) {
+  for (u8 i = 0; i < d.image_count; ++i) {
     const sdp_connection& conn = d.image[i].conn.nettype != SDP_NONE8 ? d.image[i].conn : d.session->conn;
     if (conn.nettype == SDP_NET_IN && conn.addrtype == SDP_ADDR_IP6) {
       c.reason = sdp_reason::ip6_for_t38;
@@ -796,8 +797,8 @@ const char* sdp_reason__text(sdp_reason reason) {
   return "unknown";
 }
 
-uint8_t sdp_parse(const char** pos, const char* end, sdp_desc* desc, sdp_work_buf* work, uint16_t options,
-                  sdp_reason* reason, bool* ignored_attribute) {
+u8 sdp_parse(const char** pos, const char* end, sdp_desc* desc, sdp_work_buf* work, u16 options, sdp_reason* reason,
+             bool* ignored_attribute) {
   if (ignored_attribute) *ignored_attribute = false;
   sdp_parse_ctx c;
   c.pos = *pos;
@@ -826,7 +827,7 @@ uint8_t sdp_parse(const char** pos, const char* end, sdp_desc* desc, sdp_work_bu
   desc->av_count = desc->rtpmap_count = desc->other_count = desc->image_count = desc->media_lines = 0;
   desc->origin_present = 0;
   bool seen_o = false, seen_s = false, seen_t = false, seen_c = false, seen_m = false;
-  uint8_t result = SDP_PARSE_END;
+  u8 result = SDP_PARSE_END;
 
   while (c.pos < c.end) {
     const char* line_start = c.pos;

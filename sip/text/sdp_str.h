@@ -6,11 +6,12 @@
 #include <array>
 #include <cstdint>
 
+#include "platform/int_types.h"
 #include "sip/text/sip_str.h"
 
 // SDP character classes: one mask per character below 128; a byte of 128 or
 // more belongs to no class.
-enum sdp_class : uint32_t {
+enum sdp_class : u32 {
   SDP_CL_DIGIT = 0x1,           // 0-9
   SDP_CL_DIAL = 0x2,            // 0-9 # *
   SDP_CL_ALPHA = 0x4,           // A-Z a-z
@@ -31,14 +32,14 @@ enum sdp_class : uint32_t {
 };
 
 namespace sdp_detail {
-constexpr void set_range(std::array<uint32_t, 128>& t, char from, char to, uint32_t bit) {
+constexpr void set_range(std::array<u32, 128>& t, char from, char to, u32 bit) {
   for (int c = static_cast<unsigned char>(from); c <= static_cast<unsigned char>(to); ++c) t[c] |= bit;
 }
-constexpr void set_chars(std::array<uint32_t, 128>& t, const char* chars, uint32_t bit) {
+constexpr void set_chars(std::array<u32, 128>& t, const char* chars, u32 bit) {
   for (; *chars; ++chars) t[static_cast<unsigned char>(*chars)] |= bit;
 }
-constexpr std::array<uint32_t, 128> make_class_table() {
-  std::array<uint32_t, 128> t{};
+constexpr std::array<u32, 128> make_class_table() {
+  std::array<u32, 128> t{};
   set_range(t, '0', '9', 0x1);
   set_range(t, '0', '9', 0x2);
   set_chars(t, "#*", 0x2);
@@ -75,42 +76,41 @@ constexpr std::array<uint32_t, 128> make_class_table() {
 }
 }  // namespace sdp_detail
 
-inline constexpr std::array<uint32_t, 128> sdp_class_table = sdp_detail::make_class_table();
+inline constexpr std::array<u32, 128> sdp_class_table = sdp_detail::make_class_table();
 
 // True when byte `c` has a bit of `mask` in the class table.
-inline bool sdp_in_class(uint8_t c, uint32_t mask) { return c < 128 && (sdp_class_table[c] & mask) != 0; }
+inline bool sdp_in_class(u8 c, u32 mask) { return c < 128 && (sdp_class_table[c] & mask) != 0; }
 
 // The SDP side's own copy of the case fold ("A"-"Z" to "a"-"z").
-inline constexpr std::array<uint8_t, 128> sdp_fold_table = sip_fold_table;
-inline uint8_t sdp_fold(uint8_t c) { return c < 128 ? sdp_fold_table[c] : c; }
+inline constexpr std::array<u8, 128> sdp_fold_table = sip_fold_table;
+inline u8 sdp_fold(u8 c) { return c < 128 ? sdp_fold_table[c] : c; }
 
 // An empty `s`: SIP_RESULT_NOK when `required`, else SIP_RESULT_OK.  Otherwise
 // every character (a final NUL left out) must have a bit of `mask`.
-uint8_t sdp_str__check_class(sip_str s, uint16_t required, uint32_t mask);
+u8 sdp_str__check_class(sip_str s, u16 required, u32 mask);
 
 // One row of a keyword table: code, NUL-terminated keyword (a null keyword
 // never matches).
 struct sdp_keyword_row {
-  uint8_t code;
+  u8 code;
   const char* keyword;
 };
 
 // Searches the rows from the last to the first for a keyword of exactly `n`
 // characters equal to the `n` characters at *text (case-sensitive).  Found:
 // stores its code, advances *text by n, SIP_RESULT_OK.  None: SIP_RESULT_NOK.
-uint8_t sdp_keyword__lookup(const char** text, uint16_t n, const sdp_keyword_row* table, uint32_t rows, uint8_t* code);
+u8 sdp_keyword__lookup(const char** text, u16 n, const sdp_keyword_row* table, u32 rows, u8* code);
 // The same with both sides folded.
-uint8_t sdp_keyword__lookup_nocase(const char** text, uint16_t n, const sdp_keyword_row* table, uint32_t rows,
-                                   uint8_t* code);
+u8 sdp_keyword__lookup_nocase(const char** text, u16 n, const sdp_keyword_row* table, u32 rows, u8* code);
 
 // The work buffer of one SDP parse: `capacity` bytes at `data`, of which
 // `size` are used.  The caller owns the bytes and frees them after use.
 struct sdp_work_buf {
-  uint8_t* data = nullptr;
-  uint16_t size = 0;
-  uint16_t capacity = 0;
+  u8* data = nullptr;
+  u16 size = 0;
+  u16 capacity = 0;
 };
 
 // Address of `count` free bytes in the work buffer, or null when size + count
 // exceeds the capacity.  Nothing is counted as used.
-uint8_t* sdp_work__room(uint16_t count, sdp_work_buf* work);
+u8* sdp_work__room(u16 count, sdp_work_buf* work);

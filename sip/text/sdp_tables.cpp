@@ -1,12 +1,13 @@
 // Keyword tables of the SDP codec.  Rows are searched from the last to the
 // first, so that of two rows with one keyword the later one wins.
+#include "platform/int_types.h"
 #include "sip/text/sdp.h"
 
 namespace {
 
 template <size_t N>
 constexpr sdp_table table_of(const sdp_keyword_row (&rows)[N]) {
-  return sdp_table{rows, static_cast<uint32_t>(N)};
+  return sdp_table{rows, static_cast<u32>(N)};
 }
 
 constexpr sdp_keyword_row media_rows[] = {{'V', "video"}, {'U', "audio"}};
