@@ -37,6 +37,23 @@ void CopyCut(char* out, std::size_t out_size, const char* text, std::size_t char
   out[n] = '\0';
 }
 
+// The fax status kinds that report on a fax session (progress or end), as
+// against the answers to a request and the lost-session notice.
+bool IsSessionReport(std::uint16_t kind) {
+  switch (kind) {
+    case FAX_STATUS_FAX_SENT:
+    case FAX_STATUS_FAX_RECEIVED:
+    case FOIP_STATUS_FAX_NOT_SENT:
+    case FAX_STATUS_CONNECTED:
+    case FOIP_STATUS_FAX_NOT_CONNECTED:
+    case FAX_STATUS_FAX_NOT_RECEIVED:
+    case FAX_STATUS_PAGE_SENT:
+    case FAX_STATUS_PAGE_RECEIVED:
+    case FAX_STATUS_CALL_CONNECTED: return true;
+    default: return false;
+  }
+}
+
 }  // namespace
 
 void TessalyLink::SetFOIPStatus(FoipStatusValue value) {
@@ -174,6 +191,16 @@ int TessalyLink::WaitForTESSALYPacketResponse(int expected, bool abort) {
         reregister_ = true;
         ctx_.status_word = STATUS_FAX_OFFLINE;
         return PERC_COMMAND_REJECTED;
+      }
+      if (!abort && is_status && IsSessionReport(fs.kind)) {
+        // A report of a session is never the answer: it is the end of a call
+        // that was given up while this request was on its way (its ring-in
+        // answered late).  Taken for the answer, it would leave the real one
+        // in the slot, to be read as the answer to the next request, and
+        // every request after it one answer behind.  A lost session (15)
+        // still fails the request and registers the device again.
+        device_log_.Write(1, "Fax status %d of an ended session discarded while waiting for TESSALY response", fs.kind);
+        continue;
       }
       if (is_status && fs.value == expected) {
         if (fs.kind == FAX_STATUS_REQUEST_DONE) return 0;

@@ -10,14 +10,17 @@
 # many calls (sipp calls tessaly, the peers send), and so on.  Every few
 # rounds (KV_SOAK_ENDINGS_EVERY) a round of other endings runs: a 486 from the
 # gateway, a far end that hangs up mid-page, a far end whose fax stays silent,
-# a controller abort and a CANCEL before the answer.  After the faxes every
+# a controller abort and a CANCEL before the answer (the controllers held,
+# stopped, while that call rings).  After the faxes every
 # controller is taken offline, sipp sends the refused INVITEs (each must get
 # a final refusal), the controllers come back online, sipp sends the OPTIONS
 # (each must get its 200), and one more fax must go through.  Before stopping
 # it waits for the system to go quiet.
 # Printed: each round's faxes and tessaly's memory statistics when its last
 # session ended; at the end the faxes passed, CPU time of tessaly per fax,
-# its RSS at start (after the first two rounds) and at the end, the refused and
+# its RSS after the first two rounds, after the first round of other endings
+# (the start that counts: every road taken once) and at the end, where it
+# lies (heap, arenas, files; also after each round), the refused and
 # OPTIONS counts, and the pool lines of tessaly's resource report at start
 # and at shutdown (K-DB/TESSALY.log).  Verdict line "soak: PASSED" (exit code
 # 0) when every fax passed, every refused INVITE and OPTIONS got its answer,
@@ -30,6 +33,12 @@
 #   KV_SOAK_REFUSED (10000)       refused INVITEs
 #   KV_SOAK_OPTIONS (10000)       OPTIONS
 #   KV_SOAK_RATE (400)            calls per second of the two bursts
+#   KV_SOAK_REFUSED_EACH_ROUND (0)  refused INVITEs sent beside each fax round
+#                                 in which every channel carries a fax, once
+#                                 every channel is busy with it (so each is
+#                                 refused: no channel is free)
+#   KV_SOAK_OPTIONS_EACH_ROUND (0)  OPTIONS sent beside each such round
+#   KV_SOAK_SIDE_RATE (50)        calls per second of those
 #   KV_SOAK_ENDINGS_EVERY (10)    a round of other endings after every N fax
 #                                 rounds (0: none)
 #   KV_SOAK_RSS_GROWTH (5)        largest RSS growth in per cent
@@ -50,6 +59,9 @@ channels=${KV_SOAK_CHANNELS:-19}
 refused=${KV_SOAK_REFUSED:-10000}
 options=${KV_SOAK_OPTIONS:-10000}
 rate=${KV_SOAK_RATE:-400}
+refused_each=${KV_SOAK_REFUSED_EACH_ROUND:-0}
+options_each=${KV_SOAK_OPTIONS_EACH_ROUND:-0}
+side_rate=${KV_SOAK_SIDE_RATE:-50}
 endings_every=${KV_SOAK_ENDINGS_EVERY:-10}
 growth_limit=${KV_SOAK_RSS_GROWTH:-5}
 quiet=${KV_SOAK_QUIET_SECONDS:-40}
@@ -95,7 +107,8 @@ for ((try = 0; try < 50; try++)); do
   if port_free "$b" 400; then base=$b; break; fi
 done
 [ -n "$base" ] || { echo "soak: no free block of ports"; exit 1; }
-sip_port=$base gw_port=$((base + 1)) uac_port=$((base + 2)) burst_port=$((base + 3)) media_port=$((base + 100))
+sip_port=$base gw_port=$((base + 1)) uac_port=$((base + 2)) burst_port=$((base + 3)) options_port=$((base + 4))
+media_port=$((base + 100))
 
 # --- The area. ---------------------------------------------------------------
 KV_MARROCK=$bin/marrock bash tools/make-server-area.sh "$area" > /dev/null
@@ -140,8 +153,16 @@ stop_pid() {  # stop_pid PID SECONDS
   kill -KILL "$1" 2> /dev/null || true
   wait "$1" 2> /dev/null || true
 }
+controller_pids=()
+held=0
+hold_controllers() {  # hold_controllers STOP|CONT: every controller at once
+  local p
+  for p in "${controller_pids[@]}"; do kill "-$1" "$p" 2> /dev/null || true; done
+  if [ "$1" = STOP ]; then held=1; else held=0; fi
+}
 finish() {
   local p
+  [ "$held" = 0 ] || hold_controllers CONT
   for p in $(jobs -pr); do [ "$p" = "$run_pid" ] || stop_pid "$p" 2; done
   [ -z "$run_pid" ] || stop_pid "$run_pid" 60
 }
@@ -158,10 +179,22 @@ for ((t = 0; t < 600; t++)); do
 done
 grep -q '^Up in ' "$work/run.log" || { cat "$work/run.log"; echo "soak: FAILED: the system did not come up"; exit 1; }
 tessaly_pid=$(sed -n 's/^tessaly is up (pid \([0-9]*\)).*/\1/p' "$work/run.log")
+mapfile -t controller_pids < <(sed -n 's/^marrock G1-[0-9]* is up (pid \([0-9]*\)).*/\1/p' "$work/run.log")
 standin_log=$area/standin.log
 events=$area/glb_events.txt
 tessaly_log=$area/K-DB/TESSALY.log
 rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$tessaly_pid/status" 2> /dev/null || echo 0; }
+# Where tessaly's RSS lies: the main heap, anonymous mappings (the malloc
+# arenas of other threads, thread stacks, large blocks mapped on their own),
+# files; and how many arenas the threads' malloc made besides the main one
+# (each leaves a reserve of address space without access).
+rss_parts() {
+  awk '/^[0-9a-f]+-[0-9a-f]+ / { kind = $6 == "[heap]" ? "heap" : $6 == "" || $6 ~ /^\[stack/ ? ($2 == "---p" ? "reserve" : "anon") : "file"; next }
+       /^Size:/ { if (kind == "reserve" && $2 >= 1024) arenas++; next }
+       /^Rss:/ { rss[kind] += $2 }
+       END { printf "heap %d kB, anonymous %d kB, files %d kB, arenas %d", rss["heap"], rss["anon"], rss["file"], arenas }' \
+    "/proc/$tessaly_pid/smaps" 2> /dev/null || echo "no smaps"
+}
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$tessaly_pid/stat" 2> /dev/null || echo 0; }
 hz=$(getconf CLK_TCK)
 
@@ -239,6 +272,63 @@ last_stats() {
        /Timer cells/ { t = $8; tm = $11 }
        END { if (m != "") printf "messages %s (high-water %s), buffers %s (high-water %s), timer cells %s (high-water %s)\n", m, mm, b, mb, t, tm; else print "no memory statistics" }' "$f"
 }
+# Requests beside a fax round in which every channel carries a fax: OPTIONS
+# from the start of the round, refused INVITEs once every channel is busy
+# with its fax (a send has reached its page, a receive has rung in), so that
+# no channel is free to take them; each stream takes about ten seconds at
+# the default rate, well inside the rest of a fax.
+side_pids=() side_names=()
+side_refused_sent=0 side_refused_ok=0 side_options_sent=0 side_options_ok=0
+sipp_side() {  # sipp_side SCENARIO CALLS NAME LOCAL-PORT
+  (cd "$work" && exec sipp -sf "$1" -i 127.0.0.1 -p "$4" "127.0.0.1:$sip_port" -m "$2" -r "$side_rate" -l 200 \
+    -nostdin -key did 00001 -key timeout_ms 8000 -timeout "$(($2 / side_rate + 60))" -timeout_error -trace_err \
+    -error_file "$work/sipp-$3.err" > "$work/sipp-$3.log" 2>&1) &
+  side_pids+=("$!")
+  side_names+=("$3")
+}
+# Waits until each of channels 1..K has reported device state STATE in the
+# stand-in's lines after line FROM, at most SECONDS.
+wait_busy() {  # wait_busy FROM STATE K SECONDS
+  local end=$((SECONDS + $4))
+  while [ "$SECONDS" -lt "$end" ]; do
+    tail -n +"$(($1 + 1))" "$standin_log" | awk -v s="state=$2" -v k="$3" '
+      $2 == "DEVICE_STATUS" && $4 == s { split($3, d, "/"); seen[d[2] + 0] = 1 }
+      END { n = 0; for (c in seen) if (c >= 1 && c <= k) n++; exit n < k }' && return 0
+    sleep 0.1
+  done
+  return 1
+}
+side_start() {  # side_start K: OPTIONS beside a round of K faxes
+  side_pids=() side_names=()
+  [ "$1" = "$channels" ] || return 0
+  [ "$options_each" -gt 0 ] || return 0
+  sipp_side "$scen/uac-options.xml" "$options_each" "$round-options" "$options_port"
+  side_options_sent=$((side_options_sent + options_each))
+}
+side_refuse() {  # side_refuse FROM STATE K: refused INVITEs once channels 1..K are busy
+  [ "$3" = "$channels" ] && [ "$refused_each" -gt 0 ] || return 0
+  if wait_busy "$1" "$2" "$3" 60; then
+    sipp_side "$scen/uac-refused.xml" "$refused_each" "$round-refused" "$burst_port"
+  else
+    echo "  not every channel busy: no refused INVITEs beside round $round"
+  fi
+  side_refused_sent=$((side_refused_sent + refused_each))
+}
+side_end() {  # side_end: waits for the requests beside the round; prints them
+  local i ok line=
+  for i in "${!side_pids[@]}"; do
+    wait_pid "${side_pids[$i]}" 90
+    ok=$(sed -n 's/.*Successful call *|[^|]*|  *\([0-9]*\).*/\1/p' "$work/sipp-${side_names[$i]}.log" | tail -n 1)
+    ok=${ok:-0}
+    case ${side_names[$i]} in
+      *-refused) side_refused_ok=$((side_refused_ok + ok)); line+=" refused INVITEs $ok of $refused_each;" ;;
+      *-options) side_options_ok=$((side_options_ok + ok)); line+=" OPTIONS $ok of $options_each;" ;;
+    esac
+  done
+  side_pids=() side_names=()
+  [ -z "$line" ] || echo "  beside round $round:${line%;}"
+}
+
 # Job numbers are 16 bits: start low enough for the whole run.
 job=$((($(date +%s) % 400) * 100 + 1000))
 passed=0
@@ -246,6 +336,7 @@ done_faxes=0
 round=0
 cpu_start=$(cpu_ticks)
 rss_first=
+rss_warm=
 statistics=()
 
 # The rounds leave their direction, faxes and faxes passed in r_kind, r_n,
@@ -258,11 +349,13 @@ send_round() {  # send_round K
   start_peers receive "$k" "$round"
   sipp_uas "$work/uas.xml" "$k" "$round"
   from=$(wc -l < "$standin_log")
+  side_start "$k"
   for ((i = 1; i <= k; i++)); do
     job=$((job + 1))
     "$bin/drennic-standin" --post sendfax "FOIP\\G1\\$i" "$job" 00001 "$work\\" ONE.TIF 6 3 > /dev/null 2>&1
     sleep 0.1  # submitted over a second or two, as the receive rounds' calls arrive
   done
+  side_refuse "$from" 3 "$k"  # 3: sending its page
   # Only the results of this round's jobs: a job left from a round that
   # timed out must not be counted here.
   local jobs=$first
@@ -271,6 +364,7 @@ send_round() {  # send_round K
   ok=$(grep -c ' status=0x0 .* pages=1' <<< "$lines" || true)
   reap_peers 20
   wait_pid "$sipp_pid" 10
+  side_end
   r_kind=send r_n=$k r_ok=$ok
 }
 # One round of receives: K calls to tessaly at once.
@@ -279,11 +373,15 @@ receive_round() {  # receive_round K
   round=$((round + 1))
   start_peers send "$k" "$round"
   from=$(wc -l < "$standin_log")
+  side_start "$k"
   sipp_uac "$work/uac.xml" "$k" "$round" "$uac_port" -inf "$work/calls-$round.csv" -l "$k" -r "$k" -rp 1000
+  local fax_sipp=$sipp_pid
+  side_refuse "$from" 9 "$k"  # 9: the call rang in
   lines=$(wait_lines "$from" "JOB_RESULT FOIP/.* job=0 " "$k" "$round_limit")
   ok=$(grep -c ' status=0x0 .* pages=1' <<< "$lines" || true)
   reap_peers 20
-  wait_pid "$sipp_pid" 10
+  wait_pid "$fax_sipp" 10
+  side_end
   rm -f "$area"/USERS/FAXIN/K-IN/~RECD*
   r_kind=receive r_n=$k r_ok=$ok
 }
@@ -363,12 +461,18 @@ endings_round() {
     [ -n "$result" ] || ending_fault "$what: no job result"
     ! grep -q ' status=0x0 ' <<< "$result" || ending_fault "$what: the job was reported a success"
   done
-  # CANCEL after tessaly's 100, before the controller answers: 200 to the
-  # CANCEL, 487 to the INVITE, and the ACK of the 487 taken.
+  # CANCEL before the controller answers: tessaly says nothing to the caller
+  # until a controller takes the call, and a controller answers its ring-in
+  # within milliseconds, so the controllers are held (stopped) while the
+  # call rings and the caller gives up: 200 to the CANCEL, 487 to the
+  # INVITE, and the ACK of the 487 taken.  Let go, the controller that was
+  # rung finds its late answer refused and goes back to IDLE.
   round=$((round + 1))
+  hold_controllers STOP
   sipp_uac "$scen/uac-cancel.xml" 1 "$round" "$uac_port"
   wait_pid "$sipp_pid" 30
   code=$wait_code
+  hold_controllers CONT
   echo "  CANCEL before the answer: sipp $code"
   if [ "$code" != 0 ]; then
     if [ "$cancel_strict" = 1 ]; then
@@ -402,11 +506,12 @@ while [ "$done_faxes" -lt "$faxes" ]; do
   [ -n "$rss_first" ] || [ "$fax_rounds" -lt 2 ] || rss_first=$(rss_kb)
   stats=$(last_stats)
   statistics+=("$stats")
-  echo "round $round: $r_kind $r_ok of $r_n; tessaly RSS $(rss_kb) kB; at the end: $stats"
+  echo "round $round: $r_kind $r_ok of $r_n; tessaly RSS $(rss_kb) kB ($(rss_parts)); at the end: $stats"
   if [ "$endings_every" -gt 0 ] && [ $((fax_rounds % endings_every)) = 0 ] && [ "$done_faxes" -lt "$faxes" ]; then
     echo "round of other endings:"
     endings_round
-    echo "  tessaly RSS $(rss_kb) kB; at the end: $(last_stats)"
+    echo "  tessaly RSS $(rss_kb) kB ($(rss_parts)); at the end: $(last_stats)"
+    [ -n "$rss_warm" ] || rss_warm=$(rss_kb)
   fi
 done
 fax_ms=$(($(now_ms) - began))
@@ -464,6 +569,7 @@ wait_s=$(((bursts_ended + quiet * 1000 - $(now_ms)) / 1000))
 echo "waiting ${wait_s} s for the system to go quiet (${quiet} s after the bursts)"
 sleep "$wait_s"
 rss_end=$(rss_kb)
+parts_end=$(rss_parts)
 cpu_total=$(($(cpu_ticks) - cpu_start))
 statistics+=("$(last_stats)")
 stop_pid "$run_pid" 60
@@ -489,10 +595,26 @@ held() {  # held WHEN: "messages buffers timers sockets ssc-calls dialogs foip t
 echo "soak figures:"
 echo "  faxes passed: $passed of $done_faxes (fax rounds $fax_rounds, $((fax_ms / 1000)) s)"
 [ "$done_faxes" -gt 0 ] && echo "  CPU of tessaly per fax: $((cpu_faxes * 1000 / hz / done_faxes)) ms (whole run: $((cpu_total * 1000 / hz)) ms)"
-growth=0
-[ -n "$rss_first" ] && [ "$rss_first" -gt 0 ] && growth=$(((rss_end - rss_first) * 1000 / rss_first))
-echo "  RSS of tessaly: $rss_first kB after the first two rounds, $rss_end kB at the end ($((growth / 10)).$((growth < 0 ? -growth % 10 : growth % 10)) %)"
-echo "  refused INVITEs answered: $refused_ok of $refused; OPTIONS answered: $options_ok of $options"
+per_mille() {  # per_mille FROM TO: growth in tenths of a per cent
+  if [ -n "$1" ] && [ "$1" -gt 0 ]; then echo $((($2 - $1) * 1000 / $1)); else echo 0; fi
+}
+percent() { echo "$(($1 / 10)).$(($1 < 0 ? -$1 % 10 : $1 % 10)) %"; }
+# The growth that counts is measured from the end of the first round of other
+# endings, when every road has been taken once (all channels at once each
+# way, and the long pages and other endings of that round); without such a
+# round, from the end of the first two fax rounds.
+growth_early=$(per_mille "$rss_first" "$rss_end")
+rss_base=${rss_warm:-$rss_first}
+growth=$(per_mille "$rss_base" "$rss_end")
+echo "  RSS of tessaly: $rss_first kB after the first two rounds, ${rss_warm:-(none)} kB after the first round" \
+  "of other endings, $rss_end kB at the end ($(percent "$growth_early") from the first two rounds," \
+  "$(percent "$growth") from the first round of other endings); at the end: $parts_end"
+# The requests beside the fax rounds count with the bursts.
+refused_all=$((refused + side_refused_sent)) options_all=$((options + side_options_sent))
+refused_ok=$((refused_ok + side_refused_ok)) options_ok=$((options_ok + side_options_ok))
+echo "  refused INVITEs answered: $refused_ok of $refused_all; OPTIONS answered: $options_ok of $options_all"
+[ $((side_refused_sent + side_options_sent)) = 0 ] ||
+  echo "  (beside the fax rounds: refused INVITEs $side_refused_ok of $side_refused_sent, OPTIONS $side_options_ok of $side_options_sent)"
 echo "  rounds of other endings: $endings_rounds, faults ${#ending_faults[@]}"
 echo "  memory statistics after the first round: ${statistics[0]:-none}"
 echo "  memory statistics at the end: ${statistics[${#statistics[@]} - 1]}"
@@ -502,11 +624,11 @@ echo "  resource report at shutdown:"
 report shutdown | sed 's/^/    /'
 verdict=()
 [ "$passed" = "$done_faxes" ] || verdict+=("$((done_faxes - passed)) faxes failed")
-[ "$refused_ok" = "$refused" ] || verdict+=("$((refused - refused_ok)) refused INVITEs without their refusal")
-[ "$options_ok" = "$options" ] || verdict+=("$((options - options_ok)) OPTIONS without their 200")
+[ "$refused_ok" = "$refused_all" ] || verdict+=("$((refused_all - refused_ok)) refused INVITEs without their refusal")
+[ "$options_ok" = "$options_all" ] || verdict+=("$((options_all - options_ok)) OPTIONS without their 200")
 [ "$after_send" = 1 ] && [ "$after_receive" = 1 ] || verdict+=("the fax after the bursts failed")
 verdict+=("${ending_faults[@]}")
-[ "$growth" -lt $((growth_limit * 10)) ] || verdict+=("RSS grew by more than $growth_limit %")
+[ "$growth" -lt $((growth_limit * 10)) ] || verdict+=("RSS grew by more than $growth_limit % after the first round of other endings")
 read -r -a s0 <<< "$(held start)"
 read -r -a s1 <<< "$(held shutdown)"
 names=(messages buffers "timer cells" sockets "SSC calls" "SSC dialogs" "FOIP sessions" "T.38 sessions")

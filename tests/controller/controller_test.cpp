@@ -547,6 +547,32 @@ TEST_F(ControllerTest, RingInWhileWaitingForAnAnswerIsServedAfterIt) {
   EXPECT_EQ(get_le32(recv.data() + 280), 0u);
 }
 
+// A caller gives up while this controller has not yet answered its ring-in:
+// tessaly's report of the ended call is in the slot before the answer to the
+// late RST_TESSALY_RECV_FAX.  The report is not the answer: the request takes
+// its own, and the next request its own, with no registration between.
+TEST_F(ControllerTest, ReportOfACallGivenUpBeforeTheAnswerLeavesRequestsInStep) {
+  Controller c(&world_.clock);
+  ASSERT_EQ(Start(c), 0);
+  const std::uint16_t id = c.identity().device_id;
+  RingInPacket ri;
+  std::strcpy(ri.caller_address, "127.0.0.1");
+  Bytes ring(kRingInSize);
+  WriteRingIn(ri, ring.data());
+  world_.QueueToController(ring);
+  world_.QueueToController(kvtest::FaxStatusBytes(id, FAX_STATUS_FAX_NOT_RECEIVED, 0xF10B));
+  world_.ServeTessaly();
+  ASSERT_EQ(c.CheckRingIn(), PERC_INCOMING_CALL);
+  EXPECT_EQ(c.ProcessRingIn(true), 0);
+  EXPECT_TRUE(world_.Logged("Fax status 9 of an ended session discarded while waiting for TESSALY response"));
+  EXPECT_EQ(c.SendReceiveStatusToTESSALY(1), 0);
+  EXPECT_EQ(Types(world_.tessaly_requests()), (std::vector<int>{RST_TESSALY_RECV_FAX, RST_TESSALY_DEVICE_STATUS}));
+  // Nothing is left behind to be taken for a later answer.
+  EXPECT_EQ(c.CheckTESSALYPackets(), 0);
+  EXPECT_FALSE(world_.Logged("Unknown status type received from TESSALY"));
+  EXPECT_FALSE(world_.Logged("Failed to register device with TESSALY"));
+}
+
 // During closedown a request that cannot be written returns at once instead
 // of waiting 60 s for an answer that cannot come.
 TEST_F(ControllerTest, FailedWriteDuringClosedownReturnsAtOnce) {
