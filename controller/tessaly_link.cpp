@@ -39,7 +39,7 @@ void CopyCut(char* out, std::size_t out_size, const char* text, std::size_t char
 
 // The fax status kinds that report on a fax session (progress or end), as
 // against the answers to a request and the lost-session notice.
-bool IsSessionReport(std::uint16_t kind) {
+bool IsSessionReport(u16 kind) {
   switch (kind) {
     case FAX_STATUS_FAX_SENT:
     case FAX_STATUS_FAX_RECEIVED:
@@ -199,7 +199,7 @@ int TessalyLink::WaitForTESSALYPacketResponse(int expected, bool abort) {
         // in the slot, to be read as the answer to the next request, and
         // every request after it one answer behind.  A lost session (15)
         // still fails the request and registers the device again.
-        device_log_.Write(1, "Fax status %d of an ended session discarded while waiting for TESSALY response", fs.kind);
+        ctx_.device_log.Write(1, "Fax status %d of an ended session discarded while waiting for TESSALY response", fs.kind);
         continue;
       }
       if (is_status && fs.value == expected) {

@@ -554,7 +554,7 @@ TEST_F(ControllerTest, RingInWhileWaitingForAnAnswerIsServedAfterIt) {
 TEST_F(ControllerTest, ReportOfACallGivenUpBeforeTheAnswerLeavesRequestsInStep) {
   Controller c(&world_.clock);
   ASSERT_EQ(Start(c), 0);
-  const std::uint16_t id = c.identity().device_id;
+  const u16 id = c.identity().device_id;
   RingInPacket ri;
   std::strcpy(ri.caller_address, "127.0.0.1");
   Bytes ring(kRingInSize);
@@ -562,13 +562,13 @@ TEST_F(ControllerTest, ReportOfACallGivenUpBeforeTheAnswerLeavesRequestsInStep) 
   world_.QueueToController(ring);
   world_.QueueToController(kvtest::FaxStatusBytes(id, FAX_STATUS_FAX_NOT_RECEIVED, 0xF10B));
   world_.ServeTessaly();
-  ASSERT_EQ(c.CheckRingIn(), PERC_INCOMING_CALL);
-  EXPECT_EQ(c.ProcessRingIn(true), 0);
+  ASSERT_EQ(c.tessaly().CheckRingIn(), PERC_INCOMING_CALL);
+  EXPECT_EQ(c.tessaly().ProcessRingIn(true), 0);
   EXPECT_TRUE(world_.Logged("Fax status 9 of an ended session discarded while waiting for TESSALY response"));
-  EXPECT_EQ(c.SendReceiveStatusToTESSALY(1), 0);
+  EXPECT_EQ(c.tessaly().SendReceiveStatusToTESSALY(1), 0);
   EXPECT_EQ(Types(world_.tessaly_requests()), (std::vector<int>{RST_TESSALY_RECV_FAX, RST_TESSALY_DEVICE_STATUS}));
   // Nothing is left behind to be taken for a later answer.
-  EXPECT_EQ(c.CheckTESSALYPackets(), 0);
+  EXPECT_EQ(c.tessaly().CheckTESSALYPackets(), 0);
   EXPECT_FALSE(world_.Logged("Unknown status type received from TESSALY"));
   EXPECT_FALSE(world_.Logged("Failed to register device with TESSALY"));
 }
