@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "runtime/automaton.h"
 #include "runtime/entity_ids.h"
 #include "runtime/sm.h"
 #include "session/app_foip_prim.h"
@@ -217,15 +218,15 @@ struct call_route_row {
   const char* line;
 };
 constexpr call_route_row CALL_ROUTES[] = {
-    {SSC_SET_PARM_CO, 55, nullptr},
-    {SSC_ERROR_IN, 45, nullptr},
-    {CALL_CLOSED_IN, 30, "\n(nai %d, conn_id %3d) SSC Evt: Receive SSC_CALL_CLOSED_IN"},
-    {SSC_INVITE_CO, 5, nullptr},
-    {CLOSE_SESS_CO, 25, "\n(nai %d, conn_id %3d) SSC Evt: Receive SSC_CLOSE_SESSION_CO"},
-    {SSC_INVITE_IN, 10, nullptr},
-    {SSC_ACK_IN, 15, "\n(nai %d, conn_id %3d) SSC Evt: Receive SSC_ACK_IN"},
-    {SSC_OPTIONS_IN, 63, "\n(nai %d, conn_id %3d) SSC Evt: Receive SSC_OPTIONS_IN"},
-    {SESS_CLOSED_IN, 20, "\n(nai %d, conn_id %3d) SSC Evt: Receive SSC_SESSION_CLOSED_IN"},
+    {SSC_SET_PARM_CO, EVT_SSC_SET_PARAM_SESSION_CO, nullptr},
+    {SSC_ERROR_IN, EVT_SSC_ERROR_IN, nullptr},
+    {CALL_CLOSED_IN, EVT_SSC_CALL_CLOSED_IN, "\n(nai %d, conn_id %3d) SSC Evt: Receive SSC_CALL_CLOSED_IN"},
+    {SSC_INVITE_CO, EVT_SSC_INVITE_CO, nullptr},
+    {CLOSE_SESS_CO, EVT_SSC_CLOSE_SESSION_CO, "\n(nai %d, conn_id %3d) SSC Evt: Receive SSC_CLOSE_SESSION_CO"},
+    {SSC_INVITE_IN, EVT_SSC_INVITE_IN, nullptr},
+    {SSC_ACK_IN, EVT_SSC_ACK_IN, "\n(nai %d, conn_id %3d) SSC Evt: Receive SSC_ACK_IN"},
+    {SSC_OPTIONS_IN, EVT_SSC_OPTIONS_IN, "\n(nai %d, conn_id %3d) SSC Evt: Receive SSC_OPTIONS_IN"},
+    {SESS_CLOSED_IN, EVT_SSC_SESSION_CLOSED_IN, "\n(nai %d, conn_id %3d) SSC Evt: Receive SSC_SESSION_CLOSED_IN"},
 };
 
 void print_line(const char* fmt, u16 conn_id) {
@@ -238,7 +239,7 @@ void print_line(const char* fmt, u16 conn_id) {
 // is answered at once instead of waiting for a time-out.
 void answer_without_call(u8 event, u16 conn_id) {
   const nai_t nai = g_sip.glb_sip_param.sig_nai;
-  if (event == 63) (void)send_ssc_options_rs_OK(g_sip.build_handle, nai, conn_id);
+  if (event == EVT_SSC_OPTIONS_IN) (void)send_ssc_options_rs_OK(g_sip.build_handle, nai, conn_id);
   else (void)send_ssc_close_session_rq(g_sip.build_handle, nai, conn_id, 503, "Service Unavailable");
 }
 
@@ -277,60 +278,125 @@ ssc_mgt__route ssc_mgt__route_ssc(code_t code, u16 conn_id) {
   return r;
 }
 
+namespace {
+
+// The registration automaton: its steps on SSC_REGISTER_CO and
+// SSC_CALL_CLOSED_IN.  REGISTER_RQ and UNREGISTER_RQ take a record out of
+// its state in ssc_mgt__automaton.
+
+// Decodes the SSC_REGISTER_CO into the receive handle: its status, or null
+// (trapped) when it cannot be read or carries none.
+const ssc_hdr_status* read_register_co(const sip_register__ctx* r, bool unregister) {
+  msg_t* m = foip__current_msg();
+  const bool decoded = m && g_sip.rx_handle && Ssc_unformat_msg(g_sip.rx_handle, m) == 2;
+  const auto* st = decoded ? Ssc_first<ssc_hdr_status>(g_sip.rx_handle, ssc_header_id::RETURN_CODE) : nullptr;
+  if (!decoded) {
+    Foip__trap(g_sip.glb_sip_param.sig_nai, r->conn_id, FOIP__TRAP_CLASS, FOIP__TRAP__SIP_SC_UNFORMAT_MSG,
+               "FOIP__TRAP__SIP_SC_UNFORMAT_MSG",
+               unregister ? "FOIP: (process_ssc_register_co__unregister) Ssc_unformat_msg returns NOK"
+                          : "FOIP: (process_ssc_register_co) Ssc_unformat_msg returns NOK");
+  } else if (!st) {
+    Foip__trap(g_sip.glb_sip_param.sig_nai, r->conn_id, FOIP__TRAP_CLASS, FOIP__TRAP__SSC_REGISTER_CO_NO_RET_CODE,
+               "FOIP__TRAP__SSC_REGISTER_CO_NO_RET_CODE",
+               unregister ? "FOIP: (process_ssc_register_co__unregister) SSC_REGISTER_CO without return code"
+                          : "FOIP: (process_ssc_register_co) SSC_REGISTER_CO without return code");
+  }
+  return st;
+}
+
+bool is_2xx(u16 code) { return code >= 200 && code < 300; }
+
+void process_ssc_register_co(sip_register__ctx* r) {
+  const ssc_hdr_status* st = read_register_co(r, false);
+  const u16 code = st ? st->code : 0;
+  r->last_status = code;
+  char line[198];
+  (void)std::snprintf(line, sizeof line,
+                      "\n(nai %d, conn_id %3d)      SSC Evt (Register): Receive SSC_REGISTER_CO (%d)",
+                      g_sip.glb_sip_param.sig_nai, r->conn_id, code);
+  foip_trc__print_event(g_sip.glb_sip_param.sig_nai, FOIP__SIP_EVT_1, line);
+  if (st && is_2xx(code) && r->held_register) {
+    msg_t* held = r->held_register;
+    r->held_register = nullptr;
+    foip__send_confirm(held, FOIP__SIP_REGISTER_CO, FOIP__RC_OK, 2, 2, r->user_nai, r->conn_id);
+    print_reg("\n(User nai %d, conn_id %3d) SSC Evt (Register): Send FOIP__SIP_REGISTER_CO (OK)", r->user_nai,
+              r->conn_id);
+  }
+  r->state = st ? SIP_REGISTER__REGISTERED : SIP_REGISTER__UNREGISTER_ANSWERED;
+}
+
+void process_ssc_register_co__unregister(sip_register__ctx* r) {
+  const ssc_hdr_status* st = read_register_co(r, true);
+  const u16 code = st ? st->code : 0;
+  char line[198];
+  (void)std::snprintf(line, sizeof line,
+                      "\n(nai %d, conn_id %3d)      SSC Evt (Register): Receive SSC_REGISTER_CO (%d) %s",
+                      g_sip.glb_sip_param.sig_nai, r->conn_id, code, is_2xx(code) ? " " : "Rem: ignore SIP error");
+  foip_trc__print_event(g_sip.glb_sip_param.sig_nai, FOIP__SIP_EVT_1, line);
+}
+
+// An answer that no request waits for is read (and trapped when bad) only.
+void ignore_register_co(sip_register__ctx* r) { (void)read_register_co(r, false); }
+
+void process_ssc_call_closed_in(sip_register__ctx* r) {
+  print_reg("\n(nai %d, conn_id %3d)      SSC Evt (Register): Receive SSC_CALL_CLOSED_IN", g_sip.glb_sip_param.sig_nai,
+            r->conn_id);
+}
+
+void nothing(sip_register__ctx*) {}
+
+namespace fsm = kv::fsm;
+
+enum class reg : u8 {
+  FREE = SIP_REGISTER__FREE,
+  SENT = SIP_REGISTER__SENT,
+  REGISTERED = SIP_REGISTER__REGISTERED,
+  UNREGISTER_SENT = SIP_REGISTER__UNREGISTER_SENT,
+  UNREGISTER_ANSWERED = SIP_REGISTER__UNREGISTER_ANSWERED,
+  count_
+};
+enum class reg_ev : u8 {
+  EVT_REGISTER_RQ = SIP_REGISTER__EVT_REGISTER_RQ,
+  EVT_UNREGISTER_RQ = SIP_REGISTER__EVT_UNREGISTER_RQ,
+  EVT_SSC_REGISTER_CO = SIP_REGISTER__EVT_SSC_REGISTER_CO,
+  EVT_SSC_CALL_CLOSED_IN = SIP_REGISTER__EVT_SSC_CALL_CLOSED_IN,
+  count_
+};
+using reg_act = void (*)(sip_register__ctx*);
+
+constexpr fsm::row<reg, reg_ev, reg_act> kRegisterRows[] = {
+    {reg::FREE, reg_ev::EVT_SSC_REGISTER_CO, ignore_register_co, fsm::keep},
+    {reg::SENT, reg_ev::EVT_SSC_REGISTER_CO, process_ssc_register_co, fsm::by_action},
+    {reg::REGISTERED, reg_ev::EVT_SSC_REGISTER_CO, ignore_register_co, fsm::keep},
+    {reg::UNREGISTER_SENT, reg_ev::EVT_SSC_REGISTER_CO, process_ssc_register_co__unregister, reg::UNREGISTER_ANSWERED},
+    {reg::UNREGISTER_ANSWERED, reg_ev::EVT_SSC_REGISTER_CO, ignore_register_co, fsm::keep},
+    {reg::FREE, reg_ev::EVT_SSC_CALL_CLOSED_IN, process_ssc_call_closed_in, reg::FREE},
+    {reg::SENT, reg_ev::EVT_SSC_CALL_CLOSED_IN, process_ssc_call_closed_in, reg::FREE},
+    {reg::REGISTERED, reg_ev::EVT_SSC_CALL_CLOSED_IN, process_ssc_call_closed_in, reg::FREE},
+    {reg::UNREGISTER_SENT, reg_ev::EVT_SSC_CALL_CLOSED_IN, process_ssc_call_closed_in, reg::FREE},
+    {reg::UNREGISTER_ANSWERED, reg_ev::EVT_SSC_CALL_CLOSED_IN, process_ssc_call_closed_in, reg::FREE},
+};
+constexpr auto kRegisterTable = fsm::compile(kRegisterRows, fsm::cell<reg_act>{nothing, fsm::kKeep});
+constexpr auto kRegisterPlain = fsm::plain(kRegisterRows);
+constexpr u8 kRegisterTargets[] = {SIP_REGISTER__REGISTERED, SIP_REGISTER__UNREGISTER_ANSWERED};
+// REGISTER_RQ and UNREGISTER_RQ.
+constexpr u8 kRegisterEntries[] = {SIP_REGISTER__SENT, SIP_REGISTER__UNREGISTER_SENT};
+
+}  // namespace
+
+kv::fsm::machine_view sip_register__machine() {
+  return {"registration", fsm::count_of<reg>, fsm::count_of<reg_ev>, SIP_REGISTER__FREE,
+          kRegisterPlain, kRegisterTargets,   kRegisterEntries};
+}
+
 void sip_register__automaton(u8 event, sip_register__ctx* r) {
   if (r == nullptr) return;
+  if (event != SIP_REGISTER__EVT_SSC_REGISTER_CO && event != SIP_REGISTER__EVT_SSC_CALL_CLOSED_IN) return;
+  const auto* cell = kRegisterTable.find(r->state, event);
+  if (!cell) return;
   const u8 before = r->state;
-  switch (event) {
-    case SIP_REGISTER__EVT_SSC_REGISTER_CO: {
-      msg_t* m = foip__current_msg();
-      const bool decoded = m && g_sip.rx_handle && Ssc_unformat_msg(g_sip.rx_handle, m) == 2;
-      const auto* st = decoded ? Ssc_first<ssc_hdr_status>(g_sip.rx_handle, ssc_header_id::RETURN_CODE) : nullptr;
-      if (!decoded) {
-        Foip__trap(g_sip.glb_sip_param.sig_nai, r->conn_id, FOIP__TRAP_CLASS, FOIP__TRAP__SIP_SC_UNFORMAT_MSG,
-                   "FOIP__TRAP__SIP_SC_UNFORMAT_MSG",
-                   r->state == SIP_REGISTER__UNREGISTER_SENT
-                       ? "FOIP: (process_ssc_register_co__unregister) Ssc_unformat_msg returns NOK"
-                       : "FOIP: (process_ssc_register_co) Ssc_unformat_msg returns NOK");
-      } else if (!st) {
-        Foip__trap(g_sip.glb_sip_param.sig_nai, r->conn_id, FOIP__TRAP_CLASS, FOIP__TRAP__SSC_REGISTER_CO_NO_RET_CODE,
-                   "FOIP__TRAP__SSC_REGISTER_CO_NO_RET_CODE",
-                   r->state == SIP_REGISTER__UNREGISTER_SENT
-                       ? "FOIP: (process_ssc_register_co__unregister) SSC_REGISTER_CO without return code"
-                       : "FOIP: (process_ssc_register_co) SSC_REGISTER_CO without return code");
-      }
-      const u16 code = st ? st->code : 0;
-      if (r->state == SIP_REGISTER__SENT) {
-        r->last_status = code;
-        char line[198];
-        (void)std::snprintf(line, sizeof line,
-                            "\n(nai %d, conn_id %3d)      SSC Evt (Register): Receive SSC_REGISTER_CO (%d)",
-                            g_sip.glb_sip_param.sig_nai, r->conn_id, code);
-        foip_trc__print_event(g_sip.glb_sip_param.sig_nai, FOIP__SIP_EVT_1, line);
-        if (st && code >= 200 && code < 300 && r->held_register) {
-          msg_t* held = r->held_register;
-          r->held_register = nullptr;
-          foip__send_confirm(held, FOIP__SIP_REGISTER_CO, 2, 2, 2, r->user_nai, r->conn_id);
-          print_reg("\n(User nai %d, conn_id %3d) SSC Evt (Register): Send FOIP__SIP_REGISTER_CO (OK)", r->user_nai,
-                    r->conn_id);
-        }
-        r->state = st ? SIP_REGISTER__REGISTERED : SIP_REGISTER__UNREGISTER_ANSWERED;
-      } else if (r->state == SIP_REGISTER__UNREGISTER_SENT) {
-        char line[198];
-        (void)std::snprintf(
-            line, sizeof line, "\n(nai %d, conn_id %3d)      SSC Evt (Register): Receive SSC_REGISTER_CO (%d) %s",
-            g_sip.glb_sip_param.sig_nai, r->conn_id, code, code >= 200 && code < 300 ? " " : "Rem: ignore SIP error");
-        foip_trc__print_event(g_sip.glb_sip_param.sig_nai, FOIP__SIP_EVT_1, line);
-        r->state = SIP_REGISTER__UNREGISTER_ANSWERED;
-      }
-      break;
-    }
-    case SIP_REGISTER__EVT_SSC_CALL_CLOSED_IN:
-      print_reg("\n(nai %d, conn_id %3d)      SSC Evt (Register): Receive SSC_CALL_CLOSED_IN",
-                g_sip.glb_sip_param.sig_nai, r->conn_id);
-      r->state = SIP_REGISTER__FREE;
-      break;
-    default: return;
-  }
+  cell->action(r);
+  r->state = fsm::next_of(*cell, r->state);
   if (r->state != SIP_REGISTER__FREE || before == SIP_REGISTER__FREE) return;
   // The record is free again: the user learns the end of what it asked for.
   if (msg_t* held = r->held_register) {

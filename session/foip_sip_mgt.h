@@ -21,6 +21,7 @@
 
 #include <array>
 
+#include "runtime/automaton.h"
 #include "runtime/msg.h"
 #include "runtime/timer.h"
 #include "runtime/types.h"
@@ -136,6 +137,8 @@ enum : u8 {
 };
 // Runs one registration event on a record (null: none named).
 void sip_register__automaton(u8 event, sip_register__ctx* r);
+// The registration automaton's rows, for the check of its table.
+kv::fsm::machine_view sip_register__machine();
 
 // Sets the SIP side's hooks in `h` (the other hooks are left as they are).
 void foip_sip__plug(foip__layer_hooks& h);
