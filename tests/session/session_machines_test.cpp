@@ -24,6 +24,7 @@ TEST(SessionMachines, EveryMachineHasSoundRows) {
       {app_foip__session_machine(), APP_FOIP__NB_STATES},
       {foip_mgt__machine(), FOIP_MGT__SIP_CLOSE_PROGRESS + 1u},
       {foip_call__machine(), FOIP_CALL__NB_STATES},
+      {ssc_mgt__machine(), SIP_MGT__WAIT_SSC_RESET + 1u},
       {sip_register__machine(), SIP_REGISTER__UNREGISTER_ANSWERED + 1u},
       {t38_mgt__machine('U'), T38_MGT__UDP_NB_STATES},
       {t38_mgt__machine('T'), T38_MGT__TCP_NB_STATES},
