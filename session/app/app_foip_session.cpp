@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "common/program_log.h"
+#include "runtime/automaton.h"
 #include "runtime/om_os.h"
 #include "session/app/app_foip.h"
 #include "session/app/app_foip_dsp.h"
@@ -26,40 +27,47 @@ void progress_batch_count() {
 }
 
 // ---------------------------------------------------------------------------
-// Automaton table: cell = event + state, {action, next state}; a next state
-// of 254 or 255 leaves the state as the action set it.
+// The automaton: rows of {state, event, action, next state}.  An event's
+// number is the offset of its row in the table (event + state).
 
-enum : u8 { A_NONE = 0, A_ARM = 1, A_DISARM = 2, A_START = 3, A_STOP = 6 };
-enum : u8 { E_START = 0, E_STOP = 5, E_CALL = 10, E_TIMER = 15 };
-constexpr u8 KEEP = 254, AS_SET = 255;
+namespace fsm = kv::fsm;
 
-struct cell {
-  u8 action;
-  u8 next;
+enum class st : u8 {
+  idle = APP_FOIP__ST_IDLE,
+  delayed_start = APP_FOIP__ST_DELAYED_START,
+  start_sent = APP_FOIP__ST_START_SENT,
+  running = APP_FOIP__ST_RUNNING,
+  stop_sent = APP_FOIP__ST_STOP_SENT,
+  count_
 };
+enum class ev : u8 { start = 0, stop = 5, call = 10, timer = 15, count_ };
+using act = void (*)(app_foip__session_ctx*);
 
-// clang-format off
-constexpr cell kAutomaton[] = {
-    //          idle             delayed start     start sent        running           stop sent
-    /* start */ {A_ARM, 1},      {A_NONE, KEEP},   {A_NONE, KEEP},   {A_NONE, KEEP},   {A_NONE, KEEP},
-    /* stop  */ {A_NONE, KEEP},  {A_DISARM, 0},    {A_STOP, AS_SET}, {A_STOP, AS_SET}, {A_NONE, KEEP},
-    /* call  */ {A_NONE, 3},     {A_NONE, KEEP},   {A_NONE, KEEP},   {A_NONE, KEEP},   {A_NONE, KEEP},
-    /* timer */ {A_NONE, KEEP},  {A_START, AS_SET},{A_NONE, KEEP},   {A_NONE, KEEP},   {A_NONE, KEEP},
+void arm_delayed_start(app_foip__session_ctx* s);
+void stop_delayed_start(app_foip__session_ctx* s);
+void start_foip_session(app_foip__session_ctx* s);
+void stop_session(app_foip__session_ctx* s);
+void nothing(app_foip__session_ctx*) {}
+
+constexpr fsm::row<st, ev, act> kRows[] = {
+    {st::idle, ev::start, arm_delayed_start, st::delayed_start},
+    {st::idle, ev::call, nothing, st::running},
+    {st::delayed_start, ev::stop, stop_delayed_start, st::idle},
+    {st::delayed_start, ev::timer, start_foip_session, fsm::by_action},
+    {st::start_sent, ev::stop, stop_session, fsm::by_action},
+    {st::running, ev::stop, stop_session, fsm::by_action},
+    // A second stop waits for the answer to the first.
+    {st::stop_sent, ev::stop, nothing, fsm::keep},
 };
-// clang-format on
-static_assert(sizeof kAutomaton / sizeof kAutomaton[0] == E_TIMER + APP_FOIP__NB_STATES);
-
-const cell* lookup(u8 event, u8 state) {
-  const unsigned i = unsigned(event) + state;
-  if (state >= APP_FOIP__NB_STATES || i >= sizeof kAutomaton / sizeof kAutomaton[0]) return nullptr;
-  return &kAutomaton[i];
-}
+constexpr auto kTable = fsm::compile(kRows, fsm::cell<act>{nothing, fsm::kKeep});
+constexpr auto kPlain = fsm::plain(kRows);
+constexpr u8 kActionTargets[] = {APP_FOIP__ST_START_SENT, APP_FOIP__ST_STOP_SENT};
 
 // Whether the event takes an idle record out of idle.
-bool leaves_idle(u8 event, const app_foip__session_ctx* s) {
+bool leaves_idle(ev event, const app_foip__session_ctx* s) {
   if (s->state != APP_FOIP__ST_IDLE) return false;
-  const cell* c = lookup(event, s->state);
-  return c && c->next != KEEP && c->next != APP_FOIP__ST_IDLE;
+  const u8 next = kTable.at(st::idle, event).next;
+  return next != fsm::kKeep && next != fsm::kByAction && next != APP_FOIP__ST_IDLE;
 }
 
 void arm_delayed_start(app_foip__session_ctx* s) {
@@ -114,19 +122,13 @@ void stop_session(app_foip__session_ctx* s) {
   s->state = APP_FOIP__ST_STOP_SENT;
 }
 
-void step(u8 event, app_foip__session_ctx* s) {
+void step(ev event, app_foip__session_ctx* s) {
   const u8 old = s->state;
   const u16 batch_before = ctx().batch_count;
-  const cell* c = lookup(event, s->state);
+  const auto* c = kTable.find(s->state, static_cast<u8>(event));
   if (!c) return;
-  switch (c->action) {
-    case A_ARM: arm_delayed_start(s); break;
-    case A_DISARM: stop_delayed_start(s); break;
-    case A_START: start_foip_session(s); break;
-    case A_STOP: stop_session(s); break;
-    default: break;
-  }
-  if (c->next != KEEP && c->next != AS_SET) s->state = c->next;
+  c->action(s);
+  s->state = fsm::next_of(*c, s->state);
   if (s->state != old && s->state == APP_FOIP__ST_IDLE) {
     mngt("Session idle", s, batch_before);
     app_foip__update_global_counters(-1);
@@ -137,6 +139,10 @@ void step(u8 event, app_foip__session_ctx* s) {
 
 // ---------------------------------------------------------------------------
 // Records.
+
+fsm::machine_view app_foip__session_machine() {
+  return {"application session", fsm::count_of<st>, fsm::count_of<ev>, APP_FOIP__ST_IDLE, kPlain, kActionTargets, {}};
+}
 
 app_foip__session_ctx* app_foip__create_session_ctx(app_foip_cnf__session* cnf) {
   auto s = std::make_unique<app_foip__session_ctx>();
@@ -224,21 +230,21 @@ u8 app_foip_mngt__process_event(u8 event, app_foip__session_ctx* s) {
   if (event != APP_FOIP__EVT_PRIMITIVE && !s) return OM_OS_NOK;
   switch (event) {
     case APP_FOIP__EVT_START:
-      if (leaves_idle(E_START, s)) app_foip__update_global_counters(1);
+      if (leaves_idle(ev::start, s)) app_foip__update_global_counters(1);
       progress_batch_count();
-      step(E_START, s);
+      step(ev::start, s);
       return OM_OS_OK;
     case APP_FOIP__EVT_STOP:
       progress_batch_count();
-      step(E_STOP, s);
+      step(ev::stop, s);
       return OM_OS_OK;
     case APP_FOIP__EVT_INCOMING_CALL:
-      if (leaves_idle(E_CALL, s)) app_foip__update_global_counters(1);
+      if (leaves_idle(ev::call, s)) app_foip__update_global_counters(1);
       mngt("Start new session (SIP incoming call)", s, ctx().batch_count);
       progress_batch_count();
-      step(E_CALL, s);
+      step(ev::call, s);
       return OM_OS_OK;
-    case APP_FOIP__EVT_TIMER: step(E_TIMER, s); return OM_OS_OK;
+    case APP_FOIP__EVT_TIMER: step(ev::timer, s); return OM_OS_OK;
     case APP_FOIP__EVT_PRIMITIVE:
       // The entity's handler reads the primitives of ENT_FOIP itself.
       return OM_OS_OK;

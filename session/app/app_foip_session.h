@@ -20,6 +20,7 @@
 
 #include <cstdint>
 
+#include "runtime/automaton.h"
 #include "runtime/timer.h"
 #include "runtime/types.h"
 #include "session/config/app_foip_cnf.h"
@@ -34,6 +35,9 @@ enum : u8 {
   APP_FOIP__ST_STOP_SENT = 4,      // FOIP__STOP_RQ sent
 };
 inline constexpr u8 APP_FOIP__NB_STATES = 5;
+
+// The automaton's rows, for the check of its table.
+kv::fsm::machine_view app_foip__session_machine();
 
 // Events of app_foip_mngt__process_event.
 enum : u8 {

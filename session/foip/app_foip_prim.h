@@ -59,8 +59,10 @@ inline constexpr u8 FOIP__SAPI_T38_CAPABILITIES = 2;
 inline constexpr nai_t FOIP__NAI_GLOBAL = 0xFFFF;
 inline constexpr u16 FOIP__CONN_NONE = 0xFFFF;
 
-// Return code of a confirm that succeeded (any other value: refused).
+// Return code of a confirm that succeeded (any other value: refused), and
+// the one this side gives a refusal or a failed step.
 inline constexpr u8 FOIP__RC_OK = 2;
+inline constexpr u8 FOIP__RC_NOK = 3;
 
 // ---------------------------------------------------------------------------
 // Records.

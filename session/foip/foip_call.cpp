@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "runtime/automaton.h"
 #include "runtime/entity.h"
 #include "runtime/entity_ids.h"
 #include "session/foip/foip_call_info.h"
@@ -23,84 +24,6 @@ namespace {
 using H = ssc_header_id;
 
 std::array<sip_call__ctx, FOIP__MAX_SIP_CALL + 1> g_calls;
-
-// ---------------------------------------------------------------------------
-// The table.
-
-enum : u8 {
-  A_NONE = 0,
-  A_SM_REPORT_IN,
-  A_SSC_ERROR_IN,
-  A_SSC_INVITE_CO,
-  A_CLOSE_CALL,
-  A_SIP_INVITE_CO,
-  A_INCOMING_INVITE_IN,
-  A_ALERT_RS,
-  A_ACK_IN,
-  A_ACK_IN_2,
-  A_ACK_IN_3,
-  A_RE_INVITE_IN,
-  A_RE_INVITE_IN__T38_OPENED,
-  A_ALERT_RS_2,
-};
-constexpr u8 KEEP = 255;
-
-struct cell {
-  u8 action;
-  u8 next;
-};
-// One row per event, one column per state (CALL_FREE, CALL_PROGRESS,
-// CALL_PROGRESS_2, CALL_DONE, FREE_PROGRESS).
-constexpr cell ROWS[12][FOIP_CALL__NB_STATES] = {
-    // EVT_USR_STOP
-    {{A_NONE, KEEP},
-     {A_CLOSE_CALL, FREE_PROGRESS},
-     {A_CLOSE_CALL, FREE_PROGRESS},
-     {A_CLOSE_CALL, FREE_PROGRESS},
-     {A_NONE, KEEP}},
-    // EVT_SSC_INVITE_CO
-    {{A_NONE, KEEP}, {A_SSC_INVITE_CO, KEEP}, {A_NONE, KEEP}, {A_NONE, KEEP}, {A_NONE, KEEP}},
-    // EVT_SSC_INVITE_IN
-    {{A_INCOMING_INVITE_IN, KEEP},
-     {A_RE_INVITE_IN, KEEP},
-     {A_RE_INVITE_IN, KEEP},
-     {A_RE_INVITE_IN__T38_OPENED, KEEP},
-     {A_NONE, KEEP}},
-    // EVT_SSC_ACK_IN
-    {{A_NONE, KEEP}, {A_ACK_IN, KEEP}, {A_ACK_IN_2, KEEP}, {A_ACK_IN_3, CALL_DONE}, {A_NONE, KEEP}},
-    // EVT_SSC_SESSION_CLOSED_IN
-    {{A_NONE, KEEP},
-     {A_NONE, FREE_PROGRESS},
-     {A_NONE, FREE_PROGRESS},
-     {A_NONE, FREE_PROGRESS},
-     {A_NONE, FREE_PROGRESS}},
-    // EVT_SSC_CLOSE_SESSION_CO
-    {{A_NONE, KEEP}, {A_NONE, KEEP}, {A_NONE, KEEP}, {A_NONE, KEEP}, {A_NONE, KEEP}},
-    // EVT_SSC_CALL_CLOSED_IN
-    {{A_NONE, KEEP}, {A_NONE, CALL_FREE}, {A_NONE, CALL_FREE}, {A_NONE, CALL_FREE}, {A_NONE, CALL_FREE}},
-    // EVT_TI_WAIT_T38_CAP
-    {{A_NONE, KEEP}, {A_NONE, KEEP}, {A_SIP_INVITE_CO, KEEP}, {A_NONE, KEEP}, {A_NONE, KEEP}},
-    // EVT_FOIP__ALERT_RS
-    {{A_NONE, KEEP}, {A_ALERT_RS, KEEP}, {A_ALERT_RS_2, KEEP}, {A_ALERT_RS_2, KEEP}, {A_NONE, KEEP}},
-    // EVT_SSC_ERROR_IN
-    {{A_NONE, KEEP}, {A_SSC_ERROR_IN, KEEP}, {A_SSC_ERROR_IN, KEEP}, {A_SSC_ERROR_IN, KEEP}, {A_NONE, KEEP}},
-    // EVT_SM_REPORT_IN
-    {{A_SM_REPORT_IN, KEEP},
-     {A_SM_REPORT_IN, KEEP},
-     {A_SM_REPORT_IN, KEEP},
-     {A_SM_REPORT_IN, KEEP},
-     {A_SM_REPORT_IN, KEEP}},
-    // EVT_SSC_SET_PARAM_SESSION_CO
-    {{A_NONE, KEEP}, {A_NONE, KEEP}, {A_NONE, KEEP}, {A_NONE, KEEP}, {A_NONE, KEEP}},
-};
-
-constexpr const char* STATE_NAMES[FOIP_CALL__NB_STATES] = {"CALL_FREE", "CALL_PROGRESS", "CALL_PROGRESS_2", "CALL_DONE",
-                                                           "FREE_PROGRESS"};
-constexpr const char* EVENT_NAMES[12] = {
-    "EVT_USR_STOP",           "EVT_SSC_INVITE_CO",         "EVT_SSC_INVITE_IN",
-    "EVT_SSC_ACK_IN",         "EVT_SSC_SESSION_CLOSED_IN", "EVT_SSC_CLOSE_SESSION_CO",
-    "EVT_SSC_CALL_CLOSED_IN", "EVT_TI_WAIT_T38_CAP",       "EVT_FOIP__ALERT_RS",
-    "EVT_SSC_ERROR_IN",       "EVT_SM_REPORT_IN",          "EVT_SSC_SET_PARAM_SESSION_CO"};
 
 constexpr const char PAD[] = "\n                            ";
 
@@ -208,247 +131,7 @@ bool on_hold(const foip__negotiated_media& m) {
 }
 
 // ---------------------------------------------------------------------------
-// Call reports, the alert, and what the messages say about the parties.
-
-void send_sip_call_report(u8 kind, sip_call__ctx& c) {
-  foip__na_ctx* s = c.session;
-  if (!s) return;
-  auto rec = std::make_unique<foip__report>();
-  rec->kind_of_report = FOIP__REPORT__EVT;
-  rec->kind = kind;
-  if (kind == FOIP__EVENT__SIP_CALL_CLOSE) {
-    rec->body.sip_conn_id = c.conn_id;
-  } else {
-    c.info.sip_conn_id = c.conn_id;
-    if (c.info.sip_ret_code != 0 && c.info.sz_sip_ret_code[0] == '\0')
-      foip__copy_text(c.info.sz_sip_ret_code, foip_err__ret_code_text(c.info.sip_ret_code));
-    rec->body.call_open = c.info;
-  }
-  foip_api__addr a;
-  a.from = ENT_FOIP;
-  a.to = s->user_entity;
-  a.nai = s->nai;
-  a.sapi = FOIP__SAPI;
-  a.conn_id = FOIP__CONN_NONE;
-  (void)foip_api__send(a, FOIP__REPORT_IN, rec.get(), sizeof(foip__report));
-}
-
-void read_party(const ssc_hdr_name_addr* h, foip__party& p) {
-  char name[FOIP_CALL__USER_NAME_SIZE];
-  char phone[FOIP_CALL__PHONE_SIZE];
-  if (read_sip_user_part(h, &p.kind, name, phone) != 2) p.kind = FOIP__USR_ID__UNKNOWN;
-  foip__copy_text(p.sz_user_name, name);
-  foip__copy_text(p.sz_phone_number, phone);
-}
-
-void read_contact(foip__full_ip_addr& out) {
-  const auto* ct = Ssc_first<ssc_hdr_contact>(rx(), H::CONTACT);
-  ssc_hdr_name_addr tmp{};
-  if (ssc_ptr_set(ct)) {
-    tmp.uri = ct->uri;
-    (void)read_sip_host_part(&tmp, out);
-  } else {
-    (void)read_sip_host_part(nullptr, out);
-  }
-}
-
-void read_product(foip__call_info& i, H id) {
-  const auto* p = Ssc_first<ssc_hdr_product>(rx(), id);
-  if (!ssc_ptr_set(p)) return;
-  read_sip_user_agent(p, i.remote_sip__product_string, i.remote_sip__version_string, i.remote_sip__comment_string);
-}
-
-// The answer to our INVITE: remote from To, local from From.
-void fill_outgoing_info(sip_call__ctx& c) {
-  foip__call_info& i = c.info;
-  const auto* to = Ssc_first<ssc_hdr_name_addr>(rx(), H::TO);
-  const auto* from = Ssc_first<ssc_hdr_name_addr>(rx(), H::FROM);
-  (void)read_sip_host_part(ssc_ptr_set(to) ? to : nullptr, i.remote_addr);
-  read_contact(i.contact_addr);
-  i.source_addr = foip__full_ip_addr{};
-  i.source_addr.ip_addr.ip_family = OM_IP_FAMILY_NONE;
-  read_product(i, H::USER_AGENT);
-  read_product(i, H::SERVER);
-  read_party(ssc_ptr_set(from) ? from : nullptr, i.local);
-  read_party(ssc_ptr_set(to) ? to : nullptr, i.remote);
-}
-
-// The header images the configuration asks for (get_sip_header_bfi), in
-// the order To, From, Request-URI, P-Asserted-Identity entries, header 72,
-// at most five.
-void fill_header_images(foip__call_info& i, const ssc_hdr_name_addr* to, const ssc_hdr_name_addr* from) {
-  const u16 bits = sip_mgt__glb().glb_sip_param.get_sip_header_bfi;
-  u8 n = 0;
-  auto add = [&](u8 kind, const char* display, const ssc_uri* uri, const char* params) {
-    if ((bits & kind) == 0 || n >= FOIP__SIP_HEADER_IMAGES) return;
-    read_sip_header_image(kind, display, uri, params, i.headers[n++]);
-  };
-  if (ssc_ptr_set(to)) add(FOIP__HDR_TO, to->s1, &to->uri, to->s2);
-  if (ssc_ptr_set(from)) add(FOIP__HDR_FROM, from->s1, &from->uri, from->s2);
-  if (const auto* ru = Ssc_first<ssc_hdr_request_uri>(rx(), H::REQUEST_URI); ssc_ptr_set(ru))
-    add(FOIP__HDR_REQUEST_URI, nullptr, &ru->uri, nullptr);
-  for (auto* p = Ssc_first<ssc_hdr_identity>(rx(), H::P_ASSERTED_IDENTITY); ssc_ptr_set(p); p = p->next)
-    add(FOIP__HDR_P_ASSERTED_IDENTITY, p->s1, &p->uri, nullptr);
-  for (auto* r = Ssc_first<ssc_hdr_referred_by>(rx(), H::REFERRED_BY); ssc_ptr_set(r); r = r->next)
-    add(FOIP__HDR_72, r->s1, &r->uri, r->s2);
-}
-
-// A new INVITE: local from To, remote from From, the transport source.
-void fill_incoming_info(sip_call__ctx& c, const ssc_hdr_name_addr* to) {
-  foip__call_info& i = c.info;
-  const auto* from = Ssc_first<ssc_hdr_name_addr>(rx(), H::FROM);
-  read_party(to, i.local);
-  (void)read_sip_host_part(ssc_ptr_set(from) ? from : nullptr, i.remote_addr);
-  read_contact(i.contact_addr);
-  const ssc_handle* h = rx();
-  i.source_addr = foip__full_ip_addr{};
-  i.source_addr.ip_addr.ip_family = OM_IP_FAMILY_NONE;
-  if (h->addr_family == '4' || h->addr_family == '6') i.source_addr.ip_port = h->addr_port;
-  if (h->addr_family == '4') {
-    i.source_addr.ip_addr.ip_family = OM_IP_FAMILY_V4;
-    std::memcpy(i.source_addr.ip_addr.addr.v4.addr, h->addr_v4, 4);
-  }
-  read_party(ssc_ptr_set(from) ? from : nullptr, i.remote);
-  read_product(i, H::USER_AGENT);
-  fill_header_images(i, to, from);
-}
-
-void fill_alert_media_description(const sip_call__ctx& c, foip__alert_media_description& out, u16 total) {
-  out.media_count = total;
-  for (u16 k = 0; k < FOIP__ALERT_MEDIA && k < c.sdp.media_count; ++k) {
-    const foip_sdp__media& m = c.sdp.media[k];
-    foip__alert_media& a = out.media[k];
-    a.kind = m.type == FOIP_SDP__IMAGE ? 1 : m.type == FOIP_SDP__AUDIO ? 2 : 3;
-    a.transport = m.transport == FOIP_SDP__UDPTL ? 14 : m.transport == FOIP_SDP__TCP ? 15 : 0;
-    const foip_sdp__conn& cn = m.conn.family == OM_IP_FAMILY_V4 || m.conn.host[0] ? m.conn : c.sdp.conn;
-    foip__copy_text(a.sz_fqdn, cn.host);
-    a.family = cn.family == OM_IP_FAMILY_V4 ? OM_IP_FAMILY_V4 : OM_IP_FAMILY_NONE;
-    std::memcpy(a.ipv4, cn.ipv4, 4);
-    a.port = m.port;
-    if (a.kind == 1) {
-      const auto& u = m.t38.udptl_param;
-      const auto& t = m.t38.tpkt_param;
-      const bool tcp = m.transport == FOIP_SDP__TCP;
-      a.t38_mask = 1 | 2 | 4 | 8 | 16 | 32;
-      a.t38_version = tcp ? t.t38_version : u.t38_version;
-      a.fax_max_bit_rate = tcp ? t.fax_max_bit_rate : u.fax_max_bit_rate;
-      a.drate_mgt_method = tcp ? t.drate_mgt_method : u.drate_mgt_method;
-      a.remove_fill_bits_t4 = tcp ? t.remove_fill_bits_t4 : u.remove_fill_bits_t4;
-      a.transcode_mmr = tcp ? t.transcode_mmr : u.transcode_mmr;
-      a.transcode_jbig = tcp ? t.transcode_jbig : u.transcode_jbig;
-      if (!tcp) {
-        a.t38_mask |= 64 | 128 | 256;
-        a.fax_max_buffer_size = u.fax_max_buffer_size;
-        a.max_datagram_size = u.max_datagram_size;
-        a.udp_ec = u.udp_ec;
-      }
-    } else if (a.kind == 2) {
-      const u8 f = m.format_count ? m.formats[0] : 0xFF;
-      a.vocoder = f == 0 ? 2 : f == 8 ? 1 : (f >= 107 && f <= 109) ? 3 : 4;
-    }
-  }
-}
-
-// FOIP__ALERT_IN to the FOIP user; false when it could not be sent.
-bool send_alert_in(sip_call__ctx& c, u16 total) {
-  auto rec = std::make_unique<foip__alert>();
-  const foip__call_info& i = c.info;
-  rec->called_kind = i.local.kind;
-  foip__copy_text(rec->sz_called_user_name, i.local.sz_user_name);
-  foip__copy_text(rec->sz_called_phone_number, i.local.sz_phone_number);
-  rec->calling = i.remote;
-  rec->remote_addr = i.remote_addr;
-  rec->contact_addr = i.contact_addr;
-  rec->source_addr = i.source_addr;
-  std::memcpy(rec->remote_sip__product_string, i.remote_sip__product_string, sizeof i.remote_sip__product_string);
-  std::memcpy(rec->remote_sip__version_string, i.remote_sip__version_string, sizeof i.remote_sip__version_string);
-  std::memcpy(rec->remote_sip__comment_string, i.remote_sip__comment_string, sizeof i.remote_sip__comment_string);
-  std::memcpy(rec->headers, i.headers, sizeof rec->headers);
-  if (c.offer_had_sdp) fill_alert_media_description(c, rec->media, total);
-  foip_api__addr a;
-  a.from = ENT_FOIP;
-  a.to = foip__glb().user_entity;
-  a.nai = sig_nai();
-  a.sapi = FOIP__SAPI;
-  a.conn_id = c.conn_id;
-  return foip_api__send(a, FOIP__ALERT_IN, rec.get(), sizeof(foip__alert)) == FOIP_API__OK;
-}
-
-// ---------------------------------------------------------------------------
 // Media.
-
-void display(const sip_call__ctx& c) {
-  const char* user = "";
-  const char* phone = "";
-  if (c.session) {
-    const auto& id = c.session->param.t38_media_add_param.sip_media_identification;
-    user = id.sz_local_user_name;
-    phone = id.sz_local_user_phone_number;
-  }
-  if (c.session) {
-    const foip_sdp__env env = foip_call__env(c.session);
-    display_sdp__media(1, c.sdp, user, phone, &env, c.session->nai, sig_nai());
-  } else {
-    display_sdp__media(1, c.sdp, user, phone, nullptr, 0xFFFF, sig_nai());
-  }
-}
-
-// The peer's media of a chosen T.38 entry into the session and the call.
-void set_remote_media(sip_call__ctx& c, u16 idx, const foip_sdp__t38_param& params) {
-  foip__na_ctx* s = c.session;
-  const foip_sdp__media& m = c.sdp.media[idx];
-  s->kind_of_t38_transport = m.transport == FOIP_SDP__UDPTL ? 'U' : 'T';
-  const foip_sdp__conn& cn = m.conn.host[0] != '\0' || m.conn.family != OM_IP_FAMILY_NONE ? m.conn : c.sdp.conn;
-  foip__negotiated_media& nm = c.info.media;
-  foip__copy_text(nm.sz_rem_media_fqdn, cn.host);
-  nm.rem_media_family = cn.family == OM_IP_FAMILY_V4 ? OM_IP_FAMILY_V4 : OM_IP_FAMILY_NONE;
-  std::memcpy(nm.rem_media_ipv4, cn.ipv4, 4);
-  nm.rem_media_port = m.port;
-  const foip_sdp__env env = foip_call__env(s);
-  const bool nat = env.flag_nat_support == 1;
-  const foip__full_ip_addr& la = nat ? env.nat_local_media_ip_addr : env.local_media_ip_addr;
-  foip__copy_text(nm.sz_loc_media_fqdn, la.sz_fqdn);
-  nm.loc_media_family = la.ip_addr.ip_family == OM_IP_FAMILY_V4 ? OM_IP_FAMILY_V4 : OM_IP_FAMILY_NONE;
-  std::memcpy(nm.loc_media_ipv4, la.ip_addr.addr.v4.addr, 4);
-  if (m.transport == FOIP_SDP__UDPTL) nm.loc_media_port = nat ? env.nat_udp_t38_port : env.udp_t38_port;
-  else nm.loc_media_port = nat ? env.nat_tcp_t38_port : env.tcp_t38_port;
-  const auto& u = params.udptl_param;
-  nm.t38.use_t38_cap_bfi = u.use_t38_cap_bfi;
-  nm.t38.t38_version = u.t38_version;
-  nm.t38.fax_max_bit_rate = u.fax_max_bit_rate;
-  nm.t38.drate_mgt_method = u.drate_mgt_method;
-  nm.t38.remove_fill_bits_t4 = u.remove_fill_bits_t4;
-  nm.t38.transcode_mmr = u.transcode_mmr;
-  nm.t38.transcode_jbig = u.transcode_jbig;
-  nm.t38.fax_max_buffer_size = u.fax_max_buffer_size;
-  nm.t38.max_datagram_size = u.max_datagram_size;
-  nm.t38.udp_ec = u.udp_ec;
-  c.negotiated = params;
-  c.negotiated_transport = m.transport;
-  t38_mgt__remote_media r;
-  r.addr_kind = cn.host[0] != '\0' ? 9 : 4;
-  std::memcpy(r.ipv4, cn.ipv4, 4);
-  foip__copy_text(r.host, cn.host);
-  r.port = m.port;
-  r.udp_caps.t38_version = u.t38_version;
-  r.udp_caps.fax_max_bit_rate = u.fax_max_bit_rate;
-  r.udp_caps.drate_mgt_method = u.drate_mgt_method;
-  r.udp_caps.remove_fill_bits_t4 = u.remove_fill_bits_t4;
-  r.udp_caps.transcode_mmr = u.transcode_mmr;
-  r.udp_caps.transcode_jbig = u.transcode_jbig;
-  r.udp_caps.fax_max_buffer_size = u.fax_max_buffer_size;
-  r.udp_caps.max_datagram_size = u.max_datagram_size;
-  r.udp_caps.udp_ec = u.udp_ec;
-  const auto& t = params.tpkt_param;
-  r.tcp_caps.t38_version = t.t38_version;
-  r.tcp_caps.fax_max_bit_rate = t.fax_max_bit_rate;
-  r.tcp_caps.drate_mgt_method = t.drate_mgt_method;
-  r.tcp_caps.remove_fill_bits_t4 = t.remove_fill_bits_t4;
-  r.tcp_caps.transcode_mmr = t.transcode_mmr;
-  r.tcp_caps.transcode_jbig = t.transcode_jbig;
-  r.tcp_caps.tcp_transport_supported = m.transport == FOIP_SDP__TCP ? 1 : 0;
-  t38_mgt__set_remote_media(s->nai, r);
-}
 
 void start_t38_incoming_tcp(sip_call__ctx& c) {
   foip__na_ctx* s = c.session;
@@ -459,9 +142,9 @@ void start_t38_incoming_tcp(sip_call__ctx& c) {
 // T.38 accepted in an answer or an ACK.
 void accept_t38_media(sip_call__ctx& c, u16 idx) {
   c.incompatible = 0;
-  set_remote_media(c, idx, c.sdp.media[idx].t38);
-  display(c);
-  send_sip_call_report(FOIP__EVENT__SIP_CALL_OPEN, c);
+  foip_call__set_remote_media(c, idx, c.sdp.media[idx].t38);
+  foip_call__display_media(c);
+  foip_call__send_report(FOIP__EVENT__SIP_CALL_OPEN, c);
   if (on_hold(c.info.media)) {
     stop_wait(c);
     c.state = CALL_PROGRESS;
@@ -526,7 +209,7 @@ u8 answer_with_description(sip_call__ctx& c) {
         run.udptl_param.fax_max_buffer_size = m.t38.udptl_param.fax_max_buffer_size;
         run.udptl_param.max_datagram_size = m.t38.udptl_param.max_datagram_size;
       }
-      set_remote_media(c, idx, run);
+      foip_call__set_remote_media(c, idx, run);
       start_t38_incoming_tcp(c);
     }
     for (u16 i = 0; i < c.sdp.media_count; ++i) {
@@ -569,7 +252,7 @@ void incompatible_line(const sip_call__ctx& c) {
   char text[96];
   (void)std::snprintf(text, sizeof text, "%sNo compatible or enabled media", PAD);
   event_line(FOIP__SIP_EVT_1, text);
-  display(c);
+  foip_call__display_media(c);
 }
 
 // Ten incompatible answers in a row end the call (status 1).
@@ -602,13 +285,13 @@ void process_ssc_invite_co(sip_call__ctx& c) {
                       "\n(nai %d, conn_id %3d) SSC Evt: Receive SSC_INVITE_CO (Ret code: (%d)%s%.100s)", sig_nai(),
                       c.conn_id, code, " ", c.info.sz_sip_ret_code);
   event_line(FOIP__SIP_EVT_1, text);
-  fill_outgoing_info(c);
+  foip_call__fill_outgoing_info(c);
   if (code >= 200 && code < 300) {
     u16 enabled = 0;
     const u8 r = decode_sdp__remote(SSC_INVITE_CO, rx(), foip_call__env(c.session), c.sdp, &enabled);
     if (r == FOIP_SDP__NO_ADDRESS || r == FOIP_SDP__BAD_SDP) {
       no_media_line(c, r);
-      send_sip_call_report(FOIP__EVENT__SIP_CALL_OPEN, c);
+      foip_call__send_report(FOIP__EVENT__SIP_CALL_OPEN, c);
       ack(c);
       close_session(c);
       c.state = FREE_PROGRESS;
@@ -630,7 +313,7 @@ void process_ssc_invite_co(sip_call__ctx& c) {
           ack(c);
           close_session(c);
           set_status(c, 1);
-          send_sip_call_report(FOIP__EVENT__SIP_CALL_OPEN, c);
+          foip_call__send_report(FOIP__EVENT__SIP_CALL_OPEN, c);
           c.state = FREE_PROGRESS;
           return;
         }
@@ -643,7 +326,7 @@ void process_ssc_invite_co(sip_call__ctx& c) {
     return;
   }
   if (code == 491) {
-    send_sip_call_report(FOIP__EVENT__SIP_CALL_OPEN, c);
+    foip_call__send_report(FOIP__EVENT__SIP_CALL_OPEN, c);
     c.re_invite_allowed = 1;
     u32 d = c.backoff_ms;
     if (c.backoff_ms > 2000) {
@@ -660,7 +343,7 @@ void process_ssc_invite_co(sip_call__ctx& c) {
   if (code >= 300) {
     (void)std::snprintf(text, sizeof text, "%sCall rejected", PAD);
     event_line(FOIP__SIP_EVT_1, text);
-    send_sip_call_report(FOIP__EVENT__SIP_CALL_OPEN, c);
+    foip_call__send_report(FOIP__EVENT__SIP_CALL_OPEN, c);
     close_session(c);
     c.state = FREE_PROGRESS;
     return;
@@ -669,7 +352,7 @@ void process_ssc_invite_co(sip_call__ctx& c) {
     (void)std::snprintf(text, sizeof text, "%sInternal error (call aborted)", PAD);
     event_line(FOIP__SIP_EVT_1, text);
   }
-  send_sip_call_report(FOIP__EVENT__SIP_CALL_OPEN, c);
+  foip_call__send_report(FOIP__EVENT__SIP_CALL_OPEN, c);
 }
 
 void process_sip_invite_co(sip_call__ctx& c) {
@@ -715,7 +398,7 @@ void accept_incoming(sip_call__ctx& c) {
   }
   if (c.offer_had_sdp) {
     conn_line(c, "\n(nai %d, conn_id %3d) SSC Evt: Prepare SSC_INVITE_RS (200 OK)", FOIP__SIP_EVT_2);
-    display(c);
+    foip_call__display_media(c);
   }
   const u8 sel = answer_with_description(c);
   if (sel == 0) return;
@@ -737,14 +420,14 @@ void process_incoming_call_sip_invite_in(sip_call__ctx& c) {
     trap(c, FOIP__TRAP__SIP_INVITE_IN_NO_TO, "FOIP__TRAP__SIP_INVITE_IN_NO_TO", WHO, "SIP_INVITE_IN without field To:");
     return refuse(c, 400, "Bad Request");
   }
-  fill_incoming_info(c, to);
+  foip_call__fill_incoming_info(c, to);
   conn_line(c, "\n(nai %d, conn_id %3d) SIP Evt: Receive SIP_INVITE_IN");
   if (!read_offer(c, SSC_INVITE_IN)) return;
   if (foip__na_ctx* s = foip_mgt__take_incoming_session(c.info.local.sz_user_name, c.info.local.sz_phone_number)) {
     bind(c, s);
     return accept_incoming(c);
   }
-  if (!send_alert_in(c, c.offer_total)) {
+  if (!foip_call__send_alert_in(c, c.offer_total)) {
     trap(c, FOIP__TRAP__ERR_ALLOC_MSG_BUFFER, "FOIP__TRAP__ERR_ALLOC_MSG_BUFFER", WHO, "Can't allocate Msg/buffer");
     return refuse(c, 500, "Server Internal Error");
   }
@@ -873,7 +556,7 @@ void process_foip__alert_rs_2(sip_call__ctx& c) {
 }
 
 // ACK in CALL_PROGRESS (`check_hold`) or CALL_DONE.
-void process_ssc_ack_in(sip_call__ctx& c, bool check_hold, const char* who) {
+void ack_in(sip_call__ctx& c, bool check_hold, const char* who) {
   if (!c.session) return trap_no_session(c, who);
   if (!decode(c, who)) return give_up(c);
   if (const auto* st = Ssc_first<ssc_hdr_status>(rx(), H::RETURN_CODE); ssc_ptr_set(st)) set_status(c, st->code);
@@ -883,7 +566,7 @@ void process_ssc_ack_in(sip_call__ctx& c, bool check_hold, const char* who) {
     event_line(FOIP__SIP_EVT_1, text);
     c.state = FREE_PROGRESS;
     close_session(c);
-    send_sip_call_report(FOIP__EVENT__SIP_CALL_OPEN, c);
+    foip_call__send_report(FOIP__EVENT__SIP_CALL_OPEN, c);
     return;
   }
   if (check_hold && on_hold(c.info.media)) {
@@ -891,7 +574,7 @@ void process_ssc_ack_in(sip_call__ctx& c, bool check_hold, const char* who) {
     return;
   }
   if (!c.call_opened) {
-    send_sip_call_report(FOIP__EVENT__SIP_CALL_OPEN, c);
+    foip_call__send_report(FOIP__EVENT__SIP_CALL_OPEN, c);
     call_opened_ok(c);
   }
   c.state = CALL_DONE;
@@ -909,7 +592,7 @@ void process_ssc_ack_in_2(sip_call__ctx& c) {
   }
   if (r != FOIP_SDP__DECODED) {
     no_media_line(c, r);
-    send_sip_call_report(FOIP__EVENT__SIP_CALL_OPEN, c);
+    foip_call__send_report(FOIP__EVENT__SIP_CALL_OPEN, c);
     close_session(c);
     c.state = FREE_PROGRESS;
     return;
@@ -923,7 +606,7 @@ void process_ssc_ack_in_2(sip_call__ctx& c) {
       close_session(c);
       c.state = FREE_PROGRESS;
       set_status(c, 1);
-      send_sip_call_report(FOIP__EVENT__SIP_CALL_OPEN, c);
+      foip_call__send_report(FOIP__EVENT__SIP_CALL_OPEN, c);
       return;
     }
   } else {
@@ -943,7 +626,7 @@ void process_ssc_re_invite_in(sip_call__ctx& c) {
   if (!decode(c, WHO)) return refuse(c, 400, "Bad Request");
   conn_line(c, "\n(nai %d, conn_id %3d) SSC Evt: Receive SSC_INVITE_IN (re-invite)");
   if (!read_offer(c, SSC_INVITE_IN)) return;
-  if (c.offer_had_sdp) display(c);
+  if (c.offer_had_sdp) foip_call__display_media(c);
   const u8 sel = answer_with_description(c);
   if (sel == 0) {
     stop_wait(c);
@@ -1052,56 +735,81 @@ void process_sm_report_in(sip_call__ctx& c) {
   event_line(FOIP__SIP_EVT_3, text);
 }
 
-void run_action(u8 action, sip_call__ctx& c) {
-  switch (action) {
-    case A_SM_REPORT_IN: return process_sm_report_in(c);
-    case A_SSC_ERROR_IN: return process_ssc_error_in(c);
-    case A_SSC_INVITE_CO: return process_ssc_invite_co(c);
-    case A_CLOSE_CALL: return close_call(c);
-    case A_SIP_INVITE_CO: return process_sip_invite_co(c);
-    case A_INCOMING_INVITE_IN: return process_incoming_call_sip_invite_in(c);
-    case A_ALERT_RS: return process_foip__alert_rs(c);
-    case A_ACK_IN: return process_ssc_ack_in(c, true, "process_ssc_ack_in");
-    case A_ACK_IN_2: return process_ssc_ack_in_2(c);
-    case A_ACK_IN_3: return process_ssc_ack_in(c, false, "process_ssc_ack_in_3");
-    case A_RE_INVITE_IN: return process_ssc_re_invite_in(c);
-    case A_RE_INVITE_IN__T38_OPENED: return process_ssc_re_invite_in__t38_opened(c);
-    case A_ALERT_RS_2: return process_foip__alert_rs_2(c);
-    default: return;
-  }
-}
+void process_ssc_ack_in(sip_call__ctx& c) { ack_in(c, true, "process_ssc_ack_in"); }
+void process_ssc_ack_in_3(sip_call__ctx& c) { ack_in(c, false, "process_ssc_ack_in_3"); }
+void nothing(sip_call__ctx&) {}
 
-void trace_step(const sip_call__ctx& c, u8 event, u8 old_state) {
-  char text[200];
-  const int n =
-      std::snprintf(text, sizeof text, "%s Evt: %s  Cur state: %s  New state: %s  Branch (%c%c)",
-                    c.direction == FOIP_CALL__OUTGOING ? "[OUT]" : "[IN]", foip_call__event_name(event),
-                    foip_call__state_name(old_state), foip_call__state_name(c.state), 'a' + event / 5, 'a' + old_state);
-  const u32 text_len = static_cast<u32>(n < 0 ? 0 : std::min<int>(n, sizeof text - 1));
-  msg_t* m = nullptr;
-  buffer_t* b = nullptr;
-  u8* data = nullptr;
-  Alloc_msg_data(&m, &b, text_len + 6, &data);
-  if (!data) {
-    if (m) Free_msg(m);
-    return;
-  }
-  data[0] = event;
-  data[1] = old_state;
-  data[2] = c.state;
-  data[3] = static_cast<u8>('a' + event / 5);
-  data[4] = static_cast<u8>('a' + old_state);
-  std::memcpy(data + 5, text, text_len);
-  data[5 + text_len] = '\0';
-  m->from = ENT_FOIP;
-  m->to = ENT_FOIP;
-  m->nai = sig_nai();
-  m->sapi = FOIP_MGT__TRACE_SAPI;
-  m->conn_id = c.conn_id;
-  m->code = AUTO_SIP_MGT;
-  foip_trc__msg_audit('X', m);
-  Free_msg(m);
-}
+// ---------------------------------------------------------------------------
+// The automaton.  An event's number is the offset of its row in the table
+// (event index x 5); the trace shows these numbers.
+
+namespace fsm = kv::fsm;
+
+enum class st : u8 {
+  CALL_FREE = ::CALL_FREE,
+  CALL_PROGRESS = ::CALL_PROGRESS,
+  CALL_PROGRESS_2 = ::CALL_PROGRESS_2,
+  CALL_DONE = ::CALL_DONE,
+  FREE_PROGRESS = ::FREE_PROGRESS,
+  count_
+};
+enum class ev : u8 {
+  EVT_USR_STOP = ::EVT_USR_STOP,
+  EVT_SSC_INVITE_CO = ::EVT_SSC_INVITE_CO,
+  EVT_SSC_INVITE_IN = ::EVT_SSC_INVITE_IN,
+  EVT_SSC_ACK_IN = ::EVT_SSC_ACK_IN,
+  EVT_SSC_SESSION_CLOSED_IN = ::EVT_SSC_SESSION_CLOSED_IN,
+  EVT_SSC_CLOSE_SESSION_CO = ::EVT_SSC_CLOSE_SESSION_CO,
+  EVT_SSC_CALL_CLOSED_IN = ::EVT_SSC_CALL_CLOSED_IN,
+  EVT_TI_WAIT_T38_CAP = ::EVT_TI_WAIT_T38_CAP,
+  EVT_FOIP__ALERT_RS = ::EVT_FOIP__ALERT_RS,
+  EVT_SSC_ERROR_IN = ::EVT_SSC_ERROR_IN,
+  EVT_SM_REPORT_IN = ::EVT_SM_REPORT_IN,
+  EVT_SSC_SET_PARAM_SESSION_CO = ::EVT_SSC_SET_PARAM_SESSION_CO,
+  count_
+};
+using act = void (*)(sip_call__ctx&);
+
+// Cells not listed: nothing, state kept (SSC_CLOSE_SESSION_CO and
+// SSC_SET_PARAM_SESSION_CO only end up in the trace).
+constexpr fsm::row<st, ev, act> kRows[] = {
+    {st::CALL_PROGRESS, ev::EVT_USR_STOP, close_call, st::FREE_PROGRESS},
+    {st::CALL_PROGRESS_2, ev::EVT_USR_STOP, close_call, st::FREE_PROGRESS},
+    {st::CALL_DONE, ev::EVT_USR_STOP, close_call, st::FREE_PROGRESS},
+    {st::CALL_PROGRESS, ev::EVT_SSC_INVITE_CO, process_ssc_invite_co, fsm::by_action},
+    {st::CALL_FREE, ev::EVT_SSC_INVITE_IN, process_incoming_call_sip_invite_in, fsm::by_action},
+    {st::CALL_PROGRESS, ev::EVT_SSC_INVITE_IN, process_ssc_re_invite_in, fsm::by_action},
+    {st::CALL_PROGRESS_2, ev::EVT_SSC_INVITE_IN, process_ssc_re_invite_in, fsm::by_action},
+    {st::CALL_DONE, ev::EVT_SSC_INVITE_IN, process_ssc_re_invite_in__t38_opened, fsm::by_action},
+    {st::CALL_PROGRESS, ev::EVT_SSC_ACK_IN, process_ssc_ack_in, fsm::by_action},
+    {st::CALL_PROGRESS_2, ev::EVT_SSC_ACK_IN, process_ssc_ack_in_2, fsm::by_action},
+    {st::CALL_DONE, ev::EVT_SSC_ACK_IN, process_ssc_ack_in_3, st::CALL_DONE},
+    {st::CALL_PROGRESS, ev::EVT_SSC_SESSION_CLOSED_IN, nothing, st::FREE_PROGRESS},
+    {st::CALL_PROGRESS_2, ev::EVT_SSC_SESSION_CLOSED_IN, nothing, st::FREE_PROGRESS},
+    {st::CALL_DONE, ev::EVT_SSC_SESSION_CLOSED_IN, nothing, st::FREE_PROGRESS},
+    {st::FREE_PROGRESS, ev::EVT_SSC_SESSION_CLOSED_IN, nothing, st::FREE_PROGRESS},
+    {st::CALL_PROGRESS, ev::EVT_SSC_CALL_CLOSED_IN, nothing, st::CALL_FREE},
+    {st::CALL_PROGRESS_2, ev::EVT_SSC_CALL_CLOSED_IN, nothing, st::CALL_FREE},
+    {st::CALL_DONE, ev::EVT_SSC_CALL_CLOSED_IN, nothing, st::CALL_FREE},
+    {st::FREE_PROGRESS, ev::EVT_SSC_CALL_CLOSED_IN, nothing, st::CALL_FREE},
+    {st::CALL_PROGRESS_2, ev::EVT_TI_WAIT_T38_CAP, process_sip_invite_co, fsm::by_action},
+    {st::CALL_PROGRESS, ev::EVT_FOIP__ALERT_RS, process_foip__alert_rs, fsm::by_action},
+    {st::CALL_PROGRESS_2, ev::EVT_FOIP__ALERT_RS, process_foip__alert_rs_2, fsm::by_action},
+    {st::CALL_DONE, ev::EVT_FOIP__ALERT_RS, process_foip__alert_rs_2, fsm::by_action},
+    {st::CALL_PROGRESS, ev::EVT_SSC_ERROR_IN, process_ssc_error_in, fsm::keep},
+    {st::CALL_PROGRESS_2, ev::EVT_SSC_ERROR_IN, process_ssc_error_in, fsm::keep},
+    {st::CALL_DONE, ev::EVT_SSC_ERROR_IN, process_ssc_error_in, fsm::keep},
+    {st::CALL_FREE, ev::EVT_SM_REPORT_IN, process_sm_report_in, fsm::keep},
+    {st::CALL_PROGRESS, ev::EVT_SM_REPORT_IN, process_sm_report_in, fsm::keep},
+    {st::CALL_PROGRESS_2, ev::EVT_SM_REPORT_IN, process_sm_report_in, fsm::keep},
+    {st::CALL_DONE, ev::EVT_SM_REPORT_IN, process_sm_report_in, fsm::keep},
+    {st::FREE_PROGRESS, ev::EVT_SM_REPORT_IN, process_sm_report_in, fsm::keep},
+};
+constexpr auto kTable = fsm::compile(kRows, fsm::cell<act>{nothing, fsm::kKeep});
+constexpr auto kPlain = fsm::plain(kRows);
+constexpr u8 kActionTargets[] = {CALL_PROGRESS, CALL_PROGRESS_2, CALL_DONE, FREE_PROGRESS};
+// An outgoing call starts in CALL_PROGRESS on a free record.
+constexpr u8 kEntryStates[] = {CALL_PROGRESS};
 
 // The call is over (CALL_FREE again): tell whoever waits on it, once.
 void end_call(sip_call__ctx& c) {
@@ -1123,7 +831,7 @@ void end_call(sip_call__ctx& c) {
     send_session_mngt(s->nai, FOIP_MGT__SIP_CALL_OPENED, 3, origin_flag(c), static_cast<u16>(status / 100),
                       static_cast<u16>(status % 100));
   } else {
-    send_sip_call_report(FOIP__EVENT__SIP_CALL_CLOSE, c);
+    foip_call__send_report(FOIP__EVENT__SIP_CALL_CLOSE, c);
     send_session_mngt(s->nai, FOIP_MGT__SIP_CALL_CLOSED, 0, 0, 0, 0);
   }
   s->sip_status.call = c.info;
@@ -1174,11 +882,8 @@ void reset_info(foip__call_info& i) {
 
 }  // namespace
 
-const char* foip_call__state_name(u8 state) { return state < FOIP_CALL__NB_STATES ? STATE_NAMES[state] : "?"; }
-const char* foip_call__event_name(u8 event) {
-  if (event == EVT_OPEN_OUTGOING_CALL) return "EVT_OPEN_OUTGOING_CALL";
-  if (event == EVT_SSC_OPTIONS_IN) return "EVT_SSC_OPTIONS_IN";
-  return event % 5 == 0 && event / 5 < 12 ? EVENT_NAMES[event / 5] : "?";
+kv::fsm::machine_view foip_call__machine() {
+  return {"call", fsm::count_of<st>, fsm::count_of<ev>, CALL_FREE, kPlain, kActionTargets, kEntryStates};
 }
 
 sip_call__ctx& foip_call__record(u16 index) { return g_calls[index <= FOIP__MAX_SIP_CALL ? index : FOIP_CALL__SPARE]; }
@@ -1267,10 +972,11 @@ void foip_call__automaton(u8 event, foip__na_ctx* s, sip_call__ctx* c) {
     return;
   }
   const u8 old_state = c->state;
-  if (event % 5 != 0 || event / 5 >= 12 || old_state >= FOIP_CALL__NB_STATES) return;
-  const cell& x = ROWS[event / 5][old_state];
-  run_action(x.action, *c);
-  if (x.next != KEEP) c->state = x.next;
-  trace_step(*c, event, old_state);
+  if (event % FOIP_CALL__EVENT_STEP != 0) return;
+  const auto* x = kTable.find(old_state, event);
+  if (!x) return;
+  x->action(*c);
+  c->state = fsm::next_of(*x, c->state);
+  foip_call__trace_step(*c, event, old_state);
   if (c->state == CALL_FREE && old_state != CALL_FREE) end_call(*c);
 }

@@ -23,11 +23,13 @@
 
 #include <array>
 
+#include "runtime/automaton.h"
 #include "runtime/timer.h"
 #include "runtime/types.h"
 #include "session/foip/app_foip_prim.h"
 #include "session/foip/foip.h"
 #include "session/foip/foip_sdp.h"
+#include "sip/prim/ssc_header.h"
 
 // States.
 enum : u8 {
@@ -38,6 +40,8 @@ enum : u8 {
   FREE_PROGRESS = 4,
 };
 inline constexpr u8 FOIP_CALL__NB_STATES = 5;
+// An event's number is its index times the number of states.
+inline constexpr u8 FOIP_CALL__EVENT_STEP = FOIP_CALL__NB_STATES;
 
 // Events (index x 5), and the two that bypass the table.
 enum : u8 {
@@ -56,7 +60,6 @@ enum : u8 {
   EVT_OPEN_OUTGOING_CALL = 62,
   EVT_SSC_OPTIONS_IN = 63,
 };
-inline constexpr u8 FOIP_CALL__NB_CELLS = 61;
 
 // Trace record code of a call step.
 inline constexpr code_t AUTO_SIP_MGT = 'z';
@@ -111,9 +114,35 @@ void foip_call__automaton(u8 event, foip__na_ctx* s, sip_call__ctx* c);
 // The session is going away: its call no longer reaches it.
 void foip_call__release_session(foip__na_ctx* s);
 
+// The automaton's rows, for the check of its table.
+kv::fsm::machine_view foip_call__machine();
+
 // Names of the trace tables.
 const char* foip_call__state_name(u8 state);
 const char* foip_call__event_name(u8 event);
+
+// ---------------------------------------------------------------------------
+// What a call tells others (foip_call_report.cpp).
+
+// FOIP__REPORT_IN of the call's opening (FOIP__EVENT__SIP_CALL_OPEN, with
+// the call record) or closing to the session's user; nothing without a
+// session.
+void foip_call__send_report(u8 kind, sip_call__ctx& c);
+// The call record from the answer to our INVITE (remote from To, local from
+// From) or from a new INVITE (local from To, remote from From, the source of
+// the datagram, the header images asked for), on the SIP side's handle.
+void foip_call__fill_outgoing_info(sip_call__ctx& c);
+void foip_call__fill_incoming_info(sip_call__ctx& c, const ssc_hdr_name_addr* to);
+// FOIP__ALERT_IN to the FOIP user (`total`: media lines of the offer);
+// false when it could not be sent.
+[[nodiscard]] bool foip_call__send_alert_in(sip_call__ctx& c, u16 total);
+// The peer's media of the chosen T.38 entry `idx` of the call's SDP into the
+// session, the call record and the T.38 management.
+void foip_call__set_remote_media(sip_call__ctx& c, u16 idx, const foip_sdp__t38_param& params);
+// The SDP trace of the call's last SDP, with its session's media settings.
+void foip_call__display_media(const sip_call__ctx& c);
+// The trace record of a step (traced and audited, never sent).
+void foip_call__trace_step(const sip_call__ctx& c, u8 event, u8 old_state);
 
 // ---------------------------------------------------------------------------
 // Requests of a call (2 sent, 3 not sent).

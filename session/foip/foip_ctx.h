@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "runtime/automaton.h"
 #include "runtime/msg.h"
 #include "runtime/timer.h"
 #include "runtime/types.h"
@@ -156,6 +157,26 @@ u8 foip_mgt__automaton(foip__na_ctx* s, u8 event);
 void foip_mgt__admit_starts();
 void foip_mgt__admit_one_stop();
 void foip_mgt__fifo_remove(foip__na_ctx* s);
+// The automaton's rows, for the check of its table.
+kv::fsm::machine_view foip_mgt__machine();
+
+// One step of an automaton of the entity, as its trace record shows it:
+// event, old and new state, the branch letters ('a' + the event's index,
+// 'a' + the old state) and the text line.  The record goes to the message
+// audit (and to the runtime's trace with `runtime_trace`); it is never sent.
+struct foip__step {
+  nai_t nai;
+  u16 conn_id;
+  code_t code;
+  const char* side;  // first word of the text line
+  const char* event_name;
+  const char* old_name;
+  const char* new_name;
+  u8 event, old_state, new_state;
+  u8 event_index;
+  bool runtime_trace;
+};
+void foip__record_step(const foip__step& st);
 
 // Configuration (foip_cfg.cpp).
 // Reads the local T.38 capabilities of a T38__CAPABILITIES_CO body (at

@@ -9,6 +9,7 @@
 #include "common/byte_order.h"
 #include "fax/fax_config.h"
 #include "fax/fax_entity.h"
+#include "runtime/automaton.h"
 #include "runtime/buffer.h"
 #include "runtime/om_os.h"
 #include "runtime/sm.h"
@@ -20,42 +21,34 @@
 
 namespace {
 
-constexpr u32 kStartDelayMs = 600;
-constexpr u8 kEventCount = 9;
-constexpr u8 kStateCount = 6;
-constexpr u8 KEEP = 254;
-constexpr u8 ACT = 255;
+namespace fsm = kv::fsm;
 
-// Event index of a FAX_MGT__EVT_* value.
-enum : u8 {
-  E_USR_ACT_RQ,
-  E_USR_DEA_RQ,
-  E_SM_SET_CONFIG_CO,
-  E_TI_LAUNCH_FAX,
-  E_FAX_ACT_CO,
-  E_FAX_DEA_CO,
-  E_FAX_DEA_IN,
-  E_FAX_REPORT_IN,
-  E_SM_RESET_CONFIG_CO,
+constexpr u32 kStartDelayMs = 600;
+
+enum class st : u8 {
+  IDLE = FOIP_FAX__IDLE,
+  CONFIG = FOIP_FAX__CONFIG,
+  SESSION_ACT = FOIP_FAX__SESSION_ACT,
+  SESSION_RUNNING = FOIP_FAX__SESSION_RUNNING,
+  SESSION_DEA = FOIP_FAX__SESSION_DEA,
+  RESET_CONFIG = FOIP_FAX__RESET_CONFIG,
+  count_
+};
+enum class ev : u8 {
+  EVT_USR_ACT_RQ = FAX_MGT__EVT_USR_ACT_RQ,
+  EVT_USR_DEA_RQ = FAX_MGT__EVT_USR_DEA_RQ,
+  EVT_TI_LAUNCH_FAX = FAX_MGT__EVT_TI_LAUNCH_FAX,
+  EVT_SM_SET_CONFIG_CO = FAX_MGT__EVT_SM_SET_CONFIG_CO,
+  EVT_SM_RESET_CONFIG_CO = FAX_MGT__EVT_SM_RESET_CONFIG_CO,
+  EVT_FAX_ACT_CO = FAX_MGT__EVT_FAX_ACT_CO,
+  EVT_FAX_DEA_CO = FAX_MGT__EVT_FAX_DEA_CO,
+  EVT_FAX_DEA_IN = FAX_MGT__EVT_FAX_DEA_IN,
+  EVT_FAX_REPORT_IN = FAX_MGT__EVT_FAX_REPORT_IN,
+  count_
 };
 
-int event_index(u8 event) {
-  switch (event) {
-    case FAX_MGT__EVT_USR_ACT_RQ: return E_USR_ACT_RQ;
-    case FAX_MGT__EVT_USR_DEA_RQ: return E_USR_DEA_RQ;
-    case FAX_MGT__EVT_SM_SET_CONFIG_CO: return E_SM_SET_CONFIG_CO;
-    case FAX_MGT__EVT_TI_LAUNCH_FAX: return E_TI_LAUNCH_FAX;
-    case FAX_MGT__EVT_FAX_ACT_CO: return E_FAX_ACT_CO;
-    case FAX_MGT__EVT_FAX_DEA_CO: return E_FAX_DEA_CO;
-    case FAX_MGT__EVT_FAX_DEA_IN: return E_FAX_DEA_IN;
-    case FAX_MGT__EVT_FAX_REPORT_IN: return E_FAX_REPORT_IN;
-    case FAX_MGT__EVT_SM_RESET_CONFIG_CO: return E_SM_RESET_CONFIG_CO;
-    default: return -1;
-  }
-}
-
 struct fax_side {
-  u8 state = FOIP_FAX__IDLE;
+  st state = st::IDLE;
   u8 result_present = 0;
   u8 return_code = 0, diag = 0, diag_entity = 0;
 };
@@ -121,47 +114,50 @@ void error_box(foip__na_ctx* s, const char* via, u8 source, u8 code) {
 }
 
 // ---------------------------------------------------------------------------
-// Actions; each returns the new state (KEEP for none).
+// Actions; those that move the session set its state.
 
-u8 start_session(foip__na_ctx* s, fax_side&) {
+void start_session(foip__na_ctx* s, fax_side& f) {
   u8 cfg[FAX_CONFIG_SIZE];
   foip_fax__build_config(*s, cfg);
   if (!send_new(ENT_SM, s->nai, FAX_SAPI, SM_CONFIG_RQ, cfg, FAX_CONFIG_SIZE, true)) {
     trap_alloc(s, "FAX start_session");
-    return FOIP_FAX__IDLE;
+    f.state = st::IDLE;
+    return;
   }
-  return FOIP_FAX__CONFIG;
+  f.state = st::CONFIG;
 }
 
-u8 process_sm_set_config_co(foip__na_ctx* s, fax_side&) {
+void process_sm_set_config_co(foip__na_ctx* s, fax_side& f) {
   const std::vector<u8> d = msg_bytes(foip__current_msg());
   if (d.empty() || d[0] != 2) {
     s->failure = 1;
     s->err_source = FOIP__START_ERR_SRC__FAX_CONFIG;
     s->err_code = d.size() > 1 ? d[1] : 0;
     error_box(s, "SM_SET_CONFIG_CO", s->err_source, s->err_code);
-    return FOIP_FAX__IDLE;
+    f.state = st::IDLE;
+    return;
   }
   foip__send_mgt(FOIP_MGT__START_DONE, s->nai, 0, 0, 0, 0);
   foip__start_launch_timer(s);
-  return FOIP_FAX__CONFIG;
 }
 
-u8 act_session(foip__na_ctx* s, fax_side&) {
+void act_session(foip__na_ctx* s, fax_side& f) {
   const u8 body[4] = {0, 0, 0, static_cast<u8>(s->direction == 'O' ? 1 : 2)};
   if (!send_new(ENT_FAX, s->nai, FAX_SAPI, FAX__ACT_RQ, body, sizeof body, false)) {
     trap_alloc(s, "FAX act_session");
-    return FOIP_FAX__IDLE;
+    f.state = st::IDLE;
+    return;
   }
-  return FOIP_FAX__SESSION_ACT;
+  f.state = st::SESSION_ACT;
 }
 
-u8 reset_config(foip__na_ctx* s) {
+void reset_config(foip__na_ctx* s, fax_side& f) {
   if (!send_new(ENT_SM, s->nai, FAX_SAPI, SM_RST_CFG_RQ, nullptr, 0, true)) {
     trap_alloc(s, "FAX stop_session");
-    return FOIP_FAX__IDLE;
+    f.state = st::IDLE;
+    return;
   }
-  return FOIP_FAX__RESET_CONFIG;
+  f.state = st::RESET_CONFIG;
 }
 
 // The page fields of a fax page report (`r` at the report's offsets).
@@ -177,7 +173,7 @@ void read_page(const u8* r, foip__fax_pg_descriptor& o) {
 }
 
 // The fax session's end: result fields and status, kept for the session.
-u8 stop_session(foip__na_ctx* s, fax_side& f) {
+void stop_session(foip__na_ctx* s, fax_side& f) {
   const msg_t* m = foip__current_msg();
   if (m && (m->code == FAX__DEA_IN || m->code == FAX__DEA_CO)) {
     const std::vector<u8> d = msg_bytes(m);
@@ -229,14 +225,15 @@ u8 stop_session(foip__na_ctx* s, fax_side& f) {
       foip__set_fax_status(s, st);
     }
   }
-  return reset_config(s);
+  reset_config(s, f);
 }
 
-u8 process_fax_act_co(foip__na_ctx* s, fax_side& f) {
+void process_fax_act_co(foip__na_ctx* s, fax_side& f) {
   const std::vector<u8> d = msg_bytes(foip__current_msg());
   if (d.size() >= 3 && d[0] == 2) {
     foip__send_mgt(FOIP_MGT__FAX_OPENED, s->nai, 2, 0, 0, 0);
-    return FOIP_FAX__SESSION_RUNNING;
+    f.state = st::SESSION_RUNNING;
+    return;
   }
   s->failure = 1;
   s->err_code = d.size() > 1 ? d[1] : 0;
@@ -245,22 +242,23 @@ u8 process_fax_act_co(foip__na_ctx* s, fax_side& f) {
                   : src == 30 ? FOIP__START_ERR_SRC__FAX_ACT__ANS
                               : FOIP__START_ERR_SRC__FAX_ACT__API;
   error_box(s, "FAX__ACT_CO", s->err_source, s->err_code);
-  return stop_session(s, f);
+  stop_session(s, f);
 }
 
-u8 dea_session(foip__na_ctx* s, fax_side&) {
+void dea_session(foip__na_ctx* s, fax_side& f) {
   std::vector<u8> body(FAX_DEA_SIZE, 0);
   body[3] = s->sip_call ? 0 : 1;
   if (!send_new(ENT_FAX, s->nai, FAX_SAPI, FAX__DEA_RQ, body.data(), FAX_DEA_SIZE, false)) {
     trap_alloc(s, "dea_session");
-    return FOIP_FAX__IDLE;
+    f.state = st::IDLE;
+    return;
   }
-  return FOIP_FAX__SESSION_DEA;
+  f.state = st::SESSION_DEA;
 }
 
-u8 process_fax_report_in(foip__na_ctx* s, fax_side&) {
+void process_fax_report_in(foip__na_ctx* s, fax_side&) {
   const std::vector<u8> d = msg_bytes(foip__current_msg());
-  if (d.size() < 4 + FAX_REPORT_RECORD_SIZE || d[0] != 'E') return KEEP;
+  if (d.size() < 4 + FAX_REPORT_RECORD_SIZE || d[0] != 'E') return;
   const u8* r = d.data() + 4;
   foip__report rep{};
   rep.kind_of_report = FOIP__REPORT__EVT;
@@ -279,7 +277,7 @@ u8 process_fax_report_in(foip__na_ctx* s, fax_side&) {
       read_page(r, o);
       break;
     }
-    default: return KEEP;
+    default: return;
   }
   foip_api__addr a;
   a.from = ENT_FOIP;
@@ -288,32 +286,44 @@ u8 process_fax_report_in(foip__na_ctx* s, fax_side&) {
   a.sapi = FOIP__SAPI;
   a.conn_id = 0xFFFF;
   (void)foip_api__send_record(a, FOIP__REPORT_IN, rep);
-  return KEEP;
 }
 
-u8 to_idle(foip__na_ctx*, fax_side&) { return FOIP_FAX__IDLE; }
+void nothing(foip__na_ctx*, fax_side&) {}
 
-using action_fn = u8 (*)(foip__na_ctx*, fax_side&);
-struct cell {
-  action_fn action;  // null: nothing
-  u8 next;
-};
-constexpr cell N = {nullptr, KEEP};
-constexpr cell R = {process_fax_report_in, KEEP};
+using act = void (*)(foip__na_ctx*, fax_side&);
 
-// Rows: events; columns: IDLE, CONFIG, SESSION_ACT, SESSION_RUNNING,
-// SESSION_DEA, RESET_CONFIG.
-constexpr cell kTable[kEventCount][kStateCount] = {
-    /* USR_ACT_RQ */ {{start_session, ACT}, N, N, N, N, N},
-    /* USR_DEA_RQ */ {N, N, {dea_session, ACT}, {dea_session, ACT}, N, N},
-    /* SM_SET_CONFIG_CO */ {N, {process_sm_set_config_co, ACT}, N, N, N, N},
-    /* TI_LAUNCH_FAX */ {N, {act_session, ACT}, N, N, N, N},
-    /* FAX__ACT_CO */ {N, N, {process_fax_act_co, ACT}, N, N, N},
-    /* FAX__DEA_CO */ {N, N, N, N, {stop_session, ACT}, N},
-    /* FAX__DEA_IN */ {N, N, {stop_session, ACT}, {stop_session, ACT}, N, N},
-    /* FAX__REPORT_IN */ {N, R, R, R, R, R},
-    /* SM_RESET_CONFIG_CO */ {N, N, N, N, N, {to_idle, ACT}},
+// Cells not listed: nothing, state unchanged.
+constexpr fsm::row<st, ev, act> kRows[] = {
+    {st::IDLE, ev::EVT_USR_ACT_RQ, start_session, fsm::by_action},
+    {st::SESSION_ACT, ev::EVT_USR_DEA_RQ, dea_session, fsm::by_action},
+    {st::SESSION_RUNNING, ev::EVT_USR_DEA_RQ, dea_session, fsm::by_action},
+    {st::CONFIG, ev::EVT_SM_SET_CONFIG_CO, process_sm_set_config_co, fsm::by_action},
+    {st::CONFIG, ev::EVT_TI_LAUNCH_FAX, act_session, fsm::by_action},
+    {st::SESSION_ACT, ev::EVT_FAX_ACT_CO, process_fax_act_co, fsm::by_action},
+    {st::SESSION_DEA, ev::EVT_FAX_DEA_CO, stop_session, fsm::by_action},
+    {st::SESSION_ACT, ev::EVT_FAX_DEA_IN, stop_session, fsm::by_action},
+    {st::SESSION_RUNNING, ev::EVT_FAX_DEA_IN, stop_session, fsm::by_action},
+    {st::CONFIG, ev::EVT_FAX_REPORT_IN, process_fax_report_in, fsm::keep},
+    {st::SESSION_ACT, ev::EVT_FAX_REPORT_IN, process_fax_report_in, fsm::keep},
+    {st::SESSION_RUNNING, ev::EVT_FAX_REPORT_IN, process_fax_report_in, fsm::keep},
+    {st::SESSION_DEA, ev::EVT_FAX_REPORT_IN, process_fax_report_in, fsm::keep},
+    {st::RESET_CONFIG, ev::EVT_FAX_REPORT_IN, process_fax_report_in, fsm::keep},
+    {st::RESET_CONFIG, ev::EVT_SM_RESET_CONFIG_CO, nothing, st::IDLE},
 };
+constexpr auto kTable = fsm::compile(kRows, fsm::cell<act>{nothing, fsm::kKeep});
+
+// The event numbers are sparse: a number between them is no event.
+bool is_event(u8 e) {
+  for (const ev known :
+       {ev::EVT_USR_ACT_RQ, ev::EVT_USR_DEA_RQ, ev::EVT_TI_LAUNCH_FAX, ev::EVT_SM_SET_CONFIG_CO,
+        ev::EVT_SM_RESET_CONFIG_CO, ev::EVT_FAX_ACT_CO, ev::EVT_FAX_DEA_CO, ev::EVT_FAX_DEA_IN, ev::EVT_FAX_REPORT_IN})
+    if (e == static_cast<u8>(known)) return true;
+  return false;
+}
+constexpr auto kPlain = fsm::plain(kRows);
+constexpr u8 kActionTargets[] = {FOIP_FAX__IDLE,        FOIP_FAX__CONFIG,
+                                 FOIP_FAX__SESSION_ACT, FOIP_FAX__SESSION_RUNNING,
+                                 FOIP_FAX__SESSION_DEA, FOIP_FAX__RESET_CONFIG};
 
 }  // namespace
 
@@ -360,22 +370,22 @@ void foip_fax__build_config(const foip__na_ctx& s, u8* out) {
 }
 
 u8 foip_fax__automaton(foip__na_ctx* s, u8 event) {
-  const int e = event_index(event);
-  if (!s || e < 0) return 3;
+  if (!s || !is_event(event)) return FOIP__RC_NOK;
   fax_side& f = g_sides[s->nai];
-  const u8 old = f.state;
-  const cell& c = kTable[e][old];
-  u8 next = c.next;
-  if (c.action) {
-    const u8 r = c.action(s, f);
-    if (c.next == ACT) next = r;
-  }
-  if (next < KEEP) f.state = next;
-  if (f.state != old && f.state == FOIP_FAX__IDLE) {
-    if (s->failure) foip__send_mgt(FOIP_MGT__FAX_OPENED, s->nai, 3, 0, s->err_source, s->err_code);
+  const auto* c = kTable.find(static_cast<u8>(f.state), event);
+  if (!c) return FOIP__RC_NOK;
+  const st old = f.state;
+  c->action(s, f);
+  f.state = static_cast<st>(fsm::next_of(*c, static_cast<u8>(f.state)));
+  if (f.state != old && f.state == st::IDLE) {
+    if (s->failure) foip__send_mgt(FOIP_MGT__FAX_OPENED, s->nai, FOIP__RC_NOK, 0, s->err_source, s->err_code);
     else foip__send_mgt(FOIP_MGT__FAX_CLOSED, s->nai, 0, 0, 0, 0);
   }
-  return 2;
+  return FOIP__RC_OK;
+}
+
+kv::fsm::machine_view foip_fax__machine() {
+  return {"fax session", fsm::count_of<st>, fsm::count_of<ev>, FOIP_FAX__IDLE, kPlain, kActionTargets, {}};
 }
 
 void foip_fax__release(foip__na_ctx* s) {
@@ -384,5 +394,5 @@ void foip_fax__release(foip__na_ctx* s) {
 
 u8 foip_fax__state(nai_t nai) {
   const auto it = g_sides.find(nai);
-  return it == g_sides.end() ? u8{FOIP_FAX__IDLE} : it->second.state;
+  return it == g_sides.end() ? u8{FOIP_FAX__IDLE} : static_cast<u8>(it->second.state);
 }

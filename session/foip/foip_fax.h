@@ -11,6 +11,7 @@
 // the release hook in use).
 #pragma once
 
+#include "runtime/automaton.h"
 #include "runtime/types.h"
 #include "session/foip/foip.h"
 
@@ -35,6 +36,8 @@ enum : u8 {
 // One step (events FAX_MGT__EVT_* of session/foip.h), on the handler's
 // current message.  2, or 3 for an event it does not know.
 u8 foip_fax__automaton(foip__na_ctx* s, u8 event);
+// The automaton's rows, for the check of its table.
+kv::fsm::machine_view foip_fax__machine();
 // Forgets the fax-session state of a session being released.
 void foip_fax__release(foip__na_ctx* s);
 // The fax-session state of a nai (FOIP_FAX__IDLE without one).

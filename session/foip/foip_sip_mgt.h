@@ -21,6 +21,7 @@
 
 #include <array>
 
+#include "runtime/automaton.h"
 #include "runtime/msg.h"
 #include "runtime/timer.h"
 #include "runtime/types.h"
@@ -136,6 +137,10 @@ enum : u8 {
 };
 // Runs one registration event on a record (null: none named).
 void sip_register__automaton(u8 event, sip_register__ctx* r);
+// The rows of the SSC management automaton (by phase) and of the
+// registration automaton, for the check of their tables.
+kv::fsm::machine_view ssc_mgt__machine();
+kv::fsm::machine_view sip_register__machine();
 
 // Sets the SIP side's hooks in `h` (the other hooks are left as they are).
 void foip_sip__plug(foip__layer_hooks& h);

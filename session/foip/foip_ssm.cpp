@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "session/foip/foip_long_data.h"
+#include "runtime/automaton.h"
+#include "runtime/om_os.h"
 #include "session/foip/foip.h"
+#include "session/foip/foip_long_data.h"
 #include "session/foip/foip_ctx.h"
 #include "session/foip/foip_err.h"
 #include "session/trace/foip_trc.h"
@@ -41,59 +43,6 @@ constexpr foip__name_entry kEventNames[] = {
     {FOIP_MGT__EVT_SIP_CALL_CLOSED, "EVT_SIP_CALL_CLOSED"},
     {0, ""},
 };
-
-// ---------------------------------------------------------------------------
-// Actions.
-
-enum : u8 {
-  A_NONE = 0,
-  A_START_SIP = 1,
-  A_START_T38 = 2,
-  A_T38_OPENED = 3,
-  A_FAX_OPENED = 4,
-  A_T38_CLOSED = 5,
-  A_STOP_RUNNING = 6,
-  A_STOP_T38 = 7,
-  A_STOP_SIP = 8,
-  A_SET_STOP_FLAG = 9,
-};
-constexpr u8 KEEP = 254;  // next state: as the action set it
-
-struct cell {
-  u8 action;
-  u8 next;
-};
-
-// The transition table: row = event index, column = state.  Cells not
-// listed: no action, state unchanged.
-constexpr auto make_table() {
-  struct table_t {
-    cell c[64];
-  } t{};
-  for (auto& x : t.c) x = {A_NONE, KEEP};
-  auto set = [&](u8 evt, u8 state, u8 action, u8 next) { t.c[evt + state] = {action, next}; };
-  set(FOIP_MGT__EVT_FIFO__START_RQ, FOIP_MGT__IDLE, A_START_SIP, KEEP);
-  set(FOIP_MGT__EVT_FIFO__STOP_RQ, FOIP_MGT__T38_OPEN_PROGRESS, A_STOP_T38, KEEP);
-  set(FOIP_MGT__EVT_FIFO__STOP_RQ, FOIP_MGT__FAX_OPEN_PROGRESS, A_SET_STOP_FLAG, KEEP);
-  set(FOIP_MGT__EVT_FIFO__STOP_RQ, FOIP_MGT__RUNNING, A_STOP_RUNNING, KEEP);
-  set(FOIP_MGT__EVT_FIFO__STOP_RQ, FOIP_MGT__SIP_CALL_PROGRESS, A_STOP_SIP, KEEP);
-  set(FOIP_MGT__EVT_T38_OPENED, FOIP_MGT__T38_OPEN_PROGRESS, A_T38_OPENED, KEEP);
-  set(FOIP_MGT__EVT_FAX_OPENED, FOIP_MGT__FAX_OPEN_PROGRESS, A_FAX_OPENED, KEEP);
-  set(FOIP_MGT__EVT_FAX_CLOSED, FOIP_MGT__RUNNING, A_STOP_T38, KEEP);
-  set(FOIP_MGT__EVT_FAX_CLOSED, FOIP_MGT__FAX_CLOSE_PROGRESS, A_STOP_T38, KEEP);
-  set(FOIP_MGT__EVT_T38_CLOSED, FOIP_MGT__T38_OPEN_PROGRESS, A_STOP_SIP, KEEP);
-  set(FOIP_MGT__EVT_T38_CLOSED, FOIP_MGT__FAX_OPEN_PROGRESS, A_SET_STOP_FLAG, KEEP);
-  set(FOIP_MGT__EVT_T38_CLOSED, FOIP_MGT__RUNNING, A_T38_CLOSED, KEEP);
-  set(FOIP_MGT__EVT_T38_CLOSED, FOIP_MGT__T38_CLOSE_PROGRESS, A_STOP_SIP, KEEP);
-  set(FOIP_MGT__EVT_SIP_CALL_OPENED, FOIP_MGT__SIP_CALL_PROGRESS, A_START_T38, KEEP);
-  set(FOIP_MGT__EVT_SIP_CALL_OPENED, FOIP_MGT__SIP_CLOSE_PROGRESS, A_NONE, FOIP_MGT__IDLE);
-  set(FOIP_MGT__EVT_SIP_CALL_CLOSED, FOIP_MGT__T38_OPEN_PROGRESS, A_SET_STOP_FLAG, KEEP);
-  set(FOIP_MGT__EVT_SIP_CALL_CLOSED, FOIP_MGT__FAX_OPEN_PROGRESS, A_SET_STOP_FLAG, KEEP);
-  set(FOIP_MGT__EVT_SIP_CALL_CLOSED, FOIP_MGT__RUNNING, A_STOP_RUNNING, KEEP);
-  set(FOIP_MGT__EVT_SIP_CALL_CLOSED, FOIP_MGT__SIP_CLOSE_PROGRESS, A_NONE, FOIP_MGT__IDLE);
-  return t;
-}
-constexpr auto kTable = make_table();
 
 // Body of an internal message.
 struct mgt_body {
@@ -165,131 +114,168 @@ void stop_fax(foip__na_ctx* s) {
   fax_evt(s, FAX_MGT__EVT_USR_DEA_RQ);
 }
 
-void run_action(foip__na_ctx* s, u8 action) {
-  switch (action) {
-    case A_START_SIP:
-      if (s->direction == 'O') {
-        log_line(FOIP__NAI_GLOBAL, "\n                     Start SIP session  %s (Outgoing call)\n", s->name());
-        s->state = FOIP_MGT__SIP_CALL_PROGRESS;
-        ssc_evt(s, SSC_MGT__EVT_OPEN_CALL);
-      }
-      break;
-    case A_START_T38: {
-      const mgt_body b = read_mgt(foip__current_msg());
-      if (cur_is(FOIP_MGT__SIP_CALL_OPENED) && b.result != FOIP__RC_OK) {
-        s->failure = 1;
-        s->err_source = static_cast<u8>(b.source);
-        s->err_code = static_cast<u8>(b.code);
-        s->state = FOIP_MGT__IDLE;
-        break;
-      }
-      s->failure = 0;
-      if (cur_is(FOIP_MGT__SIP_CALL_OPENED) && b.origin == 0) {
-        log_line(FOIP__NAI_GLOBAL, "\n                     SIP Incoming call session %s\n", s->name());
-        ++foip__glb().nb_start_phase;
-      }
-      const char* tr = s->kind_of_t38_transport == 'T' ? "TCP" : "UDP";
-      if (s->direction == 'I' || s->direction == 'O') {
-        log_line(s->nai,
-                 s->direction == 'I' ? "\n(nai %3d)            Start T.38 session %s (Rcv Fax) (%s)\n"
-                                     : "\n(nai %3d)            Start T.38 session %s (Snd Fax) (%s)\n",
-                 s->name(), tr);
-        const u16 count = foip__glb().nb_ctx;
-        foip_trc__progress_bar(4, &count);
-        const char letter = s->kind_of_t38_transport == 'T' ? 't' : 'u';
-        foip_trc__progress_bar(5, &letter);
-        s->state = FOIP_MGT__T38_OPEN_PROGRESS;
-        t38_evt(s, T38_MGT__EVT_USR_ACT_RQ, s->kind_of_t38_transport == 'T' ? 'T' : 'U', s->direction);
-      }
-      break;
-    }
-    case A_T38_OPENED: {
-      const mgt_body b = read_mgt(foip__current_msg());
-      if (b.result != FOIP__RC_OK) {
-        s->failure = 1;
-        s->err_source = static_cast<u8>(b.source);
-        s->err_code = static_cast<u8>(b.code);
-        stop_sip_session(s);
-      } else if (s->kind_of_session == 'I') {
-        log_line(s->nai, "\n(nai %3d)            Start Fax session  %s\n", s->name());
-        s->failure = 0;
-        s->state = FOIP_MGT__FAX_OPEN_PROGRESS;
-        fax_evt(s, FAX_MGT__EVT_USR_ACT_RQ);
-      } else if (s->stop_flag) {
-        s->stop_flag = 0;
-        s->state = FOIP_MGT__T38_CLOSE_PROGRESS;
-        stop_t38_session(s);
-      } else {
-        s->state = FOIP_MGT__RUNNING;
-        answer_start_ok(s);
-      }
-      break;
-    }
-    case A_FAX_OPENED: {
-      const mgt_body b = read_mgt(foip__current_msg());
-      if (b.result != FOIP__RC_OK) {
-        s->failure = 1;
-        s->err_source = static_cast<u8>(b.source);
-        s->err_code = static_cast<u8>(b.code);
-        s->state = FOIP_MGT__T38_CLOSE_PROGRESS;
-        stop_t38_session(s);
-      } else {
-        s->failure = 0;
-        if (s->stop_flag) {
-          s->stop_flag = 0;
-          stop_fax(s);
-        } else {
-          s->state = FOIP_MGT__RUNNING;
-          answer_start_ok(s);
-        }
-      }
-      break;
-    }
-    case A_T38_CLOSED:
-      if (s->kind_of_session == 'I') stop_fax(s);
-      else stop_sip_session(s);
-      break;
-    case A_STOP_RUNNING:
-      if (cur_is(FOIP_MGT__SIP_CALL_CLOSED))
-        log_line(FOIP__NAI_GLOBAL, "\n                     SIP session %s has been stopped\n", s->name());
-      if (s->kind_of_session == 'I') stop_fax(s);
-      else stop_t38_session(s);
-      break;
-    case A_STOP_T38: stop_t38_session(s); break;
-    case A_STOP_SIP: stop_sip_session(s); break;
-    case A_SET_STOP_FLAG: s->stop_flag = 1; break;
-    default: break;
+void start_sip_session(foip__na_ctx* s) {
+  if (s->direction != 'O') return;  // an incoming session waits for its call
+  log_line(FOIP__NAI_GLOBAL, "\n                     Start SIP session  %s (Outgoing call)\n", s->name());
+  s->state = FOIP_MGT__SIP_CALL_PROGRESS;
+  ssc_evt(s, SSC_MGT__EVT_OPEN_CALL);
+}
+
+// The failure a layer reported in the current internal message.
+void take_failure(foip__na_ctx* s, const mgt_body& b) {
+  s->failure = 1;
+  s->err_source = static_cast<u8>(b.source);
+  s->err_code = static_cast<u8>(b.code);
+}
+
+void start_t38_session(foip__na_ctx* s) {
+  const mgt_body b = read_mgt(foip__current_msg());
+  if (cur_is(FOIP_MGT__SIP_CALL_OPENED) && b.result != FOIP__RC_OK) {
+    take_failure(s, b);
+    s->state = FOIP_MGT__IDLE;
+    return;
+  }
+  s->failure = 0;
+  if (cur_is(FOIP_MGT__SIP_CALL_OPENED) && b.origin == 0) {
+    log_line(FOIP__NAI_GLOBAL, "\n                     SIP Incoming call session %s\n", s->name());
+    ++foip__glb().nb_start_phase;
+  }
+  if (s->direction != 'I' && s->direction != 'O') return;
+  const char* tr = s->kind_of_t38_transport == 'T' ? "TCP" : "UDP";
+  log_line(s->nai,
+           s->direction == 'I' ? "\n(nai %3d)            Start T.38 session %s (Rcv Fax) (%s)\n"
+                               : "\n(nai %3d)            Start T.38 session %s (Snd Fax) (%s)\n",
+           s->name(), tr);
+  const u16 count = foip__glb().nb_ctx;
+  foip_trc__progress_bar(4, &count);
+  const char letter = s->kind_of_t38_transport == 'T' ? 't' : 'u';
+  foip_trc__progress_bar(5, &letter);
+  s->state = FOIP_MGT__T38_OPEN_PROGRESS;
+  t38_evt(s, T38_MGT__EVT_USR_ACT_RQ, s->kind_of_t38_transport == 'T' ? 'T' : 'U', s->direction);
+}
+
+void t38_opened(foip__na_ctx* s) {
+  const mgt_body b = read_mgt(foip__current_msg());
+  if (b.result != FOIP__RC_OK) {
+    take_failure(s, b);
+    stop_sip_session(s);
+  } else if (s->kind_of_session == 'I') {
+    log_line(s->nai, "\n(nai %3d)            Start Fax session  %s\n", s->name());
+    s->failure = 0;
+    s->state = FOIP_MGT__FAX_OPEN_PROGRESS;
+    fax_evt(s, FAX_MGT__EVT_USR_ACT_RQ);
+  } else if (s->stop_flag) {
+    s->stop_flag = 0;
+    s->state = FOIP_MGT__T38_CLOSE_PROGRESS;
+    stop_t38_session(s);
+  } else {
+    s->state = FOIP_MGT__RUNNING;
+    answer_start_ok(s);
   }
 }
 
+void fax_opened(foip__na_ctx* s) {
+  const mgt_body b = read_mgt(foip__current_msg());
+  if (b.result != FOIP__RC_OK) {
+    take_failure(s, b);
+    s->state = FOIP_MGT__T38_CLOSE_PROGRESS;
+    stop_t38_session(s);
+    return;
+  }
+  s->failure = 0;
+  if (s->stop_flag) {
+    s->stop_flag = 0;
+    stop_fax(s);
+  } else {
+    s->state = FOIP_MGT__RUNNING;
+    answer_start_ok(s);
+  }
+}
+
+void t38_closed(foip__na_ctx* s) {
+  if (s->kind_of_session == 'I') stop_fax(s);
+  else stop_sip_session(s);
+}
+
+void stop_running_session(foip__na_ctx* s) {
+  if (cur_is(FOIP_MGT__SIP_CALL_CLOSED))
+    log_line(FOIP__NAI_GLOBAL, "\n                     SIP session %s has been stopped\n", s->name());
+  if (s->kind_of_session == 'I') stop_fax(s);
+  else stop_t38_session(s);
+}
+
+void set_stop_flag(foip__na_ctx* s) { s->stop_flag = 1; }
+void nothing(foip__na_ctx*) {}
+
+// ---------------------------------------------------------------------------
+// The automaton.  An event's number is the offset of its row in the table
+// (event index x 8); the trace shows these numbers.
+
+namespace fsm = kv::fsm;
+
+enum class st : u8 {
+  IDLE = FOIP_MGT__IDLE,
+  T38_OPEN_PROGRESS = FOIP_MGT__T38_OPEN_PROGRESS,
+  FAX_OPEN_PROGRESS = FOIP_MGT__FAX_OPEN_PROGRESS,
+  RUNNING = FOIP_MGT__RUNNING,
+  FAX_CLOSE_PROGRESS = FOIP_MGT__FAX_CLOSE_PROGRESS,
+  T38_CLOSE_PROGRESS = FOIP_MGT__T38_CLOSE_PROGRESS,
+  SIP_CALL_PROGRESS = FOIP_MGT__SIP_CALL_PROGRESS,
+  SIP_CLOSE_PROGRESS = FOIP_MGT__SIP_CLOSE_PROGRESS,
+  count_
+};
+enum class ev : u8 {
+  EVT_FIFO__START_RQ = FOIP_MGT__EVT_FIFO__START_RQ,
+  EVT_FIFO__STOP_RQ = FOIP_MGT__EVT_FIFO__STOP_RQ,
+  EVT_T38_OPENED = FOIP_MGT__EVT_T38_OPENED,
+  EVT_FAX_OPENED = FOIP_MGT__EVT_FAX_OPENED,
+  EVT_FAX_CLOSED = FOIP_MGT__EVT_FAX_CLOSED,
+  EVT_T38_CLOSED = FOIP_MGT__EVT_T38_CLOSED,
+  EVT_SIP_CALL_OPENED = FOIP_MGT__EVT_SIP_CALL_OPENED,
+  EVT_SIP_CALL_CLOSED = FOIP_MGT__EVT_SIP_CALL_CLOSED,
+  count_
+};
+using act = void (*)(foip__na_ctx*);
+
+// Cells not listed: no action, state unchanged.
+constexpr fsm::row<st, ev, act> kRows[] = {
+    {st::IDLE, ev::EVT_FIFO__START_RQ, start_sip_session, fsm::by_action},
+    {st::T38_OPEN_PROGRESS, ev::EVT_FIFO__STOP_RQ, stop_t38_session, fsm::by_action},
+    {st::FAX_OPEN_PROGRESS, ev::EVT_FIFO__STOP_RQ, set_stop_flag, fsm::keep},
+    {st::RUNNING, ev::EVT_FIFO__STOP_RQ, stop_running_session, fsm::by_action},
+    {st::SIP_CALL_PROGRESS, ev::EVT_FIFO__STOP_RQ, stop_sip_session, fsm::by_action},
+    {st::T38_OPEN_PROGRESS, ev::EVT_T38_OPENED, t38_opened, fsm::by_action},
+    {st::FAX_OPEN_PROGRESS, ev::EVT_FAX_OPENED, fax_opened, fsm::by_action},
+    {st::RUNNING, ev::EVT_FAX_CLOSED, stop_t38_session, fsm::by_action},
+    {st::FAX_CLOSE_PROGRESS, ev::EVT_FAX_CLOSED, stop_t38_session, fsm::by_action},
+    {st::T38_OPEN_PROGRESS, ev::EVT_T38_CLOSED, stop_sip_session, fsm::by_action},
+    {st::FAX_OPEN_PROGRESS, ev::EVT_T38_CLOSED, set_stop_flag, fsm::keep},
+    {st::RUNNING, ev::EVT_T38_CLOSED, t38_closed, fsm::by_action},
+    {st::T38_CLOSE_PROGRESS, ev::EVT_T38_CLOSED, stop_sip_session, fsm::by_action},
+    {st::SIP_CALL_PROGRESS, ev::EVT_SIP_CALL_OPENED, start_t38_session, fsm::by_action},
+    {st::SIP_CLOSE_PROGRESS, ev::EVT_SIP_CALL_OPENED, nothing, st::IDLE},
+    {st::T38_OPEN_PROGRESS, ev::EVT_SIP_CALL_CLOSED, set_stop_flag, fsm::keep},
+    {st::FAX_OPEN_PROGRESS, ev::EVT_SIP_CALL_CLOSED, set_stop_flag, fsm::keep},
+    {st::RUNNING, ev::EVT_SIP_CALL_CLOSED, stop_running_session, fsm::by_action},
+    {st::SIP_CLOSE_PROGRESS, ev::EVT_SIP_CALL_CLOSED, nothing, st::IDLE},
+};
+constexpr auto kTable = fsm::compile(kRows, fsm::cell<act>{nothing, fsm::kKeep});
+constexpr auto kPlain = fsm::plain(kRows);
+constexpr u8 kActionTargets[] = {FOIP_MGT__IDLE,
+                                 FOIP_MGT__T38_OPEN_PROGRESS,
+                                 FOIP_MGT__FAX_OPEN_PROGRESS,
+                                 FOIP_MGT__RUNNING,
+                                 FOIP_MGT__FAX_CLOSE_PROGRESS,
+                                 FOIP_MGT__T38_CLOSE_PROGRESS,
+                                 FOIP_MGT__SIP_CALL_PROGRESS,
+                                 FOIP_MGT__SIP_CLOSE_PROGRESS};
+// An incoming call takes a waiting session into SIP_CALL_PROGRESS.
+constexpr u8 kEntryStates[] = {FOIP_MGT__SIP_CALL_PROGRESS};
+
 void trace_step(const foip__na_ctx* s, u8 event, u8 old_state, u8 new_state) {
-  char text[158];
-  const int n = std::snprintf(text, sizeof text, "%s Evt: %s  Cur state: %s  New state: %s  Branch (%c%c)", " ",
-                              foip__get_name(kEventNames, event), foip__get_name(kStateNames, old_state),
-                              foip__get_name(kStateNames, new_state), 'a' + event / 8, 'a' + old_state);
-  msg_t* m = nullptr;
-  buffer_t* b = nullptr;
-  u8* data = nullptr;
-  // Five bytes, then the text with its terminating zero.
-  const u32 text_len = static_cast<u32>(n < 0 ? 0 : std::min<int>(n, sizeof text - 1));
-  const u32 len = text_len + 6;
-  Alloc_msg_data(&m, &b, len, &data);
-  if (!data) return;
-  data[0] = event;
-  data[1] = old_state;
-  data[2] = new_state;
-  data[3] = static_cast<u8>('a' + event / 8);
-  data[4] = static_cast<u8>('a' + old_state);
-  std::memcpy(data + 5, text, text_len);
-  data[5 + text_len] = '\0';
-  m->from = ENT_FOIP;
-  m->to = ENT_FOIP;
-  m->nai = s->nai;
-  m->sapi = FOIP_MGT__TRACE_SAPI;
-  m->conn_id = FOIP__CONN_NONE;
-  m->code = AUTO_FOIP_MGT;
-  foip_trc__msg_audit('X', m);
-  Free_msg(m);
+  foip__record_step({s->nai, FOIP__CONN_NONE, AUTO_FOIP_MGT, " ", foip__get_name(kEventNames, event),
+                     foip__get_name(kStateNames, old_state), foip__get_name(kStateNames, new_state), event, old_state,
+                     new_state, static_cast<u8>(event / 8), false});
 }
 
 // The closing step: answers the user and releases the session.
@@ -423,6 +409,45 @@ bool phone_match(const char* a, const char* b) {
 
 }  // namespace
 
+// The trace record of one step of an automaton of the entity.
+void foip__record_step(const foip__step& st) {
+  char text[200];
+  const char branch = static_cast<char>('a' + st.event_index);
+  const int n = std::snprintf(text, sizeof text, "%s Evt: %s  Cur state: %s  New state: %s  Branch (%c%c)", st.side,
+                              st.event_name, st.old_name, st.new_name, branch, 'a' + st.old_state);
+  const u32 text_len = static_cast<u32>(n < 0 ? 0 : std::min<int>(n, sizeof text - 1));
+  msg_t* m = nullptr;
+  buffer_t* b = nullptr;
+  u8* data = nullptr;
+  // Five bytes, then the text with its terminating zero.
+  Alloc_msg_data(&m, &b, text_len + 6, &data);
+  if (!data) {
+    if (m) Free_msg(m);
+    return;
+  }
+  data[0] = st.event;
+  data[1] = st.old_state;
+  data[2] = st.new_state;
+  data[3] = static_cast<u8>(branch);
+  data[4] = static_cast<u8>('a' + st.old_state);
+  std::memcpy(data + 5, text, text_len);
+  data[5 + text_len] = '\0';
+  m->from = ENT_FOIP;
+  m->to = ENT_FOIP;
+  m->nai = st.nai;
+  m->sapi = FOIP_MGT__TRACE_SAPI;
+  m->conn_id = st.conn_id;
+  m->code = st.code;
+  if (st.runtime_trace) om_os_trace_record('X', m);
+  foip_trc__msg_audit('X', m);
+  Free_msg(m);
+}
+
+kv::fsm::machine_view foip_mgt__machine() {
+  return {"session control", fsm::count_of<st>, fsm::count_of<ev>, FOIP_MGT__IDLE, kPlain,
+          kActionTargets,    kEntryStates};
+}
+
 void foip_mgt__fifo_remove(foip__na_ctx* s) {
   foip_mgt__fifo_t* f = fifo_of(s->q_status);
   if (!f) return;
@@ -436,9 +461,10 @@ void foip_mgt__fifo_remove(foip__na_ctx* s) {
 
 u8 foip_mgt__automaton(foip__na_ctx* s, u8 event) {
   const u8 old_state = s->state;
-  const cell c = kTable.c[(event + old_state) & 63];
-  run_action(s, c.action);
-  if (c.next < KEEP) s->state = c.next;
+  if (const auto* c = kTable.find(old_state, event)) {
+    c->action(s);
+    s->state = fsm::next_of(*c, s->state);
+  }
   trace_step(s, event, old_state, s->state);
   if (s->state == FOIP_MGT__IDLE && old_state != FOIP_MGT__IDLE) {
     log_line(s->nai, "\n(nai %3d)            Session %s idle\n", s->name());

@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "runtime/automaton.h"
 #include "runtime/entity.h"
 #include "runtime/msg.h"
 #include "runtime/om_os.h"
@@ -25,207 +26,70 @@ namespace {
 
 using namespace kv::t38;
 
-constexpr u8 KEEP = 254;
-constexpr u8 BY_ACTION = 255;
+namespace fsm = kv::fsm;
 
-constexpr u8 EVT_USR_ACT_RQ = T38_MGT__EVT_USR_ACT_RQ;
-constexpr u8 EVT_USR_DEA_RQ = T38_MGT__EVT_USR_DEA_RQ;
-constexpr u8 EVT_T38_SET_CONFIG_CO = T38_MGT__EVT_T38_SET_CONFIG_CO;
-constexpr u8 EVT_SM_SET_CONFIG_CO = T38_MGT__EVT_SM_SET_CONFIG_CO;
-constexpr u8 EVT_T38_ACT_CO = T38_MGT__EVT_T38_ACT_CO;
-constexpr u8 EVT_T38_DEA_CO = T38_MGT__EVT_T38_DEA_CO;
-constexpr u8 EVT_T38_RESET_CONFIG_CO = T38_MGT__EVT_T38_RESET_CONFIG_CO;
-constexpr u8 EVT_SM_RESET_CONFIG_CO = T38_MGT__EVT_SM_RESET_CONFIG_CO;
-constexpr u8 EVT_T38_DEA_IN = T38_MGT__EVT_T38_DEA_IN;
-constexpr u8 EVT_T38_REPORT_IN = T38_MGT__EVT_T38_REPORT_IN;
-constexpr u8 EVT_TI = T38_MGT__EVT_TI_T38_GENERAL_DELAY;
-constexpr u8 EVT_SOCK_DNS_CO = T38_MGT__EVT_SOCK_DNS_CO;
-constexpr u8 EVT_NEW_FAX_PG_DRATE = T38_MGT__EVT_NEW_FAX_PG_DRATE;
-constexpr u8 EVT_T38__SET_PARAM_CO = T38_MGT__EVT_T38__SET_PARAM_CO;
-constexpr u8 EVT_SOCK_START_LISTEN_CO = T38_MGT__EVT_SOCK_START_LISTEN_CO;
-constexpr u8 EVT_SOCK_EST_CO = T38_MGT__EVT_SOCK_EST_CO;
-constexpr u8 EVT_SOCK_EST_IN = T38_MGT__EVT_SOCK_EST_IN;
-constexpr u8 EVT_SOCK_REL_IN = T38_MGT__EVT_SOCK_REL_IN;
-constexpr u8 EVT_SOCK_REL_CO = T38_MGT__EVT_SOCK_REL_CO;
+enum class ev : u8 {
+  EVT_USR_ACT_RQ = T38_MGT__EVT_USR_ACT_RQ,
+  EVT_USR_DEA_RQ = T38_MGT__EVT_USR_DEA_RQ,
+  EVT_T38_SET_CONFIG_CO = T38_MGT__EVT_T38_SET_CONFIG_CO,
+  EVT_SM_SET_CONFIG_CO = T38_MGT__EVT_SM_SET_CONFIG_CO,
+  EVT_T38_ACT_CO = T38_MGT__EVT_T38_ACT_CO,
+  EVT_T38_DEA_CO = T38_MGT__EVT_T38_DEA_CO,
+  EVT_T38_RESET_CONFIG_CO = T38_MGT__EVT_T38_RESET_CONFIG_CO,
+  EVT_SM_RESET_CONFIG_CO = T38_MGT__EVT_SM_RESET_CONFIG_CO,
+  EVT_T38_DEA_IN = T38_MGT__EVT_T38_DEA_IN,
+  EVT_T38_REPORT_IN = T38_MGT__EVT_T38_REPORT_IN,
+  EVT_TI_T38_GENERAL_DELAY = T38_MGT__EVT_TI_T38_GENERAL_DELAY,
+  EVT_SOCK_DNS_CO = T38_MGT__EVT_SOCK_DNS_CO,
+  EVT_NEW_FAX_PG_DRATE = T38_MGT__EVT_NEW_FAX_PG_DRATE,
+  EVT_T38__SET_PARAM_CO = T38_MGT__EVT_T38__SET_PARAM_CO,
+  // Events of the TCP variant only.
+  EVT_SOCK_START_LISTEN_CO = T38_MGT__EVT_SOCK_START_LISTEN_CO,
+  EVT_SOCK_EST_CO = T38_MGT__EVT_SOCK_EST_CO,
+  EVT_SOCK_EST_IN = T38_MGT__EVT_SOCK_EST_IN,
+  EVT_SOCK_REL_IN = T38_MGT__EVT_SOCK_REL_IN,
+  EVT_SOCK_REL_CO = T38_MGT__EVT_SOCK_REL_CO,
+  count_
+};
+constexpr u8 kUdpEvents = T38_MGT__EVT_SOCK_START_LISTEN_CO;  // the UDP variant knows events 0..13
+constexpr u8 kTcpEvents = fsm::count_of<ev>;
 
-// Action routines.
-enum : u8 {
-  A_NONE,
-  A_DEFER_STOP,
-  A_REPORT_IN,
-  A_SET_PARAM_CO,
-  A_DNS_TIMEOUT,
-  // UDP
-  A_START_UDP,
-  A_DNS_CO_UDP,
-  A_TI_DLY_UDP,
-  A_COMMON_CO_UDP,
-  A_SESSION_CO_UDP,
-  A_SOCKET_CO_UDP,
-  A_ACT_CO_UDP,
-  A_STOP_UDP,
-  A_DEA_CO_UDP,
-  A_DEA_IN_UDP,
-  A_SOCKET_RESET_CO_UDP,
-  A_DRATE_UDP,
-  // TCP
-  A_START_TCP,
-  A_DNS_CO_TCP,
-  A_TI_DLY_TCP,
-  A_SOCKET_CO_TCP,
-  A_LISTEN_CO_TCP,
-  A_ABORT_EST_TCP,
-  A_EST_TIMEOUT_TCP,
-  A_EST_CO_TCP,
-  A_EST_IN_TCP,
-  A_COMMON_CO_TCP,
-  A_SESSION_CO_TCP,
-  A_REL_IN_SESSION_CNF_TCP,
-  A_ACT_CO_TCP,
-  A_STOP_TCP,
-  A_SOCK_REL_IN_TCP,
-  A_DEA_CO_TCP,
-  A_DEA_IN_TCP,
-  A_RELEASE_SOCKET_TCP,
-  A_SOCK_REL_CO_TCP,
-  A_DRATE_TCP,
+enum class udp : u8 {
+  IDLE = T38_MGT__IDLE,
+  TI_T38_GENERAL_DELAY = T38_MGT__TI_T38_GENERAL_DELAY,
+  T38_COMMON_CNF = T38_MGT__T38_COMMON_CNF,
+  T38_SESSION_CNF = T38_MGT__T38_SESSION_CNF,
+  SOCKET_CNF = T38_MGT__SOCKET_CNF,
+  T38_SESSION_ACT__UDP = T38_MGT__T38_SESSION_ACT__UDP,
+  T38_SESSION_RUNNING__UDP = T38_MGT__T38_SESSION_RUNNING__UDP,
+  T38_SESSION_DEA__UDP = T38_MGT__T38_SESSION_DEA__UDP,
+  SOCKET_RESET_CNF__UDP = T38_MGT__SOCKET_RESET_CNF__UDP,
+  T38_SESSION_RESET_CNF__UDP = T38_MGT__T38_SESSION_RESET_CNF__UDP,
+  WAIT_DNS_CO_UDP = T38_MGT__WAIT_DNS_CO_UDP,
+  count_
 };
+enum class tcp : u8 {
+  IDLE = T38_MGT__IDLE,
+  TI_T38_GENERAL_DELAY = T38_MGT__TI_T38_GENERAL_DELAY,
+  T38_COMMON_CNF = T38_MGT__T38_COMMON_CNF,
+  T38_SESSION_CNF = T38_MGT__T38_SESSION_CNF,
+  SOCKET_CNF = T38_MGT__SOCKET_CNF,
+  WAIT_START_LISTEN_CO__TCP = T38_MGT__WAIT_START_LISTEN_CO__TCP,
+  WAIT_ESTABLISHMENT__TCP = T38_MGT__WAIT_ESTABLISHMENT__TCP,
+  T38_SESSION_ACT__TCP = T38_MGT__T38_SESSION_ACT__TCP,
+  T38_SESSION_RUNNING__TCP = T38_MGT__T38_SESSION_RUNNING__TCP,
+  T38_SESSION_DEA__TCP = T38_MGT__T38_SESSION_DEA__TCP,
+  T38_SESSION_RESET_CNF__TCP = T38_MGT__T38_SESSION_RESET_CNF__TCP,
+  WAIT_REL_CO__TCP = T38_MGT__WAIT_REL_CO__TCP,
+  SOCKET_RESET_CNF__TCP = T38_MGT__SOCKET_RESET_CNF__TCP,
+  WAIT_DNS_CO_TCP = T38_MGT__WAIT_DNS_CO_TCP,
+  count_
+};
+static_assert(fsm::count_of<udp> == T38_MGT__UDP_NB_STATES && fsm::count_of<tcp> == T38_MGT__TCP_NB_STATES);
 
-struct acting_cell {
-  u8 state, event, action, next;
-};
-
-template <u8 NS, u8 NE, size_t N>
-constexpr std::array<t38_mgt__cell, NS * NE + 1> build_table(const acting_cell (&list)[N]) {
-  std::array<t38_mgt__cell, NS * NE + 1> t{};
-  for (auto& c : t) c = {A_NONE, KEEP};
-  t[NS * NE] = {A_NONE, T38_MGT__IDLE};  // trailing cell
-  for (const acting_cell& a : list) t[NS * a.event + a.state] = {a.action, a.next};
-  return t;
-}
-
-// UDP (UDPTL) variant.
-constexpr acting_cell kUdpCells[] = {
-    {T38_MGT__IDLE, EVT_USR_ACT_RQ, A_START_UDP, BY_ACTION},
-    {T38_MGT__IDLE, EVT_T38_REPORT_IN, A_REPORT_IN, KEEP},
-    {T38_MGT__TI_T38_GENERAL_DELAY, EVT_USR_DEA_RQ, A_NONE, T38_MGT__IDLE},
-    {T38_MGT__TI_T38_GENERAL_DELAY, EVT_TI, A_TI_DLY_UDP, BY_ACTION},
-    {T38_MGT__T38_COMMON_CNF, EVT_USR_DEA_RQ, A_DEFER_STOP, KEEP},
-    {T38_MGT__T38_COMMON_CNF, EVT_T38_SET_CONFIG_CO, A_COMMON_CO_UDP, BY_ACTION},
-    {T38_MGT__T38_COMMON_CNF, EVT_T38_REPORT_IN, A_REPORT_IN, KEEP},
-    {T38_MGT__T38_SESSION_CNF, EVT_USR_DEA_RQ, A_DEFER_STOP, KEEP},
-    {T38_MGT__T38_SESSION_CNF, EVT_T38_SET_CONFIG_CO, A_SESSION_CO_UDP, BY_ACTION},
-    {T38_MGT__T38_SESSION_CNF, EVT_T38_REPORT_IN, A_REPORT_IN, KEEP},
-    {T38_MGT__SOCKET_CNF, EVT_USR_DEA_RQ, A_DEFER_STOP, KEEP},
-    {T38_MGT__SOCKET_CNF, EVT_SM_SET_CONFIG_CO, A_SOCKET_CO_UDP, BY_ACTION},
-    {T38_MGT__SOCKET_CNF, EVT_T38_REPORT_IN, A_REPORT_IN, KEEP},
-    {T38_MGT__T38_SESSION_ACT__UDP, EVT_USR_DEA_RQ, A_DEFER_STOP, KEEP},
-    {T38_MGT__T38_SESSION_ACT__UDP, EVT_T38_ACT_CO, A_ACT_CO_UDP, BY_ACTION},
-    {T38_MGT__T38_SESSION_ACT__UDP, EVT_T38_REPORT_IN, A_REPORT_IN, KEEP},
-    {T38_MGT__T38_SESSION_RUNNING__UDP, EVT_USR_DEA_RQ, A_STOP_UDP, BY_ACTION},
-    {T38_MGT__T38_SESSION_RUNNING__UDP, EVT_T38_DEA_IN, A_DEA_IN_UDP, BY_ACTION},
-    {T38_MGT__T38_SESSION_RUNNING__UDP, EVT_T38_REPORT_IN, A_REPORT_IN, KEEP},
-    {T38_MGT__T38_SESSION_RUNNING__UDP, EVT_NEW_FAX_PG_DRATE, A_DRATE_UDP, KEEP},
-    {T38_MGT__T38_SESSION_RUNNING__UDP, EVT_T38__SET_PARAM_CO, A_SET_PARAM_CO, KEEP},
-    {T38_MGT__T38_SESSION_DEA__UDP, EVT_T38_DEA_CO, A_DEA_CO_UDP, BY_ACTION},
-    {T38_MGT__T38_SESSION_DEA__UDP, EVT_T38_REPORT_IN, A_REPORT_IN, KEEP},
-    {T38_MGT__SOCKET_RESET_CNF__UDP, EVT_SM_RESET_CONFIG_CO, A_SOCKET_RESET_CO_UDP, BY_ACTION},
-    {T38_MGT__SOCKET_RESET_CNF__UDP, EVT_T38_REPORT_IN, A_REPORT_IN, KEEP},
-    {T38_MGT__T38_SESSION_RESET_CNF__UDP, EVT_T38_RESET_CONFIG_CO, A_NONE, T38_MGT__IDLE},
-    {T38_MGT__T38_SESSION_RESET_CNF__UDP, EVT_T38_REPORT_IN, A_REPORT_IN, KEEP},
-    {T38_MGT__WAIT_DNS_CO_UDP, EVT_USR_DEA_RQ, A_NONE, T38_MGT__IDLE},
-    {T38_MGT__WAIT_DNS_CO_UDP, EVT_SOCK_DNS_CO, A_DNS_CO_UDP, BY_ACTION},
-    {T38_MGT__WAIT_DNS_CO_UDP, EVT_TI, A_DNS_TIMEOUT, BY_ACTION},
-};
-constexpr auto kUdpTable = build_table<T38_MGT__UDP_NB_STATES, 14>(kUdpCells);
-static_assert(kUdpTable.size() == T38_MGT__UDP_NB_CELLS);
-
-// TCP (TPKT) variant.
-constexpr acting_cell kTcpCells[] = {
-    {T38_MGT__IDLE, EVT_USR_ACT_RQ, A_START_TCP, BY_ACTION},
-    {T38_MGT__IDLE, EVT_T38_REPORT_IN, A_REPORT_IN, KEEP},
-    {T38_MGT__TI_T38_GENERAL_DELAY, EVT_USR_DEA_RQ, A_NONE, T38_MGT__IDLE},
-    {T38_MGT__TI_T38_GENERAL_DELAY, EVT_TI, A_TI_DLY_TCP, BY_ACTION},
-    {T38_MGT__T38_COMMON_CNF, EVT_USR_DEA_RQ, A_DEFER_STOP, KEEP},
-    {T38_MGT__T38_COMMON_CNF, EVT_T38_SET_CONFIG_CO, A_COMMON_CO_TCP, BY_ACTION},
-    {T38_MGT__T38_COMMON_CNF, EVT_T38_REPORT_IN, A_REPORT_IN, KEEP},
-    {T38_MGT__T38_COMMON_CNF, EVT_SOCK_REL_IN, A_RELEASE_SOCKET_TCP, BY_ACTION},
-    {T38_MGT__T38_SESSION_CNF, EVT_USR_DEA_RQ, A_DEFER_STOP, KEEP},
-    {T38_MGT__T38_SESSION_CNF, EVT_T38_SET_CONFIG_CO, A_SESSION_CO_TCP, BY_ACTION},
-    {T38_MGT__T38_SESSION_CNF, EVT_T38_REPORT_IN, A_REPORT_IN, KEEP},
-    {T38_MGT__T38_SESSION_CNF, EVT_SOCK_REL_IN, A_REL_IN_SESSION_CNF_TCP, BY_ACTION},
-    {T38_MGT__SOCKET_CNF, EVT_USR_DEA_RQ, A_DEFER_STOP, KEEP},
-    {T38_MGT__SOCKET_CNF, EVT_SM_SET_CONFIG_CO, A_SOCKET_CO_TCP, BY_ACTION},
-    {T38_MGT__SOCKET_CNF, EVT_T38_REPORT_IN, A_REPORT_IN, KEEP},
-    {T38_MGT__WAIT_START_LISTEN_CO__TCP, EVT_USR_DEA_RQ, A_DEFER_STOP, KEEP},
-    {T38_MGT__WAIT_START_LISTEN_CO__TCP, EVT_T38_REPORT_IN, A_REPORT_IN, KEEP},
-    {T38_MGT__WAIT_START_LISTEN_CO__TCP, EVT_SOCK_START_LISTEN_CO, A_LISTEN_CO_TCP, BY_ACTION},
-    {T38_MGT__WAIT_ESTABLISHMENT__TCP, EVT_USR_DEA_RQ, A_ABORT_EST_TCP, BY_ACTION},
-    {T38_MGT__WAIT_ESTABLISHMENT__TCP, EVT_T38_REPORT_IN, A_REPORT_IN, KEEP},
-    {T38_MGT__WAIT_ESTABLISHMENT__TCP, EVT_TI, A_EST_TIMEOUT_TCP, BY_ACTION},
-    {T38_MGT__WAIT_ESTABLISHMENT__TCP, EVT_SOCK_EST_CO, A_EST_CO_TCP, BY_ACTION},
-    {T38_MGT__WAIT_ESTABLISHMENT__TCP, EVT_SOCK_EST_IN, A_EST_IN_TCP, BY_ACTION},
-    {T38_MGT__T38_SESSION_ACT__TCP, EVT_USR_DEA_RQ, A_DEFER_STOP, KEEP},
-    {T38_MGT__T38_SESSION_ACT__TCP, EVT_T38_ACT_CO, A_ACT_CO_TCP, BY_ACTION},
-    {T38_MGT__T38_SESSION_ACT__TCP, EVT_T38_REPORT_IN, A_REPORT_IN, KEEP},
-    {T38_MGT__T38_SESSION_ACT__TCP, EVT_SOCK_REL_IN, A_STOP_TCP, BY_ACTION},
-    {T38_MGT__T38_SESSION_RUNNING__TCP, EVT_USR_DEA_RQ, A_STOP_TCP, BY_ACTION},
-    {T38_MGT__T38_SESSION_RUNNING__TCP, EVT_T38_DEA_IN, A_DEA_IN_TCP, BY_ACTION},
-    {T38_MGT__T38_SESSION_RUNNING__TCP, EVT_T38_REPORT_IN, A_REPORT_IN, KEEP},
-    {T38_MGT__T38_SESSION_RUNNING__TCP, EVT_NEW_FAX_PG_DRATE, A_DRATE_TCP, KEEP},
-    {T38_MGT__T38_SESSION_RUNNING__TCP, EVT_T38__SET_PARAM_CO, A_SET_PARAM_CO, KEEP},
-    {T38_MGT__T38_SESSION_RUNNING__TCP, EVT_SOCK_REL_IN, A_SOCK_REL_IN_TCP, BY_ACTION},
-    {T38_MGT__T38_SESSION_DEA__TCP, EVT_T38_DEA_CO, A_DEA_CO_TCP, BY_ACTION},
-    {T38_MGT__T38_SESSION_DEA__TCP, EVT_T38_REPORT_IN, A_REPORT_IN, KEEP},
-    {T38_MGT__T38_SESSION_RESET_CNF__TCP, EVT_T38_RESET_CONFIG_CO, A_RELEASE_SOCKET_TCP, BY_ACTION},
-    {T38_MGT__T38_SESSION_RESET_CNF__TCP, EVT_T38_REPORT_IN, A_REPORT_IN, KEEP},
-    {T38_MGT__WAIT_REL_CO__TCP, EVT_T38_REPORT_IN, A_REPORT_IN, KEEP},
-    {T38_MGT__WAIT_REL_CO__TCP, EVT_SOCK_REL_CO, A_SOCK_REL_CO_TCP, BY_ACTION},
-    {T38_MGT__SOCKET_RESET_CNF__TCP, EVT_SM_RESET_CONFIG_CO, A_NONE, T38_MGT__IDLE},
-    {T38_MGT__SOCKET_RESET_CNF__TCP, EVT_T38_REPORT_IN, A_REPORT_IN, KEEP},
-    {T38_MGT__WAIT_DNS_CO_TCP, EVT_USR_DEA_RQ, A_NONE, T38_MGT__IDLE},
-    {T38_MGT__WAIT_DNS_CO_TCP, EVT_SOCK_DNS_CO, A_DNS_CO_TCP, BY_ACTION},
-    {T38_MGT__WAIT_DNS_CO_TCP, EVT_TI, A_DNS_TIMEOUT, BY_ACTION},
-};
-constexpr auto kTcpTable = build_table<T38_MGT__TCP_NB_STATES, 19>(kTcpCells);
-static_assert(kTcpTable.size() == T38_MGT__TCP_NB_CELLS);
-
-constexpr const char* kEventNames[] = {
-    "EVT_USR_ACT_RQ",       "EVT_USR_DEA_RQ",        "EVT_T38_SET_CONFIG_CO",    "EVT_SM_SET_CONFIG_CO",
-    "EVT_T38_ACT_CO",       "EVT_T38_DEA_CO",        "EVT_T38_RESET_CONFIG_CO",  "EVT_SM_RESET_CONFIG_CO",
-    "EVT_T38_DEA_IN",       "EVT_T38_REPORT_IN",     "EVT_TI_T38_GENERAL_DELAY", "EVT_SOCK_DNS_CO",
-    "EVT_NEW_FAX_PG_DRATE", "EVT_T38__SET_PARAM_CO", "EVT_SOCK_START_LISTEN_CO", "EVT_SOCK_EST_CO",
-    "EVT_SOCK_EST_IN",      "EVT_SOCK_REL_IN",       "EVT_SOCK_REL_CO",
-};
-constexpr const char* kUdpStateNames[] = {
-    "IDLE",
-    "TI_T38_GENERAL_DELAY",
-    "T38_COMMON_CNF",
-    "T38_SESSION_CNF",
-    "SOCKET_CNF",
-    "T38_SESSION_ACT__UDP",
-    "T38_SESSION_RUNNING__UDP",
-    "T38_SESSION_DEA__UDP",
-    "SOCKET_RESET_CNF__UDP",
-    "T38_SESSION_RESET_CNF__UDP",
-    "WAIT_DNS_CO_UDP",
-};
-constexpr const char* kTcpStateNames[] = {
-    "IDLE",
-    "TI_T38_GENERAL_DELAY",
-    "T38_COMMON_CNF",
-    "T38_SESSION_CNF",
-    "SOCKET_CNF",
-    "WAIT_START_LISTEN_CO__TCP",
-    "WAIT_ESTABLISHMENT__TCP",
-    "T38_SESSION_ACT__TCP",
-    "T38_SESSION_RUNNING__TCP",
-    "T38_SESSION_DEA__TCP",
-    "T38_SESSION_RESET_CNF__TCP",
-    "WAIT_REL_CO__TCP",
-    "SOCKET_RESET_CNF__TCP",
-    "WAIT_DNS_CO_UDP",
-};
+// Results of the send and check steps.
+constexpr u8 kOk = FOIP__RC_OK;
+constexpr u8 kNok = FOIP__RC_NOK;
 
 // Redundancy by the remote max_datagram_size.
 struct redundancy_row {
@@ -285,7 +149,7 @@ msg_t* out_msg(bool fresh) {
     (void)std::snprintf(text, sizeof text, "FOIP: (%s) Can't allocate Msg/buffer", who);
     Foip__trap(s->nai, FOIP__CONN_NONE, FOIP__TRAP_CLASS, FOIP__TRAP__ERR_ALLOC_MSG_BUFFER,
                "FOIP__TRAP__ERR_ALLOC_MSG_BUFFER", text);
-    return 3;
+    return kNok;
   }
   if (n) std::memcpy(d, body, n);
   m->from = ENT_FOIP;
@@ -296,11 +160,11 @@ msg_t* out_msg(bool fresh) {
   m->code = code;
   if (sm_target) Sm_set_target(m, sm_target);
   Send_msg(m);
-  return 2;
+  return kOk;
 }
 
 // "request -> state": sent -> next, else IDLE.
-void go(t38_mgt__ctx& c, u8 sent, u8 next) { c.state = sent == 2 ? next : u8{T38_MGT__IDLE}; }
+void go(t38_mgt__ctx& c, u8 sent, u8 next) { c.state = sent == kOk ? next : u8{T38_MGT__IDLE}; }
 
 u8 send_t38_set_config_rq__common(const foip__na_ctx* s) {
   // Common template: ced_duration_ms 3300.
@@ -498,9 +362,9 @@ void record_error(foip__na_ctx* s, t38_mgt__ctx& c, u8 source, u8 code, const ch
 // Status byte 2 = success; else the cause byte is recorded.
 u8 check_status(foip__na_ctx* s, t38_mgt__ctx& c, u8 source, const char* what) {
   const u8* d = cur_data(2);
-  if (d && d[0] == 2) return 2;
+  if (d && d[0] == kOk) return kOk;
   record_error(s, c, source, d ? d[1] : 0, what);
-  return 3;
+  return kNok;
 }
 
 // The status checks of the confirms, each with the start error source it
@@ -527,13 +391,13 @@ u8 msg__check_t38_set_config_co__common(foip__na_ctx* s, t38_mgt__ctx& c) {
     Foip__trap(s->nai, FOIP__CONN_NONE, FOIP__TRAP_CLASS, FOIP__TRAP__ERR_NOT_COMMON_T38_CONFIG_CO,
                "FOIP__TRAP__ERR_NOT_COMMON_T38_CONFIG_CO",
                "FOIP: (msg__check_t38_set_config_co__common) Not T38__SET_CONFIG_CO (T38__COMMON_CNF)");
-    return 3;
+    return kNok;
   }
-  if (d[0] == 2) return 2;
+  if (d[0] == kOk) return kOk;
   record_error(s, c, FOIP__START_ERR_SRC__T38_COMMON_CONFIG, d[1], "T38__SET_CONFIG_CO");
   g.common_configured = 0;
   c.state = T38_MGT__IDLE;
-  return 3;
+  return kNok;
 }
 
 // SOCK_EST_IN: the peer's negotiated IPv4 address, from any source port.
@@ -541,16 +405,16 @@ u8 msg__check_sock_est_in(foip__na_ctx* s, t38_mgt__ctx& c) {
   const u8* d = cur_data(SOCK_ADDR_BLOCK_SIZE);
   if (d && c.remote.addr_kind == SOCK_FAMILY_IPV4 && d[0] == SOCK_FAMILY_IPV4 &&
       std::memcmp(d + 4, c.remote.ipv4, 4) == 0)
-    return 2;
+    return kOk;
   record_error(s, c, FOIP__START_ERR_SRC__SOCKET_EST_IN, 1, "SOCK_EST_IN");
-  return 3;
+  return kNok;
 }
 
 u8 msg__check_sock_dns_co(foip__na_ctx* s, t38_mgt__ctx& c) {
   const u8* d = cur_data(8);
-  if (!d || d[4] != 2) {
+  if (!d || d[4] != kOk) {
     record_error(s, c, FOIP__START_ERR_SRC__DNS_REQUEST, d ? d[5] : 0, "SOCK_DNS_CO");
-    return 3;
+    return kNok;
   }
   const u8 count = d[7];
   if (count != 0 && cur_data(8 + 12)) {
@@ -563,9 +427,9 @@ u8 msg__check_sock_dns_co(foip__na_ctx* s, t38_mgt__ctx& c) {
   }
   if (c.remote.addr_kind == SOCK_FAMILY_OTHER) {
     record_error(s, c, FOIP__START_ERR_SRC__DNS_REQUEST, 3, "SOCK_DNS_CO", false);
-    return 3;
+    return kNok;
   }
-  return 2;
+  return kOk;
 }
 
 // ---------------------------------------------------------------------------
@@ -583,14 +447,12 @@ void stop_t38_timer(foip__na_ctx* s) {
 void configure_t38(foip__na_ctx* s, t38_mgt__ctx& c) {
   if (!g.common_configured) {
     const u8 r = send_t38_set_config_rq__common(s);
-    if (r == 2) g.common_configured = 1;
+    if (r == kOk) g.common_configured = 1;
     go(c, r, T38_MGT__T38_COMMON_CNF);
   } else {
     go(c, send_t38_set_config_rq__session(s, c), T38_MGT__T38_SESSION_CNF);
   }
 }
-
-void defer_stop(t38_mgt__ctx& c) { c.stop_requested = 1; }
 
 bool take_stop(t38_mgt__ctx& c) {
   if (!c.stop_requested) return false;
@@ -607,7 +469,7 @@ void start_dns(foip__na_ctx* s, t38_mgt__ctx& c, const char* who, u8 wait_state)
     c.state = T38_MGT__IDLE;
     return;
   }
-  if (send_sock_dns_rq(s, c) != 2) {
+  if (send_sock_dns_rq(s, c) != kOk) {
     record_error(s, c, FOIP__START_ERR_SRC__DNS_REQUEST, T38_MGT__DNS_ERR__NOT_SENT, "SOCK_DNS_RQ", false);
     c.state = T38_MGT__IDLE;
     return;
@@ -644,193 +506,329 @@ void release_socket__tcp(foip__na_ctx* s, t38_mgt__ctx& c) {
   else go(c, send_sock_rel_rq(s, c), T38_MGT__WAIT_REL_CO__TCP);
 }
 
-void run_action(u8 action, foip__na_ctx* s, t38_mgt__ctx& c) {
-  switch (action) {
-    case A_NONE: break;
-    case A_DEFER_STOP: defer_stop(c); break;
-    case A_REPORT_IN: process_t38_report_in(s, c); break;
-    case A_SET_PARAM_CO: {
-      const u8* d = cur_data(1);
-      if (!d || d[0] != 2)
-        Foip__trap(s->nai, FOIP__CONN_NONE, FOIP__TRAP_CLASS, FOIP__TRAP__ERR_T38__SET_PARAM_CO,
-                   "FOIP__TRAP__ERR_T38__SET_PARAM_CO",
-                   "FOIP: (msg__check_t38_set_param_co) T38__SET_PARAM_CO (NOK) received");
-      break;
-    }
-    case A_DNS_TIMEOUT:
-      record_error(s, c, FOIP__START_ERR_SRC__DNS_REQUEST, T38_MGT__DNS_ERR__NO_ANSWER, "SOCK_DNS_CO");
-      c.state = T38_MGT__IDLE;
-      break;
+// ---------------------------------------------------------------------------
+// Actions of both variants.
 
-    // UDP ------------------------------------------------------------------
-    case A_START_UDP:
-      c.p_stats = nullptr;
-      c.p_result = nullptr;
-      c.stop_requested = 0;
-      if (c.remote.addr_kind != SOCK_FAMILY_OTHER) start_t38_config__udp(s, c);
-      else start_dns(s, c, "start_session_udp", T38_MGT__WAIT_DNS_CO_UDP);
-      break;
-    case A_DNS_CO_UDP:
-      stop_t38_timer(s);
-      if (msg__check_sock_dns_co(s, c) == 2) start_t38_config__udp(s, c);
-      else c.state = T38_MGT__IDLE;
-      break;
-    case A_TI_DLY_UDP: configure_t38(s, c); break;
-    case A_COMMON_CO_UDP:
-      if (msg__check_t38_set_config_co__common(s, c) != 2 || take_stop(c)) c.state = T38_MGT__IDLE;
-      else go(c, send_t38_set_config_rq__session(s, c), T38_MGT__T38_SESSION_CNF);
-      break;
-    case A_SESSION_CO_UDP:
-      if (msg__check_t38_set_config_co__session(s, c) != 2) c.state = T38_MGT__IDLE;
-      else if (take_stop(c)) go(c, send_t38_reset_config_rq(s), T38_MGT__T38_SESSION_RESET_CNF__UDP);
-      else go(c, send_sm_set_config_rq_to_socket(s, c), T38_MGT__SOCKET_CNF);
-      break;
-    case A_SOCKET_CO_UDP:
-      if (msg__check_sm_set_config_co(s, c) != 2)
-        go(c, send_t38_reset_config_rq(s), T38_MGT__T38_SESSION_RESET_CNF__UDP);
-      else if (take_stop(c)) go(c, send_sm_reset_config_rq(s, c), T38_MGT__SOCKET_RESET_CNF__UDP);
-      else go(c, send_t38_act_rq(s), T38_MGT__T38_SESSION_ACT__UDP);
-      break;
-    case A_ACT_CO_UDP:
-      if (msg__check_t38_act_co(s, c) != 2) {
-        c.p_stats = nullptr;
-        go(c, send_sm_reset_config_rq(s, c), T38_MGT__SOCKET_RESET_CNF__UDP);
-      } else if (take_stop(c)) {
-        go(c, send_t38_dea_rq(s), T38_MGT__T38_SESSION_DEA__UDP);
-      } else {
-        c.state = T38_MGT__T38_SESSION_RUNNING__UDP;
-        foip__send_mgt(FOIP_MGT__T38_OPENED, s->nai, 2, 0, 0, 0);
-      }
-      break;
-    case A_STOP_UDP: go(c, send_t38_dea_rq(s), T38_MGT__T38_SESSION_DEA__UDP); break;
-    case A_DEA_CO_UDP:
-      msg__process_t38_dea_co(s, c);
-      go(c, send_sm_reset_config_rq(s, c), T38_MGT__SOCKET_RESET_CNF__UDP);
-      break;
-    case A_DEA_IN_UDP:
-      msg__process_t38_dea_in(s, c);
-      go(c, send_sm_reset_config_rq(s, c), T38_MGT__SOCKET_RESET_CNF__UDP);
-      break;
-    case A_SOCKET_RESET_CO_UDP: go(c, send_t38_reset_config_rq(s), T38_MGT__T38_SESSION_RESET_CNF__UDP); break;
-    case A_DRATE_UDP:
-      (void)send_t38_set_param_rq(s, s->param.session_general_param.t38iaf_enh.udp_ip_data_rate_bps);
-      break;
+using act = void (*)(foip__na_ctx*, t38_mgt__ctx&);
 
-    // TCP ------------------------------------------------------------------
-    case A_START_TCP:
-      c.stop_requested = 0;
-      c.sock_established = 0;
-      c.p_stats = nullptr;
-      c.p_result = nullptr;
-      if (c.remote.addr_kind != SOCK_FAMILY_OTHER) start_socket_cnf__tcp(s, c);
-      else start_dns(s, c, "start_session_tcp", T38_MGT__WAIT_DNS_CO_TCP);
-      break;
-    case A_DNS_CO_TCP:
-      stop_t38_timer(s);
-      if (msg__check_sock_dns_co(s, c) == 2) start_socket_cnf__tcp(s, c);
-      else c.state = T38_MGT__IDLE;
-      break;
-    case A_TI_DLY_TCP: go(c, send_sm_set_config_rq_to_socket(s, c), T38_MGT__SOCKET_CNF); break;
-    case A_SOCKET_CO_TCP:
-      // Each failed step ends in IDLE.
-      // NOLINTNEXTLINE(bugprone-branch-clone)
-      if (msg__check_sm_set_config_co(s, c) != 2) {
-        c.state = T38_MGT__IDLE;
-      } else if (take_stop(c)) {
-        go(c, send_sm_reset_config_rq(s, c), T38_MGT__SOCKET_RESET_CNF__TCP);
-      } else if (c.direction != 'O') {
-        go(c, send_sock_listen_rq(s, c), T38_MGT__WAIT_START_LISTEN_CO__TCP);
-      } else if (send_sock_est_rq(s, c) != 2) {
-        c.state = T38_MGT__IDLE;
-      } else {
-        c.state = T38_MGT__WAIT_ESTABLISHMENT__TCP;
-        start_t38_timer(s, FOIP__WDOG_TCP_CONNECT);
-      }
-      break;
-    case A_LISTEN_CO_TCP:
-      if (msg__check_sock_start_listen_co(s, c) != 2 || take_stop(c)) {
-        go(c, send_sm_reset_config_rq(s, c), T38_MGT__SOCKET_RESET_CNF__TCP);
-      } else {
-        start_t38_timer(s, FOIP__WDOG_TCP_CONNECT);
-        c.state = T38_MGT__WAIT_ESTABLISHMENT__TCP;
-      }
-      break;
-    case A_ABORT_EST_TCP:
-      stop_t38_timer(s);
-      abort_establishment__tcp(s, c);
-      break;
-    case A_EST_TIMEOUT_TCP:
-      record_error(s, c, FOIP__START_ERR_SRC__TCP_CONNECT_FAILURE, 1, "", true,
-                   "Error during TCP connection establishment");
-      abort_establishment__tcp(s, c);
-      break;
-    case A_EST_CO_TCP:
-      stop_t38_timer(s);
-      if (msg__check_sock_est_co(s, c) != 2) {
-        go(c, send_sm_reset_config_rq(s, c), T38_MGT__SOCKET_RESET_CNF__TCP);
-      } else {
-        c.sock_established = 1;
-        configure_t38(s, c);
-      }
-      break;
-    case A_EST_IN_TCP:
-      stop_t38_timer(s);
-      if (msg__check_sock_est_in(s, c) != 2) {
-        go(c, send_sm_reset_config_rq(s, c), T38_MGT__SOCKET_RESET_CNF__TCP);
-      } else {
-        c.sock_established = 1;
-        c.sock_conn_id = foip__current_msg()->conn_id;
-        configure_t38(s, c);
-      }
-      break;
-    case A_COMMON_CO_TCP:
-      if (msg__check_t38_set_config_co__common(s, c) != 2 || take_stop(c))
-        go(c, send_sock_rel_rq(s, c), T38_MGT__WAIT_REL_CO__TCP);
-      else go(c, send_t38_set_config_rq__session(s, c), T38_MGT__T38_SESSION_CNF);
-      break;
-    case A_SESSION_CO_TCP:
-      if (msg__check_t38_set_config_co__session(s, c) != 2) go(c, send_sock_rel_rq(s, c), T38_MGT__WAIT_REL_CO__TCP);
-      else if (take_stop(c)) go(c, send_t38_reset_config_rq(s), T38_MGT__T38_SESSION_RESET_CNF__TCP);
-      else go(c, send_t38_act_rq(s), T38_MGT__T38_SESSION_ACT__TCP);
-      break;
-    case A_REL_IN_SESSION_CNF_TCP:
-      // The peer released the connection: no statistics come with it.
-      c.p_stats = nullptr;
-      c.sock_established = 0;
-      go(c, send_t38_reset_config_rq(s), T38_MGT__T38_SESSION_RESET_CNF__TCP);
-      break;
-    case A_ACT_CO_TCP:
-      if (msg__check_t38_act_co(s, c) != 2) {
-        c.p_stats = nullptr;
-        go(c, send_t38_reset_config_rq(s), T38_MGT__T38_SESSION_RESET_CNF__TCP);
-      } else if (take_stop(c)) {
-        go(c, send_t38_dea_rq(s), T38_MGT__T38_SESSION_DEA__TCP);
-      } else {
-        c.state = T38_MGT__T38_SESSION_RUNNING__TCP;
-        foip__send_mgt(FOIP_MGT__T38_OPENED, s->nai, 2, 0, 0, 0);
-      }
-      break;
-    case A_STOP_TCP: go(c, send_t38_dea_rq(s), T38_MGT__T38_SESSION_DEA__TCP); break;
-    case A_SOCK_REL_IN_TCP:
-      c.sock_established = 0;
-      go(c, send_t38_dea_rq(s), T38_MGT__T38_SESSION_DEA__TCP);
-      break;
-    case A_DEA_CO_TCP:
-      msg__process_t38_dea_co(s, c);
-      go(c, send_t38_reset_config_rq(s), T38_MGT__T38_SESSION_RESET_CNF__TCP);
-      break;
-    case A_DEA_IN_TCP:
-      msg__process_t38_dea_in(s, c);
-      go(c, send_t38_reset_config_rq(s), T38_MGT__T38_SESSION_RESET_CNF__TCP);
-      break;
-    case A_RELEASE_SOCKET_TCP: release_socket__tcp(s, c); break;
-    case A_SOCK_REL_CO_TCP: go(c, send_sm_reset_config_rq(s, c), T38_MGT__SOCKET_RESET_CNF__TCP); break;
-    case A_DRATE_TCP:
-      (void)send_t38_set_param_rq(s, s->param.session_general_param.t38iaf_enh.tcp_ip_data_rate_bps);
-      break;
-    default: break;
+void nothing(foip__na_ctx*, t38_mgt__ctx&) {}
+// A stop during the set-up is carried out when the current step answers.
+void defer_stop(foip__na_ctx*, t38_mgt__ctx& c) { c.stop_requested = 1; }
+
+void process_t38_set_param_co(foip__na_ctx* s, t38_mgt__ctx&) {
+  const u8* d = cur_data(1);
+  if (!d || d[0] != kOk)
+    Foip__trap(s->nai, FOIP__CONN_NONE, FOIP__TRAP_CLASS, FOIP__TRAP__ERR_T38__SET_PARAM_CO,
+               "FOIP__TRAP__ERR_T38__SET_PARAM_CO",
+               "FOIP: (msg__check_t38_set_param_co) T38__SET_PARAM_CO (NOK) received");
+}
+
+void process_dns_timeout(foip__na_ctx* s, t38_mgt__ctx& c) {
+  record_error(s, c, FOIP__START_ERR_SRC__DNS_REQUEST, T38_MGT__DNS_ERR__NO_ANSWER, "SOCK_DNS_CO");
+  c.state = T38_MGT__IDLE;
+}
+
+// ---------------------------------------------------------------------------
+// Actions of the UDP variant.
+
+void start_session_udp(foip__na_ctx* s, t38_mgt__ctx& c) {
+  c.p_stats = nullptr;
+  c.p_result = nullptr;
+  c.stop_requested = 0;
+  if (c.remote.addr_kind != SOCK_FAMILY_OTHER) start_t38_config__udp(s, c);
+  else start_dns(s, c, "start_session_udp", T38_MGT__WAIT_DNS_CO_UDP);
+}
+void process_sock_dns_co__udp(foip__na_ctx* s, t38_mgt__ctx& c) {
+  stop_t38_timer(s);
+  if (msg__check_sock_dns_co(s, c) == kOk) start_t38_config__udp(s, c);
+  else c.state = T38_MGT__IDLE;
+}
+void process_ti_t38_general_delay__udp(foip__na_ctx* s, t38_mgt__ctx& c) { configure_t38(s, c); }
+void process_t38_common_cnf_co__udp(foip__na_ctx* s, t38_mgt__ctx& c) {
+  if (msg__check_t38_set_config_co__common(s, c) != kOk || take_stop(c)) c.state = T38_MGT__IDLE;
+  else go(c, send_t38_set_config_rq__session(s, c), T38_MGT__T38_SESSION_CNF);
+}
+void process_t38_session_cnf_co__udp(foip__na_ctx* s, t38_mgt__ctx& c) {
+  if (msg__check_t38_set_config_co__session(s, c) != kOk) c.state = T38_MGT__IDLE;
+  else if (take_stop(c)) go(c, send_t38_reset_config_rq(s), T38_MGT__T38_SESSION_RESET_CNF__UDP);
+  else go(c, send_sm_set_config_rq_to_socket(s, c), T38_MGT__SOCKET_CNF);
+}
+void process_socket_cnf_co__udp(foip__na_ctx* s, t38_mgt__ctx& c) {
+  if (msg__check_sm_set_config_co(s, c) != kOk) go(c, send_t38_reset_config_rq(s), T38_MGT__T38_SESSION_RESET_CNF__UDP);
+  else if (take_stop(c)) go(c, send_sm_reset_config_rq(s, c), T38_MGT__SOCKET_RESET_CNF__UDP);
+  else go(c, send_t38_act_rq(s), T38_MGT__T38_SESSION_ACT__UDP);
+}
+void process_t38_act_co__udp(foip__na_ctx* s, t38_mgt__ctx& c) {
+  if (msg__check_t38_act_co(s, c) != kOk) {
+    c.p_stats = nullptr;
+    go(c, send_sm_reset_config_rq(s, c), T38_MGT__SOCKET_RESET_CNF__UDP);
+  } else if (take_stop(c)) {
+    go(c, send_t38_dea_rq(s), T38_MGT__T38_SESSION_DEA__UDP);
+  } else {
+    c.state = T38_MGT__T38_SESSION_RUNNING__UDP;
+    foip__send_mgt(FOIP_MGT__T38_OPENED, s->nai, kOk, 0, 0, 0);
   }
 }
+void stop_t38_session__udp(foip__na_ctx* s, t38_mgt__ctx& c) {
+  go(c, send_t38_dea_rq(s), T38_MGT__T38_SESSION_DEA__UDP);
+}
+void process_t38_dea_co__udp(foip__na_ctx* s, t38_mgt__ctx& c) {
+  msg__process_t38_dea_co(s, c);
+  go(c, send_sm_reset_config_rq(s, c), T38_MGT__SOCKET_RESET_CNF__UDP);
+}
+void process_t38_dea_in__udp(foip__na_ctx* s, t38_mgt__ctx& c) {
+  msg__process_t38_dea_in(s, c);
+  go(c, send_sm_reset_config_rq(s, c), T38_MGT__SOCKET_RESET_CNF__UDP);
+}
+void process_socket_reset_cnf_co__udp(foip__na_ctx* s, t38_mgt__ctx& c) {
+  go(c, send_t38_reset_config_rq(s), T38_MGT__T38_SESSION_RESET_CNF__UDP);
+}
+void update_fax_pg_drate__udp(foip__na_ctx* s, t38_mgt__ctx&) {
+  (void)send_t38_set_param_rq(s, s->param.session_general_param.t38iaf_enh.udp_ip_data_rate_bps);
+}
+
+// ---------------------------------------------------------------------------
+// Actions of the TCP variant.
+
+void start_session_tcp(foip__na_ctx* s, t38_mgt__ctx& c) {
+  c.stop_requested = 0;
+  c.sock_established = 0;
+  c.p_stats = nullptr;
+  c.p_result = nullptr;
+  if (c.remote.addr_kind != SOCK_FAMILY_OTHER) start_socket_cnf__tcp(s, c);
+  else start_dns(s, c, "start_session_tcp", T38_MGT__WAIT_DNS_CO_TCP);
+}
+void process_sock_dns_co__tcp(foip__na_ctx* s, t38_mgt__ctx& c) {
+  stop_t38_timer(s);
+  if (msg__check_sock_dns_co(s, c) == kOk) start_socket_cnf__tcp(s, c);
+  else c.state = T38_MGT__IDLE;
+}
+void process_ti_t38_general_delay__tcp(foip__na_ctx* s, t38_mgt__ctx& c) {
+  go(c, send_sm_set_config_rq_to_socket(s, c), T38_MGT__SOCKET_CNF);
+}
+// Each failed step ends in IDLE.
+void process_socket_cnf_co__tcp(foip__na_ctx* s, t38_mgt__ctx& c) {
+  if (msg__check_sm_set_config_co(s, c) != kOk) {
+    c.state = T38_MGT__IDLE;
+  } else if (take_stop(c)) {
+    go(c, send_sm_reset_config_rq(s, c), T38_MGT__SOCKET_RESET_CNF__TCP);
+  } else if (c.direction != 'O') {
+    go(c, send_sock_listen_rq(s, c), T38_MGT__WAIT_START_LISTEN_CO__TCP);
+  } else if (send_sock_est_rq(s, c) != kOk) {
+    c.state = T38_MGT__IDLE;
+  } else {
+    c.state = T38_MGT__WAIT_ESTABLISHMENT__TCP;
+    start_t38_timer(s, FOIP__WDOG_TCP_CONNECT);
+  }
+}
+void process_sock_start_listen_co__tcp(foip__na_ctx* s, t38_mgt__ctx& c) {
+  if (msg__check_sock_start_listen_co(s, c) != kOk || take_stop(c)) {
+    go(c, send_sm_reset_config_rq(s, c), T38_MGT__SOCKET_RESET_CNF__TCP);
+  } else {
+    start_t38_timer(s, FOIP__WDOG_TCP_CONNECT);
+    c.state = T38_MGT__WAIT_ESTABLISHMENT__TCP;
+  }
+}
+void stop_establishment__tcp(foip__na_ctx* s, t38_mgt__ctx& c) {
+  stop_t38_timer(s);
+  abort_establishment__tcp(s, c);
+}
+void process_establishment_timeout__tcp(foip__na_ctx* s, t38_mgt__ctx& c) {
+  record_error(s, c, FOIP__START_ERR_SRC__TCP_CONNECT_FAILURE, 1, "", true,
+               "Error during TCP connection establishment");
+  abort_establishment__tcp(s, c);
+}
+void process_sock_est_co__tcp(foip__na_ctx* s, t38_mgt__ctx& c) {
+  stop_t38_timer(s);
+  if (msg__check_sock_est_co(s, c) != kOk) {
+    go(c, send_sm_reset_config_rq(s, c), T38_MGT__SOCKET_RESET_CNF__TCP);
+    return;
+  }
+  c.sock_established = 1;
+  configure_t38(s, c);
+}
+void process_sock_est_in__tcp(foip__na_ctx* s, t38_mgt__ctx& c) {
+  stop_t38_timer(s);
+  if (msg__check_sock_est_in(s, c) != kOk) {
+    go(c, send_sm_reset_config_rq(s, c), T38_MGT__SOCKET_RESET_CNF__TCP);
+    return;
+  }
+  c.sock_established = 1;
+  c.sock_conn_id = foip__current_msg()->conn_id;
+  configure_t38(s, c);
+}
+void process_t38_common_cnf_co__tcp(foip__na_ctx* s, t38_mgt__ctx& c) {
+  if (msg__check_t38_set_config_co__common(s, c) != kOk || take_stop(c))
+    go(c, send_sock_rel_rq(s, c), T38_MGT__WAIT_REL_CO__TCP);
+  else go(c, send_t38_set_config_rq__session(s, c), T38_MGT__T38_SESSION_CNF);
+}
+void process_t38_session_cnf_co__tcp(foip__na_ctx* s, t38_mgt__ctx& c) {
+  if (msg__check_t38_set_config_co__session(s, c) != kOk) go(c, send_sock_rel_rq(s, c), T38_MGT__WAIT_REL_CO__TCP);
+  else if (take_stop(c)) go(c, send_t38_reset_config_rq(s), T38_MGT__T38_SESSION_RESET_CNF__TCP);
+  else go(c, send_t38_act_rq(s), T38_MGT__T38_SESSION_ACT__TCP);
+}
+// The peer released the connection: no statistics come with it.
+void process_sock_rel_in_session_cnf__tcp(foip__na_ctx* s, t38_mgt__ctx& c) {
+  c.p_stats = nullptr;
+  c.sock_established = 0;
+  go(c, send_t38_reset_config_rq(s), T38_MGT__T38_SESSION_RESET_CNF__TCP);
+}
+void process_t38_act_co__tcp(foip__na_ctx* s, t38_mgt__ctx& c) {
+  if (msg__check_t38_act_co(s, c) != kOk) {
+    c.p_stats = nullptr;
+    go(c, send_t38_reset_config_rq(s), T38_MGT__T38_SESSION_RESET_CNF__TCP);
+  } else if (take_stop(c)) {
+    go(c, send_t38_dea_rq(s), T38_MGT__T38_SESSION_DEA__TCP);
+  } else {
+    c.state = T38_MGT__T38_SESSION_RUNNING__TCP;
+    foip__send_mgt(FOIP_MGT__T38_OPENED, s->nai, kOk, 0, 0, 0);
+  }
+}
+void stop_t38_session__tcp(foip__na_ctx* s, t38_mgt__ctx& c) {
+  go(c, send_t38_dea_rq(s), T38_MGT__T38_SESSION_DEA__TCP);
+}
+void process_sock_rel_in__tcp(foip__na_ctx* s, t38_mgt__ctx& c) {
+  c.sock_established = 0;
+  go(c, send_t38_dea_rq(s), T38_MGT__T38_SESSION_DEA__TCP);
+}
+void process_t38_dea_co__tcp(foip__na_ctx* s, t38_mgt__ctx& c) {
+  msg__process_t38_dea_co(s, c);
+  go(c, send_t38_reset_config_rq(s), T38_MGT__T38_SESSION_RESET_CNF__TCP);
+}
+void process_t38_dea_in__tcp(foip__na_ctx* s, t38_mgt__ctx& c) {
+  msg__process_t38_dea_in(s, c);
+  go(c, send_t38_reset_config_rq(s), T38_MGT__T38_SESSION_RESET_CNF__TCP);
+}
+void process_sock_rel_co__tcp(foip__na_ctx* s, t38_mgt__ctx& c) {
+  go(c, send_sm_reset_config_rq(s, c), T38_MGT__SOCKET_RESET_CNF__TCP);
+}
+void update_fax_pg_drate__tcp(foip__na_ctx* s, t38_mgt__ctx&) {
+  (void)send_t38_set_param_rq(s, s->param.session_general_param.t38iaf_enh.tcp_ip_data_rate_bps);
+}
+
+// ---------------------------------------------------------------------------
+// The two variants.  Cells not listed: no action, state kept.
+
+// UDP (UDPTL).
+constexpr fsm::row<udp, ev, act> kUdpRows[] = {
+    {udp::IDLE, ev::EVT_USR_ACT_RQ, start_session_udp, fsm::by_action},
+    {udp::IDLE, ev::EVT_T38_REPORT_IN, process_t38_report_in, fsm::keep},
+    {udp::TI_T38_GENERAL_DELAY, ev::EVT_USR_DEA_RQ, nothing, udp::IDLE},
+    {udp::TI_T38_GENERAL_DELAY, ev::EVT_TI_T38_GENERAL_DELAY, process_ti_t38_general_delay__udp, fsm::by_action},
+    {udp::T38_COMMON_CNF, ev::EVT_USR_DEA_RQ, defer_stop, fsm::keep},
+    {udp::T38_COMMON_CNF, ev::EVT_T38_SET_CONFIG_CO, process_t38_common_cnf_co__udp, fsm::by_action},
+    {udp::T38_COMMON_CNF, ev::EVT_T38_REPORT_IN, process_t38_report_in, fsm::keep},
+    {udp::T38_SESSION_CNF, ev::EVT_USR_DEA_RQ, defer_stop, fsm::keep},
+    {udp::T38_SESSION_CNF, ev::EVT_T38_SET_CONFIG_CO, process_t38_session_cnf_co__udp, fsm::by_action},
+    {udp::T38_SESSION_CNF, ev::EVT_T38_REPORT_IN, process_t38_report_in, fsm::keep},
+    {udp::SOCKET_CNF, ev::EVT_USR_DEA_RQ, defer_stop, fsm::keep},
+    {udp::SOCKET_CNF, ev::EVT_SM_SET_CONFIG_CO, process_socket_cnf_co__udp, fsm::by_action},
+    {udp::SOCKET_CNF, ev::EVT_T38_REPORT_IN, process_t38_report_in, fsm::keep},
+    {udp::T38_SESSION_ACT__UDP, ev::EVT_USR_DEA_RQ, defer_stop, fsm::keep},
+    {udp::T38_SESSION_ACT__UDP, ev::EVT_T38_ACT_CO, process_t38_act_co__udp, fsm::by_action},
+    {udp::T38_SESSION_ACT__UDP, ev::EVT_T38_REPORT_IN, process_t38_report_in, fsm::keep},
+    {udp::T38_SESSION_RUNNING__UDP, ev::EVT_USR_DEA_RQ, stop_t38_session__udp, fsm::by_action},
+    {udp::T38_SESSION_RUNNING__UDP, ev::EVT_T38_DEA_IN, process_t38_dea_in__udp, fsm::by_action},
+    {udp::T38_SESSION_RUNNING__UDP, ev::EVT_T38_REPORT_IN, process_t38_report_in, fsm::keep},
+    {udp::T38_SESSION_RUNNING__UDP, ev::EVT_NEW_FAX_PG_DRATE, update_fax_pg_drate__udp, fsm::keep},
+    {udp::T38_SESSION_RUNNING__UDP, ev::EVT_T38__SET_PARAM_CO, process_t38_set_param_co, fsm::keep},
+    {udp::T38_SESSION_DEA__UDP, ev::EVT_T38_DEA_CO, process_t38_dea_co__udp, fsm::by_action},
+    {udp::T38_SESSION_DEA__UDP, ev::EVT_T38_REPORT_IN, process_t38_report_in, fsm::keep},
+    {udp::SOCKET_RESET_CNF__UDP, ev::EVT_SM_RESET_CONFIG_CO, process_socket_reset_cnf_co__udp, fsm::by_action},
+    {udp::SOCKET_RESET_CNF__UDP, ev::EVT_T38_REPORT_IN, process_t38_report_in, fsm::keep},
+    {udp::T38_SESSION_RESET_CNF__UDP, ev::EVT_T38_RESET_CONFIG_CO, nothing, udp::IDLE},
+    {udp::T38_SESSION_RESET_CNF__UDP, ev::EVT_T38_REPORT_IN, process_t38_report_in, fsm::keep},
+    {udp::WAIT_DNS_CO_UDP, ev::EVT_USR_DEA_RQ, nothing, udp::IDLE},
+    {udp::WAIT_DNS_CO_UDP, ev::EVT_SOCK_DNS_CO, process_sock_dns_co__udp, fsm::by_action},
+    {udp::WAIT_DNS_CO_UDP, ev::EVT_TI_T38_GENERAL_DELAY, process_dns_timeout, fsm::by_action},
+};
+
+// TCP (TPKT).
+constexpr fsm::row<tcp, ev, act> kTcpRows[] = {
+    {tcp::IDLE, ev::EVT_USR_ACT_RQ, start_session_tcp, fsm::by_action},
+    {tcp::IDLE, ev::EVT_T38_REPORT_IN, process_t38_report_in, fsm::keep},
+    {tcp::TI_T38_GENERAL_DELAY, ev::EVT_USR_DEA_RQ, nothing, tcp::IDLE},
+    {tcp::TI_T38_GENERAL_DELAY, ev::EVT_TI_T38_GENERAL_DELAY, process_ti_t38_general_delay__tcp, fsm::by_action},
+    {tcp::T38_COMMON_CNF, ev::EVT_USR_DEA_RQ, defer_stop, fsm::keep},
+    {tcp::T38_COMMON_CNF, ev::EVT_T38_SET_CONFIG_CO, process_t38_common_cnf_co__tcp, fsm::by_action},
+    {tcp::T38_COMMON_CNF, ev::EVT_T38_REPORT_IN, process_t38_report_in, fsm::keep},
+    {tcp::T38_COMMON_CNF, ev::EVT_SOCK_REL_IN, release_socket__tcp, fsm::by_action},
+    {tcp::T38_SESSION_CNF, ev::EVT_USR_DEA_RQ, defer_stop, fsm::keep},
+    {tcp::T38_SESSION_CNF, ev::EVT_T38_SET_CONFIG_CO, process_t38_session_cnf_co__tcp, fsm::by_action},
+    {tcp::T38_SESSION_CNF, ev::EVT_T38_REPORT_IN, process_t38_report_in, fsm::keep},
+    {tcp::T38_SESSION_CNF, ev::EVT_SOCK_REL_IN, process_sock_rel_in_session_cnf__tcp, fsm::by_action},
+    {tcp::SOCKET_CNF, ev::EVT_USR_DEA_RQ, defer_stop, fsm::keep},
+    {tcp::SOCKET_CNF, ev::EVT_SM_SET_CONFIG_CO, process_socket_cnf_co__tcp, fsm::by_action},
+    {tcp::SOCKET_CNF, ev::EVT_T38_REPORT_IN, process_t38_report_in, fsm::keep},
+    {tcp::WAIT_START_LISTEN_CO__TCP, ev::EVT_USR_DEA_RQ, defer_stop, fsm::keep},
+    {tcp::WAIT_START_LISTEN_CO__TCP, ev::EVT_T38_REPORT_IN, process_t38_report_in, fsm::keep},
+    {tcp::WAIT_START_LISTEN_CO__TCP, ev::EVT_SOCK_START_LISTEN_CO, process_sock_start_listen_co__tcp, fsm::by_action},
+    {tcp::WAIT_ESTABLISHMENT__TCP, ev::EVT_USR_DEA_RQ, stop_establishment__tcp, fsm::by_action},
+    {tcp::WAIT_ESTABLISHMENT__TCP, ev::EVT_T38_REPORT_IN, process_t38_report_in, fsm::keep},
+    {tcp::WAIT_ESTABLISHMENT__TCP, ev::EVT_TI_T38_GENERAL_DELAY, process_establishment_timeout__tcp, fsm::by_action},
+    {tcp::WAIT_ESTABLISHMENT__TCP, ev::EVT_SOCK_EST_CO, process_sock_est_co__tcp, fsm::by_action},
+    {tcp::WAIT_ESTABLISHMENT__TCP, ev::EVT_SOCK_EST_IN, process_sock_est_in__tcp, fsm::by_action},
+    {tcp::T38_SESSION_ACT__TCP, ev::EVT_USR_DEA_RQ, defer_stop, fsm::keep},
+    {tcp::T38_SESSION_ACT__TCP, ev::EVT_T38_ACT_CO, process_t38_act_co__tcp, fsm::by_action},
+    {tcp::T38_SESSION_ACT__TCP, ev::EVT_T38_REPORT_IN, process_t38_report_in, fsm::keep},
+    {tcp::T38_SESSION_ACT__TCP, ev::EVT_SOCK_REL_IN, stop_t38_session__tcp, fsm::by_action},
+    {tcp::T38_SESSION_RUNNING__TCP, ev::EVT_USR_DEA_RQ, stop_t38_session__tcp, fsm::by_action},
+    {tcp::T38_SESSION_RUNNING__TCP, ev::EVT_T38_DEA_IN, process_t38_dea_in__tcp, fsm::by_action},
+    {tcp::T38_SESSION_RUNNING__TCP, ev::EVT_T38_REPORT_IN, process_t38_report_in, fsm::keep},
+    {tcp::T38_SESSION_RUNNING__TCP, ev::EVT_NEW_FAX_PG_DRATE, update_fax_pg_drate__tcp, fsm::keep},
+    {tcp::T38_SESSION_RUNNING__TCP, ev::EVT_T38__SET_PARAM_CO, process_t38_set_param_co, fsm::keep},
+    {tcp::T38_SESSION_RUNNING__TCP, ev::EVT_SOCK_REL_IN, process_sock_rel_in__tcp, fsm::by_action},
+    {tcp::T38_SESSION_DEA__TCP, ev::EVT_T38_DEA_CO, process_t38_dea_co__tcp, fsm::by_action},
+    {tcp::T38_SESSION_DEA__TCP, ev::EVT_T38_REPORT_IN, process_t38_report_in, fsm::keep},
+    {tcp::T38_SESSION_RESET_CNF__TCP, ev::EVT_T38_RESET_CONFIG_CO, release_socket__tcp, fsm::by_action},
+    {tcp::T38_SESSION_RESET_CNF__TCP, ev::EVT_T38_REPORT_IN, process_t38_report_in, fsm::keep},
+    {tcp::WAIT_REL_CO__TCP, ev::EVT_T38_REPORT_IN, process_t38_report_in, fsm::keep},
+    {tcp::WAIT_REL_CO__TCP, ev::EVT_SOCK_REL_CO, process_sock_rel_co__tcp, fsm::by_action},
+    {tcp::SOCKET_RESET_CNF__TCP, ev::EVT_SM_RESET_CONFIG_CO, nothing, tcp::IDLE},
+    {tcp::SOCKET_RESET_CNF__TCP, ev::EVT_T38_REPORT_IN, process_t38_report_in, fsm::keep},
+    {tcp::WAIT_DNS_CO_TCP, ev::EVT_USR_DEA_RQ, nothing, tcp::IDLE},
+    {tcp::WAIT_DNS_CO_TCP, ev::EVT_SOCK_DNS_CO, process_sock_dns_co__tcp, fsm::by_action},
+    {tcp::WAIT_DNS_CO_TCP, ev::EVT_TI_T38_GENERAL_DELAY, process_dns_timeout, fsm::by_action},
+};
+
+constexpr fsm::cell<act> kUnlisted{nothing, fsm::kKeep};
+constexpr auto kUdpTable = fsm::compile(kUdpRows, kUnlisted);
+constexpr auto kTcpTable = fsm::compile(kTcpRows, kUnlisted);
+constexpr auto kUdpPlain = fsm::plain(kUdpRows);
+constexpr auto kTcpPlain = fsm::plain(kTcpRows);
+
+// A variant as the automaton steps it: its cells [event][state] and the
+// cell just past them (event = the variant's event count, in IDLE), which
+// does nothing and leaves IDLE.
+struct variant {
+  u8 states;
+  u8 events;
+  const fsm::cell<act>* cells;
+};
+constexpr variant kUdp{T38_MGT__UDP_NB_STATES, kUdpEvents, kUdpTable.cells.data()};
+constexpr variant kTcp{T38_MGT__TCP_NB_STATES, kTcpEvents, kTcpTable.cells.data()};
+constexpr fsm::cell<act> kPastEnd{nothing, T38_MGT__IDLE};
+
+// The cell of (state, event) in the session's variant; null outside it.
+const fsm::cell<act>* cell_of(const t38_mgt__ctx& c, u8 event) {
+  if (c.transport == 0) return nullptr;
+  const variant& v = is_udp(c) ? kUdp : kTcp;
+  if (c.state >= v.states) return nullptr;
+  if (event < v.events) return &v.cells[static_cast<u32>(event) * v.states + c.state];
+  if (event == v.events && c.state == T38_MGT__IDLE) return &kPastEnd;
+  return nullptr;
+}
+
+// The states the actions choose.
+// The actions of a variant choose among all of its states.
+template <typename S>
+constexpr auto every_state() {
+  std::array<u8, fsm::count_of<S>> all{};
+  for (std::size_t i = 0; i < all.size(); ++i) all[i] = static_cast<u8>(i);
+  return all;
+}
+constexpr auto kUdpTargets = every_state<udp>();
+constexpr auto kTcpTargets = every_state<tcp>();
 
 bool is_teardown(const t38_mgt__ctx& c) {
   if (is_udp(c))
@@ -842,44 +840,14 @@ bool is_teardown(const t38_mgt__ctx& c) {
 
 // Step record: traced and audited, never sent.
 void record_step(const foip__na_ctx* s, const t38_mgt__ctx& c, u8 event, u8 old_state) {
-  char text[200];
-  const int n = std::snprintf(text, sizeof text, "%s Evt: %s  Cur state: %s  New state: %s  Branch (%c%c)",
-                              is_udp(c) ? "[UDP]" : "[TCP]", t38_mgt__event_name(event),
-                              t38_mgt__state_name(c.transport, old_state), t38_mgt__state_name(c.transport, c.state),
-                              'a' + event, 'a' + old_state);
-  const u32 text_len = static_cast<u32>(n < 0 ? 0 : std::min<int>(n, sizeof text - 1));
-  msg_t* m = nullptr;
-  buffer_t* b = nullptr;
-  u8* data = nullptr;
-  Alloc_msg_data(&m, &b, text_len + 6, &data);
-  if (!data) return;
-  data[0] = event;
-  data[1] = old_state;
-  data[2] = c.state;
-  data[3] = static_cast<u8>('a' + event);
-  data[4] = static_cast<u8>('a' + old_state);
-  std::memcpy(data + 5, text, text_len);
-  data[5 + text_len] = '\0';
-  m->from = ENT_FOIP;
-  m->to = ENT_FOIP;
-  m->nai = s->nai;
-  m->sapi = FOIP_MGT__TRACE_SAPI;
-  m->conn_id = 0xFFFF;
-  m->code = 'Z';
-  om_os_trace_record('X', m);
-  foip_trc__msg_audit('X', m);
-  Free_msg(m);
+  foip__record_step({s->nai, FOIP__CONN_NONE, 'Z', is_udp(c) ? "[UDP]" : "[TCP]", t38_mgt__event_name(event),
+                     t38_mgt__state_name(c.transport, old_state), t38_mgt__state_name(c.transport, c.state), event,
+                     old_state, c.state, event, true});
 }
 
 }  // namespace
 
 // ---------------------------------------------------------------------------
-
-const char* t38_mgt__event_name(u8 event) { return event < std::size(kEventNames) ? kEventNames[event] : "??"; }
-const char* t38_mgt__state_name(u8 transport, u8 state) {
-  if (transport == 1) return state < std::size(kUdpStateNames) ? kUdpStateNames[state] : "??";
-  return state < std::size(kTcpStateNames) ? kTcpStateNames[state] : "??";
-}
 
 namespace {
 void init_rows(t38_mgt__ctx& c) {
@@ -931,34 +899,27 @@ void t38_mgt__fatal_error_stop(foip__na_ctx* s, t38_mgt__ctx& c) {
     return;
   }
   // A set-up state: unwind as a stop request there does.
-  const t38_mgt__cell& cell = c.cells[c.nb_states * EVT_USR_DEA_RQ + c.state];
-  if (cell.action == A_DEFER_STOP) c.stop_requested = 1;
-  else if (cell.action == A_ABORT_EST_TCP) run_action(A_ABORT_EST_TCP, s, c);
-  else if (cell.next < KEEP) c.state = cell.next;
+  const fsm::cell<act>* cell = cell_of(c, T38_MGT__EVT_USR_DEA_RQ);
+  if (!cell) return;
+  if (cell->action == defer_stop || cell->action == stop_establishment__tcp) cell->action(s, c);
+  else if (cell->next != fsm::kKeep && cell->next != fsm::kByAction) c.state = cell->next;
 }
 
 u8 t38_mgt__automaton(u8 event, u8 transport, u8 direction, foip__na_ctx* s) {
   t38_mgt__ctx& c = t38_mgt__get_ctx(s->nai);
-  if (event == EVT_USR_ACT_RQ && (c.state == T38_MGT__IDLE || !c.cells)) {
+  if (event == T38_MGT__EVT_USR_ACT_RQ && (c.state == T38_MGT__IDLE || c.transport == 0)) {
     c.sock_conn_id = 0;
     if (transport == 'U') {
       c.transport = 1;
-      c.cells = kUdpTable.data();
-      c.nb_states = T38_MGT__UDP_NB_STATES;
-      c.nb_cells = T38_MGT__UDP_NB_CELLS;
     } else {
       c.transport = 2;
       c.direction = direction;
-      c.cells = kTcpTable.data();
-      c.nb_states = T38_MGT__TCP_NB_STATES;
-      c.nb_cells = T38_MGT__TCP_NB_CELLS;
     }
   }
-  if (!c.cells) return 3;
-  const u32 index = static_cast<u32>(c.nb_states) * event + c.state;
-  if (index >= c.nb_cells) return 3;
+  const fsm::cell<act>* cell = cell_of(c, event);
+  if (!cell) return kNok;
   const u8 old_state = c.state;
-  if (old_state == T38_MGT__IDLE && event == EVT_USR_ACT_RQ) {
+  if (old_state == T38_MGT__IDLE && event == T38_MGT__EVT_USR_ACT_RQ) {
     c.error = 0;
     c.error_source = 0;
     c.error_code = 0;
@@ -966,25 +927,30 @@ u8 t38_mgt__automaton(u8 event, u8 transport, u8 direction, foip__na_ctx* s) {
   }
   // The peer released the connection: the teardown resets the socket
   // configuration instead of asking for a release that may never be answered.
-  if (event == EVT_SOCK_REL_IN && c.transport == 2) c.sock_established = 0;
-  const t38_mgt__cell cell = c.cells[index];
-  run_action(cell.action, s, c);
-  if (cell.next < KEEP) c.state = cell.next;
+  if (event == T38_MGT__EVT_SOCK_REL_IN && c.transport == 2) c.sock_established = 0;
+  cell->action(s, c);
+  c.state = fsm::next_of(*cell, c.state);
   record_step(s, c, event, old_state);
   if (old_state != T38_MGT__IDLE && c.state == T38_MGT__IDLE) {
     stop_t38_timer(s);
     foip__set_t38_active(s, false);
-    if (c.error) foip__send_mgt(FOIP_MGT__T38_OPENED, s->nai, 3, 0, c.error_source, c.error_code);
+    if (c.error) foip__send_mgt(FOIP_MGT__T38_OPENED, s->nai, kNok, 0, c.error_source, c.error_code);
     else foip__send_mgt(FOIP_MGT__T38_CLOSED, s->nai, 0, 0, 0, 0);
   } else if (old_state == T38_MGT__IDLE && c.state != T38_MGT__IDLE) {
     foip__set_t38_active(s, true);
-  } else if (old_state == T38_MGT__IDLE && event == EVT_USR_ACT_RQ && c.state == T38_MGT__IDLE) {
+  } else if (old_state == T38_MGT__IDLE && event == T38_MGT__EVT_USR_ACT_RQ && c.state == T38_MGT__IDLE) {
     // Failed at once: the session-control automaton still learns the outcome.
-    if (c.error) foip__send_mgt(FOIP_MGT__T38_OPENED, s->nai, 3, 0, c.error_source, c.error_code);
-    else foip__send_mgt(FOIP_MGT__T38_OPENED, s->nai, 3, 0, FOIP__START_ERR_SRC__OTHER_ERRORS, 0);
+    if (c.error) foip__send_mgt(FOIP_MGT__T38_OPENED, s->nai, kNok, 0, c.error_source, c.error_code);
+    else foip__send_mgt(FOIP_MGT__T38_OPENED, s->nai, kNok, 0, FOIP__START_ERR_SRC__OTHER_ERRORS, 0);
   }
   if (is_teardown(c) && c.p_stats) t38_mgt__display_statistics(s, c);
-  return 2;
+  return kOk;
+}
+
+kv::fsm::machine_view t38_mgt__machine(u8 transport) {
+  if (transport == 'U')
+    return {"T.38 management (UDP)", T38_MGT__UDP_NB_STATES, kUdpEvents, T38_MGT__IDLE, kUdpPlain, kUdpTargets, {}};
+  return {"T.38 management (TCP)", T38_MGT__TCP_NB_STATES, kTcpEvents, T38_MGT__IDLE, kTcpPlain, kTcpTargets, {}};
 }
 
 void t38_mgt__hook(foip__na_ctx* s, u8 event, u8 transport, u8 direction) {

@@ -35,6 +35,7 @@
 
 #include <string>
 
+#include "runtime/automaton.h"
 #include "runtime/types.h"
 #include "session/foip/foip.h"
 #include "t38/t38_config.h"
@@ -67,7 +68,6 @@ enum : u8 {
 inline constexpr u8 T38_MGT__EVT_NEW_FAX_PG_DRATE = 12;
 
 inline constexpr u8 T38_MGT__UDP_NB_STATES = 11, T38_MGT__TCP_NB_STATES = 14;
-inline constexpr u16 T38_MGT__UDP_NB_CELLS = 155, T38_MGT__TCP_NB_CELLS = 267;
 
 // Watchdogs of the TCP connection and of name resolution.
 inline constexpr u32 FOIP__WDOG_TCP_CONNECT = 120000;
@@ -115,21 +115,13 @@ struct t38_mgt__result {
   char cause_text[101] = {};
 };
 
-struct t38_mgt__cell {
-  u8 action;
-  u8 next;  // a state, or 254 keep / 255 set by the action
-};
-
 // Per-session record.
 struct t38_mgt__ctx {
   u8 direction = 0;  // 'I' / 'O' (TCP)
   u8 sock_established = 0;
-  u8 transport = 0;  // 1 UDP, 2 TCP
+  u8 transport = 0;  // 1 UDP, 2 TCP, 0 not activated yet
   u32 start_delay_ms = 0;
   u16 sock_conn_id = 0;
-  const t38_mgt__cell* cells = nullptr;
-  u8 nb_states = 0;
-  u16 nb_cells = 0;
   u8 state = T38_MGT__IDLE;
   t38_mgt__result result{};
   const t38_mgt__result* p_result = nullptr;
@@ -143,6 +135,10 @@ struct t38_mgt__ctx {
 
 // The automaton: 3 when the cell lies outside the variant's table, else 2.
 u8 t38_mgt__automaton(u8 event, u8 transport, u8 direction, foip__na_ctx* s);
+
+// The rows of the variant of a transport letter ('U' UDP, else TCP), for
+// the check of its table.
+kv::fsm::machine_view t38_mgt__machine(u8 transport);
 
 // Hooks for foip__layer_hooks.
 void t38_mgt__hook(foip__na_ctx* s, u8 event, u8 transport, u8 direction);

@@ -1,6 +1,7 @@
 // T.38 reports and end-of-session statistics of ENT_FOIP: T38__REPORT_IN
 // (error reports, event lines), the deactivation answers T38__DEA_CO /
-// T38__DEA_IN with the session's final statistics, and their display.
+// T38__DEA_IN with the session's final statistics, and their display; the
+// names of the automaton's step records.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -239,7 +240,51 @@ void event_report(foip__na_ctx* s, const u8* d) {
   foip_trc__print_event(s->nai, FOIP__T38_EVT, line.c_str(), letter);
 }
 
+// Names of the step records.
+constexpr const char* kEventNames[] = {
+    "EVT_USR_ACT_RQ",       "EVT_USR_DEA_RQ",        "EVT_T38_SET_CONFIG_CO",    "EVT_SM_SET_CONFIG_CO",
+    "EVT_T38_ACT_CO",       "EVT_T38_DEA_CO",        "EVT_T38_RESET_CONFIG_CO",  "EVT_SM_RESET_CONFIG_CO",
+    "EVT_T38_DEA_IN",       "EVT_T38_REPORT_IN",     "EVT_TI_T38_GENERAL_DELAY", "EVT_SOCK_DNS_CO",
+    "EVT_NEW_FAX_PG_DRATE", "EVT_T38__SET_PARAM_CO", "EVT_SOCK_START_LISTEN_CO", "EVT_SOCK_EST_CO",
+    "EVT_SOCK_EST_IN",      "EVT_SOCK_REL_IN",       "EVT_SOCK_REL_CO",
+};
+constexpr const char* kUdpStateNames[] = {
+    "IDLE",
+    "TI_T38_GENERAL_DELAY",
+    "T38_COMMON_CNF",
+    "T38_SESSION_CNF",
+    "SOCKET_CNF",
+    "T38_SESSION_ACT__UDP",
+    "T38_SESSION_RUNNING__UDP",
+    "T38_SESSION_DEA__UDP",
+    "SOCKET_RESET_CNF__UDP",
+    "T38_SESSION_RESET_CNF__UDP",
+    "WAIT_DNS_CO_UDP",
+};
+constexpr const char* kTcpStateNames[] = {
+    "IDLE",
+    "TI_T38_GENERAL_DELAY",
+    "T38_COMMON_CNF",
+    "T38_SESSION_CNF",
+    "SOCKET_CNF",
+    "WAIT_START_LISTEN_CO__TCP",
+    "WAIT_ESTABLISHMENT__TCP",
+    "T38_SESSION_ACT__TCP",
+    "T38_SESSION_RUNNING__TCP",
+    "T38_SESSION_DEA__TCP",
+    "T38_SESSION_RESET_CNF__TCP",
+    "WAIT_REL_CO__TCP",
+    "SOCKET_RESET_CNF__TCP",
+    "WAIT_DNS_CO_UDP",
+};
+
 }  // namespace
+
+const char* t38_mgt__event_name(u8 event) { return event < std::size(kEventNames) ? kEventNames[event] : "??"; }
+const char* t38_mgt__state_name(u8 transport, u8 state) {
+  if (transport == 1) return state < std::size(kUdpStateNames) ? kUdpStateNames[state] : "??";
+  return state < std::size(kTcpStateNames) ? kTcpStateNames[state] : "??";
+}
 
 std::string t38_mgt__event_line(nai_t nai, const u8* d, char* letter) {
   const u32 bit = le32(d + 8);
