@@ -1,3 +1,4 @@
+#include "platform/int_types.h"
 #include "platform/mailslot.h"
 
 #include <cerrno>
@@ -231,7 +232,7 @@ MailslotStatus MailslotOpenWriter(std::string_view name, int* fd) {
   return {};
 }
 
-std::uint64_t MailslotHolder(std::string_view name) {
+u64 MailslotHolder(std::string_view name) {
   std::string path;
   if (!MailslotPath(name, &path).ok()) return 0;
   struct stat st {};
@@ -244,7 +245,7 @@ std::uint64_t MailslotHolder(std::string_view name) {
   const bool live = connect(probe, reinterpret_cast<const sockaddr*>(&addr), len) == 0;
   close(probe);
   if (!live) return 0;
-  const std::uint64_t holder = (static_cast<std::uint64_t>(st.st_dev) << 40) ^ static_cast<std::uint64_t>(st.st_ino);
+  const u64 holder = (static_cast<u64>(st.st_dev) << 40) ^ static_cast<u64>(st.st_ino);
   return holder != 0 ? holder : 1;
 }
 

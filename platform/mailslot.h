@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/int_types.h"
+
 namespace platform {
 
 enum class MailslotCode {
@@ -55,7 +57,7 @@ MailslotStatus MailslotWrite(int fd, const void* data, std::size_t size);
 // Who holds a slot now: 0 when nobody does (no socket file, or one left by a
 // dead process), else a value that differs whenever another process has
 // created the slot since (from the socket file's device and inode).
-std::uint64_t MailslotHolder(std::string_view name);
+u64 MailslotHolder(std::string_view name);
 
 // Closes a reader (removing its socket file when `path` is given) or writer.
 void MailslotClose(int fd, const std::string& path = std::string());
