@@ -127,7 +127,7 @@ class System {
     return r != -1;
   }
   void KillTessaly() {
-    kill(tessaly_, SIGKILL);
+    if (tessaly_ > 0) kill(tessaly_, SIGKILL);
     (void)Reap(tessaly_, 5000);
     tessaly_ = -1;
   }

@@ -44,6 +44,9 @@ pid_t Spawn(const std::vector<std::string>& args, const std::string& out_path, c
 }
 
 int Reap(pid_t pid, int ms) {
+  // kill() and waitpid() read 0 and -1 as whole groups: a child that never
+  // started must not turn into a SIGKILL for every process of the user.
+  if (pid <= 0) return -3;
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   while (std::chrono::steady_clock::now() < end) {
     int status = 0;

@@ -19,7 +19,8 @@ pid_t Spawn(const std::vector<std::string>& args, const std::string& out_path,
             const std::vector<std::string>& env = {});
 
 // Waits up to `ms` for the process, then kills it.  Its exit code, -2 when a
-// signal ended it, -1 when it had to be killed.
+// signal ended it, -1 when it had to be killed, -3 for a pid of 0 or below
+// (never a process: nothing is signalled).
 int Reap(pid_t pid, int ms);
 
 // Spawn and Reap in one: -3 when the program could not be started.
