@@ -98,11 +98,14 @@ mkdir -p "$work"
 scen=$root/tests/host/lifetime
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 
-# --- Ports: a block of 400 free UDP and TCP ports on loopback. --------------
+# --- Ports: a block of 400 free UDP and TCP ports on loopback, in 30000-32767:
+# below the ephemeral range (32768 and up), where no socket bound to port 0
+# can take one later, and clear of the tests' fixed ranges (10000-29999, see
+# tests/host/support/sip_road.h). ----------------------------------------------
 port_free() { [ -z "$(ss -Hantu "( sport >= :$1 and sport < :$(($1 + $2)) )" 2> /dev/null)" ]; }
 base=
 for ((try = 0; try < 50; try++)); do
-  b=$((20000 + (RANDOM * 32768 + RANDOM) % 38000))
+  b=$((30000 + RANDOM % 2360))
   b=$((b - b % 10))
   if port_free "$b" 400; then base=$b; break; fi
 done
