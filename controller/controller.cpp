@@ -131,29 +131,16 @@ int Controller::ParseDeviceArguments(const std::vector<std::string>& args) {
   ctx_.id = ControllerIdentity{};
   if (args.size() < 2) {
     ctx_.id.device_type = 1;
-  } else if (args[1] == "GROUP") {
-    i16 channel = 0, type = 0;
-    if (args.size() < 5 || args[2].empty() || args[2].size() >= sizeof ctx_.id.group || !ReadShort(args[3], &channel) ||
-        !ReadShort(args[4], &type)) {
-      std::printf("Usage -- %s GROUP groupnumber channelnumber devtypenum\n", program);
-      exit_code_ = 1;
-      return -1;
-    }
-    if (type < 1 || type > 200) {
-      std::printf("Error -- invalid device type number %d\n", type);
-      exit_code_ = 1;
-      return -1;
-    }
-    ctx_.id.group_form = true;
-    SafeStrncpy(ctx_.id.group, args[2].c_str(), sizeof ctx_.id.group);
-    ctx_.id.channel = channel;
-    ctx_.id.device_type = type;
-    if (args.size() >= 6 && ReadShort(args[5], &ctx_.id.log_level))
-      std::printf("(Logging level set to %d)\n", ctx_.id.log_level);
   } else {
-    i16 type = 0;
-    if (!ReadShort(args[1], &type)) {
-      std::printf("Usage -- %s devtypenum\n", program);
+    // "GROUP groupnumber channelnumber devtypenum [level]" or "devtypenum [level]".
+    const bool group = args[1] == "GROUP";
+    i16 channel = 0, type = 0;
+    const bool parsed = group ? args.size() >= 5 && !args[2].empty() && args[2].size() < sizeof ctx_.id.group &&
+                                    ReadShort(args[3], &channel) && ReadShort(args[4], &type)
+                              : ReadShort(args[1], &type);
+    if (!parsed) {
+      if (group) std::printf("Usage -- %s GROUP groupnumber channelnumber devtypenum\n", program);
+      else std::printf("Usage -- %s devtypenum\n", program);
       exit_code_ = 1;
       return -1;
     }
@@ -162,8 +149,14 @@ int Controller::ParseDeviceArguments(const std::vector<std::string>& args) {
       exit_code_ = 1;
       return -1;
     }
+    if (group) {
+      ctx_.id.group_form = true;
+      SafeStrncpy(ctx_.id.group, args[2].c_str(), sizeof ctx_.id.group);
+      ctx_.id.channel = channel;
+    }
     ctx_.id.device_type = type;
-    if (args.size() >= 3 && ReadShort(args[2], &ctx_.id.log_level))
+    const std::size_t level_arg = group ? 5 : 2;
+    if (args.size() > level_arg && ReadShort(args[level_arg], &ctx_.id.log_level))
       std::printf("(Logging level set to %d)\n", ctx_.id.log_level);
   }
   std::string title = BuildConsoleTitle(args, ctx_.id.type_name);

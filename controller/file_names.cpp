@@ -87,28 +87,26 @@ int MakeUniqueFileNameAt(const char* prefix, const char* extension, const char* 
   char stem[16];
   char digits[4];
   int number = static_cast<int>((seconds + milliseconds) % kDecimalSpan);
-  for (int tries = 0; tries < kUniqueDecimalTries; ++tries) {
-    Digits(number, 10, digits);
+  // Tries the name for `n` written in `base`: UNIQUE_OK once it is free
+  // and copied to `name`, 1 when taken, any other result an error.
+  auto attempt = [&](int n, int base) {
+    Digits(n, base, digits);
     (void)std::snprintf(stem, sizeof stem, "~%s%s", prefix, digits);
-    int r = TryCandidate(linux_folder, stem, extension);
+    const int r = TryCandidate(linux_folder, stem, extension);
     if (r == 0) {
       (void)std::snprintf(name, name_size, "%s.%s", stem, extension);
-      return UNIQUE_OK;
+      return static_cast<int>(UNIQUE_OK);
     }
-    if (r != 1) return r;
+    return r;
+  };
+  for (int tries = 0; tries < kUniqueDecimalTries; ++tries) {
+    if (int r = attempt(number, 10); r != 1) return r;
     number = (number + 1) % kDecimalSpan;
   }
   const int start = static_cast<int>((milliseconds * 53 + seconds) % kBase36Span) + kBase36First;
   number = start;
   do {
-    Digits(number, 36, digits);
-    (void)std::snprintf(stem, sizeof stem, "~%s%s", prefix, digits);
-    int r = TryCandidate(linux_folder, stem, extension);
-    if (r == 0) {
-      (void)std::snprintf(name, name_size, "%s.%s", stem, extension);
-      return UNIQUE_OK;
-    }
-    if (r != 1) return r;
+    if (int r = attempt(number, 36); r != 1) return r;
     if (++number > kBase36Last) number = kBase36First;
   } while (number != start);
   return UNIQUE_NO_FREE_NAME;

@@ -376,12 +376,7 @@ int ReceiveJob::FileReceivedFax() {
   call.relay_user = relay_user_;
   call.relay_dest = relay_dest_;
   const std::tm tm = LocalTime(ctx_.clock->NowSeconds());
-  call.year = tm.tm_year + 1900;
-  call.month = tm.tm_mon + 1;
-  call.day = tm.tm_mday;
-  call.hour = tm.tm_hour;
-  call.minute = tm.tm_min;
-  call.second = tm.tm_sec;
+  SetCalendarFields(call, tm);
   std::string control, message;
   const std::string folder =
       platform::ToLinuxPath(std::string(SystemParameters().AllUserArea) + ctx_.config.recd_user + "\\K-IN\\");

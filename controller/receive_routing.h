@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 #include "platform/int_types.h"
@@ -110,6 +111,18 @@ const char* FormatName(int format);
 // Status of the job result of a receive: 0xF016 when it was partial (fax
 // interrupted or ended by "fax not received" after pages), else 0.
 StatusWord ReceiveJobStatus(bool partial);
+
+// Copies a broken-down local time into the year..second fields of a call's
+// or a header's description.
+template <class T>
+void SetCalendarFields(T& out, const std::tm& tm) {
+  out.year = tm.tm_year + 1900;
+  out.month = tm.tm_mon + 1;
+  out.day = tm.tm_mday;
+  out.hour = tm.tm_hour;
+  out.minute = tm.tm_min;
+  out.second = tm.tm_sec;
+}
 
 struct ReceiveCallInfo {
   std::string csid, cli, did, subaddr, relay_user, relay_dest;

@@ -191,12 +191,7 @@ int SendJob::SendToRemote(const SendRequestView& v, u16* connect_time, u16* page
       const std::time_t now = static_cast<std::time_t>(ctx_.clock->NowSeconds());
       std::tm tm{};
       localtime_r(&now, &tm);
-      hs.year = tm.tm_year + 1900;
-      hs.month = tm.tm_mon + 1;
-      hs.day = tm.tm_mday;
-      hs.hour = tm.tm_hour;
-      hs.minute = tm.tm_min;
-      hs.second = tm.tm_sec;
+      SetCalendarFields(hs, tm);
       const std::string fonts = platform::ToLinuxPath(std::string(SystemParameters().ServerArea) + "K-DB\\");
       if (RenderHeaderFile(format, total, v.sender_name, v.recipient, v.header_value, hs, fonts, header_file) != 0) {
         RemoveFile(header_file);

@@ -527,6 +527,12 @@ int TessalyLink::WaitForSendConnectedFromTESSALY() {
   }
   CtlLog(3, "Timed out while waiting for send connected message from TESSALY");
   SendAbortToTESSALY();
+  return ConnectWaitFailed();
+}
+
+// A connect wait that ends without a call: the device is ready again, tessaly
+// is told whether it receives, and the job ends on a timeout.
+int TessalyLink::ConnectWaitFailed() {
   SetFOIPStatus(FOIP_READY);
   SendReceiveStatusToTESSALY(ctx_.config.receive_wanted);
   ctx_.status_word = STATUS_FAX_TIMEOUT;
@@ -556,10 +562,7 @@ int TessalyLink::WaitForReceiveConnectedFromTESSALY() {
       if (fs.kind == FAX_STATUS_CALL_CONNECTED) sip_connected_seen = true;
       if (fs.kind == FAX_STATUS_FAX_NOT_RECEIVED) {
         ctx_.device_log.Write(1, "Fax not received message from TESSALY before 'receive connected'");
-        SetFOIPStatus(FOIP_READY);
-        SendReceiveStatusToTESSALY(ctx_.config.receive_wanted);
-        ctx_.status_word = STATUS_FAX_TIMEOUT;
-        return PERC_UNABLE_TO_CONNECT;
+        return ConnectWaitFailed();
       }
     }
     if (sip_connected_seen && ctx_.Elapsed(start, kNoIdentityConnectMs)) {
@@ -577,10 +580,7 @@ int TessalyLink::WaitForReceiveConnectedFromTESSALY() {
   }
   CtlLog(3, "Timed out while waiting for receive connected message from TESSALY");
   SendAbortToTESSALY();
-  SetFOIPStatus(FOIP_READY);
-  SendReceiveStatusToTESSALY(ctx_.config.receive_wanted);
-  ctx_.status_word = STATUS_FAX_TIMEOUT;
-  return PERC_UNABLE_TO_CONNECT;
+  return ConnectWaitFailed();
 }
 
 void TessalyLink::TakeReceiveConnectedInfo() {

@@ -172,6 +172,7 @@ class TessalyLink {
   void ClearCallFields();
 
  private:
+  int ConnectWaitFailed();
   void StoreLastPacket(const u8* data, std::size_t size);
   void StoreStatus(const FaxStatusPacket& p);
 

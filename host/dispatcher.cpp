@@ -133,6 +133,25 @@ void AbandonSend(const PendingSend& p) {
              p.packet.telephone, p.packet.file_name);
 }
 
+// The reply slot of a registered device, copied under the table lock; false
+// when the device is unknown or has no slot.
+bool CopyReplySlot(u16 device_id, char (&slot)[87]) {
+  Hold hold(app_foip__lock());
+  DeviceEntry* e = GetEntryInfo(device_id);
+  if (!e || !e->reply_slot[0]) return false;
+  std::memcpy(slot, e->reply_slot, sizeof slot);
+  return true;
+}
+
+// Sends a written packet to a device controller's reply slot; `what` names
+// the packet in the failure log line ("" or "ring-in ", ...).
+StatusWord SendToDevice(const char* slot, u16 device_id, u8* out, std::size_t n, const char* what) {
+  const StatusWord r = MsgSendRequest(slot, 1, out, static_cast<u16>(n), 0);
+  if (r != STATUS_OK)
+    ProgramLog(5, "Error sending %spacket to device controller. DeviceID: %d ErrorCode: %d", what, device_id, r);
+  return r;
+}
+
 }  // namespace
 
 u64 HostNowMs() {
@@ -525,12 +544,7 @@ StatusWord ProcessTESSALYShutdown(int max_passes, unsigned pause_ms) {
 StatusWord SendFaxStatusPacket(u16 device_id, u16 kind, const char* text, int text_length, u16 value) {
   ProgramLog(2, "SendFaxStatusPacket() called");
   char slot[87] = "";
-  {
-    Hold hold(app_foip__lock());
-    DeviceEntry* e = GetEntryInfo(device_id);
-    if (!e || !e->reply_slot[0]) return STATUS_BAD_ARGUMENT;
-    std::memcpy(slot, e->reply_slot, sizeof slot);
-  }
+  if (!CopyReplySlot(device_id, slot)) return STATUS_BAD_ARGUMENT;
   FaxStatusPacket p;
   p.device_id = device_id;
   p.kind = kind;
@@ -540,21 +554,13 @@ StatusWord SendFaxStatusPacket(u16 device_id, u16 kind, const char* text, int te
   ProgramLog(1, "Fax status packet: device %d kind %d value %d text %s", device_id, kind, value, p.text);
   u8 out[kFaxStatusSize];
   const std::size_t n = WriteFaxStatus(p, out);
-  const StatusWord r = MsgSendRequest(slot, 1, out, static_cast<u16>(n), 0);
-  if (r != STATUS_OK)
-    ProgramLog(5, "Error sending packet to device controller. DeviceID: %d ErrorCode: %d", device_id, r);
-  return r;
+  return SendToDevice(slot, device_id, out, n, "");
 }
 
 StatusWord SendReceiveConnectedPacket(u16 device_id, const char* remote_csid, const char* did) {
   ProgramLog(2, "SendReceiveConnectedPacket() called");
   char slot[87] = "";
-  {
-    Hold hold(app_foip__lock());
-    DeviceEntry* e = GetEntryInfo(device_id);
-    if (!e || !e->reply_slot[0]) return STATUS_BAD_ARGUMENT;
-    std::memcpy(slot, e->reply_slot, sizeof slot);
-  }
+  if (!CopyReplySlot(device_id, slot)) return STATUS_BAD_ARGUMENT;
   ReceiveConnectedPacket p;
   p.device_id = device_id;
   (void)std::snprintf(p.remote_csid, sizeof p.remote_csid, "%.40s", remote_csid ? remote_csid : "");
@@ -562,22 +568,13 @@ StatusWord SendReceiveConnectedPacket(u16 device_id, const char* remote_csid, co
   ProgramLog(1, "Receive connected packet: device %d CSID %s DID %s", device_id, p.remote_csid, p.did);
   u8 out[kReceiveConnectedSize];
   const std::size_t n = WriteReceiveConnected(p, out);
-  const StatusWord r = MsgSendRequest(slot, 1, out, static_cast<u16>(n), 0);
-  if (r != STATUS_OK)
-    ProgramLog(5, "Error sending receive connected packet to device controller. DeviceID: %d ErrorCode: %d", device_id,
-               r);
-  return r;
+  return SendToDevice(slot, device_id, out, n, "receive connected ");
 }
 
 StatusWord SendRingInPacket(u16 device_id, const char* called, const char* caller_number, const char* caller_address) {
   ProgramLog(2, "SendRingInPacket() called");
   char slot[87] = "";
-  {
-    Hold hold(app_foip__lock());
-    DeviceEntry* e = GetEntryInfo(device_id);
-    if (!e || !e->reply_slot[0]) return STATUS_BAD_ARGUMENT;
-    std::memcpy(slot, e->reply_slot, sizeof slot);
-  }
+  if (!CopyReplySlot(device_id, slot)) return STATUS_BAD_ARGUMENT;
   RingInPacket p;
   p.device_id = device_id;
   (void)std::snprintf(p.called, sizeof p.called, "%s", called ? called : "");
@@ -587,10 +584,7 @@ StatusWord SendRingInPacket(u16 device_id, const char* called, const char* calle
              p.caller_address);
   u8 out[kRingInSize];
   const std::size_t n = WriteRingIn(p, out);
-  const StatusWord r = MsgSendRequest(slot, 1, out, static_cast<u16>(n), 0);
-  if (r != STATUS_OK)
-    ProgramLog(5, "Error sending ring-in packet to device controller. DeviceID: %d ErrorCode: %d", device_id, r);
-  return r;
+  return SendToDevice(slot, device_id, out, n, "ring-in ");
 }
 
 u16 GetAcuErrorCode(u8 cause) {
