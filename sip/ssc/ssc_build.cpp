@@ -230,6 +230,19 @@ void ssc_hold_handle(ssc_handle* h, u8 slot) {
   held = h;
 }
 
+void ssc_via_from_contact(ssc_hdr_via* v, const ssc_hdr_contact* ct) {
+  v->protocol = 1;
+  v->s1 = nullptr;
+  v->s2 = "2.0";
+  v->transport = 'U';
+  v->s3 = nullptr;
+  v->family1 = ct->uri.host_family;
+  v->s4 = ct->uri.host_family == 'N' ? ct->uri.host_name : nullptr;
+  std::memcpy(v->v4_1, ct->uri.host_v4, 4);
+  std::memcpy(v->v6_1, ct->uri.host_v6, 16);
+  v->port = ct->uri.port;
+}
+
 ssc_handle* ssc_current_profile() {
   const ssc_aux_record* a = current_aux();
   return a && a->state == '1' ? a->profile : nullptr;
@@ -269,18 +282,7 @@ void ssc_prepare_call_defaults(ssc_handle* req) {
   ok &= copy_from_first(d, hid::VIA, {req, prof, reg});
   if (auto* ct = first<ssc_hdr_contact>(d, hid::CONTACT); ct && !has(d, hid::VIA)) {
     auto* v = static_cast<ssc_hdr_via*>(Ssc_alloc_header(d, hid::VIA));
-    if (v) {
-      v->protocol = 1;
-      v->s1 = nullptr;
-      v->s2 = "2.0";
-      v->transport = 'U';
-      v->s3 = nullptr;
-      v->family1 = ct->uri.host_family;
-      v->s4 = ct->uri.host_family == 'N' ? ct->uri.host_name : nullptr;
-      std::memcpy(v->v4_1, ct->uri.host_v4, 4);
-      std::memcpy(v->v6_1, ct->uri.host_v6, 16);
-      v->port = ct->uri.port;
-    }
+    if (v) ssc_via_from_contact(v, ct);
     made &= v != nullptr;
   }
   ok &= copy_from_first(d, hid::USER_AUTH, {req, prof, reg, binding_store()});
