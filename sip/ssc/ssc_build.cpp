@@ -250,15 +250,33 @@ ssc_handle* ssc_current_profile() {
 
 // ---- call defaults -------------------------------------------------------------
 
-void ssc_prepare_call_defaults(ssc_handle* req) {
+namespace {
+
+// What filling the call's defaults works on; call is null (and the fault
+// reported) when there is no call or no defaults handle.
+struct defaults_scope {
+  ssc_call* call = nullptr;
+  ssc_handle* defaults = nullptr;
+  ssc_handle* profile = nullptr;
+  ssc_handle* registration = nullptr;
+};
+
+defaults_scope open_defaults() {
   ssc_call* c = ssc_mod().call;
   ssc_handle* d = call_defaults();
   if (c == nullptr || d == nullptr) {
     (void)ssc_report_error(KIND_HEADER, ERROR_CLASS, AT_DEFAULTS);
-    return;
+    return {};
   }
   ssc_handle* prof = ssc_current_profile();
-  ssc_handle* reg = registration_defaults();
+  return {c, d, prof, registration_defaults()};
+}
+
+}  // namespace
+
+void ssc_prepare_call_defaults(ssc_handle* req) {
+  const auto [c, d, prof, reg] = open_defaults();
+  if (c == nullptr) return;
   bool ok = copy_from_first(d, hid::TO, {req});
   // From: the request's, the profile's, else the registered address.
   if (!has(d, hid::FROM)) {
@@ -297,14 +315,8 @@ void ssc_prepare_call_defaults(ssc_handle* req) {
 }
 
 void ssc_prepare_answer_defaults(ssc_handle* answer) {
-  ssc_call* c = ssc_mod().call;
-  ssc_handle* d = call_defaults();
-  if (c == nullptr || d == nullptr) {
-    (void)ssc_report_error(KIND_HEADER, ERROR_CLASS, AT_DEFAULTS);
-    return;
-  }
-  ssc_handle* prof = ssc_current_profile();
-  ssc_handle* reg = registration_defaults();
+  const auto [c, d, prof, reg] = open_defaults();
+  if (c == nullptr) return;
   bool ok = copy_from_first(d, hid::CONTACT, {answer, prof, reg});
   ok &= copy_from_first(d, hid::VIA, {prof, reg});
   ssc_handle* masks = answer && (has(answer, hid::SUPPORTED) || has(answer, hid::REQUIRE)) ? answer : prof;
