@@ -237,7 +237,11 @@ void sip_tx_slot__release(sip_transaction_slot& s) {
   s.kind = 0;
 }
 
-void sip_dialog__close(sip_call& c, u8 dialog) {
+namespace {
+
+// Sets the dialog idle and stops its timers; true when it was open (and so
+// counted).
+bool dialog_set_idle(sip_call& c, u8 dialog) {
   sip_dialog& d = c.dialogs[dialog];
   const bool was_open = d.state != SIP_DLG_IDLE;
   if (was_open && c.dialog_count > 0) --c.dialog_count;
@@ -245,6 +249,14 @@ void sip_dialog__close(sip_call& c, u8 dialog) {
   d.supervision.stop();
   // A hold left running would close whatever dialog takes this place next.
   if (d.bye_hold.running != 0) d.bye_hold.stop();
+  return was_open;
+}
+
+}  // namespace
+
+void sip_dialog__close(sip_call& c, u8 dialog) {
+  sip_dialog& d = c.dialogs[dialog];
+  const bool was_open = dialog_set_idle(c, dialog);
   d.flags = static_cast<u16>(d.flags & ~0x0040);
   for (sip_transaction_slot& s : c.slots)
     if (s.state != SIP_SLOT_FREE && s.dialog == dialog) sip_tx_slot__release(s);
@@ -262,12 +274,7 @@ void sip_dialog__arm_supervision(const sip_endpoint& ep, sip_call& c, u8 dialog)
 }
 
 void sip_dialog__release_if_idle_but_ack(sip_call& c, u8 dialog) {
-  sip_dialog& d = c.dialogs[dialog];
-  const bool was_open = d.state != SIP_DLG_IDLE;
-  if (was_open && c.dialog_count > 0) --c.dialog_count;
-  d.state = SIP_DLG_IDLE;
-  d.supervision.stop();
-  if (d.bye_hold.running != 0) d.bye_hold.stop();
+  const bool was_open = dialog_set_idle(c, dialog);
   if (was_open) sip_report_dialog_event(SIP_DIALOG_EVENT_ANY, &c, dialog);
   for (sip_transaction_slot& s : c.slots) {
     if (s.state == SIP_SLOT_FREE || s.dialog != dialog) continue;

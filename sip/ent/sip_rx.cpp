@@ -387,6 +387,19 @@ void request(sip_endpoint& ep) {
   sip_call__cleanup(ep, ci);
 }
 
+// Opens the next dialog of the call for a response with a new To tag (the
+// INVITE's CSeq as its own); the caller has checked there is room.
+u8 open_forked_dialog(sip_call& c, sip_str tag, u32 invite_cseq) {
+  const u8 d = c.dialog_count;
+  sip_dialog& nd = c.dialogs[d];
+  copy_tag(nd.remote_tag, tag);
+  nd.local_cseq = nd.our_invite_cseq = invite_cseq;
+  nd.state = static_cast<u8>(sip_dlg_st::invite_sent);
+  ++c.dialog_count;
+  c.highest_dialog = d;
+  return d;
+}
+
 void response(sip_endpoint& ep) {
   const sip_hdr_area_t& w = sip_hdr_area;
   const u8 code = w.cseq.method;  // 0xC1 .. 0xC6
@@ -440,14 +453,7 @@ void response(sip_endpoint& ep) {
       else report(SIP_CAUSE_TRANSACTION, 2);
       return;
     }
-    const u8 d = c.dialog_count;
-    sip_dialog& nd = c.dialogs[d];
-    copy_tag(nd.remote_tag, w.to.tag);
-    nd.local_cseq = nd.our_invite_cseq = w.cseq.number;
-    nd.state = static_cast<u8>(sip_dlg_st::invite_sent);
-    ++c.dialog_count;
-    c.highest_dialog = d;
-    dialog = d;
+    dialog = open_forked_dialog(c, w.to.tag, w.cseq.number);
   } else {
     // A new To tag takes the next dialog, up to three.
     if (has_tag(w.to.tag)) {
@@ -461,13 +467,7 @@ void response(sip_endpoint& ep) {
           report(SIP_CAUSE_TRANSACTION, 3);
           return;
         }
-        d = c.dialog_count;
-        sip_dialog& nd = c.dialogs[d];
-        copy_tag(nd.remote_tag, w.to.tag);
-        nd.local_cseq = nd.our_invite_cseq = w.cseq.number;
-        nd.state = static_cast<u8>(sip_dlg_st::invite_sent);
-        ++c.dialog_count;
-        c.highest_dialog = d;
+        d = open_forked_dialog(c, w.to.tag, w.cseq.number);
       }
       dialog = d;
     }

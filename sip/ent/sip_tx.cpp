@@ -61,6 +61,17 @@ void arm_slot(const sip_endpoint& ep, const sip_call& c, sip_transaction_slot& s
   Send_msg(m);
 }
 
+// A free transaction slot of the message's dialog, moved on by `ev` and
+// holding the message's CSeq; null when the call has none left.
+sip_transaction_slot* take_slot(sip_call& c, const sip_tx_msg& msg, sip_slot_ev ev) {
+  const u8 i = sip_tx_slot__take(c, msg.dialog);
+  if (i == SIP_NO_INDEX) return nullptr;
+  sip_transaction_slot& s = c.slots[i];
+  s.state = sip_slot_next(s.state, ev);
+  s.cseq = msg.cseq;
+  return &s;
+}
+
 }  // namespace
 
 void sip_tx_slot__arm_sent(sip_endpoint& ep, const msg_t* m) {
@@ -154,20 +165,17 @@ u8 sip_tx__send_by_kind(sip_endpoint& ep, const sip_tx_msg& msg, const std::vect
       sip_server_tx__await_ack(ep, msg.server_tx, c.dest_address, c.dest_port);
       return SIP_TX_SENT;
     }
-    const u8 i = sip_tx_slot__take(c, msg.dialog);
-    if (i == SIP_NO_INDEX) return SIP_TX_NO_SLOT;
-    sip_transaction_slot& s = c.slots[i];
-    s.state = sip_slot_next(s.state, sip_slot_ev::answer_sent);
-    s.cseq = msg.cseq;
-    s.kind = 226;
-    s.stored = text;
+    sip_transaction_slot* s = take_slot(c, msg, sip_slot_ev::answer_sent);
+    if (s == nullptr) return SIP_TX_NO_SLOT;
+    s->kind = 226;
+    s->stored = text;
     if (stx != nullptr) {
       stx->stored.clear();
       stx->has_stored = false;
       if (msg.status < 300) sip_server_tx__complete(ep, msg.server_tx);
     }
     send();
-    arm_slot(ep, c, s);
+    arm_slot(ep, c, *s);
     return SIP_TX_SENT;
   }
   if (!is_request(msg.code)) {
@@ -179,11 +187,9 @@ u8 sip_tx__send_by_kind(sip_endpoint& ep, const sip_tx_msg& msg, const std::vect
     send();
     return SIP_TX_SENT;
   }
-  const u8 i = sip_tx_slot__take(c, msg.dialog);
-  if (i == SIP_NO_INDEX) return SIP_TX_NO_SLOT;
-  sip_transaction_slot& s = c.slots[i];
-  s.state = sip_slot_next(s.state, sip_slot_ev::request_sent);
-  s.cseq = msg.cseq;
+  sip_transaction_slot* slot = take_slot(c, msg, sip_slot_ev::request_sent);
+  if (slot == nullptr) return SIP_TX_NO_SLOT;
+  sip_transaction_slot& s = *slot;
   s.branch = {};
   if (msg.branch != nullptr) std::strncpy(s.branch.data(), msg.branch, s.branch.size() - 1);
   s.kind = static_cast<u8>(msg.code + 128);

@@ -230,6 +230,19 @@ void ssc_hold_handle(ssc_handle* h, u8 slot) {
   held = h;
 }
 
+void ssc_via_from_contact(ssc_hdr_via* v, const ssc_hdr_contact* ct) {
+  v->protocol = 1;
+  v->s1 = nullptr;
+  v->s2 = "2.0";
+  v->transport = 'U';
+  v->s3 = nullptr;
+  v->family1 = ct->uri.host_family;
+  v->s4 = ct->uri.host_family == 'N' ? ct->uri.host_name : nullptr;
+  std::memcpy(v->v4_1, ct->uri.host_v4, 4);
+  std::memcpy(v->v6_1, ct->uri.host_v6, 16);
+  v->port = ct->uri.port;
+}
+
 ssc_handle* ssc_current_profile() {
   const ssc_aux_record* a = current_aux();
   return a && a->state == '1' ? a->profile : nullptr;
@@ -237,15 +250,33 @@ ssc_handle* ssc_current_profile() {
 
 // ---- call defaults -------------------------------------------------------------
 
-void ssc_prepare_call_defaults(ssc_handle* req) {
+namespace {
+
+// What filling the call's defaults works on; call is null (and the fault
+// reported) when there is no call or no defaults handle.
+struct defaults_scope {
+  ssc_call* call = nullptr;
+  ssc_handle* defaults = nullptr;
+  ssc_handle* profile = nullptr;
+  ssc_handle* registration = nullptr;
+};
+
+defaults_scope open_defaults() {
   ssc_call* c = ssc_mod().call;
   ssc_handle* d = call_defaults();
   if (c == nullptr || d == nullptr) {
     (void)ssc_report_error(KIND_HEADER, ERROR_CLASS, AT_DEFAULTS);
-    return;
+    return {};
   }
   ssc_handle* prof = ssc_current_profile();
-  ssc_handle* reg = registration_defaults();
+  return {c, d, prof, registration_defaults()};
+}
+
+}  // namespace
+
+void ssc_prepare_call_defaults(ssc_handle* req) {
+  const auto [c, d, prof, reg] = open_defaults();
+  if (c == nullptr) return;
   bool ok = copy_from_first(d, hid::TO, {req});
   // From: the request's, the profile's, else the registered address.
   if (!has(d, hid::FROM)) {
@@ -269,18 +300,7 @@ void ssc_prepare_call_defaults(ssc_handle* req) {
   ok &= copy_from_first(d, hid::VIA, {req, prof, reg});
   if (auto* ct = first<ssc_hdr_contact>(d, hid::CONTACT); ct && !has(d, hid::VIA)) {
     auto* v = static_cast<ssc_hdr_via*>(Ssc_alloc_header(d, hid::VIA));
-    if (v) {
-      v->protocol = 1;
-      v->s1 = nullptr;
-      v->s2 = "2.0";
-      v->transport = 'U';
-      v->s3 = nullptr;
-      v->family1 = ct->uri.host_family;
-      v->s4 = ct->uri.host_family == 'N' ? ct->uri.host_name : nullptr;
-      std::memcpy(v->v4_1, ct->uri.host_v4, 4);
-      std::memcpy(v->v6_1, ct->uri.host_v6, 16);
-      v->port = ct->uri.port;
-    }
+    if (v) ssc_via_from_contact(v, ct);
     made &= v != nullptr;
   }
   ok &= copy_from_first(d, hid::USER_AUTH, {req, prof, reg, binding_store()});
@@ -295,14 +315,8 @@ void ssc_prepare_call_defaults(ssc_handle* req) {
 }
 
 void ssc_prepare_answer_defaults(ssc_handle* answer) {
-  ssc_call* c = ssc_mod().call;
-  ssc_handle* d = call_defaults();
-  if (c == nullptr || d == nullptr) {
-    (void)ssc_report_error(KIND_HEADER, ERROR_CLASS, AT_DEFAULTS);
-    return;
-  }
-  ssc_handle* prof = ssc_current_profile();
-  ssc_handle* reg = registration_defaults();
+  const auto [c, d, prof, reg] = open_defaults();
+  if (c == nullptr) return;
   bool ok = copy_from_first(d, hid::CONTACT, {answer, prof, reg});
   ok &= copy_from_first(d, hid::VIA, {prof, reg});
   ssc_handle* masks = answer && (has(answer, hid::SUPPORTED) || has(answer, hid::REQUIRE)) ? answer : prof;

@@ -43,6 +43,9 @@ ssc_handle* ssc_fresh_handle(ssc_msg_type t);
 // previous one released, one reference taken.
 void ssc_hold_handle(ssc_handle* h, u8 slot);
 
+// Fills a Via (SIP/2.0 over UDP) with the host and port of the Contact's URI.
+void ssc_via_from_contact(ssc_hdr_via* v, const ssc_hdr_contact* ct);
+
 // The profile of the current auxiliary record (the entry's, else the one the
 // received handle names), or null while none is registered.
 ssc_handle* ssc_current_profile();

@@ -206,26 +206,41 @@ void put_back_call(ssc_call* c) {
   --ua->calls_in_use;
 }
 
-}  // namespace
-
-u8 ssc_call__bind_sip_conn() {
-  ssc_module& m = g_mod;
-  ssc_user_agent* ua = m.ua;
-  ssc_call* c = m.call;
-  const u16 want = c->user_conn;
-  u16 slot = SSC_NO_CONN;
-  if (want < ua->call_count && ua->by_sip_conn[want] == nullptr) {
-    slot = want;
-    if (ua->next_sip_conn == want) ++ua->next_sip_conn;
+// A free place of `table` for a call: `want` when it is free, else the first
+// free one from the cursor on, upwards or downwards; the cursor moves past the
+// place taken.  SSC_NO_CONN when none is free.
+u16 take_conn_place(const std::vector<ssc_call*>& table, u16 count, u16& cursor, u16 want, bool upwards) {
+  if (want < count && table[want] == nullptr) {
+    if (cursor == want) {
+      if (upwards) ++cursor;
+      else if (want > 0) --cursor;
+    }
+    return want;
+  }
+  if (upwards) {
+    for (u32 s = cursor; s < count; ++s) {
+      if (table[s] == nullptr) {
+        cursor = static_cast<u16>(s + 1);
+        return static_cast<u16>(s);
+      }
+    }
   } else {
-    for (u32 s = ua->next_sip_conn; s < ua->call_count; ++s) {
-      if (ua->by_sip_conn[s] == nullptr) {
-        slot = static_cast<u16>(s);
-        ua->next_sip_conn = static_cast<u16>(s + 1);
-        break;
+    for (int s = cursor; s >= 0; --s) {
+      if (table[s] == nullptr) {
+        cursor = static_cast<u16>(s > 0 ? s - 1 : 0);
+        return static_cast<u16>(s);
       }
     }
   }
+  return SSC_NO_CONN;
+}
+
+}  // namespace
+
+u8 ssc_call__bind_sip_conn() {
+  ssc_user_agent* ua = g_mod.ua;
+  ssc_call* c = g_mod.call;
+  const u16 slot = take_conn_place(ua->by_sip_conn, ua->call_count, ua->next_sip_conn, c->user_conn, true);
   if (slot == SSC_NO_CONN) return 3;
   ua->by_sip_conn[slot] = c;
   c->sip_conn = slot;
@@ -233,23 +248,9 @@ u8 ssc_call__bind_sip_conn() {
 }
 
 u8 ssc_call__bind_user_conn() {
-  ssc_module& m = g_mod;
-  ssc_user_agent* ua = m.ua;
-  ssc_call* c = m.call;
-  const u16 want = c->sip_conn;
-  u16 slot = SSC_NO_CONN;
-  if (want < ua->call_count && ua->by_user_conn[want] == nullptr) {
-    slot = want;
-    if (ua->next_user_conn == want && want > 0) --ua->next_user_conn;
-  } else {
-    for (int s = ua->next_user_conn; s >= 0; --s) {
-      if (ua->by_user_conn[s] == nullptr) {
-        slot = static_cast<u16>(s);
-        ua->next_user_conn = static_cast<u16>(s > 0 ? s - 1 : 0);
-        break;
-      }
-    }
-  }
+  ssc_user_agent* ua = g_mod.ua;
+  ssc_call* c = g_mod.call;
+  const u16 slot = take_conn_place(ua->by_user_conn, ua->call_count, ua->next_user_conn, c->sip_conn, false);
   if (slot == SSC_NO_CONN) return 3;
   ua->by_user_conn[slot] = c;
   c->user_conn = slot;

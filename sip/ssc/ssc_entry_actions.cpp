@@ -44,16 +44,7 @@ void prepare_answer(ssc_handle* answer) {
     (void)ssc_report_error('d', 'r', 19);
     return;
   }
-  v->protocol = 1;
-  v->s1 = nullptr;
-  v->transport = 'U';
-  v->s2 = "2.0";
-  v->s3 = nullptr;
-  v->family1 = ct->uri.host_family;
-  v->s4 = ct->uri.host_family == 'N' ? ct->uri.host_name : nullptr;
-  std::memcpy(v->v4_1, ct->uri.host_v4, 4);
-  std::memcpy(v->v6_1, ct->uri.host_v6, 16);
-  v->port = ct->uri.port;
+  ssc_via_from_contact(v, ct);
   v->b3 = 0xFF;
   v->s5 = nullptr;
   v->w2 = 0xFFFF;

@@ -43,22 +43,26 @@ void put_delimiter(sip_str boundary) {
   put_crlf();
 }
 
+// A Content-Disposition line.
+void put_disposition_line(const sip_disposition_rec& d) {
+  put_header_name(sip_header_id::content_disposition);
+  put_coded(sip_vt_disposition_type, d.disposition, d.disposition_text);
+  if (d.handling != SIP_CODE_NONE) {
+    put(";handling=");
+    put_coded(sip_vt_disposition_handling, d.handling, {});
+  }
+  if (has(d.params_other)) {
+    put_char(';');
+    put(d.params_other);
+  }
+  put_crlf();
+}
+
 // The SDP part's own Content-Disposition line, when there is one.
 void put_sdp_part_headers() {
   put(SDP_PART_TYPE);
   if (count_of(SDP_DISPOSITION) != 0) {
-    put_header_name(sip_header_id::content_disposition);
-    const sip_disposition_rec& d = sip_prim_area.disposition_70[0];
-    put_coded(sip_vt_disposition_type, d.disposition, d.disposition_text);
-    if (d.handling != SIP_CODE_NONE) {
-      put(";handling=");
-      put_coded(sip_vt_disposition_handling, d.handling, {});
-    }
-    if (has(d.params_other)) {
-      put_char(';');
-      put(d.params_other);
-    }
-    put_crlf();
+    put_disposition_line(sip_prim_area.disposition_70[0]);
   }
 }
 
@@ -87,18 +91,7 @@ void put_part_headers(u8 part) {
   }
   for (u8 i = 0; i < cds; ++i) {
     const sip_disposition_rec& d = sip_hdr_area.part_content_disposition[i];
-    if (d.part != part) continue;
-    put_header_name(sip_header_id::content_disposition);
-    put_coded(sip_vt_disposition_type, d.disposition, d.disposition_text);
-    if (d.handling != SIP_CODE_NONE) {
-      put(";handling=");
-      put_coded(sip_vt_disposition_handling, d.handling, {});
-    }
-    if (has(d.params_other)) {
-      put_char(';');
-      put(d.params_other);
-    }
-    put_crlf();
+    if (d.part == part) put_disposition_line(d);
   }
 }
 

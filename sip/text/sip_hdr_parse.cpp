@@ -201,11 +201,7 @@ u8 parse_reply_to(sip_parser& ps) {
   sip_name_addr* na = &ps.area.reply_to;
   bool bare;
   if (!parse_name_addr(ps, na, na_form::bare_noparams, &bare)) return SIP_HDR_FAILED;
-  for (;;) {
-    int np = next_param(ps, false, false);
-    if (np == 0) break;
-    if (np < 0 || sip_scan__other_param(ps.scan, &na->params_other) != SIP_SCAN_OK) return SIP_HDR_FAILED;
-  }
+  if (!other_params_only(ps, false, false, &na->params_other)) return SIP_HDR_FAILED;
   return done(id_t::reply_to);
 }
 
@@ -214,11 +210,7 @@ u8 parse_reply_to(sip_parser& ps) {
 elem route_element(sip_parser& ps, sip_name_addr* na) {
   bool bare;
   if (!parse_name_addr(ps, na, na_form::brackets_only, &bare)) return elem::fail;
-  for (;;) {
-    int np = next_param(ps, true, true);
-    if (np == 0) return elem::ok;
-    if (np < 0 || sip_scan__other_param(ps.scan, &na->params_other) != SIP_SCAN_OK) return elem::fail;
-  }
+  return other_params_only(ps, true, true, &na->params_other) ? elem::ok : elem::fail;
 }
 
 u8 parse_route(sip_parser& ps) {

@@ -157,6 +157,17 @@ bool skip_param(sip_parser& ps);
 // cursor, 0 at the end of the value or a ',' (`list`), -1 otherwise.
 int next_param(sip_parser& ps, bool tight, bool list);
 
+// The rest of a value's header parameters (next_param's `tight` and `list`),
+// none of them known: each goes to sip_scan__other_param into `other`.  True
+// at the end of the value, false when a parameter is malformed.
+inline bool other_params_only(sip_parser& ps, bool tight, bool list, sip_str* other) {
+  for (;;) {
+    const int np = next_param(ps, tight, list);
+    if (np == 0) return true;
+    if (np < 0 || sip_scan__other_param(ps.scan, other) != SIP_SCAN_OK) return false;
+  }
+}
+
 // Type and subtype codes of a media type; texts (at most 16 and 32 bytes)
 // when not in the tables.  False when a text is longer.
 bool media_type_codes(sip_str type, sip_str subtype, u8* tcode, u8* scode, sip_str* ttext, sip_str* stext);

@@ -125,11 +125,7 @@ bool info_uri(sip_parser& ps, sip_str* uri) {
 elem info_element(sip_parser& ps, sip_info_uri_rec* r) {
   *r = sip_info_uri_rec{};
   if (!info_uri(ps, &r->uri)) return elem::fail;
-  for (;;) {
-    int np = next_param(ps, false, true);
-    if (np == 0) return elem::ok;
-    if (np < 0 || sip_scan__other_param(ps.scan, &r->params_other) != SIP_SCAN_OK) return elem::fail;
-  }
+  return other_params_only(ps, false, true, &r->params_other) ? elem::ok : elem::fail;
 }
 
 u8 parse_alert_info(sip_parser& ps) {
@@ -369,11 +365,8 @@ u8 parse_session_id(sip_parser& ps) {
   sip_str id = run(ps, SIP_CC_ALNUM);
   if (id.len != 32) return SIP_HDR_FAILED;
   r->id = id;
-  for (;;) {
-    int np = next_param(ps, false, false);
-    if (np == 0) return done(id_t::session_id);
-    if (np < 0 || sip_scan__other_param(ps.scan, &r->params_other) != SIP_SCAN_OK) return SIP_HDR_FAILED;
-  }
+  if (!other_params_only(ps, false, false, &r->params_other)) return SIP_HDR_FAILED;
+  return done(id_t::session_id);
 }
 
 // digits [ '.' digits ]
