@@ -9,6 +9,7 @@
 
 #include "common/byte_order.h"
 #include "fax/fax_bit.h"
+#include "fax/fax_msg.h"
 #include "fax/t30_channel.h"
 #include "runtime/om_os.h"
 
@@ -40,19 +41,7 @@ t30_channel* find_channel(u16 number) {
 // Messages.
 
 msg_t* new_msg(t30_channel& ch, ent_id_t to, code_t code, std::span<const u8> body, u8 sapi) {
-  msg_t* m = nullptr;
-  buffer_t* b = nullptr;
-  u8* p = nullptr;
-  Alloc_msg_data(&m, &b, static_cast<u32>(body.size()), &p);
-  if (!p) return nullptr;
-  if (!body.empty()) std::memcpy(p, body.data(), body.size());
-  m->from = ENT_T30;
-  m->to = to;
-  m->code = code;
-  m->nai = ch.nai;
-  m->sapi = sapi;
-  m->conn_id = ch.number;
-  return m;
+  return fax_new_msg(ENT_T30, to, code, ch.nai, sapi, ch.number, body);
 }
 
 // A message whose octets travel in a chain and whose parameter word is inline.
