@@ -213,6 +213,21 @@ void t30_send_lower(t30_channel& ch, code_t code, std::span<const u8> body) {
   if (msg_t* m = new_msg(ch, ch.lower, code, body, T30_V34_SAP)) Send_msg(m);
 }
 
+// Asks the modem layer to start V.34, as the answering or the calling end.
+void t30_send_v34_activate(t30_channel& ch, bool answering) {
+  u8 body[T30_V34_BODY_SIZE] = {};
+  body[1] = answering ? 'A' : 'O';
+  body[2] = 37;
+  body[8] = ch.config_byte;
+  body[13] = 'M';
+  put_le16(body + 6, 33600);
+  put_le16(body + 46, 33600);
+  body[50] = 1;
+  put_le32(body + 16, 10);
+  put_le32(body + 20, 100);
+  t30_send_lower(ch, T30_V34_ACT_RQ, body);
+}
+
 void t30_fm_control(t30_channel& ch, char subcode, u16 modulation, bool restart, u8 mode, u32 extra) {
   u8 body[FM_CONTROL_RQ_SIZE] = {};
   body[0] = mode;
@@ -691,22 +706,12 @@ void fm_connected(t30_channel& ch) {
   t30_send_user(ch, T30_CONN_CO);
   const bool answering = ch.role == 1;
   if (ch.v34_allowed) {
-    u8 body[T30_V34_BODY_SIZE] = {};
-    body[1] = answering ? 'A' : 'O';
-    body[2] = 37;
-    body[8] = ch.config_byte;
-    body[13] = 'M';
-    put_le16(body + 6, 33600);
-    put_le16(body + 46, 33600);
-    body[50] = 1;
-    put_le32(body + 16, 10);
-    put_le32(body + 20, 100);
     if (answering) {
       t30_send_cap_area(ch, T30_WhatToDo_IN, ch.local, T30_LOCAL_SELECTION);
       t30_timer_start(ch, TI_TWTD);
       t30_enter(ch, t30_m0::v34_answerer);
     } else {
-      t30_send_lower(ch, T30_V34_ACT_RQ, body);
+      t30_send_v34_activate(ch, false);
       t30_enter(ch, t30_m0::v34_caller);
     }
     // The lower entity's answer is awaited under T1.
