@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/byte_order.h"
+#include "fax/fax_msg.h"
 #include "runtime/entity.h"
 #include "runtime/om_os.h"
 #include "runtime/sm.h"
@@ -74,19 +75,7 @@ acu_layer g_acu;
 // Messages.
 
 msg_t* new_msg(ent_id_t to, code_t code, nai_t nai, u8 sapi, u16 conn_id, const u8* body, size_t n) {
-  msg_t* m = nullptr;
-  buffer_t* b = nullptr;
-  u8* p = nullptr;
-  Alloc_msg_data(&m, &b, static_cast<u32>(n), &p);
-  if (!p) return nullptr;
-  if (n) std::memcpy(p, body, n);
-  m->from = ENT_ACU;
-  m->to = to;
-  m->code = code;
-  m->nai = nai;
-  m->sapi = sapi;
-  m->conn_id = conn_id;
-  return m;
+  return fax_new_msg(ENT_ACU, to, code, nai, sapi, conn_id, {body, n});
 }
 
 void to_user(acu_context& c, code_t code, size_t size, u8 byte0) {

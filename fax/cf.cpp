@@ -8,6 +8,7 @@
 
 #include "common/byte_order.h"
 #include "fax/fax_bit.h"
+#include "fax/fax_msg.h"
 #include "fax/t30_capability.h"
 #include "fax/t30_engine.h"
 #include "fax/t30_ident.h"
@@ -52,23 +53,11 @@ u16 word_of(const bytes& d, size_t at) { return d.size() >= at + 2 ? get_le16(d.
 u8 byte_of(const bytes& d, size_t at) { return d.size() > at ? d[at] : 0; }
 
 msg_t* new_msg(ent_id_t to, code_t code, nai_t nai, u8 sapi, u16 conn_id, std::span<const u8> body) {
-  msg_t* m = nullptr;
-  buffer_t* b = nullptr;
-  u8* p = nullptr;
   if (body.size() > om_os_get_buffer_room()) {
     om_os_trap(CF_TRAP_BODY_SIZE);
     return nullptr;
   }
-  Alloc_msg_data(&m, &b, static_cast<u32>(body.size()), &p);
-  if (!p) return nullptr;
-  if (!body.empty()) std::memcpy(p, body.data(), body.size());
-  m->from = ENT_CF;
-  m->to = to;
-  m->code = code;
-  m->nai = nai;
-  m->sapi = sapi;
-  m->conn_id = conn_id;
-  return m;
+  return fax_new_msg(ENT_CF, to, code, nai, sapi, conn_id, body);
 }
 
 void up(const cf_context& c, code_t code, std::span<const u8> body = {}) {

@@ -41,48 +41,33 @@ class applier {
     }
     store(first_block, [&](cf_param_set& s) { s.resolution = v; });
   }
-  void max_speed(size_t at, bool first_block) {
-    if (!present(at)) return;
-    const int i = cf_speed_index_of_code(value(at));
+  // An index found in its table (negative: not found) held to the limit of
+  // field: a ceiling, or a floor where raise is set.
+  void bounded(int i, bool first_block, u8 cf_param_set::*field, bool raise) {
     if (i < 0) {
       changed = true;
       return;
     }
     u8 v = static_cast<u8>(i);
-    if (v > p_.limit.max_speed) {
-      v = p_.limit.max_speed;
+    const u8 bound = p_.limit.*field;
+    if (raise ? v < bound : v > bound) {
+      v = bound;
       changed = true;
     }
-    store(first_block, [&](cf_param_set& s) { s.max_speed = v; });
+    store(first_block, [&](cf_param_set& s) { s.*field = v; });
+  }
+  void max_speed(size_t at, bool first_block) {
+    if (!present(at)) return;
+    bounded(cf_speed_index_of_code(value(at)), first_block, &cf_param_set::max_speed, false);
   }
   void min_speed(size_t at) {
     if (!present(at)) return;
-    const int i = cf_speed_index_of_code(value(at));
-    if (i < 0) {
-      changed = true;
-      return;
-    }
-    u8 v = static_cast<u8>(i);
-    if (v < p_.limit.min_speed) {
-      v = p_.limit.min_speed;
-      changed = true;
-    }
-    store(false, [&](cf_param_set& s) { s.min_speed = v; });
+    bounded(cf_speed_index_of_code(value(at)), false, &cf_param_set::min_speed, true);
   }
   // A code looked up in its table; above the limit: lowered.
   void lowered(size_t at, bool first_block, std::string_view table, u8 cf_param_set::*field) {
     if (!present(at)) return;
-    const int i = position(table, value(at));
-    if (i < 0) {
-      changed = true;
-      return;
-    }
-    u8 v = static_cast<u8>(i);
-    if (v > p_.limit.*field) {
-      v = p_.limit.*field;
-      changed = true;
-    }
-    store(first_block, [&](cf_param_set& s) { s.*field = v; });
+    bounded(position(table, value(at)), first_block, field, false);
   }
   void flag(size_t at, bool first_block, u8 cf_param_set::*field) {
     if (!present(at)) return;
@@ -133,19 +118,10 @@ class applier {
     }
     store(first_block, [&](cf_param_set& s) { s.ecm_frame = v; });
   }
+  // Below the limit: raised.
   void scan(size_t at, bool first_block) {
     if (!present(at)) return;
-    const int i = position(kScan, value(at));
-    if (i < 0) {
-      changed = true;
-      return;
-    }
-    u8 v = static_cast<u8>(i);
-    if (v < p_.limit.scan) {
-      v = p_.limit.scan;
-      changed = true;
-    }
-    store(first_block, [&](cf_param_set& s) { s.scan = v; });
+    bounded(position(kScan, value(at)), first_block, &cf_param_set::scan, true);
   }
   void missing_option(size_t at) {
     if (present(at) && value(at) != 0) changed = true;

@@ -207,6 +207,18 @@ void remote_caps(fax_nego& n, const u8* rec) {
   n.rem_pref_unit = rec[info::REM_PREF_UNIT];
 }
 
+// The parameters the two ends settled on.
+void current_params(fax_nego& n, const u8* rec) {
+  const u8 enc = rec[info::CUR_ENCODING];
+  n.encoding = enc == 2 || enc == 3 ? FAX_ENC_MR : enc == 4 || enc == 7 ? FAX_ENC_MMR : FAX_ENC_MH;
+  n.ecm = static_cast<char>(rec[info::CUR_ECM]);
+  n.speed = rec[info::CUR_MAX_SPEED];
+  n.width = static_cast<char>(rec[info::CUR_WIDTH]);
+  n.length = static_cast<char>(rec[info::CUR_LENGTH]);
+  n.resolution = get_le16(rec + info::CUR_PAGE_RESOL);
+  n.res_unit = rec[info::CUR_RES_UNIT];
+}
+
 u8 info_in(fax_auto__session* s, const u8* rec) {
   fax_nego& n = s->nego;
   switch (rec[info::KIND]) {
@@ -225,14 +237,7 @@ u8 info_in(fax_auto__session* s, const u8* rec) {
       break;
     case 'c': {
       report_remote_id(s, rec);
-      const u8 enc = rec[info::CUR_ENCODING];
-      n.encoding = enc == 2 || enc == 3 ? FAX_ENC_MR : enc == 4 || enc == 7 ? FAX_ENC_MMR : FAX_ENC_MH;
-      n.ecm = static_cast<char>(rec[info::CUR_ECM]);
-      n.speed = rec[info::CUR_MAX_SPEED];
-      n.width = static_cast<char>(rec[info::CUR_WIDTH]);
-      n.length = static_cast<char>(rec[info::CUR_LENGTH]);
-      n.resolution = get_le16(rec + info::CUR_PAGE_RESOL);
-      n.res_unit = rec[info::CUR_RES_UNIT];
+      current_params(n, rec);
       break;
     }
     case 'C': {
@@ -241,14 +246,7 @@ u8 info_in(fax_auto__session* s, const u8* rec) {
         r[fax_rep::EVENT] = FAX_REMOTE_IAF;
         fax_send_report(s, r);
       }
-      const u8 enc = rec[info::CUR_ENCODING];
-      n.encoding = enc == 2 || enc == 3 ? FAX_ENC_MR : enc == 4 || enc == 7 ? FAX_ENC_MMR : FAX_ENC_MH;
-      n.ecm = static_cast<char>(rec[info::CUR_ECM]);
-      n.speed = rec[info::CUR_MAX_SPEED];
-      n.width = static_cast<char>(rec[info::CUR_WIDTH]);
-      n.length = static_cast<char>(rec[info::CUR_LENGTH]);
-      n.resolution = get_le16(rec + info::CUR_PAGE_RESOL);
-      n.res_unit = rec[info::CUR_RES_UNIT];
+      current_params(n, rec);
       break;
     }
     case '<':

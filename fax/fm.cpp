@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "common/byte_order.h"
+#include "fax/fax_msg.h"
 #include "fax/fm_channel.h"
 #include "runtime/entity.h"
 #include "runtime/om_os.h"
@@ -82,19 +83,7 @@ fm_tcf_check::result fm_tcf_check::verdict() const {
 // Messages.
 
 msg_t* fm_new_msg(const fm_channel& ch, ent_id_t to, code_t code, u8 sapi, std::span<const u8> body) {
-  msg_t* m = nullptr;
-  buffer_t* b = nullptr;
-  u8* p = nullptr;
-  Alloc_msg_data(&m, &b, static_cast<u32>(body.size()), &p);
-  if (!p) return nullptr;
-  if (!body.empty()) std::memcpy(p, body.data(), body.size());
-  m->from = ENT_FM;
-  m->to = to;
-  m->code = code;
-  m->nai = ch.nai;
-  m->sapi = sapi;
-  m->conn_id = ch.conn_id;
-  return m;
+  return fax_new_msg(ENT_FM, to, code, ch.nai, sapi, ch.conn_id, body);
 }
 
 void fm_up(const fm_channel& ch, code_t code, std::span<const u8> body) {

@@ -354,6 +354,8 @@ void t30_send_user(t30_channel& ch, code_t code, std::span<const u8> body = {});
 void t30_send_user_words(t30_channel& ch, code_t code, std::initializer_list<u16> words);
 void t30_fm_control(t30_channel& ch, char subcode, u16 modulation, bool restart = false, u8 mode = 0, u32 extra = 0);
 void t30_send_lower(t30_channel& ch, code_t code, std::span<const u8> body);
+// The V.34 start request to the modem layer.
+void t30_send_v34_activate(t30_channel& ch, bool answering);
 // A page data message towards the modem layer (octets in line bit order).
 void t30_fm_data(t30_channel& ch, std::span<const u8> octets, u16 param);
 

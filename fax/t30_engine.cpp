@@ -9,6 +9,7 @@
 
 #include "common/byte_order.h"
 #include "fax/fax_bit.h"
+#include "fax/fax_msg.h"
 #include "fax/t30_channel.h"
 #include "runtime/om_os.h"
 
@@ -40,19 +41,7 @@ t30_channel* find_channel(u16 number) {
 // Messages.
 
 msg_t* new_msg(t30_channel& ch, ent_id_t to, code_t code, std::span<const u8> body, u8 sapi) {
-  msg_t* m = nullptr;
-  buffer_t* b = nullptr;
-  u8* p = nullptr;
-  Alloc_msg_data(&m, &b, static_cast<u32>(body.size()), &p);
-  if (!p) return nullptr;
-  if (!body.empty()) std::memcpy(p, body.data(), body.size());
-  m->from = ENT_T30;
-  m->to = to;
-  m->code = code;
-  m->nai = ch.nai;
-  m->sapi = sapi;
-  m->conn_id = ch.number;
-  return m;
+  return fax_new_msg(ENT_T30, to, code, ch.nai, sapi, ch.number, body);
 }
 
 // A message whose octets travel in a chain and whose parameter word is inline.
@@ -222,6 +211,21 @@ void t30_send_user_words(t30_channel& ch, code_t code, std::initializer_list<u16
 
 void t30_send_lower(t30_channel& ch, code_t code, std::span<const u8> body) {
   if (msg_t* m = new_msg(ch, ch.lower, code, body, T30_V34_SAP)) Send_msg(m);
+}
+
+// Asks the modem layer to start V.34, as the answering or the calling end.
+void t30_send_v34_activate(t30_channel& ch, bool answering) {
+  u8 body[T30_V34_BODY_SIZE] = {};
+  body[1] = answering ? 'A' : 'O';
+  body[2] = 37;
+  body[8] = ch.config_byte;
+  body[13] = 'M';
+  put_le16(body + 6, 33600);
+  put_le16(body + 46, 33600);
+  body[50] = 1;
+  put_le32(body + 16, 10);
+  put_le32(body + 20, 100);
+  t30_send_lower(ch, T30_V34_ACT_RQ, body);
 }
 
 void t30_fm_control(t30_channel& ch, char subcode, u16 modulation, bool restart, u8 mode, u32 extra) {
@@ -702,22 +706,12 @@ void fm_connected(t30_channel& ch) {
   t30_send_user(ch, T30_CONN_CO);
   const bool answering = ch.role == 1;
   if (ch.v34_allowed) {
-    u8 body[T30_V34_BODY_SIZE] = {};
-    body[1] = answering ? 'A' : 'O';
-    body[2] = 37;
-    body[8] = ch.config_byte;
-    body[13] = 'M';
-    put_le16(body + 6, 33600);
-    put_le16(body + 46, 33600);
-    body[50] = 1;
-    put_le32(body + 16, 10);
-    put_le32(body + 20, 100);
     if (answering) {
       t30_send_cap_area(ch, T30_WhatToDo_IN, ch.local, T30_LOCAL_SELECTION);
       t30_timer_start(ch, TI_TWTD);
       t30_enter(ch, t30_m0::v34_answerer);
     } else {
-      t30_send_lower(ch, T30_V34_ACT_RQ, body);
+      t30_send_v34_activate(ch, false);
       t30_enter(ch, t30_m0::v34_caller);
     }
     // The lower entity's answer is awaited under T1.

@@ -148,17 +148,7 @@ void a_wtd(t30_channel& ch, u16) {
   ch.result = ch.user_cap;
   ch.resp_flags |= RF_USER_ANSWERED;
   if (t30_in(ch, t30_m0::v34_answerer)) {
-    u8 body[T30_V34_BODY_SIZE] = {};
-    body[1] = 'A';
-    body[2] = 37;
-    body[8] = ch.config_byte;
-    body[13] = 'M';
-    put_le16(body + 6, 33600);
-    put_le16(body + 46, 33600);
-    body[50] = 1;
-    put_le32(body + 16, 10);
-    put_le32(body + 20, 100);
-    t30_send_lower(ch, T30_V34_ACT_RQ, body);
+    t30_send_v34_activate(ch, true);
     return;
   }
   t30_send_dis(ch);

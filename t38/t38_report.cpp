@@ -156,15 +156,6 @@ void report_header(u8* body, u8 kind, const t38_session& s) {
   put_le32(body + 4, s.age_ms());
 }
 
-void address_to_user(msg_t* m, const t38_session& s) {
-  m->from = ENT_T38;
-  m->to = s.user;
-  m->nai = s.nai;
-  m->sapi = T38__SAPI_MANAGEMENT;
-  m->conn_id = OM_OS_CONN_NONE;
-  m->code = s.report_code;
-}
-
 void stop_error_timer(t38_session& s) {
   t38__timer_stop(s, TI_ERROR_REPORT);
   s.rep.error_timer_running = 0;
@@ -227,7 +218,7 @@ void t38_report__trap(u8 origin, u32 err_class, u16 code, const char* name, cons
     put_le16(body + 12, code);
     t38__copy_text(body + T38__REPORT_NAME_OFFSET, T38__REPORT_NAME_SIZE, name);
     t38__copy_text(body + T38__REPORT_TEXT_OFFSET, T38__REPORT_TEXT_SIZE, text);
-    address_to_user(m, s);
+    t38_report__address_to_user(m, s);
     if (origin != 0) {
       // Built outside the entity's task: the entity relays it.
       m->from = ENT_PH_IT;
@@ -282,7 +273,7 @@ void send_t38__report_in__error(u32 err_class, u32 count, t38_session& s) {
   report_header(body, 'R', s);
   put_le32(body + 8, err_class);
   put_le32(body + T38__REPORT_COUNT_OFFSET, count);
-  address_to_user(m, s);
+  t38_report__address_to_user(m, s);
   Send_msg(m);
 }
 
@@ -300,7 +291,7 @@ void t38_report__event_report(const u8 record[T38__EVENT_RECORD_SIZE], t38_sessi
   }
   report_header(body, 'E', s);
   std::memcpy(body + 8, record, T38__EVENT_RECORD_SIZE);
-  address_to_user(m, s);
+  t38_report__address_to_user(m, s);
   Send_msg(m);
 }
 
@@ -342,6 +333,15 @@ void t38_report__end_of_session(t38_session& s) {
   }
   t38__timer_stop(s, TI_TRACE_REPORT);
   if (t38_trace() != nullptr) t38_trace()->end_of_session(s, s.rep.trap_count != 0);
+}
+
+void t38_report__address_to_user(msg_t* m, const t38_session& s) {
+  m->from = ENT_T38;
+  m->to = s.user;
+  m->nai = s.nai;
+  m->sapi = T38__SAPI_MANAGEMENT;
+  m->conn_id = OM_OS_CONN_NONE;
+  m->code = s.report_code;
 }
 
 }  // namespace kv::t38

@@ -17,6 +17,8 @@
 
 #include "runtime/types.h"
 
+struct msg_t;
+
 namespace kv::t38 {
 
 struct t38_session;
@@ -92,5 +94,7 @@ void t38_report__congestion_change(u8 state, t38_session& s);
 void t38_report__end_of_session(t38_session& s);
 // Error counter of a class (0x2 to 0x100; 0x20 / 0x40 are the pools').
 u32 t38_report__count(const t38_session& s, u32 err_class);
+// Addresses m as a T38__REPORT_IN to the session's user.
+void t38_report__address_to_user(msg_t* m, const t38_session& s);
 
 }  // namespace kv::t38

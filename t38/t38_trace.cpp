@@ -291,12 +291,7 @@ void t38_trace_writer::send_report(t38_session& s) {
     return;
   }
   Msg_attach_chain(m, chain);
-  m->from = ENT_T38;
-  m->to = s.user;
-  m->nai = s.nai;
-  m->sapi = T38__SAPI_MANAGEMENT;
-  m->conn_id = OM_OS_CONN_NONE;
-  m->code = s.report_code;
+  t38_report__address_to_user(m, s);
   chains_.erase(it);
   Send_msg(m);
 }
