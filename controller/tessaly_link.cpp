@@ -199,7 +199,8 @@ int TessalyLink::WaitForTESSALYPacketResponse(int expected, bool abort) {
         // in the slot, to be read as the answer to the next request, and
         // every request after it one answer behind.  A lost session (15)
         // still fails the request and registers the device again.
-        ctx_.device_log.Write(1, "Fax status %d of an ended session discarded while waiting for TESSALY response", fs.kind);
+        ctx_.device_log.Write(1, "Fax status %d of an ended session discarded while waiting for TESSALY response",
+                              fs.kind);
         continue;
       }
       if (is_status && fs.value == expected) {
