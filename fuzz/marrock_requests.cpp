@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   c.identity().device_id = 0x0101;
   std::strcpy(c.identity().request_slot, "FOIP\\F\\1");
   c.config().receive_wanted = data[1] & 0x80;
-  c.SetDeviceState(1u + (data[1] & 0x0F) % 13u);
+  c.fax_server().SetDeviceState(1u + (data[1] & 0x0F) % 13u);
   const std::uint8_t* p = data + 3;
   std::size_t n = size - 3;
   std::size_t split = data[2] < n ? data[2] : n;
@@ -47,8 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t sizes[2] = {split, n - split};
   for (int i = 0; i < 2; ++i) {
     if (sizes[i] == 0) continue;
-    if (data[0] & 1) (void)c.HandleTessalyPacket(parts[i], sizes[i]);
-    else (void)c.HandleDeviceRequest(parts[i], sizes[i]);
+    if (data[0] & 1) (void)c.tessaly().HandleTessalyPacket(parts[i], sizes[i]);
+    else (void)c.fax_server().HandleDeviceRequest(parts[i], sizes[i]);
   }
   return 0;
 }
