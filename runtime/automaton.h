@@ -51,7 +51,8 @@ inline constexpr by_action_t by_action{};
 // The state a row leads to: a state of `S`, keep or by_action.
 template <typename S>
 struct target {
-  u8 raw;
+  u8 raw = kKeep;
+  constexpr target() = default;
   constexpr target(S s) : raw(static_cast<u8>(s)) {}  // NOLINT(google-explicit-constructor)
   constexpr target(keep_t) : raw(kKeep) {}            // NOLINT(google-explicit-constructor)
   constexpr target(by_action_t) : raw(kByAction) {}   // NOLINT(google-explicit-constructor)

@@ -608,7 +608,7 @@ void process_ti_t38_general_delay__tcp(foip__na_ctx* s, t38_mgt__ctx& c) {
 }
 // Each failed step ends in IDLE.
 void process_socket_cnf_co__tcp(foip__na_ctx* s, t38_mgt__ctx& c) {
-  if (msg__check_sm_set_config_co(s, c) != kOk) {
+  if (msg__check_sm_set_config_co(s, c) != kOk) {  // NOLINT(bugprone-branch-clone): failed steps end alike, in turn
     c.state = T38_MGT__IDLE;
   } else if (take_stop(c)) {
     go(c, send_sm_reset_config_rq(s, c), T38_MGT__SOCKET_RESET_CNF__TCP);

@@ -465,20 +465,21 @@ constexpr std::size_t kCells = count_cells();
 struct cell_rows {
   dialog_row r[kCells];
 };
-consteval dialog_row cell_row(std::size_t k) {
+// Built in one pass over the table, so that the compile-time evaluation stays
+// linear in its size.
+consteval cell_rows make_cells() {
+  cell_rows out{};
+  std::size_t k = 0;
   for (std::size_t i = 0; i < std::size(sip_dialog_table); ++i)
     for (const E e : sip_dialog_table[i].ev)
-      if (e != E{0} && first_of_cell(i, e) && k-- == 0) {
+      if (e != E{0} && first_of_cell(i, e)) {
         const S st = sip_dialog_table[i].state;
-        return {st, e, first_row{static_cast<u8>(i)}, cell_next(st, e)};
+        out.r[k++] = {st, e, first_row{static_cast<u8>(i)}, cell_next(st, e)};
       }
-  throw "dialog cell out of range";
+  if (k != kCells) throw "dialog cells miscounted";
+  return out;
 }
-template <std::size_t... K>
-consteval cell_rows make_cells(std::index_sequence<K...>) {
-  return {{cell_row(K)...}};
-}
-constexpr cell_rows kRows = make_cells(std::make_index_sequence<kCells>{});
+constexpr cell_rows kRows = make_cells();
 constexpr auto kTable = fsm::compile(kRows.r, fsm::cell<first_row>{{NO_ROW}, fsm::kKeep});
 constexpr auto kPlain = fsm::plain(kRows.r);
 
