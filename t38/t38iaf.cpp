@@ -412,6 +412,10 @@ u8 t38iaf_service::act_rq(msg_t** m, t38iaf_session& c) {
   return OM_OS_OK;
 }
 
+// How many times the last datagram goes out again when an active UDPTL
+// session stops.
+constexpr u32 kFinalResends = 2;
+
 u8 t38iaf_service::dea_rq(msg_t** m, t38iaf_session& c) {
   t38_session& s = *c.s;
   t38_ifp__update_inactivity(0xFFFF, s);
@@ -420,6 +424,13 @@ u8 t38iaf_service::dea_rq(msg_t** m, t38iaf_session& c) {
     t38__log(s, T38_TRC__AUTOMATON, "Stop V.25 and Fax automatons\n");
     v25_stop(c);
     fax_stop(c);
+    // The far end learns that the call is over from the last frame sent
+    // (the DCN).  Over UDPTL no later datagram would carry a lost last one
+    // as redundancy, and the idle resends end here: it goes out again now,
+    // so that one lost datagram does not leave the far end waiting for it.
+    if (s.is_udp()) {
+      for (u32 i = 0; i < kFinalResends; ++i) t38_ifp__send_idle(s);
+    }
   }
   for (u32 i = 0; i < T38IAF__ENH_COUNTERS; ++i) {
     if (c.enh[i] != 0) t38__log(s, T38_TRC__MSG, "       Enh_ret_code (%d)  cnt = %d\n", static_cast<int>(i), c.enh[i]);

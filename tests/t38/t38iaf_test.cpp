@@ -69,6 +69,35 @@ TEST_F(IafTest, ActivationAnswersAndRefusesASecondOne) {
   EXPECT_TRUE(progress(kA).empty());
 }
 
+// The last frame of a call (the DCN) ends its UDPTL stream: no later
+// datagram carries it as redundancy.  Stopping the session sends that last
+// datagram twice more, as it stands, so that a far end that lost it still
+// gets it; a session that was never active sends nothing.
+TEST_F(IafTest, StoppingResendsTheLastDatagramTwice) {
+  std::vector<std::vector<u8>> out;
+  ip_tap = [&out](nai_t nai, const std::vector<u8>& d) {
+    if (nai == kA) out.push_back(d);
+  };
+  start();
+  const std::vector<u8> dcn{0xFF, 0x13, 0xFB};
+  fax_act(kA, 1, 0x2081);
+  fax_da(kA, dcn, 1);
+  ASSERT_TRUE(run_until([&] { return progress_time(kA, T38IAF__FAX_END_OF_DATA) >= 0; }, 3000));
+  advance(40);
+  ASSERT_FALSE(out.empty());
+  const std::vector<u8> last = out.back();
+  const size_t before = out.size();
+  const u32 idle_before = session_of(kA).ifp.cnt.idle_sent;
+  ASSERT_EQ(request(ENT_FOIP, T38__DEA_RQ, {}, kA, T38__SAPI_MANAGEMENT).size(), T38__DEA_IN_SIZE);
+  ASSERT_EQ(out.size(), before + 2);
+  EXPECT_EQ(out[before], last);
+  EXPECT_EQ(out[before + 1], last);
+  EXPECT_EQ(session_of(kA).ifp.cnt.idle_sent, idle_before + 2);
+  // Stopped already: a second stop sends nothing more.
+  (void)request(ENT_FOIP, T38__DEA_RQ, {}, kA, T38__SAPI_MANAGEMENT);
+  EXPECT_EQ(out.size(), before + 2);
+}
+
 TEST_F(IafTest, PageDataAtEveryRateArrivesWholeAndPaced) {
   for (const rate_case& rc : kRates) {
     SCOPED_TRACE(rc.rate);
