@@ -83,6 +83,29 @@ constexpr std::array<FoipErrorRow, 8> kFoipErrors{{
     {0xF10C, {28, "No dial tone on fax line"}},
 }};
 
+// The status word of a finished job's completion code, as send and scan
+// jobs both give it; codes without a row give STATUS_FAX_FAILED.
+struct PercStatusRow {
+  int perc;
+  StatusWord status;
+};
+constexpr std::array<PercStatusRow, 8> kJobStatus{{
+    {0, STATUS_OK},
+    {1, STATUS_JOB_ABORTED},
+    {26, STATUS_JOB_ABORTED},
+    {2, STATUS_FAX_OFFLINE},
+    {3, STATUS_FAX_OFFLINE},
+    {7, STATUS_FAX_OFFLINE},
+    {15, STATUS_FILE_FAILURE},
+    {16, STATUS_BAD_ARGUMENT},
+}};
+
+StatusWord JobStatusWord(int perc) {
+  for (const auto& row : kJobStatus)
+    if (row.perc == perc) return row.status;
+  return STATUS_FAX_FAILED;
+}
+
 }  // namespace
 
 const char* DeviceStateName(unsigned state) {
@@ -115,39 +138,16 @@ FoipErrorMap FoipErrorEntry(StatusWord status) {
 }
 
 StatusWord SendJobStatusWord(int perc, StatusWord current, bool* not_a_fax) {
-  if (not_a_fax) *not_a_fax = false;
+  if (not_a_fax) *not_a_fax = perc == 35;
   switch (perc) {
-    case 0: return STATUS_OK;
-    case 1:
-    case 26: return STATUS_JOB_ABORTED;
-    case 2:
-    case 3:
-    case 7: return STATUS_FAX_OFFLINE;
     case 8: return current;
     case 10: return STATUS_FAX_F104;
-    case 15: return STATUS_FILE_FAILURE;
-    case 16: return STATUS_BAD_ARGUMENT;
-    case 35:
-      if (not_a_fax) *not_a_fax = true;
-      return STATUS_FAX_NOT_A_FAX;
-    default: return STATUS_FAX_FAILED;
+    case 35: return STATUS_FAX_NOT_A_FAX;
+    default: return JobStatusWord(perc);
   }
 }
 
-StatusWord ScanJobStatusWord(int perc) {
-  switch (perc) {
-    case 0: return STATUS_OK;
-    case 1:
-    case 26: return STATUS_JOB_ABORTED;
-    case 2:
-    case 3:
-    case 7: return STATUS_FAX_OFFLINE;
-    case 6: return STATUS_FAX_TIMEOUT;
-    case 15: return STATUS_FILE_FAILURE;
-    case 16: return STATUS_BAD_ARGUMENT;
-    default: return STATUS_FAX_FAILED;
-  }
-}
+StatusWord ScanJobStatusWord(int perc) { return perc == 6 ? STATUS_FAX_TIMEOUT : JobStatusWord(perc); }
 
 StatusWord BusyStatusWord(unsigned state) {
   if (state == DS_DEVICE_OFFLINE) return STATUS_FAX_OFFLINE;

@@ -83,6 +83,8 @@ class FaxFileWriter {
   // Closes the file; a document not ended yet is ended with the page
   // written so far when it holds data.
   [[nodiscard]] StatusWord Finish();
+  // Gives the file up: closes it unfinished and removes it.
+  void Abort();
 
   u32 pages_written() const { return pages_; }
   u32 last_page_lines() const { return last_lines_; }
@@ -91,7 +93,6 @@ class FaxFileWriter {
   StatusWord EndPage(bool end_of_document);
   void Reserve(std::size_t extra);
   void AlignOutput();
-  void Abort();
 
   struct Impl;
   std::unique_ptr<Impl> impl_;

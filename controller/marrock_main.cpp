@@ -10,11 +10,12 @@
 
 #include "controller/controller.h"
 #include "controller/page_header_render.h"
+#include "platform/paths.h"
 #include "platform/process.h"
 
 namespace {
 
-constexpr const char* kHelp =
+constexpr const char* kHelp[] = {
     "Usage: marrock GROUP <group> <channel> <device type> [log level]\n"
     "       marrock <device type> [log level]\n"
     "       marrock --make-fonts FOLDER\n"
@@ -39,21 +40,15 @@ constexpr const char* kHelp =
     "                           not used\n"
     "  --make-fonts FOLDER      writes the header-line fonts ELIT_LN.FN and\n"
     "                           ELIT_LF.FN into FOLDER (the server area's K-DB)\n"
-    "\n"
-    "Environment:\n"
-    "  KORVANE_INI_PATH      the settings file KORVANE.INI\n"
-    "                        (default /var/lib/korvane/KORVANE.INI)\n"
-    "  KORVANE_MAILSLOT_DIR  the folder of the mailslots\n"
-    "                        (default /var/lib/korvane/mailslot)\n"
-    "  KORVANE_HOME          not read by the program: tools/run.sh takes it as the\n"
-    "                        server area (default ./run) and sets the two above\n"
-    "                        inside it\n"
+    "\n",
+    platform::kEnvironmentHelp,
     "  TEMP, TMP             folder of temporary files (default the server area's\n"
     "                        K-TEMP)\n"
     "\n"
     "A closedown request from DRENNIC, a shutdown packet (class 99), SIGINT or\n"
     "SIGTERM ends the job in hand and stops it.  Exit code 0; 1 for a bad command\n"
-    "line or a fatal settings error.\n";
+    "line or a fatal settings error.\n",
+};
 
 int MakeFonts(const std::string& folder) {
   const std::string base = folder.empty() || folder.back() == '/' ? folder : folder + "/";
@@ -72,7 +67,7 @@ int MakeFonts(const std::string& folder) {
 
 int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-    (void)std::fputs(kHelp, stdout);
+    for (const char* part : kHelp) (void)std::fputs(part, stdout);
     return 0;
   }
   if (argc == 3 && std::strcmp(argv[1], "--make-fonts") == 0) return MakeFonts(argv[2]);

@@ -5,7 +5,6 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 
 #include "controller/device_log.h"
 #include "controller/device_states.h"
@@ -288,8 +287,7 @@ int RenderHeaderFile(int format, int pages, const char* sender, const char* reci
   if (st != STATUS_OK) {
     CtlLog(5, "Error writing to Tiff header file");
     CtlLog(5, "Unable to create Header file (2)");
-    std::error_code ec;
-    std::filesystem::remove(path, ec);
+    w.Abort();
     return PERC_FILE_ERROR;
   }
   return 0;

@@ -3,7 +3,6 @@
 
 #include <cctype>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 
 #include "controller/convert.h"
@@ -238,8 +237,7 @@ int BuildSendFaxFile(const std::string& out, int format, const SendFilePlan& pla
   if (st != STATUS_OK) {
     CtlLog(5, "Error writing to temporary message file");
     CtlLog(5, "Error getting data, deleting temporary file");
-    std::error_code ec;
-    std::filesystem::remove(out, ec);
+    w.Abort();
     return PERC_FILE_ERROR;
   }
   *page_numbers = numbers;

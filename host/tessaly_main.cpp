@@ -5,11 +5,12 @@
 #include <cstring>
 
 #include "host/host.h"
+#include "platform/paths.h"
 #include "platform/process.h"
 
 namespace {
 
-constexpr const char* kHelp =
+constexpr const char* kHelp[] = {
     "Usage: tessaly [--help]\n"
     "\n"
     "The fax-over-IP manager: holds every SIP/T.38 fax session of the server and\n"
@@ -17,24 +18,18 @@ constexpr const char* kHelp =
     "no argument but --help; its settings come from KORVANE.INI (\"[SERVER]\") and\n"
     "from \"[TESSALY]\" of K-DB/SETUP.INI in the system area.  It works in the\n"
     "server area and logs to K-DB/TESSALY.log there.\n"
-    "\n"
-    "Environment:\n"
-    "  KORVANE_INI_PATH      the settings file KORVANE.INI\n"
-    "                        (default /var/lib/korvane/KORVANE.INI)\n"
-    "  KORVANE_MAILSLOT_DIR  the folder of the mailslots\n"
-    "                        (default /var/lib/korvane/mailslot)\n"
-    "  KORVANE_HOME          not read by the program: tools/run.sh takes it as the\n"
-    "                        server area (default ./run) and sets the two above\n"
-    "                        inside it\n"
+    "\n",
+    platform::kEnvironmentHelp,
     "\n"
     "SIGINT, SIGTERM or a shutdown packet on its mailslot end every session and\n"
-    "stop it.  Exit code 0; 1 when the settings cannot be read.\n";
+    "stop it.  Exit code 0; 1 when the settings cannot be read.\n",
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-    (void)std::fputs(kHelp, stdout);
+    for (const char* part : kHelp) (void)std::fputs(part, stdout);
     return 0;
   }
   platform::InstallTerminationFlag();

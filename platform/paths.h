@@ -22,6 +22,18 @@ inline constexpr const char* kDefaultServerIniPath = "/var/lib/korvane/KORVANE.I
 std::string MailslotDirectory();
 inline constexpr const char* kDefaultMailslotDirectory = "/var/lib/korvane/mailslot";
 
+// The server programs' --help lines on the two variables above (and on the
+// server area they lie in), from the "Environment:" heading on.
+inline constexpr const char* kEnvironmentHelp =
+    "Environment:\n"
+    "  KORVANE_INI_PATH      the settings file KORVANE.INI\n"
+    "                        (default /var/lib/korvane/KORVANE.INI)\n"
+    "  KORVANE_MAILSLOT_DIR  the folder of the mailslots\n"
+    "                        (default /var/lib/korvane/mailslot)\n"
+    "  KORVANE_HOME          not read by the program: tools/run.sh takes it as the\n"
+    "                        server area (default ./run) and sets the two above\n"
+    "                        inside it\n";
+
 // Where the client settings file KVCLIENT.INI lies: $KORVANE_CLIENT_INI_PATH,
 // empty when not set.
 std::string ClientIniPath();

@@ -225,17 +225,10 @@ void dcod__format_view(const dcod__msg_view& view, char* line, size_t size, u32 
   }
 }
 
+dcod__msg_view dcod__view_of(const msg_t* m) {
+  return {m->from, m->to, m->nai, m->sapi, m->conn_id, m->code, m->p_buffer != nullptr, Msg_data(m), Msg_data_size(m)};
+}
+
 void dcod__format_msg(const msg_t* m, char* line, size_t size, u32 max_bytes) {
-  if (!m) return;
-  dcod__msg_view v;
-  v.from = m->from;
-  v.to = m->to;
-  v.nai = m->nai;
-  v.sapi = m->sapi;
-  v.conn_id = m->conn_id;
-  v.code = m->code;
-  v.chained = m->p_buffer != nullptr;
-  v.data = Msg_data(m);
-  v.length = Msg_data_size(m);
-  dcod__format_view(v, line, size, max_bytes);
+  if (m) dcod__format_view(dcod__view_of(m), line, size, max_bytes);
 }

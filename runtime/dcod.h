@@ -83,10 +83,10 @@ typedef u32 (*dcod__body_decoder)(dcod__body& b);
 // One row of the service table.
 struct dcod__service {
   ent_id_t entity;
-  const char* name;          // three characters or fewer
-  const dcod__name* prims;   // primitive names, or null
-  dcod__body_decoder body;   // or null
-  const dcod__name* timers;  // names of the timer codes ENT_TI delivers, or null
+  const char* name;                    // three characters or fewer
+  const dcod__name* prims = nullptr;   // primitive names, or null
+  dcod__body_decoder body = nullptr;   // or null
+  const dcod__name* timers = nullptr;  // names of the timer codes ENT_TI delivers, or null
 };
 
 // What an entity brings to the decoder; any member may be null.
@@ -110,6 +110,10 @@ void dcod__init(bool verbose = false);
 // carries names; it may be called from any thread, before or after
 // dcod__init.
 void dcod__register_vocabulary(ent_id_t entity, const dcod__vocabulary* v);
+
+// A message as the decoder reads it: its header fields and its data (the
+// first buffer's data when a chain is attached, else the inline data).
+[[nodiscard]] dcod__msg_view dcod__view_of(const msg_t* m);
 
 // Appends one line for the message to `line` (size bytes in all, its current
 // text kept).  max_bytes bounds the hex dump.

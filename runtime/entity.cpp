@@ -164,9 +164,7 @@ bool Send_new_msg(const msg_head& h, const u8* body, u8 n) {
 }
 
 void Reply_msg(msg_t* m, ent_id_t self, code_t code) {
-  m->to = m->from;
-  m->from = self;
-  m->code = code;
+  Msg_set_route(m, self, m->from, code);
   Send_msg(m);
 }
 

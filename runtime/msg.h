@@ -72,6 +72,11 @@ struct msg_head {
 [[nodiscard]] msg_t* Alloc_msg(const msg_head& h);
 // Sets a message's header (its data stay).
 void Msg_set_head(msg_t* m, const msg_head& h);
+// A message's header.
+[[nodiscard]] msg_head Msg_get_head(const msg_t* m);
+// Sets who sends what to whom; the session fields (nai, sapi, conn_id) and
+// the data stay.
+void Msg_set_route(msg_t* m, ent_id_t from, ent_id_t to, code_t code);
 
 // Interrupt-side message pool (never traps; null when empty).
 [[nodiscard]] msg_t* It_get_msg();

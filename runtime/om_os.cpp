@@ -289,16 +289,7 @@ void om_os_start_with(const om_os_start_options& opt) {
     }
   }
 
-  msg_t* m = Alloc_msg();
-  if (m) {
-    m->from = ENT_NIL;
-    m->to = ENT_SM;
-    m->nai = OM_OS_NAI_NONE;
-    m->sapi = OM_OS_SAPI_NONE;
-    m->conn_id = OM_OS_CONN_NONE;
-    m->code = 0;
-    Send_msg(m);
-  }
+  (void)Send_new_msg({ENT_NIL, ENT_SM, 0});
   g.started.store(1);
 }
 
@@ -446,9 +437,7 @@ u16 om_os_trap(u16 code) {
   if (state == OM_OS_STATE_RUNNING) {
     alignas(msg_t) u8 storage[sizeof(msg_t) + 64] = {};
     auto* m = reinterpret_cast<msg_t*>(storage);
-    m->from = ENT_NIL;
-    m->to = ENT_NIL;
-    m->code = 0;
+    Msg_set_route(m, ENT_NIL, ENT_NIL, 0);
     m->p_buffer = nullptr;
     m->data_offset = MSG_HEADER_SIZE;
     m->data_size = 40;

@@ -356,12 +356,7 @@ u8 om_os_rt::pools_apply(const om_os_config& c) {
 void om_os_rt::send_congestion_notice(code_t code, bool from_it_side) {
   msg_t* m = from_it_side ? It_get_msg() : Alloc_msg();
   if (!m) return;
-  m->from = from_it_side ? ENT_PH_IT : ENT_NIL;
-  m->to = ENT_SM;
-  m->nai = OM_OS_NAI_NONE;
-  m->sapi = OM_OS_SAPI_NONE;
-  m->conn_id = OM_OS_CONN_NONE;
-  m->code = code;
+  Msg_set_head(m, {from_it_side ? ENT_PH_IT : ENT_NIL, ENT_SM, code});
   Send_msg(m);
 }
 
@@ -378,14 +373,20 @@ msg_t* Alloc_msg() {
   return m;
 }
 
+void Msg_set_route(msg_t* m, ent_id_t from, ent_id_t to, code_t code) {
+  m->from = from;
+  m->to = to;
+  m->code = code;
+}
+
 void Msg_set_head(msg_t* m, const msg_head& h) {
-  m->from = h.from;
-  m->to = h.to;
-  m->code = h.code;
+  Msg_set_route(m, h.from, h.to, h.code);
   m->nai = h.nai;
   m->sapi = h.sapi;
   m->conn_id = h.conn_id;
 }
+
+msg_head Msg_get_head(const msg_t* m) { return {m->from, m->to, m->code, m->nai, m->sapi, m->conn_id}; }
 
 msg_t* Alloc_msg(const msg_head& h) {
   msg_t* m = Alloc_msg();
@@ -688,12 +689,7 @@ msg_t* Copy_msg(const msg_t* src) {
   if (!src) return nullptr;
   msg_t* m = Alloc_msg();
   if (!m) return nullptr;
-  m->from = src->from;
-  m->to = src->to;
-  m->nai = src->nai;
-  m->sapi = src->sapi;
-  m->conn_id = src->conn_id;
-  m->code = src->code;
+  Msg_set_head(m, Msg_get_head(src));
   m->data_offset = src->data_offset;
   m->data_size = src->data_size;
   std::memcpy(Msg_inline_area(m), Msg_inline_area(src), om_os_get_msg_room());

@@ -423,9 +423,7 @@ void handle_running(msg_t* m) {
         if (!registered(e)) continue;
         msg_t* c = Copy_msg(m);
         if (!c) continue;
-        c->from = ENT_SM;
-        c->to = e;
-        c->code = fwd;
+        Msg_set_route(c, ENT_SM, e, fwd);
         Send_msg(c);
       }
       break;

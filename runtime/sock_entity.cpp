@@ -40,13 +40,7 @@ u32 copy_data(const msg_t* m, u8* out, u32 n) {
 }
 
 // Turns a request round: answer from the entity to the requester.
-void answer(msg_t* m, code_t code) {
-  ent_id_t to = m->from;
-  m->from = sh.own_id;
-  m->to = to;
-  m->code = code;
-  Send_msg(m);
-}
+void answer(msg_t* m, code_t code) { Reply_msg(m, sh.own_id, code); }
 
 // ---------------------------------------------------------------------------
 // Entity state.
@@ -238,9 +232,7 @@ void defer_confirm(msg_t* m) {
 void answer_config(msg_t* m, code_t code, u8 status, u8 e1, u8 e2, bool deferred) {
   const u8 body[3] = {status, e1, e2};
   Msg_set_inline_body(m, body, 3);
-  m->to = ENT_SM;
-  m->from = sh.own_id;
-  m->code = code;
+  Msg_set_route(m, sh.own_id, ENT_SM, code);
   if (deferred) defer_confirm(m);
   else Send_msg(m);
 }
@@ -344,9 +336,7 @@ void handle_mip_rout(msg_t* m) {
   }
   const u8 body[3] = {status, e1, e2};
   Msg_set_inline_body(m, body, 3);
-  m->from = sh.own_id;
-  m->to = ENT_SM;
-  m->code = SM_MIP_ROUT_CO;
+  Msg_set_route(m, sh.own_id, ENT_SM, SM_MIP_ROUT_CO);
   Send_msg(m);
 }
 
@@ -459,14 +449,8 @@ void wake_receiver() {
 }
 
 void send_report(const sock_rec* r, u8 kind, u8 cls, u32 detail) {
-  msg_t* m = Alloc_msg();
+  msg_t* m = Alloc_msg({sh.own_id, ENT_SM, SM_REPORT_IN, r->nai, r->sapi, r->conn_id});
   if (!m) return;
-  m->from = sh.own_id;
-  m->to = ENT_SM;
-  m->nai = r->nai;
-  m->sapi = r->sapi;
-  m->conn_id = r->conn_id;
-  m->code = SM_REPORT_IN;
   u8* b = Msg_inline_data(m);
   std::memset(b, 0, SOCK_REPORT_SIZE);
   b[0] = sh.own_id;

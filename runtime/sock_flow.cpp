@@ -22,9 +22,7 @@ void flow_done(sock_rec* r) {
   if (r->flow == 0) return;
   if (--r->flow != 0) return;
   for (msg_t* c : r->commits) {
-    c->from = sh.own_id;
-    c->to = r->control;
-    c->code = SOCK_COMMIT_CO;
+    Msg_set_route(c, sh.own_id, r->control, SOCK_COMMIT_CO);
     Send_msg(c);
   }
   r->commits.clear();

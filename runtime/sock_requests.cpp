@@ -135,12 +135,7 @@ void handle_stop_listen(sock_rec* r, msg_t* m) {
 void send_rel_in(sock_rec* r, msg_t* m, u8 error) {
   const u8 body[2] = {error, 0};
   Msg_set_inline_body(m, body, 2);
-  m->from = sh.own_id;
-  m->to = r->control;
-  m->sapi = r->sapi;
-  m->nai = r->nai;
-  m->conn_id = r->conn_id;
-  m->code = SOCK_REL_IN;
+  Msg_set_head(m, {sh.own_id, r->control, SOCK_REL_IN, r->nai, r->sapi, r->conn_id});
   Send_msg(m);
 }
 
@@ -261,9 +256,7 @@ void handle_resolved(msg_t* m) {
     Free_msg(m);
     return;
   }
-  m->from = sh.own_id;
-  m->to = c->requester;
-  m->code = SOCK_DNS_CO;
+  Msg_set_route(m, sh.own_id, c->requester, SOCK_DNS_CO);
   Send_msg(m);
   plat_thread_join(c->thread);
   delete c;

@@ -45,15 +45,7 @@ void keep_buffer(buffer_t* b) {
 }
 
 msg_t* new_msg(code_t code, ent_id_t to, const sock_rec* r, u16 conn_id) {
-  msg_t* m = Alloc_msg();
-  if (!m) return nullptr;
-  m->from = ENT_PH_IT;
-  m->to = to;
-  m->sapi = r->sapi;
-  m->nai = r->nai;
-  m->conn_id = conn_id;
-  m->code = code;
-  return m;
+  return Alloc_msg({ENT_PH_IT, to, code, r->nai, r->sapi, conn_id});
 }
 
 void peer_closed(sock_desc* d, const sock_rec* r, u8 letter) {
@@ -303,18 +295,7 @@ void ip_receive_thread() {
       if (sh.config_pending) {
         u8 b[4];
         for (int i = 0; i < 4; ++i) b[i] = static_cast<u8>(round >> (8 * i));
-        msg_t* m = Alloc_msg();
-        if (m) {
-          m->from = ENT_PH_IT;
-          m->to = sh.own_id;
-          m->nai = OM_OS_NAI_NONE;
-          m->sapi = OM_OS_SAPI_NONE;
-          m->conn_id = OM_OS_CONN_NONE;
-          m->code = SOCK_IT_ROUND;
-          std::memcpy(Msg_inline_data(m), b, 4);
-          m->data_size = 4;
-          Send_msg(m);
-        }
+        (void)Send_new_msg({ENT_PH_IT, sh.own_id, SOCK_IT_ROUND}, b, 4);
       }
       if (sh.stop) return;
     }
@@ -352,9 +333,7 @@ void ip_resolver_thread(void* context) {
         Alloc_msg_data(&m, &b, 8, &data);
         if (data) std::memcpy(data, body, 8);
       }
-      m->from = ENT_PH_IT;
-      m->to = sh.own_id;
-      m->code = SOCK_IT_RESOLVED;
+      Msg_set_route(m, ENT_PH_IT, sh.own_id, SOCK_IT_RESOLVED);
       c->finished = true;
       --sh.resolver_count;
       Send_msg(m);

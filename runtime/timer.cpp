@@ -59,12 +59,9 @@ plat_event timer_wake;
 // Set while the TIMR thread gives the background task its beat.
 std::atomic<bool> beat_given{false};
 
+// The expiry message of a due cell: its header (from ENT_TI) and timer id.
 struct expiry_info {
-  ent_id_t entity;
-  nai_t nai;
-  u8 sapi;
-  u16 conn_id;
-  code_t code;
+  msg_head head;
   u16 timer_id;
 };
 
@@ -122,20 +119,14 @@ void turn(std::vector<expiry_info>& due) {
         }
       } else {
         unlink_cell(c);
-        due.push_back(expiry_info{c->entity, c->nai, c->sapi, c->conn_id, c->code, c->timer_id});
+        due.push_back(expiry_info{{ENT_TI, c->entity, c->code, c->nai, c->sapi, c->conn_id}, c->timer_id});
       }
       c = next;
     }
   }
   for (const expiry_info& e : due) {
-    msg_t* m = Alloc_msg();
+    msg_t* m = Alloc_msg(e.head);
     if (!m) continue;  // trap 9 already raised
-    m->from = ENT_TI;
-    m->to = e.entity;
-    m->nai = e.nai;
-    m->sapi = e.sapi;
-    m->conn_id = e.conn_id;
-    m->code = e.code;
     m->data_size = TI_EXPIRY_DATA_SIZE;
     u8* d = Msg_inline_data(m);
     std::memset(d, 0, TI_EXPIRY_DATA_SIZE);

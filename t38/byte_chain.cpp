@@ -18,12 +18,6 @@ heap_buf* as_heap(chain_buf b) { return static_cast<heap_buf*>(b); }
 
 }  // namespace
 
-chain_buf heap_chain_pool::alloc() {
-  chain_buf b = alloc_for_writing();
-  if (b != nullptr) std::memset(data(b), 0, capacity_);
-  return b;
-}
-
 chain_buf heap_chain_pool::alloc_for_writing() {
   if (live_ >= limit_) return nullptr;
   void* raw = ::operator new(sizeof(heap_buf) + capacity_, std::nothrow);
@@ -48,22 +42,6 @@ u16 heap_chain_pool::size(chain_buf b) const { return as_heap(b)->size; }
 void heap_chain_pool::set_size(chain_buf b, u16 size) { as_heap(b)->size = std::min(size, capacity_); }
 chain_buf heap_chain_pool::next(chain_buf b) const { return as_heap(b)->next; }
 void heap_chain_pool::set_next(chain_buf b, chain_buf next) { as_heap(b)->next = as_heap(next); }
-
-chain_buf heap_chain_pool::alloc_area(u8** area, u16* room) {
-  chain_buf b = alloc_for_writing();
-  if (b != nullptr) {
-    *area = as_heap(b)->data();
-    *room = capacity_;
-  }
-  return b;
-}
-
-u32 heap_chain_pool::bytes_from(chain_buf b, const u8** at) {
-  const u8* begin = as_heap(b)->data();
-  const u8* end = begin + as_heap(b)->size;
-  if (*at == nullptr || *at < begin || *at > end) *at = begin;
-  return static_cast<u32>(end - *at);
-}
 
 std::size_t copy_bytes(chain_pool* pool, const byte_ref& ref, u8* out, std::size_t room) {
   std::size_t want = std::min<std::size_t>(ref.length, room);

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "platform/int_types.h"
 
@@ -40,22 +41,40 @@ class chain_pool {
   // What the codec asks for each packet, each in one call: a buffer taken as
   // alloc_for_writing takes it, with its data area and the room of that area
   // (null when none can be had) ...
-  virtual chain_buf alloc_area(u8** area, u16* room) {
-    chain_buf b = alloc_for_writing();
+  virtual chain_buf alloc_area(u8** area, u16* room) = 0;
+  // ... and the bytes of b's data from *at to their end, with *at moved to
+  // the start of the data when it does not point inside them.
+  virtual u32 bytes_from(chain_buf b, const u8** at) = 0;
+};
+
+// The calls of chain_pool that follow from the others, written once for a
+// pool class P: P derives from chain_pool_of<P> and, being final, is reached
+// here through its own functions without a further virtual call.
+template <class P>
+class chain_pool_of : public chain_pool {
+ public:
+  chain_buf alloc() final {
+    chain_buf b = self().alloc_for_writing();
+    if (b != nullptr) std::memset(self().data(b), 0, self().capacity());
+    return b;
+  }
+  chain_buf alloc_area(u8** area, u16* room) final {
+    chain_buf b = self().alloc_for_writing();
     if (b != nullptr) {
-      *area = data(b);
-      *room = capacity();
+      *area = self().data(b);
+      *room = self().capacity();
     }
     return b;
   }
-  // ... and the bytes of b's data from *at to their end, with *at moved to
-  // the start of the data when it does not point inside them.
-  virtual u32 bytes_from(chain_buf b, const u8** at) {
-    const u8* begin = data(b);
-    const u8* end = begin + size(b);
+  u32 bytes_from(chain_buf b, const u8** at) final {
+    const u8* begin = self().data(b);
+    const u8* end = begin + self().size(b);
     if (*at == nullptr || *at < begin || *at > end) *at = begin;
     return static_cast<u32>(end - *at);
   }
+
+ private:
+  P& self() { return static_cast<P&>(*this); }
 };
 
 // Bytes held either in one flat area (`chain` null) or in a chain, starting at
@@ -69,14 +88,13 @@ struct byte_ref {
 
 // Buffers on the heap, counted so that tests can see leaks, with an optional
 // limit to play pool exhaustion.
-class heap_chain_pool final : public chain_pool {
+class heap_chain_pool final : public chain_pool_of<heap_chain_pool> {
  public:
   explicit heap_chain_pool(u16 capacity = 1600, std::size_t limit = SIZE_MAX) : capacity_(capacity), limit_(limit) {}
   ~heap_chain_pool() override = default;
   heap_chain_pool(const heap_chain_pool&) = delete;
   heap_chain_pool& operator=(const heap_chain_pool&) = delete;
 
-  chain_buf alloc() override;
   chain_buf alloc_for_writing() override;
   void release(chain_buf first) override;
   u16 capacity() const override { return capacity_; }
@@ -85,8 +103,6 @@ class heap_chain_pool final : public chain_pool {
   void set_size(chain_buf b, u16 size) override;
   chain_buf next(chain_buf b) const override;
   void set_next(chain_buf b, chain_buf next) override;
-  chain_buf alloc_area(u8** area, u16* room) override;
-  u32 bytes_from(chain_buf b, const u8** at) override;
 
   std::size_t live() const { return live_; }
   void set_limit(std::size_t limit) { limit_ = limit; }

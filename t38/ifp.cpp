@@ -24,6 +24,19 @@ constexpr std::array<u8, 256> make_reverse_table() {
 
 constexpr std::array<u8, 256> kReverse = make_reverse_table();
 
+// One step of reverse_copy: the bits of every byte of one word W taken from
+// `in` reversed into `out` (swap neighbouring bits, then pairs, then
+// nibbles; k1, k2 and k4 are W's masks 0x55.., 0x33.. and 0x0F..).
+template <class W>
+[[gnu::always_inline]] inline void reverse_word(u8* out, const u8* in, W k1, W k2, W k4) {
+  W x;
+  std::memcpy(&x, in, sizeof x);
+  x = ((x >> 1) & k1) | ((x & k1) << 1);
+  x = ((x >> 2) & k2) | ((x & k2) << 2);
+  x = ((x >> 4) & k4) | ((x & k4) << 4);
+  std::memcpy(out, &x, sizeof x);
+}
+
 // Bit order of the field data: sixteen bytes at a time, then eight, then
 // four, then the table for the last few.  The steps never overlap: a packet decoded soon
 // after it was encoded (a loop-back, a test) reads each step back with one
@@ -32,37 +45,17 @@ constexpr std::array<u8, 256> kReverse = make_reverse_table();
 // line: inlined into a field's tail, the compiler takes the eight-byte steps
 // for writes past the field.
 [[gnu::noinline]] void reverse_copy(u8* out, const u8* in, u32 n) {
-  // Sixteen bytes in a vector register: swap neighbouring bits, then pairs,
-  // then nibbles.
+  constexpr u64 k1 = 0x5555555555555555ull, k2 = 0x3333333333333333ull, k4 = 0x0F0F0F0F0F0F0F0Full;
+  // Sixteen bytes in a vector register.
   using v16 = u64 __attribute__((vector_size(16)));
-  constexpr v16 k1 = {0x5555555555555555ull, 0x5555555555555555ull};
-  constexpr v16 k2 = {0x3333333333333333ull, 0x3333333333333333ull};
-  constexpr v16 k4 = {0x0F0F0F0F0F0F0F0Full, 0x0F0F0F0F0F0F0F0Full};
   u32 i = 0;
-  for (; i + 16 <= n; i += 16) {
-    v16 x;
-    std::memcpy(&x, in + i, 16);
-    x = ((x >> 1) & k1) | ((x & k1) << 1);
-    x = ((x >> 2) & k2) | ((x & k2) << 2);
-    x = ((x >> 4) & k4) | ((x & k4) << 4);
-    std::memcpy(out + i, &x, 16);
-  }
+  for (; i + 16 <= n; i += 16) reverse_word<v16>(out + i, in + i, v16{k1, k1}, v16{k2, k2}, v16{k4, k4});
   if (i + 8 <= n) {
-    u64 x;
-    std::memcpy(&x, in + i, 8);
-    x = ((x >> 1) & 0x5555555555555555ull) | ((x & 0x5555555555555555ull) << 1);
-    x = ((x >> 2) & 0x3333333333333333ull) | ((x & 0x3333333333333333ull) << 2);
-    x = ((x >> 4) & 0x0F0F0F0F0F0F0F0Full) | ((x & 0x0F0F0F0F0F0F0F0Full) << 4);
-    std::memcpy(out + i, &x, 8);
+    reverse_word<u64>(out + i, in + i, k1, k2, k4);
     i += 8;
   }
   if (i + 4 <= n) {
-    u32 x;
-    std::memcpy(&x, in + i, 4);
-    x = ((x >> 1) & 0x55555555u) | ((x & 0x55555555u) << 1);
-    x = ((x >> 2) & 0x33333333u) | ((x & 0x33333333u) << 2);
-    x = ((x >> 4) & 0x0F0F0F0Fu) | ((x & 0x0F0F0F0Fu) << 4);
-    std::memcpy(out + i, &x, 4);
+    reverse_word<u32>(out + i, in + i, static_cast<u32>(k1), static_cast<u32>(k2), static_cast<u32>(k4));
     i += 4;
   }
   for (; i < n; ++i) out[i] = kReverse[in[i]];

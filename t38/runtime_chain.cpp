@@ -1,15 +1,8 @@
 #include "t38/runtime_chain.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace kv::t38 {
-
-chain_buf runtime_chain_pool::alloc() {
-  chain_buf b = alloc_for_writing();
-  if (b != nullptr) std::memset(Buffer_data(as_buffer(b)), 0, capacity());
-  return b;
-}
 
 chain_buf runtime_chain_pool::alloc_for_writing() {
   buffer_t* b = Alloc_buffer();
@@ -37,23 +30,6 @@ void runtime_chain_pool::set_size(chain_buf b, u16 size) {
 chain_buf runtime_chain_pool::next(chain_buf b) const { return as_buffer(b)->next; }
 
 void runtime_chain_pool::set_next(chain_buf b, chain_buf next) { as_buffer(b)->next = as_buffer(next); }
-
-chain_buf runtime_chain_pool::alloc_area(u8** area, u16* room) {
-  buffer_t* b = Alloc_buffer();
-  if (b == nullptr) return nullptr;
-  b->link_count = 1;
-  *area = Buffer_data(b);
-  *room = om_os_get_buffer_room();
-  return b;
-}
-
-u32 runtime_chain_pool::bytes_from(chain_buf b, const u8** at) {
-  const buffer_t* buf = as_buffer(b);
-  const u8* begin = Buffer_data(buf);
-  const u8* end = begin + buf->data_size;
-  if (*at == nullptr || *at < begin || *at > end) *at = begin;
-  return static_cast<u32>(end - *at);
-}
 
 runtime_chain_pool& t38_runtime_chains() {
   static runtime_chain_pool pool;

@@ -10,9 +10,8 @@
 
 namespace kv::t38 {
 
-class runtime_chain_pool final : public chain_pool {
+class runtime_chain_pool final : public chain_pool_of<runtime_chain_pool> {
  public:
-  chain_buf alloc() override;
   chain_buf alloc_for_writing() override;
   void release(chain_buf first) override;
   u16 capacity() const override;
@@ -21,8 +20,6 @@ class runtime_chain_pool final : public chain_pool {
   void set_size(chain_buf b, u16 size) override;
   chain_buf next(chain_buf b) const override;
   void set_next(chain_buf b, chain_buf next) override;
-  chain_buf alloc_area(u8** area, u16* room) override;
-  u32 bytes_from(chain_buf b, const u8** at) override;
 };
 
 // The one adapter every T.38 session uses.

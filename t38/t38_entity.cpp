@@ -82,11 +82,7 @@ void write_answer(msg_t* m, u8 a, u8 b, u8 c) {
 }
 
 void answer(msg_t*& m, code_t code) {
-  const ent_id_t to = m->from;
-  m->from = ENT_T38;
-  m->to = to;
-  m->code = code;
-  Send_msg(m);
+  Reply_msg(m, ENT_T38, code);
   m = nullptr;
 }
 
@@ -322,9 +318,7 @@ void to_iaf(u8 kind, msg_t*& m, t38_session& s) {
 
 void from_socket(msg_t*& m, t38_session& s) {
   if (m->from == ENT_PH_IT && m->code == T38__REPORT_IN) {
-    m->from = ENT_T38;
-    m->to = s.user;
-    m->code = s.report_code;
+    Msg_set_route(m, ENT_T38, s.user, s.report_code);
     Send_msg(m);
     m = nullptr;
     return;
@@ -554,37 +548,36 @@ void t38__statistics(const t38_session& s, u8 out[T38__STATISTICS_SIZE]) {
   put_le32(out + T38__STAT_FOREIGN_SOURCE_OFFSET, s.ifp.cnt.foreign_source);
 }
 
-void t38__send_t38__dea_in(u8 ret_code, u8 cause, const char* cause_text, t38_session& s) {
-  msg_t* m = nullptr;
-  buffer_t* b = nullptr;
-  u8* p = nullptr;
-  Alloc_msg_data(&m, &b, T38__DEA_IN_SIZE, &p);
-  if (p == nullptr) {
-    t38__trap(s, T38__TRAP__MAIN__NO_MSG_NO_BUFFER, "T38GW->t38__send_t38__dea_in: No more memory ressource");
-    return;
-  }
+void t38__dea_body(u8* p, u8 ret_code, u8 cause, const t38_session& s, const u16* enh) {
   std::memset(p, 0, T38__DEA_IN_SIZE);
   p[0] = ret_code;
   p[1] = cause;
   p[2] = ENT_T38;
   t38__statistics(s, p + 4);
+  for (u32 i = 0; i < T38IAF__ENH_COUNTERS; ++i) put_le16(p + 4 + T38__STATISTICS_SIZE + 2 * i, enh[i]);
+}
+
+void t38__log_enh_counters(t38_session& s, const u16* enh) {
+  for (u32 i = 0; i < T38IAF__ENH_COUNTERS; ++i) {
+    if (enh[i] != 0) t38__log(s, T38_TRC__MSG, "       Enh_ret_code (%d)  cnt = %d\n", static_cast<int>(i), enh[i]);
+  }
+}
+
+void t38__send_t38__dea_in(u8 ret_code, u8 cause, const char* cause_text, t38_session& s) {
+  u8* p = nullptr;
+  msg_t* m = t38__alloc_msg(s, T38__DEA_IN_SIZE, &p, T38__TRAP__MAIN__NO_MSG_NO_BUFFER,
+                            "T38GW->t38__send_t38__dea_in: No more memory ressource");
+  if (m == nullptr) return;
   u16 enh[T38IAF__ENH_COUNTERS] = {};
   if (s.kind_of_session == T38__IAF_SESSION && iaf_port != nullptr) {
     u32 words[T38IAF__STAT_WORDS] = {};
     iaf_port->statistics(s, words, enh);
   }
-  for (u32 i = 0; i < T38IAF__ENH_COUNTERS; ++i) put_le16(p + 4 + T38__STATISTICS_SIZE + 2 * i, enh[i]);
-  m->from = ENT_T38;
-  m->to = s.act_entity != 0 ? s.act_entity : s.user;
-  m->nai = s.nai;
-  m->sapi = T38__SAPI_MANAGEMENT;
-  m->conn_id = OM_OS_CONN_NONE;
-  m->code = T38__DEA_IN;
+  t38__dea_body(p, ret_code, cause, s, enh);
+  Msg_set_head(m, {ENT_T38, s.act_entity != 0 ? s.act_entity : s.user, T38__DEA_IN, s.nai, T38__SAPI_MANAGEMENT});
   t38__log(s, T38_TRC__MSG, "Send T38__DEA_IN  ret_code = %s  cause = %d (%s)\n", ret_code == OM_OS_OK ? "OK" : "NOK",
            cause, cause_text != nullptr ? cause_text : "");
-  for (u32 i = 0; i < T38IAF__ENH_COUNTERS; ++i) {
-    if (enh[i] != 0) t38__log(s, T38_TRC__MSG, "       Enh_ret_code (%d)  cnt = %d\n", static_cast<int>(i), enh[i]);
-  }
+  t38__log_enh_counters(s, enh);
   Send_msg(m);
 }
 

@@ -60,6 +60,12 @@ inline constexpr entity_table_row_t T38_ENTITY_ROW = {ENT_T38, t38_entity_handle
 u16 t38__session_count();
 // The statistics record of a session.
 void t38__statistics(const t38_session& s, u8 out[T38__STATISTICS_SIZE]);
+// Writes the body of T38__DEA_IN (or T38__DEA_CO, laid out alike) over p:
+// return code, cause, the session's statistics and the T38IAF__ENH_COUNTERS
+// enhanced return-code counters `enh`.
+void t38__dea_body(u8* p, u8 ret_code, u8 cause, const t38_session& s, const u16* enh);
+// Traces the enhanced return-code counters that are not 0.
+void t38__log_enh_counters(t38_session& s, const u16* enh);
 // Sends T38__DEA_IN for a session that the T.38 side ends.
 void t38__send_t38__dea_in(u8 ret_code, u8 cause, const char* cause_text, t38_session& s);
 

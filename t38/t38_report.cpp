@@ -193,6 +193,17 @@ void t38__trap(t38_session& s, u16 code, const char* text, u8 origin) {
   t38_report__trap(origin, T38__ERR_REPORT__TRAP, code, name, text, s);
 }
 
+msg_t* t38__alloc_msg(t38_session& s, u32 n, u8** p, u16 code, const char* text, bool it_side) {
+  msg_t* m = nullptr;
+  buffer_t* b = nullptr;
+  *p = nullptr;
+  if (it_side) It_alloc_msg_data(&m, &b, n, p);
+  else Alloc_msg_data(&m, &b, n, p);
+  if (*p != nullptr) return m;
+  t38__trap(s, code, text);
+  return nullptr;
+}
+
 void t38_report__trap(u8 origin, u32 err_class, u16 code, const char* name, const char* text, t38_session& s,
                       u32 count) {
   t38_report_state& rep = s.rep;
@@ -219,12 +230,8 @@ void t38_report__trap(u8 origin, u32 err_class, u16 code, const char* name, cons
     t38__copy_text(body + T38__REPORT_NAME_OFFSET, T38__REPORT_NAME_SIZE, name);
     t38__copy_text(body + T38__REPORT_TEXT_OFFSET, T38__REPORT_TEXT_SIZE, text);
     t38_report__address_to_user(m, s);
-    if (origin != 0) {
-      // Built outside the entity's task: the entity relays it.
-      m->from = ENT_PH_IT;
-      m->to = ENT_T38;
-      m->code = T38__REPORT_IN;
-    }
+    // Built outside the entity's task: the entity relays it.
+    if (origin != 0) Msg_set_route(m, ENT_PH_IT, ENT_T38, T38__REPORT_IN);
     Send_msg(m);
     return;
   }
@@ -262,14 +269,10 @@ u8 t38_report__setup(t38_session& s) {
 }
 
 void send_t38__report_in__error(u32 err_class, u32 count, t38_session& s) {
-  msg_t* m = nullptr;
-  buffer_t* b = nullptr;
   u8* body = nullptr;
-  It_alloc_msg_data(&m, &b, T38__REPORT_BODY_SIZE, &body);
-  if (body == nullptr) {
-    t38__trap(s, T38__TRAP__REPORT__NO_MSG_NO_BUFFER, "T38->send_t38__report_in__error: No more Msg or buffer");
-    return;
-  }
+  msg_t* m = t38__alloc_msg(s, T38__REPORT_BODY_SIZE, &body, T38__TRAP__REPORT__NO_MSG_NO_BUFFER,
+                            "T38->send_t38__report_in__error: No more Msg or buffer", true);
+  if (m == nullptr) return;
   report_header(body, 'R', s);
   put_le32(body + 8, err_class);
   put_le32(body + T38__REPORT_COUNT_OFFSET, count);
@@ -281,14 +284,10 @@ void t38_report__event_report(const u8 record[T38__EVENT_RECORD_SIZE], t38_sessi
   const u32 kind = get_le32(record);
   const bool always = kind == 0x100000 || kind == 0x200000 || kind == 0x400000;
   if (!always && (s.report_cfg.event_report_bfi & kind) == 0) return;
-  msg_t* m = nullptr;
-  buffer_t* b = nullptr;
   u8* body = nullptr;
-  Alloc_msg_data(&m, &b, T38__REPORT_BODY_SIZE, &body);
-  if (body == nullptr) {
-    t38__trap(s, T38__TRAP__REPORT__NO_MSG_NO_BUFFER, "T38->t38_report__event_report: No more memory ressource");
-    return;
-  }
+  msg_t* m = t38__alloc_msg(s, T38__REPORT_BODY_SIZE, &body, T38__TRAP__REPORT__NO_MSG_NO_BUFFER,
+                            "T38->t38_report__event_report: No more memory ressource");
+  if (m == nullptr) return;
   report_header(body, 'E', s);
   std::memcpy(body + 8, record, T38__EVENT_RECORD_SIZE);
   t38_report__address_to_user(m, s);
@@ -335,13 +334,10 @@ void t38_report__end_of_session(t38_session& s) {
   if (t38_trace() != nullptr) t38_trace()->end_of_session(s, s.rep.trap_count != 0);
 }
 
-void t38_report__address_to_user(msg_t* m, const t38_session& s) {
-  m->from = ENT_T38;
-  m->to = s.user;
-  m->nai = s.nai;
-  m->sapi = T38__SAPI_MANAGEMENT;
-  m->conn_id = OM_OS_CONN_NONE;
-  m->code = s.report_code;
+msg_head t38_report__user_head(const t38_session& s) {
+  return {ENT_T38, s.user, s.report_code, s.nai, T38__SAPI_MANAGEMENT};
 }
+
+void t38_report__address_to_user(msg_t* m, const t38_session& s) { Msg_set_head(m, t38_report__user_head(s)); }
 
 }  // namespace kv::t38

@@ -18,6 +18,7 @@
 #include "runtime/types.h"
 
 struct msg_t;
+struct msg_head;
 
 namespace kv::t38 {
 
@@ -83,6 +84,10 @@ void t38_report__trap(u8 origin, u32 err_class, u16 code, const char* name, cons
                       u32 count = 1);
 // A trap of class 0x1 with its table name.
 void t38__trap(t38_session& s, u16 code, const char* text, u8 origin = 0);
+// A new message with room for n data bytes (inline or in one buffer), *p
+// where they start, taken on the interrupt side with `it_side`; null after
+// the trap `code` with `text` when none can be had.
+[[nodiscard]] msg_t* t38__alloc_msg(t38_session& s, u32 n, u8** p, u16 code, const char* text, bool it_side = false);
 
 // Report set-up at configuration: keeps a report message when error
 // reports are on.  2 or cause 12.
@@ -94,6 +99,8 @@ void t38_report__congestion_change(u8 state, t38_session& s);
 void t38_report__end_of_session(t38_session& s);
 // Error counter of a class (0x2 to 0x100; 0x20 / 0x40 are the pools').
 u32 t38_report__count(const t38_session& s, u32 err_class);
+// The header of a T38__REPORT_IN to the session's user.
+msg_head t38_report__user_head(const t38_session& s);
 // Addresses m as a T38__REPORT_IN to the session's user.
 void t38_report__address_to_user(msg_t* m, const t38_session& s);
 

@@ -230,6 +230,11 @@ bool t38__tracing(const t38_session& s, u32 trace_class);
 // A trace line of the session (formatted only while a trace writer is installed).
 void t38__log(t38_session& s, u32 trace_class, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
 
+// The header of a message to the socket entity on the session's socket.
+inline msg_head t38__socket_head(const t38_session& s, code_t code) {
+  return {ENT_T38, ENT_IP, code, s.nai, s.addr.sock_sapi, s.addr.sock_conn_id};
+}
+
 // ---------------------------------------------------------------------------
 // Pools (module t38_pool).
 inline t38_data_field* t38_mem__alloc_data_object(u8 origin, t38_session& s) {
@@ -267,6 +272,10 @@ struct t38_rx_packet {
 u8 t38_ifp__get_ifp_pck(t38_rx_packet& out, t38_session& s);
 // Puts a packet back in front of the fifo: 2 or 3.
 u8 t38_ifp__store_again_rcv_ifp_pck(u8 type_byte, t38_data_field* fields, t38_session& s);
+// An IFP packet from the session's pool for `fields` to go in; when the pool
+// is empty the fields are freed, the trap T38__TRAP__IFP_PCK__NO_MORE_IFP_PCK
+// raised with `text` and null returned.
+t38_ifp_packet* t38_ifp__alloc_pck_for(t38_data_field* fields, t38_session& s, const char* text);
 
 void t38_ifp__update_inactivity(u32 ms, t38_session& s);
 void t38_ifp__update_redundancy(u16 n, t38_session& s);

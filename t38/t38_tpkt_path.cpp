@@ -57,13 +57,9 @@ void take_frame(const byte_ref& payload, t38_session& s) {
 u8 send_tpkt_pck(u8 mode, u8 type_byte, t38_data_field* fields, t38_session& s) {
   t38_ifp_state& st = s.ifp;
   ++st.cnt.tpkt_sent;
-  t38_ifp_packet* p = s.pools.alloc_ifp_pck();
-  if (p == nullptr) {
-    t38_mem__free_data_objects(fields, s);
-    t38__trap(s, T38__TRAP__IFP_PCK__NO_MORE_IFP_PCK,
-              "T38->send_tpkt_pck: t38_mem__alloc_ifp_pck_object returns P_NIL");
-    return OM_OS_NOK;
-  }
+  t38_ifp_packet* p =
+      t38_ifp__alloc_pck_for(fields, s, "T38->send_tpkt_pck: t38_mem__alloc_ifp_pck_object returns P_NIL");
+  if (p == nullptr) return OM_OS_NOK;
   auto fail = [&](u16 code, const char* text) {
     t38_mem__free_data_objects(fields, s);
     s.pools.free_ifp_pck(p);
@@ -102,12 +98,7 @@ u8 send_tpkt_pck(u8 mode, u8 type_byte, t38_data_field* fields, t38_session& s) 
   Msg_attach_chain(m, as_buffer(p->encoded.chain));
   p->encoded = byte_ref{};  // the message owns the frame
   s.pools.free_ifp_pck(p);
-  m->from = ENT_T38;
-  m->to = ENT_IP;
-  m->nai = s.nai;
-  m->sapi = s.addr.sock_sapi;
-  m->conn_id = s.addr.sock_conn_id;
-  m->code = SOCK_DA_RQ;
+  Msg_set_head(m, t38__socket_head(s, SOCK_DA_RQ));
   t38__log(s, T38_TRC__MSG, "SOCK_DA_RQ (p_msg = 0x%8X)\n", msg_ref(m));
   Send_msg(m);
   return OM_OS_OK;

@@ -142,26 +142,29 @@ bool data_after(msg_t* m, u32 skip, byte_ref& ref) {
   return true;
 }
 
+// Moves the start of the data that `a` holds (a message's inline data or a
+// buffer's) n bytes on, or back when n is negative.
+template <class Area>
+void skip_data(Area& a, int n) {
+  a.data_offset = static_cast<decltype(a.data_offset)>(a.data_offset + n);
+  a.data_size = static_cast<decltype(a.data_size)>(a.data_size - n);
+}
+
 // The RTP check of the packet filter, on the datagram behind the address
 // record (the message's data are positioned on it for the call).
 u8 apply_filter(msg_t* m, t38_session& s) {
   const u32 next = s.ifp.last_delivered + 1;
-  if (m->p_buffer == nullptr) {
-    if (m->data_size < SOCK_UDP_HEADER_SIZE) return T38__IP_PACKET_KEEP;
-    m->data_offset = static_cast<u8>(m->data_offset + SOCK_UDP_HEADER_SIZE);
-    m->data_size = static_cast<u8>(m->data_size - SOCK_UDP_HEADER_SIZE);
-    const u8 r = T38__ip_packet_filter(s.nai, s.ip.media_transport, m, next);
-    m->data_offset = static_cast<u8>(m->data_offset - SOCK_UDP_HEADER_SIZE);
-    m->data_size = static_cast<u8>(m->data_size + SOCK_UDP_HEADER_SIZE);
-    return r;
-  }
   buffer_t* b = m->p_buffer;
-  if (b->data_size <= SOCK_UDP_HEADER_SIZE) return T38__IP_PACKET_KEEP;
-  b->data_offset = static_cast<u16>(b->data_offset + SOCK_UDP_HEADER_SIZE);
-  b->data_size = static_cast<u16>(b->data_size - SOCK_UDP_HEADER_SIZE);
+  if (b == nullptr ? m->data_size < SOCK_UDP_HEADER_SIZE : b->data_size <= SOCK_UDP_HEADER_SIZE) {
+    return T38__IP_PACKET_KEEP;
+  }
+  auto skip_header = [&](int n) {
+    if (b == nullptr) skip_data(*m, n);
+    else skip_data(*b, n);
+  };
+  skip_header(SOCK_UDP_HEADER_SIZE);
   const u8 r = T38__ip_packet_filter(s.nai, s.ip.media_transport, m, next);
-  b->data_offset = static_cast<u16>(b->data_offset - SOCK_UDP_HEADER_SIZE);
-  b->data_size = static_cast<u16>(b->data_size + SOCK_UDP_HEADER_SIZE);
+  skip_header(-static_cast<int>(SOCK_UDP_HEADER_SIZE));
   return r;
 }
 
@@ -293,13 +296,8 @@ u8 send_udptl_pck(u8 mode, u8 type_byte, t38_data_field* fields, t38_session& s)
     ++c.idle_sent;
     c.asn1_idle += primary->encoded.length;
   } else {
-    primary = s.pools.alloc_ifp_pck();
-    if (primary == nullptr) {
-      t38_mem__free_data_objects(fields, s);
-      t38__trap(s, T38__TRAP__IFP_PCK__NO_MORE_IFP_PCK,
-                "T38->send_udptl_pck: t38_mem__alloc_ifp_pck_object returns P_NIL");
-      return OM_OS_NOK;
-    }
+    primary = t38_ifp__alloc_pck_for(fields, s, "T38->send_udptl_pck: t38_mem__alloc_ifp_pck_object returns P_NIL");
+    if (primary == nullptr) return OM_OS_NOK;
     if (s.pools.ifp_packets().congested) t38_ifp__release_redundancy(s);
     tx_append(st, primary);
     while (st.tx_count > st.red_current + 1u) tx_drop_oldest(s);
@@ -386,12 +384,7 @@ u8 send_udptl_pck(u8 mode, u8 type_byte, t38_data_field* fields, t38_session& s)
   peer.port = s.addr.remote_port;
   sock_udp_header_pack(peer, 0, 0, Buffer_data(b));
   Msg_attach_chain(m, b);
-  m->from = ENT_T38;
-  m->to = ENT_IP;
-  m->nai = s.nai;
-  m->sapi = s.addr.sock_sapi;
-  m->conn_id = s.addr.sock_conn_id;
-  m->code = SOCK_U_DA_RQ;
+  Msg_set_head(m, t38__socket_head(s, SOCK_U_DA_RQ));
   t38__log(s, T38_TRC__MSG, "SOCK_U_DA_RQ (p_msg = 0x%8X)\n", msg_ref(m));
   Send_msg(m);
   if (c.datagram_bytes + enc.length < c.datagram_bytes) {
@@ -566,15 +559,20 @@ u8 t38_ifp__get_ifp_pck(t38_rx_packet& out, t38_session& s) {
   return OM_OS_OK;
 }
 
-u8 t38_ifp__store_again_rcv_ifp_pck(u8 type_byte, t38_data_field* fields, t38_session& s) {
-  t38_ifp_state& st = s.ifp;
+t38_ifp_packet* t38_ifp__alloc_pck_for(t38_data_field* fields, t38_session& s, const char* text) {
   t38_ifp_packet* p = s.pools.alloc_ifp_pck();
   if (p == nullptr) {
     t38_mem__free_data_objects(fields, s);
-    t38__trap(s, T38__TRAP__IFP_PCK__NO_MORE_IFP_PCK,
-              "T38->t38_ifp__store_again_rcv_ifp_pck: t38_mem__alloc_ifp_pck_object returns P_NIL");
-    return OM_OS_NOK;
+    t38__trap(s, T38__TRAP__IFP_PCK__NO_MORE_IFP_PCK, text);
   }
+  return p;
+}
+
+u8 t38_ifp__store_again_rcv_ifp_pck(u8 type_byte, t38_data_field* fields, t38_session& s) {
+  t38_ifp_state& st = s.ifp;
+  t38_ifp_packet* p = t38_ifp__alloc_pck_for(
+      fields, s, "T38->t38_ifp__store_again_rcv_ifp_pck: t38_mem__alloc_ifp_pck_object returns P_NIL");
+  if (p == nullptr) return OM_OS_NOK;
   if (s.pools.ifp_packets().congested) t38_ifp__release_redundancy(s);
   const u16 trap = t38_ifp__set_type(*p, type_byte, fields);
   if (trap != 0) {

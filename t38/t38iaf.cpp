@@ -19,23 +19,13 @@ namespace kv::t38 {
 u32 msg_ref(const msg_t* m) { return static_cast<u32>(reinterpret_cast<uintptr_t>(m)); }
 
 void address_to_fax_user(const t38iaf_session& c, msg_t* m, code_t code) {
-  m->from = ENT_T38;
-  m->to = c.fax_user;
-  m->nai = c.s->nai;
-  m->sapi = T38IAF__SAPI_FAX;
-  m->conn_id = OM_OS_CONN_NONE;
-  m->code = code;
+  Msg_set_head(m, {ENT_T38, c.fax_user, code, c.s->nai, T38IAF__SAPI_FAX});
 }
 
 // A fresh message of n data bytes to the fax user, or null (trap 12182).
 msg_t* fax_msg(t38iaf_session& c, code_t code, u32 n, u8** p, const char* who) {
-  msg_t* m = nullptr;
-  buffer_t* b = nullptr;
-  Alloc_msg_data(&m, &b, n, p);
-  if (*p == nullptr) {
-    t38__trap(*c.s, T38IAF__TRAP__FAX__NO_MSG_NO_BUFFER, who);
-    return nullptr;
-  }
+  msg_t* m = t38__alloc_msg(*c.s, n, p, T38IAF__TRAP__FAX__NO_MSG_NO_BUFFER, who);
+  if (m == nullptr) return nullptr;
   if (n != 0) std::memset(*p, 0, n);
   address_to_fax_user(c, m, code);
   return m;
@@ -391,11 +381,7 @@ u8 t38iaf_service::act_rq(msg_t** m, t38iaf_session& c) {
   *m = nullptr;
   const u8 body[3] = {ret, cause, ENT_T38};
   Msg_set_inline_body(a, body, 3);
-  a->to = a->from;
-  a->from = ENT_T38;
-  a->sapi = T38__SAPI_MANAGEMENT;
-  a->conn_id = OM_OS_CONN_NONE;
-  a->code = T38__ACT_CO;
+  Msg_set_head(a, {ENT_T38, a->from, T38__ACT_CO, a->nai, T38__SAPI_MANAGEMENT});
   if (ret == OM_OS_OK) {
     t38__log(s, T38_TRC__MSG, "T38__ACT_CO   return_code = OK  (p_msg = 0x%8X)\n", msg_ref(a));
   } else {
@@ -432,31 +418,16 @@ u8 t38iaf_service::dea_rq(msg_t** m, t38iaf_session& c) {
       for (u32 i = 0; i < kFinalResends; ++i) t38_ifp__send_idle(s);
     }
   }
-  for (u32 i = 0; i < T38IAF__ENH_COUNTERS; ++i) {
-    if (c.enh[i] != 0) t38__log(s, T38_TRC__MSG, "       Enh_ret_code (%d)  cnt = %d\n", static_cast<int>(i), c.enh[i]);
-  }
+  t38__log_enh_counters(s, c.enh);
   c.active = 0;
-  msg_t* a = nullptr;
-  buffer_t* b = nullptr;
   u8* p = nullptr;
-  Alloc_msg_data(&a, &b, T38__DEA_IN_SIZE, &p);
-  if (p != nullptr) {
-    std::memset(p, 0, T38__DEA_IN_SIZE);
-    p[0] = OM_OS_OK;
-    p[1] = T38__CAUSE_OK;
-    p[2] = ENT_T38;
-    t38__statistics(s, p + 4);
-    for (u32 i = 0; i < T38IAF__ENH_COUNTERS; ++i) put_le16(p + 4 + T38__STATISTICS_SIZE + 2 * i, c.enh[i]);
-    a->from = ENT_T38;
-    a->to = (*m)->from;
-    a->nai = s.nai;
-    a->sapi = T38__SAPI_MANAGEMENT;
-    a->conn_id = OM_OS_CONN_NONE;
-    a->code = T38__DEA_CO;
+  msg_t* a = t38__alloc_msg(s, T38__DEA_IN_SIZE, &p, T38IAF__TRAP__FAX__NO_MSG_NO_BUFFER,
+                            "T38IAF->T38__DEA_CO: No more memory ressource");
+  if (a != nullptr) {
+    t38__dea_body(p, OM_OS_OK, T38__CAUSE_OK, s, c.enh);
+    Msg_set_head(a, {ENT_T38, (*m)->from, T38__DEA_CO, s.nai, T38__SAPI_MANAGEMENT});
     t38__log(s, T38_TRC__MSG, "T38__DEA_CO  (p_msg = 0x%8X)\n", msg_ref(a));
     Send_msg(a);
-  } else {
-    t38__trap(s, T38IAF__TRAP__FAX__NO_MSG_NO_BUFFER, "T38IAF->T38__DEA_CO: No more memory ressource");
   }
   c.stat_countdown = 0;
   c.stat_pending = 1;
@@ -472,12 +443,9 @@ u8 t38iaf_service::user_primitive(msg_t** m, t38iaf_session& c) {
       if (msg->code == T38IAF__CONN_RQ || msg->code == T38IAF__DISC_RQ) {
         const u8 zero[2] = {0, 0};
         Msg_set_inline_body(msg, zero, 2);
-        msg->to = msg->from;
-        msg->from = ENT_T38;
         msg->conn_id = OM_OS_CONN_NONE;
-        msg->code = msg->code == T38IAF__CONN_RQ ? T38IAF__CONN_CO : T38IAF__DISC_CO;
         *m = nullptr;
-        Send_msg(msg);
+        Reply_msg(msg, ENT_T38, msg->code == T38IAF__CONN_RQ ? T38IAF__CONN_CO : T38IAF__DISC_CO);
       } else {
         t38__log(s, T38_TRC__MSG, "Ignore unknown primitive received thru T38IAF__SAPI_PHYSICAL (p_msg = 0x%8X)\n",
                  ref);

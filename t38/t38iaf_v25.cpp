@@ -17,23 +17,13 @@ constexpr u32 kSignalBodySize = 10;
 
 // The signal indication of `code` to `to`: 2, or 3 without memory (trap 12170).
 void send_signal(t38iaf_session& c, code_t code, ent_id_t to, u16 action, const char* who) {
-  msg_t* m = nullptr;
-  buffer_t* b = nullptr;
   u8* p = nullptr;
-  Alloc_msg_data(&m, &b, kSignalBodySize, &p);
-  if (p == nullptr) {
-    t38__trap(*c.s, T38IAF__TRAP__V25__NO_MSG_NO_BUFFER, who);
-    return;
-  }
+  msg_t* m = t38__alloc_msg(*c.s, kSignalBodySize, &p, T38IAF__TRAP__V25__NO_MSG_NO_BUFFER, who);
+  if (m == nullptr) return;
   std::memset(p, 0, kSignalBodySize);
   put_le16(p, action);
   put_le16(p + 2, T38IAF__TONE_CED);
-  m->from = ENT_T38;
-  m->to = to;
-  m->nai = c.s->nai;
-  m->sapi = T38IAF__SAPI_SIGNAL;
-  m->conn_id = OM_OS_CONN_NONE;
-  m->code = code;
+  Msg_set_head(m, {ENT_T38, to, code, c.s->nai, T38IAF__SAPI_SIGNAL});
   Send_msg(m);
 }
 

@@ -95,6 +95,7 @@ TEST(DeviceStates, StatusWordMaps) {
               {1, 0xF00A, 0xF00A},
               {26, 0xF00A, 0xF00A},
               {2, 0xF102, 0xF102},
+              {3, 0xF102, 0xF102},
               {7, 0xF102, 0xF102},
               {8, 0xF103, 0xF100},
               {6, 0xF100, 0xF108},

@@ -371,10 +371,9 @@ TEST(AsnpChains, EncodingAcrossBuffersMatchesFlatEncoding) {
 
 // Buffers handed out with the bytes a previous user left in them (all
 // ones), as a pool that does not clear for writers does.
-class used_buffers final : public chain_pool {
+class used_buffers final : public chain_pool_of<used_buffers> {
  public:
   explicit used_buffers(u16 capacity) : heap_(capacity) {}
-  chain_buf alloc() override { return heap_.alloc(); }
   chain_buf alloc_for_writing() override {
     chain_buf b = heap_.alloc_for_writing();
     if (b != nullptr) std::memset(heap_.data(b), 0xFF, heap_.capacity());
