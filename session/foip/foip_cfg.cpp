@@ -260,17 +260,7 @@ void limit_caps(Dst& lcl, const Src& glb, u16 bfi, const Src& want, bool udptl, 
 template <class T>
 T from_overwrite(const auto& o) {
   T t{};
-  t.t38_version = o.t38_version;
-  t.fax_max_bit_rate = o.fax_max_bit_rate;
-  t.drate_mgt_method = o.drate_mgt_method;
-  t.remove_fill_bits_t4 = o.remove_fill_bits_t4;
-  t.transcode_mmr = o.transcode_mmr;
-  t.transcode_jbig = o.transcode_jbig;
-  if constexpr (requires { t.udp_ec; }) {
-    t.fax_max_buffer_size = o.fax_max_buffer_size;
-    t.max_datagram_size = o.max_datagram_size;
-    t.udp_ec = o.udp_ec;
-  }
+  foip__copy_t38_caps(t, o);
   return t;
 }
 // The session's local capabilities (UDPTL or TPKT part) from the global ones.
@@ -678,12 +668,8 @@ namespace {
 void cap_refuse(msg_t* req, u8 code) {
   struct foip__t38_capabilities rec {};
   foip__fill_confirm(FOIP__T38_CAPABILITIES_CO, 3, FOIP__T38_CAP_ERR_SRC, code, &rec.confirm);
-  foip_api__addr a;
-  a.from = ENT_FOIP;
-  a.to = req->from;
-  a.nai = req->nai;
-  a.sapi = req->sapi;
-  a.conn_id = req->conn_id;
+  const foip_api__addr a{
+      .from = ENT_FOIP, .to = req->from, .nai = req->nai, .sapi = req->sapi, .conn_id = req->conn_id};
   (void)foip_api__send_record(a, FOIP__T38_CAPABILITIES_CO, rec);
 }
 
@@ -693,19 +679,11 @@ void foip_cnf__t38_capabilities() {
   foip__glb_context& g = foip__glb();
   msg_t* m = g.cur_msg;
   if (m->code == FOIP__T38_CAPABILITIES_RQ) {
-    msg_t* rq = Alloc_msg();
+    msg_t* rq = foip__make_t38_capabilities_rq();
     if (!rq) {
       cap_refuse(m, FOIP__T38_CAP_ERR__MSG_BUFF_RESOURCE);
       return;
     }
-    const u8 zero[kv::t38::T38__CAPABILITIES_CO_SIZE] = {};
-    rq->from = ENT_FOIP;
-    rq->to = ENT_T38;
-    rq->nai = FOIP__NAI_GLOBAL;
-    rq->sapi = 0xFF;
-    rq->conn_id = 0xFFFF;
-    rq->code = kv::t38::T38__CAPABILITIES_RQ;
-    Msg_set_inline_body(rq, zero, sizeof zero);
     Free_msg(g.pending_t38_cap);
     g.pending_t38_cap = m;
     g.cur_msg = nullptr;
@@ -727,12 +705,8 @@ void foip_cnf__t38_capabilities() {
   rec.confirm.return_code = 2;
   rec.confirm.error_source = 2;
   rec.confirm.error_code = 2;
-  foip_api__addr a;
-  a.from = ENT_FOIP;
-  a.to = req->from;
-  a.nai = req->nai;
-  a.sapi = FOIP__SAPI;
-  a.conn_id = req->conn_id;
+  const foip_api__addr a{
+      .from = ENT_FOIP, .to = req->from, .nai = req->nai, .sapi = FOIP__SAPI, .conn_id = req->conn_id};
   if (foip_api__send_record(a, FOIP__T38_CAPABILITIES_CO, rec) != FOIP_API__OK)
     cap_refuse(req, FOIP__T38_CAP_ERR__PREPARE_CO_1);
   Free_msg(req);
@@ -757,10 +731,7 @@ void foip_cnf__glb_reset_config() {
     const bool active = s->state == FOIP_MGT__SIP_CALL_PROGRESS || s->state == FOIP_MGT__T38_OPEN_PROGRESS ||
                         s->state == FOIP_MGT__FAX_OPEN_PROGRESS || s->state == FOIP_MGT__RUNNING;
     if (!waiting && !active) continue;
-    foip_api__addr a;
-    a.from = ENT_FOIP;
-    a.to = ENT_FOIP;
-    a.nai = s->nai;
+    const foip_api__addr a{.from = ENT_FOIP, .to = ENT_FOIP, .nai = s->nai};
     foip__stop rec{};
     if (foip_api__send_record(a, FOIP__STOP_RQ, rec) != FOIP_API__OK) {
       Foip__trap(FOIP__NAI_GLOBAL, FOIP__CONN_NONE, FOIP__TRAP_CLASS, FOIP__TRAP__ERR_ALLOC_MSG_BUFFER,
@@ -780,10 +751,7 @@ void foip_cnf__close() {
     foip__reset_config rec{};
     rec.confirm.return_code = 2;
     rec.confirm.error_code = 2;
-    foip_api__addr a;
-    a.from = ENT_FOIP;
-    a.to = req->from;
-    a.nai = req->nai;
+    const foip_api__addr a{.from = ENT_FOIP, .to = req->from, .nai = req->nai};
     (void)foip_api__send_record(a, FOIP__RESET_CONFIG_CO, rec);
     Free_msg(req);
   }
