@@ -153,31 +153,30 @@ bool copy_caps(copier& c, S& t, const std::array<row<S>, N>& rows, u16& use_bfi,
   return true;
 }
 
+// The capability keywords of one transport: copied when it is in use, else
+// set ignored.
+template <std::size_t R, std::size_t L>
+bool transport_caps(copier& c, S& t, bool used, const std::array<row<S>, R>& remote, const row<S>& force,
+                    const std::array<row<S>, L>& local, u16& remote_bfi, u16& local_bfi) {
+  if (!used) {
+    ignore_rows(c, remote);
+    c.ignore(force.id);
+    ignore_rows(c, local);
+    return true;
+  }
+  return copy_caps(c, t, remote, remote_bfi, false) && bind(c, force, t) && copy_caps(c, t, local, local_bfi, true);
+}
+
 // T.38 capabilities of the transports in use; the others set ignored.
 bool t38_caps(copier& c, S& t) {
   auto& r = t.p.t38_capabilites_param;
   auto& l = t.p.overwrite_lcl_t38_cap;
   r = foip__t38_capabilites_param{};
   l = foip__overwrite_lcl_t38_cap{};
-  if (t.uses_udp) {
-    if (!copy_caps(c, t, kRemoteUdpCaps, r.udptl_param.use_t38_cap_bfi, false) || !bind(c, kForceUdp, t) ||
-        !copy_caps(c, t, kLocalUdpCaps, l.udptl_param.use_t38_cap_bfi, true))
-      return false;
-  } else {
-    ignore_rows(c, kRemoteUdpCaps);
-    c.ignore(rem_udp_force_cap);
-    ignore_rows(c, kLocalUdpCaps);
-  }
-  if (t.uses_tcp) {
-    if (!copy_caps(c, t, kRemoteTcpCaps, r.tpkt_param.use_t38_cap_bfi, false) || !bind(c, kForceTcp, t) ||
-        !copy_caps(c, t, kLocalTcpCaps, l.tpkt_param.use_t38_cap_bfi, true))
-      return false;
-  } else {
-    ignore_rows(c, kRemoteTcpCaps);
-    c.ignore(rem_tcp_force_cap);
-    ignore_rows(c, kLocalTcpCaps);
-  }
-  return true;
+  return transport_caps(c, t, t.uses_udp, kRemoteUdpCaps, kForceUdp, kLocalUdpCaps, r.udptl_param.use_t38_cap_bfi,
+                        l.udptl_param.use_t38_cap_bfi) &&
+         transport_caps(c, t, t.uses_tcp, kRemoteTcpCaps, kForceTcp, kLocalTcpCaps, r.tpkt_param.use_t38_cap_bfi,
+                        l.tpkt_param.use_t38_cap_bfi);
 }
 
 bool local_user_named(copier& c, S& t) {

@@ -34,6 +34,16 @@ bool is_hex(char c) { return c != '\0' && std::strchr(kHex, c) != nullptr; }
 u16 norm_max_length(u16 v) { return (v == 0 || (v > 10000 && v < 65535)) ? 10000 : v; }
 u8 norm_nb_files(u8 v) { return v == 0 ? 1 : (v > 127 ? 127 : v); }
 
+// The event classes and the event and audit files, which the global and the
+// session trace settings share (the files not appended).
+template <class Settings, class Param>
+void common_trc_settings(Settings& s, const Param& t) {
+  s.display_event_bfi = t.event.display_event_bfi;
+  s.record_event_bfi = t.event.record_event_bfi;
+  s.event = {t.event.sz_fname_event, t.event.max_length_of_event_file, t.event.nb_of_multiple_event_files, 0};
+  s.audit = {t.audit.sz_fname_audit, t.audit.max_length_of_audit_file, t.audit.nb_of_multiple_audit_files, 0};
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -287,11 +297,8 @@ bool trc_file_ok(const char* name) {
 foip_trc__session_settings trc_settings(const foip__trc_param& t) {
   foip_trc__session_settings s;
   s.user_string = t.common.sz_user_id_string;
-  s.display_event_bfi = t.event.display_event_bfi;
-  s.record_event_bfi = t.event.record_event_bfi;
-  s.event = {t.event.sz_fname_event, t.event.max_length_of_event_file, t.event.nb_of_multiple_event_files, 0};
-  s.audit = {t.audit.sz_fname_audit, t.audit.max_length_of_audit_file, t.audit.nb_of_multiple_audit_files,
-             t.audit.append_audit_file};
+  common_trc_settings(s, t);
+  s.audit.append = t.audit.append_audit_file;
   s.t38_trc = {t.t38_trc.sz_fname_t38_trc, t.t38_trc.max_length_of_t38_trc_file, t.t38_trc.nb_of_multiple_t38_trc_files,
                t.t38_trc.append_t38_trc_file};
   return s;
@@ -537,11 +544,8 @@ namespace {
 
 foip_trc__glb_settings glb_trc_settings(const foip__glb_trc_param& t) {
   foip_trc__glb_settings s;
-  s.display_event_bfi = t.event.display_event_bfi;
-  s.record_event_bfi = t.event.record_event_bfi;
+  common_trc_settings(s, t);
   s.flag_display_progress_bar = t.event.flag_display_progress_bar;
-  s.event = {t.event.sz_fname_event, t.event.max_length_of_event_file, t.event.nb_of_multiple_event_files, 0};
-  s.audit = {t.audit.sz_fname_audit, t.audit.max_length_of_audit_file, t.audit.nb_of_multiple_audit_files, 0};
   for (size_t i = 0; i < FOIP_TRC__NB_FILTER; ++i) {
     const auto& f = t.audit.audit_filter[i];
     s.audit_filter[i].item_mode = f.item_mode;
