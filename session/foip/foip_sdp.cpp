@@ -48,6 +48,16 @@ void read_conn(foip_sdp__conn& c, u8 family, const u8* v4, const char* host) {
   }
 }
 
+// What an audio and an image m-line both give: transport, port, direction
+// and the line's own connection (`host` its name).
+template <class Line>
+void read_media_line(foip_sdp__media& m, const Line& l, const char* host) {
+  m.transport = l.transport;
+  m.port = l.port;
+  m.direction = l.direction;
+  read_conn(m.conn, l.family, l.v4, host);
+}
+
 bool has_address(const foip_sdp__conn& c) { return c.family == OM_IP_FAMILY_V4 || c.host[0] != '\0'; }
 
 u16 cap16(u32 v) { return v > 0xFFFF ? u16{0xFFFF} : static_cast<u16>(v); }
@@ -457,13 +467,10 @@ u8 decode_sdp__remote(code_t prim, ssc_handle* h, const foip_sdp__env& env, sip_
     if (!slot) continue;
     foip_sdp__media& m = *slot;
     m.type = a->kind;
-    m.transport = a->transport;
-    m.port = a->port;
+    read_media_line(m, *a, a->host);
     m.port_count = a->port_count;
-    m.direction = a->direction;
     m.ptime = a->ptime;
     m.maxptime = a->maxptime;
-    read_conn(m.conn, a->family, a->v4, a->host);
     const u16 nf = a->formats != nullptr ? a->format_count : 0;
     m.format_count = static_cast<u8>(std::min<u16>(nf, FOIP_SDP__MAX_FORMATS));
     if (m.format_count) std::memcpy(m.formats, a->formats, m.format_count);
@@ -485,10 +492,7 @@ u8 decode_sdp__remote(code_t prim, ssc_handle* h, const foip_sdp__env& env, sip_
     foip_sdp__media& m = *slot;
     m.type = FOIP_SDP__IMAGE;
     m.format = t->format;
-    m.transport = t->transport;
-    m.port = t->port;
-    m.direction = t->direction;
-    read_conn(m.conn, t->family, t->v4, t->host_name);
+    read_media_line(m, *t, t->host_name);
     read_t38(m, *t, env);
     count_enabled(m);
   }
