@@ -179,10 +179,7 @@ struct foip__step {
 void foip__record_step(const foip__step& st);
 
 // Configuration (foip_cfg.cpp).
-// Reads the local T.38 capabilities of a T38__CAPABILITIES_CO body (at
-// least T38__CAPABILITIES_CO_SIZE bytes) into `cap` (the configuration's
-// or the SIP side's record); returns 1 when T.38 over TCP is supported,
-// leaving the TPKT part untouched otherwise.
+// A little-endian 16-bit value.
 inline u16 foip__read_le16(const u8* p) { return static_cast<u16>(p[0] | (p[1] << 8)); }
 // The capabilities of both transports: the version given, then the bit rate
 // and the four one-byte values at `p`.
@@ -195,6 +192,10 @@ void foip__read_common_t38_capabilities(Cap& c, u8 version, const u8* p) {
   c.transcode_mmr = p[4];
   c.transcode_jbig = p[5];
 }
+// Reads the local T.38 capabilities of a T38__CAPABILITIES_CO body (at
+// least T38__CAPABILITIES_CO_SIZE bytes) into `cap` (the configuration's
+// or the SIP side's record); returns 1 when T.38 over TCP is supported,
+// leaving the TPKT part untouched otherwise.
 template <class Cap>
 u8 foip__read_t38_capabilities(const u8* body, Cap* cap) {
   const u8* c = body + 4;
