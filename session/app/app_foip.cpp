@@ -77,6 +77,13 @@ void set_text(const char** text, const char* value) {
   if (text) *text = value;
 }
 
+// False, with the text saying so, until the global configuration is done.
+bool configured(const app_foip__glb_ctx& g, const char** text) {
+  if (g.cnf.magic == APP_FOIP_CNF__MAGIC_CONFIGURED) return true;
+  set_text(text, "Global Context not yet intialized");
+  return false;
+}
+
 void restart_user_evt_timer(u32 ms) {
   if (ctx().user_evt_timer) Timer_start(ctx().user_evt_timer, ms, 0, APP_FOIP__TI_USER_EVT);
 }
@@ -480,11 +487,7 @@ void app_foip_entity_handler(msg_t* m) {
 void app_foip__send_sm_confirm(ent_id_t destination, code_t code) {
   msg_t* m = g_current;
   if (!m) return;
-  m->from = ENT_APP_FOIP;
-  m->to = destination;
-  m->sapi = 1;
-  m->conn_id = 0xFFFF;
-  m->code = code;
+  Msg_set_head(m, {ENT_APP_FOIP, destination, code, m->nai, 1, 0xFFFF});
   g_current = nullptr;
   Send_msg(m);
 }
@@ -521,10 +524,7 @@ u8 __app_foip__start(nai_t selector, const char** text) {
 u8 __app_foip__start_checked(nai_t selector, const char** text) {
   lock_holder hold(g_lock);
   app_foip__glb_ctx& g = ctx();
-  if (g.cnf.magic != APP_FOIP_CNF__MAGIC_CONFIGURED) {
-    set_text(text, "Global Context not yet intialized");
-    return OM_OS_NOK;
-  }
+  if (!configured(g, text)) return OM_OS_NOK;
   if (g.batch_mode == 1 && g.batch_count < g.batch_limit) {
     set_text(text, "Batch process is running");
     return OM_OS_NOK;
@@ -535,10 +535,7 @@ u8 __app_foip__start_checked(nai_t selector, const char** text) {
 u8 __app_foip__stop(nai_t selector, const char** text) {
   lock_holder hold(g_lock);
   app_foip__glb_ctx& g = ctx();
-  if (g.cnf.magic != APP_FOIP_CNF__MAGIC_CONFIGURED) {
-    set_text(text, "Global Context not yet intialized");
-    return OM_OS_NOK;
-  }
+  if (!configured(g, text)) return OM_OS_NOK;
   g.batch_mode = 0;
   auto any = [](const app_foip__session_ctx&) { return true; };
   if (selector == APP_FOIP__ALL || selector == APP_FOIP__ALL_IN || selector == APP_FOIP__ALL_OUT) {

@@ -235,14 +235,25 @@ void page_rows(std::string& out, const char* what, u16 count, const foip__fax_pg
   }
 }
 
+// Prints a status record of a session: "<title>: EMPTY" when it is absent,
+// else the title and the lines `fill` writes.
+template <class Fill>
+void print_status(nai_t nai, const char* who, const char* title, bool present, Fill fill) {
+  std::string out;
+  if (!present) {
+    line(out, fmt("%s: EMPTY", title));
+  } else {
+    line(out, fmt("%s:", title));
+    fill(out);
+  }
+  app_foip_dsp__print(nai, USR_MSG_FULL, who, out);
+}
+
 }  // namespace
 
 void app_foip_dsp__foip__fax_session_status(nai_t nai, const foip__fax_session_status* fax) {
-  std::string out;
-  if (!fax || fax->present != 1) {
-    line(out, "Fax status: EMPTY");
-  } else {
-    line(out, "Fax status:");
+  const bool present = fax && fax->present == 1;
+  print_status(nai, "app_foip_dsp__foip__fax_session_status", "Fax status", present, [fax](std::string& out) {
     const std::string id = field(fax->remote_fax_id);
     line(out, fmt("Remote Fax ID                : [%20s]", id.empty() ? "empty" : id.c_str()));
     line(out, fmt("Max modulation / Data rate   : %d", fax->max_modulation));
@@ -259,16 +270,12 @@ void app_foip_dsp__foip__fax_session_status(nai_t nai, const foip__fax_session_s
     line(out, fmt("  Source      : %d", fax->source));
     line(out, fmt("  Diag        : %d", fax->diag));
     line(out, fmt("  Diag string : %s", field(fax->sz_diag).c_str()));
-  }
-  app_foip_dsp__print(nai, USR_MSG_FULL, "app_foip_dsp__foip__fax_session_status", out);
+  });
 }
 
 void app_foip_dsp__foip__t38_session_status(nai_t nai, const foip__t38_session_status* t38) {
-  std::string out;
-  if (!t38 || t38->present != 1) {
-    line(out, "T.38 status: EMPTY");
-  } else {
-    line(out, "T.38 status:");
+  const bool present = t38 && t38->present == 1;
+  print_status(nai, "app_foip_dsp__foip__t38_session_status", "T.38 status", present, [t38](std::string& out) {
     line(out, fmt("Return code : %s", t38->return_code == FOIP__RC_OK ? "OK" : "NOK"));
     line(out, "Counter : Enhanced return code");
     for (const foip__t38_status_row& r : t38->rows)
@@ -299,8 +306,7 @@ void app_foip_dsp__foip__t38_session_status(nai_t nai, const foip__t38_session_s
                       static_cast<unsigned long>(sides[i]->nb_asn1_data_total),
                       static_cast<unsigned long>(sides[i]->nb_asn1_decode_err)));
     }
-  }
-  app_foip_dsp__print(nai, USR_MSG_FULL, "app_foip_dsp__foip__t38_session_status", out);
+  });
 }
 
 namespace {
@@ -431,19 +437,30 @@ void app_foip_dsp__foip__alert(nai_t nai, const foip__alert& alert) {
   app_foip_dsp__print(nai, USR_MSG_FULL, "app_foip_dsp__foip__alert", out);
 }
 
+namespace {
+
+// The capabilities that UDPTL and TCP share, each line tagged with the
+// transport.
+template <class Cap>
+void common_capability_lines(std::string& out, const char* tag, const Cap& c) {
+  auto rate = [](u8 v) { return v == 1 ? "localTCF" : v == 3 ? "localTCF | transferredTCF" : "transferredTCF"; };
+  auto on = [](u8 v) { return v == 1 ? "ON" : "OFF"; };
+  line(out, fmt("%s T38FaxVersion         = %d", tag, c.t38_version));
+  line(out, fmt("%s T38MaxBitRate         = %d", tag, c.fax_max_bit_rate));
+  line(out, fmt("%s T38FaxRateManagement  = %s", tag, rate(c.drate_mgt_method)));
+  line(out, fmt("%s T38FaxFillBitRemoval  = %s", tag, on(c.remove_fill_bits_t4)));
+  line(out, fmt("%s T38FaxTranscodingMMR  = %s", tag, on(c.transcode_mmr)));
+  line(out, fmt("%s T38FaxTranscodingJBIG = %s", tag, on(c.transcode_jbig)));
+}
+
+}  // namespace
+
 std::string app_foip_dsp__format_t38_capabilities(const foip__t38_capabilities& c) {
   std::string out;
   if (c.confirm.return_code != FOIP__RC_OK) return out;
-  auto rate = [](u8 v) { return v == 1 ? "localTCF" : v == 3 ? "localTCF | transferredTCF" : "transferredTCF"; };
-  auto on = [](u8 v) { return v == 1 ? "ON" : "OFF"; };
   auto ec = [](u8 v) { return v == 1 ? "t38UDPFEC" : v == 3 ? "t38UDPFEC | t38UDPRedundancy" : "t38UDPRedundancy"; };
   const foip__t38_udptl_cap& u = c.cap.udptl_param;
-  line(out, fmt("[UDP] T38FaxVersion         = %d", u.t38_version));
-  line(out, fmt("[UDP] T38MaxBitRate         = %d", u.fax_max_bit_rate));
-  line(out, fmt("[UDP] T38FaxRateManagement  = %s", rate(u.drate_mgt_method)));
-  line(out, fmt("[UDP] T38FaxFillBitRemoval  = %s", on(u.remove_fill_bits_t4)));
-  line(out, fmt("[UDP] T38FaxTranscodingMMR  = %s", on(u.transcode_mmr)));
-  line(out, fmt("[UDP] T38FaxTranscodingJBIG = %s", on(u.transcode_jbig)));
+  common_capability_lines(out, "[UDP]", u);
   line(out, fmt("[UDP] T38FaxMaxBuffer       = %d", u.fax_max_buffer_size));
   line(out, fmt("[UDP] T38FaxMaxDatagram     = %d", u.max_datagram_size));
   line(out, fmt("[UDP] T38FaxUdpEC           = %s", ec(u.udp_ec)));
@@ -452,12 +469,6 @@ std::string app_foip_dsp__format_t38_capabilities(const foip__t38_capabilities& 
     return out;
   }
   line(out, "T.38 over TCP is supported");
-  const foip__t38_tpkt_cap& t = c.cap.tpkt_param;
-  line(out, fmt("[TCP] T38FaxVersion         = %d", t.t38_version));
-  line(out, fmt("[TCP] T38MaxBitRate         = %d", t.fax_max_bit_rate));
-  line(out, fmt("[TCP] T38FaxRateManagement  = %s", rate(t.drate_mgt_method)));
-  line(out, fmt("[TCP] T38FaxFillBitRemoval  = %s", on(t.remove_fill_bits_t4)));
-  line(out, fmt("[TCP] T38FaxTranscodingMMR  = %s", on(t.transcode_mmr)));
-  line(out, fmt("[TCP] T38FaxTranscodingJBIG = %s", on(t.transcode_jbig)));
+  common_capability_lines(out, "[TCP]", c.cap.tpkt_param);
   return out;
 }

@@ -236,6 +236,33 @@ struct foip__overwrite_lcl_t38_cap {
   foip__lcl_tpkt_cap tpkt_param;
 };
 
+// Copies the capabilities of both transports from one capability record to
+// another.
+template <class To, class From>
+void foip__copy_common_t38_caps(To& to, const From& from) {
+  to.t38_version = from.t38_version;
+  to.fax_max_bit_rate = from.fax_max_bit_rate;
+  to.drate_mgt_method = from.drate_mgt_method;
+  to.remove_fill_bits_t4 = from.remove_fill_bits_t4;
+  to.transcode_mmr = from.transcode_mmr;
+  to.transcode_jbig = from.transcode_jbig;
+}
+
+// Copies the capabilities two capability records share: those of both
+// transports, and the UDPTL ones when both records hold them.
+template <class To, class From>
+void foip__copy_t38_caps(To& to, const From& from) {
+  foip__copy_common_t38_caps(to, from);
+  if constexpr (requires {
+                  to.udp_ec;
+                  from.udp_ec;
+                }) {
+    to.fax_max_buffer_size = from.fax_max_buffer_size;
+    to.max_datagram_size = from.max_datagram_size;
+    to.udp_ec = from.udp_ec;
+  }
+}
+
 // Kinds of user identification (media identification and registration).
 inline constexpr u8 FOIP__USR_ID__UNKNOWN = 0;
 inline constexpr u8 FOIP__USR_ID__PHONE_NUMBER = 1;

@@ -355,9 +355,9 @@ bool copy_rows(copier& c, const row<T> (&rows)[N], T& t) {
   return true;
 }
 
-template <class T, std::size_t N>
-void ignore_rows(copier& c, const row<T> (&rows)[N]) {
-  for (const row<T>& r : rows) c.ignore(r.id);
+template <class Rows>
+void ignore_rows(copier& c, const Rows& rows) {
+  for (const auto& r : rows) c.ignore(r.id);
 }
 
 }  // namespace param_copy

@@ -2,6 +2,7 @@
 // and registration settings, as one table of bindings and rules.
 #include "session/config/foip_param_copy.h"
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 
@@ -98,44 +99,36 @@ using RT = foip__t38_tpkt_cap;
 using LU = foip__lcl_udptl_cap;
 using LT = foip__lcl_tpkt_cap;
 
-constexpr row<S> kRemoteUdpCaps[] = {
-    cap<kRem, kRemUdp, &RU::t38_version>(rem_udp_t38_version, FOIP__T38_CAP_VERSION),
-    cap<kRem, kRemUdp, &RU::fax_max_bit_rate>(rem_udp_max_bit_rate, FOIP__T38_CAP_MAX_BIT_RATE),
-    cap<kRem, kRemUdp, &RU::drate_mgt_method>(rem_udp_rate_management, FOIP__T38_CAP_RATE_MANAGEMENT),
-    cap<kRem, kRemUdp, &RU::remove_fill_bits_t4>(rem_udp_fill_bit_removal, FOIP__T38_CAP_FILL_BIT_REMOVAL),
-    cap<kRem, kRemUdp, &RU::transcode_mmr>(rem_udp_transcoding_mmr, FOIP__T38_CAP_TRANSCODING_MMR),
-    cap<kRem, kRemUdp, &RU::transcode_jbig>(rem_udp_transcoding_jbig, FOIP__T38_CAP_TRANSCODING_JBIG),
-    cap<kRem, kRemUdp, &RU::fax_max_buffer_size>(rem_udp_max_buffer, FOIP__T38_CAP_MAX_BUFFER),
-    cap<kRem, kRemUdp, &RU::max_datagram_size>(rem_udp_max_datagram, FOIP__T38_CAP_MAX_DATAGRAM),
-    cap<kRem, kRemUdp, &RU::udp_ec>(rem_udp_ec, FOIP__T38_CAP_UDP_EC),
-};
-constexpr row<S> kRemoteTcpCaps[] = {
-    cap<kRem, kRemTcp, &RT::t38_version>(rem_tcp_t38_version, FOIP__T38_CAP_VERSION),
-    cap<kRem, kRemTcp, &RT::fax_max_bit_rate>(rem_tcp_max_bit_rate, FOIP__T38_CAP_MAX_BIT_RATE),
-    cap<kRem, kRemTcp, &RT::drate_mgt_method>(rem_tcp_rate_management, FOIP__T38_CAP_RATE_MANAGEMENT),
-    cap<kRem, kRemTcp, &RT::remove_fill_bits_t4>(rem_tcp_fill_bit_removal, FOIP__T38_CAP_FILL_BIT_REMOVAL),
-    cap<kRem, kRemTcp, &RT::transcode_mmr>(rem_tcp_transcoding_mmr, FOIP__T38_CAP_TRANSCODING_MMR),
-    cap<kRem, kRemTcp, &RT::transcode_jbig>(rem_tcp_transcoding_jbig, FOIP__T38_CAP_TRANSCODING_JBIG),
-};
-constexpr row<S> kLocalUdpCaps[] = {
-    cap<kLcl, kLclUdp, &LU::t38_version>(lcl_udp_t38_version, FOIP__T38_CAP_VERSION),
-    cap<kLcl, kLclUdp, &LU::fax_max_bit_rate>(lcl_udp_max_bit_rate, FOIP__T38_CAP_MAX_BIT_RATE),
-    cap<kLcl, kLclUdp, &LU::drate_mgt_method>(lcl_udp_rate_management, FOIP__T38_CAP_RATE_MANAGEMENT),
-    cap<kLcl, kLclUdp, &LU::remove_fill_bits_t4>(lcl_udp_fill_bit_removal, FOIP__T38_CAP_FILL_BIT_REMOVAL),
-    cap<kLcl, kLclUdp, &LU::transcode_mmr>(lcl_udp_transcoding_mmr, FOIP__T38_CAP_TRANSCODING_MMR),
-    cap<kLcl, kLclUdp, &LU::transcode_jbig>(lcl_udp_transcoding_jbig, FOIP__T38_CAP_TRANSCODING_JBIG),
-    cap<kLcl, kLclUdp, &LU::fax_max_buffer_size>(lcl_udp_max_buffer, FOIP__T38_CAP_MAX_BUFFER),
-    cap<kLcl, kLclUdp, &LU::max_datagram_size>(lcl_udp_max_datagram, FOIP__T38_CAP_MAX_DATAGRAM),
-    cap<kLcl, kLclUdp, &LU::udp_ec>(lcl_udp_ec, FOIP__T38_CAP_UDP_EC),
-};
-constexpr row<S> kLocalTcpCaps[] = {
-    cap<kLcl, kLclTcp, &LT::t38_version>(lcl_tcp_t38_version, FOIP__T38_CAP_VERSION),
-    cap<kLcl, kLclTcp, &LT::fax_max_bit_rate>(lcl_tcp_max_bit_rate, FOIP__T38_CAP_MAX_BIT_RATE),
-    cap<kLcl, kLclTcp, &LT::drate_mgt_method>(lcl_tcp_rate_management, FOIP__T38_CAP_RATE_MANAGEMENT),
-    cap<kLcl, kLclTcp, &LT::remove_fill_bits_t4>(lcl_tcp_fill_bit_removal, FOIP__T38_CAP_FILL_BIT_REMOVAL),
-    cap<kLcl, kLclTcp, &LT::transcode_mmr>(lcl_tcp_transcoding_mmr, FOIP__T38_CAP_TRANSCODING_MMR),
-    cap<kLcl, kLclTcp, &LT::transcode_jbig>(lcl_tcp_transcoding_jbig, FOIP__T38_CAP_TRANSCODING_JBIG),
-};
+// The capability keywords of one capability record, whose ids follow one
+// another from `first` in the order of the record's fields: the six of both
+// transports, then the three UDPTL adds.
+template <auto Part, auto Transport, class Cap>
+constexpr auto cap_rows(u16 first) {
+  constexpr bool udptl = requires(const Cap& c) { c.udp_ec; };
+  const auto id = [first](int i) { return static_cast<u16>(first + i); };
+  std::array<row<S>, udptl ? 9 : 6> rows{};
+  rows[0] = cap<Part, Transport, &Cap::t38_version>(id(0), FOIP__T38_CAP_VERSION);
+  rows[1] = cap<Part, Transport, &Cap::fax_max_bit_rate>(id(1), FOIP__T38_CAP_MAX_BIT_RATE);
+  rows[2] = cap<Part, Transport, &Cap::drate_mgt_method>(id(2), FOIP__T38_CAP_RATE_MANAGEMENT);
+  rows[3] = cap<Part, Transport, &Cap::remove_fill_bits_t4>(id(3), FOIP__T38_CAP_FILL_BIT_REMOVAL);
+  rows[4] = cap<Part, Transport, &Cap::transcode_mmr>(id(4), FOIP__T38_CAP_TRANSCODING_MMR);
+  rows[5] = cap<Part, Transport, &Cap::transcode_jbig>(id(5), FOIP__T38_CAP_TRANSCODING_JBIG);
+  if constexpr (udptl) {
+    rows[6] = cap<Part, Transport, &Cap::fax_max_buffer_size>(id(6), FOIP__T38_CAP_MAX_BUFFER);
+    rows[7] = cap<Part, Transport, &Cap::max_datagram_size>(id(7), FOIP__T38_CAP_MAX_DATAGRAM);
+    rows[8] = cap<Part, Transport, &Cap::udp_ec>(id(8), FOIP__T38_CAP_UDP_EC);
+  }
+  return rows;
+}
+
+constexpr auto kRemoteUdpCaps = cap_rows<kRem, kRemUdp, RU>(rem_udp_t38_version);
+constexpr auto kRemoteTcpCaps = cap_rows<kRem, kRemTcp, RT>(rem_tcp_t38_version);
+constexpr auto kLocalUdpCaps = cap_rows<kLcl, kLclUdp, LU>(lcl_udp_t38_version);
+constexpr auto kLocalTcpCaps = cap_rows<kLcl, kLclTcp, LT>(lcl_tcp_t38_version);
+static_assert(kRemoteUdpCaps.back().id == rem_udp_ec && kRemoteTcpCaps.back().id == rem_tcp_transcoding_jbig &&
+                  kLocalUdpCaps.back().id == lcl_udp_ec && kLocalTcpCaps.back().id == lcl_tcp_transcoding_jbig,
+              "the capability ids of a record follow one another in the order of its fields");
+
 // Test mode: remote capabilities forced whatever the peer offers.
 constexpr row<S> kForceUdp{
     rem_udp_force_cap, conv::bfi,
@@ -149,7 +142,7 @@ constexpr row<S> kForceTcp{
 // A list of capability keywords: the bits of those the file set; the local
 // ones that it did not set are set ignored.
 template <std::size_t N>
-bool copy_caps(copier& c, S& t, const row<S> (&rows)[N], u16& use_bfi, bool local) {
+bool copy_caps(copier& c, S& t, const std::array<row<S>, N>& rows, u16& use_bfi, bool local) {
   use_bfi = 0;
   for (const row<S>& r : rows) {
     u8 st = 0;
@@ -160,31 +153,30 @@ bool copy_caps(copier& c, S& t, const row<S> (&rows)[N], u16& use_bfi, bool loca
   return true;
 }
 
+// The capability keywords of one transport: copied when it is in use, else
+// set ignored.
+template <std::size_t R, std::size_t L>
+bool transport_caps(copier& c, S& t, bool used, const std::array<row<S>, R>& remote, const row<S>& force,
+                    const std::array<row<S>, L>& local, u16& remote_bfi, u16& local_bfi) {
+  if (!used) {
+    ignore_rows(c, remote);
+    c.ignore(force.id);
+    ignore_rows(c, local);
+    return true;
+  }
+  return copy_caps(c, t, remote, remote_bfi, false) && bind(c, force, t) && copy_caps(c, t, local, local_bfi, true);
+}
+
 // T.38 capabilities of the transports in use; the others set ignored.
 bool t38_caps(copier& c, S& t) {
   auto& r = t.p.t38_capabilites_param;
   auto& l = t.p.overwrite_lcl_t38_cap;
   r = foip__t38_capabilites_param{};
   l = foip__overwrite_lcl_t38_cap{};
-  if (t.uses_udp) {
-    if (!copy_caps(c, t, kRemoteUdpCaps, r.udptl_param.use_t38_cap_bfi, false) || !bind(c, kForceUdp, t) ||
-        !copy_caps(c, t, kLocalUdpCaps, l.udptl_param.use_t38_cap_bfi, true))
-      return false;
-  } else {
-    ignore_rows(c, kRemoteUdpCaps);
-    c.ignore(rem_udp_force_cap);
-    ignore_rows(c, kLocalUdpCaps);
-  }
-  if (t.uses_tcp) {
-    if (!copy_caps(c, t, kRemoteTcpCaps, r.tpkt_param.use_t38_cap_bfi, false) || !bind(c, kForceTcp, t) ||
-        !copy_caps(c, t, kLocalTcpCaps, l.tpkt_param.use_t38_cap_bfi, true))
-      return false;
-  } else {
-    ignore_rows(c, kRemoteTcpCaps);
-    c.ignore(rem_tcp_force_cap);
-    ignore_rows(c, kLocalTcpCaps);
-  }
-  return true;
+  return transport_caps(c, t, t.uses_udp, kRemoteUdpCaps, kForceUdp, kLocalUdpCaps, r.udptl_param.use_t38_cap_bfi,
+                        l.udptl_param.use_t38_cap_bfi) &&
+         transport_caps(c, t, t.uses_tcp, kRemoteTcpCaps, kForceTcp, kLocalTcpCaps, r.tpkt_param.use_t38_cap_bfi,
+                        l.tpkt_param.use_t38_cap_bfi);
 }
 
 bool local_user_named(copier& c, S& t) {

@@ -818,79 +818,36 @@ ini_tools__value* locate_kind(ini_tools__value* table, u16 id, u16 element, bool
   return r;
 }
 
-}  // namespace
-
-#define INI_READ_PROLOGUE(op, kind_code)                                                         \
-  u8 error = 0;                                                                                  \
-  ini_tools__value* r = locate_kind(table, id, element, false, kind_code, op, error_cb, &error); \
-  if (r == nullptr) return error
-
-#define INI_WRITE_PROLOGUE(op, kind_code)                                                       \
-  u8 error = 0;                                                                                 \
-  ini_tools__value* r = locate_kind(table, id, element, true, kind_code, op, error_cb, &error); \
-  if (r == nullptr) return error
-
-u8 ini_tools__read_bool(ini_tools__value* table, u16 id, u16 element, const ini_tools__error_cb& error_cb, u8* out) {
-  INI_READ_PROLOGUE("ini_tools__read_bool", INI_TOOLS__BOOL);
-  *out = r->value.byte;
+// Reads `field` of the record of a kind: the record's state, or the error of
+// locating it.
+template <class T, class F>
+u8 read_field(ini_tools__value* table, u16 id, u16 element, const ini_tools__error_cb& error_cb, const char* op,
+              u16 kind, F ini_tools__datum::*field, T* out) {
+  u8 error = 0;
+  const ini_tools__value* r = locate_kind(table, id, element, false, kind, op, error_cb, &error);
+  if (r == nullptr) return error;
+  *out = r->value.*field;
   return r->state;
 }
 
-u8 ini_tools__read_file(ini_tools__value* table, u16 id, u16 element, const ini_tools__error_cb& error_cb,
-                        const char** out) {
-  INI_READ_PROLOGUE("ini_tools__read_file", INI_TOOLS__FILE);
-  *out = r->value.text;
-  return r->state;
-}
-
-u8 ini_tools__read_str_id(ini_tools__value* table, u16 id, u16 element, const ini_tools__error_cb& error_cb, u16* out) {
-  INI_READ_PROLOGUE("ini_tools__read_str_id", INI_TOOLS__STR_ID);
-  *out = r->value.id;
-  return r->state;
-}
-
-u8 ini_tools__read_num(ini_tools__value* table, u16 id, u16 element, const ini_tools__error_cb& error_cb, u32* out) {
-  INI_READ_PROLOGUE("ini_tools__read_num", INI_TOOLS__NUM);
-  *out = r->value.num;
-  return r->state;
-}
-
-u8 ini_tools__read_string(ini_tools__value* table, u16 id, u16 element, const ini_tools__error_cb& error_cb,
-                          const char** out) {
-  INI_READ_PROLOGUE("ini_tools__read_string", INI_TOOLS__STRING);
-  *out = r->value.text;
-  return r->state;
-}
-
-u8 ini_tools__read_ip_add(ini_tools__value* table, u16 id, u16 element, const ini_tools__error_cb& error_cb,
-                          ini_tools__ip* out) {
-  INI_READ_PROLOGUE("ini_tools__read_ip_add", INI_TOOLS__IP_ADD);
-  *out = r->value.ip != nullptr ? *r->value.ip : ini_tools__ip{INI_TOOLS__IP_NONE, 0};
-  return r->state;
-}
-
-u8 ini_tools__read_bfi(ini_tools__value* table, u16 id, u16 element, const ini_tools__error_cb& error_cb, u32* out) {
-  INI_READ_PROLOGUE("ini_tools__read_bfi", INI_TOOLS__BFI);
-  *out = r->value.num;
-  return r->state;
-}
-
-u8 ini_tools__read_char(ini_tools__value* table, u16 id, u16 element, const ini_tools__error_cb& error_cb, u8* out) {
-  INI_READ_PROLOGUE("ini_tools__read_char", INI_TOOLS__CHAR);
-  *out = r->value.byte;
-  return r->state;
-}
-
-u8 ini_tools__write_bool(ini_tools__value* table, u16 id, u16 element, u8 value, const ini_tools__error_cb& error_cb) {
-  INI_WRITE_PROLOGUE("ini_tools__write_bool", INI_TOOLS__BOOL);
-  r->value.byte = value;
+// Overwrites `field` of the record of a kind.
+template <class T, class F>
+u8 write_field(ini_tools__value* table, u16 id, u16 element, const ini_tools__error_cb& error_cb, const char* op,
+               u16 kind, F ini_tools__datum::*field, T value) {
+  u8 error = 0;
+  ini_tools__value* r = locate_kind(table, id, element, true, kind, op, error_cb, &error);
+  if (r == nullptr) return error;
+  r->value.*field = value;
   r->state = INI_TOOLS__OVERWRITTEN;
   return INI_TOOLS__OVERWRITTEN;
 }
 
-namespace {
-
-u8 write_text(ini_tools__value* r, const char* value, const char* op, const ini_tools__error_cb& error_cb) {
+// Overwrites the text of the record of a kind with a copy of `value`.
+u8 write_text(ini_tools__value* table, u16 id, u16 element, const ini_tools__error_cb& error_cb, const char* op,
+              u16 kind, const char* value) {
+  u8 error = 0;
+  ini_tools__value* r = locate_kind(table, id, element, true, kind, op, error_cb, &error);
+  if (r == nullptr) return error;
   char* copy = nullptr;
   if (value != nullptr) {
     copy = copy_text(value, std::strlen(value));
@@ -908,36 +865,83 @@ u8 write_text(ini_tools__value* r, const char* value, const char* op, const ini_
 
 }  // namespace
 
+u8 ini_tools__read_bool(ini_tools__value* table, u16 id, u16 element, const ini_tools__error_cb& error_cb, u8* out) {
+  return read_field(table, id, element, error_cb, "ini_tools__read_bool", INI_TOOLS__BOOL, &ini_tools__datum::byte,
+                    out);
+}
+
+u8 ini_tools__read_file(ini_tools__value* table, u16 id, u16 element, const ini_tools__error_cb& error_cb,
+                        const char** out) {
+  return read_field(table, id, element, error_cb, "ini_tools__read_file", INI_TOOLS__FILE, &ini_tools__datum::text,
+                    out);
+}
+
+u8 ini_tools__read_str_id(ini_tools__value* table, u16 id, u16 element, const ini_tools__error_cb& error_cb, u16* out) {
+  return read_field(table, id, element, error_cb, "ini_tools__read_str_id", INI_TOOLS__STR_ID, &ini_tools__datum::id,
+                    out);
+}
+
+u8 ini_tools__read_num(ini_tools__value* table, u16 id, u16 element, const ini_tools__error_cb& error_cb, u32* out) {
+  return read_field(table, id, element, error_cb, "ini_tools__read_num", INI_TOOLS__NUM, &ini_tools__datum::num, out);
+}
+
+u8 ini_tools__read_string(ini_tools__value* table, u16 id, u16 element, const ini_tools__error_cb& error_cb,
+                          const char** out) {
+  return read_field(table, id, element, error_cb, "ini_tools__read_string", INI_TOOLS__STRING, &ini_tools__datum::text,
+                    out);
+}
+
+u8 ini_tools__read_ip_add(ini_tools__value* table, u16 id, u16 element, const ini_tools__error_cb& error_cb,
+                          ini_tools__ip* out) {
+  u8 error = 0;
+  const ini_tools__value* r =
+      locate_kind(table, id, element, false, INI_TOOLS__IP_ADD, "ini_tools__read_ip_add", error_cb, &error);
+  if (r == nullptr) return error;
+  *out = r->value.ip != nullptr ? *r->value.ip : ini_tools__ip{INI_TOOLS__IP_NONE, 0};
+  return r->state;
+}
+
+u8 ini_tools__read_bfi(ini_tools__value* table, u16 id, u16 element, const ini_tools__error_cb& error_cb, u32* out) {
+  return read_field(table, id, element, error_cb, "ini_tools__read_bfi", INI_TOOLS__BFI, &ini_tools__datum::num, out);
+}
+
+u8 ini_tools__read_char(ini_tools__value* table, u16 id, u16 element, const ini_tools__error_cb& error_cb, u8* out) {
+  return read_field(table, id, element, error_cb, "ini_tools__read_char", INI_TOOLS__CHAR, &ini_tools__datum::byte,
+                    out);
+}
+
+u8 ini_tools__write_bool(ini_tools__value* table, u16 id, u16 element, u8 value, const ini_tools__error_cb& error_cb) {
+  return write_field(table, id, element, error_cb, "ini_tools__write_bool", INI_TOOLS__BOOL, &ini_tools__datum::byte,
+                     value);
+}
+
 u8 ini_tools__write_file(ini_tools__value* table, u16 id, u16 element, const char* value,
                          const ini_tools__error_cb& error_cb) {
-  INI_WRITE_PROLOGUE("ini_tools__write_file", INI_TOOLS__FILE);
-  return write_text(r, value, "ini_tools__write_file", error_cb);
+  return write_text(table, id, element, error_cb, "ini_tools__write_file", INI_TOOLS__FILE, value);
 }
 
 u8 ini_tools__write_str_id(ini_tools__value* table, u16 id, u16 element, u16 value,
                            const ini_tools__error_cb& error_cb) {
-  INI_WRITE_PROLOGUE("ini_tools__write_str_id", INI_TOOLS__STR_ID);
-  r->value.id = value;
-  r->state = INI_TOOLS__OVERWRITTEN;
-  return INI_TOOLS__OVERWRITTEN;
+  return write_field(table, id, element, error_cb, "ini_tools__write_str_id", INI_TOOLS__STR_ID, &ini_tools__datum::id,
+                     value);
 }
 
 u8 ini_tools__write_num(ini_tools__value* table, u16 id, u16 element, u32 value, const ini_tools__error_cb& error_cb) {
-  INI_WRITE_PROLOGUE("ini_tools__write_num", INI_TOOLS__NUM);
-  r->value.num = value;
-  r->state = INI_TOOLS__OVERWRITTEN;
-  return INI_TOOLS__OVERWRITTEN;
+  return write_field(table, id, element, error_cb, "ini_tools__write_num", INI_TOOLS__NUM, &ini_tools__datum::num,
+                     value);
 }
 
 u8 ini_tools__write_string(ini_tools__value* table, u16 id, u16 element, const char* value,
                            const ini_tools__error_cb& error_cb) {
-  INI_WRITE_PROLOGUE("ini_tools__write_string", INI_TOOLS__STRING);
-  return write_text(r, value, "ini_tools__write_string", error_cb);
+  return write_text(table, id, element, error_cb, "ini_tools__write_string", INI_TOOLS__STRING, value);
 }
 
 u8 ini_tools__write_ip_add(ini_tools__value* table, u16 id, u16 element, const ini_tools__ip& value,
                            const ini_tools__error_cb& error_cb) {
-  INI_WRITE_PROLOGUE("ini_tools__write_ip_add", INI_TOOLS__IP_ADD);
+  u8 error = 0;
+  ini_tools__value* r =
+      locate_kind(table, id, element, true, INI_TOOLS__IP_ADD, "ini_tools__write_ip_add", error_cb, &error);
+  if (r == nullptr) return error;
   auto* ip = static_cast<ini_tools__ip*>(engine_alloc(sizeof(ini_tools__ip)));
   if (ip == nullptr) {
     report(error_cb, "(ini_tools__write_ip_add) Ini_tools__malloc: Can't alloc memory");
@@ -952,8 +956,6 @@ u8 ini_tools__write_ip_add(ini_tools__value* table, u16 id, u16 element, const i
 }
 
 u8 ini_tools__write_bfi(ini_tools__value* table, u16 id, u16 element, u32 value, const ini_tools__error_cb& error_cb) {
-  INI_WRITE_PROLOGUE("ini_tools__write_bfi", INI_TOOLS__BFI);
-  r->value.num = value;
-  r->state = INI_TOOLS__OVERWRITTEN;
-  return INI_TOOLS__OVERWRITTEN;
+  return write_field(table, id, element, error_cb, "ini_tools__write_bfi", INI_TOOLS__BFI, &ini_tools__datum::num,
+                     value);
 }

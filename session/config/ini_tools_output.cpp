@@ -1,6 +1,7 @@
 // Keyword engine writers: display of a value table, skeleton and help.
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "platform/int_types.h"
@@ -82,6 +83,28 @@ std::string reader_text(const ini_tools__value& r, const ini_tools__keyword* k) 
                                                                                : format("0x%02X", r.value.byte);
     default: return {};
   }
+}
+
+// The default value a keyword's help shows: the value as the reader takes
+// it, or the words for a missing one; none for an unknown kind.
+std::optional<std::string> default_text(const ini_tools__value& r, const ini_tools__keyword* k) {
+  const char* missing = nullptr;
+  switch (r.kind) {
+    case INI_TOOLS__BOOL: break;
+    case INI_TOOLS__FILE: missing = "No file name"; break;
+    case INI_TOOLS__STR_ID: missing = "Error: unknown parameter"; break;
+    case INI_TOOLS__STRING: missing = "Empty string"; break;
+    case INI_TOOLS__IP_ADD: missing = "Empty IP address"; break;
+    case INI_TOOLS__BFI: missing = "Empty bit field"; break;
+    case INI_TOOLS__NUM: return format("%lu", static_cast<unsigned long>(r.value.num));
+    case INI_TOOLS__CHAR:
+      return r.value.byte >= 0x20 ? format("'%c' 0x%02X", r.value.byte, r.value.byte) : format("0x%02X", r.value.byte);
+    default: return std::nullopt;
+  }
+  std::string text = reader_text(r, k);
+  // An empty file name is still a file name.
+  const bool absent = r.kind == INI_TOOLS__FILE ? r.value.text == nullptr : text.empty();
+  return absent ? std::string(missing) : text;
 }
 
 const char* state_label(u8 state) {
@@ -322,48 +345,8 @@ u8 ini_tools__write_keyword_help(int mode, const ini_tools__value& r, const char
     if (r.state == INI_TOOLS__UNDEFINED) {
       w.put(format(";   %s: Undefined : Error (must be defined)\n", in));
     } else if (r.state == INI_TOOLS__DEFAULT) {
-      switch (r.kind) {
-        case INI_TOOLS__BOOL:
-          w.put(format(r.value.byte ? ";   %s: Undefined : TRUE (default value)\n"
-                                    : ";   %s: Undefined : FALSE (default value)\n",
-                       in));
-          break;
-        case INI_TOOLS__FILE:
-          w.put(r.value.text != nullptr ? format(";   %s: Undefined : %s (default value)\n", in, r.value.text)
-                                        : format(";   %s: Undefined : No file name (default value)\n", in));
-          break;
-        case INI_TOOLS__STR_ID: {
-          const char* name = ini_tools_text::value_name(k->value_names, r.value.id);
-          w.put(format(";   %s: Undefined : %s (default value)\n", in,
-                       name != nullptr ? name : "Error: unknown parameter"));
-          break;
-        }
-        case INI_TOOLS__NUM:
-          w.put(format(";   %s: Undefined : %lu (default value)\n", in, static_cast<unsigned long>(r.value.num)));
-          break;
-        case INI_TOOLS__STRING:
-          w.put(r.value.text != nullptr ? format(";   %s: Undefined : \"%s\" (default value)\n", in, r.value.text)
-                                        : format(";   %s: Undefined : Empty string (default value)\n", in));
-          break;
-        case INI_TOOLS__IP_ADD: {
-          std::string ip = ip_text(r.value.ip);
-          w.put(ip.empty() ? format(";   %s: Undefined : Empty IP address (default value)\n", in)
-                           : format(";   %s: Undefined : %s (default value)\n", in, ip.c_str()));
-          break;
-        }
-        case INI_TOOLS__BFI: {
-          std::string names = ini_tools_text::bfi_names(k->value_names, r.value.num);
-          w.put(names.empty() ? format(";   %s: Undefined : Empty bit field (default value)\n", in)
-                              : format(";   %s: Undefined : %s (default value)\n", in, names.c_str()));
-          break;
-        }
-        case INI_TOOLS__CHAR:
-          w.put(r.value.byte >= 0x20
-                    ? format(";   %s: Undefined : '%c' 0x%02X (default value)\n", in, r.value.byte, r.value.byte)
-                    : format(";   %s: Undefined : 0x%02X (default value)\n", in, r.value.byte));
-          break;
-        default: break;
-      }
+      if (const std::optional<std::string> text = default_text(r, k))
+        w.put(format(";   %s: Undefined : %s (default value)\n", in, text->c_str()));
     }
 
     // The keyword line, with the default value ready to be changed.

@@ -154,28 +154,23 @@ u8 foip_proc_api__release_long_data(foip_proc_api__long_data& ld) {
 
 void foip_api__post(foip_proc_api__long_data& ld, const foip_api__addr& addr, code_t code) {
   msg_t* m = ld.take_msg();
-  m->from = addr.from;
-  m->to = addr.to;
-  m->nai = addr.nai;
-  m->sapi = addr.sapi;
-  m->conn_id = addr.conn_id;
-  m->code = code;
+  Msg_set_head(m, {addr.from, addr.to, code, addr.nai, addr.sapi, addr.conn_id});
   Send_msg(m);
 }
 
-u8 foip_api__send(const foip_api__addr& addr, code_t code, const void* record, u32 size) {
-  if (!record && size) return FOIP_API__ERR_ARG;
+namespace {
+
+// Sends `size` bytes of `record`, or as many zero bytes without a record.
+u8 send_prepared(const foip_api__addr& addr, code_t code, const void* record, u32 size) {
   foip_proc_api__long_data ld;
   u8 r = foip_proc_api__prepare_long_data_to_send(size, ld);
   if (r != FOIP_API__OK) return r;
-  if (size) std::memcpy(ld.data, record, size);
+  if (record && size) std::memcpy(ld.data, record, size);
   r = foip_proc_api__eof_long_data_to_send(ld);
   if (r != FOIP_API__OK) return r;
   foip_api__post(ld, addr, code);
   return FOIP_API__OK;
 }
-
-namespace {
 
 // Reads the first `want` bytes of a body whose length must be one of the
 // lengths given (the record's own size first).
@@ -189,6 +184,11 @@ u8 read_prefix(const msg_t* m, code_t code, void* out, u32 want, u32 full) {
 }
 
 }  // namespace
+
+u8 foip_api__send(const foip_api__addr& addr, code_t code, const void* record, u32 size) {
+  if (!record && size) return FOIP_API__ERR_ARG;
+  return send_prepared(addr, code, record, size);
+}
 
 u8 foip_api__read(const msg_t* m, code_t code, void* out, u32 size) { return read_prefix(m, code, out, size, size); }
 
@@ -205,59 +205,38 @@ u8 foip_api__send_reset_config_rq() {
 
 u8 foip_api__send_t38_capabilities_rq(nai_t nai) {
   const foip__t38_capabilities rec{};
-  foip_api__addr a;
-  a.nai = nai;
-  a.sapi = FOIP__SAPI_T38_CAPABILITIES;
+  const foip_api__addr a{.nai = nai, .sapi = FOIP__SAPI_T38_CAPABILITIES};
   return foip_api__send_record(a, FOIP__T38_CAPABILITIES_RQ, rec);
 }
 
 u8 foip_api__send_start_rq(nai_t nai, const foip__session_param& param) {
   foip__start rec{};
   rec.session_param = param;
-  foip_api__addr a;
-  a.nai = nai;
+  const foip_api__addr a{.nai = nai};
   return foip_api__send_record(a, FOIP__START_RQ, rec);
 }
 
 u8 foip_api__send_stop_rq(nai_t nai) {
   // All zero: written without a record on the stack.
-  foip_proc_api__long_data ld;
-  u8 r = foip_proc_api__prepare_long_data_to_send(sizeof(foip__stop), ld);
-  if (r != FOIP_API__OK) return r;
-  r = foip_proc_api__eof_long_data_to_send(ld);
-  if (r != FOIP_API__OK) return r;
-  msg_t* m = ld.take_msg();
-  m->from = ENT_APP_FOIP;
-  m->to = ENT_FOIP;
-  m->nai = nai;
-  m->sapi = FOIP__SAPI;
-  m->conn_id = FOIP__CONN_NONE;
-  m->code = FOIP__STOP_RQ;
-  Send_msg(m);
-  return FOIP_API__OK;
+  const foip_api__addr a{.nai = nai};
+  return send_prepared(a, FOIP__STOP_RQ, nullptr, sizeof(foip__stop));
 }
 
 u8 foip_api__send_alert_rs(const foip__alert& alert, nai_t nai, u8 sapi, u16 conn_id) {
-  foip_api__addr a;
-  a.nai = nai;
-  a.sapi = sapi;
-  a.conn_id = conn_id;
+  const foip_api__addr a{.nai = nai, .sapi = sapi, .conn_id = conn_id};
   return foip_api__send_record(a, FOIP__ALERT_RS, alert);
 }
 
 u8 foip_api__send_sip_register_rq(nai_t nai, const foip__sip_register_param& reg) {
   foip__sip_register rec{};
   rec.reg = reg;
-  foip_api__addr a;
-  a.nai = nai;
+  const foip_api__addr a{.nai = nai};
   return foip_api__send_record(a, FOIP__SIP_REGISTER_RQ, rec);
 }
 
 u8 foip_api__send_sip_unregister_rq(nai_t nai, u16 conn_id) {
   const foip__sip_unregister rec{};
-  foip_api__addr a;
-  a.nai = nai;
-  a.conn_id = conn_id;
+  const foip_api__addr a{.nai = nai, .conn_id = conn_id};
   return foip_api__send_record(a, FOIP__SIP_UNREGISTER_RQ, rec);
 }
 

@@ -83,6 +83,15 @@ u16 first_word(const msg_t* m) {
   return v;
 }
 
+// The session of a session timer's expiry, with the timer no longer armed;
+// null when the session has gone or the expiry is a stale one.
+foip__na_ctx* timer_session(const msg_t* m, foip__session_timer foip__na_ctx::*timer) {
+  foip__na_ctx* s = foip__get_na_ctx(m->nai);
+  if (!s || !(s->*timer).armed || Timer_expiry_id(m) != (s->*timer).id) return nullptr;
+  (s->*timer).armed = false;
+  return s;
+}
+
 void on_timer(msg_t* m) {
   foip__glb_context& g = foip__glb();
   switch (m->code) {
@@ -95,22 +104,12 @@ void on_timer(msg_t* m) {
       foip_trc__on_timer();
       if (g.ti_trc) Timer_start(g.ti_trc, FOIP__TI_TRC_MS, ++g.ti_seq, FOIP__TI_TRC);
       break;
-    case FOIP__TI_LAUNCH_FAX: {
-      foip__na_ctx* s = foip__get_na_ctx(m->nai);
-      if (s && s->ti_launch.armed && Timer_expiry_id(m) == s->ti_launch.id) {
-        s->ti_launch.armed = false;
-        fax(s, FAX_MGT__EVT_TI_LAUNCH_FAX);
-      }
+    case FOIP__TI_LAUNCH_FAX:
+      if (foip__na_ctx* s = timer_session(m, &foip__na_ctx::ti_launch)) fax(s, FAX_MGT__EVT_TI_LAUNCH_FAX);
       break;
-    }
-    case FOIP__TI_T38_DLY: {
-      foip__na_ctx* s = foip__get_na_ctx(m->nai);
-      if (s && s->ti_t38.armed && Timer_expiry_id(m) == s->ti_t38.id) {
-        s->ti_t38.armed = false;
-        t38(s, T38_MGT__EVT_TI_T38_GENERAL_DELAY);
-      }
+    case FOIP__TI_T38_DLY:
+      if (foip__na_ctx* s = timer_session(m, &foip__na_ctx::ti_t38)) t38(s, T38_MGT__EVT_TI_T38_GENERAL_DELAY);
       break;
-    }
     default: break;
   }
 }
@@ -274,16 +273,39 @@ void foip_entity_handler(msg_t* m) {
 }
 
 msg_t* foip__make_mgt(code_t code, nai_t nai, u16 result, u16 origin, u16 source, u16 code_value) {
-  msg_t* m = Alloc_msg();
+  msg_t* m = Alloc_msg({ENT_FOIP, ENT_FOIP, code, nai, FOIP_MGT__SAPI, FOIP__CONN_NONE});
   if (!m) return nullptr;
   const u16 body[5] = {result, origin, source, code_value, 0};
-  m->from = ENT_FOIP;
-  m->to = ENT_FOIP;
-  m->nai = nai;
-  m->sapi = FOIP_MGT__SAPI;
-  m->conn_id = FOIP__CONN_NONE;
-  m->code = code;
   Msg_set_inline_body(m, reinterpret_cast<const u8*>(body), sizeof body);
+  return m;
+}
+
+bool foip__send_body(msg_t* m, const msg_head& h, const u8* body, u32 n, ent_id_t sm_target) {
+  buffer_t* b = nullptr;
+  u8* d = nullptr;
+  if (n == 0) {
+    if (!m) m = Alloc_msg();
+  } else {
+    Alloc_msg_data(&m, &b, n, &d);
+    if (!d) {
+      // Alloc_msg_data freed only what it allocated itself.
+      if (m) Free_msg(m);
+      m = nullptr;
+    }
+  }
+  if (!m) return false;
+  if (n) std::memcpy(d, body, n);
+  Msg_set_head(m, h);
+  if (sm_target) Sm_set_target(m, sm_target);
+  Send_msg(m);
+  return true;
+}
+
+msg_t* foip__make_t38_capabilities_rq() {
+  msg_t* m = Alloc_msg({ENT_FOIP, ENT_T38, t38_codes::T38__CAPABILITIES_RQ, FOIP__NAI_GLOBAL, 0xFF, 0xFFFF});
+  if (!m) return nullptr;
+  const u8 zero[t38_codes::T38__CAPABILITIES_CO_SIZE] = {};
+  Msg_set_inline_body(m, zero, sizeof zero);
   return m;
 }
 
@@ -405,11 +427,7 @@ void foip__free_na_ctx(nai_t nai) {
 // Answers.
 
 void foip__answer(msg_t* m, ent_id_t to, code_t code, u16 conn_id) {
-  m->from = ENT_FOIP;
-  m->to = to;
-  m->sapi = FOIP__SAPI;
-  m->conn_id = conn_id;
-  m->code = code;
+  Msg_set_head(m, {ENT_FOIP, to, code, m->nai, FOIP__SAPI, conn_id});
   Send_msg(m);
 }
 
@@ -418,12 +436,7 @@ namespace {
 // Sends `size` bytes of record as `code`; the long-data routines trap when
 // it cannot.
 void send_record(ent_id_t to, code_t code, nai_t nai, u16 conn_id, const void* rec, u32 size) {
-  foip_api__addr a;
-  a.from = ENT_FOIP;
-  a.to = to;
-  a.nai = nai;
-  a.sapi = FOIP__SAPI;
-  a.conn_id = conn_id;
+  const foip_api__addr a{.from = ENT_FOIP, .to = to, .nai = nai, .sapi = FOIP__SAPI, .conn_id = conn_id};
   (void)foip__send_long_record(a, code, rec, size);  // a failure is trapped where it happens
 }
 

@@ -144,6 +144,14 @@ msg_t* foip__take_current_msg();
 // no message can be taken.
 msg_t* foip__make_mgt(code_t code, nai_t nai, u16 result, u16 origin, u16 source, u16 code_value);
 void foip__send_mgt(code_t code, nai_t nai, u16 result, u16 origin, u16 source, u16 code_value);
+// The request of the T.38 entity's capabilities; null when no message can be
+// had.
+[[nodiscard]] msg_t* foip__make_t38_capabilities_rq();
+// Sends `n` bytes of `body` with the header `h`: in `m` when given (its data
+// are replaced), else in a new message; inline when the body fits, else in a
+// buffer.  A non-zero `sm_target` is the entity an ENT_SM relay names.  False,
+// with `m` freed and nothing sent, when no room can be had.
+[[nodiscard]] bool foip__send_body(msg_t* m, const msg_head& h, const u8* body, u32 n, ent_id_t sm_target = 0);
 
 // Readiness of the SIP side: 2 configured, 1 refused, other not ready.
 void foip__set_sip_ready(u8 v);

@@ -20,12 +20,6 @@ using H = ssc_header_id;
 
 nai_t sig_nai() { return sip_mgt__glb().glb_sip_param.sig_nai; }
 
-void trap(nai_t nai, u16 conn_id, u16 code, const char* name, const char* who, const char* what) {
-  char text[160];
-  (void)std::snprintf(text, sizeof text, "FOIP: (%s) %s", who, what);
-  Foip__trap(nai, conn_id, FOIP__TRAP_CLASS, code, name, text);
-}
-
 void line(const char* fmt, u16 conn_id) {
   char text[253];
   (void)std::snprintf(text, sizeof text, fmt, sig_nai(), conn_id);
@@ -33,30 +27,17 @@ void line(const char* fmt, u16 conn_id) {
 }
 
 bool open(ssc_handle* h, ssc_msg_type type, u16 conn_id, const char* who) {
-  if (Ssc_init_handle(h, type) == 2) return true;
-  trap(sig_nai(), conn_id, FOIP__TRAP__SIP_SC_BAD_HNDL, "FOIP__TRAP__SIP_SC_BAD_HNDL", who,
-       "Ssc_init_handle returns NOK");
-  return false;
+  return foip_sip__open_handle(h, type, sig_nai(), conn_id, who);
 }
 
 u8 send(ssc_handle* h, u16 conn_id, code_t code, const char* who) {
-  msg_t* m = SIP_sc_format_rq(sig_nai(), conn_id, 0xFF, h);
-  if (!m) {
-    trap(sig_nai(), conn_id, FOIP__TRAP__SIP_SC_FORMAT_RQ, "FOIP__TRAP__SIP_SC_FORMAT_RQ", who,
-         "SIP_sc_format_rq returns P_NIL");
-    return 3;
-  }
-  m->to = ENT_SSC;
-  m->from = ENT_FOIP;
-  m->code = code;
-  Send_msg(m);
-  return 2;
+  return foip_sip__send_handle(h, sig_nai(), conn_id, code, who);
 }
 
 bool no_session(const sip_call__ctx& c, const char* who) {
   if (c.session) return false;
-  trap(sig_nai(), c.conn_id, FOIP__TRAP__SIP_MEDIA_CTX_NOT_SET, "FOIP__TRAP__SIP_MEDIA_CTX_NOT_SET", who,
-       "p_call_ctx->p_na_media_ctx = P_NIL ??");
+  foip_sip__trap(sig_nai(), c.conn_id, FOIP__TRAP__SIP_MEDIA_CTX_NOT_SET, "FOIP__TRAP__SIP_MEDIA_CTX_NOT_SET", who,
+                 "p_call_ctx->p_na_media_ctx = P_NIL ??");
   return true;
 }
 
@@ -100,7 +81,7 @@ bool set_host(addr_parts& a, const foip__full_ip_addr& addr, u16 conn_id, const 
   }
   char what[96];
   (void)std::snprintf(what, sizeof what, "%s unknown", field);
-  trap(sig_nai(), conn_id, FOIP__TRAP__UNKNOWN_IP_ADDR, "FOIP__TRAP__UNKNOWN_IP_ADDR", who, what);
+  foip_sip__trap(sig_nai(), conn_id, FOIP__TRAP__UNKNOWN_IP_ADDR, "FOIP__TRAP__UNKNOWN_IP_ADDR", who, what);
   return false;
 }
 
@@ -122,11 +103,7 @@ void fill_uri(ssc_uri& u, const addr_parts& a) {
 
 template <class T>
 T* add(ssc_handle* h, H id, nai_t nai, const char* who) {
-  auto* p = static_cast<T*>(Ssc_alloc_header(h, id));
-  if (!p)
-    trap(nai, 0xFFFF, FOIP__TRAP__SSC_ALLOC_HEADER, "FOIP__TRAP__SSC_ALLOC_HEADER", who,
-         "Ssc_alloc_header returns P_NIL");
-  return p;
+  return static_cast<T*>(foip_sip__add_header(h, id, nai, who));
 }
 
 void name_addr(ssc_handle* h, H id, const addr_parts& a, nai_t nai, const char* who) {

@@ -83,21 +83,12 @@ void fill_alert_media_description(const sip_call__ctx& c, foip__alert_media_desc
     std::memcpy(a.ipv4, cn.ipv4, 4);
     a.port = m.port;
     if (a.kind == 1) {
-      const auto& u = m.t38.udptl_param;
-      const auto& t = m.t38.tpkt_param;
-      const bool tcp = m.transport == FOIP_SDP__TCP;
       a.t38_mask = 1 | 2 | 4 | 8 | 16 | 32;
-      a.t38_version = tcp ? t.t38_version : u.t38_version;
-      a.fax_max_bit_rate = tcp ? t.fax_max_bit_rate : u.fax_max_bit_rate;
-      a.drate_mgt_method = tcp ? t.drate_mgt_method : u.drate_mgt_method;
-      a.remove_fill_bits_t4 = tcp ? t.remove_fill_bits_t4 : u.remove_fill_bits_t4;
-      a.transcode_mmr = tcp ? t.transcode_mmr : u.transcode_mmr;
-      a.transcode_jbig = tcp ? t.transcode_jbig : u.transcode_jbig;
-      if (!tcp) {
+      if (m.transport == FOIP_SDP__TCP) {
+        foip__copy_t38_caps(a, m.t38.tpkt_param);
+      } else {
         a.t38_mask |= 64 | 128 | 256;
-        a.fax_max_buffer_size = u.fax_max_buffer_size;
-        a.max_datagram_size = u.max_datagram_size;
-        a.udp_ec = u.udp_ec;
+        foip__copy_t38_caps(a, m.t38.udptl_param);
       }
     } else if (a.kind == 2) {
       const u8 f = m.format_count ? m.formats[0] : 0xFF;
@@ -113,24 +104,6 @@ constexpr const char* EVENT_NAMES[12] = {
     "EVT_SSC_ACK_IN",         "EVT_SSC_SESSION_CLOSED_IN", "EVT_SSC_CLOSE_SESSION_CO",
     "EVT_SSC_CALL_CLOSED_IN", "EVT_TI_WAIT_T38_CAP",       "EVT_FOIP__ALERT_RS",
     "EVT_SSC_ERROR_IN",       "EVT_SM_REPORT_IN",          "EVT_SSC_SET_PARAM_SESSION_CO"};
-
-// The capabilities common to the records of both transports, and the UDPTL
-// ones with `udptl`.
-template <typename To, typename From>
-void copy_t38_caps(To& to, const From& from, bool udptl) {
-  to.t38_version = from.t38_version;
-  to.fax_max_bit_rate = from.fax_max_bit_rate;
-  to.drate_mgt_method = from.drate_mgt_method;
-  to.remove_fill_bits_t4 = from.remove_fill_bits_t4;
-  to.transcode_mmr = from.transcode_mmr;
-  to.transcode_jbig = from.transcode_jbig;
-  if constexpr (requires { from.udp_ec; }) {
-    if (!udptl) return;
-    to.fax_max_buffer_size = from.fax_max_buffer_size;
-    to.max_datagram_size = from.max_datagram_size;
-    to.udp_ec = from.udp_ec;
-  }
-}
 
 }  // namespace
 
@@ -148,12 +121,8 @@ void foip_call__send_report(u8 kind, sip_call__ctx& c) {
       foip__copy_text(c.info.sz_sip_ret_code, foip_err__ret_code_text(c.info.sip_ret_code));
     rec->body.call_open = c.info;
   }
-  foip_api__addr a;
-  a.from = ENT_FOIP;
-  a.to = s->user_entity;
-  a.nai = s->nai;
-  a.sapi = FOIP__SAPI;
-  a.conn_id = FOIP__CONN_NONE;
+  const foip_api__addr a{
+      .from = ENT_FOIP, .to = s->user_entity, .nai = s->nai, .sapi = FOIP__SAPI, .conn_id = FOIP__CONN_NONE};
   (void)foip_api__send(a, FOIP__REPORT_IN, rec.get(), sizeof(foip__report));
 }
 
@@ -208,12 +177,8 @@ bool foip_call__send_alert_in(sip_call__ctx& c, u16 total) {
   std::memcpy(rec->remote_sip__comment_string, i.remote_sip__comment_string, sizeof i.remote_sip__comment_string);
   std::memcpy(rec->headers, i.headers, sizeof rec->headers);
   if (c.offer_had_sdp) fill_alert_media_description(c, rec->media, total);
-  foip_api__addr a;
-  a.from = ENT_FOIP;
-  a.to = foip__glb().user_entity;
-  a.nai = sig_nai();
-  a.sapi = FOIP__SAPI;
-  a.conn_id = c.conn_id;
+  const foip_api__addr a{
+      .from = ENT_FOIP, .to = foip__glb().user_entity, .nai = sig_nai(), .sapi = FOIP__SAPI, .conn_id = c.conn_id};
   return foip_api__send(a, FOIP__ALERT_IN, rec.get(), sizeof(foip__alert)) == FOIP_API__OK;
 }
 
@@ -238,7 +203,7 @@ void foip_call__set_remote_media(sip_call__ctx& c, u16 idx, const foip_sdp__t38_
   else nm.loc_media_port = nat ? env.nat_tcp_t38_port : env.tcp_t38_port;
   const auto& u = params.udptl_param;
   nm.t38.use_t38_cap_bfi = u.use_t38_cap_bfi;
-  copy_t38_caps(nm.t38, u, true);
+  foip__copy_t38_caps(nm.t38, u);
   c.negotiated = params;
   c.negotiated_transport = m.transport;
   t38_mgt__remote_media r;
@@ -246,8 +211,8 @@ void foip_call__set_remote_media(sip_call__ctx& c, u16 idx, const foip_sdp__t38_
   std::memcpy(r.ipv4, cn.ipv4, 4);
   foip__copy_text(r.host, cn.host);
   r.port = m.port;
-  copy_t38_caps(r.udp_caps, u, true);
-  copy_t38_caps(r.tcp_caps, params.tpkt_param, false);
+  foip__copy_t38_caps(r.udp_caps, u);
+  foip__copy_t38_caps(r.tcp_caps, params.tpkt_param);
   r.tcp_caps.tcp_transport_supported = m.transport == FOIP_SDP__TCP ? 1 : 0;
   t38_mgt__set_remote_media(s->nai, r);
 }

@@ -34,6 +34,16 @@ bool is_hex(char c) { return c != '\0' && std::strchr(kHex, c) != nullptr; }
 u16 norm_max_length(u16 v) { return (v == 0 || (v > 10000 && v < 65535)) ? 10000 : v; }
 u8 norm_nb_files(u8 v) { return v == 0 ? 1 : (v > 127 ? 127 : v); }
 
+// The event classes and the event and audit files, which the global and the
+// session trace settings share (the files not appended).
+template <class Settings, class Param>
+void common_trc_settings(Settings& s, const Param& t) {
+  s.display_event_bfi = t.event.display_event_bfi;
+  s.record_event_bfi = t.event.record_event_bfi;
+  s.event = {t.event.sz_fname_event, t.event.max_length_of_event_file, t.event.nb_of_multiple_event_files, 0};
+  s.audit = {t.audit.sz_fname_audit, t.audit.max_length_of_audit_file, t.audit.nb_of_multiple_audit_files, 0};
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -260,17 +270,7 @@ void limit_caps(Dst& lcl, const Src& glb, u16 bfi, const Src& want, bool udptl, 
 template <class T>
 T from_overwrite(const auto& o) {
   T t{};
-  t.t38_version = o.t38_version;
-  t.fax_max_bit_rate = o.fax_max_bit_rate;
-  t.drate_mgt_method = o.drate_mgt_method;
-  t.remove_fill_bits_t4 = o.remove_fill_bits_t4;
-  t.transcode_mmr = o.transcode_mmr;
-  t.transcode_jbig = o.transcode_jbig;
-  if constexpr (requires { t.udp_ec; }) {
-    t.fax_max_buffer_size = o.fax_max_buffer_size;
-    t.max_datagram_size = o.max_datagram_size;
-    t.udp_ec = o.udp_ec;
-  }
+  foip__copy_t38_caps(t, o);
   return t;
 }
 // The session's local capabilities (UDPTL or TPKT part) from the global ones.
@@ -297,11 +297,8 @@ bool trc_file_ok(const char* name) {
 foip_trc__session_settings trc_settings(const foip__trc_param& t) {
   foip_trc__session_settings s;
   s.user_string = t.common.sz_user_id_string;
-  s.display_event_bfi = t.event.display_event_bfi;
-  s.record_event_bfi = t.event.record_event_bfi;
-  s.event = {t.event.sz_fname_event, t.event.max_length_of_event_file, t.event.nb_of_multiple_event_files, 0};
-  s.audit = {t.audit.sz_fname_audit, t.audit.max_length_of_audit_file, t.audit.nb_of_multiple_audit_files,
-             t.audit.append_audit_file};
+  common_trc_settings(s, t);
+  s.audit.append = t.audit.append_audit_file;
   s.t38_trc = {t.t38_trc.sz_fname_t38_trc, t.t38_trc.max_length_of_t38_trc_file, t.t38_trc.nb_of_multiple_t38_trc_files,
                t.t38_trc.append_t38_trc_file};
   return s;
@@ -547,11 +544,8 @@ namespace {
 
 foip_trc__glb_settings glb_trc_settings(const foip__glb_trc_param& t) {
   foip_trc__glb_settings s;
-  s.display_event_bfi = t.event.display_event_bfi;
-  s.record_event_bfi = t.event.record_event_bfi;
+  common_trc_settings(s, t);
   s.flag_display_progress_bar = t.event.flag_display_progress_bar;
-  s.event = {t.event.sz_fname_event, t.event.max_length_of_event_file, t.event.nb_of_multiple_event_files, 0};
-  s.audit = {t.audit.sz_fname_audit, t.audit.max_length_of_audit_file, t.audit.nb_of_multiple_audit_files, 0};
   for (size_t i = 0; i < FOIP_TRC__NB_FILTER; ++i) {
     const auto& f = t.audit.audit_filter[i];
     s.audit_filter[i].item_mode = f.item_mode;
@@ -678,12 +672,8 @@ namespace {
 void cap_refuse(msg_t* req, u8 code) {
   struct foip__t38_capabilities rec {};
   foip__fill_confirm(FOIP__T38_CAPABILITIES_CO, 3, FOIP__T38_CAP_ERR_SRC, code, &rec.confirm);
-  foip_api__addr a;
-  a.from = ENT_FOIP;
-  a.to = req->from;
-  a.nai = req->nai;
-  a.sapi = req->sapi;
-  a.conn_id = req->conn_id;
+  const foip_api__addr a{
+      .from = ENT_FOIP, .to = req->from, .nai = req->nai, .sapi = req->sapi, .conn_id = req->conn_id};
   (void)foip_api__send_record(a, FOIP__T38_CAPABILITIES_CO, rec);
 }
 
@@ -693,19 +683,11 @@ void foip_cnf__t38_capabilities() {
   foip__glb_context& g = foip__glb();
   msg_t* m = g.cur_msg;
   if (m->code == FOIP__T38_CAPABILITIES_RQ) {
-    msg_t* rq = Alloc_msg();
+    msg_t* rq = foip__make_t38_capabilities_rq();
     if (!rq) {
       cap_refuse(m, FOIP__T38_CAP_ERR__MSG_BUFF_RESOURCE);
       return;
     }
-    const u8 zero[kv::t38::T38__CAPABILITIES_CO_SIZE] = {};
-    rq->from = ENT_FOIP;
-    rq->to = ENT_T38;
-    rq->nai = FOIP__NAI_GLOBAL;
-    rq->sapi = 0xFF;
-    rq->conn_id = 0xFFFF;
-    rq->code = kv::t38::T38__CAPABILITIES_RQ;
-    Msg_set_inline_body(rq, zero, sizeof zero);
     Free_msg(g.pending_t38_cap);
     g.pending_t38_cap = m;
     g.cur_msg = nullptr;
@@ -727,12 +709,8 @@ void foip_cnf__t38_capabilities() {
   rec.confirm.return_code = 2;
   rec.confirm.error_source = 2;
   rec.confirm.error_code = 2;
-  foip_api__addr a;
-  a.from = ENT_FOIP;
-  a.to = req->from;
-  a.nai = req->nai;
-  a.sapi = FOIP__SAPI;
-  a.conn_id = req->conn_id;
+  const foip_api__addr a{
+      .from = ENT_FOIP, .to = req->from, .nai = req->nai, .sapi = FOIP__SAPI, .conn_id = req->conn_id};
   if (foip_api__send_record(a, FOIP__T38_CAPABILITIES_CO, rec) != FOIP_API__OK)
     cap_refuse(req, FOIP__T38_CAP_ERR__PREPARE_CO_1);
   Free_msg(req);
@@ -757,10 +735,7 @@ void foip_cnf__glb_reset_config() {
     const bool active = s->state == FOIP_MGT__SIP_CALL_PROGRESS || s->state == FOIP_MGT__T38_OPEN_PROGRESS ||
                         s->state == FOIP_MGT__FAX_OPEN_PROGRESS || s->state == FOIP_MGT__RUNNING;
     if (!waiting && !active) continue;
-    foip_api__addr a;
-    a.from = ENT_FOIP;
-    a.to = ENT_FOIP;
-    a.nai = s->nai;
+    const foip_api__addr a{.from = ENT_FOIP, .to = ENT_FOIP, .nai = s->nai};
     foip__stop rec{};
     if (foip_api__send_record(a, FOIP__STOP_RQ, rec) != FOIP_API__OK) {
       Foip__trap(FOIP__NAI_GLOBAL, FOIP__CONN_NONE, FOIP__TRAP_CLASS, FOIP__TRAP__ERR_ALLOC_MSG_BUFFER,
@@ -780,10 +755,7 @@ void foip_cnf__close() {
     foip__reset_config rec{};
     rec.confirm.return_code = 2;
     rec.confirm.error_code = 2;
-    foip_api__addr a;
-    a.from = ENT_FOIP;
-    a.to = req->from;
-    a.nai = req->nai;
+    const foip_api__addr a{.from = ENT_FOIP, .to = req->from, .nai = req->nai};
     (void)foip_api__send_record(a, FOIP__RESET_CONFIG_CO, rec);
     Free_msg(req);
   }

@@ -179,34 +179,33 @@ struct foip__step {
 void foip__record_step(const foip__step& st);
 
 // Configuration (foip_cfg.cpp).
+// A little-endian 16-bit value.
+inline u16 foip__read_le16(const u8* p) { return static_cast<u16>(p[0] | (p[1] << 8)); }
+// The capabilities of both transports: the version given, then the bit rate
+// and the four one-byte values at `p`.
+template <class Cap>
+void foip__read_common_t38_capabilities(Cap& c, u8 version, const u8* p) {
+  c.t38_version = version;
+  c.fax_max_bit_rate = foip__read_le16(p);
+  c.drate_mgt_method = p[2];
+  c.remove_fill_bits_t4 = p[3];
+  c.transcode_mmr = p[4];
+  c.transcode_jbig = p[5];
+}
 // Reads the local T.38 capabilities of a T38__CAPABILITIES_CO body (at
 // least T38__CAPABILITIES_CO_SIZE bytes) into `cap` (the configuration's
 // or the SIP side's record); returns 1 when T.38 over TCP is supported,
 // leaving the TPKT part untouched otherwise.
 template <class Cap>
 u8 foip__read_t38_capabilities(const u8* body, Cap* cap) {
-  const auto le16 = [](const u8* p) { return static_cast<u16>(p[0] | (p[1] << 8)); };
   const u8* c = body + 4;
   auto& u = cap->udptl_param;
-  u.t38_version = c[0];
-  u.fax_max_bit_rate = le16(c + 1);
-  u.drate_mgt_method = c[3];
-  u.remove_fill_bits_t4 = c[4];
-  u.transcode_mmr = c[5];
-  u.transcode_jbig = c[6];
-  u.fax_max_buffer_size = le16(c + 7);
-  u.max_datagram_size = le16(c + 9);
+  foip__read_common_t38_capabilities(u, c[0], c + 1);
+  u.fax_max_buffer_size = foip__read_le16(c + 7);
+  u.max_datagram_size = foip__read_le16(c + 9);
   u.udp_ec = c[11];
   const u8 over_tcp = c[12] ? 1 : 0;
-  if (over_tcp) {
-    auto& t = cap->tpkt_param;
-    t.t38_version = c[0];
-    t.fax_max_bit_rate = le16(c + 13);
-    t.drate_mgt_method = c[15];
-    t.remove_fill_bits_t4 = c[16];
-    t.transcode_mmr = c[17];
-    t.transcode_jbig = c[18];
-  }
+  if (over_tcp) foip__read_common_t38_capabilities(cap->tpkt_param, c[0], c + 13);
   return over_tcp;
 }
 void foip_cnf__glb_set_config();

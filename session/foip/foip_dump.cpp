@@ -172,6 +172,20 @@ std::string foip__dsp_sizeof() {
   return t;
 }
 
+namespace {
+
+// The name, count and length lines of a log file (`kind` "event" or "audit").
+void add_log_file(std::string& t, const char* kind, const char* fname, u8 files, u16 max_length) {
+  add(t, "               char sz_fname_%s (%s)\n", kind, fname);
+  add(t, "               u8 nb_of_multiple_%s_files (%u)\n", kind, files);
+  if (max_length == 65535)
+    add(t, "               u16 max_length_of_%s_file (FOIP__UNLIMITED_LOG_FILE_LENGTH) Unlimited\n", kind);
+  else
+    add(t, "               u16 max_length_of_%s_file (%d) * 100 * 1024 = %dKB\n", kind, max_length, max_length * 100);
+}
+
+}  // namespace
+
 std::string foip__glb_config_text(const foip__global_param& p) {
   std::string t;
   add(t, "\n%s   Global configuration (from FOIP__SET_CONFIG_RQ):\n\n       struct foip__global_param {\n", kLine);
@@ -205,24 +219,12 @@ std::string foip__glb_config_text(const foip__global_param& p) {
   add(t, "               u16 record_event_bfi (0x%04x) ", e.record_event_bfi);
   t += foip__dsp_bfi(39, e.record_event_bfi, kEventClassNames, 4998 - t.size());
   if (e.record_event_bfi == 0) t += "\n";
-  add(t, "               char sz_fname_event (%s)\n", e.sz_fname_event);
-  add(t, "               u8 nb_of_multiple_event_files (%u)\n", e.nb_of_multiple_event_files);
-  if (e.max_length_of_event_file == 65535)
-    add(t, "               u16 max_length_of_event_file (FOIP__UNLIMITED_LOG_FILE_LENGTH) Unlimited\n");
-  else
-    add(t, "               u16 max_length_of_event_file (%d) * 100 * 1024 = %dKB\n", e.max_length_of_event_file,
-        e.max_length_of_event_file * 100);
+  add_log_file(t, "event", e.sz_fname_event, e.nb_of_multiple_event_files, e.max_length_of_event_file);
   const auto& a = p.glb_trc_param.audit;
   if (a.sz_fname_audit[0] == '\0') {
     add(t, "               char sz_fname_audit () Ignored (no audit file)\n");
   } else {
-    add(t, "               char sz_fname_audit (%s)\n", a.sz_fname_audit);
-    add(t, "               u8 nb_of_multiple_audit_files (%u)\n", a.nb_of_multiple_audit_files);
-    if (a.max_length_of_audit_file == 65535)
-      add(t, "               u16 max_length_of_audit_file (FOIP__UNLIMITED_LOG_FILE_LENGTH) Unlimited\n");
-    else
-      add(t, "               u16 max_length_of_audit_file (%d) * 100 * 1024 = %dKB\n", a.max_length_of_audit_file,
-          a.max_length_of_audit_file * 100);
+    add_log_file(t, "audit", a.sz_fname_audit, a.nb_of_multiple_audit_files, a.max_length_of_audit_file);
   }
   add(t, "               u8 statistic_mode (%u)\n", p.glb_trc_param.stat.statistic_mode);
   add(t, "           }glb_trc_param;\n");

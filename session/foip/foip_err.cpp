@@ -697,6 +697,14 @@ void fill_pool() {
   }
 }
 
+// Writes the report into the data made for it in `m` and sends it to the
+// user entity `to`.
+void send_report(msg_t* m, u8* data, const foip__report& r, ent_id_t to, nai_t nai, u16 conn_id) {
+  std::memcpy(data, &r, FOIP__REPORT_SHORT_SIZE);
+  Msg_set_head(m, {ENT_FOIP, to, FOIP__REPORT_IN, nai, FOIP__SAPI, conn_id});
+  Send_msg(m);
+}
+
 }  // namespace
 
 void foip_err__init_pool() {
@@ -741,25 +749,21 @@ void Foip__trap(nai_t nai, u16 conn_id, u16 trap_class, u16 code, const char* na
   r.body.error.trap_foip.trap_code = code;
   foip__copy_text(r.body.error.trap_foip.sz_trap_name, name);
   foip__copy_text(r.body.error.trap_foip.sz_diag, text);
-  std::memcpy(data, &r, FOIP__REPORT_SHORT_SIZE);
 
   const foip__glb_context& g = foip__glb();
-  m->from = ENT_FOIP;
-  m->sapi = FOIP__SAPI;
-  m->code = FOIP__REPORT_IN;
-  m->to = g.user_entity;
-  m->nai = FOIP__NAI_GLOBAL;
-  m->conn_id = FOIP__CONN_NONE;
+  ent_id_t to = g.user_entity;
+  nai_t to_nai = FOIP__NAI_GLOBAL;
+  u16 to_conn_id = FOIP__CONN_NONE;
   if (nai != FOIP__NAI_GLOBAL) {
     if (nai == g.sip.sig_nai && g.configured_mark == FOIP__MARK_VALID) {
-      m->nai = nai;
-      m->conn_id = conn_id;
+      to_nai = nai;
+      to_conn_id = conn_id;
     } else if (const foip__na_ctx* s = foip__get_na_ctx(nai)) {
-      m->to = s->user_entity;
-      m->nai = nai;
+      to = s->user_entity;
+      to_nai = nai;
     }
   }
-  Send_msg(m);
+  send_report(m, data, r, to, to_nai, to_conn_id);
 }
 
 void foip_err__relay_t38_report() {
@@ -821,17 +825,9 @@ void foip_err__relay_t38_report() {
     r.body.error.t38.t38_error_kind = bit;
     r.body.error.t38.error_count = count;
   }
-  std::memcpy(data, &r, FOIP__REPORT_SHORT_SIZE);
-  m->from = ENT_FOIP;
-  m->sapi = FOIP__SAPI;
-  m->code = FOIP__REPORT_IN;
-  m->conn_id = FOIP__CONN_NONE;
   if (const foip__na_ctx* s = foip__get_na_ctx(in->nai)) {
-    m->to = s->user_entity;
-    m->nai = in->nai;
+    send_report(m, data, r, s->user_entity, in->nai, FOIP__CONN_NONE);
   } else {
-    m->to = g.user_entity;
-    m->nai = FOIP__NAI_GLOBAL;
+    send_report(m, data, r, g.user_entity, FOIP__NAI_GLOBAL, FOIP__CONN_NONE);
   }
-  Send_msg(m);
 }

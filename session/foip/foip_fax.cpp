@@ -86,12 +86,7 @@ bool send_new(ent_id_t to, nai_t nai, u8 sapi, code_t code, const u8* data, u32 
     Sm_set_target(m, ENT_FAX);
     if (!n) m->data_size = 1;
   }
-  m->from = ENT_FOIP;
-  m->to = to;
-  m->nai = nai;
-  m->sapi = sapi;
-  m->conn_id = 0xFFFF;
-  m->code = code;
+  Msg_set_head(m, {ENT_FOIP, to, code, nai, sapi, 0xFFFF});
   Send_msg(m);
   return true;
 }
@@ -279,12 +274,7 @@ void process_fax_report_in(foip__na_ctx* s, fax_side&) {
     }
     default: return;
   }
-  foip_api__addr a;
-  a.from = ENT_FOIP;
-  a.to = s->user_entity;
-  a.nai = s->nai;
-  a.sapi = FOIP__SAPI;
-  a.conn_id = 0xFFFF;
+  const foip_api__addr a{.from = ENT_FOIP, .to = s->user_entity, .nai = s->nai, .sapi = FOIP__SAPI, .conn_id = 0xFFFF};
   (void)foip_api__send_record(a, FOIP__REPORT_IN, rep);
 }
 

@@ -48,6 +48,16 @@ void read_conn(foip_sdp__conn& c, u8 family, const u8* v4, const char* host) {
   }
 }
 
+// What an audio and an image m-line both give: transport, port, direction
+// and the line's own connection (`host` its name).
+template <class Line>
+void read_media_line(foip_sdp__media& m, const Line& l, const char* host) {
+  m.transport = l.transport;
+  m.port = l.port;
+  m.direction = l.direction;
+  read_conn(m.conn, l.family, l.v4, host);
+}
+
 bool has_address(const foip_sdp__conn& c) { return c.family == OM_IP_FAMILY_V4 || c.host[0] != '\0'; }
 
 u16 cap16(u32 v) { return v > 0xFFFF ? u16{0xFFFF} : static_cast<u16>(v); }
@@ -154,29 +164,30 @@ bool may_use(const foip_sdp__env& env, u8 transport) {
   return false;
 }
 
+// One attribute value of both transports, by attribute-state index; false
+// for the UDPTL-only attributes.
+template <class To, class From>
+bool set_common_attr(To& d, u8 k, const From& s) {
+  switch (k) {
+    case FOIP_SDP__T38_VERSION: d.t38_version = s.t38_version; return true;
+    case FOIP_SDP__T38_MAX_BIT_RATE: d.fax_max_bit_rate = s.fax_max_bit_rate; return true;
+    case FOIP_SDP__T38_RATE_MGT: d.drate_mgt_method = s.drate_mgt_method; return true;
+    case FOIP_SDP__T38_FILL_BIT: d.remove_fill_bits_t4 = s.remove_fill_bits_t4; return true;
+    case FOIP_SDP__T38_MMR: d.transcode_mmr = s.transcode_mmr; return true;
+    case FOIP_SDP__T38_JBIG: d.transcode_jbig = s.transcode_jbig; return true;
+    default: return false;
+  }
+}
+
 // Attribute values of a block, by attribute-state index (UDPTL half).
 void set_attr(foip_sdp__t38_param& p, bool tcp, u8 k, const foip__t38_udptl_cap& u, const foip__t38_tpkt_cap& t) {
   if (tcp) {
-    auto& d = p.tpkt_param;
-    switch (k) {
-      case FOIP_SDP__T38_VERSION: d.t38_version = t.t38_version; break;
-      case FOIP_SDP__T38_MAX_BIT_RATE: d.fax_max_bit_rate = t.fax_max_bit_rate; break;
-      case FOIP_SDP__T38_RATE_MGT: d.drate_mgt_method = t.drate_mgt_method; break;
-      case FOIP_SDP__T38_FILL_BIT: d.remove_fill_bits_t4 = t.remove_fill_bits_t4; break;
-      case FOIP_SDP__T38_MMR: d.transcode_mmr = t.transcode_mmr; break;
-      case FOIP_SDP__T38_JBIG: d.transcode_jbig = t.transcode_jbig; break;
-      default: break;
-    }
+    (void)set_common_attr(p.tpkt_param, k, t);
     return;
   }
   auto& d = p.udptl_param;
+  if (set_common_attr(d, k, u)) return;
   switch (k) {
-    case FOIP_SDP__T38_VERSION: d.t38_version = u.t38_version; break;
-    case FOIP_SDP__T38_MAX_BIT_RATE: d.fax_max_bit_rate = u.fax_max_bit_rate; break;
-    case FOIP_SDP__T38_RATE_MGT: d.drate_mgt_method = u.drate_mgt_method; break;
-    case FOIP_SDP__T38_FILL_BIT: d.remove_fill_bits_t4 = u.remove_fill_bits_t4; break;
-    case FOIP_SDP__T38_MMR: d.transcode_mmr = u.transcode_mmr; break;
-    case FOIP_SDP__T38_JBIG: d.transcode_jbig = u.transcode_jbig; break;
     case FOIP_SDP__T38_MAX_BUFFER: d.fax_max_buffer_size = u.fax_max_buffer_size; break;
     case FOIP_SDP__T38_MAX_DATAGRAM: d.max_datagram_size = u.max_datagram_size; break;
     case FOIP_SDP__T38_UDP_EC: d.udp_ec = u.udp_ec; break;
@@ -436,20 +447,30 @@ u8 decode_sdp__remote(code_t prim, ssc_handle* h, const foip_sdp__env& env, sip_
   u16 seen = 0, on = 0;
   u8 pos[FOIP_SDP__MAX_MEDIA] = {};  // m-line position of each media read
   bool no_address = false;
+  // Counts a media line and gives the slot it is read into; null once the
+  // description is full.
+  auto next_media = [&](u8 media_pos) -> foip_sdp__media* {
+    ++seen;
+    if (sdp.media_count >= FOIP_SDP__MAX_MEDIA) return nullptr;
+    pos[sdp.media_count] = media_pos;
+    return &sdp.media[sdp.media_count++];
+  };
+  // Counts an enabled media line (audio or image), which needs an address.
+  auto count_enabled = [&](const foip_sdp__media& m) {
+    if (m.port == 0) return;
+    ++on;
+    if (!session_addr && !has_address(m.conn)) no_address = true;
+  };
   const auto* rows = Ssc_first<ssc_hdr_sdp_rtpmap>(h, ssc_header_id::RTP_CNCT_DESCR);
   for (const auto* a = Ssc_first<ssc_hdr_sdp_media>(h, ssc_header_id::AUDIO_CNCT_DESCR); a; a = a->next) {
-    ++seen;
-    if (sdp.media_count >= FOIP_SDP__MAX_MEDIA) continue;
-    pos[sdp.media_count] = a->media_pos;
-    foip_sdp__media& m = sdp.media[sdp.media_count++];
+    foip_sdp__media* slot = next_media(a->media_pos);
+    if (!slot) continue;
+    foip_sdp__media& m = *slot;
     m.type = a->kind;
-    m.transport = a->transport;
-    m.port = a->port;
+    read_media_line(m, *a, a->host);
     m.port_count = a->port_count;
-    m.direction = a->direction;
     m.ptime = a->ptime;
     m.maxptime = a->maxptime;
-    read_conn(m.conn, a->family, a->v4, a->host);
     const u16 nf = a->formats != nullptr ? a->format_count : 0;
     m.format_count = static_cast<u8>(std::min<u16>(nf, FOIP_SDP__MAX_FORMATS));
     if (m.format_count) std::memcpy(m.formats, a->formats, m.format_count);
@@ -463,33 +484,22 @@ u8 decode_sdp__remote(code_t prim, ssc_handle* h, const foip_sdp__env& env, sip_
       copy_text(row.encoding, r->encoding);
       copy_text(row.fmtp, r->fmtp);
     }
-    if (m.port != 0) {
-      ++on;
-      if (!session_addr && !has_address(m.conn)) no_address = true;
-    }
+    count_enabled(m);
   }
   for (const auto* t = Ssc_first<ssc_hdr_sdp_t38>(h, ssc_header_id::T38_CNCT_DESCR); t; t = t->next) {
-    ++seen;
-    if (sdp.media_count >= FOIP_SDP__MAX_MEDIA) continue;
-    pos[sdp.media_count] = t->media_pos;
-    foip_sdp__media& m = sdp.media[sdp.media_count++];
+    foip_sdp__media* slot = next_media(t->media_pos);
+    if (!slot) continue;
+    foip_sdp__media& m = *slot;
     m.type = FOIP_SDP__IMAGE;
     m.format = t->format;
-    m.transport = t->transport;
-    m.port = t->port;
-    m.direction = t->direction;
-    read_conn(m.conn, t->family, t->v4, t->host_name);
+    read_media_line(m, *t, t->host_name);
     read_t38(m, *t, env);
-    if (m.port != 0) {
-      ++on;
-      if (!session_addr && !has_address(m.conn)) no_address = true;
-    }
+    count_enabled(m);
   }
   for (const auto* o = Ssc_first<ssc_hdr_sdp_other_media>(h, ssc_header_id::OTHER_CNCT_DESCR); o; o = o->next) {
-    ++seen;
-    if (sdp.media_count >= FOIP_SDP__MAX_MEDIA) continue;
-    pos[sdp.media_count] = o->media_pos;
-    foip_sdp__media& m = sdp.media[sdp.media_count++];
+    foip_sdp__media* slot = next_media(o->media_pos);
+    if (!slot) continue;
+    foip_sdp__media& m = *slot;
     m.type = FOIP_SDP__OTHER;
     // A line without port ("m=name") offers nothing usable: kept as disabled.
     m.port = o->port == 0xFFFF ? u16{0} : o->port;

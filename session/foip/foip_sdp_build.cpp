@@ -76,6 +76,17 @@ u8 build_sdp__main_body__origin(const sip_mgt__sdp_contents& sdp, ssc_handle* h)
 
 namespace {
 // The m-line position of a media entry of the description (0xFF: not one).
+// The attributes of both transports whose state is set.
+template <class Cap>
+void put_common_t38(ssc_hdr_sdp_t38* t, const u8* st, const Cap& p) {
+  if (st[FOIP_SDP__T38_VERSION]) t->version = p.t38_version;
+  if (st[FOIP_SDP__T38_MAX_BIT_RATE]) t->max_bit_rate = p.fax_max_bit_rate;
+  if (st[FOIP_SDP__T38_RATE_MGT]) t->rate_management = code_of(p.drate_mgt_method, FOIP_SDP__LOCAL_TCF);
+  if (st[FOIP_SDP__T38_FILL_BIT]) t->fill_bit_removal = p.remove_fill_bits_t4 ? 1 : 0;
+  if (st[FOIP_SDP__T38_MMR]) t->mmr = p.transcode_mmr ? 1 : 0;
+  if (st[FOIP_SDP__T38_JBIG]) t->jbig = p.transcode_jbig ? 1 : 0;
+}
+
 u8 pos_of(const sip_mgt__sdp_contents& sdp, const foip_sdp__media& m) {
   const std::ptrdiff_t i = &m - sdp.media;
   return i >= 0 && i < FOIP_SDP__MAX_MEDIA ? static_cast<u8>(i) : u8{0xFF};
@@ -130,22 +141,11 @@ u8 build_sdp__t38(const sip_mgt__sdp_contents& sdp, const foip_sdp__media& m, ss
   t->jbig = 0;
   const u8* st = m.t38_state;
   if (m.transport == FOIP_SDP__TCP) {
-    const auto& p = m.t38.tpkt_param;
-    if (st[FOIP_SDP__T38_VERSION]) t->version = p.t38_version;
-    if (st[FOIP_SDP__T38_MAX_BIT_RATE]) t->max_bit_rate = p.fax_max_bit_rate;
-    if (st[FOIP_SDP__T38_RATE_MGT]) t->rate_management = code_of(p.drate_mgt_method, FOIP_SDP__LOCAL_TCF);
-    if (st[FOIP_SDP__T38_FILL_BIT]) t->fill_bit_removal = p.remove_fill_bits_t4 ? 1 : 0;
-    if (st[FOIP_SDP__T38_MMR]) t->mmr = p.transcode_mmr ? 1 : 0;
-    if (st[FOIP_SDP__T38_JBIG]) t->jbig = p.transcode_jbig ? 1 : 0;
+    put_common_t38(t, st, m.t38.tpkt_param);
     return 2;
   }
   const auto& p = m.t38.udptl_param;
-  if (st[FOIP_SDP__T38_VERSION]) t->version = p.t38_version;
-  if (st[FOIP_SDP__T38_MAX_BIT_RATE]) t->max_bit_rate = p.fax_max_bit_rate;
-  if (st[FOIP_SDP__T38_RATE_MGT]) t->rate_management = code_of(p.drate_mgt_method, FOIP_SDP__LOCAL_TCF);
-  if (st[FOIP_SDP__T38_FILL_BIT]) t->fill_bit_removal = p.remove_fill_bits_t4 ? 1 : 0;
-  if (st[FOIP_SDP__T38_MMR]) t->mmr = p.transcode_mmr ? 1 : 0;
-  if (st[FOIP_SDP__T38_JBIG]) t->jbig = p.transcode_jbig ? 1 : 0;
+  put_common_t38(t, st, p);
   if (st[FOIP_SDP__T38_MAX_BUFFER]) t->max_buffer = p.fax_max_buffer_size;
   if (st[FOIP_SDP__T38_MAX_DATAGRAM]) t->max_datagram = p.max_datagram_size;
   if (st[FOIP_SDP__T38_UDP_EC]) t->udp_ec = code_of(p.udp_ec, FOIP_SDP__UDP_FEC);

@@ -31,6 +31,17 @@ const char* on_off(u8 v) { return v == 1 ? "ON" : "OFF"; }
 
 void print(nai_t nai, const char* text) { foip_trc__print_event(nai, FOIP__SIP_EVT_2, text); }
 
+// The lines of the attributes of both transports.
+template <class Cap>
+void add_common_t38(text_buf& b, const char* mk, const Cap& c) {
+  b.add("%sT38FaxVersion         = %d\n", mk, c.t38_version);
+  b.add("%sT38MaxBitRate         = %d\n", mk, c.fax_max_bit_rate);
+  b.add("%sT38FaxRateManagement  = %s\n", mk, rate_text(c.drate_mgt_method));
+  b.add("%sT38FaxFillBitRemoval  = %s\n", mk, on_off(c.remove_fill_bits_t4));
+  b.add("%sT38FaxTranscodingMMR  = %s\n", mk, on_off(c.transcode_mmr));
+  b.add("%sT38FaxTranscodingJBIG = %s\n", mk, on_off(c.transcode_jbig));
+}
+
 }  // namespace
 
 std::size_t format_t38_media(char* out, std::size_t room, const foip_sdp__t38_param& p, u8 transport,
@@ -41,22 +52,11 @@ std::size_t format_t38_media(char* out, std::size_t room, const foip_sdp__t38_pa
   const bool tcp = transport == FOIP_SDP__TCP;
   b.add("                            Media T.38 (%s)\n", tcp ? "TCP (TPKT)" : "UDP (UDPTL)");
   if (tcp) {
-    const auto& t = p.tpkt_param;
-    b.add("%sT38FaxVersion         = %d\n", mk, t.t38_version);
-    b.add("%sT38MaxBitRate         = %d\n", mk, t.fax_max_bit_rate);
-    b.add("%sT38FaxRateManagement  = %s\n", mk, rate_text(t.drate_mgt_method));
-    b.add("%sT38FaxFillBitRemoval  = %s\n", mk, on_off(t.remove_fill_bits_t4));
-    b.add("%sT38FaxTranscodingMMR  = %s\n", mk, on_off(t.transcode_mmr));
-    b.add("%sT38FaxTranscodingJBIG = %s\n", mk, on_off(t.transcode_jbig));
+    add_common_t38(b, mk, p.tpkt_param);
     return b.n;
   }
   const auto& u = p.udptl_param;
-  b.add("%sT38FaxVersion         = %d\n", mk, u.t38_version);
-  b.add("%sT38MaxBitRate         = %d\n", mk, u.fax_max_bit_rate);
-  b.add("%sT38FaxRateManagement  = %s\n", mk, rate_text(u.drate_mgt_method));
-  b.add("%sT38FaxFillBitRemoval  = %s\n", mk, on_off(u.remove_fill_bits_t4));
-  b.add("%sT38FaxTranscodingMMR  = %s\n", mk, on_off(u.transcode_mmr));
-  b.add("%sT38FaxTranscodingJBIG = %s\n", mk, on_off(u.transcode_jbig));
+  add_common_t38(b, mk, u);
   b.add("%sT38FaxMaxBuffer       = %d\n", mk, u.fax_max_buffer_size);
   b.add("%sT38FaxMaxDatagram     = %d\n", mk, u.max_datagram_size);
   b.add("%sT38FaxUdpEC           = %s\n", mk, ec_text(u.udp_ec));

@@ -28,6 +28,19 @@ inline constexpr code_t FOIP_SIP__ACK_RQ = 'B';
 inline constexpr code_t FOIP_SIP__CLOSE_SESSION_RQ = 'R';
 inline constexpr code_t FOIP_SIP__OPTIONS_RS = 'c';
 
+// The steps every message builder shares, for this file's builders and the
+// call builders.  A trap of the class FOIP__TRAP_CLASS whose text names the
+// builder `who` and what failed.
+void foip_sip__trap(nai_t nai, u16 conn_id, u16 code, const char* name, const char* who, const char* what);
+// A new header of the handle; null, with a trap, when none can be had.
+[[nodiscard]] void* foip_sip__add_header(ssc_handle* h, ssc_header_id id, nai_t nai, const char* who);
+// Opens the handle for a message type; false, with a trap, when it cannot.
+// The event line is printed before or after as the builder wants it.
+[[nodiscard]] bool foip_sip__open_handle(ssc_handle* h, ssc_msg_type type, nai_t nai, u16 conn_id, const char* who);
+// Formats the handle and sends it to ENT_SSC as primitive `code`: 2 sent,
+// 3 not (trap raised).
+[[nodiscard]] u8 foip_sip__send_handle(ssc_handle* h, nai_t nai, u16 conn_id, code_t code, const char* who);
+
 // Header builders: 2 added, 3 not (trap raised).
 u8 build_sip_header__max_forwards(ssc_handle* h, nai_t nai);
 u8 build_sip_header__user_agent(ssc_handle* h, nai_t nai);

@@ -41,29 +41,7 @@ std::vector<u8> body_of(const msg_t* m) {
 
 // A message to ENT_SM with a body (inline when small).
 u8 send_sm(code_t code, nai_t nai, u8 sapi, u16 conn_id, const u8* body, u32 n, ent_id_t target) {
-  msg_t* m = nullptr;
-  buffer_t* b = nullptr;
-  u8* d = nullptr;
-  if (n == 0) {
-    m = Alloc_msg();
-  } else {
-    Alloc_msg_data(&m, &b, n, &d);
-    if (!d) {
-      if (m) Free_msg(m);
-      m = nullptr;
-    }
-  }
-  if (!m) return 3;
-  if (n) std::memcpy(d, body, n);
-  m->from = ENT_FOIP;
-  m->to = ENT_SM;
-  m->nai = nai;
-  m->sapi = sapi;
-  m->conn_id = conn_id;
-  m->code = code;
-  if (target) Sm_set_target(m, target);
-  Send_msg(m);
-  return 2;
+  return foip__send_body(nullptr, {ENT_FOIP, ENT_SM, code, nai, sapi, conn_id}, body, n, target) ? 2 : 3;
 }
 
 // Subscribes ENT_FOIP to the SM_REPORT_IN of an entity.
@@ -85,21 +63,6 @@ u8 send_trigger(ent_id_t source) {
 u8 send_config(ent_id_t target, std::vector<u8> body) {
   body[0] = target;  // the relay word names the entity
   return send_sm(SM_CONFIG_RQ, 0xFFFF, 0xFF, 0xFFFF, body.data(), static_cast<u32>(body.size()), target);
-}
-
-u8 send_t38_capabilities_rq() {
-  msg_t* m = Alloc_msg();
-  if (!m) return 3;
-  const u8 zero[kv::t38::T38__CAPABILITIES_CO_SIZE] = {};
-  m->from = ENT_FOIP;
-  m->to = ENT_T38;
-  m->nai = FOIP__NAI_GLOBAL;
-  m->sapi = 0xFF;
-  m->conn_id = 0xFFFF;
-  m->code = kv::t38::T38__CAPABILITIES_RQ;
-  Msg_set_inline_body(m, zero, sizeof zero);
-  Send_msg(m);
-  return 2;
 }
 
 void free_resources() {
@@ -470,10 +433,12 @@ u8 sip_mgt__set_config(const foip__global_param& p) {
     return FOIP__CFG_ERR__ALLOC_MEM_SSC_ALLOC_HANDLE;
   }
   foip_call__glb_init();
-  if (send_t38_capabilities_rq() != 2) {
+  msg_t* rq = foip__make_t38_capabilities_rq();
+  if (!rq) {
     free_resources();
     return FOIP__CFG_ERR__MSG_BUFF_RESOURCE;
   }
+  Send_msg(rq);
   g_sip.phase = SIP_MGT__WAIT_T38_CAP;
   g_sip.held_config = foip__take_current_msg();
   return 2;

@@ -367,10 +367,7 @@ void stop_rq(msg_t* m) {
   if (!s) {
     auto rec = std::make_unique<foip__stop>();
     foip__fill_confirm(FOIP__STOP_CO, FOIP__RC_OK, FOIP__STOP_SRC, 25, &rec->confirm);
-    foip_api__addr a;
-    a.from = ENT_FOIP;
-    a.to = m->from;
-    a.nai = m->nai;
+    const foip_api__addr a{.from = ENT_FOIP, .to = m->from, .nai = m->nai};
     (void)foip__send_long_record(a, FOIP__STOP_CO, rec.get(), sizeof(foip__stop));  // failures are trapped
     Free_msg(m);
     return;
@@ -432,12 +429,7 @@ void foip__record_step(const foip__step& st) {
   data[4] = static_cast<u8>('a' + st.old_state);
   std::memcpy(data + 5, text, text_len);
   data[5 + text_len] = '\0';
-  m->from = ENT_FOIP;
-  m->to = ENT_FOIP;
-  m->nai = st.nai;
-  m->sapi = FOIP_MGT__TRACE_SAPI;
-  m->conn_id = st.conn_id;
-  m->code = st.code;
+  Msg_set_head(m, {ENT_FOIP, ENT_FOIP, st.code, st.nai, FOIP_MGT__TRACE_SAPI, st.conn_id});
   if (st.runtime_trace) om_os_trace_record('X', m);
   foip_trc__msg_audit('X', m);
   Free_msg(m);
@@ -476,22 +468,28 @@ u8 foip_mgt__automaton(foip__na_ctx* s, u8 event) {
   return new_state;
 }
 
+namespace {
+
+// Lets the first session of a queue into its phase (start or stop) while
+// fewer than the limit are in it; false when none was let in.
+bool admit_one(u16& in_phase, const foip_mgt__fifo_t& fifo, u8 q, u8 event) {
+  if (in_phase >= foip__glb().nb_simultaneous_start_stop || !fifo.head) return false;
+  foip__na_ctx* s = fifo_pop(q);
+  ++in_phase;
+  foip_mgt__automaton(s, event);
+  return true;
+}
+
+}  // namespace
+
 void foip_mgt__admit_starts() {
   foip__glb_context& g = foip__glb();
-  while (g.nb_start_phase < g.nb_simultaneous_start_stop && g.fifo_start.head) {
-    foip__na_ctx* s = fifo_pop(FOIP_MGT__Q_WAIT_START);
-    ++g.nb_start_phase;
-    foip_mgt__automaton(s, FOIP_MGT__EVT_FIFO__START_RQ);
-  }
+  while (admit_one(g.nb_start_phase, g.fifo_start, FOIP_MGT__Q_WAIT_START, FOIP_MGT__EVT_FIFO__START_RQ)) {}
 }
 
 void foip_mgt__admit_one_stop() {
   foip__glb_context& g = foip__glb();
-  if (g.nb_stop_phase < g.nb_simultaneous_start_stop && g.fifo_stop.head) {
-    foip__na_ctx* s = fifo_pop(FOIP_MGT__Q_WAIT_STOP);
-    ++g.nb_stop_phase;
-    foip_mgt__automaton(s, FOIP_MGT__EVT_FIFO__STOP_RQ);
-  }
+  (void)admit_one(g.nb_stop_phase, g.fifo_stop, FOIP_MGT__Q_WAIT_STOP, FOIP_MGT__EVT_FIFO__STOP_RQ);
 }
 
 void foip_mgt__fifo() {

@@ -149,27 +149,38 @@ void foip_stat__count_t38_dea_code(u8 code, u16 count) {
   foip_stat__find_counter(code, FOIP_STAT__LIST_T38_DEA).counter += count;
 }
 
-std::string foip_stat__tcf_len_text() {
-  std::string out = "\n----------------------------------\nTCF length statistics\n---------------------\n";
-  char line[400];
+namespace {
+
+// The rows of each direction that counted something, under the head of the
+// direction, each as `row_text` writes it.
+template <class Table, class RowText>
+void append_directions(std::string& out, const Table& table, RowText row_text) {
   for (int d = 0; d < 3; ++d) {
     bool any = false;
-    for (const auto& row : g.tcf[d]) any |= row.cnt != 0;
+    for (const auto& row : table[d]) any |= row.cnt != 0;
     if (!any) continue;
     out += kDirectionHeads[d];
-    for (const auto& row : g.tcf[d]) {
-      if (!row.cnt) continue;
-      const u32 tenth = row.good_len * 10u / 100u;
-      (void)std::snprintf(
-          line, sizeof line,
-          "       - Drate: %u  Good len: %u  +10%%: %u  -10%%: %u  (cnt %lu)\n         Results -> Average = "
-          "%lu  Max len = %lu  Min len = %lu   Cnt not %u = %u  Cnt above 10%% = %u  Cnt below 10%% = %u\n",
-          row.drate, row.good_len, row.good_len + tenth, row.good_len - tenth, static_cast<unsigned long>(row.cnt),
-          static_cast<unsigned long>(row.sum / row.cnt), static_cast<unsigned long>(row.max_len),
-          static_cast<unsigned long>(row.min_len), row.good_len, row.cnt_not_good, row.cnt_above, row.cnt_below);
-      out += line;
-    }
+    for (const auto& row : table[d])
+      if (row.cnt) out += row_text(row);
   }
+}
+
+}  // namespace
+
+std::string foip_stat__tcf_len_text() {
+  std::string out = "\n----------------------------------\nTCF length statistics\n---------------------\n";
+  append_directions(out, g.tcf, [](const foip_stat__tcf_row& row) {
+    char line[400];
+    const u32 tenth = row.good_len * 10u / 100u;
+    (void)std::snprintf(
+        line, sizeof line,
+        "       - Drate: %u  Good len: %u  +10%%: %u  -10%%: %u  (cnt %lu)\n         Results -> Average = "
+        "%lu  Max len = %lu  Min len = %lu   Cnt not %u = %u  Cnt above 10%% = %u  Cnt below 10%% = %u\n",
+        row.drate, row.good_len, row.good_len + tenth, row.good_len - tenth, static_cast<unsigned long>(row.cnt),
+        static_cast<unsigned long>(row.sum / row.cnt), static_cast<unsigned long>(row.max_len),
+        static_cast<unsigned long>(row.min_len), row.good_len, row.cnt_not_good, row.cnt_above, row.cnt_below);
+    return std::string(line);
+  });
   return out;
 }
 
@@ -177,22 +188,15 @@ std::string foip_stat__fax_pg_len_text() {
   std::string out =
       "\n----------------------------------\nFax page length statistics\nWARNING: These statistics are valid only if "
       "the same Fax page is transferred\n--------------------------\n";
-  char line[300];
-  for (int d = 0; d < 3; ++d) {
-    bool any = false;
-    for (const auto& row : g.pg[d]) any |= row.cnt != 0;
-    if (!any) continue;
-    out += kDirectionHeads[d];
-    for (const auto& row : g.pg[d]) {
-      if (!row.cnt) continue;
-      (void)std::snprintf(
-          line, sizeof line,
-          "       - Drate: %u  (cnt %lu)\n         Results -> Average = %lu  Max len = %lu  Min len = %lu\n", row.drate,
-          static_cast<unsigned long>(row.cnt), static_cast<unsigned long>(row.sum / row.cnt),
-          static_cast<unsigned long>(row.max_len), static_cast<unsigned long>(row.min_len));
-      out += line;
-    }
-  }
+  append_directions(out, g.pg, [](const foip_stat__pg_row& row) {
+    char line[300];
+    (void)std::snprintf(
+        line, sizeof line,
+        "       - Drate: %u  (cnt %lu)\n         Results -> Average = %lu  Max len = %lu  Min len = %lu\n", row.drate,
+        static_cast<unsigned long>(row.cnt), static_cast<unsigned long>(row.sum / row.cnt),
+        static_cast<unsigned long>(row.max_len), static_cast<unsigned long>(row.min_len));
+    return std::string(line);
+  });
   return out;
 }
 

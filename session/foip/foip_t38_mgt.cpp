@@ -131,36 +131,12 @@ msg_t* out_msg(bool fresh) {
 
 [[nodiscard]] u8 send(const foip__na_ctx* s, ent_id_t to, code_t code, u8 sapi, u16 conn_id, const u8* body, u32 n,
                       const char* who, bool fresh = false, ent_id_t sm_target = 0) {
-  msg_t* m = out_msg(fresh);
-  buffer_t* b = nullptr;
-  u8* d = nullptr;
-  if (n == 0) {
-    if (!m) m = Alloc_msg();
-  } else {
-    Alloc_msg_data(&m, &b, n, &d);
-    if (!d) {
-      // Alloc_msg_data freed only what it allocated itself.
-      if (m) Free_msg(m);
-      m = nullptr;
-    }
-  }
-  if (!m) {
-    char text[120];
-    (void)std::snprintf(text, sizeof text, "FOIP: (%s) Can't allocate Msg/buffer", who);
-    Foip__trap(s->nai, FOIP__CONN_NONE, FOIP__TRAP_CLASS, FOIP__TRAP__ERR_ALLOC_MSG_BUFFER,
-               "FOIP__TRAP__ERR_ALLOC_MSG_BUFFER", text);
-    return kNok;
-  }
-  if (n) std::memcpy(d, body, n);
-  m->from = ENT_FOIP;
-  m->to = to;
-  m->nai = s->nai;
-  m->sapi = sapi;
-  m->conn_id = conn_id;
-  m->code = code;
-  if (sm_target) Sm_set_target(m, sm_target);
-  Send_msg(m);
-  return kOk;
+  if (foip__send_body(out_msg(fresh), {ENT_FOIP, to, code, s->nai, sapi, conn_id}, body, n, sm_target)) return kOk;
+  char text[120];
+  (void)std::snprintf(text, sizeof text, "FOIP: (%s) Can't allocate Msg/buffer", who);
+  Foip__trap(s->nai, FOIP__CONN_NONE, FOIP__TRAP_CLASS, FOIP__TRAP__ERR_ALLOC_MSG_BUFFER,
+             "FOIP__TRAP__ERR_ALLOC_MSG_BUFFER", text);
+  return kNok;
 }
 
 // "request -> state": sent -> next, else IDLE.
@@ -218,13 +194,7 @@ t38_session_entry t38_mgt__session_entry(const foip__na_ctx* s, const t38_mgt__c
   if (is_udp(c)) {
     e.caps = c.remote.udp_caps;
   } else {
-    const t38__t38_capabilities& r = c.remote.tcp_caps;
-    e.caps.t38_version = r.t38_version;
-    e.caps.fax_max_bit_rate = r.fax_max_bit_rate;
-    e.caps.drate_mgt_method = r.drate_mgt_method;
-    e.caps.remove_fill_bits_t4 = r.remove_fill_bits_t4;
-    e.caps.transcode_mmr = r.transcode_mmr;
-    e.caps.transcode_jbig = r.transcode_jbig;
+    foip__copy_common_t38_caps(e.caps, c.remote.tcp_caps);
   }
   for (const redundancy_row& row : kRedundancy) {
     if (e.caps.max_datagram_size < row.below || row.below == 0xFFFF) {

@@ -294,27 +294,23 @@ void detail_blocks(trc_file& t, const audit_rec& r) {
     put(t, text.c_str(), text.size());
     return;
   }
+  // A report the writer of its layer decodes, between `before` and `after`.
+  auto put_report = [&](foip_trc__report_writer_t w, const char* before, const char* after) {
+    if (!w) return;
+    char out[REPORT_MAX] = {};
+    w(d, n, v.nai, v.conn_id, out, sizeof out);
+    out[REPORT_MAX - 1] = '\0';
+    std::string s = before;
+    keep_lines(reinterpret_cast<const u8*>(out), std::strlen(out), &s);
+    s += after;
+    put(t, s.c_str(), s.size());
+  };
   if (v.from == ENT_SIP && v.to == ENT_SM && v.code == SM_REPORT_IN) {
-    if (foip_trc__report_writer_t w = sm_report_writer) {
-      char out[REPORT_MAX] = {};
-      w(d, n, v.nai, v.conn_id, out, sizeof out);
-      out[REPORT_MAX - 1] = '\0';
-      std::string s = "  ";
-      keep_lines(reinterpret_cast<const u8*>(out), std::strlen(out), &s);
-      s += "\n";
-      put(t, s.c_str(), s.size());
-    }
+    put_report(sm_report_writer, "  ", "\n");
     return;
   }
   if (v.from == ENT_SSC && v.to == ENT_FOIP && v.code == SSC_ERROR_IN_CODE) {
-    if (foip_trc__report_writer_t w = ssc_error_writer) {
-      char out[REPORT_MAX] = {};
-      w(d, n, v.nai, v.conn_id, out, sizeof out);
-      out[REPORT_MAX - 1] = '\0';
-      std::string s;
-      keep_lines(reinterpret_cast<const u8*>(out), std::strlen(out), &s);
-      put(t, s.c_str(), s.size());
-    }
+    put_report(ssc_error_writer, "", "");
     return;
   }
   if (v.to == ENT_IP && v.code == SOCK_DNS_RQ) {
