@@ -197,14 +197,11 @@ void queue(audit_rec* r) {
 void capture(audit_rec* r, const msg_t* m) {
   r->has_msg = true;
   r->msg_addr = static_cast<u32>(reinterpret_cast<uintptr_t>(m));
+  // The header as the decoder reads it; the data are the copy below, which
+  // the writer points the view at.
   dcod__msg_view& v = r->view;
-  v.from = m->from;
-  v.to = m->to;
-  v.nai = m->nai;
-  v.sapi = m->sapi;
-  v.conn_id = m->conn_id;
-  v.code = m->code;
-  v.chained = m->p_buffer != nullptr;
+  v = dcod__view_of(m);
+  v.data = nullptr;
   i32 room;
   u32 n;
   const u8* src;
