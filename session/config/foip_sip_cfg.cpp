@@ -154,23 +154,30 @@ std::array<u8, SIP_CONFIG_SIZE> foip_sip__sip_config_body(nai_t sig_nai) {
   return out;
 }
 
-sock_config_entry foip_sip__sock_entry(const foip__glb_sip_param& p) {
+sock_config_entry foip__bound_sock_entry(u8 sapi, u16 nai, u16 conn_id, ent_id_t control_entity, ent_id_t data_entity,
+                                         const om_ip_addr_t& local, u16 port) {
   sock_config_entry e;
-  const bool v4 = p.local_sip_addr.ip_addr.ip_family == OM_IP_FAMILY_V4;
-  e.sapi = 1;
-  e.nai = p.sig_nai;
-  e.conn_id = 0;
+  const bool v4 = local.ip_family == OM_IP_FAMILY_V4;
+  e.sapi = sapi;
+  e.kind = sapi;
+  e.nai = nai;
+  e.conn_id = conn_id;
   e.address_count = v4 ? 1 : 0;
-  if (v4) std::memcpy(e.address, p.local_sip_addr.ip_addr.addr.v4.addr, 4);
-  e.port = p.local_sip_addr.ip_port;
   e.bind_address = v4 ? 1 : 0;
-  e.kind = 1;
-  e.control_entity = ENT_SIP;
-  e.data_entity = ENT_SIP;
+  if (v4) std::memcpy(e.address, local.addr.v4.addr, 4);
+  e.port = port;
+  e.control_entity = control_entity;
+  e.data_entity = data_entity;
   e.state = 's';
-  e.receive_size = 4500;
   e.rcvbuf_size = 40000;
   e.retry_delay_ms = 100;
+  return e;
+}
+
+sock_config_entry foip_sip__sock_entry(const foip__glb_sip_param& p) {
+  sock_config_entry e =
+      foip__bound_sock_entry(1, p.sig_nai, 0, ENT_SIP, ENT_SIP, p.local_sip_addr.ip_addr, p.local_sip_addr.ip_port);
+  e.receive_size = 4500;
   e.retry_limit = 10;
   // A request longer than the receive size still gets its answer: ENT_SIP
   // answers "Message Too Large" from the part that was received.

@@ -54,6 +54,13 @@ void sip_mgt__validate_sip_param(foip__glb_sip_param& p);
 // The body of SM_CONFIG_RQ for ENT_SIP (SIP_CONFIG_SIZE bytes).
 [[nodiscard]] std::array<u8, SIP_CONFIG_SIZE> foip_sip__sip_config_body(nai_t sig_nai);
 
+// A socket of the session layer as ENT_IP configures it: its SAP (which is
+// also its kind, 1 UDP), owner and entities, bound to the local address when
+// that is IPv4 (else to any address), created at configuration ('s'), with a
+// 40000-byte receive buffer and retries 100 ms apart.
+[[nodiscard]] sock_config_entry foip__bound_sock_entry(u8 sapi, u16 nai, u16 conn_id, ent_id_t control_entity,
+                                                       ent_id_t data_entity, const om_ip_addr_t& local, u16 port);
+
 // ENT_IP's configuration: the global SIP socket.
 [[nodiscard]] sock_config_entry foip_sip__sock_entry(const foip__glb_sip_param& p);
 [[nodiscard]] std::vector<u8> foip_sip__sock_config_body(const foip__glb_sip_param& p);

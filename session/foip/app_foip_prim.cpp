@@ -192,52 +192,51 @@ u8 foip_api__send(const foip_api__addr& addr, code_t code, const void* record, u
 
 u8 foip_api__read(const msg_t* m, code_t code, void* out, u32 size) { return read_prefix(m, code, out, size, size); }
 
+namespace {
+
+// Sends a zeroed record whose one field holds `value`.
+template <class Record, class Field>
+u8 send_holding(const foip_api__addr& addr, code_t code, Field Record::*field, const Field& value) {
+  Record rec{};
+  rec.*field = value;
+  return foip_api__send_record(addr, code, rec);
+}
+
+}  // namespace
+
 u8 foip_api__send_set_config_rq(const foip__global_param& glb) {
-  foip__set_config rec{};
-  rec.global_param = glb;
-  return foip_api__send_record(foip_api__addr{}, FOIP__SET_CONFIG_RQ, rec);
+  return send_holding(foip_api__addr{}, FOIP__SET_CONFIG_RQ, &foip__set_config::global_param, glb);
 }
 
 u8 foip_api__send_reset_config_rq() {
-  const foip__reset_config rec{};
-  return foip_api__send_record(foip_api__addr{}, FOIP__RESET_CONFIG_RQ, rec);
+  return foip_api__send_record(foip_api__addr{}, FOIP__RESET_CONFIG_RQ, foip__reset_config{});
 }
 
 u8 foip_api__send_t38_capabilities_rq(nai_t nai) {
-  const foip__t38_capabilities rec{};
   const foip_api__addr a{.nai = nai, .sapi = FOIP__SAPI_T38_CAPABILITIES};
-  return foip_api__send_record(a, FOIP__T38_CAPABILITIES_RQ, rec);
+  return foip_api__send_record(a, FOIP__T38_CAPABILITIES_RQ, foip__t38_capabilities{});
 }
 
 u8 foip_api__send_start_rq(nai_t nai, const foip__session_param& param) {
-  foip__start rec{};
-  rec.session_param = param;
-  const foip_api__addr a{.nai = nai};
-  return foip_api__send_record(a, FOIP__START_RQ, rec);
+  return send_holding(foip_api__addr{.nai = nai}, FOIP__START_RQ, &foip__start::session_param, param);
 }
 
 u8 foip_api__send_stop_rq(nai_t nai) {
   // All zero: written without a record on the stack.
-  const foip_api__addr a{.nai = nai};
-  return send_prepared(a, FOIP__STOP_RQ, nullptr, sizeof(foip__stop));
+  return send_prepared(foip_api__addr{.nai = nai}, FOIP__STOP_RQ, nullptr, sizeof(foip__stop));
 }
 
 u8 foip_api__send_alert_rs(const foip__alert& alert, nai_t nai, u8 sapi, u16 conn_id) {
-  const foip_api__addr a{.nai = nai, .sapi = sapi, .conn_id = conn_id};
-  return foip_api__send_record(a, FOIP__ALERT_RS, alert);
+  return foip_api__send_record(foip_api__addr{.nai = nai, .sapi = sapi, .conn_id = conn_id}, FOIP__ALERT_RS, alert);
 }
 
 u8 foip_api__send_sip_register_rq(nai_t nai, const foip__sip_register_param& reg) {
-  foip__sip_register rec{};
-  rec.reg = reg;
-  const foip_api__addr a{.nai = nai};
-  return foip_api__send_record(a, FOIP__SIP_REGISTER_RQ, rec);
+  return send_holding(foip_api__addr{.nai = nai}, FOIP__SIP_REGISTER_RQ, &foip__sip_register::reg, reg);
 }
 
 u8 foip_api__send_sip_unregister_rq(nai_t nai, u16 conn_id) {
-  const foip__sip_unregister rec{};
   const foip_api__addr a{.nai = nai, .conn_id = conn_id};
-  return foip_api__send_record(a, FOIP__SIP_UNREGISTER_RQ, rec);
+  return foip_api__send_record(a, FOIP__SIP_UNREGISTER_RQ, foip__sip_unregister{});
 }
 
 u8 foip_api__read_confirm(const msg_t* m, code_t code, foip__confirm* out) {

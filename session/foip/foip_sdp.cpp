@@ -462,10 +462,12 @@ u8 decode_sdp__remote(code_t prim, ssc_handle* h, const foip_sdp__env& env, sip_
     if (!session_addr && !has_address(m.conn)) no_address = true;
   };
   const auto* rows = Ssc_first<ssc_hdr_sdp_rtpmap>(h, ssc_header_id::RTP_CNCT_DESCR);
-  for (const auto* a = Ssc_first<ssc_hdr_sdp_media>(h, ssc_header_id::AUDIO_CNCT_DESCR); a; a = a->next) {
-    foip_sdp__media* slot = next_media(a->media_pos);
-    if (!slot) continue;
-    foip_sdp__media& m = *slot;
+  // Reads each media line of one list into the next slot.
+  auto read_list = [&](const auto* first, auto read) {
+    for (const auto* line = first; line; line = line->next)
+      if (foip_sdp__media* slot = next_media(line->media_pos)) read(*slot, line);
+  };
+  read_list(Ssc_first<ssc_hdr_sdp_media>(h, ssc_header_id::AUDIO_CNCT_DESCR), [&](foip_sdp__media& m, const auto* a) {
     m.type = a->kind;
     read_media_line(m, *a, a->host);
     m.port_count = a->port_count;
@@ -485,31 +487,26 @@ u8 decode_sdp__remote(code_t prim, ssc_handle* h, const foip_sdp__env& env, sip_
       copy_text(row.fmtp, r->fmtp);
     }
     count_enabled(m);
-  }
-  for (const auto* t = Ssc_first<ssc_hdr_sdp_t38>(h, ssc_header_id::T38_CNCT_DESCR); t; t = t->next) {
-    foip_sdp__media* slot = next_media(t->media_pos);
-    if (!slot) continue;
-    foip_sdp__media& m = *slot;
+  });
+  read_list(Ssc_first<ssc_hdr_sdp_t38>(h, ssc_header_id::T38_CNCT_DESCR), [&](foip_sdp__media& m, const auto* t) {
     m.type = FOIP_SDP__IMAGE;
     m.format = t->format;
     read_media_line(m, *t, t->host_name);
     read_t38(m, *t, env);
     count_enabled(m);
-  }
-  for (const auto* o = Ssc_first<ssc_hdr_sdp_other_media>(h, ssc_header_id::OTHER_CNCT_DESCR); o; o = o->next) {
-    foip_sdp__media* slot = next_media(o->media_pos);
-    if (!slot) continue;
-    foip_sdp__media& m = *slot;
-    m.type = FOIP_SDP__OTHER;
-    // A line without port ("m=name") offers nothing usable: kept as disabled.
-    m.port = o->port == 0xFFFF ? u16{0} : o->port;
-    m.port_count = o->port_count;
-    read_conn(m.conn, o->family, o->v4, o->host);
-    if (ssc_ptr_set(o->media_name)) copy_text(m.other.name, o->media_name);
-    if (ssc_ptr_set(o->transport)) copy_text(m.other.transport, o->transport);
-    if (ssc_ptr_set(o->format)) copy_text(m.other.format, o->format);
-    if (m.port != 0) ++on;
-  }
+  });
+  read_list(Ssc_first<ssc_hdr_sdp_other_media>(h, ssc_header_id::OTHER_CNCT_DESCR),
+            [&](foip_sdp__media& m, const auto* o) {
+              m.type = FOIP_SDP__OTHER;
+              // A line without port ("m=name") offers nothing usable: kept as disabled.
+              m.port = o->port == 0xFFFF ? u16{0} : o->port;
+              m.port_count = o->port_count;
+              read_conn(m.conn, o->family, o->v4, o->host);
+              if (ssc_ptr_set(o->media_name)) copy_text(m.other.name, o->media_name);
+              if (ssc_ptr_set(o->transport)) copy_text(m.other.transport, o->transport);
+              if (ssc_ptr_set(o->format)) copy_text(m.other.format, o->format);
+              if (m.port != 0) ++on;
+            });
   // The codec passes at most as many media lines as it keeps; it counts the
   // others.
   if (s->media_lines != 0xFF && s->media_lines > seen) seen = s->media_lines;

@@ -480,6 +480,19 @@ bool admit_one(u16& in_phase, const foip_mgt__fifo_t& fifo, u8 q, u8 event) {
   return true;
 }
 
+// The reports of the T.38 and fax layers: each only moves the session's
+// automaton by its event.
+struct layer_report {
+  code_t code;
+  u8 event;
+};
+constexpr layer_report kLayerReports[] = {
+    {FOIP_MGT__T38_OPENED, FOIP_MGT__EVT_T38_OPENED},
+    {FOIP_MGT__T38_CLOSED, FOIP_MGT__EVT_T38_CLOSED},
+    {FOIP_MGT__FAX_OPENED, FOIP_MGT__EVT_FAX_OPENED},
+    {FOIP_MGT__FAX_CLOSED, FOIP_MGT__EVT_FAX_CLOSED},
+};
+
 }  // namespace
 
 void foip_mgt__admit_starts() {
@@ -533,19 +546,10 @@ void foip_mgt__fifo() {
       s = foip__get_na_ctx(m->nai);
       if (s) foip_mgt__automaton(s, FOIP_MGT__EVT_SIP_CALL_CLOSED);
       break;
-    case FOIP_MGT__T38_OPENED:
-      if (s) foip_mgt__automaton(s, FOIP_MGT__EVT_T38_OPENED);
+    default:
+      for (const layer_report& r : kLayerReports)
+        if (r.code == m->code && s) foip_mgt__automaton(s, r.event);
       break;
-    case FOIP_MGT__T38_CLOSED:
-      if (s) foip_mgt__automaton(s, FOIP_MGT__EVT_T38_CLOSED);
-      break;
-    case FOIP_MGT__FAX_OPENED:
-      if (s) foip_mgt__automaton(s, FOIP_MGT__EVT_FAX_OPENED);
-      break;
-    case FOIP_MGT__FAX_CLOSED:
-      if (s) foip_mgt__automaton(s, FOIP_MGT__EVT_FAX_CLOSED);
-      break;
-    default: break;
   }
 }
 

@@ -17,6 +17,7 @@
 #include "runtime/sock.h"
 #include "runtime/sock_config.h"
 #include "runtime/timer.h"
+#include "session/config/foip_sip_cfg.h"
 #include "session/foip/foip_ctx.h"
 #include "session/foip/foip_err.h"
 #include "session/trace/foip_trc.h"
@@ -220,27 +221,13 @@ t38_session_entry t38_mgt__session_entry(const foip__na_ctx* s, const t38_mgt__c
 
 // The socket entry of SM_CONFIG_RQ.
 sock_config_entry t38_mgt__socket_entry(const foip__na_ctx* s, const t38_mgt__ctx& c) {
-  sock_config_entry e;
-  e.state = 's';
+  const om_ip_addr_t& local = s->param.t38_media_add_param.local_media_add.local_media_ip_addr.ip_addr;
+  sock_config_entry e = foip__bound_sock_entry(c.transport, s->nai, c.sock_conn_id, ENT_FOIP, ENT_T38, local,
+                                               is_udp(c) ? s->udptl_port : s->tpkt_port);
   e.receive_size = 1500;
-  e.rcvbuf_size = 40000;
-  e.retry_delay_ms = 100;
   e.retry_limit = 5;
   e.tcp_backlog = 1;
-  e.sapi = c.transport;
-  e.kind = c.transport;
-  e.nai = s->nai;
-  e.conn_id = c.sock_conn_id;
-  const om_ip_addr_t& local = s->param.t38_media_add_param.local_media_add.local_media_ip_addr.ip_addr;
-  if (local.ip_family == OM_IP_FAMILY_V4) {
-    e.address_count = 1;
-    e.bind_address = 1;
-    std::memcpy(e.address, local.addr.v4.addr, 4);
-  }
-  e.port = is_udp(c) ? s->udptl_port : s->tpkt_port;
   if (!is_udp(c)) e.tcp_listen = c.direction == 'I' ? 1 : 0;
-  e.control_entity = ENT_FOIP;
-  e.data_entity = ENT_T38;
   return e;
 }
 

@@ -517,9 +517,4 @@ u8 foip_trc__flush_audit() {
   return OM_OS_OK;
 }
 
-foip_trc__queue_stats foip_trc__audit_queue_stats() {
-  om_os_lock();
-  foip_trc__queue_stats s{g().audit.count, g().audit.high_water};
-  om_os_unlock();
-  return s;
-}
+foip_trc__queue_stats foip_trc__audit_queue_stats() { return g().audit.stats(); }

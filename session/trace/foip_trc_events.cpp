@@ -216,12 +216,7 @@ u8 foip_trc__flush_t38_trc(nai_t nai) {
   return OM_OS_OK;
 }
 
-foip_trc__queue_stats foip_trc__event_queue_stats() {
-  om_os_lock();
-  foip_trc__queue_stats s{g().events.count, g().events.high_water};
-  om_os_unlock();
-  return s;
-}
+foip_trc__queue_stats foip_trc__event_queue_stats() { return g().events.stats(); }
 
 foip_trc__queue_stats foip_trc__t38_queue_stats(nai_t nai) {
   foip_trc__queue_stats s{0, 0};

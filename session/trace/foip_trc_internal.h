@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "runtime/dcod.h"
+#include "runtime/om_os.h"
 #include "session/trace/foip_trc.h"
 
 namespace foip_trc_detail {
@@ -89,6 +90,13 @@ struct rec_queue {
   void release_locked(R* r) {
     r->next = free_head;
     free_head = r;
+  }
+  // Its counters, read under the lock.
+  foip_trc__queue_stats stats() const {
+    om_os_lock();
+    const foip_trc__queue_stats s{count, high_water};
+    om_os_unlock();
+    return s;
   }
 };
 
