@@ -618,19 +618,38 @@ struct changes_deleter {
 };
 using changes_ptr = std::unique_ptr<u32, changes_deleter>;
 
-}  // namespace
-
-u16 t4t6__open(t4t6_decoder** handle, u8 coding, u32 width) {
+// The start shared by the decoder's and the encoder's open: checks the
+// arguments, then allocates the handle and its context and gives the context
+// its coding and width.  Everything allocated stays owned by `h` and `c`
+// until open_finish hands it over.
+template <class Handle, class Ctx>
+u16 open_start(Handle** handle, u8 coding, u32 width, std::unique_ptr<Handle>& h, std::unique_ptr<Ctx>& c) {
   if (!handle) return T4T6_OPEN_NO_HANDLE;
   *handle = nullptr;
   if (coding < T4T6_MH || coding > T4T6_MMR || width == 0 || width > T4T6_MAX_WIDTH) return T4T6_OPEN_BAD_PARAM;
-  // Everything allocated here is owned locally until the handle is complete.
-  std::unique_ptr<t4t6_decoder> h(new (std::nothrow) t4t6_decoder);
+  h.reset(new (std::nothrow) Handle);
   if (!h) return T4T6_OPEN_ALLOC_HANDLE;
-  std::unique_ptr<t4t6_decoder_ctx> c(new (std::nothrow) t4t6_decoder_ctx);
+  c.reset(new (std::nothrow) Ctx);
   if (!c) return T4T6_OPEN_ALLOC_CTX;
   c->coding = coding;
   c->width = width;
+  return T4T6_OPEN_OK;
+}
+
+// The complete handle takes its context and goes to the caller.
+template <class Handle, class Ctx>
+u16 open_finish(Handle** handle, std::unique_ptr<Handle>& h, std::unique_ptr<Ctx>& c) {
+  h->ctx = c.release();
+  *handle = h.release();
+  return T4T6_OPEN_OK;
+}
+
+}  // namespace
+
+u16 t4t6__open(t4t6_decoder** handle, u8 coding, u32 width) {
+  std::unique_ptr<t4t6_decoder> h;
+  std::unique_ptr<t4t6_decoder_ctx> c;
+  if (const u16 r = open_start(handle, coding, width, h, c); r != T4T6_OPEN_OK) return r;
   c->cap = width + 4;
   changes_ptr cur(new_changes(c->cap));
   if (!cur) return T4T6_OPEN_NO_ARRAY_1;
@@ -643,9 +662,7 @@ u16 t4t6__open(t4t6_decoder** handle, u8 coding, u32 width) {
   c->kind = coding == T4T6_MMR ? 2 : 1;
   c->empty_threshold = coding == T4T6_MMR ? 1 : 4;
   reset_line(*c);
-  h->ctx = c.release();
-  *handle = h.release();
-  return T4T6_OPEN_OK;
+  return open_finish(handle, h, c);
 }
 
 i16 t4t6__decode_line(t4t6_decoder_ctx* ctx) {
@@ -916,16 +933,9 @@ struct bit_sink {
 }  // namespace
 
 u16 t4t6__open_encoder(t4t6_encoder** handle, u8 coding, u32 width, u32 k) {
-  if (!handle) return T4T6_OPEN_NO_HANDLE;
-  *handle = nullptr;
-  if (coding < T4T6_MH || coding > T4T6_MMR || width == 0 || width > T4T6_MAX_WIDTH) return T4T6_OPEN_BAD_PARAM;
-  // Everything allocated here is owned locally until the handle is complete.
-  std::unique_ptr<t4t6_encoder> h(new (std::nothrow) t4t6_encoder);
-  if (!h) return T4T6_OPEN_ALLOC_HANDLE;
-  std::unique_ptr<t4t6_encoder_ctx> c(new (std::nothrow) t4t6_encoder_ctx);
-  if (!c) return T4T6_OPEN_ALLOC_CTX;
-  c->coding = coding;
-  c->width = width;
+  std::unique_ptr<t4t6_encoder> h;
+  std::unique_ptr<t4t6_encoder_ctx> c;
+  if (const u16 r = open_start(handle, coding, width, h, c); r != T4T6_OPEN_OK) return r;
   c->k = std::max<u32>(k, 1);
   std::unique_ptr<u32[]> cur(new (std::nothrow) u32[width + 4]);
   std::unique_ptr<u32[]> ref(new (std::nothrow) u32[width + 4]);
@@ -933,9 +943,7 @@ u16 t4t6__open_encoder(t4t6_encoder** handle, u8 coding, u32 width, u32 k) {
   c->cur = cur.release();
   c->ref = ref.release();
   c->ref[0] = c->ref[1] = c->ref[2] = width;
-  h->ctx = c.release();
-  *handle = h.release();
-  return T4T6_OPEN_OK;
+  return open_finish(handle, h, c);
 }
 
 bool t4t6__encode_line(t4t6_encoder* h) {
