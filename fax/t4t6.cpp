@@ -283,14 +283,20 @@ struct line_scan {
     c.eol_result = eol_result;
   }
 
+  // Adds as many whole bytes to the window as it has room for, read as one
+  // big-endian word: the block must have at least 8 bytes left.
+  [[gnu::always_inline]] void fill_from_eight() {
+    win |= get_be64(p) >> nb;
+    const int take = (63 - nb) >> 3;
+    p += take;
+    nb += 8 * take;
+  }
+
   // Adds whole bytes to the window; called with nb <= 55, so that at least
   // one byte goes in while the block has data.
   [[gnu::always_inline]] void refill() {
     if (in_end - p >= 8) [[likely]] {
-      win |= get_be64(p) >> nb;
-      const int take = (63 - nb) >> 3;
-      p += take;
-      nb += 8 * take;
+      fill_from_eight();
       return;
     }
     while (nb <= 55 && p < in_end) {  // nb stays below 64
@@ -305,10 +311,7 @@ struct line_scan {
   // the bit count is a branch mispredicted every few codes.
   [[gnu::always_inline]] void top_up() {
     if (in_end - p >= 8) [[likely]] {
-      win |= get_be64(p) >> nb;
-      const int take = (63 - nb) >> 3;
-      p += take;
-      nb += 8 * take;
+      fill_from_eight();
     } else if (nb <= 55) {
       refill();
     }
@@ -691,15 +694,22 @@ void clear_output(t4t6_decoder* h) {
   if (h->line) t4t6__zero_bytes(h->line, (h->ctx->width + 7) / 8);
 }
 
-}  // namespace
-
-void t4t6__decode_page(t4t6_decoder* h) {
-  if (!h || !h->ctx) return;
+// The start of a page call: the flags of the last call are cleared; the
+// context, or null when there is no page being decoded.
+t4t6_decoder_ctx* start_page_call(t4t6_decoder* h) {
+  if (!h || !h->ctx) return nullptr;
   h->end_of_data = 0;
   h->line_ready = 0;
   h->error_line = 0;
-  if (h->page_status != T4T6_PAGE_DECODING) return;
-  t4t6_decoder_ctx& c = *h->ctx;
+  return h->page_status == T4T6_PAGE_DECODING ? h->ctx : nullptr;
+}
+
+}  // namespace
+
+void t4t6__decode_page(t4t6_decoder* h) {
+  t4t6_decoder_ctx* const ctx = start_page_call(h);
+  if (!ctx) return;
+  t4t6_decoder_ctx& c = *ctx;
   if (c.need_data) {
     c.bits_before += u64{c.in_len} * 8;
     c.in = h->data;
@@ -746,12 +756,9 @@ void t4t6__decode_page(t4t6_decoder* h) {
 }
 
 void t4t6__finish_page(t4t6_decoder* h) {
-  if (!h || !h->ctx) return;
-  h->end_of_data = 0;
-  h->line_ready = 0;
-  h->error_line = 0;
-  if (h->page_status != T4T6_PAGE_DECODING) return;
-  t4t6_decoder_ctx& c = *h->ctx;
+  t4t6_decoder_ctx* const ctx = start_page_call(h);
+  if (!ctx) return;
+  t4t6_decoder_ctx& c = *ctx;
   c.out = h->line;
   const bool complete = c.state == S_WAIT_EOL || (c.state == S_NEED_TAG && c.eol_result == T4T6_LINE_DONE);
   const bool nothing = (c.state == S_CODING && c.a0 < 0 && c.run_acc == 0 && c.h_left == 0) ||
