@@ -233,14 +233,25 @@ void answer(const msg_t* m, code_t code, const u8* body, size_t n) {
   if (msg_t* a = new_msg(m->from, code, m->nai, m->sapi, m->conn_id, body, n)) Send_msg(a);
 }
 
+// The request's sender is the one the answers and indications go to.
+void serve(acu_context& c, const msg_t* m) {
+  c.sapi_served = m->sapi;
+  c.conn_id = m->conn_id;
+}
+
+// A call request or answer: served for its sender, `pending` the request
+// under way, `direction` 'O' outgoing or 'I' incoming.
+void begin_call(acu_context& c, const msg_t* m, char pending, char direction) {
+  serve(c, m);
+  c.pending = pending;
+  c.direction = direction;
+}
+
 // Starts a request (the running string has ended) and frees it.
 void start_request(acu_context& c, msg_t* m) {
   switch (m->code) {
     case ACU_CONN_RQ:
-      c.sapi_served = m->sapi;
-      c.conn_id = m->conn_id;
-      c.pending = 'O';
-      c.direction = 'O';
+      begin_call(c, m, 'O', 'O');
       c.flags = byte_at(m, 1);
       c.call_type = byte_at(m, 2);
       c.option3 = byte_at(m, 3);
@@ -249,10 +260,7 @@ void start_request(acu_context& c, msg_t* m) {
       (void)load(c, (c.flags & 0x08) ? "S." : "<.");
       break;
     case ACU_CONN_RS: {
-      c.sapi_served = m->sapi;
-      c.conn_id = m->conn_id;
-      c.pending = 'a';
-      c.direction = 'I';
+      begin_call(c, m, 'a', 'I');
       c.call_type = byte_at(m, 1);
       c.answer_option = byte_at(m, 2);
       c.no_ced = byte_at(m, 4);
@@ -279,8 +287,7 @@ void start_request(acu_context& c, msg_t* m) {
       break;
     }
     case ACU_CLEAR_RQ:
-      c.sapi_served = m->sapi;
-      c.conn_id = m->conn_id;
+      serve(c, m);
       (void)load(c, "K.");
       break;
     case ACU_INIT_RQ: {

@@ -79,24 +79,11 @@ void down_word(const cf_context& c, code_t code, u16 w) {
 msg_t* new_data_msg(const cf_context& c, ent_id_t to, code_t code, u16 param, std::span<const u8> octets, u8 sapi) {
   msg_t* m = Alloc_msg();
   if (!m) return nullptr;
-  m->from = ENT_CF;
-  m->to = to;
-  m->code = code;
-  m->nai = c.nai;
-  m->sapi = sapi;
-  m->conn_id = to == ENT_T30 ? c.nai : c.conn_id;
+  fax_set_route(m, ENT_CF, to, code, c.nai, sapi, to == ENT_T30 ? c.nai : c.conn_id);
   u8 w[2];
   put_le16(w, param);
   Msg_set_inline_body(m, w, 2);
-  if (!octets.empty()) {
-    buffer_t* b = Store_data_in_buffers(octets.data(), static_cast<u32>(octets.size()), nullptr);
-    if (!b) {
-      Free_msg(m);
-      return nullptr;
-    }
-    Msg_attach_chain(m, b);
-  }
-  return m;
+  return fax_attach_copy(m, octets) ? m : nullptr;
 }
 
 void reverse_chain(msg_t* m) {

@@ -47,6 +47,20 @@ u8 encoding_code(u8 mask) {
   return mask & CF_PENC_T4_1D_MH;
 }
 
+// The eight bytes every parameter set of the record has in a row: maximum
+// speed, width, length, letter and legal flags, coding (as the caller gives
+// it), ECM and ECM frame codes.
+void put_limits(u8* p, const cf_param_set& set, u8 coding) {
+  p[0] = cf_speed_code(set.max_speed);
+  p[1] = code_of(kWidths, set.width);
+  p[2] = code_of(kLengths, set.length);
+  p[3] = set.letter;
+  p[4] = set.legal;
+  p[5] = coding;
+  p[6] = code_of(kEcm, set.ecm);
+  p[7] = code_of(kEcm, set.ecm_frame);
+}
+
 }  // namespace
 
 void cf_text_field::keep(std::span<const u8> value) {
@@ -83,14 +97,7 @@ void cf_write_info(const cf_info_state& s, u8 kind, std::span<u8, CF_INFO_SIZE> 
   const cf_param_set& c = p.configured;
   put16(r + 6, c.resolution);
   r[8] = cf_speed_code(c.min_speed);
-  r[9] = cf_speed_code(c.max_speed);
-  r[10] = code_of(kWidths, c.width);
-  r[11] = code_of(kLengths, c.length);
-  r[12] = c.letter;
-  r[13] = c.legal;
-  r[14] = c.coding;
-  r[15] = code_of(kEcm, c.ecm);
-  r[16] = code_of(kEcm, c.ecm_frame);
+  put_limits(r + 9, c, c.coding);
   r[17] = scan_code(c.scan);
   r[18] = r[19] = 0;
   std::memcpy(r + 20, c.flags.data(), CF_FLAGS);
@@ -122,14 +129,7 @@ void cf_write_info(const cf_info_state& s, u8 kind, std::span<u8, CF_INFO_SIZE> 
   // Session set.
   const cf_param_set& e = p.session;
   put16(r + 446, e.resolution);
-  r[448] = cf_speed_code(e.max_speed);
-  r[449] = code_of(kWidths, e.width);
-  r[450] = code_of(kLengths, e.length);
-  r[451] = e.letter;
-  r[452] = e.legal;
-  r[453] = e.coding;
-  r[454] = code_of(kEcm, e.ecm);
-  r[455] = code_of(kEcm, e.ecm_frame);
+  put_limits(r + 448, e, e.coding);
   r[456] = scan_code(e.scan);
   r[457] = 0;
   put_nine(r + 458, e.flags);
@@ -137,14 +137,7 @@ void cf_write_info(const cf_info_state& s, u8 kind, std::span<u8, CF_INFO_SIZE> 
   const cf_param_set& n = p.negotiated;
   put16(r + cur_page_resol, n.resolution);
   r[cur_min_speed] = cf_speed_code(n.min_speed);
-  r[cur_max_speed] = cf_speed_code(n.max_speed);
-  r[cur_max_page_width] = code_of(kWidths, n.width);
-  r[cur_max_page_length] = code_of(kLengths, n.length);
-  r[474] = n.letter;
-  r[475] = n.legal;
-  r[cur_encoding] = encoding_code(n.coding);
-  r[cur_s_ecm_frame_size] = code_of(kEcm, n.ecm);
-  r[478] = code_of(kEcm, n.ecm_frame);
+  put_limits(r + cur_max_speed, n, encoding_code(n.coding));
   r[479] = 0;
   r[cur_scan_time] = scan_code(n.scan);
   r[481] = p.value_92;

@@ -69,23 +69,23 @@ class applier {
     if (!present(at)) return;
     bounded(position(table, value(at)), first_block, field, false);
   }
-  void flag(size_t at, bool first_block, u8 cf_param_set::*field) {
+  // A yes/no option; asking for one the limit does not allow changes
+  // nothing. `slot` picks the option out of a parameter set.
+  template <class Slot>
+  void yes_no(size_t at, bool first_block, Slot slot) {
     if (!present(at)) return;
-    if (value(at) != 0 && p_.limit.*field == 0) {
+    if (value(at) != 0 && slot(p_.limit) == 0) {
       changed = true;
       return;
     }
     const u8 v = value(at) != 0 ? 1 : 0;
-    store(first_block, [&](cf_param_set& s) { s.*field = v; });
+    store(first_block, [&](cf_param_set& s) { slot(s) = v; });
+  }
+  void flag(size_t at, bool first_block, u8 cf_param_set::*field) {
+    yes_no(at, first_block, [field](cf_param_set& s) -> u8& { return s.*field; });
   }
   void flag_at(size_t at, bool first_block, cf_flag f) {
-    if (!present(at)) return;
-    if (value(at) != 0 && p_.limit.flags[f] == 0) {
-      changed = true;
-      return;
-    }
-    const u8 v = value(at) != 0 ? 1 : 0;
-    store(first_block, [&](cf_param_set& s) { s.flags[f] = v; });
+    yes_no(at, first_block, [f](cf_param_set& s) -> u8& { return s.flags[f]; });
   }
   void coding(size_t at, bool first_block) {
     if (!present(at)) return;
@@ -104,19 +104,12 @@ class applier {
     const u8 v = static_cast<u8>(i < p_.limit.ecm ? i : p_.limit.ecm);
     store(first_block, [&](cf_param_set& s) { s.ecm = v; });
   }
+  // Any ECM code but "no ECM" asks for the larger frames (2), lowered to the
+  // limit.
   void ecm_frame(size_t at, bool first_block) {
     if (!present(at)) return;
     const int i = position(kEcm, value(at));
-    if (i < 0) {
-      changed = true;
-      return;
-    }
-    u8 v = i == 0 ? 0 : 2;
-    if (v > p_.limit.ecm_frame) {
-      v = p_.limit.ecm_frame;
-      changed = true;
-    }
-    store(first_block, [&](cf_param_set& s) { s.ecm_frame = v; });
+    bounded(i <= 0 ? i : 2, first_block, &cf_param_set::ecm_frame, false);
   }
   // Below the limit: raised.
   void scan(size_t at, bool first_block) {

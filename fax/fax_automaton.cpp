@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/byte_order.h"
+#include "fax/fax_msg.h"
 #include "fax/fax_session.h"
 #include "fax/fc.h"
 #include "runtime/automaton.h"
@@ -104,12 +105,7 @@ void send_fc(fax_auto__session* s, code_t code, const u8* data, u32 n) {
     return;
   }
   if (b) Msg_attach_chain(m, b);
-  m->from = ENT_FAX;
-  m->to = ENT_FC;
-  m->nai = s->nai;
-  m->sapi = FC_SAPI;
-  m->conn_id = 0xFFFF;
-  m->code = code;
+  fax_set_route(m, ENT_FAX, ENT_FC, code, s->nai, FC_SAPI, 0xFFFF);
   Send_msg(m);
 }
 
@@ -124,12 +120,7 @@ void send_cf_data(fax_auto__session* s, const u8* data, u32 n) {
     return;
   }
   Msg_attach_chain(m, b);
-  m->from = ENT_FAX;
-  m->to = ENT_CF;
-  m->nai = s->nai;
-  m->sapi = CF_SAPI;
-  m->conn_id = 0;
-  m->code = CF_DA_RQ;
+  fax_set_route(m, ENT_FAX, ENT_CF, CF_DA_RQ, s->nai, CF_SAPI, 0);
   Send_msg(m);
 }
 
@@ -904,18 +895,8 @@ void trace_step(fax_auto__session* s, u8 e, u8 old, u8 now, const char* action_n
   const u32 n = static_cast<u32>(std::strlen(text)) + 6;
   msg_t* m = Alloc_msg();
   if (!m) return;
-  buffer_t* b = Store_data_in_buffers(d.data(), n, nullptr);
-  if (!b) {
-    Free_msg(m);
-    return;
-  }
-  Msg_attach_chain(m, b);
-  m->from = ENT_FAX;
-  m->to = ENT_FAX;
-  m->nai = s->nai;
-  m->sapi = 20;
-  m->conn_id = 0xFFFF;
-  m->code = FAX__DBG_AUTO;
+  if (!fax_attach_copy(m, {d.data(), n})) return;
+  fax_set_route(m, ENT_FAX, ENT_FAX, FAX__DBG_AUTO, s->nai, 20, 0xFFFF);
   om_os_trace_record('X', m);
   Free_msg(m);
 }

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "common/byte_order.h"
+#include "fax/fax_msg.h"
 #include "fax/fax_session.h"
 #include "platform/local_time.h"
 #include "runtime/buffer.h"
@@ -57,11 +58,7 @@ fax_auto__session* fax_find_session(nai_t nai) {
 }
 
 void fax_answer_current(msg_t* m, ent_id_t to, code_t code) {
-  m->from = ENT_FAX;
-  m->to = to;
-  m->sapi = FAX_SAPI;
-  m->conn_id = 0xFFFF;
-  m->code = code;
+  fax_set_route(m, ENT_FAX, to, code, m->nai, FAX_SAPI, 0xFFFF);
   Send_msg(m);
 }
 
@@ -76,22 +73,10 @@ void answer_sm(msg_t* m, code_t code, u8 status, u8 cause) {
 bool send_sm(nai_t nai, code_t code, ent_id_t target, const u8* body, u32 n) {
   msg_t* m = Alloc_msg();
   if (!m) return false;
-  if (n) {
-    buffer_t* b = Store_data_in_buffers(body, n, nullptr);
-    if (!b) {
-      Free_msg(m);
-      return false;
-    }
-    Msg_attach_chain(m, b);
-  }
+  if (!fax_attach_copy(m, {body, n})) return false;
   Sm_set_target(m, target);
   if (!n) m->data_size = 1;
-  m->from = ENT_FAX;
-  m->to = ENT_SM;
-  m->nai = nai;
-  m->sapi = FAX_SAPI;
-  m->conn_id = 0xFFFF;
-  m->code = code;
+  fax_set_route(m, ENT_FAX, ENT_SM, code, nai, FAX_SAPI, 0xFFFF);
   Send_msg(m);
   return true;
 }
@@ -456,20 +441,10 @@ bool fax_send_new(ent_id_t to, nai_t nai, u8 sapi, u16 conn_id, code_t code, con
   if (n <= om_os_get_msg_room()) {
     m->data_size = static_cast<u8>(n);
     if (n) std::memcpy(Msg_inline_data(m), data, n);
-  } else {
-    buffer_t* b = Store_data_in_buffers(data, n, nullptr);
-    if (!b) {
-      Free_msg(m);
-      return false;
-    }
-    Msg_attach_chain(m, b);
+  } else if (!fax_attach_copy(m, {data, n})) {
+    return false;
   }
-  m->from = ENT_FAX;
-  m->to = to;
-  m->nai = nai;
-  m->sapi = sapi;
-  m->conn_id = conn_id;
-  m->code = code;
+  fax_set_route(m, ENT_FAX, to, code, nai, sapi, conn_id);
   Send_msg(m);
   return true;
 }

@@ -365,17 +365,24 @@ u8 prepare_page(fax_auto__session* s) {
   return FAX_UE_OK;
 }
 
-// Raw page data for the converter, bits in the order the codec reads.
-u8 conv_read(fax_auto__session* s, u8* buf, u32* len) {
-  const u32 room = *len;
-  *len = 0;
-  if (!s->page_file) return FAX_UE_CONV_END_OF_FILE;
+// Reads up to `room` bytes of the page file of the page being sent, counts
+// them to its length and puts their bits in the order the codec reads.
+size_t read_page_file(fax_auto__session* s, u8* buf, u32 room) {
   fax_page& pg = s->send_pages[s->current % s->send_pages.size()];
   const size_t got = std::fread(buf, 1, room, s->page_file);
   if (got) {
     pg.length = (pg.length == 0xFFFFFFFFu ? 0 : pg.length) + static_cast<u32>(got);
     if (pg.fill_order != TIFF_HIGHEST_BIT_FIRST) fax_bit__copy_reversed(buf, buf, static_cast<u32>(got));
   }
+  return got;
+}
+
+// Raw page data for the converter, bits in the order the codec reads.
+u8 conv_read(fax_auto__session* s, u8* buf, u32* len) {
+  const u32 room = *len;
+  *len = 0;
+  if (!s->page_file) return FAX_UE_CONV_END_OF_FILE;
+  const size_t got = read_page_file(s, buf, room);
   *len = static_cast<u32>(got);
   if (got == room) return FAX_UE_OK;
   if (std::ferror(s->page_file)) {
@@ -505,12 +512,7 @@ u8 send_data(fax_auto__session* s, u8* buf, u32* len, u32 mode) {
     return end_of_page_result(s);
   }
   if (!s->page_file && !open_page_to_send(s)) return FAX_UE_FAILED;
-  fax_page& pg = s->send_pages[s->current % s->send_pages.size()];
-  const size_t got = std::fread(buf, 1, room, s->page_file);
-  if (got) {
-    pg.length = (pg.length == 0xFFFFFFFFu ? 0 : pg.length) + static_cast<u32>(got);
-    if (pg.fill_order != TIFF_HIGHEST_BIT_FIRST) fax_bit__copy_reversed(buf, buf, static_cast<u32>(got));
-  }
+  const size_t got = read_page_file(s, buf, room);
   *len = static_cast<u32>(got);
   if (got == room) return FAX_UE_OK;
   (void)std::fclose(s->page_file);  // read to its end

@@ -1,4 +1,5 @@
 // Page conversion entity ENT_FC.
+#include "fax/fax_msg.h"
 #include "fax/fc.h"
 
 #include <algorithm>
@@ -138,12 +139,7 @@ void answer(msg_t* m, code_t code) {
 }
 
 void address_to_requester(const fc_page& p, msg_t* m, code_t code) {
-  m->from = ENT_FC;
-  m->to = p.requester;
-  m->nai = p.id;
-  m->sapi = FC_SAPI;
-  m->conn_id = 0xFFFF;
-  m->code = code;
+  fax_set_route(m, ENT_FC, p.requester, code, p.id, FC_SAPI, 0xFFFF);
 }
 
 // ---------------------------------------------------------------------------
@@ -652,53 +648,62 @@ void handle_reset(msg_t* m) {
 // ---------------------------------------------------------------------------
 // Record and checks.
 
-void fc__init_pg_conv_pack(const fc__init_pg_conv& r, u8 out[FC_INIT_PG_CONV_SIZE]) {
+namespace {
+
+// The fixed-width fields of the record with their offsets, named once for
+// packing and unpacking: `io` is called with each offset and field.
+template <class Rec, class Io>
+void visit_init_pg_conv(Rec& r, Io&& io) {
   using namespace fc_rec;
+  io(RESULT, r.result);
+  io(CAUSE, r.cause);
+  io(ENTITY, r.entity);
+  io(BFI, r.enabled_conversion_bfi);
+  io(IN_ENCODING, r.in_pg__encoding);
+  io(IN_LINE_LENGTH, r.in_pg__line_length);
+  io(IN_PADDING, r.in_pg__line_padding_mode);
+  io(IN_VRES, r.in_pg__vertical_resolution);
+  io(IN_NB_LINES, r.in_pg__nb_lines);
+  io(IN_KIND, r.in_pg__kind_of_color);
+  io(IN_WHITE_IS_ZERO, r.in_pg__color_bilevel__flag_white_is_zero);
+  io(OUT_ENCODING, r.out_pg__encoding);
+  io(OUT_LINE_LENGTH, r.out_pg__line_length);
+  io(OUT_VRES, r.out_pg__vertical_resolution);
+  io(OUT_NB_LINES, r.out_pg__nb_lines);
+  io(OUT_KIND, r.out_pg__kind_of_color);
+  io(OUT_WHITE_IS_ZERO, r.out_pg__color_bilevel__flag_white_is_zero);
+  io(TOP_MARGIN, r.bmp_top_margin_pels);
+}
+
+// Writes a field little-endian at its offset.
+struct pack_field {
+  u8* out;
+  void operator()(u32 at, u8 v) const { out[at] = v; }
+  void operator()(u32 at, u16 v) const { put_le16(out + at, v); }
+  void operator()(u32 at, u32 v) const { put_le32(out + at, v); }
+};
+
+// Reads a field little-endian from its offset.
+struct unpack_field {
+  const u8* in;
+  void operator()(u32 at, u8& v) const { v = in[at]; }
+  void operator()(u32 at, u16& v) const { v = get_le16(in + at); }
+  void operator()(u32 at, u32& v) const { v = get_le32(in + at); }
+};
+
+}  // namespace
+
+void fc__init_pg_conv_pack(const fc__init_pg_conv& r, u8 out[FC_INIT_PG_CONV_SIZE]) {
   std::memset(out, 0, FC_INIT_PG_CONV_SIZE);
-  out[RESULT] = r.result;
-  out[CAUSE] = r.cause;
-  out[ENTITY] = r.entity;
-  put_le32(out + BFI, r.enabled_conversion_bfi);
-  out[IN_ENCODING] = r.in_pg__encoding;
-  put_le16(out + IN_LINE_LENGTH, r.in_pg__line_length);
-  out[IN_PADDING] = r.in_pg__line_padding_mode;
-  out[IN_VRES] = r.in_pg__vertical_resolution;
-  put_le32(out + IN_NB_LINES, r.in_pg__nb_lines);
-  out[IN_KIND] = r.in_pg__kind_of_color;
-  out[IN_WHITE_IS_ZERO] = r.in_pg__color_bilevel__flag_white_is_zero;
-  out[OUT_ENCODING] = r.out_pg__encoding;
-  put_le16(out + OUT_LINE_LENGTH, r.out_pg__line_length);
-  out[OUT_VRES] = r.out_pg__vertical_resolution;
-  put_le32(out + OUT_NB_LINES, r.out_pg__nb_lines);
-  out[OUT_KIND] = r.out_pg__kind_of_color;
-  out[OUT_WHITE_IS_ZERO] = r.out_pg__color_bilevel__flag_white_is_zero;
-  std::memcpy(out + PAGE_HEADER, r.sz_page_header, FC_PAGE_HEADER_SIZE);
-  put_le16(out + TOP_MARGIN, r.bmp_top_margin_pels);
+  visit_init_pg_conv(r, pack_field{out});
+  std::memcpy(out + fc_rec::PAGE_HEADER, r.sz_page_header, FC_PAGE_HEADER_SIZE);
 }
 
 fc__init_pg_conv fc__init_pg_conv_unpack(const u8 in[FC_INIT_PG_CONV_SIZE]) {
-  using namespace fc_rec;
   fc__init_pg_conv r;
-  r.result = in[RESULT];
-  r.cause = in[CAUSE];
-  r.entity = in[ENTITY];
-  r.enabled_conversion_bfi = get_le32(in + BFI);
-  r.in_pg__encoding = in[IN_ENCODING];
-  r.in_pg__line_length = get_le16(in + IN_LINE_LENGTH);
-  r.in_pg__line_padding_mode = in[IN_PADDING];
-  r.in_pg__vertical_resolution = in[IN_VRES];
-  r.in_pg__nb_lines = get_le32(in + IN_NB_LINES);
-  r.in_pg__kind_of_color = in[IN_KIND];
-  r.in_pg__color_bilevel__flag_white_is_zero = in[IN_WHITE_IS_ZERO];
-  r.out_pg__encoding = in[OUT_ENCODING];
-  r.out_pg__line_length = get_le16(in + OUT_LINE_LENGTH);
-  r.out_pg__vertical_resolution = in[OUT_VRES];
-  r.out_pg__nb_lines = get_le32(in + OUT_NB_LINES);
-  r.out_pg__kind_of_color = in[OUT_KIND];
-  r.out_pg__color_bilevel__flag_white_is_zero = in[OUT_WHITE_IS_ZERO];
-  std::memcpy(r.sz_page_header, in + PAGE_HEADER, FC_PAGE_HEADER_SIZE);
+  visit_init_pg_conv(r, unpack_field{in});
+  std::memcpy(r.sz_page_header, in + fc_rec::PAGE_HEADER, FC_PAGE_HEADER_SIZE);
   r.sz_page_header[FC_PAGE_HEADER_SIZE - 1] = '\0';
-  r.bmp_top_margin_pels = get_le16(in + TOP_MARGIN);
   return r;
 }
 

@@ -103,12 +103,7 @@ void fm_down(const fm_channel& ch, code_t code, std::span<const u8> body) {
 }
 
 void fm_readdress(fm_channel& ch, msg_t* m, ent_id_t to, code_t code, u8 sapi) {
-  m->from = ENT_FM;
-  m->to = to;
-  m->code = code;
-  m->sapi = sapi;
-  m->nai = ch.nai;
-  m->conn_id = ch.conn_id;
+  fax_set_route(m, ENT_FM, to, code, ch.nai, sapi, ch.conn_id);
   Send_msg(m);
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/byte_order.h"
+#include "fax/fax_msg.h"
 #include "fax/fax_bit.h"
 #include "fax/t30_channel.h"
 #include "runtime/entity.h"
@@ -413,12 +414,7 @@ void deliver_block(t30_channel& ch, bool page_end) {
     const bool last = page_end && pos + n >= data.size();
     msg_t* m = Alloc_msg();
     if (!m) return;
-    m->from = ENT_T30;
-    m->to = ch.user;
-    m->code = T30_DA_IN;
-    m->nai = ch.nai;
-    m->sapi = ch.sapi;
-    m->conn_id = ch.number;
+    fax_set_route(m, ENT_T30, ch.user, T30_DA_IN, ch.nai, ch.sapi, ch.number);
     m->data_size = 2;
     put_le16(Msg_inline_data(m), last ? 1 : 0);
     if (n) {

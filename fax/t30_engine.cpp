@@ -48,23 +48,10 @@ msg_t* new_msg(t30_channel& ch, ent_id_t to, code_t code, std::span<const u8> bo
 msg_t* new_data_msg(t30_channel& ch, ent_id_t to, code_t code, std::span<const u8> octets, u16 param) {
   msg_t* m = Alloc_msg();
   if (!m) return nullptr;
-  m->from = ENT_T30;
-  m->to = to;
-  m->code = code;
-  m->nai = ch.nai;
-  m->sapi = ch.sapi;
-  m->conn_id = ch.number;
+  fax_set_route(m, ENT_T30, to, code, ch.nai, ch.sapi, ch.number);
   m->data_size = 2;
   put_le16(Msg_inline_area(m), param);
-  if (!octets.empty()) {
-    buffer_t* chain = Store_data_in_buffers(octets.data(), static_cast<u32>(octets.size()), nullptr);
-    if (!chain) {
-      Free_msg(m);
-      return nullptr;
-    }
-    Msg_attach_chain(m, chain);
-  }
-  return m;
+  return fax_attach_copy(m, octets) ? m : nullptr;
 }
 
 // The octets of a data message (its chain) and its parameter word.

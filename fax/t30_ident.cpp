@@ -29,6 +29,14 @@ bool take_text(t30_text& t, std::span<const u8> fif) {
   return true;
 }
 
+// A received text frame that also tells what the far side offers: when it
+// is kept, it is marked present and the far side's option is set.
+void take_marked_text(t30_remote_ident& rx, t30_text& t, u16 present_bit, u8& option, std::span<const u8> fif) {
+  if (!take_text(t, fif)) return;
+  rx.present |= present_bit;
+  option = 1;
+}
+
 // Received address frame: an unread octet, type and length (bit-reversed),
 // then the text; the length must match the frame and be at most 77.
 bool take_address(t30_address& a, std::span<const u8> fif) {
@@ -102,31 +110,11 @@ void t30_ident__take_optional(std::span<const std::span<const u8>> frames, t30_r
         rx.present |= T30_RX_NSD;
         break;
       }
-      case T30_FCF_SUB:
-        if (take_text(rx.subaddress, fif)) {
-          rx.present |= T30_RX_SUBADDRESS;
-          remote.subaddress = 1;
-        }
-        break;
+      case T30_FCF_SUB: take_marked_text(rx, rx.subaddress, T30_RX_SUBADDRESS, remote.subaddress, fif); break;
       case T30_FCF_PWD:
-      case T30_FCF_SID:
-        if (take_text(rx.password, fif)) {
-          rx.present |= T30_RX_PASSWORD;
-          remote.password = 1;
-        }
-        break;
-      case T30_FCF_SEP:
-        if (take_text(rx.sep, fif)) {
-          rx.present |= T30_RX_SEP;
-          remote.selective_polling = 1;
-        }
-        break;
-      case T30_FCF_PSA:
-        if (take_text(rx.psa, fif)) {
-          rx.present |= T30_RX_PSA;
-          remote.polled_subaddress = 1;
-        }
-        break;
+      case T30_FCF_SID: take_marked_text(rx, rx.password, T30_RX_PASSWORD, remote.password, fif); break;
+      case T30_FCF_SEP: take_marked_text(rx, rx.sep, T30_RX_SEP, remote.selective_polling, fif); break;
+      case T30_FCF_PSA: take_marked_text(rx, rx.psa, T30_RX_PSA, remote.polled_subaddress, fif); break;
       case T30_FCF_CIA:
       case T30_FCF_TSA:
       case T30_FCF_CSA:

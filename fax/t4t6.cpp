@@ -283,14 +283,20 @@ struct line_scan {
     c.eol_result = eol_result;
   }
 
+  // Adds as many whole bytes to the window as it has room for, read as one
+  // big-endian word: the block must have at least 8 bytes left.
+  [[gnu::always_inline]] void fill_from_eight() {
+    win |= get_be64(p) >> nb;
+    const int take = (63 - nb) >> 3;
+    p += take;
+    nb += 8 * take;
+  }
+
   // Adds whole bytes to the window; called with nb <= 55, so that at least
   // one byte goes in while the block has data.
   [[gnu::always_inline]] void refill() {
     if (in_end - p >= 8) [[likely]] {
-      win |= get_be64(p) >> nb;
-      const int take = (63 - nb) >> 3;
-      p += take;
-      nb += 8 * take;
+      fill_from_eight();
       return;
     }
     while (nb <= 55 && p < in_end) {  // nb stays below 64
@@ -305,10 +311,7 @@ struct line_scan {
   // the bit count is a branch mispredicted every few codes.
   [[gnu::always_inline]] void top_up() {
     if (in_end - p >= 8) [[likely]] {
-      win |= get_be64(p) >> nb;
-      const int take = (63 - nb) >> 3;
-      p += take;
-      nb += 8 * take;
+      fill_from_eight();
     } else if (nb <= 55) {
       refill();
     }
@@ -618,19 +621,38 @@ struct changes_deleter {
 };
 using changes_ptr = std::unique_ptr<u32, changes_deleter>;
 
-}  // namespace
-
-u16 t4t6__open(t4t6_decoder** handle, u8 coding, u32 width) {
+// The start shared by the decoder's and the encoder's open: checks the
+// arguments, then allocates the handle and its context and gives the context
+// its coding and width.  Everything allocated stays owned by `h` and `c`
+// until open_finish hands it over.
+template <class Handle, class Ctx>
+u16 open_start(Handle** handle, u8 coding, u32 width, std::unique_ptr<Handle>& h, std::unique_ptr<Ctx>& c) {
   if (!handle) return T4T6_OPEN_NO_HANDLE;
   *handle = nullptr;
   if (coding < T4T6_MH || coding > T4T6_MMR || width == 0 || width > T4T6_MAX_WIDTH) return T4T6_OPEN_BAD_PARAM;
-  // Everything allocated here is owned locally until the handle is complete.
-  std::unique_ptr<t4t6_decoder> h(new (std::nothrow) t4t6_decoder);
+  h.reset(new (std::nothrow) Handle);
   if (!h) return T4T6_OPEN_ALLOC_HANDLE;
-  std::unique_ptr<t4t6_decoder_ctx> c(new (std::nothrow) t4t6_decoder_ctx);
+  c.reset(new (std::nothrow) Ctx);
   if (!c) return T4T6_OPEN_ALLOC_CTX;
   c->coding = coding;
   c->width = width;
+  return T4T6_OPEN_OK;
+}
+
+// The complete handle takes its context and goes to the caller.
+template <class Handle, class Ctx>
+u16 open_finish(Handle** handle, std::unique_ptr<Handle>& h, std::unique_ptr<Ctx>& c) {
+  h->ctx = c.release();
+  *handle = h.release();
+  return T4T6_OPEN_OK;
+}
+
+}  // namespace
+
+u16 t4t6__open(t4t6_decoder** handle, u8 coding, u32 width) {
+  std::unique_ptr<t4t6_decoder> h;
+  std::unique_ptr<t4t6_decoder_ctx> c;
+  if (const u16 r = open_start(handle, coding, width, h, c); r != T4T6_OPEN_OK) return r;
   c->cap = width + 4;
   changes_ptr cur(new_changes(c->cap));
   if (!cur) return T4T6_OPEN_NO_ARRAY_1;
@@ -643,9 +665,7 @@ u16 t4t6__open(t4t6_decoder** handle, u8 coding, u32 width) {
   c->kind = coding == T4T6_MMR ? 2 : 1;
   c->empty_threshold = coding == T4T6_MMR ? 1 : 4;
   reset_line(*c);
-  h->ctx = c.release();
-  *handle = h.release();
-  return T4T6_OPEN_OK;
+  return open_finish(handle, h, c);
 }
 
 i16 t4t6__decode_line(t4t6_decoder_ctx* ctx) {
@@ -674,15 +694,22 @@ void clear_output(t4t6_decoder* h) {
   if (h->line) t4t6__zero_bytes(h->line, (h->ctx->width + 7) / 8);
 }
 
-}  // namespace
-
-void t4t6__decode_page(t4t6_decoder* h) {
-  if (!h || !h->ctx) return;
+// The start of a page call: the flags of the last call are cleared; the
+// context, or null when there is no page being decoded.
+t4t6_decoder_ctx* start_page_call(t4t6_decoder* h) {
+  if (!h || !h->ctx) return nullptr;
   h->end_of_data = 0;
   h->line_ready = 0;
   h->error_line = 0;
-  if (h->page_status != T4T6_PAGE_DECODING) return;
-  t4t6_decoder_ctx& c = *h->ctx;
+  return h->page_status == T4T6_PAGE_DECODING ? h->ctx : nullptr;
+}
+
+}  // namespace
+
+void t4t6__decode_page(t4t6_decoder* h) {
+  t4t6_decoder_ctx* const ctx = start_page_call(h);
+  if (!ctx) return;
+  t4t6_decoder_ctx& c = *ctx;
   if (c.need_data) {
     c.bits_before += u64{c.in_len} * 8;
     c.in = h->data;
@@ -729,12 +756,9 @@ void t4t6__decode_page(t4t6_decoder* h) {
 }
 
 void t4t6__finish_page(t4t6_decoder* h) {
-  if (!h || !h->ctx) return;
-  h->end_of_data = 0;
-  h->line_ready = 0;
-  h->error_line = 0;
-  if (h->page_status != T4T6_PAGE_DECODING) return;
-  t4t6_decoder_ctx& c = *h->ctx;
+  t4t6_decoder_ctx* const ctx = start_page_call(h);
+  if (!ctx) return;
+  t4t6_decoder_ctx& c = *ctx;
   c.out = h->line;
   const bool complete = c.state == S_WAIT_EOL || (c.state == S_NEED_TAG && c.eol_result == T4T6_LINE_DONE);
   const bool nothing = (c.state == S_CODING && c.a0 < 0 && c.run_acc == 0 && c.h_left == 0) ||
@@ -916,16 +940,9 @@ struct bit_sink {
 }  // namespace
 
 u16 t4t6__open_encoder(t4t6_encoder** handle, u8 coding, u32 width, u32 k) {
-  if (!handle) return T4T6_OPEN_NO_HANDLE;
-  *handle = nullptr;
-  if (coding < T4T6_MH || coding > T4T6_MMR || width == 0 || width > T4T6_MAX_WIDTH) return T4T6_OPEN_BAD_PARAM;
-  // Everything allocated here is owned locally until the handle is complete.
-  std::unique_ptr<t4t6_encoder> h(new (std::nothrow) t4t6_encoder);
-  if (!h) return T4T6_OPEN_ALLOC_HANDLE;
-  std::unique_ptr<t4t6_encoder_ctx> c(new (std::nothrow) t4t6_encoder_ctx);
-  if (!c) return T4T6_OPEN_ALLOC_CTX;
-  c->coding = coding;
-  c->width = width;
+  std::unique_ptr<t4t6_encoder> h;
+  std::unique_ptr<t4t6_encoder_ctx> c;
+  if (const u16 r = open_start(handle, coding, width, h, c); r != T4T6_OPEN_OK) return r;
   c->k = std::max<u32>(k, 1);
   std::unique_ptr<u32[]> cur(new (std::nothrow) u32[width + 4]);
   std::unique_ptr<u32[]> ref(new (std::nothrow) u32[width + 4]);
@@ -933,9 +950,7 @@ u16 t4t6__open_encoder(t4t6_encoder** handle, u8 coding, u32 width, u32 k) {
   c->cur = cur.release();
   c->ref = ref.release();
   c->ref[0] = c->ref[1] = c->ref[2] = width;
-  h->ctx = c.release();
-  *handle = h.release();
-  return T4T6_OPEN_OK;
+  return open_finish(handle, h, c);
 }
 
 bool t4t6__encode_line(t4t6_encoder* h) {
