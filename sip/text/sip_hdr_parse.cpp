@@ -2,6 +2,7 @@
 // Call-ID, Content-Length and the media types.  The other headers are in
 // sip_hdr_parse_other.cpp.
 #include "sip/text/sip_hdr_parse.h"
+#include "sip/text/sip_code_rows.h"
 #include "sip/text/sip_media_rows.h"
 
 #include "sip/text/sip_hdr_parse_int.h"
@@ -213,13 +214,9 @@ elem route_element(sip_parser& ps, sip_name_addr* na) {
   return other_params_only(ps, true, true, &na->params_other) ? elem::ok : elem::fail;
 }
 
-u8 parse_route(sip_parser& ps) {
-  return parse_list(ps, id_t::route, SIP_MAX_ROUTE,
-                    [&ps](unsigned row) { return route_element(ps, &ps.area.route[row]); });
-}
+u8 parse_route(sip_parser& ps) { return parse_rows(ps, id_t::route, &sip_hdr_area_t::route, route_element); }
 u8 parse_record_route(sip_parser& ps) {
-  return parse_list(ps, id_t::record_route, SIP_MAX_RECORD_ROUTE,
-                    [&ps](unsigned row) { return route_element(ps, &ps.area.record_route[row]); });
+  return parse_rows(ps, id_t::record_route, &sip_hdr_area_t::record_route, route_element);
 }
 u8 parse_service_route(sip_parser& ps) {
   return parse_list(ps, id_t::service_route, 1, [&ps](unsigned) { return route_element(ps, &ps.area.service_route); });
@@ -237,18 +234,13 @@ elem name_addr_alone(sip_parser& ps, sip_name_addr* na, na_form form) {
 elem bracket_only_element(sip_parser& ps, sip_name_addr* na) { return name_addr_alone(ps, na, na_form::brackets_only); }
 elem identity_element(sip_parser& ps, sip_name_addr* na) { return name_addr_alone(ps, na, na_form::bare_to_comma); }
 
-u8 parse_path(sip_parser& ps) {
-  return parse_list(ps, id_t::path, SIP_MAX_PATH,
-                    [&ps](unsigned row) { return bracket_only_element(ps, &ps.area.path[row]); });
-}
+u8 parse_path(sip_parser& ps) { return parse_rows(ps, id_t::path, &sip_hdr_area_t::path, bracket_only_element); }
 u8 parse_p_media_authorization(sip_parser& ps) {
-  return parse_list(ps, id_t::p_media_authorization, SIP_MAX_P_MEDIA_AUTHORIZATION,
-                    [&ps](unsigned row) { return bracket_only_element(ps, &ps.area.p_media_authorization[row]); });
+  return parse_rows(ps, id_t::p_media_authorization, &sip_hdr_area_t::p_media_authorization, bracket_only_element);
 }
 
 u8 parse_p_asserted_identity(sip_parser& ps) {
-  return parse_list(ps, id_t::p_asserted_identity, SIP_MAX_P_ASSERTED_IDENTITY,
-                    [&ps](unsigned row) { return identity_element(ps, &ps.area.p_asserted_identity[row]); });
+  return parse_rows(ps, id_t::p_asserted_identity, &sip_hdr_area_t::p_asserted_identity, identity_element);
 }
 u8 parse_p_preferred_identity(sip_parser& ps) {
   return parse_list(ps, id_t::p_preferred_identity, 1,
@@ -350,8 +342,7 @@ elem contact_element(sip_parser& ps, unsigned row) {
     } else if (param_is(ps, "action", &eq)) {
       if (!eq) return elem::fail;
       sip_str v = run(ps, SIP_CC_TOKEN);
-      static constexpr sip_code_row actions[] = {{'p', "proxy"}, {'r', "redirect"}};
-      if (!lookup(v, actions, 2, &c->action)) return elem::fail;
+      if (!lookup(v, sip_codes::contact_actions, &c->action)) return elem::fail;
     } else if (param_is(ps, "expires", &eq)) {
       if (!eq) return elem::fail;
       if (peek(ps) == '"') {
@@ -651,9 +642,7 @@ bool sip_parse_disposition(sip_parser& ps, sip_disposition_rec* rec) {
   rec->handling = SIP_CODE_NONE;
   sip_str type = run(ps, SIP_CC_TOKEN);
   if (type.len == 0) return false;
-  static constexpr sip_code_row dispositions[] = {
-      {'r', "render"}, {'s', "session"}, {'t', "icon"}, {'a', "alert"}, {'i', "signal"}};
-  if (!lookup(type, dispositions, 5, &rec->disposition)) {
+  if (!lookup(type, sip_codes::disposition_types, &rec->disposition)) {
     if (type.len > 32) return false;
     rec->disposition = SIP_CODE_NONE;
     rec->disposition_text = type;
@@ -665,10 +654,9 @@ bool sip_parse_disposition(sip_parser& ps, sip_disposition_rec* rec) {
     char* start = cur(ps);
     bool eq;
     if (param_is(ps, "handling", &eq) && eq) {
-      static constexpr sip_code_row handling[] = {{'o', "optional"}, {'r', "required"}};
       sip_str v = run(ps, SIP_CC_TOKEN);
       if (v.len == 0) return false;
-      if (!lookup(v, handling, 2, &rec->handling)) rec->handling = SIP_CODE_NONE;
+      if (!lookup(v, sip_codes::handlings, &rec->handling)) rec->handling = SIP_CODE_NONE;
     } else {
       cur(ps) = start;
       if (sip_scan__other_param(ps.scan, &rec->params_other) != SIP_SCAN_OK) return false;

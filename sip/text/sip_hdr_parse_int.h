@@ -57,6 +57,11 @@ inline bool lookup(sip_str word, const sip_code_row* table, unsigned rows, u8* c
   return sip_scan__match_code(&p, word.len, table, rows, code) == SIP_SCAN_OK;
 }
 
+template <std::size_t N>
+inline bool lookup(sip_str word, const sip_code_row (&table)[N], u8* code) {
+  return lookup(word, table, N, code);
+}
+
 // A quoted string at the cursor whose inside is at most `max` bytes.
 inline bool quoted(sip_parser& ps, sip_str* inside, u16 max) {
   return sip_scan__quoted_string(ps.scan, inside) && inside->len <= max;
@@ -106,6 +111,13 @@ u8 parse_list(sip_parser& ps, id_t id, unsigned limit, F element) {
   if (stored == 0) return SIP_HDR_NOTHING;
   count = static_cast<u8>(count + stored - 1);
   return done(id);
+}
+
+// A list header kept in the work area's array `rows`, as many values as the
+// array holds: `element(ps, rec)` parses one value into its record.
+template <class Rec, std::size_t N, class F>
+u8 parse_rows(sip_parser& ps, id_t id, Rec (sip_hdr_area_t::*rows)[N], F element) {
+  return parse_list(ps, id, N, [&ps, rows, element](unsigned row) { return element(ps, &(ps.area.*rows)[row]); });
 }
 
 // Name-address forms.
