@@ -61,6 +61,12 @@ struct sip_module {
 };
 extern sip_module sip_mod;
 
+// Addresses a message from ENT_SIP and sends it (sip_entity.cpp).
+void sip_send_msg(msg_t* m, ent_id_t to, u16 nai, u8 sapi, u16 conn_id, code_t code);
+// A message holding a copy of the n bytes at data, addressed and sent as
+// above; nothing when no message can be had.
+void sip_send_data(ent_id_t to, u16 nai, u8 sapi, u16 conn_id, code_t code, const u8* data, u32 n);
+
 sip_endpoint* sip_endpoint_by_user_nai(u16 nai);
 sip_endpoint* sip_endpoint_by_transport_nai(u16 nai);
 

@@ -19,6 +19,7 @@
 #include "sip/ent/sip_call.h"
 #include "sip/ent/sip_dialog_sm.h"
 #include "sip/ent/sip_entity.h"
+#include "sip/ent/sip_entity_int.h"
 #include "sip/ent/sip_tx.h"
 #include "sip/ent/sip_slot_sm.h"
 
@@ -131,13 +132,7 @@ u16 sip_rx__deliver(sip_endpoint& ep, u32 ci, u8 dialog, u8 code, bool request) 
     Free_buffer(chain);
     return 3;
   }
-  m->from = ENT_SIP;
-  m->to = ep.cfg.user_entity;
-  m->nai = ep.cfg.nai;
-  m->sapi = 0;
-  m->conn_id = c.conn_id;
-  m->code = code;
-  Send_msg(m);
+  sip_send_msg(m, ep.cfg.user_entity, ep.cfg.nai, 0, c.conn_id, code);
   if (request && code != ACK_IN && dialog < SIP_DIALOGS) sip_dialog__arm_supervision(ep, c, dialog);
   return 2;
 }

@@ -17,6 +17,7 @@
 #include "sip/ent/sip_call.h"
 #include "sip/ent/sip_dialog_sm.h"
 #include "sip/ent/sip_entity.h"
+#include "sip/ent/sip_entity_int.h"
 #include "sip/ent/sip_rx.h"
 #include "sip/ent/sip_tx.h"
 
@@ -150,13 +151,7 @@ void sip_confirm_local(const sip_endpoint& ep, const sip_call& c, u8 code, u16 s
     Free_buffer(chain);
     return;
   }
-  m->from = ENT_SIP;
-  m->to = ep.cfg.user_entity;
-  m->nai = ep.cfg.nai;
-  m->sapi = 0;
-  m->conn_id = c.conn_id;
-  m->code = static_cast<code_t>(code + 128);
-  Send_msg(m);
+  sip_send_msg(m, ep.cfg.user_entity, ep.cfg.nai, 0, c.conn_id, static_cast<code_t>(code + 128));
 }
 
 u8 send_prim() {
