@@ -12,15 +12,7 @@ namespace {
 using H = ssc_header_id;
 
 // The module's description and its records.
-struct desc_records {
-  sdp_session session;
-  sdp_origin origin;
-  sdp_media_av av[SDP_MAX_AV];
-  sdp_rtpmap rtpmap[SDP_MAX_RTPMAP];
-  sdp_media_other other[SDP_MAX_OTHER];
-  sdp_media_image image[SDP_MAX_IMAGE];
-};
-desc_records records;
+sdp_records records;
 sdp_desc desc;
 
 // The parser's work area (payload types, address bytes, extra lines).  A
@@ -32,14 +24,8 @@ u8 work_area[WORK_ROOM];
 
 // Clears every record and points the description at them, counts 0.
 void reset_desc() {
-  records = desc_records{};
-  desc = sdp_desc{};
-  desc.session = &records.session;
-  desc.origin = &records.origin;
-  desc.av = records.av;
-  desc.rtpmap = records.rtpmap;
-  desc.other = records.other;
-  desc.image = records.image;
+  records = sdp_records{};
+  desc = records.describe();
 }
 
 // Part number of a body-part header.
