@@ -287,26 +287,22 @@ void timer_dispatch() {
 }  // namespace
 
 void sip_send_msg(msg_t* m, ent_id_t to, u16 nai, u8 sapi, u16 conn_id, code_t code) {
-  m->from = ENT_SIP;
-  m->to = to;
-  m->nai = nai;
-  m->sapi = sapi;
-  m->conn_id = conn_id;
-  m->code = code;
+  Msg_set_head(m, {ENT_SIP, to, code, nai, sapi, conn_id});
   Send_msg(m);
 }
 
-void sip_send_data(ent_id_t to, u16 nai, u8 sapi, u16 conn_id, code_t code, const u8* data, u32 n) {
+bool sip_send_data(ent_id_t to, u16 nai, u8 sapi, u16 conn_id, code_t code, const u8* data, u32 n) {
   msg_t* m = nullptr;
   buffer_t* b = nullptr;
   u8* p = nullptr;
   Alloc_msg_data(&m, &b, n, &p);
   if (m == nullptr || p == nullptr) {
     if (m != nullptr) Free_msg(m);
-    return;
+    return false;
   }
   if (n) std::memcpy(p, data, n);
   sip_send_msg(m, to, nai, sapi, conn_id, code);
+  return true;
 }
 
 sip_endpoint* sip_endpoint_by_user_nai(u16 nai) {

@@ -39,21 +39,12 @@ void arm_slot(const sip_endpoint& ep, const sip_call& c, sip_transaction_slot& s
   s.retransmit.start(SIP_TIMER_NEVER, s.index);
   s.timeout.start(SIP_TIMER_NEVER, s.index);
   s.last_use = om_os_tick();
-  msg_t* m = nullptr;
-  buffer_t* b = nullptr;
-  u8* p = nullptr;
-  Alloc_msg_data(&m, &b, SIP_SLOT_ARM_SIZE, &p);
-  if (m == nullptr || p == nullptr) {
-    if (m != nullptr) Free_msg(m);
+  const u8 arm[SIP_SLOT_ARM_SIZE] = {s.index, s.retransmit.counter, s.timeout.counter};
+  if (!sip_send_data(ENT_SIP, ep.cfg.nai, 0, c.conn_id, SIP_SLOT_ARM_RQ, arm, SIP_SLOT_ARM_SIZE)) {
     // No message to wait with: the cells start now.
     (void)s.retransmit.resume(s.retransmit.counter, s.interval_ms, s.index);
     (void)s.timeout.resume(s.timeout.counter, timeout_of(ep), s.index);
-    return;
   }
-  p[0] = s.index;
-  p[1] = s.retransmit.counter;
-  p[2] = s.timeout.counter;
-  sip_send_msg(m, ENT_SIP, ep.cfg.nai, 0, c.conn_id, SIP_SLOT_ARM_RQ);
 }
 
 // A free transaction slot of the message's dialog, moved on by `ev` and
