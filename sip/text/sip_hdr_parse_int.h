@@ -169,15 +169,32 @@ bool skip_param(sip_parser& ps);
 // cursor, 0 at the end of the value or a ',' (`list`), -1 otherwise.
 int next_param(sip_parser& ps, bool tight, bool list);
 
-// The rest of a value's header parameters (next_param's `tight` and `list`),
-// none of them known: each goes to sip_scan__other_param into `other`.  True
+// How a value's parameter reader took the parameter at the cursor.
+enum class param { taken, bad, other };
+
+// The rest of a value's header parameters (next_param's `tight` and `list`):
+// `known()` reads the one at the cursor when it knows it; every other goes
+// whole (from where it starts) to sip_scan__other_param into `other`.  True
 // at the end of the value, false when a parameter is malformed.
-inline bool other_params_only(sip_parser& ps, bool tight, bool list, sip_str* other) {
+template <class F>
+bool each_param(sip_parser& ps, bool tight, bool list, sip_str* other, F known) {
   for (;;) {
     const int np = next_param(ps, tight, list);
     if (np == 0) return true;
-    if (np < 0 || sip_scan__other_param(ps.scan, other) != SIP_SCAN_OK) return false;
+    if (np < 0) return false;
+    char* start = cur(ps);
+    const param r = known();
+    if (r == param::bad) return false;
+    if (r == param::other) {
+      cur(ps) = start;
+      if (sip_scan__other_param(ps.scan, other) != SIP_SCAN_OK) return false;
+    }
   }
+}
+
+// The same when none of the parameters is known.
+inline bool other_params_only(sip_parser& ps, bool tight, bool list, sip_str* other) {
+  return each_param(ps, tight, list, other, [] { return param::other; });
 }
 
 // Type and subtype codes of a media type; texts (at most 16 and 32 bytes)

@@ -140,24 +140,18 @@ u8 parse_call_info(sip_parser& ps) {
     *r = sip_call_info_rec{};
     r->purpose = SIP_CODE_NONE;
     if (!info_uri(ps, &r->uri)) return elem::fail;
-    for (;;) {
-      int np = next_param(ps, false, true);
-      if (np == 0) return elem::ok;
-      if (np < 0) return elem::fail;
-      char* start = cur(ps);
+    const bool ok = each_param(ps, false, true, &r->params_other, [&ps, r] {
       bool eq;
-      if (param_is(ps, "purpose", &eq) && eq) {
-        sip_str v = run(ps, SIP_CC_TOKEN);
-        if (v.len == 0) return elem::fail;
-        if (!lookup(v, sip_codes::purposes, &r->purpose)) {
-          if (v.len > 8) return elem::fail;
-          r->purpose_text = v;
-        }
-        continue;
+      if (!param_is(ps, "purpose", &eq) || !eq) return param::other;
+      sip_str v = run(ps, SIP_CC_TOKEN);
+      if (v.len == 0) return param::bad;
+      if (!lookup(v, sip_codes::purposes, &r->purpose)) {
+        if (v.len > 8) return param::bad;
+        r->purpose_text = v;
       }
-      cur(ps) = start;
-      if (sip_scan__other_param(ps.scan, &r->params_other) != SIP_SCAN_OK) return elem::fail;
-    }
+      return param::taken;
+    });
+    return ok ? elem::ok : elem::fail;
   });
 }
 
@@ -321,19 +315,12 @@ u8 parse_session_expires(sip_parser& ps) {
   *r = sip_session_expires_rec{};
   r->refresher = SIP_CODE_NONE;
   if (!number(ps, &r->delta)) return SIP_HDR_FAILED;
-  for (;;) {
-    int np = next_param(ps, false, false);
-    if (np == 0) return done(id_t::session_expires);
-    if (np < 0) return SIP_HDR_FAILED;
-    char* start = cur(ps);
+  const bool ok = each_param(ps, false, false, &r->params_other, [&ps, r] {
     bool eq;
-    if (param_is(ps, "refresher", &eq) && eq) {
-      if (!lookup(run(ps, SIP_CC_TOKEN), sip_codes::refreshers, &r->refresher)) return SIP_HDR_FAILED;
-      continue;
-    }
-    cur(ps) = start;
-    if (sip_scan__other_param(ps.scan, &r->params_other) != SIP_SCAN_OK) return SIP_HDR_FAILED;
-  }
+    if (!param_is(ps, "refresher", &eq) || !eq) return param::other;
+    return lookup(run(ps, SIP_CC_TOKEN), sip_codes::refreshers, &r->refresher) ? param::taken : param::bad;
+  });
+  return ok ? done(id_t::session_expires) : SIP_HDR_FAILED;
 }
 
 u8 parse_session_id(sip_parser& ps) {
@@ -536,27 +523,23 @@ u8 parse_reason(sip_parser& ps) {
       r->protocol = SIP_CODE_NONE;
       r->protocol_text = p;
     }
-    for (;;) {
-      int np = next_param(ps, false, true);
-      if (np == 0) return elem::ok;
-      if (np < 0) return elem::fail;
-      char* start = cur(ps);
+    const bool ok = each_param(ps, false, true, &r->params_other, [&ps, r] {
       bool eq;
       if (param_is(ps, "cause", &eq) && eq) {
         u32 c;
-        if (!number(ps, &c) || c > 0xFFFE) return elem::fail;
+        if (!number(ps, &c) || c > 0xFFFE) return param::bad;
         r->cause = static_cast<u16>(c);
-        continue;
+        return param::taken;
       }
       if (param_is(ps, "text", &eq) && eq) {
         sip_str t;
-        if (!quoted(ps, &t, 64)) return elem::fail;
+        if (!quoted(ps, &t, 64)) return param::bad;
         r->text = t;
-        continue;
+        return param::taken;
       }
-      cur(ps) = start;
-      if (sip_scan__other_param(ps.scan, &r->params_other) != SIP_SCAN_OK) return elem::fail;
-    }
+      return param::other;
+    });
+    return ok ? elem::ok : elem::fail;
   });
 }
 
@@ -612,35 +595,32 @@ u8 parse_diversion(sip_parser& ps) {
     d->reason = d->counter = d->limit = d->privacy = d->screen = SIP_CODE_NONE;
     bool bare;
     if (!parse_name_addr(ps, &d->na, na_form::bare_noparams, &bare)) return elem::fail;
-    for (;;) {
-      int np = next_param(ps, false, true);
-      if (np == 0) return elem::ok;
-      if (np < 0) return elem::fail;
-      char* start = cur(ps);
+    const bool ok = each_param(ps, false, true, &d->na.params_other, [&ps, d] {
       bool eq;
       if (param_is(ps, "reason", &eq) && eq) {
         if (peek(ps) == '"') {
-          if (!quoted(ps, &d->reason_text, SIP_OTHER_PARAMS_MAX)) return elem::fail;
+          if (!quoted(ps, &d->reason_text, SIP_OTHER_PARAMS_MAX)) return param::bad;
         } else if (!lookup(run(ps, SIP_CC_TOKEN), sip_codes::diversion_reasons, &d->reason)) {
-          return elem::fail;
+          return param::bad;
         }
       } else if (param_is(ps, "counter", &eq) && eq) {
-        if (!one_or_two_digits(ps, &d->counter)) return elem::fail;
+        if (!one_or_two_digits(ps, &d->counter)) return param::bad;
       } else if (param_is(ps, "limit", &eq) && eq) {
-        if (!one_or_two_digits(ps, &d->limit)) return elem::fail;
+        if (!one_or_two_digits(ps, &d->limit)) return param::bad;
       } else if (param_is(ps, "privacy", &eq) && eq) {
         if (peek(ps) == '"') {
-          if (!quoted(ps, &d->privacy_text, SIP_OTHER_PARAMS_MAX)) return elem::fail;
+          if (!quoted(ps, &d->privacy_text, SIP_OTHER_PARAMS_MAX)) return param::bad;
         } else if (!lookup(run(ps, SIP_CC_TOKEN), sip_codes::diversion_privacy, &d->privacy)) {
-          return elem::fail;
+          return param::bad;
         }
       } else if (param_is(ps, "screen", &eq) && eq) {
-        if (!lookup(run(ps, SIP_CC_TOKEN), sip_codes::screens, &d->screen)) return elem::fail;
+        if (!lookup(run(ps, SIP_CC_TOKEN), sip_codes::screens, &d->screen)) return param::bad;
       } else {
-        cur(ps) = start;
-        if (sip_scan__other_param(ps.scan, &d->na.params_other) != SIP_SCAN_OK) return elem::fail;
+        return param::other;
       }
-    }
+      return param::taken;
+    });
+    return ok ? elem::ok : elem::fail;
   });
 }
 
