@@ -572,10 +572,18 @@ bool media_type_codes(sip_str type, sip_str subtype, u8* tcode, u8* scode, sip_s
 
 }  // namespace sip_hp
 
-bool sip_parse_media_type(sip_parser& ps, sip_media_type_rec* rec) {
-  u8 part = rec->part;
+namespace {
+// Empties a header record of a body part, all but its part number.
+template <class R>
+void clear_but_part(R* rec) {
+  const u8 part = rec->part;
   sip_scan__clear(rec, sizeof *rec);
   rec->part = part;
+}
+}  // namespace
+
+bool sip_parse_media_type(sip_parser& ps, sip_media_type_rec* rec) {
+  clear_but_part(rec);
   rec->base = SIP_CODE_NONE;
   sip_str type = run(ps, SIP_CC_TOKEN);
   sip_scan__skip_lws(ps.scan);
@@ -612,9 +620,7 @@ bool sip_parse_media_type(sip_parser& ps, sip_media_type_rec* rec) {
 }
 
 bool sip_parse_disposition(sip_parser& ps, sip_disposition_rec* rec) {
-  u8 part = rec->part;
-  sip_scan__clear(rec, sizeof *rec);
-  rec->part = part;
+  clear_but_part(rec);
   rec->handling = SIP_CODE_NONE;
   sip_str type = run(ps, SIP_CC_TOKEN);
   if (type.len == 0) return false;
