@@ -162,31 +162,17 @@ inline constexpr auto diversion_fields =
 inline constexpr sip_elem_field number_fields[] = {
     KV_ELEM_NUM(4, u32, sip_number_rec, value),
 };
-// reply_to (id 44): fixed length 38, at most 1.
-inline constexpr sip_elem_field reply_to_fields[] = {
-    KV_ELEM_NUM(2, u8, sip_name_addr, quoted),
-    KV_ELEM_NUM(3, u8, sip_name_addr, addr.scheme),
-    KV_ELEM_NUM(4, u8, sip_name_addr, addr.global),
-    KV_ELEM_NUM(6, u16, sip_name_addr, addr.port),
-    KV_ELEM_NUM(8, u8, sip_name_addr, addr.user_param),
-    KV_ELEM_STR(10, text, sip_name_addr, addr.phone_number),
-    KV_ELEM_STR(12, text, sip_name_addr, addr.isub),
-    KV_ELEM_STR(14, text, sip_name_addr, addr.postd),
-    KV_ELEM_STR(16, text, sip_name_addr, addr.phone_context),
-    KV_ELEM_STR(18, text, sip_name_addr, addr.tsp),
-    KV_ELEM_STR(20, text, sip_name_addr, addr.tel_other),
-    KV_ELEM_STR(22, text, sip_name_addr, display),
-    KV_ELEM_STR(24, text, sip_name_addr, addr.user),
-    KV_ELEM_STR(26, text, sip_name_addr, addr.password),
-    KV_ELEM_STR(28, raw, sip_name_addr, addr.ipv4),
-    KV_ELEM_STR(30, text, sip_name_addr, addr.host),
-    KV_ELEM_STR(32, text, sip_name_addr, addr.user_other),
-    KV_ELEM_STR(34, text, sip_name_addr, params_other),
-};
+// reply_to (id 44): fixed length 38, at most 1.  The name-address without
+// transport, ttl, method, lr, maddr, other transport and headers, then its
+// parameters.
+inline constexpr auto reply_to_fields =
+    sip_elem_join(sip_elem_rows<0, 4>(name_addr_fields, 0), sip_elem_rows<6, 7>(name_addr_fields, -2),
+                  sip_elem_rows<9, 20>(name_addr_fields, -4), sip_elem_rows<22, 23>(name_addr_fields, -8),
+                  std::array{KV_ELEM_STR(34, text, sip_name_addr, params_other)});
 // from, to (ids 23, 56): fixed length 40.  Reply-To's fields, the tag and the
 // address text.
 inline constexpr auto from_to_fields = sip_elem_join(
-    sip_elem_rows<0, std::size(reply_to_fields)>(reply_to_fields, 0),
+    reply_to_fields,
     std::array{KV_ELEM_STR(36, text, sip_name_addr, tag), KV_ELEM_STR(38, text, sip_name_addr, addr.text)});
 // history_info (id 24): fixed length 52, at most 1.
 inline constexpr auto history_info_fields = sip_elem_join(

@@ -232,7 +232,7 @@ inline constexpr sip_elem_layout sip_elem_layouts[] = {
     {static_cast<sip_header_id>(43), 18, 1, replaces_fields, std::size(replaces_fields),
      [](unsigned) -> void* { return &sip_hdr_area.replaces; },
      [](void* r) { *static_cast<sip_replaces_rec*>(r) = sip_replaces_rec{}; }},
-    {static_cast<sip_header_id>(44), 38, 1, reply_to_fields, std::size(reply_to_fields),
+    {static_cast<sip_header_id>(44), 38, 1, reply_to_fields.data(), std::size(reply_to_fields),
      [](unsigned) -> void* { return &sip_hdr_area.reply_to; },
      [](void* r) { *static_cast<sip_name_addr*>(r) = sip_name_addr{}; }},
     {static_cast<sip_header_id>(45), 4, 1, code_fields, std::size(code_fields),
