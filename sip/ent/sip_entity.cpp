@@ -30,25 +30,6 @@ constexpr u16 NO_NAI = 0xFFFF;
 constexpr std::size_t REPORT_SIZE = 72;
 constexpr u8 ERROR_IN_SIZE = 6;
 
-void send_simple(ent_id_t to, u16 nai, u8 sapi, u16 conn_id, code_t code, const u8* data, u32 n) {
-  msg_t* m = nullptr;
-  buffer_t* b = nullptr;
-  u8* p = nullptr;
-  Alloc_msg_data(&m, &b, n, &p);
-  if (m == nullptr || p == nullptr) {
-    if (m != nullptr) Free_msg(m);
-    return;
-  }
-  if (n) std::memcpy(p, data, n);
-  m->from = ENT_SIP;
-  m->to = to;
-  m->nai = nai;
-  m->sapi = sapi;
-  m->conn_id = conn_id;
-  m->code = code;
-  Send_msg(m);
-}
-
 // ---- hooks of the downward dispatch -------------------------------------
 
 bool hook_endpoint_ready() { return sip_mod.ep != nullptr && sip_mod.ep->running != 0; }
@@ -276,7 +257,7 @@ void tick() {
     const sip_endpoint& first = *sip_mod.endpoints.front();
     u8 data[4] = {0, 0, lagging, 0};
     put_host16(data, sip_seq_window.sequence);
-    send_simple(first.cfg.user_entity, first.cfg.nai, 0, 0xFFFF, SIP_TICK_IN, data, 4);
+    sip_send_data(first.cfg.user_entity, first.cfg.nai, 0, 0xFFFF, SIP_TICK_IN, data, 4);
   }
   if (sip_mod.tick_period_ms != SIP_TIMER_NEVER) sip_mod.tick.start(sip_mod.tick_period_ms, 0);
 }
@@ -304,6 +285,25 @@ void timer_dispatch() {
 }
 
 }  // namespace
+
+void sip_send_msg(msg_t* m, ent_id_t to, u16 nai, u8 sapi, u16 conn_id, code_t code) {
+  Msg_set_head(m, {ENT_SIP, to, code, nai, sapi, conn_id});
+  Send_msg(m);
+}
+
+bool sip_send_data(ent_id_t to, u16 nai, u8 sapi, u16 conn_id, code_t code, const u8* data, u32 n) {
+  msg_t* m = nullptr;
+  buffer_t* b = nullptr;
+  u8* p = nullptr;
+  Alloc_msg_data(&m, &b, n, &p);
+  if (m == nullptr || p == nullptr) {
+    if (m != nullptr) Free_msg(m);
+    return false;
+  }
+  if (n) std::memcpy(p, data, n);
+  sip_send_msg(m, to, nai, sapi, conn_id, code);
+  return true;
+}
 
 sip_endpoint* sip_endpoint_by_user_nai(u16 nai) {
   return nai < sip_mod.by_user_nai.size() ? sip_mod.by_user_nai[nai] : nullptr;
@@ -393,7 +393,7 @@ void sip_send_error_in(ent_id_t dest, u16 nai, u16 conn_id, u16 error, u8 detail
   sip_mod.pending_error_conn = conn_id;
   u8 body[ERROR_IN_SIZE] = {0, 0, detail1, detail2, detail3, 0};
   put_host16(body, error);
-  send_simple(dest, nai, 0, conn_id, SIP_ERROR_IN, body, ERROR_IN_SIZE);
+  sip_send_data(dest, nai, 0, conn_id, SIP_ERROR_IN, body, ERROR_IN_SIZE);
 }
 
 void sip_report_error(u16 cause, u8 detail) {
@@ -405,7 +405,7 @@ void sip_report_error(u16 cause, u8 detail) {
   body[5] = 255;
   body[6] = 0;
   const u16 nai = sip_mod.ep != nullptr ? sip_mod.ep->cfg.nai : NO_NAI;
-  send_simple(ENT_SM, nai, 0, 0xFFFF, SM_REPORT_IN, body, REPORT_SIZE);
+  sip_send_data(ENT_SM, nai, 0, 0xFFFF, SM_REPORT_IN, body, REPORT_SIZE);
 }
 
 void sip_report_dialog_event(u16 number, const sip_call* call, u8 dialog) {
@@ -424,7 +424,7 @@ void sip_report_dialog_event(u16 number, const sip_call* call, u8 dialog) {
     std::memcpy(body + 6, d.remote_tag.data(), n);
   }
   const u16 nai = sip_mod.ep != nullptr ? sip_mod.ep->cfg.nai : NO_NAI;
-  send_simple(ENT_SM, nai, 0, call != nullptr ? call->conn_id : 0xFFFF, SM_REPORT_IN, body, REPORT_SIZE);
+  sip_send_data(ENT_SM, nai, 0, call != nullptr ? call->conn_id : 0xFFFF, SM_REPORT_IN, body, REPORT_SIZE);
 }
 
 sip_entity_view sip_entity_state() {

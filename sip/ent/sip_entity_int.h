@@ -14,6 +14,7 @@
 #include "sip/ent/sip_config.h"
 #include "sip/ent/sip_records.h"
 #include "sip/ent/sip_timer_owner.h"
+#include "sip/text/sip_str.h"
 
 // ENT_SIP's message to itself that starts a slot's timers once its message
 // has left (sip_tx.h).
@@ -60,6 +61,19 @@ struct sip_module {
   u32 tick_period_ms = 1000;
 };
 extern sip_module sip_mod;
+
+// Addresses a message from ENT_SIP and sends it (sip_entity.cpp).
+void sip_send_msg(msg_t* m, ent_id_t to, u16 nai, u8 sapi, u16 conn_id, code_t code);
+// A message holding a copy of the n bytes at data, addressed and sent as
+// above; false (nothing sent) when no message can be had.
+bool sip_send_data(ent_id_t to, u16 nai, u8 sapi, u16 conn_id, code_t code, const u8* data, u32 n);
+
+// Dialog tags as the records keep them (sip_rx.cpp): whether a stored tag
+// is the received one, whether a received tag is there at all, and a copy
+// of it cut to the record's room.
+bool sip_tag_equal(const sip_text& stored, sip_str tag);
+bool sip_tag_present(sip_str tag);
+void sip_tag_copy(sip_text& dst, sip_str s);
 
 sip_endpoint* sip_endpoint_by_user_nai(u16 nai);
 sip_endpoint* sip_endpoint_by_transport_nai(u16 nai);

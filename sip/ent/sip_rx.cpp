@@ -19,6 +19,7 @@
 #include "sip/ent/sip_call.h"
 #include "sip/ent/sip_dialog_sm.h"
 #include "sip/ent/sip_entity.h"
+#include "sip/ent/sip_entity_int.h"
 #include "sip/ent/sip_tx.h"
 #include "sip/ent/sip_slot_sm.h"
 
@@ -59,19 +60,6 @@ void sip_send_to_transport(buffer_t* chain, u8) {
 
 u8 call_check(u16 conn_id) { return rx_ep != nullptr && sip_call__check(*rx_ep, conn_id) != SIP_NONE ? 2 : 3; }
 
-bool tag_equal(const sip_text& stored, sip_str tag) {
-  // Whole tags: equal length and bytes.
-  const std::size_t n = std::strlen(stored.data());
-  return tag.ptr != nullptr && n == sip_str__chars(tag) && std::memcmp(stored.data(), tag.ptr, n) == 0;
-}
-bool has_tag(sip_str tag) { return tag.ptr != nullptr && sip_str__chars(tag) > 0; }
-
-void copy_tag(sip_text& dst, sip_str s) {
-  const std::size_t n = s.ptr != nullptr ? std::min<std::size_t>(sip_str__chars(s), dst.size() - 1) : 0;
-  if (n) std::memcpy(dst.data(), s.ptr, n);
-  dst[n] = '\0';
-}
-
 sip_stx_key key_of_message() {
   const sip_hdr_area_t& w = sip_hdr_area;
   const sip_via_rec& v = w.via[0];
@@ -91,7 +79,7 @@ sip_stx_key key_of_message() {
 // The dialog whose remote tag is `tag`, or SIP_NO_INDEX.
 u8 dialog_by_tag(const sip_call& c, sip_str tag) {
   for (u8 d = 0; d < SIP_DIALOGS; ++d)
-    if (c.dialogs[d].state != SIP_DLG_IDLE && tag_equal(c.dialogs[d].remote_tag, tag)) return d;
+    if (c.dialogs[d].state != SIP_DLG_IDLE && sip_tag_equal(c.dialogs[d].remote_tag, tag)) return d;
   return SIP_NO_INDEX;
 }
 
@@ -131,13 +119,7 @@ u16 sip_rx__deliver(sip_endpoint& ep, u32 ci, u8 dialog, u8 code, bool request) 
     Free_buffer(chain);
     return 3;
   }
-  m->from = ENT_SIP;
-  m->to = ep.cfg.user_entity;
-  m->nai = ep.cfg.nai;
-  m->sapi = 0;
-  m->conn_id = c.conn_id;
-  m->code = code;
-  Send_msg(m);
+  sip_send_msg(m, ep.cfg.user_entity, ep.cfg.nai, 0, c.conn_id, code);
   if (request && code != ACK_IN && dialog < SIP_DIALOGS) sip_dialog__arm_supervision(ep, c, dialog);
   return 2;
 }
@@ -152,8 +134,8 @@ sip_dlg_event dialog_event(const sip_call& c, const sip_dialog& d, u8 code, u16 
   sip_dlg_event e;
   e.code = code;
   e.status = status;
-  e.from_tag = has_tag(w.from.tag);
-  e.to_tag = has_tag(w.to.tag);
+  e.from_tag = sip_tag_present(w.from.tag);
+  e.to_tag = sip_tag_present(w.to.tag);
   e.not_available = sip_seq_window.not_available != 0;
   e.call_flags = c.flags;
   e.active_dialogs = c.dialog_count;
@@ -265,7 +247,7 @@ void request(sip_endpoint& ep) {
       drop_new_stx(ep, stx);
       return;
     }
-    if (has_tag(w.to.tag)) {  // names a dialog we do not have
+    if (sip_tag_present(w.to.tag)) {  // names a dialog we do not have
       answer(481, "Call/Transaction Does Not Exist");
       drop_new_stx(ep, stx);
       return;
@@ -289,7 +271,7 @@ void request(sip_endpoint& ep) {
     c.dest_address_length = 4;
     c.dest_port = w.via[0].port != SIP_PORT_NONE ? w.via[0].port : sip_mod.rx_port;
     sip_dialog& d = c.dialogs[0];
-    copy_tag(d.remote_tag, w.from.tag);
+    sip_tag_copy(d.remote_tag, w.from.tag);
     d.received_invite_cseq = code == INVITE_IN ? w.cseq.number : 0;
     d.state = code == INVITE_IN    ? DLG_INVITE_RECEIVED
               : code == OPTIONS_IN ? DLG_OPTIONS_RECEIVED
@@ -308,7 +290,7 @@ void request(sip_endpoint& ep) {
       drop_new_stx(ep, stx);
       return;
     }
-    if (has_tag(w.to.tag) && c.local_tag[0] != '\0' && !tag_equal(c.local_tag, w.to.tag)) {
+    if (sip_tag_present(w.to.tag) && c.local_tag[0] != '\0' && !sip_tag_equal(c.local_tag, w.to.tag)) {
       report(SIP_CAUSE_NO_CALL, code);
       if (code != ACK_IN) answer(481, "Call/Transaction Does Not Exist");
       drop_new_stx(ep, stx);
@@ -392,7 +374,7 @@ void request(sip_endpoint& ep) {
 u8 open_forked_dialog(sip_call& c, sip_str tag, u32 invite_cseq) {
   const u8 d = c.dialog_count;
   sip_dialog& nd = c.dialogs[d];
-  copy_tag(nd.remote_tag, tag);
+  sip_tag_copy(nd.remote_tag, tag);
   nd.local_cseq = nd.our_invite_cseq = invite_cseq;
   nd.state = static_cast<u8>(sip_dlg_st::invite_sent);
   ++c.dialog_count;
@@ -446,7 +428,7 @@ void response(sip_endpoint& ep) {
     // After the first 2xx only the 2xx of another fork goes on: a dialog of
     // its own, handed up so that it is acknowledged and ended.  A copy of a
     // 2xx already taken, or anything else, stops here.
-    const bool other_fork = status >= 200 && status < 300 && has_tag(w.to.tag) &&
+    const bool other_fork = status >= 200 && status < 300 && sip_tag_present(w.to.tag) &&
                             dialog_by_tag(c, w.to.tag) == SIP_NO_INDEX && c.dialog_count < SIP_DIALOGS;
     if (!other_fork) {
       if (status >= 200 && status < 300) report(SIP_CAUSE_TRANSACTION, 5);
@@ -456,10 +438,10 @@ void response(sip_endpoint& ep) {
     dialog = open_forked_dialog(c, w.to.tag, w.cseq.number);
   } else {
     // A new To tag takes the next dialog, up to three.
-    if (has_tag(w.to.tag)) {
+    if (sip_tag_present(w.to.tag)) {
       u8 d = dialog_by_tag(c, w.to.tag);
       if (d == SIP_NO_INDEX && c.dialogs[0].remote_tag[0] == '\0') {
-        copy_tag(c.dialogs[0].remote_tag, w.to.tag);
+        sip_tag_copy(c.dialogs[0].remote_tag, w.to.tag);
         d = 0;
       }
       if (d == SIP_NO_INDEX) {
@@ -557,6 +539,19 @@ void refuse_body() {
 }
 
 }  // namespace
+
+bool sip_tag_equal(const sip_text& stored, sip_str tag) {
+  // Whole tags: the same characters, none more (a decoded tag may count its
+  // terminating NUL).
+  const std::size_t n = std::strlen(stored.data());
+  return tag.ptr != nullptr && n == sip_str__chars(tag) && std::memcmp(stored.data(), tag.ptr, n) == 0;
+}
+bool sip_tag_present(sip_str tag) { return tag.ptr != nullptr && sip_str__chars(tag) > 0; }
+void sip_tag_copy(sip_text& dst, sip_str s) {
+  const std::size_t n = s.ptr != nullptr ? std::min<std::size_t>(sip_str__chars(s), dst.size() - 1) : 0;
+  if (n) std::memcpy(dst.data(), s.ptr, n);
+  dst[n] = '\0';
+}
 
 void sip_rx__install_hooks(sip_endpoint* ep) {
   rx_ep = ep;
@@ -670,7 +665,7 @@ bool sip_rx__answer_timed_out(sip_endpoint& ep, sip_call& c, u8 request_code) {
     if (r == SIP_PARSE_DONE) return false;
   }
   // The tag the user gave the dialog, when it answered before.
-  if (c.local_tag[0] != '\0' && !has_tag(sip_hdr_area.to.tag))
+  if (c.local_tag[0] != '\0' && !sip_tag_present(sip_hdr_area.to.tag))
     sip_hdr_area.to.tag = sip_str{static_cast<u16>(std::strlen(c.local_tag.data())), c.local_tag.data()};
   answer(408, "Request Timeout");
   t->request_text.clear();

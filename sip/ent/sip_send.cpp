@@ -17,28 +17,16 @@
 #include "sip/ent/sip_call.h"
 #include "sip/ent/sip_dialog_sm.h"
 #include "sip/ent/sip_entity.h"
+#include "sip/ent/sip_entity_int.h"
 #include "sip/ent/sip_rx.h"
 #include "sip/ent/sip_tx.h"
 
 namespace {
 
-bool tag_equal(const sip_text& stored, sip_str tag) {
-  // Whole tags: the same characters, none more (a decoded tag may count its
-  // terminating NUL).
-  const std::size_t n = std::strlen(stored.data());
-  return tag.ptr != nullptr && n == sip_str__chars(tag) && std::memcmp(stored.data(), tag.ptr, n) == 0;
-}
-bool has_tag(sip_str t) { return t.ptr != nullptr && sip_str__chars(t) > 0; }
-void copy_tag(sip_text& dst, sip_str s) {
-  const std::size_t n = s.ptr != nullptr ? std::min<std::size_t>(sip_str__chars(s), dst.size() - 1) : 0;
-  if (n) std::memcpy(dst.data(), s.ptr, n);
-  dst[n] = '\0';
-}
-
 u8 dialog_by_tag(const sip_call& c, sip_str tag) {
   for (u8 d = 0; d < SIP_DIALOGS; ++d)
     if (c.dialogs[d].state != SIP_DLG_IDLE && c.dialogs[d].remote_tag[0] != '\0' &&
-        tag_equal(c.dialogs[d].remote_tag, tag))
+        sip_tag_equal(c.dialogs[d].remote_tag, tag))
       return d;
   return SIP_NO_INDEX;
 }
@@ -150,13 +138,7 @@ void sip_confirm_local(const sip_endpoint& ep, const sip_call& c, u8 code, u16 s
     Free_buffer(chain);
     return;
   }
-  m->from = ENT_SIP;
-  m->to = ep.cfg.user_entity;
-  m->nai = ep.cfg.nai;
-  m->sapi = 0;
-  m->conn_id = c.conn_id;
-  m->code = static_cast<code_t>(code + 128);
-  Send_msg(m);
+  sip_send_msg(m, ep.cfg.user_entity, ep.cfg.nai, 0, c.conn_id, static_cast<code_t>(code + 128));
 }
 
 u8 send_prim() {
@@ -169,7 +151,7 @@ u8 send_prim() {
 
   u8 di = SIP_NO_INDEX;
   if (code == 'A' || code == 'C' || code == 'F') {
-    if (c.dialog_count > 0 && has_tag(w.to.tag)) {
+    if (c.dialog_count > 0 && sip_tag_present(w.to.tag)) {
       di = dialog_by_tag(c, w.to.tag);
       if (di == SIP_NO_INDEX) return no_dialog(*ep, c, code);
     } else {
@@ -178,13 +160,13 @@ u8 send_prim() {
   } else {
     if (code == 'a') {
       if (c.local_tag[0] != '\0') {
-        if (!tag_equal(c.local_tag, w.to.tag)) return no_dialog(*ep, c, code);
+        if (!sip_tag_equal(c.local_tag, w.to.tag)) return no_dialog(*ep, c, code);
       } else {
-        copy_tag(c.local_tag, w.to.tag);
+        sip_tag_copy(c.local_tag, w.to.tag);
       }
     }
     const sip_str remote = is_request(code) ? w.to.tag : w.from.tag;
-    if (has_tag(remote)) {
+    if (sip_tag_present(remote)) {
       di = dialog_by_tag(c, remote);
       if (di == SIP_NO_INDEX) return no_dialog(*ep, c, code);
     } else {
@@ -201,12 +183,12 @@ u8 send_prim() {
   if (code == 'A' && c.creating_code == 0) {
     c.creating_code = code;
     if (!c.in_bucket && sip_hdr_count(sip_header_id::call_id) > 0) sip_call__enter_callid(*ep, sip_mod.call, w.call_id);
-    copy_tag(c.local_tag, w.from.tag);
+    sip_tag_copy(c.local_tag, w.from.tag);
     if (sip_hdr_count(sip_header_id::via) > 0 && w.via[0].rport == 0) c.flags |= 0x01;
   }
   if ((code == 'C' || code == 'F') && !c.in_bucket && sip_hdr_count(sip_header_id::call_id) > 0) {
     sip_call__enter_callid(*ep, sip_mod.call, w.call_id);
-    copy_tag(c.local_tag, w.from.tag);
+    sip_tag_copy(c.local_tag, w.from.tag);
   }
 
   sip_dialog& d = c.dialogs[di];
@@ -238,8 +220,8 @@ u8 send_prim() {
   sip_dlg_event ev;
   ev.code = code;
   ev.status = status;
-  ev.from_tag = has_tag(w.from.tag);
-  ev.to_tag = has_tag(w.to.tag);
+  ev.from_tag = sip_tag_present(w.from.tag);
+  ev.to_tag = sip_tag_present(w.to.tag);
   ev.call_flags = c.flags;
   ev.active_dialogs = c.dialog_count;
   ev.remote_tag = d.remote_tag[0] != '\0';

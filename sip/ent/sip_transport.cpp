@@ -53,24 +53,10 @@ void cache_insert(sip_endpoint& ep, u32 rec) {
 }
 
 void send_dns_rq(const sip_endpoint& ep, const sip_pending_lookup& lk) {
-  msg_t* m = nullptr;
-  buffer_t* b = nullptr;
-  u8* p = nullptr;
-  Alloc_msg_data(&m, &b, DNS_RQ_SIZE, &p);
-  if (m == nullptr || p == nullptr) {
-    if (m != nullptr) Free_msg(m);
-    return;
-  }
-  std::memset(p, 0, DNS_RQ_SIZE);
-  put_le32(p, lk.number);
-  std::memcpy(p + 4, lk.name.data(), lk.name.size());
-  m->from = ENT_SIP;
-  m->to = ep.cfg.resolver_entity;
-  m->nai = ep.cfg.nai;
-  m->sapi = 1;
-  m->conn_id = 0;
-  m->code = SOCK_DNS_RQ;
-  Send_msg(m);
+  u8 data[DNS_RQ_SIZE] = {};
+  put_le32(data, lk.number);
+  std::memcpy(data + 4, lk.name.data(), lk.name.size());
+  sip_send_data(ep.cfg.resolver_entity, ep.cfg.nai, 1, 0, SOCK_DNS_RQ, data, DNS_RQ_SIZE);
 }
 
 void arm_lookup_sweep(sip_endpoint& ep) {

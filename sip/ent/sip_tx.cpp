@@ -10,6 +10,7 @@
 #include "runtime/sock.h"
 #include "sip/ent/sip_call.h"
 #include "sip/ent/sip_entity.h"
+#include "sip/ent/sip_entity_int.h"
 #include "sip/ent/sip_slot_sm.h"
 
 namespace {
@@ -38,27 +39,12 @@ void arm_slot(const sip_endpoint& ep, const sip_call& c, sip_transaction_slot& s
   s.retransmit.start(SIP_TIMER_NEVER, s.index);
   s.timeout.start(SIP_TIMER_NEVER, s.index);
   s.last_use = om_os_tick();
-  msg_t* m = nullptr;
-  buffer_t* b = nullptr;
-  u8* p = nullptr;
-  Alloc_msg_data(&m, &b, SIP_SLOT_ARM_SIZE, &p);
-  if (m == nullptr || p == nullptr) {
-    if (m != nullptr) Free_msg(m);
+  const u8 arm[SIP_SLOT_ARM_SIZE] = {s.index, s.retransmit.counter, s.timeout.counter};
+  if (!sip_send_data(ENT_SIP, ep.cfg.nai, 0, c.conn_id, SIP_SLOT_ARM_RQ, arm, SIP_SLOT_ARM_SIZE)) {
     // No message to wait with: the cells start now.
     (void)s.retransmit.resume(s.retransmit.counter, s.interval_ms, s.index);
     (void)s.timeout.resume(s.timeout.counter, timeout_of(ep), s.index);
-    return;
   }
-  p[0] = s.index;
-  p[1] = s.retransmit.counter;
-  p[2] = s.timeout.counter;
-  m->from = ENT_SIP;
-  m->to = ENT_SIP;
-  m->nai = ep.cfg.nai;
-  m->sapi = 0;
-  m->conn_id = c.conn_id;
-  m->code = SIP_SLOT_ARM_RQ;
-  Send_msg(m);
 }
 
 // A free transaction slot of the message's dialog, moved on by `ev` and
@@ -116,13 +102,7 @@ void sip_tx__send_datagram(const sip_endpoint& ep, const std::array<u8, 4>& addr
     return;
   }
   Msg_attach_chain(m, chain);
-  m->from = ENT_SIP;
-  m->to = ep.cfg.transport_entity;
-  m->nai = ep.cfg.transport_nai;
-  m->sapi = 1;
-  m->conn_id = 0;
-  m->code = SOCK_U_DA_RQ;
-  Send_msg(m);
+  sip_send_msg(m, ep.cfg.transport_entity, ep.cfg.transport_nai, 1, 0, SOCK_U_DA_RQ);
 }
 
 void sip_tx_slot__resend(const sip_endpoint& ep, const sip_call& c, const sip_transaction_slot& s) {

@@ -11,24 +11,18 @@
 // the order of their length fields, without padding.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <iterator>
 #include <type_traits>
+#include <utility>
 
 #include "sip/text/sdp.h"
 #include "sip/text/sip_hdr.h"
 #include "sip/text/sip_prim_area.h"
 #include "platform/int_types.h"
-
-// Ids of the elements that the parser's numbering has no name for.
-inline constexpr sip_header_id SIP_HDR_SDP_SESSION = static_cast<sip_header_id>(63);
-inline constexpr sip_header_id SIP_HDR_SDP_MEDIA = static_cast<sip_header_id>(64);
-inline constexpr sip_header_id SIP_HDR_SDP_FORMAT = static_cast<sip_header_id>(65);
-inline constexpr sip_header_id SIP_HDR_SDP_TEXT_MEDIA = static_cast<sip_header_id>(66);
-inline constexpr sip_header_id SIP_HDR_SDP_ORIGIN = static_cast<sip_header_id>(67);
-inline constexpr sip_header_id SIP_HDR_DISPOSITION_70 = static_cast<sip_header_id>(70);
-inline constexpr sip_header_id SIP_HDR_SDP_IMAGE = static_cast<sip_header_id>(83);
 
 enum class sip_elem_kind : u8 { u8, u16, u32, text, raw };
 
@@ -123,6 +117,58 @@ inline constexpr void (*via_local_port_set)(void*, u32) = nullptr;
 inline constexpr void (*const_ff_set)(void*, u32) = nullptr;
 inline constexpr void (*via_source_set)(void*, sip_str) = nullptr;
 }  // namespace sip_elem_detail
+
+// Rows built from other rows: `sip_elem_rows(rows, from, to, shift)` copies
+// rows [from, to) with their offsets moved by `shift`;
+// `sip_elem_rows_in<R, &R::m, rows, from, to>(shift)` does the same for rows
+// of the record type of member m, reaching it inside an R; `sip_elem_join`
+// puts rows one after the other.  A header whose node repeats a run of
+// another header's fields takes that run from the other header's rows.
+template <std::size_t From, std::size_t To, std::size_t N>
+constexpr std::array<sip_elem_field, To - From> sip_elem_rows(const sip_elem_field (&rows)[N], int shift) {
+  static_assert(From < To && To <= N);
+  std::array<sip_elem_field, To - From> out{};
+  for (std::size_t i = From; i < To; ++i) {
+    out[i - From] = rows[i];
+    out[i - From].offset = static_cast<u8>(rows[i].offset + shift);
+  }
+  return out;
+}
+
+namespace sip_elem_detail {
+template <class R, auto Sub, const auto& Rows, std::size_t I>
+constexpr sip_elem_field row_in(int shift) {
+  constexpr sip_elem_field f = Rows[I];
+  sip_elem_field out{static_cast<u8>(f.offset + shift), f.kind, nullptr, nullptr, nullptr, nullptr};
+  if constexpr (f.get_num != nullptr)
+    out.get_num = [](const void* r) -> u32 { return Rows[I].get_num(&(static_cast<const R*>(r)->*Sub)); };
+  if constexpr (f.set_num != nullptr)
+    out.set_num = [](void* r, u32 v) { Rows[I].set_num(&(static_cast<R*>(r)->*Sub), v); };
+  if constexpr (f.get_str != nullptr)
+    out.get_str = [](const void* r) -> sip_str { return Rows[I].get_str(&(static_cast<const R*>(r)->*Sub)); };
+  if constexpr (f.set_str != nullptr)
+    out.set_str = [](void* r, sip_str v) { Rows[I].set_str(&(static_cast<R*>(r)->*Sub), v); };
+  return out;
+}
+template <class R, auto Sub, const auto& Rows, std::size_t From, std::size_t... I>
+constexpr std::array<sip_elem_field, sizeof...(I)> rows_in(int shift, std::index_sequence<I...>) {
+  return {row_in<R, Sub, Rows, From + I>(shift)...};
+}
+}  // namespace sip_elem_detail
+
+template <class R, auto Sub, const auto& Rows, std::size_t From, std::size_t To>
+constexpr std::array<sip_elem_field, To - From> sip_elem_rows_in(int shift) {
+  static_assert(From < To && To <= std::size(Rows));
+  return sip_elem_detail::rows_in<R, Sub, Rows, From>(shift, std::make_index_sequence<To - From>{});
+}
+
+template <std::size_t... N>
+constexpr std::array<sip_elem_field, (N + ...)> sip_elem_join(const std::array<sip_elem_field, N>&... parts) {
+  std::array<sip_elem_field, (N + ...)> out{};
+  std::size_t k = 0;
+  ((std::copy(parts.begin(), parts.end(), out.begin() + static_cast<std::ptrdiff_t>(k)), k += N), ...);
+  return out;
+}
 
 // R names a record type and m a member inside it: neither can be put in
 // parentheses where these field rows use them.

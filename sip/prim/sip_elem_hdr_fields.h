@@ -61,17 +61,6 @@ inline constexpr sip_elem_field authentication_info_fields[] = {
     KV_ELEM_STR(8, text, sip_auth_info_rec, nextnonce), KV_ELEM_STR(10, text, sip_auth_info_rec, rspauth),
     KV_ELEM_STR(12, text, sip_auth_info_rec, cnonce),   KV_ELEM_STR(14, text, sip_auth_info_rec, qop_text),
 };
-// authorization (id 9): fixed length 36, at most 2.
-inline constexpr sip_elem_field authorization_fields[] = {
-    KV_ELEM_NUM(2, u8, sip_credentials_rec, scheme),      KV_ELEM_NUM(3, u8, sip_credentials_rec, algorithm),
-    KV_ELEM_NUM(4, u8, sip_credentials_rec, aka_version), KV_ELEM_NUM(5, u8, sip_credentials_rec, qop),
-    KV_ELEM_NUM(8, u32, sip_credentials_rec, nc),         KV_ELEM_STR(12, text, sip_credentials_rec, basic),
-    KV_ELEM_STR(14, text, sip_credentials_rec, username), KV_ELEM_STR(16, text, sip_credentials_rec, realm),
-    KV_ELEM_STR(18, text, sip_credentials_rec, nonce),    KV_ELEM_STR(20, text, sip_credentials_rec, uri),
-    KV_ELEM_STR(22, text, sip_credentials_rec, response), KV_ELEM_STR(24, text, sip_credentials_rec, algorithm_text),
-    KV_ELEM_STR(26, text, sip_credentials_rec, cnonce),   KV_ELEM_STR(28, text, sip_credentials_rec, opaque),
-    KV_ELEM_STR(30, text, sip_credentials_rec, qop_text), KV_ELEM_STR(34, text, sip_credentials_rec, other),
-};
 // call_id, in_reply_to (ids 10, 25): fixed length 8.
 inline constexpr sip_elem_field call_id_fields[] = {
     KV_ELEM_STR(2, text, sip_callid_parsed, word),
@@ -84,161 +73,6 @@ inline constexpr sip_elem_field call_info_fields[] = {
     KV_ELEM_STR(4, text, sip_call_info_rec, purpose_text),
     KV_ELEM_STR(6, text, sip_call_info_rec, uri),
     KV_ELEM_STR(8, text, sip_call_info_rec, params_other),
-};
-// contact (id 12): fixed length 62, at most 3.
-inline constexpr sip_elem_field contact_fields[] = {
-    KV_ELEM_NUM(2, u8, sip_contact_rec, na.quoted),
-    KV_ELEM_NUM(3, u8, sip_contact_rec, na.addr.scheme),
-    KV_ELEM_NUM(4, u8, sip_contact_rec, na.addr.global),
-    KV_ELEM_NUM(6, u16, sip_contact_rec, na.addr.port),
-    KV_ELEM_NUM(8, u8, sip_contact_rec, na.addr.transport),
-    KV_ELEM_NUM(9, u8, sip_contact_rec, na.addr.ttl),
-    KV_ELEM_NUM(10, u8, sip_contact_rec, na.addr.user_param),
-    KV_ELEM_NUM(11, u8, sip_contact_rec, na.addr.method_param),
-    KV_ELEM_NUM(12, u32, sip_contact_rec, expires),
-    KV_ELEM_NUM(16, u8, sip_contact_rec, action),
-    KV_ELEM_STR(18, text, sip_contact_rec, na.addr.phone_number),
-    KV_ELEM_STR(20, text, sip_contact_rec, na.addr.isub),
-    KV_ELEM_STR(22, text, sip_contact_rec, na.addr.postd),
-    KV_ELEM_STR(24, text, sip_contact_rec, na.addr.phone_context),
-    KV_ELEM_STR(26, text, sip_contact_rec, na.addr.tsp),
-    KV_ELEM_STR(28, text, sip_contact_rec, na.addr.tel_other),
-    KV_ELEM_STR(30, text, sip_contact_rec, na.display),
-    KV_ELEM_STR(32, text, sip_contact_rec, na.addr.user),
-    KV_ELEM_STR(34, text, sip_contact_rec, na.addr.password),
-    KV_ELEM_STR(36, raw, sip_contact_rec, na.addr.ipv4),
-    KV_ELEM_STR(38, text, sip_contact_rec, na.addr.host),
-    KV_ELEM_STR(40, text, sip_contact_rec, na.addr.maddr),
-    KV_ELEM_STR(42, text, sip_contact_rec, na.addr.transport_other),
-    KV_ELEM_STR(44, text, sip_contact_rec, na.addr.user_other),
-    KV_ELEM_STR(48, text, sip_contact_rec, na.addr.params_other),
-    KV_ELEM_STR(50, text, sip_contact_rec, na.addr.headers),
-    KV_ELEM_STR(52, text, sip_contact_rec, q),
-    KV_ELEM_STR(54, text, sip_contact_rec, expires_date),
-    KV_ELEM_STR(56, text, sip_contact_rec, comment),
-    KV_ELEM_STR(58, text, sip_contact_rec, na.params_other),
-};
-// content_disposition, disposition_70 (ids 13, 70): fixed length 10.
-inline constexpr sip_elem_field disposition_fields[] = {
-    KV_ELEM_NUM(2, u8, sip_disposition_rec, disposition),        KV_ELEM_NUM(3, u8, sip_disposition_rec, handling),
-    KV_ELEM_STR(4, text, sip_disposition_rec, disposition_text), KV_ELEM_SPECIAL_STR(6, text, handling_text),
-    KV_ELEM_STR(8, text, sip_disposition_rec, params_other),
-};
-// content_language, date, mime_version, organization, proxy_require, subject (ids 15, 19, 27, 30, 40, 53): fixed
-// length 4.
-inline constexpr sip_elem_field text_fields[] = {
-    KV_ELEM_STR(2, text, sip_text_rec, text),
-};
-// content_type (id 17): fixed length 18, at most 2.
-inline constexpr sip_elem_field content_type_fields[] = {
-    KV_ELEM_NUM(2, u8, sip_media_type_rec, type),
-    KV_ELEM_NUM(3, u8, sip_media_type_rec, subtype),
-    KV_ELEM_NUM(4, u8, sip_media_type_rec, base),
-    KV_ELEM_STR(6, text, sip_media_type_rec, type_text),
-    KV_ELEM_STR(8, text, sip_media_type_rec, subtype_text),
-    KV_ELEM_STR(10, text, sip_media_type_rec, boundary),
-    KV_ELEM_STR(12, text, sip_media_type_rec, version),
-    KV_ELEM_STR(14, text, sip_media_type_rec, base_text),
-    KV_ELEM_STR(16, text, sip_media_type_rec, params_other),
-};
-// diversion (id 20): fixed length 60, at most 1.
-inline constexpr sip_elem_field diversion_fields[] = {
-    KV_ELEM_NUM(2, u8, sip_diversion_rec, na.quoted),
-    KV_ELEM_NUM(3, u8, sip_diversion_rec, na.addr.scheme),
-    KV_ELEM_NUM(4, u8, sip_diversion_rec, na.addr.global),
-    KV_ELEM_NUM(6, u16, sip_diversion_rec, na.addr.port),
-    KV_ELEM_NUM(8, u8, sip_diversion_rec, na.addr.transport),
-    KV_ELEM_NUM(9, u8, sip_diversion_rec, na.addr.ttl),
-    KV_ELEM_NUM(10, u8, sip_diversion_rec, na.addr.user_param),
-    KV_ELEM_NUM(11, u8, sip_diversion_rec, na.addr.method_param),
-    KV_ELEM_NUM(12, u8, sip_diversion_rec, na.addr.lr),
-    KV_ELEM_NUM(13, u8, sip_diversion_rec, reason),
-    KV_ELEM_NUM(14, u8, sip_diversion_rec, counter),
-    KV_ELEM_NUM(15, u8, sip_diversion_rec, limit),
-    KV_ELEM_NUM(16, u8, sip_diversion_rec, privacy),
-    KV_ELEM_NUM(17, u8, sip_diversion_rec, screen),
-    KV_ELEM_STR(18, text, sip_diversion_rec, na.addr.phone_number),
-    KV_ELEM_STR(20, text, sip_diversion_rec, na.addr.isub),
-    KV_ELEM_STR(22, text, sip_diversion_rec, na.addr.postd),
-    KV_ELEM_STR(24, text, sip_diversion_rec, na.addr.phone_context),
-    KV_ELEM_STR(26, text, sip_diversion_rec, na.addr.tsp),
-    KV_ELEM_STR(28, text, sip_diversion_rec, na.addr.tel_other),
-    KV_ELEM_STR(30, text, sip_diversion_rec, na.display),
-    KV_ELEM_STR(32, text, sip_diversion_rec, na.addr.user),
-    KV_ELEM_STR(34, text, sip_diversion_rec, na.addr.password),
-    KV_ELEM_STR(36, raw, sip_diversion_rec, na.addr.ipv4),
-    KV_ELEM_STR(38, text, sip_diversion_rec, na.addr.host),
-    KV_ELEM_STR(40, text, sip_diversion_rec, na.addr.maddr),
-    KV_ELEM_STR(42, text, sip_diversion_rec, na.addr.transport_other),
-    KV_ELEM_STR(44, text, sip_diversion_rec, na.addr.user_other),
-    KV_ELEM_STR(46, text, sip_diversion_rec, na.addr.headers),
-    KV_ELEM_STR(48, text, sip_diversion_rec, na.addr.params_other),
-    KV_ELEM_STR(50, text, sip_diversion_rec, reason_text),
-    KV_ELEM_STR(52, text, sip_diversion_rec, privacy_text),
-    KV_ELEM_SPECIAL_STR(54, text, screen_text),
-    KV_ELEM_STR(56, text, sip_diversion_rec, na.params_other),
-};
-// expires, max_forwards, min_expires (ids 22, 26, 28): fixed length 8.
-inline constexpr sip_elem_field number_fields[] = {
-    KV_ELEM_NUM(4, u32, sip_number_rec, value),
-};
-// from, to (ids 23, 56): fixed length 40.
-inline constexpr sip_elem_field from_to_fields[] = {
-    KV_ELEM_NUM(2, u8, sip_name_addr, quoted),
-    KV_ELEM_NUM(3, u8, sip_name_addr, addr.scheme),
-    KV_ELEM_NUM(4, u8, sip_name_addr, addr.global),
-    KV_ELEM_NUM(6, u16, sip_name_addr, addr.port),
-    KV_ELEM_NUM(8, u8, sip_name_addr, addr.user_param),
-    KV_ELEM_STR(10, text, sip_name_addr, addr.phone_number),
-    KV_ELEM_STR(12, text, sip_name_addr, addr.isub),
-    KV_ELEM_STR(14, text, sip_name_addr, addr.postd),
-    KV_ELEM_STR(16, text, sip_name_addr, addr.phone_context),
-    KV_ELEM_STR(18, text, sip_name_addr, addr.tsp),
-    KV_ELEM_STR(20, text, sip_name_addr, addr.tel_other),
-    KV_ELEM_STR(22, text, sip_name_addr, display),
-    KV_ELEM_STR(24, text, sip_name_addr, addr.user),
-    KV_ELEM_STR(26, text, sip_name_addr, addr.password),
-    KV_ELEM_STR(28, raw, sip_name_addr, addr.ipv4),
-    KV_ELEM_STR(30, text, sip_name_addr, addr.host),
-    KV_ELEM_STR(32, text, sip_name_addr, addr.user_other),
-    KV_ELEM_STR(34, text, sip_name_addr, params_other),
-    KV_ELEM_STR(36, text, sip_name_addr, tag),
-    KV_ELEM_STR(38, text, sip_name_addr, addr.text),
-};
-// history_info (id 24): fixed length 52, at most 1.
-inline constexpr sip_elem_field history_info_fields[] = {
-    KV_ELEM_NUM(2, u8, sip_history_info_rec, na.quoted),
-    KV_ELEM_NUM(3, u8, sip_history_info_rec, na.addr.scheme),
-    KV_ELEM_NUM(4, u8, sip_history_info_rec, na.addr.global),
-    KV_ELEM_NUM(6, u16, sip_history_info_rec, na.addr.port),
-    KV_ELEM_NUM(8, u8, sip_history_info_rec, na.addr.transport),
-    KV_ELEM_NUM(9, u8, sip_history_info_rec, na.addr.ttl),
-    KV_ELEM_NUM(10, u8, sip_history_info_rec, na.addr.user_param),
-    KV_ELEM_NUM(11, u8, sip_history_info_rec, na.addr.method_param),
-    KV_ELEM_NUM(12, u8, sip_history_info_rec, na.addr.lr),
-    KV_ELEM_STR(14, text, sip_history_info_rec, na.addr.phone_number),
-    KV_ELEM_STR(16, text, sip_history_info_rec, na.addr.isub),
-    KV_ELEM_STR(18, text, sip_history_info_rec, na.addr.postd),
-    KV_ELEM_STR(20, text, sip_history_info_rec, na.addr.phone_context),
-    KV_ELEM_STR(22, text, sip_history_info_rec, na.addr.tsp),
-    KV_ELEM_STR(24, text, sip_history_info_rec, na.addr.tel_other),
-    KV_ELEM_STR(26, text, sip_history_info_rec, na.display),
-    KV_ELEM_STR(28, text, sip_history_info_rec, na.addr.user),
-    KV_ELEM_STR(30, text, sip_history_info_rec, na.addr.password),
-    KV_ELEM_STR(32, raw, sip_history_info_rec, na.addr.ipv4),
-    KV_ELEM_STR(34, text, sip_history_info_rec, na.addr.host),
-    KV_ELEM_STR(36, text, sip_history_info_rec, na.addr.maddr),
-    KV_ELEM_STR(38, text, sip_history_info_rec, na.addr.transport_other),
-    KV_ELEM_STR(40, text, sip_history_info_rec, na.addr.user_other),
-    KV_ELEM_STR(42, text, sip_history_info_rec, na.addr.headers),
-    KV_ELEM_STR(44, text, sip_history_info_rec, na.addr.params_other),
-    KV_ELEM_STR(48, text, sip_history_info_rec, index),
-    KV_ELEM_STR(50, text, sip_history_info_rec, na.params_other),
-};
-// min_se (id 29): fixed length 10, at most 1.
-inline constexpr sip_elem_field min_se_fields[] = {
-    KV_ELEM_NUM(4, u32, sip_min_se_rec, value),
-    KV_ELEM_STR(8, text, sip_min_se_rec, params),
 };
 // p_asserted_identity, p_media_authorization, p_preferred_identity, path (ids 31, 33, 34, 35): fixed length 48.
 inline constexpr sip_elem_field name_addr_fields[] = {
@@ -268,6 +102,89 @@ inline constexpr sip_elem_field name_addr_fields[] = {
     KV_ELEM_STR(42, text, sip_name_addr, addr.headers),
     KV_ELEM_STR(44, text, sip_name_addr, addr.params_other),
 };
+// contact (id 12): fixed length 62, at most 3.  The name-address without its
+// lr flag, then expires and action; its texts 4 bytes further on up to the
+// user part's other parameters.
+inline constexpr auto contact_fields = sip_elem_join(
+    sip_elem_rows_in<sip_contact_rec, &sip_contact_rec::na, name_addr_fields, 0, 8>(0),
+    std::array{KV_ELEM_NUM(12, u32, sip_contact_rec, expires), KV_ELEM_NUM(16, u8, sip_contact_rec, action)},
+    sip_elem_rows_in<sip_contact_rec, &sip_contact_rec::na, name_addr_fields, 9, 23>(4),
+    std::array{
+        KV_ELEM_STR(48, text, sip_contact_rec, na.addr.params_other),
+        KV_ELEM_STR(50, text, sip_contact_rec, na.addr.headers),
+        KV_ELEM_STR(52, text, sip_contact_rec, q),
+        KV_ELEM_STR(54, text, sip_contact_rec, expires_date),
+        KV_ELEM_STR(56, text, sip_contact_rec, comment),
+        KV_ELEM_STR(58, text, sip_contact_rec, na.params_other),
+    });
+// content_disposition, disposition_70 (ids 13, 70): fixed length 10.
+inline constexpr sip_elem_field disposition_fields[] = {
+    KV_ELEM_NUM(2, u8, sip_disposition_rec, disposition),        KV_ELEM_NUM(3, u8, sip_disposition_rec, handling),
+    KV_ELEM_STR(4, text, sip_disposition_rec, disposition_text), KV_ELEM_SPECIAL_STR(6, text, handling_text),
+    KV_ELEM_STR(8, text, sip_disposition_rec, params_other),
+};
+// content_language, date, mime_version, organization, proxy_require, subject (ids 15, 19, 27, 30, 40, 53): fixed
+// length 4.
+inline constexpr sip_elem_field text_fields[] = {
+    KV_ELEM_STR(2, text, sip_text_rec, text),
+};
+// content_type (id 17): fixed length 18, at most 2.
+inline constexpr sip_elem_field content_type_fields[] = {
+    KV_ELEM_NUM(2, u8, sip_media_type_rec, type),
+    KV_ELEM_NUM(3, u8, sip_media_type_rec, subtype),
+    KV_ELEM_NUM(4, u8, sip_media_type_rec, base),
+    KV_ELEM_STR(6, text, sip_media_type_rec, type_text),
+    KV_ELEM_STR(8, text, sip_media_type_rec, subtype_text),
+    KV_ELEM_STR(10, text, sip_media_type_rec, boundary),
+    KV_ELEM_STR(12, text, sip_media_type_rec, version),
+    KV_ELEM_STR(14, text, sip_media_type_rec, base_text),
+    KV_ELEM_STR(16, text, sip_media_type_rec, params_other),
+};
+// diversion (id 20): fixed length 60, at most 1.  The name-address's numbers,
+// the diversion's own, then the name-address's texts 4 bytes further on.
+inline constexpr auto diversion_fields =
+    sip_elem_join(sip_elem_rows_in<sip_diversion_rec, &sip_diversion_rec::na, name_addr_fields, 0, 9>(0),
+                  std::array{
+                      KV_ELEM_NUM(13, u8, sip_diversion_rec, reason),
+                      KV_ELEM_NUM(14, u8, sip_diversion_rec, counter),
+                      KV_ELEM_NUM(15, u8, sip_diversion_rec, limit),
+                      KV_ELEM_NUM(16, u8, sip_diversion_rec, privacy),
+                      KV_ELEM_NUM(17, u8, sip_diversion_rec, screen),
+                  },
+                  sip_elem_rows_in<sip_diversion_rec, &sip_diversion_rec::na, name_addr_fields, 9, 25>(4),
+                  std::array{
+                      KV_ELEM_STR(50, text, sip_diversion_rec, reason_text),
+                      KV_ELEM_STR(52, text, sip_diversion_rec, privacy_text),
+                      KV_ELEM_SPECIAL_STR(54, text, screen_text),
+                      KV_ELEM_STR(56, text, sip_diversion_rec, na.params_other),
+                  });
+// expires, max_forwards, min_expires (ids 22, 26, 28): fixed length 8.
+inline constexpr sip_elem_field number_fields[] = {
+    KV_ELEM_NUM(4, u32, sip_number_rec, value),
+};
+// reply_to (id 44): fixed length 38, at most 1.  The name-address without
+// transport, ttl, method, lr, maddr, other transport and headers, then its
+// parameters.
+inline constexpr auto reply_to_fields =
+    sip_elem_join(sip_elem_rows<0, 4>(name_addr_fields, 0), sip_elem_rows<6, 7>(name_addr_fields, -2),
+                  sip_elem_rows<9, 20>(name_addr_fields, -4), sip_elem_rows<22, 23>(name_addr_fields, -8),
+                  std::array{KV_ELEM_STR(34, text, sip_name_addr, params_other)});
+// from, to (ids 23, 56): fixed length 40.  Reply-To's fields, the tag and the
+// address text.
+inline constexpr auto from_to_fields = sip_elem_join(
+    reply_to_fields,
+    std::array{KV_ELEM_STR(36, text, sip_name_addr, tag), KV_ELEM_STR(38, text, sip_name_addr, addr.text)});
+// history_info (id 24): fixed length 52, at most 1.
+inline constexpr auto history_info_fields = sip_elem_join(
+    sip_elem_rows_in<sip_history_info_rec, &sip_history_info_rec::na, name_addr_fields, 0, std::size(name_addr_fields)>(
+        0),
+    std::array{KV_ELEM_STR(48, text, sip_history_info_rec, index),
+               KV_ELEM_STR(50, text, sip_history_info_rec, na.params_other)});
+// min_se (id 29): fixed length 10, at most 1.
+inline constexpr sip_elem_field min_se_fields[] = {
+    KV_ELEM_NUM(4, u32, sip_min_se_rec, value),
+    KV_ELEM_STR(8, text, sip_min_se_rec, params),
+};
 // p_early_media, priority, privacy, require, supported, unsupported (ids 32, 36, 37, 46, 54, 57): fixed length 6.
 inline constexpr sip_elem_field code_text_fields[] = {
     KV_ELEM_NUM(2, u8, sip_code_text_rec, code),
@@ -293,68 +210,26 @@ inline constexpr sip_elem_field proxy_authorization_fields[] = {
     KV_ELEM_STR(26, text, sip_credentials_rec, cnonce),   KV_ELEM_STR(28, text, sip_credentials_rec, opaque),
     KV_ELEM_STR(30, text, sip_credentials_rec, qop_text), KV_ELEM_STR(32, text, sip_credentials_rec, other),
 };
+// authorization (id 9): fixed length 36, at most 2.  Proxy-Authorization's
+// fields with the other parameters 2 bytes further on.
+inline constexpr auto authorization_fields = sip_elem_join(
+    sip_elem_rows<0, 15>(proxy_authorization_fields, 0), std::array{KV_ELEM_STR(34, text, sip_credentials_rec, other)});
 // reason (id 41): fixed length 12, at most 2.
 inline constexpr sip_elem_field reason_fields[] = {
     KV_ELEM_NUM(2, u8, sip_reason_rec, protocol),        KV_ELEM_NUM(4, u16, sip_reason_rec, cause),
     KV_ELEM_STR(6, text, sip_reason_rec, protocol_text), KV_ELEM_STR(8, text, sip_reason_rec, text),
     KV_ELEM_STR(10, text, sip_reason_rec, params_other),
 };
-// record_route, route, service_route (ids 42, 48, 50): fixed length 50.
-inline constexpr sip_elem_field route_fields[] = {
-    KV_ELEM_NUM(2, u8, sip_name_addr, quoted),
-    KV_ELEM_NUM(3, u8, sip_name_addr, addr.scheme),
-    KV_ELEM_NUM(4, u8, sip_name_addr, addr.global),
-    KV_ELEM_NUM(6, u16, sip_name_addr, addr.port),
-    KV_ELEM_NUM(8, u8, sip_name_addr, addr.transport),
-    KV_ELEM_NUM(9, u8, sip_name_addr, addr.ttl),
-    KV_ELEM_NUM(10, u8, sip_name_addr, addr.user_param),
-    KV_ELEM_NUM(11, u8, sip_name_addr, addr.method_param),
-    KV_ELEM_NUM(12, u8, sip_name_addr, addr.lr),
-    KV_ELEM_STR(14, text, sip_name_addr, addr.phone_number),
-    KV_ELEM_STR(16, text, sip_name_addr, addr.isub),
-    KV_ELEM_STR(18, text, sip_name_addr, addr.postd),
-    KV_ELEM_STR(20, text, sip_name_addr, addr.phone_context),
-    KV_ELEM_STR(22, text, sip_name_addr, addr.tsp),
-    KV_ELEM_STR(24, text, sip_name_addr, addr.tel_other),
-    KV_ELEM_STR(26, text, sip_name_addr, display),
-    KV_ELEM_STR(28, text, sip_name_addr, addr.user),
-    KV_ELEM_STR(30, text, sip_name_addr, addr.password),
-    KV_ELEM_STR(32, raw, sip_name_addr, addr.ipv4),
-    KV_ELEM_STR(34, text, sip_name_addr, addr.host),
-    KV_ELEM_STR(36, text, sip_name_addr, addr.maddr),
-    KV_ELEM_STR(38, text, sip_name_addr, addr.transport_other),
-    KV_ELEM_STR(40, text, sip_name_addr, addr.user_other),
-    KV_ELEM_STR(42, text, sip_name_addr, addr.headers),
-    KV_ELEM_STR(44, text, sip_name_addr, addr.params_other),
-    KV_ELEM_STR(48, text, sip_name_addr, params_other),
-};
+// record_route, route, service_route (ids 42, 48, 50): fixed length 50.  The
+// name-address and its parameters.
+inline constexpr auto route_fields = sip_elem_join(sip_elem_rows<0, std::size(name_addr_fields)>(name_addr_fields, 0),
+                                                   std::array{KV_ELEM_STR(48, text, sip_name_addr, params_other)});
 // replaces (id 43): fixed length 18, at most 1.
 inline constexpr sip_elem_field replaces_fields[] = {
     KV_ELEM_NUM(2, u16, sip_replaces_rec, call_ref),       KV_ELEM_NUM(4, u8, sip_replaces_rec, early_only),
     KV_ELEM_STR(6, text, sip_replaces_rec, call_id.word),  KV_ELEM_SPECIAL_STR(8, raw, repl_addr),
     KV_ELEM_STR(10, text, sip_replaces_rec, call_id.host), KV_ELEM_STR(12, text, sip_replaces_rec, from_tag),
     KV_ELEM_STR(14, text, sip_replaces_rec, to_tag),       KV_ELEM_STR(16, text, sip_replaces_rec, params_other),
-};
-// reply_to (id 44): fixed length 38, at most 1.
-inline constexpr sip_elem_field reply_to_fields[] = {
-    KV_ELEM_NUM(2, u8, sip_name_addr, quoted),
-    KV_ELEM_NUM(3, u8, sip_name_addr, addr.scheme),
-    KV_ELEM_NUM(4, u8, sip_name_addr, addr.global),
-    KV_ELEM_NUM(6, u16, sip_name_addr, addr.port),
-    KV_ELEM_NUM(8, u8, sip_name_addr, addr.user_param),
-    KV_ELEM_STR(10, text, sip_name_addr, addr.phone_number),
-    KV_ELEM_STR(12, text, sip_name_addr, addr.isub),
-    KV_ELEM_STR(14, text, sip_name_addr, addr.postd),
-    KV_ELEM_STR(16, text, sip_name_addr, addr.phone_context),
-    KV_ELEM_STR(18, text, sip_name_addr, addr.tsp),
-    KV_ELEM_STR(20, text, sip_name_addr, addr.tel_other),
-    KV_ELEM_STR(22, text, sip_name_addr, display),
-    KV_ELEM_STR(24, text, sip_name_addr, addr.user),
-    KV_ELEM_STR(26, text, sip_name_addr, addr.password),
-    KV_ELEM_STR(28, raw, sip_name_addr, addr.ipv4),
-    KV_ELEM_STR(30, text, sip_name_addr, addr.host),
-    KV_ELEM_STR(32, text, sip_name_addr, addr.user_other),
-    KV_ELEM_STR(34, text, sip_name_addr, params_other),
 };
 // retry_after (id 47): fixed length 16, at most 1.
 inline constexpr sip_elem_field retry_after_fields[] = {
@@ -413,48 +288,18 @@ inline constexpr sip_elem_field warning_fields[] = {
     KV_ELEM_STR(6, raw, sip_warning_rec, agent_ipv4), KV_ELEM_STR(8, text, sip_warning_rec, agent),
     KV_ELEM_STR(10, text, sip_warning_rec, text),     KV_ELEM_SPECIAL_STR(12, text, warning_other),
 };
-// www_authenticate (id 61): fixed length 22, at most 1.
-inline constexpr sip_elem_field www_authenticate_fields[] = {
-    KV_ELEM_NUM(2, u8, sip_challenge_rec, scheme),
-    KV_ELEM_NUM(3, u8, sip_challenge_rec, stale),
-    KV_ELEM_NUM(4, u8, sip_challenge_rec, algorithm),
-    KV_ELEM_NUM(5, u8, sip_challenge_rec, aka_version),
-    KV_ELEM_STR(6, text, sip_challenge_rec, realm),
-    KV_ELEM_STR(8, text, sip_challenge_rec, domain),
-    KV_ELEM_STR(10, text, sip_challenge_rec, nonce),
-    KV_ELEM_STR(12, text, sip_challenge_rec, opaque),
-    KV_ELEM_STR(14, text, sip_challenge_rec, algorithm_text),
-    KV_ELEM_SPECIAL_STR(16, raw, qop_options),
-    KV_ELEM_STR(18, text, sip_challenge_rec, qop_text),
-    KV_ELEM_STR(20, text, sip_challenge_rec, other),
-};
-// referred_by (id 78): fixed length 52, at most 1.
-inline constexpr sip_elem_field referred_by_fields[] = {
-    KV_ELEM_NUM(2, u8, sip_referred_by_rec, na.quoted),
-    KV_ELEM_NUM(3, u8, sip_referred_by_rec, na.addr.scheme),
-    KV_ELEM_NUM(4, u8, sip_referred_by_rec, na.addr.global),
-    KV_ELEM_NUM(6, u16, sip_referred_by_rec, na.addr.port),
-    KV_ELEM_NUM(8, u8, sip_referred_by_rec, na.addr.transport),
-    KV_ELEM_NUM(9, u8, sip_referred_by_rec, na.addr.ttl),
-    KV_ELEM_NUM(10, u8, sip_referred_by_rec, na.addr.user_param),
-    KV_ELEM_NUM(11, u8, sip_referred_by_rec, na.addr.method_param),
-    KV_ELEM_NUM(12, u8, sip_referred_by_rec, na.addr.lr),
-    KV_ELEM_STR(14, text, sip_referred_by_rec, na.addr.phone_number),
-    KV_ELEM_STR(16, text, sip_referred_by_rec, na.addr.isub),
-    KV_ELEM_STR(18, text, sip_referred_by_rec, na.addr.postd),
-    KV_ELEM_STR(20, text, sip_referred_by_rec, na.addr.phone_context),
-    KV_ELEM_STR(22, text, sip_referred_by_rec, na.addr.tsp),
-    KV_ELEM_STR(24, text, sip_referred_by_rec, na.addr.tel_other),
-    KV_ELEM_STR(26, text, sip_referred_by_rec, na.addr.user),
-    KV_ELEM_STR(28, text, sip_referred_by_rec, na.addr.password),
-    KV_ELEM_STR(30, raw, sip_referred_by_rec, na.addr.ipv4),
-    KV_ELEM_STR(32, text, sip_referred_by_rec, na.addr.host),
-    KV_ELEM_STR(34, text, sip_referred_by_rec, na.addr.maddr),
-    KV_ELEM_STR(36, text, sip_referred_by_rec, na.addr.transport_other),
-    KV_ELEM_STR(38, text, sip_referred_by_rec, na.addr.user_other),
-    KV_ELEM_STR(40, text, sip_referred_by_rec, na.addr.headers),
-    KV_ELEM_STR(42, text, sip_referred_by_rec, na.addr.params_other),
-    KV_ELEM_STR(44, text, sip_referred_by_rec, cid),
-    KV_ELEM_STR(46, text, sip_referred_by_rec, na.params_other),
-    KV_ELEM_STR(48, text, sip_referred_by_rec, na.display),
-};
+// www_authenticate (id 61): fixed length 22, at most 1.  Proxy-Authenticate's
+// fields with the domain after the realm.
+inline constexpr auto www_authenticate_fields = sip_elem_join(
+    sip_elem_rows<0, 5>(proxy_authenticate_fields, 0), std::array{KV_ELEM_STR(8, text, sip_challenge_rec, domain)},
+    sip_elem_rows<5, std::size(proxy_authenticate_fields)>(proxy_authenticate_fields, 2));
+// referred_by (id 78): fixed length 52, at most 1.  The name-address without
+// its display name, which comes last.
+inline constexpr auto referred_by_fields =
+    sip_elem_join(sip_elem_rows_in<sip_referred_by_rec, &sip_referred_by_rec::na, name_addr_fields, 0, 15>(0),
+                  sip_elem_rows_in<sip_referred_by_rec, &sip_referred_by_rec::na, name_addr_fields, 16, 25>(-2),
+                  std::array{
+                      KV_ELEM_STR(44, text, sip_referred_by_rec, cid),
+                      KV_ELEM_STR(46, text, sip_referred_by_rec, na.params_other),
+                      KV_ELEM_STR(48, text, sip_referred_by_rec, na.display),
+                  });

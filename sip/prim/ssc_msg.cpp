@@ -318,12 +318,7 @@ msg_t* SIP_sc_format_rq(u16 nai, u16 conn_id, u8 sap, ssc_handle* h) {
     return nullptr;
   }
   Msg_attach_chain(m, b);
-  m->nai = nai;
-  m->sapi = sap;
-  m->conn_id = conn_id;
-  m->to = dest;
-  m->from = ENT_NIL;
-  m->code = ssc_msg_type_table[ssc_idx(t)].code;
+  Msg_set_head(m, {ENT_NIL, dest, ssc_msg_type_table[ssc_idx(t)].code, nai, sap, conn_id});
   return m;
 }
 

@@ -12,15 +12,7 @@ namespace {
 using H = ssc_header_id;
 
 // The module's description and its records.
-struct desc_records {
-  sdp_session session;
-  sdp_origin origin;
-  sdp_media_av av[SDP_MAX_AV];
-  sdp_rtpmap rtpmap[SDP_MAX_RTPMAP];
-  sdp_media_other other[SDP_MAX_OTHER];
-  sdp_media_image image[SDP_MAX_IMAGE];
-};
-desc_records records;
+sdp_records records;
 sdp_desc desc;
 
 // The parser's work area (payload types, address bytes, extra lines).  A
@@ -32,14 +24,8 @@ u8 work_area[WORK_ROOM];
 
 // Clears every record and points the description at them, counts 0.
 void reset_desc() {
-  records = desc_records{};
-  desc = sdp_desc{};
-  desc.session = &records.session;
-  desc.origin = &records.origin;
-  desc.av = records.av;
-  desc.rtpmap = records.rtpmap;
-  desc.other = records.other;
-  desc.image = records.image;
+  records = sdp_records{};
+  desc = records.describe();
 }
 
 // Part number of a body-part header.
@@ -104,6 +90,18 @@ bool has_ipv6() {
   return false;
 }
 
+// The fields every media line has: port, network type, bandwidth, key
+// method and position.
+template <class Rec, class Hdr>
+void media_line_to_header(const Rec& m, Hdr* hm) {
+  hm->port = m.port;
+  hm->net_type = m.conn.nettype;
+  hm->bw_type = m.bwtype;
+  hm->bw_value = m.bw_value;
+  hm->key_method = m.keymethod;
+  hm->media_pos = m.media_index;
+}
+
 bool headers_from_desc(ssc_handle* h) {
   bool ok = true;
   const sdp_session& s = *desc.session;
@@ -138,23 +136,18 @@ bool headers_from_desc(ssc_handle* h) {
     const sdp_media_av& m = desc.av[i];
     auto* hm = static_cast<ssc_hdr_sdp_media*>(Ssc_alloc_header(h, H::AUDIO_CNCT_DESCR));
     if (hm == nullptr) return false;
+    media_line_to_header(m, hm);
     hm->kind = m.kind;
-    hm->port = m.port;
     hm->port_count = m.port_count;
     hm->transport = m.transport;
-    hm->net_type = m.conn.nettype;
-    hm->bw_type = m.bwtype;
-    hm->bw_value = m.bw_value;
     hm->direction = m.direction;
     hm->ptime = m.ptime;
     hm->maxptime = m.maxptime;
-    hm->key_method = m.keymethod;
     copy_addr(h, m.conn, &hm->family, hm->v4, &hm->host, false, &ok);
     hm->format_count = m.format_count;
     hm->formats = copy_bytes(h, m.formats, m.format_count, &ok);
     hm->key = copy_text(h, m.key, &ok);
     hm->extra = copy_text(h, m.extra_lines, &ok);
-    hm->media_pos = m.media_index;
   }
   for (u8 i = 0; i < desc.rtpmap_count; ++i) {
     const sdp_rtpmap& r = desc.rtpmap[i];
@@ -171,12 +164,8 @@ bool headers_from_desc(ssc_handle* h) {
     const sdp_media_other& m = desc.other[i];
     auto* hm = static_cast<ssc_hdr_sdp_other_media*>(Ssc_alloc_header(h, H::OTHER_CNCT_DESCR));
     if (hm == nullptr) return false;
-    hm->port = m.port;
+    media_line_to_header(m, hm);
     hm->port_count = m.port_count;
-    hm->net_type = m.conn.nettype;
-    hm->bw_type = m.bwtype;
-    hm->bw_value = m.bw_value;
-    hm->key_method = m.keymethod;
     hm->media_name = copy_text(h, m.name, &ok);
     hm->transport = copy_text(h, m.transport, &ok);
     copy_addr(h, m.conn, &hm->family, hm->v4, &hm->host, false, &ok);
@@ -185,21 +174,16 @@ bool headers_from_desc(ssc_handle* h) {
     hm->key = copy_text(h, m.key, &ok);
     hm->extra_count = m.extra_lines.len;
     hm->extra = copy_bytes(h, reinterpret_cast<const u8*>(m.extra_lines.ptr), m.extra_lines.len, &ok);
-    hm->media_pos = m.media_index;
   }
   for (u8 i = 0; i < desc.image_count; ++i) {
     const sdp_media_image& m = desc.image[i];
     auto* ht = static_cast<ssc_hdr_sdp_t38*>(Ssc_alloc_header(h, H::T38_CNCT_DESCR));
     if (ht == nullptr) return false;
+    media_line_to_header(m, ht);
     ht->kind = m.kind;
     ht->format = m.format;
-    ht->port = m.port;
     ht->transport = m.transport;
-    ht->net_type = m.conn.nettype;
-    ht->bw_type = m.bwtype;
-    ht->bw_value = m.bw_value;
     ht->direction = m.direction;
-    ht->key_method = m.keymethod;
     ht->version = m.t38_version;
     ht->max_bit_rate = m.t38_max_bit_rate;
     ht->fill_bit_removal = m.t38_fill_bit_removal;
@@ -212,7 +196,6 @@ bool headers_from_desc(ssc_handle* h) {
     copy_addr(h, m.conn, &ht->family, ht->v4, &ht->host_name, false, &ok);
     ht->key = copy_text(h, m.key, &ok);
     ht->extra = copy_text(h, m.extra_lines, &ok);
-    ht->media_pos = m.media_index;
   }
   return ok;
 }
@@ -350,24 +333,35 @@ bool format_ok(u8 pt) {
   return (pt >= 96 && pt <= 127) || sdp_table__text_by_code(pt, &t, sdp_codec_table.rows, sdp_codec_table.count) == 2;
 }
 
-bool conv_av(const ssc_hdr_sdp_media& m, sdp_media_av& r) {
-  r.kind = m.kind;
+// The fields every media line has (port, network type, bandwidth, key
+// method, position) and its address; false when a code has no text or the
+// address is refused.
+template <class Hdr, class Rec>
+bool media_line_from_header(const Hdr& m, const char* host, Rec& r) {
   r.port = m.port;
-  r.port_count = m.port_count;
-  r.transport = m.transport;
   r.conn.nettype = m.net_type;
   r.bwtype = m.bw_type;
   r.bw_value = m.bw_value;
+  r.keymethod = m.key_method;
+  r.media_index = m.media_pos;
+  if (!text_of(m.net_type, &r.conn.nettype_text, sdp_nettype_table, true) ||
+      !text_of(m.bw_type, &r.bwtype_text, sdp_bwtype_table, true) ||
+      !text_of(m.key_method, &r.keymethod_text, sdp_keymethod_table, true))
+    return false;
+  if (m.family == '6') return false;
+  return set_addr(r.conn, m.family, m.v4, host, m.net_type != SDP_NONE8);
+}
+
+bool conv_av(const ssc_hdr_sdp_media& m, sdp_media_av& r) {
+  r.kind = m.kind;
+  r.port_count = m.port_count;
+  r.transport = m.transport;
   r.direction = m.direction;
   r.ptime = m.ptime;
   r.maxptime = m.maxptime;
-  r.keymethod = m.key_method;
   if (!text_of(m.kind, &r.kind_text, sdp_media_table, false) ||
-      !text_of(m.net_type, &r.conn.nettype_text, sdp_nettype_table, true) ||
-      !text_of(m.bw_type, &r.bwtype_text, sdp_bwtype_table, true) ||
       !text_of(m.direction, &r.direction_text, sdp_direction_table, true) ||
-      !text_of(m.transport, &r.transport_text, sdp_transport_table, false) ||
-      !text_of(m.key_method, &r.keymethod_text, sdp_keymethod_table, true))
+      !text_of(m.transport, &r.transport_text, sdp_transport_table, false))
     return false;
   const u16 n = ssc_ptr_set(m.formats) && m.format_count != 0xFFFF ? m.format_count : 0;
   if (n > SDP_MAX_FORMATS) return false;
@@ -375,12 +369,10 @@ bool conv_av(const ssc_hdr_sdp_media& m, sdp_media_av& r) {
     if (!format_ok(m.formats[i])) return false;
   r.format_count = n;
   r.formats = n > 0 ? m.formats : nullptr;
-  if (m.family == '6') return false;
-  if (!set_addr(r.conn, m.family, m.v4, m.host, m.net_type != SDP_NONE8)) return false;
+  if (!media_line_from_header(m, m.host, r)) return false;
   if (!key_ok(m.key) || !extra_ok(m.extra)) return false;
   r.key = str(m.key);
   r.extra_lines = str(m.extra);
-  r.media_index = m.media_pos;
   return true;
 }
 
@@ -403,18 +395,8 @@ bool conv_rtpmap(const ssc_hdr_sdp_rtpmap& m, sdp_rtpmap& r) {
 }
 
 bool conv_other(const ssc_hdr_sdp_other_media& m, sdp_media_other& r) {
-  r.port = m.port;
   r.port_count = m.port_count;
-  r.conn.nettype = m.net_type;
-  r.bwtype = m.bw_type;
-  r.bw_value = m.bw_value;
-  r.keymethod = m.key_method;
-  if (!text_of(m.net_type, &r.conn.nettype_text, sdp_nettype_table, true) ||
-      !text_of(m.bw_type, &r.bwtype_text, sdp_bwtype_table, true) ||
-      !text_of(m.key_method, &r.keymethod_text, sdp_keymethod_table, true))
-    return false;
-  if (m.family == '6') return false;
-  if (!set_addr(r.conn, m.family, m.v4, m.host, m.net_type != SDP_NONE8)) return false;
+  if (!media_line_from_header(m, m.host, r)) return false;
   // The classes the parser takes them in: a name and a transport of visible
   // characters ("TCP/MSRP"), a format of token characters ("*", "t140").
   if (!opt(m.media_name, visible) || !opt(m.transport, visible) || !opt(m.format, token) || !opt(m.format2, alnum))
@@ -432,7 +414,6 @@ bool conv_other(const ssc_hdr_sdp_other_media& m, sdp_media_other& r) {
   r.format2 = str(m.format2);
   r.key = str(m.key);
   r.extra_lines = {n, reinterpret_cast<const char*>(m.extra)};
-  r.media_index = m.media_pos;
   return true;
 }
 
@@ -440,13 +421,8 @@ bool conv_image(const ssc_hdr_sdp_t38& m, sdp_media_image& r) {
   if (m.kind != SDP_KIND_IMAGE || m.format != SDP_FORMAT_T38) return false;
   r.kind = m.kind;
   r.format = m.format;
-  r.port = m.port;
   r.transport = m.transport;
-  r.conn.nettype = m.net_type;
-  r.bwtype = m.bw_type;
-  r.bw_value = m.bw_value;
   r.direction = m.direction;
-  r.keymethod = m.key_method;
   r.t38_version = m.version;
   r.t38_max_bit_rate = m.max_bit_rate;
   r.t38_fill_bit_removal = m.fill_bit_removal;
@@ -459,19 +435,14 @@ bool conv_image(const ssc_hdr_sdp_t38& m, sdp_media_image& r) {
   if (!text_of(m.kind, &r.kind_text, sdp_image_table, false) ||
       !text_of(m.format, &r.format_text, sdp_t38_format_table, false) ||
       !text_of(m.transport, &r.transport_text, sdp_transport_table, false) ||
-      !text_of(m.net_type, &r.conn.nettype_text, sdp_nettype_table, true) ||
-      !text_of(m.bw_type, &r.bwtype_text, sdp_bwtype_table, true) ||
       !text_of(m.direction, &r.direction_text, sdp_direction_table, true) ||
-      !text_of(m.key_method, &r.keymethod_text, sdp_keymethod_table, true) ||
       !both_or_text(m.rate_management, &r.t38_rate_management_text, sdp_ratemgmt_table) ||
       !both_or_text(m.udp_ec, &r.t38_udp_ec_text, sdp_udpec_table))
     return false;
-  if (m.family == '6') return false;
-  if (!set_addr(r.conn, m.family, m.v4, m.host_name, m.net_type != SDP_NONE8)) return false;
+  if (!media_line_from_header(m, m.host_name, r)) return false;
   if (!key_ok(m.key) || !extra_ok(m.extra)) return false;
   r.key = str(m.key);
   r.extra_lines = str(m.extra);
-  r.media_index = m.media_pos;
   return true;
 }
 

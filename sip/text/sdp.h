@@ -231,6 +231,28 @@ struct sdp_desc {
   u8 media_lines = 0;
 };
 
+// The records a description points at, as many of each as it may hold.
+struct sdp_records {
+  sdp_session session;
+  sdp_origin origin;
+  sdp_media_av av[SDP_MAX_AV];
+  sdp_rtpmap rtpmap[SDP_MAX_RTPMAP];
+  sdp_media_other other[SDP_MAX_OTHER];
+  sdp_media_image image[SDP_MAX_IMAGE];
+
+  // A description of these records, every count 0.
+  [[nodiscard]] sdp_desc describe() {
+    sdp_desc d;
+    d.session = &session;
+    d.av = av;
+    d.rtpmap = rtpmap;
+    d.other = other;
+    d.origin = &origin;
+    d.image = image;
+    return d;
+  }
+};
+
 // ---------------------------------------------------------------------------
 // Keyword tables (searched from the last row to the first)
 

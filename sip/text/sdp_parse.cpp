@@ -122,21 +122,18 @@ int sdp_line__skip(sdp_parse_ctx& c) {
 int sdp_line__type(sdp_parse_ctx& c) {
   const char* p = c.pos;
   const char* e = c.end;
-  if (p[0] == '\n') {
-    c.pos = p + 1;
+  // The length of a line end (LF or CR LF) at q, 0 when none is there.
+  const auto line_end_at = [e](const char* q) -> unsigned {
+    if (q < e && q[0] == '\n') return 1;
+    return q + 1 < e && q[0] == '\r' && q[1] == '\n' ? 2 : 0;
+  };
+  if (const unsigned n = line_end_at(p)) {
+    c.pos = p + n;
     return SDP_LINE_EMPTY;
   }
-  if (p[0] == '\r' && p + 1 < e && p[1] == '\n') {
-    c.pos = p + 2;
-    return SDP_LINE_EMPTY;
-  }
-  if (p[0] == '.' && p + 1 < e) {
-    if (p[1] == '\n') {
-      c.pos = p + 2;
-      return SDP_LINE_DOT;
-    }
-    if (p[1] == '\r' && p + 2 < e && p[2] == '\n') {
-      c.pos = p + 3;
+  if (p[0] == '.') {
+    if (const unsigned n = line_end_at(p + 1)) {
+      c.pos = p + 1 + n;
       return SDP_LINE_DOT;
     }
   }

@@ -13,21 +13,14 @@
 
 namespace {
 
-constexpr unsigned SDP_SESSION = 63;
-constexpr unsigned SDP_MEDIA = 64;
-constexpr unsigned SDP_FORMAT = 65;
-constexpr unsigned SDP_TEXT_MEDIA = 66;
-constexpr unsigned SDP_ORIGIN = 67;
-constexpr unsigned SDP_DISPOSITION = 70;
-constexpr unsigned SDP_IMAGE = 83;
 constexpr u16 SDP_OPTIONS = 2056;
 constexpr char SDP_PART_TYPE[] = "Content-Type: application/SDP\r\n";
 
-u8 count_of(unsigned id) { return sip_hdr_area.count[id]; }
+u8 count_of(sip_header_id id) { return sip_hdr_area.count[sip_hdr_slot(id)]; }
 
 // The message's Content-Type when it is multipart, else null.
 const sip_media_type_rec* multipart_type() {
-  if (count_of(sip_hdr_slot(sip_header_id::content_type)) == 0) return nullptr;
+  if (count_of(sip_header_id::content_type) == 0) return nullptr;
   const sip_media_type_rec& ct = sip_hdr_area.content_type[0];
   return ct.type == SIP_MEDIA_MULTIPART ? &ct : nullptr;
 }
@@ -61,14 +54,14 @@ void put_disposition_line(const sip_disposition_rec& d) {
 // The SDP part's own Content-Disposition line, when there is one.
 void put_sdp_part_headers() {
   put(SDP_PART_TYPE);
-  if (count_of(SDP_DISPOSITION) != 0) {
+  if (count_of(SIP_HDR_DISPOSITION_70) != 0) {
     put_disposition_line(sip_prim_area.disposition_70[0]);
   }
 }
 
 void put_part_headers(u8 part) {
-  const u8 cts = std::min<u8>(count_of(sip_hdr_slot(sip_header_id::part_content_type)), SIP_MAX_PARTS);
-  const u8 cds = std::min<u8>(count_of(sip_hdr_slot(sip_header_id::part_content_disposition)), SIP_MAX_PARTS);
+  const u8 cts = std::min<u8>(count_of(sip_header_id::part_content_type), SIP_MAX_PARTS);
+  const u8 cds = std::min<u8>(count_of(sip_header_id::part_content_disposition), SIP_MAX_PARTS);
   for (u8 i = 0; i < cts; ++i) {
     const sip_media_type_rec& m = sip_hdr_area.part_content_type[i];
     if (m.part != part) continue;
@@ -99,18 +92,12 @@ void put_part_headers(u8 part) {
 // area's SDP elements.  False when it does not fit or cannot be written;
 // *empty when nothing but "v=0" would have been written (nothing written).
 bool put_sdp(bool* empty) {
-  sdp_desc desc;
-  desc.session = &sip_prim_area.session;
-  desc.av_count = std::min<u8>(count_of(SDP_MEDIA), SDP_MAX_AV);
-  desc.av = sip_prim_area.av;
-  desc.rtpmap_count = std::min<u8>(count_of(SDP_FORMAT), SDP_MAX_RTPMAP);
-  desc.rtpmap = sip_prim_area.rtpmap;
-  desc.other_count = std::min<u8>(count_of(SDP_TEXT_MEDIA), SDP_MAX_OTHER);
-  desc.other = sip_prim_area.other;
-  desc.origin_present = count_of(SDP_ORIGIN) != 0 ? 1 : 0;
-  desc.origin = &sip_prim_area.origin;
-  desc.image_count = std::min<u8>(count_of(SDP_IMAGE), SDP_MAX_IMAGE);
-  desc.image = sip_prim_area.image;
+  sdp_desc desc = sip_prim_area.describe();
+  desc.av_count = std::min<u8>(count_of(SIP_HDR_SDP_MEDIA), SDP_MAX_AV);
+  desc.rtpmap_count = std::min<u8>(count_of(SIP_HDR_SDP_FORMAT), SDP_MAX_RTPMAP);
+  desc.other_count = std::min<u8>(count_of(SIP_HDR_SDP_TEXT_MEDIA), SDP_MAX_OTHER);
+  desc.origin_present = count_of(SIP_HDR_SDP_ORIGIN) != 0 ? 1 : 0;
+  desc.image_count = std::min<u8>(count_of(SIP_HDR_SDP_IMAGE), SDP_MAX_IMAGE);
   if (sip_out.overflow || sip_out.ptr == nullptr) return false;
   char* start = sip_out.ptr;
   if (sdp_encode(&sip_out.ptr, sip_out.end, &desc, SDP_OPTIONS) != SIP_RESULT_OK) {
@@ -140,19 +127,21 @@ void multipart_body(const sip_media_type_rec& ct) {
     return;
   }
   bool ok = true;
-  if (count_of(SDP_SESSION) != 0) {
+  if (count_of(SIP_HDR_SDP_SESSION) != 0) {
     put_delimiter(boundary);
     put_sdp_part_headers();
     bool empty = false;
     ok = put_sdp(&empty) && commit_body(body);
-    sip_hdr_count__decrement(static_cast<sip_header_id>(SDP_SESSION));
+    sip_hdr_count__decrement(SIP_HDR_SDP_SESSION);
   }
   // Highest part number among part headers and raw parts.
-  const u8 raws = std::min<u8>(count_of(sip_hdr_slot(sip_header_id::body)), SIP_MAX_BODY);
+  const u8 raws = std::min<u8>(count_of(sip_header_id::body), SIP_MAX_BODY);
   int last_part = -1;
   auto see = [&last_part](u8 p) { last_part = std::max<int>(last_part, std::min<int>(p, 254)); };
-  for (u8 i = 0; i < std::min<u8>(count_of(68), SIP_MAX_PARTS); ++i) see(sip_hdr_area.part_content_type[i].part);
-  for (u8 i = 0; i < std::min<u8>(count_of(69), SIP_MAX_PARTS); ++i) see(sip_hdr_area.part_content_disposition[i].part);
+  for (u8 i = 0; i < std::min<u8>(count_of(sip_header_id::part_content_type), SIP_MAX_PARTS); ++i)
+    see(sip_hdr_area.part_content_type[i].part);
+  for (u8 i = 0; i < std::min<u8>(count_of(sip_header_id::part_content_disposition), SIP_MAX_PARTS); ++i)
+    see(sip_hdr_area.part_content_disposition[i].part);
   for (u8 i = 0; i < raws; ++i) see(sip_hdr_area.body[i].part);
   for (int p = 0; ok && p <= last_part; ++p) {
     put_delimiter(boundary);
@@ -243,7 +232,7 @@ void sip_out__sdp_body(u8) {
 
 void sip_out__body(u8 count) {
   if (sip_encode_failed || count == 0) return;
-  if (count_of(sip_hdr_slot(sip_header_id::content_type)) == 0) {
+  if (count_of(sip_header_id::content_type) == 0) {
     // A body nobody can interpret is not sent (RFC 3261 20.15).
     sip_encode__fail();
     return;
@@ -257,8 +246,8 @@ void sip_out__body(u8 count) {
   put_crlf();
   if (b.text.len == 0) return;
   (void)sip_out__append_bytes(b.text.ptr, b.text.len);
-  const bool session = count_of(sip_hdr_slot(sip_header_id::content_disposition)) == 0 ||
-                       sip_hdr_area.content_disposition[0].disposition == 's';
+  const bool session =
+      count_of(sip_header_id::content_disposition) == 0 || sip_hdr_area.content_disposition[0].disposition == 's';
   const char last = b.text.ptr[b.text.len - 1];
   if (session && last != '\n' && last != '\r') put_crlf();
 }

@@ -2,6 +2,7 @@
 // Call-ID, Content-Length and the media types.  The other headers are in
 // sip_hdr_parse_other.cpp.
 #include "sip/text/sip_hdr_parse.h"
+#include "sip/text/sip_code_rows.h"
 #include "sip/text/sip_media_rows.h"
 
 #include "sip/text/sip_hdr_parse_int.h"
@@ -174,23 +175,16 @@ u8 parse_from_to(sip_parser& ps, id_t id, sip_name_addr* na) {
   if (!instance_allowed(ps, id, 1)) return SIP_HDR_FAILED;
   bool bare;
   if (!parse_name_addr(ps, na, na_form::bare_noparams, &bare)) return SIP_HDR_FAILED;
-  for (;;) {
-    int np = next_param(ps, false, false);
-    if (np == 0) break;
-    if (np < 0) return SIP_HDR_FAILED;
-    char* start = cur(ps);
+  const bool ok = each_param(ps, false, false, &na->params_other, [&ps, na] {
     bool eq;
-    if (param_is(ps, "tag", &eq)) {
-      if (!eq || na->tag.len != 0) return SIP_HDR_FAILED;
-      sip_str tag = run(ps, SIP_CC_TOKEN);
-      if (tag.len == 0 || tag.len > 64) return SIP_HDR_FAILED;
-      na->tag = tag;
-      continue;
-    }
-    cur(ps) = start;
-    if (sip_scan__other_param(ps.scan, &na->params_other) != SIP_SCAN_OK) return SIP_HDR_FAILED;
-  }
-  return done(id);
+    if (!param_is(ps, "tag", &eq)) return param::other;
+    if (!eq || na->tag.len != 0) return param::bad;
+    sip_str tag = run(ps, SIP_CC_TOKEN);
+    if (tag.len == 0 || tag.len > 64) return param::bad;
+    na->tag = tag;
+    return param::taken;
+  });
+  return ok ? done(id) : SIP_HDR_FAILED;
 }
 
 u8 parse_from(sip_parser& ps) { return parse_from_to(ps, id_t::from, &ps.area.from); }
@@ -213,13 +207,9 @@ elem route_element(sip_parser& ps, sip_name_addr* na) {
   return other_params_only(ps, true, true, &na->params_other) ? elem::ok : elem::fail;
 }
 
-u8 parse_route(sip_parser& ps) {
-  return parse_list(ps, id_t::route, SIP_MAX_ROUTE,
-                    [&ps](unsigned row) { return route_element(ps, &ps.area.route[row]); });
-}
+u8 parse_route(sip_parser& ps) { return parse_rows(ps, id_t::route, &sip_hdr_area_t::route, route_element); }
 u8 parse_record_route(sip_parser& ps) {
-  return parse_list(ps, id_t::record_route, SIP_MAX_RECORD_ROUTE,
-                    [&ps](unsigned row) { return route_element(ps, &ps.area.record_route[row]); });
+  return parse_rows(ps, id_t::record_route, &sip_hdr_area_t::record_route, route_element);
 }
 u8 parse_service_route(sip_parser& ps) {
   return parse_list(ps, id_t::service_route, 1, [&ps](unsigned) { return route_element(ps, &ps.area.service_route); });
@@ -237,18 +227,13 @@ elem name_addr_alone(sip_parser& ps, sip_name_addr* na, na_form form) {
 elem bracket_only_element(sip_parser& ps, sip_name_addr* na) { return name_addr_alone(ps, na, na_form::brackets_only); }
 elem identity_element(sip_parser& ps, sip_name_addr* na) { return name_addr_alone(ps, na, na_form::bare_to_comma); }
 
-u8 parse_path(sip_parser& ps) {
-  return parse_list(ps, id_t::path, SIP_MAX_PATH,
-                    [&ps](unsigned row) { return bracket_only_element(ps, &ps.area.path[row]); });
-}
+u8 parse_path(sip_parser& ps) { return parse_rows(ps, id_t::path, &sip_hdr_area_t::path, bracket_only_element); }
 u8 parse_p_media_authorization(sip_parser& ps) {
-  return parse_list(ps, id_t::p_media_authorization, SIP_MAX_P_MEDIA_AUTHORIZATION,
-                    [&ps](unsigned row) { return bracket_only_element(ps, &ps.area.p_media_authorization[row]); });
+  return parse_rows(ps, id_t::p_media_authorization, &sip_hdr_area_t::p_media_authorization, bracket_only_element);
 }
 
 u8 parse_p_asserted_identity(sip_parser& ps) {
-  return parse_list(ps, id_t::p_asserted_identity, SIP_MAX_P_ASSERTED_IDENTITY,
-                    [&ps](unsigned row) { return identity_element(ps, &ps.area.p_asserted_identity[row]); });
+  return parse_rows(ps, id_t::p_asserted_identity, &sip_hdr_area_t::p_asserted_identity, identity_element);
 }
 u8 parse_p_preferred_identity(sip_parser& ps) {
   return parse_list(ps, id_t::p_preferred_identity, 1,
@@ -261,21 +246,15 @@ u8 parse_history_info(sip_parser& ps) {
     r->index = sip_str{};
     bool bare;
     if (!parse_name_addr(ps, &r->na, na_form::bare_to_comma, &bare)) return elem::fail;
-    for (;;) {
-      int np = next_param(ps, false, true);
-      if (np == 0) return elem::ok;
-      if (np < 0) return elem::fail;
-      char* start = cur(ps);
+    const bool ok = each_param(ps, false, true, &r->na.params_other, [&ps, r] {
       bool eq;
-      if (param_is(ps, "index", &eq) && eq) {
-        sip_str v = run(ps, SIP_CC_DIGIT_DOT);
-        if (v.len == 0 || v.len > 32) return elem::fail;
-        r->index = v;
-        continue;
-      }
-      cur(ps) = start;
-      if (sip_scan__other_param(ps.scan, &r->na.params_other) != SIP_SCAN_OK) return elem::fail;
-    }
+      if (!param_is(ps, "index", &eq) || !eq) return param::other;
+      sip_str v = run(ps, SIP_CC_DIGIT_DOT);
+      if (v.len == 0 || v.len > 32) return param::bad;
+      r->index = v;
+      return param::taken;
+    });
+    return ok ? elem::ok : elem::fail;
   });
 }
 
@@ -286,22 +265,15 @@ u8 parse_referred_by(sip_parser& ps) {
   bool bare;
   if (!parse_name_addr(ps, &r->na, na_form::referred_by, &bare)) return SIP_HDR_FAILED;
   if (bare) return done(id_t::referred_by);
-  for (;;) {
-    int np = next_param(ps, false, false);
-    if (np == 0) break;
-    if (np < 0) return SIP_HDR_FAILED;
-    char* start = cur(ps);
+  const bool ok = each_param(ps, false, false, &r->na.params_other, [&ps, r] {
     bool eq;
-    if (param_is(ps, "cid", &eq) && eq) {
-      sip_str v;
-      if (!quoted(ps, &v, 64)) return SIP_HDR_FAILED;
-      r->cid = v;
-      continue;
-    }
-    cur(ps) = start;
-    if (sip_scan__other_param(ps.scan, &r->na.params_other) != SIP_SCAN_OK) return SIP_HDR_FAILED;
-  }
-  return done(id_t::referred_by);
+    if (!param_is(ps, "cid", &eq) || !eq) return param::other;
+    sip_str v;
+    if (!quoted(ps, &v, 64)) return param::bad;
+    r->cid = v;
+    return param::taken;
+  });
+  return ok ? done(id_t::referred_by) : SIP_HDR_FAILED;
 }
 
 // Contact: '*' or name-addresses with q, action and expires.
@@ -350,8 +322,7 @@ elem contact_element(sip_parser& ps, unsigned row) {
     } else if (param_is(ps, "action", &eq)) {
       if (!eq) return elem::fail;
       sip_str v = run(ps, SIP_CC_TOKEN);
-      static constexpr sip_code_row actions[] = {{'p', "proxy"}, {'r', "redirect"}};
-      if (!lookup(v, actions, 2, &c->action)) return elem::fail;
+      if (!lookup(v, sip_codes::contact_actions, &c->action)) return elem::fail;
     } else if (param_is(ps, "expires", &eq)) {
       if (!eq) return elem::fail;
       if (peek(ps) == '"') {
@@ -601,10 +572,18 @@ bool media_type_codes(sip_str type, sip_str subtype, u8* tcode, u8* scode, sip_s
 
 }  // namespace sip_hp
 
-bool sip_parse_media_type(sip_parser& ps, sip_media_type_rec* rec) {
-  u8 part = rec->part;
+namespace {
+// Empties a header record of a body part, all but its part number.
+template <class R>
+void clear_but_part(R* rec) {
+  const u8 part = rec->part;
   sip_scan__clear(rec, sizeof *rec);
   rec->part = part;
+}
+}  // namespace
+
+bool sip_parse_media_type(sip_parser& ps, sip_media_type_rec* rec) {
+  clear_but_part(rec);
   rec->base = SIP_CODE_NONE;
   sip_str type = run(ps, SIP_CC_TOKEN);
   sip_scan__skip_lws(ps.scan);
@@ -613,67 +592,51 @@ bool sip_parse_media_type(sip_parser& ps, sip_media_type_rec* rec) {
   sip_str subtype = run(ps, SIP_CC_TOKEN);
   if (subtype.len == 0) return false;
   if (!media_type_codes(type, subtype, &rec->type, &rec->subtype, &rec->type_text, &rec->subtype_text)) return false;
-  for (;;) {
-    int np = next_param(ps, false, false);
-    if (np == 0) return true;
-    if (np < 0) return false;
-    char* start = cur(ps);
+  return each_param(ps, false, false, &rec->params_other, [&ps, rec] {
     bool eq;
     if (param_is(ps, "boundary", &eq) && eq) {
       sip_str b;
       if (peek(ps) == '"') {
-        if (!quoted(ps, &b, 70)) return false;
+        if (!quoted(ps, &b, 70)) return param::bad;
       } else {
         b = run(ps, SIP_CC_TOKEN);
-        if (b.len == 0 || b.len > 70) return false;
+        if (b.len == 0 || b.len > 70) return param::bad;
       }
       rec->boundary = b;
     } else if (param_is(ps, "version", &eq) && eq) {
       sip_str v = peek(ps) == '"' ? sip_str{} : run(ps, SIP_CC_PARAM_VALUE);
-      if (v.len == 0 && !quoted(ps, &v, 64)) return false;
-      if (v.len > 64) return false;
+      if (v.len == 0 && !quoted(ps, &v, 64)) return param::bad;
+      if (v.len > 64) return param::bad;
       rec->version = v;
     } else if (param_is(ps, "base", &eq) && eq) {
       sip_str v = run(ps, SIP_CC_PARAM_VALUE);
-      if (v.len == 0 || v.len > 64) return false;
+      if (v.len == 0 || v.len > 64) return param::bad;
       if (!lookup(v, base_values, sizeof base_values / sizeof base_values[0], &rec->base)) rec->base_text = v;
     } else {
-      cur(ps) = start;
-      if (sip_scan__other_param(ps.scan, &rec->params_other) != SIP_SCAN_OK) return false;
+      return param::other;
     }
-  }
+    return param::taken;
+  });
 }
 
 bool sip_parse_disposition(sip_parser& ps, sip_disposition_rec* rec) {
-  u8 part = rec->part;
-  sip_scan__clear(rec, sizeof *rec);
-  rec->part = part;
+  clear_but_part(rec);
   rec->handling = SIP_CODE_NONE;
   sip_str type = run(ps, SIP_CC_TOKEN);
   if (type.len == 0) return false;
-  static constexpr sip_code_row dispositions[] = {
-      {'r', "render"}, {'s', "session"}, {'t', "icon"}, {'a', "alert"}, {'i', "signal"}};
-  if (!lookup(type, dispositions, 5, &rec->disposition)) {
+  if (!lookup(type, sip_codes::disposition_types, &rec->disposition)) {
     if (type.len > 32) return false;
     rec->disposition = SIP_CODE_NONE;
     rec->disposition_text = type;
   }
-  for (;;) {
-    int np = next_param(ps, false, false);
-    if (np == 0) return true;
-    if (np < 0) return false;
-    char* start = cur(ps);
+  return each_param(ps, false, false, &rec->params_other, [&ps, rec] {
     bool eq;
-    if (param_is(ps, "handling", &eq) && eq) {
-      static constexpr sip_code_row handling[] = {{'o', "optional"}, {'r', "required"}};
-      sip_str v = run(ps, SIP_CC_TOKEN);
-      if (v.len == 0) return false;
-      if (!lookup(v, handling, 2, &rec->handling)) rec->handling = SIP_CODE_NONE;
-    } else {
-      cur(ps) = start;
-      if (sip_scan__other_param(ps.scan, &rec->params_other) != SIP_SCAN_OK) return false;
-    }
-  }
+    if (!param_is(ps, "handling", &eq) || !eq) return param::other;
+    sip_str v = run(ps, SIP_CC_TOKEN);
+    if (v.len == 0) return param::bad;
+    if (!lookup(v, sip_codes::handlings, &rec->handling)) rec->handling = SIP_CODE_NONE;
+    return param::taken;
+  });
 }
 
 namespace {

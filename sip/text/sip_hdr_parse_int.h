@@ -57,6 +57,11 @@ inline bool lookup(sip_str word, const sip_code_row* table, unsigned rows, u8* c
   return sip_scan__match_code(&p, word.len, table, rows, code) == SIP_SCAN_OK;
 }
 
+template <std::size_t N>
+inline bool lookup(sip_str word, const sip_code_row (&table)[N], u8* code) {
+  return lookup(word, table, N, code);
+}
+
 // A quoted string at the cursor whose inside is at most `max` bytes.
 inline bool quoted(sip_parser& ps, sip_str* inside, u16 max) {
   return sip_scan__quoted_string(ps.scan, inside) && inside->len <= max;
@@ -108,6 +113,13 @@ u8 parse_list(sip_parser& ps, id_t id, unsigned limit, F element) {
   return done(id);
 }
 
+// A list header kept in the work area's array `rows`, as many values as the
+// array holds: `element(ps, rec)` parses one value into its record.
+template <class Rec, std::size_t N, class F>
+u8 parse_rows(sip_parser& ps, id_t id, Rec (sip_hdr_area_t::*rows)[N], F element) {
+  return parse_list(ps, id, N, [&ps, rows, element](unsigned row) { return element(ps, &(ps.area.*rows)[row]); });
+}
+
 // Name-address forms.
 enum class na_form {
   bare_noparams,  // From, To, Reply-To, Diversion, Contact
@@ -157,15 +169,32 @@ bool skip_param(sip_parser& ps);
 // cursor, 0 at the end of the value or a ',' (`list`), -1 otherwise.
 int next_param(sip_parser& ps, bool tight, bool list);
 
-// The rest of a value's header parameters (next_param's `tight` and `list`),
-// none of them known: each goes to sip_scan__other_param into `other`.  True
+// How a value's parameter reader took the parameter at the cursor.
+enum class param { taken, bad, other };
+
+// The rest of a value's header parameters (next_param's `tight` and `list`):
+// `known()` reads the one at the cursor when it knows it; every other goes
+// whole (from where it starts) to sip_scan__other_param into `other`.  True
 // at the end of the value, false when a parameter is malformed.
-inline bool other_params_only(sip_parser& ps, bool tight, bool list, sip_str* other) {
+template <class F>
+bool each_param(sip_parser& ps, bool tight, bool list, sip_str* other, F known) {
   for (;;) {
     const int np = next_param(ps, tight, list);
     if (np == 0) return true;
-    if (np < 0 || sip_scan__other_param(ps.scan, other) != SIP_SCAN_OK) return false;
+    if (np < 0) return false;
+    char* start = cur(ps);
+    const param r = known();
+    if (r == param::bad) return false;
+    if (r == param::other) {
+      cur(ps) = start;
+      if (sip_scan__other_param(ps.scan, other) != SIP_SCAN_OK) return false;
+    }
   }
+}
+
+// The same when none of the parameters is known.
+inline bool other_params_only(sip_parser& ps, bool tight, bool list, sip_str* other) {
+  return each_param(ps, tight, list, other, [] { return param::other; });
 }
 
 // Type and subtype codes of a media type; texts (at most 16 and 32 bytes)

@@ -2,6 +2,7 @@
 // tags, tokens, texts, numbers with parameters, the authentication headers and
 // the rest of the known headers.
 #include "sip/text/sip_hdr_parse_int.h"
+#include "sip/text/sip_code_rows.h"
 #include "platform/int_types.h"
 
 using namespace sip_hp;
@@ -61,12 +62,10 @@ u8 parse_accept(sip_parser& ps) {
   });
 }
 
-constexpr sip_code_row codings[] = {{'g', "gzip"}, {'c', "compress"}, {'d', "deflate"}, {'i', "identity"}};
-
 elem encoding_element(sip_parser& ps, sip_encoding_rec* e, bool long_params_fail) {
   *e = sip_encoding_rec{};
   sip_str coding = run(ps, SIP_CC_TOKEN);
-  if (coding.len == 0 || !lookup(coding, codings, 4, &e->coding)) return elem::fail;
+  if (coding.len == 0 || !lookup(coding, sip_codes::content_codings, &e->coding)) return elem::fail;
   sip_scan__skip_lws(ps.scan);
   char* start = cur(ps);
   char* p = start;
@@ -84,12 +83,12 @@ elem encoding_element(sip_parser& ps, sip_encoding_rec* e, bool long_params_fail
 }
 
 u8 parse_accept_encoding(sip_parser& ps) {
-  return parse_list(ps, id_t::accept_encoding, SIP_MAX_ACCEPT_ENCODING,
-                    [&ps](unsigned row) { return encoding_element(ps, &ps.area.accept_encoding[row], true); });
+  return parse_rows(ps, id_t::accept_encoding, &sip_hdr_area_t::accept_encoding,
+                    [](sip_parser& p, sip_encoding_rec* e) { return encoding_element(p, e, true); });
 }
 u8 parse_content_encoding(sip_parser& ps) {
-  return parse_list(ps, id_t::content_encoding, SIP_MAX_CONTENT_ENCODING,
-                    [&ps](unsigned row) { return encoding_element(ps, &ps.area.content_encoding[row], false); });
+  return parse_rows(ps, id_t::content_encoding, &sip_hdr_area_t::content_encoding,
+                    [](sip_parser& p, sip_encoding_rec* e) { return encoding_element(p, e, false); });
 }
 
 u8 parse_accept_language(sip_parser& ps) {
@@ -129,12 +128,10 @@ elem info_element(sip_parser& ps, sip_info_uri_rec* r) {
 }
 
 u8 parse_alert_info(sip_parser& ps) {
-  return parse_list(ps, id_t::alert_info, SIP_MAX_ALERT_INFO,
-                    [&ps](unsigned row) { return info_element(ps, &ps.area.alert_info[row]); });
+  return parse_rows(ps, id_t::alert_info, &sip_hdr_area_t::alert_info, info_element);
 }
 u8 parse_error_info(sip_parser& ps) {
-  return parse_list(ps, id_t::error_info, SIP_MAX_ERROR_INFO,
-                    [&ps](unsigned row) { return info_element(ps, &ps.area.error_info[row]); });
+  return parse_rows(ps, id_t::error_info, &sip_hdr_area_t::error_info, info_element);
 }
 
 u8 parse_call_info(sip_parser& ps) {
@@ -143,25 +140,18 @@ u8 parse_call_info(sip_parser& ps) {
     *r = sip_call_info_rec{};
     r->purpose = SIP_CODE_NONE;
     if (!info_uri(ps, &r->uri)) return elem::fail;
-    for (;;) {
-      int np = next_param(ps, false, true);
-      if (np == 0) return elem::ok;
-      if (np < 0) return elem::fail;
-      char* start = cur(ps);
+    const bool ok = each_param(ps, false, true, &r->params_other, [&ps, r] {
       bool eq;
-      if (param_is(ps, "purpose", &eq) && eq) {
-        static constexpr sip_code_row purposes[] = {{'i', "icon"}, {'n', "info"}, {'c', "card"}};
-        sip_str v = run(ps, SIP_CC_TOKEN);
-        if (v.len == 0) return elem::fail;
-        if (!lookup(v, purposes, 3, &r->purpose)) {
-          if (v.len > 8) return elem::fail;
-          r->purpose_text = v;
-        }
-        continue;
+      if (!param_is(ps, "purpose", &eq) || !eq) return param::other;
+      sip_str v = run(ps, SIP_CC_TOKEN);
+      if (v.len == 0) return param::bad;
+      if (!lookup(v, sip_codes::purposes, &r->purpose)) {
+        if (v.len > 8) return param::bad;
+        r->purpose_text = v;
       }
-      cur(ps) = start;
-      if (sip_scan__other_param(ps.scan, &r->params_other) != SIP_SCAN_OK) return elem::fail;
-    }
+      return param::taken;
+    });
+    return ok ? elem::ok : elem::fail;
   });
 }
 
@@ -180,14 +170,6 @@ u8 parse_allow(sip_parser& ps) {
   });
 }
 
-constexpr sip_code_row option_tags[] = {{'f', "histinfo"},
-                                        {'r', "replaces"},
-                                        {'t', "timer"},
-                                        {'1', "100rel"},
-                                        {'p', "precondition"},
-                                        {'h', "path"},
-                                        {'l', "recipient-list-invite"}};
-
 elem option_tag(sip_parser& ps, sip_code_text_rec* r, bool empty_ok) {
   *r = sip_code_text_rec{};
   sip_str tag = run(ps, SIP_CC_TOKEN);
@@ -196,7 +178,7 @@ elem option_tag(sip_parser& ps, sip_code_text_rec* r, bool empty_ok) {
     r->code = SIP_CODE_NONE;
     return elem::ok;
   }
-  if (!lookup(tag, option_tags, 7, &r->code)) {
+  if (!lookup(tag, sip_codes::option_tags, &r->code)) {
     if (tag.len > 32) return elem::fail;
     r->code = SIP_CODE_NONE;
     r->text = tag;
@@ -204,17 +186,15 @@ elem option_tag(sip_parser& ps, sip_code_text_rec* r, bool empty_ok) {
   return elem::ok;
 }
 
-u8 parse_require(sip_parser& ps) {
-  return parse_list(ps, id_t::require, SIP_MAX_REQUIRE,
-                    [&ps](unsigned row) { return option_tag(ps, &ps.area.require[row], false); });
-}
+elem required_tag(sip_parser& ps, sip_code_text_rec* r) { return option_tag(ps, r, false); }
+
+u8 parse_require(sip_parser& ps) { return parse_rows(ps, id_t::require, &sip_hdr_area_t::require, required_tag); }
 u8 parse_supported(sip_parser& ps) {
-  return parse_list(ps, id_t::supported, SIP_MAX_SUPPORTED,
-                    [&ps](unsigned row) { return option_tag(ps, &ps.area.supported[row], true); });
+  return parse_rows(ps, id_t::supported, &sip_hdr_area_t::supported,
+                    [](sip_parser& p, sip_code_text_rec* r) { return option_tag(p, r, true); });
 }
 u8 parse_unsupported(sip_parser& ps) {
-  return parse_list(ps, id_t::unsupported, SIP_MAX_UNSUPPORTED,
-                    [&ps](unsigned row) { return option_tag(ps, &ps.area.unsupported[row], false); });
+  return parse_rows(ps, id_t::unsupported, &sip_hdr_area_t::unsupported, required_tag);
 }
 
 elem token_text(sip_parser& ps, sip_text_rec* r, u16 max) {
@@ -225,26 +205,27 @@ elem token_text(sip_parser& ps, sip_text_rec* r, u16 max) {
 }
 
 u8 parse_proxy_require(sip_parser& ps) {
-  return parse_list(ps, id_t::proxy_require, SIP_MAX_PROXY_REQUIRE,
-                    [&ps](unsigned row) { return token_text(ps, &ps.area.proxy_require[row], 32); });
+  return parse_rows(ps, id_t::proxy_require, &sip_hdr_area_t::proxy_require,
+                    [](sip_parser& p, sip_text_rec* r) { return token_text(p, r, 32); });
 }
 u8 parse_content_language(sip_parser& ps) {
-  return parse_list(ps, id_t::content_language, SIP_MAX_CONTENT_LANGUAGE,
-                    [&ps](unsigned row) { return token_text(ps, &ps.area.content_language[row], 64); });
+  return parse_rows(ps, id_t::content_language, &sip_hdr_area_t::content_language,
+                    [](sip_parser& p, sip_text_rec* r) { return token_text(p, r, 64); });
 }
 
 // One token from `table` (text with 0xFF when not found and `text_max` is
 // not 0); the list then ends: a following ',' (or ';' when `semicolon`)
 // drops the rest with cause 20.
-u8 single_token_list(sip_parser& ps, id_t id, sip_code_text_rec* r, const sip_code_row* table, unsigned rows,
-                     u16 text_max, bool empty_row, bool semicolon) {
+template <std::size_t N>
+u8 single_token_list(sip_parser& ps, id_t id, sip_code_text_rec* r, const sip_code_row (&table)[N], u16 text_max,
+                     bool empty_row, bool semicolon) {
   if (ps.area.index != 0) return SIP_HDR_FAILED;
   *r = sip_code_text_rec{};
   sip_str t = run(ps, SIP_CC_TOKEN);
   if (t.len == 0) {
     if (!empty_row) return SIP_HDR_FAILED;
     r->code = SIP_CODE_NONE;
-  } else if (!lookup(t, table, rows, &r->code)) {
+  } else if (!lookup(t, table, &r->code)) {
     if (text_max == 0 || t.len > text_max) return SIP_HDR_FAILED;
     r->code = SIP_CODE_NONE;
     r->text = t;
@@ -259,35 +240,27 @@ u8 single_token_list(sip_parser& ps, id_t id, sip_code_text_rec* r, const sip_co
 }
 
 u8 parse_p_early_media(sip_parser& ps) {
-  static constexpr sip_code_row values[] = {{1, "sendrecv"}, {2, "sendonly"}, {3, "recvonly"},
-                                            {4, "inactive"}, {5, "gated"},    {6, "supported"}};
-  return single_token_list(ps, id_t::p_early_media, &ps.area.p_early_media, values, 6, 32, true, false);
+  return single_token_list(ps, id_t::p_early_media, &ps.area.p_early_media, sip_codes::early_media, 32, true, false);
 }
 
 u8 parse_privacy(sip_parser& ps) {
-  static constexpr sip_code_row values[] = {{'h', "header"},   {'s', "session"}, {'u', "user"},   {'n', "none"},
-                                            {'c', "critical"}, {'i', "id"},      {'t', "history"}};
-  return single_token_list(ps, id_t::privacy, &ps.area.privacy, values, 7, 32, false, true);
+  return single_token_list(ps, id_t::privacy, &ps.area.privacy, sip_codes::privacy_values, 32, false, true);
 }
 
 u8 parse_request_disposition(sip_parser& ps) {
-  static constexpr sip_code_row values[] = {{1, "proxy"},    {2, "redirect"},    {3, "cancel"},  {4, "no-cancel"},
-                                            {5, "fork"},     {6, "no-fork"},     {7, "recurse"}, {8, "no-recurse"},
-                                            {9, "parallel"}, {10, "sequential"}, {11, "queue"},  {12, "no-queue"}};
   sip_code_text_rec r;
-  u8 res = single_token_list(ps, id_t::request_disposition, &r, values, 12, 0, false, false);
+  u8 res = single_token_list(ps, id_t::request_disposition, &r, sip_codes::request_dispositions, 0, false, false);
   if (res != SIP_HDR_FAILED) ps.area.request_disposition.code = r.code;
   return res;
 }
 
 u8 parse_priority(sip_parser& ps) {
   if (!instance_allowed(ps, id_t::priority, 1)) return SIP_HDR_FAILED;
-  static constexpr sip_code_row values[] = {{'e', "emergency"}, {'u', "urgent"}, {'n', "normal"}, {'o', "non-urgent"}};
   sip_code_text_rec* r = &ps.area.priority;
   *r = sip_code_text_rec{};
   sip_str t = run(ps, SIP_CC_TOKEN);
   if (t.len == 0) return SIP_HDR_FAILED;
-  if (!lookup(t, values, 4, &r->code)) {
+  if (!lookup(t, sip_codes::priorities, &r->code)) {
     r->code = SIP_CODE_NONE;
     r->text = t;
   }
@@ -342,20 +315,12 @@ u8 parse_session_expires(sip_parser& ps) {
   *r = sip_session_expires_rec{};
   r->refresher = SIP_CODE_NONE;
   if (!number(ps, &r->delta)) return SIP_HDR_FAILED;
-  for (;;) {
-    int np = next_param(ps, false, false);
-    if (np == 0) return done(id_t::session_expires);
-    if (np < 0) return SIP_HDR_FAILED;
-    char* start = cur(ps);
+  const bool ok = each_param(ps, false, false, &r->params_other, [&ps, r] {
     bool eq;
-    if (param_is(ps, "refresher", &eq) && eq) {
-      static constexpr sip_code_row values[] = {{'s', "uas"}, {'c', "uac"}};
-      if (!lookup(run(ps, SIP_CC_TOKEN), values, 2, &r->refresher)) return SIP_HDR_FAILED;
-      continue;
-    }
-    cur(ps) = start;
-    if (sip_scan__other_param(ps.scan, &r->params_other) != SIP_SCAN_OK) return SIP_HDR_FAILED;
-  }
+    if (!param_is(ps, "refresher", &eq) || !eq) return param::other;
+    return lookup(run(ps, SIP_CC_TOKEN), sip_codes::refreshers, &r->refresher) ? param::taken : param::bad;
+  });
+  return ok ? done(id_t::session_expires) : SIP_HDR_FAILED;
 }
 
 u8 parse_session_id(sip_parser& ps) {
@@ -551,35 +516,30 @@ u8 parse_reason(sip_parser& ps) {
     sip_reason_rec* r = &ps.area.reason[row];
     *r = sip_reason_rec{};
     r->cause = 0xFFFF;
-    static constexpr sip_code_row protocols[] = {{'q', "q.850"}, {'s', "sip"}};
     sip_str p = run(ps, SIP_CC_TOKEN);
     if (p.len == 0) return elem::fail;
-    if (!lookup(p, protocols, 2, &r->protocol)) {
+    if (!lookup(p, sip_codes::reason_protocols, &r->protocol)) {
       if (p.len > 64) return elem::fail;
       r->protocol = SIP_CODE_NONE;
       r->protocol_text = p;
     }
-    for (;;) {
-      int np = next_param(ps, false, true);
-      if (np == 0) return elem::ok;
-      if (np < 0) return elem::fail;
-      char* start = cur(ps);
+    const bool ok = each_param(ps, false, true, &r->params_other, [&ps, r] {
       bool eq;
       if (param_is(ps, "cause", &eq) && eq) {
         u32 c;
-        if (!number(ps, &c) || c > 0xFFFE) return elem::fail;
+        if (!number(ps, &c) || c > 0xFFFE) return param::bad;
         r->cause = static_cast<u16>(c);
-        continue;
+        return param::taken;
       }
       if (param_is(ps, "text", &eq) && eq) {
         sip_str t;
-        if (!quoted(ps, &t, 64)) return elem::fail;
+        if (!quoted(ps, &t, 64)) return param::bad;
         r->text = t;
-        continue;
+        return param::taken;
       }
-      cur(ps) = start;
-      if (sip_scan__other_param(ps.scan, &r->params_other) != SIP_SCAN_OK) return elem::fail;
-    }
+      return param::other;
+    });
+    return ok ? elem::ok : elem::fail;
   });
 }
 
@@ -635,41 +595,32 @@ u8 parse_diversion(sip_parser& ps) {
     d->reason = d->counter = d->limit = d->privacy = d->screen = SIP_CODE_NONE;
     bool bare;
     if (!parse_name_addr(ps, &d->na, na_form::bare_noparams, &bare)) return elem::fail;
-    for (;;) {
-      int np = next_param(ps, false, true);
-      if (np == 0) return elem::ok;
-      if (np < 0) return elem::fail;
-      char* start = cur(ps);
+    const bool ok = each_param(ps, false, true, &d->na.params_other, [&ps, d] {
       bool eq;
       if (param_is(ps, "reason", &eq) && eq) {
-        static constexpr sip_code_row reasons[] = {{1, "unknown"},         {2, "user-busy"},     {3, "no-answer"},
-                                                   {4, "unavailable"},     {5, "unconditional"}, {6, "time-of-day"},
-                                                   {7, "do-not-disturb"},  {8, "deflection"},    {9, "follow-me"},
-                                                   {10, "out-of-service"}, {11, "away"}};
         if (peek(ps) == '"') {
-          if (!quoted(ps, &d->reason_text, SIP_OTHER_PARAMS_MAX)) return elem::fail;
-        } else if (!lookup(run(ps, SIP_CC_TOKEN), reasons, 11, &d->reason)) {
-          return elem::fail;
+          if (!quoted(ps, &d->reason_text, SIP_OTHER_PARAMS_MAX)) return param::bad;
+        } else if (!lookup(run(ps, SIP_CC_TOKEN), sip_codes::diversion_reasons, &d->reason)) {
+          return param::bad;
         }
       } else if (param_is(ps, "counter", &eq) && eq) {
-        if (!one_or_two_digits(ps, &d->counter)) return elem::fail;
+        if (!one_or_two_digits(ps, &d->counter)) return param::bad;
       } else if (param_is(ps, "limit", &eq) && eq) {
-        if (!one_or_two_digits(ps, &d->limit)) return elem::fail;
+        if (!one_or_two_digits(ps, &d->limit)) return param::bad;
       } else if (param_is(ps, "privacy", &eq) && eq) {
-        static constexpr sip_code_row values[] = {{1, "full"}, {2, "name"}, {3, "uri"}, {4, "off"}};
         if (peek(ps) == '"') {
-          if (!quoted(ps, &d->privacy_text, SIP_OTHER_PARAMS_MAX)) return elem::fail;
-        } else if (!lookup(run(ps, SIP_CC_TOKEN), values, 4, &d->privacy)) {
-          return elem::fail;
+          if (!quoted(ps, &d->privacy_text, SIP_OTHER_PARAMS_MAX)) return param::bad;
+        } else if (!lookup(run(ps, SIP_CC_TOKEN), sip_codes::diversion_privacy, &d->privacy)) {
+          return param::bad;
         }
       } else if (param_is(ps, "screen", &eq) && eq) {
-        static constexpr sip_code_row values[] = {{1, "yes"}, {0, "no"}};
-        if (!lookup(run(ps, SIP_CC_TOKEN), values, 2, &d->screen)) return elem::fail;
+        if (!lookup(run(ps, SIP_CC_TOKEN), sip_codes::screens, &d->screen)) return param::bad;
       } else {
-        cur(ps) = start;
-        if (sip_scan__other_param(ps.scan, &d->na.params_other) != SIP_SCAN_OK) return elem::fail;
+        return param::other;
       }
-    }
+      return param::taken;
+    });
+    return ok ? elem::ok : elem::fail;
   });
 }
 
@@ -679,9 +630,6 @@ u8 parse_diversion(sip_parser& ps) {
 constexpr sip_code_row digest_params[] = {{'a', "domain"}, {'b', "stale"},  {'0', "username"}, {'1', "realm"},
                                           {'2', "nonce"},  {'3', "uri"},    {'4', "response"}, {'5', "algorithm"},
                                           {'6', "cnonce"}, {'7', "opaque"}, {'8', "qop"},      {'9', "nc"}};
-constexpr sip_code_row algorithms[] = {{'M', "MD5"}, {'D', "MD5-sess"}};
-constexpr sip_code_row qops[] = {{'A', "auth"}, {'I', "auth-int"}};
-constexpr sip_code_row stales[] = {{'T', "true"}, {'F', "false"}};
 
 // A parameter value: a quoted string (its inside) or a token.
 bool param_value(sip_parser& ps, sip_str* v, bool* was_quoted) {
@@ -766,13 +714,13 @@ bool credentials(sip_parser& ps, sip_credentials_rec* c) {
       case '7': ok = set_limited(&c->opaque, v, 32); break;
       case '5':
         aka_prefix(&v, &c->aka_version);
-        if (!lookup(v, algorithms, 2, &c->algorithm)) ok = set_limited(&c->algorithm_text, v, 16);
+        if (!lookup(v, sip_codes::algorithms, &c->algorithm)) ok = set_limited(&c->algorithm_text, v, 16);
         break;
       case '8':
-        if (!lookup(v, qops, 2, &c->qop)) ok = set_limited(&c->qop_text, v, 16);
+        if (!lookup(v, sip_codes::qops, &c->qop)) ok = set_limited(&c->qop_text, v, 16);
         break;
       case '9': ok = v.len > 0 && sip_num__hex(v.ptr, v.len, &c->nc); break;
-      case 'b': ok = lookup(v, stales, 2, &c->stale); break;
+      case 'b': ok = lookup(v, sip_codes::stales, &c->stale); break;
       default:
         if (c->other.len == 0) ok = set_limited(&c->other, span(start, cur(ps)), 64);
         break;
@@ -811,7 +759,7 @@ bool qop_options(sip_parser& ps, sip_challenge_rec* ch, bool every_unknown_check
     if (p == w) break;
     sip_str word = span(w, p);
     u8 code;
-    if (lookup(word, qops, 2, &code)) {
+    if (lookup(word, sip_codes::qops, &code)) {
       if (n < SIP_QOP_OPTIONS_MAX) codes[n++] = code;
     } else if (ch->qop_text.len == 0 || every_unknown_checked) {
       if (word.len > 16) return false;
@@ -861,12 +809,12 @@ bool challenge(sip_parser& ps, sip_challenge_rec* ch, bool www) {
         break;
       case '2': ok = quoted(ps, &ch->nonce, 64); break;
       case '7': ok = quoted(ps, &ch->opaque, 32); break;
-      case 'b': ok = lookup(run(ps, SIP_CC_TOKEN), stales, 2, &ch->stale); break;
+      case 'b': ok = lookup(run(ps, SIP_CC_TOKEN), sip_codes::stales, &ch->stale); break;
       case '5': {
         bool q = sip_scan__take(ps.scan, '"');
         sip_str a = run(ps, SIP_CC_TOKEN);
         aka_prefix(&a, &ch->aka_version);
-        if (!lookup(a, algorithms, 2, &ch->algorithm)) ok = set_limited(&ch->algorithm_text, a, 16);
+        if (!lookup(a, sip_codes::algorithms, &ch->algorithm)) ok = set_limited(&ch->algorithm_text, a, 16);
         if (q && !sip_scan__take(ps.scan, '"')) ok = false;
         break;
       }
@@ -912,7 +860,7 @@ u8 parse_authentication_info(sip_parser& ps) {
       ok = quoted(ps, &a->cnonce, 32);
     } else if (word_is(name, "qop")) {
       sip_str v = run(ps, SIP_CC_TOKEN);
-      ok = v.len > 0 && (lookup(v, qops, 2, &a->qop) || set_limited(&a->qop_text, v, 16));
+      ok = v.len > 0 && (lookup(v, sip_codes::qops, &a->qop) || set_limited(&a->qop_text, v, 16));
     } else if (word_is(name, "nc")) {
       bool q = sip_scan__take(ps.scan, '"');
       sip_str v = run(ps, SIP_CC_HEX);

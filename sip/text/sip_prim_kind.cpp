@@ -1,4 +1,5 @@
 #include "sip/text/sip_prim_kind.h"
+#include "sip/text/sip_code_rows.h"
 #include "sip/text/sip_media_rows.h"
 #include "sip/text/sip_prim_kind_rows.h"
 
@@ -44,45 +45,13 @@ constexpr sip_value_table vt_sdp(const sdp_table& t, bool none_ok) {
 constexpr sip_code_row scheme_rows[] = {{'S', "sips:"}, {1, "sip:"}, {'*', nullptr}, {0, nullptr}, {'A', nullptr}};
 constexpr sip_code_row via_protocol_rows[] = {{1, "SIP"}, {0, nullptr}};
 constexpr sip_code_row yes_no_rows[] = {{1, nullptr}, {0, nullptr}};
-constexpr sip_code_row screen_rows[] = {{1, "yes"}, {0, "no"}};
 constexpr sip_code_row global_rows[] = {{1, "+"}, {0, ""}};
 constexpr sip_code_row loose_routing_rows[] = {{1, "lr"}, {0, nullptr}};
 constexpr sip_code_row auth_scheme_rows[] = {{'B', "Basic"}, {'D', "Digest"}};
-constexpr sip_code_row algorithm_rows[] = {{'M', "MD5"}, {'D', "MD5-sess"}};
-constexpr sip_code_row qop_rows[] = {{'A', "auth"}, {'I', "auth-int"}};
-constexpr sip_code_row stale_rows[] = {{'T', "true"}, {'F', "false"}};
-constexpr sip_code_row option_tag_rows[] = {{'f', "histinfo"},
-                                            {'r', "replaces"},
-                                            {'t', "timer"},
-                                            {'1', "100rel"},
-                                            {'p', "precondition"},
-                                            {'h', "path"},
-                                            {'l', "recipient-list-invite"}};
-constexpr sip_code_row refresher_rows[] = {{'s', "uas"}, {'c', "uac"}};
 constexpr const auto& media_type_rows = sip_media::media_types;
 constexpr sip_code_row subtype_wildcard_rows[] = {{'*', "*"}};
 constexpr const auto& multipart_rows = sip_media::multipart_subtypes;
 constexpr const auto& isup_rows = sip_media::base_values;
-constexpr sip_code_row content_coding_rows[] = {{'g', "gzip"}, {'c', "compress"}, {'d', "deflate"}, {'i', "identity"}};
-constexpr sip_code_row contact_action_rows[] = {{'p', "proxy"}, {'r', "redirect"}};
-constexpr sip_code_row priority_rows[] = {{'e', "emergency"}, {'u', "urgent"}, {'n', "normal"}, {'o', "non-urgent"}};
-constexpr sip_code_row privacy_rows[] = {{'h', "header"},   {'s', "session"}, {'u', "user"},   {'n', "none"},
-                                         {'c', "critical"}, {'i', "id"},      {'t', "history"}};
-constexpr sip_code_row reason_protocol_rows[] = {{'q', "q.850"}, {'s', "sip"}};
-constexpr sip_code_row purpose_rows[] = {{'i', "icon"}, {'n', "info"}, {'c', "card"}};
-constexpr sip_code_row disposition_type_rows[] = {
-    {'r', "render"}, {'s', "session"}, {'t', "icon"}, {'a', "alert"}, {'i', "signal"}};
-constexpr sip_code_row handling_rows[] = {{'o', "optional"}, {'r', "required"}};
-constexpr sip_code_row diversion_reason_rows[] = {{1, "unknown"},         {2, "user-busy"},     {3, "no-answer"},
-                                                  {4, "unavailable"},     {5, "unconditional"}, {6, "time-of-day"},
-                                                  {7, "do-not-disturb"},  {8, "deflection"},    {9, "follow-me"},
-                                                  {10, "out-of-service"}, {11, "away"}};
-constexpr sip_code_row diversion_privacy_rows[] = {{1, "full"}, {2, "name"}, {3, "uri"}, {4, "off"}};
-constexpr sip_code_row early_media_rows[] = {{1, "sendrecv"}, {2, "sendonly"}, {3, "recvonly"},
-                                             {4, "inactive"}, {5, "gated"},    {6, "supported"}};
-constexpr sip_code_row request_disposition_rows[] = {
-    {1, "proxy"},   {2, "redirect"},   {3, "cancel"},   {4, "no-cancel"},   {5, "fork"},   {6, "no-fork"},
-    {7, "recurse"}, {8, "no-recurse"}, {9, "parallel"}, {10, "sequential"}, {11, "queue"}, {12, "no-queue"}};
 constexpr sip_code_row rate_management_rows[] = {{3, nullptr}, {1, "localTCF"}, {2, "transferredTCF"}};
 constexpr sip_code_row udp_ec_rows[] = {{3, nullptr}, {1, "t38UDPFEC"}, {2, "t38UDPRedundancy"}};
 
@@ -148,33 +117,33 @@ int sip_value__lookup(const sip_value_table& table, u8 code, const char** text) 
 const sip_value_table sip_vt_scheme = vt(scheme_rows, false);
 const sip_value_table sip_vt_via_protocol = vt(via_protocol_rows, false);
 const sip_value_table sip_vt_yes_no = vt(yes_no_rows, true);
-const sip_value_table sip_vt_screen = vt(screen_rows, true);
+const sip_value_table sip_vt_screen = vt(sip_codes::screens, true);
 const sip_value_table sip_vt_global = vt(global_rows, false);
 const sip_value_table sip_vt_loose_routing = vt(loose_routing_rows, false);
 const sip_value_table sip_vt_auth_scheme = vt(auth_scheme_rows, false);
-const sip_value_table sip_vt_algorithm = vt(algorithm_rows, true);
-const sip_value_table sip_vt_qop = vt(qop_rows, true);
-const sip_value_table sip_vt_stale = vt(stale_rows, true);
+const sip_value_table sip_vt_algorithm = vt(sip_codes::algorithms, true);
+const sip_value_table sip_vt_qop = vt(sip_codes::qops, true);
+const sip_value_table sip_vt_stale = vt(sip_codes::stales, true);
 const sip_value_table sip_vt_uri_transport = {sip_uri_transport_table, nullptr, 4, true};
 const sip_value_table sip_vt_via_transport = {sip_via_transport_table, nullptr, 4, true};
 const sip_value_table sip_vt_user_param = {sip_user_param_table, nullptr, 2, true};
 const sip_value_table sip_vt_method = {sip_method_table, nullptr, 6, true};
-const sip_value_table sip_vt_option_tag = vt(option_tag_rows, false);
-const sip_value_table sip_vt_refresher = vt(refresher_rows, true);
+const sip_value_table sip_vt_option_tag = vt(sip_codes::option_tags, false);
+const sip_value_table sip_vt_refresher = vt(sip_codes::refreshers, true);
 const sip_value_table sip_vt_media_type = vt(media_type_rows, true);
 const sip_value_table sip_vt_isup_version = vt(isup_rows, true);
-const sip_value_table sip_vt_content_coding = vt(content_coding_rows, true);
-const sip_value_table sip_vt_contact_action = vt(contact_action_rows, true);
-const sip_value_table sip_vt_priority = vt(priority_rows, true);
-const sip_value_table sip_vt_privacy = vt(privacy_rows, true);
-const sip_value_table sip_vt_reason_protocol = vt(reason_protocol_rows, true);
-const sip_value_table sip_vt_call_info_purpose = vt(purpose_rows, true);
-const sip_value_table sip_vt_disposition_type = vt(disposition_type_rows, true);
-const sip_value_table sip_vt_disposition_handling = vt(handling_rows, true);
-const sip_value_table sip_vt_diversion_reason = vt(diversion_reason_rows, true);
-const sip_value_table sip_vt_diversion_privacy = vt(diversion_privacy_rows, true);
-const sip_value_table sip_vt_early_media = vt(early_media_rows, false);
-const sip_value_table sip_vt_request_disposition = vt(request_disposition_rows, false);
+const sip_value_table sip_vt_content_coding = vt(sip_codes::content_codings, true);
+const sip_value_table sip_vt_contact_action = vt(sip_codes::contact_actions, true);
+const sip_value_table sip_vt_priority = vt(sip_codes::priorities, true);
+const sip_value_table sip_vt_privacy = vt(sip_codes::privacy_values, true);
+const sip_value_table sip_vt_reason_protocol = vt(sip_codes::reason_protocols, true);
+const sip_value_table sip_vt_call_info_purpose = vt(sip_codes::purposes, true);
+const sip_value_table sip_vt_disposition_type = vt(sip_codes::disposition_types, true);
+const sip_value_table sip_vt_disposition_handling = vt(sip_codes::handlings, true);
+const sip_value_table sip_vt_diversion_reason = vt(sip_codes::diversion_reasons, true);
+const sip_value_table sip_vt_diversion_privacy = vt(sip_codes::diversion_privacy, true);
+const sip_value_table sip_vt_early_media = vt(sip_codes::early_media, false);
+const sip_value_table sip_vt_request_disposition = vt(sip_codes::request_dispositions, false);
 const sip_value_table sip_vt_sdp_nettype = vt_sdp(sdp_nettype_table, true);
 const sip_value_table sip_vt_sdp_codec = vt_sdp(sdp_codec_table, true);
 const sip_value_table sip_vt_sdp_keymethod = vt_sdp(sdp_keymethod_table, true);

@@ -8,25 +8,13 @@
 
 #include "sip/text/sdp.h"
 
-struct sdp_store {
-  sdp_session session;
-  sdp_origin origin;
-  sdp_media_av av[SDP_MAX_AV];
-  sdp_rtpmap rtpmap[SDP_MAX_RTPMAP];
-  sdp_media_other other[SDP_MAX_OTHER];
-  sdp_media_image image[SDP_MAX_IMAGE];
-  sdp_desc desc;
+struct sdp_store : sdp_records {
+  sdp_desc desc = describe();
   uint8_t work_bytes[1600];
   sdp_work_buf work;
   std::string text;  // the parsed text, kept alive with the description
 
   sdp_store() {
-    desc.session = &session;
-    desc.av = av;
-    desc.rtpmap = rtpmap;
-    desc.other = other;
-    desc.origin = &origin;
-    desc.image = image;
     std::memset(work_bytes, 0xA5, sizeof work_bytes);
     work = sdp_work_buf{work_bytes, 0, sizeof work_bytes};
   }
