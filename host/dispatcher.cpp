@@ -41,23 +41,47 @@ constexpr StatusWord kRegistrationRefused = 0xF011;
 constexpr StatusWord kNoWaitingCall = 0xF016;
 constexpr StatusWord kSendNotStarted = 0xF103;
 
-// The length a request of class RT_TESSALY must have (0: any length of 6 or
-// more, -1: unknown type, taken as it comes).
-int RequestLength(u8 type) {
-  switch (type) {
-    case RST_TESSALY_REGISTER_DEVICE: return int(kRegisterDeviceSize);
-    case RST_TESSALY_SEND_FAX: return int(kSendFaxSize);
-    case RST_TESSALY_RECV_FAX: return int(kRecvFaxSize);
-    case RST_TESSALY_ABORT_FAX: return int(kAbortFaxSize);
-    case RST_TESSALY_DEVICE_STATUS: return int(kDeviceStatusSize);
-    case RST_TESSALY_SHUTDOWN: return 0;
-    default: return -1;
+// The requests of class RT_TESSALY: their trace name and the length they
+// must have (0: any length of 6 or more).
+struct RequestKind {
+  u8 type;
+  const char* name;
+  int length;
+};
+constexpr RequestKind kRequests[] = {
+    {RST_TESSALY_REGISTER_DEVICE, "RST_TESSALY_REGISTER_DEVICE", int(kRegisterDeviceSize)},
+    {RST_TESSALY_SEND_FAX, "RST_TESSALY_SEND_FAX", int(kSendFaxSize)},
+    {RST_TESSALY_RECV_FAX, "RST_TESSALY_RECV_FAX", int(kRecvFaxSize)},
+    {RST_TESSALY_ABORT_FAX, "RST_TESSALY_ABORT_FAX", int(kAbortFaxSize)},
+    {RST_TESSALY_DEVICE_STATUS, "RST_TESSALY_DEVICE_STATUS", int(kDeviceStatusSize)},
+    {RST_TESSALY_SHUTDOWN, "RST_TESSALY_SHUTDOWN", 0},
+};
+
+// The row of a request type, or null for an unknown one.
+const RequestKind* FindRequest(u8 type) {
+  for (const RequestKind& k : kRequests) {
+    if (k.type == type) return &k;
   }
+  return nullptr;
+}
+
+// The length a request must have (-1: unknown type, taken as it comes).
+int RequestLength(u8 type) {
+  const RequestKind* k = FindRequest(type);
+  return k != nullptr ? k->length : -1;
 }
 
 void Answer(u16 device_id, u16 kind, u16 value, const char* failure_line, int failure_level = 4) {
   if (SendFaxStatusPacket(device_id, kind, nullptr, 0, value) != STATUS_OK)
     ProgramLog(failure_level, "%s", failure_line);
+}
+
+// The controller hears that its request (value names it) was done or failed;
+// each answer has its own line for when it cannot be sent.
+void AnswerOutcome(u16 device_id, bool done, u16 value, const char* done_line, const char* failed_line,
+                   int done_level = 4) {
+  if (done) Answer(device_id, FAX_STATUS_REQUEST_DONE, value, done_line, done_level);
+  else Answer(device_id, FAX_STATUS_REQUEST_FAILED, value, failed_line);
 }
 
 void Reject(const foip__alert& call, const CallAddress& a) {
@@ -267,23 +291,19 @@ u16 DispatchPacket(const u8* packet, std::size_t size) {
     (void)SendFaxStatusPacket(h.device_id, FAX_STATUS_REQUEST_FAILED, nullptr, 0, 1);
     return 0;
   }
+  if (const RequestKind* k = FindRequest(h.type)) ProgramLog(1, "DeviceControllerDispatcher - %s received", k->name);
   switch (h.type) {
     case RST_TESSALY_REGISTER_DEVICE: {
-      ProgramLog(1, "DeviceControllerDispatcher - RST_TESSALY_REGISTER_DEVICE received");
       RegisterDevicePacket p;
       if (!ReadRegisterDevice(packet, size, &p)) break;
-      if (ProcessRegisterDeviceController(p) == STATUS_OK) {
-        Answer(p.device_id, FAX_STATUS_REQUEST_DONE, 1,
-               "Error sending fax status packet in response to RST_TESSALY_REGISTER_DEVICE");
-      } else {
-        ProgramLog(4, "Problem encountered registering device %d", p.device_id);
-        Answer(p.device_id, FAX_STATUS_REQUEST_FAILED, 1,
-               "Error sending fax status packet in response to RST_TESSALY_REGISTER_DEVICE after registration problem");
-      }
+      const bool done = ProcessRegisterDeviceController(p) == STATUS_OK;
+      if (!done) ProgramLog(4, "Problem encountered registering device %d", p.device_id);
+      AnswerOutcome(
+          p.device_id, done, 1, "Error sending fax status packet in response to RST_TESSALY_REGISTER_DEVICE",
+          "Error sending fax status packet in response to RST_TESSALY_REGISTER_DEVICE after registration problem");
       break;
     }
     case RST_TESSALY_SEND_FAX: {
-      ProgramLog(1, "DeviceControllerDispatcher - RST_TESSALY_SEND_FAX received");
       SendFaxPacket p;
       if (!ReadSendFax(packet, size, &p)) break;
       const StatusWord r = ProcessSendFax(p);
@@ -300,28 +320,22 @@ u16 DispatchPacket(const u8* packet, std::size_t size) {
       break;
     }
     case RST_TESSALY_RECV_FAX: {
-      ProgramLog(1, "DeviceControllerDispatcher - RST_TESSALY_RECV_FAX received");
       RecvFaxPacket p;
       if (!ReadRecvFax(packet, size, &p)) break;
-      if (ProcessReceiveFax(p) == STATUS_OK) {
-        Answer(p.device_id, FAX_STATUS_REQUEST_DONE, 3,
-               "Error sending fax status packet responding to RST_TESSALY_RECV_FAX", 5);
-      } else {
-        ProgramLog(5, "Unable to receive fax message for device %d, filename %s", p.device_id, p.file_name);
-        Answer(p.device_id, FAX_STATUS_REQUEST_FAILED, 3,
-               "Error sending fax status packet responding to RST_TESSALY_RECV_FAX after failed processing of received "
-               "fax");
-      }
+      const bool done = ProcessReceiveFax(p) == STATUS_OK;
+      if (!done) ProgramLog(5, "Unable to receive fax message for device %d, filename %s", p.device_id, p.file_name);
+      AnswerOutcome(p.device_id, done, 3, "Error sending fax status packet responding to RST_TESSALY_RECV_FAX",
+                    "Error sending fax status packet responding to RST_TESSALY_RECV_FAX after failed processing of "
+                    "received fax",
+                    5);
       break;
     }
     case RST_TESSALY_ABORT_FAX:
-      ProgramLog(1, "DeviceControllerDispatcher - RST_TESSALY_ABORT_FAX received");
       if (ProcessAbortFax(h.device_id) != STATUS_OK)
         Answer(h.device_id, FAX_STATUS_REQUEST_FAILED, 4,
                "Error sending fax status packet responding to RST_TESSALY_ABORT_FAX");
       break;
     case RST_TESSALY_DEVICE_STATUS: {
-      ProgramLog(1, "DeviceControllerDispatcher - RST_TESSALY_DEVICE_STATUS received");
       u16 receive = 0;
       if (!ReadDeviceStatus(packet, size, &receive)) break;
       (void)ProcessDeviceStatus(h.device_id, receive);
@@ -329,9 +343,7 @@ u16 DispatchPacket(const u8* packet, std::size_t size) {
              "Error sending fax status packet responding to RST_TESSALY_DEVICE_STATUS");
       break;
     }
-    case RST_TESSALY_SHUTDOWN:
-      ProgramLog(1, "DeviceControllerDispatcher - RST_TESSALY_SHUTDOWN received");
-      return kDispatchShutdown;
+    case RST_TESSALY_SHUTDOWN: return kDispatchShutdown;
     default: ProgramLog(4, "Unrecognised message passed into TESSALY pipe (0x%X)", h.type); break;
   }
   return 0;
