@@ -26,8 +26,8 @@ void free_rx_buffer(t38iaf_session& c);
 void release_current(t38iaf_session& c);
 // Whether IAF/IAF mode runs the high-speed part at the page rate.
 bool iaf_iaf_page(const t38iaf_session& c);
-// The row of a speed mode, or null.
-const t38iaf_speed_mode* t38iaf__speed_mode(u16 mode);
+// The description of a speed mode; false for a mode not supported.
+[[nodiscard]] bool t38iaf__speed_mode(u16 mode, t38iaf_speed_mode& out);
 
 // Receive side helpers (t38iaf_rx.cpp).
 void send_fax_da_in(t38iaf_session& c);
