@@ -77,6 +77,16 @@ bool Is(const u8* data, std::size_t size, std::size_t layout, u8 cls, u8 type) {
 
 u16 DeviceIdOf(const u8* data) { return get_le16(data + kServerPacketDeviceIdOffset); }
 
+// Checks a packet's size, class and type, and starts its record afresh with
+// the device id; false when the packet is not of that kind.
+template <class P>
+bool Open(const u8* data, std::size_t size, std::size_t layout, u8 cls, u8 type, P* p) {
+  if (!p || !Is(data, size, layout, cls, type)) return false;
+  *p = P{};
+  p->device_id = DeviceIdOf(data);
+  return true;
+}
+
 }  // namespace
 
 void PutTextField(u8* field, std::size_t width, const char* text) {
@@ -167,17 +177,13 @@ std::size_t WriteRingIn(const RingInPacket& p, u8* out) {
 }
 
 bool ReadRegisterDevice(const u8* data, std::size_t size, RegisterDevicePacket* p) {
-  if (!p || !Is(data, size, kRegisterDeviceSize, RT_TESSALY, RST_TESSALY_REGISTER_DEVICE)) return false;
-  *p = RegisterDevicePacket{};
-  p->device_id = DeviceIdOf(data);
+  if (!Open(data, size, kRegisterDeviceSize, RT_TESSALY, RST_TESSALY_REGISTER_DEVICE, p)) return false;
   Get(data, kRegReplySlot, p->reply_slot);
   return true;
 }
 
 bool ReadSendFax(const u8* data, std::size_t size, SendFaxPacket* p) {
-  if (!p || !Is(data, size, kSendFaxSize, RT_TESSALY, RST_TESSALY_SEND_FAX)) return false;
-  *p = SendFaxPacket{};
-  p->device_id = DeviceIdOf(data);
+  if (!Open(data, size, kSendFaxSize, RT_TESSALY, RST_TESSALY_SEND_FAX, p)) return false;
   Get(data, kSendMessage, p->message_name);
   p->job_number = static_cast<i32>(get_le32(data + kSendJobNumber));
   p->job_sub_number = static_cast<i16>(get_le16(data + kSendJobSub));
@@ -193,9 +199,7 @@ bool ReadSendFax(const u8* data, std::size_t size, SendFaxPacket* p) {
 }
 
 bool ReadRecvFax(const u8* data, std::size_t size, RecvFaxPacket* p) {
-  if (!p || !Is(data, size, kRecvFaxSize, RT_TESSALY, RST_TESSALY_RECV_FAX)) return false;
-  *p = RecvFaxPacket{};
-  p->device_id = DeviceIdOf(data);
+  if (!Open(data, size, kRecvFaxSize, RT_TESSALY, RST_TESSALY_RECV_FAX, p)) return false;
   Get(data, kRecvFolder, p->folder);
   Get(data, kRecvFile, p->file_name);
   p->accept = get_le32(data + kRecvAccept);
@@ -209,9 +213,7 @@ bool ReadDeviceStatus(const u8* data, std::size_t size, u16* receive_enabled) {
 }
 
 bool ReadFaxStatus(const u8* data, std::size_t size, FaxStatusPacket* p) {
-  if (!p || !Is(data, size, kFaxStatusSize, RT_TESSALY_REPLY, TESSALY_FAX_STATUS)) return false;
-  *p = FaxStatusPacket{};
-  p->device_id = DeviceIdOf(data);
+  if (!Open(data, size, kFaxStatusSize, RT_TESSALY_REPLY, TESSALY_FAX_STATUS, p)) return false;
   p->kind = get_le16(data + kFsKind);
   p->value = get_le16(data + kFsValue);
   Get(data, kFsText, p->text);
@@ -219,18 +221,14 @@ bool ReadFaxStatus(const u8* data, std::size_t size, FaxStatusPacket* p) {
 }
 
 bool ReadReceiveConnected(const u8* data, std::size_t size, ReceiveConnectedPacket* p) {
-  if (!p || !Is(data, size, kReceiveConnectedSize, RT_TESSALY_REPLY, TESSALY_RECEIVE_CONNECTED)) return false;
-  *p = ReceiveConnectedPacket{};
-  p->device_id = DeviceIdOf(data);
+  if (!Open(data, size, kReceiveConnectedSize, RT_TESSALY_REPLY, TESSALY_RECEIVE_CONNECTED, p)) return false;
   Get(data, kRcCsid, p->remote_csid);
   Get(data, kRcDid, p->did);
   return true;
 }
 
 bool ReadRingIn(const u8* data, std::size_t size, RingInPacket* p) {
-  if (!p || !Is(data, size, kRingInSize, RT_TESSALY_REPLY, TESSALY_RING_IN)) return false;
-  *p = RingInPacket{};
-  p->device_id = DeviceIdOf(data);
+  if (!Open(data, size, kRingInSize, RT_TESSALY_REPLY, TESSALY_RING_IN, p)) return false;
   Get(data, kRiCalled, p->called);
   Get(data, kRiCaller, p->caller_number);
   Get(data, kRiAddress, p->caller_address);
