@@ -34,52 +34,75 @@ static_assert(OFF_CUT_UP + 1 == SOCK_CONFIG_ENTRY_SIZE, "sock_config entry layou
 
 }  // namespace
 
+namespace {
+
+// Walks an entry's fields at their offsets; io is a writer or a reader with
+// field(offset, value), of 1, 2 or 4 bytes by the value's size, and
+// bytes(offset, array).  E is const for writing.
+template <class IO, class E>
+void visit_entry(IO& io, E& e) {
+  io.field(OFF_SAPI, e.sapi);
+  io.field(OFF_NAI, e.nai);
+  io.field(OFF_CONN, e.conn_id);
+  io.field(OFF_ADDR_COUNT, e.address_count);
+  io.bytes(OFF_ADDR, e.address);
+  io.field(OFF_PORT, e.port);
+  io.field(OFF_BIND, e.bind_address);
+  io.field(OFF_KIND, e.kind);
+  io.field(OFF_CONTROL, e.control_entity);
+  io.field(OFF_DATA, e.data_entity);
+  io.field(OFF_STATE, e.state);
+  io.field(OFF_RECV_SIZE, e.receive_size);
+  io.field(OFF_RCVBUF, e.rcvbuf_size);
+  io.field(OFF_RETRY_DELAY, e.retry_delay_ms);
+  io.field(OFF_RETRY_LIMIT, e.retry_limit);
+  io.field(OFF_LISTEN, e.tcp_listen);
+  io.field(OFF_BACKLOG, e.tcp_backlog);
+  io.field(OFF_COALESCE, e.tcp_keep_coalescing);
+  io.field(OFF_TOS, e.tos);
+  io.field(OFF_CUT_UP, e.cut_up);
+}
+
+struct entry_writer {
+  u8* out;
+  template <class T>
+  void field(u32 at, T v) {
+    if constexpr (sizeof(T) == 1) out[at] = v;
+    else if constexpr (sizeof(T) == 2) put_le16(out + at, v);
+    else put_le32(out + at, v);
+  }
+  template <std::size_t N>
+  void bytes(u32 at, const u8 (&a)[N]) {
+    std::memcpy(out + at, a, N);
+  }
+};
+
+struct entry_reader {
+  const u8* in;
+  template <class T>
+  void field(u32 at, T& v) {
+    if constexpr (sizeof(T) == 1) v = in[at];
+    else if constexpr (sizeof(T) == 2) v = get_le16(in + at);
+    else v = get_le32(in + at);
+  }
+  template <std::size_t N>
+  void bytes(u32 at, u8 (&a)[N]) {
+    std::memcpy(a, in + at, N);
+  }
+};
+
+}  // namespace
+
 void sock_config_entry_pack(const sock_config_entry& e, u8* out) {
   std::memset(out, 0, SOCK_CONFIG_ENTRY_SIZE);
-  out[OFF_SAPI] = e.sapi;
-  put_le16(out + OFF_NAI, e.nai);
-  put_le16(out + OFF_CONN, e.conn_id);
-  out[OFF_ADDR_COUNT] = e.address_count;
-  std::memcpy(out + OFF_ADDR, e.address, 4);
-  put_le16(out + OFF_PORT, e.port);
-  out[OFF_BIND] = e.bind_address;
-  out[OFF_KIND] = e.kind;
-  out[OFF_CONTROL] = e.control_entity;
-  out[OFF_DATA] = e.data_entity;
-  out[OFF_STATE] = e.state;
-  put_le32(out + OFF_RECV_SIZE, e.receive_size);
-  put_le32(out + OFF_RCVBUF, e.rcvbuf_size);
-  put_le32(out + OFF_RETRY_DELAY, e.retry_delay_ms);
-  out[OFF_RETRY_LIMIT] = e.retry_limit;
-  out[OFF_LISTEN] = e.tcp_listen;
-  put_le32(out + OFF_BACKLOG, e.tcp_backlog);
-  out[OFF_COALESCE] = e.tcp_keep_coalescing;
-  out[OFF_TOS] = e.tos;
-  out[OFF_CUT_UP] = e.cut_up;
+  entry_writer w{out};
+  visit_entry(w, e);
 }
 
 sock_config_entry sock_config_entry_unpack(const u8* in) {
   sock_config_entry e;
-  e.sapi = in[OFF_SAPI];
-  e.nai = get_le16(in + OFF_NAI);
-  e.conn_id = get_le16(in + OFF_CONN);
-  e.address_count = in[OFF_ADDR_COUNT];
-  std::memcpy(e.address, in + OFF_ADDR, 4);
-  e.port = get_le16(in + OFF_PORT);
-  e.bind_address = in[OFF_BIND];
-  e.kind = in[OFF_KIND];
-  e.control_entity = in[OFF_CONTROL];
-  e.data_entity = in[OFF_DATA];
-  e.state = in[OFF_STATE];
-  e.receive_size = get_le32(in + OFF_RECV_SIZE);
-  e.rcvbuf_size = get_le32(in + OFF_RCVBUF);
-  e.retry_delay_ms = get_le32(in + OFF_RETRY_DELAY);
-  e.retry_limit = in[OFF_RETRY_LIMIT];
-  e.tcp_listen = in[OFF_LISTEN];
-  e.tcp_backlog = get_le32(in + OFF_BACKLOG);
-  e.tcp_keep_coalescing = in[OFF_COALESCE];
-  e.tos = in[OFF_TOS];
-  e.cut_up = in[OFF_CUT_UP];
+  entry_reader r{in};
+  visit_entry(r, e);
   return e;
 }
 
