@@ -167,9 +167,21 @@ bool CopyReplySlot(u16 device_id, char (&slot)[87]) {
   return true;
 }
 
-// Sends a written packet to a device controller's reply slot; `what` names
-// the packet in the failure log line ("" or "ring-in ", ...).
-StatusWord SendToDevice(const char* slot, u16 device_id, u8* out, std::size_t n, const char* what) {
+// Sends a reply packet of Size bytes to a registered device controller's
+// slot: `sender` names the routine in the call log line, `fill` sets the
+// packet's fields (and logs them) once the slot is known, `what` names the
+// packet in the failure log line ("" or "ring-in ", ...).
+template <std::size_t Size, class P, class Fill>
+StatusWord SendReply(u16 device_id, const char* sender, const char* what, std::size_t (*write)(const P&, u8*),
+                     Fill fill) {
+  ProgramLog(2, "%s() called", sender);
+  char slot[87] = "";
+  if (!CopyReplySlot(device_id, slot)) return STATUS_BAD_ARGUMENT;
+  P p;
+  p.device_id = device_id;
+  fill(p);
+  u8 out[Size];
+  const std::size_t n = write(p, out);
   const StatusWord r = MsgSendRequest(slot, 1, out, static_cast<u16>(n), 0);
   if (r != STATUS_OK)
     ProgramLog(5, "Error sending %spacket to device controller. DeviceID: %d ErrorCode: %d", what, device_id, r);
@@ -554,49 +566,33 @@ StatusWord ProcessTESSALYShutdown(int max_passes, unsigned pause_ms) {
 }
 
 StatusWord SendFaxStatusPacket(u16 device_id, u16 kind, const char* text, int text_length, u16 value) {
-  ProgramLog(2, "SendFaxStatusPacket() called");
-  char slot[87] = "";
-  if (!CopyReplySlot(device_id, slot)) return STATUS_BAD_ARGUMENT;
-  FaxStatusPacket p;
-  p.device_id = device_id;
-  p.kind = kind;
-  p.value = value;
-  if (text && text_length > 0)
-    (void)std::snprintf(p.text, sizeof p.text, "%.*s", text_length > 255 ? 255 : text_length, text);
-  ProgramLog(1, "Fax status packet: device %d kind %d value %d text %s", device_id, kind, value, p.text);
-  u8 out[kFaxStatusSize];
-  const std::size_t n = WriteFaxStatus(p, out);
-  return SendToDevice(slot, device_id, out, n, "");
+  return SendReply<kFaxStatusSize>(device_id, "SendFaxStatusPacket", "", WriteFaxStatus, [&](FaxStatusPacket& p) {
+    p.kind = kind;
+    p.value = value;
+    if (text && text_length > 0)
+      (void)std::snprintf(p.text, sizeof p.text, "%.*s", text_length > 255 ? 255 : text_length, text);
+    ProgramLog(1, "Fax status packet: device %d kind %d value %d text %s", device_id, kind, value, p.text);
+  });
 }
 
 StatusWord SendReceiveConnectedPacket(u16 device_id, const char* remote_csid, const char* did) {
-  ProgramLog(2, "SendReceiveConnectedPacket() called");
-  char slot[87] = "";
-  if (!CopyReplySlot(device_id, slot)) return STATUS_BAD_ARGUMENT;
-  ReceiveConnectedPacket p;
-  p.device_id = device_id;
-  (void)std::snprintf(p.remote_csid, sizeof p.remote_csid, "%.40s", remote_csid ? remote_csid : "");
-  (void)std::snprintf(p.did, sizeof p.did, "%.40s", did ? did : "");
-  ProgramLog(1, "Receive connected packet: device %d CSID %s DID %s", device_id, p.remote_csid, p.did);
-  u8 out[kReceiveConnectedSize];
-  const std::size_t n = WriteReceiveConnected(p, out);
-  return SendToDevice(slot, device_id, out, n, "receive connected ");
+  return SendReply<kReceiveConnectedSize>(
+      device_id, "SendReceiveConnectedPacket", "receive connected ", WriteReceiveConnected,
+      [&](ReceiveConnectedPacket& p) {
+        (void)std::snprintf(p.remote_csid, sizeof p.remote_csid, "%.40s", remote_csid ? remote_csid : "");
+        (void)std::snprintf(p.did, sizeof p.did, "%.40s", did ? did : "");
+        ProgramLog(1, "Receive connected packet: device %d CSID %s DID %s", device_id, p.remote_csid, p.did);
+      });
 }
 
 StatusWord SendRingInPacket(u16 device_id, const char* called, const char* caller_number, const char* caller_address) {
-  ProgramLog(2, "SendRingInPacket() called");
-  char slot[87] = "";
-  if (!CopyReplySlot(device_id, slot)) return STATUS_BAD_ARGUMENT;
-  RingInPacket p;
-  p.device_id = device_id;
-  (void)std::snprintf(p.called, sizeof p.called, "%s", called ? called : "");
-  (void)std::snprintf(p.caller_number, sizeof p.caller_number, "%s", caller_number ? caller_number : "");
-  (void)std::snprintf(p.caller_address, sizeof p.caller_address, "%s", caller_address ? caller_address : "");
-  ProgramLog(1, "Ring-in packet: device %d called %s caller %s address %s", device_id, p.called, p.caller_number,
-             p.caller_address);
-  u8 out[kRingInSize];
-  const std::size_t n = WriteRingIn(p, out);
-  return SendToDevice(slot, device_id, out, n, "ring-in ");
+  return SendReply<kRingInSize>(device_id, "SendRingInPacket", "ring-in ", WriteRingIn, [&](RingInPacket& p) {
+    (void)std::snprintf(p.called, sizeof p.called, "%s", called ? called : "");
+    (void)std::snprintf(p.caller_number, sizeof p.caller_number, "%s", caller_number ? caller_number : "");
+    (void)std::snprintf(p.caller_address, sizeof p.caller_address, "%s", caller_address ? caller_address : "");
+    ProgramLog(1, "Ring-in packet: device %d called %s caller %s address %s", device_id, p.called, p.caller_number,
+               p.caller_address);
+  });
 }
 
 u16 GetAcuErrorCode(u8 cause) {
