@@ -7,87 +7,82 @@
 
 namespace {
 
-// Field offsets of an entry.
-enum : u32 {
-  OFF_SAPI = 0,
-  OFF_NAI = 1,
-  OFF_CONN = 3,
-  OFF_ADDR_COUNT = 5,
-  OFF_ADDR = 6,
-  OFF_PORT = 10,
-  OFF_BIND = 12,
-  OFF_KIND = 13,
-  OFF_CONTROL = 14,
-  OFF_DATA = 15,
-  OFF_STATE = 16,
-  OFF_RECV_SIZE = 17,
-  OFF_RCVBUF = 21,
-  OFF_RETRY_DELAY = 25,
-  OFF_RETRY_LIMIT = 29,
-  OFF_LISTEN = 30,
-  OFF_BACKLOG = 31,
-  OFF_COALESCE = 35,
-  OFF_TOS = 36,
-  OFF_CUT_UP = 37,
-};
-static_assert(OFF_CUT_UP + 1 == SOCK_CONFIG_ENTRY_SIZE, "sock_config entry layout");
-
-}  // namespace
-
-namespace {
-
-// Walks an entry's fields at their offsets; io is a writer or a reader with
-// field(offset, value), of 1, 2 or 4 bytes by the value's size, and
-// bytes(offset, array).  E is const for writing.
+// Walks an entry's fields in record order (the layout in sock_config.h, no
+// gaps); io is a writer, a reader or a sizer with field(value), of 1, 2 or 4
+// bytes by the value's size, and bytes(array).  E is const for writing.
 template <class IO, class E>
-void visit_entry(IO& io, E& e) {
-  io.field(OFF_SAPI, e.sapi);
-  io.field(OFF_NAI, e.nai);
-  io.field(OFF_CONN, e.conn_id);
-  io.field(OFF_ADDR_COUNT, e.address_count);
-  io.bytes(OFF_ADDR, e.address);
-  io.field(OFF_PORT, e.port);
-  io.field(OFF_BIND, e.bind_address);
-  io.field(OFF_KIND, e.kind);
-  io.field(OFF_CONTROL, e.control_entity);
-  io.field(OFF_DATA, e.data_entity);
-  io.field(OFF_STATE, e.state);
-  io.field(OFF_RECV_SIZE, e.receive_size);
-  io.field(OFF_RCVBUF, e.rcvbuf_size);
-  io.field(OFF_RETRY_DELAY, e.retry_delay_ms);
-  io.field(OFF_RETRY_LIMIT, e.retry_limit);
-  io.field(OFF_LISTEN, e.tcp_listen);
-  io.field(OFF_BACKLOG, e.tcp_backlog);
-  io.field(OFF_COALESCE, e.tcp_keep_coalescing);
-  io.field(OFF_TOS, e.tos);
-  io.field(OFF_CUT_UP, e.cut_up);
+constexpr void visit_entry(IO& io, E& e) {
+  io.field(e.sapi);
+  io.field(e.nai);
+  io.field(e.conn_id);
+  io.field(e.address_count);
+  io.bytes(e.address);
+  io.field(e.port);
+  io.field(e.bind_address);
+  io.field(e.kind);
+  io.field(e.control_entity);
+  io.field(e.data_entity);
+  io.field(e.state);
+  io.field(e.receive_size);
+  io.field(e.rcvbuf_size);
+  io.field(e.retry_delay_ms);
+  io.field(e.retry_limit);
+  io.field(e.tcp_listen);
+  io.field(e.tcp_backlog);
+  io.field(e.tcp_keep_coalescing);
+  io.field(e.tos);
+  io.field(e.cut_up);
 }
 
-struct entry_writer {
-  u8* out;
+struct entry_sizer {
+  u32 size = 0;
   template <class T>
-  void field(u32 at, T v) {
-    if constexpr (sizeof(T) == 1) out[at] = v;
-    else if constexpr (sizeof(T) == 2) put_le16(out + at, v);
-    else put_le32(out + at, v);
+  constexpr void field(const T&) {
+    size += sizeof(T);
   }
   template <std::size_t N>
-  void bytes(u32 at, const u8 (&a)[N]) {
-    std::memcpy(out + at, a, N);
+  constexpr void bytes(const u8 (&)[N]) {
+    size += N;
+  }
+};
+
+constexpr u32 entry_size() {
+  entry_sizer z;
+  const sock_config_entry e{};
+  visit_entry(z, e);
+  return z.size;
+}
+static_assert(entry_size() == SOCK_CONFIG_ENTRY_SIZE, "sock_config entry layout");
+
+struct entry_writer {
+  u8* p;
+  template <class T>
+  void field(T v) {
+    if constexpr (sizeof(T) == 1) *p = v;
+    else if constexpr (sizeof(T) == 2) put_le16(p, v);
+    else put_le32(p, v);
+    p += sizeof(T);
+  }
+  template <std::size_t N>
+  void bytes(const u8 (&a)[N]) {
+    std::memcpy(p, a, N);
+    p += N;
   }
 };
 
 struct entry_reader {
-  const u8* in;
+  const u8* p;
   template <class T>
-  void field(u32 at, T& v) {
-    if constexpr (sizeof(T) == 1) v = in[at];
-    else if constexpr (sizeof(T) == 2) v = get_le16(in + at);
-    else v = get_le32(in + at);
+  void field(T& v) {
+    if constexpr (sizeof(T) == 1) v = *p;
+    else if constexpr (sizeof(T) == 2) v = get_le16(p);
+    else v = get_le32(p);
+    p += sizeof(T);
   }
   template <std::size_t N>
-  void bytes(u32 at, u8 (&a)[N]) {
-    std::memcpy(a, in + at, N);
+  void bytes(u8 (&a)[N]) {
+    std::memcpy(a, p, N);
+    p += N;
   }
 };
 
