@@ -1,6 +1,8 @@
 #include "common/tessaly_packets.h"
 
 #include <algorithm>
+#include <concepts>
+#include <type_traits>
 #include <cstring>
 
 #include "common/byte_order.h"
@@ -77,6 +79,111 @@ bool Is(const u8* data, std::size_t size, std::size_t layout, u8 cls, u8 type) {
 
 u16 DeviceIdOf(const u8* data) { return get_le16(data + kServerPacketDeviceIdOffset); }
 
+// The walkers of a packet's fields after its header: text(layout, field)
+// and number(offset, field), 2 or 4 bytes by the field's size.
+struct FieldWriter {
+  u8* out;
+  void text(const Text& t, const char* s) { Put(out, t, s); }
+  template <class T>
+  void number(std::size_t at, T v) {
+    if constexpr (sizeof(T) == 2) put_le16(out + at, static_cast<u16>(v));
+    else put_le32(out + at, static_cast<u32>(v));
+  }
+};
+
+struct FieldReader {
+  const u8* data;
+  template <std::size_t N>
+  void text(const Text& t, char (&s)[N]) {
+    Get(data, t, s);
+  }
+  template <class T>
+  void number(std::size_t at, T& v) {
+    if constexpr (sizeof(T) == 2) v = static_cast<T>(get_le16(data + at));
+    else v = static_cast<T>(get_le32(data + at));
+  }
+};
+
+// The field list of each packet, walked alike to write and to read it (P is
+// the packet, const for writing).
+template <class P, class Packet>
+concept PacketOf = std::same_as<std::remove_const_t<P>, Packet>;
+
+template <class IO, PacketOf<RegisterDevicePacket> P>
+void Fields(IO& io, P& p) {
+  io.text(kRegReplySlot, p.reply_slot);
+}
+
+template <class IO, PacketOf<SendFaxPacket> P>
+void Fields(IO& io, P& p) {
+  io.text(kSendMessage, p.message_name);
+  io.number(kSendJobNumber, p.job_number);
+  io.number(kSendJobSub, p.job_sub_number);
+  io.text(kSendFolder, p.folder);
+  io.text(kSendFile, p.file_name);
+  io.text(kSendTelephone, p.telephone);
+  io.text(kSendRecipient, p.recipient);
+  io.number(kSendPages, p.pages);
+  io.text(kSendSenderTel, p.sender_telephone);
+  io.text(kSendSenderName, p.sender_name);
+  io.text(kSendSenderCsid, p.sender_csid);
+}
+
+template <class IO, PacketOf<RecvFaxPacket> P>
+void Fields(IO& io, P& p) {
+  io.text(kRecvFolder, p.folder);
+  io.text(kRecvFile, p.file_name);
+  io.number(kRecvAccept, p.accept);
+}
+
+template <class IO, PacketOf<FaxStatusPacket> P>
+void Fields(IO& io, P& p) {
+  io.number(kFsKind, p.kind);
+  io.number(kFsValue, p.value);
+  io.text(kFsText, p.text);
+}
+
+template <class IO, PacketOf<ReceiveConnectedPacket> P>
+void Fields(IO& io, P& p) {
+  io.text(kRcCsid, p.remote_csid);
+  io.text(kRcDid, p.did);
+}
+
+template <class IO, PacketOf<RingInPacket> P>
+void Fields(IO& io, P& p) {
+  io.text(kRiCalled, p.called);
+  io.text(kRiCaller, p.caller_number);
+  io.text(kRiAddress, p.caller_address);
+}
+
+// A whole packet of `size` bytes: header, then its fields.
+template <class P>
+std::size_t WritePacket(const P& p, u8* out, std::size_t size, u8 cls, u8 type) {
+  Header(out, size, cls, type, p.device_id);
+  FieldWriter w{out};
+  Fields(w, p);
+  return size;
+}
+
+// Checks a packet's size, class and type, and starts its record afresh with
+// the device id; false when the packet is not of that kind.
+template <class P>
+bool Open(const u8* data, std::size_t size, std::size_t layout, u8 cls, u8 type, P* p) {
+  if (!p || !Is(data, size, layout, cls, type)) return false;
+  *p = P{};
+  p->device_id = DeviceIdOf(data);
+  return true;
+}
+
+// Reads a packet of that kind into *p; false when it is not one.
+template <class P>
+bool ReadPacket(const u8* data, std::size_t size, std::size_t layout, u8 cls, u8 type, P* p) {
+  if (!Open(data, size, layout, cls, type, p)) return false;
+  FieldReader r{data};
+  Fields(r, *p);
+  return true;
+}
+
 }  // namespace
 
 void PutTextField(u8* field, std::size_t width, const char* text) {
@@ -98,33 +205,15 @@ void GetTextField(const u8* field, std::size_t width, char* out, std::size_t out
 }
 
 std::size_t WriteRegisterDevice(const RegisterDevicePacket& p, u8* out) {
-  Header(out, kRegisterDeviceSize, RT_TESSALY, RST_TESSALY_REGISTER_DEVICE, p.device_id);
-  Put(out, kRegReplySlot, p.reply_slot);
-  return kRegisterDeviceSize;
+  return WritePacket(p, out, kRegisterDeviceSize, RT_TESSALY, RST_TESSALY_REGISTER_DEVICE);
 }
 
 std::size_t WriteSendFax(const SendFaxPacket& p, u8* out) {
-  Header(out, kSendFaxSize, RT_TESSALY, RST_TESSALY_SEND_FAX, p.device_id);
-  Put(out, kSendMessage, p.message_name);
-  put_le32(out + kSendJobNumber, static_cast<u32>(p.job_number));
-  put_le16(out + kSendJobSub, static_cast<u16>(p.job_sub_number));
-  Put(out, kSendFolder, p.folder);
-  Put(out, kSendFile, p.file_name);
-  Put(out, kSendTelephone, p.telephone);
-  Put(out, kSendRecipient, p.recipient);
-  put_le16(out + kSendPages, p.pages);
-  Put(out, kSendSenderTel, p.sender_telephone);
-  Put(out, kSendSenderName, p.sender_name);
-  Put(out, kSendSenderCsid, p.sender_csid);
-  return kSendFaxSize;
+  return WritePacket(p, out, kSendFaxSize, RT_TESSALY, RST_TESSALY_SEND_FAX);
 }
 
 std::size_t WriteRecvFax(const RecvFaxPacket& p, u8* out) {
-  Header(out, kRecvFaxSize, RT_TESSALY, RST_TESSALY_RECV_FAX, p.device_id);
-  Put(out, kRecvFolder, p.folder);
-  Put(out, kRecvFile, p.file_name);
-  put_le32(out + kRecvAccept, p.accept);
-  return kRecvFaxSize;
+  return WritePacket(p, out, kRecvFaxSize, RT_TESSALY, RST_TESSALY_RECV_FAX);
 }
 
 std::size_t WriteAbortFax(u16 device_id, u8* out) {
@@ -144,62 +233,27 @@ std::size_t WriteShutdown(u16 device_id, u8* out) {
 }
 
 std::size_t WriteFaxStatus(const FaxStatusPacket& p, u8* out) {
-  Header(out, kFaxStatusSize, RT_TESSALY_REPLY, TESSALY_FAX_STATUS, p.device_id);
-  put_le16(out + kFsKind, p.kind);
-  put_le16(out + kFsValue, p.value);
-  Put(out, kFsText, p.text);
-  return kFaxStatusSize;
+  return WritePacket(p, out, kFaxStatusSize, RT_TESSALY_REPLY, TESSALY_FAX_STATUS);
 }
 
 std::size_t WriteReceiveConnected(const ReceiveConnectedPacket& p, u8* out) {
-  Header(out, kReceiveConnectedSize, RT_TESSALY_REPLY, TESSALY_RECEIVE_CONNECTED, p.device_id);
-  Put(out, kRcCsid, p.remote_csid);
-  Put(out, kRcDid, p.did);
-  return kReceiveConnectedSize;
+  return WritePacket(p, out, kReceiveConnectedSize, RT_TESSALY_REPLY, TESSALY_RECEIVE_CONNECTED);
 }
 
 std::size_t WriteRingIn(const RingInPacket& p, u8* out) {
-  Header(out, kRingInSize, RT_TESSALY_REPLY, TESSALY_RING_IN, p.device_id);
-  Put(out, kRiCalled, p.called);
-  Put(out, kRiCaller, p.caller_number);
-  Put(out, kRiAddress, p.caller_address);
-  return kRingInSize;
+  return WritePacket(p, out, kRingInSize, RT_TESSALY_REPLY, TESSALY_RING_IN);
 }
 
 bool ReadRegisterDevice(const u8* data, std::size_t size, RegisterDevicePacket* p) {
-  if (!p || !Is(data, size, kRegisterDeviceSize, RT_TESSALY, RST_TESSALY_REGISTER_DEVICE)) return false;
-  *p = RegisterDevicePacket{};
-  p->device_id = DeviceIdOf(data);
-  Get(data, kRegReplySlot, p->reply_slot);
-  return true;
+  return ReadPacket(data, size, kRegisterDeviceSize, RT_TESSALY, RST_TESSALY_REGISTER_DEVICE, p);
 }
 
 bool ReadSendFax(const u8* data, std::size_t size, SendFaxPacket* p) {
-  if (!p || !Is(data, size, kSendFaxSize, RT_TESSALY, RST_TESSALY_SEND_FAX)) return false;
-  *p = SendFaxPacket{};
-  p->device_id = DeviceIdOf(data);
-  Get(data, kSendMessage, p->message_name);
-  p->job_number = static_cast<i32>(get_le32(data + kSendJobNumber));
-  p->job_sub_number = static_cast<i16>(get_le16(data + kSendJobSub));
-  Get(data, kSendFolder, p->folder);
-  Get(data, kSendFile, p->file_name);
-  Get(data, kSendTelephone, p->telephone);
-  Get(data, kSendRecipient, p->recipient);
-  p->pages = get_le16(data + kSendPages);
-  Get(data, kSendSenderTel, p->sender_telephone);
-  Get(data, kSendSenderName, p->sender_name);
-  Get(data, kSendSenderCsid, p->sender_csid);
-  return true;
+  return ReadPacket(data, size, kSendFaxSize, RT_TESSALY, RST_TESSALY_SEND_FAX, p);
 }
 
 bool ReadRecvFax(const u8* data, std::size_t size, RecvFaxPacket* p) {
-  if (!p || !Is(data, size, kRecvFaxSize, RT_TESSALY, RST_TESSALY_RECV_FAX)) return false;
-  *p = RecvFaxPacket{};
-  p->device_id = DeviceIdOf(data);
-  Get(data, kRecvFolder, p->folder);
-  Get(data, kRecvFile, p->file_name);
-  p->accept = get_le32(data + kRecvAccept);
-  return true;
+  return ReadPacket(data, size, kRecvFaxSize, RT_TESSALY, RST_TESSALY_RECV_FAX, p);
 }
 
 bool ReadDeviceStatus(const u8* data, std::size_t size, u16* receive_enabled) {
@@ -209,32 +263,15 @@ bool ReadDeviceStatus(const u8* data, std::size_t size, u16* receive_enabled) {
 }
 
 bool ReadFaxStatus(const u8* data, std::size_t size, FaxStatusPacket* p) {
-  if (!p || !Is(data, size, kFaxStatusSize, RT_TESSALY_REPLY, TESSALY_FAX_STATUS)) return false;
-  *p = FaxStatusPacket{};
-  p->device_id = DeviceIdOf(data);
-  p->kind = get_le16(data + kFsKind);
-  p->value = get_le16(data + kFsValue);
-  Get(data, kFsText, p->text);
-  return true;
+  return ReadPacket(data, size, kFaxStatusSize, RT_TESSALY_REPLY, TESSALY_FAX_STATUS, p);
 }
 
 bool ReadReceiveConnected(const u8* data, std::size_t size, ReceiveConnectedPacket* p) {
-  if (!p || !Is(data, size, kReceiveConnectedSize, RT_TESSALY_REPLY, TESSALY_RECEIVE_CONNECTED)) return false;
-  *p = ReceiveConnectedPacket{};
-  p->device_id = DeviceIdOf(data);
-  Get(data, kRcCsid, p->remote_csid);
-  Get(data, kRcDid, p->did);
-  return true;
+  return ReadPacket(data, size, kReceiveConnectedSize, RT_TESSALY_REPLY, TESSALY_RECEIVE_CONNECTED, p);
 }
 
 bool ReadRingIn(const u8* data, std::size_t size, RingInPacket* p) {
-  if (!p || !Is(data, size, kRingInSize, RT_TESSALY_REPLY, TESSALY_RING_IN)) return false;
-  *p = RingInPacket{};
-  p->device_id = DeviceIdOf(data);
-  Get(data, kRiCalled, p->called);
-  Get(data, kRiCaller, p->caller_number);
-  Get(data, kRiAddress, p->caller_address);
-  return true;
+  return ReadPacket(data, size, kRingInSize, RT_TESSALY_REPLY, TESSALY_RING_IN, p);
 }
 
 std::size_t WriteMorvathProgramStart(const char* name, std::size_t max_chars, u8* out) {

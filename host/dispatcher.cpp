@@ -41,23 +41,47 @@ constexpr StatusWord kRegistrationRefused = 0xF011;
 constexpr StatusWord kNoWaitingCall = 0xF016;
 constexpr StatusWord kSendNotStarted = 0xF103;
 
-// The length a request of class RT_TESSALY must have (0: any length of 6 or
-// more, -1: unknown type, taken as it comes).
-int RequestLength(u8 type) {
-  switch (type) {
-    case RST_TESSALY_REGISTER_DEVICE: return int(kRegisterDeviceSize);
-    case RST_TESSALY_SEND_FAX: return int(kSendFaxSize);
-    case RST_TESSALY_RECV_FAX: return int(kRecvFaxSize);
-    case RST_TESSALY_ABORT_FAX: return int(kAbortFaxSize);
-    case RST_TESSALY_DEVICE_STATUS: return int(kDeviceStatusSize);
-    case RST_TESSALY_SHUTDOWN: return 0;
-    default: return -1;
+// The requests of class RT_TESSALY: their trace name and the length they
+// must have (0: any length of 6 or more).
+struct RequestKind {
+  u8 type;
+  const char* name;
+  int length;
+};
+constexpr RequestKind kRequests[] = {
+    {RST_TESSALY_REGISTER_DEVICE, "RST_TESSALY_REGISTER_DEVICE", int(kRegisterDeviceSize)},
+    {RST_TESSALY_SEND_FAX, "RST_TESSALY_SEND_FAX", int(kSendFaxSize)},
+    {RST_TESSALY_RECV_FAX, "RST_TESSALY_RECV_FAX", int(kRecvFaxSize)},
+    {RST_TESSALY_ABORT_FAX, "RST_TESSALY_ABORT_FAX", int(kAbortFaxSize)},
+    {RST_TESSALY_DEVICE_STATUS, "RST_TESSALY_DEVICE_STATUS", int(kDeviceStatusSize)},
+    {RST_TESSALY_SHUTDOWN, "RST_TESSALY_SHUTDOWN", 0},
+};
+
+// The row of a request type, or null for an unknown one.
+const RequestKind* FindRequest(u8 type) {
+  for (const RequestKind& k : kRequests) {
+    if (k.type == type) return &k;
   }
+  return nullptr;
+}
+
+// The length a request must have (-1: unknown type, taken as it comes).
+int RequestLength(u8 type) {
+  const RequestKind* k = FindRequest(type);
+  return k != nullptr ? k->length : -1;
 }
 
 void Answer(u16 device_id, u16 kind, u16 value, const char* failure_line, int failure_level = 4) {
   if (SendFaxStatusPacket(device_id, kind, nullptr, 0, value) != STATUS_OK)
     ProgramLog(failure_level, "%s", failure_line);
+}
+
+// The controller hears that its request (value names it) was done or failed;
+// each answer has its own line for when it cannot be sent.
+void AnswerOutcome(u16 device_id, bool done, u16 value, const char* done_line, const char* failed_line,
+                   int done_level = 4) {
+  if (done) Answer(device_id, FAX_STATUS_REQUEST_DONE, value, done_line, done_level);
+  else Answer(device_id, FAX_STATUS_REQUEST_FAILED, value, failed_line);
 }
 
 void Reject(const foip__alert& call, const CallAddress& a) {
@@ -143,9 +167,21 @@ bool CopyReplySlot(u16 device_id, char (&slot)[87]) {
   return true;
 }
 
-// Sends a written packet to a device controller's reply slot; `what` names
-// the packet in the failure log line ("" or "ring-in ", ...).
-StatusWord SendToDevice(const char* slot, u16 device_id, u8* out, std::size_t n, const char* what) {
+// Sends a reply packet of Size bytes to a registered device controller's
+// slot: `sender` names the routine in the call log line, `fill` sets the
+// packet's fields (and logs them) once the slot is known, `what` names the
+// packet in the failure log line ("" or "ring-in ", ...).
+template <std::size_t Size, class P, class Fill>
+StatusWord SendReply(u16 device_id, const char* sender, const char* what, std::size_t (*write)(const P&, u8*),
+                     Fill fill) {
+  ProgramLog(2, "%s() called", sender);
+  char slot[87] = "";
+  if (!CopyReplySlot(device_id, slot)) return STATUS_BAD_ARGUMENT;
+  P p;
+  p.device_id = device_id;
+  fill(p);
+  u8 out[Size];
+  const std::size_t n = write(p, out);
   const StatusWord r = MsgSendRequest(slot, 1, out, static_cast<u16>(n), 0);
   if (r != STATUS_OK)
     ProgramLog(5, "Error sending %spacket to device controller. DeviceID: %d ErrorCode: %d", what, device_id, r);
@@ -267,23 +303,19 @@ u16 DispatchPacket(const u8* packet, std::size_t size) {
     (void)SendFaxStatusPacket(h.device_id, FAX_STATUS_REQUEST_FAILED, nullptr, 0, 1);
     return 0;
   }
+  if (const RequestKind* k = FindRequest(h.type)) ProgramLog(1, "DeviceControllerDispatcher - %s received", k->name);
   switch (h.type) {
     case RST_TESSALY_REGISTER_DEVICE: {
-      ProgramLog(1, "DeviceControllerDispatcher - RST_TESSALY_REGISTER_DEVICE received");
       RegisterDevicePacket p;
       if (!ReadRegisterDevice(packet, size, &p)) break;
-      if (ProcessRegisterDeviceController(p) == STATUS_OK) {
-        Answer(p.device_id, FAX_STATUS_REQUEST_DONE, 1,
-               "Error sending fax status packet in response to RST_TESSALY_REGISTER_DEVICE");
-      } else {
-        ProgramLog(4, "Problem encountered registering device %d", p.device_id);
-        Answer(p.device_id, FAX_STATUS_REQUEST_FAILED, 1,
-               "Error sending fax status packet in response to RST_TESSALY_REGISTER_DEVICE after registration problem");
-      }
+      const bool done = ProcessRegisterDeviceController(p) == STATUS_OK;
+      if (!done) ProgramLog(4, "Problem encountered registering device %d", p.device_id);
+      AnswerOutcome(
+          p.device_id, done, 1, "Error sending fax status packet in response to RST_TESSALY_REGISTER_DEVICE",
+          "Error sending fax status packet in response to RST_TESSALY_REGISTER_DEVICE after registration problem");
       break;
     }
     case RST_TESSALY_SEND_FAX: {
-      ProgramLog(1, "DeviceControllerDispatcher - RST_TESSALY_SEND_FAX received");
       SendFaxPacket p;
       if (!ReadSendFax(packet, size, &p)) break;
       const StatusWord r = ProcessSendFax(p);
@@ -300,28 +332,22 @@ u16 DispatchPacket(const u8* packet, std::size_t size) {
       break;
     }
     case RST_TESSALY_RECV_FAX: {
-      ProgramLog(1, "DeviceControllerDispatcher - RST_TESSALY_RECV_FAX received");
       RecvFaxPacket p;
       if (!ReadRecvFax(packet, size, &p)) break;
-      if (ProcessReceiveFax(p) == STATUS_OK) {
-        Answer(p.device_id, FAX_STATUS_REQUEST_DONE, 3,
-               "Error sending fax status packet responding to RST_TESSALY_RECV_FAX", 5);
-      } else {
-        ProgramLog(5, "Unable to receive fax message for device %d, filename %s", p.device_id, p.file_name);
-        Answer(p.device_id, FAX_STATUS_REQUEST_FAILED, 3,
-               "Error sending fax status packet responding to RST_TESSALY_RECV_FAX after failed processing of received "
-               "fax");
-      }
+      const bool done = ProcessReceiveFax(p) == STATUS_OK;
+      if (!done) ProgramLog(5, "Unable to receive fax message for device %d, filename %s", p.device_id, p.file_name);
+      AnswerOutcome(p.device_id, done, 3, "Error sending fax status packet responding to RST_TESSALY_RECV_FAX",
+                    "Error sending fax status packet responding to RST_TESSALY_RECV_FAX after failed processing of "
+                    "received fax",
+                    5);
       break;
     }
     case RST_TESSALY_ABORT_FAX:
-      ProgramLog(1, "DeviceControllerDispatcher - RST_TESSALY_ABORT_FAX received");
       if (ProcessAbortFax(h.device_id) != STATUS_OK)
         Answer(h.device_id, FAX_STATUS_REQUEST_FAILED, 4,
                "Error sending fax status packet responding to RST_TESSALY_ABORT_FAX");
       break;
     case RST_TESSALY_DEVICE_STATUS: {
-      ProgramLog(1, "DeviceControllerDispatcher - RST_TESSALY_DEVICE_STATUS received");
       u16 receive = 0;
       if (!ReadDeviceStatus(packet, size, &receive)) break;
       (void)ProcessDeviceStatus(h.device_id, receive);
@@ -329,9 +355,7 @@ u16 DispatchPacket(const u8* packet, std::size_t size) {
              "Error sending fax status packet responding to RST_TESSALY_DEVICE_STATUS");
       break;
     }
-    case RST_TESSALY_SHUTDOWN:
-      ProgramLog(1, "DeviceControllerDispatcher - RST_TESSALY_SHUTDOWN received");
-      return kDispatchShutdown;
+    case RST_TESSALY_SHUTDOWN: return kDispatchShutdown;
     default: ProgramLog(4, "Unrecognised message passed into TESSALY pipe (0x%X)", h.type); break;
   }
   return 0;
@@ -542,49 +566,33 @@ StatusWord ProcessTESSALYShutdown(int max_passes, unsigned pause_ms) {
 }
 
 StatusWord SendFaxStatusPacket(u16 device_id, u16 kind, const char* text, int text_length, u16 value) {
-  ProgramLog(2, "SendFaxStatusPacket() called");
-  char slot[87] = "";
-  if (!CopyReplySlot(device_id, slot)) return STATUS_BAD_ARGUMENT;
-  FaxStatusPacket p;
-  p.device_id = device_id;
-  p.kind = kind;
-  p.value = value;
-  if (text && text_length > 0)
-    (void)std::snprintf(p.text, sizeof p.text, "%.*s", text_length > 255 ? 255 : text_length, text);
-  ProgramLog(1, "Fax status packet: device %d kind %d value %d text %s", device_id, kind, value, p.text);
-  u8 out[kFaxStatusSize];
-  const std::size_t n = WriteFaxStatus(p, out);
-  return SendToDevice(slot, device_id, out, n, "");
+  return SendReply<kFaxStatusSize>(device_id, "SendFaxStatusPacket", "", WriteFaxStatus, [&](FaxStatusPacket& p) {
+    p.kind = kind;
+    p.value = value;
+    if (text && text_length > 0)
+      (void)std::snprintf(p.text, sizeof p.text, "%.*s", text_length > 255 ? 255 : text_length, text);
+    ProgramLog(1, "Fax status packet: device %d kind %d value %d text %s", device_id, kind, value, p.text);
+  });
 }
 
 StatusWord SendReceiveConnectedPacket(u16 device_id, const char* remote_csid, const char* did) {
-  ProgramLog(2, "SendReceiveConnectedPacket() called");
-  char slot[87] = "";
-  if (!CopyReplySlot(device_id, slot)) return STATUS_BAD_ARGUMENT;
-  ReceiveConnectedPacket p;
-  p.device_id = device_id;
-  (void)std::snprintf(p.remote_csid, sizeof p.remote_csid, "%.40s", remote_csid ? remote_csid : "");
-  (void)std::snprintf(p.did, sizeof p.did, "%.40s", did ? did : "");
-  ProgramLog(1, "Receive connected packet: device %d CSID %s DID %s", device_id, p.remote_csid, p.did);
-  u8 out[kReceiveConnectedSize];
-  const std::size_t n = WriteReceiveConnected(p, out);
-  return SendToDevice(slot, device_id, out, n, "receive connected ");
+  return SendReply<kReceiveConnectedSize>(
+      device_id, "SendReceiveConnectedPacket", "receive connected ", WriteReceiveConnected,
+      [&](ReceiveConnectedPacket& p) {
+        (void)std::snprintf(p.remote_csid, sizeof p.remote_csid, "%.40s", remote_csid ? remote_csid : "");
+        (void)std::snprintf(p.did, sizeof p.did, "%.40s", did ? did : "");
+        ProgramLog(1, "Receive connected packet: device %d CSID %s DID %s", device_id, p.remote_csid, p.did);
+      });
 }
 
 StatusWord SendRingInPacket(u16 device_id, const char* called, const char* caller_number, const char* caller_address) {
-  ProgramLog(2, "SendRingInPacket() called");
-  char slot[87] = "";
-  if (!CopyReplySlot(device_id, slot)) return STATUS_BAD_ARGUMENT;
-  RingInPacket p;
-  p.device_id = device_id;
-  (void)std::snprintf(p.called, sizeof p.called, "%s", called ? called : "");
-  (void)std::snprintf(p.caller_number, sizeof p.caller_number, "%s", caller_number ? caller_number : "");
-  (void)std::snprintf(p.caller_address, sizeof p.caller_address, "%s", caller_address ? caller_address : "");
-  ProgramLog(1, "Ring-in packet: device %d called %s caller %s address %s", device_id, p.called, p.caller_number,
-             p.caller_address);
-  u8 out[kRingInSize];
-  const std::size_t n = WriteRingIn(p, out);
-  return SendToDevice(slot, device_id, out, n, "ring-in ");
+  return SendReply<kRingInSize>(device_id, "SendRingInPacket", "ring-in ", WriteRingIn, [&](RingInPacket& p) {
+    (void)std::snprintf(p.called, sizeof p.called, "%s", called ? called : "");
+    (void)std::snprintf(p.caller_number, sizeof p.caller_number, "%s", caller_number ? caller_number : "");
+    (void)std::snprintf(p.caller_address, sizeof p.caller_address, "%s", caller_address ? caller_address : "");
+    ProgramLog(1, "Ring-in packet: device %d called %s caller %s address %s", device_id, p.called, p.caller_number,
+               p.caller_address);
+  });
 }
 
 u16 GetAcuErrorCode(u8 cause) {

@@ -52,6 +52,19 @@ u16 FailureValue(const DeviceEntry& e, const foip__fax_session_status& fax) {
 // Code of a stop confirm whose session no longer existed.
 constexpr u8 kStopSessionGone = 25;
 
+// The device entry of a session that the stack reports on, its watchdog
+// started again; null, with the log line at `level`, when no entry holds the
+// session.  Called under the lock.
+DeviceEntry* WatchedEntry(u16 session_id, int level, const char* missing_line) {
+  DeviceEntry* e = GetEntryInfoFromSessionId(session_id);
+  if (!e) {
+    ProgramLog(level, "%s", missing_line);
+    return nullptr;
+  }
+  StartEntryWatchdog(e->session_id);
+  return e;
+}
+
 void SetFaxConnected(DeviceEntry* e) {
   if (e->fax_connected) return;
   DeviceEntry copy = *e;
@@ -118,12 +131,8 @@ void foip_link__alert_in(const msg_t* m, const foip__alert* alert, u8 read_resul
 
 void foip_link__report_in(const msg_t* m, const foip__report* report, u8 read_result) {
   Hold hold(app_foip__lock());
-  DeviceEntry* e = GetEntryInfoFromSessionId(m->nai);
-  if (!e) {
-    ProgramLog(1, "app_foip - FOIP_REPORT_IN Unable to get device entry");
-    return;
-  }
-  StartEntryWatchdog(e->session_id);
+  DeviceEntry* e = WatchedEntry(m->nai, 1, "app_foip - FOIP_REPORT_IN Unable to get device entry");
+  if (!e) return;
   if (read_result != FOIP_API__OK || !report) {
     ProgramLog(2, "Unable to get message info for FOIP_REPORT_IN, SessionID: %d Error Code: %d", e->session_id,
                read_result);
@@ -199,12 +208,8 @@ void foip_link__report_in(const msg_t* m, const foip__report* report, u8 read_re
 void foip_link__start_co(const msg_t* m, app_foip__session_ctx* s, const foip__confirm* c, u8 read_result) {
   ProgramLog(1, "FOIP__START_CO received");
   Hold hold(app_foip__lock());
-  DeviceEntry* e = GetEntryInfoFromSessionId(m->nai);
-  if (!e) {
-    ProgramLog(5, "Unable to get device controller entry given by call setup");
-    return;
-  }
-  StartEntryWatchdog(e->session_id);
+  DeviceEntry* e = WatchedEntry(m->nai, 5, "Unable to get device controller entry given by call setup");
+  if (!e) return;
   ProgramLog(1, "getting confirm result");
   if (!s) {
     ProgramLog(5, "Unable to get session %d for device controller during fax call setup", m->nai);
@@ -254,12 +259,8 @@ void foip_link__stop_in(const msg_t* m, app_foip__session_ctx* s, const foip__co
       return;
     }
   }
-  DeviceEntry* e = GetEntryInfoFromSessionId(m->nai);
-  if (!e) {
-    ProgramLog(1, "Unable to get device controller entry for call termination");
-    return;
-  }
-  StartEntryWatchdog(e->session_id);
+  DeviceEntry* e = WatchedEntry(m->nai, 1, "Unable to get device controller entry for call termination");
+  if (!e) return;
   if (!s) {
     ProgramLog(5, "Unable to get device controller session %d for call termination", m->nai);
     (void)SendFaxStatusPacket(e->DeviceId, FAX_STATUS_SESSION_LOST, nullptr, 0, 'F');
@@ -296,12 +297,9 @@ void foip_link__stop_in(const msg_t* m, app_foip__session_ctx* s, const foip__co
 void foip_link__stop_co(const msg_t* m, app_foip__session_ctx* s, const foip__confirm* c, u8 read_result) {
   ProgramLog(1, "FOIP__STOP_CO received");
   Hold hold(app_foip__lock());
-  DeviceEntry* e = GetEntryInfoFromSessionId(m->nai);
-  if (!e) {
-    ProgramLog(5, "FOIP__STOP_CO Unable to get device controller entry for fax abort response");
-    return;
-  }
-  StartEntryWatchdog(e->session_id);
+  DeviceEntry* e =
+      WatchedEntry(m->nai, 5, "FOIP__STOP_CO Unable to get device controller entry for fax abort response");
+  if (!e) return;
   if (!s) {
     ProgramLog(5, "Unable to get device controller session %d for fax abort response", m->nai);
     (void)SendFaxStatusPacket(e->DeviceId, FAX_STATUS_SESSION_LOST, nullptr, 0, 'e');

@@ -83,6 +83,34 @@ u16 set_int_option(int fd, int level, int name, int value) {
 
 constexpr size_t MAX_PIECES = 64;
 
+// The call made again while a signal interrupts it.
+template <class Call>
+auto retry_interrupted(Call call) {
+  decltype(call()) r;
+  do {
+    r = call();
+  } while (r < 0 && errno == EINTR);
+  return r;
+}
+
+// The message header of a scatter/gather call over at most MAX_PIECES
+// pieces; name is the address sent to or the room for the sender's (null:
+// none).
+struct piece_msg {
+  iovec iov[MAX_PIECES];
+  msghdr mh{};
+  piece_msg(const plat_sock_piece* pieces, size_t count, void* name, socklen_t namelen) {
+    for (size_t i = 0; i < count; ++i) {
+      iov[i].iov_base = pieces[i].data;
+      iov[i].iov_len = pieces[i].size;
+    }
+    mh.msg_name = name;
+    mh.msg_namelen = namelen;
+    mh.msg_iov = iov;
+    mh.msg_iovlen = count;
+  }
+};
+
 }  // namespace
 
 u16 plat_sock_error_from_errno(int e) {
@@ -148,10 +176,8 @@ u16 plat_sock_listen(int fd, int backlog) { return listen(fd, backlog) == 0 ? 0 
 int plat_sock_accept(int fd, u32* addr_net, u16* port, u16* err) {
   sockaddr_storage ss{};
   socklen_t len = sizeof ss;
-  int c;
-  do {
-    c = accept4(fd, reinterpret_cast<sockaddr*>(&ss), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
-  } while (c < 0 && errno == EINTR);
+  const int c = retry_interrupted(
+      [&] { return accept4(fd, reinterpret_cast<sockaddr*>(&ss), &len, SOCK_NONBLOCK | SOCK_CLOEXEC); });
   if (c < 0) {
     if (err) *err = last_error();
     return PLAT_SOCK_NONE;
@@ -188,23 +214,9 @@ void plat_sock_shutdown(int fd) {
 
 long plat_sock_sendv(int fd, const plat_sock_piece* pieces, size_t count, bool to, u32 addr_net, u16 port) {
   if (count > MAX_PIECES) return -static_cast<long>(PLAT_WSAEMSGSIZE);
-  iovec iov[MAX_PIECES];
-  for (size_t i = 0; i < count; ++i) {
-    iov[i].iov_base = pieces[i].data;
-    iov[i].iov_len = pieces[i].size;
-  }
   sockaddr_in sa = make_addr(addr_net, port);
-  msghdr mh{};
-  if (to) {
-    mh.msg_name = &sa;
-    mh.msg_namelen = sizeof sa;
-  }
-  mh.msg_iov = iov;
-  mh.msg_iovlen = count;
-  ssize_t n;
-  do {
-    n = sendmsg(fd, &mh, MSG_NOSIGNAL);
-  } while (n < 0 && errno == EINTR);
+  piece_msg pm(pieces, count, to ? &sa : nullptr, to ? sizeof sa : 0);
+  const ssize_t n = retry_interrupted([&] { return sendmsg(fd, &pm.mh, MSG_NOSIGNAL); });
   if (n < 0) return -static_cast<long>(last_error());
   return static_cast<long>(n);
 }
@@ -215,28 +227,16 @@ plat_sock_recv_result plat_sock_recvv(int fd, const plat_sock_piece* pieces, siz
     r.bytes = -static_cast<long>(PLAT_WSAEMSGSIZE);
     return r;
   }
-  iovec iov[MAX_PIECES];
-  for (size_t i = 0; i < count; ++i) {
-    iov[i].iov_base = pieces[i].data;
-    iov[i].iov_len = pieces[i].size;
-  }
   sockaddr_storage ss{};
-  msghdr mh{};
-  mh.msg_name = &ss;
-  mh.msg_namelen = sizeof ss;
-  mh.msg_iov = iov;
-  mh.msg_iovlen = count;
-  ssize_t n;
-  do {
-    n = recvmsg(fd, &mh, 0);
-  } while (n < 0 && errno == EINTR);
+  piece_msg pm(pieces, count, &ss, sizeof ss);
+  const ssize_t n = retry_interrupted([&] { return recvmsg(fd, &pm.mh, 0); });
   if (n < 0) {
     r.bytes = -static_cast<long>(last_error());
     return r;
   }
   r.bytes = static_cast<long>(n);
-  r.truncated = (mh.msg_flags & MSG_TRUNC) != 0;
-  if (mh.msg_namelen >= sizeof(sockaddr_in) && ss.ss_family == AF_INET) {
+  r.truncated = (pm.mh.msg_flags & MSG_TRUNC) != 0;
+  if (pm.mh.msg_namelen >= sizeof(sockaddr_in) && ss.ss_family == AF_INET) {
     const sockaddr_in* sa = reinterpret_cast<const sockaddr_in*>(&ss);
     r.from_ipv4 = true;
     r.addr_net = sa->sin_addr.s_addr;

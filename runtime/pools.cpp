@@ -115,6 +115,51 @@ Rec* it_take_locked(it_pool_state& p, Rec* Rec::*link, bool* raise) {
   return r;
 }
 
+// Takes a record from an interrupt-side pool for a caller: `taken` readies
+// and traces it before a busy notice that is due goes out.  Null when the
+// pool is empty.
+template <class Rec, class Taken>
+Rec* it_get(it_pool_state& p, Rec* Rec::*link, Taken taken) {
+  bool raise = false;
+  Rec* r = nullptr;
+  {
+    om_os_lock_hold hold;
+    r = it_take_locked(p, link, &raise);
+  }
+  if (!r) return nullptr;
+  taken(r);
+  if (raise) send_congestion_notice(SM_BUSY_IN, true);
+  return r;
+}
+
+// Empties an interrupt-side pool; `release` readies each record and hands
+// it back to its normal pool.
+template <class Rec, class Release>
+void it_drain(it_pool_state& p, Rec* Rec::*link, Release release) {
+  for (;;) {
+    Rec* r = nullptr;
+    {
+      om_os_lock_hold hold;
+      r = it_pop_locked(p, link);
+    }
+    if (!r) break;
+    release(r);
+  }
+}
+
+// Gives a readied record back to an interrupt-side pool: `traced` traces it
+// before a clear notice that is due goes out.
+template <class Traced>
+void it_give_back(it_pool_state& p, void* rec, void** link_field, Traced traced) {
+  bool clear = false;
+  {
+    om_os_lock_hold hold;
+    clear = it_push_locked(p, rec, link_field);
+  }
+  traced();
+  if (clear) send_congestion_notice(SM_CLR_BUSY_IN, true);
+}
+
 // Returns a record to its normal pool (cache or heap).  false when none is
 // counted in use (the caller traps).
 bool pool_release(pool_state& p, void* rec, void** link_field, u8 kind, u16* in_use_after) {
@@ -136,8 +181,9 @@ bool pool_release(pool_state& p, void* rec, void** link_field, u8 kind, u16* in_
   return true;
 }
 
-// Takes a record from a normal pool; null (with the trap) at the limit.
-void* pool_take(pool_state& p, u8 kind, u32 bytes, u16 trap, u16* in_use_after) {
+// Takes a record from a normal pool, with the busy notice that may be due;
+// null (with the trap) at the limit.
+void* pool_take(pool_state& p, u8 kind, u32 bytes, u16 trap) {
   u16 n = 0;
   bool over = false;
   void* rec = nullptr;
@@ -172,33 +218,61 @@ void* pool_take(pool_state& p, u8 kind, u32 bytes, u16 trap, u16* in_use_after) 
       return nullptr;
     }
   }
-  *in_use_after = n;
+  check_raise(p, n);
   return rec;
+}
+
+// A record of a normal pool that `ready` readies and traces; null (with the
+// trap) at the limit.
+template <class Rec, class Ready>
+Rec* pool_get(pool_state& p, u8 kind, u32 bytes, u16 trap, Ready ready) {
+  Rec* r = static_cast<Rec*>(pool_take(p, kind, bytes, trap));
+  if (r) ready(r);
+  return r;
+}
+
+// A freed record goes to the interrupt-side pool while that one is below its
+// normal level: true when it went there, *clear set when a clear notice is
+// due (the caller sends it after its trace).
+bool it_keep_freed(it_pool_state& p, void* rec, void** link_field, bool* clear) {
+  om_os_lock_hold hold;
+  if (p.count >= p.normal) return false;
+  *clear = it_push_locked(p, rec, link_field);
+  return true;
+}
+
+// A freed record back to its normal pool, with the clear notice that may be
+// due; false when the pool counts none in use (the caller traps).
+bool pool_give_back(pool_state& p, void* rec, void** link_field, u8 kind) {
+  u16 in_use = 0;
+  if (!pool_release(p, rec, link_field, kind, &in_use)) return false;
+  check_clear(p, in_use);
+  return true;
+}
+
+// Drops one holder of a buffer that chains share; true while others still
+// hold it.
+bool drop_link(buffer_t* b) {
+  om_os_lock_hold hold;
+  if (b->link_count == 0) return false;
+  --b->link_count;
+  return b->link_count != 0;
 }
 
 void release_buffer(buffer_t* b) {
   b->state = BUF_STATE_FREE;
   b->link_count = 0;
-  bool clear_it = false, placed = false;
-  {
-    om_os_lock_hold hold;
-    if (g.it_bufs.count < g.it_bufs.normal) {
-      clear_it = it_push_locked(g.it_bufs, b, reinterpret_cast<void**>(&b->next));
-      placed = true;
-    }
-  }
-  if (placed) {
+  void** link = reinterpret_cast<void**>(&b->next);
+  bool clear_it = false;
+  if (it_keep_freed(g.it_bufs, b, link, &clear_it)) {
     if (clear_it) send_congestion_notice(SM_CLR_BUSY_IN, true);
     return;
   }
   if (g.trace_mask.load() & OM_OS_TRACE_BUFFER_POOL) trace_pool_op('f', nullptr, b);
-  u16 in_use = 0;
-  if (!pool_release(g.bufs, b, reinterpret_cast<void**>(&b->next), OM_OS_MEM_BUFFER, &in_use)) {
+  if (!pool_give_back(g.bufs, b, link, OM_OS_MEM_BUFFER)) {
     b->state = BUF_STATE_USED;  // leave it as it was
     om_os_trap(OM_OS_TRAP_BUFFER_FREE);
-    return;
   }
-  check_clear(g.bufs, in_use);
 }
 
 void free_chain_it(buffer_t* b) {
@@ -250,8 +324,7 @@ void refill_it_pool(it_pool_state& it, pool_state& pool, u8 mem_kind, Rec* Rec::
       }
       if (!r) break;
       mark_free(r);
-      u16 in_use = 0;
-      if (pool_release(pool, r, reinterpret_cast<void**>(&(r->*link)), mem_kind, &in_use)) check_clear(pool, in_use);
+      (void)pool_give_back(pool, r, reinterpret_cast<void**>(&(r->*link)), mem_kind);
     }
   }
 }
@@ -322,35 +395,36 @@ void om_os_rt::pools_reset() {
   g.want_clr_any = 0;
 }
 
+namespace {
+
+// One normal pool's settings: its record size (at least min_size) and its
+// congestion thresholds are checked in that order, each with its trap.
+template <class Size>
+bool apply_pool(pool_state& p, Size& size, Size new_size, u32 min_size, u16 limit, u16 cache_limit, u16 on, u16 off) {
+  p.limit = limit;
+  size = new_size;
+  if (static_cast<u32>(new_size) < min_size) {
+    om_os_trap(OM_OS_TRAP_MSG_SIZE);
+    return false;
+  }
+  p.cache_limit = cache_limit;
+  p.cong_on = on;
+  p.cong_off = off;
+  if (off == 0 || off > limit || off < on) {
+    om_os_trap(OM_OS_TRAP_CONGESTION_CFG);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 u8 om_os_rt::pools_apply(const om_os_config& c) {
-  auto thresholds_ok = [](u16 limit, u16 on, u16 off) { return off != 0 && off <= limit && off >= on; };
-  g.msgs.limit = c.msg_limit;
-  g.msg_size = c.msg_size;
-  if (c.msg_size < MSG_HEADER_SIZE + 10) {
-    om_os_trap(OM_OS_TRAP_MSG_SIZE);
-    return OM_OS_NOK;
-  }
-  g.msgs.cache_limit = c.msg_cache_limit;
-  g.msgs.cong_on = c.msg_congestion_on;
-  g.msgs.cong_off = c.msg_congestion_off;
-  if (!thresholds_ok(c.msg_limit, c.msg_congestion_on, c.msg_congestion_off)) {
-    om_os_trap(OM_OS_TRAP_CONGESTION_CFG);
-    return OM_OS_NOK;
-  }
-  g.bufs.limit = c.buffer_limit;
-  g.buffer_size = c.buffer_size;
-  if (c.buffer_size < BUFFER_HEADER_SIZE + 10) {
-    om_os_trap(OM_OS_TRAP_MSG_SIZE);
-    return OM_OS_NOK;
-  }
-  g.bufs.cache_limit = c.buffer_cache_limit;
-  g.bufs.cong_on = c.buffer_congestion_on;
-  g.bufs.cong_off = c.buffer_congestion_off;
-  if (!thresholds_ok(c.buffer_limit, c.buffer_congestion_on, c.buffer_congestion_off)) {
-    om_os_trap(OM_OS_TRAP_CONGESTION_CFG);
-    return OM_OS_NOK;
-  }
-  return OM_OS_OK;
+  const bool ok = apply_pool(g.msgs, g.msg_size, c.msg_size, MSG_HEADER_SIZE + 10, c.msg_limit, c.msg_cache_limit,
+                             c.msg_congestion_on, c.msg_congestion_off) &&
+                  apply_pool(g.bufs, g.buffer_size, c.buffer_size, BUFFER_HEADER_SIZE + 10, c.buffer_limit,
+                             c.buffer_cache_limit, c.buffer_congestion_on, c.buffer_congestion_off);
+  return ok ? OM_OS_OK : OM_OS_NOK;
 }
 
 void om_os_rt::send_congestion_notice(code_t code, bool from_it_side) {
@@ -364,13 +438,10 @@ void om_os_rt::send_congestion_notice(code_t code, bool from_it_side) {
 // Messages.
 
 msg_t* Alloc_msg() {
-  u16 in_use = 0;
-  msg_t* m = as_msg(pool_take(g.msgs, OM_OS_MEM_MSG, msg_record_bytes(), OM_OS_TRAP_MSG_POOL, &in_use));
-  if (!m) return nullptr;
-  check_raise(g.msgs, in_use);
-  init_msg(m);
-  if (g.trace_mask.load() & OM_OS_TRACE_MSG_POOL) trace_pool_op('A', m, nullptr);
-  return m;
+  return pool_get<msg_t>(g.msgs, OM_OS_MEM_MSG, msg_record_bytes(), OM_OS_TRAP_MSG_POOL, [](msg_t* m) {
+    init_msg(m);
+    if (g.trace_mask.load() & OM_OS_TRACE_MSG_POOL) trace_pool_op('A', m, nullptr);
+  });
 }
 
 void Msg_set_route(msg_t* m, ent_id_t from, ent_id_t to, code_t code) {
@@ -406,41 +477,25 @@ void Free_msg(msg_t* m) {
   }
   m->chain_size = 0;
   m->in_use = 0;
-  bool clear_it = false, placed = false;
-  {
-    om_os_lock_hold hold;
-    if (g.it_msgs.count < g.it_msgs.normal) {
-      clear_it = it_push_locked(g.it_msgs, m, reinterpret_cast<void**>(&m->link));
-      placed = true;
-    }
-  }
-  if (placed) {
+  void** link = reinterpret_cast<void**>(&m->link);
+  bool clear_it = false;
+  if (it_keep_freed(g.it_msgs, m, link, &clear_it)) {
     if (g.trace_mask.load() & OM_OS_TRACE_IT_MSG) trace_pool_op('P', m, nullptr);
     if (clear_it) send_congestion_notice(SM_CLR_BUSY_IN, true);
     return;
   }
   if (g.trace_mask.load() & OM_OS_TRACE_MSG_POOL) trace_pool_op('F', m, nullptr);
-  u16 in_use = 0;
-  if (!pool_release(g.msgs, m, reinterpret_cast<void**>(&m->link), OM_OS_MEM_MSG, &in_use)) {
+  if (!pool_give_back(g.msgs, m, link, OM_OS_MEM_MSG)) {
     m->in_use = 1;
     om_os_trap(OM_OS_TRAP_MSG_FREE);
-    return;
   }
-  check_clear(g.msgs, in_use);
 }
 
 msg_t* It_get_msg() {
-  bool raise = false;
-  msg_t* m = nullptr;
-  {
-    om_os_lock_hold hold;
-    m = it_take_locked(g.it_msgs, &msg_t::link, &raise);
-  }
-  if (!m) return nullptr;
-  init_msg(m);
-  if (g.trace_mask.load() & OM_OS_TRACE_IT_MSG) trace_pool_op('G', m, nullptr);
-  if (raise) send_congestion_notice(SM_BUSY_IN, true);
-  return m;
+  return it_get(g.it_msgs, &msg_t::link, [](msg_t* m) {
+    init_msg(m);
+    if (g.trace_mask.load() & OM_OS_TRACE_IT_MSG) trace_pool_op('G', m, nullptr);
+  });
 }
 
 void It_put_msg(msg_t* m) {
@@ -450,13 +505,9 @@ void It_put_msg(msg_t* m) {
     m->p_buffer = nullptr;
   }
   m->in_use = 0;
-  bool clear = false;
-  {
-    om_os_lock_hold hold;
-    clear = it_push_locked(g.it_msgs, m, reinterpret_cast<void**>(&m->link));
-  }
-  if (g.trace_mask.load() & OM_OS_TRACE_IT_MSG) trace_pool_op('P', m, nullptr);
-  if (clear) send_congestion_notice(SM_CLR_BUSY_IN, true);
+  it_give_back(g.it_msgs, m, reinterpret_cast<void**>(&m->link), [m] {
+    if (g.trace_mask.load() & OM_OS_TRACE_IT_MSG) trace_pool_op('P', m, nullptr);
+  });
 }
 
 void It_refill_msg_pool() {
@@ -468,13 +519,10 @@ void It_refill_msg_pool() {
 // Buffers.
 
 buffer_t* Alloc_buffer() {
-  u16 in_use = 0;
-  buffer_t* b = as_buf(pool_take(g.bufs, OM_OS_MEM_BUFFER, buffer_record_bytes(), OM_OS_TRAP_BUFFER_POOL, &in_use));
-  if (!b) return nullptr;
-  check_raise(g.bufs, in_use);
-  init_buffer(b);
-  if (g.trace_mask.load() & OM_OS_TRACE_BUFFER_POOL) trace_pool_op('a', nullptr, b);
-  return b;
+  return pool_get<buffer_t>(g.bufs, OM_OS_MEM_BUFFER, buffer_record_bytes(), OM_OS_TRAP_BUFFER_POOL, [](buffer_t* b) {
+    init_buffer(b);
+    if (g.trace_mask.load() & OM_OS_TRACE_BUFFER_POOL) trace_pool_op('a', nullptr, b);
+  });
 }
 
 void Free_buffer(buffer_t* chain) {
@@ -484,57 +532,30 @@ void Free_buffer(buffer_t* chain) {
       om_os_trap(OM_OS_TRAP_BUFFER_FREE);
       return;
     }
-    bool keep = false;
-    {
-      om_os_lock_hold hold;
-      if (chain->link_count != 0) {
-        --chain->link_count;
-        keep = chain->link_count != 0;
-      }
-    }
-    if (!keep) release_buffer(chain);
+    if (!drop_link(chain)) release_buffer(chain);
     chain = next;
   }
 }
 
 buffer_t* It_get_buffer() {
-  bool raise = false;
-  buffer_t* b = nullptr;
-  {
-    om_os_lock_hold hold;
-    b = it_take_locked(g.it_bufs, &buffer_t::next, &raise);
-  }
-  if (!b) return nullptr;
-  init_buffer(b);
-  if (g.trace_mask.load() & OM_OS_TRACE_IT_BUFFER) trace_pool_op('g', nullptr, b);
-  if (raise) send_congestion_notice(SM_BUSY_IN, true);
-  return b;
+  return it_get(g.it_bufs, &buffer_t::next, [](buffer_t* b) {
+    init_buffer(b);
+    if (g.trace_mask.load() & OM_OS_TRACE_IT_BUFFER) trace_pool_op('g', nullptr, b);
+  });
 }
 
 void It_put_buffer(buffer_t* b) {
   if (!b || b->state != BUF_STATE_USED) return;
   b->state = BUF_STATE_FREE;
   b->link_count = 0;
-  bool clear = false;
-  {
-    om_os_lock_hold hold;
-    clear = it_push_locked(g.it_bufs, b, reinterpret_cast<void**>(&b->next));
-  }
-  if (g.trace_mask.load() & OM_OS_TRACE_IT_BUFFER) trace_pool_op('p', nullptr, b);
-  if (clear) send_congestion_notice(SM_CLR_BUSY_IN, true);
+  it_give_back(g.it_bufs, b, reinterpret_cast<void**>(&b->next), [b] {
+    if (g.trace_mask.load() & OM_OS_TRACE_IT_BUFFER) trace_pool_op('p', nullptr, b);
+  });
 }
 
 void It_free_buffer(buffer_t* b) {
   if (!b || b->state != BUF_STATE_USED) return;
-  bool keep = false;
-  {
-    om_os_lock_hold hold;
-    if (b->link_count != 0) {
-      --b->link_count;
-      keep = b->link_count != 0;
-    }
-  }
-  if (!keep) It_put_buffer(b);
+  if (!drop_link(b)) It_put_buffer(b);
 }
 
 void It_refill_buffer_pool() {
@@ -553,34 +574,14 @@ u8 om_os_it_pool_init(const u16 v[10]) {
   // Empty both pools back into the normal pools.
   g.it_msgs.normal = 0;
   g.it_bufs.normal = 0;
-  for (;;) {
-    msg_t* m = nullptr;
-    {
-      om_os_lock_hold hold;
-      m = as_msg(g.it_msgs.head);
-      if (m) {
-        g.it_msgs.head = m->link;
-        --g.it_msgs.count;
-      }
-    }
-    if (!m) break;
+  it_drain(g.it_msgs, &msg_t::link, [](msg_t* m) {
     init_msg(m);
     Free_msg(m);
-  }
-  for (;;) {
-    buffer_t* b = nullptr;
-    {
-      om_os_lock_hold hold;
-      b = as_buf(g.it_bufs.head);
-      if (b) {
-        g.it_bufs.head = b->next;
-        --g.it_bufs.count;
-      }
-    }
-    if (!b) break;
+  });
+  it_drain(g.it_bufs, &buffer_t::next, [](buffer_t* b) {
     init_buffer(b);
     Free_buffer(b);
-  }
+  });
   auto pick = [](u16 value, u16 dflt) { return value != 0 ? value : dflt; };
   om_os_lock_hold hold;
   it_pool_state& im = g.it_msgs;

@@ -7,79 +7,97 @@
 
 namespace {
 
-// Field offsets of an entry.
-enum : u32 {
-  OFF_SAPI = 0,
-  OFF_NAI = 1,
-  OFF_CONN = 3,
-  OFF_ADDR_COUNT = 5,
-  OFF_ADDR = 6,
-  OFF_PORT = 10,
-  OFF_BIND = 12,
-  OFF_KIND = 13,
-  OFF_CONTROL = 14,
-  OFF_DATA = 15,
-  OFF_STATE = 16,
-  OFF_RECV_SIZE = 17,
-  OFF_RCVBUF = 21,
-  OFF_RETRY_DELAY = 25,
-  OFF_RETRY_LIMIT = 29,
-  OFF_LISTEN = 30,
-  OFF_BACKLOG = 31,
-  OFF_COALESCE = 35,
-  OFF_TOS = 36,
-  OFF_CUT_UP = 37,
+// Walks an entry's fields in record order (the layout in sock_config.h, no
+// gaps); io is a writer, a reader or a sizer with field(value), of 1, 2 or 4
+// bytes by the value's size, and bytes(array).  E is const for writing.
+template <class IO, class E>
+constexpr void visit_entry(IO& io, E& e) {
+  io.field(e.sapi);
+  io.field(e.nai);
+  io.field(e.conn_id);
+  io.field(e.address_count);
+  io.bytes(e.address);
+  io.field(e.port);
+  io.field(e.bind_address);
+  io.field(e.kind);
+  io.field(e.control_entity);
+  io.field(e.data_entity);
+  io.field(e.state);
+  io.field(e.receive_size);
+  io.field(e.rcvbuf_size);
+  io.field(e.retry_delay_ms);
+  io.field(e.retry_limit);
+  io.field(e.tcp_listen);
+  io.field(e.tcp_backlog);
+  io.field(e.tcp_keep_coalescing);
+  io.field(e.tos);
+  io.field(e.cut_up);
+}
+
+struct entry_sizer {
+  u32 size = 0;
+  template <class T>
+  constexpr void field(const T&) {
+    size += sizeof(T);
+  }
+  template <std::size_t N>
+  constexpr void bytes(const u8 (&)[N]) {
+    size += N;
+  }
 };
-static_assert(OFF_CUT_UP + 1 == SOCK_CONFIG_ENTRY_SIZE, "sock_config entry layout");
+
+constexpr u32 entry_size() {
+  entry_sizer z;
+  const sock_config_entry e{};
+  visit_entry(z, e);
+  return z.size;
+}
+static_assert(entry_size() == SOCK_CONFIG_ENTRY_SIZE, "sock_config entry layout");
+
+struct entry_writer {
+  u8* p;
+  template <class T>
+  void field(T v) {
+    if constexpr (sizeof(T) == 1) *p = v;
+    else if constexpr (sizeof(T) == 2) put_le16(p, v);
+    else put_le32(p, v);
+    p += sizeof(T);
+  }
+  template <std::size_t N>
+  void bytes(const u8 (&a)[N]) {
+    std::memcpy(p, a, N);
+    p += N;
+  }
+};
+
+struct entry_reader {
+  const u8* p;
+  template <class T>
+  void field(T& v) {
+    if constexpr (sizeof(T) == 1) v = *p;
+    else if constexpr (sizeof(T) == 2) v = get_le16(p);
+    else v = get_le32(p);
+    p += sizeof(T);
+  }
+  template <std::size_t N>
+  void bytes(u8 (&a)[N]) {
+    std::memcpy(a, p, N);
+    p += N;
+  }
+};
 
 }  // namespace
 
 void sock_config_entry_pack(const sock_config_entry& e, u8* out) {
   std::memset(out, 0, SOCK_CONFIG_ENTRY_SIZE);
-  out[OFF_SAPI] = e.sapi;
-  put_le16(out + OFF_NAI, e.nai);
-  put_le16(out + OFF_CONN, e.conn_id);
-  out[OFF_ADDR_COUNT] = e.address_count;
-  std::memcpy(out + OFF_ADDR, e.address, 4);
-  put_le16(out + OFF_PORT, e.port);
-  out[OFF_BIND] = e.bind_address;
-  out[OFF_KIND] = e.kind;
-  out[OFF_CONTROL] = e.control_entity;
-  out[OFF_DATA] = e.data_entity;
-  out[OFF_STATE] = e.state;
-  put_le32(out + OFF_RECV_SIZE, e.receive_size);
-  put_le32(out + OFF_RCVBUF, e.rcvbuf_size);
-  put_le32(out + OFF_RETRY_DELAY, e.retry_delay_ms);
-  out[OFF_RETRY_LIMIT] = e.retry_limit;
-  out[OFF_LISTEN] = e.tcp_listen;
-  put_le32(out + OFF_BACKLOG, e.tcp_backlog);
-  out[OFF_COALESCE] = e.tcp_keep_coalescing;
-  out[OFF_TOS] = e.tos;
-  out[OFF_CUT_UP] = e.cut_up;
+  entry_writer w{out};
+  visit_entry(w, e);
 }
 
 sock_config_entry sock_config_entry_unpack(const u8* in) {
   sock_config_entry e;
-  e.sapi = in[OFF_SAPI];
-  e.nai = get_le16(in + OFF_NAI);
-  e.conn_id = get_le16(in + OFF_CONN);
-  e.address_count = in[OFF_ADDR_COUNT];
-  std::memcpy(e.address, in + OFF_ADDR, 4);
-  e.port = get_le16(in + OFF_PORT);
-  e.bind_address = in[OFF_BIND];
-  e.kind = in[OFF_KIND];
-  e.control_entity = in[OFF_CONTROL];
-  e.data_entity = in[OFF_DATA];
-  e.state = in[OFF_STATE];
-  e.receive_size = get_le32(in + OFF_RECV_SIZE);
-  e.rcvbuf_size = get_le32(in + OFF_RCVBUF);
-  e.retry_delay_ms = get_le32(in + OFF_RETRY_DELAY);
-  e.retry_limit = in[OFF_RETRY_LIMIT];
-  e.tcp_listen = in[OFF_LISTEN];
-  e.tcp_backlog = get_le32(in + OFF_BACKLOG);
-  e.tcp_keep_coalescing = in[OFF_COALESCE];
-  e.tos = in[OFF_TOS];
-  e.cut_up = in[OFF_CUT_UP];
+  entry_reader r{in};
+  visit_entry(r, e);
   return e;
 }
 

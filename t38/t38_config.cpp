@@ -12,32 +12,23 @@ struct entry_reader {
   const u8* p;
   u32 left;
   bool ok = true;
+  // One field of sizeof(T) bytes read by get, or ok cleared when too few
+  // are left.
+  template <class T, class Get>
+  void take(T& v, Get get) {
+    if (left < sizeof(T)) {
+      ok = false;
+      return;
+    }
+    v = get(p);
+    p += sizeof(T);
+    left -= static_cast<u32>(sizeof(T));
+  }
   void byte(u8& v) {
-    if (left < 1) {
-      ok = false;
-      return;
-    }
-    v = *p++;
-    --left;
+    take(v, [](const u8* q) { return *q; });
   }
-  void word(u16& v) {
-    if (left < 2) {
-      ok = false;
-      return;
-    }
-    v = get_le16(p);
-    p += 2;
-    left -= 2;
-  }
-  void dword(u32& v) {
-    if (left < 4) {
-      ok = false;
-      return;
-    }
-    v = get_le32(p);
-    p += 4;
-    left -= 4;
-  }
+  void word(u16& v) { take(v, get_le16); }
+  void dword(u32& v) { take(v, get_le32); }
 };
 
 struct entry_writer {

@@ -8,6 +8,19 @@ namespace kv::t38 {
 
 namespace {
 u32 msg_ref(const msg_t* m) { return static_cast<u32>(reinterpret_cast<uintptr_t>(m)); }
+
+// The trace of a datagram destroyed or held; with the burst position when
+// bursts are longer than one datagram.
+void log_datagram(t38_session& s, const char* verb, const msg_t* m, const char* gap, u8 burst, u8 burst_length) {
+  if (burst_length <= 1) {
+    t38__log(s, T38_TRC__UDP_SIMUL, "%s UDP packet #%d (not T.38 Seq-Nb) SOCK_U_DA_IN p_msg: 0x%x\n", verb,
+             static_cast<int>(s.sim.datagrams), msg_ref(m));
+  } else {
+    t38__log(s, T38_TRC__UDP_SIMUL,
+             "%s UDP packet #%d (not T.38 Seq-Nb) SOCK_U_DA_IN p_msg: 0x%x%s(Burst mode: %d/%d)\n", verb,
+             static_cast<int>(s.sim.datagrams), msg_ref(m), gap, burst, burst_length);
+  }
+}
 }  // namespace
 
 bool t38_udp_simul__filter_rx(msg_t** m, t38_session& s) {
@@ -19,14 +32,7 @@ bool t38_udp_simul__filter_rx(msg_t** m, t38_session& s) {
     if (st.loss_counter >= cfg.freq_pck_lost) {
       ++st.loss_burst;
       if (st.loss_burst <= cfg.nb_of_pck_lost) {
-        if (cfg.nb_of_pck_lost == 1) {
-          t38__log(s, T38_TRC__UDP_SIMUL, "Destroy UDP packet #%d (not T.38 Seq-Nb) SOCK_U_DA_IN p_msg: 0x%x\n",
-                   static_cast<int>(st.datagrams), msg_ref(*m));
-        } else {
-          t38__log(s, T38_TRC__UDP_SIMUL,
-                   "Destroy UDP packet #%d (not T.38 Seq-Nb) SOCK_U_DA_IN p_msg: 0x%x   (Burst mode: %d/%d)\n",
-                   static_cast<int>(st.datagrams), msg_ref(*m), st.loss_burst, cfg.nb_of_pck_lost);
-        }
+        log_datagram(s, "Destroy", *m, "   ", st.loss_burst, cfg.nb_of_pck_lost);
         Free_msg(*m);
         *m = nullptr;
         return false;
@@ -43,14 +49,7 @@ bool t38_udp_simul__filter_rx(msg_t** m, t38_session& s) {
       st.delay_complete = 1;
       return true;
     }
-    if (cfg.nb_of_pck_delayed <= 1) {
-      t38__log(s, T38_TRC__UDP_SIMUL, "Delay UDP packet #%d (not T.38 Seq-Nb) SOCK_U_DA_IN p_msg: 0x%x\n",
-               static_cast<int>(st.datagrams), msg_ref(*m));
-    } else {
-      t38__log(s, T38_TRC__UDP_SIMUL,
-               "Delay UDP packet #%d (not T.38 Seq-Nb) SOCK_U_DA_IN p_msg: 0x%x  (Burst mode: %d/%d)\n",
-               static_cast<int>(st.datagrams), msg_ref(*m), st.delay_burst, cfg.nb_of_pck_delayed);
-    }
+    log_datagram(s, "Delay", *m, "  ", st.delay_burst, cfg.nb_of_pck_delayed);
     if (st.held_count == 0) {
       t38__log(s, T38_TRC__UDP_SIMUL, " (Start delay timer %dms)\n", static_cast<int>(cfg.pck_delayed_ms));
       t38__timer_start(s, TI_RX_SIMUL);

@@ -272,6 +272,8 @@ struct t38_rx_packet {
 u8 t38_ifp__get_ifp_pck(t38_rx_packet& out, t38_session& s);
 // Puts a packet back in front of the fifo: 2 or 3.
 u8 t38_ifp__store_again_rcv_ifp_pck(u8 type_byte, t38_data_field* fields, t38_session& s);
+// Puts a packet at the end of the receive fifo.
+void t38_ifp__rx_append(t38_ifp_state& st, t38_ifp_packet* p);
 // An IFP packet from the session's pool for `fields` to go in; when the pool
 // is empty the fields are freed, the trap T38__TRAP__IFP_PCK__NO_MORE_IFP_PCK
 // raised with `text` and null returned.

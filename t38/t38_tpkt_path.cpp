@@ -44,12 +44,7 @@ void take_frame(const byte_ref& payload, t38_session& s) {
   }
   p->ext_seq = ++st.tpkt_rx_counter;
   if (t38__tracing(s, T38_TRC__PACKET)) t38_trace()->packet(s, T38_TRC__RX, *p, 0);
-  p->next = nullptr;
-  p->prev = st.rx_tail;
-  if (st.rx_tail != nullptr) st.rx_tail->next = p;
-  else st.rx_head = p;
-  st.rx_tail = p;
-  ++st.rx_count;
+  t38_ifp__rx_append(st, p);
 }
 
 }  // namespace
@@ -72,12 +67,12 @@ u8 send_tpkt_pck(u8 mode, u8 type_byte, t38_data_field* fields, t38_session& s) 
   }
   p->ext_seq = st.tpkt_tx_counter++;
   const u16 type_trap = t38_ifp__set_type(*p, type_byte, fields);
-  if (type_trap == T38__TRAP__IFP_PCK__MISSING_DATA_FIELD) {
-    return fail(type_trap, "T38->send_tpkt_pck: Type of IFP packet = T38_IFP__TYPE_DATA but there is no data_field");
-  }
   if (type_trap != 0) {
     return fail(type_trap,
-                "T38->send_tpkt_pck: Type of IFP packet = T38_IFP__TYPE_T30_INDICATOR but there is data_field");
+                type_trap == T38__TRAP__IFP_PCK__MISSING_DATA_FIELD
+                    ? "T38->send_tpkt_pck: Type of IFP packet = T38_IFP__TYPE_DATA but there is no data_field"
+                    : "T38->send_tpkt_pck: Type of IFP packet = T38_IFP__TYPE_T30_INDICATOR but there is "
+                      "data_field");
   }
   fields = nullptr;
   if (t38_tpkt__encode(*p, t38_runtime_chains()) != 0) {

@@ -314,12 +314,12 @@ u8 send_udptl_pck(u8 mode, u8 type_byte, t38_data_field* fields, t38_session& s)
     }
     primary->ext_seq = st.tx_seq++;
     const u16 type_trap = t38_ifp__set_type(*primary, type_byte, fields);
-    if (type_trap == T38__TRAP__IFP_PCK__MISSING_DATA_FIELD) {
-      return fail(type_trap, "T38->send_udptl_pck: Type of IFP packet = T38_IFP__TYPE_DATA but there is no data_field");
-    }
     if (type_trap != 0) {
-      return fail(type_trap,
-                  "T38->send_udptl_pck: Type of IFP packet = T38_IFP__TYPE_T30_INDICATOR but there is data_field");
+      return fail(
+          type_trap,
+          type_trap == T38__TRAP__IFP_PCK__MISSING_DATA_FIELD
+              ? "T38->send_udptl_pck: Type of IFP packet = T38_IFP__TYPE_DATA but there is no data_field"
+              : "T38->send_udptl_pck: Type of IFP packet = T38_IFP__TYPE_T30_INDICATOR but there is data_field");
     }
     fields = nullptr;  // the packet holds them now
     count_fields(s, primary->fields);
@@ -558,6 +558,8 @@ u8 t38_ifp__get_ifp_pck(t38_rx_packet& out, t38_session& s) {
   out.remaining = st.rx_count;
   return OM_OS_OK;
 }
+
+void t38_ifp__rx_append(t38_ifp_state& st, t38_ifp_packet* p) { rx_link_after(st, st.rx_tail, p); }
 
 t38_ifp_packet* t38_ifp__alloc_pck_for(t38_data_field* fields, t38_session& s, const char* text) {
   t38_ifp_packet* p = s.pools.alloc_ifp_pck();

@@ -438,6 +438,12 @@ u8 t38iaf_service::user_primitive(msg_t** m, t38iaf_session& c) {
   t38_session& s = *c.s;
   msg_t* msg = *m;
   const u32 ref = msg_ref(msg);
+  // A primitive of a fax or signal SAP that is not taken: the reason leads,
+  // the SAP follows.
+  auto ignore = [&](const char* reason, const char* sapi) {
+    t38__log(s, T38_TRC__MSG, "%s received thru %s (p_msg = 0x%8X)\n", reason, sapi, ref);
+    return OM_OS_OK;
+  };
   switch (msg->sapi) {
     case T38IAF__SAPI_PHYSICAL:
       if (msg->code == T38IAF__CONN_RQ || msg->code == T38IAF__DISC_RQ) {
@@ -446,39 +452,24 @@ u8 t38iaf_service::user_primitive(msg_t** m, t38iaf_session& c) {
         msg->conn_id = OM_OS_CONN_NONE;
         *m = nullptr;
         Reply_msg(msg, ENT_T38, msg->code == T38IAF__CONN_RQ ? T38IAF__CONN_CO : T38IAF__DISC_CO);
-      } else {
-        t38__log(s, T38_TRC__MSG, "Ignore unknown primitive received thru T38IAF__SAPI_PHYSICAL (p_msg = 0x%8X)\n",
-                 ref);
+        return OM_OS_OK;
       }
-      return OM_OS_OK;
+      return ignore("Ignore unknown primitive", "T38IAF__SAPI_PHYSICAL");
     case T38IAF__SAPI_PHYSICAL_SPK:
       t38__log(s, T38_TRC__MSG, "Rx T38IAF__SPEAKER_RQ (p_msg = 0x%8X)\n", ref);
       return OM_OS_OK;
     case T38IAF__SAPI_SIGNAL: {
-      if (!c.active) {
-        t38__log(s, T38_TRC__MSG,
-                 "T38__ACT_RQ not yet received so ignore primitive received thru T38IAF__SAPI_SIGNAL (p_msg = 0x%8X)\n",
-                 ref);
-        return OM_OS_OK;
-      }
+      if (!c.active) return ignore("T38__ACT_RQ not yet received so ignore primitive", "T38IAF__SAPI_SIGNAL");
       u8 event = 0;
       if (msg->code == T38IAF__SIGNAL_RQ) event = 1;
       else if (msg->code == T38IAF__ACT_SIGNAL_RQ) event = 2;
       else if (msg->code == T38IAF__DEA_SIGNAL_RQ) event = 3;
       else if (msg->code == T38IAF__TI_EOF_CED_XMIT && msg->from == ENT_TI) event = 7;
-      if (event == 0) {
-        t38__log(s, T38_TRC__MSG, "Ignore unknown primitive received thru T38IAF__SAPI_SIGNAL (p_msg = 0x%8X)\n", ref);
-        return OM_OS_OK;
-      }
+      if (event == 0) return ignore("Ignore unknown primitive", "T38IAF__SAPI_SIGNAL");
       return v25_automaton(event, c, msg);
     }
     case T38IAF__SAPI_FAX: {
-      if (!c.active) {
-        t38__log(s, T38_TRC__MSG,
-                 "T38__ACT_RQ not yet received so ignore primitive received thru T38IAF__SAPI_FAX (p_msg = 0x%8X)\n",
-                 ref);
-        return OM_OS_OK;
-      }
+      if (!c.active) return ignore("T38__ACT_RQ not yet received so ignore primitive", "T38IAF__SAPI_FAX");
       if (msg->code == T38IAF__FAX_ACT_RQ) {
         u8 r = fax_automaton(EVT__MSG_FAX_ACT_RQ, m, 0, c);
         // Packets put back while this side was sending are taken now that
@@ -494,8 +485,7 @@ u8 t38iaf_service::user_primitive(msg_t** m, t38iaf_session& c) {
       }
       if (msg->code == T38IAF__FAX_DEA_RQ) return fax_automaton(EVT__MSG_FAX_DEA_RQ, m, 0, c);
       if (msg->code == T38IAF__FAX_DA_RQ) return fax_automaton(EVT__MSG_FAX_DA_RQ, m, 0, c);
-      t38__log(s, T38_TRC__MSG, "Ignore unknown primitive received thru T38IAF__SAPI_FAX (p_msg = 0x%8X)\n", ref);
-      return OM_OS_OK;
+      return ignore("Ignore unknown primitive", "T38IAF__SAPI_FAX");
     }
     default: break;
   }

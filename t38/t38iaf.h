@@ -141,8 +141,12 @@ struct t38iaf_speed_mode {
   u8 data_type;  // 0x80 + T.38 data value
   u8 kind;       // 1 HDLC, 2 transparent
   u16 hndshk_long_ms, hndshk_short_ms;
-  const char* name_long;
-  const char* name_short;
+  // Trace names of the modulation and of the data mode, after a long and
+  // after a short train.
+  const char* modulation_long;
+  const char* modulation_short;
+  const char* data_mode_long;
+  const char* data_mode_short;
 };
 inline constexpr u8 T38IAF__KIND_HDLC = 1;
 inline constexpr u8 T38IAF__KIND_TRANSPARENT = 2;

@@ -16,45 +16,42 @@ namespace kv::t38 {
 
 namespace {
 
-constexpr t38iaf_speed_mode kSpeedModes[] = {
-    {0x2081, 300, 3, 3, 0x80, 1, 20, 20, "Modulation: V.21 300bps  Data mode: HDLC (T.30 Frame)",
-     "Modulation: V.21 300bps  Data mode: HDLC (T.30 Frame)"},
-    {0x1102, 2400, 4, 4, 0x81, 2, 943, 943, "Modulation: V.27ter 2400bps  Data mode: Transparent (TCF or Fax Pg)",
-     "Modulation: V.27ter 2400bps  Data mode: Transparent (TCF or Fax Pg)"},
-    {0x1104, 4800, 5, 5, 0x82, 2, 707, 707, "Modulation: V.27ter 4800bps  Data mode: Transparent (TCF or Fax Pg)",
-     "Modulation: V.27ter 4800bps  Data mode: Transparent (TCF or Fax Pg)"},
-    {0x1208, 7200, 6, 6, 0x83, 2, 233, 233, "Modulation: V.29 7200bps  Data mode: Transparent (TCF or Fax Pg)",
-     "Modulation: V.29 7200bps  Data mode: Transparent (TCF or Fax Pg)"},
-    {0x1210, 9600, 7, 7, 0x84, 2, 233, 233, "Modulation: V.29 9600bps  Data mode: Transparent (TCF or Fax Pg)",
-     "Modulation: V.29 9600bps  Data mode: Transparent (TCF or Fax Pg)"},
-    {0x1808, 7200, 9, 8, 0x85, 2, 1393, 142,
-     "Modulation: V.17 long train 7200bps  Data mode: Transparent (TCF or Fax Pg)",
-     "Modulation: V.17 short train 7200bps  Data mode: Transparent (Fax Pg)"},
-    {0x1810, 9600, 11, 10, 0x86, 2, 1393, 142,
-     "Modulation: V.17 long train 9600bps  Data mode: Transparent (TCF or Fax Pg)",
-     "Modulation: V.17 short train 9600bps  Data mode: Transparent (Fax Pg)"},
-    {0x1820, 12000, 13, 12, 0x87, 2, 1393, 142,
-     "Modulation: V.17 long train 12000bps  Data mode: Transparent (TCF or Fax Pg)",
-     "Modulation: V.17 short train 12000bps  Data mode: Transparent (Fax Pg)"},
-    {0x1840, 14400, 15, 14, 0x88, 2, 1393, 142,
-     "Modulation: V.17 long train 14400bps  Data mode: Transparent (TCF or Fax Pg)",
-     "Modulation: V.17 short train 14400bps  Data mode: Transparent (Fax Pg)"},
-    {0x6102, 2400, 4, 4, 0x81, 1, 943, 943, "Modulation: V.27ter 2400bps  Data mode: HDLC (ECM)",
-     "Modulation: V.27ter 2400bps  Data mode: HDLC (ECM)"},
-    {0x6104, 4800, 5, 5, 0x82, 1, 707, 707, "Modulation: V.27ter 4800bps  Data mode: HDLC (ECM)",
-     "Modulation: V.27ter 4800bps  Data mode: HDLC (ECM)"},
-    {0x6208, 7200, 6, 6, 0x83, 1, 233, 233, "Modulation: V.29 7200bps  Data mode: HDLC (ECM)",
-     "Modulation: V.29 7200bps  Data mode: HDLC (ECM)"},
-    {0x6210, 9600, 7, 7, 0x84, 1, 233, 233, "Modulation: V.29 9600bps  Data mode: HDLC (ECM)",
-     "Modulation: V.29 9600bps  Data mode: HDLC (ECM)"},
-    {0x6808, 7200, 9, 8, 0x85, 1, 1393, 142, "Modulation: V.17 long train 7200bps  Data mode: HDLC (ECM)",
-     "Modulation: V.17 short train 7200bps  Data mode: HDLC (ECM)"},
-    {0x6810, 9600, 11, 10, 0x86, 1, 1393, 142, "Modulation: V.17 long train 9600bps  Data mode: HDLC (ECM)",
-     "Modulation: V.17 short train 9600bps  Data mode: HDLC (ECM)"},
-    {0x6820, 12000, 13, 12, 0x87, 1, 1393, 142, "Modulation: V.17 long train 12000bps  Data mode: HDLC (ECM)",
-     "Modulation: V.17 short train 12000bps  Data mode: HDLC (ECM)"},
-    {0x6840, 14400, 15, 14, 0x88, 1, 1393, 142, "Modulation: V.17 long train 14400bps  Data mode: HDLC (ECM)",
-     "Modulation: V.17 short train 14400bps  Data mode: HDLC (ECM)"},
+// The modulations of the speed modes, by the low 12 bits of a mode.  Only
+// V.17 has a short train distinct from its long one.
+struct modulation {
+  u16 code;
+  u32 rate;
+  u8 indicator_long, indicator_short;
+  u8 data_type;  // 0x80 + T.38 data value
+  u16 hndshk_long_ms, hndshk_short_ms;
+  const char* name_long;
+  const char* name_short;
+};
+constexpr modulation kModulations[] = {
+    {0x081, 300, 3, 3, 0x80, 20, 20, "V.21 300bps", "V.21 300bps"},
+    {0x102, 2400, 4, 4, 0x81, 943, 943, "V.27ter 2400bps", "V.27ter 2400bps"},
+    {0x104, 4800, 5, 5, 0x82, 707, 707, "V.27ter 4800bps", "V.27ter 4800bps"},
+    {0x208, 7200, 6, 6, 0x83, 233, 233, "V.29 7200bps", "V.29 7200bps"},
+    {0x210, 9600, 7, 7, 0x84, 233, 233, "V.29 9600bps", "V.29 9600bps"},
+    {0x808, 7200, 9, 8, 0x85, 1393, 142, "V.17 long train 7200bps", "V.17 short train 7200bps"},
+    {0x810, 9600, 11, 10, 0x86, 1393, 142, "V.17 long train 9600bps", "V.17 short train 9600bps"},
+    {0x820, 12000, 13, 12, 0x87, 1393, 142, "V.17 long train 12000bps", "V.17 short train 12000bps"},
+    {0x840, 14400, 15, 14, 0x88, 1393, 142, "V.17 long train 14400bps", "V.17 short train 14400bps"},
+};
+
+// The data modes, by the top 4 bits of a mode: V.21 frames only with V.21,
+// page data (transparent or ECM) only with the high-speed modulations.
+struct data_mode {
+  u16 code;
+  u8 kind;
+  bool v21;
+  const char* name_long;
+  const char* name_short;  // after a short train
+};
+constexpr data_mode kDataModes[] = {
+    {0x2000, T38IAF__KIND_HDLC, true, "HDLC (T.30 Frame)", "HDLC (T.30 Frame)"},
+    {0x1000, T38IAF__KIND_TRANSPARENT, false, "Transparent (TCF or Fax Pg)", "Transparent (Fax Pg)"},
+    {0x6000, T38IAF__KIND_HDLC, false, "HDLC (ECM)", "HDLC (ECM)"},
 };
 
 constexpr const char* kStateNames[T38IAF__STATES] = {"STATE__IDLE", "STATE__HDSK_TX", "STATE__DATA_TX",
@@ -65,12 +62,22 @@ constexpr const char* kEventNames[T38IAF__EVENTS] = {
 
 }  // namespace
 
-// The row of a speed mode, or null.
-const t38iaf_speed_mode* t38iaf__speed_mode(u16 mode) {
-  for (const t38iaf_speed_mode& r : kSpeedModes) {
-    if (r.mode == mode) return &r;
+bool t38iaf__speed_mode(u16 mode, t38iaf_speed_mode& out) {
+  const data_mode* d = nullptr;
+  for (const data_mode& r : kDataModes) {
+    if (r.code == (mode & 0xF000)) d = &r;
   }
-  return nullptr;
+  if (d == nullptr) return false;
+  for (const modulation& r : kModulations) {
+    if (r.code != (mode & 0x0FFF) || (r.data_type == T38IAF__DATA_V21) != d->v21) continue;
+    // A short train is named so only where the modulation has one.
+    const bool has_short = r.indicator_short != r.indicator_long;
+    out = {mode,        r.rate,       r.indicator_long, r.indicator_short,
+           r.data_type, d->kind,      r.hndshk_long_ms, r.hndshk_short_ms,
+           r.name_long, r.name_short, d->name_long,     has_short ? d->name_short : d->name_long};
+    return true;
+  }
+  return false;
 }
 
 u8 t38iaf_actions::no_action(t38iaf_service&, t38iaf_session& c, msg_t**) {
@@ -178,21 +185,23 @@ u8 t38iaf_actions::fax_act_rq(t38iaf_service& svc, t38iaf_session& c, msg_t** m)
   const u16 mode = n >= 4 ? get_le16(p + 2) : 0;
   const u16 short_train = n >= 6 ? get_le16(p + 4) : 0;
   const u16 options = n >= 10 ? get_le16(p + 8) : 0;
-  const t38iaf_speed_mode* row = t38iaf__speed_mode(mode);
-  if (row == nullptr) {
+  t38iaf_speed_mode speed;
+  if (!t38iaf__speed_mode(mode, speed)) {
     t38__log(s, T38_TRC__AUTOMATON,
              "-> Ignore T38IAF__FAX_ACT_RQ: field T38iaf__fax_act_rq_speed_mode settings not supported (0x%X)\n", mode);
     c.state = STATE__IDLE;
     return OM_OS_OK;
   }
   const bool long_train = short_train == 0;
-  c.data_type = row->data_type;
-  c.kind = row->kind;
-  c.rate = row->rate;
-  c.indicator = long_train ? row->indicator_long : row->indicator_short;
-  u32 hndshk = long_train ? row->hndshk_long_ms : row->hndshk_short_ms;
-  t38__log(s, T38_TRC__AUTOMATON, "%s\n", long_train ? row->name_long : row->name_short);
-  if (row->rate > 300 && iaf_iaf_page(c)) {
+  c.data_type = speed.data_type;
+  c.kind = speed.kind;
+  c.rate = speed.rate;
+  c.indicator = long_train ? speed.indicator_long : speed.indicator_short;
+  u32 hndshk = long_train ? speed.hndshk_long_ms : speed.hndshk_short_ms;
+  t38__log(s, T38_TRC__AUTOMATON, "Modulation: %s  Data mode: %s\n",
+           long_train ? speed.modulation_long : speed.modulation_short,
+           long_train ? speed.data_mode_long : speed.data_mode_short);
+  if (speed.rate > 300 && iaf_iaf_page(c)) {
     c.rate = c.iaf_iaf_rate;
     hndshk = 1;
     t38__log(s, T38_TRC__AUTOMATON, "(very short handshake duration = %d ms)\n", 1);

@@ -26,8 +26,8 @@ void free_rx_buffer(t38iaf_session& c);
 void release_current(t38iaf_session& c);
 // Whether IAF/IAF mode runs the high-speed part at the page rate.
 bool iaf_iaf_page(const t38iaf_session& c);
-// The row of a speed mode, or null.
-const t38iaf_speed_mode* t38iaf__speed_mode(u16 mode);
+// The description of a speed mode; false for a mode not supported.
+[[nodiscard]] bool t38iaf__speed_mode(u16 mode, t38iaf_speed_mode& out);
 
 // Receive side helpers (t38iaf_rx.cpp).
 void send_fax_da_in(t38iaf_session& c);
@@ -58,6 +58,10 @@ struct t38iaf_actions {
   static void data_timer(t38iaf_service& svc, t38iaf_session& c, u32 bytes);
   static bool take_next(t38iaf_session& c);
   static void append(t38_data_field*& first, t38_data_field*& last, t38_data_field* f);
+  // A new field of the type appended to the list, or null: then the list is
+  // freed and the user hears of it (T38__DEA_IN).
+  static t38_data_field* append_new_field(t38iaf_session& c, u8 type, const char* who, t38_data_field*& first,
+                                          t38_data_field*& last);
   static u8 send_idle_data(t38iaf_service& svc, t38iaf_session& c);
   static u8 send_xmit_fifo(t38iaf_service& svc, t38iaf_session& c);
   static u8 send_packet(t38iaf_service& svc, t38iaf_session& c);

@@ -11,6 +11,10 @@
 
 namespace kv::t38 {
 
+namespace {
+constexpr const char* kXmitNoField = "T38IAF->send_xmit_fifo: No more data field";
+}  // namespace
+
 void t38iaf_actions::store_fax_da_rq(t38iaf_session& c, msg_t** m) {
   c.fifo.push_back(*m);
   *m = nullptr;
@@ -78,6 +82,19 @@ void t38iaf_actions::append(t38_data_field*& first, t38_data_field*& last, t38_d
   last = f;
 }
 
+t38_data_field* t38iaf_actions::append_new_field(t38iaf_session& c, u8 type, const char* who, t38_data_field*& first,
+                                                 t38_data_field*& last) {
+  t38_data_field* f = new_field(c, type, who);
+  if (f == nullptr) {
+    t38_mem__free_data_objects(first, *c.s);
+    first = last = nullptr;
+    t38__send_t38__dea_in(OM_OS_NOK, 4, "T38GW__MSG_ERR__MEMORY_ALLOC", *c.s);
+    return nullptr;
+  }
+  append(first, last, f);
+  return f;
+}
+
 u8 t38iaf_actions::send_idle_data(t38iaf_service& svc, t38iaf_session& c) {
   t38_session& s = *c.s;
   t38__log(s, T38_TRC__AUTOMATON, "-> There is no data to send (Xmit fifo is empty)\n");
@@ -110,15 +127,11 @@ u8 t38iaf_actions::send_idle_data(t38iaf_service& svc, t38iaf_session& c) {
   t38_data_field* last = nullptr;
   const u16 max_field = s.ifp.max_dfield_size != 0 ? s.ifp.max_dfield_size : T38__MAX_SIZE_DATA_FIELD;
   while (zeros != 0) {
-    t38_data_field* f = new_field(c, T38_FIELD__T4_NON_ECM_DATA, "T38IAF->send_idle_data: No more data field");
-    if (f == nullptr) {
-      t38_mem__free_data_objects(first, s);
-      t38__send_t38__dea_in(OM_OS_NOK, 4, "T38GW__MSG_ERR__MEMORY_ALLOC", s);
-      return OM_OS_NOK;
-    }
+    t38_data_field* f =
+        append_new_field(c, T38_FIELD__T4_NON_ECM_DATA, "T38IAF->send_idle_data: No more data field", first, last);
+    if (f == nullptr) return OM_OS_NOK;
     f->length = static_cast<u16>(zeros < max_field ? zeros : max_field);
     zeros -= f->length;
-    append(first, last, f);
   }
   if (first != nullptr && send_ifp(c, c.data_type, first) != OM_OS_OK) return OM_OS_NOK;
   i32 t = 50 + c.overrun;
@@ -190,7 +203,7 @@ u8 t38iaf_actions::send_packet(t38iaf_service& svc, t38iaf_session& c) {
       continue;
     }
     if (cur_field == nullptr || cur_field->length >= max_field) {
-      cur_field = new_field(c, type, "T38IAF->send_xmit_fifo: No more data field");
+      cur_field = new_field(c, type, kXmitNoField);
       if (cur_field == nullptr) {
         t38_mem__free_data_objects(first, s);
         release_current(c);
@@ -229,24 +242,13 @@ u8 t38iaf_actions::send_packet(t38iaf_service& svc, t38iaf_session& c) {
   }
   u32 timed = bytes;
   if (hdlc && chain_ended) {
-    t38_data_field* f = new_field(c, T38_FIELD__HDLC_FCS_OK, "T38IAF->send_xmit_fifo: No more data field");
-    if (f == nullptr) {
-      t38_mem__free_data_objects(first, s);
-      t38__send_t38__dea_in(OM_OS_NOK, 4, "T38GW__MSG_ERR__MEMORY_ALLOC", s);
-      return OM_OS_NOK;
-    }
-    append(first, last, f);
+    if (append_new_field(c, T38_FIELD__HDLC_FCS_OK, kXmitNoField, first, last) == nullptr) return OM_OS_NOK;
     c.first_packet = 1;
     timed += c.data_type == T38IAF__DATA_V21 ? 4 : 25;
   }
   if (!hdlc && c.last_block && bytes == 0) {
-    t38_data_field* f = new_field(c, T38_FIELD__T4_NON_ECM_SIG_END, "T38IAF->send_xmit_fifo: No more data field");
-    if (f == nullptr) {
-      t38_mem__free_data_objects(first, s);
-      t38__send_t38__dea_in(OM_OS_NOK, 4, "T38GW__MSG_ERR__MEMORY_ALLOC", s);
-      return OM_OS_NOK;
-    }
-    append(first, last, f);
+    t38_data_field* f = append_new_field(c, T38_FIELD__T4_NON_ECM_SIG_END, kXmitNoField, first, last);
+    if (f == nullptr) return OM_OS_NOK;
     if (first == f && c.last_progress != T38IAF__FAX_END_OF_DATA) {
       send_t38iaf__fax_progress_in(c, T38IAF__FAX_END_OF_DATA);
     }
