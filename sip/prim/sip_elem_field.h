@@ -121,7 +121,8 @@ inline constexpr void (*via_source_set)(void*, sip_str) = nullptr;
 // Rows built from other rows: `sip_elem_rows(rows, from, to, shift)` copies
 // rows [from, to) with their offsets moved by `shift`;
 // `sip_elem_rows_in<R, &R::m, rows, from, to>(shift)` does the same for rows
-// of the record type of member m, reaching it inside an R; `sip_elem_join`
+// of the record type of member m (rows written with KV_ELEM_NUM or
+// KV_ELEM_STR), reaching it inside an R; `sip_elem_join`
 // puts rows one after the other.  A header whose node repeats a run of
 // another header's fields takes that run from the other header's rows.
 template <std::size_t From, std::size_t To, std::size_t N>
@@ -140,14 +141,17 @@ template <class R, auto Sub, const auto& Rows, std::size_t I>
 constexpr sip_elem_field row_in(int shift) {
   constexpr sip_elem_field f = Rows[I];
   sip_elem_field out{static_cast<u8>(f.offset + shift), f.kind, nullptr, nullptr, nullptr, nullptr};
-  if constexpr (f.get_num != nullptr)
-    out.get_num = [](const void* r) -> u32 { return Rows[I].get_num(&(static_cast<const R*>(r)->*Sub)); };
-  if constexpr (f.set_num != nullptr)
-    out.set_num = [](void* r, u32 v) { Rows[I].set_num(&(static_cast<R*>(r)->*Sub), v); };
-  if constexpr (f.get_str != nullptr)
+  // The row's kind tells which pair of functions it has (a row written with
+  // KV_ELEM_NUM or KV_ELEM_STR has both of its pair).  Asking the pointers
+  // themselves is no constant expression where the compiler keeps null
+  // checks of function addresses, as the undefined-behaviour sanitizer does.
+  if constexpr (f.kind == sip_elem_kind::text || f.kind == sip_elem_kind::raw) {
     out.get_str = [](const void* r) -> sip_str { return Rows[I].get_str(&(static_cast<const R*>(r)->*Sub)); };
-  if constexpr (f.set_str != nullptr)
     out.set_str = [](void* r, sip_str v) { Rows[I].set_str(&(static_cast<R*>(r)->*Sub), v); };
+  } else {
+    out.get_num = [](const void* r) -> u32 { return Rows[I].get_num(&(static_cast<const R*>(r)->*Sub)); };
+    out.set_num = [](void* r, u32 v) { Rows[I].set_num(&(static_cast<R*>(r)->*Sub), v); };
+  }
   return out;
 }
 template <class R, auto Sub, const auto& Rows, std::size_t From, std::size_t... I>
