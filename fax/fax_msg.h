@@ -9,12 +9,7 @@
 
 // Sets who a message goes from and to, its code and its addressing words.
 inline void fax_set_route(msg_t* m, ent_id_t from, ent_id_t to, code_t code, nai_t nai, u8 sapi, u16 conn_id) {
-  m->from = from;
-  m->to = to;
-  m->code = code;
-  m->nai = nai;
-  m->sapi = sapi;
-  m->conn_id = conn_id;
+  Msg_set_head(m, {from, to, code, nai, sapi, conn_id});
 }
 
 // Attaches a copy of `data` to m in a buffer chain (nothing when it is

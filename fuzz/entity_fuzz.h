@@ -149,12 +149,7 @@ inline void post(ent_id_t from, ent_id_t to, code_t code, nai_t nai, u8 sapi, u1
       Msg_attach_chain(m, b);
     }
   }
-  m->from = from;
-  m->to = to;
-  m->code = code;
-  m->nai = nai;
-  m->sapi = sapi;
-  m->conn_id = conn_id;
+  Msg_set_head(m, {from, to, code, nai, sapi, conn_id});
   posted().push_back(note{from, to, code, nai, conn_id, {}});
   if (sm_target != 0) Sm_set_target(m, sm_target);
   Send_msg(m);
