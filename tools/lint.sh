@@ -7,7 +7,10 @@
 # not compile fails here too.  Headers of the project's folders
 # are checked through the sources that include them.  Exits non-zero when
 # clang-tidy reports anything.  LINT_JOBS sets how many files are checked at
-# once (default 3).
+# once (default 3).  While the file named by LINT_LOW_WHILE exists, each
+# clang-tidy starts at the lowest priority (the test command's real-time tests
+# keep the cores); once it is gone, the files left are checked at the usual
+# priority, so the checks are not starved by other work on a busy machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 command -v clang-tidy >/dev/null || { echo "lint: clang-tidy is missing (apt-get install clang-tidy)"; exit 1; }
@@ -20,10 +23,18 @@ mapfile -t files < <(find "${folders[@]}" -path fuzz/corpus -prune -o -type f \(
 [[ ${#files[@]} -eq 0 ]] && exit 0
 out=$(mktemp)
 trap 'rm -f "$out" "$out.list" "$out.err"' EXIT
+tidy_one() {
+  if [[ -n ${LINT_LOW_WHILE:-} && -e $LINT_LOW_WHILE ]]; then
+    nice -n 19 clang-tidy "$@"
+  else
+    clang-tidy "$@"
+  fi
+}
+export -f tidy_one
 # GCC-only options of the test build are dropped for clang-tidy's parser.
 failed=0
 printf '%s\n' "${files[@]}" |
-  xargs -P "${LINT_JOBS:-3}" -I{} clang-tidy -p build/test --quiet --header-filter="^$PWD/($libs)/" \
+  xargs -P "${LINT_JOBS:-3}" -I{} bash -c 'tidy_one "$@"' _ -p build/test --quiet --header-filter="^$PWD/($libs)/" \
     --extra-arg=-Wno-unknown-warning-option --extra-arg=-Wno-unused-command-line-argument {} >>"$out" 2>>"$out.err" ||
   failed=1
 checked=${#files[@]}

@@ -33,13 +33,16 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # The static checks run beside the tests at the lowest priority: they take
 # only what the tests leave of the cores, so the real-time tests keep theirs.
+# Once the tests are done, the files still to check go at the usual priority.
 lint_out=$(mktemp)
-trap 'rm -f "$lint_out"' EXIT
-LINT_JOBS=$jobs nice -n 19 bash tools/lint.sh >"$lint_out" 2>&1 &
+tests_running=$(mktemp)
+trap 'rm -f "$lint_out" "$tests_running"' EXIT
+LINT_JOBS=$jobs LINT_LOW_WHILE=$tests_running bash tools/lint.sh >"$lint_out" 2>&1 &
 lint_pid=$!
 # Twice as many tests as cores: many of them wait on real-time peers.
 tests_rc=0
 (cd build/test && ctest --output-on-failure -j "$((jobs * 2))") || tests_rc=$?
+rm -f "$tests_running"
 lint_rc=0
 wait "$lint_pid" || lint_rc=$?
 cat "$lint_out"
