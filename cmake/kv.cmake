@@ -195,6 +195,16 @@ function(kv_tests)
       add_dependencies(host_lifetime_test t38-fax-peer)
     endif()
   endif()
+  # On a machine of two cores or fewer, the tests that start the whole system
+  # (tessaly, its controllers and their stand-ins) do not run beside each
+  # other: side by side they starve each other's real-time faxes there.
+  if(KV_WHOLE_SYSTEM_ALONE)
+    foreach(t host_lifetime_test host_demo_test host_balancer_test)
+      if(TEST ${t})
+        set_tests_properties(${t} PROPERTIES RESOURCE_LOCK whole_system)
+      endif()
+    endforeach()
+  endif()
   # The balancer recipe (tools/kamailio) is tried with Kamailio, a test-only
   # peer program.
   if(TARGET host_balancer_test)

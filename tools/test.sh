@@ -27,6 +27,7 @@ cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" \
       "-DKV_TEST_COMPILE_OPTIONS=-O0;-fno-sanitize=undefined" \
       -DKV_LINKER=lld \
+      -DKV_WHOLE_SYSTEM_ALONE=$([[ $jobs -le 2 ]] && echo ON || echo OFF) \
       -DKV_SANITIZE=ON -DKV_TESTS=ON -DKV_BENCH=ON -DKV_WERROR=ON -DKV_REQUIRE_PEERS=ON
 cmake --build build/test -j "$jobs"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
