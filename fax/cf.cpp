@@ -79,7 +79,7 @@ void down_word(const cf_context& c, code_t code, u16 w) {
 msg_t* new_data_msg(const cf_context& c, ent_id_t to, code_t code, u16 param, std::span<const u8> octets, u8 sapi) {
   msg_t* m = Alloc_msg();
   if (!m) return nullptr;
-  fax_set_route(m, ENT_CF, to, code, c.nai, sapi, to == ENT_T30 ? c.nai : c.conn_id);
+  Msg_set_head(m, {ENT_CF, to, code, c.nai, sapi, to == ENT_T30 ? c.nai : c.conn_id});
   u8 w[2];
   put_le16(w, param);
   Msg_set_inline_body(m, w, 2);

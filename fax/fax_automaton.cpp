@@ -105,7 +105,7 @@ void send_fc(fax_auto__session* s, code_t code, const u8* data, u32 n) {
     return;
   }
   if (b) Msg_attach_chain(m, b);
-  fax_set_route(m, ENT_FAX, ENT_FC, code, s->nai, FC_SAPI, 0xFFFF);
+  Msg_set_head(m, {ENT_FAX, ENT_FC, code, s->nai, FC_SAPI, 0xFFFF});
   Send_msg(m);
 }
 
@@ -120,7 +120,7 @@ void send_cf_data(fax_auto__session* s, const u8* data, u32 n) {
     return;
   }
   Msg_attach_chain(m, b);
-  fax_set_route(m, ENT_FAX, ENT_CF, CF_DA_RQ, s->nai, CF_SAPI, 0);
+  Msg_set_head(m, {ENT_FAX, ENT_CF, CF_DA_RQ, s->nai, CF_SAPI, 0});
   Send_msg(m);
 }
 
@@ -896,7 +896,7 @@ void trace_step(fax_auto__session* s, u8 e, u8 old, u8 now, const char* action_n
   msg_t* m = Alloc_msg();
   if (!m) return;
   if (!fax_attach_copy(m, {d.data(), n})) return;
-  fax_set_route(m, ENT_FAX, ENT_FAX, FAX__DBG_AUTO, s->nai, 20, 0xFFFF);
+  Msg_set_head(m, {ENT_FAX, ENT_FAX, FAX__DBG_AUTO, s->nai, 20, 0xFFFF});
   om_os_trace_record('X', m);
   Free_msg(m);
 }

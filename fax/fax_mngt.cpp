@@ -58,7 +58,7 @@ fax_auto__session* fax_find_session(nai_t nai) {
 }
 
 void fax_answer_current(msg_t* m, ent_id_t to, code_t code) {
-  fax_set_route(m, ENT_FAX, to, code, m->nai, FAX_SAPI, 0xFFFF);
+  Msg_set_head(m, {ENT_FAX, to, code, m->nai, FAX_SAPI, 0xFFFF});
   Send_msg(m);
 }
 
@@ -76,7 +76,7 @@ bool send_sm(nai_t nai, code_t code, ent_id_t target, const u8* body, u32 n) {
   if (!fax_attach_copy(m, {body, n})) return false;
   Sm_set_target(m, target);
   if (!n) m->data_size = 1;
-  fax_set_route(m, ENT_FAX, ENT_SM, code, nai, FAX_SAPI, 0xFFFF);
+  Msg_set_head(m, {ENT_FAX, ENT_SM, code, nai, FAX_SAPI, 0xFFFF});
   Send_msg(m);
   return true;
 }
@@ -444,7 +444,7 @@ bool fax_send_new(ent_id_t to, nai_t nai, u8 sapi, u16 conn_id, code_t code, con
   } else if (!fax_attach_copy(m, {data, n})) {
     return false;
   }
-  fax_set_route(m, ENT_FAX, to, code, nai, sapi, conn_id);
+  Msg_set_head(m, {ENT_FAX, to, code, nai, sapi, conn_id});
   Send_msg(m);
   return true;
 }

@@ -7,11 +7,6 @@
 #include "runtime/buffer.h"
 #include "runtime/msg.h"
 
-// Sets who a message goes from and to, its code and its addressing words.
-inline void fax_set_route(msg_t* m, ent_id_t from, ent_id_t to, code_t code, nai_t nai, u8 sapi, u16 conn_id) {
-  Msg_set_head(m, {from, to, code, nai, sapi, conn_id});
-}
-
 // Attaches a copy of `data` to m in a buffer chain (nothing when it is
 // empty). When no buffer can be had, m is freed and the answer is false.
 [[nodiscard]] inline bool fax_attach_copy(msg_t* m, std::span<const u8> data) {
@@ -35,6 +30,6 @@ inline void fax_set_route(msg_t* m, ent_id_t from, ent_id_t to, code_t code, nai
   Alloc_msg_data(&m, &b, static_cast<u32>(body.size()), &p);
   if (!p) return nullptr;
   if (!body.empty()) std::memcpy(p, body.data(), body.size());
-  fax_set_route(m, from, to, code, nai, sapi, conn_id);
+  Msg_set_head(m, {from, to, code, nai, sapi, conn_id});
   return m;
 }

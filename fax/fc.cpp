@@ -139,7 +139,7 @@ void answer(msg_t* m, code_t code) {
 }
 
 void address_to_requester(const fc_page& p, msg_t* m, code_t code) {
-  fax_set_route(m, ENT_FC, p.requester, code, p.id, FC_SAPI, 0xFFFF);
+  Msg_set_head(m, {ENT_FC, p.requester, code, p.id, FC_SAPI, 0xFFFF});
 }
 
 // ---------------------------------------------------------------------------

@@ -103,7 +103,7 @@ void fm_down(const fm_channel& ch, code_t code, std::span<const u8> body) {
 }
 
 void fm_readdress(fm_channel& ch, msg_t* m, ent_id_t to, code_t code, u8 sapi) {
-  fax_set_route(m, ENT_FM, to, code, ch.nai, sapi, ch.conn_id);
+  Msg_set_head(m, {ENT_FM, to, code, ch.nai, sapi, ch.conn_id});
   Send_msg(m);
 }
 

@@ -414,7 +414,7 @@ void deliver_block(t30_channel& ch, bool page_end) {
     const bool last = page_end && pos + n >= data.size();
     msg_t* m = Alloc_msg();
     if (!m) return;
-    fax_set_route(m, ENT_T30, ch.user, T30_DA_IN, ch.nai, ch.sapi, ch.number);
+    Msg_set_head(m, {ENT_T30, ch.user, T30_DA_IN, ch.nai, ch.sapi, ch.number});
     m->data_size = 2;
     put_le16(Msg_inline_data(m), last ? 1 : 0);
     if (n) {

@@ -48,7 +48,7 @@ msg_t* new_msg(t30_channel& ch, ent_id_t to, code_t code, std::span<const u8> bo
 msg_t* new_data_msg(t30_channel& ch, ent_id_t to, code_t code, std::span<const u8> octets, u16 param) {
   msg_t* m = Alloc_msg();
   if (!m) return nullptr;
-  fax_set_route(m, ENT_T30, to, code, ch.nai, ch.sapi, ch.number);
+  Msg_set_head(m, {ENT_T30, to, code, ch.nai, ch.sapi, ch.number});
   m->data_size = 2;
   put_le16(Msg_inline_area(m), param);
   return fax_attach_copy(m, octets) ? m : nullptr;

@@ -26,7 +26,7 @@ void report_ident(t30_channel& ch, t30_set_kind kind) {
   for (const t30_progress_item& item : t30_ident__progress(ch.rx_ident, kind)) {
     msg_t* m = Alloc_msg();
     if (!m) return;
-    fax_set_route(m, ENT_T30, ch.user, T30_PROGRESS_IN, ch.nai, ch.sapi, ch.number);
+    Msg_set_head(m, {ENT_T30, ch.user, T30_PROGRESS_IN, ch.nai, ch.sapi, ch.number});
     m->data_size = 2;
     put_le16(Msg_inline_data(m), item.subcode);
     if (!item.data.empty()) {
